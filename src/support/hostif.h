@@ -1,0 +1,398 @@
+// The host interface: the control block that the host hands to the module entry, the
+// service groups reached through it, the kernel handle, pools, extensions and the
+// output-object records. Only declarations of host-format types live here; the module
+// calls the services through the forwarding stubs of hoststubs.h, the host fills them in.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// ---------------------------------------------------------------------------------------
+// Characters and the missing value
+// ---------------------------------------------------------------------------------------
+
+// The host's wide character: names handed to the kernel are 32-bit character strings with
+// an explicit length.
+using QkChar = char32_t;
+
+// The ordinary missing value written by the host: a NaN whose top 16 bits are all ones.
+inline constexpr uint64_t kHostMissingBits = 0xFFFFFE0000000000ull;
+double hostMissing();
+// True for every missing value (any double whose top 16 bits are all ones); never use ==.
+bool isHostMissing(double value);
+
+// ---------------------------------------------------------------------------------------
+// Numbered messages
+// ---------------------------------------------------------------------------------------
+
+// One substitution value of a numbered message.
+struct HostMsgArg {
+  enum Kind : int32_t { Int = 1, Dbl = 2, Str = 3 } kind = Int;
+  int64_t i = 0;
+  double d = 0.0;
+  const char* s = nullptr; // 8-bit text of length len (no terminator needed)
+  int32_t len = 0;
+
+  HostMsgArg() = default;
+  HostMsgArg(int v) : kind(Int), i(v) {}
+  HostMsgArg(long v) : kind(Int), i(v) {}
+  HostMsgArg(long long v) : kind(Int), i(v) {}
+  HostMsgArg(unsigned v) : kind(Int), i(v) {}
+  HostMsgArg(double v) : kind(Dbl), d(v) {}
+  HostMsgArg(const char* v);
+  HostMsgArg(const char* v, int32_t n) : kind(Str), s(v), len(n) {}
+};
+
+// Message severities known to the host catalogue.
+enum class HostSeverity : int32_t { Note = 0, Warning = 1, Error = 2 };
+
+// ---------------------------------------------------------------------------------------
+// Output-object records (RVQ)
+// ---------------------------------------------------------------------------------------
+
+// One attribute of an output-object method call. 24 bytes, host-interface format:
+// bytes 0-1 attribute id, 2-3 value type, 4-7 unused, 8-15 value, 16-23 second value.
+// A counted string or a list keeps its 16-bit length or count at bytes 10-11 and its
+// pointer at 16-23; a switch (type 13) keeps its 32-bit value at bytes 16-19.
+struct RvqAttr {
+  uint16_t id;
+  uint16_t type;
+  uint32_t reserved;
+  union Value {
+    char ch;
+    int32_t i32;
+    int64_t i64;
+    double f64;
+    void* ptr;
+    struct Counted {
+      uint16_t pad;
+      uint16_t length;
+      uint32_t pad2;
+    } counted;
+  } value;
+  union Second {
+    void* ptr;
+    const char* text;
+    int32_t i32;
+  } second;
+};
+static_assert(sizeof(RvqAttr) == 24, "RvqAttr is a 24-byte host record");
+static_assert(offsetof(RvqAttr, value) == 8 && offsetof(RvqAttr, second) == 16);
+
+// Value types of RvqAttr.
+enum RvqValueType : uint16_t {
+  RVQ_CHAR = 1,
+  RVQ_INT = 3,
+  RVQ_INT64 = 4,
+  RVQ_DOUBLE = 5,
+  RVQ_VALUE7 = 7,
+  RVQ_HANDLE = 12,
+  RVQ_FLAG = 13,
+  RVQ_BOUND = 17,
+  RVQ_STRING = 20,
+  RVQ_DATAREFS = 27,
+  RVQ_LIST = 28,
+  RVQ_TEXTHANDLE = 66,
+  RVQ_TEXT = 67,
+};
+
+struct RvqObject;
+// A method function: (object, context word of the method entry, the descriptor's own
+// number, attribute count, attributes); returns a 32-bit status, negative on failure.
+using RvqMethodFn = int32_t (*)(RvqObject* object, void* context, int32_t number, int32_t count,
+                                RvqAttr* attrs);
+
+struct RvqMethodDescriptor {
+  RvqMethodFn function;
+  void* reserved;
+  int32_t number; // the number under which the function knows the method
+};
+
+struct RvqMethodEntry {
+  RvqMethodEntry* next; // next entry of the bucket chain
+  void* context;
+  RvqMethodDescriptor* descriptor;
+  int32_t method; // method number
+};
+
+// A class of host output objects: parent link, hashed method table and two fixed slots.
+struct RvqClass {
+  void* reserved0;
+  RvqClass* parent;             // null at the root
+  RvqMethodEntry** buckets;     // bucket array of the method table
+  void* reserved24[3];
+  RvqMethodDescriptor* queryDescriptor; // fixed slot used for queries
+  void* queryContext;
+  void* reserved64[2];
+  RvqMethodDescriptor* closeDescriptor; // fixed slot used for closing
+  void* closeContext;
+  void* reserved96[4];
+  uint32_t hashMask;
+};
+
+// Every host output object starts with its class pointer.
+struct RvqObject {
+  RvqClass* cls;
+};
+
+// Status returned by wobmth when no class on the chain has the method.
+inline constexpr int32_t kRvqNoMethod = static_cast<int32_t>(0x80008001u);
+
+// A text handle made by the text services (rvqmsg, rvqtxt, ...); opaque to the module.
+struct RvqText;
+
+// ---------------------------------------------------------------------------------------
+// Kernel handle: pools, events, threads, named values, extensions
+// ---------------------------------------------------------------------------------------
+
+struct QkHandle;
+
+// A memory pool object: a table of entry points (destroy, allocate, free, reallocate).
+struct QkPool {
+  void* reserved0;
+  void* reserved1;
+  void (*destroy)(QkPool* pool);                                     // word 2
+  void* (*allocate)(QkPool* pool, size_t size, uint32_t flags);      // word 3
+  void (*free)(QkPool* pool, void* block);                           // word 4
+  void* (*reallocate)(QkPool* pool, void* block, size_t size, uint32_t flags); // word 5
+};
+inline constexpr uint32_t kQkZeroed = 0x80000000u; // allocation flag: zero the block
+
+// Attribute block of a named-pool creation: three zeroed words, flags in the first.
+struct QkPoolAttributes {
+  uint32_t flags; // 1; 0x10000001 for a page pool
+  uint32_t pad;
+  uint64_t words[2];
+};
+
+// Every extension starts with this header; its unload entry is word 2.
+struct QkExtension {
+  const char* name;
+  void* reserved;
+  void (*unload)(QkExtension* extension); // word 2
+};
+
+struct QkEvent;
+struct QkThread;
+using QkThreadEntry = void (*)(void* argument);
+
+// Thread attribute block for slot 10.
+struct QkThreadAttributes {
+  void* argument;
+  QkThreadEntry entry;
+  QkEvent* startEvent;
+  uint32_t flags; // 0x80000000
+};
+
+// Per-thread services (slot 11): waits on events; word 7 is the thread number.
+struct QkThreadServices {
+  int32_t (*waitAny)(QkThreadServices* self, QkEvent** events, int32_t count, int64_t timeoutMs);
+  void (*post)(QkThreadServices* self, QkEvent* event);
+  void (*reset)(QkThreadServices* self, QkEvent* event);
+  void* reserved[4];
+  int64_t threadNumber; // word 7
+};
+
+// Value types of the named-value registry.
+enum QkValueType : int32_t { QK_VALUE_DOUBLE = 2, QK_VALUE_INT64 = 3, QK_VALUE_TEXT = 4 };
+
+// Kernel statuses of the named-value registry.
+inline constexpr uint32_t kQkNotSet = 0x803FC26Au;
+inline constexpr uint32_t kQkWrongType = 0x803FC264u;
+inline constexpr uint32_t kQkWrongType2 = 0x803FC009u;
+
+// A value exchanged with the registry. For texts: buffer of capacity characters in,
+// length out.
+struct QkNameValue {
+  int32_t type;
+  double d;
+  int64_t l;
+  QkChar* text;
+  int32_t capacity;
+  int32_t length;
+};
+
+// The journal: where the kernel routines report host failures (status, level, text).
+struct QkJournal {
+  void (*report)(QkJournal* self, uint32_t status, int32_t level, const char* text);
+};
+
+// Argument block of the kernel service dispatcher (slot 33).
+struct QkServiceArgs {
+  int64_t words[8];
+  double values[4];
+};
+
+// The kernel handle. Members are named after the slots the module uses.
+struct QkHandle {
+  QkEvent* (*createEvent)(QkHandle* qk);                                             // 2
+  void (*destroyEvent)(QkHandle* qk, QkEvent* event);
+  QkPool* (*createPool)(QkHandle* qk, QkPoolAttributes* attrs, void* parent, const char* name); // 6
+  QkExtension* (*qkExtensionLoad)(QkHandle* qk, const QkChar* name, int32_t length, int32_t flags); // 9
+  QkThread* (*createThread)(QkHandle* qk, QkThreadAttributes* attrs);               // 10
+  void (*joinThread)(QkHandle* qk, QkThread* thread);
+  QkThreadServices* (*threadServices)(QkHandle* qk);                                // 11
+  int32_t (*nameValueExists)(QkHandle* qk, const QkChar* name, int32_t length);     // 13
+  uint32_t (*qkNameValueGet)(QkHandle* qk, const QkChar* name, int32_t length, QkNameValue* v); // 14
+  uint32_t (*qkNameValueSet)(QkHandle* qk, const QkChar* name, int32_t length, const QkNameValue* v,
+                             int32_t mode);                                          // 15
+  QkJournal* journal;                                                                // 26
+  void* locale;                                                                      // 27
+  int32_t (*KernelServiceDispatcher)(QkHandle* qk, int32_t service, QkServiceArgs* args,
+                                     uint32_t flags);                                // 33
+  void* defaultLocale;                                                               // 35
+  QkThreadServices* defaultThreadServices;                                           // 180
+  void* timeOfDayHook;                                                               // 185
+  // 233: formats the text of a status code into a buffer; returns its length.
+  int32_t (*statusText)(QkHandle* qk, uint32_t status, char* buffer, int32_t capacity);
+};
+
+// ---------------------------------------------------------------------------------------
+// Service groups
+// ---------------------------------------------------------------------------------------
+
+struct HostDataSet;   // an open data set (input or output)
+struct HostByHandle;  // the BY-group state of an input data set
+struct HostMacroTable;
+
+// Group 30: supervisor services.
+struct HostSupervisorServices {
+  void (*xexit)(int32_t code, int32_t flag); // does not return
+  QkPool* (*xmpoolc)(void* parent, int64_t blockSize, uint32_t flags);
+  void (*xmpoold)(QkPool* pool);
+  void (*xytexit)(void (*routine)());
+  // Writes a numbered message with its substitution values to the log.
+  void (*xpmlog)(int32_t set, int32_t number, const HostMsgArg* args, int32_t count);
+  // Logs the host's message for a status code.
+  void (*xprrlog)(int32_t flag, int32_t code);
+  // Writes a numbered message into a buffer (terminated); returns its length.
+  int32_t (*xpmstr)(char* buffer, int32_t size, int32_t set, int32_t number, const HostMsgArg* args,
+                    int32_t count);
+  // Reads a host option as text into a buffer (terminated); returns its length, -1 if unknown.
+  int32_t (*xoption)(const char* name, char* buffer, int32_t capacity);
+  // Raises the step's return code as the host sees it (the module keeps its own too).
+  void (*xrcset)(int32_t code);
+};
+
+// Group 40: macro variables.
+struct HostMacroVariableServices {
+  HostMacroTable* (*xalanch)(void* taskWord);
+  // Sets a character macro variable.
+  int32_t (*xjsympc)(HostMacroTable* anchor, const char* name, int32_t nameLength, int32_t scope,
+                     int32_t flags, const char* value, int32_t valueLength);
+  // Sets a numeric macro variable.
+  int32_t (*xjsympn)(HostMacroTable* anchor, const char* name, int32_t nameLength, int32_t scope,
+                     int32_t flags, double value);
+  // Reads a macro variable into a buffer (terminated); returns its length, -1 when absent.
+  int32_t (*xjsymget)(HostMacroTable* anchor, const char* name, int32_t nameLength, char* buffer,
+                      int32_t capacity);
+};
+
+// Group 155: time.
+struct HostTimeService {
+  double (*zdattim)();
+};
+
+// Group 197: internal error.
+struct HostInternalErrorService {
+  void (*xebug)(const char* text);
+};
+
+// Group 203: data sets. Later subsystems add the services they need.
+struct HostDataSetServices {
+  int32_t (*xbynext)(HostByHandle* by);
+  void (*xvputt)(HostDataSet* out);
+};
+
+// Group 326: output objects.
+struct HostObjectServices {
+  void (*xobinit)(RvqObject** out, int32_t flags);
+};
+
+// Group 320: output-delivery texts.
+struct HostRvqTextServices {
+  RvqText* (*rvqmsg)(int32_t set, int32_t number);
+  RvqText* (*rvqmsgs)(int32_t set, int32_t number, const HostMsgArg* args, int32_t count);
+  RvqText* (*rvqtxt)(const char* text, int32_t length);
+  RvqText* (*rvqtxts)(const char* text, int32_t length); // the module formats, the host keeps
+};
+
+// Group 0: core services.
+struct HostCoreServices {
+  // Reads the text of a numbered message: pointer and length.
+  int32_t (*wkread)(int32_t set, int32_t number, const char** text, int32_t* length);
+};
+
+struct HostTreeServices;        // group 10 (runtime support)
+struct HostSweepService;        // group 11 (numerics)
+struct HostParserServices;      // group 31 (statements)
+struct HostUtilityFileServices; // group 39
+struct HostSortServices;        // group 472 (runtime support)
+struct HostEncodingServices;    // group 4
+
+// The service groups by name (the host's array of group vectors, typed).
+struct HostServiceGroups {
+  HostCoreServices* core;                     // 0
+  HostEncodingServices* encoding;             // 4
+  HostTreeServices* tree;                     // 10
+  HostSweepService* sweep;                    // 11
+  HostSupervisorServices* supervisor;         // 30
+  HostParserServices* parser;                 // 31
+  HostUtilityFileServices* utilityFile;       // 39
+  HostMacroVariableServices* macro;           // 40
+  HostTimeService* time;                      // 155
+  HostInternalErrorService* internalError;    // 197
+  HostDataSetServices* dataSet;               // 203
+  HostRvqTextServices* rvqText;               // 320
+  HostObjectServices* object;                 // 326
+  HostSortServices* sort;                     // 472
+};
+
+// Group numbers, for the group bytes of word 1.
+enum HostGroup : int32_t {
+  HG_CORE = 0,
+  HG_ENCODING = 4,
+  HG_TREE = 10,
+  HG_SWEEP = 11,
+  HG_SUPERVISOR = 30,
+  HG_PARSER = 31,
+  HG_UTILFILE = 39,
+  HG_MACRO = 40,
+  HG_TIME = 155,
+  HG_INTERNAL = 197,
+  HG_DATASET = 203,
+  HG_RVQTEXT = 320,
+  HG_OBJECT = 326,
+  HG_SORT = 472,
+  HG_COUNT = 512
+};
+
+// The task block of the running step. Word 34 is the macro-table word; words 9 and 10
+// lead to the block where the procedure stores its context address.
+struct HostTaskBlock {
+  HostTaskBlock* word4;  // the chain below the task (word 4)
+  HostTaskBlock* word9;  // word 9
+  HostTaskBlock* word10; // word 10
+  void* procedureContext; // where the procedure keeps its context address
+  void* macroWord;        // word 34: handed to xalanch
+  // The host's arguments of the procedure main (six words).
+  void* hostArgs[6];
+};
+
+// The global control block.
+struct HostControlBlock {
+  HostServiceGroups* groups;     // word 0
+  uint8_t* groupBytes;           // word 1: one byte per group (HG_COUNT)
+  HostTaskBlock* task;           // word 4
+  QkPool* defaultPool;           // word 19
+  HostTaskBlock* currentTask;    // word 56 (null: use word 4)
+  QkHandle* qkHandle;            // word 82
+};
+
+// Exported words of the module, set by mcn_main.
+extern HostControlBlock* v_global_gcb_anchor;
+extern void* v_global_pidb_anchor;
+extern QkHandle* Exported_QKHandle;
+
+// The task block that the current step runs in (word 56, else word 4).
+HostTaskBlock* hostCurrentTask();

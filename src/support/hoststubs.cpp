@@ -1,0 +1,104 @@
+// The host service stubs. Every call from the module to the host passes through here, so
+// the module never holds a host entry point of its own.
+#include "support/hoststubs.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+HostControlBlock* v_global_gcb_anchor = nullptr;
+void* v_global_pidb_anchor = nullptr;
+QkHandle* Exported_QKHandle = nullptr;
+
+HostMsgArg::HostMsgArg(const char* v)
+    : kind(Str), s(v), len(v ? static_cast<int32_t>(std::strlen(v)) : 0) {}
+
+double hostMissing() {
+  double d;
+  std::memcpy(&d, &kHostMissingBits, sizeof d);
+  return d;
+}
+
+bool isHostMissing(double value) {
+  uint64_t bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  return (bits >> 48) == 0xFFFFu;
+}
+
+HostServiceGroups* hostGroups(HostGroup group) {
+  HostControlBlock* cb = v_global_gcb_anchor;
+  if (cb->groupBytes)
+    cb->groupBytes[group] = 0;
+  return cb->groups;
+}
+
+HostTaskBlock* hostCurrentTask() {
+  HostControlBlock* cb = v_global_gcb_anchor;
+  return cb->currentTask ? cb->currentTask : cb->task;
+}
+
+void xexit(int32_t code, int32_t flag) {
+  hostGroups(HG_SUPERVISOR)->supervisor->xexit(code, flag);
+  std::abort(); // the host's exit never returns
+}
+QkPool* xmpoolc(void* parent, int64_t blockSize, uint32_t flags) {
+  return hostGroups(HG_SUPERVISOR)->supervisor->xmpoolc(parent, blockSize, flags);
+}
+void xmpoold(QkPool* pool) { hostGroups(HG_SUPERVISOR)->supervisor->xmpoold(pool); }
+void xytexit(void (*routine)()) { hostGroups(HG_SUPERVISOR)->supervisor->xytexit(routine); }
+void xpmlogv(int32_t set, int32_t number, const HostMsgArg* args, int32_t count) {
+  hostGroups(HG_SUPERVISOR)->supervisor->xpmlog(set, number, args, count);
+}
+void xpmlog(int32_t set, int32_t number, std::initializer_list<HostMsgArg> args) {
+  xpmlogv(set, number, args.begin(), static_cast<int32_t>(args.size()));
+}
+void xprrlog(int32_t flag, int32_t code) {
+  hostGroups(HG_SUPERVISOR)->supervisor->xprrlog(flag, code);
+}
+int32_t xpmstr(char* buffer, int32_t size, int32_t set, int32_t number,
+               std::initializer_list<HostMsgArg> args) {
+  return hostGroups(HG_SUPERVISOR)->supervisor->xpmstr(buffer, size, set, number, args.begin(),
+                                                       static_cast<int32_t>(args.size()));
+}
+int32_t xoption(const char* name, char* buffer, int32_t capacity) {
+  return hostGroups(HG_SUPERVISOR)->supervisor->xoption(name, buffer, capacity);
+}
+
+HostMacroTable* xalanch(void* taskWord) { return hostGroups(HG_MACRO)->macro->xalanch(taskWord); }
+int32_t xjsympc(HostMacroTable* anchor, const char* name, int32_t nameLength, int32_t scope,
+                int32_t flags, const char* value, int32_t valueLength) {
+  return hostGroups(HG_MACRO)->macro->xjsympc(anchor, name, nameLength, scope, flags, value,
+                                              valueLength);
+}
+int32_t xjsympn(HostMacroTable* anchor, const char* name, int32_t nameLength, int32_t scope,
+                int32_t flags, double value) {
+  return hostGroups(HG_MACRO)->macro->xjsympn(anchor, name, nameLength, scope, flags, value);
+}
+int32_t xjsymget(HostMacroTable* anchor, const char* name, int32_t nameLength, char* buffer,
+                 int32_t capacity) {
+  return hostGroups(HG_MACRO)->macro->xjsymget(anchor, name, nameLength, buffer, capacity);
+}
+
+double zdattim() { return hostGroups(HG_TIME)->time->zdattim(); }
+void xebug(const char* text) { hostGroups(HG_INTERNAL)->internalError->xebug(text); }
+
+int32_t xbynext(HostByHandle* by) { return hostGroups(HG_DATASET)->dataSet->xbynext(by); }
+void xvputt(HostDataSet* out) { hostGroups(HG_DATASET)->dataSet->xvputt(out); }
+
+void xobinit(RvqObject** out, int32_t flags) { hostGroups(HG_OBJECT)->object->xobinit(out, flags); }
+RvqText* rvqmsg(int32_t set, int32_t number) {
+  return hostGroups(HG_RVQTEXT)->rvqText->rvqmsg(set, number);
+}
+RvqText* rvqmsgs(int32_t set, int32_t number, std::initializer_list<HostMsgArg> args) {
+  return hostGroups(HG_RVQTEXT)->rvqText->rvqmsgs(set, number, args.begin(),
+                                                  static_cast<int32_t>(args.size()));
+}
+RvqText* rvqtxt(const char* text, int32_t length) {
+  return hostGroups(HG_RVQTEXT)->rvqText->rvqtxt(text, length);
+}
+RvqText* rvqtxts(const char* text, int32_t length) {
+  return hostGroups(HG_RVQTEXT)->rvqText->rvqtxts(text, length);
+}
+int32_t wkread(int32_t set, int32_t number, const char** text, int32_t* length) {
+  return hostGroups(HG_CORE)->core->wkread(set, number, text, length);
+}

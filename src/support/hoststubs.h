@@ -1,0 +1,43 @@
+// The host service stubs: one forwarding function per host service that the module calls.
+// Each reads the control block through v_global_gcb_anchor, clears its group's byte and
+// calls the host's entry with the arguments unchanged.
+#pragma once
+
+#include "support/hostif.h"
+
+#include <initializer_list>
+
+[[noreturn]] void xexit(int32_t code, int32_t flag);
+QkPool* xmpoolc(void* parent, int64_t blockSize, uint32_t flags);
+void xmpoold(QkPool* pool);
+void xytexit(void (*routine)());
+void xpmlog(int32_t set, int32_t number, std::initializer_list<HostMsgArg> args = {});
+void xpmlogv(int32_t set, int32_t number, const HostMsgArg* args, int32_t count);
+void xprrlog(int32_t flag, int32_t code);
+int32_t xpmstr(char* buffer, int32_t size, int32_t set, int32_t number,
+               std::initializer_list<HostMsgArg> args = {});
+int32_t xoption(const char* name, char* buffer, int32_t capacity);
+
+HostMacroTable* xalanch(void* taskWord);
+int32_t xjsympc(HostMacroTable* anchor, const char* name, int32_t nameLength, int32_t scope,
+                int32_t flags, const char* value, int32_t valueLength);
+int32_t xjsympn(HostMacroTable* anchor, const char* name, int32_t nameLength, int32_t scope,
+                int32_t flags, double value);
+int32_t xjsymget(HostMacroTable* anchor, const char* name, int32_t nameLength, char* buffer,
+                 int32_t capacity);
+
+double zdattim();
+void xebug(const char* text);
+
+int32_t xbynext(HostByHandle* by);
+void xvputt(HostDataSet* out);
+
+void xobinit(RvqObject** out, int32_t flags);
+RvqText* rvqmsg(int32_t set, int32_t number);
+RvqText* rvqmsgs(int32_t set, int32_t number, std::initializer_list<HostMsgArg> args);
+RvqText* rvqtxt(const char* text, int32_t length);
+RvqText* rvqtxts(const char* text, int32_t length);
+int32_t wkread(int32_t set, int32_t number, const char** text, int32_t* length);
+
+// Marks a group as called (clears its byte in control-block word 1) and returns the groups.
+HostServiceGroups* hostGroups(HostGroup group);
