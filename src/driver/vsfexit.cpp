@@ -1,0 +1,104 @@
+// Ending a run: maps a step's failure code to its message and return code, releases
+// everything the run holds (once), and leaves through the host's exit service.
+#include "driver/vsfexit.h"
+
+#include "driver/vsfbridge.h"
+#include "driver/vsfcontext.h"
+#include "driver/vsfinit.h"
+#include "driver/vsfsteps.h"
+#include "support/hoststubs.h"
+
+namespace {
+
+void destroyPool(QkPool*& pool) {
+  if (pool != nullptr) {
+    pool->destroy(pool);
+    pool = nullptr;
+  }
+}
+
+// The release shared by the error exit, the normal end and the end-of-task routine.
+void vsfRelease(VsfContext* ctx) {
+  double start = zdattim();
+  VsfStepTable& steps = vsfSteps();
+  if (ctx->postFit != nullptr) {
+    ctx->postFit->methods->cleanup(ctx->postFit, 0);
+    ctx->postFit = nullptr;
+  }
+  steps.vsfResamplersCleanup(ctx->resampling);
+  steps.vsfBagVecRelease(&ctx->bags, &ctx->exts);
+  // The scratch files belong to the extension that made them: close them before it goes.
+  steps.vsfFreeScratch(&ctx->scratch, &ctx->exts);
+  steps.vsfFreeScratch(&ctx->designScratch, &ctx->exts);
+  vsfQkExtsUnload(&ctx->exts);
+  ctx->exts = QkExtensionSet{};
+  steps.zranms(&ctx->workingSeed, 2);
+  destroyPool(ctx->mainPool);
+  destroyPool(ctx->byPool);
+  destroyPool(ctx->pagePool);
+  destroyPool(ctx->coefGraphPool);
+  destroyPool(ctx->stepPool);
+  ctx->cleanedUp = 1;
+  ctx->cleanupTime = zdattim() - start;
+}
+
+} // namespace
+
+void vsfExitError(VsfContext* ctx, int32_t code) {
+  if (code == 0)
+    return;
+  switch (code) {
+  case -1:
+    xpmlog(848, 142);
+    vsfRaiseRC(ctx, 1016);
+    break;
+  case -2:
+  case -7:
+    xpmlog(848, 140);
+    vsfRaiseRC(ctx, 1016);
+    break;
+  case -6:
+    xpmlog(848, 143);
+    vsfRaiseRC(ctx, 1020);
+    break;
+  case -3: // a host extension could not be loaded
+    xpmlog(848, 9001);
+    vsfRaiseRC(ctx, 1012);
+    break;
+  case 1: // no output-object block
+    xpmlog(848, 9002);
+    vsfRaiseRC(ctx, 1012);
+    break;
+  case 3: // the data set cannot be read the way the step needs
+    xpmlog(848, 9003);
+    vsfRaiseRC(ctx, 1012);
+    break;
+  default:
+    // Every other code comes from a step that logged its own message where it failed;
+    // a run that ends on it must not end with a return code that reads as success.
+    vsfRaiseRC(ctx, 1012);
+    break;
+  }
+  if (!ctx->cleanedUp)
+    vsfRelease(ctx);
+  xexit(ctx->returnCode, 0);
+}
+
+void vsfCleanup(VsfContext* ctx) {
+  if (!ctx->cleanedUp)
+    vsfRelease(ctx);
+}
+
+void vsfEndOfTask() {
+  HostTaskBlock* task = hostCurrentTask();
+  if (task == nullptr || task->procedureContext == nullptr)
+    return;
+  auto* ctx = static_cast<VsfContext*>(task->procedureContext);
+  if (ctx->puddle.pool != nullptr) {
+    vsfSteps().zpudt(&ctx->puddle);
+    ctx->puddle.pool = nullptr;
+  }
+  if (!ctx->cleanedUp)
+    vsfRelease(ctx);
+  task->procedureContext = nullptr;
+}

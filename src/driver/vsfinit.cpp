@@ -1,0 +1,108 @@
+// Pre-initialisation: zeroes the context, registers the end-of-task routine, makes the
+// output manager, loads the host extensions and makes the main pool.
+#include "driver/vsfinit.h"
+#include "driver/vsfpools.h"
+
+#include "driver/vsfcontext.h"
+#include "driver/vsfexit.h"
+#include "support/hoststubs.h"
+#include "support/wobmth.h"
+
+#include <cstring>
+#include <new>
+
+namespace {
+
+QkPool* makeNamedPool(uint32_t flags, const char* name) {
+  QkHandle* qk = Exported_QKHandle;
+  if (qk == nullptr || qk->createPool == nullptr)
+    return nullptr;
+  QkPoolAttributes attrs{};
+  attrs.flags = flags;
+  return qk->createPool(qk, &attrs, nullptr, name);
+}
+
+QkExtension* loadExtension(QkHandle* qk, const char* name) {
+  QkChar wide[16];
+  int32_t n = 0;
+  for (; name[n] != '\0' && n < 15; ++n)
+    wide[n] = static_cast<QkChar>(static_cast<unsigned char>(name[n]));
+  wide[n] = 0;
+  return qk->qkExtensionLoad(qk, wide, n, 0);
+}
+
+} // namespace
+
+QkPool* vsfCreateNamedPool(uint32_t flags, const char* name) { return makeNamedPool(flags, name); }
+
+int32_t vsfQkExtsLoad(QkExtensionSet* exts) {
+  exts->qk = Exported_QKHandle;
+  if (exts->qk == nullptr)
+    return -3;
+  QkExtension** words[] = {&exts->qkpgf, &exts->qkbkf, &exts->qkupath, &exts->qkavlt};
+  const char* names[] = {"qkpgf", "qkbkf", "qkupath", "qkavlt"};
+  for (int i = 0; i < 4; ++i) {
+    *words[i] = loadExtension(exts->qk, names[i]);
+    if (*words[i] == nullptr)
+      return -3;
+  }
+  return 0;
+}
+
+void vsfQkExtsUnload(QkExtensionSet* exts) {
+  QkExtension* order[] = {exts->qkupath, exts->qkpgf, exts->qkbkf, exts->qkavlt};
+  for (QkExtension* e : order)
+    if (e != nullptr && e->unload != nullptr)
+      e->unload(e);
+}
+
+int32_t vsfPreInit(VsfContext* ctx) {
+  // The context is a plain record: zeroing it is its construction.
+  std::memset(static_cast<void*>(ctx), 0, sizeof *ctx);
+  ctx->runStart = zdattim();
+
+  xytexit(vsfEndOfTask);
+  hostCurrentTask()->procedureContext = ctx;
+
+  RvqObject* block = nullptr;
+  xobinit(&block, 0);
+  if (block == nullptr)
+    vsfExitError(ctx, 1);
+
+  RvqAttr create[3] = {rvqString(143, "rvq", 3), rvqString(146, "manager", 7), rvqHandle(144, nullptr)};
+  int32_t rc = wobmth(block, nullptr, 147, 3, create);
+  if (rc < 0)
+    zrvqexit(rc);
+  ctx->outputManager = static_cast<RvqObject*>(create[2].value.ptr);
+
+  if (ctx->outputManager != nullptr) {
+    RvqAttr query[1] = {rvqFlag(1334, 0)};
+    rc = wobquery(ctx->outputManager, 1, query);
+    if (rc < 0)
+      zrvqexit(rc);
+    ctx->managerAnswer = static_cast<int16_t>(query[0].second.i32);
+  }
+
+  vsfExitError(ctx, vsfQkExtsLoad(&ctx->exts));
+
+  ctx->mainPool = makeNamedPool(1, "VARSIFTER MAIN POOL");
+  if (ctx->mainPool == nullptr)
+    return -1;
+
+  void* design = ctx->mainPool->allocate(ctx->mainPool, sizeof(LevDesign), kQkZeroed);
+  if (design == nullptr)
+    return -2;
+  ctx->design.design = new (design) LevDesign{};
+  void* library = ctx->mainPool->allocate(ctx->mainPool, sizeof(LevLibraryBlock), kQkZeroed);
+  if (library == nullptr)
+    return -2;
+  ctx->design.library = new (library) LevLibraryBlock{};
+  ctx->design.library->pool = v_global_gcb_anchor->defaultPool;
+
+  ctx->options.utilBuffers = 0;
+  ctx->options.utilPageSize = 0;
+  ctx->options.utilRandom = 4;
+  ctx->options.trainFraction = 1.0;
+  ctx->byCount = 0;
+  return 0;
+}

@@ -1,0 +1,10 @@
+// The levelisation step of a BY group and the reading of INEST=.
+#pragma once
+
+#include <cstdint>
+
+struct VsfContext;
+
+int32_t vsfLev(VsfContext* ctx);
+int32_t vsfSetupInEstScatter(VsfContext* ctx);
+int32_t vsfReadInEstParms(VsfContext* ctx);

@@ -1,0 +1,217 @@
+// The module entry and the procedure main: the start order, the BY-group loop and the end
+// order of a run. Every step's code goes at once to vsfExitError.
+#include "driver/vsfmain.h"
+
+#include "driver/vsfbridge.h"
+#include "driver/vsfcontext.h"
+#include "driver/vsfexit.h"
+#include "driver/vsfinit.h"
+#include "driver/vsfpools.h"
+#include "driver/vsfsteps.h"
+#include "support/hoststubs.h"
+#include "support/vmhandlers.h"
+#include "support/wobmth.h"
+
+#include <algorithm>
+
+namespace {
+// Marker of the data the image-information block points at.
+const char kModuleData[] = "qrxvarsf";
+
+// The run's context. The host's exit leaves the procedure main by unwinding it, and the
+// end-of-task routine runs after that, so the context is kept outside the main's frame.
+VsfContext gRunContext;
+} // namespace
+
+const VsfImageInfo vi_mcn = {
+    {'Q', 'R', 'X', '_', 'I', 'm', 'a', 'g', 'e', '_', 'I', 'n', 'f', 'o', 'r', 'm', 'a', 't', 'i',
+     'o', 'n', '='},
+    {0, 0},
+    0xB0BDEBEDu,
+    0,
+    8,
+    "1.0",
+    "qrxvarsf",
+    __DATE__,
+    kModuleData,
+    kModuleData,
+    "001"};
+
+VsfProgramControl pcn_QRXVARSF = {0xFFFFFFFFFFFF0000ull, 0x400, 0x400, "qrxvarsf", qrxvarsf,
+                                  3, 0x25D3, 0x20539DD3, 15};
+
+const VsfImageInfo* mcn_main(HostControlBlock* gcb, void* pidb) {
+  v_global_gcb_anchor = gcb;
+  v_global_pidb_anchor = pidb;
+  himodcn();
+  Exported_QKHandle = gcb->qkHandle;
+  return &vi_mcn;
+}
+
+namespace {
+
+void exitOnOutputFailure(int32_t rc) {
+  if (rc < 0)
+    zrvqexit(rc);
+}
+
+void deletePool(QkPool*& pool) {
+  if (pool != nullptr) {
+    pool->destroy(pool);
+    pool = nullptr;
+  }
+}
+
+// Closes the BY group's open output group and marks the end of its output.
+void closeGroupOutput(VsfContext* ctx) {
+  if (ctx->outputGroup == nullptr)
+    return;
+  exitOnOutputFailure(wobclose(ctx->outputGroup));
+  ctx->outputGroup = nullptr;
+  for (int32_t level : {2, 3}) {
+    RvqAttr attrs[2] = {};
+    attrs[1] = rvqInt(442, level);
+    exitOnOutputFailure(wobmth(ctx->outputManager, nullptr, 439, 2, attrs));
+  }
+}
+
+// One BY group: steps 1 to 23 of the loop.
+void runByGroup(VsfContext* ctx, VsfStepTable& steps) {
+  if (ctx->postFit != nullptr)
+    ctx->postFit->methods->byStart(ctx->postFit);
+  vsfExitError(ctx, steps.vsfInitializeModel(ctx));
+  int64_t groupSeed = ctx->workingSeed;
+
+  ctx->design.library->pool = xmpoolc(nullptr, 1024, 0x1004);
+  ctx->byCount += 1;
+  ctx->byPool = vsfCreateNamedPool(1, "VARSIFTER BY POOL");
+  if (ctx->byPool == nullptr)
+    vsfExitError(ctx, -1);
+  ctx->pagePool = vsfCreateNamedPool(0x10000001u, "VARSIFTER PAGE POOL");
+  if (ctx->pagePool == nullptr)
+    vsfExitError(ctx, -1);
+
+  double t0 = zdattim();
+  int32_t lev = steps.vsfLev(ctx);
+  ctx->levTime += zdattim() - t0;
+  if (lev != 0) {
+    // The return code was raised by the levelisation step; skip the group.
+    steps.vsfFreeScratch(&ctx->scratch, &ctx->exts);
+    deletePool(ctx->byPool);
+    deletePool(ctx->pagePool);
+    // End the design context too, so that the group's library pool does not outlive it.
+    steps.zlevtrm(&ctx->design, -1);
+    return;
+  }
+
+  ctx->intervalStart = zdattim();
+  if (ctx->options.split) {
+    vsfExitError(ctx, steps.vsfSplitEffects(ctx, ctx->byPool));
+    vsfExitError(ctx, steps.vsfSplitHierarchy(ctx, ctx->byPool));
+  } else {
+    steps.vsfSetEffectListNParms(ctx);
+  }
+  if (ctx->inest != nullptr)
+    vsfExitError(ctx, steps.vsfReadInEstParms(ctx));
+  vsfExitError(ctx, steps.vsfData(ctx));
+  ctx->dataTime += zdattim() - ctx->intervalStart;
+
+  vsfExitError(ctx, steps.vsfFitAndDisplay(ctx));
+
+  steps.vsfBagVecRelease(&ctx->bags, &ctx->exts);
+  ctx->intervalStart = zdattim();
+
+  if (ctx->byCount <= 2147483647)
+    vsfExitError(ctx, steps.vsfMakeMacroVar(ctx, static_cast<int32_t>(ctx->byCount)));
+  vsfExitError(ctx, steps.vsfPrepareOutputAndDesign(ctx));
+  steps.vsfSetSelModelGroup(ctx);
+
+  VsfModelOptions& opt = ctx->options;
+  if (opt.hasOutput || (opt.hasOutDesign && !ctx->acrossByDesign)) {
+    opt.outputByNumber = static_cast<double>(ctx->byCount);
+    vsfExitError(ctx, steps.vsfOutputBy(ctx, &ctx->model,
+                                        opt.modelAverage ? ctx->resampling : nullptr, groupSeed));
+  }
+  if (opt.hasOutDesign) {
+    if (opt.outDesignNames && !ctx->noprint && ctx->model.status == 0 &&
+        ctx->parameterNamesPresent)
+      vsfExitError(ctx, steps.vsfpParameterNames(ctx, &ctx->model));
+    if (ctx->acrossByDesign)
+      vsfExitError(ctx, steps.vsfSerializeForDesign(&ctx->model));
+    opt.outputByNumber = static_cast<double>(ctx->byCount);
+    vsfExitError(ctx, steps.vsfMakeDesignMacroVar(ctx, &ctx->model));
+  }
+  if (ctx->scoreCount != 0)
+    steps.vsfScoreResults(ctx, &ctx->model);
+
+  closeGroupOutput(ctx);
+
+  if (opt.modelAverage)
+    steps.vsfResamplersCleanup(ctx->resampling);
+  steps.vsfModelByFree(&ctx->model);
+  steps.vsfFreeScratch(&ctx->scratch, &ctx->exts);
+  deletePool(ctx->byPool);
+  deletePool(ctx->pagePool);
+  steps.zlevtrm(&ctx->design, -1);
+  ctx->outputTime += zdattim() - ctx->intervalStart;
+}
+
+void setByCountMacros(VsfContext* ctx) {
+  HostTaskBlock* task = hostCurrentTask();
+  HostMacroTable* anchor = xalanch(task ? task->macroWord : nullptr);
+  int64_t macroGroups = std::min<int64_t>(ctx->byCount, ctx->maxMacro);
+  xjsympn(anchor, "_VSFNUMBYS", 10, 71, 0, static_cast<double>(ctx->byCount));
+  xjsympn(anchor, "_VSFNUMMACROBYS", 15, 71, 0, static_cast<double>(macroGroups));
+}
+
+} // namespace
+
+void qrxvarsf(void* a1, void* a2, void* a3, void* a4, void* a5, void* a6) {
+  VsfStepTable& steps = vsfSteps();
+  VsfContext* ctx = &gRunContext;
+  steps.xinit(a1, a2, a3, a4, a5, a6);
+
+  // Start order.
+  vsfExitError(ctx, vsfPreInit(ctx));
+  ctx->intervalStart = zdattim();
+  vsfExitError(ctx, steps.vsfParse(ctx));
+  vsfExitError(ctx, steps.vsfPostInit(ctx));
+  if (!ctx->noprint) {
+    vsfExitError(ctx, steps.vsfpModelInfo(ctx));
+    if (ctx->modelAverageCount > 0)
+      vsfExitError(ctx, steps.vsfpBootstrapInfo(ctx));
+  }
+  if (ctx->perf.details)
+    vsfExitError(ctx, steps.vsfpPerf(ctx));
+  if (!ctx->options.split) {
+    vsfExitError(ctx, steps.vsfPrepEffects(ctx, ctx->mainPool));
+    vsfExitError(ctx, steps.vsfMakeEffectNames(ctx, ctx->mainPool));
+  }
+  if (ctx->inest != nullptr)
+    vsfExitError(ctx, steps.vsfSetupInEstScatter(ctx));
+  if (ctx->options.hasOutput)
+    vsfExitError(ctx, steps.vsfPrepOutput(ctx));
+  if (ctx->scoreCount > 0)
+    vsfExitError(ctx, steps.vsfPrepScores(ctx));
+  ctx->setupTime = zdattim() - ctx->intervalStart;
+  vsfExitError(ctx, steps.vsfInitializeThreads(&ctx->puddle, ctx->perf.threadCount));
+
+  // BY-group loop.
+  while (xbynext(ctx->byHandle) != 0)
+    runByGroup(ctx, steps);
+
+  // End order.
+  steps.vsfTerminateThreads(&ctx->puddle);
+  ctx->intervalStart = zdattim();
+  if (ctx->options.hasOutDesign && ctx->acrossByDesign)
+    vsfExitError(ctx, steps.vsfAcrossByDesign(ctx));
+  if (ctx->maxMacro >= 0)
+    setByCountMacros(ctx);
+  ctx->outputTime += zdattim() - ctx->intervalStart;
+  if (ctx->options.hasOutput)
+    xvputt(ctx->options.outputBlock);
+  vsfCleanup(ctx);
+  if (ctx->perf.details)
+    vsfExitError(ctx, steps.vsfTimes(ctx));
+  xexit(ctx->returnCode, 0);
+}

@@ -1,0 +1,8 @@
+// Named kernel pools of the driver.
+#pragma once
+
+#include "support/hostif.h"
+
+// Makes a named pool through the kernel handle (flags 1, or 0x10000001 for a page pool);
+// null on failure.
+QkPool* vsfCreateNamedPool(uint32_t flags, const char* name);

@@ -1,0 +1,63 @@
+// The table of the steps that the procedure main calls in other subsystems.
+#include "driver/vsfsteps.h"
+
+#include "data/vsfdata.h"
+#include "design/levreg.h"
+#include "driver/vsfeffects.h"
+#include "driver/vsflev.h"
+#include "driver/vsfparse.h"
+#include "driver/vsfpostinit.h"
+#include "model/vsfmodel.h"
+#include "numerics/zranms.h"
+#include "output/vsfresults.h"
+#include "selection/vsfresample.h"
+
+namespace {
+
+const VsfStepTable kRealSteps = {
+    xinit,
+    vsfParse,
+    vsfPostInit,
+    vsfInitializeModel,
+    vsfPrepEffects,
+    vsfMakeEffectNames,
+    vsfSplitEffects,
+    vsfSetEffectListNParms,
+    vsfSplitHierarchy,
+    vsfLev,
+    vsfSetupInEstScatter,
+    vsfReadInEstParms,
+    zlevtrm,
+    vsfInitializeThreads,
+    vsfTerminateThreads,
+    zpudt,
+    vsfData,
+    vsfBagVecRelease,
+    vsfFreeScratch,
+    vsfModelByFree,
+    vsfSerializeForDesign,
+    vsfResamplersCleanup,
+    zranms,
+    vsfpModelInfo,
+    vsfpBootstrapInfo,
+    vsfpPerf,
+    vsfPrepOutput,
+    vsfPrepScores,
+    vsfFitAndDisplay,
+    vsfMakeMacroVar,
+    vsfPrepareOutputAndDesign,
+    vsfSetSelModelGroup,
+    vsfOutputBy,
+    vsfpParameterNames,
+    vsfMakeDesignMacroVar,
+    vsfScoreResults,
+    vsfAcrossByDesign,
+    vsfTimes,
+};
+
+VsfStepTable gSteps = kRealSteps;
+
+} // namespace
+
+VsfStepTable& vsfSteps() { return gSteps; }
+const VsfStepTable& vsfRealSteps() { return kRealSteps; }
