@@ -215,12 +215,23 @@ struct QkNameValue {
 // The journal: where the kernel routines report host failures (status, level, text).
 struct QkJournal {
   void (*report)(QkJournal* self, uint32_t status, int32_t level, const char* text);
+  // Formats a status code with a severity (0 zero, 1 change, 2 note, 3 warning, 4 error)
+  // and its substitution values into the journal; returns 0, or a non-zero status when
+  // the report could not be formatted. May be null: callers then fall back to report.
+  uint32_t (*reportStatus)(QkJournal* self, int32_t severity, uint32_t status,
+                           const HostMsgArg* values, int32_t count);
 };
 
 // Argument block of the kernel service dispatcher (slot 33).
 struct QkServiceArgs {
   int64_t words[8];
   double values[4];
+};
+
+// Services of the kernel service dispatcher.
+enum QkService : int32_t {
+  QK_SVC_ZDTTME = 1, // qkzdttme: the current date-time in seconds, into values[0]
+  QK_SVC_ZSTATS = 2, // qkzstats: process statistics, eight 64-bit words into words[]
 };
 
 // The kernel handle. Members are named after the slots the module uses.

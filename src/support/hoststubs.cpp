@@ -80,6 +80,7 @@ int32_t xjsymget(HostMacroTable* anchor, const char* name, int32_t nameLength, c
 }
 
 double zdattim() { return hostGroups(HG_TIME)->time->zdattim(); }
+double wzdttme() { return hostGroups(HG_TIME)->time->zdattim(); }
 void xebug(const char* text) { hostGroups(HG_INTERNAL)->internalError->xebug(text); }
 
 int32_t xbynext(HostByHandle* by) { return hostGroups(HG_DATASET)->dataSet->xbynext(by); }

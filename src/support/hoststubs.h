@@ -27,6 +27,9 @@ int32_t xjsymget(HostMacroTable* anchor, const char* name, int32_t nameLength, c
                  int32_t capacity);
 
 double zdattim();
+// The current date-time in seconds, as the core group's clock; the host keeps one clock
+// (the time group's), so this forwards there.
+double wzdttme();
 void xebug(const char* text);
 
 int32_t xbynext(HostByHandle* by);
