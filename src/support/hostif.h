@@ -310,9 +310,36 @@ struct HostInternalErrorService {
 };
 
 // Group 203: data sets. Later subsystems add the services they need.
+// A variable's description (the host's 160-byte NAMESTR record), as xvname hands it out.
+struct HostVariable {
+  const char* name;            // the name's characters (not terminated)
+  int16_t nameLength;          // 16-bit name length
+  uint8_t type;                // 1 numeric, 2 character
+  uint8_t pad0;
+  int32_t length;              // storage length in bytes
+  int32_t number;              // variable number in the data set (1-based)
+  int16_t formatNameLength;    // 0 when the variable has no format
+  int16_t informatNameLength;  // 0 when the variable has no informat
+  int32_t formatWidth;
+  int32_t formatDecimals;
+  const char* label;           // the label's characters, or null
+  int32_t labelLength;
+  char formatName[32];
+  char nameText[32];           // storage the host may use for name
+  char reserved[52];
+};
+static_assert(sizeof(HostVariable) == 160, "HostVariable is the 160-byte host record");
+
 struct HostDataSetServices {
   int32_t (*xbynext)(HostByHandle* by);
   void (*xvputt)(HostDataSet* out);
+  // Finds a variable by name: stores its number (0 when there is none) and returns 0.
+  int32_t (*xvfind)(HostDataSet* data, const char* name, int32_t length, int32_t* number,
+                    int32_t flags);
+  // Points *out at the description of variable `number`; returns 0, non-zero when none.
+  int32_t (*xvname)(HostDataSet* data, int32_t number, HostVariable** out);
+  // Prepares the formats of n variables for the given purpose (70: CLASS levels).
+  int32_t (*xffile)(HostDataSet* data, int32_t purpose, const int32_t* numbers, int32_t n);
 };
 
 // Group 326: output objects.

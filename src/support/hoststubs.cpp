@@ -85,6 +85,15 @@ void xebug(const char* text) { hostGroups(HG_INTERNAL)->internalError->xebug(tex
 
 int32_t xbynext(HostByHandle* by) { return hostGroups(HG_DATASET)->dataSet->xbynext(by); }
 void xvputt(HostDataSet* out) { hostGroups(HG_DATASET)->dataSet->xvputt(out); }
+int32_t xvfind(HostDataSet* data, const char* name, int32_t length, int32_t* number, int32_t flags) {
+  return hostGroups(HG_DATASET)->dataSet->xvfind(data, name, length, number, flags);
+}
+int32_t xvname(HostDataSet* data, int32_t number, HostVariable** out) {
+  return hostGroups(HG_DATASET)->dataSet->xvname(data, number, out);
+}
+int32_t xffile(HostDataSet* data, int32_t purpose, const int32_t* numbers, int32_t n) {
+  return hostGroups(HG_DATASET)->dataSet->xffile(data, purpose, numbers, n);
+}
 
 void xobinit(RvqObject** out, int32_t flags) { hostGroups(HG_OBJECT)->object->xobinit(out, flags); }
 RvqText* rvqmsg(int32_t set, int32_t number) {

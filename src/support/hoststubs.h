@@ -34,6 +34,9 @@ void xebug(const char* text);
 
 int32_t xbynext(HostByHandle* by);
 void xvputt(HostDataSet* out);
+int32_t xvfind(HostDataSet* data, const char* name, int32_t length, int32_t* number, int32_t flags);
+int32_t xvname(HostDataSet* data, int32_t number, HostVariable** out);
+int32_t xffile(HostDataSet* data, int32_t purpose, const int32_t* numbers, int32_t n);
 
 void xobinit(RvqObject** out, int32_t flags);
 RvqText* rvqmsg(int32_t set, int32_t number);
