@@ -17,7 +17,6 @@ int32_t vsfPostInit(VsfContext*) { return notBuilt("vsfPostInit is not available
 int32_t vsfInitializeModel(VsfContext*) {
   return notBuilt("vsfInitializeModel is not available in this build");
 }
-int32_t vsfLev(VsfContext*) { return notBuilt("vsfLev is not available in this build"); }
 int32_t vsfSetupInEstScatter(VsfContext*) {
   return notBuilt("vsfSetupInEstScatter is not available in this build");
 }

@@ -26,6 +26,12 @@ void vsfRelease(VsfContext* ctx) {
     ctx->postFit = nullptr;
   }
   steps.vsfResamplersCleanup(ctx->resampling);
+  // A run that ends inside a BY group still holds the group's fit and design context.
+  steps.vsfModelByFree(&ctx->model);
+  LevLibraryBlock* library = ctx->design.library;
+  if (library != nullptr && library->pool != nullptr &&
+      library->pool != v_global_gcb_anchor->defaultPool)
+    steps.zlevtrm(&ctx->design, -1);
   steps.vsfBagVecRelease(&ctx->bags, &ctx->exts);
   // The scratch files belong to the extension that made them: close them before it goes.
   steps.vsfFreeScratch(&ctx->scratch, &ctx->exts);

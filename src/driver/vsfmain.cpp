@@ -99,7 +99,9 @@ void runByGroup(VsfContext* ctx, VsfStepTable& steps) {
     steps.vsfFreeScratch(&ctx->scratch, &ctx->exts);
     deletePool(ctx->byPool);
     deletePool(ctx->pagePool);
-    // End the design context too, so that the group's library pool does not outlive it.
+    // The group's model part and design context go too, so that nothing the group made
+    // outlives it.
+    steps.vsfModelByFree(&ctx->model);
     steps.zlevtrm(&ctx->design, -1);
     return;
   }

@@ -27,6 +27,7 @@ const VsfStepTable kRealSteps = {
     vsfLev,
     vsfSetupInEstScatter,
     vsfReadInEstParms,
+    zlevrgi,
     zlevtrm,
     vsfInitializeThreads,
     vsfTerminateThreads,

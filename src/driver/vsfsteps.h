@@ -30,6 +30,7 @@ struct VsfStepTable {
   int32_t (*vsfLev)(VsfContext*);
   int32_t (*vsfSetupInEstScatter)(VsfContext*);
   int32_t (*vsfReadInEstParms)(VsfContext*);
+  int32_t (*zlevrgi)(LevRegContext*);
   void (*zlevtrm)(LevRegContext*, int32_t);
   // Data pages and threads.
   int32_t (*vsfInitializeThreads)(ThreadPuddle*, int32_t);

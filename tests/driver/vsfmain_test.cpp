@@ -1,0 +1,237 @@
+// The procedure main's orders driven through a fake host: BY-group loop, macro variables,
+// return codes, output failures and the release of every pool and extension on each road.
+#include "fakehost.h"
+
+#include "driver/vsfcontext.h"
+#include "driver/vsfsteps.h"
+#include "driver/vsfmain.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct Settings {
+  int32_t maxMacro = 100;
+  int failLevGroup = 0;     // levelisation fails (library code 1) on this group
+  int32_t levCode = 1;
+  int32_t returnCodeBefore = 0;
+  int fits = 0;
+  bool openGroup = true;
+  VsfContext* seen = nullptr;
+  // Snapshot of the defaults right after pre-initialisation.
+  int64_t byCountAtParse = -1;
+  double trainAtParse = 0;
+  int32_t utilRandomAtParse = 0, utilPageAtParse = -1, utilBuffersAtParse = -1;
+};
+Settings gSet;
+
+int32_t ok(VsfContext*) { return 0; }
+int32_t okPool(VsfContext*, QkPool*) { return 0; }
+
+VsfStepTable fakeSteps() {
+  VsfStepTable t = vsfRealSteps();
+  t.xinit = [](void*, void*, void*, void*, void*, void*) {};
+  t.vsfParse = [](VsfContext* ctx) -> int32_t {
+    gSet.seen = ctx;
+    gSet.byCountAtParse = ctx->byCount;
+    gSet.trainAtParse = ctx->options.trainFraction;
+    gSet.utilRandomAtParse = ctx->options.utilRandom;
+    gSet.utilPageAtParse = ctx->options.utilPageSize;
+    gSet.utilBuffersAtParse = ctx->options.utilBuffers;
+    ctx->maxMacro = gSet.maxMacro;
+    ctx->returnCode = gSet.returnCodeBefore;
+    return 0;
+  };
+  t.vsfPostInit = ok;
+  t.vsfInitializeModel = [](VsfContext* ctx) -> int32_t {
+    QkPoolAttributes a{};
+    ctx->model.pool = Exported_QKHandle->createPool(Exported_QKHandle, &a, nullptr, "model pool");
+    return 0;
+  };
+  t.vsfpModelInfo = ok;
+  t.vsfpBootstrapInfo = ok;
+  t.vsfpPerf = ok;
+  t.vsfPrepEffects = okPool;
+  t.vsfMakeEffectNames = okPool;
+  t.vsfSetEffectListNParms = ok;
+  t.zlevrgi = [](LevRegContext*) -> int32_t {
+    return fakehost::state().byYielded == gSet.failLevGroup ? gSet.levCode : 0;
+  };
+  t.vsfData = ok;
+  t.vsfFitAndDisplay = [](VsfContext* ctx) -> int32_t {
+    gSet.fits++;
+    if (gSet.openGroup)
+      ctx->outputGroup = fakehost::newGroupObject();
+    return 0;
+  };
+  t.vsfMakeMacroVar = [](VsfContext*, int32_t) -> int32_t { return 0; };
+  t.vsfPrepareOutputAndDesign = ok;
+  t.vsfSetSelModelGroup = ok;
+  t.vsfTimes = ok;
+  return t;
+}
+
+class ProcedureMain : public ::testing::Test {
+protected:
+  void SetUp() override {
+    gSet = Settings{};
+    fakehost::install();
+    vsfSteps() = fakeSteps();
+  }
+  void TearDown() override { vsfSteps() = vsfRealSteps(); }
+  fakehost::State& host() { return fakehost::state(); }
+  void expectNothingLeft() {
+    EXPECT_EQ(host().livePools, 0);
+    EXPECT_EQ(host().liveExtensions, 0);
+  }
+};
+
+TEST_F(ProcedureMain, DefaultsAfterPreInitialisation) {
+  host().byGroups = 0;
+  EXPECT_EQ(fakehost::runMain(), 0);
+  EXPECT_EQ(gSet.byCountAtParse, 0);
+  EXPECT_EQ(gSet.trainAtParse, 1.0);
+  EXPECT_EQ(gSet.utilRandomAtParse, 4);
+  EXPECT_EQ(gSet.utilPageAtParse, 0);
+  EXPECT_EQ(gSet.utilBuffersAtParse, 0);
+}
+
+TEST_F(ProcedureMain, FailedLevelisationSkipsOnlyItsGroup) {
+  host().byGroups = 3;
+  gSet.failLevGroup = 2;
+  EXPECT_EQ(fakehost::runMain(), 108);
+  EXPECT_EQ(host().count(848, 144), 1);
+  EXPECT_EQ(gSet.fits, 2);
+  EXPECT_EQ(host().macros.at("_VSFNUMBYS"), 3.0);
+  EXPECT_EQ(host().macros.at("_VSFNUMMACROBYS"), 3.0);
+  EXPECT_EQ(host().groupCloses, 2);
+  expectNothingLeft();
+}
+
+TEST_F(ProcedureMain, LibraryCodeSixGives112WithoutMessage144) {
+  host().byGroups = 2;
+  gSet.failLevGroup = 1;
+  gSet.levCode = 6;
+  EXPECT_EQ(fakehost::runMain(), 112);
+  EXPECT_EQ(host().count(848, 144), 0);
+  EXPECT_EQ(gSet.fits, 1);
+  expectNothingLeft();
+}
+
+TEST_F(ProcedureMain, MaxMacroControlsTheByCountMacros) {
+  host().byGroups = 3;
+  gSet.maxMacro = -1;
+  EXPECT_EQ(fakehost::runMain(), 0);
+  EXPECT_EQ(host().macros.count("_VSFNUMBYS"), 0u);
+  EXPECT_EQ(host().macros.count("_VSFNUMMACROBYS"), 0u);
+
+  SetUp();
+  host().byGroups = 3;
+  gSet.maxMacro = 0;
+  EXPECT_EQ(fakehost::runMain(), 0);
+  EXPECT_EQ(host().macros.at("_VSFNUMBYS"), 3.0);
+  EXPECT_EQ(host().macros.at("_VSFNUMMACROBYS"), 0.0);
+
+  SetUp();
+  host().byGroups = 5;
+  gSet.maxMacro = 2;
+  EXPECT_EQ(fakehost::runMain(), 0);
+  EXPECT_EQ(host().macros.at("_VSFNUMBYS"), 5.0);
+  EXPECT_EQ(host().macros.at("_VSFNUMMACROBYS"), 2.0);
+}
+
+TEST_F(ProcedureMain, NoByGroupSetsBothMacrosToZero) {
+  host().byGroups = 0;
+  EXPECT_EQ(fakehost::runMain(), 0);
+  EXPECT_EQ(gSet.fits, 0);
+  EXPECT_EQ(host().macros.at("_VSFNUMBYS"), 0.0);
+  EXPECT_EQ(host().macros.at("_VSFNUMMACROBYS"), 0.0);
+  expectNothingLeft();
+}
+
+TEST_F(ProcedureMain, OutputFailureEndsTheRunWith120) {
+  host().byGroups = 2;
+  host().levelMarkResult = static_cast<int32_t>(0x80001234u);
+  EXPECT_EQ(fakehost::runMain(), 120);
+  EXPECT_EQ(host().statusLog.size(), 1u);
+  EXPECT_EQ(gSet.fits, 1);
+  expectNothingLeft();
+}
+
+TEST_F(ProcedureMain, LogOnlyOutputStatusLetsTheRunGoOn) {
+  host().byGroups = 2;
+  host().levelMarkResult = static_cast<int32_t>(0x80000000u | (63u << 11) | 53u);
+  EXPECT_EQ(fakehost::runMain(), 0);
+  EXPECT_EQ(gSet.fits, 2);
+  EXPECT_EQ(host().statusLog.size(), 4u); // two level marks per group, each logged
+  expectNothingLeft();
+}
+
+TEST_F(ProcedureMain, MissingExtensionEndsWithMessageAndCode) {
+  host().missingExtension = "qkavlt";
+  EXPECT_EQ(fakehost::runMain(), 1012);
+  EXPECT_EQ(host().count(848, 9001), 1);
+  expectNothingLeft(); // the three loaded extensions were unloaded
+}
+
+TEST_F(ProcedureMain, MissingOutputBlockEndsWithMessageAndCode) {
+  host().noObjectBlock = true;
+  EXPECT_EQ(fakehost::runMain(), 1012);
+  EXPECT_EQ(host().count(848, 9002), 1);
+  expectNothingLeft();
+}
+
+TEST_F(ProcedureMain, ExitCodeNeverLowersAnEarlierOne) {
+  host().byGroups = 1;
+  gSet.returnCodeBefore = 3000;
+  vsfSteps().vsfFitAndDisplay = [](VsfContext*) -> int32_t { return -6; };
+  EXPECT_EQ(fakehost::runMain(), 3000);
+  EXPECT_EQ(host().count(848, 143), 1);
+  expectNothingLeft();
+}
+
+// Every step that can fail ends the run with a raised code and releases every pool,
+// extension and the group's design pool, wherever in the run it fails.
+TEST_F(ProcedureMain, EveryFailureRoadReleasesEverything) {
+  struct Road {
+    const char* name;
+    void (*arm)(VsfStepTable&);
+    int32_t minCode;
+  };
+  const Road roads[] = {
+      {"parse", [](VsfStepTable& t) { t.vsfParse = [](VsfContext*) -> int32_t { return -99; }; }, 1012},
+      {"postinit", [](VsfStepTable& t) { t.vsfPostInit = [](VsfContext*) -> int32_t { return 3; }; }, 1012},
+      {"modelinfo", [](VsfStepTable& t) { t.vsfpModelInfo = [](VsfContext*) -> int32_t { return -2; }; }, 1016},
+      {"prepeffects", [](VsfStepTable& t) { t.vsfPrepEffects = [](VsfContext*, QkPool*) -> int32_t { return -2; }; }, 1016},
+      {"threads", [](VsfStepTable& t) { t.vsfInitializeThreads = [](ThreadPuddle*, int32_t) -> int32_t { return -1; }; }, 1016},
+      {"initmodel", [](VsfStepTable& t) { t.vsfInitializeModel = [](VsfContext*) -> int32_t { return -2; }; }, 1016},
+      {"data", [](VsfStepTable& t) { t.vsfData = [](VsfContext*) -> int32_t { return -7; }; }, 1016},
+      {"fit", [](VsfStepTable& t) { t.vsfFitAndDisplay = [](VsfContext*) -> int32_t { return -6; }; }, 1020},
+      {"macro", [](VsfStepTable& t) { t.vsfMakeMacroVar = [](VsfContext*, int32_t) -> int32_t { return -2; }; }, 1016},
+      {"prepout", [](VsfStepTable& t) { t.vsfPrepareOutputAndDesign = [](VsfContext*) -> int32_t { return -5; }; }, 1012},
+  };
+  for (const Road& road : roads) {
+    SCOPED_TRACE(road.name);
+    SetUp();
+    host().byGroups = 2;
+    road.arm(vsfSteps());
+    int code = fakehost::runMain();
+    EXPECT_GE(code, road.minCode);
+    expectNothingLeft();
+  }
+}
+
+TEST(ModuleEntry, EntryKeepsAnchorsAndReturnsImageInformation) {
+  fakehost::install();
+  EXPECT_NE(v_global_gcb_anchor, nullptr);
+  EXPECT_NE(Exported_QKHandle, nullptr);
+  const VsfImageInfo* info = mcn_main(v_global_gcb_anchor, nullptr);
+  EXPECT_EQ(std::string(info->marker, 22), "QRX_Image_Information=");
+  EXPECT_EQ(info->magic, 0xB0BDEBEDu);
+  EXPECT_EQ(info->eight, 8u);
+  EXPECT_STREQ(info->version, "001");
+  EXPECT_STREQ(pcn_QRXVARSF.name, "qrxvarsf");
+  EXPECT_EQ(pcn_QRXVARSF.main, &qrxvarsf);
+}
+
+} // namespace
