@@ -412,6 +412,7 @@ struct HostTaskBlock {
   HostTaskBlock* word9;  // word 9
   HostTaskBlock* word10; // word 10
   void* procedureContext; // where the procedure keeps its context address
+  void* parseRoot;        // the parse root of the statement parser (made by xinit)
   void* macroWord;        // word 34: handed to xalanch
   // The host's arguments of the procedure main (six words).
   void* hostArgs[6];
