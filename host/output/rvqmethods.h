@@ -1,0 +1,44 @@
+// The bodies of the output manager's methods, one per method number and receiver. The
+// class tables that dispatch to them, and the checks every call passes first, are in
+// rvqobjects.cpp.
+#pragma once
+
+#include "host/output/rvqobjects.h"
+
+namespace qrxhost {
+
+// A method body: the receiver (already known to be live and of the class's kind), the
+// method number, the attribute count and records. Returns 0 or a negative status.
+using MethodBody = int32_t (*)(HostObject* self, int32_t method, int32_t count, RvqAttr* attrs);
+
+// Output-object block and manager.
+int32_t createObject(HostObject* self, int32_t method, int32_t count, RvqAttr* attrs); // 147
+int32_t queryManager(HostObject* self, int32_t method, int32_t count, RvqAttr* attrs); // query
+int32_t bindTable(HostObject* self, int32_t method, int32_t count, RvqAttr* attrs);    // 422
+int32_t publishTable(HostObject* self, int32_t method, int32_t count, RvqAttr* attrs); // 428
+int32_t textLine(HostObject* self, int32_t method, int32_t count, RvqAttr* attrs);     // 358
+int32_t openGroup(HostObject* self, int32_t method, int32_t count, RvqAttr* attrs);    // 300
+int32_t levelNote(HostObject* self, int32_t method, int32_t count, RvqAttr* attrs);    // 439
+int32_t makeView(HostObject* self, int32_t method, int32_t count, RvqAttr* attrs);     // 708
+int32_t releaseView(HostObject* self, int32_t method, int32_t count, RvqAttr* attrs);  // 494
+int32_t makeGraph(HostObject* self, int32_t method, int32_t count, RvqAttr* attrs);    // 2826
+
+// Tables.
+int32_t defineColumn(HostObject* self, int32_t method, int32_t count, RvqAttr* attrs);  // 338
+int32_t endColumns(HostObject* self, int32_t method, int32_t count, RvqAttr* attrs);    // 298
+int32_t emitRow(HostObject* self, int32_t method, int32_t count, RvqAttr* attrs);       // 329
+int32_t endRows(HostObject* self, int32_t method, int32_t count, RvqAttr* attrs);       // 299
+int32_t setDynamic(HostObject* self, int32_t method, int32_t count, RvqAttr* attrs);    // 316
+
+// Factoids.
+int32_t factoidEntry(HostObject* self, int32_t method, int32_t count, RvqAttr* attrs);  // 164
+int32_t endEntries(HostObject* self, int32_t method, int32_t count, RvqAttr* attrs);    // 299
+int32_t releaseFactoid(HostObject* self, int32_t method, int32_t count, RvqAttr* attrs); // 4
+
+// Groups.
+int32_t closeGroup(HostObject* self, int32_t method, int32_t count, RvqAttr* attrs); // 4
+
+// The class of each kind of object (built once).
+RvqClass* classOf(ObjKind kind);
+
+} // namespace qrxhost
