@@ -340,6 +340,40 @@ struct HostDataSetServices {
   int32_t (*xvname)(HostDataSet* data, int32_t number, HostVariable** out);
   // Prepares the formats of n variables for the given purpose (70: CLASS levels).
   int32_t (*xffile)(HostDataSet* data, int32_t purpose, const int32_t* numbers, int32_t n);
+  // Opening, reading and writing data sets. Variable numbers are 1-based as xvfind gives.
+  // Opens an input data set by its name as written: name (WORK), lib.name, or a quoted
+  // path; null after a logged message.
+  HostDataSet* (*xdsopen)(const char* name, int32_t length);
+  int32_t (*xdsnvar)(HostDataSet* data);
+  int64_t (*xdsnobs)(HostDataSet* data);
+  // The BY-group state of an input data set. Without xbyset the whole data set is one
+  // group (none when it has no observations).
+  HostByHandle* (*xdsby)(HostDataSet* data);
+  // Sets the BY variables; 0, or negative after a logged message (a variable given twice,
+  // data not in BY order without NOTSORTED). Starts the groups again from the first.
+  int32_t (*xbyset)(HostDataSet* data, const int32_t* numbers, const uint8_t* descending,
+                    int32_t count, int32_t notsorted);
+  // Back to the first observation of the current BY group (of the data set when no
+  // group is current); 0.
+  int32_t (*xbyrewind)(HostByHandle* by);
+  // The current BY group as text ("g=1 h=A"); its length, 0 without BY variables.
+  int32_t (*xbyline)(HostByHandle* by, char* buffer, int32_t capacity);
+  // Makes the next observation of the current BY group current: 1, or 0 at its end.
+  int32_t (*xobsnext)(HostDataSet* data);
+  // Values of the current observation: a number (the missing value for a character
+  // variable), or a character value's text and length.
+  double (*xobsnum)(HostDataSet* data, int32_t number);
+  int32_t (*xobschar)(HostDataSet* data, int32_t number, const char** text);
+  void (*xdsclose)(HostDataSet* data);
+  // Output data sets: create by name as written, define variables (type 1 numeric,
+  // 2 character; returns the variable number or negative), set values of the row being
+  // built, append it (values go back to missing), and end with xvputt (writes the file).
+  HostDataSet* (*xdscreate)(const char* name, int32_t length);
+  int32_t (*xdsdefvar)(HostDataSet* out, const char* name, int32_t length, int32_t type,
+                       int32_t varLength);
+  int32_t (*xdsputn)(HostDataSet* out, int32_t number, double value);
+  int32_t (*xdsputc)(HostDataSet* out, int32_t number, const char* text, int32_t length);
+  int32_t (*xdsappend)(HostDataSet* out);
 };
 
 // Group 326: output objects.

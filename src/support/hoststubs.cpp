@@ -94,6 +94,42 @@ int32_t xvname(HostDataSet* data, int32_t number, HostVariable** out) {
 int32_t xffile(HostDataSet* data, int32_t purpose, const int32_t* numbers, int32_t n) {
   return hostGroups(HG_DATASET)->dataSet->xffile(data, purpose, numbers, n);
 }
+HostDataSet* xdsopen(const char* name, int32_t length) {
+  return hostGroups(HG_DATASET)->dataSet->xdsopen(name, length);
+}
+int32_t xdsnvar(HostDataSet* data) { return hostGroups(HG_DATASET)->dataSet->xdsnvar(data); }
+int64_t xdsnobs(HostDataSet* data) { return hostGroups(HG_DATASET)->dataSet->xdsnobs(data); }
+HostByHandle* xdsby(HostDataSet* data) { return hostGroups(HG_DATASET)->dataSet->xdsby(data); }
+int32_t xbyset(HostDataSet* data, const int32_t* numbers, const uint8_t* descending,
+               int32_t count, int32_t notsorted) {
+  return hostGroups(HG_DATASET)->dataSet->xbyset(data, numbers, descending, count, notsorted);
+}
+int32_t xbyrewind(HostByHandle* by) { return hostGroups(HG_DATASET)->dataSet->xbyrewind(by); }
+int32_t xbyline(HostByHandle* by, char* buffer, int32_t capacity) {
+  return hostGroups(HG_DATASET)->dataSet->xbyline(by, buffer, capacity);
+}
+int32_t xobsnext(HostDataSet* data) { return hostGroups(HG_DATASET)->dataSet->xobsnext(data); }
+double xobsnum(HostDataSet* data, int32_t number) {
+  return hostGroups(HG_DATASET)->dataSet->xobsnum(data, number);
+}
+int32_t xobschar(HostDataSet* data, int32_t number, const char** text) {
+  return hostGroups(HG_DATASET)->dataSet->xobschar(data, number, text);
+}
+void xdsclose(HostDataSet* data) { hostGroups(HG_DATASET)->dataSet->xdsclose(data); }
+HostDataSet* xdscreate(const char* name, int32_t length) {
+  return hostGroups(HG_DATASET)->dataSet->xdscreate(name, length);
+}
+int32_t xdsdefvar(HostDataSet* out, const char* name, int32_t length, int32_t type,
+                  int32_t varLength) {
+  return hostGroups(HG_DATASET)->dataSet->xdsdefvar(out, name, length, type, varLength);
+}
+int32_t xdsputn(HostDataSet* out, int32_t number, double value) {
+  return hostGroups(HG_DATASET)->dataSet->xdsputn(out, number, value);
+}
+int32_t xdsputc(HostDataSet* out, int32_t number, const char* text, int32_t length) {
+  return hostGroups(HG_DATASET)->dataSet->xdsputc(out, number, text, length);
+}
+int32_t xdsappend(HostDataSet* out) { return hostGroups(HG_DATASET)->dataSet->xdsappend(out); }
 
 void xobinit(RvqObject** out, int32_t flags) { hostGroups(HG_OBJECT)->object->xobinit(out, flags); }
 RvqText* rvqmsg(int32_t set, int32_t number) {

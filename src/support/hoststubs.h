@@ -37,6 +37,24 @@ void xvputt(HostDataSet* out);
 int32_t xvfind(HostDataSet* data, const char* name, int32_t length, int32_t* number, int32_t flags);
 int32_t xvname(HostDataSet* data, int32_t number, HostVariable** out);
 int32_t xffile(HostDataSet* data, int32_t purpose, const int32_t* numbers, int32_t n);
+HostDataSet* xdsopen(const char* name, int32_t length);
+int32_t xdsnvar(HostDataSet* data);
+int64_t xdsnobs(HostDataSet* data);
+HostByHandle* xdsby(HostDataSet* data);
+int32_t xbyset(HostDataSet* data, const int32_t* numbers, const uint8_t* descending,
+               int32_t count, int32_t notsorted);
+int32_t xbyrewind(HostByHandle* by);
+int32_t xbyline(HostByHandle* by, char* buffer, int32_t capacity);
+int32_t xobsnext(HostDataSet* data);
+double xobsnum(HostDataSet* data, int32_t number);
+int32_t xobschar(HostDataSet* data, int32_t number, const char** text);
+void xdsclose(HostDataSet* data);
+HostDataSet* xdscreate(const char* name, int32_t length);
+int32_t xdsdefvar(HostDataSet* out, const char* name, int32_t length, int32_t type,
+                  int32_t varLength);
+int32_t xdsputn(HostDataSet* out, int32_t number, double value);
+int32_t xdsputc(HostDataSet* out, int32_t number, const char* text, int32_t length);
+int32_t xdsappend(HostDataSet* out);
 
 void xobinit(RvqObject** out, int32_t flags);
 RvqText* rvqmsg(int32_t set, int32_t number);

@@ -1,0 +1,185 @@
+// The qrx runner: reads the command line and the program, sets up the host (libraries,
+// options, message catalogue), runs the program and writes the listing and JSON record.
+// Programs, steps and the host services are the host library's.
+#include "driver/vsfmain.h"
+#include "host/catalog.h"
+#include "host/data/dataset.h"
+#include "host/hostcore.h"
+#include "host/hostlog.h"
+#include "host/runner/programrun.h"
+#include "host/supervisor.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char kUsage[] =
+    "usage: qrx [options] PROGRAM.qrx\n"
+    "  --work DIR          the WORK library (default: the current directory)\n"
+    "  --lib NAME=DIR      more libraries (repeatable)\n"
+    "  -o NAME=VALUE       host options: THREADS, CPUCOUNT, UTILPATH, VALIDVARNAME, DEBUG ...\n"
+    "  --html FILE         also write the output as one self-contained HTML page\n"
+    "  --json FILE         also write the whole run as JSON: log records, tables, graphs,\n"
+    "                      macro variables, return code\n"
+    "  --listing FILE      write the listing there instead of standard output\n"
+    "  --help              print this text\n"
+    "The exit status is 0 for return code 0, 1 for warnings (4), 2 for anything higher.\n";
+
+int fail(const std::string& text) {
+  std::cerr << "qrx: " << text << "\n";
+  return 2;
+}
+
+bool splitPair(const std::string& arg, std::string* name, std::string* value) {
+  size_t eq = arg.find('=');
+  if (eq == std::string::npos || eq == 0)
+    return false;
+  *name = arg.substr(0, eq);
+  *value = arg.substr(eq + 1);
+  return true;
+}
+
+void entry(HostControlBlock* cb, void* pidb) { mcn_main(cb, pidb); }
+
+// The message directory: $QRX_MESSAGE_DIR, messages/ beside the executable, or the
+// source tree's directory the build recorded.
+void chooseMessageDir(const char* argv0) {
+  if (const char* env = std::getenv("QRX_MESSAGE_DIR"); env && *env)
+    return;
+  std::error_code ec;
+  fs::path exe = fs::canonical("/proc/self/exe", ec);
+  if (ec)
+    exe = fs::absolute(argv0, ec);
+  for (fs::path dir : {exe.parent_path() / "messages", exe.parent_path() / "../share/qrx/messages"})
+    if (fs::is_directory(dir, ec)) {
+      qrxhost::setMessageDir(dir.string());
+      return;
+    }
+}
+
+bool writeFile(const std::string& path, const std::string& text) {
+  std::ofstream f(path, std::ios::binary | std::ios::trunc);
+  f << text;
+  f.flush();
+  return static_cast<bool>(f);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+  std::string work, json, listing, program;
+  std::vector<std::pair<std::string, std::string>> libs, options;
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    auto value = [&](std::string* out) {
+      size_t eq = a.find('=');
+      if (a.rfind("--", 0) == 0 && eq != std::string::npos) {
+        *out = a.substr(eq + 1);
+        a = a.substr(0, eq);
+        return true;
+      }
+      if (i + 1 >= argc)
+        return false;
+      *out = argv[++i];
+      return true;
+    };
+    std::string v;
+    std::string opt = a.substr(0, a.find('='));
+    if (a == "--help" || a == "-h") {
+      std::cout << kUsage;
+      return 0;
+    } else if (opt == "--work" || opt == "--lib" || opt == "--json" || opt == "--listing" ||
+               opt == "--html" || a == "-o") {
+      if (!value(&v))
+        return fail("the option " + opt + " needs a value (see qrx --help)");
+      std::string n, val;
+      if (opt == "--work")
+        work = v;
+      else if (opt == "--json")
+        json = v;
+      else if (opt == "--listing")
+        listing = v;
+      else if (opt == "--html")
+        return fail("--html is not yet supported");
+      else if (opt == "--lib") {
+        if (!splitPair(v, &n, &val))
+          return fail("--lib needs NAME=DIR, not '" + v + "'");
+        libs.emplace_back(n, val);
+      } else {
+        if (!splitPair(v, &n, &val))
+          return fail("-o needs NAME=VALUE, not '" + v + "'");
+        options.emplace_back(n, val);
+      }
+    } else if (!a.empty() && a[0] == '-') {
+      return fail("unknown option " + a + " (see qrx --help)");
+    } else if (program.empty()) {
+      program = a;
+    } else {
+      return fail("only one program can be run, not both " + program + " and " + a);
+    }
+  }
+  if (program.empty())
+    return fail("no program file given (see qrx --help)");
+
+  std::ifstream in(program, std::ios::binary);
+  std::error_code ec;
+  if (!in || fs::is_directory(program, ec))
+    return fail("cannot read the program file " + program);
+  std::stringstream text;
+  text << in.rdbuf();
+
+  chooseMessageDir(argv[0]);
+  std::string why;
+  if (!qrxhost::messageCatalogueAvailable(&why))
+    return fail("the message catalogue was not found: " + why +
+                " (set QRX_MESSAGE_DIR to the host's messages directory)");
+
+  if (!work.empty()) {
+    if (!fs::is_directory(work, ec))
+      return fail("the WORK directory " + work + " does not exist");
+    qrxhost::setWorkDir(work);
+  }
+  for (const auto& [name, dir] : libs) {
+    if (!fs::is_directory(dir, ec))
+      return fail("the directory " + dir + " of library " + name + " does not exist");
+    qrxhost::setLibrary(name, dir);
+  }
+  for (const auto& [name, val] : options)
+    qrxhost::setHostOption(name, val);
+
+  qrxhost::hostControlBlock();
+  qrxhost::setLogEcho(
+      [](const qrxhost::LogRecord& r) { std::cerr << qrxhost::logLineText(r) << "\n"; });
+
+  std::vector<qrxhost::ProcedureModule> modules(1);
+  modules[0].name = "VARSIFTER";
+  modules[0].entry = entry;
+  modules[0].main = pcn_QRXVARSF.main;
+
+  qrxhost::ProgramResult result = qrxhost::runProgram(text.str(), program, modules);
+  qrxhost::endRun();
+  qrxhost::setLogEcho(nullptr);
+
+  int status = qrxhost::exitStatusFor(result.record.returnCode);
+  if (listing.empty()) {
+    std::cout << result.listing;
+    std::cout.flush();
+  } else if (!writeFile(listing, result.listing)) {
+    std::cerr << "qrx: cannot write the listing to " << listing << "\n";
+    status = 2;
+  }
+  if (!json.empty() && !writeFile(json, qrxhost::jsonRunRecord(result.record))) {
+    std::cerr << "qrx: cannot write the JSON record to " << json << "\n";
+    status = 2;
+  }
+  return status;
+}

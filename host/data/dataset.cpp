@@ -1,0 +1,671 @@
+// Data sets as CSV files. An input is parsed once per step into a binary copy shared by
+// every handle on the same file; BY groups are runs of equal BY values over that copy.
+// Output data sets collect their rows and are written when ended (xvputt).
+#include "host/data/dataset.h"
+#include "host/data/csvfile.h"
+#include "host/hostlog.h"
+#include "host/supervisor.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+struct HostByHandle {
+  HostDataSet* data = nullptr;
+  std::vector<int32_t> vars; // 0-based columns
+  std::vector<uint8_t> descending;
+  int64_t groupIndex = -1;   // -1: before the first group
+  int64_t begin = 0, end = 0; // observations of the current group (or of the data set)
+};
+
+struct HostDataSet {
+  bool output = false;
+  std::string display; // WORK.NAME, LIB.NAME or the path
+  std::string path;
+  std::shared_ptr<const qrxhost::CsvTable> table; // inputs
+  std::vector<HostVariable> vars;                 // descriptions handed out by xvname
+  std::vector<std::string> names;                 // storage of the names
+  HostByHandle by;
+  std::vector<int64_t> groupStarts; // start of each BY group; last entry = nobs
+  int64_t position = 0;             // next observation to read
+  int64_t current = -1;             // current observation
+  // outputs
+  std::vector<std::vector<double>> outNums;
+  std::vector<std::vector<std::string>> outStrs;
+  std::vector<double> rowNum;
+  std::vector<std::string> rowStr;
+  int64_t outRows = 0;
+};
+
+namespace qrxhost {
+namespace {
+
+constexpr int kSet = 610;
+constexpr int kFailCode = 1012;
+
+std::mutex gMutex;
+std::string gWork;
+std::map<std::string, std::string> gLibs; // upper-case name -> directory
+std::set<HostDataSet*> gOpen;
+std::map<std::string, std::shared_ptr<const CsvTable>> gCopies; // canonical path -> copy
+
+std::string upper(std::string s) {
+  for (char& c : s)
+    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return s;
+}
+std::string lower(std::string s) {
+  for (char& c : s)
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+void fail(int number, std::initializer_list<HostMsgArg> args) {
+  logMessage(kSet, number, args.begin(), static_cast<int>(args.size()));
+  raiseStepReturnCode(kFailCode);
+}
+
+bool validMember(const std::string& s) {
+  if (s.empty() || s.size() > 32 || std::isdigit(static_cast<unsigned char>(s[0])))
+    return false;
+  for (char c : s)
+    if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '_'))
+      return false;
+  return true;
+}
+
+// The file for a member in a directory: an exact match, else one that differs in case.
+std::string memberFile(const std::string& dir, const std::string& member, bool forOutput) {
+  fs::path exact = fs::path(dir) / (member + ".csv");
+  if (forOutput)
+    return (fs::path(dir) / (lower(member) + ".csv")).string();
+  std::error_code ec;
+  if (fs::exists(exact, ec))
+    return exact.string();
+  std::string want = lower(member) + ".csv";
+  for (const auto& e : fs::directory_iterator(dir, ec))
+    if (lower(e.path().filename().string()) == want)
+      return e.path().string();
+  return exact.string();
+}
+
+void describe(HostDataSet* ds, const std::string& name, bool numeric, int32_t length) {
+  ds->names.push_back(name);
+  HostVariable v{};
+  v.nameLength = static_cast<int16_t>(name.size());
+  v.type = numeric ? 1 : 2;
+  v.length = length;
+  v.number = static_cast<int32_t>(ds->vars.size()) + 1;
+  size_t n = std::min(name.size(), sizeof v.nameText);
+  std::memcpy(v.nameText, name.data(), n);
+  ds->vars.push_back(v);
+  // names are handed out from storage that stays put
+  for (size_t i = 0; i < ds->vars.size(); ++i)
+    ds->vars[i].name = ds->names[i].c_str();
+}
+
+HostDataSet* checkedInput(HostDataSet* ds) {
+  std::lock_guard<std::mutex> lock(gMutex);
+  return ds && gOpen.count(ds) && !ds->output ? ds : nullptr;
+}
+HostDataSet* checkedOutput(HostDataSet* ds) {
+  std::lock_guard<std::mutex> lock(gMutex);
+  return ds && gOpen.count(ds) && ds->output ? ds : nullptr;
+}
+HostDataSet* checkedAny(HostDataSet* ds) {
+  std::lock_guard<std::mutex> lock(gMutex);
+  return ds && gOpen.count(ds) ? ds : nullptr;
+}
+
+// Compares observations a and b on the BY variables: <0, 0, >0 in BY order.
+int compareBy(const HostDataSet* ds, int64_t a, int64_t b) {
+  const CsvTable& t = *ds->table;
+  for (size_t k = 0; k < ds->by.vars.size(); ++k) {
+    const CsvColumn& c = t.columns[static_cast<size_t>(ds->by.vars[k])];
+    int r = 0;
+    if (c.numeric) {
+      double x = c.nums[static_cast<size_t>(a)], y = c.nums[static_cast<size_t>(b)];
+      bool mx = isHostMissing(x), my = isHostMissing(y);
+      if (mx || my)
+        r = mx == my ? 0 : (mx ? -1 : 1); // missing sorts first
+      else
+        r = x < y ? -1 : x > y ? 1 : 0;
+    } else {
+      int cmp = c.strs[static_cast<size_t>(a)].compare(c.strs[static_cast<size_t>(b)]);
+      r = cmp < 0 ? -1 : cmp > 0 ? 1 : 0;
+    }
+    if (ds->by.descending[k])
+      r = -r;
+    if (r != 0)
+      return r;
+  }
+  return 0;
+}
+
+void computeGroups(HostDataSet* ds) {
+  ds->groupStarts.clear();
+  int64_t n = ds->table->nobs;
+  if (n > 0)
+    ds->groupStarts.push_back(0);
+  if (!ds->by.vars.empty())
+    for (int64_t i = 1; i < n; ++i)
+      if (compareBy(ds, i - 1, i) != 0)
+        ds->groupStarts.push_back(i);
+  ds->groupStarts.push_back(n);
+  ds->by.groupIndex = -1;
+  ds->by.begin = 0;
+  ds->by.end = n;
+  ds->position = 0;
+  ds->current = -1;
+}
+
+// ---- services --------------------------------------------------------------------------
+
+HostDataSet* dsOpen(const char* name, int32_t length) {
+  std::string written = name && length > 0 ? std::string(name, static_cast<size_t>(length)) : "";
+  std::string path, display, error;
+  if (!resolveDataSet(written, false, &path, &display, &error)) {
+    fail(error.rfind("library:", 0) == 0 ? 4 : 8,
+         {error.rfind("library:", 0) == 0 ? HostMsgArg(error.c_str() + 8)
+                                          : HostMsgArg(written.c_str())});
+    return nullptr;
+  }
+  std::error_code ec;
+  if (!fs::is_regular_file(path, ec)) {
+    fail(1, {display.c_str(), path.c_str()});
+    return nullptr;
+  }
+  std::string key = fs::weakly_canonical(path, ec).string();
+  std::shared_ptr<const CsvTable> table;
+  {
+    std::lock_guard<std::mutex> lock(gMutex);
+    auto it = gCopies.find(key);
+    if (it != gCopies.end())
+      table = it->second;
+  }
+  if (!table) {
+    auto parsed = std::make_shared<CsvTable>();
+    CsvError err;
+    if (!readCsvFile(path, parsed.get(), &err)) {
+      if (err.line > 0)
+        fail(3, {path.c_str(), err.line, err.text.c_str()});
+      else
+        fail(2, {path.c_str(), err.text.c_str()});
+      return nullptr;
+    }
+    table = parsed;
+    std::lock_guard<std::mutex> lock(gMutex);
+    gCopies[key] = table;
+  }
+  auto* ds = new HostDataSet;
+  ds->display = display;
+  ds->path = path;
+  ds->table = table;
+  ds->vars.reserve(table->columns.size());
+  ds->names.reserve(table->columns.size());
+  for (const CsvColumn& c : table->columns)
+    describe(ds, c.name, c.numeric, c.length);
+  ds->by.data = ds;
+  computeGroups(ds);
+  std::lock_guard<std::mutex> lock(gMutex);
+  gOpen.insert(ds);
+  return ds;
+}
+
+int32_t dsNvar(HostDataSet* data) {
+  HostDataSet* ds = checkedAny(data);
+  return ds ? static_cast<int32_t>(ds->vars.size()) : -1;
+}
+
+int64_t dsNobs(HostDataSet* data) {
+  HostDataSet* ds = checkedAny(data);
+  if (!ds)
+    return -1;
+  return ds->output ? ds->outRows : ds->table->nobs;
+}
+
+int32_t dsVfind(HostDataSet* data, const char* name, int32_t length, int32_t* number, int32_t) {
+  if (number)
+    *number = 0;
+  HostDataSet* ds = checkedAny(data);
+  if (!ds || !name || length <= 0)
+    return 0;
+  std::string want = upper(std::string(name, static_cast<size_t>(length)));
+  while (!want.empty() && want.back() == ' ')
+    want.pop_back();
+  for (size_t i = 0; i < ds->names.size(); ++i)
+    if (upper(ds->names[i]) == want) {
+      if (number)
+        *number = static_cast<int32_t>(i) + 1;
+      break;
+    }
+  return 0;
+}
+
+int32_t dsVname(HostDataSet* data, int32_t number, HostVariable** out) {
+  HostDataSet* ds = checkedAny(data);
+  if (!ds || number < 1 || number > static_cast<int32_t>(ds->vars.size()) || !out)
+    return 1;
+  *out = &ds->vars[static_cast<size_t>(number - 1)];
+  return 0;
+}
+
+// Variables of the CSV data sets carry no formats: nothing to prepare.
+int32_t dsFfile(HostDataSet* data, int32_t, const int32_t*, int32_t) {
+  return checkedAny(data) ? 0 : -1;
+}
+
+HostByHandle* dsBy(HostDataSet* data) {
+  HostDataSet* ds = checkedInput(data);
+  return ds ? &ds->by : nullptr;
+}
+
+int32_t byNext(HostByHandle* by) {
+  if (!by || !checkedInput(by->data))
+    return 0;
+  HostDataSet* ds = by->data;
+  int64_t groups = static_cast<int64_t>(ds->groupStarts.size()) - 1;
+  if (by->groupIndex + 1 >= groups) {
+    by->groupIndex = groups;
+    by->begin = by->end = ds->table->nobs;
+    ds->position = by->begin;
+    ds->current = -1;
+    return 0;
+  }
+  ++by->groupIndex;
+  by->begin = ds->groupStarts[static_cast<size_t>(by->groupIndex)];
+  by->end = ds->groupStarts[static_cast<size_t>(by->groupIndex) + 1];
+  ds->position = by->begin;
+  ds->current = -1;
+  return 1;
+}
+
+std::string valueText(const CsvColumn& c, int64_t obs) {
+  if (c.numeric) {
+    double v = c.nums[static_cast<size_t>(obs)];
+    return isHostMissing(v) ? "." : formatCsvNumber(v);
+  }
+  return c.strs[static_cast<size_t>(obs)];
+}
+
+int32_t bySet(HostDataSet* data, const int32_t* numbers, const uint8_t* descending, int32_t count,
+              int32_t notsorted) {
+  HostDataSet* ds = checkedInput(data);
+  if (!ds || count < 0 || (count > 0 && !numbers))
+    return -1;
+  std::vector<int32_t> vars;
+  std::vector<uint8_t> desc;
+  for (int32_t k = 0; k < count; ++k) {
+    int32_t n = numbers[k];
+    if (n < 1 || n > static_cast<int32_t>(ds->vars.size()))
+      return -1;
+    if (std::find(vars.begin(), vars.end(), n - 1) != vars.end()) {
+      fail(11, {ds->names[static_cast<size_t>(n - 1)].c_str()});
+      return -2;
+    }
+    vars.push_back(n - 1);
+    desc.push_back(descending ? descending[k] : 0);
+  }
+  ds->by.vars = vars;
+  ds->by.descending = desc;
+  if (!notsorted) {
+    for (int64_t i = 1; i < ds->table->nobs; ++i) {
+      if (compareBy(ds, i - 1, i) > 0) {
+        std::string list;
+        for (size_t k = 0; k < vars.size(); ++k)
+          list += (k ? " " : "") + std::string(desc[k] ? "DESCENDING " : "") +
+                  ds->names[static_cast<size_t>(vars[k])];
+        fail(6, {ds->display.c_str(), list.c_str(),
+                 ds->table->lines[static_cast<size_t>(i - 1)],
+                 ds->table->lines[static_cast<size_t>(i)]});
+        ds->by.vars.clear();
+        ds->by.descending.clear();
+        computeGroups(ds);
+        return -3;
+      }
+    }
+  }
+  computeGroups(ds);
+  return 0;
+}
+
+int32_t byRewind(HostByHandle* by) {
+  if (!by || !checkedInput(by->data))
+    return -1;
+  by->data->position = by->begin;
+  by->data->current = -1;
+  return 0;
+}
+
+int32_t byLine(HostByHandle* by, char* buffer, int32_t capacity) {
+  if (!by || !checkedInput(by->data))
+    return 0;
+  HostDataSet* ds = by->data;
+  std::string text;
+  if (!by->vars.empty() && by->begin < by->end) {
+    for (size_t k = 0; k < by->vars.size(); ++k) {
+      const CsvColumn& c = ds->table->columns[static_cast<size_t>(by->vars[k])];
+      text += (k ? " " : "") + c.name + "=" + valueText(c, by->begin);
+    }
+  }
+  if (buffer && capacity > 0) {
+    size_t n = std::min(text.size(), static_cast<size_t>(capacity - 1));
+    std::memcpy(buffer, text.data(), n);
+    buffer[n] = '\0';
+    return static_cast<int32_t>(n);
+  }
+  return static_cast<int32_t>(text.size());
+}
+
+int32_t obsNext(HostDataSet* data) {
+  HostDataSet* ds = checkedInput(data);
+  if (!ds)
+    return -1;
+  if (ds->position >= ds->by.end) {
+    ds->current = -1;
+    return 0;
+  }
+  ds->current = ds->position++;
+  return 1;
+}
+
+double obsNum(HostDataSet* data, int32_t number) {
+  HostDataSet* ds = checkedInput(data);
+  if (!ds || ds->current < 0 || number < 1 || number > static_cast<int32_t>(ds->vars.size()))
+    return hostMissing();
+  const CsvColumn& c = ds->table->columns[static_cast<size_t>(number - 1)];
+  return c.numeric ? c.nums[static_cast<size_t>(ds->current)] : hostMissing();
+}
+
+int32_t obsChar(HostDataSet* data, int32_t number, const char** text) {
+  static const char kEmpty[] = "";
+  if (text)
+    *text = kEmpty;
+  HostDataSet* ds = checkedInput(data);
+  if (!ds || ds->current < 0 || number < 1 || number > static_cast<int32_t>(ds->vars.size()))
+    return 0;
+  const CsvColumn& c = ds->table->columns[static_cast<size_t>(number - 1)];
+  if (c.numeric)
+    return 0;
+  const std::string& s = c.strs[static_cast<size_t>(ds->current)];
+  if (text)
+    *text = s.c_str();
+  return static_cast<int32_t>(s.size());
+}
+
+void dsClose(HostDataSet* data) {
+  {
+    std::lock_guard<std::mutex> lock(gMutex);
+    if (!data || !gOpen.erase(data))
+      return;
+  }
+  delete data;
+}
+
+HostDataSet* dsCreate(const char* name, int32_t length) {
+  std::string written = name && length > 0 ? std::string(name, static_cast<size_t>(length)) : "";
+  std::string path, display, error;
+  if (!resolveDataSet(written, true, &path, &display, &error)) {
+    fail(error.rfind("library:", 0) == 0 ? 4 : 8,
+         {error.rfind("library:", 0) == 0 ? HostMsgArg(error.c_str() + 8)
+                                          : HostMsgArg(written.c_str())});
+    return nullptr;
+  }
+  auto* ds = new HostDataSet;
+  ds->output = true;
+  ds->display = display;
+  ds->path = path;
+  ds->by.data = ds;
+  std::lock_guard<std::mutex> lock(gMutex);
+  gOpen.insert(ds);
+  return ds;
+}
+
+int32_t dsDefvar(HostDataSet* out, const char* name, int32_t length, int32_t type,
+                 int32_t varLength) {
+  HostDataSet* ds = checkedOutput(out);
+  if (!ds || !name || length <= 0 || (type != 1 && type != 2) || ds->outRows > 0)
+    return -1;
+  std::string n(name, static_cast<size_t>(length));
+  while (!n.empty() && n.back() == ' ')
+    n.pop_back();
+  for (const std::string& have : ds->names)
+    if (upper(have) == upper(n)) {
+      fail(10, {n.c_str(), ds->display.c_str()});
+      return -2;
+    }
+  describe(ds, n, type == 1, type == 1 ? 8 : std::max(1, varLength));
+  ds->outNums.emplace_back();
+  ds->outStrs.emplace_back();
+  ds->rowNum.push_back(hostMissing());
+  ds->rowStr.emplace_back();
+  return static_cast<int32_t>(ds->vars.size());
+}
+
+int32_t dsPutn(HostDataSet* out, int32_t number, double value) {
+  HostDataSet* ds = checkedOutput(out);
+  if (!ds || number < 1 || number > static_cast<int32_t>(ds->vars.size()) ||
+      ds->vars[static_cast<size_t>(number - 1)].type != 1)
+    return -1;
+  ds->rowNum[static_cast<size_t>(number - 1)] = value;
+  return 0;
+}
+
+int32_t dsPutc(HostDataSet* out, int32_t number, const char* text, int32_t length) {
+  HostDataSet* ds = checkedOutput(out);
+  if (!ds || number < 1 || number > static_cast<int32_t>(ds->vars.size()) ||
+      ds->vars[static_cast<size_t>(number - 1)].type != 2 || length < 0 || (!text && length))
+    return -1;
+  std::string s = text ? std::string(text, static_cast<size_t>(length)) : std::string();
+  while (!s.empty() && s.back() == ' ')
+    s.pop_back();
+  ds->rowStr[static_cast<size_t>(number - 1)] = std::move(s);
+  return 0;
+}
+
+int32_t dsAppend(HostDataSet* out) {
+  HostDataSet* ds = checkedOutput(out);
+  if (!ds)
+    return -1;
+  for (size_t i = 0; i < ds->vars.size(); ++i) {
+    if (ds->vars[i].type == 1) {
+      ds->outNums[i].push_back(ds->rowNum[i]);
+      ds->rowNum[i] = hostMissing();
+    } else {
+      ds->outStrs[i].push_back(std::move(ds->rowStr[i]));
+      ds->rowStr[i].clear();
+    }
+  }
+  ++ds->outRows;
+  return 0;
+}
+
+// Ends an output data set: writes the CSV file (through a temporary file renamed into
+// place, so a failed write leaves no half file) and frees the data set.
+void dsVputt(HostDataSet* out) {
+  HostDataSet* ds = checkedOutput(out);
+  if (!ds)
+    return;
+  std::string tmp = ds->path + ".tmp";
+  bool ok = true;
+  {
+    std::ofstream f(tmp, std::ios::binary | std::ios::trunc);
+    if (!f)
+      ok = false;
+    for (size_t i = 0; ok && i < ds->names.size(); ++i)
+      f << (i ? "," : "") << csvField(ds->names[i]);
+    f << "\n";
+    for (int64_t r = 0; ok && r < ds->outRows; ++r) {
+      for (size_t i = 0; i < ds->vars.size(); ++i) {
+        if (i)
+          f << ',';
+        if (ds->vars[i].type == 1)
+          f << formatCsvNumber(ds->outNums[i][static_cast<size_t>(r)]);
+        else
+          f << csvField(ds->outStrs[i][static_cast<size_t>(r)]);
+      }
+      f << '\n';
+    }
+    f.flush();
+    if (!f)
+      ok = false;
+  }
+  std::error_code ec;
+  if (ok) {
+    fs::rename(tmp, ds->path, ec);
+    if (ec)
+      ok = false;
+  }
+  if (!ok) {
+    fs::remove(tmp, ec);
+    fail(7, {ds->display.c_str(), ds->path.c_str(), "the file cannot be written"});
+  } else {
+    logMessage(kSet, 9,
+               std::initializer_list<HostMsgArg>{ds->display.c_str(),
+                                                 static_cast<long long>(ds->outRows),
+                                                 static_cast<int>(ds->vars.size())}
+                   .begin(),
+               3);
+    // a parsed copy of the old file is stale now
+    std::lock_guard<std::mutex> lock(gMutex);
+    gCopies.erase(fs::weakly_canonical(ds->path, ec).string());
+  }
+  dsClose(ds);
+}
+
+} // namespace
+
+HostDataSetServices* dataSetServices() {
+  static HostDataSetServices s = [] {
+    HostDataSetServices v{};
+    v.xbynext = byNext;
+    v.xvputt = dsVputt;
+    v.xvfind = dsVfind;
+    v.xvname = dsVname;
+    v.xffile = dsFfile;
+    v.xdsopen = dsOpen;
+    v.xdsnvar = dsNvar;
+    v.xdsnobs = dsNobs;
+    v.xdsby = dsBy;
+    v.xbyset = bySet;
+    v.xbyrewind = byRewind;
+    v.xbyline = byLine;
+    v.xobsnext = obsNext;
+    v.xobsnum = obsNum;
+    v.xobschar = obsChar;
+    v.xdsclose = dsClose;
+    v.xdscreate = dsCreate;
+    v.xdsdefvar = dsDefvar;
+    v.xdsputn = dsPutn;
+    v.xdsputc = dsPutc;
+    v.xdsappend = dsAppend;
+    return v;
+  }();
+  return &s;
+}
+
+void setWorkDir(const std::string& dir) {
+  std::lock_guard<std::mutex> lock(gMutex);
+  gWork = dir;
+}
+
+std::string workDir() {
+  std::lock_guard<std::mutex> lock(gMutex);
+  return gWork.empty() ? std::string(".") : gWork;
+}
+
+void setLibrary(const std::string& name, const std::string& dir) {
+  std::lock_guard<std::mutex> lock(gMutex);
+  gLibs[upper(name)] = dir;
+}
+
+std::optional<std::string> libraryDir(const std::string& name) {
+  std::string u = upper(name);
+  if (u == "WORK")
+    return workDir();
+  std::lock_guard<std::mutex> lock(gMutex);
+  auto it = gLibs.find(u);
+  if (it == gLibs.end())
+    return std::nullopt;
+  return it->second;
+}
+
+void clearLibraries() {
+  std::lock_guard<std::mutex> lock(gMutex);
+  gLibs.clear();
+  gWork.clear();
+}
+
+bool resolveDataSet(const std::string& written, bool forOutput, std::string* path,
+                    std::string* display, std::string* error) {
+  std::string w = written;
+  while (!w.empty() && (w.back() == ' ' || w.back() == '\t'))
+    w.pop_back();
+  while (!w.empty() && (w.front() == ' ' || w.front() == '\t'))
+    w.erase(w.begin());
+  if (w.size() >= 2 && (w.front() == '\'' || w.front() == '"') && w.back() == w.front()) {
+    std::string p = w.substr(1, w.size() - 2);
+    if (p.empty()) {
+      *error = "name";
+      return false;
+    }
+    *path = p;
+    *display = p;
+    return true;
+  }
+  std::string lib = "WORK", member = w;
+  size_t dot = w.find('.');
+  if (dot != std::string::npos) {
+    lib = w.substr(0, dot);
+    member = w.substr(dot + 1);
+    if (!validMember(lib)) {
+      *error = "name";
+      return false;
+    }
+  }
+  if (!validMember(member)) {
+    *error = "name";
+    return false;
+  }
+  auto dir = libraryDir(lib);
+  if (!dir) {
+    *error = "library:" + upper(lib);
+    return false;
+  }
+  *path = memberFile(*dir, member, forOutput);
+  *display = upper(lib) + "." + upper(member);
+  return true;
+}
+
+int openDataSetCount() {
+  std::lock_guard<std::mutex> lock(gMutex);
+  return static_cast<int>(gOpen.size());
+}
+
+int parsedCopyCount() {
+  std::lock_guard<std::mutex> lock(gMutex);
+  return static_cast<int>(gCopies.size());
+}
+
+void endStepDataSets() {
+  std::set<HostDataSet*> open;
+  {
+    std::lock_guard<std::mutex> lock(gMutex);
+    open.swap(gOpen);
+    gCopies.clear();
+  }
+  for (HostDataSet* ds : open)
+    delete ds;
+}
+
+} // namespace qrxhost

@@ -1,0 +1,130 @@
+// Arena pools behind QkPool: blocks come from calloc and are tracked per pool, so that a
+// pool can free one block, reallocate it, or release everything at once.
+#include "host/pools.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <unordered_map>
+#include <vector>
+
+namespace qrxhost {
+namespace {
+
+std::atomic<int> gLivePools{0};
+
+struct Arena {
+  QkPool vt; // first: the pool pointer handed out is the arena's address
+  std::string name;
+  bool counted = true;
+  std::mutex mutex;
+  std::unordered_map<void*, size_t> blocks;
+  std::vector<std::pair<void (*)(void*), void*>> cleanups;
+};
+
+Arena* arenaOf(QkPool* pool) { return reinterpret_cast<Arena*>(pool); }
+
+void releaseAll(Arena* a) {
+  std::vector<std::pair<void (*)(void*), void*>> cleanups;
+  {
+    std::lock_guard<std::mutex> lock(a->mutex);
+    cleanups.swap(a->cleanups);
+  }
+  for (auto it = cleanups.rbegin(); it != cleanups.rend(); ++it)
+    it->first(it->second);
+  std::lock_guard<std::mutex> lock(a->mutex);
+  for (auto& b : a->blocks)
+    std::free(b.first);
+  a->blocks.clear();
+}
+
+void* arenaAllocate(QkPool* pool, size_t size, uint32_t /*flags*/) {
+  if (!pool)
+    return nullptr;
+  Arena* a = arenaOf(pool);
+  // Every block is zeroed whatever the flags say: callers rely on it.
+  void* block = std::calloc(1, size ? size : 1);
+  if (!block)
+    return nullptr;
+  std::lock_guard<std::mutex> lock(a->mutex);
+  a->blocks.emplace(block, size);
+  return block;
+}
+
+void arenaFree(QkPool* pool, void* block) {
+  if (!pool || !block)
+    return;
+  Arena* a = arenaOf(pool);
+  std::lock_guard<std::mutex> lock(a->mutex);
+  auto it = a->blocks.find(block);
+  if (it == a->blocks.end())
+    return; // not ours: leave it alone rather than corrupt the heap
+  std::free(block);
+  a->blocks.erase(it);
+}
+
+void* arenaReallocate(QkPool* pool, void* block, size_t size, uint32_t flags) {
+  if (!pool)
+    return nullptr;
+  if (!block)
+    return arenaAllocate(pool, size, flags);
+  Arena* a = arenaOf(pool);
+  std::lock_guard<std::mutex> lock(a->mutex);
+  auto it = a->blocks.find(block);
+  if (it == a->blocks.end())
+    return nullptr;
+  size_t old = it->second;
+  void* grown = std::realloc(block, size ? size : 1);
+  if (!grown)
+    return nullptr;
+  if (size > old)
+    std::memset(static_cast<char*>(grown) + old, 0, size - old);
+  a->blocks.erase(it);
+  a->blocks.emplace(grown, size);
+  return grown;
+}
+
+void arenaDestroy(QkPool* pool) {
+  if (!pool)
+    return;
+  Arena* a = arenaOf(pool);
+  releaseAll(a);
+  if (a->counted)
+    --gLivePools;
+  delete a;
+}
+
+} // namespace
+
+QkPool* createArenaPool(const std::string& name, bool counted) {
+  Arena* a = new (std::nothrow) Arena;
+  if (!a)
+    return nullptr;
+  a->vt = QkPool{nullptr, nullptr, arenaDestroy, arenaAllocate, arenaFree, arenaReallocate};
+  a->name = name;
+  a->counted = counted;
+  if (counted)
+    ++gLivePools;
+  return &a->vt;
+}
+
+int livePoolCount() { return gLivePools.load(); }
+
+void clearArenaPool(QkPool* pool) {
+  if (pool)
+    releaseAll(arenaOf(pool));
+}
+
+std::string arenaPoolName(QkPool* pool) { return pool ? arenaOf(pool)->name : std::string(); }
+
+int poolAtDestroy(QkPool* pool, void (*cleanup)(void*), void* object) {
+  if (!pool || !cleanup)
+    return -1;
+  Arena* a = arenaOf(pool);
+  std::lock_guard<std::mutex> lock(a->mutex);
+  a->cleanups.emplace_back(cleanup, object);
+  return 0;
+}
+
+} // namespace qrxhost

@@ -1,0 +1,122 @@
+// Writes the run record as JSON text. Only writing: nothing here reads JSON back.
+#include "host/runner/jsonout.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+namespace qrxhost {
+
+std::string jsonString(const std::string& text) {
+  std::string out = "\"";
+  size_t i = 0;
+  while (i < text.size()) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c < 0x80) {
+      switch (c) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      default:
+        if (c < 0x20) {
+          char buf[8];
+          std::snprintf(buf, sizeof buf, "\\u%04x", c);
+          out += buf;
+        } else {
+          out += static_cast<char>(c);
+        }
+      }
+      ++i;
+      continue;
+    }
+    size_t extra = (c >= 0xC2 && c <= 0xDF) ? 1 : (c >= 0xE0 && c <= 0xEF) ? 2
+                   : (c >= 0xF0 && c <= 0xF4)   ? 3
+                                                : 0;
+    bool ok = extra > 0 && i + extra < text.size();
+    for (size_t k = 1; ok && k <= extra; ++k)
+      ok = (static_cast<unsigned char>(text[i + k]) >> 6) == 0x2;
+    if (!ok) {
+      out += "\xEF\xBF\xBD";
+      ++i;
+      continue;
+    }
+    out.append(text, i, extra + 1);
+    i += extra + 1;
+  }
+  out += '"';
+  return out;
+}
+
+std::string jsonNumber(double value) {
+  if (isHostMissing(value) || !std::isfinite(value))
+    return "null";
+  char buf[64];
+  auto res = std::to_chars(buf, buf + sizeof buf, value);
+  return std::string(buf, res.ptr);
+}
+
+std::string jsonLogRecord(const LogRecord& r) {
+  std::string out = "{";
+  if (r.numbered) {
+    out += "\"set\": " + std::to_string(r.set) + ", \"number\": " + std::to_string(r.number) +
+           ", ";
+  }
+  out += "\"severity\": " + jsonString(severityName(r.severity));
+  if (r.numbered) {
+    out += ", \"values\": [";
+    for (size_t i = 0; i < r.values.size(); ++i) {
+      const LogValue& v = r.values[i];
+      if (i)
+        out += ", ";
+      if (v.kind == HostMsgArg::Int)
+        out += std::to_string(v.i);
+      else if (v.kind == HostMsgArg::Dbl)
+        out += jsonNumber(v.d);
+      else
+        out += jsonString(v.s);
+    }
+    out += "]";
+  }
+  out += ", \"text\": " + jsonString(r.text) + "}";
+  return out;
+}
+
+std::string jsonRunRecord(const RunRecord& run) {
+  std::string out = "{\n  \"returnCode\": " + std::to_string(run.returnCode) + ",\n";
+  out += "  \"macros\": {";
+  bool first = true;
+  for (const auto& [name, value] : run.macros) {
+    out += first ? "" : ", ";
+    out += jsonString(name) + ": " + jsonString(value);
+    first = false;
+  }
+  out += "},\n  \"steps\": [";
+  for (size_t s = 0; s < run.steps.size(); ++s) {
+    const StepRecord& st = run.steps[s];
+    out += s ? ",\n    " : "\n    ";
+    out += "{ \"procedure\": " + jsonString(st.procedure) +
+           ", \"line\": " + std::to_string(st.line) +
+           ", \"returnCode\": " + std::to_string(st.returnCode) + ",\n      \"log\": [";
+    for (size_t i = 0; i < st.log.size(); ++i)
+      out += (i ? ",\n        " : "\n        ") + jsonLogRecord(st.log[i]);
+    out += st.log.empty() ? "],\n" : "\n      ],\n";
+    out += "      \"output\": " + (st.outputNodes.empty() ? std::string("[]") : st.outputNodes) +
+           " }";
+  }
+  out += run.steps.empty() ? "]\n}\n" : "\n  ]\n}\n";
+  return out;
+}
+
+} // namespace qrxhost

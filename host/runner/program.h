@@ -1,0 +1,47 @@
+// Splitting a program into procedure steps and host statements: comments are blanked
+// (keeping line and column positions), statements are cut at semicolons outside quotes.
+// Running the steps is steprunner's; carrying out host statements is the runner app's.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace qrxhost {
+
+struct ProgramItem {
+  enum Kind { Step, Options, Libname, Put, Invalid };
+  Kind kind = Invalid;
+  int line = 1;   // where the statement (for a step: its PROC keyword) starts
+  int column = 1;
+  // Step: the procedure name (upper case) and the text from PROC up to, not including,
+  // the RUN; or QUIT; that ends it; `terminated` is false when the program ended first.
+  std::string procedure;
+  std::string text;
+  bool terminated = true;
+  // Options: name (upper case) and value pairs. Libname: name (upper case) and directory.
+  std::vector<std::pair<std::string, std::string>> options;
+  std::string name;
+  std::string value;
+  // Put: the text after %PUT. Invalid: what is wrong, and the message number of set 611
+  // (2: a statement not valid outside a step, `message` its keyword; 3: `message` says).
+  std::string message;
+  int messageNumber = 0;
+};
+
+struct ProgramProblem {
+  int line = 0;
+  int number = 0; // message number of set 611
+  std::string detail;
+};
+
+// Replaces /* */ comments and "* ... ;" comment statements by blanks, keeping line breaks.
+// An unclosed /* comment is a problem with the line where it starts.
+std::string stripComments(const std::string& text, std::vector<ProgramProblem>* problems);
+
+// Splits a program. Problems that stop the split (an unclosed comment or quote) are
+// returned in `problems`; statements that are not valid are items of kind Invalid.
+std::vector<ProgramItem> splitProgram(const std::string& text,
+                                      std::vector<ProgramProblem>* problems);
+
+} // namespace qrxhost

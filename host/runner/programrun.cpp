@@ -1,0 +1,114 @@
+// Carries out a program item by item. Messages of host statements go to the log as they
+// happen (the app echoes them); they are not part of any step's record.
+#include "host/runner/programrun.h"
+#include "host/data/dataset.h"
+#include "host/hostlog.h"
+#include "host/macros.h"
+#include "host/runner/program.h"
+#include "host/supervisor.h"
+
+#include <filesystem>
+
+namespace qrxhost {
+namespace {
+
+constexpr int kSet = 611;
+
+void msg(int number, std::initializer_list<HostMsgArg> args) {
+  logMessage(kSet, number, args.begin(), static_cast<int>(args.size()));
+}
+
+} // namespace
+
+int exitStatusFor(int returnCode) {
+  if (returnCode <= 0)
+    return 0;
+  return returnCode <= 4 ? 1 : 2;
+}
+
+ProgramResult runProgram(const std::string& text, const std::string& programFile,
+                         std::vector<ProcedureModule>& modules) {
+  ProgramResult result;
+  RunRecord& run = result.record;
+  takeLog(); // records of anything before the program are not the program's
+  std::vector<ProgramProblem> problems;
+  std::vector<ProgramItem> items = splitProgram(text, &problems);
+  for (const ProgramProblem& p : problems) {
+    msg(p.number, {p.line});
+    run.returnCode = std::max(run.returnCode, kStatementErrorCode);
+  }
+  if (!problems.empty()) {
+    takeLog();
+    run.macros = allMacros();
+    return result;
+  }
+  for (const ProgramItem& item : items) {
+    switch (item.kind) {
+    case ProgramItem::Options:
+      for (const auto& [name, value] : item.options)
+        setHostOption(name, value);
+      break;
+    case ProgramItem::Libname: {
+      std::error_code ec;
+      if (!std::filesystem::is_directory(item.value, ec)) {
+        msg(8, {item.name.c_str(), item.value.c_str()});
+        run.returnCode = std::max(run.returnCode, kRunnerErrorCode);
+      } else {
+        setLibrary(item.name, item.value);
+        msg(7, {item.name.c_str(), item.value.c_str()});
+      }
+      break;
+    }
+    case ProgramItem::Put: {
+      std::vector<std::string> unresolved;
+      std::string out = resolveMacroRefs(item.message, &unresolved);
+      for (const std::string& name : unresolved)
+        msg(4, {name.c_str()});
+      logPlain(out);
+      break;
+    }
+    case ProgramItem::Invalid:
+      if (item.messageNumber == 2)
+        msg(2, {item.line, item.message.c_str()});
+      else
+        msg(3, {item.line, item.message.c_str()});
+      run.returnCode = std::max(run.returnCode, kStatementErrorCode);
+      break;
+    case ProgramItem::Step: {
+      takeLog();
+      ProcedureModule* module = nullptr;
+      for (ProcedureModule& m : modules)
+        if (m.name == item.procedure)
+          module = &m;
+      if (!module) {
+        msg(1, {item.procedure.c_str()});
+        StepRecord rec;
+        rec.procedure = item.procedure;
+        rec.line = item.line;
+        rec.returnCode = kRunnerErrorCode;
+        rec.log = takeLog();
+        run.returnCode = std::max(run.returnCode, rec.returnCode);
+        run.steps.push_back(std::move(rec));
+        break;
+      }
+      if (!item.terminated)
+        msg(6, {item.line});
+      StepSource source;
+      source.text = item.text;
+      source.programFile = programFile;
+      source.firstLine = item.line;
+      source.firstColumn = item.column;
+      StepOutcome outcome = runStep(*module, source);
+      run.returnCode = std::max(run.returnCode, outcome.record.returnCode);
+      result.listing += outcome.listing;
+      run.steps.push_back(std::move(outcome.record));
+      break;
+    }
+    }
+    takeLog();
+  }
+  run.macros = allMacros();
+  return result;
+}
+
+} // namespace qrxhost

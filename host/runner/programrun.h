@@ -1,0 +1,30 @@
+// Running a whole program: host statements (OPTIONS, LIBNAME, %PUT) are carried out in
+// order and each procedure step is run through its module. The command line is the
+// runner app's; splitting is program.cpp's; one step is steprunner.cpp's.
+#pragma once
+
+#include "host/runner/jsonout.h"
+#include "host/runner/steprunner.h"
+
+#include <string>
+#include <vector>
+
+namespace qrxhost {
+
+struct ProgramResult {
+  RunRecord record;    // return code, macros, steps (for --json)
+  std::string listing; // every step's listing in order
+};
+
+// Return codes the runner gives its own failures.
+inline constexpr int kStatementErrorCode = 3000;
+inline constexpr int kRunnerErrorCode = 1012;
+
+// Runs the program text. `modules` are looked up by PROC name.
+ProgramResult runProgram(const std::string& text, const std::string& programFile,
+                         std::vector<ProcedureModule>& modules);
+
+// The process exit status for a return code: 0 for 0, 1 for warnings (up to 4), 2 above.
+int exitStatusFor(int returnCode);
+
+} // namespace qrxhost

@@ -1,0 +1,92 @@
+// The step runner: the one place that catches the host's exit. Everything a step holds in
+// the host (data sets, parsed copies, output handles, default-pool blocks) is released
+// here when the step ends, whichever road it took.
+#include "host/runner/steprunner.h"
+#include "host/data/dataset.h"
+#include "host/hostcore.h"
+#include "host/hostlog.h"
+#include "host/output/rvqoutput.h"
+#include "host/supervisor.h"
+
+#include <exception>
+#include <new>
+
+namespace qrxhost {
+namespace {
+
+// The module's identification block: the host hands its address to the module entry.
+struct ModuleIdentification {
+  char name[16];
+} gPidb{"QRXVARSF"};
+
+void internalError(const std::string& what) {
+  logLine(HostSeverity::Error, "An internal error has occurred: " + what);
+  raiseStepReturnCode(kInternalErrorCode);
+}
+
+// Calls `fn`; a host exit gives its code, anything else thrown is an internal error.
+template <class Fn> int guarded(Fn fn, bool* exited) {
+  try {
+    fn();
+  } catch (const HostExit& e) {
+    *exited = true;
+    return e.code;
+  } catch (const std::bad_alloc&) {
+    internalError("out of memory");
+  } catch (const std::exception& e) {
+    internalError(e.what());
+  } catch (...) {
+    internalError("an unknown exception reached the host");
+  }
+  return 0;
+}
+
+} // namespace
+
+StepOutcome runStep(ProcedureModule& module, const StepSource& source) {
+  StepOutcome out;
+  out.record.procedure = module.name;
+  out.record.line = source.firstLine;
+  resetStepState();
+  resetTaskBlocks();
+  setCurrentStepSource(source);
+  HostControlBlock* cb = hostControlBlock();
+  OutputDocument* doc = beginStepOutput();
+
+  bool exited = false;
+  int rc = guarded(
+      [&] {
+        if (!module.entered) {
+          module.entered = true;
+          module.entry(cb, &gPidb);
+        }
+        module.main(cb, cb->task, const_cast<StepSource*>(&source), nullptr, nullptr, nullptr);
+      },
+      &exited);
+  if (!exited && stepReturnCode() == 0 && rc == 0) {
+    // The procedure main ends through the host's exit; a plain return is a fault.
+    internalError("the procedure returned without ending through the host");
+  }
+  // The end-of-task routine runs on every road.
+  if (EndOfTaskRoutine routine = takeEndOfTask()) {
+    bool ignored = false;
+    int late = guarded([&] { routine(); }, &ignored);
+    rc = std::max(rc, late);
+  }
+  rc = std::max(rc, stepReturnCode());
+  out.record.returnCode = rc;
+
+  endStepDataSets();
+  if (doc) {
+    out.listing = renderListing(*doc);
+    out.record.outputNodes = renderJsonNodes(*doc);
+  }
+  endStepOutput();
+  out.record.log = takeLog();
+  setCurrentStepSource(StepSource{});
+  return out;
+}
+
+void endRun() { discardOutputs(); }
+
+} // namespace qrxhost

@@ -1,0 +1,134 @@
+// Supervisor services: xexit throws the runner's HostExit, pools are arenas, messages go
+// through the catalogue into the step log. Options are set by the runner (-o, OPTIONS).
+#include "host/supervisor.h"
+#include "host/hostapi.h"
+#include "host/hostlog.h"
+#include "host/kernel.h"
+#include "host/output/rvqoutput.h"
+#include "host/pools.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cstring>
+#include <mutex>
+
+namespace qrxhost {
+namespace {
+
+std::mutex gMutex;
+std::map<std::string, std::string>& options() {
+  static std::map<std::string, std::string> m;
+  return m;
+}
+std::atomic<int> gStepCode{0};
+EndOfTaskRoutine gEndOfTask = nullptr;
+
+std::string upper(std::string s) {
+  for (char& c : s)
+    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return s;
+}
+
+int32_t copyOut(const std::string& text, char* buffer, int32_t capacity) {
+  if (!buffer || capacity <= 0)
+    return static_cast<int32_t>(text.size());
+  size_t n = std::min(text.size(), static_cast<size_t>(capacity - 1));
+  std::memcpy(buffer, text.data(), n);
+  buffer[n] = '\0';
+  return static_cast<int32_t>(n);
+}
+
+[[noreturn]] void hostXexit(int32_t code, int32_t) { throw HostExit{code}; }
+
+QkPool* hostXmpoolc(void*, int64_t, uint32_t) { return createArenaPool("xmpoolc"); }
+
+void hostXmpoold(QkPool* pool) {
+  if (pool)
+    pool->destroy(pool);
+}
+
+void hostXytexit(void (*routine)()) {
+  std::lock_guard<std::mutex> lock(gMutex);
+  gEndOfTask = routine;
+}
+
+void hostXpmlog(int32_t set, int32_t number, const HostMsgArg* args, int32_t count) {
+  logMessage(set, number, args, args ? count : 0);
+}
+
+void hostXprrlog(int32_t, int32_t code) {
+  std::string text = outputStatusText(code);
+  logLine(HostSeverity::Error, text.empty() ? statusMessage(static_cast<uint32_t>(code)) : text);
+}
+
+int32_t hostXpmstr(char* buffer, int32_t size, int32_t set, int32_t number,
+                   const HostMsgArg* args, int32_t count) {
+  return copyOut(formatMessage(set, number, args, args ? count : 0), buffer, size);
+}
+
+int32_t hostXoption(const char* name, char* buffer, int32_t capacity) {
+  if (!name)
+    return -1;
+  auto v = hostOption(name);
+  if (!v)
+    return -1;
+  return copyOut(*v, buffer, capacity);
+}
+
+void hostXrcset(int32_t code) { raiseStepReturnCode(code); }
+
+} // namespace
+
+HostSupervisorServices* supervisorServices() {
+  static HostSupervisorServices s{hostXexit,  hostXmpoolc, hostXmpoold,
+                                  hostXytexit, hostXpmlog,  hostXprrlog,
+                                  hostXpmstr,  hostXoption, hostXrcset};
+  return &s;
+}
+
+void setHostOption(const std::string& name, const std::string& value) {
+  std::lock_guard<std::mutex> lock(gMutex);
+  options()[upper(name)] = value;
+}
+
+std::optional<std::string> hostOption(const std::string& name) {
+  std::lock_guard<std::mutex> lock(gMutex);
+  auto it = options().find(upper(name));
+  if (it == options().end())
+    return std::nullopt;
+  return it->second;
+}
+
+std::map<std::string, std::string> allHostOptions() {
+  std::lock_guard<std::mutex> lock(gMutex);
+  return options();
+}
+
+void clearHostOptions() {
+  std::lock_guard<std::mutex> lock(gMutex);
+  options().clear();
+}
+
+int stepReturnCode() { return gStepCode.load(); }
+
+void raiseStepReturnCode(int code) {
+  int old = gStepCode.load();
+  while (code > old && !gStepCode.compare_exchange_weak(old, code)) {
+  }
+}
+
+EndOfTaskRoutine takeEndOfTask() {
+  std::lock_guard<std::mutex> lock(gMutex);
+  EndOfTaskRoutine r = gEndOfTask;
+  gEndOfTask = nullptr;
+  return r;
+}
+
+void resetStepState() {
+  gStepCode = 0;
+  std::lock_guard<std::mutex> lock(gMutex);
+  gEndOfTask = nullptr;
+}
+
+} // namespace qrxhost

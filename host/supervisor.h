@@ -1,0 +1,32 @@
+// The supervisor services (group 30): exit, pools, end-of-task registration, the log of
+// numbered messages, options and the step's return code as the host sees it.
+#pragma once
+
+#include "support/hostif.h"
+
+#include <map>
+#include <optional>
+#include <string>
+
+namespace qrxhost {
+
+HostSupervisorServices* supervisorServices();
+
+// Host options (from -o and OPTIONS); names are case-insensitive.
+void setHostOption(const std::string& name, const std::string& value);
+std::optional<std::string> hostOption(const std::string& name);
+std::map<std::string, std::string> allHostOptions();
+void clearHostOptions();
+
+// The return code of the running step as the host sees it (xrcset, xebug); only rises.
+int stepReturnCode();
+void raiseStepReturnCode(int code);
+
+// The end-of-task routine registered with xytexit; takeEndOfTask returns it and clears it.
+using EndOfTaskRoutine = void (*)();
+EndOfTaskRoutine takeEndOfTask();
+
+// Clears the step's return code and end-of-task registration.
+void resetStepState();
+
+} // namespace qrxhost
