@@ -426,15 +426,27 @@ TEST_F(OutputProtocol, RowAndPublishOrderIsChecked) {
   double x = 1;
   RvqObject* table = numberTable("T", &x);
   RvqObject* bound = bind(table, "Stat.T");
-  std::vector<RvqAttr> again = {rvqHandle(0, nullptr), rvqHandle(504, table)};
+  // The data object may also come as the second record with id 0.
+  std::vector<RvqAttr> again = {rvqHandle(0, nullptr), rvqHandle(0, table)};
   EXPECT_EQ(call(manager, 422, again), outputStatus(OUT_BAD_SEQUENCE));
   ASSERT_EQ(wobmth(table, nullptr, 329, 0, nullptr), 0);
   ASSERT_EQ(wobmth(table, nullptr, 299, 0, nullptr), 0);
   EXPECT_EQ(wobmth(table, nullptr, 329, 0, nullptr), outputStatus(OUT_BAD_SEQUENCE));
-  EXPECT_EQ(publish(bound), 0);
+  // Dynamic variables set on the table after it was made; a name set again is replaced.
+  std::vector<RvqAttr> dyn = {rvqTextHandle(311, txt("showAIC")), rvqFlag(287, 1),
+                              rvqTextHandle(311, txt("width")), rvqDouble(287, 8.5)};
+  ASSERT_EQ(call(table, 316, dyn), 0);
+  std::vector<RvqAttr> again2 = {rvqTextHandle(311, txt("showAIC")), rvqInt(287, 0)};
+  ASSERT_EQ(call(table, 316, again2), 0);
+  // An empty footnote (null text handle) publishes without a footnote.
+  std::vector<RvqAttr> pub = {rvqHandle(0, bound), rvqTextHandle(378, nullptr)};
+  EXPECT_EQ(call(manager, 428, pub), 0);
   EXPECT_EQ(publish(bound), outputStatus(OUT_BAD_SEQUENCE));
-  EXPECT_EQ(doc->nodes[0]->rows.size(), 1u);
-  EXPECT_TRUE(doc->nodes[0]->footnote.empty()); // no footnote handle: none
+  const OutputNode& node = *doc->nodes[0];
+  EXPECT_EQ(node.rows.size(), 1u);
+  EXPECT_TRUE(node.footnote.empty());
+  EXPECT_NE(renderJsonNodes(*doc).find(R"("dynamics":{"showAIC":0,"width":8.5})"),
+            std::string::npos);
 }
 
 TEST_F(OutputProtocol, InjectedFailures) {
