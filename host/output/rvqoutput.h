@@ -60,3 +60,13 @@ inline constexpr int32_t kOutputLogOnly = static_cast<int32_t>(0x80000000u | (63
 std::string outputStatusText(int32_t code);
 
 } // namespace qrxhost
+
+namespace qrxhost {
+
+// The number of rows of a view (method 708) of the current step: the rows of its table
+// that its filter keeps. The filter is a conjunction of comparisons of a numeric column
+// with a number ("where=(step >= 1 and step <= 3)"); a missing value is below every
+// number. False when the handle is no live view or the filter cannot be read.
+bool outputViewRows(const void* view, int64_t* rows);
+
+} // namespace qrxhost

@@ -552,3 +552,57 @@ TEST_F(OutputProtocol, TextServicesAndHandleLifetime) {
   (void)next;
   EXPECT_EQ(call(manager2, 358, line), outputStatus(OUT_BAD_HANDLE));
 }
+
+TEST_F(OutputProtocol, ViewRowCountsFollowTheirFilter) {
+  struct {
+    int32_t step;
+    double value;
+  } row{};
+  RvqObject* table = create("data", "SelectionSummary");
+  std::vector<RvqAttr> c1 = {rvqInt(103, 3), rvqTextHandle(138, txt("Step")), rvqBound(285, &row.step)};
+  std::vector<RvqAttr> c2 = {rvqInt(103, 5), rvqTextHandle(138, txt("SBC")), rvqBound(285, &row.value)};
+  ASSERT_EQ(call(table, 338, c1), 0);
+  ASSERT_EQ(call(table, 338, c2), 0);
+  ASSERT_EQ(wobmth(table, nullptr, 298, 0, nullptr), 0);
+  RvqText* ref = nullptr;
+  RvqObject* bound = bind(table, "Stat.VARSIFTER.SelectionSummary", &ref);
+  for (int s = 0; s < 5; ++s) {
+    row.step = s;
+    row.value = s == 2 ? hostMissing() : 10.0 - s;
+    ASSERT_EQ(wobmth(table, nullptr, 329, 0, nullptr), 0);
+  }
+  ASSERT_EQ(publish(bound), 0);
+  auto view = [&](const char* where) {
+    std::vector<RvqAttr> a = {rvqTextHandle(784, ref), rvqTextHandle(105, txt(where)),
+                              rvqBound(321, nullptr)};
+    EXPECT_EQ(call(manager, 708, a), 0);
+    return a[2].value.ptr;
+  };
+  // Rows: steps 0..4 with SBC 10, 9, missing, 7, 6.
+  struct Case {
+    const char* where;
+    bool readable;
+    int64_t rows;
+  } cases[] = {{"where=(step >= 1 and step <= 3)", true, 3},
+               {"where=(STEP >= 7)", true, 0},
+               {"", true, 5},
+               {"sbc < 8", true, 3}, // missing is below every number
+               {"sbc ^= 9 and step > 0", true, 3},
+               {"where=(effect >= 1)", false, 0},
+               {"where=(step >= )", false, 0},
+               {"step >= 1 or step <= 3", false, 0}};
+  for (const Case& c : cases) {
+    void* v = view(c.where);
+    int64_t rows = -1;
+    EXPECT_EQ(outputViewRows(v, &rows), c.readable) << c.where;
+    if (c.readable) {
+      EXPECT_EQ(rows, c.rows) << c.where;
+    }
+  }
+  void* v = view("step >= 0");
+  std::vector<RvqAttr> release = {rvqBound(321, v)};
+  ASSERT_EQ(call(manager, 494, release), 0);
+  int64_t rows = -1;
+  EXPECT_FALSE(outputViewRows(v, &rows));
+  EXPECT_FALSE(outputViewRows(table, &rows)); // a table is no view
+}
