@@ -1,7 +1,5 @@
-// The seed check of the procedure's Lehmer stream and the seed macro variables.
+// The seed guard of the procedure's Lehmer stream and the seed macro variables. Declared
+// with the generator itself in zranuni.h; this header stays for the callers that name it.
 #pragma once
 
-#include <cstdint>
-
-// Checks (mode 1) or publishes (mode 2) the seed the pointer holds.
-void zranms(int64_t* seed, int32_t mode);
+#include "numerics/zranuni.h"
