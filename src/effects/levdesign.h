@@ -1,14 +1,301 @@
-// The design descriptor built from the MODEL, CLASS and EFFECT statements.
+// The design descriptor built from the MODEL, CLASS and EFFECT statements: variables,
+// constructed effects (splines, polynomials, lags, collections, multimember effects) and
+// model effects. The effect library fills it at parse time; levelisation (src/design) adds
+// levels, columns and statistics per BY group into the fields marked "levelisation".
 #pragma once
 
 #include <cstdint>
 
-struct LevDesign {
-  int32_t columnCount;   // number of design columns (filled by levelisation)
-  uint8_t flags;         // bit 0: normal BY-group run; bit 1: names of the whole data set
-  uint8_t splitWarned;
-  uint8_t pad[2];
-  char** columnNames;
-  int32_t constructedCount;
-  int32_t worstReturnCode; // worst library severity (4, 1012, 3000)
+struct HostVariable;
+struct EffectChainNode;
+struct VmProvider;
+
+// Kinds of constructed effect.
+enum EffectVarKind : int32_t {
+  EV_MULTIMEMBER = 1,
+  EV_COLLECTION = 2,
+  EV_SPLINE = 3,
+  EV_POLYNOMIAL = 4,
+  EV_LAG = 5,
 };
+
+enum KnotMethod : uint8_t {
+  KM_EQUAL = 1,
+  KM_MULTISCALE = 2,
+  KM_LIST = 3,
+  KM_RANGEFRACTIONS = 4,
+  KM_PERCENTILES = 5,
+  KM_LISTWITHBOUNDARY = 6,
+};
+
+enum SplineBasis : uint8_t { SB_BSPLINE = 1, SB_TPF = 2, SB_NOT_GIVEN = 3 };
+
+enum PolyStdKind : uint8_t { PS_NONE = 0, PS_CENTER = 1, PS_SCALE = 2, PS_CENTERSCALE = 3 };
+enum PolyStdMethod : uint8_t { PM_MOMENTS = 1, PM_WMOMENTS = 2, PM_RANGE = 3 };
+
+// ORDER codes of CLASS variables (letters), reference-level selectors and codings.
+using OrderCode = int32_t;       // 'M' formatted, 'D' data, 'F' freq, 'I' internal, 'U' unset
+using RefLevelCode = int32_t;    // -1 FIRST, -2 LAST, -3 a quoted value
+using ClassCoding = int32_t;     // 0 EFFECT ... 10 ORTHBATH; 6 GLM (statement-wide only)
+
+// Options of one SPLINE constructed effect.
+struct SplineInfo {
+  uint8_t natural;
+  uint8_t separate;
+  uint8_t knotMethod;  // KnotMethod
+  uint8_t basis;       // SplineBasis
+  uint8_t tpfTerms;    // 2 all terms, 1 NOINT, 0 NOPOWERS
+  uint8_t dataBoundary;
+  uint8_t split;
+  int32_t startScale;
+  int32_t endScale;
+  int32_t knotCount;
+  int32_t totalKnots;         // levelisation
+  int32_t* varKnotCount;      // levelisation fills; allocated at parse time
+  int32_t* scale;             // MULTISCALE piece: its scale number; else null
+  int32_t degree;
+  int32_t columnsPerVariable; // levelisation
+  double* degreeWork;         // levelisation
+  double knotMin;             // missing when not given
+  double knotMax;             // missing when not given
+  double* knotList;           // LIST, RANGEFRACTIONS, LISTWITHBOUNDARY values (sorted)
+  double* boundaryWork;       // levelisation
+  double** varKnots;          // levelisation fills; allocated at parse time
+};
+
+// Options and term table of one POLYNOMIAL constructed effect.
+struct PolyInfo {
+  uint8_t noSeparate;
+  uint8_t standardize; // PolyStdKind
+  uint8_t reserved;    // levelisation
+  uint8_t expand;
+  uint8_t includeName;
+  uint8_t stdMethod;   // PolyStdMethod
+  int32_t nVariables;
+  int32_t degree;
+  int32_t mdegree;
+  int32_t nTerms;
+  int32_t* degreeCount;   // [degree]
+  int32_t* degreeStart;   // [degree + 1]
+  int32_t* termList;      // variables of every term, term after term (list positions)
+  int32_t* multiplyStart; // [degree x nVariables]
+  void* basisWork;        // levelisation
+  double* centers;
+  double* scales;
+  double* statistics;
+  const char* prefix;
+  int32_t prefixLength;
+  const char* exponent;
+  int32_t exponentLength;
+  const char* product;
+  int32_t productLength;
+  int32_t* variables;     // numeric variable index of each polynomial variable
+};
+
+// The subjects-by-periods layout of one LAG effect for a BY group (levelisation).
+struct LagDesignBlock {
+  uint32_t rowCount;
+  int32_t* periods;
+  void* subjectTree;
+};
+
+// Options of one LAG constructed effect.
+struct LagSpec {
+  int32_t nlag;
+  int32_t withinCount;
+  int32_t* within;        // CLASS indexes
+  int32_t laggedVariable; // CLASS index
+  int32_t periodVariable; // CLASS index
+  int32_t periodCount;    // levelisation
+  int32_t roleVariable;   // numeric index, -1 when none
+  uint8_t levels;         // DETAILS(LEVELS)
+  void* work;             // 24-byte area for levelisation
+  LagDesignBlock design;  // levelisation
+  LagDesignBlock* second;
+  LagDesignBlock* score;
+};
+
+// Mean/variance work blocks of the standardised polynomials (MOMENTS and WMOMENTS).
+struct NumericUsageBlock {
+  double* first;  // one entry per numeric variable
+  double* second; // one entry per numeric variable
+  double frequencySum;
+  double observationCount;
+  double weightTotal;
+  int32_t listedCount;
+  int32_t* list;  // marks, then the indexes of the marked numeric variables
+};
+
+// One numeric or CLASS variable of the design.
+struct LevVariable {
+  HostVariable* var;        // host description; its number field holds the variable number
+  int32_t levelCount;       // levelisation
+  double centre;            // levelisation
+  double halfRange;         // levelisation
+  int32_t levelWidth;
+  int32_t levelTextOffset;
+  OrderCode order;
+  ClassCoding coding;
+  int32_t descending;
+  int32_t multimemberMember;
+  char* referenceText;
+  RefLevelCode referenceSelector;
+  int32_t missing;
+  int32_t cprefix;
+  int32_t lprefix;
+  int32_t split;
+  // levelisation:
+  char** levelTexts;
+  void* levelValues;
+  int32_t widestLevel;
+  double* codingMatrix;
+};
+
+// One constructed effect (or one part of a split one).
+struct LevEftVar {
+  char* name;
+  int32_t nameLength;
+  char* label;              // display label: the EFFECT statement's name
+  int32_t labelLength;
+  int32_t kind;             // EffectVarKind
+  int32_t numericCount;
+  int32_t* numeric;         // numeric LevVariable indexes
+  int32_t classCount;
+  int32_t* classes;         // CLASS LevVariable indexes
+  int32_t columnCount;
+  int32_t currentColumnCount;
+  int32_t variableCount;
+  double* memberValues;     // MULTIMEMBER
+  int32_t partTotal;
+  int32_t firstPartIndex;
+  int32_t partCount;        // on a statement's first record
+  uint8_t splitPart;
+  uint8_t continuation;
+  uint8_t firstPart;
+  uint8_t details;
+  uint8_t noEffect;
+  uint8_t stdize;
+  char delimiter;
+  double* termValues;       // POLYNOMIAL: this part's entry (or all entries with NOSEPARATE)
+  SplineInfo* spline;
+  PolyInfo* poly;
+  LagSpec* lag;
+  // POLYNOMIAL with NOSEPARATE: the label of every term and the longest label.
+  char** termLabels;
+  int32_t* termLabelLengths;
+  int32_t maxLabelLength;
+  // levelisation: column names (MULTIMEMBER, COLLECTION).
+  int32_t* columnNameLengths;
+  char** columnNames;
+};
+
+// One MODEL effect of the selection (the Intercept record first).
+struct LevEffect {
+  char* name;
+  char* givenName;
+  int32_t firstColumn;      // levelisation
+  int32_t columnCount;      // levelisation
+  int32_t continuousCount;
+  int32_t* continuous;
+  int32_t crossedCount;
+  int32_t* crossed;
+  int32_t nestedCount;
+  int32_t* nested;
+  int32_t constructedCount;
+  int32_t* constructed;
+  int32_t allClassCount;
+  int32_t* allClass;
+  int32_t levelVarCount;    // level-variable list (zlevPrepLevList)
+  int32_t* levelVars;
+  void* levels;             // levelisation
+  int32_t* work;            // second half of the all-CLASS allocation
+  int32_t* constructedSource; // the design's constructed-effect record count
+  struct LevDesign* design;
+  uint8_t splitCopy;
+  EffectChainNode* parsed;
+};
+
+// One EFFECT statement's records in the design.
+struct ConstructedEffectEntry {
+  int32_t first;
+  int32_t parts;
+};
+
+// Extra variables that the MODEL reader adds (a CV index variable).
+using HostCallback = void (*)(void* argument, void* handle, HostVariable* record, int32_t* counter);
+struct ExtraVariableSource {
+  int32_t numericCount;
+  int32_t classCount;
+  void* numericArgument;
+  void* classArgument;
+  HostCallback callback;
+};
+
+// A 16-byte effect-level entry per model effect (levelisation).
+struct LevEffectLevels {
+  void* levels;
+  int64_t count;
+};
+
+// The design descriptor. Default-constructible plain record; allocated zeroed.
+struct LevDesign {
+  uint8_t designFlags;      // 0x01|0x20 set by the MODEL reader, 0x10 non-GLM, 0x40 no intercept
+  uint8_t designFlags2;     // 0x20: the spline split flag
+  int32_t classCount;
+  LevVariable* classes;
+  int32_t numericCount;
+  LevVariable* numerics;
+  int32_t constructedCount; // LevEftVar records
+  uint8_t effectStatementsDone;
+  LevEftVar* constructed;
+  int32_t modelEffectCount; // effects on the MODEL statement's list
+  int32_t* partCounts;
+  ConstructedEffectEntry* constructedMap;
+  int32_t effectCount;      // LevEffect records, Intercept included
+  LevEffect* effects;
+  LevEffectLevels* effectLevels;
+  OrderCode orderDefault;
+  ClassCoding codingDefault;
+  int32_t descendingDefault;
+  RefLevelCode referenceDefault;
+  int32_t cprefixDefault;
+  int32_t lprefixDefault;
+  char delimiter;
+  int32_t missingDefault;
+  int32_t levelWidthOption; // -1 TRUNCATE absent, 0 TRUNCATE alone (16), n
+  int32_t maxLevelWidth;
+  int32_t totalLevelWidth;
+  int32_t nameLen;          // NAMELEN
+  uint8_t parmLabelStyle;   // 0 INTERLACED, 1 SEPARATE, 2 SEPARATECOMPACT
+  uint8_t shortParmNames;
+  const char* shortNameText;
+  int32_t shortNameLength;
+  const char* separatorText;
+  int32_t separatorLength;
+  ExtraVariableSource* extra;
+  NumericUsageBlock* usage[2];
+  int32_t lagListCount;
+  LagSpec** lagList;
+  int32_t worstReturnCode;  // 4 warning, 1012 error, 3000 EFFECT statement error
+  // Levelisation and run state (src/design):
+  int32_t columnCount;
+  uint8_t modeFlags;        // bit 0 normal BY-group run; bit 1 names of the whole data set
+  uint8_t splitWarned;
+  char** columnNames;
+  char* levelText;
+  // The memory provider the library allocated this design's records from.
+  VmProvider* provider;
+};
+
+// Design flag bits.
+inline constexpr uint8_t kLevFlagModel = 0x01;
+inline constexpr uint8_t kLevFlagNonGlm = 0x10;
+inline constexpr uint8_t kLevFlagLevelTwo = 0x20;
+inline constexpr uint8_t kLevFlagNoIntercept = 0x40;
+inline constexpr uint8_t kLevFlag2SplineSplit = 0x20;
+
+// Raises the design's worst return code to at least `severity`.
+inline void levRaise(LevDesign* design, int32_t severity) {
+  if (design->worstReturnCode < severity)
+    design->worstReturnCode = severity;
+}

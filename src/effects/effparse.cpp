@@ -1,0 +1,140 @@
+// Access of the effect library to the host's parse records: parse root, list holder,
+// list slots and name lists. The host owns the records; growth of a list slot goes
+// through the library allocator so that the slot stays valid for the whole run.
+#include "effects/effparse.h"
+
+#include "effects/effchain.h"
+#include "effects/levalloc.h"
+
+#include <cstring>
+
+ParseRoot* effRoot() {
+  if (v_global_gcb_anchor == nullptr)
+    return nullptr;
+  return hostParseRoot();
+}
+
+EffectParseState* effState() {
+  ParseRoot* root = effRoot();
+  return root ? root->effectState : nullptr;
+}
+
+int16_t effStatus() {
+  ParseRoot* root = effRoot();
+  return root ? root->status : 0;
+}
+
+void effSetStatus(int16_t status) {
+  if (ParseRoot* root = effRoot())
+    root->status = status;
+}
+
+OptionSlot* effSlotAt(ParsedStatement* stmt, int32_t k) {
+  if (stmt == nullptr || stmt->slots == nullptr || k < 0 || k >= stmt->slotCount)
+    return nullptr;
+  return &stmt->slots[k];
+}
+
+OptionSlot* effHolderList(int32_t which) {
+  ParseRoot* root = effRoot();
+  return root ? effSlotAt(root->first, which) : nullptr;
+}
+
+int32_t effListCount(const OptionSlot* slot) {
+  return slot != nullptr && slot->present ? slot->value.list.count : 0;
+}
+
+namespace {
+
+bool growSlot(OptionSlot* slot, size_t itemSize) {
+  if (!slot->present) {
+    slot->value.list.count = 0;
+    slot->value.list.capacity = 0;
+    slot->items.any = nullptr;
+  }
+  int32_t count = slot->value.list.count;
+  if (count < slot->value.list.capacity && slot->items.any != nullptr)
+    return true;
+  int32_t capacity = slot->value.list.capacity < 10 ? 10 : slot->value.list.capacity * 2;
+  if (capacity <= count)
+    capacity = count + 10;
+  void* grown = levGrow(slot->items.any, itemSize, static_cast<size_t>(count),
+                        static_cast<size_t>(capacity));
+  if (grown == nullptr)
+    return false;
+  slot->items.any = grown;
+  slot->value.list.capacity = capacity;
+  return true;
+}
+
+} // namespace
+
+int32_t effListAppend(OptionSlot* slot, int32_t item) {
+  if (slot == nullptr || !growSlot(slot, sizeof(int32_t)))
+    return -1;
+  if (!slot->present) {
+    slot->present = 3;
+    slot->kind = OSK_VARLIST;
+  }
+  int32_t index = slot->value.list.count++;
+  slot->items.ints[index] = item;
+  return index;
+}
+
+int32_t effListAppendPointer(OptionSlot* slot, void* item) {
+  if (slot == nullptr || !growSlot(slot, sizeof(void*)))
+    return -1;
+  if (!slot->present) {
+    slot->present = 3;
+    slot->kind = OSK_PTRLIST;
+  }
+  slot->items.pointers[slot->value.list.count++] = item;
+  return slot->value.list.count;
+}
+
+bool effStmtIs(const ParsedStatement* stmt, const char* prefix, int32_t n) {
+  return stmt != nullptr && std::memcmp(stmt->name, prefix, static_cast<size_t>(n)) == 0;
+}
+
+int32_t effStmtNameLength(const ParsedStatement* stmt) {
+  int32_t n = 32;
+  while (n > 0 && (stmt->name[n - 1] == ' ' || stmt->name[n - 1] == '\0'))
+    --n;
+  return n;
+}
+
+int32_t effNameAt(const NameListBlock* list, int64_t n, const char** text, int32_t* length) {
+  if (list == nullptr || n < 0)
+    return 1;
+  int64_t first = 0;
+  while (list != nullptr && list->lastIndex < n) {
+    if (list->lastIndex >= 0)
+      first = list->lastIndex + 1;
+    list = list->next;
+  }
+  if (list == nullptr)
+    return 1;
+  const uint8_t* p = list->names;
+  const uint8_t* end = list->names + (list->used < 224 ? list->used : 224);
+  for (int64_t i = first; p < end; ++i) {
+    uint8_t len = *p;
+    if (i == n) {
+      *text = reinterpret_cast<const char*>(p + 1);
+      *length = len;
+      return 0;
+    }
+    p += 1 + len;
+  }
+  return 1;
+}
+
+int32_t effNameCount(const OptionSlot* slot) {
+  if (slot == nullptr || !slot->present || slot->items.names == nullptr)
+    return 0;
+  const NameListBlock* b = slot->items.names;
+  int64_t last = -1;
+  for (; b != nullptr; b = b->next)
+    if (b->lastIndex > last)
+      last = b->lastIndex;
+  return static_cast<int32_t>(last + 1);
+}

@@ -1,0 +1,38 @@
+// Access of the effect library to the host's parse: the parse root, the list-holder
+// statement and its two variable lists, name lists and statement names. The records are
+// the host's (support/parsedstmt.h); these helpers only read and grow them.
+#pragma once
+
+#include "support/parsedstmt.h"
+
+#include <cstdint>
+
+struct EffectParseState;
+
+// The parse root, or null when no parse is under way.
+ParseRoot* effRoot();
+// The callback's state hung at the parse root, or null.
+EffectParseState* effState();
+int16_t effStatus();
+void effSetStatus(int16_t status);
+
+// Slot k of a statement, whether or not present (null when the statement has no slot k).
+OptionSlot* effSlotAt(ParsedStatement* stmt, int32_t k);
+// The list holder's list 1 (direct) or 2 (CLASS) as a slot (null when there is none).
+OptionSlot* effHolderList(int32_t which);
+int32_t effListCount(const OptionSlot* slot);
+// Appends one i32 item to a list slot (marked present, kind 11); the new index, or -1
+// when no memory is left.
+int32_t effListAppend(OptionSlot* slot, int32_t item);
+// Appends one pointer item to a list slot; the new count, or -1 when no memory is left.
+int32_t effListAppendPointer(OptionSlot* slot, void* item);
+
+// True when the statement's blank-padded name begins with `prefix` (n characters).
+bool effStmtIs(const ParsedStatement* stmt, const char* prefix, int32_t n);
+// The statement's name without trailing blanks.
+int32_t effStmtNameLength(const ParsedStatement* stmt);
+
+// Name n (from 0) of a name list: its characters and length; 0, or 1 when there is none.
+int32_t effNameAt(const NameListBlock* list, int64_t n, const char** text, int32_t* length);
+// Number of names in a name-list slot (0 when absent).
+int32_t effNameCount(const OptionSlot* slot);

@@ -1,0 +1,1024 @@
+// The effect-syntax callback: dispatch of the host parser's effect actions (new effect,
+// variables, nesting, values, bar terms and expressions, list modes, @n, statement
+// keywords after effects, shared-chain mode), name lookup and placement in the list holder's
+// variable lists, and recording of effects in statement slots. Chains: effchain.cpp.
+#include "effects/zeffect.h"
+
+#include "effects/effhost.h"
+#include "effects/effname.h"
+#include "effects/effparse.h"
+#include "effects/levalloc.h"
+#include "effects/zlst.h"
+#include "support/hoststubs.h"
+
+#include <cctype>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr int16_t kStatusSyntax = 2000;
+constexpr int16_t kStatusNoData = 1012;
+
+void fail(int16_t status) { effSetStatus(status); }
+
+ParsedStatement* currentStatement() {
+  ParseRoot* root = effRoot();
+  return root ? root->current : nullptr;
+}
+
+int32_t currentSlot() {
+  ParseRoot* root = effRoot();
+  return root ? root->effectSlot : 0;
+}
+
+bool isOneChar(const HostToken* t, char c) {
+  return t != nullptr && t->length == 1 && t->text != nullptr && t->text[0] == c;
+}
+
+// The token's name, at most 33 characters.
+void tokenName(const HostToken* token, const char** text, int32_t* length) {
+  *text = token && token->text ? token->text : "";
+  int32_t n = token ? token->length : 0;
+  *length = n > 33 ? 33 : n;
+}
+
+HostMsgArg stmtNameArg(const ParsedStatement* stmt) {
+  return stmt ? HostMsgArg(stmt->name, effStmtNameLength(stmt)) : HostMsgArg("");
+}
+
+void clearCounters(EffectParseState* state) {
+  std::memset(state->counters, 0, sizeof state->counters);
+  state->orderLimit = 0;
+}
+
+int32_t counterSum(const EffectParseState* state) {
+  int32_t sum = 0;
+  for (int k = 0; k < 8; ++k)
+    sum += state->counters[k];
+  return sum;
+}
+
+bool isVariableOfDataSet(EffectParseState* state, const char* name, int32_t length) {
+  int32_t number = 0;
+  if (state->lookupVariable != nullptr) {
+    state->lookupVariable(name, length, &number);
+  } else {
+    ParseRoot* root = effRoot();
+    if (root == nullptr || root->dataSet == nullptr)
+      return false;
+    xvfind(root->dataSet, name, length, &number, 0);
+  }
+  return number > 0;
+}
+
+// The type of data-set variable `number` (1 numeric, 2 character; 0 unknown).
+int32_t variableType(EffectParseState* state, int32_t number) {
+  if (state->describeVariable != nullptr) {
+    const char* text = nullptr;
+    int32_t length = 0, type = 0;
+    state->describeVariable(number, &text, &length, &type);
+    return type;
+  }
+  ParseRoot* root = effRoot();
+  HostVariable* var = nullptr;
+  if (root == nullptr || xvname(root->dataSet, number, &var) != 0 || var == nullptr)
+    return 0;
+  return var->type;
+}
+
+void resetState(EffectParseState* state, int32_t nameLen, int32_t defaultList) {
+  state->chainHead = nullptr;
+  state->chainTail = &state->chainHead;
+  state->barHead = nullptr;
+  state->barTail = &state->barHead;
+  state->nameLen = nameLen;
+  state->defaultList = defaultList;
+  state->listMode = 0;
+  state->directRestriction = 0;
+  state->orderLimit = 0;
+  state->factorsSlot = 0;
+  state->savedCount = 0;
+  state->action = 0;
+}
+
+void installCallback(ParseRoot* root) {
+  if (root != nullptr && root->effectAction == nullptr)
+    root->effectAction = zeffect;
+}
+
+// A name literal 'text'n or "text"N is taken without its quotes and the letter.
+void stripNameLiteral(const char** text, int32_t* length) {
+  const char* t = *text;
+  int32_t n = *length;
+  if (n > 3 && (t[0] == '\'' || t[0] == '"') && (t[n - 1] == 'n' || t[n - 1] == 'N') &&
+      t[n - 2] == t[0]) {
+    *text = t + 1;
+    *length = n - 3;
+  }
+}
+
+// Moves the current node to the statement: the name it takes after a single variable.
+void nameAfterVariable(EffectParseState* state, EffectChainNode* node, int32_t id,
+                       bool constructed) {
+  const char* text = nullptr;
+  int32_t length = 0;
+  bool ok = false;
+  if (constructed) {
+    int32_t i = kEffFirstConstructed - id;
+    if (i >= 0 && i < state->constructedNameCount) {
+      text = state->constructedNames[i];
+      length = static_cast<int32_t>(std::strlen(text));
+      ok = true;
+    }
+  } else if (effIsNewName(id)) {
+    int32_t i = -id - 2;
+    if (i < state->newNameCount) {
+      text = state->newNameTable[i];
+      length = static_cast<int32_t>(std::strlen(text));
+      ok = true;
+    }
+  } else if (state->factorsSlot != 0) {
+    ParseRoot* root = effRoot();
+    OptionSlot* names = effSlotAt(root ? root->first : nullptr, state->factorsSlot);
+    ok = names && names->present && effNameAt(names->items.names, id, &text, &length) == 0;
+  } else {
+    ok = effVariableName(state, id, &text, &length);
+  }
+  if (!ok) {
+    FillEffName(state, node);
+    return;
+  }
+  char* buffer = levStrdup(text, length);
+  if (buffer == nullptr)
+    return;
+  node->name = buffer;
+  node->nameLength = length;
+  node->nameCapacity = length + 1;
+}
+
+// Action 1: a variable of the current term.
+void actionVariable(EffectParseState* state, HostParser* parser, const HostToken* token) {
+  EffectChainNode* node = state->current;
+  if (node == nullptr)
+    return;
+  const char* name = nullptr;
+  int32_t length = 0;
+  tokenName(token, &name, &length);
+  if (node->type == ECT_FACTOR) {
+    int32_t position = RepeatedFactor(state, name, length);
+    if (position >= 0)
+      InsertElemInList(state, position, node, 2, nullptr);
+    return;
+  }
+  const HostToken* next = effPeekToken(parser, 1);
+  if (isOneChar(next, ';')) {
+    effResetPeek(parser);
+    next = effPeekToken(parser, 1);
+  }
+  int32_t id = 0;
+  bool constructed = false;
+  if (isOneChar(next, ':')) {
+    state->prefixToken = const_cast<HostToken*>(token);
+    bool noRange = state->counters[0] + state->counters[1] + state->counters[2] +
+                       state->counters[3] + state->counters[4] ==
+                   0;
+    if (!noRange || token == state->starToken) {
+      xpmlog(174, 93);
+      fail(kStatusSyntax);
+      zeffre(nullptr, node);
+      state->current = nullptr;
+      return;
+    }
+    ParseRoot* root = effRoot();
+    HostVarList list{};
+    if (root == nullptr || root->dataSet == nullptr) {
+      xpmlog(174, 94);
+      fail(kStatusNoData);
+      return;
+    }
+    int32_t code = effExpandList(root->dataSet, &list, 3, name, length, nullptr, 0, HLK_PREFIX);
+    if (code != 0)
+      effReportListError(root, root->dataSet, name, length, nullptr, 0, &list, HLK_PREFIX, code);
+    if (list.count < 1 || list.numbers == nullptr) {
+      fail(kStatusSyntax);
+      return;
+    }
+    id = list.numbers[0];
+  } else {
+    id = FindVarNum(state, name, length, &constructed, node->type);
+    if (effStatus() != 0)
+      return;
+  }
+  int32_t position = 0;
+  int32_t listCode = FindListElem(state, id, state->listMode == 2 ? 2 : state->defaultList,
+                                  &position, constructed, node->type);
+  if (effStatus() != 0)
+    return;
+  next = effPeekToken(parser, 1);
+  if (isOneChar(next, ';')) {
+    effResetPeek(parser);
+  } else if (isOneChar(next, '*')) {
+    const HostToken* after = effPeekToken(parser, 2);
+    if (isOneChar(after, ';'))
+      effResetPeek(parser);
+    state->starToken = const_cast<HostToken*>(after);
+  } else {
+    state->starToken = nullptr;
+  }
+  InsertElemInList(state, position, node, listCode, nullptr);
+}
+
+// Action 2: a variable inside parentheses.
+void actionNested(EffectParseState* state, const HostToken* token) {
+  EffectChainNode* node = state->current;
+  if (node == nullptr)
+    return;
+  const char* name = nullptr;
+  int32_t length = 0;
+  tokenName(token, &name, &length);
+  int32_t position = 0;
+  if (node->type == ECT_FACTOR) {
+    position = RepeatedFactor(state, name, length);
+    if (position < 0)
+      return;
+  } else {
+    bool constructed = false;
+    int32_t id = FindVarNum(state, name, length, &constructed, node->type);
+    if (effStatus() != 0)
+      return;
+    if (id < -1) {
+      xpmlog(174, 31, {HostMsgArg(name, length)});
+      fail(kStatusSyntax);
+      return;
+    }
+    int32_t code = FindListElem(state, id, state->defaultList, &position, false, node->type);
+    if (effStatus() != 0)
+      return;
+    if (code == 1) {
+      xpmlog(174, 1);
+      fail(kStatusSyntax);
+      return;
+    }
+  }
+  node->code = position;
+  InsertElemInList(state, position, node, 3, nullptr);
+}
+
+// Action 3: the nested variable just added becomes a var=value item.
+void actionNestedValue(EffectParseState* state) {
+  EffectChainNode* node = state->current;
+  ParsedStatement* stmt = currentStatement();
+  if (node == nullptr)
+    return;
+  char value[17];
+  std::memset(value, ' ', 16);
+  value[16] = '\0';
+  OptionSlot* slot = effSlotAt(stmt, 9);
+  if (slot != nullptr && slot->kind == 1) {
+    char buffer[64];
+    int32_t n = effFormatNumber(buffer, -16, 99, slot->value.number);
+    if (n > 16)
+      n = 16;
+    if (n > 0)
+      std::memcpy(value, buffer, static_cast<size_t>(n));
+  } else if (slot != nullptr && slot->items.text != nullptr) {
+    int32_t n = slot->value.list.count;
+    if (n > 16)
+      n = 16;
+    if (n > 0)
+      std::memcpy(value, slot->items.text, static_cast<size_t>(n));
+  }
+  int32_t position = node->code;
+  if (InsertElemInList(state, position, node, 4, value, true) != 0)
+    return;
+  EffectIdList& nested = node->lists[2];
+  for (int32_t i = 0; i < nested.count; ++i)
+    if (nested.items[i] == position) {
+      std::memmove(nested.items + i, nested.items + i + 1,
+                   sizeof(int32_t) * static_cast<size_t>(nested.count - i - 1));
+      --nested.count;
+      break;
+    }
+}
+
+// Action 4: end of an effect written without bars.
+void actionEndEffect(EffectParseState* state) {
+  EffectChainNode* node = state->current;
+  ParsedStatement* stmt = currentStatement();
+  if (node == nullptr)
+    return;
+  if (state->defaultList == 2 && effStmtIs(stmt, "MODEL ", 6) && currentSlot() == 4)
+    node->code = kEffCodeModelClass;
+  EffectChainNode* out = nullptr;
+  int32_t r = AddEffToChain(state, node, &state->chainHead, &state->chainTail, &out,
+                            state->shared ? &state->sharedChain : nullptr, &state->runningCount,
+                            state->listMode);
+  state->current = nullptr;
+  if (r < 0)
+    return;
+  if (r == 0)
+    zeffre(nullptr, node);
+  else
+    FillEffName(state, node);
+  if (out != nullptr)
+    AddEffToList(state, stmt, currentSlot(), out);
+}
+
+// Action 5: the current node ends one bar term.
+void actionEndTerm(EffectParseState* state) {
+  if (state->barHead == nullptr)
+    clearCounters(state);
+  EffectChainNode* node = state->current;
+  if (node == nullptr)
+    return;
+  node->next = nullptr;
+  *state->barTail = node;
+  state->barTail = &node->next;
+  state->current = nullptr;
+  ParseRoot* root = effRoot();
+  if (root != nullptr && root->semanticTrace)
+    PrintEffect(node);
+}
+
+void freeBarTerms(EffectParseState* state) {
+  EffectChainNode* t = state->barHead;
+  while (t != nullptr) {
+    EffectChainNode* n = t->next;
+    zeffre(nullptr, t);
+    t = n;
+  }
+  state->barHead = nullptr;
+  state->barTail = &state->barHead;
+}
+
+// Action 6, list branch: a variable list (range, prefix, _NUMERIC_, _CHARACTER_).
+void expandVariableList(EffectParseState* state) {
+  int32_t sum = counterSum(state);
+  if (sum != 1) {
+    xpmlog(174, 4);
+    fail(kStatusSyntax);
+    freeBarTerms(state);
+    return;
+  }
+  int32_t k = 1;
+  while (k < 8 && state->counters[k] == 0)
+    ++k;
+  const char* first = nullptr;
+  int32_t firstLength = 0;
+  const char* second = nullptr;
+  int32_t secondLength = 0;
+  char firstCopy[40] = {0}, secondCopy[40] = {0};
+  if (k >= 1 && k <= 4) {
+    EffectChainNode* a = state->barHead;
+    EffectChainNode* b = a ? a->next : nullptr;
+    if (a == nullptr || b == nullptr) {
+      xpmlog(174, 7);
+      fail(kStatusSyntax);
+      freeBarTerms(state);
+      return;
+    }
+    int32_t numberA = 0, positionA = 0, numberB = 0, positionB = 0;
+    int32_t codeA = GetSimpleEff(state, a, &first, &firstLength, &numberA, &positionA);
+    if (codeA == 0) {
+      freeBarTerms(state);
+      return;
+    }
+    firstLength = firstLength > 33 ? 33 : firstLength;
+    std::memcpy(firstCopy, first, static_cast<size_t>(firstLength));
+    int32_t codeB = GetSimpleEff(state, b, &second, &secondLength, &numberB, &positionB);
+    if (codeB == 0) {
+      freeBarTerms(state);
+      return;
+    }
+    secondLength = secondLength > 33 ? 33 : secondLength;
+    // Both ends are read before the default list is cut back (the cut drops what follows).
+    if (codeA == state->defaultList)
+      TruncDfltList(state, a, positionA, numberA);
+    if (codeB == state->defaultList)
+      TruncDfltList(state, b, positionB, numberB);
+    std::memcpy(secondCopy, second, static_cast<size_t>(secondLength));
+    first = firstCopy;
+    second = secondCopy;
+    freeBarTerms(state);
+  } else if (k == 5) {
+    auto* saved = static_cast<const HostToken*>(state->prefixToken);
+    if (saved == nullptr) {
+      xpmlog(174, 93);
+      fail(kStatusSyntax);
+      freeBarTerms(state);
+      return;
+    }
+    tokenName(saved, &first, &firstLength);
+    std::memcpy(firstCopy, first, static_cast<size_t>(firstLength));
+    first = firstCopy;
+    state->prefixToken = nullptr;
+    freeBarTerms(state);
+  } else {
+    freeBarTerms(state);
+  }
+  if (first != nullptr)
+    stripNameLiteral(&first, &firstLength);
+  if (second != nullptr)
+    stripNameLiteral(&second, &secondLength);
+
+  ParseRoot* root = effRoot();
+  HostVarList list{};
+  int32_t* ids = nullptr;
+  int32_t count = 0;
+  if (state->factorsSlot == 0 && (state->newNames == 0 || k != 1)) {
+    if (root == nullptr || root->dataSet == nullptr) {
+      xpmlog(174, 94);
+      fail(kStatusNoData);
+      return;
+    }
+    int32_t code = effExpandList(root->dataSet, &list, 3, first, firstLength, second,
+                                 secondLength, k + 1);
+    if (code != 0) {
+      effReportListError(root, root->dataSet, first, firstLength, second, secondLength, &list,
+                         k + 1, code);
+      if (effStatus() == 0)
+        fail(kStatusSyntax);
+      return;
+    }
+    ids = list.numbers;
+    count = list.count;
+  } else if (k == 1) {
+    int32_t code = effExpandList(nullptr, &list, 7, first, firstLength, second, secondLength,
+                                 HLK_NUMBERED);
+    if (code != 0 || list.names == nullptr) {
+      fail(kStatusSyntax);
+      return;
+    }
+    ids = levNew<int32_t>(static_cast<size_t>(list.count));
+    if (ids == nullptr) {
+      fail(kStatusNoData);
+      return;
+    }
+    for (int32_t i = 0; i < list.count; ++i) {
+      bool constructed = false;
+      int32_t len = list.nameLengths ? list.nameLengths[i]
+                                     : static_cast<int32_t>(std::strlen(list.names[i]));
+      ids[i] = FindVarNum(state, list.names[i], len, &constructed, ECT_ORDINARY);
+      if (effStatus() != 0)
+        return;
+    }
+    count = list.count;
+  } else if (k == 2) {
+    bool constructed = false;
+    int32_t a = FindVarNum(state, first, firstLength, &constructed, ECT_ORDINARY);
+    int32_t b = FindVarNum(state, second, secondLength, &constructed, ECT_ORDINARY);
+    if (effStatus() != 0)
+      return;
+    if (b < a) {
+      xpmlog(174, 17);
+      fail(kStatusSyntax);
+      return;
+    }
+    count = b - a + 1;
+    ids = levNew<int32_t>(static_cast<size_t>(count));
+    if (ids == nullptr) {
+      fail(kStatusNoData);
+      return;
+    }
+    for (int32_t i = 0; i < count; ++i)
+      ids[i] = a + i;
+  }
+
+  for (int32_t i = 0; i < count; ++i) {
+    EffectChainNode* node = effNewNode(state);
+    if (node == nullptr) {
+      fail(kStatusNoData);
+      break;
+    }
+    int32_t position = 0;
+    int32_t code = FindListElem(state, ids[i], state->defaultList, &position, false,
+                                ECT_ORDINARY);
+    if (effStatus() != 0) {
+      zeffre(nullptr, node);
+      break;
+    }
+    InsertElemInList(state, position, node, code, nullptr);
+    int32_t r;
+    if (k == 5) {
+      state->barHead = node;
+      state->barTail = &node->next;
+      r = AddBarEffects(state);
+    } else {
+      r = AddEffect(state, node, ids[i], false);
+      if (r == 0)
+        zeffre(nullptr, node);
+    }
+    if (r < 0)
+      break;
+  }
+}
+
+// Action 6, last steps: refuse character variables among the direct variables.
+void checkDirectVariables(EffectParseState* state) {
+  if (state->defaultList != 1)
+    return;
+  OptionSlot* direct = effHolderList(1);
+  int32_t count = effListCount(direct);
+  for (int32_t i = state->savedCount; i < count; ++i) {
+    int32_t number = direct->items.ints[i];
+    if (variableType(state, number) != 2)
+      continue;
+    const char* text = "";
+    int32_t length = 0;
+    effVariableName(state, number, &text, &length);
+    xpmlog(174, 8, {HostMsgArg(text, length)});
+    direct->value.list.count = state->savedCount;
+    fail(kStatusSyntax);
+    return;
+  }
+}
+
+void actionEndExpression(EffectParseState* state) {
+  int32_t sum = counterSum(state);
+  if (sum == state->counters[0]) {
+    if (state->barHead == nullptr && state->current != nullptr)
+      actionEndTerm(state);
+    AddBarEffects(state);
+  } else {
+    expandVariableList(state);
+  }
+  if (effStatus() == 0)
+    checkDirectVariables(state);
+  clearCounters(state);
+}
+
+void resetSharedRecords(EffectParseState* state) {
+  effSetClear(&state->recorded);
+  effSetClear(&state->sharedChain);
+  effSetClear(&state->singles);
+  for (auto& index : state->positions) {
+    levFree(index.items, sizeof(int64_t) * static_cast<size_t>(index.capacity));
+    index = EffPositionIndex{};
+  }
+}
+
+} // namespace
+
+EffectParseState* zefprsi(int32_t nameLen, int32_t defaultList) {
+  auto* state = levNew<EffectParseState>();
+  if (state != nullptr)
+    resetState(state, nameLen, defaultList);
+  ParseRoot* root = effRoot();
+  installCallback(root);
+  if (root != nullptr)
+    root->effectState = state;
+  return state;
+}
+
+EffectParseState* zefprss(int32_t nameLen, int32_t defaultList, EffectParseState* state) {
+  if (state != nullptr)
+    resetState(state, nameLen, defaultList);
+  installCallback(effRoot());
+  return state;
+}
+
+int32_t zefprsf(ParseRoot* root) {
+  installCallback(root);
+  return 0;
+}
+
+int32_t SupportColon() { return 1; }
+
+void BuildEftVarList(EffectParseState* state) {
+  ParseRoot* root = effRoot();
+  state->constructedNamesBuilt = 1;
+  if (root == nullptr)
+    return;
+  int32_t statements = 0;
+  ParsedStatement* s = root->first;
+  for (; s != nullptr && !effStmtIs(s, "MODEL ", 6); s = s->next) {
+    if (!effStmtIs(s, "EFFECT ", 7))
+      continue;
+    OptionSlot* names = effSlotAt(s, 1);
+    if (names == nullptr || !names->present || names->items.names == nullptr) {
+      state->constructedNamesBuilt = 0; // the name is not parsed yet: try again later
+      return;
+    }
+    ++statements;
+  }
+  if (statements == 0)
+    return;
+  state->constructedNames = levNew<char*>(static_cast<size_t>(statements));
+  if (state->constructedNames == nullptr) {
+    fail(kStatusNoData);
+    return;
+  }
+  for (s = root->first; s != nullptr && !effStmtIs(s, "MODEL ", 6); s = s->next) {
+    if (!effStmtIs(s, "EFFECT ", 7))
+      continue;
+    const char* name = nullptr;
+    int32_t length = 0;
+    if (effNameAt(effSlotAt(s, 1)->items.names, 0, &name, &length) != 0)
+      continue;
+    if (isVariableOfDataSet(state, name, length)) {
+      xpmlog(174, 30, {HostMsgArg(name, length)});
+      fail(kStatusSyntax);
+      return;
+    }
+    for (int32_t i = 0; i < state->constructedNameCount; ++i) {
+      const char* earlier = state->constructedNames[i];
+      int32_t n = static_cast<int32_t>(std::strlen(earlier));
+      if (n == length && effCollate(earlier, n, name, length) == 0) {
+        xpmlog(174, 22, {HostMsgArg(name, length)});
+        fail(kStatusSyntax);
+        return;
+      }
+    }
+    char* copy = levStrdup(name, length);
+    if (copy == nullptr) {
+      fail(kStatusNoData);
+      return;
+    }
+    state->constructedNames[state->constructedNameCount++] = copy;
+  }
+}
+
+int32_t FindVarNum(EffectParseState* state, const char* name, int32_t length, bool* constructed,
+                   int32_t nodeType) {
+  *constructed = false;
+  ParseRoot* root = effRoot();
+  if (state->factorsSlot != 0) {
+    OptionSlot* names = effSlotAt(root ? root->first : nullptr, state->factorsSlot);
+    int32_t n = effNameCount(names);
+    int32_t at = n > 0 ? zlstmev(names->items.names, n, name, length) : 0;
+    if (n > 0 && at < n)
+      return at;
+    xpmlog(174, 18, {HostMsgArg(name, length)});
+    fail(kStatusSyntax);
+  }
+  int32_t number = 0;
+  if (state->lookupVariable != nullptr)
+    state->lookupVariable(name, length, &number);
+  else if (root != nullptr && root->dataSet != nullptr)
+    xvfind(root->dataSet, name, length, &number, 0);
+  if (number != 0)
+    return number;
+  int32_t id = 0;
+  for (int32_t i = 0; i < state->constructedNameCount; ++i) {
+    const char* cname = state->constructedNames[i];
+    if (effSameName(cname, static_cast<int32_t>(std::strlen(cname)), name, length)) {
+      *constructed = true;
+      id = kEffFirstConstructed - i;
+    }
+  }
+  if (*constructed) {
+    if (id == INT_MIN) {
+      xpmlog(174, 32, {9999999});
+      fail(kStatusSyntax);
+    }
+    return id;
+  }
+  if (state->newNames == 0) {
+    if (nodeType == ECT_FACTOR)
+      xpmlog(174, 13, {HostMsgArg(name, length), stmtNameArg(root ? root->current : nullptr)});
+    else
+      xpmlog(174, 6, {HostMsgArg(name, length)});
+    fail(kStatusSyntax);
+    return 0;
+  }
+  for (int32_t i = 0; i < state->newNameCount; ++i) {
+    const char* known = state->newNameTable[i];
+    int32_t n = static_cast<int32_t>(std::strlen(known));
+    if (effStrip(known, n) != effStrip(name, length))
+      continue;
+    bool same = true;
+    for (int32_t c = 0; c < effStrip(name, length) && same; ++c)
+      same = std::toupper(static_cast<unsigned char>(known[c])) ==
+             std::toupper(static_cast<unsigned char>(name[c]));
+    if (same)
+      return -2 - i;
+  }
+  int32_t newId = -2 - state->newNameCount;
+  if (newId <= kEffFirstConstructed) {
+    xpmlog(174, 33, {9999998});
+    fail(kStatusSyntax);
+    return 0;
+  }
+  void* grown = levGrow(state->newNameTable, sizeof(char*),
+                        static_cast<size_t>(state->newNameCount),
+                        static_cast<size_t>(state->newNameCount) + 1);
+  char* copy = levStrdup(name, length);
+  if (grown == nullptr || copy == nullptr) {
+    fail(kStatusNoData);
+    return 0;
+  }
+  state->newNameTable = static_cast<char**>(grown);
+  state->newNameTable[state->newNameCount++] = copy;
+  return newId;
+}
+
+int32_t FindListElem(EffectParseState* state, int32_t id, int32_t defaultList, int32_t* position,
+                     bool constructed, int32_t nodeType) {
+  int32_t code = 0;
+  if (state->factorsSlot != 0) {
+    *position = id;
+    code = 2;
+  } else if (constructed) {
+    *position = id;
+    return 6;
+  } else if (id < 0) {
+    *position = id;
+    return 5;
+  } else {
+    OptionSlot* direct = effHolderList(1);
+    OptionSlot* classes = effHolderList(2);
+    int32_t nd = effListCount(direct), nc = effListCount(classes);
+    int32_t at = nd > 0 ? zlstmem(direct->items.ints, nd, &id, 4) : 0;
+    if (nd > 0 && at < nd) {
+      *position = at;
+      code = 1;
+    } else if (at = nc > 0 ? zlstmem(classes->items.ints, nc, &id, 4) : 0; nc > 0 && at < nc) {
+      *position = at;
+      code = 2;
+    } else {
+      OptionSlot* list = effHolderList(defaultList);
+      int32_t index = effListAppend(list, id);
+      if (index < 0) {
+        xpmlog(174, 21, {2147483647});
+        xexit(1016, 0);
+      }
+      *position = index;
+      code = defaultList;
+    }
+  }
+  if (nodeType == ECT_FACTOR) {
+    OptionSlot* slot4 = effSlotAt(currentStatement(), 4);
+    int32_t n = effListCount(slot4);
+    if (slot4 != nullptr && (n == 0 || zlstmem(slot4->items.ints, n, position, 4) >= n) &&
+        effListAppend(slot4, *position) < 0)
+      xexit(1016, 0);
+  }
+  return code;
+}
+
+int32_t AddEffect(EffectParseState* state, EffectChainNode* node, int32_t id, bool constructed) {
+  EffectChainNode* out = nullptr;
+  int32_t r = AddEffToChain(state, node, &state->chainHead, &state->chainTail, &out,
+                            state->shared ? &state->sharedChain : nullptr, &state->runningCount,
+                            state->listMode);
+  state->current = out;
+  if (r < 0)
+    return -1;
+  if (r == 0) {
+    if (out == nullptr)
+      return 0;
+    if (out->type == ECT_FACTOR)
+      FillEffName(state, out);
+  } else if (id == -1) {
+    FillEffName(state, node);
+  } else {
+    nameAfterVariable(state, node, id, constructed);
+  }
+  AddEffToList(state, currentStatement(), currentSlot(), out);
+  state->current = nullptr;
+  if (effStatus() != 0)
+    return -1;
+  ParseRoot* root = effRoot();
+  if (root != nullptr && root->semanticTrace)
+    std::printf("%.*s\n", out->nameLength, out->name);
+  return r;
+}
+
+void AddEffToList(EffectParseState* state, ParsedStatement* stmt, int32_t slotNumber,
+                  EffectChainNode* effect) {
+  if (stmt == nullptr || effect == nullptr)
+    return;
+  if (state->defaultList == 2 && effStmtIs(stmt, "MODEL ", 6) && slotNumber == 4 &&
+      effect->lists[1].count != effListCount(effHolderList(2)))
+    effect->code = kEffCodePartialClass;
+  OptionSlot* slot = effSlotAt(stmt, slotNumber);
+  if (slot == nullptr)
+    return;
+  bool found = false;
+  int32_t at = 0;
+  auto byAddress = [](const void* a, const void* b, void*) -> int32_t {
+    auto pa = reinterpret_cast<uintptr_t>(a), pb = reinterpret_cast<uintptr_t>(b);
+    return pa < pb ? -1 : (pa > pb ? 1 : 0);
+  };
+  if (state->shared) {
+    at = effSetFind(&state->recorded, effect, byAddress, nullptr, &found);
+    if (found)
+      return;
+  } else if (!effStmtIs(stmt, "CONTRAST", 8) && !effStmtIs(stmt, "ESTIMATE", 8) &&
+             !effStmtIs(stmt, "SLICE", 5) && !effStmtIs(stmt, "RESTRICT", 8) &&
+             !effStmtIs(stmt, "TEST", 4)) {
+    int32_t n = effListCount(slot);
+    for (int32_t i = 0; i < n; ++i)
+      if (slot->items.pointers[i] == effect)
+        return;
+  }
+  if (effListCount(slot) > 2147483646) {
+    xpmlog(174, 21, {2147483647});
+    xexit(1012, 0);
+  }
+  if (effListAppendPointer(slot, effect) < 0)
+    xexit(1016, 0);
+  if (state->shared && !effSetInsertAt(&state->recorded, at, effect))
+    xexit(1016, 0);
+}
+
+int32_t GetSimpleEff(EffectParseState* state, const EffectChainNode* term, const char** name,
+                     int32_t* length, int32_t* number, int32_t* position) {
+  if (effVariableCount(term) != 1) {
+    xpmlog(174, 7);
+    fail(kStatusSyntax);
+    return 0;
+  }
+  ParseRoot* root = effRoot();
+  if (state->factorsSlot != 0) {
+    *position = term->lists[1].count > 0 ? term->lists[1].items[0] : 0;
+    OptionSlot* names = effSlotAt(root ? root->first : nullptr, state->factorsSlot);
+    if (names == nullptr || effNameAt(names->items.names, *position, name, length) != 0) {
+      fail(kStatusSyntax);
+      return 0;
+    }
+    *number = *position;
+    return 2;
+  }
+  int32_t code = term->lists[0].count > 0 ? 1 : 2;
+  if (term->lists[code - 1].count == 0) {
+    xpmlog(174, 7); // a nested name alone is no range end
+    fail(kStatusSyntax);
+    return 0;
+  }
+  *position = term->lists[code - 1].items[0];
+  if (effIsConstructed(*position)) {
+    // A constructed effect cannot end a variable range: a syntax error of the statement.
+    xpmlog(174, 4);
+    fail(kStatusSyntax);
+    return 0;
+  }
+  if (effIsNewName(*position)) {
+    int32_t i = -*position - 2;
+    *name = state->newNameTable[i];
+    *length = static_cast<int32_t>(std::strlen(*name));
+    *number = *position;
+    return 5;
+  }
+  OptionSlot* list = effHolderList(code);
+  if (*position >= effListCount(list)) {
+    fail(kStatusSyntax);
+    return 0;
+  }
+  *number = list->items.ints[*position];
+  if (!effVariableName(state, *number, name, length)) {
+    fail(kStatusSyntax);
+    return 0;
+  }
+  return code;
+}
+
+void TruncDfltList(EffectParseState* state, const EffectChainNode* term, int32_t position,
+                   int32_t number) {
+  if (state->trimInhibit != 0)
+    return;
+  int32_t k = state->defaultList == 1 ? 0 : 1;
+  for (EffectChainNode* e = state->chainHead; e != nullptr; e = e->next) {
+    if (e == term)
+      continue;
+    const EffectIdList& l = e->lists[k];
+    for (int32_t i = 0; i < l.count; ++i)
+      if (l.items[i] == position)
+        return;
+  }
+  OptionSlot* list = effHolderList(state->defaultList);
+  int32_t n = effListCount(list);
+  int32_t at = n > 0 ? zlstmem(list->items.ints, n, &number, 4) : 0;
+  if (at < n)
+    list->value.list.count = at;
+}
+
+int32_t RepeatedFactor(EffectParseState* state, const char* name, int32_t length) {
+  ParsedStatement* stmt = currentStatement();
+  OptionSlot* names = effSlotAt(stmt, 1);
+  int32_t n = effNameCount(names);
+  if (n > 0) {
+    int32_t at = zlstmev(names->items.names, n, name, length);
+    if (at < n)
+      return at;
+    xpmlog(174, 12, {HostMsgArg(name, length), stmtNameArg(stmt)});
+    fail(kStatusSyntax);
+    return -1;
+  }
+  bool constructed = false;
+  int32_t id = FindVarNum(state, name, length, &constructed, ECT_ORDINARY);
+  if (effStatus() != 0)
+    return -1;
+  int32_t position = 0;
+  if (!constructed && id > 0 &&
+      FindListElem(state, id, state->defaultList, &position, false, ECT_ORDINARY) == 2)
+    return position;
+  xpmlog(174, 11, {HostMsgArg(name, length)});
+  fail(kStatusSyntax);
+  return -1;
+}
+
+void zeffect(HostParser* parser, const HostToken* token, const EffectAction* action) {
+  ParseRoot* root = effRoot();
+  if (root == nullptr || root->status != 0 || root->effectState == nullptr)
+    return;
+  EffectParseState* state = root->effectState;
+  if (!state->constructedNamesBuilt) {
+    BuildEftVarList(state);
+    if (root->status != 0)
+      return;
+  }
+  int32_t code = action->code;
+  int32_t operand = action->operand;
+  state->action = code;
+  switch (code) {
+  case 0: {
+    EffectChainNode* node = effNewNode(state);
+    if (node == nullptr) {
+      fail(kStatusNoData);
+      return;
+    }
+    state->current = node;
+    if (state->shared)
+      effSetClear(&state->singles);
+    break;
+  }
+  case 1:
+    actionVariable(state, parser, token);
+    break;
+  case 2:
+    actionNested(state, token);
+    break;
+  case 3:
+    actionNestedValue(state);
+    break;
+  case 4:
+    actionEndEffect(state);
+    break;
+  case 5:
+    actionEndTerm(state);
+    break;
+  case 6:
+    actionEndExpression(state);
+    break;
+  case 7:
+    state->listMode = operand;
+    state->savedCount = effListCount(effHolderList(state->defaultList));
+    break;
+  case 8:
+    state->directRestriction = operand;
+    break;
+  case 9:
+    if (state->current != nullptr)
+      state->current->type = operand;
+    break;
+  case 10:
+    if (state->barHead == nullptr)
+      clearCounters(state);
+    if (operand >= 0 && operand < 9)
+      state->counters[operand] += 1;
+    break;
+  case 11:
+    if (state->chainHead != nullptr) {
+      const char* word = state->factorsSlot != 0 ? "FACTORS"
+                         : state->defaultList == 1 ? "CLASS"
+                                                   : "DIRECT";
+      xpmlog(174, 5, {word});
+      fail(kStatusSyntax);
+    }
+    break;
+  case 12: {
+    double value = token != nullptr ? effTokenNumber(token) : 0.0;
+    state->orderLimit = std::isfinite(value) && std::fabs(value) < 2147483647.0
+                            ? static_cast<int32_t>(std::trunc(value))
+                            : 0;
+    if (counterSum(state) == 0) {
+      xpmlog(174, 16);
+      state->orderLimit = 0;
+    }
+    break;
+  }
+  case 13:
+    state->factorsSlot = operand;
+    break;
+  case 14:
+    if (state->chainHead != nullptr) {
+      xpmlog(174, 5, {"EFFECT"});
+      fail(kStatusSyntax);
+    }
+    break;
+  case 16:
+    state->shared = 1;
+    resetSharedRecords(state);
+    break;
+  case 17:
+    resetSharedRecords(state);
+    state->shared = 0;
+    break;
+  default:
+    break;
+  }
+}
