@@ -43,25 +43,25 @@ enum RanDistribution : int32_t {
 // happen to equal the zeroed ones still makes its set-up.
 struct RanBetaSetup {
   int64_t ready;
-  double a, b;      // parameters of the last call
-  double c[8];      // derived constants of the case in use
+  double a, b; // parameters of the last call
+  double c[8]; // derived constants of the case in use
 };
 struct RanBinomialSetup {
   int64_t ready;
   double p;
   int64_t n;
-  double np;        // n p
-  double sigma;     // sqrt(n p (1 - p))
-  double start;     // probability of 0 successes of the smaller tail
-  double ratio;     // r = q / (1 - q)
-  double ratioN1;   // (n + 1) r
+  double np;      // n p
+  double sigma;   // sqrt(n p (1 - p))
+  double start;   // probability of 0 successes of the smaller tail
+  double ratio;   // r = q / (1 - q)
+  double ratioN1; // (n + 1) r
 };
 struct RanGammaSetup {
   int64_t ready;
-  double a;         // shape of the last call
-  int64_t whole;    // integer part of the shape
-  double fraction;  // fractional part
-  double c[5];      // constants of Cheng's GB (a > 1) or of the fractional part (a <= 1)
+  double a;        // shape of the last call
+  int64_t whole;   // integer part of the shape
+  double fraction; // fractional part
+  double c[5];     // constants of Cheng's GB (a > 1) or of the fractional part (a <= 1)
 };
 struct RanPoissonSetup {
   int64_t ready;
@@ -116,10 +116,10 @@ void zranFillTables(RandomStream* stream);
 
 // Typed access to the tables.
 template <int D> struct RanDist;
-#define QRX_RAN_DIST(D, ...)                                                                   \
-  template <> struct RanDist<D> {                                                              \
-    using Getter = double (*)(RandomStream* __VA_OPT__(, ) __VA_ARGS__);                                   \
-    using Filler = int32_t (*)(RandomStream* __VA_OPT__(, ) __VA_ARGS__);                                  \
+#define QRX_RAN_DIST(D, ...)                                                                       \
+  template <> struct RanDist<D> {                                                                  \
+    using Getter = double (*)(RandomStream * __VA_OPT__(, ) __VA_ARGS__);                          \
+    using Filler = int32_t (*)(RandomStream * __VA_OPT__(, ) __VA_ARGS__);                         \
   }
 QRX_RAN_DIST(RAN_BERNOULLI, double);
 QRX_RAN_DIST(RAN_BETA, double, double);

@@ -13,8 +13,8 @@ namespace {
 constexpr double kTwoPi = 6.283185307179586;
 constexpr double kLn4 = 1.3862943611198906;
 constexpr double kTinyStart = 2.2250738585072018e-307; // binomial start/term floor
-constexpr double kTinyTerm = 1.110223024625157e-16;     // Poisson term floor
-constexpr double kCumLimit = 0.9999999999999999;        // a search stops at this sum
+constexpr double kTinyTerm = 1.110223024625157e-16;    // Poisson term floor
+constexpr double kCumLimit = 0.9999999999999999;       // a search stops at this sum
 
 double uni(RandomStream* s) { return s->uniformSource(s); }
 
@@ -273,8 +273,8 @@ double drawBinomial(RandomStream* s, int64_t n, double p) {
   if (n > 300 && st.np > 5.0 && dn * (1.0 - p) > 5.0) {
     for (;;) {
       double u1 = uni(s), u2 = uni(s);
-      double x =
-          std::trunc(std::cos(kTwoPi * u2) * std::sqrt(-2.0 * std::log(u1)) * st.sigma + st.np + 0.5);
+      double x = std::trunc(std::cos(kTwoPi * u2) * std::sqrt(-2.0 * std::log(u1)) * st.sigma +
+                            st.np + 0.5);
       if (x >= 0.0 && x <= dn)
         return x;
     }
@@ -332,8 +332,8 @@ double drawPoisson(RandomStream* s, double lambda) {
     return poissonInvert(s, lambda, st.expLambda, st.limit);
   if (st.mode == 2) {
     double u1 = uni(s), u2 = uni(s);
-    double x = std::floor(lambda + 0.5 +
-                          std::sqrt(-2.0 * lambda * std::log(u1)) * std::cos(kTwoPi * u2));
+    double x =
+        std::floor(lambda + 0.5 + std::sqrt(-2.0 * lambda * std::log(u1)) * std::cos(kTwoPi * u2));
     return x >= 0.0 ? x : 0.0;
   }
   const double m = st.m;
@@ -488,9 +488,7 @@ double GetOneVariatePOISSON(RandomStream* s, double lambda) {
 double GetOneVariateTABLE(RandomStream* s, int64_t n, const double* probs) {
   return okTable(n, probs) ? drawTable(s, n, probs) : hostMissing();
 }
-double GetOneVariateT(RandomStream* s, double df) {
-  return okT(df) ? drawT(s, df) : hostMissing();
-}
+double GetOneVariateT(RandomStream* s, double df) { return okT(df) ? drawT(s, df) : hostMissing(); }
 double GetOneVariateTRIANGLE(RandomStream* s, double h) {
   return okTriangle(h) ? drawTriangle(s, h) : hostMissing();
 }
@@ -563,8 +561,8 @@ int32_t FillTheBufferWEIBULL(RandomStream* s, double a, double b) {
 }
 
 void zranFillTables(RandomStream* s) {
-#define QRX_RAN_ENTRY(NAME)                                                                    \
-  s->getters[RAN_##NAME] = asEntry(GetOneVariate##NAME);                                       \
+#define QRX_RAN_ENTRY(NAME)                                                                        \
+  s->getters[RAN_##NAME] = asEntry(GetOneVariate##NAME);                                           \
   s->fillers[RAN_##NAME] = asEntry(FillTheBuffer##NAME)
   QRX_RAN_ENTRY(BERNOULLI);
   QRX_RAN_ENTRY(BETA);

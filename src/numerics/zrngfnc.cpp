@@ -219,9 +219,7 @@ uint64_t zrng_XORGENS_uint64(ZrngXorgensState* s) {
   return v + (s->w ^ (s->w >> 27));
 }
 
-double zrng_XORGENS_double(void* s) {
-  return double53<ZrngXorgensState, zrng_XORGENS_uint64>(s);
-}
+double zrng_XORGENS_double(void* s) { return double53<ZrngXorgensState, zrng_XORGENS_uint64>(s); }
 
 // ---- Threefry-2x64-20 -----------------------------------------------------------------
 

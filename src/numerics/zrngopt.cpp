@@ -7,22 +7,31 @@
 
 namespace {
 
-constexpr QknrKeyword kMethods[] = {
-    {U"TRNG", ZRNG_HARDWARE},  {U"RDRAND", ZRNG_HARDWARE},  {U"HARDWARE", ZRNG_HARDWARE},
-    {U"HARD", ZRNG_HARDWARE},  {U"MT1998", ZRNG_MT1998},    {U"MTHYBRID", ZRNG_MTHYBRID},
-    {U"MT2002", ZRNG_MT2002},  {U"MT32", ZRNG_MT2002},      {U"MT64", ZRNG_MT64},
-    {U"MH3", ZRNG_MH3},        {U"XOR64", ZRNG_XOR64},      {U"XOR128", ZRNG_XOR128},
-    {U"XOR1024", ZRNG_XOR1024}, {U"XOR4096", ZRNG_XOR4096}, {U"XORGENS", ZRNG_XORGENS},
-    {U"R123", ZRNG_R123},      {nullptr, 0}};
+constexpr QknrKeyword kMethods[] = {{U"TRNG", ZRNG_HARDWARE},
+                                    {U"RDRAND", ZRNG_HARDWARE},
+                                    {U"HARDWARE", ZRNG_HARDWARE},
+                                    {U"HARD", ZRNG_HARDWARE},
+                                    {U"MT1998", ZRNG_MT1998},
+                                    {U"MTHYBRID", ZRNG_MTHYBRID},
+                                    {U"MT2002", ZRNG_MT2002},
+                                    {U"MT32", ZRNG_MT2002},
+                                    {U"MT64", ZRNG_MT64},
+                                    {U"MH3", ZRNG_MH3},
+                                    {U"XOR64", ZRNG_XOR64},
+                                    {U"XOR128", ZRNG_XOR128},
+                                    {U"XOR1024", ZRNG_XOR1024},
+                                    {U"XOR4096", ZRNG_XOR4096},
+                                    {U"XORGENS", ZRNG_XORGENS},
+                                    {U"R123", ZRNG_R123},
+                                    {nullptr, 0}};
 
-constexpr QknrKeyword kSeverities[] = {{U"ERROR", 4},  {U"WARN", 3},   {U"WARNING", 3},
-                                       {U"NOTE", 2},   {U"CHANGE", 1}, {U"ZERO", 0},
-                                       {nullptr, 0}};
+constexpr QknrKeyword kSeverities[] = {{U"ERROR", 4},  {U"WARN", 3}, {U"WARNING", 3}, {U"NOTE", 2},
+                                       {U"CHANGE", 1}, {U"ZERO", 0}, {nullptr, 0}};
 
 constexpr QknrKeyword kMessageLevels[] = {
-    {U"NO", 9},      {U"NONE", 9},     {U"ERROR", 4},    {U"ERRORS", 4},  {U"WARN", 3},
-    {U"WARNING", 3}, {U"WARNINGS", 3}, {U"CHANGE", 1},   {U"CHANGED", 1}, {U"CHANGES", 1},
-    {U"NOTE", 0},    {U"NOTES", 0},    {U"YES", 0},      {U"ALL", 0},     {nullptr, 0}};
+    {U"NO", 9},      {U"NONE", 9},     {U"ERROR", 4},  {U"ERRORS", 4},  {U"WARN", 3},
+    {U"WARNING", 3}, {U"WARNINGS", 3}, {U"CHANGE", 1}, {U"CHANGED", 1}, {U"CHANGES", 1},
+    {U"NOTE", 0},    {U"NOTES", 0},    {U"YES", 0},    {U"ALL", 0},     {nullptr, 0}};
 
 } // namespace
 

@@ -34,11 +34,11 @@ enum ZrngSeverity : int32_t {
 };
 
 // Status codes of the random-number reports (texts are the host's).
-inline constexpr uint32_t kZrngHybrid2002 = 0x8C7FE80Au;   // seed multiple of 8192: 2002 seeding
-inline constexpr uint32_t kZrngNoMethod = 0x8C7FE814u;     // method not offered; MT2002 used
-inline constexpr uint32_t kZrngNoHardware = 0x8C7FE815u;   // hardware generator not available
-inline constexpr uint32_t kZrngClockSeed = 0x8C7FE81Eu;    // a clock seed was made
-inline constexpr uint32_t kZrngFoldedSeed = 0x8C7FE81Fu;   // a seed was folded into 31 bits
+inline constexpr uint32_t kZrngHybrid2002 = 0x8C7FE80Au; // seed multiple of 8192: 2002 seeding
+inline constexpr uint32_t kZrngNoMethod = 0x8C7FE814u;   // method not offered; MT2002 used
+inline constexpr uint32_t kZrngNoHardware = 0x8C7FE815u; // hardware generator not available
+inline constexpr uint32_t kZrngClockSeed = 0x8C7FE81Eu;  // a clock seed was made
+inline constexpr uint32_t kZrngFoldedSeed = 0x8C7FE81Fu; // a seed was folded into 31 bits
 
 // The generator method asked for by OSENV.QRX_RNG_METHOD; 3 (MTHYBRID) when absent or
 // unknown.

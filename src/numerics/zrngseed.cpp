@@ -82,8 +82,8 @@ int64_t zrngi31() {
   uint32_t v = zrngt32() & 0x7FFFFFFFu;
   if (v == 0x7FFFFFFFu)
     v = v + 0x80000002u; // wraps to 1
-  zrngmsg(ZRNG_SEV_ZERO, kZrngClockSeed, {HostMsgArg(static_cast<long long>(v)),
-                                          HostMsgArg(static_cast<long long>(v))});
+  zrngmsg(ZRNG_SEV_ZERO, kZrngClockSeed,
+          {HostMsgArg(static_cast<long long>(v)), HostMsgArg(static_cast<long long>(v))});
   return static_cast<int64_t>(v);
 }
 
@@ -127,13 +127,14 @@ uint64_t zrngt64() {
     n = static_cast<uint64_t>(scaled);
   int64_t stats[8];
   qkzstats(stats);
-  uint64_t x = static_cast<uint64_t>(stats[3]) + n + 1u + 2u * static_cast<uint64_t>(threadNumber());
+  uint64_t x =
+      static_cast<uint64_t>(stats[3]) + n + 1u + 2u * static_cast<uint64_t>(threadNumber());
   return zmh3x64(x);
 }
 
 uint64_t zrngi64() {
   uint64_t v = zrngt64();
-  zrngmsg(ZRNG_SEV_ZERO, kZrngClockSeed, {HostMsgArg(static_cast<long long>(v)),
-                                          HostMsgArg(static_cast<long long>(v))});
+  zrngmsg(ZRNG_SEV_ZERO, kZrngClockSeed,
+          {HostMsgArg(static_cast<long long>(v)), HostMsgArg(static_cast<long long>(v))});
   return v;
 }

@@ -317,8 +317,7 @@ int64_t qknrlget(const QkChar* name, int32_t nameLength, int64_t defaultValue) {
   QkHandle* qk = handle();
   nameLength = lengthOf(name, nameLength);
   bool found = false, unreadable = false;
-  int64_t value =
-      integerRead(qk, name, nameLength, defaultValue, "qknrlget", &found, &unreadable);
+  int64_t value = integerRead(qk, name, nameLength, defaultValue, "qknrlget", &found, &unreadable);
   if (debugOn(qk))
     echo(qk, "qknrlget", narrow(name, nameLength), "=" + std::to_string(value));
   return value;

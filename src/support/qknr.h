@@ -8,12 +8,12 @@
 #include <cstdint>
 
 // Kernel statuses reported by these routines (texts belong to the host).
-inline constexpr uint32_t kQknrBadInteger = 0x8C7FE864u; // a stored text is not an integer
-inline constexpr uint32_t kQknrBadKeyword = 0x8C7FE865u; // a stored text is not a keyword
+inline constexpr uint32_t kQknrBadInteger = 0x8C7FE864u;   // a stored text is not an integer
+inline constexpr uint32_t kQknrBadKeyword = 0x8C7FE865u;   // a stored text is not a keyword
 inline constexpr uint32_t kQknrLimitReached = 0x8C7FE866u; // an allowance reached 0
 
 // Result of qknrstol for a text that is not a whole number, and the magnitude limit.
-inline constexpr int64_t kQknrInvalid = -9007199254740992LL; // -2^53
+inline constexpr int64_t kQknrInvalid = -9007199254740992LL;  // -2^53
 inline constexpr int64_t kQknrMagnitude = 9007199254740992LL; // 2^53
 
 // One entry of a keyword list for qknrlook; the list ends with a null keyword.

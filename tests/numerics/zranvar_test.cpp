@@ -92,8 +92,8 @@ void fillCase(RandomStream* s, const GofCase& c) {
   else if (d == "GEOMETRIC")
     rc = ranFiller<RAN_GEOMETRIC>(s)(s, p[0]);
   else if (d == "HYPERGEOMETRIC")
-    rc = ranFiller<RAN_HYPERGEOMETRIC>(s)(s, static_cast<int64_t>(p[0]),
-                                          static_cast<int64_t>(p[1]), static_cast<int64_t>(p[2]));
+    rc = ranFiller<RAN_HYPERGEOMETRIC>(s)(s, static_cast<int64_t>(p[0]), static_cast<int64_t>(p[1]),
+                                          static_cast<int64_t>(p[2]));
   else if (d == "LOGNORMAL")
     rc = ranFiller<RAN_LOGNORMAL>(s)(s);
   else if (d == "NEGBINOMIAL")
@@ -270,12 +270,12 @@ TEST(Variates, InvalidParametersGiveTheMissingValue) {
   std::vector<double> buffer(9, 0.0);
   s.buffer = buffer.data();
   s.bufferLength = 9;
-  for (auto fill : std::vector<std::function<int32_t()>>{
-           [&] { return FillTheBufferT(&s, 0.05); },
-           [&] { return FillTheBufferCHISQUARE(&s, 0.0); },
-           [&] { return FillTheBufferF(&s, 2.0, 0.0); },
-           [&] { return FillTheBufferBERNOULLI(&s, 1.5); },
-           [&] { return FillTheBufferGEOMETRIC(&s, 0.0); }}) {
+  for (auto fill :
+       std::vector<std::function<int32_t()>>{[&] { return FillTheBufferT(&s, 0.05); },
+                                             [&] { return FillTheBufferCHISQUARE(&s, 0.0); },
+                                             [&] { return FillTheBufferF(&s, 2.0, 0.0); },
+                                             [&] { return FillTheBufferBERNOULLI(&s, 1.5); },
+                                             [&] { return FillTheBufferGEOMETRIC(&s, 0.0); }}) {
     std::fill(buffer.begin(), buffer.end(), 0.0);
     ASSERT_EQ(fill(), 0);
     for (double v : buffer)

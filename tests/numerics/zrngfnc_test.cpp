@@ -96,10 +96,10 @@ TEST(GeneratorFamily, ThreefryMatchesRandom123) {
   EXPECT_EQ(zrng_R123_uint64(&s), 0xC2B6E3A8C2C69865ull);
   EXPECT_EQ(zrng_R123_uint64(&s), 0x6F81ED42F350084Dull);
 
-  const uint64_t cases[][4] = {{~0ull, ~0ull, ~0ull, ~0ull},
-                               {0x243F6A8885A308D3ull, 0x13198A2E03707344ull,
-                                0xA4093822299F31D0ull, 0x082EFA98EC4E6C89ull},
-                               {7, 42, 1, 2}};
+  const uint64_t cases[][4] = {
+      {~0ull, ~0ull, ~0ull, ~0ull},
+      {0x243F6A8885A308D3ull, 0x13198A2E03707344ull, 0xA4093822299F31D0ull, 0x082EFA98EC4E6C89ull},
+      {7, 42, 1, 2}};
   for (const auto& c : cases) {
     zrng_R123_full(&s, c[0], c[1], c[2], c[3]);
     for (uint64_t block = 0; block < 3; ++block) {

@@ -19,10 +19,10 @@ TEST(RngOptions, MethodKeywords) {
   FakeKernel k;
   EXPECT_EQ(zrngopt(), ZRNG_MTHYBRID);
   const std::pair<const char*, int32_t> table[] = {
-      {"TRNG", 1},  {"rdrand", 1}, {"HARDWARE", 1}, {"Hard", 1},    {"MT1998", 2},
-      {"MTHYBRID", 3}, {"MT2002", 4}, {"MT32", 4},   {"mt64  ", 6},  {"MH3", 7},
-      {"XOR64", 8}, {"XOR128", 9}, {"XOR1024", 10}, {"XOR4096", 11}, {"XORGENS", 12},
-      {"R123", 13}};
+      {"TRNG", 1},     {"rdrand", 1},   {"HARDWARE", 1}, {"Hard", 1},
+      {"MT1998", 2},   {"MTHYBRID", 3}, {"MT2002", 4},   {"MT32", 4},
+      {"mt64  ", 6},   {"MH3", 7},      {"XOR64", 8},    {"XOR128", 9},
+      {"XOR1024", 10}, {"XOR4096", 11}, {"XORGENS", 12}, {"R123", 13}};
   for (const auto& [word, code] : table) {
     k.setText("OSENV.QRX_RNG_METHOD", word);
     EXPECT_EQ(zrngopt(), code) << word;
@@ -102,7 +102,7 @@ TEST(RngReports, AllowancesRunOut) {
   zrngmsg(ZRNG_SEV_ERROR, kAnyStatus);
   zrngmsg(ZRNG_SEV_ERROR, kAnyStatus);
   zrngmsg(ZRNG_SEV_ERROR, kAnyStatus);
-  EXPECT_EQ(k2.statusReports(kAnyStatus).size(), 2u); // counts 1 and 0 are issued
+  EXPECT_EQ(k2.statusReports(kAnyStatus).size(), 2u);  // counts 1 and 0 are issued
   EXPECT_EQ(k2.statusReports(0x8C7FE866u).size(), 1u); // the allowance reached 0
 }
 
