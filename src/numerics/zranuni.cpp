@@ -6,6 +6,16 @@
 
 #include <cmath>
 
+namespace {
+
+// The macro table of the running step (none outside a step).
+HostMacroTable* macroAnchor() {
+  HostTaskBlock* task = v_global_gcb_anchor ? hostCurrentTask() : nullptr;
+  return xalanch(task ? task->macroWord : nullptr);
+}
+
+} // namespace
+
 double zranuni(int64_t* seed) {
   const uint64_t x = static_cast<uint64_t>(static_cast<uint32_t>(*seed)) * 397204094u;
   uint32_t r = static_cast<uint32_t>(x & 0x7FFFFFFFu) + static_cast<uint32_t>(x >> 31);
@@ -17,7 +27,7 @@ double zranuni(int64_t* seed) {
 
 void zranms(int64_t* seed, int32_t mode) {
   if (mode == ZRANMS_END) {
-    HostMacroTable* anchor = xalanch(hostCurrentTask()->macroWord);
+    HostMacroTable* anchor = macroAnchor();
     xjsympn(anchor, "SYSRANEND", 9, 70, 0, static_cast<double>(*seed));
     return;
   }
@@ -28,7 +38,7 @@ void zranms(int64_t* seed, int32_t mode) {
   }
   if (mode == ZRANMS_CHECK)
     return;
-  HostMacroTable* anchor = xalanch(hostCurrentTask()->macroWord);
+  HostMacroTable* anchor = macroAnchor();
   if (mode == ZRANMS_START)
     xjsympn(anchor, "SYSRANDOM", 9, 70, 0, static_cast<double>(*seed));
 }

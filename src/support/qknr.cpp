@@ -86,6 +86,8 @@ bool wrongType(uint32_t status) { return status == kQkWrongType || status == kQk
 uint32_t readText(QkHandle* qk, const QkChar* name, int32_t nameLength, QkChar* buffer,
                   int32_t capacity, int32_t* length) {
   *length = 0;
+  if (!buffer)
+    return kQkNotSet;
   if (capacity >= 1)
     buffer[0] = 0;
   if (!qk || !qk->qkNameValueGet || capacity < 2)

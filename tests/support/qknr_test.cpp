@@ -37,6 +37,7 @@ TEST(QknrRead, TextsWithCapacityAndLengths) {
   EXPECT_EQ(std::u32string(buf), U"HELLO");
   EXPECT_EQ(qknrtget(U"OSENV.A", 0, buf, 4), 3); // capacity includes the terminator
   EXPECT_EQ(std::u32string(buf), U"HEL");
+  EXPECT_EQ(qknrtget(U"OSENV.A", 0, nullptr, 16), 0);
   EXPECT_EQ(qknrtget(U"OSENV.A", 0, buf, 1), 0);
   EXPECT_EQ(buf[0], 0u);
   EXPECT_EQ(qknrtget(U"OSENV.AB", 7, buf, 16), 5); // explicit name length
