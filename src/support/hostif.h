@@ -393,6 +393,9 @@ struct HostRvqTextServices {
 struct HostCoreServices {
   // Reads the text of a numbered message: pointer and length.
   int32_t (*wkread)(int32_t set, int32_t number, const char** text, int32_t* length);
+  // The memory the procedure may use, in units of 1024 bytes, into *kilobytes; 0, or a
+  // non-zero status when the figure cannot be had.
+  int32_t (*wmrlmem)(int64_t* kilobytes);
 };
 
 struct HostTreeServices;        // group 10 (runtime support)

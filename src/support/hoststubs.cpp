@@ -148,3 +148,8 @@ RvqText* rvqtxts(const char* text, int32_t length) {
 int32_t wkread(int32_t set, int32_t number, const char** text, int32_t* length) {
   return hostGroups(HG_CORE)->core->wkread(set, number, text, length);
 }
+int32_t wmrlmem(int64_t* kilobytes) {
+  HostCoreServices* core = hostGroups(HG_CORE)->core;
+  // A host without a memory figure gives none: the caller reports it.
+  return core->wmrlmem != nullptr ? core->wmrlmem(kilobytes) : -1;
+}

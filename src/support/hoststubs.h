@@ -62,6 +62,7 @@ RvqText* rvqmsgs(int32_t set, int32_t number, std::initializer_list<HostMsgArg> 
 RvqText* rvqtxt(const char* text, int32_t length);
 RvqText* rvqtxts(const char* text, int32_t length);
 int32_t wkread(int32_t set, int32_t number, const char** text, int32_t* length);
+int32_t wmrlmem(int64_t* kilobytes);
 
 // Marks a group as called (clears its byte in control-block word 1) and returns the groups.
 HostServiceGroups* hostGroups(HostGroup group);

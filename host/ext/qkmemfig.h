@@ -1,0 +1,16 @@
+// The host memory figure (core service wmrlmem): how much memory the procedure may use.
+#pragma once
+
+#include <cstdint>
+
+namespace qrxhost {
+
+// 0 and the figure in units of 1024 bytes: the MEMSIZE host option (in bytes, or with a
+// K, M or G suffix) when set, else the memory the system reports available.
+int32_t hostMemoryFigure(int64_t* kilobytes);
+
+// Test hook: a fixed figure in kilobytes; a negative value makes the service fail; 0 goes
+// back to the real figure.
+void setMemoryFigureForTest(int64_t kilobytes);
+
+} // namespace qrxhost

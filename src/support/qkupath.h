@@ -1,0 +1,21 @@
+// Entry table of the host extension "qkupath": new file paths under the utility directory.
+// The module sees only this layout; the host builds the extension (host/ext/qkupath.cpp).
+#pragma once
+
+#include "support/hostif.h"
+
+// Entry table, after the common extension header.
+struct QkUpathExtension {
+  QkExtension header;
+  // Makes a new, unused path under the directory that the host option `option` names (the
+  // system temporary directory when the option is not set). The path is a string of host
+  // characters of `*length` characters, terminated; free it with qkupathFreePathname.
+  // Returns 0, or a non-zero status when no path can be made (the directory is missing).
+  int32_t (*qkupathGetPathnameDirect)(QkUpathExtension* self, const QkChar* option,
+                                      int32_t optionLength, int32_t flags, QkChar** path,
+                                      int64_t* length, int32_t reserved);
+  void (*qkupathFreePathname)(QkUpathExtension* self, QkChar* path);
+};
+
+// Status of a path request that found no usable utility directory.
+inline constexpr int32_t kQkUpathNoDirectory = static_cast<int32_t>(0x803FC0A1u);

@@ -1,0 +1,81 @@
+// Tests of the qkpool extension: every queued item runs exactly once, on at most n
+// distinct threads of a pool of exactly n, and the done event is posted when all are done.
+#include "host/ext/extlist.h"
+#include "host/ext/qkpool.h"
+#include "host/kernel.h"
+#include "support/qkpool.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <vector>
+
+namespace {
+
+struct Item {
+  std::atomic<int> runs{0};
+  std::thread::id thread;
+};
+
+std::mutex gIdsMutex;
+
+void worker(void*, void* p) {
+  auto* item = static_cast<Item*>(p);
+  std::this_thread::sleep_for(std::chrono::microseconds(50));
+  std::lock_guard<std::mutex> lock(gIdsMutex);
+  item->thread = std::this_thread::get_id();
+  item->runs++;
+}
+
+TEST(ExtPool, RunsEveryItemOnceOnExactlyNThreads) {
+  auto* ext = reinterpret_cast<QkPoolExtension*>(qrxhost::loadExtension("qkpool"));
+  ASSERT_NE(ext, nullptr);
+  QkHandle* qk = qrxhost::kernelHandle();
+  for (int n : {1, 2, 4, 8}) {
+    QkPoolCreateBlock block{};
+    block.minThreads = block.maxThreads = n;
+    block.third = 1;
+    block.worker = worker;
+    block.flags = 0xa0000000u;
+    QkPuddle* pool = ext->tpdlCreate(ext, &block, 0, 0);
+    ASSERT_NE(pool, nullptr);
+    EXPECT_EQ(qrxhost::puddleThreadCount(pool), n);
+    for (int round = 0; round < 3; ++round) {
+      std::vector<Item> items(40);
+      for (Item& it : items)
+        ASSERT_EQ(pool->puddleEnque(pool, &it, 0, 0, 0), 0);
+      QkEvent* done = qk->createEvent(qk);
+      ASSERT_EQ(pool->puddleSetDoneEvent(pool, done), 0);
+      QkThreadServices* ts = qk->threadServices(qk);
+      EXPECT_EQ(ts->waitAny(ts, &done, 1, -1), 0);
+      pool->puddleWaitOver(pool);
+      qk->destroyEvent(qk, done);
+      std::set<std::thread::id> ids;
+      std::lock_guard<std::mutex> lock(gIdsMutex);
+      for (Item& it : items) {
+        EXPECT_EQ(it.runs.load(), 1);
+        ids.insert(it.thread);
+      }
+      EXPECT_LE(ids.size(), static_cast<size_t>(n));
+      EXPECT_EQ(ids.count(std::this_thread::get_id()), 0u);
+    }
+    pool->puddleShutdown(pool, 0, 0, 0);
+  }
+  ext->header.unload(&ext->header);
+}
+
+TEST(ExtPool, RefusesABadCreationBlock) {
+  auto* ext = reinterpret_cast<QkPoolExtension*>(qrxhost::loadExtension("qkpool"));
+  QkPoolCreateBlock block{};
+  block.minThreads = block.maxThreads = 2;
+  EXPECT_EQ(ext->tpdlCreate(ext, &block, 0, 0), nullptr) << "no worker routine";
+  block.worker = worker;
+  block.minThreads = 0;
+  EXPECT_EQ(ext->tpdlCreate(ext, &block, 0, 0), nullptr) << "no threads";
+  ext->header.unload(&ext->header);
+}
+
+} // namespace
