@@ -61,8 +61,18 @@ HostCoreServices makeCore() {
 }
 
 HostCoreServices gCore = makeCore();
-HostTimeService gTime{hostZdattim};
-HostInternalErrorService gInternal{hostXebug};
+HostTimeService makeTime() {
+  HostTimeService t{};
+  t.zdattim = hostZdattim;
+  return t;
+}
+HostInternalErrorService makeInternal() {
+  HostInternalErrorService e{};
+  e.xebug = hostXebug;
+  return e;
+}
+HostTimeService gTime = makeTime();
+HostInternalErrorService gInternal = makeInternal();
 
 // The task blocks of a step. The chain that leads from the control block's task word to
 // the procedure's context store goes through words 9, 10 and 4; every other link points

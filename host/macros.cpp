@@ -65,7 +65,14 @@ int32_t hostXjsymget(HostMacroTable* anchor, const char* name, int32_t nameLengt
 } // namespace
 
 HostMacroVariableServices* macroServices() {
-  static HostMacroVariableServices s{hostXalanch, hostXjsympc, hostXjsympn, hostXjsymget};
+  static HostMacroVariableServices s = [] {
+    HostMacroVariableServices m{};
+    m.xalanch = hostXalanch;
+    m.xjsympc = hostXjsympc;
+    m.xjsympn = hostXjsympn;
+    m.xjsymget = hostXjsymget;
+    return m;
+  }();
   return &s;
 }
 

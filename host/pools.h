@@ -24,7 +24,7 @@ std::string arenaPoolName(QkPool* pool);
 int poolAtDestroy(QkPool* pool, void (*cleanup)(void*), void* object);
 
 // Makes a T in the pool; its destructor runs when the pool is destroyed. Null on failure.
-template <class T, class... Args> T* poolNew(QkPool* pool, Args&&... args) {
+template <class T, class... Args> T* arenaNew(QkPool* pool, Args&&... args) {
   void* block = pool ? pool->allocate(pool, sizeof(T), kQkZeroed) : nullptr;
   if (!block)
     return nullptr;

@@ -78,12 +78,29 @@ int32_t hostXoption(const char* name, char* buffer, int32_t capacity) {
 
 void hostXrcset(int32_t code) { raiseStepReturnCode(code); }
 
+int32_t hostXmpoolcln(QkPool* pool, void (*cleanup)(void*), void* object) {
+  return poolAtDestroy(pool, cleanup, object);
+}
+
+HostSupervisorServices makeSupervisor() {
+  HostSupervisorServices s{};
+  s.xexit = hostXexit;
+  s.xmpoolc = hostXmpoolc;
+  s.xmpoold = hostXmpoold;
+  s.xytexit = hostXytexit;
+  s.xpmlog = hostXpmlog;
+  s.xprrlog = hostXprrlog;
+  s.xpmstr = hostXpmstr;
+  s.xoption = hostXoption;
+  s.xrcset = hostXrcset;
+  s.xmpoolcln = hostXmpoolcln;
+  return s;
+}
+
 } // namespace
 
 HostSupervisorServices* supervisorServices() {
-  static HostSupervisorServices s{hostXexit,  hostXmpoolc, hostXmpoold,
-                                  hostXytexit, hostXpmlog,  hostXprrlog,
-                                  hostXpmstr,  hostXoption, hostXrcset};
+  static HostSupervisorServices s = makeSupervisor();
   return &s;
 }
 

@@ -283,6 +283,9 @@ struct HostSupervisorServices {
   int32_t (*xoption)(const char* name, char* buffer, int32_t capacity);
   // Raises the step's return code as the host sees it (the module keeps its own too).
   void (*xrcset)(int32_t code);
+  // Registers cleanup(object) to run when the pool is destroyed (last registered first),
+  // so records with non-trivial members made in a pool are destroyed with it; 0, or -1.
+  int32_t (*xmpoolcln)(QkPool* pool, void (*cleanup)(void*), void* object);
 };
 
 // Group 40: macro variables.

@@ -63,6 +63,9 @@ int32_t xpmstr(char* buffer, int32_t size, int32_t set, int32_t number,
 int32_t xoption(const char* name, char* buffer, int32_t capacity) {
   return hostGroups(HG_SUPERVISOR)->supervisor->xoption(name, buffer, capacity);
 }
+int32_t xmpoolcln(QkPool* pool, void (*cleanup)(void*), void* object) {
+  return hostGroups(HG_SUPERVISOR)->supervisor->xmpoolcln(pool, cleanup, object);
+}
 
 HostMacroTable* xalanch(void* taskWord) { return hostGroups(HG_MACRO)->macro->xalanch(taskWord); }
 int32_t xjsympc(HostMacroTable* anchor, const char* name, int32_t nameLength, int32_t scope,

@@ -6,6 +6,7 @@
 #include "support/hostif.h"
 
 #include <initializer_list>
+#include <new>
 
 [[noreturn]] void xexit(int32_t code, int32_t flag);
 QkPool* xmpoolc(void* parent, int64_t blockSize, uint32_t flags);
@@ -17,6 +18,18 @@ void xprrlog(int32_t flag, int32_t code);
 int32_t xpmstr(char* buffer, int32_t size, int32_t set, int32_t number,
                std::initializer_list<HostMsgArg> args = {});
 int32_t xoption(const char* name, char* buffer, int32_t capacity);
+int32_t xmpoolcln(QkPool* pool, void (*cleanup)(void*), void* object);
+
+// Makes a T in the pool (zeroed storage); its destructor runs when the pool is destroyed.
+// Null when the pool cannot give the block.
+template <class T, class... Args> T* poolNew(QkPool* pool, Args&&... args) {
+  void* block = pool ? pool->allocate(pool, sizeof(T), kQkZeroed) : nullptr;
+  if (!block)
+    return nullptr;
+  T* object = new (block) T(static_cast<Args&&>(args)...);
+  xmpoolcln(pool, [](void* p) { static_cast<T*>(p)->~T(); }, object);
+  return object;
+}
 
 HostMacroTable* xalanch(void* taskWord);
 int32_t xjsympc(HostMacroTable* anchor, const char* name, int32_t nameLength, int32_t scope,

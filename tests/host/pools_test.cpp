@@ -4,11 +4,13 @@
 #include "host/kernel.h"
 #include "host/pools.h"
 #include "host/supervisor.h"
+#include "support/hoststubs.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <memory>
+#include <vector>
 
 using namespace qrxhost;
 
@@ -45,8 +47,8 @@ TEST(Pools, DestroyRunsDestructorsLastFirst) {
     ~Rec() { *log += tag; }
   };
   QkPool* p = createArenaPool("records");
-  Rec* a = poolNew<Rec>(p, Rec{log, 'a'});
-  Rec* b = poolNew<Rec>(p, Rec{log, 'b'});
+  Rec* a = arenaNew<Rec>(p, Rec{log, 'a'});
+  Rec* b = arenaNew<Rec>(p, Rec{log, 'b'});
   ASSERT_TRUE(a && b);
   log->clear(); // the temporaries' destructors ran already
   p->destroy(p);
@@ -74,4 +76,24 @@ TEST(Pools, SupervisorAndKernelPoolsAreArenas) {
   // the default pool is not counted
   ASSERT_NE(cb->defaultPool, nullptr);
   EXPECT_EQ(livePoolCount(), before);
+}
+
+TEST(Pools, ModuleRecordsMadeThroughTheStubsAreDestroyedWithThePool) {
+  HostControlBlock* saved = v_global_gcb_anchor;
+  v_global_gcb_anchor = hostControlBlock();
+  auto counter = std::make_shared<int>(0);
+  struct Rec {
+    std::shared_ptr<int> counter;
+    std::vector<double> values;
+    explicit Rec(std::shared_ptr<int> c) : counter(std::move(c)), values(100, 1.0) {}
+    ~Rec() { ++*counter; }
+  };
+  QkPool* p = xmpoolc(nullptr, 1024, 0x1004);
+  ASSERT_NE(poolNew<Rec>(p, counter), nullptr);
+  ASSERT_NE(poolNew<Rec>(p, counter), nullptr);
+  EXPECT_EQ(poolNew<Rec>(nullptr, counter), nullptr);
+  xmpoold(p);
+  EXPECT_EQ(*counter, 2);
+  EXPECT_EQ(counter.use_count(), 1);
+  v_global_gcb_anchor = saved;
 }
