@@ -55,8 +55,7 @@ void discardOutputs() {
 }
 
 RvqText* makeText(std::string text, OutputNode* data) {
-  OutputState& owner =
-      current != nullptr && current->state ? *current->state : processTexts();
+  OutputState& owner = current != nullptr && current->state ? *current->state : processTexts();
   owner.texts.push_back(RvqText{std::move(text), data});
   RvqText* handle = &owner.texts.back();
   owner.liveTexts.insert(handle);

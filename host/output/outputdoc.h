@@ -66,9 +66,9 @@ struct OutputNode {
   std::vector<FactoidEntry> entries;
   // text line, rule line or level note
   std::string text;
-  char align = 'l';   // 'c' centres the line in the listing
-  char rule = '\0';   // a rule line repeats this character
-  int32_t level = 0;  // outline level of a level note
+  char align = 'l';  // 'c' centres the line in the listing
+  char rule = '\0';  // a rule line repeats this character
+  int32_t level = 0; // outline level of a level note
   // graph
   std::vector<std::string> data; // names of the tables whose data the graph reads
   std::string viewWhere;         // the filter of the step-range view, when one is used

@@ -47,7 +47,9 @@ int32_t checkOnly(int32_t method, const RvqAttr& attr, uint16_t type) {
   return expectType(method, attr, type);
 }
 
-bool isPhantomTemplate(const std::string& path) { return path.find(".Phantom.") != std::string::npos; }
+bool isPhantomTemplate(const std::string& path) {
+  return path.find(".Phantom.") != std::string::npos;
+}
 
 std::string trimRight(const char* text, size_t length) {
   while (length > 0 && (text[length - 1] == ' ' || text[length - 1] == '\0'))
@@ -610,7 +612,8 @@ int32_t defineColumn(HostObject* self, int32_t method, int32_t count, RvqAttr* a
   if (!haveType)
     return missing(method, 103, "column type");
   if (type != 1 && type != 3 && type != 5 && type != 6 && type != 66)
-    return outputFail(OUT_BAD_VALUE, method, "column type " + std::to_string(type) + " is not known");
+    return outputFail(OUT_BAD_VALUE, method,
+                      "column type " + std::to_string(type) + " is not known");
   if (column.name.empty())
     return missing(method, 138, "column name");
   column.type = static_cast<ColumnType>(type);

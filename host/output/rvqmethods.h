@@ -24,15 +24,15 @@ int32_t releaseView(HostObject* self, int32_t method, int32_t count, RvqAttr* at
 int32_t makeGraph(HostObject* self, int32_t method, int32_t count, RvqAttr* attrs);    // 2826
 
 // Tables.
-int32_t defineColumn(HostObject* self, int32_t method, int32_t count, RvqAttr* attrs);  // 338
-int32_t endColumns(HostObject* self, int32_t method, int32_t count, RvqAttr* attrs);    // 298
-int32_t emitRow(HostObject* self, int32_t method, int32_t count, RvqAttr* attrs);       // 329
-int32_t endRows(HostObject* self, int32_t method, int32_t count, RvqAttr* attrs);       // 299
-int32_t setDynamic(HostObject* self, int32_t method, int32_t count, RvqAttr* attrs);    // 316
+int32_t defineColumn(HostObject* self, int32_t method, int32_t count, RvqAttr* attrs); // 338
+int32_t endColumns(HostObject* self, int32_t method, int32_t count, RvqAttr* attrs);   // 298
+int32_t emitRow(HostObject* self, int32_t method, int32_t count, RvqAttr* attrs);      // 329
+int32_t endRows(HostObject* self, int32_t method, int32_t count, RvqAttr* attrs);      // 299
+int32_t setDynamic(HostObject* self, int32_t method, int32_t count, RvqAttr* attrs);   // 316
 
 // Factoids.
-int32_t factoidEntry(HostObject* self, int32_t method, int32_t count, RvqAttr* attrs);  // 164
-int32_t endEntries(HostObject* self, int32_t method, int32_t count, RvqAttr* attrs);    // 299
+int32_t factoidEntry(HostObject* self, int32_t method, int32_t count, RvqAttr* attrs);   // 164
+int32_t endEntries(HostObject* self, int32_t method, int32_t count, RvqAttr* attrs);     // 299
 int32_t releaseFactoid(HostObject* self, int32_t method, int32_t count, RvqAttr* attrs); // 4
 
 // Groups.

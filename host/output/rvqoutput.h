@@ -43,10 +43,10 @@ inline constexpr int32_t kOutputFacility = 62;
 enum OutputError : int32_t {
   OUT_BAD_ATTRIBUTE = 1, // an attribute of a known id carries the wrong value type
   OUT_MISSING_ATTRIBUTE = 2,
-  OUT_BAD_VALUE = 3,     // a value outside what the attribute allows
-  OUT_BAD_HANDLE = 4,    // a handle that names no live object of the right kind
-  OUT_BAD_SEQUENCE = 5,  // a call out of the protocol's order
-  OUT_NO_DOCUMENT = 6,   // a call after the step's output has ended
+  OUT_BAD_VALUE = 3,    // a value outside what the attribute allows
+  OUT_BAD_HANDLE = 4,   // a handle that names no live object of the right kind
+  OUT_BAD_SEQUENCE = 5, // a call out of the protocol's order
+  OUT_NO_DOCUMENT = 6,  // a call after the step's output has ended
 };
 constexpr int32_t outputStatus(int32_t number) {
   return static_cast<int32_t>(0x80000000u | (static_cast<uint32_t>(kOutputFacility) << 11) |

@@ -69,8 +69,7 @@ std::optional<std::vector<Comparison>> parseFilter(std::string text, const Outpu
     std::string op;
     while (at < text.size() && std::strchr("<>=!^", text[at]) != nullptr && op.size() < 2)
       op += text[at++];
-    if (op != "<" && op != "<=" && op != ">" && op != ">=" && op != "=" && op != "!=" &&
-        op != "^=")
+    if (op != "<" && op != "<=" && op != ">" && op != ">=" && op != "=" && op != "!=" && op != "^=")
       return std::nullopt;
     const char* begin = text.c_str() + at;
     char* end = nullptr;

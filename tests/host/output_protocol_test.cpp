@@ -140,11 +140,15 @@ TEST_F(OutputProtocol, FullTableSequenceReadsBoundVariablesAtEachEmit) {
   ASSERT_EQ(wobmth(table, nullptr, 298, 0, nullptr), 0);
 
   RvqText* dataRef = nullptr;
-  std::vector<RvqAttr> b = {rvqHandle(0, nullptr), rvqHandle(504, table),
+  std::vector<RvqAttr> b = {rvqHandle(0, nullptr),
+                            rvqHandle(504, table),
                             rvqTextHandle(339, txt("Stat.Test.Demo")),
-                            rvqTextHandle(311, txt("titleText")), rvqTextHandle(287, txt("T")),
-                            rvqTextHandle(311, txt("printFootnote")), rvqInt(287, 0),
-                            rvqFlag(2640, 1), rawAttr(784, RVQ_TEXT)};
+                            rvqTextHandle(311, txt("titleText")),
+                            rvqTextHandle(287, txt("T")),
+                            rvqTextHandle(311, txt("printFootnote")),
+                            rvqInt(287, 0),
+                            rvqFlag(2640, 1),
+                            rawAttr(784, RVQ_TEXT)};
   b.back().value.ptr = &dataRef;
   ASSERT_EQ(call(manager, 422, b), 0);
   auto* bound = static_cast<RvqObject*>(b[0].value.ptr);
@@ -215,8 +219,10 @@ TEST_F(OutputProtocol, PhantomTablesAreHiddenAndUnpublishedTablesAreNotRendered)
   ASSERT_EQ(doc->nodes.size(), 3u);
   EXPECT_TRUE(doc->nodes[1]->hidden);
   std::string json = renderJsonNodes(*doc);
-  EXPECT_NE(json.find(R"("name":"BestStep","template":"Stat.VARSIFTER.Phantom.BestStep","label":"BestStep label","hidden":true)"),
-            std::string::npos)
+  EXPECT_NE(
+      json.find(
+          R"("name":"BestStep","template":"Stat.VARSIFTER.Phantom.BestStep","label":"BestStep label","hidden":true)"),
+      std::string::npos)
       << json;
   EXPECT_EQ(json.find("Dropped"), std::string::npos);
   std::string listing = renderListing(*doc);
@@ -227,7 +233,8 @@ TEST_F(OutputProtocol, PhantomTablesAreHiddenAndUnpublishedTablesAreNotRendered)
 
 TEST_F(OutputProtocol, FactoidEntriesAndRelease) {
   RvqObject* f = create("factoid", "ModelInfo", "Stat.VARSIFTER.ModelInfo");
-  std::vector<RvqAttr> e1 = {rvqTextHandle(296, txt("Data Set")), rvqTextHandle(287, txt("WORK.A"))};
+  std::vector<RvqAttr> e1 = {rvqTextHandle(296, txt("Data Set")),
+                             rvqTextHandle(287, txt("WORK.A"))};
   std::vector<RvqAttr> e2 = {rvqTextHandle(296, txt("R-Square")), rvqDouble(287, 0.5),
                              rvqInt(272, 6), rvqInt(270, 4)};
   RvqAttr big = rawAttr(287, RVQ_INT64);
@@ -279,12 +286,13 @@ TEST_F(OutputProtocol, GroupsNestAndCloseThroughTheCloseSlot) {
   EXPECT_EQ(g.children[1]->text, "after inner");
   EXPECT_EQ(g.children[2]->children.at(0)->text, "deep");
   EXPECT_EQ(doc->nodes[1]->text, "top");
-  EXPECT_EQ(renderJsonNodes(*doc),
-            R"([{"kind":"group","name":"StepDetails","label":"group label","children":[)"
-            R"({"kind":"group","name":"Step3","label":"","children":[{"kind":"text","text":"inside"}]},)"
-            R"({"kind":"text","text":"after inner"},)"
-            R"({"kind":"group","name":"Open","label":"group label","children":[{"kind":"text","text":"deep"}]}]},)"
-            R"({"kind":"text","text":"top"}])");
+  EXPECT_EQ(
+      renderJsonNodes(*doc),
+      R"([{"kind":"group","name":"StepDetails","label":"group label","children":[)"
+      R"({"kind":"group","name":"Step3","label":"","children":[{"kind":"text","text":"inside"}]},)"
+      R"({"kind":"text","text":"after inner"},)"
+      R"({"kind":"group","name":"Open","label":"group label","children":[{"kind":"text","text":"deep"}]}]},)"
+      R"({"kind":"text","text":"top"}])");
 }
 
 TEST_F(OutputProtocol, TextLinesRulesLevelNotesAndMarks) {
@@ -308,8 +316,7 @@ TEST_F(OutputProtocol, TextLinesRulesLevelNotesAndMarks) {
   EXPECT_EQ(doc->nodes[1]->rule, '=');
   EXPECT_EQ(doc->nodes[2]->text, "The VARSIFTER Procedure");
   EXPECT_EQ(doc->nodes[2]->level, 1);
-  EXPECT_EQ(renderListing(*doc),
-            "plain\n" + std::string(80, '=') + "\nThe VARSIFTER Procedure\n");
+  EXPECT_EQ(renderListing(*doc), "plain\n" + std::string(80, '=') + "\nThe VARSIFTER Procedure\n");
 }
 
 TEST_F(OutputProtocol, DispatchFollowsParentsAndTellsBucketNeighboursApart) {
@@ -368,44 +375,79 @@ TEST_F(OutputProtocol, BadAttributesGiveNegativeCodesNotCrashes) {
     OutputError expected;
   };
   std::vector<Case> cases = {
-      {"column type as a double", table, 338,
-       {rvqDouble(103, 5), rvqTextHandle(138, txt("V")), rvqBound(285, &v)}, OUT_BAD_ATTRIBUTE},
-      {"unknown column type", table, 338,
-       {rvqInt(103, 7), rvqTextHandle(138, txt("V")), rvqBound(285, &v)}, OUT_BAD_VALUE},
-      {"character column without width", table, 338,
-       {rvqInt(103, 6), rvqTextHandle(138, txt("C")), rvqBound(285, buffer)}, OUT_BAD_VALUE},
-      {"no bound variable", table, 338, {rvqInt(103, 5), rvqTextHandle(138, txt("V"))},
+      {"column type as a double",
+       table,
+       338,
+       {rvqDouble(103, 5), rvqTextHandle(138, txt("V")), rvqBound(285, &v)},
+       OUT_BAD_ATTRIBUTE},
+      {"unknown column type",
+       table,
+       338,
+       {rvqInt(103, 7), rvqTextHandle(138, txt("V")), rvqBound(285, &v)},
+       OUT_BAD_VALUE},
+      {"character column without width",
+       table,
+       338,
+       {rvqInt(103, 6), rvqTextHandle(138, txt("C")), rvqBound(285, buffer)},
+       OUT_BAD_VALUE},
+      {"no bound variable",
+       table,
+       338,
+       {rvqInt(103, 5), rvqTextHandle(138, txt("V"))},
        OUT_MISSING_ATTRIBUTE},
-      {"null bound variable", table, 338,
+      {"null bound variable",
+       table,
+       338,
        {rvqInt(103, 5), rvqTextHandle(138, txt("V")), rvqBound(285, nullptr)},
        OUT_MISSING_ATTRIBUTE},
       {"no column name", table, 338, {rvqInt(103, 5), rvqBound(285, &v)}, OUT_MISSING_ATTRIBUTE},
-      {"forged text handle", table, 338,
-       {rvqInt(103, 5), rvqTextHandle(138, &forged), rvqBound(285, &v)}, OUT_BAD_HANDLE},
-      {"dynamic name without value", table, 316, {rvqTextHandle(311, txt("x"))},
+      {"forged text handle",
+       table,
+       338,
+       {rvqInt(103, 5), rvqTextHandle(138, &forged), rvqBound(285, &v)},
+       OUT_BAD_HANDLE},
+      {"dynamic name without value",
+       table,
+       316,
+       {rvqTextHandle(311, txt("x"))},
        OUT_MISSING_ATTRIBUTE},
-      {"unknown object kind", manager, 147,
+      {"unknown object kind",
+       manager,
+       147,
        {rvqString(143, "rvq", 3), rvqString(146, "chart", 5), rvqHandle(144, nullptr),
         rvqTextHandle(138, txt("X"))},
        OUT_BAD_VALUE},
-      {"wrong object class", manager, 147,
+      {"wrong object class",
+       manager,
+       147,
        {rvqString(143, "abc", 3), rvqString(146, "data", 4), rvqHandle(144, nullptr),
         rvqTextHandle(138, txt("X"))},
        OUT_BAD_VALUE},
-      {"no returned handle", manager, 147,
+      {"no returned handle",
+       manager,
+       147,
        {rvqString(143, "rvq", 3), rvqString(146, "data", 4), rvqTextHandle(138, txt("X"))},
        OUT_MISSING_ATTRIBUTE},
-      {"table without name", manager, 147,
+      {"table without name",
+       manager,
+       147,
        {rvqString(143, "rvq", 3), rvqString(146, "data", 4), rvqHandle(144, nullptr)},
        OUT_MISSING_ATTRIBUTE},
-      {"bind of a non-table", manager, 422, {rvqHandle(0, nullptr), rvqHandle(504, manager)},
+      {"bind of a non-table",
+       manager,
+       422,
+       {rvqHandle(0, nullptr), rvqHandle(504, manager)},
        OUT_BAD_HANDLE},
-      {"bind of a stray pointer", manager, 422, {rvqHandle(0, nullptr), rvqHandle(504, &v)},
+      {"bind of a stray pointer",
+       manager,
+       422,
+       {rvqHandle(0, nullptr), rvqHandle(504, &v)},
        OUT_BAD_HANDLE},
       {"publish of a stray pointer", manager, 428, {rvqHandle(0, &v)}, OUT_BAD_HANDLE},
-      {"group without handle", manager, 300, {rvqTextHandle(138, txt("G"))},
-       OUT_MISSING_ATTRIBUTE},
-      {"view of no data", manager, 708,
+      {"group without handle", manager, 300, {rvqTextHandle(138, txt("G"))}, OUT_MISSING_ATTRIBUTE},
+      {"view of no data",
+       manager,
+       708,
        {rvqTextHandle(784, txt("not a data reference")), rvqBound(321, nullptr)},
        OUT_MISSING_ATTRIBUTE},
   };
@@ -510,17 +552,20 @@ TEST_F(OutputProtocol, ViewsAndGraphsAreRecorded) {
   EXPECT_EQ(call(manager, 494, release), 0);
   EXPECT_EQ(call(manager, 494, release), outputStatus(OUT_BAD_HANDLE));
   RvqText* badRefs[] = {txt("plain text")};
-  std::vector<RvqAttr> bad = {rvqTextHandle(138, txt("G")), counted(2829, RVQ_DATAREFS, 1, badRefs)};
+  std::vector<RvqAttr> bad = {rvqTextHandle(138, txt("G")),
+                              counted(2829, RVQ_DATAREFS, 1, badRefs)};
   EXPECT_EQ(call(manager, 2826, bad), outputStatus(OUT_BAD_HANDLE));
 
   const OutputNode& g = *doc->nodes.back();
   EXPECT_EQ(g.kind, NodeKind::Graph);
   EXPECT_EQ(g.viewWhere, "where=(step >= 1 and step <= 3)");
   std::string json = renderJsonNodes(*doc);
-  EXPECT_NE(json.find(R"({"kind":"graph","name":"AICPlot","template":"Stat.VARSIFTER.Graphics.CriterionPlot",)"
-                      R"("data":["BestStep","SelectionSummary"],)"
-                      R"("dynamics":{"_DEPNAME":"Y","_STEPAXIS":"STEP","_CHOSENVALUE":2}})"),
-            std::string::npos)
+  EXPECT_NE(
+      json.find(
+          R"({"kind":"graph","name":"AICPlot","template":"Stat.VARSIFTER.Graphics.CriterionPlot",)"
+          R"("data":["BestStep","SelectionSummary"],)"
+          R"("dynamics":{"_DEPNAME":"Y","_STEPAXIS":"STEP","_CHOSENVALUE":2}})"),
+      std::string::npos)
       << json;
 }
 
@@ -559,8 +604,10 @@ TEST_F(OutputProtocol, ViewRowCountsFollowTheirFilter) {
     double value;
   } row{};
   RvqObject* table = create("data", "SelectionSummary");
-  std::vector<RvqAttr> c1 = {rvqInt(103, 3), rvqTextHandle(138, txt("Step")), rvqBound(285, &row.step)};
-  std::vector<RvqAttr> c2 = {rvqInt(103, 5), rvqTextHandle(138, txt("SBC")), rvqBound(285, &row.value)};
+  std::vector<RvqAttr> c1 = {rvqInt(103, 3), rvqTextHandle(138, txt("Step")),
+                             rvqBound(285, &row.step)};
+  std::vector<RvqAttr> c2 = {rvqInt(103, 5), rvqTextHandle(138, txt("SBC")),
+                             rvqBound(285, &row.value)};
   ASSERT_EQ(call(table, 338, c1), 0);
   ASSERT_EQ(call(table, 338, c2), 0);
   ASSERT_EQ(wobmth(table, nullptr, 298, 0, nullptr), 0);

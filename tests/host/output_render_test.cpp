@@ -115,10 +115,10 @@ TEST(OutputJson, QuotingKeepsTheDocumentValid) {
   EXPECT_EQ(jsonQuote(std::string("x\x01y\x1f", 4)), R"("x\u0001y\u001f")");
   EXPECT_EQ(jsonQuote(std::string("nul\0z", 5)), R"("nul\u0000z")");
   EXPECT_EQ(jsonQuote("caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80"),
-            "\"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80\""); // valid UTF-8 passes
-  EXPECT_EQ(jsonQuote("caf\xE9"), R"("caf\u00e9")");         // a Latin-1 byte
-  EXPECT_EQ(jsonQuote("end\xC3"), R"("end\u00c3")");         // cut sequence
-  EXPECT_EQ(jsonQuote("\xC0\xAF"), R"("\u00c0\u00af")");     // overlong form
+            "\"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80\"");      // valid UTF-8 passes
+  EXPECT_EQ(jsonQuote("caf\xE9"), R"("caf\u00e9")");               // a Latin-1 byte
+  EXPECT_EQ(jsonQuote("end\xC3"), R"("end\u00c3")");               // cut sequence
+  EXPECT_EQ(jsonQuote("\xC0\xAF"), R"("\u00c0\u00af")");           // overlong form
   EXPECT_EQ(jsonQuote("\xED\xA0\x80"), R"("\u00ed\u00a0\u0080")"); // surrogate
 }
 
@@ -161,7 +161,7 @@ TEST(OutputFormat, BestShowsTheMostDigitsThatFit) {
 TEST(OutputFormat, FixedCodesNamesAndColumnFormats) {
   EXPECT_EQ(formatFixed(0.81234, 4, 6), "0.8123");
   EXPECT_EQ(formatFixed(-0.0001, 2), "0.00");
-  EXPECT_EQ(formatFixed(2.5, 0), "2");  // round half to even
+  EXPECT_EQ(formatFixed(2.5, 0), "2");                  // round half to even
   EXPECT_EQ(formatFixed(123456.789, 4, 8), "123456.8"); // too wide: BEST of the width
   OutputFormat code4{4, 6, ""};
   EXPECT_EQ(formatValue(0.51236, code4), "0.5124");
