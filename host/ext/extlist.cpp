@@ -5,6 +5,10 @@
 #include "host/ext/qkpgf.h"
 #include "host/ext/qkpool.h"
 #include "host/ext/qkupath.h"
+#include "host/ext/qkbkf.h"
+#include "host/ext/qkpgf.h"
+#include "host/ext/qkpool.h"
+#include "host/ext/qkupath.h"
 
 #include <mutex>
 

@@ -159,3 +159,23 @@ TEST(Kernel, UnknownExtensionJournalAndStatusText) {
   EXPECT_EQ(args.words[7], static_cast<int64_t>(::getpid()));
   EXPECT_NE(qk->KernelServiceDispatcher(qk, 999, &args, 0), 0);
 }
+
+TEST(Kernel, RegisteredExtensionsLoadByNameAndUnload) {
+  QkHandle* qk = hostControlBlock()->qkHandle;
+  for (const char* name : {"qkpgf", "qkbkf", "qkupath", "qkpool"}) {
+    std::u32string n = wide(name);
+    QkExtension* ext = qk->qkExtensionLoad(qk, n.data(), static_cast<int32_t>(n.size()), 0);
+    ASSERT_NE(ext, nullptr) << name;
+    ASSERT_NE(ext->unload, nullptr) << name;
+    ext->unload(ext);
+  }
+  std::u32string n = wide("qkbkf");
+  // names are exact: a longer or shorter name is another extension
+  EXPECT_EQ(qk->qkExtensionLoad(qk, n.data(), 4, 0), nullptr);
+  failExtensionLoad("qkbkf");
+  EXPECT_EQ(qk->qkExtensionLoad(qk, n.data(), 5, 0), nullptr);
+  failExtensionLoad("");
+  QkExtension* ext = qk->qkExtensionLoad(qk, n.data(), 5, 0);
+  ASSERT_NE(ext, nullptr);
+  ext->unload(ext);
+}
