@@ -15,6 +15,9 @@
 // an explicit length.
 using QkChar = char32_t;
 
+// A routine handed between module and host. The receiver casts it back to its real type.
+using HostRoutine = void (*)();
+
 // The ordinary missing value written by the host: a NaN whose top 16 bits are all ones.
 inline constexpr uint64_t kHostMissingBits = 0xFFFFFE0000000000ull;
 double hostMissing();
@@ -234,6 +237,19 @@ enum QkService : int32_t {
   QK_SVC_ZSTATS = 2, // qkzstats: process statistics, eight 64-bit words into words[]
 };
 
+// The locale object (kernel handle slot 27): when set, the case mapping of host strings
+// goes through its methods (in place on a 32-bit text of the given length).
+struct QkLocale {
+  void (*lowerCase)(QkLocale* self, QkChar* text, int32_t length);
+  void (*upperCase)(QkLocale* self, QkChar* text, int32_t length);
+};
+
+// The time-of-day object (kernel handle slot 185): its hook runs at most every few seconds
+// of wall time when the module reads the clock.
+struct QkTimeOfDay {
+  void (*hook)(QkTimeOfDay* self);
+};
+
 // The kernel handle. Members are named after the slots the module uses.
 struct QkHandle {
   QkEvent* (*createEvent)(QkHandle* qk);                                             // 2
@@ -396,16 +412,74 @@ struct HostRvqTextServices {
 struct HostCoreServices {
   // Reads the text of a numbered message: pointer and length.
   int32_t (*wkread)(int32_t set, int32_t number, const char** text, int32_t* length);
+  // Registers a module routine as a host-callable routine and writes the callable into
+  // *callable; 0, or a negative status when the routine cannot be registered.
+  int32_t (*vir2g)(HostRoutine routine, HostRoutine* callable);
   // The memory the procedure may use, in units of 1024 bytes, into *kilobytes; 0, or a
   // non-zero status when the figure cannot be had.
   int32_t (*wmrlmem)(int64_t* kilobytes);
 };
 
-struct HostTreeServices;        // group 10 (runtime support)
+// Group 10: the host's balanced trees of caller records. A record starts with three
+// pointer words that belong to the tree; the key is `length` bytes at `offset`, compared
+// in byte order.
+struct HostTreeServices {
+  // Inserts node; returns the record that already holds an equal key, or node when it was
+  // linked in.
+  void* (*ztrebld)(void** root, void* node, int32_t length, int32_t offset);
+  // Turns the tree into a list in ascending key order linked through each record's first
+  // word (null after the last) and leaves the head in *root.
+  void (*ztrelst)(void** root);
+};
 struct HostSweepService;        // group 11 (numerics)
 struct HostParserServices;      // group 31 (statements)
 struct HostUtilityFileServices; // group 39
-struct HostSortServices;        // group 472 (runtime support)
+
+// A key of a host sort: where it lies in the record, its type and its order.
+struct HostSortKey {
+  int32_t offset;
+  int32_t length; // bytes (type 2); ignored for the fixed-width types
+  int32_t type;   // 1 double (missing values first), 2 bytes (unsigned), 3 signed 32-bit
+  int32_t order;  // 1 ascending, 2 descending
+};
+
+// Routine words of a sort block. The host calls the registered callables, never the
+// routines themselves: word i of `callables` belongs to routine word i (word 0 holds the
+// wrapper that runs the start routine).
+enum HostSortRoutineWord : int32_t {
+  SORT_START = 0,   // int32_t (HostSortBlock*): before the first record; negative aborts
+  SORT_FINISH = 1,  // int32_t (HostSortBlock*): after the last record was put
+  SORT_GET = 2,     // int32_t (HostSortBlock*, void** record): 1 a record, 0 no more, <0 fails
+  SORT_PUT = 3,     // int32_t (HostSortBlock*, const void* record): 0, or <0 to abort
+  SORT_COMPARE = 4, // int32_t (HostSortBlock*, const void*, const void*): replaces the keys
+  SORT_RELEASE = 5, // void (HostSortBlock*, int32_t status): last call, on every road
+  SORT_ROUTINES = 8
+};
+
+// The sort block handed to zsortap: input and output utility files, records, keys and the
+// exit routines with the wrapper area that the module's sort wrapper manages.
+struct HostSortBlock {
+  void* input;           // input utility file (the routines' business)
+  void* output;          // output utility file
+  int32_t recordLength;  // bytes per record
+  int32_t keyCount;
+  int64_t recordCount;   // records expected (a hint)
+  void* workBuffer;      // caller's work area (a hint)
+  int64_t workRecords;
+  const HostSortKey* keys;
+  void* user;            // the caller's own word
+  HostRoutine routines[SORT_ROUTINES];
+  // Wrapper area: the saved start routine and the host-callable words.
+  HostRoutine savedStart;
+  HostRoutine callables[SORT_ROUTINES];
+};
+
+// Group 472: sort.
+struct HostSortServices {
+  // Sorts the records that the get routine supplies and hands them in key order to the put
+  // routine; 0, or a negative status.
+  int32_t (*zsortap)(HostSortBlock* block);
+};
 struct HostEncodingServices;    // group 4
 
 // The service groups by name (the host's array of group vectors, typed).

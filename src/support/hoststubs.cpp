@@ -151,6 +151,15 @@ RvqText* rvqtxts(const char* text, int32_t length) {
 int32_t wkread(int32_t set, int32_t number, const char** text, int32_t* length) {
   return hostGroups(HG_CORE)->core->wkread(set, number, text, length);
 }
+int32_t vir2g(HostRoutine routine, HostRoutine* callable) {
+  return hostGroups(HG_CORE)->core->vir2g(routine, callable);
+}
+
+void* ztrebld(void** root, void* node, int32_t length, int32_t offset) {
+  return hostGroups(HG_TREE)->tree->ztrebld(root, node, length, offset);
+}
+void ztrelst(void** root) { hostGroups(HG_TREE)->tree->ztrelst(root); }
+int32_t zsortap(HostSortBlock* block) { return hostGroups(HG_SORT)->sort->zsortap(block); }
 int32_t wmrlmem(int64_t* kilobytes) {
   HostCoreServices* core = hostGroups(HG_CORE)->core;
   // A host without a memory figure gives none: the caller reports it.

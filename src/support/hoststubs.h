@@ -75,6 +75,11 @@ RvqText* rvqmsgs(int32_t set, int32_t number, std::initializer_list<HostMsgArg> 
 RvqText* rvqtxt(const char* text, int32_t length);
 RvqText* rvqtxts(const char* text, int32_t length);
 int32_t wkread(int32_t set, int32_t number, const char** text, int32_t* length);
+int32_t vir2g(HostRoutine routine, HostRoutine* callable);
+
+void* ztrebld(void** root, void* node, int32_t length, int32_t offset);
+void ztrelst(void** root);
+int32_t zsortap(HostSortBlock* block);
 int32_t wmrlmem(int64_t* kilobytes);
 
 // Marks a group as called (clears its byte in control-block word 1) and returns the groups.
