@@ -29,6 +29,7 @@ struct HostByHandle {
 };
 
 struct HostDataSet {
+  uint32_t magic = 0; // kLiveInput or kLiveOutput while open; cleared when freed
   bool output = false;
   std::string display; // WORK.NAME, LIB.NAME or the path
   std::string path;
@@ -51,6 +52,8 @@ namespace qrxhost {
 namespace {
 
 constexpr int kSet = 610;
+constexpr uint32_t kLiveInput = 0x44534E49u;  // marks an open input data set
+constexpr uint32_t kLiveOutput = 0x44534F55u; // marks an open output data set
 constexpr int kFailCode = 1012;
 
 std::mutex gMutex;
@@ -121,6 +124,11 @@ HostDataSet* checkedInput(HostDataSet* ds) {
 HostDataSet* checkedOutput(HostDataSet* ds) {
   std::lock_guard<std::mutex> lock(gMutex);
   return ds && gOpen.count(ds) && ds->output ? ds : nullptr;
+}
+// The per-observation calls check the mark only: they run once per value of a data pass.
+HostDataSet* liveInput(HostDataSet* ds) { return ds && ds->magic == kLiveInput ? ds : nullptr; }
+HostDataSet* liveOutput(HostDataSet* ds) {
+  return ds && ds->magic == kLiveOutput ? ds : nullptr;
 }
 HostDataSet* checkedAny(HostDataSet* ds) {
   std::lock_guard<std::mutex> lock(gMutex);
@@ -217,6 +225,7 @@ HostDataSet* dsOpen(const char* name, int32_t length) {
     describe(ds, c.name, c.numeric, c.length);
   ds->by.data = ds;
   computeGroups(ds);
+  ds->magic = kLiveInput;
   std::lock_guard<std::mutex> lock(gMutex);
   gOpen.insert(ds);
   return ds;
@@ -368,7 +377,7 @@ int32_t byLine(HostByHandle* by, char* buffer, int32_t capacity) {
 }
 
 int32_t obsNext(HostDataSet* data) {
-  HostDataSet* ds = checkedInput(data);
+  HostDataSet* ds = liveInput(data);
   if (!ds)
     return -1;
   if (ds->position >= ds->by.end) {
@@ -380,7 +389,7 @@ int32_t obsNext(HostDataSet* data) {
 }
 
 double obsNum(HostDataSet* data, int32_t number) {
-  HostDataSet* ds = checkedInput(data);
+  HostDataSet* ds = liveInput(data);
   if (!ds || ds->current < 0 || number < 1 || number > static_cast<int32_t>(ds->vars.size()))
     return hostMissing();
   const CsvColumn& c = ds->table->columns[static_cast<size_t>(number - 1)];
@@ -391,7 +400,7 @@ int32_t obsChar(HostDataSet* data, int32_t number, const char** text) {
   static const char kEmpty[] = "";
   if (text)
     *text = kEmpty;
-  HostDataSet* ds = checkedInput(data);
+  HostDataSet* ds = liveInput(data);
   if (!ds || ds->current < 0 || number < 1 || number > static_cast<int32_t>(ds->vars.size()))
     return 0;
   const CsvColumn& c = ds->table->columns[static_cast<size_t>(number - 1)];
@@ -409,6 +418,7 @@ void dsClose(HostDataSet* data) {
     if (!data || !gOpen.erase(data))
       return;
   }
+  data->magic = 0;
   delete data;
 }
 
@@ -422,6 +432,7 @@ HostDataSet* dsCreate(const char* name, int32_t length) {
     return nullptr;
   }
   auto* ds = new HostDataSet;
+  ds->magic = kLiveOutput;
   ds->output = true;
   ds->display = display;
   ds->path = path;
@@ -453,7 +464,7 @@ int32_t dsDefvar(HostDataSet* out, const char* name, int32_t length, int32_t typ
 }
 
 int32_t dsPutn(HostDataSet* out, int32_t number, double value) {
-  HostDataSet* ds = checkedOutput(out);
+  HostDataSet* ds = liveOutput(out);
   if (!ds || number < 1 || number > static_cast<int32_t>(ds->vars.size()) ||
       ds->vars[static_cast<size_t>(number - 1)].type != 1)
     return -1;
@@ -462,7 +473,7 @@ int32_t dsPutn(HostDataSet* out, int32_t number, double value) {
 }
 
 int32_t dsPutc(HostDataSet* out, int32_t number, const char* text, int32_t length) {
-  HostDataSet* ds = checkedOutput(out);
+  HostDataSet* ds = liveOutput(out);
   if (!ds || number < 1 || number > static_cast<int32_t>(ds->vars.size()) ||
       ds->vars[static_cast<size_t>(number - 1)].type != 2 || length < 0 || (!text && length))
     return -1;
@@ -474,7 +485,7 @@ int32_t dsPutc(HostDataSet* out, int32_t number, const char* text, int32_t lengt
 }
 
 int32_t dsAppend(HostDataSet* out) {
-  HostDataSet* ds = checkedOutput(out);
+  HostDataSet* ds = liveOutput(out);
   if (!ds)
     return -1;
   for (size_t i = 0; i < ds->vars.size(); ++i) {
@@ -664,8 +675,10 @@ void endStepDataSets() {
     open.swap(gOpen);
     gCopies.clear();
   }
-  for (HostDataSet* ds : open)
+  for (HostDataSet* ds : open) {
+    ds->magic = 0;
     delete ds;
+  }
 }
 
 } // namespace qrxhost
