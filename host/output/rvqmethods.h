@@ -1,9 +1,11 @@
-// The bodies of the output manager's methods, one per method number and receiver. The
-// class tables that dispatch to them, and the checks every call passes first, are in
-// rvqobjects.cpp.
+// The bodies of the output manager's methods, one per method number and receiver, and the
+// helpers they share (rvqmanager.cpp, rvqtable.cpp). The class tables that dispatch to
+// them, and the checks every call passes first, are in rvqobjects.cpp.
 #pragma once
 
 #include "host/output/rvqobjects.h"
+
+#include <string>
 
 namespace qrxhost {
 
@@ -37,6 +39,18 @@ int32_t releaseFactoid(HostObject* self, int32_t method, int32_t count, RvqAttr*
 
 // Groups.
 int32_t closeGroup(HostObject* self, int32_t method, int32_t count, RvqAttr* attrs); // 4
+
+// Helpers of the method bodies (valid while a step's output is open).
+OutputState& outputState();
+// Appends a node to the innermost open group, or to the document's top level.
+OutputNode* addNode(NodeKind kind);
+// The live object of `kind` behind a handle, or null.
+ObjectRecord* liveObject(const void* handle, ObjKind kind);
+// Failures naming the attribute: missing, or a handle of no live object.
+int32_t missingAttr(int32_t method, int32_t id, const char* what);
+int32_t badHandle(int32_t method, int32_t id, const char* what);
+// Tables bound to templates under ".Phantom." only feed graphs and are not displayed.
+bool isPhantomTemplate(const std::string& path);
 
 // The class of each kind of object (built once).
 RvqClass* classOf(ObjKind kind);
