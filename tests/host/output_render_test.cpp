@@ -50,6 +50,34 @@ TEST(OutputListing, TableColumnsAreAlignedUnderTheirHeaders) {
   EXPECT_EQ(renderListing(doc), expected);
 }
 
+TEST(OutputListing, ShowVariablesHideColumnsAndOptColumnsMarkTheirColumn) {
+  OutputDocument doc;
+  auto t = std::make_unique<OutputNode>();
+  t->kind = NodeKind::Table;
+  t->name = "SelectionSummary";
+  t->published = true;
+  auto col = [](const char* name, ColumnType type, const char* show, int64_t on) {
+    OutputColumn c{name, "", type, 0, {}, "", {}};
+    if (show != nullptr)
+      c.dynamics.emplace_back(show, OutputValue(on));
+    return c;
+  };
+  t->columns = {
+      col("Step", ColumnType::Int, nullptr, 0), col("AIC", ColumnType::Double, "showAIC", 1),
+      col("OptAIC", ColumnType::Int, "showAIC", 1), col("SBC", ColumnType::Double, "showSBC", 0),
+      col("OptSBC", ColumnType::Int, "showSBC", 0)};
+  t->rows.push_back({int64_t{0}, 10.5, int64_t{0}, 3.0, int64_t{1}});
+  t->rows.push_back({int64_t{1}, 9.25, int64_t{1}, 4.0, int64_t{0}});
+  doc.nodes.push_back(std::move(t));
+  // SBC and OptSBC are hidden; OptAIC turns into a '*' after the AIC of its row.
+  EXPECT_EQ(renderListing(doc), "SelectionSummary\n"
+                                "\n"
+                                "Step    AIC\n"
+                                "   0   10.5\n"
+                                "   1  9.25*\n"
+                                "\n");
+}
+
 TEST(OutputListing, FactoidsAndGroupsAndHiddenTables) {
   OutputDocument doc;
   auto group = std::make_unique<OutputNode>();
