@@ -4,6 +4,8 @@
 #include "support/hostif.h"
 
 #include <cctype>
+#include <deque>
+#include <string_view>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -39,7 +41,7 @@ bool validUtf8(const std::string& s) {
   return true;
 }
 
-std::string trim(const std::string& s) {
+std::string_view trimView(std::string_view s) {
   size_t b = 0, e = s.size();
   while (b < e && (s[b] == ' ' || s[b] == '\t'))
     ++b;
@@ -54,121 +56,37 @@ std::string upper(std::string s) {
   return s;
 }
 
+// A field as a view: into the file's text, or into `unescaped` for quoted fields that
+// held doubled quotes (a deque keeps those strings in place).
 struct Field {
-  std::string text;
+  std::string_view text;
   bool quoted = false;
 };
 
-// Splits the text into records of fields. Reports an unterminated quote with the line
-// where the quoted field starts, and a character after a closing quote.
-bool splitRecords(const std::string& text, std::vector<std::vector<Field>>* records,
-                  std::vector<int>* lines, CsvError* error) {
-  size_t i = 0;
-  int line = 1;
-  const size_t n = text.size();
-  if (n >= 3 && text.compare(0, 3, "\xEF\xBB\xBF") == 0)
-    i = 3; // byte-order mark
-  while (i < n) {
-    // skip empty lines between records
-    if (text[i] == '\n') {
-      ++line;
-      ++i;
-      continue;
-    }
-    if (text[i] == '\r' && i + 1 < n && text[i + 1] == '\n') {
-      ++line;
-      i += 2;
-      continue;
-    }
-    std::vector<Field> record;
-    int recordLine = line;
-    for (;;) {
-      Field f;
-      if (i < n && text[i] == '"') {
-        f.quoted = true;
-        int quoteLine = line;
-        ++i;
-        for (;;) {
-          if (i >= n) {
-            *error = {quoteLine, "the quoted value that starts here is not closed"};
-            return false;
-          }
-          char c = text[i];
-          if (c == '"') {
-            if (i + 1 < n && text[i + 1] == '"') {
-              f.text += '"';
-              i += 2;
-              continue;
-            }
-            ++i;
-            break;
-          }
-          if (c == '\n')
-            ++line;
-          f.text += c;
-          ++i;
-        }
-        // only blanks may follow the closing quote before the separator
-        while (i < n && (text[i] == ' ' || text[i] == '\t'))
-          ++i;
-        if (i < n && text[i] != ',' && text[i] != '\n' && text[i] != '\r') {
-          *error = {line, "unexpected character after a closing quote"};
-          return false;
-        }
-      } else {
-        while (i < n && text[i] != ',' && text[i] != '\n' && text[i] != '\r') {
-          if (text[i] == '"') {
-            *error = {line, "a quote inside an unquoted value"};
-            return false;
-          }
-          f.text += text[i++];
-        }
-      }
-      record.push_back(std::move(f));
-      if (i < n && text[i] == ',') {
-        ++i;
-        continue;
-      }
-      if (i < n && text[i] == '\r') {
-        ++i;
-        if (i < n && text[i] != '\n') {
-          *error = {line, "a carriage return inside a value"};
-          return false;
-        }
-      }
-      if (i < n && text[i] == '\n') {
-        ++i;
-        ++line;
-      }
-      break;
-    }
-    records->push_back(std::move(record));
-    lines->push_back(recordLine);
-  }
-  return true;
-}
+struct Records {
+  std::vector<Field> fields;   // all fields, record after record
+  std::vector<size_t> starts;  // index of each record's first field; one extra at the end
+  std::vector<int> lines;      // line where each record starts
+  std::deque<std::string> unescaped;
+};
 
-bool isMissingText(const Field& f, const std::string& trimmed) {
-  return trimmed.empty() || (!f.quoted && trimmed == ".");
-}
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
-} // namespace
-
-bool parseCsvNumber(const std::string& text, double* value) {
-  std::string t = trim(text);
+// Checks the number syntax on a trimmed view and converts it.
+bool numberOf(std::string_view t, double* value) {
   if (t.empty())
     return false;
   size_t i = 0;
   if (t[i] == '+' || t[i] == '-')
     ++i;
   size_t digits = 0;
-  while (i < t.size() && std::isdigit(static_cast<unsigned char>(t[i]))) {
+  while (i < t.size() && isDigit(t[i])) {
     ++i;
     ++digits;
   }
   if (i < t.size() && t[i] == '.') {
     ++i;
-    while (i < t.size() && std::isdigit(static_cast<unsigned char>(t[i]))) {
+    while (i < t.size() && isDigit(t[i])) {
       ++i;
       ++digits;
     }
@@ -180,7 +98,7 @@ bool parseCsvNumber(const std::string& text, double* value) {
     if (i < t.size() && (t[i] == '+' || t[i] == '-'))
       ++i;
     size_t expDigits = 0;
-    while (i < t.size() && std::isdigit(static_cast<unsigned char>(t[i]))) {
+    while (i < t.size() && isDigit(t[i])) {
       ++i;
       ++expDigits;
     }
@@ -189,67 +107,186 @@ bool parseCsvNumber(const std::string& text, double* value) {
   }
   if (i != t.size())
     return false;
-  double v = std::strtod(t.c_str(), nullptr);
-  if (!std::isfinite(v))
+  std::string_view body = t[0] == '+' ? t.substr(1) : t;
+  double v = 0;
+  auto res = std::from_chars(body.data(), body.data() + body.size(), v);
+  if (res.ec != std::errc() || res.ptr != body.data() + body.size() || !std::isfinite(v))
     return false;
   *value = v;
   return true;
 }
 
+// Splits the text into records of fields. Reports an unterminated quote with the line
+// where the quoted field starts, and a character after a closing quote.
+bool splitRecords(const std::string& text, Records* out, CsvError* error) {
+  size_t i = 0;
+  int line = 1;
+  const size_t n = text.size();
+  const char* t = text.data();
+  if (n >= 3 && text.compare(0, 3, "\xEF\xBB\xBF") == 0)
+    i = 3; // byte-order mark
+  while (i < n) {
+    // skip empty lines between records
+    if (t[i] == '\n') {
+      ++line;
+      ++i;
+      continue;
+    }
+    if (t[i] == '\r' && i + 1 < n && t[i + 1] == '\n') {
+      ++line;
+      i += 2;
+      continue;
+    }
+    out->starts.push_back(out->fields.size());
+    out->lines.push_back(line);
+    for (;;) {
+      Field f;
+      if (i < n && t[i] == '"') {
+        f.quoted = true;
+        int quoteLine = line;
+        size_t begin = ++i;
+        bool doubled = false;
+        for (;;) {
+          if (i >= n) {
+            *error = {quoteLine, "the quoted value that starts here is not closed"};
+            return false;
+          }
+          if (t[i] == '"') {
+            if (i + 1 < n && t[i + 1] == '"') {
+              doubled = true;
+              i += 2;
+              continue;
+            }
+            break;
+          }
+          if (t[i] == '\n')
+            ++line;
+          ++i;
+        }
+        std::string_view raw(t + begin, i - begin);
+        ++i; // the closing quote
+        if (doubled) {
+          std::string u;
+          u.reserve(raw.size());
+          for (size_t k = 0; k < raw.size(); ++k) {
+            u += raw[k];
+            if (raw[k] == '"')
+              ++k; // the second quote of a pair
+          }
+          out->unescaped.push_back(std::move(u));
+          f.text = out->unescaped.back();
+        } else {
+          f.text = raw;
+        }
+        // only blanks may follow the closing quote before the separator
+        while (i < n && (t[i] == ' ' || t[i] == '\t'))
+          ++i;
+        if (i < n && t[i] != ',' && t[i] != '\n' && t[i] != '\r') {
+          *error = {line, "unexpected character after a closing quote"};
+          return false;
+        }
+      } else {
+        size_t begin = i;
+        while (i < n && t[i] != ',' && t[i] != '\n' && t[i] != '\r') {
+          if (t[i] == '"') {
+            *error = {line, "a quote inside an unquoted value"};
+            return false;
+          }
+          ++i;
+        }
+        f.text = std::string_view(t + begin, i - begin);
+      }
+      out->fields.push_back(f);
+      if (i < n && t[i] == ',') {
+        ++i;
+        continue;
+      }
+      if (i < n && t[i] == '\r') {
+        ++i;
+        if (i < n && t[i] != '\n') {
+          *error = {line, "a carriage return inside a value"};
+          return false;
+        }
+      }
+      if (i < n && t[i] == '\n') {
+        ++i;
+        ++line;
+      }
+      break;
+    }
+  }
+  out->starts.push_back(out->fields.size());
+  return true;
+}
+
+bool isMissingText(const Field& f, std::string_view trimmed) {
+  return trimmed.empty() || (!f.quoted && trimmed == ".");
+}
+
+} // namespace
+
+bool parseCsvNumber(const std::string& text, double* value) {
+  return numberOf(trimView(text), value);
+}
+
 bool parseCsv(const std::string& text, CsvTable* out, CsvError* error) {
-  std::vector<std::vector<Field>> records;
-  std::vector<int> lines;
-  if (!splitRecords(text, &records, &lines, error))
+  Records rec;
+  if (!splitRecords(text, &rec, error))
     return false;
-  if (records.empty()) {
+  const size_t nrec = rec.lines.size();
+  if (nrec == 0) {
     *error = {1, "the file has no header line of variable names"};
     return false;
   }
-  const std::vector<Field>& header = records[0];
+  const size_t ncol = rec.starts[1] - rec.starts[0];
   std::map<std::string, int> seen;
   out->columns.clear();
-  for (size_t c = 0; c < header.size(); ++c) {
-    std::string name = trim(header[c].text);
+  for (size_t c = 0; c < ncol; ++c) {
+    std::string name(trimView(rec.fields[c].text));
     if (!validUtf8(name)) {
-      *error = {lines[0], "the name of column " + std::to_string(c + 1) +
-                              " holds a byte that is not UTF-8"};
+      *error = {rec.lines[0], "the name of column " + std::to_string(c + 1) +
+                                  " holds a byte that is not UTF-8"};
       return false;
     }
     if (name.empty()) {
-      *error = {lines[0], "column " + std::to_string(c + 1) + " has no name"};
+      *error = {rec.lines[0], "column " + std::to_string(c + 1) + " has no name"};
       return false;
     }
     if (name.size() > 32) {
-      *error = {lines[0], "the name " + name + " is longer than 32 characters"};
+      *error = {rec.lines[0], "the name " + name + " is longer than 32 characters"};
       return false;
     }
     if (!seen.emplace(upper(name), static_cast<int>(c)).second) {
-      *error = {lines[0], "the name " + name + " is given twice"};
+      *error = {rec.lines[0], "the name " + name + " is given twice"};
       return false;
     }
     CsvColumn col;
     col.name = name;
+    col.nums.reserve(nrec - 1);
     out->columns.push_back(std::move(col));
   }
-  const size_t ncol = header.size();
-  const size_t nrow = records.size() - 1;
-  // First pass: check the shape and decide each column's type.
+  // One pass: check the shape and read numbers while every value of a column is one.
   std::vector<bool> numeric(ncol, true);
-  for (size_t r = 1; r < records.size(); ++r) {
-    if (records[r].size() != ncol) {
-      *error = {lines[r], "the row has " + std::to_string(records[r].size()) +
-                              " values but the header names " + std::to_string(ncol) +
-                              " variables"};
+  for (size_t r = 1; r < nrec; ++r) {
+    size_t first = rec.starts[r], count = rec.starts[r + 1] - first;
+    if (count != ncol) {
+      *error = {rec.lines[r], "the row has " + std::to_string(count) +
+                                  " values but the header names " + std::to_string(ncol) +
+                                  " variables"};
       return false;
     }
     for (size_t c = 0; c < ncol; ++c) {
       if (!numeric[c])
         continue;
-      const Field& f = records[r][c];
-      std::string t = trim(f.text);
-      double v;
-      if (!isMissingText(f, t) && !parseCsvNumber(t, &v))
+      const Field& f = rec.fields[first + c];
+      std::string_view tv = trimView(f.text);
+      double v = hostMissing();
+      if (!isMissingText(f, tv) && !numberOf(tv, &v)) {
         numeric[c] = false;
+        std::vector<double>().swap(out->columns[c].nums);
+        continue;
+      }
+      out->columns[c].nums.push_back(v);
     }
   }
   for (size_t c = 0; c < ncol; ++c) {
@@ -257,32 +294,20 @@ bool parseCsv(const std::string& text, CsvTable* out, CsvError* error) {
     col.numeric = numeric[c];
     col.length = col.numeric ? 8 : 1;
     if (col.numeric)
-      col.nums.reserve(nrow);
-    else
-      col.strs.reserve(nrow);
-  }
-  for (size_t r = 1; r < records.size(); ++r) {
-    for (size_t c = 0; c < ncol; ++c) {
-      CsvColumn& col = out->columns[c];
-      const Field& f = records[r][c];
-      std::string t = trim(f.text);
-      if (col.numeric) {
-        double v = hostMissing();
-        if (!isMissingText(f, t))
-          parseCsvNumber(t, &v);
-        col.nums.push_back(v);
-      } else {
-        // character values keep leading blanks; trailing blanks carry nothing
-        std::string s = isMissingText(f, t) ? std::string() : f.text;
-        while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
-          s.pop_back();
-        col.length = std::max<int32_t>(col.length, static_cast<int32_t>(s.size()));
-        col.strs.push_back(std::move(s));
-      }
+      continue;
+    col.strs.reserve(nrec - 1);
+    for (size_t r = 1; r < nrec; ++r) {
+      const Field& f = rec.fields[rec.starts[r] + c];
+      // character values keep leading blanks; trailing blanks carry nothing
+      std::string_view v = isMissingText(f, trimView(f.text)) ? std::string_view() : f.text;
+      while (!v.empty() && (v.back() == ' ' || v.back() == '\t'))
+        v.remove_suffix(1);
+      col.length = std::max<int32_t>(col.length, static_cast<int32_t>(v.size()));
+      col.strs.emplace_back(v);
     }
   }
-  out->lines.assign(lines.begin() + 1, lines.end());
-  out->nobs = static_cast<int64_t>(nrow);
+  out->lines.assign(rec.lines.begin() + 1, rec.lines.end());
+  out->nobs = static_cast<int64_t>(nrec - 1);
   return true;
 }
 
