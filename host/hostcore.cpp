@@ -9,7 +9,9 @@
 #include "host/macros.h"
 #include "host/output/rvqoutput.h"
 #include "host/pools.h"
+#include "host/sort.h"
 #include "host/supervisor.h"
+#include "host/trees.h"
 
 #include <chrono>
 #include <mutex>
@@ -95,6 +97,8 @@ TaskChain gChain;
 
 // Groups that other parts of the host provide are installed here.
 void installOtherGroups(HostServiceGroups& groups) {
+  groups.tree = treeServices();
+  groups.sort = sortServices();
   groups.object = outputObjectServices();
   groups.rvqText = rvqTextServices();
 }

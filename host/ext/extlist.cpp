@@ -9,6 +9,7 @@
 #include "host/ext/qkpgf.h"
 #include "host/ext/qkpool.h"
 #include "host/ext/qkupath.h"
+#include "host/ext/qkavlt.h"
 
 #include <mutex>
 
@@ -22,6 +23,7 @@ const ExtensionEntry kExtensions[] = {
     {"qkbkf", makeQkbkf},
     {"qkupath", makeQkupath},
     {"qkpool", makeQkpool},
+    {"qkavlt", loadQkavlt},
     {nullptr, nullptr},
 };
 
