@@ -3,10 +3,12 @@
 // extension table (ext/extlist.cpp). Extensions themselves belong to their own files.
 #include "host/kernel.h"
 #include "host/ext/extlist.h"
+#include "host/hostapi.h"
 #include "host/hostlog.h"
 #include "host/pools.h"
 #include "host/supervisor.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <chrono>
@@ -106,7 +108,19 @@ QkThread* createThread(QkHandle*, QkThreadAttributes* attrs) {
       tServices = makeServices(number);
       if (start)
         postEvent(&tServices, start);
-      entry(argument);
+      // Nothing may leave a worker thread by an exception: that would end the process.
+      // The host's exit belongs to the main thread; here it is an internal error.
+      try {
+        entry(argument);
+      } catch (const HostExit& e) {
+        logLine(HostSeverity::Error, "An internal error has occurred: the host's exit (code " +
+                                         std::to_string(e.code) + ") was called on a worker thread.");
+        raiseStepReturnCode(std::max(e.code, 1012));
+      } catch (...) {
+        logLine(HostSeverity::Error,
+                "An internal error has occurred: an exception reached the top of a worker thread.");
+        raiseStepReturnCode(1012);
+      }
     });
   } catch (...) {
     delete t;

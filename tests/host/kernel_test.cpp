@@ -1,6 +1,7 @@
 // The kernel handle: named values (OSENV from the environment, host.cpucount, options,
 // stored values and their types), events and threads, extension loading, status texts.
 #include "host/ext/extlist.h"
+#include "host/hostapi.h"
 #include "host/hostcore.h"
 #include "host/hostlog.h"
 #include "host/kernel.h"
@@ -178,4 +179,19 @@ TEST(Kernel, RegisteredExtensionsLoadByNameAndUnload) {
   QkExtension* ext = qk->qkExtensionLoad(qk, n.data(), 5, 0);
   ASSERT_NE(ext, nullptr);
   ext->unload(ext);
+}
+
+TEST(Kernel, AnExitOnAWorkerThreadIsAnInternalErrorNotACrash) {
+  QkHandle* qk = hostControlBlock()->qkHandle;
+  resetStepState();
+  takeLog();
+  QkThreadAttributes attrs{nullptr, [](void*) { throw HostExit{120}; }, nullptr, 0x80000000u};
+  QkThread* t = qk->createThread(qk, &attrs);
+  ASSERT_NE(t, nullptr);
+  qk->joinThread(qk, t);
+  EXPECT_EQ(stepReturnCode(), 1012);
+  std::vector<LogRecord> log = takeLog();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_NE(log[0].text.find("worker thread"), std::string::npos);
+  resetStepState();
 }
