@@ -1,0 +1,675 @@
+// EFFECT statements: a counting pass that checks the statements and sizes the records, and
+// a building pass that makes the constructed-effect records (MULTIMEMBER, COLLECTION,
+// SPLINE split by variable, scale and column, POLYNOMIAL one per term, LAG) and the
+// constructed-effect map. Spline and polynomial options: levspline.cpp, levpoly.cpp.
+#include "effects/leveffstmt.h"
+
+#include "effects/effparse.h"
+#include "effects/levalloc.h"
+#include "effects/levmod.h"
+#include "effects/levpoly.h"
+#include "effects/levspline.h"
+#include "support/hoststubs.h"
+
+#include <climits>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// Slots and flags of the EFFECT statement node.
+enum : int {
+  kSlotName = 1,
+  kSlotKind = 2,
+  kSlotVars = 3,
+  kSlotWeight = 4,
+  kSlotDelimiter = 14,
+  kSlotNlag = 22,
+  kSlotWithin = 23,
+  kSlotPeriod = 24,
+  kSlotRole = 25,
+  kFlagLevels = 1,
+  kFlagDetails = 4,
+  kFlagNoEffect = 8,
+  kFlagStdize = 9,
+  kFlagSplineSplit = 3,
+  kFlagSplineSeparate = 2,
+  kFlagSplineNatural = 1,
+  kFlagNoInt = 5,
+  kFlagNoPowers = 6,
+  kFlagNoSeparate = 20,
+};
+
+constexpr int32_t kError = 1012;
+// Message of a character variable where a constructed effect needs a numeric one.
+constexpr int32_t kMsgCharacterVariable = 95;
+
+struct StatementView {
+  ParsedStatement* stmt;
+  const char* name;
+  int32_t nameLength;
+  int32_t kind;
+  int32_t n;         // variables after removing repeats
+  int32_t* numbers;  // the variables' data-set numbers (a private copy)
+};
+
+int32_t slotInt(const ParsedStatement* s, int k, int32_t dflt) {
+  const OptionSlot* slot = stmtSlot(s, k);
+  return slot ? static_cast<int32_t>(slot->value.number) : dflt;
+}
+
+int32_t listCount(const ParsedStatement* s, int k) {
+  const OptionSlot* slot = stmtSlot(s, k);
+  return slot ? slot->value.list.count : 0;
+}
+
+const int32_t* listItems(const ParsedStatement* s, int k) {
+  const OptionSlot* slot = stmtSlot(s, k);
+  return slot ? slot->items.ints : nullptr;
+}
+
+HostMsgArg nameArg(const StatementView& v) { return HostMsgArg(v.name, v.nameLength); }
+
+HostMsgArg variableArg(HostDataSet* data, int32_t number) {
+  HostVariable* var = nullptr;
+  if (xvname(data, number, &var) != 0 || var == nullptr)
+    return HostMsgArg("");
+  return HostMsgArg(var->name, var->nameLength);
+}
+
+int32_t failWith(LevDesign* design, int32_t number, std::initializer_list<HostMsgArg> args,
+                 int32_t severity = kError) {
+  xpmlog(174, number, args);
+  levRaise(design, severity);
+  return 1;
+}
+
+// Reads statement `s`: its name and its variables without repeats (first occurrence kept).
+bool view(ParsedStatement* s, StatementView& v) {
+  v = StatementView{s, "", 0, slotInt(s, kSlotKind, 0), 0, nullptr};
+  const OptionSlot* names = stmtSlot(s, kSlotName);
+  if (names != nullptr)
+    effNameAt(names->items.names, 0, &v.name, &v.nameLength);
+  int32_t count = listCount(s, kSlotVars);
+  const int32_t* items = listItems(s, kSlotVars);
+  v.numbers = levNew<int32_t>(static_cast<size_t>(count > 0 ? count : 1));
+  if (v.numbers == nullptr)
+    return false;
+  for (int32_t i = 0; i < count; ++i) {
+    bool repeat = false;
+    for (int32_t j = 0; j < v.n && !repeat; ++j)
+      repeat = v.numbers[j] == items[i];
+    if (!repeat)
+      v.numbers[v.n++] = items[i];
+  }
+  return true;
+}
+
+bool isEffectStatement(const ParsedStatement* s) { return effStmtIs(s, "EFFECT ", 7); }
+
+// Columns of one scale of a split spline, as the building pass makes them.
+int32_t splineColumns(const SplineInfo& info, int32_t scale) {
+  int32_t degree = info.natural ? 3 : info.degree;
+  int32_t knots = info.knotCount;
+  int32_t terms = info.tpfTerms;
+  if (info.knotMethod == KM_MULTISCALE)
+    return (1 << scale) + degree + 1;
+  if (info.knotMethod == KM_LISTWITHBOUNDARY && info.basis == SB_BSPLINE)
+    return degree == 0 ? knots : knots - degree + 1;
+  if (info.basis == SB_TPF && !info.natural)
+    return knots + (terms >= 1 ? degree : 0) + (terms == 2 ? 1 : 0);
+  if (info.basis == SB_TPF)
+    return (knots - 2 > 0 ? knots - 2 : 0) + (terms >= 1 ? 1 : 0) + (terms == 2 ? 1 : 0);
+  return knots + degree + 1;
+}
+
+// The counting pass's record count of a spline statement, from the options as written.
+int32_t countSpline(LevDesign* design, const StatementView& v, int32_t* count) {
+  const ParsedStatement* s = v.stmt;
+  bool natural = stmtFlag(s, kFlagSplineNatural);
+  bool columnsSplit = stmtFlag(s, kFlagSplineSplit) || (design->designFlags2 & kLevFlag2SplineSplit);
+  int32_t method = slotInt(s, 13, KM_EQUAL);
+  bool variablesSplit = columnsSplit || stmtFlag(s, kFlagSplineSeparate) || method == KM_MULTISCALE;
+  int32_t degree = natural ? 3 : slotInt(s, 5, 3);
+  int32_t startScale = slotInt(s, 11, 0), endScale = slotInt(s, 12, 7);
+  int32_t knots = (method == KM_LIST || method == KM_RANGEFRACTIONS || method == KM_LISTWITHBOUNDARY)
+                      ? listCount(s, 9)
+                      : slotInt(s, 8, 3);
+  if (method == KM_MULTISCALE && endScale < startScale)
+    return failWith(design, 81, {startScale, endScale, nameArg(v)});
+  bool noPowers = stmtFlag(s, kFlagNoPowers), noInt = stmtFlag(s, kFlagNoInt);
+  if (natural && knots <= 2) {
+    xpmlog(174, 86, {nameArg(v)});
+    if (noPowers || noInt)
+      knots = 2;
+  }
+  int32_t columns = natural ? knots : knots + 1 + degree;
+  if (noPowers)
+    columns -= degree + 1;
+  else if (noInt)
+    columns -= 1;
+  if (columns < 1)
+    return failWith(design, 73, {nameArg(v)});
+  if (!variablesSplit) {
+    *count = 1;
+    return 0;
+  }
+  // Upper bound of the parts: the building pass may make fewer.
+  int64_t perVariable = 0;
+  int32_t scales = method == KM_MULTISCALE ? endScale - startScale + 1 : 1;
+  for (int32_t sc = 0; sc < scales; ++sc) {
+    if (!columnsSplit)
+      perVariable += 1;
+    else if (method == KM_MULTISCALE)
+      perVariable += (int64_t{1} << (startScale + sc)) + degree + 1;
+    else
+      perVariable += knots + degree + 1 > 1 ? knots + degree + 1 : 1;
+  }
+  // A TPF basis turns MULTISCALE into EQUAL when the options are read: room for that too.
+  int64_t equalFallback = static_cast<int64_t>(columnsSplit ? slotInt(s, 8, 3) + degree + 1 : 1);
+  if (method == KM_MULTISCALE && equalFallback > perVariable)
+    perVariable = equalFallback;
+  int64_t total = perVariable * v.n;
+  if (total > INT32_MAX / 2)
+    return failWith(design, 73, {nameArg(v)});
+  *count = static_cast<int32_t>(total);
+  return 0;
+}
+
+int32_t countStatement(LevDesign* design, const StatementView& v, int32_t* count) {
+  const ParsedStatement* s = v.stmt;
+  switch (v.kind) {
+  case EV_MULTIMEMBER:
+  case EV_COLLECTION:
+    *count = 1;
+    return 0;
+  case EV_LAG:
+    *count = 1;
+    if (listCount(s, kSlotWithin) > 1 || stmtSlot(s, kSlotRole) != nullptr)
+      ++design->lagListCount;
+    return 0;
+  case EV_POLYNOMIAL: {
+    int32_t parts = zlevPolyNefts(s, v.n);
+    if (parts == INT32_MAX || parts < 1) {
+      xpmlog(174, 96, {nameArg(v)});
+      levRaise(design, kError);
+      return 1;
+    }
+    *count = parts;
+    return 0;
+  }
+  case EV_SPLINE:
+    return countSpline(design, v, count);
+  default:
+    *count = 1;
+    return 0;
+  }
+}
+
+// Numeric records for the statement's variables; refuses character variables.
+int32_t numericIndexes(LevDesign* design, HostDataSet* data, const StatementView& v,
+                       int32_t* indexes) {
+  auto* numbers = levNew<int32_t>(static_cast<size_t>(v.n > 0 ? v.n : 1));
+  if (numbers == nullptr)
+    return failWith(design, kMsgCharacterVariable, {nameArg(v)});
+  std::memcpy(numbers, v.numbers, sizeof(int32_t) * static_cast<size_t>(v.n));
+  if (zlevAddContVars(data, design, v.n, numbers, indexes) == 0)
+    return 0;
+  for (int32_t i = 0; i < v.n; ++i)
+    if (numbers[i] > 0)
+      xpmlog(174, kMsgCharacterVariable, {variableArg(data, v.numbers[i]), nameArg(v)});
+  levRaise(design, kError);
+  return 1;
+}
+
+int32_t addClassWithReference(LevDesign* design, HostDataSet* data, int32_t number) {
+  int32_t at = levClassIndex(design, number);
+  if (at >= 0)
+    return at;
+  if (zlevAddToClassList(data, design, 1, &number) != 0)
+    return -1;
+  at = design->classCount - 1;
+  design->classes[at].coding = 2; // REFERENCE
+  return at;
+}
+
+struct Builder {
+  LevDesign* design;
+  HostDataSet* data;
+  LevEftVar* records;
+  int32_t capacity;
+  int32_t next;
+
+  LevEftVar* take() {
+    if (next >= capacity)
+      return nullptr;
+    return &records[next++];
+  }
+};
+
+int32_t buildMultimember(Builder& b, const StatementView& v, LevEftVar* r) {
+  LevDesign* design = b.design;
+  const ParsedStatement* s = v.stmt;
+  r->name = levStrdup(v.name, v.nameLength);
+  r->nameLength = v.nameLength;
+  r->noEffect = stmtFlag(s, kFlagNoEffect) ? 1 : 0;
+  r->stdize = stmtFlag(s, kFlagStdize) ? 1 : 0;
+  const OptionSlot* weight = stmtSlot(s, kSlotWeight);
+  if (weight != nullptr && weight->value.list.count != v.n)
+    return failWith(design, 23, {nameArg(v)});
+  r->classes = levNew<int32_t>(static_cast<size_t>(v.n));
+  bool allClass = true;
+  for (int32_t i = 0; i < v.n; ++i) {
+    int32_t at = levClassIndex(design, v.numbers[i]);
+    if (at < 0) {
+      xpmlog(174, 24, {variableArg(b.data, v.numbers[i]), nameArg(v)});
+      allClass = false;
+    } else if (r->classes != nullptr) {
+      r->classes[i] = at;
+    }
+  }
+  if (!allClass) {
+    levRaise(design, kError);
+    return 1;
+  }
+  r->classCount = v.n;
+  for (int32_t i = 0; i < v.n; ++i)
+    design->classes[r->classes[i]].multimemberMember = 1;
+  if (weight != nullptr && v.n > 0) {
+    StatementView w = v;
+    w.numbers = levNew<int32_t>(static_cast<size_t>(v.n));
+    if (w.numbers == nullptr)
+      return failWith(design, kMsgCharacterVariable, {nameArg(v)});
+    std::memcpy(w.numbers, weight->items.ints, sizeof(int32_t) * static_cast<size_t>(v.n));
+    r->numeric = levNew<int32_t>(static_cast<size_t>(v.n));
+    if (r->numeric == nullptr || numericIndexes(design, b.data, w, r->numeric) != 0)
+      return 1;
+    r->numericCount = v.n;
+  }
+  r->memberValues = levNew<double>(static_cast<size_t>(v.n > 0 ? v.n : 1));
+  return 0;
+}
+
+int32_t buildCollection(Builder& b, const StatementView& v, LevEftVar* r) {
+  LevDesign* design = b.design;
+  r->name = levStrdup(v.name, v.nameLength);
+  r->nameLength = v.nameLength;
+  r->classes = levNew<int32_t>(static_cast<size_t>(v.n > 0 ? v.n : 1));
+  auto* others = levNew<int32_t>(static_cast<size_t>(v.n > 0 ? v.n : 1));
+  auto* indexes = levNew<int32_t>(static_cast<size_t>(v.n > 0 ? v.n : 1));
+  if (r->classes == nullptr || others == nullptr || indexes == nullptr)
+    return failWith(design, 25, {nameArg(v), nameArg(v)});
+  int32_t nOthers = 0;
+  for (int32_t i = 0; i < v.n; ++i) {
+    int32_t at = levClassIndex(design, v.numbers[i]);
+    if (at >= 0)
+      r->classes[r->classCount++] = at;
+    else
+      others[nOthers++] = v.numbers[i];
+  }
+  if (nOthers == 0)
+    return 0;
+  auto* numbers = levNew<int32_t>(static_cast<size_t>(nOthers));
+  if (numbers == nullptr)
+    return failWith(design, 25, {nameArg(v), nameArg(v)});
+  std::memcpy(numbers, others, sizeof(int32_t) * static_cast<size_t>(nOthers));
+  if (zlevAddContVars(b.data, design, nOthers, numbers, indexes) != 0) {
+    for (int32_t i = 0; i < nOthers; ++i)
+      if (numbers[i] > 0)
+        xpmlog(174, 25, {variableArg(b.data, others[i]), nameArg(v)});
+    levRaise(design, kError);
+    return 1;
+  }
+  r->numeric = indexes;
+  r->numericCount = nOthers;
+  return 0;
+}
+
+int32_t buildLag(Builder& b, const StatementView& v, LevEftVar* r) {
+  LevDesign* design = b.design;
+  const ParsedStatement* s = v.stmt;
+  r->name = levStrdup(v.name, v.nameLength);
+  r->nameLength = v.nameLength;
+  auto* lag = levNew<LagSpec>();
+  if (lag == nullptr)
+    return failWith(design, 76, {nameArg(v)});
+  r->lag = lag;
+  lag->nlag = slotInt(s, kSlotNlag, 1);
+  const OptionSlot* period = stmtSlot(s, kSlotPeriod);
+  if (period == nullptr || period->value.list.count < 1)
+    return failWith(design, 76, {nameArg(v)});
+  int32_t nWithin = listCount(s, kSlotWithin);
+  if (nWithin < 1)
+    return failWith(design, 75, {nameArg(v)});
+  lag->periodVariable = addClassWithReference(design, b.data, period->items.ints[0]);
+  lag->within = levNew<int32_t>(static_cast<size_t>(nWithin));
+  if (lag->periodVariable < 0 || lag->within == nullptr)
+    return failWith(design, 75, {nameArg(v)});
+  const int32_t* within = listItems(s, kSlotWithin);
+  for (int32_t i = 0; i < nWithin; ++i) {
+    lag->within[i] = addClassWithReference(design, b.data, within[i]);
+    if (lag->within[i] < 0)
+      return failWith(design, 75, {nameArg(v)});
+  }
+  lag->withinCount = nWithin;
+  const OptionSlot* role = stmtSlot(s, kSlotRole);
+  if ((nWithin > 1 || role != nullptr) && design->lagList != nullptr)
+    design->lagList[design->lagListCount++] = lag;
+  int32_t lagged = v.n > 0 ? levClassIndex(design, v.numbers[0]) : -1;
+  if (lagged < 0)
+    return failWith(design, 74,
+                    {v.n > 0 ? variableArg(b.data, v.numbers[0]) : HostMsgArg(""), nameArg(v)});
+  r->classes = levNew<int32_t>(1);
+  if (r->classes == nullptr)
+    return failWith(design, 74, {nameArg(v), nameArg(v)});
+  r->classes[0] = lagged;
+  r->classCount = 1;
+  lag->laggedVariable = lagged;
+  lag->roleVariable = -1;
+  if (role != nullptr && role->value.list.count > 0) {
+    StatementView one = v;
+    one.n = 1;
+    one.numbers = levNew<int32_t>(1);
+    int32_t index = -1;
+    if (one.numbers == nullptr)
+      return 1;
+    one.numbers[0] = role->items.ints[0];
+    if (numericIndexes(design, b.data, one, &index) != 0)
+      return 1;
+    lag->roleVariable = index;
+  }
+  lag->levels = stmtFlag(s, kFlagLevels) ? 1 : 0;
+  lag->work = levAlloc(24);
+  return 0;
+}
+
+int32_t buildPolynomial(Builder& b, const StatementView& v, LevEftVar* first, int32_t* made) {
+  LevDesign* design = b.design;
+  for (int32_t i = 0; i < v.n; ++i)
+    if (levClassIndex(design, v.numbers[i]) >= 0)
+      return failWith(design, 69, {nameArg(v)});
+  auto* indexes = levNew<int32_t>(static_cast<size_t>(v.n > 0 ? v.n : 1));
+  if (indexes == nullptr || numericIndexes(design, b.data, v, indexes) != 0)
+    return 1;
+  auto* info = levNew<PolyInfo>();
+  if (info == nullptr)
+    return failWith(design, 96, {nameArg(v)});
+  first->poly = info;
+  int32_t r = zlevParsePoly(design, info, v.n, indexes, v.stmt, v.name, v.nameLength);
+  if (r != 0)
+    return r;
+  first->variableCount = v.n;
+  double* termValues = levNew<double>(static_cast<size_t>(info->nTerms > 0 ? info->nTerms : 1));
+  if (info->noSeparate) {
+    first->numeric = indexes;
+    first->numericCount = v.n;
+    first->columnCount = first->currentColumnCount = info->nTerms;
+    first->termValues = termValues;
+    zlevPolyLabel(design, first, v.name, v.nameLength);
+    *made = 1;
+    return 0;
+  }
+  int32_t firstIndex = static_cast<int32_t>(first - b.records);
+  int32_t entry = 0;
+  int32_t t = 0;
+  for (int32_t k = 1; k <= info->degree; ++k)
+    for (int32_t c = 0; c < info->degreeCount[k - 1]; ++c, ++t) {
+      LevEftVar* rec = t == 0 ? first : b.take();
+      if (rec == nullptr)
+        return failWith(design, 96, {nameArg(v)});
+      rec->kind = EV_POLYNOMIAL;
+      rec->partTotal = info->nTerms;
+      rec->firstPartIndex = firstIndex;
+      rec->splitPart = 1;
+      rec->firstPart = t == 0 ? 1 : 0;
+      rec->continuation = t == 0 ? 0 : 1;
+      rec->columnCount = rec->currentColumnCount = 1;
+      rec->numericCount = k;
+      rec->numeric = info->termList + entry;
+      rec->variableCount = v.n;
+      rec->termValues = termValues + t;
+      rec->poly = info;
+      rec->details = first->details;
+      zlevPolyLabel(design, rec, v.name, v.nameLength);
+      entry += k;
+    }
+  *made = t;
+  return 0;
+}
+
+int32_t buildSpline(Builder& b, const StatementView& v, LevEftVar* first, int32_t* made) {
+  LevDesign* design = b.design;
+  auto* indexes = levNew<int32_t>(static_cast<size_t>(v.n > 0 ? v.n : 1));
+  if (indexes == nullptr || numericIndexes(design, b.data, v, indexes) != 0)
+    return 1;
+  first->numeric = indexes;
+  first->numericCount = v.n;
+  auto* info = levNew<SplineInfo>();
+  if (info == nullptr)
+    return failWith(design, 73, {nameArg(v)});
+  first->spline = info;
+  int32_t r = zlevParseSpline(design, info, v.n, v.stmt, v.name, v.nameLength);
+  if (r != 0)
+    return r;
+  first->variableCount = v.n;
+  if (!info->separate) {
+    first->name = levStrdup(v.name, v.nameLength);
+    first->nameLength = v.nameLength;
+    *made = 1;
+    return 0;
+  }
+  int32_t scales = info->knotMethod == KM_MULTISCALE ? info->endScale - info->startScale + 1 : 1;
+  int32_t firstIndex = static_cast<int32_t>(first - b.records);
+  int32_t made_ = 0;
+  for (int32_t var = 0; var < v.n; ++var) {
+    HostVariable* hv = design->numerics[indexes[var]].var;
+    for (int32_t sc = 0; sc < scales; ++sc) {
+      int32_t scale = info->startScale + sc;
+      int32_t columns = info->split ? splineColumns(*info, scale) : 1;
+      if (columns < 1)
+        return failWith(design, 73, {nameArg(v)});
+      int32_t groupFirst = -1;
+      for (int32_t col = 0; col < columns; ++col) {
+        LevEftVar* rec = made_ == 0 ? first : b.take();
+        if (rec == nullptr)
+          return failWith(design, 73, {nameArg(v)});
+        int32_t index = static_cast<int32_t>(rec - b.records);
+        if (groupFirst < 0)
+          groupFirst = index;
+        char text[512];
+        int w = std::snprintf(text, sizeof text, "%.*s", v.nameLength, v.name);
+        if (v.n >= 2 && hv != nullptr)
+          w += std::snprintf(text + w, sizeof text - static_cast<size_t>(w), "_%.*s",
+                             hv->nameLength, hv->name);
+        if (scales >= 2)
+          w += std::snprintf(text + w, sizeof text - static_cast<size_t>(w), "_S%d", scale);
+        if (info->split && columns >= 2)
+          w += std::snprintf(text + w, sizeof text - static_cast<size_t>(w), ":%d", col + 1);
+        rec->name = levStrdup(text, w);
+        rec->nameLength = w;
+        rec->kind = EV_SPLINE;
+        rec->splitPart = 1;
+        rec->numericCount = 1;
+        rec->firstPartIndex = groupFirst;
+        rec->continuation = col > 0 ? 1 : 0;
+        rec->variableCount = v.n;
+        rec->details = first->details;
+        if (rec != first) {
+          rec->firstPart = 0;
+          rec->numeric = indexes + var;
+          auto* copy = levNew<SplineInfo>();
+          if (copy == nullptr)
+            return failWith(design, 73, {nameArg(v)});
+          *copy = *info;
+          copy->varKnotCount = levNew<int32_t>(1);
+          copy->varKnots = levNew<double*>(1);
+          rec->spline = copy;
+        }
+        if (info->knotMethod == KM_MULTISCALE) {
+          rec->spline->scale = levNew<int32_t>(1);
+          if (rec->spline->scale != nullptr)
+            *rec->spline->scale = scale;
+        }
+        ++made_;
+      }
+    }
+  }
+  for (int32_t i = 0; i < made_; ++i)
+    b.records[firstIndex + i].partTotal = made_;
+  *made = made_;
+  return 0;
+}
+
+void setDelimiter(const StatementView& v, LevEftVar* first) {
+  first->delimiter = ' ';
+  if (!first->details)
+    return;
+  const OptionSlot* slot = stmtSlot(v.stmt, kSlotDelimiter);
+  if (slot == nullptr)
+    return;
+  // The host keeps the text's own length: an empty text logs 174/65, more than one
+  // character logs 174/64 and the first one is used.
+  int32_t length = slot->value.list.count;
+  if (length < 1) {
+    xpmlog(174, 65, {nameArg(v)});
+    return;
+  }
+  first->delimiter = slot->items.text != nullptr ? slot->items.text[0] : ' ';
+  if (length > 1)
+    xpmlog(174, 64, {nameArg(v)});
+}
+
+void makeUsageBlocks(LevDesign* design, bool moments, bool wmoments) {
+  for (int which = 0; which < 2; ++which) {
+    if (!(which == 0 ? moments : wmoments))
+      continue;
+    auto* block = levNew<NumericUsageBlock>();
+    if (block == nullptr)
+      continue;
+    size_t n = static_cast<size_t>(design->numericCount > 0 ? design->numericCount : 1);
+    block->first = levNew<double>(n);
+    block->second = levNew<double>(n);
+    block->list = levNew<int32_t>(n);
+    if (block->list != nullptr) {
+      for (int32_t r = 0; r < design->constructedCount; ++r) {
+        const LevEftVar& rec = design->constructed[r];
+        for (int32_t i = 0; i < rec.numericCount; ++i)
+          if (rec.numeric != nullptr && rec.numeric[i] >= 0 && rec.numeric[i] < design->numericCount)
+            block->list[rec.numeric[i]] = 1;
+      }
+      int32_t listed = 0;
+      for (int32_t i = 0; i < design->numericCount; ++i)
+        if (block->list[i])
+          block->list[listed++] = i;
+      block->listedCount = listed;
+    }
+    design->usage[which] = block;
+  }
+}
+
+} // namespace
+
+int32_t zlevProcessEffectStatements(LevDesign* design, HostDataSet* data,
+                                    ConstructedEffectEntry** map) {
+  ParseRoot* root = effRoot();
+  ParsedStatement* firstStmt = root ? root->first : nullptr;
+
+  // Pass 1: check every statement and size the record array.
+  int32_t statements = 0;
+  int64_t total = 0;
+  design->lagListCount = 0;
+  for (ParsedStatement* s = firstStmt; s != nullptr; s = s->next) {
+    if (!isEffectStatement(s))
+      continue;
+    StatementView v;
+    if (!view(s, v))
+      return failWith(design, 67, {HostMsgArg("")}, 3000);
+    if (v.n == 0)
+      return failWith(design, 67, {nameArg(v)}, 3000);
+    int32_t count = 0;
+    if (countStatement(design, v, &count) != 0)
+      return 1;
+    total += count;
+    ++statements;
+  }
+  if (total > INT32_MAX / 2)
+    return failWith(design, 73, {HostMsgArg("")});
+  int32_t lagCapacity = design->lagListCount;
+  design->lagListCount = 0;
+  if (statements > 0) {
+    *map = levNew<ConstructedEffectEntry>(static_cast<size_t>(statements));
+    design->constructed = levNew<LevEftVar>(static_cast<size_t>(total));
+    if (lagCapacity > 0)
+      design->lagList = levNew<LagSpec*>(static_cast<size_t>(lagCapacity));
+    if (*map == nullptr || design->constructed == nullptr)
+      return failWith(design, 73, {HostMsgArg("")});
+  }
+
+  // Pass 2: build the records, statement after statement.
+  Builder b{design, data, design->constructed, static_cast<int32_t>(total), 0};
+  bool moments = false, wmoments = false;
+  int32_t index = 0;
+  for (ParsedStatement* s = firstStmt; s != nullptr; s = s->next) {
+    if (!isEffectStatement(s))
+      continue;
+    StatementView v;
+    if (!view(s, v))
+      return 1;
+    LevEftVar* first = b.take();
+    if (first == nullptr)
+      return failWith(design, 73, {nameArg(v)});
+    int32_t firstIndex = static_cast<int32_t>(first - b.records);
+    first->kind = v.kind;
+    first->firstPart = 1;
+    first->details = stmtFlag(s, kFlagDetails) ? 1 : 0;
+    int32_t made = 1;
+    int32_t r = 0;
+    switch (v.kind) {
+    case EV_MULTIMEMBER:
+      r = buildMultimember(b, v, first);
+      break;
+    case EV_COLLECTION:
+      r = buildCollection(b, v, first);
+      break;
+    case EV_SPLINE:
+      r = buildSpline(b, v, first, &made);
+      break;
+    case EV_POLYNOMIAL:
+      r = buildPolynomial(b, v, first, &made);
+      if (r == 0 && first->poly->standardize != PS_NONE) {
+        moments = moments || first->poly->stdMethod == PM_MOMENTS;
+        wmoments = wmoments || first->poly->stdMethod == PM_WMOMENTS;
+      }
+      break;
+    case EV_LAG:
+      r = buildLag(b, v, first);
+      break;
+    default:
+      r = failWith(design, 67, {nameArg(v)}, 3000);
+      break;
+    }
+    if (r != 0) {
+      design->constructedCount = b.next;
+      return r;
+    }
+    setDelimiter(v, first);
+    for (int32_t i = 1; i < made; ++i)
+      b.records[firstIndex + i].delimiter = first->delimiter;
+    (*map)[index].first = firstIndex;
+    (*map)[index].parts = made;
+    first->partCount = made;
+    char* label = (made == 1 && v.kind != EV_POLYNOMIAL && first->name != nullptr)
+                      ? first->name
+                      : levStrdup(v.name, v.nameLength);
+    for (int32_t i = 0; i < made; ++i) {
+      b.records[firstIndex + i].label = label;
+      b.records[firstIndex + i].labelLength = v.nameLength;
+    }
+    ++index;
+  }
+  // The design counts the records that were made (the first pass may count more).
+  design->constructedCount = b.next;
+  makeUsageBlocks(design, moments, wmoments);
+  design->effectStatementsDone = 1;
+  return 0;
+}

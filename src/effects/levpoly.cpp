@@ -1,0 +1,329 @@
+// Polynomial constructed effects: option reading, the graded lexicographic term table with
+// the MDEGREE= filter, term counts and term labels. The EFFECT statement reader makes one
+// record per term (or one for all with NOSEPARATE) and labels them here.
+#include "effects/levpoly.h"
+
+#include "effects/levalloc.h"
+#include "support/hoststubs.h"
+#include "support/parsedstmt.h"
+
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+enum : int {
+  kFlagNoSeparate = 20,
+  kFlagStandardize = 21,
+  kFlagPrefixNone = 22,
+  kFlagExponent = 23,
+  kFlagExpand = 24,
+  kFlagIncludeName = 25,
+  kFlagProductNone = 26,
+  kSlotDegree = 15,
+  kSlotStdKind = 16,
+  kSlotPrefix = 17,
+  kSlotExponent = 18,
+  kSlotProduct = 19,
+  kSlotMethod = 20,
+  kSlotMdegree = 21,
+};
+
+// Largest number of term entries (variables over all terms) a polynomial may hold.
+constexpr int64_t kMaxTermEntries = INT32_MAX / 8;
+
+int32_t slotInt(const ParsedStatement* s, int k, int32_t dflt) {
+  const OptionSlot* slot = stmtSlot(s, k);
+  return slot ? static_cast<int32_t>(slot->value.number) : dflt;
+}
+
+// A text option: the slot's characters and length (the host stores the text's length).
+bool slotText(const ParsedStatement* s, int k, const char** text, int32_t* length) {
+  const OptionSlot* slot = stmtSlot(s, k);
+  if (slot == nullptr || slot->items.text == nullptr)
+    return false;
+  *text = slot->items.text;
+  *length = slot->value.list.count;
+  return true;
+}
+
+const HostVariable* numericVar(const LevDesign* design, int32_t index) {
+  return index >= 0 && index < design->numericCount ? design->numerics[index].var : nullptr;
+}
+
+} // namespace
+
+int32_t zlevBinCoef(int32_t n, int32_t k) {
+  if (k == 0 || k == n)
+    return 1;
+  if (k == 1 || k == n - 1)
+    return n;
+  if (k > n / 2)
+    k = n - k;
+  double r = static_cast<double>(n) / k;
+  for (int32_t j = k - 1; j >= 1; --j) {
+    int32_t m = n - k + j;
+    if (static_cast<double>(INT32_MAX / m) < r / j)
+      return INT32_MAX;
+    r = (r / j) * m;
+  }
+  return static_cast<int32_t>(r + 0.5);
+}
+
+int32_t zlevPolyNefts(const ParsedStatement* s, int32_t n) {
+  if (stmtFlag(s, kFlagNoSeparate))
+    return 1;
+  int32_t degree = slotInt(s, kSlotDegree, 1);
+  int32_t b = zlevBinCoef(n + degree, degree);
+  return b == INT32_MAX ? b : b - 1;
+}
+
+int32_t zlevParsePoly(LevDesign* design, PolyInfo* info, int32_t n, const int32_t* variables,
+                      const ParsedStatement* s, const char* name, int32_t nameLength) {
+  info->nVariables = n;
+  info->degree = slotInt(s, kSlotDegree, 1);
+  if (info->degree < 1)
+    info->degree = 1;
+  info->mdegree = slotInt(s, kSlotMdegree, info->degree);
+  int32_t degree = info->degree;
+  info->variables = levNew<int32_t>(static_cast<size_t>(n));
+  if (info->variables == nullptr && n > 0)
+    return 1;
+  for (int32_t i = 0; i < n; ++i)
+    info->variables[i] = variables[i];
+
+  // Counts per degree, checked against what the term table can hold.
+  int64_t terms = 0, entries = 0;
+  bool tooMany = n < 1;
+  for (int32_t k = 1; k <= degree && !tooMany; ++k) {
+    int32_t c = zlevBinCoef(n + k - 1, k);
+    terms += c;
+    entries += static_cast<int64_t>(c) * k;
+    tooMany = c == INT32_MAX || entries > kMaxTermEntries;
+  }
+  if (tooMany && n >= 1) {
+    xpmlog(174, 96, {HostMsgArg(name, nameLength)});
+    levRaise(design, 1012);
+    return 1;
+  }
+  info->degreeCount = levNew<int32_t>(static_cast<size_t>(degree));
+  info->degreeStart = levNew<int32_t>(static_cast<size_t>(degree) + 1);
+  info->multiplyStart = levNew<int32_t>(static_cast<size_t>(degree) * (n > 0 ? n : 1));
+  info->termList = levNew<int32_t>(static_cast<size_t>(entries > 0 ? entries : 1));
+  std::vector<int32_t> firstPos(static_cast<size_t>(terms > 0 ? terms : 1));
+  std::vector<int64_t> termStart(static_cast<size_t>(terms > 0 ? terms : 1) + 1);
+  if (info->degreeCount == nullptr || info->degreeStart == nullptr ||
+      info->multiplyStart == nullptr || info->termList == nullptr) {
+    xpmlog(174, 96, {HostMsgArg(name, nameLength)});
+    levRaise(design, 1012);
+    return 1;
+  }
+  // Positions of each term's variables, term after term (graded lexicographic order).
+  std::vector<int32_t> pos;
+  pos.reserve(static_cast<size_t>(entries));
+  int32_t t = 0;
+  for (int32_t i = 0; i < n; ++i, ++t) {
+    termStart[static_cast<size_t>(t)] = static_cast<int64_t>(pos.size());
+    firstPos[static_cast<size_t>(t)] = i;
+    pos.push_back(i);
+  }
+  int32_t blockStart = 0, blockEnd = n; // terms of degree k - 1
+  for (int32_t k = 2; k <= degree; ++k) {
+    int32_t newStart = t;
+    for (int32_t i = 0; i < n; ++i) {
+      int32_t first = blockStart;
+      while (first < blockEnd && firstPos[static_cast<size_t>(first)] < i)
+        ++first;
+      info->multiplyStart[(k - 1) * n + i] = first;
+      for (int32_t u = first; u < blockEnd; ++u, ++t) {
+        termStart[static_cast<size_t>(t)] = static_cast<int64_t>(pos.size());
+        firstPos[static_cast<size_t>(t)] = i;
+        pos.push_back(i);
+        int64_t from = termStart[static_cast<size_t>(u)];
+        for (int32_t e = 0; e < k - 1; ++e)
+          pos.push_back(pos[static_cast<size_t>(from + e)]);
+      }
+    }
+    blockStart = newStart;
+    blockEnd = t;
+  }
+  // Copy the kept terms (MDEGREE= drops those with one variable above it) as numeric indexes.
+  int64_t w = 0;
+  int32_t kept = 0;
+  int32_t term = 0;
+  info->degreeStart[0] = 0;
+  for (int32_t k = 1; k <= degree; ++k) {
+    int32_t count = zlevBinCoef(n + k - 1, k);
+    int32_t keptOfDegree = 0;
+    for (int32_t c = 0; c < count; ++c, ++term) {
+      const int32_t* p = pos.data() + termStart[static_cast<size_t>(term)];
+      bool drop = false;
+      if (k > info->mdegree) {
+        int32_t run = 1;
+        for (int32_t e = 1; e < k && !drop; ++e) {
+          run = p[e] == p[e - 1] ? run + 1 : 1;
+          drop = run > info->mdegree;
+        }
+      }
+      if (drop)
+        continue;
+      for (int32_t e = 0; e < k; ++e)
+        info->termList[w++] = variables[p[e]];
+      ++keptOfDegree;
+      ++kept;
+    }
+    info->degreeCount[k - 1] = keptOfDegree;
+    info->degreeStart[k] = kept;
+  }
+  info->nTerms = kept;
+
+  info->noSeparate = stmtFlag(s, kFlagNoSeparate) ? 1 : 0;
+  if (stmtFlag(s, kFlagStandardize)) {
+    info->standardize = static_cast<uint8_t>(slotInt(s, kSlotStdKind, PS_CENTERSCALE));
+    if (info->standardize != PS_NONE) {
+      if (stmtFlag(s, kFlagPrefixNone)) {
+        info->prefix = "";
+        info->prefixLength = 0;
+      } else if (!slotText(s, kSlotPrefix, &info->prefix, &info->prefixLength)) {
+        info->prefix = "s_";
+        info->prefixLength = 2;
+      }
+    }
+  }
+  if (info->prefix == nullptr)
+    info->prefix = "";
+  if (!slotText(s, kSlotExponent, &info->exponent, &info->exponentLength)) {
+    info->exponent = "^";
+    info->exponentLength = 1;
+  }
+  if (stmtFlag(s, kFlagProductNone)) {
+    info->product = "";
+    info->productLength = 0;
+  } else if (!slotText(s, kSlotProduct, &info->product, &info->productLength)) {
+    info->product = "*";
+    info->productLength = 1;
+  }
+  info->includeName = (stmtFlag(s, kFlagIncludeName) && !info->noSeparate) ? 1 : 0;
+  info->expand = stmtFlag(s, kFlagExpand) ? 1 : 0;
+  if (stmtFlag(s, kFlagExponent)) {
+    if (info->expand)
+      xpmlog(174, 72);
+    info->expand = 0;
+  }
+  if (info->standardize != PS_NONE) {
+    if (n > 0) {
+      if (info->standardize == PS_CENTER || info->standardize == PS_CENTERSCALE)
+        info->centers = levNew<double>(static_cast<size_t>(n));
+      if (info->standardize == PS_SCALE || info->standardize == PS_CENTERSCALE)
+        info->scales = levNew<double>(static_cast<size_t>(n));
+      info->statistics = levNew<double>(static_cast<size_t>(n));
+    }
+    info->stdMethod = static_cast<uint8_t>(slotInt(s, kSlotMethod, PM_RANGE));
+  }
+  return 0;
+}
+
+int32_t zlevPolyTermLen(const LevDesign* design, const PolyInfo* info, int32_t degree,
+                        const int32_t* term) {
+  int32_t length = 0;
+  for (int32_t i = 0; i < degree;) {
+    int32_t m = 1;
+    while (i + m < degree && term[i + m] == term[i])
+      ++m;
+    const HostVariable* v = numericVar(design, term[i]);
+    int32_t piece = info->prefixLength + (v ? v->nameLength : 0) + info->productLength;
+    if (info->expand) {
+      length += m * piece;
+    } else {
+      length += piece;
+      if (m > 1)
+        length += static_cast<int32_t>(std::floor(std::log10(m + 0.5))) + 1 + info->exponentLength;
+    }
+    i += m;
+  }
+  return length - info->productLength;
+}
+
+int32_t zlevPolyTermLabel(const LevDesign* design, const LevEftVar* record, int32_t degree,
+                          const int32_t* term, char* buffer) {
+  const PolyInfo* info = record->poly;
+  int32_t w = 0;
+  auto put = [&](const char* text, int32_t n) {
+    if (n > 0)
+      std::memcpy(buffer + w, text, static_cast<size_t>(n));
+    w += n;
+  };
+  for (int32_t i = 0; i < degree;) {
+    int32_t m = 1;
+    while (i + m < degree && term[i + m] == term[i])
+      ++m;
+    const HostVariable* v = numericVar(design, term[i]);
+    if (w > 0)
+      put(info->product, info->productLength);
+    int32_t copies = info->expand ? m : 1;
+    for (int32_t c = 0; c < copies; ++c) {
+      if (c > 0)
+        put(info->product, info->productLength);
+      put(info->prefix, info->prefixLength);
+      if (v != nullptr)
+        put(v->name, v->nameLength);
+    }
+    if (!info->expand && m > 1) {
+      put(info->exponent, info->exponentLength);
+      char digits[16];
+      int n = std::snprintf(digits, sizeof digits, "%d", m);
+      put(digits, n);
+    }
+    i += m;
+  }
+  buffer[w] = '\0';
+  return w;
+}
+
+int32_t zlevPolyLabel(LevDesign* design, LevEftVar* record, const char* name, int32_t nameLength) {
+  if (record->kind != EV_POLYNOMIAL || record->name != nullptr || record->poly == nullptr)
+    return 0;
+  const PolyInfo* info = record->poly;
+  if (!info->noSeparate) {
+    int32_t degree = record->numericCount;
+    int32_t len = zlevPolyTermLen(design, info, degree, record->numeric);
+    int32_t lead = info->includeName ? nameLength + 1 : 0;
+    char* text = static_cast<char*>(levAlloc(static_cast<size_t>(lead + len) + 16));
+    if (text == nullptr)
+      return 0;
+    if (lead > 0) {
+      std::memcpy(text, name, static_cast<size_t>(nameLength));
+      text[nameLength] = '_';
+    }
+    int32_t written = zlevPolyTermLabel(design, record, degree, record->numeric, text + lead);
+    record->name = text;
+    record->nameLength = lead + written;
+    return 0;
+  }
+  record->name = levStrdup(name, nameLength);
+  record->nameLength = nameLength;
+  int32_t terms = info->nTerms;
+  record->termLabels = levNew<char*>(static_cast<size_t>(terms));
+  record->termLabelLengths = levNew<int32_t>(static_cast<size_t>(terms));
+  if (record->termLabels == nullptr || record->termLabelLengths == nullptr)
+    return 0;
+  record->maxLabelLength = 0;
+  int32_t entry = 0;
+  for (int32_t k = 1, t = 0; k <= info->degree; ++k)
+    for (int32_t c = 0; c < info->degreeCount[k - 1]; ++c, ++t) {
+      const int32_t* term = info->termList + entry;
+      int32_t len = zlevPolyTermLen(design, info, k, term);
+      char* text = static_cast<char*>(levAlloc(static_cast<size_t>(len) + 16));
+      if (text == nullptr)
+        return 0;
+      record->termLabels[t] = text;
+      record->termLabelLengths[t] = zlevPolyTermLabel(design, record, k, term, text);
+      if (record->termLabelLengths[t] > record->maxLabelLength)
+        record->maxLabelLength = record->termLabelLengths[t];
+      entry += k;
+    }
+  return 0;
+}

@@ -1,0 +1,27 @@
+// Polynomial options of an EFFECT statement: zlevParsePoly fills a PolyInfo and enumerates
+// the monomial terms in graded order; the label functions name terms ("x^2*y"). The basis
+// values and standardisation statistics belong to levelisation.
+#pragma once
+
+#include "effects/levdesign.h"
+
+#include <cstdint>
+
+struct ParsedStatement;
+
+// Fills `info` for n variables (numeric indexes `variables`); 0, or 1 when the terms would
+// exceed what can be held (message 174/96, design code raised to 1012).
+int32_t zlevParsePoly(LevDesign* design, PolyInfo* info, int32_t n, const int32_t* variables,
+                      const ParsedStatement* options, const char* name, int32_t nameLength);
+// Labels one POLYNOMIAL record (a term effect, or the whole polynomial with NOSEPARATE).
+int32_t zlevPolyLabel(LevDesign* design, LevEftVar* record, const char* name, int32_t nameLength);
+// Writes the label of a term of `degree` variables (numeric indexes) into `buffer`; returns
+// its length. The buffer holds zlevPolyTermLen(...) + 1 bytes.
+int32_t zlevPolyTermLabel(const LevDesign* design, const LevEftVar* record, int32_t degree,
+                          const int32_t* term, char* buffer);
+int32_t zlevPolyTermLen(const LevDesign* design, const PolyInfo* info, int32_t degree,
+                        const int32_t* term);
+// The binomial coefficient n over k, saturating at 2147483647.
+int32_t zlevBinCoef(int32_t n, int32_t k);
+// Constructed effects a polynomial yields: 1 with NOSEPARATE, else B(n + degree, degree) - 1.
+int32_t zlevPolyNefts(const ParsedStatement* options, int32_t n);
