@@ -5,6 +5,7 @@
 #include "host/output/rvqoutput.h"
 
 #include <cstring>
+#include <vector>
 
 namespace qrxhost {
 namespace {
@@ -23,10 +24,21 @@ RvqText* rvqmsgHost(int32_t set, int32_t number) {
   return makeText(formatMessage(set, number, nullptr, 0));
 }
 
+// Values may be text handles (HostMsgArg::text): their texts are substituted; a handle
+// that the text services did not make gives an empty text.
 RvqText* rvqmsgsHost(int32_t set, int32_t number, const HostMsgArg* args, int32_t count) {
   if (count < 0 || (count > 0 && args == nullptr))
     count = 0;
-  return makeText(formatMessage(set, number, args, count));
+  std::vector<HostMsgArg> values(args, args + count);
+  for (HostMsgArg& v : values) {
+    if (v.t == nullptr)
+      continue;
+    if (isLiveText(v.t))
+      v = HostMsgArg(v.t->text.data(), static_cast<int32_t>(v.t->text.size()));
+    else
+      v = HostMsgArg("", 0);
+  }
+  return makeText(formatMessage(set, number, values.data(), count));
 }
 
 RvqText* rvqtxtHost(const char* text, int32_t length) { return literal(text, length); }

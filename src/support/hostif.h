@@ -28,6 +28,8 @@ bool isHostMissing(double value);
 // Numbered messages
 // ---------------------------------------------------------------------------------------
 
+struct RvqText;
+
 // One substitution value of a numbered message.
 struct HostMsgArg {
   enum Kind : int32_t { Int = 1, Dbl = 2, Str = 3 } kind = Int;
@@ -35,6 +37,8 @@ struct HostMsgArg {
   double d = 0.0;
   const char* s = nullptr; // 8-bit text of length len (no terminator needed)
   int32_t len = 0;
+  // A text handle as the value (made by text(); rvqmsgs substitutes its text).
+  const RvqText* t = nullptr;
 
   HostMsgArg() = default;
   HostMsgArg(int v) : kind(Int), i(v) {}
@@ -44,6 +48,12 @@ struct HostMsgArg {
   HostMsgArg(double v) : kind(Dbl), d(v) {}
   HostMsgArg(const char* v);
   HostMsgArg(const char* v, int32_t n) : kind(Str), s(v), len(n) {}
+  static HostMsgArg text(const RvqText* handle) {
+    HostMsgArg a;
+    a.kind = Str;
+    a.t = handle;
+    return a;
+  }
 };
 
 // Message severities known to the host catalogue.

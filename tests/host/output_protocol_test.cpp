@@ -579,6 +579,13 @@ TEST_F(OutputProtocol, TextServicesAndHandleLifetime) {
   EXPECT_EQ(t->rvqmsg(848, 100)->text, formatMessage(848, 100, nullptr, 0));
   HostMsgArg args[] = {HostMsgArg(7), HostMsgArg("xy", 2)};
   EXPECT_EQ(t->rvqmsgs(848, 1151, args, 2)->text, formatMessage(848, 1151, args, 2));
+  // A text handle as a substitution value stands for its text.
+  HostMsgArg withHandle[] = {HostMsgArg(7), HostMsgArg::text(t->rvqtxt("xy", 2))};
+  EXPECT_EQ(t->rvqmsgs(848, 1151, withHandle, 2)->text, formatMessage(848, 1151, args, 2));
+  RvqText forged{"forged", nullptr};
+  HostMsgArg forgedArg[] = {HostMsgArg(7), HostMsgArg::text(&forged)};
+  HostMsgArg emptyArg[] = {HostMsgArg(7), HostMsgArg("", 0)};
+  EXPECT_EQ(t->rvqmsgs(848, 1151, forgedArg, 2)->text, formatMessage(848, 1151, emptyArg, 2));
 
   // A handle of an ended step is no longer accepted; the finished document stays readable.
   RvqText* old = txt("old");
