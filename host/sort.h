@@ -8,8 +8,8 @@
 namespace qrxhost {
 
 // Statuses of the sort service besides those the routines return.
-inline constexpr int32_t kSortBadBlock = -3;  // no get or put routine, bad record length or key
-inline constexpr int32_t kSortNoMemory = -2;  // the records could not be held
+inline constexpr int32_t kSortBadBlock = -3; // no get or put routine, bad record length or key
+inline constexpr int32_t kSortNoMemory = -2; // the records could not be held
 
 // The group vector with zsortap.
 HostSortServices* sortServices();

@@ -74,7 +74,8 @@ inline Links* target(const Links* n, int d) {
   return reinterpret_cast<Links*>(n->word[d] & ~kQkAvlTagMask);
 }
 inline int balanceOf(const Links* n) {
-  return static_cast<int>(n->word[1] & kQkAvlBalance) - static_cast<int>(n->word[0] & kQkAvlBalance);
+  return static_cast<int>(n->word[1] & kQkAvlBalance) -
+         static_cast<int>(n->word[0] & kQkAvlBalance);
 }
 inline void setBalance(Links* n, int b) {
   n->word[0] = (n->word[0] & ~kQkAvlBalance) | (b < 0 ? kQkAvlBalance : 0);
@@ -338,9 +339,7 @@ QkAvlTree* createTree(QkAvlExtension* /*extension*/, const QkAvlDescriptor* desc
   return &t->pub;
 }
 
-void unloadQkavlt(QkExtension* extension) {
-  delete reinterpret_cast<QkAvlExtension*>(extension);
-}
+void unloadQkavlt(QkExtension* extension) { delete reinterpret_cast<QkAvlExtension*>(extension); }
 
 } // namespace
 

@@ -100,8 +100,7 @@ ZavlNode* rotateDouble(ZavlNode* y, int a) {
   return w;
 }
 
-template <class Key>
-void* add(void** root, void* record, const Key& key) {
+template <class Key> void* add(void** root, void* record, const Key& key) {
   ZavlNode* n = N(record);
   if (*root == nullptr) {
     n->left = n->right = 1;
@@ -158,8 +157,7 @@ void* add(void** root, void* record, const Key& key) {
   return n;
 }
 
-template <class Key>
-void* find(void* root, const void* k, const Key& key) {
+template <class Key> void* find(void* root, const void* k, const Key& key) {
   ZavlNode* p = N(root);
   while (p) {
     int c = key.compare(k, p);
@@ -173,8 +171,7 @@ void* find(void* root, const void* k, const Key& key) {
   return nullptr;
 }
 
-template <class Key>
-void* remove(void** root, const void* keyRecord, const Key& key) {
+template <class Key> void* remove(void** root, const void* keyRecord, const Key& key) {
   if (*root == nullptr)
     return nullptr;
   const void* k = key.keyOf(keyRecord);
@@ -258,7 +255,7 @@ void* remove(void** root, const void* keyRecord, const Key& key) {
     if (y->balance == -s)
       break; // was balanced: the height is unchanged
     if (y->balance == 0)
-      continue; // got lower: go on
+      continue;       // got lower: go on
     int a = 1 - side; // y leans by 2 towards a
     int sa = -s;
     ZavlNode* x = target(y, a);

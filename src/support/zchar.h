@@ -7,8 +7,11 @@
 #include <array>
 #include <cstdint>
 
+// The host's 32-bit character under the name the conversions carry.
+using QKChar = QkChar;
+
 // Status codes of the conversions; the second overrides the first.
-inline constexpr uint32_t kQkCharTruncated = 0x803fe807u;  // the output was too short
+inline constexpr uint32_t kQkCharTruncated = 0x803fe807u;   // the output was too short
 inline constexpr uint32_t kQkCharSubstituted = 0x803fe808u; // a character above 255 became 26
 // The substitute character written for a 32-bit character without an 8-bit form.
 inline constexpr char kQkCharSubstitute = 26;

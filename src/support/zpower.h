@@ -7,9 +7,9 @@
 // Status codes of zpower.
 enum ZpowerStatus : int32_t {
   ZPOWER_OK = 0,
-  ZPOWER_OVERFLOW = 1,    // the result would overflow
-  ZPOWER_NEGATIVE = 2,    // negative base with an exponent that is not an integer
-  ZPOWER_ZERO_BASE = 3,   // zero base with an exponent that is not positive
+  ZPOWER_OVERFLOW = 1,  // the result would overflow
+  ZPOWER_NEGATIVE = 2,  // negative base with an exponent that is not an integer
+  ZPOWER_ZERO_BASE = 3, // zero base with an exponent that is not positive
 };
 
 // x to the power y. On status 1, 2 and 3 the result is the missing value; a missing or NaN

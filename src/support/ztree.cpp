@@ -91,7 +91,7 @@ void* ztrebdf(void** root, void* node, int32_t length, int32_t offset, ZtreCompa
     *root = n;
     return n;
   }
-  ZtreNode* t = nullptr; // parent of s
+  ZtreNode* t = nullptr;  // parent of s
   ZtreNode* s = N(*root); // the rebalancing point
   ZtreNode* p = s;
   for (;;) {

@@ -22,7 +22,7 @@ using ZtreCompare = int32_t (*)(const void* a, const void* b, int32_t length, in
 
 // Statuses of ztreord.
 enum ZtreWalkStatus : int32_t {
-  ZTRE_WALK_OK = 0,        // a record, or the regular end of the walk
+  ZTRE_WALK_OK = 0,         // a record, or the regular end of the walk
   ZTRE_WALK_NO_MEMORY = -2, // the walk record could not be allocated
   ZTRE_WALK_OVERFLOW = -3,  // the tree is deeper than the walk stack (not an AVL tree)
 };

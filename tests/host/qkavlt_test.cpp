@@ -52,7 +52,8 @@ int check(const void* n, std::vector<const void*>& order) {
   int hl = thread(word(n, 0)) ? 0 : check(addr(word(n, 0)), order);
   order.push_back(n);
   int hr = thread(word(n, 1)) ? 0 : check(addr(word(n, 1)), order);
-  int bal = static_cast<int>(word(n, 1) & kQkAvlBalance) - static_cast<int>(word(n, 0) & kQkAvlBalance);
+  int bal =
+      static_cast<int>(word(n, 1) & kQkAvlBalance) - static_cast<int>(word(n, 0) & kQkAvlBalance);
   EXPECT_EQ(bal, hr - hl);
   EXPECT_LE(std::abs(hr - hl), 1);
   return 1 + std::max(hl, hr);

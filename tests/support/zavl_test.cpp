@@ -45,8 +45,7 @@ int checkSubtree(ZavlNode* n, std::vector<ZavlNode*>& order) {
 
 // Verifies the whole tree: AVL shape, every thread pointing to the in-order neighbour (1 at
 // the ends), and in-order keys strictly ascending under the given comparison.
-template <class Less>
-void checkTree(void* root, Less less) {
+template <class Less> void checkTree(void* root, Less less) {
   if (!root)
     return;
   std::vector<ZavlNode*> order;

@@ -27,11 +27,11 @@ TEST(Zcase, ReferenceRows) {
   EXPECT_EQ(skzUpperChar(0x0180), 0x0180u);
   EXPECT_EQ(skzUpperChar(0x0253), 0x0181u);
   EXPECT_EQ(skzUpperChar(0x00E9), 0x00C9u);
-  EXPECT_EQ(skzUpperChar(0x03B1), 0x0391u); // Greek alpha
-  EXPECT_EQ(skzLowerChar(0x0410), 0x0430u); // Cyrillic A
+  EXPECT_EQ(skzUpperChar(0x03B1), 0x0391u);   // Greek alpha
+  EXPECT_EQ(skzLowerChar(0x0410), 0x0430u);   // Cyrillic A
   EXPECT_EQ(skzLowerChar(0x10400), 0x10400u); // never mapped at or above 65536
   EXPECT_EQ(skzLowerChar(0xFFFFFFFFu), 0xFFFFFFFFu);
-  EXPECT_EQ(skz_metatable[0], 0); // the first block owns the first row
+  EXPECT_EQ(skz_metatable[0], 0);            // the first block owns the first row
   EXPECT_EQ(skz_metatable[0x4E00 >> 7], -1); // ideographs have no case
 }
 

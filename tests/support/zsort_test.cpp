@@ -57,8 +57,7 @@ int32_t fakeZsortap(HostSortBlock* block) {
   int32_t rc = reinterpret_cast<StartFn>(block->callables[SORT_START])(block);
   std::copy(std::begin(block->callables), std::end(block->callables), seenCallables);
   auto get = reinterpret_cast<int32_t (*)(HostSortBlock*, void**)>(block->callables[SORT_GET]);
-  auto put =
-      reinterpret_cast<int32_t (*)(HostSortBlock*, const void*)>(block->callables[SORT_PUT]);
+  auto put = reinterpret_cast<int32_t (*)(HostSortBlock*, const void*)>(block->callables[SORT_PUT]);
   if (!get || !put)
     return -1;
   std::vector<double> recs;
