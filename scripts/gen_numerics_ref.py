@@ -113,7 +113,8 @@ def ibeta():
 
 
 def gamma_pq(a, x):
-    """Regularised P(a, x) and Q(a, x): series below a + 1, Legendre's fraction above."""
+    """Regularised P(a, x) and Q(a, x): series below a + 1, Legendre's fraction above
+    (modified Lentz), in 70-digit arithmetic."""
     with mp.workdps(70):
         a, x = mp.mpf(a), mp.mpf(x)
         lead = a * mp.log(x) - x - mp.loggamma(a)
@@ -127,29 +128,31 @@ def gamma_pq(a, x):
                 if term < s * mp.mpf(10) ** -65:
                     break
             P = mp.exp(lead) * s
-            return +P, 1 - P
-        # modified Lentz for Gamma(a, x) / (e^-x x^a)
-        tiny = mp.mpf(10) ** -300
-        b = x + 1 - a
-        c = 1 / tiny
-        d = 1 / b
-        h = d
-        i = 0
-        while True:
-            i += 1
-            an = -i * (i - a)
-            b += 2
-            d = an * d + b
-            d = tiny if d == 0 else d
-            c = b + an / c
-            c = tiny if c == 0 else c
-            d = 1 / d
-            delta = d * c
-            h *= delta
-            if abs(delta - 1) < mp.mpf(10) ** -65:
-                break
-        Q = mp.exp(lead) * h
-        return 1 - Q, +Q
+            lo, up = P, 1 - P
+        else:
+            tiny = mp.mpf(10) ** -300
+            b = x + 1 - a
+            c = 1 / tiny
+            d = 1 / b
+            h = d
+            i = 0
+            while True:
+                i += 1
+                an = -i * (i - a)
+                b += 2
+                d = an * d + b
+                d = tiny if d == 0 else d
+                c = b + an / c
+                c = tiny if c == 0 else c
+                d = 1 / d
+                delta = d * c
+                h *= delta
+                if abs(delta - 1) < mp.mpf(10) ** -65:
+                    break
+            Q = mp.exp(lead) * h
+            lo, up = 1 - Q, Q
+    # Round to the working precision outside the wider context (see beta_pq).
+    return +lo, +up
 
 
 def gamma_tails():
@@ -250,7 +253,10 @@ def beta_pq(a, b, x):
             if abs(delta - 1) < mp.mpf(10) ** -70:
                 break
         small = mp.exp(lead) * h
-        return (1 - small, +small) if swap else (+small, 1 - small)
+        lo, up = (1 - small, small) if swap else (small, 1 - small)
+    # Round to the working precision outside the wider context: mpmath's log misbehaves on
+    # values that keep more bits than the current precision.
+    return +lo, +up
 
 
 def ftails():
