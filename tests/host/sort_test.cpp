@@ -127,3 +127,44 @@ TEST(HostSort, CallerCompareAndFailures) {
 }
 
 } // namespace
+
+#include "host/hostcore.h"
+#include "support/hoststubs.h"
+#include "support/zsort.h"
+
+namespace {
+
+int startCount = 0;
+int32_t startJob(HostSortBlock* b) {
+  ++startCount;
+  // The start routine may still fill routine words; they are registered after it.
+  b->routines[SORT_PUT] = reinterpret_cast<HostRoutine>(&putRow);
+  return 0;
+}
+
+TEST(HostSort, ModuleWrapperDrivesTheHostSort) {
+  HostControlBlock* saved = v_global_gcb_anchor;
+  v_global_gcb_anchor = qrxhost::hostControlBlock();
+  Job j;
+  for (int i = 0; i < 50; ++i)
+    j.in.push_back({static_cast<double>((i * 37) % 50), i, 0});
+  HostSortKey key{offsetof(Row, value), 8, 1, 1};
+  j.block.user = &j;
+  j.block.recordLength = sizeof(Row);
+  j.block.keys = &key;
+  j.block.keyCount = 1;
+  j.block.routines[SORT_START] = reinterpret_cast<HostRoutine>(&startJob);
+  j.block.routines[SORT_GET] = reinterpret_cast<HostRoutine>(&getRow);
+  j.block.routines[SORT_RELEASE] = reinterpret_cast<HostRoutine>(&releaseRow);
+  EXPECT_EQ(zsort(&j.block), 0);
+  v_global_gcb_anchor = saved;
+  EXPECT_EQ(startCount, 1);
+  ASSERT_EQ(j.out.size(), 50u);
+  for (int i = 0; i < 50; ++i)
+    EXPECT_EQ(j.out[i].value, static_cast<double>(i));
+  EXPECT_EQ(j.released, 1);
+  for (HostRoutine c : j.block.callables)
+    EXPECT_EQ(c, nullptr);
+}
+
+} // namespace
