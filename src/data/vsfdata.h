@@ -1,46 +1,129 @@
-// Data pages, page files, scratch files and the thread pool: the entries the driver calls.
+// Data pages of a BY group: the settings the reading pass and the data passes read, the
+// source of observations and design rows it reads from, the reading pass and read
+// preparation, and the entries the driver calls. Page files, scratch files, the thread
+// pool and the frame have their own headers, included here for the driver.
 #pragma once
 
+#include "data/vsfscratchfile.h"
+#include "data/vsfthread.h"
+#include "data/vsfutilfile.h"
+#include "data/zpuddle.h"
 #include "support/hostif.h"
 
+#include <cstdint>
+
 struct VsfContext;
+struct VsfModel;
 
-// One page file of the page-file vector.
-struct VsfUtilFile;
+// Partition roles of a row.
+enum VsfRole : int32_t { VSF_ROLE_NONE = 0, VSF_ROLE_TRAIN = 1, VSF_ROLE_VALIDATE = 2, VSF_ROLE_TEST = 4 };
+// CVMETHOD= values (the codes of VsfCvMethod).
+inline constexpr int32_t VSF_CV_RANDOM = 1, VSF_CV_BLOCK = 2, VSF_CV_SPLIT = 3, VSF_CV_INDEX = 4;
+// The fold code of a row that has no fold yet.
+inline constexpr int32_t kVsfNoFold = -999;
 
-// The page-file vector.
-struct VsfBagVec {
-  VsfUtilFile** files;
-  int32_t count;
-  int32_t capacity;
+// One entry of the model's effect list: the model effect, its column count and, for a
+// split effect, the positions of the kept columns within the effect (null: all, in order).
+struct VsfEffectEntry {
+  int32_t effect;
+  int32_t columnCount;
+  const int32_t* columnList;
+  int32_t firstColumn; // the effect's first design column (0-based)
+  uint8_t sparseVote;  // the design's vote for a sparse representation (useSparseRepresentation)
 };
 
-// A byte-block scratch file with a running position.
-struct VsfScratch {
-  QkExtension* file; // the open scratch file, null when none
-  int64_t position;
-  int64_t words[4];
+// A PARTITION TRAIN=, VALIDATE= or TEST= value: length 0 absent, negative blank.
+struct VsfRoleValue {
+  const char* text;
+  int32_t length;
 };
 
-// The thread-pool record.
-struct ThreadPuddle {
-  void* pool; // the pool handle; null when not running
-  int32_t count;
+// Everything the reading pass, the read preparation and the frame read of the options,
+// the PERFORMANCE settings and the context.
+struct VsfDataSettings {
+  // Threads.
+  int32_t threadCount; // page threads; lowered by the read preparation
+  uint8_t threadingOn;
+  int32_t cpuCount;
+  // PERFORMANCE utility settings.
+  uint8_t forceDense, forceSparse, utilDetails;
+  int32_t utilAccess; // 4, or 2
+  int32_t utilPageSize, utilBuffers;
+  // MODEL and procedure options.
+  int32_t method, maxSteps, steps, forcedIn;
+  uint8_t noint, weightGiven, freqGiven, roleCodes;
+  int32_t cvMethod; // 0 none
+  uint8_t cv, xcv;  // fold codes for ordinary / external cross validation
+  int32_t folds;    // k
+  uint8_t split, resampling, rewritePages, fullBuild, incrementalBuild, numericOptionByte;
+  uint8_t noStandardize, refit, noprint, resampleFromScratch, enTuneRows;
+  int32_t l2Steps;
+  double testFraction, validateFraction, trainFraction;
+  uint8_t roleVar; // PARTITION ROLEVAR= given
+  VsfRoleValue trainValue, validateValue, testValue;
+  uint8_t testData, valData; // TESTDATA=, VALDATA= given
+  int32_t optionCount;       // the further count copied into the model
+  // The design.
+  int32_t columnCount; // N
+  const VsfEffectEntry* entries;
+  int32_t entryCount; // E
+  int32_t modelEffectCount;
+  int64_t* seed; // the working seed of the uniform stream
 };
 
-struct QkExtensionSet {
-  QkHandle* qk;
-  QkExtension* qkpgf;
-  QkExtension* qkbkf;
-  QkExtension* qkupath;
-  QkExtension* qkavlt;
+// Where the reading pass gets observations and design rows (the design context in a run).
+struct VsfRowSource {
+  void* self;
+  // Starts a pass over DATA= (0), TESTDATA= (1) or VALDATA= (2) at the current BY group;
+  // non-zero: that data set is not in step with the BY group (already reported) and is
+  // skipped.
+  int32_t (*begin)(void* self, int32_t which);
+  // Ends a TESTDATA= or VALDATA= pass (restores what begin changed).
+  void (*end)(void* self, int32_t which);
+  // 1 while an observation is current.
+  int32_t (*next)(void* self);
+  // The row status (bits of the design row protocol) with the response, weight and
+  // frequency (weight, frequency null when not wanted).
+  int32_t (*status)(void* self, double* response, double* weight, double* frequency);
+  // The N design values of the current observation.
+  void (*row)(void* self, double* values);
+  // The ROLEVAR value of the current observation.
+  void (*roleValue)(void* self, const char** text, int32_t* length);
+  // The 0-based level of the CVMETHOD=INDEX variable of the current observation.
+  int32_t (*indexLevel)(void* self);
+  // TESTDATA=/VALDATA= rows with explanatory values missing: 1 when a CLASS value has no
+  // level; else adds 1 to counters[e] for every effect whose level combination is unknown.
+  int32_t (*unknownLevels)(void* self, int32_t* counters);
+  // The name of model effect e.
+  const char* (*effectName)(void* self, int32_t e);
 };
 
-int32_t vsfInitializeThreads(ThreadPuddle* puddle, int32_t count);
-void vsfTerminateThreads(ThreadPuddle* puddle);
-void zpudt(ThreadPuddle* puddle);
+// Sparse or dense by the design's traits of one effect.
+struct VsfEffectTraits {
+  int32_t columnCount;
+  int32_t classCount;      // CLASS variables of the effect
+  uint8_t glm;             // the statement-wide GLM coding
+  const int32_t* codings;  // per CLASS variable its ClassCoding code
+  uint8_t bigBsplineBasis; // a B-spline constructed effect (no continuation piece) of > 10 columns
+};
+// ClassCoding codes that vote.
+enum VsfCodingVote : int32_t { VSF_CODE_EFFECT = 1, VSF_CODE_REFERENCE = 2, VSF_CODE_ORDINAL = 4, VSF_CODE_BATHTUB = 5 };
+int32_t useSparseRepresentation(const VsfEffectTraits& traits);
+
+// The page-level state of a reading pass, for the tests and the completion.
+struct VsfReadResult {
+  int64_t pagesWritten;
+  int32_t maxRowsPerPage;
+};
+
+// Read preparation: memory budget, thread count and in-memory limits. 0, -2, or -16 after
+// message 848/145 (*returnCode raised to at least 1012).
+int32_t vsfPrepRead(VsfDataSettings* settings, VsfBagVec* bags, int32_t* returnCode);
+
+// The reading pass over an explicit row source: pages, counts and sums into the model.
+int32_t vsfReadPass(VsfDataSettings* settings, VsfRowSource* source, VsfModel* model,
+                    VsfBagVec* bags, QkExtensionSet* exts, QkPool* byPool, QkPool* pagePool,
+                    int32_t* returnCode, VsfReadResult* result);
+
+// The entries the driver calls.
 int32_t vsfData(VsfContext* context);
-void vsfBagVecRelease(VsfBagVec* vec, QkExtensionSet* exts);
-int32_t vsfCreateScratch(VsfScratch* scratch, QkExtensionSet* exts, int64_t w0, int64_t w1,
-                         int64_t w2, int64_t w3, uint8_t* out);
-void vsfFreeScratch(VsfScratch* scratch, QkExtensionSet* exts);

@@ -1,0 +1,684 @@
+// The reading pass of a BY group: DATA=, then TESTDATA= and VALDATA=, read once into pages
+// of dense or sparse design rows with weights, frequencies, roles and folds; the counts and
+// sums the fit starts from; and the completion (column statistics, counts in the model,
+// BLOCK folds, reopening the page files for reading). Rows come from a VsfRowSource.
+#include "data/vsfdata.h"
+
+#include "data/vsfpage.h"
+#include "design/levreg.h"
+#include "driver/vsfcontext.h"
+#include "model/vsfmodel.h"
+#include "numerics/zranuni.h"
+#include "support/hoststubs.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+int roleIndex(int32_t role) { return role == 4 ? 3 : role; }
+
+template <class T> T* allocArray(QkPool* pool, int64_t n, bool zeroed = true) {
+  if (n <= 0)
+    n = 1;
+  return static_cast<T*>(pool->allocate(pool, sizeof(T) * static_cast<size_t>(n),
+                                        zeroed ? kQkZeroed : 0));
+}
+
+// Counters and sums of the pass.
+struct Totals {
+  double obsRead = 0, freqRead = 0, kept = 0, freqKept = 0;
+  double rows[4] = {0, 0, 0, 0}, freq[4] = {0, 0, 0, 0}, weight[4] = {0, 0, 0, 0};
+  double sumY = 0, sumYY = 0;
+  double extraRead[3] = {0, 0, 0}, extraFreq[3] = {0, 0, 0};
+};
+
+struct Pass {
+  VsfDataSettings* s;
+  VsfRowSource* src;
+  VsfModel* model;
+  VsfBagVec* bags;
+  QkPool* pagePool;
+  int32_t* returnCode;
+  VsfPageWriter writer;
+  VsfRowLayout layout;
+  double* full;
+  double* stageD;
+  int32_t* stageC;
+  int32_t stagedDoubles = 0, stagedCodes = 0;
+  Totals t;
+  double* colSum;
+  double* colSumSq;
+  int32_t splitCounter = 0;
+  bool rowsStored = false;
+};
+
+// The role of a DATA= row.
+int32_t dataRole(Pass& p) {
+  VsfDataSettings* s = p.s;
+  if (!s->roleVar) {
+    if (s->trainFraction == 1.0)
+      return VSF_ROLE_TRAIN;
+    double u = zranuni(s->seed);
+    if (u <= s->testFraction)
+      return VSF_ROLE_TEST;
+    if (u <= s->testFraction + s->validateFraction)
+      return VSF_ROLE_VALIDATE;
+    return VSF_ROLE_TRAIN;
+  }
+  const char* text = nullptr;
+  int32_t len = 0;
+  p.src->roleValue(p.src->self, &text, &len);
+  // Leading blanks are stripped, trailing blanks do not count.
+  while (len > 0 && text[0] == ' ') {
+    ++text;
+    --len;
+  }
+  while (len > 0 && text[len - 1] == ' ')
+    --len;
+  const VsfRoleValue* values[3] = {&s->trainValue, &s->validateValue, &s->testValue};
+  const int32_t roles[3] = {VSF_ROLE_TRAIN, VSF_ROLE_VALIDATE, VSF_ROLE_TEST};
+  for (int i = 0; i < 3; ++i) {
+    const VsfRoleValue& v = *values[i];
+    if (len == 0 ? v.length < 0
+                 : (v.length == len && std::memcmp(v.text, text, static_cast<size_t>(len)) == 0))
+      return roles[i];
+  }
+  if (s->trainValue.length == 0)
+    return VSF_ROLE_TRAIN;
+  return (s->testValue.length != 0 || s->testData) ? VSF_ROLE_NONE : VSF_ROLE_TEST;
+}
+
+int32_t dataFold(Pass& p) {
+  VsfDataSettings* s = p.s;
+  switch (s->cvMethod) {
+  case VSF_CV_RANDOM:
+    return static_cast<int32_t>(zranuni(s->seed) * s->folds);
+  case VSF_CV_SPLIT: {
+    int32_t f = p.splitCounter;
+    p.splitCounter = (p.splitCounter + 1) % std::max(s->folds, 1);
+    return f;
+  }
+  case VSF_CV_INDEX:
+    return p.src->indexLevel(p.src->self);
+  default:
+    return kVsfNoFold;
+  }
+}
+
+// Stages the current observation's row: doubles and (backward) codes.
+void buildRow(Pass& p, double y, double w, double f, int32_t role, int32_t fold) {
+  const VsfRowLayout& L = p.layout;
+  const VsfDataSettings* s = p.s;
+  int32_t nd = 0;
+  if (s->weightGiven)
+    p.stageD[nd++] = w;
+  if (s->freqGiven)
+    p.stageD[nd++] = f;
+  if (s->resampling)
+    p.stageD[nd++] = 0.0; // filled by the resampling kernels before any pass reads it
+  p.stageD[nd++] = y;
+  p.src->row(p.src->self, p.full);
+  for (int32_t i = 0; i < L.entryCount; ++i) {
+    const VsfEffectEntry& e = s->entries[i];
+    if (L.denseOffset[i] < 0)
+      continue;
+    for (int32_t c = 0; c < e.columnCount; ++c)
+      p.stageD[nd++] = p.full[e.firstColumn + (e.columnList ? e.columnList[c] : c)];
+  }
+  // Codes, first code in the last slot.
+  const int32_t top = L.codeCapacity - 1;
+  int32_t nc = 0;
+  auto code = [&](int32_t v) { p.stageC[top - nc++] = v; };
+  if (L.hasFold)
+    code(fold);
+  if (L.hasRole)
+    code(role);
+  int32_t countsAt = nc;
+  nc += L.sparseCount; // cumulative counts, filled below
+  int32_t stored = 0;
+  for (int32_t k = 0; k < L.sparseCount; ++k) {
+    const VsfEffectEntry& e = s->entries[L.sparseList[k]];
+    for (int32_t c = 0; c < e.columnCount; ++c) {
+      double v = p.full[e.firstColumn + (e.columnList ? e.columnList[c] : c)];
+      if (v != 0.0) {
+        p.stageD[nd++] = v;
+        code(c);
+        ++stored;
+      }
+    }
+    p.stageC[top - countsAt - k] = stored;
+  }
+  p.stagedDoubles = nd;
+  p.stagedCodes = nc;
+}
+
+// Places the staged row; opens and closes pages as needed.
+int32_t placeRow(Pass& p) {
+  VsfPageWriter& w = p.writer;
+  const int32_t* codes = p.stageC + (p.layout.codeCapacity - p.stagedCodes);
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    if (!w.open) {
+      int32_t rc = vsfPageOpen(&w, p.bags, p.pagePool);
+      if (rc != 0) {
+        if (rc == -7)
+          *p.returnCode = std::max(*p.returnCode, 1016);
+        return rc;
+      }
+    }
+    if (vsfPagePut(&w, p.stageD, p.stagedDoubles, codes, p.stagedCodes))
+      return 0;
+    if (w.rows == 0) {
+      // A fresh page is sized to hold the largest row; reaching here is a bug.
+      xebug("vsfData: a design row does not fit on an empty page");
+      return -99;
+    }
+    int32_t rc = vsfPageClose(&w, p.bags);
+    if (rc != 0) {
+      *p.returnCode = std::max(*p.returnCode, 1020);
+      return rc;
+    }
+  }
+  return 0;
+}
+
+// Reads one data set: which 0 DATA=, 1 TESTDATA=, 2 VALDATA=.
+int32_t readDataSet(Pass& p, int32_t which) {
+  VsfDataSettings* s = p.s;
+  VsfRowSource* src = p.src;
+  VsfModel* m = p.model;
+  const bool weighted = s->weightGiven || s->freqGiven;
+  int32_t* counters = nullptr;
+  int32_t unknownClass = 0;
+  if (which != 0) {
+    counters = allocArray<int32_t>(m->pool != nullptr ? m->pool : p.bags->pool,
+                                   s->modelEffectCount);
+    if (counters == nullptr)
+      return -2;
+  }
+  if (src->begin(src->self, which) != 0)
+    return 0; // not in step with the BY group: reported, skipped for this group
+  while (src->next(src->self) == 1) {
+    double y = 0.0, w = 1.0, f = 1.0;
+    if (which == 0)
+      p.t.obsRead += 1;
+    else
+      p.t.extraRead[which] += 1;
+    int32_t st = src->status(src->self, &y, s->weightGiven ? &w : nullptr,
+                             s->freqGiven ? &f : nullptr);
+    if (s->freqGiven && !isHostMissing(f)) {
+      if (std::fabs(f) < 4503599627370496.0)
+        f = std::floor(f);
+      if (!(f > 0.0))
+        continue;
+    }
+    if (!isHostMissing(f)) {
+      if (which == 0)
+        p.t.freqRead += f;
+      else
+        p.t.extraFreq[which] += f;
+    }
+    if (which != 0 && (st & 0x02)) {
+      if (src->unknownLevels(src->self, counters))
+        unknownClass = 1;
+      continue;
+    }
+    if (st & (which == 0 ? 0x23 : 0x25))
+      continue;
+    const double wf = weighted ? w * f : 1.0;
+    if (weighted && !(wf > 0.0))
+      continue;
+    if (st & 0x04)
+      continue; // response missing: not stored
+    int32_t role, fold = kVsfNoFold;
+    if (which == 0) {
+      role = dataRole(p);
+      if (role == VSF_ROLE_TRAIN && p.layout.hasFold)
+        fold = dataFold(p);
+    } else {
+      role = which == 1 ? VSF_ROLE_TEST : VSF_ROLE_VALIDATE;
+    }
+    buildRow(p, y, w, f, role, fold);
+    int32_t rc = placeRow(p);
+    if (rc != 0)
+      return rc;
+    p.rowsStored = true;
+    const int ri = roleIndex(role);
+    if (which == 0) {
+      p.t.kept += 1;
+      p.t.freqKept += f;
+      p.t.rows[ri] += 1;
+      p.t.freq[ri] += f;
+      if (role != VSF_ROLE_NONE)
+        p.t.weight[ri] += wf;
+      if (role == VSF_ROLE_TRAIN) {
+        if (s->resampling && p.t.freq[1] > 2147483647.0) {
+          xpmlog(848, 263, {2147483647});
+          *p.returnCode = std::max(*p.returnCode, 1012);
+          return -39;
+        }
+        const double ww = weighted ? wf : 1.0;
+        p.t.sumY += y * ww;
+        p.t.sumYY += y * y * ww;
+        for (int32_t c = 0; c < s->columnCount; ++c) {
+          double x = p.full[c];
+          if (x != 0.0) {
+            p.colSum[c] += x * ww;
+            p.colSumSq[c] += x * x * ww;
+          }
+        }
+      }
+    } else {
+      p.t.rows[ri] += 1;
+      p.t.freq[ri] += f;
+    }
+  }
+  if (which != 0) {
+    src->end(src->self, which);
+    if (unknownClass)
+      xpmlog(848, which == 1 ? 195 : 196);
+    for (int32_t e = 0; e < s->modelEffectCount; ++e)
+      if (counters[e] != 0)
+        xpmlog(848, which == 1 ? 180 : 181, {src->effectName(src->self, e)});
+  }
+  return 0;
+}
+
+// Writes the BLOCK cross-validation folds into the TRAIN rows, in page order.
+int32_t blockFolds(Pass& p) {
+  const VsfDataSettings* s = p.s;
+  const int64_t n = static_cast<int64_t>(p.t.rows[1]);
+  const int64_t k = std::max(s->folds, 1);
+  const int64_t block = n / k;
+  int64_t r = n - k * block;
+  int64_t bound = block;
+  if (r > 0) {
+    ++bound;
+    --r;
+  }
+  int32_t fold = 0;
+  int64_t count = 0;
+  auto* pgf = reinterpret_cast<QkPgfExtension*>(p.bags->pageService);
+  const uint32_t F = p.bags->count;
+  for (int64_t pk = 0; pk < p.writer.pagesWritten; ++pk) {
+    VsfUtilFile& file = p.bags->files[pk % F];
+    const int64_t j = pk / F;
+    bool onDisk = j >= file.memLimit;
+    unsigned char* page;
+    if (!onDisk) {
+      page = static_cast<unsigned char*>(file.memPages[j]);
+    } else {
+      file.page.pageNumber = j - file.memLimit + 1;
+      if (pgf->qkpgfReadPage(file.file, &file.page, 0) != 0) {
+        xpmlog(848, 138);
+        *p.returnCode = std::max(*p.returnCode, 1020);
+        return -11;
+      }
+      page = static_cast<unsigned char*>(file.page.buffer);
+    }
+    VsfRowCursor cur;
+    vsfRowCursorStart(&cur, page, file.page.pageSize);
+    while (vsfRowCursorNext(&cur, &p.layout)) {
+      int32_t* codes = cur.codeEnd;
+      codes[-1] = fold; // the fold is the first code of the row
+      bool train = !p.layout.hasRole || codes[-2] == VSF_ROLE_TRAIN;
+      if (train && ++count == bound) {
+        ++fold;
+        bound += block;
+        if (r > 0) {
+          ++bound;
+          --r;
+        }
+      }
+    }
+    if (onDisk && pgf->qkpgfWritePage(file.file, &file.page, 0) != 0) {
+      xpmlog(848, 139);
+      *p.returnCode = std::max(*p.returnCode, 1020);
+      return -12;
+    }
+  }
+  return 0;
+}
+
+// Column means and scales, and the counts of the pass, into the model.
+void storeTotals(Pass& p) {
+  VsfModel* m = p.model;
+  const VsfDataSettings* s = p.s;
+  const Totals& t = p.t;
+  const double W = t.weight[1], F = t.freq[1];
+  const int32_t N = s->columnCount;
+  if (s->noStandardize) {
+    for (int32_t c = 0; c < N; ++c) {
+      m->columnSums[c] = 0.0;
+      m->columnSumSquares[c] = 1.0;
+    }
+    m->sumWY = 0.0;
+  } else if (W > 0.0) {
+    for (int32_t c = 0; c < N; ++c) {
+      const double sum = p.colSum[c], ss = p.colSumSq[c];
+      m->columnSums[c] = sum / W;
+      double scale = hostMissing();
+      if (F > 1.0) {
+        double var = s->noint ? ss / (F - 1.0) : (ss - sum * sum / W) / (F - 1.0);
+        if (var > 0.0)
+          scale = 1.0 / std::sqrt(var);
+      }
+      m->columnSumSquares[c] = scale;
+    }
+    m->sumWY = t.sumY / W;
+  }
+  for (int32_t c = 0; c < N; ++c)
+    m->columnSquareSums[c] = p.colSumSq[c];
+  m->sumWYY = t.sumYY;
+  m->effectCount = p.layout.entryCount;
+  m->parmCount = N;
+  m->denseColumnCount = p.layout.denseColumns;
+  m->sparseEffectCount = p.layout.sparseCount;
+  int32_t single = 0, widest = 0;
+  for (int32_t i = 0; i < p.layout.entryCount; ++i) {
+    single += s->entries[i].columnCount == 1;
+    widest = std::max(widest, s->entries[i].columnCount);
+  }
+  m->singleColumnEffectCount = single;
+  m->maxEffectColumns = widest;
+  m->foldCount = (s->cv || s->xcv) ? s->folds : 0;
+  m->optionCount = s->optionCount;
+  m->nUsed = t.kept - t.rows[0];
+  m->freqUsed = t.freqKept - t.freq[0];
+  m->nRead = t.obsRead;
+  m->freqRead = t.freqRead;
+  m->nTrain = m->nTrainRead = t.rows[1];
+  m->nObs = m->nObsRead = t.freq[1];
+  m->wTrain = t.weight[1];
+  m->nValidate = t.rows[2];
+  m->freqValidate = t.freq[2];
+  m->wValidate = t.weight[2];
+  m->nTest = t.rows[3];
+  m->freqTest = t.freq[3];
+  m->wTest = t.weight[3];
+  m->nNoRole = t.rows[0];
+  m->freqNoRole = t.freq[0];
+  m->testDataRead = t.extraRead[1];
+  m->testDataUsed = t.extraFreq[1];
+  m->valDataRead = t.extraRead[2];
+  m->valDataUsed = t.extraFreq[2];
+}
+
+// The arrays later drivers need: the refit copy, the L2 tuning rows, the external
+// cross-validation records.
+int32_t laterArrays(Pass& p, QkPool* pool) {
+  VsfModel* m = p.model;
+  const VsfDataSettings* s = p.s;
+  const int32_t E = p.layout.entryCount;
+  if (s->refit) {
+    m->effectColumnCopy = allocArray<int32_t>(pool, E);
+    if (m->effectColumnCopy == nullptr)
+      return -2;
+    std::memcpy(m->effectColumnCopy, m->effectColumn, sizeof(int32_t) * static_cast<size_t>(E));
+  }
+  if (s->enTuneRows) {
+    m->enTuneRows = allocArray<double>(pool, 7 * static_cast<int64_t>(std::max(s->l2Steps, 1)));
+    if (m->enTuneRows == nullptr)
+      return -2;
+  }
+  if (!s->xcv)
+    return 0;
+  const int64_t k = std::max(s->folds, 1);
+  const int64_t maxSteps = s->maxSteps == 0 ? 2147483647 : s->maxSteps;
+  if (s->method >= 5 && s->method <= 10) {
+    int64_t steps = std::min<int64_t>(maxSteps, 2 * (s->noint ? E - 1 : E));
+    if (s->steps > 0)
+      steps = std::min<int64_t>(steps, s->steps);
+    const int64_t mm = steps + 1;
+    m->cvexKeys = allocArray<int32_t>(pool, 3 * k * mm);
+    m->cvexValues = allocArray<double>(pool, 6 * k * mm);
+    m->cvexFoldEnd = allocArray<double>(pool, k * mm);
+    m->cvexFoldLambdaMax = allocArray<double>(pool, k * mm);
+    m->cvexGrid = allocArray<double>(pool, mm);
+  } else if (s->method == 13) {
+    int64_t steps = s->maxSteps == 0 ? s->forcedIn + 100 : s->maxSteps;
+    if (s->steps > 0)
+      steps = std::min<int64_t>(steps, s->steps + s->forcedIn);
+    m->cvexKeys = allocArray<int32_t>(pool, 3 * k * steps);
+    m->cvexValues = allocArray<double>(pool, 2 * k * steps);
+    m->cvexFoldEnd = allocArray<double>(pool, steps);
+    m->cvexFoldLambdaMax = m->cvexFoldEnd; // no second array of this size for GROUPLASSO
+    m->cvexGrid = m->cvexFoldEnd;
+  } else {
+    return 0;
+  }
+  m->cvexCurve = allocArray<int32_t>(pool, k);
+  m->cvexFoldKnots = allocArray<double>(pool, k);
+  if (!m->cvexKeys || !m->cvexValues || !m->cvexFoldEnd || !m->cvexFoldLambdaMax ||
+      !m->cvexGrid || !m->cvexCurve || !m->cvexFoldKnots)
+    return -2;
+  return 0;
+}
+
+} // namespace
+
+int32_t useSparseRepresentation(const VsfEffectTraits& t) {
+  if (t.columnCount <= 4)
+    return 0;
+  if (t.classCount > 0) {
+    if (t.glm)
+      return 1;
+    for (int32_t i = 0; i < t.classCount; ++i) {
+      int32_t c = t.codings[i];
+      if (c == VSF_CODE_EFFECT || c == VSF_CODE_REFERENCE)
+        return 1;
+      if ((c == VSF_CODE_ORDINAL || c == VSF_CODE_BATHTUB) && t.columnCount > 6)
+        return 1;
+    }
+    return 0;
+  }
+  return t.bigBsplineBasis ? 1 : 0;
+}
+
+int32_t vsfReadPass(VsfDataSettings* s, VsfRowSource* src, VsfModel* m, VsfBagVec* bags,
+                    QkExtensionSet* exts, QkPool* byPool, QkPool* pagePool, int32_t* returnCode,
+                    VsfReadResult* result) {
+  const int32_t N = s->columnCount, E = s->entryCount;
+  if (N <= 0 || E <= 0)
+    return -2;
+  m->dataSettings = s;
+  // 1. Page files and memory. A page must hold the row count, the largest row and 4 spare
+  // bytes: (N + 4) doubles and (2N + 3) codes, which 40 bytes a column alone does not
+  // cover for one or two columns.
+  const int32_t T = std::max(s->threadCount, 1);
+  int32_t rc = vsfBagVecAlloc(bags, byPool, static_cast<uint32_t>(T), 1, kQkZeroed);
+  if (rc != 0)
+    return rc;
+  const int64_t request = std::max<int64_t>(40 * static_cast<int64_t>(N),
+                                            8 + 8 * (N + 4) + 4 * (2 * N + 3) + 4 + 8);
+  VsfPerfSettings perf{s->utilPageSize};
+  for (int32_t t = 0; t < T; ++t) {
+    VsfUtilFile* rec = nullptr;
+    rc = vsfBagVecAddElt(bags, exts, &perf, request, &rec);
+    if (rc != 0)
+      return rc;
+    rec->columnCount = static_cast<uint32_t>(N);
+  }
+  rc = vsfPrepRead(s, bags, returnCode);
+  if (rc != 0)
+    return rc;
+
+  // 2. Allocations and 3. the representation of each entry.
+  Pass p;
+  p.s = s;
+  p.src = src;
+  p.model = m;
+  p.bags = bags;
+  p.pagePool = pagePool;
+  p.returnCode = returnCode;
+  p.full = allocArray<double>(byPool, N);
+  p.stageD = allocArray<double>(byPool, N + 4, false);
+  p.stageC = allocArray<int32_t>(byPool, 2 * N + 3, false);
+  p.colSum = allocArray<double>(byPool, N);
+  p.colSumSq = allocArray<double>(byPool, N);
+  m->columnSums = allocArray<double>(byPool, N);
+  m->columnSumSquares = allocArray<double>(byPool, N);
+  m->columnSquareSums = allocArray<double>(byPool, N);
+  m->sparseEffectList = allocArray<int32_t>(byPool, E);
+  m->sparseSlot = allocArray<int32_t>(byPool, E);
+  m->effectColumn = allocArray<int32_t>(byPool, E);
+  m->denseOffset = allocArray<int32_t>(byPool, E);
+  m->effectColumns = allocArray<int32_t>(byPool, E);
+  m->inModelList = allocArray<int32_t>(byPool, E);
+  m->prevInModelList = allocArray<int32_t>(byPool, E);
+  if (!p.full || !p.stageD || !p.stageC || !p.colSum || !p.colSumSq || !m->columnSums ||
+      !m->columnSumSquares || !m->columnSquareSums || !m->sparseEffectList || !m->sparseSlot ||
+      !m->effectColumn || !m->denseOffset || !m->effectColumns || !m->inModelList ||
+      !m->prevInModelList)
+    return -2;
+  int32_t dense = 0, sparse = 0, denseColumns = 0;
+  for (int32_t i = 0; i < E; ++i) {
+    const VsfEffectEntry& e = s->entries[i];
+    m->effectColumns[i] = e.columnCount;
+    bool isDense = !s->forceSparse && (s->forceDense || !e.sparseVote);
+    if (isDense) {
+      m->denseOffset[i] = denseColumns;
+      m->sparseSlot[i] = -1;
+      denseColumns += e.columnCount;
+      ++dense;
+    } else {
+      m->denseOffset[i] = -1;
+      m->sparseSlot[i] = sparse;
+      m->sparseEffectList[sparse++] = i;
+    }
+  }
+  // First compact columns: dense entries from 1 in list order, then the sparse ones.
+  int32_t next = 1;
+  for (int32_t i = 0; i < E; ++i)
+    if (m->denseOffset[i] >= 0) {
+      m->effectColumn[i] = next;
+      next += s->entries[i].columnCount;
+    }
+  for (int32_t i = 0; i < E; ++i)
+    if (m->denseOffset[i] < 0) {
+      m->effectColumn[i] = next;
+      next += s->entries[i].columnCount;
+    }
+  p.layout.entryCount = E;
+  p.layout.denseOffset = m->denseOffset;
+  p.layout.sparseList = m->sparseEffectList;
+  p.layout.sparseCount = sparse;
+  p.layout.denseColumns = denseColumns;
+  p.layout.hasWeight = s->weightGiven;
+  p.layout.hasFreq = s->freqGiven;
+  p.layout.hasResample = s->resampling;
+  p.layout.hasFold = s->cvMethod != 0 && (s->cv || s->xcv);
+  p.layout.hasRole = s->roleCodes;
+  p.layout.codeCapacity = 2 * N + 3;
+  vsfPageWriterStart(&p.writer, bags);
+
+  // 4.-9. The passes.
+  rc = readDataSet(p, 0);
+  if (rc == 0 && s->testData)
+    rc = readDataSet(p, 1);
+  if (rc == 0 && s->valData)
+    rc = readDataSet(p, 2);
+  // 10. End of reading.
+  if (rc == 0 && p.writer.open && p.writer.rows > 0) {
+    rc = vsfPageClose(&p.writer, bags);
+    if (rc != 0)
+      *returnCode = std::max(*returnCode, 1020);
+  }
+  if (rc != 0)
+    return rc;
+  result->pagesWritten = p.writer.pagesWritten;
+  result->maxRowsPerPage = p.writer.maxRows;
+
+  // 11. Completion.
+  storeTotals(p);
+  if (s->cvMethod == VSF_CV_BLOCK && p.layout.hasFold) {
+    rc = blockFolds(p);
+    if (rc != 0)
+      return rc;
+  }
+  for (uint32_t f = 0; f < bags->count; ++f) {
+    VsfUtilFile& file = bags->files[f];
+    if (p.rowsStored && file.diskPageCount > 0) {
+      int32_t step = 0;
+      rc = vsfReopenUtil(&file, exts, s->utilAccess, s->rewritePages || s->resampling, &step);
+      if (rc != 0) {
+        xpmlog(848, step == 1 ? 264 : 265);
+        *returnCode = std::max(*returnCode, 1020);
+        return step == 1 ? -40 : -41;
+      }
+    }
+  }
+  return laterArrays(p, byPool);
+}
+
+// ---------------------------------------------------------------------------------------
+// vsfData: the reading pass of the run's BY group through the design context.
+// ---------------------------------------------------------------------------------------
+
+namespace {
+
+struct DesignSource {
+  LevRegContext* design;
+};
+
+int32_t designBegin(void* self, int32_t which) {
+  if (which != 0)
+    return 1; // TESTDATA= and VALDATA= are refused before the pass starts
+  zlevGetInit(static_cast<DesignSource*>(self)->design);
+  return 0;
+}
+void designEnd(void*, int32_t) {}
+int32_t designNext(void* self) { return zlevGetNext(static_cast<DesignSource*>(self)->design); }
+int32_t designStatus(void* self, double* y, double* w, double* f) {
+  return zlevrgd(static_cast<DesignSource*>(self)->design, y, w, f);
+}
+void designRow(void* self, double* values) {
+  zlevrgx(static_cast<DesignSource*>(self)->design, nullptr, nullptr, values);
+}
+
+} // namespace
+
+int32_t vsfData(VsfContext* ctx) {
+  // The settings live as long as the BY group: the frame reads them in every pass.
+  auto* s = allocArray<VsfDataSettings>(ctx->byPool, 1);
+  if (s == nullptr)
+    return -2;
+  const VsfModelOptions& o = ctx->options;
+  s->threadCount = std::max(ctx->perf.threadCount, 1);
+  s->threadingOn = ctx->perf.threadCount > 1;
+  s->cpuCount = ctx->perf.threadCount;
+  s->utilAccess = 4;
+  s->utilPageSize = o.utilPageSize;
+  s->utilBuffers = o.utilBuffers;
+  s->method = o.method;
+  s->split = o.split;
+  s->testFraction = o.testFraction;
+  s->validateFraction = o.validateFraction;
+  s->trainFraction = o.trainFraction;
+  s->roleCodes = o.trainFraction != 1.0;
+  s->seed = &ctx->workingSeed;
+  // The model's effect list and the design's column layout come from the effect set-up,
+  // which this build does not have yet: stop with an internal error rather than read rows
+  // into an unknown layout.
+  if (s->entries == nullptr || s->entryCount == 0) {
+    xebug("vsfData: the model's effect list is not available in this build");
+    return -99;
+  }
+  DesignSource design{&ctx->design};
+  VsfRowSource src{};
+  src.self = &design;
+  src.begin = designBegin;
+  src.end = designEnd;
+  src.next = designNext;
+  src.status = designStatus;
+  src.row = designRow;
+  VsfReadResult result{};
+  ctx->model.bags = &ctx->bags;
+  ctx->model.puddle = &ctx->puddle;
+  int32_t rc = vsfReadPass(s, &src, &ctx->model, &ctx->bags, &ctx->exts, ctx->byPool,
+                           ctx->pagePool, &ctx->returnCode, &result);
+  ctx->perf.threadCount = s->threadCount;
+  ctx->maxRowsPerPage = std::max(ctx->maxRowsPerPage, result.maxRowsPerPage);
+  return rc;
+}

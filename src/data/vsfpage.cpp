@@ -1,0 +1,118 @@
+// The page writer of the reading pass and the row cursor over a page, on the layout of
+// vsfpage.h. Which rows to write and what they hold is the reading pass's.
+#include "data/vsfpage.h"
+
+#include "support/hoststubs.h"
+
+#include <algorithm>
+
+int32_t startNewPageInMultiFiles(VsfBagVec* bags, int64_t k, QkPool* pagePool, void** page,
+                                 double** firstDouble, unsigned char** end) {
+  VsfUtilFile& file = bags->files[k % bags->count];
+  const int64_t j = k / bags->count;
+  const uint32_t size = file.page.pageSize;
+  void* buffer = nullptr;
+  if (j < file.memLimit) {
+    buffer = pagePool->allocate(pagePool, size, kQkZeroed);
+    if (buffer == nullptr)
+      return -2;
+  } else {
+    auto* pgf = reinterpret_cast<QkPgfExtension*>(bags->pageService);
+    if (pgf->qkpgfNewPage(file.file, &buffer, 0) != 0 || buffer == nullptr)
+      return -7;
+    std::memset(buffer, 0, size);
+  }
+  *page = buffer;
+  *firstDouble = reinterpret_cast<double*>(static_cast<unsigned char*>(buffer) + 8);
+  *end = static_cast<unsigned char*>(buffer) + vsfPageEnd(size);
+  return 0;
+}
+
+int32_t vsfWritePageInMultiFiles(VsfBagVec* bags, int64_t k, void* page) {
+  VsfUtilFile& file = bags->files[k % bags->count];
+  const int64_t j = k / bags->count;
+  if (j < file.memLimit) {
+    file.memPages[file.memPageCount++] = page;
+    return 0;
+  }
+  auto* pgf = reinterpret_cast<QkPgfExtension*>(bags->pageService);
+  file.page.pageNumber = j - file.memLimit + 1;
+  file.page.buffer = page;
+  if (pgf->qkpgfWritePage(file.file, &file.page, 0) != 0) {
+    xpmlog(848, 139);
+    return -12;
+  }
+  file.diskPageCount = file.page.pageNumber;
+  return 0;
+}
+
+int32_t vsfPageOpen(VsfPageWriter* w, VsfBagVec* bags, QkPool* pagePool) {
+  void* page = nullptr;
+  double* first = nullptr;
+  unsigned char* end = nullptr;
+  const int64_t k = w->pagesWritten;
+  int32_t rc = startNewPageInMultiFiles(bags, k, pagePool, &page, &first, &end);
+  if (rc == -2)
+    return -7; // a page that cannot be started
+  if (rc != 0)
+    return rc;
+  w->pageNumber = k;
+  w->page = static_cast<unsigned char*>(page);
+  w->pageSize = bags->files[k % bags->count].page.pageSize;
+  w->next = 8;
+  w->lowest = end - w->page;
+  w->rows = 0;
+  w->open = true;
+  return 0;
+}
+
+bool vsfPagePut(VsfPageWriter* w, const double* doubles, int32_t nd, const int32_t* codes,
+                int32_t nc) {
+  const int64_t b = 8 * static_cast<int64_t>(nd) + 4 * static_cast<int64_t>(nc);
+  if (w->next + b > w->lowest - 4)
+    return false;
+  std::memcpy(w->page + w->next, doubles, 8 * static_cast<size_t>(nd));
+  w->next += 8 * nd;
+  w->lowest -= 4 * nc;
+  std::memcpy(w->page + w->lowest, codes, 4 * static_cast<size_t>(nc));
+  ++w->rows;
+  return true;
+}
+
+int32_t vsfPageClose(VsfPageWriter* w, VsfBagVec* bags) {
+  double count = w->rows;
+  std::memcpy(w->page, &count, sizeof count);
+  int32_t rc = vsfWritePageInMultiFiles(bags, w->pageNumber, w->page);
+  w->open = false;
+  if (rc != 0)
+    return rc;
+  w->maxRows = std::max(w->maxRows, w->rows);
+  ++w->pagesWritten;
+  return 0;
+}
+
+void vsfRowCursorStart(VsfRowCursor* c, void* page, uint32_t pageSize) {
+  c->page = static_cast<unsigned char*>(page);
+  double count;
+  std::memcpy(&count, c->page, sizeof count);
+  c->rows = static_cast<int64_t>(count);
+  c->row = 0;
+  c->nextDoubles = reinterpret_cast<double*>(c->page + 8);
+  c->nextCodeEnd = reinterpret_cast<int32_t*>(c->page + vsfPageEnd(pageSize));
+}
+
+bool vsfRowCursorNext(VsfRowCursor* c, const VsfRowLayout* L) {
+  if (c->row >= c->rows)
+    return false;
+  c->doubles = c->nextDoubles;
+  c->codeEnd = c->nextCodeEnd;
+  int32_t stored = 0;
+  if (L->sparseCount > 0)
+    stored = c->codeEnd[-(L->hasFold + L->hasRole + L->sparseCount)];
+  c->nd = L->fixedDoubles() + stored;
+  c->nc = L->fixedCodes() + stored;
+  c->nextDoubles = c->doubles + c->nd;
+  c->nextCodeEnd = c->codeEnd - c->nc;
+  ++c->row;
+  return true;
+}

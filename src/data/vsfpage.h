@@ -1,0 +1,82 @@
+// The data page layout, as the reading pass writes it and every pass reads it:
+//
+//   bytes 0-7       row count, a double holding an integer
+//   from 8 upward   each row's doubles, packed in row order:
+//                   [weight][frequency][resample frequency] response, dense values,
+//                   stored (non-zero) sparse values
+//   from P8 down    each row's int32 codes, the first row's block ending at P8 (the page
+//                   size rounded down to 8), each later row's block below the one before;
+//                   within a block the first code is highest:
+//                   [fold][role] one cumulative count per sparse effect, one column index
+//                   per stored sparse value
+//
+// A row goes onto a page when 4 bytes more than the row are free. Also here: the page
+// writer of the reading pass (pages k go to file k mod F as its page k div F, in memory
+// below the file's limit, else as disk page j - limit + 1) and a cursor over a page's rows.
+#pragma once
+
+#include "data/vsfutilfile.h"
+
+#include <cstdint>
+#include <cstring>
+
+// What a BY group's rows hold (the same on every page of the group).
+struct VsfRowLayout {
+  int32_t entryCount;
+  const int32_t* denseOffset; // per entry, -1 sparse
+  const int32_t* sparseList;  // the sparse entries in order
+  int32_t sparseCount;
+  int32_t denseColumns;
+  uint8_t hasWeight, hasFreq, hasResample, hasFold, hasRole;
+  int32_t codeCapacity; // the reading pass's staging room for codes (2N + 3)
+
+  int32_t fixedDoubles() const { return hasWeight + hasFreq + hasResample + 1 + denseColumns; }
+  int32_t fixedCodes() const { return hasFold + hasRole + sparseCount; }
+};
+
+struct VsfPageWriter {
+  int64_t pageNumber;   // the open page's number k
+  int64_t pagesWritten; // pages closed so far
+  unsigned char* page;
+  uint32_t pageSize;
+  int64_t next;  // next free byte for doubles
+  int64_t lowest; // lowest byte used by codes
+  int32_t rows;
+  int32_t maxRows;
+  bool open;
+};
+
+inline int64_t vsfPageEnd(uint32_t pageSize) { return static_cast<int64_t>(pageSize) & ~int64_t{7}; }
+
+inline void vsfPageWriterStart(VsfPageWriter* w, VsfBagVec*) {
+  std::memset(static_cast<void*>(w), 0, sizeof *w);
+}
+
+// Opens page k = pagesWritten: 0, -2 (page pool), or -7 (page-file service).
+int32_t vsfPageOpen(VsfPageWriter* w, VsfBagVec* bags, QkPool* pagePool);
+// Places a row when it fits (4 spare bytes); false when it does not.
+bool vsfPagePut(VsfPageWriter* w, const double* doubles, int32_t nd, const int32_t* codes,
+                int32_t nc);
+// Closes the open page into its file: 0, or -12 after message 848/139.
+int32_t vsfPageClose(VsfPageWriter* w, VsfBagVec* bags);
+
+// The multi-file forms of the interface.
+int32_t startNewPageInMultiFiles(VsfBagVec* bags, int64_t k, QkPool* pagePool, void** page,
+                                 double** firstDouble, unsigned char** end);
+int32_t vsfWritePageInMultiFiles(VsfBagVec* bags, int64_t k, void* page);
+
+// Walks the rows of a page: after vsfRowCursorNext, doubles points at the row's first
+// double and codeEnd one past its first code (the first code is codeEnd[-1]).
+struct VsfRowCursor {
+  unsigned char* page;
+  int64_t rows;
+  int64_t row;
+  double* doubles;
+  int32_t* codeEnd;
+  double* nextDoubles;
+  int32_t* nextCodeEnd;
+  int32_t nd, nc;
+};
+
+void vsfRowCursorStart(VsfRowCursor* c, void* page, uint32_t pageSize);
+bool vsfRowCursorNext(VsfRowCursor* c, const VsfRowLayout* layout);

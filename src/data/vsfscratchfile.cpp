@@ -1,0 +1,161 @@
+// Scratch files of the step and resample records over the "qkbkf" extension: creation
+// under a numbered name or a utility path, positioned writes and reads that advance the
+// caller's running position, the end marker, and release. Record layouts are the writers'.
+#include "data/vsfscratchfile.h"
+
+#include "data/vsfutilfile.h"
+#include "support/qkupath.h"
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+const QkChar kUtilpath[] = U"UTILPATH";
+const char kDescription[] = "Scratch file for varsifter";
+
+enum : uint8_t { kFromPathService = 1, kOwnBuffer = 2 };
+
+QkBkfCreateBlock creationBlock() {
+  QkBkfCreateBlock b{};
+  auto put = [&b](int at, int32_t v) { std::memcpy(&b.bytes[at], &v, sizeof v); };
+  put(32, 3);
+  put(36, 0);
+  put(48, 1);
+  put(52, 0);
+  put(200, 1);
+  return b;
+}
+
+// "<dir>/scratch_<index>.utl" or "<dir>/resample_<index>.utl" in an exact-size buffer: the
+// directory is never cut to a fixed width.
+QkChar* numberedPath(int64_t dirLength, const QkChar* dirName, int32_t index, bool resample,
+                     int64_t* length) {
+  std::u32string out;
+  for (int64_t i = 0; i < dirLength && dirName != nullptr; ++i)
+    out += dirName[i];
+  std::string tail = std::string("/") + (resample ? "resample_" : "scratch_") +
+                     std::to_string(index) + ".utl";
+  for (char c : tail)
+    out += static_cast<char32_t>(static_cast<unsigned char>(c));
+  auto* path = new (std::nothrow) QkChar[out.size() + 1];
+  if (path == nullptr)
+    return nullptr;
+  std::memcpy(path, out.data(), out.size() * sizeof(QkChar));
+  path[out.size()] = 0;
+  *length = static_cast<int64_t>(out.size());
+  return path;
+}
+
+} // namespace
+
+int32_t vsfCreateScratch(VsfScratch* scratch, QkExtensionSet* exts, int32_t index,
+                         int64_t dirLength, const QkChar* dirName, int32_t resample,
+                         uint8_t* status) {
+  *status = 0;
+  auto* bkf = reinterpret_cast<QkBkfExtension*>(exts->qkbkf);
+  auto* up = reinterpret_cast<QkUpathExtension*>(exts->qkupath);
+  if (index != 0) {
+    scratch->path = numberedPath(dirLength, dirName, index, resample != 0, &scratch->pathLength);
+    if (scratch->path == nullptr) {
+      *status = 1;
+      return -2;
+    }
+    scratch->pathOrigin = kOwnBuffer;
+  } else {
+    int32_t rc = up == nullptr ? kQkNoObject
+                               : up->qkupathGetPathnameDirect(up, kUtilpath, 8, -1, &scratch->path,
+                                                              &scratch->pathLength, 0);
+    if (rc != 0) {
+      scratch->path = nullptr;
+      scratch->pathLength = 0;
+      *status = 1;
+      return rc;
+    }
+    scratch->pathOrigin = kFromPathService;
+  }
+  if (bkf == nullptr) {
+    *status = 2;
+    return kQkNoObject;
+  }
+  QkBkfCreateBlock block = creationBlock();
+  int32_t rc = 0;
+  scratch->file = bkf->qkbkfCreate(bkf, scratch->path, scratch->pathLength, &block, 0, 0,
+                                   kDescription, &rc, 0);
+  if (rc == 0 && scratch->file == nullptr)
+    rc = kQkNoObject;
+  if (rc != 0) {
+    scratch->file = nullptr;
+    *status = 2;
+    return rc;
+  }
+  return 0;
+}
+
+int32_t vsfWriteScratch(QkByteFile* file, const void* data, int64_t length, int64_t* position) {
+  if (file == nullptr)
+    return kQkBkfBadArgument;
+  QkBkfExtension* bkf = file->service;
+  QkBkfPosition token{};
+  int32_t rc = bkf->qkbkfSetPosition(file, position, &token, 0);
+  if (rc == 0)
+    rc = bkf->qkbkfWrite(file, data, length, 0, &token, 0);
+  if (rc == 0)
+    *position += length;
+  return rc;
+}
+
+int32_t vsfReadScratch(QkByteFile* file, void* buffer, int64_t length, int64_t* position) {
+  if (file == nullptr)
+    return kQkBkfBadArgument;
+  QkBkfExtension* bkf = file->service;
+  QkBkfPosition token{};
+  int32_t rc = bkf->qkbkfSetPosition(file, position, &token, 0);
+  int64_t got = length;
+  if (rc == 0)
+    rc = bkf->qkbkfRead(file, &buffer, &got, 0, &token, 0);
+  if (rc == 0)
+    *position += got;
+  return rc;
+}
+
+void vsfCloseScratch(VsfScratch* scratch, QkExtensionSet*) {
+  if (scratch->file != nullptr)
+    scratch->file->service->qkbkfClose(scratch->file);
+  scratch->file = nullptr;
+}
+
+void vsfFreeScratch(VsfScratch* scratch, QkExtensionSet* exts) {
+  auto* bkf = reinterpret_cast<QkBkfExtension*>(exts->qkbkf);
+  if (scratch->file != nullptr) {
+    bkf = scratch->file->service;
+    bkf->qkbkfClose(scratch->file);
+    scratch->file = nullptr;
+  }
+  if (scratch->path != nullptr) {
+    if (bkf != nullptr)
+      bkf->qkbkfDelete(bkf, scratch->path, scratch->pathLength, 0, 0);
+    if (scratch->pathOrigin == kFromPathService) {
+      auto* up = reinterpret_cast<QkUpathExtension*>(exts->qkupath);
+      if (up != nullptr)
+        up->qkupathFreePathname(up, scratch->path);
+    } else {
+      delete[] scratch->path;
+    }
+  }
+  scratch->path = nullptr;
+  scratch->pathLength = 0;
+  scratch->pathOrigin = 0;
+}
+
+int32_t vsfEofMarker(QkByteFile* file) {
+  if (file == nullptr)
+    return kQkBkfBadArgument;
+  QkBkfExtension* bkf = file->service;
+  QkBkfPosition token{};
+  int32_t rc = bkf->qkbkfSeekEnd(file, &token, 2, 0);
+  if (rc != 0)
+    return rc;
+  const uint64_t bits = 0x7FEFFFFFFFFFFFFFull; // the largest double
+  return bkf->qkbkfWrite(file, &bits, 8, 0, &token, 0);
+}

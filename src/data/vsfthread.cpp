@@ -1,0 +1,381 @@
+// The threading frame: the table of registered kernel pairs, the choice between the serial
+// visitor and the page workers, the work items and buffers of a threaded pass, and the fold
+// of the summed buffers into the model. Buffers are summed in slot order, so a threaded
+// result does not depend on which worker finishes first.
+#include "data/vsfthread.h"
+
+#include "data/vsfdata.h"
+#include "model/vsfmodel.h"
+#include "support/hoststubs.h"
+
+#include <atomic>
+#include <cstring>
+
+namespace {
+
+struct KernelPair {
+  VsfSerialKernel serial;
+  VsfThreadedKernel threaded;
+  VsfKernelKind kind;
+};
+
+// The 29 pairs of the data-pass callbacks, with room for the tests' own kernels.
+constexpr int kMaxPairs = 128;
+KernelPair gPairs[kMaxPairs];
+std::atomic<int> gPairCount{0};
+
+int64_t tri(int64_t n) { return n * (n + 1) / 2; }
+
+bool cvOn(const VsfModel* m) { return m->dataSettings != nullptr && m->dataSettings->cv != 0; }
+bool xcvOn(const VsfModel* m) { return m->dataSettings != nullptr && m->dataSettings->xcv != 0; }
+
+int64_t effectXpXLength(const VsfModel* m) {
+  int64_t sum = 0;
+  for (int32_t e = 0; e < m->effectCount; ++e)
+    sum += tri(m->effectColumns[e]);
+  return sum;
+}
+
+void freeBlock(QkPool* pool, void* block) {
+  if (block != nullptr && pool != nullptr)
+    pool->free(pool, block);
+}
+
+} // namespace
+
+void vsfRegisterKernelPair(VsfSerialKernel serial, VsfThreadedKernel threaded,
+                           VsfKernelKind kind) {
+  int n = gPairCount.load();
+  for (int i = 0; i < n; ++i)
+    if (gPairs[i].serial == serial || gPairs[i].threaded == threaded) {
+      gPairs[i] = KernelPair{serial, threaded, kind};
+      return;
+    }
+  if (n >= kMaxPairs)
+    return;
+  gPairs[n] = KernelPair{serial, threaded, kind};
+  gPairCount.store(n + 1);
+}
+
+VsfKernelKind vsfKernelKindOf(const void* kernel) {
+  int n = gPairCount.load();
+  for (int i = 0; i < n; ++i)
+    if (reinterpret_cast<const void*>(gPairs[i].serial) == kernel ||
+        reinterpret_cast<const void*>(gPairs[i].threaded) == kernel)
+      return gPairs[i].kind;
+  return VsfKernelKind::Other;
+}
+
+bool vsfIsPageTransform(VsfKernelKind k) {
+  switch (k) {
+  case VsfKernelKind::CenterScale:
+  case VsfKernelKind::CenterScaleEffect:
+  case VsfKernelKind::UndoCenterScale:
+  case VsfKernelKind::UndoCenterScaleEffect:
+  case VsfKernelKind::ApplyAdaptiveWeights:
+  case VsfKernelKind::UndoAdaptiveWeights:
+    return true;
+  default:
+    return false;
+  }
+}
+
+int64_t vsfBufferLength(VsfModel* m, VsfKernelKind kind, int64_t arg) {
+  const int64_t P = m->parmCount, E = m->effectCount, K = m->foldCount;
+  const bool cv = cvOn(m), xcv = xcvOn(m);
+  switch (kind) {
+  case VsfKernelKind::FullXpX:
+    return cv ? K * tri(m->xpxColumns) : tri(m->xpxColumns);
+  case VsfKernelKind::EffectXpX:
+    return cv ? K * effectXpXLength(m) : effectXpXLength(m);
+  case VsfKernelKind::EffXpX:
+  case VsfKernelKind::EffCross:
+    return cv ? K * arg : arg;
+  case VsfKernelKind::Moments:
+    return xcv ? 2 * P + 5 : 2 * P + 1;
+  case VsfKernelKind::YpwY:
+  case VsfKernelKind::Gradient:
+    return P + 1;
+  case VsfKernelKind::CVYpY:
+  case VsfKernelKind::CVResids:
+    return K;
+  case VsfKernelKind::YCross:
+    return cv ? K * (P + 1) : P + 1;
+  case VsfKernelKind::Corr:
+  case VsfKernelKind::LarAvec:
+  case VsfKernelKind::LarSasviAvecOut:
+    return E;
+  case VsfKernelKind::LarCorr:
+    return xcv ? E + 5 : E + 3;
+  case VsfKernelKind::FunValue:
+  case VsfKernelKind::Press:
+    return 1;
+  case VsfKernelKind::ValidateTest:
+    return xcv ? 3 : 2;
+  case VsfKernelKind::LarSasvi:
+    return 2 * E + 2;
+  case VsfKernelKind::LarSasviCorrOut:
+    return E + 2;
+  case VsfKernelKind::LarRss:
+    return xcv ? 5 : 3;
+  case VsfKernelKind::Resids:
+    return 2;
+  case VsfKernelKind::CVNobs:
+    return 3 * K;
+  default:
+    return 0;
+  }
+}
+
+void utilReadWrapper(void*, void* p) {
+  auto* item = static_cast<VsfWorkItem*>(p);
+  int32_t rc = vsfUtilReadByThreadsStoppable(item->model, item->kernel, item->buffer,
+                                             item->length, item->file, item->stop);
+  item->status = rc;
+  if (rc != 0 && item->stop != nullptr)
+    __atomic_store_n(item->stop, 1, __ATOMIC_RELEASE);
+}
+
+int32_t dispatch(VsfModel* model, VsfThreadedKernel threaded, int64_t arg) {
+  ThreadPuddle* puddle = model->puddle;
+  const int32_t T = model->dataSettings->threadCount;
+  QkPool* pool = model->pool;
+  // The items, then the pass's stop word.
+  size_t bytes = sizeof(VsfWorkItem) * static_cast<size_t>(T) + sizeof(int32_t);
+  auto* items = static_cast<VsfWorkItem*>(pool->allocate(pool, bytes, kQkZeroed));
+  if (items == nullptr)
+    return -2;
+  puddle->items = items;
+  auto* stop = reinterpret_cast<int32_t*>(items + T);
+  const int64_t L = vsfBufferLength(model, vsfKernelKindOf(reinterpret_cast<const void*>(threaded)), arg);
+  int32_t rc = 0;
+  int32_t queued = 0;
+  for (int32_t t = 0; t < T; ++t) {
+    VsfWorkItem& it = items[t];
+    it.file = &model->bags->files[t];
+    it.model = model;
+    it.kernel = threaded;
+    it.length = L;
+    it.stop = stop;
+    if (L > 0) {
+      it.buffer = static_cast<double*>(
+          pool->allocate(pool, sizeof(double) * static_cast<size_t>(L), kQkZeroed));
+      if (it.buffer == nullptr) {
+        it.length = 0;
+        rc = -2;
+        break;
+      }
+    }
+    zpudenq(puddle, &it);
+    ++queued;
+  }
+  // Items already queued are waited for, so that no worker still uses a buffer.
+  if (queued > 0 || rc == 0)
+    zpudwt(puddle);
+  if (rc != 0)
+    return rc;
+  // Every worker's status is collected: the first failure in slot order fails the pass.
+  for (int32_t t = 0; t < T; ++t)
+    if (items[t].status != 0)
+      return items[t].status;
+  return 0;
+}
+
+void accumulate(VsfModel* m, VsfThreadedKernel threaded) {
+  VsfKernelKind kind = vsfKernelKindOf(reinterpret_cast<const void*>(threaded));
+  if (vsfIsPageTransform(kind))
+    return;
+  ThreadPuddle* puddle = m->puddle;
+  const int32_t T = m->dataSettings->threadCount;
+  VsfWorkItem* items = puddle->items;
+  double* B = items[0].buffer;
+  const int64_t L = items[0].length;
+  if (B == nullptr || L == 0)
+    return;
+  for (int32_t t = 1; t < T; ++t)
+    for (int64_t i = 0; i < L; ++i)
+      B[i] += items[t].buffer[i];
+
+  const int32_t P = m->parmCount, E = m->effectCount, K = m->foldCount;
+  const bool cv = cvOn(m), xcv = xcvOn(m);
+  const int64_t slice = (cv && K > 0) ? L / K : L;
+  auto add = [](double* dst, const double* src, int64_t n) {
+    for (int64_t i = 0; i < n; ++i)
+      dst[i] += src[i];
+  };
+  auto copy = [](double* dst, const double* src, int64_t n) {
+    std::memcpy(dst, src, sizeof(double) * static_cast<size_t>(n));
+  };
+  switch (kind) {
+  case VsfKernelKind::FullXpX:
+    if (cv)
+      for (int32_t f = 0; f < K; ++f)
+        add(m->folds[f].xpx, B + f * slice, slice);
+    else
+      add(m->xpx, B, L);
+    break;
+  case VsfKernelKind::EffXpX: {
+    int64_t from = tri(m->xpxColumns);
+    if (cv)
+      for (int32_t f = 0; f < K; ++f)
+        copy(m->folds[f].xpx + from, B + f * slice, slice);
+    else
+      copy(m->xpx + from, B, L);
+    break;
+  }
+  case VsfKernelKind::EffectXpX: {
+    auto spread = [&](double** blocks, const double* src) {
+      int64_t start = 0;
+      for (int32_t e = 0; e < E; ++e) {
+        int64_t size = tri(m->effectColumns[e]);
+        if (size > 0 && blocks[e] != nullptr)
+          copy(blocks[e], src + start, size);
+        start += size;
+      }
+    };
+    if (cv)
+      for (int32_t f = 0; f < K; ++f)
+        spread(m->folds[f].effectBlocks, B + f * slice);
+    else
+      spread(m->effectBlocks, B);
+    break;
+  }
+  case VsfKernelKind::Moments:
+    m->sumWY = B[0];
+    copy(m->columnSums, B + 1, P);
+    copy(m->columnSumSquares, B + 1 + P, P);
+    if (xcv) {
+      m->wTrain += B[2 * P + 1];
+      m->nObs += B[2 * P + 2];
+      m->wValidate += B[2 * P + 3];
+      m->freqValidate += B[2 * P + 4];
+    }
+    break;
+  case VsfKernelKind::YpwY:
+    m->sumWYY = B[0];
+    copy(m->columnSquareSums, B + 1, P);
+    break;
+  case VsfKernelKind::CVYpY:
+    for (int32_t f = 0; f < K; ++f)
+      m->folds[f].xpx[0] = B[f];
+    break;
+  case VsfKernelKind::YCross:
+    if (cv)
+      for (int32_t f = 0; f < K; ++f)
+        copy(m->folds[f].cross, B + f * slice, slice);
+    else
+      copy(m->cross, B, L);
+    break;
+  case VsfKernelKind::EffCross: {
+    int64_t from = static_cast<int64_t>(m->crossColumnCount) * (P + 1);
+    if (cv)
+      for (int32_t f = 0; f < K; ++f)
+        copy(m->folds[f].cross + from, B + f * slice, slice);
+    else
+      copy(m->cross + from, B, L);
+    break;
+  }
+  case VsfKernelKind::Corr:
+  case VsfKernelKind::LarAvec: {
+    double* target = kind == VsfKernelKind::Corr ? m->corr : m->dirCorr;
+    add(target, B, E);
+    break;
+  }
+  case VsfKernelKind::LarCorr:
+    m->sse += B[0];
+    m->validateAse += B[1];
+    m->testAse += B[2];
+    add(m->corr, B + 3, E);
+    if (xcv) {
+      m->heldOutError += B[E + 3];
+      m->heldOutTestError += B[E + 4];
+    }
+    break;
+  case VsfKernelKind::Gradient:
+    m->sse += B[0];
+    add(m->corr, B + 1, P);
+    break;
+  case VsfKernelKind::FunValue:
+    m->sse += B[0];
+    break;
+  case VsfKernelKind::ValidateTest:
+    m->validateAse += B[0];
+    m->testAse += B[1];
+    if (xcv)
+      m->heldOutError += B[2];
+    break;
+  case VsfKernelKind::LarSasvi:
+  case VsfKernelKind::LarSasviCorrOut:
+    m->screenTermA += B[0];
+    m->screenTermB += B[1];
+    for (int32_t i = 0; i < m->screenOutCount; ++i) {
+      int32_t e = m->screenOutList[i];
+      m->corr[e] += B[e + 2];
+      if (kind == VsfKernelKind::LarSasvi)
+        m->dirCorr[e] += B[e + E + 2];
+    }
+    break;
+  case VsfKernelKind::LarSasviAvecOut:
+    for (int32_t i = 0; i < m->screenNewCount; ++i) {
+      int32_t e = m->screenNewList[i];
+      m->dirCorr[e] += B[e];
+    }
+    break;
+  case VsfKernelKind::LarRss:
+    m->sse += B[0];
+    m->validateAse += B[1];
+    m->testAse += B[2];
+    if (xcv) {
+      m->heldOutError += B[3];
+      m->heldOutTestError += B[4];
+    }
+    break;
+  case VsfKernelKind::Press:
+    m->press += B[0];
+    break;
+  case VsfKernelKind::Resids:
+    m->validateAse += B[0];
+    m->testAse += B[1];
+    break;
+  case VsfKernelKind::CVResids:
+    for (int32_t f = 0; f < K; ++f)
+      m->folds[f].cvSse += B[f];
+    break;
+  case VsfKernelKind::CVNobs:
+    for (int32_t f = 0; f < K; ++f) {
+      m->folds[f].rowCount += B[f];
+      m->folds[f].freqCount += B[K + f];
+      m->folds[f].weightCount += B[2 * K + f];
+    }
+    break;
+  default:
+    break;
+  }
+}
+
+void cleanup(VsfModel* model) {
+  ThreadPuddle* puddle = model->puddle;
+  if (puddle == nullptr || puddle->items == nullptr)
+    return;
+  const int32_t T = model->dataSettings->threadCount;
+  for (int32_t t = 0; t < T; ++t)
+    if (puddle->items[t].length != 0)
+      freeBlock(model->pool, puddle->items[t].buffer);
+  freeBlock(model->pool, puddle->items);
+  puddle->items = nullptr;
+}
+
+int32_t vsfExecuteByThreads(VsfModel* model, VsfSerialKernel serial, VsfThreadedKernel threaded,
+                            int64_t arg) {
+  const VsfDataSettings* s = model->dataSettings;
+  const int32_t T = s != nullptr ? s->threadCount : 1;
+  const uint32_t F = model->bags != nullptr ? model->bags->count : 0;
+  if (T < 2 || static_cast<uint32_t>(T) != F || vsfIsResampleKernel(serial) ||
+      s->resampleFromScratch || model->puddle == nullptr || model->puddle->pool == nullptr)
+    return vsfUtilRead(model, serial);
+  int32_t rc = dispatch(model, threaded, arg);
+  if (rc == 0)
+    accumulate(model, threaded);
+  cleanup(model);
+  return rc;
+}

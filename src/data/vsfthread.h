@@ -1,0 +1,78 @@
+// The threading frame: runs a data-pass kernel pair over every page of a BY group, serially
+// or on the page workers with one buffer each, and folds the summed buffers into the model
+// by the kernel's identity. The kernels register their pairs here as they are built.
+#pragma once
+
+#include "data/vsfutilfile.h"
+
+#include <cstdint>
+
+struct VsfModel;
+
+// What a kernel pair is, for the buffer length and the fold into the model.
+enum class VsfKernelKind : int32_t {
+  Other = 0,
+  FullXpX,
+  EffectXpX,
+  EffXpX,
+  Moments,
+  YpwY,
+  CVYpY,
+  YCross,
+  EffCross,
+  Corr,
+  Gradient,
+  FunValue,
+  ValidateTest,
+  LarCorr,
+  LarSasvi,
+  LarSasviCorrOut,
+  LarSasviAvecOut,
+  LarRss,
+  LarAvec,
+  Press,
+  CenterScale,
+  CenterScaleEffect,
+  UndoCenterScale,
+  UndoCenterScaleEffect,
+  ApplyAdaptiveWeights,
+  UndoAdaptiveWeights,
+  Resids,
+  CVResids,
+  CVNobs,
+  ResampleFreqs,
+};
+
+// One work item per page worker, in order: its page file, the model, the threaded kernel,
+// its buffer (null when the length is 0), the length in doubles; then the worker's status
+// and the pass's stop word, which a failing worker sets so that the others stop.
+struct VsfWorkItem {
+  VsfUtilFile* file;
+  VsfModel* model;
+  VsfThreadedKernel kernel;
+  double* buffer;
+  int64_t length;
+  int32_t status;
+  int32_t* stop;
+};
+
+// Registers a kernel pair under its kind (idempotent; a pair registered again is replaced).
+void vsfRegisterKernelPair(VsfSerialKernel serial, VsfThreadedKernel threaded,
+                           VsfKernelKind kind);
+VsfKernelKind vsfKernelKindOf(const void* kernel);
+// True for the page transforms (no buffer, pages rewritten).
+bool vsfIsPageTransform(VsfKernelKind kind);
+
+// The one entry of the frame: 0, or the first non-zero status (serial road), -2 when a
+// work item or buffer cannot be had, or the first failing worker's status in slot order.
+int32_t vsfExecuteByThreads(VsfModel* model, VsfSerialKernel serial, VsfThreadedKernel threaded,
+                            int64_t arg);
+int32_t dispatch(VsfModel* model, VsfThreadedKernel threaded, int64_t arg);
+void accumulate(VsfModel* model, VsfThreadedKernel threaded);
+// Gives back the work items and their buffers of the last pass.
+void cleanup(VsfModel* model);
+// The buffer length of a threaded kernel for this model (doubles).
+int64_t vsfBufferLength(VsfModel* model, VsfKernelKind kind, int64_t arg);
+
+// The pool's worker routine: visits the item's page file with its kernel and buffer.
+void utilReadWrapper(void* poolContext, void* item);

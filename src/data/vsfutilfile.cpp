@@ -1,0 +1,335 @@
+// Page files of a BY group: the page-file vector, creating a page file through qkupath and
+// qkpgf, releasing it, reopening it for reading, and the serial and per-worker page
+// visitors. Page contents are the kernels' and the reading pass's business.
+#include "data/vsfutilfile.h"
+
+#include "data/vsfthread.h"
+#include "model/vsfmodel.h"
+#include "support/hoststubs.h"
+#include "support/qkupath.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+QkPgfExtension* pgfOf(QkExtensionSet* exts) {
+  return reinterpret_cast<QkPgfExtension*>(exts->qkpgf);
+}
+QkUpathExtension* upathOf(QkExtensionSet* exts) {
+  return reinterpret_cast<QkUpathExtension*>(exts->qkupath);
+}
+
+const QkChar kUtilpath[] = U"UTILPATH";
+
+// Reports a failed creation: the failing call and status in the journal, then 848/214.
+void reportCreateFailure(uint8_t createStatus, int32_t rc) {
+  QkHandle* qk = Exported_QKHandle;
+  if (createStatus != 0 && qk != nullptr && qk->journal != nullptr &&
+      qk->journal->report != nullptr) {
+    char text[96];
+    std::snprintf(text, sizeof text,
+                  createStatus == kVsfCreatePathFailed
+                      ? "qkupathGetPathnameDirect failed with qkrc = %d"
+                      : "qkpgfOpen failed with qkrc = %d",
+                  rc);
+    qk->journal->report(qk->journal, static_cast<uint32_t>(rc), 2, text);
+  }
+  xpmlog(848, 214);
+}
+
+// Runs the kernel on one disk page: read, run, then write back (rewriting kernels) or
+// release. The descriptor's number is set by the caller.
+template <class Run>
+int32_t visitDiskPage(QkPgfExtension* pgf, VsfUtilFile* rec, bool rewrite, Run run) {
+  int32_t rc = pgf->qkpgfReadPage(rec->file, &rec->page, 0);
+  if (rc != 0)
+    return rc;
+  rc = run();
+  if (rc != 0) {
+    pgf->qkpgfReleasePage(rec->file, rec->page.buffer, 0);
+    return rc;
+  }
+  return rewrite ? pgf->qkpgfWritePage(rec->file, &rec->page, 0)
+                 : pgf->qkpgfReleasePage(rec->file, rec->page.buffer, 0);
+}
+
+} // namespace
+
+int32_t vsfBagVecAlloc(VsfBagVec* vec, QkPool* pool, uint32_t count, uint32_t growth,
+                       uint32_t flags) {
+  vec->files = nullptr;
+  if (count > 0) {
+    vec->files = static_cast<VsfUtilFile*>(
+        pool->allocate(pool, sizeof(VsfUtilFile) * count, flags | kQkZeroed));
+    if (vec->files == nullptr)
+      return -2;
+  }
+  vec->count = 0;
+  vec->capacity = count;
+  vec->largestPageSize = 0;
+  vec->pool = pool;
+  vec->growth = growth;
+  vec->flags = flags;
+  return 0;
+}
+
+int32_t vsfBagVecAddElt(VsfBagVec* vec, QkExtensionSet* exts, const VsfPerfSettings* perf,
+                        int64_t request, VsfUtilFile** out) {
+  *out = nullptr;
+  if (vec->count >= vec->capacity) {
+    uint32_t capacity = vec->capacity + (vec->growth == 0 ? 1 : vec->growth);
+    void* grown =
+        vec->files == nullptr
+            ? vec->pool->allocate(vec->pool, sizeof(VsfUtilFile) * capacity, vec->flags | kQkZeroed)
+            : vec->pool->reallocate(vec->pool, vec->files, sizeof(VsfUtilFile) * capacity,
+                                    vec->flags | kQkZeroed);
+    if (grown == nullptr)
+      return -2;
+    vec->files = static_cast<VsfUtilFile*>(grown);
+    vec->capacity = capacity;
+  }
+  vec->pageService = exts->qkpgf;
+  VsfUtilFile* rec = &vec->files[vec->count++];
+  *out = rec;
+  std::memset(static_cast<void*>(rec), 0, sizeof *rec);
+  uint8_t createStatus = 0;
+  int32_t rc = vsfCreateUtil(rec, exts, perf, request, &createStatus);
+  if (rc != 0) {
+    reportCreateFailure(createStatus, rc);
+    return -4;
+  }
+  vec->largestPageSize = std::max(vec->largestPageSize, rec->page.pageSize);
+  return 0;
+}
+
+int32_t vsfBagInit(VsfUtilFile* rec, QkExtensionSet* exts, const VsfPerfSettings* perf,
+                   int64_t request) {
+  std::memset(static_cast<void*>(rec), 0, sizeof *rec);
+  uint8_t createStatus = 0;
+  int32_t rc = vsfCreateUtil(rec, exts, perf, request, &createStatus);
+  if (rc != 0) {
+    reportCreateFailure(createStatus, rc);
+    return -4;
+  }
+  return 0;
+}
+
+void vsfBagRelease(VsfUtilFile* rec, QkExtensionSet* exts) { vsfFreeUtil(rec, exts); }
+
+void vsfBagVecRelease(VsfBagVec* vec, QkExtensionSet* exts) {
+  if (vec->files == nullptr)
+    return;
+  for (uint32_t i = 0; i < vec->count; ++i)
+    vsfFreeUtil(&vec->files[i], exts);
+  if (vec->pool != nullptr)
+    vec->pool->free(vec->pool, vec->files);
+  vec->files = nullptr;
+  vec->capacity = 0;
+  vec->count = 0;
+}
+
+int32_t vsfCreateUtil(VsfUtilFile* rec, QkExtensionSet* exts, const VsfPerfSettings* perf,
+                      int64_t request, uint8_t* createStatus) {
+  *createStatus = 0;
+  QkUpathExtension* up = upathOf(exts);
+  QkPgfExtension* pgf = pgfOf(exts);
+  if (up == nullptr || pgf == nullptr)
+    return kQkNoObject;
+  int32_t rc = up->qkupathGetPathnameDirect(up, kUtilpath, 8, -1, &rec->path, &rec->pathLength, 0);
+  if (rc != 0) {
+    rec->path = nullptr;
+    rec->pathLength = 0;
+    *createStatus = kVsfCreatePathFailed;
+    return rc;
+  }
+  QkPageFile* file = pgf->qkpgfCreate(pgf, 0);
+  if (file == nullptr)
+    return kQkNoObject;
+  rec->file = file; // released by vsfFreeUtil whatever happens below
+  rc = pgf->qkpgfSetPath(file, rec->path, rec->pathLength, 0);
+  uint32_t sizes[3] = {0, 0, 0};
+  if (rc == 0)
+    rc = pgf->qkpgfGetAttributes(file, sizes, 0);
+  if (rc != 0)
+    return rc;
+  // A page holds at least one row: never below the request, which is sized for one row.
+  auto r = static_cast<uint64_t>(request < 1 ? 1 : request);
+  uint64_t pageSize, companion;
+  if (r <= sizes[0]) {
+    pageSize = companion = sizes[0];
+  } else if (r <= sizes[1]) {
+    pageSize = companion = sizes[1];
+  } else {
+    pageSize = r;
+    companion = sizes[2];
+  }
+  if (perf != nullptr && perf->utilPageSize > 0 &&
+      static_cast<uint64_t>(perf->utilPageSize) * 1024u >= r) {
+    pageSize = static_cast<uint64_t>(perf->utilPageSize) * 1024u;
+    companion = sizes[2];
+  }
+  if (pageSize > 0x7FFFFFF8u)
+    return kQkPgfBadState;
+  QkPgfAttributes attrs{};
+  attrs.pageSize = static_cast<uint32_t>(pageSize);
+  attrs.companionSize = static_cast<uint32_t>(companion);
+  rc = pgf->qkpgfSetAttributes(file, &attrs, 0);
+  if (rc != 0)
+    return rc;
+  file->accessMode = 2;
+  file->count = 1;
+  file->sharing = 2;
+  file->flagA = 1;
+  file->flagB = 1;
+  rc = pgf->qkpgfOpen(file, 0);
+  if (rc != 0) {
+    *createStatus = kVsfCreateOpenFailed;
+    return rc;
+  }
+  rec->page = QkPageDescriptor{};
+  rec->page.pageSize = file->pageSize;
+  rec->words[0] = rec->words[1] = 0;
+  rec->diskPageCount = 0;
+  rec->columnCount = 0;
+  rec->memLimit = 0;
+  rec->memPageCount = 0;
+  rec->closed = 0;
+  return 0;
+}
+
+void vsfFreeUtil(VsfUtilFile* rec, QkExtensionSet* exts) {
+  if (rec == nullptr)
+    return;
+  QkPgfExtension* pgf = pgfOf(exts);
+  if (rec->file != nullptr && pgf != nullptr) {
+    if (rec->closed)
+      pgf->qkpgfDelete(rec->file, 0);
+    else
+      pgf->qkpgfClose(rec->file, 1, 0);
+    pgf->qkpgfDestroy(rec->file, 0);
+  }
+  rec->file = nullptr;
+  QkUpathExtension* up = upathOf(exts);
+  if (rec->path != nullptr && up != nullptr)
+    up->qkupathFreePathname(up, rec->path);
+  rec->path = nullptr;
+  rec->pathLength = 0;
+}
+
+int32_t vsfReopenUtil(VsfUtilFile* rec, QkExtensionSet* exts, int32_t access, bool rewrite,
+                      int32_t* step) {
+  QkPgfExtension* pgf = pgfOf(exts);
+  rec->closed = 1;
+  int32_t rc = pgf->qkpgfClose(rec->file, 0, 0);
+  if (rc != 0) {
+    *step = 1;
+    return rc;
+  }
+  rec->file->accessMode = 1;
+  rec->file->sharing = access;
+  rec->file->update = rewrite ? 2 : 0;
+  rc = pgf->qkpgfOpen(rec->file, 0);
+  if (rc != 0) {
+    *step = 2;
+    return rc;
+  }
+  rec->closed = 0;
+  return 0;
+}
+
+bool vsfKernelRewritesPages(const void* kernel) {
+  VsfKernelKind k = vsfKernelKindOf(kernel);
+  return vsfIsPageTransform(k) || k == VsfKernelKind::ResampleFreqs;
+}
+
+bool vsfIsResampleKernel(VsfSerialKernel kernel) {
+  return vsfKernelKindOf(reinterpret_cast<const void*>(kernel)) == VsfKernelKind::ResampleFreqs;
+}
+
+int32_t vsfUtilRead(VsfModel* model, VsfSerialKernel kernel) {
+  VsfBagVec* vec = model->bags;
+  if (model->resampler != nullptr)
+    model->resampler->freqReadPos = model->resampler->freqStartPos;
+  if (vec == nullptr || vec->files == nullptr || vec->count == 0)
+    return 0;
+  auto* pgf = reinterpret_cast<QkPgfExtension*>(vec->pageService);
+  const uint32_t F = vec->count;
+  bool rewrite = vsfKernelRewritesPages(reinterpret_cast<const void*>(kernel));
+  if (vsfIsResampleKernel(kernel)) {
+    // Reading order: page j of every file in file order, in memory first, then on disk.
+    VsfUtilFile* files = vec->files;
+    for (int64_t j = 0; j < files[0].memPageCount; ++j)
+      for (uint32_t f = 0; f < F; ++f) {
+        if (files[f].memPageCount <= j)
+          break;
+        files[f].page.buffer = files[f].memPages[j];
+        files[f].page.pageNumber = 0;
+        int32_t rc = kernel(model, &files[f].page);
+        if (rc != 0)
+          return rc;
+      }
+    for (int64_t n = 1; n <= files[0].diskPageCount; ++n)
+      for (uint32_t f = 0; f < F; ++f) {
+        if (files[f].diskPageCount < n)
+          break;
+        files[f].page.pageNumber = n;
+        int32_t rc = visitDiskPage(pgf, &files[f], true,
+                                   [&] { return kernel(model, &files[f].page); });
+        if (rc != 0)
+          return rc;
+      }
+    return 0;
+  }
+  for (uint32_t f = 0; f < F; ++f) {
+    VsfUtilFile* rec = &vec->files[f];
+    for (int64_t j = 0; j < rec->memPageCount; ++j) {
+      rec->page.buffer = rec->memPages[j];
+      rec->page.pageNumber = 0;
+      int32_t rc = kernel(model, &rec->page);
+      if (rc != 0)
+        return rc;
+    }
+    for (int64_t n = 1; n <= rec->diskPageCount; ++n) {
+      rec->page.pageNumber = n;
+      int32_t rc = visitDiskPage(pgf, rec, rewrite, [&] { return kernel(model, &rec->page); });
+      if (rc != 0)
+        return rc;
+    }
+  }
+  return 0;
+}
+
+int32_t vsfUtilReadByThreadsStoppable(VsfModel* model, VsfThreadedKernel kernel, double* buffer,
+                                      int64_t length, VsfUtilFile* rec, const int32_t* stop) {
+  auto* pgf = reinterpret_cast<QkPgfExtension*>(model->bags->pageService);
+  bool rewrite = vsfKernelRewritesPages(reinterpret_cast<const void*>(kernel));
+  auto stopped = [stop] {
+    return stop != nullptr && __atomic_load_n(stop, __ATOMIC_ACQUIRE) != 0;
+  };
+  for (int64_t j = 0; j < rec->memPageCount; ++j) {
+    if (stopped())
+      return 0;
+    rec->page.buffer = rec->memPages[j];
+    rec->page.pageNumber = 0;
+    int32_t rc = kernel(model, &rec->page, buffer, length);
+    if (rc != 0)
+      return rc;
+  }
+  for (int64_t n = 1; n <= rec->diskPageCount; ++n) {
+    if (stopped())
+      return 0;
+    rec->page.pageNumber = n;
+    int32_t rc =
+        visitDiskPage(pgf, rec, rewrite, [&] { return kernel(model, &rec->page, buffer, length); });
+    if (rc != 0)
+      return rc;
+  }
+  return 0;
+}
+
+int32_t vsfUtilReadByThreads(VsfModel* model, VsfThreadedKernel kernel, double* buffer,
+                             int64_t length, VsfUtilFile* rec) {
+  return vsfUtilReadByThreadsStoppable(model, kernel, buffer, length, rec, nullptr);
+}

@@ -1,0 +1,106 @@
+// Page files and the page-file vector of a BY group: records, creation and release, and
+// the two page visitors (all files serially; one file for a page worker). The page layout
+// is vsfpage.h's; the frame that chooses between the visitors is vsfthread.h's.
+//
+// VsfUtilFile, in order:
+//   file            the page file of the page-file service, null before creation/after release
+//   page            descriptor handed to the service and every kernel: page number (from 1;
+//                   while reading the last disk page written, while visiting the page
+//                   visited), buffer, reserved, page size in force
+//   words           unused
+//   path, pathLength  the path from the path service
+//   memPages        in-memory page table (room for memLimit pages)
+//   diskPageCount   pages in the disk file
+//   columnCount     design columns of the BY group
+//   memLimit        most pages kept in memory (at least 1)
+//   memPageCount    pages held in memory
+//   closed          set while the file is closed between writing and reading
+#pragma once
+
+#include "support/hostif.h"
+#include "support/qkpgf.h"
+
+#include <cstdint>
+
+struct VsfModel;
+struct VsfPerfSettings;
+
+struct VsfUtilFile {
+  QkPageFile* file;
+  QkPageDescriptor page;
+  int64_t words[2];
+  QkChar* path;
+  int64_t pathLength;
+  void** memPages;
+  int64_t diskPageCount;
+  uint32_t columnCount;
+  uint32_t pad;
+  int64_t memLimit;
+  int64_t memPageCount;
+  uint8_t closed;
+};
+
+// The growable vector of the page files of a BY group.
+struct VsfBagVec {
+  VsfUtilFile* files;       // contiguous records
+  uint32_t count;           // records in use
+  uint32_t capacity;        // records allocated
+  uint32_t growth;          // records added when full
+  uint32_t largestPageSize; // largest page size of its files
+  QkPool* pool;             // pool of the array (the BY group's)
+  uint32_t flags;           // allocation flags
+  QkExtension* pageService; // the page-file service of its files (set by add)
+};
+
+// The host extensions the data layer uses, in this order.
+struct QkExtensionSet {
+  QkHandle* qk;
+  QkExtension* qkpgf;
+  QkExtension* qkbkf;
+  QkExtension* qkupath;
+  QkExtension* qkavlt;
+};
+
+// The PERFORMANCE settings the page files read: UTIL_PAGESIZE$ in kilobytes (0 not given).
+struct VsfPerfSettings {
+  int32_t utilPageSize;
+};
+
+// Kernel forms: serial (model, page) and threaded (model, page, buffer, length).
+using VsfSerialKernel = int32_t (*)(VsfModel* model, QkPageDescriptor* page);
+using VsfThreadedKernel = int32_t (*)(VsfModel* model, QkPageDescriptor* page, double* buffer,
+                                      int64_t length);
+
+// Create status values of vsfCreateUtil.
+enum : uint8_t { kVsfCreatePathFailed = 1, kVsfCreateOpenFailed = 2 };
+
+int32_t vsfBagVecAlloc(VsfBagVec* vec, QkPool* pool, uint32_t count, uint32_t growth,
+                       uint32_t flags);
+int32_t vsfBagVecAddElt(VsfBagVec* vec, QkExtensionSet* exts, const VsfPerfSettings* perf,
+                        int64_t request, VsfUtilFile** out);
+void vsfBagVecRelease(VsfBagVec* vec, QkExtensionSet* exts);
+int32_t vsfBagInit(VsfUtilFile* rec, QkExtensionSet* exts, const VsfPerfSettings* perf,
+                   int64_t request);
+void vsfBagRelease(VsfUtilFile* rec, QkExtensionSet* exts);
+int32_t vsfCreateUtil(VsfUtilFile* rec, QkExtensionSet* exts, const VsfPerfSettings* perf,
+                      int64_t request, uint8_t* createStatus);
+void vsfFreeUtil(VsfUtilFile* rec, QkExtensionSet* exts);
+
+// Closes a file that received disk pages and reopens it for reading (update 2 when later
+// passes rewrite pages, else 0; access the utility access setting). 0, or the status of the
+// close (*step 1) or of the open (*step 2).
+int32_t vsfReopenUtil(VsfUtilFile* rec, QkExtensionSet* exts, int32_t access, bool rewrite,
+                      int32_t* step);
+
+// True for the kernels that rewrite pages in place (the page transforms and the
+// resample-frequency kernel), serial or threaded form.
+bool vsfKernelRewritesPages(const void* kernel);
+// True for the resample-frequency kernel (serial form).
+bool vsfIsResampleKernel(VsfSerialKernel kernel);
+
+int32_t vsfUtilRead(VsfModel* model, VsfSerialKernel kernel);
+int32_t vsfUtilReadByThreads(VsfModel* model, VsfThreadedKernel kernel, double* buffer,
+                             int64_t length, VsfUtilFile* rec);
+// The same, stopping before a page when *stop has become non-zero (another worker failed).
+int32_t vsfUtilReadByThreadsStoppable(VsfModel* model, VsfThreadedKernel kernel, double* buffer,
+                                      int64_t length, VsfUtilFile* rec, const int32_t* stop);

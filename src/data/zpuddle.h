@@ -1,0 +1,28 @@
+// The thread-pool record and its four operations over the host's "qkpool" extension:
+// create, queue a work item, wait for all queued items, destroy. The work items and what
+// they do are the threading frame's (vsfthread.h).
+#pragma once
+
+#include "support/hostif.h"
+#include "support/qkpool.h"
+
+struct VsfWorkItem;
+
+// ThreadPuddle, in order: the extension, the pool (null when not created or after
+// termination), the work items of the pass under way.
+struct ThreadPuddle {
+  QkExtension* extension;
+  QkPuddle* pool;
+  VsfWorkItem* items;
+  int32_t count; // the pool's thread count
+};
+
+// 0 when the pool exists; with flags bit 0 clear 1 (no extension) or 2 (no pool); with it
+// set either failure is reported and ends the run with 1012.
+int32_t zpudi(ThreadPuddle* puddle, int32_t count, int32_t flags, QkPoolWorker worker);
+void zpudenq(ThreadPuddle* puddle, void* item);
+void zpudwt(ThreadPuddle* puddle);
+void zpudt(ThreadPuddle* puddle);
+
+int32_t vsfInitializeThreads(ThreadPuddle* puddle, int32_t count);
+void vsfTerminateThreads(ThreadPuddle* puddle);

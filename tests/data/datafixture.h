@@ -1,0 +1,70 @@
+// Shared set-up of the data-layer tests: the stand-in host, a fake source of rows, a
+// reading pass into pages, and a few small kernels (sums) registered with the frame.
+#pragma once
+
+#include "data/vsfdata.h"
+#include "data/vsfpage.h"
+#include "model/vsfmodel.h"
+
+#include <string>
+#include <vector>
+
+namespace datatest {
+
+// One observation as the fake design row protocol gives it.
+struct Obs {
+  double y = 0, w = 1, f = 1;
+  std::vector<double> x; // N design values
+  int32_t status = 0;
+  std::string role;
+  int32_t index = 0;
+};
+
+struct Source {
+  std::vector<Obs> rows;
+  size_t at = 0;
+  VsfRowSource table();
+};
+
+struct PageRun {
+  VsfDataSettings settings{};
+  std::vector<VsfEffectEntry> entries;
+  VsfModel model{};
+  VsfBagVec bags{};
+  ThreadPuddle puddle{};
+  QkExtensionSet exts{};
+  QkPool* byPool = nullptr;
+  QkPool* pagePool = nullptr;
+  QkPool* modelPool = nullptr;
+  int32_t returnCode = 0;
+  VsfReadResult result{};
+
+  PageRun();
+  ~PageRun();
+  // Reads the rows; 0 or the pass's code.
+  int32_t read(Source& src);
+  VsfRowLayout layout() const;
+  // Every stored row in reading order as its doubles and codes.
+  std::vector<std::vector<double>> rowDoubles();
+  std::vector<std::vector<int32_t>> rowCodes();
+  int32_t startThreads(int32_t n);
+};
+
+// Dense effect list: E entries of the given column counts over N = their sum.
+void denseEntries(PageRun& run, const std::vector<int32_t>& columns);
+
+// The test kernels.
+extern VsfSerialKernel sumY;         // sse += y * weight * frequency
+extern VsfThreadedKernel sumY_t;
+extern VsfSerialKernel entrySums;    // corr[e] += sum of entry e's stored values
+extern VsfThreadedKernel entrySums_t;
+extern VsfSerialKernel foldCounts;   // per fold: rows, frequencies, weights
+extern VsfThreadedKernel foldCounts_t;
+extern VsfSerialKernel doubleY;      // a page transform: y *= 2
+extern VsfThreadedKernel doubleY_t;
+void registerTestKernels();
+
+void setUpHost();
+std::vector<int> loggedNumbers();
+
+} // namespace datatest

@@ -1,0 +1,228 @@
+// Tests of the reading pass and the page layout: which rows are kept and how they are
+// counted, roles and folds, sparse rows, pages that go to disk and come back bit for bit,
+// and the smallest pages.
+#include "datafixture.h"
+
+#include "host/ext/qkpgf.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+using namespace datatest;
+
+namespace {
+
+Obs obs(double y, std::vector<double> x, double w = 1, double f = 1, int32_t status = 0) {
+  Obs o;
+  o.y = y;
+  o.x = std::move(x);
+  o.w = w;
+  o.f = f;
+  o.status = status;
+  return o;
+}
+
+struct DataRead : ::testing::Test {
+  void SetUp() override {
+    qrxhost::resetPageFileSettings();
+    loggedNumbers();
+  }
+  void TearDown() override {
+    qrxhost::resetPageFileSettings();
+    EXPECT_EQ(qrxhost::liveUtilityFiles(), 0);
+  }
+};
+
+TEST_F(DataRead, KeepsDropsAndCountsRowsByFrequencyWeightAndStatus) {
+  Source src;
+  src.rows = {obs(1, {1, 2}, 1, 2.7), obs(2, {3, 4}, 1, 0.4), obs(3, {5, 6}, 0, 1),
+              obs(4, {7, 8}, 2, 1, 0x04), obs(5, {9, 1}, 1, 1, 0x02), obs(6, {2, 2}, 0.5, 3)};
+  auto missingFreq = obs(7, {1, 1}, 1, 1);
+  missingFreq.f = std::nan("");
+  missingFreq.status = 0x01;
+  src.rows.push_back(missingFreq);
+  {
+    PageRun run;
+    denseEntries(run, {1, 1});
+    run.settings.weightGiven = run.settings.freqGiven = 1;
+    ASSERT_EQ(run.read(src), 0);
+    // Kept: row 1 (f = 2) and row 6 (w 0.5, f 3). Dropped: f 0.4 (but read), weight 0,
+    // response missing, explanatory missing, missing frequency.
+    EXPECT_EQ(run.model.nRead, 7);
+    EXPECT_EQ(run.model.freqRead, 2 + 1 + 1 + 1 + 3); // 0.4 and the missing one add nothing
+    EXPECT_EQ(run.model.nTrain, 2);
+    EXPECT_EQ(run.model.nObs, 5);
+    EXPECT_DOUBLE_EQ(run.model.wTrain, 2 * 1 + 3 * 0.5);
+    // Response mean and column statistics from the weighted TRAIN sums.
+    const double W = 3.5, sumY = 1 * 2 + 6 * 1.5;
+    EXPECT_DOUBLE_EQ(run.model.sumWY, sumY / W);
+    const double sum0 = 1 * 2 + 2 * 1.5, ss0 = 1 * 2 + 4 * 1.5;
+    EXPECT_DOUBLE_EQ(run.model.columnSums[0], sum0 / W);
+    EXPECT_DOUBLE_EQ(run.model.columnSumSquares[0], 1 / std::sqrt((ss0 - sum0 * sum0 / W) / 4));
+    auto rows = run.rowDoubles();
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0], (std::vector<double>{1, 2, 1, 1, 2})); // w f y x0 x1
+  }
+  {
+    // Without WEIGHT and FREQ a zero weight never drops a row.
+    PageRun run;
+    denseEntries(run, {2});
+    ASSERT_EQ(run.read(src), 0);
+    EXPECT_EQ(run.model.nTrain, 4); // rows 1, 2, 3, 6; 4 and 5 fail by status
+  }
+}
+
+TEST_F(DataRead, SplitAndBlockFoldsAndRoleValues) {
+  Source src;
+  for (int i = 0; i < 10; ++i)
+    src.rows.push_back(obs(i, {double(i)}));
+  {
+    PageRun run;
+    denseEntries(run, {1});
+    run.settings.cvMethod = VSF_CV_SPLIT;
+    run.settings.cv = 1;
+    run.settings.folds = 3;
+    ASSERT_EQ(run.read(src), 0);
+    std::vector<int32_t> folds;
+    for (auto& c : run.rowCodes())
+      folds.push_back(c.at(0));
+    EXPECT_EQ(folds, (std::vector<int32_t>{0, 1, 2, 0, 1, 2, 0, 1, 2, 0}));
+  }
+  for (auto [k, n, want] : {std::tuple{3, 10, std::vector<int32_t>{0, 0, 0, 0, 1, 1, 1, 2, 2, 2}},
+                            std::tuple{4, 3, std::vector<int32_t>{0, 1, 2}}}) {
+    qrxhost::setPageFileSizes(64, 64, 64); // few rows a page: folds cross pages and disk
+    PageRun run;
+    denseEntries(run, {1});
+    run.settings.cvMethod = VSF_CV_BLOCK;
+    run.settings.cv = 1;
+    run.settings.folds = k;
+    run.settings.utilBuffers = 1;
+    Source part;
+    part.rows.assign(src.rows.begin(), src.rows.begin() + n);
+    ASSERT_EQ(run.read(part), 0);
+    if (n == 10)
+      EXPECT_GT(run.result.pagesWritten, 1);
+    std::vector<int32_t> folds;
+    for (auto& c : run.rowCodes())
+      folds.push_back(c.at(0));
+    EXPECT_EQ(folds, want) << "k=" << k;
+  }
+  {
+    // ROLEVAR with TRAIN='A' TEST='B': 'Z' has no role; leading blanks do not count.
+    PageRun run;
+    denseEntries(run, {1});
+    run.settings.roleVar = 1;
+    run.settings.roleCodes = 1;
+    run.settings.trainValue = {"A", 1};
+    run.settings.testValue = {"B", 1};
+    Source s3;
+    for (const char* v : {"A", "  B ", "Z", "A"}) {
+      s3.rows.push_back(obs(1, {1}));
+      s3.rows.back().role = v;
+    }
+    ASSERT_EQ(run.read(s3), 0);
+    std::vector<int32_t> roles;
+    for (auto& c : run.rowCodes())
+      roles.push_back(c.at(0));
+    EXPECT_EQ(roles, (std::vector<int32_t>{1, 4, 0, 1}));
+    EXPECT_EQ(run.model.nNoRole, 1);
+    EXPECT_EQ(run.model.nUsed, 3);
+  }
+}
+
+TEST_F(DataRead, SparseRowsStoreNonZeroValuesWithCumulativeCounts) {
+  PageRun run;
+  denseEntries(run, {1, 5, 6});
+  run.entries[1].sparseVote = 1;
+  run.entries[2].sparseVote = 1;
+  Source src;
+  src.rows = {obs(1, {9, 0, 2, 0, 0, 3, 0, 0, 0, 0, 0, 4}), obs(2, {8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0})};
+  ASSERT_EQ(run.read(src), 0);
+  EXPECT_EQ(run.model.denseColumnCount, 1);
+  EXPECT_EQ(run.model.sparseEffectCount, 2);
+  EXPECT_EQ(run.model.effectColumn[0], 1);
+  EXPECT_EQ(run.model.effectColumn[1], 2);
+  EXPECT_EQ(run.model.effectColumn[2], 7);
+  auto d = run.rowDoubles();
+  auto c = run.rowCodes();
+  EXPECT_EQ(d[0], (std::vector<double>{1, 9, 2, 3, 4}));
+  EXPECT_EQ(c[0], (std::vector<int32_t>{2, 3, 1, 4, 5}));
+  EXPECT_EQ(d[1], (std::vector<double>{2, 8}));
+  EXPECT_EQ(c[1], (std::vector<int32_t>{0, 0}));
+}
+
+TEST_F(DataRead, PagesForcedToDiskHoldTheSameBytesAsPagesInMemory) {
+  Source src;
+  for (int i = 0; i < 300; ++i)
+    src.rows.push_back(obs(std::sin(i), {std::cos(i), double(i % 7), 1.0 / (i + 1)}, 1, 1 + i % 3));
+  auto readWith = [&](int32_t buffers, uint32_t pageSize, int32_t threads) {
+    qrxhost::setPageFileSizes(pageSize, pageSize, pageSize);
+    PageRun run;
+    denseEntries(run, {1, 2});
+    run.settings.freqGiven = 1;
+    run.settings.threadCount = threads;
+    run.settings.threadingOn = threads > 1;
+    run.settings.utilBuffers = buffers;
+    EXPECT_EQ(run.read(src), 0);
+    EXPECT_EQ(run.settings.threadCount, threads);
+    int64_t disk = 0;
+    for (uint32_t f = 0; f < run.bags.count; ++f)
+      disk += run.bags.files[f].diskPageCount;
+    return std::tuple{run.rowDoubles(), disk, run.model.columnSums[1], run.model.nObs};
+  };
+  auto [inMemory, disk0, mean0, n0] = readWith(100000, 65536, 1);
+  EXPECT_EQ(disk0, 0);
+  for (int threads : {1, 3}) {
+    auto [onDisk, disk1, mean1, n1] = readWith(1, 128, threads);
+    EXPECT_GT(disk1, 10);
+    EXPECT_EQ(onDisk, inMemory);
+    EXPECT_EQ(mean1, mean0);
+    EXPECT_EQ(n1, n0);
+  }
+}
+
+TEST_F(DataRead, TheSmallestPagesStillHoldARow) {
+  qrxhost::setPageFileSizes(8, 8, 8);
+  for (int32_t cols : {1, 2}) {
+    PageRun run;
+    denseEntries(run, {cols});
+    run.settings.weightGiven = run.settings.freqGiven = 1;
+    run.settings.roleCodes = 1;
+    run.settings.cvMethod = VSF_CV_SPLIT;
+    run.settings.cv = 1;
+    run.settings.folds = 2;
+    run.settings.utilBuffers = 1;
+    Source src;
+    for (int i = 0; i < 5; ++i)
+      src.rows.push_back(obs(i, std::vector<double>(static_cast<size_t>(cols), i + 0.5)));
+    ASSERT_EQ(run.read(src), 0);
+    EXPECT_EQ(run.rowDoubles().size(), 5u);
+    EXPECT_GE(run.bags.files[0].page.pageSize, 8u * (cols + 4) + 4u * (2 * cols + 3) + 12u);
+  }
+}
+
+TEST_F(DataRead, SparseVotesFollowTheCodingRules) {
+  int32_t ref[] = {VSF_CODE_REFERENCE}, ord[] = {VSF_CODE_ORDINAL}, orth[] = {7};
+  EXPECT_EQ(useSparseRepresentation({5, 1, 0, ref, 0}), 1);
+  EXPECT_EQ(useSparseRepresentation({5, 1, 0, ord, 0}), 0);
+  EXPECT_EQ(useSparseRepresentation({7, 1, 0, ord, 0}), 1);
+  EXPECT_EQ(useSparseRepresentation({9, 1, 0, orth, 0}), 0);
+  EXPECT_EQ(useSparseRepresentation({4, 1, 1, ref, 0}), 0) << "at most 4 columns: dense";
+  EXPECT_EQ(useSparseRepresentation({5, 1, 1, orth, 0}), 1) << "GLM coding";
+  EXPECT_EQ(useSparseRepresentation({11, 0, 0, nullptr, 1}), 1);
+  EXPECT_EQ(useSparseRepresentation({11, 0, 0, nullptr, 0}), 0);
+}
+
+TEST_F(DataRead, EmptyInputWritesNoPageAndStillSucceeds) {
+  PageRun run;
+  denseEntries(run, {1});
+  Source src;
+  src.rows = {obs(1, {1}, 1, 1, 0x04)};
+  ASSERT_EQ(run.read(src), 0);
+  EXPECT_EQ(run.result.pagesWritten, 0);
+  EXPECT_EQ(run.model.nTrain, 0);
+  EXPECT_EQ(run.model.columnSums[0], 0.0);
+}
+
+} // namespace

@@ -1,0 +1,285 @@
+// Tests of the threading frame, the thread pool, the fault hook on page files and the
+// scratch files: threaded sums equal serial sums across thread counts; page transforms
+// rewrite pages on disk; a failing worker fails the pass; every injected I/O failure ends
+// the run with its message and no file left; scratch records come back at their positions.
+#include "datafixture.h"
+
+#include "host/ext/extlist.h"
+#include "host/ext/qkpgf.h"
+#include "host/ext/qkmemfig.h"
+#include "host/supervisor.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+
+using namespace datatest;
+
+namespace {
+
+Source makeRows(int n, bool integral) {
+  Source src;
+  for (int i = 0; i < n; ++i) {
+    Obs o;
+    o.y = integral ? (i * 37 % 101) - 50 : std::sin(i * 0.7) * 1e3;
+    o.x = {integral ? double(i % 5) : std::cos(i * 1.3), double(i % 3), 0.0, 1.0};
+    o.f = 1 + i % 4;
+    o.w = integral ? 1 + i % 2 : 0.25 + (i % 5) * 0.5;
+    src.rows.push_back(o);
+  }
+  return src;
+}
+
+struct Expect {
+  double sumY = 0;
+  double entry[2] = {0, 0};
+};
+
+Expect reference(const Source& src) {
+  Expect e;
+  for (const Obs& o : src.rows) {
+    e.sumY += o.y * o.w * o.f;
+    e.entry[0] += o.x[0] + o.x[1];
+    e.entry[1] += o.x[2] + o.x[3];
+  }
+  return e;
+}
+
+struct Frame : ::testing::Test {
+  void SetUp() override {
+    qrxhost::resetPageFileSettings();
+    qrxhost::setPageFileSizes(256, 256, 256); // a few rows a page
+    loggedNumbers();
+  }
+  void TearDown() override {
+    qrxhost::resetPageFileSettings();
+    EXPECT_EQ(qrxhost::liveUtilityFiles(), 0);
+  }
+  // Reads src with T page threads and two in-memory pages per file, and runs one pass.
+  static void prepare(PageRun& run, Source& src, int32_t T) {
+    denseEntries(run, {2, 2});
+    run.settings.weightGiven = run.settings.freqGiven = 1;
+    run.settings.threadCount = T;
+    run.settings.threadingOn = T > 1;
+    run.settings.utilBuffers = 2;
+    ASSERT_EQ(run.read(src), 0);
+    ASSERT_EQ(run.startThreads(T), 0);
+    run.model.corr = static_cast<double*>(
+        run.modelPool->allocate(run.modelPool, sizeof(double) * 2, kQkZeroed));
+  }
+};
+
+TEST_F(Frame, ThreadedSumsEqualSerialSumsForEveryThreadCount) {
+  for (bool integral : {true, false}) {
+    Source src = makeRows(500, integral);
+    Expect want = reference(src);
+    for (int32_t T : {1, 2, 4, 8}) {
+      PageRun run;
+      prepare(run, src, T);
+      ASSERT_EQ(run.bags.count, static_cast<uint32_t>(T));
+      int64_t disk = 0;
+      for (uint32_t f = 0; f < run.bags.count; ++f)
+        disk += run.bags.files[f].diskPageCount;
+      EXPECT_GT(disk, 0) << "pages cross to disk";
+      ASSERT_EQ(vsfExecuteByThreads(&run.model, sumY, sumY_t, 0), 0);
+      ASSERT_EQ(vsfExecuteByThreads(&run.model, entrySums, entrySums_t, 0), 0);
+      if (integral) { // exact sums: equal to the bit whatever the order of additions
+        EXPECT_EQ(run.model.sse, want.sumY) << T;
+        EXPECT_EQ(run.model.corr[0], want.entry[0]) << T;
+        EXPECT_EQ(run.model.corr[1], want.entry[1]) << T;
+      } else {
+        EXPECT_NEAR(run.model.sse, want.sumY, 1e-12 * std::fabs(want.sumY)) << T;
+        EXPECT_NEAR(run.model.corr[0], want.entry[0], 1e-12 * std::fabs(want.entry[0])) << T;
+      }
+      EXPECT_EQ(run.puddle.items, nullptr) << "items given back";
+    }
+  }
+}
+
+TEST_F(Frame, FoldCountsArePerFoldAndExact) {
+  Source src = makeRows(97, true);
+  for (int32_t T : {1, 4}) {
+    PageRun run;
+    run.settings.cvMethod = VSF_CV_SPLIT;
+    run.settings.cv = 1;
+    run.settings.folds = 3;
+    prepare(run, src, T);
+    VsfFoldRecord folds[3] = {};
+    run.model.folds = folds;
+    ASSERT_EQ(vsfExecuteByThreads(&run.model, foldCounts, foldCounts_t, 0), 0);
+    for (int f = 0; f < 3; ++f) {
+      double rows = 0, freqs = 0, weights = 0;
+      for (size_t i = static_cast<size_t>(f); i < src.rows.size(); i += 3) {
+        rows += 1;
+        freqs += src.rows[i].f;
+        weights += src.rows[i].f * src.rows[i].w;
+      }
+      EXPECT_EQ(folds[f].rowCount, rows);
+      EXPECT_EQ(folds[f].freqCount, freqs);
+      EXPECT_EQ(folds[f].weightCount, weights);
+    }
+  }
+}
+
+TEST_F(Frame, PageTransformsRewriteDiskPagesForLaterPasses) {
+  Source src = makeRows(300, true);
+  Expect want = reference(src);
+  for (int32_t T : {1, 3}) {
+    PageRun run;
+    run.settings.rewritePages = 1;
+    prepare(run, src, T);
+    ASSERT_EQ(vsfExecuteByThreads(&run.model, doubleY, doubleY_t, 0), 0);
+    ASSERT_EQ(vsfExecuteByThreads(&run.model, sumY, sumY_t, 0), 0);
+    EXPECT_EQ(run.model.sse, 2 * want.sumY) << T;
+  }
+}
+
+int32_t gFailFile = -1;
+int32_t failingSerial(VsfModel*, QkPageDescriptor* page) { return page->pageNumber == 2 ? 7 : 0; }
+int32_t failingThreaded(VsfModel* m, QkPageDescriptor* page, double* b, int64_t) {
+  if (&m->bags->files[gFailFile].page == page)
+    return 7;
+  b[0] += 1;
+  return 0;
+}
+
+TEST_F(Frame, AFailingWorkerFailsThePassAndNothingIsFolded) {
+  vsfRegisterKernelPair(failingSerial, failingThreaded, VsfKernelKind::FunValue);
+  Source src = makeRows(200, true);
+  for (int32_t T : {1, 4}) {
+    PageRun run;
+    prepare(run, src, T);
+    gFailFile = T - 1;
+    EXPECT_EQ(vsfExecuteByThreads(&run.model, failingSerial, failingThreaded, 0), 7) << T;
+    EXPECT_EQ(run.model.sse, 0.0) << "no partial sums";
+  }
+}
+
+TEST_F(Frame, TheThreadCountFallsWithTheMemoryBudget) {
+  Source src = makeRows(50, true);
+  qrxhost::setMemoryFigureForTest(1); // 1 kilobyte: nothing can be fed
+  {
+    PageRun run;
+    denseEntries(run, {2, 2});
+    run.settings.weightGiven = run.settings.freqGiven = 1;
+    run.settings.threadCount = 4;
+    run.settings.threadingOn = 1;
+    ASSERT_EQ(run.read(src), 0);
+    EXPECT_EQ(run.settings.threadCount, 1);
+    EXPECT_EQ(run.settings.threadingOn, 0);
+    auto logged = loggedNumbers();
+    EXPECT_NE(std::find(logged.begin(), logged.end(), 848113), logged.end());
+    for (uint32_t f = 0; f < run.bags.count; ++f)
+      EXPECT_EQ(run.bags.files[f].memLimit, 1);
+    // Four files were made; the frame now runs serially over all of them.
+    run.model.corr = static_cast<double*>(
+        run.modelPool->allocate(run.modelPool, sizeof(double) * 2, kQkZeroed));
+    ASSERT_EQ(vsfExecuteByThreads(&run.model, sumY, sumY_t, 0), 0);
+    EXPECT_EQ(run.model.sse, reference(src).sumY);
+  }
+  qrxhost::setMemoryFigureForTest(-1);
+  {
+    PageRun run;
+    denseEntries(run, {1});
+    EXPECT_EQ(run.read(src), -16);
+    EXPECT_GE(run.returnCode, 1012);
+    auto logged = loggedNumbers();
+    EXPECT_NE(std::find(logged.begin(), logged.end(), 848145), logged.end());
+  }
+  qrxhost::setMemoryFigureForTest(0);
+}
+
+TEST_F(Frame, EveryInjectedIoFailureEndsWithAMessageACodeAndNoFileLeft) {
+  Source src = makeRows(120, true);
+  int failures = 0;
+  for (int64_t n = 1; n < 1000; ++n) {
+    int32_t rc = 0, returnCode = 0;
+    std::vector<int> logged;
+    {
+      PageRun run;
+      denseEntries(run, {2, 2});
+      run.settings.cvMethod = VSF_CV_BLOCK;
+      run.settings.cv = 1;
+      run.settings.folds = 3;
+      run.settings.utilBuffers = 1;
+      qrxhost::failUtilityIoAt(n);
+      rc = run.read(src);
+      if (rc == 0)
+        rc = vsfExecuteByThreads(&run.model, sumY, sumY_t, 0);
+      qrxhost::failUtilityIoAt(0);
+      returnCode = run.returnCode;
+      logged = loggedNumbers();
+    }
+    EXPECT_EQ(qrxhost::liveUtilityFiles(), 0) << n;
+    if (rc == 0)
+      break; // n is past the last read or write of the run
+    ++failures;
+    if (rc == -12 || rc == -11) { // while reading: message and raised code
+      EXPECT_GE(returnCode, 1020) << n;
+      EXPECT_TRUE(std::find(logged.begin(), logged.end(), 848139) != logged.end() ||
+                  std::find(logged.begin(), logged.end(), 848138) != logged.end())
+          << n;
+    } else {
+      EXPECT_EQ(rc, kQkPgfIoError) << "a failed page read fails the pass: " << n;
+    }
+  }
+  EXPECT_GT(failures, 5);
+}
+
+TEST(Scratch, RecordsComeBackAtTheirPositionsAndNoFileRemains) {
+  setUpHost();
+  namespace fs = std::filesystem;
+  fs::path dir = fs::temp_directory_path() / ("qrx scratch dir " + std::string(70, 'x'));
+  fs::create_directories(dir);
+  qrxhost::setHostOption("UTILPATH", dir.string());
+  QkExtensionSet exts{};
+  exts.qkbkf = qrxhost::loadExtension("qkbkf");
+  exts.qkupath = qrxhost::loadExtension("qkupath");
+  std::u32string wideDir;
+  for (char c : dir.string())
+    wideDir += static_cast<char32_t>(static_cast<unsigned char>(c));
+  for (int32_t index : {0, 3}) {
+    VsfScratch s{};
+    uint8_t status = 9;
+    ASSERT_EQ(vsfCreateScratch(&s, &exts, index, static_cast<int64_t>(wideDir.size()),
+                               wideDir.data(), 1, &status),
+              0);
+    EXPECT_EQ(status, 0);
+    if (index != 0) {
+      std::u32string path(s.path, static_cast<size_t>(s.pathLength));
+      EXPECT_EQ(path, wideDir + U"/resample_3.utl") << "the directory is not cut";
+    }
+    int64_t pos = 0;
+    double a[3] = {1.5, -2, 3}, b[2] = {7, 8};
+    ASSERT_EQ(vsfWriteScratch(s.file, a, sizeof a, &pos), 0);
+    int64_t second = pos;
+    ASSERT_EQ(vsfWriteScratch(s.file, b, sizeof b, &pos), 0);
+    EXPECT_EQ(pos, 40);
+    ASSERT_EQ(vsfEofMarker(s.file), 0);
+    double got[4] = {};
+    int64_t rpos = second;
+    ASSERT_EQ(vsfReadScratch(s.file, got, sizeof got, &rpos), 0);
+    EXPECT_EQ(got[0], 7);
+    EXPECT_EQ(got[1], 8);
+    EXPECT_EQ(got[2], 1.7976931348623157e308);
+    EXPECT_EQ(rpos, second + 24); // a short read advances by the 24 bytes it got
+    qrxhost::failUtilityIoAt(1);
+    int64_t keep = pos;
+    EXPECT_NE(vsfWriteScratch(s.file, b, sizeof b, &pos), 0);
+    EXPECT_EQ(pos, keep) << "a failed write leaves the position";
+    qrxhost::failUtilityIoAt(0);
+    vsfFreeScratch(&s, &exts);
+    vsfFreeScratch(&s, &exts); // harmless twice
+    EXPECT_EQ(s.path, nullptr);
+  }
+  EXPECT_EQ(qrxhost::liveUtilityFiles(), 0);
+  EXPECT_TRUE(fs::is_empty(dir));
+  exts.qkbkf->unload(exts.qkbkf);
+  exts.qkupath->unload(exts.qkupath);
+  qrxhost::setHostOption("UTILPATH", "");
+  fs::remove_all(dir);
+}
+
+} // namespace
