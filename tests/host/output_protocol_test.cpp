@@ -2,6 +2,8 @@
 // variables, factoids, groups, text lines and level notes, views and graphs, dispatch
 // along parent classes, attribute checks and the failure hook.
 #include "host/hostapi.h"
+#include "host/hostcore.h"
+#include "host/hostlog.h"
 #include "host/output/rvqobjects.h"
 #include "host/output/rvqoutput.h"
 #include "support/wobmth.h"
@@ -659,4 +661,44 @@ TEST_F(OutputProtocol, ViewRowCountsFollowTheirFilter) {
   int64_t rows = -1;
   EXPECT_FALSE(outputViewRows(v, &rows));
   EXPECT_FALSE(outputViewRows(table, &rows)); // a table is no view
+}
+
+// Through the installed host services: a rejected call ends the run with 120 and logs the
+// manager's reason; the log-only status is logged and the run goes on.
+TEST_F(OutputProtocol, FailuresReachTheLogThroughTheExitCheck) {
+  struct Install {
+    HostControlBlock* saved = v_global_gcb_anchor;
+    Install() { v_global_gcb_anchor = hostControlBlock(); }
+    ~Install() { v_global_gcb_anchor = saved; }
+  } install;
+  takeLog();
+  RvqObject* table = create("data", "T");
+  double v = 0;
+  std::vector<RvqAttr> bad = {rvqInt(103, 6), rvqTextHandle(138, txt("C")), rvqBound(285, &v)};
+  int32_t rc = call(table, 338, bad);
+  ASSERT_LT(rc, 0);
+  int exitCode = 0;
+  try {
+    zrvqexit(rc);
+  } catch (const HostExit& e) {
+    exitCode = e.code;
+  }
+  EXPECT_EQ(exitCode, 120);
+  std::vector<LogRecord> log = takeLog();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_EQ(log[0].severity, HostSeverity::Error);
+  EXPECT_NE(log[0].text.find("method 338"), std::string::npos) << log[0].text;
+
+  injectOutputFailure(358, kOutputLogOnly, 0);
+  rc = textLine("still shown");
+  EXPECT_EQ(rc, kOutputLogOnly);
+  exitCode = 0;
+  try {
+    zrvqexit(rc);
+  } catch (const HostExit& e) {
+    exitCode = e.code;
+  }
+  EXPECT_EQ(exitCode, 0);
+  EXPECT_EQ(takeLog().size(), 1u);
+  EXPECT_EQ(doc->nodes.back()->text, "still shown");
 }
