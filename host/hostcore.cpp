@@ -8,6 +8,7 @@
 #include "host/kernel.h"
 #include "host/macros.h"
 #include "host/output/rvqoutput.h"
+#include "host/parser/psparser.h"
 #include "host/pools.h"
 #include "host/sort.h"
 #include "host/supervisor.h"
@@ -101,6 +102,7 @@ void installOtherGroups(HostServiceGroups& groups) {
   groups.sort = sortServices();
   groups.object = outputObjectServices();
   groups.rvqText = rvqTextServices();
+  groups.parser = parserServices();
 }
 
 HostControlBlock* build() {

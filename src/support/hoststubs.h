@@ -84,3 +84,31 @@ int32_t wmrlmem(int64_t* kilobytes);
 
 // Marks a group as called (clears its byte in control-block word 1) and returns the groups.
 HostServiceGroups* hostGroups(HostGroup group);
+
+// Group 31: statement parser and tokens (forwarders in parserstubs.cpp).
+struct VsfGrammar;
+struct ParseRoot;
+struct ParseHookTable;
+struct HostParser;
+struct HostToken;
+struct OptionSlot;
+struct HostVarList;
+int32_t xsproc(VsfGrammar* grammar, ParseRoot* root, int32_t mode, ParseHookTable* hooks,
+               void* reserved1, void* reserved2);
+HostParser* xtanch();
+const HostToken* xttkcur(HostParser* parser);
+const HostToken* yttkpk(HostParser* parser, int32_t ahead);
+void ytokrla(HostParser* parser);
+double xtoknum(const HostToken* token);
+int32_t zaddlst(OptionSlot* slot, int32_t itemSize, int32_t more);
+int32_t zaddvar(HostDataSet* ds, HostVarList* out, int32_t mode, int32_t flags, const char* first,
+                int32_t firstLength, const char* second, int32_t secondLength, int32_t listKind);
+void zadverr(ParseRoot* root, HostDataSet* ds, int32_t flags, const char* first,
+             int32_t firstLength, const char* second, int32_t secondLength, HostVarList* list,
+             int32_t reserved, int32_t listKind, int32_t code);
+int32_t xpfs(char* buffer, int32_t width, int32_t decimals, double value);
+int32_t xttkqsp(HostParser* parser, int32_t which);
+void xttksp(HostParser* parser, int32_t which, int32_t on);
+void* xtalloc(int64_t size, uint32_t flags);
+void xtfree(void* block);
+int32_t xoptcgt(const char* name, char* buffer, int32_t capacity);

@@ -1,0 +1,665 @@
+// The recursive-descent interpreter of a compiled grammar: the statement loop with its
+// hooks, choice by FIRST sets, terminal matching with range checks, the action routines
+// that fill ParsedStatement nodes, syntax errors with line and column, and the traces.
+// Tokenizing and grammar compilation are in tokenizer.cpp and rdgrammar.cpp.
+#include "host/hostlog.h"
+#include "host/parser/psparser.h"
+#include "support/hoststubs.h"
+
+#include <cmath>
+#include <cstring>
+#include <map>
+#include <sstream>
+
+namespace qrxhost {
+
+namespace {
+
+// A syntax or semantic error of the statement being parsed; it never leaves this file.
+struct StatementError {};
+
+struct ListTarget {
+  int slot = -1;
+  int kind = 0;
+};
+
+struct Interp {
+  const CompiledGrammar& g;
+  HostParser* ps;
+  ParseRoot* root;
+  int mode;
+  ListTarget list;
+  size_t itemStart = 0;
+  size_t dsStart = 0;
+  bool rangePending = false;
+  double rangeMin = 0, rangeMax = 0;
+  bool rangeHasMax = false;
+  // Number-list item under construction.
+  double numStart = 0, numTo = 0, numBy = 1;
+  bool numHasTo = false;
+  // BY statement state.
+  int byItemStart = -1;
+  bool byDescending = false;
+
+  const LexToken& look() const { return ps->lex[ps->pos]; }
+  const HostToken* lookToken() const { return &ps->toks[ps->pos]; }
+  bool atEnd() const { return look().cls == TC_ENDJB; }
+
+  void trace(const std::string& text) {
+    HostMsgArg a(text.c_str(), static_cast<int32_t>(text.size()));
+    logMessage(kParserMsgSet, PM_TRACE, &a, 1);
+  }
+
+  [[noreturn]] void error(int msg, const LexToken& at, const std::string& detail,
+                          const std::string& detail2 = std::string()) {
+    HostMsgArg args[4] = {HostMsgArg(at.line), HostMsgArg(at.column),
+                          HostMsgArg(detail.c_str(), static_cast<int32_t>(detail.size())),
+                          HostMsgArg(detail2.c_str(), static_cast<int32_t>(detail2.size()))};
+    logMessage(kParserMsgSet, msg, args, 4);
+    throw StatementError{};
+  }
+
+  std::string shown(const LexToken& t) const {
+    if (t.cls == TC_ENDJB)
+      return "end of step";
+    return t.raw;
+  }
+
+  std::string expected(const GNode* n) const {
+    std::string out;
+    int k = 0;
+    for (const std::string& w : n->firstWords) {
+      if (w.size() > 1 && w.back() == '$')
+        continue; // hidden keywords are not advertised
+      if (k++ == 8) {
+        out += ", ...";
+        break;
+      }
+      out += (out.empty() ? "" : ", ") + w;
+    }
+    static const char* names[] = {"",         "end of statement", "a name", "a quoted string",
+                                  "an integer", "a number",       "a name", "a format",
+                                  "a date",   "a time",           "a date-time", "a missing value",
+                                  "a name literal"};
+    for (int c = 1; c <= 12; ++c)
+      if (n->firstClasses & (1u << c)) {
+        if (k++ == 8)
+          break;
+        out += (out.empty() ? "" : ", ") + std::string(names[c]);
+      }
+    return out.empty() ? "nothing more" : out;
+  }
+
+  bool wordMatches(const GNode* n, const LexToken& t) const {
+    if (t.cls != TC_NAMEX && t.cls != 0)
+      return false;
+    for (const std::string& w : n->words)
+      if (w == t.text)
+        return true;
+    return false;
+  }
+  bool classMatches(int cls, const LexToken& t) const {
+    return cls == t.cls;
+  }
+  bool firstHasWord(const GNode* n, const LexToken& t) const {
+    return (t.cls == TC_NAMEX || t.cls == 0) && n->firstWords.count(t.text) != 0;
+  }
+  bool firstHasClass(const GNode* n, const LexToken& t) const {
+    return t.cls > 0 && t.cls < 32 && (n->firstClasses & (1u << t.cls)) != 0;
+  }
+  bool canStart(const GNode* n, const LexToken& t) const {
+    return firstHasWord(n, t) || firstHasClass(n, t);
+  }
+
+  // ---- nodes and slots ----
+
+  ParsedStatement* current() const { return root->current; }
+
+  OptionSlot* slot(int k) {
+    ParsedStatement* s = current();
+    if (!s || k < 0 || k >= s->slotCount)
+      error(PM_INTERNAL, look(), "option slot " + std::to_string(k) + " outside its statement");
+    return &s->slots[k];
+  }
+
+  void setFlag(int k) {
+    ParsedStatement* s = current();
+    if (!s || k < 0 || k >= 320)
+      error(PM_INTERNAL, look(), "flag " + std::to_string(k) + " outside its statement");
+    s->flags[k / 8] |= static_cast<uint8_t>(0x80u >> (k % 8));
+  }
+
+  void growAppend(OptionSlot* sl, int itemSize) {
+    if (parserServices()->zaddlst(sl, itemSize, 1) != 0)
+      error(PM_INTERNAL, look(), "no memory for a list");
+  }
+
+  void appendInt(OptionSlot* sl, int32_t v) {
+    if (sl->kind != OSK_INTLIST && sl->value.list.count == 0)
+      sl->kind = OSK_INTLIST;
+    if (sl->kind != OSK_INTLIST)
+      error(PM_INTERNAL, look(), "a list of mixed items");
+    growAppend(sl, 4);
+    sl->items.ints[sl->value.list.count++] = v;
+    sl->present = 1;
+  }
+  void appendDouble(OptionSlot* sl, double v) {
+    if (sl->kind != OSK_DBLLIST && sl->value.list.count == 0)
+      sl->kind = OSK_DBLLIST;
+    if (sl->kind != OSK_DBLLIST)
+      error(PM_INTERNAL, look(), "a list of mixed items");
+    growAppend(sl, 8);
+    sl->items.doubles[sl->value.list.count++] = v;
+    sl->present = 1;
+  }
+  void appendName(OptionSlot* sl, const std::string& name) {
+    if (sl->kind != OSK_NAMELIST) {
+      sl->kind = OSK_NAMELIST;
+      sl->value.list.count = 0;
+      sl->items.names = nullptr;
+    }
+    size_t n = std::min<size_t>(name.size(), 255);
+    NameListBlock* b = sl->items.names;
+    NameListBlock* lastBlock = b;
+    while (lastBlock && lastBlock->next)
+      lastBlock = lastBlock->next;
+    if (!lastBlock || lastBlock->used + 1 + static_cast<int64_t>(n) >
+                          static_cast<int64_t>(sizeof lastBlock->names)) {
+      auto* nb = static_cast<NameListBlock*>(parseAlloc(sizeof(NameListBlock) + n));
+      nb->lastIndex = sl->value.list.count - 1;
+      if (lastBlock)
+        lastBlock->next = nb;
+      else
+        sl->items.names = nb;
+      lastBlock = nb;
+    }
+    lastBlock->names[lastBlock->used] = static_cast<uint8_t>(n);
+    std::memcpy(lastBlock->names + lastBlock->used + 1, name.data(), n);
+    lastBlock->used += 1 + static_cast<int64_t>(n);
+    lastBlock->lastIndex = sl->value.list.count;
+    sl->value.list.count++;
+    sl->present = 1;
+  }
+  void storeText(OptionSlot* sl, const std::string& text) {
+    char* p = static_cast<char*>(parseAlloc(text.size() + 1));
+    std::memcpy(p, text.data(), text.size());
+    sl->items.text = p;
+    sl->value.word = 0;
+    sl->value.list.count = static_cast<int32_t>(text.size());
+    sl->kind = OSK_TEXT;
+    sl->present = 1;
+  }
+
+  ParsedStatement* newNode(int slots) {
+    auto* s = static_cast<ParsedStatement*>(parseAlloc(sizeof(ParsedStatement)));
+    s->slotCount = slots + 1;
+    s->slots = static_cast<OptionSlot*>(parseAlloc(sizeof(OptionSlot) * (slots + 1)));
+    std::memset(s->name, ' ', sizeof s->name);
+    std::string kw = look().text;
+    if (!kw.empty() && kw.back() == '$')
+      kw.pop_back();
+    std::memcpy(s->name, kw.data(), std::min<size_t>(kw.size(), sizeof s->name));
+    s->line = look().line;
+    s->column = look().column;
+    if (root->last)
+      root->last->next = s;
+    else
+      root->first = s;
+    root->last = s;
+    return s;
+  }
+
+  double lookNumber() const { return look().number; }
+  bool lookIsNumber() const { return look().cls == TC_INT || look().cls == TC_NBR; }
+
+  // ---- variable lists ----
+
+  void variableItem(int kind) {
+    if (!root->dataSet)
+      error(PM_NODATA, look(), "");
+    std::string first, second;
+    if (kind >= 1 && kind <= 6) {
+      first = ps->lex[itemStart].text;
+      if (ps->lex[itemStart].cls == TC_VLITERAL)
+        first = ps->lex[itemStart].text;
+    }
+    if (kind >= 2 && kind <= 5)
+      second = ps->lex[ps->pos - 1].text;
+    HostVarList vl{};
+    int32_t rc = parserServices()->zaddvar(root->dataSet, &vl, 3, 0, first.data(), static_cast<int32_t>(first.size()),
+                         second.data(), static_cast<int32_t>(second.size()), kind);
+    if (rc != 0) {
+      parserServices()->zadverr(root, root->dataSet, 0, first.data(), static_cast<int32_t>(first.size()),
+              second.data(), static_cast<int32_t>(second.size()), &vl, 0, kind, rc);
+      throw StatementError{};
+    }
+    if (list.slot >= 0)
+      for (int i = 0; i < vl.count; ++i)
+        appendInt(slot(list.slot), vl.numbers[i]);
+  }
+
+  void byItemEnd() {
+    if (byItemStart < 0)
+      return;
+    OptionSlot* vars = slot(0);
+    OptionSlot* desc = slot(76);
+    int32_t n = vars->kind == OSK_INTLIST ? vars->value.list.count : 0;
+    for (int32_t i = byItemStart; i < n; ++i)
+      appendDouble(desc, byDescending ? 1.0 : 0.0);
+    byItemStart = -1;
+    byDescending = false;
+  }
+
+  // ---- actions ----
+
+  int arg(const GNode* n, size_t i, int dflt = 0) const {
+    return i < n->args.size() ? n->args[i] : dflt;
+  }
+
+  void runAction(const GNode* n) {
+    if (mode & 1) {
+      std::ostringstream os;
+      os << "SEM: action " << n->action;
+      if (!n->args.empty()) {
+        os << '(';
+        for (size_t i = 0; i < n->args.size(); ++i)
+          os << (i ? "," : "") << n->args[i];
+        os << ')';
+      }
+      os << " at " << shown(look()) << " (line " << look().line << ", column "
+         << look().column << ")";
+      trace(os.str());
+    }
+    switch (n->action) {
+    case 1:
+      break;
+    case 2: // BY, CLASS, FREQ, WEIGHT: into the procedure statement's node
+      root->current = root->first;
+      list = ListTarget{};
+      if (!root->first)
+        error(PM_STATEMENT, look(), look().raw);
+      break;
+    case 3:
+      root->current = newNode(arg(n, 0));
+      list = ListTarget{};
+      break;
+    case 4:
+      break;
+    case 5:
+    case 38:
+      setFlag(arg(n, 0));
+      break;
+    case 6: {
+      OptionSlot* sl = slot(arg(n, 0));
+      int form = arg(n, 1, 1);
+      if (form == 1) {
+        if (!lookIsNumber())
+          break; // the terminal that follows reports the error
+        sl->value.number = lookNumber();
+        sl->kind = OSK_NUMBER;
+        sl->present = 1;
+      } else {
+        storeText(sl, look().text);
+      }
+      break;
+    }
+    case 7: {
+      OptionSlot* sl = slot(arg(n, 0));
+      if (arg(n, 1) == 1) {
+        if (lookIsNumber())
+          appendDouble(sl, lookNumber());
+      } else if (look().cls == TC_QS) {
+        // A repeated quoted value turns the slot into a name list, in statement order.
+        if (sl->kind == OSK_TEXT) {
+          std::string prev(sl->items.text, static_cast<size_t>(sl->value.list.count));
+          sl->kind = OSK_NONE;
+          sl->value.word = 0;
+          sl->items.any = nullptr;
+          appendName(sl, prev);
+          appendName(sl, look().text);
+        } else if (sl->kind == OSK_NAMELIST) {
+          appendName(sl, look().text);
+        } else {
+          storeText(sl, look().text);
+        }
+      }
+      break;
+    }
+    case 8: {
+      list.slot = arg(n, 0);
+      list.kind = arg(n, 1);
+      OptionSlot* sl = slot(list.slot);
+      if (!sl->present) {
+        sl->present = 1;
+        sl->kind = OSK_NONE;
+      }
+      root->effectSlot = static_cast<int16_t>(list.slot);
+      break;
+    }
+    case 9:
+      itemStart = ps->pos;
+      break;
+    case 10:
+      variableItem(arg(n, 0));
+      break;
+    case 15:
+      dsStart = ps->pos;
+      break;
+    case 17: {
+      const LexToken& t = ps->lex[dsStart];
+      HostDataSet* ds = arg(n, 1) == 2
+                            ? xdscreate(t.raw.data(), static_cast<int32_t>(t.raw.size()))
+                            : xdsopen(t.raw.data(), static_cast<int32_t>(t.raw.size()));
+      if (!ds)
+        throw StatementError{}; // the data-set service has logged why
+      OptionSlot* sl = slot(arg(n, 0));
+      sl->value.dataSet = ds;
+      sl->kind = OSK_DATASET;
+      sl->present = 1;
+      if (arg(n, 0) == 11 && arg(n, 1) == 1 && current() == root->first)
+        root->dataSet = ds;
+      break;
+    }
+    case 18:
+      // The procedure statement names the input data set; no default is kept by this host.
+      if (arg(n, 0) == 11 && arg(n, 1) == 1 && current() == root->first && !root->dataSet)
+        error(PM_NODEFAULTDATA, look(), "");
+      break;
+    case 19:
+      numberListAction(arg(n, 0));
+      break;
+    case 20:
+      rangePending = arg(n, 0) != 65535;
+      rangeMin = arg(n, 0);
+      rangeHasMax = n->args.size() > 1;
+      rangeMax = arg(n, 1);
+      break;
+    case 22: {
+      if (list.slot < 0)
+        error(PM_INTERNAL, look(), "a code without its list");
+      int code = arg(n, 0);
+      appendDouble(slot(list.slot), code == 0 ? 0.0 : -static_cast<double>(code));
+      break;
+    }
+    case 25:
+      if (list.slot >= 0 && ps->pos > 0)
+        appendName(slot(list.slot), ps->lex[ps->pos - 1].text);
+      break;
+    case 29:
+      byAction(arg(n, 0));
+      break;
+    case 31: {
+      OptionSlot* classes = root->first ? &root->first->slots[2] : nullptr;
+      int32_t pos = classes && classes->kind == OSK_INTLIST ? classes->value.list.count : 0;
+      appendInt(slot(arg(n, 0)), pos);
+      break;
+    }
+    case 33: {
+      OptionSlot* sl = slot(arg(n, 0));
+      sl->value.number = arg(n, 1);
+      sl->kind = OSK_NUMBER;
+      sl->present = 1;
+      break;
+    }
+    case 35:
+      if (list.slot >= 0)
+        storeText(slot(list.slot), look().text);
+      break;
+    case 39: {
+      if (!root->effectAction)
+        break;
+      EffectAction a{};
+      a.code = static_cast<int16_t>(arg(n, 0));
+      a.operand = static_cast<int16_t>(arg(n, 1));
+      root->effectAction(ps, lookToken(), &a);
+      break;
+    }
+    default: // 13, 16, 23, 26, 30, 36: token-class and name handling of the host's own
+      break;
+    }
+  }
+
+  void numberListAction(int which) {
+    OptionSlot* sl = list.slot >= 0 ? slot(list.slot) : nullptr;
+    switch (which) {
+    case 1:
+      numStart = lookNumber();
+      numHasTo = false;
+      numBy = 1;
+      break;
+    case 2:
+      numTo = lookNumber();
+      numHasTo = true;
+      break;
+    case 3:
+      numBy = lookNumber();
+      break;
+    case 4: {
+      if (!sl)
+        break;
+      if (!numHasTo) {
+        appendDouble(sl, numStart);
+        break;
+      }
+      double span = numTo - numStart;
+      if (numBy == 0 || !std::isfinite(span) || (span != 0 && (span > 0) != (numBy > 0)) ||
+          std::fabs(span / numBy) > 100000)
+        error(PM_NUMLIST, ps->lex[ps->pos - 1], "TO/BY");
+      long steps = static_cast<long>(std::floor(span / numBy + 1e-10));
+      for (long k = 0; k <= steps; ++k)
+        appendDouble(sl, numStart + static_cast<double>(k) * numBy);
+      break;
+    }
+    default:
+      break;
+    }
+  }
+
+  void byAction(int which) {
+    switch (which) {
+    case 1: {
+      byItemEnd();
+      OptionSlot* vars = slot(0);
+      byItemStart = vars->kind == OSK_INTLIST ? vars->value.list.count : 0;
+      break;
+    }
+    case 2:
+      byDescending = true;
+      break;
+    case 3:
+      setFlag(76);
+      break;
+    case 0:
+      byItemEnd();
+      break;
+    default:
+      break;
+    }
+  }
+
+  // ---- the descent ----
+
+  void consume(const GNode* n) {
+    const LexToken& t = look();
+    if ((t.cls == TC_INT || t.cls == TC_NBR) && rangePending) {
+      rangePending = false;
+      bool ok = t.number >= rangeMin && (!rangeHasMax || t.number <= rangeMax);
+      if (!ok) {
+        std::string bound = rangeHasMax ? "between " + std::to_string(static_cast<long>(rangeMin)) +
+                                              " and " + std::to_string(static_cast<long>(rangeMax))
+                                        : "at least " + std::to_string(static_cast<long>(rangeMin));
+        error(PM_RANGE, t, t.raw, bound);
+      }
+    }
+    if (mode & 2) {
+      std::ostringstream os;
+      os << "SYN: " << shown(t) << " (line " << t.line << ", column " << t.column << ")";
+      (void)n;
+      trace(os.str());
+    }
+    ++ps->pos;
+  }
+
+  void walk(const GNode* n, int depth) {
+    if (depth > 400)
+      error(PM_INTERNAL, look(), "grammar too deep");
+    switch (n->kind) {
+    case GKind::Seq:
+      for (const GNode* k : n->kids)
+        walk(k, depth + 1);
+      return;
+    case GKind::Action:
+      runAction(n);
+      return;
+    case GKind::Ref:
+      walk(g.ruleBodies[n->rule], depth + 1);
+      return;
+    case GKind::Word:
+      if (!wordMatches(n, look()))
+        error(PM_SYNTAX, look(), shown(look()), expected(n));
+      consume(n);
+      return;
+    case GKind::Class:
+      if (!classMatches(n->tokenClass, look()))
+        error(PM_SYNTAX, look(), shown(look()), expected(n));
+      consume(n);
+      return;
+    case GKind::Opt:
+      if (canStart(n->kids[0], look()))
+        walk(n->kids[0], depth + 1);
+      return;
+    case GKind::Rep:
+      while (canStart(n->kids[0], look())) {
+        size_t before = ps->pos;
+        walk(n->kids[0], depth + 1);
+        if (ps->pos == before)
+          break;
+      }
+      return;
+    case GKind::Alt: {
+      const LexToken& t = look();
+      for (const GNode* k : n->kids)
+        if (firstHasWord(k, t)) {
+          walk(k, depth + 1);
+          return;
+        }
+      for (const GNode* k : n->kids)
+        if (firstHasClass(k, t)) {
+          walk(k, depth + 1);
+          return;
+        }
+      for (const GNode* k : n->kids)
+        if (k->nullable) {
+          walk(k, depth + 1);
+          return;
+        }
+      error(PM_SYNTAX, t, shown(t), expected(n));
+    }
+    }
+  }
+
+  void skipStatement() {
+    while (!atEnd() && look().text != ";")
+      ++ps->pos;
+    if (!atEnd())
+      ++ps->pos;
+  }
+
+  // One statement: returns false when it had an error.
+  bool statement() {
+    const GNode* start = g.ruleBodies[0];
+    size_t begin = ps->pos;
+    list = ListTarget{};
+    rangePending = false;
+    byItemStart = -1;
+    byDescending = false;
+    root->current = nullptr;
+    try {
+      if (!canStart(start, look()))
+        error(PM_STATEMENT, look(), shown(look()));
+      walk(start, 0);
+      if (look().text != ";")
+        error(PM_SYNTAX, look(), shown(look()), ";");
+      ++ps->pos;
+      return true;
+    } catch (const StatementError&) {
+      if (root->current)
+        root->current->syntaxError = 1;
+      root->status = 1;
+      if (ps->pos < begin)
+        ps->pos = begin;
+      skipStatement();
+      return false;
+    }
+  }
+};
+
+std::map<const GrammarRule*, std::unique_ptr<CompiledGrammar>>& grammarCache() {
+  static std::map<const GrammarRule*, std::unique_ptr<CompiledGrammar>> cache;
+  return cache;
+}
+
+int32_t callHook(ParseHookFn fn) { return fn ? fn() : 0; }
+
+} // namespace
+
+// Runs the parse of the step's statements over the grammar; 0, or 1 when a statement had
+// an error.
+int32_t runStatementParse(VsfGrammar* grammar, ParseRoot* root, int32_t mode,
+                          ParseHookTable* hooks) {
+  if (!grammar || !root || grammar->tableFormat != kGrammarRuleText || !grammar->rules)
+    return -1;
+  auto& cache = grammarCache();
+  auto it = cache.find(grammar->rules);
+  if (it == cache.end()) {
+    std::string problem;
+    auto compiled = compileGrammar(grammar->rules, grammar->ruleCount, &problem);
+    if (!compiled) {
+      HostMsgArg args[4] = {HostMsgArg(0), HostMsgArg(0), HostMsgArg(problem.c_str()),
+                            HostMsgArg("")};
+      logMessage(kParserMsgSet, PM_INTERNAL, args, 4);
+      return -1;
+    }
+    it = cache.emplace(grammar->rules, std::move(compiled)).first;
+  }
+  HostParser* ps = static_cast<HostParser*>(grammar->parseAnchor);
+  if (!ps)
+    ps = parserServices()->xtanch();
+  grammar->parseAnchor = ps;
+  root->parser = ps;
+  root->first = root->last = root->current = nullptr;
+  root->status = 0;
+  ps->root = root;
+  ps->pos = 0;
+  if (ps->lexFailed) {
+    const LexError& e = ps->lexError;
+    HostMsgArg args[4] = {HostMsgArg(e.line), HostMsgArg(e.column),
+                          HostMsgArg(e.detail.c_str()), HostMsgArg("")};
+    logMessage(kParserMsgSet, e.message, args, 4);
+    root->status = 1;
+    return 1;
+  }
+  Interp in{*it->second, ps, root, mode, {}};
+  // The step text may begin with the PROC keyword itself.
+  if (in.look().cls == TC_NAMEX && in.look().text == "PROC")
+    ++ps->pos;
+  bool anyError = false;
+  while (!in.atEnd()) {
+    if (in.look().text == ";") {
+      ++ps->pos;
+      continue;
+    }
+    if (hooks)
+      callHook(hooks->entries[1].before);
+    bool ok = in.statement();
+    anyError = anyError || !ok || root->status != 0;
+    if (hooks)
+      callHook(hooks->entries[1].after);
+  }
+  if (hooks)
+    callHook(hooks->entries[2].before); // the RUN that ends the step
+  root->current = nullptr;
+  return anyError ? 1 : 0;
+}
+
+} // namespace qrxhost
