@@ -18,17 +18,27 @@ Source* self(void* p) { return static_cast<Source*>(p); }
 
 int32_t begin(void* p, int32_t which) {
   self(p)->at = 0;
-  return which == 0 ? 0 : 1;
+  self(p)->which = which;
+  return which == 1 && self(p)->testOutOfStep ? 1 : 0;
 }
-void end(void*, int32_t) {}
+void end(void* p, int32_t) { ++self(p)->ended; }
 int32_t next(void* p) {
   Source* s = self(p);
-  if (s->at >= s->rows.size())
+  if (s->at >= s->current().size())
     return 0;
   ++s->at;
   return 1;
 }
-const Obs& cur(void* p) { return self(p)->rows[self(p)->at - 1]; }
+const Obs& cur(void* p) { return self(p)->current()[self(p)->at - 1]; }
+int32_t unknownLevels(void* p, int32_t* counters) {
+  const Obs& o = cur(p);
+  if (o.unknownClass)
+    return 1;
+  if (o.unknownEffect >= 0)
+    counters[o.unknownEffect] += 1;
+  return 0;
+}
+const char* effectName(void*, int32_t e) { return e == 0 ? "Intercept" : "x"; }
 int32_t status(void* p, double* y, double* w, double* f) {
   const Obs& o = cur(p);
   *y = o.y;
@@ -177,6 +187,8 @@ VsfRowSource Source::table() {
   t.row = row;
   t.roleValue = roleValue;
   t.indexLevel = indexLevel;
+  t.unknownLevels = unknownLevels;
+  t.effectName = effectName;
   return t;
 }
 

@@ -18,11 +18,18 @@ struct Obs {
   int32_t status = 0;
   std::string role;
   int32_t index = 0;
+  bool unknownClass = false; // TESTDATA=/VALDATA= rows: a CLASS value without a level
+  int32_t unknownEffect = -1; // ... or the effect whose level combination is unknown
 };
 
 struct Source {
   std::vector<Obs> rows;
+  std::vector<Obs> testRows, valRows; // TESTDATA= and VALDATA=
+  bool testOutOfStep = false;         // TESTDATA= lacks the BY group
+  int32_t which = 0;
+  int32_t ended = 0; // passes ended (restores)
   size_t at = 0;
+  const std::vector<Obs>& current() const { return which == 0 ? rows : which == 1 ? testRows : valRows; }
   VsfRowSource table();
 };
 

@@ -4,10 +4,13 @@
 #include "datafixture.h"
 
 #include "host/ext/qkpgf.h"
+#include "host/supervisor.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <filesystem>
 
 using namespace datatest;
 
@@ -223,6 +226,131 @@ TEST_F(DataRead, EmptyInputWritesNoPageAndStillSucceeds) {
   EXPECT_EQ(run.result.pagesWritten, 0);
   EXPECT_EQ(run.model.nTrain, 0);
   EXPECT_EQ(run.model.columnSums[0], 0.0);
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(DataRead, TestAndValidationDataAreStoredWithTheirRolesAndReportUnknownLevels) {
+  Source src;
+  src.rows = {obs(1, {1, 2}), obs(2, {3, 4})};
+  src.testRows = {obs(5, {1, 1}, 1, 2.5), obs(6, {1, 1}, 1, 1, 0x02), obs(7, {1, 1}, 1, 1, 0x04)};
+  src.testRows[1].unknownClass = true;
+  src.valRows = {obs(8, {2, 2}), obs(9, {2, 2}, 1, 1, 0x02), obs(10, {2, 2}, 1, 1, 0x02)};
+  src.valRows[1].unknownEffect = 1;
+  src.valRows[2].unknownEffect = 1;
+  PageRun run;
+  denseEntries(run, {1, 1});
+  run.settings.freqGiven = 1;
+  run.settings.roleCodes = 1;
+  run.settings.testData = run.settings.valData = 1;
+  ASSERT_EQ(run.read(src), 0);
+  std::vector<int32_t> roles;
+  for (auto& c : run.rowCodes())
+    roles.push_back(c.at(0));
+  EXPECT_EQ(roles, (std::vector<int32_t>{1, 1, 4, 2}));
+  EXPECT_EQ(run.model.nTrain, 2);
+  EXPECT_EQ(run.model.nTest, 1);
+  EXPECT_EQ(run.model.freqTest, 2);
+  EXPECT_EQ(run.model.wTest, 0.0) << "no weight sum for TESTDATA= rows";
+  EXPECT_EQ(run.model.testDataRead, 3);
+  EXPECT_EQ(run.model.valDataRead, 3);
+  EXPECT_EQ(run.model.nUsed, 2) << "rows used count DATA= only";
+  EXPECT_EQ(src.ended, 2);
+  auto logged = loggedNumbers();
+  EXPECT_EQ(logged, (std::vector<int>{848195, 848181}));
+
+  // A TESTDATA= set out of step with the BY group is skipped; VALDATA= is still read.
+  src.testOutOfStep = true;
+  PageRun again;
+  denseEntries(again, {1, 1});
+  again.settings.roleCodes = 1;
+  again.settings.testData = again.settings.valData = 1;
+  ASSERT_EQ(again.read(src), 0);
+  EXPECT_EQ(again.model.nTest, 0);
+  EXPECT_EQ(again.model.nValidate, 1);
+}
+
+TEST_F(DataRead, FractionRolesAndRandomFoldsAreTheSameOnEveryRun) {
+  Source src;
+  for (int i = 0; i < 200; ++i)
+    src.rows.push_back(obs(i, {1}));
+  auto codes = [&](int64_t seed) {
+    PageRun run;
+    denseEntries(run, {1});
+    int64_t s = seed;
+    run.settings.seed = &s;
+    run.settings.roleCodes = 1;
+    run.settings.testFraction = 0.2;
+    run.settings.validateFraction = 0.3;
+    run.settings.trainFraction = 0.5;
+    run.settings.cvMethod = VSF_CV_RANDOM;
+    run.settings.cv = 1;
+    run.settings.folds = 4;
+    EXPECT_EQ(run.read(src), 0);
+    return std::tuple{run.rowCodes(), run.model.nTrain, run.model.nTest, run.model.nValidate};
+  };
+  auto [a, trainA, testA, valA] = codes(4321);
+  auto [b, trainB, testB, valB] = codes(4321);
+  EXPECT_EQ(a, b);
+  EXPECT_EQ(trainA + testA + valA, 200);
+  // Roughly the fractions asked for, and every fold used by TRAIN rows only.
+  EXPECT_GT(testA, 15);
+  EXPECT_LT(testA, 65);
+  EXPECT_GT(valA, 35);
+  EXPECT_LT(valA, 90);
+  std::vector<int> perFold(4);
+  for (auto& c : a) {
+    if (c[1] == VSF_ROLE_TRAIN) {
+      ASSERT_GE(c[0], 0);
+      ASSERT_LT(c[0], 4);
+      perFold[static_cast<size_t>(c[0])]++;
+    } else {
+      EXPECT_EQ(c[0], kVsfNoFold);
+    }
+  }
+  for (int n : perFold)
+    EXPECT_GT(n, 5);
+  auto [c, trainC, testC, valC] = codes(98765);
+  EXPECT_NE(a, c) << "another seed draws other roles";
+}
+
+TEST_F(DataRead, AUtilityDirectoryThatCannotTakeFilesIsReportedAndNothingIsRead) {
+  qrxhost::setHostOption("UTILPATH", "/nonexistent directory/for page files");
+  Source src;
+  src.rows = {obs(1, {1})};
+  {
+    PageRun run;
+    denseEntries(run, {1});
+    EXPECT_EQ(run.read(src), -4);
+    auto logged = loggedNumbers();
+    EXPECT_NE(std::find(logged.begin(), logged.end(), 848214), logged.end());
+  }
+  qrxhost::setHostOption("UTILPATH", "");
+}
+
+TEST_F(DataRead, UtilityPathsWithSpacesAndLongDirectoriesWork) {
+  namespace fs = std::filesystem;
+  fs::path dir = fs::temp_directory_path() / "qrx data dir with spaces" / std::string(120, 'L');
+  fs::create_directories(dir);
+  qrxhost::setHostOption("UTILPATH", dir.string());
+  qrxhost::setPageFileSizes(64, 64, 64);
+  Source src;
+  for (int i = 0; i < 40; ++i)
+    src.rows.push_back(obs(i, {double(i)}));
+  {
+    PageRun run;
+    denseEntries(run, {1});
+    run.settings.utilBuffers = 1;
+    ASSERT_EQ(run.read(src), 0);
+    EXPECT_GT(run.bags.files[0].diskPageCount, 0);
+    EXPECT_FALSE(fs::is_empty(dir));
+    EXPECT_EQ(run.rowDoubles().size(), 40u);
+  }
+  EXPECT_TRUE(fs::is_empty(dir)) << "released with the vector";
+  qrxhost::setHostOption("UTILPATH", "");
+  fs::remove_all(dir.parent_path());
 }
 
 } // namespace
