@@ -72,6 +72,7 @@ struct VsfContext {
   int32_t acrossByDesign;
   int32_t maxRowsPerPage;
   int32_t parameterNamesPresent;
+  VsfStatementSettings stmt;     // settings of the statement readers besides options and perf
 };
 
 // Raises the run's return code to at least `code`.

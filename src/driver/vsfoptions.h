@@ -1,13 +1,62 @@
 // The settings of a run as the statement readers store them: the MODEL options with the
-// procedure options beside them, the PERFORMANCE block, the OUTPUT and SCORE settings.
+// procedure options beside them, the PERFORMANCE block, the OUTPUT and SCORE settings, the
+// procedure-statement, PLOTS=, CLASS, PARTITION and MODELAVERAGE settings. The readers
+// (vsf*stmt.cpp) fill them; the later steps of the run read them.
 #pragma once
 
 #include "support/hostif.h"
 
 #include <cstdint>
 
+struct ParsedStatement;
+
+// Criterion codes of SELECT=, STOP= and CHOOSE=.
+enum VsfCriterion : uint8_t {
+  VC_NONE_GIVEN = 0,
+  VC_SL = 1,
+  VC_AIC = 2,
+  VC_AICC = 3,
+  VC_SBC = 4,
+  VC_RSQUARE = 5,
+  VC_ADJRSQ = 6,
+  VC_CP = 7,
+  VC_BIC = 8,
+  VC_PRESS = 9,
+  VC_VALIDATE = 10,
+  VC_CV = 11,
+  VC_NONE = 12,
+  VC_CVEX = 13,
+  VC_L1 = 14,
+};
+
+// Selection methods.
+enum VsfMethod : int32_t {
+  VM_NONE = 1,
+  VM_FORWARD = 2,
+  VM_BACKWARD = 3,
+  VM_STEPWISE = 4,
+  VM_LAR = 5,
+  VM_LASSO = 6,
+  VM_LAR_LS = 7,
+  VM_LASSO_LS = 8,
+  VM_ELASTICNET = 9,
+  VM_QKLASSO = 11,
+  VM_QKGLASSO = 12,
+  VM_GROUPLASSO = 13,
+};
+
+enum VsfCvMethod : uint8_t { CV_NONE = 0, CV_RANDOM = 1, CV_BLOCK = 2, CV_SPLIT = 3, CV_INDEX = 4 };
+enum VsfScreenMethod : uint8_t {
+  SCREEN_NONE = 1,
+  SCREEN_BASE = 2,
+  SCREEN_SASVI = 3,
+  SCREEN_SASVI2 = 4,
+  SCREEN_DPP = 5,
+  SCREEN_SIS = 6,
+};
+
 struct VsfModelOptions {
-  int32_t method;          // VsfMethod code
+  int32_t method;          // VsfMethod code (default STEPWISE)
   uint8_t split;           // SPLIT asked
   uint8_t modelAverage;    // a MODELAVERAGE statement was given
   uint8_t pad[2];
@@ -24,16 +73,293 @@ struct VsfModelOptions {
   double testFraction;
   double validateFraction;
   double trainFraction;    // default 1.0
+
+  // MODEL statement options.
+  double slEntry;          // SLENTRY
+  double slStay;           // SLSTAY
+  double gamma;            // ADAPTIVE(GAMMA=), default 1
+  int32_t maxSteps;        // 0: no limit
+  int32_t steps;
+  int32_t stopCount;       // STOP=n (effects)
+  int32_t include;
+  int32_t start;
+  int32_t forcedIn;        // INCLUDE, plus 1 for the intercept
+  uint8_t noint;
+  uint8_t drop;            // 1 BEFOREADD, 2 COMPETITIVE, 3 AFTERADD
+  uint8_t select;          // VsfCriterion
+  uint8_t stop;            // VsfCriterion (0 none)
+  uint8_t choose;          // VsfCriterion (0 none)
+  uint8_t hierarchy;       // 0 NONE, 1 SINGLE, 2 SINGLECLASS
+  uint8_t penalizedPath;   // LAR, LASSO, ELASTICNET, QKLASSO$
+  uint8_t solverPath;      // QKGLASSO$, GROUPLASSO
+  uint8_t stepDetails;     // bit 0: DETAILS=STEPS or ALL
+  uint8_t orderSelect;
+  uint8_t cvMethod;        // VsfCvMethod
+  uint8_t showCvex;
+  uint8_t showL2Search;
+  uint8_t showStepL1;
+  uint8_t linearCvex;
+  uint8_t showScreen;
+  uint8_t screen;          // VsfScreenMethod (default 1)
+  uint8_t cvDetails;       // 0 none, 1 CVPRESS, 2 COEFFS, 3 ALL
+  uint8_t adaptive;
+  uint8_t adaptiveInest;   // the adaptive weights' INEST= data set is open
+  uint8_t details;         // DETAILS= 0 none, 1 SUMMARY, 2 STEPS, 3 ALL
+  uint8_t pad3;
+  int32_t cvFolds;         // default 5
+  int32_t cvIndexVar;      // CVMETHOD=INDEX variable number
+  uint8_t stopL1Choice;    // L1CHOICE when STOP=L1
+  uint8_t l1Choice;        // 1 RATIO, 2 NORM, 3 VALUE
+  uint8_t pad4[6];
+  double tol;
+  double rho;
+  uint8_t stepAnova;       // step-table switches
+  uint8_t stepFit;
+  uint8_t stepParmEst;
+  uint8_t stepCandidates;
+  int32_t candidatesShown; // default 10; SHOW=ALL 2147483647
+  // Statistics switches: ALL, SL, FVALUE, AIC, AICC, SBC, BIC, CP, PRESS, RSQUARE, ADJRSQ,
+  // ASE, STB.
+  uint8_t statAll;
+  uint8_t statSl;
+  uint8_t statF;
+  uint8_t statAic;
+  uint8_t statAicc;
+  uint8_t statSbc;
+  uint8_t statBic;
+  uint8_t statCp;
+  uint8_t statPress;
+  uint8_t statRsquare;
+  uint8_t statAdjrsq;
+  uint8_t statAse;
+  uint8_t statStb;
+  uint8_t pad5[3];
+  double fuzz;             // default 1e-12
+  double l2;               // -1 not given
+  int32_t l2Steps;         // default 50
+  int32_t l2Search;        // 1 NONE, 2 GOLDEN, 3 GRID
+  int32_t enscale;
+  int32_t pad6;
+  double l2Low;
+  double l2High;
+  int32_t screenSteps;     // default 4
+  int32_t keepNum;
+  int32_t keepNumWork;
+  int32_t pad7;
+  double keepRatio;
+  double keepRatioWork;
+  double l1;               // -1 not given
 };
 
 struct VsfPerfBlock {
   uint8_t details;         // PERFORMANCE DETAILS
   uint8_t buildSscp;       // BUILDSSCP choice
   uint8_t pad[2];
-  int32_t threadCount;
+  int32_t threadCount;     // from CPUCOUNT (host option, then the statement)
+  ParsedStatement* statement; // the (last) PERFORMANCE node, or null
+  int32_t actualCpuCount;  // host.cpucount, or 1
+  uint8_t threadingOn;     // host THREADS, then THREADS/NOTHREADS
+  uint8_t allDetails;
+  uint8_t timing;          // DETAILS unless NOTIMING$
+  uint8_t status;          // PERFSTATUS$
+  uint8_t force;           // FORCE$
+  uint8_t pad2[7];
+};
+
+// Hidden PERFORMANCE options copied into the run's settings.
+struct VsfPerfOptions {
+  uint8_t sscpIncremental; // BUILDSSCP=INCREMENTAL
+  uint8_t sscpFull;        // BUILDSSCP=FULL
+  uint8_t allSparse;
+  uint8_t allDense;
+  uint8_t utilDetails;
+  uint8_t fullSweep;       // 0 STEPADD, 1 NEVER, 2 ALWAYS
+  uint8_t pad[2];
+  int32_t utilBuffers;
+  int32_t utilPageSize;    // kilobytes
+  int32_t utilAccess;      // 2 with UTIL_RANDOM$
+};
+
+// One statistic of OUTPUT or SCORE.
+struct VsfOutputStat {
+  uint8_t on;
+  uint8_t pad;
+  int16_t reserved;        // set to 0
+  int16_t nameLength;      // 0 when no name was given
+  const char* name;        // into the host's name list
+};
+
+enum VsfOutputStatIndex : int {
+  OS_PRED = 0,
+  OS_STDDEV,
+  OS_UPPER,
+  OS_LOWER,
+  OS_RESID,
+  OS_MEDIAN,
+  OS_SAMPLEFREQ,
+  OS_SAMPLEPRED,
+  OS_COUNT
+};
+
+struct VsfOutputSpec {
+  HostDataSet* out;
+  int32_t columnCount;     // PRED, RESID, STDDEV, UPPER, LOWER, MEDIAN requested
+  VsfOutputStat stats[OS_COUNT];
 };
 
 struct VsfScoreSpec {
   HostDataSet* data;
   HostDataSet* out;
+  VsfOutputSpec spec;      // spec.out is the same handle as out
+};
+
+// Procedure-statement settings.
+struct VsfProcSettings {
+  HostDataSet* valData;
+  HostDataSet* testData;
+  int32_t byCount;
+  int32_t* byNumbers;
+  uint8_t* byDescending;
+  uint8_t byNotsorted;
+  uint8_t weightGiven;
+  uint8_t freqGiven;
+  uint8_t freqOrWeight;
+  HostVariable* weightVar;
+  HostVariable* freqVar;
+  int32_t nameLen;         // NAMELEN=, default 20
+  int16_t showInternal;
+  uint8_t pad[2];
+  HostDataSet* outDesign;
+  uint8_t outDesignFull;
+  uint8_t outDesignAddInput;
+  uint8_t outDesignNames;
+  uint8_t outDesignDefaultPrefix;
+  int16_t outDesignPrefixZero;
+  int16_t outDesignPrefixLength;
+  const char* outDesignPrefix;
+};
+
+// Graph settings read from PLOTS=.
+struct VsfPlotSettings {
+  int16_t graphicsEnabled; // set from the host's output state; cleared by PLOTS=NONE
+  uint8_t unpack;
+  uint8_t pad;
+  int32_t startStep;
+  int32_t endStep;
+  int32_t maxStepLabel;
+  int32_t maxParmLabel;
+  uint8_t coefLevel, coefStepAxis, coefUnpack, coefLogp;
+  double coefLabelGap;
+  int32_t coefStart, coefEnd;
+  uint8_t selgLevel, selgLogp, selgNormc, pad2;
+  double selgEmphasis;
+  int32_t selgCandidates;
+  uint8_t candLevel, candLogp, pad3[2];
+  int32_t candShow;
+  uint8_t aseLevel, aseStepAxis, pad4[2];
+  int32_t aseStart, aseEnd;
+  uint8_t critLevel, critStepAxis, critUnpack, pad5;
+  int32_t critStart, critEnd;
+  uint8_t espLevel, espOrder, pad6[6];
+  double espMinPct;
+  uint8_t pdLevel, pdOrder, pdUnpack, pdNoBox;
+  int32_t pdPerPanel;
+  double pdMinPct;
+};
+
+// CLASS statement switches kept beside the design.
+struct VsfClassSettings {
+  uint8_t splitAll;
+  uint8_t splitAny;
+  uint8_t delimiter;
+  uint8_t pad;
+  int32_t splitCount;
+  int16_t showCoding;
+};
+
+struct VsfPartitionSettings {
+  uint8_t given;
+  uint8_t validationAsked;
+  uint8_t testAsked;
+  uint8_t pad;
+  int32_t roleVar;         // 0 without ROLEVAR=
+  const char* trainText;
+  int32_t trainLength;
+  const char* validateText;
+  int32_t validateLength;
+  const char* testText;
+  int32_t testLength;
+};
+
+// Model-averaging settings.
+struct VsfModelAverageSettings {
+  uint8_t on;
+  uint8_t details;
+  uint8_t multithreaded;
+  uint8_t averageMethod;   // 1 MEAN, 2 MEANNONZERO, 3 MEDIAN, 4 MEDIANNONZERO
+  uint8_t averageGiven;
+  uint8_t srs;
+  uint8_t inMemory;
+  uint8_t sharedGiven;
+  double sampleFraction;
+  double sampleSize;
+  double trimFraction;
+  double parmThreshold;
+  double alpha;
+  double refitMinPct;
+  int32_t threads;
+  int32_t nSamples;
+  int32_t scheduleChunk;
+  int32_t samplesPerThread;
+  int32_t minModelFreq;
+  int32_t subsetBest;
+  int32_t remainder;
+  int32_t seed;
+  int32_t sharedLength;
+  int32_t refitNSamples;
+  int32_t refitChunk;
+  int32_t refitPerThread;
+  int32_t refitRemainder;
+  int32_t refitBest;
+  const char* sharedPath;
+  uint8_t refit;
+  uint8_t nonzeroParms;
+  uint8_t espLevel;        // EFFECTSELECTPCT table
+  uint8_t espOrder;
+  uint8_t msfLevel;        // MODELSELECTFREQ table
+  uint8_t pestLevel;       // PARMEST table
+  uint8_t pestOrder;
+  uint8_t pad;
+  double espMinPct;
+  int32_t msfBest;
+  int32_t pad2;
+  double pestMinPct;
+};
+
+// Utility-file settings that a statement can change (the shared drive of MODELAVERAGE).
+struct VsfUtilSettings {
+  uint8_t sharedDrive;
+  uint8_t pad[3];
+  int32_t pathLength;
+  const char* path;
+};
+
+// Everything the statement readers store besides VsfModelOptions and VsfPerfBlock.
+struct VsfStatementSettings {
+  double parseStart;       // host clock when parsing began
+  VsfProcSettings proc;
+  VsfPlotSettings plots;
+  VsfClassSettings cls;
+  VsfPartitionSettings partition;
+  VsfModelAverageSettings ma;
+  VsfUtilSettings util;
+  VsfPerfOptions perfOptions;
+  VsfOutputSpec output;
+  // MODEL statement values kept outside the options.
+  int32_t responseCount;
+  HostVariable** responses;
+  uint8_t noStandardize;
+  uint8_t showPValues;
+  uint8_t pad[6];
+  HostDataSet* adaptiveInest;
 };

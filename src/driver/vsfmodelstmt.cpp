@@ -1,0 +1,456 @@
+// The MODEL statement reader: response, design (through zlevmod), method, criteria,
+// significance levels, step limits, cross validation, penalties, screening and adaptive
+// weights, with the method-dependent defaults and corrections. The effects themselves are
+// the effect library's.
+#include "driver/vsfcontext.h"
+#include "driver/vsfparse.h"
+#include "driver/vsfreaders.h"
+#include "effects/levdesign.h"
+#include "effects/levmod.h"
+#include "support/hoststubs.h"
+#include "support/parsedstmt.h"
+
+#include <cstring>
+
+namespace {
+
+int32_t intSlot(const ParsedStatement* s, int k, int32_t dflt) {
+  return static_cast<int32_t>(stmtNumber(s, k, dflt));
+}
+bool given(const ParsedStatement* s, int k) { return stmtSlot(s, k) != nullptr; }
+
+bool inIntList(const OptionSlot* sl, int32_t v) {
+  if (!sl || sl->kind != OSK_INTLIST)
+    return false;
+  for (int32_t i = 0; i < sl->value.list.count; ++i)
+    if (sl->items.ints[i] == v)
+      return true;
+  return false;
+}
+
+int32_t fail(VsfContext* ctx, int32_t message, int32_t rc, int32_t result) {
+  xpmlog(848, message);
+  vsfRaiseRC(ctx, rc);
+  return result;
+}
+
+void warn(VsfContext* ctx, int32_t message) {
+  xpmlog(848, message);
+  vsfRaiseRC(ctx, 4);
+}
+
+} // namespace
+
+int32_t parse_model(VsfContext* ctx, ParsedStatement* m) {
+  VsfModelOptions& o = ctx->options;
+  VsfStatementSettings& st = ctx->stmt;
+  LevDesign* design = ctx->design.design;
+  ParseRoot* root = hostParseRoot();
+  ParsedStatement* first = root ? root->first : nullptr;
+  if (!m || !design)
+    return -29;
+
+  // 1-2: NOSTANDARDIZE and the CV index variable.
+  st.noStandardize = stmtFlag(m, 42);
+  if (stmtFlag(m, 39)) {
+    const OptionSlot* idx = stmtSlot(m, 21);
+    if (idx && idx->kind == OSK_INTLIST && idx->value.list.count > 0)
+      o.cvIndexVar = idx->items.ints[0];
+    if (inIntList(stmtSlot(first, 1), o.cvIndexVar))
+      return fail(ctx, 162, 1012, -21);
+    if (!inIntList(stmtSlot(first, 2), o.cvIndexVar)) {
+      auto* extra = static_cast<ExtraVariableSource*>(
+          ctx->mainPool->allocate(ctx->mainPool, sizeof(ExtraVariableSource), kQkZeroed));
+      if (!extra)
+        return -2;
+      std::memset(static_cast<void*>(extra), 0, sizeof *extra);
+      extra->classCount = 1;
+      extra->classArgument = &o.cvIndexVar;
+      HostRoutine callable = nullptr;
+      if (vir2g(reinterpret_cast<HostRoutine>(vsfGetNAMESTR), &callable) != 0 || !callable)
+        callable = reinterpret_cast<HostRoutine>(vsfGetNAMESTR);
+      extra->callback = reinterpret_cast<HostCallback>(callable);
+      design->extra = extra;
+    }
+  }
+
+  // 3-4: design flags and the design.
+  design->designFlags |= 0x01 | 0x20;
+  o.method = intSlot(m, 10, VM_STEPWISE);
+  if (o.method == VM_LAR || o.method == VM_LASSO || o.method == VM_ELASTICNET ||
+      o.method == VM_QKLASSO)
+    design->designFlags2 |= 0x20;
+  int32_t lev = zlevmod(design, ctx->data, 1, 2, m, 1, 0, 0);
+  vsfRaiseRC(ctx, design->worstReturnCode);
+  if (lev != 0) {
+    vsfRaiseRC(ctx, 1012);
+    return -29;
+  }
+
+  // 5: response.
+  const OptionSlot* resp = stmtSlot(m, 2);
+  int32_t nresp = resp && resp->kind == OSK_INTLIST ? resp->value.list.count : 0;
+  if (nresp == 0)
+    return fail(ctx, 216, 3000, -30);
+  if (nresp > 1)
+    return fail(ctx, 228, 3000, -32);
+  st.responseCount = nresp;
+  st.responses = static_cast<HostVariable**>(
+      ctx->mainPool->allocate(ctx->mainPool, sizeof(HostVariable*) * nresp, kQkZeroed));
+  if (!st.responses)
+    return -2;
+  for (int32_t i = 0; i < nresp; ++i) {
+    auto* rec = static_cast<HostVariable*>(
+        ctx->mainPool->allocate(ctx->mainPool, sizeof(HostVariable), kQkZeroed));
+    if (!rec)
+      return -2;
+    std::memset(static_cast<void*>(rec), 0, sizeof *rec);
+    HostVariable* v = nullptr;
+    if (xvname(ctx->data, resp->items.ints[i], &v) == 0 && v)
+      *rec = *v;
+    st.responses[i] = rec;
+  }
+
+  // 6-8.
+  o.penalizedPath = 0;
+  o.solverPath = 0;
+  o.hierarchy = static_cast<uint8_t>(intSlot(m, 9, 0));
+  o.noint = stmtFlag(m, 1);
+  o.include = intSlot(m, 7, 0);
+  o.forcedIn = o.include;
+  o.select = static_cast<uint8_t>(intSlot(m, 11, VC_SBC));
+  o.choose = static_cast<uint8_t>(intSlot(m, 14, 0));
+  o.stop = static_cast<uint8_t>(intSlot(m, 12, 0));
+  o.maxSteps = intSlot(m, 6, 0);
+  o.steps = intSlot(m, 4, 0);
+  o.stopCount = intSlot(m, 16, 0);
+  o.start = intSlot(m, 15, 0);
+  o.details = static_cast<uint8_t>(intSlot(m, 13, 0));
+  o.fuzz = stmtNumber(m, 24, 1e-12);
+  if (o.fuzz > 1e-6) {
+    xpmlog(848, 129);
+    o.fuzz = 1e-6;
+  }
+  if (!o.noint)
+    o.forcedIn += 1;
+
+  // 9: elastic-net settings.
+  const int method = o.method;
+  o.enscale = stmtFlag(m, 76);
+  o.l2 = stmtNumber(m, 25, -1.0);
+  o.l2Search = intSlot(m, 27, 1);
+  o.l2Steps = intSlot(m, 26, 50);
+  o.showL2Search = stmtFlag(m, 77);
+  o.l2Low = stmtNumber(m, 28, 0.0);
+  o.l2High = stmtNumber(m, 29, 1.0);
+  if (method == VM_ELASTICNET) {
+    if (given(m, 25) && o.l2 != -1.0 && o.l2 < 0) {
+      xpmlog(848, 2101);
+      o.l2 = -1.0;
+    }
+    if (o.l2 >= 0) {
+      o.showL2Search = 0;
+      if (o.l2Search != 1)
+        xpmlog(848, 2108);
+      o.l2Search = 1;
+      if (o.l2Steps != 50)
+        xpmlog(848, 2109);
+      o.l2Steps = 2;
+      if (o.l2Low != 0)
+        xpmlog(848, 2110);
+      o.l2Low = 0;
+      if (o.l2High != 1)
+        xpmlog(848, 2111);
+      o.l2High = 1;
+    } else if (!(o.l2High > o.l2Low)) {
+      o.l2 = o.l2Low;
+      o.l2Search = 1;
+      o.showL2Search = 0;
+      xpmlog(848, 2122);
+    } else if (o.l2Search == 1) {
+      o.l2Search = 3;
+    }
+  } else {
+    if (o.enscale) {
+      xpmlog(848, 2102);
+      o.enscale = 0;
+    }
+    if (given(m, 25)) {
+      xpmlog(848, 2103);
+      o.l2 = 0;
+    }
+    if (o.l2Search != 1) {
+      xpmlog(848, 2104);
+      o.l2Search = 1;
+    }
+    if (o.l2Steps != 50) {
+      xpmlog(848, 2105);
+      o.l2Steps = 1;
+    }
+    if (o.l2Low != 0) {
+      xpmlog(848, 2106);
+      o.l2Low = 0;
+    }
+    if (o.l2High != 1) {
+      xpmlog(848, 2107);
+      o.l2High = 0;
+    }
+    if (o.showL2Search) {
+      xpmlog(848, 2115);
+      o.showL2Search = 0;
+    }
+  }
+
+  // 10-11: L1 options.
+  o.l1 = stmtNumber(m, 30, -1.0);
+  o.showStepL1 = stmtFlag(m, 79);
+  o.linearCvex = stmtFlag(m, 80);
+  if (method == VM_LASSO || method == VM_ELASTICNET || method == VM_QKLASSO ||
+      method == VM_QKGLASSO || method == VM_GROUPLASSO) {
+    o.l1Choice = static_cast<uint8_t>(intSlot(m, 31, 1));
+    o.stopL1Choice = o.l1Choice;
+    if (o.stop == VC_L1) {
+      if (o.l1 < 0) {
+        xpmlog(848, 2118);
+        o.l1 = 0;
+      }
+    } else {
+      o.stopL1Choice = 0;
+      if (given(m, 30)) {
+        xpmlog(848, 2119);
+        o.l1 = -1;
+      }
+    }
+    if (method == VM_GROUPLASSO && o.l1Choice != 1) {
+      xpmlog(848, 4104);
+      o.l1Choice = 1;
+      o.stopL1Choice = 1;
+    }
+  } else {
+    if (o.stop == VC_L1)
+      return fail(ctx, 2131, 3000, -50);
+    if (given(m, 30))
+      xpmlog(848, 2116);
+    if (given(m, 31))
+      xpmlog(848, 2112);
+    o.l1 = -1;
+    o.stopL1Choice = 0;
+    o.l1Choice = 0;
+    o.showStepL1 = 0;
+    o.linearCvex = 0;
+  }
+
+  // 12: external cross validation.
+  if (o.choose == VC_CVEX) {
+    o.showCvex = stmtFlag(m, 78);
+    if (method != VM_LAR && method != VM_LASSO && method != VM_ELASTICNET &&
+        method != VM_GROUPLASSO) {
+      xpmlog(848, 2113);
+      o.choose = 0;
+    }
+  } else {
+    o.showCvex = 0;
+    if (stmtFlag(m, 78))
+      xpmlog(848, 2114);
+  }
+
+  // 13-14: screening.
+  o.showScreen = stmtFlag(m, 81);
+  if (method == VM_LASSO || method == VM_ELASTICNET) {
+    o.screen = static_cast<uint8_t>(intSlot(m, 32, SCREEN_NONE));
+  } else {
+    o.screen = static_cast<uint8_t>(intSlot(m, 32, SCREEN_NONE));
+    if (o.screen != SCREEN_NONE) {
+      xpmlog(848, 4002);
+      o.screen = SCREEN_NONE;
+    }
+  }
+  o.screenSteps = intSlot(m, 33, 4);
+  if (o.screen == SCREEN_SIS) {
+    o.keepNum = intSlot(m, 34, -1);
+    o.keepRatio = stmtNumber(m, 35, -1.0);
+    if (!given(m, 35))
+      o.keepNum = intSlot(m, 34, 100);
+    if (given(m, 34) && given(m, 35))
+      xpmlog(848, 4010);
+    o.keepNumWork = 0;
+    o.keepRatioWork = 0;
+  }
+
+  // 15: method groups and the default STOP.
+  uint8_t defaultStop = o.select;
+  if (method == VM_LAR || method == VM_LASSO || method == VM_ELASTICNET ||
+      method == VM_QKLASSO) {
+    o.penalizedPath = 1;
+    o.select = 0;
+    defaultStop = VC_SBC;
+    if (stmtFlag(m, 30)) {
+      if (method == VM_LAR)
+        o.method = VM_LAR_LS;
+      else if (method == VM_LASSO)
+        o.method = VM_LASSO_LS;
+      else if (method == VM_ELASTICNET)
+        return fail(ctx, 2123, 3000, -45);
+    }
+  } else if (method == VM_QKGLASSO || method == VM_GROUPLASSO) {
+    o.solverPath = 1;
+    o.select = 0;
+    defaultStop = VC_SBC;
+    if (stmtFlag(m, 30))
+      return fail(ctx, 2124, 3000, -45);
+  }
+
+  // 16: RHO and TOL.
+  o.rho = stmtNumber(m, 36, -1.0);
+  o.tol = stmtNumber(m, 37, -1.0);
+  if (o.solverPath || method == VM_QKLASSO) {
+    o.rho = stmtNumber(m, 36, 0.9);
+    o.tol = stmtNumber(m, 37, 1e-6);
+  } else {
+    if (given(m, 36))
+      xpmlog(848, 4102);
+    if (given(m, 37))
+      xpmlog(848, 4103);
+  }
+
+  // 17: STOP resolution.
+  if (o.steps >= 1 && (o.stop != 0 || o.stopCount != 0)) {
+    xpmlog(848, 155);
+    o.stop = 0;
+    o.stopCount = 0;
+  }
+  if (o.stop == VC_NONE)
+    o.stop = 0;
+  else if (o.stop == 0 && o.steps == 0 && o.stopCount == 0)
+    o.stop = defaultStop;
+
+  // 18: significance levels.
+  double sleDefault = method == VM_STEPWISE ? 0.15 : 0.5;
+  double slsDefault = method == VM_STEPWISE ? 0.15 : 0.1;
+  o.slEntry = stmtNumber(m, 5, sleDefault);
+  o.slStay = stmtNumber(m, 8, slsDefault);
+  if (given(m, 5)) {
+    if (o.select != VC_SL && o.stop != VC_SL)
+      xpmlog(848, 110);
+    if (o.slEntry == 0 || o.slEntry == 1) {
+      warn(ctx, 111);
+      o.slEntry = sleDefault;
+    }
+  }
+  if (given(m, 8)) {
+    if (o.select != VC_SL && o.stop != VC_SL)
+      xpmlog(848, 115);
+    if (o.slStay == 0 || o.slStay == 1) {
+      warn(ctx, 116);
+      o.slStay = slsDefault;
+    }
+  }
+
+  // 19.
+  if (given(m, 6) && o.maxSteps < o.steps) {
+    xpmlog(848, 112);
+    o.maxSteps = o.steps;
+  }
+
+  // 20: statistics switches.
+  o.statAll = stmtFlag(m, 10);
+  uint8_t* stats[] = {&o.statSl,   &o.statF,       &o.statAic,    &o.statAicc,
+                      &o.statSbc,  &o.statBic,     &o.statCp,     &o.statPress,
+                      &o.statRsquare, &o.statAdjrsq, &o.statAse};
+  for (int i = 0; i < 11; ++i)
+    *stats[i] = stmtFlag(m, 11 + i) || o.statAll;
+  o.statStb = stmtFlag(m, 31);
+
+  // 21: step details.
+  if (o.details > 1) {
+    o.stepDetails |= 1;
+    o.candidatesShown = stmtFlag(m, 29) ? 2147483647 : intSlot(m, 17, 10);
+    if (!stmtFlag(m, 22) || stmtFlag(m, 23)) {
+      o.stepAnova = o.stepFit = o.stepParmEst = o.stepCandidates = 1;
+    } else {
+      o.stepAnova = stmtFlag(m, 24);
+      o.stepFit = stmtFlag(m, 25);
+      o.stepParmEst = stmtFlag(m, 26);
+      o.stepCandidates = stmtFlag(m, 27);
+    }
+  } else {
+    o.candidatesShown = 10;
+  }
+
+  // 22-23.
+  o.drop = static_cast<uint8_t>(intSlot(m, 18, 1));
+  if (o.drop != 1 && o.select == VC_SL) {
+    warn(ctx, 120);
+    o.drop = 1;
+  }
+  o.orderSelect = stmtFlag(m, 28);
+  if (o.orderSelect && o.method == VM_BACKWARD) {
+    xpmlog(848, 130);
+    o.orderSelect = 0;
+  }
+
+  // 24: cross validation.
+  bool cv = o.stop == VC_CV || o.choose == VC_CV || o.choose == VC_CVEX || o.select == VC_CV;
+  if (cv) {
+    o.cvMethod = CV_RANDOM;
+    o.cvFolds = 5;
+    if (o.choose == VC_CVEX && o.stop == VC_CV)
+      return fail(ctx, 2128, 1012, -48);
+    if (stmtFlag(m, 32)) {
+      if (stmtFlag(m, 39)) {
+        o.cvMethod = CV_INDEX;
+      } else {
+        if (stmtFlag(m, 33))
+          o.cvMethod = CV_BLOCK;
+        else if (stmtFlag(m, 34))
+          o.cvMethod = CV_SPLIT;
+        o.cvFolds = intSlot(m, 20, 5);
+      }
+    }
+    if (stmtFlag(m, 35)) {
+      o.cvDetails = 1;
+      if (stmtFlag(m, 37))
+        o.cvDetails = 2;
+      if (stmtFlag(m, 38))
+        o.cvDetails = 3;
+    }
+  } else {
+    o.cvMethod = CV_NONE;
+    if (stmtFlag(m, 32))
+      xpmlog(848, 159);
+    if (stmtFlag(m, 35))
+      xpmlog(848, 160);
+  }
+
+  // 25: GROUPLASSO criteria.
+  if (o.method == VM_GROUPLASSO) {
+    if (o.stop == VC_SL || o.stop == VC_CP || o.stop == VC_BIC || o.stop == VC_PRESS ||
+        o.stop == VC_CV)
+      return fail(ctx, 3501, 1012, -49);
+    if (o.choose == VC_CP || o.choose == VC_BIC || o.choose == VC_PRESS || o.choose == VC_CV)
+      return fail(ctx, 3502, 1012, -49);
+  }
+
+  // 26-27.
+  st.showPValues = stmtFlag(m, 40) || o.method == VM_NONE;
+  o.adaptive = stmtFlag(m, 41);
+  if (o.adaptive) {
+    if (o.method == VM_LAR || o.method == VM_LAR_LS) {
+      warn(ctx, 237);
+      o.adaptive = 0;
+    } else if (o.method == VM_GROUPLASSO) {
+      warn(ctx, 4237);
+      o.adaptive = 0;
+    } else {
+      o.gamma = stmtNumber(m, 22, 1.0);
+      const OptionSlot* in = stmtSlot(m, 23);
+      st.adaptiveInest = in && in->kind == OSK_DATASET ? in->value.dataSet : nullptr;
+      o.adaptiveInest = st.adaptiveInest != nullptr;
+      if (o.method == VM_LASSO_LS) {
+        o.method = VM_LASSO;
+        warn(ctx, 238);
+      }
+    }
+  }
+  return 0;
+}

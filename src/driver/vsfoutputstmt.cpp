@@ -1,0 +1,147 @@
+// The OUTPUT, SCORE and PARTITION statement readers: output data sets with the statistics
+// and their names, the data sets to score, and the training/validation/test roles from a
+// role variable or from fractions.
+#include "driver/vsfcontext.h"
+#include "driver/vsfparse.h"
+#include "driver/vsfreaders.h"
+#include "driver/vsfslots.h"
+#include "support/hoststubs.h"
+
+#include <cstring>
+
+namespace {
+
+// Statistic keyword order of the readers with their flag (= name slot) and entry.
+struct StatRow {
+  int flag;
+  VsfOutputStatIndex entry;
+  bool column;
+};
+const StatRow kStats[] = {
+    {2, OS_PRED, true},    {3, OS_RESID, true},  {4, OS_SAMPLEPRED, false},
+    {5, OS_SAMPLEFREQ, false}, {6, OS_STDDEV, true}, {7, OS_UPPER, true},
+    {8, OS_LOWER, true},   {9, OS_MEDIAN, true},
+};
+
+void readStats(const ParsedStatement* s, VsfOutputSpec* spec, bool sampleFreq) {
+  for (const StatRow& r : kStats) {
+    VsfOutputStat& st = spec->stats[r.entry];
+    st.on = stmtFlag(s, r.flag) && (sampleFreq || r.entry != OS_SAMPLEFREQ);
+    if (!st.on)
+      continue;
+    if (r.column)
+      spec->columnCount++;
+    st.reserved = 0;
+    const OptionSlot* names = stmtSlot(s, r.flag);
+    const char* text = nullptr;
+    int32_t len = 0;
+    if (names && names->kind == OSK_NAMELIST && zgetnmr(names->items.names, 0, &text, &len) == 0) {
+      st.name = text;
+      st.nameLength = static_cast<int16_t>(len);
+    } else {
+      st.name = nullptr;
+      st.nameLength = 0;
+    }
+  }
+}
+
+int32_t fail(VsfContext* ctx, int32_t message, int32_t rc, int32_t result) {
+  xpmlog(848, message);
+  vsfRaiseRC(ctx, rc);
+  return result;
+}
+
+// A role value left-justified: *text moves past leading blanks; the length leaves out the
+// trailing ones. An all-blank value gives minus its full length.
+int32_t roleLength(const char** text, int32_t n) {
+  int32_t a = 0, b = n;
+  while (a < b && (*text)[a] == ' ')
+    ++a;
+  while (b > a && (*text)[b - 1] == ' ')
+    --b;
+  if (b == a)
+    return -n;
+  *text += a;
+  return b - a;
+}
+
+} // namespace
+
+void parse_output(VsfContext* ctx, ParsedStatement* output) {
+  VsfOutputSpec& spec = ctx->stmt.output;
+  spec = VsfOutputSpec{};
+  spec.out = slotDataSet(stmtSlot(output, 1));
+  readStats(output, &spec, true);
+  ctx->options.hasOutput = 1;
+  ctx->options.outputBlock = spec.out;
+}
+
+int32_t parse_scores(VsfContext* ctx, ParsedStatement* first) {
+  int32_t count = 0;
+  for (ParsedStatement* s = first; s; s = s->next)
+    if (findstmt(s, "SCORE") == s)
+      ++count;
+  ctx->scoreCount = count;
+  if (count == 0)
+    return 0;
+  auto* specs = static_cast<VsfScoreSpec*>(
+      ctx->mainPool->allocate(ctx->mainPool, sizeof(VsfScoreSpec) * count, kQkZeroed));
+  if (!specs)
+    return -2;
+  std::memset(static_cast<void*>(specs), 0, sizeof(VsfScoreSpec) * count);
+  ctx->scores = specs;
+  int32_t i = 0;
+  for (ParsedStatement* s = first; s; s = s->next) {
+    if (findstmt(s, "SCORE") != s)
+      continue;
+    VsfScoreSpec& sc = specs[i++];
+    sc.data = slotDataSet(stmtSlot(s, 1));
+    sc.out = slotDataSet(stmtSlot(s, 11));
+    sc.spec.out = sc.out;
+    readStats(s, &sc.spec, false);
+  }
+  return 0;
+}
+
+int32_t parse_partition(VsfContext* ctx, ParsedStatement* p) {
+  VsfPartitionSettings& ps = ctx->stmt.partition;
+  VsfModelOptions& o = ctx->options;
+  ps.given = 1;
+  const OptionSlot* role = stmtSlot(p, 1);
+  ps.roleVar = slotCount(role, OSK_INTLIST) > 0 ? role->items.ints[0] : 0;
+  bool valData = ctx->stmt.proc.valData != nullptr;
+  bool testData = ctx->stmt.proc.testData != nullptr;
+  if (ps.roleVar == 0) {
+    if (stmtFlag(p, 5) && valData)
+      return fail(ctx, 122, 3000, -27);
+    if (stmtFlag(p, 6) && testData)
+      return fail(ctx, 123, 3000, -26);
+    if (stmtFlag(p, 5) || stmtFlag(p, 6)) {
+      o.validateFraction = stmtNumber(p, 5, 0);
+      o.testFraction = stmtNumber(p, 6, 0);
+      o.trainFraction = 1 - o.testFraction - o.validateFraction;
+      if (!(o.trainFraction > 0))
+        return fail(ctx, 124, 1012, -9);
+    }
+  } else {
+    if (!stmtFlag(p, 2) && !stmtFlag(p, 3) && !stmtFlag(p, 4))
+      return fail(ctx, 121, 1012, -9);
+    if (stmtFlag(p, 3) && valData)
+      return fail(ctx, 122, 3000, -27);
+    if (stmtFlag(p, 4) && testData)
+      return fail(ctx, 123, 3000, -26);
+    const char** texts[] = {&ps.trainText, &ps.validateText, &ps.testText};
+    int32_t* lengths[] = {&ps.trainLength, &ps.validateLength, &ps.testLength};
+    for (int k = 0; k < 3; ++k) {
+      if (!stmtFlag(p, 2 + k))
+        continue;
+      int32_t n = 0;
+      const char* text = slotLastText(stmtSlot(p, 2 + k), &n);
+      *lengths[k] = text ? roleLength(&text, n) : 0;
+      *texts[k] = text;
+    }
+  }
+  ps.validationAsked = stmtFlag(p, 3) || stmtFlag(p, 5);
+  ps.testAsked = stmtFlag(p, 4) || stmtFlag(p, 6);
+  return 0;
+}

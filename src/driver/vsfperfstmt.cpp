@@ -1,0 +1,168 @@
+// The PERFORMANCE statement reader with the host's THREADS and CPUCOUNT options, the copy
+// of its hidden options into the run's settings, and the thread queries that the
+// levelisation code uses (zquerythreads, ztestthread).
+#include "driver/vsfcontext.h"
+#include "driver/vsfreaders.h"
+#include "support/hoststubs.h"
+#include "support/parsedstmt.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+// Reads a host option as a number. An absent option gives the default; a value that is
+// not a number (nor YES/NO) is a failed read.
+bool numericOption(const char* name, double dflt, double* out) {
+  char buf[64];
+  int32_t n = xoption(name, buf, sizeof buf);
+  if (n < 0) {
+    *out = dflt;
+    return true;
+  }
+  std::string v(buf, static_cast<size_t>(std::min<int32_t>(n, sizeof buf - 1)));
+  for (char& c : v)
+    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (v == "YES" || v == "ON" || v == "TRUE" || v == name) {
+    *out = 1;
+    return true;
+  }
+  if (v == "NO" || v == "OFF" || v == "FALSE" || v == std::string("NO") + name) {
+    *out = 0;
+    return true;
+  }
+  if (v == "ACTUAL") {
+    *out = dflt;
+    return true;
+  }
+  char* end = nullptr;
+  double d = std::strtod(v.c_str(), &end);
+  if (v.empty() || *end != '\0')
+    return false;
+  *out = d;
+  return true;
+}
+
+int32_t actualCpuCount() {
+  QkHandle* qk = v_global_gcb_anchor ? v_global_gcb_anchor->qkHandle : nullptr;
+  if (!qk || !qk->qkNameValueGet)
+    return 1;
+  static const char kName[] = "host.cpucount";
+  QkChar wide[sizeof kName];
+  for (size_t i = 0; i < sizeof kName; ++i)
+    wide[i] = static_cast<QkChar>(kName[i]);
+  QkNameValue v{};
+  v.type = QK_VALUE_INT64;
+  if (qk->qkNameValueGet(qk, wide, 13, &v) != 0 || v.l == 0)
+    return 1;
+  return static_cast<int32_t>(std::min<int64_t>(v.l, 2147483647));
+}
+
+} // namespace
+
+void zquerythreads(uint8_t* threadingOn, int32_t* cpuCount) {
+  double t = 1, c = 1;
+  if (!numericOption("THREADS", 1, &t)) {
+    xebug("problem with global threads option");
+    xexit(1012, 0);
+  }
+  if (!numericOption("CPUCOUNT", actualCpuCount(), &c)) {
+    xebug("problem with global cpucount option");
+    xexit(1012, 0);
+  }
+  *threadingOn = t != 0;
+  *cpuCount = static_cast<int32_t>(c);
+}
+
+void zperform(ParsedStatement* first, VsfPerfBlock* b) {
+  b->statement = nullptr;
+  b->threadCount = 0;
+  b->actualCpuCount = 0;
+  b->threadingOn = b->details = b->allDetails = b->timing = b->status = b->force = 0;
+  int count = 0;
+  for (ParsedStatement* s = first; s; s = s->next)
+    if (std::memcmp(s->name, "PERFORM", 7) == 0) {
+      ++count;
+      b->statement = s;
+    }
+  if (count > 1)
+    xpmlog(210, 1300);
+  b->actualCpuCount = actualCpuCount();
+  zquerythreads(&b->threadingOn, &b->threadCount);
+  ParsedStatement* p = b->statement;
+  if (!p)
+    return;
+  if (stmtFlag(p, 1))
+    b->threadingOn = 1;
+  if (stmtFlag(p, 2))
+    b->threadingOn = 0;
+  b->details = stmtFlag(p, 6);
+  b->allDetails = stmtFlag(p, 9);
+  b->timing = stmtFlag(p, 6) && !stmtFlag(p, 7);
+  b->status = stmtFlag(p, 8);
+  b->force = stmtFlag(p, 10);
+  if (stmtFlag(p, 3))
+    b->threadCount = 1;
+  else if (stmtFlag(p, 4))
+    b->threadCount = 1024;
+  else if (stmtFlag(p, 5))
+    b->threadCount = b->actualCpuCount;
+  else if (stmtSlot(p, 1))
+    b->threadCount = static_cast<int32_t>(stmtNumber(p, 1, b->threadCount));
+}
+
+void parse_perf(VsfContext* ctx, ParsedStatement* first) {
+  zperform(first, &ctx->perf);
+  VsfPerfOptions& o = ctx->stmt.perfOptions;
+  o = VsfPerfOptions{};
+  ctx->options.utilBuffers = 0;
+  ParsedStatement* p = ctx->perf.statement;
+  if (!p)
+    return;
+  o.sscpIncremental = stmtFlag(p, 15);
+  o.sscpFull = stmtFlag(p, 11);
+  ctx->perf.buildSscp = o.sscpIncremental ? 1 : o.sscpFull ? 2 : 0;
+  o.utilBuffers = static_cast<int32_t>(stmtNumber(p, 3, 0));
+  o.utilPageSize = static_cast<int32_t>(stmtNumber(p, 4, 0));
+  o.utilAccess = stmtFlag(p, 12) ? 2 : 0;
+  o.allSparse = stmtFlag(p, 13);
+  o.allDense = stmtFlag(p, 14);
+  o.utilDetails = stmtFlag(p, 16);
+  o.fullSweep = static_cast<uint8_t>(stmtNumber(p, 5, 0));
+  ctx->options.utilBuffers = o.utilBuffers;
+  ctx->options.utilPageSize = o.utilPageSize;
+  if (o.utilAccess)
+    ctx->options.utilRandom = o.utilAccess;
+}
+
+int32_t ztestthread(const char* suffix, int32_t suffixLength) {
+  HostTaskBlock* task = hostCurrentTask();
+  HostMacroTable* anchor = xalanch(task ? task->macroWord : nullptr);
+  // -1 absent or missing, else the value's truth.
+  auto lookup = [&](const char* name, int32_t n) {
+    char buf[64];
+    int32_t len = xjsymget(anchor, name, n, buf, sizeof buf);
+    if (len < 0)
+      return -1;
+    std::string v(buf, static_cast<size_t>(std::min<int32_t>(len, sizeof buf - 1)));
+    while (!v.empty() && v.back() == ' ')
+      v.pop_back();
+    size_t s = v.find_first_not_of(' ');
+    v = s == std::string::npos ? std::string() : v.substr(s);
+    char* end = nullptr;
+    double d = std::strtod(v.c_str(), &end);
+    if (v.empty() || *end != '\0' || v == ".")
+      return -1;
+    return d != 0 ? 1 : 0;
+  };
+  int base = lookup("_testthread", 11);
+  if (suffixLength <= 0 || !suffix)
+    return base;
+  std::string name = "_testthread" + std::string(suffix, static_cast<size_t>(suffixLength));
+  int more = lookup(name.c_str(), static_cast<int32_t>(name.size()));
+  if (base < 0 && more < 0)
+    return -1;
+  return (base == 1 || more == 1) ? 1 : 0;
+}

@@ -1,0 +1,238 @@
+// The procedure-statement reader: data sets, BY set-up, FREQ and WEIGHT records, name
+// length, seed, MAXMACRO, printing, parameter-label style and OUTDESIGN=, and the PLOTS=
+// settings. The node also carries BY, CLASS, FREQ and WEIGHT; CLASS is parse_class's.
+#include "driver/vsfcontext.h"
+#include "driver/vsfparse.h"
+#include "driver/vsfreaders.h"
+#include "driver/vsfselg.h"
+#include "driver/vsfslots.h"
+#include "effects/levdesign.h"
+#include "support/hoststubs.h"
+#include "support/parsedstmt.h"
+
+#include <cstring>
+
+namespace {
+
+HostDataSet* slotDataSet(const ParsedStatement* s, int k) { return slotDataSet(stmtSlot(s, k)); }
+int32_t listCount(const OptionSlot* sl, uint8_t kind) { return slotCount(sl, kind); }
+
+// A zeroed 160-byte variable record from the main pool, filled from the data set.
+int32_t variableRecord(VsfContext* ctx, int32_t number, HostVariable** out) {
+  auto* rec = static_cast<HostVariable*>(
+      ctx->mainPool->allocate(ctx->mainPool, sizeof(HostVariable), kQkZeroed));
+  if (!rec)
+    return -2;
+  std::memset(static_cast<void*>(rec), 0, sizeof *rec);
+  HostVariable* v = nullptr;
+  if (xvname(ctx->data, number, &v) == 0 && v)
+    *rec = *v;
+  *out = rec;
+  return 0;
+}
+
+} // namespace
+
+int32_t parse_proc(VsfContext* ctx, ParsedStatement* first) {
+  VsfProcSettings& p = ctx->stmt.proc;
+  LevDesign* design = ctx->design.design;
+  ctx->data = slotDataSet(first, 11);
+  ctx->design.words[0] = ctx->data; // the design-row context's input data set
+  p.valData = slotDataSet(first, 49);
+  p.testData = slotDataSet(first, 50);
+
+  // BY statement: variables, their DESCENDING marks and NOTSORTED.
+  const OptionSlot* by = stmtSlot(first, 0);
+  p.byCount = listCount(by, OSK_INTLIST);
+  p.byNumbers = p.byCount ? by->items.ints : nullptr;
+  p.byNotsorted = stmtFlag(first, kFlagByNotsorted);
+  if (p.byCount) {
+    p.byDescending = static_cast<uint8_t*>(
+        ctx->mainPool->allocate(ctx->mainPool, static_cast<size_t>(p.byCount), kQkZeroed));
+    if (!p.byDescending)
+      return -2;
+    const OptionSlot* desc = stmtSlot(first, kSlotByDescending);
+    for (int32_t i = 0; i < p.byCount; ++i)
+      p.byDescending[i] = i < listCount(desc, OSK_DBLLIST) && desc->items.doubles[i] != 0;
+  }
+  if (ctx->data) {
+    if (p.byCount &&
+        xbyset(ctx->data, p.byNumbers, p.byDescending, p.byCount, p.byNotsorted) < 0) {
+      vsfRaiseRC(ctx, 1012);
+      return -100;
+    }
+    ctx->byHandle = xdsby(ctx->data);
+  }
+
+  ctx->maxMacro = static_cast<int32_t>(stmtNumber(first, 10, 100));
+
+  const OptionSlot* weight = stmtSlot(first, 6);
+  const OptionSlot* freq = stmtSlot(first, 5);
+  p.weightGiven = listCount(weight, OSK_INTLIST) == 1;
+  p.freqGiven = listCount(freq, OSK_INTLIST) == 1;
+  if (p.weightGiven && variableRecord(ctx, weight->items.ints[0], &p.weightVar) != 0)
+    return -2;
+  if (p.freqGiven && variableRecord(ctx, freq->items.ints[0], &p.freqVar) != 0)
+    return -2;
+  p.freqOrWeight = p.weightGiven || p.freqGiven;
+
+  p.nameLen = static_cast<int32_t>(stmtNumber(first, 55, 20));
+  ctx->noprint = stmtFlag(first, 53);
+  p.showInternal = stmtFlag(first, 63);
+  ctx->seed = static_cast<int64_t>(stmtNumber(first, 51, 0));
+
+  if (design) {
+    design->nameLen = p.nameLen;
+    design->levelWidthOption =
+        stmtFlag(first, 40) ? static_cast<int32_t>(stmtNumber(first, 36, 0)) : -1;
+    design->parmLabelStyle = static_cast<uint8_t>(stmtNumber(first, 7, 1));
+    design->shortParmNames = stmtFlag(first, 64);
+    int32_t n = 0;
+    const char* text = slotLastText(stmtSlot(first, 8), &n);
+    design->shortNameLength = n;
+    design->shortNameText = n ? text : nullptr;
+    design->separatorLength = 0;
+    design->separatorText = nullptr;
+    if (stmtFlag(first, 65)) {
+      text = slotLastText(stmtSlot(first, 9), &n);
+      design->separatorLength = n;
+      design->separatorText = text;
+    }
+  }
+
+  if (stmtFlag(first, 66)) {
+    p.outDesign = slotDataSet(first, 56);
+    ctx->options.hasOutDesign = p.outDesign != nullptr;
+  }
+  p.outDesignFull = stmtFlag(first, 67);
+  p.outDesignAddInput = stmtFlag(first, 68);
+  p.outDesignNames = stmtFlag(first, 71);
+  ctx->options.outDesignNames = p.outDesignNames;
+  p.outDesignDefaultPrefix = !stmtFlag(first, 69);
+  if (stmtFlag(first, 70)) {
+    const OptionSlot* names = stmtSlot(first, 57);
+    const char* text = nullptr;
+    int32_t len = 0;
+    if (names && names->kind == OSK_NAMELIST && zgetnmr(names->items.names, 0, &text, &len) == 0) {
+      p.outDesignPrefixZero = 0;
+      p.outDesignPrefixLength = static_cast<int16_t>(len);
+      p.outDesignPrefix = text;
+    }
+  }
+  parse_plots(ctx, first);
+  return 0;
+}
+
+namespace {
+
+int32_t intSlot(const ParsedStatement* s, int k, int32_t dflt) {
+  return static_cast<int32_t>(stmtNumber(s, k, dflt));
+}
+
+// A step range whose end is below its start becomes the whole range; true when corrected.
+bool fixRange(int32_t& start, int32_t& end) {
+  if (end < start) {
+    start = -1;
+    end = 2147483647;
+    return true;
+  }
+  return false;
+}
+
+} // namespace
+
+void parse_plots(VsfContext* ctx, ParsedStatement* first) {
+  VsfPlotSettings& g = ctx->stmt.plots;
+  if (stmtFlag(first, 59)) {
+    if (ctx->noprint) {
+      xpmlog(210, 1102);
+      return;
+    }
+    if (stmtFlag(first, 54)) {
+      g.graphicsEnabled = 0;
+      if (stmtFlag(first, 55) || stmtFlag(first, 56) || stmtFlag(first, 57) ||
+          stmtFlag(first, 60) || stmtFlag(first, 61) || stmtFlag(first, 62))
+        xpmlog(210, 1100);
+      return;
+    }
+    if (!g.graphicsEnabled) {
+      xpmlog(210, 1104);
+      return;
+    }
+    if (!stmtFlag(first, 58)) {
+      xpmlog(210, 1108);
+      g.graphicsEnabled = 0;
+      return;
+    }
+  }
+  uint8_t all = stmtFlag(first, 57) ? 2 : 0;
+  auto level = [&](int flag) { return static_cast<uint8_t>((stmtFlag(first, flag) ? 1 : 0) + all); };
+
+  g.unpack = stmtFlag(first, 1);
+  uint8_t logp = stmtFlag(first, 2);
+  g.startStep = intSlot(first, 58, -1);
+  g.endStep = intSlot(first, 59, 2147483647);
+  bool corrected = fixRange(g.startStep, g.endStep);
+  g.maxStepLabel = intSlot(first, 47, 20);
+  g.maxParmLabel = intSlot(first, 48, 32);
+  uint8_t axis = static_cast<uint8_t>(intSlot(first, 53, 0));
+  int32_t candidates = intSlot(first, 12, 10);
+
+  g.coefLevel = level(60);
+  g.coefStepAxis = static_cast<uint8_t>(intSlot(first, kSlotCoefStepAxis, axis));
+  g.coefUnpack = static_cast<uint8_t>(stmtFlag(first, 18) + g.unpack);
+  g.coefLogp = static_cast<uint8_t>(stmtFlag(first, 51) + logp);
+  g.coefLabelGap = stmtNumber(first, 54, 5) / 100.0;
+  g.coefStart = intSlot(first, 60, g.startStep);
+  g.coefEnd = intSlot(first, 61, g.endStep);
+  corrected = fixRange(g.coefStart, g.coefEnd) || corrected;
+
+  g.selgLevel = level(61);
+  g.selgLogp = stmtFlag(first, 10) ? 1 : logp;
+  g.selgNormc = stmtFlag(first, 11);
+  g.selgEmphasis = stmtNumber(first, kSlotEmphasis, 1.0);
+  g.selgCandidates = intSlot(first, 13, candidates);
+
+  g.candLevel = level(62);
+  g.candLogp = stmtFlag(first, 14) ? 1 : logp;
+  g.candShow = intSlot(first, 46, candidates);
+
+  g.aseLevel = level(56);
+  g.aseStepAxis = static_cast<uint8_t>(intSlot(first, kSlotAseStepAxis, axis));
+  g.aseStart = intSlot(first, 62, g.startStep);
+  g.aseEnd = intSlot(first, 63, g.endStep);
+  corrected = fixRange(g.aseStart, g.aseEnd) || corrected;
+
+  g.critLevel = level(55);
+  g.critStepAxis = static_cast<uint8_t>(intSlot(first, kSlotCritStepAxis, axis));
+  g.critUnpack = static_cast<uint8_t>(stmtFlag(first, 52) + g.unpack);
+  g.critStart = intSlot(first, 64, g.startStep);
+  g.critEnd = intSlot(first, 65, g.endStep);
+  corrected = fixRange(g.critStart, g.critEnd) || corrected;
+
+  if (corrected) {
+    xpmlog(848, 224);
+    return;
+  }
+  ParseRoot* root = hostParseRoot();
+  bool modelAverage = root && findstmt(root->first, "MODELAVERAGE") != nullptr;
+
+  g.espLevel = level(72);
+  g.espOrder = static_cast<uint8_t>(intSlot(first, 67, 2));
+  g.espMinPct = stmtNumber(first, 66, -1.0);
+  if (stmtFlag(first, 72) && !modelAverage) {
+    g.espLevel = 0;
+    xpmlog(848, 244);
+    vsfRaiseRC(ctx, 4);
+  }
+  g.pdLevel = level(73);
+  g.pdOrder = static_cast<uint8_t>(intSlot(first, 69, 2));
+  g.pdUnpack = static_cast<uint8_t>(stmtFlag(first, 74) + g.unpack);
+  g.pdMinPct = stmtNumber(first, 68, -1.0);
+  g.pdPerPanel = intSlot(first, 70, 9);
+  g.pdNoBox = stmtFlag(first, 75);
+  if (stmtFlag(first, 73) && !modelAverage) {
+    g.pdLevel = 0;
+    xpmlog(848, 245);
+  }
+}

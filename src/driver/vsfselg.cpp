@@ -1,0 +1,383 @@
+// The procedure's grammar: one rule per statement and per shared value form, in the rule
+// notation of support/grammar.h, with the action routines that fill the statement nodes.
+// The host parser interprets the rules; the statement readers read the nodes.
+#include "driver/vsfselg.h"
+
+#include "support/parsedstmt.h"
+#include "support/hoststubs.h"
+
+#include <cstring>
+
+namespace {
+
+// Rule 0 is the start rule. Flags and slots are those the readers read; see vsfselg.h for
+// the slots this grammar adds to the procedure statement's node.
+const GrammarRule kRules[] = {
+    {"statement",
+     "( procstmt | bystmt | classstmt | effectstmt | freqstmt | partitionstmt | modelstmt"
+     " | weightstmt | outputstmt | performancestmt | scorestmt | modelaveragestmt"
+     " | storestmt | codestmt )"},
+
+    // ---- shared value forms ----
+    {"number", "( INT | NBR | DATE | TIME | DATETIME )"},
+    {"name", "#26(1) ( NAMEX | VLITERAL ) #25(1)"},
+    {"vname", "( NAMEX | VLITERAL )"},
+    {"variable", "#9 ( NAMEX | VLITERAL ) #10(1)"},
+    {"varlist", "{ varitem }"},
+    {"varitem",
+     "( '_NUMERIC_' #10(7) | '_CHARACTER_'/'_CHAR_' #10(8) | '_ALL_' #10(9)"
+     " | #9 ( NAMEX | VLITERAL ) ( ':' #10(6) | '-' ( '-' vname #10(3)"
+     " | 'NUMERIC' '-' vname #10(4) | 'CHARACTER'/'CHAR' '-' vname #10(5) | vname #10(2) )"
+     " | #10(1) ) )"},
+    {"dsname", "#30(208) #30(108) #15 ( NAMEX | VLITERAL | COMPOUND | FMT | QS )"},
+    {"numlist", "( '(' numitems ')' | numitems )"},
+    {"numitems",
+     "{ #19(1) number [ 'TO' #19(2) number [ 'BY' #19(3) number ] ] #19(4) [ ',' ] }"},
+
+    // ---- procedure statement (also receives BY, CLASS, FREQ and WEIGHT) ----
+    {"procstmt", "#1 #3(76) 'VARSIFTER' { procopt } #18(11,1,1,2,2,2,0) #4"},
+    {"procopt",
+     "( 'DATA' '=' dsname #17(11,1,1,2,2,2,0)"
+     " | 'NAMELEN' '=' #6(55,1) #20(20,200) INT"
+     " | 'VALDATA'/'VALIDDATA$'/'VDATA$' '=' dsname #17(49,1,0,2,2,3,0)"
+     " | 'TESTDATA'/'TDATA$' '=' dsname #17(50,1,0,2,2,3,0)"
+     " | 'SEED' '=' #6(51,1) INT"
+     " | 'MAXMACRO' '=' #20(65535) #6(10,1) INT"
+     " | 'SHOWINTERNALTABLES$' #5(63)"
+     " | 'NOPRINT' #5(53)"
+     " | 'PLOTS'/'PLOT' #5(59) [ '(' { globplotopt } ')' ]"
+     "   [ '=' #5(58) ( '(' { plotreq } ')' | plotreq ) ]"
+     " | 'PARMLABELSTYLE'/'LSTYLE$' '=' ( 'INTERLACED'/'INTERLACE$' #33(7,0)"
+     "   [ '(' 'SEPARATOR' #5(65) '=' #7(9,5) QS ')' ]"
+     "   | 'SEPARATE'/'SEPARATED$' #33(7,1) | 'SEPARATECOMPACT'/'SEPARATEDCOMPACT$' #33(7,2) )"
+     " | 'SHORTPARMNAMES$' #5(64) [ '=' #7(8,5) QS ]"
+     " | 'OUTDESIGN'/'DESIGN$' #5(66) [ '(' { 'FULLMODEL' #5(67) | 'ADDINPUTVARS' #5(68)"
+     "   | 'PREFIX' #5(69) [ '=' #5(70) #8(57,9) name ] | 'NAMES' #5(71) } ')' ]"
+     "   '=' dsname #17(56,2,0,2,2,4,0,0) )"},
+    {"globplotopt",
+     "( 'UNPACK'/'UNPACKPANEL' #5(1) | 'LOGPVALUE$'/'LOGP' #5(2)"
+     " | 'CANDIDATES' '=' #20(2) #6(12,1) INT"
+     " | 'MAXSTEPLABEL' '=' #20(9,256) #6(47,1) INT"
+     " | 'MAXPARMLABEL' '=' #20(0,256) #6(48,1) INT"
+     " | 'STEPAXIS' '=' ( 'NUMBER' #33(53,1) | 'EFFECT' #33(53,2) | 'NORMB'/'NORMBETA$' #33(53,3) )"
+     " | 'STARTSTEP' '=' #20(0) #6(58,1) INT | 'ENDSTEP' '=' #20(0) #6(59,1) INT )"},
+    {"plotreq",
+     "( 'COEFFICIENTPANEL$'/'COEFFICIENTS'/'COEFFICIENT$' #5(60) [ '(' { coefopt } ')' ]"
+     " | 'SELECTOGRAM$' #5(61) [ '(' { selgopt } ')' ]"
+     " | 'CANDIDATESPLOT$'/'CANDIDATES' #5(62) [ '(' { candopt } ')' ]"
+     " | 'ASEPLOT$'/'ASE' #5(56) [ '(' { aseopt } ')' ]"
+     " | 'CRITERIONPANEL$'/'CRITERION$'/'CRITERIA' #5(55) [ '(' { critopt } ')' ]"
+     " | 'ALL' #5(57) | 'NONE' #5(54)"
+     " | 'EFFECTSELECTPCT'/'SELECTPCT'/'EFFECTSELECTPCTPLOT$' #5(72) [ '(' { espopt } ')' ]"
+     " | 'PARMDIST'/'PARMDISTRIBUTION'/'PARMDISTPANEL$' #5(73) [ '(' { pdopt } ')' ] )"},
+    {"coefopt",
+     "( 'STEPAXIS' '=' ( 'NUMBER' #33(72,1) | 'EFFECT' #33(72,2) | 'NORMB'/'NORMBETA$' #33(72,3) )"
+     " | 'UNPACK'/'UNPACKPANEL' #5(18) | 'LOGPVALUE$'/'LOGP' #5(51)"
+     " | 'LABELGAP' '=' #20(0,100) #6(54,1) number"
+     " | 'STARTSTEP' '=' #20(0) #6(60,1) INT | 'ENDSTEP' '=' #20(0) #6(61,1) INT )"},
+    {"selgopt",
+     "( 'LOGPVALUE$'/'LOGP' #5(10) | 'NORMALIZEDCRITERIA'/'NORMC' #5(11)"
+     " | 'EMPHASISFACTOR'/'EMPHASIS' '=' #20(0,1) #6(73,1) number"
+     " | 'CANDIDATES' '=' #20(2) #6(13,1) INT )"},
+    {"candopt", "( 'LOGPVALUE$'/'LOGP' #5(14) | 'SHOW' '=' #20(2,1000) #6(46,1) INT )"},
+    {"aseopt",
+     "( 'STEPAXIS' '=' ( 'NUMBER' #33(74,1) | 'EFFECT' #33(74,2) | 'NORMB'/'NORMBETA$' #33(74,3) )"
+     " | 'STARTSTEP' '=' #20(0) #6(62,1) INT | 'ENDSTEP' '=' #20(0) #6(63,1) INT )"},
+    {"critopt",
+     "( 'STEPAXIS' '=' ( 'NUMBER' #33(75,1) | 'EFFECT' #33(75,2) | 'NORMB'/'NORMBETA$' #33(75,3) )"
+     " | 'UNPACK'/'UNPACKPANEL' #5(52)"
+     " | 'STARTSTEP' '=' #20(0) #6(64,1) INT | 'ENDSTEP' '=' #20(0) #6(65,1) INT )"},
+    {"espopt",
+     "( 'MINPCT'/'MINPERCENT$' '=' #20(0,100) #6(66,1) number"
+     " | 'ORDER' '=' ( 'MODEL' #33(67,0) | 'ASCENDING' #33(67,1) | 'DESCENDING' #33(67,2) ) )"},
+    {"pdopt",
+     "( 'UNPACK' #5(74) | 'MINPCT'/'MINPERCENT$' '=' #20(0,100) #6(68,1) number"
+     " | 'ORDER' '=' ( 'MODEL' #33(69,0) | 'ASCENDING' #33(69,1) | 'DESCENDING' #33(69,2) )"
+     " | 'PLOTSPERPANEL' '=' #20(1,16) #6(70,1) number | 'NOBOXPLOTS' #5(75) )"},
+
+    // ---- BY, CLASS, FREQ, WEIGHT (into the procedure statement's node) ----
+    {"bystmt",
+     "#2 'BY' #8(0,3) [ 'NOTSORTED' #29(3) ]"
+     " { #29(1) [ 'DESCENDING' #29(2) ] varitem [ 'NOTSORTED' #29(3) ] } #29(0)"},
+    {"classstmt",
+     "#2 'CLASS' { #8(2,3) varitem [ '(' { classvaropt } ')' ] } [ '/' { classglobopt } ]"},
+    {"coding",
+     "( 'EFFECT' #22(0) | 'ORTHEFFECT' #22(1) | 'REF'/'REFERENCE' #22(2) | 'ORTHREF' #22(3)"
+     " | 'POLY'/'POLYNOMIAL' #22(4) | 'ORTHPOLY' #22(5)"
+     " | 'ORD'/'ORDINAL'/'THERMOMETER'/'THERM' #22(7) | 'ORTHORDINAL'/'ORTHOTHERM' #22(8)"
+     " | 'BATH$'/'BATHTUB$' #22(9) | 'ORTHBATH$'/'ORTHBATHTUB$' #22(10) )"},
+    {"classorder", "( 'FORMATTED' #22(0) | 'DATA' #22(1) | 'FREQ' #22(2) | 'INTERNAL' #22(3) )"},
+    {"classvaropt",
+     "( 'PARAM'/'CODING' #31(14,2) '=' #8(15,1) coding"
+     " | 'ORDER' #31(17,2) '=' #8(18,1) classorder"
+     " | 'REFERENCE'/'REF' #31(20,2) '=' #8(21,1) ( 'FIRST' #22(1) | 'LAST' #22(2)"
+     "   | #22(3) #7(22,5) QS )"
+     " | 'DESCENDING'/'DESC' #31(24,2) #8(25,1) #22(1)"
+     " | 'CPREFIX' #31(27,2) '=' #7(28,1) #20(65535) INT"
+     " | 'LPREFIX' #31(30,2) '=' #7(31,1) #20(65535) INT"
+     " | 'MISSING' #31(33,2) #8(34,1) #22(1)"
+     " | 'SPLIT' #31(43,2) #8(44,1) #22(1) )"},
+    {"classglobopt",
+     "( 'PARAM'/'CODING' '=' #8(16,1) ( coding | 'GLM' #22(6) )"
+     " | 'ORDER' '=' #8(19,1) classorder"
+     " | 'REFERENCE'/'REF' '=' #8(23,1) ( 'FIRST' #22(1) | 'LAST' #22(2) )"
+     " | 'DESCENDING'/'DESC' #8(26,1) #22(1)"
+     " | 'CPREFIX' '=' #7(29,1) #20(65535) INT"
+     " | 'LPREFIX' '=' #7(32,1) #20(65535) INT"
+     " | 'MISSING' #8(35,1) #22(1)"
+     " | 'TRUNCATE' #5(40) [ '=' #6(36,1) #20(65535) INT ]"
+     " | 'SHOWCODING'/'SHOW' #5(41) | 'SPLIT' #5(42)"
+     " | 'DELIMITER' '=' #7(37,5) QS )"},
+    {"freqstmt", "#2 'FREQ'/'FREQUENCY' #8(5,1) variable"},
+    {"weightstmt", "#2 'WEIGHT'/'WEIGHTS$' #8(6,1) variable"},
+
+    // ---- MODEL ----
+    {"modelstmt",
+     "#3(38) 'MODEL' #8(2,1) varlist '=' #8(1,9) #39(16) { effect } #39(17)"
+     " [ '/' { modelopt } ] #4"},
+    {"effect",
+     "#39(8,0) #39(7,0) ( '_NUMERIC_' #39(10,6) | '_CHARACTER_'/'_CHAR_' #39(10,7)"
+     " | term ( ':' #39(10,5) | { effsep term } ) ) [ '@' #39(12) number ] #39(6)"},
+    {"effsep",
+     "( '|' #39(10,0) | '-' ( 'NUMERIC' '-' #39(10,3) | 'CHARACTER'/'CHAR' '-' #39(10,4)"
+     " | '-' #39(10,2) | #39(10,1) ) )"},
+    {"term",
+     "#39(0) evar { '*' evar } [ '(' { [ '*' ] #39(2) #26(1) vname } ')' ] #39(5)"},
+    {"evar", "#39(1) #16(1,1) ( NAMEX | VLITERAL )"},
+    {"crit11",
+     "( 'SIGNIFICANCELEVEL'/'SL' #33(11,1) | 'AIC' #33(11,2) | 'AICC' #33(11,3)"
+     " | 'SBC' #33(11,4) | 'RSQUARE' #33(11,5) | 'ADJRSQ' #33(11,6) | 'CP' #33(11,7)"
+     " | 'BIC' #33(11,8) | 'PRESS' #33(11,9) | 'VALIDATE' #33(11,10)"
+     " | 'CV'/'CROSSVALIDATE'/'XVALIDATE$' #33(11,11) )"},
+    {"crit12",
+     "( 'SIGNIFICANCELEVEL'/'SL' #33(12,1) | 'AIC' #33(12,2) | 'AICC' #33(12,3)"
+     " | 'SBC' #33(12,4) | 'RSQUARE' #33(12,5) | 'ADJRSQ' #33(12,6) | 'CP' #33(12,7)"
+     " | 'BIC' #33(12,8) | 'PRESS' #33(12,9) | 'VALIDATE' #33(12,10)"
+     " | 'CV'/'CROSSVALIDATE'/'XVALIDATE$' #33(12,11) | 'NONE' #33(12,12) | 'L1' #33(12,14) )"},
+    {"crit14",
+     "( 'AIC' #33(14,2) | 'AICC' #33(14,3) | 'SBC' #33(14,4) | 'RSQUARE' #33(14,5)"
+     " | 'ADJRSQ' #33(14,6) | 'CP' #33(14,7) | 'BIC' #33(14,8) | 'PRESS' #33(14,9)"
+     " | 'VALIDATE' #33(14,10) | 'CV'/'CROSSVALIDATE'/'XVALIDATE$' #33(14,11)"
+     " | 'CVEXTERNAL'/'CVEX'/'EXCV' #33(14,13) )"},
+    {"oslentry", "'SLENTRY'/'SLE' '=' #20(0,1) #6(5,1) number"},
+    {"oslstay", "'SLSTAY'/'SLS' '=' #20(0,1) #6(8,1) number"},
+    {"oinclude", "'INCLUDE' '=' #20(0) #6(7,1) INT"},
+    {"ostart", "'START' '=' #20(1) #6(15,1) INT"},
+    {"omaxsteps", "'MAXSTEPS'/'MAXSTEP' '=' #20(1) #6(6,1) INT"},
+    {"osteps", "'STEPS' '=' #20(1) #6(4,1) INT"},
+    {"oselect", "'SELECT' #5(3) '=' crit11"},
+    {"ostop", "'STOP' #5(4) '=' ( #20(1) #6(16,1) INT | crit12 )"},
+    {"ochoose", "'CHOOSE' '=' crit14"},
+    {"odrop",
+     "'DROP' '=' ( 'BEFOREADD' #33(18,1) | 'COMPETITIVE' #33(18,2) | 'AFTERADD' #33(18,3) )"},
+    {"fwdopt", "( oslentry | oinclude | ostart | omaxsteps | osteps | oselect | ostop | ochoose )"},
+    {"bwdopt", "( oslstay | oinclude | omaxsteps | osteps | oselect | ostop | ochoose )"},
+    {"swopt",
+     "( oslentry | oslstay | oinclude | ostart | omaxsteps | osteps | oselect | ostop"
+     " | ochoose | odrop )"},
+    {"penopt",
+     "( oslentry | oslstay | omaxsteps | osteps | ostop | ochoose"
+     " | 'LSCOEFFS'/'LEASTSQUARESCOEFFS' #5(30)"
+     " | 'ADAPTIVE' #5(41) [ '(' { 'GAMMA' '=' #20(0) #6(22,1) number"
+     "   | 'INEST'/'IN' '=' dsname #17(23,1,0,2,2,3,0) } ')' ]"
+     " | 'L2' '=' #6(25,1) number | 'ENSCALE' #5(76)"
+     " | 'SHOWL2SEARCH$' #5(77) | 'SHOWCVEX$' #5(78) | 'SHOWSTEPL1$' #5(79)"
+     " | 'LINEARCVEX$' #5(80)"
+     " | 'L2STEPS' '=' #20(2) #6(26,1) INT"
+     " | 'L2SEARCH' '=' ( 'NONE' #33(27,1) | 'GOLDEN' #33(27,2) | 'GRID' #33(27,3) )"
+     " | 'L2LOW' '=' #20(0) #6(28,1) number | 'L2HIGH' '=' #20(0) #6(29,1) number"
+     " | 'L1' '=' #20(0) #6(30,1) number"
+     " | 'L1CHOICE' '=' ( 'RATIO' #33(31,1) | 'NORM' #33(31,2) | 'VALUE' #33(31,3) )"
+     " | 'SCREEN' '=' ( 'NONE' #33(32,1) | 'BASE$' #33(32,2) | 'SASVI' #33(32,3)"
+     "   | 'SASVI2$' #33(32,4) | 'DPP$' #33(32,5) | 'SIS' #33(32,6) [ '(' {"
+     "   'KEEPNUM' '=' #20(1) #6(34,1) INT | 'KEEPRATIO' '=' #20(0,1) #6(35,1) number } ')' ] )"
+     " | 'SCREENSTEPS$' '=' #20(1) #6(33,1) INT | 'SHOWSCREEN$' #5(81)"
+     " | 'RHO' '=' #20(0,1) #6(36,1) number | 'TOL' '=' #20(0,1) #6(37,1) number"
+     " | 'TOLERANCE' )"},
+    {"method",
+     "( 'NONE' #33(10,1) | 'FORWARD' #33(10,2) [ '(' { fwdopt } ')' ]"
+     " | 'BACKWARD' #33(10,3) [ '(' { bwdopt } ')' ]"
+     " | 'STEPWISE' #33(10,4) [ '(' { swopt } ')' ]"
+     " | 'LAR' #33(10,5) [ '(' { penopt } ')' ] | 'LASSO' #33(10,6) [ '(' { penopt } ')' ]"
+     " | 'ELASTICNET' #33(10,9) [ '(' { penopt } ')' ]"
+     " | 'QKLASSO$' #33(10,11) [ '(' { penopt } ')' ]"
+     " | 'QKGLASSO$' #33(10,12) [ '(' { penopt } ')' ]"
+     " | 'GROUPLASSO' #33(10,13) [ '(' { penopt } ')' ] )"},
+    {"statitem",
+     "( 'ALL' #5(10) | 'SIGNIFICANCELEVEL'/'SL' #5(11) | 'FVALUE' #5(12) | 'AIC' #5(13)"
+     " | 'AICC' #5(14) | 'SBC' #5(15) | 'BIC' #5(16) | 'CP' #5(17) | 'PRESS' #5(18)"
+     " | 'RSQUARE' #5(19) | 'ADJRSQ' #5(20) | 'ASE' #5(21) )"},
+    {"stepitem",
+     "( 'ALL' #5(23) | 'ANOVA' #5(24) | 'FITSTATISTICS'/'FITSTATS'/'FIT' #5(25)"
+     " | 'PARAMETERESTIMATES'/'PARMEST' #5(26)"
+     " | 'CANDIDATES' #5(27) [ '(' 'SHOW' '=' ( 'ALL' #5(29) | #20(1) #6(17,1) INT ) ')' ] )"},
+    {"cvcount", "'(' #20(2) #6(20,1) INT ')'"},
+    {"modelopt",
+     "( 'NOINT' #5(1)"
+     " | 'STATS'/'STATISTICS'/'STAT' '=' ( '(' { statitem } ')' | statitem )"
+     " | 'DETAILS' '=' ( 'ALL' #33(13,3) | 'STEPS' #33(13,2) [ '(' #5(22) { stepitem } ')' ]"
+     "   | 'SUMMARY' #33(13,1) )"
+     " | 'SELECTION' #5(2) '=' method"
+     " | 'HIERARCHY'/'HIER' '=' ( 'NONE' #33(9,0) | 'SINGLE' #33(9,1) | 'SINGLECLASS' #33(9,2) )"
+     " | 'ORDERSELECT' #5(28) | 'STB' #5(31)"
+     " | 'CVMETHOD'/'XVMETHOD$' #5(32) '=' ( 'RANDOM' [ cvcount ] | 'BLOCK' #5(33) [ cvcount ]"
+     "   | 'SPLIT' #5(34) [ cvcount ] | 'INDEX' #5(39) '(' #8(21,1) variable ')' )"
+     " | 'CVDETAILS' #5(35) [ '=' ( 'CVPRESS' #5(36) | 'COEFFS' #5(37) | 'ALL' #5(38) ) ]"
+     " | 'SHOWPVALUES'/'SHOWPVALS' #5(40) | 'NOSTANDARDIZE$' #5(42)"
+     " | 'FUZZ' '=' #20(0,1) #6(24,1) number"
+     " | oslentry | oslstay | oinclude | ostart | omaxsteps | osteps | oselect | ostop"
+     " | ochoose | odrop )"},
+
+    // ---- EFFECT ----
+    {"effectstmt", "#3(25) #39(14) 'EFFECT' #8(1,9) name '=' efkind #4"},
+    {"efkind",
+     "( 'MULTIMEMBER'/'MM' #33(2,1) '(' #8(3,3) varlist [ '/' { mmopt } ] ')'"
+     " | 'COLLECTION'/'VARIABLES$'/'VARS$' #33(2,2) '(' #8(3,3) varlist"
+     "   [ '/' { efdetails } ] ')'"
+     " | 'SPLINE'/'SPL' #33(2,3) '(' #8(3,1) varlist [ '/' { splopt } ] ')'"
+     " | 'POLY'/'POLYNOMIAL' #33(2,4) '(' #8(3,1) varlist [ '/' { polyopt } ] ')'"
+     " | 'LAG' #33(2,5) '(' #8(3,3) varitem [ '/' { lagopt } ] ')' )"},
+    {"efdetails", "'DETAILS' #5(4) [ '(' 'DELIMITER' '=' #7(14,5) QS ')' ]"},
+    {"mmopt",
+     "( 'WEIGHT' '=' '(' #8(4,1) varlist ')' | efdetails | 'NOEFFECT' #5(8)"
+     " | 'STDIZE'/'ROWSTD' #5(9) )"},
+    {"splopt",
+     "( 'KNOTMETHOD' '=' knotmethod | 'DEGREE' '=' #20(0) #6(5,1) INT"
+     " | 'BASIS' '=' ( 'BSPLINE' #33(10,1) | 'TPF' #33(10,2)"
+     "   [ '(' { 'NOINT' #5(5) | 'NOPOWERS' #5(6) } ')' ] )"
+     " | 'KNOTMIN' '=' #6(6,1) number | 'KNOTMAX' '=' #6(7,1) number"
+     " | 'NATURALCUBIC'/'NATURAL'/'RESTRICTED' #5(1) | 'SEPARATE' #5(2) | 'SPLIT' #5(3)"
+     " | 'DETAILS' #5(4) | 'DATABOUNDARY' #5(7) )"},
+    {"knotmethod",
+     "( 'EQUAL' #33(13,1) [ '(' #20(0) #6(8,1) INT ')' ]"
+     " | 'MULTISCALE' #33(13,2) [ '(' { 'STARTLEVEL'/'STARTSCALE$' '=' #20(0) #6(11,1) INT"
+     "   | 'ENDSCALE'/'ENDLEVEL$' '=' #20(0,15) #6(12,1) INT } ')' ]"
+     " | 'LIST' #33(13,3) '(' #8(9,4) numitems ')'"
+     " | 'RANGEFRACTIONS' #33(13,4) '(' #20(0,1) #8(9,4) numitems ')'"
+     " | 'PERCENTILES' #33(13,5) '(' #20(0) #6(8,1) INT ')'"
+     " | 'LISTWITHBOUNDARY' #33(13,6) '(' #8(9,4) numitems ')' )"},
+    {"polyopt",
+     "( 'DEGREE' '=' #20(1) #6(15,1) INT | 'MDEGREE'/'MONOMIALDEGREE' '=' #20(1) #6(21,1) INT"
+     " | 'NOSEPARATE' #5(20) | 'DETAILS' #5(4)"
+     " | 'STANDARDIZE' #5(21) [ '(' { 'PREFIX' '=' ( 'NONE' #5(22) | #7(17,5) QS )"
+     "   | 'METHOD' '=' ( 'MOMENTS' #33(20,1) | 'WMOMENTS' #33(20,2) | 'RANGE' #33(20,3) ) } ')' ]"
+     "   [ '=' { 'NONE' #33(16,0) | 'CENTER' #33(16,1) | 'SCALE' #33(16,2)"
+     "   | 'CENTERSCALE' #33(16,3) } ]"
+     " | 'LABELSTYLE' '=' ( '(' { lsitem } ')' | lsitem ) )"},
+    {"lsitem",
+     "( 'EXPONENT' #5(23) [ '=' #7(18,5) QS ] | 'EXPAND' #5(24) | 'INCLUDENAME' #5(25)"
+     " | 'PRODUCTSYMBOL' '=' ( 'NONE' #5(26) | #7(19,5) QS ) )"},
+    {"lagopt",
+     "( 'NLAG' '=' #20(1) #6(22,1) INT"
+     " | 'WITHIN' '=' ( '(' #8(23,3) varlist ')' | #8(23,3) variable )"
+     " | 'PERIOD' '=' #8(24,3) variable | 'DETAILS' #5(4) [ '(' 'LEVELS' #5(1) ')' ]"
+     " | 'DESIGNROLE' '=' #8(25,1) variable )"},
+
+    // ---- PARTITION, OUTPUT, SCORE ----
+    {"partitionstmt",
+     "#3(6) 'PARTITION' [ ( 'ROLEVAR'/'ROLE'/'VAR' '=' #8(1,3) variable"
+     "   [ '(' { 'TRAIN' '=' #5(2) #7(2,5) QS | 'VALIDATE'/'VAL$'/'VALID$' '=' #5(3) #7(3,5) QS"
+     "   | 'TEST' '=' #5(4) #7(4,5) QS } ')' ]"
+     " | 'FRACTION'/'FRAC$' '(' { 'VALIDATE'/'VAL$'/'VALID$' '=' #5(5) #20(0,1) #6(5,1) number"
+     "   | 'TEST' '=' #5(6) #20(0,1) #6(6,1) number } ')' ) ] #4"},
+    {"statopt",
+     "( 'PRED'/'PREDICTED'/'P' #5(2) [ '=' #8(2,9) name ]"
+     " | 'RESID'/'RESIDUAL'/'R' #5(3) [ '=' #8(3,9) name ]"
+     " | 'SAMPLEPRED'/'SP' #5(4) [ '=' #8(4,9) name ]"
+     " | 'STDDEV'/'STANDARDDEVIATION' #5(6) [ '=' #8(6,9) name ]"
+     " | 'UPPER'/'UPPERQUANTILE$'/'UQUANT$' #5(7) [ '=' #8(7,9) name ]"
+     " | 'LOWER'/'LOWERQUANTILE$'/'LQUANT$' #5(8) [ '=' #8(8,9) name ] )"},
+    {"outputstmt",
+     "#3(11) 'OUTPUT' { 'OUT' '=' dsname #17(1,2,0,2,2,4,0,0) | statopt"
+     " | 'SAMPLEFREQ'/'SF' #5(5) [ '=' #8(5,9) name ]"
+     " | 'MEDIAN' #5(9) [ '=' #8(9,9) name ] } #18(1,2,0,2,2,4,0,0) #4"},
+    {"scorestmt",
+     "#3(11) 'SCORE' { 'DATA' '=' dsname #17(1,1,0,2,2,3,0)"
+     " | 'OUT' '=' dsname #17(11,2,0,2,2,4,0) | statopt"
+     " | 'MEDIAN'/'MED' #5(9) [ '=' #8(9,9) name ] } #18(11,2,0,2,2,4,0) #4"},
+
+    // ---- PERFORMANCE ----
+    {"performancestmt", "#3(5) 'PERFORMANCE' { perfopt } #4"},
+    {"perfopt",
+     "( 'THREADS' #38(1,1) [ '=' ( 'YES' #38(1,1) | 'NO' #38(2,1) ) ]"
+     " | 'NOTHREADS' #38(2,1)"
+     " | 'CPUCOUNT' '=' ( 'MIN' #5(3) | 'MAX' #5(4) | 'ACTUAL' #5(5) | #20(1,1024) #6(1,1) INT )"
+     " | 'DETAILS' #5(6) | 'NOTIMING$' #5(7) | 'PERFSTATUS$' #5(8)"
+     " | 'ALLDETAILS$' #5(9) #5(6) | 'FORCE$' #5(10)"
+     " | 'BUILDSSCP' '=' ( 'INCREMENTAL' #5(15) | 'FULL' #5(11) )"
+     " | 'UTIL_RANDOM$' #5(12) | 'UTIL_BUFFERS$' '=' #20(0) #6(3,1) INT"
+     " | 'UTIL_PAGESIZE$' '=' #20(1,10000) #6(4,1) INT"
+     " | 'ALLSPARSE$' #5(13) | 'ALLDENSE$' #5(14) | 'UTIL_DETAILS$' #5(16)"
+     " | 'FULL_SWEEP$' '=' ( 'STEPADD' #33(5,0) | 'NEVER' #33(5,1) | 'ALWAYS' #33(5,2) ) )"},
+
+    // ---- MODELAVERAGE ----
+    {"modelaveragestmt", "#3(23) 'MODELAVERAGE' #5(1) { maopt } #4"},
+    {"maopt",
+     "( 'NTHREADS$' '=' #20(0) #6(1,1) INT | 'NSAMPLES' '=' #20(1) #6(2,1) INT"
+     " | 'DETAILS' #5(2) | 'INMEMORY$' '=' ( 'YES' #5(5) | 'NO' )"
+     " | 'SAMPLING'/'SAMPLINGMETHOD'/'SAMPLEMETHOD$' '=' ( 'URS' | 'SRS' #5(7) )"
+     "   [ '(' { 'SIZE'/'SAMPSIZE$' '=' #20(1) #6(5,1) number"
+     "   | 'PCT'/'PERCENTAGE'/'PERCENT'/'SAMPPERCENT$' '=' #20(0,100) #6(6,1) number } ')' ]"
+     " | 'SHAREDDRIVE$' #5(9) '=' #7(8,5) QS"
+     " | 'SCHEDULE$' '=' ( 'STATIC' #5(10) | #20(1) #6(9,1) INT )"
+     " | 'TABLES'/'SHOW' [ '(' 'ONLY' #5(16) ')' ] '=' ( '(' { tableitem } ')' | tableitem )"
+     " | 'ALPHA' '=' #20(0,1) #6(3,1) number"
+     " | 'PARMTHRESHOLD$'/'THRESHOLD$' '=' #20(0,99) #6(4,1) number"
+     " | 'SUBSET' '(' { 'MINMODELFREQ' '=' #20(1) #6(16,1) INT"
+     "   | 'BEST' '=' #20(1) #6(20,1) INT } ')'"
+     " | 'AVERAGEMETHOD$' #5(18) '=' ( 'MEAN' #33(12,1) [ trim ]"
+     "   | 'MEANNONZERO'/'MEANNZ' #33(12,2) [ trim ] | 'MEDIAN' #33(12,3)"
+     "   | 'MEDIANNONZERO'/'MEDIANNZ' #33(12,4) )"
+     " | 'REFIT' #5(19) [ '(' { 'MINPCT'/'MINPERCENT$' '=' #20(0,100) #6(21,1) number"
+     "   | 'NSAMPLES' '=' #20(1) #6(22,1) INT | 'BEST' '=' #20(0) #6(23,1) INT"
+     "   | 'ALL' #5(46) } ')' ] )"},
+    {"trim", "'(' 'TRIMPERCENT'/'TRIM$' '=' #6(13,1) number ')'"},
+    {"tableitem",
+     "( 'EFFECTSELECTPCT'/'EFFECTSELPERCENT$' #5(11) [ '(' {"
+     "   'MINPCT'/'MINPERCENT$' '=' #20(0,100) #6(10,1) number"
+     "   | 'ORDER' '=' ( 'MODEL' #33(11,0) | 'ASCENDING' #33(11,1) | 'DESCENDING' #33(11,2) )"
+     "   | 'ALL' #5(45) } ')' ]"
+     " | 'MODELSELECTFREQ' #5(12) [ '(' { 'BEST' '=' #20(1) #6(17,1) INT | 'ALL' #5(15) } ')' ]"
+     " | 'PARMEST' #5(13) [ '(' { 'MINPCT'/'MINPERCENT$' '=' #20(0,100) #6(18,1) number"
+     "   | 'ORDER' '=' ( 'MODEL' #33(19,0) | 'ASCENDING' #33(19,1) | 'DESCENDING' #33(19,2) )"
+     "   | 'NONZEROPARMS' #5(43) | 'ALL' #5(44) } ')' ]"
+     " | 'ALL' #5(14) | 'NONE' #5(17) )"},
+
+    // ---- STORE and CODE (handed on, not read here) ----
+    {"storestmt",
+     "#3(7) 'STORE'/'ITEMSTORE$' [ 'OUT'/'OUTSTORE' '=' ] #8(1,6) #30(208) #30(108) #35(6,1)"
+     " ( NAMEX | COMPOUND | FMT ) [ '/' { 'LABEL' '=' #5(3) #6(5,5) QS } ] #4"},
+    {"codestmt",
+     "#3(20) #23(16) 'CODE' #33(1,13165) #30(114) { codeopt } #4"},
+    {"codeopt",
+     "( 'FILE' '=' ( #6(11,3) QS | #6(11,2,8,1) #16(1,1,1) NAMEX )"
+     " | 'METABASE'/'CATALOG'/'CAT'/'C' '=' #8(12,6) #30(208) #30(108) #13(1)"
+     "   ( NAMEX | COMPOUND | FMT )"
+     "   [ '(' { 'READ' '=' #13(2) NAMEX | 'PROTECT' '=' #13(3) NAMEX } ')' ]"
+     " | 'FORMAT' '=' #6(13,5) FMT | 'LINESIZE'/'LS$' '=' #20(78,254) #6(14,1) INT"
+     " | 'LOOKUP'/'LOOK' '=' ( 'AUTO' #33(15,0) | 'SELECT' #33(15,1) | 'LINEAR' #33(15,2)"
+     "   | 'BINARY' #33(15,4) )"
+     " | 'GROUP' '=' #6(17,3,16) ( NAMEX | VLITERAL )"
+     " | 'RESIDUALS'/'RES'/'RESIDUAL' #5(11) | 'NORESIDUALS'/'NORES'/'NORESIDUAL' #5(12)"
+     " | 'ERRORS'/'ERR'/'ERROR' #5(13) | 'NOERRORS'/'NOERR'/'NOERROR' #5(14)"
+     " | 'DUMMIES'/'DUM'/'DUMMY' #5(15) | 'NODUMMIES'/'NODUM'/'NODUMMY' #5(16)"
+     " | 'IMPUTE'/'IMPUTATION$' #5(17) )"},
+};
+
+} // namespace
+
+const GrammarRule* vsfGrammarRules(int* count) {
+  *count = static_cast<int>(sizeof kRules / sizeof kRules[0]);
+  return kRules;
+}
+
+VsfGrammar* vsfselg() {
+  auto* g = static_cast<VsfGrammar*>(xtalloc(sizeof(VsfGrammar), 0x2004));
+  if (g == nullptr)
+    xexit(1016, 0);
+  std::memset(g, 0, sizeof *g);
+  g->tableFormat = kGrammarRuleText;
+  g->tokenClassCount = TC_COUNT;
+  g->rules = vsfGrammarRules(&g->ruleCount);
+  return g;
+}
