@@ -1,10 +1,10 @@
 // Access of the effect library to the host's parse records: parse root, list holder,
-// list slots and name lists. The host owns the records; growth of a list slot goes
-// through the library allocator so that the slot stays valid for the whole run.
+// list slots and name lists. The host owns the records and grows list slots (zaddlst).
 #include "effects/effparse.h"
 
 #include "effects/effchain.h"
 #include "effects/levalloc.h"
+#include "support/hoststubs.h"
 
 #include <cstring>
 
@@ -46,25 +46,14 @@ int32_t effListCount(const OptionSlot* slot) {
 
 namespace {
 
+// Makes room for one more item in a list slot through the host's list growth.
 bool growSlot(OptionSlot* slot, size_t itemSize) {
   if (!slot->present) {
     slot->value.list.count = 0;
     slot->value.list.capacity = 0;
     slot->items.any = nullptr;
   }
-  int32_t count = slot->value.list.count;
-  if (count < slot->value.list.capacity && slot->items.any != nullptr)
-    return true;
-  int32_t capacity = slot->value.list.capacity < 10 ? 10 : slot->value.list.capacity * 2;
-  if (capacity <= count)
-    capacity = count + 10;
-  void* grown = levGrow(slot->items.any, itemSize, static_cast<size_t>(count),
-                        static_cast<size_t>(capacity));
-  if (grown == nullptr)
-    return false;
-  slot->items.any = grown;
-  slot->value.list.capacity = capacity;
-  return true;
+  return zaddlst(slot, static_cast<int32_t>(itemSize), 1) == 0 && slot->items.any != nullptr;
 }
 
 } // namespace

@@ -4,7 +4,6 @@
 // variable lists, and recording of effects in statement slots. Chains: effchain.cpp.
 #include "effects/zeffect.h"
 
-#include "effects/effhost.h"
 #include "effects/effname.h"
 #include "effects/effparse.h"
 #include "effects/levalloc.h"
@@ -173,10 +172,10 @@ void actionVariable(EffectParseState* state, HostParser* parser, const HostToken
       InsertElemInList(state, position, node, 2, nullptr);
     return;
   }
-  const HostToken* next = effPeekToken(parser, 1);
+  const HostToken* next = yttkpk(parser, 1);
   if (isOneChar(next, ';')) {
-    effResetPeek(parser);
-    next = effPeekToken(parser, 1);
+    ytokrla(parser);
+    next = yttkpk(parser, 1);
   }
   int32_t id = 0;
   bool constructed = false;
@@ -199,9 +198,9 @@ void actionVariable(EffectParseState* state, HostParser* parser, const HostToken
       fail(kStatusNoData);
       return;
     }
-    int32_t code = effExpandList(root->dataSet, &list, 3, name, length, nullptr, 0, HLK_PREFIX);
+    int32_t code = zaddvar(root->dataSet, &list, 3, 0, name, length, nullptr, 0, HLK_PREFIX);
     if (code != 0)
-      effReportListError(root, root->dataSet, name, length, nullptr, 0, &list, HLK_PREFIX, code);
+      zadverr(root, root->dataSet, 0, name, length, nullptr, 0, &list, 0, HLK_PREFIX, code);
     if (list.count < 1 || list.numbers == nullptr) {
       fail(kStatusSyntax);
       return;
@@ -217,13 +216,13 @@ void actionVariable(EffectParseState* state, HostParser* parser, const HostToken
                                   &position, constructed, node->type);
   if (effStatus() != 0)
     return;
-  next = effPeekToken(parser, 1);
+  next = yttkpk(parser, 1);
   if (isOneChar(next, ';')) {
-    effResetPeek(parser);
+    ytokrla(parser);
   } else if (isOneChar(next, '*')) {
-    const HostToken* after = effPeekToken(parser, 2);
+    const HostToken* after = yttkpk(parser, 2);
     if (isOneChar(after, ';'))
-      effResetPeek(parser);
+      ytokrla(parser);
     state->starToken = const_cast<HostToken*>(after);
   } else {
     state->starToken = nullptr;
@@ -279,7 +278,7 @@ void actionNestedValue(EffectParseState* state) {
   OptionSlot* slot = effSlotAt(stmt, 9);
   if (slot != nullptr && slot->kind == 1) {
     char buffer[64];
-    int32_t n = effFormatNumber(buffer, -16, 99, slot->value.number);
+    int32_t n = xpfs(buffer, -16, 99, slot->value.number);
     if (n > 16)
       n = 16;
     if (n > 0)
@@ -434,11 +433,11 @@ void expandVariableList(EffectParseState* state) {
       fail(kStatusNoData);
       return;
     }
-    int32_t code = effExpandList(root->dataSet, &list, 3, first, firstLength, second,
-                                 secondLength, k + 1);
+    int32_t code = zaddvar(root->dataSet, &list, 3, 0, first, firstLength, second,
+                           secondLength, k + 1);
     if (code != 0) {
-      effReportListError(root, root->dataSet, first, firstLength, second, secondLength, &list,
-                         k + 1, code);
+      zadverr(root, root->dataSet, 0, first, firstLength, second, secondLength, &list, 0,
+              k + 1, code);
       if (effStatus() == 0)
         fail(kStatusSyntax);
       return;
@@ -446,8 +445,8 @@ void expandVariableList(EffectParseState* state) {
     ids = list.numbers;
     count = list.count;
   } else if (k == 1) {
-    int32_t code = effExpandList(nullptr, &list, 7, first, firstLength, second, secondLength,
-                                 HLK_NUMBERED);
+    int32_t code = zaddvar(nullptr, &list, 7, 0, first, firstLength, second, secondLength,
+                           HLK_NUMBERED);
     if (code != 0 || list.names == nullptr) {
       fail(kStatusSyntax);
       return;
@@ -991,7 +990,7 @@ void zeffect(HostParser* parser, const HostToken* token, const EffectAction* act
     }
     break;
   case 12: {
-    double value = token != nullptr ? effTokenNumber(token) : 0.0;
+    double value = token != nullptr ? xtoknum(token) : 0.0;
     state->orderLimit = std::isfinite(value) && std::fabs(value) < 2147483647.0
                             ? static_cast<int32_t>(std::trunc(value))
                             : 0;

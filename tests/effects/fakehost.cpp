@@ -127,6 +127,20 @@ int32_t fakeFormat(char* buffer, int32_t width, int32_t, double value) {
   return w;
 }
 
+int32_t fakeAddlst(OptionSlot* slot, int32_t itemSize, int32_t more) {
+  int32_t need = slot->value.list.count + more;
+  if (need <= slot->value.list.capacity && slot->items.any != nullptr)
+    return 0;
+  int32_t capacity = need > 2 * slot->value.list.capacity ? need : 2 * slot->value.list.capacity;
+  void* fresh = g_current->alloc(static_cast<size_t>(capacity) * static_cast<size_t>(itemSize));
+  if (slot->items.any != nullptr && slot->value.list.count > 0)
+    std::memcpy(fresh, slot->items.any,
+                static_cast<size_t>(slot->value.list.count) * static_cast<size_t>(itemSize));
+  slot->items.any = fresh;
+  slot->value.list.capacity = capacity;
+  return 0;
+}
+
 void fakeBug(const char* text) { throw std::runtime_error(text); }
 
 bool isNameChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
@@ -150,6 +164,7 @@ FakeHost::FakeHost() {
   parserServices.zaddvar = fakeExpand;
   parserServices.zadverr = fakeListError;
   parserServices.xpfs = fakeFormat;
+  parserServices.zaddlst = fakeAddlst;
   internal.xebug = fakeBug;
   groups.supervisor = &supervisor;
   groups.dataSet = &dataSetServices;
