@@ -3,6 +3,7 @@
 // set-up in the stream. Seeding and the uniforms themselves are zrandom.cpp's.
 #include "numerics/zranvar.h"
 
+#include "numerics/zspecial.h"
 #include "support/hostif.h"
 
 #include <cfloat>
@@ -376,7 +377,7 @@ double drawGeometric(RandomStream* s, double p) {
   if (p == 1.0)
     return 1.0;
   if (p < 0.001)
-    return std::ceil(std::log(uni(s)) / std::log1p(-p));
+    return std::ceil(std::log(uni(s)) / zln1px(-p));
   double x = 1.0;
   while (uni(s) > p)
     x += 1.0;
