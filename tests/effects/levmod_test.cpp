@@ -481,3 +481,51 @@ TEST(BinomialTest, MatchesPascalTriangleAndSaturates) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(DesignTest, CharacterDesignRoleVariableIsRefused) {
+  ParsedStatement* s = effect("lg", EV_LAG, {"a"});
+  host.setVarList(s, 24, {"t"});
+  host.setVarList(s, 23, {"s"});
+  host.setVarList(s, 25, {"name"});
+  EXPECT_NE(build("x"), 0);
+  EXPECT_EQ(host.count(174, 95), 1);
+  EXPECT_EQ(design.worstReturnCode, 1012);
+}
+
+TEST_F(DesignTest, RecordCountIsWhatWasBuilt) {
+  // LISTWITHBOUNDARY with a B-spline makes knots - degree + 1 columns per variable: with six
+  // knots and degree 3, four records, though the options as written count ten.
+  ParsedStatement* s = effect("sp", EV_SPLINE, {"x"});
+  host.setNumber(s, 13, KM_LISTWITHBOUNDARY);
+  host.setDoubles(s, 9, {0, 0, 0, 1, 1, 1});
+  FakeHost::setFlag(s, 3);
+  ASSERT_EQ(build("sp"), 0);
+  EXPECT_EQ(design.constructedCount, 4);
+  EXPECT_EQ(constructedNames(), (Names{"sp:1", "sp:2", "sp:3", "sp:4"}));
+  for (int32_t i = 0; i < design.constructedCount; ++i)
+    EXPECT_EQ(design.constructed[i].kind, EV_SPLINE);
+}
+
+TEST_F(DesignTest, PolynomialWithTooManyTermsIsRefused) {
+  Names many;
+  for (int i = 0; i < 40; ++i) {
+    many.push_back("v" + std::to_string(i));
+    host.addVar(many.back());
+  }
+  ParsedStatement* p = effect("p", EV_POLYNOMIAL, many);
+  host.setNumber(p, 15, 20);
+  EXPECT_NE(build("x"), 0);
+  EXPECT_EQ(host.count(174, 96), 1);
+  EXPECT_EQ(design.worstReturnCode, 1012);
+}
+
+TEST_F(DesignTest, ConstructedEffectAsRangeEndIsASyntaxError) {
+  effect("spl", EV_COLLECTION, {"x"});
+  host.model("spl-x1");
+  EXPECT_EQ(host.count(174, 4), 1);
+  EXPECT_EQ(host.root.status, 2000); // the parse fails (3000), the run is not ended here
+}
+
+} // namespace
