@@ -3,6 +3,8 @@
 // the texts of the kernel statuses are the host's.
 #include "support/qknr.h"
 
+#include "support/zcase.h"
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -204,15 +206,6 @@ uint32_t setNumber(QkHandle* qk, const char* routine, const QkChar* name, int32_
   if (status != 0)
     reportFailure(qk, "qkNameValueSet", narrow(name, nameLength), routine, status);
   return status;
-}
-
-// Upper-cases Latin letters (ASCII and the Latin-1 supplement).
-QkChar upper(QkChar c) {
-  if (c >= U'a' && c <= U'z')
-    return c - 32;
-  if (c >= 0xE0 && c <= 0xFE && c != 0xF7)
-    return c - 32;
-  return c;
 }
 
 bool isBlank(QkChar c) { return c == U' ' || c == U'\t'; }
@@ -435,10 +428,8 @@ int32_t qknrlook(const QkChar* name, int32_t nameLength, int32_t defaultCode,
   nameLength = lengthOf(name, nameLength);
   QkChar value[100];
   int32_t length = textRead("qknrlook", name, nameLength, value, 100);
-  while (length > 0 && isBlank(value[length - 1]))
-    --length;
-  for (int32_t i = 0; i < length; ++i)
-    value[i] = upper(value[i]);
+  length = qkzstrp(value, length);
+  qkzstup(value, length);
   value[length] = 0;
   if (length == 0)
     return defaultCode;
