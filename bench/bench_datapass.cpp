@@ -1,0 +1,197 @@
+// The reading pass and one cross-product pass over 1,000,000 rows x 50 columns, serially
+// and on all cores. Rows are made once, untimed, with a fixed seed; each run's sums are
+// checked against the serial pass.
+#include "data/vsfdata.h"
+#include "data/vsfpage.h"
+#include "host/ext/extlist.h"
+#include "host/hostcore.h"
+#include "host/pools.h"
+#include "model/vsfmodel.h"
+#include "support/hoststubs.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr int32_t kCols = 50;
+
+struct Rows {
+  std::vector<double> y, x; // x row-major, kCols a row
+  size_t n = 0, at = 0;
+};
+
+Rows& rows(size_t n) {
+  static Rows r;
+  if (r.n != n) {
+    std::mt19937_64 rng(20261207);
+    std::normal_distribution<double> z;
+    r.n = n;
+    r.y.resize(n);
+    r.x.resize(n * kCols);
+    for (size_t i = 0; i < n; ++i) {
+      r.y[i] = z(rng);
+      for (int c = 0; c < kCols; ++c)
+        r.x[i * kCols + c] = z(rng);
+    }
+  }
+  return r;
+}
+
+int32_t begin(void* p, int32_t) {
+  static_cast<Rows*>(p)->at = 0;
+  return 0;
+}
+int32_t next(void* p) {
+  auto* r = static_cast<Rows*>(p);
+  return r->at < r->n ? (++r->at, 1) : 0;
+}
+int32_t status(void* p, double* y, double*, double*) {
+  auto* r = static_cast<Rows*>(p);
+  *y = r->y[r->at - 1];
+  return 0;
+}
+void row(void* p, double* v) {
+  auto* r = static_cast<Rows*>(p);
+  std::memcpy(v, &r->x[(r->at - 1) * kCols], sizeof(double) * kCols);
+}
+
+// A packed lower triangle of the response and all columns: the cross-product pass.
+inline void addRows(const QkPageDescriptor* page, double* xpx) {
+  double count;
+  std::memcpy(&count, page->buffer, sizeof count);
+  const double* v = reinterpret_cast<const double*>(static_cast<const char*>(page->buffer) + 8);
+  constexpr int32_t n = kCols + 1;
+  for (int64_t r = 0; r < static_cast<int64_t>(count); ++r, v += n)
+    for (int32_t i = 0; i < n; ++i) {
+      const double vi = v[i];
+      double* rowi = xpx + i * (i + 1) / 2;
+      for (int32_t j = 0; j <= i; ++j)
+        rowi[j] += vi * v[j];
+    }
+}
+int32_t xpxSerial(VsfModel* m, QkPageDescriptor* page) {
+  addRows(page, m->xpx);
+  return 0;
+}
+int32_t xpxThreaded(VsfModel*, QkPageDescriptor* page, double* b, int64_t) {
+  addRows(page, b);
+  return 0;
+}
+
+struct Setup {
+  VsfDataSettings s{};
+  VsfEffectEntry entry{0, kCols, nullptr, 0, 0};
+  VsfModel model{};
+  VsfBagVec bags{};
+  ThreadPuddle puddle{};
+  QkExtensionSet exts{};
+  QkPool *byPool, *pagePool, *modelPool;
+  int64_t seed = 1;
+  int32_t rc = 0;
+  explicit Setup(int32_t threads) {
+    HostControlBlock* cb = qrxhost::hostControlBlock();
+    v_global_gcb_anchor = cb;
+    Exported_QKHandle = cb->qkHandle;
+    vsfRegisterKernelPair(xpxSerial, xpxThreaded, VsfKernelKind::FullXpX);
+    byPool = qrxhost::createArenaPool("bench BY");
+    pagePool = qrxhost::createArenaPool("bench pages");
+    modelPool = qrxhost::createArenaPool("bench model");
+    exts.qk = cb->qkHandle;
+    exts.qkpgf = qrxhost::loadExtension("qkpgf");
+    exts.qkupath = qrxhost::loadExtension("qkupath");
+    s.threadCount = threads;
+    s.threadingOn = threads > 1;
+    s.cpuCount = threads;
+    s.utilAccess = 4;
+    s.trainFraction = 1.0;
+    s.method = 2;
+    s.seed = &seed;
+    s.columnCount = kCols;
+    s.entries = &entry;
+    s.entryCount = 1;
+    s.modelEffectCount = 1;
+    model.pool = modelPool;
+    model.bags = &bags;
+    model.puddle = &puddle;
+  }
+  ~Setup() {
+    vsfBagVecRelease(&bags, &exts);
+    if (puddle.pool)
+      vsfTerminateThreads(&puddle);
+    exts.qkpgf->unload(exts.qkpgf);
+    exts.qkupath->unload(exts.qkupath);
+    for (QkPool* p : {byPool, pagePool, modelPool})
+      p->destroy(p);
+  }
+  int32_t read(Rows& r) {
+    VsfRowSource src{};
+    src.self = &r;
+    src.begin = begin;
+    src.next = next;
+    src.status = status;
+    src.row = row;
+    VsfReadResult result{};
+    return vsfReadPass(&s, &src, &model, &bags, &exts, byPool, pagePool, &rc, &result);
+  }
+};
+
+int32_t threadsOf(const benchmark::State& state) {
+  return state.range(1) == 0 ? static_cast<int32_t>(std::thread::hardware_concurrency())
+                             : static_cast<int32_t>(state.range(1));
+}
+
+void BM_ReadingPass(benchmark::State& state) {
+  Rows& r = rows(static_cast<size_t>(state.range(0)));
+  const int32_t T = threadsOf(state);
+  for (auto _ : state) {
+    auto setup = std::make_unique<Setup>(T);
+    if (setup->read(r) != 0 || setup->model.nTrain != static_cast<double>(r.n))
+      throw std::runtime_error("reading pass failed");
+    state.PauseTiming(); // releasing the pages is not part of the pass
+    setup.reset();
+    state.ResumeTiming();
+  }
+  state.counters["threads"] = T;
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
+std::vector<double> gSerialXpx;
+
+void BM_CrossProductPass(benchmark::State& state) {
+  Rows& r = rows(static_cast<size_t>(state.range(0)));
+  const int32_t T = threadsOf(state);
+  Setup setup(T);
+  if (setup.read(r) != 0 || vsfInitializeThreads(&setup.puddle, setup.s.threadCount) != 0)
+    throw std::runtime_error("set-up failed");
+  constexpr int64_t M = (kCols + 1) * (kCols + 2) / 2;
+  setup.model.xpxColumns = kCols + 1;
+  std::vector<double> xpx(M);
+  setup.model.xpx = xpx.data();
+  for (auto _ : state) {
+    std::fill(xpx.begin(), xpx.end(), 0.0);
+    if (vsfExecuteByThreads(&setup.model, xpxSerial, xpxThreaded, 0) != 0)
+      throw std::runtime_error("pass failed");
+  }
+  // Checked result: the serial sums, to rounding.
+  if (T == 1)
+    gSerialXpx = xpx;
+  else if (!gSerialXpx.empty())
+    for (int64_t i = 0; i < M; ++i)
+      if (std::fabs(xpx[i] - gSerialXpx[i]) > 1e-9 * (1.0 + std::fabs(gSerialXpx[i])))
+        throw std::runtime_error("threaded sums differ from the serial sums");
+  state.counters["threads"] = setup.s.threadCount;
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
+} // namespace
+
+BENCHMARK(BM_ReadingPass)->Args({1000000, 1})->Args({1000000, 0})->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_CrossProductPass)->Args({1000000, 1})->Args({1000000, 0})->Unit(benchmark::kMillisecond)->UseRealTime();
