@@ -170,7 +170,8 @@ void composeLabel(const ClassNameRecord& r, const char* levelLabel, char* out) {
 int32_t zmnNameWidth() { return validVarName() == ValidVarName::V6 ? 8 : kNameWidth; }
 
 void zmnValidName(char* text, int32_t length) {
-  if (validVarName() == ValidVarName::Any)
+  ValidVarName rule = validVarName();
+  if (rule == ValidVarName::Any)
     return;
   int32_t len = effStrip(text, length);
   for (int32_t i = 0; i < len; ++i)
@@ -181,6 +182,9 @@ void zmnValidName(char* text, int32_t length) {
     std::memmove(text + 1, text, static_cast<size_t>(keep));
     text[0] = '_';
   }
+  // V6 names hold at most eight characters.
+  if (rule == ValidVarName::V6 && length > 8)
+    blank(text + 8, length - 8);
 }
 
 ClassNameRecord* zmnalcl(int32_t count, VmProvider* pool) {

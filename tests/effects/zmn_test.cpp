@@ -76,6 +76,18 @@ TEST_F(NamesTest, V6PrefixLeavesRoomForTheLevelText) {
   EXPECT_EQ(field(levels[0].name, 32), "LONGN7");
 }
 
+TEST_F(NamesTest, V6NamesAreCutToEightCharacters) {
+  host.validVarName = "V6";
+  ClassNameRecord* r = variable("LONGNAME1", {"12345"}, 1);
+  zmnprcl(r, 1);
+  // P = 8 - max(1, 2) = 6: LONGNA12345, then the V6 name rule keeps eight characters.
+  EXPECT_EQ(field(levels[0].name, 32), "LONGNA12");
+  host.validVarName = "V7";
+  ClassNameRecord* s = variable("LONGNAME1", {"12345"}, 1);
+  zmnprcl(s, 1);
+  EXPECT_EQ(field(levels[0].name, 32), "LONGNAME112345");
+}
+
 TEST_F(NamesTest, AnyKeepsTheLevelCharacters) {
   host.validVarName = "ANY";
   ClassNameRecord* age = variable("AGE", {"-1.5"}, 4);
