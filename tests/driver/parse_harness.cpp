@@ -81,7 +81,8 @@ Run parse(const std::string& text, const std::string& debugOption) {
   if (!cb->groups->parser)
     cb->groups->parser = qrxhost::parserServices();
   qrxhost::endStepDataSets();
-  qrxhost::resetTaskBlocks();
+  // The default pool is not cleared between parses: the effect library keeps its memory
+  // provider there for the whole run.
   qrxhost::resetStepState();
   qrxhost::setWorkDir(workDir());
   qrxhost::clearHostOptions();
