@@ -10,6 +10,7 @@
 #include "effects/zlst.h"
 #include "support/hoststubs.h"
 
+#include <algorithm>
 #include <cctype>
 #include <climits>
 #include <cmath>
@@ -549,6 +550,72 @@ void actionEndExpression(EffectParseState* state) {
   clearCounters(state);
 }
 
+// Position lookups of shared-chain mode: a sorted index (variable number, position) of each
+// of the list holder's two lists, built on first use and kept up to date on appends.
+int64_t positionKey(int32_t number, int32_t position) {
+  return (static_cast<int64_t>(number) << 32) | static_cast<uint32_t>(position);
+}
+
+bool buildIndex(EffPositionIndex& index, const OptionSlot* list) {
+  int32_t n = effListCount(list);
+  if (index.capacity < n + 1) {
+    int32_t capacity = n + 64;
+    void* grown = levGrow(index.items, sizeof(int64_t), 0, static_cast<size_t>(capacity));
+    if (grown == nullptr)
+      return false;
+    index.items = static_cast<int64_t*>(grown);
+    index.capacity = capacity;
+  }
+  for (int32_t i = 0; i < n; ++i)
+    index.items[i] = positionKey(list->items.ints[i], i);
+  std::sort(index.items, index.items + n);
+  index.count = n;
+  index.built = 1;
+  return true;
+}
+
+// The position of `number` in list `which` (1 or 2), or -1.
+int32_t indexedPosition(EffectParseState* state, int32_t which, int32_t number) {
+  EffPositionIndex& index = state->positions[which - 1];
+  OptionSlot* list = effHolderList(which);
+  if (!index.built || index.count != effListCount(list)) {
+    if (!buildIndex(index, list)) {
+      int32_t n = effListCount(list);
+      int32_t at = n > 0 ? zlstmem(list->items.ints, n, &number, 4) : 0;
+      return at < n ? at : -1;
+    }
+  }
+  int64_t* end = index.items + index.count;
+  int64_t* it = std::lower_bound(index.items, end, positionKey(number, 0));
+  if (it == end || static_cast<int32_t>(*it >> 32) != number)
+    return -1;
+  return static_cast<int32_t>(*it & 0xFFFFFFFF);
+}
+
+// Enters a list append in the position index when the index is current.
+void indexAppend(EffectParseState* state, int32_t which, int32_t number, int32_t position) {
+  EffPositionIndex& index = state->positions[which - 1];
+  if (!index.built || index.count != position)
+    return;
+  if (index.count == index.capacity) {
+    int32_t capacity = index.capacity * 2 + 64;
+    void* grown = levGrow(index.items, sizeof(int64_t), static_cast<size_t>(index.count),
+                          static_cast<size_t>(capacity));
+    if (grown == nullptr) {
+      index.built = 0;
+      return;
+    }
+    index.items = static_cast<int64_t*>(grown);
+    index.capacity = capacity;
+  }
+  int64_t key = positionKey(number, position);
+  int64_t* end = index.items + index.count;
+  int64_t* it = std::lower_bound(index.items, end, key);
+  std::memmove(it + 1, it, sizeof(int64_t) * static_cast<size_t>(end - it));
+  *it = key;
+  ++index.count;
+}
+
 void resetSharedRecords(EffectParseState* state) {
   effSetClear(&state->recorded);
   effSetClear(&state->sharedChain);
@@ -727,15 +794,25 @@ int32_t FindListElem(EffectParseState* state, int32_t id, int32_t defaultList, i
     *position = id;
     return 5;
   } else {
-    OptionSlot* direct = effHolderList(1);
-    OptionSlot* classes = effHolderList(2);
-    int32_t nd = effListCount(direct), nc = effListCount(classes);
-    int32_t at = nd > 0 ? zlstmem(direct->items.ints, nd, &id, 4) : 0;
-    if (nd > 0 && at < nd) {
-      *position = at;
+    int32_t inDirect = -1, inClass = -1;
+    if (state->shared) {
+      inDirect = indexedPosition(state, 1, id);
+      if (inDirect < 0)
+        inClass = indexedPosition(state, 2, id);
+    } else {
+      OptionSlot* direct = effHolderList(1);
+      OptionSlot* classes = effHolderList(2);
+      int32_t nd = effListCount(direct), nc = effListCount(classes);
+      int32_t at = nd > 0 ? zlstmem(direct->items.ints, nd, &id, 4) : nd;
+      inDirect = at < nd ? at : -1;
+      at = nc > 0 ? zlstmem(classes->items.ints, nc, &id, 4) : nc;
+      inClass = inDirect < 0 && at < nc ? at : -1;
+    }
+    if (inDirect >= 0) {
+      *position = inDirect;
       code = 1;
-    } else if (at = nc > 0 ? zlstmem(classes->items.ints, nc, &id, 4) : 0; nc > 0 && at < nc) {
-      *position = at;
+    } else if (inClass >= 0) {
+      *position = inClass;
       code = 2;
     } else {
       OptionSlot* list = effHolderList(defaultList);
@@ -746,6 +823,8 @@ int32_t FindListElem(EffectParseState* state, int32_t id, int32_t defaultList, i
       }
       *position = index;
       code = defaultList;
+      if (state->shared)
+        indexAppend(state, defaultList, id, index);
     }
   }
   if (nodeType == ECT_FACTOR) {

@@ -240,3 +240,35 @@ TEST_F(NameTest, NestedEffectIsWrittenWithParentheses) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(ChainScaleTest, ManyVariablesKeepTheirPositionsAndDuplicatesDrop) {
+  FakeHost host;
+  std::string effects;
+  for (int i = 1; i <= 300; ++i) {
+    host.addVar("v" + std::to_string(i));
+    effects += " v" + std::to_string(301 - i); // written in reverse order
+  }
+  effects += " v100 v50*v60 v60*v50 v7";
+  ParsedStatement* m = host.model(effects);
+  ASSERT_EQ(host.root.status, 0);
+  Names names = host.effectNames(m, 1);
+  ASSERT_EQ(names.size(), 301u);
+  EXPECT_EQ(names.front(), "v300");
+  EXPECT_EQ(names.back(), "v60*v50"); // list order: position 240 before 250
+  // The direct list holds each variable once, in order of first appearance.
+  const OptionSlot& direct = host.holder->slots[1];
+  ASSERT_EQ(direct.value.list.count, 300);
+  for (int i = 0; i < 300; ++i)
+    EXPECT_EQ(direct.items.ints[i], 300 - i);
+  // Positions in the effects refer to that list: v50 is at position 250.
+  EffectChainNode* cross = host.root.effectState->chainHead;
+  while (cross->next != nullptr)
+    cross = cross->next;
+  EXPECT_EQ(cross->lists[0].count, 2);
+  EXPECT_EQ(cross->lists[0].items[0], 240); // v60
+  EXPECT_EQ(cross->lists[0].items[1], 250); // v50
+}
+
+} // namespace
