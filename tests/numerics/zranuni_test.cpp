@@ -2,6 +2,7 @@
 // and Python's integer arithmetic (tests/data/rng/lehmer.txt), and of the seed guard with
 // its macro variables.
 #include "numerics/rngfake.h"
+#include "numerics/zranms.h"
 #include "numerics/zranuni.h"
 
 #include <gtest/gtest.h>
