@@ -1,11 +1,13 @@
 // The parse driver: statement counts, syntax errors with their position, the readers'
-// order, and the nodes that hidden keywords and aliases leave.
+// order, the hooks' hand-over of errors, name lists, statement lookup and the token save.
 #include "parse_harness.h"
 
 #include "driver/vsfparse.h"
 #include "support/parsedstmt.h"
 
 #include <gtest/gtest.h>
+
+#include <cstring>
 
 using parsetest::parse;
 
@@ -20,7 +22,7 @@ TEST(ParseDriver, NoModelStatement) {
 
 TEST(ParseDriver, BareModelIsStepwiseSbc) {
   auto r = parse("data=d; model y = x1 x2;");
-  ASSERT_EQ(r.result, 0) << (r.log.empty() ? "" : r.log[0].text);
+  ASSERT_EQ(r.result, 0);
   const VsfModelOptions& o = r.ctx->options;
   EXPECT_EQ(o.method, VM_STEPWISE);
   EXPECT_EQ(o.select, VC_SBC);
@@ -30,6 +32,145 @@ TEST(ParseDriver, BareModelIsStepwiseSbc) {
   EXPECT_DOUBLE_EQ(o.slStay, 0.15);
   EXPECT_DOUBLE_EQ(o.fuzz, 1e-12);
   EXPECT_EQ(o.forcedIn, 1);
+  EXPECT_EQ(r.ctx->returnCode, 0);
+  EXPECT_FALSE(r.anyError());
+}
+
+TEST(ParseDriver, StatementCounts) {
+  auto r = parse("data=d; model y = x1; model y = x2;");
+  EXPECT_TRUE(r.has(848, 207));
+  EXPECT_EQ(r.result, -100);
+  EXPECT_EQ(r.ctx->returnCode, 3000);
+
+  r = parse("data=d; model y = x1; class a;");
+  EXPECT_TRUE(r.has(848, 150));
+  EXPECT_EQ(r.result, -17);
+  r = parse("data=d; class a; model y = x1 a;");
+  EXPECT_FALSE(r.has(848, 150));
+  EXPECT_EQ(r.result, 0);
+
+  // Every failing check logs; the last one gives the result.
+  r = parse("data=d; partition fraction(test=0.1); partition fraction(test=0.2);");
+  EXPECT_TRUE(r.has(848, 141));
+  EXPECT_TRUE(r.has(848, 208));
+  EXPECT_EQ(r.result, -100);
+
+  const char* repeats[][2] = {{"weight w; weight w;", "209"}, {"freq f; freq f;", "210"},
+                              {"performance; performance;", "211"},
+                              {"output out=o; output out=o2;", "212"},
+                              {"modelaverage; modelaverage;", "251"}};
+  for (auto& rep : repeats) {
+    r = parse(std::string("data=d; model y = x1; ") + rep[0]);
+    EXPECT_TRUE(r.has(848, std::atoi(rep[1]))) << rep[0];
+    EXPECT_EQ(r.result, -100) << rep[0];
+  }
+}
+
+TEST(ParseDriver, SyntaxErrorStopsBeforeTheReaders) {
+  auto r = parse("data=d;\n  modle y=x1;\nmodel y=x1;");
+  const auto* e = r.find(612, 2);
+  ASSERT_NE(e, nullptr);
+  EXPECT_EQ(e->values[0].i, 2); // line
+  EXPECT_EQ(e->values[1].i, 3); // column
+  EXPECT_EQ(e->values[2].s, "modle");
+  EXPECT_EQ(r.result, -100);
+  EXPECT_EQ(r.ctx->returnCode, 3000);
+  EXPECT_TRUE(r.ctx->syntaxError);
+  EXPECT_EQ(r.ctx->options.method, 0); // no reader ran
+  EXPECT_EQ(r.ctx->postFit, nullptr);
+}
+
+TEST(ParseDriver, SyntaxErrorInsideOptions) {
+  auto r = parse("data=d; model y=x1 / selection=forwrd;");
+  const auto* e = r.find(612, 1);
+  ASSERT_NE(e, nullptr);
+  EXPECT_EQ(e->values[0].i, 1);
+  EXPECT_EQ(e->values[1].i, 47); // after "PROC VARSIFTER data=d; model y=x1 / selection="
+  EXPECT_EQ(r.result, -100);
+  // A value outside its range is a syntax error of the statement too.
+  r = parse("data=d namelen=300; model y=x1;");
+  EXPECT_TRUE(r.has(612, 3));
+  EXPECT_EQ(r.result, -100);
+}
+
+TEST(ParseDriver, MissingDataSetAndVariables) {
+  auto r = parse("data=nosuch; model y=x1;");
+  EXPECT_TRUE(r.anyError());
+  EXPECT_EQ(r.result, -100);
+  r = parse("model y=x1;");
+  EXPECT_TRUE(r.has(612, 9));
+  EXPECT_EQ(r.result, -100);
+  r = parse("data=d; model y=nosuch;");
+  EXPECT_TRUE(r.anyError());
+  EXPECT_EQ(r.result, -100);
+}
+
+TEST(ParseDriver, EffectParserStartedAtEveryModel) {
+  auto r = parse("data=d; model y = x1; model y = x2;");
+  EXPECT_EQ(r.ctx->modelCount, 2);
+  ParseRoot* root = hostParseRoot();
+  ASSERT_NE(root, nullptr);
+  EXPECT_NE(root->effectState, nullptr);
+  EXPECT_NE(root->effectAction, nullptr);
+}
+
+TEST(ParseDriver, NameListsAndStatementLookup) {
+  auto r = parse("data=d; model y=x1; output out=o pred=pname resid=rname;");
+  ASSERT_EQ(r.result, 0);
+  ParsedStatement* out = parsetest::node("OUTPUT");
+  ASSERT_NE(out, nullptr);
+  EXPECT_EQ(parsetest::node("NOSUCH"), nullptr);
+  const OptionSlot* s = stmtSlot(out, 2);
+  ASSERT_NE(s, nullptr);
+  const char* text = nullptr;
+  int32_t len = 0;
+  ASSERT_EQ(zgetnmr(s->items.names, 0, &text, &len), 0);
+  EXPECT_EQ(std::string(text, len), "PNAME");
+  EXPECT_EQ(zgetnmr(s->items.names, 1, &text, &len), 1);
+  EXPECT_EQ(zgetnmr(nullptr, 0, &text, &len), 1);
+}
+
+TEST(ParseDriver, NameListAcrossBlocks) {
+  // Build a chain by hand: names 0-1 in the first block, 2 in the second.
+  NameListBlock b1{}, b2{};
+  const char first[] = "\x02" "ab" "\x03" "cde";
+  std::memcpy(b1.names, first, 7);
+  b1.used = 7;
+  b1.lastIndex = 1;
+  b1.next = &b2;
+  b2.names[0] = 1;
+  b2.names[1] = 'z';
+  b2.used = 2;
+  b2.lastIndex = 2;
+  const char* t = nullptr;
+  int32_t n = 0;
+  ASSERT_EQ(zgetnmr(&b1, 1, &t, &n), 0);
+  EXPECT_EQ(std::string(t, n), "cde");
+  ASSERT_EQ(zgetnmr(&b1, 2, &t, &n), 0);
+  EXPECT_EQ(std::string(t, n), "z");
+  EXPECT_EQ(zgetnmr(&b1, 3, &t, &n), 1);
+}
+
+TEST(ParseDriver, DebugOptionTraces) {
+  auto r = parse("data=d; model y=x1;", "syn,Sem");
+  ParseRoot* root = hostParseRoot();
+  ASSERT_NE(root, nullptr);
+  EXPECT_TRUE(root->syntaxTrace);
+  EXPECT_TRUE(root->semanticTrace);
+  EXPECT_TRUE(r.has(612, 20));
+  r = parse("data=d; model y=x1;", " ");
+  root = hostParseRoot();
+  EXPECT_FALSE(root->syntaxTrace);
+  EXPECT_FALSE(root->semanticTrace);
+  EXPECT_FALSE(r.has(612, 20));
+}
+
+TEST(ParseDriver, PostFitStatementsAreReportedNotRun) {
+  auto r = parse("data=d; model y=x1; code file='x.txt';");
+  EXPECT_TRUE(r.has(129, 60));
+  EXPECT_EQ(r.ctx->postFit, nullptr);
+  EXPECT_EQ(r.result, 0);
+  EXPECT_EQ(r.ctx->returnCode, 4);
 }
 
 } // namespace
