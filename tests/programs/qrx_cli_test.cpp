@@ -1,0 +1,146 @@
+// The qrx runner binary end to end: usage, command-line and program-file errors, and a
+// program with two steps and an OPTIONS statement written as a JSON record.
+#include "host/minijson.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/wait.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Outcome {
+  int status = -1;
+  std::string out; // standard output and standard error together
+};
+
+Outcome qrx(const std::string& args) {
+  Outcome r;
+  // Leak reports at exit would change the exit status under the sanitizers; the status
+  // is what these tests check.
+  std::string cmd = std::string("ASAN_OPTIONS=detect_leaks=0 '") + QRX_BINARY + "' " + args +
+                    " 2>&1";
+  FILE* p = ::popen(cmd.c_str(), "r");
+  if (!p)
+    return r;
+  char buf[4096];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
+    r.out.append(buf, n);
+  int st = ::pclose(p);
+  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  return r;
+}
+
+class Cli : public ::testing::Test {
+protected:
+  fs::path dir;
+  void SetUp() override {
+    dir = fs::temp_directory_path() /
+          ("qrx_cli_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+  }
+  void TearDown() override { fs::remove_all(dir); }
+  std::string write(const std::string& name, const std::string& text) {
+    std::ofstream(dir / name) << text;
+    return (dir / name).string();
+  }
+  std::string read(const std::string& name) {
+    std::ifstream f(dir / name);
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
+  }
+};
+
+} // namespace
+
+TEST_F(Cli, HelpAndCommandLineErrors) {
+  Outcome help = qrx("--help");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("usage: qrx"), std::string::npos);
+  EXPECT_NE(help.out.find("--json FILE"), std::string::npos);
+
+  Outcome unknown = qrx("--frobnicate x.qrx");
+  EXPECT_EQ(unknown.status, 2);
+  EXPECT_NE(unknown.out.find("unknown option --frobnicate"), std::string::npos);
+
+  Outcome missing = qrx("'" + (dir / "absent.qrx").string() + "'");
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_NE(missing.out.find("absent.qrx"), std::string::npos);
+
+  Outcome none = qrx("");
+  EXPECT_EQ(none.status, 2);
+
+  Outcome noValue = qrx("--json");
+  EXPECT_EQ(noValue.status, 2);
+
+  std::string prog = write("p.qrx", "%put hi;\n");
+  Outcome badWork = qrx("--work '" + (dir / "nowhere").string() + "' '" + prog + "'");
+  EXPECT_EQ(badWork.status, 2);
+  EXPECT_NE(badWork.out.find("nowhere"), std::string::npos);
+}
+
+TEST_F(Cli, HostStatementsAloneAndTheirErrors) {
+  std::string prog = write("p.qrx", "/* only host statements */\n%put hello &who;\n");
+  Outcome r = qrx("--json '" + (dir / "r.json").string() + "' '" + prog + "'");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("hello &who"), std::string::npos);
+  EXPECT_NE(r.out.find("WARNING: Apparent symbolic reference WHO not resolved."),
+            std::string::npos);
+  minijson::Value v;
+  std::string err;
+  ASSERT_TRUE(minijson::parse(read("r.json"), &v, &err)) << err;
+  EXPECT_EQ(v["returnCode"].n, 0);
+  EXPECT_EQ(v["steps"].items.size(), 0u);
+
+  prog = write("bad.qrx", "data x;\n");
+  r = qrx("'" + prog + "'");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.out.find("ERROR: Line 1: the statement DATA"), std::string::npos);
+}
+
+TEST_F(Cli, TwoStepsAndOptionsGiveOneRecord) {
+  std::string prog = write("two.qrx", "options threads=2;\n"
+                                      "proc varsifter data=x; model y = a; run;\n"
+                                      "* a comment statement;\n"
+                                      "proc varsifter data=x; model y = b; run;\n");
+  std::string json = (dir / "run.json").string();
+  std::string listing = (dir / "run.lst").string();
+  Outcome r = qrx("--work '" + dir.string() + "' -o CPUCOUNT=2 --listing '" + listing +
+              "' --json '" + json + "' '" + prog + "'");
+  minijson::Value v;
+  std::string err;
+  ASSERT_TRUE(minijson::parse(read("run.json"), &v, &err)) << err << "\n" << r.out;
+  ASSERT_EQ(v["steps"].items.size(), 2u);
+  int highest = 0;
+  for (size_t s = 0; s < 2; ++s) {
+    const minijson::Value& st = v["steps"][s];
+    EXPECT_EQ(st["procedure"].s, "VARSIFTER");
+    EXPECT_EQ(st["log"].kind, minijson::Value::Array);
+    EXPECT_EQ(st["output"].kind, minijson::Value::Array);
+    for (const minijson::Value& rec : st["log"].items) {
+      EXPECT_TRUE(rec.has("severity"));
+      EXPECT_TRUE(rec.has("text"));
+      if (rec.has("set")) {
+        EXPECT_TRUE(rec.has("number"));
+        EXPECT_EQ(rec["values"].kind, minijson::Value::Array);
+      }
+    }
+    highest = std::max(highest, static_cast<int>(st["returnCode"].n));
+  }
+  EXPECT_EQ(v["steps"][0]["line"].n, 2);
+  EXPECT_EQ(v["steps"][1]["line"].n, 4);
+  EXPECT_EQ(v["returnCode"].n, highest);
+  EXPECT_EQ(v["macros"].kind, minijson::Value::Object);
+  int expected = highest == 0 ? 0 : highest <= 4 ? 1 : 2;
+  EXPECT_EQ(r.status, expected) << r.out;
+  EXPECT_TRUE(fs::exists(listing));
+}
