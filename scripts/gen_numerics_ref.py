@@ -176,17 +176,32 @@ def gamma_tails():
     write("gamma.txt", "x a lcdf lsdf ldens", rows)
 
 
+def poisson_sum(lam, tails):
+    """Sums Poisson(lam)-weighted pairs (lower, upper) = tails(k) over all k that matter:
+    outwards from the mode until the terms of both tails are negligible and falling."""
+    lam = mp.mpf(lam)
+    k0 = int(lam)
+    lo = up = mp.mpf(0)
+    for direction in (-1, 1):
+        k = k0 if direction == -1 else k0 + 1
+        prev = None
+        while k >= 0:
+            w = mp.exp(-lam + k * mp.log(lam) - mp.loggamma(k + 1)) if lam > 0 else mp.mpf(k == 0)
+            tl, tu = tails(k)
+            tl, tu = w * tl, w * tu
+            lo += tl
+            up += tu
+            small = tl <= lo * mp.mpf(10) ** -45 and tu <= up * mp.mpf(10) ** -45
+            if small and prev is not None and tl <= prev[0] and tu <= prev[1]:
+                break
+            prev = (tl, tu)
+            k += direction
+    return lo, up
+
+
 def ncchi_tails(x, df, nc):
     x, df, nc = mp.mpf(x), mp.mpf(df), mp.mpf(nc)
-    lam = nc / 2
-    k0 = int(lam)
-    span = int(40 + 12 * mp.sqrt(lam + 1))
-    lo = up = mp.mpf(0)
-    for k in range(max(0, k0 - span), k0 + span):
-        w = mp.exp(-lam + k * mp.log(lam) - mp.loggamma(k + 1))
-        gp, gq = gamma_pq(df / 2 + k, x / 2)
-        lo += w * gp
-        up += w * gq
+    lo, up = poisson_sum(nc / 2, lambda k: gamma_pq(df / 2 + k, x / 2))
     nu = df / 2 - 1
     ld = mp.log(mp.mpf(1) / 2) - (x + nc) / 2 + nu / 2 * mp.log(x / nc) + \
         mp.log(mp.besseli(nu, mp.sqrt(nc * x)))
@@ -205,16 +220,8 @@ def chisq():
 
 def ncf_tails(f, d1, d2, nc):
     f, d1, d2, nc = mp.mpf(f), mp.mpf(d1), mp.mpf(d2), mp.mpf(nc)
-    lam = nc / 2
-    k0 = int(lam)
-    span = int(40 + 12 * mp.sqrt(lam + 1))
     w = d1 * f / (d1 * f + d2)
-    lo = up = mp.mpf(0)
-    for k in range(max(0, k0 - span), k0 + span):
-        pw = mp.exp(-lam + k * mp.log(lam) - mp.loggamma(k + 1))
-        bp, bq = beta_pq(d1 / 2 + k, d2 / 2, w)
-        lo += pw * bp
-        up += pw * bq
+    lo, up = poisson_sum(nc / 2, lambda k: beta_pq(d1 / 2 + k, d2 / 2, w))
     return mp.log(lo), mp.log(up)
 
 

@@ -34,34 +34,26 @@ int32_t centralLogDensity(double x, double df, double* ld) {
   return 0;
 }
 
+struct MixtureContext {
+  double x, df;
+};
+
+double centralTerm(double k, void* context) {
+  auto* c = static_cast<MixtureContext*>(context);
+  double g;
+  if (centralLogDensity(c->x, c->df + 2.0 * k, &g) != 0)
+    return -kDblMax;
+  return g;
+}
+
 // Log density as a Poisson mixture of central densities (used for df < 2, where the order
 // of the Bessel form would be negative).
 int32_t mixtureLogDensity(double x, double df, double nc, double* ld) {
-  const double a = nc / 2.0;
-  const double k0 = std::floor(a);
-  auto term = [&](double k, double* v) {
-    double g;
-    if (centralLogDensity(x, df + 2.0 * k, &g) != 0)
-      return false;
-    *v = -a + k * std::log(a) - zlgamma(k + 1.0) + g;
-    return true;
-  };
-  double lead;
-  if (!term(k0, &lead))
+  MixtureContext ctx{x, df};
+  double v = zlogPoissonMix(nc / 2.0, centralTerm, &ctx);
+  if (!std::isfinite(v))
     return 1;
-  double sum = 1.0;
-  for (int d = -1; d <= 1; d += 2) {
-    for (double k = k0 + d; k >= 0.0 && std::fabs(k - k0) <= 5000.0; k += d) {
-      double v;
-      if (!term(k, &v))
-        return 1;
-      double r = std::exp(v - lead);
-      sum += r;
-      if (r < 1e-17 * sum && std::fabs(k - k0) > 2.0 * std::sqrt(a + 1.0))
-        break;
-    }
-  }
-  *ld = lead + std::log(sum);
+  *ld = v;
   return 0;
 }
 } // namespace

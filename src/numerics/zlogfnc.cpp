@@ -23,6 +23,19 @@ constexpr double kMaxDf = 9007199254740992.0;
 constexpr double kTopTarget = 0.9999999894632878;
 constexpr double kRouteTol = 1.053671212772351e-8;
 
+struct MixtureContext {
+  double w, a, b;
+};
+
+// Log beta density of the k-th Poisson component of the noncentral F.
+double betaTerm(double k, void* context) {
+  auto* c = static_cast<MixtureContext*>(context);
+  double ld;
+  if (zldnbet(c->w, c->a + k, c->b, &ld) != 0)
+    return -kDblMax;
+  return ld;
+}
+
 double logComplement(double t) {
   double e = std::exp(t);
   if (e >= 1.0)
@@ -378,24 +391,12 @@ int32_t zlogfnc(FncRequest* req) {
     }
     if (req->nc > 0.0 && req->x > 0.0) {
       // Noncentral density: the Poisson mixture of central F densities.
-      const double lam = req->nc / 2.0, r = req->df2 / req->df1, x = req->x;
-      const double w = x / (x + r);
-      const double k0 = std::floor(lam);
-      auto term = [&](double k) {
-        double ld;
-        if (zldnbet(w, req->df1 / 2.0 + k, req->df2 / 2.0, &ld) != 0)
-          return -kDblMax;
-        return -lam + k * std::log(lam) - zlgamma(k + 1.0) + ld;
-      };
-      double lead = term(k0), sum = 1.0;
-      for (int d = -1; d <= 1; d += 2)
-        for (double k = k0 + d; k >= 0.0 && std::fabs(k - k0) <= 5000.0; k += d) {
-          double rr = std::exp(term(k) - lead);
-          sum += rr;
-          if (rr < 1e-17 * sum && std::fabs(k - k0) > 2.0 * std::sqrt(lam + 1.0))
-            break;
-        }
-      req->ldens = std::log(r / ((x + r) * (x + r))) + lead + std::log(sum);
+      const double r = req->df2 / req->df1, x = req->x;
+      MixtureContext ctx{x / (x + r), req->df1 / 2.0, req->df2 / 2.0};
+      double mix = zlogPoissonMix(req->nc / 2.0, betaTerm, &ctx);
+      if (!std::isfinite(mix))
+        return 1;
+      req->ldens = std::log(r / ((x + r) * (x + r))) + mix;
     }
   }
   return 0;

@@ -88,3 +88,36 @@ double zchol(int32_t n, double* a, double tol) {
   }
   return s;
 }
+
+double zlogPoissonMix(double lam, PoissonLogTerm logTerm, void* context) {
+  auto term = [&](double k) {
+    double t = logTerm(k, context);
+    return t + (-lam + k * std::log(lam) - std::lgamma(k + 1.0));
+  };
+  // Walk uphill from the Poisson mode to the largest term (the terms are unimodal in k).
+  double k = std::floor(lam), best = term(k);
+  for (int dir = 1; dir >= -1; dir -= 2) {
+    for (int steps = 0; steps < 1000000; ++steps) {
+      double kn = k + dir;
+      if (kn < 0.0)
+        break;
+      double tn = term(kn);
+      if (!(tn > best))
+        break;
+      k = kn;
+      best = tn;
+    }
+  }
+  if (!std::isfinite(best))
+    return best;
+  double sum = 1.0;
+  for (int dir = -1; dir <= 1; dir += 2) {
+    for (double kk = k + dir; kk >= 0.0; kk += dir) {
+      double r = std::exp(term(kk) - best);
+      sum += r;
+      if (r < 1e-17 * sum)
+        break;
+    }
+  }
+  return best + std::log(sum);
+}

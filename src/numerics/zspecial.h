@@ -27,3 +27,9 @@ int32_t zcnfmill(double x, double* r);
 // A = L L'); a pivot not above tol gives a zero diagonal. Returns the last pivot value
 // computed (the square of the diagonal). A negative n changes nothing.
 double zchol(int32_t n, double* a, double tol);
+
+// log of sum over k >= 0 of Poisson(k; lam) e^{logTerm(k)}, the mixture behind noncentral
+// densities. The sum starts at the largest term (found by walking from the Poisson mode)
+// and runs outwards until the terms are negligible. logTerm returns -inf for no term.
+using PoissonLogTerm = double (*)(double k, void* context);
+double zlogPoissonMix(double lam, PoissonLogTerm logTerm, void* context);
