@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -143,4 +144,29 @@ TEST_F(Cli, TwoStepsAndOptionsGiveOneRecord) {
   int expected = highest == 0 ? 0 : highest <= 4 ? 1 : 2;
   EXPECT_EQ(r.status, expected) << r.out;
   EXPECT_TRUE(fs::exists(listing));
+}
+
+TEST_F(Cli, MalformedAndMissingDataSetsNameFileAndLine) {
+  struct Case {
+    const char* file;
+    const char* text;
+    const char* expect;
+  } cases[] = {
+      {"ragged.csv", "y,x\n1,2\n3\n", "ragged.csv, line 3: the row has 1 values"},
+      {"quote.csv", "y,x\n1,\"open\n2,3\n", "quote.csv, line 2: the quoted value"},
+      {"name.csv", "y,\xe9\n1,2\n", "name.csv, line 1: the name of column 2"},
+  };
+  for (const Case& c : cases) {
+    write(c.file, c.text);
+    std::string member = std::string(c.file).substr(0, std::strlen(c.file) - 4);
+    std::string prog =
+        write("p.qrx", "proc varsifter data=" + member + ";\n  model y = x;\nrun;\n");
+    Outcome r = qrx("--work '" + dir.string() + "' '" + prog + "'");
+    EXPECT_EQ(r.status, 2) << c.file;
+    EXPECT_NE(r.out.find(c.expect), std::string::npos) << c.file << ":\n" << r.out;
+  }
+  std::string prog = write("p.qrx", "proc varsifter data=absent; model y = x; run;\n");
+  Outcome r = qrx("--work '" + dir.string() + "' '" + prog + "'");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.out.find("WORK.ABSENT was not found"), std::string::npos) << r.out;
 }
