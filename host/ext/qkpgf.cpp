@@ -1,7 +1,7 @@
-// The "qkpgf" extension: files of fixed-size pages addressed by number from 1. A file keeps
-// its first pages in memory and the rest in a real file (positioned reads and writes at
-// (page - memory pages - 1) x page size); pages are rewritten in place, and a close that
-// keeps the file allows a reopen. Paths come from the caller (qkupath).
+// The "qkpgf" extension: files of fixed-size pages addressed by number from 1. Page n lives
+// at (n - 1) x page size of a real file (positioned reads and writes); the first pages are
+// kept in memory and reach the file only when a close keeps it, so a kept file is whole and
+// can be reopened by this object or opened by another. Paths come from the caller.
 #include "host/ext/qkpgf.h"
 
 #include "host/ext/qkupath.h"
@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <memory>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -24,7 +25,8 @@ struct QkPgfState {
   bool attributesSet = false;
   bool open = false;
   bool readOnly = false;
-  bool onDisk = false; // the file exists on disk
+  bool onDisk = false; // this object made the file and it exists on disk
+  bool shared = false; // opened a file another object made (never deleted from here)
   int fd = -1;
   int64_t lastPage = 0; // the highest page number written
   std::vector<std::unique_ptr<unsigned char[]>> memory;
@@ -142,12 +144,24 @@ int32_t openFile(QkPageFile* file, int32_t) {
     s->lastPage = 0;
     s->readOnly = false;
   } else if (file->accessMode == 1) {
-    if (!s->onDisk || s->pageSize == 0)
-      return kQkPgfBadState;
     s->readOnly = file->update != 2;
     int fd = ::open(s->path.c_str(), (s->readOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC);
     if (fd < 0)
       return kQkPgfIoError;
+    if (!s->onDisk) {
+      // A file that another object made and kept: every page is in the file.
+      if (!s->attributesSet)
+        s->pageSize = s->sizes[0];
+      struct stat st;
+      if (s->pageSize == 0 || ::fstat(fd, &st) != 0) {
+        ::close(fd);
+        return kQkPgfIoError;
+      }
+      s->shared = true;
+      s->memoryPages = 0;
+      s->memory.clear();
+      s->lastPage = static_cast<int64_t>(st.st_size) / s->pageSize;
+    }
     s->fd = fd;
   } else {
     return kQkPgfBadState;
@@ -193,7 +207,7 @@ int32_t writePage(QkPageFile* file, QkPageDescriptor* page, int32_t) {
     if (s->memory[idx].get() != data)
       std::memcpy(s->memory[idx].get(), data, s->pageSize);
   } else {
-    off_t at = static_cast<off_t>(n - s->memoryPages - 1) * static_cast<off_t>(s->pageSize);
+    off_t at = static_cast<off_t>(n - 1) * static_cast<off_t>(s->pageSize);
     if (!fullWrite(s->fd, data, s->pageSize, at))
       return kQkPgfIoError;
   }
@@ -213,11 +227,11 @@ int32_t readPage(QkPageFile* file, QkPageDescriptor* page, int32_t) {
     return kQkPgfBadPage;
   if (!utilityIoAllowed())
     return kQkPgfIoError;
-  if (n <= s->memoryPages) {
+  if (n <= static_cast<int64_t>(s->memory.size())) {
     page->buffer = s->memory[static_cast<size_t>(n - 1)].get();
     return 0;
   }
-  off_t at = static_cast<off_t>(n - s->memoryPages - 1) * static_cast<off_t>(s->pageSize);
+  off_t at = static_cast<off_t>(n - 1) * static_cast<off_t>(s->pageSize);
   if (!fullRead(s->fd, s->buffer.get(), s->pageSize, at))
     return kQkPgfIoError;
   page->buffer = s->buffer.get();
@@ -238,6 +252,13 @@ int32_t closeFile(QkPageFile* file, int32_t deleteFlag, int32_t) {
     return kQkPgfBadState;
   s->open = false;
   int32_t rc = 0;
+  // A kept file gets the pages held in memory, so that it is whole on disk.
+  if (deleteFlag != 1 && !s->readOnly)
+    for (size_t i = 0; i < s->memory.size() && rc == 0; ++i)
+      if (!utilityIoAllowed() ||
+          !fullWrite(s->fd, s->memory[i].get(), s->pageSize,
+                     static_cast<off_t>(i) * static_cast<off_t>(s->pageSize)))
+        rc = kQkPgfIoError;
   if (s->fd >= 0 && ::close(s->fd) != 0)
     rc = kQkPgfIoError;
   s->fd = -1;

@@ -46,6 +46,29 @@ int32_t vsfWritePageInMultiFiles(VsfBagVec* bags, int64_t k, void* page) {
   return 0;
 }
 
+namespace {
+
+VsfBagVec single(VsfUtilFile* file, QkExtension* pageService) {
+  VsfBagVec v{};
+  v.files = file;
+  v.count = v.capacity = 1;
+  v.pageService = pageService;
+  return v;
+}
+
+} // namespace
+
+int32_t StartNewPage(VsfUtilFile* file, QkExtension* pageService, int64_t k, QkPool* pagePool,
+                     void** page, double** firstDouble, unsigned char** end) {
+  VsfBagVec v = single(file, pageService);
+  return startNewPageInMultiFiles(&v, k, pagePool, page, firstDouble, end);
+}
+
+int32_t vsfWritePage(VsfUtilFile* file, QkExtension* pageService, int64_t k, void* page) {
+  VsfBagVec v = single(file, pageService);
+  return vsfWritePageInMultiFiles(&v, k, page);
+}
+
 int32_t vsfPageOpen(VsfPageWriter* w, VsfBagVec* bags, QkPool* pagePool) {
   void* page = nullptr;
   double* first = nullptr;

@@ -64,6 +64,10 @@ int32_t vsfPageClose(VsfPageWriter* w, VsfBagVec* bags);
 int32_t startNewPageInMultiFiles(VsfBagVec* bags, int64_t k, QkPool* pagePool, void** page,
                                  double** firstDouble, unsigned char** end);
 int32_t vsfWritePageInMultiFiles(VsfBagVec* bags, int64_t k, void* page);
+// The same two steps for a single page file (page k is that file's page k).
+int32_t StartNewPage(VsfUtilFile* file, QkExtension* pageService, int64_t k, QkPool* pagePool,
+                     void** page, double** firstDouble, unsigned char** end);
+int32_t vsfWritePage(VsfUtilFile* file, QkExtension* pageService, int64_t k, void* page);
 
 // Walks the rows of a page: after vsfRowCursorNext, doubles points at the row's first
 // double and codeEnd one past its first code (the first code is codeEnd[-1]).

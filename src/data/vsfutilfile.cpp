@@ -11,6 +11,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <new>
+#include <string>
 
 namespace {
 
@@ -130,20 +132,49 @@ void vsfBagVecRelease(VsfBagVec* vec, QkExtensionSet* exts) {
   vec->count = 0;
 }
 
-int32_t vsfCreateUtil(VsfUtilFile* rec, QkExtensionSet* exts, const VsfPerfSettings* perf,
-                      int64_t request, uint8_t* createStatus) {
+namespace {
+
+// "<dir>/util_<number>.utl" in an exact-size buffer of host characters.
+QkChar* numberedUtilPath(int64_t dirLength, const QkChar* dirName, int32_t number,
+                         int64_t* length) {
+  std::u32string out(dirName != nullptr ? dirName : U"", dirName != nullptr ? dirLength : 0);
+  for (char c : "/util_" + std::to_string(number) + ".utl")
+    out += static_cast<char32_t>(static_cast<unsigned char>(c));
+  auto* path = new (std::nothrow) QkChar[out.size() + 1];
+  if (path == nullptr)
+    return nullptr;
+  std::memcpy(path, out.data(), out.size() * sizeof(QkChar));
+  path[out.size()] = 0;
+  *length = static_cast<int64_t>(out.size());
+  return path;
+}
+
+int32_t createUtil(VsfUtilFile* rec, QkExtensionSet* exts, const VsfPerfSettings* perf,
+                   int64_t request, uint8_t* createStatus, int64_t dirLength,
+                   const QkChar* dirName, int32_t number) {
   *createStatus = 0;
   QkUpathExtension* up = upathOf(exts);
   QkPgfExtension* pgf = pgfOf(exts);
-  if (up == nullptr || pgf == nullptr)
+  if ((number == 0 && up == nullptr) || pgf == nullptr)
     return kQkNoObject;
-  int32_t rc = up->qkupathGetPathnameDirect(up, kUtilpath, 8, -1, &rec->path, &rec->pathLength, 0);
-  if (rc != 0) {
-    rec->path = nullptr;
-    rec->pathLength = 0;
-    *createStatus = kVsfCreatePathFailed;
-    return rc;
+  if (number != 0) {
+    rec->path = numberedUtilPath(dirLength, dirName, number, &rec->pathLength);
+    if (rec->path == nullptr) {
+      *createStatus = kVsfCreatePathFailed;
+      return -2;
+    }
+    rec->pathOwned = 1;
+  } else {
+    int32_t rc =
+        up->qkupathGetPathnameDirect(up, kUtilpath, 8, -1, &rec->path, &rec->pathLength, 0);
+    if (rc != 0) {
+      rec->path = nullptr;
+      rec->pathLength = 0;
+      *createStatus = kVsfCreatePathFailed;
+      return rc;
+    }
   }
+  int32_t rc;
   QkPageFile* file = pgf->qkpgfCreate(pgf, 0);
   if (file == nullptr)
     return kQkNoObject;
@@ -179,8 +210,9 @@ int32_t vsfCreateUtil(VsfUtilFile* rec, QkExtensionSet* exts, const VsfPerfSetti
   if (rc != 0)
     return rc;
   file->accessMode = 2;
-  file->count = 1;
+  file->count = number != 0 ? 2 : 1;
   file->sharing = 2;
+  file->update = number != 0 ? 2 : 0;
   file->flagA = 1;
   file->flagB = 1;
   rc = pgf->qkpgfOpen(file, 0);
@@ -199,6 +231,51 @@ int32_t vsfCreateUtil(VsfUtilFile* rec, QkExtensionSet* exts, const VsfPerfSetti
   return 0;
 }
 
+} // namespace
+
+int32_t vsfCreateUtil(VsfUtilFile* rec, QkExtensionSet* exts, const VsfPerfSettings* perf,
+                      int64_t request, uint8_t* createStatus) {
+  return createUtil(rec, exts, perf, request, createStatus, 0, nullptr, 0);
+}
+
+int32_t vsfCreateUtil_(VsfUtilFile* rec, QkExtensionSet* exts, const VsfPerfSettings* perf,
+                       int64_t request, uint8_t* createStatus, int64_t dirLength,
+                       const QkChar* dirName, int32_t number) {
+  return createUtil(rec, exts, perf, request, createStatus, dirLength, dirName, number);
+}
+
+int32_t vsfOpenSharedUtil(VsfUtilFile* rec, QkExtensionSet* exts, int64_t dirLength,
+                          const QkChar* dirName, int32_t number, uint32_t pageSize) {
+  QkPgfExtension* pgf = pgfOf(exts);
+  if (pgf == nullptr)
+    return kQkNoObject;
+  rec->path = numberedUtilPath(dirLength, dirName, number, &rec->pathLength);
+  if (rec->path == nullptr)
+    return -2;
+  rec->pathOwned = 1;
+  QkPageFile* file = pgf->qkpgfCreate(pgf, 0);
+  if (file == nullptr)
+    return kQkNoObject;
+  rec->file = file;
+  int32_t rc = pgf->qkpgfSetPath(file, rec->path, rec->pathLength, 0);
+  if (rc != 0)
+    return rc;
+  QkPgfAttributes attrs{};
+  attrs.pageSize = attrs.companionSize = pageSize;
+  rc = pgf->qkpgfSetAttributes(file, &attrs, 0);
+  if (rc != 0)
+    return rc;
+  file->accessMode = 1;
+  file->sharing = 2;
+  file->update = 0;
+  rc = pgf->qkpgfOpen(file, 0);
+  if (rc != 0)
+    return rc;
+  rec->page = QkPageDescriptor{};
+  rec->page.pageSize = file->pageSize;
+  return 0;
+}
+
 void vsfFreeUtil(VsfUtilFile* rec, QkExtensionSet* exts) {
   if (rec == nullptr)
     return;
@@ -212,10 +289,13 @@ void vsfFreeUtil(VsfUtilFile* rec, QkExtensionSet* exts) {
   }
   rec->file = nullptr;
   QkUpathExtension* up = upathOf(exts);
-  if (rec->path != nullptr && up != nullptr)
+  if (rec->path != nullptr && rec->pathOwned)
+    delete[] rec->path;
+  else if (rec->path != nullptr && up != nullptr)
     up->qkupathFreePathname(up, rec->path);
   rec->path = nullptr;
   rec->pathLength = 0;
+  rec->pathOwned = 0;
 }
 
 int32_t vsfReopenUtil(VsfUtilFile* rec, QkExtensionSet* exts, int32_t access, bool rewrite,

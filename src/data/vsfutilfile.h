@@ -38,6 +38,7 @@ struct VsfUtilFile {
   int64_t memLimit;
   int64_t memPageCount;
   uint8_t closed;
+  uint8_t pathOwned; // the path is the record's own numbered name, not the path service's
 };
 
 // The growable vector of the page files of a BY group.
@@ -85,6 +86,15 @@ void vsfBagRelease(VsfUtilFile* rec, QkExtensionSet* exts);
 int32_t vsfCreateUtil(VsfUtilFile* rec, QkExtensionSet* exts, const VsfPerfSettings* perf,
                       int64_t request, uint8_t* createStatus);
 void vsfFreeUtil(VsfUtilFile* rec, QkExtensionSet* exts);
+// As vsfCreateUtil, but with number not 0 the file is "<dir>/util_<number>.utl" (the
+// directory never cut), and the open fields are 2, 2, 2.
+int32_t vsfCreateUtil_(VsfUtilFile* rec, QkExtensionSet* exts, const VsfPerfSettings* perf,
+                       int64_t request, uint8_t* createStatus, int64_t dirLength,
+                       const QkChar* dirName, int32_t number);
+// Opens the existing numbered page file "<dir>/util_<number>.utl" for reading, with the
+// given page size. 0 or the failing status.
+int32_t vsfOpenSharedUtil(VsfUtilFile* rec, QkExtensionSet* exts, int64_t dirLength,
+                          const QkChar* dirName, int32_t number, uint32_t pageSize);
 
 // Closes a file that received disk pages and reopens it for reading (update 2 when later
 // passes rewrite pages, else 0; access the utility access setting). 0, or the status of the

@@ -104,8 +104,9 @@ TEST_F(DataRead, SplitAndBlockFoldsAndRoleValues) {
     Source part;
     part.rows.assign(src.rows.begin(), src.rows.begin() + n);
     ASSERT_EQ(run.read(part), 0);
-    if (n == 10)
+    if (n == 10) {
       EXPECT_GT(run.result.pagesWritten, 1);
+    }
     std::vector<int32_t> folds;
     for (auto& c : run.rowCodes())
       folds.push_back(c.at(0));

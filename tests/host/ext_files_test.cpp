@@ -119,9 +119,9 @@ TEST_F(ExtFiles, PagesCrossMemoryAndDiskReopenAndRewriteInPlace) {
   EXPECT_EQ(qrxhost::liveUtilityFiles(), live0 + 1);
   for (int64_t n = 1; n <= 7; ++n)
     fillPage(f, n, static_cast<unsigned char>(n));
-  // Pages 3..7 are on disk: 5 pages of 48 bytes.
+  // Page n is at (n - 1) x 48 of the file; pages 1 and 2 reach it only when it is kept.
   fs::path onDisk = qrxhost::pathToNarrow(path, -1);
-  EXPECT_EQ(fs::file_size(onDisk), 5u * 48u);
+  EXPECT_EQ(fs::file_size(onDisk), 7u * 48u);
   for (int64_t n = 1; n <= 7; ++n)
     EXPECT_TRUE(pageHas(f, n, static_cast<unsigned char>(n))) << n;
   QkPageDescriptor beyond{9, nullptr, nullptr, 48, 0};
@@ -138,6 +138,25 @@ TEST_F(ExtFiles, PagesCrossMemoryAndDiskReopenAndRewriteInPlace) {
   QkPageDescriptor d{6, nullptr, nullptr, 48, 0};
   ASSERT_EQ(pgf->qkpgfReadPage(f, &d, 0), 0);
   EXPECT_NE(pgf->qkpgfWritePage(f, &d, 0), 0);
+
+  // Another object opens the kept file: every page is there, memory pages included.
+  QkPageFile* other = pgf->qkpgfCreate(pgf, 0);
+  int64_t pathLength = 0;
+  while (path[pathLength] != 0)
+    ++pathLength;
+  ASSERT_EQ(pgf->qkpgfSetPath(other, path, pathLength, 0), 0);
+  QkPgfAttributes same{};
+  same.pageSize = same.companionSize = 48;
+  ASSERT_EQ(pgf->qkpgfSetAttributes(other, &same, 0), 0);
+  other->accessMode = 1;
+  other->sharing = 2;
+  other->update = 0;
+  ASSERT_EQ(pgf->qkpgfOpen(other, 0), 0);
+  for (int64_t n = 1; n <= 7; ++n)
+    EXPECT_TRUE(pageHas(other, n, static_cast<unsigned char>(n))) << n;
+  ASSERT_EQ(pgf->qkpgfClose(other, 0, 0), 0);
+  pgf->qkpgfDestroy(other, 0);
+  EXPECT_TRUE(fs::exists(onDisk)) << "a shared reader never deletes the file";
 
   // Reopen for update: a rewritten page keeps its number and the others stay.
   ASSERT_EQ(pgf->qkpgfClose(f, 0, 0), 0);
