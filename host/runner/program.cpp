@@ -207,6 +207,33 @@ ProgramItem parseLibname(const Statement& st, const std::string& body) {
   return item;
 }
 
+// OPTIONS, LIBNAME and %PUT as items; false for any other statement.
+bool hostStatement(const Statement& st, const std::string& body, const std::string& kw,
+                   ProgramItem* out) {
+  if (kw == "OPTIONS") {
+    *out = parseOptions(st, body.substr(7));
+    return true;
+  }
+  if (kw == "LIBNAME") {
+    *out = parseLibname(st, body.substr(7));
+    return true;
+  }
+  if (kw == "%PUT") {
+    ProgramItem item;
+    item.kind = ProgramItem::Put;
+    item.line = st.line;
+    item.column = st.column;
+    std::string rest = body.substr(4);
+    size_t b = rest.find_first_not_of(" \t\r\n");
+    item.message = b == std::string::npos ? std::string() : rest.substr(b);
+    while (!item.message.empty() && isBlank(item.message.back()))
+      item.message.pop_back();
+    *out = std::move(item);
+    return true;
+  }
+  return false;
+}
+
 } // namespace
 
 std::string stripComments(const std::string& text, std::vector<ProgramProblem>* problems) {
@@ -302,8 +329,20 @@ std::vector<ProgramItem> splitProgram(const std::string& text,
       size_t end = t.size();
       size_t next = sts.size();
       item.terminated = false;
+      std::string stepText = t; // host statements of the step are blanked out of it
       for (size_t j = k + 1; j < sts.size(); ++j) {
-        std::string jk = keyword(bodyOf(sts[j]));
+        std::string jbody = bodyOf(sts[j]);
+        std::string jk = keyword(jbody);
+        ProgramItem host;
+        if (hostStatement(sts[j], jbody, jk, &host)) {
+          // global statements inside a step take effect before the step runs
+          item.before.push_back(std::move(host));
+          size_t stop = std::min(sts[j].end + 1, stepText.size());
+          for (size_t c = sts[j].begin; c < stop; ++c)
+            if (stepText[c] != '\n' && stepText[c] != '\r')
+              stepText[c] = ' ';
+          continue;
+        }
         if (jk == "RUN" || jk == "QUIT") {
           end = sts[j].begin;
           next = j + 1;
@@ -317,28 +356,16 @@ std::vector<ProgramItem> splitProgram(const std::string& text,
           break;
         }
       }
-      item.text = t.substr(st.begin, end - st.begin);
+      item.text = stepText.substr(st.begin, end - st.begin);
       while (!item.text.empty() && isBlank(item.text.back()))
         item.text.pop_back();
       items.push_back(std::move(item));
       k = next - 1;
       continue;
     }
-    if (kw == "OPTIONS") {
-      items.push_back(parseOptions(st, body.substr(7)));
-    } else if (kw == "LIBNAME") {
-      items.push_back(parseLibname(st, body.substr(7)));
-    } else if (kw == "%PUT") {
-      ProgramItem item;
-      item.kind = ProgramItem::Put;
-      item.line = st.line;
-      item.column = st.column;
-      std::string rest = body.substr(4);
-      size_t b = rest.find_first_not_of(" \t\r\n");
-      item.message = b == std::string::npos ? std::string() : rest.substr(b);
-      while (!item.message.empty() && isBlank(item.message.back()))
-        item.message.pop_back();
-      items.push_back(std::move(item));
+    ProgramItem host;
+    if (hostStatement(st, body, kw, &host)) {
+      items.push_back(std::move(host));
     } else if (kw == "RUN" || kw == "QUIT" || body.empty()) {
       continue; // outside a step these end nothing and do nothing
     } else {

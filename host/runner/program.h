@@ -19,6 +19,9 @@ struct ProgramItem {
   std::string procedure;
   std::string text;
   bool terminated = true;
+  // Step: OPTIONS, LIBNAME and %PUT statements written inside it. They take effect before
+  // the step runs and are blanked out of its text.
+  std::vector<ProgramItem> before;
   // Options: name (upper case) and value pairs. Libname: name (upper case) and directory.
   std::vector<std::pair<std::string, std::string>> options;
   std::string name;

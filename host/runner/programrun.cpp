@@ -42,7 +42,8 @@ ProgramResult runProgram(const std::string& text, const std::string& programFile
     run.macros = allMacros();
     return result;
   }
-  for (const ProgramItem& item : items) {
+  // OPTIONS, LIBNAME, %PUT and statements that are not valid outside a step.
+  auto runHost = [&](const ProgramItem& item) {
     switch (item.kind) {
     case ProgramItem::Options:
       for (const auto& [name, value] : item.options)
@@ -68,43 +69,49 @@ ProgramResult runProgram(const std::string& text, const std::string& programFile
       break;
     }
     case ProgramItem::Invalid:
-      if (item.messageNumber == 2)
-        msg(2, {item.line, item.message.c_str()});
-      else
-        msg(3, {item.line, item.message.c_str()});
+      msg(item.messageNumber == 2 ? 2 : 3, {item.line, item.message.c_str()});
       run.returnCode = std::max(run.returnCode, kStatementErrorCode);
       break;
-    case ProgramItem::Step: {
-      takeLog();
-      ProcedureModule* module = nullptr;
-      for (ProcedureModule& m : modules)
-        if (m.name == item.procedure)
-          module = &m;
-      if (!module) {
-        msg(1, {item.procedure.c_str()});
-        StepRecord rec;
-        rec.procedure = item.procedure;
-        rec.line = item.line;
-        rec.returnCode = kRunnerErrorCode;
-        rec.log = takeLog();
-        run.returnCode = std::max(run.returnCode, rec.returnCode);
-        run.steps.push_back(std::move(rec));
-        break;
-      }
-      if (!item.terminated)
-        msg(6, {item.line});
-      StepSource source;
-      source.text = item.text;
-      source.programFile = programFile;
-      source.firstLine = item.line;
-      source.firstColumn = item.column;
-      StepOutcome outcome = runStep(*module, source);
-      run.returnCode = std::max(run.returnCode, outcome.record.returnCode);
-      result.listing += outcome.listing;
-      run.steps.push_back(std::move(outcome.record));
+    case ProgramItem::Step:
       break;
     }
+  };
+
+  for (const ProgramItem& item : items) {
+    if (item.kind != ProgramItem::Step) {
+      runHost(item);
+      takeLog();
+      continue;
     }
+    for (const ProgramItem& host : item.before)
+      runHost(host);
+    takeLog();
+    ProcedureModule* module = nullptr;
+    for (ProcedureModule& m : modules)
+      if (m.name == item.procedure)
+        module = &m;
+    if (!module) {
+      msg(1, {item.procedure.c_str()});
+      StepRecord rec;
+      rec.procedure = item.procedure;
+      rec.line = item.line;
+      rec.returnCode = kRunnerErrorCode;
+      rec.log = takeLog();
+      run.returnCode = std::max(run.returnCode, rec.returnCode);
+      run.steps.push_back(std::move(rec));
+      continue;
+    }
+    if (!item.terminated)
+      msg(6, {item.line});
+    StepSource source;
+    source.text = item.text;
+    source.programFile = programFile;
+    source.firstLine = item.line;
+    source.firstColumn = item.column;
+    StepOutcome outcome = runStep(*module, source);
+    run.returnCode = std::max(run.returnCode, outcome.record.returnCode);
+    result.listing += outcome.listing;
+    run.steps.push_back(std::move(outcome.record));
     takeLog();
   }
   run.macros = allMacros();

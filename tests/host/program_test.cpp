@@ -93,3 +93,20 @@ TEST(Program, QuotesHideSemicolonsAndUnclosedQuotesAreProblems) {
   EXPECT_EQ(problems[0].line, 2);
   EXPECT_TRUE(items.empty());
 }
+
+TEST(Program, HostStatementsInsideAStepComeBeforeItAndLeaveItsText) {
+  std::vector<ProgramProblem> problems;
+  std::vector<ProgramItem> items = splitProgram(
+      "proc varsifter data=a;\n  %put inside;\n  model y=x;\n  options threads=4;\nrun;\n",
+      &problems);
+  ASSERT_TRUE(problems.empty());
+  ASSERT_EQ(items.size(), 1u);
+  ASSERT_EQ(items[0].before.size(), 2u);
+  EXPECT_EQ(items[0].before[0].kind, ProgramItem::Put);
+  EXPECT_EQ(items[0].before[0].message, "inside");
+  EXPECT_EQ(items[0].before[0].line, 2);
+  EXPECT_EQ(items[0].before[1].kind, ProgramItem::Options);
+  // blanked in place: lines and columns of the remaining statements do not move
+  EXPECT_EQ(items[0].text,
+            "proc varsifter data=a;\n" + std::string(14, ' ') + "\n  model y=x;");
+}

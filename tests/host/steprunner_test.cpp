@@ -228,3 +228,12 @@ TEST_F(Runner, ExitStatusAndProgramProblems) {
   EXPECT_EQ(res.record.steps[0].log.at(0).number, 6);
   EXPECT_EQ(res.record.returnCode, 4);
 }
+
+TEST_F(Runner, OptionsInsideAStepTakeEffectBeforeItRuns) {
+  std::vector<ProcedureModule> modules = {fakeModule()};
+  gMode = "options";
+  ProgramResult res = runProgram("proc fake;\n options threads=7;\nrun;\n", "p.qrx", modules);
+  ASSERT_EQ(res.record.steps.size(), 1u);
+  EXPECT_EQ(res.record.macros.at("SEENTHREADS"), "7");
+  EXPECT_EQ(gSeenSource.find("options"), std::string::npos);
+}
