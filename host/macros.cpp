@@ -15,38 +15,37 @@ namespace qrxhost {
 namespace {
 
 std::mutex gMutex;
-std::map<std::string, std::string>& table() {
+std::map<std::string, std::string> &table() {
   static std::map<std::string, std::string> t;
   return t;
 }
 HostMacroTable gAnchor{0};
 
 std::string upper(std::string s) {
-  for (char& c : s)
+  for (char &c : s)
     c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return s;
 }
 
-HostMacroTable* hostXalanch(void* /*taskWord*/) { return &gAnchor; }
+HostMacroTable *hostXalanch(void * /*taskWord*/) { return &gAnchor; }
 
-int32_t hostXjsympc(HostMacroTable* anchor, const char* name, int32_t nameLength, int32_t,
-                    int32_t, const char* value, int32_t valueLength) {
+int32_t hostXjsympc(HostMacroTable *anchor, const char *name, int32_t nameLength, int32_t, int32_t,
+                    const char *value, int32_t valueLength) {
   if (!anchor || !name || nameLength <= 0 || valueLength < 0 || (!value && valueLength > 0))
     return -1;
   std::string v = value ? std::string(value, static_cast<size_t>(valueLength)) : std::string();
   return setMacro(std::string(name, static_cast<size_t>(nameLength)), v) ? 0 : -1;
 }
 
-int32_t hostXjsympn(HostMacroTable* anchor, const char* name, int32_t nameLength, int32_t,
-                    int32_t, double value) {
+int32_t hostXjsympn(HostMacroTable *anchor, const char *name, int32_t nameLength, int32_t, int32_t,
+                    double value) {
   if (!anchor || !name || nameLength <= 0)
     return -1;
-  return setMacro(std::string(name, static_cast<size_t>(nameLength)), formatBestNumber(value))
-             ? 0
-             : -1;
+  return setMacro(std::string(name, static_cast<size_t>(nameLength)), formatBestNumber(value)) ? 0
+                                                                                               : -1;
 }
 
-int32_t hostXjsymget(HostMacroTable* anchor, const char* name, int32_t nameLength, char* buffer,
+int32_t hostXjsymget(HostMacroTable *anchor, const char *name, int32_t nameLength, char *buffer,
                      int32_t capacity) {
   if (!anchor || !name || nameLength <= 0)
     return -1;
@@ -64,7 +63,7 @@ int32_t hostXjsymget(HostMacroTable* anchor, const char* name, int32_t nameLengt
 
 } // namespace
 
-HostMacroVariableServices* macroServices() {
+HostMacroVariableServices *macroServices() {
   static HostMacroVariableServices s = [] {
     HostMacroVariableServices m{};
     m.xalanch = hostXalanch;
@@ -76,7 +75,7 @@ HostMacroVariableServices* macroServices() {
   return &s;
 }
 
-bool validMacroName(const std::string& name) {
+bool validMacroName(const std::string &name) {
   if (name.empty() || name.size() > 32)
     return false;
   if (std::isdigit(static_cast<unsigned char>(name[0])))
@@ -87,7 +86,7 @@ bool validMacroName(const std::string& name) {
   return true;
 }
 
-bool setMacro(const std::string& name, const std::string& value) {
+bool setMacro(const std::string &name, const std::string &value) {
   if (!validMacroName(name))
     return false;
   std::lock_guard<std::mutex> lock(gMutex);
@@ -95,7 +94,7 @@ bool setMacro(const std::string& name, const std::string& value) {
   return true;
 }
 
-std::optional<std::string> getMacro(const std::string& name) {
+std::optional<std::string> getMacro(const std::string &name) {
   std::lock_guard<std::mutex> lock(gMutex);
   auto it = table().find(upper(name));
   if (it == table().end())
@@ -113,7 +112,7 @@ void clearMacros() {
   table().clear();
 }
 
-std::string resolveMacroRefs(const std::string& text, std::vector<std::string>* unresolved) {
+std::string resolveMacroRefs(const std::string &text, std::vector<std::string> *unresolved) {
   std::string out;
   size_t i = 0;
   while (i < text.size()) {
@@ -122,8 +121,7 @@ std::string resolveMacroRefs(const std::string& text, std::vector<std::string>* 
       continue;
     }
     size_t j = i + 1;
-    while (j < text.size() &&
-           (std::isalnum(static_cast<unsigned char>(text[j])) || text[j] == '_'))
+    while (j < text.size() && (std::isalnum(static_cast<unsigned char>(text[j])) || text[j] == '_'))
       ++j;
     std::string name = text.substr(i + 1, j - i - 1);
     if (!validMacroName(name)) {

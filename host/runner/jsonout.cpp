@@ -7,7 +7,7 @@
 
 namespace qrxhost {
 
-std::string jsonString(const std::string& text) {
+std::string jsonString(const std::string &text) {
   std::string out = "\"";
   size_t i = 0;
   while (i < text.size()) {
@@ -41,9 +41,10 @@ std::string jsonString(const std::string& text) {
       ++i;
       continue;
     }
-    size_t extra = (c >= 0xC2 && c <= 0xDF) ? 1 : (c >= 0xE0 && c <= 0xEF) ? 2
-                   : (c >= 0xF0 && c <= 0xF4)   ? 3
-                                                : 0;
+    size_t extra = (c >= 0xC2 && c <= 0xDF)   ? 1
+                   : (c >= 0xE0 && c <= 0xEF) ? 2
+                   : (c >= 0xF0 && c <= 0xF4) ? 3
+                                              : 0;
     bool ok = extra > 0 && i + extra < text.size();
     for (size_t k = 1; ok && k <= extra; ++k)
       ok = (static_cast<unsigned char>(text[i + k]) >> 6) == 0x2;
@@ -67,17 +68,16 @@ std::string jsonNumber(double value) {
   return std::string(buf, res.ptr);
 }
 
-std::string jsonLogRecord(const LogRecord& r) {
+std::string jsonLogRecord(const LogRecord &r) {
   std::string out = "{";
   if (r.numbered) {
-    out += "\"set\": " + std::to_string(r.set) + ", \"number\": " + std::to_string(r.number) +
-           ", ";
+    out += "\"set\": " + std::to_string(r.set) + ", \"number\": " + std::to_string(r.number) + ", ";
   }
   out += "\"severity\": " + jsonString(severityName(r.severity));
   if (r.numbered) {
     out += ", \"values\": [";
     for (size_t i = 0; i < r.values.size(); ++i) {
-      const LogValue& v = r.values[i];
+      const LogValue &v = r.values[i];
       if (i)
         out += ", ";
       if (v.kind == HostMsgArg::Int)
@@ -93,18 +93,18 @@ std::string jsonLogRecord(const LogRecord& r) {
   return out;
 }
 
-std::string jsonRunRecord(const RunRecord& run) {
+std::string jsonRunRecord(const RunRecord &run) {
   std::string out = "{\n  \"returnCode\": " + std::to_string(run.returnCode) + ",\n";
   out += "  \"macros\": {";
   bool first = true;
-  for (const auto& [name, value] : run.macros) {
+  for (const auto &[name, value] : run.macros) {
     out += first ? "" : ", ";
     out += jsonString(name) + ": " + jsonString(value);
     first = false;
   }
   out += "},\n  \"steps\": [";
   for (size_t s = 0; s < run.steps.size(); ++s) {
-    const StepRecord& st = run.steps[s];
+    const StepRecord &st = run.steps[s];
     out += s ? ",\n    " : "\n    ";
     out += "{ \"procedure\": " + jsonString(st.procedure) +
            ", \"line\": " + std::to_string(st.line) +
@@ -112,8 +112,8 @@ std::string jsonRunRecord(const RunRecord& run) {
     for (size_t i = 0; i < st.log.size(); ++i)
       out += (i ? ",\n        " : "\n        ") + jsonLogRecord(st.log[i]);
     out += st.log.empty() ? "],\n" : "\n      ],\n";
-    out += "      \"output\": " + (st.outputNodes.empty() ? std::string("[]") : st.outputNodes) +
-           " }";
+    out +=
+        "      \"output\": " + (st.outputNodes.empty() ? std::string("[]") : st.outputNodes) + " }";
   }
   out += run.steps.empty() ? "]\n}\n" : "\n  ]\n}\n";
   return out;

@@ -12,7 +12,7 @@ namespace qrxhost {
 struct ProgramItem {
   enum Kind { Step, Options, Libname, Put, Invalid };
   Kind kind = Invalid;
-  int line = 1;   // where the statement (for a step: its PROC keyword) starts
+  int line = 1; // where the statement (for a step: its PROC keyword) starts
   int column = 1;
   // Step: the procedure name (upper case) and the text from PROC up to, not including,
   // the RUN; or QUIT; that ends it; `terminated` is false when the program ended first.
@@ -40,11 +40,11 @@ struct ProgramProblem {
 
 // Replaces /* */ comments and "* ... ;" comment statements by blanks, keeping line breaks.
 // An unclosed /* comment is a problem with the line where it starts.
-std::string stripComments(const std::string& text, std::vector<ProgramProblem>* problems);
+std::string stripComments(const std::string &text, std::vector<ProgramProblem> *problems);
 
 // Splits a program. Problems that stop the split (an unclosed comment or quote) are
 // returned in `problems`; statements that are not valid are items of kind Invalid.
-std::vector<ProgramItem> splitProgram(const std::string& text,
-                                      std::vector<ProgramProblem>* problems);
+std::vector<ProgramItem> splitProgram(const std::string &text,
+                                      std::vector<ProgramProblem> *problems);
 
 } // namespace qrxhost

@@ -61,8 +61,8 @@ TEST(Program, StepsAndHostStatements) {
 
 TEST(Program, UnterminatedStepAndInvalidStatements) {
   std::vector<ProgramProblem> problems;
-  std::vector<ProgramItem> items =
-      splitProgram("data x; set y;\nlibname a;\noptions =3;\nproc varsifter;\nmodel y=x;", &problems);
+  std::vector<ProgramItem> items = splitProgram(
+      "data x; set y;\nlibname a;\noptions =3;\nproc varsifter;\nmodel y=x;", &problems);
   ASSERT_TRUE(problems.empty());
   ASSERT_EQ(items.size(), 5u);
   EXPECT_EQ(items[0].kind, ProgramItem::Invalid);
@@ -107,6 +107,5 @@ TEST(Program, HostStatementsInsideAStepComeBeforeItAndLeaveItsText) {
   EXPECT_EQ(items[0].before[0].line, 2);
   EXPECT_EQ(items[0].before[1].kind, ProgramItem::Options);
   // blanked in place: lines and columns of the remaining statements do not move
-  EXPECT_EQ(items[0].text,
-            "proc varsifter data=a;\n" + std::string(14, ' ') + "\n  model y=x;");
+  EXPECT_EQ(items[0].text, "proc varsifter data=a;\n" + std::string(14, ' ') + "\n  model y=x;");
 }

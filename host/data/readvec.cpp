@@ -1,0 +1,188 @@
+// Read vectors: a list of (variable, offset, length, kind) entries declared once and
+// applied to every observation; the formatted values they deliver; and the host's
+// variable-name rewriting (zname). Values come through the data-set group's own
+// per-observation services, so a vector sees exactly what xobsnum/xobschar see.
+#include "host/data/readvec.h"
+
+#include "host/data/dataset.h"
+#include "host/output/numformat.h"
+#include "host/supervisor.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <vector>
+
+struct HostReadVector {
+  struct Entry {
+    int32_t number;
+    int32_t offset;
+    int32_t length;
+    int32_t type; // 8 value, 4 formatted
+    bool numeric;
+  };
+  uint32_t magic = 0;
+  HostDataSet *data = nullptr;
+  int32_t capacity = 0;
+  bool ended = false;
+  std::vector<Entry> entries;
+};
+
+namespace qrxhost {
+namespace {
+
+constexpr uint32_t kLiveVector = 0x52445643u; // marks a vector that has not been released
+
+HostReadVector *live(HostReadVector *v) { return v && v->magic == kLiveVector ? v : nullptr; }
+
+void putText(char *out, int32_t width, const char *text, size_t length) {
+  size_t n = std::min(length, static_cast<size_t>(width));
+  std::memcpy(out, text, n);
+  std::memset(out + n, ' ', static_cast<size_t>(width) - n);
+}
+
+int32_t vgeti(HostDataSet *data, int32_t capacity, HostReadVector **out) {
+  if (out)
+    *out = nullptr;
+  if (!data || !out || capacity < 0 || dataSetServices()->xdsnvar(data) < 0)
+    return -1;
+  auto *v = new HostReadVector;
+  v->magic = kLiveVector;
+  v->data = data;
+  v->capacity = capacity;
+  v->entries.reserve(static_cast<size_t>(capacity));
+  *out = v;
+  return 0;
+}
+
+int32_t vgetd(HostReadVector *vector, int32_t number, int32_t offset, int32_t, int32_t length,
+              int32_t type) {
+  HostReadVector *v = live(vector);
+  if (!v || v->ended || offset < 0 || length <= 0 || (type != 8 && type != 4))
+    return -1;
+  // More entries than the vector was started for is the caller's sizing fault.
+  if (static_cast<int32_t>(v->entries.size()) >= v->capacity)
+    return -2;
+  HostVariable *desc = nullptr;
+  if (dataSetServices()->xvname(v->data, number, &desc) != 0 || !desc)
+    return -3;
+  bool numeric = desc->type == 1;
+  if (type == 8 && numeric && length != 8)
+    return -4;
+  v->entries.push_back({number, offset, length, type, numeric});
+  return 0;
+}
+
+int32_t vgete(HostReadVector *vector) {
+  HostReadVector *v = live(vector);
+  if (!v)
+    return -1;
+  v->ended = true;
+  return 0;
+}
+
+int32_t yvget(HostReadVector *vector, void *record) {
+  HostReadVector *v = live(vector);
+  if (!v || !v->ended || !record)
+    return -1;
+  auto *base = static_cast<char *>(record);
+  HostDataSetServices *ds = dataSetServices();
+  for (const HostReadVector::Entry &e : v->entries) {
+    char *at = base + e.offset;
+    if (e.type == 4) {
+      std::string text = formattedValue(v->data, e.number, e.length);
+      std::memcpy(at, text.data(), static_cast<size_t>(e.length));
+    } else if (e.numeric) {
+      double value = ds->xobsnum(v->data, e.number);
+      std::memcpy(at, &value, sizeof value);
+    } else {
+      const char *text = nullptr;
+      int32_t n = ds->xobschar(v->data, e.number, &text);
+      putText(at, e.length, text ? text : "", static_cast<size_t>(std::max(n, 0)));
+    }
+  }
+  return 0;
+}
+
+void vgett(HostReadVector *vector) {
+  HostReadVector *v = live(vector);
+  if (!v)
+    return;
+  v->magic = 0;
+  delete v;
+}
+
+void hostZname(int32_t, char *text, int32_t length) { validName(text, length); }
+
+int32_t vget1v(HostDataSet *data, int32_t number, int32_t width, char *out) {
+  HostVariable *desc = nullptr;
+  if (!out || width <= 0 || dataSetServices()->xvname(data, number, &desc) != 0)
+    return -1;
+  std::string text = formattedValue(data, number, width);
+  std::memcpy(out, text.data(), static_cast<size_t>(width));
+  return 0;
+}
+
+} // namespace
+
+std::string formattedValue(HostDataSet *data, int32_t number, int32_t width) {
+  HostDataSetServices *ds = dataSetServices();
+  HostVariable *desc = nullptr;
+  std::string text;
+  if (ds->xvname(data, number, &desc) == 0 && desc && desc->type == 1) {
+    text = formatBest(ds->xobsnum(data, number), kBestWidth);
+    size_t lead = text.find_first_not_of(' ');
+    text = lead == std::string::npos ? std::string() : text.substr(lead);
+  } else if (desc) {
+    const char *chars = nullptr;
+    int32_t n = ds->xobschar(data, number, &chars);
+    text.assign(chars ? chars : "", static_cast<size_t>(std::max(n, 0)));
+  }
+  std::string out(static_cast<size_t>(std::max(width, 0)), ' ');
+  putText(out.data(), width, text.data(), text.size());
+  return out;
+}
+
+void validName(char *text, int32_t length) {
+  if (!text || length <= 0)
+    return;
+  std::string rule = hostOption("VALIDVARNAME").value_or("V7");
+  for (char &c : rule)
+    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (rule == "ANY")
+    return;
+  int32_t n = length;
+  while (n > 0 && text[n - 1] == ' ')
+    --n;
+  // Each run of characters that cannot be in a name becomes one underscore.
+  std::string name;
+  bool inRun = false;
+  for (int32_t i = 0; i < n; ++i) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    if (std::isalnum(c) || c == '_') {
+      name += static_cast<char>(c);
+      inRun = false;
+    } else if (!inRun) {
+      name += '_';
+      inRun = true;
+    }
+  }
+  if (!name.empty() && std::isdigit(static_cast<unsigned char>(name[0])))
+    name.insert(name.begin(), '_');
+  size_t limit = static_cast<size_t>(rule == "V6" ? std::min(length, 8) : length);
+  if (name.size() > limit)
+    name.resize(limit);
+  putText(text, length, name.data(), name.size());
+}
+
+void installReadVectorServices(HostDataSetServices *services) {
+  services->xvgeti = vgeti;
+  services->xvgetd = vgetd;
+  services->xvgete = vgete;
+  services->xyvget = yvget;
+  services->xvgett = vgett;
+  services->zname = hostZname;
+  services->xvget1v = vget1v;
+}
+
+} // namespace qrxhost
