@@ -34,12 +34,12 @@ const char kUsage[] =
     "  --help              print this text\n"
     "The exit status is 0 for return code 0, 1 for warnings (4), 2 for anything higher.\n";
 
-int fail(const std::string &text) {
+int fail(const std::string& text) {
   std::cerr << "qrx: " << text << "\n";
   return 2;
 }
 
-bool splitPair(const std::string &arg, std::string *name, std::string *value) {
+bool splitPair(const std::string& arg, std::string* name, std::string* value) {
   size_t eq = arg.find('=');
   if (eq == std::string::npos || eq == 0)
     return false;
@@ -48,12 +48,12 @@ bool splitPair(const std::string &arg, std::string *name, std::string *value) {
   return true;
 }
 
-void entry(HostControlBlock *cb, void *pidb) { mcn_main(cb, pidb); }
+void entry(HostControlBlock* cb, void* pidb) { mcn_main(cb, pidb); }
 
 // The message directory: $QRX_MESSAGE_DIR, messages/ beside the executable, or the
 // source tree's directory the build recorded.
-void chooseMessageDir(const char *argv0) {
-  if (const char *env = std::getenv("QRX_MESSAGE_DIR"); env && *env)
+void chooseMessageDir(const char* argv0) {
+  if (const char* env = std::getenv("QRX_MESSAGE_DIR"); env && *env)
     return;
   std::error_code ec;
   fs::path exe = fs::canonical("/proc/self/exe", ec);
@@ -66,7 +66,7 @@ void chooseMessageDir(const char *argv0) {
     }
 }
 
-bool writeFile(const std::string &path, const std::string &text) {
+bool writeFile(const std::string& path, const std::string& text) {
   std::ofstream f(path, std::ios::binary | std::ios::trunc);
   f << text;
   f.flush();
@@ -75,12 +75,12 @@ bool writeFile(const std::string &path, const std::string &text) {
 
 } // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
   std::string work, json, listing, program;
   std::vector<std::pair<std::string, std::string>> libs, options;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
-    auto value = [&](std::string *out) {
+    auto value = [&](std::string* out) {
       size_t eq = a.find('=');
       if (a.rfind("--", 0) == 0 && eq != std::string::npos) {
         *out = a.substr(eq + 1);
@@ -148,17 +148,17 @@ int main(int argc, char **argv) {
       return fail("the WORK directory " + work + " does not exist");
     qrxhost::setWorkDir(work);
   }
-  for (const auto &[name, dir] : libs) {
+  for (const auto& [name, dir] : libs) {
     if (!fs::is_directory(dir, ec))
       return fail("the directory " + dir + " of library " + name + " does not exist");
     qrxhost::setLibrary(name, dir);
   }
-  for (const auto &[name, val] : options)
+  for (const auto& [name, val] : options)
     qrxhost::setHostOption(name, val);
 
   qrxhost::hostControlBlock();
   qrxhost::setLogEcho(
-      [](const qrxhost::LogRecord &r) { std::cerr << qrxhost::logLineText(r) << "\n"; });
+      [](const qrxhost::LogRecord& r) { std::cerr << qrxhost::logLineText(r) << "\n"; });
 
   std::vector<qrxhost::ProcedureModule> modules(1);
   modules[0].name = "VARSIFTER";

@@ -17,7 +17,7 @@ namespace {
 constexpr int kCols = 12;
 
 // Rows of kCols columns: an id, ten numbers, a group letter; fixed seed.
-std::string makeCsv(int64_t rows, double *sumOfFirst) {
+std::string makeCsv(int64_t rows, double* sumOfFirst) {
   std::mt19937_64 rng(20261207);
   std::uniform_real_distribution<double> u(-100.0, 100.0);
   std::string text = "id";
@@ -39,7 +39,7 @@ std::string makeCsv(int64_t rows, double *sumOfFirst) {
   return text;
 }
 
-void BM_ParseCsv(benchmark::State &state) {
+void BM_ParseCsv(benchmark::State& state) {
   double expected;
   std::string text = makeCsv(state.range(0), &expected);
   for (auto _ : state) {
@@ -53,7 +53,7 @@ void BM_ParseCsv(benchmark::State &state) {
 }
 BENCHMARK(BM_ParseCsv)->Arg(1000)->Arg(100000)->Unit(benchmark::kMillisecond);
 
-void BM_ReadPass(benchmark::State &state) {
+void BM_ReadPass(benchmark::State& state) {
   double expected;
   std::string text = makeCsv(state.range(0), &expected);
   namespace fs = std::filesystem;
@@ -61,13 +61,13 @@ void BM_ReadPass(benchmark::State &state) {
   fs::create_directories(dir);
   std::ofstream(dir / "b.csv") << text;
   qrxhost::setWorkDir(dir.string());
-  HostDataSetServices *ds = qrxhost::hostControlBlock()->groups->dataSet;
-  HostDataSet *d = ds->xdsopen("b", 1);
+  HostDataSetServices* ds = qrxhost::hostControlBlock()->groups->dataSet;
+  HostDataSet* d = ds->xdsopen("b", 1);
   if (!d)
     throw std::runtime_error("open failed");
   for (auto _ : state) {
     double sum = 0;
-    HostByHandle *by = ds->xdsby(d);
+    HostByHandle* by = ds->xdsby(d);
     ds->xbyset(d, nullptr, nullptr, 0, 0); // whole data set, groups from the start
     while (ds->xbynext(by))
       while (ds->xobsnext(d) == 1)

@@ -22,15 +22,15 @@ struct Catalogue {
   std::map<int, std::map<int, MessageDef>> sets;
 };
 
-Catalogue &catalogue() {
+Catalogue& catalogue() {
   static Catalogue c;
   return c;
 }
 
-std::string dirInUse(const Catalogue &c) {
+std::string dirInUse(const Catalogue& c) {
   if (!c.dir.empty())
     return c.dir;
-  if (const char *env = std::getenv("QRX_MESSAGE_DIR"); env && *env)
+  if (const char* env = std::getenv("QRX_MESSAGE_DIR"); env && *env)
     return env;
 #ifdef QRX_MESSAGE_DIR
   return QRX_MESSAGE_DIR;
@@ -39,7 +39,7 @@ std::string dirInUse(const Catalogue &c) {
 #endif
 }
 
-bool parseSeverity(const std::string &s, HostSeverity *out) {
+bool parseSeverity(const std::string& s, HostSeverity* out) {
   if (s == "NOTE")
     *out = HostSeverity::Note;
   else if (s == "WARNING")
@@ -52,15 +52,15 @@ bool parseSeverity(const std::string &s, HostSeverity *out) {
 }
 
 // Parses one set file; malformed lines are skipped and described in `problems`.
-std::map<int, MessageDef> loadSet(const std::filesystem::path &file, int set,
-                                  std::vector<std::string> *problems) {
+std::map<int, MessageDef> loadSet(const std::filesystem::path& file, int set,
+                                  std::vector<std::string>* problems) {
   std::map<int, MessageDef> out;
   std::ifstream in(file);
   if (!in)
     return out;
   std::string line;
   int lineNo = 0;
-  auto problem = [&](const std::string &what) {
+  auto problem = [&](const std::string& what) {
     if (problems)
       problems->push_back(file.string() + ":" + std::to_string(lineNo) + ": " + what);
   };
@@ -77,7 +77,7 @@ std::map<int, MessageDef> loadSet(const std::filesystem::path &file, int set,
       continue;
     }
     std::string num = line.substr(0, t1);
-    char *end = nullptr;
+    char* end = nullptr;
     long n = std::strtol(num.c_str(), &end, 10);
     if (num.empty() || *end != '\0' || n < 0) {
       problem("bad message number '" + num + "'");
@@ -97,7 +97,7 @@ std::map<int, MessageDef> loadSet(const std::filesystem::path &file, int set,
   return out;
 }
 
-std::string argText(const HostMsgArg &a) {
+std::string argText(const HostMsgArg& a) {
   switch (a.kind) {
   case HostMsgArg::Int:
     return std::to_string(a.i);
@@ -131,20 +131,20 @@ std::string formatBestNumber(double value, int width) {
   return buf;
 }
 
-void setMessageDir(const std::string &dir) {
-  Catalogue &c = catalogue();
+void setMessageDir(const std::string& dir) {
+  Catalogue& c = catalogue();
   std::lock_guard<std::mutex> lock(c.mutex);
   c.dir = dir;
   c.sets.clear();
 }
 
 std::string messageDir() {
-  Catalogue &c = catalogue();
+  Catalogue& c = catalogue();
   std::lock_guard<std::mutex> lock(c.mutex);
   return dirInUse(c);
 }
 
-bool messageCatalogueAvailable(std::string *why) {
+bool messageCatalogueAvailable(std::string* why) {
   namespace fs = std::filesystem;
   std::string dir = messageDir();
   std::error_code ec;
@@ -153,7 +153,7 @@ bool messageCatalogueAvailable(std::string *why) {
       *why = "the message directory " + dir + " does not exist";
     return false;
   }
-  for (const auto &e : fs::directory_iterator(dir, ec))
+  for (const auto& e : fs::directory_iterator(dir, ec))
     if (e.path().extension() == ".txt")
       return true;
   if (why)
@@ -166,11 +166,11 @@ std::vector<std::string> checkMessageCatalogue() {
   std::vector<std::string> problems;
   std::string dir = messageDir();
   std::error_code ec;
-  for (const auto &e : fs::directory_iterator(dir, ec)) {
+  for (const auto& e : fs::directory_iterator(dir, ec)) {
     if (e.path().extension() != ".txt")
       continue;
     std::string stem = e.path().stem().string();
-    char *end = nullptr;
+    char* end = nullptr;
     long set = std::strtol(stem.c_str(), &end, 10);
     if (stem.empty() || *end != '\0') {
       problems.push_back(e.path().string() + ": the file name is not a message set number");
@@ -183,8 +183,8 @@ std::vector<std::string> checkMessageCatalogue() {
   return problems;
 }
 
-const MessageDef *findMessage(int set, int number) {
-  Catalogue &c = catalogue();
+const MessageDef* findMessage(int set, int number) {
+  Catalogue& c = catalogue();
   std::lock_guard<std::mutex> lock(c.mutex);
   auto it = c.sets.find(set);
   if (it == c.sets.end()) {
@@ -196,8 +196,8 @@ const MessageDef *findMessage(int set, int number) {
   return m == it->second.end() ? nullptr : &m->second;
 }
 
-std::string formatMessage(int set, int number, const HostMsgArg *args, int count) {
-  const MessageDef *def = findMessage(set, number);
+std::string formatMessage(int set, int number, const HostMsgArg* args, int count) {
+  const MessageDef* def = findMessage(set, number);
   if (!def) {
     std::string out = "Message " + std::to_string(set) + "-" + std::to_string(number) +
                       " is not in the message catalogue.";
@@ -205,7 +205,7 @@ std::string formatMessage(int set, int number, const HostMsgArg *args, int count
       out += (i == 0 ? " Values: " : ", ") + argText(args[i]);
     return out;
   }
-  const std::string &t = def->text;
+  const std::string& t = def->text;
   std::string out;
   out.reserve(t.size() + 16);
   for (size_t i = 0; i < t.size(); ++i) {

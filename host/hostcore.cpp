@@ -20,8 +20,8 @@
 namespace qrxhost {
 namespace {
 
-int32_t hostWkread(int32_t set, int32_t number, const char **text, int32_t *length) {
-  const MessageDef *def = findMessage(set, number);
+int32_t hostWkread(int32_t set, int32_t number, const char** text, int32_t* length) {
+  const MessageDef* def = findMessage(set, number);
   if (!def) {
     if (text)
       *text = nullptr;
@@ -41,14 +41,14 @@ double hostZdattim() {
   return duration<double>(system_clock::now().time_since_epoch()).count();
 }
 
-void hostXebug(const char *text) {
+void hostXebug(const char* text) {
   logLine(HostSeverity::Error,
           std::string("An internal error has occurred: ") + (text ? text : "(no text)"));
   raiseStepReturnCode(kInternalErrorCode);
 }
 
 // Module routines are plain functions in this host: the callable is the routine itself.
-int32_t hostVir2g(HostRoutine routine, HostRoutine *callable) {
+int32_t hostVir2g(HostRoutine routine, HostRoutine* callable) {
   if (!routine || !callable)
     return -1;
   *callable = routine;
@@ -83,7 +83,7 @@ HostInternalErrorService gInternal = makeInternal();
 struct TaskChain {
   HostTaskBlock top{}, w9{}, w10{}, w4{}, spare{};
   void link() {
-    for (HostTaskBlock *b : {&top, &w9, &w10, &w4, &spare}) {
+    for (HostTaskBlock* b : {&top, &w9, &w10, &w4, &spare}) {
       *b = HostTaskBlock{};
       b->word4 = b->word9 = b->word10 = &spare;
     }
@@ -97,7 +97,7 @@ struct TaskChain {
 TaskChain gChain;
 
 // Groups that other parts of the host provide are installed here.
-void installOtherGroups(HostServiceGroups &groups) {
+void installOtherGroups(HostServiceGroups& groups) {
   groups.tree = treeServices();
   groups.sort = sortServices();
   groups.object = outputObjectServices();
@@ -105,7 +105,7 @@ void installOtherGroups(HostServiceGroups &groups) {
   groups.parser = parserServices();
 }
 
-HostControlBlock *build() {
+HostControlBlock* build() {
   static HostServiceGroups groups{};
   static uint8_t groupBytes[HG_COUNT];
   static HostControlBlock cb{};
@@ -116,7 +116,7 @@ HostControlBlock *build() {
   groups.internalError = &gInternal;
   groups.dataSet = dataSetServices();
   installOtherGroups(groups);
-  for (uint8_t &b : groupBytes)
+  for (uint8_t& b : groupBytes)
     b = 1;
   gChain.link();
   cb.groups = &groups;
@@ -133,24 +133,24 @@ StepSource gSource;
 
 } // namespace
 
-HostControlBlock *hostControlBlock() {
-  static HostControlBlock *cb = build();
+HostControlBlock* hostControlBlock() {
+  static HostControlBlock* cb = build();
   return cb;
 }
 
 void resetTaskBlocks() {
-  HostControlBlock *cb = hostControlBlock();
+  HostControlBlock* cb = hostControlBlock();
   gChain.link();
   cb->task = &gChain.top;
   cb->currentTask = nullptr;
   clearArenaPool(cb->defaultPool);
 }
 
-void setCurrentStepSource(const StepSource &source) {
+void setCurrentStepSource(const StepSource& source) {
   std::lock_guard<std::mutex> lock(gSourceMutex);
   gSource = source;
 }
 
-const StepSource &currentStepSource() { return gSource; }
+const StepSource& currentStepSource() { return gSource; }
 
 } // namespace qrxhost

@@ -9,14 +9,14 @@
 namespace qrxhost {
 
 // The control block, built once with all groups installed.
-HostControlBlock *hostControlBlock();
+HostControlBlock* hostControlBlock();
 
 // Clears the task-block chain (the words where a procedure keeps its context) and the
 // default pool's blocks, ready for a new step.
 void resetTaskBlocks();
 
 // The step source handed to the parser (currentStepSource() in hostapi.h reads it).
-void setCurrentStepSource(const StepSource &source);
+void setCurrentStepSource(const StepSource& source);
 
 // Return code the host gives a step whose internal error it reported (xebug).
 inline constexpr int kInternalErrorCode = 1012;

@@ -11,17 +11,17 @@ namespace {
 struct LogState {
   std::mutex mutex;
   std::vector<LogRecord> records;
-  std::function<void(const LogRecord &)> echo;
+  std::function<void(const LogRecord&)> echo;
 };
 
-LogState &state() {
+LogState& state() {
   static LogState s;
   return s;
 }
 
 void append(LogRecord record) {
-  LogState &s = state();
-  std::function<void(const LogRecord &)> echo;
+  LogState& s = state();
+  std::function<void(const LogRecord&)> echo;
   {
     std::lock_guard<std::mutex> lock(s.mutex);
     s.records.push_back(record);
@@ -33,7 +33,7 @@ void append(LogRecord record) {
 
 } // namespace
 
-const char *severityName(HostSeverity severity) {
+const char* severityName(HostSeverity severity) {
   switch (severity) {
   case HostSeverity::Note:
     return "NOTE";
@@ -45,12 +45,12 @@ const char *severityName(HostSeverity severity) {
   return "NOTE";
 }
 
-void logMessage(int set, int number, const HostMsgArg *args, int count) {
+void logMessage(int set, int number, const HostMsgArg* args, int count) {
   LogRecord r;
   r.numbered = true;
   r.set = set;
   r.number = number;
-  const MessageDef *def = findMessage(set, number);
+  const MessageDef* def = findMessage(set, number);
   r.severity = def ? def->severity : HostSeverity::Note;
   for (int i = 0; i < count; ++i) {
     LogValue v;
@@ -67,14 +67,14 @@ void logMessage(int set, int number, const HostMsgArg *args, int count) {
   append(std::move(r));
 }
 
-void logLine(HostSeverity severity, const std::string &text) {
+void logLine(HostSeverity severity, const std::string& text) {
   LogRecord r;
   r.severity = severity;
   r.text = text;
   append(std::move(r));
 }
 
-void logPlain(const std::string &text) {
+void logPlain(const std::string& text) {
   LogRecord r;
   r.plain = true;
   r.text = text;
@@ -82,7 +82,7 @@ void logPlain(const std::string &text) {
 }
 
 std::vector<LogRecord> takeLog() {
-  LogState &s = state();
+  LogState& s = state();
   std::lock_guard<std::mutex> lock(s.mutex);
   std::vector<LogRecord> out;
   out.swap(s.records);
@@ -90,18 +90,18 @@ std::vector<LogRecord> takeLog() {
 }
 
 std::vector<LogRecord> peekLog() {
-  LogState &s = state();
+  LogState& s = state();
   std::lock_guard<std::mutex> lock(s.mutex);
   return s.records;
 }
 
-void setLogEcho(std::function<void(const LogRecord &)> echo) {
-  LogState &s = state();
+void setLogEcho(std::function<void(const LogRecord&)> echo) {
+  LogState& s = state();
   std::lock_guard<std::mutex> lock(s.mutex);
   s.echo = std::move(echo);
 }
 
-std::string logLineText(const LogRecord &record) {
+std::string logLineText(const LogRecord& record) {
   if (record.plain)
     return record.text;
   return std::string(severityName(record.severity)) + ": " + record.text;

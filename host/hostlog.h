@@ -31,20 +31,20 @@ struct LogRecord {
 };
 
 // Writes a numbered message (text from the catalogue) to the log.
-void logMessage(int set, int number, const HostMsgArg *args, int count);
+void logMessage(int set, int number, const HostMsgArg* args, int count);
 // Writes an unnumbered line.
-void logLine(HostSeverity severity, const std::string &text);
+void logLine(HostSeverity severity, const std::string& text);
 // Writes an unnumbered line without a severity prefix (%PUT output).
-void logPlain(const std::string &text);
+void logPlain(const std::string& text);
 // Takes the records written since the last call.
 std::vector<LogRecord> takeLog();
 // Records written so far (a copy; for tests).
 std::vector<LogRecord> peekLog();
 // Called for every record as it is written (the runner prints the log this way).
-void setLogEcho(std::function<void(const LogRecord &)> echo);
+void setLogEcho(std::function<void(const LogRecord&)> echo);
 
 // "NOTE: ...", "WARNING: ...", "ERROR: ..." (plain lines as they are).
-std::string logLineText(const LogRecord &record);
-const char *severityName(HostSeverity severity);
+std::string logLineText(const LogRecord& record);
+const char* severityName(HostSeverity severity);
 
 } // namespace qrxhost

@@ -41,7 +41,7 @@ std::mutex gEventMutex;
 std::condition_variable gEventCv;
 std::atomic<int64_t> gNextThreadNumber{1};
 
-int32_t waitAny(QkThreadServices *, QkEvent **events, int32_t count, int64_t timeoutMs) {
+int32_t waitAny(QkThreadServices*, QkEvent** events, int32_t count, int64_t timeoutMs) {
   if (!events || count <= 0)
     return -1;
   std::unique_lock<std::mutex> lock(gEventMutex);
@@ -61,7 +61,7 @@ int32_t waitAny(QkThreadServices *, QkEvent **events, int32_t count, int64_t tim
   return found;
 }
 
-void postEvent(QkThreadServices *, QkEvent *event) {
+void postEvent(QkThreadServices*, QkEvent* event) {
   if (!event)
     return;
   {
@@ -71,7 +71,7 @@ void postEvent(QkThreadServices *, QkEvent *event) {
   gEventCv.notify_all();
 }
 
-void resetEvent(QkThreadServices *, QkEvent *event) {
+void resetEvent(QkThreadServices*, QkEvent* event) {
   if (!event)
     return;
   std::lock_guard<std::mutex> lock(gEventMutex);
@@ -89,19 +89,19 @@ QkThreadServices makeServices(int64_t number) {
 
 thread_local QkThreadServices tServices = makeServices(0);
 
-QkEvent *createEvent(QkHandle *) { return new QkEvent; }
-void destroyEvent(QkHandle *, QkEvent *event) { delete event; }
+QkEvent* createEvent(QkHandle*) { return new QkEvent; }
+void destroyEvent(QkHandle*, QkEvent* event) { delete event; }
 
 // A new thread runs `entry(argument)`; once it has started it posts the start event, so
 // that a creator waiting on that event knows the thread is running.
-QkThread *createThread(QkHandle *, QkThreadAttributes *attrs) {
+QkThread* createThread(QkHandle*, QkThreadAttributes* attrs) {
   if (!attrs || !attrs->entry)
     return nullptr;
-  auto *t = new QkThread;
+  auto* t = new QkThread;
   t->number = gNextThreadNumber++;
   QkThreadEntry entry = attrs->entry;
-  void *argument = attrs->argument;
-  QkEvent *start = attrs->startEvent;
+  void* argument = attrs->argument;
+  QkEvent* start = attrs->startEvent;
   int64_t number = t->number;
   try {
     t->thread = std::thread([entry, argument, start, number] {
@@ -112,7 +112,7 @@ QkThread *createThread(QkHandle *, QkThreadAttributes *attrs) {
       // The host's exit belongs to the main thread; here it is an internal error.
       try {
         entry(argument);
-      } catch (const HostExit &e) {
+      } catch (const HostExit& e) {
         logLine(HostSeverity::Error, "An internal error has occurred: the host's exit (code " +
                                          std::to_string(e.code) +
                                          ") was called on a worker thread.");
@@ -130,7 +130,7 @@ QkThread *createThread(QkHandle *, QkThreadAttributes *attrs) {
   return t;
 }
 
-void joinThread(QkHandle *, QkThread *thread) {
+void joinThread(QkHandle*, QkThread* thread) {
   if (!thread)
     return;
   if (thread->thread.joinable())
@@ -138,7 +138,7 @@ void joinThread(QkHandle *, QkThread *thread) {
   delete thread;
 }
 
-QkThreadServices *threadServices(QkHandle *) { return &tServices; }
+QkThreadServices* threadServices(QkHandle*) { return &tServices; }
 
 // ---- named values --------------------------------------------------------------------
 
@@ -150,13 +150,13 @@ struct StoredValue {
 };
 
 std::mutex gValueMutex;
-std::map<std::string, StoredValue> &stored() {
+std::map<std::string, StoredValue>& stored() {
   static std::map<std::string, StoredValue> m;
   return m;
 }
 std::string gFailingPool;
 
-std::string toNarrow(const QkChar *name, int32_t length) {
+std::string toNarrow(const QkChar* name, int32_t length) {
   std::string s;
   if (!name)
     return s;
@@ -171,20 +171,20 @@ std::string toNarrow(const QkChar *name, int32_t length) {
 }
 
 std::string upper(std::string s) {
-  for (char &c : s)
+  for (char& c : s)
     c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return s;
 }
 
 // The registry key: OSENV.X keeps the case of X (environment names are case-sensitive);
 // every other name is case-insensitive.
-std::string keyOf(const std::string &name) {
+std::string keyOf(const std::string& name) {
   if (name.size() >= 6 && upper(name.substr(0, 6)) == "OSENV.")
     return "OSENV." + name.substr(6);
   return upper(name);
 }
 
-bool lookUp(const std::string &key, StoredValue *out) {
+bool lookUp(const std::string& key, StoredValue* out) {
   {
     std::lock_guard<std::mutex> lock(gValueMutex);
     auto it = stored().find(key);
@@ -194,7 +194,7 @@ bool lookUp(const std::string &key, StoredValue *out) {
     }
   }
   if (key.rfind("OSENV.", 0) == 0) {
-    const char *env = std::getenv(key.c_str() + 6);
+    const char* env = std::getenv(key.c_str() + 6);
     if (!env)
       return false;
     out->type = QK_VALUE_TEXT;
@@ -214,12 +214,12 @@ bool lookUp(const std::string &key, StoredValue *out) {
   return false;
 }
 
-int32_t nameValueExists(QkHandle *, const QkChar *name, int32_t length) {
+int32_t nameValueExists(QkHandle*, const QkChar* name, int32_t length) {
   StoredValue v;
   return lookUp(keyOf(toNarrow(name, length)), &v) ? 1 : 0;
 }
 
-uint32_t nameValueGet(QkHandle *, const QkChar *name, int32_t length, QkNameValue *out) {
+uint32_t nameValueGet(QkHandle*, const QkChar* name, int32_t length, QkNameValue* out) {
   if (!out)
     return kQkWrongType;
   StoredValue v;
@@ -273,7 +273,7 @@ uint32_t nameValueGet(QkHandle *, const QkChar *name, int32_t length, QkNameValu
 
 // Stores a value; a name that already holds a value of another type is refused with the
 // wrong-type status, so callers can retry as text.
-uint32_t nameValueSet(QkHandle *, const QkChar *name, int32_t length, const QkNameValue *in,
+uint32_t nameValueSet(QkHandle*, const QkChar* name, int32_t length, const QkNameValue* in,
                       int32_t /*mode*/) {
   if (!in)
     return kQkWrongType2;
@@ -305,7 +305,7 @@ uint32_t nameValueSet(QkHandle *, const QkChar *name, int32_t length, const QkNa
 
 // ---- pools, extensions, journal, status texts ------------------------------------------
 
-QkPool *createPool(QkHandle *, QkPoolAttributes *, void *, const char *name) {
+QkPool* createPool(QkHandle*, QkPoolAttributes*, void*, const char* name) {
   std::string n = name ? name : "";
   {
     std::lock_guard<std::mutex> lock(gValueMutex);
@@ -315,23 +315,23 @@ QkPool *createPool(QkHandle *, QkPoolAttributes *, void *, const char *name) {
   return createArenaPool(n);
 }
 
-QkExtension *extensionLoad(QkHandle *, const QkChar *name, int32_t length, int32_t) {
+QkExtension* extensionLoad(QkHandle*, const QkChar* name, int32_t length, int32_t) {
   return loadExtension(toNarrow(name, length));
 }
 
-void journalReport(QkJournal *, uint32_t status, int32_t level, const char *text) {
+void journalReport(QkJournal*, uint32_t status, int32_t level, const char* text) {
   HostSeverity sev = level >= 4   ? HostSeverity::Error
                      : level == 3 ? HostSeverity::Warning
                                   : HostSeverity::Note;
   logLine(sev, text && *text ? std::string(text) : statusMessage(status));
 }
 
-uint32_t journalReportStatus(QkJournal *, int32_t severity, uint32_t status,
-                             const HostMsgArg *values, int32_t count) {
+uint32_t journalReportStatus(QkJournal*, int32_t severity, uint32_t status,
+                             const HostMsgArg* values, int32_t count) {
   std::string text = statusMessage(status);
   for (int32_t i = 0; values && i < count; ++i) {
     text += i == 0 ? " Values: " : ", ";
-    const HostMsgArg &a = values[i];
+    const HostMsgArg& a = values[i];
     if (a.kind == HostMsgArg::Int)
       text += std::to_string(a.i);
     else if (a.kind == HostMsgArg::Dbl) {
@@ -352,7 +352,7 @@ uint32_t journalReportStatus(QkJournal *, int32_t severity, uint32_t status,
 
 QkJournal gJournal{journalReport, journalReportStatus};
 
-int32_t statusText(QkHandle *, uint32_t status, char *buffer, int32_t capacity) {
+int32_t statusText(QkHandle*, uint32_t status, char* buffer, int32_t capacity) {
   std::string text = statusMessage(status);
   if (!buffer || capacity <= 0)
     return 0;
@@ -365,7 +365,7 @@ int32_t statusText(QkHandle *, uint32_t status, char *buffer, int32_t capacity) 
 // The dispatcher's services: the date-time in seconds, and process statistics (user and
 // system time in microseconds, peak resident size in kilobytes, minor and major faults,
 // voluntary and involuntary context switches, process id). Others are refused.
-int32_t serviceDispatcher(QkHandle *, int32_t service, QkServiceArgs *args, uint32_t) {
+int32_t serviceDispatcher(QkHandle*, int32_t service, QkServiceArgs* args, uint32_t) {
   if (!args)
     return -1;
   if (service == QK_SVC_ZDTTME) {
@@ -410,7 +410,7 @@ QkHandle makeHandle() {
 
 } // namespace
 
-QkHandle *kernelHandle() {
+QkHandle* kernelHandle() {
   static QkHandle handle = [] {
     QkHandle h = makeHandle();
     h.defaultThreadServices = &tServices; // the main thread's services
@@ -424,7 +424,7 @@ void clearStoredNameValues() {
   stored().clear();
 }
 
-void failNamedPool(const std::string &name) {
+void failNamedPool(const std::string& name) {
   std::lock_guard<std::mutex> lock(gValueMutex);
   gFailingPool = name;
 }
@@ -449,7 +449,7 @@ std::string statusMessage(uint32_t status) {
 
 int64_t hostCpuCount() {
   if (auto opt = hostOption("CPUCOUNT")) {
-    char *end = nullptr;
+    char* end = nullptr;
     long long n = std::strtoll(opt->c_str(), &end, 10);
     if (end != opt->c_str() && *end == '\0' && n > 0)
       return n;

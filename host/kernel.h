@@ -10,7 +10,7 @@
 namespace qrxhost {
 
 // The one kernel handle of the process.
-QkHandle *kernelHandle();
+QkHandle* kernelHandle();
 
 // Named-value registry, for the host's own parts and tests (names are 8-bit here).
 // Drops every value stored through qkNameValueSet.
@@ -18,7 +18,7 @@ void clearStoredNameValues();
 
 // Test hook: named pools made through the kernel handle with this name fail (null) until
 // cleared with an empty name.
-void failNamedPool(const std::string &name);
+void failNamedPool(const std::string& name);
 
 // The text of a kernel or output-delivery status code.
 std::string statusMessage(uint32_t status);

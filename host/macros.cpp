@@ -15,29 +15,29 @@ namespace qrxhost {
 namespace {
 
 std::mutex gMutex;
-std::map<std::string, std::string> &table() {
+std::map<std::string, std::string>& table() {
   static std::map<std::string, std::string> t;
   return t;
 }
 HostMacroTable gAnchor{0};
 
 std::string upper(std::string s) {
-  for (char &c : s)
+  for (char& c : s)
     c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return s;
 }
 
-HostMacroTable *hostXalanch(void * /*taskWord*/) { return &gAnchor; }
+HostMacroTable* hostXalanch(void* /*taskWord*/) { return &gAnchor; }
 
-int32_t hostXjsympc(HostMacroTable *anchor, const char *name, int32_t nameLength, int32_t, int32_t,
-                    const char *value, int32_t valueLength) {
+int32_t hostXjsympc(HostMacroTable* anchor, const char* name, int32_t nameLength, int32_t, int32_t,
+                    const char* value, int32_t valueLength) {
   if (!anchor || !name || nameLength <= 0 || valueLength < 0 || (!value && valueLength > 0))
     return -1;
   std::string v = value ? std::string(value, static_cast<size_t>(valueLength)) : std::string();
   return setMacro(std::string(name, static_cast<size_t>(nameLength)), v) ? 0 : -1;
 }
 
-int32_t hostXjsympn(HostMacroTable *anchor, const char *name, int32_t nameLength, int32_t, int32_t,
+int32_t hostXjsympn(HostMacroTable* anchor, const char* name, int32_t nameLength, int32_t, int32_t,
                     double value) {
   if (!anchor || !name || nameLength <= 0)
     return -1;
@@ -45,7 +45,7 @@ int32_t hostXjsympn(HostMacroTable *anchor, const char *name, int32_t nameLength
                                                                                                : -1;
 }
 
-int32_t hostXjsymget(HostMacroTable *anchor, const char *name, int32_t nameLength, char *buffer,
+int32_t hostXjsymget(HostMacroTable* anchor, const char* name, int32_t nameLength, char* buffer,
                      int32_t capacity) {
   if (!anchor || !name || nameLength <= 0)
     return -1;
@@ -63,7 +63,7 @@ int32_t hostXjsymget(HostMacroTable *anchor, const char *name, int32_t nameLengt
 
 } // namespace
 
-HostMacroVariableServices *macroServices() {
+HostMacroVariableServices* macroServices() {
   static HostMacroVariableServices s = [] {
     HostMacroVariableServices m{};
     m.xalanch = hostXalanch;
@@ -75,7 +75,7 @@ HostMacroVariableServices *macroServices() {
   return &s;
 }
 
-bool validMacroName(const std::string &name) {
+bool validMacroName(const std::string& name) {
   if (name.empty() || name.size() > 32)
     return false;
   if (std::isdigit(static_cast<unsigned char>(name[0])))
@@ -86,7 +86,7 @@ bool validMacroName(const std::string &name) {
   return true;
 }
 
-bool setMacro(const std::string &name, const std::string &value) {
+bool setMacro(const std::string& name, const std::string& value) {
   if (!validMacroName(name))
     return false;
   std::lock_guard<std::mutex> lock(gMutex);
@@ -94,7 +94,7 @@ bool setMacro(const std::string &name, const std::string &value) {
   return true;
 }
 
-std::optional<std::string> getMacro(const std::string &name) {
+std::optional<std::string> getMacro(const std::string& name) {
   std::lock_guard<std::mutex> lock(gMutex);
   auto it = table().find(upper(name));
   if (it == table().end())
@@ -112,7 +112,7 @@ void clearMacros() {
   table().clear();
 }
 
-std::string resolveMacroRefs(const std::string &text, std::vector<std::string> *unresolved) {
+std::string resolveMacroRefs(const std::string& text, std::vector<std::string>* unresolved) {
   std::string out;
   size_t i = 0;
   while (i < text.size()) {

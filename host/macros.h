@@ -11,18 +11,18 @@
 
 namespace qrxhost {
 
-HostMacroVariableServices *macroServices();
+HostMacroVariableServices* macroServices();
 
 // Names are case-insensitive and kept in upper case. setMacro returns false for a name
 // that is not a valid macro name (1 to 32 letters, digits, underscores; no leading digit).
-bool setMacro(const std::string &name, const std::string &value);
-std::optional<std::string> getMacro(const std::string &name);
+bool setMacro(const std::string& name, const std::string& value);
+std::optional<std::string> getMacro(const std::string& name);
 std::map<std::string, std::string> allMacros();
 void clearMacros();
-bool validMacroName(const std::string &name);
+bool validMacroName(const std::string& name);
 
 // Replaces &NAME and &NAME. references by their values; names that are not defined are
 // left as written and listed in `unresolved`.
-std::string resolveMacroRefs(const std::string &text, std::vector<std::string> *unresolved);
+std::string resolveMacroRefs(const std::string& text, std::vector<std::string>* unresolved);
 
 } // namespace qrxhost

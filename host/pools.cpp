@@ -19,14 +19,14 @@ struct Arena {
   std::string name;
   bool counted = true;
   std::mutex mutex;
-  std::unordered_map<void *, size_t> blocks;
-  std::vector<std::pair<void (*)(void *), void *>> cleanups;
+  std::unordered_map<void*, size_t> blocks;
+  std::vector<std::pair<void (*)(void*), void*>> cleanups;
 };
 
-Arena *arenaOf(QkPool *pool) { return reinterpret_cast<Arena *>(pool); }
+Arena* arenaOf(QkPool* pool) { return reinterpret_cast<Arena*>(pool); }
 
-void releaseAll(Arena *a) {
-  std::vector<std::pair<void (*)(void *), void *>> cleanups;
+void releaseAll(Arena* a) {
+  std::vector<std::pair<void (*)(void*), void*>> cleanups;
   {
     std::lock_guard<std::mutex> lock(a->mutex);
     cleanups.swap(a->cleanups);
@@ -34,17 +34,17 @@ void releaseAll(Arena *a) {
   for (auto it = cleanups.rbegin(); it != cleanups.rend(); ++it)
     it->first(it->second);
   std::lock_guard<std::mutex> lock(a->mutex);
-  for (auto &b : a->blocks)
+  for (auto& b : a->blocks)
     std::free(b.first);
   a->blocks.clear();
 }
 
-void *arenaAllocate(QkPool *pool, size_t size, uint32_t /*flags*/) {
+void* arenaAllocate(QkPool* pool, size_t size, uint32_t /*flags*/) {
   if (!pool)
     return nullptr;
-  Arena *a = arenaOf(pool);
+  Arena* a = arenaOf(pool);
   // Every block is zeroed whatever the flags say: callers rely on it.
-  void *block = std::calloc(1, size ? size : 1);
+  void* block = std::calloc(1, size ? size : 1);
   if (!block)
     return nullptr;
   std::lock_guard<std::mutex> lock(a->mutex);
@@ -52,10 +52,10 @@ void *arenaAllocate(QkPool *pool, size_t size, uint32_t /*flags*/) {
   return block;
 }
 
-void arenaFree(QkPool *pool, void *block) {
+void arenaFree(QkPool* pool, void* block) {
   if (!pool || !block)
     return;
-  Arena *a = arenaOf(pool);
+  Arena* a = arenaOf(pool);
   std::lock_guard<std::mutex> lock(a->mutex);
   auto it = a->blocks.find(block);
   if (it == a->blocks.end())
@@ -64,31 +64,31 @@ void arenaFree(QkPool *pool, void *block) {
   a->blocks.erase(it);
 }
 
-void *arenaReallocate(QkPool *pool, void *block, size_t size, uint32_t flags) {
+void* arenaReallocate(QkPool* pool, void* block, size_t size, uint32_t flags) {
   if (!pool)
     return nullptr;
   if (!block)
     return arenaAllocate(pool, size, flags);
-  Arena *a = arenaOf(pool);
+  Arena* a = arenaOf(pool);
   std::lock_guard<std::mutex> lock(a->mutex);
   auto it = a->blocks.find(block);
   if (it == a->blocks.end())
     return nullptr;
   size_t old = it->second;
-  void *grown = std::realloc(block, size ? size : 1);
+  void* grown = std::realloc(block, size ? size : 1);
   if (!grown)
     return nullptr;
   if (size > old)
-    std::memset(static_cast<char *>(grown) + old, 0, size - old);
+    std::memset(static_cast<char*>(grown) + old, 0, size - old);
   a->blocks.erase(it);
   a->blocks.emplace(grown, size);
   return grown;
 }
 
-void arenaDestroy(QkPool *pool) {
+void arenaDestroy(QkPool* pool) {
   if (!pool)
     return;
-  Arena *a = arenaOf(pool);
+  Arena* a = arenaOf(pool);
   releaseAll(a);
   if (a->counted)
     --gLivePools;
@@ -97,8 +97,8 @@ void arenaDestroy(QkPool *pool) {
 
 } // namespace
 
-QkPool *createArenaPool(const std::string &name, bool counted) {
-  Arena *a = new (std::nothrow) Arena;
+QkPool* createArenaPool(const std::string& name, bool counted) {
+  Arena* a = new (std::nothrow) Arena;
   if (!a)
     return nullptr;
   a->vt = QkPool{nullptr, nullptr, arenaDestroy, arenaAllocate, arenaFree, arenaReallocate};
@@ -111,17 +111,17 @@ QkPool *createArenaPool(const std::string &name, bool counted) {
 
 int livePoolCount() { return gLivePools.load(); }
 
-void clearArenaPool(QkPool *pool) {
+void clearArenaPool(QkPool* pool) {
   if (pool)
     releaseAll(arenaOf(pool));
 }
 
-std::string arenaPoolName(QkPool *pool) { return pool ? arenaOf(pool)->name : std::string(); }
+std::string arenaPoolName(QkPool* pool) { return pool ? arenaOf(pool)->name : std::string(); }
 
-int poolAtDestroy(QkPool *pool, void (*cleanup)(void *), void *object) {
+int poolAtDestroy(QkPool* pool, void (*cleanup)(void*), void* object) {
   if (!pool || !cleanup)
     return -1;
-  Arena *a = arenaOf(pool);
+  Arena* a = arenaOf(pool);
   std::lock_guard<std::mutex> lock(a->mutex);
   a->cleanups.emplace_back(cleanup, object);
   return 0;

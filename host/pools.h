@@ -12,25 +12,25 @@
 namespace qrxhost {
 
 // A new arena pool. Counted pools take part in livePoolCount().
-QkPool *createArenaPool(const std::string &name, bool counted = true);
+QkPool* createArenaPool(const std::string& name, bool counted = true);
 // The number of counted pools not yet destroyed.
 int livePoolCount();
 // Frees every block of the pool (after running its clean-ups) and keeps the pool.
-void clearArenaPool(QkPool *pool);
+void clearArenaPool(QkPool* pool);
 // The name given at creation.
-std::string arenaPoolName(QkPool *pool);
+std::string arenaPoolName(QkPool* pool);
 // Registers `cleanup(object)` to run when the pool is destroyed or cleared (last
 // registered runs first). Returns 0, or -1 for a null pool.
-int poolAtDestroy(QkPool *pool, void (*cleanup)(void *), void *object);
+int poolAtDestroy(QkPool* pool, void (*cleanup)(void*), void* object);
 
 // Makes a T in the pool; its destructor runs when the pool is destroyed. Null on failure.
-template <class T, class... Args> T *arenaNew(QkPool *pool, Args &&...args) {
-  void *block = pool ? pool->allocate(pool, sizeof(T), kQkZeroed) : nullptr;
+template <class T, class... Args> T* arenaNew(QkPool* pool, Args&&... args) {
+  void* block = pool ? pool->allocate(pool, sizeof(T), kQkZeroed) : nullptr;
   if (!block)
     return nullptr;
-  T *object = new (block) T(std::forward<Args>(args)...);
+  T* object = new (block) T(std::forward<Args>(args)...);
   poolAtDestroy(
-      pool, [](void *p) { static_cast<T *>(p)->~T(); }, object);
+      pool, [](void* p) { static_cast<T*>(p)->~T(); }, object);
   return object;
 }
 

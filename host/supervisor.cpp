@@ -17,7 +17,7 @@ namespace qrxhost {
 namespace {
 
 std::mutex gMutex;
-std::map<std::string, std::string> &options() {
+std::map<std::string, std::string>& options() {
   static std::map<std::string, std::string> m;
   return m;
 }
@@ -25,12 +25,12 @@ std::atomic<int> gStepCode{0};
 EndOfTaskRoutine gEndOfTask = nullptr;
 
 std::string upper(std::string s) {
-  for (char &c : s)
+  for (char& c : s)
     c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return s;
 }
 
-int32_t copyOut(const std::string &text, char *buffer, int32_t capacity) {
+int32_t copyOut(const std::string& text, char* buffer, int32_t capacity) {
   if (!buffer || capacity <= 0)
     return static_cast<int32_t>(text.size());
   size_t n = std::min(text.size(), static_cast<size_t>(capacity - 1));
@@ -41,9 +41,9 @@ int32_t copyOut(const std::string &text, char *buffer, int32_t capacity) {
 
 [[noreturn]] void hostXexit(int32_t code, int32_t) { throw HostExit{code}; }
 
-QkPool *hostXmpoolc(void *, int64_t, uint32_t) { return createArenaPool("xmpoolc"); }
+QkPool* hostXmpoolc(void*, int64_t, uint32_t) { return createArenaPool("xmpoolc"); }
 
-void hostXmpoold(QkPool *pool) {
+void hostXmpoold(QkPool* pool) {
   if (pool)
     pool->destroy(pool);
 }
@@ -53,7 +53,7 @@ void hostXytexit(void (*routine)()) {
   gEndOfTask = routine;
 }
 
-void hostXpmlog(int32_t set, int32_t number, const HostMsgArg *args, int32_t count) {
+void hostXpmlog(int32_t set, int32_t number, const HostMsgArg* args, int32_t count) {
   logMessage(set, number, args, args ? count : 0);
 }
 
@@ -62,12 +62,12 @@ void hostXprrlog(int32_t, int32_t code) {
   logLine(HostSeverity::Error, text.empty() ? statusMessage(static_cast<uint32_t>(code)) : text);
 }
 
-int32_t hostXpmstr(char *buffer, int32_t size, int32_t set, int32_t number, const HostMsgArg *args,
+int32_t hostXpmstr(char* buffer, int32_t size, int32_t set, int32_t number, const HostMsgArg* args,
                    int32_t count) {
   return copyOut(formatMessage(set, number, args, args ? count : 0), buffer, size);
 }
 
-int32_t hostXoption(const char *name, char *buffer, int32_t capacity) {
+int32_t hostXoption(const char* name, char* buffer, int32_t capacity) {
   if (!name)
     return -1;
   auto v = hostOption(name);
@@ -78,7 +78,7 @@ int32_t hostXoption(const char *name, char *buffer, int32_t capacity) {
 
 void hostXrcset(int32_t code) { raiseStepReturnCode(code); }
 
-int32_t hostXmpoolcln(QkPool *pool, void (*cleanup)(void *), void *object) {
+int32_t hostXmpoolcln(QkPool* pool, void (*cleanup)(void*), void* object) {
   return poolAtDestroy(pool, cleanup, object);
 }
 
@@ -99,17 +99,17 @@ HostSupervisorServices makeSupervisor() {
 
 } // namespace
 
-HostSupervisorServices *supervisorServices() {
+HostSupervisorServices* supervisorServices() {
   static HostSupervisorServices s = makeSupervisor();
   return &s;
 }
 
-void setHostOption(const std::string &name, const std::string &value) {
+void setHostOption(const std::string& name, const std::string& value) {
   std::lock_guard<std::mutex> lock(gMutex);
   options()[upper(name)] = value;
 }
 
-std::optional<std::string> hostOption(const std::string &name) {
+std::optional<std::string> hostOption(const std::string& name) {
   std::lock_guard<std::mutex> lock(gMutex);
   auto it = options().find(upper(name));
   if (it == options().end())

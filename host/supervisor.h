@@ -10,11 +10,11 @@
 
 namespace qrxhost {
 
-HostSupervisorServices *supervisorServices();
+HostSupervisorServices* supervisorServices();
 
 // Host options (from -o and OPTIONS); names are case-insensitive.
-void setHostOption(const std::string &name, const std::string &value);
-std::optional<std::string> hostOption(const std::string &name);
+void setHostOption(const std::string& name, const std::string& value);
+std::optional<std::string> hostOption(const std::string& name);
 std::map<std::string, std::string> allHostOptions();
 void clearHostOptions();
 

@@ -16,7 +16,7 @@
 namespace qrxhost {
 namespace {
 
-bool validUtf8(const std::string &s) {
+bool validUtf8(const std::string& s) {
   size_t i = 0;
   while (i < s.size()) {
     unsigned char c = static_cast<unsigned char>(s[i]);
@@ -51,7 +51,7 @@ std::string_view trimView(std::string_view s) {
 }
 
 std::string upper(std::string s) {
-  for (char &c : s)
+  for (char& c : s)
     c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return s;
 }
@@ -73,7 +73,7 @@ struct Records {
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 // Checks the number syntax on a trimmed view and converts it.
-bool numberOf(std::string_view t, double *value) {
+bool numberOf(std::string_view t, double* value) {
   if (t.empty())
     return false;
   size_t i = 0;
@@ -118,11 +118,11 @@ bool numberOf(std::string_view t, double *value) {
 
 // Splits the text into records of fields. Reports an unterminated quote with the line
 // where the quoted field starts, and a character after a closing quote.
-bool splitRecords(const std::string &text, Records *out, CsvError *error) {
+bool splitRecords(const std::string& text, Records* out, CsvError* error) {
   size_t i = 0;
   int line = 1;
   const size_t n = text.size();
-  const char *t = text.data();
+  const char* t = text.data();
   if (n >= 3 && text.compare(0, 3, "\xEF\xBB\xBF") == 0)
     i = 3; // byte-order mark
   while (i < n) {
@@ -219,17 +219,17 @@ bool splitRecords(const std::string &text, Records *out, CsvError *error) {
   return true;
 }
 
-bool isMissingText(const Field &f, std::string_view trimmed) {
+bool isMissingText(const Field& f, std::string_view trimmed) {
   return trimmed.empty() || (!f.quoted && trimmed == ".");
 }
 
 } // namespace
 
-bool parseCsvNumber(const std::string &text, double *value) {
+bool parseCsvNumber(const std::string& text, double* value) {
   return numberOf(trimView(text), value);
 }
 
-bool parseCsv(const std::string &text, CsvTable *out, CsvError *error) {
+bool parseCsv(const std::string& text, CsvTable* out, CsvError* error) {
   Records rec;
   if (!splitRecords(text, &rec, error))
     return false;
@@ -278,7 +278,7 @@ bool parseCsv(const std::string &text, CsvTable *out, CsvError *error) {
     for (size_t c = 0; c < ncol; ++c) {
       if (!numeric[c])
         continue;
-      const Field &f = rec.fields[first + c];
+      const Field& f = rec.fields[first + c];
       std::string_view tv = trimView(f.text);
       double v = hostMissing();
       if (!isMissingText(f, tv) && !numberOf(tv, &v)) {
@@ -290,14 +290,14 @@ bool parseCsv(const std::string &text, CsvTable *out, CsvError *error) {
     }
   }
   for (size_t c = 0; c < ncol; ++c) {
-    CsvColumn &col = out->columns[c];
+    CsvColumn& col = out->columns[c];
     col.numeric = numeric[c];
     col.length = col.numeric ? 8 : 1;
     if (col.numeric)
       continue;
     col.strs.reserve(nrec - 1);
     for (size_t r = 1; r < nrec; ++r) {
-      const Field &f = rec.fields[rec.starts[r] + c];
+      const Field& f = rec.fields[rec.starts[r] + c];
       // character values keep leading blanks; trailing blanks carry nothing
       std::string_view v = isMissingText(f, trimView(f.text)) ? std::string_view() : f.text;
       while (!v.empty() && (v.back() == ' ' || v.back() == '\t'))
@@ -311,7 +311,7 @@ bool parseCsv(const std::string &text, CsvTable *out, CsvError *error) {
   return true;
 }
 
-bool readCsvFile(const std::string &path, CsvTable *out, CsvError *error) {
+bool readCsvFile(const std::string& path, CsvTable* out, CsvError* error) {
   std::ifstream in(path, std::ios::binary);
   if (!in) {
     *error = {0, "the file cannot be opened"};
@@ -335,7 +335,7 @@ std::string formatCsvNumber(double value) {
   return std::string(buf, res.ptr);
 }
 
-std::string csvField(const std::string &text) {
+std::string csvField(const std::string& text) {
   bool quote = !text.empty() && (text.front() == ' ' || text.back() == ' ');
   for (char c : text)
     if (c == ',' || c == '"' || c == '\n' || c == '\r')

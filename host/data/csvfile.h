@@ -33,17 +33,17 @@ struct CsvError {
 
 // Parses CSV text (header line of names, then one row per observation). A column is
 // numeric when every non-missing value is a number; empty and "." are missing.
-bool parseCsv(const std::string &text, CsvTable *out, CsvError *error);
+bool parseCsv(const std::string& text, CsvTable* out, CsvError* error);
 // Reads and parses a file; a file that cannot be read is an error with line 0.
-bool readCsvFile(const std::string &path, CsvTable *out, CsvError *error);
+bool readCsvFile(const std::string& path, CsvTable* out, CsvError* error);
 
 // True when the text is a number as the data sets accept it (decimal, optional sign,
 // fraction and exponent; no hexadecimal, infinities or NaNs).
-bool parseCsvNumber(const std::string &text, double *value);
+bool parseCsvNumber(const std::string& text, double* value);
 // The shortest text that reads back as the same double; missing values give "".
 std::string formatCsvNumber(double value);
 // The field as written to a CSV file (quoted when it holds a comma, quote, line break or
 // leading or trailing blanks).
-std::string csvField(const std::string &text);
+std::string csvField(const std::string& text);
 
 } // namespace qrxhost

@@ -22,7 +22,7 @@
 namespace fs = std::filesystem;
 
 struct HostByHandle {
-  HostDataSet *data = nullptr;
+  HostDataSet* data = nullptr;
   std::vector<int32_t> vars; // 0-based columns
   std::vector<uint8_t> descending;
   int64_t groupIndex = -1;    // -1: before the first group
@@ -60,16 +60,16 @@ constexpr int kFailCode = 1012;
 std::mutex gMutex;
 std::string gWork;
 std::map<std::string, std::string> gLibs; // upper-case name -> directory
-std::set<HostDataSet *> gOpen;
+std::set<HostDataSet*> gOpen;
 std::map<std::string, std::shared_ptr<const CsvTable>> gCopies; // canonical path -> copy
 
 std::string upper(std::string s) {
-  for (char &c : s)
+  for (char& c : s)
     c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return s;
 }
 std::string lower(std::string s) {
-  for (char &c : s)
+  for (char& c : s)
     c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return s;
 }
@@ -79,7 +79,7 @@ void fail(int number, std::initializer_list<HostMsgArg> args) {
   raiseStepReturnCode(kFailCode);
 }
 
-bool validMember(const std::string &s) {
+bool validMember(const std::string& s) {
   if (s.empty() || s.size() > 32 || std::isdigit(static_cast<unsigned char>(s[0])))
     return false;
   for (char c : s)
@@ -89,7 +89,7 @@ bool validMember(const std::string &s) {
 }
 
 // The file for a member in a directory: an exact match, else one that differs in case.
-std::string memberFile(const std::string &dir, const std::string &member, bool forOutput) {
+std::string memberFile(const std::string& dir, const std::string& member, bool forOutput) {
   fs::path exact = fs::path(dir) / (member + ".csv");
   if (forOutput)
     return (fs::path(dir) / (lower(member) + ".csv")).string();
@@ -97,13 +97,13 @@ std::string memberFile(const std::string &dir, const std::string &member, bool f
   if (fs::exists(exact, ec))
     return exact.string();
   std::string want = lower(member) + ".csv";
-  for (const auto &e : fs::directory_iterator(dir, ec))
+  for (const auto& e : fs::directory_iterator(dir, ec))
     if (lower(e.path().filename().string()) == want)
       return e.path().string();
   return exact.string();
 }
 
-void describe(HostDataSet *ds, const std::string &name, bool numeric, int32_t length) {
+void describe(HostDataSet* ds, const std::string& name, bool numeric, int32_t length) {
   ds->names.push_back(name);
   HostVariable v{};
   v.nameLength = static_cast<int16_t>(name.size());
@@ -118,27 +118,27 @@ void describe(HostDataSet *ds, const std::string &name, bool numeric, int32_t le
     ds->vars[i].name = ds->names[i].c_str();
 }
 
-HostDataSet *checkedInput(HostDataSet *ds) {
+HostDataSet* checkedInput(HostDataSet* ds) {
   std::lock_guard<std::mutex> lock(gMutex);
   return ds && gOpen.count(ds) && !ds->output ? ds : nullptr;
 }
-HostDataSet *checkedOutput(HostDataSet *ds) {
+HostDataSet* checkedOutput(HostDataSet* ds) {
   std::lock_guard<std::mutex> lock(gMutex);
   return ds && gOpen.count(ds) && ds->output ? ds : nullptr;
 }
 // The per-observation calls check the mark only: they run once per value of a data pass.
-HostDataSet *liveInput(HostDataSet *ds) { return ds && ds->magic == kLiveInput ? ds : nullptr; }
-HostDataSet *liveOutput(HostDataSet *ds) { return ds && ds->magic == kLiveOutput ? ds : nullptr; }
-HostDataSet *checkedAny(HostDataSet *ds) {
+HostDataSet* liveInput(HostDataSet* ds) { return ds && ds->magic == kLiveInput ? ds : nullptr; }
+HostDataSet* liveOutput(HostDataSet* ds) { return ds && ds->magic == kLiveOutput ? ds : nullptr; }
+HostDataSet* checkedAny(HostDataSet* ds) {
   std::lock_guard<std::mutex> lock(gMutex);
   return ds && gOpen.count(ds) ? ds : nullptr;
 }
 
 // Compares observations a and b on the BY variables: <0, 0, >0 in BY order.
-int compareBy(const HostDataSet *ds, int64_t a, int64_t b) {
-  const CsvTable &t = *ds->table;
+int compareBy(const HostDataSet* ds, int64_t a, int64_t b) {
+  const CsvTable& t = *ds->table;
   for (size_t k = 0; k < ds->by.vars.size(); ++k) {
-    const CsvColumn &c = t.columns[static_cast<size_t>(ds->by.vars[k])];
+    const CsvColumn& c = t.columns[static_cast<size_t>(ds->by.vars[k])];
     int r = 0;
     if (c.numeric) {
       double x = c.nums[static_cast<size_t>(a)], y = c.nums[static_cast<size_t>(b)];
@@ -159,7 +159,7 @@ int compareBy(const HostDataSet *ds, int64_t a, int64_t b) {
   return 0;
 }
 
-void computeGroups(HostDataSet *ds) {
+void computeGroups(HostDataSet* ds) {
   ds->groupStarts.clear();
   int64_t n = ds->table->nobs;
   if (n > 0)
@@ -178,7 +178,7 @@ void computeGroups(HostDataSet *ds) {
 
 // ---- services --------------------------------------------------------------------------
 
-HostDataSet *dsOpen(const char *name, int32_t length) {
+HostDataSet* dsOpen(const char* name, int32_t length) {
   std::string written = name && length > 0 ? std::string(name, static_cast<size_t>(length)) : "";
   std::string path, display, error;
   if (!resolveDataSet(written, false, &path, &display, &error)) {
@@ -214,13 +214,13 @@ HostDataSet *dsOpen(const char *name, int32_t length) {
     std::lock_guard<std::mutex> lock(gMutex);
     gCopies[key] = table;
   }
-  auto *ds = new HostDataSet;
+  auto* ds = new HostDataSet;
   ds->display = display;
   ds->path = path;
   ds->table = table;
   ds->vars.reserve(table->columns.size());
   ds->names.reserve(table->columns.size());
-  for (const CsvColumn &c : table->columns)
+  for (const CsvColumn& c : table->columns)
     describe(ds, c.name, c.numeric, c.length);
   ds->by.data = ds;
   computeGroups(ds);
@@ -230,22 +230,22 @@ HostDataSet *dsOpen(const char *name, int32_t length) {
   return ds;
 }
 
-int32_t dsNvar(HostDataSet *data) {
-  HostDataSet *ds = checkedAny(data);
+int32_t dsNvar(HostDataSet* data) {
+  HostDataSet* ds = checkedAny(data);
   return ds ? static_cast<int32_t>(ds->vars.size()) : -1;
 }
 
-int64_t dsNobs(HostDataSet *data) {
-  HostDataSet *ds = checkedAny(data);
+int64_t dsNobs(HostDataSet* data) {
+  HostDataSet* ds = checkedAny(data);
   if (!ds)
     return -1;
   return ds->output ? ds->outRows : ds->table->nobs;
 }
 
-int32_t dsVfind(HostDataSet *data, const char *name, int32_t length, int32_t *number, int32_t) {
+int32_t dsVfind(HostDataSet* data, const char* name, int32_t length, int32_t* number, int32_t) {
   if (number)
     *number = 0;
-  HostDataSet *ds = checkedAny(data);
+  HostDataSet* ds = checkedAny(data);
   if (!ds || !name || length <= 0)
     return 0;
   std::string want = upper(std::string(name, static_cast<size_t>(length)));
@@ -260,8 +260,8 @@ int32_t dsVfind(HostDataSet *data, const char *name, int32_t length, int32_t *nu
   return 0;
 }
 
-int32_t dsVname(HostDataSet *data, int32_t number, HostVariable **out) {
-  HostDataSet *ds = checkedAny(data);
+int32_t dsVname(HostDataSet* data, int32_t number, HostVariable** out) {
+  HostDataSet* ds = checkedAny(data);
   if (!ds || number < 1 || number > static_cast<int32_t>(ds->vars.size()) || !out)
     return 1;
   *out = &ds->vars[static_cast<size_t>(number - 1)];
@@ -269,19 +269,19 @@ int32_t dsVname(HostDataSet *data, int32_t number, HostVariable **out) {
 }
 
 // Variables of the CSV data sets carry no formats: nothing to prepare.
-int32_t dsFfile(HostDataSet *data, int32_t, const int32_t *, int32_t) {
+int32_t dsFfile(HostDataSet* data, int32_t, const int32_t*, int32_t) {
   return checkedAny(data) ? 0 : -1;
 }
 
-HostByHandle *dsBy(HostDataSet *data) {
-  HostDataSet *ds = checkedInput(data);
+HostByHandle* dsBy(HostDataSet* data) {
+  HostDataSet* ds = checkedInput(data);
   return ds ? &ds->by : nullptr;
 }
 
-int32_t byNext(HostByHandle *by) {
+int32_t byNext(HostByHandle* by) {
   if (!by || !checkedInput(by->data))
     return 0;
-  HostDataSet *ds = by->data;
+  HostDataSet* ds = by->data;
   int64_t groups = static_cast<int64_t>(ds->groupStarts.size()) - 1;
   if (by->groupIndex + 1 >= groups) {
     by->groupIndex = groups;
@@ -298,7 +298,7 @@ int32_t byNext(HostByHandle *by) {
   return 1;
 }
 
-std::string valueText(const CsvColumn &c, int64_t obs) {
+std::string valueText(const CsvColumn& c, int64_t obs) {
   if (c.numeric) {
     double v = c.nums[static_cast<size_t>(obs)];
     return isHostMissing(v) ? "." : formatCsvNumber(v);
@@ -306,9 +306,9 @@ std::string valueText(const CsvColumn &c, int64_t obs) {
   return c.strs[static_cast<size_t>(obs)];
 }
 
-int32_t bySet(HostDataSet *data, const int32_t *numbers, const uint8_t *descending, int32_t count,
+int32_t bySet(HostDataSet* data, const int32_t* numbers, const uint8_t* descending, int32_t count,
               int32_t notsorted) {
-  HostDataSet *ds = checkedInput(data);
+  HostDataSet* ds = checkedInput(data);
   if (!ds || count < 0 || (count > 0 && !numbers))
     return -1;
   std::vector<int32_t> vars;
@@ -346,7 +346,7 @@ int32_t bySet(HostDataSet *data, const int32_t *numbers, const uint8_t *descendi
   return 0;
 }
 
-int32_t byRewind(HostByHandle *by) {
+int32_t byRewind(HostByHandle* by) {
   if (!by || !checkedInput(by->data))
     return -1;
   by->data->position = by->begin;
@@ -354,14 +354,14 @@ int32_t byRewind(HostByHandle *by) {
   return 0;
 }
 
-int32_t byLine(HostByHandle *by, char *buffer, int32_t capacity) {
+int32_t byLine(HostByHandle* by, char* buffer, int32_t capacity) {
   if (!by || !checkedInput(by->data))
     return 0;
-  HostDataSet *ds = by->data;
+  HostDataSet* ds = by->data;
   std::string text;
   if (!by->vars.empty() && by->begin < by->end) {
     for (size_t k = 0; k < by->vars.size(); ++k) {
-      const CsvColumn &c = ds->table->columns[static_cast<size_t>(by->vars[k])];
+      const CsvColumn& c = ds->table->columns[static_cast<size_t>(by->vars[k])];
       text += (k ? " " : "") + c.name + "=" + valueText(c, by->begin);
     }
   }
@@ -374,8 +374,8 @@ int32_t byLine(HostByHandle *by, char *buffer, int32_t capacity) {
   return static_cast<int32_t>(text.size());
 }
 
-int32_t obsNext(HostDataSet *data) {
-  HostDataSet *ds = liveInput(data);
+int32_t obsNext(HostDataSet* data) {
+  HostDataSet* ds = liveInput(data);
   if (!ds)
     return -1;
   if (ds->position >= ds->by.end) {
@@ -386,31 +386,31 @@ int32_t obsNext(HostDataSet *data) {
   return 1;
 }
 
-double obsNum(HostDataSet *data, int32_t number) {
-  HostDataSet *ds = liveInput(data);
+double obsNum(HostDataSet* data, int32_t number) {
+  HostDataSet* ds = liveInput(data);
   if (!ds || ds->current < 0 || number < 1 || number > static_cast<int32_t>(ds->vars.size()))
     return hostMissing();
-  const CsvColumn &c = ds->table->columns[static_cast<size_t>(number - 1)];
+  const CsvColumn& c = ds->table->columns[static_cast<size_t>(number - 1)];
   return c.numeric ? c.nums[static_cast<size_t>(ds->current)] : hostMissing();
 }
 
-int32_t obsChar(HostDataSet *data, int32_t number, const char **text) {
+int32_t obsChar(HostDataSet* data, int32_t number, const char** text) {
   static const char kEmpty[] = "";
   if (text)
     *text = kEmpty;
-  HostDataSet *ds = liveInput(data);
+  HostDataSet* ds = liveInput(data);
   if (!ds || ds->current < 0 || number < 1 || number > static_cast<int32_t>(ds->vars.size()))
     return 0;
-  const CsvColumn &c = ds->table->columns[static_cast<size_t>(number - 1)];
+  const CsvColumn& c = ds->table->columns[static_cast<size_t>(number - 1)];
   if (c.numeric)
     return 0;
-  const std::string &s = c.strs[static_cast<size_t>(ds->current)];
+  const std::string& s = c.strs[static_cast<size_t>(ds->current)];
   if (text)
     *text = s.c_str();
   return static_cast<int32_t>(s.size());
 }
 
-void dsClose(HostDataSet *data) {
+void dsClose(HostDataSet* data) {
   {
     std::lock_guard<std::mutex> lock(gMutex);
     if (!data || !gOpen.erase(data))
@@ -420,7 +420,7 @@ void dsClose(HostDataSet *data) {
   delete data;
 }
 
-HostDataSet *dsCreate(const char *name, int32_t length) {
+HostDataSet* dsCreate(const char* name, int32_t length) {
   std::string written = name && length > 0 ? std::string(name, static_cast<size_t>(length)) : "";
   std::string path, display, error;
   if (!resolveDataSet(written, true, &path, &display, &error)) {
@@ -429,7 +429,7 @@ HostDataSet *dsCreate(const char *name, int32_t length) {
                                           : HostMsgArg(written.c_str())});
     return nullptr;
   }
-  auto *ds = new HostDataSet;
+  auto* ds = new HostDataSet;
   ds->magic = kLiveOutput;
   ds->output = true;
   ds->display = display;
@@ -440,15 +440,15 @@ HostDataSet *dsCreate(const char *name, int32_t length) {
   return ds;
 }
 
-int32_t dsDefvar(HostDataSet *out, const char *name, int32_t length, int32_t type,
+int32_t dsDefvar(HostDataSet* out, const char* name, int32_t length, int32_t type,
                  int32_t varLength) {
-  HostDataSet *ds = checkedOutput(out);
+  HostDataSet* ds = checkedOutput(out);
   if (!ds || !name || length <= 0 || (type != 1 && type != 2) || ds->outRows > 0)
     return -1;
   std::string n(name, static_cast<size_t>(length));
   while (!n.empty() && n.back() == ' ')
     n.pop_back();
-  for (const std::string &have : ds->names)
+  for (const std::string& have : ds->names)
     if (upper(have) == upper(n)) {
       fail(10, {n.c_str(), ds->display.c_str()});
       return -2;
@@ -461,8 +461,8 @@ int32_t dsDefvar(HostDataSet *out, const char *name, int32_t length, int32_t typ
   return static_cast<int32_t>(ds->vars.size());
 }
 
-int32_t dsPutn(HostDataSet *out, int32_t number, double value) {
-  HostDataSet *ds = liveOutput(out);
+int32_t dsPutn(HostDataSet* out, int32_t number, double value) {
+  HostDataSet* ds = liveOutput(out);
   if (!ds || number < 1 || number > static_cast<int32_t>(ds->vars.size()) ||
       ds->vars[static_cast<size_t>(number - 1)].type != 1)
     return -1;
@@ -470,8 +470,8 @@ int32_t dsPutn(HostDataSet *out, int32_t number, double value) {
   return 0;
 }
 
-int32_t dsPutc(HostDataSet *out, int32_t number, const char *text, int32_t length) {
-  HostDataSet *ds = liveOutput(out);
+int32_t dsPutc(HostDataSet* out, int32_t number, const char* text, int32_t length) {
+  HostDataSet* ds = liveOutput(out);
   if (!ds || number < 1 || number > static_cast<int32_t>(ds->vars.size()) ||
       ds->vars[static_cast<size_t>(number - 1)].type != 2 || length < 0 || (!text && length))
     return -1;
@@ -482,8 +482,8 @@ int32_t dsPutc(HostDataSet *out, int32_t number, const char *text, int32_t lengt
   return 0;
 }
 
-int32_t dsAppend(HostDataSet *out) {
-  HostDataSet *ds = liveOutput(out);
+int32_t dsAppend(HostDataSet* out) {
+  HostDataSet* ds = liveOutput(out);
   if (!ds)
     return -1;
   for (size_t i = 0; i < ds->vars.size(); ++i) {
@@ -501,8 +501,8 @@ int32_t dsAppend(HostDataSet *out) {
 
 // Ends an output data set: writes the CSV file (through a temporary file renamed into
 // place, so a failed write leaves no half file) and frees the data set.
-void dsVputt(HostDataSet *out) {
-  HostDataSet *ds = checkedOutput(out);
+void dsVputt(HostDataSet* out) {
+  HostDataSet* ds = checkedOutput(out);
   if (!ds)
     return;
   std::string tmp = ds->path + ".tmp";
@@ -554,8 +554,8 @@ void dsVputt(HostDataSet *out) {
 
 // Reading regardless of BY groups: position before observation `obs` (1-based), then read
 // on to the end of the data set. The next xbynext starts its group afresh.
-int32_t dsOpnt(HostDataSet *data, int64_t obs) {
-  HostDataSet *ds = checkedInput(data);
+int32_t dsOpnt(HostDataSet* data, int64_t obs) {
+  HostDataSet* ds = checkedInput(data);
   if (!ds || obs < 1)
     return -1;
   ds->position = std::min(obs - 1, ds->table->nobs);
@@ -563,8 +563,8 @@ int32_t dsOpnt(HostDataSet *data, int64_t obs) {
   return 0;
 }
 
-int32_t dsOget(HostDataSet *data) {
-  HostDataSet *ds = liveInput(data);
+int32_t dsOget(HostDataSet* data) {
+  HostDataSet* ds = liveInput(data);
   if (!ds)
     return -1;
   if (ds->position >= ds->table->nobs) {
@@ -577,7 +577,7 @@ int32_t dsOget(HostDataSet *data) {
 
 } // namespace
 
-HostDataSetServices *dataSetServices() {
+HostDataSetServices* dataSetServices() {
   static HostDataSetServices s = [] {
     HostDataSetServices v{};
     v.xbynext = byNext;
@@ -609,7 +609,7 @@ HostDataSetServices *dataSetServices() {
   return &s;
 }
 
-void setWorkDir(const std::string &dir) {
+void setWorkDir(const std::string& dir) {
   std::lock_guard<std::mutex> lock(gMutex);
   gWork = dir;
 }
@@ -619,12 +619,12 @@ std::string workDir() {
   return gWork.empty() ? std::string(".") : gWork;
 }
 
-void setLibrary(const std::string &name, const std::string &dir) {
+void setLibrary(const std::string& name, const std::string& dir) {
   std::lock_guard<std::mutex> lock(gMutex);
   gLibs[upper(name)] = dir;
 }
 
-std::optional<std::string> libraryDir(const std::string &name) {
+std::optional<std::string> libraryDir(const std::string& name) {
   std::string u = upper(name);
   if (u == "WORK")
     return workDir();
@@ -641,8 +641,8 @@ void clearLibraries() {
   gWork.clear();
 }
 
-bool resolveDataSet(const std::string &written, bool forOutput, std::string *path,
-                    std::string *display, std::string *error) {
+bool resolveDataSet(const std::string& written, bool forOutput, std::string* path,
+                    std::string* display, std::string* error) {
   std::string w = written;
   while (!w.empty() && (w.back() == ' ' || w.back() == '\t'))
     w.pop_back();
@@ -693,13 +693,13 @@ int parsedCopyCount() {
 }
 
 void endStepDataSets() {
-  std::set<HostDataSet *> open;
+  std::set<HostDataSet*> open;
   {
     std::lock_guard<std::mutex> lock(gMutex);
     open.swap(gOpen);
     gCopies.clear();
   }
-  for (HostDataSet *ds : open) {
+  for (HostDataSet* ds : open) {
     ds->magic = 0;
     delete ds;
   }

@@ -10,20 +10,20 @@
 
 namespace qrxhost {
 
-HostDataSetServices *dataSetServices();
+HostDataSetServices* dataSetServices();
 
 // Libraries: WORK (default: the current directory) and those of --lib and LIBNAME.
-void setWorkDir(const std::string &dir);
+void setWorkDir(const std::string& dir);
 std::string workDir();
-void setLibrary(const std::string &name, const std::string &dir);
-std::optional<std::string> libraryDir(const std::string &name);
+void setLibrary(const std::string& name, const std::string& dir);
+std::optional<std::string> libraryDir(const std::string& name);
 void clearLibraries();
 
 // The file of a data set name as written (name, lib.name, 'path' or "path"), and the
 // name to show in messages (WORK.NAME, LIB.NAME or the path). False with `error` set
 // for an invalid name or an unassigned library.
-bool resolveDataSet(const std::string &written, bool forOutput, std::string *path,
-                    std::string *display, std::string *error);
+bool resolveDataSet(const std::string& written, bool forOutput, std::string* path,
+                    std::string* display, std::string* error);
 
 // The number of data sets open (input and output) and of parsed copies kept.
 int openDataSetCount();

@@ -8,18 +8,18 @@
 
 namespace qrxhost {
 
-using ExtensionFactory = QkExtension *(*)();
+using ExtensionFactory = QkExtension* (*)();
 
 struct ExtensionEntry {
-  const char *name;         // as the module asks for it, e.g. "qkpgf"
+  const char* name;         // as the module asks for it, e.g. "qkpgf"
   ExtensionFactory factory; // makes a loaded instance; it unloads through its word 2
 };
 
 // Loads an extension by name (exact, case-sensitive); null when the name is unknown, the
 // factory fails, or the test hook below refuses it.
-QkExtension *loadExtension(const std::string &name);
+QkExtension* loadExtension(const std::string& name);
 
 // Test hook: loading this name fails until cleared with an empty name.
-void failExtensionLoad(const std::string &name);
+void failExtensionLoad(const std::string& name);
 
 } // namespace qrxhost

@@ -7,7 +7,7 @@
 
 namespace qrxhost {
 
-std::string jsonString(const std::string &text) {
+std::string jsonString(const std::string& text) {
   std::string out = "\"";
   size_t i = 0;
   while (i < text.size()) {
@@ -68,7 +68,7 @@ std::string jsonNumber(double value) {
   return std::string(buf, res.ptr);
 }
 
-std::string jsonLogRecord(const LogRecord &r) {
+std::string jsonLogRecord(const LogRecord& r) {
   std::string out = "{";
   if (r.numbered) {
     out += "\"set\": " + std::to_string(r.set) + ", \"number\": " + std::to_string(r.number) + ", ";
@@ -77,7 +77,7 @@ std::string jsonLogRecord(const LogRecord &r) {
   if (r.numbered) {
     out += ", \"values\": [";
     for (size_t i = 0; i < r.values.size(); ++i) {
-      const LogValue &v = r.values[i];
+      const LogValue& v = r.values[i];
       if (i)
         out += ", ";
       if (v.kind == HostMsgArg::Int)
@@ -93,18 +93,18 @@ std::string jsonLogRecord(const LogRecord &r) {
   return out;
 }
 
-std::string jsonRunRecord(const RunRecord &run) {
+std::string jsonRunRecord(const RunRecord& run) {
   std::string out = "{\n  \"returnCode\": " + std::to_string(run.returnCode) + ",\n";
   out += "  \"macros\": {";
   bool first = true;
-  for (const auto &[name, value] : run.macros) {
+  for (const auto& [name, value] : run.macros) {
     out += first ? "" : ", ";
     out += jsonString(name) + ": " + jsonString(value);
     first = false;
   }
   out += "},\n  \"steps\": [";
   for (size_t s = 0; s < run.steps.size(); ++s) {
-    const StepRecord &st = run.steps[s];
+    const StepRecord& st = run.steps[s];
     out += s ? ",\n    " : "\n    ";
     out += "{ \"procedure\": " + jsonString(st.procedure) +
            ", \"line\": " + std::to_string(st.line) +

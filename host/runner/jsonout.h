@@ -12,11 +12,11 @@ namespace qrxhost {
 
 // A JSON string literal: quotes, backslashes and control characters escaped; bytes that
 // are not UTF-8 become U+FFFD so the record stays valid JSON.
-std::string jsonString(const std::string &text);
+std::string jsonString(const std::string& text);
 // A JSON number; missing values, NaNs and infinities are null.
 std::string jsonNumber(double value);
 // One log record: {set, number, severity, values, text} or {severity, text}.
-std::string jsonLogRecord(const LogRecord &record);
+std::string jsonLogRecord(const LogRecord& record);
 
 struct StepRecord {
   std::string procedure;
@@ -32,6 +32,6 @@ struct RunRecord {
   std::vector<StepRecord> steps;
 };
 
-std::string jsonRunRecord(const RunRecord &run);
+std::string jsonRunRecord(const RunRecord& run);
 
 } // namespace qrxhost

@@ -8,7 +8,7 @@ namespace qrxhost {
 namespace {
 
 std::string upper(std::string s) {
-  for (char &c : s)
+  for (char& c : s)
     c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return s;
 }
@@ -23,7 +23,7 @@ struct Statement {
 };
 
 // Cuts the text into statements at semicolons outside quotes.
-std::vector<Statement> cutStatements(const std::string &t, std::vector<ProgramProblem> *problems) {
+std::vector<Statement> cutStatements(const std::string& t, std::vector<ProgramProblem>* problems) {
   std::vector<Statement> out;
   size_t i = 0;
   int line = 1, col = 1;
@@ -80,7 +80,7 @@ std::vector<Statement> cutStatements(const std::string &t, std::vector<ProgramPr
 
 // Splits statement text into words: runs of non-blank characters, quoted strings kept
 // whole, '=' a word of its own.
-std::vector<std::string> words(const std::string &s) {
+std::vector<std::string> words(const std::string& s) {
   std::vector<std::string> out;
   size_t i = 0;
   while (i < s.size()) {
@@ -120,11 +120,11 @@ std::vector<std::string> words(const std::string &s) {
   return out;
 }
 
-bool isQuoted(const std::string &w) {
+bool isQuoted(const std::string& w) {
   return w.size() >= 2 && (w.front() == '\'' || w.front() == '"') && w.back() == w.front();
 }
 
-std::string unquote(const std::string &w) {
+std::string unquote(const std::string& w) {
   if (!isQuoted(w))
     return w;
   std::string out;
@@ -137,7 +137,7 @@ std::string unquote(const std::string &w) {
   return out;
 }
 
-bool validName(const std::string &s) {
+bool validName(const std::string& s) {
   if (s.empty() || s.size() > 32 || std::isdigit(static_cast<unsigned char>(s[0])))
     return false;
   for (char c : s)
@@ -147,7 +147,7 @@ bool validName(const std::string &s) {
 }
 
 // The first word of a statement (letters, digits, underscores, and a leading %).
-std::string keyword(const std::string &s) {
+std::string keyword(const std::string& s) {
   size_t i = 0;
   if (i < s.size() && s[i] == '%')
     ++i;
@@ -156,7 +156,7 @@ std::string keyword(const std::string &s) {
   return upper(s.substr(0, i));
 }
 
-ProgramItem invalid(const Statement &st, const std::string &message, int number = 3) {
+ProgramItem invalid(const Statement& st, const std::string& message, int number = 3) {
   ProgramItem item;
   item.messageNumber = number;
   item.kind = ProgramItem::Invalid;
@@ -166,7 +166,7 @@ ProgramItem invalid(const Statement &st, const std::string &message, int number 
   return item;
 }
 
-ProgramItem parseOptions(const Statement &st, const std::string &body) {
+ProgramItem parseOptions(const Statement& st, const std::string& body) {
   ProgramItem item;
   item.kind = ProgramItem::Options;
   item.line = st.line;
@@ -191,7 +191,7 @@ ProgramItem parseOptions(const Statement &st, const std::string &body) {
   return item;
 }
 
-ProgramItem parseLibname(const Statement &st, const std::string &body) {
+ProgramItem parseLibname(const Statement& st, const std::string& body) {
   std::vector<std::string> w = words(body);
   if (w.size() != 2 || !validName(w[0]) || w[0].size() > 8)
     return invalid(st, "LIBNAME: expected a library name of at most 8 characters and a "
@@ -208,8 +208,8 @@ ProgramItem parseLibname(const Statement &st, const std::string &body) {
 }
 
 // OPTIONS, LIBNAME and %PUT as items; false for any other statement.
-bool hostStatement(const Statement &st, const std::string &body, const std::string &kw,
-                   ProgramItem *out) {
+bool hostStatement(const Statement& st, const std::string& body, const std::string& kw,
+                   ProgramItem* out) {
   if (kw == "OPTIONS") {
     *out = parseOptions(st, body.substr(7));
     return true;
@@ -236,7 +236,7 @@ bool hostStatement(const Statement &st, const std::string &body, const std::stri
 
 } // namespace
 
-std::string stripComments(const std::string &text, std::vector<ProgramProblem> *problems) {
+std::string stripComments(const std::string& text, std::vector<ProgramProblem>* problems) {
   std::string t = text;
   size_t i = 0;
   int line = 1;
@@ -303,8 +303,8 @@ std::string stripComments(const std::string &text, std::vector<ProgramProblem> *
   return t;
 }
 
-std::vector<ProgramItem> splitProgram(const std::string &text,
-                                      std::vector<ProgramProblem> *problems) {
+std::vector<ProgramItem> splitProgram(const std::string& text,
+                                      std::vector<ProgramProblem>* problems) {
   std::vector<ProgramItem> items;
   std::string t = stripComments(text, problems);
   if (!problems->empty())
@@ -312,9 +312,9 @@ std::vector<ProgramItem> splitProgram(const std::string &text,
   std::vector<Statement> sts = cutStatements(t, problems);
   if (!problems->empty())
     return items;
-  auto bodyOf = [&](const Statement &st) { return t.substr(st.begin, st.end - st.begin); };
+  auto bodyOf = [&](const Statement& st) { return t.substr(st.begin, st.end - st.begin); };
   for (size_t k = 0; k < sts.size(); ++k) {
-    const Statement &st = sts[k];
+    const Statement& st = sts[k];
     std::string body = bodyOf(st);
     std::string kw = keyword(body);
     if (kw == "PROC") {

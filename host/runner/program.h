@@ -40,11 +40,11 @@ struct ProgramProblem {
 
 // Replaces /* */ comments and "* ... ;" comment statements by blanks, keeping line breaks.
 // An unclosed /* comment is a problem with the line where it starts.
-std::string stripComments(const std::string &text, std::vector<ProgramProblem> *problems);
+std::string stripComments(const std::string& text, std::vector<ProgramProblem>* problems);
 
 // Splits a program. Problems that stop the split (an unclosed comment or quote) are
 // returned in `problems`; statements that are not valid are items of kind Invalid.
-std::vector<ProgramItem> splitProgram(const std::string &text,
-                                      std::vector<ProgramProblem> *problems);
+std::vector<ProgramItem> splitProgram(const std::string& text,
+                                      std::vector<ProgramProblem>* problems);
 
 } // namespace qrxhost

@@ -26,14 +26,14 @@ int exitStatusFor(int returnCode) {
   return returnCode <= 4 ? 1 : 2;
 }
 
-ProgramResult runProgram(const std::string &text, const std::string &programFile,
-                         std::vector<ProcedureModule> &modules) {
+ProgramResult runProgram(const std::string& text, const std::string& programFile,
+                         std::vector<ProcedureModule>& modules) {
   ProgramResult result;
-  RunRecord &run = result.record;
+  RunRecord& run = result.record;
   takeLog(); // records of anything before the program are not the program's
   std::vector<ProgramProblem> problems;
   std::vector<ProgramItem> items = splitProgram(text, &problems);
-  for (const ProgramProblem &p : problems) {
+  for (const ProgramProblem& p : problems) {
     msg(p.number, {p.line});
     run.returnCode = std::max(run.returnCode, kStatementErrorCode);
   }
@@ -43,10 +43,10 @@ ProgramResult runProgram(const std::string &text, const std::string &programFile
     return result;
   }
   // OPTIONS, LIBNAME, %PUT and statements that are not valid outside a step.
-  auto runHost = [&](const ProgramItem &item) {
+  auto runHost = [&](const ProgramItem& item) {
     switch (item.kind) {
     case ProgramItem::Options:
-      for (const auto &[name, value] : item.options)
+      for (const auto& [name, value] : item.options)
         setHostOption(name, value);
       break;
     case ProgramItem::Libname: {
@@ -63,7 +63,7 @@ ProgramResult runProgram(const std::string &text, const std::string &programFile
     case ProgramItem::Put: {
       std::vector<std::string> unresolved;
       std::string out = resolveMacroRefs(item.message, &unresolved);
-      for (const std::string &name : unresolved)
+      for (const std::string& name : unresolved)
         msg(4, {name.c_str()});
       logPlain(out);
       break;
@@ -77,17 +77,17 @@ ProgramResult runProgram(const std::string &text, const std::string &programFile
     }
   };
 
-  for (const ProgramItem &item : items) {
+  for (const ProgramItem& item : items) {
     if (item.kind != ProgramItem::Step) {
       runHost(item);
       takeLog();
       continue;
     }
-    for (const ProgramItem &host : item.before)
+    for (const ProgramItem& host : item.before)
       runHost(host);
     takeLog();
-    ProcedureModule *module = nullptr;
-    for (ProcedureModule &m : modules)
+    ProcedureModule* module = nullptr;
+    for (ProcedureModule& m : modules)
       if (m.name == item.procedure)
         module = &m;
     if (!module) {

@@ -21,8 +21,8 @@ inline constexpr int kStatementErrorCode = 3000;
 inline constexpr int kRunnerErrorCode = 1012;
 
 // Runs the program text. `modules` are looked up by PROC name.
-ProgramResult runProgram(const std::string &text, const std::string &programFile,
-                         std::vector<ProcedureModule> &modules);
+ProgramResult runProgram(const std::string& text, const std::string& programFile,
+                         std::vector<ProcedureModule>& modules);
 
 // The process exit status for a return code: 0 for 0, 1 for warnings (up to 4), 2 above.
 int exitStatusFor(int returnCode);

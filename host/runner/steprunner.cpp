@@ -19,21 +19,21 @@ struct ModuleIdentification {
   char name[16];
 } gPidb{"QRXVARSF"};
 
-void internalError(const std::string &what) {
+void internalError(const std::string& what) {
   logLine(HostSeverity::Error, "An internal error has occurred: " + what);
   raiseStepReturnCode(kInternalErrorCode);
 }
 
 // Calls `fn`; a host exit gives its code, anything else thrown is an internal error.
-template <class Fn> int guarded(Fn fn, bool *exited) {
+template <class Fn> int guarded(Fn fn, bool* exited) {
   try {
     fn();
-  } catch (const HostExit &e) {
+  } catch (const HostExit& e) {
     *exited = true;
     return e.code;
-  } catch (const std::bad_alloc &) {
+  } catch (const std::bad_alloc&) {
     internalError("out of memory");
-  } catch (const std::exception &e) {
+  } catch (const std::exception& e) {
     internalError(e.what());
   } catch (...) {
     internalError("an unknown exception reached the host");
@@ -43,15 +43,15 @@ template <class Fn> int guarded(Fn fn, bool *exited) {
 
 } // namespace
 
-StepOutcome runStep(ProcedureModule &module, const StepSource &source) {
+StepOutcome runStep(ProcedureModule& module, const StepSource& source) {
   StepOutcome out;
   out.record.procedure = module.name;
   out.record.line = source.firstLine;
   resetStepState();
   resetTaskBlocks();
   setCurrentStepSource(source);
-  HostControlBlock *cb = hostControlBlock();
-  OutputDocument *doc = beginStepOutput();
+  HostControlBlock* cb = hostControlBlock();
+  OutputDocument* doc = beginStepOutput();
 
   bool exited = false;
   int rc = guarded(
@@ -60,7 +60,7 @@ StepOutcome runStep(ProcedureModule &module, const StepSource &source) {
           module.entered = true;
           module.entry(cb, &gPidb);
         }
-        module.main(cb, cb->task, const_cast<StepSource *>(&source), nullptr, nullptr, nullptr);
+        module.main(cb, cb->task, const_cast<StepSource*>(&source), nullptr, nullptr, nullptr);
       },
       &exited);
   if (!exited && stepReturnCode() == 0 && rc == 0) {

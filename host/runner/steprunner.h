@@ -15,8 +15,8 @@ namespace qrxhost {
 // control block and the module's identification block) and the procedure main.
 struct ProcedureModule {
   std::string name; // the PROC name, upper case
-  void (*entry)(HostControlBlock *controlBlock, void *pidb) = nullptr;
-  void (*main)(void *, void *, void *, void *, void *, void *) = nullptr;
+  void (*entry)(HostControlBlock* controlBlock, void* pidb) = nullptr;
+  void (*main)(void*, void*, void*, void*, void*, void*) = nullptr;
   bool entered = false;
 };
 
@@ -26,7 +26,7 @@ struct StepOutcome {
 };
 
 // Runs one step of `module` with the given source. Never throws.
-StepOutcome runStep(ProcedureModule &module, const StepSource &source);
+StepOutcome runStep(ProcedureModule& module, const StepSource& source);
 
 // Releases what the run kept between steps (output documents).
 void endRun();

@@ -22,7 +22,7 @@ struct TempDir {
     std::filesystem::create_directories(path);
   }
   ~TempDir() { std::filesystem::remove_all(path); }
-  void write(const std::string &name, const std::string &text) {
+  void write(const std::string& name, const std::string& text) {
     std::ofstream(path / name) << text;
   }
 };
@@ -37,12 +37,12 @@ struct RestoreDir {
 TEST(Catalogue, CommittedSetFilesAreWellFormed) {
   setMessageDir(QRX_SOURCE_DIR "/host/messages");
   std::vector<std::string> problems = checkMessageCatalogue();
-  for (const auto &p : problems)
+  for (const auto& p : problems)
     ADD_FAILURE() << p;
   EXPECT_TRUE(messageCatalogueAvailable(nullptr));
   // the messages the driver's exit path writes are there, as errors
   for (int n : {140, 142, 143, 144, 215}) {
-    const MessageDef *m = findMessage(848, n);
+    const MessageDef* m = findMessage(848, n);
     ASSERT_NE(m, nullptr) << n;
     EXPECT_EQ(m->severity, HostSeverity::Error) << n;
   }
@@ -60,7 +60,7 @@ TEST(Catalogue, FillsMarkersOfEveryKind) {
   EXPECT_EQ(formatMessage(901, 8, args, 2), "0.25 before 42");
   // a marker beyond the values given is left empty
   EXPECT_EQ(formatMessage(901, 8, args, 1), " before 42");
-  const MessageDef *m = findMessage(901, 7);
+  const MessageDef* m = findMessage(901, 7);
   ASSERT_NE(m, nullptr);
   EXPECT_EQ(m->severity, HostSeverity::Warning);
   EXPECT_EQ(findMessage(901, 9), nullptr);

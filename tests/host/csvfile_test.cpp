@@ -57,9 +57,9 @@ TEST(CsvFile, QuotedFieldsWithQuotesAndLineBreaks) {
 
 TEST(CsvFile, MalformedFilesNameTheLine) {
   struct Case {
-    const char *text;
+    const char* text;
     int line;
-    const char *words;
+    const char* words;
   } cases[] = {
       {"a,b\n1,2\n3\n", 3, "1 values"},
       {"a,b\n1,2\n3,4,5\n", 3, "3 values"},
@@ -70,7 +70,7 @@ TEST(CsvFile, MalformedFilesNameTheLine) {
       {"", 1, "no header"},
       {"a\n1\"x\n", 2, "quote"},
   };
-  for (const Case &c : cases) {
+  for (const Case& c : cases) {
     CsvTable t;
     CsvError e;
     EXPECT_FALSE(parseCsv(c.text, &t, &e)) << c.text;

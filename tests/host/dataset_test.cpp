@@ -20,7 +20,7 @@ namespace {
 class DataSets : public ::testing::Test {
 protected:
   fs::path dir;
-  HostDataSetServices *ds = nullptr;
+  HostDataSetServices* ds = nullptr;
   void SetUp() override {
     dir =
         fs::temp_directory_path() /
@@ -40,19 +40,19 @@ protected:
     takeLog();
     resetStepState();
   }
-  void write(const fs::path &p, const std::string &text) { std::ofstream(p) << text; }
-  HostDataSet *open(const std::string &name) {
+  void write(const fs::path& p, const std::string& text) { std::ofstream(p) << text; }
+  HostDataSet* open(const std::string& name) {
     return ds->xdsopen(name.c_str(), static_cast<int32_t>(name.size()));
   }
-  int32_t var(HostDataSet *d, const char *name) {
+  int32_t var(HostDataSet* d, const char* name) {
     int32_t n = -1;
     ds->xvfind(d, name, static_cast<int32_t>(std::strlen(name)), &n, 0);
     return n;
   }
   // The values of numeric variable `v` in each BY group, as "1 2|3|..."
-  std::string groups(HostDataSet *d, int32_t v) {
+  std::string groups(HostDataSet* d, int32_t v) {
     std::string out;
-    HostByHandle *by = ds->xdsby(d);
+    HostByHandle* by = ds->xdsby(d);
     while (ds->xbynext(by)) {
       if (!out.empty())
         out += "|";
@@ -66,7 +66,7 @@ protected:
   }
   std::vector<LogRecord> errors() {
     std::vector<LogRecord> out;
-    for (auto &r : takeLog())
+    for (auto& r : takeLog())
       if (r.severity == HostSeverity::Error)
         out.push_back(r);
     return out;
@@ -79,15 +79,15 @@ TEST_F(DataSets, OpensByNameLibraryAndPathAndDescribesVariables) {
   write(dir / "one.csv", "A,Name\n1,x\n2,yyy\n");
   write(dir / "lib" / "Two.csv", "b\n5\n");
   write(dir / "three file.csv", "c\n7\n");
-  HostDataSet *a = open("ONE");
-  HostDataSet *b = open("mylib.two"); // a file name differing in case is found
-  HostDataSet *c = open("'" + (dir / "three file.csv").string() + "'");
+  HostDataSet* a = open("ONE");
+  HostDataSet* b = open("mylib.two"); // a file name differing in case is found
+  HostDataSet* c = open("'" + (dir / "three file.csv").string() + "'");
   ASSERT_TRUE(a && b && c);
   EXPECT_EQ(ds->xdsnvar(a), 2);
   EXPECT_EQ(ds->xdsnobs(a), 2);
   EXPECT_EQ(var(a, "name"), 2);
   EXPECT_EQ(var(a, "missing"), 0);
-  HostVariable *v = nullptr;
+  HostVariable* v = nullptr;
   ASSERT_EQ(ds->xvname(a, 2, &v), 0);
   EXPECT_EQ(std::string(v->name, static_cast<size_t>(v->nameLength)), "Name");
   EXPECT_EQ(v->type, 2);
@@ -100,7 +100,7 @@ TEST_F(DataSets, OpensByNameLibraryAndPathAndDescribesVariables) {
   EXPECT_EQ(ds->xdsnobs(b), 1);
   EXPECT_EQ(ds->xdsnobs(c), 1);
   // one parsed copy per file, shared by a second open
-  HostDataSet *a2 = open("one");
+  HostDataSet* a2 = open("one");
   ASSERT_NE(a2, nullptr);
   EXPECT_EQ(parsedCopyCount(), 3);
   EXPECT_EQ(openDataSetCount(), 4);
@@ -133,7 +133,7 @@ TEST_F(DataSets, NotFoundUnassignedLibraryAndMalformedFilesAreMessages) {
 
 TEST_F(DataSets, ByGroupsAreRunsOfEqualValues) {
   write(dir / "g.csv", "g,h,x\n1,a,10\n1,a,11\n1,b,12\n2,a,13\n,a,14\n");
-  HostDataSet *d = open("g");
+  HostDataSet* d = open("g");
   ASSERT_NE(d, nullptr);
   int32_t x = var(d, "x");
   // no BY variables: the whole data set is one group
@@ -158,7 +158,7 @@ TEST_F(DataSets, ByGroupsAreRunsOfEqualValues) {
   EXPECT_EQ(ds->xbyset(d, gh, ascAsc, 2, 1), 0);
   EXPECT_EQ(groups(d, x), "10 11|12|13|14");
   char line[64];
-  HostByHandle *by = ds->xdsby(d);
+  HostByHandle* by = ds->xdsby(d);
   ASSERT_EQ(ds->xbyset(d, gh, ascAsc, 2, 1), 0);
   ASSERT_EQ(ds->xbynext(by), 1);
   EXPECT_EQ(ds->xbyline(by, line, sizeof line), 7);
@@ -171,12 +171,12 @@ TEST_F(DataSets, ByGroupsAreRunsOfEqualValues) {
 
 TEST_F(DataSets, DescendingOrderAndRewindWithinAGroup) {
   write(dir / "d.csv", "g,x\n3,1\n3,2\n1,3\n");
-  HostDataSet *d = open("d");
+  HostDataSet* d = open("d");
   int32_t g = var(d, "g"), x = var(d, "x");
   uint8_t desc = 1;
   ASSERT_EQ(ds->xbyset(d, &g, &desc, 1, 0), 0);
   EXPECT_TRUE(errors().empty());
-  HostByHandle *by = ds->xdsby(d);
+  HostByHandle* by = ds->xdsby(d);
   ASSERT_EQ(ds->xbynext(by), 1);
   ASSERT_EQ(ds->xobsnext(d), 1);
   ASSERT_EQ(ds->xobsnext(d), 1);
@@ -194,7 +194,7 @@ TEST_F(DataSets, DescendingOrderAndRewindWithinAGroup) {
 
 TEST_F(DataSets, EmptyDataSetHasNoGroup) {
   write(dir / "e.csv", "a,b\n");
-  HostDataSet *d = open("e");
+  HostDataSet* d = open("e");
   ASSERT_NE(d, nullptr);
   EXPECT_EQ(ds->xdsnobs(d), 0);
   EXPECT_EQ(ds->xbynext(ds->xdsby(d)), 0);
@@ -202,7 +202,7 @@ TEST_F(DataSets, EmptyDataSetHasNoGroup) {
 }
 
 TEST_F(DataSets, CharacterValuesAndOutputDataSets) {
-  HostDataSet *o = ds->xdscreate("mylib.Out", 9);
+  HostDataSet* o = ds->xdscreate("mylib.Out", 9);
   ASSERT_NE(o, nullptr);
   EXPECT_EQ(ds->xdsdefvar(o, "x", 1, 1, 8), 1);
   EXPECT_EQ(ds->xdsdefvar(o, "s", 1, 2, 10), 2);
@@ -218,11 +218,11 @@ TEST_F(DataSets, CharacterValuesAndOutputDataSets) {
   text << f.rdbuf();
   EXPECT_EQ(text.str(), "x,s\n0.1,\"a,b\"\n,\n");
   // read back through the services
-  HostDataSet *d = open("mylib.out");
+  HostDataSet* d = open("mylib.out");
   ASSERT_NE(d, nullptr);
   ASSERT_EQ(ds->xbynext(ds->xdsby(d)), 1);
   ASSERT_EQ(ds->xobsnext(d), 1);
-  const char *s = nullptr;
+  const char* s = nullptr;
   EXPECT_EQ(ds->xobschar(d, 2, &s), 3);
   EXPECT_EQ(std::string(s, 3), "a,b");
   EXPECT_TRUE(isHostMissing(ds->xobsnum(d, 2))); // a character variable read as a number
@@ -232,7 +232,7 @@ TEST_F(DataSets, CharacterValuesAndOutputDataSets) {
 }
 
 TEST_F(DataSets, UnfinishedOutputIsNotWritten) {
-  HostDataSet *o = ds->xdscreate("partial", 7);
+  HostDataSet* o = ds->xdscreate("partial", 7);
   ASSERT_NE(o, nullptr);
   ds->xdsdefvar(o, "x", 1, 1, 8);
   ds->xdsappend(o);

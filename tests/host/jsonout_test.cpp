@@ -19,7 +19,7 @@ TEST(JsonOut, StringsRoundTripThroughAStrictReader) {
       "UTF-8: \xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80",
       "",
   };
-  for (const std::string &t : texts) {
+  for (const std::string& t : texts) {
     minijson::Value v;
     std::string err;
     ASSERT_TRUE(minijson::parse(jsonString(t), &v, &err)) << err << " in " << jsonString(t);
@@ -78,18 +78,18 @@ TEST(JsonOut, RunRecordShape) {
   EXPECT_EQ(v["returnCode"].n, 1012);
   EXPECT_EQ(v["macros"]["_VSFIND"].s, "AGE \"BMI\"");
   ASSERT_EQ(v["steps"].items.size(), 2u);
-  const minijson::Value &s0 = v["steps"][0];
+  const minijson::Value& s0 = v["steps"][0];
   EXPECT_EQ(s0["procedure"].s, "VARSIFTER");
   EXPECT_EQ(s0["line"].n, 3);
   EXPECT_EQ(s0["returnCode"].n, 1012);
-  const minijson::Value &r0 = s0["log"][0];
+  const minijson::Value& r0 = s0["log"][0];
   EXPECT_EQ(r0["set"].n, 848);
   EXPECT_EQ(r0["number"].n, 141);
   EXPECT_EQ(r0["severity"].s, "ERROR");
   EXPECT_EQ(r0["values"][0].n, 7);
   EXPECT_EQ(r0["values"][1].kind, minijson::Value::Null);
   EXPECT_EQ(r0["values"][2].s, "x");
-  const minijson::Value &r1 = s0["log"][1];
+  const minijson::Value& r1 = s0["log"][1];
   EXPECT_FALSE(r1.has("set")); // unnumbered lines carry severity and text only
   EXPECT_FALSE(r1.has("values"));
   EXPECT_EQ(r1["severity"].s, "NOTE");

@@ -19,10 +19,10 @@ using namespace qrxhost;
 
 namespace {
 
-std::u32string wide(const std::string &s) { return std::u32string(s.begin(), s.end()); }
+std::u32string wide(const std::string& s) { return std::u32string(s.begin(), s.end()); }
 
-uint32_t getText(const std::string &name, std::string *out, int32_t capacity = 64) {
-  QkHandle *qk = hostControlBlock()->qkHandle;
+uint32_t getText(const std::string& name, std::string* out, int32_t capacity = 64) {
+  QkHandle* qk = hostControlBlock()->qkHandle;
   std::u32string n = wide(name);
   std::vector<QkChar> buf(static_cast<size_t>(capacity));
   QkNameValue v{};
@@ -35,8 +35,8 @@ uint32_t getText(const std::string &name, std::string *out, int32_t capacity = 6
   return st;
 }
 
-uint32_t getLong(const std::string &name, int64_t *out) {
-  QkHandle *qk = hostControlBlock()->qkHandle;
+uint32_t getLong(const std::string& name, int64_t* out) {
+  QkHandle* qk = hostControlBlock()->qkHandle;
   std::u32string n = wide(name);
   QkNameValue v{};
   v.type = QK_VALUE_INT64;
@@ -45,8 +45,8 @@ uint32_t getLong(const std::string &name, int64_t *out) {
   return st;
 }
 
-uint32_t setLong(const std::string &name, int64_t value) {
-  QkHandle *qk = hostControlBlock()->qkHandle;
+uint32_t setLong(const std::string& name, int64_t value) {
+  QkHandle* qk = hostControlBlock()->qkHandle;
   std::u32string n = wide(name);
   QkNameValue v{};
   v.type = QK_VALUE_INT64;
@@ -70,7 +70,7 @@ TEST(NamedValues, EnvironmentCpuCountAndOptions) {
   EXPECT_EQ(s, "lower");
   int64_t n = 0;
   EXPECT_EQ(getLong("OSENV.QRX_TEST_NV", &n), kQkWrongType); // text is not an integer
-  QkHandle *qk = hostControlBlock()->qkHandle;
+  QkHandle* qk = hostControlBlock()->qkHandle;
   std::u32string name = wide("OSENV.QRX_TEST_NV");
   EXPECT_EQ(qk->nameValueExists(qk, name.data(), -1), 1); // length below 1: up to the zero
   EXPECT_EQ(getLong("host.cpucount", &n), 0u);
@@ -106,28 +106,28 @@ TEST(NamedValues, StoredValuesOverrideAndKeepTheirType) {
 }
 
 TEST(Kernel, EventsAndThreads) {
-  QkHandle *qk = hostControlBlock()->qkHandle;
-  QkEvent *start = qk->createEvent(qk);
-  QkEvent *done = qk->createEvent(qk);
-  QkThreadServices *main = qk->threadServices(qk);
+  QkHandle* qk = hostControlBlock()->qkHandle;
+  QkEvent* start = qk->createEvent(qk);
+  QkEvent* done = qk->createEvent(qk);
+  QkThreadServices* main = qk->threadServices(qk);
   EXPECT_EQ(main->threadNumber, 0);
   EXPECT_EQ(main->waitAny(main, &done, 1, 10), -1); // times out
   struct Arg {
-    QkHandle *qk;
-    QkEvent *done;
+    QkHandle* qk;
+    QkEvent* done;
     std::atomic<int64_t> number{-1};
   } arg{qk, done};
   QkThreadAttributes attrs{&arg,
-                           [](void *p) {
-                             auto *a = static_cast<Arg *>(p);
-                             QkThreadServices *ts = a->qk->threadServices(a->qk);
+                           [](void* p) {
+                             auto* a = static_cast<Arg*>(p);
+                             QkThreadServices* ts = a->qk->threadServices(a->qk);
                              a->number = ts->threadNumber;
                              ts->post(ts, a->done);
                            },
                            start, 0x80000000u};
-  QkThread *t = qk->createThread(qk, &attrs);
+  QkThread* t = qk->createThread(qk, &attrs);
   ASSERT_NE(t, nullptr);
-  QkEvent *events[] = {start, done};
+  QkEvent* events[] = {start, done};
   // the start event is posted once the thread runs; then done
   EXPECT_GE(main->waitAny(main, events, 2, -1), 0);
   EXPECT_EQ(main->waitAny(main, &done, 1, -1), 0);
@@ -140,7 +140,7 @@ TEST(Kernel, EventsAndThreads) {
 }
 
 TEST(Kernel, UnknownExtensionJournalAndStatusText) {
-  QkHandle *qk = hostControlBlock()->qkHandle;
+  QkHandle* qk = hostControlBlock()->qkHandle;
   std::u32string n = wide("noSuchExtension");
   EXPECT_EQ(qk->qkExtensionLoad(qk, n.data(), static_cast<int32_t>(n.size()), 0), nullptr);
   char buf[200];
@@ -162,10 +162,10 @@ TEST(Kernel, UnknownExtensionJournalAndStatusText) {
 }
 
 TEST(Kernel, RegisteredExtensionsLoadByNameAndUnload) {
-  QkHandle *qk = hostControlBlock()->qkHandle;
-  for (const char *name : {"qkpgf", "qkbkf", "qkupath", "qkpool"}) {
+  QkHandle* qk = hostControlBlock()->qkHandle;
+  for (const char* name : {"qkpgf", "qkbkf", "qkupath", "qkpool"}) {
     std::u32string n = wide(name);
-    QkExtension *ext = qk->qkExtensionLoad(qk, n.data(), static_cast<int32_t>(n.size()), 0);
+    QkExtension* ext = qk->qkExtensionLoad(qk, n.data(), static_cast<int32_t>(n.size()), 0);
     ASSERT_NE(ext, nullptr) << name;
     ASSERT_NE(ext->unload, nullptr) << name;
     ext->unload(ext);
@@ -176,17 +176,17 @@ TEST(Kernel, RegisteredExtensionsLoadByNameAndUnload) {
   failExtensionLoad("qkbkf");
   EXPECT_EQ(qk->qkExtensionLoad(qk, n.data(), 5, 0), nullptr);
   failExtensionLoad("");
-  QkExtension *ext = qk->qkExtensionLoad(qk, n.data(), 5, 0);
+  QkExtension* ext = qk->qkExtensionLoad(qk, n.data(), 5, 0);
   ASSERT_NE(ext, nullptr);
   ext->unload(ext);
 }
 
 TEST(Kernel, AnExitOnAWorkerThreadIsAnInternalErrorNotACrash) {
-  QkHandle *qk = hostControlBlock()->qkHandle;
+  QkHandle* qk = hostControlBlock()->qkHandle;
   resetStepState();
   takeLog();
-  QkThreadAttributes attrs{nullptr, [](void *) { throw HostExit{120}; }, nullptr, 0x80000000u};
-  QkThread *t = qk->createThread(qk, &attrs);
+  QkThreadAttributes attrs{nullptr, [](void*) { throw HostExit{120}; }, nullptr, 0x80000000u};
+  QkThread* t = qk->createThread(qk, &attrs);
   ASSERT_NE(t, nullptr);
   qk->joinThread(qk, t);
   EXPECT_EQ(stepReturnCode(), 1012);

@@ -8,8 +8,8 @@ using namespace qrxhost;
 
 TEST(Macros, ServiceGroupSetsAndReadsCaseInsensitively) {
   clearMacros();
-  HostMacroVariableServices *m = hostControlBlock()->groups->macro;
-  HostMacroTable *anchor = m->xalanch(hostControlBlock()->task->macroWord);
+  HostMacroVariableServices* m = hostControlBlock()->groups->macro;
+  HostMacroTable* anchor = m->xalanch(hostControlBlock()->task->macroWord);
   ASSERT_NE(anchor, nullptr);
   EXPECT_EQ(m->xjsympn(anchor, "_VSFNUMBYS", 10, 71, 0, 3.0), 0);
   EXPECT_EQ(m->xjsympn(anchor, "half", 4, 71, 0, 0.5), 0);

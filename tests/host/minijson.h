@@ -18,16 +18,16 @@ struct Value {
   std::vector<Value> items;
   std::vector<std::pair<std::string, Value>> members;
 
-  const Value &operator[](size_t i) const { return items.at(i); }
-  const Value &operator[](const std::string &key) const {
-    for (const auto &m : members)
+  const Value& operator[](size_t i) const { return items.at(i); }
+  const Value& operator[](const std::string& key) const {
+    for (const auto& m : members)
       if (m.first == key)
         return m.second;
     static const Value none;
     return none;
   }
-  bool has(const std::string &key) const {
-    for (const auto &m : members)
+  bool has(const std::string& key) const {
+    for (const auto& m : members)
       if (m.first == key)
         return true;
     return false;
@@ -36,8 +36,8 @@ struct Value {
 
 class Parser {
 public:
-  explicit Parser(const std::string &text) : t_(text) {}
-  bool parse(Value *out, std::string *error) {
+  explicit Parser(const std::string& text) : t_(text) {}
+  bool parse(Value* out, std::string* error) {
     ok_ = true;
     ws();
     *out = value();
@@ -50,12 +50,12 @@ public:
   }
 
 private:
-  const std::string &t_;
+  const std::string& t_;
   size_t i_ = 0;
   bool ok_ = true;
   std::string err_;
 
-  void fail(const std::string &what) {
+  void fail(const std::string& what) {
     if (ok_)
       err_ = what + " at offset " + std::to_string(i_);
     ok_ = false;
@@ -65,7 +65,7 @@ private:
     while (i_ < t_.size() && (t_[i_] == ' ' || t_[i_] == '\n' || t_[i_] == '\r' || t_[i_] == '\t'))
       ++i_;
   }
-  bool lit(const char *word) {
+  bool lit(const char* word) {
     size_t n = std::char_traits<char>::length(word);
     if (t_.compare(i_, n, word) == 0) {
       i_ += n;
@@ -171,7 +171,7 @@ private:
                               t_[i_] == 'e' || t_[i_] == 'E' || t_[i_] == '+' || t_[i_] == '-'))
       ++i_;
     std::string num = t_.substr(start, i_ - start);
-    char *end = nullptr;
+    char* end = nullptr;
     v.kind = Value::Number;
     v.n = std::strtod(num.c_str(), &end);
     if (*end != '\0')
@@ -253,7 +253,7 @@ private:
   }
 };
 
-inline bool parse(const std::string &text, Value *out, std::string *error = nullptr) {
+inline bool parse(const std::string& text, Value* out, std::string* error = nullptr) {
   return Parser(text).parse(out, error);
 }
 

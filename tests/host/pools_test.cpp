@@ -16,10 +16,10 @@ using namespace qrxhost;
 
 TEST(Pools, EveryBlockIsZeroedAndPoolsAreCounted) {
   int before = livePoolCount();
-  QkPool *p = createArenaPool("test");
+  QkPool* p = createArenaPool("test");
   EXPECT_EQ(livePoolCount(), before + 1);
   for (uint32_t flags : {0u, kQkZeroed, 0x3004u}) {
-    auto *b = static_cast<unsigned char *>(p->allocate(p, 4096, flags));
+    auto* b = static_cast<unsigned char*>(p->allocate(p, 4096, flags));
     ASSERT_NE(b, nullptr);
     for (int i = 0; i < 4096; ++i)
       ASSERT_EQ(b[i], 0) << i;
@@ -27,14 +27,14 @@ TEST(Pools, EveryBlockIsZeroedAndPoolsAreCounted) {
     p->free(p, b);
   }
   // a reallocated block keeps its contents and its new tail is zero
-  auto *r = static_cast<unsigned char *>(p->allocate(p, 16, 0));
+  auto* r = static_cast<unsigned char*>(p->allocate(p, 16, 0));
   std::memset(r, 7, 16);
-  r = static_cast<unsigned char *>(p->reallocate(p, r, 64, 0));
+  r = static_cast<unsigned char*>(p->reallocate(p, r, 64, 0));
   ASSERT_NE(r, nullptr);
   EXPECT_EQ(r[15], 7);
   EXPECT_EQ(r[16], 0);
   EXPECT_EQ(r[63], 0);
-  p->free(p, reinterpret_cast<void *>(0x1234)); // not a block of the pool: ignored
+  p->free(p, reinterpret_cast<void*>(0x1234)); // not a block of the pool: ignored
   p->destroy(p);
   EXPECT_EQ(livePoolCount(), before);
 }
@@ -46,9 +46,9 @@ TEST(Pools, DestroyRunsDestructorsLastFirst) {
     char tag;
     ~Rec() { *log += tag; }
   };
-  QkPool *p = createArenaPool("records");
-  Rec *a = arenaNew<Rec>(p, Rec{log, 'a'});
-  Rec *b = arenaNew<Rec>(p, Rec{log, 'b'});
+  QkPool* p = createArenaPool("records");
+  Rec* a = arenaNew<Rec>(p, Rec{log, 'a'});
+  Rec* b = arenaNew<Rec>(p, Rec{log, 'b'});
   ASSERT_TRUE(a && b);
   log->clear(); // the temporaries' destructors ran already
   p->destroy(p);
@@ -57,11 +57,11 @@ TEST(Pools, DestroyRunsDestructorsLastFirst) {
 }
 
 TEST(Pools, SupervisorAndKernelPoolsAreArenas) {
-  HostControlBlock *cb = hostControlBlock();
+  HostControlBlock* cb = hostControlBlock();
   int before = livePoolCount();
-  QkPool *a = cb->groups->supervisor->xmpoolc(nullptr, 1024, 0x1004);
+  QkPool* a = cb->groups->supervisor->xmpoolc(nullptr, 1024, 0x1004);
   QkPoolAttributes attrs{1, 0, {0, 0}};
-  QkPool *b = cb->qkHandle->createPool(cb->qkHandle, &attrs, nullptr, "VARSIFTER BY POOL");
+  QkPool* b = cb->qkHandle->createPool(cb->qkHandle, &attrs, nullptr, "VARSIFTER BY POOL");
   ASSERT_TRUE(a && b);
   EXPECT_EQ(arenaPoolName(b), "VARSIFTER BY POOL");
   EXPECT_EQ(livePoolCount(), before + 2);
@@ -79,7 +79,7 @@ TEST(Pools, SupervisorAndKernelPoolsAreArenas) {
 }
 
 TEST(Pools, ModuleRecordsMadeThroughTheStubsAreDestroyedWithThePool) {
-  HostControlBlock *saved = v_global_gcb_anchor;
+  HostControlBlock* saved = v_global_gcb_anchor;
   v_global_gcb_anchor = hostControlBlock();
   auto counter = std::make_shared<int>(0);
   struct Rec {
@@ -88,7 +88,7 @@ TEST(Pools, ModuleRecordsMadeThroughTheStubsAreDestroyedWithThePool) {
     explicit Rec(std::shared_ptr<int> c) : counter(std::move(c)), values(100, 1.0) {}
     ~Rec() { ++*counter; }
   };
-  QkPool *p = xmpoolc(nullptr, 1024, 0x1004);
+  QkPool* p = xmpoolc(nullptr, 1024, 0x1004);
   ASSERT_NE(poolNew<Rec>(p, counter), nullptr);
   ASSERT_NE(poolNew<Rec>(p, counter), nullptr);
   EXPECT_EQ(poolNew<Rec>(nullptr, counter), nullptr);

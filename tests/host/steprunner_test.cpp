@@ -25,11 +25,11 @@ namespace {
 
 int gEntries = 0;
 int gEndOfTask = 0;
-QkPool *gPool = nullptr;
+QkPool* gPool = nullptr;
 std::string gMode;
 std::string gSeenSource;
 
-void fakeEntry(HostControlBlock *cb, void *) {
+void fakeEntry(HostControlBlock* cb, void*) {
   ++gEntries;
   v_global_gcb_anchor = cb;
   Exported_QKHandle = cb->qkHandle;
@@ -43,7 +43,7 @@ void fakeEndOfTask() {
   }
 }
 
-void fakeMain(void *, void *, void *, void *, void *, void *) {
+void fakeMain(void*, void*, void*, void*, void*, void*) {
   gSeenSource = currentStepSource().text;
   xytexit(fakeEndOfTask);
   gPool = xmpoolc(nullptr, 1024, 0x1004);
@@ -68,7 +68,7 @@ void fakeMain(void *, void *, void *, void *, void *, void *) {
     // copies a host option into a macro variable, as a procedure would report a setting
     char buf[32];
     int32_t n = xoption("THREADS", buf, sizeof buf);
-    HostMacroTable *anchor = xalanch(hostCurrentTask()->macroWord);
+    HostMacroTable* anchor = xalanch(hostCurrentTask()->macroWord);
     xjsympc(anchor, "SEENTHREADS", 11, 71, 0, n < 0 ? "none" : buf, n < 0 ? 4 : n);
     xpmlog(848, 127, {});
     xexit(0, 0);
@@ -84,7 +84,7 @@ ProcedureModule fakeModule() {
   return m;
 }
 
-StepSource source(const std::string &text) {
+StepSource source(const std::string& text) {
   StepSource s;
   s.text = text;
   s.firstLine = 7;
@@ -115,16 +115,16 @@ TEST_F(Runner, ExitCodeEndOfTaskAndPoolsOnEveryRoad) {
   ProcedureModule m = fakeModule();
   int pools = livePoolCount();
   struct Road {
-    const char *mode;
+    const char* mode;
     int rc;
-    const char *logWords;
+    const char* logWords;
   } roads[] = {
       {"exit108", 108, "could not be determined"}, {"plain", 4, nullptr},
       {"return", 1012, "returned without ending"}, {"throw", 1012, "boom"},
       {"xebug", 1012, "puddleEnque failed"},
   };
   gEntries = 0;
-  for (const Road &r : roads) {
+  for (const Road& r : roads) {
     gMode = r.mode;
     int before = gEndOfTask;
     StepOutcome out = runStep(m, source("proc fake;"));
@@ -135,7 +135,7 @@ TEST_F(Runner, ExitCodeEndOfTaskAndPoolsOnEveryRoad) {
     EXPECT_EQ(out.record.procedure, "FAKE");
     if (r.logWords) {
       bool found = false;
-      for (const LogRecord &rec : out.record.log)
+      for (const LogRecord& rec : out.record.log)
         found = found || rec.text.find(r.logWords) != std::string::npos;
       EXPECT_TRUE(found) << r.mode;
     }
@@ -184,7 +184,7 @@ TEST_F(Runner, ProgramWithTwoStepsOptionsAndHostStatements) {
                         "proc nosuch; run;\n"
                         "libname bad '/nonexistent/qrx/dir';\n";
   std::vector<std::string> echoed;
-  setLogEcho([&](const LogRecord &r) { echoed.push_back(logLineText(r)); });
+  setLogEcho([&](const LogRecord& r) { echoed.push_back(logLineText(r)); });
   ProgramResult res = runProgram(program, "p.qrx", modules);
   setLogEcho(nullptr);
   ASSERT_EQ(res.record.steps.size(), 3u);

@@ -21,13 +21,13 @@ struct Outcome {
   std::string out; // standard output and standard error together
 };
 
-Outcome qrx(const std::string &args) {
+Outcome qrx(const std::string& args) {
   Outcome r;
   // Leak reports at exit would change the exit status under the sanitizers; the status
   // is what these tests check.
   std::string cmd =
       std::string("ASAN_OPTIONS=detect_leaks=0 '") + QRX_BINARY + "' " + args + " 2>&1";
-  FILE *p = ::popen(cmd.c_str(), "r");
+  FILE* p = ::popen(cmd.c_str(), "r");
   if (!p)
     return r;
   char buf[4096];
@@ -50,11 +50,11 @@ protected:
     fs::create_directories(dir);
   }
   void TearDown() override { fs::remove_all(dir); }
-  std::string write(const std::string &name, const std::string &text) {
+  std::string write(const std::string& name, const std::string& text) {
     std::ofstream(dir / name) << text;
     return (dir / name).string();
   }
-  std::string read(const std::string &name) {
+  std::string read(const std::string& name) {
     std::ifstream f(dir / name);
     std::stringstream s;
     s << f.rdbuf();
@@ -124,11 +124,11 @@ TEST_F(Cli, TwoStepsAndOptionsGiveOneRecord) {
   ASSERT_EQ(v["steps"].items.size(), 2u);
   int highest = 0;
   for (size_t s = 0; s < 2; ++s) {
-    const minijson::Value &st = v["steps"][s];
+    const minijson::Value& st = v["steps"][s];
     EXPECT_EQ(st["procedure"].s, "VARSIFTER");
     EXPECT_EQ(st["log"].kind, minijson::Value::Array);
     EXPECT_EQ(st["output"].kind, minijson::Value::Array);
-    for (const minijson::Value &rec : st["log"].items) {
+    for (const minijson::Value& rec : st["log"].items) {
       EXPECT_TRUE(rec.has("severity"));
       EXPECT_TRUE(rec.has("text"));
       if (rec.has("set")) {
@@ -149,15 +149,15 @@ TEST_F(Cli, TwoStepsAndOptionsGiveOneRecord) {
 
 TEST_F(Cli, MalformedAndMissingDataSetsNameFileAndLine) {
   struct Case {
-    const char *file;
-    const char *text;
-    const char *expect;
+    const char* file;
+    const char* text;
+    const char* expect;
   } cases[] = {
       {"ragged.csv", "y,x\n1,2\n3\n", "ragged.csv, line 3: the row has 1 values"},
       {"quote.csv", "y,x\n1,\"open\n2,3\n", "quote.csv, line 2: the quoted value"},
       {"name.csv", "y,\xe9\n1,2\n", "name.csv, line 1: the name of column 2"},
   };
-  for (const Case &c : cases) {
+  for (const Case& c : cases) {
     write(c.file, c.text);
     std::string member = std::string(c.file).substr(0, std::strlen(c.file) - 4);
     std::string prog =
