@@ -156,9 +156,9 @@ int32_t SolveApproxF(const MxNormRecord* rec, double p, double* x) {
   hi += z * smax + 1.0;
   if (ResetBracket(rec, logP, &lo, &hi) != 0)
     return 1;
-  double flo, fhi;
-  ComputeF(rec, lo, logP, &flo);
-  ComputeF(rec, hi, logP, &fhi);
+  double flo = 0.0, fhi = 0.0;
+  if (ComputeF(rec, lo, logP, &flo) != 0 || ComputeF(rec, hi, logP, &fhi) != 0)
+    return 1;
   for (int32_t it = 0; it < 200; ++it) {
     double mid = fhi != flo ? lo - flo * (hi - lo) / (fhi - flo) : 0.5 * (lo + hi);
     if (!(mid > lo && mid < hi) || it % 3 == 2)
