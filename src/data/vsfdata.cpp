@@ -52,7 +52,18 @@ struct Pass {
   double* colSumSq;
   int32_t splitCounter = 0;
   bool rowsStored = false;
+  // The post-fit bridge's sums.
+  double* numeric = nullptr;
+  double* bridgeWSum = nullptr;
+  double* bridgeFSum = nullptr;
+  double* bridgeColSum = nullptr;
+  double missingResponseWeight = 0;
 };
+
+void addScaled(double* sums, const double* values, int32_t n, double scale) {
+  for (int32_t i = 0; i < n; ++i)
+    sums[i] += scale * values[i];
+}
 
 // The role of a DATA= row.
 int32_t dataRole(Pass& p) {
@@ -229,8 +240,15 @@ int32_t readDataSet(Pass& p, int32_t which) {
     const double wf = weighted ? w * f : 1.0;
     if (weighted && !(wf > 0.0))
       continue;
-    if (st & 0x04)
-      continue; // response missing: not stored
+    if (st & 0x04) {
+      // Response missing: not stored; the bridge counts it unless roles are partitioned.
+      if (which == 0 && s->bridge && !s->partitionGiven) {
+        p.missingResponseWeight += wf;
+        src->numericValues(src->self, p.numeric);
+        addScaled(p.bridgeWSum, p.numeric, s->numericCount, wf);
+      }
+      continue;
+    }
     int32_t role, fold = kVsfNoFold;
     if (which == 0) {
       role = dataRole(p);
@@ -267,6 +285,12 @@ int32_t readDataSet(Pass& p, int32_t which) {
             p.colSum[c] += x * ww;
             p.colSumSq[c] += x * x * ww;
           }
+        }
+        if (s->bridge) {
+          src->numericValues(src->self, p.numeric);
+          addScaled(p.bridgeWSum, p.numeric, s->numericCount, wf);
+          addScaled(p.bridgeFSum, p.numeric, s->numericCount, f);
+          addScaled(p.bridgeColSum, p.full, s->columnCount, f);
         }
       }
     } else {
@@ -337,6 +361,34 @@ int32_t blockFolds(Pass& p) {
       *p.returnCode = std::max(*p.returnCode, 1020);
       return -12;
     }
+  }
+  return 0;
+}
+
+// The bridge means, right after the DATA= pass.
+int32_t bridgeMeans(Pass& p, QkPool* pool, VsfReadResult* result) {
+  const VsfDataSettings* s = p.s;
+  const int32_t nv = s->numericCount;
+  result->bridgeWeightedMeans = allocArray<double>(pool, nv);
+  result->bridgeFreqMeans = allocArray<double>(pool, nv);
+  if (!result->bridgeWeightedMeans || !result->bridgeFreqMeans)
+    return -2;
+  p.src->levelsAll(p.src->self);
+  const double W = p.t.weight[1], F = p.t.freq[1];
+  const double total = p.missingResponseWeight + W;
+  for (int32_t i = 0; i < nv; ++i) {
+    result->bridgeWeightedMeans[i] = total > 0.0 ? p.bridgeWSum[i] / total : hostMissing();
+    result->bridgeFreqMeans[i] = F > 0.0 ? p.bridgeFSum[i] / F : hostMissing();
+  }
+  if (s->glm) {
+    result->bridgeEffectMeans = allocArray<double>(pool, s->modelEffectCount);
+    if (result->bridgeEffectMeans == nullptr)
+      return -2;
+    if (F > 0.0)
+      p.src->effectMeans(p.src->self, p.bridgeColSum, 1.0 / F, result->bridgeEffectMeans);
+    else
+      for (int32_t e = 0; e < s->modelEffectCount; ++e)
+        result->bridgeEffectMeans[e] = hostMissing();
   }
   return 0;
 }
@@ -527,6 +579,14 @@ int32_t vsfReadPass(VsfDataSettings* s, VsfRowSource* src, VsfModel* m, VsfBagVe
   m->effectColumns = allocArray<int32_t>(byPool, E);
   m->inModelList = allocArray<int32_t>(byPool, E);
   m->prevInModelList = allocArray<int32_t>(byPool, E);
+  if (s->bridge) {
+    p.numeric = allocArray<double>(byPool, s->numericCount);
+    p.bridgeWSum = allocArray<double>(byPool, s->numericCount);
+    p.bridgeFSum = allocArray<double>(byPool, s->numericCount);
+    p.bridgeColSum = allocArray<double>(byPool, N);
+    if (!p.numeric || !p.bridgeWSum || !p.bridgeFSum || !p.bridgeColSum)
+      return -2;
+  }
   if (!p.full || !p.stageD || !p.stageC || !p.colSum || !p.colSumSq || !m->columnSums ||
       !m->columnSumSquares || !m->columnSquareSums || !m->sparseEffectList || !m->sparseSlot ||
       !m->effectColumn || !m->denseOffset || !m->effectColumns || !m->inModelList ||
@@ -575,6 +635,8 @@ int32_t vsfReadPass(VsfDataSettings* s, VsfRowSource* src, VsfModel* m, VsfBagVe
 
   // 4.-9. The passes.
   rc = readDataSet(p, 0);
+  if (rc == 0 && s->bridge)
+    rc = bridgeMeans(p, byPool, result);
   if (rc == 0 && s->testData)
     rc = readDataSet(p, 1);
   if (rc == 0 && s->valData)

@@ -63,6 +63,10 @@ struct VsfDataSettings {
   VsfRoleValue trainValue, validateValue, testValue;
   uint8_t testData, valData; // TESTDATA=, VALDATA= given
   int32_t optionCount;       // the further count copied into the model
+  // The post-fit bridge: means of the numeric variables and (GLM) of the effects.
+  uint8_t bridge, glm;
+  uint8_t partitionGiven; // a PARTITION statement was given
+  int32_t numericCount;
   // The design.
   int32_t columnCount; // N
   const VsfEffectEntry* entries;
@@ -96,6 +100,11 @@ struct VsfRowSource {
   int32_t (*unknownLevels)(void* self, int32_t* counters);
   // The name of model effect e.
   const char* (*effectName)(void* self, int32_t e);
+  // For the post-fit bridge: the current observation's numeric variables; the level tables
+  // of every effect (before effectMeans); per-effect means from per-column sums x scale.
+  void (*numericValues)(void* self, double* values);
+  void (*levelsAll)(void* self);
+  void (*effectMeans)(void* self, const double* columnSums, double scale, double* means);
 };
 
 // Sparse or dense by the design's traits of one effect.
@@ -114,6 +123,11 @@ int32_t useSparseRepresentation(const VsfEffectTraits& traits);
 struct VsfReadResult {
   int64_t pagesWritten;
   int32_t maxRowsPerPage;
+  // With the bridge flag (BY pool): weighted and frequency-weighted numeric means, and the
+  // per-effect means (GLM coding only).
+  double* bridgeWeightedMeans;
+  double* bridgeFreqMeans;
+  double* bridgeEffectMeans;
 };
 
 // Read preparation: memory budget, thread count and in-memory limits. 0, -2, or -16 after

@@ -39,6 +39,16 @@ int32_t unknownLevels(void* p, int32_t* counters) {
   return 0;
 }
 const char* effectName(void*, int32_t e) { return e == 0 ? "Intercept" : "x"; }
+void numericValues(void* p, double* values) {
+  const Obs& o = cur(p);
+  std::memcpy(values, o.numeric.data(), sizeof(double) * o.numeric.size());
+}
+void levelsAll(void* p) { self(p)->levelsAllCalls++; }
+// A stand-in of the design's effect means: effect e's mean is its column's sum x scale.
+void effectMeans(void*, const double* columnSums, double scale, double* means) {
+  for (int e = 0; e < 2; ++e)
+    means[e] = columnSums[e] * scale;
+}
 int32_t status(void* p, double* y, double* w, double* f) {
   const Obs& o = cur(p);
   *y = o.y;
@@ -189,6 +199,9 @@ VsfRowSource Source::table() {
   t.indexLevel = indexLevel;
   t.unknownLevels = unknownLevels;
   t.effectName = effectName;
+  t.numericValues = numericValues;
+  t.levelsAll = levelsAll;
+  t.effectMeans = effectMeans;
   return t;
 }
 

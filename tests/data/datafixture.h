@@ -20,6 +20,7 @@ struct Obs {
   int32_t index = 0;
   bool unknownClass = false; // TESTDATA=/VALDATA= rows: a CLASS value without a level
   int32_t unknownEffect = -1; // ... or the effect whose level combination is unknown
+  std::vector<double> numeric; // the numeric variables (for the post-fit bridge)
 };
 
 struct Source {
@@ -28,6 +29,7 @@ struct Source {
   bool testOutOfStep = false;         // TESTDATA= lacks the BY group
   int32_t which = 0;
   int32_t ended = 0; // passes ended (restores)
+  int32_t levelsAllCalls = 0;
   size_t at = 0;
   const std::vector<Obs>& current() const { return which == 0 ? rows : which == 1 ? testRows : valRows; }
   VsfRowSource table();

@@ -355,3 +355,44 @@ TEST_F(DataRead, UtilityPathsWithSpacesAndLongDirectoriesWork) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(DataRead, BridgeMeansCountResponseMissingRowsInTheWeightedMeansOnly) {
+  Source src;
+  src.rows = {obs(1, {1, 2}, 2, 1), obs(2, {3, 4}, 1, 3), obs(3, {5, 6}, 4, 1, 0x04)};
+  src.rows[0].numeric = {10, 1};
+  src.rows[1].numeric = {20, 2};
+  src.rows[2].numeric = {30, 3};
+  PageRun run;
+  denseEntries(run, {1, 1});
+  run.settings.weightGiven = run.settings.freqGiven = 1;
+  run.settings.bridge = 1;
+  run.settings.glm = 1;
+  run.settings.numericCount = 2;
+  ASSERT_EQ(run.read(src), 0);
+  EXPECT_EQ(src.levelsAllCalls, 1);
+  // Weighted: (2*10 + 3*20 + 4*30) / (2 + 3 + 4); by frequency: (1*10 + 3*20) / 4.
+  EXPECT_DOUBLE_EQ(run.result.bridgeWeightedMeans[0], (20.0 + 60 + 120) / 9);
+  EXPECT_DOUBLE_EQ(run.result.bridgeWeightedMeans[1], (2.0 + 6 + 12) / 9);
+  EXPECT_DOUBLE_EQ(run.result.bridgeFreqMeans[0], 70.0 / 4);
+  EXPECT_DOUBLE_EQ(run.result.bridgeEffectMeans[0], (1.0 + 9) / 4);
+  EXPECT_DOUBLE_EQ(run.result.bridgeEffectMeans[1], (2.0 + 12) / 4);
+
+  // With a PARTITION statement the response-missing row is not counted; with no TRAIN
+  // row the frequency-weighted means are missing.
+  Source none;
+  none.rows = {src.rows[2]};
+  PageRun empty;
+  denseEntries(empty, {1, 1});
+  empty.settings.weightGiven = empty.settings.freqGiven = 1;
+  empty.settings.bridge = empty.settings.glm = 1;
+  empty.settings.partitionGiven = 1;
+  empty.settings.numericCount = 2;
+  ASSERT_EQ(empty.read(none), 0);
+  EXPECT_TRUE(isHostMissing(empty.result.bridgeWeightedMeans[0]));
+  EXPECT_TRUE(isHostMissing(empty.result.bridgeFreqMeans[1]));
+  EXPECT_TRUE(isHostMissing(empty.result.bridgeEffectMeans[0]));
+}
+
+} // namespace
