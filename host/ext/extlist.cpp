@@ -1,15 +1,11 @@
 // The table of host extensions that the kernel handle can load by name, and the loader.
 // The extensions themselves (page files, scratch files, paths, trees, ...) are elsewhere.
 #include "host/ext/extlist.h"
-#include "host/ext/qkbkf.h"
-#include "host/ext/qkpgf.h"
-#include "host/ext/qkpool.h"
-#include "host/ext/qkupath.h"
-#include "host/ext/qkbkf.h"
-#include "host/ext/qkpgf.h"
-#include "host/ext/qkpool.h"
-#include "host/ext/qkupath.h"
 #include "host/ext/qkavlt.h"
+#include "host/ext/qkbkf.h"
+#include "host/ext/qkpgf.h"
+#include "host/ext/qkpool.h"
+#include "host/ext/qkupath.h"
 
 #include <mutex>
 
