@@ -343,3 +343,63 @@ TEST(SharedPageFiles, ANumberedFileIsReadBackByASecondRecord) {
 }
 
 } // namespace
+
+namespace {
+
+std::vector<double> gVisitOrder;
+int32_t resampleSerial(VsfModel* m, QkPageDescriptor* page) {
+  // Records the page's first response and stamps every row's resample slot.
+  VsfRowCursor c;
+  VsfRowLayout L{};
+  L.entryCount = m->effectCount;
+  L.denseOffset = m->denseOffset;
+  L.denseColumns = m->denseColumnCount;
+  L.hasResample = 1;
+  vsfRowCursorStart(&c, page->buffer, page->pageSize);
+  bool first = true;
+  while (vsfRowCursorNext(&c, &L)) {
+    if (first)
+      gVisitOrder.push_back(c.doubles[1]);
+    first = false;
+    c.doubles[0] = c.doubles[1] + 1000; // the row's "resample frequency"
+  }
+  m->resampler->freqReadPos += 8;
+  return 0;
+}
+int32_t resampleThreaded(VsfModel*, QkPageDescriptor*, double*, int64_t) { return 99; }
+
+TEST_F(Frame, ResampleFrequenciesVisitPagesInReadingOrderAlwaysSeriallyAndRewriteThem) {
+  vsfRegisterKernelPair(resampleSerial, resampleThreaded, VsfKernelKind::ResampleFreqs);
+  qrxhost::setPageFileSizes(64, 64, 64); // two rows a page
+  Source src;
+  for (int i = 0; i < 21; ++i) { // 11 pages over 3 files: the last round is short
+    Obs o;
+    o.y = i;
+    o.x = {1};
+    src.rows.push_back(o);
+  }
+  PageRun run;
+  denseEntries(run, {1});
+  run.settings.resampling = 1;
+  run.settings.threadCount = 3;
+  run.settings.threadingOn = 1;
+  run.settings.utilBuffers = 2;
+  ASSERT_EQ(run.read(src), 0);
+  ASSERT_EQ(run.startThreads(3), 0);
+  VsfResampler resampler{100, 40};
+  run.model.resampler = &resampler;
+  gVisitOrder.clear();
+  ASSERT_EQ(vsfExecuteByThreads(&run.model, resampleSerial, resampleThreaded, 0), 0);
+  std::vector<double> want;
+  for (int k = 0; k < 11; ++k)
+    want.push_back(2 * k);
+  EXPECT_EQ(gVisitOrder, want) << "page k of the reading is visited k-th";
+  EXPECT_EQ(resampler.freqReadPos, 40 + 11 * 8) << "the stream restarts at its start";
+  // Every row, in memory or on disk, keeps the stamp written in the pass.
+  auto rows = run.rowDoubles();
+  ASSERT_EQ(rows.size(), 21u);
+  for (size_t i = 0; i < rows.size(); ++i)
+    EXPECT_EQ(rows[i][0], 1000.0 + static_cast<double>(i)) << i;
+}
+
+} // namespace
