@@ -59,6 +59,13 @@ struct VsfWorkItem {
 // Registers a kernel pair under its kind (idempotent; a pair registered again is replaced).
 void vsfRegisterKernelPair(VsfSerialKernel serial, VsfThreadedKernel threaded,
                            VsfKernelKind kind);
+// A kernel unit registers its pair at start-up with a static object of this type, e.g.
+//   static const VsfKernelRegistration reg(vsfPress, vsfPress_t, VsfKernelKind::Press);
+struct VsfKernelRegistration {
+  VsfKernelRegistration(VsfSerialKernel serial, VsfThreadedKernel threaded, VsfKernelKind kind) {
+    vsfRegisterKernelPair(serial, threaded, kind);
+  }
+};
 VsfKernelKind vsfKernelKindOf(const void* kernel);
 // True for the page transforms (no buffer, pages rewritten).
 bool vsfIsPageTransform(VsfKernelKind kind);
