@@ -163,7 +163,7 @@ TEST(Kernel, UnknownExtensionJournalAndStatusText) {
 
 TEST(Kernel, RegisteredExtensionsLoadByNameAndUnload) {
   QkHandle* qk = hostControlBlock()->qkHandle;
-  for (const char* name : {"qkpgf", "qkbkf", "qkupath", "qkpool"}) {
+  for (const char* name : {"qkpgf", "qkbkf", "qkupath", "qkpool", "qkavlt"}) {
     std::u32string n = wide(name);
     QkExtension* ext = qk->qkExtensionLoad(qk, n.data(), static_cast<int32_t>(n.size()), 0);
     ASSERT_NE(ext, nullptr) << name;
