@@ -15,7 +15,7 @@ constexpr double kLogMin = -708.3964185;
 constexpr double kSquaringLimit = 72.0873067782343; // 104 ln 2
 } // namespace
 
-double qkzpower(int32_t* status, double x, double y) {
+double qkzpower(int32_t *status, double x, double y) {
   // A missing or NaN argument gives a missing result: converting a NaN exponent to an
   // integer is undefined, and taking |x| would drop the bits that mark a missing base.
   if (std::isnan(x) || std::isnan(y)) {

@@ -22,11 +22,10 @@ struct Pass {
 };
 
 // Brings every running value to the exponent the integrand has just reported.
-bool rescale(IntegrationRecord* r, Pass* ps) {
+bool rescale(IntegrationRecord *r, Pass *ps) {
   if (!r->logScale || r->exponent == r->exponentOld)
     return true;
-  double e = -(static_cast<double>(r->exponent) - static_cast<double>(r->exponentOld)) *
-             r->logBase;
+  double e = -(static_cast<double>(r->exponent) - static_cast<double>(r->exponentOld)) * r->logBase;
   if (e > kExpHigh)
     return false;
   double f = e < kExpLow ? 0.0 : std::exp(e);
@@ -37,7 +36,7 @@ bool rescale(IntegrationRecord* r, Pass* ps) {
   ps->centreValue *= f;
   ps->oldResult *= f;
   ps->walkSum *= f;
-  for (double& v : ps->last)
+  for (double &v : ps->last)
     v *= f;
   r->exponentOld = r->exponent;
   return true;
@@ -45,7 +44,7 @@ bool rescale(IntegrationRecord* r, Pass* ps) {
 } // namespace
 
 // One point of the trapezoid variable t: its abscissa x and the weight dx/dt.
-void map(const IntegrationRecord* r, double t, double* x, double* w) {
+void map(const IntegrationRecord *r, double t, double *x, double *w) {
   switch (r->mode) {
   case 1:
     *x = r->centre + t;
@@ -72,7 +71,7 @@ void map(const IntegrationRecord* r, double t, double* x, double* w) {
 }
 
 // Evaluates the weighted integrand at t into *v. Returns false when the pass fails.
-bool point(IntegrationRecord* r, Pass* ps, double t, double* v) {
+bool point(IntegrationRecord *r, Pass *ps, double t, double *v) {
   double x, w;
   map(r, t, &x, &w);
   if (!(std::fabs(x) <= kHuge))
@@ -101,8 +100,8 @@ bool point(IntegrationRecord* r, Pass* ps, double t, double* v) {
 // A run of count points t = start, start + delta, ... added into ps->walkSum. With
 // stopEarly the run ends when the last three magnitudes are negligible beside the
 // centre value plus walkSum; *taken receives the number of points evaluated.
-bool add(IntegrationRecord* r, Pass* ps, double start, double delta, int32_t count,
-         bool stopEarly, int32_t* taken) {
+bool add(IntegrationRecord *r, Pass *ps, double start, double delta, int32_t count, bool stopEarly,
+         int32_t *taken) {
   ps->last[0] = ps->last[1] = ps->last[2] = kHuge;
   for (int32_t i = 1; i <= count; ++i) {
     double v;
@@ -114,8 +113,8 @@ bool add(IntegrationRecord* r, Pass* ps, double start, double delta, int32_t cou
     ps->last[0] = ps->last[1];
     ps->last[1] = ps->last[2];
     ps->last[2] = std::fabs(v);
-    if (stopEarly &&
-        ps->last[0] + ps->last[1] + ps->last[2] <= std::fabs(r->tolThird * (ps->centreValue + ps->walkSum))) {
+    if (stopEarly && ps->last[0] + ps->last[1] + ps->last[2] <=
+                         std::fabs(r->tolThird * (ps->centreValue + ps->walkSum))) {
       *taken = i;
       return true;
     }
@@ -125,7 +124,7 @@ bool add(IntegrationRecord* r, Pass* ps, double start, double delta, int32_t cou
 }
 
 // First pass at step initialStep: the centre, then both directions until negligible.
-bool shaccum(IntegrationRecord* r, Pass* ps) {
+bool shaccum(IntegrationRecord *r, Pass *ps) {
   double h = r->initialStep;
   r->refValue = 1.0;
   double v0;
@@ -153,9 +152,9 @@ bool shaccum(IntegrationRecord* r, Pass* ps) {
 }
 } // namespace hrdys
 
-int32_t zhrdys(IntegrationRecord* rec, double* result) {
+int32_t zhrdys(IntegrationRecord *rec, double *result) {
   using namespace hrdys;
-  IntegrationRecord* r = rec;
+  IntegrationRecord *r = rec;
   if (r->integrand == nullptr || !(r->tol > 0.0) || !(r->initialStep > 0.0) || r->mode < 1 ||
       r->mode > 3)
     return 1;
@@ -234,8 +233,7 @@ int32_t zhrdys(IntegrationRecord* rec, double* result) {
     } else if (r->testType == 1) {
       done = diff < std::fabs(newV) * s;
       if (!done && r->logScale && r->zeroOk) {
-        double mag = newV == 0.0 ? -kHuge
-                                 : std::log(std::fabs(newV)) + r->exponent * r->logBase;
+        double mag = newV == 0.0 ? -kHuge : std::log(std::fabs(newV)) + r->exponent * r->logBase;
         done = mag < std::log(r->tol);
       }
     }

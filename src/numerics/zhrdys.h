@@ -10,18 +10,18 @@
 // Integrand: (point, context, value out) -> 0 on success. In the exponent form the value
 // is relative to base^record.exponent, and the integrand may raise that exponent (it
 // reaches the record through its context).
-using IntegrandFn = int32_t (*)(double point, void* context, double* value);
+using IntegrandFn = int32_t (*)(double point, void *context, double *value);
 
 // Zero (value-initialise) and fill by the caller; fields marked "set" are written here.
 struct IntegrationRecord {
-  double sum = 0.0;        // working: the sum of the current pass
-  double tol = 0.0;        // relative tolerance
-  double tolThird = 0.0;   // set: tol / 3
-  double lastValue = 0.0;  // the last integrand value
-  double refValue = 0.0;   // reference magnitude for a boundary hit
+  double sum = 0.0;       // working: the sum of the current pass
+  double tol = 0.0;       // relative tolerance
+  double tolThird = 0.0;  // set: tol / 3
+  double lastValue = 0.0; // the last integrand value
+  double refValue = 0.0;  // reference magnitude for a boundary hit
   double lower = 0.0, upper = 0.0;
-  double width = 0.0;      // set: upper - lower (finite interval)
-  double result = 0.0;     // the estimate
+  double width = 0.0;                    // set: upper - lower (finite interval)
+  double result = 0.0;                   // the estimate
   int32_t countPlus = 0, countMinus = 0; // points per direction (limit 10000 in the first pass)
   int32_t errorFlag = 0;
   int32_t strictBoundary = 0;
@@ -35,11 +35,11 @@ struct IntegrationRecord {
   double base = 0.0, invLogBase = 0.0, logBase = 0.0;
   int32_t exponentOld = 0, exponent = 0;
   int32_t logScale = 0;
-  void* context = nullptr;
+  void *context = nullptr;
   IntegrandFn integrand = nullptr;
   int32_t maxPoints = 0; // below 32767 counts as 32767
   int32_t zeroOk = 0;
-  int32_t marker = 0;    // 1234567: convergence threshold tol^(3/4) instead of sqrt(tol)
+  int32_t marker = 0; // 1234567: convergence threshold tol^(3/4) instead of sqrt(tol)
   int32_t boundaryHit = 0;
   double boundaryPoint = 0.0, boundaryValue = 0.0;
 };
@@ -48,4 +48,4 @@ inline constexpr int32_t kIntegrationMarker = 1234567;
 
 // Writes the estimate (in the exponent form its mantissa; the exponent is rec->exponent)
 // and returns 0, or returns 1 with nothing written.
-int32_t zhrdys(IntegrationRecord* rec, double* result);
+int32_t zhrdys(IntegrationRecord *rec, double *result);

@@ -21,8 +21,7 @@ const double kDebye[77] = {
     // u_3
     0.0732421875, -0.8912109375, 1.8464626736111112, -1.0258125964506173,
     // u_4
-    0.112152099609375, -2.3640869140625, 8.78912353515625, -11.207002616222994,
-    4.669584423426247,
+    0.112152099609375, -2.3640869140625, 8.78912353515625, -11.207002616222994, 4.669584423426247,
     // u_5
     0.22710800170898438, -7.368794359479632, 42.53499874538846, -91.81824154324002,
     84.63621767460073, -28.212072558200244,
@@ -33,9 +32,8 @@ const double kDebye[77] = {
     1.7277275025844574, -108.09091978839466, 1200.9029132163525, -5305.646978613403,
     11655.393336864534, -13586.550006434138, 8061.722181737309, -1919.457662318407,
     // u_8
-    6.074042001273483, -493.915304773088, 7109.514302489364, -41192.65496889755,
-    122200.46498301746, -203400.17728041555, 192547.00123253153, -96980.59838863752,
-    20204.29133096615,
+    6.074042001273483, -493.915304773088, 7109.514302489364, -41192.65496889755, 122200.46498301746,
+    -203400.17728041555, 192547.00123253153, -96980.59838863752, 20204.29133096615,
     // u_9
     24.380529699556064, -2499.8304818112097, 45218.76898136273, -331645.1724845636,
     1268365.2733216248, -2813563.226586534, 3763271.297656404, -2998015.9185381066,
@@ -50,7 +48,7 @@ const double kDebye[77] = {
     1553596899.57058, -939462359.6815784, 325573074.18576574, -49329253.66450996};
 } // namespace
 
-void get_u(double p, double t, double* out) {
+void get_u(double p, double t, double *out) {
   const double t2 = t * t;
   int32_t off = 0;
   double pk = 1.0;
@@ -64,7 +62,7 @@ void get_u(double p, double t, double* out) {
   }
 }
 
-double series(BesselRequest* req, double mu) {
+double series(BesselRequest *req, double mu) {
   req->order = mu;
   const double hx = req->halfX;
   double P;
@@ -89,7 +87,7 @@ double series(BesselRequest* req, double mu) {
   return P + zln1px(S);
 }
 
-double largen(BesselRequest* req, double mu) {
+double largen(BesselRequest *req, double mu) {
   req->order = mu;
   double z = req->x / mu;
   double s = std::sqrt(z * z + 1.0);
@@ -103,7 +101,7 @@ double largen(BesselRequest* req, double mu) {
          std::log(D);
 }
 
-double recur(BesselRequest* req) {
+double recur(BesselRequest *req) {
   double a, b, scale;
   if (req->logLower < req->logUpper) {
     a = std::exp(req->logLower - req->logUpper);
@@ -132,7 +130,7 @@ double recur(BesselRequest* req) {
   return std::log(a) + scale;
 }
 
-double largex(BesselRequest* req) {
+double largex(BesselRequest *req) {
   const double x = req->x;
   const double m4 = 4.0 * req->nu * req->nu;
   double term = (1.0 - m4) * (0.125 / x);
@@ -151,7 +149,7 @@ double largex(BesselRequest* req) {
 }
 } // namespace bessel
 
-int32_t zibess(BesselRequest* req) {
+int32_t zibess(BesselRequest *req) {
   using namespace bessel;
   req->scaled = 0;
   req->error = 0;
@@ -207,7 +205,7 @@ int32_t zibess(BesselRequest* req) {
   return req->error;
 }
 
-int32_t zbess(double nu, double x, double* logI) {
+int32_t zbess(double nu, double x, double *logI) {
   BesselRequest req{};
   req.x = x;
   req.nu = nu;

@@ -14,17 +14,25 @@ constexpr double kEps = 1.110223024625157e-16;
 const double P1[7] = {0.002126546376940967, 0.05692342633165193, 0.36252537533106266,
                       0.7494577256954738,   0.2079812846119617,  -0.8017986934675778,
                       -0.5772156649015329};
-const double Q1[7] = {0.0005124543681927987, 0.026724016735058816, 0.31469269123782706,
-                      1.4276752135116328,    2.9550965510668346,   2.8139668163177345,
+const double Q1[7] = {0.0005124543681927987,
+                      0.026724016735058816,
+                      0.31469269123782706,
+                      1.4276752135116328,
+                      2.9550965510668346,
+                      2.8139668163177345,
                       1.0};
 const double P2[7] = {9.627912858833401e-05, 0.004410493669232917, 0.05678875296955259,
                       0.3098673634213962,    0.8058203645027399,   0.9712118746069075,
                       0.42278433509846713};
-const double Q2[7] = {2.1326962979603636e-05, 0.0016767266689027731, 0.03194668377437606,
-                      0.24611091348667924,    0.8949255863507323,    1.5344580849517535,
+const double Q2[7] = {2.1326962979603636e-05,
+                      0.0016767266689027731,
+                      0.03194668377437606,
+                      0.24611091348667924,
+                      0.8949255863507323,
+                      1.5344580849517535,
                       1.0};
 
-double horner7(const double* c, double z) {
+double horner7(const double *c, double z) {
   double v = c[0];
   for (int i = 1; i < 7; ++i)
     v = v * z + c[i];
@@ -86,7 +94,7 @@ double zlbeta(double a, double b) {
   return gS + zlgbern(L) - zlgbern(s) + (s - 0.5) * zln1px(-S / s) + S - S * std::log(L);
 }
 
-int32_t zldngam(double x, double a, double* res) {
+int32_t zldngam(double x, double a, double *res) {
   if (x < 0.0 || !(a > 0.0))
     return 1;
   if (x == 0.0) {
@@ -100,7 +108,7 @@ int32_t zldngam(double x, double a, double* res) {
   return 0;
 }
 
-int32_t zlgammaMV(double a, int32_t p, double* res) {
+int32_t zlgammaMV(double a, int32_t p, double *res) {
   if (p < 1 || !(a - (p - 1) / 2.0 > 0.0)) {
     *res = hostMissing();
     return 1;
@@ -118,7 +126,7 @@ int32_t zlgammaMV(double a, int32_t p, double* res) {
   return 0;
 }
 
-int32_t zlbetaMV(double a, double b, int32_t p, double* res) {
+int32_t zlbetaMV(double a, double b, int32_t p, double *res) {
   if (p < 1 || !(a > (p - 1) / 2.0) || !(b > (p - 1) / 2.0)) {
     *res = hostMissing();
     return 1;

@@ -56,7 +56,7 @@ double erfcPositive(double y) {
   return (kSqrtPiInv - r) * std::exp(-y * y) / y;
 }
 
-double horner(const double* coef, int n, double x) {
+double horner(const double *coef, int n, double x) {
   double v = coef[0];
   for (int i = 1; i < n; ++i)
     v = v * x + coef[i];
@@ -66,19 +66,24 @@ double horner(const double* coef, int n, double x) {
 const double N1[8] = {0.00023850990628812184, 0.007748014532123519, 0.09433047102597236,
                       0.5906175347671243,     2.0524292014826053,   3.926527220876258,
                       3.827787912267809,      1.4756646266356057};
-const double D1[8] = {0.00023846672191006805, 0.007472090148248392, 0.08675117268832777,
-                      0.5155497927835685,     1.6853868285749263,   3.0193046324086072,
-                      2.757985744718407,      1.0};
+const double D1[8] = {
+    0.00023846672191006805, 0.007472090148248392, 0.08675117268832777, 0.5155497927835685,
+    1.6853868285749263,     3.0193046324086072,   2.757985744718407,   1.0};
 const double N2[9] = {2.2366406817573622e-7, 1.4756630668977935,    2.9349133839409465,
                       2.302486886454419,     0.9208235553699621,    0.1971184884114817,
                       0.021322238814693088,  0.0009933095513250212, 1.3896718225467155e-5};
-const double D2[8] = {1.0,                  2.152916059924272,    1.8195065884540687,
-                      0.7785719242838022,   0.1775558927085442,   0.020255719894916695,
-                      0.000977052221781334, 1.389640654034189e-5};
+const double D2[8] = {1.0,
+                      2.152916059924272,
+                      1.8195065884540687,
+                      0.7785719242838022,
+                      0.1775558927085442,
+                      0.020255719894916695,
+                      0.000977052221781334,
+                      1.389640654034189e-5};
 
 // Newton's method on the log cdf for p < 1e-16. Fails (returns false) when zlognrm fails
 // or 30 evaluations do not reach the stop test.
-bool farTailNewton(double pr, double* out) {
+bool farTailNewton(double pr, double *out) {
   double lp = std::log(pr);
   double x = -std::sqrt(-2.0 * lp);
   for (int it = 0; it < 30; ++it) {
@@ -99,7 +104,7 @@ bool farTailNewton(double pr, double* out) {
 }
 } // namespace
 
-void calerf(double* result, int32_t kind, double x) {
+void calerf(double *result, int32_t kind, double x) {
   double y = std::fabs(x);
   if (y <= 0.46875) {
     double s = y > 4.2e-16 ? x * x : 0.0;
@@ -144,7 +149,7 @@ double zprbnrm(double x) {
   return std::ldexp(r, -1);
 }
 
-int32_t zlognrm(double* lcdf, double* lsdf, double* ldens, double z) {
+int32_t zlognrm(double *lcdf, double *lsdf, double *ldens, double z) {
   *ldens = -0.5 * z * z - kLnSqrt2Pi;
   double az = std::fabs(z);
   double small;

@@ -11,15 +11,16 @@
 double zexpm1(double x) {
   if (std::fabs(x) > 0.01)
     return std::exp(x) - 1.0;
-  return x * (1.0 + x / 2.0 * (1.0 + x / 3.0 * (1.0 + x / 4.0 * (1.0 + x / 5.0 * (1.0 + x / 6.0)))));
+  return x *
+         (1.0 + x / 2.0 * (1.0 + x / 3.0 * (1.0 + x / 4.0 * (1.0 + x / 5.0 * (1.0 + x / 6.0)))));
 }
 
 namespace {
 double smallLog1p(double x) {
   double s = x / (1.0 + x / 2.0);
   double t = s * s;
-  return s + s * t * (0.08333333333333427 - 0.0023812878804825234 * t) /
-                 (1.0 - 0.178575454351365 * t);
+  return s +
+         s * t * (0.08333333333333427 - 0.0023812878804825234 * t) / (1.0 - 0.178575454351365 * t);
 }
 } // namespace
 
@@ -37,7 +38,7 @@ double zlnSumOfExp(double a, double b) {
   return m + (d <= 0.03125 ? smallLog1p(d) : std::log(1.0 + d));
 }
 
-int32_t zcnfmill(double x, double* r) {
+int32_t zcnfmill(double x, double *r) {
   const double u = 1.0 / x;
   const double u2 = u * u;
   double a0 = 0.0, b0 = 1.0, a1 = u, b1 = 1.0, previous = u, h = u2;
@@ -61,7 +62,7 @@ int32_t zcnfmill(double x, double* r) {
   return 1;
 }
 
-int32_t zmillsr(double x, double* r) {
+int32_t zmillsr(double x, double *r) {
   if (x < 5.0) {
     double v = std::exp(x * x / 2.0 + kLnSqrt2Pi);
     if (x >= -10.0)
@@ -72,12 +73,12 @@ int32_t zmillsr(double x, double* r) {
   return zcnfmill(x, r);
 }
 
-double zchol(int32_t n, double* a, double tol) {
+double zchol(int32_t n, double *a, double tol) {
   if (n < 0)
     return 0.0;
-  double* rowN = a + static_cast<int64_t>(n) * (n + 1) / 2;
+  double *rowN = a + static_cast<int64_t>(n) * (n + 1) / 2;
   double s = 0.0;
-  const double* rowJ = a;
+  const double *rowJ = a;
   for (int32_t j = 0; j <= n; rowJ += j + 1, ++j) {
     s = rowN[j] - zinner(rowJ, rowN, j);
     if (j < n) {
@@ -89,7 +90,7 @@ double zchol(int32_t n, double* a, double tol) {
   return s;
 }
 
-double zlogPoissonMix(double lam, PoissonLogTerm logTerm, void* context) {
+double zlogPoissonMix(double lam, PoissonLogTerm logTerm, void *context) {
   auto term = [&](double k) {
     double t = logTerm(k, context);
     return t + (-lam + k * std::log(lam) - std::lgamma(k + 1.0));

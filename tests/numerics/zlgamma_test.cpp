@@ -12,7 +12,7 @@ using reftest::loadGrid;
 TEST(LogGamma, MatchesReference) {
   auto rows = loadGrid("lgamma.txt");
   ASSERT_GT(rows.size(), 20u);
-  for (const auto& r : rows)
+  for (const auto &r : rows)
     EXPECT_LE(std::fabs(zlgamma(r[0]) - r[1]), 1e-14 * std::fmax(1.0, std::fabs(r[1])))
         << "x=" << r[0];
 }
@@ -29,14 +29,14 @@ TEST(LogGamma, ExactPointsAndMarks) {
     lf += std::log(static_cast<double>(i));
   EXPECT_NEAR(zlgamma(15.0), lf, 1e-14 * lf);
   // The Stirling correction against the definition at a large argument.
-  EXPECT_NEAR(zlgbern(30.0), std::lgamma(30.0) - (29.5 * std::log(30.0) - 30.0 + 0.9189385332046728),
-              1e-14);
+  EXPECT_NEAR(zlgbern(30.0),
+              std::lgamma(30.0) - (29.5 * std::log(30.0) - 30.0 + 0.9189385332046728), 1e-14);
 }
 
 TEST(LogBeta, MatchesReferenceAndMarks) {
   auto rows = loadGrid("lbeta.txt");
   ASSERT_GT(rows.size(), 10u);
-  for (const auto& r : rows)
+  for (const auto &r : rows)
     EXPECT_LE(std::fabs(zlbeta(r[0], r[1]) - r[2]), 2e-14 * std::fmax(1.0, std::fabs(r[2])))
         << "a=" << r[0] << " b=" << r[1];
   EXPECT_EQ(zlbeta(0.0, 1.0), 99.0);
@@ -67,8 +67,8 @@ TEST(LogGammaDensity, BranchesAndEdges) {
 TEST(MultivariateLogGamma, AgainstSumOfLogGammas) {
   double r;
   ASSERT_EQ(zlgammaMV(4.0, 3, &r), 0);
-  double want = 3.0 * 2.0 / 4.0 * std::log(std::acos(-1.0)) + std::lgamma(4.0) +
-                std::lgamma(3.5) + std::lgamma(3.0);
+  double want = 3.0 * 2.0 / 4.0 * std::log(std::acos(-1.0)) + std::lgamma(4.0) + std::lgamma(3.5) +
+                std::lgamma(3.0);
   EXPECT_NEAR(r, want, 1e-13);
   EXPECT_EQ(zlgammaMV(0.9, 3, &r), 1);
   EXPECT_TRUE(isHostMissing(r));

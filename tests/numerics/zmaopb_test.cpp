@@ -9,7 +9,7 @@
 
 namespace {
 // B_{i,k}(x) on knots t by the Cox-de Boor recursion, half-open intervals.
-double coxDeBoor(const std::vector<double>& t, int i, int k, double x) {
+double coxDeBoor(const std::vector<double> &t, int i, int k, double x) {
   if (k == 0)
     return (t[i] <= x && x < t[i + 1]) ? 1.0 : 0.0;
   double a = 0.0, b = 0.0;
@@ -86,8 +86,8 @@ TEST(BSpline, RepeatedKnotsGiveNoDivisionByZero) {
   std::vector<double> b(k + 1), dr(k), dl(k);
   for (double x : {0.0, 0.5, 1.0, 1.5, 1.999}) {
     int left = k;
-    int st = zmaopb(k, static_cast<int>(t.size()), &left, t.data(), b.data(), dr.data(),
-                    dl.data(), x);
+    int st =
+        zmaopb(k, static_cast<int>(t.size()), &left, t.data(), b.data(), dr.data(), dl.data(), x);
     EXPECT_EQ(st, 0) << x;
     double sum = 0.0;
     for (double v : b) {
