@@ -158,8 +158,9 @@ int32_t dispatch(VsfModel* model, VsfThreadedKernel threaded, int64_t arg) {
     it.length = L;
     it.stop = stop;
     if (L > 0) {
+      // Eight doubles of slack keep the workers' buffers off each other's cache lines.
       it.buffer = static_cast<double*>(
-          pool->allocate(pool, sizeof(double) * static_cast<size_t>(L), kQkZeroed));
+          pool->allocate(pool, sizeof(double) * static_cast<size_t>(L + 8), kQkZeroed));
       if (it.buffer == nullptr) {
         it.length = 0;
         rc = -2;
