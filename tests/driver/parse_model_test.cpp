@@ -1,0 +1,210 @@
+// The MODEL statement reader: method-dependent defaults, corrections with their messages,
+// and the refusals with their results and return codes.
+#include "parse_harness.h"
+
+#include "effects/levdesign.h"
+
+#include <gtest/gtest.h>
+
+using parsetest::parse;
+using parsetest::Run;
+
+namespace {
+
+Run model(const std::string& options) { return parse("data=d; model y = x1 x2 / " + options + ";"); }
+
+TEST(ParseModel, LassoLeastSquaresAndAdaptive) {
+  auto r = model("selection=lasso(lscoeffs)");
+  ASSERT_EQ(r.result, 0);
+  EXPECT_EQ(r.ctx->options.method, VM_LASSO_LS);
+  EXPECT_EQ(r.ctx->options.select, 0);
+  EXPECT_EQ(r.ctx->options.stop, VC_SBC);
+  EXPECT_EQ(r.ctx->options.penalizedPath, 1);
+  EXPECT_DOUBLE_EQ(r.ctx->options.slEntry, 0.5);
+  EXPECT_DOUBLE_EQ(r.ctx->options.slStay, 0.1);
+  r = model("selection=lasso(lscoeffs adaptive(gamma=2))");
+  EXPECT_EQ(r.ctx->options.method, VM_LASSO);
+  EXPECT_TRUE(r.has(848, 238));
+  EXPECT_EQ(r.ctx->returnCode, 4);
+  EXPECT_DOUBLE_EQ(r.ctx->options.gamma, 2.0);
+  r = model("selection=lar(adaptive)");
+  EXPECT_TRUE(r.has(848, 237));
+  EXPECT_EQ(r.ctx->options.adaptive, 0);
+}
+
+TEST(ParseModel, ElasticNetL2Settings) {
+  auto r = model("selection=elasticnet(l2=0.5 l2steps=10)");
+  ASSERT_EQ(r.result, 0);
+  EXPECT_TRUE(r.has(848, 2109));
+  EXPECT_EQ(r.ctx->options.l2Steps, 2);
+  EXPECT_EQ(r.ctx->options.l2Search, 1);
+  EXPECT_DOUBLE_EQ(r.ctx->options.l2, 0.5);
+  r = model("selection=elasticnet");
+  EXPECT_EQ(r.ctx->options.l2Search, 3);
+  r = model("selection=elasticnet(l2low=2 l2high=1)");
+  EXPECT_DOUBLE_EQ(r.ctx->options.l2, 2.0);
+  EXPECT_EQ(r.ctx->options.l2Search, 1);
+  EXPECT_TRUE(r.has(848, 2122));
+  r = model("selection=elasticnet(l2=-1.5)");
+  EXPECT_TRUE(r.has(848, 2101));
+  // L2 options on another method are dropped with their messages.
+  r = model("selection=lasso(l2=0.3 l2search=grid enscale)");
+  EXPECT_TRUE(r.has(848, 2103));
+  EXPECT_TRUE(r.has(848, 2104));
+  EXPECT_TRUE(r.has(848, 2102));
+  EXPECT_DOUBLE_EQ(r.ctx->options.l2, 0);
+  EXPECT_EQ(r.ctx->options.l2Search, 1);
+}
+
+TEST(ParseModel, StopAndSignificanceLevels) {
+  auto r = model("selection=forward(stop=5 steps=3)");
+  ASSERT_EQ(r.result, 0);
+  EXPECT_TRUE(r.has(848, 155));
+  EXPECT_EQ(r.ctx->options.steps, 3);
+  EXPECT_EQ(r.ctx->options.stop, 0);
+  EXPECT_EQ(r.ctx->options.stopCount, 0);
+
+  r = model("slentry=1");
+  EXPECT_TRUE(r.has(848, 110));
+  EXPECT_TRUE(r.has(848, 111));
+  EXPECT_DOUBLE_EQ(r.ctx->options.slEntry, 0.15);
+  EXPECT_EQ(r.ctx->returnCode, 4);
+  r = model("slentry=0.2 select=aic");
+  EXPECT_TRUE(r.has(848, 110));
+  EXPECT_FALSE(r.has(848, 111));
+  EXPECT_DOUBLE_EQ(r.ctx->options.slEntry, 0.2);
+  r = model("select=sl sls=0");
+  EXPECT_TRUE(r.has(848, 116));
+  EXPECT_DOUBLE_EQ(r.ctx->options.slStay, 0.15);
+  r = model("stop=none");
+  EXPECT_EQ(r.ctx->options.stop, 0);
+  r = model("maxsteps=2 steps=5");
+  EXPECT_TRUE(r.has(848, 112));
+  EXPECT_EQ(r.ctx->options.maxSteps, 5);
+}
+
+TEST(ParseModel, StatisticsAndDetails) {
+  auto r = model("stats=rsquare");
+  EXPECT_EQ(r.ctx->options.statRsquare, 1);
+  EXPECT_EQ(r.ctx->options.statPress + r.ctx->options.statAic + r.ctx->options.statAll, 0);
+  r = model("stats=press");
+  EXPECT_EQ(r.ctx->options.statPress, 1);
+  EXPECT_EQ(r.ctx->options.statRsquare, 0);
+  r = model("stats=(all) stb");
+  EXPECT_EQ(r.ctx->options.statSl + r.ctx->options.statF + r.ctx->options.statAse, 3);
+  EXPECT_EQ(r.ctx->options.statStb, 1);
+  r = model("details=steps(anova candidates(show=3))");
+  EXPECT_EQ(r.ctx->options.stepDetails & 1, 1);
+  EXPECT_EQ(r.ctx->options.stepAnova, 1);
+  EXPECT_EQ(r.ctx->options.stepFit, 0);
+  EXPECT_EQ(r.ctx->options.stepCandidates, 1);
+  EXPECT_EQ(r.ctx->options.candidatesShown, 3);
+  r = model("details=all");
+  EXPECT_EQ(r.ctx->options.stepFit + r.ctx->options.stepParmEst, 2);
+  EXPECT_EQ(r.ctx->options.candidatesShown, 10);
+  r = model("details=steps(candidates(show=all))");
+  EXPECT_EQ(r.ctx->options.candidatesShown, 2147483647);
+  r = model("fuzz=0.5");
+  EXPECT_TRUE(r.has(848, 129));
+  EXPECT_DOUBLE_EQ(r.ctx->options.fuzz, 1e-6);
+}
+
+TEST(ParseModel, CrossValidation) {
+  auto r = model("cvmethod=block(4)");
+  EXPECT_TRUE(r.has(848, 159));
+  EXPECT_EQ(r.ctx->options.cvMethod, CV_NONE);
+  r = model("choose=cv cvmethod=block(4) cvdetails=coeffs");
+  EXPECT_EQ(r.ctx->options.cvMethod, CV_BLOCK);
+  EXPECT_EQ(r.ctx->options.cvFolds, 4);
+  EXPECT_EQ(r.ctx->options.cvDetails, 2);
+  r = model("select=cv");
+  EXPECT_EQ(r.ctx->options.cvMethod, CV_RANDOM);
+  EXPECT_EQ(r.ctx->options.cvFolds, 5);
+  r = model("choose=cv cvmethod=index(k)");
+  ASSERT_EQ(r.result, 0);
+  EXPECT_EQ(r.ctx->options.cvMethod, CV_INDEX);
+  EXPECT_EQ(r.ctx->options.cvIndexVar, 12);
+  ASSERT_NE(r.ctx->design.design->extra, nullptr);
+  EXPECT_EQ(r.ctx->design.design->extra->classCount, 1);
+  r = model("selection=lasso(choose=cvex stop=cv)");
+  EXPECT_TRUE(r.has(848, 2128));
+  EXPECT_EQ(r.result, -48);
+  EXPECT_EQ(r.ctx->returnCode, 1012);
+}
+
+TEST(ParseModel, Refusals) {
+  auto r = parse("data=d; model = x1;");
+  EXPECT_TRUE(r.has(848, 216));
+  EXPECT_EQ(r.result, -30);
+  EXPECT_EQ(r.ctx->returnCode, 3000);
+  r = parse("data=d; model y x3 = x1;");
+  EXPECT_TRUE(r.has(848, 228));
+  EXPECT_EQ(r.result, -32);
+  r = model("selection=forward(stop=l1)");
+  EXPECT_TRUE(r.has(848, 2131));
+  EXPECT_EQ(r.result, -50);
+  r = model("selection=elasticnet(lscoeffs)");
+  EXPECT_TRUE(r.has(848, 2123));
+  EXPECT_EQ(r.result, -45);
+  r = model("selection=grouplasso(lscoeffs)");
+  EXPECT_TRUE(r.has(848, 2124));
+  r = model("selection=grouplasso(stop=sl)");
+  EXPECT_TRUE(r.has(848, 3501));
+  EXPECT_EQ(r.result, -49);
+  EXPECT_EQ(r.ctx->returnCode, 1012);
+  r = model("selection=grouplasso(choose=press)");
+  EXPECT_TRUE(r.has(848, 3502));
+}
+
+TEST(ParseModel, PenaltiesAndScreening) {
+  auto r = model("selection=lasso(stop=l1)");
+  EXPECT_TRUE(r.has(848, 2118));
+  EXPECT_DOUBLE_EQ(r.ctx->options.l1, 0);
+  EXPECT_EQ(r.ctx->options.stopL1Choice, 1);
+  r = model("selection=lasso(l1=2)");
+  EXPECT_TRUE(r.has(848, 2119));
+  EXPECT_DOUBLE_EQ(r.ctx->options.l1, -1);
+  r = model("selection=grouplasso(l1choice=norm)");
+  EXPECT_TRUE(r.has(848, 4104));
+  EXPECT_EQ(r.ctx->options.l1Choice, 1);
+  EXPECT_EQ(r.ctx->options.solverPath, 1);
+  EXPECT_DOUBLE_EQ(r.ctx->options.rho, 0.9);
+  EXPECT_DOUBLE_EQ(r.ctx->options.tol, 1e-6);
+  r = model("selection=lasso(screen=sis(keepnum=5 keepratio=0.5))");
+  EXPECT_EQ(r.ctx->options.screen, SCREEN_SIS);
+  EXPECT_TRUE(r.has(848, 4010));
+  EXPECT_EQ(r.ctx->options.keepNum, 5);
+  r = model("selection=lasso(screen=sis)");
+  EXPECT_EQ(r.ctx->options.keepNum, 100);
+  r = model("selection=lar(screen=sasvi rho=0.5)");
+  EXPECT_TRUE(r.has(848, 4002));
+  EXPECT_TRUE(r.has(848, 4102));
+  EXPECT_EQ(r.ctx->options.screen, SCREEN_NONE);
+  r = model("choose=cvex");
+  EXPECT_TRUE(r.has(848, 2113));
+  EXPECT_EQ(r.ctx->options.choose, 0);
+}
+
+TEST(ParseModel, DropOrderSelectAndFlags) {
+  auto r = model("select=sl drop=competitive");
+  EXPECT_TRUE(r.has(848, 120));
+  EXPECT_EQ(r.ctx->options.drop, 1);
+  r = model("drop=afteradd");
+  EXPECT_EQ(r.ctx->options.drop, 3);
+  r = model("selection=backward orderselect");
+  EXPECT_TRUE(r.has(848, 130));
+  EXPECT_EQ(r.ctx->options.orderSelect, 0);
+  r = model("noint include=2 hierarchy=singleclass nostandardize$ showpvalues");
+  EXPECT_EQ(r.ctx->options.noint, 1);
+  EXPECT_EQ(r.ctx->options.forcedIn, 2);
+  EXPECT_EQ(r.ctx->options.hierarchy, 2);
+  EXPECT_EQ(r.ctx->stmt.noStandardize, 1);
+  EXPECT_EQ(r.ctx->stmt.showPValues, 1);
+  r = model("selection=none");
+  EXPECT_EQ(r.ctx->stmt.showPValues, 1);
+  EXPECT_EQ(r.ctx->stmt.responseCount, 1);
+  ASSERT_NE(r.ctx->stmt.responses, nullptr);
+  EXPECT_EQ(r.ctx->stmt.responses[0]->number, 1);
+}
+
+} // namespace
