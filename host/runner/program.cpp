@@ -241,6 +241,10 @@ std::string stripComments(const std::string& text, std::vector<ProgramProblem>* 
   size_t i = 0;
   int line = 1;
   bool statementStart = true; // nothing but blanks since the last ';'
+  if (t.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+    t.replace(0, 3, "   "); // a byte-order mark is no part of the first statement
+    i = 3;
+  }
   auto blank = [&](size_t k) {
     if (t[k] != '\n' && t[k] != '\r')
       t[k] = ' ';

@@ -109,3 +109,15 @@ TEST(Program, HostStatementsInsideAStepComeBeforeItAndLeaveItsText) {
   // blanked in place: lines and columns of the remaining statements do not move
   EXPECT_EQ(items[0].text, "proc varsifter data=a;\n" + std::string(14, ' ') + "\n  model y=x;");
 }
+
+TEST(Program, ByteOrderMarkAndWindowsLineEnds) {
+  std::vector<ProgramProblem> problems;
+  std::vector<ProgramItem> items =
+      splitProgram("\xEF\xBB\xBFoptions a=1;\r\nproc varsifter;\r\nrun;\r\n", &problems);
+  ASSERT_TRUE(problems.empty());
+  ASSERT_EQ(items.size(), 2u);
+  EXPECT_EQ(items[0].kind, ProgramItem::Options);
+  EXPECT_EQ(items[1].kind, ProgramItem::Step);
+  EXPECT_EQ(items[1].line, 2);
+  EXPECT_EQ(items[1].text, "proc varsifter;");
+}
