@@ -10,6 +10,7 @@
 
 #include <exception>
 #include <new>
+#include <stdexcept>
 
 namespace qrxhost {
 namespace {
@@ -56,6 +57,8 @@ StepOutcome runStep(ProcedureModule& module, const StepSource& source) {
   bool exited = false;
   int rc = guarded(
       [&] {
+        if (!module.entry || !module.main)
+          throw std::logic_error("the procedure module " + module.name + " has no entry");
         if (!module.entered) {
           module.entered = true;
           module.entry(cb, &gPidb);
