@@ -699,6 +699,26 @@ void designRow(void* self, double* values) {
   zlevrgx(static_cast<DesignSource*>(self)->design, nullptr, nullptr, values);
 }
 
+// The design's vote for a sparse representation of model effect e.
+uint8_t designSparseVote(const LevDesign* d, const LevEffect& e) {
+  VsfEffectTraits t{};
+  t.columnCount = e.columnCount;
+  t.classCount = e.allClassCount;
+  t.glm = (d->designFlags & 0x10) == 0;
+  int32_t codings[64];
+  int32_t n = std::min(e.allClassCount, 64);
+  for (int32_t i = 0; i < n; ++i)
+    codings[i] = d->classes[e.allClass[i]].coding;
+  t.classCount = n;
+  t.codings = codings;
+  for (int32_t i = 0; i < e.constructedCount && !t.bigBsplineBasis; ++i) {
+    const LevEftVar& c = d->constructed[e.constructed[i]];
+    t.bigBsplineBasis = c.kind == EV_SPLINE && !c.continuation && c.columnCount > 10 &&
+                        c.spline != nullptr && c.spline->basis == SB_BSPLINE;
+  }
+  return static_cast<uint8_t>(useSparseRepresentation(t));
+}
+
 } // namespace
 
 int32_t vsfData(VsfContext* ctx) {
@@ -707,26 +727,84 @@ int32_t vsfData(VsfContext* ctx) {
   if (s == nullptr)
     return -2;
   const VsfModelOptions& o = ctx->options;
+  const VsfStatementSettings& st = ctx->stmt;
+  const VsfPerfOptions& po = st.perfOptions;
   s->threadCount = std::max(ctx->perf.threadCount, 1);
-  s->threadingOn = ctx->perf.threadCount > 1;
-  s->cpuCount = ctx->perf.threadCount;
-  s->utilAccess = 4;
-  s->utilPageSize = o.utilPageSize;
-  s->utilBuffers = o.utilBuffers;
+  s->threadingOn = ctx->perf.threadingOn && s->threadCount > 1;
+  s->cpuCount = ctx->perf.actualCpuCount;
+  s->forceDense = po.allDense;
+  s->forceSparse = po.allSparse;
+  s->utilDetails = po.utilDetails;
+  s->utilAccess = po.utilAccess == 2 ? 2 : 4;
+  s->utilPageSize = po.utilPageSize != 0 ? po.utilPageSize : o.utilPageSize;
+  s->utilBuffers = po.utilBuffers != 0 ? po.utilBuffers : o.utilBuffers;
+  s->fullBuild = po.sscpFull;
+  s->incrementalBuild = po.sscpIncremental && o.method != 1;
   s->method = o.method;
+  s->maxSteps = o.maxSteps;
+  s->steps = o.steps;
+  s->forcedIn = o.forcedIn;
+  s->noint = o.noint;
+  s->weightGiven = st.proc.weightGiven;
+  s->freqGiven = st.proc.freqGiven;
+  s->xcv = o.cvMethod != 0 && o.choose == 13; // CHOOSE=CVEX
+  s->cv = o.cvMethod != 0 && !s->xcv;
+  s->cvMethod = o.cvMethod;
+  s->folds = o.cvFolds;
   s->split = o.split;
+  s->resampling = st.ma.on;
+  s->noStandardize = st.noStandardize;
+  s->noprint = ctx->noprint;
+  s->l2Steps = o.l2Steps;
   s->testFraction = o.testFraction;
   s->validateFraction = o.validateFraction;
   s->trainFraction = o.trainFraction;
-  s->roleCodes = o.trainFraction != 1.0;
+  s->partitionGiven = st.partition.given;
+  s->roleVar = st.partition.roleVar != 0;
+  s->trainValue = {st.partition.trainText, st.partition.trainLength};
+  s->validateValue = {st.partition.validateText, st.partition.validateLength};
+  s->testValue = {st.partition.testText, st.partition.testLength};
+  s->testData = st.proc.testData != nullptr;
+  s->valData = st.proc.valData != nullptr;
+  s->roleCodes = s->roleVar || o.trainFraction != 1.0 || s->testData || s->valData;
   s->seed = &ctx->workingSeed;
-  // The model's effect list and the design's column layout come from the effect set-up,
-  // which this build does not have yet: stop with an internal error rather than read rows
-  // into an unknown layout.
-  if (s->entries == nullptr || s->entryCount == 0) {
-    xebug("vsfData: the model's effect list is not available in this build");
+
+  // Parts of the road that this build does not have yet stop with an internal error rather
+  // than read rows into an unknown layout or leave data out without a word.
+  const char* missing = nullptr;
+  LevDesign* d = ctx->design.design;
+  if (d == nullptr || d->effects == nullptr)
+    missing = "vsfData: the design has no model effects";
+  else if (o.split)
+    missing = "vsfData: the effect list of split effects is not available in this build";
+  else if (s->testData || s->valData)
+    missing = "vsfData: reading TESTDATA= and VALDATA= is not available in this build";
+  else if (s->cvMethod == 4)
+    missing = "vsfData: CVMETHOD=INDEX folds are not available in this build";
+  else if (ctx->postFit != nullptr && !st.ma.on)
+    missing = "vsfData: the means of the post-fit bridge are not available in this build";
+  if (missing != nullptr) {
+    xebug(missing);
     return -99;
   }
+
+  // The effect list: every model effect in order, with its columns.
+  const int32_t E = d->effectCount;
+  auto* entries = allocArray<VsfEffectEntry>(ctx->byPool, E);
+  if (entries == nullptr)
+    return -2;
+  for (int32_t e = 0; e < E; ++e) {
+    const LevEffect& eff = d->effects[e];
+    entries[e] = VsfEffectEntry{e, eff.columnCount, nullptr, eff.firstColumn,
+                                designSparseVote(d, eff)};
+  }
+  s->entries = entries;
+  s->entryCount = E;
+  s->modelEffectCount = E;
+  s->columnCount = d->columnCount;
+  s->numericCount = d->numericCount;
+  s->glm = (d->designFlags & 0x10) == 0;
+
   DesignSource design{&ctx->design};
   VsfRowSource src{};
   src.self = &design;
@@ -740,7 +818,9 @@ int32_t vsfData(VsfContext* ctx) {
   ctx->model.puddle = &ctx->puddle;
   int32_t rc = vsfReadPass(s, &src, &ctx->model, &ctx->bags, &ctx->exts, ctx->byPool,
                            ctx->pagePool, &ctx->returnCode, &result);
+  // The lowered thread count holds for the rest of the run.
   ctx->perf.threadCount = s->threadCount;
+  ctx->perf.threadingOn = s->threadingOn;
   ctx->maxRowsPerPage = std::max(ctx->maxRowsPerPage, result.maxRowsPerPage);
   return rc;
 }

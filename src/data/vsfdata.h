@@ -115,8 +115,14 @@ struct VsfEffectTraits {
   const int32_t* codings;  // per CLASS variable its ClassCoding code
   uint8_t bigBsplineBasis; // a B-spline constructed effect (no continuation piece) of > 10 columns
 };
-// ClassCoding codes that vote.
-enum VsfCodingVote : int32_t { VSF_CODE_EFFECT = 1, VSF_CODE_REFERENCE = 2, VSF_CODE_ORDINAL = 4, VSF_CODE_BATHTUB = 5 };
+// ClassCoding codes that vote (0 EFFECT, 2 REFERENCE, 7 ORDINAL, 9 BATHTUB); the
+// orthogonal codings and POLYNOMIAL do not.
+enum VsfCodingVote : int32_t {
+  VSF_CODE_EFFECT = 0,
+  VSF_CODE_REFERENCE = 2,
+  VSF_CODE_ORDINAL = 7,
+  VSF_CODE_BATHTUB = 9
+};
 int32_t useSparseRepresentation(const VsfEffectTraits& traits);
 
 // The page-level state of a reading pass, for the tests and the completion.

@@ -207,7 +207,15 @@ TEST_F(DataRead, TheSmallestPagesStillHoldARow) {
 }
 
 TEST_F(DataRead, SparseVotesFollowTheCodingRules) {
-  int32_t ref[] = {VSF_CODE_REFERENCE}, ord[] = {VSF_CODE_ORDINAL}, orth[] = {7};
+  // Codes as the CLASS statement stores them: 0 EFFECT, 1 ORTHEFFECT, 2 REF, 4 POLY,
+  // 7 ORDINAL, 9 BATHTUB.
+  int32_t ref[] = {2}, ord[] = {7}, orth[] = {1}, eff[] = {0}, bath[] = {9}, poly[] = {4};
+  EXPECT_EQ(useSparseRepresentation({5, 1, 0, eff, 0}), 1);
+  EXPECT_EQ(useSparseRepresentation({7, 1, 0, bath, 0}), 1);
+  EXPECT_EQ(useSparseRepresentation({6, 1, 0, bath, 0}), 0);
+  EXPECT_EQ(useSparseRepresentation({20, 1, 0, poly, 0}), 0);
+  int32_t polyThenRef[] = {4, 2};
+  EXPECT_EQ(useSparseRepresentation({8, 2, 0, polyThenRef, 0}), 1) << "any voting variable";
   EXPECT_EQ(useSparseRepresentation({5, 1, 0, ref, 0}), 1);
   EXPECT_EQ(useSparseRepresentation({5, 1, 0, ord, 0}), 0);
   EXPECT_EQ(useSparseRepresentation({7, 1, 0, ord, 0}), 1);
