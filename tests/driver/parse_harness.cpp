@@ -75,7 +75,8 @@ bool Run::anyError() const {
   return false;
 }
 
-Run parse(const std::string& text, const std::string& debugOption) {
+Run parse(const std::string& text, const std::string& debugOption,
+          const std::vector<std::pair<std::string, std::string>>& hostOptions) {
   HostControlBlock* cb = qrxhost::hostControlBlock();
   v_global_gcb_anchor = cb;
   if (!cb->groups->parser)
@@ -86,6 +87,8 @@ Run parse(const std::string& text, const std::string& debugOption) {
   qrxhost::resetStepState();
   qrxhost::setWorkDir(workDir());
   qrxhost::clearHostOptions();
+  for (const auto& [name, value] : hostOptions)
+    qrxhost::setHostOption(name, value);
   if (!debugOption.empty())
     qrxhost::setHostOption("DEBUG", debugOption);
   qrxhost::takeLog();

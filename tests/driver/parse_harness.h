@@ -6,6 +6,7 @@
 #include "host/hostlog.h"
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace parsetest {
@@ -25,7 +26,8 @@ struct Run {
 // Parses "PROC VARSIFTER <text>" (text holds the options and statements after the
 // procedure keyword). The WORK library holds d.csv (numeric y x1 x2 x3 w f g k; character
 // a b c r) and e.csv.
-Run parse(const std::string& text, const std::string& debugOption = std::string());
+Run parse(const std::string& text, const std::string& debugOption = std::string(),
+          const std::vector<std::pair<std::string, std::string>>& hostOptions = {});
 
 // The statements after the header, as parse() gives them to the host.
 ParsedStatement* firstNode();
