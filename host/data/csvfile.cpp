@@ -219,8 +219,9 @@ bool splitRecords(const std::string& text, Records* out, CsvError* error) {
   return true;
 }
 
-bool isMissingText(const Field& f, std::string_view trimmed) {
-  return trimmed.empty() || (!f.quoted && trimmed == ".");
+// Empty and "." are missing, quoted or not (writers that quote every field quote them).
+bool isMissingText(const Field&, std::string_view trimmed) {
+  return trimmed.empty() || trimmed == ".";
 }
 
 } // namespace

@@ -108,3 +108,15 @@ TEST(CsvFile, NumbersAndFieldsRoundTrip) {
   EXPECT_TRUE(parseCsvNumber(" +.5 ", &v));
   EXPECT_EQ(v, 0.5);
 }
+
+TEST(CsvFile, EveryFieldQuoted) {
+  // writers that quote every field: quoted numbers are numbers, a quoted "." is missing
+  CsvTable t;
+  CsvError e;
+  ASSERT_TRUE(parseCsv("\"a\",\"b\"\n\"1.5\",\"x\"\n\".\",\".\"\n", &t, &e));
+  EXPECT_TRUE(t.columns[0].numeric);
+  EXPECT_EQ(t.columns[0].nums[0], 1.5);
+  EXPECT_TRUE(isHostMissing(t.columns[0].nums[1]));
+  EXPECT_FALSE(t.columns[1].numeric);
+  EXPECT_EQ(t.columns[1].strs[1], "");
+}
