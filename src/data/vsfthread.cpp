@@ -140,6 +140,8 @@ int32_t dispatch(VsfModel* model, VsfThreadedKernel threaded, int64_t arg) {
   ThreadPuddle* puddle = model->puddle;
   const int32_t T = model->dataSettings->threadCount;
   QkPool* pool = model->pool;
+  if (pool == nullptr || puddle == nullptr || T < 1)
+    return -2; // no model pool: nowhere to put the items and buffers
   // The items, then the pass's stop word.
   size_t bytes = sizeof(VsfWorkItem) * static_cast<size_t>(T) + sizeof(int32_t);
   auto* items = static_cast<VsfWorkItem*>(pool->allocate(pool, bytes, kQkZeroed));

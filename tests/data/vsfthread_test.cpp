@@ -247,14 +247,18 @@ TEST(Scratch, RecordsComeBackAtTheirPositionsAndNoFileRemains) {
   for (int32_t index : {0, 3}) {
     VsfScratch s{};
     uint8_t status = 9;
-    ASSERT_EQ(vsfCreateScratch(&s, &exts, index, static_cast<int64_t>(wideDir.size()),
-                               wideDir.data(), 1, &status),
+    // Index 0 takes the utility directory whatever the directory arguments hold.
+    const std::u32string elsewhere = U"/nonexistent/elsewhere";
+    const std::u32string& given = index == 0 ? elsewhere : wideDir;
+    ASSERT_EQ(vsfCreateScratch(&s, &exts, index, static_cast<int64_t>(given.size()), given.data(),
+                               1, &status),
               0);
     EXPECT_EQ(status, 0);
-    if (index != 0) {
-      std::u32string path(s.path, static_cast<size_t>(s.pathLength));
+    std::u32string path(s.path, static_cast<size_t>(s.pathLength));
+    if (index != 0)
       EXPECT_EQ(path, wideDir + U"/resample_3.utl") << "the directory is not cut";
-    }
+    else
+      EXPECT_EQ(path.substr(0, wideDir.size() + 1), wideDir + U"/");
     int64_t pos = 0;
     double a[3] = {1.5, -2, 3}, b[2] = {7, 8};
     ASSERT_EQ(vsfWriteScratch(s.file, a, sizeof a, &pos), 0);
