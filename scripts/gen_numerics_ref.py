@@ -85,8 +85,9 @@ def elementary():
     for v in [1e-20, 1e-10, 1e-3, 0.0099, 0.01, 0.0100001, 0.03, 0.03125, 0.0313, 0.5, 1.0,
               10.0]:
         for x in (v, -v):
-            rows.append((x, mp.expm1(x), mp.log1p(x)))
-    write("elementary.txt", "x expm1 log1p", rows)
+            l1p = mp.log1p(x)
+            rows.append((x, mp.expm1(x), l1p, l1p - x if not isinstance(l1p, mp.mpc) else l1p))
+    write("elementary.txt", "x expm1 log1p log1p_minus_x", rows)
 
 
 def gammas():

@@ -15,6 +15,20 @@ constexpr double kTwo53 = 9007199254740992.0;
 constexpr double kFracTol = 8.881784197001256e-16;
 } // namespace
 
+double zibetaLogDensity(double x, double a, double b) {
+  const double s = a + b;
+  const double u = (x * s - a) / a;         // x / x0 - 1 with x0 = a / s
+  const double v = ((1.0 - x) * s - b) / b; // (1 - x) / (1 - x0) - 1
+  // Away from the mode (or for small parameters) the direct form: there the density is
+  // small enough that its terms do not cancel badly, while 1 + u would lose digits.
+  if (a < 15.0 || b < 15.0 || std::fabs(u) > 0.3 || std::fabs(v) > 0.3)
+    return (a - 1.0) * std::log(x) + (b - 1.0) * zln1px(-x) - zlbeta(a, b);
+  // a ln(x/x0) + b ln((1-x)/(1-x0)) = a (ln(1+u) - u) + b (ln(1+v) - v), as a u + b v = 0;
+  // Stirling's series gives ln B(a, b) - a ln x0 - b ln(1 - x0).
+  return 0.5 * std::log(a * (b / s)) - kLnSqrt2Pi - zlgbern(a) - zlgbern(b) + zlgbern(s) +
+         a * zln1pmx(u) + b * zln1pmx(v) - std::log(x) - zln1px(-x);
+}
+
 bool zibetaSwapTail(double x, double a, double b) {
   double s = a + b;
   return x * s > a + 2.0 * std::sqrt(a * b / (s + 1.0)) || a + 3.0 < 6.0 * x + x * s;
@@ -89,7 +103,7 @@ int32_t zibeta(double x, double a, double b, double *prob, double *dens) {
     *dens = 0.0;
     return 0;
   }
-  double t = (a - 1.0) * std::log(x) + (b - 1.0) * zln1px(-x) - zlbeta(a, b);
+  double t = zibetaLogDensity(x, a, b);
   if (t < kExpUnderflow) {
     *prob = x <= a / (a + b) ? 0.0 : 1.0;
     *dens = 0.0;

@@ -17,6 +17,11 @@ int32_t zibeta(double x, double a, double b, double *prob, double *dens);
 double zibetaFraction(double y, double q, double r, double c, double tol, int32_t maxSteps,
                       bool *converged);
 
+// ln of the beta density at x in (0, 1): (a-1) ln x + (b-1) ln(1-x) - ln B(a, b). When both
+// parameters are large the terms are regrouped around the mode a / (a + b) so that their
+// cancellation does not cost (a + b) ulps.
+double zibetaLogDensity(double x, double a, double b);
+
 // The tail rule shared by both forms: true when the upper tail is the one to compute.
 bool zibetaSwapTail(double x, double a, double b);
 

@@ -79,6 +79,11 @@ double zlgamma(double x) {
   return std::log(f) + g;
 }
 
+double zlgammaModeTerm(double x, double a) {
+  const double d = (x - a) / a;
+  return a * zln1pmx(d) - zln1px(d);
+}
+
 double zlbeta(double a, double b) {
   if (!(a > 0.0) || !(b > 0.0))
     return kLbetaInvalid;
@@ -104,7 +109,7 @@ int32_t zldngam(double x, double a, double *res) {
   if (a < 10.0 || std::fabs(x / a - 1.0) > 0.3)
     *res = (a - 1.0) * std::log(x) - (zlgamma(a) + x);
   else
-    *res = (a - 1.0) * std::log(x / a) - zlgbern(a) + (a - x) - 0.5 * std::log(a) - kLnSqrt2Pi;
+    *res = zlgammaModeTerm(x, a) - zlgbern(a) - 0.5 * std::log(a) - kLnSqrt2Pi;
   return 0;
 }
 

@@ -12,6 +12,9 @@ inline constexpr double kLbetaInvalid = 99.0;
 double zlgamma(double x);
 // ln Gamma(x) - ((x - 0.5) ln x - x + ln sqrt(2 pi)), for x >= 10.
 double zlgbern(double x);
+// (a - 1) ln(x / a) + (a - x), the part of the log gamma density near its mode, without
+// the cancellation of its two large terms.
+double zlgammaModeTerm(double x, double a);
 // ln B(a, b); 99.0 when a <= 0 or b <= 0 (or a log gamma term is invalid).
 double zlbeta(double a, double b);
 // Log density of the gamma distribution (shape a, scale 1) at x into *res; 1 when x < 0

@@ -141,7 +141,7 @@ int32_t generalRoute(GamRequest *req) {
   if (a < 10.0 || std::fabs(x / a - 1.0) > 0.3)
     L = req->shiftBase * std::log(x) - (zlgamma(a) + x);
   else
-    L = req->shiftBase * std::log(x / a) + (a - x) - (zlgbern(a) + 0.5 * std::log(a)) - kLnSqrt2Pi;
+    L = zlgammaModeTerm(x, a) - (zlgbern(a) + 0.5 * std::log(a)) - kLnSqrt2Pi;
 
   if (a >= 1e9 && std::fabs(x - a) <= 0.7 * std::sqrt(a) + 0.02 * a) {
     req->method = 2;
@@ -246,7 +246,7 @@ int32_t fntrgam(double u, void *context, double *value) {
 double logPrefactor(double x, double a, double shiftBase) {
   if (a < 10.0 || std::fabs(x / a - 1.0) > 0.3)
     return shiftBase * std::log(x) - (zlgamma(a) + x);
-  return shiftBase * std::log(x / a) + (a - x) - (zlgbern(a) + 0.5 * std::log(a)) - kLnSqrt2Pi;
+  return zlgammaModeTerm(x, a) - (zlgbern(a) + 0.5 * std::log(a)) - kLnSqrt2Pi;
 }
 } // namespace
 

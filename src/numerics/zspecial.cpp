@@ -30,6 +30,22 @@ double zln1px(double x) {
   return std::log(1.0 + x);
 }
 
+double zln1pmx(double x) {
+  if (std::fabs(x) > 0.5)
+    return std::log1p(x) - x;
+  // ln(1 + x) = 2 atanh(w) with w = x / (2 + x), and 2w - x = -x^2 / (2 + x).
+  const double w = x / (2.0 + x), w2 = w * w;
+  double term = w * w2, sum = 0.0;
+  for (int k = 3; k < 200; k += 2) {
+    double t = term / k;
+    sum += t;
+    if (std::fabs(t) <= 1e-17 * std::fabs(sum))
+      break;
+    term *= w2;
+  }
+  return -x * x / (2.0 + x) + 2.0 * sum;
+}
+
 double zlnSumOfExp(double a, double b) {
   if (a == b)
     return a + kLn2;

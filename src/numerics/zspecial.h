@@ -16,6 +16,8 @@ inline constexpr double kDblMinNormal = 2.225073858507202e-308;
 
 double zexpm1(double x);
 double zln1px(double x);
+// ln(1 + x) - x without cancellation for small x (x > -1).
+double zln1pmx(double x);
 // ln(e^a + e^b) without overflow.
 double zlnSumOfExp(double a, double b);
 // Mills ratio (1 - Phi(x)) / phi(x) into *r; returns 1 when the continued fraction used for

@@ -27,7 +27,7 @@ TEST(LogIncompleteGamma, MatchesReference) {
     GamRequest q = probability(r[0], r[1]);
     ASSERT_EQ(zloggam(&q), 0) << "x=" << r[0] << " a=" << r[1];
     // Cancellation in the log prefactor costs about a ulps for large shapes.
-    double tol = 1e-12 * std::fmax(1.0, r[1] / 1000.0);
+    double tol = 1e-12;
     EXPECT_LE(logProbErr(q.lcdf, r[2]), tol) << "x=" << r[0] << " a=" << r[1] << " m=" << q.method;
     EXPECT_LE(logProbErr(q.lsdf, r[3]), tol) << "x=" << r[0] << " a=" << r[1] << " m=" << q.method;
     EXPECT_LE(std::fabs(q.ldens - r[4]), tol * std::fmax(1.0, std::fabs(r[4])))

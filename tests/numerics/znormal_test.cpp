@@ -126,6 +126,7 @@ TEST(Elementary, Expm1AndLog1pMatchReference) {
     EXPECT_LE(relErr(zexpm1(r[0]), r[1]), tolE) << "x=" << r[0];
     if (!std::isnan(r[2])) {
       EXPECT_LE(relErr(zln1px(r[0]), r[2]), tolL) << "x=" << r[0];
+      EXPECT_LE(relErr(zln1pmx(r[0]), r[3]), 1e-14) << "x=" << r[0];
     }
   }
   EXPECT_EQ(zln1px(1e-20), 1e-20);
