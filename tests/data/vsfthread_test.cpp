@@ -407,3 +407,74 @@ TEST_F(Frame, ResampleFrequenciesVisitPagesInReadingOrderAlwaysSeriallyAndRewrit
 }
 
 } // namespace
+
+namespace {
+
+// The work estimate of one page file, written from the read preparation's formula.
+double estimateOf(double p, double g, double steps, double effects, bool methodNone) {
+  const double T = (p + 1) * (p + 2);
+  double est = 2 * g + 9 * p + 28 * steps + 8 * T;
+  if (!methodNone)
+    est += 9 * effects + 8 * T;
+  return est;
+}
+
+TEST_F(Frame, TheBudgetThatFeedsFiveOfEightThreadsLowersTheCountToFive) {
+  qrxhost::resetPageFileSettings(); // the default page size, 16384
+  Source src = makeRows(30, true);
+  const double g = 16384, N = 12, E = 11;
+  const double X = estimateOf(N, g, 5, E, false); // STEPWISE, STEPS=5: s = 5
+  const double W = 8 * X;
+  const int64_t kilobytes = static_cast<int64_t>(std::ceil((W + 5.5 * X / 0.6) / 1024));
+  qrxhost::setMemoryFigureForTest(kilobytes);
+  PageRun run;
+  denseEntries(run, {2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1});
+  for (Obs& o : src.rows)
+    o.x.resize(12, 0.5);
+  run.settings.method = 4;
+  run.settings.steps = 5;
+  run.settings.threadCount = 8;
+  run.settings.threadingOn = 1;
+  run.settings.cpuCount = 8;
+  ASSERT_EQ(run.read(src), 0);
+  qrxhost::setMemoryFigureForTest(0);
+  EXPECT_EQ(run.bags.files[0].page.pageSize, 16384u);
+  EXPECT_EQ(run.settings.threadCount, 5);
+  EXPECT_EQ(run.bags.count, 8u) << "the files made stay";
+  auto logged = loggedNumbers();
+  EXPECT_NE(std::find(logged.begin(), logged.end(), 848114), logged.end());
+  const double B = 0.6 * (kilobytes * 1024.0 - W);
+  EXPECT_EQ(run.bags.files[3].memLimit, std::max<int64_t>(1, static_cast<int64_t>(B / 8 / g)));
+  // Eight files but five threads: the frame runs serially, with the same sums.
+  ASSERT_EQ(run.startThreads(5), 0);
+  run.model.corr = static_cast<double*>(
+      run.modelPool->allocate(run.modelPool, sizeof(double) * 11, kQkZeroed));
+  ASSERT_EQ(vsfExecuteByThreads(&run.model, sumY, sumY_t, 0), 0);
+  double want = 0;
+  for (const Obs& o : src.rows)
+    want += o.y; // neither WEIGHT nor FREQ given
+  EXPECT_EQ(run.model.sse, want);
+}
+
+TEST_F(Frame, UtilBuffersSetsEveryFilesInMemoryLimit) {
+  Source src = makeRows(80, true);
+  PageRun run;
+  denseEntries(run, {2, 2});
+  run.settings.threadCount = 2;
+  run.settings.threadingOn = 1;
+  run.settings.utilBuffers = 3;
+  ASSERT_EQ(run.read(src), 0);
+  for (uint32_t f = 0; f < run.bags.count; ++f) {
+    EXPECT_EQ(run.bags.files[f].memLimit, 3);
+    EXPECT_LE(run.bags.files[f].memPageCount, 3);
+  }
+  // With 2 files and a limit of 3, pages 0..5 stay in memory and page 6 is disk page 1 of
+  // file 0, page 7 disk page 1 of file 1.
+  ASSERT_GE(run.result.pagesWritten, 8);
+  EXPECT_EQ(run.bags.files[0].memPageCount, 3);
+  EXPECT_EQ(run.bags.files[1].memPageCount, 3);
+  EXPECT_EQ(run.bags.files[0].diskPageCount, (run.result.pagesWritten + 1) / 2 - 3);
+  EXPECT_EQ(run.bags.files[1].diskPageCount, run.result.pagesWritten / 2 - 3);
+}
+
+} // namespace
