@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 
 using namespace datatest;
@@ -401,6 +402,35 @@ TEST_F(DataRead, BridgeMeansCountResponseMissingRowsInTheWeightedMeansOnly) {
   EXPECT_TRUE(isHostMissing(empty.result.bridgeWeightedMeans[0]));
   EXPECT_TRUE(isHostMissing(empty.result.bridgeFreqMeans[1]));
   EXPECT_TRUE(isHostMissing(empty.result.bridgeEffectMeans[0]));
+}
+
+} // namespace
+
+namespace {
+
+TEST(PageLayout, ARowNeedsFourSpareBytesAndCodesGrowDownFromTheRoundedEnd) {
+  alignas(8) unsigned char page[68] = {};
+  VsfPageWriter w{};
+  w.page = page;
+  w.pageSize = 68; // rounded down to 64 for the codes
+  w.next = 8;
+  w.lowest = vsfPageEnd(68);
+  w.open = true;
+  ASSERT_EQ(w.lowest, 64);
+  const double d[5] = {1, 2, 3, 4, 5};
+  const int32_t c4[4] = {40, 30, 20, 10}; // staged backward: the first code is last
+  // 5 doubles and 4 codes: 56 bytes, and the gap is 56: too small without the spare bytes.
+  EXPECT_FALSE(vsfPagePut(&w, d, 5, c4, 4));
+  // 5 doubles and 3 codes: 52 bytes in a gap of 56 = 52 + 4: it goes on.
+  const int32_t c3[3] = {3, 2, 1};
+  EXPECT_TRUE(vsfPagePut(&w, d, 5, c3, 3));
+  EXPECT_EQ(w.rows, 1);
+  int32_t first;
+  std::memcpy(&first, page + 60, 4);
+  EXPECT_EQ(first, 1) << "the row's first code ends at the rounded page end";
+  double x;
+  std::memcpy(&x, page + 8 + 32, 8);
+  EXPECT_EQ(x, 5.0);
 }
 
 } // namespace
