@@ -9,6 +9,9 @@
 struct HostVariable;
 struct EffectChainNode;
 struct VmProvider;
+struct QkPool;
+struct EffectCell;   // design library: current value and GLM column of a model effect
+struct InModelMask;  // design library: which effects and variables the model uses
 
 // Kinds of constructed effect.
 enum EffectVarKind : int32_t {
@@ -92,6 +95,20 @@ struct PolyInfo {
   int32_t* variables;     // numeric variable index of each polynomial variable
 };
 
+// One level value of a CLASS variable (levelisation): the value of a numeric variable, or
+// the text and its length of a character variable. 16 bytes.
+struct LevLevelValue {
+  union {
+    double value;
+    const char* text;
+  };
+  int32_t length;
+};
+
+// A subject of a LAG design: a tree node (left, right, balance) whose key, from byte
+// kLagSubjectKeyOffset, is the 0-based level index of each WITHIN variable (i32 each).
+inline constexpr int32_t kLagSubjectKeyOffset = 24;
+
 // The subjects-by-periods layout of one LAG effect for a BY group (levelisation).
 struct LagDesignBlock {
   uint32_t rowCount;
@@ -145,10 +162,22 @@ struct LevVariable {
   int32_t lprefix;
   int32_t split;
   // levelisation:
-  char** levelTexts;
-  void* levelValues;
+  char** levelTexts;         // each text of the level width
+  void* levelValues;         // LevLevelValue entries in level order
   int32_t widestLevel;
   double* codingMatrix;
+  // design library (per BY group unless said):
+  char** lookup;              // the level-value pointers sorted by their bytes
+  int32_t* lookupIndex;       // final level index of each lookup entry
+  int32_t levelLabelWidth;
+  int32_t longestLevelLength; // longest unformatted length among the levels
+  int32_t keepJustification;  // 1: level values are not left-justified
+  int32_t widthWarned;        // the level-width warning was written (whole run)
+  int32_t widthMessageSet;    // own width-warning message, 0: 172/14
+  int32_t widthMessageNumber;
+  RefLevelCode savedReference; // the statements' reference code, restored every BY group
+  int32_t keepReference;      // 1: the GLM design keeps the reference level in place
+  double value;               // current value when an extra variable of the design context
 };
 
 // One constructed effect (or one part of a split one).
@@ -213,6 +242,15 @@ struct LevEffect {
   struct LevDesign* design;
   uint8_t splitCopy;
   EffectChainNode* parsed;
+  // design library (per BY group):
+  int32_t classColumnCount;
+  int32_t combinationCount;
+  int32_t columnRowWidth;
+  int32_t* combinationTable;  // GLM: level combinations met in the data
+  int32_t* nonSingularTable;  // full-rank codings
+  int32_t* columnTable;       // one row per column
+  uint8_t allMissing;         // a MULTIMEMBER effect's members are all missing
+  double* columnMeans;
 };
 
 // One EFFECT statement's records in the design.
@@ -285,6 +323,19 @@ struct LevDesign {
   char* levelText;
   // The memory provider the library allocated this design's records from.
   VmProvider* provider;
+  // Design library:
+  uint32_t wideFlags;       // flag bits above the first byte (0x1000, 0x4000, 0x8000)
+  EffectCell* cells;        // one per model effect
+  InModelMask* inModel;     // built on first use
+  LevVariable* freqVariable;
+  double freqValue;         // FREQ value of the current observation
+  uint8_t constructedReady; // set once the lag tables exist
+  char** columnLabels;
+  int32_t nameCounters[2];
+  int32_t longestName;
+  int32_t longestLabel;
+  void* filterWord;         // handed to the observation filter hook
+  QkPool* libraryPool;      // the per-BY-group pool (cleared when it is deleted)
 };
 
 // Design flag bits.
@@ -293,6 +344,16 @@ inline constexpr uint8_t kLevFlagNonGlm = 0x10;
 inline constexpr uint8_t kLevFlagLevelTwo = 0x20;
 inline constexpr uint8_t kLevFlagNoIntercept = 0x40;
 inline constexpr uint8_t kLevFlag2SplineSplit = 0x20;
+inline constexpr uint8_t kLevFlagAcrossBy = 0x02;
+inline constexpr uint8_t kLevFlagNoRowBuffers = 0x08;
+inline constexpr uint32_t kLevFlagZeroWeights = 0x1000;   // in wideFlags
+inline constexpr uint32_t kLevFlagMissingPerVar = 0x4000; // in wideFlags
+inline constexpr uint32_t kLevFlagNameLengthened = 0x8000; // in wideFlags
+
+// All design flags: the first byte and the wide bits together.
+inline uint32_t levFlags(const LevDesign* design) {
+  return design->designFlags | design->wideFlags;
+}
 
 // Raises the design's worst return code to at least `severity`.
 inline void levRaise(LevDesign* design, int32_t severity) {

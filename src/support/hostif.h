@@ -289,6 +289,7 @@ struct QkHandle {
 // ---------------------------------------------------------------------------------------
 
 struct HostDataSet;   // an open data set (input or output)
+struct HostReadVector; // a read vector of an input data set
 struct HostByHandle;  // the BY-group state of an input data set
 struct HostMacroTable;
 
@@ -403,6 +404,30 @@ struct HostDataSetServices {
   int32_t (*xdsputn)(HostDataSet* out, int32_t number, double value);
   int32_t (*xdsputc)(HostDataSet* out, int32_t number, const char* text, int32_t length);
   int32_t (*xdsappend)(HostDataSet* out);
+  // Read vectors (host/data/readvec.cpp): declared once, they copy the current
+  // observation's values to fixed offsets of a record. xvgeti starts one for at most
+  // `capacity` values; xvgetd declares variable `number` at `offset` with `length` bytes:
+  // type 8 the value (a numeric variable's double, a character variable's characters cut
+  // or blank-padded to the length), type 4 the formatted value (numbers without a format
+  // in the default BEST-style format of width 12), cut or blank-padded to the length and
+  // right-aligned as the format gives it; xvgete ends the declaration; xyvget copies the
+  // current observation into a record; xvgett releases the vector. 0, or negative.
+  int32_t (*xvgeti)(HostDataSet* data, int32_t capacity, HostReadVector** out);
+  int32_t (*xvgetd)(HostReadVector* vector, int32_t number, int32_t offset, int32_t flags,
+                    int32_t length, int32_t type);
+  int32_t (*xvgete)(HostReadVector* vector);
+  int32_t (*xyvget)(HostReadVector* vector, void* record);
+  void (*xvgett)(HostReadVector* vector);
+  // Rewrites a blank-padded text in place into a valid variable name under the
+  // VALIDVARNAME option (mode 0).
+  void (*zname)(int32_t mode, char* text, int32_t length);
+  // Positions the data set before observation `obs` (1-based) regardless of BY groups,
+  // and reads the next observation regardless of BY groups (1 read, 0 at the end).
+  int32_t (*xopnt)(HostDataSet* data, int64_t obs);
+  int32_t (*xoget)(HostDataSet* data);
+  // The current observation's formatted value of variable `number` in exactly `width`
+  // bytes, as a type-4 read-vector entry delivers it; 0, or negative.
+  int32_t (*xvget1v)(HostDataSet* data, int32_t number, int32_t width, char* out);
 };
 
 // Group 326: output objects.

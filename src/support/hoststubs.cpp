@@ -133,6 +133,28 @@ int32_t xdsputc(HostDataSet* out, int32_t number, const char* text, int32_t leng
   return hostGroups(HG_DATASET)->dataSet->xdsputc(out, number, text, length);
 }
 int32_t xdsappend(HostDataSet* out) { return hostGroups(HG_DATASET)->dataSet->xdsappend(out); }
+int32_t xvgeti(HostDataSet* data, int32_t capacity, HostReadVector** out) {
+  return hostGroups(HG_DATASET)->dataSet->xvgeti(data, capacity, out);
+}
+int32_t xvgetd(HostReadVector* vector, int32_t number, int32_t offset, int32_t flags,
+               int32_t length, int32_t type) {
+  return hostGroups(HG_DATASET)->dataSet->xvgetd(vector, number, offset, flags, length, type);
+}
+int32_t xvgete(HostReadVector* vector) { return hostGroups(HG_DATASET)->dataSet->xvgete(vector); }
+int32_t xyvget(HostReadVector* vector, void* record) {
+  return hostGroups(HG_DATASET)->dataSet->xyvget(vector, record);
+}
+void xvgett(HostReadVector* vector) { hostGroups(HG_DATASET)->dataSet->xvgett(vector); }
+void zname(int32_t mode, char* text, int32_t length) {
+  hostGroups(HG_DATASET)->dataSet->zname(mode, text, length);
+}
+int32_t xopnt(HostDataSet* data, int64_t obs) {
+  return hostGroups(HG_DATASET)->dataSet->xopnt(data, obs);
+}
+int32_t xoget(HostDataSet* data) { return hostGroups(HG_DATASET)->dataSet->xoget(data); }
+int32_t xvget1v(HostDataSet* data, int32_t number, int32_t width, char* out) {
+  return hostGroups(HG_DATASET)->dataSet->xvget1v(data, number, width, out);
+}
 
 void xobinit(RvqObject** out, int32_t flags) { hostGroups(HG_OBJECT)->object->xobinit(out, flags); }
 RvqText* rvqmsg(int32_t set, int32_t number) {
@@ -154,14 +176,14 @@ int32_t wkread(int32_t set, int32_t number, const char** text, int32_t* length) 
 int32_t vir2g(HostRoutine routine, HostRoutine* callable) {
   return hostGroups(HG_CORE)->core->vir2g(routine, callable);
 }
+int32_t wmrlmem(int64_t* kilobytes) {
+  HostCoreServices* core = hostGroups(HG_CORE)->core;
+  // A host without a memory figure gives none: the caller reports it.
+  return core->wmrlmem != nullptr ? core->wmrlmem(kilobytes) : -1;
+}
 
 void* ztrebld(void** root, void* node, int32_t length, int32_t offset) {
   return hostGroups(HG_TREE)->tree->ztrebld(root, node, length, offset);
 }
 void ztrelst(void** root) { hostGroups(HG_TREE)->tree->ztrelst(root); }
 int32_t zsortap(HostSortBlock* block) { return hostGroups(HG_SORT)->sort->zsortap(block); }
-int32_t wmrlmem(int64_t* kilobytes) {
-  HostCoreServices* core = hostGroups(HG_CORE)->core;
-  // A host without a memory figure gives none: the caller reports it.
-  return core->wmrlmem != nullptr ? core->wmrlmem(kilobytes) : -1;
-}

@@ -68,6 +68,16 @@ int32_t xdsdefvar(HostDataSet* out, const char* name, int32_t length, int32_t ty
 int32_t xdsputn(HostDataSet* out, int32_t number, double value);
 int32_t xdsputc(HostDataSet* out, int32_t number, const char* text, int32_t length);
 int32_t xdsappend(HostDataSet* out);
+int32_t xvgeti(HostDataSet* data, int32_t capacity, HostReadVector** out);
+int32_t xvgetd(HostReadVector* vector, int32_t number, int32_t offset, int32_t flags,
+               int32_t length, int32_t type);
+int32_t xvgete(HostReadVector* vector);
+int32_t xyvget(HostReadVector* vector, void* record);
+void xvgett(HostReadVector* vector);
+void zname(int32_t mode, char* text, int32_t length);
+int32_t xopnt(HostDataSet* data, int64_t obs);
+int32_t xoget(HostDataSet* data);
+int32_t xvget1v(HostDataSet* data, int32_t number, int32_t width, char* out);
 
 void xobinit(RvqObject** out, int32_t flags);
 RvqText* rvqmsg(int32_t set, int32_t number);
@@ -76,11 +86,11 @@ RvqText* rvqtxt(const char* text, int32_t length);
 RvqText* rvqtxts(const char* text, int32_t length);
 int32_t wkread(int32_t set, int32_t number, const char** text, int32_t* length);
 int32_t vir2g(HostRoutine routine, HostRoutine* callable);
+int32_t wmrlmem(int64_t* kilobytes);
 
 void* ztrebld(void** root, void* node, int32_t length, int32_t offset);
 void ztrelst(void** root);
 int32_t zsortap(HostSortBlock* block);
-int32_t wmrlmem(int64_t* kilobytes);
 
 // Marks a group as called (clears its byte in control-block word 1) and returns the groups.
 HostServiceGroups* hostGroups(HostGroup group);

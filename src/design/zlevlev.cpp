@@ -1,0 +1,381 @@
+// The CLASS levelisation engine: the levelisation context, the pass that collects the
+// distinct formatted values of every CLASS variable and the range of every continuous
+// numeric variable, the level arrays with their byte-sorted lookup table, and the lookups
+// of later passes. Ordering and codings are zlevror.cpp's; the data come through callbacks.
+#include "design/levlevel.h"
+
+#include "design/levreg.h"
+#include "support/hoststubs.h"
+#include "support/wzstr.h"
+
+#include <cfloat>
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+constexpr int32_t kKeyOffset = 56;
+
+template <typename T> T* take(QkPool* pool, size_t count) {
+  return static_cast<T*>(levBlock(pool, sizeof(T) * count));
+}
+
+void leftJustify(char* text, int32_t width) { wzstjls(text, width, 'L', nullptr, nullptr); }
+
+// Default callbacks: read the data set given to zlevini directly.
+int32_t defaultInit(LevelizeContext* context, LevDesign* design) {
+  auto* data = static_cast<HostDataSet*>(context->source);
+  for (int32_t i = 0; i < design->classCount; ++i) {
+    HostVariable* var = design->classes[i].var;
+    if (var != nullptr && var->number > 0)
+      xffile(data, 70, &var->number, 1);
+  }
+  return xbyrewind(xdsby(data)) == 0 ? 1 : 0;
+}
+
+int32_t defaultNext(LevelizeContext* context, LevDesign*) {
+  return xobsnext(static_cast<HostDataSet*>(context->source)) == 1 ? 1 : 0;
+}
+
+int32_t defaultVals(LevelizeContext* context, LevDesign* design) {
+  auto* data = static_cast<HostDataSet*>(context->source);
+  for (int32_t j = 0; j < design->numericCount; ++j) {
+    HostVariable* var = design->numerics[j].var;
+    context->numeric[j] = var != nullptr ? xobsnum(data, var->number) : hostMissing();
+  }
+  int32_t nNum = 0, nChar = 0;
+  for (int32_t i = 0; i < design->classCount; ++i) {
+    LevVariable& v = design->classes[i];
+    if (v.var == nullptr)
+      continue;
+    levWidthCheck(&v);
+    xvget1v(data, v.var->number, v.levelWidth, context->formatted[i]);
+    if (v.var->type == 1) {
+      context->numericInternal[nNum++] = xobsnum(data, v.var->number);
+    } else {
+      LevCharValue& c = context->charInternal[nChar++];
+      const char* text = nullptr;
+      int32_t n = xobschar(data, v.var->number, &text);
+      wzstmov(text, n, c.buffer, c.length);
+    }
+  }
+  if (design->freqVariable != nullptr && design->freqVariable->var != nullptr)
+    design->freqValue = xobsnum(data, design->freqVariable->var->number);
+  return 1;
+}
+
+template <typename Fn> HostRoutine registered(Fn fn) {
+  HostRoutine callable = nullptr;
+  vir2g(reinterpret_cast<HostRoutine>(fn), &callable);
+  return callable;
+}
+
+int32_t callSlot(HostRoutine slot, LevelizeContext* context, LevDesign* design) {
+  return reinterpret_cast<LevCallbackFn>(slot)(context, design);
+}
+
+bool allBlank(const char* text, int32_t n) { return wzstrip(text, n) == 0; }
+
+// The weight a level gets from the current observation.
+int64_t levelWeight(const LevDesign* design) {
+  if (design->freqVariable == nullptr)
+    return 1;
+  double f = design->freqValue;
+  if (isHostMissing(f) || !(f >= 1.0) || f > 9.223372036854776e18)
+    return 0;
+  return static_cast<int64_t>(f);
+}
+
+} // namespace
+
+int32_t levValueWidth(const HostVariable* var) {
+  if (var == nullptr)
+    return 0;
+  if (var->formatNameLength > 0 && var->formatWidth > 0)
+    return var->formatWidth;
+  return var->type == 1 ? 12 : var->length;
+}
+
+void levWidthCheck(LevVariable* v) {
+  if (v->widthWarned || v->var == nullptr)
+    return;
+  if (v->levelWidth >= levValueWidth(v->var))
+    return;
+  bool own = v->widthMessageSet != 0 && v->widthMessageNumber != 0;
+  xpmlog(own ? v->widthMessageSet : 172, own ? v->widthMessageNumber : 14,
+         {HostMsgArg(v->var->name, v->var->nameLength), HostMsgArg(v->levelWidth)});
+  v->widthWarned = 1;
+}
+
+LevelizeContext* zlevini(void* source, LevDesign* design) {
+  QkPool* pool = xmpoolc(nullptr, 1024, 4102);
+  if (pool == nullptr)
+    return nullptr;
+  auto* c = take<LevelizeContext>(pool, 1);
+  if (c == nullptr) {
+    xmpoold(pool);
+    return nullptr;
+  }
+  c->pool = pool;
+  c->keyOffset = kKeyOffset;
+  const int32_t nc = design->classCount, nn = design->numericCount;
+
+  // Level widths, offsets in the concatenation of all values, total and largest width.
+  int32_t total = 0, largest = 0;
+  for (int32_t i = 0; i < nc; ++i) {
+    LevVariable& v = design->classes[i];
+    if (v.levelWidth == 0)
+      v.levelWidth = 16;
+    else if (v.levelWidth < 0)
+      v.levelWidth = v.var != nullptr ? levValueWidth(v.var) : 16;
+    if (v.levelWidth <= 0)
+      v.levelWidth = 16;
+    v.levelTextOffset = total;
+    total += v.levelWidth;
+    if (v.levelWidth > largest)
+      largest = v.levelWidth;
+    if (v.referenceSelector == 0)
+      v.referenceSelector = -2;
+  }
+  design->totalLevelWidth = total;
+  design->maxLevelWidth = largest;
+  c->nodeSize = largest + 63;
+
+  if (nc > 0) {
+    c->levelCounts = take<int32_t>(pool, nc);
+    c->trees = take<void*>(pool, nc);
+    c->active = take<int32_t>(pool, nc);
+    c->formatted = take<char*>(pool, nc);
+  }
+  if (nn > 0) {
+    c->minima = take<double>(pool, nn);
+    c->maxima = take<double>(pool, nn);
+    c->numeric = take<double>(pool, nn);
+    for (int32_t j = 0; j < nn; ++j) {
+      c->minima[j] = DBL_MAX;
+      c->maxima[j] = -DBL_MAX;
+    }
+  }
+  for (int32_t i = 0; i < nc; ++i) {
+    const LevVariable& v = design->classes[i];
+    if (v.var != nullptr && v.var->type == 1)
+      ++c->numericClassCount;
+    else
+      ++c->charClassCount;
+  }
+  if (c->numericClassCount > 0) {
+    c->numericClass = take<int32_t>(pool, c->numericClassCount);
+    c->numericInternal = take<double>(pool, c->numericClassCount);
+  }
+  if (c->charClassCount > 0) {
+    c->charClass = take<int32_t>(pool, c->charClassCount);
+    c->charInternal = take<LevCharValue>(pool, c->charClassCount);
+  }
+  int32_t kn = 0, kc = 0;
+  for (int32_t i = 0; i < nc; ++i) {
+    LevVariable& v = design->classes[i];
+    c->active[i] = 1;
+    c->formatted[i] = take<char>(pool, static_cast<size_t>(v.levelWidth));
+    std::memset(c->formatted[i], ' ', static_cast<size_t>(v.levelWidth));
+    if (v.var != nullptr && v.var->type == 1) {
+      c->numericClass[kn++] = i;
+    } else {
+      LevCharValue& cv = c->charInternal[kc];
+      cv.length = v.var != nullptr && v.var->length > 0 ? v.var->length : 1;
+      cv.buffer = take<char>(pool, static_cast<size_t>(cv.length));
+      std::memset(cv.buffer, ' ', static_cast<size_t>(cv.length));
+      c->charClass[kc++] = i;
+    }
+  }
+  c->getInit = registered(defaultInit);
+  c->getNext = registered(defaultNext);
+  c->getVals = registered(defaultVals);
+  c->source = source;
+  return c;
+}
+
+void zlevadd(void* tag, LevelizeContext* context, LevDesign* design) {
+  // Levelisation workers are not built: the pass always runs on the calling thread.
+  context->serial = 1;
+  if (context->getInit != nullptr)
+    callSlot(context->getInit, context, design);
+  LevelNode* found = nullptr;
+  LevelNode* spare = nullptr;
+  while (context->getNext != nullptr && callSlot(context->getNext, context, design) != 0)
+    zlevad1(tag, context, design, &found, &spare);
+}
+
+int32_t zlevad1(void*, LevelizeContext* c, LevDesign* design, LevelNode** found,
+                LevelNode** spare) {
+  // 1. Fetch.
+  if (c->getVals != nullptr)
+    callSlot(c->getVals, c, design);
+  else
+    defaultVals(c, design);
+  // 2. Filter.
+  if (c->filter != nullptr && reinterpret_cast<LevFilterHookFn>(c->filter)(c) == 0)
+    return 0;
+  const bool perVariable = (levFlags(design) & kLevFlagMissingPerVar) != 0;
+  // 3. Completeness.
+  if (!perVariable) {
+    for (int32_t k = 0; k < c->charClassCount; ++k) {
+      const LevVariable& v = design->classes[c->charClass[k]];
+      if (!v.missing && !v.multimemberMember &&
+          allBlank(c->charInternal[k].buffer, c->charInternal[k].length))
+        return 0;
+    }
+    for (int32_t k = 0; k < c->numericClassCount; ++k) {
+      const LevVariable& v = design->classes[c->numericClass[k]];
+      if (!v.missing && !v.multimemberMember && isHostMissing(c->numericInternal[k]))
+        return 0;
+    }
+    for (int32_t j = 0; j < design->numericCount; ++j)
+      if (isHostMissing(c->numeric[j]))
+        return 0;
+  }
+  // 4. Insert.
+  const int64_t weight = levelWeight(design);
+  int32_t kn = 0, kc = 0;
+  for (int32_t i = 0; i < design->classCount; ++i) {
+    LevVariable& v = design->classes[i];
+    const bool numeric = v.var != nullptr && v.var->type == 1;
+    const int32_t slot = numeric ? kn++ : kc++;
+    if (!c->active[i])
+      continue;
+    bool present = numeric ? !isHostMissing(c->numericInternal[slot])
+                           : !allBlank(c->charInternal[slot].buffer, c->charInternal[slot].length);
+    bool test = v.multimemberMember || (perVariable && !v.missing);
+    if (test && !present)
+      continue;
+    LevelNode* node = *spare;
+    if (node == nullptr)
+      node = static_cast<LevelNode*>(levBlock(c->pool, static_cast<size_t>(c->nodeSize)));
+    std::memcpy(node->formatted, c->formatted[i], static_cast<size_t>(v.levelWidth));
+    auto* hit = static_cast<LevelNode*>(ztrebld(&c->trees[i], node, v.levelWidth, kKeyOffset));
+    *found = hit;
+    if (hit == node) {
+      if (numeric) {
+        node->internal.number = c->numericInternal[slot];
+      } else {
+        const LevCharValue& cv = c->charInternal[slot];
+        node->internal.text = static_cast<char*>(levBlock(c->pool, static_cast<size_t>(cv.length)));
+        std::memcpy(node->internal.text, cv.buffer, static_cast<size_t>(cv.length));
+        node->internalLength = cv.length;
+      }
+      node->frequency = weight;
+      node->firstAppearance = c->levelCounts[i];
+      c->levelCounts[i] += 1;
+      *spare = nullptr;
+    } else {
+      hit->frequency += weight;
+      if (numeric) {
+        double now = c->numericInternal[slot], kept = hit->internal.number;
+        if (!isHostMissing(kept) && (isHostMissing(now) || now < kept))
+          hit->internal.number = now;
+      } else {
+        const LevCharValue& cv = c->charInternal[slot];
+        int32_t n = cv.length < hit->internalLength ? cv.length : hit->internalLength;
+        if (std::memcmp(cv.buffer, hit->internal.text, static_cast<size_t>(n)) < 0)
+          std::memcpy(hit->internal.text, cv.buffer, static_cast<size_t>(n));
+      }
+      *spare = node;
+    }
+  }
+  // 5. Range.
+  for (int32_t j = 0; j < design->numericCount; ++j) {
+    double x = c->numeric[j];
+    if (isHostMissing(x))
+      continue;
+    if (x < c->minima[j])
+      c->minima[j] = x;
+    if (x > c->maxima[j])
+      c->maxima[j] = x;
+  }
+  return 1;
+}
+
+int32_t zlevlls(QkPool* pool, LevelizeContext* c, LevDesign* design, int32_t index,
+                char*** valuesOut) {
+  LevVariable& v = design->classes[index];
+  if (!c->listed)
+    ztrelst(&c->trees[index]);
+  const int32_t n = c->levelCounts[index];
+  const int32_t width = v.levelWidth;
+  if (n <= 0)
+    return 0;
+  char** values = take<char*>(pool, n);
+  v.lookup = take<char*>(pool, n);
+  v.lookupIndex = take<int32_t>(pool, n);
+  auto* internal = take<LevInternalValue>(pool, n);
+  const bool numeric = v.var != nullptr && v.var->type == 1;
+  int32_t k = 0;
+  for (auto* node = static_cast<LevelNode*>(c->trees[index]); node != nullptr && k < n;
+       node = static_cast<LevelNode*>(node->links[0]), ++k) {
+    values[k] = take<char>(pool, static_cast<size_t>(width));
+    std::memset(values[k], ' ', static_cast<size_t>(width));
+    std::memcpy(values[k], node->formatted, static_cast<size_t>(width));
+    if (!v.keepJustification)
+      leftJustify(values[k], width);
+    if (numeric) {
+      internal[k].value = node->internal.number;
+    } else {
+      internal[k].length = node->internalLength;
+      char* copy = take<char>(pool, static_cast<size_t>(node->internalLength > 0 ? node->internalLength : 1));
+      std::memcpy(copy, node->internal.text, static_cast<size_t>(node->internalLength));
+      internal[k].text = copy;
+    }
+  }
+  *valuesOut = values;
+  v.levelValues = internal;
+  v.levelCount = n;
+  zlevror(pool, c, design, index, values, 'L');
+  values = *valuesOut;
+
+  // Lookup table: the level values sorted by their bytes, with each one's final index.
+  for (int32_t i = 0; i < n; ++i) {
+    v.lookup[i] = values[i];
+    v.lookupIndex[i] = i;
+  }
+  for (int32_t gap = n / 2; gap > 0; gap /= 2)
+    for (int32_t j = gap; j < n; ++j)
+      for (int32_t i = j - gap;
+           i >= 0 && std::memcmp(v.lookup[i], v.lookup[i + gap], static_cast<size_t>(width)) > 0;
+           i -= gap) {
+        std::swap(v.lookup[i], v.lookup[i + gap]);
+        std::swap(v.lookupIndex[i], v.lookupIndex[i + gap]);
+      }
+  return n;
+}
+
+int32_t zlevlwh(void*, LevVariable* v, char* value) {
+  const int32_t n = v->levelCount;
+  if (n <= 0 || v->lookup == nullptr)
+    return -1;
+  const int32_t width = v->levelWidth;
+  if (!v->keepJustification)
+    leftJustify(value, width);
+  int32_t lo = 0, hi = n - 1;
+  while (hi - lo > 5) {
+    int32_t mid = (lo + hi) / 2;
+    int r = std::memcmp(value, v->lookup[mid], static_cast<size_t>(width));
+    if (r == 0)
+      return v->lookupIndex[mid];
+    if (r < 0)
+      hi = mid;
+    else
+      lo = mid;
+  }
+  for (int32_t i = lo; i <= hi; ++i)
+    if (std::memcmp(value, v->lookup[i], static_cast<size_t>(width)) == 0)
+      return v->lookupIndex[i];
+  return -1;
+}
+
+int32_t zlevllm(void*, LevelizeContext* c, LevDesign*, int32_t index, double* out) {
+  double lo = c->minima[index], hi = c->maxima[index];
+  if (lo == DBL_MAX)
+    return 0;
+  out[0] = (lo + hi) * 0.5;
+  out[1] = (hi - lo) * 0.5;
+  return out[1] == 0.0 ? 1 : 2;
+}

@@ -1,0 +1,457 @@
+// Building and ending the per-BY-group design context: the levelisation of CLASS and numeric
+// variables, the GLM level combinations met in the data, label widths, column counts and
+// first columns, column tables, names and the fit block (zlevrgi), and the staged clean-up
+// (zlevtrm). Levels, rows, tables and names are the other units of src/design.
+#include "design/levreg.h"
+
+#include "design/levlevel.h"
+#include "design/levnames.h"
+#include "design/levrow.h"
+#include "design/levtables.h"
+#include "support/hoststubs.h"
+#include "support/wzstr.h"
+#include "support/ztree.h"
+
+#include <cmath>
+#include <cstring>
+
+// Defined with the observation source.
+void levRegisterForwarders(LevRegContext* ctx, LevelizeContext* lctx);
+
+namespace {
+
+bool hasFormatOrNumeric(const LevVariable& v) { return v.var != nullptr && v.var->type == 1; }
+
+void refind(HostDataSet* data, LevVariable* v) {
+  if (v == nullptr || v->var == nullptr || v->var->number < 0)
+    return;
+  xvfind(data, v->var->name, v->var->nameLength, &v->var->number, 0);
+}
+
+// The GLM level combinations of every effect with CLASS variables (zlevrgi step 11).
+void levelCombinations(LevRegContext* ctx, LevDesign* d, QkPool* pool) {
+  for (int32_t e = 0; e < d->effectCount; ++e)
+    d->effects[e].combinationCount = d->effects[e].allClassCount == 0 ? 1 : 0;
+  if (d->classCount == 0)
+    return;
+  QkPool* temp = xmpoolc(nullptr, 1024, 4102);
+  if (temp == nullptr)
+    return;
+  const int32_t E = d->effectCount;
+  void** roots = levArray<void*>(temp, static_cast<size_t>(E));
+  void** spares = levArray<void*>(temp, static_cast<size_t>(E));
+  double* y = nullptr;
+  double* w = nullptr;
+  double* f = nullptr;
+  if ((d->designFlags & kLevFlagNoRowBuffers) == 0) {
+    y = levArray<double>(temp, static_cast<size_t>(ctx->responseCount > 0 ? ctx->responseCount : 1));
+    w = levArray<double>(temp, 1);
+    f = levArray<double>(temp, 1);
+  }
+  for (int32_t e = 0; e < E; ++e)
+    d->effects[e].combinationTable = nullptr;
+  const bool perVariable = (levFlags(d) & kLevFlagMissingPerVar) != 0;
+  constexpr int32_t kKeyAt = 24;
+  zlevGetInit(ctx);
+  while (zlevGetNext(ctx) != 0) {
+    int32_t status = zlevrgd(ctx, y, w, f);
+    if (!perVariable && (status & ~0x48) != 0)
+      continue;
+    for (int32_t e = 0; e < E; ++e) {
+      LevEffect& ef = d->effects[e];
+      const int32_t c = ef.allClassCount;
+      if (c == 0)
+        continue;
+      auto* key = static_cast<char*>(spares[e]);
+      if (key == nullptr)
+        key = levArray<char>(temp, static_cast<size_t>(4 * c + 28));
+      auto* slots = reinterpret_cast<int32_t*>(key + kKeyAt);
+      bool negative = false;
+      int32_t k = 0;
+      for (int32_t j = 0; j < ef.nestedCount; ++j)
+        slots[k++] = ctx->levelIndex[ef.nested[j]];
+      for (int32_t j = 0; j < ef.crossedCount; ++j)
+        slots[k++] = ctx->levelIndex[ef.crossed[j]];
+      for (int32_t j = 0; j < c; ++j)
+        negative = negative || slots[j] < 0;
+      // Without per-variable handling a counted row has every level; a negative index
+      // would still be no combination of levels, so it never makes one.
+      if (negative) {
+        spares[e] = key;
+        continue;
+      }
+      void* hit = ztrebdf(&roots[e], key, 4 * c, kKeyAt, Compare);
+      if (hit == key) {
+        ef.combinationCount += 1;
+        spares[e] = nullptr;
+      } else {
+        spares[e] = key;
+      }
+    }
+  }
+  for (int32_t e = 0; e < E; ++e) {
+    LevEffect& ef = d->effects[e];
+    const int32_t c = ef.allClassCount;
+    if (c == 0 || ef.combinationCount == 0)
+      continue;
+    ef.combinationTable = levArray<int32_t>(pool, static_cast<size_t>(c) * ef.combinationCount);
+    int32_t i = 0;
+    for (void* node = ztreord(roots[e]); node != nullptr; node = ztreord(roots[e]), ++i) {
+      const auto* slots = reinterpret_cast<const int32_t*>(static_cast<const char*>(node) + kKeyAt);
+      int32_t* row = ef.combinationTable + static_cast<size_t>(i) * c;
+      for (int32_t j = 0; j < ef.crossedCount; ++j)
+        row[j] = slots[ef.nestedCount + j];
+      for (int32_t j = 0; j < ef.nestedCount; ++j)
+        row[ef.crossedCount + j] = slots[j];
+    }
+  }
+  xmpoold(temp);
+}
+
+int32_t digits(int32_t L) { return static_cast<int32_t>(std::log10(L + 0.5)); }
+
+} // namespace
+
+int32_t zlevedf(LevDesign* d, int32_t e) {
+  LevEffect& ef = d->effects[e];
+  int64_t g = 1;
+  if ((d->designFlags & kLevFlagNonGlm) == 0) {
+    g = ef.combinationCount;
+  } else {
+    for (int32_t k = 0; k < ef.crossedCount; ++k)
+      g *= d->classes[ef.crossed[k]].levelCount - 1;
+    for (int32_t k = 0; k < ef.nestedCount; ++k)
+      g *= d->classes[ef.nested[k]].levelCount;
+  }
+  ef.classColumnCount = static_cast<int32_t>(g);
+  int64_t n = g;
+  for (int32_t k = 0; k < ef.constructedCount; ++k)
+    n *= d->constructed[ef.constructed[k]].columnCount;
+  return static_cast<int32_t>(n);
+}
+
+int32_t zlevrgi(LevRegContext* ctx) {
+  LevDesign* d = ctx->design;
+  LevReadBlock* rb = ctx->library;
+  if (rb != nullptr && rb->data == nullptr && ctx->words[0] != nullptr)
+    rb->data = static_cast<HostDataSet*>(ctx->words[0]);
+  QkPool* pool = levGroupPool(ctx);
+  d->libraryPool = pool;
+  // 1-3.
+  d->constructedReady = 0;
+  for (int32_t k = 0; k < d->constructedCount; ++k) {
+    const LevEftVar& ev = d->constructed[k];
+    if (ev.kind != EV_MULTIMEMBER)
+      continue;
+    int32_t withMissing = 0;
+    for (int32_t j = 0; j < ev.classCount; ++j)
+      withMissing += d->classes[ev.classes[j]].missing != 0;
+    if (withMissing != 0 && withMissing != ev.classCount) {
+      xpmlog(174, 85, {HostMsgArg(ev.name, ev.nameLength)});
+      xexit(3000, 0);
+    }
+  }
+  for (int32_t i = 0; i < d->classCount; ++i)
+    if (d->classes[i].missing && d->classes[i].multimemberMember)
+      d->classes[i].multimemberMember = 0;
+  // 4.
+  for (NumericUsageBlock* m : d->usage)
+    if (m != nullptr && d->numericCount > 0) {
+      if (m->first != nullptr)
+        std::memset(m->first, 0, sizeof(double) * static_cast<size_t>(d->numericCount));
+      if (m->second != nullptr)
+        std::memset(m->second, 0, sizeof(double) * static_cast<size_t>(d->numericCount));
+    }
+  // 5-7.
+  if (ctx->freq != nullptr && d->freqVariable == nullptr)
+    d->freqVariable = ctx->freq;
+  if (ctx->weights == nullptr)
+    ctx->weightCount = 0;
+  else if (ctx->weightCount < 1)
+    ctx->weightCount = 1;
+  zlevRegisterSource(ctx);
+  HostDataSet* data = rb != nullptr ? rb->data : nullptr;
+  if (data != nullptr) {
+    for (int32_t r = 0; r < ctx->responseCount; ++r)
+      refind(data, &ctx->responses[r]);
+    for (int32_t k = 0; k < ctx->weightCount; ++k)
+      refind(data, &ctx->weights[k]);
+    refind(data, ctx->freq);
+    refind(data, ctx->extraResponse1);
+    refind(data, ctx->extraExplanatory);
+  }
+
+  // 8. Levelisation.
+  const bool classPending = d->classCount > 0 && d->classes[0].levelCount == 0;
+  const bool numericPending = d->numericCount > 0 && d->numerics[0].levelCount == 0;
+  if (classPending || numericPending) {
+    LevelizeContext* lctx = zlevini(data, d);
+    if (lctx == nullptr)
+      return 1;
+    levRegisterForwarders(ctx, lctx);
+    // Levelisation workers are not built: the pass runs here, serially.
+    for (int32_t i = 0; i < d->classCount; ++i) {
+      HostVariable* var = d->classes[i].var;
+      if (var != nullptr && var->number > 0 && data != nullptr)
+        xffile(data, 70, &var->number, 1);
+    }
+    zlevadd(data, lctx, d);
+    // Reference levels: the statements' code is kept from the first group on.
+    for (int32_t i = 0; i < d->classCount; ++i) {
+      LevVariable& v = d->classes[i];
+      if (v.savedReference == 0)
+        v.savedReference = v.referenceSelector;
+      else
+        v.referenceSelector = v.savedReference;
+    }
+    for (int32_t i = 0; i < d->classCount; ++i)
+      ztrelst(&lctx->trees[i]);
+    lctx->listed = 1;
+    for (int32_t i = 0; i < d->classCount; ++i) {
+      LevVariable& v = d->classes[i];
+      if (v.referenceSelector != -3 || lctx->levelCounts[i] == 0)
+        continue;
+      bool match = false;
+      for (auto* node = static_cast<LevelNode*>(lctx->trees[i]); node != nullptr && !match;
+           node = static_cast<LevelNode*>(node->links[0]))
+        match = v.referenceText != nullptr &&
+                levRefMatches(v.referenceText, node->formatted, v.levelWidth,
+                              v.keepJustification);
+      if (!match) {
+        xpmlog(172, 394, {HostMsgArg(v.var ? v.var->name : "", v.var ? v.var->nameLength : 0)});
+        levRaise(d, 112);
+        xmpoold(lctx->pool);
+        return 2;
+      }
+    }
+    for (int32_t i = 0; i < d->classCount; ++i) {
+      LevVariable& v = d->classes[i];
+      v.levelCount = 0;
+      if (lctx->levelCounts[i] > 0)
+        v.levelCount = zlevlls(pool, lctx, d, i, &v.levelTexts);
+    }
+    for (int32_t j = 0; j < d->numericCount; ++j) {
+      LevVariable& v = d->numerics[j];
+      // A centre kept from an earlier group must not stand for this one's.
+      v.centre = hostMissing();
+      v.halfRange = hostMissing();
+      double out[2];
+      v.levelCount = zlevllm(nullptr, lctx, d, j, out);
+      if (v.levelCount != 0) {
+        v.centre = out[0];
+        v.halfRange = out[1];
+      }
+    }
+    xmpoold(lctx->pool);
+  }
+  // 9.
+  if ((levFlags(d) & kLevFlagMissingPerVar) == 0) {
+    if (ctx->filter == nullptr)
+      for (int32_t i = 0; i < d->classCount; ++i)
+        if (d->classes[i].levelCount == 0)
+          return 1;
+    for (int32_t j = 0; j < d->numericCount; ++j)
+      if (isHostMissing(d->numerics[j].centre))
+        return 1;
+  }
+  // 10. Row arrays.
+  if (d->numericCount > 0)
+    ctx->numeric = levArray<double>(pool, static_cast<size_t>(d->numericCount));
+  if (d->classCount > 0) {
+    ctx->levelIndex = levArray<int32_t>(pool, static_cast<size_t>(d->classCount));
+    ctx->valueBuffers = levArray<char*>(pool, static_cast<size_t>(d->classCount));
+  }
+  if (ctx->responseCount > 0)
+    ctx->responseOnClass = levArray<int32_t*>(pool, static_cast<size_t>(ctx->responseCount));
+  FindYonClass(ctx);
+  ctx->largestLevelCount = 0;
+  for (int32_t i = 0; i < d->classCount; ++i) {
+    LevVariable& v = d->classes[i];
+    ctx->valueBuffers[i] = levArray<char>(pool, static_cast<size_t>(v.levelWidth > 0 ? v.levelWidth : 16));
+    if (v.levelCount > ctx->largestLevelCount)
+      ctx->largestLevelCount = v.levelCount;
+  }
+  ctx->scratch = levArray<double>(pool, static_cast<size_t>(ctx->largestLevelCount));
+  if (d->effectCount > 0)
+    d->cells = levArray<EffectCell>(pool, static_cast<size_t>(d->effectCount));
+  if (ctx->responseCount > 0 && ctx->fit.responses == nullptr)
+    ctx->fit.responses = levArray<double>(pool, static_cast<size_t>(ctx->responseCount));
+
+  // 11. Level combinations (GLM).
+  if ((d->designFlags & kLevFlagNonGlm) == 0)
+    levelCombinations(ctx, d, pool);
+
+  // 12. Label widths.
+  for (int32_t i = 0; i < d->classCount; ++i) {
+    LevVariable& v = d->classes[i];
+    v.levelLabelWidth = 0;
+    v.longestLevelLength = 0;
+    const int32_t L = v.levelCount;
+    switch (v.coding) {
+    case 1:
+    case 3:
+    case 4:
+    case 8:
+      v.levelLabelWidth = static_cast<int32_t>(std::log10(L + 0.5) + 5.0);
+      break;
+    case 5:
+    case 10:
+      v.levelLabelWidth = static_cast<int32_t>(std::log10(L + 0.5) + 6.0);
+      break;
+    default:
+      if (!hasFormatOrNumeric(v)) {
+        const auto* internal = static_cast<const LevInternalValue*>(v.levelValues);
+        for (int32_t k = 0; k < L; ++k) {
+          int32_t n = wzstrip(v.levelTexts[k], v.levelWidth);
+          if (n > v.levelLabelWidth)
+            v.levelLabelWidth = n;
+          if (internal != nullptr && internal[k].length > v.longestLevelLength)
+            v.longestLevelLength = internal[k].length;
+        }
+      }
+      break;
+    }
+  }
+  (void)digits;
+  // 13. Constructed effects.
+  if (zlevefti(ctx) != 0)
+    return 6;
+  // 14. Columns.
+  d->columnCount = 0;
+  for (int32_t e = 0; e < d->effectCount; ++e) {
+    LevEffect& ef = d->effects[e];
+    ef.firstColumn = d->columnCount;
+    ef.columnCount = zlevedf(d, e);
+    d->columnCount += ef.columnCount;
+  }
+  // 15-18. Column tables, names and labels, unless later passes make them.
+  if ((d->designFlags & kLevFlagModel) == 0) {
+    for (int32_t k = 0; k < d->constructedCount; ++k)
+      zlevEftVarParmLevName(ctx, &d->constructed[k]);
+    if ((d->designFlags & kLevFlagNonGlm) != 0)
+      zlevLevelsNonSing(d, pool, 0, nullptr);
+    int32_t largestE = 0;
+    for (int32_t e = 0; e < d->effectCount; ++e)
+      largestE = std::max(largestE, d->effects[e].constructedCount);
+    int32_t* strides = largestE > 0 ? levArray<int32_t>(pool, static_cast<size_t>(largestE)) : nullptr;
+    for (int32_t e = 0; e < d->effectCount; ++e)
+      zlevLevelsAllOne(ctx, &d->effects[e], strides, pool);
+    d->nameCounters[0] = d->nameCounters[1] = 0;
+    if (d->parmLabelStyle == 0) {
+      ParmName(ctx);
+    } else {
+      d->columnNames = levArray<char*>(pool, static_cast<size_t>(d->columnCount));
+      d->columnLabels = levArray<char*>(pool, static_cast<size_t>(d->columnCount));
+      int32_t w = 0;
+      for (int32_t e = 0; e < d->effectCount; ++e)
+        if (d->effects[e].name != nullptr)
+          w = std::max(w, static_cast<int32_t>(std::strlen(d->effects[e].name)));
+      for (int32_t e = 0; e < d->effectCount; ++e)
+        zlevEfParmLabel(d, pool, e, w);
+    }
+    if ((d->classCount > 0 || d->constructedCount > 0) && !d->shortParmNames)
+      UniqDups(ctx);
+  }
+  // 19. Fit block.
+  if (ctx->fit.getY == nullptr)
+    vir2g(reinterpret_cast<HostRoutine>(&FitGetY), &ctx->fit.getY);
+  if (ctx->fit.getW == nullptr)
+    vir2g(reinterpret_cast<HostRoutine>(&FitGetW), &ctx->fit.getW);
+  ctx->fit.responseCount = ctx->responseCount;
+  if (ctx->fit.responses == nullptr && ctx->responseCount > 0)
+    ctx->fit.responses = levArray<double>(pool, static_cast<size_t>(ctx->responseCount));
+  ctx->fit.word = 0;
+  zlevfx(&ctx->fit);
+  return 0;
+}
+
+void zlevtrm(LevRegContext* ctx, int32_t flags) {
+  if (ctx == nullptr)
+    return;
+  LevDesign* d = ctx->design;
+  LevReadBlock* rb = ctx->library;
+  if ((flags & 0x01) != 0 && d != nullptr) {
+    d->columnCount = 0;
+    for (int32_t e = 0; e < d->effectCount; ++e) {
+      LevEffect& ef = d->effects[e];
+      ef.combinationTable = nullptr;
+      ef.columnTable = nullptr;
+      ef.nonSingularTable = nullptr;
+      ef.columnMeans = nullptr;
+      ef.combinationCount = 0;
+      ef.columnRowWidth = 0;
+    }
+    for (int32_t i = 0; i < d->classCount; ++i) {
+      LevVariable& v = d->classes[i];
+      v.levelCount = 0;
+      v.levelTexts = nullptr;
+      v.levelValues = nullptr;
+      v.lookup = nullptr;
+      v.lookupIndex = nullptr;
+      v.codingMatrix = nullptr;
+    }
+    for (int32_t j = 0; j < d->numericCount; ++j)
+      d->numerics[j].levelCount = 0;
+    if ((flags & 0x20) == 0)
+      for (int32_t k = 0; k < d->constructedCount; ++k)
+        if (d->constructed[k].kind != EV_POLYNOMIAL) {
+          d->constructed[k].columnNames = nullptr;
+          d->constructed[k].columnNameLengths = nullptr;
+        }
+    ctx->largestLevelCount = 0;
+    ctx->reservedCount = 0;
+  }
+  if ((flags & 0x02) != 0) {
+    ctx->levelIndex = nullptr;
+    ctx->numeric = nullptr;
+    ctx->valueBuffers = nullptr;
+    ctx->scratch = nullptr;
+    ctx->responseOnClass = nullptr;
+  }
+  if ((flags & 0x04) != 0) {
+    ctx->fit.getY = ctx->fit.getW = nullptr;
+    for (HostRoutine& slot : ctx->fit.slots)
+      slot = nullptr;
+    ctx->getInit = ctx->getNext = ctx->getVals = ctx->filter = nullptr;
+    ctx->moreSlots[0] = ctx->moreSlots[1] = nullptr;
+  }
+  if ((flags & 0x08) != 0)
+    ctx->fit = LevFitBlock{};
+  if ((flags & 0x10) != 0 && rb != nullptr) {
+    QkPool* general = v_global_gcb_anchor->defaultPool;
+    for (char** record : {&rb->formattedRecord, &rb->plainRecord})
+      if (*record != nullptr) {
+        general->free(general, *record);
+        *record = nullptr;
+      }
+    for (HostReadVector** vector : {&rb->formattedVector, &rb->plainVector})
+      if (*vector != nullptr) {
+        xvgett(*vector);
+        *vector = nullptr;
+      }
+    ctx->readState = 0;
+  }
+  if ((flags & 0x20) != 0) {
+    if (d != nullptr) {
+      // Everything below lived in the pool that goes now.
+      d->libraryPool = nullptr;
+      d->cells = nullptr;
+      d->inModel = nullptr;
+      d->columnNames = nullptr;
+      d->columnLabels = nullptr;
+      if ((flags & 0x08) == 0)
+        ctx->fit.responses = nullptr;
+      for (int32_t k = 0; k < d->constructedCount; ++k) {
+        d->constructed[k].columnNames = nullptr;
+        d->constructed[k].columnNameLengths = nullptr;
+      }
+    }
+    if (rb != nullptr) {
+      QkPool* defaultPool = v_global_gcb_anchor->defaultPool;
+      if (rb->pool != nullptr && rb->pool != defaultPool)
+        xmpoold(rb->pool);
+      rb->pool = defaultPool;
+    }
+  }
+  // 0x40: no workers are started by this build, so there is nothing to end.
+}
