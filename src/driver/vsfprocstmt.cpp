@@ -37,7 +37,8 @@ int32_t parse_proc(VsfContext* ctx, ParsedStatement* first) {
   VsfProcSettings& p = ctx->stmt.proc;
   LevDesign* design = ctx->design.design;
   ctx->data = slotDataSet(first, 11);
-  ctx->design.words[0] = ctx->data; // the design-row context's input data set
+  if (ctx->design.library)
+    ctx->design.library->data = ctx->data; // the design-row context reads DATA=
   p.valData = slotDataSet(first, 49);
   p.testData = slotDataSet(first, 50);
 
