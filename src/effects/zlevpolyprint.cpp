@@ -1,0 +1,97 @@
+// Polynomial detail tables: the "PolynomialDetails" factoid (variables, degree, terms and
+// standardisation) and the "PolynomialScaling" table of the minimum, maximum, moment sums,
+// centre and scale of each standardised variable for the BY group.
+#include "effects/zleveftprint.h"
+
+#include "effects/effout.h"
+#include "effects/zlst.h"
+
+#include <cstring>
+#include <vector>
+
+using namespace effout;
+
+void zlevPrintPolynomialDetails(RvqObject* parent, LevEftVar* record) {
+  const PolyInfo* info = record->poly;
+  if (info == nullptr)
+    return;
+  RvqText* title = msgs(950, {HostMsgArg(record->label, record->labelLength)});
+  RvqObject* f = createFactoid(parent, "PolynomialDetails", "PolynomialDetails", title, msg(963));
+  entry(f, msg(951), info->nVariables);
+  entry(f, msg(952), info->degree);
+  if (info->mdegree != info->degree)
+    entry(f, msg(953), info->mdegree);
+  entry(f, msg(954), info->nTerms);
+  if (info->standardize != PS_NONE) {
+    int32_t method = info->stdMethod >= 1 && info->stdMethod <= 3 ? info->stdMethod : 3;
+    entry(f, msg(955), msg(955 + method));
+    entry(f, msg(959), msg(959 + info->standardize));
+  }
+  endFactoid(f);
+}
+
+void zlevPrintPolynomialScaling(RvqObject* parent, LevDesign* design, LevEftVar* record) {
+  const PolyInfo* info = record->poly;
+  if (info == nullptr || info->standardize == PS_NONE || record->numeric == nullptr)
+    return;
+  int32_t n = record->variableCount;
+  int32_t width = 1;
+  for (int32_t i = 0; i < n; ++i) {
+    const LevVariable& v = design->numerics[record->numeric[i]];
+    if (v.var != nullptr && v.var->nameLength > width)
+      width = v.var->nameLength;
+  }
+  const NumericUsageBlock* block = nullptr;
+  if (info->stdMethod == PM_MOMENTS || info->stdMethod == PM_WMOMENTS)
+    block = design->usage[info->stdMethod - 1];
+  RvqText* label = msgs(940, {HostMsgArg(record->label, record->labelLength)});
+  RvqObject* data = createData(parent, "PolynomialScaling", msg(941), label);
+  std::vector<char> name(static_cast<size_t>(width) + 1, ' ');
+  double minimum = 0, maximum = 0, nObs = 0, sumFreqs = 0, sumWeights = 0, sum = 0, sumSq = 0;
+  double center = 0, scale = 0;
+  column(data, 6, "Variable", name.data(), width);
+  column(data, 5, "Minimum", &minimum);
+  column(data, 5, "Maximum", &maximum);
+  if (block != nullptr) {
+    column(data, 5, "nObs", &nObs);
+    column(data, 5, "SumFreqs", &sumFreqs);
+    if (info->stdMethod == PM_WMOMENTS)
+      column(data, 5, "SumWeights", &sumWeights);
+    if (info->centers != nullptr)
+      column(data, 5, "Sum", &sum);
+    if (info->scales != nullptr)
+      column(data, 5, "SumSq", &sumSq);
+  }
+  if (info->centers != nullptr)
+    column(data, 5, "Center", &center);
+  if (info->scales != nullptr)
+    column(data, 5, "Scale", &scale);
+  endColumns(data);
+  RvqObject* table = bind(parent, data, label, "PolynomialScaling");
+  for (int32_t i = 0; i < n; ++i) {
+    int32_t v = record->numeric[i];
+    const LevVariable& var = design->numerics[v];
+    std::memset(name.data(), ' ', static_cast<size_t>(width));
+    if (var.var != nullptr)
+      std::memcpy(name.data(), var.var->name, static_cast<size_t>(var.var->nameLength));
+    double c = var.centre, h = var.halfRange;
+    minimum = c - h;
+    maximum = c + h;
+    if (block != nullptr) {
+      double w = block->weightTotal;
+      double a = block->first != nullptr ? block->first[v] : 0.0;
+      double b = block->second != nullptr ? block->second[v] : 0.0;
+      nObs = block->observationCount;
+      sumFreqs = block->frequencySum;
+      sumWeights = w;
+      sum = c * w + a;
+      sumSq = (w * c + 2 * a) * c + b;
+    }
+    if (info->centers != nullptr)
+      center = info->centers[i];
+    if (info->scales != nullptr)
+      scale = info->scales[i];
+    row(data);
+  }
+  finish(parent, data, table);
+}
