@@ -3,6 +3,7 @@
 // registered by the waiter is posted through the kernel's thread services.
 #include "host/ext/qkpool.h"
 
+#include "host/hostlog.h"
 #include "host/kernel.h"
 #include "support/qkpool.h"
 
@@ -45,7 +46,12 @@ void run(Puddle* pd) {
     pd->queue.pop_front();
     ++pd->running;
     lock.unlock();
-    pd->worker(&pd->ops, item);
+    try {
+      pd->worker(&pd->ops, item);
+    } catch (...) {
+      // Nothing may leave a pool thread; the item's own status tells its owner it failed.
+      qrxhost::logLine(HostSeverity::Error, "A work item of the thread pool ended abnormally.");
+    }
     lock.lock();
     --pd->running;
     if (pd->running == 0 && pd->queue.empty() && pd->doneEvent != nullptr)

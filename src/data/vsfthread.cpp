@@ -129,6 +129,8 @@ int64_t vsfBufferLength(VsfModel* m, VsfKernelKind kind, int64_t arg) {
 
 void utilReadWrapper(void*, void* p) {
   auto* item = static_cast<VsfWorkItem*>(p);
+  // A visit that never returns here (the pool stopped it) leaves a failure behind.
+  item->status = -98;
   int32_t rc = vsfUtilReadByThreadsStoppable(item->model, item->kernel, item->buffer,
                                              item->length, item->file, item->stop);
   item->status = rc;

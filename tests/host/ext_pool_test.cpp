@@ -79,3 +79,37 @@ TEST(ExtPool, RefusesABadCreationBlock) {
 }
 
 } // namespace
+
+namespace {
+
+void throwingWorker(void*, void* p) {
+  auto* item = static_cast<Item*>(p);
+  item->runs++;
+  if (item->runs == 1)
+    throw 42;
+}
+
+TEST(ExtPool, AnItemThatThrowsDoesNotStopThePool) {
+  auto* ext = reinterpret_cast<QkPoolExtension*>(qrxhost::loadExtension("qkpool"));
+  QkHandle* qk = qrxhost::kernelHandle();
+  QkPoolCreateBlock block{};
+  block.minThreads = block.maxThreads = 2;
+  block.worker = throwingWorker;
+  QkPuddle* pool = ext->tpdlCreate(ext, &block, 0, 0);
+  ASSERT_NE(pool, nullptr);
+  std::vector<Item> items(6);
+  for (Item& it : items)
+    ASSERT_EQ(pool->puddleEnque(pool, &it, 0, 0, 0), 0);
+  QkEvent* done = qk->createEvent(qk);
+  ASSERT_EQ(pool->puddleSetDoneEvent(pool, done), 0);
+  QkThreadServices* ts = qk->threadServices(qk);
+  EXPECT_EQ(ts->waitAny(ts, &done, 1, -1), 0);
+  pool->puddleWaitOver(pool);
+  qk->destroyEvent(qk, done);
+  for (Item& it : items)
+    EXPECT_EQ(it.runs.load(), 1);
+  pool->puddleShutdown(pool, 0, 0, 0);
+  ext->header.unload(&ext->header);
+}
+
+} // namespace
