@@ -31,6 +31,8 @@ struct PrintTest : ::testing::Test {
   qrxhost::OutputDocument* doc = nullptr;
   RvqObject* manager = nullptr;
   std::vector<std::unique_ptr<char[]>> keep;
+  std::vector<std::unique_ptr<char*[]>> keepNames;
+  std::vector<std::unique_ptr<int32_t[]>> keepLengths;
 
   void SetUp() override {
     for (const char* v : {"y", "x", "z", "w1", "w2", "t", "s"})
@@ -87,8 +89,10 @@ struct PrintTest : ::testing::Test {
   // Level names of a MULTIMEMBER or COLLECTION record, as levelisation fills them.
   void setColumns(LevEftVar& r, const std::vector<std::string>& names) {
     r.columnCount = static_cast<int32_t>(names.size());
-    r.columnNames = new char*[names.size()];
-    r.columnNameLengths = new int32_t[names.size()];
+    keepNames.emplace_back(new char*[names.size()]);
+    keepLengths.emplace_back(new int32_t[names.size()]);
+    r.columnNames = keepNames.back().get();
+    r.columnNameLengths = keepLengths.back().get();
     for (size_t i = 0; i < names.size(); ++i) {
       r.columnNames[i] = text(names[i]);
       r.columnNameLengths[i] = static_cast<int32_t>(names[i].size());
