@@ -216,7 +216,7 @@ struct Interp {
 
   void variableItem(int kind) {
     if (!root->dataSet)
-      error(PM_NODATA, look(), "");
+      error(PM_NODATA, kind <= 6 ? ps->lex[itemStart] : ps->lex[ps->pos - 1], "");
     std::string first, second;
     if (kind >= 1 && kind <= 6) {
       first = ps->lex[itemStart].text;
