@@ -174,3 +174,30 @@ TEST(ParseDriver, PostFitStatementsAreReportedNotRun) {
 }
 
 } // namespace
+
+namespace {
+
+int32_t effectCount(const ParsedStatement* model) {
+  const OptionSlot* s = model ? &model->slots[1] : nullptr;
+  return s && s->present ? s->value.list.count : -1;
+}
+
+TEST(ParseDriver, EffectActionsReachTheCallbackInOrder) {
+  auto r = parse("data=d; class a b c; model y = a|b|c @2;");
+  ASSERT_EQ(r.result, 0);
+  EXPECT_EQ(effectCount(parsetest::node("MODEL")), 6); // a b a*b c a*c b*c
+  r = parse("data=d; class a; model y = x1 x2*x3 x1(a) x1-x3;");
+  ASSERT_EQ(r.result, 0);
+  EXPECT_EQ(effectCount(parsetest::node("MODEL")), 5); // x1 x2*x3 x1(a) x2 x3
+  // A character variable as a continuous effect is refused by the callback.
+  r = parse("data=d; model y = c;");
+  EXPECT_TRUE(r.has(174, 8));
+  EXPECT_EQ(r.result, -100);
+  EXPECT_EQ(r.ctx->returnCode, 3000);
+  // An EFFECT statement after the MODEL effects is refused too.
+  r = parse("data=d; model y = x1; effect s = spline(x2);");
+  EXPECT_TRUE(r.has(174, 5));
+  EXPECT_EQ(r.result, -100);
+}
+
+} // namespace
