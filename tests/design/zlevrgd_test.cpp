@@ -1,0 +1,223 @@
+// Design rows of continuous effects, CLASS main effects, crossings and nestings under the
+// GLM design and under REFERENCE coding, written out by hand; row status bits for missing
+// values, weights and values that are not levels; the in-place direct products.
+#include "designfixture.h"
+
+#include "design/levtables.h"
+#include "support/hoststubs.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+using designtest::DesignFixture;
+using designtest::RowOut;
+using Rows = std::vector<std::vector<double>>;
+
+namespace {
+
+const char* kData = "y,x,a,b,c,w\n"
+                    "1,2,p,1,s,1\n"
+                    "2,3,q,2,t,1\n"
+                    "3,1,p,2,t,1\n"
+                    "4,0.5,r,1,s,1\n"
+                    "5,4,q,1,s,0\n"
+                    "6,1.5,,1,s,1\n"
+                    "7,.,p,1,s,1\n"
+                    ".,1,p,1,s,1\n";
+
+struct RowTest : ::testing::Test {
+  DesignFixture f;
+  void SetUp() override {
+    f.data(kData);
+    f.design({"a", "b", "c"}, {"x"},
+             {{"x", {"x"}, {}, {}},
+              {"a", {}, {"a"}, {}},
+              {"a*b", {}, {"a", "b"}, {}},
+              {"c(a)", {}, {"c"}, {"a"}},
+              {"a*x", {"x"}, {"a"}, {}}});
+    f.response("y");
+  }
+};
+
+void expectRows(const std::vector<RowOut>& got, const Rows& want, size_t count) {
+  ASSERT_GE(got.size(), count);
+  for (size_t i = 0; i < count; ++i) {
+    EXPECT_EQ(got[i].status, 0) << "row " << i;
+    ASSERT_EQ(got[i].x.size(), want[i].size()) << "row " << i;
+    for (size_t k = 0; k < want[i].size(); ++k)
+      EXPECT_DOUBLE_EQ(got[i].x[k], want[i][k]) << "row " << i << " column " << k;
+  }
+}
+
+TEST_F(RowTest, GlmRowsHaveOneIndicatorPerCombinationMet) {
+  ASSERT_EQ(f.levelise(), 0);
+  // Columns: Intercept 1, x 1, a 3 (p q r), a*b 5 ((p,1) (p,2) (q,1) (q,2) (r,1): (r,2) never
+  // occurs), c(a) 5 ((a,c) = (p,s) (p,t) (q,s) (q,t) (r,s)), a*x 3.
+  ASSERT_EQ(f.des.columnCount, 18);
+  Rows want = {
+      {1, 2, 1, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 2, 0, 0},
+      {1, 3, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 3, 0},
+      {1, 1, 1, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0},
+      {1, 0.5, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0.5},
+      {1, 4, 0, 1, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 4, 0},
+  };
+  auto rows = f.rows();
+  ASSERT_EQ(rows.size(), 8u);
+  expectRows(rows, want, 5);
+  EXPECT_EQ(rows[1].y, 2.0);
+  // A blank a is not a level: bits 2 and 8, and its combinations are absent (bit 32).
+  EXPECT_EQ(rows[5].status, 0x2A);
+  // x missing: bits 2 and 16, and the effects with x have a missing value (bit 32).
+  EXPECT_EQ(rows[6].status, 0x32);
+  // The response missing: bit 4.
+  EXPECT_EQ(rows[7].status, 0x04);
+}
+
+TEST_F(RowTest, ReferenceCodingRows) {
+  f.des.designFlags |= kLevFlagNonGlm;
+  for (const char* v : {"a", "b", "c"})
+    f.cls(v)->coding = 2;
+  ASSERT_EQ(f.levelise(), 0);
+  // Intercept 1, x 1, a 2, a*b 2, c(a) 1 x 3 nested cells, a*x 2.
+  ASSERT_EQ(f.des.columnCount, 11);
+  Rows want = {
+      {1, 2, 1, 0, 1, 0, 1, 0, 0, 2, 0},
+      {1, 3, 0, 1, 0, 0, 0, 0, 0, 0, 3},
+      {1, 1, 1, 0, 0, 0, 0, 0, 0, 1, 0},
+      {1, 0.5, 0, 0, 0, 0, 0, 0, 1, 0, 0},
+      {1, 4, 0, 1, 0, 1, 0, 1, 0, 0, 4},
+  };
+  auto rows = f.rows();
+  expectRows(rows, want, 5);
+  // A model CLASS value that is not a level: bits 2, 8 and 32.
+  EXPECT_EQ(rows[5].status, 0x2A);
+}
+
+TEST_F(RowTest, EffectCodingOfACrossing) {
+  f.des.designFlags |= kLevFlagNonGlm;
+  ASSERT_EQ(f.levelise(), 0); // EFFECT coding, reference LAST
+  auto rows = f.rows();
+  // a*b block (columns 4, 5): a codes p (1,0) q (0,1) r (-1,-1); b codes 1 (1) 2 (-1).
+  EXPECT_EQ(rows[0].x[4], 1.0);
+  EXPECT_EQ(rows[0].x[5], 0.0);
+  EXPECT_EQ(rows[1].x[4], 0.0);
+  EXPECT_EQ(rows[1].x[5], -1.0);
+  EXPECT_EQ(rows[3].x[4], -1.0);
+  EXPECT_EQ(rows[3].x[5], -1.0);
+}
+
+TEST_F(RowTest, MissingMakesTheBlankValueALevel) {
+  f.cls("a")->missing = 1;
+  ASSERT_EQ(f.levelise(), 0);
+  EXPECT_EQ(f.levels("a"), (std::vector<std::string>{"", "p", "q", "r"}));
+  auto rows = f.rows();
+  EXPECT_EQ(rows[5].status, 0);
+  // Effect a starts at column 2; the blank level is the first.
+  EXPECT_EQ(rows[5].x[2], 1.0);
+  EXPECT_EQ(rows[5].x[3], 0.0);
+}
+
+TEST_F(RowTest, WeightsOfZeroOrMissingAreUnusable) {
+  f.weight("w");
+  ASSERT_EQ(f.levelise(), 0);
+  auto rows = f.rows();
+  EXPECT_EQ(rows[0].status, 0);
+  EXPECT_EQ(rows[0].w, 1.0);
+  EXPECT_EQ(rows[4].status & 0x01, 0x01);
+}
+
+TEST(RowTables, NonSingularTablesOfCrossingAndNesting) {
+  DesignFixture f;
+  f.data("A,B,y\n1,1,1\n2,2,2\n3,3,3\n");
+  f.design({"A", "B"}, {}, {{"A*B", {}, {"A", "B"}, {}}, {"A(B)", {}, {"A"}, {"B"}}});
+  f.response("y");
+  f.des.designFlags |= kLevFlagNonGlm;
+  f.cls("A")->coding = 0; // EFFECT, reference LAST
+  f.cls("B")->coding = 2; // REFERENCE, reference FIRST
+  f.cls("B")->referenceSelector = -1;
+  ASSERT_EQ(f.levelise(), 0);
+  zlevLevelsNonSing(&f.des, f.block.pool, 0, nullptr);
+  // A*B: rows (A, B) = (0, 1), (0, 2), (1, 1), (1, 2): A runs over 0..1, B skips its
+  // reference 0; the last variable varies fastest.
+  const LevEffect& ab = f.des.effects[1];
+  std::vector<int32_t> got(ab.nonSingularTable, ab.nonSingularTable + 8);
+  EXPECT_EQ(got, (std::vector<int32_t>{0, 1, 0, 2, 1, 1, 1, 2}));
+  // A(B): nested B takes all three levels, slower than A.
+  const LevEffect& anb = f.des.effects[2];
+  std::vector<int32_t> nested(anb.nonSingularTable, anb.nonSingularTable + 12);
+  EXPECT_EQ(nested, (std::vector<int32_t>{0, 0, 1, 0, 0, 1, 1, 1, 0, 2, 1, 2}));
+  EXPECT_EQ(anb.columnCount, 6);
+}
+
+TEST(RowProducts, DirectProductsInPlace) {
+  double block[6] = {2, 3, 0, 0, 0, 0};
+  const double v[3] = {5, 7, 11};
+  zlevEffCrossMultiply(block, 2, v, 3);
+  EXPECT_EQ(std::vector<double>(block, block + 6), (std::vector<double>{10, 15, 14, 21, 22, 33}));
+  double other[4] = {2, 3, 0, 0};
+  const double u[2] = {5, 7};
+  zlevCrossMultiply(other, 2, u, 2);
+  EXPECT_EQ(std::vector<double>(other, other + 4), (std::vector<double>{10, 14, 15, 21}));
+}
+
+TEST(RowLevels, BygroupsLevelEachGroupAndResetTheCentre) {
+  DesignFixture f;
+  // Group 2 has no usable x: its centre must not be group 1's.
+  f.data("g,x,a,y\n1,1,u,1\n1,3,v,2\n2,.,u,3\n2,.,v,4\n3,5,u,5\n3,9,u,6\n");
+  f.design({"a"}, {"x"}, {{"x", {"x"}, {}, {}}, {"a", {}, {"a"}, {}}});
+  f.response("y");
+  int32_t g = 0;
+  xvfind(f.ds, "g", 1, &g, 0);
+  ASSERT_EQ(xbyset(f.ds, &g, nullptr, 1, 0), 0);
+  HostByHandle* by = xdsby(f.ds);
+  std::vector<int32_t> results;
+  std::vector<double> centres;
+  std::vector<int32_t> levelCounts;
+  while (xbynext(by) == 1) {
+    results.push_back(f.levelise());
+    centres.push_back(f.des.numerics[0].centre);
+    levelCounts.push_back(f.des.classes[0].levelCount);
+    f.end();
+  }
+  EXPECT_EQ(results, (std::vector<int32_t>{0, 1, 0}));
+  EXPECT_EQ(centres[0], 2.0);
+  EXPECT_TRUE(isHostMissing(centres[1]));
+  EXPECT_EQ(centres[2], 7.0);
+  EXPECT_EQ(levelCounts[0], 2);
+  EXPECT_EQ(levelCounts[2], 1);
+}
+
+TEST(RowLevels, MissingLevelUnderPolynomialCodingLeavesTheRowOut) {
+  DesignFixture f;
+  f.data("k,y\n1,1\n2,2\n.,3\n3,4\n");
+  f.design({"k"}, {}, {{"k", {}, {"k"}, {}}});
+  f.response("y");
+  f.des.designFlags |= kLevFlagNonGlm;
+  f.cls("k")->missing = 1;
+  for (int coding : {4, 5}) {
+    f.cls("k")->coding = coding;
+    ASSERT_EQ(f.levelise(), 0);
+    ASSERT_EQ(f.cls("k")->levelCount, 4);
+    auto rows = f.rows();
+    EXPECT_EQ(rows[0].status, 0);
+    EXPECT_NE(rows[2].status & 0x23, 0) << coding;
+    for (const RowOut& r : rows)
+      for (double x : r.x)
+        EXPECT_FALSE(std::isnan(x) && r.status == 0) << coding;
+    if (coding == 5) {
+      // The three numeric levels alone make the orthogonal polynomial.
+      const double* m = f.cls("k")->codingMatrix;
+      double sum = 0, sq = 0;
+      for (int i = 1; i < 4; ++i) {
+        sum += m[i * 3];
+        sq += m[i * 3] * m[i * 3];
+      }
+      EXPECT_NEAR(sum, 0.0, 1e-12);
+      EXPECT_NEAR(sq, 3.0, 1e-12);
+    }
+    f.end();
+  }
+}
+
+} // namespace
