@@ -49,16 +49,11 @@ VmProvider* levPoolProvider(QkPool* pool) {
 }
 
 VmProvider* levParseProvider() {
-  // One provider per default pool; re-made when the host hands over a different pool.
-  static QkPool* cachedPool = nullptr;
-  static VmProvider* cached = nullptr;
+  // Kept outside every pool: the host clears its default pool between steps.
+  static PoolProvider provider{{poolAllocate, poolFree}, nullptr};
   HostControlBlock* cb = v_global_gcb_anchor;
-  QkPool* pool = cb != nullptr ? cb->defaultPool : nullptr;
-  if (pool != cachedPool || cached == nullptr) {
-    cachedPool = pool;
-    cached = levPoolProvider(pool);
-  }
-  return cached;
+  provider.pool = cb != nullptr ? cb->defaultPool : nullptr;
+  return provider.pool != nullptr ? &provider.vm : nullptr;
 }
 
 void* levAllocFrom(VmProvider* provider, size_t size) {
