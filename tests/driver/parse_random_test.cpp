@@ -50,8 +50,9 @@ TEST(ParseRandom, MutatedProgramsEndCleanly) {
     auto r = parse(text);
     bool ok = r.result == 0 || r.exitCode > 0 || r.ctx->returnCode >= 1012 || r.result == -2;
     EXPECT_TRUE(ok) << "result " << r.result << " for: " << text;
-    if (r.result == 0)
+    if (r.result == 0) {
       EXPECT_FALSE(r.ctx->syntaxError) << text;
+    }
   }
 }
 
