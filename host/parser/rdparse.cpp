@@ -271,7 +271,9 @@ struct Interp {
       trace(os.str());
     }
     switch (n->action) {
-    case 1:
+    case 1: // the procedure statement opens the step: only once, and first
+      if (root->first)
+        error(PM_STATEMENT, look(), look().raw);
       break;
     case 2: // BY, CLASS, FREQ, WEIGHT: into the procedure statement's node
       root->current = root->first;

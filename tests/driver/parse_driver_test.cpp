@@ -80,6 +80,14 @@ TEST(ParseDriver, SyntaxErrorStopsBeforeTheReaders) {
   EXPECT_EQ(r.ctx->postFit, nullptr);
 }
 
+TEST(ParseDriver, ProcedureStatementOnlyFirst) {
+  auto r = parse("data=d; varsifter data=d; model y=x1;");
+  const auto* e = r.find(612, 2);
+  ASSERT_NE(e, nullptr);
+  EXPECT_EQ(e->values[1].i, 24);
+  EXPECT_EQ(r.result, -100);
+}
+
 TEST(ParseDriver, SyntaxErrorInsideOptions) {
   auto r = parse("data=d; model y=x1 / selection=forwrd;");
   const auto* e = r.find(612, 1);
