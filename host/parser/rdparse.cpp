@@ -135,9 +135,10 @@ struct Interp {
   }
 
   void appendInt(OptionSlot* sl, int32_t v) {
-    if (sl->kind != OSK_INTLIST && sl->value.list.count == 0)
+    if (sl->kind != OSK_INTLIST && sl->kind != OSK_VARLIST && sl->value.list.count == 0)
       sl->kind = OSK_INTLIST;
-    if (sl->kind != OSK_INTLIST)
+    if (sl->kind != OSK_INTLIST && sl->kind != OSK_VARLIST) // the effect callback's lists hold
+                                                            // variable numbers too
       error(PM_INTERNAL, look(), "a list of mixed items");
     growAppend(sl, 4);
     sl->items.ints[sl->value.list.count++] = v;
@@ -392,7 +393,9 @@ struct Interp {
       break;
     case 31: {
       OptionSlot* classes = root->first ? &root->first->slots[2] : nullptr;
-      int32_t pos = classes && classes->kind == OSK_INTLIST ? classes->value.list.count : 0;
+      int32_t pos = classes && (classes->kind == OSK_INTLIST || classes->kind == OSK_VARLIST)
+                        ? classes->value.list.count
+                        : 0;
       appendInt(slot(arg(n, 0)), pos);
       break;
     }

@@ -5,6 +5,7 @@
 #include "driver/vsfcontext.h"
 #include "driver/vsfparse.h"
 #include "driver/vsfreaders.h"
+#include "driver/vsfslots.h"
 #include "effects/levdesign.h"
 #include "effects/levmod.h"
 #include "support/hoststubs.h"
@@ -20,9 +21,7 @@ int32_t intSlot(const ParsedStatement* s, int k, int32_t dflt) {
 bool given(const ParsedStatement* s, int k) { return stmtSlot(s, k) != nullptr; }
 
 bool inIntList(const OptionSlot* sl, int32_t v) {
-  if (!sl || sl->kind != OSK_INTLIST)
-    return false;
-  for (int32_t i = 0; i < sl->value.list.count; ++i)
+  for (int32_t i = 0; i < slotCount(sl, OSK_INTLIST); ++i)
     if (sl->items.ints[i] == v)
       return true;
   return false;
@@ -54,7 +53,7 @@ int32_t parse_model(VsfContext* ctx, ParsedStatement* m) {
   st.noStandardize = stmtFlag(m, 42);
   if (stmtFlag(m, 39)) {
     const OptionSlot* idx = stmtSlot(m, 21);
-    if (idx && idx->kind == OSK_INTLIST && idx->value.list.count > 0)
+    if (slotCount(idx, OSK_INTLIST) > 0)
       o.cvIndexVar = idx->items.ints[0];
     if (inIntList(stmtSlot(first, 1), o.cvIndexVar))
       return fail(ctx, 162, 1012, -21);
@@ -89,7 +88,7 @@ int32_t parse_model(VsfContext* ctx, ParsedStatement* m) {
 
   // 5: response.
   const OptionSlot* resp = stmtSlot(m, 2);
-  int32_t nresp = resp && resp->kind == OSK_INTLIST ? resp->value.list.count : 0;
+  int32_t nresp = slotCount(resp, OSK_INTLIST);
   if (nresp == 0)
     return fail(ctx, 216, 3000, -30);
   if (nresp > 1)

@@ -8,8 +8,12 @@
 #include <cstdint>
 
 // Item count of a list slot of the given kind (0 when absent or of another kind).
+// Variable-number lists made by the effect callback count as integer lists.
 inline int32_t slotCount(const OptionSlot* sl, uint8_t kind) {
-  return sl && sl->kind == kind ? sl->value.list.count : 0;
+  if (!sl || !sl->present)
+    return 0;
+  bool same = sl->kind == kind || (kind == OSK_INTLIST && sl->kind == OSK_VARLIST);
+  return same ? sl->value.list.count : 0;
 }
 inline int32_t slotInt(const OptionSlot* sl, int32_t i) {
   return i < slotCount(sl, OSK_INTLIST) ? sl->items.ints[i] : 0;

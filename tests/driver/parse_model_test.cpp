@@ -208,3 +208,19 @@ TEST(ParseModel, DropOrderSelectAndFlags) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(ParseModel, IndexVariableAmongTheModelVariables) {
+  // x1 is a direct variable of the model (the effect callback's list): refused.
+  auto r = parse("data=d; model y = x1 x2 / choose=cv cvmethod=index(x1);");
+  EXPECT_TRUE(r.has(848, 162));
+  EXPECT_EQ(r.result, -21);
+  EXPECT_EQ(r.ctx->returnCode, 1012);
+  // A CLASS variable needs no extra-variable block.
+  r = parse("data=d; class a; model y = x1 a / choose=cv cvmethod=index(a);");
+  ASSERT_EQ(r.result, 0);
+  EXPECT_EQ(r.ctx->design.design->extra, nullptr);
+}
+
+} // namespace
