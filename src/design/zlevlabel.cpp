@@ -105,11 +105,14 @@ int32_t zlevEfParmLabel(LevDesign* d, QkPool* pool, int32_t e, int32_t W) {
       wzstmov(label.data(), m, buffer, 32);
       zname(0, buffer, 32);
       nameText.assign(buffer, static_cast<size_t>(wzstrip(buffer, 32)));
-    } else if (prefixLength > 0) {
-      nameText = std::string(d->shortNameText, static_cast<size_t>(prefixLength)) +
-                 std::to_string(k + 1);
     } else {
-      nameText = "_X" + std::to_string(k + 1);
+      // Short names are numbered by the design column, not within the effect: numbered
+      // within each effect, the names of different effects would collide, and the
+      // uniqueness pass does not run for short names.
+      const std::string prefix =
+          prefixLength > 0 ? std::string(d->shortNameText, static_cast<size_t>(prefixLength))
+                           : std::string("_X");
+      nameText = prefix + std::to_string(column + 1);
     }
     d->columnNames[column] = levArray<char>(pool, nameText.size() + 1);
     std::memcpy(d->columnNames[column], nameText.data(), nameText.size());
