@@ -2,6 +2,7 @@
 // memory/disk boundary, reopen and rewrite, and qkbkf byte files at running positions; the
 // fault hook and the live-file counter.
 #include "host/ext/extlist.h"
+#include "host/ext/qkmemfig.h"
 #include "host/ext/qkpgf.h"
 #include "host/ext/qkupath.h"
 #include "host/supervisor.h"
@@ -251,6 +252,26 @@ TEST_F(ExtFiles, ByteFilesReadAndWriteAtPositions) {
   up->qkupathFreePathname(up, path);
   EXPECT_EQ(qrxhost::liveUtilityFiles(), live0);
   EXPECT_EQ(filesInDir(), 0u);
+}
+
+} // namespace
+
+namespace {
+
+TEST(HostMemoryFigure, MemsizeOptionOrTheSystemFigureInKilobytes) {
+  int64_t kb = 0;
+  qrxhost::setHostOption("MEMSIZE", "2G");
+  ASSERT_EQ(qrxhost::hostMemoryFigure(&kb), 0);
+  EXPECT_EQ(kb, 2 * 1024 * 1024);
+  qrxhost::setHostOption("MEMSIZE", "1048576"); // bytes
+  ASSERT_EQ(qrxhost::hostMemoryFigure(&kb), 0);
+  EXPECT_EQ(kb, 1024);
+  qrxhost::setHostOption("MEMSIZE", "");
+  ASSERT_EQ(qrxhost::hostMemoryFigure(&kb), 0);
+  EXPECT_GT(kb, 0);
+  qrxhost::setMemoryFigureForTest(-1);
+  EXPECT_NE(qrxhost::hostMemoryFigure(&kb), 0);
+  qrxhost::setMemoryFigureForTest(0);
 }
 
 } // namespace
