@@ -434,3 +434,54 @@ TEST(PageLayout, ARowNeedsFourSpareBytesAndCodesGrowDownFromTheRoundedEnd) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(DataRead, ColumnMeansAndScalesFollowTheTrainRows) {
+  {
+    // One TRAIN row of frequency 1: the means are its values, every scale is missing.
+    PageRun run;
+    denseEntries(run, {2});
+    Source src;
+    src.rows = {obs(4, {3, -2})};
+    ASSERT_EQ(run.read(src), 0);
+    EXPECT_EQ(run.model.columnSums[0], 3);
+    EXPECT_EQ(run.model.columnSums[1], -2);
+    EXPECT_TRUE(isHostMissing(run.model.columnSumSquares[0]));
+    EXPECT_EQ(run.model.sumWY, 4);
+  }
+  {
+    // A constant column has no scale; with NOINT the variance is taken about 0.
+    Source src;
+    src.rows = {obs(1, {5, 1}), obs(2, {5, 2}), obs(3, {5, 4})};
+    PageRun run;
+    denseEntries(run, {2});
+    ASSERT_EQ(run.read(src), 0);
+    EXPECT_TRUE(isHostMissing(run.model.columnSumSquares[0]));
+    const double mean = 7.0 / 3, var = ((1 - mean) * (1 - mean) + (2 - mean) * (2 - mean) +
+                                        (4 - mean) * (4 - mean)) / 2;
+    EXPECT_NEAR(run.model.columnSumSquares[1], 1 / std::sqrt(var), 1e-14);
+    PageRun noint;
+    denseEntries(noint, {2});
+    noint.settings.noint = 1;
+    ASSERT_EQ(noint.read(src), 0);
+    EXPECT_NEAR(noint.model.columnSumSquares[0], 1 / std::sqrt(75.0 / 2), 1e-14);
+    EXPECT_NEAR(noint.model.columnSumSquares[1], 1 / std::sqrt(21.0 / 2), 1e-14);
+    EXPECT_EQ(noint.model.columnSquareSums[1], 21.0);
+  }
+  {
+    // NOSTD: means 0, scales 1, response mean 0.
+    Source src;
+    src.rows = {obs(1, {5}), obs(2, {6})};
+    PageRun run;
+    denseEntries(run, {1});
+    run.settings.noStandardize = 1;
+    ASSERT_EQ(run.read(src), 0);
+    EXPECT_EQ(run.model.columnSums[0], 0);
+    EXPECT_EQ(run.model.columnSumSquares[0], 1);
+    EXPECT_EQ(run.model.sumWY, 0);
+    EXPECT_EQ(run.model.sumWYY, 5);
+  }
+}
+
+} // namespace
