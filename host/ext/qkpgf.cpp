@@ -5,10 +5,12 @@
 #include "host/ext/qkpgf.h"
 
 #include "host/ext/qkupath.h"
+#include "host/supervisor.h"
 #include "support/qkpgf.h"
 
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
@@ -84,6 +86,15 @@ QkPageFile* create(QkPgfExtension*, int32_t) {
   file->state->sizes[0] = gDefaultSize;
   file->state->sizes[1] = gSecondSize;
   file->state->sizes[2] = gCompanionSize;
+  // Host option PAGEFILE_PAGESIZE=n (bytes) makes every standard size n, so that whole runs
+  // can be tested with the smallest pages.
+  if (auto v = hostOption("PAGEFILE_PAGESIZE"); v && !v->empty()) {
+    char* end = nullptr;
+    unsigned long n = std::strtoul(v->c_str(), &end, 10);
+    if (end != v->c_str() && *end == '\0' && n >= 8 && n <= 0x7FFFFFF8ul)
+      for (uint32_t& size : file->state->sizes)
+        size = static_cast<uint32_t>(n);
+  }
   return file;
 }
 

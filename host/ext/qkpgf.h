@@ -25,7 +25,8 @@ void utilityFileGone();
 
 // The sizes a page file reports before its attributes are set (default page size, second
 // standard size, companion size), and how many of its first pages it keeps in memory. Tests
-// lower them to cross page and file boundaries with small data.
+// lower them to cross page and file boundaries with small data; a run can do the same with
+// the host option PAGEFILE_PAGESIZE=n (bytes).
 void setPageFileSizes(uint32_t defaultSize, uint32_t secondSize, uint32_t companionSize);
 void setPageFileMemoryPages(int64_t pages);
 void resetPageFileSettings();

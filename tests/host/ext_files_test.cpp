@@ -176,6 +176,18 @@ TEST_F(ExtFiles, PagesCrossMemoryAndDiskReopenAndRewriteInPlace) {
   EXPECT_EQ(filesInDir(), 0u);
 }
 
+TEST_F(ExtFiles, PagefilePagesizeOptionSetsTheStandardSizes) {
+  qrxhost::setHostOption("PAGEFILE_PAGESIZE", "72");
+  QkPageFile* f = pgf->qkpgfCreate(pgf, 0);
+  uint32_t sizes[3] = {};
+  ASSERT_EQ(pgf->qkpgfGetAttributes(f, sizes, 0), 0);
+  EXPECT_EQ(sizes[0], 72u);
+  EXPECT_EQ(sizes[1], 72u);
+  EXPECT_EQ(sizes[2], 72u);
+  pgf->qkpgfDestroy(f, 0);
+  qrxhost::setHostOption("PAGEFILE_PAGESIZE", "");
+}
+
 TEST_F(ExtFiles, DestroyAndDeleteLeaveNoFile) {
   int live0 = qrxhost::liveUtilityFiles();
   QkChar* path = nullptr;
