@@ -82,8 +82,7 @@ Run parse(const std::string& text, const std::string& debugOption,
   if (!cb->groups->parser)
     cb->groups->parser = qrxhost::parserServices();
   qrxhost::endStepDataSets();
-  // The default pool is not cleared between parses: the effect library keeps its memory
-  // provider there for the whole run.
+  qrxhost::resetTaskBlocks();
   qrxhost::resetStepState();
   qrxhost::setWorkDir(workDir());
   qrxhost::clearHostOptions();

@@ -111,10 +111,10 @@ TEST(ParseScore, RecordsInStatementOrder) {
   EXPECT_NE(s[0].data, s[1].data);
   EXPECT_EQ(s[0].spec.stats[OS_PRED].on, 1);
   EXPECT_EQ(s[0].spec.stats[OS_SAMPLEFREQ].on, 0); // never on for SCORE
-  r = parse("data=d; model y=x1; score data=e out=s1 sf;");
-  EXPECT_TRUE(r.has(612, 1)); // SAMPLEFREQ is no SCORE option
   EXPECT_EQ(s[1].spec.stats[OS_MEDIAN].on, 1);
   EXPECT_EQ(s[1].spec.columnCount, 1);
+  r = parse("data=d; model y=x1; score data=e out=s1 sf;");
+  EXPECT_TRUE(r.has(612, 1)); // SAMPLEFREQ is no SCORE option
   r = parse("data=d; model y=x1;");
   EXPECT_EQ(r.ctx->scoreCount, 0);
 }
