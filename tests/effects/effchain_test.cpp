@@ -272,3 +272,35 @@ TEST(ChainScaleTest, ManyVariablesKeepTheirPositionsAndDuplicatesDrop) {
 }
 
 } // namespace
+
+namespace {
+
+struct ValueTest : ChainTest {};
+
+TEST_F(ValueTest, NestedValueMovesTheVariableToTheValueList) {
+  ParsedStatement* m = host.model("c(a*b=1)");
+  ASSERT_EQ(host.root.status, 0);
+  EffectChainNode* e = host.root.effectState->chainHead;
+  ASSERT_NE(e, nullptr);
+  EXPECT_EQ(e->lists[2].count, 1); // a stays nested
+  ASSERT_EQ(e->lists[3].count, 1); // b moved to the value list
+  EXPECT_EQ(std::string(e->values[0].text, 16), "1               ");
+  EXPECT_EQ(host.effectNames(m, 1), (Names{"c(a b=1)"}));
+}
+
+TEST_F(ValueTest, OneVariableWithTwoValuesInOneEffectIsRefused) {
+  host.model("c(b=1*b=2)");
+  EXPECT_EQ(host.count(174, 9), 1);
+  EXPECT_EQ(host.root.status, 2000);
+}
+
+TEST_F(ValueTest, CrossingWithConflictingValuesIsDroppedSilently) {
+  host.addVar("e");
+  host.setClass({"a", "b", "e"});
+  ParsedStatement* m = host.model("a(b=1)|e(b=2)");
+  EXPECT_EQ(host.root.status, 0);
+  EXPECT_EQ(host.count(174, 9), 0);
+  EXPECT_EQ(host.effectNames(m, 1), (Names{"a(b=1)", "e(b=2)"}));
+}
+
+} // namespace

@@ -364,6 +364,12 @@ ParsedStatement* FakeHost::model(const std::string& effects, int nameLen) {
       for (;;) {
         action(2, 0, tok());
         ++position;
+        if (text(position) == "=") { // var=value: the value lands in slot 9, then action 3
+          ++position;
+          setNumber(root.current, 9, tokens[position].number);
+          action(3);
+          ++position;
+        }
         if (text(position) == "*") {
           ++position;
           continue;
