@@ -43,7 +43,11 @@ std::string workDir() {
 // Data sets opened by the last parse are released when the tests end.
 class CloseDataSets : public ::testing::Environment {
 public:
-  void TearDown() override { qrxhost::endStepDataSets(); }
+  void TearDown() override {
+    qrxhost::endStepDataSets();
+    std::error_code ec;
+    std::filesystem::remove_all(workDir(), ec);
+  }
 };
 const auto* gCloseDataSets = ::testing::AddGlobalTestEnvironment(new CloseDataSets);
 

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <unistd.h>
 
 using namespace qrxhost;
 namespace fs = std::filesystem;
@@ -50,14 +51,20 @@ protected:
 
   void SetUp() override {
     v_global_gcb_anchor = hostControlBlock();
-    fs::path dir = fs::temp_directory_path() / "qrx_parser_grammar";
+    // One directory per process: ctest runs the tests of this file in parallel processes.
+    fs::path dir =
+        fs::temp_directory_path() / ("qrx_parser_grammar_" + std::to_string(::getpid()));
     fs::create_directories(dir);
     std::ofstream(dir / "g.csv") << "x1,x2,x3,name,y,z9\n1,2,3,a,4,5\n";
     setWorkDir(dir.string());
     clearHostOptions();
     takeLog();
   }
-  void TearDown() override { endStepDataSets(); }
+  void TearDown() override {
+    endStepDataSets();
+    fs::remove_all(fs::temp_directory_path() /
+                   ("qrx_parser_grammar_" + std::to_string(::getpid())));
+  }
 
   int32_t run(const std::string& text, int mode = 0) {
     grammar.tableFormat = kGrammarRuleText;
