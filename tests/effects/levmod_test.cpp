@@ -4,6 +4,8 @@
 #include "fakehost.h"
 
 #include "effects/levmod.h"
+#include "effects/levmodef.h"
+#include "support/hoststubs.h"
 #include "effects/levnames.h"
 #include "effects/levpoly.h"
 #include "effects/levspline.h"
@@ -526,6 +528,44 @@ TEST_F(DesignTest, ConstructedEffectAsRangeEndIsASyntaxError) {
   host.model("spl-x1");
   EXPECT_EQ(host.count(174, 4), 1);
   EXPECT_EQ(host.root.status, 2000); // the parse fails (3000), the run is not ended here
+}
+
+} // namespace
+
+namespace {
+
+int32_t g_extraNumber = 0;
+void describeExtra(void* argument, void*, HostVariable* record, int32_t*) {
+  // As the MODEL reader's callback does: the host's description of the variable.
+  HostVariable* var = nullptr;
+  xvname(nullptr, *static_cast<int32_t*>(argument), &var);
+  *record = *var;
+}
+
+TEST_F(DesignTest, ExtraClassVariableComesAfterTheClassStatement) {
+  g_extraNumber = host.varNumber("g");
+  ExtraVariableSource extra{};
+  extra.classCount = 1;
+  extra.classArgument = &g_extraNumber;
+  extra.callback = describeExtra;
+  design.extra = &extra;
+  ASSERT_EQ(build("x"), 0);
+  ASSERT_EQ(design.classCount, 3);
+  EXPECT_EQ(design.classes[2].var->number, g_extraNumber);
+  EXPECT_EQ(design.classes[2].levelWidth, 12);
+  EXPECT_EQ(design.classes[2].levelTextOffset, 4 + 12);
+  EXPECT_EQ(design.classes[2].order, 'U');
+}
+
+TEST_F(DesignTest, EffectNamedLikeInterceptIsTheInterceptName) {
+  // Trailing blanks do not count in the comparison.
+  LevEffect e{};
+  EffectChainNode node{};
+  char name[] = "Intercept  ";
+  node.name = name;
+  node.nameLength = 11;
+  zlevglmAddLater(&design, &e, &node);
+  EXPECT_STREQ(e.name, "Intercept");
 }
 
 } // namespace
