@@ -304,3 +304,15 @@ TEST_F(ValueTest, CrossingWithConflictingValuesIsDroppedSilently) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(ValueTest, ValuesAreNeverCut) {
+  // The value text (16 characters) alone passes NAMELEN 12: the names are cut to one
+  // character each and the effect still cannot be named.
+  ParsedStatement* m = host.model("c(b=1234567890123456)", 12);
+  EXPECT_EQ(host.effectNames(m, 1), (Names{"LONGNAME EFFECT"}));
+  EXPECT_EQ(host.count(174, 10), 1);
+}
+
+} // namespace
