@@ -187,7 +187,8 @@ int32_t placeRow(Pass& p) {
     }
     int32_t rc = vsfPageClose(&w, p.bags);
     if (rc != 0) {
-      *p.returnCode = std::max(*p.returnCode, 1020);
+      if (rc == -12) // a page that cannot be written; -2 is left to the driver's report
+        *p.returnCode = std::max(*p.returnCode, 1020);
       return rc;
     }
   }
@@ -644,7 +645,7 @@ int32_t vsfReadPass(VsfDataSettings* s, VsfRowSource* src, VsfModel* m, VsfBagVe
   // 10. End of reading.
   if (rc == 0 && p.writer.open && p.writer.rows > 0) {
     rc = vsfPageClose(&p.writer, bags);
-    if (rc != 0)
+    if (rc == -12)
       *returnCode = std::max(*returnCode, 1020);
   }
   if (rc != 0)

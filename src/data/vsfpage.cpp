@@ -32,6 +32,15 @@ int32_t vsfWritePageInMultiFiles(VsfBagVec* bags, int64_t k, void* page) {
   VsfUtilFile& file = bags->files[k % bags->count];
   const int64_t j = k / bags->count;
   if (j < file.memLimit) {
+    if (file.memPageCount == file.memCapacity) {
+      int64_t grown = std::min(file.memLimit, std::max<int64_t>(2 * file.memCapacity, 1));
+      void* table = file.tablePool->reallocate(file.tablePool, file.memPages,
+                                               sizeof(void*) * static_cast<size_t>(grown), 0);
+      if (table == nullptr)
+        return -2;
+      file.memPages = static_cast<void**>(table);
+      file.memCapacity = grown;
+    }
     file.memPages[file.memPageCount++] = page;
     return 0;
   }

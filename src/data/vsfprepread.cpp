@@ -103,8 +103,13 @@ int32_t vsfPrepRead(VsfDataSettings* s, VsfBagVec* bags, int32_t* returnCode) {
     limit = std::clamp(limit, 1.0, 2147483647.0);
     file.memLimit = static_cast<int64_t>(limit);
     file.memPageCount = 0;
+    // The table starts small and grows to the limit as pages come: a budget of gigabytes
+    // would otherwise cost a table of millions of entries for every BY group, however
+    // small the group.
+    file.memCapacity = std::min<int64_t>(file.memLimit, 64);
+    file.tablePool = bags->pool;
     file.memPages = static_cast<void**>(bags->pool->allocate(
-        bags->pool, sizeof(void*) * static_cast<size_t>(file.memLimit), 0));
+        bags->pool, sizeof(void*) * static_cast<size_t>(file.memCapacity), 0));
     if (file.memPages == nullptr)
       return -2;
   }

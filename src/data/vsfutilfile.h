@@ -9,7 +9,7 @@
 //                   visited), buffer, reserved, page size in force
 //   words           unused
 //   path, pathLength  the path from the path service
-//   memPages        in-memory page table (room for memLimit pages)
+//   memPages        in-memory page table (grows to memLimit entries as pages come)
 //   diskPageCount   pages in the disk file
 //   columnCount     design columns of the BY group
 //   memLimit        most pages kept in memory (at least 1)
@@ -39,6 +39,8 @@ struct VsfUtilFile {
   int64_t memPageCount;
   uint8_t closed;
   uint8_t pathOwned; // the path is the record's own numbered name, not the path service's
+  int64_t memCapacity; // entries of the page table; it grows to memLimit as pages come
+  QkPool* tablePool;   // the pool of the page table
 };
 
 // The growable vector of the page files of a BY group.

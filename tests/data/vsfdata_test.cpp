@@ -485,3 +485,25 @@ TEST_F(DataRead, ColumnMeansAndScalesFollowTheTrainRows) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(DataRead, ThePageTableGrowsToTheInMemoryLimit) {
+  qrxhost::setPageFileSizes(64, 64, 64);
+  Source src;
+  for (int i = 0; i < 400; ++i)
+    src.rows.push_back(obs(i, {double(i)}));
+  PageRun run;
+  denseEntries(run, {1});
+  run.settings.utilBuffers = 150;
+  ASSERT_EQ(run.read(src), 0);
+  ASSERT_GT(run.result.pagesWritten, 150);
+  EXPECT_EQ(run.bags.files[0].memPageCount, 150);
+  EXPECT_EQ(run.bags.files[0].diskPageCount, run.result.pagesWritten - 150);
+  auto rows = run.rowDoubles();
+  ASSERT_EQ(rows.size(), 400u);
+  for (size_t i = 0; i < rows.size(); ++i)
+    EXPECT_EQ(rows[i], (std::vector<double>{double(i), double(i)})) << i;
+}
+
+} // namespace
