@@ -491,7 +491,7 @@ namespace {
 TEST_F(DataRead, ThePageTableGrowsToTheInMemoryLimit) {
   qrxhost::setPageFileSizes(64, 64, 64);
   Source src;
-  for (int i = 0; i < 400; ++i)
+  for (int i = 0; i < 800; ++i)
     src.rows.push_back(obs(i, {double(i)}));
   PageRun run;
   denseEntries(run, {1});
@@ -501,7 +501,7 @@ TEST_F(DataRead, ThePageTableGrowsToTheInMemoryLimit) {
   EXPECT_EQ(run.bags.files[0].memPageCount, 150);
   EXPECT_EQ(run.bags.files[0].diskPageCount, run.result.pagesWritten - 150);
   auto rows = run.rowDoubles();
-  ASSERT_EQ(rows.size(), 400u);
+  ASSERT_EQ(rows.size(), 800u);
   for (size_t i = 0; i < rows.size(); ++i)
     EXPECT_EQ(rows[i], (std::vector<double>{double(i), double(i)})) << i;
 }
