@@ -312,12 +312,21 @@ int32_t AddEffToChain(EffectParseState* state, EffectChainNode* node, EffectChai
                       double* runningCount, int32_t listMode) {
   bool contrast = currentIsContrast();
   bool useTree = state->shared != 0 && tree != nullptr;
+  ParseRoot* traceRoot = effRoot();
+  bool trace = traceRoot != nullptr && traceRoot->semanticTrace;
+  if (trace) {
+    std::printf("\nADDEFF: Current effect ptr = *efa    = %12p\n", static_cast<void*>(node));
+    std::printf("ADDEFF: Head ptr           = *efhead = %12p\n", static_cast<void*>(*head));
+    std::printf("ADDEFF: Tail ptr           = *eftail = %12p\n", static_cast<void*>(*tail));
+  }
   EffectChainNode* found = nullptr;
   if (useTree) {
     found = zeff_find_ef(tree, node, contrast);
   } else {
     *runningCount = 1.0;
     for (EffectChainNode* e = *head; e != nullptr; e = e->next) {
+      if (trace)
+        PrintEffect(e);
       if (EqualEffects(node, e, contrast) == 0) {
         found = e;
         break;
@@ -351,12 +360,20 @@ int32_t AddEffToChain(EffectParseState* state, EffectChainNode* node, EffectChai
     return -1;
   }
   if (found != nullptr) {
+    if (trace) {
+      std::printf("Duplicate\n");
+      PrintEffect(found);
+    }
     *out = found;
     return 0;
   }
   if (state->orderLimit > 0 && effVariableCount(node) > state->orderLimit) {
     *out = nullptr;
     return 0;
+  }
+  if (trace) {
+    std::printf("    New effect -- add it to the effect chain\n");
+    PrintEffect(node);
   }
   if (listMode != 2) {
     if (useTree && zeff_add_ef(tree, node, contrast) == nullptr) {
