@@ -3,6 +3,7 @@
 #include "effects/zlst.h"
 
 #include "effects/effparse.h"
+#include "support/wzstr.h"
 
 #include <cstring>
 
@@ -79,21 +80,10 @@ int32_t zlstjn(const void* a, int32_t na, int32_t* outA, const void* b, int32_t 
 }
 
 int32_t effCollate(const char* a, int32_t na, const char* b, int32_t nb) {
-  int32_t n = na > nb ? na : nb;
-  for (int32_t i = 0; i < n; ++i) {
-    unsigned char ca = i < na ? static_cast<unsigned char>(a[i]) : ' ';
-    unsigned char cb = i < nb ? static_cast<unsigned char>(b[i]) : ' ';
-    if (ca != cb)
-      return ca < cb ? -(i + 1) : i + 1;
-  }
-  return 0;
+  return wzstcmn(a, na, b, nb);
 }
 
-int32_t effStrip(const char* text, int32_t n) {
-  while (n > 0 && text[n - 1] == ' ')
-    --n;
-  return n;
-}
+int32_t effStrip(const char* text, int32_t n) { return wzstrip(text, n); }
 
 bool effSameName(const char* a, int32_t na, const char* b, int32_t nb) {
   if (na == nb)

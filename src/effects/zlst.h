@@ -25,8 +25,8 @@ int32_t zlstmel(const NameListBlock* names, int32_t n, const char* name, int32_t
 // Index of the first name equal to `name` (trailing blanks ignored), or n (0 when n < 1).
 int32_t zlstmev(const NameListBlock* names, int32_t n, const char* name, int32_t length);
 
-// Blank-padded comparison of two texts (the shorter padded with blanks): 0 when equal,
-// else +-(1-based position of the first difference), negative when a sorts first.
+// Blank-padded comparison of two texts in the host's collating sequence (the shorter padded
+// with blanks): 0 when equal, else +-(1-based position of the first difference).
 int32_t effCollate(const char* a, int32_t na, const char* b, int32_t nb);
 // Length of a text without trailing blanks.
 int32_t effStrip(const char* text, int32_t n);
