@@ -149,6 +149,33 @@ struct VsfModelOptions {
   double keepRatio;
   double keepRatioWork;
   double l1;               // -1 not given
+
+  // Fitting switches the model core reads (set after parsing; vsfDeriveFitSwitches of
+  // src/model/vsfswitches.h derives them from the codes above).
+  uint8_t fullXpx;         // the full cross-products matrix is formed before selection
+  uint8_t storeCross;      // cross products grown per step and stored
+  uint8_t fullModelFirst;  // the full model is fitted first (CP, BIC)
+  uint8_t pressNeeded;     // PRESS is a criterion or is displayed
+  uint8_t trialAll;        // every candidate is trial-fitted (SELECT= PRESS, VALIDATE, CV)
+  uint8_t stopTest;        // STOP= names a criterion
+  uint8_t stepRecordBits;  // step-record request bits
+  uint8_t storeCandidates; // candidate values kept for display
+  uint8_t fullSweep;       // FULL_SWEEP$: 0 STEPADD, 1 NEVER, 2 ALWAYS
+  uint8_t cvOn;            // cross validation by folds for the CV criterion
+  uint8_t cvExternal;      // external cross validation (CHOOSE=CVEX)
+  uint8_t validateInUse;   // validation rows present
+  uint8_t testInUse;       // test rows present
+  uint8_t colStandardize;  // columns centred and scaled (penalized paths)
+  uint8_t parmStandardize; // parameters centred and scaled (group solvers)
+  uint8_t stdL1History;    // the standardized-L1 series is recorded
+  int32_t transformPages;  // fit-control switches, set per BY group
+  int32_t restorePages;
+  int32_t recordSteps;
+  // Hierarchy counts and lists per effect (null when HIERARCHY= is not in force).
+  const int32_t* hierAddCountInit;
+  const int32_t* hierDropCountInit;
+  int32_t* const* hierListA;
+  int32_t* const* hierListB;
 };
 
 struct VsfPerfBlock {

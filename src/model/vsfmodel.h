@@ -1,4 +1,9 @@
-// The per-BY-group model part: the state of one fit.
+// The state of one fit (VsfModel) with its code tables, the fold record and the step
+// history, and the lifecycle operations: per-fit arrays, step recording, growth of the
+// growable arrays, reset and release. Sweeping, criteria and trials have their own headers.
+//
+// Packed triangles: a symmetric matrix of n columns is n(n+1)/2 doubles stored by rows,
+// element (i, j), i >= j, at i(i+1)/2 + j; column 0 is the response.
 #pragma once
 
 #include "support/hostif.h"
@@ -10,19 +15,66 @@ struct VsfBagVec;
 struct VsfPerfBlock;
 struct ThreadPuddle;
 struct VsfScratch;
-
 struct VsfDataSettings;
+struct VsfResampleDriver;
 
-// The resampler of the current sample, as far as the data passes read it: the running read
-// position of the per-row resample-frequency stream and where that stream starts.
+// Why a selection stopped.
+enum VsfStopReason : uint8_t {
+  VSR_NONE = 0,
+  VSR_STEP_LIMIT = 1,
+  VSR_STEPS = 2,
+  VSR_STOP_COUNT = 3,
+  VSR_NO_IMPROVEMENT = 4,
+  VSR_PERFECT_FIT = 5,
+  VSR_NO_CANDIDATE = 6,
+  VSR_ALL_ENTERED = 7,
+  VSR_DOWN_TO_INTERCEPT = 8,
+  VSR_LEAST_SQUARES = 9,
+  VSR_CYCLING = 10,
+  VSR_NOTHING_TO_DROP = 11,
+  VSR_STEPWISE_SL = 12,
+  VSR_STEPWISE_OTHER = 13,
+  VSR_DOWN_TO_FORCED = 14,
+  VSR_L1_TARGET = 15,
+  VSR_PATH_END = 16,
+  VSR_PATH_END2 = 17,
+};
+
+// The state of one effect in the current fit.
+enum VsfEffectStatus : uint8_t {
+  VES_CANDIDATE = 0,
+  VES_SELECTED = 1,
+  VES_INTERCEPT = 2,
+  VES_FORCED = 3,
+  VES_UNASSIGNED = 4,
+  VES_UNAVAILABLE = 5,
+  VES_SCREEN_SET = 6,
+};
+
+// Outcome of a fit (fitStatus); each negative value has a message of set 848.
+enum VsfFitStatus : int32_t {
+  VFS_DONE = 0,
+  VFS_NO_MEMORY = -2,
+  VFS_ZERO_FULL_MSE = -100,
+  VFS_NO_VALIDATION = -101,
+  VFS_SINGLE_FOLD = -102,
+  VFS_TOO_MANY_FOLDS = -103,
+  VFS_NO_RANK = -201,
+  VFS_NO_TRAIN = -202,
+};
+
+// The message of set 848 that reports a fit status (0 when there is none).
+int32_t vsfFitStatusMessage(int32_t fitStatus);
+
+// The resampler of the current sample, as far as the data passes read it.
 struct VsfResampler {
   int64_t freqReadPos;
   int64_t freqStartPos;
 };
 
-// One cross-validation fold: its own sums without the fold's rows.
+// One cross-validation fold: its own sums without the fold's rows, and its trial state.
 struct VsfFoldRecord {
-  double** effectBlocks; // per effect a packed triangle (cross products on demand)
+  double** effectBlocks;
   double* sweptXpx;
   double* xpx;
   double* beta;
@@ -31,21 +83,33 @@ struct VsfFoldRecord {
   double rowCount;
   double freqCount;
   double weightCount;
+  char* sweepFlags;
+  double savedCvSse;
+  double* savedSweptXpx;
+  double* savedXpx;
+  char* savedSweepFlags;
+  double cleanCvSse;
+  double* workSweptXpx;
+  double* cleanSweptXpx;
+  double* workXpx;
+  char* workSweepFlags;
+  char* cleanSweepFlags;
 };
 
 struct VsfModel {
+  // Links into the run (set per BY group).
   VsfModelOptions* options;
   VsfBagVec* bags;
   VsfPerfBlock* perf;
   ThreadPuddle* puddle;
-  VsfScratch* scratch;
-  QkPool* pool;       // the "model pool"
-  int32_t status;     // fit status: 0 or a negative code
+  VsfScratch* scratchHolder; // the context slot of the step-record scratch file
+  QkPool* pool;              // the "model pool"; null between fits
+  int32_t fitStatus;         // VsfFitStatus
   uint8_t stepModelWritten;
 
-  // The settings of the reading pass and the data passes (filled by vsfData).
   const VsfDataSettings* dataSettings;
   VsfResampler* resampler;
+  VsfResampleDriver* resampleDriver;
 
   // Data totals, written by vsfData.
   double freqUsed, freqRead, nUsed, nRead, nTrain, nObs;
@@ -53,25 +117,127 @@ struct VsfModel {
   double testDataRead, testDataUsed, nTest, freqTest;
   double nNoRole, freqNoRole, wTrain, wValidate, wTest, nObsRead, nTrainRead;
 
-  // Counts of the BY group's layout, written by vsfData.
-  int32_t effectCount, parmCount, denseColumnCount, sparseEffectCount;
-  int32_t singleColumnEffectCount, maxEffectColumns, includeCount, foldCount;
-  int32_t optionCount; // the count copied from the options
-  // Counts of the current fit.
-  int32_t xpxColumns, crossColumnCount;
+  double fuzz;
+  void* solverExtension;
 
-  // Sums the data passes fold into.
+  // Elastic-net settings and L2-search state.
+  double l2;
+  int32_t l2Steps, l2Search, enSetting, l2Trial;
+  double l2Low, l2High;
+  double* enTuneRows;
+
+  // Penalized-path state.
+  double lambdaMax, lambda, l1Norm, l2Norm;
+  double* stepL1Norm;
+  double* stepL2Norm;
+  double* stepPathValue;
+  double* stepHeldOutTestError;
+  double l1Target;
+
+  // External cross validation.
+  double* stepHeldOutError;
+  double heldOutError;
+  int32_t heldOutFold;
+  int32_t* cvexKeys;
+  double* cvexValues;
+  double* cvexFoldEnd;
+  double* cvexFoldLambdaMax;
+  double* cvexGrid;
+  int32_t* cvexCurve;
+  double* cvexFoldKnots;
+  int32_t cvexGridCount;
+  double cvexChosenValue;
+  int32_t cvexRecordCount;
+  double heldOutTestError;
+
+  // Screening and path-step state.
+  int32_t screenInCount, screenOutCount, screenNewCount, screenPower;
+  double screenRatio, screenTermA, screenTermB, lambdaSure, lambdaRatioSum, lambdaNext;
+  int32_t screenKeep, screenSetting;
+  double screenKeepRatio, screenSetting2;
+
+  // Counts.
+  int32_t stepLimit, effectCount, parmCount, denseColumnCount, sparseEffectCount;
+  int32_t singleColumnEffectCount, maxEffectColumns, includeCount, foldCount;
+  int32_t optionCount;
+  int32_t xpxColumns, crossColumnCount, stepCount, rank, inModelCount, prevInModelCount;
+  int32_t changeListLength, xpxCapacity, crossCapacity, stepCapacity, changeListCapacity;
+
+  // Effect blocks and the trial block.
   double** effectBlocks;
+  double* trialXpx;
+  char* trialFlags;
+  uint8_t needTrialBlock;
+  uint8_t hierarchy;
+
+  // Cross products.
   double* xpx;
+  double* sweptXpx;
   double* cross;
+
+  // Step history (stepRank, stepEffects, stepSSE have an element at index -1).
+  double* stepSSE;
+  double* stepPress;
+  double* stepValidateAse;
+  double* stepTestAse;
+  double* stepCvPress;
+  double* stepStdL1Norm;
+  int32_t* stepEffect;
+  int32_t* changeList;
+  int32_t* stepRank;
+  int32_t* stepParms;
+  int32_t* stepEffects;
+
+  char* sweepFlags;
+
+  // Chosen-step snapshot.
+  double* chosenBetaVariance;
+  double* chosenBeta;
+  double* chosenStdBeta;
+  int32_t* chosenInModelList;
+  int32_t chosenStep;
+  uint8_t* chosenEffectStatus;
+
+  // Estimates and work vectors.
+  double* workVector;
   double* corr;
+  double* beta;
+  double* stdBeta;
+  double* candidateValue;
+  double* betaVariance;
+  double* adaptiveWeight;
+
+  // Effect tables.
+  uint8_t* effectStatus;
+  int32_t* crossSlot;
+  int32_t* effectFirstColumn;
+  int32_t* parmOffset;
+  int32_t* hierAddCount;
+  int32_t* hierDropCount;
+  const int32_t* hierAddCountInit;
+  const int32_t* hierDropCountInit;
+  int32_t* const* hierListA;
+  int32_t* const* hierListB;
+
+  // Penalized-path and solver vectors.
   double* dirCorr;
-  int32_t screenOutCount, screenNewCount;
+  double* direction;
+  double* pathBeta;
+  double* solverBeta;
+  double* savedBeta;
+  double* savedStdBeta;
+  double* savedSolverBetaA;
+  double* savedSolverBetaB;
+  int32_t* activeSign;
+  int32_t adaptiveAliased;
+
+  // Screening vectors.
+  double* screenBound;
+  uint8_t* screenFlag;
+  double* screenStat;
+  int32_t* screenInList;
   int32_t* screenOutList;
   int32_t* screenNewList;
-  double screenTermA, screenTermB;
-  double sumWY, sumWYY, sse, press, validateAse, testAse, heldOutError, heldOutTestError;
-  VsfFoldRecord* folds;
 
   // Per-parameter and per-effect tables of the BY group (BY pool), written by vsfData:
   // columnSums holds the TRAIN column means after reading, columnSumSquares the column
@@ -80,6 +246,7 @@ struct VsfModel {
   double* columnSums;
   double* columnSumSquares;
   double* columnSquareSums;
+  double* inestEstimates;
   int32_t* sparseEffectList;
   int32_t* sparseSlot;
   int32_t* effectColumn;
@@ -89,18 +256,86 @@ struct VsfModel {
   int32_t* inModelList;
   int32_t* prevInModelList;
 
-  // Arrays the reading pass makes for later drivers.
-  double* enTuneRows;
-  int32_t* cvexKeys;
-  double* cvexValues;
-  double* cvexFoldEnd;
-  double* cvexFoldLambdaMax;
-  double* cvexGrid;
-  int32_t* cvexCurve;
-  double* cvexFoldKnots;
+  // Aliased effects dropped before step 0 of BACKWARD.
+  int32_t aliasDropCount, aliasIncludeDropCount;
+  int32_t* aliasDropList;
+
+  // Criteria and sums of squares of the current model.
+  double press, sumWYY, sumWY, totalSSUncorrected, totalSS, sse, fullMse, validateAse, testAse;
+
+  // Scratch files of the step and design records.
+  VsfScratch* stepScratch;
+  VsfScratch* designScratch;
+  int64_t* stepScratchPos;
+  int64_t* designScratchPos;
+
+  // Stop block.
+  uint8_t stopReason;
+  int32_t stopAddEffect, stopDropEffect;
+  double stopAddValue, stopDropValue;
+
+  // Trial-model state.
+  uint8_t trialCopies;
+  double* savedSweptXpx;
+  double* savedXpx;
+  double savedSse, savedCvPress, savedPress, savedValidateAse, savedTestAse;
+  int32_t savedXpxColumns, savedXpxCapacity, savedRank, savedInModelCount;
+  int32_t* savedInModelList;
+  int32_t* savedEffectColumn;
+  uint8_t* savedEffectStatus;
+  char* savedSweepFlags;
+  double* workSweptXpx;
+  double* cleanSweptXpx;
+  double* workXpx;
+  int32_t* workEffectColumn;
+  int32_t* cleanEffectColumn;
+  int32_t* workInModelList;
+  int32_t* cleanInModelList;
+  int32_t trialColumns;
+  char* workSweepFlags;
+  char* cleanSweepFlags;
+
+  // Folds.
+  double cvPress;
+  VsfFoldRecord* folds;
+  double* chosenFoldCvSse;
+
+  // Sums the LAR and screening kernels fold into.
+  double* larScratch;
 };
 
-// Releases everything the BY group's fit made.
+// Lifecycle. All return 0, -1 (pool) or -2 (allocation) unless noted.
+int32_t vsfModelInit(VsfModel* model);
 void vsfModelByFree(VsfModel* model);
+int32_t vsfRecordStep(VsfModel* model, int32_t effect);
+int32_t vsfAddStepMemory(VsfModel* model, int32_t newCapacity);
+int32_t vsfAddXpXMemory(VsfModel* model, int32_t newCapacity);
+int32_t vsfAddCrossMemory(VsfModel* model, int32_t newCapacity, int32_t rowLength);
+int32_t vsfAddEffChangeMemory(VsfModel* model, int32_t newCapacity);
+void vsfModelReset(VsfModel* model);
+void vsfResetChosenStep(VsfModel* model);
+
 // Appends the group's selected design to the design scratch file.
 int32_t vsfSerializeForDesign(VsfModel* model);
+
+// Option tests shared by the model core.
+bool vsfCvOn(const VsfModel* model);
+bool vsfCvExternalOn(const VsfModel* model);
+bool vsfFullXpxOn(const VsfModel* model);
+bool vsfValidationInUse(const VsfModel* model);
+bool vsfTestInUse(const VsfModel* model);
+// Allocation from the model pool: zero-filled when zero is true; null for a count <= 0.
+void* vsfModelAlloc(VsfModel* model, int64_t bytes, bool zero);
+template <class T> T* vsfModelArray(VsfModel* model, int64_t count, bool zero = true) {
+  return count <= 0 ? nullptr
+                    : static_cast<T*>(vsfModelAlloc(model, count * static_cast<int64_t>(sizeof(T)), zero));
+}
+// Resizes a model-pool block, keeping its contents (null on failure or a count <= 0).
+template <class T> T* vsfModelResize(VsfModel* model, T* block, int64_t count) {
+  if (count <= 0 || model->pool == nullptr)
+    return nullptr;
+  if (block == nullptr)
+    return vsfModelArray<T>(model, count, true);
+  return static_cast<T*>(model->pool->reallocate(model->pool, block,
+                                                 static_cast<size_t>(count) * sizeof(T), 0));
+}

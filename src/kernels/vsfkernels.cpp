@@ -1,0 +1,24 @@
+// The table of kernel pairs handed to the threading frame, registered once per process.
+#include "kernels/vsfkernels.h"
+
+#include "data/vsfthread.h"
+#include "kernels/vsfmoments.h"
+#include "kernels/vsfresid.h"
+#include "kernels/vsfxpx.h"
+
+#include <mutex>
+
+void vsfRegisterKernels() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    vsfRegisterKernelPair(vsfFullXpX, vsfFullXpX_t, VsfKernelKind::FullXpX);
+    vsfRegisterKernelPair(vsfEffectXpX, vsfEffectXpX_t, VsfKernelKind::EffectXpX);
+    vsfRegisterKernelPair(vsfEffXpX, vsfEffXpX_t, VsfKernelKind::EffXpX);
+    vsfRegisterKernelPair(vsfYCross, vsfYCross_t, VsfKernelKind::YCross);
+    vsfRegisterKernelPair(vsfEffCross, vsfEffCross_t, VsfKernelKind::EffCross);
+    vsfRegisterKernelPair(vsfMoments, vsfMoments_t, VsfKernelKind::Moments);
+    vsfRegisterKernelPair(vsfYpwY, vsfYpwY_t, VsfKernelKind::YpwY);
+    vsfRegisterKernelPair(vsfPress, vsfPress_t, VsfKernelKind::Press);
+    vsfRegisterKernelPair(vsfResids, vsfResids_t, VsfKernelKind::Resids);
+  });
+}

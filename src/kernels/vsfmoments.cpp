@@ -1,0 +1,102 @@
+// Moment kernels. Both walk every parameter of a row at its parameter position (dense
+// values and stored sparse values alike); vsfMoments also keeps the training and held-out
+// totals of external cross validation.
+#include "kernels/vsfmoments.h"
+
+#include "kernels/vsfrowwalk.h"
+
+namespace {
+
+template <class Fn> void eachParm(const VsfModel* m, const VsfRowShape& S, const VsfRowView& r, Fn fn) {
+  const double* dense = r.denseValues();
+  for (int32_t e = 0; e < m->effectCount; ++e) {
+    const int32_t p0 = m->parmOffset[e];
+    if (m->sparseSlot[e] < 0) {
+      for (int32_t q = 0; q < m->effectColumns[e]; ++q)
+        fn(p0 + q, dense[m->denseOffset[e] + q]);
+    } else {
+      const int32_t s = m->sparseSlot[e];
+      const int32_t end = r.slotEnd(S, s);
+      for (int32_t b = r.slotBegin(S, s); b < end; ++b)
+        fn(p0 + r.storedIndex(S, b), r.sparseValues[b]);
+    }
+  }
+}
+
+// out: [sumWY][P column sums][P sums of squares][train w, train f, held-out w, held-out f].
+void momentsBody(VsfModel* m, QkPageDescriptor* page, double* sumY, double* sums, double* squares,
+                 double* totals) {
+  const VsfRowShape S = vsfRowShape(m);
+  vsfEachRow(S, page, [&](const VsfRowView& r) {
+    const bool train = r.role == VSF_ROLE_TRAIN;
+    double f = S.hasResample ? (train ? r.rfreq : 1.0) : (train ? r.freq : 1.0);
+    if (S.hasResample && f == 0.0)
+      return;
+    const double v = r.weight * f;
+    if (train) {
+      if (S.xcv && r.fold == m->heldOutFold) {
+        totals[2] += v;
+        totals[3] += f;
+        return;
+      }
+      totals[0] += v;
+      totals[1] += f;
+      *sumY += v * r.y[0];
+      eachParm(m, S, r, [&](int32_t p, double x) {
+        sums[p] += v * x;
+        squares[p] += v * x * x;
+      });
+    } else if (S.xcv && r.role == VSF_ROLE_VALIDATE && m->heldOutFold == m->foldCount) {
+      totals[2] += v;
+      totals[3] += f;
+    }
+  });
+}
+
+template <class Fn> void ypwyBody(VsfModel* m, QkPageDescriptor* page, Fn add) {
+  const VsfRowShape S = vsfRowShape(m);
+  vsfEachRow(S, page, [&](const VsfRowView& r) {
+    const double w = vsfTrainWeight(m, S, r);
+    if (w == 0.0)
+      return;
+    add(-1, w * r.y[0] * r.y[0]);
+    eachParm(m, S, r, [&](int32_t p, double x) { add(p, w * x * x); });
+  });
+}
+
+} // namespace
+
+int32_t vsfMoments(VsfModel* m, QkPageDescriptor* page) {
+  double totals[4] = {0, 0, 0, 0};
+  momentsBody(m, page, &m->sumWY, m->columnSums, m->columnSumSquares, totals);
+  if (vsfRowShape(m).xcv) {
+    m->wTrain += totals[0];
+    m->nObs += totals[1];
+    m->wValidate += totals[2];
+    m->freqValidate += totals[3];
+  }
+  return 0;
+}
+int32_t vsfMoments_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t) {
+  const int64_t P = m->parmCount;
+  double totals[4] = {0, 0, 0, 0};
+  momentsBody(m, page, buffer, buffer + 1, buffer + 1 + P, totals);
+  if (vsfRowShape(m).xcv)
+    for (int i = 0; i < 4; ++i)
+      buffer[2 * P + 1 + i] += totals[i];
+  return 0;
+}
+
+int32_t vsfYpwY(VsfModel* m, QkPageDescriptor* page) {
+  ypwyBody(m, page, [m](int32_t p, double v) {
+    if (p < 0)
+      m->sumWYY += v;
+    else
+      m->columnSquareSums[p] += v;
+  });
+  return 0;
+}
+int32_t vsfYpwY_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t) {
+  ypwyBody(m, page, [buffer](int32_t p, double v) { buffer[1 + p] += v; });
+  return 0;
+}

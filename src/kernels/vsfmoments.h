@@ -1,0 +1,15 @@
+// The moment kernel pairs: weighted sums of the response and of every parameter column and
+// of their squares over the TRAIN rows (with the external-fold totals), and the weighted
+// sums of squares that start an on-demand X'X.
+#pragma once
+
+#include "support/qkpgf.h"
+
+#include <cstdint>
+
+struct VsfModel;
+
+int32_t vsfMoments(VsfModel* model, QkPageDescriptor* page);
+int32_t vsfMoments_t(VsfModel* model, QkPageDescriptor* page, double* buffer, int64_t length);
+int32_t vsfYpwY(VsfModel* model, QkPageDescriptor* page);
+int32_t vsfYpwY_t(VsfModel* model, QkPageDescriptor* page, double* buffer, int64_t length);

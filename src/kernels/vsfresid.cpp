@@ -1,0 +1,121 @@
+// PRESS and residual kernels. A row's values of the model's swept columns are gathered
+// once (dense and sparse alike); the residual uses the swept column 0 (minus the
+// coefficients) and the leverage the swept block (the inverse of the model's X'X block).
+#include "kernels/vsfresid.h"
+
+#include "kernels/vsfrowwalk.h"
+
+#include <cmath>
+#include <vector>
+
+namespace {
+
+inline int64_t sym(int64_t i, int64_t j) { return i >= j ? i * (i + 1) / 2 + j : j * (j + 1) / 2 + i; }
+
+struct Gathered {
+  std::vector<int32_t> col;
+  std::vector<double> val;
+};
+
+// The row's values of the swept in-model columns.
+void gather(const VsfModel* m, const VsfRowShape& S, const VsfRowView& r, Gathered& g) {
+  g.col.clear();
+  g.val.clear();
+  const double* dense = r.denseValues();
+  for (int32_t i = 0; i < m->inModelCount; ++i) {
+    const int32_t e = m->inModelList[i];
+    const int32_t c0 = m->effectColumn[e];
+    if (m->sparseSlot[e] < 0) {
+      const double* x = dense + m->denseOffset[e];
+      for (int32_t q = 0; q < m->effectColumns[e]; ++q)
+        if (m->sweepFlags[c0 + q] == '1' && x[q] != 0.0) {
+          g.col.push_back(c0 + q);
+          g.val.push_back(x[q]);
+        }
+    } else {
+      const int32_t s = m->sparseSlot[e];
+      const int32_t end = r.slotEnd(S, s);
+      for (int32_t b = r.slotBegin(S, s); b < end; ++b) {
+        const int32_t c = c0 + r.storedIndex(S, b);
+        if (m->sweepFlags[c] == '1') {
+          g.col.push_back(c);
+          g.val.push_back(r.sparseValues[b]);
+        }
+      }
+    }
+  }
+}
+
+double residual(const VsfModel* m, const VsfRowView& r, const Gathered& g) {
+  double res = r.y[0];
+  const double* s = m->sweptXpx;
+  for (size_t i = 0; i < g.col.size(); ++i)
+    res += s[static_cast<int64_t>(g.col[i]) * (g.col[i] + 1) / 2] * g.val[i];
+  return res;
+}
+
+double pressOfPage(VsfModel* m, QkPageDescriptor* page) {
+  const VsfRowShape S = vsfRowShape(m);
+  thread_local Gathered g;
+  double sum = 0.0;
+  const double* s = m->sweptXpx;
+  vsfEachRow(S, page, [&](const VsfRowView& r) {
+    if (S.hasRole && r.role != VSF_ROLE_TRAIN)
+      return;
+    const double v = r.weight;
+    const double f = S.hasResample ? r.rfreq : r.freq;
+    if (f == 0.0)
+      return;
+    gather(m, S, r, g);
+    const double res = residual(m, r, g);
+    double q = 0.0;
+    const size_t n = g.col.size();
+    for (size_t i = 0; i < n; ++i) {
+      double inner = 0.0;
+      for (size_t j = 0; j < i; ++j)
+        inner += s[sym(g.col[i], g.col[j])] * g.val[j];
+      q += g.val[i] * (2.0 * inner + s[sym(g.col[i], g.col[i])] * g.val[i]);
+    }
+    const double h = v * q;
+    if (std::fabs(h - 1.0) > 1e-8) {
+      const double e = res / (1.0 - h);
+      sum += f * v * e * e;
+    }
+  });
+  return sum;
+}
+
+void residsOfPage(VsfModel* m, QkPageDescriptor* page, double* sums) {
+  const VsfRowShape S = vsfRowShape(m);
+  thread_local Gathered g;
+  vsfEachRow(S, page, [&](const VsfRowView& r) {
+    if (r.role != VSF_ROLE_VALIDATE && r.role != VSF_ROLE_TEST)
+      return;
+    const double w = r.weight * r.freq;
+    gather(m, S, r, g);
+    const double res = residual(m, r, g);
+    sums[r.role == VSF_ROLE_VALIDATE ? 0 : 1] += w * res * res;
+  });
+}
+
+} // namespace
+
+int32_t vsfPress(VsfModel* m, QkPageDescriptor* page) {
+  m->press += pressOfPage(m, page);
+  return 0;
+}
+int32_t vsfPress_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t) {
+  buffer[0] += pressOfPage(m, page);
+  return 0;
+}
+int32_t vsfResids(VsfModel* m, QkPageDescriptor* page) {
+  double sums[2] = {0.0, 0.0};
+  residsOfPage(m, page, sums);
+  m->validateAse += sums[0];
+  m->testAse += sums[1];
+  return 0;
+}
+int32_t vsfResids_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t) {
+  residsOfPage(m, page, buffer);
+  return 0;
+}

@@ -1,0 +1,90 @@
+// The row walk that every data-pass kernel shares: what a row of a BY group's pages holds
+// (weight, frequency, resample frequency, fold and role codes, dense and sparse values),
+// read from the model's layout, and a visitor over the rows of one page. The page layout
+// itself is written by the reading pass (data/vsfpage.h).
+#pragma once
+
+#include "data/vsfdata.h"
+#include "model/vsfmodel.h"
+#include "support/qkpgf.h"
+
+#include <cstdint>
+#include <cstring>
+
+// What every row of the BY group holds, fixed for a pass.
+struct VsfRowShape {
+  uint8_t hasWeight, hasFreq, hasResample, hasFold, hasRole;
+  uint8_t cv, xcv;
+  int32_t lead;       // leading doubles before the response
+  int32_t dense;      // dense design values
+  int32_t sparse;     // sparse slots
+  int32_t fixedCodes; // fold and role codes
+};
+
+VsfRowShape vsfRowShape(const VsfModel* model);
+
+// One row as a kernel sees it.
+struct VsfRowView {
+  double weight; // WEIGHT value, 1 without
+  double freq;   // FREQ value, 1 without
+  double rfreq;  // resample frequency, 1 without resampling
+  int32_t fold;  // fold code, -1 without
+  int32_t role;  // role code, 1 without roles
+  double* y;     // the response; the dense values follow it
+  double* sparseValues;
+  const int32_t* codeEnd; // one past the row's first code (codes run downward)
+  int32_t storedTotal;
+
+  double* denseValues() const { return y + 1; }
+  // Stored values of sparse slot s are numbers [begin, end) of the row.
+  int32_t slotEnd(const VsfRowShape& S, int32_t s) const {
+    return codeEnd[-1 - S.fixedCodes - s];
+  }
+  int32_t slotBegin(const VsfRowShape& S, int32_t s) const {
+    return s == 0 ? 0 : codeEnd[-1 - S.fixedCodes - (s - 1)];
+  }
+  // Column index within its effect of stored value v.
+  int32_t storedIndex(const VsfRowShape& S, int32_t v) const {
+    return codeEnd[-1 - S.fixedCodes - S.sparse - v];
+  }
+};
+
+// Calls fn(row) for every row of the page, in order.
+template <class Fn> inline void vsfEachRow(const VsfRowShape& S, QkPageDescriptor* page, Fn&& fn) {
+  auto* base = static_cast<unsigned char*>(page->buffer);
+  double count;
+  std::memcpy(&count, base, sizeof count);
+  const int64_t rows = static_cast<int64_t>(count);
+  double* d = reinterpret_cast<double*>(base + 8);
+  int32_t* ce = reinterpret_cast<int32_t*>(base + (static_cast<int64_t>(page->pageSize) & ~int64_t{7}));
+  for (int64_t i = 0; i < rows; ++i) {
+    VsfRowView r;
+    int32_t at = 0;
+    r.weight = S.hasWeight ? d[at++] : 1.0;
+    r.freq = S.hasFreq ? d[at++] : 1.0;
+    r.rfreq = S.hasResample ? d[at++] : 1.0;
+    r.y = d + at;
+    r.codeEnd = ce;
+    int32_t c = 0;
+    r.fold = S.hasFold ? ce[-1 - c++] : -1;
+    r.role = S.hasRole ? ce[-1 - c++] : 1;
+    r.storedTotal = S.sparse > 0 ? ce[-1 - S.fixedCodes - (S.sparse - 1)] : 0;
+    r.sparseValues = r.y + 1 + S.dense;
+    fn(r);
+    d = r.sparseValues + r.storedTotal;
+    ce -= S.fixedCodes + S.sparse + r.storedTotal;
+  }
+}
+
+// The weight of a row that the cross-product kernels count, or 0 when it does not count:
+// TRAIN rows only (with roles), outside the held-out external fold, with the resample
+// frequency in place of FREQ while resampling.
+inline double vsfTrainWeight(const VsfModel* m, const VsfRowShape& S, const VsfRowView& r) {
+  if (S.hasRole && r.role != VSF_ROLE_TRAIN)
+    return 0.0;
+  if (S.xcv && r.fold == m->heldOutFold)
+    return 0.0;
+  if (S.hasResample)
+    return r.rfreq == 0.0 ? 0.0 : r.weight * r.rfreq;
+  return r.weight * r.freq;
+}

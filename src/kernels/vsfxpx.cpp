@@ -1,0 +1,279 @@
+// Cross-product kernels. Each pair shares one per-page body; the serial form resolves its
+// target in the model (or in the row's fold record under CV) and the threaded form in its
+// worker's buffer, laid out as the frame folds it back.
+#include "kernels/vsfxpx.h"
+
+#include "kernels/vsfrowwalk.h"
+#include "numerics/qkzsweep.h"
+#include "numerics/zvector.h"
+
+#include <vector>
+
+namespace {
+
+inline int64_t tri(int64_t n) { return n * (n + 1) / 2; }
+inline int64_t at(int64_t i, int64_t j) { return i * (i + 1) / 2 + j; }
+
+int32_t foldOf(const VsfModel* m, const VsfRowShape& S, const VsfRowView& r) {
+  if (!S.cv)
+    return -1;
+  return (r.fold >= 0 && r.fold < m->foldCount) ? r.fold : -2;
+}
+
+// ---- full X'X ----
+template <class Target> void fullBody(VsfModel* m, QkPageDescriptor* page, Target target) {
+  const VsfRowShape S = vsfRowShape(m);
+  vsfEachRow(S, page, [&](const VsfRowView& r) {
+    const double w = vsfTrainWeight(m, S, r);
+    const int32_t f = foldOf(m, S, r);
+    if (w == 0.0 || f == -2)
+      return;
+    double* T = target(f);
+    if (zscp(r.y, S.dense + 1, T, w) == 0)
+      return;
+    for (int32_t s = 0; s < S.sparse; ++s) {
+      const int32_t e = m->sparseEffectList[s];
+      const int32_t end = r.slotEnd(S, s);
+      for (int32_t a = r.slotBegin(S, s); a < end; ++a) {
+        const double xa = r.sparseValues[a];
+        const int64_t row = m->effectColumn[e] + r.storedIndex(S, a);
+        double* R = T + tri(row);
+        zvaxpy(R, R, r.y, S.dense + 1, w * xa);
+        for (int32_t sb = 0; sb <= s; ++sb) {
+          const int32_t eb = m->sparseEffectList[sb];
+          const int32_t bEnd = sb == s ? a + 1 : r.slotEnd(S, sb);
+          for (int32_t b = r.slotBegin(S, sb); b < bEnd; ++b)
+            R[m->effectColumn[eb] + r.storedIndex(S, b)] += w * xa * r.sparseValues[b];
+        }
+      }
+    }
+  });
+}
+
+// ---- effect blocks ----
+template <class Target> void effectBody(VsfModel* m, QkPageDescriptor* page, Target target) {
+  const VsfRowShape S = vsfRowShape(m);
+  vsfEachRow(S, page, [&](const VsfRowView& r) {
+    const double w = vsfTrainWeight(m, S, r);
+    const int32_t f = foldOf(m, S, r);
+    if (w == 0.0 || f == -2)
+      return;
+    for (int32_t e = 0; e < m->effectCount; ++e) {
+      const int32_t k = m->effectColumns[e];
+      if (k <= 0)
+        continue;
+      double* E = target(f, e);
+      if (m->sparseSlot[e] < 0) {
+        zscp(r.denseValues() + m->denseOffset[e], k, E, w);
+      } else {
+        const int32_t s = m->sparseSlot[e];
+        const int32_t b0 = r.slotBegin(S, s), end = r.slotEnd(S, s);
+        for (int32_t a = b0; a < end; ++a) {
+          const int64_t ia = r.storedIndex(S, a);
+          const double wa = w * r.sparseValues[a];
+          for (int32_t b = b0; b <= a; ++b)
+            E[at(ia, r.storedIndex(S, b))] += wa * r.sparseValues[b];
+        }
+      }
+    }
+  });
+}
+
+// ---- new rows of the entering effect; target(f) gives the base that element (r, c) of
+// the whole triangle is addressed from ----
+template <class Target>
+void effBody(VsfModel* m, QkPageDescriptor* page, int64_t origin, Target target) {
+  const VsfRowShape S = vsfRowShape(m);
+  const int32_t k = m->inModelList[m->inModelCount - 1];
+  const int64_t m0 = m->xpxColumns;
+  const int32_t nIn = m->inModelCount;
+  vsfEachRow(S, page, [&](const VsfRowView& r) {
+    const double w = vsfTrainWeight(m, S, r);
+    const int32_t f = foldOf(m, S, r);
+    if (w == 0.0 || f == -2)
+      return;
+    double* T = target(f);
+    const double* dense = r.denseValues();
+    auto addRow = [&](int64_t row, double v) {
+      double* R = T + (tri(row) - origin);
+      R[0] += r.y[0] * v;
+      for (int32_t i = 0; i < nIn; ++i) {
+        const int32_t e = m->inModelList[i];
+        const int64_t c0 = m->effectColumn[e];
+        if (m->sparseSlot[e] < 0) {
+          const double* x = dense + m->denseOffset[e];
+          const int32_t n = m->effectColumns[e];
+          for (int32_t q = 0; q < n && c0 + q <= row; ++q)
+            R[c0 + q] += x[q] * v;
+        } else {
+          const int32_t s = m->sparseSlot[e];
+          const int32_t end = r.slotEnd(S, s);
+          for (int32_t b = r.slotBegin(S, s); b < end; ++b) {
+            const int64_t c = c0 + r.storedIndex(S, b);
+            if (c > row)
+              break;
+            R[c] += r.sparseValues[b] * v;
+          }
+        }
+      }
+    };
+    if (m->sparseSlot[k] < 0) {
+      const double* x = dense + m->denseOffset[k];
+      for (int32_t j = 0; j < m->effectColumns[k]; ++j) {
+        const double v = w * x[j];
+        if (v != 0.0)
+          addRow(m0 + j, v);
+      }
+    } else {
+      const int32_t s = m->sparseSlot[k];
+      const int32_t end = r.slotEnd(S, s);
+      for (int32_t a = r.slotBegin(S, s); a < end; ++a)
+        addRow(m0 + r.storedIndex(S, a), w * r.sparseValues[a]);
+    }
+  });
+}
+
+// Adds u times every parameter of the row into t[1 + p].
+inline void addParms(const VsfModel* m, const VsfRowShape& S, const VsfRowView& r, double* t,
+                     double u) {
+  const double* dense = r.denseValues();
+  for (int32_t e = 0; e < m->effectCount; ++e) {
+    double* out = t + 1 + m->parmOffset[e];
+    if (m->sparseSlot[e] < 0) {
+      const int32_t n = m->effectColumns[e];
+      if (n > 0)
+        zvaxpy(out, out, dense + m->denseOffset[e], n, u);
+    } else {
+      const int32_t s = m->sparseSlot[e];
+      const int32_t end = r.slotEnd(S, s);
+      for (int32_t b = r.slotBegin(S, s); b < end; ++b)
+        out[r.storedIndex(S, b)] += r.sparseValues[b] * u;
+    }
+  }
+}
+
+template <class Target> void yCrossBody(VsfModel* m, QkPageDescriptor* page, Target target) {
+  const VsfRowShape S = vsfRowShape(m);
+  vsfEachRow(S, page, [&](const VsfRowView& r) {
+    const double w = vsfTrainWeight(m, S, r);
+    const int32_t f = foldOf(m, S, r);
+    if (w == 0.0 || f == -2)
+      return;
+    const double u = w * r.y[0];
+    if (u == 0.0)
+      return;
+    double* t = target(f);
+    t[0] += r.y[0] * u;
+    addParms(m, S, r, t, u);
+  });
+}
+
+// target(f, j) gives column j of the entering effect's new store columns.
+template <class Target> void effCrossBody(VsfModel* m, QkPageDescriptor* page, Target target) {
+  const VsfRowShape S = vsfRowShape(m);
+  const int32_t k = m->inModelList[m->inModelCount - 1];
+  vsfEachRow(S, page, [&](const VsfRowView& r) {
+    const double w = vsfTrainWeight(m, S, r);
+    const int32_t f = foldOf(m, S, r);
+    if (w == 0.0 || f == -2)
+      return;
+    auto column = [&](int32_t j, double v) {
+      double* t = target(f, j);
+      t[0] += r.y[0] * v;
+      addParms(m, S, r, t, v);
+    };
+    if (m->sparseSlot[k] < 0) {
+      const double* x = r.denseValues() + m->denseOffset[k];
+      for (int32_t j = 0; j < m->effectColumns[k]; ++j) {
+        const double v = w * x[j];
+        if (v != 0.0)
+          column(j, v);
+      }
+    } else {
+      const int32_t s = m->sparseSlot[k];
+      const int32_t end = r.slotEnd(S, s);
+      for (int32_t a = r.slotBegin(S, s); a < end; ++a)
+        column(r.storedIndex(S, a), w * r.sparseValues[a]);
+    }
+  });
+}
+
+int64_t blocksLength(const VsfModel* m) {
+  int64_t sum = 0;
+  for (int32_t e = 0; e < m->effectCount; ++e)
+    sum += tri(m->effectColumns[e]);
+  return sum;
+}
+
+} // namespace
+
+int32_t vsfFullXpX(VsfModel* m, QkPageDescriptor* page) {
+  fullBody(m, page, [m](int32_t f) { return f < 0 ? m->xpx : m->folds[f].xpx; });
+  return 0;
+}
+int32_t vsfFullXpX_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t) {
+  const int64_t slice = tri(m->xpxColumns);
+  fullBody(m, page, [=](int32_t f) { return buffer + (f < 0 ? 0 : f * slice); });
+  return 0;
+}
+
+int32_t vsfEffectXpX(VsfModel* m, QkPageDescriptor* page) {
+  effectBody(m, page, [m](int32_t f, int32_t e) {
+    return f < 0 ? m->effectBlocks[e] : m->folds[f].effectBlocks[e];
+  });
+  return 0;
+}
+int32_t vsfEffectXpX_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t) {
+  // Offsets of every effect's block within one fold's slice.
+  const int64_t slice = blocksLength(m);
+  std::vector<int64_t> offsets(static_cast<size_t>(m->effectCount));
+  int64_t off = 0;
+  for (int32_t e = 0; e < m->effectCount; ++e) {
+    offsets[e] = off;
+    off += tri(m->effectColumns[e]);
+  }
+  effectBody(m, page, [&](int32_t f, int32_t e) {
+    return buffer + (f < 0 ? 0 : f * slice) + offsets[e];
+  });
+  return 0;
+}
+
+int32_t vsfEffXpX(VsfModel* m, QkPageDescriptor* page) {
+  effBody(m, page, 0, [m](int32_t f) { return f < 0 ? m->xpx : m->folds[f].xpx; });
+  return 0;
+}
+int32_t vsfEffXpX_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t length) {
+  const int64_t K = m->foldCount > 0 ? m->foldCount : 1;
+  const bool cv = vsfRowShape(m).cv;
+  const int64_t slice = cv ? length / K : length;
+  const int64_t origin = tri(m->xpxColumns);
+  effBody(m, page, origin, [=](int32_t f) { return buffer + (f < 0 ? 0 : f * slice); });
+  return 0;
+}
+
+int32_t vsfYCross(VsfModel* m, QkPageDescriptor* page) {
+  yCrossBody(m, page, [m](int32_t f) { return f < 0 ? m->cross : m->folds[f].cross; });
+  return 0;
+}
+int32_t vsfYCross_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t) {
+  const int64_t N = m->parmCount + 1;
+  yCrossBody(m, page, [=](int32_t f) { return buffer + (f < 0 ? 0 : f * N); });
+  return 0;
+}
+
+int32_t vsfEffCross(VsfModel* m, QkPageDescriptor* page) {
+  const int64_t N = m->parmCount + 1;
+  const int64_t c0 = m->crossColumnCount;
+  effCrossBody(m, page, [=](int32_t f, int32_t j) {
+    return (f < 0 ? m->cross : m->folds[f].cross) + (c0 + j) * N;
+  });
+  return 0;
+}
+int32_t vsfEffCross_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t length) {
+  const int64_t N = m->parmCount + 1;
+  const int64_t K = m->foldCount > 0 ? m->foldCount : 1;
+  const bool cv = vsfRowShape(m).cv;
+  const int64_t slice = cv ? length / K : length;
+  effCrossBody(m, page, [=](int32_t f, int32_t j) { return buffer + (f < 0 ? 0 : f * slice) + j * N; });
+  return 0;
+}

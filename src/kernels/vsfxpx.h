@@ -1,0 +1,22 @@
+// The cross-product kernel pairs: the full X'X, every effect's own block, the new rows of
+// an entering effect, X'y with every column, and the entering effect's cross products with
+// every column. Serial forms add into the model (or the row's fold record under CV);
+// threaded forms add into their worker's buffer, which the frame folds into the model.
+#pragma once
+
+#include "support/qkpgf.h"
+
+#include <cstdint>
+
+struct VsfModel;
+
+int32_t vsfFullXpX(VsfModel* model, QkPageDescriptor* page);
+int32_t vsfFullXpX_t(VsfModel* model, QkPageDescriptor* page, double* buffer, int64_t length);
+int32_t vsfEffectXpX(VsfModel* model, QkPageDescriptor* page);
+int32_t vsfEffectXpX_t(VsfModel* model, QkPageDescriptor* page, double* buffer, int64_t length);
+int32_t vsfEffXpX(VsfModel* model, QkPageDescriptor* page);
+int32_t vsfEffXpX_t(VsfModel* model, QkPageDescriptor* page, double* buffer, int64_t length);
+int32_t vsfYCross(VsfModel* model, QkPageDescriptor* page);
+int32_t vsfYCross_t(VsfModel* model, QkPageDescriptor* page, double* buffer, int64_t length);
+int32_t vsfEffCross(VsfModel* model, QkPageDescriptor* page);
+int32_t vsfEffCross_t(VsfModel* model, QkPageDescriptor* page, double* buffer, int64_t length);

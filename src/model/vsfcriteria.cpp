@@ -1,0 +1,154 @@
+// Criteria by code: formula criteria from the fit values, data-based criteria from their
+// cached value or one data pass when the cache is missing. Estimates are read off the
+// swept matrix (minus its column 0 for swept columns; 0 for aliased ones).
+#include "model/vsfcriteria.h"
+
+#include "data/vsfthread.h"
+#include "driver/vsfoptions.h"
+#include "kernels/vsfresid.h"
+#include "model/vsfformulas.h"
+#include "model/vsfmodel.h"
+#include "model/vsfsweep.h"
+#include "support/hostif.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+double criterion(VsfModel* m, int32_t code, double prevSse, double sse, int32_t prevRank,
+                 int32_t rank, int32_t prevEffects, int32_t effects) {
+  const double n = m->nObs;
+  switch (code) {
+  case 1: {
+    double F;
+    return vsfLogPval(prevRank, rank, prevEffects, effects, &F, prevSse, sse, n, m->fuzz);
+  }
+  case 2:
+    return vsfAic(rank, sse, n);
+  case 3:
+    return vsfAicc(rank, sse, n);
+  case 4:
+    return vsfSbc(rank, sse, n);
+  case 5:
+    return vsfRsquare(sse, m->totalSS);
+  case 6:
+    return vsfAdjrsq(rank, m->options->noint, sse, m->totalSS, n);
+  case 7:
+    return vsfCp(rank, sse, n, m->fullMse);
+  case 8:
+    return vsfBic(rank, sse, n, m->fullMse);
+  case 9:
+    vsfComputePress(m);
+    return m->press;
+  case 10:
+    vsfComputeResids(m);
+    return m->validateAse;
+  case 11:
+    vsfComputeCVResids(m);
+    return m->cvPress;
+  case 13:
+    vsfComputeCVEXPRESS(m);
+    return m->heldOutError;
+  case 14:
+    return m->l1Target;
+  default:
+    return prevSse;
+  }
+}
+
+// Effects that contribute parameters: neither a candidate nor unavailable.
+bool contributes(const VsfModel* m, int32_t e) {
+  return m->effectStatus[e] != VES_CANDIDATE && m->effectStatus[e] != VES_UNAVAILABLE &&
+         m->effectColumns[e] > 0;
+}
+
+} // namespace
+
+double vsfGetCriterion(VsfModel* m, int32_t code) {
+  const int32_t s = m->stepCount;
+  const double prevSse = s > 0 ? m->stepSSE[s - 1] : m->totalSS;
+  const int32_t prevRank = m->stepRank[s - 1];
+  const int32_t prevEffects = m->stepEffects[s - 1];
+  return criterion(m, code, prevSse, m->sse, prevRank, m->rank, prevEffects, m->inModelCount);
+}
+
+double vsfComputeCriterion(double prevSse, double sse, VsfModel* m, int32_t code,
+                           int32_t prevRank, int32_t rank, int32_t prevEffects, int32_t effects) {
+  return criterion(m, code, prevSse, sse, prevRank, rank, prevEffects, effects);
+}
+
+int32_t vsfComputeResids(VsfModel* m) {
+  if (!isHostMissing(m->validateAse) || !isHostMissing(m->testAse))
+    return 0;
+  m->validateAse = 0.0;
+  m->testAse = 0.0;
+  int32_t rc = vsfExecuteByThreads(m, vsfResids, vsfResids_t, 0);
+  m->validateAse = m->wValidate == 0.0 ? hostMissing() : m->validateAse / m->wValidate;
+  m->testAse = m->wTest == 0.0 ? hostMissing() : m->testAse / m->wTest;
+  return rc;
+}
+
+int32_t vsfComputeCVResids(VsfModel* m) {
+  // The cross-validation residual kernels arrive with the cross-validation road; until
+  // then the CV criterion stays missing (the fit driver refuses CV before any pass).
+  (void)m;
+  return 0;
+}
+
+void vsfComputeCVEXPRESS(VsfModel* m) {
+  if (!vsfCvExternalOn(m)) {
+    m->heldOutError = hostMissing();
+    return;
+  }
+  // The fold fits set it from the kernels; the final fit's interpolation arrives with the
+  // external cross-validation road.
+}
+
+void vsfStdBeta(VsfModel* m) {
+  const VsfModelOptions* o = m->options;
+  const double sy = m->nObs - 1 > 0 ? std::sqrt(std::max(m->totalSS, 0.0) / (m->nObs - 1)) : 0.0;
+  if (o->stdL1History && m->stepStdL1Norm != nullptr) {
+    double L = 0.0;
+    for (int32_t e = 0; e < m->effectCount; ++e)
+      if (m->effectStatus[e] != VES_CANDIDATE && m->effectStatus[e] != VES_UNAVAILABLE)
+        for (int32_t j = 0; j < m->effectColumns[e]; ++j)
+          L += std::fabs(m->stdBeta[m->parmOffset[e] + j]);
+    m->stepStdL1Norm[m->stepCount] = sy > 0 ? L / sy : hostMissing();
+  }
+  if (o->colStandardize)
+    return;
+  std::fill(m->beta, m->beta + m->parmCount, 0.0);
+  std::fill(m->stdBeta, m->stdBeta + m->parmCount, 0.0);
+  int32_t q = 0;
+  for (int32_t e = 0; e < m->effectCount; ++e) {
+    const int32_t n = m->effectColumns[e];
+    if (!contributes(m, e)) {
+      q += n;
+      continue;
+    }
+    for (int32_t i = 0; i < n; ++i, ++q) {
+      const int64_t c = m->effectColumn[e] + i;
+      m->beta[q] = m->sweepFlags[c] == '1' ? -m->sweptXpx[c * (c + 1) / 2] : 0.0;
+      const double sx = m->columnSumSquares != nullptr ? m->columnSumSquares[q] : hostMissing();
+      if (sy > 0 && !isHostMissing(sx) && sx > 0)
+        m->stdBeta[q] = m->beta[q] / (sx * sy);
+    }
+  }
+}
+
+void vsfDiagXpXi(VsfModel* m) {
+  std::fill(m->betaVariance, m->betaVariance + m->parmCount, 0.0);
+  int32_t q = 0;
+  for (int32_t e = 0; e < m->effectCount; ++e) {
+    const int32_t n = m->effectColumns[e];
+    if (!contributes(m, e)) {
+      q += n;
+      continue;
+    }
+    for (int32_t i = 0; i < n; ++i, ++q) {
+      const int64_t c = m->effectColumn[e] + i;
+      m->betaVariance[q] = m->sweepFlags[c] == '1' ? m->sweptXpx[c * (c + 3) / 2] : -1.0;
+    }
+  }
+}

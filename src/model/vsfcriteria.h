@@ -1,0 +1,17 @@
+// Criteria of the current model or of a trial model by criterion code, the lazy data
+// passes behind the data-based criteria (validation and test ASE, CV PRESS, external CV
+// error), the estimates and standardized estimates, and the diagonal of the inverse.
+#pragma once
+
+#include <cstdint>
+
+struct VsfModel;
+
+double vsfGetCriterion(VsfModel* model, int32_t code);
+double vsfComputeCriterion(double prevSse, double sse, VsfModel* model, int32_t code,
+                           int32_t prevRank, int32_t rank, int32_t prevEffects, int32_t effects);
+int32_t vsfComputeResids(VsfModel* model);
+int32_t vsfComputeCVResids(VsfModel* model);
+void vsfComputeCVEXPRESS(VsfModel* model);
+void vsfStdBeta(VsfModel* model);
+void vsfDiagXpXi(VsfModel* model);

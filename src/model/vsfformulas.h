@@ -1,0 +1,36 @@
+// Criterion formulas, the nested-model F test, comparisons of criterion values under their
+// direction, the packed-triangle size and two Shell sorts. Pure functions: no state, no
+// allocation, no failure; degenerate input gives a fixed value.
+#pragma once
+
+#include <cstdint>
+
+// The absolute margin of the stepwise tests and the zero threshold of recorded sums.
+inline constexpr double kVsfEps = 1.110223024625157e-13;
+// The relative tolerance of the F test.
+inline constexpr double kVsfFTol = 1.110223024625157e-14;
+// Below this log the exponential underflows.
+inline constexpr double kVsfLogUnderflow = -708.3964185;
+
+int64_t vsfMemTri(int32_t n);
+double vsfEpsZero(double x);
+int32_t vsfBigBetter(int32_t code);
+int32_t vsfSmallBetter(int32_t code);
+int32_t vsfIsBetter(int32_t code, double a, double b);
+int32_t vsfIsEpsBetter(int32_t code, double a, double b);
+int32_t vsfIsFUZZBetter(int32_t code, int32_t direction, double a, double b, double fuzz);
+
+double vsfAic(int32_t p, double sse, double n);
+double vsfAicc(int32_t p, double sse, double n);
+double vsfSbc(int32_t p, double sse, double n);
+double vsfCp(int32_t p, double sse, double n, double sigma2);
+double vsfBic(int32_t p, double sse, double n, double sigma2);
+double vsfRsquare(double sse, double tss);
+double vsfAdjrsq(int32_t p, int32_t noint, double sse, double tss, double n);
+double vsfPval(int32_t rank0, int32_t rank1, int32_t effects0, int32_t effects1, double* F,
+               double sse0, double sse1, double n, double fuzz);
+double vsfLogPval(int32_t rank0, int32_t rank1, int32_t effects0, int32_t effects1, double* F,
+                  double sse0, double sse1, double n, double fuzz);
+
+void vsfQsort(double* x, int32_t count, int32_t* index, int32_t ascending);
+void vsfIntQsort(int32_t* x, int32_t count, int32_t* index, int32_t ascending);

@@ -1,0 +1,714 @@
+// Lifecycle of one fit: the model pool and every per-fit array (vsfModelInit), step
+// recording with the chosen-step snapshot, growth of the step history, X'X triangles,
+// cross-product store and change list, reset, restore of the chosen step and release.
+// Sweeping, criteria, trials and the step-record layout live in their own units.
+#include "model/vsfmodel.h"
+
+#include "driver/vsfoptions.h"
+#include "model/vsfcriteria.h"
+#include "model/vsfformulas.h"
+#include "model/vsfserialize.h"
+#include "support/hoststubs.h"
+
+#include <algorithm>
+#include <cstring>
+#include <type_traits>
+
+namespace {
+
+bool methodHasPath(int32_t m) { return (m >= 5 && m <= 10) || m == 13; }
+
+int32_t limitFor(const VsfModel* m, const VsfModelOptions* o, int32_t base) {
+  const int64_t M = o->maxSteps == 0 ? 2147483647LL : o->maxSteps;
+  const int64_t S = o->steps;
+  const int64_t I = o->forcedIn;
+  int64_t limit;
+  switch (o->method) {
+  case 2:
+  case 3:
+  case 5:
+  case 7:
+    limit = std::min<int64_t>(base, M);
+    if (S > 0)
+      limit = std::min(limit, S + I);
+    break;
+  case 4:
+  case 6:
+  case 8:
+  case 9:
+  case 10:
+    limit = std::min<int64_t>(2LL * base, M);
+    if (S > 0)
+      limit = std::min(limit, S + I);
+    break;
+  case 11:
+  case 12:
+  case 13:
+    limit = o->maxSteps != 0 ? M : 100;
+    if (S > 0)
+      limit = std::min(limit, S + I);
+    break;
+  default:
+    limit = base;
+    break;
+  }
+  (void)m;
+  return static_cast<int32_t>(limit);
+}
+
+bool chooseGiven(const VsfModel* m) { return m->options->choose != 0; }
+bool foldStats(const VsfModel* m) {
+  return vsfCvOn(m) && m->foldCount > 0 && (m->options->cvDetails == 1 || m->options->cvDetails == 3);
+}
+bool foldEstimates(const VsfModel* m) {
+  return m->options->cvDetails == 2 || m->options->cvDetails == 3;
+}
+
+} // namespace
+
+int32_t vsfFitStatusMessage(int32_t fitStatus) {
+  switch (fitStatus) {
+  case VFS_ZERO_FULL_MSE:
+    return 132;
+  case VFS_NO_VALIDATION:
+    return 152;
+  case VFS_SINGLE_FOLD:
+    return 213;
+  case VFS_TOO_MANY_FOLDS:
+    return 271;
+  case VFS_NO_RANK:
+    return 134;
+  case VFS_NO_TRAIN:
+    return 131;
+  case 0:
+    return 0;
+  default:
+    return fitStatus < 0 ? 133 : 0;
+  }
+}
+
+bool vsfCvOn(const VsfModel* m) { return m->options != nullptr && m->options->cvOn != 0; }
+bool vsfCvExternalOn(const VsfModel* m) {
+  return m->options != nullptr && m->options->cvExternal != 0;
+}
+bool vsfFullXpxOn(const VsfModel* m) { return m->options != nullptr && m->options->fullXpx != 0; }
+bool vsfValidationInUse(const VsfModel* m) {
+  return m->options != nullptr && m->options->validateInUse != 0;
+}
+bool vsfTestInUse(const VsfModel* m) { return m->options != nullptr && m->options->testInUse != 0; }
+
+void* vsfModelAlloc(VsfModel* model, int64_t bytes, bool zero) {
+  if (bytes <= 0 || model->pool == nullptr)
+    return nullptr;
+  return model->pool->allocate(model->pool, static_cast<size_t>(bytes), zero ? kQkZeroed : 0);
+}
+
+int32_t vsfModelInit(VsfModel* model) {
+  VsfModel* m = model;
+  const VsfModelOptions* o = m->options;
+  QkPoolAttributes attrs{};
+  attrs.flags = 1;
+  m->pool = Exported_QKHandle == nullptr
+                ? nullptr
+                : Exported_QKHandle->createPool(Exported_QKHandle, &attrs, nullptr, "model pool");
+  if (m->pool == nullptr)
+    return -1;
+
+  // Step records of the fit are written from the start of the step-record file.
+  m->stepScratch = m->scratchHolder;
+  m->stepScratchPos = vsfModelArray<int64_t>(m, 1);
+  if (m->stepScratchPos == nullptr)
+    return -2;
+  *m->stepScratchPos = 0;
+
+  if (m->nTrain == 0)
+    return 0;
+  if (m->freqValidate == 0 && (o->choose == 10 || o->stop == 10 || o->select == 10))
+    return 0;
+  if (m->includeCount == 0)
+    m->includeCount = o->forcedIn;
+
+  const int32_t nE = m->effectCount, nP = m->parmCount;
+  const int32_t base = o->noint ? nE - 1 : nE;
+  m->hierarchy = (o->hierarchy != 0 || o->method == 3) ? 1 : 0;
+  if (!o->split) {
+    m->hierAddCountInit = o->hierAddCountInit;
+    m->hierDropCountInit = o->hierDropCountInit;
+    m->hierListA = o->hierListA;
+    m->hierListB = o->hierListB;
+    m->hierAddCount = vsfModelArray<int32_t>(m, nE);
+    m->hierDropCount = vsfModelArray<int32_t>(m, nE);
+    if (m->hierAddCount == nullptr || m->hierDropCount == nullptr)
+      return -2;
+    if (m->hierarchy && m->hierAddCountInit != nullptr && m->hierDropCountInit != nullptr) {
+      std::memcpy(m->hierAddCount, m->hierAddCountInit, sizeof(int32_t) * nE);
+      std::memcpy(m->hierDropCount, m->hierDropCountInit, sizeof(int32_t) * nE);
+    }
+  }
+
+  m->stepLimit = limitFor(m, o, base);
+
+  if (m->foldCount > m->nTrain && o->cvMethod != 1)
+    m->foldCount = static_cast<int32_t>(m->nTrain);
+
+  const bool cv = vsfCvOn(m);
+  if (cv) {
+    m->folds = vsfModelArray<VsfFoldRecord>(m, m->foldCount);
+    if (m->folds == nullptr)
+      return -2;
+    if (foldEstimates(m) && o->cvDetails != 0)
+      for (int32_t f = 0; f < m->foldCount; ++f)
+        if ((m->folds[f].beta = vsfModelArray<double>(m, nP)) == nullptr)
+          return -2;
+  }
+
+  const bool full = vsfFullXpxOn(m);
+  int32_t xpxCap = nP + 1;
+  int32_t stepCap = m->stepLimit;
+  int32_t crossCap = 0;
+  if (!full) {
+    const double ratio = static_cast<double>(nP) / nE;
+    int64_t est;
+    if (o->steps == 0) {
+      stepCap = std::max(1, m->stepLimit / 2);
+      est = static_cast<int64_t>(stepCap * ratio + 1.5);
+    } else {
+      est = static_cast<int64_t>(o->steps * ratio + 1.5);
+      stepCap = o->forcedIn + o->steps;
+    }
+    if (nP > 100)
+      xpxCap = static_cast<int32_t>(std::min<int64_t>(est, 500));
+    crossCap = static_cast<int32_t>(std::min<int64_t>(est, 1000000 / (nP + 1)));
+  }
+
+  const int32_t sel = o->select;
+  const bool trialSelect = sel == 9 || sel == 10 || sel == 11;
+  int32_t widest = 0;
+  for (int32_t e = 0; e < nE; ++e)
+    widest = std::max(widest, m->effectColumns[e]);
+  if (full && (o->method == 2 || o->method == 4) && !trialSelect &&
+      m->singleColumnEffectCount < nE) {
+    m->needTrialBlock = 1;
+    m->trialXpx = vsfModelArray<double>(m, static_cast<int64_t>(widest + 2) * (widest + 1) / 2);
+    m->trialFlags = vsfModelArray<char>(m, widest + 1);
+    if (m->trialXpx == nullptr || m->trialFlags == nullptr)
+      return -2;
+  }
+  if (trialSelect || (o->method == 2 && !m->needTrialBlock) ||
+      ((o->method == 3 || o->method == 4) && m->singleColumnEffectCount < nE))
+    m->trialCopies = 1;
+  if (m->trialCopies && (full || o->method == 3 || o->method == 4)) {
+    m->workEffectColumn = vsfModelArray<int32_t>(m, nE);
+    m->cleanEffectColumn = vsfModelArray<int32_t>(m, nE);
+    m->workInModelList = vsfModelArray<int32_t>(m, nE);
+    m->cleanInModelList = vsfModelArray<int32_t>(m, nE);
+    if (!m->workEffectColumn || !m->cleanEffectColumn || !m->workInModelList ||
+        !m->cleanInModelList)
+      return -2;
+  }
+
+  int32_t rc = vsfAddXpXMemory(m, xpxCap);
+  if (rc != 0)
+    return rc;
+  rc = vsfAddStepMemory(m, stepCap);
+  if (rc != 0)
+    return rc;
+
+  if (!full) {
+    m->cross = vsfModelArray<double>(m, static_cast<int64_t>(nP + 1) * crossCap);
+    if (m->cross == nullptr)
+      return -2;
+    if (cv)
+      for (int32_t f = 0; f < m->foldCount; ++f)
+        if ((m->folds[f].cross = vsfModelArray<double>(m, static_cast<int64_t>(nP + 1) * crossCap)) ==
+            nullptr)
+          return -2;
+    m->crossCapacity = crossCap;
+  }
+
+  if (o->parmStandardize) {
+    m->changeList = vsfModelArray<int32_t>(m, 2LL * nE);
+    if (m->changeList == nullptr)
+      return -2;
+    m->changeListCapacity = 2 * nE;
+  }
+  if (o->method == 3) {
+    m->hierarchy = 1;
+    if ((m->aliasDropList = vsfModelArray<int32_t>(m, nE)) == nullptr)
+      return -2;
+  }
+  m->effectStatus = vsfModelArray<uint8_t>(m, nE);
+  m->parmOffset = vsfModelArray<int32_t>(m, nE);
+  m->workVector = vsfModelArray<double>(m, std::max(m->foldCount, nP + 1));
+  m->corr = vsfModelArray<double>(m, (o->method == 12 || o->method == 13) ? nP : nE);
+  m->beta = vsfModelArray<double>(m, nP);
+  m->stdBeta = vsfModelArray<double>(m, nP);
+  m->betaVariance = vsfModelArray<double>(m, nP);
+  if (!m->effectStatus || !m->parmOffset || !m->workVector || !m->corr || !m->beta ||
+      !m->stdBeta || !m->betaVariance)
+    return -2;
+  if (o->adaptive && (m->adaptiveWeight = vsfModelArray<double>(m, nP)) == nullptr)
+    return -2;
+  if (o->parmStandardize) {
+    if ((m->solverBeta = vsfModelArray<double>(m, nP)) == nullptr)
+      return -2;
+    if (o->stop != 0 && (!(m->savedSolverBetaA = vsfModelArray<double>(m, nP)) ||
+                         !(m->savedSolverBetaB = vsfModelArray<double>(m, nP))))
+      return -2;
+  }
+  if (o->colStandardize) {
+    m->pathBeta = vsfModelArray<double>(m, nP);
+    m->dirCorr = vsfModelArray<double>(m, nE);
+    m->direction = vsfModelArray<double>(m, nE);
+    m->activeSign = vsfModelArray<int32_t>(m, nE);
+    if (!m->pathBeta || !m->dirCorr || !m->direction || !m->activeSign)
+      return -2;
+    if (o->stop != 0 && (!(m->savedBeta = vsfModelArray<double>(m, nP)) ||
+                         !(m->savedStdBeta = vsfModelArray<double>(m, nP))))
+      return -2;
+  }
+  if (!full) {
+    if ((m->crossSlot = vsfModelArray<int32_t>(m, nE)) == nullptr)
+      return -2;
+    for (int32_t e = 0; e < nE; ++e)
+      m->crossSlot[e] = -1;
+  }
+  if (o->storeCandidates && (m->candidateValue = vsfModelArray<double>(m, nE)) == nullptr)
+    return -2;
+
+  if (!chooseGiven(m)) {
+    m->chosenStep = -1;
+  } else {
+    m->chosenBeta = vsfModelArray<double>(m, nP);
+    m->chosenStdBeta = vsfModelArray<double>(m, nP);
+    m->chosenBetaVariance = vsfModelArray<double>(m, nP);
+    m->chosenInModelList = vsfModelArray<int32_t>(m, nE);
+    m->chosenEffectStatus = vsfModelArray<uint8_t>(m, nE);
+    if (!m->chosenBeta || !m->chosenStdBeta || !m->chosenBetaVariance ||
+        !m->chosenInModelList || !m->chosenEffectStatus)
+      return -2;
+    if (foldStats(m) && (m->chosenFoldCvSse = vsfModelArray<double>(m, m->foldCount)) == nullptr)
+      return -2;
+    m->chosenStep = 0;
+  }
+
+  m->xpxColumns = full ? nP + 1 : 1;
+
+  if (!full) {
+    m->effectFirstColumn = vsfModelArray<int32_t>(m, nE);
+    m->effectBlocks = vsfModelArray<double*>(m, nE);
+    if (m->effectFirstColumn == nullptr || m->effectBlocks == nullptr)
+      return -2;
+    m->effectFirstColumn[0] = 1;
+    for (int32_t i = 0; i + 1 < nE; ++i)
+      m->effectFirstColumn[i + 1] = m->effectFirstColumn[i] + m->effectColumns[i];
+    if (cv)
+      for (int32_t f = 0; f < m->foldCount; ++f)
+        if ((m->folds[f].effectBlocks = vsfModelArray<double*>(m, nE)) == nullptr)
+          return -2;
+    for (int32_t e = 0; e < nE; ++e) {
+      const int64_t c = m->effectColumns[e];
+      if (c <= 0)
+        continue;
+      if ((m->effectBlocks[e] = vsfModelArray<double>(m, c * (c + 1) / 2)) == nullptr)
+        return -2;
+      if (cv)
+        for (int32_t f = 0; f < m->foldCount; ++f)
+          if ((m->folds[f].effectBlocks[e] = vsfModelArray<double>(m, c * (c + 1) / 2)) == nullptr)
+            return -2;
+    }
+  }
+
+  if (o->noint)
+    m->effectStatus[0] = VES_UNAVAILABLE;
+  int32_t running = 0;
+  for (int32_t e = 0; e < nE; ++e) {
+    m->parmOffset[e] = running;
+    running += m->effectColumns[e];
+    if (m->effectColumns[e] == 0)
+      m->effectStatus[e] = VES_UNAVAILABLE;
+  }
+  m->press = m->validateAse = m->testAse = m->cvPress = hostMissing();
+  m->heldOutError = hostMissing();
+  return 0;
+}
+
+void vsfModelByFree(VsfModel* model) {
+  if (model->pool != nullptr) {
+    model->pool->destroy(model->pool);
+    model->pool = nullptr;
+  }
+}
+
+int32_t vsfAddStepMemory(VsfModel* model, int32_t newCapacity) {
+  VsfModel* m = model;
+  const VsfModelOptions* o = m->options;
+  if (newCapacity == -1)
+    newCapacity = 2 * m->stepCapacity;
+  if (newCapacity <= 0)
+    return -2;
+  const bool first = m->stepCapacity == 0;
+  auto grow = [&](auto*& arr, int64_t count, bool front) -> bool {
+    using T = std::remove_reference_t<decltype(*arr)>;
+    T* base = arr == nullptr ? nullptr : arr - (front ? 1 : 0);
+    T* out = first ? vsfModelArray<T>(m, count, true) : vsfModelResize<T>(m, base, count);
+    if (out == nullptr)
+      return false;
+    arr = out + (front ? 1 : 0);
+    return true;
+  };
+  if (!grow(m->stepEffect, newCapacity, false) || !grow(m->stepParms, newCapacity, false) ||
+      !grow(m->stepRank, newCapacity + 1LL, true) || !grow(m->stepEffects, newCapacity + 1LL, true) ||
+      !grow(m->stepSSE, newCapacity + 1LL, true))
+    return -2;
+  m->stepRank[-1] = 0;
+  if (o->pressNeeded && !grow(m->stepPress, newCapacity, false))
+    return -2;
+  if (vsfValidationInUse(m) && !grow(m->stepValidateAse, newCapacity, false))
+    return -2;
+  if (vsfTestInUse(m) && !grow(m->stepTestAse, newCapacity, false))
+    return -2;
+  if (vsfCvOn(m) && !grow(m->stepCvPress, newCapacity, false))
+    return -2;
+  if (o->stdL1History && !grow(m->stepStdL1Norm, newCapacity, false))
+    return -2;
+  if (methodHasPath(o->method)) {
+    if (!grow(m->stepPathValue, newCapacity, false) || !grow(m->stepL1Norm, newCapacity, false) ||
+        !grow(m->stepL2Norm, newCapacity, false))
+      return -2;
+    if (vsfCvExternalOn(m) && (!grow(m->stepHeldOutError, newCapacity, false) ||
+                               !grow(m->stepHeldOutTestError, newCapacity, false)))
+      return -2;
+  }
+  m->stepCapacity = newCapacity;
+  return 0;
+}
+
+int32_t vsfAddXpXMemory(VsfModel* model, int32_t newCapacity) {
+  VsfModel* m = model;
+  if (newCapacity == -1)
+    newCapacity = 2 * m->xpxColumns;
+  if (newCapacity <= m->xpxColumns)
+    return 0;
+  const int64_t n = vsfMemTri(newCapacity);
+  if (n < 0)
+    return -2;
+  const int32_t oldCap = m->xpxCapacity;
+  const int64_t oldTri = vsfMemTri(m->xpxColumns);
+
+  auto growFlags = [&](char*& flags, char*& saved) -> bool {
+    char* old = flags;
+    char* out = vsfModelResize<char>(m, flags, newCapacity);
+    if (out == nullptr)
+      return false;
+    for (int32_t i = m->xpxColumns; i < newCapacity; ++i)
+      out[i] = '0';
+    flags = out;
+    if (saved == old && old != nullptr)
+      saved = out;
+    return true;
+  };
+  auto growTri = [&](double*& arr, double*& saved, bool zeroTail) -> bool {
+    double* old = arr;
+    double* out = vsfModelResize<double>(m, arr, n);
+    if (out == nullptr)
+      return false;
+    if (zeroTail)
+      std::fill(out + oldTri, out + n, 0.0);
+    arr = out;
+    if (saved == old && old != nullptr)
+      saved = out;
+    return true;
+  };
+  double* none = nullptr;
+  char* noFlags = nullptr;
+  if (!growFlags(m->sweepFlags, m->savedSweepFlags))
+    return -2;
+  if (!growTri(m->xpx, m->savedXpx, true))
+    return -2;
+  double* oldSwept = m->sweptXpx;
+  if (!growTri(m->sweptXpx, m->savedSweptXpx, false))
+    return -2;
+  if (oldSwept != nullptr && m->savedSweptXpx == m->sweptXpx)
+    m->savedXpxCapacity = newCapacity;
+  if (m->trialCopies) {
+    // Growth happens on the growing shape only, where the working copies are separate
+    // arrays (and at creation, where all are still null).
+    if (!growTri(m->workXpx, none = nullptr, false) ||
+        !growTri(m->workSweptXpx, none = nullptr, false) ||
+        !growTri(m->cleanSweptXpx, none = nullptr, false) ||
+        !growFlags(m->workSweepFlags, noFlags = nullptr) ||
+        !growFlags(m->cleanSweepFlags, noFlags = nullptr))
+      return -2;
+  }
+  if (vsfCvOn(m))
+    for (int32_t f = 0; f < m->foldCount; ++f) {
+      VsfFoldRecord& F = m->folds[f];
+      if (!growFlags(F.sweepFlags, F.savedSweepFlags) || !growTri(F.xpx, F.savedXpx, true) ||
+          !growTri(F.sweptXpx, F.savedSweptXpx, false))
+        return -2;
+      if (m->trialCopies &&
+          (!growTri(F.workXpx, none = nullptr, false) ||
+           !growTri(F.workSweptXpx, none = nullptr, false) ||
+           !growTri(F.cleanSweptXpx, none = nullptr, false) ||
+           !growFlags(F.workSweepFlags, noFlags = nullptr) ||
+           !growFlags(F.cleanSweepFlags, noFlags = nullptr)))
+        return -2;
+    }
+  (void)oldCap;
+  m->xpxCapacity = newCapacity;
+  return 0;
+}
+
+int32_t vsfAddCrossMemory(VsfModel* model, int32_t newCapacity, int32_t rowLength) {
+  VsfModel* m = model;
+  if (newCapacity == -1)
+    newCapacity = 2 * m->crossCapacity;
+  const int64_t size = static_cast<int64_t>(newCapacity) * rowLength;
+  const int64_t oldSize = static_cast<int64_t>(m->crossCapacity) * rowLength;
+  if (size <= 0)
+    return -2;
+  auto grow = [&](double*& arr) -> bool {
+    double* out = vsfModelResize<double>(m, arr, size);
+    if (out == nullptr)
+      return false;
+    if (oldSize < size && arr != nullptr)
+      std::fill(out + oldSize, out + size, 0.0);
+    arr = out;
+    return true;
+  };
+  if (!grow(m->cross))
+    return -2;
+  if (vsfCvOn(m))
+    for (int32_t f = 0; f < m->foldCount; ++f)
+      if (!grow(m->folds[f].cross))
+        return -2;
+  m->crossCapacity = newCapacity;
+  return 0;
+}
+
+int32_t vsfAddEffChangeMemory(VsfModel* model, int32_t newCapacity) {
+  if (newCapacity <= 0)
+    return -2;
+  int32_t* out = model->changeListCapacity == 0
+                     ? vsfModelArray<int32_t>(model, newCapacity)
+                     : vsfModelResize<int32_t>(model, model->changeList, newCapacity);
+  if (out == nullptr)
+    return -2;
+  model->changeList = out;
+  model->changeListCapacity = newCapacity;
+  return 0;
+}
+
+int32_t vsfRecordStep(VsfModel* model, int32_t effect) {
+  VsfModel* m = model;
+  const VsfModelOptions* o = m->options;
+  if (effect != -100 && effect != -1 && m->effectStatus[effect] == VES_UNAVAILABLE)
+    return 0;
+  const int32_t s = m->stepCount;
+  if (s == m->stepCapacity) {
+    int32_t rc = vsfAddStepMemory(m, 2 * s);
+    if (rc != 0)
+      return rc;
+  }
+  if (methodHasPath(o->method)) {
+    m->stepPathValue[s] = m->lambdaMax > 0 ? m->lambda / m->lambdaMax : 1.0;
+    m->stepL1Norm[s] = m->l1Norm;
+    m->stepL2Norm[s] = m->l2Norm;
+    if (vsfCvExternalOn(m)) {
+      m->stepHeldOutError[s] = m->heldOutError;
+      if (m->heldOutFold != m->foldCount && o->colStandardize)
+        m->stepHeldOutTestError[s] = m->heldOutTestError;
+    }
+  }
+  m->stepEffect[s] = effect;
+  m->stepRank[s] = m->rank;
+  int32_t parms = 0;
+  for (int32_t i = 0; i < m->inModelCount; ++i)
+    parms += m->effectColumns[m->inModelList[i]];
+  m->stepParms[s] = parms;
+  m->stepEffects[s] = m->inModelCount;
+  m->stepSSE[s] = vsfEpsZero(m->sse);
+  if (m->stepPress)
+    m->stepPress[s] = vsfEpsZero(m->press);
+  if (m->stepValidateAse)
+    m->stepValidateAse[s] = vsfEpsZero(m->validateAse);
+  if (m->stepTestAse)
+    m->stepTestAse[s] = vsfEpsZero(m->testAse);
+  if (m->stepCvPress)
+    m->stepCvPress[s] = vsfEpsZero(m->cvPress);
+
+  const int32_t nP = m->parmCount, nE = m->effectCount;
+  if (!o->parmStandardize) {
+    vsfStdBeta(m);
+    vsfDiagXpXi(m);
+  } else {
+    xebug("The solver-based estimates are not available in this build");
+    return -99;
+  }
+
+  if (s == m->chosenStep && m->chosenBeta != nullptr) {
+    std::memcpy(m->chosenBeta, m->beta, sizeof(double) * nP);
+    std::memcpy(m->chosenStdBeta, m->stdBeta, sizeof(double) * nP);
+    std::memcpy(m->chosenBetaVariance, m->betaVariance, sizeof(double) * nP);
+    std::memcpy(m->chosenInModelList, m->inModelList, sizeof(int32_t) * nE);
+    std::memcpy(m->chosenEffectStatus, m->effectStatus, nE);
+    if (m->chosenFoldCvSse != nullptr)
+      for (int32_t f = 0; f < m->foldCount; ++f)
+        m->chosenFoldCvSse[f] = m->folds[f].cvSse;
+  }
+
+  if (vsfCvOn(m) && o->cvDetails != 0 && m->foldCount > 0 && foldEstimates(m))
+    for (int32_t f = 0; f < m->foldCount; ++f) {
+      VsfFoldRecord& F = m->folds[f];
+      if (F.beta == nullptr)
+        continue;
+      std::fill(F.beta, F.beta + nP, 0.0);
+      for (int32_t e = 0; e < nE; ++e) {
+        if (m->effectStatus[e] == VES_CANDIDATE || m->effectStatus[e] == VES_UNAVAILABLE)
+          continue;
+        for (int32_t j = 0; j < m->effectColumns[e]; ++j) {
+          int64_t k = m->effectColumn[e] + j;
+          F.beta[m->parmOffset[e] + j] = F.sweepFlags[k] == '1' ? -F.sweptXpx[k * (k + 1) / 2] : 0.0;
+        }
+      }
+    }
+
+  if (o->method == 13) {
+    if (m->changeListCapacity < nE + m->changeListLength) {
+      int32_t rc = vsfAddEffChangeMemory(m, std::max(2 * m->changeListLength, nE + m->changeListLength));
+      if (rc != 0)
+        return rc;
+    }
+    int32_t changes = 0;
+    int32_t* out = m->changeList + m->changeListLength;
+    if (m->changeListLength == 0) {
+      for (int32_t i = 0; i < m->inModelCount; ++i)
+        out[changes++] = m->inModelList[i];
+    } else {
+      int32_t a = 0, b = 0;
+      while (a < m->inModelCount && b < m->prevInModelCount) {
+        int32_t x = m->inModelList[a], y = m->prevInModelList[b];
+        if (x == y) {
+          ++a;
+          ++b;
+        } else if (x < y) {
+          out[changes++] = x;
+          ++a;
+        } else {
+          out[changes++] = -y;
+          ++b;
+        }
+      }
+      while (a < m->inModelCount)
+        out[changes++] = m->inModelList[a++];
+      while (b < m->prevInModelCount)
+        out[changes++] = -m->prevInModelList[b++];
+    }
+    m->changeListLength += changes;
+    m->stepEffect[s] = changes;
+    std::memcpy(m->prevInModelList, m->inModelList, sizeof(int32_t) * nE);
+    m->prevInModelCount = m->inModelCount;
+  }
+
+  m->stepCount = s + 1;
+
+  if (o->stepRecordBits != 0 && o->recordSteps != 0) {
+    if (vsfSerializeModel(m) != 0) {
+      // The step stays in the history, but the fit cannot go on without its record.
+      xpmlog(848, 9101, {HostMsgArg(static_cast<int64_t>(s))});
+      return -12;
+    }
+  }
+  return 0;
+}
+
+void vsfModelReset(VsfModel* model) {
+  VsfModel* m = model;
+  m->xpxColumns = m->crossColumnCount = m->stepCount = m->rank = m->inModelCount = 0;
+  m->changeListLength = 0;
+  m->xpxCapacity = m->crossCapacity = m->stepCapacity = m->changeListCapacity = 0;
+  m->effectBlocks = nullptr;
+  m->trialXpx = nullptr;
+  m->trialFlags = nullptr;
+  m->needTrialBlock = 0;
+  m->xpx = m->sweptXpx = m->cross = nullptr;
+  m->stepSSE = m->stepPress = m->stepValidateAse = m->stepTestAse = m->stepCvPress = nullptr;
+  m->stepStdL1Norm = m->stepPathValue = m->stepL1Norm = m->stepL2Norm = nullptr;
+  m->stepHeldOutError = m->stepHeldOutTestError = nullptr;
+  m->stepEffect = m->changeList = m->stepRank = m->stepParms = m->stepEffects = nullptr;
+  m->sweepFlags = nullptr;
+  m->chosenBetaVariance = m->chosenBeta = m->chosenStdBeta = nullptr;
+  m->chosenInModelList = nullptr;
+  m->chosenEffectStatus = nullptr;
+  m->chosenStep = 0;
+  m->workVector = m->corr = m->beta = m->stdBeta = m->candidateValue = nullptr;
+  m->betaVariance = m->adaptiveWeight = nullptr;
+  m->effectStatus = nullptr;
+  m->crossSlot = m->effectFirstColumn = nullptr;
+  m->dirCorr = m->direction = m->pathBeta = m->solverBeta = m->savedBeta = nullptr;
+  m->savedStdBeta = m->savedSolverBetaA = m->savedSolverBetaB = nullptr;
+  m->activeSign = nullptr;
+  m->adaptiveAliased = 0;
+  m->aliasDropCount = m->aliasIncludeDropCount = 0;
+  m->aliasDropList = nullptr;
+  m->press = 0;
+  m->screenBound = m->screenStat = nullptr;
+  m->screenFlag = nullptr;
+  m->totalSSUncorrected = m->totalSS = m->sse = m->fullMse = 0;
+  m->validateAse = m->testAse = m->heldOutError = m->heldOutTestError = 0;
+  m->stepScratchPos = nullptr;
+  m->fitStatus = 0;
+  m->stopReason = 0;
+  m->stopAddEffect = m->stopDropEffect = 0;
+  m->stopAddValue = m->stopDropValue = 0;
+  m->trialCopies = 0;
+  m->savedSweptXpx = m->savedXpx = nullptr;
+  m->savedSse = m->savedCvPress = m->savedPress = m->savedValidateAse = m->savedTestAse = 0;
+  m->savedXpxColumns = m->savedXpxCapacity = m->savedRank = m->savedInModelCount = 0;
+  m->savedInModelList = m->savedEffectColumn = nullptr;
+  m->savedEffectStatus = nullptr;
+  m->savedSweepFlags = nullptr;
+  m->workSweptXpx = m->cleanSweptXpx = m->workXpx = nullptr;
+  m->workEffectColumn = m->cleanEffectColumn = m->workInModelList = m->cleanInModelList = nullptr;
+  m->trialColumns = 0;
+  m->workSweepFlags = m->cleanSweepFlags = nullptr;
+  m->cvPress = 0;
+  m->folds = nullptr;
+  m->chosenFoldCvSse = nullptr;
+  m->solverExtension = nullptr;
+  if (m->hierAddCountInit != nullptr && m->hierAddCount != nullptr)
+    std::memcpy(m->hierAddCount, m->hierAddCountInit, sizeof(int32_t) * m->effectCount);
+  if (m->hierDropCountInit != nullptr && m->hierDropCount != nullptr)
+    std::memcpy(m->hierDropCount, m->hierDropCountInit, sizeof(int32_t) * m->effectCount);
+}
+
+void vsfResetChosenStep(VsfModel* model) {
+  VsfModel* m = model;
+  if (m->fitStatus != 0 || m->options->choose == 0 || m->chosenBeta == nullptr)
+    return;
+  const int32_t c = m->chosenStep;
+  const int32_t nP = m->parmCount, nE = m->effectCount;
+  m->rank = m->stepRank[c];
+  m->inModelCount = m->stepEffects[c];
+  m->sse = m->stepSSE[c];
+  if (m->stepValidateAse)
+    m->validateAse = m->stepValidateAse[c];
+  if (m->stepTestAse)
+    m->testAse = m->stepTestAse[c];
+  if (m->stepPress)
+    m->press = m->stepPress[c];
+  if (m->stepCvPress)
+    m->cvPress = m->stepCvPress[c];
+  if (vsfCvExternalOn(m) && m->stepHeldOutError)
+    m->heldOutError = m->stepHeldOutError[c];
+  m->stepCount = c + 1;
+  std::memcpy(m->beta, m->chosenBeta, sizeof(double) * nP);
+  std::memcpy(m->stdBeta, m->chosenStdBeta, sizeof(double) * nP);
+  std::memcpy(m->betaVariance, m->chosenBetaVariance, sizeof(double) * nP);
+  std::memcpy(m->inModelList, m->chosenInModelList, sizeof(int32_t) * nE);
+  std::memcpy(m->effectStatus, m->chosenEffectStatus, nE);
+  if (m->chosenFoldCvSse != nullptr)
+    for (int32_t f = 0; f < m->foldCount; ++f)
+      m->folds[f].cvSse = m->chosenFoldCvSse[f];
+}

@@ -1,0 +1,344 @@
+// Writers and readers of the step, resample and design records. Blocks follow one another
+// without padding, in machine byte order; which optional blocks are present follows from
+// the options, so a reader runs with the writer's options.
+#include "model/vsfserialize.h"
+
+#include "data/vsfscratchfile.h"
+#include "driver/vsfoptions.h"
+#include "model/vsfformulas.h"
+#include "model/vsfmodel.h"
+
+#include <cstring>
+#include <type_traits>
+
+namespace {
+
+struct Writer {
+  QkByteFile* file;
+  int64_t* pos;
+  int32_t rc = 0;
+  template <class T> void put(const T* data, int64_t count) {
+    if (rc == 0 && count > 0)
+      rc = vsfWriteScratch(file, data, static_cast<int64_t>(sizeof(T)) * count, pos);
+  }
+  template <class T> void one(T v) { put(&v, 1); }
+};
+
+struct Reader {
+  QkByteFile* file;
+  int64_t* pos;
+  int32_t rc = 0;
+  template <class T> void get(T* data, int64_t count) {
+    if (rc == 0 && count > 0)
+      rc = vsfReadScratch(file, data, static_cast<int64_t>(sizeof(T)) * count, pos);
+  }
+};
+
+bool cvDetailsGiven(const VsfModel* m) { return m->options->cvDetails != 0; }
+bool foldStatsAsked(const VsfModel* m) {
+  return m->options->cvDetails == 1 || m->options->cvDetails == 3;
+}
+bool foldBetaAsked(const VsfModel* m) {
+  return m->options->cvDetails == 2 || m->options->cvDetails == 3;
+}
+
+// The 28 statistics in record order.
+double* const* statFields(VsfModel* m, double* (&f)[28]) {
+  double* list[28] = {&m->nObs, &m->freqUsed, &m->freqRead, &m->nUsed, &m->nRead, &m->nTrain,
+                      &m->nValidate, &m->freqValidate, &m->nTest, &m->freqTest, &m->nNoRole,
+                      &m->freqNoRole, &m->totalSS, &m->totalSSUncorrected, &m->fullMse, &m->sse,
+                      &m->sumWY, &m->wTrain, &m->press, &m->validateAse, &m->testAse,
+                      &m->cvPress, &m->testDataRead, &m->testDataUsed, &m->valDataRead,
+                      &m->valDataUsed, &m->wValidate, &m->wTest};
+  std::memcpy(f, list, sizeof list);
+  return f;
+}
+
+int32_t* const* countFields(VsfModel* m, int32_t* (&c)[13]) {
+  int32_t* list[13] = {&m->effectCount, &m->parmCount, &m->stepCount, &m->rank,
+                       &m->inModelCount, &m->singleColumnEffectCount, &m->xpxColumns,
+                       &m->stepLimit, &m->chosenStep, &m->foldCount, &m->aliasDropCount,
+                       &m->includeCount, &m->adaptiveAliased};
+  std::memcpy(c, list, sizeof list);
+  return c;
+}
+
+} // namespace
+
+int32_t vsfSerializeModel(VsfModel* m) {
+  Writer w{m->stepScratch != nullptr ? m->stepScratch->file : nullptr, m->stepScratchPos};
+  if (w.file == nullptr || w.pos == nullptr)
+    return -12;
+  // A resampler's records start with its sample tag; resampled fits are refused by the
+  // fit driver until the resampling drivers exist, so no tag is written here yet.
+  w.one<int32_t>(m->fitStatus);
+  if (m->totalSS < kVsfEps * m->totalSSUncorrected)
+    m->totalSS = 0.0;
+  if (m->sse < kVsfEps * m->totalSSUncorrected)
+    m->sse = 0.0;
+  double* sf[28];
+  int32_t* cf[13];
+  statFields(m, sf);
+  countFields(m, cf);
+  double stats[28];
+  int32_t counts[13];
+  for (int i = 0; i < 28; ++i)
+    stats[i] = *sf[i];
+  for (int i = 0; i < 13; ++i)
+    counts[i] = *cf[i];
+  w.put(stats, 28);
+  w.put(counts, 13);
+  if (w.rc != 0 || m->fitStatus < 0)
+    return w.rc;
+  const int32_t nE = m->effectCount, nP = m->parmCount, nS = m->stepCount;
+  const VsfModelOptions* o = m->options;
+  w.put(m->inModelList, nE);
+  w.put(m->parmOffset, nE);
+  if (m->aliasDropCount != 0)
+    w.put(m->aliasDropList, m->aliasDropCount);
+  w.put(m->stepEffect, nS);
+  w.put(m->stepRank - 1, nS + 1);
+  w.put(m->stepParms, nS);
+  w.put(m->stepEffects - 1, nS + 1);
+  w.put(m->stepSSE, nS);
+  if (o->pressNeeded)
+    w.put(m->stepPress, nS);
+  if (vsfValidationInUse(m))
+    w.put(m->stepValidateAse, nS);
+  if (vsfTestInUse(m))
+    w.put(m->stepTestAse, nS);
+  if (o->stdL1History)
+    w.put(m->stepStdL1Norm, nS);
+  if (vsfCvOn(m)) {
+    w.put(m->stepCvPress, nS);
+    if (cvDetailsGiven(m) && m->foldCount >= 1)
+      for (int32_t f = 0; f < m->foldCount; ++f) {
+        const VsfFoldRecord& F = m->folds[f];
+        if (foldStatsAsked(m)) {
+          const double four[4] = {F.cvSse, F.rowCount, F.freqCount, F.weightCount};
+          w.put(four, 4);
+        }
+        if (foldBetaAsked(m))
+          w.put(F.beta, nP);
+      }
+  }
+  if (vsfCvExternalOn(m))
+    w.put(m->stepHeldOutError, nS);
+  w.put(m->effectStatus, nE);
+  w.put(m->beta, nP);
+  w.put(m->betaVariance, nP);
+  w.put(m->stdBeta, nP);
+  if (o->storeCandidates)
+    w.put(m->candidateValue, nE);
+  if (o->choose != 0) {
+    w.put(m->chosenBeta, nP);
+    w.put(m->chosenBetaVariance, nP);
+    w.put(m->chosenStdBeta, nP);
+    w.put(m->chosenInModelList, nE);
+    w.put(m->chosenEffectStatus, nE);
+  }
+  uint8_t stop[32] = {};
+  stop[0] = m->stopReason;
+  std::memcpy(stop + 8, &m->stopAddEffect, 4);
+  std::memcpy(stop + 12, &m->stopDropEffect, 4);
+  std::memcpy(stop + 16, &m->stopAddValue, 8);
+  std::memcpy(stop + 24, &m->stopDropValue, 8);
+  w.put(stop, 32);
+  if (o->method == 13) {
+    w.one<int32_t>(m->changeListLength);
+    if (m->changeListLength != 0)
+      w.put(m->changeList, m->changeListLength);
+  }
+  return w.rc;
+}
+
+int32_t vsfRestoreModel(VsfModel* m) {
+  Reader r{m->stepScratch != nullptr ? m->stepScratch->file : nullptr, m->stepScratchPos};
+  if (r.file == nullptr || r.pos == nullptr)
+    return -6;
+  r.get(&m->fitStatus, 1);
+  double stats[28];
+  int32_t counts[13];
+  r.get(stats, 28);
+  r.get(counts, 13);
+  if (r.rc != 0)
+    return r.rc;
+  double* sf[28];
+  int32_t* cf[13];
+  statFields(m, sf);
+  countFields(m, cf);
+  for (int i = 0; i < 28; ++i)
+    *sf[i] = stats[i];
+  for (int i = 0; i < 13; ++i)
+    *cf[i] = counts[i];
+  if (m->fitStatus < 0)
+    return 0;
+  const int32_t nE = m->effectCount, nP = m->parmCount, nS = m->stepCount, nF = m->foldCount;
+  const VsfModelOptions* o = m->options;
+  auto need = [&](auto*& arr, int64_t count) -> bool {
+    using T = std::remove_reference_t<decltype(*arr)>;
+    arr = vsfModelArray<T>(m, count);
+    return arr != nullptr;
+  };
+  int32_t* stepRank = nullptr;
+  int32_t* stepEffects = nullptr;
+  double* stepSSE = nullptr;
+  if (!need(m->effectStatus, nE) || !need(m->inModelList, nE) || !need(m->parmOffset, nE) ||
+      (m->aliasDropCount != 0 && !need(m->aliasDropList, m->aliasDropCount)) ||
+      !need(m->stepEffect, nS) || !need(stepRank, nS + 1) || !need(m->stepParms, nS) ||
+      !need(stepEffects, nS + 1) || !need(stepSSE, nS + 1) || !need(m->beta, nP) ||
+      !need(m->betaVariance, nP) || !need(m->stdBeta, nP) ||
+      (o->storeCandidates && !need(m->candidateValue, nE)))
+    return -2;
+  m->stepRank = stepRank + 1;
+  m->stepEffects = stepEffects + 1;
+  m->stepSSE = stepSSE + 1;
+  stepSSE[0] = m->totalSS;
+  if (o->choose != 0 &&
+      (!need(m->chosenBetaVariance, nP) || !need(m->chosenBeta, nP) ||
+       !need(m->chosenStdBeta, nP) || !need(m->chosenInModelList, nE) ||
+       !need(m->chosenEffectStatus, nE)))
+    return -2;
+  if (cvDetailsGiven(m)) {
+    if (!need(m->folds, nF))
+      return -2;
+    if (foldBetaAsked(m)) {
+      for (int32_t f = 0; f < nF; ++f)
+        if (!need(m->folds[f].beta, nP))
+          return -2;
+      if (!need(m->workVector, nF))
+        return -2;
+    }
+  }
+  r.get(m->inModelList, nE);
+  r.get(m->parmOffset, nE);
+  if (m->aliasDropCount != 0)
+    r.get(m->aliasDropList, m->aliasDropCount);
+  r.get(m->stepEffect, nS);
+  r.get(stepRank, nS + 1);
+  r.get(m->stepParms, nS);
+  r.get(stepEffects, nS + 1);
+  r.get(m->stepSSE, nS);
+  auto series = [&](double*& arr) {
+    if (r.rc == 0 && nS > 0 && !need(arr, nS))
+      r.rc = -2;
+    r.get(arr, nS);
+  };
+  if (o->pressNeeded)
+    series(m->stepPress);
+  if (vsfValidationInUse(m))
+    series(m->stepValidateAse);
+  if (vsfTestInUse(m))
+    series(m->stepTestAse);
+  if (o->stdL1History)
+    series(m->stepStdL1Norm);
+  if (vsfCvOn(m)) {
+    series(m->stepCvPress);
+    if (cvDetailsGiven(m) && nF >= 1)
+      for (int32_t f = 0; f < nF; ++f) {
+        VsfFoldRecord& F = m->folds[f];
+        if (foldStatsAsked(m)) {
+          double four[4] = {};
+          r.get(four, 4);
+          F.cvSse = four[0];
+          F.rowCount = four[1];
+          F.freqCount = four[2];
+          F.weightCount = four[3];
+        }
+        if (foldBetaAsked(m))
+          r.get(F.beta, nP);
+      }
+  }
+  if (vsfCvExternalOn(m))
+    series(m->stepHeldOutError);
+  r.get(m->effectStatus, nE);
+  r.get(m->beta, nP);
+  r.get(m->betaVariance, nP);
+  r.get(m->stdBeta, nP);
+  if (o->storeCandidates)
+    r.get(m->candidateValue, nE);
+  if (o->choose != 0) {
+    r.get(m->chosenBeta, nP);
+    r.get(m->chosenBetaVariance, nP);
+    r.get(m->chosenStdBeta, nP);
+    r.get(m->chosenInModelList, nE);
+    r.get(m->chosenEffectStatus, nE);
+  }
+  uint8_t stop[32] = {};
+  r.get(stop, 32);
+  m->stopReason = stop[0];
+  std::memcpy(&m->stopAddEffect, stop + 8, 4);
+  std::memcpy(&m->stopDropEffect, stop + 12, 4);
+  std::memcpy(&m->stopAddValue, stop + 16, 8);
+  std::memcpy(&m->stopDropValue, stop + 24, 8);
+  if (o->method == 13) {
+    r.get(&m->changeListLength, 1);
+    if (r.rc == 0 && m->changeListLength != 0) {
+      if (!need(m->changeList, m->changeListLength))
+        return -2;
+      r.get(m->changeList, m->changeListLength);
+    }
+  }
+  return r.rc;
+}
+
+int32_t vsfSerializeResample(VsfModel* m, QkByteFile* file, int64_t* position) {
+  Writer w{file, position};
+  w.one<int32_t>(m->fitStatus);
+  if (w.rc != 0 || m->fitStatus < 0)
+    return w.rc;
+  const bool chosen = m->options->choose != 0;
+  const int32_t n = chosen ? m->stepEffects[m->chosenStep] : m->inModelCount;
+  w.one<int32_t>(n);
+  w.put(chosen ? m->chosenInModelList : m->inModelList, n);
+  w.put(chosen ? m->chosenBeta : m->beta, m->parmCount);
+  return w.rc;
+}
+
+int32_t vsfRestoreResample(QkByteFile* file, int32_t parmCount, int64_t* position,
+                           int32_t* status, int32_t* count, int32_t* effects, double* estimates) {
+  Reader r{file, position};
+  r.get(status, 1);
+  if (r.rc != 0 || *status < 0)
+    return r.rc;
+  r.get(count, 1);
+  if (r.rc == 0)
+    r.get(effects, *count);
+  r.get(estimates, parmCount);
+  return r.rc;
+}
+
+int32_t vsfSerializeForDesign(VsfModel* m) {
+  Writer w{m->designScratch != nullptr ? m->designScratch->file : nullptr, m->designScratchPos};
+  if (w.file == nullptr || w.pos == nullptr)
+    return -12;
+  w.one<int32_t>(m->fitStatus);
+  if (w.rc != 0 || m->fitStatus != 0)
+    return w.rc;
+  const int32_t four[4] = {m->parmCount, m->rank, m->inModelCount, m->effectCount};
+  w.put(four, 4);
+  w.put(m->inModelList, m->effectCount);
+  return w.rc;
+}
+
+int32_t vsfRestoreForDesign(VsfModel* m) {
+  Reader r{m->designScratch != nullptr ? m->designScratch->file : nullptr, m->designScratchPos};
+  if (r.file == nullptr || r.pos == nullptr)
+    return -6;
+  r.get(&m->fitStatus, 1);
+  if (r.rc != 0 || m->fitStatus != 0)
+    return r.rc;
+  r.get(&m->parmCount, 1);
+  r.get(&m->rank, 1);
+  r.get(&m->inModelCount, 1);
+  r.get(&m->effectCount, 1);
+  if (r.rc != 0)
+    return r.rc;
+  if (m->effectCount != 0) {
+    m->inModelList = vsfModelArray<int32_t>(m, m->effectCount);
+    if (m->inModelList == nullptr)
+      return -2;
+  }
+  r.get(m->inModelList, m->effectCount);
+  return r.rc;
+}

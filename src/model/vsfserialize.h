@@ -1,0 +1,22 @@
+// Step-record serialisation: the model after a step, the selected model of one sample and
+// the selected effects of one BY group, written to and read back from scratch files as
+// flat blocks at a running position that the caller owns.
+//
+// VsfModelRecord: [sample tag i32, resampler only] fitStatus i32, 28 f64 statistics, 13
+// i32 counts; when fitStatus >= 0: inModelList, parmOffset, aliasDropList, step history,
+// the optional PRESS/validation/test/std-L1/CV/held-out series and fold blocks,
+// effectStatus, beta, betaVariance, stdBeta, candidateValue, the chosen-step snapshot, the
+// 32-byte stop block and, for GROUPLASSO, the change list.
+#pragma once
+
+#include <cstdint>
+
+struct VsfModel;
+struct QkByteFile;
+
+int32_t vsfSerializeModel(VsfModel* model);
+int32_t vsfRestoreModel(VsfModel* model);
+int32_t vsfSerializeResample(VsfModel* model, QkByteFile* file, int64_t* position);
+int32_t vsfRestoreResample(QkByteFile* file, int32_t parmCount, int64_t* position,
+                           int32_t* status, int32_t* count, int32_t* effects, double* estimates);
+int32_t vsfRestoreForDesign(VsfModel* model);

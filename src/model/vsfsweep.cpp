@@ -1,0 +1,413 @@
+// Sweeping effects in and out of the current model. The full shape keeps every design
+// column in X'X and only sweeps; the growing shape appends an entering effect's rows (from
+// stored cross products, its own block, or one data pass) and deletes a leaving effect's.
+// Folds are swept column by column together with the model.
+#include "model/vsfsweep.h"
+
+#include "data/vsfthread.h"
+#include "driver/vsfoptions.h"
+#include "kernels/vsfresid.h"
+#include "kernels/vsfxpx.h"
+#include "model/vsfmodel.h"
+#include "model/vsftrial.h"
+#include "numerics/qkzsweep.h"
+#include "support/hostif.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+inline int64_t tri(int64_t n) { return n * (n + 1) / 2; }
+inline int64_t at(int64_t i, int64_t j) { return i * (i + 1) / 2 + j; }
+inline int64_t sym(int64_t i, int64_t j) { return i >= j ? at(i, j) : at(j, i); }
+inline int64_t diag(int64_t k) { return k * (k + 3) / 2; }
+
+bool trialSelect(const VsfModel* m) {
+  const int32_t s = m->options->select;
+  return s == 9 || s == 10 || s == 11;
+}
+bool cvFolds(const VsfModel* m) { return vsfCvOn(m) && m->foldCount > 0; }
+
+double baseTolerance(const double* xpx, int64_t k) {
+  const double d = xpx[diag(k)];
+  return d > 0 ? 1e-8 * d : 1e-8;
+}
+
+void clearCache(VsfModel* m) {
+  m->testAse = m->validateAse = m->press = m->cvPress = hostMissing();
+  const double s = m->sweptXpx[0];
+  m->sse = s < 0 ? 0.0 : s;
+}
+
+// Partial elimination of column j (the SSE falls by W(j,0)^2 / s); rows before j, row j
+// and the flags stay as they are.
+bool partialStep(VsfModel* m, int64_t j) {
+  double* W = m->sweptXpx;
+  const double t = baseTolerance(m->xpx, j);
+  const double s = W[diag(j)];
+  if (s <= t)
+    return false;
+  const double r = -1.0 / s;
+  const double wj0 = W[at(j, 0)];
+  W[0] += wj0 * wj0 * r;
+  for (int64_t i = j + 1; i < m->xpxColumns; ++i) {
+    const double f = W[at(i, j)] * r;
+    W[at(i, 0)] += wj0 * f;
+    for (int64_t c = j + 1; c <= i; ++c)
+      W[at(i, c)] += W[at(c, j)] * f;
+  }
+  m->rank += 1;
+  return true;
+}
+
+void sweepIn(VsfModel* m, int32_t k) {
+  vsfSweep(m, k);
+  vsfCVSweep(m, k, '0');
+}
+
+// Fills new row r of a triangle from stored cross products (and, for the entering effect's
+// own columns without a slot, from its block).
+void rowFromCross(VsfModel* m, double* T, const double* cross, double* const* blocks, int32_t k,
+                  int32_t c, bool ownFromBlock) {
+  const int64_t N = m->parmCount + 1;
+  const int64_t r = m->xpxColumns + c;
+  const int64_t p = m->effectFirstColumn[k] + c;
+  double* R = T + tri(r);
+  int64_t col = 0;
+  R[col++] = cross[p];
+  const int32_t last = m->inModelCount - 1;
+  for (int32_t i = 0; i <= last; ++i) {
+    const int32_t e = m->inModelList[i];
+    const int32_t n = m->effectColumns[e];
+    if (e == k && ownFromBlock) {
+      const double* B = blocks[k];
+      for (int32_t cc = 0; cc <= c; ++cc)
+        R[col++] = B[at(c, cc)];
+      continue;
+    }
+    for (int32_t cc = 0; cc < n && col <= r; ++cc)
+      R[col++] = cross[(m->crossSlot[e] + cc) * N + p];
+  }
+}
+
+} // namespace
+
+double vsfTinyPivot() { return std::bit_cast<double>(uint64_t{0x20000000002302ACull}); }
+
+void vsfSweep(VsfModel* m, int32_t k) {
+  const char before = m->sweepFlags[k];
+  double tol = before == '1' ? 0.0 : baseTolerance(m->xpx, k);
+  const double s = m->sweptXpx[diag(k)];
+  if (s != 0.0 && std::fabs(s) < vsfTinyPivot())
+    tol = vsfTinyPivot();
+  qkzsweep(m->sweptXpx, k, m->xpxColumns, m->sweepFlags, m->workVector, tol);
+  if (m->sweepFlags[k] != before)
+    m->rank += before == '0' ? 1 : -1;
+}
+
+void vsfCVSweep(VsfModel* m, int32_t k, char state) {
+  if (!cvFolds(m))
+    return;
+  const double s = m->sweptXpx[diag(k)];
+  const bool tiny = s != 0.0 && std::fabs(s) < vsfTinyPivot();
+  for (int32_t f = 0; f < m->foldCount; ++f) {
+    VsfFoldRecord& F = m->folds[f];
+    if (F.sweepFlags[k] != state)
+      continue;
+    double tol = F.sweepFlags[k] == '1' ? 0.0 : baseTolerance(F.xpx, k);
+    if (tiny)
+      tol = vsfTinyPivot();
+    qkzsweep(F.sweptXpx, k, m->xpxColumns, F.sweepFlags, m->workVector, tol);
+  }
+}
+
+int32_t vsfSweepPartial(VsfModel* m, int32_t k) { return partialStep(m, k) ? 1 : 0; }
+
+int32_t vsfAddEffect(VsfModel* m, int32_t k, uint8_t resweepAll, uint8_t trial) {
+  const VsfModelOptions* o = m->options;
+  if (m->effectStatus[k] == VES_UNAVAILABLE)
+    return 0;
+  m->inModelList[m->inModelCount++] = k;
+  if (m->effectStatus[k] != VES_INTERCEPT && m->effectStatus[k] != VES_FORCED)
+    m->effectStatus[k] = VES_SELECTED;
+  const int32_t nk = m->effectColumns[k];
+
+  if (vsfFullXpxOn(m)) {
+    if (trial == 0) {
+      for (int32_t j = 0; j < nk; ++j)
+        sweepIn(m, m->effectColumn[k] + j);
+    } else {
+      vsfEffectXpXiCollapse(m, k);
+      const int32_t c0 = m->effectColumn[k];
+      if (trialSelect(m)) {
+        for (int32_t j = 0; j < nk; ++j)
+          sweepIn(m, c0 + j);
+      } else {
+        for (int32_t j = 0; j < nk; ++j)
+          partialStep(m, c0 + j);
+      }
+    }
+  } else {
+    const int32_t m0 = m->xpxColumns, m1 = m0 + nk;
+    if (m1 > m->xpxCapacity) {
+      int32_t c = std::max(m1, 2 * m->xpxCapacity);
+      c = std::min(c, m->parmCount + 1);
+      int32_t rc = vsfAddXpXMemory(m, c);
+      if (rc != 0)
+        return rc;
+    }
+    const bool stored = m->options->storeCross != 0 && m->cross != nullptr;
+    if (stored && m->crossSlot[k] != -1) {
+      for (int32_t c = 0; c < nk; ++c) {
+        rowFromCross(m, m->xpx, m->cross, m->effectBlocks, k, c, false);
+        if (cvFolds(m))
+          for (int32_t f = 0; f < m->foldCount; ++f)
+            rowFromCross(m, m->folds[f].xpx, m->folds[f].cross, m->folds[f].effectBlocks, k, c, false);
+      }
+    } else if (stored && trial == 1) {
+      for (int32_t c = 0; c < nk; ++c) {
+        rowFromCross(m, m->xpx, m->cross, m->effectBlocks, k, c, true);
+        if (cvFolds(m))
+          for (int32_t f = 0; f < m->foldCount; ++f)
+            rowFromCross(m, m->folds[f].xpx, m->folds[f].cross, m->folds[f].effectBlocks, k, c, true);
+      }
+    } else {
+      const int64_t from = tri(m0), to = tri(m1);
+      std::fill(m->xpx + from, m->xpx + to, 0.0);
+      if (cvFolds(m))
+        for (int32_t f = 0; f < m->foldCount; ++f)
+          std::fill(m->folds[f].xpx + from, m->folds[f].xpx + to, 0.0);
+      m->effectColumn[k] = m0;
+      int32_t rc = vsfExecuteByThreads(m, vsfEffXpX, vsfEffXpX_t, to - from);
+      if (rc != 0)
+        return rc;
+      if (cvFolds(m)) {
+        for (int32_t f = 0; f < m->foldCount; ++f)
+          for (int64_t i = from; i < to; ++i)
+            m->xpx[i] += m->folds[f].xpx[i];
+        for (int32_t f = 0; f < m->foldCount; ++f)
+          for (int64_t i = from; i < to; ++i)
+            m->folds[f].xpx[i] = m->xpx[i] - m->folds[f].xpx[i];
+      }
+      if ((o->method == 9 || o->method == 10) && m->l2 > 0 && m->effectStatus[k] == VES_SELECTED)
+        for (int32_t r = m0; r < m1; ++r)
+          m->xpx[diag(r)] += (m->nObs - 1) * m->l2;
+    }
+    m->effectColumn[k] = m0;
+
+    if (resweepAll) {
+      m->xpxColumns = m1;
+      const int64_t T = tri(m1);
+      std::fill(m->sweepFlags, m->sweepFlags + m1, '0');
+      std::memcpy(m->sweptXpx, m->xpx, sizeof(double) * T);
+      if (cvFolds(m))
+        for (int32_t f = 0; f < m->foldCount; ++f) {
+          std::fill(m->folds[f].sweepFlags, m->folds[f].sweepFlags + m1, '0');
+          std::memcpy(m->folds[f].sweptXpx, m->folds[f].xpx, sizeof(double) * T);
+        }
+      m->rank = 0;
+      for (int32_t c = 1; c < m1; ++c)
+        sweepIn(m, c);
+    } else {
+      for (int32_t c = m0; c < m1; ++c)
+        m->sweepFlags[c] = '0';
+      if (cvFolds(m))
+        for (int32_t f = 0; f < m->foldCount; ++f)
+          for (int32_t c = m0; c < m1; ++c)
+            m->folds[f].sweepFlags[c] = '0';
+      vsfUpdateXpXi(m);
+      if (trialSelect(m) || trial == 0) {
+        for (int32_t c = m0; c < m1; ++c)
+          sweepIn(m, c);
+      } else {
+        for (int32_t c = m0; c < m1; ++c)
+          partialStep(m, c);
+      }
+    }
+  }
+
+  clearCache(m);
+  if (trial == 0 && m->hierarchy && m->hierListA != nullptr && m->hierListB != nullptr) {
+    for (int32_t i = 0; i < m->hierDropCountInit[k]; ++i)
+      m->hierAddCount[m->hierListB[k][i]] -= 1;
+    for (int32_t i = 0; i < m->hierAddCountInit[k]; ++i)
+      m->hierDropCount[m->hierListA[k][i]] -= 1;
+  }
+  return 0;
+}
+
+void vsfUpdateXpXi(VsfModel* m) {
+  const int32_t m0 = m->xpxColumns;
+  const int32_t k = m->inModelList[m->inModelCount - 1];
+  const int32_t m1 = m0 + m->effectColumns[k];
+  m->xpxColumns = m1;
+  auto extend = [&](const double* U, double* W, const char* flags) {
+    std::memcpy(W + tri(m0), U + tri(m0), sizeof(double) * (tri(m1) - tri(m0)));
+    int32_t S[1];
+    (void)S;
+    double* t = m->workVector; // t_j for the swept old columns
+    for (int64_t r = m0; r < m1; ++r) {
+      double* R = W + tri(r);
+      for (int64_t j = 1; j < m0; ++j) {
+        t[j] = 0.0;
+        if (flags[j] != '1')
+          continue;
+        double s = 0.0;
+        for (int64_t i = 1; i < m0; ++i)
+          if (flags[i] == '1')
+            s += U[at(r, i)] * W[sym(i, j)];
+        t[j] = s;
+      }
+      // Every column outside the swept set: the column less its projection on that set.
+      for (int64_t c = 0; c <= r; ++c) {
+        if (c > 0 && c < m0 && flags[c] == '1')
+          continue;
+        double s = 0.0;
+        for (int64_t i = 1; i < m0; ++i)
+          if (flags[i] == '1')
+            s += t[i] * U[sym(c, i)];
+        R[c] = U[at(r, c)] - s;
+      }
+      // Swept columns: the projection coefficients (the sign the sweep gives a swept
+      // column left of an unswept one).
+      for (int64_t j = 1; j < m0; ++j)
+        if (flags[j] == '1')
+          R[j] = t[j];
+    }
+  };
+  extend(m->xpx, m->sweptXpx, m->sweepFlags);
+  if (cvFolds(m))
+    for (int32_t f = 0; f < m->foldCount; ++f)
+      extend(m->folds[f].xpx, m->folds[f].sweptXpx, m->folds[f].sweepFlags);
+}
+
+void vsfDropEffect(VsfModel* m, int32_t k, uint8_t mode) {
+  if (m->effectStatus[k] == VES_UNAVAILABLE)
+    return;
+  const int32_t c0 = m->effectColumn[k], nk = m->effectColumns[k];
+  for (int32_t j = nk - 1; j >= 0; --j) {
+    if (m->sweepFlags[c0 + j] == '1')
+      vsfSweep(m, c0 + j);
+    vsfCVSweep(m, c0 + j, '1');
+  }
+  const bool skipIntercept = m->options->colStandardize && !m->options->noint;
+  for (int32_t p = skipIntercept ? 1 : 0; p < m->inModelCount; ++p) {
+    const int32_t e = m->inModelList[p];
+    if (e == k)
+      continue;
+    for (int32_t j = 0; j < m->effectColumns[e]; ++j) {
+      const int32_t c = m->effectColumn[e] + j;
+      if (m->sweepFlags[c] == '0')
+        vsfSweep(m, c);
+      vsfCVSweep(m, c, '0');
+    }
+  }
+  clearCache(m);
+  if (mode == 0)
+    return;
+  int32_t p = 0;
+  while (p < m->inModelCount && m->inModelList[p] != k)
+    ++p;
+  if (p == m->inModelCount)
+    return;
+  if (!vsfFullXpxOn(m)) {
+    if (p != m->inModelCount - 1)
+      vsfPhysicalDelete(m, p);
+    m->xpxColumns -= nk;
+  }
+  for (int32_t i = p; i + 1 < m->inModelCount; ++i)
+    m->inModelList[i] = m->inModelList[i + 1];
+  m->inModelCount -= 1;
+  m->effectStatus[k] = VES_CANDIDATE;
+  if (mode == 2 && m->hierarchy && m->hierListA != nullptr && m->hierListB != nullptr) {
+    for (int32_t i = 0; i < m->hierDropCountInit[k]; ++i)
+      m->hierAddCount[m->hierListB[k][i]] += 1;
+    for (int32_t i = 0; i < m->hierAddCountInit[k]; ++i)
+      m->hierDropCount[m->hierListA[k][i]] += 1;
+  }
+}
+
+void vsfPhysicalDelete(VsfModel* m, int32_t p) {
+  const int32_t e = m->inModelList[p];
+  const int64_t c0 = m->effectColumn[e], w = m->effectColumns[e];
+  const int64_t n = m->xpxColumns;
+  auto shrink = [&](double* A) {
+    for (int64_t r = c0 + w; r < n; ++r) {
+      const double* src = A + tri(r);
+      double* dst = A + tri(r - w);
+      std::memmove(dst, src, sizeof(double) * c0);
+      std::memmove(dst + c0, src + c0 + w, sizeof(double) * (r - c0 - w + 1));
+    }
+  };
+  auto shrinkFlags = [&](char* F) { std::memmove(F + c0, F + c0 + w, static_cast<size_t>(n - c0 - w)); };
+  shrink(m->xpx);
+  shrink(m->sweptXpx);
+  shrinkFlags(m->sweepFlags);
+  if (cvFolds(m))
+    for (int32_t f = 0; f < m->foldCount; ++f) {
+      shrink(m->folds[f].xpx);
+      shrink(m->folds[f].sweptXpx);
+      shrinkFlags(m->folds[f].sweepFlags);
+    }
+  for (int32_t i = p; i < m->inModelCount; ++i)
+    m->effectColumn[m->inModelList[i]] -= static_cast<int32_t>(w);
+}
+
+int32_t vsfInitCross(VsfModel* m) {
+  int32_t rc = vsfExecuteByThreads(m, vsfYCross, vsfYCross_t, 0);
+  if (rc != 0)
+    return rc;
+  m->crossColumnCount = 1;
+  if (cvFolds(m)) {
+    const int64_t N = m->parmCount + 1;
+    for (int32_t f = 0; f < m->foldCount; ++f)
+      for (int64_t i = 0; i < N; ++i)
+        m->cross[i] += m->folds[f].cross[i];
+    for (int32_t f = 0; f < m->foldCount; ++f)
+      for (int64_t i = 0; i < N; ++i)
+        m->folds[f].cross[i] = m->cross[i] - m->folds[f].cross[i];
+  }
+  return 0;
+}
+
+int32_t vsfAddCross(VsfModel* m, int32_t k) {
+  const int32_t used = m->crossColumnCount, need = used + m->effectColumns[k];
+  const int64_t N = m->parmCount + 1;
+  if (m->crossCapacity <= need) {
+    int32_t cap = 2 * m->crossCapacity;
+    if (cap < need)
+      cap = m->crossCapacity + need;
+    if (cap > m->parmCount)
+      cap = m->parmCount + 1;
+    if (vsfAddCrossMemory(m, cap, static_cast<int32_t>(N)) != 0)
+      return -2;
+  }
+  const int64_t L = static_cast<int64_t>(need - used) * N;
+  if (L != 0) {
+    int32_t rc = vsfExecuteByThreads(m, vsfEffCross, vsfEffCross_t, L);
+    if (rc != 0)
+      return rc;
+  }
+  if (cvFolds(m)) {
+    const int64_t from = used * N, to = need * N;
+    for (int32_t f = 0; f < m->foldCount; ++f)
+      for (int64_t i = from; i < to; ++i)
+        m->cross[i] += m->folds[f].cross[i];
+    for (int32_t f = 0; f < m->foldCount; ++f)
+      for (int64_t i = from; i < to; ++i)
+        m->folds[f].cross[i] = m->cross[i] - m->folds[f].cross[i];
+  }
+  m->crossSlot[k] = used;
+  m->crossColumnCount = need;
+  return 0;
+}
+
+int32_t vsfComputePress(VsfModel* m) {
+  if (!isHostMissing(m->press))
+    return 0;
+  m->press = 0.0;
+  return vsfExecuteByThreads(m, vsfPress, vsfPress_t, 0);
+}

@@ -1,0 +1,25 @@
+// Entering and removing effects by sweeping the model's packed X'X (and every fold's), the
+// sweep of one column with its singularity tolerance, the extension of the swept matrix
+// by appended rows, the physical removal of an effect's columns, the stored cross products
+// and the trigger of the PRESS pass.
+#pragma once
+
+#include <cstdint>
+
+struct VsfModel;
+
+// The sweep tolerance floor of a nearly zero swept diagonal (bits 0x20000000002302AC).
+double vsfTinyPivot();
+
+int32_t vsfAddEffect(VsfModel* model, int32_t effect, uint8_t resweepAll, uint8_t trial);
+void vsfDropEffect(VsfModel* model, int32_t effect, uint8_t mode);
+void vsfSweep(VsfModel* model, int32_t column);
+void vsfCVSweep(VsfModel* model, int32_t column, char state);
+void vsfUpdateXpXi(VsfModel* model);
+void vsfPhysicalDelete(VsfModel* model, int32_t position);
+int32_t vsfInitCross(VsfModel* model);
+int32_t vsfAddCross(VsfModel* model, int32_t effect);
+int32_t vsfComputePress(VsfModel* model);
+// One elimination step of the partial sweep on the model's swept matrix (trial adds that
+// only need the SSE); 1 when done, 0 when the pivot fails the tolerance.
+int32_t vsfSweepPartial(VsfModel* model, int32_t column);

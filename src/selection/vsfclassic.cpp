@@ -1,0 +1,553 @@
+// Classic selection. Each method repeats: search the candidates, make the step, let the
+// stop rule accept or undo it, update the chosen step and record the step. Searches are
+// strict, so among equal values the lowest-numbered effect wins.
+#include "selection/vsfclassic.h"
+
+#include "driver/vsfoptions.h"
+#include "model/vsfcriteria.h"
+#include "model/vsfformulas.h"
+#include "model/vsfmodel.h"
+#include "model/vsfsweep.h"
+#include "model/vsftrial.h"
+#include "selection/vsfstoprules.h"
+#include "support/hostif.h"
+
+#include <cfloat>
+#include <cmath>
+
+namespace {
+
+inline int64_t at(int64_t i, int64_t j) { return i * (i + 1) / 2 + j; }
+inline int64_t sym(int64_t i, int64_t j) { return i >= j ? at(i, j) : at(j, i); }
+
+int32_t sel(const VsfModel* m) { return m->options->select; }
+bool trialAll(const VsfModel* m) {
+  const int32_t s = sel(m);
+  return s == 9 || s == 10 || s == 11;
+}
+bool storeCandidates(const VsfModel* m) {
+  return m->options->storeCandidates != 0 && m->candidateValue != nullptr;
+}
+bool addEligible(const VsfModel* m, int32_t e) {
+  return m->effectStatus[e] == VES_CANDIDATE && (m->hierAddCount == nullptr || m->hierAddCount[e] == 0);
+}
+bool dropEligible(const VsfModel* m, int32_t e) {
+  if (m->effectStatus[e] != VES_SELECTED)
+    return false;
+  if (!m->hierarchy || m->hierDropCount == nullptr || m->hierDropCountInit == nullptr)
+    return true;
+  return m->hierDropCount[e] == m->hierDropCountInit[e];
+}
+
+void clearCandidates(VsfModel* m) {
+  if (storeCandidates(m))
+    for (int32_t e = 0; e < m->effectCount; ++e)
+      m->candidateValue[e] = hostMissing();
+}
+
+// The criteria of the new model after a real add or drop.
+// A failing pass ends the fit with its code rather than leaving partial sums behind.
+int32_t refresh(VsfModel* m, double value) {
+  const VsfModelOptions* o = m->options;
+  int32_t rc = 0;
+  if (o->pressNeeded) {
+    if (sel(m) == 9)
+      m->press = value;
+    else
+      rc = vsfComputePress(m);
+  }
+  if (rc == 0 && vsfCvOn(m)) {
+    if (sel(m) == 11 && o->cvDetails == 0)
+      m->cvPress = value;
+    else
+      rc = vsfComputeCVResids(m);
+  }
+  if (rc == 0 && (vsfValidationInUse(m) || vsfTestInUse(m)))
+    rc = vsfComputeResids(m);
+  return rc;
+}
+
+int32_t growCross(VsfModel* m, int32_t k) {
+  if (m->options->storeCross && m->crossSlot != nullptr && m->crossSlot[k] == -1)
+    return vsfAddCross(m, k);
+  return 0;
+}
+
+double worst(int32_t code) { return vsfBigBetter(code) ? -DBL_MAX : DBL_MAX; }
+
+} // namespace
+
+int32_t Add(double value, VsfModel* m, int32_t k) {
+  int32_t rc = vsfAddEffect(m, k, m->options->fullSweep == 1 ? 0 : 1, 0);
+  if (rc != 0)
+    return rc;
+  return refresh(m, value);
+}
+
+int32_t Drop(double value, VsfModel* m, int32_t k) {
+  vsfDropEffect(m, k, 2);
+  return refresh(m, value);
+}
+
+int32_t vsfBestSimple(VsfModel* m, int32_t* effect, double* value) {
+  int32_t bestEffect = -1;
+  double best = -1.0;
+  const bool full = vsfFullXpxOn(m);
+  const int64_t N = m->parmCount + 1;
+  for (int32_t i = 0; i < m->effectCount; ++i) {
+    if (m->effectColumns[i] != 1 || !addEligible(m, i))
+      continue;
+    double r, d, q;
+    if (full) {
+      const int64_t c = m->effectColumn[i];
+      r = m->sweptXpx[at(c, 0)];
+      d = m->sweptXpx[at(c, c)];
+      q = m->xpx[at(c, c)];
+    } else {
+      const int64_t row = m->effectFirstColumn[i];
+      q = m->columnSquareSums[row - 1];
+      r = m->cross[row];
+      // Stored cross products of x with every swept in-model column.
+      double* xc = m->workVector;
+      int32_t used = 0;
+      for (int32_t p = 0; p < m->inModelCount; ++p) {
+        const int32_t e = m->inModelList[p];
+        for (int32_t j = 0; j < m->effectColumns[e]; ++j) {
+          const int32_t c = m->effectColumn[e] + j;
+          xc[used++] = m->sweepFlags[c] == '1' ? m->cross[(m->crossSlot[e] + j) * N + row] : 0.0;
+        }
+      }
+      d = q;
+      int32_t a = 0;
+      for (int32_t p = 0; p < m->inModelCount; ++p) {
+        const int32_t e = m->inModelList[p];
+        for (int32_t j = 0; j < m->effectColumns[e]; ++j, ++a) {
+          const int32_t c = m->effectColumn[e] + j;
+          if (m->sweepFlags[c] != '1')
+            continue;
+          r += m->sweptXpx[at(c, 0)] * xc[a];
+          double inner = 0.0;
+          int32_t b = 0;
+          for (int32_t p2 = 0; p2 < m->inModelCount; ++p2) {
+            const int32_t e2 = m->inModelList[p2];
+            for (int32_t j2 = 0; j2 < m->effectColumns[e2]; ++j2, ++b) {
+              const int32_t c2 = m->effectColumn[e2] + j2;
+              if (m->sweepFlags[c2] == '1')
+                inner += m->sweptXpx[sym(c, c2)] * xc[b];
+            }
+          }
+          d -= xc[a] * inner;
+        }
+      }
+    }
+    const double tol = q > 0 ? 1e-8 * q : 1e-8;
+    const double reduction = d > tol ? r * r / d : -1.0;
+    if (storeCandidates(m))
+      m->candidateValue[i] =
+          reduction > 0 ? vsfComputeCriterion(m->sse, m->sse - reduction, m, sel(m), m->rank,
+                                              m->rank + 1, m->inModelCount, m->inModelCount)
+                        : hostMissing();
+    if (reduction > best) {
+      best = reduction;
+      bestEffect = i;
+    }
+  }
+  if (best > 0) {
+    const double c = vsfComputeCriterion(m->sse, m->sse - best, m, sel(m), m->rank, m->rank + 1,
+                                         m->inModelCount, m->inModelCount);
+    if (vsfIsBetter(sel(m), c, *value)) {
+      *effect = bestEffect;
+      *value = c;
+    }
+  }
+  return 0;
+}
+
+int32_t AddCandidate(VsfModel* m, int32_t* effect, double* value) {
+  *effect = -1;
+  *value = worst(sel(m));
+  clearCandidates(m);
+  const bool all = trialAll(m);
+  if (!all)
+    vsfBestSimple(m, effect, value);
+  bool backedUp = false;
+  for (int32_t i = 0; i < m->effectCount; ++i) {
+    if (!addEligible(m, i))
+      continue;
+    if (!all && m->effectColumns[i] <= 1)
+      continue;
+    if (!m->needTrialBlock && !backedUp) {
+      vsfModelBackup(m, false);
+      backedUp = true;
+    }
+    const double oldSse = m->sse;
+    const int32_t oldRank = m->rank;
+    double newSse;
+    int32_t newRank;
+    if (m->needTrialBlock) {
+      int32_t added = 0;
+      vsfEffectXpXi(m, i, &newSse, &added);
+      newRank = oldRank + added;
+    } else {
+      int32_t rc = vsfAddEffect(m, i, m->options->fullSweep == 2 ? 1 : 0, 1);
+      if (rc != 0)
+        return rc;
+      newSse = m->sse;
+      newRank = m->rank;
+    }
+    if (newRank > oldRank) {
+      const double c = vsfComputeCriterion(oldSse, newSse, m, sel(m), oldRank, newRank, 1, 1);
+      if (storeCandidates(m))
+        m->candidateValue[i] = c;
+      if (!isHostMissing(c) && vsfIsBetter(sel(m), c, *value)) {
+        *effect = i;
+        *value = c;
+      }
+    }
+    if (!m->needTrialBlock) {
+      m->effectStatus[i] = VES_CANDIDATE;
+      vsfModelReload(m, false);
+    }
+  }
+  if (backedUp)
+    vsfModelRestore(m);
+  return 0;
+}
+
+void DropCandidate(VsfModel* m, int32_t* effect, double* value) {
+  const int32_t S = sel(m);
+  *effect = -1;
+  *value = (S == 1 || vsfBigBetter(S)) ? -DBL_MAX : DBL_MAX;
+  if (m->inModelCount <= 1)
+    return;
+  if (storeCandidates(m) && m->options->drop != 2)
+    clearCandidates(m);
+  if (m->singleColumnEffectCount == m->effectCount && !trialAll(m)) {
+    double smallest = DBL_MAX;
+    for (int32_t i = 0; i < m->effectCount; ++i) {
+      if (!dropEligible(m, i) || m->effectColumns[i] != 1)
+        continue;
+      const int64_t c = m->effectColumn[i];
+      const double d = m->sweptXpx[at(c, c)];
+      const double r = m->sweptXpx[at(c, 0)];
+      const double increase = d > 0 ? r * r / d : DBL_MAX;
+      if (storeCandidates(m))
+        m->candidateValue[i] = d > 1e-8 ? vsfComputeCriterion(m->sse, m->sse + increase, m, S,
+                                                              m->rank, m->rank - 1, 1, 1)
+                                        : hostMissing();
+      if (increase < smallest) {
+        smallest = increase;
+        *effect = i;
+      }
+    }
+    if (*effect != -1)
+      *value = vsfComputeCriterion(m->sse, m->sse + smallest, m, S, m->rank, m->rank - 1, 1, 1);
+    return;
+  }
+  bool backedUp = false;
+  for (int32_t i = 0; i < m->effectCount; ++i) {
+    if (!dropEligible(m, i))
+      continue;
+    if (!backedUp) {
+      vsfModelBackup(m, true);
+      backedUp = true;
+    }
+    vsfDropEffect(m, i, trialAll(m) ? 1 : 0);
+    const double c = vsfGetCriterion(m, S);
+    const bool wins = S == 1 ? vsfIsBetter(1, *value, c) : vsfIsBetter(S, c, *value);
+    if (wins) {
+      *effect = i;
+      *value = c;
+    }
+    if (storeCandidates(m))
+      m->candidateValue[i] = isHostMissing(c) ? (vsfBigBetter(S) ? DBL_MAX : -DBL_MAX) : c;
+    m->effectStatus[i] = VES_SELECTED;
+    vsfModelReload(m, true);
+  }
+  if (backedUp)
+    vsfModelRestore(m);
+}
+
+int32_t vsfLeastSquares(VsfModel* m) {
+  for (int32_t k = m->includeCount; k < m->effectCount; ++k) {
+    int32_t rc = vsfAddEffect(m, k, 0, 0);
+    if (rc != 0)
+      return rc;
+    if (m->options->pressNeeded && (rc = vsfComputePress(m)) != 0)
+      return rc;
+    if ((vsfValidationInUse(m) || vsfTestInUse(m)) && (rc = vsfComputeResids(m)) != 0)
+      return rc;
+    if ((rc = vsfRecordStep(m, k)) != 0)
+      return rc;
+  }
+  m->stopReason = VSR_LEAST_SQUARES;
+  return 0;
+}
+
+int32_t vsfForward(VsfModel* m) {
+  double stopValue, chooseValue, selectValue;
+  vsfInitCriteria(m, &stopValue, &chooseValue, &selectValue);
+  int32_t s = m->stepCount;
+  while (vsfKeepGoing(m, s)) {
+    int32_t k;
+    double v;
+    int32_t rc = AddCandidate(m, &k, &v);
+    if (rc != 0)
+      return rc;
+    if (k == -1) {
+      m->stopReason = VSR_NO_CANDIDATE;
+      return 0;
+    }
+    if ((rc = Add(v, m, k)) != 0)
+      return rc;
+    int32_t result = 0;
+    if ((rc = vsfStopSelection(v, m, s, k, 1, &stopValue, &result)) != 0)
+      return rc;
+    if (result == -1)
+      return 0;
+    vsfChoose(v, v, m, &chooseValue, 1);
+    if ((rc = vsfRecordStep(m, k)) != 0)
+      return rc;
+    if ((rc = growCross(m, k)) != 0)
+      return rc;
+    ++s;
+  }
+  return 0;
+}
+
+int32_t vsfBackward(VsfModel* m) {
+  m->aliasIncludeDropCount = 0;
+  int32_t dropped = 0;
+  for (int32_t p = m->inModelCount - 1; p >= 0; --p) {
+    const int32_t e = m->inModelList[p];
+    bool anySwept = false;
+    for (int32_t j = 0; j < m->effectColumns[e]; ++j)
+      anySwept = anySwept || m->sweepFlags[m->effectColumn[e] + j] == '1';
+    if (anySwept)
+      continue;
+    if (m->effectStatus[e] == VES_FORCED)
+      ++m->aliasIncludeDropCount;
+    vsfDropEffect(m, e, 2);
+    m->aliasDropList[dropped++] = e;
+  }
+  m->aliasDropCount = dropped;
+  if (m->options->hierarchy == 0)
+    m->hierarchy = 0;
+  const double s0 = m->sweptXpx[0];
+  m->sse = s0 < 0 ? 0.0 : s0;
+  if (m->options->pressNeeded)
+    vsfComputePress(m);
+  if (vsfCvOn(m))
+    vsfComputeCVResids(m);
+  if (vsfValidationInUse(m) || vsfTestInUse(m))
+    vsfComputeResids(m);
+  m->stepRank[-1] = m->rank;
+  m->stepEffects[-1] = m->inModelCount;
+  m->stepCount = 0;
+  int32_t rc = vsfRecordStep(m, -1);
+  if (rc != 0)
+    return rc;
+  double stopValue, chooseValue, selectValue;
+  vsfInitCriteria(m, &stopValue, &chooseValue, &selectValue);
+  int32_t s = m->stepCount;
+  while (vsfKeepGoing(m, s)) {
+    int32_t k;
+    double v;
+    DropCandidate(m, &k, &v);
+    if (k == -1) {
+      m->stopReason = VSR_NOTHING_TO_DROP;
+      break;
+    }
+    if ((rc = Drop(v, m, k)) != 0)
+      return rc;
+    int32_t result = 0;
+    if ((rc = vsfStopSelection(v, m, s, k, -1, &stopValue, &result)) != 0)
+      return rc;
+    if (result == -1)
+      break;
+    vsfChoose(v, v, m, &chooseValue, -1);
+    if ((rc = vsfRecordStep(m, k)) != 0)
+      return rc;
+    ++s;
+  }
+  return 0;
+}
+
+int32_t vsfStepwise(VsfModel* m) {
+  const VsfModelOptions* o = m->options;
+  const int32_t S = o->select, STOP = o->stop;
+  const int32_t base = o->noint ? m->effectCount - 1 : m->effectCount;
+  double stopValue, chooseValue, selectValue;
+  vsfInitCriteria(m, &stopValue, &chooseValue, &selectValue);
+  int32_t s = m->stepCount;
+  const double lnEntry = S == 1 ? std::log(o->slEntry) : 0.0;
+  const double lnStay = S == 1 ? std::log(o->slStay) : 0.0;
+  int32_t rc;
+  if (vsfKeepGoing(m, s)) {
+    int32_t lastDropped = -1;
+    bool halt = false;
+    for (;;) {
+      int32_t k;
+      double v;
+      if ((rc = AddCandidate(m, &k, &v)) != 0)
+        return rc;
+      if (k == -1) {
+        m->stopReason = m->inModelCount == base ? VSR_ALL_ENTERED : VSR_NO_CANDIDATE;
+        break;
+      }
+      if (k == lastDropped) {
+        m->stopReason = VSR_CYCLING;
+        break;
+      }
+      bool enters;
+      if (S == 1) {
+        enters = v < lnEntry;
+      } else {
+        enters = vsfIsEpsBetter(S, v, selectValue) != 0;
+        if (enters)
+          selectValue = v;
+      }
+      if (enters) {
+        if ((rc = Add(v, m, k)) != 0)
+          return rc;
+        int32_t result = 0;
+        if ((rc = vsfStopSelection(v, m, s, k, 1, &stopValue, &result)) != 0)
+          return rc;
+        if (result == 0) {
+          vsfChoose(v, v, m, &chooseValue, 1);
+          if ((rc = vsfRecordStep(m, k)) != 0)
+            return rc;
+          if ((rc = growCross(m, k)) != 0)
+            return rc;
+          ++s;
+          lastDropped = -1;
+          halt = false;
+        } else {
+          halt = true;
+        }
+      } else {
+        m->stopAddEffect = k;
+        halt = true;
+        if (STOP == S) {
+          m->stopAddValue = v;
+        } else if (STOP != 0) {
+          if ((rc = Add(v, m, k)) != 0)
+            return rc;
+          m->stopAddValue = vsfGetCriterion(m, STOP);
+          if ((rc = Drop(v, m, k)) != 0)
+            return rc;
+        }
+      }
+      // Removal phase.
+      while (m->sse > 0 && vsfKeepGoing(m, s)) {
+        int32_t j;
+        double w;
+        DropCandidate(m, &j, &w);
+        m->stopDropEffect = j;
+        m->stopDropValue = w;
+        if (j == -1)
+          break;
+        bool leaves;
+        if (S == 1) {
+          leaves = w > lnStay;
+        } else {
+          leaves = vsfIsEpsBetter(S, w, selectValue) != 0;
+          if (leaves)
+            selectValue = w;
+        }
+        if (leaves) {
+          if ((rc = Drop(w, m, j)) != 0)
+            return rc;
+          int32_t result = 0;
+          if ((rc = vsfStopSelection(w, m, s, j, -1, &stopValue, &result)) != 0)
+            return rc;
+          if (result != 0) {
+            halt = true;
+            break;
+          }
+          vsfChoose(w, w, m, &chooseValue, -1);
+          if ((rc = vsfRecordStep(m, j)) != 0)
+            return rc;
+          ++s;
+          lastDropped = j;
+          halt = false;
+          continue;
+        }
+        if (STOP == S || STOP == 0)
+          break;
+        Drop(w, m, j);
+        m->stopDropValue = vsfGetCriterion(m, STOP);
+        Add(w, m, j); // a failure of this re-entry is not reported
+        break;
+      }
+      if (!vsfKeepGoing(m, s) || halt)
+        break;
+    }
+  }
+  if (m->stopReason == VSR_NONE) {
+    if (S == STOP && (o->steps == 0 || m->stepCount >= o->steps))
+      m->stopReason = VSR_NO_IMPROVEMENT;
+    else
+      m->stopReason = S == 1 ? VSR_STEPWISE_SL : VSR_STEPWISE_OTHER;
+  }
+  return 0;
+}
+
+int32_t vsfCompetitiveStepwise(VsfModel* m) {
+  const VsfModelOptions* o = m->options;
+  const int32_t S = o->select;
+  const int32_t base = o->noint ? m->effectCount - 1 : m->effectCount;
+  double stopValue, chooseValue, selectValue;
+  vsfInitCriteria(m, &stopValue, &chooseValue, &selectValue);
+  int32_t s = m->stepCount;
+  int32_t lastDropped = -1;
+  int32_t rc;
+  while (vsfKeepGoing(m, s)) {
+    int32_t ka, kd;
+    double va, vd;
+    if ((rc = AddCandidate(m, &ka, &va)) != 0)
+      return rc;
+    if (ka == -1) {
+      m->stopReason = m->inModelCount == base ? VSR_ALL_ENTERED : VSR_NO_CANDIDATE;
+      return 0;
+    }
+    DropCandidate(m, &kd, &vd);
+    bool cycling = false;
+    int32_t k, d;
+    double v;
+    // With no removal left the addition is made (the SL sentinel of an empty removal
+    // search would otherwise win the comparison).
+    if (kd == -1 || vsfIsBetter(S, va, vd)) {
+      if ((rc = Add(va, m, ka)) != 0)
+        return rc;
+      cycling = ka == lastDropped;
+      lastDropped = -1;
+      k = ka;
+      v = va;
+      d = 1;
+    } else {
+      if ((rc = Drop(vd, m, kd)) != 0)
+        return rc;
+      lastDropped = kd;
+      k = kd;
+      v = vd;
+      d = -1;
+    }
+    int32_t result = 0;
+    if ((rc = vsfStopSelection(v, m, s, k, d, &stopValue, &result)) != 0)
+      return rc;
+    if (result == -1)
+      return 0;
+    vsfChoose(v, v, m, &chooseValue, d);
+    if ((rc = vsfRecordStep(m, k)) != 0)
+      return rc;
+    if (cycling) {
+      m->stopReason = VSR_CYCLING;
+      return 0;
+    }
+    if (d == 1 && (rc = growCross(m, k)) != 0)
+      return rc;
+    ++s;
+  }
+  return 0;
+}

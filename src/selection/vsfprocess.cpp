@@ -1,0 +1,240 @@
+// The plain fit road: vsfModelInit, then vsfProcessModel with its data passes (cross
+// products formed in full or on demand), the full model first for BACKWARD and the CP and
+// BIC criteria, the forced steps, and the dispatch to the classic methods. The roads and
+// methods that arrive later end the fit with message 848/9102 and a failure code.
+#include "selection/vsfprocess.h"
+
+#include "data/vsfthread.h"
+#include "driver/vsfoptions.h"
+#include "kernels/vsfkernels.h"
+#include "kernels/vsfxpx.h"
+#include "model/vsfcriteria.h"
+#include "model/vsfformulas.h"
+#include "model/vsfmodel.h"
+#include "model/vsfsweep.h"
+#include "selection/vsfclassic.h"
+#include "support/hoststubs.h"
+
+#include <cstring>
+
+namespace {
+
+// The code of a road or method that this build does not run yet.
+constexpr int32_t kNotBuilt = -99;
+
+int32_t notBuilt(const char* what) {
+  xpmlog(848, 9102, {HostMsgArg(what)});
+  return kNotBuilt;
+}
+
+inline int64_t tri(int64_t n) { return n * (n + 1) / 2; }
+inline int64_t diag(int64_t k) { return k * (k + 3) / 2; }
+
+bool asks(const VsfModelOptions* o, int32_t code) {
+  return o->select == code || o->stop == code || o->choose == code;
+}
+
+// A data pass: a failing pass ends the fit with its code (the sums are partial).
+int32_t pass(VsfModel* m, VsfSerialKernel serial, VsfThreadedKernel threaded, int64_t length) {
+  int32_t rc = vsfExecuteByThreads(m, serial, threaded, length);
+  if (rc != 0) {
+    xpmlog(848, 9103, {HostMsgArg(static_cast<long>(rc))});
+    m->fitStatus = rc < 0 ? rc : -2;
+    return m->fitStatus;
+  }
+  return 0;
+}
+
+int32_t fail(VsfModel* m, int32_t rc) {
+  m->fitStatus = rc;
+  return rc;
+}
+
+} // namespace
+
+int32_t vsfProcess(VsfModel* model, VsfResampling*) {
+  const VsfModelOptions* o = model->options;
+  if (o->modelAverage)
+    return notBuilt("model averaging");
+  if (o->cvExternal)
+    return notBuilt("external cross validation");
+  if (o->method == 9 || o->method == 10)
+    return notBuilt("elastic net");
+  int32_t rc = vsfModelInit(model);
+  if (rc != 0)
+    return rc;
+  return vsfProcessModel(model);
+}
+
+int32_t vsfProcessModel(VsfModel* model) {
+  VsfModel* m = model;
+  const VsfModelOptions* o = m->options;
+  vsfRegisterKernels();
+  const int32_t start = o->noint ? 1 : 0;
+
+  if (m->resampler != nullptr || o->modelAverage)
+    return fail(m, notBuilt("model averaging"));
+
+  if (m->nObs == 0) {
+    m->fitStatus = VFS_NO_TRAIN;
+    return 0;
+  }
+  if (m->freqValidate == 0 && asks(o, 10)) {
+    m->fitStatus = VFS_NO_VALIDATION;
+    return 0;
+  }
+  if ((o->cvOn || o->cvExternal) && m->foldCount == 1) {
+    m->fitStatus = VFS_SINGLE_FOLD;
+    return 0;
+  }
+  if (o->cvExternal && static_cast<double>(m->foldCount) > m->nObs) {
+    m->fitStatus = VFS_TOO_MANY_FOLDS;
+    return 0;
+  }
+  if (o->cvOn || o->cvExternal)
+    return fail(m, notBuilt("cross validation"));
+  if (o->method < 1 || o->method > 4)
+    return fail(m, notBuilt("the penalized selection methods"));
+  if (o->colStandardize || o->parmStandardize || o->adaptive)
+    return fail(m, notBuilt("standardized and adaptive fits"));
+
+  int32_t rc;
+  const bool full = vsfFullXpxOn(m);
+  if (!full) {
+    m->xpx[0] = m->sumWYY;
+    if ((rc = pass(m, vsfEffectXpX, vsfEffectXpX_t, 0)) != 0)
+      return rc;
+    m->sweptXpx[0] = m->xpx[0];
+  } else {
+    if ((rc = pass(m, vsfFullXpX, vsfFullXpX_t, 0)) != 0)
+      return rc;
+    std::memcpy(m->sweptXpx, m->xpx, sizeof(double) * tri(m->xpxColumns));
+  }
+  m->totalSSUncorrected = m->xpx[0];
+  if (o->noint)
+    m->totalSS = m->totalSSUncorrected;
+
+  // The full model first: BACKWARD starts from it; CP and BIC need its variance.
+  if (o->method == 3 || o->fullModelFirst) {
+    auto enter = [&](int32_t k) -> int32_t {
+      int32_t r = vsfAddEffect(m, k, 0, 0);
+      if (r == 0 && k == 0)
+        m->totalSS = m->sweptXpx[0];
+      return r;
+    };
+    if (o->method == 3) {
+      bool complete = false;
+      while (!complete) {
+        complete = true;
+        bool progress = false;
+        for (int32_t k = start; k < m->effectCount; ++k) {
+          if (m->effectStatus[k] != VES_CANDIDATE)
+            continue;
+          if (m->hierAddCount == nullptr || m->hierAddCount[k] == 0) {
+            if ((rc = enter(k)) != 0)
+              return fail(m, rc);
+            progress = true;
+          } else {
+            complete = false;
+          }
+        }
+        // Counts that can never reach 0 would repeat the passes for ever.
+        if (!progress)
+          break;
+      }
+    } else {
+      for (int32_t k = start; k < m->effectCount; ++k)
+        if ((rc = enter(k)) != 0)
+          return fail(m, rc);
+    }
+    const double s0 = m->sweptXpx[0];
+    m->sse = s0 < 0 ? 0.0 : s0;
+    m->fullMse = m->nObs > m->rank ? m->sse / (m->nObs - m->rank) : 0.0;
+    if (m->fullMse < kVsfFTol)
+      m->fullMse = 0.0;
+    if (m->fullMse == 0.0 && asks(o, 7)) {
+      m->fitStatus = VFS_ZERO_FULL_MSE;
+      return 0;
+    }
+    if (o->method == 3) {
+      for (int32_t k = 1; k < start + m->includeCount; ++k)
+        m->effectStatus[k] = VES_FORCED;
+    } else {
+      std::memcpy(m->sweptXpx, m->xpx, sizeof(double) * tri(m->xpxColumns));
+      std::memset(m->sweepFlags, '0', static_cast<size_t>(m->xpxColumns));
+      for (int32_t k = 0; k < m->effectCount; ++k)
+        if (m->effectStatus[k] != VES_UNAVAILABLE)
+          m->effectStatus[k] = VES_CANDIDATE;
+      std::memset(m->inModelList, 0, sizeof(int32_t) * m->effectCount);
+      if (m->hierarchy && m->hierAddCountInit != nullptr && m->hierAddCount != nullptr) {
+        std::memcpy(m->hierAddCount, m->hierAddCountInit, sizeof(int32_t) * m->effectCount);
+        std::memcpy(m->hierDropCount, m->hierDropCountInit, sizeof(int32_t) * m->effectCount);
+      }
+      m->inModelCount = 0;
+      m->rank = 0;
+      // A matrix grown on demand holds the full model's columns now: only the response
+      // stays, so that the effects enter again from column 1.
+      if (!full) {
+        m->xpxColumns = 1;
+        m->sweptXpx[0] = m->xpx[0];
+      }
+    }
+    m->effectStatus[0] = o->noint ? VES_UNAVAILABLE : VES_INTERCEPT;
+  }
+
+  if (o->storeCross && !full && (rc = vsfInitCross(m)) != 0)
+    return fail(m, rc);
+
+  if (o->method != 3) {
+    if (o->choose != 0)
+      m->chosenStep = m->includeCount - 1 < 0 ? 0 : m->includeCount - 1;
+    for (int32_t k = start; k < start + m->includeCount && k < m->effectCount; ++k) {
+      if ((rc = vsfAddEffect(m, k, 0, 0)) != 0)
+        return fail(m, rc);
+      if (k == 0) {
+        m->effectStatus[0] = VES_INTERCEPT;
+        m->totalSS = m->sweptXpx[0];
+      } else {
+        m->effectStatus[k] = VES_FORCED;
+      }
+      if (o->pressNeeded && (rc = vsfComputePress(m)) != 0)
+        return fail(m, rc);
+      if ((vsfValidationInUse(m) || vsfTestInUse(m)) && (rc = vsfComputeResids(m)) != 0)
+        return fail(m, rc);
+      if ((rc = vsfRecordStep(m, k)) != 0)
+        return fail(m, rc);
+      if (o->storeCross && !full && (rc = vsfAddCross(m, k)) != 0)
+        return fail(m, rc);
+    }
+  }
+
+  const double s0 = m->sweptXpx[0];
+  m->sse = s0 < 0 ? 0.0 : s0;
+  m->totalSSUncorrected = m->xpx[0];
+  if (o->noint)
+    m->totalSS = m->totalSSUncorrected;
+
+  switch (o->method) {
+  case 1:
+    rc = vsfLeastSquares(m);
+    break;
+  case 2:
+    rc = vsfForward(m);
+    break;
+  case 3:
+    rc = vsfBackward(m);
+    break;
+  default:
+    rc = o->drop == 2 ? vsfCompetitiveStepwise(m) : vsfStepwise(m);
+    break;
+  }
+  if (rc != 0) {
+    m->fitStatus = rc;
+    return 0;
+  }
+  if (m->rank == 0) {
+    m->fitStatus = VFS_NO_RANK;
+    return 0;
+  }
+  return 0;
+}

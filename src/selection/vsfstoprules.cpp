@@ -1,0 +1,272 @@
+// Stop, choose and continuation rules. Comparisons use the relative FUZZ tolerance for the
+// stop and choose tests and the absolute margin for the stepwise entry/removal test; a
+// missing criterion value never counts as better.
+#include "selection/vsfstoprules.h"
+
+#include "driver/vsfoptions.h"
+#include "model/vsfcriteria.h"
+#include "model/vsfformulas.h"
+#include "model/vsfmodel.h"
+#include "model/vsfsweep.h"
+#include "support/hostif.h"
+
+#include <cfloat>
+#include <cmath>
+
+namespace {
+
+double startValue(VsfModel* m, int32_t c) {
+  const int32_t s = m->stepCount;
+  const double sse = m->stepSSE[s - 1];
+  const int32_t p = m->stepRank[s - 1];
+  const double n = m->nObs;
+  const bool first = s == 0;
+  switch (c) {
+  case 2:
+    return first ? DBL_MAX : vsfAic(p, sse, n);
+  case 3:
+    return first ? DBL_MAX : vsfAicc(p, sse, n);
+  case 4:
+    return first ? DBL_MAX : vsfSbc(p, sse, n);
+  case 5:
+    return first ? -DBL_MAX : vsfRsquare(sse, m->totalSS);
+  case 6:
+    return first ? -DBL_MAX : vsfAdjrsq(p, m->options->noint, sse, m->totalSS, n);
+  case 7:
+    return first ? DBL_MAX : vsfCp(p, sse, n, m->fullMse);
+  case 8:
+    return first ? DBL_MAX : vsfBic(p, sse, n, m->fullMse);
+  case 9:
+    return first ? DBL_MAX : m->press;
+  case 10:
+    return first ? DBL_MAX : m->validateAse;
+  case 11:
+    return first ? DBL_MAX : m->cvPress;
+  case 13:
+    return first ? DBL_MAX : m->heldOutError;
+  default:
+    return hostMissing();
+  }
+}
+
+} // namespace
+
+void vsfInitCriteria(VsfModel* m, double* stopValue, double* chooseValue, double* selectValue) {
+  const VsfModelOptions* o = m->options;
+  *stopValue = startValue(m, o->stop);
+  if (o->choose == 0)
+    *chooseValue = hostMissing();
+  else if (o->choose == o->stop)
+    *chooseValue = *stopValue;
+  else
+    *chooseValue = startValue(m, o->choose);
+  if (vsfCvExternalOn(m))
+    *chooseValue = m->heldOutFold == m->foldCount ? hostMissing() : m->heldOutError;
+  if (selectValue != nullptr) {
+    if (o->select == 1)
+      *selectValue = hostMissing();
+    else if (o->select == o->stop)
+      *selectValue = *stopValue;
+    else if (o->select == o->choose)
+      *selectValue = *chooseValue;
+    else
+      *selectValue = startValue(m, o->select);
+    if (o->stop == 0)
+      *stopValue = *selectValue;
+  }
+}
+
+int32_t vsfKeepGoing(VsfModel* m, int32_t s) {
+  const VsfModelOptions* o = m->options;
+  const int32_t forced = m->includeCount - m->aliasIncludeDropCount;
+  const int32_t all = m->effectCount - (o->noint ? 1 : 0);
+  int32_t result = 1;
+  int64_t stepsLimit = 0, limit = 0;
+  bool decided = false;
+  if (o->method == 3) {
+    if (m->inModelCount == 1 && o->noint) {
+      m->stopReason = VSR_DOWN_TO_INTERCEPT;
+      result = 0;
+      decided = true;
+    } else {
+      stepsLimit = static_cast<int64_t>(o->steps) + 1;
+      limit = static_cast<int64_t>(m->stepLimit) + 1;
+    }
+  } else {
+    if (!o->parmStandardize && m->sse <= 1e-8 * m->totalSSUncorrected) {
+      m->stopReason = VSR_PERFECT_FIT;
+      result = 0;
+      decided = true;
+    } else {
+      stepsLimit = static_cast<int64_t>(o->steps) + forced;
+      limit = static_cast<int64_t>(m->stepLimit) + forced;
+    }
+  }
+  if (!decided) {
+    if (o->steps != 0 && s >= stepsLimit) {
+      m->stopReason = VSR_STEPS;
+      result = 0;
+    } else if (s >= limit) {
+      m->stopReason = (!o->parmStandardize && m->inModelCount == all) ? VSR_ALL_ENTERED : VSR_STEP_LIMIT;
+      result = 0;
+    } else if (o->stopCount != 0 && o->stopCount == m->inModelCount) {
+      m->stopReason = VSR_STOP_COUNT;
+      result = 0;
+    } else if (m->inModelCount == all && (o->method == 2 || o->method == 5)) {
+      m->stopReason = VSR_ALL_ENTERED;
+      result = 0;
+    } else if (m->inModelCount == forced && o->method == 3) {
+      m->stopReason = VSR_DOWN_TO_FORCED;
+      result = 0;
+    }
+  }
+  if (o->stop == 14 && o->stopL1Choice != 0 && m->l1Target >= 0) {
+    double q = 0, t = 0;
+    switch (o->stopL1Choice) {
+    case 1:
+      q = m->lambda;
+      t = m->l1Target * m->lambdaMax;
+      break;
+    case 2:
+      q = m->l1Norm;
+      t = m->l1Target;
+      break;
+    default:
+      q = m->lambda;
+      t = m->l1Target;
+      break;
+    }
+    if (std::fabs(q / 1000.0 - t / 1000.0) <= std::fabs(q / 1000.0) * m->fuzz) {
+      m->stopReason = VSR_L1_TARGET;
+      result = 0;
+    }
+  }
+  return result;
+}
+
+int32_t vsfStopSelection(double v, VsfModel* m, int32_t, int32_t k, int32_t d, double* stopValue,
+                         int32_t* result) {
+  const VsfModelOptions* o = m->options;
+  const bool pathEnd = m->stopReason == VSR_PATH_END || m->stopReason == VSR_PATH_END2;
+  if (!o->stopTest && !pathEnd) {
+    *result = 0;
+    return 0;
+  }
+  const int32_t crit = o->stop != 0 ? o->stop : o->select;
+  if (crit != o->select)
+    v = vsfGetCriterion(m, crit);
+  *result = -1;
+  bool stands = false;
+  if (d != 1 && m->sse <= 0) {
+    stands = true;
+  } else if (!isHostMissing(v)) {
+    const double old = *stopValue;
+    const double D = std::fabs(v / 1000.0 - old / 1000.0);
+    const double T = std::fabs(v / 1000.0) * m->fuzz;
+    switch (crit) {
+    case 1:
+      stands = d == 1 ? v < std::log(o->slEntry) : v > std::log(o->slStay);
+      if (!stands)
+        *stopValue = v;
+      break;
+    case 2:
+    case 3:
+    case 4:
+    case 7:
+    case 8:
+    case 9:
+    case 10:
+    case 11:
+      stands = isHostMissing(old) || (d == 1 ? (D > T && v < old) : (D <= T || v <= old));
+      if (stands)
+        *stopValue = v;
+      break;
+    case 5:
+    case 6:
+      if (isHostMissing(old)) {
+        *stopValue = v;
+        stands = false;
+      } else {
+        stands = d == 1 ? (D > T && v > old) : (D <= T || v >= old);
+        if (stands)
+          *stopValue = v;
+      }
+      break;
+    default:
+      stands = true;
+      break;
+    }
+  }
+  if (stands) {
+    *result = 0;
+    if (!pathEnd || o->method == 13)
+      return 0;
+    *result = -1;
+  } else {
+    m->stopReason = VSR_NO_IMPROVEMENT;
+    if (o->method == 13) {
+      m->stopAddValue = v;
+      m->sse = m->stepSSE[m->stepCount - 1];
+      if (m->stepValidateAse)
+        m->validateAse = m->stepValidateAse[m->stepCount - 1];
+      if (m->stepTestAse)
+        m->testAse = m->stepTestAse[m->stepCount - 1];
+      return 0;
+    }
+  }
+  // Undo the step.
+  if (d == 1) {
+    m->stopAddEffect = k;
+    m->stopAddValue = v;
+    vsfDropEffect(m, k, 2);
+  } else {
+    m->stopDropEffect = k;
+    m->stopDropValue = v;
+    int32_t rc = vsfAddEffect(m, k, o->fullSweep == 2 ? 1 : 0, 0);
+    if (rc != 0)
+      return rc;
+  }
+  const int32_t last = m->stepCount - 1;
+  if (m->stepPress)
+    m->press = m->stepPress[last];
+  if (m->stepValidateAse)
+    m->validateAse = m->stepValidateAse[last];
+  if (m->stepTestAse)
+    m->testAse = m->stepTestAse[last];
+  if (m->stepCvPress) {
+    if (o->cvDetails == 0)
+      m->cvPress = m->stepCvPress[last];
+    else
+      vsfComputeCVResids(m);
+  }
+  return 0;
+}
+
+void vsfChoose(double selectValue, double stopValue, VsfModel* m, double* chooseValue,
+               int32_t direction) {
+  const VsfModelOptions* o = m->options;
+  if (o->choose == 0)
+    return;
+  double v;
+  if (o->choose == o->select)
+    v = selectValue;
+  else if (o->choose == o->stop)
+    v = stopValue;
+  else
+    v = vsfGetCriterion(m, o->choose);
+  if (vsfIsFUZZBetter(o->choose, direction, v, *chooseValue, m->fuzz) || m->sse <= 0) {
+    *chooseValue = v;
+    m->chosenStep = m->stepCount;
+  }
+}
+
+int32_t vsfCriterionImproves(int32_t criterion, int32_t isEntry, double* best, double value,
+                             double level) {
+  if (criterion == 1)
+    return isEntry ? value < level : value > level;
+  if (vsfIsEpsBetter(criterion, value, *best)) {
+    *best = value;
+    return 1;
+  }
+  return 0;
+}

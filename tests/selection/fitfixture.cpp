@@ -1,0 +1,182 @@
+// The shared set-up of the model-core tests (see fitfixture.h).
+#include "selection/fitfixture.h"
+
+#include "data/vsfscratchfile.h"
+#include "host/ext/qkpgf.h"
+#include "kernels/vsfkernels.h"
+#include "model/vsfformulas.h"
+#include "selection/vsfprocess.h"
+
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace fittest {
+
+namespace {
+std::vector<std::string> split(const std::string& line) {
+  std::vector<std::string> out;
+  std::stringstream ss(line);
+  std::string cell;
+  while (std::getline(ss, cell, ','))
+    out.push_back(cell);
+  return out;
+}
+std::string path(const std::string& file) { return std::string(QRX_TEST_DATA) + "/selection/" + file; }
+} // namespace
+
+Design readDesign(const std::string& name) {
+  std::ifstream in(path(name + "_design.csv"));
+  if (!in)
+    throw std::runtime_error("missing reference design " + name);
+  Design d;
+  std::string line;
+  std::getline(in, line);
+  auto head = split(line);
+  for (size_t i = 1; i < head.size(); ++i)
+    d.widths.push_back(std::stoi(head[i]));
+  while (std::getline(in, line)) {
+    auto cells = split(line);
+    d.y.push_back(std::stod(cells[0]));
+    std::vector<double> x;
+    for (size_t i = 1; i < cells.size(); ++i)
+      x.push_back(std::stod(cells[i]));
+    d.x.push_back(x);
+  }
+  return d;
+}
+
+std::vector<StepRef> readSteps(const std::string& name) {
+  std::ifstream in(path(name + "_steps.csv"));
+  if (!in)
+    throw std::runtime_error("missing reference steps " + name);
+  std::vector<StepRef> out;
+  std::string line;
+  std::getline(in, line);
+  while (std::getline(in, line)) {
+    auto c = split(line);
+    StepRef r;
+    r.method = c[0];
+    r.criterion = c[1];
+    r.step = std::stoi(c[2]);
+    r.effect = std::stoi(c[3]);
+    r.rank = std::stoi(c[4]);
+    r.sse = std::stod(c[5]);
+    r.rsquare = std::stod(c[6]);
+    r.missing = c[7] == ".";
+    r.value = r.missing ? 0.0 : std::stod(c[7]);
+    out.push_back(r);
+  }
+  return out;
+}
+
+int32_t codeOf(const std::string& n) {
+  if (n == "SL") return 1;
+  if (n == "AIC") return 2;
+  if (n == "AICC") return 3;
+  if (n == "SBC") return 4;
+  if (n == "RSQUARE") return 5;
+  if (n == "ADJRSQ") return 6;
+  if (n == "CP") return 7;
+  if (n == "BIC") return 8;
+  if (n == "PRESS") return 9;
+  return 0;
+}
+
+Fit::Fit(const Design& d, const Setup& s) {
+  qrxhost::resetPageFileSettings();
+  if (s.disk)
+    qrxhost::setPageFileSizes(1024, 1024, 1024);
+  datatest::denseEntries(run, d.widths);
+  if (s.sparse)
+    for (auto& e : run.entries)
+      e.sparseVote = e.columnCount > 1 ? 1 : 0;
+  run.settings.threadCount = s.threads < 1 ? 1 : s.threads;
+  run.settings.threadingOn = s.threads > 1;
+  run.settings.utilBuffers = s.disk ? 1 : 0;
+  run.settings.method = s.method;
+  for (size_t i = 0; i < d.y.size(); ++i) {
+    datatest::Obs o;
+    o.y = d.y[i];
+    o.x = d.x[i];
+    src.rows.push_back(o);
+  }
+  opt.method = s.method;
+  opt.select = static_cast<uint8_t>(s.select);
+  opt.stop = static_cast<uint8_t>(s.select);
+  opt.choose = static_cast<uint8_t>(s.choose);
+  opt.slEntry = 0.15;
+  opt.slStay = 0.15;
+  opt.fuzz = 1e-12;
+  opt.forcedIn = s.forcedIn;
+  opt.drop = static_cast<uint8_t>(s.drop);
+  opt.fullXpx = s.full;
+  opt.storeCross = !s.full && s.method != 1;
+  opt.fullSweep = static_cast<uint8_t>(s.full ? 1 : s.fullSweep);
+  opt.fullModelFirst = s.select == 7 || s.select == 8 || s.choose == 7 || s.choose == 8;
+  opt.pressNeeded = s.select == 9 || s.choose == 9;
+  opt.trialAll = s.select == 9;
+  opt.stopTest = 1;
+  opt.recordSteps = 1;
+  opt.stepRecordBits = s.records ? 1 : 0;
+  if (s.records) {
+    uint8_t status = 0;
+    vsfCreateScratch(&scratch, &run.exts, 0, 0, nullptr, 0, &status);
+  }
+}
+
+void Fit::go() {
+  readRc = run.read(src);
+  if (readRc != 0)
+    return;
+  if (run.settings.threadCount > 1 && run.startThreads(run.settings.threadCount) != 0) {
+    readRc = -1;
+    return;
+  }
+  VsfModel& model = m();
+  model.options = &opt;
+  model.fuzz = opt.fuzz;
+  model.scratchHolder = scratch.file != nullptr ? &scratch : nullptr;
+  vsfRegisterKernels();
+  initRc = vsfModelInit(&model);
+  if (initRc != 0)
+    return;
+  processRc = vsfProcessModel(&model);
+}
+
+Fit::~Fit() {
+  vsfModelByFree(&run.model);
+  if (scratch.file != nullptr)
+    vsfFreeScratch(&scratch, &run.exts);
+  qrxhost::resetPageFileSettings();
+}
+
+double stepCriterion(VsfModel& m, int32_t code, int32_t s) {
+  const double n = m.nObs, sse = m.stepSSE[s];
+  const int32_t p = m.stepRank[s];
+  switch (code) {
+  case 1: {
+    double F;
+    return vsfLogPval(m.stepRank[s - 1], p, m.stepEffects[s - 1], m.stepEffects[s], &F,
+                      m.stepSSE[s - 1], sse, n, m.fuzz);
+  }
+  case 2:
+    return vsfAic(p, sse, n);
+  case 3:
+    return vsfAicc(p, sse, n);
+  case 4:
+    return vsfSbc(p, sse, n);
+  case 6:
+    return vsfAdjrsq(p, 0, sse, m.totalSS, n);
+  case 7:
+    return vsfCp(p, sse, n, m.fullMse);
+  case 8:
+    return vsfBic(p, sse, n, m.fullMse);
+  case 9:
+    return m.stepPress[s];
+  default:
+    return 0;
+  }
+}
+
+} // namespace fittest
