@@ -302,6 +302,12 @@ int32_t ParmName(LevRegContext* ctx) {
       std::memcpy(name, columns[k].name, kName);
       label = columns[k].label;
       labelLength = wzstrip(columns[k].label, kLabel);
+      // A column whose parts carry no label text (a continuous variable without a label)
+      // is labelled by its name rather than left blank.
+      if (labelLength == 0) {
+        label = columns[k].name;
+        labelLength = wzstrip(columns[k].name, kName);
+      }
     }
     zname(0, name, kName);
     nameLength = wzstrip(name, kName);

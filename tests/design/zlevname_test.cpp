@@ -133,6 +133,10 @@ TEST_F(Labels, InterlacedNamesAreUniqueAndStartWithTheIntercept) {
       EXPECT_TRUE(std::isalnum(static_cast<unsigned char>(c)) || c == '_') << n;
   EXPECT_NE(std::string(f.des.columnLabels[1]).find('1'), std::string::npos);
   EXPECT_NE(std::string(f.des.columnLabels[3]).find('u'), std::string::npos);
+  EXPECT_EQ(got[1], "A1");
+  EXPECT_EQ(std::string(f.des.columnLabels[1]), "A 1");
+  // A continuous variable without a label is labelled by its name.
+  EXPECT_EQ(std::string(f.des.columnLabels[6]), "x");
 }
 
 TEST(Names, SingleLevelNote) {

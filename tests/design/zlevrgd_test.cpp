@@ -221,3 +221,70 @@ TEST(RowLevels, MissingLevelUnderPolynomialCodingLeavesTheRowOut) {
 }
 
 } // namespace
+
+namespace {
+
+// Cross products of the usable rows with the response behind them, through zlevscp, against
+// the sum of outer products of the rows that zlevrgx writes.
+void crossProducts(bool glm) {
+  DesignFixture f;
+  f.data(kData);
+  f.design({"a", "b", "c"}, {"x"},
+           {{"x", {"x"}, {}, {}}, {"a", {}, {"a"}, {}}, {"a*b", {}, {"a", "b"}, {}},
+            {"c(a)", {}, {"c"}, {"a"}}});
+  f.response("y");
+  if (!glm)
+    f.des.designFlags |= kLevFlagNonGlm;
+  ASSERT_EQ(f.levelise(), 0);
+  const int32_t n = f.des.columnCount + 1;
+  std::vector<double> sscp(static_cast<size_t>(n * (n + 1) / 2), 0.0);
+  std::vector<double> want(sscp.size(), 0.0);
+  zlevGetInit(&f.ctx);
+  int used = 0;
+  while (zlevGetNext(&f.ctx) != 0) {
+    double y = 0;
+    if (zlevrgd(&f.ctx, &y, nullptr, nullptr) != 0)
+      continue;
+    ++used;
+    std::vector<double> row(static_cast<size_t>(n));
+    zlevrgx(&f.ctx, nullptr, nullptr, row.data());
+    row[static_cast<size_t>(n - 1)] = y;
+    for (int i = 0; i < n; ++i)
+      for (int j = 0; j <= i; ++j)
+        want[static_cast<size_t>(i * (i + 1) / 2 + j)] += 2.0 * row[i] * row[j];
+    EXPECT_EQ(zlevscp(2.0, &f.ctx, sscp.data(), 1, &y), 1);
+  }
+  EXPECT_EQ(used, 5);
+  for (size_t k = 0; k < sscp.size(); ++k)
+    EXPECT_DOUBLE_EQ(sscp[k], want[k]) << k;
+}
+
+TEST(RowCrossProducts, GlmCellsAndFullRowsAgree) {
+  crossProducts(true);
+  crossProducts(false);
+}
+
+TEST(RowFit, FitCallbacksAcceptUsableRowsOnly) {
+  DesignFixture f;
+  f.data(kData);
+  f.design({"a"}, {"x"}, {{"x", {"x"}, {}, {}}, {"a", {}, {"a"}, {}}});
+  f.response("y");
+  f.weight("w");
+  ASSERT_EQ(f.levelise(), 0);
+  ASSERT_NE(f.ctx.fit.getY, nullptr);
+  auto getY = reinterpret_cast<LevFitGetFn>(f.ctx.fit.getY);
+  auto getW = reinterpret_cast<LevFitGetFn>(f.ctx.fit.getW);
+  std::vector<int32_t> ys, ws;
+  zlevGetInit(&f.ctx);
+  while (zlevGetNext(&f.ctx) != 0) {
+    double y = 0, w = 0;
+    ys.push_back(getY(&f.ctx, &y));
+    ws.push_back(getW(&f.ctx, &w));
+  }
+  // Row 5 has weight 0 (only the weight callback sees it), row 6 a blank a, row 7 a
+  // missing x, row 8 a missing response.
+  EXPECT_EQ(ys, (std::vector<int32_t>{1, 1, 1, 1, 1, 0, 0, 0}));
+  EXPECT_EQ(ws, (std::vector<int32_t>{1, 1, 1, 1, 0, 0, 0, 0}));
+}
+
+} // namespace
