@@ -3,6 +3,7 @@
 // values, weights and values that are not levels; the in-place direct products.
 #include "designfixture.h"
 
+#include "design/levquery.h"
 #include "design/levtables.h"
 #include "support/hoststubs.h"
 
@@ -285,6 +286,71 @@ TEST(RowFit, FitCallbacksAcceptUsableRowsOnly) {
   // missing x, row 8 a missing response.
   EXPECT_EQ(ys, (std::vector<int32_t>{1, 1, 1, 1, 1, 0, 0, 0}));
   EXPECT_EQ(ws, (std::vector<int32_t>{1, 1, 1, 1, 0, 0, 0, 0}));
+}
+
+} // namespace
+
+namespace {
+
+TEST(RowQueries, OneEffectsColumnsAndTheLevelsBehindThem) {
+  DesignFixture f;
+  f.data(kData);
+  f.design({"a", "b"}, {"x"}, {{"a*b", {}, {"a", "b"}, {}}, {"a*x", {"x"}, {"a"}, {}}});
+  f.response("y");
+  f.des.designFlags |= kLevFlagNonGlm;
+  f.cls("a")->coding = 2;
+  f.cls("b")->coding = 2;
+  ASSERT_EQ(f.levelise(), 0);
+  zlevGetInit(&f.ctx);
+  ASSERT_EQ(zlevGetNext(&f.ctx), 1);
+  ASSERT_EQ(zlevrgd(&f.ctx, nullptr, nullptr, nullptr), 0);
+  std::vector<double> row(static_cast<size_t>(f.des.columnCount));
+  zlevrgx(&f.ctx, nullptr, nullptr, row.data());
+  // The effect's own columns equal its block of the full row.
+  for (int32_t e = 0; e < f.des.effectCount; ++e) {
+    const LevEffect& ef = f.des.effects[e];
+    std::vector<double> cols(static_cast<size_t>(ef.columnCount));
+    ASSERT_EQ(zlevGetEfCols(&f.ctx, e, cols.data()), ef.columnCount);
+    for (int32_t k = 0; k < ef.columnCount; ++k)
+      EXPECT_EQ(cols[k], row[ef.firstColumn + k]);
+  }
+  // a*b under REFERENCE (a: p q r, ref r; b: 1 2, ref 2): columns (p,1), (q,1).
+  int32_t levels[2];
+  ASSERT_EQ(zlevGetEfClassLevels(&f.des, 1, 1, levels), 2);
+  EXPECT_EQ(levels[0], 1);
+  EXPECT_EQ(levels[1], 0);
+  EXPECT_EQ(zlevEfClValN(&f.des, &f.des.effects[1]), 2);
+}
+
+} // namespace
+
+namespace {
+
+TEST(RowLevels, CombinationsOfManyLevelsAreInNumericOrder) {
+  DesignFixture f;
+  std::string csv = "k,y\n";
+  for (int i = 299; i >= 0; --i)
+    csv += std::to_string(i) + ",1\n";
+  f.data(csv);
+  f.design({"k"}, {}, {{"k", {}, {"k"}, {}}});
+  f.response("y");
+  ASSERT_EQ(f.levelise(), 0);
+  const LevEffect& ef = f.des.effects[1];
+  ASSERT_EQ(ef.combinationCount, 300);
+  for (int32_t i = 0; i < 300; ++i)
+    EXPECT_EQ(ef.combinationTable[i], i);
+  // Each observation finds its own column: level index = column.
+  auto rows = f.rows();
+  for (const RowOut& r : rows) {
+    ASSERT_EQ(r.status, 0);
+    int ones = 0;
+    for (int32_t k = 1; k < f.des.columnCount; ++k)
+      ones += r.x[static_cast<size_t>(k)] == 1.0;
+    EXPECT_EQ(ones, 1);
+  }
+  // Row order 299 .. 0; the levels sort by value: observation i sits at level 299 - i.
+  EXPECT_EQ(rows[0].x[1 + 299], 1.0);
+  EXPECT_EQ(rows[299].x[1 + 0], 1.0);
 }
 
 } // namespace
