@@ -575,6 +575,121 @@ int32_t dsOget(HostDataSet* data) {
   return 1;
 }
 
+// ---- BY matching of a second data set ---------------------------------------------------
+
+int32_t byList(HostDataSet* data, HostDataSet* other) {
+  HostDataSet* ds = checkedInput(data);
+  HostDataSet* os = checkedInput(other);
+  if (!ds || !os)
+    return 1;
+  std::vector<int32_t> vars;
+  for (int32_t col : ds->by.vars) {
+    const HostVariable& want = ds->vars[static_cast<size_t>(col)];
+    int32_t number = 0;
+    dsVfind(os, want.name, want.nameLength, &number, 0);
+    if (number == 0)
+      return 2;
+    if (os->vars[static_cast<size_t>(number - 1)].type != want.type)
+      return 1;
+    vars.push_back(number - 1);
+  }
+  os->by.vars = vars;
+  os->by.descending = ds->by.descending;
+  computeGroups(os);
+  return 0;
+}
+
+// Compares observation a of `x` with observation b of `y` on their BY variables.
+bool sameByValues(const HostDataSet* x, int64_t a, const HostDataSet* y, int64_t b) {
+  for (size_t k = 0; k < x->by.vars.size() && k < y->by.vars.size(); ++k) {
+    const CsvColumn& cx = x->table->columns[static_cast<size_t>(x->by.vars[k])];
+    const CsvColumn& cy = y->table->columns[static_cast<size_t>(y->by.vars[k])];
+    if (cx.numeric != cy.numeric)
+      return false;
+    if (cx.numeric) {
+      double u = cx.nums[static_cast<size_t>(a)], v = cy.nums[static_cast<size_t>(b)];
+      bool mu = isHostMissing(u), mv = isHostMissing(v);
+      if (mu != mv || (!mu && u != v))
+        return false;
+    } else if (cx.strs[static_cast<size_t>(a)] != cy.strs[static_cast<size_t>(b)]) {
+      return false;
+    }
+  }
+  return true;
+}
+
+int32_t bySync(HostByHandle* by, HostDataSet* other) {
+  if (!by || !checkedInput(by->data))
+    return 1;
+  HostDataSet* os = checkedInput(other);
+  if (!os)
+    return 1;
+  HostDataSet* ds = by->data;
+  const int64_t groups = static_cast<int64_t>(os->groupStarts.size()) - 1;
+  if (os->by.vars.empty() || ds->by.vars.empty()) {
+    os->by.groupIndex = 0;
+    os->by.begin = 0;
+    os->by.end = os->table->nobs;
+    os->position = 0;
+    os->current = -1;
+    return 0;
+  }
+  if (by->begin < by->end)
+    for (int64_t g = 0; g < groups; ++g) {
+      int64_t first = os->groupStarts[static_cast<size_t>(g)];
+      if (sameByValues(ds, by->begin, os, first)) {
+        os->by.groupIndex = g;
+        os->by.begin = first;
+        os->by.end = os->groupStarts[static_cast<size_t>(g) + 1];
+        os->position = first;
+        os->current = -1;
+        return 0;
+      }
+    }
+  os->by.begin = os->by.end = os->table->nobs;
+  os->position = os->by.begin;
+  os->current = -1;
+  return 1;
+}
+
+int32_t byRwnd(HostDataSet* data, int32_t) {
+  HostDataSet* ds = checkedInput(data);
+  if (!ds)
+    return -1;
+  computeGroups(ds);
+  return 0;
+}
+
+int32_t dsAllvr(HostDataSet* data) { return checkedAny(data) ? 0 : -1; }
+int32_t dsSele(HostDataSet* data) { return checkedAny(data) ? 0 : -1; }
+
+int32_t dsInfo(HostDataSet* data, int32_t item, char* buffer, int32_t capacity) {
+  HostDataSet* ds = checkedAny(data);
+  if (!ds)
+    return -1;
+  if (item == 23)
+    return ds->output ? 0 : 1;
+  if (item == 81) {
+    if (buffer && capacity > 0) {
+      size_t n = std::min(ds->display.size(), static_cast<size_t>(capacity - 1));
+      std::memcpy(buffer, ds->display.data(), n);
+      buffer[n] = '\0';
+    }
+    return static_cast<int32_t>(ds->display.size());
+  }
+  return -1;
+}
+
+int32_t dsName(HostDataSet* data, char* buffer, int32_t capacity) {
+  if (data == nullptr || (data->magic != kLiveInput && data->magic != kLiveOutput))
+    return -1;
+  int32_t n = static_cast<int32_t>(std::min<size_t>(data->display.size(),
+                                                    static_cast<size_t>(std::max(capacity, 0))));
+  if (n > 0)
+    std::memcpy(buffer, data->display.data(), static_cast<size_t>(n));
+  return n;
+}
+
 } // namespace
 
 HostDataSetServices* dataSetServices() {
@@ -603,6 +718,13 @@ HostDataSetServices* dataSetServices() {
     v.xdsappend = dsAppend;
     v.xopnt = dsOpnt;
     v.xoget = dsOget;
+    v.xdsname = dsName;
+    v.xbylist = byList;
+    v.xbysync = bySync;
+    v.xbyrwnd = byRwnd;
+    v.xvallvr = dsAllvr;
+    v.xvsele = dsSele;
+    v.xoinfo = dsInfo;
     installReadVectorServices(&v);
     return v;
   }();

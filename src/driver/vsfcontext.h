@@ -5,8 +5,11 @@
 
 #include "data/vsfdata.h"
 #include "design/levreg.h"
+#include "driver/vsfeffects.h"
 #include "driver/vsfoptions.h"
+#include "driver/vsfpostinit.h"
 #include "model/vsfmodel.h"
+#include "output/vsfresstate.h"
 #include "support/hostif.h"
 
 #include <cstdint>
@@ -73,6 +76,40 @@ struct VsfContext {
   int32_t maxRowsPerPage;
   int32_t parameterNamesPresent;
   VsfStatementSettings stmt;     // settings of the statement readers besides options and perf
+  VsfResultsState results;       // labels, optimal steps and open groups of the results
+
+  // Post-parse initialisation (vsfpostinit.cpp).
+  int32_t* hierContainedCounts;  // per model effect, from zlevhier
+  int32_t* hierContainingCounts;
+  int32_t** hierContained;
+  int32_t** hierContaining;
+  VsfNameRecord modelNames;      // the DATA= variables of the design
+  VsfNameRecord valNames;        // VALDATA=
+  VsfNameRecord testNames;       // TESTDATA=
+  VsfNameRecord* scoreNames;     // one per SCORE statement
+  char* roleBuffer;              // the role variable's value
+  int32_t roleLength;
+  uint8_t testDataFlag;          // test rows can exist (TESTDATA=, roles, fractions)
+  uint8_t validateDataFlag;      // validation rows can exist
+  uint8_t partitionOn;
+  uint8_t candidatesFlag;
+  uint8_t coefPlotBit;
+  uint8_t normbAxis;             // some plot asks STEPAXIS=NORMB
+  uint8_t fullBuildUsed;
+  uint8_t forcedSplit;           // SPLIT forced on every CLASS variable (LASSO-type methods)
+  uint8_t* outClassFlags;        // output flag arrays
+  uint8_t* outNumericFlags;
+  uint8_t* outConstructedFlags;
+  uint8_t* outEffectFlags;
+  // Effect records of the selection (vsfeffects.h).
+  VsfEffectRecord* effectRecords;
+  int32_t effectRecordCount;
+  int32_t enteredFirstBoundary;
+  // INEST= state (vsflev.cpp).
+  HostReadVector* inestReader;
+  int32_t inestCount;
+  char inestType[8];
+  double* inestValues;
 };
 
 // Raises the run's return code to at least `code`.

@@ -1,5 +1,6 @@
-// The levelisation step of a BY group: runs the design library's levelisation and maps
-// its outcome to the run's return code.
+// The levelisation step of a BY group, which runs the design library's levelisation and
+// maps its outcome to the run's return code, and the INEST= start values: binding one
+// INEST= variable to each design column at start and reading the PARMS row of each group.
 #include "driver/vsflev.h"
 
 #include "driver/vsfcontext.h"
@@ -7,10 +8,41 @@
 #include "support/hoststubs.h"
 
 #include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr uint8_t kModeByGroup = 0x01; // design flag: levelise one BY group
+constexpr uint8_t kModeNames = 0x02;   // design flag: the whole data set, with names
+
+// The INEST= record: the 8 characters of _TYPE_, then one double per design column. The
+// context keeps the address of the doubles; the type characters sit just before them.
+char* inestRecord(VsfContext* ctx) { return reinterpret_cast<char*>(ctx->inestValues) - 8; }
+
+} // namespace
 
 int32_t vsfLev(VsfContext* ctx) {
+  LevDesign* d = ctx->design.design;
+  if (d != nullptr) {
+    // A level count of 0 on the first variable asks the library to levelise afresh.
+    if (d->classCount > 0) {
+      d->classes[0].levelCount = 0;
+      if (d->numericCount > 0)
+        d->numerics[0].levelCount = 0;
+    } else if ((d->designFlags & kLevFlagLevelTwo) != 0 && d->constructedCount == 0) {
+      // Without CLASS variables and constructed effects the numeric variables need no
+      // pass: each is taken as it stands.
+      for (int32_t j = 0; j < d->numericCount; ++j) {
+        d->numerics[j].centre = 0.0;
+        d->numerics[j].halfRange = 1.0;
+        d->numerics[j].levelCount = 2;
+      }
+    } else if (d->numericCount > 0) {
+      d->numerics[0].levelCount = 0;
+    }
+  }
   int32_t result = vsfSteps().zlevrgi(&ctx->design);
-  int32_t libraryCode = ctx->design.design != nullptr ? ctx->design.design->worstReturnCode : 0;
+  int32_t libraryCode = d != nullptr ? d->worstReturnCode : 0;
   int32_t worse = std::max(ctx->returnCode, libraryCode);
   if (result == 6) {
     vsfRaiseRC(ctx, std::max(worse, 112));
@@ -22,4 +54,117 @@ int32_t vsfLev(VsfContext* ctx) {
     }
   }
   return result;
+}
+
+int32_t vsfSetupInEstScatter(VsfContext* ctx) {
+  LevDesign* d = ctx->design.design;
+  HostDataSet* inest = ctx->inest;
+  if (xbylist(ctx->data, inest) != 0) {
+    xpmlog(848, 233);
+    vsfRaiseRC(ctx, 108);
+    return -34;
+  }
+  // Levelise the whole of DATA= once, in the mode that also makes the column names.
+  const uint8_t savedSplitWarned = d->splitWarned;
+  d->designFlags = static_cast<uint8_t>((d->designFlags & ~kModeByGroup) | kModeNames);
+  d->splitWarned = 0;
+  auto restoreMode = [&] {
+    d->designFlags = static_cast<uint8_t>((d->designFlags | kModeByGroup) & ~kModeNames);
+    d->splitWarned = savedSplitWarned;
+  };
+  ctx->design.library->pool = xmpoolc(nullptr, 1024, 0x1004);
+  int32_t lev = vsfSteps().zlevrgi(&ctx->design);
+  if (lev != 0) {
+    vsfSteps().zlevtrm(&ctx->design, -1);
+    restoreMode();
+    if (lev == 6) {
+      vsfRaiseRC(ctx, 112);
+    } else {
+      xpmlog(848, 144);
+      vsfRaiseRC(ctx, 108);
+    }
+    return lev;
+  }
+  xbyrwnd(ctx->data, 70);
+
+  const int32_t count = d->columnCount;
+  auto* record = static_cast<double*>(ctx->mainPool->allocate(
+      ctx->mainPool, sizeof(double) * static_cast<size_t>(count + 1), kQkZeroed));
+  if (record == nullptr) {
+    vsfSteps().zlevtrm(&ctx->design, -1);
+    restoreMode();
+    return -2;
+  }
+  ctx->inestValues = record + 1;
+  ctx->inestCount = count;
+  std::memset(ctx->inestType, ' ', sizeof ctx->inestType);
+  std::memset(record, ' ', 8);
+  int32_t rc = 0;
+  if (xvgeti(inest, count + 1, &ctx->inestReader) != 0 || ctx->inestReader == nullptr)
+    rc = -2;
+  int32_t typeNumber = 0;
+  if (rc == 0)
+    xvfind(inest, "_TYPE_", 6, &typeNumber, 0);
+  HostVariable* typeVar = nullptr;
+  if (rc == 0 && typeNumber > 0 && xvname(inest, typeNumber, &typeVar) == 0 &&
+      typeVar != nullptr && typeVar->type == 2)
+    xvgetd(ctx->inestReader, typeNumber, 0, 0, 8, 8);
+  const int32_t first = ctx->options.noint ? 1 : 0;
+  for (int32_t k = first; rc == 0 && k < count; ++k) {
+    const char* name = d->columnNames != nullptr ? d->columnNames[k] : nullptr;
+    const int32_t length = name != nullptr ? static_cast<int32_t>(std::strlen(name)) : 0;
+    int32_t number = 0;
+    if (length > 0)
+      xvfind(inest, name, length, &number, 0);
+    HostVariable* var = nullptr;
+    // A character variable of the column's name holds no start value either.
+    if (number <= 0 || xvname(inest, number, &var) != 0 || var == nullptr || var->type != 1) {
+      xpmlog(848, 235, {HostMsgArg(name != nullptr ? name : "", length)});
+      vsfRaiseRC(ctx, 1012);
+      rc = -35;
+      break;
+    }
+    xvgetd(ctx->inestReader, number, 8 * (k + 1), 0, 8, 8);
+  }
+  xvsele(inest);
+  if (ctx->inestReader != nullptr && xvgete(ctx->inestReader) != 0 && rc == 0)
+    rc = -2;
+  vsfSteps().zlevtrm(&ctx->design, -1);
+  restoreMode();
+  return rc;
+}
+
+int32_t vsfReadInEstParms(VsfContext* ctx) {
+  HostDataSet* inest = ctx->inest;
+  int32_t sync = xbysync(ctx->byHandle, inest);
+  if (sync != 0) {
+    xpmlog(848, 234);
+    vsfRaiseRC(ctx, 108);
+    return sync;
+  }
+  // Start values come only from a PARMS row of this group; without one the group has none
+  // (values of another group or of other rows are never handed on).
+  ctx->model.inestEstimates = nullptr;
+  if (ctx->inestValues == nullptr || ctx->inestReader == nullptr)
+    return 0;
+  char* record = inestRecord(ctx);
+  for (;;) {
+    int32_t got = xobsnext(inest);
+    if (got != 1)
+      break;
+    for (int32_t k = 0; k < ctx->inestCount; ++k)
+      ctx->inestValues[k] = hostMissing();
+    std::memset(record, ' ', 8);
+    if (xyvget(ctx->inestReader, record) != 0) {
+      xebug("vsfReadInEstParms: an INEST= row could not be read");
+      break;
+    }
+    std::memcpy(ctx->inestType, record, sizeof ctx->inestType);
+    if (std::memcmp(ctx->inestType, "PARMS", 5) == 0) {
+      // Every value stays at its own parameter; a missing value is no start value.
+      ctx->model.inestEstimates = ctx->inestValues;
+      break;
+    }
+  }
+  return 0;
 }

@@ -251,6 +251,9 @@ struct LevEffect {
   int32_t* columnTable;       // one row per column
   uint8_t allMissing;         // a MULTIMEMBER effect's members are all missing
   double* columnMeans;
+  // Split effects (per BY group, full-rank codings): per column of the CLASS part, the
+  // level of each crossed then nested CLASS variable (vsfLevels).
+  int32_t* levelIndexTable;
 };
 
 // One EFFECT statement's records in the design.

@@ -11,19 +11,10 @@ int32_t notBuilt(const char* what) {
 }
 } // namespace
 
-int32_t vsfpModelInfo(VsfContext*) { return notBuilt("vsfpModelInfo is not available in this build"); }
-int32_t vsfpBootstrapInfo(VsfContext*) { return notBuilt("vsfpBootstrapInfo is not available in this build"); }
 int32_t vsfpPerf(VsfContext*) { return notBuilt("vsfpPerf is not available in this build"); }
-int32_t vsfPrepOutput(VsfContext*) { return notBuilt("vsfPrepOutput is not available in this build"); }
 int32_t vsfPrepScores(VsfContext*) { return notBuilt("vsfPrepScores is not available in this build"); }
-int32_t vsfFitAndDisplay(VsfContext*) { return notBuilt("vsfFitAndDisplay is not available in this build"); }
-int32_t vsfMakeMacroVar(VsfContext*, int32_t) { return notBuilt("vsfMakeMacroVar is not available in this build"); }
-int32_t vsfPrepareOutputAndDesign(VsfContext*) { return notBuilt("vsfPrepareOutputAndDesign is not available in this build"); }
-int32_t vsfSetSelModelGroup(VsfContext*) { return notBuilt("vsfSetSelModelGroup is not available in this build"); }
-int32_t vsfOutputBy(VsfContext*, VsfModel*, VsfResampling*, int64_t) { return notBuilt("vsfOutputBy is not available in this build"); }
 int32_t vsfpParameterNames(VsfContext*, VsfModel*) { return notBuilt("vsfpParameterNames is not available in this build"); }
 int32_t vsfMakeDesignMacroVar(VsfContext*, VsfModel*) { return notBuilt("vsfMakeDesignMacroVar is not available in this build"); }
 int32_t vsfScoreResults(VsfContext*, VsfModel*) { return notBuilt("vsfScoreResults is not available in this build"); }
 int32_t vsfAcrossByDesign(VsfContext*) { return notBuilt("vsfAcrossByDesign is not available in this build"); }
 int32_t vsfTimes(VsfContext*) { return notBuilt("vsfTimes is not available in this build"); }
-int32_t vsfLevels(VsfContext*, int32_t) { return notBuilt("vsfLevels is not available in this build"); }

@@ -7,6 +7,7 @@
 struct VsfContext;
 struct VsfModel;
 struct VsfResampling;
+struct QkPool;
 
 int32_t vsfpModelInfo(VsfContext* ctx);
 int32_t vsfpBootstrapInfo(VsfContext* ctx);
@@ -23,4 +24,7 @@ int32_t vsfMakeDesignMacroVar(VsfContext* ctx, VsfModel* model);
 int32_t vsfScoreResults(VsfContext* ctx, VsfModel* model);
 int32_t vsfAcrossByDesign(VsfContext* ctx);
 int32_t vsfTimes(VsfContext* ctx);
-int32_t vsfLevels(VsfContext* ctx, int32_t flags);
+// Per model effect with CLASS variables, the table of the levels of each column of its
+// CLASS part (LevEffect::levelIndexTable) from `pool`; `fit` is null: every effect of the
+// design. 0, or -2 (no CLASS variable, or no memory).
+int32_t vsfLevels(VsfContext* ctx, VsfModel* fit, QkPool* pool);

@@ -428,6 +428,27 @@ struct HostDataSetServices {
   // The current observation's formatted value of variable `number` in exactly `width`
   // bytes, as a type-4 read-vector entry delivers it; 0, or negative.
   int32_t (*xvget1v)(HostDataSet* data, int32_t number, int32_t width, char* out);
+  // The data set's display name (WORK.NAME, LIB.NAME or the path) cut to `capacity`
+  // bytes, not terminated; result its length, or negative for a bad handle.
+  int32_t (*xdsname)(HostDataSet* data, char* buffer, int32_t capacity);
+  // Matches the BY variables of `data` in `other`: 0 when `other` has all of them with
+  // the same types (its BY groups then follow them), 2 when some are absent (it is read
+  // as a whole), 1 when one has the other type.
+  int32_t (*xbylist)(HostDataSet* data, HostDataSet* other);
+  // Makes the BY group of `other` whose BY values equal those of the current group of `by`
+  // its current group (after xbylist); 0, or 1 when it has no such group (then its group
+  // is empty). Without BY variables the whole of `other` is the group.
+  int32_t (*xbysync)(HostByHandle* by, HostDataSet* other);
+  // BY processing of `data` starts again before its first group (code 70); 0.
+  int32_t (*xbyrwnd)(HostDataSet* data, int32_t code);
+  // Variable selection for reading: all variables (xvallvr), end of selection (xvsele).
+  // Every variable of a CSV data set is readable; 0 for an open data set.
+  int32_t (*xvallvr)(HostDataSet* data);
+  int32_t (*xvsele)(HostDataSet* data);
+  // Information on a data set: item 23 answers 1 for an input that can be read; item 81
+  // writes its name (WORK.NAME, LIB.NAME or the path) into buffer (terminated) and returns
+  // its length. -1 for an unknown item or data set.
+  int32_t (*xoinfo)(HostDataSet* data, int32_t item, char* buffer, int32_t capacity);
 };
 
 // Group 326: output objects.

@@ -133,6 +133,9 @@ int32_t xdsputc(HostDataSet* out, int32_t number, const char* text, int32_t leng
   return hostGroups(HG_DATASET)->dataSet->xdsputc(out, number, text, length);
 }
 int32_t xdsappend(HostDataSet* out) { return hostGroups(HG_DATASET)->dataSet->xdsappend(out); }
+int32_t xdsname(HostDataSet* data, char* buffer, int32_t capacity) {
+  return hostGroups(HG_DATASET)->dataSet->xdsname(data, buffer, capacity);
+}
 int32_t xvgeti(HostDataSet* data, int32_t capacity, HostReadVector** out) {
   return hostGroups(HG_DATASET)->dataSet->xvgeti(data, capacity, out);
 }
@@ -154,6 +157,20 @@ int32_t xopnt(HostDataSet* data, int64_t obs) {
 int32_t xoget(HostDataSet* data) { return hostGroups(HG_DATASET)->dataSet->xoget(data); }
 int32_t xvget1v(HostDataSet* data, int32_t number, int32_t width, char* out) {
   return hostGroups(HG_DATASET)->dataSet->xvget1v(data, number, width, out);
+}
+int32_t xbylist(HostDataSet* data, HostDataSet* other) {
+  return hostGroups(HG_DATASET)->dataSet->xbylist(data, other);
+}
+int32_t xbysync(HostByHandle* by, HostDataSet* other) {
+  return hostGroups(HG_DATASET)->dataSet->xbysync(by, other);
+}
+int32_t xbyrwnd(HostDataSet* data, int32_t code) {
+  return hostGroups(HG_DATASET)->dataSet->xbyrwnd(data, code);
+}
+int32_t xvallvr(HostDataSet* data) { return hostGroups(HG_DATASET)->dataSet->xvallvr(data); }
+int32_t xvsele(HostDataSet* data) { return hostGroups(HG_DATASET)->dataSet->xvsele(data); }
+int32_t xoinfo(HostDataSet* data, int32_t item, char* buffer, int32_t capacity) {
+  return hostGroups(HG_DATASET)->dataSet->xoinfo(data, item, buffer, capacity);
 }
 
 void xobinit(RvqObject** out, int32_t flags) { hostGroups(HG_OBJECT)->object->xobinit(out, flags); }

@@ -78,6 +78,13 @@ void zname(int32_t mode, char* text, int32_t length);
 int32_t xopnt(HostDataSet* data, int64_t obs);
 int32_t xoget(HostDataSet* data);
 int32_t xvget1v(HostDataSet* data, int32_t number, int32_t width, char* out);
+int32_t xdsname(HostDataSet* data, char* buffer, int32_t capacity);
+int32_t xbylist(HostDataSet* data, HostDataSet* other);
+int32_t xbysync(HostByHandle* by, HostDataSet* other);
+int32_t xbyrwnd(HostDataSet* data, int32_t code);
+int32_t xvallvr(HostDataSet* data);
+int32_t xvsele(HostDataSet* data);
+int32_t xoinfo(HostDataSet* data, int32_t item, char* buffer, int32_t capacity);
 
 void xobinit(RvqObject** out, int32_t flags);
 RvqText* rvqmsg(int32_t set, int32_t number);

@@ -1,0 +1,806 @@
+// Post-parse initialisation: the options of all statements checked against each other and
+// the model, the variables of VALDATA=, TESTDATA= and SCORE data sets looked up, partition
+// roles, effect containment, the seed and the output defaults; and the per-BY-group model
+// set-up. The statement readers fill the settings; the fit and the results read them.
+#include "driver/vsfpostinit.h"
+
+#include "design/levhier.h"
+#include "driver/vsfbridge.h"
+#include "driver/vsfcontext.h"
+#include "driver/vsfsteps.h"
+#include "support/hoststubs.h"
+#include "support/wobmth.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr int32_t kSet = 848;
+
+// The name of a data set for messages (WORK.NAME, LIB.NAME or a path).
+struct DataSetName {
+  char text[260];
+  int32_t length = 0;
+  explicit DataSetName(HostDataSet* data) {
+    text[0] = '\0';
+    if (data != nullptr)
+      length = std::clamp(xoinfo(data, 81, text, sizeof text), 0,
+                          static_cast<int32_t>(sizeof text) - 1);
+  }
+  HostMsgArg arg() const { return HostMsgArg(text, length); }
+};
+
+HostMsgArg nameArg(const HostVariable* v) {
+  return v != nullptr ? HostMsgArg(v->name, v->nameLength) : HostMsgArg("", 0);
+}
+
+void note(int32_t number, std::initializer_list<HostMsgArg> args = {}) {
+  xpmlog(kSet, number, args);
+}
+void warn(VsfContext* ctx, int32_t number, std::initializer_list<HostMsgArg> args = {}) {
+  xpmlog(kSet, number, args);
+  vsfRaiseRC(ctx, 4);
+}
+int32_t fail(VsfContext* ctx, int32_t number, int32_t code,
+             std::initializer_list<HostMsgArg> args = {}) {
+  xpmlog(kSet, number, args);
+  vsfRaiseRC(ctx, 1012);
+  return code;
+}
+
+template <class T> T* mainArray(VsfContext* ctx, int64_t count) {
+  if (ctx->mainPool == nullptr || count <= 0)
+    return nullptr;
+  return static_cast<T*>(
+      ctx->mainPool->allocate(ctx->mainPool, sizeof(T) * static_cast<size_t>(count), kQkZeroed));
+}
+
+// LAR, LASSO (with or without least-squares coefficients), ELASTICNET and the solver-based
+// LASSO: the methods that walk a penalized path.
+bool lassoType(const VsfModelOptions& o) {
+  return o.penalizedPath != 0 || o.method == VM_LAR || o.method == VM_LASSO ||
+         o.method == VM_LAR_LS || o.method == VM_LASSO_LS || o.method == VM_ELASTICNET ||
+         o.method == VM_QKLASSO;
+}
+bool groupType(const VsfModelOptions& o) {
+  return o.solverPath != 0 || o.method == VM_QKGLASSO || o.method == VM_GROUPLASSO;
+}
+bool larOrLasso(int32_t m) {
+  return m == VM_LAR || m == VM_LASSO || m == VM_LAR_LS || m == VM_LASSO_LS;
+}
+
+bool anyCriterion(const VsfModelOptions& o, uint8_t code) {
+  return o.select == code || o.stop == code || o.choose == code;
+}
+
+// Marks the statistic of a criterion among the fit statistics shown.
+void markStatistic(VsfModelOptions& o, uint8_t code, bool validateMarks) {
+  switch (code) {
+  case VC_SL: o.statF = o.statSl = 1; break;
+  case VC_AIC: o.statAic = 1; break;
+  case VC_AICC: o.statAicc = 1; break;
+  case VC_SBC: o.statSbc = 1; break;
+  case VC_BIC: o.statBic = 1; break;
+  case VC_CP: o.statCp = 1; break;
+  case VC_PRESS: o.statPress = 1; break;
+  case VC_RSQUARE: o.statRsquare = 1; break;
+  case VC_ADJRSQ: o.statAdjrsq = 1; break;
+  case VC_VALIDATE:
+    if (validateMarks)
+      o.statAse = 1;
+    break;
+  default: break;
+  }
+}
+
+bool roleTextGiven(int32_t length) { return length != 0; }
+
+// Steps 4 and 5: effects the penalized paths cannot take, and a model without effects.
+int32_t checkEffects(VsfContext* ctx) {
+  const VsfModelOptions& o = ctx->options;
+  LevDesign* d = ctx->design.design;
+  if (lassoType(o)) {
+    bool unsplitSpline = false;
+    for (int32_t k = 0; k < d->constructedCount; ++k) {
+      const LevEftVar& ev = d->constructed[k];
+      if (ev.continuation)
+        continue;
+      HostMsgArg name(ev.label != nullptr ? ev.label : ev.name,
+                      ev.label != nullptr ? ev.labelLength : ev.nameLength);
+      if (ev.kind == EV_MULTIMEMBER || ev.kind == EV_COLLECTION || ev.kind == EV_LAG)
+        return fail(ctx, 217, -100, {name});
+      if (ev.kind == EV_POLYNOMIAL && ev.poly != nullptr && ev.poly->noSeparate)
+        return fail(ctx, 229, -33, {name});
+      if (ev.kind == EV_SPLINE && (ev.spline == nullptr || !ev.spline->split))
+        unsplitSpline = true;
+    }
+    if (unsplitSpline)
+      note(218);
+  }
+  if (d->effectCount < 2 && o.noint)
+    return fail(ctx, 154, -19);
+  return 0;
+}
+
+// Step 7: a variable _ROLE_ in DATA=.
+void roleVariable(VsfContext* ctx) {
+  int32_t number = 0;
+  if (ctx->data == nullptr)
+    return;
+  xvfind(ctx->data, "_ROLE_", 6, &number, 0);
+  if (number <= 0)
+    return;
+  VsfPartitionSettings& ps = ctx->stmt.partition;
+  if (ctx->stmt.proc.valData != nullptr || ctx->stmt.proc.testData != nullptr) {
+    note(179);
+  } else if (ps.given || ctx->partitionCount > 0) {
+    note(126);
+  } else {
+    note(127);
+    ps.roleVar = number;
+    ps.trainText = "TRAIN";
+    ps.trainLength = 5;
+    ps.validateText = "VALIDATE";
+    ps.validateLength = 8;
+    ps.testText = "TEST";
+    ps.testLength = 4;
+  }
+}
+
+// Step 18: which plots and candidate details the method can have.
+void reconcilePlots(VsfContext* ctx) {
+  VsfModelOptions& o = ctx->options;
+  VsfPlotSettings& pl = ctx->stmt.plots;
+  bool candDetails = (o.stepDetails & 1) != 0 && o.stepCandidates != 0;
+  if (o.method == VM_NONE || lassoType(o) || groupType(o)) {
+    if (pl.candLevel != 0 || pl.selgLevel != 0 || candDetails) {
+      if (!(pl.candLevel == 2 && pl.selgLevel == 2 && !candDetails))
+        note(118);
+      pl.candLevel = 0;
+      pl.selgLevel = 0;
+      o.stepCandidates = 0;
+      candDetails = false;
+    }
+  } else if (pl.candLevel == 2 && !candDetails) {
+    pl.candLevel = 0;
+  }
+  if (pl.candLevel != 0 || candDetails) {
+    ctx->candidatesFlag = 1;
+    o.storeCandidates = 1;
+  }
+  if (pl.coefLevel != 0 || pl.candLevel != 0) {
+    ctx->coefPlotBit = 1;
+    o.stepDetails |= 2; // a plot needs the step records
+  }
+  const bool pathMethod = larOrLasso(o.method) || o.method == VM_ELASTICNET;
+  for (uint8_t* axis : {&pl.coefStepAxis, &pl.aseStepAxis, &pl.critStepAxis})
+    if (*axis == 3 && !pathMethod) {
+      *axis = 1;
+      warn(ctx, 198);
+    }
+}
+
+// Step 30: resampling statistics need model averaging.
+void dropResamplingStats(VsfContext* ctx) {
+  struct Drop {
+    int index;
+    int32_t outputMessage;
+    int32_t scoreMessage;
+    bool counted;
+  };
+  static const Drop kDrops[] = {
+      {OS_SAMPLEPRED, 242, 257, false}, {OS_SAMPLEFREQ, 243, 0, false},
+      {OS_STDDEV, 246, 252, true},      {OS_LOWER, 247, 253, true},
+      {OS_UPPER, 248, 254, true},       {OS_MEDIAN, 249, 255, true},
+  };
+  VsfOutputSpec& out = ctx->stmt.output;
+  for (const Drop& drop : kDrops)
+    if (out.stats[drop.index].on) {
+      out.stats[drop.index].on = 0;
+      if (drop.counted && out.columnCount > 0)
+        out.columnCount -= 1;
+      warn(ctx, drop.outputMessage);
+    }
+  for (int32_t s = 0; s < ctx->scoreCount; ++s) {
+    VsfOutputSpec& spec = ctx->scores[s].spec;
+    for (const Drop& drop : kDrops)
+      if (drop.scoreMessage != 0 && spec.stats[drop.index].on) {
+        spec.stats[drop.index].on = 0;
+        if (drop.counted && spec.columnCount > 0)
+          spec.columnCount -= 1;
+        warn(ctx, drop.scoreMessage);
+      }
+  }
+}
+
+bool anyStatistic(const VsfOutputSpec& spec) {
+  for (const VsfOutputStat& s : spec.stats)
+    if (s.on)
+      return true;
+  return false;
+}
+void impliedPredicted(VsfOutputSpec& spec) {
+  spec.stats[OS_PRED].on = 1;
+  spec.columnCount = std::max(spec.columnCount, 1);
+}
+
+// BY matching of a further data set with DATA=: 0, or -23 when a BY variable has another
+// type there. Absent BY variables read the data set as a whole after `warning`.
+int32_t matchBy(VsfContext* ctx, VsfNameRecord* names, int32_t warning) {
+  DataSetName dsName(names->data);
+  int32_t r = xbylist(ctx->data, names->data);
+  names->bySync = 1;
+  if (r == 1)
+    return fail(ctx, 9120, -23, {dsName.arg()});
+  if (r == 2) {
+    warn(ctx, warning, {dsName.arg()});
+    names->bySync = 0;
+  }
+  return 0;
+}
+
+// Step 29: the SCORE statements' data sets.
+int32_t checkScores(VsfContext* ctx) {
+  if (ctx->scoreCount <= 0)
+    return 0;
+  ctx->scoreNames = mainArray<VsfNameRecord>(ctx, ctx->scoreCount);
+  if (ctx->scoreNames == nullptr)
+    return -2;
+  const VsfProcSettings& p = ctx->stmt.proc;
+  for (int32_t s = 0; s < ctx->scoreCount; ++s) {
+    VsfScoreSpec& sc = ctx->scores[s];
+    VsfNameRecord& names = ctx->scoreNames[s];
+    if (sc.data == nullptr) {
+      names.data = ctx->data;
+      names.bySync = 0;
+      names.responseFound = names.freqFound = names.weightFound = 1;
+      continue;
+    }
+    names.data = sc.data;
+    if (vsfAllocNames(ctx, &names) != 0)
+      return -2;
+    if (sc.data != ctx->data) {
+      DataSetName dsName(sc.data);
+      DataSetName outName(sc.out);
+      auto lookup = [&](const HostVariable* want, HostVariable** out, int32_t missing,
+                        bool logged) {
+        if (want == nullptr)
+          return false;
+        int32_t number = 0;
+        xvfind(sc.data, want->name, want->nameLength, &number, 0);
+        HostVariable* have = nullptr;
+        if (number <= 0 || xvname(sc.data, number, &have) != 0 || have == nullptr) {
+          if (logged)
+            note(missing, {nameArg(want), dsName.arg(), outName.arg()});
+          return false;
+        }
+        if (have->type != want->type) {
+          if (logged)
+            warn(ctx, missing + 1, {nameArg(want), dsName.arg(), outName.arg()});
+          return false;
+        }
+        *out = have;
+        return true;
+      };
+      const HostVariable* response =
+          ctx->stmt.responseCount > 0 ? ctx->stmt.responses[0] : nullptr;
+      names.responseFound =
+          lookup(response, &names.response, 182, sc.spec.stats[OS_RESID].on != 0);
+      names.freqFound = p.freqGiven ? lookup(p.freqVar, &names.freq, 187, true) : 0;
+      names.weightFound = p.weightGiven ? lookup(p.weightVar, &names.weight, 189, true) : 0;
+      int32_t rc = matchBy(ctx, &names, 185);
+      if (rc != 0)
+        return rc;
+    } else {
+      names.responseFound = names.freqFound = names.weightFound = 1;
+    }
+  }
+  return 0;
+}
+
+// Step 32: model averaging's refit size counts the Intercept.
+int32_t modelAveraging(VsfContext* ctx) {
+  VsfModelAverageSettings& ma = ctx->stmt.ma;
+  if (!ma.on || !ma.refit)
+    return 0;
+  if (ctx->options.noint) {
+    if (ma.refitBest == 0)
+      return fail(ctx, 267, -44);
+  } else {
+    ma.refitBest += 1;
+  }
+  return 0;
+}
+
+} // namespace
+
+int32_t vsfFind(const HostVariable* want, HostDataSet* data, HostVariable** out,
+                int32_t message) {
+  DataSetName dsName(data);
+  int32_t number = 0;
+  if (want != nullptr)
+    xvfind(data, want->name, want->nameLength, &number, 0);
+  HostVariable* have = nullptr;
+  if (want == nullptr || number <= 0 || xvname(data, number, &have) != 0 || have == nullptr) {
+    xpmlog(kSet, message, {nameArg(want), dsName.arg()});
+    return -24;
+  }
+  if (have->type != want->type) {
+    xpmlog(kSet, message + 1, {nameArg(want), dsName.arg()});
+    return -25;
+  }
+  *out = have;
+  return 0;
+}
+
+int32_t vsfAllocNames(VsfContext* ctx, VsfNameRecord* names) {
+  LevDesign* d = ctx->design.design;
+  names->numerics = mainArray<HostVariable*>(ctx, std::max(d->numericCount, 1));
+  names->classes = mainArray<HostVariable*>(ctx, std::max(d->classCount, 1));
+  return names->numerics != nullptr && names->classes != nullptr ? 0 : -2;
+}
+
+int32_t vsfCheckForVars(VsfContext* ctx, VsfNameRecord* names, int32_t base) {
+  HostDataSet* data = names->data;
+  LevDesign* d = ctx->design.design;
+  xvallvr(data);
+  xvsele(data);
+  if (vsfAllocNames(ctx, names) != 0)
+    return -2;
+  auto require = [&](const HostVariable* want, HostVariable** out) {
+    if (*out != nullptr)
+      return 0;
+    int32_t rc = vsfFind(want, data, out, base);
+    if (rc != 0)
+      vsfRaiseRC(ctx, 1012);
+    return rc;
+  };
+  int32_t rc = 0;
+  if (ctx->stmt.responseCount > 0 && (rc = require(ctx->stmt.responses[0], &names->response)))
+    return rc;
+  names->responseFound = 1;
+  auto requireClass = [&](int32_t index) {
+    if (index < 0 || index >= d->classCount)
+      return 0;
+    return require(d->classes[index].var, &names->classes[index]);
+  };
+  for (int32_t e = 0; e < d->effectCount; ++e) {
+    const LevEffect& ef = d->effects[e];
+    for (int32_t k = 0; k < ef.allClassCount; ++k)
+      if ((rc = requireClass(ef.allClass[k])) != 0)
+        return rc;
+    for (int32_t k = 0; k < ef.constructedCount; ++k) {
+      const LevEftVar& ev = d->constructed[ef.constructed[k]];
+      for (int32_t j = 0; j < ev.classCount; ++j)
+        if ((rc = requireClass(ev.classes[j])) != 0)
+          return rc;
+      if (ev.lag != nullptr) {
+        if ((rc = requireClass(ev.lag->laggedVariable)) != 0)
+          return rc;
+        for (int32_t j = 0; j < ev.lag->withinCount; ++j)
+          if ((rc = requireClass(ev.lag->within[j])) != 0)
+            return rc;
+      }
+    }
+  }
+  for (int32_t j = 0; j < d->numericCount; ++j)
+    if ((rc = require(d->numerics[j].var, &names->numerics[j])) != 0)
+      return rc;
+  const VsfProcSettings& p = ctx->stmt.proc;
+  // FREQ and WEIGHT may be absent there; another type is a warning.
+  auto optional = [&](const HostVariable* want, HostVariable** out, int32_t message) {
+    int32_t r = vsfFind(want, data, out, message);
+    if (r == -25)
+      vsfRaiseRC(ctx, 4);
+    return static_cast<uint8_t>(r == 0);
+  };
+  if (p.freqGiven)
+    names->freqFound = optional(p.freqVar, &names->freq, base + 2);
+  if (p.weightGiven)
+    names->weightFound = optional(p.weightVar, &names->weight, base + 4);
+  return 0;
+}
+
+int32_t vsfSaveModelNamePtrs(VsfContext* ctx) {
+  LevDesign* d = ctx->design.design;
+  VsfNameRecord& m = ctx->modelNames;
+  m.data = ctx->data;
+  if (vsfAllocNames(ctx, &m) != 0)
+    return -2;
+  for (int32_t j = 0; j < d->numericCount; ++j)
+    m.numerics[j] = d->numerics[j].var;
+  for (int32_t i = 0; i < d->classCount; ++i)
+    m.classes[i] = d->classes[i].var;
+  m.response = ctx->stmt.responseCount > 0 ? ctx->stmt.responses[0] : nullptr;
+  m.freq = ctx->stmt.proc.freqGiven ? ctx->stmt.proc.freqVar : nullptr;
+  m.weight = ctx->stmt.proc.weightGiven ? ctx->stmt.proc.weightVar : nullptr;
+  m.responseFound = m.freqFound = m.weightFound = 1;
+  return 0;
+}
+
+void vsfSetNamePtrs(VsfContext* ctx, const VsfNameRecord* names, int32_t on) {
+  if (!on) {
+    vsfRestoreModelNamePtrs(ctx);
+    return;
+  }
+  LevDesign* d = ctx->design.design;
+  if (names->numerics != nullptr)
+    for (int32_t j = 0; j < d->numericCount; ++j)
+      if (names->numerics[j] != nullptr)
+        d->numerics[j].var = names->numerics[j];
+  if (names->classes != nullptr)
+    for (int32_t i = 0; i < d->classCount; ++i)
+      if (names->classes[i] != nullptr)
+        d->classes[i].var = names->classes[i];
+  if (ctx->stmt.responseCount > 0 && names->response != nullptr)
+    ctx->stmt.responses[0] = names->response;
+  if (names->freq != nullptr)
+    ctx->stmt.proc.freqVar = names->freq;
+  if (names->weight != nullptr)
+    ctx->stmt.proc.weightVar = names->weight;
+}
+
+void vsfRestoreModelNamePtrs(VsfContext* ctx) {
+  const VsfNameRecord& m = ctx->modelNames;
+  if (m.numerics == nullptr)
+    return;
+  LevDesign* d = ctx->design.design;
+  for (int32_t j = 0; j < d->numericCount; ++j)
+    d->numerics[j].var = m.numerics[j];
+  for (int32_t i = 0; i < d->classCount; ++i)
+    d->classes[i].var = m.classes[i];
+  if (ctx->stmt.responseCount > 0 && m.response != nullptr)
+    ctx->stmt.responses[0] = m.response;
+  if (m.freq != nullptr)
+    ctx->stmt.proc.freqVar = m.freq;
+  if (m.weight != nullptr)
+    ctx->stmt.proc.weightVar = m.weight;
+}
+
+int32_t vsfCheckScoreForVars(VsfContext* ctx) { return checkScores(ctx); }
+
+int32_t vsfPostInit(VsfContext* ctx) {
+  VsfModelOptions& o = ctx->options;
+  VsfStatementSettings& st = ctx->stmt;
+  VsfProcSettings& p = st.proc;
+  VsfPartitionSettings& ps = st.partition;
+  VsfPerfOptions& po = st.perfOptions;
+  LevDesign* d = ctx->design.design;
+  if (ctx->inest == nullptr)
+    ctx->inest = st.adaptiveInest;
+  const bool lasso = lassoType(o);
+  const bool group = groupType(o);
+
+  // 1-6: methods, the response, effects and DROP=.
+  if (o.method == VM_NONE)
+    o.choose = 0;
+  if ((lasso || group) && o.include != 0)
+    return fail(ctx, 997, -100);
+  if (st.responseCount > 0 && st.responses[0] != nullptr)
+    ctx->responseName = rvqtxt(st.responses[0]->name, st.responses[0]->nameLength);
+  if (int32_t rc = checkEffects(ctx); rc != 0)
+    return rc;
+  if (o.method != VM_STEPWISE)
+    o.drop = 1;
+
+  // 7-9: the role variable, the shape of the cross products and threads.
+  roleVariable(ctx);
+  const bool forceNone = o.method == VM_NONE && !ctx->perf.force;
+  uint8_t full = po.sscpFull ? 1 : 0;
+  if (!po.sscpFull && !po.sscpIncremental && d->effectCount < 10)
+    full = 1;
+  if (o.method == VM_BACKWARD || forceNone)
+    full = 1;
+  if (po.sscpIncremental && o.method == VM_BACKWARD)
+    warn(ctx, 146);
+  else if (po.sscpIncremental && forceNone)
+    warn(ctx, 149);
+  o.fullXpx = full;
+  ctx->perf.threadCount = ctx->perf.threadingOn ? ctx->perf.threadCount : 1;
+  if (ctx->noprint) {
+    ctx->perf.details = 0;
+    ctx->perf.timing = 0;
+  }
+
+  // 10: the penalized and group methods.
+  if (lasso || group) {
+    if (lasso && d->classCount > 0) {
+      bool classEffect = false;
+      for (int32_t e = 0; e < d->effectCount && !classEffect; ++e)
+        classEffect = d->effects[e].allClassCount > 0;
+      if (classEffect) {
+        for (int32_t i = 0; i < d->classCount; ++i)
+          d->classes[i].split = 1;
+        o.split = 1;
+        st.cls.splitAny = 1;
+        ctx->forcedSplit = 1;
+        note(119);
+      }
+    }
+    po.allDense = 1;
+    po.allSparse = 0;
+    if (o.hierarchy != 0) {
+      o.hierarchy = 0;
+      note(205);
+    }
+  }
+
+  // 11-14: held-out data and the fit statistics.
+  ctx->testDataFlag = p.testData != nullptr || roleTextGiven(ps.testLength) ||
+                      o.testFraction > 0 || roleTextGiven(ps.trainLength);
+  ctx->validateDataFlag =
+      p.valData != nullptr || roleTextGiven(ps.validateLength) || o.validateFraction > 0;
+  markStatistic(o, o.stop, true);
+  markStatistic(o, o.select, false);
+  markStatistic(o, o.choose, true);
+  if (ctx->testDataFlag || ctx->validateDataFlag)
+    o.statAse = 1;
+  if (o.statBic || o.statCp) {
+    if (po.sscpIncremental) {
+      warn(ctx, 147);
+    } else if (!o.fullXpx && o.method != VM_BACKWARD && !anyCriterion(o, VC_CP) &&
+               !anyCriterion(o, VC_BIC)) {
+      ctx->statsOnlyFull = 1;
+    }
+    o.fullXpx = 1;
+    o.fullModelFirst = 1;
+  }
+  if (o.statPress)
+    o.pressNeeded = 1;
+  if (ctx->noprint)
+    o.statSl = o.statF = o.statAic = o.statAicc = o.statSbc = o.statBic = o.statCp =
+        o.statPress = o.statRsquare = o.statAdjrsq = o.statAse = 0;
+
+  // 15: SPLIT meets interlaced parameter labels (once per design).
+  if (!d->splitWarned && d->parmLabelStyle == 0) {
+    bool classSplit = false;
+    for (int32_t i = 0; i < d->classCount && !classSplit; ++i)
+      classSplit = d->classes[i].split != 0;
+    bool splineSplit = false;
+    for (int32_t k = 0; k < d->constructedCount && !splineSplit; ++k)
+      splineSplit = d->constructed[k].kind == EV_SPLINE && d->constructed[k].spline != nullptr &&
+                    d->constructed[k].spline->split;
+    if (classSplit || splineSplit) {
+      warn(ctx, classSplit ? 219 : 220);
+      d->splitWarned = 1;
+      d->parmLabelStyle = 1;
+    }
+  }
+
+  // 16-17: PRESS on the penalized paths; stopping by a criterion.
+  if (o.pressNeeded && larOrLasso(o.method)) {
+    o.pressNeeded = 0;
+    if (o.choose == VC_PRESS || o.stop == VC_PRESS)
+      return fail(ctx, 157, -20);
+    note(158);
+  } else if (o.pressNeeded && o.method == VM_ELASTICNET) {
+    o.pressNeeded = 0;
+    if (o.stop == VC_PRESS)
+      return fail(ctx, 2126, -47);
+    if (o.choose == VC_PRESS)
+      return fail(ctx, 2127, -47);
+    note(2125);
+  }
+  o.stopTest = o.stop != 0 && o.steps == 0 && o.stopCount == 0;
+
+  // 18-20: plots, the role variable's buffer and partitioning.
+  reconcilePlots(ctx);
+  if (ps.roleVar > 0) {
+    HostVariable* role = nullptr;
+    int32_t width = 8;
+    if (xvname(ctx->data, ps.roleVar, &role) == 0 && role != nullptr)
+      width = std::max({role->formatWidth, role->length, 1});
+    ctx->roleBuffer = mainArray<char>(ctx, width + 1);
+    if (ctx->roleBuffer == nullptr)
+      return -2;
+    ctx->roleLength = width;
+    o.trainFraction = 0;
+  }
+  ctx->partitionOn = ps.roleVar > 0 || o.trainFraction != 1.0 || p.valData != nullptr ||
+                     p.testData != nullptr;
+  if (o.stop == VC_VALIDATE && o.validateFraction <= 0 && !roleTextGiven(ps.validateLength) &&
+      p.valData == nullptr)
+    return fail(ctx, 125, -10);
+  o.validateInUse = ctx->validateDataFlag;
+  o.testInUse = ctx->testDataFlag;
+
+  // 21-22: derived switches, INCLUDE= and the shape of the build.
+  const VsfPlotSettings& pl = st.plots;
+  ctx->normbAxis = pl.coefStepAxis == 3 || pl.aseStepAxis == 3 || pl.critStepAxis == 3;
+  o.trialAll = o.select == VC_PRESS || o.select == VC_VALIDATE || o.select == VC_CV;
+  o.cvOn = o.cvMethod != CV_NONE && o.choose != VC_CVEX;
+  o.cvExternal = o.cvMethod != CV_NONE && o.choose == VC_CVEX;
+  if (o.cvMethod == CV_INDEX) {
+    int32_t index = -1;
+    for (int32_t i = 0; i < d->classCount && index < 0; ++i)
+      if (d->classes[i].var != nullptr && d->classes[i].var->number == o.cvIndexVar)
+        index = i;
+    o.cvIndexVar = index;
+  }
+  if (o.include != 0 && o.method == VM_NONE) {
+    o.include = 0;
+    o.forcedIn = o.noint ? 0 : 1;
+    note(128);
+  }
+  const int32_t available = d->effectCount - (o.noint ? 1 : 0);
+  if (o.forcedIn > available) {
+    o.forcedIn = available;
+    note(135);
+    o.fullXpx = 1;
+  }
+  o.storeCross = !o.fullXpx && !lasso && o.method != VM_NONE;
+  ctx->fullBuildUsed = o.fullXpx;
+
+  // 23-24: reading DATA=.
+  bool scoreOnData = false;
+  for (int32_t s = 0; s < ctx->scoreCount; ++s)
+    scoreOnData = scoreOnData || ctx->scores[s].data == nullptr;
+  if (o.hasOutput || o.hasOutDesign || scoreOnData)
+    xvallvr(ctx->data);
+  xvsele(ctx->data);
+  if (ctx->data == nullptr || xoinfo(ctx->data, 23, nullptr, 0) != 1)
+    return 3;
+
+  // 25-26: effect containment.
+  const int32_t E = d->effectCount;
+  ctx->hierContainedCounts = mainArray<int32_t>(ctx, E);
+  ctx->hierContainingCounts = mainArray<int32_t>(ctx, E);
+  ctx->hierContained = mainArray<int32_t*>(ctx, E);
+  ctx->hierContaining = mainArray<int32_t*>(ctx, E);
+  if (ctx->hierContainedCounts == nullptr || ctx->hierContainingCounts == nullptr ||
+      ctx->hierContained == nullptr || ctx->hierContaining == nullptr)
+    return -2;
+  HierarchyRequest request{};
+  request.context = &ctx->design;
+  request.pool = ctx->mainPool;
+  request.allocator = ctx->mainPool;
+  request.usePool = 1;
+  request.hierarchy = o.hierarchy;
+  request.method = o.method;
+  request.containingCounts = ctx->hierContainingCounts;
+  request.containedCounts = ctx->hierContainedCounts;
+  request.containing = ctx->hierContaining;
+  request.contained = ctx->hierContained;
+  if (int32_t rc = zlevhier(&request); rc != 0)
+    return rc;
+  // An effect enters once all effects it contains are in; it leaves once none containing
+  // it is in.
+  o.hierAddCountInit = ctx->hierContainedCounts;
+  o.hierDropCountInit = ctx->hierContainingCounts;
+  o.hierListA = ctx->hierContained;
+  o.hierListB = ctx->hierContaining;
+
+  // 27: the seed.
+  vsfSteps().zranms(&ctx->seed, 1);
+  ctx->workingSeed = ctx->seed;
+
+  // 28-29: held-out and scoring data sets.
+  if (p.testData != nullptr) {
+    ctx->testNames.data = p.testData;
+    if (int32_t rc = vsfCheckForVars(ctx, &ctx->testNames, 165); rc != 0)
+      return rc;
+  }
+  if (p.valData != nullptr) {
+    ctx->valNames.data = p.valData;
+    if (int32_t rc = vsfCheckForVars(ctx, &ctx->valNames, 171); rc != 0)
+      return rc;
+  }
+  if (p.valData != nullptr)
+    if (int32_t rc = matchBy(ctx, &ctx->valNames, 163); rc != 0)
+      return rc;
+  if (p.testData != nullptr)
+    if (int32_t rc = matchBy(ctx, &ctx->testNames, 164); rc != 0)
+      return rc;
+  if (int32_t rc = checkScores(ctx); rc != 0)
+    return rc;
+
+  // 30-33: output statistics and model averaging.
+  if (!st.ma.on)
+    dropResamplingStats(ctx);
+  if (ctx->scoreCount == 0 && !o.hasOutput && !o.hasOutDesign) {
+    if (!anyStatistic(st.output))
+      impliedPredicted(st.output);
+  } else {
+    ctx->outClassFlags = mainArray<uint8_t>(ctx, std::max(d->classCount, 1));
+    ctx->outNumericFlags = mainArray<uint8_t>(ctx, std::max(d->numericCount, 1));
+    ctx->outConstructedFlags = mainArray<uint8_t>(ctx, std::max(d->constructedCount, 1));
+    ctx->outEffectFlags = mainArray<uint8_t>(ctx, std::max(d->effectCount, 1));
+    if (ctx->outClassFlags == nullptr || ctx->outNumericFlags == nullptr ||
+        ctx->outConstructedFlags == nullptr || ctx->outEffectFlags == nullptr)
+      return -2;
+    if (!anyStatistic(st.output))
+      impliedPredicted(st.output);
+    for (int32_t s = 0; s < ctx->scoreCount; ++s)
+      if (!anyStatistic(ctx->scores[s].spec))
+        impliedPredicted(ctx->scores[s].spec);
+  }
+  if (int32_t rc = modelAveraging(ctx); rc != 0)
+    return rc;
+  if (st.ma.on && ctx->acrossByDesign) {
+    ctx->perf.threadCount = 1;
+    ctx->perf.threadingOn = 0;
+  }
+
+  // 34-35: name pointers and the across-groups design file.
+  if (p.valData != nullptr || p.testData != nullptr || ctx->scoreCount > 0)
+    if (vsfSaveModelNamePtrs(ctx) != 0)
+      return -2;
+  if (o.hasOutDesign && ctx->acrossByDesign) {
+    uint8_t status = 0;
+    if (vsfCreateScratch(&ctx->designScratch, &ctx->exts, 0, 0, nullptr, 0, &status) != 0) {
+      xpmlog(kSet, 215);
+      return -5;
+    }
+    if (p.outDesignPrefixLength == 0 && p.outDesignDefaultPrefix) {
+      p.outDesignDefaultPrefix = 0;
+      note(223);
+    }
+  }
+
+  // 36-37: the output manager's title and the post-fit statements.
+  if (!ctx->noprint && ctx->outputManager != nullptr) {
+    RvqAttr attrs[5] = {};
+    attrs[1] = rvqInt(440, 1);
+    attrs[2] = rvqFlag(2558, 1);
+    attrs[3] = rvqInt(148, -1);
+    attrs[4] = rvqTextHandle(577, rvqmsg(kSet, 100));
+    int32_t rc = wobmth(ctx->outputManager, nullptr, 439, 5, attrs);
+    if (rc < 0)
+      zrvqexit(rc);
+  }
+  ctx->postFitAllowed = 1;
+  if (st.ma.on) {
+    ctx->postFitAllowed = 0;
+    note(269);
+  } else if (lasso) {
+    ctx->postFitAllowed = 0;
+    note(270);
+  }
+
+  // 38: a full build needs no re-sweeping of the grown matrix.
+  if (o.fullXpx && po.fullSweep != 1) {
+    note(4001);
+    po.fullSweep = 1;
+    o.fullSweep = 1;
+  }
+  return 0;
+}
+
+int32_t vsfInitializeModel(VsfContext* ctx) {
+  VsfModel& m = ctx->model;
+  std::memset(static_cast<void*>(&m), 0, sizeof m);
+  m.options = &ctx->options;
+  m.bags = &ctx->bags;
+  m.perf = &ctx->perf;
+  m.puddle = &ctx->puddle;
+  m.scratchHolder = &ctx->scratch;
+  const VsfModelOptions& o = ctx->options;
+  m.fuzz = o.fuzz;
+  m.l2 = o.l2;
+  m.l2Steps = o.l2Steps;
+  m.l2Search = o.l2Search;
+  m.enSetting = o.enscale;
+  m.l2Low = o.l2Low;
+  m.l2High = o.l2High;
+  m.screenSetting = o.screenSteps;
+  m.screenKeep = o.keepNum;
+  m.screenKeepRatio = o.keepRatio;
+  m.screenSetting2 = o.keepRatioWork;
+  m.l1Target = o.l1;
+  // The per-group fit-control words.
+  ctx->options.transformPages = 1;
+  ctx->options.restorePages = 0;
+  ctx->options.recordSteps = 1;
+  m.optionCount = 0;
+  if (!ctx->stmt.util.sharedDrive) {
+    uint8_t status = 0;
+    if (vsfCreateScratch(&ctx->scratch, &ctx->exts, 0, 0, nullptr, 0, &status) != 0) {
+      xpmlog(kSet, 215);
+      return -5;
+    }
+  }
+  m.designScratch = &ctx->designScratch;
+  m.stepModelWritten = 0;
+  return 0;
+}

@@ -1,0 +1,142 @@
+// Post-parse option checks run through whole steps: the messages and return codes of
+// inconsistent options, NOPRINT with PERFORMANCE DETAILS, and the corrections applied.
+#include "postinit_harness.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using postinit::StepRun;
+
+class PostInitOptions : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() {
+    postinit::writeCsv("d", "y,x1,x2,x3,a,b\n"
+                            "1.5,1,2,3,u,p\n"
+                            "2.5,2,3,4,v,q\n"
+                            "3.5,3,1,5,u,p\n"
+                            "0.5,4,2,1,v,q\n"
+                            "1.0,5,5,2,w,p\n"
+                            "2.0,6,1,1,w,q\n");
+  }
+  static StepRun step(const std::string& statements) {
+    return postinit::run("proc varsifter data=d " + statements + " run;\n");
+  }
+};
+
+TEST_F(PostInitOptions, ElasticNetWithPressCriteriaFails) {
+  StepRun r = step("; model y = x1 x2 / selection=elasticnet(choose=press);");
+  EXPECT_EQ(r.count(848, 2127), 1) << r.messages();
+  EXPECT_EQ(r.returnCode, 1012);
+  EXPECT_EQ(r.postInitResult, -47);
+  EXPECT_TRUE(r.groups.empty()); // the run ends before any BY group
+
+  StepRun stop = step("; model y = x1 x2 / selection=elasticnet(stop=press);");
+  EXPECT_EQ(stop.count(848, 2126), 1) << stop.messages();
+  EXPECT_EQ(stop.returnCode, 1012);
+
+  // PRESS only as a statistic: a note, PRESS is not computed, the run goes on.
+  StepRun stat = step("; model y = x1 x2 / selection=elasticnet stats=press;");
+  EXPECT_EQ(stat.count(848, 2125), 1) << stat.messages();
+  EXPECT_FALSE(stat.has(848, 2127));
+  EXPECT_EQ(stat.options.pressNeeded, 0);
+  EXPECT_EQ(stat.groups.size(), 1u);
+}
+
+TEST_F(PostInitOptions, LarAndLassoRefusePressCriteria) {
+  StepRun r = step("; model y = x1 x2 / selection=lasso(choose=press);");
+  EXPECT_EQ(r.count(848, 157), 1) << r.messages();
+  EXPECT_EQ(r.postInitResult, -20);
+  EXPECT_EQ(r.returnCode, 1012);
+
+  StepRun note = step("; model y = x1 x2 / selection=lar stats=press;");
+  EXPECT_EQ(note.count(848, 158), 1) << note.messages();
+  EXPECT_EQ(note.postInitResult, 0);
+}
+
+TEST_F(PostInitOptions, IncludeWithPenalizedMethodsAndNointWithoutEffects) {
+  StepRun inc = step("; model y = x1 x2 / selection=lasso include=1;");
+  EXPECT_EQ(inc.count(848, 997), 1) << inc.messages();
+  EXPECT_EQ(inc.postInitResult, -100);
+  EXPECT_EQ(inc.returnCode, 1012);
+
+  StepRun none = step("; model y = x1 x2 / selection=none include=1;");
+  EXPECT_EQ(none.count(848, 128), 1) << none.messages();
+  EXPECT_EQ(none.options.include, 0);
+  EXPECT_EQ(none.options.forcedIn, 1);
+
+  StepRun cut = step("; model y = x1 x2 / selection=forward include=5;");
+  EXPECT_EQ(cut.count(848, 135), 1) << cut.messages();
+  EXPECT_EQ(cut.options.forcedIn, 3); // Intercept, x1, x2
+  EXPECT_EQ(cut.options.fullXpx, 1);
+}
+
+TEST_F(PostInitOptions, NoprintSuppressesPerformanceTables) {
+  StepRun shown = step("; model y = x1 x2; performance details;");
+  EXPECT_EQ(shown.perfTables, 1) << shown.messages();
+  EXPECT_EQ(shown.timingTables, 1);
+  EXPECT_EQ(shown.modelInfoTables, 1);
+
+  StepRun quiet = step("noprint; model y = x1 x2; performance details;");
+  EXPECT_EQ(quiet.perfTables, 0) << quiet.messages();
+  EXPECT_EQ(quiet.timingTables, 0);
+  EXPECT_EQ(quiet.modelInfoTables, 0);
+  EXPECT_EQ(quiet.perf.details, 0);
+  EXPECT_EQ(quiet.returnCode, 0);
+}
+
+TEST_F(PostInitOptions, HierarchyAndDropRulesFollowTheMethod) {
+  StepRun r = step("; model y = x1 x2 / selection=lasso hierarchy=single;");
+  EXPECT_EQ(r.count(848, 205), 1) << r.messages();
+  EXPECT_EQ(r.options.hierarchy, 0);
+  EXPECT_EQ(r.options.drop, 1);
+
+  StepRun fw = step("; model y = x1 x2 / selection=forward;");
+  EXPECT_EQ(fw.options.drop, 1);
+  EXPECT_FALSE(fw.has(848, 205));
+}
+
+TEST_F(PostInitOptions, FullCrossProductsAndIncrementalBuild) {
+  // Few effects: the full cross products are formed before selection.
+  StepRun few = step("; model y = x1 x2 / selection=forward;");
+  EXPECT_EQ(few.options.fullXpx, 1);
+  EXPECT_EQ(few.options.storeCross, 0);
+
+  // BUILDSSCP=INCREMENTAL with BACKWARD: warning, the full matrix all the same.
+  StepRun back = step("; model y = x1 x2 / selection=backward; performance buildsscp=incremental;");
+  EXPECT_EQ(back.count(848, 146), 1) << back.messages();
+  EXPECT_EQ(back.options.fullXpx, 1);
+  EXPECT_EQ(back.returnCode, 4);
+
+  StepRun inc = step("; model y = x1 x2 / selection=forward; performance buildsscp=incremental;");
+  EXPECT_EQ(inc.options.fullXpx, 0) << inc.messages();
+  EXPECT_EQ(inc.options.storeCross, 1);
+}
+
+TEST_F(PostInitOptions, CriteriaMarkTheirStatistics) {
+  StepRun r = step("; model y = x1 x2 / selection=forward(select=aic stop=sbc choose=adjrsq);");
+  EXPECT_EQ(r.options.statAic, 1) << r.messages();
+  EXPECT_EQ(r.options.statSbc, 1);
+  EXPECT_EQ(r.options.statAdjrsq, 1);
+  EXPECT_EQ(r.options.statCp, 0);
+  EXPECT_EQ(r.options.stopTest, 1);
+
+  // CP needs the full model; STEPS= turns the stop by a criterion off.
+  StepRun cp = step("; model y = x1 x2 / selection=forward(choose=cp steps=1);");
+  EXPECT_EQ(cp.options.statCp, 1) << cp.messages();
+  EXPECT_EQ(cp.options.fullModelFirst, 1);
+  EXPECT_EQ(cp.options.stopTest, 0);
+}
+
+TEST_F(PostInitOptions, StopValidateNeedsValidationData) {
+  StepRun r = step("; model y = x1 x2 / selection=forward(stop=validate);");
+  EXPECT_EQ(r.count(848, 125), 1) << r.messages();
+  EXPECT_EQ(r.postInitResult, -10);
+  EXPECT_EQ(r.returnCode, 1012);
+
+  StepRun ok = step("; model y = x1 x2 / selection=forward(stop=validate); partition fraction(validate=0.3);");
+  EXPECT_FALSE(ok.has(848, 125)) << ok.messages();
+  EXPECT_EQ(ok.options.validateInUse, 1);
+}
+
+} // namespace
