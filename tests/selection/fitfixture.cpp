@@ -83,7 +83,7 @@ int32_t codeOf(const std::string& n) {
   return 0;
 }
 
-Fit::Fit(const Design& d, const Setup& s) {
+Fit::Fit(const Design& d, const FitSetup& s) {
   qrxhost::resetPageFileSettings();
   if (s.disk)
     qrxhost::setPageFileSizes(1024, 1024, 1024);

@@ -27,7 +27,7 @@ struct StepRef {
 };
 std::vector<StepRef> readSteps(const std::string& name);
 
-struct Setup {
+struct FitSetup {
   int32_t method = 2;
   int32_t select = 4;
   bool full = true;     // full X'X before selection; else grown on demand
@@ -48,7 +48,7 @@ struct Fit {
   VsfScratch scratch{};
   int32_t readRc = 0, initRc = 0, processRc = 0;
 
-  Fit(const Design& d, const Setup& s);
+  Fit(const Design& d, const FitSetup& s);
   ~Fit();
   VsfModel& m() { return run.model; }
   // Reads the pages, initialises the model and runs one fit.

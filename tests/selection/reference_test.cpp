@@ -42,7 +42,7 @@ void checkCase(const Case& c) {
     if (r.method == c.method && r.criterion == c.crit)
       want.push_back(r);
   ASSERT_FALSE(want.empty());
-  Setup s;
+  FitSetup s;
   s.method = methodCode(c.method);
   s.select = codeOf(c.crit);
   s.full = c.full;
