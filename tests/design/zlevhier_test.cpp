@@ -17,7 +17,7 @@ struct Hierarchy : ::testing::Test {
   DesignFixture f;
   HierarchyRequest req{};
   std::vector<int32_t> containingCounts, containedCounts;
-  std::vector<int32_t*> containing, contained;
+  std::vector<int32_t *> containing, contained;
   void SetUp() override {
     f.data("A,B,D,x,z,y\n1,1,1,1,1,1\n");
     // 0 Intercept, 1 A, 2 B, 3 A*B, 4 x, 5 x*x, 6 A*x, 7 x*z, 8 A*D, 9 B(A)
@@ -58,12 +58,12 @@ struct Hierarchy : ::testing::Test {
 
 TEST_F(Hierarchy, SingleRelatesCrossingsNestingsAndPowers) {
   run(1, 0);
-  EXPECT_EQ(containedBy(3), (Ints{1, 2}));    // A*B contains A and B
+  EXPECT_EQ(containedBy(3), (Ints{1, 2}));        // A*B contains A and B
   EXPECT_EQ(containingOf(1), (Ints{3, 6, 8, 9})); // A is in A*B, A*x, A*D, B(A)
-  EXPECT_EQ(containedBy(5), (Ints{4}));       // x*x contains x
-  EXPECT_EQ(containedBy(6), (Ints{1, 4}));    // A*x contains A and x
-  EXPECT_EQ(containedBy(7), (Ints{4}));       // x*z contains x
-  EXPECT_EQ(containedBy(9), (Ints{1, 2}));    // B(A) contains A and B
+  EXPECT_EQ(containedBy(5), (Ints{4}));           // x*x contains x
+  EXPECT_EQ(containedBy(6), (Ints{1, 4}));        // A*x contains A and x
+  EXPECT_EQ(containedBy(7), (Ints{4}));           // x*z contains x
+  EXPECT_EQ(containedBy(9), (Ints{1, 2}));        // B(A) contains A and B
   // A*B and A*D are unrelated; the intercept takes no part.
   for (int32_t j : containedBy(8))
     EXPECT_NE(j, 3);
