@@ -22,7 +22,7 @@ struct HostReadVector {
     bool numeric;
   };
   uint32_t magic = 0;
-  HostDataSet *data = nullptr;
+  HostDataSet* data = nullptr;
   int32_t capacity = 0;
   bool ended = false;
   std::vector<Entry> entries;
@@ -33,20 +33,20 @@ namespace {
 
 constexpr uint32_t kLiveVector = 0x52445643u; // marks a vector that has not been released
 
-HostReadVector *live(HostReadVector *v) { return v && v->magic == kLiveVector ? v : nullptr; }
+HostReadVector* live(HostReadVector* v) { return v && v->magic == kLiveVector ? v : nullptr; }
 
-void putText(char *out, int32_t width, const char *text, size_t length) {
+void putText(char* out, int32_t width, const char* text, size_t length) {
   size_t n = std::min(length, static_cast<size_t>(width));
   std::memcpy(out, text, n);
   std::memset(out + n, ' ', static_cast<size_t>(width) - n);
 }
 
-int32_t vgeti(HostDataSet *data, int32_t capacity, HostReadVector **out) {
+int32_t vgeti(HostDataSet* data, int32_t capacity, HostReadVector** out) {
   if (out)
     *out = nullptr;
   if (!data || !out || capacity < 0 || dataSetServices()->xdsnvar(data) < 0)
     return -1;
-  auto *v = new HostReadVector;
+  auto* v = new HostReadVector;
   v->magic = kLiveVector;
   v->data = data;
   v->capacity = capacity;
@@ -55,15 +55,15 @@ int32_t vgeti(HostDataSet *data, int32_t capacity, HostReadVector **out) {
   return 0;
 }
 
-int32_t vgetd(HostReadVector *vector, int32_t number, int32_t offset, int32_t, int32_t length,
+int32_t vgetd(HostReadVector* vector, int32_t number, int32_t offset, int32_t, int32_t length,
               int32_t type) {
-  HostReadVector *v = live(vector);
+  HostReadVector* v = live(vector);
   if (!v || v->ended || offset < 0 || length <= 0 || (type != 8 && type != 4))
     return -1;
   // More entries than the vector was started for is the caller's sizing fault.
   if (static_cast<int32_t>(v->entries.size()) >= v->capacity)
     return -2;
-  HostVariable *desc = nullptr;
+  HostVariable* desc = nullptr;
   if (dataSetServices()->xvname(v->data, number, &desc) != 0 || !desc)
     return -3;
   bool numeric = desc->type == 1;
@@ -73,22 +73,22 @@ int32_t vgetd(HostReadVector *vector, int32_t number, int32_t offset, int32_t, i
   return 0;
 }
 
-int32_t vgete(HostReadVector *vector) {
-  HostReadVector *v = live(vector);
+int32_t vgete(HostReadVector* vector) {
+  HostReadVector* v = live(vector);
   if (!v)
     return -1;
   v->ended = true;
   return 0;
 }
 
-int32_t yvget(HostReadVector *vector, void *record) {
-  HostReadVector *v = live(vector);
+int32_t yvget(HostReadVector* vector, void* record) {
+  HostReadVector* v = live(vector);
   if (!v || !v->ended || !record)
     return -1;
-  auto *base = static_cast<char *>(record);
-  HostDataSetServices *ds = dataSetServices();
-  for (const HostReadVector::Entry &e : v->entries) {
-    char *at = base + e.offset;
+  auto* base = static_cast<char*>(record);
+  HostDataSetServices* ds = dataSetServices();
+  for (const HostReadVector::Entry& e : v->entries) {
+    char* at = base + e.offset;
     if (e.type == 4) {
       std::string text = formattedValue(v->data, e.number, e.length);
       std::memcpy(at, text.data(), static_cast<size_t>(e.length));
@@ -96,7 +96,7 @@ int32_t yvget(HostReadVector *vector, void *record) {
       double value = ds->xobsnum(v->data, e.number);
       std::memcpy(at, &value, sizeof value);
     } else {
-      const char *text = nullptr;
+      const char* text = nullptr;
       int32_t n = ds->xobschar(v->data, e.number, &text);
       putText(at, e.length, text ? text : "", static_cast<size_t>(std::max(n, 0)));
     }
@@ -104,18 +104,18 @@ int32_t yvget(HostReadVector *vector, void *record) {
   return 0;
 }
 
-void vgett(HostReadVector *vector) {
-  HostReadVector *v = live(vector);
+void vgett(HostReadVector* vector) {
+  HostReadVector* v = live(vector);
   if (!v)
     return;
   v->magic = 0;
   delete v;
 }
 
-void hostZname(int32_t, char *text, int32_t length) { validName(text, length); }
+void hostZname(int32_t, char* text, int32_t length) { validName(text, length); }
 
-int32_t vget1v(HostDataSet *data, int32_t number, int32_t width, char *out) {
-  HostVariable *desc = nullptr;
+int32_t vget1v(HostDataSet* data, int32_t number, int32_t width, char* out) {
+  HostVariable* desc = nullptr;
   if (!out || width <= 0 || dataSetServices()->xvname(data, number, &desc) != 0)
     return -1;
   std::string text = formattedValue(data, number, width);
@@ -125,16 +125,16 @@ int32_t vget1v(HostDataSet *data, int32_t number, int32_t width, char *out) {
 
 } // namespace
 
-std::string formattedValue(HostDataSet *data, int32_t number, int32_t width) {
-  HostDataSetServices *ds = dataSetServices();
-  HostVariable *desc = nullptr;
+std::string formattedValue(HostDataSet* data, int32_t number, int32_t width) {
+  HostDataSetServices* ds = dataSetServices();
+  HostVariable* desc = nullptr;
   std::string text;
   if (ds->xvname(data, number, &desc) == 0 && desc && desc->type == 1) {
     text = formatBest(ds->xobsnum(data, number), kBestWidth);
     size_t lead = text.find_first_not_of(' ');
     text = lead == std::string::npos ? std::string() : text.substr(lead);
   } else if (desc) {
-    const char *chars = nullptr;
+    const char* chars = nullptr;
     int32_t n = ds->xobschar(data, number, &chars);
     text.assign(chars ? chars : "", static_cast<size_t>(std::max(n, 0)));
   }
@@ -143,11 +143,11 @@ std::string formattedValue(HostDataSet *data, int32_t number, int32_t width) {
   return out;
 }
 
-void validName(char *text, int32_t length) {
+void validName(char* text, int32_t length) {
   if (!text || length <= 0)
     return;
   std::string rule = hostOption("VALIDVARNAME").value_or("V7");
-  for (char &c : rule)
+  for (char& c : rule)
     c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   if (rule == "ANY")
     return;
@@ -175,7 +175,7 @@ void validName(char *text, int32_t length) {
   putText(text, length, name.data(), name.size());
 }
 
-void installReadVectorServices(HostDataSetServices *services) {
+void installReadVectorServices(HostDataSetServices* services) {
   services->xvgeti = vgeti;
   services->xvgetd = vgetd;
   services->xvgete = vgete;

@@ -10,14 +10,14 @@
 namespace qrxhost {
 
 // Fills the read-vector and name members of the data-set service group.
-void installReadVectorServices(HostDataSetServices *services);
+void installReadVectorServices(HostDataSetServices* services);
 
 // The formatted value of the current observation's variable `number` in `width` bytes:
 // numbers in the default BEST-style format of width 12 (missing as "."), left-justified,
 // then cut or blank-padded to the width; character values cut or blank-padded.
-std::string formattedValue(HostDataSet *data, int32_t number, int32_t width);
+std::string formattedValue(HostDataSet* data, int32_t number, int32_t width);
 
 // Rewrites a blank-padded text into a valid variable name under VALIDVARNAME.
-void validName(char *text, int32_t length);
+void validName(char* text, int32_t length);
 
 } // namespace qrxhost
