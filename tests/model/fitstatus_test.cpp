@@ -1,0 +1,179 @@
+// Conditions of the data that end a BY group's fit with a fit status instead of a model:
+// a response without variance, fewer rows than parameters, all rows missing; aliased
+// columns found by the sweep tolerance; a failing data pass and a failing step-record
+// write end the fit with their codes and messages.
+#include "selection/fitfixture.h"
+
+#include "host/ext/qkpgf.h"
+#include "model/vsfserialize.h"
+#include "selection/vsfprocess.h"
+#include "support/hostif.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+using namespace fittest;
+
+namespace {
+
+struct FitStatus : ::testing::Test {
+  void SetUp() override {
+    datatest::setUpHost();
+    datatest::loggedNumbers();
+  }
+  void TearDown() override {
+    qrxhost::failUtilityIoAt(0);
+    EXPECT_EQ(qrxhost::liveUtilityFiles(), 0);
+  }
+  static Design firstRows(int n) {
+    Design d = readDesign("diabetes");
+    d.y.resize(n);
+    d.x.resize(n);
+    return d;
+  }
+  static bool logged(int number) {
+    auto all = datatest::loggedNumbers();
+    return std::find(all.begin(), all.end(), 848000 + number) != all.end();
+  }
+};
+
+TEST_F(FitStatus, ResponseWithoutVariance) {
+  Design d = firstRows(40);
+  std::fill(d.y.begin(), d.y.end(), 7.5);
+  {
+    FitSetup s;
+    s.select = 4; // SBC: the intercept fits perfectly, nothing more is tried
+    Fit fit(d, s);
+    fit.go();
+    ASSERT_EQ(fit.processRc, 0);
+    EXPECT_EQ(fit.m().fitStatus, 0);
+    EXPECT_EQ(fit.m().stepCount, 1);
+    EXPECT_EQ(fit.m().stopReason, VSR_PERFECT_FIT);
+  }
+  {
+    FitSetup s;
+    s.select = 7; // CP needs the full model's variance, which is 0
+    Fit fit(d, s);
+    fit.go();
+    ASSERT_EQ(fit.processRc, 0);
+    EXPECT_EQ(fit.m().fitStatus, VFS_ZERO_FULL_MSE);
+    EXPECT_EQ(fit.m().stepCount, 0);
+    EXPECT_EQ(vsfFitStatusMessage(fit.m().fitStatus), 132);
+  }
+}
+
+TEST_F(FitStatus, FewerRowsThanParametersKeepsTheRankAndDropsAliasedEffects) {
+  const Design d = firstRows(6); // 6 rows, 11 parameters
+  for (bool full : {true, false}) {
+    FitSetup s;
+    s.method = 3;
+    s.select = 4;
+    s.full = full;
+    Fit fit(d, s);
+    fit.go();
+    ASSERT_EQ(fit.processRc, 0);
+    VsfModel& m = fit.m();
+    // The full model has rank 6: five effects have no swept column and leave before step 0.
+    EXPECT_EQ(m.aliasDropCount, 5);
+    EXPECT_EQ(m.stepRank[0], 6);
+    EXPECT_EQ(m.stepEffects[0], 6);
+  }
+  {
+    FitSetup s;
+    s.select = 8; // BIC: the full model's variance is 0 (n = rank)
+    Fit fit(d, s);
+    fit.go();
+    EXPECT_EQ(fit.m().fitStatus, 0); // BIC alone does not need a positive variance
+    FitSetup c;
+    c.select = 7;
+    Fit cp(d, c);
+    cp.go();
+    EXPECT_EQ(cp.m().fitStatus, VFS_ZERO_FULL_MSE);
+  }
+}
+
+TEST_F(FitStatus, AllRowsMissing) {
+  Design d = firstRows(20);
+  FitSetup s;
+  Fit fit(d, s);
+  for (auto& o : fit.src.rows)
+    o.status = 0x02; // response missing
+  fit.go();
+  ASSERT_EQ(fit.readRc, 0);
+  ASSERT_EQ(fit.initRc, 0);
+  EXPECT_EQ(fit.processRc, 0);
+  EXPECT_EQ(fit.m().fitStatus, VFS_NO_TRAIN);
+  EXPECT_EQ(fit.m().stepCount, 0);
+  EXPECT_EQ(vsfFitStatusMessage(VFS_NO_TRAIN), 131);
+}
+
+TEST_F(FitStatus, DuplicatedColumnIsAliasedWithVarianceMinusOne) {
+  Design d = firstRows(60);
+  d.widths.push_back(1);
+  for (auto& row : d.x)
+    row.push_back(row[2] * 1.0); // BMI again
+  for (bool full : {true, false}) {
+    FitSetup s;
+    s.method = 1;
+    s.select = 4;
+    s.full = full;
+    Fit fit(d, s);
+    fit.go();
+    ASSERT_EQ(fit.processRc, 0);
+    VsfModel& m = fit.m();
+    EXPECT_EQ(m.rank, 11);
+    EXPECT_EQ(m.inModelCount, 12);
+    const int32_t dup = m.parmOffset[11];
+    EXPECT_EQ(m.betaVariance[dup], -1.0);
+    EXPECT_EQ(m.beta[dup], 0.0);
+    EXPECT_GT(m.betaVariance[m.parmOffset[3]], 0.0);
+    EXPECT_EQ(m.stopReason, VSR_LEAST_SQUARES);
+  }
+}
+
+TEST_F(FitStatus, FailingDataPassEndsTheFitWithItsMessage) {
+  const Design d = readDesign("diabetes");
+  for (bool full : {true, false}) {
+    FitSetup s;
+    s.disk = true;
+    s.full = full;
+    Fit fit(d, s);
+    ASSERT_EQ(fit.run.read(fit.src), 0);
+    VsfModel& m = fit.m();
+    m.options = &fit.opt;
+    m.fuzz = fit.opt.fuzz;
+    ASSERT_EQ(vsfModelInit(&m), 0);
+    qrxhost::failUtilityIoAt(1); // the first page read of the first pass
+    int32_t rc = vsfProcessModel(&m);
+    qrxhost::failUtilityIoAt(0);
+    EXPECT_LT(rc, 0);
+    EXPECT_LT(m.fitStatus, 0);
+    EXPECT_EQ(m.stepCount, 0);
+    EXPECT_TRUE(logged(9103));
+  }
+}
+
+TEST_F(FitStatus, FailingStepRecordWriteEndsTheFit) {
+  const Design d = readDesign("diabetes");
+  for (int n = 1; n <= 3; ++n) {
+    FitSetup s;
+    s.records = true;
+    Fit fit(d, s);
+    ASSERT_NE(fit.scratch.file, nullptr);
+    ASSERT_EQ(fit.run.read(fit.src), 0);
+    VsfModel& m = fit.m();
+    m.options = &fit.opt;
+    m.fuzz = fit.opt.fuzz;
+    m.scratchHolder = &fit.scratch;
+    ASSERT_EQ(vsfModelInit(&m), 0);
+    qrxhost::failUtilityIoAt(n); // within the first step record's writes
+    vsfProcessModel(&m);
+    qrxhost::failUtilityIoAt(0);
+    EXPECT_EQ(m.fitStatus, -12) << n;
+    EXPECT_EQ(m.stepCount, 1) << n; // the step stays in the history
+    EXPECT_TRUE(logged(9101)) << n;
+  }
+}
+
+} // namespace
