@@ -207,5 +207,15 @@ void BM_CrossProductPass(benchmark::State& state) {
 
 } // namespace
 
-BENCHMARK(BM_ReadingPass)->Args({1000000, 1})->Args({1000000, 0})->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_CrossProductPass)->Args({1000000, 1})->Args({1000000, 2})->Args({1000000, 4})->Args({1000000, 0})->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ReadingPass)
+    ->Args({1000000, 1})
+    ->Args({1000000, 0})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(BM_CrossProductPass)
+    ->Args({1000000, 1})
+    ->Args({1000000, 2})
+    ->Args({1000000, 4})
+    ->Args({1000000, 0})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();

@@ -32,8 +32,9 @@ std::set<std::string>& madePaths() {
   return paths;
 }
 
-QkByteFile* create(QkBkfExtension* self, const QkChar* path, int64_t length, const QkBkfCreateBlock*,
-                   int32_t, int32_t, const char*, int32_t* status, int32_t) {
+QkByteFile* create(QkBkfExtension* self, const QkChar* path, int64_t length,
+                   const QkBkfCreateBlock*, int32_t, int32_t, const char*, int32_t* status,
+                   int32_t) {
   int32_t dummy;
   if (status == nullptr)
     status = &dummy;

@@ -24,10 +24,17 @@ bool parseSize(const std::string& text, int64_t* kilobytes) {
   double scale = 1.0 / 1024.0;
   if (*end != '\0') {
     switch (std::toupper(static_cast<unsigned char>(*end))) {
-    case 'K': scale = 1.0; break;
-    case 'M': scale = 1024.0; break;
-    case 'G': scale = 1024.0 * 1024.0; break;
-    default: return false;
+    case 'K':
+      scale = 1.0;
+      break;
+    case 'M':
+      scale = 1024.0;
+      break;
+    case 'G':
+      scale = 1024.0 * 1024.0;
+      break;
+    default:
+      return false;
     }
     if (end[1] != '\0')
       return false;

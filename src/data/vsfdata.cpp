@@ -22,8 +22,8 @@ int roleIndex(int32_t role) { return role == 4 ? 3 : role; }
 template <class T> T* allocArray(QkPool* pool, int64_t n, bool zeroed = true) {
   if (n <= 0)
     n = 1;
-  return static_cast<T*>(pool->allocate(pool, sizeof(T) * static_cast<size_t>(n),
-                                        zeroed ? kQkZeroed : 0));
+  return static_cast<T*>(
+      pool->allocate(pool, sizeof(T) * static_cast<size_t>(n), zeroed ? kQkZeroed : 0));
 }
 
 // Counters and sums of the pass.
@@ -204,8 +204,8 @@ int32_t readDataSet(Pass& p, int32_t which) {
   int32_t* counters = nullptr;
   int32_t unknownClass = 0;
   if (which != 0) {
-    counters = allocArray<int32_t>(m->pool != nullptr ? m->pool : p.bags->pool,
-                                   s->modelEffectCount);
+    counters =
+        allocArray<int32_t>(m->pool != nullptr ? m->pool : p.bags->pool, s->modelEffectCount);
     if (counters == nullptr)
       return -2;
   }
@@ -217,8 +217,8 @@ int32_t readDataSet(Pass& p, int32_t which) {
       p.t.obsRead += 1;
     else
       p.t.extraRead[which] += 1;
-    int32_t st = src->status(src->self, &y, s->weightGiven ? &w : nullptr,
-                             s->freqGiven ? &f : nullptr);
+    int32_t st =
+        src->status(src->self, &y, s->weightGiven ? &w : nullptr, s->freqGiven ? &f : nullptr);
     if (s->freqGiven && !isHostMissing(f)) {
       if (std::fabs(f) < 4503599627370496.0)
         f = std::floor(f);
@@ -503,8 +503,8 @@ int32_t laterArrays(Pass& p, QkPool* pool) {
   }
   m->cvexCurve = allocArray<int32_t>(pool, k);
   m->cvexFoldKnots = allocArray<double>(pool, k);
-  if (!m->cvexKeys || !m->cvexValues || !m->cvexFoldEnd || !m->cvexFoldLambdaMax ||
-      !m->cvexGrid || !m->cvexCurve || !m->cvexFoldKnots)
+  if (!m->cvexKeys || !m->cvexValues || !m->cvexFoldEnd || !m->cvexFoldLambdaMax || !m->cvexGrid ||
+      !m->cvexCurve || !m->cvexFoldKnots)
     return -2;
   return 0;
 }
@@ -543,8 +543,8 @@ int32_t vsfReadPass(VsfDataSettings* s, VsfRowSource* src, VsfModel* m, VsfBagVe
   int32_t rc = vsfBagVecAlloc(bags, byPool, static_cast<uint32_t>(T), 1, kQkZeroed);
   if (rc != 0)
     return rc;
-  const int64_t request = std::max<int64_t>(40 * static_cast<int64_t>(N),
-                                            8 + 8 * (N + 4) + 4 * (2 * N + 3) + 4 + 8);
+  const int64_t request =
+      std::max<int64_t>(40 * static_cast<int64_t>(N), 8 + 8 * (N + 4) + 4 * (2 * N + 3) + 4 + 8);
   VsfPerfSettings perf{s->utilPageSize};
   for (int32_t t = 0; t < T; ++t) {
     VsfUtilFile* rec = nullptr;
@@ -796,8 +796,8 @@ int32_t vsfData(VsfContext* ctx) {
     return -2;
   for (int32_t e = 0; e < E; ++e) {
     const LevEffect& eff = d->effects[e];
-    entries[e] = VsfEffectEntry{e, eff.columnCount, nullptr, eff.firstColumn,
-                                designSparseVote(d, eff)};
+    entries[e] =
+        VsfEffectEntry{e, eff.columnCount, nullptr, eff.firstColumn, designSparseVote(d, eff)};
   }
   s->entries = entries;
   s->entryCount = E;
@@ -817,8 +817,8 @@ int32_t vsfData(VsfContext* ctx) {
   VsfReadResult result{};
   ctx->model.bags = &ctx->bags;
   ctx->model.puddle = &ctx->puddle;
-  int32_t rc = vsfReadPass(s, &src, &ctx->model, &ctx->bags, &ctx->exts, ctx->byPool,
-                           ctx->pagePool, &ctx->returnCode, &result);
+  int32_t rc = vsfReadPass(s, &src, &ctx->model, &ctx->bags, &ctx->exts, ctx->byPool, ctx->pagePool,
+                           &ctx->returnCode, &result);
   // The lowered thread count holds for the rest of the run.
   ctx->perf.threadCount = s->threadCount;
   ctx->perf.threadingOn = s->threadingOn;

@@ -16,7 +16,12 @@ struct VsfContext;
 struct VsfModel;
 
 // Partition roles of a row.
-enum VsfRole : int32_t { VSF_ROLE_NONE = 0, VSF_ROLE_TRAIN = 1, VSF_ROLE_VALIDATE = 2, VSF_ROLE_TEST = 4 };
+enum VsfRole : int32_t {
+  VSF_ROLE_NONE = 0,
+  VSF_ROLE_TRAIN = 1,
+  VSF_ROLE_VALIDATE = 2,
+  VSF_ROLE_TEST = 4
+};
 // CVMETHOD= values (the codes of VsfCvMethod).
 inline constexpr int32_t VSF_CV_RANDOM = 1, VSF_CV_BLOCK = 2, VSF_CV_SPLIT = 3, VSF_CV_INDEX = 4;
 // The fold code of a row that has no fold yet.

@@ -39,14 +39,16 @@ struct VsfPageWriter {
   int64_t pagesWritten; // pages closed so far
   unsigned char* page;
   uint32_t pageSize;
-  int64_t next;  // next free byte for doubles
+  int64_t next;   // next free byte for doubles
   int64_t lowest; // lowest byte used by codes
   int32_t rows;
   int32_t maxRows;
   bool open;
 };
 
-inline int64_t vsfPageEnd(uint32_t pageSize) { return static_cast<int64_t>(pageSize) & ~int64_t{7}; }
+inline int64_t vsfPageEnd(uint32_t pageSize) {
+  return static_cast<int64_t>(pageSize) & ~int64_t{7};
+}
 
 inline void vsfPageWriterStart(VsfPageWriter* w, VsfBagVec*) {
   std::memset(static_cast<void*>(w), 0, sizeof *w);

@@ -108,8 +108,8 @@ int32_t vsfPrepRead(VsfDataSettings* s, VsfBagVec* bags, int32_t* returnCode) {
     // small the group.
     file.memCapacity = std::min<int64_t>(file.memLimit, 64);
     file.tablePool = bags->pool;
-    file.memPages = static_cast<void**>(bags->pool->allocate(
-        bags->pool, sizeof(void*) * static_cast<size_t>(file.memCapacity), 0));
+    file.memPages = static_cast<void**>(
+        bags->pool->allocate(bags->pool, sizeof(void*) * static_cast<size_t>(file.memCapacity), 0));
     if (file.memPages == nullptr)
       return -2;
   }

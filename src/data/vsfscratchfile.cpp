@@ -34,8 +34,8 @@ QkChar* numberedPath(int64_t dirLength, const QkChar* dirName, int32_t index, bo
   std::u32string out;
   for (int64_t i = 0; i < dirLength && dirName != nullptr; ++i)
     out += dirName[i];
-  std::string tail = std::string("/") + (resample ? "resample_" : "scratch_") +
-                     std::to_string(index) + ".utl";
+  std::string tail =
+      std::string("/") + (resample ? "resample_" : "scratch_") + std::to_string(index) + ".utl";
   for (char c : tail)
     out += static_cast<char32_t>(static_cast<unsigned char>(c));
   auto* path = new (std::nothrow) QkChar[out.size() + 1];
@@ -80,8 +80,8 @@ int32_t vsfCreateScratch(VsfScratch* scratch, QkExtensionSet* exts, int32_t inde
   }
   QkBkfCreateBlock block = creationBlock();
   int32_t rc = 0;
-  scratch->file = bkf->qkbkfCreate(bkf, scratch->path, scratch->pathLength, &block, 0, 0,
-                                   kDescription, &rc, 0);
+  scratch->file =
+      bkf->qkbkfCreate(bkf, scratch->path, scratch->pathLength, &block, 0, 0, kDescription, &rc, 0);
   if (rc == 0 && scratch->file == nullptr)
     rc = kQkNoObject;
   if (rc != 0) {

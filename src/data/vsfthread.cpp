@@ -43,8 +43,7 @@ void freeBlock(QkPool* pool, void* block) {
 
 } // namespace
 
-void vsfRegisterKernelPair(VsfSerialKernel serial, VsfThreadedKernel threaded,
-                           VsfKernelKind kind) {
+void vsfRegisterKernelPair(VsfSerialKernel serial, VsfThreadedKernel threaded, VsfKernelKind kind) {
   int n = gPairCount.load();
   for (int i = 0; i < n; ++i)
     if (gPairs[i].serial == serial || gPairs[i].threaded == threaded) {
@@ -131,8 +130,8 @@ void utilReadWrapper(void*, void* p) {
   auto* item = static_cast<VsfWorkItem*>(p);
   // A visit that never returns here (the pool stopped it) leaves a failure behind.
   item->status = -98;
-  int32_t rc = vsfUtilReadByThreadsStoppable(item->model, item->kernel, item->buffer,
-                                             item->length, item->file, item->stop);
+  int32_t rc = vsfUtilReadByThreadsStoppable(item->model, item->kernel, item->buffer, item->length,
+                                             item->file, item->stop);
   item->status = rc;
   if (rc != 0 && item->stop != nullptr)
     __atomic_store_n(item->stop, 1, __ATOMIC_RELEASE);
@@ -151,7 +150,8 @@ int32_t dispatch(VsfModel* model, VsfThreadedKernel threaded, int64_t arg) {
     return -2;
   puddle->items = items;
   auto* stop = reinterpret_cast<int32_t*>(items + T);
-  const int64_t L = vsfBufferLength(model, vsfKernelKindOf(reinterpret_cast<const void*>(threaded)), arg);
+  const int64_t L =
+      vsfBufferLength(model, vsfKernelKindOf(reinterpret_cast<const void*>(threaded)), arg);
   int32_t rc = 0;
   int32_t queued = 0;
   for (int32_t t = 0; t < T; ++t) {

@@ -57,8 +57,7 @@ struct VsfWorkItem {
 };
 
 // Registers a kernel pair under its kind (idempotent; a pair registered again is replaced).
-void vsfRegisterKernelPair(VsfSerialKernel serial, VsfThreadedKernel threaded,
-                           VsfKernelKind kind);
+void vsfRegisterKernelPair(VsfSerialKernel serial, VsfThreadedKernel threaded, VsfKernelKind kind);
 // A kernel unit registers its pair at start-up with a static object of this type, e.g.
 //   static const VsfKernelRegistration reg(vsfPress, vsfPress_t, VsfKernelKind::Press);
 struct VsfKernelRegistration {

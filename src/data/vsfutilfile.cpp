@@ -150,8 +150,8 @@ QkChar* numberedUtilPath(int64_t dirLength, const QkChar* dirName, int32_t numbe
 }
 
 int32_t createUtil(VsfUtilFile* rec, QkExtensionSet* exts, const VsfPerfSettings* perf,
-                   int64_t request, uint8_t* createStatus, int64_t dirLength,
-                   const QkChar* dirName, int32_t number) {
+                   int64_t request, uint8_t* createStatus, int64_t dirLength, const QkChar* dirName,
+                   int32_t number) {
   *createStatus = 0;
   QkUpathExtension* up = upathOf(exts);
   QkPgfExtension* pgf = pgfOf(exts);
@@ -355,8 +355,8 @@ int32_t vsfUtilRead(VsfModel* model, VsfSerialKernel kernel) {
         if (files[f].diskPageCount < n)
           break;
         files[f].page.pageNumber = n;
-        int32_t rc = visitDiskPage(pgf, &files[f], true,
-                                   [&] { return kernel(model, &files[f].page); });
+        int32_t rc =
+            visitDiskPage(pgf, &files[f], true, [&] { return kernel(model, &files[f].page); });
         if (rc != 0)
           return rc;
       }
@@ -385,9 +385,7 @@ int32_t vsfUtilReadByThreadsStoppable(VsfModel* model, VsfThreadedKernel kernel,
                                       int64_t length, VsfUtilFile* rec, const int32_t* stop) {
   auto* pgf = reinterpret_cast<QkPgfExtension*>(model->bags->pageService);
   bool rewrite = vsfKernelRewritesPages(reinterpret_cast<const void*>(kernel));
-  auto stopped = [stop] {
-    return stop != nullptr && __atomic_load_n(stop, __ATOMIC_ACQUIRE) != 0;
-  };
+  auto stopped = [stop] { return stop != nullptr && __atomic_load_n(stop, __ATOMIC_ACQUIRE) != 0; };
   for (int64_t j = 0; j < rec->memPageCount; ++j) {
     if (stopped())
       return 0;

@@ -38,7 +38,7 @@ struct VsfUtilFile {
   int64_t memLimit;
   int64_t memPageCount;
   uint8_t closed;
-  uint8_t pathOwned; // the path is the record's own numbered name, not the path service's
+  uint8_t pathOwned;   // the path is the record's own numbered name, not the path service's
   int64_t memCapacity; // entries of the page table; it grows to memLimit as pages come
   QkPool* tablePool;   // the pool of the page table
 };

@@ -115,7 +115,8 @@ void entryAdd(VsfModel* m, const VsfRowLayout& L, const VsfRowCursor& c, double*
 }
 
 int32_t sumYSerial(VsfModel* m, QkPageDescriptor* page) {
-  eachRow(m, page, [m](const VsfRowLayout& L, VsfRowCursor& c) { m->sse += yOf(L, c) * wfOf(L, c); });
+  eachRow(m, page,
+          [m](const VsfRowLayout& L, VsfRowCursor& c) { m->sse += yOf(L, c) * wfOf(L, c); });
   return 0;
 }
 int32_t sumYThreaded(VsfModel* m, QkPageDescriptor* page, double* b, int64_t) {
@@ -130,8 +131,8 @@ int32_t entryThreaded(VsfModel* m, QkPageDescriptor* page, double* b, int64_t) {
   eachRow(m, page, [m, b](const VsfRowLayout& L, VsfRowCursor& c) { entryAdd(m, L, c, b); });
   return 0;
 }
-void foldAdd(VsfModel* m, const VsfRowLayout& L, const VsfRowCursor& c, double* rows,
-             double* freqs, double* weights) {
+void foldAdd(VsfModel* m, const VsfRowLayout& L, const VsfRowCursor& c, double* rows, double* freqs,
+             double* weights) {
   int32_t fold = c.codeEnd[-1];
   if (fold < 0 || fold >= m->foldCount)
     return;

@@ -18,8 +18,8 @@ struct Obs {
   int32_t status = 0;
   std::string role;
   int32_t index = 0;
-  bool unknownClass = false; // TESTDATA=/VALDATA= rows: a CLASS value without a level
-  int32_t unknownEffect = -1; // ... or the effect whose level combination is unknown
+  bool unknownClass = false;   // TESTDATA=/VALDATA= rows: a CLASS value without a level
+  int32_t unknownEffect = -1;  // ... or the effect whose level combination is unknown
   std::vector<double> numeric; // the numeric variables (for the post-fit bridge)
 };
 
@@ -31,7 +31,9 @@ struct Source {
   int32_t ended = 0; // passes ended (restores)
   int32_t levelsAllCalls = 0;
   size_t at = 0;
-  const std::vector<Obs>& current() const { return which == 0 ? rows : which == 1 ? testRows : valRows; }
+  const std::vector<Obs>& current() const {
+    return which == 0 ? rows : which == 1 ? testRows : valRows;
+  }
   VsfRowSource table();
 };
 
@@ -63,13 +65,13 @@ struct PageRun {
 void denseEntries(PageRun& run, const std::vector<int32_t>& columns);
 
 // The test kernels.
-extern VsfSerialKernel sumY;         // sse += y * weight * frequency
+extern VsfSerialKernel sumY; // sse += y * weight * frequency
 extern VsfThreadedKernel sumY_t;
-extern VsfSerialKernel entrySums;    // corr[e] += sum of entry e's stored values
+extern VsfSerialKernel entrySums; // corr[e] += sum of entry e's stored values
 extern VsfThreadedKernel entrySums_t;
-extern VsfSerialKernel foldCounts;   // per fold: rows, frequencies, weights
+extern VsfSerialKernel foldCounts; // per fold: rows, frequencies, weights
 extern VsfThreadedKernel foldCounts_t;
-extern VsfSerialKernel doubleY;      // a page transform: y *= 2
+extern VsfSerialKernel doubleY; // a page transform: y *= 2
 extern VsfThreadedKernel doubleY_t;
 void registerTestKernels();
 

@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <unistd.h>
 
 using namespace datatest;
 
@@ -40,7 +41,7 @@ struct DataRead : ::testing::Test {
 
 TEST_F(DataRead, KeepsDropsAndCountsRowsByFrequencyWeightAndStatus) {
   Source src;
-  src.rows = {obs(1, {1, 2}, 1, 2.7), obs(2, {3, 4}, 1, 0.4), obs(3, {5, 6}, 0, 1),
+  src.rows = {obs(1, {1, 2}, 1, 2.7),     obs(2, {3, 4}, 1, 0.4),     obs(3, {5, 6}, 0, 1),
               obs(4, {7, 8}, 2, 1, 0x04), obs(5, {9, 1}, 1, 1, 0x02), obs(6, {2, 2}, 0.5, 3)};
   auto missingFreq = obs(7, {1, 1}, 1, 1);
   missingFreq.f = std::nan("");
@@ -142,7 +143,8 @@ TEST_F(DataRead, SparseRowsStoreNonZeroValuesWithCumulativeCounts) {
   run.entries[1].sparseVote = 1;
   run.entries[2].sparseVote = 1;
   Source src;
-  src.rows = {obs(1, {9, 0, 2, 0, 0, 3, 0, 0, 0, 0, 0, 4}), obs(2, {8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0})};
+  src.rows = {obs(1, {9, 0, 2, 0, 0, 3, 0, 0, 0, 0, 0, 4}),
+              obs(2, {8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0})};
   ASSERT_EQ(run.read(src), 0);
   EXPECT_EQ(run.model.denseColumnCount, 1);
   EXPECT_EQ(run.model.sparseEffectCount, 2);
@@ -342,7 +344,8 @@ TEST_F(DataRead, AUtilityDirectoryThatCannotTakeFilesIsReportedAndNothingIsRead)
 
 TEST_F(DataRead, UtilityPathsWithSpacesAndLongDirectoriesWork) {
   namespace fs = std::filesystem;
-  fs::path dir = fs::temp_directory_path() / "qrx data dir with spaces" / std::string(120, 'L');
+  fs::path dir = fs::temp_directory_path() /
+                 ("qrx data dir with spaces " + std::to_string(::getpid())) / std::string(120, 'L');
   fs::create_directories(dir);
   qrxhost::setHostOption("UTILPATH", dir.string());
   qrxhost::setPageFileSizes(64, 64, 64);
@@ -459,7 +462,8 @@ TEST_F(DataRead, ColumnMeansAndScalesFollowTheTrainRows) {
     ASSERT_EQ(run.read(src), 0);
     EXPECT_TRUE(isHostMissing(run.model.columnSumSquares[0]));
     const double mean = 7.0 / 3, var = ((1 - mean) * (1 - mean) + (2 - mean) * (2 - mean) +
-                                        (4 - mean) * (4 - mean)) / 2;
+                                        (4 - mean) * (4 - mean)) /
+                                       2;
     EXPECT_NEAR(run.model.columnSumSquares[1], 1 / std::sqrt(var), 1e-14);
     PageRun noint;
     denseEntries(noint, {2});

@@ -5,17 +5,18 @@
 #include "datafixture.h"
 
 #include "host/ext/extlist.h"
-#include "host/ext/qkpgf.h"
 #include "host/ext/qkmemfig.h"
+#include "host/ext/qkpgf.h"
 #include "host/supervisor.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
-#include <filesystem>
 #include <cstring>
+#include <filesystem>
 #include <map>
+#include <unistd.h>
 
 using namespace datatest;
 
@@ -68,8 +69,8 @@ struct Frame : ::testing::Test {
     run.settings.utilBuffers = 2;
     ASSERT_EQ(run.read(src), 0);
     ASSERT_EQ(run.startThreads(T), 0);
-    run.model.corr = static_cast<double*>(
-        run.modelPool->allocate(run.modelPool, sizeof(double) * 2, kQkZeroed));
+    run.model.corr =
+        static_cast<double*>(run.modelPool->allocate(run.modelPool, sizeof(double) * 2, kQkZeroed));
   }
 };
 
@@ -176,8 +177,8 @@ TEST_F(Frame, TheThreadCountFallsWithTheMemoryBudget) {
     for (uint32_t f = 0; f < run.bags.count; ++f)
       EXPECT_EQ(run.bags.files[f].memLimit, 1);
     // Four files were made; the frame now runs serially over all of them.
-    run.model.corr = static_cast<double*>(
-        run.modelPool->allocate(run.modelPool, sizeof(double) * 2, kQkZeroed));
+    run.model.corr =
+        static_cast<double*>(run.modelPool->allocate(run.modelPool, sizeof(double) * 2, kQkZeroed));
     ASSERT_EQ(vsfExecuteByThreads(&run.model, sumY, sumY_t, 0), 0);
     EXPECT_EQ(run.model.sse, reference(src).sumY);
   }
@@ -235,7 +236,8 @@ TEST_F(Frame, EveryInjectedIoFailureEndsWithAMessageACodeAndNoFileLeft) {
 TEST(Scratch, RecordsComeBackAtTheirPositionsAndNoFileRemains) {
   setUpHost();
   namespace fs = std::filesystem;
-  fs::path dir = fs::temp_directory_path() / ("qrx scratch dir " + std::string(70, 'x'));
+  fs::path dir = fs::temp_directory_path() /
+                 ("qrx scratch dir " + std::to_string(::getpid()) + std::string(70, 'x'));
   fs::create_directories(dir);
   qrxhost::setHostOption("UTILPATH", dir.string());
   QkExtensionSet exts{};
@@ -297,7 +299,8 @@ namespace {
 TEST(SharedPageFiles, ANumberedFileIsReadBackByASecondRecord) {
   setUpHost();
   namespace fs = std::filesystem;
-  fs::path dir = fs::temp_directory_path() / ("qrx shared pages " + std::string(90, 's'));
+  fs::path dir = fs::temp_directory_path() /
+                 ("qrx shared pages " + std::to_string(::getpid()) + std::string(90, 's'));
   fs::create_directories(dir);
   std::u32string wideDir;
   for (char c : dir.string())
@@ -309,8 +312,8 @@ TEST(SharedPageFiles, ANumberedFileIsReadBackByASecondRecord) {
 
   VsfUtilFile writer{};
   uint8_t status = 9;
-  ASSERT_EQ(vsfCreateUtil_(&writer, &exts, nullptr, 100, &status, static_cast<int64_t>(wideDir.size()),
-                           wideDir.data(), 7),
+  ASSERT_EQ(vsfCreateUtil_(&writer, &exts, nullptr, 100, &status,
+                           static_cast<int64_t>(wideDir.size()), wideDir.data(), 7),
             0);
   EXPECT_TRUE(fs::exists(dir / "util_7.utl"));
   const uint32_t size = writer.page.pageSize;
@@ -447,8 +450,8 @@ TEST_F(Frame, TheBudgetThatFeedsFiveOfEightThreadsLowersTheCountToFive) {
   EXPECT_EQ(run.bags.files[3].memLimit, std::max<int64_t>(1, static_cast<int64_t>(B / 8 / g)));
   // Eight files but five threads: the frame runs serially, with the same sums.
   ASSERT_EQ(run.startThreads(5), 0);
-  run.model.corr = static_cast<double*>(
-      run.modelPool->allocate(run.modelPool, sizeof(double) * 11, kQkZeroed));
+  run.model.corr =
+      static_cast<double*>(run.modelPool->allocate(run.modelPool, sizeof(double) * 11, kQkZeroed));
   ASSERT_EQ(vsfExecuteByThreads(&run.model, sumY, sumY_t, 0), 0);
   double want = 0;
   for (const Obs& o : src.rows)

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -31,9 +32,7 @@ struct ExtFiles : ::testing::Test {
 
   void SetUp() override {
     dir = fs::temp_directory_path() /
-          ("qrx ext test dir with spaces " + std::to_string(::testing::UnitTest::GetInstance()
-                                                                ->random_seed()) +
-           std::string(80, 'd'));
+          ("qrx ext test dir with spaces " + std::to_string(::getpid()) + std::string(80, 'd'));
     fs::create_directories(dir);
     qrxhost::setHostOption("UTILPATH", dir.string());
     qrxhost::resetPageFileSettings();
@@ -51,7 +50,8 @@ struct ExtFiles : ::testing::Test {
     fs::remove_all(dir);
   }
   size_t filesInDir() const {
-    return static_cast<size_t>(std::distance(fs::directory_iterator(dir), fs::directory_iterator{}));
+    return static_cast<size_t>(
+        std::distance(fs::directory_iterator(dir), fs::directory_iterator{}));
   }
   // A page file opened for writing with the given page size; path freed by the caller.
   QkPageFile* openPageFile(uint32_t pageSize, QkChar** path) {
