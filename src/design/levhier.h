@@ -5,30 +5,30 @@
 #include "design/levreg.h"
 
 struct HierarchyRequest {
-  LevRegContext *context;
-  QkPool *pool;
-  QkPool *allocator; // used when the pool switch is clear
+  LevRegContext* context;
+  QkPool* pool;
+  QkPool* allocator; // used when the pool switch is clear
   int32_t usePool;
   int32_t hierarchy; // 0 NONE, 1 SINGLE, 2 SINGLECLASS
   int32_t method;    // 3 BACKWARD
-  int32_t *containingCounts;
-  int32_t *containedCounts;
-  int32_t **containing;
-  int32_t **contained;
+  int32_t* containingCounts;
+  int32_t* containedCounts;
+  int32_t** containing;
+  int32_t** contained;
 };
 
 struct EffectVarSummary {
   int32_t classCount;
-  int32_t *classes;
+  int32_t* classes;
   int32_t continuousCount; // negated when the list was rebuilt
-  int32_t *continuous;
+  int32_t* continuous;
   int32_t constructedCount; // negated when the list was rebuilt
-  int32_t *constructed;
+  int32_t* constructed;
 };
 
-int32_t zlevhier(HierarchyRequest *request);
-int32_t levefc_all(int32_t i, int32_t j, EffectVarSummary *summaries);
-int32_t levefc_class(int32_t i, int32_t j, EffectVarSummary *summaries);
-int32_t cont_lstcmp(const int32_t *a, int32_t na, int32_t *b, int32_t nb);
-int32_t zlevFindContVarInModel(const LevDesign *design, const char *name, int32_t length,
-                               int32_t *index);
+int32_t zlevhier(HierarchyRequest* request);
+int32_t levefc_all(int32_t i, int32_t j, EffectVarSummary* summaries);
+int32_t levefc_class(int32_t i, int32_t j, EffectVarSummary* summaries);
+int32_t cont_lstcmp(const int32_t* a, int32_t na, int32_t* b, int32_t nb);
+int32_t zlevFindContVarInModel(const LevDesign* design, const char* name, int32_t length,
+                               int32_t* index);

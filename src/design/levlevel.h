@@ -18,15 +18,15 @@
 #include <cstddef>
 
 struct LevelizeContext;
-using LevCallbackFn = int32_t (*)(LevelizeContext *context, LevDesign *design);
-using LevFilterHookFn = int32_t (*)(LevelizeContext *context);
+using LevCallbackFn = int32_t (*)(LevelizeContext* context, LevDesign* design);
+using LevFilterHookFn = int32_t (*)(LevelizeContext* context);
 
 // One level found by the pass.
 struct LevelNode {
-  void *links[3];
+  void* links[3];
   union {
     double number;
-    char *text;
+    char* text;
   } internal;
   int32_t internalLength;
   int64_t frequency;
@@ -42,29 +42,29 @@ static_assert(sizeof(LevInternalValue) == 16);
 
 // A character CLASS variable's unformatted value of the current observation.
 struct LevCharValue {
-  char *buffer;
+  char* buffer;
   int32_t length;
 };
 
 struct LevelizeContext {
-  QkPool *pool;
+  QkPool* pool;
   int32_t keyOffset; // 56
   int32_t nodeSize;  // largest level width + 63
-  int32_t *levelCounts;
-  void **trees;
-  void *threadData;
-  double *minima;
-  double *maxima;
+  int32_t* levelCounts;
+  void** trees;
+  void* threadData;
+  double* minima;
+  double* maxima;
   int32_t numericClassCount;
   int32_t charClassCount;
-  int32_t *numericClass;
-  int32_t *charClass;
-  int32_t *active;
-  double *numeric;
-  char **formatted;
-  double *numericInternal;
-  LevCharValue *charInternal;
-  void *source;
+  int32_t* numericClass;
+  int32_t* charClass;
+  int32_t* active;
+  double* numeric;
+  char** formatted;
+  double* numericInternal;
+  LevCharValue* charInternal;
+  void* source;
   uint8_t serial;
   HostRoutine getInit;
   HostRoutine getNext;
@@ -74,38 +74,38 @@ struct LevelizeContext {
 };
 
 // Creates the levelisation context of the design's variables; null when no pool.
-LevelizeContext *zlevini(void *source, LevDesign *design);
+LevelizeContext* zlevini(void* source, LevDesign* design);
 // The whole data pass.
-void zlevadd(void *tag, LevelizeContext *context, LevDesign *design);
+void zlevadd(void* tag, LevelizeContext* context, LevDesign* design);
 // Takes the current observation; non-zero when it was taken.
-int32_t zlevad1(void *tag, LevelizeContext *context, LevDesign *design, LevelNode **found,
-                LevelNode **spare);
+int32_t zlevad1(void* tag, LevelizeContext* context, LevDesign* design, LevelNode** found,
+                LevelNode** spare);
 // Builds the level arrays of CLASS variable `index` in `pool`; returns the level count.
-int32_t zlevlls(QkPool *pool, LevelizeContext *context, LevDesign *design, int32_t index,
-                char ***valuesOut);
+int32_t zlevlls(QkPool* pool, LevelizeContext* context, LevDesign* design, int32_t index,
+                char*** valuesOut);
 // The level index of a level-width value (left-justified in place first), or -1.
-int32_t zlevlwh(void *ignored, LevVariable *variable, char *value);
+int32_t zlevlwh(void* ignored, LevVariable* variable, char* value);
 // Centre and half-range of numeric variable `index` into out[0], out[1]: 0 no data, 1 zero
 // range, 2 normal.
-int32_t zlevllm(void *ignored, LevelizeContext *context, LevDesign *design, int32_t index,
-                double *out);
+int32_t zlevllm(void* ignored, LevelizeContext* context, LevDesign* design, int32_t index,
+                double* out);
 
 // Orders the levels of CLASS variable `index` (mode 'L'), resolves its reference level and
 // builds its orthogonal coding matrix in `pool`.
-void zlevror(QkPool *pool, LevelizeContext *context, LevDesign *design, int32_t index,
-             char **values, int32_t mode);
+void zlevror(QkPool* pool, LevelizeContext* context, LevDesign* design, int32_t index,
+             char** values, int32_t mode);
 // Sorts `n` records of `stride` bytes and the permutation together by the keys ("D", "-D",
 // "L", "-L", "S", "-S", "X", "-X"; second key " " for none).
-void ShellSort(char *records, int32_t n, int64_t *permutation, const char *firstKey,
-               const char *secondKey, int32_t keySize, int32_t stride);
+void ShellSort(char* records, int32_t n, int64_t* permutation, const char* firstKey,
+               const char* secondKey, int32_t keySize, int32_t stride);
 // The level width a variable's values need: its format width, else 12 for numbers and the
 // storage length for characters.
-int32_t levValueWidth(const HostVariable *var);
+int32_t levValueWidth(const HostVariable* var);
 // Writes 172/14 (or the variable's own message) once per variable when its level width is
 // smaller than its values need.
-void levWidthCheck(LevVariable *variable);
+void levWidthCheck(LevVariable* variable);
 // True when a REF= text names a level value: both left-justified (unless the variable keeps
 // justification) and cut at their last non-blank character, then equal in length and bytes.
 // The design context and the level ordering compare alike through it.
-bool levRefMatches(const char *refText, const char *level, int32_t width,
+bool levRefMatches(const char* refText, const char* level, int32_t width,
                    int32_t keepJustification);

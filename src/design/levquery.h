@@ -8,20 +8,20 @@
 // Effect e's columns of the current observation into out (its column count of doubles);
 // returns the count, or -1 when the effect has constructed effects (their columns are made
 // by the constructed-effect set-up, which this build does not have).
-int32_t zlevGetEfCols(LevRegContext *context, int32_t e, double *out);
+int32_t zlevGetEfCols(LevRegContext* context, int32_t e, double* out);
 // The same for a run of `count` effects split from one constructed effect (count 0: the
 // effect alone); -1 as above.
-int32_t zlevGetEfNosepCols(LevRegContext *context, int32_t e, int32_t count, double *out);
+int32_t zlevGetEfNosepCols(LevRegContext* context, int32_t e, int32_t count, double* out);
 // The CLASS level index of every CLASS variable of effect e for one of its columns, in the
 // effect's order (crossed, then nested); returns their number, -1 without a column table.
-int32_t zlevGetEfClassLevels(const LevDesign *design, int32_t e, int32_t column, int32_t *out);
+int32_t zlevGetEfClassLevels(const LevDesign* design, int32_t e, int32_t column, int32_t* out);
 // Inverse maps column -> member level of MULTIMEMBER and COLLECTION effect variables: 0, or
 // 1 when such a variable has no map to invert (no constructed-effect set-up in this build).
-int32_t zlevMapEftLevInverse(LevDesign *design);
+int32_t zlevMapEftLevInverse(LevDesign* design);
 // Columns of effect variable `v` that the current observation's levels select (a COLLECTION:
 // numeric members first, then the level column of each CLASS member); returns their number,
 // -1 for a LAG or MULTIMEMBER variable (their tables come with the constructed effects).
-int32_t zlevLSMBylevel(LevRegContext *context, int32_t v, int32_t *out);
+int32_t zlevLSMBylevel(LevRegContext* context, int32_t v, int32_t* out);
 // Level texts that identify a parameter of an effect variable, of a whole effect.
-int32_t zlevEftClValN(const LevDesign *design, const LevEftVar *variable);
-int32_t zlevEfClValN(const LevDesign *design, const LevEffect *effect);
+int32_t zlevEftClValN(const LevDesign* design, const LevEftVar* variable);
+int32_t zlevEfClValN(const LevDesign* design, const LevEffect* effect);

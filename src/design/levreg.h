@@ -18,12 +18,12 @@
 
 // The read block: six words; the DATA= handle first, the library's per-group pool sixth.
 struct LevReadBlock {
-  HostDataSet *data;
-  HostReadVector *formattedVector;
-  HostReadVector *plainVector;
-  char *formattedRecord;
-  char *plainRecord;
-  QkPool *pool;
+  HostDataSet* data;
+  HostReadVector* formattedVector;
+  HostReadVector* plainVector;
+  char* formattedRecord;
+  char* plainRecord;
+  QkPool* pool;
 };
 using LevLibraryBlock = LevReadBlock;
 
@@ -33,20 +33,20 @@ struct LevRegContext;
 // `destinations` per letter): z numeric values, y responses, c CLASS formatted values
 // (array of buffers), w weight, f frequency, u numeric CLASS internal values, b character
 // CLASS internal values ({buffer, length} entries).
-using LevGetInitFn = int32_t (*)(LevRegContext *context);
-using LevGetNextFn = int32_t (*)(LevRegContext *context);
-using LevGetValsFn = int32_t (*)(LevRegContext *context, const char *letters,
-                                 void *const *destinations);
+using LevGetInitFn = int32_t (*)(LevRegContext* context);
+using LevGetNextFn = int32_t (*)(LevRegContext* context);
+using LevGetValsFn = int32_t (*)(LevRegContext* context, const char* letters,
+                                 void* const* destinations);
 // The observation filter hook: (levelisation word, design word, caller's argument, context).
-using LevFilterFn = int32_t (*)(void *word, void *designWord, void *argument,
-                                LevRegContext *context);
+using LevFilterFn = int32_t (*)(void* word, void* designWord, void* argument,
+                                LevRegContext* context);
 // Fit callbacks of the fit block: FitGetY and FitGetW.
-using LevFitGetFn = int32_t (*)(LevRegContext *context, double *out);
+using LevFitGetFn = int32_t (*)(LevRegContext* context, double* out);
 
 // The fit block: a word set to 0, the response array and its length, the fit callbacks.
 struct LevFitBlock {
   int64_t word;
-  double *responses;
+  double* responses;
   int32_t responseCount;
   HostRoutine getY;
   HostRoutine getW;
@@ -56,25 +56,25 @@ struct LevFitBlock {
 struct LevelizeThreadControl;
 
 struct LevRegContext {
-  LevReadBlock *library; // word 0: the read block
+  LevReadBlock* library; // word 0: the read block
   int32_t responseCount;
-  LevVariable *responses;
-  LevVariable *weights;          // null when there is no WEIGHT variable
-  LevVariable *freq;             // null when there is no FREQ variable
-  LevVariable *extraResponse1;   // missing value: row status 0x04
-  LevVariable *extraExplanatory; // missing value: row status 0x02
-  LevVariable *extraResponse2;   // missing value: row status 0x04
+  LevVariable* responses;
+  LevVariable* weights;          // null when there is no WEIGHT variable
+  LevVariable* freq;             // null when there is no FREQ variable
+  LevVariable* extraResponse1;   // missing value: row status 0x04
+  LevVariable* extraExplanatory; // missing value: row status 0x02
+  LevVariable* extraResponse2;   // missing value: row status 0x04
   int32_t weightCount;
-  LevDesign *design;
-  LevelizeThreadControl *threads; // threaded levelisation (not built: always null)
+  LevDesign* design;
+  LevelizeThreadControl* threads; // threaded levelisation (not built: always null)
   int32_t reservedCount;
   int32_t largestLevelCount;
-  int32_t *levelIndex;       // [CLASS variable count]
-  int32_t **responseOnClass; // [response count]: the level-index slot, or null
-  double *numeric;           // [numeric variable count]
-  double *scratch;           // [largest level count]
+  int32_t* levelIndex;       // [CLASS variable count]
+  int32_t** responseOnClass; // [response count]: the level-index slot, or null
+  double* numeric;           // [numeric variable count]
+  double* scratch;           // [largest level count]
   LevFitBlock fit;
-  char **valueBuffers; // [CLASS variable count], level width bytes each
+  char** valueBuffers; // [CLASS variable count], level width bytes each
   int64_t readState;
   int32_t threadsAllowed;
   uint8_t formattedFetch;
@@ -85,53 +85,53 @@ struct LevRegContext {
   HostRoutine moreSlots[2];
   // The DATA= handle as the statement reader records it; zlevrgi takes it into the read
   // block when the block has none.
-  void *words[1];
+  void* words[1];
 };
 
 // Builds the design of the current BY group: 0 ready; 1 no usable levels or values; 2 a
 // REF= value is not a level; 6 the constructed-effect set-up failed.
-int32_t zlevrgi(LevRegContext *context);
+int32_t zlevrgi(LevRegContext* context);
 // Ends parts of the context (flags, -1 all); a null context does nothing.
-void zlevtrm(LevRegContext *context, int32_t flags);
+void zlevtrm(LevRegContext* context, int32_t flags);
 // An effect's column count as zlevrgi computes it; stores the CLASS column count.
-int32_t zlevedf(LevDesign *design, int32_t effect);
+int32_t zlevedf(LevDesign* design, int32_t effect);
 
 // The observation source (the data callbacks and what calls them).
-int32_t GetInit(LevRegContext *context);
-int32_t GetNext(LevRegContext *context);
-int32_t GetInitAcrossBy(LevRegContext *context);
-int32_t GetNextAcrossBy(LevRegContext *context);
-int32_t GetVals(LevRegContext *context, const char *letters, void *const *destinations);
+int32_t GetInit(LevRegContext* context);
+int32_t GetNext(LevRegContext* context);
+int32_t GetInitAcrossBy(LevRegContext* context);
+int32_t GetNextAcrossBy(LevRegContext* context);
+int32_t GetVals(LevRegContext* context, const char* letters, void* const* destinations);
 // Declares the formatted (1) or plain (0) read vector; 0, or negative when the host
 // refused a declaration.
-int32_t SetupXV(LevRegContext *context, int32_t formatted);
+int32_t SetupXV(LevRegContext* context, int32_t formatted);
 // Prepares the context for reading without levelising; 1 when it has no design.
-int32_t zlevseci(LevRegContext *context, QkPool *pool);
+int32_t zlevseci(LevRegContext* context, QkPool* pool);
 // Registers the data callbacks that are still empty (across BY groups when the design's
 // flag 0x02 is set).
-void zlevRegisterSource(LevRegContext *context);
+void zlevRegisterSource(LevRegContext* context);
 
 // Through the context's slots, as the data passes call them.
 // Rewinds the observation source to the start of the current BY group.
-int32_t zlevGetInit(LevRegContext *context);
+int32_t zlevGetInit(LevRegContext* context);
 // Makes the next observation current: 1 while one is current, 0 at the end.
-int32_t zlevGetNext(LevRegContext *context);
+int32_t zlevGetNext(LevRegContext* context);
 // Fetches values of the current observation by letters.
-int32_t zlevGetVals(LevRegContext *context, const char *letters, void *const *destinations);
+int32_t zlevGetVals(LevRegContext* context, const char* letters, void* const* destinations);
 
 // The design row protocol (levrow.h has the rest).
 // The status mask of the current observation, with its response, weight and frequency
 // (each may be null).
-int32_t zlevrgd(LevRegContext *context, double *response, double *weight, double *frequency);
+int32_t zlevrgd(LevRegContext* context, double* response, double* weight, double* frequency);
 // Writes the design row of the current observation (the design's column count of doubles).
-void zlevrgx(LevRegContext *context, const double *numeric, const int32_t *levels, double *row);
+void zlevrgx(LevRegContext* context, const double* numeric, const int32_t* levels, double* row);
 // 1 when effect e's constructed effects have their inputs; may add bits to *status.
-int32_t zlevCheckEftEXMISS(int32_t *status, LevRegContext *context, LevDesign *design, int32_t e);
+int32_t zlevCheckEftEXMISS(int32_t* status, LevRegContext* context, LevDesign* design, int32_t e);
 
 // Memory of the design library: zero-filled blocks from a pool (null for 0 bytes).
-void *levBlock(QkPool *pool, size_t bytes);
-template <typename T> T *levArray(QkPool *pool, size_t count) {
-  return static_cast<T *>(levBlock(pool, sizeof(T) * count));
+void* levBlock(QkPool* pool, size_t bytes);
+template <typename T> T* levArray(QkPool* pool, size_t count) {
+  return static_cast<T*>(levBlock(pool, sizeof(T) * count));
 }
 // The library's per-BY-group pool of the context.
-QkPool *levGroupPool(LevRegContext *context);
+QkPool* levGroupPool(LevRegContext* context);

@@ -26,35 +26,35 @@ struct EffectCell {
 
 // '0'/'1' marks of what the model uses.
 struct InModelMask {
-  char *effects;
-  char *constructed;
-  char *numerics;
-  char *classes;
+  char* effects;
+  char* constructed;
+  char* numerics;
+  char* classes;
 };
 
-InModelMask *SetInmodel(LevRegContext *context);
-void zlevEffCrossMultiply(double *block, int32_t B, const double *values, int32_t m);
-void zlevCrossMultiply(double *block, int32_t B, const double *values, int32_t w);
-int32_t zlevwel(const LevEffect *effect, const int32_t *levels);
-int32_t eCompare(const LevEffect *effect, int32_t r, const int32_t *levels);
-int32_t EqIntList(const int32_t *row, const int32_t *levels, int32_t n, const int32_t *list);
-int32_t zlevscp(double w, LevRegContext *context, double *sscp, int32_t nExtra,
-                const double *extra);
-int32_t FitGetY(LevRegContext *context, double *y);
-int32_t FitGetW(LevRegContext *context, double *w);
+InModelMask* SetInmodel(LevRegContext* context);
+void zlevEffCrossMultiply(double* block, int32_t B, const double* values, int32_t m);
+void zlevCrossMultiply(double* block, int32_t B, const double* values, int32_t w);
+int32_t zlevwel(const LevEffect* effect, const int32_t* levels);
+int32_t eCompare(const LevEffect* effect, int32_t r, const int32_t* levels);
+int32_t EqIntList(const int32_t* row, const int32_t* levels, int32_t n, const int32_t* list);
+int32_t zlevscp(double w, LevRegContext* context, double* sscp, int32_t nExtra,
+                const double* extra);
+int32_t FitGetY(LevRegContext* context, double* y);
+int32_t FitGetW(LevRegContext* context, double* w);
 // Key compare of effect-level and lag-group trees: length/4 signed 32-bit integers from
 // `offset`.
-int32_t Compare(const void *a, const void *b, int32_t length, int32_t offset);
+int32_t Compare(const void* a, const void* b, int32_t length, int32_t offset);
 
 // Writes effect e's CLASS part from `block`; returns the columns written for the nested cell.
-int32_t zlevpar(LevRegContext *context, int32_t e, double *block);
+int32_t zlevpar(LevRegContext* context, int32_t e, double* block);
 // Writes the coding of level i of a variable into out[0..n-1], scaled by s.
-void zlevflr(double s, const LevVariable *variable, double *out, int32_t i, int32_t n);
+void zlevflr(double s, const LevVariable* variable, double* out, int32_t i, int32_t n);
 
 // Constructed-effect columns are built elsewhere; without constructed effects this has
 // nothing to compute.
-void zlevGetEftVarCols(LevRegContext *context);
+void zlevGetEftVarCols(LevRegContext* context);
 // Constructed-effect set-up of the BY group: 0, or non-zero on failure.
-int32_t zlevefti(LevRegContext *context);
+int32_t zlevefti(LevRegContext* context);
 // Fit callbacks set-up of the fit block.
-void zlevfx(LevFitBlock *fit);
+void zlevfx(LevFitBlock* fit);

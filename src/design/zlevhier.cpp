@@ -34,7 +34,7 @@ int32_t combine(int32_t r1, int32_t r2, int32_t r3) {
 
 } // namespace
 
-int32_t cont_lstcmp(const int32_t *a, int32_t na, int32_t *b, int32_t nb) {
+int32_t cont_lstcmp(const int32_t* a, int32_t na, int32_t* b, int32_t nb) {
   int32_t m = 0;
   for (int32_t i = 0; i < na; ++i)
     for (int32_t j = 0; j < nb; ++j) {
@@ -60,11 +60,11 @@ int32_t cont_lstcmp(const int32_t *a, int32_t na, int32_t *b, int32_t nb) {
   return 0;
 }
 
-int32_t levefc_all(int32_t i, int32_t j, EffectVarSummary *s) {
+int32_t levefc_all(int32_t i, int32_t j, EffectVarSummary* s) {
   if (i == j)
     return 0;
-  const EffectVarSummary &a = s[i];
-  EffectVarSummary &b = s[j];
+  const EffectVarSummary& a = s[i];
+  EffectVarSummary& b = s[j];
   int32_t r1 = cont_lstcmp(a.continuous, std::abs(a.continuousCount), b.continuous,
                            std::abs(b.continuousCount));
   int32_t r2 = zlstcmp(a.classes, a.classCount, b.classes, b.classCount, 4);
@@ -73,18 +73,18 @@ int32_t levefc_all(int32_t i, int32_t j, EffectVarSummary *s) {
   return combine(r1, r2, r3);
 }
 
-int32_t levefc_class(int32_t i, int32_t j, EffectVarSummary *s) {
+int32_t levefc_class(int32_t i, int32_t j, EffectVarSummary* s) {
   if (s[i].classCount == 0 && s[j].classCount == 0)
     return i == j ? 0 : 999;
   return levefc_all(i, j, s);
 }
 
-int32_t zlevhier(HierarchyRequest *req) {
-  LevDesign *d = req->context->design;
+int32_t zlevhier(HierarchyRequest* req) {
+  LevDesign* d = req->context->design;
   const int32_t E = d->effectCount;
   if (E <= 0)
     return -2;
-  int32_t (*compare)(int32_t, int32_t, EffectVarSummary *) = nullptr;
+  int32_t (*compare)(int32_t, int32_t, EffectVarSummary*) = nullptr;
   if (req->hierarchy == 2)
     compare = levefc_class;
   else if (req->hierarchy == 1 || (req->hierarchy == 0 && req->method == 3))
@@ -95,8 +95,8 @@ int32_t zlevhier(HierarchyRequest *req) {
   std::vector<EffectVarSummary> s(static_cast<size_t>(E));
   std::vector<std::vector<int32_t>> lists(static_cast<size_t>(2 * E));
   for (int32_t e = 0; e < E; ++e) {
-    const LevEffect &ef = d->effects[e];
-    EffectVarSummary &x = s[static_cast<size_t>(e)];
+    const LevEffect& ef = d->effects[e];
+    EffectVarSummary& x = s[static_cast<size_t>(e)];
     x.classCount = ef.allClassCount;
     x.classes = ef.allClass;
     x.continuousCount = ef.continuousCount;
@@ -105,10 +105,10 @@ int32_t zlevhier(HierarchyRequest *req) {
     x.constructed = ef.constructed;
     if (ef.constructedCount == 0)
       continue;
-    std::vector<int32_t> &numerics = lists[static_cast<size_t>(2 * e)];
-    std::vector<int32_t> &constructed = lists[static_cast<size_t>(2 * e + 1)];
+    std::vector<int32_t>& numerics = lists[static_cast<size_t>(2 * e)];
+    std::vector<int32_t>& constructed = lists[static_cast<size_t>(2 * e + 1)];
     for (int32_t k = 0; k < ef.constructedCount; ++k) {
-      const LevEftVar &ev = d->constructed[ef.constructed[k]];
+      const LevEftVar& ev = d->constructed[ef.constructed[k]];
       if (ev.kind == EV_POLYNOMIAL && (ev.poly == nullptr || !ev.poly->noSeparate))
         numerics.insert(numerics.end(), ev.numeric, ev.numeric + ev.numericCount);
       else
@@ -131,7 +131,7 @@ int32_t zlevhier(HierarchyRequest *req) {
         req->containedCounts[i] += 1;
         req->containingCounts[j] += 1;
       }
-  QkPool *pool = req->usePool ? req->pool : req->allocator;
+  QkPool* pool = req->usePool ? req->pool : req->allocator;
   for (int32_t e = 0; e < E; ++e) {
     req->contained[e] = req->containedCounts[e] > 0
                             ? levArray<int32_t>(pool, static_cast<size_t>(req->containedCounts[e]))
@@ -157,14 +157,14 @@ int32_t zlevhier(HierarchyRequest *req) {
   return 0;
 }
 
-int32_t zlevFindContVarInModel(const LevDesign *d, const char *name, int32_t length,
-                               int32_t *index) {
+int32_t zlevFindContVarInModel(const LevDesign* d, const char* name, int32_t length,
+                               int32_t* index) {
   if (name == nullptr || wzstrip(name, length) == 0)
     return 0;
   bool any = false;
   auto test = [&](int32_t j) {
     any = true;
-    const HostVariable *var = d->numerics[j].var;
+    const HostVariable* var = d->numerics[j].var;
     if (var != nullptr && wzstcmn(var->name, var->nameLength, name, length) == 0) {
       if (index != nullptr)
         *index = j;
@@ -173,12 +173,12 @@ int32_t zlevFindContVarInModel(const LevDesign *d, const char *name, int32_t len
     return false;
   };
   for (int32_t e = 0; e < d->effectCount; ++e) {
-    const LevEffect &ef = d->effects[e];
+    const LevEffect& ef = d->effects[e];
     for (int32_t k = 0; k < ef.continuousCount; ++k)
       if (test(ef.continuous[k]))
         return std::abs(d->numerics[ef.continuous[k]].var->number);
     for (int32_t k = 0; k < ef.constructedCount; ++k) {
-      const LevEftVar &ev = d->constructed[ef.constructed[k]];
+      const LevEftVar& ev = d->constructed[ef.constructed[k]];
       for (int32_t j = 0; j < ev.numericCount; ++j)
         if (test(ev.numeric[j]))
           return std::abs(d->numerics[ev.numeric[j]].var->number);

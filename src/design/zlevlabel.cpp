@@ -25,17 +25,17 @@ int32_t digitsOf(int32_t n) { return static_cast<int32_t>(std::floor(std::log10(
 
 int32_t prefixWidth(int32_t coding) { return coding == 5 || coding == 10 ? 5 : 4; }
 
-int32_t classAt(const LevEffect *ef, int32_t j) {
+int32_t classAt(const LevEffect* ef, int32_t j) {
   return j < ef->crossedCount ? ef->crossed[j] : ef->nested[j - ef->crossedCount];
 }
 
 // The level texts of one parameter: constructed-effect level names, then the CLASS name
 // parts, each after its separator.
-std::string levelText(const LevDesign *d, const LevEffect *ef, const int32_t *levels) {
+std::string levelText(const LevDesign* d, const LevEffect* ef, const int32_t* levels) {
   std::string out;
   int32_t at = 0;
   for (int32_t k = 0; k < ef->constructedCount; ++k, ++at) {
-    const LevEftVar &ev = d->constructed[ef->constructed[k]];
+    const LevEftVar& ev = d->constructed[ef->constructed[k]];
     if (ev.columnNames == nullptr)
       continue;
     out += ' ';
@@ -43,7 +43,7 @@ std::string levelText(const LevDesign *d, const LevEffect *ef, const int32_t *le
   }
   bool first = true;
   for (int32_t j = 0; j < ef->crossedCount + ef->nestedCount; ++j, ++at) {
-    const LevVariable &v = d->classes[classAt(ef, j)];
+    const LevVariable& v = d->classes[classAt(ef, j)];
     if (v.split)
       continue;
     out += first ? ' ' : (d->delimiter != '\0' ? d->delimiter : ' ');
@@ -57,15 +57,15 @@ std::string levelText(const LevDesign *d, const LevEffect *ef, const int32_t *le
 
 } // namespace
 
-int32_t zlevEfParmLabel(LevDesign *d, QkPool *pool, int32_t e, int32_t W) {
-  const LevEffect &ef = d->effects[e];
+int32_t zlevEfParmLabel(LevDesign* d, QkPool* pool, int32_t e, int32_t W) {
+  const LevEffect& ef = d->effects[e];
   const int32_t n = ef.columnCount;
-  const char *name = ef.name != nullptr ? ef.name : "";
+  const char* name = ef.name != nullptr ? ef.name : "";
   const int32_t nameLength = static_cast<int32_t>(std::strlen(name));
   // 1. Widths.
   int32_t S = 0, A = 0;
   for (int32_t j = 0; j < ef.crossedCount + ef.nestedCount; ++j) {
-    const LevVariable &v = d->classes[classAt(&ef, j)];
+    const LevVariable& v = d->classes[classAt(&ef, j)];
     if (v.split)
       continue;
     int32_t width = 0;
@@ -87,7 +87,7 @@ int32_t zlevEfParmLabel(LevDesign *d, QkPool *pool, int32_t e, int32_t W) {
     std::string label(static_cast<size_t>(size), ' ');
     label.replace(0, static_cast<size_t>(nameLength), name);
     int32_t at = d->parmLabelStyle == 1 ? std::max(W, nameLength) : nameLength;
-    const int32_t *row = ef.columnTable != nullptr
+    const int32_t* row = ef.columnTable != nullptr
                              ? ef.columnTable + static_cast<size_t>(k) * ef.columnRowWidth
                              : nullptr;
     if (row != nullptr) {
@@ -122,23 +122,23 @@ int32_t zlevEfParmLabel(LevDesign *d, QkPool *pool, int32_t e, int32_t W) {
   return n;
 }
 
-int32_t zlevEfLevelLabel(const LevDesign *d, const LevEffect *ef, char *out,
-                         const int32_t *levels) {
+int32_t zlevEfLevelLabel(const LevDesign* d, const LevEffect* ef, char* out,
+                         const int32_t* levels) {
   std::string text = levelText(d, ef, levels);
   std::memcpy(out, text.data(), text.size());
   return static_cast<int32_t>(text.size());
 }
 
-int32_t zlevLenLevelLabel(const LevDesign *d, const LevEffect *ef, const int32_t *levels) {
+int32_t zlevLenLevelLabel(const LevDesign* d, const LevEffect* ef, const int32_t* levels) {
   int32_t n = 0, at = 0;
   for (int32_t k = 0; k < ef->constructedCount; ++k, ++at) {
-    const LevEftVar &ev = d->constructed[ef->constructed[k]];
+    const LevEftVar& ev = d->constructed[ef->constructed[k]];
     n += 1;
     if (ev.columnNames != nullptr)
       n += ev.columnNameLengths[levels[at]];
   }
   for (int32_t j = 0; j < ef->crossedCount + ef->nestedCount; ++j, ++at) {
-    const LevVariable &v = d->classes[classAt(ef, j)];
+    const LevVariable& v = d->classes[classAt(ef, j)];
     if (v.split)
       continue;
     const int32_t i = levels[at];
@@ -152,12 +152,12 @@ int32_t zlevLenLevelLabel(const LevDesign *d, const LevEffect *ef, const int32_t
   return n;
 }
 
-void zlevEfClassLevelTrue(const LevDesign *d, const LevEffect *ef, const int32_t *levels,
-                          char (*texts)[32], double *values) {
+void zlevEfClassLevelTrue(const LevDesign* d, const LevEffect* ef, const int32_t* levels,
+                          char (*texts)[32], double* values) {
   const int32_t at0 = ef->constructedCount;
   for (int32_t j = 0; j < ef->crossedCount + ef->nestedCount; ++j) {
     const int32_t var = classAt(ef, j);
-    const LevVariable &v = d->classes[var];
+    const LevVariable& v = d->classes[var];
     const int32_t i = levels[at0 + j];
     if (prefixed(v.coding)) {
       char part[33];
@@ -165,7 +165,7 @@ void zlevEfClassLevelTrue(const LevDesign *d, const LevEffect *ef, const int32_t
       wzstmov(part, n, texts[var], 32);
       continue;
     }
-    const auto *internal = static_cast<const LevInternalValue *>(v.levelValues);
+    const auto* internal = static_cast<const LevInternalValue*>(v.levelValues);
     if (internal == nullptr || i < 0 || i >= v.levelCount)
       continue;
     if (v.var != nullptr && v.var->type == 1)
@@ -175,13 +175,13 @@ void zlevEfClassLevelTrue(const LevDesign *d, const LevEffect *ef, const int32_t
   }
 }
 
-void FindYonClass(LevRegContext *ctx) {
-  LevDesign *d = ctx->design;
+void FindYonClass(LevRegContext* ctx) {
+  LevDesign* d = ctx->design;
   for (int32_t r = 0; r < ctx->responseCount; ++r) {
     if (ctx->responseOnClass == nullptr)
       return;
     ctx->responseOnClass[r] = nullptr;
-    const HostVariable *rv = ctx->responses[r].var;
+    const HostVariable* rv = ctx->responses[r].var;
     for (int32_t i = 0; i < d->classCount && rv != nullptr; ++i)
       if (d->classes[i].var != nullptr && d->classes[i].var->number == rv->number) {
         ctx->responseOnClass[r] = &ctx->levelIndex[i];
@@ -190,13 +190,13 @@ void FindYonClass(LevRegContext *ctx) {
   }
 }
 
-void zlevEfMeans(LevRegContext *ctx, const double *sums, double *out, const double *divisor,
+void zlevEfMeans(LevRegContext* ctx, const double* sums, double* out, const double* divisor,
                  double scale) {
-  LevDesign *d = ctx->design;
+  LevDesign* d = ctx->design;
   if (sums == nullptr || out == nullptr)
     return;
   for (int32_t e = 0; e < d->effectCount; ++e) {
-    const LevEffect &ef = d->effects[e];
+    const LevEffect& ef = d->effects[e];
     double total = 0;
     for (int32_t c = 0; c < ef.columnCount; ++c)
       total += sums[ef.firstColumn + c];
@@ -208,7 +208,7 @@ void zlevEfMeans(LevRegContext *ctx, const double *sums, double *out, const doub
   }
 }
 
-int32_t strjscmp(const char *a, int32_t na, const char *b, int32_t nb) {
+int32_t strjscmp(const char* a, int32_t na, const char* b, int32_t nb) {
   while (na > 0 && *a == ' ') {
     ++a;
     --na;
@@ -220,17 +220,17 @@ int32_t strjscmp(const char *a, int32_t na, const char *b, int32_t nb) {
   return wzstcom(a, wzstrip(a, na), b, wzstrip(b, nb));
 }
 
-int32_t zlevEftClValParm(const LevDesign *d, const LevEffect *ef, const char *const *texts,
-                         const int32_t *lengths) {
+int32_t zlevEftClValParm(const LevDesign* d, const LevEffect* ef, const char* const* texts,
+                         const int32_t* lengths) {
   const int32_t K = ef->crossedCount + ef->nestedCount;
   if (ef->columnTable == nullptr)
     return -1;
   for (int32_t k = 0; k < ef->columnCount; ++k) {
-    const int32_t *row =
+    const int32_t* row =
         ef->columnTable + static_cast<size_t>(k) * ef->columnRowWidth + ef->constructedCount;
     bool all = true;
     for (int32_t j = 0; j < K && all; ++j) {
-      const LevVariable &v = d->classes[classAt(ef, j)];
+      const LevVariable& v = d->classes[classAt(ef, j)];
       if (row[j] < 0 || row[j] >= v.levelCount)
         all = false;
       else

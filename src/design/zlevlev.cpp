@@ -16,36 +16,36 @@ namespace {
 
 constexpr int32_t kKeyOffset = 56;
 
-template <typename T> T *take(QkPool *pool, size_t count) {
-  return static_cast<T *>(levBlock(pool, sizeof(T) * count));
+template <typename T> T* take(QkPool* pool, size_t count) {
+  return static_cast<T*>(levBlock(pool, sizeof(T) * count));
 }
 
-void leftJustify(char *text, int32_t width) { wzstjls(text, width, 'L', nullptr, nullptr); }
+void leftJustify(char* text, int32_t width) { wzstjls(text, width, 'L', nullptr, nullptr); }
 
 // Default callbacks: read the data set given to zlevini directly.
-int32_t defaultInit(LevelizeContext *context, LevDesign *design) {
-  auto *data = static_cast<HostDataSet *>(context->source);
+int32_t defaultInit(LevelizeContext* context, LevDesign* design) {
+  auto* data = static_cast<HostDataSet*>(context->source);
   for (int32_t i = 0; i < design->classCount; ++i) {
-    HostVariable *var = design->classes[i].var;
+    HostVariable* var = design->classes[i].var;
     if (var != nullptr && var->number > 0)
       xffile(data, 70, &var->number, 1);
   }
   return xbyrewind(xdsby(data)) == 0 ? 1 : 0;
 }
 
-int32_t defaultNext(LevelizeContext *context, LevDesign *) {
-  return xobsnext(static_cast<HostDataSet *>(context->source)) == 1 ? 1 : 0;
+int32_t defaultNext(LevelizeContext* context, LevDesign*) {
+  return xobsnext(static_cast<HostDataSet*>(context->source)) == 1 ? 1 : 0;
 }
 
-int32_t defaultVals(LevelizeContext *context, LevDesign *design) {
-  auto *data = static_cast<HostDataSet *>(context->source);
+int32_t defaultVals(LevelizeContext* context, LevDesign* design) {
+  auto* data = static_cast<HostDataSet*>(context->source);
   for (int32_t j = 0; j < design->numericCount; ++j) {
-    HostVariable *var = design->numerics[j].var;
+    HostVariable* var = design->numerics[j].var;
     context->numeric[j] = var != nullptr ? xobsnum(data, var->number) : hostMissing();
   }
   int32_t nNum = 0, nChar = 0;
   for (int32_t i = 0; i < design->classCount; ++i) {
-    LevVariable &v = design->classes[i];
+    LevVariable& v = design->classes[i];
     if (v.var == nullptr)
       continue;
     levWidthCheck(&v);
@@ -53,8 +53,8 @@ int32_t defaultVals(LevelizeContext *context, LevDesign *design) {
     if (v.var->type == 1) {
       context->numericInternal[nNum++] = xobsnum(data, v.var->number);
     } else {
-      LevCharValue &c = context->charInternal[nChar++];
-      const char *text = nullptr;
+      LevCharValue& c = context->charInternal[nChar++];
+      const char* text = nullptr;
       int32_t n = xobschar(data, v.var->number, &text);
       wzstmov(text, n, c.buffer, c.length);
     }
@@ -70,14 +70,14 @@ template <typename Fn> HostRoutine registered(Fn fn) {
   return callable;
 }
 
-int32_t callSlot(HostRoutine slot, LevelizeContext *context, LevDesign *design) {
+int32_t callSlot(HostRoutine slot, LevelizeContext* context, LevDesign* design) {
   return reinterpret_cast<LevCallbackFn>(slot)(context, design);
 }
 
-bool allBlank(const char *text, int32_t n) { return wzstrip(text, n) == 0; }
+bool allBlank(const char* text, int32_t n) { return wzstrip(text, n) == 0; }
 
 // The weight a level gets from the current observation.
-int64_t levelWeight(const LevDesign *design) {
+int64_t levelWeight(const LevDesign* design) {
   if (design->freqVariable == nullptr)
     return 1;
   double f = design->freqValue;
@@ -88,7 +88,7 @@ int64_t levelWeight(const LevDesign *design) {
 
 } // namespace
 
-int32_t levValueWidth(const HostVariable *var) {
+int32_t levValueWidth(const HostVariable* var) {
   if (var == nullptr)
     return 0;
   if (var->formatNameLength > 0 && var->formatWidth > 0)
@@ -96,7 +96,7 @@ int32_t levValueWidth(const HostVariable *var) {
   return var->type == 1 ? 12 : var->length;
 }
 
-void levWidthCheck(LevVariable *v) {
+void levWidthCheck(LevVariable* v) {
   if (v->widthWarned || v->var == nullptr)
     return;
   if (v->levelWidth >= levValueWidth(v->var))
@@ -107,11 +107,11 @@ void levWidthCheck(LevVariable *v) {
   v->widthWarned = 1;
 }
 
-LevelizeContext *zlevini(void *source, LevDesign *design) {
-  QkPool *pool = xmpoolc(nullptr, 1024, 4102);
+LevelizeContext* zlevini(void* source, LevDesign* design) {
+  QkPool* pool = xmpoolc(nullptr, 1024, 4102);
   if (pool == nullptr)
     return nullptr;
-  auto *c = take<LevelizeContext>(pool, 1);
+  auto* c = take<LevelizeContext>(pool, 1);
   if (c == nullptr) {
     xmpoold(pool);
     return nullptr;
@@ -123,7 +123,7 @@ LevelizeContext *zlevini(void *source, LevDesign *design) {
   // Level widths, offsets in the concatenation of all values, total and largest width.
   int32_t total = 0, largest = 0;
   for (int32_t i = 0; i < nc; ++i) {
-    LevVariable &v = design->classes[i];
+    LevVariable& v = design->classes[i];
     if (v.levelWidth == 0)
       v.levelWidth = 16;
     else if (v.levelWidth < 0)
@@ -143,9 +143,9 @@ LevelizeContext *zlevini(void *source, LevDesign *design) {
 
   if (nc > 0) {
     c->levelCounts = take<int32_t>(pool, nc);
-    c->trees = take<void *>(pool, nc);
+    c->trees = take<void*>(pool, nc);
     c->active = take<int32_t>(pool, nc);
-    c->formatted = take<char *>(pool, nc);
+    c->formatted = take<char*>(pool, nc);
   }
   if (nn > 0) {
     c->minima = take<double>(pool, nn);
@@ -157,7 +157,7 @@ LevelizeContext *zlevini(void *source, LevDesign *design) {
     }
   }
   for (int32_t i = 0; i < nc; ++i) {
-    const LevVariable &v = design->classes[i];
+    const LevVariable& v = design->classes[i];
     if (v.var != nullptr && v.var->type == 1)
       ++c->numericClassCount;
     else
@@ -173,14 +173,14 @@ LevelizeContext *zlevini(void *source, LevDesign *design) {
   }
   int32_t kn = 0, kc = 0;
   for (int32_t i = 0; i < nc; ++i) {
-    LevVariable &v = design->classes[i];
+    LevVariable& v = design->classes[i];
     c->active[i] = 1;
     c->formatted[i] = take<char>(pool, static_cast<size_t>(v.levelWidth));
     std::memset(c->formatted[i], ' ', static_cast<size_t>(v.levelWidth));
     if (v.var != nullptr && v.var->type == 1) {
       c->numericClass[kn++] = i;
     } else {
-      LevCharValue &cv = c->charInternal[kc];
+      LevCharValue& cv = c->charInternal[kc];
       cv.length = v.var != nullptr && v.var->length > 0 ? v.var->length : 1;
       cv.buffer = take<char>(pool, static_cast<size_t>(cv.length));
       std::memset(cv.buffer, ' ', static_cast<size_t>(cv.length));
@@ -194,19 +194,19 @@ LevelizeContext *zlevini(void *source, LevDesign *design) {
   return c;
 }
 
-void zlevadd(void *tag, LevelizeContext *context, LevDesign *design) {
+void zlevadd(void* tag, LevelizeContext* context, LevDesign* design) {
   // Levelisation workers are not built: the pass always runs on the calling thread.
   context->serial = 1;
   if (context->getInit != nullptr)
     callSlot(context->getInit, context, design);
-  LevelNode *found = nullptr;
-  LevelNode *spare = nullptr;
+  LevelNode* found = nullptr;
+  LevelNode* spare = nullptr;
   while (context->getNext != nullptr && callSlot(context->getNext, context, design) != 0)
     zlevad1(tag, context, design, &found, &spare);
 }
 
-int32_t zlevad1(void *, LevelizeContext *c, LevDesign *design, LevelNode **found,
-                LevelNode **spare) {
+int32_t zlevad1(void*, LevelizeContext* c, LevDesign* design, LevelNode** found,
+                LevelNode** spare) {
   // 1. Fetch.
   if (c->getVals != nullptr)
     callSlot(c->getVals, c, design);
@@ -219,13 +219,13 @@ int32_t zlevad1(void *, LevelizeContext *c, LevDesign *design, LevelNode **found
   // 3. Completeness.
   if (!perVariable) {
     for (int32_t k = 0; k < c->charClassCount; ++k) {
-      const LevVariable &v = design->classes[c->charClass[k]];
+      const LevVariable& v = design->classes[c->charClass[k]];
       if (!v.missing && !v.multimemberMember &&
           allBlank(c->charInternal[k].buffer, c->charInternal[k].length))
         return 0;
     }
     for (int32_t k = 0; k < c->numericClassCount; ++k) {
-      const LevVariable &v = design->classes[c->numericClass[k]];
+      const LevVariable& v = design->classes[c->numericClass[k]];
       if (!v.missing && !v.multimemberMember && isHostMissing(c->numericInternal[k]))
         return 0;
     }
@@ -237,7 +237,7 @@ int32_t zlevad1(void *, LevelizeContext *c, LevDesign *design, LevelNode **found
   const int64_t weight = levelWeight(design);
   int32_t kn = 0, kc = 0;
   for (int32_t i = 0; i < design->classCount; ++i) {
-    LevVariable &v = design->classes[i];
+    LevVariable& v = design->classes[i];
     const bool numeric = v.var != nullptr && v.var->type == 1;
     const int32_t slot = numeric ? kn++ : kc++;
     if (!c->active[i])
@@ -247,19 +247,18 @@ int32_t zlevad1(void *, LevelizeContext *c, LevDesign *design, LevelNode **found
     bool test = v.multimemberMember || (perVariable && !v.missing);
     if (test && !present)
       continue;
-    LevelNode *node = *spare;
+    LevelNode* node = *spare;
     if (node == nullptr)
-      node = static_cast<LevelNode *>(levBlock(c->pool, static_cast<size_t>(c->nodeSize)));
+      node = static_cast<LevelNode*>(levBlock(c->pool, static_cast<size_t>(c->nodeSize)));
     std::memcpy(node->formatted, c->formatted[i], static_cast<size_t>(v.levelWidth));
-    auto *hit = static_cast<LevelNode *>(ztrebld(&c->trees[i], node, v.levelWidth, kKeyOffset));
+    auto* hit = static_cast<LevelNode*>(ztrebld(&c->trees[i], node, v.levelWidth, kKeyOffset));
     *found = hit;
     if (hit == node) {
       if (numeric) {
         node->internal.number = c->numericInternal[slot];
       } else {
-        const LevCharValue &cv = c->charInternal[slot];
-        node->internal.text =
-            static_cast<char *>(levBlock(c->pool, static_cast<size_t>(cv.length)));
+        const LevCharValue& cv = c->charInternal[slot];
+        node->internal.text = static_cast<char*>(levBlock(c->pool, static_cast<size_t>(cv.length)));
         std::memcpy(node->internal.text, cv.buffer, static_cast<size_t>(cv.length));
         node->internalLength = cv.length;
       }
@@ -274,7 +273,7 @@ int32_t zlevad1(void *, LevelizeContext *c, LevDesign *design, LevelNode **found
         if (!isHostMissing(kept) && (isHostMissing(now) || now < kept))
           hit->internal.number = now;
       } else {
-        const LevCharValue &cv = c->charInternal[slot];
+        const LevCharValue& cv = c->charInternal[slot];
         int32_t n = cv.length < hit->internalLength ? cv.length : hit->internalLength;
         if (std::memcmp(cv.buffer, hit->internal.text, static_cast<size_t>(n)) < 0)
           std::memcpy(hit->internal.text, cv.buffer, static_cast<size_t>(n));
@@ -295,23 +294,23 @@ int32_t zlevad1(void *, LevelizeContext *c, LevDesign *design, LevelNode **found
   return 1;
 }
 
-int32_t zlevlls(QkPool *pool, LevelizeContext *c, LevDesign *design, int32_t index,
-                char ***valuesOut) {
-  LevVariable &v = design->classes[index];
+int32_t zlevlls(QkPool* pool, LevelizeContext* c, LevDesign* design, int32_t index,
+                char*** valuesOut) {
+  LevVariable& v = design->classes[index];
   if (!c->listed)
     ztrelst(&c->trees[index]);
   const int32_t n = c->levelCounts[index];
   const int32_t width = v.levelWidth;
   if (n <= 0)
     return 0;
-  char **values = take<char *>(pool, n);
-  v.lookup = take<char *>(pool, n);
+  char** values = take<char*>(pool, n);
+  v.lookup = take<char*>(pool, n);
   v.lookupIndex = take<int32_t>(pool, n);
-  auto *internal = take<LevInternalValue>(pool, n);
+  auto* internal = take<LevInternalValue>(pool, n);
   const bool numeric = v.var != nullptr && v.var->type == 1;
   int32_t k = 0;
-  for (auto *node = static_cast<LevelNode *>(c->trees[index]); node != nullptr && k < n;
-       node = static_cast<LevelNode *>(node->links[0]), ++k) {
+  for (auto* node = static_cast<LevelNode*>(c->trees[index]); node != nullptr && k < n;
+       node = static_cast<LevelNode*>(node->links[0]), ++k) {
     values[k] = take<char>(pool, static_cast<size_t>(width));
     std::memset(values[k], ' ', static_cast<size_t>(width));
     std::memcpy(values[k], node->formatted, static_cast<size_t>(width));
@@ -321,7 +320,7 @@ int32_t zlevlls(QkPool *pool, LevelizeContext *c, LevDesign *design, int32_t ind
       internal[k].value = node->internal.number;
     } else {
       internal[k].length = node->internalLength;
-      char *copy = take<char>(
+      char* copy = take<char>(
           pool, static_cast<size_t>(node->internalLength > 0 ? node->internalLength : 1));
       std::memcpy(copy, node->internal.text, static_cast<size_t>(node->internalLength));
       internal[k].text = copy;
@@ -349,7 +348,7 @@ int32_t zlevlls(QkPool *pool, LevelizeContext *c, LevDesign *design, int32_t ind
   return n;
 }
 
-int32_t zlevlwh(void *, LevVariable *v, char *value) {
+int32_t zlevlwh(void*, LevVariable* v, char* value) {
   const int32_t n = v->levelCount;
   if (n <= 0 || v->lookup == nullptr)
     return -1;
@@ -373,7 +372,7 @@ int32_t zlevlwh(void *, LevVariable *v, char *value) {
   return -1;
 }
 
-int32_t zlevllm(void *, LevelizeContext *c, LevDesign *, int32_t index, double *out) {
+int32_t zlevllm(void*, LevelizeContext* c, LevDesign*, int32_t index, double* out) {
   double lo = c->minima[index], hi = c->maxima[index];
   if (lo == DBL_MAX)
     return 0;

@@ -21,19 +21,19 @@ namespace {
 constexpr int32_t kName = 32;
 constexpr int32_t kLabel = 256;
 
-void blankPut(char *field, int32_t width, const char *text, int32_t length) {
+void blankPut(char* field, int32_t width, const char* text, int32_t length) {
   wzstmov(text, length, field, width);
 }
 
-char *poolText(QkPool *pool, const char *text, int32_t length) {
-  char *p = levArray<char>(pool, static_cast<size_t>(length) + 1);
+char* poolText(QkPool* pool, const char* text, int32_t length) {
+  char* p = levArray<char>(pool, static_cast<size_t>(length) + 1);
   if (length > 0)
     std::memcpy(p, text, static_cast<size_t>(length));
   p[length] = '\0';
   return p;
 }
 
-const char *prefixFormat(int32_t coding, bool label) {
+const char* prefixFormat(int32_t coding, bool label) {
   switch (coding) {
   case 1:
     return label ? "OEFF %d" : "OEFF%d";
@@ -54,8 +54,8 @@ const char *prefixFormat(int32_t coding, bool label) {
 
 } // namespace
 
-int32_t levLevelNamePart(const LevVariable *v, int32_t i, char *out, int32_t capacity, bool label) {
-  const char *format = prefixFormat(v->coding, label);
+int32_t levLevelNamePart(const LevVariable* v, int32_t i, char* out, int32_t capacity, bool label) {
+  const char* format = prefixFormat(v->coding, label);
   if (format != nullptr) {
     int n = std::snprintf(out, static_cast<size_t>(capacity), format, i + 1);
     return n < capacity ? n : capacity - 1;
@@ -68,18 +68,18 @@ int32_t levLevelNamePart(const LevVariable *v, int32_t i, char *out, int32_t cap
   return n;
 }
 
-int32_t zlevEftVarParmLevName(LevRegContext *ctx, LevEftVar *ev) {
+int32_t zlevEftVarParmLevName(LevRegContext* ctx, LevEftVar* ev) {
   if (ev->columnNames != nullptr)
     return 0;
-  LevDesign *d = ctx->design;
-  QkPool *pool = levGroupPool(ctx);
+  LevDesign* d = ctx->design;
+  QkPool* pool = levGroupPool(ctx);
   const int32_t n = ev->columnCount;
   if (n <= 0)
     return 0;
-  ev->columnNames = levArray<char *>(pool, static_cast<size_t>(n));
+  ev->columnNames = levArray<char*>(pool, static_cast<size_t>(n));
   ev->columnNameLengths = levArray<int32_t>(pool, static_cast<size_t>(n));
   int32_t k = 0;
-  auto add = [&](const std::string &text) {
+  auto add = [&](const std::string& text) {
     if (k >= n)
       return;
     ev->columnNames[k] = poolText(pool, text.data(), static_cast<int32_t>(text.size()));
@@ -87,11 +87,11 @@ int32_t zlevEftVarParmLevName(LevRegContext *ctx, LevEftVar *ev) {
     ev->maxLabelLength = std::max(ev->maxLabelLength, ev->columnNameLengths[k]);
     ++k;
   };
-  auto varName = [](const LevVariable &v) {
+  auto varName = [](const LevVariable& v) {
     return v.var != nullptr ? std::string(v.var->name, static_cast<size_t>(v.var->nameLength))
                             : std::string();
   };
-  auto levelPart = [](const LevVariable &v, int32_t i) {
+  auto levelPart = [](const LevVariable& v, int32_t i) {
     char buffer[kLabel];
     int32_t len = levLevelNamePart(&v, i, buffer, kLabel, false);
     return std::string(buffer, static_cast<size_t>(len));
@@ -102,7 +102,7 @@ int32_t zlevEftVarParmLevName(LevRegContext *ctx, LevEftVar *ev) {
     for (int32_t j = 0; j < ev->numericCount; ++j)
       add(varName(d->numerics[ev->numeric[j]]));
     for (int32_t j = 0; j < ev->classCount; ++j) {
-      const LevVariable &v = d->classes[ev->classes[j]];
+      const LevVariable& v = d->classes[ev->classes[j]];
       for (int32_t i = 0; i < v.levelCount - (fullRank ? 1 : 0); ++i)
         add(varName(v) + ":" + levelPart(v, i));
     }
@@ -128,7 +128,7 @@ int32_t zlevEftVarParmLevName(LevRegContext *ctx, LevEftVar *ev) {
     break;
   case EV_LAG:
     if (ev->lag != nullptr) {
-      const LevVariable &v = d->classes[ev->lag->laggedVariable];
+      const LevVariable& v = d->classes[ev->lag->laggedVariable];
       for (int32_t i = 0; i < v.levelCount - (fullRank ? 1 : 0); ++i)
         add(levelPart(v, i));
     }
@@ -139,28 +139,28 @@ int32_t zlevEftVarParmLevName(LevRegContext *ctx, LevEftVar *ev) {
   return 0;
 }
 
-int32_t zlevEftVarLevNames(LevRegContext *ctx, int32_t count, const int32_t *list) {
-  LevDesign *d = ctx->design;
+int32_t zlevEftVarLevNames(LevRegContext* ctx, int32_t count, const int32_t* list) {
+  LevDesign* d = ctx->design;
   const int32_t n = count == 0 ? d->constructedCount : count;
   for (int32_t k = 0; k < n; ++k)
     zlevEftVarParmLevName(ctx, &d->constructed[count == 0 ? k : list[k]]);
   return 0;
 }
 
-int32_t ParmName(LevRegContext *ctx) {
-  LevDesign *d = ctx->design;
-  QkPool *libraryPool = levGroupPool(ctx);
-  QkPool *work = xmpoolc(nullptr, 1024, 0);
+int32_t ParmName(LevRegContext* ctx) {
+  LevDesign* d = ctx->design;
+  QkPool* libraryPool = levGroupPool(ctx);
+  QkPool* work = xmpoolc(nullptr, 1024, 0);
   if (work == nullptr)
     return 0;
-  VmProvider *provider = levPoolProvider(work);
+  VmProvider* provider = levPoolProvider(work);
   const int32_t nEv = d->constructedCount, nCl = d->classCount;
-  ClassNameRecord *records = zmnalcl(nEv + nCl, provider);
-  std::vector<ClassLevelEntry *> entries(static_cast<size_t>(nEv + nCl), nullptr);
+  ClassNameRecord* records = zmnalcl(nEv + nCl, provider);
+  std::vector<ClassLevelEntry*> entries(static_cast<size_t>(nEv + nCl), nullptr);
   auto makeEntries = [&](int32_t r, int32_t count) {
     if (count <= 0)
       return;
-    auto *e = levArray<ClassLevelEntry>(work, static_cast<size_t>(count));
+    auto* e = levArray<ClassLevelEntry>(work, static_cast<size_t>(count));
     for (int32_t k = 0; k < count; ++k) {
       std::memset(e[k].cls, ' ', kName);
       std::memset(e[k].label, ' ', kLabel);
@@ -175,16 +175,16 @@ int32_t ParmName(LevRegContext *ctx) {
   };
   // 2. Constructed-effect variables.
   for (int32_t k = 0; k < nEv; ++k) {
-    const LevEftVar &ev = d->constructed[k];
-    ClassNameRecord &r = records[k];
+    const LevEftVar& ev = d->constructed[k];
+    ClassNameRecord& r = records[k];
     blankPut(r.name, kName, ev.name, ev.nameLength);
     blankPut(r.label, kLabel, ev.name, ev.nameLength);
     r.nfl = 0;
     r.cprefix = r.lprefix = -1;
     makeEntries(k, ev.columnCount);
     for (int32_t c = 0; c < ev.columnCount; ++c) {
-      ClassLevelEntry &e = entries[static_cast<size_t>(k)][c];
-      const char *text = ev.columnNames != nullptr ? ev.columnNames[c] : nullptr;
+      ClassLevelEntry& e = entries[static_cast<size_t>(k)][c];
+      const char* text = ev.columnNames != nullptr ? ev.columnNames[c] : nullptr;
       int32_t len = text != nullptr ? ev.columnNameLengths[c] : 0;
       blankPut(e.cls, kName, text, len);
       blankPut(e.label, kLabel, text, len);
@@ -194,8 +194,8 @@ int32_t ParmName(LevRegContext *ctx) {
   }
   // 3. CLASS variables.
   for (int32_t i = 0; i < nCl; ++i) {
-    const LevVariable &v = d->classes[i];
-    ClassNameRecord &r = records[nEv + i];
+    const LevVariable& v = d->classes[i];
+    ClassNameRecord& r = records[nEv + i];
     if (v.levelCount <= 0 || v.var == nullptr)
       continue;
     blankPut(r.name, kName, v.var->name, v.var->nameLength);
@@ -209,10 +209,10 @@ int32_t ParmName(LevRegContext *ctx) {
     r.numeric = v.var->type == 1;
     makeEntries(nEv + i, v.levelCount);
     for (int32_t k = 0; k < v.levelCount; ++k) {
-      ClassLevelEntry &e = entries[static_cast<size_t>(nEv + i)][k];
+      ClassLevelEntry& e = entries[static_cast<size_t>(nEv + i)][k];
       blankPut(e.cls, kName, v.levelTexts[k], v.levelWidth);
       blankPut(e.label, kLabel, v.levelTexts[k], v.levelWidth);
-      const char *nameForm = prefixFormat(v.coding, false);
+      const char* nameForm = prefixFormat(v.coding, false);
       if (nameForm != nullptr) {
         char buffer[kLabel];
         int n = std::snprintf(buffer, sizeof buffer, nameForm, k + 1);
@@ -226,10 +226,10 @@ int32_t ParmName(LevRegContext *ctx) {
     }
   }
   // 4. Numeric variables: 32-character name and 256-character label.
-  std::vector<char *> varRecords(static_cast<size_t>(d->numericCount), nullptr);
+  std::vector<char*> varRecords(static_cast<size_t>(d->numericCount), nullptr);
   for (int32_t j = 0; j < d->numericCount; ++j) {
-    char *rec = levArray<char>(work, kName + kLabel);
-    const HostVariable *var = d->numerics[j].var;
+    char* rec = levArray<char>(work, kName + kLabel);
+    const HostVariable* var = d->numerics[j].var;
     blankPut(rec, kName, var ? var->name : "", var ? var->nameLength : 0);
     blankPut(rec + kName, kLabel, var && var->label ? var->label : "",
              var && var->label ? var->labelLength : 0);
@@ -237,29 +237,29 @@ int32_t ParmName(LevRegContext *ctx) {
   }
   // 5. One record per design column.
   const int32_t P = d->columnCount;
-  auto *columns = levArray<EffectNameRecord>(work, static_cast<size_t>(P > 0 ? P : 1));
+  auto* columns = levArray<EffectNameRecord>(work, static_cast<size_t>(P > 0 ? P : 1));
   const bool hasSeparator = d->separatorText != nullptr && d->separatorLength > 1;
   for (int32_t e = 0; e < d->effectCount; ++e) {
-    const LevEffect &ef = d->effects[e];
+    const LevEffect& ef = d->effects[e];
     const int32_t W = ef.columnRowWidth;
     const int32_t parts = ef.constructedCount + ef.crossedCount + ef.nestedCount;
     for (int32_t k = 0; k < ef.columnCount; ++k) {
-      EffectNameRecord &c = columns[ef.firstColumn + k];
+      EffectNameRecord& c = columns[ef.firstColumn + k];
       std::memset(c.name, ' ', kName);
       std::memset(c.label, ' ', kLabel);
-      const int32_t *row =
+      const int32_t* row =
           ef.columnTable != nullptr ? ef.columnTable + static_cast<size_t>(k) * W : nullptr;
       if (parts > 0) {
-        c.factors = levArray<ClassLevelEntry *>(work, static_cast<size_t>(parts));
+        c.factors = levArray<ClassLevelEntry*>(work, static_cast<size_t>(parts));
         int32_t at = 0;
         for (int32_t j = 0; j < ef.constructedCount; ++j) {
-          ClassLevelEntry *list = entries[static_cast<size_t>(ef.constructed[j])];
+          ClassLevelEntry* list = entries[static_cast<size_t>(ef.constructed[j])];
           int32_t level = row != nullptr ? row[at] : 0;
           c.factors[at++] = list != nullptr ? &list[level] : nullptr;
         }
         for (int32_t j = 0; j < ef.crossedCount + ef.nestedCount; ++j) {
           int32_t var = j < ef.crossedCount ? ef.crossed[j] : ef.nested[j - ef.crossedCount];
-          ClassLevelEntry *list = entries[static_cast<size_t>(nEv + var)];
+          ClassLevelEntry* list = entries[static_cast<size_t>(nEv + var)];
           int32_t level = row != nullptr ? row[at] : 0;
           c.factors[at++] = list != nullptr ? &list[level] : nullptr;
         }
@@ -273,7 +273,7 @@ int32_t ParmName(LevRegContext *ctx) {
       c.prefixCount = ef.constructedCount + ef.crossedCount;
       c.continuousCount = ef.continuousCount;
       if (ef.continuousCount > 0) {
-        c.continuous = levArray<char *>(work, static_cast<size_t>(ef.continuousCount));
+        c.continuous = levArray<char*>(work, static_cast<size_t>(ef.continuousCount));
         for (int32_t j = 0; j < ef.continuousCount; ++j)
           c.continuous[j] = varRecords[static_cast<size_t>(ef.continuous[j])];
       }
@@ -287,13 +287,13 @@ int32_t ParmName(LevRegContext *ctx) {
   zmnprcl(records, nEv + nCl);
   zmname(columns, P);
   // 7. Keep them in the library pool.
-  d->columnNames = levArray<char *>(libraryPool, static_cast<size_t>(P > 0 ? P : 1));
-  d->columnLabels = levArray<char *>(libraryPool, static_cast<size_t>(P > 0 ? P : 1));
+  d->columnNames = levArray<char*>(libraryPool, static_cast<size_t>(P > 0 ? P : 1));
+  d->columnLabels = levArray<char*>(libraryPool, static_cast<size_t>(P > 0 ? P : 1));
   d->longestName = d->longestLabel = 0;
   for (int32_t k = 0; k < P; ++k) {
     char name[kName];
     int32_t nameLength, labelLength;
-    const char *label;
+    const char* label;
     if (k == 0 && (d->designFlags & kLevFlagNoIntercept) == 0) {
       blankPut(name, kName, "Intercept", 9);
       label = "Intercept";
@@ -320,20 +320,20 @@ int32_t ParmName(LevRegContext *ctx) {
   return 0;
 }
 
-int32_t zlevParmName(LevRegContext *ctx, int32_t count, const int32_t *effects) {
-  LevDesign *d = ctx->design;
+int32_t zlevParmName(LevRegContext* ctx, int32_t count, const int32_t* effects) {
+  LevDesign* d = ctx->design;
   d->longestName = d->longestLabel = 0;
   if (d->parmLabelStyle == 0)
     return ParmName(ctx);
-  QkPool *pool = levGroupPool(ctx);
+  QkPool* pool = levGroupPool(ctx);
   d->columnNames =
-      levArray<char *>(pool, static_cast<size_t>(d->columnCount > 0 ? d->columnCount : 1));
+      levArray<char*>(pool, static_cast<size_t>(d->columnCount > 0 ? d->columnCount : 1));
   d->columnLabels =
-      levArray<char *>(pool, static_cast<size_t>(d->columnCount > 0 ? d->columnCount : 1));
+      levArray<char*>(pool, static_cast<size_t>(d->columnCount > 0 ? d->columnCount : 1));
   const int32_t n = count == 0 ? d->effectCount : count;
   int32_t w = 0;
   for (int32_t k = 0; k < n; ++k) {
-    const char *name = d->effects[count == 0 ? k : effects[k]].name;
+    const char* name = d->effects[count == 0 ? k : effects[k]].name;
     if (name != nullptr)
       w = std::max(w, static_cast<int32_t>(std::strlen(name)));
   }
@@ -342,19 +342,19 @@ int32_t zlevParmName(LevRegContext *ctx, int32_t count, const int32_t *effects) 
   return 0;
 }
 
-int32_t clcmp(const void *a, const void *b, int32_t, int32_t offset) {
-  const char *x = static_cast<const char *>(a) + offset;
-  const char *y = static_cast<const char *>(b) + offset;
+int32_t clcmp(const void* a, const void* b, int32_t, int32_t offset) {
+  const char* x = static_cast<const char*>(a) + offset;
+  const char* y = static_cast<const char*>(b) + offset;
   int32_t r = wzstcom(x, wzstlen(x), y, wzstlen(y));
   return r < 0 ? -1 : r > 0 ? 1 : 0;
 }
 
-int32_t UniqDups(LevRegContext *ctx) {
-  LevDesign *d = ctx->design;
+int32_t UniqDups(LevRegContext* ctx) {
+  LevDesign* d = ctx->design;
   const int32_t P = d->columnCount;
   if (d->columnNames == nullptr || P <= 0)
     return 0;
-  QkPool *pool = levGroupPool(ctx);
+  QkPool* pool = levGroupPool(ctx);
   int32_t M = 0;
   for (int32_t k = 0; k < P; ++k)
     M = std::max(M, wzstlen(d->columnNames[k]));
@@ -396,10 +396,10 @@ int32_t UniqDups(LevRegContext *ctx) {
   return 0;
 }
 
-int32_t zlevchk(LevRegContext *ctx) {
-  LevDesign *d = ctx->design;
+int32_t zlevchk(LevRegContext* ctx) {
+  LevDesign* d = ctx->design;
   for (int32_t i = 0; i < d->classCount; ++i) {
-    const LevVariable &v = d->classes[i];
+    const LevVariable& v = d->classes[i];
     if (v.levelCount == 1 && v.var != nullptr)
       xpmlog(
           172, 398,

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <vector>
 
-void zlevflr(double s, const LevVariable *v, double *out, int32_t i, int32_t n) {
+void zlevflr(double s, const LevVariable* v, double* out, int32_t i, int32_t n) {
   if (n <= 0)
     return;
   const int32_t code = v->coding;
@@ -40,7 +40,7 @@ void zlevflr(double s, const LevVariable *v, double *out, int32_t i, int32_t n) 
         out[k] = -s;
     break;
   case 4: {
-    const auto *internal = static_cast<const LevInternalValue *>(v->levelValues);
+    const auto* internal = static_cast<const LevInternalValue*>(v->levelValues);
     const bool numeric = v->var != nullptr && v->var->type == 1;
     double x = numeric
                    ? (internal != nullptr && i < v->levelCount ? internal[i].value : hostMissing())
@@ -68,10 +68,10 @@ void zlevflr(double s, const LevVariable *v, double *out, int32_t i, int32_t n) 
   }
 }
 
-int32_t zlevpar(LevRegContext *ctx, int32_t e, double *block) {
-  LevDesign *d = ctx->design;
-  const LevEffect &ef = d->effects[e];
-  const EffectCell &cell = d->cells[e];
+int32_t zlevpar(LevRegContext* ctx, int32_t e, double* block) {
+  LevDesign* d = ctx->design;
+  const LevEffect& ef = d->effects[e];
+  const EffectCell& cell = d->cells[e];
   const double s = cell.value;
   // 1. GLM: one indicator column per level combination met in the data.
   if ((d->designFlags & kLevFlagNonGlm) == 0) {
@@ -101,14 +101,14 @@ int32_t zlevpar(LevRegContext *ctx, int32_t e, double *block) {
     m *= d->classes[ef.crossed[k]].levelCount - 1;
   if (m <= 0)
     return 0;
-  double *cb = block + o * m;
+  double* cb = block + o * m;
   // 5. The first crossed variable carries the scale.
-  const LevVariable &v0 = d->classes[ef.crossed[0]];
+  const LevVariable& v0 = d->classes[ef.crossed[0]];
   int32_t B = v0.levelCount - 1;
   zlevflr(s, &v0, cb, ctx->levelIndex[ef.crossed[0]], B);
   // 6. Each further crossed variable expands the block in place.
   for (int32_t k = 1; k < ef.crossedCount; ++k) {
-    const LevVariable &v = d->classes[ef.crossed[k]];
+    const LevVariable& v = d->classes[ef.crossed[k]];
     const int32_t wk = v.levelCount - 1;
     if (v.levelCount == 1) {
       B = 0;
@@ -116,7 +116,7 @@ int32_t zlevpar(LevRegContext *ctx, int32_t e, double *block) {
     }
     if (B == 0)
       continue;
-    double *scratch = ctx->scratch;
+    double* scratch = ctx->scratch;
     std::memset(scratch, 0, sizeof(double) * static_cast<size_t>(wk));
     zlevflr(1.0, &v, scratch, ctx->levelIndex[ef.crossed[k]], wk);
     for (int32_t j = B - 1; j >= 0; --j) {

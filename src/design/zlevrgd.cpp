@@ -15,7 +15,7 @@ namespace {
 double missingValue() { return hostMissing(); }
 
 // The inputs of one constructed effect are present (the row protocol's check by kind).
-bool constructedPresent(LevRegContext *ctx, LevDesign *d, const LevEftVar &ev) {
+bool constructedPresent(LevRegContext* ctx, LevDesign* d, const LevEftVar& ev) {
   switch (ev.kind) {
   case EV_MULTIMEMBER: {
     int32_t sum = 0;
@@ -50,7 +50,7 @@ bool constructedPresent(LevRegContext *ctx, LevDesign *d, const LevEftVar &ev) {
   }
 }
 
-bool effectConstructedPresent(LevRegContext *ctx, LevDesign *d, LevEffect &ef) {
+bool effectConstructedPresent(LevRegContext* ctx, LevDesign* d, LevEffect& ef) {
   ef.allMissing = 0;
   for (int32_t k = 0; k < ef.constructedCount; ++k)
     if (!constructedPresent(ctx, d, d->constructed[ef.constructed[k]]))
@@ -58,7 +58,7 @@ bool effectConstructedPresent(LevRegContext *ctx, LevDesign *d, LevEffect &ef) {
   return true;
 }
 
-bool isResponseSlot(const LevRegContext *ctx, const int32_t *slot) {
+bool isResponseSlot(const LevRegContext* ctx, const int32_t* slot) {
   for (int32_t r = 0; r < ctx->responseCount; ++r)
     if (ctx->responseOnClass != nullptr && ctx->responseOnClass[r] == slot)
       return true;
@@ -67,20 +67,20 @@ bool isResponseSlot(const LevRegContext *ctx, const int32_t *slot) {
 
 // The constructed effects' current column values; not computed in this build (the
 // constructed-effect set-up refuses designs that have them).
-const double *constructedColumns(const LevEftVar &) { return nullptr; }
+const double* constructedColumns(const LevEftVar&) { return nullptr; }
 
 } // namespace
 
-InModelMask *SetInmodel(LevRegContext *ctx) {
-  LevDesign *d = ctx->design;
+InModelMask* SetInmodel(LevRegContext* ctx) {
+  LevDesign* d = ctx->design;
   if (d->inModel != nullptr)
     return d->inModel;
-  QkPool *pool = levGroupPool(ctx);
-  auto *m = levArray<InModelMask>(pool, 1);
+  QkPool* pool = levGroupPool(ctx);
+  auto* m = levArray<InModelMask>(pool, 1);
   if (m == nullptr)
     return nullptr;
   auto marks = [&](int32_t n) {
-    char *p = levArray<char>(pool, static_cast<size_t>(n) + 1);
+    char* p = levArray<char>(pool, static_cast<size_t>(n) + 1);
     std::memset(p, '0', static_cast<size_t>(n));
     return p;
   };
@@ -89,7 +89,7 @@ InModelMask *SetInmodel(LevRegContext *ctx) {
   m->numerics = marks(d->numericCount);
   m->classes = marks(d->classCount);
   for (int32_t e = 0; e < d->effectCount; ++e) {
-    const LevEffect &ef = d->effects[e];
+    const LevEffect& ef = d->effects[e];
     m->effects[e] = '1';
     for (int32_t k = 0; k < ef.continuousCount; ++k)
       m->numerics[ef.continuous[k]] = '1';
@@ -98,7 +98,7 @@ InModelMask *SetInmodel(LevRegContext *ctx) {
     for (int32_t k = 0; k < ef.nestedCount; ++k)
       m->classes[ef.nested[k]] = '1';
     for (int32_t k = 0; k < ef.constructedCount; ++k) {
-      const LevEftVar &ev = d->constructed[ef.constructed[k]];
+      const LevEftVar& ev = d->constructed[ef.constructed[k]];
       m->constructed[ef.constructed[k]] = '1';
       for (int32_t j = 0; j < ev.classCount; ++j)
         m->classes[ev.classes[j]] = '1';
@@ -122,27 +122,27 @@ InModelMask *SetInmodel(LevRegContext *ctx) {
   return m;
 }
 
-int32_t zlevrgd(LevRegContext *ctx, double *response, double *weight, double *frequency) {
-  LevDesign *d = ctx->design;
+int32_t zlevrgd(LevRegContext* ctx, double* response, double* weight, double* frequency) {
+  LevDesign* d = ctx->design;
   if (ctx->getVals == nullptr)
     vir2g(reinterpret_cast<HostRoutine>(&GetVals), &ctx->getVals);
-  double *y = response != nullptr ? response : ctx->fit.responses;
-  void *dest[5] = {ctx->numeric, ctx->valueBuffers, y, weight, frequency};
+  double* y = response != nullptr ? response : ctx->fit.responses;
+  void* dest[5] = {ctx->numeric, ctx->valueBuffers, y, weight, frequency};
   zlevGetVals(ctx, "zcywf", dest);
 
   const bool nonGlm = (d->designFlags & kLevFlagNonGlm) != 0;
-  const InModelMask *mask = nonGlm ? SetInmodel(ctx) : nullptr;
+  const InModelMask* mask = nonGlm ? SetInmodel(ctx) : nullptr;
   int32_t status = 0;
   bool modelClassMissing = false;
   // 2. CLASS levels.
   for (int32_t i = 0; i < d->classCount; ++i) {
-    LevVariable &v = d->classes[i];
+    LevVariable& v = d->classes[i];
     if (v.var == nullptr)
       continue;
     int32_t level = zlevlwh(nullptr, &v, ctx->valueBuffers[i]);
     // A missing level under a polynomial coding has no powers: it is not a usable level.
     if (level >= 0 && nonGlm && (v.coding == 4 || v.coding == 5) && v.var->type == 1 &&
-        isHostMissing(static_cast<const LevInternalValue *>(v.levelValues)[level].value))
+        isHostMissing(static_cast<const LevInternalValue*>(v.levelValues)[level].value))
       level = -1;
     ctx->levelIndex[i] = level;
     if (level >= 0)
@@ -161,7 +161,7 @@ int32_t zlevrgd(LevRegContext *ctx, double *response, double *weight, double *fr
   if ((status & LRS_EXPLANATORY) != 0 && d->constructedCount > 0) {
     bool all = true;
     for (int32_t e = 0; e < d->effectCount && all; ++e) {
-      LevEffect &ef = d->effects[e];
+      LevEffect& ef = d->effects[e];
       if (ef.constructedCount > 0 && !effectConstructedPresent(ctx, d, ef)) {
         status |= LRS_EXPLANATORY | LRS_COMPUTED;
         all = false;
@@ -201,7 +201,7 @@ int32_t zlevrgd(LevRegContext *ctx, double *response, double *weight, double *fr
     status |= LRS_WEIGHT;
   // 8. Effect cells.
   for (int32_t e = 0; e < d->effectCount; ++e) {
-    LevEffect &ef = d->effects[e];
+    LevEffect& ef = d->effects[e];
     if (ef.constructedCount > 0 && (status & LRS_COMPUTED) == 0 &&
         !effectConstructedPresent(ctx, d, ef))
       status |= LRS_EXPLANATORY | LRS_COMPUTED;
@@ -220,7 +220,7 @@ int32_t zlevrgd(LevRegContext *ctx, double *response, double *weight, double *fr
   // 9. GLM columns.
   if (!nonGlm)
     for (int32_t e = 0; e < d->effectCount; ++e) {
-      const LevEffect &ef = d->effects[e];
+      const LevEffect& ef = d->effects[e];
       const int32_t column = zlevwel(&ef, ctx->levelIndex);
       d->cells[e].column = column;
       if (ef.allClassCount > 0 && column >= ef.combinationCount)
@@ -232,10 +232,10 @@ int32_t zlevrgd(LevRegContext *ctx, double *response, double *weight, double *fr
   return status;
 }
 
-int32_t zlevCheckEftEXMISS(int32_t *status, LevRegContext *ctx, LevDesign *d, int32_t e) {
+int32_t zlevCheckEftEXMISS(int32_t* status, LevRegContext* ctx, LevDesign* d, int32_t e) {
   if ((*status & LRS_COMPUTED) != 0)
     return 0;
-  LevEffect &ef = d->effects[e];
+  LevEffect& ef = d->effects[e];
   ef.allMissing = 0;
   if (ef.constructedCount == 0)
     return 1;
@@ -246,7 +246,7 @@ int32_t zlevCheckEftEXMISS(int32_t *status, LevRegContext *ctx, LevDesign *d, in
   return 1;
 }
 
-void zlevEffCrossMultiply(double *block, int32_t B, const double *values, int32_t m) {
+void zlevEffCrossMultiply(double* block, int32_t B, const double* values, int32_t m) {
   if (B == 0 || m == 0)
     return;
   for (int32_t j = m - 1; j >= 0; --j)
@@ -254,7 +254,7 @@ void zlevEffCrossMultiply(double *block, int32_t B, const double *values, int32_
       block[static_cast<size_t>(j) * B + k] = block[k] * values[j];
 }
 
-void zlevCrossMultiply(double *block, int32_t B, const double *values, int32_t w) {
+void zlevCrossMultiply(double* block, int32_t B, const double* values, int32_t w) {
   if (B == 0 || w == 0)
     return;
   for (int32_t j = B - 1; j >= 0; --j) {
@@ -264,8 +264,8 @@ void zlevCrossMultiply(double *block, int32_t B, const double *values, int32_t w
   }
 }
 
-void zlevrgx(LevRegContext *ctx, const double *numeric, const int32_t *levels, double *row) {
-  LevDesign *d = ctx->design;
+void zlevrgx(LevRegContext* ctx, const double* numeric, const int32_t* levels, double* row) {
+  LevDesign* d = ctx->design;
   if (numeric != nullptr && numeric != ctx->numeric && d->numericCount > 0)
     std::memcpy(ctx->numeric, numeric, sizeof(double) * static_cast<size_t>(d->numericCount));
   if (levels != nullptr && levels != ctx->levelIndex && d->classCount > 0)
@@ -274,13 +274,13 @@ void zlevrgx(LevRegContext *ctx, const double *numeric, const int32_t *levels, d
   if (d->columnCount > 0)
     std::memset(row, 0, sizeof(double) * static_cast<size_t>(d->columnCount));
   for (int32_t e = 0; e < d->effectCount; ++e) {
-    const LevEffect &ef = d->effects[e];
-    double *block = row + ef.firstColumn;
+    const LevEffect& ef = d->effects[e];
+    double* block = row + ef.firstColumn;
     int32_t B = 0;
     int32_t remaining = ef.constructedCount;
     if (ef.continuousCount == 0 && ef.allClassCount == 0 && ef.constructedCount > 0) {
-      const LevEftVar &last = d->constructed[ef.constructed[ef.constructedCount - 1]];
-      const double *cols = constructedColumns(last);
+      const LevEftVar& last = d->constructed[ef.constructed[ef.constructedCount - 1]];
+      const double* cols = constructedColumns(last);
       if (cols != nullptr) {
         std::memcpy(block, cols, sizeof(double) * static_cast<size_t>(last.columnCount));
         B = last.columnCount;
@@ -291,8 +291,8 @@ void zlevrgx(LevRegContext *ctx, const double *numeric, const int32_t *levels, d
       B = ef.classColumnCount;
     }
     for (int32_t k = remaining - 1; k >= 0; --k) {
-      const LevEftVar &ev = d->constructed[ef.constructed[k]];
-      const double *cols = constructedColumns(ev);
+      const LevEftVar& ev = d->constructed[ef.constructed[k]];
+      const double* cols = constructedColumns(ev);
       if (cols != nullptr && ev.columnCount != 0 && B != 0) {
         zlevEffCrossMultiply(block, B, cols, ev.columnCount);
         B *= ev.columnCount;
@@ -301,9 +301,9 @@ void zlevrgx(LevRegContext *ctx, const double *numeric, const int32_t *levels, d
   }
 }
 
-int32_t eCompare(const LevEffect *ef, int32_t r, const int32_t *levels) {
+int32_t eCompare(const LevEffect* ef, int32_t r, const int32_t* levels) {
   const int32_t c = ef->crossedCount, m = ef->nestedCount;
-  const int32_t *row = ef->combinationTable + static_cast<size_t>(r) * (c + m);
+  const int32_t* row = ef->combinationTable + static_cast<size_t>(r) * (c + m);
   for (int32_t k = 0; k < m; ++k) {
     int32_t a = row[c + k], b = levels[ef->nested[k]];
     if (a != b)
@@ -317,7 +317,7 @@ int32_t eCompare(const LevEffect *ef, int32_t r, const int32_t *levels) {
   return 0;
 }
 
-int32_t zlevwel(const LevEffect *ef, const int32_t *levels) {
+int32_t zlevwel(const LevEffect* ef, const int32_t* levels) {
   if (ef->crossedCount + ef->nestedCount == 0)
     return 0;
   if (ef->combinationTable == nullptr)
@@ -346,28 +346,28 @@ int32_t zlevwel(const LevEffect *ef, const int32_t *levels) {
   return n;
 }
 
-int32_t EqIntList(const int32_t *row, const int32_t *levels, int32_t n, const int32_t *list) {
+int32_t EqIntList(const int32_t* row, const int32_t* levels, int32_t n, const int32_t* list) {
   for (int32_t k = 0; k < n; ++k)
     if (row[k] != levels[list[k]])
       return 0;
   return 1;
 }
 
-int32_t zlevscp(double w, LevRegContext *ctx, double *sscp, int32_t nExtra, const double *extra) {
-  LevDesign *d = ctx->design;
+int32_t zlevscp(double w, LevRegContext* ctx, double* sscp, int32_t nExtra, const double* extra) {
+  LevDesign* d = ctx->design;
   const int32_t P = d->columnCount;
   if ((d->designFlags & kLevFlagNonGlm) == 0) {
-    auto at = [&](int64_t i, int64_t j) -> double & {
+    auto at = [&](int64_t i, int64_t j) -> double& {
       int64_t hi = i > j ? i : j, lo = i > j ? j : i;
       return sscp[hi * (hi + 1) / 2 + lo];
     };
     for (int32_t e = 0; e < d->effectCount; ++e) {
-      const EffectCell &ce = d->cells[e];
+      const EffectCell& ce = d->cells[e];
       if (ce.column < 0 || ce.column >= d->effects[e].columnCount)
         continue;
       const int64_t ie = d->effects[e].firstColumn + ce.column;
       for (int32_t f = 0; f <= e; ++f) {
-        const EffectCell &cf = d->cells[f];
+        const EffectCell& cf = d->cells[f];
         if (cf.column < 0 || cf.column >= d->effects[f].columnCount)
           continue;
         at(ie, d->effects[f].firstColumn + cf.column) += w * ce.value * cf.value;
@@ -376,7 +376,7 @@ int32_t zlevscp(double w, LevRegContext *ctx, double *sscp, int32_t nExtra, cons
     for (int32_t x = 0; x < nExtra; ++x) {
       const int64_t ix = P + x;
       for (int32_t f = 0; f < d->effectCount; ++f) {
-        const EffectCell &cf = d->cells[f];
+        const EffectCell& cf = d->cells[f];
         if (cf.column < 0 || cf.column >= d->effects[f].columnCount)
           continue;
         at(ix, d->effects[f].firstColumn + cf.column) += w * extra[x] * cf.value;
@@ -387,30 +387,30 @@ int32_t zlevscp(double w, LevRegContext *ctx, double *sscp, int32_t nExtra, cons
     return 1;
   }
   const int32_t n = P + nExtra;
-  double *row = levArray<double>(levGroupPool(ctx), static_cast<size_t>(n));
+  double* row = levArray<double>(levGroupPool(ctx), static_cast<size_t>(n));
   if (row == nullptr)
     return 0;
   zlevrgx(ctx, nullptr, nullptr, row);
   for (int32_t x = 0; x < nExtra; ++x)
     row[P + x] = extra[x];
   int32_t r = zscp(row, n, sscp, w);
-  QkPool *pool = levGroupPool(ctx);
+  QkPool* pool = levGroupPool(ctx);
   pool->free(pool, row);
   return r;
 }
 
-int32_t FitGetY(LevRegContext *ctx, double *y) {
+int32_t FitGetY(LevRegContext* ctx, double* y) {
   return (zlevrgd(ctx, y, nullptr, nullptr) & 0x27) == 0 ? 1 : 0;
 }
 
-int32_t FitGetW(LevRegContext *ctx, double *w) {
+int32_t FitGetW(LevRegContext* ctx, double* w) {
   return (zlevrgd(ctx, nullptr, w, nullptr) & 0x27) == 0 ? 1 : 0;
 }
 
-int32_t Compare(const void *a, const void *b, int32_t length, int32_t offset) {
+int32_t Compare(const void* a, const void* b, int32_t length, int32_t offset) {
   const int32_t n = length / 4;
-  const char *pa = static_cast<const char *>(a) + offset;
-  const char *pb = static_cast<const char *>(b) + offset;
+  const char* pa = static_cast<const char*>(a) + offset;
+  const char* pb = static_cast<const char*>(b) + offset;
   for (int32_t k = 0; k < n; ++k) {
     int32_t x, y;
     std::memcpy(&x, pa + 4 * k, 4);
@@ -421,9 +421,9 @@ int32_t Compare(const void *a, const void *b, int32_t length, int32_t offset) {
   return 0;
 }
 
-void zlevGetEftVarCols(LevRegContext *) {}
+void zlevGetEftVarCols(LevRegContext*) {}
 
-int32_t zlevefti(LevRegContext *ctx) {
+int32_t zlevefti(LevRegContext* ctx) {
   // Constructed-effect columns (splines, polynomials, lags, collections, multimember
   // effects) are not built yet: a design with them is refused rather than given rows
   // without their columns.
@@ -434,4 +434,4 @@ int32_t zlevefti(LevRegContext *ctx) {
   return 0;
 }
 
-void zlevfx(LevFitBlock *) {}
+void zlevfx(LevFitBlock*) {}

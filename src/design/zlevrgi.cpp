@@ -16,33 +16,33 @@
 #include <cstring>
 
 // Defined with the observation source.
-void levRegisterForwarders(LevRegContext *ctx, LevelizeContext *lctx);
+void levRegisterForwarders(LevRegContext* ctx, LevelizeContext* lctx);
 
 namespace {
 
-bool isNumeric(const LevVariable &v) { return v.var != nullptr && v.var->type == 1; }
+bool isNumeric(const LevVariable& v) { return v.var != nullptr && v.var->type == 1; }
 
-void refind(HostDataSet *data, LevVariable *v) {
+void refind(HostDataSet* data, LevVariable* v) {
   if (v == nullptr || v->var == nullptr || v->var->number < 0)
     return;
   xvfind(data, v->var->name, v->var->nameLength, &v->var->number, 0);
 }
 
 // The GLM level combinations of every effect with CLASS variables (zlevrgi step 11).
-void levelCombinations(LevRegContext *ctx, LevDesign *d, QkPool *pool) {
+void levelCombinations(LevRegContext* ctx, LevDesign* d, QkPool* pool) {
   for (int32_t e = 0; e < d->effectCount; ++e)
     d->effects[e].combinationCount = d->effects[e].allClassCount == 0 ? 1 : 0;
   if (d->classCount == 0)
     return;
-  QkPool *temp = xmpoolc(nullptr, 1024, 4102);
+  QkPool* temp = xmpoolc(nullptr, 1024, 4102);
   if (temp == nullptr)
     return;
   const int32_t E = d->effectCount;
-  void **roots = levArray<void *>(temp, static_cast<size_t>(E));
-  void **spares = levArray<void *>(temp, static_cast<size_t>(E));
-  double *y = nullptr;
-  double *w = nullptr;
-  double *f = nullptr;
+  void** roots = levArray<void*>(temp, static_cast<size_t>(E));
+  void** spares = levArray<void*>(temp, static_cast<size_t>(E));
+  double* y = nullptr;
+  double* w = nullptr;
+  double* f = nullptr;
   if ((d->designFlags & kLevFlagNoRowBuffers) == 0) {
     y = levArray<double>(temp,
                          static_cast<size_t>(ctx->responseCount > 0 ? ctx->responseCount : 1));
@@ -59,14 +59,14 @@ void levelCombinations(LevRegContext *ctx, LevDesign *d, QkPool *pool) {
     if (!perVariable && (status & ~0x48) != 0)
       continue;
     for (int32_t e = 0; e < E; ++e) {
-      LevEffect &ef = d->effects[e];
+      LevEffect& ef = d->effects[e];
       const int32_t c = ef.allClassCount;
       if (c == 0)
         continue;
-      auto *key = static_cast<char *>(spares[e]);
+      auto* key = static_cast<char*>(spares[e]);
       if (key == nullptr)
         key = levArray<char>(temp, static_cast<size_t>(4 * c + 28));
-      auto *slots = reinterpret_cast<int32_t *>(key + kKeyAt);
+      auto* slots = reinterpret_cast<int32_t*>(key + kKeyAt);
       bool negative = false;
       int32_t k = 0;
       for (int32_t j = 0; j < ef.nestedCount; ++j)
@@ -81,7 +81,7 @@ void levelCombinations(LevRegContext *ctx, LevDesign *d, QkPool *pool) {
         spares[e] = key;
         continue;
       }
-      void *hit = ztrebdf(&roots[e], key, 4 * c, kKeyAt, Compare);
+      void* hit = ztrebdf(&roots[e], key, 4 * c, kKeyAt, Compare);
       if (hit == key) {
         ef.combinationCount += 1;
         spares[e] = nullptr;
@@ -91,16 +91,15 @@ void levelCombinations(LevRegContext *ctx, LevDesign *d, QkPool *pool) {
     }
   }
   for (int32_t e = 0; e < E; ++e) {
-    LevEffect &ef = d->effects[e];
+    LevEffect& ef = d->effects[e];
     const int32_t c = ef.allClassCount;
     if (c == 0 || ef.combinationCount == 0)
       continue;
     ef.combinationTable = levArray<int32_t>(pool, static_cast<size_t>(c) * ef.combinationCount);
     int32_t i = 0;
-    for (void *node = ztreord(roots[e]); node != nullptr; node = ztreord(roots[e]), ++i) {
-      const auto *slots =
-          reinterpret_cast<const int32_t *>(static_cast<const char *>(node) + kKeyAt);
-      int32_t *row = ef.combinationTable + static_cast<size_t>(i) * c;
+    for (void* node = ztreord(roots[e]); node != nullptr; node = ztreord(roots[e]), ++i) {
+      const auto* slots = reinterpret_cast<const int32_t*>(static_cast<const char*>(node) + kKeyAt);
+      int32_t* row = ef.combinationTable + static_cast<size_t>(i) * c;
       for (int32_t j = 0; j < ef.crossedCount; ++j)
         row[j] = slots[ef.nestedCount + j];
       for (int32_t j = 0; j < ef.nestedCount; ++j)
@@ -112,8 +111,8 @@ void levelCombinations(LevRegContext *ctx, LevDesign *d, QkPool *pool) {
 
 } // namespace
 
-int32_t zlevedf(LevDesign *d, int32_t e) {
-  LevEffect &ef = d->effects[e];
+int32_t zlevedf(LevDesign* d, int32_t e) {
+  LevEffect& ef = d->effects[e];
   int64_t g = 1;
   if ((d->designFlags & kLevFlagNonGlm) == 0) {
     g = ef.combinationCount;
@@ -130,17 +129,17 @@ int32_t zlevedf(LevDesign *d, int32_t e) {
   return static_cast<int32_t>(n);
 }
 
-int32_t zlevrgi(LevRegContext *ctx) {
-  LevDesign *d = ctx->design;
-  LevReadBlock *rb = ctx->library;
+int32_t zlevrgi(LevRegContext* ctx) {
+  LevDesign* d = ctx->design;
+  LevReadBlock* rb = ctx->library;
   if (rb != nullptr && rb->data == nullptr && ctx->words[0] != nullptr)
-    rb->data = static_cast<HostDataSet *>(ctx->words[0]);
-  QkPool *pool = levGroupPool(ctx);
+    rb->data = static_cast<HostDataSet*>(ctx->words[0]);
+  QkPool* pool = levGroupPool(ctx);
   d->libraryPool = pool;
   // 1-3.
   d->constructedReady = 0;
   for (int32_t k = 0; k < d->constructedCount; ++k) {
-    const LevEftVar &ev = d->constructed[k];
+    const LevEftVar& ev = d->constructed[k];
     if (ev.kind != EV_MULTIMEMBER)
       continue;
     int32_t withMissing = 0;
@@ -155,7 +154,7 @@ int32_t zlevrgi(LevRegContext *ctx) {
     if (d->classes[i].missing && d->classes[i].multimemberMember)
       d->classes[i].multimemberMember = 0;
   // 4.
-  for (NumericUsageBlock *m : d->usage)
+  for (NumericUsageBlock* m : d->usage)
     if (m != nullptr && d->numericCount > 0) {
       if (m->first != nullptr)
         std::memset(m->first, 0, sizeof(double) * static_cast<size_t>(d->numericCount));
@@ -170,7 +169,7 @@ int32_t zlevrgi(LevRegContext *ctx) {
   else if (ctx->weightCount < 1)
     ctx->weightCount = 1;
   zlevRegisterSource(ctx);
-  HostDataSet *data = rb != nullptr ? rb->data : nullptr;
+  HostDataSet* data = rb != nullptr ? rb->data : nullptr;
   if (data != nullptr) {
     for (int32_t r = 0; r < ctx->responseCount; ++r)
       refind(data, &ctx->responses[r]);
@@ -185,20 +184,20 @@ int32_t zlevrgi(LevRegContext *ctx) {
   const bool classPending = d->classCount > 0 && d->classes[0].levelCount == 0;
   const bool numericPending = d->numericCount > 0 && d->numerics[0].levelCount == 0;
   if (classPending || numericPending) {
-    LevelizeContext *lctx = zlevini(data, d);
+    LevelizeContext* lctx = zlevini(data, d);
     if (lctx == nullptr)
       return 1;
     levRegisterForwarders(ctx, lctx);
     // Levelisation workers are not built: the pass runs here, serially.
     for (int32_t i = 0; i < d->classCount; ++i) {
-      HostVariable *var = d->classes[i].var;
+      HostVariable* var = d->classes[i].var;
       if (var != nullptr && var->number > 0 && data != nullptr)
         xffile(data, 70, &var->number, 1);
     }
     zlevadd(data, lctx, d);
     // Reference levels: the statements' code is kept from the first group on.
     for (int32_t i = 0; i < d->classCount; ++i) {
-      LevVariable &v = d->classes[i];
+      LevVariable& v = d->classes[i];
       if (v.savedReference == 0)
         v.savedReference = v.referenceSelector;
       else
@@ -208,12 +207,12 @@ int32_t zlevrgi(LevRegContext *ctx) {
       ztrelst(&lctx->trees[i]);
     lctx->listed = 1;
     for (int32_t i = 0; i < d->classCount; ++i) {
-      LevVariable &v = d->classes[i];
+      LevVariable& v = d->classes[i];
       if (v.referenceSelector != -3 || lctx->levelCounts[i] == 0)
         continue;
       bool match = false;
-      for (auto *node = static_cast<LevelNode *>(lctx->trees[i]); node != nullptr && !match;
-           node = static_cast<LevelNode *>(node->links[0]))
+      for (auto* node = static_cast<LevelNode*>(lctx->trees[i]); node != nullptr && !match;
+           node = static_cast<LevelNode*>(node->links[0]))
         match = v.referenceText != nullptr &&
                 levRefMatches(v.referenceText, node->formatted, v.levelWidth, v.keepJustification);
       if (!match) {
@@ -224,13 +223,13 @@ int32_t zlevrgi(LevRegContext *ctx) {
       }
     }
     for (int32_t i = 0; i < d->classCount; ++i) {
-      LevVariable &v = d->classes[i];
+      LevVariable& v = d->classes[i];
       v.levelCount = 0;
       if (lctx->levelCounts[i] > 0)
         v.levelCount = zlevlls(pool, lctx, d, i, &v.levelTexts);
     }
     for (int32_t j = 0; j < d->numericCount; ++j) {
-      LevVariable &v = d->numerics[j];
+      LevVariable& v = d->numerics[j];
       // A centre kept from an earlier group must not stand for this one's.
       v.centre = hostMissing();
       v.halfRange = hostMissing();
@@ -258,14 +257,14 @@ int32_t zlevrgi(LevRegContext *ctx) {
     ctx->numeric = levArray<double>(pool, static_cast<size_t>(d->numericCount));
   if (d->classCount > 0) {
     ctx->levelIndex = levArray<int32_t>(pool, static_cast<size_t>(d->classCount));
-    ctx->valueBuffers = levArray<char *>(pool, static_cast<size_t>(d->classCount));
+    ctx->valueBuffers = levArray<char*>(pool, static_cast<size_t>(d->classCount));
   }
   if (ctx->responseCount > 0)
-    ctx->responseOnClass = levArray<int32_t *>(pool, static_cast<size_t>(ctx->responseCount));
+    ctx->responseOnClass = levArray<int32_t*>(pool, static_cast<size_t>(ctx->responseCount));
   FindYonClass(ctx);
   ctx->largestLevelCount = 0;
   for (int32_t i = 0; i < d->classCount; ++i) {
-    LevVariable &v = d->classes[i];
+    LevVariable& v = d->classes[i];
     ctx->valueBuffers[i] =
         levArray<char>(pool, static_cast<size_t>(v.levelWidth > 0 ? v.levelWidth : 16));
     if (v.levelCount > ctx->largestLevelCount)
@@ -283,7 +282,7 @@ int32_t zlevrgi(LevRegContext *ctx) {
 
   // 12. Label widths.
   for (int32_t i = 0; i < d->classCount; ++i) {
-    LevVariable &v = d->classes[i];
+    LevVariable& v = d->classes[i];
     v.levelLabelWidth = 0;
     v.longestLevelLength = 0;
     const int32_t L = v.levelCount;
@@ -300,7 +299,7 @@ int32_t zlevrgi(LevRegContext *ctx) {
       break;
     default:
       if (!isNumeric(v)) {
-        const auto *internal = static_cast<const LevInternalValue *>(v.levelValues);
+        const auto* internal = static_cast<const LevInternalValue*>(v.levelValues);
         for (int32_t k = 0; k < L; ++k) {
           int32_t n = wzstrip(v.levelTexts[k], v.levelWidth);
           if (n > v.levelLabelWidth)
@@ -318,7 +317,7 @@ int32_t zlevrgi(LevRegContext *ctx) {
   // 14. Columns.
   d->columnCount = 0;
   for (int32_t e = 0; e < d->effectCount; ++e) {
-    LevEffect &ef = d->effects[e];
+    LevEffect& ef = d->effects[e];
     ef.firstColumn = d->columnCount;
     ef.columnCount = zlevedf(d, e);
     d->columnCount += ef.columnCount;
@@ -332,7 +331,7 @@ int32_t zlevrgi(LevRegContext *ctx) {
     int32_t largestE = 0;
     for (int32_t e = 0; e < d->effectCount; ++e)
       largestE = std::max(largestE, d->effects[e].constructedCount);
-    int32_t *strides =
+    int32_t* strides =
         largestE > 0 ? levArray<int32_t>(pool, static_cast<size_t>(largestE)) : nullptr;
     for (int32_t e = 0; e < d->effectCount; ++e)
       zlevLevelsAllOne(ctx, &d->effects[e], strides, pool);
@@ -340,8 +339,8 @@ int32_t zlevrgi(LevRegContext *ctx) {
     if (d->parmLabelStyle == 0) {
       ParmName(ctx);
     } else {
-      d->columnNames = levArray<char *>(pool, static_cast<size_t>(d->columnCount));
-      d->columnLabels = levArray<char *>(pool, static_cast<size_t>(d->columnCount));
+      d->columnNames = levArray<char*>(pool, static_cast<size_t>(d->columnCount));
+      d->columnLabels = levArray<char*>(pool, static_cast<size_t>(d->columnCount));
       int32_t w = 0;
       for (int32_t e = 0; e < d->effectCount; ++e)
         if (d->effects[e].name != nullptr)
@@ -365,15 +364,15 @@ int32_t zlevrgi(LevRegContext *ctx) {
   return 0;
 }
 
-void zlevtrm(LevRegContext *ctx, int32_t flags) {
+void zlevtrm(LevRegContext* ctx, int32_t flags) {
   if (ctx == nullptr)
     return;
-  LevDesign *d = ctx->design;
-  LevReadBlock *rb = ctx->library;
+  LevDesign* d = ctx->design;
+  LevReadBlock* rb = ctx->library;
   if ((flags & 0x01) != 0 && d != nullptr) {
     d->columnCount = 0;
     for (int32_t e = 0; e < d->effectCount; ++e) {
-      LevEffect &ef = d->effects[e];
+      LevEffect& ef = d->effects[e];
       ef.combinationTable = nullptr;
       ef.columnTable = nullptr;
       ef.nonSingularTable = nullptr;
@@ -382,7 +381,7 @@ void zlevtrm(LevRegContext *ctx, int32_t flags) {
       ef.columnRowWidth = 0;
     }
     for (int32_t i = 0; i < d->classCount; ++i) {
-      LevVariable &v = d->classes[i];
+      LevVariable& v = d->classes[i];
       v.levelCount = 0;
       v.levelTexts = nullptr;
       v.levelValues = nullptr;
@@ -410,7 +409,7 @@ void zlevtrm(LevRegContext *ctx, int32_t flags) {
   }
   if ((flags & 0x04) != 0) {
     ctx->fit.getY = ctx->fit.getW = nullptr;
-    for (HostRoutine &slot : ctx->fit.slots)
+    for (HostRoutine& slot : ctx->fit.slots)
       slot = nullptr;
     ctx->getInit = ctx->getNext = ctx->getVals = ctx->filter = nullptr;
     ctx->moreSlots[0] = ctx->moreSlots[1] = nullptr;
@@ -418,13 +417,13 @@ void zlevtrm(LevRegContext *ctx, int32_t flags) {
   if ((flags & 0x08) != 0)
     ctx->fit = LevFitBlock{};
   if ((flags & 0x10) != 0 && rb != nullptr) {
-    QkPool *general = v_global_gcb_anchor->defaultPool;
-    for (char **record : {&rb->formattedRecord, &rb->plainRecord})
+    QkPool* general = v_global_gcb_anchor->defaultPool;
+    for (char** record : {&rb->formattedRecord, &rb->plainRecord})
       if (*record != nullptr) {
         general->free(general, *record);
         *record = nullptr;
       }
-    for (HostReadVector **vector : {&rb->formattedVector, &rb->plainVector})
+    for (HostReadVector** vector : {&rb->formattedVector, &rb->plainVector})
       if (*vector != nullptr) {
         xvgett(*vector);
         *vector = nullptr;
@@ -447,7 +446,7 @@ void zlevtrm(LevRegContext *ctx, int32_t flags) {
       }
     }
     if (rb != nullptr) {
-      QkPool *defaultPool = v_global_gcb_anchor->defaultPool;
+      QkPool* defaultPool = v_global_gcb_anchor->defaultPool;
       if (rb->pool != nullptr && rb->pool != defaultPool)
         xmpoold(rb->pool);
       rb->pool = defaultPool;

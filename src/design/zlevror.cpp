@@ -21,14 +21,14 @@ bool validOrder(int32_t c) {
   return d >= 0 && d <= 22 && ((0x700225u >> d) & 1u) != 0;
 }
 
-int cmpSigned64(const char *a, const char *b) {
+int cmpSigned64(const char* a, const char* b) {
   int64_t x, y;
   std::memcpy(&x, a, 8);
   std::memcpy(&y, b, 8);
   return x < y ? -1 : x > y ? 1 : 0;
 }
 
-int cmpDouble(const char *a, const char *b) {
+int cmpDouble(const char* a, const char* b) {
   double x, y;
   std::memcpy(&x, a, 8);
   std::memcpy(&y, b, 8);
@@ -38,13 +38,13 @@ int cmpDouble(const char *a, const char *b) {
   return x < y ? -1 : x > y ? 1 : 0;
 }
 
-int cmpBytes(const char *a, const char *b, int32_t n) {
+int cmpBytes(const char* a, const char* b, int32_t n) {
   int r = n > 0 ? std::memcmp(a, b, static_cast<size_t>(n)) : 0;
   return r < 0 ? -1 : r > 0 ? 1 : 0;
 }
 
 // Compares by one key letter (ignoring its sign).
-int cmpKey(char letter, const char *a, const char *b, int32_t size) {
+int cmpKey(char letter, const char* a, const char* b, int32_t size) {
   switch (letter) {
   case 'D':
     return cmpDouble(a, b);
@@ -58,7 +58,7 @@ int cmpKey(char letter, const char *a, const char *b, int32_t size) {
 }
 
 // True when record a must move behind record b.
-bool outOfOrder(const char *a, const char *b, const char *first, const char *second,
+bool outOfOrder(const char* a, const char* b, const char* first, const char* second,
                 int32_t keySize) {
   int direction = first[0] == '-' ? -1 : 1;
   char letter = first[0] == '-' ? first[1] : first[0];
@@ -74,7 +74,7 @@ bool outOfOrder(const char *a, const char *b, const char *first, const char *sec
   return cmpKey(l2, a + 8, b + 8, keySize - 8) == d2;
 }
 
-std::string cut(const char *text, int32_t n, bool justify) {
+std::string cut(const char* text, int32_t n, bool justify) {
   std::string s(text, static_cast<size_t>(n));
   if (justify) {
     size_t lead = s.find_first_not_of(' ');
@@ -84,9 +84,9 @@ std::string cut(const char *text, int32_t n, bool justify) {
   return end == std::string::npos ? std::string() : s.substr(0, end + 1);
 }
 
-void permute(char **values, LevInternalValue *internal, const std::vector<int64_t> &perm) {
+void permute(char** values, LevInternalValue* internal, const std::vector<int64_t>& perm) {
   size_t n = perm.size();
-  std::vector<char *> v(values, values + n);
+  std::vector<char*> v(values, values + n);
   std::vector<LevInternalValue> iv(internal, internal + n);
   for (size_t k = 0; k < n; ++k) {
     values[k] = v[static_cast<size_t>(perm[k])];
@@ -96,21 +96,21 @@ void permute(char **values, LevInternalValue *internal, const std::vector<int64_
 
 } // namespace
 
-bool levRefMatches(const char *refText, const char *level, int32_t width,
+bool levRefMatches(const char* refText, const char* level, int32_t width,
                    int32_t keepJustification) {
   std::string ref = cut(refText, static_cast<int32_t>(std::strlen(refText)), !keepJustification);
   std::string lev = cut(level, width, !keepJustification);
   return ref == lev;
 }
 
-void ShellSort(char *records, int32_t n, int64_t *permutation, const char *firstKey,
-               const char *secondKey, int32_t keySize, int32_t stride) {
+void ShellSort(char* records, int32_t n, int64_t* permutation, const char* firstKey,
+               const char* secondKey, int32_t keySize, int32_t stride) {
   std::vector<char> tmp(static_cast<size_t>(stride));
   for (int32_t gap = n / 2; gap > 0; gap /= 2)
     for (int32_t j = gap; j < n; ++j)
       for (int32_t i = j - gap; i >= 0; i -= gap) {
-        char *a = records + static_cast<size_t>(i) * stride;
-        char *b = records + static_cast<size_t>(i + gap) * stride;
+        char* a = records + static_cast<size_t>(i) * stride;
+        char* b = records + static_cast<size_t>(i + gap) * stride;
         if (!outOfOrder(a, b, firstKey, secondKey, keySize))
           break;
         std::memcpy(tmp.data(), a, static_cast<size_t>(stride));
@@ -120,12 +120,12 @@ void ShellSort(char *records, int32_t n, int64_t *permutation, const char *first
       }
 }
 
-void zlevror(QkPool *pool, LevelizeContext *context, LevDesign *design, int32_t index,
-             char **values, int32_t) {
-  LevVariable &v = design->classes[index];
+void zlevror(QkPool* pool, LevelizeContext* context, LevDesign* design, int32_t index,
+             char** values, int32_t) {
+  LevVariable& v = design->classes[index];
   const int32_t n = v.levelCount;
   const int32_t width = v.levelWidth;
-  auto *internal = static_cast<LevInternalValue *>(v.levelValues);
+  auto* internal = static_cast<LevInternalValue*>(v.levelValues);
   const bool numeric = v.var != nullptr && v.var->type == 1;
   const bool formatted = v.var != nullptr && v.var->formatNameLength > 0;
 
@@ -147,8 +147,8 @@ void zlevror(QkPool *pool, LevelizeContext *context, LevDesign *design, int32_t 
     const int32_t charLength =
         numeric ? 8 : (v.var != nullptr && v.var->length > 0 ? v.var->length : 1);
     int32_t keySize = 8;
-    const char *first = "L";
-    const char *second = " ";
+    const char* first = "L";
+    const char* second = " ";
     switch (order) {
     case 'D':
       first = desc ? "-L" : "L";
@@ -183,14 +183,14 @@ void zlevror(QkPool *pool, LevelizeContext *context, LevDesign *design, int32_t 
     const int32_t stride = (keySize + 7) / 8 * 8;
     std::vector<char> records(static_cast<size_t>(stride) * static_cast<size_t>(n), 0);
     std::vector<int64_t> perm(static_cast<size_t>(n));
-    auto *node = static_cast<LevelNode *>(context->trees[index]);
+    auto* node = static_cast<LevelNode*>(context->trees[index]);
     for (int32_t k = 0; k < n;
-         ++k, node = node ? static_cast<LevelNode *>(node->links[0]) : nullptr) {
+         ++k, node = node ? static_cast<LevelNode*>(node->links[0]) : nullptr) {
       perm[static_cast<size_t>(k)] = k;
-      char *r = records.data() + static_cast<size_t>(k) * stride;
+      char* r = records.data() + static_cast<size_t>(k) * stride;
       int64_t freq = node ? node->frequency : 0;
       int64_t seen = node ? node->firstAppearance : k;
-      auto putInternal = [&](char *at) {
+      auto putInternal = [&](char* at) {
         if (numeric)
           std::memcpy(at, &internal[k].value, 8);
         else
@@ -269,7 +269,7 @@ void zlevror(QkPool *pool, LevelizeContext *context, LevDesign *design, int32_t 
   const int32_t w = n - 1;
   std::vector<double> A(static_cast<size_t>(n) * w, 0.0);
   std::vector<uint8_t> used(static_cast<size_t>(n), 1);
-  auto at = [&](int32_t i, int32_t j) -> double & { return A[static_cast<size_t>(i) * w + j]; };
+  auto at = [&](int32_t i, int32_t j) -> double& { return A[static_cast<size_t>(i) * w + j]; };
   const int32_t r = v.referenceSelector;
   for (int32_t i = 0; i < n; ++i) {
     switch (code) {
@@ -316,7 +316,7 @@ void zlevror(QkPool *pool, LevelizeContext *context, LevDesign *design, int32_t 
     if (used[static_cast<size_t>(i)])
       rows.push_back(i);
   const int32_t m = static_cast<int32_t>(rows.size());
-  auto *M = static_cast<double *>(levBlock(pool, sizeof(double) * static_cast<size_t>(n) * w));
+  auto* M = static_cast<double*>(levBlock(pool, sizeof(double) * static_cast<size_t>(n) * w));
   if (m > 0) {
     std::vector<double> B(static_cast<size_t>(m) * w), Q(static_cast<size_t>(m) * w),
         R(static_cast<size_t>(w) * (w + 1) / 2);

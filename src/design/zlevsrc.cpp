@@ -11,16 +11,16 @@
 
 namespace {
 
-QkPool *generalPool() { return v_global_gcb_anchor->defaultPool; }
+QkPool* generalPool() { return v_global_gcb_anchor->defaultPool; }
 
-template <typename Fn> void registerInto(HostRoutine *slot, Fn fn) {
+template <typename Fn> void registerInto(HostRoutine* slot, Fn fn) {
   if (*slot == nullptr)
     vir2g(reinterpret_cast<HostRoutine>(fn), slot);
 }
 
-bool isNumeric(const LevVariable &v) { return v.var != nullptr && v.var->type == 1; }
+bool isNumeric(const LevVariable& v) { return v.var != nullptr && v.var->type == 1; }
 
-void normaliseWeightCount(LevRegContext *ctx) {
+void normaliseWeightCount(LevRegContext* ctx) {
   if (ctx->weights == nullptr)
     ctx->weightCount = 0;
   else if (ctx->weightCount < 1)
@@ -28,54 +28,54 @@ void normaliseWeightCount(LevRegContext *ctx) {
 }
 
 // The levelisation context's view of the design context.
-LevRegContext *owner(LevelizeContext *lctx) { return static_cast<LevRegContext *>(lctx->source); }
+LevRegContext* owner(LevelizeContext* lctx) { return static_cast<LevRegContext*>(lctx->source); }
 
-int32_t LevGetInit(LevelizeContext *lctx, LevDesign *) {
-  LevRegContext *ctx = owner(lctx);
+int32_t LevGetInit(LevelizeContext* lctx, LevDesign*) {
+  LevRegContext* ctx = owner(lctx);
   ctx->formattedFetch = lctx->serial;
   return zlevGetInit(ctx);
 }
 
-int32_t LevGetNext(LevelizeContext *lctx, LevDesign *) { return zlevGetNext(owner(lctx)); }
+int32_t LevGetNext(LevelizeContext* lctx, LevDesign*) { return zlevGetNext(owner(lctx)); }
 
-int32_t LevGetVals(LevelizeContext *lctx, LevDesign *design) {
-  LevRegContext *ctx = owner(lctx);
+int32_t LevGetVals(LevelizeContext* lctx, LevDesign* design) {
+  LevRegContext* ctx = owner(lctx);
   int32_t r;
   if (ctx->formattedFetch) {
-    void *dest[4] = {lctx->numeric, lctx->formatted, lctx->numericInternal, lctx->charInternal};
+    void* dest[4] = {lctx->numeric, lctx->formatted, lctx->numericInternal, lctx->charInternal};
     r = zlevGetVals(ctx, "zcub", dest);
   } else {
-    void *dest[3] = {lctx->numeric, lctx->numericInternal, lctx->charInternal};
+    void* dest[3] = {lctx->numeric, lctx->numericInternal, lctx->charInternal};
     r = zlevGetVals(ctx, "zub", dest);
   }
   if (design->freqVariable != nullptr && r != 0) {
-    void *dest[1] = {&design->freqValue};
+    void* dest[1] = {&design->freqValue};
     return zlevGetVals(ctx, "f", dest);
   }
   return r;
 }
 
-int32_t LevGetLevIndex(LevelizeContext *lctx) {
-  LevRegContext *ctx = owner(lctx);
+int32_t LevGetLevIndex(LevelizeContext* lctx) {
+  LevRegContext* ctx = owner(lctx);
   return reinterpret_cast<LevFilterFn>(ctx->filter)(lctx->pool, ctx->design->filterWord, nullptr,
                                                     ctx);
 }
 
 } // namespace
 
-void *levBlock(QkPool *pool, size_t bytes) {
+void* levBlock(QkPool* pool, size_t bytes) {
   if (bytes == 0 || pool == nullptr)
     return nullptr;
   return pool->allocate(pool, bytes, kQkZeroed);
 }
 
-QkPool *levGroupPool(LevRegContext *ctx) {
+QkPool* levGroupPool(LevRegContext* ctx) {
   return ctx->library != nullptr && ctx->library->pool != nullptr ? ctx->library->pool
                                                                   : generalPool();
 }
 
 // Registers the engine's forwarders into the levelisation context (zlevrgi step 8.2).
-void levRegisterForwarders(LevRegContext *ctx, LevelizeContext *lctx) {
+void levRegisterForwarders(LevRegContext* ctx, LevelizeContext* lctx) {
   lctx->getInit = lctx->getNext = lctx->getVals = nullptr;
   registerInto(&lctx->getInit, LevGetInit);
   registerInto(&lctx->getNext, LevGetNext);
@@ -85,31 +85,31 @@ void levRegisterForwarders(LevRegContext *ctx, LevelizeContext *lctx) {
   lctx->source = ctx;
 }
 
-int32_t GetInit(LevRegContext *ctx) {
+int32_t GetInit(LevRegContext* ctx) {
   if (ctx->library == nullptr || ctx->library->data == nullptr)
     return 0;
   return xbyrewind(xdsby(ctx->library->data)) != 0 ? 1 : 0;
 }
 
-int32_t GetNext(LevRegContext *ctx) {
+int32_t GetNext(LevRegContext* ctx) {
   if (ctx->library == nullptr || ctx->library->data == nullptr)
     return 0;
   return xobsnext(ctx->library->data) == 1 ? 1 : 0;
 }
 
-int32_t GetInitAcrossBy(LevRegContext *ctx) {
+int32_t GetInitAcrossBy(LevRegContext* ctx) {
   if (ctx->library != nullptr && ctx->library->data != nullptr)
     xopnt(ctx->library->data, 1);
   return 0;
 }
 
-int32_t GetNextAcrossBy(LevRegContext *ctx) {
+int32_t GetNextAcrossBy(LevRegContext* ctx) {
   if (ctx->library == nullptr || ctx->library->data == nullptr)
     return 0;
   return xoget(ctx->library->data) == 1 ? 1 : 0;
 }
 
-void zlevRegisterSource(LevRegContext *ctx) {
+void zlevRegisterSource(LevRegContext* ctx) {
   if ((ctx->design->designFlags & kLevFlagAcrossBy) != 0) {
     registerInto(&ctx->getInit, GetInitAcrossBy);
     registerInto(&ctx->getNext, GetNextAcrossBy);
@@ -120,31 +120,31 @@ void zlevRegisterSource(LevRegContext *ctx) {
   registerInto(&ctx->getVals, GetVals);
 }
 
-int32_t zlevGetInit(LevRegContext *ctx) {
+int32_t zlevGetInit(LevRegContext* ctx) {
   if (ctx->getInit == nullptr)
     zlevRegisterSource(ctx);
   return reinterpret_cast<LevGetInitFn>(ctx->getInit)(ctx);
 }
 
-int32_t zlevGetNext(LevRegContext *ctx) {
+int32_t zlevGetNext(LevRegContext* ctx) {
   if (ctx->getNext == nullptr)
     zlevRegisterSource(ctx);
   return reinterpret_cast<LevGetNextFn>(ctx->getNext)(ctx);
 }
 
-int32_t zlevGetVals(LevRegContext *ctx, const char *letters, void *const *destinations) {
+int32_t zlevGetVals(LevRegContext* ctx, const char* letters, void* const* destinations) {
   if (ctx->getVals == nullptr)
     zlevRegisterSource(ctx);
   return reinterpret_cast<LevGetValsFn>(ctx->getVals)(ctx, letters, destinations);
 }
 
-int32_t SetupXV(LevRegContext *ctx, int32_t formatted) {
-  LevReadBlock *rb = ctx->library;
-  LevDesign *d = ctx->design;
+int32_t SetupXV(LevRegContext* ctx, int32_t formatted) {
+  LevReadBlock* rb = ctx->library;
+  LevDesign* d = ctx->design;
   if (rb == nullptr || rb->data == nullptr)
     return -1;
-  HostReadVector **vector = formatted ? &rb->formattedVector : &rb->plainVector;
-  char **record = formatted ? &rb->formattedRecord : &rb->plainRecord;
+  HostReadVector** vector = formatted ? &rb->formattedVector : &rb->plainVector;
+  char** record = formatted ? &rb->formattedRecord : &rb->plainRecord;
   if (*vector != nullptr)
     return 0;
   normaliseWeightCount(ctx);
@@ -156,13 +156,13 @@ int32_t SetupXV(LevRegContext *ctx, int32_t formatted) {
   if (xvgeti(rb->data, capacity, vector) != 0 || *vector == nullptr)
     return -2;
   int32_t offset = 0, rc = 0;
-  auto declare = [&](const LevVariable *v, int32_t length, int32_t type) {
+  auto declare = [&](const LevVariable* v, int32_t length, int32_t type) {
     if (v != nullptr && v->var != nullptr && rc == 0 &&
         xvgetd(*vector, v->var->number, offset, 0, length, type) != 0)
       rc = -3;
     offset += length;
   };
-  auto declareNumber = [&](const LevVariable *v) {
+  auto declareNumber = [&](const LevVariable* v) {
     if (v != nullptr && v->var != nullptr && v->var->type == 1 && rc == 0 &&
         xvgetd(*vector, v->var->number, offset, 0, 8, 8) != 0)
       rc = -3;
@@ -179,7 +179,7 @@ int32_t SetupXV(LevRegContext *ctx, int32_t formatted) {
   if (ctx->extraResponse2 != nullptr)
     declareNumber(ctx->extraResponse2);
   for (int32_t i = 0; i < d->classCount; ++i) {
-    LevVariable &v = d->classes[i];
+    LevVariable& v = d->classes[i];
     if (formatted || isNumeric(v))
       levWidthCheck(&v);
     if (formatted) {
@@ -195,7 +195,7 @@ int32_t SetupXV(LevRegContext *ctx, int32_t formatted) {
       declareNumber(&ctx->weights[k]);
   declareNumber(ctx->freq);
   for (int32_t i = 0; i < d->classCount; ++i) {
-    const LevVariable &v = d->classes[i];
+    const LevVariable& v = d->classes[i];
     if (isNumeric(v))
       declareNumber(&v);
     else
@@ -208,25 +208,25 @@ int32_t SetupXV(LevRegContext *ctx, int32_t formatted) {
     *vector = nullptr;
     return rc;
   }
-  QkPool *pool = generalPool();
+  QkPool* pool = generalPool();
   if (*record != nullptr)
     pool->free(pool, *record);
-  *record = static_cast<char *>(levBlock(pool, static_cast<size_t>(offset > 0 ? offset : 8)));
+  *record = static_cast<char*>(levBlock(pool, static_cast<size_t>(offset > 0 ? offset : 8)));
   return 0;
 }
 
-int32_t GetVals(LevRegContext *ctx, const char *letters, void *const *destinations) {
-  LevDesign *d = ctx->design;
-  LevReadBlock *rb = ctx->library;
-  void *z = nullptr;
-  void *y = nullptr;
-  void *c = nullptr;
-  void *w = nullptr;
-  void *f = nullptr;
-  void *u = nullptr;
-  void *b = nullptr;
+int32_t GetVals(LevRegContext* ctx, const char* letters, void* const* destinations) {
+  LevDesign* d = ctx->design;
+  LevReadBlock* rb = ctx->library;
+  void* z = nullptr;
+  void* y = nullptr;
+  void* c = nullptr;
+  void* w = nullptr;
+  void* f = nullptr;
+  void* u = nullptr;
+  void* b = nullptr;
   for (int32_t k = 0; letters[k] != '\0'; ++k) {
-    void *dest = destinations[k];
+    void* dest = destinations[k];
     switch (letters[k]) {
     case 'z':
       z = dest;
@@ -257,13 +257,13 @@ int32_t GetVals(LevRegContext *ctx, const char *letters, void *const *destinatio
   normaliseWeightCount(ctx);
   if (rb == nullptr || rb->data == nullptr)
     return 0;
-  HostReadVector *vector = useFormatted ? rb->formattedVector : rb->plainVector;
+  HostReadVector* vector = useFormatted ? rb->formattedVector : rb->plainVector;
   if (vector == nullptr) {
     if (SetupXV(ctx, useFormatted ? 1 : 0) != 0)
       return 0;
     vector = useFormatted ? rb->formattedVector : rb->plainVector;
   }
-  char *record = useFormatted ? rb->formattedRecord : rb->plainRecord;
+  char* record = useFormatted ? rb->formattedRecord : rb->plainRecord;
   if (xyvget(vector, record) != 0)
     return 0;
   int32_t at = 0;
@@ -276,14 +276,14 @@ int32_t GetVals(LevRegContext *ctx, const char *letters, void *const *destinatio
   for (int32_t j = 0; j < d->numericCount; ++j) {
     double x = number();
     if (z != nullptr)
-      static_cast<double *>(z)[j] = x;
+      static_cast<double*>(z)[j] = x;
   }
   if (ctx->extraExplanatory != nullptr)
     ctx->extraExplanatory->value = number();
   for (int32_t r = 0; r < ctx->responseCount; ++r) {
     double x = number();
     if (y != nullptr)
-      static_cast<double *>(y)[r] = isNumeric(ctx->responses[r]) ? x : hostMissing();
+      static_cast<double*>(y)[r] = isNumeric(ctx->responses[r]) ? x : hostMissing();
   }
   if (ctx->extraResponse1 != nullptr)
     ctx->extraResponse1->value = number();
@@ -293,7 +293,7 @@ int32_t GetVals(LevRegContext *ctx, const char *letters, void *const *destinatio
     for (int32_t i = 0; i < d->classCount; ++i) {
       const int32_t width = d->classes[i].levelWidth;
       if (c != nullptr)
-        std::memcpy(static_cast<char **>(c)[i], record + at, static_cast<size_t>(width));
+        std::memcpy(static_cast<char**>(c)[i], record + at, static_cast<size_t>(width));
       at += width;
     }
   if (ctx->weightCount == 0) {
@@ -307,23 +307,23 @@ int32_t GetVals(LevRegContext *ctx, const char *letters, void *const *destinatio
     if (!isHostMissing(sum))
       sum /= ctx->weightCount;
     if (w != nullptr)
-      *static_cast<double *>(w) = sum;
+      *static_cast<double*>(w) = sum;
   }
   double freq = number();
   if (f != nullptr && ctx->freq != nullptr)
-    *static_cast<double *>(f) = freq;
+    *static_cast<double*>(f) = freq;
   int32_t kn = 0, kc = 0;
   for (int32_t i = 0; i < d->classCount; ++i) {
-    const LevVariable &v = d->classes[i];
+    const LevVariable& v = d->classes[i];
     if (isNumeric(v)) {
       double x = number();
       if (u != nullptr)
-        static_cast<double *>(u)[kn] = x;
+        static_cast<double*>(u)[kn] = x;
       ++kn;
     } else {
       const int32_t length = v.var != nullptr && v.var->length > 0 ? v.var->length : 1;
       if (b != nullptr) {
-        LevCharValue &e = static_cast<LevCharValue *>(b)[kc];
+        LevCharValue& e = static_cast<LevCharValue*>(b)[kc];
         int32_t n = e.length < length ? e.length : length;
         std::memcpy(e.buffer, record + at, static_cast<size_t>(n));
       }
@@ -334,8 +334,8 @@ int32_t GetVals(LevRegContext *ctx, const char *letters, void *const *destinatio
   return 1;
 }
 
-int32_t zlevseci(LevRegContext *ctx, QkPool *pool) {
-  LevDesign *d = ctx->design;
+int32_t zlevseci(LevRegContext* ctx, QkPool* pool) {
+  LevDesign* d = ctx->design;
   if (d == nullptr)
     return 1;
   if (ctx->library == nullptr)
@@ -347,14 +347,14 @@ int32_t zlevseci(LevRegContext *ctx, QkPool *pool) {
     ctx->numeric = levArray<double>(pool, static_cast<size_t>(d->numericCount));
   if (d->classCount > 0) {
     ctx->levelIndex = levArray<int32_t>(pool, static_cast<size_t>(d->classCount));
-    ctx->valueBuffers = levArray<char *>(pool, static_cast<size_t>(d->classCount));
+    ctx->valueBuffers = levArray<char*>(pool, static_cast<size_t>(d->classCount));
     for (int32_t i = 0; i < d->classCount; ++i) {
       int32_t width = d->classes[i].levelWidth > 0 ? d->classes[i].levelWidth : 16;
       ctx->valueBuffers[i] = levArray<char>(pool, static_cast<size_t>(width));
     }
   }
   if (ctx->responseCount > 0)
-    ctx->responseOnClass = levArray<int32_t *>(pool, static_cast<size_t>(ctx->responseCount));
+    ctx->responseOnClass = levArray<int32_t*>(pool, static_cast<size_t>(ctx->responseCount));
   registerInto(&ctx->getVals, GetVals);
   registerInto(&ctx->getInit, GetInit);
   registerInto(&ctx->getNext, GetNext);

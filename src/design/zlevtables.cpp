@@ -13,7 +13,7 @@ bool skipsReference(int32_t coding) { return coding == 0 || coding == 2 || codin
 
 } // namespace
 
-int32_t zlevLevelsNonSingOne(LevDesign *d, QkPool *pool, LevEffect *ef, int32_t *scratch) {
+int32_t zlevLevelsNonSingOne(LevDesign* d, QkPool* pool, LevEffect* ef, int32_t* scratch) {
   const int32_t c = ef->crossedCount, m = ef->nestedCount, K = c + m;
   if (K == 0)
     return 0;
@@ -23,9 +23,9 @@ int32_t zlevLevelsNonSingOne(LevDesign *d, QkPool *pool, LevEffect *ef, int32_t 
     scratch = own.data();
   }
   const int32_t stride = std::max(d->classCount, K);
-  int32_t *r = scratch;
-  int32_t *s = scratch + stride;
-  int32_t *digit = scratch + 2 * stride;
+  int32_t* r = scratch;
+  int32_t* s = scratch + stride;
+  int32_t* digit = scratch + 2 * stride;
   int64_t R = 1, S = 1;
   for (int32_t i = 0; i < c; ++i) {
     r[i] = d->classes[ef->crossed[i]].levelCount - 1;
@@ -37,7 +37,7 @@ int32_t zlevLevelsNonSingOne(LevDesign *d, QkPool *pool, LevEffect *ef, int32_t 
   }
   if (R * S * K <= 0)
     return 0;
-  int32_t *table = levArray<int32_t>(pool, static_cast<size_t>(R * S * K));
+  int32_t* table = levArray<int32_t>(pool, static_cast<size_t>(R * S * K));
   for (int64_t u = 0; u < S; ++u) {
     int64_t uu = u;
     for (int32_t j = m - 1; j >= 0; --j) {
@@ -45,12 +45,12 @@ int32_t zlevLevelsNonSingOne(LevDesign *d, QkPool *pool, LevEffect *ef, int32_t 
       uu /= s[j];
     }
     for (int64_t v = 0; v < R; ++v) {
-      int32_t *row = table + static_cast<size_t>((u * R + v) * K);
+      int32_t* row = table + static_cast<size_t>((u * R + v) * K);
       int64_t vv = v;
       for (int32_t i = c - 1; i >= 0; --i) {
         int32_t di = static_cast<int32_t>(vv % r[i]);
         vv /= r[i];
-        const LevVariable &var = d->classes[ef->crossed[i]];
+        const LevVariable& var = d->classes[ef->crossed[i]];
         row[i] = skipsReference(var.coding) && di >= var.referenceSelector ? di + 1 : di;
       }
       for (int32_t j = 0; j < m; ++j)
@@ -61,24 +61,24 @@ int32_t zlevLevelsNonSingOne(LevDesign *d, QkPool *pool, LevEffect *ef, int32_t 
   return 0;
 }
 
-int32_t zlevLevelsNonSing(LevDesign *d, QkPool *pool, int32_t count, const int32_t *effects) {
+int32_t zlevLevelsNonSing(LevDesign* d, QkPool* pool, int32_t count, const int32_t* effects) {
   const int32_t n = count == 0 ? d->effectCount : count;
   std::vector<int32_t> scratch(static_cast<size_t>(3 * std::max(d->classCount, 1)) + 3, 0);
   for (int32_t k = 0; k < n; ++k) {
-    LevEffect &ef = d->effects[count == 0 ? k : effects[k]];
+    LevEffect& ef = d->effects[count == 0 ? k : effects[k]];
     if (ef.crossedCount + ef.nestedCount > 0)
       zlevLevelsNonSingOne(d, pool, &ef, nullptr);
   }
   return 0;
 }
 
-int32_t zlevLevelsAllOne(LevRegContext *ctx, LevEffect *ef, int32_t *strides, QkPool *pool) {
-  LevDesign *d = ctx->design;
+int32_t zlevLevelsAllOne(LevRegContext* ctx, LevEffect* ef, int32_t* strides, QkPool* pool) {
+  LevDesign* d = ctx->design;
   const int32_t K = ef->crossedCount + ef->nestedCount;
   const bool fullRank = (d->designFlags & kLevFlagNonGlm) != 0;
   if (fullRank && ef->nonSingularTable == nullptr && K > 0)
     zlevLevelsNonSingOne(d, pool, ef, nullptr);
-  int32_t *classTable = fullRank ? ef->nonSingularTable : ef->combinationTable;
+  int32_t* classTable = fullRank ? ef->nonSingularTable : ef->combinationTable;
   const int32_t E = ef->constructedCount;
   if (d->constructedCount == 0 || E == 0) {
     ef->columnTable = classTable;
@@ -100,9 +100,9 @@ int32_t zlevLevelsAllOne(LevRegContext *ctx, LevEffect *ef, int32_t *strides, Qk
   ef->columnTable = nullptr;
   if (columns * W == 0)
     return 0;
-  int32_t *table = levArray<int32_t>(pool, static_cast<size_t>(columns * W));
+  int32_t* table = levArray<int32_t>(pool, static_cast<size_t>(columns * W));
   for (int64_t j = 0; j < columns; ++j) {
-    int32_t *row = table + static_cast<size_t>(j * W);
+    int32_t* row = table + static_cast<size_t>(j * W);
     for (int32_t e = 0; e < E; ++e) {
       const int32_t k = d->constructed[ef->constructed[e]].columnCount;
       row[e] = strides[e] > 0 && k > 0 ? static_cast<int32_t>((j / strides[e]) % k) : 0;
@@ -114,14 +114,14 @@ int32_t zlevLevelsAllOne(LevRegContext *ctx, LevEffect *ef, int32_t *strides, Qk
   return 0;
 }
 
-int32_t zlevLevelsAll(LevRegContext *ctx, int32_t count, const int32_t *effects) {
-  LevDesign *d = ctx->design;
-  QkPool *pool = levGroupPool(ctx);
+int32_t zlevLevelsAll(LevRegContext* ctx, int32_t count, const int32_t* effects) {
+  LevDesign* d = ctx->design;
+  QkPool* pool = levGroupPool(ctx);
   const int32_t n = count == 0 ? d->effectCount : count;
   const bool fullRank = (d->designFlags & kLevFlagNonGlm) != 0;
   int32_t largestE = 0;
   for (int32_t k = 0; k < n; ++k) {
-    LevEffect &ef = d->effects[count == 0 ? k : effects[k]];
+    LevEffect& ef = d->effects[count == 0 ? k : effects[k]];
     if (fullRank && ef.crossedCount + ef.nestedCount > 0)
       zlevLevelsNonSingOne(d, pool, &ef, nullptr);
     largestE = std::max(largestE, ef.constructedCount);

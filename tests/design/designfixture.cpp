@@ -18,10 +18,10 @@ namespace designtest {
 namespace fs = std::filesystem;
 
 DesignFixture::DesignFixture() {
-  HostControlBlock *cb = qrxhost::hostControlBlock();
+  HostControlBlock* cb = qrxhost::hostControlBlock();
   v_global_gcb_anchor = cb;
   Exported_QKHandle = cb->qkHandle;
-  const auto *info = ::testing::UnitTest::GetInstance()->current_test_info();
+  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
   dir = fs::temp_directory_path() /
         ("qrx_design_" + std::string(info ? info->test_suite_name() : "x") + "_" +
          std::string(info ? info->name() : "x"));
@@ -46,31 +46,31 @@ DesignFixture::~DesignFixture() {
   fs::remove_all(dir, ec);
 }
 
-void DesignFixture::data(const std::string &csv, const std::string &name) {
+void DesignFixture::data(const std::string& csv, const std::string& name) {
   std::ofstream(dir / (name + ".csv")) << csv;
   ds = xdsopen(name.c_str(), static_cast<int32_t>(name.size()));
   ASSERT_NE(ds, nullptr);
   block.data = ds;
 }
 
-HostVariable *DesignFixture::describe(const std::string &name) {
+HostVariable* DesignFixture::describe(const std::string& name) {
   int32_t number = 0;
   xvfind(ds, name.c_str(), static_cast<int32_t>(name.size()), &number, 0);
   EXPECT_GT(number, 0) << name;
-  HostVariable *var = nullptr;
+  HostVariable* var = nullptr;
   xvname(ds, number, &var);
   return var;
 }
 
-LevDesign *DesignFixture::design(const std::vector<std::string> &classes,
-                                 const std::vector<std::string> &numerics,
-                                 const std::vector<EffectSpec> &effects, bool noIntercept) {
+LevDesign* DesignFixture::design(const std::vector<std::string>& classes,
+                                 const std::vector<std::string>& numerics,
+                                 const std::vector<EffectSpec>& effects, bool noIntercept) {
   classNames = classes;
   numericNames = numerics;
   classStore.assign(classes.size(), LevVariable{});
   numericStore.assign(numerics.size(), LevVariable{});
   for (size_t i = 0; i < classes.size(); ++i) {
-    LevVariable &v = classStore[i];
+    LevVariable& v = classStore[i];
     v.var = describe(classes[i]);
     v.levelWidth = -1;
     v.order = 'U';
@@ -90,15 +90,15 @@ LevDesign *DesignFixture::design(const std::vector<std::string> &classes,
   effectStore.assign(all.size(), LevEffect{});
   lists.reserve(all.size() * 4);
   names.reserve(all.size());
-  auto list = [&](const std::vector<std::string> &vars, bool cls) {
+  auto list = [&](const std::vector<std::string>& vars, bool cls) {
     std::vector<int32_t> out;
-    for (const auto &v : vars)
+    for (const auto& v : vars)
       out.push_back(cls ? classIndex(v) : numericIndex(v));
     lists.push_back(out);
     return lists.back().empty() ? nullptr : lists.back().data();
   };
   for (size_t e = 0; e < all.size(); ++e) {
-    LevEffect &ef = effectStore[e];
+    LevEffect& ef = effectStore[e];
     names.push_back(all[e].name);
     ef.name = names.back().data();
     ef.continuousCount = static_cast<int32_t>(all[e].continuous.size());
@@ -119,39 +119,39 @@ LevDesign *DesignFixture::design(const std::vector<std::string> &classes,
   return &des;
 }
 
-void DesignFixture::response(const std::string &name) {
+void DesignFixture::response(const std::string& name) {
   responseStore.assign(1, LevVariable{});
   responseStore[0].var = describe(name);
   ctx.responses = responseStore.data();
   ctx.responseCount = 1;
 }
 
-void DesignFixture::weight(const std::string &name) {
+void DesignFixture::weight(const std::string& name) {
   weightStore.assign(1, LevVariable{});
   weightStore[0].var = describe(name);
   ctx.weights = weightStore.data();
   ctx.weightCount = 1;
 }
 
-void DesignFixture::freq(const std::string &name) {
+void DesignFixture::freq(const std::string& name) {
   freqStore.assign(1, LevVariable{});
   freqStore[0].var = describe(name);
   ctx.freq = freqStore.data();
 }
 
-int32_t DesignFixture::classIndex(const std::string &name) const {
+int32_t DesignFixture::classIndex(const std::string& name) const {
   auto it = std::find(classNames.begin(), classNames.end(), name);
   EXPECT_NE(it, classNames.end()) << name;
   return static_cast<int32_t>(it - classNames.begin());
 }
 
-int32_t DesignFixture::numericIndex(const std::string &name) const {
+int32_t DesignFixture::numericIndex(const std::string& name) const {
   auto it = std::find(numericNames.begin(), numericNames.end(), name);
   EXPECT_NE(it, numericNames.end()) << name;
   return static_cast<int32_t>(it - numericNames.begin());
 }
 
-LevVariable *DesignFixture::cls(const std::string &name) { return &des.classes[classIndex(name)]; }
+LevVariable* DesignFixture::cls(const std::string& name) { return &des.classes[classIndex(name)]; }
 
 int32_t DesignFixture::levelise() {
   block.pool = xmpoolc(nullptr, 1024, 0x1004);
@@ -173,9 +173,9 @@ std::vector<RowOut> DesignFixture::rows() {
   return out;
 }
 
-std::vector<std::string> DesignFixture::levels(const std::string &name) {
+std::vector<std::string> DesignFixture::levels(const std::string& name) {
   std::vector<std::string> out;
-  const LevVariable *v = cls(name);
+  const LevVariable* v = cls(name);
   for (int32_t k = 0; k < v->levelCount; ++k) {
     std::string s(v->levelTexts[k], static_cast<size_t>(v->levelWidth));
     s.erase(s.find_last_not_of(' ') + 1);
@@ -186,7 +186,7 @@ std::vector<std::string> DesignFixture::levels(const std::string &name) {
 
 std::vector<int> DesignFixture::messages() {
   std::vector<int> out;
-  for (const auto &r : qrxhost::takeLog())
+  for (const auto& r : qrxhost::takeLog())
     if (r.numbered)
       out.push_back(r.set * 1000 + r.number);
   return out;

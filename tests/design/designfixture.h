@@ -29,22 +29,22 @@ class DesignFixture {
 public:
   DesignFixture();
   ~DesignFixture();
-  DesignFixture(const DesignFixture &) = delete;
-  DesignFixture &operator=(const DesignFixture &) = delete;
+  DesignFixture(const DesignFixture&) = delete;
+  DesignFixture& operator=(const DesignFixture&) = delete;
 
   // Writes work/<name>.csv and opens it as DATA=.
-  void data(const std::string &csv, const std::string &name = "d");
+  void data(const std::string& csv, const std::string& name = "d");
   // Declares the CLASS variables, numeric variables, the response and the effects (the
   // Intercept first unless noIntercept). Returns the design.
-  LevDesign *design(const std::vector<std::string> &classes,
-                    const std::vector<std::string> &numerics,
-                    const std::vector<EffectSpec> &effects, bool noIntercept = false);
-  void response(const std::string &name);
-  void weight(const std::string &name);
-  void freq(const std::string &name);
-  LevVariable *cls(const std::string &name);
-  int32_t classIndex(const std::string &name) const;
-  int32_t numericIndex(const std::string &name) const;
+  LevDesign* design(const std::vector<std::string>& classes,
+                    const std::vector<std::string>& numerics,
+                    const std::vector<EffectSpec>& effects, bool noIntercept = false);
+  void response(const std::string& name);
+  void weight(const std::string& name);
+  void freq(const std::string& name);
+  LevVariable* cls(const std::string& name);
+  int32_t classIndex(const std::string& name) const;
+  int32_t numericIndex(const std::string& name) const;
   // zlevrgi on a fresh per-group pool.
   int32_t levelise();
   // zlevtrm(-1).
@@ -52,19 +52,19 @@ public:
   // Every observation of the group through the row protocol.
   std::vector<RowOut> rows();
   // The level texts of a CLASS variable, trailing blanks cut.
-  std::vector<std::string> levels(const std::string &name);
+  std::vector<std::string> levels(const std::string& name);
   // The numbered messages logged since the last call, as set*1000+number.
   std::vector<int> messages();
 
   LevRegContext ctx{};
   LevReadBlock block{};
   LevDesign des{};
-  HostDataSet *ds = nullptr;
+  HostDataSet* ds = nullptr;
   std::filesystem::path dir;
   std::vector<std::string> classNames, numericNames;
 
 private:
-  HostVariable *describe(const std::string &name);
+  HostVariable* describe(const std::string& name);
   std::vector<LevVariable> classStore, numericStore, responseStore, weightStore, freqStore;
   std::vector<LevEffect> effectStore;
   std::vector<std::vector<int32_t>> lists;

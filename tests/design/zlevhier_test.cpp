@@ -17,7 +17,7 @@ struct Hierarchy : ::testing::Test {
   DesignFixture f;
   HierarchyRequest req{};
   std::vector<int32_t> containingCounts, containedCounts;
-  std::vector<int32_t *> containing, contained;
+  std::vector<int32_t*> containing, contained;
   void SetUp() override {
     f.data("A,B,D,x,z,y\n1,1,1,1,1,1\n");
     // 0 Intercept, 1 A, 2 B, 3 A*B, 4 x, 5 x*x, 6 A*x, 7 x*z, 8 A*D, 9 B(A)

@@ -18,9 +18,9 @@ using Texts = std::vector<std::string>;
 namespace {
 
 // Runs UniqDups over the given names.
-Texts unique(DesignFixture &f, const Texts &names) {
+Texts unique(DesignFixture& f, const Texts& names) {
   f.des.columnCount = static_cast<int32_t>(names.size());
-  f.des.columnNames = levArray<char *>(f.block.pool, names.size());
+  f.des.columnNames = levArray<char*>(f.block.pool, names.size());
   for (size_t k = 0; k < names.size(); ++k) {
     f.des.columnNames[k] = levArray<char>(f.block.pool, names[k].size() + 1);
     std::memcpy(f.des.columnNames[k], names[k].data(), names[k].size());
@@ -128,7 +128,7 @@ TEST_F(Labels, InterlacedNamesAreUniqueAndStartWithTheIntercept) {
   EXPECT_EQ(std::string(f.des.columnLabels[0]), "Intercept");
   EXPECT_EQ(std::set<std::string>(got.begin(), got.end()).size(), got.size());
   // Every name is a valid name; the labels carry the level texts.
-  for (const std::string &n : got)
+  for (const std::string& n : got)
     for (char c : n)
       EXPECT_TRUE(std::isalnum(static_cast<unsigned char>(c)) || c == '_') << n;
   EXPECT_NE(std::string(f.des.columnLabels[1]).find('1'), std::string::npos);

@@ -79,8 +79,8 @@ Matrix orthogonalForm(Matrix A) {
     for (size_t i = 0; i < n; ++i)
       A[i][j] /= norm;
   }
-  for (auto &row : A)
-    for (auto &x : row)
+  for (auto& row : A)
+    for (auto& x : row)
       x *= std::sqrt(static_cast<long double>(n));
   return A;
 }
@@ -130,14 +130,14 @@ struct Orthogonal : ::testing::TestWithParam<int> {};
 
 TEST_P(Orthogonal, MatrixEqualsCentredGramSchmidtAndIsOrthonormal) {
   const int coding = GetParam();
-  for (const char *ref : {"FIRST", "LAST"}) {
+  for (const char* ref : {"FIRST", "LAST"}) {
     DesignFixture f;
     // Numeric levels 1, 2, 5 and 7 (POLY uses them as x); formatted order 1 2 5 7.
     f.data("k,y\n5,1\n1,2\n7,3\n2,4\n");
     f.design({"k"}, {}, {{"k", {}, {"k"}, {}}});
     f.response("y");
     f.des.designFlags |= kLevFlagNonGlm;
-    LevVariable *v = f.cls("k");
+    LevVariable* v = f.cls("k");
     v->coding = coding;
     v->referenceSelector = std::string(ref) == "FIRST" ? -1 : -2;
     ASSERT_EQ(f.levelise(), 0);
@@ -200,7 +200,7 @@ TEST(Coding, TwoLevelsGiveMinusOneAndOneUnderEveryOrthogonalCoding) {
     f.des.designFlags |= kLevFlagNonGlm;
     f.cls("a")->coding = coding;
     ASSERT_EQ(f.levelise(), 0);
-    const double *m = f.cls("a")->codingMatrix;
+    const double* m = f.cls("a")->codingMatrix;
     double sign = coding == 1 || coding == 3 ? 1.0 : -1.0;
     EXPECT_NEAR(m[0], sign, 1e-12) << coding;
     EXPECT_NEAR(m[1], -sign, 1e-12) << coding;

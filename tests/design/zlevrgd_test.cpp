@@ -17,7 +17,7 @@ using Rows = std::vector<std::vector<double>>;
 
 namespace {
 
-const char *kData = "y,x,a,b,c,w\n"
+const char* kData = "y,x,a,b,c,w\n"
                     "1,2,p,1,s,1\n"
                     "2,3,q,2,t,1\n"
                     "3,1,p,2,t,1\n"
@@ -41,7 +41,7 @@ struct RowTest : ::testing::Test {
   }
 };
 
-void expectRows(const std::vector<RowOut> &got, const Rows &want, size_t count) {
+void expectRows(const std::vector<RowOut>& got, const Rows& want, size_t count) {
   ASSERT_GE(got.size(), count);
   for (size_t i = 0; i < count; ++i) {
     EXPECT_EQ(got[i].status, 0) << "row " << i;
@@ -77,7 +77,7 @@ TEST_F(RowTest, GlmRowsHaveOneIndicatorPerCombinationMet) {
 
 TEST_F(RowTest, ReferenceCodingRows) {
   f.des.designFlags |= kLevFlagNonGlm;
-  for (const char *v : {"a", "b", "c"})
+  for (const char* v : {"a", "b", "c"})
     f.cls(v)->coding = 2;
   ASSERT_EQ(f.levelise(), 0);
   // Intercept 1, x 1, a 2, a*b 2, c(a) 1 x 3 nested cells, a*x 2.
@@ -139,11 +139,11 @@ TEST(RowTables, NonSingularTablesOfCrossingAndNesting) {
   zlevLevelsNonSing(&f.des, f.block.pool, 0, nullptr);
   // A*B: rows (A, B) = (0, 1), (0, 2), (1, 1), (1, 2): A runs over 0..1, B skips its
   // reference 0; the last variable varies fastest.
-  const LevEffect &ab = f.des.effects[1];
+  const LevEffect& ab = f.des.effects[1];
   std::vector<int32_t> got(ab.nonSingularTable, ab.nonSingularTable + 8);
   EXPECT_EQ(got, (std::vector<int32_t>{0, 1, 0, 2, 1, 1, 1, 2}));
   // A(B): nested B takes all three levels, slower than A.
-  const LevEffect &anb = f.des.effects[2];
+  const LevEffect& anb = f.des.effects[2];
   std::vector<int32_t> nested(anb.nonSingularTable, anb.nonSingularTable + 12);
   EXPECT_EQ(nested, (std::vector<int32_t>{0, 0, 1, 0, 0, 1, 1, 1, 0, 2, 1, 2}));
   EXPECT_EQ(anb.columnCount, 6);
@@ -169,7 +169,7 @@ TEST(RowLevels, BygroupsLevelEachGroupAndResetTheCentre) {
   int32_t g = 0;
   xvfind(f.ds, "g", 1, &g, 0);
   ASSERT_EQ(xbyset(f.ds, &g, nullptr, 1, 0), 0);
-  HostByHandle *by = xdsby(f.ds);
+  HostByHandle* by = xdsby(f.ds);
   std::vector<int32_t> results;
   std::vector<double> centres;
   std::vector<int32_t> levelCounts;
@@ -201,12 +201,12 @@ TEST(RowLevels, MissingLevelUnderPolynomialCodingLeavesTheRowOut) {
     auto rows = f.rows();
     EXPECT_EQ(rows[0].status, 0);
     EXPECT_NE(rows[2].status & 0x23, 0) << coding;
-    for (const RowOut &r : rows)
+    for (const RowOut& r : rows)
       for (double x : r.x)
         EXPECT_FALSE(std::isnan(x) && r.status == 0) << coding;
     if (coding == 5) {
       // The three numeric levels alone make the orthogonal polynomial.
-      const double *m = f.cls("k")->codingMatrix;
+      const double* m = f.cls("k")->codingMatrix;
       double sum = 0, sq = 0;
       for (int i = 1; i < 4; ++i) {
         sum += m[i * 3];
@@ -308,7 +308,7 @@ TEST(RowQueries, OneEffectsColumnsAndTheLevelsBehindThem) {
   zlevrgx(&f.ctx, nullptr, nullptr, row.data());
   // The effect's own columns equal its block of the full row.
   for (int32_t e = 0; e < f.des.effectCount; ++e) {
-    const LevEffect &ef = f.des.effects[e];
+    const LevEffect& ef = f.des.effects[e];
     std::vector<double> cols(static_cast<size_t>(ef.columnCount));
     ASSERT_EQ(zlevGetEfCols(&f.ctx, e, cols.data()), ef.columnCount);
     for (int32_t k = 0; k < ef.columnCount; ++k)
@@ -335,13 +335,13 @@ TEST(RowLevels, CombinationsOfManyLevelsAreInNumericOrder) {
   f.design({"k"}, {}, {{"k", {}, {"k"}, {}}});
   f.response("y");
   ASSERT_EQ(f.levelise(), 0);
-  const LevEffect &ef = f.des.effects[1];
+  const LevEffect& ef = f.des.effects[1];
   ASSERT_EQ(ef.combinationCount, 300);
   for (int32_t i = 0; i < 300; ++i)
     EXPECT_EQ(ef.combinationTable[i], i);
   // Each observation finds its own column: level index = column.
   auto rows = f.rows();
-  for (const RowOut &r : rows) {
+  for (const RowOut& r : rows) {
     ASSERT_EQ(r.status, 0);
     int ones = 0;
     for (int32_t k = 1; k < f.des.columnCount; ++k)

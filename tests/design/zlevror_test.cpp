@@ -15,7 +15,7 @@ namespace {
 
 // a: first appearance c, a, d, b; frequencies a 1, b 2, c 2, d 1.
 // n: values 10, 9, 100, 9, 10, 10 (formatted bytes order: 10, 100, 9).
-const char *kData = "a,n,y\n"
+const char* kData = "a,n,y\n"
                     "c,10,1\n"
                     "a,9,2\n"
                     "d,100,3\n"
@@ -31,7 +31,7 @@ struct Orders : ::testing::Test {
     f.response("y");
     f.des.designFlags |= kLevFlagNonGlm; // keep the reference level where the order puts it
   }
-  Texts run(int32_t order, int32_t descending, const char *var = "a") {
+  Texts run(int32_t order, int32_t descending, const char* var = "a") {
     f.cls("a")->order = order;
     f.cls("a")->descending = descending;
     f.cls("n")->order = order;
@@ -98,7 +98,7 @@ TEST(Levels, NumbersAreLevelsByTheirFormattedText) {
   f.response("y");
   ASSERT_EQ(f.levelise(), 0);
   EXPECT_EQ(f.levels("k"), (Texts{"1", "2.5"}));
-  const auto *internal = static_cast<const LevInternalValue *>(f.cls("k")->levelValues);
+  const auto* internal = static_cast<const LevInternalValue*>(f.cls("k")->levelValues);
   EXPECT_EQ(internal[0].value, 1.0);
   EXPECT_EQ(internal[1].value, 2.5);
 }
@@ -145,7 +145,7 @@ TEST(Levels, LookupFindsEveryLevelAndRejectsOthers) {
   f.design({"a"}, {}, {{"a", {}, {"a"}, {}}});
   f.response("y");
   ASSERT_EQ(f.levelise(), 0);
-  LevVariable *v = f.cls("a");
+  LevVariable* v = f.cls("a");
   ASSERT_EQ(v->levelCount, 20);
   for (int32_t k = 0; k < v->levelCount; ++k) {
     std::string value(v->levelTexts[k], static_cast<size_t>(v->levelWidth));
@@ -237,7 +237,7 @@ TEST(ShellSortKeys, FrequencyThenSecondKeyInItsOwnDirection) {
   };
   Rec r[4] = {{1, "d"}, {3, "c"}, {3, "a"}, {2, "b"}};
   int64_t perm[4] = {0, 1, 2, 3};
-  ShellSort(reinterpret_cast<char *>(r), 4, perm, "-X", "S", 9, 16);
+  ShellSort(reinterpret_cast<char*>(r), 4, perm, "-X", "S", 9, 16);
   EXPECT_EQ(std::string(r[0].text), "a");
   EXPECT_EQ(std::string(r[1].text), "c");
   EXPECT_EQ(std::string(r[2].text), "b");

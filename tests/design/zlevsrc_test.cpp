@@ -46,7 +46,7 @@ TEST(Source, ExtraVariablesAllFitInTheRecord) {
   f.freq("fr");
   static LevVariable extras[3];
   std::memset(extras, 0, sizeof extras);
-  const char *names[3] = {"e1", "e2", "ex"};
+  const char* names[3] = {"e1", "e2", "ex"};
   for (int k = 0; k < 3; ++k) {
     int32_t n = 0;
     xvfind(f.ds, names[k], 2, &n, 0);
@@ -71,7 +71,7 @@ TEST(Source, ExtraVariablesAllFitInTheRecord) {
   ASSERT_EQ(zlevGetNext(&f.ctx), 1);
   char buffer[8] = "???????";
   LevCharValue entry{buffer, 1};
-  void *dest[1] = {&entry};
+  void* dest[1] = {&entry};
   EXPECT_EQ(zlevGetVals(&f.ctx, "b", dest), 1);
   EXPECT_EQ(buffer[0], 'v');
   EXPECT_EQ(buffer[1], '?');
