@@ -23,6 +23,19 @@ namespace postinit {
 namespace {
 
 StepRun* gRun = nullptr;
+VsfContext* gContext = nullptr;
+int64_t gFailGroup = 0;
+int32_t gFailResult = 0;
+
+int32_t levelise(LevRegContext* design) {
+  int32_t rc = vsfRealSteps().zlevrgi(design);
+  if (gFailGroup != 0 && gContext != nullptr && gContext->byCount == gFailGroup) {
+    if (gFailResult == 6)
+      levRaise(design->design, 112);
+    return gFailResult;
+  }
+  return rc;
+}
 
 int32_t ok(VsfContext*) { return 0; }
 int32_t okModel(VsfContext*, VsfModel*) { return 0; }
@@ -35,6 +48,7 @@ std::string trimmed(const char* text, int32_t length) {
 }
 
 int32_t recordPostInit(VsfContext* ctx) {
+  gContext = ctx;
   int32_t rc = vsfRealSteps().vsfPostInit(ctx);
   StepRun& r = *gRun;
   r.postInitDone = true;
@@ -88,6 +102,7 @@ int32_t recordFit(VsfContext* ctx) {
 VsfStepTable recordingSteps() {
   VsfStepTable t = vsfRealSteps();
   t.vsfPostInit = recordPostInit;
+  t.zlevrgi = levelise;
   t.vsfpModelInfo = [](VsfContext*) -> int32_t {
     gRun->modelInfoTables++;
     return 0;
@@ -154,6 +169,11 @@ std::string workDir() {
 
 void writeCsv(const std::string& name, const std::string& text) {
   std::ofstream(std::filesystem::path(workDir()) / (name + ".csv")) << text;
+}
+
+void setLevelisationResult(int64_t group, int32_t result) {
+  gFailGroup = group;
+  gFailResult = result;
 }
 
 StepRun run(const std::string& program) {

@@ -60,6 +60,9 @@ struct StepRun {
 std::string workDir();
 // Writes WORK/<name>.csv.
 void writeCsv(const std::string& name, const std::string& text);
+// Replaces the levelisation result of BY group `group` (1-based) by `result` in the runs
+// that follow (0: no replacement).
+void setLevelisationResult(int64_t group, int32_t result);
 // Runs a program (host statements and PROC VARSIFTER steps).
 StepRun run(const std::string& program);
 

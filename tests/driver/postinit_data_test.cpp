@@ -1,0 +1,109 @@
+// Post-initialisation against the data sets of a step: the variables of VALDATA= and
+// TESTDATA=, BY matching of the held-out data sets, and the _ROLE_ variable of DATA=.
+#include "postinit_harness.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using postinit::StepRun;
+
+class PostInitData : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() {
+    postinit::writeCsv("pd", "g,y,x1,x2,a\n"
+                             "1,1.5,1,2,u\n"
+                             "1,2.5,2,3,v\n"
+                             "1,3.5,3,1,u\n"
+                             "2,0.5,4,2,v\n"
+                             "2,1.0,5,5,u\n"
+                             "2,2.0,6,1,v\n");
+    // Held-out data sets: complete, without x2, with a character x2, without the BY
+    // variable, with a character BY variable.
+    postinit::writeCsv("pv", "g,y,x1,x2,a\n1,1,1,1,u\n2,2,2,2,v\n");
+    postinit::writeCsv("pnox2", "g,y,x1,a\n1,1,1,u\n");
+    postinit::writeCsv("pcharx2", "g,y,x1,x2,a\n1,1,1,k,u\n");
+    postinit::writeCsv("pnoby", "y,x1,x2,a\n1,1,1,u\n");
+    postinit::writeCsv("pcharby", "g,y,x1,x2,a\nA,1,1,1,u\n");
+    postinit::writeCsv("prole", "y,x1,x2,_ROLE_\n1,1,2,TRAIN\n2,2,1,VALIDATE\n3,3,3,TEST\n"
+                                "4,1,1,TRAIN\n");
+  }
+  static StepRun step(const std::string& options, const std::string& model = "model y = x1 x2;") {
+    return postinit::run("proc varsifter data=pd " + options + "; class a; " + model +
+                         " by g; run;\n");
+  }
+};
+
+TEST_F(PostInitData, HeldOutDataSetsMustCarryTheModelVariables) {
+  struct Case {
+    const char* option;
+    int message;
+    int32_t code;
+  } cases[] = {
+      {"valdata=pnox2", 171, -24},
+      {"valdata=pcharx2", 172, -25},
+      {"testdata=pnox2", 165, -24},
+      {"testdata=pcharx2", 166, -25},
+  };
+  for (const Case& c : cases) {
+    StepRun r = step(c.option);
+    EXPECT_EQ(r.count(848, c.message), 1) << c.option << ": " << r.messages();
+    EXPECT_EQ(r.postInitResult, c.code) << c.option;
+    EXPECT_EQ(r.returnCode, 1012) << c.option;
+    EXPECT_TRUE(r.groups.empty()) << c.option;
+  }
+  StepRun fine = step("valdata=pv testdata=pv");
+  EXPECT_EQ(fine.postInitResult, 0) << fine.messages();
+  EXPECT_EQ(fine.valBySync, 1);
+  EXPECT_EQ(fine.testBySync, 1);
+  EXPECT_EQ(fine.options.validateInUse, 1);
+  EXPECT_EQ(fine.options.testInUse, 1);
+  EXPECT_EQ(fine.groups.size(), 2u);
+}
+
+TEST_F(PostInitData, HeldOutDataSetsWithoutTheByVariablesAreUsedWhole) {
+  StepRun val = step("valdata=pnoby");
+  EXPECT_EQ(val.count(848, 163), 1) << val.messages();
+  EXPECT_EQ(val.valBySync, 0);
+  EXPECT_EQ(val.returnCode, 4);
+  EXPECT_EQ(val.groups.size(), 2u);
+
+  StepRun test = step("testdata=pnoby");
+  EXPECT_EQ(test.count(848, 164), 1) << test.messages();
+  EXPECT_EQ(test.testBySync, 0);
+
+  // A BY variable of another type cannot be matched at all.
+  StepRun type = step("valdata=pcharby");
+  EXPECT_EQ(type.postInitResult, -23) << type.messages();
+  EXPECT_EQ(type.count(848, 9120), 1);
+  EXPECT_EQ(type.returnCode, 1012);
+}
+
+TEST_F(PostInitData, RoleVariableOfTheInputDataSet) {
+  StepRun roles = postinit::run("proc varsifter data=prole; model y = x1 x2; run;");
+  EXPECT_EQ(roles.count(848, 127), 1) << roles.messages();
+  EXPECT_GT(roles.partition.roleVar, 0);
+  EXPECT_EQ(std::string(roles.partition.trainText, roles.partition.trainLength), "TRAIN");
+  EXPECT_EQ(std::string(roles.partition.validateText, roles.partition.validateLength), "VALIDATE");
+  EXPECT_EQ(std::string(roles.partition.testText, roles.partition.testLength), "TEST");
+  EXPECT_EQ(roles.options.trainFraction, 0.0);
+  EXPECT_EQ(roles.returnCode, 0);
+
+  StepRun partition = postinit::run(
+      "proc varsifter data=prole; model y = x1 x2; partition fraction(validate=0.25); run;");
+  EXPECT_EQ(partition.count(848, 126), 1) << partition.messages();
+  EXPECT_FALSE(partition.has(848, 127));
+  EXPECT_EQ(partition.partition.roleVar, 0);
+
+  StepRun held = postinit::run("proc varsifter data=prole valdata=prole; model y = x1 x2; run;");
+  EXPECT_EQ(held.count(848, 179), 1) << held.messages();
+  EXPECT_FALSE(held.has(848, 127));
+  EXPECT_EQ(held.partition.roleVar, 0);
+
+  // Without a _ROLE_ variable nothing is said.
+  StepRun plain = step("");
+  EXPECT_FALSE(plain.has(848, 127) || plain.has(848, 126) || plain.has(848, 179))
+      << plain.messages();
+}
+
+} // namespace
