@@ -132,3 +132,22 @@ TEST(Source, ANarrowLevelWidthWarnsOnceAndCutsValues) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(Source, ADesignWithoutVariablesStillGetsColumnsAndFitCallbacks) {
+  DesignFixture f;
+  f.data("y\n1\n2\n");
+  f.design({}, {}, {});
+  f.response("y");
+  ASSERT_EQ(f.levelise(), 0);
+  EXPECT_EQ(f.des.columnCount, 1);
+  EXPECT_NE(f.ctx.fit.getY, nullptr);
+  EXPECT_NE(f.ctx.fit.getW, nullptr);
+  auto rows = f.rows();
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[1].y, 2.0);
+  EXPECT_EQ(rows[1].x, std::vector<double>{1.0});
+}
+
+} // namespace
