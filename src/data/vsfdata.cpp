@@ -5,7 +5,9 @@
 #include "data/vsfdata.h"
 
 #include "data/vsfpage.h"
+#include "design/levnames.h"
 #include "design/levreg.h"
+#include "design/levtables.h"
 #include "driver/vsfcontext.h"
 #include "model/vsfmodel.h"
 #include "numerics/zranuni.h"
@@ -699,6 +701,18 @@ int32_t designStatus(void* self, double* y, double* w, double* f) {
 void designRow(void* self, double* values) {
   zlevrgx(static_cast<DesignSource*>(self)->design, nullptr, nullptr, values);
 }
+void designNumeric(void* self, double* values) {
+  LevRegContext* ctx = static_cast<DesignSource*>(self)->design;
+  const int32_t n = ctx->design->numericCount;
+  if (n > 0)
+    std::memcpy(values, ctx->numeric, sizeof(double) * static_cast<size_t>(n));
+}
+void designLevelsAll(void* self) {
+  zlevLevelsAll(static_cast<DesignSource*>(self)->design, 0, nullptr);
+}
+void designEffectMeans(void* self, const double* columnSums, double scale, double* means) {
+  zlevEfMeans(static_cast<DesignSource*>(self)->design, columnSums, means, nullptr, scale);
+}
 
 // The design's vote for a sparse representation of model effect e.
 uint8_t designSparseVote(const LevDesign* d, const LevEffect& e) {
@@ -782,8 +796,6 @@ int32_t vsfData(VsfContext* ctx) {
     missing = "vsfData: reading TESTDATA= and VALDATA= is not available in this build";
   else if (s->cvMethod == 4)
     missing = "vsfData: CVMETHOD=INDEX folds are not available in this build";
-  else if (ctx->postFit != nullptr && !st.ma.on)
-    missing = "vsfData: the means of the post-fit bridge are not available in this build";
   if (missing != nullptr) {
     xebug(missing);
     return -99;
@@ -805,6 +817,9 @@ int32_t vsfData(VsfContext* ctx) {
   s->columnCount = d->columnCount;
   s->numericCount = d->numericCount;
   s->glm = (d->designFlags & 0x10) == 0;
+  // The post-fit bridge takes the means of the numeric variables when no model averaging
+  // is asked.
+  s->bridge = ctx->postFit != nullptr && !st.ma.on;
 
   DesignSource design{&ctx->design};
   VsfRowSource src{};
@@ -814,7 +829,10 @@ int32_t vsfData(VsfContext* ctx) {
   src.next = designNext;
   src.status = designStatus;
   src.row = designRow;
-  VsfReadResult result{};
+  src.numericValues = designNumeric;
+  src.levelsAll = designLevelsAll;
+  src.effectMeans = designEffectMeans;
+  VsfReadResult& result = s->read;
   ctx->model.bags = &ctx->bags;
   ctx->model.puddle = &ctx->puddle;
   int32_t rc = vsfReadPass(s, &src, &ctx->model, &ctx->bags, &ctx->exts, ctx->byPool, ctx->pagePool,

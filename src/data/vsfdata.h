@@ -43,6 +43,17 @@ struct VsfRoleValue {
   int32_t length;
 };
 
+// The page-level state of a reading pass, for the tests and the completion.
+struct VsfReadResult {
+  int64_t pagesWritten;
+  int32_t maxRowsPerPage;
+  // With the bridge flag (BY pool): weighted and frequency-weighted numeric means, and the
+  // per-effect means (GLM coding only).
+  double* bridgeWeightedMeans;
+  double* bridgeFreqMeans;
+  double* bridgeEffectMeans;
+};
+
 // Everything the reading pass, the read preparation and the frame read of the options,
 // the PERFORMANCE settings and the context.
 struct VsfDataSettings {
@@ -78,6 +89,8 @@ struct VsfDataSettings {
   int32_t entryCount; // E
   int32_t modelEffectCount;
   int64_t* seed; // the working seed of the uniform stream
+  // What vsfData's pass left (the bridge means among it), for the driver and the bridge.
+  VsfReadResult read;
 };
 
 // Where the reading pass gets observations and design rows (the design context in a run).
@@ -129,17 +142,6 @@ enum VsfCodingVote : int32_t {
   VSF_CODE_BATHTUB = 9
 };
 int32_t useSparseRepresentation(const VsfEffectTraits& traits);
-
-// The page-level state of a reading pass, for the tests and the completion.
-struct VsfReadResult {
-  int64_t pagesWritten;
-  int32_t maxRowsPerPage;
-  // With the bridge flag (BY pool): weighted and frequency-weighted numeric means, and the
-  // per-effect means (GLM coding only).
-  double* bridgeWeightedMeans;
-  double* bridgeFreqMeans;
-  double* bridgeEffectMeans;
-};
 
 // Read preparation: memory budget, thread count and in-memory limits. 0, -2, or -16 after
 // message 848/145 (*returnCode raised to at least 1012).
