@@ -1,0 +1,355 @@
+// The data-pass kernels against sums formed directly from the stored rows (read back from
+// the pages): weights, frequencies, TRAIN/VALIDATE/TEST roles, dense and sparse effects,
+// pages in memory and on disk, serial and on several page workers. PRESS and the
+// validation/test ASE are checked against a least-squares fit by Gauss-Jordan inversion.
+#include "data/datafixture.h"
+#include "data/vsfthread.h"
+#include "driver/vsfoptions.h"
+#include "host/ext/qkpgf.h"
+#include "kernels/vsfkernels.h"
+#include "kernels/vsfmoments.h"
+#include "kernels/vsfresid.h"
+#include "kernels/vsfxpx.h"
+#include "model/vsfcriteria.h"
+#include "model/vsfmodel.h"
+#include "model/vsfsweep.h"
+#include "support/hostif.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+using namespace datatest;
+
+namespace {
+
+struct Row {
+  double w, f, y;
+  int32_t role;
+  std::vector<double> x; // every parameter, in parameter order
+};
+
+// Widths of the effects: intercept, two single columns, a 3-column and a 4-column effect
+// (sparse when asked), and one more single column.
+const std::vector<int32_t> kWidths = {1, 1, 1, 3, 4, 1};
+
+Source makeSource(int n) {
+  Source src;
+  for (int i = 0; i < n; ++i) {
+    Obs o;
+    const double a = std::sin(i * 0.37), b = std::cos(i * 1.13);
+    o.x = {1.0, a * 3 + 1, b * 2 - 0.5};
+    for (int k = 0; k < 3; ++k)
+      o.x.push_back(i % 3 == k ? 1.0 + 0.1 * k + 0.3 * std::sin(i * 0.5) : 0.0);
+    for (int k = 0; k < 4; ++k)
+      o.x.push_back((i * 7 + k) % 5 == 0 ? std::sin(i + k) : 0.0);
+    o.x.push_back(std::cos(i * 0.21) * i / n);
+    o.y = 2 + 1.5 * o.x[1] - 0.7 * o.x[2] + 0.3 * o.x[4] + std::sin(i * 2.9);
+    o.w = 0.5 + (i % 4) * 0.25;
+    o.f = 1 + i % 3;
+    src.rows.push_back(o);
+  }
+  return src;
+}
+
+struct KernelRun {
+  PageRun run;
+  VsfModelOptions opt{};
+  std::vector<Row> rows;
+  int32_t P = 0;
+
+  KernelRun(Source& src, bool sparse, int32_t threads, bool disk, bool full) {
+    qrxhost::resetPageFileSettings();
+    if (disk)
+      qrxhost::setPageFileSizes(512, 512, 512);
+    denseEntries(run, kWidths);
+    if (sparse) {
+      for (auto& e : run.entries)
+        e.sparseVote = e.columnCount > 1 ? 1 : 0;
+    }
+    run.settings.weightGiven = run.settings.freqGiven = 1;
+    run.settings.threadCount = threads;
+    run.settings.threadingOn = threads > 1;
+    run.settings.utilBuffers = disk ? 1 : 0;
+    run.settings.testFraction = 0.2;
+    run.settings.validateFraction = 0.25;
+    run.settings.trainFraction = 0.55;
+    run.settings.roleCodes = 1;
+    EXPECT_EQ(run.read(src), 0);
+    if (threads > 1) {
+      EXPECT_EQ(run.startThreads(threads), 0);
+    }
+    opt.method = 1;
+    opt.select = 4;
+    opt.fullXpx = full;
+    opt.forcedIn = 1;
+    opt.validateInUse = opt.testInUse = 1;
+    run.model.options = &opt;
+    vsfRegisterKernels();
+    EXPECT_EQ(vsfModelInit(&run.model), 0);
+    P = run.model.parmCount;
+    collectRows();
+  }
+  ~KernelRun() {
+    vsfModelByFree(&run.model);
+    qrxhost::resetPageFileSettings();
+  }
+
+  // The stored rows with every parameter restored to its place.
+  void collectRows() {
+    VsfModel& m = run.model;
+    auto doubles = run.rowDoubles();
+    auto codes = run.rowCodes();
+    for (size_t i = 0; i < doubles.size(); ++i) {
+      const auto& d = doubles[i];
+      const auto& c = codes[i];
+      Row r;
+      r.w = d[0];
+      r.f = d[1];
+      r.y = d[2];
+      r.role = c[0];
+      r.x.assign(P, 0.0);
+      const double* dense = d.data() + 3;
+      const double* stored = dense + m.denseColumnCount;
+      int32_t p0 = 0;
+      for (int32_t e = 0; e < m.effectCount; ++e) {
+        if (m.sparseSlot[e] < 0) {
+          for (int32_t q = 0; q < m.effectColumns[e]; ++q)
+            r.x[p0 + q] = dense[m.denseOffset[e] + q];
+        } else {
+          const int32_t s = m.sparseSlot[e];
+          const int32_t begin = s == 0 ? 0 : c[1 + s - 1];
+          const int32_t end = c[1 + s];
+          for (int32_t v = begin; v < end; ++v)
+            r.x[p0 + c[1 + m.sparseEffectCount + v]] = stored[v];
+        }
+        p0 += m.effectColumns[e];
+      }
+      rows.push_back(r);
+    }
+  }
+  // X'X column of parameter p in the full layout.
+  int32_t column(int32_t p) const {
+    const VsfModel& m = run.model;
+    for (int32_t e = 0; e < m.effectCount; ++e)
+      if (p < m.parmOffset[e] + m.effectColumns[e])
+        return m.effectColumn[e] + p - m.parmOffset[e];
+    return -1;
+  }
+};
+
+void near(double got, double want, const char* what) {
+  EXPECT_NEAR(got, want, 1e-11 * std::max(1.0, std::fabs(want))) << what;
+}
+
+struct Kernels : ::testing::Test {
+  void SetUp() override { setUpHost(); }
+  void TearDown() override { EXPECT_EQ(qrxhost::liveUtilityFiles(), 0); }
+};
+
+TEST_F(Kernels, CrossProductsAndMomentsEqualDirectSums) {
+  Source src = makeSource(400);
+  for (bool sparse : {false, true})
+    for (int32_t threads : {1, 3})
+      for (bool disk : {false, true}) {
+        SCOPED_TRACE(testing::Message() << "sparse " << sparse << " threads " << threads << " disk " << disk);
+        {
+          KernelRun k(src, sparse, threads, disk, true);
+          VsfModel& m = k.run.model;
+          ASSERT_EQ(vsfExecuteByThreads(&m, vsfFullXpX, vsfFullXpX_t, 0), 0);
+          std::vector<double> xpx((k.P + 1) * (k.P + 2) / 2, 0.0);
+          for (const Row& r : k.rows) {
+            if (r.role != VSF_ROLE_TRAIN)
+              continue;
+            std::vector<double> v(k.P + 1);
+            v[0] = r.y;
+            for (int32_t p = 0; p < k.P; ++p)
+              v[k.column(p)] = r.x[p];
+            for (int32_t i = 0; i <= k.P; ++i)
+              for (int32_t j = 0; j <= i; ++j)
+                xpx[i * (i + 1) / 2 + j] += r.w * r.f * v[i] * v[j];
+          }
+          for (size_t i = 0; i < xpx.size(); ++i)
+            near(m.xpx[i], xpx[i], "X'X");
+
+          // Moments and sums of squares.
+          m.sumWY = m.sumWYY = 0;
+          std::fill(m.columnSums, m.columnSums + k.P, 0.0);
+          std::fill(m.columnSumSquares, m.columnSumSquares + k.P, 0.0);
+          std::fill(m.columnSquareSums, m.columnSquareSums + k.P, 0.0);
+          ASSERT_EQ(vsfExecuteByThreads(&m, vsfMoments, vsfMoments_t, 0), 0);
+          ASSERT_EQ(vsfExecuteByThreads(&m, vsfYpwY, vsfYpwY_t, 0), 0);
+          double sy = 0, syy = 0;
+          std::vector<double> sx(k.P, 0.0), sxx(k.P, 0.0);
+          for (const Row& r : k.rows)
+            if (r.role == VSF_ROLE_TRAIN) {
+              sy += r.w * r.f * r.y;
+              syy += r.w * r.f * r.y * r.y;
+              for (int32_t p = 0; p < k.P; ++p) {
+                sx[p] += r.w * r.f * r.x[p];
+                sxx[p] += r.w * r.f * r.x[p] * r.x[p];
+              }
+            }
+          near(m.sumWY, sy, "sum wy");
+          near(m.sumWYY, syy, "sum wyy");
+          for (int32_t p = 0; p < k.P; ++p) {
+            near(m.columnSums[p], sx[p], "column sums");
+            near(m.columnSumSquares[p], sxx[p], "column sums of squares");
+            near(m.columnSquareSums[p], sxx[p], "diagonal of X'WX");
+          }
+        }
+        {
+          // On demand: every effect's own block, X'y with every column, then the rows of
+          // entering effects and their cross products.
+          KernelRun k(src, sparse, threads, disk, false);
+          VsfModel& m = k.run.model;
+          ASSERT_EQ(vsfExecuteByThreads(&m, vsfEffectXpX, vsfEffectXpX_t, 0), 0);
+          for (int32_t e = 0; e < m.effectCount; ++e) {
+            const int32_t c = m.effectColumns[e], p0 = m.parmOffset[e];
+            for (int32_t i = 0; i < c; ++i)
+              for (int32_t j = 0; j <= i; ++j) {
+                double want = 0;
+                for (const Row& r : k.rows)
+                  if (r.role == VSF_ROLE_TRAIN)
+                    want += r.w * r.f * r.x[p0 + i] * r.x[p0 + j];
+                near(m.effectBlocks[e][i * (i + 1) / 2 + j], want, "effect block");
+              }
+          }
+          ASSERT_EQ(vsfExecuteByThreads(&m, vsfYCross, vsfYCross_t, 0), 0);
+          double yy = 0;
+          for (const Row& r : k.rows)
+            if (r.role == VSF_ROLE_TRAIN)
+              yy += r.w * r.f * r.y * r.y;
+          near(m.cross[0], yy, "y'y");
+          for (int32_t p = 0; p < k.P; ++p) {
+            double want = 0;
+            for (const Row& r : k.rows)
+              if (r.role == VSF_ROLE_TRAIN)
+                want += r.w * r.f * r.y * r.x[p];
+            near(m.cross[1 + p], want, "x'y");
+          }
+          // Enter effects 0, 4 and 3 by data passes (no stored cross products): the grown
+          // X'X rows are the direct sums in entry order.
+          k.opt.storeCross = 0;
+          m.xpx[0] = yy;
+          m.sweptXpx[0] = yy;
+          std::vector<int32_t> order = {0, 4, 3};
+          std::vector<int32_t> parms; // parameters in grown column order
+          for (int32_t e : order) {
+            ASSERT_EQ(vsfAddEffect(&m, e, 0, 0), 0);
+            for (int32_t q = 0; q < m.effectColumns[e]; ++q)
+              parms.push_back(m.parmOffset[e] + q);
+          }
+          ASSERT_EQ(m.xpxColumns, 1 + static_cast<int32_t>(parms.size()));
+          auto value = [&](const Row& r, int32_t col) { return col == 0 ? r.y : r.x[parms[col - 1]]; };
+          for (int32_t i = 1; i < m.xpxColumns; ++i)
+            for (int32_t j = 0; j <= i; ++j) {
+              double want = 0;
+              for (const Row& r : k.rows)
+                if (r.role == VSF_ROLE_TRAIN)
+                  want += r.w * r.f * value(r, i) * value(r, j);
+              near(m.xpx[i * (i + 1) / 2 + j], want, "grown X'X");
+            }
+          // The entering effect's cross products with every column.
+          m.crossColumnCount = 1;
+          ASSERT_EQ(vsfAddCross(&m, 3), 0);
+          for (int32_t q = 0; q < m.effectColumns[3]; ++q)
+            for (int32_t p = 0; p < k.P; ++p) {
+              double want = 0;
+              for (const Row& r : k.rows)
+                if (r.role == VSF_ROLE_TRAIN)
+                  want += r.w * r.f * r.x[m.parmOffset[3] + q] * r.x[p];
+              near(m.cross[(m.crossSlot[3] + q) * (k.P + 1) + 1 + p], want, "stored cross products");
+            }
+        }
+      }
+}
+
+// Inverse of a small symmetric positive definite matrix by Gauss-Jordan elimination.
+std::vector<double> inverse(std::vector<double> a, int n) {
+  std::vector<double> inv(n * n, 0.0);
+  for (int i = 0; i < n; ++i)
+    inv[i * n + i] = 1.0;
+  for (int c = 0; c < n; ++c) {
+    const double p = a[c * n + c];
+    for (int j = 0; j < n; ++j) {
+      a[c * n + j] /= p;
+      inv[c * n + j] /= p;
+    }
+    for (int r = 0; r < n; ++r)
+      if (r != c) {
+        const double f = a[r * n + c];
+        for (int j = 0; j < n; ++j) {
+          a[r * n + j] -= f * a[c * n + j];
+          inv[r * n + j] -= f * inv[c * n + j];
+        }
+      }
+  }
+  return inv;
+}
+
+TEST_F(Kernels, PressAndPredictionErrorsEqualALeastSquaresFit) {
+  Source src = makeSource(300);
+  for (bool sparse : {false, true})
+    for (int32_t threads : {1, 4}) {
+      KernelRun k(src, sparse, threads, true, true);
+      VsfModel& m = k.run.model;
+      ASSERT_EQ(vsfExecuteByThreads(&m, vsfFullXpX, vsfFullXpX_t, 0), 0);
+      std::copy(m.xpx, m.xpx + (k.P + 1) * (k.P + 2) / 2, m.sweptXpx);
+      for (int32_t e = 0; e < m.effectCount; ++e)
+        ASSERT_EQ(vsfAddEffect(&m, e, 0, 0), 0);
+      ASSERT_EQ(m.rank, k.P);
+      ASSERT_EQ(vsfComputePress(&m), 0);
+      ASSERT_EQ(vsfComputeResids(&m), 0);
+      // Independent fit: (X'WX)^-1 X'Wy over the TRAIN rows.
+      const int n = k.P;
+      std::vector<double> A(n * n, 0.0), b(n, 0.0);
+      double wv = 0, wt = 0;
+      for (const Row& r : k.rows) {
+        if (r.role == VSF_ROLE_VALIDATE)
+          wv += r.w * r.f;
+        if (r.role == VSF_ROLE_TEST)
+          wt += r.w * r.f;
+        if (r.role != VSF_ROLE_TRAIN)
+          continue;
+        for (int i = 0; i < n; ++i) {
+          b[i] += r.w * r.f * r.x[i] * r.y;
+          for (int j = 0; j < n; ++j)
+            A[i * n + j] += r.w * r.f * r.x[i] * r.x[j];
+        }
+      }
+      const std::vector<double> Ai = inverse(A, n);
+      std::vector<double> beta(n, 0.0);
+      for (int i = 0; i < n; ++i)
+        for (int j = 0; j < n; ++j)
+          beta[i] += Ai[i * n + j] * b[j];
+      double press = 0, ase[2] = {0, 0};
+      for (const Row& r : k.rows) {
+        double fit = 0;
+        for (int i = 0; i < n; ++i)
+          fit += beta[i] * r.x[i];
+        const double e = r.y - fit;
+        if (r.role == VSF_ROLE_TRAIN) {
+          double h = 0;
+          for (int i = 0; i < n; ++i)
+            for (int j = 0; j < n; ++j)
+              h += r.x[i] * Ai[i * n + j] * r.x[j];
+          h *= r.w;
+          press += r.f * r.w * (e / (1 - h)) * (e / (1 - h));
+        } else {
+          ase[r.role == VSF_ROLE_VALIDATE ? 0 : 1] += r.w * r.f * e * e;
+        }
+      }
+      EXPECT_NEAR(m.press, press, 1e-9 * press);
+      EXPECT_NEAR(m.validateAse, ase[0] / wv, 1e-9 * ase[0] / wv);
+      EXPECT_NEAR(m.testAse, ase[1] / wt, 1e-9 * ase[1] / wt);
+      EXPECT_EQ(m.wValidate, wv);
+      // Cached: a second request runs no pass and keeps the value.
+      const double before = m.press;
+      ASSERT_EQ(vsfComputePress(&m), 0);
+      EXPECT_EQ(m.press, before);
+    }
+}
+
+} // namespace
