@@ -4,6 +4,7 @@
 // CLASS variables with a single level. SEPARATE-style labels are zlevlabel.cpp's.
 #include "design/levnames.h"
 
+#include "design/levtables.h"
 #include "effects/levalloc.h"
 #include "effects/zmn.h"
 #include "support/hoststubs.h"
@@ -147,7 +148,25 @@ int32_t zlevEftVarLevNames(LevRegContext* ctx, int32_t count, const int32_t* lis
   return 0;
 }
 
+namespace {
+
+// Names need each column's levels: make the column tables when a caller has not.
+void ensureColumnTables(LevRegContext* ctx) {
+  const LevDesign* d = ctx->design;
+  for (int32_t e = 0; e < d->effectCount; ++e) {
+    const LevEffect& ef = d->effects[e];
+    if (ef.columnTable == nullptr && ef.columnCount > 0 &&
+        ef.crossedCount + ef.nestedCount + ef.constructedCount > 0) {
+      zlevLevelsAll(ctx, 0, nullptr);
+      return;
+    }
+  }
+}
+
+} // namespace
+
 int32_t ParmName(LevRegContext* ctx) {
+  ensureColumnTables(ctx);
   LevDesign* d = ctx->design;
   QkPool* libraryPool = levGroupPool(ctx);
   QkPool* work = xmpoolc(nullptr, 1024, 0);
@@ -325,6 +344,7 @@ int32_t zlevParmName(LevRegContext* ctx, int32_t count, const int32_t* effects) 
   d->longestName = d->longestLabel = 0;
   if (d->parmLabelStyle == 0)
     return ParmName(ctx);
+  ensureColumnTables(ctx);
   QkPool* pool = levGroupPool(ctx);
   d->columnNames =
       levArray<char*>(pool, static_cast<size_t>(d->columnCount > 0 ? d->columnCount : 1));

@@ -151,3 +151,20 @@ TEST(Names, SingleLevelNote) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(Labels, NamesAfterTheFitWhenTheGroupLeftThemToLaterPasses) {
+  // The MODEL statement's flag leaves tables and names to the passes after the fit.
+  f.des.designFlags |= kLevFlagModel;
+  f.des.parmLabelStyle = 2;
+  ASSERT_EQ(f.levelise(), 0);
+  EXPECT_EQ(f.des.columnNames, nullptr);
+  zlevParmName(&f.ctx, 0, nullptr);
+  EXPECT_EQ(labels(), (Texts{"Intercept", "A 1", "A*B 1 u", "x"}));
+  f.des.parmLabelStyle = 0;
+  zlevParmName(&f.ctx, 0, nullptr);
+  EXPECT_EQ(std::string(f.des.columnLabels[1]), "A 1");
+}
+
+} // namespace
