@@ -1,0 +1,270 @@
+// Step labels, parameter labels and label thinning of the selection path. Effect names are
+// the selection's effect records; parameter texts are the design library's.
+#include "graphs/vsfglabels.h"
+
+#include "design/levnames.h"
+#include "driver/vsfcontext.h"
+#include "model/vsfformulas.h"
+#include "output/vsfmodelview.h"
+#include "support/hoststubs.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+void* take(QkPool* pool, int64_t bytes) {
+  if (pool == nullptr || bytes <= 0)
+    return nullptr;
+  return pool->allocate(pool, static_cast<size_t>(bytes), kQkZeroed);
+}
+
+int32_t digits(int32_t k) { return static_cast<int32_t>(std::floor(std::log10(k + 0.5) + 1)); }
+
+bool groupMethod(const VsfContext* ctx) {
+  return ctx->options.method == VM_GROUPLASSO || ctx->options.method == VM_QKGLASSO;
+}
+
+// Copies `length` characters into a new pool text.
+const char* poolText(QkPool* pool, const char* text, int32_t length) {
+  char* p = static_cast<char*>(take(pool, std::max(length, 1)));
+  if (p != nullptr && length > 0)
+    std::memcpy(p, text, static_cast<size_t>(length));
+  return p;
+}
+
+int32_t maxStepLabel(const VsfContext* ctx) {
+  int32_t v = ctx->stmt.plots.maxStepLabel;
+  return v > 0 ? v : 20;
+}
+
+} // namespace
+
+int32_t vsfgStepLabels(VsfContext* ctx, VsfModel* m) {
+  const double start = zdattim();
+  VsfResultsState& r = ctx->results;
+  QkPool* pool = m->pool;
+  const int32_t effects = m->effectCount, steps = m->stepCount;
+  r.effectInPath = static_cast<uint8_t*>(take(pool, effects));
+  r.stepLabels = static_cast<VsfLabel*>(take(pool, int64_t(std::max(steps, 1)) * sizeof(VsfLabel)));
+  if (r.effectInPath == nullptr || r.stepLabels == nullptr || steps <= 0)
+    return -2;
+  r.stepLabelCount = steps;
+  const bool backward = ctx->options.method == VM_BACKWARD;
+  const bool multi = groupMethod(ctx);
+  if (backward) {
+    std::fill(r.effectInPath, r.effectInPath + effects, 1);
+  } else if (!multi) {
+    for (int32_t i = 0; i < steps; ++i)
+      if (m->stepEffect[i] >= 0 && m->stepEffect[i] < effects)
+        r.effectInPath[m->stepEffect[i]] = 1;
+  } else {
+    for (int32_t i = 0; i < m->changeListLength; ++i) {
+      int32_t e = std::abs(m->changeList[i]);
+      if (e < effects)
+        r.effectInPath[e] = 1;
+    }
+  }
+  const int32_t starting = m->includeCount;
+  int32_t slot = 0, longest = 0;
+  auto put = [&](const char* text, int32_t length) {
+    if (slot < steps) {
+      r.stepLabels[slot].text = poolText(pool, text, length);
+      r.stepLabels[slot].length = static_cast<int16_t>(length);
+      ++slot;
+    }
+    longest = std::max(longest, length);
+  };
+  if (backward) {
+    put("Full Model", 10);
+    r.firstLabelledEntry = 0;
+  } else if (!ctx->options.noint) {
+    if (starting == 1)
+      put("Intercept", 9);
+    else
+      put("Included", 8);
+    r.firstLabelledEntry = starting;
+  } else if (starting == 0) {
+    r.firstLabelledEntry = 0;
+  } else {
+    put("Included", 8);
+    r.firstLabelledEntry = starting;
+  }
+  const int32_t limit = maxStepLabel(ctx);
+  char* buffer = static_cast<char*>(take(pool, limit + 600));
+  if (buffer == nullptr)
+    return -2;
+  bool cut = false;
+  int32_t k = 1;
+  int32_t cursor = ctx->options.noint ? 0 : 1;
+  for (int32_t i = r.firstLabelledEntry; i < steps; ++i) {
+    if (!multi) {
+      const int32_t e = m->stepEffect[i];
+      if (e < 0)
+        continue;
+      int32_t nameLength = 0;
+      const char* name = vsfEffectName(ctx, e, &nameLength);
+      const bool fell = backward || (i > 0 && m->stepEffects[i] < m->stepEffects[i - 1]);
+      int32_t n = std::snprintf(buffer, static_cast<size_t>(limit + 600), "%d%c%.*s", k,
+                                fell ? '-' : '+', std::min(nameLength, 512), name);
+      if (n > limit)
+        n = limit, cut = true;
+      put(buffer, n);
+    } else {
+      const int32_t changes = m->stepEffect[i];
+      if (changes <= 0) {
+        int32_t n = std::min(digits(k) + 1, limit);
+        std::snprintf(buffer, static_cast<size_t>(limit + 600), "%d ", k);
+        put(buffer, n);
+      } else {
+        int32_t n = std::snprintf(buffer, static_cast<size_t>(limit + 1), "%d", k);
+        n = std::min(n, limit);
+        for (int32_t c = 0; c < changes && cursor < m->changeListLength; ++c, ++cursor) {
+          const int32_t code = m->changeList[cursor];
+          int32_t nameLength = 0;
+          const char* name = vsfEffectName(ctx, std::abs(code), &nameLength);
+          if (n < limit)
+            buffer[n++] = code < 0 ? '-' : '+';
+          else
+            cut = true;
+          int32_t room = limit - n;
+          int32_t copy = std::min(room, nameLength);
+          if (copy < nameLength)
+            cut = true;
+          if (copy > 0)
+            std::memcpy(buffer + n, name, static_cast<size_t>(copy));
+          n += std::max(copy, 0);
+        }
+        put(buffer, n);
+      }
+    }
+    ++k;
+  }
+  if (cut)
+    xpmlog(848, 202, {limit});
+  r.stepLabelWidth = longest;
+  ctx->graphTime += zdattim() - start;
+  return 0;
+}
+
+int32_t vsfgParmLabels(VsfContext* ctx, VsfModel* m) {
+  VsfResultsState& r = ctx->results;
+  const int32_t parms = m->parmCount;
+  if (parms <= 0)
+    return 0;
+  QkPool* pool = m->pool;
+  uint8_t* inPlot = static_cast<uint8_t*>(take(pool, parms));
+  int32_t* curve = static_cast<int32_t*>(take(pool, int64_t(parms) * 4));
+  if (inPlot == nullptr || curve == nullptr || r.effectInPath == nullptr)
+    return -2;
+  r.parmInPlot = inPlot;
+  r.parmCurve = curve;
+  const LevDesign* d = vsfDesign(ctx);
+  const int32_t maxLabel = ctx->stmt.plots.maxParmLabel;
+  const int32_t first = ctx->options.noint ? 0 : 1;
+  auto plotted = [&](int32_t e) {
+    return r.effectInPath[e] && m->parmOffset != nullptr &&
+           (e + 1 < m->effectCount ? m->parmOffset[e + 1] : parms) > m->parmOffset[e];
+  };
+  auto parmsOf = [&](int32_t e) {
+    return (e + 1 < m->effectCount ? m->parmOffset[e + 1] : parms) - m->parmOffset[e];
+  };
+  if (maxLabel == 0) {
+    for (int32_t e = first; e < m->effectCount; ++e)
+      if (plotted(e))
+        for (int32_t j = 0; j < parmsOf(e); ++j)
+          inPlot[m->parmOffset[e] + j] = 1;
+    return 0;
+  }
+  VsfLabel* labels = static_cast<VsfLabel*>(take(pool, int64_t(parms) * sizeof(VsfLabel)));
+  if (labels == nullptr || d == nullptr)
+    return -2;
+  r.parmLabels = labels;
+  // A parameter's text: its design column's name (the column names carry the levels).
+  auto columnText = [&](int32_t column, int32_t* length) -> const char* {
+    if (d->columnNames != nullptr && column >= 0 && column < d->columnCount &&
+        d->columnNames[column] != nullptr) {
+      *length = static_cast<int32_t>(std::strlen(d->columnNames[column]));
+      return d->columnNames[column];
+    }
+    *length = 0;
+    return "";
+  };
+  int32_t longest = 0;
+  for (int32_t e = first; e < m->effectCount; ++e)
+    if (plotted(e))
+      for (int32_t j = 0; j < parmsOf(e); ++j) {
+        int32_t n = 0;
+        columnText(m->parmOffset[e] + j, &n);
+        longest = std::max(longest, n);
+      }
+  if (longest == 0)
+    return -2;
+  bool cut = false;
+  int32_t c = 0;
+  for (int32_t e = first; e < m->effectCount; ++e) {
+    if (!plotted(e))
+      continue;
+    ++c;
+    for (int32_t j = 0; j < parmsOf(e); ++j) {
+      const int32_t q = m->parmOffset[e] + j;
+      int32_t n = 0;
+      const char* t = columnText(q, &n);
+      if (n == 0)
+        return -2;
+      if (n > maxLabel)
+        n = maxLabel, cut = true;
+      labels[q].text = poolText(pool, t, n);
+      labels[q].length = static_cast<int16_t>(n);
+      inPlot[q] = 1;
+      curve[q] = c;
+    }
+  }
+  r.parmLabelWidth = std::min(longest, maxLabel);
+  if (cut)
+    xpmlog(848, 201, {maxLabel});
+  return 0;
+}
+
+int32_t vsfgThinLabels(VsfContext* ctx, VsfModel* m, const double* v) {
+  VsfResultsState& r = ctx->results;
+  const int32_t n = m->parmCount;
+  if (n <= 0 || r.parmLabels == nullptr)
+    return -2;
+  int32_t* order = static_cast<int32_t*>(take(m->pool, int64_t(n) * 4));
+  uint8_t* kept = static_cast<uint8_t*>(take(m->pool, n));
+  double* values = static_cast<double*>(take(m->pool, int64_t(n) * 8));
+  if (order == nullptr || kept == nullptr || values == nullptr)
+    return -2;
+  for (int32_t i = 0; i < n; ++i)
+    order[i] = i, values[i] = v[i];
+  vsfQsort(values, n, order, 0);
+  const double top = v[order[0]], bottom = v[order[n - 1]];
+  const double R = top - bottom, gap = ctx->stmt.plots.coefLabelGap * R;
+  int32_t width = r.parmLabels[order[0]].length;
+  kept[order[0]] = 1;
+  double last = top;
+  if (n >= 3)
+    for (int32_t i = 1; i < n - 1 && v[order[i]] > R / 100; ++i)
+      if (last - v[order[i]] > gap) {
+        kept[order[i]] = 1;
+        last = v[order[i]];
+        width = std::max<int32_t>(width, r.parmLabels[order[i]].length);
+      }
+  if (bottom != 0.0) {
+    kept[order[n - 1]] = 1;
+    width = std::max<int32_t>(width, r.parmLabels[order[n - 1]].length);
+  }
+  last = bottom;
+  for (int32_t i = n - 2; i >= 0 && v[order[i]] < -R / 100; --i)
+    if (v[order[i]] - last > gap) {
+      kept[order[i]] = 1;
+      last = v[order[i]];
+      width = std::max<int32_t>(width, r.parmLabels[order[i]].length);
+    }
+  r.labelKept = kept;
+  r.keptLabelWidth = width;
+  return 0;
+}

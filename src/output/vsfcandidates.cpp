@@ -1,0 +1,154 @@
+// The "Candidates" table of one step: the effects that were candidates at that step,
+// ranked best first by the value of the SELECT= criterion each would have given.
+#include "driver/vsfcontext.h"
+#include "model/vsfformulas.h"
+#include "output/vsfmodelview.h"
+#include "output/vsfprint.h"
+#include "output/vsfprinters.h"
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+
+namespace {
+void* take(QkPool* pool, int64_t bytes) {
+  if (pool == nullptr || bytes <= 0)
+    return nullptr;
+  return pool->allocate(pool, static_cast<size_t>(bytes), kQkZeroed);
+}
+
+struct CriterionColumn {
+  const char* name;
+  const char* label;
+};
+
+CriterionColumn criterionColumn(int32_t select) {
+  switch (select) {
+  case VC_AIC:
+    return {"AIC", "AIC"};
+  case VC_AICC:
+    return {"AICC", "AICC"};
+  case VC_SBC:
+    return {"SBC", "SBC"};
+  case VC_RSQUARE:
+    return {"RSquare", "R Square"};
+  case VC_ADJRSQ:
+    return {"AdjRSq", "Adjusted R Square"};
+  case VC_CP:
+    return {"CP", "C(p)"};
+  case VC_BIC:
+    return {"BIC", "BIC"};
+  case VC_PRESS:
+    return {"PRESS", "PRESS"};
+  case VC_VALIDATE:
+    return {"ValidateASE", "Validate ASE"};
+  default:
+    return {"CVPRESS", "CV PRESS"};
+  }
+}
+} // namespace
+
+int32_t vsfpCandidates(VsfContext* ctx, VsfModel* m) {
+  const VsfModelOptions& o = ctx->options;
+  VsfOut out(ctx);
+  const int32_t count = m->effectCount;
+  if (count <= 0 || m->candidateValue == nullptr || m->stepCount <= 0)
+    return -2;
+  QkPool* pool = m->pool;
+  int32_t* index = static_cast<int32_t*>(take(pool, int64_t(count) * 4));
+  double* values = static_cast<double*>(take(pool, int64_t(count) * 8));
+  if (index == nullptr || values == nullptr)
+    return -2;
+  const int32_t last = m->stepCount - 1;
+  const int32_t a = m->stepEffects[last], b = m->stepEffects[last - 1];
+  const bool addition = a > b || (a == b && o.method != VM_BACKWARD);
+  int32_t n = 0;
+  for (int32_t k = 0; k < count; ++k)
+    if (!isHostMissing(m->candidateValue[k]))
+      values[n] = m->candidateValue[k], index[n] = k, ++n;
+  // Ascending when smaller is better (and SL additions), descending otherwise.
+  bool ascending = o.select == VC_SL ? addition : !vsfBigBetter(o.select);
+  int32_t* order = static_cast<int32_t*>(take(pool, int64_t(std::max(n, 1)) * 4));
+  if (order == nullptr)
+    return -2;
+  for (int32_t i = 0; i < n; ++i)
+    order[i] = i;
+  vsfQsort(values, n, order, ascending ? 1 : 0);
+  for (int32_t i = 0; i < n; ++i)
+    if (!isHostMissing(values[i]) && (values[i] == DBL_MAX || values[i] == -DBL_MAX))
+      values[i] = hostMissing();
+  const int32_t show = o.candidatesShown > 0 ? o.candidatesShown : 10;
+  const int32_t r = std::min(show, n);
+  const bool competitive = o.method == VM_STEPWISE && o.drop == 2;
+  RvqText* title;
+  if (r < n)
+    title = vsfMsgArgs(competitive ? 575 : addition ? 573 : 574, {show});
+  else
+    title = vsfMsg(competitive ? 572 : addition ? 570 : 571);
+  int32_t We = 0;
+  for (int32_t i = 0; i < r; ++i) {
+    int32_t len = 0;
+    vsfEffectName(ctx, index[order[i]], &len);
+    We = std::max(We, len);
+  }
+  if (We == 0)
+    return -2;
+  char* effect = static_cast<char*>(take(pool, We));
+  if (effect == nullptr)
+    return -2;
+  int32_t rank = 0;
+  double logp = 0, probf = 0, criterion = 0;
+  char* candidateFor = nullptr;
+  int32_t forWidth = 0;
+  out.create("Candidates", nullptr);
+  out.column({rvqInt(103, 3), vsfaName("Rank"), vsfaBound(&rank)});
+  out.charColumn("Effect", effect, We);
+  if (competitive) {
+    forWidth = std::max(vsfMsgLength(576), vsfMsgLength(577));
+    candidateFor = static_cast<char*>(take(pool, forWidth));
+    if (forWidth == 0 || candidateFor == nullptr)
+      return -2;
+    out.charColumn("CandidateFor", candidateFor, forWidth);
+  }
+  if (o.select == VC_SL) {
+    out.numberColumn("LogPValue", &logp);
+    out.numberColumn("ProbF", &probf);
+  } else {
+    CriterionColumn cc = criterionColumn(o.select);
+    out.column({rvqInt(103, 5), vsfaTemplate("Criterion"), vsfaBound(&criterion),
+                vsfaName(cc.name), vsfaDyn("_criterionLabel"),
+                rvqTextHandle(287, vsfText(cc.label))});
+  }
+  out.endColumns();
+  out.bind("Stat.VARSIFTER.Candidates",
+           {vsfaDyn("_TITLE"), rvqTextHandle(287, title), vsfaLabel(title)});
+  const int32_t changed = m->stepEffect[last];
+  for (int32_t i = 0; i < r; ++i) {
+    const int32_t k = index[order[i]];
+    const double v = values[order[i]];
+    rank = i + 1;
+    int32_t len = 0;
+    const char* name = vsfEffectName(ctx, k, &len);
+    vsfFill(effect, We, name, len);
+    if (o.select == VC_SL) {
+      logp = v;
+      probf = isHostMissing(v) ? v : v >= -708.3964185 ? std::exp(v) : 0.0;
+    } else {
+      criterion = v;
+    }
+    if (competitive) {
+      int32_t direction = m->effectStatus[k] == 0 ? 1 : -1;
+      if (k == changed)
+        direction = -direction;
+      vsfMsgCopy(direction > 0 ? 576 : 577, candidateFor, forWidth);
+    }
+    out.emit();
+  }
+  out.endRows();
+  out.publish();
+  pool->free(pool, order);
+  pool->free(pool, values);
+  pool->free(pool, index);
+  out.finish();
+  return 0;
+}

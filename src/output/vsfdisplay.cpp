@@ -1,0 +1,345 @@
+// The per-BY-group spine of the results: the fit, the names, the information tables, the
+// step details read back from the scratch file, the selection summary and stop tables, and
+// the tables of the selected model; the "SelectedModel" group.
+#include "design/levnames.h"
+#include "design/levtables.h"
+#include "driver/vsfcontext.h"
+#include "driver/vsfexit.h"
+#include "driver/vsfpools.h"
+#include "effects/zleveftprint.h"
+#include "graphs/vsfglabels.h"
+#include "model/vsfcriteria.h"
+#include "model/vsfserialize.h"
+#include "output/vsfmodelview.h"
+#include "output/vsfprint.h"
+#include "output/vsfprinters.h"
+#include "output/vsfresults.h"
+#include "selection/vsfprocess.h"
+#include "support/hoststubs.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr double kZeroFraction = 1.110223024625157e-13;
+
+bool groupMethod(const VsfModelOptions& o) {
+  return o.method == VM_GROUPLASSO || o.method == VM_QKGLASSO;
+}
+
+// The reference sum of squares against which SSE and total SS are tested for zero.
+double referenceSS(const VsfModel* m) { return m->totalSSUncorrected; }
+
+// Reports a negative fit status; returns true when the group's display ends here.
+bool reportFitStatus(VsfContext* ctx, VsfModel* m) {
+  const int32_t status = m->fitStatus;
+  if (status >= 0)
+    return false;
+  int32_t message = 0, rc = 112;
+  switch (status) {
+  case -202:
+    message = 131, rc = 108;
+    break;
+  case -201:
+    message = 134, rc = 108;
+    break;
+  case -103:
+    message = 271, rc = 108;
+    break;
+  case -102:
+    message = 213, rc = 108;
+    break;
+  case -101:
+    message = 152, rc = 108;
+    break;
+  case -100:
+    message = 132, rc = 112;
+    break;
+  case -2:
+    message = 133, rc = 116;
+    break;
+  default:
+    break;
+  }
+  if (message != 0)
+    xpmlog(848, message);
+  vsfRaiseRC(ctx, rc);
+  if (ctx->stmt.proc.byCount == 0)
+    ctx->options.hasOutDesign = 0;
+  return true;
+}
+
+} // namespace
+
+int32_t vsfSetSelModelGroup(VsfContext* ctx) {
+  if (ctx->results.selectedModelGroup != nullptr)
+    return 0;
+  const bool none = ctx->options.method == VM_NONE;
+  const int32_t level = 2;
+  ctx->results.selectedModelGroup = vsfOpenGroup(
+      ctx, "SelectedModel", {vsfaLabel(vsfMsg(none ? 481 : 480)), rvqFlag(435, 1)});
+  // The driver closes the BY group's group through its own slot.
+  if (ctx->outputGroup == nullptr)
+    ctx->outputGroup = ctx->results.selectedModelGroup;
+  vsfLevelNote(ctx, level, vsfMsg(none ? 482 : 480), false);
+  return 0;
+}
+
+int32_t vsfDisplaySteps(VsfContext* ctx, void*, int64_t* position, int32_t sampleTag) {
+  const VsfModelOptions& o = ctx->options;
+  const int32_t L = 2;
+  const bool backward = o.method == VM_BACKWARD;
+  VsfModel* fit = &ctx->model;
+  const int32_t before = fit->includeCount;
+  int32_t F = 0, S = 0;
+  if (backward)
+    F = 0, S = 0;
+  else if (o.noint && before == 0)
+    F = -1, S = 1;
+  else
+    F = before - 1, S = 0;
+  const bool notes = (o.stepDetails & 1) != 0 || o.details >= 2;
+  int64_t localPosition = 0;
+  int64_t* pos = position != nullptr ? position : &localPosition;
+  RvqObject* stepsGroup = vsfOpenGroup(ctx, "StepDetails", {vsfaLabel(vsfMsg(791)), rvqFlag(435, 0)});
+  const int32_t R = fit->stepCount;
+  for (int32_t i = 0; i < R; ++i) {
+    if (sampleTag != -1)
+      break; // model-averaged step records are not shown by this build
+    VsfModel step{};
+    step.options = fit->options;
+    step.stepScratch = fit->stepScratch;
+    step.stepScratchPos = pos;
+    step.dataSettings = fit->dataSettings;
+    QkPool* pool = vsfCreateNamedPool(1, "step pool");
+    if (pool == nullptr)
+      return -1;
+    step.pool = pool;
+    if (vsfRestoreModel(&step) != 0) {
+      pool->destroy(pool);
+      return -6;
+    }
+    if (i < F) {
+      pool->destroy(pool);
+      continue;
+    }
+    char groupName[32];
+    std::snprintf(groupName, sizeof groupName, "Step%d", S);
+    RvqObject* group = vsfOpenGroup(ctx, groupName,
+                                    {rvqFlag(286, 1), rvqTextHandle(288, vsfText("Step")),
+                                     vsfaLabel(vsfMsgArgs(450, {S})), rvqDouble(437, S),
+                                     rvqFlag(435, 1)});
+    auto fail = [&](int32_t rc) {
+      vsfCloseObject(group);
+      pool->destroy(pool);
+      return rc;
+    };
+    if (notes) {
+      vsfLevelNote(ctx, L, vsfMsgArgs(450 + o.method, {S}), true);
+      if (S == 0 || (i == F && F >= 0)) {
+        if (backward) {
+          vsfLevelNote(ctx, L + 1, vsfMsg(472), true);
+        } else {
+          char* text = nullptr;
+          int32_t length = 0;
+          int32_t rc = vsfIncludeString(ctx, &step, pool, &text, &length);
+          if (rc != 0)
+            return fail(rc);
+          vsfLevelNote(ctx, L + 1, vsfMsgArgs(i == 0 ? 470 : 469, {HostMsgArg(text, length)}),
+                       true);
+        }
+      } else if (!groupMethod(o)) {
+        const int32_t last = step.stepCount - 1;
+        const int32_t e = last >= 0 ? step.stepEffect[last] : -1;
+        if (e >= 0) {
+          int32_t len = 0;
+          const char* name = vsfEffectName(ctx, e, &len);
+          const bool fell = last > 0 && step.stepEffects[last] < step.stepEffects[last - 1];
+          vsfLevelNote(ctx, L + 1, vsfMsgArgs(fell ? 471 : 470, {HostMsgArg(name, len)}), true);
+        }
+      } else {
+        const int32_t last = step.stepCount - 1;
+        const int32_t K = last >= 0 ? step.stepEffect[last] : 0;
+        if (K <= 0) {
+          vsfLevelNote(ctx, L + 1, vsfMsg(473), true);
+        } else {
+          const int32_t W = vsfLongestEffectName(ctx) + 1;
+          char* in = static_cast<char*>(pool->allocate(pool, size_t(W) * K + 1, 0));
+          char* out = static_cast<char*>(pool->allocate(pool, size_t(W) * K + 1, 0));
+          if (in == nullptr || out == nullptr)
+            return fail(-2);
+          int32_t nin = 0, nout = 0;
+          const int32_t startAt = step.changeListLength - K;
+          for (int32_t c = std::max(startAt, 0); c < step.changeListLength; ++c) {
+            const int32_t code = step.changeList[c];
+            int32_t len = 0;
+            const char* name = vsfEffectName(ctx, code < 0 ? -code : code, &len);
+            char* buf = code < 0 ? out : in;
+            int32_t& at = code < 0 ? nout : nin;
+            std::memcpy(buf + at, name, static_cast<size_t>(len));
+            at += len;
+            buf[at++] = ' ';
+          }
+          if (nin > 0)
+            vsfLevelNote(ctx, L + 1, vsfMsgArgs(470, {HostMsgArg(in, nin)}), true);
+          if (nout > 0)
+            vsfLevelNote(ctx, L + 1, vsfMsgArgs(471, {HostMsgArg(out, nout)}), true);
+        }
+      }
+    }
+    int32_t rc = 0;
+    if (o.stepAnova && (rc = vsfpAnova(ctx, &step, pool)) != 0)
+      return fail(rc);
+    if (o.stepFit) {
+      if ((rc = vsfpFitStats(ctx, &step)) != 0)
+        return fail(rc);
+      if (o.cvDetails && (rc = vsfpCVDetails(ctx, &step, pool)) != 0)
+        return fail(rc);
+    }
+    if (o.stepParmEst && (rc = vsfpParmEst(ctx, &step, pool, o.orderSelect)) != 0)
+      return fail(rc);
+    if (i > std::max(F, 0) || (F < 0 && i > 0)) {
+      if (o.stepCandidates && (rc = vsfpCandidates(ctx, &step)) != 0)
+        return fail(rc);
+    }
+    if (notes)
+      vsfCall(ctx->outputManager, 358, {rvqChar(580, '-'), rvqInt(371, 1), rvqInt(280, 1)});
+    vsfLevelMark(ctx, L + 1);
+    vsfCloseObject(group);
+    pool->destroy(pool);
+    ++S;
+  }
+  vsfCloseObject(stepsGroup);
+  vsfLevelMark(ctx, L);
+  vsfLevelMark(ctx, L + 1);
+  return 0;
+}
+
+int32_t vsfDisplayModel(VsfContext* ctx, VsfModel* m, void*, int64_t*, int32_t) {
+  const VsfModelOptions& o = ctx->options;
+  const int32_t method = o.method;
+  if ((method == VM_LAR || method == VM_LASSO || method == VM_ELASTICNET) && m->stepCount > 0) {
+    m->sse = m->stepSSE[m->stepCount - 1];
+    if (m->sse < kZeroFraction * referenceSS(m))
+      m->sse = 0;
+  }
+  int32_t rc = 0;
+  if (method != VM_QKLASSO && method != VM_QKGLASSO && method != VM_NONE) {
+    RvqObject* summary =
+        vsfOpenGroup(ctx, "Summary", {vsfaLabel(vsfMsg(792)), rvqFlag(435, 1)});
+    if (vsfGraphicsOn(ctx) && (rc = vsfgStepLabels(ctx, m)) != 0)
+      return rc;
+    int32_t optimal[14];
+    int32_t chosen = 0;
+    RvqText* bestRef = nullptr;
+    RvqText* summaryRef = nullptr;
+    if ((rc = vsfpOptStep(ctx, m, optimal, &chosen, &bestRef)) != 0)
+      return rc;
+    if ((rc = vsfpSummary(ctx, m, m->pool, optimal, &summaryRef)) != 0)
+      return rc;
+    const int32_t k = method == VM_BACKWARD ? m->stepCount - 1 : m->stepCount - m->includeCount;
+    if ((rc = vsfpStopReason(ctx, m->stopReason, k)) != 0)
+      return rc;
+    if (m->stopReason == 4) {
+      const int32_t stop = o.stop != 0 ? o.stop : o.select;
+      double current = vsfGetCriterion(m, stop);
+      if ((rc = vsfpStopDetails(ctx, m->pool, m, current)) != 0)
+        return rc;
+    }
+    vsfCloseObject(summary);
+  }
+  vsfSetSelModelGroup(ctx);
+  vsfResetChosenStep(m);
+  if (method != VM_QKLASSO && method != VM_QKGLASSO) {
+    if ((rc = vsfpNoteSelected(ctx, m, m->pool, m->stopReason)) != 0)
+      return rc;
+    if ((rc = vsfpModelString(ctx, m, m->pool)) != 0)
+      return rc;
+    if (method != VM_NONE && vsfShowPValues(ctx) && ctx->stmt.showPValues)
+      vsfTextLine(ctx, 'l', vsfMsg(199));
+    if ((rc = vsfpAnova(ctx, m, m->pool)) != 0)
+      return rc;
+    if ((rc = vsfpFitStats(ctx, m)) != 0)
+      return rc;
+    if (o.cvDetails && (rc = vsfpCVDetails(ctx, m, m->pool)) != 0)
+      return rc;
+  }
+  return vsfpParmEst(ctx, m, m->pool, o.orderSelect);
+}
+
+int32_t vsfResults(VsfContext* ctx) {
+  VsfModel* m = &ctx->model;
+  const VsfModelOptions& o = ctx->options;
+  const double ref = referenceSS(m);
+  if (m->totalSS < kZeroFraction * ref)
+    m->totalSS = 0;
+  if (m->sse < kZeroFraction * ref)
+    m->sse = 0;
+  int32_t rc = vsfpNobs(ctx, m);
+  if (rc != 0)
+    return rc;
+  if (reportFitStatus(ctx, m))
+    return 0;
+  if (o.cvOn && m->foldCount < o.cvFolds && o.cvMethod != CV_INDEX)
+    xpmlog(848, 161, {o.cvFolds, m->foldCount});
+  if (o.adaptive && m->adaptiveAliased) {
+    xpmlog(848, 236);
+    vsfRaiseRC(ctx, 4);
+  }
+  LevDesign* d = vsfDesign(ctx);
+  if (d != nullptr && d->classCount > 0) {
+    if ((rc = vsfpClassInfo(ctx, m->pool)) != 0)
+      return rc;
+    if (ctx->stmt.cls.showCoding != 0 && (rc = vsfpClassCoding(ctx, m->pool)) != 0)
+      return rc;
+    zlevchk(&ctx->design);
+  }
+  if (d != nullptr)
+    zlevPrintEftDetails(ctx->outputManager, d);
+  if ((rc = vsfpDimensions(ctx)) != 0)
+    return rc;
+  if (o.screen > SCREEN_NONE || o.showL2Search || (o.cvExternal && o.showCvex)) {
+    xebug("the screening, elastic-net search and external cross-validation tables are not "
+          "available in this build");
+    return -99;
+  }
+  if (o.stepDetails != 0 || o.details >= 2) {
+    if ((rc = vsfDisplaySteps(ctx, nullptr, nullptr, -1)) != 0)
+      return rc;
+  }
+  // The selected model's tables: their failures are passed on rather than dropped.
+  return vsfDisplayModel(ctx, m, nullptr, nullptr, -1);
+}
+
+int32_t vsfFitAndDisplay(VsfContext* ctx) {
+  const VsfModelOptions& o = ctx->options;
+  VsfModel* m = &ctx->model;
+  if (o.modelAverage) {
+    xebug("model averaging is not available in this build");
+    return -99;
+  }
+  int32_t rc = vsfProcess(m, ctx->resampling);
+  if (rc != 0)
+    return rc;
+  LevRegContext* dc = &ctx->design;
+  zlevEftVarLevNames(dc, 0, nullptr);
+  zlevLevelsAll(dc, 0, nullptr);
+  if ((vsfDesign(ctx) != nullptr && vsfDesign(ctx)->parmLabelStyle == 0) || ctx->postFit != nullptr)
+    zlevParmName(dc, 0, nullptr);
+  if (o.split && (rc = vsfMakeEffectNames(ctx, ctx->byPool)) != 0)
+    return rc;
+  if (!ctx->noprint) {
+    if ((rc = vsfResults(ctx)) != 0)
+      return rc;
+  } else {
+    vsfResetChosenStep(m);
+  }
+  if (ctx->postFit != nullptr) {
+    xebug("the hand-over of the selected model to the post-fit statements is not available "
+          "in this build");
+    return -99;
+  }
+  return 0;
+}

@@ -1,0 +1,135 @@
+// The "ANOVA" table and the "FitStatistics" factoid of one fit (a step record or the
+// selected model). Criterion formulas are the model core's; the F tail is the numerical
+// library's.
+#include "output/vsffitstats.h"
+
+#include "driver/vsfcontext.h"
+#include "model/vsfformulas.h"
+#include "numerics/zlogfnc.h"
+#include "output/vsfmodelview.h"
+#include "output/vsfprint.h"
+#include "output/vsfprinters.h"
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+
+VsfAnovaValues vsfAnovaCompute(double sse, double tssCorrected, double tssUncorrected, double n,
+                               int32_t p, bool noint) {
+  VsfAnovaValues v{};
+  const double miss = hostMissing();
+  v.sse = std::max(sse, 0.0);
+  if (noint) {
+    v.totalSs = tssUncorrected;
+    v.totalDf = n;
+    v.modelDf = p;
+  } else {
+    v.totalSs = tssCorrected;
+    v.totalDf = n - 1;
+    v.modelDf = p - 1;
+  }
+  v.modelSs = v.totalSs - v.sse >= 0 ? v.totalSs - v.sse : 0.0;
+  v.errorDf = v.totalDf - v.modelDf;
+  v.errorMs = v.errorDf > 0 ? v.sse / v.errorDf : miss;
+  v.modelMs = v.modelDf > 0 ? v.modelSs / v.modelDf : miss;
+  v.f = miss;
+  v.probF = miss;
+  if (!isHostMissing(v.errorMs) && !isHostMissing(v.modelMs)) {
+    if (v.errorMs > 0) {
+      v.f = v.modelMs / v.errorMs;
+      double lcdf = 0, lsdf = 0;
+      if (zlogFNCApproxLarge(&lcdf, &lsdf, v.f, v.modelDf, v.errorDf, 0.0) == 0)
+        v.probF = lsdf < -708.3964185 ? 0.0 : std::exp(lsdf);
+    } else if (v.modelMs > 0) {
+      v.f = vsfPlusInfinity();
+      v.probF = 0.0;
+    }
+  }
+  return v;
+}
+
+int32_t vsfpAnova(VsfContext* ctx, VsfModel* m, QkPool* pool) {
+  const bool noint = ctx->options.noint != 0;
+  const int32_t totalMsg = noint ? 5034 : 5033;
+  const int32_t width = std::max({vsfMsgLength(5031), vsfMsgLength(5032), vsfMsgLength(totalMsg)});
+  char* source = width > 0 && pool != nullptr
+                     ? static_cast<char*>(pool->allocate(pool, static_cast<size_t>(width), 0))
+                     : nullptr;
+  if (source == nullptr)
+    return -2;
+  VsfAnovaValues v =
+      vsfAnovaCompute(m->sse, m->totalSS, m->totalSSUncorrected, m->nObs, m->rank, noint);
+  double df = 0, ss = 0, ms = 0, f = 0, p = 0;
+  VsfOut out(ctx);
+  out.create("ANOVA", vsfMsg(5030));
+  out.charColumn("Source", source, width);
+  out.numberColumn("DF", &df);
+  out.numberColumn("SS", &ss);
+  out.numberColumn("MS", &ms);
+  out.numberColumn("FValue", &f);
+  out.column({rvqInt(103, 5), vsfaName("ProbF"), vsfaDyn("showProbF"),
+              rvqInt(287, vsfShowPValues(ctx) ? 1 : 0), vsfaBound(&p)});
+  out.endColumns();
+  out.bind("Stat.VARSIFTER.ANOVA");
+  vsfMsgCopy(5031, source, width);
+  df = v.modelDf, ss = v.modelSs, ms = v.modelMs, f = v.f, p = v.probF;
+  out.emit();
+  vsfMsgCopy(5032, source, width);
+  df = v.errorDf, ss = v.sse, ms = v.errorMs, f = vsfUnavailable(), p = vsfUnavailable();
+  out.emit();
+  vsfMsgCopy(totalMsg, source, width);
+  df = v.totalDf, ss = v.totalSs, ms = vsfUnavailable();
+  out.emit();
+  out.endRows();
+  out.publish();
+  out.finish();
+  return 0;
+}
+
+int32_t vsfpFitStats(VsfContext* ctx, VsfModel* m) {
+  const VsfModelOptions& o = ctx->options;
+  const double sse = std::max(m->sse, 0.0);
+  const double n = m->nObs;
+  const int32_t p = m->rank;
+  const double miss = hostMissing();
+  VsfOut out(ctx);
+  out.createFactoid("FitStatistics", "Stat.VARSIFTER.FitStatistics", vsfMsg(540), nullptr);
+  auto number = [&](int32_t label, double value, int32_t width = 11, int32_t format = 98) {
+    out.entry(label, rvqDouble(287, value), {rvqInt(272, width), rvqInt(270, format)});
+  };
+  auto criterion = [&](int32_t label, double value) {
+    if (!isHostMissing(value) && value == -DBL_MAX)
+      out.entry(label, rvqTextHandle(287, vsfText("-Infty")));
+    else
+      number(label, value);
+  };
+  number(541, n - p > 0 ? std::sqrt(sse / (n - p)) : miss);
+  number(542, m->sumWY);
+  number(543, vsfRsquare(sse, o.noint ? m->totalSSUncorrected : m->totalSS), 6, 4);
+  number(544, vsfAdjrsq(p, o.noint, sse, m->totalSS, n), 6, 4);
+  criterion(545, vsfAic(p, sse, n));
+  criterion(546, vsfAicc(p, sse, n));
+  if (o.fullModelFirst) {
+    number(547, vsfBic(p, sse, n, m->fullMse));
+    number(548, vsfCp(p, sse, n, m->fullMse));
+  }
+  if (o.pressNeeded)
+    number(549, m->press);
+  criterion(550, vsfSbc(p, sse, n));
+  if (vsfStatShown(ctx, 11)) {
+    const double w = vsfTrainingWeight(m);
+    number(o.validateInUse || o.testInUse ? 551 : 554, w != 0 ? sse / w : miss);
+  }
+  if (m->wValidate > 0 || ctx->stmt.partition.validationAsked)
+    number(552, m->validateAse);
+  if (m->wTest > 0 || ctx->stmt.partition.testAsked)
+    number(553, m->testAse);
+  if (o.cvOn)
+    number(555, m->cvPress);
+  if (o.cvExternal)
+    number(855, m->heldOutError);
+  out.endRows();
+  out.release();
+  out.finish();
+  return 0;
+}

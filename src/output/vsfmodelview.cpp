@@ -1,0 +1,92 @@
+// Read-only views of effect records, names and switches for the printers; the records and
+// switches are filled by the driver, the post-parse initialisation and the data pass.
+#include "output/vsfmodelview.h"
+
+#include "driver/vsfcontext.h"
+#include "output/vsfprint.h"
+#include "support/hoststubs.h"
+
+#include <algorithm>
+#include <cstring>
+
+LevDesign* vsfDesign(const VsfContext* ctx) { return ctx->design.design; }
+
+const char* vsfEffectName(const VsfContext* ctx, int32_t k, int32_t* length) {
+  if (ctx->effectRecords != nullptr && k >= 0 && k < ctx->effectRecordCount &&
+      ctx->effectRecords[k].name != nullptr) {
+    *length = ctx->effectRecords[k].nameLength;
+    return ctx->effectRecords[k].name;
+  }
+  const LevDesign* d = vsfDesign(ctx);
+  if (d != nullptr && k >= 0 && k < d->effectCount && d->effects[k].name != nullptr) {
+    *length = static_cast<int32_t>(std::strlen(d->effects[k].name));
+    return d->effects[k].name;
+  }
+  *length = 0;
+  return "";
+}
+
+int32_t vsfLongestEffectName(const VsfContext* ctx) {
+  int32_t longest = 0;
+  int32_t count = ctx->effectRecords != nullptr ? ctx->effectRecordCount
+                  : vsfDesign(ctx) != nullptr   ? vsfDesign(ctx)->effectCount
+                                                : 0;
+  for (int32_t k = 0; k < count; ++k) {
+    int32_t n = 0;
+    vsfEffectName(ctx, k, &n);
+    longest = std::max(longest, n);
+  }
+  return longest;
+}
+
+RvqText* vsfDataSetNameText(HostDataSet* data) {
+  char buffer[300];
+  int32_t n = data != nullptr ? xdsname(data, buffer, static_cast<int32_t>(sizeof buffer)) : -1;
+  return vsfText(n > 0 ? buffer : "", n > 0 ? n : 0);
+}
+
+RvqText* vsfVariableNameText(const HostVariable* var) {
+  if (var == nullptr)
+    return vsfText("", 0);
+  return vsfText(var->name, var->nameLength);
+}
+
+int32_t vsfStatShown(const VsfContext* ctx, int32_t index) {
+  const VsfModelOptions& o = ctx->options;
+  if (o.statAll)
+    return 1;
+  switch (index) {
+  case 1:
+    return o.statSl;
+  case 2:
+    return o.statF;
+  case 3:
+    return o.statAic;
+  case 4:
+    return o.statAicc;
+  case 5:
+    return o.statSbc;
+  case 6:
+    return o.statBic;
+  case 7:
+    return o.statCp;
+  case 8:
+    return o.statPress;
+  case 9:
+    return o.statRsquare;
+  case 10:
+    return o.statAdjrsq;
+  case 11:
+    return o.statAse;
+  default:
+    return 0;
+  }
+}
+
+bool vsfGraphicsOn(const VsfContext* ctx) { return ctx->stmt.plots.graphicsEnabled != 0; }
+
+bool vsfShowPValues(const VsfContext* ctx) {
+  return ctx->stmt.showPValues != 0 || ctx->options.method == VM_NONE;
+}
+
+double vsfTrainingWeight(const VsfModel* model) { return model->wTrain; }

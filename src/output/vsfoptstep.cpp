@@ -1,0 +1,207 @@
+// The optimal step of every fit criterion along the selection path, the displayed number
+// of the selected model's step, and (with graphics) the one-row data table "BestStep"
+// that the criterion and ASE plots read.
+#include "driver/vsfcontext.h"
+#include "model/vsfformulas.h"
+#include "output/vsfmodelview.h"
+#include "output/vsfprint.h"
+#include "output/vsfprinters.h"
+#include "support/hoststubs.h"
+
+#include <cfloat>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr int32_t kCodes = 14;
+
+// The value of criterion `code` at step i, missing when the criterion has none.
+double valueAt(const VsfContext* ctx, const VsfModel* m, int32_t code, int32_t i) {
+  const VsfModelOptions& o = ctx->options;
+  const double sse = m->stepSSE[i], n = m->nObs;
+  const int32_t p = m->stepRank[i];
+  switch (code) {
+  case VC_AIC:
+    return vsfAic(p, sse, n);
+  case VC_AICC:
+    return vsfAicc(p, sse, n);
+  case VC_SBC:
+    return vsfSbc(p, sse, n);
+  case VC_RSQUARE:
+    return vsfRsquare(sse, m->totalSS);
+  case VC_ADJRSQ:
+    return vsfAdjrsq(p, o.noint, sse, m->totalSS, n);
+  case VC_CP:
+    return o.fullModelFirst ? vsfCp(p, sse, n, m->fullMse) : hostMissing();
+  case VC_BIC:
+    return o.fullModelFirst ? vsfBic(p, sse, n, m->fullMse) : hostMissing();
+  case VC_PRESS:
+    return o.pressNeeded && m->stepPress != nullptr ? m->stepPress[i] : hostMissing();
+  case VC_VALIDATE:
+    return o.validateInUse && m->stepValidateAse != nullptr ? m->stepValidateAse[i]
+                                                            : hostMissing();
+  case VC_CV:
+    return o.cvOn && m->stepCvPress != nullptr ? m->stepCvPress[i] : hostMissing();
+  case VC_CVEX:
+    return o.cvExternal && m->stepHeldOutError != nullptr ? m->stepHeldOutError[i]
+                                                          : hostMissing();
+  default:
+    return hostMissing();
+  }
+}
+
+bool hasValues(int32_t code) {
+  return code != 0 && code != 1 && code != 12;
+}
+
+} // namespace
+
+int32_t vsfpOptStep(VsfContext* ctx, VsfModel* m, int32_t* optimalSteps, int32_t* chosenStep,
+                    RvqText** dataRef) {
+  const VsfModelOptions& o = ctx->options;
+  int32_t* shown = ctx->results.optimalStep;
+  for (int32_t c = 0; c < kCodes; ++c)
+    optimalSteps[c] = shown[c] = -1;
+  const int32_t steps = m->stepCount;
+  if (steps <= 0 || m->pool == nullptr)
+    return -2;
+  double best[kCodes];
+  for (int32_t c = 0; c < kCodes; ++c)
+    best[c] = hostMissing();
+  double maximum[kCodes], minimum[kCodes];
+  for (int32_t c = 0; c < kCodes; ++c)
+    maximum[c] = -DBL_MAX, minimum[c] = DBL_MAX;
+  for (int32_t i = 0; i < steps; ++i) {
+    for (int32_t c = 0; c < kCodes; ++c) {
+      if (!hasValues(c))
+        continue;
+      double v = valueAt(ctx, m, c, i);
+      if (isHostMissing(v))
+        continue;
+      const bool big = vsfBigBetter(c) != 0;
+      if (v > maximum[c]) {
+        maximum[c] = v;
+        if (big)
+          best[c] = v, optimalSteps[c] = i;
+      }
+      if (v < minimum[c]) {
+        minimum[c] = v;
+        if (!big)
+          best[c] = v, optimalSteps[c] = i;
+      }
+    }
+  }
+  int32_t* flags = static_cast<int32_t*>(m->pool->allocate(m->pool, sizeof(int32_t) * steps, kQkZeroed));
+  if (flags == nullptr)
+    return -2;
+  for (int32_t c = 0; c < kCodes; ++c) {
+    const double b = best[c];
+    if (!hasValues(c) || isHostMissing(b) || b == DBL_MAX || b == -DBL_MAX)
+      continue;
+    if (o.choose != 0 && c == o.choose) {
+      optimalSteps[c] = m->chosenStep;
+      continue;
+    }
+    std::memset(flags, 0, sizeof(int32_t) * steps);
+    int32_t fewest = INT32_MAX;
+    for (int32_t i = 0; i < steps; ++i) {
+      double v = valueAt(ctx, m, c, i);
+      if (!isHostMissing(v) && std::fabs(v / 1000 - b / 1000) <= std::fabs(v / 1000) * m->fuzz) {
+        flags[i] = 1;
+        fewest = std::min(fewest, m->stepEffects[i]);
+      }
+    }
+    int32_t smallestRank = INT32_MAX, flagged = 0;
+    for (int32_t i = 0; i < steps; ++i) {
+      if (flags[i] && m->stepEffects[i] != fewest)
+        flags[i] = 0;
+      if (flags[i]) {
+        ++flagged;
+        smallestRank = std::min(smallestRank, m->stepRank[i]);
+      }
+    }
+    if (flagged > 1)
+      for (int32_t i = 0; i < steps; ++i)
+        if (flags[i] && m->stepRank[i] != smallestRank)
+          flags[i] = 0;
+    for (int32_t i = steps - 1; i >= 0; --i)
+      if (flags[i]) {
+        optimalSteps[c] = i;
+        break;
+      }
+  }
+  m->pool->free(m->pool, flags);
+
+  const bool backward = o.method == VM_BACKWARD;
+  const int32_t start = m->includeCount;
+  int32_t slot[kCodes];
+  for (int32_t c = 0; c < kCodes; ++c) {
+    const int32_t s = optimalSteps[c];
+    int32_t d = backward ? s : (start == 0 ? s + 1 : s - (start - 1));
+    shown[c] = d < 0 ? 0 : d;
+    slot[c] = (start == 0 && !backward) ? std::max(s, 0) : shown[c];
+  }
+  if (o.choose == 0)
+    *chosenStep = steps - (backward ? 1 : start);
+  else
+    *chosenStep = shown[o.choose < kCodes ? o.choose : 0];
+
+  if (!vsfGraphicsOn(ctx) || ctx->results.stepLabels == nullptr)
+    return 0;
+
+  // The data table of the graphs.
+  const double graphStart = zdattim();
+  const double savedPrintStart = ctx->printStart;
+  VsfOut out(ctx);
+  char optLabel[13];
+  std::memcpy(optLabel, "Optimal Value", 13);
+  out.create("BestStep", nullptr);
+  out.charColumn("OptLabel", optLabel, 13);
+  struct Group {
+    int32_t code;
+    const char* stem;
+    bool present;
+  } groups[] = {{VC_AIC, "AIC", true},
+                {VC_AICC, "AICC", true},
+                {VC_SBC, "SBC", true},
+                {VC_ADJRSQ, "ADJRSQ", true},
+                {VC_PRESS, "PRESS", o.pressNeeded != 0},
+                {VC_VALIDATE, "Validate", o.validateInUse != 0},
+                {VC_CV, "CV", o.cvOn != 0},
+                {VC_BIC, "BIC", m->fullMse != 0},
+                {VC_CP, "CP", m->fullMse != 0}};
+  double vals[kCodes];
+  for (const Group& g : groups) {
+    if (!g.present)
+      continue;
+    char name[40];
+    std::snprintf(name, sizeof name, "%sStep", g.stem);
+    out.intColumn(name, &shown[g.code]);
+    std::snprintf(name, sizeof name, "%sStepLabel", g.stem);
+    const int32_t ls = slot[g.code] < ctx->results.stepLabelCount ? slot[g.code] : 0;
+    VsfLabel& label = ctx->results.stepLabels[ls];
+    out.charColumn(name, const_cast<char*>(label.text != nullptr ? label.text : " "),
+                   label.length > 0 ? label.length : 1);
+    vals[g.code] = optimalSteps[g.code] >= 0 ? valueAt(ctx, m, g.code, optimalSteps[g.code])
+                                             : hostMissing();
+    std::snprintf(name, sizeof name, "%sVal", g.stem);
+    out.column({rvqInt(103, 5), vsfaName(name), rvqInt(270, 0), vsfaBound(&vals[g.code])});
+  }
+  out.endColumns();
+  out.bind("Stat.VARSIFTER.Phantom.BestStep",
+           {rvqFlag(2640, ctx->stmt.proc.showInternal ? 0 : 1), vsfaDataRef(dataRef)});
+  out.emit();
+  out.endRows();
+  out.publish();
+  ctx->results.chosenStepValue = *chosenStep;
+  int32_t chosenSlot = (start == 0 && !backward) ? *chosenStep - 1 : *chosenStep;
+  if (chosenSlot >= 0 && chosenSlot < ctx->results.stepLabelCount) {
+    const VsfLabel& l = ctx->results.stepLabels[chosenSlot];
+    ctx->results.chosenStepLabelText = vsfText(l.text != nullptr ? l.text : "", l.length);
+  }
+  ctx->printStart = savedPrintStart;
+  ctx->graphTime += zdattim() - graphStart;
+  return 0;
+}

@@ -1,0 +1,358 @@
+// The OUTPUT data set: every observation of DATA= with all its variables, plus the
+// predicted value and residual of the selected model, the partition role and the CV fold.
+// Column definitions are made once per run; rows are written once per BY group.
+#include "output/vsfoutput.h"
+
+#include "design/levreg.h"
+#include "design/levrow.h"
+#include "driver/vsfcontext.h"
+#include "model/vsfformulas.h"
+#include "numerics/zranuni.h"
+#include "output/vsfmodelview.h"
+#include "output/vsfresults.h"
+#include "support/hoststubs.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+// Column numbers of the OUTPUT data set for the run (input variables first).
+struct OutputColumns {
+  int32_t inputCount = 0;
+  std::vector<int32_t> input; // output variable number of each input variable
+  std::vector<uint8_t> inputNumeric;
+  int32_t role = 0, cvIndex = 0, pred = 0, resid = 0, by = 0;
+};
+OutputColumns gColumns;
+
+const HostVariable* responseVariable(const VsfContext* ctx) {
+  if (ctx->design.responses != nullptr && ctx->design.responses[0].var != nullptr)
+    return ctx->design.responses[0].var;
+  return ctx->stmt.responses != nullptr ? ctx->stmt.responses[0] : nullptr;
+}
+
+bool rolesWritten(const VsfContext* ctx) {
+  const VsfPartitionSettings& p = ctx->stmt.partition;
+  const VsfModelOptions& o = ctx->options;
+  const bool roles = p.roleVar > 0 || o.trainFraction != 1.0 || ctx->stmt.proc.valData != nullptr ||
+                     ctx->stmt.proc.testData != nullptr;
+  return roles && p.given;
+}
+
+int32_t defineStat(HostDataSet* out, const VsfOutputStat& stat, const char* prefix,
+                   const HostVariable* response) {
+  char name[40];
+  int32_t length = 0;
+  if (stat.nameLength > 0 && stat.name != nullptr) {
+    length = std::min<int32_t>(stat.nameLength, 32);
+    std::memcpy(name, stat.name, static_cast<size_t>(length));
+  } else {
+    length = static_cast<int32_t>(std::strlen(prefix));
+    std::memcpy(name, prefix, static_cast<size_t>(length));
+    const int32_t n = response != nullptr ? std::min<int32_t>(response->nameLength, 30) : 0;
+    if (n > 0)
+      std::memcpy(name + length, response->name, static_cast<size_t>(n));
+    length += n;
+  }
+  return xdsdefvar(out, name, length, 1, 8);
+}
+
+} // namespace
+
+int32_t vsfPrepOutput(VsfContext* ctx) {
+  const double start = zdattim();
+  HostDataSet* out = ctx->options.outputBlock;
+  HostDataSet* in = ctx->data;
+  if (out == nullptr || in == nullptr)
+    return -2;
+  OutputColumns c;
+  c.inputCount = xdsnvar(in);
+  for (int32_t i = 1; i <= c.inputCount; ++i) {
+    HostVariable* v = nullptr;
+    if (xvname(in, i, &v) != 0 || v == nullptr)
+      return -2;
+    int32_t number = xdsdefvar(out, v->name, v->nameLength, v->type, v->length);
+    if (number <= 0)
+      return -2;
+    c.input.push_back(number);
+    c.inputNumeric.push_back(v->type == 1);
+  }
+  if (rolesWritten(ctx))
+    c.role = xdsdefvar(out, "_ROLE_", 6, 2, 8);
+  if (ctx->options.cvOn || ctx->options.cvExternal)
+    c.cvIndex = xdsdefvar(out, "_CVINDEX_", 9, 1, 8);
+  const HostVariable* response = responseVariable(ctx);
+  const VsfOutputSpec& spec = ctx->stmt.output;
+  if (spec.stats[OS_PRED].on)
+    c.pred = defineStat(out, spec.stats[OS_PRED], "p_", response);
+  if (spec.stats[OS_RESID].on)
+    c.resid = defineStat(out, spec.stats[OS_RESID], "r_", response);
+  if (ctx->stmt.proc.byCount > 0)
+    c.by = xdsdefvar(out, "_BY_", 4, 1, 8);
+  if (c.role < 0 || c.cvIndex < 0 || c.pred < 0 || c.resid < 0 || c.by < 0)
+    return -2;
+  gColumns = std::move(c);
+  ctx->outputTime += zdattim() - start;
+  return 0;
+}
+
+void vsfModelRgx(const VsfContext* ctx, const VsfModel* m, LevRegContext* dc, double* row) {
+  LevDesign* d = dc->design;
+  const int32_t width = d->columnCount;
+  bool constructed = false;
+  for (int32_t k = 0; k < m->effectCount && !constructed; ++k) {
+    const uint8_t s = m->effectStatus[k];
+    if (s != 1 && s != 2 && s != 3)
+      continue;
+    const int32_t lev = ctx->effectRecords != nullptr && k < ctx->effectRecordCount
+                            ? ctx->effectRecords[k].effect
+                            : k;
+    constructed = d->effects[lev].constructedCount > 0;
+  }
+  if (constructed) {
+    // Constructed effects need their columns computed: the full row builder does that.
+    zlevrgx(dc, dc->numeric, dc->levelIndex, row);
+    return;
+  }
+  std::fill(row, row + width, 0.0);
+  for (int32_t k = 0; k < m->effectCount; ++k) {
+    const uint8_t s = m->effectStatus[k];
+    if (s != 1 && s != 2 && s != 3)
+      continue;
+    const int32_t lev = ctx->effectRecords != nullptr && k < ctx->effectRecordCount
+                            ? ctx->effectRecords[k].effect
+                            : k;
+    zlevpar(dc, lev, row + d->effects[lev].firstColumn);
+  }
+}
+
+VsfPredictStats vsfResamplePredict(double alpha, bool quantiles, int32_t resamples,
+                                   int32_t n, double* predictions, double* work) {
+  VsfPredictStats s{hostMissing(), hostMissing(), hostMissing(), hostMissing(), hostMissing()};
+  double* x = predictions;
+  if (work != nullptr) {
+    if (n == resamples) {
+      std::copy(predictions, predictions + resamples, work);
+    } else {
+      int32_t at = 0;
+      for (int32_t i = 0; i < resamples; ++i)
+        if (!isHostMissing(predictions[i]))
+          work[at++] = predictions[i];
+    }
+    x = work;
+  }
+  if (n < 1)
+    return s;
+  double sum = 0, squares = 0;
+  for (int32_t i = 0; i < n; ++i)
+    sum += x[i], squares += x[i] * x[i];
+  s.mean = sum / n;
+  if (n >= 2) {
+    const double css = squares - sum * sum / n;
+    s.stddev = css > 0 ? std::sqrt(css / (n - 1)) : 0.0;
+  }
+  if (quantiles) {
+    vsfQsort(x, n, nullptr, 1);
+    s.median = n % 2 == 1 ? x[n / 2] : (x[n / 2 - 1] + x[n / 2]) / 2;
+    const double a = alpha * 0.5;
+    auto quantile = [&](double t) {
+      const int32_t j = static_cast<int32_t>(std::floor(t + kVsfEps));
+      if (std::fabs(t - j) > kVsfEps)
+        return x[std::min(j, n - 1)];
+      return (x[std::max(j - 1, 0)] + x[std::min(j, n - 1)]) / 2;
+    };
+    s.lower = quantile(n * a);
+    s.upper = quantile((1 - a) * n);
+  }
+  return s;
+}
+
+int32_t vsfBlockFold(int64_t row, int64_t n, int32_t k) {
+  const int64_t q = n / k;
+  int64_t r = n - k * q;
+  int64_t end = q;
+  if (r > 0)
+    ++end, --r;
+  int32_t fold = 1;
+  for (int64_t i = 0; i <= row; ++i) {
+    if (i == end) {
+      ++fold;
+      end += q;
+      if (r > 0)
+        ++end, --r;
+    }
+  }
+  return fold;
+}
+
+int32_t vsfOutputBy(VsfContext* ctx, VsfModel* m, VsfResampling*, int64_t seed) {
+  const double start = zdattim();
+  HostDataSet* out = ctx->options.outputBlock;
+  LevRegContext* dc = &ctx->design;
+  if (!ctx->options.hasOutput || out == nullptr)
+    return 0;
+  if (ctx->options.modelAverage) {
+    xebug("OUTPUT statistics of model averaging are not available in this build");
+    return -99;
+  }
+  const OutputColumns& c = gColumns;
+  LevDesign* d = dc->design;
+  const bool usable = m->fitStatus == 0 && d != nullptr && m->beta != nullptr;
+  std::vector<double> row(usable ? static_cast<size_t>(std::max(d->columnCount, 1)) : 1);
+  HostDataSet* in = dc->library != nullptr ? dc->library->data : ctx->data;
+  const VsfModelOptions& o = ctx->options;
+  const VsfPartitionSettings& ps = ctx->stmt.partition;
+  int64_t rng = seed;
+  int64_t trainRow = 0;
+  int32_t splitFold = 0;
+  bool unseenNote = false;
+  if (zlevGetInit(dc) != 0)
+    return 0;
+  while (zlevGetNext(dc) == 1) {
+    double y = hostMissing(), w = 1, f = 1;
+    int32_t s = zlevrgd(dc, &y, &w, &f);
+    bool bad = (s & LRS_WEIGHT) != 0;
+    const bool freqGiven = dc->freq != nullptr, weightGiven = dc->weights != nullptr;
+    if (freqGiven && !isHostMissing(f)) {
+      f = std::floor(f);
+      if (f <= 0)
+        bad = true;
+    } else {
+      f = 1;
+    }
+    if (freqGiven || weightGiven) {
+      if (weightGiven && isHostMissing(w))
+        bad = true;
+      else if ((weightGiven ? w : 1) * f <= 0)
+        bad = true;
+    }
+    bool predictable = usable && (s & (LRS_EXPLANATORY | LRS_NOT_LEVEL | LRS_NUMERIC | LRS_COMPUTED)) == 0;
+    if (usable && (s & LRS_NOT_LEVEL) != 0)
+      unseenNote = true;
+    double pred = hostMissing(), resid = hostMissing();
+    char role[8];
+    std::memset(role, ' ', 8);
+    double cvIndex = 0;
+    if (predictable) {
+      vsfModelRgx(ctx, m, dc, row.data());
+      double sum = 0;
+      for (int32_t k = 0; k < m->effectCount; ++k) {
+        const uint8_t st = m->effectStatus[k];
+        if (st != 1 && st != 2 && st != 3)
+          continue;
+        const int32_t lev = ctx->effectRecords != nullptr && k < ctx->effectRecordCount
+                                ? ctx->effectRecords[k].effect
+                                : k;
+        const int32_t parms =
+            ctx->effectRecords != nullptr && k < ctx->effectRecordCount
+                ? ctx->effectRecords[k].parmCount
+                : (k + 1 < m->effectCount ? m->parmOffset[k + 1] : m->parmCount) - m->parmOffset[k];
+        const int32_t* cols = ctx->effectRecords != nullptr && k < ctx->effectRecordCount
+                                  ? ctx->effectRecords[k].columns
+                                  : nullptr;
+        for (int32_t j = 0; j < parms; ++j)
+          sum += m->beta[m->parmOffset[k] + j] *
+                 row[static_cast<size_t>(d->effects[lev].firstColumn + (cols ? cols[j] : j))];
+      }
+      pred = sum;
+    }
+    if ((s & LRS_RESPONSE) == 0) {
+      resid = isHostMissing(pred) || isHostMissing(y) ? hostMissing() : y - pred;
+      if (!bad && (s & LRS_EXPLANATORY) == 0 && usable && predictable) {
+        // The partition role and, for TRAIN rows, the fold.
+        int32_t assigned = c.role == 0 ? 1 : 0; // 1 TRAIN, 2 VALIDATE, 3 TEST
+        if (ps.roleVar <= 0 && o.trainFraction != 1.0) {
+          const double u = zranuni(&rng);
+          assigned = u <= o.testFraction                        ? 3
+                     : u <= o.testFraction + o.validateFraction ? 2
+                                                                : 1;
+        } else if (ps.roleVar > 0 && ctx->roleBuffer != nullptr) {
+          const char* v = ctx->roleBuffer;
+          int32_t L = ctx->roleLength;
+          while (L > 0 && v[L - 1] == ' ')
+            --L;
+          auto matches = [&](const char* t, int32_t n) {
+            return L == 0 ? n < 0 : (n == L && std::memcmp(t, v, static_cast<size_t>(L)) == 0);
+          };
+          if (matches(ps.trainText, ps.trainLength))
+            assigned = 1;
+          else if (matches(ps.validateText, ps.validateLength))
+            assigned = 2;
+          else if (matches(ps.testText, ps.testLength))
+            assigned = 3;
+          else
+            assigned = ps.trainLength == 0 ? 1 : ps.testLength == 0 ? 3 : 0;
+        }
+        if (c.role != 0 && assigned != 0) {
+          static const char* names[] = {"", "TRAIN", "VALIDATE", "TEST"};
+          std::memcpy(role, names[assigned], std::strlen(names[assigned]));
+        }
+        if (assigned == 1 && (o.cvOn || o.cvExternal)) {
+          const int32_t k = std::max(o.cvFolds, 1);
+          switch (o.cvMethod) {
+          case CV_RANDOM:
+            cvIndex = static_cast<int32_t>(zranuni(&rng) * k) + 1;
+            break;
+          case CV_BLOCK:
+            cvIndex = vsfBlockFold(trainRow, static_cast<int64_t>(m->nTrain), k);
+            break;
+          case CV_SPLIT:
+            cvIndex = splitFold % k + 1;
+            ++splitFold;
+            break;
+          case CV_INDEX:
+            cvIndex = d != nullptr && o.cvIndexVar >= 0 && o.cvIndexVar < d->classCount
+                          ? dc->levelIndex[o.cvIndexVar] + 1
+                          : 0;
+            break;
+          default:
+            break;
+          }
+          ++trainRow;
+        }
+      }
+    }
+    // The observation's own values, then the statistics.
+    for (int32_t i = 0; i < c.inputCount; ++i) {
+      if (c.inputNumeric[static_cast<size_t>(i)]) {
+        xdsputn(out, c.input[static_cast<size_t>(i)], xobsnum(in, i + 1));
+      } else {
+        const char* text = nullptr;
+        int32_t n = xobschar(in, i + 1, &text);
+        xdsputc(out, c.input[static_cast<size_t>(i)], text, n);
+      }
+    }
+    if (c.role > 0)
+      xdsputc(out, c.role, role, 8);
+    if (c.cvIndex > 0)
+      xdsputn(out, c.cvIndex, cvIndex);
+    if (c.pred > 0)
+      xdsputn(out, c.pred, pred);
+    if (c.resid > 0)
+      xdsputn(out, c.resid, resid);
+    if (c.by > 0)
+      xdsputn(out, c.by, o.outputByNumber);
+    if (xdsappend(out) != 0)
+      return -2;
+  }
+  if (unseenNote) {
+    char name[300];
+    int32_t n = xdsname(out, name, static_cast<int32_t>(sizeof name));
+    xpmlog(848, 193, {HostMsgArg(name, std::max(n, 0))});
+  }
+  ctx->outputTime += zdattim() - start;
+  return 0;
+}
+
+int32_t vsfPrepareOutputAndDesign(VsfContext* ctx) {
+  // The OUTPUT rows need no preparation beyond their columns; the OUTDESIGN data set is
+  // not made by this build.
+  if (ctx->options.hasOutDesign) {
+    xebug("the OUTDESIGN data set is not available in this build");
+    return -99;
+  }
+  return 0;
+}

@@ -1,0 +1,315 @@
+// The "ParameterEstimates" table of a fit (a step record or the selected model) and the
+// "CVDetails" table of its cross-validation folds. Estimates and the inverse diagonal are
+// the model core's; parameter labels and CLASS levels are the design library's.
+#include "design/levnames.h"
+#include "driver/vsfcontext.h"
+#include "numerics/zlogfnc.h"
+#include "output/vsfmodelview.h"
+#include "output/vsfprint.h"
+#include "output/vsfprinters.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+void* take(QkPool* pool, int64_t bytes) {
+  if (pool == nullptr || bytes <= 0)
+    return nullptr;
+  return pool->allocate(pool, static_cast<size_t>(bytes), kQkZeroed);
+}
+
+struct EffectView {
+  const LevEffect* lev = nullptr;
+  int32_t parms = 0;
+  const int32_t* columns = nullptr;
+};
+
+EffectView viewOf(const VsfContext* ctx, const VsfModel* m, int32_t k) {
+  EffectView v;
+  const LevDesign* d = vsfDesign(ctx);
+  int32_t levIndex = k;
+  if (ctx->effectRecords != nullptr && k < ctx->effectRecordCount) {
+    levIndex = ctx->effectRecords[k].effect;
+    v.parms = ctx->effectRecords[k].parmCount;
+    v.columns = ctx->effectRecords[k].columns;
+  } else if (m->parmOffset != nullptr) {
+    v.parms = (k + 1 < m->effectCount ? m->parmOffset[k + 1] : m->parmCount) - m->parmOffset[k];
+  }
+  if (d != nullptr && levIndex >= 0 && levIndex < d->effectCount)
+    v.lev = &d->effects[levIndex];
+  return v;
+}
+
+const int32_t* levelRow(const EffectView& v, int32_t c) {
+  if (v.lev == nullptr || v.lev->columnTable == nullptr)
+    return nullptr;
+  return v.lev->columnTable + static_cast<size_t>(c) * v.lev->columnRowWidth;
+}
+
+bool groupMethod(const VsfModelOptions& o) {
+  return o.method == VM_GROUPLASSO || o.method == VM_QKGLASSO;
+}
+
+bool inModelStatus(uint8_t s) { return s == 1 || s == 2 || s == 3; }
+
+} // namespace
+
+int32_t vsfpParmEst(VsfContext* ctx, VsfModel* m, QkPool* pool, int32_t stepOrder) {
+  const VsfModelOptions& o = ctx->options;
+  const LevDesign* d = vsfDesign(ctx);
+  const uint8_t style = d != nullptr ? d->parmLabelStyle : 1;
+  // Sizes.
+  int32_t We = 0;
+  if (!o.noint)
+    vsfEffectName(ctx, 0, &We);
+  const int32_t classCount = d != nullptr ? d->classCount : 0;
+  uint8_t* usedClass = classCount > 0 ? static_cast<uint8_t*>(take(pool, classCount)) : nullptr;
+  if (classCount > 0 && usedClass == nullptr)
+    return -2;
+  int32_t Wp = 0;
+  for (int32_t t = 0; t < m->inModelCount; ++t) {
+    const int32_t k = m->inModelList[t];
+    int32_t len = 0;
+    vsfEffectName(ctx, k, &len);
+    We = std::max(We, len);
+  }
+  for (int32_t t = 0; t < m->inModelCount; ++t) {
+    const int32_t k = m->inModelList[t];
+    int32_t nameLength = 0;
+    vsfEffectName(ctx, k, &nameLength);
+    EffectView v = viewOf(ctx, m, k);
+    if (v.lev != nullptr)
+      for (int32_t j = 0; j < v.lev->allClassCount; ++j)
+        if (v.lev->allClass[j] >= 0 && v.lev->allClass[j] < classCount)
+          usedClass[v.lev->allClass[j]] = 1;
+    for (int32_t j = 0; j < v.parms; ++j) {
+      const int32_t c = v.columns != nullptr ? v.columns[j] : j;
+      int32_t L = 0;
+      if (style == 0) {
+        const int32_t col = (v.lev != nullptr ? v.lev->firstColumn : 0) + c;
+        if (d != nullptr && d->columnNames != nullptr && col < d->columnCount &&
+            d->columnNames[col] != nullptr)
+          L = static_cast<int32_t>(std::strlen(d->columnNames[col]));
+        else
+          L = nameLength;
+      } else {
+        const int32_t* row = levelRow(v, c);
+        const int32_t levelLength = row != nullptr ? zlevLenLevelLabel(d, v.lev, row) : 0;
+        L = levelLength + (style == 1 ? We : nameLength);
+      }
+      Wp = std::max(Wp, L);
+    }
+  }
+  if (Wp == 0 || We == 0)
+    return -2;
+  char* parameter = static_cast<char*>(take(pool, Wp + 1));
+  char* effect = static_cast<char*>(take(pool, We));
+  char(*classTexts)[32] = nullptr;
+  double* classValues = nullptr;
+  if (classCount > 0) {
+    classTexts = static_cast<char(*)[32]>(take(pool, int64_t(classCount) * 32));
+    classValues = static_cast<double*>(take(pool, int64_t(classCount) * 8));
+  }
+  if (parameter == nullptr || effect == nullptr ||
+      (classCount > 0 && (classTexts == nullptr || classValues == nullptr)))
+    return -2;
+
+  const bool stdErrCols = !o.penalizedPath && !o.solverPath;
+  const bool group = groupMethod(o);
+  const int32_t folds = (o.cvDetails >= 2 && m->folds != nullptr) ? m->foldCount : 0;
+  double* foldValues = folds > 0 ? static_cast<double*>(take(pool, int64_t(folds) * 8)) : nullptr;
+  if (folds > 0 && foldValues == nullptr)
+    return -2;
+  int32_t forced = 0, df = 0;
+  double estimate = 0, stdEst = 0, stdErr = 0, tValue = 0, probt = 0;
+
+  VsfOut out(ctx);
+  out.create("ParameterEstimates", vsfMsg(560));
+  out.charColumn("Effect", effect, We);
+  for (int32_t c = 0; c < classCount; ++c) {
+    if (!usedClass[c])
+      continue;
+    const LevVariable& v = d->classes[c];
+    char name[40];
+    const int32_t nameLength = v.var != nullptr ? v.var->nameLength : 0;
+    std::snprintf(name, sizeof name, "%.*s", std::min(nameLength, 32), v.var ? v.var->name : "");
+    const bool numbered = v.coding == 1 || v.coding == 3 || v.coding == 4 || v.coding == 5 ||
+                          v.coding == 8 || v.coding == 10;
+    if (numbered) {
+      char pname[40];
+      std::snprintf(pname, sizeof pname, "param_%.*s", std::min(nameLength, 26),
+                    v.var ? v.var->name : "");
+      out.column({rvqInt(103, 6), vsfaName(pname), rvqInt(289, 32), vsfaTemplate("Var"),
+                  vsfaBound(classTexts[c])});
+    } else if (v.var != nullptr && v.var->type == 1) {
+      out.column({rvqInt(103, 5), vsfaName(name), vsfaTemplate("NumVar"),
+                  rvqInt(270, 99), vsfaBound(&classValues[c])});
+    } else {
+      out.column({rvqInt(103, 6), vsfaName(name), rvqInt(289, 32), vsfaTemplate("Var"),
+                  vsfaBound(classTexts[c])});
+    }
+  }
+  if (o.include > 0)
+    out.column({rvqInt(103, 3), vsfaName("ForcedIn"), vsfaBound(&forced)});
+  out.charColumn("Parameter", parameter, Wp);
+  if (!group)
+    out.column({rvqInt(103, 3), vsfaName("DF"), vsfaBound(&df)});
+  out.numberColumn("Estimate", &estimate);
+  out.column({rvqInt(103, 5), vsfaName("StandardizedEst"), vsfaDyn("showSTB"),
+              rvqInt(287, o.statStb ? 1 : 0), vsfaBound(&stdEst)});
+  if (stdErrCols) {
+    out.numberColumn("StdErr", &stdErr);
+    out.numberColumn("tValue", &tValue);
+    out.column({rvqInt(103, 5), vsfaName("Probt"), vsfaDyn("showProbt"),
+                rvqInt(287, vsfShowPValues(ctx) ? 1 : 0), vsfaBound(&probt)});
+  }
+  for (int32_t i = 1; i <= folds; ++i) {
+    char name[32], head[16];
+    std::snprintf(name, sizeof name, "CVEstimate%d", i);
+    std::snprintf(head, sizeof head, "%d", i);
+    const int32_t glue = i <= 2 ? 100 : 1;
+    if (i == folds)
+      out.column({rvqInt(103, 5), vsfaTemplate("CVEstimate"), vsfaName(name), vsfaDyn("spanStart"),
+                  rvqTextHandle(287, vsfText("CVEstimate1")), vsfaDyn("spanEnd"),
+                  rvqTextHandle(287, vsfText(name)), vsfaDyn("CVEstimateHead"),
+                  rvqTextHandle(287, vsfText(head)), vsfaDyn("dynamicGlue"), rvqInt(287, glue),
+                  vsfaBound(&foldValues[i - 1])});
+    else
+      out.column({rvqInt(103, 5), vsfaTemplate("CVEstimate"), vsfaName(name),
+                  vsfaDyn("CVEstimateHead"), rvqTextHandle(287, vsfText(head)),
+                  vsfaDyn("dynamicGlue"), rvqInt(287, glue), vsfaBound(&foldValues[i - 1])});
+  }
+  out.endColumns();
+  out.bind("Stat.VARSIFTER.ParameterEstimates",
+           {vsfaDyn("printFootnote"), rvqFlag(287, o.include > 0 ? 1 : 0)});
+
+  const double dfe = m->nObs - m->rank;
+  const double mse = dfe > 0 ? m->sse / dfe : hostMissing();
+  auto printEffect = [&](int32_t k) {
+    int32_t nameLength = 0;
+    const char* name = vsfEffectName(ctx, k, &nameLength);
+    EffectView v = viewOf(ctx, m, k);
+    vsfFill(effect, We, name, nameLength);
+    forced = m->effectStatus[k] == 3 ? 1 : 0;
+    const int32_t levelStart = style == 1 ? We : nameLength;
+    for (int32_t j = 0; j < v.parms; ++j) {
+      const int32_t c = v.columns != nullptr ? v.columns[j] : j;
+      const int32_t p = m->parmOffset[k] + j;
+      for (int32_t q = 0; q < classCount; ++q) {
+        classValues[q] = hostMissing();
+        std::memset(classTexts[q], ' ', 32);
+      }
+      std::memset(parameter, ' ', static_cast<size_t>(Wp));
+      const int32_t* row = levelRow(v, c);
+      if (style == 0) {
+        const int32_t col = (v.lev != nullptr ? v.lev->firstColumn : 0) + c;
+        if (d != nullptr && d->columnNames != nullptr && col < d->columnCount &&
+            d->columnNames[col] != nullptr)
+          vsfFill(parameter, Wp, d->columnNames[col],
+                  static_cast<int32_t>(std::strlen(d->columnNames[col])));
+        else
+          vsfFill(parameter, Wp, name, nameLength);
+      } else {
+        std::memcpy(parameter, name, static_cast<size_t>(std::min(nameLength, Wp)));
+        if (row != nullptr && levelStart < Wp)
+          zlevEfLevelLabel(d, v.lev, parameter + levelStart, row);
+      }
+      if (classCount > 0 && row != nullptr && v.lev != nullptr)
+        zlevEfClassLevelTrue(d, v.lev, row, classTexts, classValues);
+      const double diag = m->betaVariance != nullptr ? m->betaVariance[p] : -1.0;
+      df = diag != -1.0 ? 1 : 0;
+      for (int32_t f = 0; f < folds; ++f)
+        foldValues[f] = m->folds[f].beta != nullptr ? m->folds[f].beta[p] : hostMissing();
+      if (df == 0) {
+        estimate = 0, stdEst = 0;
+        stdErr = tValue = probt = hostMissing();
+      } else {
+        estimate = m->beta[p];
+        stdEst = m->stdBeta != nullptr ? m->stdBeta[p] : hostMissing();
+        if (stdErrCols) {
+          if (isHostMissing(mse)) {
+            stdErr = tValue = probt = hostMissing();
+          } else {
+            stdErr = std::sqrt(std::max(mse, 0.0) * std::max(diag, 0.0));
+            if (stdErr > 0) {
+              tValue = estimate / stdErr;
+              probt = zprbf(tValue * tValue, 1, dfe);
+              if (probt < 0)
+                probt = hostMissing();
+            } else {
+              tValue = estimate >= 0 ? vsfPlusInfinity() : vsfMinusInfinity();
+              probt = 0;
+            }
+          }
+        }
+      }
+      out.emit();
+    }
+  };
+  if (o.method == VM_BACKWARD || stepOrder == 0) {
+    for (int32_t k = 0; k < m->effectCount; ++k) {
+      uint8_t s = m->effectStatus[k];
+      if (s != 0 && s != 4 && s != 5 && m->parmOffset != nullptr)
+        printEffect(k);
+    }
+  } else {
+    uint8_t* printed = static_cast<uint8_t*>(take(pool, std::max(m->effectCount, 1)));
+    if (printed == nullptr)
+      return -2; // after the object was made: the caller ends the run on -2
+    auto visit = [&](int32_t k) {
+      if (k < 0 || k >= m->effectCount || printed[k])
+        return;
+      if (inModelStatus(m->effectStatus[k])) {
+        printEffect(k);
+        printed[k] = 1;
+      }
+    };
+    if (group) {
+      for (int32_t i = 0; i < m->changeListLength; ++i)
+        if (m->changeList[i] >= 0)
+          visit(m->changeList[i]);
+    } else {
+      for (int32_t i = 0; i < m->stepCount; ++i)
+        visit(m->stepEffect[i]);
+    }
+  }
+  out.endRows();
+  out.publish();
+  out.finish();
+  return 0;
+}
+
+int32_t vsfpCVDetails(VsfContext* ctx, VsfModel* m, QkPool*) {
+  int32_t index = 0;
+  double fitted = 0, leftOut = 0, press = 0;
+  char control = ' ';
+  VsfOut out(ctx);
+  out.create("CVDetails", vsfMsg(790));
+  out.column({rvqInt(103, 3), vsfaName("Index"), vsfaBound(&index)});
+  out.numberColumn("NOBSFITTED", &fitted);
+  out.numberColumn("NOBSLEFTOUT", &leftOut);
+  out.numberColumn("CVPRESS", &press);
+  out.column({rvqInt(103, 1), vsfaName("Control"), vsfaBound(&control)});
+  out.endColumns();
+  out.bind("Stat.VARSIFTER.CVDetails");
+  for (int32_t i = 0; i < m->foldCount && m->folds != nullptr; ++i) {
+    index = i + 1;
+    leftOut = m->folds[i].rowCount;
+    fitted = m->nUsed - leftOut;
+    press = m->folds[i].cvSse;
+    control = ' ';
+    out.emit();
+  }
+  index = -1;
+  fitted = leftOut = -1.0;
+  press = m->cvPress;
+  control = '-';
+  out.emit();
+  out.endRows();
+  out.publish();
+  out.finish();
+  return 0;
+}

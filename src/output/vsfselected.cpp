@@ -1,0 +1,291 @@
+// The selected effects in three forms: the "SelectedEffects" table, the macro variables
+// _VSFIND<n> (effect syntax for a later MODEL statement) and _VSFMOD<n> (the OUTDESIGN
+// columns), and the text of the effects in the model before selection for the step notes.
+#include "driver/vsfcontext.h"
+#include "output/vsfmodelview.h"
+#include "output/vsfprint.h"
+#include "output/vsfprinters.h"
+#include "output/vsfresults.h"
+#include "support/hoststubs.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+void* take(QkPool* pool, int64_t bytes) {
+  if (pool == nullptr || bytes <= 0)
+    return nullptr;
+  return pool->allocate(pool, static_cast<size_t>(bytes), kQkZeroed);
+}
+
+bool groupMethod(const VsfModelOptions& o) {
+  return o.method == VM_GROUPLASSO || o.method == VM_QKGLASSO;
+}
+
+// A name as program text: unchanged when it is a valid name, else quoted as a name
+// literal ('...'n with quotes doubled). Returns the length written (at most 2n + 3).
+int32_t programName(const char* name, int32_t n, char* out) {
+  bool valid = n > 0 && (std::isalpha(static_cast<unsigned char>(name[0])) || name[0] == '_');
+  for (int32_t i = 0; i < n && valid; ++i)
+    valid = std::isalnum(static_cast<unsigned char>(name[i])) || name[i] == '_';
+  if (valid) {
+    if (out != nullptr)
+      std::memcpy(out, name, static_cast<size_t>(n));
+    return n;
+  }
+  int32_t k = 0;
+  auto put = [&](char c) {
+    if (out != nullptr)
+      out[k] = c;
+    ++k;
+  };
+  put('\'');
+  for (int32_t i = 0; i < n; ++i) {
+    if (name[i] == '\'')
+      put('\'');
+    put(name[i]);
+  }
+  put('\'');
+  put('n');
+  return k;
+}
+
+// The order in which effects are listed: effect order, or with ORDERSELECT the order in
+// which they first entered. Calls `take` for each effect once.
+template <class F>
+int32_t eachInOrder(const VsfContext* ctx, const VsfModel* m, QkPool* pool, int32_t first,
+                    F&& visit) {
+  if (!ctx->options.orderSelect) {
+    for (int32_t k = first; k < m->effectCount; ++k)
+      visit(k);
+    return 0;
+  }
+  uint8_t* done = m->effectCount > 0 ? static_cast<uint8_t*>(take(pool, m->effectCount)) : nullptr;
+  if (done == nullptr)
+    return -2;
+  auto once = [&](int32_t k) {
+    if (k >= 0 && k < m->effectCount && !done[k]) {
+      done[k] = 1;
+      visit(k);
+    }
+  };
+  // Effects before selection (intercept and INCLUDE=) and in step order after them.
+  if (groupMethod(ctx->options)) {
+    for (int32_t i = 0; i < m->changeListLength; ++i)
+      if (m->changeList[i] >= first)
+        once(m->changeList[i]);
+  } else {
+    for (int32_t i = 0; i < m->stepCount; ++i)
+      if (m->stepEffect[i] >= first)
+        once(m->stepEffect[i]);
+  }
+  pool->free(pool, done);
+  return 0;
+}
+
+HostMacroTable* macroAnchor() {
+  HostTaskBlock* task = hostCurrentTask();
+  return xalanch(task ? task->macroWord : nullptr);
+}
+
+// Sets `stem` and `stem<n>` under the MAXMACRO rules, with message 151 once past the limit.
+void setByMacro(VsfContext* ctx, const char* stem, int32_t byIndex, const char* value,
+                int32_t length, uint8_t* warned) {
+  const int32_t maxMacro = ctx->maxMacro;
+  if (maxMacro < 0)
+    return;
+  HostMacroTable* anchor = macroAnchor();
+  char name[64];
+  if (maxMacro > 0) {
+    if (byIndex <= maxMacro) {
+      int32_t n = std::snprintf(name, sizeof name, "%s%d", stem, byIndex);
+      xjsympc(anchor, name, n, 71, 0, value, length);
+    } else if (byIndex == maxMacro + 1 && !*warned) {
+      *warned = 1;
+      xpmlog(848, 151, {maxMacro});
+    }
+  }
+  if (byIndex == 1)
+    xjsympc(anchor, stem, static_cast<int32_t>(std::strlen(stem)), 71, 0, value, length);
+}
+
+} // namespace
+
+int32_t vsfMakeEffSyntax(const LevDesign* d, const VsfContext* ctx, int32_t k, char* out,
+                         int32_t write) {
+  if (ctx->effectRecords != nullptr && k < ctx->effectRecordCount &&
+      ctx->effectRecords[k].splitCount != 0) {
+    const VsfEffectRecord& r = ctx->effectRecords[k];
+    if (write && r.nameLength > 0)
+      std::memcpy(out, r.name, static_cast<size_t>(r.nameLength));
+    return r.nameLength;
+  }
+  int32_t levIndex = ctx->effectRecords != nullptr && k < ctx->effectRecordCount
+                         ? ctx->effectRecords[k].effect
+                         : k;
+  if (d == nullptr || levIndex < 0 || levIndex >= d->effectCount)
+    return 0;
+  const LevEffect& e = d->effects[levIndex];
+  int32_t n = 0;
+  bool any = false;
+  auto sep = [&](char c) {
+    if (write)
+      out[n] = c;
+    ++n;
+  };
+  auto var = [&](const HostVariable* v) {
+    if (v == nullptr)
+      return;
+    n += programName(v->name, v->nameLength, write ? out + n : nullptr);
+  };
+  auto part = [&](auto&& body) {
+    if (any)
+      sep('*');
+    body();
+    any = true;
+  };
+  for (int32_t j = 0; j < e.continuousCount; ++j)
+    part([&] { var(d->numerics[e.continuous[j]].var); });
+  for (int32_t j = 0; j < e.constructedCount; ++j)
+    part([&] {
+      const LevEftVar& c = d->constructed[e.constructed[j]];
+      if (write && c.nameLength > 0)
+        std::memcpy(out + n, c.name, static_cast<size_t>(c.nameLength));
+      n += c.nameLength;
+    });
+  for (int32_t j = 0; j < e.crossedCount; ++j)
+    part([&] { var(d->classes[e.crossed[j]].var); });
+  if (e.nestedCount > 0) {
+    sep('(');
+    for (int32_t j = 0; j < e.nestedCount; ++j) {
+      if (j > 0)
+        sep('*');
+      var(d->classes[e.nested[j]].var);
+    }
+    sep(')');
+  }
+  return n;
+}
+
+int32_t vsfMakeMacroVar(VsfContext* ctx, int32_t byIndex) {
+  const double start = zdattim();
+  VsfModel* m = &ctx->model;
+  const LevDesign* d = vsfDesign(ctx);
+  char* text = nullptr;
+  int32_t length = 0;
+  char empty = '\0';
+  if (m->fitStatus == 0 && m->pool != nullptr) {
+    int32_t total = 0;
+    for (int32_t k = 0; k < m->effectCount; ++k)
+      if (m->effectStatus[k] == 1 || m->effectStatus[k] == 3)
+        total += vsfMakeEffSyntax(d, ctx, k, nullptr, 0) + 1;
+    total = std::max(total, 1);
+    text = static_cast<char*>(take(m->pool, total));
+    if (text == nullptr)
+      return -2;
+    int32_t at = 0;
+    const int32_t first = ctx->options.noint ? 0 : 1;
+    int32_t rc = eachInOrder(ctx, m, m->pool, first, [&](int32_t k) {
+      if (m->effectStatus[k] != 1 && m->effectStatus[k] != 3)
+        return;
+      if (at > 0)
+        text[at++] = ' ';
+      at += vsfMakeEffSyntax(d, ctx, k, text + at, 1);
+    });
+    if (rc != 0)
+      return rc;
+    length = at;
+    if (length == 0) {
+      text = &empty;
+      length = 1;
+    }
+  } else {
+    text = &empty;
+    length = 0;
+  }
+  setByMacro(ctx, "_VSFIND", byIndex, text, length, &ctx->results.macroLimitWarned);
+  ctx->results.macroTime += zdattim() - start;
+  return 0;
+}
+
+int32_t vsfpModelString(VsfContext* ctx, VsfModel* m, QkPool* pool) {
+  const double start = zdattim();
+  const VsfModelOptions& o = ctx->options;
+  int32_t selected = 0, total = 0;
+  for (int32_t k = 0; k < m->effectCount; ++k) {
+    uint8_t s = m->effectStatus[k];
+    if (s == 1 || s == 2 || s == 3) {
+      int32_t len = 0;
+      vsfEffectName(ctx, k, &len);
+      total += len + 1;
+      ++selected;
+    }
+  }
+  if (selected == 0 || o.method == VM_NONE)
+    return 0;
+  char* list = static_cast<char*>(take(pool, total + 1));
+  if (list == nullptr)
+    return -2;
+  int32_t at = 0;
+  int32_t rc = eachInOrder(ctx, m, pool, 0, [&](int32_t k) {
+    uint8_t s = m->effectStatus[k];
+    if (s != 1 && s != 2 && s != 3)
+      return;
+    int32_t len = 0;
+    const char* name = vsfEffectName(ctx, k, &len);
+    std::memcpy(list + at, name, static_cast<size_t>(len));
+    at += len;
+    list[at++] = ' ';
+  });
+  if (rc != 0)
+    return rc;
+  const int32_t labelLength = vsfMsgLength(590);
+  if (labelLength == 0)
+    return -2;
+  char* label = static_cast<char*>(take(pool, labelLength));
+  if (label == nullptr)
+    return -2;
+  vsfMsgCopy(590, label, labelLength);
+  VsfOut out(ctx);
+  out.create("SelectedEffects", vsfMsg(780));
+  out.charColumn("Label", label, labelLength);
+  out.charColumn("Effects", list, std::max(at, 1));
+  out.endColumns();
+  out.bind("Stat.VARSIFTER.SelectedEffects");
+  out.emit();
+  out.endRows();
+  out.publish();
+  pool->free(pool, list);
+  ctx->results.effectsTableTime += zdattim() - start;
+  out.finish();
+  return 0;
+}
+
+int32_t vsfIncludeString(VsfContext* ctx, VsfModel* m, QkPool* pool, char** text,
+                         int32_t* length) {
+  int32_t total = 0;
+  for (int32_t k = 0; k < m->effectCount; ++k)
+    if (m->effectStatus[k] == 2 || m->effectStatus[k] == 3) {
+      int32_t len = 0;
+      vsfEffectName(ctx, k, &len);
+      total += len + 1;
+    }
+  char* buffer = static_cast<char*>(take(pool, total));
+  if (buffer == nullptr)
+    return -2;
+  int32_t at = 0;
+  for (int32_t k = 0; k < m->effectCount; ++k)
+    if (m->effectStatus[k] == 2 || m->effectStatus[k] == 3) {
+      int32_t len = 0;
+      const char* name = vsfEffectName(ctx, k, &len);
+      std::memcpy(buffer + at, name, static_cast<size_t>(len));
+      at += len;
+      buffer[at++] = ' ';
+    }
+  *text = buffer;
+  *length = at;
+  return 0;
+}

@@ -1,0 +1,274 @@
+// Why the selection stopped and which model was chosen: the "StopReason" and "StopDetails"
+// tables and the note naming the criterion of the selected model.
+#include "driver/vsfcontext.h"
+#include "model/vsfformulas.h"
+#include "output/vsfmodelview.h"
+#include "output/vsfprint.h"
+#include "output/vsfprinters.h"
+#include "support/hoststubs.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+void* take(QkPool* pool, int64_t bytes) {
+  if (pool == nullptr || bytes <= 0)
+    return nullptr;
+  return pool->allocate(pool, static_cast<size_t>(bytes), kQkZeroed);
+}
+
+// The message of stop reason 4 by STOP criterion (0 when there is none).
+int32_t noImprovementMessage(int32_t stop, int32_t method) {
+  switch (stop) {
+  case 1:
+    if (method == VM_FORWARD || method == VM_LAR || method == VM_LAR_LS)
+      return 603;
+    if (method == VM_BACKWARD)
+      return 605;
+    return 604;
+  case 2:
+    return 606;
+  case 3:
+    return 607;
+  case 4:
+    return 608;
+  case 5:
+    return 620;
+  case 6:
+    return 609;
+  case 7:
+    return 610;
+  case 8:
+    return 611;
+  case 9:
+    return 612;
+  case 10:
+    return 613;
+  case 11:
+    return 621;
+  default:
+    return 0;
+  }
+}
+
+bool multiChange(const VsfContext* ctx) {
+  return ctx->options.method == VM_GROUPLASSO || ctx->options.method == VM_QKGLASSO;
+}
+
+// The STOP criterion as the model core applies it (SELECT's when STOP= is not given).
+int32_t stopCriterion(const VsfModelOptions& o) { return o.stop != 0 ? o.stop : o.select; }
+
+} // namespace
+
+int32_t vsfpStopReason(VsfContext* ctx, int32_t reason, int32_t steps) {
+  if (reason == 0 || reason == 9)
+    return 0;
+  VsfOut out(ctx);
+  const VsfModelOptions& o = ctx->options;
+  char text[120];
+  int32_t length = 0;
+  auto message = [&](int32_t number, std::initializer_list<HostMsgArg> args) {
+    length = xpmstr(text, static_cast<int32_t>(sizeof text), 848, number, args);
+    length = std::clamp<int32_t>(length, 0, static_cast<int32_t>(sizeof text));
+  };
+  switch (reason) {
+  case 1:
+    message(600, {steps});
+    break;
+  case 2:
+    message(601, {o.steps});
+    break;
+  case 3:
+    message(602, {o.stopCount});
+    break;
+  case 4: {
+    const int32_t stop = stopCriterion(o);
+    const int32_t number = noImprovementMessage(stop, o.method);
+    if (stop == 1 && number == 603)
+      message(number, {o.slEntry});
+    else if (stop == 1 && number == 605)
+      message(number, {o.slStay});
+    else if (stop == 1)
+      message(number, {o.slEntry, o.slStay});
+    else if (number != 0)
+      message(number, {});
+    break;
+  }
+  case 5:
+    message(614, {o.maxSteps});
+    break;
+  case 6:
+    message(615, {});
+    break;
+  case 7:
+    message(616, {});
+    break;
+  case 8:
+    message(617, {});
+    break;
+  case 10:
+    message(618, {});
+    break;
+  case 11:
+    message(619, {});
+    break;
+  case 12:
+    message(604, {o.slEntry, o.slStay});
+    if (o.steps != 0)
+      xpmlog(848, 156, {o.steps, o.slEntry, o.slStay});
+    break;
+  case 13:
+    message(622, {});
+    if (o.steps != 0)
+      xpmlog(848, 206, {o.steps});
+    break;
+  case 14:
+    message(623, {});
+    break;
+  case 15:
+    message(624, {});
+    break;
+  case 16:
+    message(625, {});
+    break;
+  case 17:
+    message(626, {});
+    break;
+  default:
+    break;
+  }
+  int32_t code = reason;
+  const int32_t width = std::max(length, 1);
+  if (length == 0)
+    text[0] = ' ';
+  out.create("StopReason", vsfMsg(770));
+  out.charColumn("Reason", text, width);
+  out.column({rvqInt(103, 3), vsfaName("Code"), vsfaBound(&code)});
+  out.endColumns();
+  out.bind("Stat.VARSIFTER.StopReason");
+  out.emit();
+  out.endRows();
+  out.publish();
+  out.finish();
+  return 0;
+}
+
+int32_t vsfpStopDetails(VsfContext* ctx, QkPool* pool, VsfModel* m, double current) {
+  const VsfModelOptions& o = ctx->options;
+  const int32_t stop = stopCriterion(o);
+  static const int32_t headers[12][2] = {{0, 0},     {632, 633}, {634, 635}, {636, 637},
+                                         {638, 639}, {650, 651}, {640, 641}, {644, 645},
+                                         {642, 643}, {646, 647}, {648, 649}, {652, 653}};
+  if (stop < 1 || stop > 11)
+    return -2;
+  VsfOut out(ctx);
+  RvqText* head1 = vsfMsg(headers[stop][0]);
+  RvqText* head2 = vsfMsg(headers[stop][1]);
+  double criterion = 0.0, compare = current;
+  char comparison = ' ';
+  const char larger = vsfBigBetter(stop) ? '<' : '>';
+  if (multiChange(ctx)) {
+    out.create("StopDetails", vsfMsg(654));
+    out.column({rvqInt(103, 5), vsfaName("Criterion"), vsfaDyn("CriterionHeader"),
+                rvqTextHandle(287, head1), vsfaBound(&criterion)});
+    out.charColumn("Comparison", &comparison, 1);
+    out.column({rvqInt(103, 5), vsfaName("CompareCriterion"), vsfaDyn("CompareCriterionHeader"),
+                rvqTextHandle(287, head2), vsfaBound(&compare)});
+    out.endColumns();
+    out.bind("Stat.VARSIFTER.StopDetails");
+    criterion = m->stopAddValue;
+    comparison = larger;
+    out.emit();
+    out.endRows();
+    out.publish();
+    out.finish();
+    return 0;
+  }
+  int32_t width = 0, addLen = 0, dropLen = 0;
+  const char* addName = m->stopAddEffect > 0 ? vsfEffectName(ctx, m->stopAddEffect, &addLen) : "";
+  const char* dropName =
+      m->stopDropEffect > 0 ? vsfEffectName(ctx, m->stopDropEffect, &dropLen) : "";
+  width = std::max(addLen, dropLen);
+  const int32_t forWidth = std::max(vsfMsgLength(630), vsfMsgLength(631));
+  if ((m->stopAddEffect <= 0 && m->stopDropEffect <= 0) || width == 0 || forWidth == 0)
+    return -2;
+  char* effect = static_cast<char*>(take(pool, width));
+  char* candidateFor = static_cast<char*>(take(pool, forWidth));
+  if (effect == nullptr || candidateFor == nullptr)
+    return -2;
+  char sig[5];
+  out.create("StopDetails", vsfMsg(654));
+  out.charColumn("CandidateFor", candidateFor, forWidth);
+  out.charColumn("Effect", effect, width);
+  out.column({rvqInt(103, 5), vsfaName("Criterion"), vsfaDyn("CriterionHeader"),
+              rvqTextHandle(287, head1), vsfaBound(&criterion)});
+  out.charColumn("Comparison", &comparison, 1);
+  out.column({rvqInt(103, 5), vsfaName("CompareCriterion"), vsfaDyn("CompareCriterionHeader"),
+              rvqTextHandle(287, head2), vsfaBound(&compare)});
+  if (stop == VC_SL)
+    out.charColumn("SignificanceLabel", sig, 5);
+  out.endColumns();
+  out.bind("Stat.VARSIFTER.StopDetails");
+  auto slValue = [](double v) {
+    if (isHostMissing(v))
+      return v;
+    return v < -708.3964185 ? 0.0 : std::exp(v);
+  };
+  if (m->stopAddEffect > 0) {
+    vsfMsgCopy(630, candidateFor, forWidth);
+    vsfFill(effect, width, addName, addLen);
+    criterion = m->stopAddValue;
+    if (stop == VC_SL) {
+      criterion = slValue(criterion);
+      compare = o.slEntry;
+      comparison = '>';
+      std::memcpy(sig, "(SLE)", 5);
+    } else {
+      compare = current;
+      comparison = larger;
+    }
+    out.emit();
+  }
+  if (m->stopDropEffect > 0) {
+    vsfMsgCopy(631, candidateFor, forWidth);
+    vsfFill(effect, width, dropName, dropLen);
+    criterion = m->stopDropValue;
+    if (stop == VC_SL) {
+      criterion = slValue(criterion);
+      compare = o.slStay;
+      comparison = '<';
+      std::memcpy(sig, "(SLS)", 5);
+    } else {
+      compare = current;
+      comparison = larger;
+    }
+    out.emit();
+  }
+  out.endRows();
+  out.publish();
+  out.finish();
+  return 0;
+}
+
+int32_t vsfpNoteSelected(VsfContext* ctx, VsfModel* m, QkPool* pool, int32_t reason) {
+  const VsfModelOptions& o = ctx->options;
+  if (o.method == VM_NONE)
+    return 0;
+  const int32_t s = o.method == VM_BACKWARD ? 1 : m->includeCount;
+  const int32_t k = m->stepCount - s;
+  RvqText* note = nullptr;
+  if (o.choose == 0) {
+    note = vsfMsgArgs(reason == 5 ? 662 : 660, {k});
+  } else {
+    const int32_t length = vsfMsgLength(399 + o.choose);
+    char* name = static_cast<char*>(take(pool, length));
+    if (length == 0 || name == nullptr)
+      return -2;
+    vsfMsgCopy(399 + o.choose, name, length);
+    note = vsfMsgArgs(661, {HostMsgArg(name, length), k});
+  }
+  vsfTextLine(ctx, 'c', note);
+  return 0;
+}

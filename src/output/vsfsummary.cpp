@@ -1,0 +1,270 @@
+// The "SelectionSummary" table: one row per entry of the step history with the effect
+// entered or removed, the model's size and its fit criteria, and a marker on the step that
+// each criterion judges best. It binds after its rows; its data feeds the criterion plots.
+#include "driver/vsfcontext.h"
+#include "model/vsfformulas.h"
+#include "output/vsfmodelview.h"
+#include "output/vsfprint.h"
+#include "output/vsfprinters.h"
+
+#include <algorithm>
+#include <cfloat>
+#include <cstring>
+
+namespace {
+
+void* take(QkPool* pool, int64_t bytes) {
+  if (pool == nullptr || bytes <= 0)
+    return nullptr;
+  return pool->allocate(pool, static_cast<size_t>(bytes), kQkZeroed);
+}
+
+double showInfinity(double v) {
+  if (isHostMissing(v))
+    return v;
+  if (v == DBL_MAX)
+    return vsfPlusInfinity();
+  if (v == -DBL_MAX)
+    return vsfMinusInfinity();
+  return v;
+}
+
+bool multiChange(const VsfContext* ctx) {
+  return ctx->options.method == VM_GROUPLASSO || ctx->options.method == VM_QKGLASSO;
+}
+
+} // namespace
+
+int32_t vsfpSummary(VsfContext* ctx, VsfModel* m, QkPool* pool, const int32_t* optimal,
+                    RvqText** dataRef) {
+  const VsfModelOptions& o = ctx->options;
+  const int32_t method = o.method;
+  const bool backward = method == VM_BACKWARD;
+  const bool multi = multiChange(ctx);
+  const int32_t steps = m->stepCount;
+  const int32_t nameWidth = vsfLongestEffectName(ctx);
+  int32_t W = nameWidth;
+  if (multi) {
+    int32_t most = 1;
+    for (int32_t i = 0; i < steps; ++i)
+      most = std::max(most, m->stepEffect[i]);
+    W = most * (nameWidth + 1);
+  }
+  W = std::max(W, 1);
+  char* entered = static_cast<char*>(take(pool, W));
+  char* removed = static_cast<char*>(take(pool, W));
+  if (entered == nullptr || removed == nullptr)
+    return -2;
+  const bool graphics = vsfGraphicsOn(ctx) && ctx->results.stepLabels != nullptr;
+  const bool hasRemoved = method == VM_BACKWARD || method == VM_STEPWISE || method == VM_LASSO ||
+                          method == VM_LASSO_LS || method == VM_ELASTICNET || method == 10 || multi;
+  const bool hasValidation = m->wValidate > 0 || ctx->stmt.partition.validationAsked;
+  const bool hasTest = m->wTest > 0 || ctx->stmt.partition.testAsked;
+  const bool press = o.pressNeeded && m->stepPress != nullptr;
+  const bool cv = o.cvOn && m->stepCvPress != nullptr;
+  const bool cvex = o.cvExternal && m->stepHeldOutError != nullptr;
+  bool showParms = false;
+  for (int32_t i = 0; i < steps && !showParms; ++i) {
+    int32_t prevRank = m->stepRank[i - 1], prevEff = m->stepEffects[i - 1];
+    if (m->stepRank[i] - prevRank != m->stepEffects[i] - prevEff)
+      showParms = true;
+  }
+
+  int32_t step = 0, nEffects = 0, nParms = 0;
+  int32_t optAdj = 0, optAic = 0, optAicc = 0, optBic = 0, optCp = 0, optSbc = 0, optPress = 0,
+          optVal = 0, optCv = 0, optCvex = 0;
+  double rsq = 0, adj = 0, aic = 0, aicc = 0, bic = 0, cp = 0, sbc = 0, pr = 0, fval = 0,
+         probf = 0, ase = 0, vase = 0, tase = 0, cvp = 0, cvexp = 0;
+  char control = ' ';
+  char* labelBuffer = nullptr;
+
+  VsfOut out(ctx);
+  out.create("SelectionSummary", vsfMsg(519 + method), {rvqInt(336, 1)});
+  out.intColumn("Step", &step);
+  if (graphics) {
+    if (ctx->results.stepLabelWidth <= 0)
+      return -2;
+    labelBuffer = static_cast<char*>(take(pool, ctx->results.stepLabelWidth));
+    if (labelBuffer == nullptr)
+      return -2;
+    out.charColumn("StepLabel", labelBuffer, ctx->results.stepLabelWidth);
+  }
+  if (!backward)
+    out.charColumn("EffectEntered", entered, W);
+  if (hasRemoved)
+    out.charColumn("EffectRemoved", removed, W);
+  out.intColumn("nEffectsIn", &nEffects);
+  auto shownInt = [&](const char* name, int32_t* v, const char* dyn, int32_t show) {
+    out.column({rvqInt(103, 3), vsfaName(name), rvqInt(270, 0), vsfaDyn(dyn), rvqInt(287, show),
+                vsfaBound(v)});
+  };
+  auto shownNum = [&](const char* name, double* v, const char* dyn, int32_t show) {
+    out.column({rvqInt(103, 5), vsfaName(name), vsfaDyn(dyn), rvqInt(287, show), vsfaBound(v)});
+  };
+  shownInt("nParmsIn", &nParms, "showNParmsIn", showParms ? 1 : 0);
+  shownNum("RSquare", &rsq, "showRSquare", vsfStatShown(ctx, 9));
+  shownNum("AdjRSq", &adj, "showAdjRSq", vsfStatShown(ctx, 10));
+  shownInt("OptAdjRSq", &optAdj, "showAdjRSq", vsfStatShown(ctx, 10));
+  shownNum("AIC", &aic, "showAIC", vsfStatShown(ctx, 3));
+  shownInt("OptAIC", &optAic, "showAIC", vsfStatShown(ctx, 3));
+  shownNum("AICC", &aicc, "showAICC", vsfStatShown(ctx, 4));
+  shownInt("OptAICC", &optAicc, "showAICC", vsfStatShown(ctx, 4));
+  if (o.fullModelFirst) {
+    shownNum("BIC", &bic, "showBIC", vsfStatShown(ctx, 6));
+    shownInt("OptBIC", &optBic, "showBIC", vsfStatShown(ctx, 6));
+    shownNum("CP", &cp, "showCP", vsfStatShown(ctx, 7));
+    shownInt("OptCP", &optCp, "showCP", vsfStatShown(ctx, 7));
+  }
+  shownNum("SBC", &sbc, "showSBC", vsfStatShown(ctx, 5));
+  shownInt("OptSBC", &optSbc, "showSBC", vsfStatShown(ctx, 5));
+  if (press) {
+    shownNum("PRESS", &pr, "showPRESS", vsfStatShown(ctx, 8));
+    shownInt("OptPRESS", &optPress, "showPRESS", vsfStatShown(ctx, 8));
+  }
+  shownNum("FValue", &fval, "showFValue", vsfStatShown(ctx, 2));
+  shownNum("ProbF", &probf, "showProbF", vsfStatShown(ctx, 1));
+  shownNum("ASE", &ase, "showASE", vsfStatShown(ctx, 11));
+  if (hasValidation) {
+    shownNum("ValidationASE", &vase, "showASE", vsfStatShown(ctx, 11));
+    shownInt("OptValidationASE", &optVal, "showASE", vsfStatShown(ctx, 11));
+  }
+  if (hasTest)
+    shownNum("TestASE", &tase, "showASE", vsfStatShown(ctx, 11));
+  if (cv) {
+    out.numberColumn("CVPRESS", &cvp);
+    out.intColumn("OptCVPRESS", &optCv);
+  }
+  if (cvex) {
+    out.numberColumn("CVEXPRESS", &cvexp);
+    out.intColumn("OptCVEXPRESS", &optCvex);
+  }
+  out.column({rvqInt(103, 1), vsfaName("Control"), vsfaBound(&control)});
+  out.endColumns();
+
+  const double n = m->nObs;
+  auto fill = [&](int32_t i) {
+    const double sse = m->stepSSE[i];
+    const int32_t p = m->stepRank[i];
+    const double prevSse = i == 0 ? m->totalSS : m->stepSSE[i - 1];
+    const double w = vsfTrainingWeight(m);
+    ase = w != 0 ? sse / w : hostMissing();
+    rsq = vsfRsquare(sse, m->totalSS);
+    adj = vsfAdjrsq(p, o.noint, sse, m->totalSS, n);
+    aic = showInfinity(vsfAic(p, sse, n));
+    aicc = showInfinity(vsfAicc(p, sse, n));
+    sbc = showInfinity(vsfSbc(p, sse, n));
+    if (o.fullModelFirst) {
+      cp = vsfCp(p, sse, n, m->fullMse);
+      bic = vsfBic(p, sse, n, m->fullMse);
+    }
+    double F = hostMissing();
+    probf = vsfPval(m->stepRank[i - 1], p, m->stepEffects[i - 1], m->stepEffects[i], &F, prevSse,
+                    sse, n, m->fuzz);
+    fval = showInfinity(F);
+    pr = press ? m->stepPress[i] : hostMissing();
+    vase = hasValidation && m->stepValidateAse != nullptr ? m->stepValidateAse[i] : hostMissing();
+    tase = hasTest && m->stepTestAse != nullptr ? m->stepTestAse[i] : hostMissing();
+    cvp = cv ? m->stepCvPress[i] : hostMissing();
+    cvexp = cvex ? m->stepHeldOutError[i] : hostMissing();
+    nParms = p;
+    optAdj = optimal[VC_ADJRSQ] == i, optAic = optimal[VC_AIC] == i;
+    optAicc = optimal[VC_AICC] == i, optSbc = optimal[VC_SBC] == i;
+    optBic = optimal[VC_BIC] == i, optCp = optimal[VC_CP] == i;
+    optPress = press && optimal[VC_PRESS] == i, optVal = optimal[VC_VALIDATE] == i;
+    optCv = cv && optimal[VC_CV] == i, optCvex = cvex && optimal[VC_CVEX] == i;
+  };
+  auto names = [&](int32_t i, int32_t* cursor) {
+    std::memset(entered, ' ', static_cast<size_t>(W));
+    std::memset(removed, ' ', static_cast<size_t>(W));
+    if (multi) {
+      int32_t pe = 0, pr2 = 0;
+      for (int32_t c = 0; c < m->stepEffect[i] && *cursor < m->changeListLength; ++c, ++*cursor) {
+        int32_t code = m->changeList[*cursor], len = 0;
+        const char* name = vsfEffectName(ctx, code < 0 ? -code : code, &len);
+        char* buf = code < 0 ? removed : entered;
+        int32_t& at = code < 0 ? pr2 : pe;
+        int32_t copy = std::min(len, W - at);
+        if (copy > 0)
+          std::memcpy(buf + at, name, static_cast<size_t>(copy));
+        at += len + 1;
+      }
+      return;
+    }
+    const int32_t e = m->stepEffect[i];
+    if (e < 0)
+      return;
+    int32_t len = 0;
+    const char* name = vsfEffectName(ctx, e, &len);
+    const bool fell = i > 0 && m->stepEffects[i] < m->stepEffects[i - 1];
+    vsfFill(fell ? removed : entered, W, name, len);
+  };
+  auto label = [&](int32_t slot) {
+    if (labelBuffer == nullptr)
+      return;
+    const VsfLabel* l =
+        slot < ctx->results.stepLabelCount ? &ctx->results.stepLabels[slot] : nullptr;
+    vsfFill(labelBuffer, ctx->results.stepLabelWidth, l != nullptr ? l->text : "",
+            l != nullptr ? l->length : 0);
+  };
+
+  int32_t cursor = o.noint ? 0 : 1;
+  int32_t first = 0, slot = 0;
+  bool startingRows = false;
+  if (!backward) {
+    const int32_t s = std::min(m->includeCount, steps);
+    for (int32_t i = 0; i < s; ++i) {
+      fill(i);
+      names(i, &cursor);
+      step = 0, nEffects = i + 1, control = ' ';
+      label(0);
+      out.emit();
+    }
+    startingRows = s > 0;
+    first = s;
+    slot = s > 0 ? 1 : 0;
+  } else {
+    fill(0);
+    step = 0;
+    nEffects = m->effectCount - (o.noint ? 1 : 0);
+    std::memset(removed, ' ', static_cast<size_t>(W));
+    fval = vsfUnavailable(), probf = vsfUnavailable();
+    if (m->wValidate == 0 && ctx->stmt.partition.validationAsked)
+      vase = hostMissing();
+    if (m->wTest == 0 && ctx->stmt.partition.testAsked)
+      tase = hostMissing();
+    control = ' ';
+    label(0);
+    out.emit();
+    for (int32_t j = 0; j < m->aliasDropCount; ++j) {
+      int32_t len = 0;
+      const char* name = vsfEffectName(ctx, m->aliasDropList[j], &len);
+      vsfFill(removed, W, name, len);
+      --nEffects;
+      optAdj = optAic = optAicc = optSbc = optBic = optCp = optPress = optVal = optCv = optCvex = 0;
+      out.emit();
+    }
+    startingRows = true;
+    first = 1;
+    slot = 1;
+  }
+  int32_t k = 1;
+  for (int32_t i = first; i < steps; ++i, ++k, ++slot) {
+    fill(i);
+    names(i, &cursor);
+    step = backward ? i : k;
+    if (multi || i == 0)
+      nEffects = m->stepEffects[i];
+    else
+      nEffects += m->stepEffects[i] < m->stepEffects[i - 1] ? -1 : 1;
+    control = (startingRows && i == first) ? '-' : ' ';
+    label(slot);
+    out.emit();
+  }
+  out.bind("Stat.VARSIFTER.SelectionSummary",
+           {vsfaDyn("titleText"), rvqTextHandle(287, vsfMsg(519 + method)), vsfaDyn("printFootnote"),
+            rvqInt(287, 0), vsfaDataRef(dataRef)});
+  out.endRows();
+  out.publish(backward && m->aliasDropCount > 0 ? vsfMsg(628) : nullptr);
+  out.finish();
+  return 0;
+}
