@@ -1,0 +1,160 @@
+// Criterion formulas at their degenerate inputs, the F test's boundary cases, the three
+// comparisons, the packed-triangle size limit and the Shell sorts; the sweep tolerance of
+// one column (tiny pivots, unsweeping, sweeping twice) and the trial SSE of an effect block.
+#include "model/vsfformulas.h"
+#include "model/vsfmodel.h"
+#include "model/vsfsweep.h"
+#include "model/vsftrial.h"
+#include "support/hostif.h"
+
+#include <gtest/gtest.h>
+
+#include <cfloat>
+#include <cmath>
+#include <vector>
+
+namespace {
+
+TEST(Formulas, DegenerateInputsGiveTheirFixedValues) {
+  EXPECT_EQ(vsfAic(3, 0, 10), -DBL_MAX);
+  EXPECT_EQ(vsfSbc(3, 0, 10), -DBL_MAX);
+  EXPECT_EQ(vsfAicc(3, 0, 10), -DBL_MAX);
+  EXPECT_TRUE(isHostMissing(vsfAicc(3, 0, 5)));
+  EXPECT_TRUE(isHostMissing(vsfAicc(3, 2.0, 5)));
+  EXPECT_TRUE(isHostMissing(vsfCp(3, 2.0, 10, 0)));
+  EXPECT_EQ(vsfCp(3, 0, 10, 1.5), 2 * 3 - 10);
+  EXPECT_TRUE(isHostMissing(vsfBic(3, 0, 10, 1)));
+  EXPECT_EQ(vsfRsquare(0, 5), 1.0);
+  EXPECT_EQ(vsfRsquare(6, 5), 0.0);
+  EXPECT_TRUE(isHostMissing(vsfRsquare(1, 0)));
+  EXPECT_TRUE(isHostMissing(vsfAdjrsq(4, 0, 1, 5, 4)));
+  EXPECT_LT(vsfAdjrsq(4, 0, 4.9, 5, 6), 0.0);
+  // Textbook values away from the edges.
+  EXPECT_DOUBLE_EQ(vsfAic(2, 50, 100), 100 * std::log(0.5) + 4 + 102);
+  EXPECT_DOUBLE_EQ(vsfSbc(2, 50, 100), 100 * std::log(0.5) + 2 * std::log(100.0));
+  EXPECT_DOUBLE_EQ(vsfAdjrsq(3, 0, 20, 80, 50), 1 - 49.0 * 20 / (80 * 47));
+  EXPECT_DOUBLE_EQ(vsfAdjrsq(3, 1, 20, 80, 50), 1 - 50.0 * 20 / (80 * 47));
+}
+
+TEST(Formulas, FTestBoundaries) {
+  double F = 0;
+  // An addition that does not lower the SSE: F = 0, p = 1.
+  EXPECT_EQ(vsfLogPval(2, 3, 2, 3, &F, 10, 10, 50, 1e-12), 0.0);
+  EXPECT_EQ(F, 0.0);
+  // A perfect fit after the step.
+  EXPECT_EQ(vsfLogPval(2, 3, 2, 3, &F, 10, 0, 50, 1e-12), -708.3964185);
+  EXPECT_EQ(F, DBL_MAX);
+  EXPECT_EQ(vsfPval(2, 3, 2, 3, &F, 10, 0, 50, 1e-12), 0.0);
+  // An effect that leaves without changing the rank or the SSE.
+  EXPECT_EQ(vsfLogPval(3, 3, 3, 2, &F, 10, 10, 50, 1e-12), 0.0);
+  // F(1, d) = t^2: the F tail equals the two-sided t tail (t = 2, d = 10: 0.0734...).
+  const double p = vsfPval(1, 2, 1, 2, &F, 14, 10, 12, 1e-12);
+  EXPECT_NEAR(F, 4.0, 1e-12);
+  EXPECT_NEAR(p, 0.073388034770740, 1e-9);
+}
+
+TEST(Formulas, Comparisons) {
+  const double miss = hostMissing();
+  EXPECT_EQ(vsfIsBetter(2, 1, 1), 0);
+  EXPECT_EQ(vsfIsBetter(5, 1, 1), 0);
+  EXPECT_EQ(vsfIsBetter(2, 1, miss), 0);
+  EXPECT_EQ(vsfIsBetter(2, miss, 1), 0);
+  EXPECT_EQ(vsfIsBetter(5, 2, 1), 1);
+  EXPECT_EQ(vsfIsEpsBetter(2, 1 - 1e-14, 1), 0);
+  EXPECT_EQ(vsfIsEpsBetter(2, 1 - 1e-12, 1), 1);
+  EXPECT_EQ(vsfIsFUZZBetter(2, 1, 3, 3, 1e-12), 0);
+  EXPECT_EQ(vsfIsFUZZBetter(2, -1, 3, 3, 1e-12), 1);
+  EXPECT_EQ(vsfIsFUZZBetter(2, -1, 3 * (1 + 1e-14), 3, 1e-12), 1); // within FUZZ
+  EXPECT_EQ(vsfIsFUZZBetter(2, 1, 3 * (1 - 1e-14), 3, 1e-12), 0);
+  EXPECT_EQ(vsfEpsZero(1e-14), 0.0);
+  EXPECT_TRUE(isHostMissing(vsfEpsZero(miss)));
+}
+
+TEST(Formulas, TriangleSizeAndSorts) {
+  EXPECT_EQ(vsfMemTri(23169), 268412865);
+  EXPECT_EQ(vsfMemTri(23170), -1);
+  double x[3] = {3, 1, 2};
+  int32_t idx[3] = {0, 1, 2};
+  vsfQsort(x, 3, idx, 1);
+  EXPECT_EQ(x[0], 3);
+  EXPECT_EQ(idx[0], 1);
+  EXPECT_EQ(idx[1], 2);
+  EXPECT_EQ(idx[2], 0);
+  vsfQsort(x, 3, nullptr, 1);
+  EXPECT_EQ(x[0], 1);
+  EXPECT_EQ(x[2], 3);
+  int32_t v[6] = {5, 3, 9, 1, 3, 7};
+  vsfIntQsort(v, 6, nullptr, 0);
+  for (int i = 0; i + 1 < 6; ++i)
+    EXPECT_GE(v[i], v[i + 1]);
+  vsfQsort(x, 0, nullptr, 1);
+}
+
+// A model of hand-built arrays: response and two columns.
+struct Tiny {
+  std::vector<double> xpx, swept, work;
+  std::vector<char> flags;
+  VsfModel m{};
+  explicit Tiny(std::vector<double> a) : xpx(a), swept(a), work(8), flags(3, '0') {
+    m.xpx = xpx.data();
+    m.sweptXpx = swept.data();
+    m.workVector = work.data();
+    m.sweepFlags = flags.data();
+    m.xpxColumns = 3;
+  }
+};
+
+TEST(Sweep, TolerancesOfOneColumn) {
+  {
+    // y'y 10, x1'x1 4, x1'y 2, x2'x2 9, x2'x1 1, x2'y 3.
+    Tiny t({10, 2, 4, 3, 1, 9});
+    vsfSweep(&t.m, 1);
+    vsfSweep(&t.m, 2);
+    EXPECT_EQ(t.m.rank, 2);
+    // SSE of y on x1, x2 by the normal equations.
+    const double det = 4 * 9 - 1, b1 = (9 * 2 - 1 * 3) / det, b2 = (4 * 3 - 1 * 2) / det;
+    EXPECT_NEAR(t.swept[0], 10 - (b1 * 2 + b2 * 3), 1e-14);
+    EXPECT_NEAR(t.swept[1], -b1, 1e-14);
+    EXPECT_NEAR(t.swept[3], -b2, 1e-14);
+    // Sweeping both out again restores the matrix (tolerance 0 on the way out).
+    vsfSweep(&t.m, 2);
+    vsfSweep(&t.m, 1);
+    EXPECT_EQ(t.m.rank, 0);
+    for (int i = 0; i < 6; ++i)
+      EXPECT_NEAR(t.swept[i], t.xpx[i], 1e-13);
+  }
+  {
+    // A swept diagonal of 1e-160 takes the tolerance 1.49e-154 and is refused.
+    Tiny t({1, 0, 1e-170, 0, 0, 1});
+    t.swept[2] = 1e-160;
+    vsfSweep(&t.m, 1);
+    EXPECT_EQ(t.flags[1], '0');
+    EXPECT_EQ(t.m.rank, 0);
+  }
+  {
+    // A duplicated column stays unswept (aliased) and the rank stays 1.
+    Tiny t({10, 2, 4, 2, 4, 4});
+    vsfSweep(&t.m, 1);
+    vsfSweep(&t.m, 2);
+    EXPECT_EQ(t.flags[2], '0');
+    EXPECT_EQ(t.m.rank, 1);
+  }
+}
+
+TEST(Sweep, PartialEliminationGivesTheSweptSse) {
+  std::vector<double> a = {10, 2, 4, 3, 1, 9};
+  std::vector<double> b = a, work(3);
+  std::vector<char> flags(3, '0');
+  ASSERT_EQ(vsfPartialSweep(b.data(), 1, 3, 1e-8), 1);
+  ASSERT_EQ(vsfPartialSweep(b.data(), 2, 3, 1e-8), 1);
+  Tiny t(a);
+  vsfSweep(&t.m, 1);
+  vsfSweep(&t.m, 2);
+  EXPECT_NEAR(b[0], t.swept[0], 1e-14);
+  // A pivot equal to the tolerance is refused (strictly greater is needed).
+  std::vector<double> c = {10, 2, 4, 3, 1, 9};
+  EXPECT_EQ(vsfPartialSweep(c.data(), 1, 3, 4.0), 0);
+  EXPECT_EQ(c[0], 10);
+}
+
+} // namespace
