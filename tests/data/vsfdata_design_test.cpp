@@ -86,16 +86,14 @@ std::vector<std::pair<double, std::vector<double>>> pageRows(VsfContext* ctx) {
           for (int32_t k2 = 0; k2 < m.effectColumns[e]; ++k2)
             x[static_cast<size_t>(s->entries[e].firstColumn + k2)] = dense[L.denseOffset[e] + k2];
       const double* sparse = dense + L.denseColumns;
-      int32_t prev = 0, v = 0;
+      int32_t v = 0; // stored values so far; each slot's count is cumulative
       for (int32_t q = 0; q < L.sparseCount; ++q) {
         const int32_t upto = c.codeEnd[-1 - q];
         for (; v < upto; ++v) {
           const int32_t col = c.codeEnd[-1 - L.sparseCount - v];
           x[static_cast<size_t>(s->entries[L.sparseList[q]].firstColumn + col)] = sparse[v];
         }
-        prev = upto;
       }
-      (void)prev;
       out.emplace_back(c.doubles[0], x);
     }
   }
