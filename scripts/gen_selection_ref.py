@@ -264,6 +264,44 @@ def stepwise(P, crit, rows):
             break
 
 
+def competitive(P, crit, rows):
+    model = [0]
+    record(rows, P, "COMPETITIVE", crit, 0, 0, model, MISSING)
+    stop = start_value(P, crit, model)
+    step = 1
+    limit = 2 * len(P.effects) + 1
+    last_dropped = -1
+    while step < limit:
+        ka, va = best_add(P, crit, model)
+        if ka < 0:
+            break
+        kd, vd = best_drop(P, crit, model, [e for e in model if e != 0])
+        if kd < 0 or better(crit, va, vd):
+            cycling = ka == last_dropped
+            last_dropped = -1
+            k, v, d = ka, va, 1
+        else:
+            cycling = False
+            last_dropped = kd
+            k, v, d = kd, vd, -1
+        ok, stop = stop_stands(crit, v, stop, d)
+        if not ok:
+            break
+        model = model + [k] if d == 1 else [x for x in model if x != k]
+        record(rows, P, "COMPETITIVE", crit, step, k, model, v)
+        step += 1
+        if cycling:
+            break
+
+
+def least_squares(P, rows):
+    model = [0]
+    record(rows, P, "NONE", "SBC", 0, 0, model, MISSING)
+    for k in range(1, len(P.effects)):
+        model = model + [k]
+        record(rows, P, "NONE", "SBC", k, k, model, MISSING)
+
+
 def write(name, P, ys, widths, rows):
     os.makedirs(OUT, exist_ok=True)
     X = np.hstack(P.effects)
@@ -285,6 +323,8 @@ def run(name, y, effects):
         forward(P, crit, rows)
         backward(P, crit, rows)
         stepwise(P, crit, rows)
+        competitive(P, crit, rows)
+    least_squares(P, rows)
     write(name, P, y, [e.shape[1] for e in effects], rows)
 
 

@@ -17,7 +17,9 @@ using namespace fittest;
 
 namespace {
 
-int32_t methodCode(const std::string& m) { return m == "FORWARD" ? 2 : m == "BACKWARD" ? 3 : 4; }
+int32_t methodCode(const std::string& m) {
+  return m == "NONE" ? 1 : m == "FORWARD" ? 2 : m == "BACKWARD" ? 3 : 4;
+}
 
 void expectRel(double got, double want, double tol, const std::string& what) {
   const double scale = std::max(std::fabs(want), 1e-300);
@@ -47,6 +49,7 @@ void checkCase(const Case& c) {
   s.select = codeOf(c.crit);
   s.full = c.full;
   s.fullSweep = c.fullSweep;
+  s.drop = c.method == "COMPETITIVE" ? 2 : 1;
   Fit fit(designs[c.data], s);
   fit.go();
   const std::string tag = c.data + " " + c.method + " " + c.crit + (c.full ? " full" : " grown") +
@@ -93,10 +96,17 @@ TEST_P(Reference, StepsMatchTheIndependentComputation) {
 INSTANTIATE_TEST_SUITE_P(
     Classic, Reference,
     ::testing::Combine(::testing::Values("diabetes", "classdata"),
-                       ::testing::Values("FORWARD", "BACKWARD", "STEPWISE"),
+                       ::testing::Values("FORWARD", "BACKWARD", "STEPWISE", "COMPETITIVE"),
                        ::testing::Values("SL", "AIC", "AICC", "SBC", "BIC", "CP", "ADJRSQ", "PRESS")),
     [](const auto& info) {
       return std::get<0>(info.param) + "_" + std::get<1>(info.param) + "_" + std::get<2>(info.param);
     });
+
+TEST(ReferenceNone, EveryEffectEntersInOrder) {
+  datatest::setUpHost();
+  for (const char* data : {"diabetes", "classdata"})
+    for (bool full : {true, false})
+      checkCase({data, "NONE", "SBC", full, 1});
+}
 
 } // namespace
