@@ -19,6 +19,15 @@ constexpr uint8_t kModeNames = 0x02;   // design flag: the whole data set, with 
 // context keeps the address of the doubles; the type characters sit just before them.
 char* inestRecord(VsfContext* ctx) { return reinterpret_cast<char*>(ctx->inestValues) - 8; }
 
+// The INEST= reader lives as long as the main pool.
+void releaseReader(void* context) {
+  auto* ctx = static_cast<VsfContext*>(context);
+  if (ctx->inestReader != nullptr) {
+    xvgett(ctx->inestReader);
+    ctx->inestReader = nullptr;
+  }
+}
+
 } // namespace
 
 int32_t vsfLev(VsfContext* ctx) {
@@ -65,12 +74,16 @@ int32_t vsfSetupInEstScatter(VsfContext* ctx) {
     return -34;
   }
   // Levelise the whole of DATA= once, in the mode that also makes the column names.
+  // The names are the interlaced parameter names, whatever style the tables use.
   const uint8_t savedSplitWarned = d->splitWarned;
+  const uint8_t savedStyle = d->parmLabelStyle;
   d->designFlags = static_cast<uint8_t>((d->designFlags & ~kModeByGroup) | kModeNames);
   d->splitWarned = 0;
+  d->parmLabelStyle = 0;
   auto restoreMode = [&] {
     d->designFlags = static_cast<uint8_t>((d->designFlags | kModeByGroup) & ~kModeNames);
     d->splitWarned = savedSplitWarned;
+    d->parmLabelStyle = savedStyle;
   };
   ctx->design.library->pool = xmpoolc(nullptr, 1024, 0x1004);
   int32_t lev = vsfSteps().zlevrgi(&ctx->design);
@@ -100,8 +113,12 @@ int32_t vsfSetupInEstScatter(VsfContext* ctx) {
   std::memset(ctx->inestType, ' ', sizeof ctx->inestType);
   std::memset(record, ' ', 8);
   int32_t rc = 0;
-  if (xvgeti(inest, count + 1, &ctx->inestReader) != 0 || ctx->inestReader == nullptr)
+  if (xvgeti(inest, count + 1, &ctx->inestReader) != 0 || ctx->inestReader == nullptr) {
     rc = -2;
+  } else if (xmpoolcln(ctx->mainPool, releaseReader, ctx) != 0) {
+    releaseReader(ctx);
+    rc = -2;
+  }
   int32_t typeNumber = 0;
   if (rc == 0)
     xvfind(inest, "_TYPE_", 6, &typeNumber, 0);

@@ -142,6 +142,13 @@ int StepRun::count(int set, int number) const {
   return n;
 }
 
+const qrxhost::LogRecord* StepRun::find(int set, int number) const {
+  for (const auto& rec : log)
+    if (rec.numbered && rec.set == set && rec.number == number)
+      return &rec;
+  return nullptr;
+}
+
 bool StepRun::anyError() const {
   for (const auto& rec : log)
     if (rec.severity == HostSeverity::Error)

@@ -53,6 +53,7 @@ struct StepRun {
   int count(int set, int number) const;
   bool has(int set, int number) const { return count(set, number) > 0; }
   bool anyError() const;
+  const qrxhost::LogRecord* find(int set, int number) const;
   std::string messages() const; // every numbered message as "set/number", for failures
 };
 

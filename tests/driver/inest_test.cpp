@@ -1,0 +1,77 @@
+// INEST= start values through whole steps: one INEST= variable per design column, the
+// PARMS row of each BY group, groups without one, missing values, and INEST= data sets
+// that lack a column's variable or the BY variables.
+#include "postinit_harness.h"
+
+#include "support/hostif.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using postinit::StepRun;
+
+class InestStartValues : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() {
+    postinit::writeCsv("ib", "g,y,x1,x2\n"
+                             "1,1.5,1,2\n1,2.5,2,3\n1,3.5,3,1\n"
+                             "2,0.5,4,2\n2,1.0,5,5\n2,2.0,6,1\n"
+                             "3,2.2,7,2\n3,1.1,8,4\n3,0.3,9,9\n");
+    // Group 1: a COV row before the PARMS row; group 2: no PARMS row; group 3: x1 missing.
+    postinit::writeCsv("ie", "g,_TYPE_,Intercept,x1,x2\n"
+                             "1,COV,9,9,9\n"
+                             "1,PARMS,0.5,1.5,-2\n"
+                             "1,PARMS,7,7,7\n"
+                             "2,OTHER,8,8,8\n"
+                             "3,PARMSX,1,,3\n");
+    postinit::writeCsv("ienox2", "g,_TYPE_,Intercept,x1\n1,PARMS,1,2\n");
+    postinit::writeCsv("ienoby", "_TYPE_,Intercept,x1,x2\nPARMS,1,2,3\n");
+  }
+  static StepRun step(const std::string& inest) {
+    return postinit::run("proc varsifter data=ib; model y = x1 x2 / selection=lasso(adaptive(inest=" +
+                         inest + ")); by g; run;");
+  }
+};
+
+TEST_F(InestStartValues, ParmsRowOfEachGroup) {
+  StepRun r = step("ie");
+  ASSERT_EQ(r.groups.size(), 3u) << r.messages();
+  EXPECT_EQ(r.returnCode, 0) << r.messages();
+  // The first PARMS row of group 1 counts; the COV row before it does not.
+  ASSERT_TRUE(r.groups[0].hasStart);
+  EXPECT_EQ(r.groups[0].startValues, (std::vector<double>{0.5, 1.5, -2}));
+  // Group 2 has no PARMS row: no start values, nothing left over from group 1.
+  EXPECT_FALSE(r.groups[1].hasStart);
+  // Group 3: "PARMSX" begins with PARMS; the missing x1 stays missing at its own place.
+  ASSERT_TRUE(r.groups[2].hasStart);
+  ASSERT_EQ(r.groups[2].startValues.size(), 3u);
+  EXPECT_EQ(r.groups[2].startValues[0], 1.0);
+  EXPECT_TRUE(isHostMissing(r.groups[2].startValues[1]));
+  EXPECT_EQ(r.groups[2].startValues[2], 3.0);
+}
+
+TEST_F(InestStartValues, ColumnWithoutVariableEndsTheRun) {
+  StepRun r = step("ienox2");
+  EXPECT_EQ(r.count(848, 235), 1) << r.messages();
+  ASSERT_NE(r.find(848, 235), nullptr);
+  ASSERT_EQ(r.find(848, 235)->values.size(), 1u);
+  EXPECT_EQ(r.find(848, 235)->values[0].s, "x2");
+  EXPECT_EQ(r.returnCode, 1012);
+  EXPECT_TRUE(r.groups.empty());
+}
+
+TEST_F(InestStartValues, InestWithoutTheByVariables) {
+  StepRun r = step("ienoby");
+  EXPECT_EQ(r.count(848, 233), 1) << r.messages();
+  EXPECT_GE(r.returnCode, 108); // the run ends here
+  EXPECT_TRUE(r.groups.empty());
+
+  // Without BY groups the whole INEST= data set belongs to the one group.
+  StepRun whole = postinit::run(
+      "proc varsifter data=ib; model y = x1 x2 / selection=lasso(adaptive(inest=ienoby)); run;");
+  ASSERT_EQ(whole.groups.size(), 1u) << whole.messages();
+  EXPECT_EQ(whole.groups[0].startValues, (std::vector<double>{1, 2, 3}));
+}
+
+} // namespace
