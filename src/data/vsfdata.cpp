@@ -685,6 +685,7 @@ namespace {
 
 struct DesignSource {
   LevRegContext* design;
+  int32_t indexVariable; // the CLASS variable of CVMETHOD=INDEX
 };
 
 int32_t designBegin(void* self, int32_t which) {
@@ -700,6 +701,10 @@ int32_t designStatus(void* self, double* y, double* w, double* f) {
 }
 void designRow(void* self, double* values) {
   zlevrgx(static_cast<DesignSource*>(self)->design, nullptr, nullptr, values);
+}
+int32_t designIndexLevel(void* self) {
+  const DesignSource* src = static_cast<DesignSource*>(self);
+  return src->design->levelIndex[src->indexVariable];
 }
 void designNumeric(void* self, double* values) {
   LevRegContext* ctx = static_cast<DesignSource*>(self)->design;
@@ -753,8 +758,12 @@ int32_t vsfData(VsfContext* ctx) {
   s->utilAccess = po.utilAccess == 2 ? 2 : 4;
   s->utilPageSize = po.utilPageSize != 0 ? po.utilPageSize : o.utilPageSize;
   s->utilBuffers = po.utilBuffers != 0 ? po.utilBuffers : o.utilBuffers;
-  s->fullBuild = po.sscpFull;
-  s->incrementalBuild = po.sscpIncremental && o.method != 1;
+  // Fits that centre, scale or weight the pages rewrite them in place and keep every
+  // effect dense.
+  s->rewritePages = o.colStandardize || o.parmStandardize || o.adaptive;
+  s->forceDense = s->forceDense || s->rewritePages;
+  s->fullBuild = o.fullXpx || po.sscpFull;
+  s->incrementalBuild = !s->fullBuild && !s->rewritePages && o.method != 1;
   s->method = o.method;
   s->maxSteps = o.maxSteps;
   s->steps = o.steps;
@@ -762,12 +771,13 @@ int32_t vsfData(VsfContext* ctx) {
   s->noint = o.noint;
   s->weightGiven = st.proc.weightGiven;
   s->freqGiven = st.proc.freqGiven;
-  s->xcv = o.cvMethod != 0 && o.choose == 13; // CHOOSE=CVEX
-  s->cv = o.cvMethod != 0 && !s->xcv;
+  s->xcv = o.cvExternal;
+  s->cv = o.cvOn;
   s->cvMethod = o.cvMethod;
   s->folds = o.cvFolds;
   s->split = o.split;
   s->resampling = st.ma.on;
+  s->refit = st.ma.on && st.ma.refit;
   s->noStandardize = st.noStandardize;
   s->noprint = ctx->noprint;
   s->l2Steps = o.l2Steps;
@@ -794,8 +804,8 @@ int32_t vsfData(VsfContext* ctx) {
     missing = "vsfData: the effect list of split effects is not available in this build";
   else if (s->testData || s->valData)
     missing = "vsfData: reading TESTDATA= and VALDATA= is not available in this build";
-  else if (s->cvMethod == 4)
-    missing = "vsfData: CVMETHOD=INDEX folds are not available in this build";
+  else if (s->cvMethod == VSF_CV_INDEX && (o.cvIndexVar < 0 || o.cvIndexVar >= d->classCount))
+    missing = "vsfData: the CVMETHOD=INDEX variable is not a CLASS variable of the design";
   if (missing != nullptr) {
     xebug(missing);
     return -99;
@@ -811,6 +821,8 @@ int32_t vsfData(VsfContext* ctx) {
     entries[e] =
         VsfEffectEntry{e, eff.columnCount, nullptr, eff.firstColumn, designSparseVote(d, eff)};
   }
+  if (s->cvMethod == VSF_CV_INDEX) // one fold per level of the index variable
+    s->folds = d->classes[o.cvIndexVar].levelCount;
   s->entries = entries;
   s->entryCount = E;
   s->modelEffectCount = E;
@@ -821,7 +833,7 @@ int32_t vsfData(VsfContext* ctx) {
   // is asked.
   s->bridge = ctx->postFit != nullptr && !st.ma.on;
 
-  DesignSource design{&ctx->design};
+  DesignSource design{&ctx->design, o.cvIndexVar};
   VsfRowSource src{};
   src.self = &design;
   src.begin = designBegin;
@@ -829,6 +841,7 @@ int32_t vsfData(VsfContext* ctx) {
   src.next = designNext;
   src.status = designStatus;
   src.row = designRow;
+  src.indexLevel = designIndexLevel;
   src.numericValues = designNumeric;
   src.levelsAll = designLevelsAll;
   src.effectMeans = designEffectMeans;

@@ -140,4 +140,38 @@ TEST(ReadingPassOverDesignRows, PagesHoldTheDesignRowsOfEveryUsableObservation) 
   }
 }
 
+TEST(ReadingPassOverDesignRows, IndexFoldsAreTheLevelsOfTheIndexVariable) {
+  designtest::DesignFixture f;
+  f.data(kData);
+  f.design({"g", "a"}, {"x"}, {{"x", {"x"}, {}, {}}, {"a", {}, {"a"}, {}}});
+  f.response("y");
+  ASSERT_EQ(f.levelise(), 0);
+  const std::vector<std::string> levels = f.levels("a");
+  ASSERT_EQ(levels, (std::vector<std::string>{"p", "q", "r"}));
+  Context c;
+  c.ctx->design = f.ctx;
+  c.ctx->options.cvMethod = 4;
+  c.ctx->options.cvOn = 1;
+  c.ctx->options.cvIndexVar = f.classIndex("a");
+  ASSERT_EQ(vsfData(c.ctx.get()), 0);
+  EXPECT_EQ(c.ctx->model.foldCount, 3);
+  // The usable rows' a values in reading order: p q p r q r q p.
+  const std::vector<int32_t> want = {0, 1, 0, 2, 1, 2, 1, 0};
+  std::vector<int32_t> folds;
+  VsfUtilFile& file = c.ctx->bags.files[0];
+  ASSERT_EQ(file.diskPageCount, 0);
+  VsfRowLayout L{};
+  L.entryCount = c.ctx->model.effectCount;
+  L.denseOffset = c.ctx->model.denseOffset;
+  L.denseColumns = c.ctx->model.denseColumnCount;
+  L.hasFold = 1;
+  for (int64_t j = 0; j < file.memPageCount; ++j) {
+    VsfRowCursor cur;
+    vsfRowCursorStart(&cur, file.memPages[j], file.page.pageSize);
+    while (vsfRowCursorNext(&cur, &L))
+      folds.push_back(cur.codeEnd[-1]);
+  }
+  EXPECT_EQ(folds, want);
+}
+
 } // namespace
