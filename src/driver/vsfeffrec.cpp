@@ -174,8 +174,10 @@ int32_t vsfSplitEffects(VsfContext* ctx, QkPool* pool) {
   }
   const int32_t E = d->effectCount;
   const int32_t nClass = std::max(d->classCount, 1);
-  // An effect gives at most one record per column, or one record when it has none.
-  const int64_t capacity = static_cast<int64_t>(E) + std::max(d->columnCount, 0);
+  // An effect gives at most one record per cell of its CLASS part, or one record.
+  int64_t capacity = 0;
+  for (int32_t e = 0; e < E; ++e)
+    capacity += std::max(cellTable(d, d->effects[e]).cellCount, 1);
   auto* records = poolArray<VsfEffectRecord>(pool, capacity);
   auto* radix = poolArray<int32_t>(pool, nClass);
   auto* position = poolArray<int32_t>(pool, nClass);
