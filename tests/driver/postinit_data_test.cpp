@@ -25,6 +25,7 @@ protected:
     postinit::writeCsv("pcharx2", "g,y,x1,x2,a\n1,1,1,k,u\n");
     postinit::writeCsv("pnoby", "y,x1,x2,a\n1,1,1,u\n");
     postinit::writeCsv("pcharby", "g,y,x1,x2,a\nA,1,1,1,u\n");
+    postinit::writeCsv("snoy", "g,x1,x2,a\n1,1,1,u\n2,2,2,v\n");
     postinit::writeCsv("prole", "y,x1,x2,_ROLE_\n1,1,2,TRAIN\n2,2,1,VALIDATE\n3,3,3,TEST\n"
                                 "4,1,1,TRAIN\n");
   }
@@ -104,6 +105,36 @@ TEST_F(PostInitData, RoleVariableOfTheInputDataSet) {
   StepRun plain = step("");
   EXPECT_FALSE(plain.has(848, 127) || plain.has(848, 126) || plain.has(848, 179))
       << plain.messages();
+}
+
+TEST_F(PostInitData, ScoreDataSets) {
+  // The response is looked up only when residuals are asked.
+  StepRun resid = step("", "model y = x1 x2; score data=snoy out=so1 resid;");
+  ASSERT_EQ(resid.count(848, 182), 1) << resid.messages();
+  const auto* m = resid.find(848, 182);
+  ASSERT_EQ(m->values.size(), 3u);
+  EXPECT_EQ(m->values[0].s, "y");
+  EXPECT_NE(m->values[1].s.find("SNOY"), std::string::npos);
+  EXPECT_NE(m->values[2].s.find("SO1"), std::string::npos);
+  EXPECT_EQ(resid.groups.size(), 2u);
+
+  StepRun pred = step("", "model y = x1 x2; score data=snoy out=so2;");
+  EXPECT_FALSE(pred.has(848, 182)) << pred.messages();
+  EXPECT_EQ(pred.returnCode, 0);
+
+  // Without the BY variables the SCORE data set is scored whole.
+  StepRun whole = step("", "model y = x1 x2; score data=pnoby out=so3;");
+  EXPECT_EQ(whole.count(848, 185), 1) << whole.messages();
+  EXPECT_EQ(whole.returnCode, 4);
+}
+
+TEST_F(PostInitData, ResamplingStatisticsNeedModelAveraging) {
+  StepRun r = step("", "model y = x1 x2; output out=o1 stddev upper pred; score data=pv out=so4 samplepred;");
+  EXPECT_EQ(r.count(848, 246), 1) << r.messages();
+  EXPECT_EQ(r.count(848, 248), 1);
+  EXPECT_EQ(r.count(848, 257), 1);
+  EXPECT_FALSE(r.has(848, 247));
+  EXPECT_EQ(r.returnCode, 4);
 }
 
 } // namespace
