@@ -24,9 +24,9 @@ struct ListTarget {
 };
 
 struct Interp {
-  const CompiledGrammar& g;
-  HostParser* ps;
-  ParseRoot* root;
+  const CompiledGrammar &g;
+  HostParser *ps;
+  ParseRoot *root;
   int mode;
   ListTarget list;
   size_t itemStart = 0;
@@ -41,17 +41,17 @@ struct Interp {
   int byItemStart = -1;
   bool byDescending = false;
 
-  const LexToken& look() const { return ps->lex[ps->pos]; }
-  const HostToken* lookToken() const { return &ps->toks[ps->pos]; }
+  const LexToken &look() const { return ps->lex[ps->pos]; }
+  const HostToken *lookToken() const { return &ps->toks[ps->pos]; }
   bool atEnd() const { return look().cls == TC_ENDJB; }
 
-  void trace(const std::string& text) {
+  void trace(const std::string &text) {
     HostMsgArg a(text.c_str(), static_cast<int32_t>(text.size()));
     logMessage(kParserMsgSet, PM_TRACE, &a, 1);
   }
 
-  [[noreturn]] void error(int msg, const LexToken& at, const std::string& detail,
-                          const std::string& detail2 = std::string()) {
+  [[noreturn]] void error(int msg, const LexToken &at, const std::string &detail,
+                          const std::string &detail2 = std::string()) {
     HostMsgArg args[4] = {HostMsgArg(at.line), HostMsgArg(at.column),
                           HostMsgArg(detail.c_str(), static_cast<int32_t>(detail.size())),
                           HostMsgArg(detail2.c_str(), static_cast<int32_t>(detail2.size()))};
@@ -59,16 +59,16 @@ struct Interp {
     throw StatementError{};
   }
 
-  std::string shown(const LexToken& t) const {
+  std::string shown(const LexToken &t) const {
     if (t.cls == TC_ENDJB)
       return "end of step";
     return t.raw;
   }
 
-  std::string expected(const GNode* n) const {
+  std::string expected(const GNode *n) const {
     std::string out;
     int k = 0;
-    for (const std::string& w : n->firstWords) {
+    for (const std::string &w : n->firstWords) {
       if (w.size() > 1 && w.back() == '$')
         continue; // hidden keywords are not advertised
       if (k++ == 8) {
@@ -77,9 +77,18 @@ struct Interp {
       }
       out += (out.empty() ? "" : ", ") + w;
     }
-    static const char* names[] = {"",         "end of statement", "a name", "a quoted string",
-                                  "an integer", "a number",       "a name", "a format",
-                                  "a date",   "a time",           "a date-time", "a missing value",
+    static const char *names[] = {"",
+                                  "end of statement",
+                                  "a name",
+                                  "a quoted string",
+                                  "an integer",
+                                  "a number",
+                                  "a name",
+                                  "a format",
+                                  "a date",
+                                  "a time",
+                                  "a date-time",
+                                  "a missing value",
                                   "a name literal"};
     for (int c = 1; c <= 12; ++c)
       if (n->firstClasses & (1u << c)) {
@@ -90,51 +99,49 @@ struct Interp {
     return out.empty() ? "nothing more" : out;
   }
 
-  bool wordMatches(const GNode* n, const LexToken& t) const {
+  bool wordMatches(const GNode *n, const LexToken &t) const {
     if (t.cls != TC_NAMEX && t.cls != 0)
       return false;
-    for (const std::string& w : n->words)
+    for (const std::string &w : n->words)
       if (w == t.text)
         return true;
     return false;
   }
-  bool classMatches(int cls, const LexToken& t) const {
-    return cls == t.cls;
-  }
-  bool firstHasWord(const GNode* n, const LexToken& t) const {
+  bool classMatches(int cls, const LexToken &t) const { return cls == t.cls; }
+  bool firstHasWord(const GNode *n, const LexToken &t) const {
     return (t.cls == TC_NAMEX || t.cls == 0) && n->firstWords.count(t.text) != 0;
   }
-  bool firstHasClass(const GNode* n, const LexToken& t) const {
+  bool firstHasClass(const GNode *n, const LexToken &t) const {
     return t.cls > 0 && t.cls < 32 && (n->firstClasses & (1u << t.cls)) != 0;
   }
-  bool canStart(const GNode* n, const LexToken& t) const {
+  bool canStart(const GNode *n, const LexToken &t) const {
     return firstHasWord(n, t) || firstHasClass(n, t);
   }
 
   // ---- nodes and slots ----
 
-  ParsedStatement* current() const { return root->current; }
+  ParsedStatement *current() const { return root->current; }
 
-  OptionSlot* slot(int k) {
-    ParsedStatement* s = current();
+  OptionSlot *slot(int k) {
+    ParsedStatement *s = current();
     if (!s || k < 0 || k >= s->slotCount)
       error(PM_INTERNAL, look(), "option slot " + std::to_string(k) + " outside its statement");
     return &s->slots[k];
   }
 
   void setFlag(int k) {
-    ParsedStatement* s = current();
+    ParsedStatement *s = current();
     if (!s || k < 0 || k >= 320)
       error(PM_INTERNAL, look(), "flag " + std::to_string(k) + " outside its statement");
     s->flags[k / 8] |= static_cast<uint8_t>(0x80u >> (k % 8));
   }
 
-  void growAppend(OptionSlot* sl, int itemSize) {
+  void growAppend(OptionSlot *sl, int itemSize) {
     if (parserServices()->zaddlst(sl, itemSize, 1) != 0)
       error(PM_INTERNAL, look(), "no memory for a list");
   }
 
-  void appendInt(OptionSlot* sl, int32_t v) {
+  void appendInt(OptionSlot *sl, int32_t v) {
     if (sl->kind != OSK_INTLIST && sl->kind != OSK_VARLIST && sl->value.list.count == 0)
       sl->kind = OSK_INTLIST;
     if (sl->kind != OSK_INTLIST && sl->kind != OSK_VARLIST) // the effect callback's lists hold
@@ -144,7 +151,7 @@ struct Interp {
     sl->items.ints[sl->value.list.count++] = v;
     sl->present = 1;
   }
-  void appendDouble(OptionSlot* sl, double v) {
+  void appendDouble(OptionSlot *sl, double v) {
     if (sl->kind != OSK_DBLLIST && sl->value.list.count == 0)
       sl->kind = OSK_DBLLIST;
     if (sl->kind != OSK_DBLLIST)
@@ -153,20 +160,20 @@ struct Interp {
     sl->items.doubles[sl->value.list.count++] = v;
     sl->present = 1;
   }
-  void appendName(OptionSlot* sl, const std::string& name) {
+  void appendName(OptionSlot *sl, const std::string &name) {
     if (sl->kind != OSK_NAMELIST) {
       sl->kind = OSK_NAMELIST;
       sl->value.list.count = 0;
       sl->items.names = nullptr;
     }
     size_t n = std::min<size_t>(name.size(), 255);
-    NameListBlock* b = sl->items.names;
-    NameListBlock* lastBlock = b;
+    NameListBlock *b = sl->items.names;
+    NameListBlock *lastBlock = b;
     while (lastBlock && lastBlock->next)
       lastBlock = lastBlock->next;
     if (!lastBlock || lastBlock->used + 1 + static_cast<int64_t>(n) >
                           static_cast<int64_t>(sizeof lastBlock->names)) {
-      auto* nb = static_cast<NameListBlock*>(parseAlloc(sizeof(NameListBlock) + n));
+      auto *nb = static_cast<NameListBlock *>(parseAlloc(sizeof(NameListBlock) + n));
       nb->lastIndex = sl->value.list.count - 1;
       if (lastBlock)
         lastBlock->next = nb;
@@ -181,8 +188,8 @@ struct Interp {
     sl->value.list.count++;
     sl->present = 1;
   }
-  void storeText(OptionSlot* sl, const std::string& text) {
-    char* p = static_cast<char*>(parseAlloc(text.size() + 1));
+  void storeText(OptionSlot *sl, const std::string &text) {
+    char *p = static_cast<char *>(parseAlloc(text.size() + 1));
     std::memcpy(p, text.data(), text.size());
     sl->items.text = p;
     sl->value.word = 0;
@@ -191,10 +198,10 @@ struct Interp {
     sl->present = 1;
   }
 
-  ParsedStatement* newNode(int slots) {
-    auto* s = static_cast<ParsedStatement*>(parseAlloc(sizeof(ParsedStatement)));
+  ParsedStatement *newNode(int slots) {
+    auto *s = static_cast<ParsedStatement *>(parseAlloc(sizeof(ParsedStatement)));
     s->slotCount = slots + 1;
-    s->slots = static_cast<OptionSlot*>(parseAlloc(sizeof(OptionSlot) * (slots + 1)));
+    s->slots = static_cast<OptionSlot *>(parseAlloc(sizeof(OptionSlot) * (slots + 1)));
     std::memset(s->name, ' ', sizeof s->name);
     std::string kw = look().text;
     if (!kw.empty() && kw.back() == '$')
@@ -227,11 +234,13 @@ struct Interp {
     if (kind >= 2 && kind <= 5)
       second = ps->lex[ps->pos - 1].text;
     HostVarList vl{};
-    int32_t rc = parserServices()->zaddvar(root->dataSet, &vl, 3, 0, first.data(), static_cast<int32_t>(first.size()),
-                         second.data(), static_cast<int32_t>(second.size()), kind);
+    int32_t rc = parserServices()->zaddvar(root->dataSet, &vl, 3, 0, first.data(),
+                                           static_cast<int32_t>(first.size()), second.data(),
+                                           static_cast<int32_t>(second.size()), kind);
     if (rc != 0) {
-      parserServices()->zadverr(root, root->dataSet, 0, first.data(), static_cast<int32_t>(first.size()),
-              second.data(), static_cast<int32_t>(second.size()), &vl, 0, kind, rc);
+      parserServices()->zadverr(root, root->dataSet, 0, first.data(),
+                                static_cast<int32_t>(first.size()), second.data(),
+                                static_cast<int32_t>(second.size()), &vl, 0, kind, rc);
       throw StatementError{};
     }
     if (list.slot >= 0)
@@ -242,8 +251,8 @@ struct Interp {
   void byItemEnd() {
     if (byItemStart < 0)
       return;
-    OptionSlot* vars = slot(0);
-    OptionSlot* desc = slot(76);
+    OptionSlot *vars = slot(0);
+    OptionSlot *desc = slot(76);
     int32_t n = vars->kind == OSK_INTLIST ? vars->value.list.count : 0;
     for (int32_t i = byItemStart; i < n; ++i)
       appendDouble(desc, byDescending ? 1.0 : 0.0);
@@ -253,11 +262,11 @@ struct Interp {
 
   // ---- actions ----
 
-  int arg(const GNode* n, size_t i, int dflt = 0) const {
+  int arg(const GNode *n, size_t i, int dflt = 0) const {
     return i < n->args.size() ? n->args[i] : dflt;
   }
 
-  void runAction(const GNode* n) {
+  void runAction(const GNode *n) {
     if (mode & 1) {
       std::ostringstream os;
       os << "SEM: action " << n->action;
@@ -267,8 +276,8 @@ struct Interp {
           os << (i ? "," : "") << n->args[i];
         os << ')';
       }
-      os << " at " << shown(look()) << " (line " << look().line << ", column "
-         << look().column << ")";
+      os << " at " << shown(look()) << " (line " << look().line << ", column " << look().column
+         << ")";
       trace(os.str());
     }
     switch (n->action) {
@@ -293,7 +302,7 @@ struct Interp {
       setFlag(arg(n, 0));
       break;
     case 6: {
-      OptionSlot* sl = slot(arg(n, 0));
+      OptionSlot *sl = slot(arg(n, 0));
       int form = arg(n, 1, 1);
       if (form == 1) {
         if (!lookIsNumber())
@@ -307,7 +316,7 @@ struct Interp {
       break;
     }
     case 7: {
-      OptionSlot* sl = slot(arg(n, 0));
+      OptionSlot *sl = slot(arg(n, 0));
       if (arg(n, 1) == 1) {
         if (lookIsNumber())
           appendDouble(sl, lookNumber());
@@ -331,7 +340,7 @@ struct Interp {
     case 8: {
       list.slot = arg(n, 0);
       list.kind = arg(n, 1);
-      OptionSlot* sl = slot(list.slot);
+      OptionSlot *sl = slot(list.slot);
       if (!sl->present) {
         sl->present = 1;
         sl->kind = OSK_NONE;
@@ -349,13 +358,12 @@ struct Interp {
       dsStart = ps->pos;
       break;
     case 17: {
-      const LexToken& t = ps->lex[dsStart];
-      HostDataSet* ds = arg(n, 1) == 2
-                            ? xdscreate(t.raw.data(), static_cast<int32_t>(t.raw.size()))
-                            : xdsopen(t.raw.data(), static_cast<int32_t>(t.raw.size()));
+      const LexToken &t = ps->lex[dsStart];
+      HostDataSet *ds = arg(n, 1) == 2 ? xdscreate(t.raw.data(), static_cast<int32_t>(t.raw.size()))
+                                       : xdsopen(t.raw.data(), static_cast<int32_t>(t.raw.size()));
       if (!ds)
         throw StatementError{}; // the data-set service has logged why
-      OptionSlot* sl = slot(arg(n, 0));
+      OptionSlot *sl = slot(arg(n, 0));
       sl->value.dataSet = ds;
       sl->kind = OSK_DATASET;
       sl->present = 1;
@@ -392,7 +400,7 @@ struct Interp {
       byAction(arg(n, 0));
       break;
     case 31: {
-      OptionSlot* classes = root->first ? &root->first->slots[2] : nullptr;
+      OptionSlot *classes = root->first ? &root->first->slots[2] : nullptr;
       int32_t pos = classes && (classes->kind == OSK_INTLIST || classes->kind == OSK_VARLIST)
                         ? classes->value.list.count
                         : 0;
@@ -400,7 +408,7 @@ struct Interp {
       break;
     }
     case 33: {
-      OptionSlot* sl = slot(arg(n, 0));
+      OptionSlot *sl = slot(arg(n, 0));
       sl->value.number = arg(n, 1);
       sl->kind = OSK_NUMBER;
       sl->present = 1;
@@ -425,7 +433,7 @@ struct Interp {
   }
 
   void numberListAction(int which) {
-    OptionSlot* sl = list.slot >= 0 ? slot(list.slot) : nullptr;
+    OptionSlot *sl = list.slot >= 0 ? slot(list.slot) : nullptr;
     switch (which) {
     case 1:
       numStart = lookNumber();
@@ -464,7 +472,7 @@ struct Interp {
     switch (which) {
     case 1: {
       byItemEnd();
-      OptionSlot* vars = slot(0);
+      OptionSlot *vars = slot(0);
       byItemStart = vars->kind == OSK_INTLIST ? vars->value.list.count : 0;
       break;
     }
@@ -484,8 +492,8 @@ struct Interp {
 
   // ---- the descent ----
 
-  void consume(const GNode* n) {
-    const LexToken& t = look();
+  void consume(const GNode *n) {
+    const LexToken &t = look();
     if ((t.cls == TC_INT || t.cls == TC_NBR) && rangePending) {
       rangePending = false;
       bool ok = t.number >= rangeMin && (!rangeHasMax || t.number <= rangeMax);
@@ -505,12 +513,12 @@ struct Interp {
     ++ps->pos;
   }
 
-  void walk(const GNode* n, int depth) {
+  void walk(const GNode *n, int depth) {
     if (depth > 400)
       error(PM_INTERNAL, look(), "grammar too deep");
     switch (n->kind) {
     case GKind::Seq:
-      for (const GNode* k : n->kids)
+      for (const GNode *k : n->kids)
         walk(k, depth + 1);
       return;
     case GKind::Action:
@@ -542,18 +550,18 @@ struct Interp {
       }
       return;
     case GKind::Alt: {
-      const LexToken& t = look();
-      for (const GNode* k : n->kids)
+      const LexToken &t = look();
+      for (const GNode *k : n->kids)
         if (firstHasWord(k, t)) {
           walk(k, depth + 1);
           return;
         }
-      for (const GNode* k : n->kids)
+      for (const GNode *k : n->kids)
         if (firstHasClass(k, t)) {
           walk(k, depth + 1);
           return;
         }
-      for (const GNode* k : n->kids)
+      for (const GNode *k : n->kids)
         if (k->nullable) {
           walk(k, depth + 1);
           return;
@@ -572,7 +580,7 @@ struct Interp {
 
   // One statement: returns false when it had an error.
   bool statement() {
-    const GNode* start = g.ruleBodies[0];
+    const GNode *start = g.ruleBodies[0];
     size_t begin = ps->pos;
     list = ListTarget{};
     rangePending = false;
@@ -587,7 +595,7 @@ struct Interp {
         error(PM_SYNTAX, look(), shown(look()), ";");
       ++ps->pos;
       return true;
-    } catch (const StatementError&) {
+    } catch (const StatementError &) {
       if (root->current)
         root->current->syntaxError = 1;
       root->status = 1;
@@ -599,8 +607,8 @@ struct Interp {
   }
 };
 
-std::map<const GrammarRule*, std::unique_ptr<CompiledGrammar>>& grammarCache() {
-  static std::map<const GrammarRule*, std::unique_ptr<CompiledGrammar>> cache;
+std::map<const GrammarRule *, std::unique_ptr<CompiledGrammar>> &grammarCache() {
+  static std::map<const GrammarRule *, std::unique_ptr<CompiledGrammar>> cache;
   return cache;
 }
 
@@ -610,11 +618,11 @@ int32_t callHook(ParseHookFn fn) { return fn ? fn() : 0; }
 
 // Runs the parse of the step's statements over the grammar; 0, or 1 when a statement had
 // an error.
-int32_t runStatementParse(VsfGrammar* grammar, ParseRoot* root, int32_t mode,
-                          ParseHookTable* hooks) {
+int32_t runStatementParse(VsfGrammar *grammar, ParseRoot *root, int32_t mode,
+                          ParseHookTable *hooks) {
   if (!grammar || !root || grammar->tableFormat != kGrammarRuleText || !grammar->rules)
     return -1;
-  auto& cache = grammarCache();
+  auto &cache = grammarCache();
   auto it = cache.find(grammar->rules);
   if (it == cache.end()) {
     std::string problem;
@@ -627,7 +635,7 @@ int32_t runStatementParse(VsfGrammar* grammar, ParseRoot* root, int32_t mode,
     }
     it = cache.emplace(grammar->rules, std::move(compiled)).first;
   }
-  HostParser* ps = static_cast<HostParser*>(grammar->parseAnchor);
+  HostParser *ps = static_cast<HostParser *>(grammar->parseAnchor);
   if (!ps)
     ps = parserServices()->xtanch();
   grammar->parseAnchor = ps;
@@ -637,9 +645,9 @@ int32_t runStatementParse(VsfGrammar* grammar, ParseRoot* root, int32_t mode,
   ps->root = root;
   ps->pos = 0;
   if (ps->lexFailed) {
-    const LexError& e = ps->lexError;
-    HostMsgArg args[4] = {HostMsgArg(e.line), HostMsgArg(e.column),
-                          HostMsgArg(e.detail.c_str()), HostMsgArg("")};
+    const LexError &e = ps->lexError;
+    HostMsgArg args[4] = {HostMsgArg(e.line), HostMsgArg(e.column), HostMsgArg(e.detail.c_str()),
+                          HostMsgArg("")};
     logMessage(kParserMsgSet, e.message, args, 4);
     root->status = 1;
     return 1;

@@ -16,18 +16,18 @@ bool nameChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c 
 bool digit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }
 
 std::string upper(std::string s) {
-  for (char& c : s)
+  for (char &c : s)
     c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return s;
 }
 
 struct Lexer {
-  const std::string& s;
+  const std::string &s;
   size_t i = 0;
   int line;
   int col;
-  std::vector<LexToken>& out;
-  LexError* err;
+  std::vector<LexToken> &out;
+  LexError *err;
 
   bool fail(int msg, int l, int c, std::string detail) {
     if (err) {
@@ -56,12 +56,11 @@ struct Lexer {
   bool signContext() const {
     if (out.empty())
       return false;
-    const LexToken& p = out.back();
-    return p.text == "=" || p.text == "(" || p.text == "," || p.cls == TC_INT ||
-           p.cls == TC_NBR;
+    const LexToken &p = out.back();
+    return p.text == "=" || p.text == "(" || p.text == "," || p.cls == TC_INT || p.cls == TC_NBR;
   }
 
-  bool number(LexToken& t) {
+  bool number(LexToken &t) {
     size_t j = i;
     if (s[j] == '-')
       ++j;
@@ -182,8 +181,7 @@ struct Lexer {
         advance(j - i);
       } else if (digit(c) || (c == '.' && i + 1 < s.size() && digit(s[i + 1])) ||
                  (c == '-' && i + 1 < s.size() && signContext() &&
-                  (digit(s[i + 1]) ||
-                   (s[i + 1] == '.' && i + 2 < s.size() && digit(s[i + 2]))))) {
+                  (digit(s[i + 1]) || (s[i + 1] == '.' && i + 2 < s.size() && digit(s[i + 2]))))) {
         if (!number(t))
           return false;
       } else if (c == '.') {
@@ -209,8 +207,8 @@ struct Lexer {
 
 } // namespace
 
-bool tokenize(const std::string& text, int firstLine, int firstColumn,
-              std::vector<LexToken>& out, LexError* error) {
+bool tokenize(const std::string &text, int firstLine, int firstColumn, std::vector<LexToken> &out,
+              LexError *error) {
   out.clear();
   Lexer lx{text, 0, firstLine, firstColumn, out, error};
   return lx.run();

@@ -14,24 +14,22 @@
 namespace {
 
 // The CLASS record of the variable at 1-based position `pos` of the CLASS list.
-LevVariable* classRecord(LevDesign* d, const OptionSlot* classList, int32_t pos) {
+LevVariable *classRecord(LevDesign *d, const OptionSlot *classList, int32_t pos) {
   if (pos < 1 || pos > slotCount(classList, OSK_INTLIST))
     return nullptr;
   int32_t at = levClassIndex(d, classList->items.ints[pos - 1]);
   return at >= 0 ? &d->classes[at] : nullptr;
 }
 
-int32_t code(const OptionSlot* sl, int32_t i) {
-  return -static_cast<int32_t>(slotDouble(sl, i));
-}
+int32_t code(const OptionSlot *sl, int32_t i) { return -static_cast<int32_t>(slotDouble(sl, i)); }
 
 // Copies a reference value left-justified (leading blanks dropped) and terminated.
-char* referenceCopy(VsfContext* ctx, const char* text, int32_t n) {
+char *referenceCopy(VsfContext *ctx, const char *text, int32_t n) {
   while (n > 0 && *text == ' ') {
     ++text;
     --n;
   }
-  auto* p = static_cast<char*>(ctx->mainPool->allocate(ctx->mainPool, n + 1, kQkZeroed));
+  auto *p = static_cast<char *>(ctx->mainPool->allocate(ctx->mainPool, n + 1, kQkZeroed));
   if (p) {
     std::memcpy(p, text, static_cast<size_t>(n));
     p[n] = '\0';
@@ -43,11 +41,11 @@ const int32_t kOrderLetter[] = {'M', 'D', 'F', 'I'};
 
 } // namespace
 
-void parse_class(VsfContext* ctx, ParsedStatement* first) {
-  LevDesign* d = ctx->design.design;
+void parse_class(VsfContext *ctx, ParsedStatement *first) {
+  LevDesign *d = ctx->design.design;
   if (!d || !first)
     return;
-  const OptionSlot* classList = stmtSlot(first, 2);
+  const OptionSlot *classList = stmtSlot(first, 2);
   const int32_t nvar = d->classCount;
   auto each = [&](auto fn) {
     for (int32_t i = 0; i < nvar; ++i)
@@ -55,16 +53,16 @@ void parse_class(VsfContext* ctx, ParsedStatement* first) {
   };
   // Per-variable entries: positions in slot p, values in slot v.
   auto perVar = [&](int p, auto fn) {
-    const OptionSlot* ps = stmtSlot(first, p);
+    const OptionSlot *ps = stmtSlot(first, p);
     for (int32_t i = 0; i < slotCount(ps, OSK_INTLIST); ++i)
-      if (LevVariable* v = classRecord(d, classList, ps->items.ints[i]))
+      if (LevVariable *v = classRecord(d, classList, ps->items.ints[i]))
         fn(*v, i);
   };
 
   // 1-2: coding.
-  const OptionSlot* gParam = stmtSlot(first, 16);
-  const OptionSlot* vParamPos = stmtSlot(first, 14);
-  const OptionSlot* vParam = stmtSlot(first, 15);
+  const OptionSlot *gParam = stmtSlot(first, 16);
+  const OptionSlot *vParamPos = stmtSlot(first, 14);
+  const OptionSlot *vParam = stmtSlot(first, 15);
   int32_t nPer = slotCount(vParamPos, OSK_INTLIST);
   d->designFlags |= kLevFlagNonGlm;
   if (slotCount(gParam, OSK_DBLLIST) == 0 && nPer == 0)
@@ -79,14 +77,14 @@ void parse_class(VsfContext* ctx, ParsedStatement* first) {
       d->designFlags |= kLevFlagNonGlm;
     }
   }
-  each([&](LevVariable& v) {
+  each([&](LevVariable &v) {
     if (v.coding == 0)
       v.coding = d->codingDefault;
   });
   int32_t distinct = 0;
   {
     std::vector<uint8_t> seen(static_cast<size_t>(nvar), 0);
-    perVar(14, [&](LevVariable& v, int32_t i) {
+    perVar(14, [&](LevVariable &v, int32_t i) {
       v.coding = code(vParam, i);
       size_t at = static_cast<size_t>(&v - d->classes);
       if (!seen[at]++)
@@ -100,7 +98,7 @@ void parse_class(VsfContext* ctx, ParsedStatement* first) {
     xpmlog(848, 231);
 
   // 3: order.
-  const OptionSlot* gOrder = stmtSlot(first, 19);
+  const OptionSlot *gOrder = stmtSlot(first, 19);
   for (int32_t i = 0; i < slotCount(gOrder, OSK_DBLLIST); ++i) {
     int32_t c = code(gOrder, i);
     if (c >= 0 && c <= 3)
@@ -109,34 +107,34 @@ void parse_class(VsfContext* ctx, ParsedStatement* first) {
   if (d->orderDefault != 'M' && d->orderDefault != 'D' && d->orderDefault != 'F' &&
       d->orderDefault != 'I')
     d->orderDefault = 'M';
-  each([&](LevVariable& v) { v.order = d->orderDefault; });
-  const OptionSlot* vOrder = stmtSlot(first, 18);
-  perVar(17, [&](LevVariable& v, int32_t i) {
+  each([&](LevVariable &v) { v.order = d->orderDefault; });
+  const OptionSlot *vOrder = stmtSlot(first, 18);
+  perVar(17, [&](LevVariable &v, int32_t i) {
     int32_t c = code(vOrder, i);
     if (c >= 0 && c <= 3)
       v.order = kOrderLetter[c];
   });
 
   // 4: reference levels.
-  const OptionSlot* gRef = stmtSlot(first, 23);
+  const OptionSlot *gRef = stmtSlot(first, 23);
   for (int32_t i = 0; i < slotCount(gRef, OSK_DBLLIST); ++i)
     d->referenceDefault = static_cast<int32_t>(slotDouble(gRef, i)); // -1 FIRST, -2 LAST
-  each([&](LevVariable& v) { v.referenceSelector = d->referenceDefault; });
-  const OptionSlot* vRef = stmtSlot(first, 21);
-  const OptionSlot* refValues = stmtSlot(first, 22);
+  each([&](LevVariable &v) { v.referenceSelector = d->referenceDefault; });
+  const OptionSlot *vRef = stmtSlot(first, 21);
+  const OptionSlot *refValues = stmtSlot(first, 22);
   int32_t nextValue = 0;
-  perVar(20, [&](LevVariable& v, int32_t i) {
+  perVar(20, [&](LevVariable &v, int32_t i) {
     int32_t c = i < slotCount(vRef, OSK_DBLLIST) ? static_cast<int32_t>(slotDouble(vRef, i)) : 0;
     if (c == -1 || c == -2) {
       v.referenceSelector = c;
     } else if (c == -3 || (c == 0 && v.referenceSelector == -3)) {
       int32_t n = 0;
-      const char* text = slotTextAt(refValues, nextValue++, &n);
+      const char *text = slotTextAt(refValues, nextValue++, &n);
       v.referenceSelector = -3;
       v.referenceText = text ? referenceCopy(ctx, text, n) : nullptr;
     }
   });
-  each([&](LevVariable& v) {
+  each([&](LevVariable &v) {
     if (v.coding == 7)
       v.referenceSelector = -1;
   });
@@ -144,28 +142,28 @@ void parse_class(VsfContext* ctx, ParsedStatement* first) {
   // 5: DESCENDING.
   if (stmtSlot(first, 26))
     d->descendingDefault = 1;
-  each([&](LevVariable& v) { v.descending = d->descendingDefault; });
-  perVar(24, [&](LevVariable& v, int32_t) { v.descending = 1; });
+  each([&](LevVariable &v) { v.descending = d->descendingDefault; });
+  perVar(24, [&](LevVariable &v, int32_t) { v.descending = 1; });
 
   // 6: SPLIT.
-  VsfClassSettings& cs = ctx->stmt.cls;
+  VsfClassSettings &cs = ctx->stmt.cls;
   cs.splitAll = stmtFlag(first, 42);
   cs.splitCount = slotCount(stmtSlot(first, 43), OSK_INTLIST);
   cs.splitAny = cs.splitAll || cs.splitCount > 0;
   ctx->options.split = cs.splitAny;
-  each([&](LevVariable& v) { v.split = cs.splitAll; });
-  perVar(43, [&](LevVariable& v, int32_t) { v.split = 1; });
+  each([&](LevVariable &v) { v.split = cs.splitAll; });
+  perVar(43, [&](LevVariable &v, int32_t) { v.split = 1; });
 
   // 7-8: CPREFIX= and LPREFIX=.
-  auto prefix = [&](int gSlot, int posSlot, int valSlot, int32_t& dflt, int32_t LevVariable::*field,
+  auto prefix = [&](int gSlot, int posSlot, int valSlot, int32_t &dflt, int32_t LevVariable::*field,
                     int32_t message) {
-    const OptionSlot* g = stmtSlot(first, gSlot);
+    const OptionSlot *g = stmtSlot(first, gSlot);
     int32_t ng = slotCount(g, OSK_DBLLIST);
     dflt = ng ? static_cast<int32_t>(slotDouble(g, ng - 1)) : -1;
-    each([&](LevVariable& v) { v.*field = dflt; });
-    const OptionSlot* vals = stmtSlot(first, valSlot);
+    each([&](LevVariable &v) { v.*field = dflt; });
+    const OptionSlot *vals = stmtSlot(first, valSlot);
     int32_t nper = 0;
-    perVar(posSlot, [&](LevVariable& v, int32_t i) {
+    perVar(posSlot, [&](LevVariable &v, int32_t i) {
       v.*field = static_cast<int32_t>(slotDouble(vals, i));
       ++nper;
     });
@@ -181,10 +179,10 @@ void parse_class(VsfContext* ctx, ParsedStatement* first) {
   // 9: MISSING.
   if (stmtSlot(first, 35))
     d->missingDefault = 1;
-  each([&](LevVariable& v) { v.missing = d->missingDefault; });
-  perVar(33, [&](LevVariable& v, int32_t) { v.missing = 1; });
+  each([&](LevVariable &v) { v.missing = d->missingDefault; });
+  perVar(33, [&](LevVariable &v, int32_t) { v.missing = 1; });
   bool cleared = false;
-  each([&](LevVariable& v) {
+  each([&](LevVariable &v) {
     if (v.missing && (v.coding == 4 || v.coding == 5)) {
       v.missing = 0;
       cleared = true;
@@ -196,9 +194,9 @@ void parse_class(VsfContext* ctx, ParsedStatement* first) {
   // 10-11. The host stores a quoted string's character count: an empty DELIMITER= keeps
   // the blank (message 204), a longer one uses its first character (message 203).
   cs.showCoding = stmtFlag(first, 41);
-  const OptionSlot* delim = stmtSlot(first, 37);
+  const OptionSlot *delim = stmtSlot(first, 37);
   int32_t n = 0;
-  const char* text = slotLastText(delim, &n);
+  const char *text = slotLastText(delim, &n);
   char c = ' ';
   if (delim && n == 0)
     xpmlog(848, 204);

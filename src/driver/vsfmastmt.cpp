@@ -10,11 +10,11 @@
 
 namespace {
 
-int32_t intSlot(const ParsedStatement* s, int k, int32_t dflt) {
+int32_t intSlot(const ParsedStatement *s, int k, int32_t dflt) {
   return static_cast<int32_t>(stmtNumber(s, k, dflt));
 }
 
-int32_t fail(VsfContext* ctx, int32_t message, int32_t rc, int32_t result) {
+int32_t fail(VsfContext *ctx, int32_t message, int32_t rc, int32_t result) {
   xpmlog(848, message);
   vsfRaiseRC(ctx, rc);
   return result;
@@ -22,8 +22,8 @@ int32_t fail(VsfContext* ctx, int32_t message, int32_t rc, int32_t result) {
 
 } // namespace
 
-int32_t parse_bootstrap(VsfContext* ctx, ParsedStatement* m) {
-  VsfModelAverageSettings& a = ctx->stmt.ma;
+int32_t parse_bootstrap(VsfContext *ctx, ParsedStatement *m) {
+  VsfModelAverageSettings &a = ctx->stmt.ma;
   if (ctx->options.l2Search != 1)
     return fail(ctx, 11, 3000, -46);
   a.on = 1;
@@ -92,7 +92,7 @@ int32_t parse_bootstrap(VsfContext* ctx, ParsedStatement* m) {
 
   if (stmtFlag(m, 9)) {
     int32_t n = 0;
-    const char* text = slotLastText(stmtSlot(m, 8), &n);
+    const char *text = slotLastText(stmtSlot(m, 8), &n);
     a.sharedGiven = 1;
     a.sharedPath = text;
     a.sharedLength = n;

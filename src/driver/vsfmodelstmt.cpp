@@ -15,54 +15,54 @@
 
 namespace {
 
-int32_t intSlot(const ParsedStatement* s, int k, int32_t dflt) {
+int32_t intSlot(const ParsedStatement *s, int k, int32_t dflt) {
   return static_cast<int32_t>(stmtNumber(s, k, dflt));
 }
-bool given(const ParsedStatement* s, int k) { return stmtSlot(s, k) != nullptr; }
+bool given(const ParsedStatement *s, int k) { return stmtSlot(s, k) != nullptr; }
 
-bool inIntList(const OptionSlot* sl, int32_t v) {
+bool inIntList(const OptionSlot *sl, int32_t v) {
   for (int32_t i = 0; i < slotCount(sl, OSK_INTLIST); ++i)
     if (sl->items.ints[i] == v)
       return true;
   return false;
 }
 
-int32_t fail(VsfContext* ctx, int32_t message, int32_t rc, int32_t result) {
+int32_t fail(VsfContext *ctx, int32_t message, int32_t rc, int32_t result) {
   xpmlog(848, message);
   vsfRaiseRC(ctx, rc);
   return result;
 }
 
-void warn(VsfContext* ctx, int32_t message) {
+void warn(VsfContext *ctx, int32_t message) {
   xpmlog(848, message);
   vsfRaiseRC(ctx, 4);
 }
 
 } // namespace
 
-int32_t parse_model(VsfContext* ctx, ParsedStatement* m) {
-  VsfModelOptions& o = ctx->options;
-  VsfStatementSettings& st = ctx->stmt;
-  LevDesign* design = ctx->design.design;
-  ParseRoot* root = hostParseRoot();
-  ParsedStatement* first = root ? root->first : nullptr;
+int32_t parse_model(VsfContext *ctx, ParsedStatement *m) {
+  VsfModelOptions &o = ctx->options;
+  VsfStatementSettings &st = ctx->stmt;
+  LevDesign *design = ctx->design.design;
+  ParseRoot *root = hostParseRoot();
+  ParsedStatement *first = root ? root->first : nullptr;
   if (!m || !design)
     return -29;
 
   // 1-2: NOSTANDARDIZE and the CV index variable.
   st.noStandardize = stmtFlag(m, 42);
   if (stmtFlag(m, 39)) {
-    const OptionSlot* idx = stmtSlot(m, 21);
+    const OptionSlot *idx = stmtSlot(m, 21);
     if (slotCount(idx, OSK_INTLIST) > 0)
       o.cvIndexVar = idx->items.ints[0];
     if (inIntList(stmtSlot(first, 1), o.cvIndexVar))
       return fail(ctx, 162, 1012, -21);
     if (!inIntList(stmtSlot(first, 2), o.cvIndexVar)) {
-      auto* extra = static_cast<ExtraVariableSource*>(
+      auto *extra = static_cast<ExtraVariableSource *>(
           ctx->mainPool->allocate(ctx->mainPool, sizeof(ExtraVariableSource), kQkZeroed));
       if (!extra)
         return -2;
-      std::memset(static_cast<void*>(extra), 0, sizeof *extra);
+      std::memset(static_cast<void *>(extra), 0, sizeof *extra);
       extra->classCount = 1;
       extra->classArgument = &o.cvIndexVar;
       HostRoutine callable = nullptr;
@@ -87,24 +87,24 @@ int32_t parse_model(VsfContext* ctx, ParsedStatement* m) {
   }
 
   // 5: response.
-  const OptionSlot* resp = stmtSlot(m, 2);
+  const OptionSlot *resp = stmtSlot(m, 2);
   int32_t nresp = slotCount(resp, OSK_INTLIST);
   if (nresp == 0)
     return fail(ctx, 216, 3000, -30);
   if (nresp > 1)
     return fail(ctx, 228, 3000, -32);
   st.responseCount = nresp;
-  st.responses = static_cast<HostVariable**>(
-      ctx->mainPool->allocate(ctx->mainPool, sizeof(HostVariable*) * nresp, kQkZeroed));
+  st.responses = static_cast<HostVariable **>(
+      ctx->mainPool->allocate(ctx->mainPool, sizeof(HostVariable *) * nresp, kQkZeroed));
   if (!st.responses)
     return -2;
   for (int32_t i = 0; i < nresp; ++i) {
-    auto* rec = static_cast<HostVariable*>(
+    auto *rec = static_cast<HostVariable *>(
         ctx->mainPool->allocate(ctx->mainPool, sizeof(HostVariable), kQkZeroed));
     if (!rec)
       return -2;
-    std::memset(static_cast<void*>(rec), 0, sizeof *rec);
-    HostVariable* v = nullptr;
+    std::memset(static_cast<void *>(rec), 0, sizeof *rec);
+    HostVariable *v = nullptr;
     if (xvname(ctx->data, resp->items.ints[i], &v) == 0 && v)
       *rec = *v;
     st.responses[i] = rec;
@@ -278,8 +278,7 @@ int32_t parse_model(VsfContext* ctx, ParsedStatement* m) {
 
   // 15: method groups and the default STOP.
   uint8_t defaultStop = o.select;
-  if (method == VM_LAR || method == VM_LASSO || method == VM_ELASTICNET ||
-      method == VM_QKLASSO) {
+  if (method == VM_LAR || method == VM_LASSO || method == VM_ELASTICNET || method == VM_QKLASSO) {
     o.penalizedPath = 1;
     o.select = 0;
     defaultStop = VC_SBC;
@@ -353,8 +352,8 @@ int32_t parse_model(VsfContext* ctx, ParsedStatement* m) {
 
   // 20: statistics switches.
   o.statAll = stmtFlag(m, 10);
-  uint8_t* stats[] = {&o.statSl,   &o.statF,       &o.statAic,    &o.statAicc,
-                      &o.statSbc,  &o.statBic,     &o.statCp,     &o.statPress,
+  uint8_t *stats[] = {&o.statSl,      &o.statF,      &o.statAic, &o.statAicc,
+                      &o.statSbc,     &o.statBic,    &o.statCp,  &o.statPress,
                       &o.statRsquare, &o.statAdjrsq, &o.statAse};
   for (int i = 0; i < 11; ++i)
     *stats[i] = stmtFlag(m, 11 + i) || o.statAll;
@@ -442,7 +441,7 @@ int32_t parse_model(VsfContext* ctx, ParsedStatement* m) {
       o.adaptive = 0;
     } else {
       o.gamma = stmtNumber(m, 22, 1.0);
-      const OptionSlot* in = stmtSlot(m, 23);
+      const OptionSlot *in = stmtSlot(m, 23);
       st.adaptiveInest = in && in->kind == OSK_DATASET ? in->value.dataSet : nullptr;
       o.adaptiveInest = st.adaptiveInest != nullptr;
       if (o.method == VM_LASSO_LS) {

@@ -19,26 +19,26 @@
 // The driver's state while a parse runs.
 struct BridgeParseState {
   uint32_t reserved;
-  char* errorByte;          // the caller's error byte, or null
-  uint8_t bridgeWanted;     // 1 STORE or ITEMSTORE seen, 2 the caller's hook asked for it
-  uint8_t alreadySaved;     // the statement's text is saved
-  HostParser* anchor;
-  VsfGrammar* grammar;
-  VsfContext* context;
-  BridgeParseState* previous;
-  TokenSave* save;
-  ParseHookTable* caller;
+  char *errorByte;      // the caller's error byte, or null
+  uint8_t bridgeWanted; // 1 STORE or ITEMSTORE seen, 2 the caller's hook asked for it
+  uint8_t alreadySaved; // the statement's text is saved
+  HostParser *anchor;
+  VsfGrammar *grammar;
+  VsfContext *context;
+  BridgeParseState *previous;
+  TokenSave *save;
+  ParseHookTable *caller;
   ParseHookTable own;
 };
 
 namespace {
 
-VsfContext* currentContext() {
-  HostTaskBlock* task = hostCurrentTask();
-  return task ? static_cast<VsfContext*>(task->procedureContext) : nullptr;
+VsfContext *currentContext() {
+  HostTaskBlock *task = hostCurrentTask();
+  return task ? static_cast<VsfContext *>(task->procedureContext) : nullptr;
 }
 
-bool nameIs(const ParsedStatement* s, const char* name) {
+bool nameIs(const ParsedStatement *s, const char *name) {
   size_t n = std::strlen(name);
   if (n > sizeof s->name)
     return false;
@@ -50,7 +50,7 @@ bool nameIs(const ParsedStatement* s, const char* name) {
   return true;
 }
 
-bool tokenIs(const HostToken* t, const char* word) {
+bool tokenIs(const HostToken *t, const char *word) {
   size_t n = std::strlen(word);
   if (!t || t->length != static_cast<int32_t>(n))
     return false;
@@ -60,23 +60,23 @@ bool tokenIs(const HostToken* t, const char* word) {
   return true;
 }
 
-void bump(uint8_t& counter) { counter = counter ? 2 : 1; }
+void bump(uint8_t &counter) { counter = counter ? 2 : 1; }
 
 // ---- the driver's own hooks ----
 
-BridgeParseState* driverState() {
-  ParseRoot* root = hostParseRoot();
+BridgeParseState *driverState() {
+  ParseRoot *root = hostParseRoot();
   return root ? root->driverState : nullptr;
 }
 
 // Runs the caller's hook of an entry with the caller's view of the parse state.
-int32_t callerHook(BridgeParseState* st, int entry, bool after) {
+int32_t callerHook(BridgeParseState *st, int entry, bool after) {
   if (!st || !st->caller)
     return 0;
   ParseHookFn fn = after ? st->caller->entries[entry].after : st->caller->entries[entry].before;
   if (!fn)
     return 0;
-  ParseRoot* root = hostParseRoot();
+  ParseRoot *root = hostParseRoot();
   root->driverState = st->previous;
   int32_t r = fn();
   root->driverState = st;
@@ -84,8 +84,8 @@ int32_t callerHook(BridgeParseState* st, int entry, bool after) {
   return r;
 }
 
-void handOverError(BridgeParseState* st) {
-  ParseRoot* root = hostParseRoot();
+void handOverError(BridgeParseState *st) {
+  ParseRoot *root = hostParseRoot();
   if (root && root->status != 0) {
     if (st->errorByte)
       *st->errorByte = 1;
@@ -94,11 +94,11 @@ void handOverError(BridgeParseState* st) {
 }
 
 int32_t bok() {
-  BridgeParseState* st = driverState();
+  BridgeParseState *st = driverState();
   if (!st)
     return 0;
   // Every statement's text is saved as written (its keyword included).
-  const HostToken* t = xttkcur(st->anchor);
+  const HostToken *t = xttkcur(st->anchor);
   st->alreadySaved = 0;
   if (st->save)
     zttkus(st->save, t, 0, 0);
@@ -113,10 +113,10 @@ int32_t bok() {
 }
 
 int32_t aok() {
-  BridgeParseState* st = driverState();
+  BridgeParseState *st = driverState();
   if (!st)
     return 0;
-  ParseRoot* root = hostParseRoot();
+  ParseRoot *root = hostParseRoot();
   bool hadError = root && root->status != 0;
   // The caller's hook sees the error flag first (it records the syntax error), then the
   // driver hands it over to the caller's error byte.
@@ -131,14 +131,14 @@ int32_t aok() {
 }
 
 int32_t brunq() {
-  BridgeParseState* st = driverState();
+  BridgeParseState *st = driverState();
   if (!st)
     return 0;
   return callerHook(st, 2, false);
 }
 
 int32_t aattrib() {
-  BridgeParseState* st = driverState();
+  BridgeParseState *st = driverState();
   if (!st)
     return 0;
   int32_t r = callerHook(st, 4, true);
@@ -147,16 +147,16 @@ int32_t aattrib() {
 }
 
 int32_t bwhere() {
-  BridgeParseState* st = driverState();
+  BridgeParseState *st = driverState();
   if (st && st->save)
     zttkus(st->save, xttkcur(st->anchor), st->save->length, 0);
   return callerHook(st, 5, false);
 }
 
-bool appendBuffer(TokenSave* s, const char* text, int64_t n) {
+bool appendBuffer(TokenSave *s, const char *text, int64_t n) {
   if (s->length + n + 2 > s->capacity) {
     int64_t cap = std::max<int64_t>(s->capacity * 2, s->length + n + 256);
-    auto* fresh = static_cast<char*>(xtalloc(cap, 0x2004));
+    auto *fresh = static_cast<char *>(xtalloc(cap, 0x2004));
     if (!fresh)
       return false;
     if (s->buffer) {
@@ -178,8 +178,8 @@ bool appendBuffer(TokenSave* s, const char* text, int64_t n) {
 // Token save
 // ---------------------------------------------------------------------------------------
 
-TokenSave* zttksi(HostParser* anchor) {
-  auto* s = static_cast<TokenSave*>(xtalloc(sizeof(TokenSave), 0x2004));
+TokenSave *zttksi(HostParser *anchor) {
+  auto *s = static_cast<TokenSave *>(xtalloc(sizeof(TokenSave), 0x2004));
   if (!s)
     return nullptr;
   std::memset(s, 0, sizeof *s);
@@ -188,7 +188,7 @@ TokenSave* zttksi(HostParser* anchor) {
   if (!s->hostSwitchWasOn)
     xttksp(s->anchor, 30, 1);
   s->capacity = 256;
-  s->buffer = static_cast<char*>(xtalloc(s->capacity, 0x2004));
+  s->buffer = static_cast<char *>(xtalloc(s->capacity, 0x2004));
   if (!s->buffer)
     s->capacity = 0;
   return s;
@@ -196,7 +196,7 @@ TokenSave* zttksi(HostParser* anchor) {
 
 // The statement is copied whole: the buffer grows as needed (a saved statement is never
 // cut short).
-int32_t zttkus(TokenSave* s, const HostToken* token, int64_t offset, int32_t) {
+int32_t zttkus(TokenSave *s, const HostToken *token, int64_t offset, int32_t) {
   if (!s || !token)
     return 0;
   if (offset < 0 || offset > s->length)
@@ -204,21 +204,20 @@ int32_t zttkus(TokenSave* s, const HostToken* token, int64_t offset, int32_t) {
   s->length = offset;
   if (s->buffer)
     s->buffer[s->length] = '\0';
-  ParseRoot* root = hostParseRoot();
-  HostParser* p = s->anchor;
+  HostParser *p = s->anchor;
   // Find how far the given token is from the current one, then peek from there.
   int depth = 0;
-  const HostToken* cur = xttkcur(p);
+  const HostToken *cur = xttkcur(p);
   int32_t k = 0;
   if (cur && token != cur)
     while (k < 1 << 20) {
-      const HostToken* t = yttkpk(p, k);
+      const HostToken *t = yttkpk(p, k);
       if (t == token || !t || t->tokenClass == TC_ENDJB)
         break;
       ++k;
     }
   for (;; ++k) {
-    const HostToken* t = yttkpk(p, k);
+    const HostToken *t = yttkpk(p, k);
     if (!t || t->tokenClass == TC_ENDJB || (t->length == 1 && t->text[0] == ';'))
       break;
     bool tight = false;
@@ -245,17 +244,16 @@ int32_t zttkus(TokenSave* s, const HostToken* token, int64_t offset, int32_t) {
     --s->length;
   if (s->buffer)
     s->buffer[s->length] = '\0';
-  (void)root;
   return 0;
 }
 
-void zttks(TokenSave* s) {
+void zttks(TokenSave *s) {
   if (!s || s->length == 0 || !s->buffer)
     return;
   int64_t n = s->length;
   bool semi = s->buffer[n - 1] == ';';
-  auto* e = static_cast<TokenSaveText*>(xtalloc(sizeof(TokenSaveText), 0x2004));
-  auto* text = static_cast<char*>(xtalloc(n + 2, 0x2004));
+  auto *e = static_cast<TokenSaveText *>(xtalloc(sizeof(TokenSaveText), 0x2004));
+  auto *text = static_cast<char *>(xtalloc(n + 2, 0x2004));
   if (!e || !text) {
     xtfree(e);
     xtfree(text);
@@ -278,13 +276,13 @@ void zttks(TokenSave* s) {
   s->buffer[0] = '\0';
 }
 
-void zttkse(TokenSave* s) {
+void zttkse(TokenSave *s) {
   if (!s)
     return;
   if (!s->hostSwitchWasOn)
     xttksp(s->anchor, 30, 0);
-  for (TokenSaveText* e = s->head; e;) {
-    TokenSaveText* next = e->next;
+  for (TokenSaveText *e = s->head; e;) {
+    TokenSaveText *next = e->next;
     xtfree(e->text);
     xtfree(e);
     e = next;
@@ -297,14 +295,14 @@ void zttkse(TokenSave* s) {
 // Host-parser driver
 // ---------------------------------------------------------------------------------------
 
-void xinit(void*, void*, void*, void*, void*, void*) {
-  HostTaskBlock* task = hostCurrentTask();
+void xinit(void *, void *, void *, void *, void *, void *) {
+  HostTaskBlock *task = hostCurrentTask();
   if (!task)
     return;
-  auto* root = static_cast<ParseRoot*>(xtalloc(sizeof(ParseRoot), 0x3006));
+  auto *root = static_cast<ParseRoot *>(xtalloc(sizeof(ParseRoot), 0x3006));
   if (!root)
     xexit(1016, 0);
-  std::memset(static_cast<void*>(root), 0, sizeof *root);
+  std::memset(static_cast<void *>(root), 0, sizeof *root);
   task->parseRoot = root;
   char buf[200];
   int32_t n = xoptcgt("DEBUG", buf, sizeof buf);
@@ -313,42 +311,42 @@ void xinit(void*, void*, void*, void*, void*, void*) {
     if (n < static_cast<int32_t>(sizeof buf)) {
       v.assign(buf, static_cast<size_t>(n));
     } else {
-      auto* big = static_cast<char*>(xtalloc(n + 1, 0x2004));
+      auto *big = static_cast<char *>(xtalloc(n + 1, 0x2004));
       if (big) {
         xoptcgt("DEBUG", big, n + 1);
         v.assign(big, static_cast<size_t>(n));
         xtfree(big);
       }
     }
-    for (char& c : v)
+    for (char &c : v)
       c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     root->syntaxTrace = v.find("SYN") != std::string::npos;
     root->semanticTrace = v.find("SEM") != std::string::npos;
   }
 }
 
-void xsparse(VsfGrammar* grammar, ParseHookTable* hooks) {
-  ParseRoot* root = hostParseRoot();
+void xsparse(VsfGrammar *grammar, ParseHookTable *hooks) {
+  ParseRoot *root = hostParseRoot();
   if (!grammar->parseAnchor)
     grammar->parseAnchor = xtanch();
   int32_t mode = (root->syntaxTrace ? 2 : 0) + (root->semanticTrace ? 1 : 0);
   xsproc(grammar, root, mode, hooks, nullptr, nullptr);
 }
 
-PostFitBridge* zxlpars(VsfContext* ctx, VsfGrammar* grammar, ParseHookTable* caller,
-                       char* errorByte) {
-  ParseRoot* root = hostParseRoot();
+PostFitBridge *zxlpars(VsfContext *ctx, VsfGrammar *grammar, ParseHookTable *caller,
+                       char *errorByte) {
+  ParseRoot *root = hostParseRoot();
   if (!root)
     return nullptr;
-  auto* st = static_cast<BridgeParseState*>(xtalloc(sizeof(BridgeParseState), 0x3006));
+  auto *st = static_cast<BridgeParseState *>(xtalloc(sizeof(BridgeParseState), 0x3006));
   if (!st)
     xexit(1016, 0);
-  std::memset(static_cast<void*>(st), 0, sizeof *st);
+  std::memset(static_cast<void *>(st), 0, sizeof *st);
   st->caller = caller;
   st->grammar = grammar;
   st->context = ctx;
   st->errorByte = errorByte;
-  st->anchor = grammar->parseAnchor ? static_cast<HostParser*>(grammar->parseAnchor) : xtanch();
+  st->anchor = grammar->parseAnchor ? static_cast<HostParser *>(grammar->parseAnchor) : xtanch();
   grammar->parseAnchor = st->anchor;
   st->previous = root->driverState;
   st->save = zttksi(st->anchor);
@@ -368,17 +366,17 @@ PostFitBridge* zxlpars(VsfContext* ctx, VsfGrammar* grammar, ParseHookTable* cal
   xsparse(grammar, &st->own);
   root->driverState = st->previous;
 
-  PostFitBridge* result = nullptr;
+  PostFitBridge *result = nullptr;
   if (errorByte && *errorByte) {
     root->status = 1;
   } else if (root->status == 0) {
     // Statements for the post-fit module (CODE, STORE): that module is not part of this
     // build, so they are reported and not carried out.
-    for (ParsedStatement* s = root->first; s; s = s->next) {
-      const OptionSlot* code = stmtSlot(s, 1);
-      bool handed = (nameIs(s, "CODE") && code && code->kind == OSK_NUMBER &&
-                     code->value.number == 13165) ||
-                    nameIs(s, "STORE") || nameIs(s, "ITEMSTORE");
+    for (ParsedStatement *s = root->first; s; s = s->next) {
+      const OptionSlot *code = stmtSlot(s, 1);
+      bool handed =
+          (nameIs(s, "CODE") && code && code->kind == OSK_NUMBER && code->value.number == 13165) ||
+          nameIs(s, "STORE") || nameIs(s, "ITEMSTORE");
       if (handed) {
         int32_t n = 0;
         while (n < 32 && s->name[n] != ' ')
@@ -399,8 +397,8 @@ PostFitBridge* zxlpars(VsfContext* ctx, VsfGrammar* grammar, ParseHookTable* cal
 // ---------------------------------------------------------------------------------------
 
 int32_t vsfa() {
-  ParseRoot* root = hostParseRoot();
-  VsfContext* ctx = currentContext();
+  ParseRoot *root = hostParseRoot();
+  VsfContext *ctx = currentContext();
   if (root && root->status != 0) {
     if (ctx)
       ctx->syntaxError = 1;
@@ -410,11 +408,11 @@ int32_t vsfa() {
 }
 
 int32_t vsfb() {
-  ParseRoot* root = hostParseRoot();
-  VsfContext* ctx = currentContext();
+  ParseRoot *root = hostParseRoot();
+  VsfContext *ctx = currentContext();
   if (!root || !ctx || root->status != 0)
     return 0;
-  const HostToken* t = xttkcur(xtanch());
+  const HostToken *t = xttkcur(xtanch());
   if (tokenIs(t, "MODEL")) {
     bump(ctx->modelCount);
     if (!ctx->syntaxError) {
@@ -441,11 +439,11 @@ int32_t vsfb() {
   return 0;
 }
 
-int32_t zgetnmr(const NameListBlock* list, int64_t n, const char** text, int32_t* length) {
+int32_t zgetnmr(const NameListBlock *list, int64_t n, const char **text, int32_t *length) {
   if (!list || n < 0)
     return 1;
   int64_t firstIndex = 0;
-  const NameListBlock* b = list;
+  const NameListBlock *b = list;
   while (b && b->lastIndex < n) {
     if (b->lastIndex >= 0)
       firstIndex = b->lastIndex + 1;
@@ -462,12 +460,12 @@ int32_t zgetnmr(const NameListBlock* list, int64_t n, const char** text, int32_t
   if (at >= b->used)
     return 1;
   *length = b->names[at];
-  *text = reinterpret_cast<const char*>(b->names + at + 1);
+  *text = reinterpret_cast<const char *>(b->names + at + 1);
   return 0;
 }
 
-ParsedStatement* findstmt(ParsedStatement* first, const char* name) {
-  for (ParsedStatement* s = first; s; s = s->next)
+ParsedStatement *findstmt(ParsedStatement *first, const char *name) {
+  for (ParsedStatement *s = first; s; s = s->next)
     if (nameIs(s, name))
       return s;
   return nullptr;
@@ -475,26 +473,26 @@ ParsedStatement* findstmt(ParsedStatement* first, const char* name) {
 
 void parse_effects() {}
 
-void vsfGetNAMESTR(void* number, void* data, HostVariable* record, int32_t* counter) {
-  HostVariable* v = nullptr;
+void vsfGetNAMESTR(void *number, void *data, HostVariable *record, int32_t *counter) {
+  HostVariable *v = nullptr;
   if (number && record &&
-      xvname(static_cast<HostDataSet*>(data), *static_cast<int32_t*>(number), &v) == 0 && v)
+      xvname(static_cast<HostDataSet *>(data), *static_cast<int32_t *>(number), &v) == 0 && v)
     *record = *v;
   if (counter)
     ++*counter;
 }
 
-int32_t vsfParse(VsfContext* ctx) {
+int32_t vsfParse(VsfContext *ctx) {
   ctx->stmt.parseStart = zdattim();
   // This host always delivers graphs (inline in the HTML output); PLOTS= may turn them off.
   ctx->stmt.plots.graphicsEnabled = 1;
   ParseHookTable hooks{};
   hooks.entries[1].after = vsfa;
   hooks.entries[1].before = vsfb;
-  VsfGrammar* grammar = vsfselg();
+  VsfGrammar *grammar = vsfselg();
   ctx->postFit = zxlpars(ctx, grammar, &hooks, nullptr);
   xtfree(grammar);
-  ParseRoot* root = hostParseRoot();
+  ParseRoot *root = hostParseRoot();
   if (!root || root->status != 0 || ctx->syntaxError) {
     ctx->postFit = nullptr;
     vsfRaiseRC(ctx, 3000);
@@ -520,7 +518,7 @@ int32_t vsfParse(VsfContext* ctx) {
   if (result != 0)
     return result;
 
-  ParsedStatement* first = root->first;
+  ParsedStatement *first = root->first;
   int32_t rc = parse_proc(ctx, first);
   if (rc != 0)
     return rc;
@@ -529,9 +527,9 @@ int32_t vsfParse(VsfContext* ctx) {
     return rc;
   parse_class(ctx, first);
   parse_perf(ctx, first);
-  if (ParsedStatement* out = findstmt(first, "OUTPUT"))
+  if (ParsedStatement *out = findstmt(first, "OUTPUT"))
     parse_output(ctx, out);
-  if (ParsedStatement* part = findstmt(first, "PARTITION")) {
+  if (ParsedStatement *part = findstmt(first, "PARTITION")) {
     rc = parse_partition(ctx, part);
     if (rc != 0)
       return rc;
@@ -539,7 +537,7 @@ int32_t vsfParse(VsfContext* ctx) {
   rc = parse_scores(ctx, first);
   if (rc != 0)
     return rc;
-  if (ParsedStatement* ma = findstmt(first, "MODELAVERAGE"))
+  if (ParsedStatement *ma = findstmt(first, "MODELAVERAGE"))
     return parse_bootstrap(ctx, ma);
   return 0;
 }

@@ -3,8 +3,8 @@
 // The host parser interprets the rules; the statement readers read the nodes.
 #include "driver/vsfselg.h"
 
-#include "support/parsedstmt.h"
 #include "support/hoststubs.h"
+#include "support/parsedstmt.h"
 
 #include <cstring>
 
@@ -31,8 +31,7 @@ const GrammarRule kRules[] = {
      " | #10(1) ) )"},
     {"dsname", "#30(208) #30(108) #15 ( NAMEX | VLITERAL | COMPOUND | FMT | QS )"},
     {"numlist", "( '(' numitems ')' | numitems )"},
-    {"numitems",
-     "{ #19(1) number [ 'TO' #19(2) number [ 'BY' #19(3) number ] ] #19(4) [ ',' ] }"},
+    {"numitems", "{ #19(1) number [ 'TO' #19(2) number [ 'BY' #19(3) number ] ] #19(4) [ ',' ] }"},
 
     // ---- procedure statement (also receives BY, CLASS, FREQ and WEIGHT) ----
     {"procstmt", "#1 #3(76) 'VARSIFTER' { procopt } #18(11,1,1,2,2,2,0) #4"},
@@ -75,10 +74,9 @@ const GrammarRule kRules[] = {
      " | 'UNPACK'/'UNPACKPANEL' #5(18) | 'LOGPVALUE$'/'LOGP' #5(51)"
      " | 'LABELGAP' '=' #20(0,100) #6(54,1) number"
      " | 'STARTSTEP' '=' #20(0) #6(60,1) INT | 'ENDSTEP' '=' #20(0) #6(61,1) INT )"},
-    {"selgopt",
-     "( 'LOGPVALUE$'/'LOGP' #5(10) | 'NORMALIZEDCRITERIA'/'NORMC' #5(11)"
-     " | 'EMPHASISFACTOR'/'EMPHASIS' '=' #20(0,1) #6(73,1) number"
-     " | 'CANDIDATES' '=' #20(2) #6(13,1) INT )"},
+    {"selgopt", "( 'LOGPVALUE$'/'LOGP' #5(10) | 'NORMALIZEDCRITERIA'/'NORMC' #5(11)"
+                " | 'EMPHASISFACTOR'/'EMPHASIS' '=' #20(0,1) #6(73,1) number"
+                " | 'CANDIDATES' '=' #20(2) #6(13,1) INT )"},
     {"candopt", "( 'LOGPVALUE$'/'LOGP' #5(14) | 'SHOW' '=' #20(2,1000) #6(46,1) INT )"},
     {"aseopt",
      "( 'STEPAXIS' '=' ( 'NUMBER' #33(74,1) | 'EFFECT' #33(74,2) | 'NORMB'/'NORMBETA$' #33(74,3) )"
@@ -96,9 +94,8 @@ const GrammarRule kRules[] = {
      " | 'PLOTSPERPANEL' '=' #20(1,16) #6(70,1) number | 'NOBOXPLOTS' #5(75) )"},
 
     // ---- BY, CLASS, FREQ, WEIGHT (into the procedure statement's node) ----
-    {"bystmt",
-     "#2 'BY' #8(0,3) [ 'NOTSORTED' #29(3) ]"
-     " { #29(1) [ 'DESCENDING' #29(2) ] varitem [ 'NOTSORTED' #29(3) ] } #29(0)"},
+    {"bystmt", "#2 'BY' #8(0,3) [ 'NOTSORTED' #29(3) ]"
+               " { #29(1) [ 'DESCENDING' #29(2) ] varitem [ 'NOTSORTED' #29(3) ] } #29(0)"},
     {"classstmt",
      "#2 'CLASS' { #8(2,3) varitem [ '(' { classvaropt } ')' ] } [ '/' { classglobopt } ]"},
     {"coding",
@@ -107,58 +104,50 @@ const GrammarRule kRules[] = {
      " | 'ORD'/'ORDINAL'/'THERMOMETER'/'THERM' #22(7) | 'ORTHORDINAL'/'ORTHOTHERM' #22(8)"
      " | 'BATH$'/'BATHTUB$' #22(9) | 'ORTHBATH$'/'ORTHBATHTUB$' #22(10) )"},
     {"classorder", "( 'FORMATTED' #22(0) | 'DATA' #22(1) | 'FREQ' #22(2) | 'INTERNAL' #22(3) )"},
-    {"classvaropt",
-     "( 'PARAM'/'CODING' #31(14,2) '=' #8(15,1) coding"
-     " | 'ORDER' #31(17,2) '=' #8(18,1) classorder"
-     " | 'REFERENCE'/'REF' #31(20,2) '=' #8(21,1) ( 'FIRST' #22(1) | 'LAST' #22(2)"
-     "   | #22(3) #7(22,5) QS )"
-     " | 'DESCENDING'/'DESC' #31(24,2) #8(25,1) #22(1)"
-     " | 'CPREFIX' #31(27,2) '=' #7(28,1) #20(65535) INT"
-     " | 'LPREFIX' #31(30,2) '=' #7(31,1) #20(65535) INT"
-     " | 'MISSING' #31(33,2) #8(34,1) #22(1)"
-     " | 'SPLIT' #31(43,2) #8(44,1) #22(1) )"},
-    {"classglobopt",
-     "( 'PARAM'/'CODING' '=' #8(16,1) ( coding | 'GLM' #22(6) )"
-     " | 'ORDER' '=' #8(19,1) classorder"
-     " | 'REFERENCE'/'REF' '=' #8(23,1) ( 'FIRST' #22(1) | 'LAST' #22(2) )"
-     " | 'DESCENDING'/'DESC' #8(26,1) #22(1)"
-     " | 'CPREFIX' '=' #7(29,1) #20(65535) INT"
-     " | 'LPREFIX' '=' #7(32,1) #20(65535) INT"
-     " | 'MISSING' #8(35,1) #22(1)"
-     " | 'TRUNCATE' #5(40) [ '=' #6(36,1) #20(65535) INT ]"
-     " | 'SHOWCODING'/'SHOW' #5(41) | 'SPLIT' #5(42)"
-     " | 'DELIMITER' '=' #7(37,5) QS )"},
+    {"classvaropt", "( 'PARAM'/'CODING' #31(14,2) '=' #8(15,1) coding"
+                    " | 'ORDER' #31(17,2) '=' #8(18,1) classorder"
+                    " | 'REFERENCE'/'REF' #31(20,2) '=' #8(21,1) ( 'FIRST' #22(1) | 'LAST' #22(2)"
+                    "   | #22(3) #7(22,5) QS )"
+                    " | 'DESCENDING'/'DESC' #31(24,2) #8(25,1) #22(1)"
+                    " | 'CPREFIX' #31(27,2) '=' #7(28,1) #20(65535) INT"
+                    " | 'LPREFIX' #31(30,2) '=' #7(31,1) #20(65535) INT"
+                    " | 'MISSING' #31(33,2) #8(34,1) #22(1)"
+                    " | 'SPLIT' #31(43,2) #8(44,1) #22(1) )"},
+    {"classglobopt", "( 'PARAM'/'CODING' '=' #8(16,1) ( coding | 'GLM' #22(6) )"
+                     " | 'ORDER' '=' #8(19,1) classorder"
+                     " | 'REFERENCE'/'REF' '=' #8(23,1) ( 'FIRST' #22(1) | 'LAST' #22(2) )"
+                     " | 'DESCENDING'/'DESC' #8(26,1) #22(1)"
+                     " | 'CPREFIX' '=' #7(29,1) #20(65535) INT"
+                     " | 'LPREFIX' '=' #7(32,1) #20(65535) INT"
+                     " | 'MISSING' #8(35,1) #22(1)"
+                     " | 'TRUNCATE' #5(40) [ '=' #6(36,1) #20(65535) INT ]"
+                     " | 'SHOWCODING'/'SHOW' #5(41) | 'SPLIT' #5(42)"
+                     " | 'DELIMITER' '=' #7(37,5) QS )"},
     {"freqstmt", "#2 'FREQ'/'FREQUENCY' #8(5,1) variable"},
     {"weightstmt", "#2 'WEIGHT'/'WEIGHTS$' #8(6,1) variable"},
 
     // ---- MODEL ----
-    {"modelstmt",
-     "#3(38) 'MODEL' #8(2,1) varlist '=' #8(1,9) #39(16) { effect } #39(17)"
-     " [ '/' { modelopt } ] #4"},
-    {"effect",
-     "#39(8,0) #39(7,0) ( '_NUMERIC_' #39(10,6) | '_CHARACTER_'/'_CHAR_' #39(10,7)"
-     " | term ( ':' #39(10,5) | { effsep term } ) ) [ '@' #39(12) number ] #39(6)"},
-    {"effsep",
-     "( '|' #39(10,0) | '-' ( 'NUMERIC' '-' #39(10,3) | 'CHARACTER'/'CHAR' '-' #39(10,4)"
-     " | '-' #39(10,2) | #39(10,1) ) )"},
-    {"term",
-     "#39(0) evar { '*' evar } [ '(' { [ '*' ] #39(2) #26(1) vname } ')' ] #39(5)"},
+    {"modelstmt", "#3(38) 'MODEL' #8(2,1) varlist '=' #8(1,9) #39(16) { effect } #39(17)"
+                  " [ '/' { modelopt } ] #4"},
+    {"effect", "#39(8,0) #39(7,0) ( '_NUMERIC_' #39(10,6) | '_CHARACTER_'/'_CHAR_' #39(10,7)"
+               " | term ( ':' #39(10,5) | { effsep term } ) ) [ '@' #39(12) number ] #39(6)"},
+    {"effsep", "( '|' #39(10,0) | '-' ( 'NUMERIC' '-' #39(10,3) | 'CHARACTER'/'CHAR' '-' #39(10,4)"
+               " | '-' #39(10,2) | #39(10,1) ) )"},
+    {"term", "#39(0) evar { '*' evar } [ '(' { [ '*' ] #39(2) #26(1) vname } ')' ] #39(5)"},
     {"evar", "#39(1) #16(1,1) ( NAMEX | VLITERAL )"},
-    {"crit11",
-     "( 'SIGNIFICANCELEVEL'/'SL' #33(11,1) | 'AIC' #33(11,2) | 'AICC' #33(11,3)"
-     " | 'SBC' #33(11,4) | 'RSQUARE' #33(11,5) | 'ADJRSQ' #33(11,6) | 'CP' #33(11,7)"
-     " | 'BIC' #33(11,8) | 'PRESS' #33(11,9) | 'VALIDATE' #33(11,10)"
-     " | 'CV'/'CROSSVALIDATE'/'XVALIDATE$' #33(11,11) )"},
+    {"crit11", "( 'SIGNIFICANCELEVEL'/'SL' #33(11,1) | 'AIC' #33(11,2) | 'AICC' #33(11,3)"
+               " | 'SBC' #33(11,4) | 'RSQUARE' #33(11,5) | 'ADJRSQ' #33(11,6) | 'CP' #33(11,7)"
+               " | 'BIC' #33(11,8) | 'PRESS' #33(11,9) | 'VALIDATE' #33(11,10)"
+               " | 'CV'/'CROSSVALIDATE'/'XVALIDATE$' #33(11,11) )"},
     {"crit12",
      "( 'SIGNIFICANCELEVEL'/'SL' #33(12,1) | 'AIC' #33(12,2) | 'AICC' #33(12,3)"
      " | 'SBC' #33(12,4) | 'RSQUARE' #33(12,5) | 'ADJRSQ' #33(12,6) | 'CP' #33(12,7)"
      " | 'BIC' #33(12,8) | 'PRESS' #33(12,9) | 'VALIDATE' #33(12,10)"
      " | 'CV'/'CROSSVALIDATE'/'XVALIDATE$' #33(12,11) | 'NONE' #33(12,12) | 'L1' #33(12,14) )"},
-    {"crit14",
-     "( 'AIC' #33(14,2) | 'AICC' #33(14,3) | 'SBC' #33(14,4) | 'RSQUARE' #33(14,5)"
-     " | 'ADJRSQ' #33(14,6) | 'CP' #33(14,7) | 'BIC' #33(14,8) | 'PRESS' #33(14,9)"
-     " | 'VALIDATE' #33(14,10) | 'CV'/'CROSSVALIDATE'/'XVALIDATE$' #33(14,11)"
-     " | 'CVEXTERNAL'/'CVEX'/'EXCV' #33(14,13) )"},
+    {"crit14", "( 'AIC' #33(14,2) | 'AICC' #33(14,3) | 'SBC' #33(14,4) | 'RSQUARE' #33(14,5)"
+               " | 'ADJRSQ' #33(14,6) | 'CP' #33(14,7) | 'BIC' #33(14,8) | 'PRESS' #33(14,9)"
+               " | 'VALIDATE' #33(14,10) | 'CV'/'CROSSVALIDATE'/'XVALIDATE$' #33(14,11)"
+               " | 'CVEXTERNAL'/'CVEX'/'EXCV' #33(14,13) )"},
     {"oslentry", "'SLENTRY'/'SLE' '=' #20(0,1) #6(5,1) number"},
     {"oslstay", "'SLSTAY'/'SLS' '=' #20(0,1) #6(8,1) number"},
     {"oinclude", "'INCLUDE' '=' #20(0) #6(7,1) INT"},
@@ -172,9 +161,8 @@ const GrammarRule kRules[] = {
      "'DROP' '=' ( 'BEFOREADD' #33(18,1) | 'COMPETITIVE' #33(18,2) | 'AFTERADD' #33(18,3) )"},
     {"fwdopt", "( oslentry | oinclude | ostart | omaxsteps | osteps | oselect | ostop | ochoose )"},
     {"bwdopt", "( oslstay | oinclude | omaxsteps | osteps | oselect | ostop | ochoose )"},
-    {"swopt",
-     "( oslentry | oslstay | oinclude | ostart | omaxsteps | osteps | oselect | ostop"
-     " | ochoose | odrop )"},
+    {"swopt", "( oslentry | oslstay | oinclude | ostart | omaxsteps | osteps | oselect | ostop"
+              " | ochoose | odrop )"},
     {"penopt",
      "( oslentry | oslstay | omaxsteps | osteps | ostop | ochoose"
      " | 'LSCOEFFS'/'LEASTSQUARESCOEFFS' #5(30)"
@@ -203,10 +191,9 @@ const GrammarRule kRules[] = {
      " | 'QKLASSO$' #33(10,11) [ '(' { penopt } ')' ]"
      " | 'QKGLASSO$' #33(10,12) [ '(' { penopt } ')' ]"
      " | 'GROUPLASSO' #33(10,13) [ '(' { penopt } ')' ] )"},
-    {"statitem",
-     "( 'ALL' #5(10) | 'SIGNIFICANCELEVEL'/'SL' #5(11) | 'FVALUE' #5(12) | 'AIC' #5(13)"
-     " | 'AICC' #5(14) | 'SBC' #5(15) | 'BIC' #5(16) | 'CP' #5(17) | 'PRESS' #5(18)"
-     " | 'RSQUARE' #5(19) | 'ADJRSQ' #5(20) | 'ASE' #5(21) )"},
+    {"statitem", "( 'ALL' #5(10) | 'SIGNIFICANCELEVEL'/'SL' #5(11) | 'FVALUE' #5(12) | 'AIC' #5(13)"
+                 " | 'AICC' #5(14) | 'SBC' #5(15) | 'BIC' #5(16) | 'CP' #5(17) | 'PRESS' #5(18)"
+                 " | 'RSQUARE' #5(19) | 'ADJRSQ' #5(20) | 'ASE' #5(21) )"},
     {"stepitem",
      "( 'ALL' #5(23) | 'ANOVA' #5(24) | 'FITSTATISTICS'/'FITSTATS'/'FIT' #5(25)"
      " | 'PARAMETERESTIMATES'/'PARMEST' #5(26)"
@@ -230,24 +217,21 @@ const GrammarRule kRules[] = {
 
     // ---- EFFECT ----
     {"effectstmt", "#3(25) #39(14) 'EFFECT' #8(1,9) name '=' efkind #4"},
-    {"efkind",
-     "( 'MULTIMEMBER'/'MM' #33(2,1) '(' #8(3,3) varlist [ '/' { mmopt } ] ')'"
-     " | 'COLLECTION'/'VARIABLES$'/'VARS$' #33(2,2) '(' #8(3,3) varlist"
-     "   [ '/' { efdetails } ] ')'"
-     " | 'SPLINE'/'SPL' #33(2,3) '(' #8(3,1) varlist [ '/' { splopt } ] ')'"
-     " | 'POLY'/'POLYNOMIAL' #33(2,4) '(' #8(3,1) varlist [ '/' { polyopt } ] ')'"
-     " | 'LAG' #33(2,5) '(' #8(3,3) varitem [ '/' { lagopt } ] ')' )"},
+    {"efkind", "( 'MULTIMEMBER'/'MM' #33(2,1) '(' #8(3,3) varlist [ '/' { mmopt } ] ')'"
+               " | 'COLLECTION'/'VARIABLES$'/'VARS$' #33(2,2) '(' #8(3,3) varlist"
+               "   [ '/' { efdetails } ] ')'"
+               " | 'SPLINE'/'SPL' #33(2,3) '(' #8(3,1) varlist [ '/' { splopt } ] ')'"
+               " | 'POLY'/'POLYNOMIAL' #33(2,4) '(' #8(3,1) varlist [ '/' { polyopt } ] ')'"
+               " | 'LAG' #33(2,5) '(' #8(3,3) varitem [ '/' { lagopt } ] ')' )"},
     {"efdetails", "'DETAILS' #5(4) [ '(' 'DELIMITER' '=' #7(14,5) QS ')' ]"},
-    {"mmopt",
-     "( 'WEIGHT' '=' '(' #8(4,1) varlist ')' | efdetails | 'NOEFFECT' #5(8)"
-     " | 'STDIZE'/'ROWSTD' #5(9) )"},
-    {"splopt",
-     "( 'KNOTMETHOD' '=' knotmethod | 'DEGREE' '=' #20(0) #6(5,1) INT"
-     " | 'BASIS' '=' ( 'BSPLINE' #33(10,1) | 'TPF' #33(10,2)"
-     "   [ '(' { 'NOINT' #5(5) | 'NOPOWERS' #5(6) } ')' ] )"
-     " | 'KNOTMIN' '=' #6(6,1) number | 'KNOTMAX' '=' #6(7,1) number"
-     " | 'NATURALCUBIC'/'NATURAL'/'RESTRICTED' #5(1) | 'SEPARATE' #5(2) | 'SPLIT' #5(3)"
-     " | 'DETAILS' #5(4) | 'DATABOUNDARY' #5(7) )"},
+    {"mmopt", "( 'WEIGHT' '=' '(' #8(4,1) varlist ')' | efdetails | 'NOEFFECT' #5(8)"
+              " | 'STDIZE'/'ROWSTD' #5(9) )"},
+    {"splopt", "( 'KNOTMETHOD' '=' knotmethod | 'DEGREE' '=' #20(0) #6(5,1) INT"
+               " | 'BASIS' '=' ( 'BSPLINE' #33(10,1) | 'TPF' #33(10,2)"
+               "   [ '(' { 'NOINT' #5(5) | 'NOPOWERS' #5(6) } ')' ] )"
+               " | 'KNOTMIN' '=' #6(6,1) number | 'KNOTMAX' '=' #6(7,1) number"
+               " | 'NATURALCUBIC'/'NATURAL'/'RESTRICTED' #5(1) | 'SEPARATE' #5(2) | 'SPLIT' #5(3)"
+               " | 'DETAILS' #5(4) | 'DATABOUNDARY' #5(7) )"},
     {"knotmethod",
      "( 'EQUAL' #33(13,1) [ '(' #20(0) #6(8,1) INT ')' ]"
      " | 'MULTISCALE' #33(13,2) [ '(' { 'STARTLEVEL'/'STARTSCALE$' '=' #20(0) #6(11,1) INT"
@@ -264,14 +248,12 @@ const GrammarRule kRules[] = {
      "   [ '=' { 'NONE' #33(16,0) | 'CENTER' #33(16,1) | 'SCALE' #33(16,2)"
      "   | 'CENTERSCALE' #33(16,3) } ]"
      " | 'LABELSTYLE' '=' ( '(' { lsitem } ')' | lsitem ) )"},
-    {"lsitem",
-     "( 'EXPONENT' #5(23) [ '=' #7(18,5) QS ] | 'EXPAND' #5(24) | 'INCLUDENAME' #5(25)"
-     " | 'PRODUCTSYMBOL' '=' ( 'NONE' #5(26) | #7(19,5) QS ) )"},
-    {"lagopt",
-     "( 'NLAG' '=' #20(1) #6(22,1) INT"
-     " | 'WITHIN' '=' ( '(' #8(23,3) varlist ')' | #8(23,3) variable )"
-     " | 'PERIOD' '=' #8(24,3) variable | 'DETAILS' #5(4) [ '(' 'LEVELS' #5(1) ')' ]"
-     " | 'DESIGNROLE' '=' #8(25,1) variable )"},
+    {"lsitem", "( 'EXPONENT' #5(23) [ '=' #7(18,5) QS ] | 'EXPAND' #5(24) | 'INCLUDENAME' #5(25)"
+               " | 'PRODUCTSYMBOL' '=' ( 'NONE' #5(26) | #7(19,5) QS ) )"},
+    {"lagopt", "( 'NLAG' '=' #20(1) #6(22,1) INT"
+               " | 'WITHIN' '=' ( '(' #8(23,3) varlist ')' | #8(23,3) variable )"
+               " | 'PERIOD' '=' #8(24,3) variable | 'DETAILS' #5(4) [ '(' 'LEVELS' #5(1) ')' ]"
+               " | 'DESIGNROLE' '=' #8(25,1) variable )"},
 
     // ---- PARTITION, OUTPUT, SCORE ----
     {"partitionstmt",
@@ -280,21 +262,18 @@ const GrammarRule kRules[] = {
      "   | 'TEST' '=' #5(4) #7(4,5) QS } ')' ]"
      " | 'FRACTION'/'FRAC$' '(' { 'VALIDATE'/'VAL$'/'VALID$' '=' #5(5) #20(0,1) #6(5,1) number"
      "   | 'TEST' '=' #5(6) #20(0,1) #6(6,1) number } ')' ) ] #4"},
-    {"statopt",
-     "( 'PRED'/'PREDICTED'/'P' #5(2) [ '=' #8(2,9) name ]"
-     " | 'RESID'/'RESIDUAL'/'R' #5(3) [ '=' #8(3,9) name ]"
-     " | 'SAMPLEPRED'/'SP' #5(4) [ '=' #8(4,9) name ]"
-     " | 'STDDEV'/'STANDARDDEVIATION' #5(6) [ '=' #8(6,9) name ]"
-     " | 'UPPER'/'UPPERQUANTILE$'/'UQUANT$' #5(7) [ '=' #8(7,9) name ]"
-     " | 'LOWER'/'LOWERQUANTILE$'/'LQUANT$' #5(8) [ '=' #8(8,9) name ] )"},
-    {"outputstmt",
-     "#3(11) 'OUTPUT' { 'OUT' '=' dsname #17(1,2,0,2,2,4,0,0) | statopt"
-     " | 'SAMPLEFREQ'/'SF' #5(5) [ '=' #8(5,9) name ]"
-     " | 'MEDIAN' #5(9) [ '=' #8(9,9) name ] } #18(1,2,0,2,2,4,0,0) #4"},
-    {"scorestmt",
-     "#3(11) 'SCORE' { 'DATA' '=' dsname #17(1,1,0,2,2,3,0)"
-     " | 'OUT' '=' dsname #17(11,2,0,2,2,4,0) | statopt"
-     " | 'MEDIAN'/'MED' #5(9) [ '=' #8(9,9) name ] } #18(11,2,0,2,2,4,0) #4"},
+    {"statopt", "( 'PRED'/'PREDICTED'/'P' #5(2) [ '=' #8(2,9) name ]"
+                " | 'RESID'/'RESIDUAL'/'R' #5(3) [ '=' #8(3,9) name ]"
+                " | 'SAMPLEPRED'/'SP' #5(4) [ '=' #8(4,9) name ]"
+                " | 'STDDEV'/'STANDARDDEVIATION' #5(6) [ '=' #8(6,9) name ]"
+                " | 'UPPER'/'UPPERQUANTILE$'/'UQUANT$' #5(7) [ '=' #8(7,9) name ]"
+                " | 'LOWER'/'LOWERQUANTILE$'/'LQUANT$' #5(8) [ '=' #8(8,9) name ] )"},
+    {"outputstmt", "#3(11) 'OUTPUT' { 'OUT' '=' dsname #17(1,2,0,2,2,4,0,0) | statopt"
+                   " | 'SAMPLEFREQ'/'SF' #5(5) [ '=' #8(5,9) name ]"
+                   " | 'MEDIAN' #5(9) [ '=' #8(9,9) name ] } #18(1,2,0,2,2,4,0,0) #4"},
+    {"scorestmt", "#3(11) 'SCORE' { 'DATA' '=' dsname #17(1,1,0,2,2,3,0)"
+                  " | 'OUT' '=' dsname #17(11,2,0,2,2,4,0) | statopt"
+                  " | 'MEDIAN'/'MED' #5(9) [ '=' #8(9,9) name ] } #18(11,2,0,2,2,4,0) #4"},
 
     // ---- PERFORMANCE ----
     {"performancestmt", "#3(5) 'PERFORMANCE' { perfopt } #4"},
@@ -347,8 +326,7 @@ const GrammarRule kRules[] = {
     {"storestmt",
      "#3(7) 'STORE'/'ITEMSTORE$' [ 'OUT'/'OUTSTORE' '=' ] #8(1,6) #30(208) #30(108) #35(6,1)"
      " ( NAMEX | COMPOUND | FMT ) [ '/' { 'LABEL' '=' #5(3) #6(5,5) QS } ] #4"},
-    {"codestmt",
-     "#3(20) #23(16) 'CODE' #33(1,13165) #30(114) { codeopt } #4"},
+    {"codestmt", "#3(20) #23(16) 'CODE' #33(1,13165) #30(114) { codeopt } #4"},
     {"codeopt",
      "( 'FILE' '=' ( #6(11,3) QS | #6(11,2,8,1) #16(1,1,1) NAMEX )"
      " | 'METABASE'/'CATALOG'/'CAT'/'C' '=' #8(12,6) #30(208) #30(108) #13(1)"
@@ -366,13 +344,13 @@ const GrammarRule kRules[] = {
 
 } // namespace
 
-const GrammarRule* vsfGrammarRules(int* count) {
+const GrammarRule *vsfGrammarRules(int *count) {
   *count = static_cast<int>(sizeof kRules / sizeof kRules[0]);
   return kRules;
 }
 
-VsfGrammar* vsfselg() {
-  auto* g = static_cast<VsfGrammar*>(xtalloc(sizeof(VsfGrammar), 0x2004));
+VsfGrammar *vsfselg() {
+  auto *g = static_cast<VsfGrammar *>(xtalloc(sizeof(VsfGrammar), 0x2004));
   if (g == nullptr)
     xexit(1016, 0);
   std::memset(g, 0, sizeof *g);

@@ -14,7 +14,7 @@ using parsetest::parse;
 namespace {
 
 // A printable summary of a node: its name, flags and present slots with their values.
-std::string signature(const ParsedStatement* s) {
+std::string signature(const ParsedStatement *s) {
   if (!s)
     return "(none)";
   std::string out(s->name, 32);
@@ -25,7 +25,7 @@ std::string signature(const ParsedStatement* s) {
       out += buf;
     }
   for (int k = 0; k < s->slotCount; ++k) {
-    const OptionSlot* sl = stmtSlot(s, k);
+    const OptionSlot *sl = stmtSlot(s, k);
     if (!sl)
       continue;
     std::snprintf(buf, sizeof buf, " s%d:%d:", k, sl->kind);
@@ -57,44 +57,59 @@ std::string signature(const ParsedStatement* s) {
 }
 
 struct Group {
-  const char* statement; // the program after "data=d;" with %s for the spelling
-  const char* node;      // node to compare
-  std::vector<const char*> spellings;
+  const char *statement; // the program after "data=d;" with %s for the spelling
+  const char *node;      // node to compare
+  std::vector<const char *> spellings;
 };
 
-std::string fill(const char* pattern, const char* word) {
+std::string fill(const char *pattern, const char *word) {
   std::string s(pattern);
   size_t at = s.find("%s");
   return s.substr(0, at) + word + s.substr(at + 2);
 }
 
-const std::vector<Group>& groups() {
+const std::vector<Group> &groups() {
   static const std::vector<Group> g = {
       // procedure statement
-      {"data=d %s=e; model y=x1;", "VARSIFTER", {"valdata", "validdata$", "validdata", "vdata$", "vdata"}},
+      {"data=d %s=e; model y=x1;",
+       "VARSIFTER",
+       {"valdata", "validdata$", "validdata", "vdata$", "vdata"}},
       {"data=d %s=e; model y=x1;", "VARSIFTER", {"testdata", "tdata$", "tdata"}},
       {"data=d %s=(criteria); model y=x1;", "VARSIFTER", {"plots", "plot"}},
       {"data=d %s=separate; model y=x1;", "VARSIFTER", {"parmlabelstyle", "lstyle$", "lstyle"}},
-      {"data=d parmlabelstyle=%s; model y=x1;", "VARSIFTER", {"interlaced", "interlace$", "interlace"}},
-      {"data=d parmlabelstyle=%s; model y=x1;", "VARSIFTER", {"separate", "separated$", "separated"}},
-      {"data=d parmlabelstyle=%s; model y=x1;", "VARSIFTER",
+      {"data=d parmlabelstyle=%s; model y=x1;",
+       "VARSIFTER",
+       {"interlaced", "interlace$", "interlace"}},
+      {"data=d parmlabelstyle=%s; model y=x1;",
+       "VARSIFTER",
+       {"separate", "separated$", "separated"}},
+      {"data=d parmlabelstyle=%s; model y=x1;",
+       "VARSIFTER",
        {"separatecompact", "separatedcompact$", "separatedcompact"}},
       {"data=d %s=o; model y=x1;", "VARSIFTER", {"outdesign", "design$", "design"}},
       {"data=d %s; model y=x1;", "VARSIFTER", {"showinternaltables$", "showinternaltables"}},
       {"data=d plots(%s)=all; model y=x1;", "VARSIFTER", {"unpack", "unpackpanel"}},
       {"data=d plots(%s)=all; model y=x1;", "VARSIFTER", {"logp", "logpvalue$", "logpvalue"}},
-      {"data=d plots(stepaxis=%s)=all; model y=x1;", "VARSIFTER", {"normb", "normbeta$", "normbeta"}},
-      {"data=d plots=%s; model y=x1;", "VARSIFTER",
+      {"data=d plots(stepaxis=%s)=all; model y=x1;",
+       "VARSIFTER",
+       {"normb", "normbeta$", "normbeta"}},
+      {"data=d plots=%s; model y=x1;",
+       "VARSIFTER",
        {"coefficients", "coefficientpanel$", "coefficient$", "coefficient"}},
       {"data=d plots=%s; model y=x1;", "VARSIFTER", {"candidates", "candidatesplot$"}},
       {"data=d plots=%s; model y=x1;", "VARSIFTER", {"ase", "aseplot$", "aseplot"}},
       {"data=d plots=%s; model y=x1;", "VARSIFTER", {"criteria", "criterionpanel$", "criterion$"}},
-      {"data=d plots=%s; model y=x1;", "VARSIFTER",
+      {"data=d plots=%s; model y=x1;",
+       "VARSIFTER",
        {"effectselectpct", "selectpct", "effectselectpctplot$"}},
-      {"data=d plots=%s; model y=x1;", "VARSIFTER", {"parmdist", "parmdistribution", "parmdistpanel$"}},
+      {"data=d plots=%s; model y=x1;",
+       "VARSIFTER",
+       {"parmdist", "parmdistribution", "parmdistpanel$"}},
       {"data=d plots=coefficients(%s); model y=x1;", "VARSIFTER", {"unpack", "unpackpanel"}},
       {"data=d plots=selectogram$(%s); model y=x1;", "VARSIFTER", {"normalizedcriteria", "normc"}},
-      {"data=d plots=selectogram$(%s=0.5); model y=x1;", "VARSIFTER", {"emphasisfactor", "emphasis"}},
+      {"data=d plots=selectogram$(%s=0.5); model y=x1;",
+       "VARSIFTER",
+       {"emphasisfactor", "emphasis"}},
       {"data=d plots=parmdist(%s=5); model y=x1;", "VARSIFTER", {"minpct", "minpercent$"}},
       // BY, CLASS, FREQ, WEIGHT
       {"data=d; %s f; model y=x1;", "VARSIFTER", {"freq", "frequency"}},
@@ -102,7 +117,9 @@ const std::vector<Group>& groups() {
       {"data=d; class a(%s=ref); model y=x1;", "VARSIFTER", {"param", "coding"}},
       {"data=d; class a / param=%s; model y=x1;", "VARSIFTER", {"ref", "reference"}},
       {"data=d; class a / param=%s; model y=x1;", "VARSIFTER", {"poly", "polynomial"}},
-      {"data=d; class a / param=%s; model y=x1;", "VARSIFTER", {"ordinal", "ord", "thermometer", "therm"}},
+      {"data=d; class a / param=%s; model y=x1;",
+       "VARSIFTER",
+       {"ordinal", "ord", "thermometer", "therm"}},
       {"data=d; class a / param=%s; model y=x1;", "VARSIFTER", {"orthordinal", "orthotherm"}},
       {"data=d; class a / param=%s; model y=x1;", "VARSIFTER", {"bath$", "bathtub$", "bathtub"}},
       {"data=d; class a / param=%s; model y=x1;", "VARSIFTER", {"orthbath$", "orthbathtub$"}},
@@ -128,18 +145,29 @@ const std::vector<Group>& groups() {
       {"data=d; model y=x1 / %s;", "MODEL", {"nostandardize$", "nostandardize"}},
       // EFFECT
       {"data=d; effect e = %s(x1 x2); model y=x1;", "EFFECT", {"multimember", "mm"}},
-      {"data=d; effect e = %s(x1 x2); model y=x1;", "EFFECT", {"collection", "variables$", "vars$", "vars"}},
+      {"data=d; effect e = %s(x1 x2); model y=x1;",
+       "EFFECT",
+       {"collection", "variables$", "vars$", "vars"}},
       {"data=d; effect e = %s(x1); model y=x1;", "EFFECT", {"spline", "spl"}},
       {"data=d; effect e = %s(x1); model y=x1;", "EFFECT", {"poly", "polynomial"}},
-      {"data=d; effect e = spline(x1 / %s); model y=x1;", "EFFECT", {"naturalcubic", "natural", "restricted"}},
-      {"data=d; effect e = spline(x1 / knotmethod=multiscale(%s=1)); model y=x1;", "EFFECT",
+      {"data=d; effect e = spline(x1 / %s); model y=x1;",
+       "EFFECT",
+       {"naturalcubic", "natural", "restricted"}},
+      {"data=d; effect e = spline(x1 / knotmethod=multiscale(%s=1)); model y=x1;",
+       "EFFECT",
        {"startlevel", "startscale$"}},
       {"data=d; effect e = poly(x1 / %s=2); model y=x1;", "EFFECT", {"mdegree", "monomialdegree"}},
       {"data=d; effect e = mm(x1 x2 / %s); model y=x1;", "EFFECT", {"stdize", "rowstd"}},
       // PARTITION, OUTPUT, SCORE
-      {"data=d; model y=x1; partition %s=r(train='TRAIN');", "PARTITION", {"rolevar", "role", "var"}},
-      {"data=d; model y=x1; partition %s(validate=0.2);", "PARTITION", {"fraction", "frac$", "frac"}},
-      {"data=d; model y=x1; partition fraction(%s=0.2);", "PARTITION", {"validate", "val$", "valid$"}},
+      {"data=d; model y=x1; partition %s=r(train='TRAIN');",
+       "PARTITION",
+       {"rolevar", "role", "var"}},
+      {"data=d; model y=x1; partition %s(validate=0.2);",
+       "PARTITION",
+       {"fraction", "frac$", "frac"}},
+      {"data=d; model y=x1; partition fraction(%s=0.2);",
+       "PARTITION",
+       {"validate", "val$", "valid$"}},
       {"data=d; model y=x1; output out=o %s=p1;", "OUTPUT", {"pred", "predicted", "p"}},
       {"data=d; model y=x1; output out=o %s=r1;", "OUTPUT", {"resid", "residual", "r"}},
       {"data=d; model y=x1; output out=o %s;", "OUTPUT", {"samplepred", "sp"}},
@@ -151,28 +179,35 @@ const std::vector<Group>& groups() {
       // PERFORMANCE, MODELAVERAGE
       {"data=d; model y=x1; performance %s;", "PERFORMANCE", {"alldetails$", "alldetails"}},
       {"data=d; model y=x1; performance %s=4;", "PERFORMANCE", {"util_buffers$", "util_buffers"}},
-      {"data=d; model y=x1; modelaverage %s=srs;", "MODELAVERAGE",
+      {"data=d; model y=x1; modelaverage %s=srs;",
+       "MODELAVERAGE",
        {"sampling", "samplingmethod", "samplemethod$"}},
-      {"data=d; model y=x1; modelaverage sampling=urs(%s=50);", "MODELAVERAGE",
+      {"data=d; model y=x1; modelaverage sampling=urs(%s=50);",
+       "MODELAVERAGE",
        {"pct", "percentage", "percent", "samppercent$"}},
-      {"data=d; model y=x1; modelaverage sampling=urs(%s=5);", "MODELAVERAGE", {"size", "sampsize$"}},
+      {"data=d; model y=x1; modelaverage sampling=urs(%s=5);",
+       "MODELAVERAGE",
+       {"size", "sampsize$"}},
       {"data=d; model y=x1; modelaverage %s=all;", "MODELAVERAGE", {"tables", "show"}},
       {"data=d; model y=x1; modelaverage %s=50;", "MODELAVERAGE", {"parmthreshold$", "threshold$"}},
-      {"data=d; model y=x1; modelaverage averagemethod$=%s;", "MODELAVERAGE", {"meannonzero", "meannz"}},
-      {"data=d; model y=x1; modelaverage tables=%s;", "MODELAVERAGE",
+      {"data=d; model y=x1; modelaverage averagemethod$=%s;",
+       "MODELAVERAGE",
+       {"meannonzero", "meannz"}},
+      {"data=d; model y=x1; modelaverage tables=%s;",
+       "MODELAVERAGE",
        {"effectselectpct", "effectselpercent$"}},
   };
   return g;
 }
 
 TEST(ParseAliases, EverySpellingLeavesTheSameNode) {
-  for (const Group& g : groups()) {
+  for (const Group &g : groups()) {
     std::string want;
-    for (const char* word : g.spellings) {
+    for (const char *word : g.spellings) {
       std::string text = fill(g.statement, word);
       auto r = parse(text);
       EXPECT_FALSE(r.ctx->syntaxError) << text;
-      for (const auto& rec : r.log)
+      for (const auto &rec : r.log)
         EXPECT_NE(rec.set, 612) << text << ": " << rec.text;
       std::string sig = signature(parsetest::node(g.node));
       if (want.empty())

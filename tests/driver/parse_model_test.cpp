@@ -11,7 +11,9 @@ using parsetest::Run;
 
 namespace {
 
-Run model(const std::string& options) { return parse("data=d; model y = x1 x2 / " + options + ";"); }
+Run model(const std::string &options) {
+  return parse("data=d; model y = x1 x2 / " + options + ";");
+}
 
 TEST(ParseModel, LassoLeastSquaresAndAdaptive) {
   auto r = model("selection=lasso(lscoeffs)");

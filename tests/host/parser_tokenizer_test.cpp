@@ -10,7 +10,7 @@ using qrxhost::tokenize;
 
 namespace {
 
-std::vector<LexToken> lex(const std::string& text, LexError* err = nullptr) {
+std::vector<LexToken> lex(const std::string &text, LexError *err = nullptr) {
   std::vector<LexToken> out;
   LexError e;
   bool ok = tokenize(text, 1, 1, out, err ? err : &e);
@@ -61,7 +61,7 @@ TEST(ParserTokenizer, SignsOnlyAfterValuePositions) {
 TEST(ParserTokenizer, CommentsAreDropped) {
   auto t = lex("/* a ; 'b */ model y=x; * it's a comment statement; run");
   std::vector<std::string> texts;
-  for (const auto& k : t)
+  for (const auto &k : t)
     texts.push_back(k.text);
   std::vector<std::string> want = {"MODEL", "Y", "=", "X", ";", "RUN", ""};
   EXPECT_EQ(texts, want);
