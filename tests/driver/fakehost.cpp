@@ -64,6 +64,8 @@ QkExtension* extLoad(QkHandle*, const QkChar* name, int32_t length, int32_t) {
     n.push_back(static_cast<char>(name[i]));
   if (gState.missingExtension && n == gState.missingExtension)
     return nullptr;
+  if (n != "qkpgf" && n != "qkbkf" && n != "qkupath" && n != "qkavlt")
+    return nullptr; // the fake knows only the extensions loaded at start
   gState.liveExtensions++;
   auto* e = new QkExtension{};
   e->unload = extUnload;

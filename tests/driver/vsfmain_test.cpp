@@ -68,6 +68,17 @@ VsfStepTable fakeSteps() {
   t.vsfPrepareOutputAndDesign = ok;
   t.vsfSetSelModelGroup = ok;
   t.vsfTimes = ok;
+  // The fake host has no thread pool, page files or scratch files: the frame's steps are
+  // replaced by ones that record a running pool in the puddle word.
+  static int fakePool;
+  t.vsfInitializeThreads = [](ThreadPuddle* p, int32_t) -> int32_t {
+    p->pool = reinterpret_cast<decltype(p->pool)>(&fakePool);
+    return 0;
+  };
+  t.vsfTerminateThreads = [](ThreadPuddle* p) { p->pool = nullptr; };
+  t.zpudt = [](ThreadPuddle* p) { p->pool = nullptr; };
+  t.vsfBagVecRelease = [](VsfBagVec*, QkExtensionSet*) {};
+  t.vsfFreeScratch = [](VsfScratch*, QkExtensionSet*) {};
   return t;
 }
 
