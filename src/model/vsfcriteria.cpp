@@ -83,7 +83,11 @@ int32_t vsfComputeResids(VsfModel* m) {
     return 0;
   m->validateAse = 0.0;
   m->testAse = 0.0;
-  int32_t rc = vsfExecuteByThreads(m, vsfResids, vsfResids_t, 0);
+  int32_t rc = vsfRunPass(m, vsfResids, vsfResids_t, 0);
+  if (rc != 0) {
+    m->validateAse = m->testAse = hostMissing(); // never a partial sum
+    return rc;
+  }
   m->validateAse = m->wValidate == 0.0 ? hostMissing() : m->validateAse / m->wValidate;
   m->testAse = m->wTest == 0.0 ? hostMissing() : m->testAse / m->wTest;
   return rc;

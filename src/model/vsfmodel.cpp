@@ -113,6 +113,7 @@ int32_t vsfModelInit(VsfModel* model) {
                 : Exported_QKHandle->createPool(Exported_QKHandle, &attrs, nullptr, "model pool");
   if (m->pool == nullptr)
     return -1;
+  m->passFailure = 0;
 
   // Step records of the fit are written from the start of the step-record file.
   m->stepScratch = m->scratchHolder;

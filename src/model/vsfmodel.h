@@ -105,6 +105,7 @@ struct VsfModel {
   VsfScratch* scratchHolder; // the context slot of the step-record scratch file
   QkPool* pool;              // the "model pool"; null between fits
   int32_t fitStatus;         // VsfFitStatus
+  int32_t passFailure;       // the first failing data pass of the fit (0: none)
   uint8_t stepModelWritten;
 
   const VsfDataSettings* dataSettings;

@@ -12,6 +12,7 @@
 #include "model/vsftrial.h"
 #include "numerics/qkzsweep.h"
 #include "support/hostif.h"
+#include "support/hoststubs.h"
 
 #include <algorithm>
 #include <bit>
@@ -94,6 +95,20 @@ void rowFromCross(VsfModel* m, double* T, const double* cross, double* const* bl
 }
 
 } // namespace
+
+int32_t vsfRunPass(VsfModel* m, VsfSerialKernel serial, VsfThreadedKernel threaded,
+                   int64_t length) {
+  int32_t rc = vsfExecuteByThreads(m, serial, threaded, length);
+  if (rc != 0) {
+    xpmlog(848, 9103, {HostMsgArg(static_cast<long>(rc))});
+    rc = rc < 0 ? rc : -2;
+    // Criteria ignore the codes of their passes: the fit reads this after every search.
+    if (m->passFailure == 0)
+      m->passFailure = rc;
+    return rc;
+  }
+  return 0;
+}
 
 double vsfTinyPivot() { return std::bit_cast<double>(uint64_t{0x20000000002302ACull}); }
 
@@ -181,7 +196,7 @@ int32_t vsfAddEffect(VsfModel* m, int32_t k, uint8_t resweepAll, uint8_t trial) 
         for (int32_t f = 0; f < m->foldCount; ++f)
           std::fill(m->folds[f].xpx + from, m->folds[f].xpx + to, 0.0);
       m->effectColumn[k] = m0;
-      int32_t rc = vsfExecuteByThreads(m, vsfEffXpX, vsfEffXpX_t, to - from);
+      int32_t rc = vsfRunPass(m, vsfEffXpX, vsfEffXpX_t, to - from);
       if (rc != 0)
         return rc;
       if (cvFolds(m)) {
@@ -357,7 +372,7 @@ void vsfPhysicalDelete(VsfModel* m, int32_t p) {
 }
 
 int32_t vsfInitCross(VsfModel* m) {
-  int32_t rc = vsfExecuteByThreads(m, vsfYCross, vsfYCross_t, 0);
+  int32_t rc = vsfRunPass(m, vsfYCross, vsfYCross_t, 0);
   if (rc != 0)
     return rc;
   m->crossColumnCount = 1;
@@ -387,7 +402,7 @@ int32_t vsfAddCross(VsfModel* m, int32_t k) {
   }
   const int64_t L = static_cast<int64_t>(need - used) * N;
   if (L != 0) {
-    int32_t rc = vsfExecuteByThreads(m, vsfEffCross, vsfEffCross_t, L);
+    int32_t rc = vsfRunPass(m, vsfEffCross, vsfEffCross_t, L);
     if (rc != 0)
       return rc;
   }
@@ -409,5 +424,8 @@ int32_t vsfComputePress(VsfModel* m) {
   if (!isHostMissing(m->press))
     return 0;
   m->press = 0.0;
-  return vsfExecuteByThreads(m, vsfPress, vsfPress_t, 0);
+  int32_t rc = vsfRunPass(m, vsfPress, vsfPress_t, 0);
+  if (rc != 0)
+    m->press = hostMissing(); // never a partial sum
+  return rc;
 }

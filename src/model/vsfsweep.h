@@ -7,6 +7,13 @@
 #include <cstdint>
 
 struct VsfModel;
+struct QkPageDescriptor;
+
+// One data pass of a kernel pair through the threading frame; a failure is reported
+// (message 848/9103) and its code returned, so that no caller goes on with partial sums.
+int32_t vsfRunPass(VsfModel* model, int32_t (*serial)(VsfModel*, QkPageDescriptor*),
+                   int32_t (*threaded)(VsfModel*, QkPageDescriptor*, double*, int64_t),
+                   int64_t length);
 
 // The sweep tolerance floor of a nearly zero swept diagonal (bits 0x20000000002302AC).
 double vsfTinyPivot();

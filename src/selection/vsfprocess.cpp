@@ -36,13 +36,10 @@ bool asks(const VsfModelOptions* o, int32_t code) {
 
 // A data pass: a failing pass ends the fit with its code (the sums are partial).
 int32_t pass(VsfModel* m, VsfSerialKernel serial, VsfThreadedKernel threaded, int64_t length) {
-  int32_t rc = vsfExecuteByThreads(m, serial, threaded, length);
-  if (rc != 0) {
-    xpmlog(848, 9103, {HostMsgArg(static_cast<long>(rc))});
-    m->fitStatus = rc < 0 ? rc : -2;
-    return m->fitStatus;
-  }
-  return 0;
+  int32_t rc = vsfRunPass(m, serial, threaded, length);
+  if (rc != 0)
+    m->fitStatus = rc;
+  return rc;
 }
 
 int32_t fail(VsfModel* m, int32_t rc) {
@@ -228,6 +225,9 @@ int32_t vsfProcessModel(VsfModel* model) {
     rc = o->drop == 2 ? vsfCompetitiveStepwise(m) : vsfStepwise(m);
     break;
   }
+  // A pass that failed where its code could not be returned (a criterion) fails the fit.
+  if (rc == 0 && m->passFailure != 0)
+    rc = m->passFailure;
   if (rc != 0) {
     m->fitStatus = rc;
     return 0;

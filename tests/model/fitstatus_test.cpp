@@ -133,24 +133,40 @@ TEST_F(FitStatus, DuplicatedColumnIsAliasedWithVarianceMinusOne) {
 }
 
 TEST_F(FitStatus, FailingDataPassEndsTheFitWithItsMessage) {
+  // Fail the n-th page read or write after the pages are made, for every n until the fit
+  // gets through: each failure, in the driver's passes or in a method's (new rows of an
+  // entering effect, stored cross products, PRESS), ends the fit with a negative status and
+  // message 848/9103, and never with a model built from partial sums.
   const Design d = readDesign("diabetes");
   for (bool full : {true, false}) {
-    FitSetup s;
-    s.disk = true;
-    s.full = full;
-    Fit fit(d, s);
-    ASSERT_EQ(fit.run.read(fit.src), 0);
-    VsfModel& m = fit.m();
-    m.options = &fit.opt;
-    m.fuzz = fit.opt.fuzz;
-    ASSERT_EQ(vsfModelInit(&m), 0);
-    qrxhost::failUtilityIoAt(1); // the first page read of the first pass
-    int32_t rc = vsfProcessModel(&m);
-    qrxhost::failUtilityIoAt(0);
-    EXPECT_LT(rc, 0);
-    EXPECT_LT(m.fitStatus, 0);
-    EXPECT_EQ(m.stepCount, 0);
-    EXPECT_TRUE(logged(9103));
+    bool finished = false;
+    int failures = 0;
+    for (int n = 1; n < 3000 && !finished; n += full ? 13 : 37) {
+      FitSetup s;
+      s.disk = true;
+      s.full = full;
+      s.choose = 9; // PRESS after every step
+      Fit fit(d, s);
+      ASSERT_EQ(fit.run.read(fit.src), 0);
+      VsfModel& m = fit.m();
+      m.options = &fit.opt;
+      m.fuzz = fit.opt.fuzz;
+      ASSERT_EQ(vsfModelInit(&m), 0);
+      datatest::loggedNumbers();
+      qrxhost::failUtilityIoAt(n);
+      vsfProcessModel(&m);
+      qrxhost::failUtilityIoAt(0);
+      if (m.fitStatus == 0) {
+        finished = true;
+        EXPECT_FALSE(logged(9103));
+      } else {
+        EXPECT_LT(m.fitStatus, 0) << n;
+        EXPECT_TRUE(logged(9103)) << n;
+        ++failures;
+      }
+    }
+    EXPECT_TRUE(finished);
+    EXPECT_GT(failures, 10); // failures in the method's passes too, not only the first pass
   }
 }
 
