@@ -299,18 +299,24 @@ int32_t checkScores(VsfContext* ctx) {
   return 0;
 }
 
-// Step 32: model averaging's refit size counts the Intercept.
+// Step 32: model averaging's refit size counts the Intercept; the resamplers are seeded.
 int32_t modelAveraging(VsfContext* ctx) {
   VsfModelAverageSettings& ma = ctx->stmt.ma;
-  if (!ma.on || !ma.refit)
+  if (!ma.on)
     return 0;
-  if (ctx->options.noint) {
-    if (ma.refitBest == 0)
-      return fail(ctx, 267, -44);
-  } else {
-    ma.refitBest += 1;
+  if (ma.refit) {
+    if (ctx->options.noint) {
+      if (ma.refitBest == 0)
+        return fail(ctx, 267, -44);
+    } else {
+      ma.refitBest += 1;
+    }
   }
-  return 0;
+  // The resampler records (one random stream each, seeded with the working seed plus the
+  // resampler's index) belong to the resampling drivers, which this build does not have:
+  // a run that asks for model averaging stops here rather than resample unseeded.
+  xebug("vsfPostInit: the resamplers of model averaging are not available in this build");
+  return -99;
 }
 
 } // namespace
