@@ -6,6 +6,7 @@
 #include "driver/vsfcontext.h"
 #include "driver/vsfinit.h"
 #include "driver/vsfsteps.h"
+#include "output/vsfoutput.h"
 #include "support/hoststubs.h"
 
 namespace {
@@ -21,6 +22,8 @@ void destroyPool(QkPool*& pool) {
 void vsfRelease(VsfContext* ctx) {
   double start = zdattim();
   VsfStepTable& steps = vsfSteps();
+  // The OUTPUT data set is finished on every road, with the rows written so far.
+  vsfFinishOutput(ctx);
   if (ctx->postFit != nullptr) {
     ctx->postFit->methods->cleanup(ctx->postFit, 0);
     ctx->postFit = nullptr;

@@ -8,6 +8,7 @@
 #include "driver/vsfinit.h"
 #include "driver/vsfpools.h"
 #include "driver/vsfsteps.h"
+#include "output/vsfoutput.h"
 #include "support/hoststubs.h"
 #include "support/vmhandlers.h"
 #include "support/wobmth.h"
@@ -211,7 +212,7 @@ void qrxvarsf(void* a1, void* a2, void* a3, void* a4, void* a5, void* a6) {
     setByCountMacros(ctx);
   ctx->outputTime += zdattim() - ctx->intervalStart;
   if (ctx->options.hasOutput)
-    xvputt(ctx->options.outputBlock);
+    vsfFinishOutput(ctx);
   vsfCleanup(ctx);
   if (ctx->perf.details)
     vsfExitError(ctx, steps.vsfTimes(ctx));

@@ -53,14 +53,14 @@ int32_t vsfpCandidates(VsfContext *ctx, VsfModel *m) {
   VsfOut out(ctx);
   const int32_t count = m->effectCount;
   if (count <= 0 || m->candidateValue == nullptr || m->stepCount <= 0)
-    return -2;
+    return 0; // no candidate values were kept for this step: nothing to rank
   QkPool *pool = m->pool;
   int32_t *index = static_cast<int32_t *>(take(pool, int64_t(count) * 4));
   double *values = static_cast<double *>(take(pool, int64_t(count) * 8));
   if (index == nullptr || values == nullptr)
     return -2;
   const int32_t last = m->stepCount - 1;
-  const int32_t a = m->stepEffects[last], b = m->stepEffects[last - 1];
+  const int32_t a = m->stepEffects[last], b = m->stepEffects[last - 1]; // [-1] is kept
   const bool addition = a > b || (a == b && o.method != VM_BACKWARD);
   int32_t n = 0;
   for (int32_t k = 0; k < count; ++k)
@@ -91,8 +91,8 @@ int32_t vsfpCandidates(VsfContext *ctx, VsfModel *m) {
     vsfEffectName(ctx, index[order[i]], &len);
     We = std::max(We, len);
   }
-  if (We == 0)
-    return -2;
+  // A step without candidates is legal: its table has no rows.
+  We = std::max(We, 1);
   char *effect = static_cast<char *>(take(pool, We));
   if (effect == nullptr)
     return -2;

@@ -355,3 +355,10 @@ int32_t vsfPrepareOutputAndDesign(VsfContext *ctx) {
   }
   return 0;
 }
+
+void vsfFinishOutput(VsfContext *ctx) {
+  if (ctx->options.outputBlock != nullptr) {
+    xvputt(ctx->options.outputBlock);
+    ctx->options.outputBlock = nullptr;
+  }
+}

@@ -20,6 +20,9 @@ struct VsfPredictStats {
 VsfPredictStats vsfResamplePredict(double alpha, bool quantiles, int32_t resamples,
                                    int32_t averaged, double *predictions, double *work);
 
+// Writes the OUTPUT data set with the rows made so far, once; later calls do nothing.
+void vsfFinishOutput(VsfContext *ctx);
+
 // The CV fold numbers of BLOCK assignment: the fold of the `row`-th (0-based) TRAIN row of
 // n rows split into k folds.
 int32_t vsfBlockFold(int64_t row, int64_t n, int32_t k);

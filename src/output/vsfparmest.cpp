@@ -103,8 +103,9 @@ int32_t vsfpParmEst(VsfContext *ctx, VsfModel *m, QkPool *pool, int32_t stepOrde
       Wp = std::max(Wp, L);
     }
   }
-  if (Wp == 0 || We == 0)
-    return -2;
+  // A model without effects (NOINT with nothing selected) is legal: its table has no rows.
+  Wp = std::max(Wp, 1);
+  We = std::max(We, 1);
   char *parameter = static_cast<char *>(take(pool, Wp + 1));
   char *effect = static_cast<char *>(take(pool, We));
   char(*classTexts)[32] = nullptr;

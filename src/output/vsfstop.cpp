@@ -192,7 +192,10 @@ int32_t vsfpStopDetails(VsfContext *ctx, QkPool *pool, VsfModel *m, double curre
       m->stopDropEffect > 0 ? vsfEffectName(ctx, m->stopDropEffect, &dropLen) : "";
   width = std::max(addLen, dropLen);
   const int32_t forWidth = std::max(vsfMsgLength(630), vsfMsgLength(631));
-  if ((m->stopAddEffect <= 0 && m->stopDropEffect <= 0) || width == 0 || forWidth == 0)
+  // Without a candidate there is nothing to compare: no table, and no failure either.
+  if ((m->stopAddEffect <= 0 && m->stopDropEffect <= 0) || width == 0)
+    return 0;
+  if (forWidth == 0)
     return -2;
   char *effect = static_cast<char *>(take(pool, width));
   char *candidateFor = static_cast<char *>(take(pool, forWidth));

@@ -1,0 +1,276 @@
+// The results of a stepwise selection end to end: the example program on the diabetes
+// data through the qrx runner, its --json record compared structurally (tables, order,
+// templates, columns), the OUTPUT data set's predictions and residuals checked against the
+// printed estimates, and the selection and estimates against an independent computation
+// (tests/data/results/diabetes_stepwise_sbc.txt, scripts/gen_results_diabetes_ref.py).
+#include "host/minijson.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+using minijson::Value;
+
+namespace {
+
+struct ExampleRun {
+  int status = -1;
+  std::string log;
+  Value json;
+  fs::path work;
+};
+
+// Runs `program` (a path under the source tree, or program text when `text` is set) from
+// the source directory with its own WORK directory.
+ExampleRun runExample(const std::string &program, const std::string &tag, bool text = false) {
+  ExampleRun r;
+  r.work = fs::temp_directory_path() / ("qrx_results_" + tag);
+  fs::remove_all(r.work);
+  fs::create_directories(r.work);
+  std::string path = program;
+  if (text) {
+    path = (r.work / "program.qrx").string();
+    std::ofstream(path) << program;
+  }
+  const fs::path json = r.work / "run.json";
+  std::string cmd = std::string("cd '") + QRX_SOURCE_DIR + "' && ASAN_OPTIONS=detect_leaks=0 '" +
+                    QRX_BINARY + "' --work '" + r.work.string() + "' --json '" + json.string() +
+                    "' '" + path + "' 2>&1";
+  FILE *p = ::popen(cmd.c_str(), "r");
+  if (p == nullptr)
+    return r;
+  char buf[4096];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
+    r.log.append(buf, n);
+  int st = ::pclose(p);
+  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  std::ifstream f(json);
+  std::stringstream s;
+  s << f.rdbuf();
+  std::string error;
+  EXPECT_TRUE(minijson::Parser(s.str()).parse(&r.json, &error)) << error << "\n" << r.log;
+  return r;
+}
+
+void flatten(const Value &node, std::vector<const Value *> &out) {
+  if (node.kind == Value::Array) {
+    for (const auto &item : node.items)
+      flatten(item, out);
+    return;
+  }
+  if (node.kind != Value::Object)
+    return;
+  if (node["kind"].s == "table" || node["kind"].s == "factoid")
+    out.push_back(&node);
+  if (node.has("children"))
+    flatten(node["children"], out);
+}
+
+int col(const Value &t, const std::string &name) {
+  for (size_t i = 0; i < t["columns"].items.size(); ++i)
+    if (t["columns"][i]["name"].s == name)
+      return static_cast<int>(i);
+  return -1;
+}
+
+std::string trim(std::string s) {
+  while (!s.empty() && s.back() == ' ')
+    s.pop_back();
+  return s;
+}
+
+std::vector<std::vector<std::string>> readCsv(const fs::path &path) {
+  std::vector<std::vector<std::string>> rows;
+  std::ifstream f(path);
+  std::string line;
+  while (std::getline(f, line)) {
+    std::vector<std::string> cells;
+    std::stringstream s(line);
+    std::string c;
+    while (std::getline(s, c, ','))
+      cells.push_back(c);
+    if (!line.empty() && line.back() == ',')
+      cells.push_back("");
+    rows.push_back(cells);
+  }
+  return rows;
+}
+
+struct Reference {
+  std::vector<std::string> steps; // "+BMI", ...
+  std::vector<double> sbc;
+  std::map<std::string, std::pair<double, double>> estimates;
+};
+
+Reference reference() {
+  Reference r;
+  std::ifstream f(std::string(QRX_TEST_DATA) + "/results/diabetes_stepwise_sbc.txt");
+  std::string kind;
+  while (f >> kind) {
+    if (kind == "step") {
+      int k;
+      std::string change;
+      double v;
+      f >> k >> change >> v;
+      r.steps.push_back(change);
+      r.sbc.push_back(v);
+    } else {
+      std::string name;
+      double b, s;
+      f >> name >> b >> s;
+      r.estimates[name] = {b, s};
+    }
+  }
+  return r;
+}
+
+class ResultsProgram : public ::testing::Test {
+protected:
+  // The example program (every step shown) and the same selection without step details.
+  static ExampleRun *example;
+  static ExampleRun *run;
+  static void SetUpTestSuite() {
+    example = new ExampleRun(runExample("examples/diabetes_stepwise.qrx", "example"));
+    run = new ExampleRun(
+        runExample("libname ex 'examples';\n"
+                   "proc varsifter data=ex.diabetes;\n"
+                   "  model y = age sex bmi bp s1-s6 / selection=stepwise(select=sbc);\n"
+                   "  output out=work.diabetes_pred predicted residual;\n"
+                   "run;\n",
+                   "plain", true));
+  }
+  static void TearDownTestSuite() {
+    for (ExampleRun *r : {example, run}) {
+      fs::remove_all(r->work);
+      delete r;
+    }
+  }
+  const Value &output() const { return run->json["steps"][0]["output"]; }
+  std::vector<const Value *> tables() const {
+    std::vector<const Value *> out;
+    flatten(output(), out);
+    return out;
+  }
+  const Value *table(const std::string &name) const {
+    const Value *last = nullptr;
+    for (const Value *t : tables())
+      if (t->operator[]("name").s == name)
+        last = t;
+    return last;
+  }
+};
+ExampleRun *ResultsProgram::example = nullptr;
+ExampleRun *ResultsProgram::run = nullptr;
+
+TEST_F(ResultsProgram, TablesInTheOrderOfTheDisplay) {
+  std::vector<std::string> names;
+  for (const Value *t : tables())
+    names.push_back(t->operator[]("name").s);
+  const std::vector<std::string> expected = {
+      "ModelInfo",       "NObs",  "Dimensions",    "SelectionSummary",  "StopReason",
+      "SelectedEffects", "ANOVA", "FitStatistics", "ParameterEstimates"};
+  size_t at = 0;
+  for (const std::string &n : names)
+    if (at < expected.size() && n == expected[at])
+      ++at;
+  EXPECT_EQ(at, expected.size()) << "missing or out of order: "
+                                 << expected[std::min(at, expected.size() - 1)];
+  for (const Value *t : tables()) {
+    const std::string &name = t->operator[]("name").s;
+    if (name == "BestStep")
+      continue;
+    EXPECT_EQ(t->operator[]("template").s, "Stat.VARSIFTER." + name);
+    if (t->operator[]("kind").s == "table") {
+      EXPECT_FALSE(t->operator[]("columns").items.empty()) << name;
+    }
+  }
+}
+
+// The DISABLED_ tests wait for the fit switches of the front end and for the response of
+// the design context: until both are wired, the fit records no steps and sees no response,
+// so the step details, the selection and the residuals cannot be what the fit makes.
+TEST_F(ResultsProgram, DISABLED_ExampleShowsEveryStep) {
+  std::vector<const Value *> all;
+  flatten(example->json["steps"][0]["output"], all);
+  int estimates = 0;
+  for (const Value *t : all)
+    estimates += t->operator[]("name").s == "ParameterEstimates";
+  // Step 0 to step 6 and the selected model.
+  EXPECT_EQ(estimates, 8) << example->log;
+  EXPECT_EQ(example->json["returnCode"].n, 0);
+}
+
+TEST_F(ResultsProgram, DISABLED_OutputDataSetPredictionsFollowTheEstimates) {
+  auto rows = readCsv(run->work / "diabetes_pred.csv");
+  ASSERT_GT(rows.size(), 1u) << run->log;
+  const auto &header = rows[0];
+  auto at = [&](const std::string &name) {
+    for (size_t i = 0; i < header.size(); ++i)
+      if (header[i] == name)
+        return static_cast<int>(i);
+    return -1;
+  };
+  for (const char *v : {"AGE", "SEX", "BMI", "BP", "S1", "S2", "S3", "S4", "S5", "S6", "Y"})
+    EXPECT_GE(at(v), 0) << v;
+  ASSERT_GE(at("p_Y"), 0);
+  ASSERT_GE(at("r_Y"), 0);
+  EXPECT_EQ(rows.size(), 443u);
+  const Value *pe = table("ParameterEstimates");
+  ASSERT_NE(pe, nullptr);
+  std::map<std::string, double> beta;
+  for (const auto &r : (*pe)["rows"].items)
+    beta[trim(r[static_cast<size_t>(col(*pe, "Effect"))].s)] =
+        r[static_cast<size_t>(col(*pe, "Estimate"))].n;
+  for (size_t r = 1; r < rows.size(); ++r) {
+    double pred = beta.count("Intercept") ? beta["Intercept"] : 0.0;
+    for (const auto &[name, b] : beta)
+      if (name != "Intercept")
+        pred += b * std::stod(rows[r][static_cast<size_t>(at(name))]);
+    const double p = std::stod(rows[r][static_cast<size_t>(at("p_Y"))]);
+    const double y = std::stod(rows[r][static_cast<size_t>(at("Y"))]);
+    EXPECT_NEAR(p, pred, 1e-10 * std::max(1.0, std::fabs(pred))) << "row " << r;
+    EXPECT_NEAR(std::stod(rows[r][static_cast<size_t>(at("r_Y"))]), y - p, 1e-9) << "row " << r;
+  }
+}
+
+TEST_F(ResultsProgram, DISABLED_SelectionAndEstimatesAgreeWithTheReference) {
+  Reference ref = reference();
+  ASSERT_FALSE(ref.steps.empty());
+  const Value *summary = table("SelectionSummary");
+  ASSERT_NE(summary, nullptr);
+  const auto &rows = (*summary)["rows"].items;
+  ASSERT_EQ(rows.size(), ref.steps.size() + 1) << run->log;
+  for (size_t k = 0; k < ref.steps.size(); ++k) {
+    const auto &row = rows[k + 1];
+    EXPECT_EQ(trim(row[static_cast<size_t>(col(*summary, "EffectEntered"))].s),
+              ref.steps[k].substr(1));
+    EXPECT_NEAR(row[static_cast<size_t>(col(*summary, "SBC"))].n, ref.sbc[k], 1e-8);
+  }
+  const Value *pe = table("ParameterEstimates");
+  ASSERT_NE(pe, nullptr);
+  ASSERT_EQ((*pe)["rows"].items.size(), ref.estimates.size());
+  for (const auto &r : (*pe)["rows"].items) {
+    const std::string name = trim(r[static_cast<size_t>(col(*pe, "Effect"))].s);
+    ASSERT_TRUE(ref.estimates.count(name)) << name;
+    const auto [b, s] = ref.estimates[name];
+    EXPECT_NEAR(r[static_cast<size_t>(col(*pe, "Estimate"))].n, b, 1e-8 * std::fabs(b)) << name;
+    EXPECT_NEAR(r[static_cast<size_t>(col(*pe, "StdErr"))].n, s, 1e-8 * s) << name;
+  }
+  std::string selected;
+  for (size_t k = 0; k < ref.steps.size(); ++k)
+    selected += (k ? " " : "") + ref.steps[k].substr(1);
+  EXPECT_EQ(run->json["macros"]["_VSFIND"].s, selected);
+}
+
+} // namespace
