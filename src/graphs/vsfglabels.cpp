@@ -15,7 +15,7 @@
 
 namespace {
 
-void *take(QkPool *pool, int64_t bytes) {
+void* take(QkPool* pool, int64_t bytes) {
   if (pool == nullptr || bytes <= 0)
     return nullptr;
   return pool->allocate(pool, static_cast<size_t>(bytes), kQkZeroed);
@@ -23,33 +23,32 @@ void *take(QkPool *pool, int64_t bytes) {
 
 int32_t digits(int32_t k) { return static_cast<int32_t>(std::floor(std::log10(k + 0.5) + 1)); }
 
-bool groupMethod(const VsfContext *ctx) {
+bool groupMethod(const VsfContext* ctx) {
   return ctx->options.method == VM_GROUPLASSO || ctx->options.method == VM_QKGLASSO;
 }
 
 // Copies `length` characters into a new pool text.
-const char *poolText(QkPool *pool, const char *text, int32_t length) {
-  char *p = static_cast<char *>(take(pool, std::max(length, 1)));
+const char* poolText(QkPool* pool, const char* text, int32_t length) {
+  char* p = static_cast<char*>(take(pool, std::max(length, 1)));
   if (p != nullptr && length > 0)
     std::memcpy(p, text, static_cast<size_t>(length));
   return p;
 }
 
-int32_t maxStepLabel(const VsfContext *ctx) {
+int32_t maxStepLabel(const VsfContext* ctx) {
   int32_t v = ctx->stmt.plots.maxStepLabel;
   return v > 0 ? v : 20;
 }
 
 } // namespace
 
-int32_t vsfgStepLabels(VsfContext *ctx, VsfModel *m) {
+int32_t vsfgStepLabels(VsfContext* ctx, VsfModel* m) {
   const double start = zdattim();
-  VsfResultsState &r = ctx->results;
-  QkPool *pool = m->pool;
+  VsfResultsState& r = ctx->results;
+  QkPool* pool = m->pool;
   const int32_t effects = m->effectCount, steps = m->stepCount;
-  r.effectInPath = static_cast<uint8_t *>(take(pool, effects));
-  r.stepLabels =
-      static_cast<VsfLabel *>(take(pool, int64_t(std::max(steps, 1)) * sizeof(VsfLabel)));
+  r.effectInPath = static_cast<uint8_t*>(take(pool, effects));
+  r.stepLabels = static_cast<VsfLabel*>(take(pool, int64_t(std::max(steps, 1)) * sizeof(VsfLabel)));
   if (r.effectInPath == nullptr || r.stepLabels == nullptr || steps <= 0)
     return -2;
   r.stepLabelCount = steps;
@@ -70,7 +69,7 @@ int32_t vsfgStepLabels(VsfContext *ctx, VsfModel *m) {
   }
   const int32_t starting = m->includeCount;
   int32_t slot = 0, longest = 0;
-  auto put = [&](const char *text, int32_t length) {
+  auto put = [&](const char* text, int32_t length) {
     if (slot < steps) {
       r.stepLabels[slot].text = poolText(pool, text, length);
       r.stepLabels[slot].length = static_cast<int16_t>(length);
@@ -94,7 +93,7 @@ int32_t vsfgStepLabels(VsfContext *ctx, VsfModel *m) {
     r.firstLabelledEntry = starting;
   }
   const int32_t limit = maxStepLabel(ctx);
-  char *buffer = static_cast<char *>(take(pool, limit + 600));
+  char* buffer = static_cast<char*>(take(pool, limit + 600));
   if (buffer == nullptr)
     return -2;
   bool cut = false;
@@ -106,7 +105,7 @@ int32_t vsfgStepLabels(VsfContext *ctx, VsfModel *m) {
       if (e < 0)
         continue;
       int32_t nameLength = 0;
-      const char *name = vsfEffectName(ctx, e, &nameLength);
+      const char* name = vsfEffectName(ctx, e, &nameLength);
       const bool fell = backward || (i > 0 && m->stepEffects[i] < m->stepEffects[i - 1]);
       int32_t n = std::snprintf(buffer, static_cast<size_t>(limit + 600), "%d%c%.*s", k,
                                 fell ? '-' : '+', std::min(nameLength, 512), name);
@@ -125,7 +124,7 @@ int32_t vsfgStepLabels(VsfContext *ctx, VsfModel *m) {
         for (int32_t c = 0; c < changes && cursor < m->changeListLength; ++c, ++cursor) {
           const int32_t code = m->changeList[cursor];
           int32_t nameLength = 0;
-          const char *name = vsfEffectName(ctx, std::abs(code), &nameLength);
+          const char* name = vsfEffectName(ctx, std::abs(code), &nameLength);
           if (n < limit)
             buffer[n++] = code < 0 ? '-' : '+';
           else
@@ -150,19 +149,19 @@ int32_t vsfgStepLabels(VsfContext *ctx, VsfModel *m) {
   return 0;
 }
 
-int32_t vsfgParmLabels(VsfContext *ctx, VsfModel *m) {
-  VsfResultsState &r = ctx->results;
+int32_t vsfgParmLabels(VsfContext* ctx, VsfModel* m) {
+  VsfResultsState& r = ctx->results;
   const int32_t parms = m->parmCount;
   if (parms <= 0)
     return 0;
-  QkPool *pool = m->pool;
-  uint8_t *inPlot = static_cast<uint8_t *>(take(pool, parms));
-  int32_t *curve = static_cast<int32_t *>(take(pool, int64_t(parms) * 4));
+  QkPool* pool = m->pool;
+  uint8_t* inPlot = static_cast<uint8_t*>(take(pool, parms));
+  int32_t* curve = static_cast<int32_t*>(take(pool, int64_t(parms) * 4));
   if (inPlot == nullptr || curve == nullptr || r.effectInPath == nullptr)
     return -2;
   r.parmInPlot = inPlot;
   r.parmCurve = curve;
-  const LevDesign *d = vsfDesign(ctx);
+  const LevDesign* d = vsfDesign(ctx);
   const int32_t maxLabel = ctx->stmt.plots.maxParmLabel;
   const int32_t first = ctx->options.noint ? 0 : 1;
   auto plotted = [&](int32_t e) {
@@ -179,12 +178,12 @@ int32_t vsfgParmLabels(VsfContext *ctx, VsfModel *m) {
           inPlot[m->parmOffset[e] + j] = 1;
     return 0;
   }
-  VsfLabel *labels = static_cast<VsfLabel *>(take(pool, int64_t(parms) * sizeof(VsfLabel)));
+  VsfLabel* labels = static_cast<VsfLabel*>(take(pool, int64_t(parms) * sizeof(VsfLabel)));
   if (labels == nullptr || d == nullptr)
     return -2;
   r.parmLabels = labels;
   // A parameter's text: its design column's name (the column names carry the levels).
-  auto columnText = [&](int32_t column, int32_t *length) -> const char * {
+  auto columnText = [&](int32_t column, int32_t* length) -> const char* {
     if (d->columnNames != nullptr && column >= 0 && column < d->columnCount &&
         d->columnNames[column] != nullptr) {
       *length = static_cast<int32_t>(std::strlen(d->columnNames[column]));
@@ -212,7 +211,7 @@ int32_t vsfgParmLabels(VsfContext *ctx, VsfModel *m) {
     for (int32_t j = 0; j < parmsOf(e); ++j) {
       const int32_t q = m->parmOffset[e] + j;
       int32_t n = 0;
-      const char *t = columnText(q, &n);
+      const char* t = columnText(q, &n);
       if (n == 0)
         return -2;
       if (n > maxLabel)
@@ -229,14 +228,14 @@ int32_t vsfgParmLabels(VsfContext *ctx, VsfModel *m) {
   return 0;
 }
 
-int32_t vsfgThinLabels(VsfContext *ctx, VsfModel *m, const double *v) {
-  VsfResultsState &r = ctx->results;
+int32_t vsfgThinLabels(VsfContext* ctx, VsfModel* m, const double* v) {
+  VsfResultsState& r = ctx->results;
   const int32_t n = m->parmCount;
   if (n <= 0 || r.parmLabels == nullptr)
     return -2;
-  int32_t *order = static_cast<int32_t *>(take(m->pool, int64_t(n) * 4));
-  uint8_t *kept = static_cast<uint8_t *>(take(m->pool, n));
-  double *values = static_cast<double *>(take(m->pool, int64_t(n) * 8));
+  int32_t* order = static_cast<int32_t*>(take(m->pool, int64_t(n) * 4));
+  uint8_t* kept = static_cast<uint8_t*>(take(m->pool, n));
+  double* values = static_cast<double*>(take(m->pool, int64_t(n) * 8));
   if (order == nullptr || kept == nullptr || values == nullptr)
     return -2;
   for (int32_t i = 0; i < n; ++i)

@@ -8,8 +8,8 @@
 struct VsfContext;
 struct VsfModel;
 
-int32_t vsfgStepLabels(VsfContext *ctx, VsfModel *model);
-int32_t vsfgParmLabels(VsfContext *ctx, VsfModel *model);
+int32_t vsfgStepLabels(VsfContext* ctx, VsfModel* model);
+int32_t vsfgParmLabels(VsfContext* ctx, VsfModel* model);
 // Thins the curve labels by the per-parameter coefficient values `values` (n = model's
 // parameter count).
-int32_t vsfgThinLabels(VsfContext *ctx, VsfModel *model, const double *values);
+int32_t vsfgThinLabels(VsfContext* ctx, VsfModel* model, const double* values);

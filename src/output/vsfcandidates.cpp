@@ -11,15 +11,15 @@
 #include <cmath>
 
 namespace {
-void *take(QkPool *pool, int64_t bytes) {
+void* take(QkPool* pool, int64_t bytes) {
   if (pool == nullptr || bytes <= 0)
     return nullptr;
   return pool->allocate(pool, static_cast<size_t>(bytes), kQkZeroed);
 }
 
 struct CriterionColumn {
-  const char *name;
-  const char *label;
+  const char* name;
+  const char* label;
 };
 
 CriterionColumn criterionColumn(int32_t select) {
@@ -48,15 +48,15 @@ CriterionColumn criterionColumn(int32_t select) {
 }
 } // namespace
 
-int32_t vsfpCandidates(VsfContext *ctx, VsfModel *m) {
-  const VsfModelOptions &o = ctx->options;
+int32_t vsfpCandidates(VsfContext* ctx, VsfModel* m) {
+  const VsfModelOptions& o = ctx->options;
   VsfOut out(ctx);
   const int32_t count = m->effectCount;
   if (count <= 0 || m->candidateValue == nullptr || m->stepCount <= 0)
     return 0; // no candidate values were kept for this step: nothing to rank
-  QkPool *pool = m->pool;
-  int32_t *index = static_cast<int32_t *>(take(pool, int64_t(count) * 4));
-  double *values = static_cast<double *>(take(pool, int64_t(count) * 8));
+  QkPool* pool = m->pool;
+  int32_t* index = static_cast<int32_t*>(take(pool, int64_t(count) * 4));
+  double* values = static_cast<double*>(take(pool, int64_t(count) * 8));
   if (index == nullptr || values == nullptr)
     return -2;
   const int32_t last = m->stepCount - 1;
@@ -68,7 +68,7 @@ int32_t vsfpCandidates(VsfContext *ctx, VsfModel *m) {
       values[n] = m->candidateValue[k], index[n] = k, ++n;
   // Ascending when smaller is better (and SL additions), descending otherwise.
   bool ascending = o.select == VC_SL ? addition : !vsfBigBetter(o.select);
-  int32_t *order = static_cast<int32_t *>(take(pool, int64_t(std::max(n, 1)) * 4));
+  int32_t* order = static_cast<int32_t*>(take(pool, int64_t(std::max(n, 1)) * 4));
   if (order == nullptr)
     return -2;
   for (int32_t i = 0; i < n; ++i)
@@ -80,7 +80,7 @@ int32_t vsfpCandidates(VsfContext *ctx, VsfModel *m) {
   const int32_t show = o.candidatesShown > 0 ? o.candidatesShown : 10;
   const int32_t r = std::min(show, n);
   const bool competitive = o.method == VM_STEPWISE && o.drop == 2;
-  RvqText *title;
+  RvqText* title;
   if (r < n)
     title = vsfMsgArgs(competitive ? 575 : addition ? 573 : 574, {show});
   else
@@ -93,19 +93,19 @@ int32_t vsfpCandidates(VsfContext *ctx, VsfModel *m) {
   }
   // A step without candidates is legal: its table has no rows.
   We = std::max(We, 1);
-  char *effect = static_cast<char *>(take(pool, We));
+  char* effect = static_cast<char*>(take(pool, We));
   if (effect == nullptr)
     return -2;
   int32_t rank = 0;
   double logp = 0, probf = 0, criterion = 0;
-  char *candidateFor = nullptr;
+  char* candidateFor = nullptr;
   int32_t forWidth = 0;
   out.create("Candidates", nullptr);
   out.column({rvqInt(103, 3), vsfaName("Rank"), vsfaBound(&rank)});
   out.charColumn("Effect", effect, We);
   if (competitive) {
     forWidth = std::max(vsfMsgLength(576), vsfMsgLength(577));
-    candidateFor = static_cast<char *>(take(pool, forWidth));
+    candidateFor = static_cast<char*>(take(pool, forWidth));
     if (forWidth == 0 || candidateFor == nullptr)
       return -2;
     out.charColumn("CandidateFor", candidateFor, forWidth);
@@ -127,7 +127,7 @@ int32_t vsfpCandidates(VsfContext *ctx, VsfModel *m) {
     const double v = values[order[i]];
     rank = i + 1;
     int32_t len = 0;
-    const char *name = vsfEffectName(ctx, k, &len);
+    const char* name = vsfEffectName(ctx, k, &len);
     vsfFill(effect, We, name, len);
     if (o.select == VC_SL) {
       logp = v;

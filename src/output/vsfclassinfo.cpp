@@ -16,7 +16,7 @@ namespace {
 
 constexpr int32_t kValuesLimit = 256;
 
-int32_t trimmedLength(const char *text, int32_t width) {
+int32_t trimmedLength(const char* text, int32_t width) {
   int32_t n = width;
   while (n > 0 && text[n - 1] == ' ')
     --n;
@@ -24,17 +24,17 @@ int32_t trimmedLength(const char *text, int32_t width) {
 }
 
 // The level text of level i, left-aligned in the variable's level width.
-const char *levelText(const LevVariable &v, int32_t i) {
+const char* levelText(const LevVariable& v, int32_t i) {
   return v.levelTexts != nullptr ? v.levelTexts[i] : "";
 }
 
-int32_t levelLength(const LevVariable &v, int32_t i) {
+int32_t levelLength(const LevVariable& v, int32_t i) {
   if (v.levelTexts == nullptr || v.levelTexts[i] == nullptr)
     return 0;
   return trimmedLength(v.levelTexts[i], v.levelWidth);
 }
 
-void *take(QkPool *pool, int64_t bytes) {
+void* take(QkPool* pool, int64_t bytes) {
   if (pool == nullptr || bytes <= 0)
     return nullptr;
   return pool->allocate(pool, static_cast<size_t>(bytes), kQkZeroed);
@@ -42,13 +42,13 @@ void *take(QkPool *pool, int64_t bytes) {
 
 } // namespace
 
-int32_t vsfClassValuesText(const char *const *texts, const int32_t *lengths, int32_t count,
-                           char delimiter, char *out, int32_t width) {
+int32_t vsfClassValuesText(const char* const* texts, const int32_t* lengths, int32_t count,
+                           char delimiter, char* out, int32_t width) {
   int32_t total = 0;
   for (int32_t i = 0; i < count; ++i) {
     int32_t n = lengths[i];
     // A blank level text counts as one character, leading blanks are not counted.
-    const char *t = texts[i];
+    const char* t = texts[i];
     int32_t lead = 0;
     while (lead < n && t[lead] == ' ')
       ++lead;
@@ -75,20 +75,20 @@ int32_t vsfClassValuesText(const char *const *texts, const int32_t *lengths, int
   return total;
 }
 
-int32_t vsfpClassInfo(VsfContext *ctx, QkPool *pool) {
+int32_t vsfpClassInfo(VsfContext* ctx, QkPool* pool) {
   VsfOut out(ctx);
-  LevDesign *d = vsfDesign(ctx);
+  LevDesign* d = vsfDesign(ctx);
   const int32_t count = d != nullptr ? d->classCount : 0;
   const char delimiter =
       ctx->stmt.cls.delimiter != 0 ? static_cast<char>(ctx->stmt.cls.delimiter) : ' ';
   int32_t nameWidth = 0, valuesWidth = 0;
   bool cut = false;
   for (int32_t c = 0; c < count; ++c) {
-    const LevVariable &v = d->classes[c];
+    const LevVariable& v = d->classes[c];
     nameWidth = std::max<int32_t>(nameWidth, v.var != nullptr ? v.var->nameLength : 0);
     int32_t total = 0;
     for (int32_t i = 0; i < v.levelCount; ++i) {
-      const char *t = levelText(v, i);
+      const char* t = levelText(v, i);
       int32_t n = levelLength(v, i), lead = 0;
       while (lead < n && t[lead] == ' ')
         ++lead;
@@ -104,7 +104,7 @@ int32_t vsfpClassInfo(VsfContext *ctx, QkPool *pool) {
     xpmlog(848, 200);
   }
   // A design whose CLASS variables have no levels still gets its table, without values.
-  char *values = valuesWidth > 0 ? static_cast<char *>(take(pool, valuesWidth)) : nullptr;
+  char* values = valuesWidth > 0 ? static_cast<char*>(take(pool, valuesWidth)) : nullptr;
   if (valuesWidth > 0 && values == nullptr)
     return -2;
   const int32_t nameLen =
@@ -125,10 +125,10 @@ int32_t vsfpClassInfo(VsfContext *ctx, QkPool *pool) {
   out.endColumns();
   out.bind("Stat.VARSIFTER.ClassLevelInfo",
            {vsfaDyn("printFootnote"), rvqInt(287, splitColumn ? 1 : 0)}, false);
-  const char *texts[1024];
+  const char* texts[1024];
   int32_t lengths[1024];
   for (int32_t c = 0; c < count; ++c) {
-    const LevVariable &v = d->classes[c];
+    const LevVariable& v = d->classes[c];
     vsfFill(name, 32, v.var != nullptr ? v.var->name : "",
             std::min<int32_t>(v.var != nullptr ? v.var->nameLength : 0, nameLen));
     levels = v.levelCount;
@@ -153,24 +153,24 @@ int32_t vsfpClassInfo(VsfContext *ctx, QkPool *pool) {
   return 0;
 }
 
-int32_t vsfpClassCoding(VsfContext *ctx, QkPool *pool) {
+int32_t vsfpClassCoding(VsfContext* ctx, QkPool* pool) {
   VsfOut out(ctx);
-  LevDesign *d = vsfDesign(ctx);
+  LevDesign* d = vsfDesign(ctx);
   const int32_t count = d != nullptr ? d->classCount : 0;
   if (count == 0) {
     out.finish();
     return 0;
   }
-  uint8_t *used = static_cast<uint8_t *>(take(pool, count));
+  uint8_t* used = static_cast<uint8_t*>(take(pool, count));
   if (used == nullptr)
     return -2;
   for (int32_t e = 0; e < d->effectCount; ++e) {
-    const LevEffect &eff = d->effects[e];
+    const LevEffect& eff = d->effects[e];
     for (int32_t j = 0; j < eff.allClassCount; ++j)
       if (eff.allClass[j] >= 0 && eff.allClass[j] < count)
         used[eff.allClass[j]] = 1;
     for (int32_t j = 0; j < eff.constructedCount; ++j) {
-      const LevEftVar &cv = d->constructed[eff.constructed[j]];
+      const LevEftVar& cv = d->constructed[eff.constructed[j]];
       for (int32_t k = 0; k < cv.classCount; ++k)
         if (cv.classes[k] >= 0 && cv.classes[k] < count)
           used[cv.classes[k]] = 1;
@@ -180,16 +180,16 @@ int32_t vsfpClassCoding(VsfContext *ctx, QkPool *pool) {
   for (int32_t c = 0; c < count; ++c) {
     if (!used[c])
       continue;
-    const LevVariable &v = d->classes[c];
+    const LevVariable& v = d->classes[c];
     nameWidth = std::max<int32_t>(nameWidth, v.var != nullptr ? v.var->nameLength : 0);
     for (int32_t i = 0; i < v.levelCount; ++i)
       valueWidth = std::max(valueWidth, levelLength(v, i));
   }
   const int32_t textWidth = std::max(d->maxLevelWidth, 8);
-  char *text = static_cast<char *>(take(pool, textWidth));
+  char* text = static_cast<char*>(take(pool, textWidth));
   if (text == nullptr)
     return -2;
-  RvqObject *group = vsfOpenGroup(ctx, "Coding", {vsfaLabel(vsfMsg(585)), rvqFlag(435, 0)});
+  RvqObject* group = vsfOpenGroup(ctx, "Coding", {vsfaLabel(vsfMsg(585)), rvqFlag(435, 0)});
   const bool fullRank = (d->designFlags & 0x10) != 0;
   const int32_t dropLast = fullRank ? 1 : 0;
   int32_t showHeader = 1;
@@ -197,10 +197,10 @@ int32_t vsfpClassCoding(VsfContext *ctx, QkPool *pool) {
   for (int32_t c = 0; c < count; ++c) {
     if (!used[c])
       continue;
-    const LevVariable &v = d->classes[c];
+    const LevVariable& v = d->classes[c];
     const int32_t nameLength = std::min<int32_t>(v.var != nullptr ? v.var->nameLength : 0, 32);
     vsfFill(name, 32, v.var != nullptr ? v.var->name : "", nameLength);
-    const char *format = "1.0";
+    const char* format = "1.0";
     if (fullRank) {
       switch (v.coding) {
       case 0: // EFFECT
@@ -218,7 +218,7 @@ int32_t vsfpClassCoding(VsfContext *ctx, QkPool *pool) {
       }
     }
     const int32_t n = v.levelCount;
-    double *row = n > 0 ? static_cast<double *>(take(pool, int64_t(n) * 8)) : nullptr;
+    double* row = n > 0 ? static_cast<double*>(take(pool, int64_t(n) * 8)) : nullptr;
     if (n > 0 && row == nullptr)
       return -2;
     VsfOut t(ctx);

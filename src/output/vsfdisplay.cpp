@@ -25,15 +25,15 @@ namespace {
 
 constexpr double kZeroFraction = 1.110223024625157e-13;
 
-bool groupMethod(const VsfModelOptions &o) {
+bool groupMethod(const VsfModelOptions& o) {
   return o.method == VM_GROUPLASSO || o.method == VM_QKGLASSO;
 }
 
 // The reference sum of squares against which SSE and total SS are tested for zero.
-double referenceSS(const VsfModel *m) { return m->totalSSUncorrected; }
+double referenceSS(const VsfModel* m) { return m->totalSSUncorrected; }
 
 // Reports a negative fit status; returns true when the group's display ends here.
-bool reportFitStatus(VsfContext *ctx, VsfModel *m) {
+bool reportFitStatus(VsfContext* ctx, VsfModel* m) {
   const int32_t status = m->fitStatus;
   if (status >= 0)
     return false;
@@ -73,25 +73,24 @@ bool reportFitStatus(VsfContext *ctx, VsfModel *m) {
 
 } // namespace
 
-int32_t vsfSetSelModelGroup(VsfContext *ctx) {
-  if (ctx->results.selectedModelGroup != nullptr)
+int32_t vsfSetSelModelGroup(VsfContext* ctx) {
+  // The BY group's "SelectedModel" group lives in the context's output-group slot, which the
+  // procedure main closes and clears at the end of the group.
+  if (ctx->outputGroup != nullptr)
     return 0;
   const bool none = ctx->options.method == VM_NONE;
   const int32_t level = 2;
-  ctx->results.selectedModelGroup =
+  ctx->outputGroup =
       vsfOpenGroup(ctx, "SelectedModel", {vsfaLabel(vsfMsg(none ? 481 : 480)), rvqFlag(435, 1)});
-  // The driver closes the BY group's group through its own slot.
-  if (ctx->outputGroup == nullptr)
-    ctx->outputGroup = ctx->results.selectedModelGroup;
   vsfLevelNote(ctx, level, vsfMsg(none ? 482 : 480), false);
   return 0;
 }
 
-int32_t vsfDisplaySteps(VsfContext *ctx, void *, int64_t *position, int32_t sampleTag) {
-  const VsfModelOptions &o = ctx->options;
+int32_t vsfDisplaySteps(VsfContext* ctx, void*, int64_t* position, int32_t sampleTag) {
+  const VsfModelOptions& o = ctx->options;
   const int32_t L = 2;
   const bool backward = o.method == VM_BACKWARD;
-  VsfModel *fit = &ctx->model;
+  VsfModel* fit = &ctx->model;
   const int32_t before = fit->includeCount;
   int32_t F = 0, S = 0;
   if (backward)
@@ -102,8 +101,8 @@ int32_t vsfDisplaySteps(VsfContext *ctx, void *, int64_t *position, int32_t samp
     F = before - 1, S = 0;
   const bool notes = (o.stepDetails & 1) != 0 || o.details >= 2;
   int64_t localPosition = 0;
-  int64_t *pos = position != nullptr ? position : &localPosition;
-  RvqObject *stepsGroup =
+  int64_t* pos = position != nullptr ? position : &localPosition;
+  RvqObject* stepsGroup =
       vsfOpenGroup(ctx, "StepDetails", {vsfaLabel(vsfMsg(791)), rvqFlag(435, 0)});
   const int32_t R = fit->stepCount;
   for (int32_t i = 0; i < R; ++i) {
@@ -114,7 +113,7 @@ int32_t vsfDisplaySteps(VsfContext *ctx, void *, int64_t *position, int32_t samp
     step.stepScratch = fit->stepScratch;
     step.stepScratchPos = pos;
     step.dataSettings = fit->dataSettings;
-    QkPool *pool = vsfCreateNamedPool(1, "step pool");
+    QkPool* pool = vsfCreateNamedPool(1, "step pool");
     if (pool == nullptr)
       return -1;
     step.pool = pool;
@@ -128,7 +127,7 @@ int32_t vsfDisplaySteps(VsfContext *ctx, void *, int64_t *position, int32_t samp
     }
     char groupName[32];
     std::snprintf(groupName, sizeof groupName, "Step%d", S);
-    RvqObject *group =
+    RvqObject* group =
         vsfOpenGroup(ctx, groupName,
                      {rvqFlag(286, 1), rvqTextHandle(288, vsfText("Step")),
                       vsfaLabel(vsfMsgArgs(450, {S})), rvqDouble(437, S), rvqFlag(435, 1)});
@@ -143,7 +142,7 @@ int32_t vsfDisplaySteps(VsfContext *ctx, void *, int64_t *position, int32_t samp
         if (backward) {
           vsfLevelNote(ctx, L + 1, vsfMsg(472), true);
         } else {
-          char *text = nullptr;
+          char* text = nullptr;
           int32_t length = 0;
           int32_t rc = vsfIncludeString(ctx, &step, pool, &text, &length);
           if (rc != 0)
@@ -156,7 +155,7 @@ int32_t vsfDisplaySteps(VsfContext *ctx, void *, int64_t *position, int32_t samp
         const int32_t e = last >= 0 ? step.stepEffect[last] : -1;
         if (e >= 0) {
           int32_t len = 0;
-          const char *name = vsfEffectName(ctx, e, &len);
+          const char* name = vsfEffectName(ctx, e, &len);
           const bool fell = last > 0 && step.stepEffects[last] < step.stepEffects[last - 1];
           vsfLevelNote(ctx, L + 1, vsfMsgArgs(fell ? 471 : 470, {HostMsgArg(name, len)}), true);
         }
@@ -167,8 +166,8 @@ int32_t vsfDisplaySteps(VsfContext *ctx, void *, int64_t *position, int32_t samp
           vsfLevelNote(ctx, L + 1, vsfMsg(473), true);
         } else {
           const int32_t W = vsfLongestEffectName(ctx) + 1;
-          char *in = static_cast<char *>(pool->allocate(pool, size_t(W) * K + 1, 0));
-          char *out = static_cast<char *>(pool->allocate(pool, size_t(W) * K + 1, 0));
+          char* in = static_cast<char*>(pool->allocate(pool, size_t(W) * K + 1, 0));
+          char* out = static_cast<char*>(pool->allocate(pool, size_t(W) * K + 1, 0));
           if (in == nullptr || out == nullptr)
             return fail(-2);
           int32_t nin = 0, nout = 0;
@@ -176,9 +175,9 @@ int32_t vsfDisplaySteps(VsfContext *ctx, void *, int64_t *position, int32_t samp
           for (int32_t c = std::max(startAt, 0); c < step.changeListLength; ++c) {
             const int32_t code = step.changeList[c];
             int32_t len = 0;
-            const char *name = vsfEffectName(ctx, code < 0 ? -code : code, &len);
-            char *buf = code < 0 ? out : in;
-            int32_t &at = code < 0 ? nout : nin;
+            const char* name = vsfEffectName(ctx, code < 0 ? -code : code, &len);
+            char* buf = code < 0 ? out : in;
+            int32_t& at = code < 0 ? nout : nin;
             std::memcpy(buf + at, name, static_cast<size_t>(len));
             at += len;
             buf[at++] = ' ';
@@ -218,8 +217,8 @@ int32_t vsfDisplaySteps(VsfContext *ctx, void *, int64_t *position, int32_t samp
   return 0;
 }
 
-int32_t vsfDisplayModel(VsfContext *ctx, VsfModel *m, void *, int64_t *, int32_t) {
-  const VsfModelOptions &o = ctx->options;
+int32_t vsfDisplayModel(VsfContext* ctx, VsfModel* m, void*, int64_t*, int32_t) {
+  const VsfModelOptions& o = ctx->options;
   const int32_t method = o.method;
   if ((method == VM_LAR || method == VM_LASSO || method == VM_ELASTICNET) && m->stepCount > 0) {
     m->sse = m->stepSSE[m->stepCount - 1];
@@ -228,13 +227,13 @@ int32_t vsfDisplayModel(VsfContext *ctx, VsfModel *m, void *, int64_t *, int32_t
   }
   int32_t rc = 0;
   if (method != VM_QKLASSO && method != VM_QKGLASSO && method != VM_NONE) {
-    RvqObject *summary = vsfOpenGroup(ctx, "Summary", {vsfaLabel(vsfMsg(792)), rvqFlag(435, 1)});
+    RvqObject* summary = vsfOpenGroup(ctx, "Summary", {vsfaLabel(vsfMsg(792)), rvqFlag(435, 1)});
     if (vsfGraphicsOn(ctx) && (rc = vsfgStepLabels(ctx, m)) != 0)
       return rc;
     int32_t optimal[14];
     int32_t chosen = 0;
-    RvqText *bestRef = nullptr;
-    RvqText *summaryRef = nullptr;
+    RvqText* bestRef = nullptr;
+    RvqText* summaryRef = nullptr;
     if ((rc = vsfpOptStep(ctx, m, optimal, &chosen, &bestRef)) != 0)
       return rc;
     if ((rc = vsfpSummary(ctx, m, m->pool, optimal, &summaryRef)) != 0)
@@ -269,14 +268,21 @@ int32_t vsfDisplayModel(VsfContext *ctx, VsfModel *m, void *, int64_t *, int32_t
   return vsfpParmEst(ctx, m, m->pool, o.orderSelect);
 }
 
-int32_t vsfResults(VsfContext *ctx) {
-  VsfModel *m = &ctx->model;
-  const VsfModelOptions &o = ctx->options;
+int32_t vsfResults(VsfContext* ctx) {
+  VsfModel* m = &ctx->model;
+  const VsfModelOptions& o = ctx->options;
   const double ref = referenceSS(m);
   if (m->totalSS < kZeroFraction * ref)
     m->totalSS = 0;
   if (m->sse < kZeroFraction * ref)
     m->sse = 0;
+  // The BY line heads the group's tables.
+  if (ctx->stmt.proc.byCount > 0 && ctx->byHandle != nullptr) {
+    char line[512];
+    const int32_t length = xbyline(ctx->byHandle, line, static_cast<int32_t>(sizeof line));
+    if (length > 0)
+      vsfTextLine(ctx, 'c', vsfText(line, length));
+  }
   int32_t rc = vsfpNobs(ctx, m);
   if (rc != 0)
     return rc;
@@ -288,7 +294,7 @@ int32_t vsfResults(VsfContext *ctx) {
     xpmlog(848, 236);
     vsfRaiseRC(ctx, 4);
   }
-  LevDesign *d = vsfDesign(ctx);
+  LevDesign* d = vsfDesign(ctx);
   if (d != nullptr && d->classCount > 0) {
     if ((rc = vsfpClassInfo(ctx, m->pool)) != 0)
       return rc;
@@ -313,9 +319,9 @@ int32_t vsfResults(VsfContext *ctx) {
   return vsfDisplayModel(ctx, m, nullptr, nullptr, -1);
 }
 
-int32_t vsfFitAndDisplay(VsfContext *ctx) {
-  const VsfModelOptions &o = ctx->options;
-  VsfModel *m = &ctx->model;
+int32_t vsfFitAndDisplay(VsfContext* ctx) {
+  const VsfModelOptions& o = ctx->options;
+  VsfModel* m = &ctx->model;
   if (o.modelAverage) {
     xebug("model averaging is not available in this build");
     return -99;
@@ -323,7 +329,7 @@ int32_t vsfFitAndDisplay(VsfContext *ctx) {
   int32_t rc = vsfProcess(m, ctx->resampling);
   if (rc != 0)
     return rc;
-  LevRegContext *dc = &ctx->design;
+  LevRegContext* dc = &ctx->design;
   zlevEftVarLevNames(dc, 0, nullptr);
   zlevLevelsAll(dc, 0, nullptr);
   if ((vsfDesign(ctx) != nullptr && vsfDesign(ctx)->parmLabelStyle == 0) || ctx->postFit != nullptr)

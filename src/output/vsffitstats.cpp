@@ -48,12 +48,12 @@ VsfAnovaValues vsfAnovaCompute(double sse, double tssCorrected, double tssUncorr
   return v;
 }
 
-int32_t vsfpAnova(VsfContext *ctx, VsfModel *m, QkPool *pool) {
+int32_t vsfpAnova(VsfContext* ctx, VsfModel* m, QkPool* pool) {
   const bool noint = ctx->options.noint != 0;
   const int32_t totalMsg = noint ? 5034 : 5033;
   const int32_t width = std::max({vsfMsgLength(5031), vsfMsgLength(5032), vsfMsgLength(totalMsg)});
-  char *source = width > 0 && pool != nullptr
-                     ? static_cast<char *>(pool->allocate(pool, static_cast<size_t>(width), 0))
+  char* source = width > 0 && pool != nullptr
+                     ? static_cast<char*>(pool->allocate(pool, static_cast<size_t>(width), 0))
                      : nullptr;
   if (source == nullptr)
     return -2;
@@ -86,8 +86,8 @@ int32_t vsfpAnova(VsfContext *ctx, VsfModel *m, QkPool *pool) {
   return 0;
 }
 
-int32_t vsfpFitStats(VsfContext *ctx, VsfModel *m) {
-  const VsfModelOptions &o = ctx->options;
+int32_t vsfpFitStats(VsfContext* ctx, VsfModel* m) {
+  const VsfModelOptions& o = ctx->options;
   const double sse = std::max(m->sse, 0.0);
   const double n = m->nObs;
   const int32_t p = m->rank;

@@ -8,7 +8,7 @@
 #include "support/hoststubs.h"
 
 namespace {
-RvqAttr textValue(RvqText *t) { return rvqTextHandle(287, t); }
+RvqAttr textValue(RvqText* t) { return rvqTextHandle(287, t); }
 RvqAttr msgValue(int32_t number) { return rvqTextHandle(287, vsfMsg(number)); }
 RvqAttr intValue(int32_t v) { return rvqInt(287, v); }
 RvqAttr dblValue(double v) { return rvqDouble(287, v); }
@@ -20,12 +20,12 @@ RvqAttr i64Value(int64_t v) {
 }
 } // namespace
 
-int32_t vsfpModelInfo(VsfContext *ctx) {
+int32_t vsfpModelInfo(VsfContext* ctx) {
   VsfOut out(ctx);
   out.createFactoid("ModelInfo", "Stat.VARSIFTER.ModelInfo", vsfMsg(670), nullptr);
-  const VsfModelOptions &o = ctx->options;
-  const VsfProcSettings &proc = ctx->stmt.proc;
-  const LevRegContext &dc = ctx->design;
+  const VsfModelOptions& o = ctx->options;
+  const VsfProcSettings& proc = ctx->stmt.proc;
+  const LevRegContext& dc = ctx->design;
   out.entry(671, textValue(vsfDataSetNameText(ctx->data)));
   if (proc.valData != nullptr)
     out.entry(672, textValue(vsfDataSetNameText(proc.valData)));
@@ -35,7 +35,7 @@ int32_t vsfpModelInfo(VsfContext *ctx) {
     out.entry(685, textValue(vsfVariableNameText(dc.freq->var)));
   if (dc.weights != nullptr)
     out.entry(686, textValue(vsfVariableNameText(dc.weights->var)));
-  const HostVariable *response =
+  const HostVariable* response =
       dc.responses != nullptr ? dc.responses[0].var
                               : (ctx->stmt.responses != nullptr ? ctx->stmt.responses[0] : nullptr);
   out.entry(687, textValue(vsfVariableNameText(response)));
@@ -69,8 +69,8 @@ int32_t vsfpModelInfo(VsfContext *ctx) {
       out.entry(681, dblValue(o.slEntry));
     if (sl && (o.method == VM_BACKWARD || o.method == VM_STEPWISE))
       out.entry(682, dblValue(o.slStay));
-    const LevDesign *d = vsfDesign(ctx);
-    auto indexName = [&]() -> RvqText * {
+    const LevDesign* d = vsfDesign(ctx);
+    auto indexName = [&]() -> RvqText* {
       if (d != nullptr && o.cvIndexVar >= 0 && o.cvIndexVar < d->classCount)
         return vsfVariableNameText(d->classes[o.cvIndexVar].var);
       return vsfText("", 0);
@@ -101,9 +101,9 @@ int32_t vsfpModelInfo(VsfContext *ctx) {
   return 0;
 }
 
-int32_t vsfpBootstrapInfo(VsfContext *ctx) {
+int32_t vsfpBootstrapInfo(VsfContext* ctx) {
   VsfOut out(ctx);
-  const VsfModelAverageSettings &ma = ctx->stmt.ma;
+  const VsfModelAverageSettings& ma = ctx->stmt.ma;
   out.createFactoid("ModelAverageInfo", "Stat.VARSIFTER.ModelAverageInfo", vsfMsg(1100),
                     vsfMsg(1100));
   out.entry(1101, msgValue(ma.srs ? 1103 : 1102));
@@ -132,9 +132,9 @@ int32_t vsfpBootstrapInfo(VsfContext *ctx) {
   return 0;
 }
 
-int32_t vsfpDimensions(VsfContext *ctx) {
+int32_t vsfpDimensions(VsfContext* ctx) {
   VsfOut out(ctx);
-  const LevDesign *d = vsfDesign(ctx);
+  const LevDesign* d = vsfDesign(ctx);
   int32_t k = ctx->options.noint ? 1 : 0;
   out.createFactoid("Dimensions", "Stat.VARSIFTER.Dimensions", vsfMsg(760), vsfMsg(760));
   out.entry(761, intValue((d != nullptr ? d->effectCount : 0) - k));

@@ -10,29 +10,29 @@ namespace {
 // EFFECT and REFERENCE drop the reference level from the columns of a crossed variable.
 bool skipsReferenceLevel(int32_t coding) { return coding == 0 || coding == 2; }
 
-int32_t *zeroedInts(QkPool *pool, int64_t count) {
+int32_t* zeroedInts(QkPool* pool, int64_t count) {
   if (pool == nullptr || count <= 0)
     return nullptr;
-  return static_cast<int32_t *>(
+  return static_cast<int32_t*>(
       pool->allocate(pool, static_cast<size_t>(count) * sizeof(int32_t), kQkZeroed));
 }
 
 } // namespace
 
-int32_t vsfLevels(VsfContext *ctx, VsfModel * /*fit*/, QkPool *pool) {
-  LevDesign *d = ctx->design.design;
+int32_t vsfLevels(VsfContext* ctx, VsfModel* /*fit*/, QkPool* pool) {
+  LevDesign* d = ctx->design.design;
   if (d == nullptr || d->classCount <= 0)
     return -2;
   const int32_t nClass = d->classCount;
-  int32_t *scratch = zeroedInts(pool, 3 * static_cast<int64_t>(nClass));
+  int32_t* scratch = zeroedInts(pool, 3 * static_cast<int64_t>(nClass));
   if (scratch == nullptr)
     return -2;
-  int32_t *crossedRadix = scratch;
-  int32_t *nestedRadix = scratch + nClass;
-  int32_t *nestedDigit = scratch + 2 * nClass;
+  int32_t* crossedRadix = scratch;
+  int32_t* nestedRadix = scratch + nClass;
+  int32_t* nestedDigit = scratch + 2 * nClass;
 
   for (int32_t e = 0; e < d->effectCount; ++e) {
-    LevEffect &ef = d->effects[e];
+    LevEffect& ef = d->effects[e];
     ef.levelIndexTable = nullptr;
     const int32_t nc = ef.crossedCount + ef.nestedCount;
     if (nc <= 0)
@@ -49,7 +49,7 @@ int32_t vsfLevels(VsfContext *ctx, VsfModel * /*fit*/, QkPool *pool) {
     const int64_t size = pc * pn * nc;
     if (size <= 0)
       continue;
-    int32_t *table = zeroedInts(pool, size);
+    int32_t* table = zeroedInts(pool, size);
     if (table == nullptr)
       return -2;
     for (int64_t u = 0; u < pn; ++u) {
@@ -59,12 +59,12 @@ int32_t vsfLevels(VsfContext *ctx, VsfModel * /*fit*/, QkPool *pool) {
         rest /= nestedRadix[i];
       }
       for (int64_t v = 0; v < pc; ++v) {
-        int32_t *row = table + (u * pc + v) * nc;
+        int32_t* row = table + (u * pc + v) * nc;
         int64_t restV = v;
         for (int32_t i = ef.crossedCount - 1; i >= 0; --i) {
           int32_t digit = static_cast<int32_t>(restV % crossedRadix[i]);
           restV /= crossedRadix[i];
-          const LevVariable &var = d->classes[ef.crossed[i]];
+          const LevVariable& var = d->classes[ef.crossed[i]];
           if (skipsReferenceLevel(var.coding) && digit >= var.referenceSelector)
             digit += 1;
           row[i] = digit;

@@ -9,15 +9,15 @@
 #include <algorithm>
 #include <cstring>
 
-LevDesign *vsfDesign(const VsfContext *ctx) { return ctx->design.design; }
+LevDesign* vsfDesign(const VsfContext* ctx) { return ctx->design.design; }
 
-const char *vsfEffectName(const VsfContext *ctx, int32_t k, int32_t *length) {
+const char* vsfEffectName(const VsfContext* ctx, int32_t k, int32_t* length) {
   if (ctx->effectRecords != nullptr && k >= 0 && k < ctx->effectRecordCount &&
       ctx->effectRecords[k].name != nullptr) {
     *length = ctx->effectRecords[k].nameLength;
     return ctx->effectRecords[k].name;
   }
-  const LevDesign *d = vsfDesign(ctx);
+  const LevDesign* d = vsfDesign(ctx);
   if (d != nullptr && k >= 0 && k < d->effectCount && d->effects[k].name != nullptr) {
     *length = static_cast<int32_t>(std::strlen(d->effects[k].name));
     return d->effects[k].name;
@@ -26,7 +26,7 @@ const char *vsfEffectName(const VsfContext *ctx, int32_t k, int32_t *length) {
   return "";
 }
 
-int32_t vsfLongestEffectName(const VsfContext *ctx) {
+int32_t vsfLongestEffectName(const VsfContext* ctx) {
   int32_t longest = 0;
   int32_t count = ctx->effectRecords != nullptr ? ctx->effectRecordCount
                   : vsfDesign(ctx) != nullptr   ? vsfDesign(ctx)->effectCount
@@ -39,20 +39,20 @@ int32_t vsfLongestEffectName(const VsfContext *ctx) {
   return longest;
 }
 
-RvqText *vsfDataSetNameText(HostDataSet *data) {
+RvqText* vsfDataSetNameText(HostDataSet* data) {
   char buffer[300];
   int32_t n = data != nullptr ? xdsname(data, buffer, static_cast<int32_t>(sizeof buffer)) : -1;
   return vsfText(n > 0 ? buffer : "", n > 0 ? n : 0);
 }
 
-RvqText *vsfVariableNameText(const HostVariable *var) {
+RvqText* vsfVariableNameText(const HostVariable* var) {
   if (var == nullptr)
     return vsfText("", 0);
   return vsfText(var->name, var->nameLength);
 }
 
-int32_t vsfStatShown(const VsfContext *ctx, int32_t index) {
-  const VsfModelOptions &o = ctx->options;
+int32_t vsfStatShown(const VsfContext* ctx, int32_t index) {
+  const VsfModelOptions& o = ctx->options;
   if (o.statAll)
     return 1;
   switch (index) {
@@ -83,10 +83,10 @@ int32_t vsfStatShown(const VsfContext *ctx, int32_t index) {
   }
 }
 
-bool vsfGraphicsOn(const VsfContext *ctx) { return ctx->stmt.plots.graphicsEnabled != 0; }
+bool vsfGraphicsOn(const VsfContext* ctx) { return ctx->stmt.plots.graphicsEnabled != 0; }
 
-bool vsfShowPValues(const VsfContext *ctx) {
+bool vsfShowPValues(const VsfContext* ctx) {
   return ctx->stmt.showPValues != 0 || ctx->options.method == VM_NONE;
 }
 
-double vsfTrainingWeight(const VsfModel *model) { return model->wTrain; }
+double vsfTrainingWeight(const VsfModel* model) { return model->wTrain; }

@@ -12,19 +12,19 @@ struct VsfModel;
 struct LevDesign;
 
 // The name of effect k of the selection (its record, else the design effect's name).
-const char *vsfEffectName(const VsfContext *ctx, int32_t k, int32_t *length);
+const char* vsfEffectName(const VsfContext* ctx, int32_t k, int32_t* length);
 // The longest effect name of the selection.
-int32_t vsfLongestEffectName(const VsfContext *ctx);
+int32_t vsfLongestEffectName(const VsfContext* ctx);
 // The design of the run (null before levelisation).
-LevDesign *vsfDesign(const VsfContext *ctx);
+LevDesign* vsfDesign(const VsfContext* ctx);
 // A text handle with a data set's name, or with a variable's name.
-RvqText *vsfDataSetNameText(HostDataSet *data);
-RvqText *vsfVariableNameText(const HostVariable *var);
+RvqText* vsfDataSetNameText(HostDataSet* data);
+RvqText* vsfVariableNameText(const HostVariable* var);
 // The STATS= display switch of index 1 ProbF .. 11 ASE (statsShown of the tables).
-int32_t vsfStatShown(const VsfContext *ctx, int32_t index);
+int32_t vsfStatShown(const VsfContext* ctx, int32_t index);
 // True when graphs are drawn for this run.
-bool vsfGraphicsOn(const VsfContext *ctx);
+bool vsfGraphicsOn(const VsfContext* ctx);
 // True when p-values are shown (SHOWPVALS, also for METHOD=NONE).
-bool vsfShowPValues(const VsfContext *ctx);
+bool vsfShowPValues(const VsfContext* ctx);
 // The training-weight divisor of the ASE.
-double vsfTrainingWeight(const VsfModel *model);
+double vsfTrainingWeight(const VsfModel* model);

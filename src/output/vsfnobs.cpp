@@ -17,27 +17,27 @@ int32_t widest(std::initializer_list<int32_t> numbers) {
 }
 
 struct NobsRow {
-  RvqText *label = nullptr;
+  RvqText* label = nullptr;
   double n = 0.0;
 };
 
-void labelColumns(VsfOut &out, NobsRow &row, int32_t labelWidth) {
+void labelColumns(VsfOut& out, NobsRow& row, int32_t labelWidth) {
   out.column({rvqInt(103, 66), vsfaName("Label"), vsfaDyn("LabelWidth"), rvqInt(287, labelWidth),
               vsfaBound(&row.label)});
   out.numberColumn("N", &row.n);
 }
 
-void emitRow(VsfOut &out, NobsRow &row, int32_t label, double n) {
+void emitRow(VsfOut& out, NobsRow& row, int32_t label, double n) {
   row.label = vsfMsg(label);
   row.n = n;
   out.emit();
 }
 
-int32_t nobsInput(VsfContext *ctx, VsfModel *m, int32_t sourceWidth) {
+int32_t nobsInput(VsfContext* ctx, VsfModel* m, int32_t sourceWidth) {
   const bool partitioned = ctx->stmt.partition.given == 1 || ctx->partitionOn == 1;
   const bool freq = ctx->stmt.proc.freqGiven != 0;
-  HostDataSet *val = ctx->stmt.proc.valData;
-  HostDataSet *test = ctx->stmt.proc.testData;
+  HostDataSet* val = ctx->stmt.proc.valData;
+  HostDataSet* test = ctx->stmt.proc.testData;
   const bool valCond = m->nValidate > 0 || ctx->stmt.partition.validationAsked;
   const bool testCond = m->nTest > 0 || ctx->stmt.partition.testAsked;
   const bool ignCond = m->nNoRole > 0;
@@ -55,7 +55,7 @@ int32_t nobsInput(VsfContext *ctx, VsfModel *m, int32_t sourceWidth) {
 
   VsfOut out(ctx);
   NobsRow row;
-  RvqText *source = nullptr;
+  RvqText* source = nullptr;
   const bool separate = val != nullptr || test != nullptr;
   if (separate) {
     out.create("NObs", vsfMsg(513), {rvqTextHandle(310, vsfMsg(516))});
@@ -116,23 +116,23 @@ int32_t nobsInput(VsfContext *ctx, VsfModel *m, int32_t sourceWidth) {
   return 0;
 }
 
-int32_t nobsSecondary(VsfContext *ctx, VsfModel *m, HostDataSet *data, int32_t sourceWidth) {
+int32_t nobsSecondary(VsfContext* ctx, VsfModel* m, HostDataSet* data, int32_t sourceWidth) {
   const bool freq = ctx->stmt.proc.freqGiven != 0;
   int32_t labelWidth = widest({501, 502});
   if (freq)
     labelWidth = std::max(labelWidth, widest({503, 504}));
   const bool isTest = data == ctx->stmt.proc.testData;
-  double *read = isTest ? &m->testDataRead : &m->valDataRead;
-  double *used = isTest ? &m->nTest : &m->nValidate;
+  double* read = isTest ? &m->testDataRead : &m->valDataRead;
+  double* used = isTest ? &m->nTest : &m->nValidate;
   // The separate data sets' frequency sums: read sums are kept with the used ones.
-  double *freqRead = isTest ? &m->testDataUsed : &m->valDataUsed;
-  double *freqUsed = isTest ? &m->freqTest : &m->freqValidate;
+  double* freqRead = isTest ? &m->testDataUsed : &m->valDataUsed;
+  double* freqUsed = isTest ? &m->freqTest : &m->freqValidate;
   const int32_t label = isTest ? 514 : 515;
   const int32_t sourceMsg = isTest ? 517 : 518;
 
   VsfOut out(ctx);
   NobsRow row;
-  RvqText *source = vsfMsg(sourceMsg);
+  RvqText* source = vsfMsg(sourceMsg);
   out.create("NObs", vsfMsg(label), {rvqTextHandle(310, vsfMsg(sourceMsg))});
   vsfCall(out.table, 316, {vsfaDyn("tableTitle"), rvqTextHandle(287, vsfMsg(label))});
   out.column({rvqInt(103, 66), vsfaName("DataSource"), vsfaDyn("SourceWidth"),
@@ -157,11 +157,11 @@ int32_t nobsSecondary(VsfContext *ctx, VsfModel *m, HostDataSet *data, int32_t s
 
 } // namespace
 
-int32_t vsfpNobs(VsfContext *ctx, VsfModel *model) {
+int32_t vsfpNobs(VsfContext* ctx, VsfModel* model) {
   VsfOut timer(ctx);
-  HostDataSet *val = ctx->stmt.proc.valData;
-  HostDataSet *test = ctx->stmt.proc.testData;
-  RvqObject *group = nullptr;
+  HostDataSet* val = ctx->stmt.proc.valData;
+  HostDataSet* test = ctx->stmt.proc.testData;
+  RvqObject* group = nullptr;
   int32_t sourceWidth = 0;
   if (val != nullptr || test != nullptr) {
     group = vsfOpenGroup(ctx, "ObsProfiles", {vsfaLabel(vsfMsg(793)), rvqFlag(435, 0)});

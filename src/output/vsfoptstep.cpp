@@ -18,8 +18,8 @@ namespace {
 constexpr int32_t kCodes = 14;
 
 // The value of criterion `code` at step i, missing when the criterion has none.
-double valueAt(const VsfContext *ctx, const VsfModel *m, int32_t code, int32_t i) {
-  const VsfModelOptions &o = ctx->options;
+double valueAt(const VsfContext* ctx, const VsfModel* m, int32_t code, int32_t i) {
+  const VsfModelOptions& o = ctx->options;
   const double sse = m->stepSSE[i], n = m->nObs;
   const int32_t p = m->stepRank[i];
   switch (code) {
@@ -54,10 +54,10 @@ bool hasValues(int32_t code) { return code != 0 && code != 1 && code != 12; }
 
 } // namespace
 
-int32_t vsfpOptStep(VsfContext *ctx, VsfModel *m, int32_t *optimalSteps, int32_t *chosenStep,
-                    RvqText **dataRef) {
-  const VsfModelOptions &o = ctx->options;
-  int32_t *shown = ctx->results.optimalStep;
+int32_t vsfpOptStep(VsfContext* ctx, VsfModel* m, int32_t* optimalSteps, int32_t* chosenStep,
+                    RvqText** dataRef) {
+  const VsfModelOptions& o = ctx->options;
+  int32_t* shown = ctx->results.optimalStep;
   for (int32_t c = 0; c < kCodes; ++c)
     optimalSteps[c] = shown[c] = -1;
   const int32_t steps = m->stepCount;
@@ -89,8 +89,8 @@ int32_t vsfpOptStep(VsfContext *ctx, VsfModel *m, int32_t *optimalSteps, int32_t
       }
     }
   }
-  int32_t *flags =
-      static_cast<int32_t *>(m->pool->allocate(m->pool, sizeof(int32_t) * steps, kQkZeroed));
+  int32_t* flags =
+      static_cast<int32_t*>(m->pool->allocate(m->pool, sizeof(int32_t) * steps, kQkZeroed));
   if (flags == nullptr)
     return -2;
   for (int32_t c = 0; c < kCodes; ++c) {
@@ -158,7 +158,7 @@ int32_t vsfpOptStep(VsfContext *ctx, VsfModel *m, int32_t *optimalSteps, int32_t
   out.charColumn("OptLabel", optLabel, 13);
   struct Group {
     int32_t code;
-    const char *stem;
+    const char* stem;
     bool present;
   } groups[] = {{VC_AIC, "AIC", true},
                 {VC_AICC, "AICC", true},
@@ -170,7 +170,7 @@ int32_t vsfpOptStep(VsfContext *ctx, VsfModel *m, int32_t *optimalSteps, int32_t
                 {VC_BIC, "BIC", m->fullMse != 0},
                 {VC_CP, "CP", m->fullMse != 0}};
   double vals[kCodes];
-  for (const Group &g : groups) {
+  for (const Group& g : groups) {
     if (!g.present)
       continue;
     char name[40];
@@ -178,8 +178,8 @@ int32_t vsfpOptStep(VsfContext *ctx, VsfModel *m, int32_t *optimalSteps, int32_t
     out.intColumn(name, &shown[g.code]);
     std::snprintf(name, sizeof name, "%sStepLabel", g.stem);
     const int32_t ls = slot[g.code] < ctx->results.stepLabelCount ? slot[g.code] : 0;
-    VsfLabel &label = ctx->results.stepLabels[ls];
-    out.charColumn(name, const_cast<char *>(label.text != nullptr ? label.text : " "),
+    VsfLabel& label = ctx->results.stepLabels[ls];
+    out.charColumn(name, const_cast<char*>(label.text != nullptr ? label.text : " "),
                    label.length > 0 ? label.length : 1);
     vals[g.code] =
         optimalSteps[g.code] >= 0 ? valueAt(ctx, m, g.code, optimalSteps[g.code]) : hostMissing();
@@ -195,7 +195,7 @@ int32_t vsfpOptStep(VsfContext *ctx, VsfModel *m, int32_t *optimalSteps, int32_t
   ctx->results.chosenStepValue = *chosenStep;
   int32_t chosenSlot = (start == 0 && !backward) ? *chosenStep - 1 : *chosenStep;
   if (chosenSlot >= 0 && chosenSlot < ctx->results.stepLabelCount) {
-    const VsfLabel &l = ctx->results.stepLabels[chosenSlot];
+    const VsfLabel& l = ctx->results.stepLabels[chosenSlot];
     ctx->results.chosenStepLabelText = vsfText(l.text != nullptr ? l.text : "", l.length);
   }
   ctx->printStart = savedPrintStart;

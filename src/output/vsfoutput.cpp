@@ -28,22 +28,22 @@ struct OutputColumns {
 };
 OutputColumns gColumns;
 
-const HostVariable *responseVariable(const VsfContext *ctx) {
+const HostVariable* responseVariable(const VsfContext* ctx) {
   if (ctx->design.responses != nullptr && ctx->design.responses[0].var != nullptr)
     return ctx->design.responses[0].var;
   return ctx->stmt.responses != nullptr ? ctx->stmt.responses[0] : nullptr;
 }
 
-bool rolesWritten(const VsfContext *ctx) {
-  const VsfPartitionSettings &p = ctx->stmt.partition;
-  const VsfModelOptions &o = ctx->options;
+bool rolesWritten(const VsfContext* ctx) {
+  const VsfPartitionSettings& p = ctx->stmt.partition;
+  const VsfModelOptions& o = ctx->options;
   const bool roles = p.roleVar > 0 || o.trainFraction != 1.0 || ctx->stmt.proc.valData != nullptr ||
                      ctx->stmt.proc.testData != nullptr;
   return roles && p.given;
 }
 
-int32_t defineStat(HostDataSet *out, const VsfOutputStat &stat, const char *prefix,
-                   const HostVariable *response) {
+int32_t defineStat(HostDataSet* out, const VsfOutputStat& stat, const char* prefix,
+                   const HostVariable* response) {
   char name[40];
   int32_t length = 0;
   if (stat.nameLength > 0 && stat.name != nullptr) {
@@ -62,16 +62,16 @@ int32_t defineStat(HostDataSet *out, const VsfOutputStat &stat, const char *pref
 
 } // namespace
 
-int32_t vsfPrepOutput(VsfContext *ctx) {
+int32_t vsfPrepOutput(VsfContext* ctx) {
   const double start = zdattim();
-  HostDataSet *out = ctx->options.outputBlock;
-  HostDataSet *in = ctx->data;
+  HostDataSet* out = ctx->options.outputBlock;
+  HostDataSet* in = ctx->data;
   if (out == nullptr || in == nullptr)
     return -2;
   OutputColumns c;
   c.inputCount = xdsnvar(in);
   for (int32_t i = 1; i <= c.inputCount; ++i) {
-    HostVariable *v = nullptr;
+    HostVariable* v = nullptr;
     if (xvname(in, i, &v) != 0 || v == nullptr)
       return -2;
     int32_t number = xdsdefvar(out, v->name, v->nameLength, v->type, v->length);
@@ -84,8 +84,8 @@ int32_t vsfPrepOutput(VsfContext *ctx) {
     c.role = xdsdefvar(out, "_ROLE_", 6, 2, 8);
   if (ctx->options.cvOn || ctx->options.cvExternal)
     c.cvIndex = xdsdefvar(out, "_CVINDEX_", 9, 1, 8);
-  const HostVariable *response = responseVariable(ctx);
-  const VsfOutputSpec &spec = ctx->stmt.output;
+  const HostVariable* response = responseVariable(ctx);
+  const VsfOutputSpec& spec = ctx->stmt.output;
   if (spec.stats[OS_PRED].on)
     c.pred = defineStat(out, spec.stats[OS_PRED], "p_", response);
   if (spec.stats[OS_RESID].on)
@@ -99,8 +99,8 @@ int32_t vsfPrepOutput(VsfContext *ctx) {
   return 0;
 }
 
-void vsfModelRgx(const VsfContext *ctx, const VsfModel *m, LevRegContext *dc, double *row) {
-  LevDesign *d = dc->design;
+void vsfModelRgx(const VsfContext* ctx, const VsfModel* m, LevRegContext* dc, double* row) {
+  LevDesign* d = dc->design;
   const int32_t width = d->columnCount;
   bool constructed = false;
   for (int32_t k = 0; k < m->effectCount && !constructed; ++k) {
@@ -130,9 +130,9 @@ void vsfModelRgx(const VsfContext *ctx, const VsfModel *m, LevRegContext *dc, do
 }
 
 VsfPredictStats vsfResamplePredict(double alpha, bool quantiles, int32_t resamples, int32_t n,
-                                   double *predictions, double *work) {
+                                   double* predictions, double* work) {
   VsfPredictStats s{hostMissing(), hostMissing(), hostMissing(), hostMissing(), hostMissing()};
-  double *x = predictions;
+  double* x = predictions;
   if (work != nullptr) {
     if (n == resamples) {
       std::copy(predictions, predictions + resamples, work);
@@ -188,23 +188,23 @@ int32_t vsfBlockFold(int64_t row, int64_t n, int32_t k) {
   return fold;
 }
 
-int32_t vsfOutputBy(VsfContext *ctx, VsfModel *m, VsfResampling *, int64_t seed) {
+int32_t vsfOutputBy(VsfContext* ctx, VsfModel* m, VsfResampling*, int64_t seed) {
   const double start = zdattim();
-  HostDataSet *out = ctx->options.outputBlock;
-  LevRegContext *dc = &ctx->design;
+  HostDataSet* out = ctx->options.outputBlock;
+  LevRegContext* dc = &ctx->design;
   if (!ctx->options.hasOutput || out == nullptr)
     return 0;
   if (ctx->options.modelAverage) {
     xebug("OUTPUT statistics of model averaging are not available in this build");
     return -99;
   }
-  const OutputColumns &c = gColumns;
-  LevDesign *d = dc->design;
+  const OutputColumns& c = gColumns;
+  LevDesign* d = dc->design;
   const bool usable = m->fitStatus == 0 && d != nullptr && m->beta != nullptr;
   std::vector<double> row(usable ? static_cast<size_t>(std::max(d->columnCount, 1)) : 1);
-  HostDataSet *in = dc->library != nullptr ? dc->library->data : ctx->data;
-  const VsfModelOptions &o = ctx->options;
-  const VsfPartitionSettings &ps = ctx->stmt.partition;
+  HostDataSet* in = dc->library != nullptr ? dc->library->data : ctx->data;
+  const VsfModelOptions& o = ctx->options;
+  const VsfPartitionSettings& ps = ctx->stmt.partition;
   int64_t rng = seed;
   int64_t trainRow = 0;
   int32_t splitFold = 0;
@@ -251,7 +251,7 @@ int32_t vsfOutputBy(VsfContext *ctx, VsfModel *m, VsfResampling *, int64_t seed)
             ctx->effectRecords != nullptr && k < ctx->effectRecordCount
                 ? ctx->effectRecords[k].parmCount
                 : (k + 1 < m->effectCount ? m->parmOffset[k + 1] : m->parmCount) - m->parmOffset[k];
-        const int32_t *cols = ctx->effectRecords != nullptr && k < ctx->effectRecordCount
+        const int32_t* cols = ctx->effectRecords != nullptr && k < ctx->effectRecordCount
                                   ? ctx->effectRecords[k].columns
                                   : nullptr;
         for (int32_t j = 0; j < parms; ++j)
@@ -269,11 +269,11 @@ int32_t vsfOutputBy(VsfContext *ctx, VsfModel *m, VsfResampling *, int64_t seed)
           const double u = zranuni(&rng);
           assigned = u <= o.testFraction ? 3 : u <= o.testFraction + o.validateFraction ? 2 : 1;
         } else if (ps.roleVar > 0 && ctx->roleBuffer != nullptr) {
-          const char *v = ctx->roleBuffer;
+          const char* v = ctx->roleBuffer;
           int32_t L = ctx->roleLength;
           while (L > 0 && v[L - 1] == ' ')
             --L;
-          auto matches = [&](const char *t, int32_t n) {
+          auto matches = [&](const char* t, int32_t n) {
             return L == 0 ? n < 0 : (n == L && std::memcmp(t, v, static_cast<size_t>(L)) == 0);
           };
           if (matches(ps.trainText, ps.trainLength))
@@ -286,7 +286,7 @@ int32_t vsfOutputBy(VsfContext *ctx, VsfModel *m, VsfResampling *, int64_t seed)
             assigned = ps.trainLength == 0 ? 1 : ps.testLength == 0 ? 3 : 0;
         }
         if (c.role != 0 && assigned != 0) {
-          static const char *names[] = {"", "TRAIN", "VALIDATE", "TEST"};
+          static const char* names[] = {"", "TRAIN", "VALIDATE", "TEST"};
           std::memcpy(role, names[assigned], std::strlen(names[assigned]));
         }
         if (assigned == 1 && (o.cvOn || o.cvExternal)) {
@@ -319,7 +319,7 @@ int32_t vsfOutputBy(VsfContext *ctx, VsfModel *m, VsfResampling *, int64_t seed)
       if (c.inputNumeric[static_cast<size_t>(i)]) {
         xdsputn(out, c.input[static_cast<size_t>(i)], xobsnum(in, i + 1));
       } else {
-        const char *text = nullptr;
+        const char* text = nullptr;
         int32_t n = xobschar(in, i + 1, &text);
         xdsputc(out, c.input[static_cast<size_t>(i)], text, n);
       }
@@ -346,7 +346,7 @@ int32_t vsfOutputBy(VsfContext *ctx, VsfModel *m, VsfResampling *, int64_t seed)
   return 0;
 }
 
-int32_t vsfPrepareOutputAndDesign(VsfContext *ctx) {
+int32_t vsfPrepareOutputAndDesign(VsfContext* ctx) {
   // The OUTPUT rows need no preparation beyond their columns; the OUTDESIGN data set is
   // not made by this build.
   if (ctx->options.hasOutDesign) {
@@ -356,7 +356,7 @@ int32_t vsfPrepareOutputAndDesign(VsfContext *ctx) {
   return 0;
 }
 
-void vsfFinishOutput(VsfContext *ctx) {
+void vsfFinishOutput(VsfContext* ctx) {
   if (ctx->options.outputBlock != nullptr) {
     xvputt(ctx->options.outputBlock);
     ctx->options.outputBlock = nullptr;

@@ -10,7 +10,7 @@ struct LevRegContext;
 
 // The design row of the current observation for the selected effects only; other columns
 // are 0. `row` has the design's column count.
-void vsfModelRgx(const VsfContext *ctx, const VsfModel *model, LevRegContext *context, double *row);
+void vsfModelRgx(const VsfContext* ctx, const VsfModel* model, LevRegContext* context, double* row);
 
 // Statistics of the predictions of the averaged resamples (n = averagedCount of R).
 // `work` (or null) receives the packed predictions; the statistics use it when given.
@@ -18,10 +18,10 @@ struct VsfPredictStats {
   double mean, stddev, lower, upper, median;
 };
 VsfPredictStats vsfResamplePredict(double alpha, bool quantiles, int32_t resamples,
-                                   int32_t averaged, double *predictions, double *work);
+                                   int32_t averaged, double* predictions, double* work);
 
 // Writes the OUTPUT data set with the rows made so far, once; later calls do nothing.
-void vsfFinishOutput(VsfContext *ctx);
+void vsfFinishOutput(VsfContext* ctx);
 
 // The CV fold numbers of BLOCK assignment: the fold of the `row`-th (0-based) TRAIN row of
 // n rows split into k folds.

@@ -15,21 +15,21 @@
 
 namespace {
 
-void *take(QkPool *pool, int64_t bytes) {
+void* take(QkPool* pool, int64_t bytes) {
   if (pool == nullptr || bytes <= 0)
     return nullptr;
   return pool->allocate(pool, static_cast<size_t>(bytes), kQkZeroed);
 }
 
 struct EffectView {
-  const LevEffect *lev = nullptr;
+  const LevEffect* lev = nullptr;
   int32_t parms = 0;
-  const int32_t *columns = nullptr;
+  const int32_t* columns = nullptr;
 };
 
-EffectView viewOf(const VsfContext *ctx, const VsfModel *m, int32_t k) {
+EffectView viewOf(const VsfContext* ctx, const VsfModel* m, int32_t k) {
   EffectView v;
-  const LevDesign *d = vsfDesign(ctx);
+  const LevDesign* d = vsfDesign(ctx);
   int32_t levIndex = k;
   if (ctx->effectRecords != nullptr && k < ctx->effectRecordCount) {
     levIndex = ctx->effectRecords[k].effect;
@@ -43,13 +43,13 @@ EffectView viewOf(const VsfContext *ctx, const VsfModel *m, int32_t k) {
   return v;
 }
 
-const int32_t *levelRow(const EffectView &v, int32_t c) {
+const int32_t* levelRow(const EffectView& v, int32_t c) {
   if (v.lev == nullptr || v.lev->columnTable == nullptr)
     return nullptr;
   return v.lev->columnTable + static_cast<size_t>(c) * v.lev->columnRowWidth;
 }
 
-bool groupMethod(const VsfModelOptions &o) {
+bool groupMethod(const VsfModelOptions& o) {
   return o.method == VM_GROUPLASSO || o.method == VM_QKGLASSO;
 }
 
@@ -57,16 +57,16 @@ bool inModelStatus(uint8_t s) { return s == 1 || s == 2 || s == 3; }
 
 } // namespace
 
-int32_t vsfpParmEst(VsfContext *ctx, VsfModel *m, QkPool *pool, int32_t stepOrder) {
-  const VsfModelOptions &o = ctx->options;
-  const LevDesign *d = vsfDesign(ctx);
+int32_t vsfpParmEst(VsfContext* ctx, VsfModel* m, QkPool* pool, int32_t stepOrder) {
+  const VsfModelOptions& o = ctx->options;
+  const LevDesign* d = vsfDesign(ctx);
   const uint8_t style = d != nullptr ? d->parmLabelStyle : 1;
   // Sizes.
   int32_t We = 0;
   if (!o.noint)
     vsfEffectName(ctx, 0, &We);
   const int32_t classCount = d != nullptr ? d->classCount : 0;
-  uint8_t *usedClass = classCount > 0 ? static_cast<uint8_t *>(take(pool, classCount)) : nullptr;
+  uint8_t* usedClass = classCount > 0 ? static_cast<uint8_t*>(take(pool, classCount)) : nullptr;
   if (classCount > 0 && usedClass == nullptr)
     return -2;
   int32_t Wp = 0;
@@ -96,7 +96,7 @@ int32_t vsfpParmEst(VsfContext *ctx, VsfModel *m, QkPool *pool, int32_t stepOrde
         else
           L = nameLength;
       } else {
-        const int32_t *row = levelRow(v, c);
+        const int32_t* row = levelRow(v, c);
         const int32_t levelLength = row != nullptr ? zlevLenLevelLabel(d, v.lev, row) : 0;
         L = levelLength + (style == 1 ? We : nameLength);
       }
@@ -106,13 +106,13 @@ int32_t vsfpParmEst(VsfContext *ctx, VsfModel *m, QkPool *pool, int32_t stepOrde
   // A model without effects (NOINT with nothing selected) is legal: its table has no rows.
   Wp = std::max(Wp, 1);
   We = std::max(We, 1);
-  char *parameter = static_cast<char *>(take(pool, Wp + 1));
-  char *effect = static_cast<char *>(take(pool, We));
+  char* parameter = static_cast<char*>(take(pool, Wp + 1));
+  char* effect = static_cast<char*>(take(pool, We));
   char(*classTexts)[32] = nullptr;
-  double *classValues = nullptr;
+  double* classValues = nullptr;
   if (classCount > 0) {
     classTexts = static_cast<char(*)[32]>(take(pool, int64_t(classCount) * 32));
-    classValues = static_cast<double *>(take(pool, int64_t(classCount) * 8));
+    classValues = static_cast<double*>(take(pool, int64_t(classCount) * 8));
   }
   if (parameter == nullptr || effect == nullptr ||
       (classCount > 0 && (classTexts == nullptr || classValues == nullptr)))
@@ -121,7 +121,7 @@ int32_t vsfpParmEst(VsfContext *ctx, VsfModel *m, QkPool *pool, int32_t stepOrde
   const bool stdErrCols = !o.penalizedPath && !o.solverPath;
   const bool group = groupMethod(o);
   const int32_t folds = (o.cvDetails >= 2 && m->folds != nullptr) ? m->foldCount : 0;
-  double *foldValues = folds > 0 ? static_cast<double *>(take(pool, int64_t(folds) * 8)) : nullptr;
+  double* foldValues = folds > 0 ? static_cast<double*>(take(pool, int64_t(folds) * 8)) : nullptr;
   if (folds > 0 && foldValues == nullptr)
     return -2;
   int32_t forced = 0, df = 0;
@@ -133,7 +133,7 @@ int32_t vsfpParmEst(VsfContext *ctx, VsfModel *m, QkPool *pool, int32_t stepOrde
   for (int32_t c = 0; c < classCount; ++c) {
     if (!usedClass[c])
       continue;
-    const LevVariable &v = d->classes[c];
+    const LevVariable& v = d->classes[c];
     char name[40];
     const int32_t nameLength = v.var != nullptr ? v.var->nameLength : 0;
     std::snprintf(name, sizeof name, "%.*s", std::min(nameLength, 32), v.var ? v.var->name : "");
@@ -191,7 +191,7 @@ int32_t vsfpParmEst(VsfContext *ctx, VsfModel *m, QkPool *pool, int32_t stepOrde
   const double mse = dfe > 0 ? m->sse / dfe : hostMissing();
   auto printEffect = [&](int32_t k) {
     int32_t nameLength = 0;
-    const char *name = vsfEffectName(ctx, k, &nameLength);
+    const char* name = vsfEffectName(ctx, k, &nameLength);
     EffectView v = viewOf(ctx, m, k);
     vsfFill(effect, We, name, nameLength);
     forced = m->effectStatus[k] == 3 ? 1 : 0;
@@ -204,7 +204,7 @@ int32_t vsfpParmEst(VsfContext *ctx, VsfModel *m, QkPool *pool, int32_t stepOrde
         std::memset(classTexts[q], ' ', 32);
       }
       std::memset(parameter, ' ', static_cast<size_t>(Wp));
-      const int32_t *row = levelRow(v, c);
+      const int32_t* row = levelRow(v, c);
       if (style == 0) {
         const int32_t col = (v.lev != nullptr ? v.lev->firstColumn : 0) + c;
         if (d != nullptr && d->columnNames != nullptr && col < d->columnCount &&
@@ -257,7 +257,7 @@ int32_t vsfpParmEst(VsfContext *ctx, VsfModel *m, QkPool *pool, int32_t stepOrde
         printEffect(k);
     }
   } else {
-    uint8_t *printed = static_cast<uint8_t *>(take(pool, std::max(m->effectCount, 1)));
+    uint8_t* printed = static_cast<uint8_t*>(take(pool, std::max(m->effectCount, 1)));
     if (printed == nullptr)
       return -2; // after the object was made: the caller ends the run on -2
     auto visit = [&](int32_t k) {
@@ -283,7 +283,7 @@ int32_t vsfpParmEst(VsfContext *ctx, VsfModel *m, QkPool *pool, int32_t stepOrde
   return 0;
 }
 
-int32_t vsfpCVDetails(VsfContext *ctx, VsfModel *m, QkPool *) {
+int32_t vsfpCVDetails(VsfContext* ctx, VsfModel* m, QkPool*) {
   int32_t index = 0;
   double fitted = 0, leftOut = 0, press = 0;
   char control = ' ';

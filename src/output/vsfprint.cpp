@@ -14,21 +14,21 @@ double vsfPlusInfinity() { return std::numeric_limits<double>::infinity(); }
 double vsfMinusInfinity() { return -std::numeric_limits<double>::infinity(); }
 double vsfUnavailable() { return hostMissing(); }
 
-RvqText *vsfText(const char *text, int32_t length) { return rvqtxt(text, length); }
-RvqText *vsfMsg(int32_t number) { return rvqmsg(848, number); }
-RvqText *vsfMsgArgs(int32_t number, std::initializer_list<HostMsgArg> args) {
+RvqText* vsfText(const char* text, int32_t length) { return rvqtxt(text, length); }
+RvqText* vsfMsg(int32_t number) { return rvqmsg(848, number); }
+RvqText* vsfMsgArgs(int32_t number, std::initializer_list<HostMsgArg> args) {
   return rvqmsgs(848, number, args);
 }
 
 int32_t vsfMsgLength(int32_t number) {
-  const char *text = nullptr;
+  const char* text = nullptr;
   int32_t length = 0;
   if (wkread(848, number, &text, &length) != 0 || text == nullptr || length < 0)
     return 0;
   return length;
 }
 
-void vsfFill(char *field, int32_t width, const char *text, int32_t length) {
+void vsfFill(char* field, int32_t width, const char* text, int32_t length) {
   if (width <= 0)
     return;
   std::memset(field, ' ', static_cast<size_t>(width));
@@ -36,8 +36,8 @@ void vsfFill(char *field, int32_t width, const char *text, int32_t length) {
     std::memcpy(field, text, static_cast<size_t>(std::min(width, length)));
 }
 
-void vsfMsgCopy(int32_t number, char *field, int32_t width) {
-  const char *text = nullptr;
+void vsfMsgCopy(int32_t number, char* field, int32_t width) {
+  const char* text = nullptr;
   int32_t length = 0;
   if (wkread(848, number, &text, &length) != 0)
     length = 0;
@@ -47,7 +47,7 @@ void vsfMsgCopy(int32_t number, char *field, int32_t width) {
 namespace {
 constexpr int32_t kMaxAttrs = 32;
 
-int32_t callArray(RvqObject *object, int32_t method, RvqAttr *attrs, int32_t n) {
+int32_t callArray(RvqObject* object, int32_t method, RvqAttr* attrs, int32_t n) {
   if (object == nullptr)
     return 0;
   int32_t rc = wobmth(object, nullptr, method, n, attrs);
@@ -56,21 +56,21 @@ int32_t callArray(RvqObject *object, int32_t method, RvqAttr *attrs, int32_t n) 
   return rc;
 }
 
-int32_t copyAttrs(std::initializer_list<RvqAttr> list, RvqAttr *out, int32_t at = 0) {
-  for (const RvqAttr &a : list)
+int32_t copyAttrs(std::initializer_list<RvqAttr> list, RvqAttr* out, int32_t at = 0) {
+  for (const RvqAttr& a : list)
     if (at < kMaxAttrs)
       out[at++] = a;
   return at;
 }
 } // namespace
 
-int32_t vsfCall(RvqObject *object, int32_t method, std::initializer_list<RvqAttr> attrs) {
+int32_t vsfCall(RvqObject* object, int32_t method, std::initializer_list<RvqAttr> attrs) {
   RvqAttr a[kMaxAttrs];
   int32_t n = copyAttrs(attrs, a);
   return callArray(object, method, a, n);
 }
 
-void *vsfCallHandle(RvqObject *object, int32_t method, std::initializer_list<RvqAttr> attrs,
+void* vsfCallHandle(RvqObject* object, int32_t method, std::initializer_list<RvqAttr> attrs,
                     int32_t slot) {
   RvqAttr a[kMaxAttrs];
   int32_t n = copyAttrs(attrs, a);
@@ -81,20 +81,20 @@ void *vsfCallHandle(RvqObject *object, int32_t method, std::initializer_list<Rvq
   return a[slot].value.ptr;
 }
 
-RvqAttr vsfaName(const char *name) { return rvqTextHandle(138, vsfText(name)); }
-RvqAttr vsfaLabel(RvqText *label) { return rvqTextHandle(296, label); }
-RvqAttr vsfaTemplate(const char *path) { return rvqTextHandle(339, vsfText(path)); }
-RvqAttr vsfaDyn(const char *name) { return rvqTextHandle(311, vsfText(name)); }
-RvqAttr vsfaBound(void *address) { return rvqBound(285, address); }
-RvqAttr vsfaDataRef(RvqText **slot) {
+RvqAttr vsfaName(const char* name) { return rvqTextHandle(138, vsfText(name)); }
+RvqAttr vsfaLabel(RvqText* label) { return rvqTextHandle(296, label); }
+RvqAttr vsfaTemplate(const char* path) { return rvqTextHandle(339, vsfText(path)); }
+RvqAttr vsfaDyn(const char* name) { return rvqTextHandle(311, vsfText(name)); }
+RvqAttr vsfaBound(void* address) { return rvqBound(285, address); }
+RvqAttr vsfaDataRef(RvqText** slot) {
   RvqAttr a = rvqBound(784, slot);
   a.type = 67;
   return a;
 }
 
-VsfOut::VsfOut(VsfContext *context) : ctx(context), start(zdattim()) { ctx->printStart = start; }
+VsfOut::VsfOut(VsfContext* context) : ctx(context), start(zdattim()) { ctx->printStart = start; }
 
-bool VsfOut::create(const char *name, RvqText *label, std::initializer_list<RvqAttr> extra) {
+bool VsfOut::create(const char* name, RvqText* label, std::initializer_list<RvqAttr> extra) {
   RvqAttr a[kMaxAttrs];
   int32_t n = 0;
   a[n++] = rvqString(143, "rvq", 3);
@@ -106,11 +106,11 @@ bool VsfOut::create(const char *name, RvqText *label, std::initializer_list<RvqA
     a[n++] = vsfaLabel(label);
   n = copyAttrs(extra, a, n);
   callArray(ctx->outputManager, 147, a, n);
-  table = static_cast<RvqObject *>(a[2].value.ptr);
+  table = static_cast<RvqObject*>(a[2].value.ptr);
   return table != nullptr;
 }
 
-bool VsfOut::createFactoid(const char *name, const char *templ, RvqText *label, RvqText *title) {
+bool VsfOut::createFactoid(const char* name, const char* templ, RvqText* label, RvqText* title) {
   RvqAttr a[kMaxAttrs];
   int32_t n = 0;
   a[n++] = rvqString(143, "rvq", 3);
@@ -123,30 +123,30 @@ bool VsfOut::createFactoid(const char *name, const char *templ, RvqText *label, 
     a[n++] = rvqTextHandle(267, title);
   a[n++] = vsfaLabel(label);
   callArray(ctx->outputManager, 147, a, n);
-  table = static_cast<RvqObject *>(a[2].value.ptr);
+  table = static_cast<RvqObject*>(a[2].value.ptr);
   return table != nullptr;
 }
 
 void VsfOut::column(std::initializer_list<RvqAttr> attrs) { vsfCall(table, 338, attrs); }
 
-void VsfOut::numberColumn(const char *name, double *value) {
+void VsfOut::numberColumn(const char* name, double* value) {
   column({rvqInt(103, 5), vsfaName(name), vsfaBound(value)});
 }
 
-void VsfOut::intColumn(const char *name, int32_t *value, bool formatZero) {
+void VsfOut::intColumn(const char* name, int32_t* value, bool formatZero) {
   if (formatZero)
     column({rvqInt(103, 3), vsfaName(name), rvqInt(270, 0), vsfaBound(value)});
   else
     column({rvqInt(103, 3), vsfaName(name), vsfaBound(value)});
 }
 
-void VsfOut::charColumn(const char *name, char *buffer, int32_t width) {
+void VsfOut::charColumn(const char* name, char* buffer, int32_t width) {
   column({rvqInt(103, 6), vsfaName(name), rvqInt(289, width), vsfaBound(buffer)});
 }
 
 void VsfOut::endColumns() { vsfCall(table, 298, {}); }
 
-void VsfOut::bind(const char *templ, std::initializer_list<RvqAttr> extra, bool dataUnder504) {
+void VsfOut::bind(const char* templ, std::initializer_list<RvqAttr> extra, bool dataUnder504) {
   if (table == nullptr)
     return;
   RvqAttr a[kMaxAttrs];
@@ -156,13 +156,13 @@ void VsfOut::bind(const char *templ, std::initializer_list<RvqAttr> extra, bool 
   a[n++] = vsfaTemplate(templ);
   n = copyAttrs(extra, a, n);
   callArray(ctx->outputManager, 422, a, n);
-  bound = static_cast<RvqObject *>(a[0].value.ptr);
+  bound = static_cast<RvqObject*>(a[0].value.ptr);
 }
 
 void VsfOut::emit() { vsfCall(table, 329, {}); }
 void VsfOut::endRows() { vsfCall(table, 299, {}); }
 
-void VsfOut::publish(RvqText *footnote) {
+void VsfOut::publish(RvqText* footnote) {
   if (bound == nullptr)
     return;
   if (footnote != nullptr)
@@ -195,17 +195,17 @@ void VsfOut::finish() {
   ctx->printTime += ctx->printStart;
 }
 
-RvqObject *vsfOpenGroup(VsfContext *ctx, const char *name, std::initializer_list<RvqAttr> extra) {
+RvqObject* vsfOpenGroup(VsfContext* ctx, const char* name, std::initializer_list<RvqAttr> extra) {
   RvqAttr a[kMaxAttrs];
   int32_t n = 0;
   a[n++] = rvqHandle(144, nullptr);
   a[n++] = vsfaName(name);
   n = copyAttrs(extra, a, n);
   callArray(ctx->outputManager, 300, a, n);
-  return static_cast<RvqObject *>(a[0].value.ptr);
+  return static_cast<RvqObject*>(a[0].value.ptr);
 }
 
-void vsfCloseObject(RvqObject *object) {
+void vsfCloseObject(RvqObject* object) {
   if (object == nullptr)
     return;
   int32_t rc = wobclose(object);
@@ -213,7 +213,7 @@ void vsfCloseObject(RvqObject *object) {
     zrvqexit(rc);
 }
 
-void vsfLevelNote(VsfContext *ctx, int32_t level, RvqText *text, bool flag358) {
+void vsfLevelNote(VsfContext* ctx, int32_t level, RvqText* text, bool flag358) {
   if (flag358)
     vsfCall(ctx->outputManager, 439,
             {rvqInt(440, level), rvqFlag(358, 1), rvqInt(148, -1), rvqTextHandle(577, text)});
@@ -222,11 +222,11 @@ void vsfLevelNote(VsfContext *ctx, int32_t level, RvqText *text, bool flag358) {
             {rvqInt(440, level), rvqInt(148, -1), rvqTextHandle(577, text)});
 }
 
-void vsfLevelMark(VsfContext *ctx, int32_t level) {
+void vsfLevelMark(VsfContext* ctx, int32_t level) {
   vsfCall(ctx->outputManager, 439, {rvqInt(442, level)});
 }
 
-void vsfTextLine(VsfContext *ctx, char option, RvqText *text) {
+void vsfTextLine(VsfContext* ctx, char option, RvqText* text) {
   vsfCall(ctx->outputManager, 358,
           {rvqInt(371, 1), rvqChar(273, option), rvqTextHandle(577, text)});
 }

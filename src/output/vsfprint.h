@@ -18,56 +18,56 @@ double vsfMinusInfinity();
 double vsfUnavailable();
 
 // Text handles: a literal (NUL-terminated or counted) and numbered messages of set 848.
-RvqText *vsfText(const char *text, int32_t length = -1);
-RvqText *vsfMsg(int32_t number);
-RvqText *vsfMsgArgs(int32_t number, std::initializer_list<HostMsgArg> args);
+RvqText* vsfText(const char* text, int32_t length = -1);
+RvqText* vsfMsg(int32_t number);
+RvqText* vsfMsgArgs(int32_t number, std::initializer_list<HostMsgArg> args);
 // The length of the text of message 848/number (0 when it has none).
 int32_t vsfMsgLength(int32_t number);
 // Copies the text of message 848/number into a blank-filled field of `width` bytes.
-void vsfMsgCopy(int32_t number, char *field, int32_t width);
+void vsfMsgCopy(int32_t number, char* field, int32_t width);
 // Blank-fills a field of `width` bytes and copies up to `width` bytes of `text` into it.
-void vsfFill(char *field, int32_t width, const char *text, int32_t length);
+void vsfFill(char* field, int32_t width, const char* text, int32_t length);
 
 // Calls a manager method; a negative result goes to zrvqexit (which returns only for the
 // tolerated status). Returns the result.
-int32_t vsfCall(RvqObject *object, int32_t method, std::initializer_list<RvqAttr> attrs);
+int32_t vsfCall(RvqObject* object, int32_t method, std::initializer_list<RvqAttr> attrs);
 // As vsfCall, returning the handle the manager wrote into record `slot` (null when none).
-void *vsfCallHandle(RvqObject *object, int32_t method, std::initializer_list<RvqAttr> attrs,
+void* vsfCallHandle(RvqObject* object, int32_t method, std::initializer_list<RvqAttr> attrs,
                     int32_t slot);
 
 // Attribute shorthands.
-RvqAttr vsfaName(const char *name);     // 138
-RvqAttr vsfaLabel(RvqText *label);      // 296
-RvqAttr vsfaTemplate(const char *path); // 339
-RvqAttr vsfaDyn(const char *name);      // 311
-RvqAttr vsfaBound(void *address);       // 285
+RvqAttr vsfaName(const char* name);     // 138
+RvqAttr vsfaLabel(RvqText* label);      // 296
+RvqAttr vsfaTemplate(const char* path); // 339
+RvqAttr vsfaDyn(const char* name);      // 311
+RvqAttr vsfaBound(void* address);       // 285
 // 784 with value type 67: the slot that receives the bound data's reference.
-RvqAttr vsfaDataRef(RvqText **slot);
+RvqAttr vsfaDataRef(RvqText** slot);
 
 // One data table or factoid being printed. Every call is skipped once the table handle
 // is missing, so that a printer never goes on with a handle it did not receive.
 struct VsfOut {
-  VsfContext *ctx;
-  RvqObject *table = nullptr;
-  RvqObject *bound = nullptr;
+  VsfContext* ctx;
+  RvqObject* table = nullptr;
+  RvqObject* bound = nullptr;
   double start = 0.0;
 
-  explicit VsfOut(VsfContext *context);
+  explicit VsfOut(VsfContext* context);
   // Method 147 for kind "data": class, kind, handle, -1, name, label, then `extra`.
-  bool create(const char *name, RvqText *label, std::initializer_list<RvqAttr> extra = {});
+  bool create(const char* name, RvqText* label, std::initializer_list<RvqAttr> extra = {});
   // Method 147 for a factoid: template in the create call, optional title.
-  bool createFactoid(const char *name, const char *templ, RvqText *label, RvqText *title);
+  bool createFactoid(const char* name, const char* templ, RvqText* label, RvqText* title);
   // Method 338 with the given attributes.
   void column(std::initializer_list<RvqAttr> attrs);
-  void numberColumn(const char *name, double *value);
-  void intColumn(const char *name, int32_t *value, bool formatZero = true);
-  void charColumn(const char *name, char *buffer, int32_t width);
+  void numberColumn(const char* name, double* value);
+  void intColumn(const char* name, int32_t* value, bool formatZero = true);
+  void charColumn(const char* name, char* buffer, int32_t width);
   void endColumns(); // 298
   // Method 422: id 0 handle record, the table under id 504, template, then `extra`.
-  void bind(const char *templ, std::initializer_list<RvqAttr> extra = {}, bool dataUnder504 = true);
+  void bind(const char* templ, std::initializer_list<RvqAttr> extra = {}, bool dataUnder504 = true);
   void emit();                                                                         // 329
   void endRows();                                                                      // 299
-  void publish(RvqText *footnote = nullptr);                                           // 428
+  void publish(RvqText* footnote = nullptr);                                           // 428
   void entry(int32_t label, RvqAttr value, std::initializer_list<RvqAttr> extra = {}); // 164
   void release(); // method 4 of a factoid
   // Adds the elapsed time since construction to the print timer.
@@ -75,11 +75,11 @@ struct VsfOut {
 };
 
 // Opens a group on the manager (method 300); returns its handle (null when none came back).
-RvqObject *vsfOpenGroup(VsfContext *ctx, const char *name, std::initializer_list<RvqAttr> extra);
+RvqObject* vsfOpenGroup(VsfContext* ctx, const char* name, std::initializer_list<RvqAttr> extra);
 // Closes or releases a group or factoid through its own release entry.
-void vsfCloseObject(RvqObject *object);
+void vsfCloseObject(RvqObject* object);
 // A level note (method 439: 440 level, optional 358, 148 -1, 577 text) and a level mark.
-void vsfLevelNote(VsfContext *ctx, int32_t level, RvqText *text, bool flag358);
-void vsfLevelMark(VsfContext *ctx, int32_t level);
+void vsfLevelNote(VsfContext* ctx, int32_t level, RvqText* text, bool flag358);
+void vsfLevelMark(VsfContext* ctx, int32_t level);
 // A text line (method 358) with character option `option`.
-void vsfTextLine(VsfContext *ctx, char option, RvqText *text);
+void vsfTextLine(VsfContext* ctx, char option, RvqText* text);

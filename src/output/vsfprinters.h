@@ -11,28 +11,28 @@ struct VsfContext;
 struct VsfModel;
 struct QkPool;
 
-int32_t vsfpNobs(VsfContext *ctx, VsfModel *model);
-int32_t vsfpClassInfo(VsfContext *ctx, QkPool *pool);
-int32_t vsfpClassCoding(VsfContext *ctx, QkPool *pool);
-int32_t vsfpDimensions(VsfContext *ctx);
-int32_t vsfpAnova(VsfContext *ctx, VsfModel *model, QkPool *pool);
-int32_t vsfpFitStats(VsfContext *ctx, VsfModel *model);
-int32_t vsfpParmEst(VsfContext *ctx, VsfModel *model, QkPool *pool, int32_t stepOrder);
-int32_t vsfpCVDetails(VsfContext *ctx, VsfModel *model, QkPool *pool);
-int32_t vsfpOptStep(VsfContext *ctx, VsfModel *model, int32_t *optimalSteps, int32_t *chosenStep,
-                    RvqText **dataRef);
-int32_t vsfpSummary(VsfContext *ctx, VsfModel *model, QkPool *pool, const int32_t *optimalSteps,
-                    RvqText **dataRef);
-int32_t vsfpStopReason(VsfContext *ctx, int32_t stopReason, int32_t steps);
-int32_t vsfpStopDetails(VsfContext *ctx, QkPool *pool, VsfModel *model, double current);
-int32_t vsfpNoteSelected(VsfContext *ctx, VsfModel *model, QkPool *pool, int32_t stopReason);
-int32_t vsfpCandidates(VsfContext *ctx, VsfModel *model);
-int32_t vsfpModelString(VsfContext *ctx, VsfModel *model, QkPool *pool);
-int32_t vsfIncludeString(VsfContext *ctx, VsfModel *model, QkPool *pool, char **text,
-                         int32_t *length);
-int32_t vsfResults(VsfContext *ctx);
-int32_t vsfDisplaySteps(VsfContext *ctx, void *scratch, int64_t *position, int32_t sampleTag);
-int32_t vsfDisplayModel(VsfContext *ctx, VsfModel *model, void *scratch, int64_t *position,
+int32_t vsfpNobs(VsfContext* ctx, VsfModel* model);
+int32_t vsfpClassInfo(VsfContext* ctx, QkPool* pool);
+int32_t vsfpClassCoding(VsfContext* ctx, QkPool* pool);
+int32_t vsfpDimensions(VsfContext* ctx);
+int32_t vsfpAnova(VsfContext* ctx, VsfModel* model, QkPool* pool);
+int32_t vsfpFitStats(VsfContext* ctx, VsfModel* model);
+int32_t vsfpParmEst(VsfContext* ctx, VsfModel* model, QkPool* pool, int32_t stepOrder);
+int32_t vsfpCVDetails(VsfContext* ctx, VsfModel* model, QkPool* pool);
+int32_t vsfpOptStep(VsfContext* ctx, VsfModel* model, int32_t* optimalSteps, int32_t* chosenStep,
+                    RvqText** dataRef);
+int32_t vsfpSummary(VsfContext* ctx, VsfModel* model, QkPool* pool, const int32_t* optimalSteps,
+                    RvqText** dataRef);
+int32_t vsfpStopReason(VsfContext* ctx, int32_t stopReason, int32_t steps);
+int32_t vsfpStopDetails(VsfContext* ctx, QkPool* pool, VsfModel* model, double current);
+int32_t vsfpNoteSelected(VsfContext* ctx, VsfModel* model, QkPool* pool, int32_t stopReason);
+int32_t vsfpCandidates(VsfContext* ctx, VsfModel* model);
+int32_t vsfpModelString(VsfContext* ctx, VsfModel* model, QkPool* pool);
+int32_t vsfIncludeString(VsfContext* ctx, VsfModel* model, QkPool* pool, char** text,
+                         int32_t* length);
+int32_t vsfResults(VsfContext* ctx);
+int32_t vsfDisplaySteps(VsfContext* ctx, void* scratch, int64_t* position, int32_t sampleTag);
+int32_t vsfDisplayModel(VsfContext* ctx, VsfModel* model, void* scratch, int64_t* position,
                         int32_t sampleTag);
 
 // The values text of a CLASS variable in "ClassLevelInfo": the level texts (without
@@ -40,5 +40,5 @@ int32_t vsfDisplayModel(VsfContext *ctx, VsfModel *model, void *scratch, int64_t
 // with "..." at the first level that would reach position 253. Writes at most `width`
 // characters into `out` (blank-filled first) and returns the values length of the
 // variable (the sum of 1 + text length over its levels).
-int32_t vsfClassValuesText(const char *const *levelTexts, const int32_t *lengths, int32_t count,
-                           char delimiter, char *out, int32_t width);
+int32_t vsfClassValuesText(const char* const* levelTexts, const int32_t* lengths, int32_t count,
+                           char delimiter, char* out, int32_t width);

@@ -9,32 +9,30 @@
 
 // One label: characters (no terminator) and length.
 struct VsfLabel {
-  const char *text;
+  const char* text;
   int16_t length;
 };
 
 struct VsfResultsState {
   // Step labels of the displayed fit (graphs).
-  uint8_t *effectInPath;
-  VsfLabel *stepLabels;
+  uint8_t* effectInPath;
+  VsfLabel* stepLabels;
   int32_t stepLabelCount;
   int32_t firstLabelledEntry;
   int32_t stepLabelWidth;
   // Parameter labels of the coefficient plots.
-  uint8_t *parmInPlot;
-  int32_t *parmCurve;
-  VsfLabel *parmLabels;
+  uint8_t* parmInPlot;
+  int32_t* parmCurve;
+  VsfLabel* parmLabels;
   int32_t parmLabelWidth;
-  uint8_t *labelKept;
+  uint8_t* labelKept;
   int32_t keptLabelWidth;
   // Optimal steps by criterion code, as displayed step numbers.
   int32_t optimalStep[14];
   double chosenStepValue;
-  RvqText *chosenStepLabelText;
+  RvqText* chosenStepLabelText;
   double lastNormBeta;
   double chosenNormBeta;
-  // The open "SelectedModel" group of the BY group (null between groups).
-  RvqObject *selectedModelGroup;
   // Timers of the selected-effects table and of the macro variables.
   double effectsTableTime;
   double macroTime;

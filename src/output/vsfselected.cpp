@@ -15,19 +15,19 @@
 
 namespace {
 
-void *take(QkPool *pool, int64_t bytes) {
+void* take(QkPool* pool, int64_t bytes) {
   if (pool == nullptr || bytes <= 0)
     return nullptr;
   return pool->allocate(pool, static_cast<size_t>(bytes), kQkZeroed);
 }
 
-bool groupMethod(const VsfModelOptions &o) {
+bool groupMethod(const VsfModelOptions& o) {
   return o.method == VM_GROUPLASSO || o.method == VM_QKGLASSO;
 }
 
 // A name as program text: unchanged when it is a valid name, else quoted as a name
 // literal ('...'n with quotes doubled). Returns the length written (at most 2n + 3).
-int32_t programName(const char *name, int32_t n, char *out) {
+int32_t programName(const char* name, int32_t n, char* out) {
   bool valid = n > 0 && (std::isalpha(static_cast<unsigned char>(name[0])) || name[0] == '_');
   for (int32_t i = 0; i < n && valid; ++i)
     valid = std::isalnum(static_cast<unsigned char>(name[i])) || name[i] == '_';
@@ -56,14 +56,14 @@ int32_t programName(const char *name, int32_t n, char *out) {
 // The order in which effects are listed: effect order, or with ORDERSELECT the order in
 // which they first entered. Calls `take` for each effect once.
 template <class F>
-int32_t eachInOrder(const VsfContext *ctx, const VsfModel *m, QkPool *pool, int32_t first,
-                    F &&visit) {
+int32_t eachInOrder(const VsfContext* ctx, const VsfModel* m, QkPool* pool, int32_t first,
+                    F&& visit) {
   if (!ctx->options.orderSelect) {
     for (int32_t k = first; k < m->effectCount; ++k)
       visit(k);
     return 0;
   }
-  uint8_t *done = m->effectCount > 0 ? static_cast<uint8_t *>(take(pool, m->effectCount)) : nullptr;
+  uint8_t* done = m->effectCount > 0 ? static_cast<uint8_t*>(take(pool, m->effectCount)) : nullptr;
   if (done == nullptr)
     return -2;
   auto once = [&](int32_t k) {
@@ -86,18 +86,18 @@ int32_t eachInOrder(const VsfContext *ctx, const VsfModel *m, QkPool *pool, int3
   return 0;
 }
 
-HostMacroTable *macroAnchor() {
-  HostTaskBlock *task = hostCurrentTask();
+HostMacroTable* macroAnchor() {
+  HostTaskBlock* task = hostCurrentTask();
   return xalanch(task ? task->macroWord : nullptr);
 }
 
 // Sets `stem` and `stem<n>` under the MAXMACRO rules, with message 151 once past the limit.
-void setByMacro(VsfContext *ctx, const char *stem, int32_t byIndex, const char *value,
-                int32_t length, uint8_t *warned) {
+void setByMacro(VsfContext* ctx, const char* stem, int32_t byIndex, const char* value,
+                int32_t length, uint8_t* warned) {
   const int32_t maxMacro = ctx->maxMacro;
   if (maxMacro < 0)
     return;
-  HostMacroTable *anchor = macroAnchor();
+  HostMacroTable* anchor = macroAnchor();
   char name[64];
   if (maxMacro > 0) {
     if (byIndex <= maxMacro) {
@@ -114,11 +114,11 @@ void setByMacro(VsfContext *ctx, const char *stem, int32_t byIndex, const char *
 
 } // namespace
 
-int32_t vsfMakeEffSyntax(const LevDesign *d, const VsfContext *ctx, int32_t k, char *out,
+int32_t vsfMakeEffSyntax(const LevDesign* d, const VsfContext* ctx, int32_t k, char* out,
                          int32_t write) {
   if (ctx->effectRecords != nullptr && k < ctx->effectRecordCount &&
       ctx->effectRecords[k].splitCount != 0) {
-    const VsfEffectRecord &r = ctx->effectRecords[k];
+    const VsfEffectRecord& r = ctx->effectRecords[k];
     if (write && r.nameLength > 0)
       std::memcpy(out, r.name, static_cast<size_t>(r.nameLength));
     return r.nameLength;
@@ -128,7 +128,7 @@ int32_t vsfMakeEffSyntax(const LevDesign *d, const VsfContext *ctx, int32_t k, c
                          : k;
   if (d == nullptr || levIndex < 0 || levIndex >= d->effectCount)
     return 0;
-  const LevEffect &e = d->effects[levIndex];
+  const LevEffect& e = d->effects[levIndex];
   int32_t n = 0;
   bool any = false;
   auto sep = [&](char c) {
@@ -136,12 +136,12 @@ int32_t vsfMakeEffSyntax(const LevDesign *d, const VsfContext *ctx, int32_t k, c
       out[n] = c;
     ++n;
   };
-  auto var = [&](const HostVariable *v) {
+  auto var = [&](const HostVariable* v) {
     if (v == nullptr)
       return;
     n += programName(v->name, v->nameLength, write ? out + n : nullptr);
   };
-  auto part = [&](auto &&body) {
+  auto part = [&](auto&& body) {
     if (any)
       sep('*');
     body();
@@ -151,7 +151,7 @@ int32_t vsfMakeEffSyntax(const LevDesign *d, const VsfContext *ctx, int32_t k, c
     part([&] { var(d->numerics[e.continuous[j]].var); });
   for (int32_t j = 0; j < e.constructedCount; ++j)
     part([&] {
-      const LevEftVar &c = d->constructed[e.constructed[j]];
+      const LevEftVar& c = d->constructed[e.constructed[j]];
       if (write && c.nameLength > 0)
         std::memcpy(out + n, c.name, static_cast<size_t>(c.nameLength));
       n += c.nameLength;
@@ -170,11 +170,11 @@ int32_t vsfMakeEffSyntax(const LevDesign *d, const VsfContext *ctx, int32_t k, c
   return n;
 }
 
-int32_t vsfMakeMacroVar(VsfContext *ctx, int32_t byIndex) {
+int32_t vsfMakeMacroVar(VsfContext* ctx, int32_t byIndex) {
   const double start = zdattim();
-  VsfModel *m = &ctx->model;
-  const LevDesign *d = vsfDesign(ctx);
-  char *text = nullptr;
+  VsfModel* m = &ctx->model;
+  const LevDesign* d = vsfDesign(ctx);
+  char* text = nullptr;
   int32_t length = 0;
   char empty = '\0';
   if (m->fitStatus == 0 && m->pool != nullptr) {
@@ -183,7 +183,7 @@ int32_t vsfMakeMacroVar(VsfContext *ctx, int32_t byIndex) {
       if (m->effectStatus[k] == 1 || m->effectStatus[k] == 3)
         total += vsfMakeEffSyntax(d, ctx, k, nullptr, 0) + 1;
     total = std::max(total, 1);
-    text = static_cast<char *>(take(m->pool, total));
+    text = static_cast<char*>(take(m->pool, total));
     if (text == nullptr)
       return -2;
     int32_t at = 0;
@@ -211,9 +211,9 @@ int32_t vsfMakeMacroVar(VsfContext *ctx, int32_t byIndex) {
   return 0;
 }
 
-int32_t vsfpModelString(VsfContext *ctx, VsfModel *m, QkPool *pool) {
+int32_t vsfpModelString(VsfContext* ctx, VsfModel* m, QkPool* pool) {
   const double start = zdattim();
-  const VsfModelOptions &o = ctx->options;
+  const VsfModelOptions& o = ctx->options;
   int32_t selected = 0, total = 0;
   for (int32_t k = 0; k < m->effectCount; ++k) {
     uint8_t s = m->effectStatus[k];
@@ -226,7 +226,7 @@ int32_t vsfpModelString(VsfContext *ctx, VsfModel *m, QkPool *pool) {
   }
   if (selected == 0 || o.method == VM_NONE)
     return 0;
-  char *list = static_cast<char *>(take(pool, total + 1));
+  char* list = static_cast<char*>(take(pool, total + 1));
   if (list == nullptr)
     return -2;
   int32_t at = 0;
@@ -235,7 +235,7 @@ int32_t vsfpModelString(VsfContext *ctx, VsfModel *m, QkPool *pool) {
     if (s != 1 && s != 2 && s != 3)
       return;
     int32_t len = 0;
-    const char *name = vsfEffectName(ctx, k, &len);
+    const char* name = vsfEffectName(ctx, k, &len);
     std::memcpy(list + at, name, static_cast<size_t>(len));
     at += len;
     list[at++] = ' ';
@@ -245,7 +245,7 @@ int32_t vsfpModelString(VsfContext *ctx, VsfModel *m, QkPool *pool) {
   const int32_t labelLength = vsfMsgLength(590);
   if (labelLength == 0)
     return -2;
-  char *label = static_cast<char *>(take(pool, labelLength));
+  char* label = static_cast<char*>(take(pool, labelLength));
   if (label == nullptr)
     return -2;
   vsfMsgCopy(590, label, labelLength);
@@ -264,7 +264,7 @@ int32_t vsfpModelString(VsfContext *ctx, VsfModel *m, QkPool *pool) {
   return 0;
 }
 
-int32_t vsfIncludeString(VsfContext *ctx, VsfModel *m, QkPool *pool, char **text, int32_t *length) {
+int32_t vsfIncludeString(VsfContext* ctx, VsfModel* m, QkPool* pool, char** text, int32_t* length) {
   int32_t total = 0;
   for (int32_t k = 0; k < m->effectCount; ++k)
     if (m->effectStatus[k] == 2 || m->effectStatus[k] == 3) {
@@ -272,14 +272,14 @@ int32_t vsfIncludeString(VsfContext *ctx, VsfModel *m, QkPool *pool, char **text
       vsfEffectName(ctx, k, &len);
       total += len + 1;
     }
-  char *buffer = static_cast<char *>(take(pool, total));
+  char* buffer = static_cast<char*>(take(pool, total));
   if (buffer == nullptr)
     return -2;
   int32_t at = 0;
   for (int32_t k = 0; k < m->effectCount; ++k)
     if (m->effectStatus[k] == 2 || m->effectStatus[k] == 3) {
       int32_t len = 0;
-      const char *name = vsfEffectName(ctx, k, &len);
+      const char* name = vsfEffectName(ctx, k, &len);
       std::memcpy(buffer + at, name, static_cast<size_t>(len));
       at += len;
       buffer[at++] = ' ';

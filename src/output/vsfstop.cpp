@@ -13,7 +13,7 @@
 
 namespace {
 
-void *take(QkPool *pool, int64_t bytes) {
+void* take(QkPool* pool, int64_t bytes) {
   if (pool == nullptr || bytes <= 0)
     return nullptr;
   return pool->allocate(pool, static_cast<size_t>(bytes), kQkZeroed);
@@ -53,20 +53,20 @@ int32_t noImprovementMessage(int32_t stop, int32_t method) {
   }
 }
 
-bool multiChange(const VsfContext *ctx) {
+bool multiChange(const VsfContext* ctx) {
   return ctx->options.method == VM_GROUPLASSO || ctx->options.method == VM_QKGLASSO;
 }
 
 // The STOP criterion as the model core applies it (SELECT's when STOP= is not given).
-int32_t stopCriterion(const VsfModelOptions &o) { return o.stop != 0 ? o.stop : o.select; }
+int32_t stopCriterion(const VsfModelOptions& o) { return o.stop != 0 ? o.stop : o.select; }
 
 } // namespace
 
-int32_t vsfpStopReason(VsfContext *ctx, int32_t reason, int32_t steps) {
+int32_t vsfpStopReason(VsfContext* ctx, int32_t reason, int32_t steps) {
   if (reason == 0 || reason == 9)
     return 0;
   VsfOut out(ctx);
-  const VsfModelOptions &o = ctx->options;
+  const VsfModelOptions& o = ctx->options;
   char text[120];
   int32_t length = 0;
   auto message = [&](int32_t number, std::initializer_list<HostMsgArg> args) {
@@ -155,8 +155,8 @@ int32_t vsfpStopReason(VsfContext *ctx, int32_t reason, int32_t steps) {
   return 0;
 }
 
-int32_t vsfpStopDetails(VsfContext *ctx, QkPool *pool, VsfModel *m, double current) {
-  const VsfModelOptions &o = ctx->options;
+int32_t vsfpStopDetails(VsfContext* ctx, QkPool* pool, VsfModel* m, double current) {
+  const VsfModelOptions& o = ctx->options;
   const int32_t stop = stopCriterion(o);
   static const int32_t headers[12][2] = {{0, 0},     {632, 633}, {634, 635}, {636, 637},
                                          {638, 639}, {650, 651}, {640, 641}, {644, 645},
@@ -164,8 +164,8 @@ int32_t vsfpStopDetails(VsfContext *ctx, QkPool *pool, VsfModel *m, double curre
   if (stop < 1 || stop > 11)
     return -2;
   VsfOut out(ctx);
-  RvqText *head1 = vsfMsg(headers[stop][0]);
-  RvqText *head2 = vsfMsg(headers[stop][1]);
+  RvqText* head1 = vsfMsg(headers[stop][0]);
+  RvqText* head2 = vsfMsg(headers[stop][1]);
   double criterion = 0.0, compare = current;
   char comparison = ' ';
   const char larger = vsfBigBetter(stop) ? '<' : '>';
@@ -187,8 +187,8 @@ int32_t vsfpStopDetails(VsfContext *ctx, QkPool *pool, VsfModel *m, double curre
     return 0;
   }
   int32_t width = 0, addLen = 0, dropLen = 0;
-  const char *addName = m->stopAddEffect > 0 ? vsfEffectName(ctx, m->stopAddEffect, &addLen) : "";
-  const char *dropName =
+  const char* addName = m->stopAddEffect > 0 ? vsfEffectName(ctx, m->stopAddEffect, &addLen) : "";
+  const char* dropName =
       m->stopDropEffect > 0 ? vsfEffectName(ctx, m->stopDropEffect, &dropLen) : "";
   width = std::max(addLen, dropLen);
   const int32_t forWidth = std::max(vsfMsgLength(630), vsfMsgLength(631));
@@ -197,8 +197,8 @@ int32_t vsfpStopDetails(VsfContext *ctx, QkPool *pool, VsfModel *m, double curre
     return 0;
   if (forWidth == 0)
     return -2;
-  char *effect = static_cast<char *>(take(pool, width));
-  char *candidateFor = static_cast<char *>(take(pool, forWidth));
+  char* effect = static_cast<char*>(take(pool, width));
+  char* candidateFor = static_cast<char*>(take(pool, forWidth));
   if (effect == nullptr || candidateFor == nullptr)
     return -2;
   char sig[5];
@@ -255,18 +255,18 @@ int32_t vsfpStopDetails(VsfContext *ctx, QkPool *pool, VsfModel *m, double curre
   return 0;
 }
 
-int32_t vsfpNoteSelected(VsfContext *ctx, VsfModel *m, QkPool *pool, int32_t reason) {
-  const VsfModelOptions &o = ctx->options;
+int32_t vsfpNoteSelected(VsfContext* ctx, VsfModel* m, QkPool* pool, int32_t reason) {
+  const VsfModelOptions& o = ctx->options;
   if (o.method == VM_NONE)
     return 0;
   const int32_t s = o.method == VM_BACKWARD ? 1 : m->includeCount;
   const int32_t k = m->stepCount - s;
-  RvqText *note = nullptr;
+  RvqText* note = nullptr;
   if (o.choose == 0) {
     note = vsfMsgArgs(reason == 5 ? 662 : 660, {k});
   } else {
     const int32_t length = vsfMsgLength(399 + o.choose);
-    char *name = static_cast<char *>(take(pool, length));
+    char* name = static_cast<char*>(take(pool, length));
     if (length == 0 || name == nullptr)
       return -2;
     vsfMsgCopy(399 + o.choose, name, length);

@@ -13,7 +13,7 @@
 
 namespace {
 
-void *take(QkPool *pool, int64_t bytes) {
+void* take(QkPool* pool, int64_t bytes) {
   if (pool == nullptr || bytes <= 0)
     return nullptr;
   return pool->allocate(pool, static_cast<size_t>(bytes), kQkZeroed);
@@ -29,15 +29,15 @@ double showInfinity(double v) {
   return v;
 }
 
-bool multiChange(const VsfContext *ctx) {
+bool multiChange(const VsfContext* ctx) {
   return ctx->options.method == VM_GROUPLASSO || ctx->options.method == VM_QKGLASSO;
 }
 
 } // namespace
 
-int32_t vsfpSummary(VsfContext *ctx, VsfModel *m, QkPool *pool, const int32_t *optimal,
-                    RvqText **dataRef) {
-  const VsfModelOptions &o = ctx->options;
+int32_t vsfpSummary(VsfContext* ctx, VsfModel* m, QkPool* pool, const int32_t* optimal,
+                    RvqText** dataRef) {
+  const VsfModelOptions& o = ctx->options;
   const int32_t method = o.method;
   const bool backward = method == VM_BACKWARD;
   const bool multi = multiChange(ctx);
@@ -51,8 +51,8 @@ int32_t vsfpSummary(VsfContext *ctx, VsfModel *m, QkPool *pool, const int32_t *o
     W = most * (nameWidth + 1);
   }
   W = std::max(W, 1);
-  char *entered = static_cast<char *>(take(pool, W));
-  char *removed = static_cast<char *>(take(pool, W));
+  char* entered = static_cast<char*>(take(pool, W));
+  char* removed = static_cast<char*>(take(pool, W));
   if (entered == nullptr || removed == nullptr)
     return -2;
   const bool graphics = vsfGraphicsOn(ctx) && ctx->results.stepLabels != nullptr;
@@ -76,7 +76,7 @@ int32_t vsfpSummary(VsfContext *ctx, VsfModel *m, QkPool *pool, const int32_t *o
   double rsq = 0, adj = 0, aic = 0, aicc = 0, bic = 0, cp = 0, sbc = 0, pr = 0, fval = 0, probf = 0,
          ase = 0, vase = 0, tase = 0, cvp = 0, cvexp = 0;
   char control = ' ';
-  char *labelBuffer = nullptr;
+  char* labelBuffer = nullptr;
 
   VsfOut out(ctx);
   out.create("SelectionSummary", vsfMsg(519 + method), {rvqInt(336, 1)});
@@ -84,7 +84,7 @@ int32_t vsfpSummary(VsfContext *ctx, VsfModel *m, QkPool *pool, const int32_t *o
   if (graphics) {
     if (ctx->results.stepLabelWidth <= 0)
       return -2;
-    labelBuffer = static_cast<char *>(take(pool, ctx->results.stepLabelWidth));
+    labelBuffer = static_cast<char*>(take(pool, ctx->results.stepLabelWidth));
     if (labelBuffer == nullptr)
       return -2;
     out.charColumn("StepLabel", labelBuffer, ctx->results.stepLabelWidth);
@@ -94,11 +94,11 @@ int32_t vsfpSummary(VsfContext *ctx, VsfModel *m, QkPool *pool, const int32_t *o
   if (hasRemoved)
     out.charColumn("EffectRemoved", removed, W);
   out.intColumn("nEffectsIn", &nEffects);
-  auto shownInt = [&](const char *name, int32_t *v, const char *dyn, int32_t show) {
+  auto shownInt = [&](const char* name, int32_t* v, const char* dyn, int32_t show) {
     out.column({rvqInt(103, 3), vsfaName(name), rvqInt(270, 0), vsfaDyn(dyn), rvqInt(287, show),
                 vsfaBound(v)});
   };
-  auto shownNum = [&](const char *name, double *v, const char *dyn, int32_t show) {
+  auto shownNum = [&](const char* name, double* v, const char* dyn, int32_t show) {
     out.column({rvqInt(103, 5), vsfaName(name), vsfaDyn(dyn), rvqInt(287, show), vsfaBound(v)});
   };
   shownInt("nParmsIn", &nParms, "showNParmsIn", showParms ? 1 : 0);
@@ -173,16 +173,16 @@ int32_t vsfpSummary(VsfContext *ctx, VsfModel *m, QkPool *pool, const int32_t *o
     optPress = press && optimal[VC_PRESS] == i, optVal = optimal[VC_VALIDATE] == i;
     optCv = cv && optimal[VC_CV] == i, optCvex = cvex && optimal[VC_CVEX] == i;
   };
-  auto names = [&](int32_t i, int32_t *cursor) {
+  auto names = [&](int32_t i, int32_t* cursor) {
     std::memset(entered, ' ', static_cast<size_t>(W));
     std::memset(removed, ' ', static_cast<size_t>(W));
     if (multi) {
       int32_t pe = 0, pr2 = 0;
       for (int32_t c = 0; c < m->stepEffect[i] && *cursor < m->changeListLength; ++c, ++*cursor) {
         int32_t code = m->changeList[*cursor], len = 0;
-        const char *name = vsfEffectName(ctx, code < 0 ? -code : code, &len);
-        char *buf = code < 0 ? removed : entered;
-        int32_t &at = code < 0 ? pr2 : pe;
+        const char* name = vsfEffectName(ctx, code < 0 ? -code : code, &len);
+        char* buf = code < 0 ? removed : entered;
+        int32_t& at = code < 0 ? pr2 : pe;
         int32_t copy = std::min(len, W - at);
         if (copy > 0)
           std::memcpy(buf + at, name, static_cast<size_t>(copy));
@@ -194,14 +194,14 @@ int32_t vsfpSummary(VsfContext *ctx, VsfModel *m, QkPool *pool, const int32_t *o
     if (e < 0)
       return;
     int32_t len = 0;
-    const char *name = vsfEffectName(ctx, e, &len);
+    const char* name = vsfEffectName(ctx, e, &len);
     const bool fell = i > 0 && m->stepEffects[i] < m->stepEffects[i - 1];
     vsfFill(fell ? removed : entered, W, name, len);
   };
   auto label = [&](int32_t slot) {
     if (labelBuffer == nullptr)
       return;
-    const VsfLabel *l =
+    const VsfLabel* l =
         slot < ctx->results.stepLabelCount ? &ctx->results.stepLabels[slot] : nullptr;
     vsfFill(labelBuffer, ctx->results.stepLabelWidth, l != nullptr ? l->text : "",
             l != nullptr ? l->length : 0);
@@ -237,7 +237,7 @@ int32_t vsfpSummary(VsfContext *ctx, VsfModel *m, QkPool *pool, const int32_t *o
     out.emit();
     for (int32_t j = 0; j < m->aliasDropCount; ++j) {
       int32_t len = 0;
-      const char *name = vsfEffectName(ctx, m->aliasDropList[j], &len);
+      const char* name = vsfEffectName(ctx, m->aliasDropList[j], &len);
       vsfFill(removed, W, name, len);
       --nEffects;
       optAdj = optAic = optAicc = optSbc = optBic = optCp = optPress = optVal = optCv = optCvex = 0;

@@ -17,7 +17,7 @@
 
 namespace {
 
-std::vector<std::vector<double>> readRef(const std::string &name) {
+std::vector<std::vector<double>> readRef(const std::string& name) {
   std::ifstream in(std::string(QRX_TEST_DATA) + "/results/" + name);
   std::vector<std::vector<double>> rows;
   std::string line;
@@ -37,7 +37,7 @@ std::vector<std::vector<double>> readRef(const std::string &name) {
 TEST(AnovaValues, AgreeWithTheFDistribution) {
   auto rows = readRef("anova_ref.txt");
   ASSERT_EQ(rows.size(), 5u);
-  for (const auto &r : rows) {
+  for (const auto& r : rows) {
     VsfAnovaValues v =
         vsfAnovaCompute(r[0], r[1], r[2], r[3], static_cast<int32_t>(r[4]), r[5] != 0);
     EXPECT_EQ(v.modelDf, r[6]);
@@ -116,7 +116,7 @@ TEST(BlockFolds, FirstFoldsTakeTheRemainder) {
 }
 
 TEST(ClassValuesText, JoinsTrimmedLevelsAndCutsLongLists) {
-  const char *texts[] = {"a  ", "b  ", "c  "};
+  const char* texts[] = {"a  ", "b  ", "c  "};
   int32_t lengths[] = {1, 1, 1};
   char out[8];
   EXPECT_EQ(vsfClassValuesText(texts, lengths, 3, ' ', out, 5), 6);
@@ -127,11 +127,11 @@ TEST(ClassValuesText, JoinsTrimmedLevelsAndCutsLongLists) {
   // Sixty levels of five characters: the text stops with "..." where a level would reach
   // position 253.
   std::vector<std::string> names;
-  std::vector<const char *> ptrs;
+  std::vector<const char*> ptrs;
   std::vector<int32_t> lens;
   for (int i = 0; i < 60; ++i)
     names.push_back("L" + std::to_string(1000 + i));
-  for (auto &n : names)
+  for (auto& n : names)
     ptrs.push_back(n.c_str()), lens.push_back(5);
   std::string buffer(256, '#');
   int32_t total = vsfClassValuesText(ptrs.data(), lens.data(), 60, ' ', buffer.data(), 256);

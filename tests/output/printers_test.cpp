@@ -23,7 +23,7 @@ double sbc(double sse, double n, int p) { return n * std::log(sse / n) + p * std
 struct Printers : ResultsFixture {
   void forwardPath() {
     setEffects({"Intercept", "X1", "X2", "X3"});
-    VsfModel &m = ctx->model;
+    VsfModel& m = ctx->model;
     m.totalSS = 100.0;
     m.totalSSUncorrected = 500.0;
     m.nObs = 20;
@@ -37,18 +37,18 @@ struct Printers : ResultsFixture {
 TEST_F(Printers, ForwardSummaryRowsCriteriaAndMarkers) {
   forwardPath();
   int32_t optimal[14], chosen = 0;
-  RvqText *ref = nullptr;
+  RvqText* ref = nullptr;
   ASSERT_EQ(vsfpOptStep(ctx.get(), &ctx->model, optimal, &chosen, &ref), 0);
   ASSERT_EQ(vsfpSummary(ctx.get(), &ctx->model, pool, optimal, &ref), 0);
   auto out = output();
   auto tables = find(out, "SelectionSummary");
   ASSERT_EQ(tables.size(), 1u);
-  const auto &t = *tables[0];
+  const auto& t = *tables[0];
   EXPECT_EQ(t["template"].s, "Stat.VARSIFTER.SelectionSummary");
   EXPECT_EQ(columnIndex(t, "EffectRemoved"), -1) << "FORWARD removes nothing";
   ASSERT_EQ(t["rows"].items.size(), 3u);
-  const char *entered[] = {"Intercept", "X2", "X1"};
-  const char *control[] = {"", "-", ""};
+  const char* entered[] = {"Intercept", "X2", "X1"};
+  const char* control[] = {"", "-", ""};
   double best = 1e300;
   size_t bestRow = 0;
   for (size_t r = 0; r < 3; ++r) {
@@ -73,7 +73,7 @@ TEST_F(Printers, ForwardSummaryRowsCriteriaAndMarkers) {
 
 TEST_F(Printers, StepwiseRemovalAndTheFuzzTieRule) {
   setEffects({"Intercept", "X1", "X2"});
-  VsfModel &m = ctx->model;
+  VsfModel& m = ctx->model;
   m.totalSS = 100.0;
   m.nObs = 20;
   m.wTrain = 20;
@@ -84,13 +84,13 @@ TEST_F(Printers, StepwiseRemovalAndTheFuzzTieRule) {
   setHistory({0, 1, 2, 1}, {1, 2, 3, 2}, {1, 2, 3, 2}, {100.0, 40.0, 38.0, 40.0});
   ASSERT_LT(sbc(40, 20, 2), sbc(38, 20, 3));
   int32_t optimal[14], chosen = 0;
-  RvqText *ref = nullptr;
+  RvqText* ref = nullptr;
   ASSERT_EQ(vsfpOptStep(ctx.get(), &m, optimal, &chosen, &ref), 0);
   EXPECT_EQ(optimal[VC_SBC], 3);
   EXPECT_EQ(ctx->results.optimalStep[VC_SBC], 3);
   ASSERT_EQ(vsfpSummary(ctx.get(), &m, pool, optimal, &ref), 0);
   auto out = output();
-  const auto &t = *find(out, "SelectionSummary").at(0);
+  const auto& t = *find(out, "SelectionSummary").at(0);
   ASSERT_EQ(t["rows"].items.size(), 4u);
   EXPECT_EQ(cell(t, 3, "EffectRemoved"), "X1");
   EXPECT_EQ(cell(t, 3, "EffectEntered"), "");
@@ -101,18 +101,18 @@ TEST_F(Printers, StepwiseRemovalAndTheFuzzTieRule) {
 
 TEST_F(Printers, NoStartingEntriesNumberStepsFromOne) {
   setEffects({"Intercept", "X1", "X2"});
-  VsfModel &m = ctx->model;
+  VsfModel& m = ctx->model;
   m.totalSS = 100.0;
   m.nObs = 20;
   m.wTrain = 20;
   ctx->options.noint = 1;
   setHistory({1, 2}, {1, 2}, {1, 2}, {50.0, 45.0});
   int32_t optimal[14], chosen = 0;
-  RvqText *ref = nullptr;
+  RvqText* ref = nullptr;
   ASSERT_EQ(vsfpOptStep(ctx.get(), &m, optimal, &chosen, &ref), 0);
   ASSERT_EQ(vsfpSummary(ctx.get(), &m, pool, optimal, &ref), 0);
   auto out = output();
-  const auto &t = *find(out, "SelectionSummary").at(0);
+  const auto& t = *find(out, "SelectionSummary").at(0);
   ASSERT_EQ(t["rows"].items.size(), 2u);
   EXPECT_EQ(number(t, 0, "Step"), 1);
   EXPECT_EQ(number(t, 1, "Step"), 2);
@@ -133,7 +133,7 @@ std::vector<double> tprobRow() {
 
 TEST_F(Printers, ParameterEstimatesStandardErrorsAndTests) {
   setEffects({"Intercept", "X1", "X2"});
-  VsfModel &m = ctx->model;
+  VsfModel& m = ctx->model;
   // t = 2.5 with 10 error degrees of freedom (reference: scipy's t tail).
   std::vector<double> ref = tprobRow();
   ASSERT_EQ(ref[0], 2.5);
@@ -151,7 +151,7 @@ TEST_F(Printers, ParameterEstimatesStandardErrorsAndTests) {
     m.inModelList[k] = k;
   ASSERT_EQ(vsfpParmEst(ctx.get(), &m, pool, 0), 0);
   auto out = output();
-  const auto &t = *find(out, "ParameterEstimates").at(0);
+  const auto& t = *find(out, "ParameterEstimates").at(0);
   ASSERT_EQ(t["rows"].items.size(), 3u);
   EXPECT_EQ(cell(t, 1, "Effect"), "X1");
   EXPECT_EQ(number(t, 0, "StdErr"), 2.0);
@@ -166,7 +166,7 @@ TEST_F(Printers, ParameterEstimatesStandardErrorsAndTests) {
 
 TEST_F(Printers, PerfectFitShowsInfiniteTValues) {
   setEffects({"Intercept", "X1"});
-  VsfModel &m = ctx->model;
+  VsfModel& m = ctx->model;
   m.nObs = 10, m.rank = 2, m.sse = 0.0;
   m.effectStatus[0] = 2, m.effectStatus[1] = 1;
   m.beta[0] = 1.0, m.betaVariance[0] = 0.5;
@@ -175,7 +175,7 @@ TEST_F(Printers, PerfectFitShowsInfiniteTValues) {
   m.inModelList[1] = 1;
   ASSERT_EQ(vsfpParmEst(ctx.get(), &m, pool, 0), 0);
   auto out = output();
-  const auto &t = *find(out, "ParameterEstimates").at(0);
+  const auto& t = *find(out, "ParameterEstimates").at(0);
   EXPECT_TRUE(std::isinf(number(t, 0, "tValue")) && number(t, 0, "tValue") > 0);
   EXPECT_TRUE(std::isinf(number(t, 1, "tValue")) && number(t, 1, "tValue") < 0);
   EXPECT_EQ(number(t, 1, "Probt"), 0.0);
@@ -183,11 +183,11 @@ TEST_F(Printers, PerfectFitShowsInfiniteTValues) {
 
 TEST_F(Printers, ObservationCountsWithoutPartition) {
   setEffects({"Intercept"});
-  VsfModel &m = ctx->model;
+  VsfModel& m = ctx->model;
   m.nRead = 442, m.nUsed = 440, m.freqRead = 442, m.freqUsed = 440;
   ASSERT_EQ(vsfpNobs(ctx.get(), &m), 0);
   auto out = output();
-  const auto &t = *find(out, "NObs").at(0);
+  const auto& t = *find(out, "NObs").at(0);
   EXPECT_EQ(columnNames(t), (std::vector<std::string>{"Label", "N", "NObsRead", "NObsUsed",
                                                       "SumFreqsRead", "SumFreqsUsed"}));
   ASSERT_EQ(t["rows"].items.size(), 2u);
@@ -211,13 +211,13 @@ TEST_F(Printers, CandidatesRankedBestFirstAndCut) {
   for (int i = 1; i <= 12; ++i)
     effects.push_back("C" + std::to_string(i));
   setEffects(effects);
-  VsfModel &m = ctx->model;
+  VsfModel& m = ctx->model;
   setHistory({0, 3}, {1, 2}, {1, 2}, {100, 90});
   for (int i = 1; i <= 12; ++i)
     m.candidateValue[i] = 50.0 + ((i * 7) % 12); // a permutation of 50..61
   ASSERT_EQ(vsfpCandidates(ctx.get(), &m), 0);
   auto out = output();
-  const auto &t = *find(out, "Candidates").at(0);
+  const auto& t = *find(out, "Candidates").at(0);
   ASSERT_EQ(t["rows"].items.size(), 10u);
   for (size_t r = 0; r < 10; ++r) {
     EXPECT_EQ(number(t, r, "Rank"), r + 1);
@@ -229,7 +229,7 @@ TEST_F(Printers, CandidatesRankedBestFirstAndCut) {
 
 TEST_F(Printers, SelectedEffectsAndMacroVariables) {
   setEffects({"Intercept", "X1", "X2", "X3"});
-  VsfModel &m = ctx->model;
+  VsfModel& m = ctx->model;
   m.effectStatus[0] = 2, m.effectStatus[1] = 1, m.effectStatus[3] = 3;
   ctx->maxMacro = 2;
   qrxhost::clearMacros();
@@ -241,18 +241,18 @@ TEST_F(Printers, SelectedEffectsAndMacroVariables) {
   EXPECT_EQ(qrxhost::getMacro("_VSFIND2").value_or("?"), "X1 X3");
   EXPECT_FALSE(qrxhost::getMacro("_VSFIND3").has_value());
   int warned = 0;
-  for (const auto &r : qrxhost::takeLog())
+  for (const auto& r : qrxhost::takeLog())
     warned += r.numbered && r.set == 848 && r.number == 151;
   EXPECT_EQ(warned, 1);
   ASSERT_EQ(vsfpModelString(ctx.get(), &m, pool), 0);
   auto out = output();
-  const auto &t = *find(out, "SelectedEffects").at(0);
+  const auto& t = *find(out, "SelectedEffects").at(0);
   EXPECT_EQ(cell(t, 0, "Effects"), "Intercept X1 X3");
 }
 
 TEST_F(Printers, InterceptOnlyAndFailedFitMacroValues) {
   setEffects({"Intercept", "X1"});
-  VsfModel &m = ctx->model;
+  VsfModel& m = ctx->model;
   m.effectStatus[0] = 2;
   ctx->maxMacro = 0;
   qrxhost::clearMacros();

@@ -19,12 +19,12 @@ void ResultsFixture::SetUp() {
   doc = qrxhost::beginStepOutput();
   ctx = std::make_unique<VsfContext>();
   design = std::make_unique<LevDesign>();
-  RvqObject *block = nullptr;
+  RvqObject* block = nullptr;
   xobinit(&block, 0);
   ASSERT_NE(block, nullptr);
   RvqAttr a[] = {rvqString(143, "rvq", 3), rvqString(146, "manager", 7), rvqHandle(144, nullptr)};
   ASSERT_EQ(wobmth(block, nullptr, 147, 3, a), 0);
-  ctx->outputManager = static_cast<RvqObject *>(a[2].value.ptr);
+  ctx->outputManager = static_cast<RvqObject*>(a[2].value.ptr);
   ctx->design.design = design.get();
   pool = xmpoolc(nullptr, 1024, 0);
   ASSERT_NE(pool, nullptr);
@@ -43,7 +43,7 @@ void ResultsFixture::TearDown() {
   qrxhost::discardOutputs();
 }
 
-void ResultsFixture::setEffects(const std::vector<std::string> &effectNames) {
+void ResultsFixture::setEffects(const std::vector<std::string>& effectNames) {
   names = effectNames;
   effects.assign(names.size(), LevEffect{});
   // Every effect after the intercept is one continuous variable of its own name.
@@ -68,7 +68,7 @@ void ResultsFixture::setEffects(const std::vector<std::string> &effectNames) {
   design->effectCount = static_cast<int32_t>(effects.size());
   design->columnCount = static_cast<int32_t>(effects.size());
   design->parmLabelStyle = 1;
-  VsfModel &m = ctx->model;
+  VsfModel& m = ctx->model;
   m.effectCount = static_cast<int32_t>(effects.size());
   m.parmCount = m.effectCount;
   m.parmOffset = intArray(effects.size());
@@ -82,10 +82,10 @@ void ResultsFixture::setEffects(const std::vector<std::string> &effectNames) {
   m.inModelList = intArray(effects.size());
 }
 
-void ResultsFixture::setHistory(const std::vector<int32_t> &effect,
-                                const std::vector<int32_t> &effectCount,
-                                const std::vector<int32_t> &rank, const std::vector<double> &sse) {
-  VsfModel &m = ctx->model;
+void ResultsFixture::setHistory(const std::vector<int32_t>& effect,
+                                const std::vector<int32_t>& effectCount,
+                                const std::vector<int32_t>& rank, const std::vector<double>& sse) {
+  VsfModel& m = ctx->model;
   const size_t n = effect.size();
   m.stepCount = static_cast<int32_t>(n);
   m.stepEffect = intArray(n);
@@ -101,22 +101,22 @@ void ResultsFixture::setHistory(const std::vector<int32_t> &effect,
   }
 }
 
-double *ResultsFixture::doubleArray(size_t n, double value) {
+double* ResultsFixture::doubleArray(size_t n, double value) {
   doubles.emplace_back(n, value);
   return doubles.back().data();
 }
-int32_t *ResultsFixture::intArray(size_t n, int32_t value) {
+int32_t* ResultsFixture::intArray(size_t n, int32_t value) {
   ints.emplace_back(n, value);
   return ints.back().data();
 }
-uint8_t *ResultsFixture::byteArray(size_t n, uint8_t value) {
+uint8_t* ResultsFixture::byteArray(size_t n, uint8_t value) {
   bytes.emplace_back(n, value);
   return bytes.back().data();
 }
 
 minijson::Value ResultsFixture::output() {
   qrxhost::endStepOutput();
-  std::string json = qrxhost::renderJsonNodes(*static_cast<qrxhost::OutputDocument *>(doc));
+  std::string json = qrxhost::renderJsonNodes(*static_cast<qrxhost::OutputDocument*>(doc));
   minijson::Value v;
   std::string error;
   EXPECT_TRUE(minijson::Parser(json).parse(&v, &error)) << error << "\n" << json;
@@ -124,10 +124,10 @@ minijson::Value ResultsFixture::output() {
 }
 
 namespace {
-void collect(const minijson::Value &node, const std::string &name,
-             std::vector<const minijson::Value *> &out) {
+void collect(const minijson::Value& node, const std::string& name,
+             std::vector<const minijson::Value*>& out) {
   if (node.kind == minijson::Value::Array) {
-    for (const auto &item : node.items)
+    for (const auto& item : node.items)
       collect(item, name, out);
     return;
   }
@@ -140,28 +140,28 @@ void collect(const minijson::Value &node, const std::string &name,
 }
 } // namespace
 
-std::vector<const minijson::Value *> find(const minijson::Value &nodes, const std::string &name) {
-  std::vector<const minijson::Value *> out;
+std::vector<const minijson::Value*> find(const minijson::Value& nodes, const std::string& name) {
+  std::vector<const minijson::Value*> out;
   collect(nodes, name, out);
   return out;
 }
 
-int columnIndex(const minijson::Value &table, const std::string &column) {
-  const auto &cols = table["columns"].items;
+int columnIndex(const minijson::Value& table, const std::string& column) {
+  const auto& cols = table["columns"].items;
   for (size_t i = 0; i < cols.size(); ++i)
     if (cols[i]["name"].s == column)
       return static_cast<int>(i);
   return -1;
 }
 
-std::vector<std::string> columnNames(const minijson::Value &table) {
+std::vector<std::string> columnNames(const minijson::Value& table) {
   std::vector<std::string> out;
-  for (const auto &c : table["columns"].items)
+  for (const auto& c : table["columns"].items)
     out.push_back(c["name"].s);
   return out;
 }
 
-std::string cell(const minijson::Value &table, size_t row, const std::string &column) {
+std::string cell(const minijson::Value& table, size_t row, const std::string& column) {
   int k = columnIndex(table, column);
   if (k < 0)
     return "<no column " + column + ">";
@@ -171,11 +171,11 @@ std::string cell(const minijson::Value &table, size_t row, const std::string &co
   return s;
 }
 
-double number(const minijson::Value &table, size_t row, const std::string &column) {
+double number(const minijson::Value& table, size_t row, const std::string& column) {
   int k = columnIndex(table, column);
   if (k < 0)
     return std::numeric_limits<double>::quiet_NaN();
-  const minijson::Value &v = table["rows"][row][static_cast<size_t>(k)];
+  const minijson::Value& v = table["rows"][row][static_cast<size_t>(k)];
   if (v.kind == minijson::Value::Null)
     return std::numeric_limits<double>::quiet_NaN();
   if (v.kind == minijson::Value::String) {

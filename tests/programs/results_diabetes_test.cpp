@@ -32,11 +32,14 @@ struct ExampleRun {
 
 // Runs `program` (a path under the source tree, or program text when `text` is set) from
 // the source directory with its own WORK directory.
-ExampleRun runExample(const std::string &program, const std::string &tag, bool text = false) {
+ExampleRun runExample(const std::string& program, const std::string& tag, bool text = false,
+                      const std::string& csvName = "", const std::string& csv = "") {
   ExampleRun r;
   r.work = fs::temp_directory_path() / ("qrx_results_" + tag);
   fs::remove_all(r.work);
   fs::create_directories(r.work);
+  if (!csvName.empty())
+    std::ofstream(r.work / csvName) << csv;
   std::string path = program;
   if (text) {
     path = (r.work / "program.qrx").string();
@@ -46,7 +49,7 @@ ExampleRun runExample(const std::string &program, const std::string &tag, bool t
   std::string cmd = std::string("cd '") + QRX_SOURCE_DIR + "' && ASAN_OPTIONS=detect_leaks=0 '" +
                     QRX_BINARY + "' --work '" + r.work.string() + "' --json '" + json.string() +
                     "' '" + path + "' 2>&1";
-  FILE *p = ::popen(cmd.c_str(), "r");
+  FILE* p = ::popen(cmd.c_str(), "r");
   if (p == nullptr)
     return r;
   char buf[4096];
@@ -63,9 +66,9 @@ ExampleRun runExample(const std::string &program, const std::string &tag, bool t
   return r;
 }
 
-void flatten(const Value &node, std::vector<const Value *> &out) {
+void flatten(const Value& node, std::vector<const Value*>& out) {
   if (node.kind == Value::Array) {
-    for (const auto &item : node.items)
+    for (const auto& item : node.items)
       flatten(item, out);
     return;
   }
@@ -77,7 +80,7 @@ void flatten(const Value &node, std::vector<const Value *> &out) {
     flatten(node["children"], out);
 }
 
-int col(const Value &t, const std::string &name) {
+int col(const Value& t, const std::string& name) {
   for (size_t i = 0; i < t["columns"].items.size(); ++i)
     if (t["columns"][i]["name"].s == name)
       return static_cast<int>(i);
@@ -90,7 +93,7 @@ std::string trim(std::string s) {
   return s;
 }
 
-std::vector<std::vector<std::string>> readCsv(const fs::path &path) {
+std::vector<std::vector<std::string>> readCsv(const fs::path& path) {
   std::vector<std::vector<std::string>> rows;
   std::ifstream f(path);
   std::string line;
@@ -138,8 +141,8 @@ Reference reference() {
 class ResultsProgram : public ::testing::Test {
 protected:
   // The example program (every step shown) and the same selection without step details.
-  static ExampleRun *example;
-  static ExampleRun *run;
+  static ExampleRun* example;
+  static ExampleRun* run;
   static void SetUpTestSuite() {
     example = new ExampleRun(runExample("examples/diabetes_stepwise.qrx", "example"));
     run = new ExampleRun(
@@ -151,43 +154,43 @@ protected:
                    "plain", true));
   }
   static void TearDownTestSuite() {
-    for (ExampleRun *r : {example, run}) {
+    for (ExampleRun* r : {example, run}) {
       fs::remove_all(r->work);
       delete r;
     }
   }
-  const Value &output() const { return run->json["steps"][0]["output"]; }
-  std::vector<const Value *> tables() const {
-    std::vector<const Value *> out;
+  const Value& output() const { return run->json["steps"][0]["output"]; }
+  std::vector<const Value*> tables() const {
+    std::vector<const Value*> out;
     flatten(output(), out);
     return out;
   }
-  const Value *table(const std::string &name) const {
-    const Value *last = nullptr;
-    for (const Value *t : tables())
+  const Value* table(const std::string& name) const {
+    const Value* last = nullptr;
+    for (const Value* t : tables())
       if (t->operator[]("name").s == name)
         last = t;
     return last;
   }
 };
-ExampleRun *ResultsProgram::example = nullptr;
-ExampleRun *ResultsProgram::run = nullptr;
+ExampleRun* ResultsProgram::example = nullptr;
+ExampleRun* ResultsProgram::run = nullptr;
 
 TEST_F(ResultsProgram, TablesInTheOrderOfTheDisplay) {
   std::vector<std::string> names;
-  for (const Value *t : tables())
+  for (const Value* t : tables())
     names.push_back(t->operator[]("name").s);
   const std::vector<std::string> expected = {
       "ModelInfo",       "NObs",  "Dimensions",    "SelectionSummary",  "StopReason",
       "SelectedEffects", "ANOVA", "FitStatistics", "ParameterEstimates"};
   size_t at = 0;
-  for (const std::string &n : names)
+  for (const std::string& n : names)
     if (at < expected.size() && n == expected[at])
       ++at;
   EXPECT_EQ(at, expected.size()) << "missing or out of order: "
                                  << expected[std::min(at, expected.size() - 1)];
-  for (const Value *t : tables()) {
-    const std::string &name = t->operator[]("name").s;
+  for (const Value* t : tables()) {
+    const std::string& name = t->operator[]("name").s;
     if (name == "BestStep")
       continue;
     EXPECT_EQ(t->operator[]("template").s, "Stat.VARSIFTER." + name);
@@ -201,10 +204,10 @@ TEST_F(ResultsProgram, TablesInTheOrderOfTheDisplay) {
 // the design context: until both are wired, the fit records no steps and sees no response,
 // so the step details, the selection and the residuals cannot be what the fit makes.
 TEST_F(ResultsProgram, DISABLED_ExampleShowsEveryStep) {
-  std::vector<const Value *> all;
+  std::vector<const Value*> all;
   flatten(example->json["steps"][0]["output"], all);
   int estimates = 0;
-  for (const Value *t : all)
+  for (const Value* t : all)
     estimates += t->operator[]("name").s == "ParameterEstimates";
   // Step 0 to step 6 and the selected model.
   EXPECT_EQ(estimates, 8) << example->log;
@@ -214,27 +217,27 @@ TEST_F(ResultsProgram, DISABLED_ExampleShowsEveryStep) {
 TEST_F(ResultsProgram, DISABLED_OutputDataSetPredictionsFollowTheEstimates) {
   auto rows = readCsv(run->work / "diabetes_pred.csv");
   ASSERT_GT(rows.size(), 1u) << run->log;
-  const auto &header = rows[0];
-  auto at = [&](const std::string &name) {
+  const auto& header = rows[0];
+  auto at = [&](const std::string& name) {
     for (size_t i = 0; i < header.size(); ++i)
       if (header[i] == name)
         return static_cast<int>(i);
     return -1;
   };
-  for (const char *v : {"AGE", "SEX", "BMI", "BP", "S1", "S2", "S3", "S4", "S5", "S6", "Y"})
+  for (const char* v : {"AGE", "SEX", "BMI", "BP", "S1", "S2", "S3", "S4", "S5", "S6", "Y"})
     EXPECT_GE(at(v), 0) << v;
   ASSERT_GE(at("p_Y"), 0);
   ASSERT_GE(at("r_Y"), 0);
   EXPECT_EQ(rows.size(), 443u);
-  const Value *pe = table("ParameterEstimates");
+  const Value* pe = table("ParameterEstimates");
   ASSERT_NE(pe, nullptr);
   std::map<std::string, double> beta;
-  for (const auto &r : (*pe)["rows"].items)
+  for (const auto& r : (*pe)["rows"].items)
     beta[trim(r[static_cast<size_t>(col(*pe, "Effect"))].s)] =
         r[static_cast<size_t>(col(*pe, "Estimate"))].n;
   for (size_t r = 1; r < rows.size(); ++r) {
     double pred = beta.count("Intercept") ? beta["Intercept"] : 0.0;
-    for (const auto &[name, b] : beta)
+    for (const auto& [name, b] : beta)
       if (name != "Intercept")
         pred += b * std::stod(rows[r][static_cast<size_t>(at(name))]);
     const double p = std::stod(rows[r][static_cast<size_t>(at("p_Y"))]);
@@ -247,20 +250,20 @@ TEST_F(ResultsProgram, DISABLED_OutputDataSetPredictionsFollowTheEstimates) {
 TEST_F(ResultsProgram, DISABLED_SelectionAndEstimatesAgreeWithTheReference) {
   Reference ref = reference();
   ASSERT_FALSE(ref.steps.empty());
-  const Value *summary = table("SelectionSummary");
+  const Value* summary = table("SelectionSummary");
   ASSERT_NE(summary, nullptr);
-  const auto &rows = (*summary)["rows"].items;
+  const auto& rows = (*summary)["rows"].items;
   ASSERT_EQ(rows.size(), ref.steps.size() + 1) << run->log;
   for (size_t k = 0; k < ref.steps.size(); ++k) {
-    const auto &row = rows[k + 1];
+    const auto& row = rows[k + 1];
     EXPECT_EQ(trim(row[static_cast<size_t>(col(*summary, "EffectEntered"))].s),
               ref.steps[k].substr(1));
     EXPECT_NEAR(row[static_cast<size_t>(col(*summary, "SBC"))].n, ref.sbc[k], 1e-8);
   }
-  const Value *pe = table("ParameterEstimates");
+  const Value* pe = table("ParameterEstimates");
   ASSERT_NE(pe, nullptr);
   ASSERT_EQ((*pe)["rows"].items.size(), ref.estimates.size());
-  for (const auto &r : (*pe)["rows"].items) {
+  for (const auto& r : (*pe)["rows"].items) {
     const std::string name = trim(r[static_cast<size_t>(col(*pe, "Effect"))].s);
     ASSERT_TRUE(ref.estimates.count(name)) << name;
     const auto [b, s] = ref.estimates[name];
@@ -271,6 +274,39 @@ TEST_F(ResultsProgram, DISABLED_SelectionAndEstimatesAgreeWithTheReference) {
   for (size_t k = 0; k < ref.steps.size(); ++k)
     selected += (k ? " " : "") + ref.steps[k].substr(1);
   EXPECT_EQ(run->json["macros"]["_VSFIND"].s, selected);
+}
+
+// Three BY groups: each group's tables follow its BY line, and each group sets its own
+// _VSFIND<n>.
+TEST(ResultsByGroups, EachGroupUnderItsByLineWithItsOwnMacro) {
+  std::string csv = "g,x1,x2,y\n";
+  for (int g = 1; g <= 3; ++g)
+    for (int i = 0; i < 8; ++i) {
+      const double x1 = (i * 37 % 11) / 11.0, x2 = (i * 53 % 13) / 13.0;
+      csv += std::to_string(g) + "," + std::to_string(x1) + "," + std::to_string(x2) + "," +
+             std::to_string(1 + 2 * x1 + g * x2 + 0.01 * ((i * 7) % 5)) + "\n";
+    }
+  ExampleRun r = runExample("proc varsifter data=byd;\n  by g;\n"
+                            "  model y = x1 x2 / selection=forward(select=sbc);\nrun;\n",
+                            "by", true, "byd.csv", csv);
+  const Value& out = r.json["steps"][0]["output"];
+  std::vector<std::string> sequence;
+  for (const auto& node : out.items) {
+    if (node["kind"].s == "text")
+      sequence.push_back("text:" + node["text"].s.substr(node["text"].s.find_first_not_of(' ')));
+    else
+      sequence.push_back(node["name"].s);
+  }
+  for (int g = 1; g <= 3; ++g) {
+    auto at = std::find(sequence.begin(), sequence.end(), "text:g=" + std::to_string(g));
+    ASSERT_NE(at, sequence.end()) << "BY line of group " << g << "\n" << r.log;
+    ASSERT_NE(at + 1, sequence.end());
+    EXPECT_EQ(*(at + 1), "NObs") << "group " << g;
+    const Value& macro = r.json["macros"]["_VSFIND" + std::to_string(g)];
+    EXPECT_EQ(macro.kind, Value::String) << g;
+  }
+  EXPECT_EQ(r.json["macros"]["_VSFNUMBYS"].s, "3");
+  fs::remove_all(r.work);
 }
 
 } // namespace
