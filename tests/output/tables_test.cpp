@@ -1,0 +1,216 @@
+// Tables and factoids of one fit through the output manager: fit statistics with their
+// "-Infty" entries and ASE label, the ANOVA rows, stop details under STOP=SL, CLASS level
+// information, model information by method, dimensions under NOINT, the tolerated manager
+// status, and the OUTPUT data set finished once.
+#include "resultsfixture.h"
+
+#include "host/hostapi.h"
+#include "host/output/rvqoutput.h"
+#include "output/vsfoutput.h"
+#include "output/vsfprinters.h"
+#include "output/vsfresults.h"
+#include "support/hoststubs.h"
+
+#include <cfloat>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+
+using namespace restest;
+
+namespace {
+
+std::string msg(int number) {
+  const qrxhost::MessageDef* m = qrxhost::findMessage(848, number);
+  return m != nullptr ? m->text : "<missing " + std::to_string(number) + ">";
+}
+
+// The entry labels of a factoid, and the value of the entry with a label.
+std::vector<std::string> labels(const minijson::Value& f) {
+  std::vector<std::string> out;
+  for (const auto& e : f["entries"].items)
+    out.push_back(e["label"].s);
+  return out;
+}
+const minijson::Value* entry(const minijson::Value& f, const std::string& label) {
+  for (const auto& e : f["entries"].items)
+    if (e["label"].s == label)
+      return &e["value"];
+  return nullptr;
+}
+
+using Tables = ResultsFixture;
+
+TEST_F(Tables, FitStatisticsOfAPerfectFit) {
+  setEffects({"Intercept", "X1"});
+  VsfModel& m = ctx->model;
+  m.nObs = 10, m.rank = 2, m.sse = 0.0, m.totalSS = 40.0, m.wTrain = 10, m.sumWY = 3.5;
+  ctx->options.statAse = 1;
+  ASSERT_EQ(vsfpFitStats(ctx.get(), &m), 0);
+  auto out = output();
+  const auto& f = *find(out, "FitStatistics").at(0);
+  EXPECT_EQ(f["template"].s, "Stat.VARSIFTER.FitStatistics");
+  const std::vector<std::string> expected = {msg(541), msg(542), msg(543), msg(544),
+                                             msg(545), msg(546), msg(550), msg(554)};
+  EXPECT_EQ(labels(f), expected);
+  ASSERT_NE(entry(f, msg(545)), nullptr);
+  EXPECT_EQ(entry(f, msg(545))->s, "-Infty");
+  EXPECT_EQ(entry(f, msg(550))->s, "-Infty");
+  EXPECT_EQ(entry(f, msg(541))->n, 0.0);
+  EXPECT_EQ(entry(f, msg(543))->n, 1.0);
+  EXPECT_EQ(entry(f, msg(542))->n, 3.5);
+}
+
+TEST_F(Tables, AnovaRowsOfAFit) {
+  setEffects({"Intercept", "X1", "X2"});
+  VsfModel& m = ctx->model;
+  m.nObs = 30, m.rank = 2, m.sse = 10.0, m.totalSS = 10.5;
+  ASSERT_EQ(vsfpAnova(ctx.get(), &m, pool), 0);
+  auto out = output();
+  const auto& t = *find(out, "ANOVA").at(0);
+  ASSERT_EQ(t["rows"].items.size(), 3u);
+  EXPECT_EQ(cell(t, 0, "Source"), msg(5031));
+  EXPECT_EQ(cell(t, 2, "Source"), msg(5033));
+  EXPECT_EQ(number(t, 0, "DF"), 1);
+  EXPECT_EQ(number(t, 1, "DF"), 28);
+  EXPECT_EQ(number(t, 2, "DF"), 29);
+  EXPECT_NEAR(number(t, 0, "SS"), 0.5, 1e-14);
+  // The same fit as the second reference row: F = 1.4 with (1, 28) degrees of freedom.
+  EXPECT_NEAR(number(t, 0, "FValue"), 1.4, 1e-12);
+  EXPECT_NEAR(number(t, 0, "ProbF"), 0.24667272750837749, 1e-9);
+  EXPECT_TRUE(std::isnan(number(t, 1, "FValue")));
+  EXPECT_TRUE(std::isnan(number(t, 2, "MS")));
+}
+
+TEST_F(Tables, StopDetailsUnderSignificanceLevels) {
+  setEffects({"Intercept", "X1", "X2"});
+  VsfModel& m = ctx->model;
+  ctx->options.stop = VC_SL;
+  ctx->options.slEntry = 0.15;
+  m.stopAddEffect = 2;
+  m.stopAddValue = -800.0; // log p-value below the exponential's range
+  m.stopDropEffect = 0;
+  ASSERT_EQ(vsfpStopDetails(ctx.get(), pool, &m, 0.0), 0);
+  auto out = output();
+  const auto& t = *find(out, "StopDetails").at(0);
+  ASSERT_EQ(t["rows"].items.size(), 1u);
+  EXPECT_EQ(cell(t, 0, "Effect"), "X2");
+  EXPECT_EQ(number(t, 0, "Criterion"), 0.0);
+  EXPECT_EQ(number(t, 0, "CompareCriterion"), 0.15);
+  EXPECT_EQ(cell(t, 0, "Comparison"), ">");
+  EXPECT_EQ(cell(t, 0, "SignificanceLabel"), "(SLE)");
+  EXPECT_EQ(cell(t, 0, "CandidateFor"), msg(630));
+}
+
+TEST_F(Tables, ClassLevelInformation) {
+  setEffects({"Intercept"});
+  HostVariable g{}, c{};
+  g.name = "Group", g.nameLength = 5, g.type = 2;
+  c.name = "Color", c.nameLength = 5, c.type = 2;
+  std::vector<LevVariable> classes(2);
+  char a[] = "a  ", b[] = "b  ", cc[] = "c  ", red[] = "red  ", blue[] = "blue ";
+  char* gl[] = {a, b, cc};
+  char* cl[] = {red, blue};
+  classes[0].var = &g, classes[0].levelCount = 3, classes[0].levelWidth = 3;
+  classes[0].levelTexts = gl;
+  classes[1].var = &c, classes[1].levelCount = 2, classes[1].levelWidth = 5;
+  classes[1].levelTexts = cl;
+  design->classes = classes.data();
+  design->classCount = 2;
+  ctx->stmt.cls.delimiter = ' ';
+  ASSERT_EQ(vsfpClassInfo(ctx.get(), pool), 0);
+  auto out = output();
+  const auto& t = *find(out, "ClassLevelInfo").at(0);
+  EXPECT_EQ(columnNames(t), (std::vector<std::string>{"Class", "Levels", "Values"}));
+  ASSERT_EQ(t["rows"].items.size(), 2u);
+  EXPECT_EQ(cell(t, 0, "Class"), "Group");
+  EXPECT_EQ(number(t, 0, "Levels"), 3);
+  EXPECT_EQ(cell(t, 0, "Values"), "a b c");
+  EXPECT_EQ(cell(t, 1, "Values"), "red blue");
+}
+
+TEST_F(Tables, ClassVariablesWithoutLevelsStillGetTheirTable) {
+  setEffects({"Intercept"});
+  HostVariable g{};
+  g.name = "G", g.nameLength = 1, g.type = 1;
+  std::vector<LevVariable> classes(1);
+  classes[0].var = &g;
+  design->classes = classes.data();
+  design->classCount = 1;
+  ASSERT_EQ(vsfpClassInfo(ctx.get(), pool), 0);
+  auto out = output();
+  const auto& t = *find(out, "ClassLevelInfo").at(0);
+  EXPECT_EQ(columnNames(t), (std::vector<std::string>{"Class", "Levels"}));
+  EXPECT_EQ(number(t, 0, "Levels"), 0);
+}
+
+TEST_F(Tables, ModelInformationByMethod) {
+  setEffects({"Intercept", "X1"});
+  ctx->options.method = VM_STEPWISE;
+  ctx->options.select = VC_SL;
+  ctx->options.slEntry = 0.15, ctx->options.slStay = 0.15;
+  ctx->options.trainFraction = 1.0;
+  ASSERT_EQ(vsfpModelInfo(ctx.get()), 0);
+  ctx->options.method = VM_NONE;
+  ctx->options.maxSteps = 5;
+  ASSERT_EQ(vsfpModelInfo(ctx.get()), 0);
+  auto out = output();
+  auto infos = find(out, "ModelInfo");
+  ASSERT_EQ(infos.size(), 2u);
+  auto first = labels(*infos[0]);
+  EXPECT_NE(std::find(first.begin(), first.end(), msg(681)), first.end());
+  EXPECT_NE(std::find(first.begin(), first.end(), msg(682)), first.end());
+  EXPECT_EQ(entry(*infos[0], msg(674))->s, msg(423));
+  EXPECT_EQ(entry(*infos[0], msg(676))->s, msg(400));
+  // METHOD=NONE: the list ends with the method and the step limit.
+  const std::vector<std::string> none = {msg(671), msg(687), msg(674), msg(675)};
+  EXPECT_EQ(labels(*infos[1]), none);
+}
+
+TEST_F(Tables, DimensionsLeaveOutTheInterceptUnderNoint) {
+  setEffects({"Intercept", "X1", "X2"});
+  ctx->options.noint = 1;
+  ASSERT_EQ(vsfpDimensions(ctx.get()), 0);
+  auto out = output();
+  const auto& f = *find(out, "Dimensions").at(0);
+  EXPECT_EQ(entry(f, msg(761))->n, 2);
+  EXPECT_EQ(entry(f, msg(763))->n, 2);
+}
+
+TEST_F(Tables, TheToleratedManagerStatusLetsThePrinterGoOn) {
+  setEffects({"Intercept", "X1"});
+  VsfModel& m = ctx->model;
+  m.nRead = 5, m.nUsed = 5;
+  // The create call reports the log-only status after doing its work.
+  qrxhost::injectOutputFailure(147, qrxhost::kOutputLogOnly, 0);
+  ASSERT_EQ(vsfpNobs(ctx.get(), &m), 0);
+  auto out = output();
+  auto t = find(out, "NObs");
+  ASSERT_EQ(t.size(), 1u);
+  EXPECT_EQ(t[0]->operator[]("rows").items.size(), 2u);
+}
+
+TEST_F(Tables, TheOutputDataSetIsFinishedOnce) {
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::temp_directory_path() / "qrx_results_finish";
+  fs::create_directories(dir);
+  const std::string name = "'" + (dir / "out.csv").string() + "'";
+  HostDataSet* out = xdscreate(name.c_str(), static_cast<int32_t>(name.size()));
+  ASSERT_NE(out, nullptr);
+  ASSERT_GT(xdsdefvar(out, "x", 1, 1, 8), 0);
+  ASSERT_EQ(xdsputn(out, 1, 2.5), 0);
+  ASSERT_EQ(xdsappend(out), 0);
+  ctx->options.outputBlock = out;
+  vsfFinishOutput(ctx.get());
+  EXPECT_EQ(ctx->options.outputBlock, nullptr);
+  vsfFinishOutput(ctx.get()); // a second road through the clean-up does nothing
+  std::ifstream f(dir / "out.csv");
+  std::string header, row;
+  std::getline(f, header);
+  std::getline(f, row);
+  EXPECT_EQ(header, "x");
+  EXPECT_EQ(row, "2.5");
+  fs::remove_all(dir);
+}
+
+} // namespace
