@@ -138,7 +138,7 @@ int32_t vsfDisplaySteps(VsfContext* ctx, void*, int64_t* position, int32_t sampl
     };
     if (notes) {
       vsfLevelNote(ctx, L, vsfMsgArgs(450 + o.method, {S}), true);
-      if (S == 0 || (i == F && F >= 0)) {
+      if (S == 0) {
         if (backward) {
           vsfLevelNote(ctx, L + 1, vsfMsg(472), true);
         } else {
@@ -200,7 +200,7 @@ int32_t vsfDisplaySteps(VsfContext* ctx, void*, int64_t* position, int32_t sampl
     }
     if (o.stepParmEst && (rc = vsfpParmEst(ctx, &step, pool, o.orderSelect)) != 0)
       return fail(rc);
-    if (i > std::max(F, 0) || (F < 0 && i > 0)) {
+    if (i > std::max(F, 0)) { // steps after the first shown one
       if (o.stepCandidates && (rc = vsfpCandidates(ctx, &step)) != 0)
         return fail(rc);
     }

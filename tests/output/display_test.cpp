@@ -1,0 +1,91 @@
+// The display of one fit through vsfResults: the tables of a plain fit in display order, a
+// failed fit reported by its message and return code alone, and a failure of the selected
+// model's tables passed on to the caller instead of being dropped.
+#include "resultsfixture.h"
+
+#include "host/hostlog.h"
+#include "output/vsfprinters.h"
+
+#include <functional>
+
+using namespace restest;
+
+namespace {
+
+struct Display : ResultsFixture {
+  void fit() {
+    setEffects({"Intercept", "X1", "X2", "X3"});
+    VsfModel& m = ctx->model;
+    m.totalSS = 100.0, m.totalSSUncorrected = 500.0, m.nObs = 20, m.wTrain = 20;
+    m.nRead = m.nUsed = 20;
+    m.includeCount = 1;
+    setHistory({0, 2, 1}, {1, 2, 3}, {1, 2, 3}, {100.0, 40.0, 30.0});
+    m.sse = 30.0, m.rank = 3;
+    m.effectStatus[0] = 2, m.effectStatus[1] = 1, m.effectStatus[2] = 1;
+    m.inModelCount = 3;
+    for (int k = 0; k < 3; ++k)
+      m.inModelList[k] = k, m.betaVariance[k] = 0.1, m.beta[k] = k + 1.0;
+    m.stopReason = 7;
+  }
+  std::vector<std::string> order(const minijson::Value& nodes) {
+    std::vector<std::string> out;
+    std::function<void(const minijson::Value&)> walk = [&](const minijson::Value& n) {
+      if (n.kind == minijson::Value::Array) {
+        for (const auto& i : n.items)
+          walk(i);
+        return;
+      }
+      if (n["kind"].s == "table" || n["kind"].s == "factoid")
+        out.push_back(n["name"].s);
+      if (n.has("children"))
+        walk(n["children"]);
+    };
+    walk(nodes);
+    return out;
+  }
+};
+
+TEST_F(Display, TablesOfAPlainFitInDisplayOrder) {
+  fit();
+  ASSERT_EQ(vsfResults(ctx.get()), 0);
+  auto out = output();
+  const std::vector<std::string> expected = {
+      "NObs",  "Dimensions",    "SelectionSummary",  "StopReason", "SelectedEffects",
+      "ANOVA", "FitStatistics", "ParameterEstimates"};
+  EXPECT_EQ(order(out), expected);
+  const auto& pe = *find(out, "ParameterEstimates").at(0);
+  EXPECT_EQ(pe["rows"].items.size(), 3u);
+}
+
+TEST_F(Display, AFailedFitShowsOnlyItsCountsAndMessage) {
+  fit();
+  ctx->model.fitStatus = -100;
+  (void)qrxhost::takeLog();
+  ASSERT_EQ(vsfResults(ctx.get()), 0);
+  EXPECT_EQ(ctx->returnCode, 112);
+  int reported = 0;
+  for (const auto& r : qrxhost::takeLog())
+    reported += r.numbered && r.set == 848 && r.number == 132;
+  EXPECT_EQ(reported, 1);
+  auto out = output();
+  EXPECT_EQ(order(out), std::vector<std::string>{"NObs"});
+}
+
+TEST_F(Display, OtherNegativeStatusesRaiseTheReturnCodeSilently) {
+  fit();
+  ctx->model.fitStatus = -2;
+  ASSERT_EQ(vsfResults(ctx.get()), 0);
+  EXPECT_EQ(ctx->returnCode, 116);
+  ctx->model.fitStatus = -7;
+  ASSERT_EQ(vsfResults(ctx.get()), 0);
+  EXPECT_EQ(ctx->returnCode, 116) << "112 does not lower 116";
+}
+
+TEST_F(Display, AFailureOfTheSelectedModelTablesIsPassedOn) {
+  fit();
+  // A CHOOSE= criterion without a name text makes the selection note fail.
+  ctx->options.choose = 15;
+  EXPECT_EQ(vsfResults(ctx.get()), -2);
+}
+
+} // namespace
