@@ -214,3 +214,59 @@ TEST_F(Tables, TheOutputDataSetIsFinishedOnce) {
 }
 
 } // namespace
+
+namespace {
+
+struct Coding : ResultsFixture {
+  HostVariable g{}, h{};
+  std::vector<LevVariable> classes = std::vector<LevVariable>(2);
+  char a[4] = "a  ", b[4] = "b  ", c[4] = "c  ", only[4] = "x  ";
+  char* gl[3] = {a, b, c};
+  char* hl[1] = {only};
+  int32_t used[2] = {0, 1};
+
+  void design2() {
+    setEffects({"Intercept", "G", "H"});
+    g.name = "G", g.nameLength = 1, g.type = 2;
+    h.name = "H", h.nameLength = 1, h.type = 2;
+    classes[0].var = &g, classes[0].levelCount = 3, classes[0].levelWidth = 3;
+    classes[0].levelTexts = gl;
+    classes[1].var = &h, classes[1].levelCount = 1, classes[1].levelWidth = 3;
+    classes[1].levelTexts = hl;
+    design->classes = classes.data();
+    design->classCount = 2;
+    design->maxLevelWidth = 3;
+    effects[1].allClass = &used[0], effects[1].allClassCount = 1;
+    effects[2].allClass = &used[1], effects[2].allClassCount = 1;
+  }
+};
+
+TEST_F(Coding, IndicatorDesignGivesOneColumnPerLevel) {
+  design2();
+  ASSERT_EQ(vsfpClassCoding(ctx.get(), pool), 0);
+  auto out = output();
+  auto tables = find(out, "ClassLevelCoding");
+  ASSERT_EQ(tables.size(), 2u);
+  const auto& t = *tables[0];
+  EXPECT_EQ(columnNames(t), (std::vector<std::string>{"Class", "Value", "X1", "X2", "X3"}));
+  ASSERT_EQ(t["rows"].items.size(), 3u);
+  for (size_t k = 0; k < 3; ++k)
+    for (size_t j = 0; j < 3; ++j)
+      EXPECT_EQ(number(t, k, "X" + std::to_string(j + 1)), k == j ? 1 : 0);
+  EXPECT_EQ(cell(t, 0, "Class"), "G");
+  EXPECT_EQ(cell(t, 1, "Class"), "") << "the name shows in the first row only";
+  EXPECT_EQ(cell(t, 2, "Value"), "c");
+}
+
+TEST_F(Coding, OneLevelUnderFullRankCodingsHasNoDesignColumn) {
+  design2();
+  design->designFlags = 0x10;
+  classes[1].coding = 2; // REFERENCE
+  ASSERT_EQ(vsfpClassCoding(ctx.get(), pool), 0);
+  auto out = output();
+  const auto& t = *find(out, "ClassLevelCoding").at(1);
+  EXPECT_EQ(columnNames(t), (std::vector<std::string>{"Class", "Value"}));
+  EXPECT_EQ(t["rows"].items.size(), 1u);
+}
+
+} // namespace
