@@ -64,7 +64,7 @@ QkByteFile* create(QkBkfExtension* self, const QkChar* path, int64_t length,
   {
     std::lock_guard<std::mutex> lock(gMutex);
     if (madePaths().insert(p).second)
-      utilityFileMade();
+      utilityFileMade(p);
   }
   *status = 0;
   return f;
@@ -78,7 +78,7 @@ int32_t deleteByPath(QkBkfExtension*, const QkChar* path, int64_t length, int32_
   if (madePaths().erase(p) == 0)
     return kQkBkfBadArgument;
   ::unlink(p.c_str());
-  utilityFileGone();
+  utilityFileGone(p);
   return 0;
 }
 

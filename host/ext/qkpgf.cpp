@@ -14,6 +14,8 @@
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -131,7 +133,7 @@ void forgetDiskFile(QkPgfState* s) {
   if (s->onDisk) {
     ::unlink(s->path.c_str());
     s->onDisk = false;
-    utilityFileGone();
+    utilityFileGone(s->path);
   }
 }
 
@@ -149,7 +151,7 @@ int32_t openFile(QkPageFile* file, int32_t) {
       return kQkPgfIoError;
     s->fd = fd;
     s->onDisk = true;
-    utilityFileMade();
+    utilityFileMade(s->path);
     s->memoryPages = gMemoryPages;
     s->memory.clear();
     s->lastPage = 0;
@@ -335,8 +337,39 @@ bool utilityIoAllowed() {
   int64_t at = gFailAt.load();
   return at <= 0 || k != at;
 }
-void utilityFileMade() { ++gLiveFiles; }
-void utilityFileGone() { --gLiveFiles; }
+namespace {
+
+std::mutex gLiveMutex;
+std::set<std::string>& livePaths() {
+  static std::set<std::string> paths;
+  return paths;
+}
+void deleteLeftovers() {
+  std::lock_guard<std::mutex> lock(gLiveMutex);
+  for (const std::string& path : livePaths())
+    ::unlink(path.c_str());
+  livePaths().clear();
+}
+
+} // namespace
+
+void utilityFileMade(const std::string& path) {
+  static std::once_flag registered;
+  {
+    std::lock_guard<std::mutex> lock(gLiveMutex);
+    livePaths().insert(path);
+  }
+  std::call_once(registered, [] { std::atexit(deleteLeftovers); });
+  ++gLiveFiles;
+}
+
+void utilityFileGone(const std::string& path) {
+  {
+    std::lock_guard<std::mutex> lock(gLiveMutex);
+    livePaths().erase(path);
+  }
+  --gLiveFiles;
+}
 
 void setPageFileSizes(uint32_t defaultSize, uint32_t secondSize, uint32_t companionSize) {
   gDefaultSize = defaultSize;

@@ -6,6 +6,7 @@
 #include "support/hostif.h"
 
 #include <cstdint>
+#include <string>
 
 namespace qrxhost {
 
@@ -19,9 +20,10 @@ int64_t utilityIoCount();
 void failUtilityIoAt(int64_t n);
 // Counts one read or write; false when it is the one that is to fail.
 bool utilityIoAllowed();
-// Registers a file made on disk / deleted from disk.
-void utilityFileMade();
-void utilityFileGone();
+// Registers a file made on disk / deleted from disk. Files still registered when the process
+// ends are deleted then, so that no utility file outlives the host.
+void utilityFileMade(const std::string& path);
+void utilityFileGone(const std::string& path);
 
 // The sizes a page file reports before its attributes are set (default page size, second
 // standard size, companion size), and how many of its first pages it keeps in memory. Tests

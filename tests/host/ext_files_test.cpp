@@ -287,3 +287,25 @@ TEST(HostMemoryFigure, MemsizeOptionOrTheSystemFigureInKilobytes) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(UtilityFileDeathTest, FilesLeftOpenAreDeletedWhenTheProcessEnds) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const fs::path path =
+      fs::temp_directory_path() / ("qrx leftover " + std::to_string(::getpid()) + ".utl");
+  EXPECT_EXIT(
+      {
+        auto* bkf = reinterpret_cast<QkBkfExtension*>(qrxhost::loadExtension("qkbkf"));
+        std::u32string wide = qrxhost::pathToWide(path.string());
+        QkBkfCreateBlock block{};
+        int32_t status = -1;
+        QkByteFile* f = bkf->qkbkfCreate(bkf, wide.data(), static_cast<int64_t>(wide.size()),
+                                         &block, 0, 0, "left open", &status, 0);
+        std::exit(f != nullptr && status == 0 && fs::exists(path) ? 0 : 3);
+      },
+      ::testing::ExitedWithCode(0), "");
+  EXPECT_FALSE(fs::exists(path));
+}
+
+} // namespace
