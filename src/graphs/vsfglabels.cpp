@@ -47,9 +47,17 @@ int32_t vsfgStepLabels(VsfContext* ctx, VsfModel* m) {
   VsfResultsState& r = ctx->results;
   QkPool* pool = m->pool;
   const int32_t effects = m->effectCount, steps = m->stepCount;
+  if (steps <= 0) {
+    // Nothing was recorded (NOINT with nothing entered): no labels, and no failure.
+    r.effectInPath = nullptr;
+    r.stepLabels = nullptr;
+    r.stepLabelCount = 0;
+    r.stepLabelWidth = 0;
+    return 0;
+  }
   r.effectInPath = static_cast<uint8_t*>(take(pool, effects));
   r.stepLabels = static_cast<VsfLabel*>(take(pool, int64_t(std::max(steps, 1)) * sizeof(VsfLabel)));
-  if (r.effectInPath == nullptr || r.stepLabels == nullptr || steps <= 0)
+  if (r.effectInPath == nullptr || r.stepLabels == nullptr)
     return -2;
   r.stepLabelCount = steps;
   const bool backward = ctx->options.method == VM_BACKWARD;

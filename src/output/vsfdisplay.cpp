@@ -225,8 +225,14 @@ int32_t vsfDisplayModel(VsfContext* ctx, VsfModel* m, void*, int64_t*, int32_t) 
     if (m->sse < kZeroFraction * referenceSS(m))
       m->sse = 0;
   }
+  // Labels of an earlier fit lived in its pool: none are current until this fit makes them.
+  ctx->results.effectInPath = nullptr;
+  ctx->results.stepLabels = nullptr;
+  ctx->results.stepLabelCount = 0;
+  ctx->results.stepLabelWidth = 0;
   int32_t rc = 0;
-  if (method != VM_QKLASSO && method != VM_QKGLASSO && method != VM_NONE) {
+  const bool solverOnly = method == VM_QKLASSO || method == VM_QKGLASSO;
+  if (!solverOnly) {
     RvqObject* summary = vsfOpenGroup(ctx, "Summary", {vsfaLabel(vsfMsg(792)), rvqFlag(435, 1)});
     if (vsfGraphicsOn(ctx) && (rc = vsfgStepLabels(ctx, m)) != 0)
       return rc;
@@ -249,14 +255,14 @@ int32_t vsfDisplayModel(VsfContext* ctx, VsfModel* m, void*, int64_t*, int32_t) 
     }
     vsfCloseObject(summary);
   }
-  vsfSetSelModelGroup(ctx);
-  vsfResetChosenStep(m);
-  if (method != VM_QKLASSO && method != VM_QKGLASSO) {
+  if (!solverOnly) {
+    vsfSetSelModelGroup(ctx);
+    vsfResetChosenStep(m);
     if ((rc = vsfpNoteSelected(ctx, m, m->pool, m->stopReason)) != 0)
       return rc;
     if ((rc = vsfpModelString(ctx, m, m->pool)) != 0)
       return rc;
-    if (method != VM_NONE && vsfShowPValues(ctx) && ctx->stmt.showPValues)
+    if (method != VM_NONE && ctx->stmt.showPValues)
       vsfTextLine(ctx, 'l', vsfMsg(199));
     if ((rc = vsfpAnova(ctx, m, m->pool)) != 0)
       return rc;

@@ -61,8 +61,16 @@ int32_t vsfpOptStep(VsfContext* ctx, VsfModel* m, int32_t* optimalSteps, int32_t
   for (int32_t c = 0; c < kCodes; ++c)
     optimalSteps[c] = shown[c] = -1;
   const int32_t steps = m->stepCount;
-  if (steps <= 0 || m->pool == nullptr)
+  if (m->pool == nullptr)
     return -2;
+  if (steps <= 0) {
+    // A fit without a recorded step (NOINT, nothing forced in, nothing entered) is legal:
+    // no criterion has an optimum and the starting model is the chosen one.
+    for (int32_t c = 0; c < kCodes; ++c)
+      shown[c] = 0;
+    *chosenStep = 0;
+    return 0;
+  }
   double best[kCodes];
   for (int32_t c = 0; c < kCodes; ++c)
     best[c] = hostMissing();
@@ -145,7 +153,7 @@ int32_t vsfpOptStep(VsfContext* ctx, VsfModel* m, int32_t* optimalSteps, int32_t
   else
     *chosenStep = shown[o.choose < kCodes ? o.choose : 0];
 
-  if (!vsfGraphicsOn(ctx) || ctx->results.stepLabels == nullptr)
+  if (!vsfGraphicsOn(ctx) || ctx->results.stepLabels == nullptr || ctx->results.stepLabelCount <= 0)
     return 0;
 
   // The data table of the graphs.

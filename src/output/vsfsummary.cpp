@@ -82,8 +82,8 @@ int32_t vsfpSummary(VsfContext* ctx, VsfModel* m, QkPool* pool, const int32_t* o
   out.create("SelectionSummary", vsfMsg(519 + method), {rvqInt(336, 1)});
   out.intColumn("Step", &step);
   if (graphics) {
-    if (ctx->results.stepLabelWidth <= 0)
-      return -2;
+    // A path without labels still gets its column, one blank wide.
+    ctx->results.stepLabelWidth = std::max(ctx->results.stepLabelWidth, 1);
     labelBuffer = static_cast<char*>(take(pool, ctx->results.stepLabelWidth));
     if (labelBuffer == nullptr)
       return -2;

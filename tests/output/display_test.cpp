@@ -88,4 +88,30 @@ TEST_F(Display, AFailureOfTheSelectedModelTablesIsPassedOn) {
   EXPECT_EQ(vsfResults(ctx.get()), -2);
 }
 
+TEST_F(Display, ANointFitWithoutStepsPrintsEmptyTables) {
+  setEffects({"Intercept", "X1"});
+  VsfModel& m = ctx->model;
+  ctx->options.noint = 1;
+  m.nObs = 10, m.wTrain = 10, m.totalSS = 5, m.totalSSUncorrected = 50, m.sse = 50;
+  m.nRead = m.nUsed = 10;
+  m.effectStatus[0] = 5; // the intercept is unavailable under NOINT
+  setHistory({}, {}, {}, {});
+  ASSERT_EQ(vsfResults(ctx.get()), 0);
+  auto out = output();
+  const auto& pe = *find(out, "ParameterEstimates").at(0);
+  EXPECT_TRUE(pe["rows"].items.empty());
+  EXPECT_TRUE(find(out, "SelectedEffects").empty());
+}
+
+TEST_F(Display, AFitWithoutSelectionStillShowsItsSummary) {
+  fit();
+  ctx->options.method = VM_NONE;
+  ctx->model.stopReason = 9;
+  ASSERT_EQ(vsfResults(ctx.get()), 0);
+  auto out = output();
+  EXPECT_EQ(find(out, "SelectionSummary").size(), 1u);
+  EXPECT_TRUE(find(out, "StopReason").empty());
+  EXPECT_TRUE(find(out, "SelectedEffects").empty());
+}
+
 } // namespace
