@@ -1,0 +1,94 @@
+// Hierarchy counts: an interaction enters only after its main effects and leaves before
+// them; counts that can never reach zero leave their effect out instead of repeating the
+// full-model passes for ever.
+#include "selection/fitfixture.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+using namespace fittest;
+
+namespace {
+
+// classdata: 0 intercept, 1 x1, 2 A, 3 B, 4 A*B, 5 x2.
+struct Hierarchy {
+  int32_t addInit[6] = {0, 0, 0, 0, 2, 0};
+  int32_t dropInit[6] = {0, 0, 1, 1, 0, 0};
+  int32_t listA4[2] = {2, 3};
+  int32_t listB2[1] = {4};
+  int32_t listB3[1] = {4};
+  int32_t* listA[6] = {nullptr, nullptr, nullptr, nullptr, listA4, nullptr};
+  int32_t* listB[6] = {nullptr, nullptr, listB2, listB3, nullptr, nullptr};
+  void install(VsfModelOptions& o) {
+    o.hierarchy = 1;
+    o.hierAddCountInit = addInit;
+    o.hierDropCountInit = dropInit;
+    o.hierListA = listA;
+    o.hierListB = listB;
+  }
+};
+
+struct HierarchyTest : ::testing::Test {
+  void SetUp() override { datatest::setUpHost(); }
+};
+
+int32_t position(const VsfModel& m, int32_t effect) {
+  for (int32_t s = 0; s < m.stepCount; ++s)
+    if (m.stepEffect[s] == effect)
+      return s;
+  return -1;
+}
+
+TEST_F(HierarchyTest, InteractionFollowsItsMainEffects) {
+  const Design d = readDesign("classdata");
+  for (int32_t method : {2, 3, 4}) {
+    for (bool full : {true, false}) {
+      Hierarchy h;
+      FitSetup s;
+      s.method = method;
+      s.select = method == 3 ? 6 : 1; // ADJRSQ drops freely; SL enters what is significant
+      s.full = full;
+      Fit fit(d, s);
+      h.install(fit.opt);
+      fit.go();
+      ASSERT_EQ(fit.processRc, 0);
+      const VsfModel& m = fit.m();
+      ASSERT_EQ(m.fitStatus, 0);
+      const int32_t ab = position(m, 4);
+      if (ab > 0 && method != 3) {
+        // Entered only after both main effects.
+        EXPECT_GE(ab, position(m, 2) + 1);
+        EXPECT_GE(ab, position(m, 3) + 1);
+      }
+      if (method == 3) {
+        // Removed before either main effect can be removed.
+        for (int32_t main : {2, 3}) {
+          if (position(m, main) > 0) {
+            EXPECT_GT(position(m, main), ab) << "full " << full;
+          }
+        }
+      }
+    }
+  }
+}
+
+TEST_F(HierarchyTest, CountsThatNeverReachZeroDoNotHang) {
+  const Design d = readDesign("classdata");
+  Hierarchy h;
+  h.addInit[5] = 1; // x2 waits for an effect that names it in no list
+  FitSetup s;
+  s.method = 3;
+  s.select = 4;
+  Fit fit(d, s);
+  h.install(fit.opt);
+  fit.go();
+  ASSERT_EQ(fit.processRc, 0);
+  const VsfModel& m = fit.m();
+  EXPECT_EQ(m.fitStatus, 0);
+  EXPECT_EQ(m.stepEffects[0], 5); // the full model without x2
+  for (int32_t i = 0; i < m.inModelCount; ++i)
+    EXPECT_NE(m.inModelList[i], 5);
+}
+
+} // namespace
