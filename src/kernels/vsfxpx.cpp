@@ -133,10 +133,27 @@ void effBody(VsfModel* m, QkPageDescriptor* page, int64_t origin, Target target)
   });
 }
 
+// True when every effect is dense and stored in parameter order, so that the dense values
+// of a row are its parameters in order.
+bool denseInParameterOrder(const VsfModel* m) {
+  if (m->sparseEffectCount != 0)
+    return false;
+  for (int32_t e = 0; e < m->effectCount; ++e)
+    if (m->effectColumns[e] > 0 && m->denseOffset[e] != m->parmOffset[e])
+      return false;
+  return true;
+}
+
 // Adds u times every parameter of the row into t[1 + p].
 inline void addParms(const VsfModel* m, const VsfRowShape& S, const VsfRowView& r, double* t,
-                     double u) {
+                     double u, bool contiguous) {
   const double* dense = r.denseValues();
+  if (contiguous) {
+    double* out = t + 1;
+    for (int32_t p = 0; p < m->parmCount; ++p)
+      out[p] += dense[p] * u;
+    return;
+  }
   for (int32_t e = 0; e < m->effectCount; ++e) {
     double* out = t + 1 + m->parmOffset[e];
     if (m->sparseSlot[e] < 0) {
@@ -154,6 +171,7 @@ inline void addParms(const VsfModel* m, const VsfRowShape& S, const VsfRowView& 
 
 template <class Target> void yCrossBody(VsfModel* m, QkPageDescriptor* page, Target target) {
   const VsfRowShape S = vsfRowShape(m);
+  const bool contiguous = denseInParameterOrder(m);
   vsfEachRow(S, page, [&](const VsfRowView& r) {
     const double w = vsfTrainWeight(m, S, r);
     const int32_t f = foldOf(m, S, r);
@@ -164,13 +182,14 @@ template <class Target> void yCrossBody(VsfModel* m, QkPageDescriptor* page, Tar
       return;
     double* t = target(f);
     t[0] += r.y[0] * u;
-    addParms(m, S, r, t, u);
+    addParms(m, S, r, t, u, contiguous);
   });
 }
 
 // target(f, j) gives column j of the entering effect's new store columns.
 template <class Target> void effCrossBody(VsfModel* m, QkPageDescriptor* page, Target target) {
   const VsfRowShape S = vsfRowShape(m);
+  const bool contiguous = denseInParameterOrder(m);
   const int32_t k = m->inModelList[m->inModelCount - 1];
   vsfEachRow(S, page, [&](const VsfRowView& r) {
     const double w = vsfTrainWeight(m, S, r);
@@ -180,7 +199,7 @@ template <class Target> void effCrossBody(VsfModel* m, QkPageDescriptor* page, T
     auto column = [&](int32_t j, double v) {
       double* t = target(f, j);
       t[0] += r.y[0] * v;
-      addParms(m, S, r, t, v);
+      addParms(m, S, r, t, v, contiguous);
     };
     if (m->sparseSlot[k] < 0) {
       const double* x = r.denseValues() + m->denseOffset[k];
