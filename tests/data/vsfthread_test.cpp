@@ -6,6 +6,7 @@
 
 #include "host/ext/extlist.h"
 #include "host/ext/qkmemfig.h"
+#include "host/pools.h"
 #include "host/ext/qkpgf.h"
 #include "host/supervisor.h"
 
@@ -478,6 +479,45 @@ TEST_F(Frame, UtilBuffersSetsEveryFilesInMemoryLimit) {
   EXPECT_EQ(run.bags.files[1].memPageCount, 3);
   EXPECT_EQ(run.bags.files[0].diskPageCount, (run.result.pagesWritten + 1) / 2 - 3);
   EXPECT_EQ(run.bags.files[1].diskPageCount, run.result.pagesWritten / 2 - 3);
+}
+
+} // namespace
+
+namespace {
+
+TEST(PageFileVector, GrowsByItsGrowthKeepsTheLargestPageSizeAndReleasesTwiceHarmlessly) {
+  setUpHost();
+  qrxhost::resetPageFileSettings();
+  QkExtensionSet exts{};
+  exts.qkpgf = qrxhost::loadExtension("qkpgf");
+  exts.qkupath = qrxhost::loadExtension("qkupath");
+  QkPool* pool = qrxhost::createArenaPool("vector test");
+  VsfBagVec vec{};
+  ASSERT_EQ(vsfBagVecAlloc(&vec, pool, 0, 1, kQkZeroed), 0);
+  EXPECT_EQ(vec.files, nullptr);
+  VsfPerfSettings perf{0};
+  VsfUtilFile* rec = nullptr;
+  ASSERT_EQ(vsfBagVecAddElt(&vec, &exts, &perf, 100, &rec), 0);
+  EXPECT_EQ(vec.largestPageSize, 16384u); // the default size takes a small request
+  ASSERT_EQ(vsfBagVecAddElt(&vec, &exts, &perf, 70000, &rec), 0);
+  EXPECT_EQ(rec->page.pageSize, 70000u) << "a request above the second size is taken as is";
+  perf.utilPageSize = 32; // 32 KB is below the request: ignored
+  ASSERT_EQ(vsfBagVecAddElt(&vec, &exts, &perf, 40000, &rec), 0);
+  EXPECT_EQ(rec->page.pageSize, 65536u);
+  perf.utilPageSize = 128;
+  ASSERT_EQ(vsfBagVecAddElt(&vec, &exts, &perf, 40000, &rec), 0);
+  EXPECT_EQ(rec->page.pageSize, 131072u);
+  EXPECT_EQ(vec.count, 4u);
+  EXPECT_EQ(vec.capacity, 4u);
+  EXPECT_EQ(vec.largestPageSize, 131072u);
+  EXPECT_EQ(qrxhost::liveUtilityFiles(), 4);
+  vsfBagVecRelease(&vec, &exts);
+  vsfBagVecRelease(&vec, &exts);
+  EXPECT_EQ(vec.files, nullptr);
+  EXPECT_EQ(qrxhost::liveUtilityFiles(), 0);
+  pool->destroy(pool);
+  exts.qkpgf->unload(exts.qkpgf);
+  exts.qkupath->unload(exts.qkupath);
 }
 
 } // namespace
