@@ -283,13 +283,37 @@ int32_t vsfpParmEst(VsfContext* ctx, VsfModel* m, QkPool* pool, int32_t stepOrde
   return 0;
 }
 
-int32_t vsfpCVDetails(VsfContext* ctx, VsfModel* m, QkPool*) {
+int32_t vsfpCVDetails(VsfContext* ctx, VsfModel* m, QkPool* pool) {
   int32_t index = 0;
-  double fitted = 0, leftOut = 0, press = 0;
+  double fitted = 0, leftOut = 0, press = 0, indexValue = 0;
   char control = ' ';
+  const LevDesign* d = vsfDesign(ctx);
+  const int32_t var = ctx->options.cvIndexVar;
+  const LevVariable* iv =
+      ctx->options.cvMethod == CV_INDEX && d != nullptr && var >= 0 && var < d->classCount
+          ? &d->classes[var]
+          : nullptr;
+  const bool numericIndex = iv != nullptr && iv->var != nullptr && iv->var->type == 1;
+  char* indexText = nullptr;
+  const int32_t indexWidth = iv != nullptr ? std::max(iv->levelWidth, 1) : 0;
   VsfOut out(ctx);
   out.create("CVDetails", vsfMsg(790));
   out.column({rvqInt(103, 3), vsfaName("Index"), vsfaBound(&index)});
+  if (iv != nullptr && iv->var != nullptr) {
+    char name[40];
+    std::snprintf(name, sizeof name, "%.*s", std::min<int32_t>(iv->var->nameLength, 32),
+                  iv->var->name);
+    if (numericIndex) {
+      out.column(
+          {rvqInt(103, 5), vsfaName(name), vsfaTemplate("IndexNumVar"), vsfaBound(&indexValue)});
+    } else {
+      indexText = static_cast<char*>(take(pool, indexWidth));
+      if (indexText == nullptr)
+        return -2;
+      out.column({rvqInt(103, 6), vsfaName(name), rvqInt(289, indexWidth),
+                  vsfaTemplate("IndexCharVar"), vsfaBound(indexText)});
+    }
+  }
   out.numberColumn("NOBSFITTED", &fitted);
   out.numberColumn("NOBSLEFTOUT", &leftOut);
   out.numberColumn("CVPRESS", &press);
@@ -298,6 +322,12 @@ int32_t vsfpCVDetails(VsfContext* ctx, VsfModel* m, QkPool*) {
   out.bind("Stat.VARSIFTER.CVDetails");
   for (int32_t i = 0; i < m->foldCount && m->folds != nullptr; ++i) {
     index = i + 1;
+    if (iv != nullptr && i < iv->levelCount) {
+      if (numericIndex && iv->levelValues != nullptr)
+        indexValue = static_cast<const LevLevelValue*>(iv->levelValues)[i].value;
+      else if (indexText != nullptr && iv->levelTexts != nullptr)
+        vsfFill(indexText, indexWidth, iv->levelTexts[i], iv->levelWidth);
+    }
     leftOut = m->folds[i].rowCount;
     fitted = m->nUsed - leftOut;
     press = m->folds[i].cvSse;
@@ -305,12 +335,17 @@ int32_t vsfpCVDetails(VsfContext* ctx, VsfModel* m, QkPool*) {
     out.emit();
   }
   index = -1;
+  indexValue = -1.0;
+  if (indexText != nullptr)
+    std::memset(indexText, ' ', static_cast<size_t>(indexWidth));
   fitted = leftOut = -1.0;
   press = m->cvPress;
   control = '-';
   out.emit();
   out.endRows();
   out.publish();
+  if (indexText != nullptr)
+    pool->free(pool, indexText);
   out.finish();
   return 0;
 }

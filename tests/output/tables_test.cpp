@@ -7,6 +7,7 @@
 #include "host/hostapi.h"
 #include "host/output/rvqoutput.h"
 #include "output/vsfoutput.h"
+#include "output/vsfprint.h"
 #include "output/vsfprinters.h"
 #include "output/vsfresults.h"
 #include "support/hoststubs.h"
@@ -267,6 +268,62 @@ TEST_F(Coding, OneLevelUnderFullRankCodingsHasNoDesignColumn) {
   const auto& t = *find(out, "ClassLevelCoding").at(1);
   EXPECT_EQ(columnNames(t), (std::vector<std::string>{"Class", "Value"}));
   EXPECT_EQ(t["rows"].items.size(), 1u);
+}
+
+} // namespace
+
+namespace {
+
+using Protocol = ResultsFixture;
+
+// A create call that comes back with the tolerated status but without a handle leaves the
+// printer with no table: every later call of that table is skipped, none reaches the
+// manager with a handle it never gave out.
+TEST_F(Protocol, NoCallsWithAHandleThatNeverCameBack) {
+  VsfOut out(ctx.get());
+  double x = 1.0;
+  ASSERT_EQ(out.table, nullptr);
+  out.numberColumn("X", &x);
+  out.endColumns();
+  out.bind("Stat.VARSIFTER.Test");
+  out.emit();
+  out.endRows();
+  out.publish();
+  EXPECT_EQ(out.bound, nullptr);
+  vsfCloseObject(nullptr);
+  auto nodes = output();
+  EXPECT_TRUE(nodes.items.empty());
+}
+
+} // namespace
+
+namespace {
+
+using Folds = ResultsFixture;
+
+TEST_F(Folds, CrossValidationDetailsEndWithTheTotalRow) {
+  setEffects({"Intercept"});
+  VsfModel& m = ctx->model;
+  std::vector<VsfFoldRecord> folds(2);
+  folds[0].rowCount = 4, folds[0].cvSse = 3.0;
+  folds[1].rowCount = 6, folds[1].cvSse = 4.5;
+  m.folds = folds.data();
+  m.foldCount = 2;
+  m.nUsed = 10;
+  m.cvPress = 7.5;
+  ASSERT_EQ(vsfpCVDetails(ctx.get(), &m, pool), 0);
+  auto out = output();
+  const auto& t = *find(out, "CVDetails").at(0);
+  ASSERT_EQ(t["rows"].items.size(), 3u);
+  EXPECT_EQ(number(t, 0, "Index"), 1);
+  EXPECT_EQ(number(t, 0, "NOBSFITTED"), 6);
+  EXPECT_EQ(number(t, 1, "NOBSLEFTOUT"), 6);
+  EXPECT_EQ(number(t, 1, "CVPRESS"), 4.5);
+  EXPECT_EQ(number(t, 2, "Index"), -1);
+  EXPECT_EQ(number(t, 2, "NOBSFITTED"), -1);
+  EXPECT_EQ(number(t, 2, "CVPRESS"), 7.5);
+  EXPECT_EQ(cell(t, 2, "Control"), "-");
+  EXPECT_EQ(cell(t, 0, "Control"), "");
 }
 
 } // namespace
