@@ -10,6 +10,7 @@ struct RvqText;
 struct VsfContext;
 struct VsfModel;
 struct QkPool;
+struct LevDesign;
 
 int32_t vsfpNobs(VsfContext* ctx, VsfModel* model);
 int32_t vsfpClassInfo(VsfContext* ctx, QkPool* pool);
@@ -31,6 +32,12 @@ int32_t vsfpModelString(VsfContext* ctx, VsfModel* model, QkPool* pool);
 int32_t vsfIncludeString(VsfContext* ctx, VsfModel* model, QkPool* pool, char** text,
                          int32_t* length);
 int32_t vsfResults(VsfContext* ctx);
+// Labels and short names of the design columns of the effects chosen by `which` (0 all
+// effects of the model, 2 the selected effects, 3 the chosen step's effects).
+int32_t vsfParmLabels(VsfContext* ctx, VsfModel* model, int32_t which);
+// The syntax of effect k for a MODEL statement; with write 0 only its length.
+int32_t vsfMakeEffSyntax(const LevDesign* design, const VsfContext* ctx, int32_t k, char* out,
+                         int32_t write);
 int32_t vsfDisplaySteps(VsfContext* ctx, void* scratch, int64_t* position, int32_t sampleTag);
 int32_t vsfDisplayModel(VsfContext* ctx, VsfModel* model, void* scratch, int64_t* position,
                         int32_t sampleTag);

@@ -33,6 +33,11 @@ struct VsfResultsState {
   RvqText* chosenStepLabelText;
   double lastNormBeta;
   double chosenNormBeta;
+  // Labels and short names of the design columns for the OUTDESIGN data set (one per
+  // column, null for columns of effects that were not labelled).
+  char** designLabels;
+  char** designShortNames;
+  int32_t designLabelCount;
   // Timers of the selected-effects table and of the macro variables.
   double effectsTableTime;
   double macroTime;

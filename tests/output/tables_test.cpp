@@ -12,8 +12,10 @@
 #include "output/vsfresults.h"
 #include "support/hoststubs.h"
 
+#include <cctype>
 #include <cfloat>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -324,6 +326,30 @@ TEST_F(Folds, CrossValidationDetailsEndWithTheTotalRow) {
   EXPECT_EQ(number(t, 2, "CVPRESS"), 7.5);
   EXPECT_EQ(cell(t, 2, "Control"), "-");
   EXPECT_EQ(cell(t, 0, "Control"), "");
+}
+
+} // namespace
+
+namespace {
+
+using DesignLabels = ResultsFixture;
+
+TEST_F(DesignLabels, LabelsAndShortNamesOfTheSelectedColumns) {
+  setEffects({"Intercept", "x1", "x1*x2", "A_very_long_effect_name_beyond_32_chars"});
+  VsfModel& m = ctx->model;
+  m.effectStatus[0] = 2, m.effectStatus[2] = 1, m.effectStatus[3] = 1;
+  ASSERT_EQ(vsfParmLabels(ctx.get(), &m, 2), 0);
+  ASSERT_EQ(ctx->results.designLabelCount, 4);
+  char** full = ctx->results.designLabels;
+  char** brief = ctx->results.designShortNames;
+  EXPECT_STREQ(full[0], "Intercept");
+  EXPECT_EQ(full[1], nullptr) << "x1 was not selected";
+  EXPECT_STREQ(full[2], "x1*x2");
+  EXPECT_STREQ(full[3], "A_very_long_effect_name_beyond_32_chars");
+  EXPECT_EQ(std::strlen(brief[3]), 32u);
+  for (int c : {0, 2, 3})
+    for (const char* p = brief[c]; *p != '\0'; ++p)
+      EXPECT_TRUE(std::isalnum(static_cast<unsigned char>(*p)) || *p == '_') << brief[c];
 }
 
 } // namespace
