@@ -19,8 +19,8 @@
 #include <cstring>
 #include <memory>
 #include <random>
-#include <string>
 #include <stdexcept>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -34,7 +34,7 @@ struct Rows {
   size_t n = 0, at = 0;
 };
 
-Rows& rows(size_t n) {
+Rows &rows(size_t n) {
   static Rows r;
   if (r.n != n) {
     std::mt19937_64 rng(20261207);
@@ -56,21 +56,21 @@ Rows& rows(size_t n) {
   return r;
 }
 
-int32_t begin(void* p, int32_t) {
-  static_cast<Rows*>(p)->at = 0;
+int32_t begin(void *p, int32_t) {
+  static_cast<Rows *>(p)->at = 0;
   return 0;
 }
-int32_t next(void* p) {
-  auto* r = static_cast<Rows*>(p);
+int32_t next(void *p) {
+  auto *r = static_cast<Rows *>(p);
   return r->at < r->n ? (++r->at, 1) : 0;
 }
-int32_t status(void* p, double* y, double*, double*) {
-  auto* r = static_cast<Rows*>(p);
+int32_t status(void *p, double *y, double *, double *) {
+  auto *r = static_cast<Rows *>(p);
   *y = r->y[r->at - 1];
   return 0;
 }
-void row(void* p, double* v) {
-  auto* r = static_cast<Rows*>(p);
+void row(void *p, double *v) {
+  auto *r = static_cast<Rows *>(p);
   std::memcpy(v, &r->x[(r->at - 1) * kCols], sizeof(double) * kCols);
 }
 
@@ -86,7 +86,7 @@ struct Setup {
   int64_t seed = 1;
   int32_t rc = 0;
   Setup(int32_t threads, bool full) {
-    HostControlBlock* cb = qrxhost::hostControlBlock();
+    HostControlBlock *cb = qrxhost::hostControlBlock();
     v_global_gcb_anchor = cb;
     Exported_QKHandle = cb->qkHandle;
     vsfRegisterKernels();
@@ -129,15 +129,15 @@ struct Setup {
       vsfTerminateThreads(&puddle);
     exts.qkpgf->unload(exts.qkpgf);
     exts.qkupath->unload(exts.qkupath);
-    for (QkPool* p : {byPool, pagePool})
+    for (QkPool *p : {byPool, pagePool})
       p->destroy(p);
   }
   // Rows with the intercept column in front.
-  static void rowWithIntercept(void* p, double* v) {
+  static void rowWithIntercept(void *p, double *v) {
     v[0] = 1.0;
     row(p, v + 1);
   }
-  int32_t read(Rows& r) {
+  int32_t read(Rows &r) {
     VsfRowSource src{};
     src.self = &r;
     src.begin = begin;
@@ -154,8 +154,8 @@ struct Setup {
   }
 };
 
-void BM_Forward20(benchmark::State& state) {
-  Rows& r = rows(static_cast<size_t>(state.range(0)));
+void BM_Forward20(benchmark::State &state) {
+  Rows &r = rows(static_cast<size_t>(state.range(0)));
   const int32_t T = state.range(1) == 0 ? static_cast<int32_t>(std::thread::hardware_concurrency())
                                         : static_cast<int32_t>(state.range(1));
   const bool full = state.range(2) != 0;
@@ -171,7 +171,7 @@ void BM_Forward20(benchmark::State& state) {
       throw std::runtime_error("fit failed: " + std::to_string(fit) + ", status " +
                                std::to_string(setup.model.fitStatus));
     // Checked result: the intercept and exactly the 20 effects the response depends on.
-    VsfModel& m = setup.model;
+    VsfModel &m = setup.model;
     if (m.stepCount != kSteps + 1)
       throw std::runtime_error("wrong number of steps");
     std::vector<int32_t> entered(m.stepEffect + 1, m.stepEffect + m.stepCount);

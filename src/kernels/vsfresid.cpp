@@ -10,7 +10,9 @@
 
 namespace {
 
-inline int64_t sym(int64_t i, int64_t j) { return i >= j ? i * (i + 1) / 2 + j : j * (j + 1) / 2 + i; }
+inline int64_t sym(int64_t i, int64_t j) {
+  return i >= j ? i * (i + 1) / 2 + j : j * (j + 1) / 2 + i;
+}
 
 struct Gathered {
   std::vector<int32_t> col;
@@ -18,15 +20,15 @@ struct Gathered {
 };
 
 // The row's values of the swept in-model columns.
-void gather(const VsfModel* m, const VsfRowShape& S, const VsfRowView& r, Gathered& g) {
+void gather(const VsfModel *m, const VsfRowShape &S, const VsfRowView &r, Gathered &g) {
   g.col.clear();
   g.val.clear();
-  const double* dense = r.denseValues();
+  const double *dense = r.denseValues();
   for (int32_t i = 0; i < m->inModelCount; ++i) {
     const int32_t e = m->inModelList[i];
     const int32_t c0 = m->effectColumn[e];
     if (m->sparseSlot[e] < 0) {
-      const double* x = dense + m->denseOffset[e];
+      const double *x = dense + m->denseOffset[e];
       for (int32_t q = 0; q < m->effectColumns[e]; ++q)
         if (m->sweepFlags[c0 + q] == '1' && x[q] != 0.0) {
           g.col.push_back(c0 + q);
@@ -46,20 +48,20 @@ void gather(const VsfModel* m, const VsfRowShape& S, const VsfRowView& r, Gather
   }
 }
 
-double residual(const VsfModel* m, const VsfRowView& r, const Gathered& g) {
+double residual(const VsfModel *m, const VsfRowView &r, const Gathered &g) {
   double res = r.y[0];
-  const double* s = m->sweptXpx;
+  const double *s = m->sweptXpx;
   for (size_t i = 0; i < g.col.size(); ++i)
     res += s[static_cast<int64_t>(g.col[i]) * (g.col[i] + 1) / 2] * g.val[i];
   return res;
 }
 
-double pressOfPage(VsfModel* m, QkPageDescriptor* page) {
+double pressOfPage(VsfModel *m, QkPageDescriptor *page) {
   const VsfRowShape S = vsfRowShape(m);
   thread_local Gathered g;
   double sum = 0.0;
-  const double* s = m->sweptXpx;
-  vsfEachRow(S, page, [&](const VsfRowView& r) {
+  const double *s = m->sweptXpx;
+  vsfEachRow(S, page, [&](const VsfRowView &r) {
     if (S.hasRole && r.role != VSF_ROLE_TRAIN)
       return;
     const double v = r.weight;
@@ -85,10 +87,10 @@ double pressOfPage(VsfModel* m, QkPageDescriptor* page) {
   return sum;
 }
 
-void residsOfPage(VsfModel* m, QkPageDescriptor* page, double* sums) {
+void residsOfPage(VsfModel *m, QkPageDescriptor *page, double *sums) {
   const VsfRowShape S = vsfRowShape(m);
   thread_local Gathered g;
-  vsfEachRow(S, page, [&](const VsfRowView& r) {
+  vsfEachRow(S, page, [&](const VsfRowView &r) {
     if (r.role != VSF_ROLE_VALIDATE && r.role != VSF_ROLE_TEST)
       return;
     const double w = r.weight * r.freq;
@@ -100,22 +102,22 @@ void residsOfPage(VsfModel* m, QkPageDescriptor* page, double* sums) {
 
 } // namespace
 
-int32_t vsfPress(VsfModel* m, QkPageDescriptor* page) {
+int32_t vsfPress(VsfModel *m, QkPageDescriptor *page) {
   m->press += pressOfPage(m, page);
   return 0;
 }
-int32_t vsfPress_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t) {
+int32_t vsfPress_t(VsfModel *m, QkPageDescriptor *page, double *buffer, int64_t) {
   buffer[0] += pressOfPage(m, page);
   return 0;
 }
-int32_t vsfResids(VsfModel* m, QkPageDescriptor* page) {
+int32_t vsfResids(VsfModel *m, QkPageDescriptor *page) {
   double sums[2] = {0.0, 0.0};
   residsOfPage(m, page, sums);
   m->validateAse += sums[0];
   m->testAse += sums[1];
   return 0;
 }
-int32_t vsfResids_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t) {
+int32_t vsfResids_t(VsfModel *m, QkPageDescriptor *page, double *buffer, int64_t) {
   residsOfPage(m, page, buffer);
   return 0;
 }

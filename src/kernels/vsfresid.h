@@ -9,7 +9,7 @@
 
 struct VsfModel;
 
-int32_t vsfPress(VsfModel* model, QkPageDescriptor* page);
-int32_t vsfPress_t(VsfModel* model, QkPageDescriptor* page, double* buffer, int64_t length);
-int32_t vsfResids(VsfModel* model, QkPageDescriptor* page);
-int32_t vsfResids_t(VsfModel* model, QkPageDescriptor* page, double* buffer, int64_t length);
+int32_t vsfPress(VsfModel *model, QkPageDescriptor *page);
+int32_t vsfPress_t(VsfModel *model, QkPageDescriptor *page, double *buffer, int64_t length);
+int32_t vsfResids(VsfModel *model, QkPageDescriptor *page);
+int32_t vsfResids_t(VsfModel *model, QkPageDescriptor *page, double *buffer, int64_t length);

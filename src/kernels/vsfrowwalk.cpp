@@ -2,9 +2,9 @@
 // settings of the reading pass.
 #include "kernels/vsfrowwalk.h"
 
-VsfRowShape vsfRowShape(const VsfModel* m) {
+VsfRowShape vsfRowShape(const VsfModel *m) {
   VsfRowShape S{};
-  const VsfDataSettings* s = m->dataSettings;
+  const VsfDataSettings *s = m->dataSettings;
   if (s != nullptr) {
     S.hasWeight = s->weightGiven != 0;
     S.hasFreq = s->freqGiven != 0;

@@ -16,7 +16,7 @@
 
 namespace {
 
-double criterion(VsfModel* m, int32_t code, double prevSse, double sse, int32_t prevRank,
+double criterion(VsfModel *m, int32_t code, double prevSse, double sse, int32_t prevRank,
                  int32_t rank, int32_t prevEffects, int32_t effects) {
   const double n = m->nObs;
   switch (code) {
@@ -58,14 +58,14 @@ double criterion(VsfModel* m, int32_t code, double prevSse, double sse, int32_t 
 }
 
 // Effects that contribute parameters: neither a candidate nor unavailable.
-bool contributes(const VsfModel* m, int32_t e) {
+bool contributes(const VsfModel *m, int32_t e) {
   return m->effectStatus[e] != VES_CANDIDATE && m->effectStatus[e] != VES_UNAVAILABLE &&
          m->effectColumns[e] > 0;
 }
 
 } // namespace
 
-double vsfGetCriterion(VsfModel* m, int32_t code) {
+double vsfGetCriterion(VsfModel *m, int32_t code) {
   const int32_t s = m->stepCount;
   const double prevSse = s > 0 ? m->stepSSE[s - 1] : m->totalSS;
   const int32_t prevRank = m->stepRank[s - 1];
@@ -73,12 +73,12 @@ double vsfGetCriterion(VsfModel* m, int32_t code) {
   return criterion(m, code, prevSse, m->sse, prevRank, m->rank, prevEffects, m->inModelCount);
 }
 
-double vsfComputeCriterion(double prevSse, double sse, VsfModel* m, int32_t code,
-                           int32_t prevRank, int32_t rank, int32_t prevEffects, int32_t effects) {
+double vsfComputeCriterion(double prevSse, double sse, VsfModel *m, int32_t code, int32_t prevRank,
+                           int32_t rank, int32_t prevEffects, int32_t effects) {
   return criterion(m, code, prevSse, sse, prevRank, rank, prevEffects, effects);
 }
 
-int32_t vsfComputeResids(VsfModel* m) {
+int32_t vsfComputeResids(VsfModel *m) {
   if (!isHostMissing(m->validateAse) || !isHostMissing(m->testAse))
     return 0;
   m->validateAse = 0.0;
@@ -93,14 +93,14 @@ int32_t vsfComputeResids(VsfModel* m) {
   return rc;
 }
 
-int32_t vsfComputeCVResids(VsfModel* m) {
+int32_t vsfComputeCVResids(VsfModel *m) {
   // The cross-validation residual kernels arrive with the cross-validation road; until
   // then the CV criterion stays missing (the fit driver refuses CV before any pass).
   (void)m;
   return 0;
 }
 
-void vsfComputeCVEXPRESS(VsfModel* m) {
+void vsfComputeCVEXPRESS(VsfModel *m) {
   if (!vsfCvExternalOn(m)) {
     m->heldOutError = hostMissing();
     return;
@@ -109,8 +109,8 @@ void vsfComputeCVEXPRESS(VsfModel* m) {
   // external cross-validation road.
 }
 
-void vsfStdBeta(VsfModel* m) {
-  const VsfModelOptions* o = m->options;
+void vsfStdBeta(VsfModel *m) {
+  const VsfModelOptions *o = m->options;
   const double sy = m->nObs - 1 > 0 ? std::sqrt(std::max(m->totalSS, 0.0) / (m->nObs - 1)) : 0.0;
   if (o->stdL1History && m->stepStdL1Norm != nullptr) {
     double L = 0.0;
@@ -141,7 +141,7 @@ void vsfStdBeta(VsfModel* m) {
   }
 }
 
-void vsfDiagXpXi(VsfModel* m) {
+void vsfDiagXpXi(VsfModel *m) {
   std::fill(m->betaVariance, m->betaVariance + m->parmCount, 0.0);
   int32_t q = 0;
   for (int32_t e = 0; e < m->effectCount; ++e) {

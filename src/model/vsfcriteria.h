@@ -7,11 +7,11 @@
 
 struct VsfModel;
 
-double vsfGetCriterion(VsfModel* model, int32_t code);
-double vsfComputeCriterion(double prevSse, double sse, VsfModel* model, int32_t code,
+double vsfGetCriterion(VsfModel *model, int32_t code);
+double vsfComputeCriterion(double prevSse, double sse, VsfModel *model, int32_t code,
                            int32_t prevRank, int32_t rank, int32_t prevEffects, int32_t effects);
-int32_t vsfComputeResids(VsfModel* model);
-int32_t vsfComputeCVResids(VsfModel* model);
-void vsfComputeCVEXPRESS(VsfModel* model);
-void vsfStdBeta(VsfModel* model);
-void vsfDiagXpXi(VsfModel* model);
+int32_t vsfComputeResids(VsfModel *model);
+int32_t vsfComputeCVResids(VsfModel *model);
+void vsfComputeCVEXPRESS(VsfModel *model);
+void vsfStdBeta(VsfModel *model);
+void vsfDiagXpXi(VsfModel *model);

@@ -18,7 +18,7 @@ namespace {
 
 bool methodHasPath(int32_t m) { return (m >= 5 && m <= 10) || m == 13; }
 
-int32_t limitFor(const VsfModel* m, const VsfModelOptions* o, int32_t base) {
+int32_t limitFor(const VsfModel *m, const VsfModelOptions *o, int32_t base) {
   const int64_t M = o->maxSteps == 0 ? 2147483647LL : o->maxSteps;
   const int64_t S = o->steps;
   const int64_t I = o->forcedIn;
@@ -56,11 +56,12 @@ int32_t limitFor(const VsfModel* m, const VsfModelOptions* o, int32_t base) {
   return static_cast<int32_t>(limit);
 }
 
-bool chooseGiven(const VsfModel* m) { return m->options->choose != 0; }
-bool foldStats(const VsfModel* m) {
-  return vsfCvOn(m) && m->foldCount > 0 && (m->options->cvDetails == 1 || m->options->cvDetails == 3);
+bool chooseGiven(const VsfModel *m) { return m->options->choose != 0; }
+bool foldStats(const VsfModel *m) {
+  return vsfCvOn(m) && m->foldCount > 0 &&
+         (m->options->cvDetails == 1 || m->options->cvDetails == 3);
 }
-bool foldEstimates(const VsfModel* m) {
+bool foldEstimates(const VsfModel *m) {
   return m->options->cvDetails == 2 || m->options->cvDetails == 3;
 }
 
@@ -87,25 +88,25 @@ int32_t vsfFitStatusMessage(int32_t fitStatus) {
   }
 }
 
-bool vsfCvOn(const VsfModel* m) { return m->options != nullptr && m->options->cvOn != 0; }
-bool vsfCvExternalOn(const VsfModel* m) {
+bool vsfCvOn(const VsfModel *m) { return m->options != nullptr && m->options->cvOn != 0; }
+bool vsfCvExternalOn(const VsfModel *m) {
   return m->options != nullptr && m->options->cvExternal != 0;
 }
-bool vsfFullXpxOn(const VsfModel* m) { return m->options != nullptr && m->options->fullXpx != 0; }
-bool vsfValidationInUse(const VsfModel* m) {
+bool vsfFullXpxOn(const VsfModel *m) { return m->options != nullptr && m->options->fullXpx != 0; }
+bool vsfValidationInUse(const VsfModel *m) {
   return m->options != nullptr && m->options->validateInUse != 0;
 }
-bool vsfTestInUse(const VsfModel* m) { return m->options != nullptr && m->options->testInUse != 0; }
+bool vsfTestInUse(const VsfModel *m) { return m->options != nullptr && m->options->testInUse != 0; }
 
-void* vsfModelAlloc(VsfModel* model, int64_t bytes, bool zero) {
+void *vsfModelAlloc(VsfModel *model, int64_t bytes, bool zero) {
   if (bytes <= 0 || model->pool == nullptr)
     return nullptr;
   return model->pool->allocate(model->pool, static_cast<size_t>(bytes), zero ? kQkZeroed : 0);
 }
 
-int32_t vsfModelInit(VsfModel* model) {
-  VsfModel* m = model;
-  const VsfModelOptions* o = m->options;
+int32_t vsfModelInit(VsfModel *model) {
+  VsfModel *m = model;
+  const VsfModelOptions *o = m->options;
   QkPoolAttributes attrs{};
   attrs.flags = 1;
   m->pool = Exported_QKHandle == nullptr
@@ -221,8 +222,8 @@ int32_t vsfModelInit(VsfModel* model) {
       return -2;
     if (cv)
       for (int32_t f = 0; f < m->foldCount; ++f)
-        if ((m->folds[f].cross = vsfModelArray<double>(m, static_cast<int64_t>(nP + 1) * crossCap)) ==
-            nullptr)
+        if ((m->folds[f].cross =
+                 vsfModelArray<double>(m, static_cast<int64_t>(nP + 1) * crossCap)) == nullptr)
           return -2;
     m->crossCapacity = crossCap;
   }
@@ -245,8 +246,8 @@ int32_t vsfModelInit(VsfModel* model) {
   m->beta = vsfModelArray<double>(m, nP);
   m->stdBeta = vsfModelArray<double>(m, nP);
   m->betaVariance = vsfModelArray<double>(m, nP);
-  if (!m->effectStatus || !m->parmOffset || !m->workVector || !m->corr || !m->beta ||
-      !m->stdBeta || !m->betaVariance)
+  if (!m->effectStatus || !m->parmOffset || !m->workVector || !m->corr || !m->beta || !m->stdBeta ||
+      !m->betaVariance)
     return -2;
   if (o->adaptive && (m->adaptiveWeight = vsfModelArray<double>(m, nP)) == nullptr)
     return -2;
@@ -285,8 +286,8 @@ int32_t vsfModelInit(VsfModel* model) {
     m->chosenBetaVariance = vsfModelArray<double>(m, nP);
     m->chosenInModelList = vsfModelArray<int32_t>(m, nE);
     m->chosenEffectStatus = vsfModelArray<uint8_t>(m, nE);
-    if (!m->chosenBeta || !m->chosenStdBeta || !m->chosenBetaVariance ||
-        !m->chosenInModelList || !m->chosenEffectStatus)
+    if (!m->chosenBeta || !m->chosenStdBeta || !m->chosenBetaVariance || !m->chosenInModelList ||
+        !m->chosenEffectStatus)
       return -2;
     if (foldStats(m) && (m->chosenFoldCvSse = vsfModelArray<double>(m, m->foldCount)) == nullptr)
       return -2;
@@ -297,7 +298,7 @@ int32_t vsfModelInit(VsfModel* model) {
 
   if (!full) {
     m->effectFirstColumn = vsfModelArray<int32_t>(m, nE);
-    m->effectBlocks = vsfModelArray<double*>(m, nE);
+    m->effectBlocks = vsfModelArray<double *>(m, nE);
     if (m->effectFirstColumn == nullptr || m->effectBlocks == nullptr)
       return -2;
     m->effectFirstColumn[0] = 1;
@@ -305,7 +306,7 @@ int32_t vsfModelInit(VsfModel* model) {
       m->effectFirstColumn[i + 1] = m->effectFirstColumn[i] + m->effectColumns[i];
     if (cv)
       for (int32_t f = 0; f < m->foldCount; ++f)
-        if ((m->folds[f].effectBlocks = vsfModelArray<double*>(m, nE)) == nullptr)
+        if ((m->folds[f].effectBlocks = vsfModelArray<double *>(m, nE)) == nullptr)
           return -2;
     for (int32_t e = 0; e < nE; ++e) {
       const int64_t c = m->effectColumns[e];
@@ -334,33 +335,33 @@ int32_t vsfModelInit(VsfModel* model) {
   return 0;
 }
 
-void vsfModelByFree(VsfModel* model) {
+void vsfModelByFree(VsfModel *model) {
   if (model->pool != nullptr) {
     model->pool->destroy(model->pool);
     model->pool = nullptr;
   }
 }
 
-int32_t vsfAddStepMemory(VsfModel* model, int32_t newCapacity) {
-  VsfModel* m = model;
-  const VsfModelOptions* o = m->options;
+int32_t vsfAddStepMemory(VsfModel *model, int32_t newCapacity) {
+  VsfModel *m = model;
+  const VsfModelOptions *o = m->options;
   if (newCapacity == -1)
     newCapacity = 2 * m->stepCapacity;
   if (newCapacity <= 0)
     return -2;
   const bool first = m->stepCapacity == 0;
-  auto grow = [&](auto*& arr, int64_t count, bool front) -> bool {
+  auto grow = [&](auto *&arr, int64_t count, bool front) -> bool {
     using T = std::remove_reference_t<decltype(*arr)>;
-    T* base = arr == nullptr ? nullptr : arr - (front ? 1 : 0);
-    T* out = first ? vsfModelArray<T>(m, count, true) : vsfModelResize<T>(m, base, count);
+    T *base = arr == nullptr ? nullptr : arr - (front ? 1 : 0);
+    T *out = first ? vsfModelArray<T>(m, count, true) : vsfModelResize<T>(m, base, count);
     if (out == nullptr)
       return false;
     arr = out + (front ? 1 : 0);
     return true;
   };
   if (!grow(m->stepEffect, newCapacity, false) || !grow(m->stepParms, newCapacity, false) ||
-      !grow(m->stepRank, newCapacity + 1LL, true) || !grow(m->stepEffects, newCapacity + 1LL, true) ||
-      !grow(m->stepSSE, newCapacity + 1LL, true))
+      !grow(m->stepRank, newCapacity + 1LL, true) ||
+      !grow(m->stepEffects, newCapacity + 1LL, true) || !grow(m->stepSSE, newCapacity + 1LL, true))
     return -2;
   m->stepRank[-1] = 0;
   if (o->pressNeeded && !grow(m->stepPress, newCapacity, false))
@@ -385,8 +386,8 @@ int32_t vsfAddStepMemory(VsfModel* model, int32_t newCapacity) {
   return 0;
 }
 
-int32_t vsfAddXpXMemory(VsfModel* model, int32_t newCapacity) {
-  VsfModel* m = model;
+int32_t vsfAddXpXMemory(VsfModel *model, int32_t newCapacity) {
+  VsfModel *m = model;
   if (newCapacity == -1)
     newCapacity = 2 * m->xpxColumns;
   if (newCapacity <= m->xpxColumns)
@@ -397,9 +398,9 @@ int32_t vsfAddXpXMemory(VsfModel* model, int32_t newCapacity) {
   const int32_t oldCap = m->xpxCapacity;
   const int64_t oldTri = vsfMemTri(m->xpxColumns);
 
-  auto growFlags = [&](char*& flags, char*& saved) -> bool {
-    char* old = flags;
-    char* out = vsfModelResize<char>(m, flags, newCapacity);
+  auto growFlags = [&](char *&flags, char *&saved) -> bool {
+    char *old = flags;
+    char *out = vsfModelResize<char>(m, flags, newCapacity);
     if (out == nullptr)
       return false;
     for (int32_t i = m->xpxColumns; i < newCapacity; ++i)
@@ -409,9 +410,9 @@ int32_t vsfAddXpXMemory(VsfModel* model, int32_t newCapacity) {
       saved = out;
     return true;
   };
-  auto growTri = [&](double*& arr, double*& saved, bool zeroTail) -> bool {
-    double* old = arr;
-    double* out = vsfModelResize<double>(m, arr, n);
+  auto growTri = [&](double *&arr, double *&saved, bool zeroTail) -> bool {
+    double *old = arr;
+    double *out = vsfModelResize<double>(m, arr, n);
     if (out == nullptr)
       return false;
     if (zeroTail)
@@ -421,13 +422,13 @@ int32_t vsfAddXpXMemory(VsfModel* model, int32_t newCapacity) {
       saved = out;
     return true;
   };
-  double* none = nullptr;
-  char* noFlags = nullptr;
+  double *none = nullptr;
+  char *noFlags = nullptr;
   if (!growFlags(m->sweepFlags, m->savedSweepFlags))
     return -2;
   if (!growTri(m->xpx, m->savedXpx, true))
     return -2;
-  double* oldSwept = m->sweptXpx;
+  double *oldSwept = m->sweptXpx;
   if (!growTri(m->sweptXpx, m->savedSweptXpx, false))
     return -2;
   if (oldSwept != nullptr && m->savedSweptXpx == m->sweptXpx)
@@ -444,16 +445,15 @@ int32_t vsfAddXpXMemory(VsfModel* model, int32_t newCapacity) {
   }
   if (vsfCvOn(m))
     for (int32_t f = 0; f < m->foldCount; ++f) {
-      VsfFoldRecord& F = m->folds[f];
+      VsfFoldRecord &F = m->folds[f];
       if (!growFlags(F.sweepFlags, F.savedSweepFlags) || !growTri(F.xpx, F.savedXpx, true) ||
           !growTri(F.sweptXpx, F.savedSweptXpx, false))
         return -2;
-      if (m->trialCopies &&
-          (!growTri(F.workXpx, none = nullptr, false) ||
-           !growTri(F.workSweptXpx, none = nullptr, false) ||
-           !growTri(F.cleanSweptXpx, none = nullptr, false) ||
-           !growFlags(F.workSweepFlags, noFlags = nullptr) ||
-           !growFlags(F.cleanSweepFlags, noFlags = nullptr)))
+      if (m->trialCopies && (!growTri(F.workXpx, none = nullptr, false) ||
+                             !growTri(F.workSweptXpx, none = nullptr, false) ||
+                             !growTri(F.cleanSweptXpx, none = nullptr, false) ||
+                             !growFlags(F.workSweepFlags, noFlags = nullptr) ||
+                             !growFlags(F.cleanSweepFlags, noFlags = nullptr)))
         return -2;
     }
   (void)oldCap;
@@ -461,16 +461,16 @@ int32_t vsfAddXpXMemory(VsfModel* model, int32_t newCapacity) {
   return 0;
 }
 
-int32_t vsfAddCrossMemory(VsfModel* model, int32_t newCapacity, int32_t rowLength) {
-  VsfModel* m = model;
+int32_t vsfAddCrossMemory(VsfModel *model, int32_t newCapacity, int32_t rowLength) {
+  VsfModel *m = model;
   if (newCapacity == -1)
     newCapacity = 2 * m->crossCapacity;
   const int64_t size = static_cast<int64_t>(newCapacity) * rowLength;
   const int64_t oldSize = static_cast<int64_t>(m->crossCapacity) * rowLength;
   if (size <= 0)
     return -2;
-  auto grow = [&](double*& arr) -> bool {
-    double* out = vsfModelResize<double>(m, arr, size);
+  auto grow = [&](double *&arr) -> bool {
+    double *out = vsfModelResize<double>(m, arr, size);
     if (out == nullptr)
       return false;
     if (oldSize < size && arr != nullptr)
@@ -488,10 +488,10 @@ int32_t vsfAddCrossMemory(VsfModel* model, int32_t newCapacity, int32_t rowLengt
   return 0;
 }
 
-int32_t vsfAddEffChangeMemory(VsfModel* model, int32_t newCapacity) {
+int32_t vsfAddEffChangeMemory(VsfModel *model, int32_t newCapacity) {
   if (newCapacity <= 0)
     return -2;
-  int32_t* out = model->changeListCapacity == 0
+  int32_t *out = model->changeListCapacity == 0
                      ? vsfModelArray<int32_t>(model, newCapacity)
                      : vsfModelResize<int32_t>(model, model->changeList, newCapacity);
   if (out == nullptr)
@@ -501,9 +501,9 @@ int32_t vsfAddEffChangeMemory(VsfModel* model, int32_t newCapacity) {
   return 0;
 }
 
-int32_t vsfRecordStep(VsfModel* model, int32_t effect) {
-  VsfModel* m = model;
-  const VsfModelOptions* o = m->options;
+int32_t vsfRecordStep(VsfModel *model, int32_t effect) {
+  VsfModel *m = model;
+  const VsfModelOptions *o = m->options;
   if (effect != -100 && effect != -1 && m->effectStatus[effect] == VES_UNAVAILABLE)
     return 0;
   const int32_t s = m->stepCount;
@@ -561,7 +561,7 @@ int32_t vsfRecordStep(VsfModel* model, int32_t effect) {
 
   if (vsfCvOn(m) && o->cvDetails != 0 && m->foldCount > 0 && foldEstimates(m))
     for (int32_t f = 0; f < m->foldCount; ++f) {
-      VsfFoldRecord& F = m->folds[f];
+      VsfFoldRecord &F = m->folds[f];
       if (F.beta == nullptr)
         continue;
       std::fill(F.beta, F.beta + nP, 0.0);
@@ -570,19 +570,21 @@ int32_t vsfRecordStep(VsfModel* model, int32_t effect) {
           continue;
         for (int32_t j = 0; j < m->effectColumns[e]; ++j) {
           int64_t k = m->effectColumn[e] + j;
-          F.beta[m->parmOffset[e] + j] = F.sweepFlags[k] == '1' ? -F.sweptXpx[k * (k + 1) / 2] : 0.0;
+          F.beta[m->parmOffset[e] + j] =
+              F.sweepFlags[k] == '1' ? -F.sweptXpx[k * (k + 1) / 2] : 0.0;
         }
       }
     }
 
   if (o->method == 13) {
     if (m->changeListCapacity < nE + m->changeListLength) {
-      int32_t rc = vsfAddEffChangeMemory(m, std::max(2 * m->changeListLength, nE + m->changeListLength));
+      int32_t rc =
+          vsfAddEffChangeMemory(m, std::max(2 * m->changeListLength, nE + m->changeListLength));
       if (rc != 0)
         return rc;
     }
     int32_t changes = 0;
-    int32_t* out = m->changeList + m->changeListLength;
+    int32_t *out = m->changeList + m->changeListLength;
     if (m->changeListLength == 0) {
       for (int32_t i = 0; i < m->inModelCount; ++i)
         out[changes++] = m->inModelList[i];
@@ -624,8 +626,8 @@ int32_t vsfRecordStep(VsfModel* model, int32_t effect) {
   return 0;
 }
 
-void vsfModelReset(VsfModel* model) {
-  VsfModel* m = model;
+void vsfModelReset(VsfModel *model) {
+  VsfModel *m = model;
   m->xpxColumns = m->crossColumnCount = m->stepCount = m->rank = m->inModelCount = 0;
   m->changeListLength = 0;
   m->xpxCapacity = m->crossCapacity = m->stepCapacity = m->changeListCapacity = 0;
@@ -684,8 +686,8 @@ void vsfModelReset(VsfModel* model) {
     std::memcpy(m->hierDropCount, m->hierDropCountInit, sizeof(int32_t) * m->effectCount);
 }
 
-void vsfResetChosenStep(VsfModel* model) {
-  VsfModel* m = model;
+void vsfResetChosenStep(VsfModel *model) {
+  VsfModel *m = model;
   if (m->fitStatus != 0 || m->options->choose == 0 || m->chosenBeta == nullptr)
     return;
   const int32_t c = m->chosenStep;

@@ -74,43 +74,43 @@ struct VsfResampler {
 
 // One cross-validation fold: its own sums without the fold's rows, and its trial state.
 struct VsfFoldRecord {
-  double** effectBlocks;
-  double* sweptXpx;
-  double* xpx;
-  double* beta;
-  double* cross;
+  double **effectBlocks;
+  double *sweptXpx;
+  double *xpx;
+  double *beta;
+  double *cross;
   double cvSse;
   double rowCount;
   double freqCount;
   double weightCount;
-  char* sweepFlags;
+  char *sweepFlags;
   double savedCvSse;
-  double* savedSweptXpx;
-  double* savedXpx;
-  char* savedSweepFlags;
+  double *savedSweptXpx;
+  double *savedXpx;
+  char *savedSweepFlags;
   double cleanCvSse;
-  double* workSweptXpx;
-  double* cleanSweptXpx;
-  double* workXpx;
-  char* workSweepFlags;
-  char* cleanSweepFlags;
+  double *workSweptXpx;
+  double *cleanSweptXpx;
+  double *workXpx;
+  char *workSweepFlags;
+  char *cleanSweepFlags;
 };
 
 struct VsfModel {
   // Links into the run (set per BY group).
-  VsfModelOptions* options;
-  VsfBagVec* bags;
-  VsfPerfBlock* perf;
-  ThreadPuddle* puddle;
-  VsfScratch* scratchHolder; // the context slot of the step-record scratch file
-  QkPool* pool;              // the "model pool"; null between fits
+  VsfModelOptions *options;
+  VsfBagVec *bags;
+  VsfPerfBlock *perf;
+  ThreadPuddle *puddle;
+  VsfScratch *scratchHolder; // the context slot of the step-record scratch file
+  QkPool *pool;              // the "model pool"; null between fits
   int32_t fitStatus;         // VsfFitStatus
   int32_t passFailure;       // the first failing data pass of the fit (0: none)
   uint8_t stepModelWritten;
 
-  const VsfDataSettings* dataSettings;
-  VsfResampler* resampler;
-  VsfResampleDriver* resampleDriver;
+  const VsfDataSettings *dataSettings;
+  VsfResampler *resampler;
+  VsfResampleDriver *resampleDriver;
 
   // Data totals, written by vsfData.
   double freqUsed, freqRead, nUsed, nRead, nTrain, nObs;
@@ -119,33 +119,33 @@ struct VsfModel {
   double nNoRole, freqNoRole, wTrain, wValidate, wTest, nObsRead, nTrainRead;
 
   double fuzz;
-  void* solverExtension;
+  void *solverExtension;
 
   // Elastic-net settings and L2-search state.
   double l2;
   int32_t l2Steps, l2Search, enSetting, l2Trial;
   double l2Low, l2High;
-  double* enTuneRows;
+  double *enTuneRows;
 
   // Penalized-path state.
   double lambdaMax, lambda, l1Norm, l2Norm;
-  double* stepL1Norm;
-  double* stepL2Norm;
-  double* stepPathValue;
-  double* stepHeldOutTestError;
+  double *stepL1Norm;
+  double *stepL2Norm;
+  double *stepPathValue;
+  double *stepHeldOutTestError;
   double l1Target;
 
   // External cross validation.
-  double* stepHeldOutError;
+  double *stepHeldOutError;
   double heldOutError;
   int32_t heldOutFold;
-  int32_t* cvexKeys;
-  double* cvexValues;
-  double* cvexFoldEnd;
-  double* cvexFoldLambdaMax;
-  double* cvexGrid;
-  int32_t* cvexCurve;
-  double* cvexFoldKnots;
+  int32_t *cvexKeys;
+  double *cvexValues;
+  double *cvexFoldEnd;
+  double *cvexFoldLambdaMax;
+  double *cvexGrid;
+  int32_t *cvexCurve;
+  double *cvexFoldKnots;
   int32_t cvexGridCount;
   double cvexChosenValue;
   int32_t cvexRecordCount;
@@ -165,110 +165,110 @@ struct VsfModel {
   int32_t changeListLength, xpxCapacity, crossCapacity, stepCapacity, changeListCapacity;
 
   // Effect blocks and the trial block.
-  double** effectBlocks;
-  double* trialXpx;
-  char* trialFlags;
+  double **effectBlocks;
+  double *trialXpx;
+  char *trialFlags;
   uint8_t needTrialBlock;
   uint8_t hierarchy;
 
   // Cross products.
-  double* xpx;
-  double* sweptXpx;
-  double* cross;
+  double *xpx;
+  double *sweptXpx;
+  double *cross;
 
   // Step history (stepRank, stepEffects, stepSSE have an element at index -1).
-  double* stepSSE;
-  double* stepPress;
-  double* stepValidateAse;
-  double* stepTestAse;
-  double* stepCvPress;
-  double* stepStdL1Norm;
-  int32_t* stepEffect;
-  int32_t* changeList;
-  int32_t* stepRank;
-  int32_t* stepParms;
-  int32_t* stepEffects;
+  double *stepSSE;
+  double *stepPress;
+  double *stepValidateAse;
+  double *stepTestAse;
+  double *stepCvPress;
+  double *stepStdL1Norm;
+  int32_t *stepEffect;
+  int32_t *changeList;
+  int32_t *stepRank;
+  int32_t *stepParms;
+  int32_t *stepEffects;
 
-  char* sweepFlags;
+  char *sweepFlags;
 
   // Chosen-step snapshot.
-  double* chosenBetaVariance;
-  double* chosenBeta;
-  double* chosenStdBeta;
-  int32_t* chosenInModelList;
+  double *chosenBetaVariance;
+  double *chosenBeta;
+  double *chosenStdBeta;
+  int32_t *chosenInModelList;
   int32_t chosenStep;
-  uint8_t* chosenEffectStatus;
+  uint8_t *chosenEffectStatus;
 
   // Estimates and work vectors.
-  double* workVector;
-  double* corr;
-  double* beta;
-  double* stdBeta;
-  double* candidateValue;
-  double* betaVariance;
-  double* adaptiveWeight;
+  double *workVector;
+  double *corr;
+  double *beta;
+  double *stdBeta;
+  double *candidateValue;
+  double *betaVariance;
+  double *adaptiveWeight;
 
   // Effect tables.
-  uint8_t* effectStatus;
-  int32_t* crossSlot;
-  int32_t* effectFirstColumn;
-  int32_t* parmOffset;
-  int32_t* hierAddCount;
-  int32_t* hierDropCount;
-  const int32_t* hierAddCountInit;
-  const int32_t* hierDropCountInit;
-  int32_t* const* hierListA;
-  int32_t* const* hierListB;
+  uint8_t *effectStatus;
+  int32_t *crossSlot;
+  int32_t *effectFirstColumn;
+  int32_t *parmOffset;
+  int32_t *hierAddCount;
+  int32_t *hierDropCount;
+  const int32_t *hierAddCountInit;
+  const int32_t *hierDropCountInit;
+  int32_t *const *hierListA;
+  int32_t *const *hierListB;
 
   // Penalized-path and solver vectors.
-  double* dirCorr;
-  double* direction;
-  double* pathBeta;
-  double* solverBeta;
-  double* savedBeta;
-  double* savedStdBeta;
-  double* savedSolverBetaA;
-  double* savedSolverBetaB;
-  int32_t* activeSign;
+  double *dirCorr;
+  double *direction;
+  double *pathBeta;
+  double *solverBeta;
+  double *savedBeta;
+  double *savedStdBeta;
+  double *savedSolverBetaA;
+  double *savedSolverBetaB;
+  int32_t *activeSign;
   int32_t adaptiveAliased;
 
   // Screening vectors.
-  double* screenBound;
-  uint8_t* screenFlag;
-  double* screenStat;
-  int32_t* screenInList;
-  int32_t* screenOutList;
-  int32_t* screenNewList;
+  double *screenBound;
+  uint8_t *screenFlag;
+  double *screenStat;
+  int32_t *screenInList;
+  int32_t *screenOutList;
+  int32_t *screenNewList;
 
   // Per-parameter and per-effect tables of the BY group (BY pool), written by vsfData:
   // columnSums holds the TRAIN column means after reading, columnSumSquares the column
   // scales (1 / standard deviation, missing when not defined), columnSquareSums the TRAIN
   // weighted sums of squares.
-  double* columnSums;
-  double* columnSumSquares;
-  double* columnSquareSums;
-  double* inestEstimates;
-  int32_t* sparseEffectList;
-  int32_t* sparseSlot;
-  int32_t* effectColumn;
-  int32_t* effectColumnCopy; // the averaged-model refit's copy of effectColumn
-  int32_t* denseOffset;
-  int32_t* effectColumns;
-  int32_t* inModelList;
-  int32_t* prevInModelList;
+  double *columnSums;
+  double *columnSumSquares;
+  double *columnSquareSums;
+  double *inestEstimates;
+  int32_t *sparseEffectList;
+  int32_t *sparseSlot;
+  int32_t *effectColumn;
+  int32_t *effectColumnCopy; // the averaged-model refit's copy of effectColumn
+  int32_t *denseOffset;
+  int32_t *effectColumns;
+  int32_t *inModelList;
+  int32_t *prevInModelList;
 
   // Aliased effects dropped before step 0 of BACKWARD.
   int32_t aliasDropCount, aliasIncludeDropCount;
-  int32_t* aliasDropList;
+  int32_t *aliasDropList;
 
   // Criteria and sums of squares of the current model.
   double press, sumWYY, sumWY, totalSSUncorrected, totalSS, sse, fullMse, validateAse, testAse;
 
   // Scratch files of the step and design records.
-  VsfScratch* stepScratch;
-  VsfScratch* designScratch;
-  int64_t* stepScratchPos;
-  int64_t* designScratchPos;
+  VsfScratch *stepScratch;
+  VsfScratch *designScratch;
+  int64_t *stepScratchPos;
+  int64_t *designScratchPos;
 
   // Stop block.
   uint8_t stopReason;
@@ -277,66 +277,67 @@ struct VsfModel {
 
   // Trial-model state.
   uint8_t trialCopies;
-  double* savedSweptXpx;
-  double* savedXpx;
+  double *savedSweptXpx;
+  double *savedXpx;
   double savedSse, savedCvPress, savedPress, savedValidateAse, savedTestAse;
   int32_t savedXpxColumns, savedXpxCapacity, savedRank, savedInModelCount;
-  int32_t* savedInModelList;
-  int32_t* savedEffectColumn;
-  uint8_t* savedEffectStatus;
-  char* savedSweepFlags;
-  double* workSweptXpx;
-  double* cleanSweptXpx;
-  double* workXpx;
-  int32_t* workEffectColumn;
-  int32_t* cleanEffectColumn;
-  int32_t* workInModelList;
-  int32_t* cleanInModelList;
+  int32_t *savedInModelList;
+  int32_t *savedEffectColumn;
+  uint8_t *savedEffectStatus;
+  char *savedSweepFlags;
+  double *workSweptXpx;
+  double *cleanSweptXpx;
+  double *workXpx;
+  int32_t *workEffectColumn;
+  int32_t *cleanEffectColumn;
+  int32_t *workInModelList;
+  int32_t *cleanInModelList;
   int32_t trialColumns;
-  char* workSweepFlags;
-  char* cleanSweepFlags;
+  char *workSweepFlags;
+  char *cleanSweepFlags;
 
   // Folds.
   double cvPress;
-  VsfFoldRecord* folds;
-  double* chosenFoldCvSse;
+  VsfFoldRecord *folds;
+  double *chosenFoldCvSse;
 
   // Sums the LAR and screening kernels fold into.
-  double* larScratch;
+  double *larScratch;
 };
 
 // Lifecycle. All return 0, -1 (pool) or -2 (allocation) unless noted.
-int32_t vsfModelInit(VsfModel* model);
-void vsfModelByFree(VsfModel* model);
-int32_t vsfRecordStep(VsfModel* model, int32_t effect);
-int32_t vsfAddStepMemory(VsfModel* model, int32_t newCapacity);
-int32_t vsfAddXpXMemory(VsfModel* model, int32_t newCapacity);
-int32_t vsfAddCrossMemory(VsfModel* model, int32_t newCapacity, int32_t rowLength);
-int32_t vsfAddEffChangeMemory(VsfModel* model, int32_t newCapacity);
-void vsfModelReset(VsfModel* model);
-void vsfResetChosenStep(VsfModel* model);
+int32_t vsfModelInit(VsfModel *model);
+void vsfModelByFree(VsfModel *model);
+int32_t vsfRecordStep(VsfModel *model, int32_t effect);
+int32_t vsfAddStepMemory(VsfModel *model, int32_t newCapacity);
+int32_t vsfAddXpXMemory(VsfModel *model, int32_t newCapacity);
+int32_t vsfAddCrossMemory(VsfModel *model, int32_t newCapacity, int32_t rowLength);
+int32_t vsfAddEffChangeMemory(VsfModel *model, int32_t newCapacity);
+void vsfModelReset(VsfModel *model);
+void vsfResetChosenStep(VsfModel *model);
 
 // Appends the group's selected design to the design scratch file.
-int32_t vsfSerializeForDesign(VsfModel* model);
+int32_t vsfSerializeForDesign(VsfModel *model);
 
 // Option tests shared by the model core.
-bool vsfCvOn(const VsfModel* model);
-bool vsfCvExternalOn(const VsfModel* model);
-bool vsfFullXpxOn(const VsfModel* model);
-bool vsfValidationInUse(const VsfModel* model);
-bool vsfTestInUse(const VsfModel* model);
+bool vsfCvOn(const VsfModel *model);
+bool vsfCvExternalOn(const VsfModel *model);
+bool vsfFullXpxOn(const VsfModel *model);
+bool vsfValidationInUse(const VsfModel *model);
+bool vsfTestInUse(const VsfModel *model);
 // Allocation from the model pool: zero-filled when zero is true; null for a count <= 0.
-void* vsfModelAlloc(VsfModel* model, int64_t bytes, bool zero);
-template <class T> T* vsfModelArray(VsfModel* model, int64_t count, bool zero = true) {
+void *vsfModelAlloc(VsfModel *model, int64_t bytes, bool zero);
+template <class T> T *vsfModelArray(VsfModel *model, int64_t count, bool zero = true) {
   return count <= 0 ? nullptr
-                    : static_cast<T*>(vsfModelAlloc(model, count * static_cast<int64_t>(sizeof(T)), zero));
+                    : static_cast<T *>(
+                          vsfModelAlloc(model, count * static_cast<int64_t>(sizeof(T)), zero));
 }
 // Resizes a model-pool block, keeping its contents (null on failure or a count <= 0).
-template <class T> T* vsfModelResize(VsfModel* model, T* block, int64_t count) {
+template <class T> T *vsfModelResize(VsfModel *model, T *block, int64_t count) {
   if (count <= 0 || model->pool == nullptr)
     return nullptr;
   if (block == nullptr)
     return vsfModelArray<T>(model, count, true);
-  return static_cast<T*>(model->pool->reallocate(model->pool, block,
-                                                 static_cast<size_t>(count) * sizeof(T), 0));
+  return static_cast<T *>(
+      model->pool->reallocate(model->pool, block, static_cast<size_t>(count) * sizeof(T), 0));
 }

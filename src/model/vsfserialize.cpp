@@ -14,10 +14,10 @@
 namespace {
 
 struct Writer {
-  QkByteFile* file;
-  int64_t* pos;
+  QkByteFile *file;
+  int64_t *pos;
   int32_t rc = 0;
-  template <class T> void put(const T* data, int64_t count) {
+  template <class T> void put(const T *data, int64_t count) {
     if (rc == 0 && count > 0)
       rc = vsfWriteScratch(file, data, static_cast<int64_t>(sizeof(T)) * count, pos);
   }
@@ -25,47 +25,56 @@ struct Writer {
 };
 
 struct Reader {
-  QkByteFile* file;
-  int64_t* pos;
+  QkByteFile *file;
+  int64_t *pos;
   int32_t rc = 0;
-  template <class T> void get(T* data, int64_t count) {
+  template <class T> void get(T *data, int64_t count) {
     if (rc == 0 && count > 0)
       rc = vsfReadScratch(file, data, static_cast<int64_t>(sizeof(T)) * count, pos);
   }
 };
 
-bool cvDetailsGiven(const VsfModel* m) { return m->options->cvDetails != 0; }
-bool foldStatsAsked(const VsfModel* m) {
+bool cvDetailsGiven(const VsfModel *m) { return m->options->cvDetails != 0; }
+bool foldStatsAsked(const VsfModel *m) {
   return m->options->cvDetails == 1 || m->options->cvDetails == 3;
 }
-bool foldBetaAsked(const VsfModel* m) {
+bool foldBetaAsked(const VsfModel *m) {
   return m->options->cvDetails == 2 || m->options->cvDetails == 3;
 }
 
 // The 28 statistics in record order.
-double* const* statFields(VsfModel* m, double* (&f)[28]) {
-  double* list[28] = {&m->nObs, &m->freqUsed, &m->freqRead, &m->nUsed, &m->nRead, &m->nTrain,
-                      &m->nValidate, &m->freqValidate, &m->nTest, &m->freqTest, &m->nNoRole,
-                      &m->freqNoRole, &m->totalSS, &m->totalSSUncorrected, &m->fullMse, &m->sse,
-                      &m->sumWY, &m->wTrain, &m->press, &m->validateAse, &m->testAse,
-                      &m->cvPress, &m->testDataRead, &m->testDataUsed, &m->valDataRead,
-                      &m->valDataUsed, &m->wValidate, &m->wTest};
+double *const *statFields(VsfModel *m, double *(&f)[28]) {
+  double *list[28] = {&m->nObs,         &m->freqUsed,
+                      &m->freqRead,     &m->nUsed,
+                      &m->nRead,        &m->nTrain,
+                      &m->nValidate,    &m->freqValidate,
+                      &m->nTest,        &m->freqTest,
+                      &m->nNoRole,      &m->freqNoRole,
+                      &m->totalSS,      &m->totalSSUncorrected,
+                      &m->fullMse,      &m->sse,
+                      &m->sumWY,        &m->wTrain,
+                      &m->press,        &m->validateAse,
+                      &m->testAse,      &m->cvPress,
+                      &m->testDataRead, &m->testDataUsed,
+                      &m->valDataRead,  &m->valDataUsed,
+                      &m->wValidate,    &m->wTest};
   std::memcpy(f, list, sizeof list);
   return f;
 }
 
-int32_t* const* countFields(VsfModel* m, int32_t* (&c)[13]) {
-  int32_t* list[13] = {&m->effectCount, &m->parmCount, &m->stepCount, &m->rank,
-                       &m->inModelCount, &m->singleColumnEffectCount, &m->xpxColumns,
-                       &m->stepLimit, &m->chosenStep, &m->foldCount, &m->aliasDropCount,
-                       &m->includeCount, &m->adaptiveAliased};
+int32_t *const *countFields(VsfModel *m, int32_t *(&c)[13]) {
+  int32_t *list[13] = {&m->effectCount,    &m->parmCount,      &m->stepCount,
+                       &m->rank,           &m->inModelCount,   &m->singleColumnEffectCount,
+                       &m->xpxColumns,     &m->stepLimit,      &m->chosenStep,
+                       &m->foldCount,      &m->aliasDropCount, &m->includeCount,
+                       &m->adaptiveAliased};
   std::memcpy(c, list, sizeof list);
   return c;
 }
 
 } // namespace
 
-int32_t vsfSerializeModel(VsfModel* m) {
+int32_t vsfSerializeModel(VsfModel *m) {
   Writer w{m->stepScratch != nullptr ? m->stepScratch->file : nullptr, m->stepScratchPos};
   if (w.file == nullptr || w.pos == nullptr)
     return -12;
@@ -76,8 +85,8 @@ int32_t vsfSerializeModel(VsfModel* m) {
     m->totalSS = 0.0;
   if (m->sse < kVsfEps * m->totalSSUncorrected)
     m->sse = 0.0;
-  double* sf[28];
-  int32_t* cf[13];
+  double *sf[28];
+  int32_t *cf[13];
   statFields(m, sf);
   countFields(m, cf);
   double stats[28];
@@ -91,7 +100,7 @@ int32_t vsfSerializeModel(VsfModel* m) {
   if (w.rc != 0 || m->fitStatus < 0)
     return w.rc;
   const int32_t nE = m->effectCount, nP = m->parmCount, nS = m->stepCount;
-  const VsfModelOptions* o = m->options;
+  const VsfModelOptions *o = m->options;
   w.put(m->inModelList, nE);
   w.put(m->parmOffset, nE);
   if (m->aliasDropCount != 0)
@@ -113,7 +122,7 @@ int32_t vsfSerializeModel(VsfModel* m) {
     w.put(m->stepCvPress, nS);
     if (cvDetailsGiven(m) && m->foldCount >= 1)
       for (int32_t f = 0; f < m->foldCount; ++f) {
-        const VsfFoldRecord& F = m->folds[f];
+        const VsfFoldRecord &F = m->folds[f];
         if (foldStatsAsked(m)) {
           const double four[4] = {F.cvSse, F.rowCount, F.freqCount, F.weightCount};
           w.put(four, 4);
@@ -152,7 +161,7 @@ int32_t vsfSerializeModel(VsfModel* m) {
   return w.rc;
 }
 
-int32_t vsfRestoreModel(VsfModel* m) {
+int32_t vsfRestoreModel(VsfModel *m) {
   Reader r{m->stepScratch != nullptr ? m->stepScratch->file : nullptr, m->stepScratchPos};
   if (r.file == nullptr || r.pos == nullptr)
     return -6;
@@ -163,8 +172,8 @@ int32_t vsfRestoreModel(VsfModel* m) {
   r.get(counts, 13);
   if (r.rc != 0)
     return r.rc;
-  double* sf[28];
-  int32_t* cf[13];
+  double *sf[28];
+  int32_t *cf[13];
   statFields(m, sf);
   countFields(m, cf);
   for (int i = 0; i < 28; ++i)
@@ -174,15 +183,15 @@ int32_t vsfRestoreModel(VsfModel* m) {
   if (m->fitStatus < 0)
     return 0;
   const int32_t nE = m->effectCount, nP = m->parmCount, nS = m->stepCount, nF = m->foldCount;
-  const VsfModelOptions* o = m->options;
-  auto need = [&](auto*& arr, int64_t count) -> bool {
+  const VsfModelOptions *o = m->options;
+  auto need = [&](auto *&arr, int64_t count) -> bool {
     using T = std::remove_reference_t<decltype(*arr)>;
     arr = vsfModelArray<T>(m, count);
     return arr != nullptr;
   };
-  int32_t* stepRank = nullptr;
-  int32_t* stepEffects = nullptr;
-  double* stepSSE = nullptr;
+  int32_t *stepRank = nullptr;
+  int32_t *stepEffects = nullptr;
+  double *stepSSE = nullptr;
   if (!need(m->effectStatus, nE) || !need(m->inModelList, nE) || !need(m->parmOffset, nE) ||
       (m->aliasDropCount != 0 && !need(m->aliasDropList, m->aliasDropCount)) ||
       !need(m->stepEffect, nS) || !need(stepRank, nS + 1) || !need(m->stepParms, nS) ||
@@ -194,10 +203,9 @@ int32_t vsfRestoreModel(VsfModel* m) {
   m->stepEffects = stepEffects + 1;
   m->stepSSE = stepSSE + 1;
   stepSSE[0] = m->totalSS;
-  if (o->choose != 0 &&
-      (!need(m->chosenBetaVariance, nP) || !need(m->chosenBeta, nP) ||
-       !need(m->chosenStdBeta, nP) || !need(m->chosenInModelList, nE) ||
-       !need(m->chosenEffectStatus, nE)))
+  if (o->choose != 0 && (!need(m->chosenBetaVariance, nP) || !need(m->chosenBeta, nP) ||
+                         !need(m->chosenStdBeta, nP) || !need(m->chosenInModelList, nE) ||
+                         !need(m->chosenEffectStatus, nE)))
     return -2;
   if (cvDetailsGiven(m)) {
     if (!need(m->folds, nF))
@@ -219,7 +227,7 @@ int32_t vsfRestoreModel(VsfModel* m) {
   r.get(m->stepParms, nS);
   r.get(stepEffects, nS + 1);
   r.get(m->stepSSE, nS);
-  auto series = [&](double*& arr) {
+  auto series = [&](double *&arr) {
     if (r.rc == 0 && nS > 0 && !need(arr, nS))
       r.rc = -2;
     r.get(arr, nS);
@@ -236,7 +244,7 @@ int32_t vsfRestoreModel(VsfModel* m) {
     series(m->stepCvPress);
     if (cvDetailsGiven(m) && nF >= 1)
       for (int32_t f = 0; f < nF; ++f) {
-        VsfFoldRecord& F = m->folds[f];
+        VsfFoldRecord &F = m->folds[f];
         if (foldStatsAsked(m)) {
           double four[4] = {};
           r.get(four, 4);
@@ -282,7 +290,7 @@ int32_t vsfRestoreModel(VsfModel* m) {
   return r.rc;
 }
 
-int32_t vsfSerializeResample(VsfModel* m, QkByteFile* file, int64_t* position) {
+int32_t vsfSerializeResample(VsfModel *m, QkByteFile *file, int64_t *position) {
   Writer w{file, position};
   w.one<int32_t>(m->fitStatus);
   if (w.rc != 0 || m->fitStatus < 0)
@@ -295,8 +303,8 @@ int32_t vsfSerializeResample(VsfModel* m, QkByteFile* file, int64_t* position) {
   return w.rc;
 }
 
-int32_t vsfRestoreResample(QkByteFile* file, int32_t parmCount, int64_t* position,
-                           int32_t* status, int32_t* count, int32_t* effects, double* estimates) {
+int32_t vsfRestoreResample(QkByteFile *file, int32_t parmCount, int64_t *position, int32_t *status,
+                           int32_t *count, int32_t *effects, double *estimates) {
   Reader r{file, position};
   r.get(status, 1);
   if (r.rc != 0 || *status < 0)
@@ -308,7 +316,7 @@ int32_t vsfRestoreResample(QkByteFile* file, int32_t parmCount, int64_t* positio
   return r.rc;
 }
 
-int32_t vsfSerializeForDesign(VsfModel* m) {
+int32_t vsfSerializeForDesign(VsfModel *m) {
   Writer w{m->designScratch != nullptr ? m->designScratch->file : nullptr, m->designScratchPos};
   if (w.file == nullptr || w.pos == nullptr)
     return -12;
@@ -321,7 +329,7 @@ int32_t vsfSerializeForDesign(VsfModel* m) {
   return w.rc;
 }
 
-int32_t vsfRestoreForDesign(VsfModel* m) {
+int32_t vsfRestoreForDesign(VsfModel *m) {
   Reader r{m->designScratch != nullptr ? m->designScratch->file : nullptr, m->designScratchPos};
   if (r.file == nullptr || r.pos == nullptr)
     return -6;

@@ -6,12 +6,13 @@
 #include "driver/vsfoptions.h"
 
 namespace {
-bool asks(const VsfModelOptions* o, int32_t code) {
+bool asks(const VsfModelOptions *o, int32_t code) {
   return o->select == code || o->stop == code || o->choose == code;
 }
 } // namespace
 
-void vsfDeriveFitSwitches(VsfModelOptions* o, const VsfPerfOptions* perf, int32_t candidateColumns) {
+void vsfDeriveFitSwitches(VsfModelOptions *o, const VsfPerfOptions *perf,
+                          int32_t candidateColumns) {
   if (perf != nullptr && perf->sscpFull)
     o->fullXpx = 1;
   else if (perf != nullptr && perf->sscpIncremental)

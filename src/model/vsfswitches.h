@@ -8,5 +8,5 @@ struct VsfModelOptions;
 struct VsfPerfOptions;
 
 // candidateColumns: design columns of the model (decides the default cross-products build).
-void vsfDeriveFitSwitches(VsfModelOptions* options, const VsfPerfOptions* perf,
+void vsfDeriveFitSwitches(VsfModelOptions *options, const VsfPerfOptions *perf,
                           int32_t candidateColumns);

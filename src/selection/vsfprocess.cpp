@@ -22,7 +22,7 @@ namespace {
 // The code of a road or method that this build does not run yet.
 constexpr int32_t kNotBuilt = -99;
 
-int32_t notBuilt(const char* what) {
+int32_t notBuilt(const char *what) {
   xpmlog(848, 9102, {HostMsgArg(what)});
   return kNotBuilt;
 }
@@ -30,27 +30,27 @@ int32_t notBuilt(const char* what) {
 inline int64_t tri(int64_t n) { return n * (n + 1) / 2; }
 inline int64_t diag(int64_t k) { return k * (k + 3) / 2; }
 
-bool asks(const VsfModelOptions* o, int32_t code) {
+bool asks(const VsfModelOptions *o, int32_t code) {
   return o->select == code || o->stop == code || o->choose == code;
 }
 
 // A data pass: a failing pass ends the fit with its code (the sums are partial).
-int32_t pass(VsfModel* m, VsfSerialKernel serial, VsfThreadedKernel threaded, int64_t length) {
+int32_t pass(VsfModel *m, VsfSerialKernel serial, VsfThreadedKernel threaded, int64_t length) {
   int32_t rc = vsfRunPass(m, serial, threaded, length);
   if (rc != 0)
     m->fitStatus = rc;
   return rc;
 }
 
-int32_t fail(VsfModel* m, int32_t rc) {
+int32_t fail(VsfModel *m, int32_t rc) {
   m->fitStatus = rc;
   return rc;
 }
 
 } // namespace
 
-int32_t vsfProcess(VsfModel* model, VsfResampling*) {
-  const VsfModelOptions* o = model->options;
+int32_t vsfProcess(VsfModel *model, VsfResampling *) {
+  const VsfModelOptions *o = model->options;
   if (o->modelAverage)
     return notBuilt("model averaging");
   if (o->cvExternal)
@@ -63,9 +63,9 @@ int32_t vsfProcess(VsfModel* model, VsfResampling*) {
   return vsfProcessModel(model);
 }
 
-int32_t vsfProcessModel(VsfModel* model) {
-  VsfModel* m = model;
-  const VsfModelOptions* o = m->options;
+int32_t vsfProcessModel(VsfModel *model) {
+  VsfModel *m = model;
+  const VsfModelOptions *o = m->options;
   vsfRegisterKernels();
   const int32_t start = o->noint ? 1 : 0;
 

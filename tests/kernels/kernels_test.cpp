@@ -59,13 +59,13 @@ struct KernelRun {
   std::vector<Row> rows;
   int32_t P = 0;
 
-  KernelRun(Source& src, bool sparse, int32_t threads, bool disk, bool full) {
+  KernelRun(Source &src, bool sparse, int32_t threads, bool disk, bool full) {
     qrxhost::resetPageFileSettings();
     if (disk)
       qrxhost::setPageFileSizes(512, 512, 512);
     denseEntries(run, kWidths);
     if (sparse) {
-      for (auto& e : run.entries)
+      for (auto &e : run.entries)
         e.sparseVote = e.columnCount > 1 ? 1 : 0;
     }
     run.settings.weightGiven = run.settings.freqGiven = 1;
@@ -98,20 +98,20 @@ struct KernelRun {
 
   // The stored rows with every parameter restored to its place.
   void collectRows() {
-    VsfModel& m = run.model;
+    VsfModel &m = run.model;
     auto doubles = run.rowDoubles();
     auto codes = run.rowCodes();
     for (size_t i = 0; i < doubles.size(); ++i) {
-      const auto& d = doubles[i];
-      const auto& c = codes[i];
+      const auto &d = doubles[i];
+      const auto &c = codes[i];
       Row r;
       r.w = d[0];
       r.f = d[1];
       r.y = d[2];
       r.role = c[0];
       r.x.assign(P, 0.0);
-      const double* dense = d.data() + 3;
-      const double* stored = dense + m.denseColumnCount;
+      const double *dense = d.data() + 3;
+      const double *stored = dense + m.denseColumnCount;
       int32_t p0 = 0;
       for (int32_t e = 0; e < m.effectCount; ++e) {
         if (m.sparseSlot[e] < 0) {
@@ -131,7 +131,7 @@ struct KernelRun {
   }
   // X'X column of parameter p in the full layout.
   int32_t column(int32_t p) const {
-    const VsfModel& m = run.model;
+    const VsfModel &m = run.model;
     for (int32_t e = 0; e < m.effectCount; ++e)
       if (p < m.parmOffset[e] + m.effectColumns[e])
         return m.effectColumn[e] + p - m.parmOffset[e];
@@ -139,7 +139,7 @@ struct KernelRun {
   }
 };
 
-void near(double got, double want, const char* what) {
+void near(double got, double want, const char *what) {
   EXPECT_NEAR(got, want, 1e-11 * std::max(1.0, std::fabs(want))) << what;
 }
 
@@ -153,13 +153,14 @@ TEST_F(Kernels, CrossProductsAndMomentsEqualDirectSums) {
   for (bool sparse : {false, true})
     for (int32_t threads : {1, 3})
       for (bool disk : {false, true}) {
-        SCOPED_TRACE(testing::Message() << "sparse " << sparse << " threads " << threads << " disk " << disk);
+        SCOPED_TRACE(testing::Message()
+                     << "sparse " << sparse << " threads " << threads << " disk " << disk);
         {
           KernelRun k(src, sparse, threads, disk, true);
-          VsfModel& m = k.run.model;
+          VsfModel &m = k.run.model;
           ASSERT_EQ(vsfExecuteByThreads(&m, vsfFullXpX, vsfFullXpX_t, 0), 0);
           std::vector<double> xpx((k.P + 1) * (k.P + 2) / 2, 0.0);
-          for (const Row& r : k.rows) {
+          for (const Row &r : k.rows) {
             if (r.role != VSF_ROLE_TRAIN)
               continue;
             std::vector<double> v(k.P + 1);
@@ -182,7 +183,7 @@ TEST_F(Kernels, CrossProductsAndMomentsEqualDirectSums) {
           ASSERT_EQ(vsfExecuteByThreads(&m, vsfYpwY, vsfYpwY_t, 0), 0);
           double sy = 0, syy = 0;
           std::vector<double> sx(k.P, 0.0), sxx(k.P, 0.0);
-          for (const Row& r : k.rows)
+          for (const Row &r : k.rows)
             if (r.role == VSF_ROLE_TRAIN) {
               sy += r.w * r.f * r.y;
               syy += r.w * r.f * r.y * r.y;
@@ -203,14 +204,14 @@ TEST_F(Kernels, CrossProductsAndMomentsEqualDirectSums) {
           // On demand: every effect's own block, X'y with every column, then the rows of
           // entering effects and their cross products.
           KernelRun k(src, sparse, threads, disk, false);
-          VsfModel& m = k.run.model;
+          VsfModel &m = k.run.model;
           ASSERT_EQ(vsfExecuteByThreads(&m, vsfEffectXpX, vsfEffectXpX_t, 0), 0);
           for (int32_t e = 0; e < m.effectCount; ++e) {
             const int32_t c = m.effectColumns[e], p0 = m.parmOffset[e];
             for (int32_t i = 0; i < c; ++i)
               for (int32_t j = 0; j <= i; ++j) {
                 double want = 0;
-                for (const Row& r : k.rows)
+                for (const Row &r : k.rows)
                   if (r.role == VSF_ROLE_TRAIN)
                     want += r.w * r.f * r.x[p0 + i] * r.x[p0 + j];
                 near(m.effectBlocks[e][i * (i + 1) / 2 + j], want, "effect block");
@@ -218,13 +219,13 @@ TEST_F(Kernels, CrossProductsAndMomentsEqualDirectSums) {
           }
           ASSERT_EQ(vsfExecuteByThreads(&m, vsfYCross, vsfYCross_t, 0), 0);
           double yy = 0;
-          for (const Row& r : k.rows)
+          for (const Row &r : k.rows)
             if (r.role == VSF_ROLE_TRAIN)
               yy += r.w * r.f * r.y * r.y;
           near(m.cross[0], yy, "y'y");
           for (int32_t p = 0; p < k.P; ++p) {
             double want = 0;
-            for (const Row& r : k.rows)
+            for (const Row &r : k.rows)
               if (r.role == VSF_ROLE_TRAIN)
                 want += r.w * r.f * r.y * r.x[p];
             near(m.cross[1 + p], want, "x'y");
@@ -242,11 +243,13 @@ TEST_F(Kernels, CrossProductsAndMomentsEqualDirectSums) {
               parms.push_back(m.parmOffset[e] + q);
           }
           ASSERT_EQ(m.xpxColumns, 1 + static_cast<int32_t>(parms.size()));
-          auto value = [&](const Row& r, int32_t col) { return col == 0 ? r.y : r.x[parms[col - 1]]; };
+          auto value = [&](const Row &r, int32_t col) {
+            return col == 0 ? r.y : r.x[parms[col - 1]];
+          };
           for (int32_t i = 1; i < m.xpxColumns; ++i)
             for (int32_t j = 0; j <= i; ++j) {
               double want = 0;
-              for (const Row& r : k.rows)
+              for (const Row &r : k.rows)
                 if (r.role == VSF_ROLE_TRAIN)
                   want += r.w * r.f * value(r, i) * value(r, j);
               near(m.xpx[i * (i + 1) / 2 + j], want, "grown X'X");
@@ -257,10 +260,11 @@ TEST_F(Kernels, CrossProductsAndMomentsEqualDirectSums) {
           for (int32_t q = 0; q < m.effectColumns[3]; ++q)
             for (int32_t p = 0; p < k.P; ++p) {
               double want = 0;
-              for (const Row& r : k.rows)
+              for (const Row &r : k.rows)
                 if (r.role == VSF_ROLE_TRAIN)
                   want += r.w * r.f * r.x[m.parmOffset[3] + q] * r.x[p];
-              near(m.cross[(m.crossSlot[3] + q) * (k.P + 1) + 1 + p], want, "stored cross products");
+              near(m.cross[(m.crossSlot[3] + q) * (k.P + 1) + 1 + p], want,
+                   "stored cross products");
             }
         }
       }
@@ -294,7 +298,7 @@ TEST_F(Kernels, PressAndPredictionErrorsEqualALeastSquaresFit) {
   for (bool sparse : {false, true})
     for (int32_t threads : {1, 4}) {
       KernelRun k(src, sparse, threads, true, true);
-      VsfModel& m = k.run.model;
+      VsfModel &m = k.run.model;
       ASSERT_EQ(vsfExecuteByThreads(&m, vsfFullXpX, vsfFullXpX_t, 0), 0);
       std::copy(m.xpx, m.xpx + (k.P + 1) * (k.P + 2) / 2, m.sweptXpx);
       for (int32_t e = 0; e < m.effectCount; ++e)
@@ -306,7 +310,7 @@ TEST_F(Kernels, PressAndPredictionErrorsEqualALeastSquaresFit) {
       const int n = k.P;
       std::vector<double> A(n * n, 0.0), b(n, 0.0);
       double wv = 0, wt = 0;
-      for (const Row& r : k.rows) {
+      for (const Row &r : k.rows) {
         if (r.role == VSF_ROLE_VALIDATE)
           wv += r.w * r.f;
         if (r.role == VSF_ROLE_TEST)
@@ -325,7 +329,7 @@ TEST_F(Kernels, PressAndPredictionErrorsEqualALeastSquaresFit) {
         for (int j = 0; j < n; ++j)
           beta[i] += Ai[i * n + j] * b[j];
       double press = 0, ase[2] = {0, 0};
-      for (const Row& r : k.rows) {
+      for (const Row &r : k.rows) {
         double fit = 0;
         for (int i = 0; i < n; ++i)
           fit += beta[i] * r.x[i];

@@ -73,7 +73,7 @@ TEST_F(FitStatus, FewerRowsThanParametersKeepsTheRankAndDropsAliasedEffects) {
     Fit fit(d, s);
     fit.go();
     ASSERT_EQ(fit.processRc, 0);
-    VsfModel& m = fit.m();
+    VsfModel &m = fit.m();
     // The full model has rank 6: five effects have no swept column and leave before step 0.
     EXPECT_EQ(m.aliasDropCount, 5);
     EXPECT_EQ(m.stepRank[0], 6);
@@ -97,7 +97,7 @@ TEST_F(FitStatus, AllRowsMissing) {
   Design d = firstRows(20);
   FitSetup s;
   Fit fit(d, s);
-  for (auto& o : fit.src.rows)
+  for (auto &o : fit.src.rows)
     o.status = 0x02; // response missing
   fit.go();
   ASSERT_EQ(fit.readRc, 0);
@@ -111,7 +111,7 @@ TEST_F(FitStatus, AllRowsMissing) {
 TEST_F(FitStatus, DuplicatedColumnIsAliasedWithVarianceMinusOne) {
   Design d = firstRows(60);
   d.widths.push_back(1);
-  for (auto& row : d.x)
+  for (auto &row : d.x)
     row.push_back(row[2] * 1.0); // BMI again
   for (bool full : {true, false}) {
     FitSetup s;
@@ -121,7 +121,7 @@ TEST_F(FitStatus, DuplicatedColumnIsAliasedWithVarianceMinusOne) {
     Fit fit(d, s);
     fit.go();
     ASSERT_EQ(fit.processRc, 0);
-    VsfModel& m = fit.m();
+    VsfModel &m = fit.m();
     EXPECT_EQ(m.rank, 11);
     EXPECT_EQ(m.inModelCount, 12);
     const int32_t dup = m.parmOffset[11];
@@ -148,7 +148,7 @@ TEST_F(FitStatus, FailingDataPassEndsTheFitWithItsMessage) {
       s.choose = 9; // PRESS after every step
       Fit fit(d, s);
       ASSERT_EQ(fit.run.read(fit.src), 0);
-      VsfModel& m = fit.m();
+      VsfModel &m = fit.m();
       m.options = &fit.opt;
       m.fuzz = fit.opt.fuzz;
       ASSERT_EQ(vsfModelInit(&m), 0);
@@ -178,7 +178,7 @@ TEST_F(FitStatus, FailingStepRecordWriteEndsTheFit) {
     Fit fit(d, s);
     ASSERT_NE(fit.scratch.file, nullptr);
     ASSERT_EQ(fit.run.read(fit.src), 0);
-    VsfModel& m = fit.m();
+    VsfModel &m = fit.m();
     m.options = &fit.opt;
     m.fuzz = fit.opt.fuzz;
     m.scratchHolder = &fit.scratch;

@@ -29,7 +29,7 @@ TEST_F(Records, EveryStepReadsBackAsWritten) {
     Fit fit(d, s);
     fit.go();
     ASSERT_EQ(fit.processRc, 0);
-    VsfModel& live = fit.m();
+    VsfModel &live = fit.m();
     ASSERT_EQ(live.fitStatus, 0);
     const int32_t nE = live.effectCount, nP = live.parmCount;
     int64_t pos = 0;
@@ -46,8 +46,8 @@ TEST_F(Records, EveryStepReadsBackAsWritten) {
       ASSERT_EQ(back.stepCount, step + 1);
       const int64_t nS = step + 1, nX = back.aliasDropCount;
       const int64_t size = 4 + 224 + 52 + 8 * nE + 4 * nX + 4 * nS + 4 * (nS + 1) + 4 * nS +
-                           4 * (nS + 1) + 8 * nS + 8 * nS /* PRESS */ + nE + 24 * nP +
-                           24 * nP + 4 * nE + nE /* chosen */ + 32;
+                           4 * (nS + 1) + 8 * nS + 8 * nS /* PRESS */ + nE + 24 * nP + 24 * nP +
+                           4 * nE + nE /* chosen */ + 32;
       EXPECT_EQ(pos - before, size) << "method " << method << " step " << step;
       for (int32_t i = 0; i <= step; ++i) {
         EXPECT_EQ(back.stepEffect[i], live.stepEffect[i]);
@@ -71,11 +71,11 @@ TEST_F(Records, ChosenStepIsRestoredByResetChosenStep) {
   const Design d = readDesign("diabetes");
   FitSetup s;
   s.method = 2;
-  s.select = 1;  // SL runs past the SBC optimum
+  s.select = 1; // SL runs past the SBC optimum
   s.choose = 4;
   Fit fit(d, s);
   fit.go();
-  VsfModel& m = fit.m();
+  VsfModel &m = fit.m();
   ASSERT_EQ(m.fitStatus, 0);
   const int32_t c = m.chosenStep;
   ASSERT_GE(c, 0);

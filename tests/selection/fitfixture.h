@@ -17,7 +17,7 @@ struct Design {
   std::vector<double> y;
   std::vector<std::vector<double>> x; // per row every design column
 };
-Design readDesign(const std::string& name);
+Design readDesign(const std::string &name);
 
 struct StepRef {
   std::string method, criterion;
@@ -25,16 +25,16 @@ struct StepRef {
   double sse = 0, rsquare = 0, value = 0;
   bool missing = false;
 };
-std::vector<StepRef> readSteps(const std::string& name);
+std::vector<StepRef> readSteps(const std::string &name);
 
 struct FitSetup {
   int32_t method = 2;
   int32_t select = 4;
-  bool full = true;     // full X'X before selection; else grown on demand
+  bool full = true; // full X'X before selection; else grown on demand
   int32_t fullSweep = 0;
-  int32_t threads = 1;  // page workers (0: threading off)
-  bool disk = false;    // small pages, one kept in memory per file
-  bool sparse = false;  // multi-column effects stored sparse
+  int32_t threads = 1; // page workers (0: threading off)
+  bool disk = false;   // small pages, one kept in memory per file
+  bool sparse = false; // multi-column effects stored sparse
   int32_t choose = 0;
   bool records = false; // write step records to a scratch file
   int32_t drop = 1;
@@ -48,15 +48,15 @@ struct Fit {
   VsfScratch scratch{};
   int32_t readRc = 0, initRc = 0, processRc = 0;
 
-  Fit(const Design& d, const FitSetup& s);
+  Fit(const Design &d, const FitSetup &s);
   ~Fit();
-  VsfModel& m() { return run.model; }
+  VsfModel &m() { return run.model; }
   // Reads the pages, initialises the model and runs one fit.
   void go();
 };
 
 // The criterion of recorded step s, by code, from the model's step history.
-double stepCriterion(VsfModel& m, int32_t code, int32_t s);
-int32_t codeOf(const std::string& name);
+double stepCriterion(VsfModel &m, int32_t code, int32_t s);
+int32_t codeOf(const std::string &name);
 
 } // namespace fittest
