@@ -193,3 +193,47 @@ TEST_F(FitStatus, FailingStepRecordWriteEndsTheFit) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(FitStatus, RoadsNotBuiltYetFailWithTheirMessage) {
+  const Design d = firstRows(50);
+  {
+    FitSetup s;
+    Fit fit(d, s);
+    ASSERT_EQ(fit.run.read(fit.src), 0);
+    VsfModel &m = fit.m();
+    m.options = &fit.opt;
+    fit.opt.modelAverage = 1;
+    EXPECT_LT(vsfProcess(&m, nullptr), 0);
+    EXPECT_TRUE(logged(9102));
+    fit.opt.modelAverage = 0;
+    fit.opt.method = 9;
+    EXPECT_LT(vsfProcess(&m, nullptr), 0);
+    EXPECT_TRUE(logged(9102));
+  }
+  for (int32_t method : {5, 6, 13}) {
+    FitSetup s;
+    s.method = method;
+    Fit fit(d, s);
+    fit.go();
+    EXPECT_LT(fit.processRc, 0);
+    EXPECT_LT(fit.m().fitStatus, 0);
+    EXPECT_EQ(fit.m().stepCount, 0);
+    EXPECT_TRUE(logged(9102));
+  }
+  {
+    // Cross validation with a single fold is a condition of the data, reported as such.
+    FitSetup s;
+    Fit fit(d, s);
+    fit.opt.cvOn = 1;
+    fit.run.settings.cv = 1;
+    fit.run.settings.cvMethod = 2;
+    fit.run.settings.folds = 1;
+    fit.go();
+    EXPECT_EQ(fit.processRc, 0);
+    EXPECT_EQ(fit.m().fitStatus, VFS_SINGLE_FOLD);
+  }
+}
+
+} // namespace

@@ -98,6 +98,7 @@ Fit::Fit(const Design &d, const FitSetup &s) {
   qrxhost::resetPageFileSettings();
   if (s.disk)
     qrxhost::setPageFileSizes(1024, 1024, 1024);
+  run.model.pool = nullptr; // the fit makes its own "model pool"; the page run's is its own
   datatest::denseEntries(run, d.widths);
   if (s.sparse)
     for (auto &e : run.entries)
