@@ -28,10 +28,16 @@ MISSING = None
 
 
 class Problem:
-    def __init__(self, y, effects):
-        self.y = y
-        self.effects = effects  # list of column blocks (n x k arrays)
-        self.n = float(len(y))
+    def __init__(self, y, effects, roles=None):
+        # roles: per row 1 TRAIN, 2 VALIDATE, 4 TEST (all TRAIN when not given); the fit and
+        # every criterion but VALIDATE use the TRAIN rows, VALIDATE and the test ASE the others.
+        self.roles = np.ones(len(y), dtype=int) if roles is None else np.asarray(roles)
+        self.all_y = y
+        self.all_effects = effects
+        train = self.roles == 1
+        self.y = y[train]
+        self.effects = [e[train] for e in effects]
+        self.n = float(train.sum())
         self.cache = {}
         full = self.fit(tuple(range(len(effects))))
         self.sigma2 = full[0] / (self.n - full[1]) if self.n > full[1] else 0.0
@@ -55,7 +61,14 @@ class Problem:
         h = (Uk * Uk).sum(axis=1)
         ok = np.abs(1.0 - h) > 1e-8
         press = float(((resid[ok] / (1.0 - h[ok])) ** 2).sum())
-        self.cache[key] = (sse, rank, press)
+        beta = np.linalg.lstsq(X, self.y, rcond=None)[0]
+        Xall = np.hstack([self.all_effects[e] for e in key])
+        err = self.all_y - Xall @ beta
+        ase = []
+        for role in (2, 4):
+            sel = self.roles == role
+            ase.append(float((err[sel] ** 2).sum() / sel.sum()) if sel.any() else MISSING)
+        self.cache[key] = (sse, rank, press, ase[0], ase[1])
         return self.cache[key]
 
 
@@ -80,10 +93,12 @@ def logp(rank0, rank1, sse0, sse1, n):
 
 
 def criterion(P, crit, model, prev):
-    sse, p, press = P.fit(model)
+    sse, p, press, vase, _ = P.fit(model)
     n = P.n
+    if crit == "VALIDATE":
+        return vase
     if crit == "SL":
-        psse, prank, _ = P.fit(prev)
+        psse, prank = P.fit(prev)[:2]
         return logp(prank, p, psse, sse, n)
     if crit == "AIC":
         return -DBL_MAX if sse <= 0 else n * math.log(sse / n) + 2 * p + n + 2
@@ -175,9 +190,9 @@ def best_drop(P, crit, model, removable):
 
 
 def record(rows, P, method, crit, step, effect, model, value):
-    sse, rank, _ = P.fit(model)
+    sse, rank, _, vase, tase = P.fit(model)
     rsq = max(0.0, 1 - sse / P.tss)
-    rows.append((method, crit, step, effect, rank, sse, rsq, value))
+    rows.append((method, crit, step, effect, rank, sse, rsq, value, vase, tase))
 
 
 def forward(P, crit, rows):
@@ -304,28 +319,33 @@ def least_squares(P, rows):
 
 def write(name, P, ys, widths, rows):
     os.makedirs(OUT, exist_ok=True)
-    X = np.hstack(P.effects)
+    X = np.hstack(P.all_effects)
     with open(os.path.join(OUT, name + "_design.csv"), "w") as f:
         f.write("widths," + ",".join(str(w) for w in widths) + "\n")
         for i in range(X.shape[0]):
             f.write(repr(float(ys[i])) + "," + ",".join(repr(float(v)) for v in X[i]) + "\n")
     with open(os.path.join(OUT, name + "_steps.csv"), "w") as f:
-        f.write("method,criterion,step,effect,rank,sse,rsquare,value\n")
-        for m, c, s, e, r, sse, rsq, v in rows:
+        f.write("method,criterion,step,effect,rank,sse,rsquare,value,validate,test\n")
+        for m, c, s, e, r, sse, rsq, v, va, ta in rows:
             vv = "." if v is MISSING else repr(float(v))
-            f.write(f"{m},{c},{s},{e},{r},{sse!r},{rsq!r},{vv}\n")
+            va = "." if va is MISSING else repr(float(va))
+            ta = "." if ta is MISSING else repr(float(ta))
+            f.write(f"{m},{c},{s},{e},{r},{sse!r},{rsq!r},{vv},{va},{ta}\n")
 
 
-def run(name, y, effects):
-    P = Problem(y, effects)
+def run(name, y, effects, roles=None, crits=CRITS):
+    P = Problem(y, effects, roles)
     rows = []
-    for crit in CRITS:
+    for crit in crits:
         forward(P, crit, rows)
         backward(P, crit, rows)
         stepwise(P, crit, rows)
         competitive(P, crit, rows)
     least_squares(P, rows)
     write(name, P, y, [e.shape[1] for e in effects], rows)
+    if roles is not None:
+        with open(os.path.join(OUT, name + "_roles.csv"), "w") as f:
+            f.write("".join({1: "A", 2: "V", 4: "T"}[r] for r in roles) + "\n")
 
 
 def diabetes():
@@ -335,6 +355,9 @@ def diabetes():
     y = data["Y"].astype(float)
     effects = [np.ones((len(y), 1))] + [data[v].astype(float).reshape(-1, 1) for v in names]
     run("diabetes", y, effects)
+    # A partition: every fourth row validates, every seventh of the others tests.
+    roles = [2 if i % 4 == 3 else 4 if i % 7 == 5 else 1 for i in range(len(y))]
+    run("partition", y, effects, roles, ["VALIDATE", "SBC", "SL"])
 
 
 def classdata():

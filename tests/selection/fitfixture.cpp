@@ -45,6 +45,9 @@ Design readDesign(const std::string &name) {
       x.push_back(std::stod(cells[i]));
     d.x.push_back(x);
   }
+  std::ifstream roles(path(name + "_roles.csv"));
+  if (roles)
+    std::getline(roles, d.roles);
   return d;
 }
 
@@ -67,6 +70,12 @@ std::vector<StepRef> readSteps(const std::string &name) {
     r.rsquare = std::stod(c[6]);
     r.missing = c[7] == ".";
     r.value = r.missing ? 0.0 : std::stod(c[7]);
+    if (c.size() > 9) {
+      r.hasValidate = c[8] != ".";
+      r.hasTest = c[9] != ".";
+      r.validate = r.hasValidate ? std::stod(c[8]) : 0.0;
+      r.test = r.hasTest ? std::stod(c[9]) : 0.0;
+    }
     out.push_back(r);
   }
   return out;
@@ -91,6 +100,8 @@ int32_t codeOf(const std::string &n) {
     return 8;
   if (n == "PRESS")
     return 9;
+  if (n == "VALIDATE")
+    return 10;
   return 0;
 }
 
@@ -111,7 +122,17 @@ Fit::Fit(const Design &d, const FitSetup &s) {
     datatest::Obs o;
     o.y = d.y[i];
     o.x = d.x[i];
+    if (!d.roles.empty())
+      o.role = std::string(1, d.roles[i]);
     src.rows.push_back(o);
+  }
+  if (!d.roles.empty()) {
+    run.settings.roleVar = 1;
+    run.settings.roleCodes = 1;
+    run.settings.trainValue = {"A", 1};
+    run.settings.validateValue = {"V", 1};
+    run.settings.testValue = {"T", 1};
+    opt.validateInUse = opt.testInUse = 1;
   }
   opt.method = s.method;
   opt.select = static_cast<uint8_t>(s.select);
@@ -186,6 +207,8 @@ double stepCriterion(VsfModel &m, int32_t code, int32_t s) {
     return vsfBic(p, sse, n, m.fullMse);
   case 9:
     return m.stepPress[s];
+  case 10:
+    return m.stepValidateAse[s];
   default:
     return 0;
   }

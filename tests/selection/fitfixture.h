@@ -16,6 +16,7 @@ struct Design {
   std::vector<int32_t> widths; // columns per effect, the intercept first
   std::vector<double> y;
   std::vector<std::vector<double>> x; // per row every design column
+  std::string roles; // per row A (TRAIN), V (VALIDATE) or T (TEST); empty: all TRAIN
 };
 Design readDesign(const std::string &name);
 
@@ -24,6 +25,8 @@ struct StepRef {
   int step = 0, effect = 0, rank = 0;
   double sse = 0, rsquare = 0, value = 0;
   bool missing = false;
+  double validate = 0, test = 0; // prediction errors of the partition (missing: none)
+  bool hasValidate = false, hasTest = false;
 };
 std::vector<StepRef> readSteps(const std::string &name);
 
