@@ -4,6 +4,7 @@
 #include "data/vsfthread.h"
 #include "kernels/vsfmoments.h"
 #include "kernels/vsfresid.h"
+#include "kernels/vsftransform.h"
 #include "kernels/vsfxpx.h"
 
 #include <mutex>
@@ -20,5 +21,15 @@ void vsfRegisterKernels() {
     vsfRegisterKernelPair(vsfYpwY, vsfYpwY_t, VsfKernelKind::YpwY);
     vsfRegisterKernelPair(vsfPress, vsfPress_t, VsfKernelKind::Press);
     vsfRegisterKernelPair(vsfResids, vsfResids_t, VsfKernelKind::Resids);
+    vsfRegisterKernelPair(vsfCenterScale, vsfCenterScale_t, VsfKernelKind::CenterScale);
+    vsfRegisterKernelPair(vsfUndoCenterScale, vsfUndoCenterScale_t, VsfKernelKind::UndoCenterScale);
+    vsfRegisterKernelPair(vsfCenterScaleEffect, vsfCenterScaleEffect_t,
+                          VsfKernelKind::CenterScaleEffect);
+    vsfRegisterKernelPair(vsfUndoCenterScaleEffect, vsfUndoCenterScaleEffect_t,
+                          VsfKernelKind::UndoCenterScaleEffect);
+    vsfRegisterKernelPair(vsfApplyAdaptiveWeights, vsfApplyAdaptiveWeights_t,
+                          VsfKernelKind::ApplyAdaptiveWeights);
+    vsfRegisterKernelPair(vsfUndoAdaptiveWeights, vsfUndoAdaptiveWeights_t,
+                          VsfKernelKind::UndoAdaptiveWeights);
   });
 }

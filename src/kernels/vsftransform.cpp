@@ -1,0 +1,120 @@
+// Page transforms. Every row is rewritten, except under resampling a row whose multiplier
+// (resample frequency for TRAIN rows, FREQ otherwise) is exactly 0; each undo picks its rows
+// by the same rule as its forward transform. A missing scale sets the value to 0, and the
+// undo leaves such a value at 0.
+#include "kernels/vsftransform.h"
+
+#include "driver/vsfoptions.h"
+#include "kernels/vsfrowwalk.h"
+#include "support/hostif.h"
+
+namespace {
+
+bool rewritten(const VsfRowShape &S, const VsfRowView &r) {
+  if (!S.hasResample)
+    return true;
+  const double mult = r.role == VSF_ROLE_TRAIN ? r.rfreq : r.freq;
+  return mult != 0.0;
+}
+
+double forward(double x, double mean, double scale, bool noint) {
+  if (isHostMissing(scale))
+    return 0.0;
+  return noint ? x * scale : (x - mean) * scale;
+}
+
+double backward(double x, double mean, double scale, bool noint) {
+  if (isHostMissing(scale) || !(scale > 0))
+    return 0.0;
+  return noint ? x / scale : x / scale + mean;
+}
+
+// byEffect: the single-column effects at their effect number; else every parameter p >= 1.
+template <bool Undo> void standardize(VsfModel *m, QkPageDescriptor *page, bool byEffect) {
+  const VsfRowShape S = vsfRowShape(m);
+  const bool noint = m->options != nullptr && m->options->noint != 0;
+  const double ybar = m->sumWY;
+  vsfEachRow(S, page, [&](const VsfRowView &r) {
+    if (!rewritten(S, r))
+      return;
+    if (!noint)
+      r.y[0] = Undo ? r.y[0] + ybar : r.y[0] - ybar;
+    double *dense = r.denseValues();
+    auto one = [&](double &x, int32_t at) {
+      const double mean = m->columnSums[at], scale = m->columnSumSquares[at];
+      x = Undo ? backward(x, mean, scale, noint) : forward(x, mean, scale, noint);
+    };
+    if (byEffect) {
+      for (int32_t e = 1; e < m->effectCount; ++e)
+        if (m->effectColumns[e] == 1)
+          one(dense[m->denseOffset[e]], e);
+    } else {
+      for (int32_t p = 1; p < m->parmCount; ++p)
+        one(dense[p], p);
+    }
+  });
+}
+
+template <bool Undo> void adaptive(VsfModel *m, QkPageDescriptor *page) {
+  const VsfRowShape S = vsfRowShape(m);
+  if (m->effectCount < 2 || m->adaptiveWeight == nullptr)
+    return;
+  vsfEachRow(S, page, [&](const VsfRowView &r) {
+    double *dense = r.denseValues();
+    for (int32_t e = 1; e < m->effectCount; ++e) {
+      const double a = m->adaptiveWeight[e];
+      if (isHostMissing(a))
+        continue;
+      double &x = dense[m->denseOffset[e]];
+      if (!Undo)
+        x *= a;
+      else if (a > 0)
+        x /= a;
+    }
+  });
+}
+
+} // namespace
+
+int32_t vsfCenterScale(VsfModel *m, QkPageDescriptor *page) {
+  standardize<false>(m, page, true);
+  return 0;
+}
+int32_t vsfCenterScale_t(VsfModel *m, QkPageDescriptor *page, double *, int64_t) {
+  return vsfCenterScale(m, page);
+}
+int32_t vsfUndoCenterScale(VsfModel *m, QkPageDescriptor *page) {
+  standardize<true>(m, page, true);
+  return 0;
+}
+int32_t vsfUndoCenterScale_t(VsfModel *m, QkPageDescriptor *page, double *, int64_t) {
+  return vsfUndoCenterScale(m, page);
+}
+int32_t vsfCenterScaleEffect(VsfModel *m, QkPageDescriptor *page) {
+  standardize<false>(m, page, false);
+  return 0;
+}
+int32_t vsfCenterScaleEffect_t(VsfModel *m, QkPageDescriptor *page, double *, int64_t) {
+  return vsfCenterScaleEffect(m, page);
+}
+int32_t vsfUndoCenterScaleEffect(VsfModel *m, QkPageDescriptor *page) {
+  standardize<true>(m, page, false);
+  return 0;
+}
+int32_t vsfUndoCenterScaleEffect_t(VsfModel *m, QkPageDescriptor *page, double *, int64_t) {
+  return vsfUndoCenterScaleEffect(m, page);
+}
+int32_t vsfApplyAdaptiveWeights(VsfModel *m, QkPageDescriptor *page) {
+  adaptive<false>(m, page);
+  return 0;
+}
+int32_t vsfApplyAdaptiveWeights_t(VsfModel *m, QkPageDescriptor *page, double *, int64_t) {
+  return vsfApplyAdaptiveWeights(m, page);
+}
+int32_t vsfUndoAdaptiveWeights(VsfModel *m, QkPageDescriptor *page) {
+  adaptive<true>(m, page);
+  return 0;
+}
+int32_t vsfUndoAdaptiveWeights_t(VsfModel *m, QkPageDescriptor *page, double *, int64_t) {
+  return vsfUndoAdaptiveWeights(m, page);
+}

@@ -1,0 +1,127 @@
+// Page transforms: centring and scaling by effect and by parameter, adaptive weights, and
+// their inverses rewrite every page (in memory and on disk, serially and on page workers)
+// and the inverse restores the values; a missing scale sets the column to 0 for good.
+#include "data/datafixture.h"
+#include "data/vsfthread.h"
+#include "driver/vsfoptions.h"
+#include "host/ext/qkpgf.h"
+#include "kernels/vsfkernels.h"
+#include "kernels/vsftransform.h"
+#include "model/vsfmodel.h"
+#include "support/hostif.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+using namespace datatest;
+
+namespace {
+
+struct Transforms : ::testing::Test {
+  void SetUp() override { setUpHost(); }
+  void TearDown() override {
+    qrxhost::resetPageFileSettings();
+    EXPECT_EQ(qrxhost::liveUtilityFiles(), 0);
+  }
+};
+
+TEST_F(Transforms, ForwardThenUndoRestoresEveryRow) {
+  Source src;
+  for (int i = 0; i < 200; ++i) {
+    Obs o;
+    o.y = 10 + std::sin(i * 0.3) * 4;
+    o.x = {1.0, std::cos(i * 0.7), i * 0.01, 2.0, std::sin(i * 1.1)};
+    src.rows.push_back(o);
+  }
+  for (bool byEffect : {true, false})
+    for (bool noint : {false, true})
+      for (int32_t threads : {1, 3})
+        for (bool disk : {false, true}) {
+          SCOPED_TRACE(testing::Message() << byEffect << noint << threads << disk);
+          qrxhost::resetPageFileSettings();
+          if (disk)
+            qrxhost::setPageFileSizes(512, 512, 512);
+          PageRun run;
+          denseEntries(run, {1, 1, 1, 1, 1}); // intercept, three columns, a constant
+          run.settings.threadCount = threads;
+          run.settings.threadingOn = threads > 1;
+          run.settings.utilBuffers = disk ? 1 : 0;
+          run.settings.rewritePages = 1;
+          ASSERT_EQ(run.read(src), 0);
+          if (threads > 1) {
+            ASSERT_EQ(run.startThreads(threads), 0);
+          }
+          VsfModelOptions opt{};
+          opt.noint = noint;
+          VsfModel &m = run.model;
+          m.options = &opt;
+          vsfRegisterKernels();
+          const std::vector<std::vector<double>> before = run.rowDoubles();
+          // Means and inverse scales, by effect number (= parameter here); effect 4 has none.
+          const double mean[5] = {1, 0.1, 1.0, 2.0, 0.2}, scale[5] = {1, 2.0, 0.5, 4.0, 1};
+          for (int p = 0; p < 5; ++p) {
+            m.columnSums[p] = mean[p];
+            m.columnSumSquares[p] = p == 4 ? hostMissing() : scale[p];
+          }
+          m.sumWY = 9.5;
+          auto fwd = byEffect ? vsfCenterScale : vsfCenterScaleEffect;
+          auto fwdT = byEffect ? vsfCenterScale_t : vsfCenterScaleEffect_t;
+          auto undo = byEffect ? vsfUndoCenterScale : vsfUndoCenterScaleEffect;
+          auto undoT = byEffect ? vsfUndoCenterScale_t : vsfUndoCenterScaleEffect_t;
+          ASSERT_EQ(vsfExecuteByThreads(&m, fwd, fwdT, 0), 0);
+          const auto mid = run.rowDoubles();
+          ASSERT_EQ(mid.size(), before.size());
+          for (size_t i = 0; i < mid.size(); ++i) {
+            EXPECT_DOUBLE_EQ(mid[i][0], noint ? before[i][0] : before[i][0] - 9.5);
+            EXPECT_EQ(mid[i][1], before[i][1]); // the intercept column is left alone
+            for (int p = 1; p < 4; ++p) {
+              const double want =
+                  noint ? before[i][1 + p] * scale[p] : (before[i][1 + p] - mean[p]) * scale[p];
+              EXPECT_DOUBLE_EQ(mid[i][1 + p], want);
+            }
+            EXPECT_EQ(mid[i][5], 0.0); // missing scale
+          }
+          ASSERT_EQ(vsfExecuteByThreads(&m, undo, undoT, 0), 0);
+          const auto after = run.rowDoubles();
+          for (size_t i = 0; i < after.size(); ++i) {
+            for (int c = 0; c < 5; ++c)
+              EXPECT_NEAR(after[i][c], before[i][c], 1e-12 * (1 + std::fabs(before[i][c])));
+            EXPECT_EQ(after[i][5], 0.0);
+          }
+        }
+}
+
+TEST_F(Transforms, AdaptiveWeightsMultiplyAndDivideBack) {
+  Source src;
+  for (int i = 0; i < 50; ++i) {
+    Obs o;
+    o.y = i;
+    o.x = {1.0, i * 0.5, 3.0 - i};
+    src.rows.push_back(o);
+  }
+  PageRun run;
+  denseEntries(run, {1, 1, 1});
+  ASSERT_EQ(run.read(src), 0);
+  VsfModelOptions opt{};
+  VsfModel &m = run.model;
+  m.options = &opt;
+  vsfRegisterKernels();
+  double weights[3] = {hostMissing(), 0.0, 2.5};
+  m.adaptiveWeight = weights;
+  const auto before = run.rowDoubles();
+  ASSERT_EQ(vsfExecuteByThreads(&m, vsfApplyAdaptiveWeights, vsfApplyAdaptiveWeights_t, 0), 0);
+  const auto mid = run.rowDoubles();
+  ASSERT_EQ(vsfExecuteByThreads(&m, vsfUndoAdaptiveWeights, vsfUndoAdaptiveWeights_t, 0), 0);
+  const auto after = run.rowDoubles();
+  for (size_t i = 0; i < before.size(); ++i) {
+    EXPECT_EQ(mid[i][2], 0.0);                // weight 0
+    EXPECT_EQ(mid[i][3], before[i][3] * 2.5); // weight 2.5
+    EXPECT_EQ(after[i][2], 0.0);              // no division by 0
+    EXPECT_DOUBLE_EQ(after[i][3], before[i][3]);
+  }
+  m.adaptiveWeight = nullptr;
+}
+
+} // namespace
