@@ -309,6 +309,19 @@ def competitive(P, crit, rows):
             break
 
 
+def forward_include(P, crit, rows, include=2, steps=3):
+    """INCLUDE=include and STEPS=steps: the forced effects are steps 0 .. include, then
+    exactly `steps` additions, each the best candidate, with no stop test."""
+    model = []
+    for k in range(include + 1):
+        model = model + [k]
+        record(rows, P, "FORWARD_INCLUDE", crit, k, k, model, MISSING)
+    for step in range(include + 1, include + 1 + steps):
+        k, v = best_add(P, crit, model)
+        model = model + [k]
+        record(rows, P, "FORWARD_INCLUDE", crit, step, k, model, v)
+
+
 def least_squares(P, rows):
     model = [0]
     record(rows, P, "NONE", "SBC", 0, 0, model, MISSING)
@@ -341,6 +354,7 @@ def run(name, y, effects, roles=None, crits=CRITS):
         backward(P, crit, rows)
         stepwise(P, crit, rows)
         competitive(P, crit, rows)
+    forward_include(P, "SBC", rows)
     least_squares(P, rows)
     write(name, P, y, [e.shape[1] for e in effects], rows)
     if roles is not None:

@@ -127,6 +127,40 @@ INSTANTIATE_TEST_SUITE_P(Roles, Partition,
                            return std::get<0>(info.param) + "_" + std::get<1>(info.param);
                          });
 
+TEST(ReferenceInclude, ForcedEffectsThenStepsAdditions) {
+  datatest::setUpHost();
+  for (const char *data : {"diabetes", "classdata"}) {
+    std::vector<StepRef> want;
+    for (const StepRef &r : readSteps(data))
+      if (r.method == "FORWARD_INCLUDE")
+        want.push_back(r);
+    ASSERT_EQ(want.size(), 6u);
+    for (bool full : {true, false}) {
+      FitSetup s;
+      s.select = 4;
+      s.full = full;
+      s.forcedIn = 3; // INCLUDE=2 and the intercept
+      s.choose = 4;
+      Fit fit(readDesign(data), s);
+      fit.opt.steps = 3;
+      fit.opt.stopTest = 0; // STEPS= governs
+      fit.go();
+      ASSERT_EQ(fit.processRc, 0);
+      VsfModel &m = fit.m();
+      ASSERT_EQ(m.stepCount, 6) << data;
+      EXPECT_EQ(m.stopReason, VSR_STEPS);
+      EXPECT_GE(m.chosenStep, 2); // the choice starts at the last forced step
+      EXPECT_EQ(m.effectStatus[0], VES_INTERCEPT);
+      EXPECT_EQ(m.effectStatus[1], VES_FORCED);
+      EXPECT_EQ(m.effectStatus[2], VES_FORCED);
+      for (int32_t st = 0; st < 6; ++st) {
+        EXPECT_EQ(m.stepEffect[st], want[st].effect) << data << " step " << st;
+        expectRel(m.stepSSE[st], want[st].sse, 1e-10, "SSE");
+      }
+    }
+  }
+}
+
 TEST(ReferenceNone, EveryEffectEntersInOrder) {
   datatest::setUpHost();
   for (const char *data : {"diabetes", "classdata"})
