@@ -21,7 +21,8 @@ bool methodHasPath(int32_t m) { return (m >= 5 && m <= 10) || m == 13; }
 int32_t limitFor(const VsfModel *m, const VsfModelOptions *o, int32_t base) {
   const int64_t M = o->maxSteps == 0 ? 2147483647LL : o->maxSteps;
   const int64_t S = o->steps;
-  const int64_t I = o->forcedIn;
+  // The INCLUDE= value itself (not counting the intercept) bounds the steps with STEPS=.
+  const int64_t I = o->include;
   int64_t limit;
   switch (o->method) {
   case 2:
@@ -176,7 +177,7 @@ int32_t vsfModelInit(VsfModel *model) {
       est = static_cast<int64_t>(stepCap * ratio + 1.5);
     } else {
       est = static_cast<int64_t>(o->steps * ratio + 1.5);
-      stepCap = o->forcedIn + o->steps;
+      stepCap = o->include + o->steps;
     }
     if (nP > 100)
       xpxCap = static_cast<int32_t>(std::min<int64_t>(est, 500));

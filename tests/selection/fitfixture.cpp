@@ -142,6 +142,7 @@ Fit::Fit(const Design &d, const FitSetup &s) {
   opt.slStay = 0.15;
   opt.fuzz = 1e-12;
   opt.forcedIn = s.forcedIn;
+  opt.include = s.forcedIn > 1 ? s.forcedIn - 1 : 0;
   opt.drop = static_cast<uint8_t>(s.drop);
   opt.fullXpx = s.full;
   opt.storeCross = !s.full && s.method != 1;

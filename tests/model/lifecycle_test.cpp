@@ -1,0 +1,151 @@
+// Per-fit arrays and limits of vsfModelInit: step limits by method, initial capacities of
+// an X'X grown on demand, fold counts, initial effect statuses; growth of the step history
+// and of X'X keeps what was there; step records of unavailable effects are skipped.
+#include "data/datafixture.h"
+#include "driver/vsfoptions.h"
+#include "model/vsfformulas.h"
+#include "model/vsfmodel.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace {
+
+// A model of nE effects of the given column counts, without pages.
+struct Bare {
+  VsfModelOptions opt{};
+  std::vector<int32_t> columns, effectColumn, denseOffset, sparseSlot, inModel, prevInModel;
+  VsfModel m{};
+  Bare(std::vector<int32_t> cols, int32_t method) : columns(cols) {
+    datatest::setUpHost();
+    const int32_t nE = static_cast<int32_t>(cols.size());
+    int32_t p = 0;
+    for (int32_t e = 0; e < nE; ++e) {
+      effectColumn.push_back(1 + p);
+      denseOffset.push_back(p);
+      sparseSlot.push_back(-1);
+      p += cols[e];
+      m.singleColumnEffectCount += cols[e] == 1;
+    }
+    inModel.assign(nE, 0);
+    prevInModel.assign(nE, 0);
+    m.effectCount = nE;
+    m.parmCount = p;
+    m.effectColumns = columns.data();
+    m.effectColumn = effectColumn.data();
+    m.denseOffset = denseOffset.data();
+    m.sparseSlot = sparseSlot.data();
+    m.inModelList = inModel.data();
+    m.prevInModelList = prevInModel.data();
+    m.nTrain = m.nObs = 100;
+    opt.method = method;
+    opt.select = 4;
+    opt.forcedIn = 1;
+    opt.fullXpx = 1;
+    m.options = &opt;
+  }
+  ~Bare() { vsfModelByFree(&m); }
+};
+
+TEST(Lifecycle, StepLimitsByMethod) {
+  {
+    Bare b(std::vector<int32_t>(10, 1), 4);
+    ASSERT_EQ(vsfModelInit(&b.m), 0);
+    EXPECT_EQ(b.m.stepLimit, 20);
+  }
+  {
+    Bare b(std::vector<int32_t>(10, 1), 4);
+    b.opt.steps = 3;
+    b.opt.include = 1;
+    b.opt.forcedIn = 2;
+    ASSERT_EQ(vsfModelInit(&b.m), 0);
+    EXPECT_EQ(b.m.stepLimit, 4);
+  }
+  {
+    Bare b(std::vector<int32_t>(6, 1), 1); // NONE ignores MAXSTEPS= and STEPS=
+    b.opt.maxSteps = 2;
+    b.opt.steps = 1;
+    ASSERT_EQ(vsfModelInit(&b.m), 0);
+    EXPECT_EQ(b.m.stepLimit, 6);
+  }
+  {
+    Bare b(std::vector<int32_t>(5, 1), 2);
+    b.opt.noint = 1;
+    b.opt.forcedIn = 0;
+    ASSERT_EQ(vsfModelInit(&b.m), 0);
+    EXPECT_EQ(b.m.stepLimit, 4);
+    EXPECT_EQ(b.m.effectStatus[0], VES_UNAVAILABLE);
+    EXPECT_EQ(b.m.effectStatus[1], VES_CANDIDATE);
+  }
+}
+
+TEST(Lifecycle, CapacitiesOfAnXpxGrownOnDemand) {
+  // 50 effects, 200 parameters, a step limit of 40: ratio 4, 20 steps, 81 columns.
+  std::vector<int32_t> cols(50, 4);
+  cols[0] = 4;
+  Bare b(cols, 2);
+  b.opt.fullXpx = 0;
+  b.opt.storeCross = 1;
+  b.opt.maxSteps = 40;
+  ASSERT_EQ(b.m.parmCount, 200);
+  ASSERT_EQ(vsfModelInit(&b.m), 0);
+  EXPECT_EQ(b.m.stepLimit, 40);
+  EXPECT_EQ(b.m.stepCapacity, 20);
+  EXPECT_EQ(b.m.xpxCapacity, 81);
+  EXPECT_EQ(b.m.crossCapacity, 81);
+  EXPECT_EQ(b.m.xpxColumns, 1);
+  EXPECT_EQ(b.m.effectFirstColumn[3], 13);
+  for (int32_t e = 0; e < 50; ++e)
+    EXPECT_EQ(b.m.crossSlot[e], -1);
+}
+
+TEST(Lifecycle, FoldCountFollowsTheTrainingRows) {
+  for (uint8_t method : {1, 2}) {
+    Bare b(std::vector<int32_t>(3, 1), 2);
+    b.m.nTrain = b.m.nObs = 7;
+    b.m.foldCount = 10;
+    b.opt.cvOn = 1;
+    b.opt.cvMethod = method; // RANDOM keeps 10, BLOCK lowers to 7
+    ASSERT_EQ(vsfModelInit(&b.m), 0);
+    EXPECT_EQ(b.m.foldCount, method == 1 ? 10 : 7);
+    ASSERT_NE(b.m.folds, nullptr);
+  }
+}
+
+TEST(Lifecycle, GrowthKeepsContentsAndFrontElements) {
+  Bare b(std::vector<int32_t>(4, 1), 2);
+  ASSERT_EQ(vsfModelInit(&b.m), 0);
+  VsfModel &m = b.m;
+  const int32_t cap = m.stepCapacity;
+  for (int32_t s = 0; s < cap; ++s) {
+    m.stepEffect[s] = 100 + s;
+    m.stepSSE[s] = 0.5 * s;
+  }
+  ASSERT_EQ(vsfAddStepMemory(&m, -1), 0);
+  EXPECT_EQ(m.stepCapacity, 2 * cap);
+  EXPECT_EQ(m.stepRank[-1], 0);
+  EXPECT_EQ(m.stepSSE[-1], 0.0);
+  for (int32_t s = 0; s < cap; ++s) {
+    EXPECT_EQ(m.stepEffect[s], 100 + s);
+    EXPECT_EQ(m.stepSSE[s], 0.5 * s);
+  }
+  // X'X capacity not above the columns held: nothing changes.
+  const int32_t before = m.xpxCapacity;
+  EXPECT_EQ(vsfAddXpXMemory(&m, m.xpxColumns), 0);
+  EXPECT_EQ(m.xpxCapacity, before);
+  // A triangle of 2^31 bytes or more cannot be had.
+  EXPECT_EQ(vsfAddXpXMemory(&m, 23170), -2);
+  m.xpx[3] = 7.0;
+  ASSERT_EQ(vsfAddXpXMemory(&m, 2 * before), 0);
+  EXPECT_EQ(m.xpx[3], 7.0);
+  EXPECT_EQ(m.xpx[vsfMemTri(2 * before) - 1], 0.0);
+  EXPECT_EQ(m.sweepFlags[2 * before - 1], '0');
+  // A step of an unavailable effect records nothing.
+  m.effectStatus[2] = VES_UNAVAILABLE;
+  const int32_t steps = m.stepCount;
+  EXPECT_EQ(vsfRecordStep(&m, 2), 0);
+  EXPECT_EQ(m.stepCount, steps);
+}
+
+} // namespace
