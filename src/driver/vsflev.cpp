@@ -14,6 +14,10 @@ namespace {
 
 constexpr uint8_t kModeByGroup = 0x01; // design flag: levelise one BY group
 constexpr uint8_t kModeNames = 0x02;   // design flag: the whole data set, with names
+// Failures of the INEST= steps after their own message. The exit gives small positive codes
+// messages of their own, so these are handed on as negative codes it adds nothing to.
+constexpr int32_t kInestNoGroup = -34;
+constexpr int32_t kInestLevelsFailed = -36;
 
 // The INEST= record: the 8 characters of _TYPE_, then one double per design column. The
 // context keeps the address of the doubles; the type characters sit just before them.
@@ -71,7 +75,7 @@ int32_t vsfSetupInEstScatter(VsfContext* ctx) {
   if (xbylist(ctx->data, inest) != 0) {
     xpmlog(848, 233);
     vsfRaiseRC(ctx, 108);
-    return -34;
+    return kInestNoGroup;
   }
   // Levelise the whole of DATA= once, in the mode that also makes the column names.
   // The names are the interlaced parameter names, whatever style the tables use.
@@ -96,7 +100,7 @@ int32_t vsfSetupInEstScatter(VsfContext* ctx) {
       xpmlog(848, 144);
       vsfRaiseRC(ctx, 108);
     }
-    return lev;
+    return kInestLevelsFailed;
   }
   xbyrwnd(ctx->data, 70);
 
@@ -153,11 +157,10 @@ int32_t vsfSetupInEstScatter(VsfContext* ctx) {
 
 int32_t vsfReadInEstParms(VsfContext* ctx) {
   HostDataSet* inest = ctx->inest;
-  int32_t sync = xbysync(ctx->byHandle, inest);
-  if (sync != 0) {
+  if (xbysync(ctx->byHandle, inest) != 0) {
     xpmlog(848, 234);
     vsfRaiseRC(ctx, 108);
-    return sync;
+    return kInestNoGroup;
   }
   // Start values come only from a PARMS row of this group; without one the group has none
   // (values of another group or of other rows are never handed on).

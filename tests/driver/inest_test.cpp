@@ -25,6 +25,7 @@ protected:
                              "1,PARMS,7,7,7\n"
                              "2,OTHER,8,8,8\n"
                              "3,PARMSX,1,,3\n");
+    postinit::writeCsv("iegap", "g,_TYPE_,Intercept,x1,x2\n1,PARMS,1,2,3\n3,PARMS,4,5,6\n");
     postinit::writeCsv("ienox2", "g,_TYPE_,Intercept,x1\n1,PARMS,1,2\n");
     postinit::writeCsv("ienoby", "_TYPE_,Intercept,x1,x2\nPARMS,1,2,3\n");
   }
@@ -72,6 +73,15 @@ TEST_F(InestStartValues, InestWithoutTheByVariables) {
       "proc varsifter data=ib; model y = x1 x2 / selection=lasso(adaptive(inest=ienoby)); run;");
   ASSERT_EQ(whole.groups.size(), 1u) << whole.messages();
   EXPECT_EQ(whole.groups[0].startValues, (std::vector<double>{1, 2, 3}));
+}
+
+TEST_F(InestStartValues, GroupMissingFromInestEndsTheRun) {
+  StepRun r = step("iegap");
+  EXPECT_EQ(r.count(848, 234), 1) << r.messages();
+  EXPECT_FALSE(r.has(848, 9002)); // no unrelated exit message
+  EXPECT_GE(r.returnCode, 108);
+  ASSERT_EQ(r.groups.size(), 1u);
+  EXPECT_EQ(r.groups[0].startValues, (std::vector<double>{1, 2, 3}));
 }
 
 } // namespace
