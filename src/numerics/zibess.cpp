@@ -156,7 +156,7 @@ int32_t zibess(BesselRequest *req) {
   const double x = req->x, nu = req->nu;
   req->halfX = x / 2.0;
   req->halfXSq = req->halfX * req->halfX;
-  if (!(nu >= 0.0) || !(x >= 0.0)) {
+  if (!(nu >= 0.0) || !(x >= 0.0) || std::isinf(nu) || std::isinf(x)) {
     req->result = -kDblMax;
     req->error = 1;
     return 1;

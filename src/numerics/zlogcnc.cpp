@@ -245,6 +245,12 @@ int32_t ComputeTheProbability(CncRequest *req) {
   const double x = req->x, df = req->df, nc = req->nc;
   if (!(x > 0.0) || !(df >= 1e-8) || !(nc >= 0.0))
     return 1;
+  if (x == HUGE_VAL) {
+    req->lcdf = 0.0;
+    req->lsdf = -kDblMax;
+    req->ldens = -kDblMax;
+    return 0;
+  }
   if (req->tol < kTolFloor)
     req->tol = kTolFloor;
   if (!req->momentsSet)

@@ -411,6 +411,11 @@ int32_t zlogFNCApproxLarge(double *lcdf, double *lsdf, double f, double df1, dou
     *lcdf = kLogZero;
     return 0;
   }
+  if (f == HUGE_VAL) {
+    *lcdf = 0.0;
+    *lsdf = kLogZero;
+    return 0;
+  }
   FncRequest req{};
   req.x = f;
   req.df1 = df1;
@@ -451,8 +456,11 @@ int32_t zlogFNCApproxLarge(double *lcdf, double *lsdf, double f, double df1, dou
     return 2;
   const double m = df2 / (df2 - 2.0);
   const double s = m * std::sqrt(2.0 * (df1 + df2 - 2.0) / (df1 * (df2 - 4.0)));
+  const double z = (f - m) / s;
+  if (std::isnan(z))
+    return 2; // infinite degrees of freedom leave no scale either
   double d;
-  return zlognrm(lcdf, lsdf, &d, (f - m) / s);
+  return zlognrm(lcdf, lsdf, &d, z);
 }
 
 int32_t zprbfNew(double *prob, double f, double df1, double df2) {

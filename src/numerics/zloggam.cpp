@@ -309,6 +309,13 @@ int32_t ComputeTheProbability(GamRequest *req) {
     req->ldens = a > 1.0 ? -kDblMax : (a < 1.0 ? kDblMax : 0.0);
     return 0;
   }
+  if (x == HUGE_VAL) {
+    // The whole mass lies below an infinite point.
+    req->lcdf = 0.0;
+    req->lsdf = -kDblMax;
+    req->ldens = -kDblMax;
+    return 0;
+  }
   if (req->tol < kTolFloor)
     req->tol = kTolFloor;
   int32_t st;

@@ -107,33 +107,43 @@ double zchol(int32_t n, double *a, double tol) {
 }
 
 double zlogPoissonMix(double lam, PoissonLogTerm logTerm, void *context) {
+  // Bounds on the walks: beyond them the arguments are far outside any sensible range and
+  // the mixture is reported as not computable (NaN) rather than summed for ever.
+  constexpr int kMaxWalk = 20000;
   auto term = [&](double k) {
     double t = logTerm(k, context);
     return t + (-lam + k * std::log(lam) - std::lgamma(k + 1.0));
   };
+  if (!(lam > 0.0) || !std::isfinite(lam))
+    return std::nan("");
   // Walk uphill from the Poisson mode to the largest term (the terms are unimodal in k).
   double k = std::floor(lam), best = term(k);
   for (int dir = 1; dir >= -1; dir -= 2) {
-    for (int steps = 0; steps < 1000000; ++steps) {
+    for (int steps = 0;; ++steps) {
       double kn = k + dir;
       if (kn < 0.0)
         break;
       double tn = term(kn);
       if (!(tn > best))
         break;
+      if (steps >= kMaxWalk)
+        return std::nan("");
       k = kn;
       best = tn;
     }
   }
   if (!std::isfinite(best))
-    return best;
+    return std::nan("");
   double sum = 1.0;
   for (int dir = -1; dir <= 1; dir += 2) {
+    int steps = 0;
     for (double kk = k + dir; kk >= 0.0; kk += dir) {
       double r = std::exp(term(kk) - best);
       sum += r;
       if (r < 1e-17 * sum)
         break;
+      if (++steps > kMaxWalk)
+        return std::nan("");
     }
   }
   return best + std::log(sum);

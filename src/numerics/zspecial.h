@@ -32,6 +32,7 @@ double zchol(int32_t n, double *a, double tol);
 
 // log of sum over k >= 0 of Poisson(k; lam) e^{logTerm(k)}, the mixture behind noncentral
 // densities. The sum starts at the largest term (found by walking from the Poisson mode)
-// and runs outwards until the terms are negligible. logTerm returns -inf for no term.
+// and runs outwards until the terms are negligible. NaN when the sum cannot be formed (no
+// finite term, or the largest term lies unreasonably far from the Poisson mode).
 using PoissonLogTerm = double (*)(double k, void *context);
 double zlogPoissonMix(double lam, PoissonLogTerm logTerm, void *context);
