@@ -64,13 +64,20 @@ const char* variableName(const LevVariable& v, int32_t* length) {
 // The prefix of the level labels of the codings that number their columns, or null.
 const char* codingLabelPrefix(int32_t coding) {
   switch (coding) {
-  case 1: return "OEFF";
-  case 3: return "OREF";
-  case 4: return "POLY";
-  case 5: return "OPOLY";
-  case 8: return "OORD";
-  case 10: return "OBATH";
-  default: return nullptr;
+  case 1:
+    return "OEFF";
+  case 3:
+    return "OREF";
+  case 4:
+    return "POLY";
+  case 5:
+    return "OPOLY";
+  case 8:
+    return "OORD";
+  case 10:
+    return "OBATH";
+  default:
+    return nullptr;
   }
 }
 
@@ -435,7 +442,8 @@ int32_t vsfMemory(VsfContext* ctx) {
   for (int32_t i = 0; i < ctx->effectRecordCount; ++i)
     parms += ctx->effectRecords[i].parmCount;
   // Two packed triangles of the cross products (plain and swept) with the response.
-  const double bytes = 2.0 * 8.0 * static_cast<double>(parms + 1) * static_cast<double>(parms + 2) / 2.0;
+  const double bytes =
+      2.0 * 8.0 * static_cast<double>(parms + 1) * static_cast<double>(parms + 2) / 2.0;
   int64_t kilobytes = 0;
   if (wmrlmem(&kilobytes) != 0 || kilobytes <= 0)
     return 0;

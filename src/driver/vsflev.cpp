@@ -127,8 +127,8 @@ int32_t vsfSetupInEstScatter(VsfContext* ctx) {
   if (rc == 0)
     xvfind(inest, "_TYPE_", 6, &typeNumber, 0);
   HostVariable* typeVar = nullptr;
-  if (rc == 0 && typeNumber > 0 && xvname(inest, typeNumber, &typeVar) == 0 &&
-      typeVar != nullptr && typeVar->type == 2)
+  if (rc == 0 && typeNumber > 0 && xvname(inest, typeNumber, &typeVar) == 0 && typeVar != nullptr &&
+      typeVar->type == 2)
     xvgetd(ctx->inestReader, typeNumber, 0, 0, 8, 8);
   const int32_t first = ctx->options.noint ? 1 : 0;
   for (int32_t k = first; rc == 0 && k < count; ++k) {

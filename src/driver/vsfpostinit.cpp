@@ -25,8 +25,8 @@ struct DataSetName {
   explicit DataSetName(HostDataSet* data) {
     text[0] = '\0';
     if (data != nullptr)
-      length = std::clamp(xoinfo(data, 81, text, sizeof text), 0,
-                          static_cast<int32_t>(sizeof text) - 1);
+      length =
+          std::clamp(xoinfo(data, 81, text, sizeof text), 0, static_cast<int32_t>(sizeof text) - 1);
   }
   HostMsgArg arg() const { return HostMsgArg(text, length); }
 };
@@ -77,20 +77,39 @@ bool anyCriterion(const VsfModelOptions& o, uint8_t code) {
 // Marks the statistic of a criterion among the fit statistics shown.
 void markStatistic(VsfModelOptions& o, uint8_t code, bool validateMarks) {
   switch (code) {
-  case VC_SL: o.statF = o.statSl = 1; break;
-  case VC_AIC: o.statAic = 1; break;
-  case VC_AICC: o.statAicc = 1; break;
-  case VC_SBC: o.statSbc = 1; break;
-  case VC_BIC: o.statBic = 1; break;
-  case VC_CP: o.statCp = 1; break;
-  case VC_PRESS: o.statPress = 1; break;
-  case VC_RSQUARE: o.statRsquare = 1; break;
-  case VC_ADJRSQ: o.statAdjrsq = 1; break;
+  case VC_SL:
+    o.statF = o.statSl = 1;
+    break;
+  case VC_AIC:
+    o.statAic = 1;
+    break;
+  case VC_AICC:
+    o.statAicc = 1;
+    break;
+  case VC_SBC:
+    o.statSbc = 1;
+    break;
+  case VC_BIC:
+    o.statBic = 1;
+    break;
+  case VC_CP:
+    o.statCp = 1;
+    break;
+  case VC_PRESS:
+    o.statPress = 1;
+    break;
+  case VC_RSQUARE:
+    o.statRsquare = 1;
+    break;
+  case VC_ADJRSQ:
+    o.statAdjrsq = 1;
+    break;
   case VC_VALIDATE:
     if (validateMarks)
       o.statAse = 1;
     break;
-  default: break;
+  default:
+    break;
   }
 }
 
@@ -190,9 +209,8 @@ void dropResamplingStats(VsfContext* ctx) {
     bool counted;
   };
   static const Drop kDrops[] = {
-      {OS_SAMPLEPRED, 242, 257, false}, {OS_SAMPLEFREQ, 243, 0, false},
-      {OS_STDDEV, 246, 252, true},      {OS_LOWER, 247, 253, true},
-      {OS_UPPER, 248, 254, true},       {OS_MEDIAN, 249, 255, true},
+      {OS_SAMPLEPRED, 242, 257, false}, {OS_SAMPLEFREQ, 243, 0, false}, {OS_STDDEV, 246, 252, true},
+      {OS_LOWER, 247, 253, true},       {OS_UPPER, 248, 254, true},     {OS_MEDIAN, 249, 255, true},
   };
   VsfOutputSpec& out = ctx->stmt.output;
   for (const Drop& drop : kDrops)
@@ -283,10 +301,8 @@ int32_t checkScores(VsfContext* ctx) {
         *out = have;
         return true;
       };
-      const HostVariable* response =
-          ctx->stmt.responseCount > 0 ? ctx->stmt.responses[0] : nullptr;
-      names.responseFound =
-          lookup(response, &names.response, 182, sc.spec.stats[OS_RESID].on != 0);
+      const HostVariable* response = ctx->stmt.responseCount > 0 ? ctx->stmt.responses[0] : nullptr;
+      names.responseFound = lookup(response, &names.response, 182, sc.spec.stats[OS_RESID].on != 0);
       names.freqFound = p.freqGiven ? lookup(p.freqVar, &names.freq, 187, true) : 0;
       names.weightFound = p.weightGiven ? lookup(p.weightVar, &names.weight, 189, true) : 0;
       int32_t rc = matchBy(ctx, &names, 185);
@@ -321,8 +337,7 @@ int32_t modelAveraging(VsfContext* ctx) {
 
 } // namespace
 
-int32_t vsfFind(const HostVariable* want, HostDataSet* data, HostVariable** out,
-                int32_t message) {
+int32_t vsfFind(const HostVariable* want, HostDataSet* data, HostVariable** out, int32_t message) {
   DataSetName dsName(data);
   int32_t number = 0;
   if (want != nullptr)
@@ -533,8 +548,8 @@ int32_t vsfPostInit(VsfContext* ctx) {
   }
 
   // 11-14: held-out data and the fit statistics.
-  ctx->testDataFlag = p.testData != nullptr || roleTextGiven(ps.testLength) ||
-                      o.testFraction > 0 || roleTextGiven(ps.trainLength);
+  ctx->testDataFlag = p.testData != nullptr || roleTextGiven(ps.testLength) || o.testFraction > 0 ||
+                      roleTextGiven(ps.trainLength);
   ctx->validateDataFlag =
       p.valData != nullptr || roleTextGiven(ps.validateLength) || o.validateFraction > 0;
   markStatistic(o, o.stop, true);
@@ -555,8 +570,8 @@ int32_t vsfPostInit(VsfContext* ctx) {
   if (o.statPress)
     o.pressNeeded = 1;
   if (ctx->noprint)
-    o.statSl = o.statF = o.statAic = o.statAicc = o.statSbc = o.statBic = o.statCp =
-        o.statPress = o.statRsquare = o.statAdjrsq = o.statAse = 0;
+    o.statSl = o.statF = o.statAic = o.statAicc = o.statSbc = o.statBic = o.statCp = o.statPress =
+        o.statRsquare = o.statAdjrsq = o.statAse = 0;
 
   // 15: SPLIT meets interlaced parameter labels (once per design).
   if (!d->splitWarned && d->parmLabelStyle == 0) {
@@ -603,8 +618,8 @@ int32_t vsfPostInit(VsfContext* ctx) {
     ctx->roleLength = width;
     o.trainFraction = 0;
   }
-  ctx->partitionOn = ps.roleVar > 0 || o.trainFraction != 1.0 || p.valData != nullptr ||
-                     p.testData != nullptr;
+  ctx->partitionOn =
+      ps.roleVar > 0 || o.trainFraction != 1.0 || p.valData != nullptr || p.testData != nullptr;
   if (o.stop == VC_VALIDATE && o.validateFraction <= 0 && !roleTextGiven(ps.validateLength) &&
       p.valData == nullptr)
     return fail(ctx, 125, -10);

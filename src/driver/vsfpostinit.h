@@ -35,8 +35,7 @@ int32_t vsfInitializeModel(VsfContext* ctx);
 int32_t vsfCheckForVars(VsfContext* ctx, VsfNameRecord* names, int32_t messageBase);
 // Looks `want` up by name in `data`: 0 and *out set; -24 missing, -25 other type, each
 // after message `message` (+1 for the type) with the variable and data set names.
-int32_t vsfFind(const HostVariable* want, HostDataSet* data, HostVariable** out,
-                int32_t message);
+int32_t vsfFind(const HostVariable* want, HostDataSet* data, HostVariable** out, int32_t message);
 int32_t vsfAllocNames(VsfContext* ctx, VsfNameRecord* names);
 int32_t vsfSaveModelNamePtrs(VsfContext* ctx);
 // Swaps the variables of `names` into the design (on) or back (off).

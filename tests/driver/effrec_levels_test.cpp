@@ -121,7 +121,7 @@ using Rows = std::vector<std::vector<int32_t>>;
 
 TEST(SplitLevelTables, CrossedNestedAndCodings) {
   HandDesign h;
-  const int32_t a = h.addClass("A", 3, 0, 2);     // EFFECT, last level the reference
+  const int32_t a = h.addClass("A", 3, 0, 2); // EFFECT, last level the reference
   const int32_t b = h.addClass("B", 2, 0, 1);
   const int32_t af = h.addClass("AF", 3, 2, 0);   // REFERENCE, REF=FIRST
   const int32_t one = h.addClass("ONE", 1, 0, 0); // a single level
@@ -190,8 +190,7 @@ TEST(SplitRecords, SixCellsInThreeRecordsOfFourParameters) {
   ASSERT_EQ(vsfSplitEffects(ctx, h.pool()), 0);
   ASSERT_EQ(ctx->effectRecordCount, 4);
   EXPECT_EQ(ctx->enteredFirstBoundary, 1);
-  const std::vector<std::vector<int32_t>> columns = {
-      {1, 3, 7, 9}, {2, 5, 8, 11}, {0, 4, 6, 10}};
+  const std::vector<std::vector<int32_t>> columns = {{1, 3, 7, 9}, {2, 5, 8, 11}, {0, 4, 6, 10}};
   const char* names[] = {"A_a1*B", "A_a2*B", "A_a3*B"};
   for (int32_t k = 0; k < 3; ++k) {
     const VsfEffectRecord& r = ctx->effectRecords[1 + k];

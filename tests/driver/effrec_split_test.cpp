@@ -32,7 +32,8 @@ protected:
 };
 
 TEST_F(SplitEffects, LassoSplitsEveryClassVariable) {
-  StepRun r = postinit::run("proc varsifter data=sp; class a b; model y = x1 a / selection=lasso; run;");
+  StepRun r =
+      postinit::run("proc varsifter data=sp; class a b; model y = x1 a / selection=lasso; run;");
   EXPECT_EQ(r.count(848, 119), 1) << r.messages();
   EXPECT_EQ(r.forcedSplit, 1);
   EXPECT_EQ(r.options.split, 1);
@@ -43,11 +44,13 @@ TEST_F(SplitEffects, LassoSplitsEveryClassVariable) {
   for (size_t i = 2; i < 5; ++i) {
     EXPECT_EQ(r.groups[0].records[i].parmCount, 1);
     EXPECT_EQ(r.groups[0].records[i].columns, (std::vector<int32_t>{static_cast<int32_t>(i - 2)}));
-    EXPECT_EQ(r.groups[0].records[i].splitLevels, (std::vector<int32_t>{static_cast<int32_t>(i - 2)}));
+    EXPECT_EQ(r.groups[0].records[i].splitLevels,
+              (std::vector<int32_t>{static_cast<int32_t>(i - 2)}));
   }
 
   // Without a CLASS effect in the model nothing is split.
-  StepRun plain = postinit::run("proc varsifter data=sp; class a; model y = x1 / selection=lasso; run;");
+  StepRun plain =
+      postinit::run("proc varsifter data=sp; class a; model y = x1 / selection=lasso; run;");
   EXPECT_FALSE(plain.has(848, 119)) << plain.messages();
   EXPECT_EQ(plain.options.split, 0);
 }
@@ -69,14 +72,15 @@ TEST_F(SplitEffects, SplitVariableCrossedWithAnother) {
 
 TEST_F(SplitEffects, OrthogonalCodingsNameTheirColumns) {
   // ORTHPOLY on three levels has two columns, named by their number.
-  StepRun r = postinit::run(
-      "proc varsifter data=sp; class a(param=orthpoly split); model y = x1 a; run;");
+  StepRun r =
+      postinit::run("proc varsifter data=sp; class a(param=orthpoly split); model y = x1 a; run;");
   ASSERT_EQ(r.groups.size(), 1u) << r.messages();
-  EXPECT_EQ(names(r.groups[0]), (std::vector<std::string>{"Intercept", "x1", "a_OPOLY1", "a_OPOLY2"}));
+  EXPECT_EQ(names(r.groups[0]),
+            (std::vector<std::string>{"Intercept", "x1", "a_OPOLY1", "a_OPOLY2"}));
 
   // EFFECT coding with the last level as reference: columns of u and v, named by level.
-  StepRun eff = postinit::run(
-      "proc varsifter data=sp; class a(param=effect split); model y = x1 a; run;");
+  StepRun eff =
+      postinit::run("proc varsifter data=sp; class a(param=effect split); model y = x1 a; run;");
   ASSERT_EQ(eff.groups.size(), 1u) << eff.messages();
   EXPECT_EQ(names(eff.groups[0]), (std::vector<std::string>{"Intercept", "x1", "a_u", "a_v"}));
 

@@ -30,8 +30,9 @@ protected:
     postinit::writeCsv("ienoby", "_TYPE_,Intercept,x1,x2\nPARMS,1,2,3\n");
   }
   static StepRun step(const std::string& inest) {
-    return postinit::run("proc varsifter data=ib; model y = x1 x2 / selection=lasso(adaptive(inest=" +
-                         inest + ")); by g; run;");
+    return postinit::run(
+        "proc varsifter data=ib; model y = x1 x2 / selection=lasso(adaptive(inest=" + inest +
+        ")); by g; run;");
   }
 };
 

@@ -129,7 +129,8 @@ TEST_F(PostInitData, ScoreDataSets) {
 }
 
 TEST_F(PostInitData, ResamplingStatisticsNeedModelAveraging) {
-  StepRun r = step("", "model y = x1 x2; output out=o1 stddev upper pred; score data=pv out=so4 samplepred;");
+  StepRun r = step(
+      "", "model y = x1 x2; output out=o1 stddev upper pred; score data=pv out=so4 samplepred;");
   EXPECT_EQ(r.count(848, 246), 1) << r.messages();
   EXPECT_EQ(r.count(848, 248), 1);
   EXPECT_EQ(r.count(848, 257), 1);

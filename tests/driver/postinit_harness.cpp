@@ -41,7 +41,8 @@ int32_t ok(VsfContext*) { return 0; }
 int32_t okModel(VsfContext*, VsfModel*) { return 0; }
 
 std::string trimmed(const char* text, int32_t length) {
-  std::string s = text != nullptr ? std::string(text, static_cast<size_t>(std::max(length, 0))) : "";
+  std::string s =
+      text != nullptr ? std::string(text, static_cast<size_t>(std::max(length, 0))) : "";
   while (!s.empty() && (s.back() == ' ' || s.back() == '\0'))
     s.pop_back();
   return s;

@@ -134,7 +134,8 @@ TEST_F(PostInitOptions, StopValidateNeedsValidationData) {
   EXPECT_EQ(r.postInitResult, -10);
   EXPECT_EQ(r.returnCode, 1012);
 
-  StepRun ok = step("; model y = x1 x2 / selection=forward(stop=validate); partition fraction(validate=0.3);");
+  StepRun ok = step(
+      "; model y = x1 x2 / selection=forward(stop=validate); partition fraction(validate=0.3);");
   EXPECT_FALSE(ok.has(848, 125)) << ok.messages();
   EXPECT_EQ(ok.options.validateInUse, 1);
 }
