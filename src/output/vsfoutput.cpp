@@ -209,6 +209,32 @@ int32_t vsfOutputBy(VsfContext* ctx, VsfModel* m, VsfResampling*, int64_t seed) 
   int64_t trainRow = 0;
   int32_t splitFold = 0;
   bool unseenNote = false;
+  // What the selected model needs: its CLASS and continuous variables.
+  std::vector<int32_t> selectedLev;
+  std::vector<uint8_t> needClass(d != nullptr ? static_cast<size_t>(d->classCount) : 0);
+  std::vector<uint8_t> needNumeric(d != nullptr ? static_cast<size_t>(d->numericCount) : 0);
+  std::vector<int64_t> unseenCombinations(d != nullptr ? static_cast<size_t>(d->effectCount) : 0);
+  const bool nonGlm = d != nullptr && (d->designFlags & kLevFlagNonGlm) != 0;
+  if (usable) {
+    for (int32_t k = 0; k < m->effectCount; ++k) {
+      const uint8_t st = m->effectStatus[k];
+      if (st != 1 && st != 2 && st != 3)
+        continue;
+      const int32_t lev = ctx->effectRecords != nullptr && k < ctx->effectRecordCount
+                              ? ctx->effectRecords[k].effect
+                              : k;
+      if (lev < 0 || lev >= d->effectCount)
+        continue;
+      selectedLev.push_back(lev);
+      const LevEffect& e = d->effects[lev];
+      for (int32_t j = 0; j < e.allClassCount; ++j)
+        if (e.allClass[j] >= 0 && e.allClass[j] < d->classCount)
+          needClass[static_cast<size_t>(e.allClass[j])] = 1;
+      for (int32_t j = 0; j < e.continuousCount; ++j)
+        if (e.continuous[j] >= 0 && e.continuous[j] < d->numericCount)
+          needNumeric[static_cast<size_t>(e.continuous[j])] = 1;
+    }
+  }
   if (zlevGetInit(dc) != 0)
     return 0;
   while (zlevGetNext(dc) == 1) {
@@ -229,10 +255,33 @@ int32_t vsfOutputBy(VsfContext* ctx, VsfModel* m, VsfResampling*, int64_t seed) 
       else if ((weightGiven ? w : 1) * f <= 0)
         bad = true;
     }
-    bool predictable =
-        usable && (s & (LRS_EXPLANATORY | LRS_NOT_LEVEL | LRS_NUMERIC | LRS_COMPUTED)) == 0;
-    if (usable && (s & LRS_NOT_LEVEL) != 0)
-      unseenNote = true;
+    // Only what the selected model needs decides whether the row can be predicted.
+    bool predictable = usable;
+    if (usable) {
+      bool classMissing = false;
+      for (size_t j = 0; j < needNumeric.size() && predictable; ++j)
+        if (needNumeric[j] && isHostMissing(dc->numeric[j]))
+          predictable = false;
+      for (size_t j = 0; j < needClass.size(); ++j)
+        if (needClass[j] && dc->levelIndex[j] < 0)
+          classMissing = true;
+      if (classMissing) {
+        predictable = false;
+        unseenNote = true;
+      } else if (predictable && (s & LRS_COMPUTED) != 0 && d->constructedCount > 0) {
+        predictable = false;
+      } else if (predictable && !nonGlm) {
+        for (int32_t lev : selectedLev) {
+          const LevEffect& e = d->effects[lev];
+          if (e.allClassCount > 0 && d->cells != nullptr &&
+              d->cells[lev].column >= e.combinationCount) {
+            predictable = false;
+            ++unseenCombinations[static_cast<size_t>(lev)];
+            break;
+          }
+        }
+      }
+    }
     double pred = hostMissing(), resid = hostMissing();
     char role[8];
     std::memset(role, ' ', 8);
@@ -337,11 +386,18 @@ int32_t vsfOutputBy(VsfContext* ctx, VsfModel* m, VsfResampling*, int64_t seed) 
     if (xdsappend(out) != 0)
       return -2;
   }
-  if (unseenNote) {
-    char name[300];
-    int32_t n = xdsname(out, name, static_cast<int32_t>(sizeof name));
-    xpmlog(848, 193, {HostMsgArg(name, std::max(n, 0))});
-  }
+  char name[300];
+  const int32_t nameLength = std::max(xdsname(out, name, static_cast<int32_t>(sizeof name)), 0);
+  if (unseenNote)
+    xpmlog(848, 193, {HostMsgArg(name, nameLength)});
+  for (int32_t lev : selectedLev)
+    if (unseenCombinations[static_cast<size_t>(lev)] > 0) {
+      const char* effect = d->effects[lev].name != nullptr ? d->effects[lev].name : "";
+      xpmlog(848, 194,
+             {HostMsgArg(name, nameLength),
+              HostMsgArg(effect, static_cast<int32_t>(std::strlen(effect)))});
+      unseenCombinations[static_cast<size_t>(lev)] = 0;
+    }
   ctx->outputTime += zdattim() - start;
   return 0;
 }
