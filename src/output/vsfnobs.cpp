@@ -33,7 +33,7 @@ void emitRow(VsfOut& out, NobsRow& row, int32_t label, double n) {
   out.emit();
 }
 
-int32_t nobsInput(VsfContext* ctx, VsfModel* m, int32_t sourceWidth) {
+int32_t vsfpNobsInput(VsfContext* ctx, VsfModel* m, int32_t sourceWidth) {
   const bool partitioned = ctx->stmt.partition.given == 1 || ctx->partitionOn == 1;
   const bool freq = ctx->stmt.proc.freqGiven != 0;
   HostDataSet* val = ctx->stmt.proc.valData;
@@ -116,7 +116,7 @@ int32_t nobsInput(VsfContext* ctx, VsfModel* m, int32_t sourceWidth) {
   return 0;
 }
 
-int32_t nobsSecondary(VsfContext* ctx, VsfModel* m, HostDataSet* data, int32_t sourceWidth) {
+int32_t vsfpSecondaryNobs(VsfContext* ctx, VsfModel* m, HostDataSet* data, int32_t sourceWidth) {
   const bool freq = ctx->stmt.proc.freqGiven != 0;
   int32_t labelWidth = widest({501, 502});
   if (freq)
@@ -167,11 +167,11 @@ int32_t vsfpNobs(VsfContext* ctx, VsfModel* model) {
     group = vsfOpenGroup(ctx, "ObsProfiles", {vsfaLabel(vsfMsg(793)), rvqFlag(435, 0)});
     sourceWidth = widest({516, 517, 518});
   }
-  int32_t rc = nobsInput(ctx, model, sourceWidth);
+  int32_t rc = vsfpNobsInput(ctx, model, sourceWidth);
   if (rc == 0 && val != nullptr)
-    rc = nobsSecondary(ctx, model, val, sourceWidth);
+    rc = vsfpSecondaryNobs(ctx, model, val, sourceWidth);
   if (rc == 0 && test != nullptr)
-    rc = nobsSecondary(ctx, model, test, sourceWidth);
+    rc = vsfpSecondaryNobs(ctx, model, test, sourceWidth);
   vsfCloseObject(group);
   // The inner printers add no time of their own: this call times them all once.
   timer.finish();

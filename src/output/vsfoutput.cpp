@@ -62,8 +62,11 @@ int32_t defineStat(HostDataSet* out, const VsfOutputStat& stat, const char* pref
 
 } // namespace
 
-int32_t vsfPrepOutput(VsfContext* ctx) {
-  const double start = zdattim();
+int32_t vsfPrep(VsfContext* ctx, int32_t index) {
+  if (index >= 0) {
+    xebug("the columns of SCORE data sets are not available in this build");
+    return -99;
+  }
   HostDataSet* out = ctx->options.outputBlock;
   HostDataSet* in = ctx->data;
   if (out == nullptr || in == nullptr)
@@ -95,8 +98,14 @@ int32_t vsfPrepOutput(VsfContext* ctx) {
   if (c.role < 0 || c.cvIndex < 0 || c.pred < 0 || c.resid < 0 || c.by < 0)
     return -2;
   gColumns = std::move(c);
-  ctx->outputTime += zdattim() - start;
   return 0;
+}
+
+int32_t vsfPrepOutput(VsfContext* ctx) {
+  const double start = zdattim();
+  const int32_t rc = vsfPrep(ctx, -1);
+  ctx->outputTime += zdattim() - start;
+  return rc;
 }
 
 void vsfModelRgx(const VsfContext* ctx, const VsfModel* m, LevRegContext* dc, double* row) {

@@ -8,6 +8,10 @@ struct VsfContext;
 struct VsfModel;
 struct LevRegContext;
 
+// Defines the columns of the OUTPUT data set (index < 0); SCORE entries (index >= 0) are
+// refused with an internal error in this build. 0, or -2 when a column cannot be defined.
+int32_t vsfPrep(VsfContext* ctx, int32_t index);
+
 // The design row of the current observation for the selected effects only; other columns
 // are 0. `row` has the design's column count.
 void vsfModelRgx(const VsfContext* ctx, const VsfModel* model, LevRegContext* context, double* row);
