@@ -7,8 +7,10 @@
 #include "design/levhier.h"
 #include "driver/vsfbridge.h"
 #include "driver/vsfcontext.h"
+#include "driver/vsfparse.h"
 #include "driver/vsfsteps.h"
 #include "support/hoststubs.h"
+#include "support/parsedstmt.h"
 #include "support/wobmth.h"
 
 #include <algorithm>
@@ -115,6 +117,26 @@ void markStatistic(VsfModelOptions& o, uint8_t code, bool validateMarks) {
 
 bool roleTextGiven(int32_t length) { return length != 0; }
 
+// True when an EFFECT statement makes a spline without its own SPLIT option (the penalized
+// paths split it all the same). The k-th EFFECT statement made the records from
+// constructedMap[k].first on.
+bool splineWithoutSplit(const LevDesign* d) {
+  constexpr int kSplineSplitFlag = 3;
+  ParseRoot* root = hostParseRoot();
+  if (root == nullptr || d->constructedMap == nullptr)
+    return false;
+  int32_t k = 0;
+  for (ParsedStatement* s = findstmt(root->first, "EFFECT"); s != nullptr;
+       s = findstmt(s->next, "EFFECT"), ++k) {
+    const int32_t first = d->constructedMap[k].first;
+    if (first < 0 || first >= d->constructedCount)
+      break;
+    if (d->constructed[first].kind == EV_SPLINE && !stmtFlag(s, kSplineSplitFlag))
+      return true;
+  }
+  return false;
+}
+
 // Steps 4 and 5: effects the penalized paths cannot take, and a model without effects.
 int32_t checkEffects(VsfContext* ctx) {
   const VsfModelOptions& o = ctx->options;
@@ -131,9 +153,8 @@ int32_t checkEffects(VsfContext* ctx) {
         return fail(ctx, 217, -100, {name});
       if (ev.kind == EV_POLYNOMIAL && ev.poly != nullptr && ev.poly->noSeparate)
         return fail(ctx, 229, -33, {name});
-      if (ev.kind == EV_SPLINE && (ev.spline == nullptr || !ev.spline->split))
-        unsplitSpline = true;
     }
+    unsplitSpline = splineWithoutSplit(d);
     if (unsplitSpline)
       note(218);
   }

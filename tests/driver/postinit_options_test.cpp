@@ -149,3 +149,66 @@ TEST_F(PostInitOptions, ModelAveragingStopsWithAnInternalError) {
 }
 
 } // namespace
+
+namespace {
+
+class PostInitEffects : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() {
+    postinit::writeCsv("de", "y,x1,x2,a\n1.5,1,2,u\n2.5,2,3,v\n3.5,3,1,u\n0.5,4,2,v\n"
+                             "1.0,5,5,u\n2.0,6,1,v\n2.2,7,3,u\n1.1,8,2,v\n");
+  }
+};
+
+TEST_F(PostInitEffects, ConstructedEffectsThePenalizedPathsCannotTake) {
+  StepRun coll = postinit::run(
+      "proc varsifter data=de; effect c = collection(x1 x2); model y = c / selection=lasso; run;");
+  EXPECT_EQ(coll.count(848, 217), 1) << coll.messages();
+  EXPECT_EQ(coll.postInitResult, -100);
+  EXPECT_EQ(coll.returnCode, 1012);
+
+  StepRun poly = postinit::run("proc varsifter data=de; effect p = polynomial(x1 x2 / degree=2 "
+                               "noseparate); model y = p / selection=lar; run;");
+  EXPECT_EQ(poly.count(848, 229), 1) << poly.messages();
+  EXPECT_EQ(poly.postInitResult, -33);
+
+  // The same collection is fine for the classic methods.
+  StepRun fw = postinit::run("proc varsifter data=de; effect c = collection(x1 x2); model y = c / "
+                             "selection=forward; run;");
+  EXPECT_FALSE(fw.has(848, 217)) << fw.messages();
+  EXPECT_EQ(fw.postInitResult, 0);
+}
+
+TEST_F(PostInitEffects, NointNeedsAnEffect) {
+  StepRun r = postinit::run("proc varsifter data=de; model y = / noint; run;");
+  EXPECT_EQ(r.count(848, 154), 1) << r.messages();
+  EXPECT_EQ(r.postInitResult, -19);
+  EXPECT_EQ(r.returnCode, 1012);
+}
+
+TEST_F(PostInitEffects, SplitMeetsInterlacedLabels) {
+  StepRun r = postinit::run(
+      "proc varsifter data=de parmlabelstyle=interlaced; class a(split); model y = x1 a; run;");
+  EXPECT_EQ(r.count(848, 219), 1) << r.messages();
+  EXPECT_EQ(r.returnCode, 4);
+  StepRun quiet = postinit::run("proc varsifter data=de; class a(split); model y = x1 a; run;");
+  EXPECT_FALSE(quiet.has(848, 219)) << quiet.messages();
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(PostInitEffects, SplinesOfThePenalizedPathsAreSplit) {
+  StepRun r = postinit::run(
+      "proc varsifter data=de; effect s = spline(x1 / knotmethod=equal(2)); model y = s / "
+      "selection=lasso; run;");
+  EXPECT_EQ(r.count(848, 218), 1) << r.messages();
+  EXPECT_EQ(r.postInitResult, 0);
+  StepRun split = postinit::run(
+      "proc varsifter data=de; effect s = spline(x1 / split knotmethod=equal(2)); model y = s / "
+      "selection=lasso; run;");
+  EXPECT_FALSE(split.has(848, 218)) << split.messages();
+}
+
+} // namespace
