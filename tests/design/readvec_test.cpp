@@ -42,6 +42,7 @@ TEST(ReadVector, ValuesAndFormattedValuesLandAtTheirOffsets) {
 }
 
 TEST(ReadVector, NamesAreRewrittenIntoValidNames) {
+  DesignFixture f; // installs the host whose zname service is under test
   char text[12];
   std::memcpy(text, "A*B 1 x  ", 9);
   std::memset(text + 9, ' ', 3);
