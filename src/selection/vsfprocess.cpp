@@ -13,6 +13,9 @@
 #include "model/vsfmodel.h"
 #include "model/vsfsweep.h"
 #include "selection/vsfclassic.h"
+#include "selection/vsflarlasso.h"
+#include "kernels/vsftransform.h"
+#include "model/vsfadaptive.h"
 #include "support/hoststubs.h"
 
 #include <cstring>
@@ -21,6 +24,8 @@ namespace {
 
 // The code of a road or method that this build does not run yet.
 constexpr int32_t kNotBuilt = -99;
+// An adaptive weight that could not be formed (message 848/9104).
+constexpr int32_t kAdaptiveFailed = -300;
 
 int32_t notBuilt(const char *what) {
   xpmlog(848, 9102, {HostMsgArg(what)});
@@ -55,8 +60,9 @@ int32_t vsfProcess(VsfModel *model, VsfResampling *) {
     return notBuilt("model averaging");
   if (o->cvExternal)
     return notBuilt("external cross validation");
-  if (o->method == 9 || o->method == 10)
-    return notBuilt("elastic net");
+  // A fixed L2 is one plain fit; the searches over L2 are not built.
+  if ((o->method == 9 || o->method == 10) && model->l2Search != 1)
+    return notBuilt("elastic-net L2 search");
   int32_t rc = vsfModelInit(model);
   if (rc != 0)
     return rc;
@@ -90,21 +96,52 @@ int32_t vsfProcessModel(VsfModel *model) {
   }
   if (o->cvOn || o->cvExternal)
     return fail(m, notBuilt("cross validation"));
-  if (o->method < 1 || o->method > 4)
+  if (o->method < 1 || o->method > 10)
     return fail(m, notBuilt("the penalized selection methods"));
-  if (o->colStandardize || o->parmStandardize || o->adaptive)
+  if (o->parmStandardize || (o->adaptive && !o->colStandardize))
     return fail(m, notBuilt("standardized and adaptive fits"));
 
   int32_t rc;
   const bool full = vsfFullXpxOn(m);
+  // The path methods work on centred and scaled single-column effects (and, when adaptive,
+  // on columns multiplied by their weights).
+  if (o->colStandardize) {
+    if (!o->noint)
+      m->effectStatus[0] = VES_INTERCEPT;
+    for (int32_t k = 1; k < m->effectCount; ++k)
+      if (isHostMissing(m->columnSumSquares[k]))
+        m->effectStatus[k] = VES_UNAVAILABLE;
+    if (o->transformPages && (rc = pass(m, vsfCenterScale, vsfCenterScale_t, 0)) != 0)
+      return rc;
+    if (o->adaptive) {
+      if (!o->adaptiveInest && !full)
+        return fail(m, notBuilt("least-squares adaptive weights without the full cross products"));
+      rc = o->adaptiveInest ? vsfInEstAdaptiveWeights(m) : vsfLSAdaptiveWeights(m);
+      if (rc > 0) {
+        // A weight that cannot be formed would leave its column unweighted.
+        xpmlog(848, 9104, {HostMsgArg(static_cast<int64_t>(rc))});
+        rc = kAdaptiveFailed;
+      }
+      if (rc != 0)
+        return fail(m, rc);
+      if ((rc = pass(m, vsfApplyAdaptiveWeights, vsfApplyAdaptiveWeights_t, 0)) != 0)
+        return rc;
+    }
+  }
   if (!full) {
     m->xpx[0] = m->sumWYY;
     if ((rc = pass(m, vsfEffectXpX, vsfEffectXpX_t, 0)) != 0)
       return rc;
+    if (o->colStandardize && !o->noint)
+      m->xpx[0] -= m->wTrain * m->sumWY * m->sumWY;
     m->sweptXpx[0] = m->xpx[0];
   } else {
     if ((rc = pass(m, vsfFullXpX, vsfFullXpX_t, 0)) != 0)
       return rc;
+    // The elastic net's ridge term on every design column's diagonal.
+    if ((o->method == 9 || o->method == 10) && m->l2 > 0)
+      for (int32_t i = m->xpxColumns - m->effectCount + 1; i < m->xpxColumns; ++i)
+        m->xpx[diag(i)] += (m->nObs - 1) * m->l2;
     std::memcpy(m->sweptXpx, m->xpx, sizeof(double) * tri(m->xpxColumns));
   }
   m->totalSSUncorrected = m->xpx[0];
@@ -198,6 +235,8 @@ int32_t vsfProcessModel(VsfModel *model) {
         return fail(m, rc);
       if ((vsfValidationInUse(m) || vsfTestInUse(m)) && (rc = vsfComputeResids(m)) != 0)
         return fail(m, rc);
+      if (o->colStandardize)
+        m->beta[0] = m->sumWY;
       if ((rc = vsfRecordStep(m, k)) != 0)
         return fail(m, rc);
       if (o->storeCross && !full && (rc = vsfAddCross(m, k)) != 0)
@@ -221,8 +260,11 @@ int32_t vsfProcessModel(VsfModel *model) {
   case 3:
     rc = vsfBackward(m);
     break;
-  default:
+  case 4:
     rc = o->drop == 2 ? vsfCompetitiveStepwise(m) : vsfStepwise(m);
+    break;
+  default:
+    rc = vsfLarLasso(m);
     break;
   }
   // A pass that failed where its code could not be returned (a criterion) fails the fit.
@@ -235,6 +277,12 @@ int32_t vsfProcessModel(VsfModel *model) {
   if (m->rank == 0) {
     m->fitStatus = VFS_NO_RANK;
     return 0;
+  }
+  if (o->colStandardize && o->restorePages) {
+    if (o->adaptive && (rc = pass(m, vsfUndoAdaptiveWeights, vsfUndoAdaptiveWeights_t, 0)) != 0)
+      return rc;
+    if ((rc = pass(m, vsfUndoCenterScale, vsfUndoCenterScale_t, 0)) != 0)
+      return rc;
   }
   return 0;
 }

@@ -1,0 +1,387 @@
+// The least-angle path kernels. Every pair shares one per-page body that adds into a set of
+// targets: the serial form points them at the model, the threaded form at its buffer in the
+// layout the frame folds back. Effects are single dense columns on this path.
+#include "kernels/vsflarcallbacks.h"
+
+#include "data/vsfthread.h"
+#include "driver/vsfoptions.h"
+#include "kernels/vsfrowwalk.h"
+
+#include <vector>
+
+namespace {
+
+// Where a body adds its sums; a null pointer is a sum the kernel does not form.
+struct Sinks {
+  double *sse = nullptr, *validate = nullptr, *test = nullptr;
+  double *heldOut = nullptr, *heldOutTest = nullptr;
+  double *corr = nullptr;    // indexed by effect
+  double *dirCorr = nullptr; // indexed by effect
+  double *termA = nullptr, *termB = nullptr;
+};
+
+bool lsCoeffMethod(int32_t method) { return method == 7 || method == 8 || method == 10; }
+
+// The in-model effects past the forced ones, with what a row needs of each.
+struct PathTerms {
+  std::vector<int32_t> offset;
+  std::vector<double> beta; // s * pathBeta
+  std::vector<double> dir;  // s * direction (s = 1 where the kernel asks)
+  std::vector<double> ls;   // swept (c, 0): minus the least-squares coefficient
+  void build(const VsfModel *m, bool scaled) {
+    const VsfModelOptions *o = m->options;
+    double s = 1.0;
+    if (scaled && o->method == 9 && m->enSetting == 1 && m->l2 > 0)
+      s = (m->nObs - 1.0) * m->l2 + 1.0;
+    offset.clear();
+    beta.clear();
+    dir.clear();
+    ls.clear();
+    for (int32_t p = m->includeCount; p < m->inModelCount; ++p) {
+      const int32_t k = m->inModelList[p];
+      const int64_t c = m->effectColumn[k];
+      offset.push_back(m->denseOffset[k]);
+      beta.push_back(s * m->pathBeta[k]);
+      dir.push_back(s * m->direction[k]);
+      ls.push_back(m->sweptXpx[c * (c + 1) / 2]);
+    }
+  }
+  double residual(const double *y) const {
+    const double *x = y + 1;
+    double r = y[0];
+    for (size_t i = 0; i < offset.size(); ++i)
+      r -= beta[i] * x[offset[i]];
+    return r;
+  }
+  double lsResidual(const double *y) const {
+    const double *x = y + 1;
+    double r = y[0];
+    for (size_t i = 0; i < offset.size(); ++i)
+      r += x[offset[i]] * ls[i];
+    return r;
+  }
+  double directionProduct(const double *y) const {
+    const double *x = y + 1;
+    double v = 0.0;
+    for (size_t i = 0; i < offset.size(); ++i)
+      v += dir[i] * x[offset[i]];
+    return v;
+  }
+};
+
+// The row multiplier, or 0 with skip set for a TRAIN row whose resample frequency is 0.
+inline double rowMultiplier(const VsfRowShape &S, const VsfRowView &r, bool &skip) {
+  skip = false;
+  double mult = r.weight;
+  if (!S.hasResample)
+    return mult * r.freq;
+  if (r.role == VSF_ROLE_TRAIN) {
+    if (r.rfreq == 0.0) {
+      skip = true;
+      return 0.0;
+    }
+    return mult * r.rfreq;
+  }
+  return mult * r.freq;
+}
+
+// A list of (effect, dense offset) pairs.
+struct Targets {
+  std::vector<int32_t> effect, offset;
+  void add(const VsfModel *m, int32_t k) {
+    effect.push_back(k);
+    offset.push_back(m->denseOffset[k]);
+  }
+  void clear() {
+    effect.clear();
+    offset.clear();
+  }
+  inline void accumulate(double *into, const double *x, double f) const {
+    const size_t n = effect.size();
+    const int32_t *e = effect.data();
+    const int32_t *o = offset.data();
+    for (size_t i = 0; i < n; ++i)
+      into[e[i]] += f * x[o[i]];
+  }
+};
+
+// vsfLarCorr (withCorr) and vsfLarRss.
+void corrBody(VsfModel *m, QkPageDescriptor *page, const Sinks &out, bool withCorr) {
+  const VsfRowShape S = vsfRowShape(m);
+  thread_local PathTerms T;
+  thread_local Targets K;
+  T.build(m, true);
+  K.clear();
+  if (withCorr)
+    for (int32_t k = 0; k < m->effectCount; ++k)
+      if (m->effectStatus[k] != VES_INTERCEPT)
+        K.add(m, k);
+  const bool ls = lsCoeffMethod(m->options->method);
+  vsfEachRow(S, page, [&](const VsfRowView &r) {
+    bool skip;
+    const double mult = rowMultiplier(S, r, skip);
+    if (skip)
+      return;
+    const double res = T.residual(r.y);
+    const double e = ls ? T.lsResidual(r.y) : res;
+    const bool heldOut = S.xcv && r.role == VSF_ROLE_TRAIN && r.fold == m->heldOutFold;
+    if (r.role == VSF_ROLE_TRAIN && !heldOut) {
+      *out.sse += mult * e * e;
+      if (withCorr)
+        K.accumulate(out.corr, r.y + 1, mult * res);
+    } else if (heldOut) {
+      const double v = ls ? 0.0 : T.directionProduct(r.y);
+      *out.heldOut += mult * e * e;
+      *out.heldOutTest += mult * v * v;
+    } else if (r.role == VSF_ROLE_VALIDATE) {
+      *out.validate += mult * e * e;
+    } else if (r.role == VSF_ROLE_TEST) {
+      *out.test += mult * e * e;
+    }
+  });
+}
+
+// The training multiplier of a row (0: not counted).
+inline double trainMultiplier(const VsfModel *m, const VsfRowShape &S, const VsfRowView &r) {
+  if (r.role != VSF_ROLE_TRAIN)
+    return 0.0;
+  if (S.xcv && r.fold == m->heldOutFold)
+    return 0.0;
+  bool skip;
+  const double mult = rowMultiplier(S, r, skip);
+  return skip ? 0.0 : mult;
+}
+
+void avecBody(VsfModel *m, QkPageDescriptor *page, double *dirCorr) {
+  const VsfRowShape S = vsfRowShape(m);
+  thread_local PathTerms T;
+  thread_local Targets K;
+  T.build(m, false);
+  K.clear();
+  const int32_t screen = m->options->screen;
+  if (screen == SCREEN_NONE || screen == SCREEN_BASE || screen == SCREEN_SIS) {
+    for (int32_t k = m->includeCount; k < m->effectCount; ++k)
+      if (m->effectStatus[k] == VES_CANDIDATE)
+        K.add(m, k);
+  } else if (screen >= SCREEN_SASVI && screen <= SCREEN_DPP) {
+    for (int32_t i = 0; i < m->screenInCount; ++i)
+      K.add(m, m->screenInList[i]);
+  }
+  if (K.effect.empty() || T.offset.empty())
+    return;
+  vsfEachRow(S, page, [&](const VsfRowView &r) {
+    const double mult = trainMultiplier(m, S, r);
+    if (mult == 0.0)
+      return;
+    K.accumulate(dirCorr, r.y + 1, mult * T.directionProduct(r.y));
+  });
+}
+
+// The screened-out correlations and fitted-value sums; with direction set also the
+// direction products of the same effects.
+void sasviOutBody(VsfModel *m, QkPageDescriptor *page, const Sinks &out, bool direction) {
+  const VsfRowShape S = vsfRowShape(m);
+  thread_local PathTerms T;
+  thread_local Targets K;
+  T.build(m, false);
+  K.clear();
+  for (int32_t i = 0; i < m->screenOutCount; ++i)
+    K.add(m, m->screenOutList[i]);
+  vsfEachRow(S, page, [&](const VsfRowView &r) {
+    const double mult = trainMultiplier(m, S, r);
+    if (mult == 0.0)
+      return;
+    const double res = T.residual(r.y);
+    K.accumulate(out.corr, r.y + 1, mult * res);
+    if (direction)
+      K.accumulate(out.dirCorr, r.y + 1, mult * T.directionProduct(r.y));
+    const double f = r.y[0] - res;
+    *out.termA += mult * f * f;
+    *out.termB += mult * f * r.y[0];
+  });
+}
+
+void sasviAvecOutBody(VsfModel *m, QkPageDescriptor *page, double *dirCorr) {
+  const VsfRowShape S = vsfRowShape(m);
+  thread_local PathTerms T;
+  thread_local Targets K;
+  T.build(m, false);
+  K.clear();
+  for (int32_t i = 0; i < m->screenNewCount; ++i)
+    K.add(m, m->screenNewList[i]);
+  vsfEachRow(S, page, [&](const VsfRowView &r) {
+    const double mult = trainMultiplier(m, S, r);
+    if (mult == 0.0)
+      return;
+    K.accumulate(dirCorr, r.y + 1, mult * T.directionProduct(r.y));
+  });
+}
+
+// Least-squares residual of every swept in-model column (dense and sparse), correlated
+// with the centred single-column candidates.
+void plainCorrBody(VsfModel *m, QkPageDescriptor *page, double *corr) {
+  const VsfRowShape S = vsfRowShape(m);
+  const double *sw = m->sweptXpx;
+  thread_local Targets K;
+  K.clear();
+  for (int32_t k = 0; k < m->effectCount; ++k)
+    if (m->effectStatus[k] == VES_CANDIDATE && m->effectColumns[k] == 1 && m->sparseSlot[k] < 0)
+      K.add(m, k);
+  vsfEachRow(S, page, [&](const VsfRowView &r) {
+    if (S.hasRole && r.role != VSF_ROLE_TRAIN)
+      return;
+    bool skip;
+    const double mult = rowMultiplier(S, r, skip);
+    if (skip)
+      return;
+    const double *dense = r.denseValues();
+    double res = r.y[0];
+    for (int32_t i = 0; i < m->inModelCount; ++i) {
+      const int32_t e = m->inModelList[i];
+      const int64_t c0 = m->effectColumn[e];
+      if (m->sparseSlot[e] < 0) {
+        for (int32_t q = 0; q < m->effectColumns[e]; ++q) {
+          const int64_t c = c0 + q;
+          if (m->sweepFlags[c] == '1')
+            res += sw[c * (c + 1) / 2] * dense[m->denseOffset[e] + q];
+        }
+      } else {
+        const int32_t s = m->sparseSlot[e];
+        const int32_t end = r.slotEnd(S, s);
+        for (int32_t b = r.slotBegin(S, s); b < end; ++b) {
+          const int64_t c = c0 + r.storedIndex(S, b);
+          if (m->sweepFlags[c] == '1')
+            res += sw[c * (c + 1) / 2] * r.sparseValues[b];
+        }
+      }
+    }
+    for (size_t i = 0; i < K.effect.size(); ++i) {
+      const int32_t k = K.effect[i];
+      corr[k] += mult * res * (dense[K.offset[i]] - m->columnSums[m->parmOffset[k]]);
+    }
+  });
+}
+
+Sinks modelSums(VsfModel *m) {
+  Sinks s;
+  s.sse = &m->sse;
+  s.validate = &m->validateAse;
+  s.test = &m->testAse;
+  s.heldOut = &m->heldOutError;
+  s.heldOutTest = &m->heldOutTestError;
+  s.corr = m->corr;
+  s.dirCorr = m->dirCorr;
+  s.termA = &m->screenTermA;
+  s.termB = &m->screenTermB;
+  return s;
+}
+
+// The residual sums in buffer order; the held-out pair goes after 'heldOutAt'.
+Sinks bufferSums(double *B, int64_t heldOutAt) {
+  Sinks s;
+  s.sse = B;
+  s.validate = B + 1;
+  s.test = B + 2;
+  s.heldOut = B + heldOutAt;
+  s.heldOutTest = B + heldOutAt + 1;
+  return s;
+}
+
+} // namespace
+
+int32_t vsfLarCorr(VsfModel *m, QkPageDescriptor *page) {
+  corrBody(m, page, modelSums(m), true);
+  return 0;
+}
+int32_t vsfLarCorr_t(VsfModel *m, QkPageDescriptor *page, double *buffer, int64_t) {
+  // Without external folds the held-out pair is never reached; it still needs a place.
+  double spare[2] = {0, 0};
+  const int64_t E = m->effectCount;
+  Sinks s = bufferSums(buffer, E + 3);
+  if (!vsfRowShape(m).xcv) {
+    s.heldOut = spare;
+    s.heldOutTest = spare + 1;
+  }
+  s.corr = buffer + 3;
+  corrBody(m, page, s, true);
+  return 0;
+}
+
+int32_t vsfLarRss(VsfModel *m, QkPageDescriptor *page) {
+  corrBody(m, page, modelSums(m), false);
+  return 0;
+}
+int32_t vsfLarRss_t(VsfModel *m, QkPageDescriptor *page, double *buffer, int64_t) {
+  double spare[2] = {0, 0};
+  Sinks s = bufferSums(buffer, 3);
+  if (!vsfRowShape(m).xcv) {
+    s.heldOut = spare;
+    s.heldOutTest = spare + 1;
+  }
+  corrBody(m, page, s, false);
+  return 0;
+}
+
+int32_t vsfLarAvec(VsfModel *m, QkPageDescriptor *page) {
+  avecBody(m, page, m->dirCorr);
+  return 0;
+}
+int32_t vsfLarAvec_t(VsfModel *m, QkPageDescriptor *page, double *buffer, int64_t) {
+  avecBody(m, page, buffer);
+  return 0;
+}
+
+int32_t vsfLarSasviCorrOut(VsfModel *m, QkPageDescriptor *page) {
+  sasviOutBody(m, page, modelSums(m), false);
+  return 0;
+}
+int32_t vsfLarSasviCorrOut_t(VsfModel *m, QkPageDescriptor *page, double *buffer, int64_t) {
+  Sinks s;
+  s.termA = buffer;
+  s.termB = buffer + 1;
+  s.corr = buffer + 2;
+  sasviOutBody(m, page, s, false);
+  return 0;
+}
+
+int32_t vsfLarSasviAvecOut(VsfModel *m, QkPageDescriptor *page) {
+  sasviAvecOutBody(m, page, m->dirCorr);
+  return 0;
+}
+int32_t vsfLarSasviAvecOut_t(VsfModel *m, QkPageDescriptor *page, double *buffer, int64_t) {
+  sasviAvecOutBody(m, page, buffer);
+  return 0;
+}
+
+int32_t vsfLarSasvi(VsfModel *m, QkPageDescriptor *page) {
+  sasviOutBody(m, page, modelSums(m), true);
+  return 0;
+}
+int32_t vsfLarSasvi_t(VsfModel *m, QkPageDescriptor *page, double *buffer, int64_t) {
+  Sinks s;
+  s.termA = buffer;
+  s.termB = buffer + 1;
+  s.corr = buffer + 2;
+  s.dirCorr = buffer + 2 + m->effectCount;
+  sasviOutBody(m, page, s, true);
+  return 0;
+}
+
+int32_t vsfCorr(VsfModel *m, QkPageDescriptor *page) {
+  plainCorrBody(m, page, m->corr);
+  return 0;
+}
+int32_t vsfCorr_t(VsfModel *m, QkPageDescriptor *page, double *buffer, int64_t) {
+  plainCorrBody(m, page, buffer);
+  return 0;
+}
+
+static const VsfKernelRegistration regLarCorr(vsfLarCorr, vsfLarCorr_t, VsfKernelKind::LarCorr);
+static const VsfKernelRegistration regLarRss(vsfLarRss, vsfLarRss_t, VsfKernelKind::LarRss);
+static const VsfKernelRegistration regLarAvec(vsfLarAvec, vsfLarAvec_t, VsfKernelKind::LarAvec);
+static const VsfKernelRegistration regSasviCorrOut(vsfLarSasviCorrOut, vsfLarSasviCorrOut_t,
+                                                   VsfKernelKind::LarSasviCorrOut);
+static const VsfKernelRegistration regSasviAvecOut(vsfLarSasviAvecOut, vsfLarSasviAvecOut_t,
+                                                   VsfKernelKind::LarSasviAvecOut);
+static const VsfKernelRegistration regSasvi(vsfLarSasvi, vsfLarSasvi_t, VsfKernelKind::LarSasvi);
+static const VsfKernelRegistration regCorr(vsfCorr, vsfCorr_t, VsfKernelKind::Corr);

@@ -1,0 +1,97 @@
+// Adaptive weights: the full least-squares fit is swept on a copy of the weighted X'X of the
+// standardized pages and left unswept afterwards for the fit proper; INEST= estimates are put
+// on the standardized scale by the column scales.
+#include "model/vsfadaptive.h"
+
+#include "data/vsfthread.h"
+#include "driver/vsfoptions.h"
+#include "kernels/vsfxpx.h"
+#include "model/vsfmodel.h"
+#include "model/vsfsweep.h"
+#include "numerics/qkzpower.h"
+#include "support/hostif.h"
+
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+// |b|^gamma; |b| itself when gamma is exactly 1.
+double weightOf(double b, double gamma, int32_t *status) {
+  *status = 0;
+  const double a = std::fabs(b);
+  if (gamma == 1.0)
+    return a;
+  return qkzpower(status, a, gamma);
+}
+
+bool weighted(const VsfModel *m, int32_t e) {
+  return m->effectStatus[e] != VES_UNAVAILABLE && m->effectStatus[e] != VES_INTERCEPT;
+}
+
+} // namespace
+
+int32_t vsfLSAdaptiveWeights(VsfModel *m) {
+  m->adaptiveAliased = 0;
+  int32_t rc = vsfExecuteByThreads(m, vsfFullXpX, vsfFullXpX_t, 0);
+  if (rc != 0)
+    return rc;
+  const int64_t T = static_cast<int64_t>(m->xpxColumns) * (m->xpxColumns + 1) / 2;
+  std::memcpy(m->sweptXpx, m->xpx, sizeof(double) * T);
+  for (int32_t e = 0; e < m->effectCount; ++e) {
+    if (!weighted(m, e))
+      continue;
+    for (int32_t i = 0; i < m->effectColumns[e]; ++i) {
+      const int32_t c = m->effectColumn[e] + i;
+      vsfSweep(m, c);
+      if (m->sweepFlags[c] == '0')
+        m->adaptiveAliased = 1;
+    }
+  }
+  int32_t q = 0;
+  for (int32_t e = 0; e < m->effectCount; ++e) {
+    if (!weighted(m, e)) {
+      q += m->effectColumns[e];
+      continue;
+    }
+    for (int32_t i = 0; i < m->effectColumns[e]; ++i, ++q) {
+      const int64_t c = m->effectColumn[e] + i;
+      if (m->sweepFlags[c] == '0')
+        m->effectStatus[q] = VES_UNAVAILABLE;
+      int32_t status;
+      m->adaptiveWeight[q] = weightOf(m->sweptXpx[c * (c + 1) / 2], m->options->gamma, &status);
+      if (status != 0)
+        return status;
+    }
+  }
+  std::memset(m->xpx, 0, sizeof(double) * T);
+  std::memset(m->sweepFlags, '0', static_cast<size_t>(m->xpxColumns));
+  m->rank = 0;
+  return 0;
+}
+
+int32_t vsfInEstAdaptiveWeights(VsfModel *m) {
+  int32_t q = 0;
+  for (int32_t e = 0; e < m->effectCount; ++e) {
+    const int32_t n = m->effectColumns[e];
+    if (!weighted(m, e) || n <= 0) {
+      q += n;
+      continue;
+    }
+    for (int32_t i = 0; i < n; ++i, ++q) {
+      double v = m->inestEstimates[q];
+      // A missing estimate would lose its missing bits under the absolute value and pass
+      // for a number: it is reported instead of weighting the column by garbage.
+      if (isHostMissing(v) || std::isnan(v))
+        return kPowNotANumber;
+      const double scale = m->columnSumSquares[q];
+      if (!isHostMissing(scale) && scale != 0.0)
+        v = v / scale;
+      int32_t status;
+      m->adaptiveWeight[q] = weightOf(v, m->options->gamma, &status);
+      if (status != 0)
+        return status;
+    }
+  }
+  return 0;
+}

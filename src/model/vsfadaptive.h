@@ -1,0 +1,13 @@
+// Adaptive weights of the adaptive path methods: one weight |b|^gamma per parameter, from a
+// least-squares fit of the full model on the standardized pages or from the INEST= estimates.
+// Multiplying the pages by the weights is the page transforms' business.
+#pragma once
+
+#include <cstdint>
+
+struct VsfModel;
+
+// 0, the non-zero code of the cross-products pass, or the non-zero qkzpower status.
+int32_t vsfLSAdaptiveWeights(VsfModel *model);
+// 0, or the non-zero qkzpower status (a missing estimate reports kPowNotANumber).
+int32_t vsfInEstAdaptiveWeights(VsfModel *model);

@@ -1,0 +1,374 @@
+// The least-angle path. With the packed cross-product matrix the correlations, direction
+// products and (for least-squares coefficients) the SSE come from the matrix; otherwise the
+// path kernels pass over the pages. Safe screening and SIS are not built: the path refuses
+// those SCREEN= codes with a numbered message instead of running them unscreened.
+#include "selection/vsflarlasso.h"
+
+#include "data/vsfthread.h"
+#include "driver/vsfoptions.h"
+#include "kernels/vsflarcallbacks.h"
+#include "model/vsfmodel.h"
+#include "model/vsfsweep.h"
+#include "selection/vsfstoprules.h"
+#include "support/hoststubs.h"
+
+#include <cfloat>
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+constexpr double kBig = 1.7976931348623157e308;
+constexpr double kTiny = 1.110223024625157e-16;
+constexpr int32_t kNotBuilt = -99;
+
+inline int64_t sym(int64_t i, int64_t j) {
+  return i >= j ? i * (i + 1) / 2 + j : j * (j + 1) / 2 + i;
+}
+
+bool lassoType(int32_t method) { return method == 6 || method == 8 || method == 9 || method == 10; }
+bool lsCoeffs(int32_t method) { return method == 7 || method == 8 || method == 10; }
+
+int32_t pass(VsfModel *m, VsfSerialKernel serial, VsfThreadedKernel threaded) {
+  return vsfRunPass(m, serial, threaded, 0);
+}
+
+bool rolesPresent(const VsfModel *m) {
+  const VsfModelOptions *o = m->options;
+  return o->validateInUse || o->testInUse;
+}
+
+// The step length that lets the first outside effect catch up with the active ones.
+double catchUp(const VsfModel *m, double cmax, double A) {
+  double best = kBig;
+  for (int32_t j = m->includeCount; j < m->effectCount; ++j) {
+    if (m->effectStatus[j] != VES_CANDIDATE)
+      continue;
+    const double c = m->corr[j], a = m->dirCorr[j];
+    double g1 = (A - a) == 0.0 ? kBig : (cmax - c) / (A - a);
+    double g2 = (A + a) == 0.0 ? kBig : (cmax + c) / (A + a);
+    if (g1 < kTiny)
+      g1 = kBig;
+    if (g2 < kTiny)
+      g2 = kBig;
+    const double g = g1 < g2 ? g1 : g2;
+    if (g < best)
+      best = g;
+  }
+  return best == kBig ? cmax / A : best;
+}
+
+} // namespace
+
+int32_t LarLassoStep(VsfModel *m, int32_t *changedEffect, int32_t *pendingDrop) {
+  const VsfModelOptions *o = m->options;
+  const int32_t E = m->effectCount;
+  const int32_t first = m->includeCount;
+  const int32_t all = E - (o->noint ? 1 : 0);
+  const bool full = vsfFullXpxOn(m);
+  int32_t rc;
+
+  const double sy = m->nObs - 1 > 0 ? std::sqrt(std::max(m->totalSS, 0.0) / (m->nObs - 1)) : 0.0;
+
+  if (*pendingDrop != -1) {
+    vsfDropEffect(m, *pendingDrop, 1);
+    *changedEffect = *pendingDrop;
+  }
+
+  // The most correlated outside effect; near-ties go to the lower index.
+  double cmax = 0.0;
+  int32_t candidate = -1;
+  for (int32_t j = first; j < E; ++j) {
+    if (m->effectStatus[j] != VES_CANDIDATE)
+      continue;
+    const double c = std::fabs(m->corr[j]);
+    if (c > cmax + m->fuzz) {
+      candidate = j;
+      cmax = c;
+    }
+  }
+  // Effects tied with it would make the direction undefined: they leave the path.
+  for (int32_t j = first; j < E; ++j)
+    if (j != candidate && m->effectStatus[j] == VES_CANDIDATE &&
+        std::fabs(std::fabs(m->corr[j]) - cmax) < 1e-8)
+      m->effectStatus[j] = VES_UNAVAILABLE;
+
+  if (*pendingDrop == -1) {
+    if (candidate == -1) {
+      m->stopReason = m->inModelCount == all ? VSR_ALL_ENTERED : VSR_NO_CANDIDATE;
+      return 0;
+    }
+    *changedEffect = candidate;
+    if ((rc = vsfAddEffect(m, candidate, 0, 0)) != 0)
+      return rc;
+  }
+  *pendingDrop = -1;
+  if (m->inModelCount <= first) {
+    m->stopReason = VSR_ALL_ENTERED;
+    return 0;
+  }
+
+  // The equiangular direction: w = A G^-1 s over the active set.
+  const int32_t *in = m->inModelList;
+  for (int32_t p = first; p < m->inModelCount; ++p)
+    m->activeSign[in[p]] = m->corr[in[p]] < 0 ? -1 : 1;
+  double sumAbs = 0.0;
+  for (int32_t p = first; p < m->inModelCount; ++p) {
+    const int32_t k = in[p];
+    double w = 0.0;
+    for (int32_t q = first; q < m->inModelCount; ++q)
+      w += m->activeSign[in[q]] * m->sweptXpx[sym(m->effectColumn[k], m->effectColumn[in[q]])];
+    m->direction[k] = w;
+    sumAbs += std::fabs(w);
+  }
+  const double A = 1.0 / std::sqrt(sumAbs);
+  double R = 0.0;
+  for (int32_t p = first; p < m->inModelCount; ++p) {
+    const int32_t k = in[p];
+    const double w = A * m->direction[k];
+    m->direction[k] = w;
+    R += m->pathBeta[k] * w >= 0 ? std::fabs(w) : -std::fabs(w);
+  }
+  if (R < 0)
+    R = 0;
+
+  // Inner products of the outside columns with the direction.
+  auto matrixProduct = [&](int32_t j) {
+    double a = 0.0;
+    const int64_t cj = m->effectColumn[j];
+    for (int32_t p = first; p < m->inModelCount; ++p)
+      a += m->xpx[sym(cj, m->effectColumn[in[p]])] * m->direction[in[p]];
+    return a;
+  };
+  if (!full) {
+    std::memset(m->dirCorr, 0, sizeof(double) * E);
+    if ((rc = pass(m, vsfLarAvec, vsfLarAvec_t)) != 0)
+      return rc;
+    for (int32_t p = first; p < m->inModelCount; ++p)
+      m->dirCorr[in[p]] = m->corr[in[p]] >= 0 ? A : -A;
+  } else {
+    for (int32_t j = first; j < E; ++j)
+      if (m->effectStatus[j] == VES_CANDIDATE)
+        m->dirCorr[j] = matrixProduct(j);
+  }
+
+  double gamma = m->inModelCount == all ? cmax / A : catchUp(m, cmax, A);
+
+  // LASSO: a coefficient that reaches zero first ends the step there.
+  if (lassoType(o->method)) {
+    double best = kBig;
+    int32_t drop = -1;
+    for (int32_t p = first; p < m->inModelCount; ++p) {
+      const int32_t k = in[p];
+      const double w = m->direction[k];
+      const double r = w == 0.0 ? kBig : -m->pathBeta[k] / w;
+      if (r > kTiny && r < best) {
+        best = r;
+        drop = k;
+      }
+    }
+    if (best < gamma) {
+      gamma = best;
+      *pendingDrop = drop;
+    }
+  }
+
+  // The new path value, or the end at the L1 target.
+  const int32_t kind = o->stop == 14 ? o->stopL1Choice : 0;
+  const double target = m->l1Target;
+  const double next = cmax - A * gamma;
+  bool reached = false;
+  switch (kind) {
+  case 1:
+    if (target >= 0 && target * m->lambdaMax > next) {
+      gamma = (cmax - target * m->lambdaMax) / A;
+      m->lambda = target * m->lambdaMax;
+      reached = true;
+    } else {
+      m->lambda = next;
+    }
+    break;
+  case 2:
+    if (target >= 0 && R > 0 && target < gamma * R + m->l1Norm) {
+      gamma = (target - m->l1Norm) / R;
+      m->l1Norm = target;
+      reached = true;
+    } else {
+      m->lambda = next;
+    }
+    break;
+  case 3:
+    if (target >= 0 && next < target) {
+      gamma = (cmax - target) / A;
+      m->lambda = target;
+      reached = true;
+    } else {
+      m->lambda = next;
+    }
+    break;
+  default:
+    m->lambda = next;
+    break;
+  }
+  if (m->lambda < 0)
+    m->lambda = 0;
+
+  if (!reached && *pendingDrop == -1) {
+    if (std::fabs(gamma * m->direction[*changedEffect]) <= 1e-8 && A * gamma <= 1e-8) {
+      m->stopReason = VSR_PATH_END;
+      return 0;
+    }
+    if (m->stepCount >= 2 && m->stepPathValue[m->stepCount - 1] * m->lambdaMax + m->fuzz <= m->lambda) {
+      m->stopReason = VSR_PATH_END2;
+      return 0;
+    }
+  }
+
+  // Move the coefficients.
+  for (int32_t p = first; p < m->inModelCount; ++p)
+    m->pathBeta[in[p]] += gamma * m->direction[in[p]];
+  if (*pendingDrop != -1 && !reached)
+    m->pathBeta[*pendingDrop] = 0.0;
+  double l1 = 0.0, l2 = 0.0;
+  for (int32_t p = first; p < m->inModelCount; ++p) {
+    const double b = m->pathBeta[in[p]];
+    l1 += std::fabs(b);
+    l2 += b * b;
+  }
+  m->l1Norm = l1;
+  m->l2Norm = std::sqrt(l2);
+
+  // Correlations and sums of squares of the new residual.
+  m->sse = m->validateAse = m->testAse = m->heldOutError = m->heldOutTestError = 0.0;
+  if (!full) {
+    if (o->screen == SCREEN_NONE) {
+      std::memset(m->corr, 0, sizeof(double) * m->parmCount);
+      if ((rc = pass(m, vsfLarCorr, vsfLarCorr_t)) != 0)
+        return rc;
+      if (m->l2 > 0)
+        for (int32_t p = first; p < m->inModelCount; ++p)
+          m->corr[in[p]] -= (m->nObs - 1) * m->l2 * m->pathBeta[in[p]];
+    } else {
+      if ((rc = pass(m, vsfLarRss, vsfLarRss_t)) != 0)
+        return rc;
+      for (int32_t j = first; j < E; ++j)
+        m->corr[j] -= gamma * m->dirCorr[j];
+    }
+  } else {
+    for (int32_t j = first; j < E; ++j)
+      if (m->effectStatus[j] != VES_INTERCEPT)
+        m->corr[j] -= gamma * matrixProduct(j);
+    if (lsCoeffs(o->method) && !rolesPresent(m) && !o->cvExternal) {
+      m->sse = m->sweptXpx[0];
+    } else if ((rc = pass(m, vsfLarRss, vsfLarRss_t)) != 0) {
+      return rc;
+    }
+  }
+  m->heldOutTestError /= A;
+  m->heldOutTestError /= A;
+  if (rolesPresent(m)) {
+    m->validateAse = m->wValidate == 0 ? hostMissing() : m->validateAse / m->wValidate;
+    m->testAse = m->wTest == 0 ? hostMissing() : m->testAse / m->wTest;
+  }
+
+  // Estimates on the scale of the data.
+  double S = 0.0;
+  for (int32_t p = first; p < m->inModelCount; ++p) {
+    const int32_t k = in[p];
+    double b;
+    if (lsCoeffs(o->method)) {
+      b = -m->sweptXpx[sym(m->effectColumn[k], 0)];
+    } else {
+      b = m->pathBeta[k];
+      if (o->method == 9 && m->enSetting == 1 && m->l2 > 0)
+        b *= 1.0 + (m->nObs - 1) * m->l2;
+    }
+    if (o->adaptive)
+      b *= m->adaptiveWeight[k];
+    const double css = m->columnSumSquares[k];
+    b *= css;
+    S += m->columnSums[k] * b;
+    m->beta[k] = b;
+    if (sy > 0 && !isHostMissing(css) && css > 0)
+      m->stdBeta[k] = b / (css * sy);
+  }
+  m->beta[0] = m->sumWY - S;
+  return 0;
+}
+
+int32_t vsfLarLasso(VsfModel *m) {
+  VsfModelOptions *o = m->options;
+  const int32_t E = m->effectCount;
+  int32_t rc;
+  if (o->screen >= SCREEN_SASVI) {
+    xpmlog(848, 9102, {HostMsgArg("screening")});
+    return kNotBuilt;
+  }
+  if (o->cvExternal) {
+    xpmlog(848, 9102, {HostMsgArg("external cross validation")});
+    return kNotBuilt;
+  }
+  double stopValue, chooseValue;
+  vsfInitCriteria(m, &stopValue, &chooseValue, nullptr);
+
+  m->sse = m->validateAse = m->testAse = m->heldOutError = m->heldOutTestError = 0.0;
+  if (!vsfFullXpxOn(m)) {
+    std::memset(m->corr, 0, sizeof(double) * m->parmCount);
+    if ((rc = pass(m, vsfLarCorr, vsfLarCorr_t)) != 0)
+      return rc;
+  } else {
+    for (int32_t j = 0; j < E; ++j)
+      m->corr[j] = m->xpx[sym(m->effectColumn[j], 0)];
+    m->sse = m->sweptXpx[0];
+  }
+
+  m->lambdaMax = 0.0;
+  for (int32_t j = m->includeCount; j < E; ++j)
+    if (m->effectStatus[j] == VES_CANDIDATE && std::fabs(m->corr[j]) > m->lambdaMax)
+      m->lambdaMax = std::fabs(m->corr[j]);
+
+  m->lambda = m->lambdaMax;
+  m->l1Norm = m->l2Norm = 0.0;
+  if (!o->noint && m->stepCount > 0) {
+    m->stepPathValue[0] = 1.0;
+    m->stepL1Norm[0] = 0.0;
+    m->stepL2Norm[0] = 0.0;
+  }
+
+  int32_t pendingDrop = -1;
+  int32_t t = o->noint ? 0 : 1;
+  const int32_t parms = m->parmCount;
+  while (vsfKeepGoing(m, t)) {
+    const int32_t d = pendingDrop == -1 ? 1 : -1;
+    if (o->stop != 0) {
+      std::memcpy(m->savedBeta, m->beta, sizeof(double) * parms);
+      std::memcpy(m->savedStdBeta, m->stdBeta, sizeof(double) * parms);
+    }
+    int32_t changed = -1;
+    if ((rc = LarLassoStep(m, &changed, &pendingDrop)) != 0)
+      return rc;
+    if (m->stopReason != VSR_NONE && m->stopReason != VSR_PATH_END &&
+        m->stopReason != VSR_PATH_END2)
+      return 0;
+    int32_t result = 0;
+    if ((rc = vsfStopSelection(0.0, m, t, changed, d, &stopValue, &result)) != 0)
+      return rc;
+    if (m->stopReason == VSR_NO_IMPROVEMENT) {
+      std::memcpy(m->beta, m->savedBeta, sizeof(double) * parms);
+      std::memcpy(m->stdBeta, m->savedStdBeta, sizeof(double) * parms);
+    }
+    if (result == -1)
+      return 0;
+    if (o->pressNeeded && (rc = vsfComputePress(m)) != 0)
+      return rc;
+    vsfChoose(stopValue, stopValue, m, &chooseValue, d);
+    if ((rc = vsfRecordStep(m, changed)) != 0)
+      return rc;
+    if (m->inModelCount == E && pendingDrop == -1) {
+      m->stopReason = VSR_ALL_ENTERED;
+      return 0;
+    }
+    ++t;
+  }
+  return 0;
+}

@@ -1,0 +1,14 @@
+// The least-angle path of LAR, LASSO, their least-squares-coefficient forms and the elastic
+// net at a given L2: one effect enters or leaves per step along the equiangular direction.
+// The fit driver standardizes the pages and records the forced steps before calling it.
+#pragma once
+
+#include <cstdint>
+
+struct VsfModel;
+
+// Walks the path to its end or to a stop rule; 0 or the first failing code.
+int32_t vsfLarLasso(VsfModel *model);
+// One path step; changedEffect receives the effect added or removed, pendingDrop carries the
+// effect to remove at the start of this step in and the one that reaches zero out (-1: none).
+int32_t LarLassoStep(VsfModel *model, int32_t *changedEffect, int32_t *pendingDrop);
