@@ -1,6 +1,8 @@
 // Writes the run record as JSON text. Only writing: nothing here reads JSON back.
 #include "host/runner/jsonout.h"
 
+#include "host/output/jsonnodes.h"
+
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -8,56 +10,8 @@
 namespace qrxhost {
 
 std::string jsonString(const std::string& text) {
-  std::string out = "\"";
-  size_t i = 0;
-  while (i < text.size()) {
-    unsigned char c = static_cast<unsigned char>(text[i]);
-    if (c < 0x80) {
-      switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        if (c < 0x20) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          out += buf;
-        } else {
-          out += static_cast<char>(c);
-        }
-      }
-      ++i;
-      continue;
-    }
-    size_t extra = (c >= 0xC2 && c <= 0xDF)   ? 1
-                   : (c >= 0xE0 && c <= 0xEF) ? 2
-                   : (c >= 0xF0 && c <= 0xF4) ? 3
-                                              : 0;
-    bool ok = extra > 0 && i + extra < text.size();
-    for (size_t k = 1; ok && k <= extra; ++k)
-      ok = (static_cast<unsigned char>(text[i + k]) >> 6) == 0x2;
-    if (!ok) {
-      out += "\xEF\xBF\xBD";
-      ++i;
-      continue;
-    }
-    out.append(text, i, extra + 1);
-    i += extra + 1;
-  }
-  out += '"';
-  return out;
+  // One escaping rule for the whole record: the output nodes use the same.
+  return jsonQuote(text);
 }
 
 std::string jsonNumber(double value) {
