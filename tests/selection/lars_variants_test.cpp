@@ -1,0 +1,96 @@
+// Variants of the least-angle path against the independent references of
+// scripts/gen_lars_ref.py: least-squares coefficients of the active set along the path,
+// adaptive weights from the full least-squares fit and from INEST= (the path of X times the
+// weights), and the elastic net at a fixed L2 (the LASSO path of the augmented data).
+#include "selection/larsfixture.h"
+#include "selection/vsfprocess.h"
+#include "support/hostif.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+using namespace larstest;
+
+TEST(LarVariants, LeastSquaresCoefficientsOfTheActiveSet) {
+  for (const char *name : {"lar", "lasso"}) {
+    const auto want = readPath(std::string(name) + "_ls");
+    PathSetup p;
+    p.method = std::string(name) == "lar" ? 7 : 8;
+    PathFit f(p);
+    f.go();
+    // The SSE of each step is that of the least-squares fit; the path is the plain one.
+    checkSeries(f.m(), want, std::string(name) + " LSCOEFFS");
+    checkKnots(p, want, std::string(name) + " LSCOEFFS");
+  }
+}
+
+TEST(LarVariants, AdaptiveWeightsFromTheFullLeastSquaresFit) {
+  const auto want = readPath("adaptive_ls");
+  PathSetup p;
+  p.method = 6;
+  p.adaptive = 1;
+  PathFit f(p);
+  f.go();
+  EXPECT_EQ(f.m().adaptiveAliased, 0);
+  checkSeries(f.m(), want, "adaptive LASSO");
+  checkKnots(p, want, "adaptive LASSO");
+}
+
+TEST(LarVariants, AdaptiveWeightsFromInestWithGamma) {
+  std::ifstream in(std::string(QRX_TEST_DATA) + "/lars/inest.csv");
+  std::string line, cell;
+  std::getline(in, line);
+  std::stringstream ss(line);
+  PathSetup p;
+  p.method = 6;
+  p.adaptive = 1;
+  p.adaptiveInest = 1;
+  p.gamma = 0.5;
+  p.inest.push_back(100.0); // the intercept's estimate never weights anything
+  while (std::getline(ss, cell, ','))
+    p.inest.push_back(std::stod(cell));
+  ASSERT_EQ(p.inest.size(), 11u);
+  const auto want = readPath("adaptive_inest");
+  PathFit f(p);
+  f.go();
+  checkSeries(f.m(), want, "INEST= adaptive LASSO");
+  checkKnots(p, want, "INEST= adaptive LASSO");
+}
+
+TEST(LarVariants, MissingInestEstimateEndsTheFitWithItsMessage) {
+  PathSetup p;
+  p.method = 6;
+  p.adaptive = 1;
+  p.adaptiveInest = 1;
+  p.inest.assign(11, 1.0);
+  p.inest[4] = hostMissing();
+  PathFit f(p);
+  f.fit.readRc = f.fit.run.read(f.fit.src);
+  ASSERT_EQ(f.fit.readRc, 0);
+  VsfModel &m = f.m();
+  m.inestEstimates = f.inest.data();
+  m.options = &f.fit.opt;
+  m.fuzz = f.fit.opt.fuzz;
+  ASSERT_EQ(vsfModelInit(&m), 0);
+  const int32_t rc = vsfProcessModel(&m);
+  EXPECT_LT(rc, 0);
+  EXPECT_EQ(m.fitStatus, rc);
+  EXPECT_EQ(m.stepCount, 0);
+}
+
+TEST(LarVariants, ElasticNetAtAFixedL2IsTheLassoOfTheAugmentedData) {
+  for (int32_t en : {0, 1}) {
+    const auto want = readPath(en ? "enet_scaled" : "enet");
+    PathSetup p;
+    p.method = 9;
+    p.l2 = 0.01;
+    p.enSetting = en;
+    PathFit f(p);
+    f.go();
+    const std::string tag = en ? "ELASTICNET scaled" : "ELASTICNET";
+    checkSeries(f.m(), want, tag);
+    checkKnots(p, want, tag);
+  }
+}
