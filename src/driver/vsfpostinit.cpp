@@ -9,6 +9,7 @@
 #include "driver/vsfcontext.h"
 #include "driver/vsfparse.h"
 #include "driver/vsfsteps.h"
+#include "model/vsfswitches.h"
 #include "support/hoststubs.h"
 #include "support/parsedstmt.h"
 #include "support/wobmth.h"
@@ -205,10 +206,8 @@ void reconcilePlots(VsfContext* ctx) {
   } else if (pl.candLevel == 2 && !candDetails) {
     pl.candLevel = 0;
   }
-  if (pl.candLevel != 0 || candDetails) {
-    ctx->candidatesFlag = 1;
-    o.storeCandidates = 1;
-  }
+  ctx->candidatesFlag = pl.candLevel != 0 || candDetails;
+  o.storeCandidates = ctx->candidatesFlag;
   if (pl.coefLevel != 0 || pl.candLevel != 0) {
     ctx->coefPlotBit = 1;
     o.stepDetails |= 2; // a plot needs the step records
@@ -513,6 +512,9 @@ int32_t vsfPostInit(VsfContext* ctx) {
     ctx->inest = st.adaptiveInest;
   const bool lasso = lassoType(o);
   const bool group = groupType(o);
+  // The model core's switches from the codes first; the checks below then decide the
+  // switches they are about.
+  vsfDeriveFitSwitches(&o, &po, d->effectCount);
 
   // 1-6: methods, the response, effects and DROP=.
   if (o.method == VM_NONE)
@@ -578,6 +580,7 @@ int32_t vsfPostInit(VsfContext* ctx) {
   markStatistic(o, o.choose, true);
   if (ctx->testDataFlag || ctx->validateDataFlag)
     o.statAse = 1;
+  o.fullModelFirst = 0;
   if (o.statBic || o.statCp) {
     if (po.sscpIncremental) {
       warn(ctx, 147);
@@ -588,8 +591,7 @@ int32_t vsfPostInit(VsfContext* ctx) {
     o.fullXpx = 1;
     o.fullModelFirst = 1;
   }
-  if (o.statPress)
-    o.pressNeeded = 1;
+  o.pressNeeded = o.statPress ? 1 : 0;
   if (ctx->noprint)
     o.statSl = o.statF = o.statAic = o.statAicc = o.statSbc = o.statBic = o.statCp = o.statPress =
         o.statRsquare = o.statAdjrsq = o.statAse = 0;
@@ -801,6 +803,7 @@ int32_t vsfPostInit(VsfContext* ctx) {
   }
 
   // 38: a full build needs no re-sweeping of the grown matrix.
+  o.fullSweep = po.fullSweep;
   if (o.fullXpx && po.fullSweep != 1) {
     note(4001);
     po.fullSweep = 1;

@@ -90,9 +90,12 @@ TEST_F(PostInitOptions, HierarchyAndDropRulesFollowTheMethod) {
   EXPECT_EQ(r.count(848, 205), 1) << r.messages();
   EXPECT_EQ(r.options.hierarchy, 0);
   EXPECT_EQ(r.options.drop, 1);
+  EXPECT_EQ(r.options.colStandardize, 1); // the penalized paths work on standardized columns
 
   StepRun fw = step("; model y = x1 x2 / selection=forward;");
   EXPECT_EQ(fw.options.drop, 1);
+  EXPECT_EQ(fw.options.colStandardize, 0);
+  EXPECT_NE(fw.options.stepRecordBits & 2, 0);
   EXPECT_FALSE(fw.has(848, 205));
 }
 
