@@ -1,0 +1,144 @@
+// Edge cases of the least-angle path on small made-up designs: tied correlations, an exact
+// collinearity in the adaptive least-squares fit, a zero adaptive weight, weights that cannot
+// be formed, and the roads that are refused with a message instead of run half-way.
+#include "selection/larsfixture.h"
+#include "selection/vsfprocess.h"
+#include "support/hostif.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+
+using namespace larstest;
+
+namespace {
+
+// n rows of y and three columns; dup makes column 2 a copy of column 1, sum makes column 3
+// the sum of columns 1 and 2.
+Design smallDesign(bool dup, bool sum) {
+  Design d;
+  d.widths = {1, 1, 1, 1};
+  for (int i = 0; i < 40; ++i) {
+    const double a = std::sin(1.3 * i + 0.2), b = std::cos(0.7 * i * i + 1.0),
+                 c = std::sin(0.37 * i * i + 2.0);
+    const double x1 = a, x2 = dup ? a : b, x3 = sum ? x1 + x2 : c;
+    d.y.push_back(3.0 * a + 1.0 * b - 2.0 * c + 0.1 * std::cos(5.1 * i));
+    d.x.push_back({1.0, x1, x2, x3});
+  }
+  return d;
+}
+
+bool entered(const VsfModel &m, int32_t e) {
+  for (int32_t s = 1; s < m.stepCount; ++s)
+    if (m.stepEffect[s] == e)
+      return true;
+  return false;
+}
+
+} // namespace
+
+TEST(LarEdges, TiedCorrelationsLeaveThePathToTheLowerIndex) {
+  static const Design d = smallDesign(true, false);
+  for (int32_t method : {5, 6}) {
+    PathSetup p;
+    p.method = method;
+    PathFit f(p, d);
+    f.go();
+    VsfModel &m = f.m();
+    EXPECT_EQ(m.effectStatus[2], VES_UNAVAILABLE) << method;
+    EXPECT_FALSE(entered(m, 2)) << method;
+    EXPECT_TRUE(entered(m, 1)) << method;
+    EXPECT_TRUE(entered(m, 3)) << method;
+    EXPECT_EQ(m.stopReason, VSR_NO_CANDIDATE) << method;
+  }
+}
+
+TEST(LarEdges, CollinearFullFitMakesTheAliasedEffectUnavailable) {
+  static const Design d = smallDesign(false, true);
+  PathSetup p;
+  p.method = 6;
+  p.adaptive = 1;
+  PathFit f(p, d);
+  f.go();
+  VsfModel &m = f.m();
+  EXPECT_EQ(m.adaptiveAliased, 1);
+  EXPECT_EQ(m.effectStatus[3], VES_UNAVAILABLE);
+  EXPECT_FALSE(entered(m, 3));
+  EXPECT_TRUE(entered(m, 1));
+  EXPECT_TRUE(entered(m, 2));
+}
+
+TEST(LarEdges, ZeroInestEstimateKeepsItsEffectOffThePath) {
+  static const Design d = smallDesign(false, false);
+  PathSetup p;
+  p.method = 6;
+  p.adaptive = 1;
+  p.adaptiveInest = 1;
+  p.gamma = 2.0;
+  p.inest = {0.0, 1.0, 0.0, -1.0};
+  PathFit f(p, d);
+  f.go();
+  VsfModel &m = f.m();
+  EXPECT_EQ(m.adaptiveWeight[2], 0.0);
+  EXPECT_FALSE(entered(m, 2));
+  // With GAMMA=2 the weights are the squared estimates on the standardized scale.
+  const double s1 = 1.0 / m.columnSumSquares[1];
+  EXPECT_NEAR(m.adaptiveWeight[1], s1 * s1, 1e-14 * s1 * s1);
+}
+
+TEST(LarEdges, WeightsThatCannotBeFormedEndTheFit) {
+  static const Design d = smallDesign(false, false);
+  // A zero estimate with GAMMA <= 0 has no power.
+  PathSetup p;
+  p.method = 6;
+  p.adaptive = 1;
+  p.adaptiveInest = 1;
+  p.gamma = -1.0;
+  p.inest = {0.0, 1.0, 0.0, -1.0};
+  PathFit f(p, d);
+  f.fit.readRc = f.fit.run.read(f.fit.src);
+  ASSERT_EQ(f.fit.readRc, 0);
+  VsfModel &m = f.m();
+  m.inestEstimates = f.inest.data();
+  m.options = &f.fit.opt;
+  m.fuzz = f.fit.opt.fuzz;
+  ASSERT_EQ(vsfModelInit(&m), 0);
+  const int32_t rc = vsfProcessModel(&m);
+  EXPECT_LT(rc, 0);
+  EXPECT_EQ(m.fitStatus, rc);
+  EXPECT_EQ(m.stepCount, 0);
+}
+
+TEST(LarEdges, ScreeningIsRefusedRatherThanIgnored) {
+  static const Design d = smallDesign(false, false);
+  for (uint8_t screen : {3, 6}) {
+    PathSetup p;
+    p.method = 6;
+    PathFit f(p, d);
+    f.fit.opt.screen = screen;
+    f.fit.go();
+    EXPECT_EQ(f.fit.processRc, 0);
+    EXPECT_LT(f.m().fitStatus, 0) << int(screen);
+    EXPECT_EQ(f.m().stepCount, 1) << int(screen); // only the intercept
+  }
+}
+
+TEST(LarEdges, PagesAreRestoredWhenAsked) {
+  static const Design d = smallDesign(false, false);
+  PathSetup p;
+  p.method = 5;
+  PathFit f(p, d);
+  f.fit.opt.restorePages = 1;
+  f.go();
+  const auto first = std::vector<double>(f.m().stepSSE, f.m().stepSSE + f.m().stepCount);
+  // A second fit on the restored pages transforms them again and walks the same path.
+  VsfModel &m = f.m();
+  vsfModelReset(&m);
+  vsfModelByFree(&m);
+  ASSERT_EQ(vsfModelInit(&m), 0);
+  ASSERT_EQ(vsfProcessModel(&m), 0);
+  ASSERT_EQ(m.stepCount, static_cast<int32_t>(first.size()));
+  for (size_t s = 0; s < first.size(); ++s)
+    EXPECT_NEAR(m.stepSSE[s], first[s], 1e-10 * first[0]) << s;
+}
