@@ -25,12 +25,13 @@ bool lsCoeffMethod(int32_t method) { return method == 7 || method == 8 || method
 // The in-model effects past the forced ones, with what a row needs of each.
 struct PathTerms {
   std::vector<int32_t> offset;
-  std::vector<double> beta; // s * pathBeta
+  std::vector<double> beta; // pathBeta
   std::vector<double> dir;  // s * direction (s = 1 where the kernel asks)
   std::vector<double> ls;   // swept (c, 0): minus the least-squares coefficient
+  double s = 1.0;           // the elastic-net scale of the reported coefficients
   void build(const VsfModel *m, bool scaled) {
     const VsfModelOptions *o = m->options;
-    double s = 1.0;
+    s = 1.0;
     if (scaled && o->method == 9 && m->enSetting == 1 && m->l2 > 0)
       s = (m->nObs - 1.0) * m->l2 + 1.0;
     offset.clear();
@@ -41,18 +42,20 @@ struct PathTerms {
       const int32_t k = m->inModelList[p];
       const int64_t c = m->effectColumn[k];
       offset.push_back(m->denseOffset[k]);
-      beta.push_back(s * m->pathBeta[k]);
+      beta.push_back(m->pathBeta[k]);
       dir.push_back(s * m->direction[k]);
       ls.push_back(m->sweptXpx[c * (c + 1) / 2]);
     }
   }
-  double residual(const double *y) const {
+  // The path's fitted value (unscaled coefficients).
+  double fitted(const double *y) const {
     const double *x = y + 1;
-    double r = y[0];
+    double f = 0.0;
     for (size_t i = 0; i < offset.size(); ++i)
-      r -= beta[i] * x[offset[i]];
-    return r;
+      f += beta[i] * x[offset[i]];
+    return f;
   }
+  double residual(const double *y) const { return y[0] - fitted(y); }
   double lsResidual(const double *y) const {
     const double *x = y + 1;
     double r = y[0];
@@ -122,8 +125,13 @@ void corrBody(VsfModel *m, QkPageDescriptor *page, const Sinks &out, bool withCo
     const double mult = rowMultiplier(S, r, skip);
     if (skip)
       return;
-    const double res = T.residual(r.y);
-    const double e = ls ? T.lsResidual(r.y) : res;
+    // The correlations follow the path's own coefficients; the sums of squares are those of
+    // the reported model, whose elastic-net coefficients may be rescaled. Correlations of the
+    // rescaled residual would walk a different path from the one the packed cross products
+    // give.
+    const double fit = T.fitted(r.y);
+    const double res = r.y[0] - fit;
+    const double e = ls ? T.lsResidual(r.y) : r.y[0] - T.s * fit;
     const bool heldOut = S.xcv && r.role == VSF_ROLE_TRAIN && r.fold == m->heldOutFold;
     if (r.role == VSF_ROLE_TRAIN && !heldOut) {
       *out.sse += mult * e * e;

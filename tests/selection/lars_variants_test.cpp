@@ -94,3 +94,21 @@ TEST(LarVariants, ElasticNetAtAFixedL2IsTheLassoOfTheAugmentedData) {
     checkKnots(p, want, tag);
   }
 }
+
+// The data-pass road forms the correlations from the residual of the path's own coefficients
+// also when the reported coefficients are rescaled, so it walks the packed road's path.
+TEST(LarVariants, ElasticNetByDataPassesWalksTheSamePath) {
+  for (int32_t en : {0, 1}) {
+    const auto want = readPath(en ? "enet_scaled" : "enet");
+    PathSetup p;
+    p.method = 9;
+    p.l2 = 0.01;
+    p.enSetting = en;
+    p.full = false;
+    PathFit f(p);
+    f.go();
+    const std::string tag = en ? "ELASTICNET scaled passes" : "ELASTICNET passes";
+    checkSeries(f.m(), want, tag);
+    checkKnots(p, want, tag);
+  }
+}
