@@ -16,13 +16,17 @@ using namespace larstest;
 TEST(LarVariants, LeastSquaresCoefficientsOfTheActiveSet) {
   for (const char *name : {"lar", "lasso"}) {
     const auto want = readPath(std::string(name) + "_ls");
-    PathSetup p;
-    p.method = std::string(name) == "lar" ? 7 : 8;
-    PathFit f(p);
-    f.go();
-    // The SSE of each step is that of the least-squares fit; the path is the plain one.
-    checkSeries(f.m(), want, std::string(name) + " LSCOEFFS");
-    checkKnots(p, want, std::string(name) + " LSCOEFFS");
+    for (bool full : {true, false}) {
+      PathSetup p;
+      p.method = std::string(name) == "lar" ? 7 : 8;
+      p.full = full;
+      PathFit f(p);
+      f.go();
+      // The SSE of each step is that of the least-squares fit; the path is the plain one.
+      const std::string tag = std::string(name) + " LSCOEFFS" + (full ? "" : " passes");
+      checkSeries(f.m(), want, tag);
+      checkKnots(p, want, tag);
+    }
   }
 }
 
@@ -53,10 +57,14 @@ TEST(LarVariants, AdaptiveWeightsFromInestWithGamma) {
     p.inest.push_back(std::stod(cell));
   ASSERT_EQ(p.inest.size(), 11u);
   const auto want = readPath("adaptive_inest");
-  PathFit f(p);
-  f.go();
-  checkSeries(f.m(), want, "INEST= adaptive LASSO");
-  checkKnots(p, want, "INEST= adaptive LASSO");
+  for (bool full : {true, false}) {
+    p.full = full;
+    PathFit f(p);
+    f.go();
+    const std::string tag = std::string("INEST= adaptive LASSO") + (full ? "" : " passes");
+    checkSeries(f.m(), want, tag);
+    checkKnots(p, want, tag);
+  }
 }
 
 TEST(LarVariants, MissingInestEstimateEndsTheFitWithItsMessage) {
