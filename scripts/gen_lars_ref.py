@@ -147,12 +147,14 @@ def main():
     alphas, _, coefs = lars_path(Xps[tr], ypc[tr], method="lasso")
     ch = events(coefs)
     rows = path_rows(Xps[tr], ypc[tr], coefs, alphas, ch, pmean, psd, pybar)
-    va = rp == "V"
+    va, te = rp == "V", rp == "T"
     with open(os.path.join(OUT, "partition_lasso_validate.csv"), "w") as f:
-        f.write("knot,change,sse,validate_ase\n")
+        f.write("knot,change,sse,validate_ase,test_ase\n")
         for t, r in enumerate(rows):
-            res = ypc[va] - Xps[va] @ coefs[:, t]
-            f.write("%d,%d,%r,%r\n" % (t, r[1], r[4], float(res @ res / va.sum())))
+            rv = ypc[va] - Xps[va] @ coefs[:, t]
+            rt = ypc[te] - Xps[te] @ coefs[:, t]
+            f.write("%d,%d,%r,%r,%r\n" % (t, r[1], r[4], float(rv @ rv / va.sum()),
+                                          float(rt @ rt / te.sum())))
 
 
 if __name__ == "__main__":

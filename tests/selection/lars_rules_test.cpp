@@ -96,37 +96,46 @@ TEST(LarRules, StopAndChooseByAicSbcAndCp) {
   }
 }
 
+// Both roads route the VALIDATE and TEST rows to their own sums (the packed road by the
+// residual pass, the data-pass road by the correlation pass).
 TEST(LarRules, ChooseValidatePicksTheSmallestValidationError) {
   std::ifstream in(std::string(QRX_TEST_DATA) + "/lars/partition_lasso_validate.csv");
   std::string line;
   std::getline(in, line);
-  std::vector<double> sse, ase;
+  std::vector<double> sse, ase, tse;
   while (std::getline(in, line)) {
     std::stringstream ss(line);
-    std::string c[4];
+    std::string c[5];
     for (auto &x : c)
       std::getline(ss, x, ',');
     sse.push_back(std::stod(c[2]));
     ase.push_back(std::stod(c[3]));
+    tse.push_back(std::stod(c[4]));
   }
   ASSERT_GT(ase.size(), 3u);
   size_t best = 0;
   for (size_t t = 1; t < ase.size(); ++t)
     if (ase[t] < ase[best])
       best = t;
-  PathSetup p;
-  p.method = 6;
-  p.choose = 10;
   static const Design d = fittest::readDesign("partition");
-  PathFit f(p, d);
-  f.go();
-  VsfModel &m = f.m();
-  ASSERT_EQ(m.stepCount, static_cast<int32_t>(ase.size()));
-  for (size_t t = 0; t < ase.size(); ++t) {
-    expectClose(m.stepSSE[t], sse[t], sse[t], 1e-10, "SSE at " + std::to_string(t));
-    expectClose(m.stepValidateAse[t], ase[t], ase[t], 1e-10, "ASE at " + std::to_string(t));
+  for (bool full : {true, false}) {
+    PathSetup p;
+    p.method = 6;
+    p.choose = 10;
+    p.full = full;
+    PathFit f(p, d);
+    f.go();
+    VsfModel &m = f.m();
+    const std::string tag = full ? "packed" : "passes";
+    ASSERT_EQ(m.stepCount, static_cast<int32_t>(ase.size())) << tag;
+    for (size_t t = 0; t < ase.size(); ++t) {
+      const std::string at = tag + " step " + std::to_string(t);
+      expectClose(m.stepSSE[t], sse[t], sse[t], 1e-10, at + " SSE");
+      expectClose(m.stepValidateAse[t], ase[t], ase[t], 1e-10, at + " validation ASE");
+      expectClose(m.stepTestAse[t], tse[t], tse[t], 1e-10, at + " test ASE");
+    }
+    EXPECT_EQ(m.chosenStep, static_cast<int32_t>(best)) << tag;
   }
-  EXPECT_EQ(m.chosenStep, static_cast<int32_t>(best));
 }
 
 TEST(LarRules, StopAtAnL1TargetInsideASegment) {
