@@ -218,7 +218,8 @@ int32_t LarLassoStep(VsfModel *m, int32_t *changedEffect, int32_t *pendingDrop) 
       m->stopReason = VSR_PATH_END;
       return 0;
     }
-    if (m->stepCount >= 2 && m->stepPathValue[m->stepCount - 1] * m->lambdaMax + m->fuzz <= m->lambda) {
+    if (m->stepCount >= 2 &&
+        m->stepPathValue[m->stepCount - 1] * m->lambdaMax + m->fuzz <= m->lambda) {
       m->stopReason = VSR_PATH_END2;
       return 0;
     }

@@ -7,15 +7,15 @@
 #include "data/vsfthread.h"
 #include "driver/vsfoptions.h"
 #include "kernels/vsfkernels.h"
+#include "kernels/vsftransform.h"
 #include "kernels/vsfxpx.h"
+#include "model/vsfadaptive.h"
 #include "model/vsfcriteria.h"
 #include "model/vsfformulas.h"
 #include "model/vsfmodel.h"
 #include "model/vsfsweep.h"
 #include "selection/vsfclassic.h"
 #include "selection/vsflarlasso.h"
-#include "kernels/vsftransform.h"
-#include "model/vsfadaptive.h"
 #include "support/hoststubs.h"
 
 #include <cstring>

@@ -17,8 +17,8 @@ TEST(LarPath, LarAndLassoFollowTheReferenceOnEveryRoad) {
   };
   for (const char *name : {"lar", "lasso"}) {
     const auto want = readPath(name);
-    for (Road r : {Road{true, 1, false}, Road{false, 1, false}, Road{false, 3, true},
-                   Road{true, 2, true}}) {
+    for (Road r :
+         {Road{true, 1, false}, Road{false, 1, false}, Road{false, 3, true}, Road{true, 2, true}}) {
       PathSetup p;
       p.method = std::string(name) == "lar" ? 5 : 6;
       p.full = r.full;
@@ -26,8 +26,8 @@ TEST(LarPath, LarAndLassoFollowTheReferenceOnEveryRoad) {
       p.disk = r.disk;
       PathFit f(p);
       f.go();
-      const std::string tag = std::string(name) + (r.full ? " packed" : " passes") +
-                              " threads " + std::to_string(r.threads);
+      const std::string tag = std::string(name) + (r.full ? " packed" : " passes") + " threads " +
+                              std::to_string(r.threads);
       checkSeries(f.m(), want, tag);
       EXPECT_EQ(f.m().stopReason, VSR_ALL_ENTERED) << tag;
     }

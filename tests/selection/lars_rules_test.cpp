@@ -178,8 +178,8 @@ TEST(LarRules, StopAtAnL1TargetInsideASegment) {
     const Knot &a = path[seg - 1], &b = path[seg];
     for (int j = 1; j <= 10; ++j) {
       const double want = a.b[j - 1] + frac * (b.b[j - 1] - a.b[j - 1]);
-      expectClose(m.effectStatus[j] == VES_SELECTED ? m.pathBeta[j] : 0.0, want, maxAbs(b.b),
-                  1e-9, tag + " b" + std::to_string(j));
+      expectClose(m.effectStatus[j] == VES_SELECTED ? m.pathBeta[j] : 0.0, want, maxAbs(b.b), 1e-9,
+                  tag + " b" + std::to_string(j));
     }
   }
 }
