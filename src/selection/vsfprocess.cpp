@@ -1,7 +1,8 @@
 // The plain fit road: vsfModelInit, then vsfProcessModel with its data passes (cross
 // products formed in full or on demand), the full model first for BACKWARD and the CP and
-// BIC criteria, the forced steps, and the dispatch to the classic methods. The roads and
-// methods that arrive later end the fit with message 848/9102 and a failure code.
+// BIC criteria, the forced steps, and the dispatch to the classic methods and the least-angle
+// path (on centred and scaled pages). The roads and methods that arrive later end the fit
+// with message 848/9102 and a failure code.
 #include "selection/vsfprocess.h"
 
 #include "data/vsfthread.h"
@@ -100,6 +101,9 @@ int32_t vsfProcessModel(VsfModel *model) {
     return fail(m, notBuilt("the penalized selection methods"));
   if (o->parmStandardize || (o->adaptive && !o->colStandardize))
     return fail(m, notBuilt("standardized and adaptive fits"));
+  // The path's arrays exist only for fits on centred and scaled columns.
+  if (o->method >= 5 && !o->colStandardize)
+    return fail(m, notBuilt("unstandardized least-angle path"));
 
   int32_t rc;
   const bool full = vsfFullXpxOn(m);
