@@ -3,6 +3,7 @@
 // roles, effect containment, the seed and the output defaults; and the per-BY-group model
 // set-up. The statement readers fill the settings; the fit and the results read them.
 #include "driver/vsfpostinit.h"
+#include "driver/vsfresponse.h"
 
 #include "design/levhier.h"
 #include "driver/vsfbridge.h"
@@ -523,6 +524,8 @@ int32_t vsfPostInit(VsfContext* ctx) {
     return fail(ctx, 997, -100);
   if (st.responseCount > 0 && st.responses[0] != nullptr)
     ctx->responseName = rvqtxt(st.responses[0]->name, st.responses[0]->nameLength);
+  if (int32_t rc = vsfLinkResponseSide(ctx); rc != 0)
+    return rc;
   if (int32_t rc = checkEffects(ctx); rc != 0)
     return rc;
   if (o.method != VM_STEPWISE)

@@ -1,0 +1,48 @@
+// Links the response, WEIGHT and FREQ variables of the statements into the design context,
+// so that levelisation and the design rows read them with every observation.
+#include "driver/vsfresponse.h"
+
+#include "driver/vsfcontext.h"
+
+#include <new>
+
+namespace {
+
+LevVariable* newRecords(QkPool* pool, int32_t count) {
+  void* block = pool->allocate(pool, sizeof(LevVariable) * static_cast<size_t>(count), kQkZeroed);
+  if (block == nullptr)
+    return nullptr;
+  auto* records = static_cast<LevVariable*>(block);
+  for (int32_t i = 0; i < count; ++i)
+    new (&records[i]) LevVariable{};
+  return records;
+}
+
+} // namespace
+
+int32_t vsfLinkResponseSide(VsfContext* ctx) {
+  VsfStatementSettings& st = ctx->stmt;
+  LevRegContext& design = ctx->design;
+  if (st.responseCount > 0 && design.responses == nullptr) {
+    design.responses = newRecords(ctx->mainPool, st.responseCount);
+    if (design.responses == nullptr)
+      return -2;
+    for (int32_t r = 0; r < st.responseCount; ++r)
+      design.responses[r].var = st.responses[r];
+    design.responseCount = st.responseCount;
+  }
+  if (st.proc.weightGiven && st.proc.weightVar != nullptr && design.weights == nullptr) {
+    design.weights = newRecords(ctx->mainPool, 1);
+    if (design.weights == nullptr)
+      return -2;
+    design.weights[0].var = st.proc.weightVar;
+    design.weightCount = 1;
+  }
+  if (st.proc.freqGiven && st.proc.freqVar != nullptr && design.freq == nullptr) {
+    design.freq = newRecords(ctx->mainPool, 1);
+    if (design.freq == nullptr)
+      return -2;
+    design.freq[0].var = st.proc.freqVar;
+  }
+  return 0;
+}
