@@ -200,10 +200,9 @@ TEST_F(ResultsProgram, TablesInTheOrderOfTheDisplay) {
   }
 }
 
-// The DISABLED_ tests wait for the fit switches of the front end and for the response of
-// the design context: until both are wired, the fit records no steps and sees no response,
-// so the step details, the selection and the residuals cannot be what the fit makes.
-TEST_F(ResultsProgram, DISABLED_ExampleShowsEveryStep) {
+// The whole road of the example program: step details, the selection, the estimates and
+// the residuals of the OUTPUT data set.
+TEST_F(ResultsProgram, ExampleShowsEveryStep) {
   std::vector<const Value*> all;
   flatten(example->json["steps"][0]["output"], all);
   int estimates = 0;
@@ -214,7 +213,7 @@ TEST_F(ResultsProgram, DISABLED_ExampleShowsEveryStep) {
   EXPECT_EQ(example->json["returnCode"].n, 0);
 }
 
-TEST_F(ResultsProgram, DISABLED_OutputDataSetPredictionsFollowTheEstimates) {
+TEST_F(ResultsProgram, OutputDataSetPredictionsFollowTheEstimates) {
   auto rows = readCsv(run->work / "diabetes_pred.csv");
   ASSERT_GT(rows.size(), 1u) << run->log;
   const auto& header = rows[0];
@@ -247,7 +246,7 @@ TEST_F(ResultsProgram, DISABLED_OutputDataSetPredictionsFollowTheEstimates) {
   }
 }
 
-TEST_F(ResultsProgram, DISABLED_SelectionAndEstimatesAgreeWithTheReference) {
+TEST_F(ResultsProgram, SelectionAndEstimatesAgreeWithTheReference) {
   Reference ref = reference();
   ASSERT_FALSE(ref.steps.empty());
   const Value* summary = table("SelectionSummary");
@@ -356,8 +355,7 @@ TEST(ResultsClassData, LevelsAndCodingTables) {
   fs::remove_all(r.work);
 }
 
-// Waits for the response of the design context, like the DISABLED_ tests above.
-TEST(ResultsClassData, DISABLED_RankedCandidatesOfTheFirstStep) {
+TEST(ResultsClassData, RankedCandidatesOfTheFirstStep) {
   std::vector<int> g, c;
   std::vector<double> x, y;
   ExampleRun r = classRun(g, c, x, y);
