@@ -2,6 +2,8 @@
 // collinearity in the adaptive least-squares fit, a zero adaptive weight, weights that cannot
 // be formed, and the roads that are refused with a message instead of run half-way.
 #include "selection/larsfixture.h"
+
+#include "host/ext/qkpgf.h"
 #include "selection/vsfprocess.h"
 #include "support/hostif.h"
 
@@ -141,4 +143,49 @@ TEST(LarEdges, PagesAreRestoredWhenAsked) {
   ASSERT_EQ(m.stepCount, static_cast<int32_t>(first.size()));
   for (size_t s = 0; s < first.size(); ++s)
     EXPECT_NEAR(m.stepSSE[s], first[s], 1e-10 * first[0]) << s;
+}
+
+// Fail the n-th page read or write after the pages are made, for every n until the fit gets
+// through: each failure, in the driver's transforms, the adaptive fit or the path's own
+// passes, ends the fit with a negative status and message 848/9103, never with a path built
+// from partial sums.
+TEST(LarEdges, FailingDataPassEndsThePathWithItsMessage) {
+  datatest::setUpHost();
+  auto logged = [](int number) {
+    auto all = datatest::loggedNumbers();
+    return std::find(all.begin(), all.end(), 848000 + number) != all.end();
+  };
+  for (bool full : {true, false}) {
+    bool finished = false;
+    int failures = 0;
+    for (int n = 1; n < 4000 && !finished; n += full ? 3 : 29) {
+      PathSetup p;
+      p.method = 6;
+      p.full = full;
+      p.disk = true;
+      p.adaptive = full ? 1 : 0;
+      PathFit f(p);
+      ASSERT_EQ(f.fit.run.read(f.fit.src), 0);
+      VsfModel &m = f.m();
+      m.options = &f.fit.opt;
+      m.fuzz = f.fit.opt.fuzz;
+      ASSERT_EQ(vsfModelInit(&m), 0);
+      datatest::loggedNumbers();
+      qrxhost::failUtilityIoAt(n);
+      const int32_t rc = vsfProcessModel(&m);
+      qrxhost::failUtilityIoAt(0);
+      if (rc == 0 && m.fitStatus == 0) {
+        finished = true;
+        EXPECT_FALSE(logged(9103));
+        EXPECT_EQ(m.stopReason, VSR_ALL_ENTERED);
+      } else {
+        EXPECT_LT(m.fitStatus, 0) << n;
+        EXPECT_TRUE(logged(9103)) << n;
+        ++failures;
+      }
+    }
+    EXPECT_TRUE(finished) << full;
+    EXPECT_GT(failures, 10) << full;
+  }
+  EXPECT_EQ(qrxhost::liveUtilityFiles(), 0);
 }
