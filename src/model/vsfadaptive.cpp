@@ -1,6 +1,7 @@
 // Adaptive weights: the full least-squares fit is swept on a copy of the weighted X'X of the
-// standardized pages and left unswept afterwards for the fit proper; INEST= estimates are put
-// on the standardized scale by the column scales.
+// standardized pages (formed for this purpose when the fit grows its cross products) and left
+// unswept afterwards for the fit proper; INEST= estimates are put on the standardized scale by
+// the column scales.
 #include "model/vsfadaptive.h"
 
 #include "driver/vsfoptions.h"
@@ -32,17 +33,32 @@ bool weighted(const VsfModel *m, int32_t e) {
 
 int32_t vsfLSAdaptiveWeights(VsfModel *m) {
   m->adaptiveAliased = 0;
+  // Cross products grown on demand hold only the response so far: the full matrix of the
+  // dense columns is formed for this fit alone and the grown layout put back afterwards.
+  const bool grown = !vsfFullXpxOn(m);
+  const int32_t grownColumns = m->xpxColumns;
+  if (grown) {
+    const int32_t cols = m->denseColumnCount + 1;
+    int32_t rc = vsfAddXpXMemory(m, cols);
+    if (rc != 0)
+      return rc;
+    m->xpxColumns = cols;
+    std::memset(m->xpx, 0, sizeof(double) * (static_cast<int64_t>(cols) * (cols + 1) / 2));
+  }
+  auto column = [&](int32_t e) { return grown ? m->denseOffset[e] + 1 : m->effectColumn[e]; };
+  const int64_t T = static_cast<int64_t>(m->xpxColumns) * (m->xpxColumns + 1) / 2;
   // A failing pass is reported (848/9103) before its code is returned.
   int32_t rc = vsfRunPass(m, vsfFullXpX, vsfFullXpX_t, 0);
-  if (rc != 0)
+  if (rc != 0) {
+    m->xpxColumns = grownColumns;
     return rc;
-  const int64_t T = static_cast<int64_t>(m->xpxColumns) * (m->xpxColumns + 1) / 2;
+  }
   std::memcpy(m->sweptXpx, m->xpx, sizeof(double) * T);
   for (int32_t e = 0; e < m->effectCount; ++e) {
     if (!weighted(m, e))
       continue;
     for (int32_t i = 0; i < m->effectColumns[e]; ++i) {
-      const int32_t c = m->effectColumn[e] + i;
+      const int32_t c = column(e) + i;
       vsfSweep(m, c);
       if (m->sweepFlags[c] == '0')
         m->adaptiveAliased = 1;
@@ -55,18 +71,21 @@ int32_t vsfLSAdaptiveWeights(VsfModel *m) {
       continue;
     }
     for (int32_t i = 0; i < m->effectColumns[e]; ++i, ++q) {
-      const int64_t c = m->effectColumn[e] + i;
+      const int64_t c = column(e) + i;
       if (m->sweepFlags[c] == '0')
         m->effectStatus[q] = VES_UNAVAILABLE;
       int32_t status;
       m->adaptiveWeight[q] = weightOf(m->sweptXpx[c * (c + 1) / 2], m->options->gamma, &status);
-      if (status != 0)
+      if (status != 0) {
+        m->xpxColumns = grownColumns;
         return status;
+      }
     }
   }
   std::memset(m->xpx, 0, sizeof(double) * T);
   std::memset(m->sweepFlags, '0', static_cast<size_t>(m->xpxColumns));
   m->rank = 0;
+  m->xpxColumns = grownColumns;
   return 0;
 }
 

@@ -118,8 +118,6 @@ int32_t vsfProcessModel(VsfModel *model) {
     if (o->transformPages && (rc = pass(m, vsfCenterScale, vsfCenterScale_t, 0)) != 0)
       return rc;
     if (o->adaptive) {
-      if (!o->adaptiveInest && !full)
-        return fail(m, notBuilt("least-squares adaptive weights without the full cross products"));
       rc = o->adaptiveInest ? vsfInEstAdaptiveWeights(m) : vsfLSAdaptiveWeights(m);
       if (rc > 0) {
         // A weight that cannot be formed would leave its column unweighted.

@@ -58,17 +58,20 @@ TEST(LarEdges, TiedCorrelationsLeaveThePathToTheLowerIndex) {
 
 TEST(LarEdges, CollinearFullFitMakesTheAliasedEffectUnavailable) {
   static const Design d = smallDesign(false, true);
-  PathSetup p;
-  p.method = 6;
-  p.adaptive = 1;
-  PathFit f(p, d);
-  f.go();
-  VsfModel &m = f.m();
-  EXPECT_EQ(m.adaptiveAliased, 1);
-  EXPECT_EQ(m.effectStatus[3], VES_UNAVAILABLE);
-  EXPECT_FALSE(entered(m, 3));
-  EXPECT_TRUE(entered(m, 1));
-  EXPECT_TRUE(entered(m, 2));
+  for (bool full : {true, false}) {
+    PathSetup p;
+    p.method = 6;
+    p.adaptive = 1;
+    p.full = full;
+    PathFit f(p, d);
+    f.go();
+    VsfModel &m = f.m();
+    EXPECT_EQ(m.adaptiveAliased, 1) << full;
+    EXPECT_EQ(m.effectStatus[3], VES_UNAVAILABLE) << full;
+    EXPECT_FALSE(entered(m, 3)) << full;
+    EXPECT_TRUE(entered(m, 1)) << full;
+    EXPECT_TRUE(entered(m, 2)) << full;
+  }
 }
 
 TEST(LarEdges, ZeroInestEstimateKeepsItsEffectOffThePath) {
@@ -163,7 +166,7 @@ TEST(LarEdges, FailingDataPassEndsThePathWithItsMessage) {
       p.method = 6;
       p.full = full;
       p.disk = true;
-      p.adaptive = full ? 1 : 0;
+      p.adaptive = 1;
       PathFit f(p);
       ASSERT_EQ(f.fit.run.read(f.fit.src), 0);
       VsfModel &m = f.m();
