@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -22,7 +24,10 @@ protected:
   fs::path dir;
   HostDataSetServices* ds = nullptr;
   void SetUp() override {
-    dir = fs::temp_directory_path() / "qrx_bymatch";
+    // A directory of its own: ctest runs these tests side by side.
+    dir = fs::temp_directory_path() /
+          ("qrx_bymatch_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
+           "_" + std::to_string(static_cast<long>(::getpid())));
     fs::remove_all(dir);
     fs::create_directories(dir);
     setWorkDir(dir.string());

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -35,7 +37,9 @@ struct ExampleRun {
 ExampleRun runExample(const std::string& program, const std::string& tag, bool text = false,
                       const std::string& csvName = "", const std::string& csv = "") {
   ExampleRun r;
-  r.work = fs::temp_directory_path() / ("qrx_results_" + tag);
+  // One directory per process: ctest runs the tests of this file side by side.
+  r.work = fs::temp_directory_path() /
+           ("qrx_results_" + tag + "_" + std::to_string(static_cast<long>(::getpid())));
   fs::remove_all(r.work);
   fs::create_directories(r.work);
   if (!csvName.empty())
