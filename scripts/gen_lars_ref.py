@@ -11,7 +11,8 @@ Writes tests/data/lars/<case>.csv with one row per knot:
   knot, change (+k entered, -k removed, 0 start), lambda/lambdaMax, L1 norm, SSE, active count,
   10 path coefficients (standardized scale), 10 coefficients on the data scale, intercept.
 Effect k (1..10) is design column k; effect 0 is the intercept.
-Run: /usr/bin/python3 scripts/gen_lars_ref.py
+Also writes inest.csv (the INEST= estimates used) and lambda_max.csv (the path maximum).
+Needs Debian's python3-sklearn. Run: /usr/bin/python3 scripts/gen_lars_ref.py
 """
 import os
 
@@ -107,6 +108,10 @@ def main():
     train = roles == "A"
     Xs, yc, mean, sd, ybar = standardize(X, y, train)
     n = len(y)
+
+    # The path maximum: the largest |x_j'y| of the standardized columns.
+    with open(os.path.join(OUT, "lambda_max.csv"), "w") as f:
+        f.write(repr(float(np.abs(Xs.T @ yc).max())) + "\n")
 
     for method in ("lar", "lasso"):
         alphas, _, coefs = lars_path(Xs, yc, method=method)

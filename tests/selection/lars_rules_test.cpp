@@ -2,7 +2,7 @@
 // reference path of scripts/gen_lars_ref.py) the path stops after the last step that improves
 // the criterion, with the estimates of that step, and chooses the best step; CHOOSE=VALIDATE
 // picks the step of the smallest validation error; STOP=L1 ends the path exactly at the
-// target, part-way along a segment.
+// target (by norm, ratio or value), part-way along a segment.
 #include "selection/larsfixture.h"
 
 #include "support/hostif.h"
@@ -144,7 +144,13 @@ TEST(LarRules, StopAtAnL1TargetInsideASegment) {
     uint8_t choice;
     double target;
   };
-  for (Case c : {Case{2, 50.0}, Case{1, 0.2}}) {
+  std::ifstream in(std::string(QRX_TEST_DATA) + "/lars/lambda_max.csv");
+  double lambdaMax = 0;
+  in >> lambdaMax;
+  ASSERT_GT(lambdaMax, 0);
+  for (Case c : {Case{2, 50.0}, Case{1, 0.2}, Case{3, 0.2 * lambdaMax}}) {
+    // The VALUE target is a path value on the scale of the correlations.
+    const double ratio = c.choice == 3 ? c.target / lambdaMax : c.target;
     // The segment on which the target falls, and how far along it.
     size_t seg = 1;
     double frac = 0;
@@ -154,8 +160,8 @@ TEST(LarRules, StopAtAnL1TargetInsideASegment) {
         frac = (c.target - a.l1) / (b.l1 - a.l1);
         break;
       }
-      if (c.choice == 1 && b.pathValue < c.target) {
-        frac = (a.pathValue - c.target) / (a.pathValue - b.pathValue);
+      if (c.choice != 2 && b.pathValue < ratio) {
+        frac = (a.pathValue - ratio) / (a.pathValue - b.pathValue);
         break;
       }
     }
@@ -174,7 +180,7 @@ TEST(LarRules, StopAtAnL1TargetInsideASegment) {
     if (c.choice == 2)
       expectClose(m.l1Norm, c.target, c.target, 1e-12, tag + " L1 norm");
     else
-      expectClose(m.stepPathValue[seg], c.target, 1.0, 1e-12, tag + " path value");
+      expectClose(m.stepPathValue[seg], ratio, 1.0, 1e-12, tag + " path value");
     const Knot &a = path[seg - 1], &b = path[seg];
     for (int j = 1; j <= 10; ++j) {
       const double want = a.b[j - 1] + frac * (b.b[j - 1] - a.b[j - 1]);
