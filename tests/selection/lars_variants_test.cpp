@@ -124,3 +124,29 @@ TEST(LarVariants, ElasticNetByDataPassesWalksTheSamePath) {
     checkKnots(p, want, tag);
   }
 }
+
+// METHOD=ELASTICNET reaches the path through vsfProcess at a fixed L2; a searched L2 is a
+// road of its own that this build refuses with its message.
+TEST(LarVariants, ElasticNetThroughTheProcessEntry) {
+  const auto want = readPath("enet");
+  for (int32_t search : {1, 2}) {
+    PathSetup p;
+    p.method = 9;
+    p.l2 = 0.01;
+    PathFit f(p);
+    ASSERT_EQ(f.fit.run.read(f.fit.src), 0);
+    VsfModel &m = f.m();
+    m.options = &f.fit.opt;
+    m.fuzz = f.fit.opt.fuzz;
+    m.l2Search = search;
+    const int32_t rc = vsfProcess(&m, nullptr);
+    if (search == 1) {
+      ASSERT_EQ(rc, 0);
+      ASSERT_EQ(m.fitStatus, 0);
+      checkSeries(m, want, "ELASTICNET through vsfProcess");
+    } else {
+      EXPECT_LT(rc, 0);
+      EXPECT_EQ(m.stepCount, 0);
+    }
+  }
+}
