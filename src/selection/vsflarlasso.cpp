@@ -12,7 +12,7 @@
 #include "selection/vsfstoprules.h"
 #include "support/hoststubs.h"
 
-#include <cfloat>
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
