@@ -331,8 +331,9 @@ int32_t bySet(HostDataSet* data, const int32_t* numbers, const uint8_t* descendi
       if (compareBy(ds, i - 1, i) > 0) {
         std::string list;
         for (size_t k = 0; k < vars.size(); ++k)
-          list += (k ? " " : "") + std::string(desc[k] ? "DESCENDING " : "") +
-                  ds->names[static_cast<size_t>(vars[k])];
+          list.append(k ? " " : "")
+              .append(desc[k] ? "DESCENDING " : "")
+              .append(ds->names[static_cast<size_t>(vars[k])]);
         fail(6, {ds->display.c_str(), list.c_str(), ds->table->lines[static_cast<size_t>(i - 1)],
                  ds->table->lines[static_cast<size_t>(i)]});
         ds->by.vars.clear();

@@ -151,7 +151,7 @@ std::string formatName(const OutputFormat& format, ColumnType type) {
   case ColumnType::Text:
     return "$.";
   case ColumnType::Chars:
-    return "$" + std::to_string(width) + ".";
+    return std::string("$").append(std::to_string(width)).append(".");
   case ColumnType::Int:
     if (format.code <= 0)
       return std::to_string(width) + ".";

@@ -314,7 +314,7 @@ int64_t qknrlget(const QkChar* name, int32_t nameLength, int64_t defaultValue) {
   bool found = false, unreadable = false;
   int64_t value = integerRead(qk, name, nameLength, defaultValue, "qknrlget", &found, &unreadable);
   if (debugOn(qk))
-    echo(qk, "qknrlget", narrow(name, nameLength), "=" + std::to_string(value));
+    echo(qk, "qknrlget", narrow(name, nameLength), std::string("=").append(std::to_string(value)));
   return value;
 }
 
@@ -418,7 +418,7 @@ int64_t qknrlimit(const QkChar* name, int32_t nameLength, int64_t defaultValue) 
   }
   qknrlset(name, nameLength, next);
   if (debugOn(qk))
-    echo(qk, "qknrlimit", narrow(name, nameLength), "=" + std::to_string(next));
+    echo(qk, "qknrlimit", narrow(name, nameLength), std::string("=").append(std::to_string(next)));
   return next;
 }
 
@@ -447,7 +447,8 @@ int32_t qknrlook(const QkChar* name, int32_t nameLength, int32_t defaultCode,
                std::to_string(p->code));
     if (same) {
       if (debug)
-        echo(qk, "qknrlook", nameText, "=" + std::to_string(p->code) + " '" + valueText + "'");
+        echo(qk, "qknrlook", nameText,
+             std::string("=").append(std::to_string(p->code)).append(" '").append(valueText).append("'"));
       return p->code;
     }
   }
@@ -464,6 +465,7 @@ int32_t qknrlook(const QkChar* name, int32_t nameLength, int32_t defaultCode,
       reportFailure(qk, "qkNameValueSet", nameText, "qknrtset", status);
   }
   if (debug)
-    echo(qk, "qknrlook", nameText, "=" + std::to_string(defaultCode) + " '" + valueText + "'");
+    echo(qk, "qknrlook", nameText,
+         std::string("=").append(std::to_string(defaultCode)).append(" '").append(valueText).append("'"));
   return defaultCode;
 }
