@@ -114,6 +114,7 @@ TEST_F(Cli, TwoStepsAndOptionsGiveOneRecord) {
                                       "proc varsifter data=x; model y = a; run;\n"
                                       "* a comment statement;\n"
                                       "proc varsifter data=x; model y = b; run;\n");
+  write("x.csv", "y,a,b\n10.1,2,5\n6,1,3\n8.1,4,4\n2,3,1\n4.1,6,2\n12,5,6\n");
   std::string json = (dir / "run.json").string();
   std::string listing = (dir / "run.lst").string();
   Outcome r = qrx("--work '" + dir.string() + "' -o CPUCOUNT=2 --listing '" + listing +
@@ -142,6 +143,15 @@ TEST_F(Cli, TwoStepsAndOptionsGiveOneRecord) {
   EXPECT_EQ(v["steps"][1]["line"].n, 4);
   EXPECT_EQ(v["returnCode"].n, highest);
   EXPECT_EQ(v["macros"].kind, minijson::Value::Object);
+  // Both steps ran to their tables, and the macro variables of the last step are kept.
+  for (size_t s = 0; s < 2; ++s) {
+    bool modelInfo = false;
+    for (const minijson::Value& node : v["steps"][s]["output"].items)
+      modelInfo = modelInfo || node["name"].s == "ModelInfo";
+    EXPECT_TRUE(modelInfo) << "step " << s << "\n" << r.out;
+  }
+  EXPECT_EQ(v["macros"]["_VSFNUMBYS"].s, "1");
+  EXPECT_EQ(v["macros"]["_VSFIND"].s, "b");
   int expected = highest == 0 ? 0 : highest <= 4 ? 1 : 2;
   EXPECT_EQ(r.status, expected) << r.out;
   EXPECT_TRUE(fs::exists(listing));
