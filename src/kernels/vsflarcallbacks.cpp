@@ -22,6 +22,8 @@ struct Sinks {
 
 bool lsCoeffMethod(int32_t method) { return method == 7 || method == 8 || method == 10; }
 
+enum PathTerm { kBeta = 1, kDir = 2, kLs = 4 };
+
 // A dot product of n contiguous values in four independent sums, so that it vectorises.
 inline double dot(const double *a, const double *x, int32_t n) {
   double s0 = 0, s1 = 0, s2 = 0, s3 = 0;
@@ -48,7 +50,9 @@ struct PathTerms {
   double s = 1.0;           // the elastic-net scale of the reported coefficients
   bool wide = false;
   int32_t dense = 0;
-  void build(const VsfModel *m, bool scaled) {
+  std::vector<double> spare[3];
+  // Only the terms named in need (kBeta, kDir, kLs) are laid out: this runs once per page.
+  void build(const VsfModel *m, bool scaled, int need) {
     const VsfModelOptions *o = m->options;
     s = 1.0;
     if (scaled && o->method == 9 && m->enSetting == 1 && m->l2 > 0)
@@ -61,22 +65,29 @@ struct PathTerms {
       const int32_t k = m->inModelList[p];
       const int64_t c = m->effectColumn[k];
       offset.push_back(m->denseOffset[k]);
-      beta.push_back(m->pathBeta[k]);
-      dir.push_back(s * m->direction[k]);
-      ls.push_back(m->sweptXpx[c * (c + 1) / 2]);
+      if (need & kBeta)
+        beta.push_back(m->pathBeta[k]);
+      if (need & kDir)
+        dir.push_back(s * m->direction[k]);
+      if (need & kLs)
+        ls.push_back(m->sweptXpx[c * (c + 1) / 2]);
     }
     dense = m->denseColumnCount;
     wide = dense > 0 && 4 * static_cast<int64_t>(offset.size()) >= dense;
     if (wide) {
-      auto spread = [&](std::vector<double> &v) {
-        std::vector<double> out(static_cast<size_t>(dense), 0.0);
+      // Laid out in place: the buffers keep their capacity from page to page.
+      auto spread = [&](std::vector<double> &v, std::vector<double> &out) {
+        out.assign(static_cast<size_t>(dense), 0.0);
         for (size_t i = 0; i < offset.size(); ++i)
           out[offset[i]] = v[i];
         v.swap(out);
       };
-      spread(beta);
-      spread(dir);
-      spread(ls);
+      if (need & kBeta)
+        spread(beta, spare[0]);
+      if (need & kDir)
+        spread(dir, spare[1]);
+      if (need & kLs)
+        spread(ls, spare[2]);
     }
   }
   double gathered(const std::vector<double> &a, const double *x) const {
@@ -135,13 +146,13 @@ void corrBody(VsfModel *m, QkPageDescriptor *page, const Sinks &out, bool withCo
   const VsfRowShape S = vsfRowShape(m);
   thread_local PathTerms T;
   thread_local Targets K;
-  T.build(m, true);
+  const bool ls = lsCoeffMethod(m->options->method);
+  T.build(m, true, kBeta | (ls ? kLs : 0) | (S.xcv && !ls ? kDir : 0));
   K.clear();
   if (withCorr)
     for (int32_t k = 0; k < m->effectCount; ++k)
       if (m->effectStatus[k] != VES_INTERCEPT)
         K.add(m, k);
-  const bool ls = lsCoeffMethod(m->options->method);
   vsfEachRow(S, page, [&](const VsfRowView &r) {
     bool skip;
     const double mult = rowMultiplier(S, r, skip);
@@ -186,7 +197,7 @@ void avecBody(VsfModel *m, QkPageDescriptor *page, double *dirCorr) {
   const VsfRowShape S = vsfRowShape(m);
   thread_local PathTerms T;
   thread_local Targets K;
-  T.build(m, false);
+  T.build(m, false, kDir);
   K.clear();
   const int32_t screen = m->options->screen;
   if (screen == SCREEN_NONE || screen == SCREEN_BASE || screen == SCREEN_SIS) {
@@ -213,7 +224,7 @@ void sasviOutBody(VsfModel *m, QkPageDescriptor *page, const Sinks &out, bool di
   const VsfRowShape S = vsfRowShape(m);
   thread_local PathTerms T;
   thread_local Targets K;
-  T.build(m, false);
+  T.build(m, false, kBeta | (direction ? kDir : 0));
   K.clear();
   for (int32_t i = 0; i < m->screenOutCount; ++i)
     K.add(m, m->screenOutList[i]);
@@ -235,7 +246,7 @@ void sasviAvecOutBody(VsfModel *m, QkPageDescriptor *page, double *dirCorr) {
   const VsfRowShape S = vsfRowShape(m);
   thread_local PathTerms T;
   thread_local Targets K;
-  T.build(m, false);
+  T.build(m, false, kDir);
   K.clear();
   for (int32_t i = 0; i < m->screenNewCount; ++i)
     K.add(m, m->screenNewList[i]);
