@@ -5,10 +5,14 @@
 #include "data/vsfdata.h"
 
 #include "data/vsfpage.h"
+#include "data/vsfsync.h"
 #include "design/levnames.h"
 #include "design/levreg.h"
+#include "design/levrow.h"
 #include "design/levtables.h"
 #include "driver/vsfcontext.h"
+#include "driver/vsfeffects.h"
+#include "driver/vsfpostinit.h"
 #include "model/vsfmodel.h"
 #include "numerics/zranuni.h"
 #include "support/hoststubs.h"
@@ -197,22 +201,12 @@ int32_t placeRow(Pass& p) {
   return 0;
 }
 
-// Reads one data set: which 0 DATA=, 1 TESTDATA=, 2 VALDATA=.
-int32_t readDataSet(Pass& p, int32_t which) {
+// Reads the rows of one data set whose pass has begun: which 0 DATA=, 1 TESTDATA=,
+// 2 VALDATA=. Held-out rows with unknown levels are counted into counters / *unknownClass.
+int32_t readRows(Pass& p, int32_t which, int32_t* counters, int32_t* unknownClass) {
   VsfDataSettings* s = p.s;
   VsfRowSource* src = p.src;
-  VsfModel* m = p.model;
   const bool weighted = s->weightGiven || s->freqGiven;
-  int32_t* counters = nullptr;
-  int32_t unknownClass = 0;
-  if (which != 0) {
-    counters =
-        allocArray<int32_t>(m->pool != nullptr ? m->pool : p.bags->pool, s->modelEffectCount);
-    if (counters == nullptr)
-      return -2;
-  }
-  if (src->begin(src->self, which) != 0)
-    return 0; // not in step with the BY group: reported, skipped for this group
   while (src->next(src->self) == 1) {
     double y = 0.0, w = 1.0, f = 1.0;
     if (which == 0)
@@ -235,7 +229,7 @@ int32_t readDataSet(Pass& p, int32_t which) {
     }
     if (which != 0 && (st & 0x02)) {
       if (src->unknownLevels(src->self, counters))
-        unknownClass = 1;
+        *unknownClass = 1;
       continue;
     }
     if (st & (which == 0 ? 0x23 : 0x25))
@@ -297,18 +291,47 @@ int32_t readDataSet(Pass& p, int32_t which) {
         }
       }
     } else {
+      // A held-out row counts for its role, and its weight for the role's weight sum: the
+      // validation and test ASE are averaged over that sum.
       p.t.rows[ri] += 1;
       p.t.freq[ri] += f;
+      p.t.weight[ri] += wf;
     }
   }
+  return 0;
+}
+
+// Reads one data set: which 0 DATA=, 1 TESTDATA=, 2 VALDATA=.
+int32_t readDataSet(Pass& p, int32_t which) {
+  VsfDataSettings* s = p.s;
+  VsfRowSource* src = p.src;
+  int32_t* counters = nullptr;
+  int32_t unknownClass = 0;
   if (which != 0) {
-    src->end(src->self, which);
-    if (unknownClass)
-      xpmlog(848, which == 1 ? 195 : 196);
-    for (int32_t e = 0; e < s->modelEffectCount; ++e)
-      if (counters[e] != 0)
-        xpmlog(848, which == 1 ? 180 : 181, {src->effectName(src->self, e)});
+    counters = allocArray<int32_t>(p.bags->pool, s->modelEffectCount);
+    if (counters == nullptr)
+      return -2;
   }
+  int32_t rc = src->begin(src->self, which);
+  if (rc > 0)
+    return 0; // not in step with the BY group: reported, skipped for this group
+  if (rc < 0)
+    return rc;
+  rc = readRows(p, which, counters, &unknownClass);
+  // The design context reads DATA= again after a held-out pass, also after a failure.
+  if (which != 0)
+    src->end(src->self, which);
+  if (rc != 0 || which == 0)
+    return rc;
+  if (unknownClass)
+    xpmlog(848, which == 1 ? 195 : 196);
+  for (int32_t e = 0; e < s->modelEffectCount; ++e)
+    if (counters[e] != 0) {
+      const char* name = src->effectName(src->self, e);
+      xpmlog(848, which == 1 ? 180 : 181,
+             {HostMsgArg(name != nullptr ? name : "",
+                         name != nullptr ? static_cast<int32_t>(std::strlen(name)) : 0)});
+    }
   return 0;
 }
 
@@ -684,17 +707,147 @@ int32_t vsfReadPass(VsfDataSettings* s, VsfRowSource* src, VsfModel* m, VsfBagVe
 namespace {
 
 struct DesignSource {
+  VsfContext* ctx;
   LevRegContext* design;
   int32_t indexVariable; // the CLASS variable of CVMETHOD=INDEX
+  // What a TESTDATA= or VALDATA= pass changes in the design context, kept to be put back.
+  struct Saved {
+    HostDataSet* data;
+    HostReadVector* formattedVector;
+    HostReadVector* plainVector;
+    char* formattedRecord;
+    char* plainRecord;
+    LevVariable* weights;
+    LevVariable* freq;
+    int32_t weightCount;
+    HostVariable* responseVar;
+    HostVariable* weightVar;
+    HostVariable* freqVar;
+    HostVariable** numerics; // [numeric count]
+    HostVariable** classes;  // [CLASS count]
+  } saved{};
+  bool swapped = false;
 };
 
-int32_t designBegin(void* self, int32_t which) {
-  if (which != 0)
-    return 1; // TESTDATA= and VALDATA= are refused before the pass starts
-  zlevGetInit(static_cast<DesignSource*>(self)->design);
+const VsfNameRecord* heldOutNames(const DesignSource* src, int32_t which) {
+  return which == 1 ? &src->ctx->testNames : &src->ctx->valNames;
+}
+
+// Points the design context at a held-out data set: its variables, its observations, and
+// no FREQ or WEIGHT variable when it lacks them (frequency and weight 1 for the pass).
+int32_t pointAtHeldOut(DesignSource* src, int32_t which) {
+  VsfContext* ctx = src->ctx;
+  LevRegContext* dc = src->design;
+  LevDesign* d = dc->design;
+  const VsfNameRecord* names = heldOutNames(src, which);
+  if (names->data == nullptr || dc->library == nullptr) {
+    xebug("vsfData: a held-out data set has no variable lookups");
+    return -99;
+  }
+  DesignSource::Saved& sv = src->saved;
+  if (sv.numerics == nullptr && d->numericCount > 0)
+    sv.numerics = allocArray<HostVariable*>(ctx->byPool, d->numericCount);
+  if (sv.classes == nullptr && d->classCount > 0)
+    sv.classes = allocArray<HostVariable*>(ctx->byPool, d->classCount);
+  if ((d->numericCount > 0 && sv.numerics == nullptr) ||
+      (d->classCount > 0 && sv.classes == nullptr))
+    return -2;
+  for (int32_t j = 0; j < d->numericCount; ++j)
+    sv.numerics[j] = d->numerics[j].var;
+  for (int32_t i = 0; i < d->classCount; ++i)
+    sv.classes[i] = d->classes[i].var;
+  LevReadBlock* rb = dc->library;
+  sv.data = rb->data;
+  sv.formattedVector = rb->formattedVector;
+  sv.plainVector = rb->plainVector;
+  sv.formattedRecord = rb->formattedRecord;
+  sv.plainRecord = rb->plainRecord;
+  sv.weights = dc->weights;
+  sv.freq = dc->freq;
+  sv.weightCount = dc->weightCount;
+  sv.responseVar = dc->responseCount > 0 && dc->responses != nullptr ? dc->responses[0].var
+                                                                      : nullptr;
+  sv.weightVar = dc->weights != nullptr ? dc->weights[0].var : nullptr;
+  sv.freqVar = dc->freq != nullptr ? dc->freq[0].var : nullptr;
+  src->swapped = true;
+
+  vsfSetNamePtrs(ctx, names, 1);
+  // The design context's own records of the response, WEIGHT and FREQ variables.
+  if (sv.responseVar != nullptr && names->response != nullptr)
+    dc->responses[0].var = names->response;
+  if (dc->weights != nullptr) {
+    if (names->weight != nullptr)
+      dc->weights[0].var = names->weight;
+    else
+      dc->weights = nullptr;
+  }
+  if (dc->freq != nullptr) {
+    if (names->freq != nullptr)
+      dc->freq[0].var = names->freq;
+    else
+      dc->freq = nullptr;
+  }
+  // Read vectors are declared on one data set: the held-out set gets its own.
+  rb->data = names->data;
+  rb->formattedVector = rb->plainVector = nullptr;
+  rb->formattedRecord = rb->plainRecord = nullptr;
   return 0;
 }
-void designEnd(void*, int32_t) {}
+
+// Puts back what pointAtHeldOut changed; the held-out read vectors are released.
+void restoreFromHeldOut(DesignSource* src) {
+  if (!src->swapped)
+    return;
+  src->swapped = false;
+  LevRegContext* dc = src->design;
+  LevDesign* d = dc->design;
+  LevReadBlock* rb = dc->library;
+  const DesignSource::Saved& sv = src->saved;
+  QkPool* general = v_global_gcb_anchor != nullptr ? v_global_gcb_anchor->defaultPool : nullptr;
+  for (HostReadVector* v : {rb->formattedVector, rb->plainVector})
+    if (v != nullptr)
+      xvgett(v);
+  for (char* r : {rb->formattedRecord, rb->plainRecord})
+    if (r != nullptr && general != nullptr)
+      general->free(general, r);
+  rb->data = sv.data;
+  rb->formattedVector = sv.formattedVector;
+  rb->plainVector = sv.plainVector;
+  rb->formattedRecord = sv.formattedRecord;
+  rb->plainRecord = sv.plainRecord;
+  dc->weights = sv.weights;
+  dc->freq = sv.freq;
+  dc->weightCount = sv.weightCount;
+  if (sv.responseVar != nullptr)
+    dc->responses[0].var = sv.responseVar;
+  if (dc->weights != nullptr)
+    dc->weights[0].var = sv.weightVar;
+  if (dc->freq != nullptr)
+    dc->freq[0].var = sv.freqVar;
+  vsfRestoreModelNamePtrs(src->ctx);
+  for (int32_t j = 0; j < d->numericCount; ++j)
+    d->numerics[j].var = sv.numerics[j];
+  for (int32_t i = 0; i < d->classCount; ++i)
+    d->classes[i].var = sv.classes[i];
+}
+
+int32_t designBegin(void* self, int32_t which) {
+  auto* src = static_cast<DesignSource*>(self);
+  if (which != 0) {
+    VsfNameRecord* names =
+        which == 1 ? &src->ctx->testNames : &src->ctx->valNames;
+    if (vsfSynchronize(src->ctx, names, which == 1 ? 178 : 177) != 0)
+      return 1; // reported; the data set sits this BY group out
+    int32_t rc = pointAtHeldOut(src, which);
+    if (rc != 0) {
+      restoreFromHeldOut(src);
+      return rc;
+    }
+  }
+  zlevGetInit(src->design);
+  return 0;
+}
+void designEnd(void* self, int32_t) { restoreFromHeldOut(static_cast<DesignSource*>(self)); }
 int32_t designNext(void* self) { return zlevGetNext(static_cast<DesignSource*>(self)->design); }
 int32_t designStatus(void* self, double* y, double* w, double* f) {
   return zlevrgd(static_cast<DesignSource*>(self)->design, y, w, f);
@@ -717,6 +870,38 @@ void designLevelsAll(void* self) {
 }
 void designEffectMeans(void* self, const double* columnSums, double scale, double* means) {
   zlevEfMeans(static_cast<DesignSource*>(self)->design, columnSums, means, nullptr, scale);
+}
+
+// A held-out row with an explanatory value missing: 1 when a CLASS variable read from the
+// data set has no level for the row's value; otherwise, under the GLM coding, every effect
+// whose level combination was not met in DATA= counts the row.
+int32_t designUnknownLevels(void* self, int32_t* counters) {
+  LevRegContext* dc = static_cast<DesignSource*>(self)->design;
+  const LevDesign* d = dc->design;
+  for (int32_t i = 0; i < d->classCount; ++i)
+    if (d->classes[i].var != nullptr && dc->levelIndex[i] < 0)
+      return 1;
+  if ((d->designFlags & kLevFlagNonGlm) == 0 && d->cells != nullptr)
+    for (int32_t e = 0; e < d->effectCount; ++e) {
+      const LevEffect& ef = d->effects[e];
+      if (ef.allClassCount > 0 && d->cells[e].column >= ef.combinationCount)
+        counters[e] += 1;
+    }
+  return 0;
+}
+// The ROLEVAR value of the current DATA= observation, formatted into the role buffer.
+void designRoleValue(void* self, const char** text, int32_t* length) {
+  VsfContext* ctx = static_cast<DesignSource*>(self)->ctx;
+  *text = ctx->roleBuffer;
+  *length = 0;
+  if (ctx->roleBuffer == nullptr || ctx->roleLength <= 0)
+    return;
+  if (xvget1v(ctx->design.library->data, ctx->stmt.partition.roleVar, ctx->roleLength,
+              ctx->roleBuffer) == 0)
+    *length = ctx->roleLength;
+}
+const char* designEffectName(void* self, int32_t e) {
+  return static_cast<DesignSource*>(self)->design->design->effects[e].name;
 }
 
 // The design's vote for a sparse representation of model effect e.
@@ -794,16 +979,14 @@ int32_t vsfData(VsfContext* ctx) {
   s->roleCodes = s->roleVar || o.trainFraction != 1.0 || s->testData || s->valData;
   s->seed = &ctx->workingSeed;
 
-  // Parts of the road that this build does not have yet stop with an internal error rather
-  // than read rows into an unknown layout or leave data out without a word.
+  // A design this pass cannot read stops with an internal error rather than read rows into
+  // an unknown layout or leave data out without a word.
   const char* missing = nullptr;
   LevDesign* d = ctx->design.design;
   if (d == nullptr || d->effects == nullptr)
     missing = "vsfData: the design has no model effects";
-  else if (o.split)
-    missing = "vsfData: the effect list of split effects is not available in this build";
-  else if (s->testData || s->valData)
-    missing = "vsfData: reading TESTDATA= and VALDATA= is not available in this build";
+  else if (o.split && ctx->effectRecords == nullptr)
+    missing = "vsfData: the split effect records of the BY group were not made";
   else if (s->cvMethod == VSF_CV_INDEX && (o.cvIndexVar < 0 || o.cvIndexVar >= d->classCount))
     missing = "vsfData: the CVMETHOD=INDEX variable is not a CLASS variable of the design";
   if (missing != nullptr) {
@@ -811,21 +994,41 @@ int32_t vsfData(VsfContext* ctx) {
     return -99;
   }
 
-  // The effect list: every model effect in order, with its columns.
-  const int32_t E = d->effectCount;
+  // The effect list: one entry per effect record (with SPLIT one per level combination of
+  // an effect's split variables, with the positions of its columns in the effect), else
+  // every model effect in order. An entry is stored sparse or dense by its model effect.
+  const bool fromRecords = ctx->effectRecords != nullptr && ctx->effectRecordCount > 0;
+  const int32_t E = fromRecords ? ctx->effectRecordCount : d->effectCount;
   auto* entries = allocArray<VsfEffectEntry>(ctx->byPool, E);
   if (entries == nullptr)
     return -2;
-  for (int32_t e = 0; e < E; ++e) {
+  for (int32_t i = 0; i < E; ++i) {
+    const int32_t e = fromRecords ? ctx->effectRecords[i].effect : i;
+    if (e < 0 || e >= d->effectCount) {
+      xebug("vsfData: an effect record names no model effect");
+      return -99;
+    }
     const LevEffect& eff = d->effects[e];
-    entries[e] =
-        VsfEffectEntry{e, eff.columnCount, nullptr, eff.firstColumn, designSparseVote(d, eff)};
+    const VsfEffectRecord* r = fromRecords ? &ctx->effectRecords[i] : nullptr;
+    const bool split = r != nullptr && r->splitCount > 0 && r->columns != nullptr;
+    const int32_t count = split ? r->parmCount : eff.columnCount;
+    if (split)
+      for (int32_t c = 0; c < count; ++c)
+        if (r->columns[c] < 0 || r->columns[c] >= eff.columnCount) {
+          xebug("vsfData: a split effect record lists a column outside its effect");
+          return -99;
+        }
+    entries[i] = VsfEffectEntry{e, count, split ? r->columns : nullptr, eff.firstColumn,
+                                designSparseVote(d, eff)};
   }
+  // The records of the effects entered before selection come first in the list.
+  if (o.split && fromRecords)
+    ctx->model.includeCount = ctx->enteredFirstBoundary;
   if (s->cvMethod == VSF_CV_INDEX) // one fold per level of the index variable
     s->folds = d->classes[o.cvIndexVar].levelCount;
   s->entries = entries;
   s->entryCount = E;
-  s->modelEffectCount = E;
+  s->modelEffectCount = d->effectCount;
   s->columnCount = d->columnCount;
   s->numericCount = d->numericCount;
   s->glm = (d->designFlags & 0x10) == 0;
@@ -833,7 +1036,10 @@ int32_t vsfData(VsfContext* ctx) {
   // is asked.
   s->bridge = ctx->postFit != nullptr && !st.ma.on;
 
-  DesignSource design{&ctx->design, o.cvIndexVar};
+  DesignSource design;
+  design.ctx = ctx;
+  design.design = &ctx->design;
+  design.indexVariable = o.cvIndexVar;
   VsfRowSource src{};
   src.self = &design;
   src.begin = designBegin;
@@ -842,6 +1048,9 @@ int32_t vsfData(VsfContext* ctx) {
   src.status = designStatus;
   src.row = designRow;
   src.indexLevel = designIndexLevel;
+  src.unknownLevels = designUnknownLevels;
+  src.effectName = designEffectName;
+  src.roleValue = designRoleValue;
   src.numericValues = designNumeric;
   src.levelsAll = designLevelsAll;
   src.effectMeans = designEffectMeans;

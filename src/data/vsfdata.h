@@ -96,9 +96,9 @@ struct VsfDataSettings {
 // Where the reading pass gets observations and design rows (the design context in a run).
 struct VsfRowSource {
   void* self;
-  // Starts a pass over DATA= (0), TESTDATA= (1) or VALDATA= (2) at the current BY group;
-  // non-zero: that data set is not in step with the BY group (already reported) and is
-  // skipped.
+  // Starts a pass over DATA= (0), TESTDATA= (1) or VALDATA= (2) at the current BY group:
+  // 0; positive when that data set is not in step with the BY group (already reported) and
+  // is skipped; negative on failure (end is not called then).
   int32_t (*begin)(void* self, int32_t which);
   // Ends a TESTDATA= or VALDATA= pass (restores what begin changed).
   void (*end)(void* self, int32_t which);

@@ -265,7 +265,9 @@ TEST_F(DataRead, TestAndValidationDataAreStoredWithTheirRolesAndReportUnknownLev
   EXPECT_EQ(run.model.nTrain, 2);
   EXPECT_EQ(run.model.nTest, 1);
   EXPECT_EQ(run.model.freqTest, 2);
-  EXPECT_EQ(run.model.wTest, 0.0) << "no weight sum for TESTDATA= rows";
+  // The test ASE is averaged over the weight sum: held-out rows add weight x frequency.
+  EXPECT_EQ(run.model.wTest, 2.0);
+  EXPECT_EQ(run.model.wValidate, 1.0);
   EXPECT_EQ(run.model.testDataRead, 3);
   EXPECT_EQ(run.model.valDataRead, 3);
   EXPECT_EQ(run.model.nUsed, 2) << "rows used count DATA= only";
