@@ -655,6 +655,8 @@ int32_t vsfPostInit(VsfContext* ctx) {
   // 21-22: derived switches, INCLUDE= and the shape of the build.
   const VsfPlotSettings& pl = st.plots;
   ctx->normbAxis = pl.coefStepAxis == 3 || pl.aseStepAxis == 3 || pl.critStepAxis == 3;
+  // The NORMB step axis reads the standardized-L1 series, so the fit keeps it then.
+  o.stdL1History = ctx->normbAxis ? 1 : 0;
   o.trialAll = o.select == VC_PRESS || o.select == VC_VALIDATE || o.select == VC_CV;
   o.cvOn = o.cvMethod != CV_NONE && o.choose != VC_CVEX;
   o.cvExternal = o.cvMethod != CV_NONE && o.choose == VC_CVEX;

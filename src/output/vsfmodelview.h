@@ -9,7 +9,11 @@
 
 struct VsfContext;
 struct VsfModel;
+struct VsfModelOptions;
 struct LevDesign;
+
+// L1CHOICE=: how a path position is told (0 when the method has none).
+enum VsfL1Choice : uint8_t { VL1_NONE = 0, VL1_RATIO = 1, VL1_NORM = 2, VL1_VALUE = 3 };
 
 // The name of effect k of the selection (its record, else the design effect's name).
 const char* vsfEffectName(const VsfContext* ctx, int32_t k, int32_t* length);
@@ -28,3 +32,13 @@ bool vsfGraphicsOn(const VsfContext* ctx);
 bool vsfShowPValues(const VsfContext* ctx);
 // The training-weight divisor of the ASE.
 double vsfTrainingWeight(const VsfModel* model);
+
+// The fit keeps the standardized-L1 series of its steps (a plot asks the NORMB step axis).
+bool normBetaKept(const VsfModelOptions& options);
+// SHOWSTEPL1: the selection summary shows each step's position on the path.
+bool l1Shown(const VsfModelOptions& options);
+// The standardized-L1 series, one value per history entry (null when it is not kept).
+const double* normBetaHistory(const VsfModel* model);
+// The norm of history entry i over the norm of the last entry: missing when i is outside
+// the history, the series is not kept, or the last norm is missing or not positive.
+double vsfNormBeta(const VsfModel* model, int32_t i);

@@ -177,7 +177,12 @@ int32_t vsfpOptStep(VsfContext* ctx, VsfModel* m, int32_t* optimalSteps, int32_t
                 {VC_CV, "CV", o.cvOn != 0},
                 {VC_BIC, "BIC", m->fullMse != 0},
                 {VC_CP, "CP", m->fullMse != 0}};
-  double vals[kCodes];
+  // With the standardized-L1 series kept, each optimum also shows where it lies on the
+  // path: its norm over the last step's.
+  const bool normB = normBetaKept(o) && normBetaHistory(m) != nullptr;
+  double vals[kCodes], normBetas[kCodes];
+  for (int32_t c = 0; c < kCodes; ++c)
+    normBetas[c] = vsfNormBeta(m, optimalSteps[c]);
   for (const Group& g : groups) {
     if (!g.present)
       continue;
@@ -189,6 +194,10 @@ int32_t vsfpOptStep(VsfContext* ctx, VsfModel* m, int32_t* optimalSteps, int32_t
     VsfLabel& label = ctx->results.stepLabels[ls];
     out.charColumn(name, const_cast<char*>(label.text != nullptr ? label.text : " "),
                    label.length > 0 ? label.length : 1);
+    if (normB) {
+      std::snprintf(name, sizeof name, "%sNormBeta", g.stem);
+      out.numberColumn(name, &normBetas[g.code]);
+    }
     vals[g.code] =
         optimalSteps[g.code] >= 0 ? valueAt(ctx, m, g.code, optimalSteps[g.code]) : hostMissing();
     std::snprintf(name, sizeof name, "%sVal", g.stem);
@@ -205,6 +214,21 @@ int32_t vsfpOptStep(VsfContext* ctx, VsfModel* m, int32_t* optimalSteps, int32_t
   if (chosenSlot >= 0 && chosenSlot < ctx->results.stepLabelCount) {
     const VsfLabel& l = ctx->results.stepLabels[chosenSlot];
     ctx->results.chosenStepLabelText = vsfText(l.text != nullptr ? l.text : "", l.length);
+  }
+  if (normB) {
+    // The chosen step's norm is read at its label slot, which is its history entry for
+    // the path methods (whose only starting entry is the intercept).
+    const double* h = normBetaHistory(m);
+    const double last = h[steps - 1];
+    ctx->results.lastNormBeta = last;
+    const double here =
+        chosenSlot >= 0 && chosenSlot < steps ? h[chosenSlot] : hostMissing();
+    if (last == 0)
+      ctx->results.chosenNormBeta = 1.0;
+    else if (isHostMissing(last) || isHostMissing(here))
+      ctx->results.chosenNormBeta = hostMissing();
+    else
+      ctx->results.chosenNormBeta = here / last;
   }
   ctx->printStart = savedPrintStart;
   ctx->graphTime += zdattim() - graphStart;

@@ -29,6 +29,18 @@ double showInfinity(double v) {
   return v;
 }
 
+// The path position of history entry i by L1CHOICE=: the ratio of the path value to the
+// path's reference value, the L1 norm of the path coefficients, or the path value itself
+// (the ratio times the reference value). Missing when the fit records no path.
+double stepL1Value(const VsfModel* m, uint8_t choice, int32_t i) {
+  if (choice == VL1_NORM)
+    return m->stepL1Norm != nullptr ? m->stepL1Norm[i] : hostMissing();
+  if (m->stepPathValue == nullptr)
+    return hostMissing();
+  const double ratio = m->stepPathValue[i];
+  return choice == VL1_VALUE ? ratio * m->lambdaMax : ratio;
+}
+
 bool multiChange(const VsfContext* ctx) {
   return ctx->options.method == VM_GROUPLASSO || ctx->options.method == VM_QKGLASSO;
 }
@@ -63,6 +75,16 @@ int32_t vsfpSummary(VsfContext* ctx, VsfModel* m, QkPool* pool, const int32_t* o
   const bool press = o.pressNeeded && m->stepPress != nullptr;
   const bool cv = o.cvOn && m->stepCvPress != nullptr;
   const bool cvex = o.cvExternal && m->stepHeldOutError != nullptr;
+  // The path position of each step, as L1CHOICE= tells it (one column at most).
+  const char* l1Column = nullptr;
+  if (l1Shown(o)) {
+    if (o.l1Choice == VL1_RATIO)
+      l1Column = "StepL1Ratio";
+    else if (o.l1Choice == VL1_NORM)
+      l1Column = "StepL1Norm";
+    else if (o.l1Choice == VL1_VALUE)
+      l1Column = "StepL1Value";
+  }
   bool showParms = false;
   for (int32_t i = 0; i < steps && !showParms; ++i) {
     int32_t prevRank = m->stepRank[i - 1], prevEff = m->stepEffects[i - 1];
@@ -74,13 +96,16 @@ int32_t vsfpSummary(VsfContext* ctx, VsfModel* m, QkPool* pool, const int32_t* o
   int32_t optAdj = 0, optAic = 0, optAicc = 0, optBic = 0, optCp = 0, optSbc = 0, optPress = 0,
           optVal = 0, optCv = 0, optCvex = 0;
   double rsq = 0, adj = 0, aic = 0, aicc = 0, bic = 0, cp = 0, sbc = 0, pr = 0, fval = 0, probf = 0,
-         ase = 0, vase = 0, tase = 0, cvp = 0, cvexp = 0;
+         ase = 0, vase = 0, tase = 0, cvp = 0, cvexp = 0, normBeta = 0, stepL1 = 0;
   char control = ' ';
   char* labelBuffer = nullptr;
 
   VsfOut out(ctx);
   out.create("SelectionSummary", vsfMsg(519 + method), {rvqInt(336, 1)});
   out.intColumn("Step", &step);
+  const bool normB = graphics && normBetaKept(o);
+  if (normB)
+    out.numberColumn("NormBeta", &normBeta);
   if (graphics) {
     // A path without labels still gets its column, one blank wide.
     ctx->results.stepLabelWidth = std::max(ctx->results.stepLabelWidth, 1);
@@ -138,6 +163,8 @@ int32_t vsfpSummary(VsfContext* ctx, VsfModel* m, QkPool* pool, const int32_t* o
     out.numberColumn("CVEXPRESS", &cvexp);
     out.intColumn("OptCVEXPRESS", &optCvex);
   }
+  if (l1Column != nullptr)
+    out.numberColumn(l1Column, &stepL1);
   out.column({rvqInt(103, 1), vsfaName("Control"), vsfaBound(&control)});
   out.endColumns();
 
@@ -166,6 +193,9 @@ int32_t vsfpSummary(VsfContext* ctx, VsfModel* m, QkPool* pool, const int32_t* o
     tase = hasTest && m->stepTestAse != nullptr ? m->stepTestAse[i] : hostMissing();
     cvp = cv ? m->stepCvPress[i] : hostMissing();
     cvexp = cvex ? m->stepHeldOutError[i] : hostMissing();
+    normBeta = normB ? vsfNormBeta(m, i) : hostMissing();
+    if (l1Column != nullptr)
+      stepL1 = stepL1Value(m, o.l1Choice, i);
     nParms = p;
     optAdj = optimal[VC_ADJRSQ] == i, optAic = optimal[VC_AIC] == i;
     optAicc = optimal[VC_AICC] == i, optSbc = optimal[VC_SBC] == i;

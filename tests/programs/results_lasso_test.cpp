@@ -1,0 +1,198 @@
+// The LASSO path's tables end to end: SELECTION=LASSO on the diabetes data through the qrx
+// runner, the --json record's selection summary and optimal-step table checked against the
+// reference path of scikit-learn's lars_path (tests/data/lars/lasso.csv and lambda_max.csv,
+// scripts/gen_lars_ref.py): the position of every step by L1CHOICE= and NormBeta.
+#include "host/minijson.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+using minijson::Value;
+
+namespace {
+
+struct Knot {
+  int active = 0;
+  double pathValue = 0, l1 = 0, sse = 0;
+};
+
+std::vector<Knot> readKnots() {
+  std::ifstream in(std::string(QRX_TEST_DATA) + "/lars/lasso.csv");
+  std::string line;
+  std::getline(in, line);
+  std::vector<Knot> out;
+  while (std::getline(in, line)) {
+    std::vector<double> v;
+    std::stringstream s(line);
+    std::string c;
+    while (std::getline(s, c, ','))
+      v.push_back(std::stod(c));
+    out.push_back(Knot{static_cast<int>(v[5]), v[2], v[3], v[4]});
+  }
+  return out;
+}
+
+double readLambdaMax() {
+  std::ifstream in(std::string(QRX_TEST_DATA) + "/lars/lambda_max.csv");
+  double v = 0;
+  in >> v;
+  return v;
+}
+
+struct ProgramRun {
+  int status = -1;
+  std::string log;
+  Value json;
+};
+
+ProgramRun runProgram(const std::string& text) {
+  ProgramRun r;
+  const fs::path work =
+      fs::temp_directory_path() / ("qrx_lasso_" + std::to_string(static_cast<long>(::getpid())));
+  fs::remove_all(work);
+  fs::create_directories(work);
+  const fs::path program = work / "program.qrx", json = work / "run.json";
+  std::ofstream(program) << text;
+  const std::string cmd = std::string("cd '") + QRX_SOURCE_DIR +
+                          "' && ASAN_OPTIONS=detect_leaks=0 '" + QRX_BINARY + "' --work '" +
+                          work.string() + "' --json '" + json.string() + "' '" +
+                          program.string() + "' 2>&1";
+  FILE* p = ::popen(cmd.c_str(), "r");
+  if (p != nullptr) {
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
+      r.log.append(buf, n);
+    const int st = ::pclose(p);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  }
+  std::ifstream f(json);
+  std::stringstream s;
+  s << f.rdbuf();
+  std::string error;
+  EXPECT_TRUE(minijson::Parser(s.str()).parse(&r.json, &error)) << error << "\n" << r.log;
+  fs::remove_all(work);
+  return r;
+}
+
+const Value* findTable(const Value& node, const std::string& name) {
+  if (node.kind == Value::Array) {
+    for (const auto& item : node.items)
+      if (const Value* t = findTable(item, name))
+        return t;
+    return nullptr;
+  }
+  if (node.kind != Value::Object)
+    return nullptr;
+  if (node["kind"].s == "table" && node["name"].s == name)
+    return &node;
+  return node.has("children") ? findTable(node["children"], name) : nullptr;
+}
+
+int col(const Value& t, const std::string& name) {
+  for (size_t i = 0; i < t["columns"].items.size(); ++i)
+    if (t["columns"][i]["name"].s == name)
+      return static_cast<int>(i);
+  return -1;
+}
+
+double num(const Value& t, size_t row, const std::string& name) {
+  const int k = col(t, name);
+  if (k < 0)
+    return std::nan("");
+  const Value& v = t["rows"][row][static_cast<size_t>(k)];
+  return v.kind == Value::Number ? v.n : std::nan("");
+}
+
+class LassoProgram : public ::testing::Test {
+protected:
+  static ProgramRun* run;
+  static void SetUpTestSuite() {
+    const std::string model = "  model y = age sex bmi bp s1-s6 / selection=lasso(stop=none ";
+    const std::string proc = "proc varsifter data=ex.diabetes";
+    run = new ProgramRun(runProgram(
+        "libname ex 'examples';\n" + proc + " plots=coefficients(stepaxis=normb);\n" + model +
+        "l1choice=ratio showstepl1);\nrun;\n" + proc + ";\n" + model +
+        "l1choice=norm showstepl1);\nrun;\n" + proc + ";\n" + model +
+        "l1choice=value showstepl1);\nrun;\n" + proc + ";\n" + model + "l1choice=value);\nrun;\n"));
+  }
+  static void TearDownTestSuite() { delete run; }
+  const Value* table(size_t step, const std::string& name) const {
+    return findTable(run->json["steps"][step]["output"], name);
+  }
+};
+ProgramRun* LassoProgram::run = nullptr;
+
+TEST_F(LassoProgram, EveryStepShowsItsPositionOnThePath) {
+  ASSERT_EQ(run->status, 0) << run->log;
+  ASSERT_EQ(run->json["steps"].items.size(), 4u);
+  const std::vector<Knot> knots = readKnots();
+  const double lambdaMax = readLambdaMax();
+  ASSERT_EQ(knots.size(), 13u);
+  const char* names[] = {"StepL1Ratio", "StepL1Norm", "StepL1Value"};
+  for (size_t s = 0; s < 3; ++s) {
+    const Value* t = table(s, "SelectionSummary");
+    ASSERT_NE(t, nullptr) << "step " << s;
+    ASSERT_EQ((*t)["rows"].items.size(), knots.size()) << "one row per knot";
+    ASSERT_GE(col(*t, names[s]), 0) << names[s];
+    for (size_t i = 0; i < knots.size(); ++i) {
+      const Knot& k = knots[i];
+      const double got = num(*t, i, names[s]);
+      const std::string at = std::string(names[s]) + " row " + std::to_string(i);
+      if (s == 0)
+        EXPECT_NEAR(got, k.pathValue, 1e-9) << at;
+      else if (s == 1)
+        EXPECT_NEAR(got, k.l1, 1e-9 * knots.back().l1) << at;
+      else
+        EXPECT_NEAR(got, k.pathValue * lambdaMax, 1e-9 * lambdaMax) << at;
+    }
+  }
+  const Value* plain = table(3, "SelectionSummary");
+  ASSERT_NE(plain, nullptr);
+  for (const char* name : names)
+    EXPECT_EQ(col(*plain, name), -1) << name << " without SHOWSTEPL1";
+}
+
+TEST_F(LassoProgram, NormBetaWithTheNormBetaAxis) {
+  ASSERT_EQ(run->status, 0) << run->log;
+  const std::vector<Knot> knots = readKnots();
+  const double last = knots.back().l1;
+  const Value* t = table(0, "SelectionSummary");
+  ASSERT_NE(t, nullptr);
+  ASSERT_EQ(col(*t, "NormBeta"), 1) << "NormBeta follows Step";
+  for (size_t i = 0; i < knots.size(); ++i)
+    EXPECT_NEAR(num(*t, i, "NormBeta"), knots[i].l1 / last, 1e-9) << "row " << i;
+  const Value* other = table(1, "SelectionSummary");
+  ASSERT_NE(other, nullptr);
+  EXPECT_EQ(col(*other, "NormBeta"), -1) << "no NORMB axis, no NormBeta";
+
+  // The optimal-step table: the SBC optimum of the reference path, and its NormBeta.
+  const double n = 442;
+  size_t best = 0;
+  double bestValue = 1e300;
+  for (size_t i = 0; i < knots.size(); ++i) {
+    const double v = n * std::log(knots[i].sse / n) + (knots[i].active + 1) * std::log(n);
+    if (v < bestValue)
+      bestValue = v, best = i;
+  }
+  const Value* b = table(0, "BestStep");
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(num(*b, 0, "SBCStep"), static_cast<double>(best));
+  EXPECT_NEAR(num(*b, 0, "SBCNormBeta"), knots[best].l1 / last, 1e-9);
+  const Value* bo = table(1, "BestStep");
+  ASSERT_NE(bo, nullptr);
+  EXPECT_EQ(col(*bo, "SBCNormBeta"), -1);
+}
+
+} // namespace
