@@ -8,7 +8,7 @@
 
 #include <algorithm>
 
-int32_t vsfSynchronize(VsfContext *ctx, VsfNameRecord *names, int32_t message) {
+int32_t vsfSynchronize(VsfContext* ctx, VsfNameRecord* names, int32_t message) {
   if (!names->bySync)
     return 0;
   const int32_t rc = xbysync(ctx->byHandle, names->data);

@@ -1,0 +1,325 @@
+// Held-out data sets end to end: a program with VALDATA= and TESTDATA= through the qrx
+// runner, its NObs tables and the validation and test ASE of its selection summary checked
+// against the test's own weighted least-squares fit of the same rows; and a LASSO on a
+// CLASS effect (which splits it) reading the same data sets through to its tables.
+#include "host/minijson.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+using minijson::Value;
+
+namespace {
+
+struct Obs {
+  double y, x1, x2;
+  std::string g;
+  double n; // frequency
+  bool yMissing = false;
+};
+
+// Deterministic rows: y = 1 + 2 x1 - x2 + [g = a] + noise.
+std::vector<Obs> makeRows(int count, int offset) {
+  std::vector<Obs> rows;
+  const char* levels[3] = {"a", "b", "c"};
+  for (int k = 0; k < count; ++k) {
+    const int i = k + offset;
+    Obs o;
+    o.x1 = 2.0 * std::sin(1.3 * i);
+    o.x2 = std::cos(0.7 * i + 0.2);
+    o.g = levels[(7 * i) % 3];
+    o.n = 1 + (i % 3);
+    o.y = 1 + 2 * o.x1 - o.x2 + (o.g == "a" ? 1.0 : 0.0) + 0.3 * std::sin(3.1 * i);
+    rows.push_back(o);
+  }
+  return rows;
+}
+
+std::string csv(const std::vector<Obs>& rows, bool withFreq) {
+  std::ostringstream s;
+  s.precision(17);
+  s << "y,x1,x2,g" << (withFreq ? ",n" : "") << "\n";
+  for (const Obs& o : rows) {
+    if (o.yMissing)
+      s << ".";
+    else
+      s << o.y;
+    s << "," << o.x1 << "," << o.x2 << "," << o.g;
+    if (withFreq)
+      s << "," << o.n;
+    s << "\n";
+  }
+  return s.str();
+}
+
+struct ProgramRun {
+  int status = -1;
+  std::string log;
+  Value json;
+};
+
+ProgramRun runProgram(const std::string& program, const std::string& tag,
+               const std::vector<std::pair<std::string, std::string>>& files) {
+  ProgramRun r;
+  const fs::path work = fs::temp_directory_path() /
+                        ("qrx_heldout_" + tag + "_" + std::to_string(static_cast<long>(::getpid())));
+  fs::remove_all(work);
+  fs::create_directories(work);
+  for (const auto& [name, text] : files)
+    std::ofstream(work / name) << text;
+  std::ofstream(work / "program.qrx") << program;
+  const fs::path json = work / "run.json";
+  const std::string cmd = std::string("ASAN_OPTIONS=detect_leaks=0 '") + QRX_BINARY +
+                          "' --work '" + work.string() + "' --json '" + json.string() + "' '" +
+                          (work / "program.qrx").string() + "' 2>&1";
+  FILE* p = ::popen(cmd.c_str(), "r");
+  if (p == nullptr)
+    return r;
+  char buf[4096];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
+    r.log.append(buf, n);
+  const int st = ::pclose(p);
+  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  std::ifstream f(json);
+  std::stringstream s;
+  s << f.rdbuf();
+  std::string error;
+  EXPECT_TRUE(minijson::Parser(s.str()).parse(&r.json, &error)) << error << "\n" << r.log;
+  fs::remove_all(work);
+  return r;
+}
+
+void tables(const Value& node, const std::string& name, std::vector<const Value*>& out) {
+  if (node.kind == Value::Array) {
+    for (const auto& item : node.items)
+      tables(item, name, out);
+    return;
+  }
+  if (node.kind != Value::Object)
+    return;
+  if ((node["kind"].s == "table" || node["kind"].s == "factoid") && node["name"].s == name)
+    out.push_back(&node);
+  if (node.has("children"))
+    tables(node["children"], name, out);
+}
+
+std::vector<const Value*> tablesOf(const ProgramRun& r, const std::string& name) {
+  std::vector<const Value*> out;
+  if (r.json.has("steps") && !r.json["steps"].items.empty())
+    tables(r.json["steps"][0]["output"], name, out);
+  return out;
+}
+
+int col(const Value& t, const std::string& name) {
+  for (size_t i = 0; i < t["columns"].items.size(); ++i)
+    if (t["columns"][i]["name"].s == name)
+      return static_cast<int>(i);
+  return -1;
+}
+
+bool logged(const ProgramRun& r, int set, int number) {
+  for (const Value& l : r.json["steps"][0]["log"].items)
+    if (l.has("number") && static_cast<int>(l["set"].n) == set &&
+        static_cast<int>(l["number"].n) == number)
+      return true;
+  return false;
+}
+
+// Weighted least squares of y on (1, x1, x2, [g=a], [g=b]) by the normal equations,
+// solved by Gaussian elimination with partial pivoting.
+std::vector<double> leastSquares(const std::vector<Obs>& rows) {
+  constexpr int P = 5;
+  long double a[P][P + 1] = {};
+  for (const Obs& o : rows) {
+    const double x[P] = {1, o.x1, o.x2, o.g == "a" ? 1.0 : 0.0, o.g == "b" ? 1.0 : 0.0};
+    for (int i = 0; i < P; ++i) {
+      for (int j = 0; j < P; ++j)
+        a[i][j] += o.n * x[i] * x[j];
+      a[i][P] += o.n * x[i] * o.y;
+    }
+  }
+  for (int c = 0; c < P; ++c) {
+    int best = c;
+    for (int r = c + 1; r < P; ++r)
+      if (std::fabs(static_cast<double>(a[r][c])) > std::fabs(static_cast<double>(a[best][c])))
+        best = r;
+    for (int j = 0; j <= P; ++j)
+      std::swap(a[c][j], a[best][j]);
+    for (int r = 0; r < P; ++r) {
+      if (r == c)
+        continue;
+      const long double f = a[r][c] / a[c][c];
+      for (int j = c; j <= P; ++j)
+        a[r][j] -= f * a[c][j];
+    }
+  }
+  std::vector<double> b(P);
+  for (int i = 0; i < P; ++i)
+    b[i] = static_cast<double>(a[i][P] / a[i][i]);
+  return b;
+}
+
+// Frequency-weighted mean squared error of a fit (or of a constant when b has one entry).
+double ase(const std::vector<Obs>& rows, const std::vector<double>& b) {
+  double sse = 0, w = 0;
+  for (const Obs& o : rows) {
+    double fit = b[0];
+    if (b.size() > 1)
+      fit += b[1] * o.x1 + b[2] * o.x2 + (o.g == "a" ? b[3] : 0.0) + (o.g == "b" ? b[4] : 0.0);
+    sse += o.n * (o.y - fit) * (o.y - fit);
+    w += o.n;
+  }
+  return sse / w;
+}
+
+double weightedMean(const std::vector<Obs>& rows) {
+  double s = 0, w = 0;
+  for (const Obs& o : rows) {
+    s += o.n * o.y;
+    w += o.n;
+  }
+  return s / w;
+}
+
+struct HeldOutData {
+  std::vector<Obs> train, valid, test;            // the rows the fit uses
+  std::vector<Obs> trainFile, validFile, testFile; // as written
+  double testFreqRead = 0;
+  std::vector<std::pair<std::string, std::string>> files() const {
+    return {{"tr.csv", csv(trainFile, true)},
+            {"va.csv", csv(validFile, false)},
+            {"te.csv", csv(testFile, true)}};
+  }
+};
+
+// DATA= with a FREQ variable; VALDATA= without one (every row counts once); TESTDATA= with
+// frequencies, a level of g that DATA= lacks, a missing response and a zero frequency.
+HeldOutData heldOutData() {
+  HeldOutData d;
+  d.train = d.trainFile = makeRows(45, 0);
+  d.validFile = makeRows(17, 100);
+  d.valid = d.validFile;
+  for (Obs& o : d.valid)
+    o.n = 1;
+  d.testFile = makeRows(14, 200);
+  d.testFile[3].g = "d";
+  d.testFile[6].yMissing = true;
+  d.testFile[9].n = 0;
+  for (size_t i = 0; i < d.testFile.size(); ++i) {
+    if (d.testFile[i].n > 0)
+      d.testFreqRead += d.testFile[i].n;
+    if (i != 3 && i != 6 && i != 9)
+      d.test.push_back(d.testFile[i]);
+  }
+  return d;
+}
+
+double sum(const std::vector<Obs>& rows) {
+  double s = 0;
+  for (const Obs& o : rows)
+    s += o.n;
+  return s;
+}
+
+// The NObs table of a held-out data set: rows read, used, frequency sums read and used.
+void expectSecondaryCounts(const Value& t, double read, double used, double freqRead,
+                           double freqUsed) {
+  ASSERT_GE(t["rows"].items.size(), 2u);
+  const Value& row = t["rows"][0];
+  EXPECT_EQ(row[col(t, "NObsRead")].n, read);
+  EXPECT_EQ(row[col(t, "NObsUsed")].n, used);
+  if (freqRead >= 0) {
+    EXPECT_EQ(row[col(t, "SumFreqsRead")].n, freqRead);
+    EXPECT_EQ(row[col(t, "SumFreqsUsed")].n, freqUsed);
+  }
+}
+
+TEST(HeldOutData, CountsAndValidationAndTestErrorsOfAForwardSelection) {
+  const HeldOutData d = heldOutData();
+  const ProgramRun r = runProgram("proc varsifter data=tr valdata=va testdata=te;\n"
+                           "  class g;\n  freq n;\n"
+                           "  model y = x1 x2 g / selection=forward(stop=none choose=validate);\n"
+                           "run;\n",
+                           "forward", d.files());
+  ASSERT_EQ(r.json["returnCode"].n, 0) << r.log;
+  // The unknown level of TESTDATA= is noted, and nothing is said of VALDATA=.
+  EXPECT_TRUE(logged(r, 848, 195)) << r.log;
+  EXPECT_FALSE(logged(r, 848, 196)) << r.log;
+
+  const auto nobs = tablesOf(r, "NObs");
+  ASSERT_EQ(nobs.size(), 3u) << r.log;
+  const Value& analysis = *nobs[0];
+  EXPECT_EQ(analysis["rows"][0][col(analysis, "NObsRead")].n, 45);
+  EXPECT_EQ(analysis["rows"][0][col(analysis, "SumFreqsUsed")].n, sum(d.train));
+  // VALDATA= lacks the FREQ variable: each row counts once.
+  expectSecondaryCounts(*nobs[1], 17, 17, 17, 17);
+  expectSecondaryCounts(*nobs[2], 14, static_cast<double>(d.test.size()), d.testFreqRead,
+                        sum(d.test));
+
+  const auto summary = tablesOf(r, "SelectionSummary");
+  ASSERT_EQ(summary.size(), 1u) << r.log;
+  const Value& t = *summary[0];
+  const int v = col(t, "ValidationASE"), te = col(t, "TestASE"), in = col(t, "nEffectsIn");
+  ASSERT_GE(v, 0);
+  ASSERT_GE(te, 0);
+  const auto& rows = t["rows"].items;
+  ASSERT_EQ(rows.size(), 4u);
+  // Step 0: the intercept alone predicts the weighted training mean.
+  const std::vector<double> mean = {weightedMean(d.train)};
+  EXPECT_NEAR(rows[0][v].n, ase(d.valid, mean), 1e-10 * ase(d.valid, mean));
+  EXPECT_NEAR(rows[0][te].n, ase(d.test, mean), 1e-10 * ase(d.test, mean));
+  // The last step holds every effect: the full least-squares fit.
+  ASSERT_EQ(rows[3][in].n, 4);
+  const std::vector<double> b = leastSquares(d.train);
+  EXPECT_NEAR(rows[3][v].n, ase(d.valid, b), 1e-9 * ase(d.valid, b));
+  EXPECT_NEAR(rows[3][te].n, ase(d.test, b), 1e-9 * ase(d.test, b));
+}
+
+TEST(HeldOutData, LassoOnASplitClassEffectReadsTheHeldOutRows) {
+  const HeldOutData d = heldOutData();
+  const ProgramRun r = runProgram("proc varsifter data=tr valdata=va testdata=te;\n"
+                           "  class g;\n  freq n;\n"
+                           "  model y = x1 x2 g / selection=lasso(choose=validate);\n"
+                           "run;\n",
+                           "lasso", d.files());
+  ASSERT_LT(r.json["returnCode"].n, 8) << r.log;
+  const auto nobs = tablesOf(r, "NObs");
+  ASSERT_EQ(nobs.size(), 3u) << r.log;
+  expectSecondaryCounts(*nobs[1], 17, 17, 17, 17);
+  expectSecondaryCounts(*nobs[2], 14, static_cast<double>(d.test.size()), d.testFreqRead,
+                        sum(d.test));
+  // The split CLASS effect gives one candidate per level.
+  const auto dims = tablesOf(r, "Dimensions");
+  ASSERT_EQ(dims.size(), 1u);
+  bool splitCount = false;
+  for (const Value& entry : (*dims[0])["entries"].items)
+    if (entry["label"].s.find("Split") != std::string::npos)
+      splitCount = entry["value"].n == 6;
+  EXPECT_TRUE(splitCount) << "4 effects, 6 after splitting g";
+
+  const auto summary = tablesOf(r, "SelectionSummary");
+  ASSERT_EQ(summary.size(), 1u) << r.log;
+  const Value& t = *summary[0];
+  const int v = col(t, "ValidationASE"), te = col(t, "TestASE");
+  ASSERT_GE(v, 0);
+  ASSERT_GE(te, 0);
+  ASSERT_GE(t["rows"].items.size(), 2u);
+  const std::vector<double> mean = {weightedMean(d.train)};
+  EXPECT_NEAR(t["rows"][0][v].n, ase(d.valid, mean), 1e-10 * ase(d.valid, mean));
+  EXPECT_NEAR(t["rows"][0][te].n, ase(d.test, mean), 1e-10 * ase(d.test, mean));
+  EXPECT_FALSE(tablesOf(r, "ParameterEstimates").empty()) << r.log;
+}
+
+} // namespace
