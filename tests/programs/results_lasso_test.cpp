@@ -1,7 +1,8 @@
 // The LASSO path's tables end to end: SELECTION=LASSO on the diabetes data through the qrx
 // runner, the --json record's selection summary and optimal-step table checked against the
 // reference path of scikit-learn's lars_path (tests/data/lars/lasso.csv and lambda_max.csv,
-// scripts/gen_lars_ref.py): the position of every step by L1CHOICE= and NormBeta.
+// scripts/gen_lars_ref.py): the position of every step by L1CHOICE= and NormBeta, and the
+// L1 norms of the elastic net at a fixed L2 against the LASSO on the augmented data.
 #include "host/minijson.h"
 
 #include <gtest/gtest.h>
@@ -27,8 +28,8 @@ struct Knot {
   double pathValue = 0, l1 = 0, sse = 0;
 };
 
-std::vector<Knot> readKnots() {
-  std::ifstream in(std::string(QRX_TEST_DATA) + "/lars/lasso.csv");
+std::vector<Knot> readKnots(const std::string& name = "lasso") {
+  std::ifstream in(std::string(QRX_TEST_DATA) + "/lars/" + name + ".csv");
   std::string line;
   std::getline(in, line);
   std::vector<Knot> out;
@@ -125,7 +126,9 @@ protected:
         "libname ex 'examples';\n" + proc + " plots=coefficients(stepaxis=normb);\n" + model +
         "l1choice=ratio showstepl1);\nrun;\n" + proc + ";\n" + model +
         "l1choice=norm showstepl1);\nrun;\n" + proc + ";\n" + model +
-        "l1choice=value showstepl1);\nrun;\n" + proc + ";\n" + model + "l1choice=value);\nrun;\n"));
+        "l1choice=value showstepl1);\nrun;\n" + proc + ";\n" + model + "l1choice=value);\nrun;\n" +
+        proc + ";\n  model y = age sex bmi bp s1-s6 / selection=elasticnet(l2=0.01 stop=none " +
+        "l1choice=norm showstepl1);\nrun;\n"));
   }
   static void TearDownTestSuite() { delete run; }
   const Value* table(size_t step, const std::string& name) const {
@@ -136,7 +139,7 @@ ProgramRun* LassoProgram::run = nullptr;
 
 TEST_F(LassoProgram, EveryStepShowsItsPositionOnThePath) {
   ASSERT_EQ(run->status, 0) << run->log;
-  ASSERT_EQ(run->json["steps"].items.size(), 4u);
+  ASSERT_EQ(run->json["steps"].items.size(), 5u);
   const std::vector<Knot> knots = readKnots();
   const double lambdaMax = readLambdaMax();
   ASSERT_EQ(knots.size(), 13u);
@@ -193,6 +196,16 @@ TEST_F(LassoProgram, NormBetaWithTheNormBetaAxis) {
   const Value* bo = table(1, "BestStep");
   ASSERT_NE(bo, nullptr);
   EXPECT_EQ(col(*bo, "SBCNormBeta"), -1);
+}
+
+TEST_F(LassoProgram, TheElasticNetShowsTheNormsOfItsOwnPath) {
+  ASSERT_EQ(run->status, 0) << run->log;
+  const std::vector<Knot> knots = readKnots("enet");
+  const Value* t = table(4, "SelectionSummary");
+  ASSERT_NE(t, nullptr);
+  ASSERT_EQ((*t)["rows"].items.size(), knots.size());
+  for (size_t i = 0; i < knots.size(); ++i)
+    EXPECT_NEAR(num(*t, i, "StepL1Norm"), knots[i].l1, 1e-9 * knots.back().l1) << "row " << i;
 }
 
 } // namespace
