@@ -5,15 +5,22 @@
 
 #include "data/vsfdata.h"
 #include "data/vsfpage.h"
+#include "data/vsfsync.h"
 #include "driver/vsfcontext.h"
+#include "driver/vsfeffects.h"
+#include "driver/vsfpostinit.h"
 #include "host/ext/extlist.h"
 #include "host/ext/qkpgf.h"
 #include "host/pools.h"
+#include "support/hoststubs.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -52,6 +59,9 @@ struct Context {
   }
 };
 
+// The position within its effect of an entry's k-th column.
+int32_t at(const VsfEffectEntry& e, int32_t k) { return e.columnList ? e.columnList[k] : k; }
+
 // Every stored row's design values in reading order, rebuilt from the page layout.
 std::vector<std::pair<double, std::vector<double>>> pageRows(VsfContext* ctx) {
   VsfModel& m = ctx->model;
@@ -62,6 +72,12 @@ std::vector<std::pair<double, std::vector<double>>> pageRows(VsfContext* ctx) {
   L.sparseList = m.sparseEffectList;
   L.sparseCount = m.sparseEffectCount;
   L.denseColumns = m.denseColumnCount;
+  L.hasWeight = s->weightGiven;
+  L.hasFreq = s->freqGiven;
+  L.hasFold = s->cvMethod != 0 && (s->cv || s->xcv);
+  L.hasRole = s->roleCodes;
+  const int32_t lead = L.hasWeight + L.hasFreq; // doubles before the response
+  const int32_t fixed = L.hasFold + L.hasRole;  // codes before the counts
   auto* pgf = reinterpret_cast<QkPgfExtension*>(ctx->exts.qkpgf);
   std::vector<std::pair<double, std::vector<double>>> out;
   const uint32_t F = ctx->bags.count;
@@ -80,21 +96,23 @@ std::vector<std::pair<double, std::vector<double>>> pageRows(VsfContext* ctx) {
     vsfRowCursorStart(&c, page, file.page.pageSize);
     while (vsfRowCursorNext(&c, &L)) {
       std::vector<double> x(static_cast<size_t>(s->columnCount), 0.0);
-      const double* dense = c.doubles + 1;
+      const double* dense = c.doubles + lead + 1;
       for (int32_t e = 0; e < L.entryCount; ++e)
         if (L.denseOffset[e] >= 0)
           for (int32_t k2 = 0; k2 < m.effectColumns[e]; ++k2)
-            x[static_cast<size_t>(s->entries[e].firstColumn + k2)] = dense[L.denseOffset[e] + k2];
+            x[static_cast<size_t>(s->entries[e].firstColumn + at(s->entries[e], k2))] =
+                dense[L.denseOffset[e] + k2];
       const double* sparse = dense + L.denseColumns;
       int32_t v = 0; // stored values so far; each slot's count is cumulative
       for (int32_t q = 0; q < L.sparseCount; ++q) {
-        const int32_t upto = c.codeEnd[-1 - q];
+        const int32_t upto = c.codeEnd[-1 - fixed - q];
         for (; v < upto; ++v) {
-          const int32_t col = c.codeEnd[-1 - L.sparseCount - v];
-          x[static_cast<size_t>(s->entries[L.sparseList[q]].firstColumn + col)] = sparse[v];
+          const int32_t col = c.codeEnd[-1 - fixed - L.sparseCount - v];
+          const VsfEffectEntry& en = s->entries[L.sparseList[q]];
+          x[static_cast<size_t>(en.firstColumn + at(en, col))] = sparse[v];
         }
       }
-      out.emplace_back(c.doubles[0], x);
+      out.emplace_back(c.doubles[lead], x);
     }
   }
   return out;
@@ -172,6 +190,250 @@ TEST(ReadingPassOverDesignRows, IndexFoldsAreTheLevelsOfTheIndexVariable) {
       folds.push_back(cur.codeEnd[-1]);
   }
   EXPECT_EQ(folds, want);
+}
+
+// A held-out data set's variables, found by name as the driver's lookup finds them.
+struct HeldOutNames {
+  std::vector<HostVariable*> numerics, classes;
+  VsfNameRecord record{};
+  HeldOutNames(designtest::DesignFixture& f, HostDataSet* data) {
+    auto find = [&](const std::string& name) {
+      int32_t number = 0;
+      xvfind(data, name.c_str(), static_cast<int32_t>(name.size()), &number, 0);
+      HostVariable* v = nullptr;
+      if (number > 0)
+        xvname(data, number, &v);
+      EXPECT_NE(v, nullptr) << name;
+      return v;
+    };
+    for (const std::string& n : f.numericNames)
+      numerics.push_back(find(n));
+    for (const std::string& n : f.classNames)
+      classes.push_back(find(n));
+    record.data = data;
+    record.numerics = numerics.data();
+    record.classes = classes.data();
+    record.response = find("y");
+    record.responseFound = 1;
+  }
+};
+
+HostDataSet* openCsv(designtest::DesignFixture& f, const std::string& name,
+                     const std::string& text) {
+  std::ofstream(f.dir / (name + ".csv")) << text;
+  return xdsopen(name.c_str(), static_cast<int32_t>(name.size()));
+}
+
+TEST(ReadingPassOverDesignRows, HeldOutSetsAreReadThroughTheDesignAndPutBack) {
+  designtest::DesignFixture f;
+  f.data(kData);
+  f.design({"g", "a"}, {"x"},
+           {{"x", {"x"}, {}, {}}, {"g", {}, {"g"}, {}}, {"a", {}, {"a"}, {}},
+            {"g*a", {}, {"g", "a"}, {}}});
+  f.response("y");
+  ASSERT_EQ(f.levelise(), 0);
+  const std::vector<designtest::RowOut> before = f.rows();
+  size_t kept = 0;
+  for (const designtest::RowOut& r : before)
+    kept += (r.status & 0x27) == 0;
+  // Other column order than DATA=. Rows: usable; unknown level g9; x missing; response
+  // missing; usable.
+  HostDataSet* ts = openCsv(f, "t",
+                            "a,g,x,y\n"
+                            "p,g2,1.5,20\n"
+                            "q,g9,2,21\n"
+                            "p,g3,.,22\n"
+                            "r,g1,3,.\n"
+                            "q,g5,0.5,24\n");
+  // (g1,q) is no combination of DATA=: the g*a effect does not know it.
+  HostDataSet* vs = openCsv(f, "v", "y,x,g,a\n30,1,g1,q\n31,2,g4,r\n");
+  ASSERT_NE(ts, nullptr);
+  ASSERT_NE(vs, nullptr);
+  HeldOutNames testNames(f, ts), valNames(f, vs);
+
+  HostVariable* const dataG = f.des.classes[0].var;
+  HostVariable* const dataX = f.des.numerics[0].var;
+  HostVariable* const dataY = f.ctx.responses[0].var;
+  Context c;
+  c.ctx->design = f.ctx;
+  c.ctx->stmt.proc.testData = ts;
+  c.ctx->stmt.proc.valData = vs;
+  c.ctx->testNames = testNames.record;
+  c.ctx->valNames = valNames.record;
+  f.messages();
+  ASSERT_EQ(vsfData(c.ctx.get()), 0);
+  // TESTDATA=: g9 is no level of g (195); (g1,r) of the row without response is no
+  // combination of g*a (180). VALDATA=: (g1,q) is none either (181).
+  EXPECT_EQ(f.messages(), (std::vector<int>{848195, 848180, 848181}));
+  VsfModel& m = c.ctx->model;
+  EXPECT_EQ(m.nTrain, static_cast<double>(kept));
+  EXPECT_EQ(m.testDataRead, 5);
+  EXPECT_EQ(m.nTest, 2);
+  EXPECT_EQ(m.wTest, 2);
+  EXPECT_EQ(m.valDataRead, 2);
+  EXPECT_EQ(m.nValidate, 1);
+  EXPECT_EQ(m.nUsed, static_cast<double>(kept)) << "rows used count DATA= only";
+
+  // The held-out rows follow the DATA= rows: response, x, and one 1 in each of the g, a
+  // and g*a blocks, at the level of the row's value (levels are g1..g5 and p q r).
+  const auto rows = pageRows(c.ctx.get());
+  ASSERT_EQ(rows.size(), kept + 3);
+  struct Want {
+    double y, x;
+    int g, a;
+  };
+  const Want want[3] = {{20, 1.5, 1, 0}, {24, 0.5, 4, 1}, {31, 2, 3, 2}};
+  const LevDesign& d = f.des;
+  for (int k = 0; k < 3; ++k) {
+    const auto& [y, x] = rows[kept + static_cast<size_t>(k)];
+    EXPECT_EQ(y, want[k].y);
+    EXPECT_EQ(x[static_cast<size_t>(d.effects[1].firstColumn)], want[k].x);
+    double g = 0, a = 0, ga = 0;
+    for (int32_t j = 0; j < d.effects[2].columnCount; ++j)
+      g += x[static_cast<size_t>(d.effects[2].firstColumn + j)] * (j == want[k].g ? 1 : 100);
+    for (int32_t j = 0; j < d.effects[3].columnCount; ++j)
+      a += x[static_cast<size_t>(d.effects[3].firstColumn + j)] * (j == want[k].a ? 1 : 100);
+    for (int32_t j = 0; j < d.effects[4].columnCount; ++j)
+      ga += x[static_cast<size_t>(d.effects[4].firstColumn + j)];
+    EXPECT_EQ(g, 1) << "row " << k;
+    EXPECT_EQ(a, 1) << "row " << k;
+    EXPECT_EQ(ga, 1) << "row " << k;
+  }
+
+  // The design context reads DATA= again, with its own variables.
+  EXPECT_EQ(f.block.data, f.ds);
+  EXPECT_EQ(f.des.classes[0].var, dataG);
+  EXPECT_EQ(f.des.numerics[0].var, dataX);
+  EXPECT_EQ(f.ctx.responses[0].var, dataY);
+  c.ctx->design.library = nullptr; // the fixture's context owns the read block
+  const std::vector<designtest::RowOut> after = f.rows();
+  ASSERT_EQ(after.size(), before.size());
+  for (size_t i = 0; i < after.size(); ++i) {
+    EXPECT_EQ(after[i].status, before[i].status);
+    ASSERT_EQ(after[i].x.size(), before[i].x.size());
+    // Bit for bit: a missing value is a NaN.
+    EXPECT_EQ(std::memcmp(after[i].x.data(), before[i].x.data(), 8 * after[i].x.size()), 0)
+        << "row " << i;
+  }
+}
+
+TEST(ReadingPassOverDesignRows, AHeldOutSetWithoutFreqCountsEachRowOnce) {
+  designtest::DesignFixture f;
+  f.data("y,x,n\n1,1,2\n2,3,3\n4,2,1\n");
+  f.design({}, {"x"}, {{"x", {"x"}, {}, {}}});
+  f.response("y");
+  f.freq("n");
+  ASSERT_EQ(f.levelise(), 0);
+  HostDataSet* vs = openCsv(f, "v", "y,x\n5,1\n6,2\n7,3\n");
+  ASSERT_NE(vs, nullptr);
+  HeldOutNames names(f, vs);
+  Context c;
+  c.ctx->design = f.ctx;
+  c.ctx->stmt.proc.freqGiven = 1;
+  c.ctx->stmt.proc.valData = vs;
+  c.ctx->valNames = names.record;
+  ASSERT_EQ(vsfData(c.ctx.get()), 0);
+  EXPECT_EQ(c.ctx->model.nObs, 6);
+  EXPECT_EQ(c.ctx->model.nValidate, 3);
+  EXPECT_EQ(c.ctx->model.freqValidate, 3);
+  EXPECT_EQ(c.ctx->model.valDataUsed, 3);
+  // The VALDATA= rows hold its own values, with frequency 1.
+  const auto stored = pageRows(c.ctx.get());
+  ASSERT_EQ(stored.size(), 6u);
+  for (int k = 0; k < 3; ++k) {
+    EXPECT_EQ(stored[3 + k].first, 5 + k);
+    EXPECT_EQ(stored[3 + k].second[1], 1 + k);
+  }
+  // The FREQ variable of DATA= is back.
+  ASSERT_NE(f.ctx.freq, nullptr);
+  c.ctx->design.library = nullptr;
+  const auto rows = f.rows();
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(rows[1].f, 3);
+}
+
+TEST(ReadingPassOverDesignRows, SplitRecordsStoreTheirColumnsAndEnterFirstAsRecorded) {
+  designtest::DesignFixture f;
+  f.data(kData);
+  f.design({"g", "a"}, {"x"}, {{"x", {"x"}, {}, {}}, {"g", {}, {"g"}, {}}});
+  f.response("y");
+  ASSERT_EQ(f.levelise(), 0);
+  std::vector<std::pair<double, std::vector<double>>> want;
+  for (const designtest::RowOut& r : f.rows())
+    if ((r.status & 0x27) == 0)
+      want.emplace_back(r.y, r.x);
+  // g's five columns as three records: levels {1, 3}, {0, 4} and {2}.
+  int32_t cols[3][2] = {{1, 3}, {0, 4}, {2, 0}};
+  VsfEffectRecord records[5] = {};
+  records[0] = {0, 0, f.des.effects[0].columnCount, 0, nullptr, nullptr, nullptr, nullptr};
+  records[1] = {1, 0, f.des.effects[1].columnCount, 0, nullptr, nullptr, nullptr, nullptr};
+  int32_t splitVar = 0, levels[3] = {0, 1, 2};
+  for (int k = 0; k < 3; ++k)
+    records[2 + k] = {2, 1, k == 2 ? 1 : 2, 0, cols[k], &splitVar, &levels[k], nullptr};
+  for (int32_t sparse : {0, 1}) {
+    Context c;
+    c.ctx->design = f.ctx;
+    c.ctx->options.split = 1;
+    c.ctx->effectRecords = records;
+    c.ctx->effectRecordCount = 5;
+    c.ctx->enteredFirstBoundary = 2;
+    c.ctx->stmt.perfOptions.allSparse = static_cast<uint8_t>(sparse);
+    ASSERT_EQ(vsfData(c.ctx.get()), 0);
+    VsfModel& m = c.ctx->model;
+    EXPECT_EQ(m.effectCount, 5);
+    EXPECT_EQ(m.parmCount, f.des.columnCount);
+    EXPECT_EQ(m.includeCount, 2);
+    EXPECT_EQ(m.effectColumns[2], 2);
+    EXPECT_EQ(m.effectColumns[4], 1);
+    EXPECT_EQ(pageRows(c.ctx.get()), want) << "all sparse " << sparse;
+    // Column sums in design order whatever the records: the mean of g's level g2 column.
+    double g2 = 0;
+    for (auto& [y, x] : want)
+      g2 += x[static_cast<size_t>(f.des.effects[2].firstColumn + 1)];
+    EXPECT_DOUBLE_EQ(m.columnSums[f.des.effects[2].firstColumn + 1], g2 / want.size());
+  }
+  // A record that lists a column outside its effect is refused, not read.
+  int32_t bad[1] = {9};
+  records[4].columns = bad;
+  Context c;
+  c.ctx->design = f.ctx;
+  c.ctx->options.split = 1;
+  c.ctx->effectRecords = records;
+  c.ctx->effectRecordCount = 5;
+  EXPECT_EQ(vsfData(c.ctx.get()), -99);
+}
+
+TEST(HeldOutSynchronize, ADataSetWithoutTheBYGroupIsReportedAndSkipped) {
+  designtest::DesignFixture f;
+  f.data("k,y\n1,1\n1,2\n2,3\n", "bd");
+  HostDataSet* other = openCsv(f, "bt", "k,y\n2,5\n2,6\n");
+  ASSERT_NE(other, nullptr);
+  int32_t k = 0;
+  xvfind(f.ds, "k", 1, &k, 0);
+  ASSERT_EQ(xbyset(f.ds, &k, nullptr, 1, 0), 0);
+  ASSERT_EQ(xbylist(f.ds, other), 0);
+  HostByHandle* by = xdsby(f.ds);
+  ASSERT_EQ(xbynext(by), 1);
+  Context c;
+  c.ctx->byHandle = by;
+  VsfNameRecord names{};
+  names.data = other;
+  // Not read by group: nothing to do.
+  f.messages();
+  EXPECT_EQ(vsfSynchronize(c.ctx.get(), &names, 178), 0);
+  EXPECT_TRUE(f.messages().empty());
+  names.bySync = 1;
+  EXPECT_NE(vsfSynchronize(c.ctx.get(), &names, 178), 0);
+  EXPECT_EQ(f.messages(), (std::vector<int>{848178}));
+  EXPECT_EQ(c.ctx->returnCode, 4);
+  // The next group (k=2) is there: its two rows are read.
+  ASSERT_EQ(xbynext(by), 1);
+  EXPECT_EQ(vsfSynchronize(c.ctx.get(), &names, 177), 0);
+  int rows = 0;
+  while (xobsnext(other) == 1)
+    ++rows;
+  EXPECT_EQ(rows, 2);
+  EXPECT_TRUE(f.messages().empty());
 }
 
 } // namespace
