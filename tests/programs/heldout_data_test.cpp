@@ -322,4 +322,66 @@ TEST(HeldOutData, LassoOnASplitClassEffectReadsTheHeldOutRows) {
   EXPECT_FALSE(tablesOf(r, "ParameterEstimates").empty()) << r.log;
 }
 
+TEST(HeldOutData, AValidationSetIsReadForTheBYGroupsItHas) {
+  // Two BY groups in DATA=; VALDATA= holds only the first.
+  std::vector<Obs> train = makeRows(40, 0), valid = makeRows(15, 100);
+  std::ostringstream data, val;
+  data.precision(17);
+  val.precision(17);
+  data << "k,y,x1,x2,g\n";
+  for (size_t i = 0; i < train.size(); ++i)
+    data << (i < 20 ? 1 : 2) << "," << train[i].y << "," << train[i].x1 << "," << train[i].x2
+         << "," << train[i].g << "\n";
+  val << "k,y,x1,x2,g\n";
+  for (const Obs& o : valid)
+    val << 1 << "," << o.y << "," << o.x1 << "," << o.x2 << "," << o.g << "\n";
+  const ProgramRun r = runProgram("proc varsifter data=d valdata=v;\n  by k;\n  class g;\n"
+                                  "  model y = x1 x2 g / selection=forward(stop=none);\n"
+                                  "run;\n",
+                                  "by", {{"d.csv", data.str()}, {"v.csv", val.str()}});
+  EXPECT_TRUE(logged(r, 848, 177)) << r.log;
+  EXPECT_GE(r.json["returnCode"].n, 4);
+  const auto nobs = tablesOf(r, "NObs");
+  // Per group: the analysis data and the validation data.
+  ASSERT_EQ(nobs.size(), 4u) << r.log;
+  expectSecondaryCounts(*nobs[1], 15, 15, -1, -1);
+  expectSecondaryCounts(*nobs[3], 0, 0, -1, -1);
+  // The first group's validation ASE of the intercept-only step: its own training mean.
+  std::vector<Obs> first(train.begin(), train.begin() + 20);
+  for (Obs& o : first)
+    o.n = 1;
+  for (Obs& o : valid)
+    o.n = 1;
+  const auto summary = tablesOf(r, "SelectionSummary");
+  ASSERT_GE(summary.size(), 1u);
+  const Value& t = *summary[0];
+  const int v = col(t, "ValidationASE");
+  ASSERT_GE(v, 0);
+  const std::vector<double> mean = {weightedMean(first)};
+  EXPECT_NEAR(t["rows"][0][v].n, ase(valid, mean), 1e-10 * ase(valid, mean));
+}
+
+TEST(HeldOutData, RoleVariableValuesGiveTheRoles) {
+  std::vector<Obs> rows = makeRows(40, 0);
+  std::ostringstream data;
+  data.precision(17);
+  data << "y,x1,x2,rl\n";
+  const char* roles[3] = {" T", "V", "S "};
+  for (size_t i = 0; i < rows.size(); ++i)
+    data << rows[i].y << "," << rows[i].x1 << "," << rows[i].x2 << "," << roles[i % 3] << "\n";
+  const ProgramRun r =
+      runProgram("proc varsifter data=d;\n"
+                 "  partition rolevar=rl(train='T' validate='V' test='S');\n"
+                 "  model y = x1 x2 / selection=forward(choose=validate);\nrun;\n",
+                 "rolevar", {{"d.csv", data.str()}});
+  ASSERT_EQ(r.json["returnCode"].n, 0) << r.log;
+  const auto nobs = tablesOf(r, "NObs");
+  ASSERT_EQ(nobs.size(), 1u) << r.log;
+  const Value& t = *nobs[0];
+  const Value& row = t["rows"][0];
+  EXPECT_EQ(row[col(t, "NObsTraining")].n, 14);
+  EXPECT_EQ(row[col(t, "NObsValidation")].n, 13);
+  EXPECT_EQ(row[col(t, "NObsTest")].n, 13);
+}
+
 } // namespace
