@@ -4,7 +4,7 @@
 #include "numerics/zbetaq.h"
 
 #include "numerics/zibeta.h"
-#include "numerics/zspecial.h"
+#include "numerics/zelementary.h"
 
 #include <cmath>
 

@@ -3,7 +3,7 @@
 #include "numerics/zgammaq.h"
 
 #include "numerics/znormal.h"
-#include "numerics/zspecial.h"
+#include "numerics/zelementary.h"
 #include "support/hostif.h"
 
 #include <cmath>

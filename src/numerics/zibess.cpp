@@ -4,7 +4,7 @@
 #include "numerics/zibess.h"
 
 #include "numerics/zlgamma.h"
-#include "numerics/zspecial.h"
+#include "numerics/zelementary.h"
 
 #include <cmath>
 

@@ -5,7 +5,7 @@
 
 #include "numerics/zlgamma.h"
 #include "numerics/znormal.h"
-#include "numerics/zspecial.h"
+#include "numerics/zelementary.h"
 
 #include <cfloat>
 #include <cmath>

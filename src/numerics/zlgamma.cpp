@@ -3,7 +3,7 @@
 // cancellation of three large log gammas. Callers treat the marks as invalid arguments.
 #include "numerics/zlgamma.h"
 
-#include "numerics/zspecial.h"
+#include "numerics/zelementary.h"
 #include "support/hostif.h"
 
 #include <cmath>

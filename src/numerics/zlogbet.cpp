@@ -9,7 +9,7 @@
 #include "numerics/zibeta.h"
 #include "numerics/zlgamma.h"
 #include "numerics/znormal.h"
-#include "numerics/zspecial.h"
+#include "numerics/zelementary.h"
 #include "support/hostif.h"
 
 #include <cmath>

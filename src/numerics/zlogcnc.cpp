@@ -8,7 +8,7 @@
 #include "numerics/zlgamma.h"
 #include "numerics/zloggam.h"
 #include "numerics/znormal.h"
-#include "numerics/zspecial.h"
+#include "numerics/zelementary.h"
 #include "support/hostif.h"
 
 #include <cmath>

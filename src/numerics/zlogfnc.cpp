@@ -11,7 +11,7 @@
 #include "numerics/zlogcnc.h"
 #include "numerics/zloggam.h"
 #include "numerics/znormal.h"
-#include "numerics/zspecial.h"
+#include "numerics/zelementary.h"
 #include "support/hostif.h"
 
 #include <cmath>

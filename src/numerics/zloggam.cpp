@@ -8,7 +8,7 @@
 #include "numerics/zhrdys.h"
 #include "numerics/zlgamma.h"
 #include "numerics/znormal.h"
-#include "numerics/zspecial.h"
+#include "numerics/zelementary.h"
 
 #include <cmath>
 

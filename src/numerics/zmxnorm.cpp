@@ -3,7 +3,7 @@
 #include "numerics/zmxnorm.h"
 
 #include "numerics/znormal.h"
-#include "numerics/zspecial.h"
+#include "numerics/zelementary.h"
 
 #include <algorithm>
 #include <cfloat>

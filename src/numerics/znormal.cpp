@@ -1,9 +1,9 @@
 // Normal distribution routines. calerf follows Cody's rational Chebyshev approximations
 // (Math. Comp. 1969) with his published coefficient sets; the far lower tail of the probit
-// is a Newton iteration on the log scale. The Mills ratio comes from zspecial.cpp.
+// is a Newton iteration on the log scale. The Mills ratio comes from zelementary.cpp.
 #include "numerics/znormal.h"
 
-#include "numerics/zspecial.h"
+#include "numerics/zelementary.h"
 
 #include <algorithm>
 #include <cmath>

@@ -3,7 +3,7 @@
 // Secant steps run through the two latest points, linear in x or in log x.
 #include "numerics/zquant.h"
 
-#include "numerics/zspecial.h"
+#include "numerics/zelementary.h"
 #include "support/hostif.h"
 
 #include <cmath>

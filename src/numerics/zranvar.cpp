@@ -3,7 +3,7 @@
 // set-up in the stream. Seeding and the uniforms themselves are zrandom.cpp's.
 #include "numerics/zranvar.h"
 
-#include "numerics/zspecial.h"
+#include "numerics/zelementary.h"
 #include "support/hostif.h"
 
 #include <cfloat>

@@ -1,5 +1,5 @@
-// The effect specification behind the real statement parser: whole programs run through the
-// host runner, checking the messages of set 174 and the step's return code.
+// The effect syntax and design descriptor behind the real statement parser: whole programs
+// run through the host runner, checking the messages of set 174 and the step's return code.
 #include "driver/vsfmain.h"
 #include "host/hostcore.h"
 #include "host/runner/programrun.h"

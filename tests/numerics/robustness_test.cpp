@@ -9,7 +9,7 @@
 #include "numerics/zlogfnc.h"
 #include "numerics/zloggam.h"
 #include "numerics/znormal.h"
-#include "numerics/zspecial.h"
+#include "numerics/zelementary.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Tests of the normal distribution routines, the error function, the probit, the Mills
 // ratio, expm1/log1p and the inverse Gaussian cdf against the mpmath reference grids.
 #include "numerics/znormal.h"
-#include "numerics/zspecial.h"
+#include "numerics/zelementary.h"
 #include "refdata.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // Small building blocks of the special-function library: expm1, log1p, log-sum-exp, the
 // Mills ratio (direct for x < 5, a continued fraction beyond) and the Cholesky row. The
 // normal tail used by the Mills ratio comes from znormal.cpp.
-#include "numerics/zspecial.h"
+#include "numerics/zelementary.h"
 
 #include "numerics/znormal.h"
 #include "numerics/zvector.h"
