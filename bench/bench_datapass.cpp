@@ -1,6 +1,7 @@
 // The reading pass and one cross-product pass over 1,000,000 rows x 50 columns, serially
 // and on all cores. Rows are made once, untimed, with a fixed seed; each run's sums are
 // checked against the serial pass.
+#include "benchfit.h"
 #include "data/vsfdata.h"
 #include "data/vsfpage.h"
 #include "host/ext/extlist.h"
@@ -24,45 +25,14 @@ namespace {
 
 constexpr int32_t kCols = 50;
 
-struct Rows {
-  std::vector<double> y, x; // x row-major, kCols a row
-  size_t n = 0, at = 0;
-};
+using benchfit::begin;
+using benchfit::next;
+using benchfit::row;
+using benchfit::Rows;
+using benchfit::status;
 
-Rows& rows(size_t n) {
-  static Rows r;
-  if (r.n != n) {
-    std::mt19937_64 rng(20261207);
-    std::normal_distribution<double> z;
-    r.n = n;
-    r.y.resize(n);
-    r.x.resize(n * kCols);
-    for (size_t i = 0; i < n; ++i) {
-      r.y[i] = z(rng);
-      for (int c = 0; c < kCols; ++c)
-        r.x[i * kCols + c] = z(rng);
-    }
-  }
-  return r;
-}
-
-int32_t begin(void* p, int32_t) {
-  static_cast<Rows*>(p)->at = 0;
-  return 0;
-}
-int32_t next(void* p) {
-  auto* r = static_cast<Rows*>(p);
-  return r->at < r->n ? (++r->at, 1) : 0;
-}
-int32_t status(void* p, double* y, double*, double*) {
-  auto* r = static_cast<Rows*>(p);
-  *y = r->y[r->at - 1];
-  return 0;
-}
-void row(void* p, double* v) {
-  auto* r = static_cast<Rows*>(p);
-  std::memcpy(v, &r->x[(r->at - 1) * kCols], sizeof(double) * kCols);
-}
+// Pure noise: no column carries the response.
+Rows& rows(size_t n) { return benchfit::rows(n, kCols, 0); }
 
 // A packed lower triangle of the response and all columns: the cross-product pass.
 inline void addRows(const QkPageDescriptor* page, double* xpx) {
