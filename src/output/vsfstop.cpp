@@ -219,36 +219,28 @@ int32_t vsfpStopDetails(VsfContext* ctx, QkPool* pool, VsfModel* m, double curre
       return v;
     return v < -708.3964185 ? 0.0 : std::exp(v);
   };
-  if (m->stopAddEffect > 0) {
-    vsfMsgCopy(630, candidateFor, forWidth);
-    vsfFill(effect, width, addName, addLen);
-    criterion = m->stopAddValue;
+  // One row per candidate: under SL its p-value against SLENTRY or SLSTAY, else its
+  // criterion against the current model's.
+  auto candidateRow = [&](int32_t message, const char* name, int32_t nameLength, double value,
+                          double slBound, char slComparison, const char* slTag) {
+    vsfMsgCopy(message, candidateFor, forWidth);
+    vsfFill(effect, width, name, nameLength);
+    criterion = value;
     if (stop == VC_SL) {
       criterion = slValue(criterion);
-      compare = o.slEntry;
-      comparison = '>';
-      std::memcpy(sig, "(SLE)", 5);
+      compare = slBound;
+      comparison = slComparison;
+      std::memcpy(sig, slTag, 5);
     } else {
       compare = current;
       comparison = larger;
     }
     out.emit();
-  }
-  if (m->stopDropEffect > 0) {
-    vsfMsgCopy(631, candidateFor, forWidth);
-    vsfFill(effect, width, dropName, dropLen);
-    criterion = m->stopDropValue;
-    if (stop == VC_SL) {
-      criterion = slValue(criterion);
-      compare = o.slStay;
-      comparison = '<';
-      std::memcpy(sig, "(SLS)", 5);
-    } else {
-      compare = current;
-      comparison = larger;
-    }
-    out.emit();
-  }
+  };
+  if (m->stopAddEffect > 0)
+    candidateRow(630, addName, addLen, m->stopAddValue, o.slEntry, '>', "(SLE)");
+  if (m->stopDropEffect > 0)
+    candidateRow(631, dropName, dropLen, m->stopDropValue, o.slStay, '<', "(SLS)");
   out.endRows();
   out.publish();
   out.finish();
