@@ -2,6 +2,8 @@
 // first use, and the filling of the %1..%9 substitution markers. Writing the formatted
 // message to the log is the supervisor's (supervisor.cpp).
 #include "host/catalog.h"
+
+#include "host/output/numformat.h"
 #include "host/hostapi.h"
 
 #include <cmath>
@@ -112,23 +114,8 @@ std::string argText(const HostMsgArg& a) {
 } // namespace
 
 std::string formatBestNumber(double value, int width) {
-  if (isHostMissing(value) || std::isnan(value))
-    return ".";
-  if (std::isinf(value))
-    return value > 0 ? "Infinity" : "-Infinity";
-  char buf[64];
-  if (value == std::floor(value) && std::fabs(value) < 1e15) {
-    std::snprintf(buf, sizeof buf, "%.0f", value);
-    if (static_cast<int>(std::string(buf).size()) <= width)
-      return buf;
-  }
-  for (int prec = width; prec >= 1; --prec) {
-    std::snprintf(buf, sizeof buf, "%.*g", prec, value);
-    if (static_cast<int>(std::string(buf).size()) <= width)
-      return buf;
-  }
-  std::snprintf(buf, sizeof buf, "%.1g", value);
-  return buf;
+  // Message values and numeric macro variables read as the listing shows numbers.
+  return formatBest(value, width);
 }
 
 void setMessageDir(const std::string& dir) {

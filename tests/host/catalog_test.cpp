@@ -109,6 +109,6 @@ TEST(Catalogue, BestNumberFormat) {
   EXPECT_EQ(formatBestNumber(0.1), "0.1");
   EXPECT_EQ(formatBestNumber(1.0 / 3.0), "0.3333333333");
   EXPECT_LE(formatBestNumber(-1.0 / 3.0).size(), 12u);
-  EXPECT_EQ(formatBestNumber(1e20), "1e+20");
+  EXPECT_EQ(formatBestNumber(1e20), "1E20");
   EXPECT_EQ(formatBestNumber(hostMissing()), ".");
 }
