@@ -254,66 +254,75 @@ TEST(ReadingPassOverDesignRows, HeldOutSetsAreReadThroughTheDesignAndPutBack) {
   HostVariable* const dataG = f.des.classes[0].var;
   HostVariable* const dataX = f.des.numerics[0].var;
   HostVariable* const dataY = f.ctx.responses[0].var;
-  Context c;
-  c.ctx->design = f.ctx;
-  c.ctx->stmt.proc.testData = ts;
-  c.ctx->stmt.proc.valData = vs;
-  c.ctx->testNames = testNames.record;
-  c.ctx->valNames = valNames.record;
-  f.messages();
-  ASSERT_EQ(vsfData(c.ctx.get()), 0);
-  // TESTDATA=: g9 is no level of g (195); (g1,r) of the row without response is no
-  // combination of g*a (180). VALDATA=: (g1,q) is none either (181).
-  EXPECT_EQ(f.messages(), (std::vector<int>{848195, 848180, 848181}));
-  VsfModel& m = c.ctx->model;
-  EXPECT_EQ(m.nTrain, static_cast<double>(kept));
-  EXPECT_EQ(m.testDataRead, 5);
-  EXPECT_EQ(m.nTest, 2);
-  EXPECT_EQ(m.wTest, 2);
-  EXPECT_EQ(m.valDataRead, 2);
-  EXPECT_EQ(m.nValidate, 1);
-  EXPECT_EQ(m.nUsed, static_cast<double>(kept)) << "rows used count DATA= only";
+  // Pages in memory, then pages forced to disk: the same rows either way.
+  for (int32_t buffers : {0, 1}) {
+    qrxhost::setPageFileSizes(128, 128, 128);
+    Context c;
+    c.ctx->design = f.ctx;
+    c.ctx->stmt.perfOptions.utilBuffers = buffers;
+    c.ctx->stmt.proc.testData = ts;
+    c.ctx->stmt.proc.valData = vs;
+    c.ctx->testNames = testNames.record;
+    c.ctx->valNames = valNames.record;
+    f.messages();
+    ASSERT_EQ(vsfData(c.ctx.get()), 0);
+    qrxhost::resetPageFileSettings();
+    // TESTDATA=: g9 is no level of g (195); (g1,r) of the row without response is no
+    // combination of g*a (180). VALDATA=: (g1,q) is none either (181).
+    EXPECT_EQ(f.messages(), (std::vector<int>{848195, 848180, 848181}));
+    VsfModel& m = c.ctx->model;
+    EXPECT_EQ(m.nTrain, static_cast<double>(kept));
+    EXPECT_EQ(m.testDataRead, 5);
+    EXPECT_EQ(m.nTest, 2);
+    EXPECT_EQ(m.wTest, 2);
+    EXPECT_EQ(m.valDataRead, 2);
+    EXPECT_EQ(m.nValidate, 1);
+    EXPECT_EQ(m.nUsed, static_cast<double>(kept)) << "rows used count DATA= only";
+    int64_t disk = 0;
+    for (uint32_t k = 0; k < c.ctx->bags.count; ++k)
+      disk += c.ctx->bags.files[k].diskPageCount;
+    EXPECT_EQ(disk > 0, buffers == 1);
 
-  // The held-out rows follow the DATA= rows: response, x, and one 1 in each of the g, a
-  // and g*a blocks, at the level of the row's value (levels are g1..g5 and p q r).
-  const auto rows = pageRows(c.ctx.get());
-  ASSERT_EQ(rows.size(), kept + 3);
-  struct Want {
-    double y, x;
-    int g, a;
-  };
-  const Want want[3] = {{20, 1.5, 1, 0}, {24, 0.5, 4, 1}, {31, 2, 3, 2}};
-  const LevDesign& d = f.des;
-  for (int k = 0; k < 3; ++k) {
-    const auto& [y, x] = rows[kept + static_cast<size_t>(k)];
-    EXPECT_EQ(y, want[k].y);
-    EXPECT_EQ(x[static_cast<size_t>(d.effects[1].firstColumn)], want[k].x);
-    double g = 0, a = 0, ga = 0;
-    for (int32_t j = 0; j < d.effects[2].columnCount; ++j)
-      g += x[static_cast<size_t>(d.effects[2].firstColumn + j)] * (j == want[k].g ? 1 : 100);
-    for (int32_t j = 0; j < d.effects[3].columnCount; ++j)
-      a += x[static_cast<size_t>(d.effects[3].firstColumn + j)] * (j == want[k].a ? 1 : 100);
-    for (int32_t j = 0; j < d.effects[4].columnCount; ++j)
-      ga += x[static_cast<size_t>(d.effects[4].firstColumn + j)];
-    EXPECT_EQ(g, 1) << "row " << k;
-    EXPECT_EQ(a, 1) << "row " << k;
-    EXPECT_EQ(ga, 1) << "row " << k;
-  }
+    // The held-out rows follow the DATA= rows: response, x, and one 1 in each of the g, a
+    // and g*a blocks, at the level of the row's value (levels are g1..g5 and p q r).
+    const auto rows = pageRows(c.ctx.get());
+    ASSERT_EQ(rows.size(), kept + 3);
+    struct Want {
+      double y, x;
+      int g, a;
+    };
+    const Want want[3] = {{20, 1.5, 1, 0}, {24, 0.5, 4, 1}, {31, 2, 3, 2}};
+    const LevDesign& d = f.des;
+    for (int k = 0; k < 3; ++k) {
+      const auto& [y, x] = rows[kept + static_cast<size_t>(k)];
+      EXPECT_EQ(y, want[k].y);
+      EXPECT_EQ(x[static_cast<size_t>(d.effects[1].firstColumn)], want[k].x);
+      double g = 0, a = 0, ga = 0;
+      for (int32_t j = 0; j < d.effects[2].columnCount; ++j)
+        g += x[static_cast<size_t>(d.effects[2].firstColumn + j)] * (j == want[k].g ? 1 : 100);
+      for (int32_t j = 0; j < d.effects[3].columnCount; ++j)
+        a += x[static_cast<size_t>(d.effects[3].firstColumn + j)] * (j == want[k].a ? 1 : 100);
+      for (int32_t j = 0; j < d.effects[4].columnCount; ++j)
+        ga += x[static_cast<size_t>(d.effects[4].firstColumn + j)];
+      EXPECT_EQ(g, 1) << "row " << k;
+      EXPECT_EQ(a, 1) << "row " << k;
+      EXPECT_EQ(ga, 1) << "row " << k;
+    }
 
-  // The design context reads DATA= again, with its own variables.
-  EXPECT_EQ(f.block.data, f.ds);
-  EXPECT_EQ(f.des.classes[0].var, dataG);
-  EXPECT_EQ(f.des.numerics[0].var, dataX);
-  EXPECT_EQ(f.ctx.responses[0].var, dataY);
-  c.ctx->design.library = nullptr; // the fixture's context owns the read block
-  const std::vector<designtest::RowOut> after = f.rows();
-  ASSERT_EQ(after.size(), before.size());
-  for (size_t i = 0; i < after.size(); ++i) {
-    EXPECT_EQ(after[i].status, before[i].status);
-    ASSERT_EQ(after[i].x.size(), before[i].x.size());
-    // Bit for bit: a missing value is a NaN.
-    EXPECT_EQ(std::memcmp(after[i].x.data(), before[i].x.data(), 8 * after[i].x.size()), 0)
-        << "row " << i;
+    // The design context reads DATA= again, with its own variables.
+    EXPECT_EQ(f.block.data, f.ds);
+    EXPECT_EQ(f.des.classes[0].var, dataG);
+    EXPECT_EQ(f.des.numerics[0].var, dataX);
+    EXPECT_EQ(f.ctx.responses[0].var, dataY);
+    const std::vector<designtest::RowOut> after = f.rows();
+    ASSERT_EQ(after.size(), before.size());
+    for (size_t i = 0; i < after.size(); ++i) {
+      EXPECT_EQ(after[i].status, before[i].status);
+      ASSERT_EQ(after[i].x.size(), before[i].x.size());
+      // Bit for bit: a missing value is a NaN.
+      EXPECT_EQ(std::memcmp(after[i].x.data(), before[i].x.data(), 8 * after[i].x.size()), 0)
+          << "row " << i;
+    }
   }
 }
 
@@ -345,8 +354,8 @@ TEST(ReadingPassOverDesignRows, AHeldOutSetWithoutFreqCountsEachRowOnce) {
     EXPECT_EQ(stored[3 + k].second[1], 1 + k);
   }
   // The FREQ variable of DATA= is back.
-  ASSERT_NE(f.ctx.freq, nullptr);
-  c.ctx->design.library = nullptr;
+  EXPECT_EQ(c.ctx->design.freq, f.ctx.freq);
+  EXPECT_EQ(c.ctx->design.freq[0].var, f.ctx.freq[0].var);
   const auto rows = f.rows();
   ASSERT_EQ(rows.size(), 3u);
   EXPECT_EQ(rows[1].f, 3);
