@@ -166,13 +166,21 @@ std::string StepRun::messages() const {
 }
 
 std::string workDir() {
-  static std::string dir = [] {
-    auto d = std::filesystem::temp_directory_path() /
-             ("qrx_postinit_" + std::to_string(static_cast<long>(::getpid())));
-    std::filesystem::create_directories(d);
-    return d.string();
-  }();
-  return dir;
+  // One directory per test process, removed when the process ends.
+  struct Dir {
+    std::filesystem::path path;
+    Dir()
+        : path(std::filesystem::temp_directory_path() /
+               ("qrx_postinit_" + std::to_string(static_cast<long>(::getpid())))) {
+      std::filesystem::create_directories(path);
+    }
+    ~Dir() {
+      std::error_code ec;
+      std::filesystem::remove_all(path, ec);
+    }
+  };
+  static Dir dir;
+  return dir.path.string();
 }
 
 void writeCsv(const std::string& name, const std::string& text) {
