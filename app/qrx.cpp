@@ -6,7 +6,9 @@
 #include "host/data/dataset.h"
 #include "host/hostcore.h"
 #include "host/hostlog.h"
+#include "host/output/templates.h"
 #include "host/runner/programrun.h"
+#include "host/runner/transcript.h"
 #include "host/supervisor.h"
 
 #include <cstdio>
@@ -50,20 +52,26 @@ bool splitPair(const std::string& arg, std::string* name, std::string* value) {
 
 void entry(HostControlBlock* cb, void* pidb) { mcn_main(cb, pidb); }
 
-// The message directory: $QRX_MESSAGE_DIR, messages/ beside the executable, or the
-// source tree's directory the build recorded.
-void chooseMessageDir(const char* argv0) {
-  if (const char* env = std::getenv("QRX_MESSAGE_DIR"); env && *env)
+// A data directory of the host (`name` is "messages" or "templates"): $`env`, the
+// directory beside the executable, or the source tree's directory the build recorded.
+void chooseDataDir(const char* argv0, const char* env, const char* name,
+                   void (*set)(const std::string&)) {
+  if (const char* value = std::getenv(env); value && *value)
     return;
   std::error_code ec;
   fs::path exe = fs::canonical("/proc/self/exe", ec);
   if (ec)
     exe = fs::absolute(argv0, ec);
-  for (fs::path dir : {exe.parent_path() / "messages", exe.parent_path() / "../share/qrx/messages"})
+  for (fs::path dir : {exe.parent_path() / name, exe.parent_path() / "../share/qrx" / name})
     if (fs::is_directory(dir, ec)) {
-      qrxhost::setMessageDir(dir.string());
+      set(dir.string());
       return;
     }
+}
+
+void chooseDataDirs(const char* argv0) {
+  chooseDataDir(argv0, "QRX_MESSAGE_DIR", "messages", qrxhost::setMessageDir);
+  chooseDataDir(argv0, "QRX_TEMPLATE_DIR", "templates", qrxhost::setTemplateDir);
 }
 
 bool writeFile(const std::string& path, const std::string& text) {
@@ -73,10 +81,54 @@ bool writeFile(const std::string& path, const std::string& text) {
   return static_cast<bool>(f);
 }
 
+struct OutputFiles {
+  std::string listing, html, json;
+};
+
+// Runs the program with its output written in program order: the log on standard error,
+// each step's listing when the step ends (standard output, or the listing file with the log
+// lines among it), then the HTML page and the JSON record. Returns the exit status.
+int runWithOutputs(const std::string& text, const std::string& program,
+                   std::vector<qrxhost::ProcedureModule>& modules, const OutputFiles& files) {
+  std::ofstream listingFile;
+  if (!files.listing.empty()) {
+    listingFile.open(files.listing, std::ios::binary | std::ios::trunc);
+    if (!listingFile)
+      return fail("cannot write the listing to " + files.listing);
+  }
+  std::ostream& listing = files.listing.empty() ? std::cout : listingFile;
+  qrxhost::RunTranscript transcript(listing, !files.listing.empty(), !files.html.empty());
+  qrxhost::setLogEcho(
+      [&](const qrxhost::LogRecord& r) { transcript.logLine(qrxhost::logLineText(r)); });
+  qrxhost::ProgramResult result = qrxhost::runProgram(
+      text, program, modules,
+      [&](const qrxhost::StepOutcome& outcome) { transcript.stepEnded(outcome); });
+  qrxhost::endRun();
+  qrxhost::setLogEcho(nullptr);
+
+  int status = qrxhost::exitStatusFor(result.record.returnCode);
+  listing.flush();
+  if (!transcript.listingGood()) {
+    std::cerr << "qrx: cannot write the listing to "
+              << (files.listing.empty() ? "standard output" : files.listing) << "\n";
+    status = 2;
+  }
+  if (!files.html.empty() &&
+      !writeFile(files.html, transcript.htmlPage(fs::path(program).filename().string()))) {
+    std::cerr << "qrx: cannot write the HTML page to " << files.html << "\n";
+    status = 2;
+  }
+  if (!files.json.empty() && !writeFile(files.json, qrxhost::jsonRunRecord(result.record))) {
+    std::cerr << "qrx: cannot write the JSON record to " << files.json << "\n";
+    status = 2;
+  }
+  return status;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-  std::string work, json, listing, program;
+  std::string work, json, listing, html, program;
   std::vector<std::pair<std::string, std::string>> libs, options;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
@@ -109,7 +161,7 @@ int main(int argc, char** argv) {
       else if (opt == "--listing")
         listing = v;
       else if (opt == "--html")
-        return fail("--html is not yet supported");
+        html = v;
       else if (opt == "--lib") {
         if (!splitPair(v, &n, &val))
           return fail("--lib needs NAME=DIR, not '" + v + "'");
@@ -137,11 +189,14 @@ int main(int argc, char** argv) {
   std::stringstream text;
   text << in.rdbuf();
 
-  chooseMessageDir(argv[0]);
+  chooseDataDirs(argv[0]);
   std::string why;
   if (!qrxhost::messageCatalogueAvailable(&why))
     return fail("the message catalogue was not found: " + why +
                 " (set QRX_MESSAGE_DIR to the host's messages directory)");
+  if (!qrxhost::templateCatalogueAvailable(&why))
+    return fail("the template catalogue was not found: " + why +
+                " (set QRX_TEMPLATE_DIR to the host's templates directory)");
 
   if (!work.empty()) {
     if (!fs::is_directory(work, ec))
@@ -157,29 +212,10 @@ int main(int argc, char** argv) {
     qrxhost::setHostOption(name, val);
 
   qrxhost::hostControlBlock();
-  qrxhost::setLogEcho(
-      [](const qrxhost::LogRecord& r) { std::cerr << qrxhost::logLineText(r) << "\n"; });
-
   std::vector<qrxhost::ProcedureModule> modules(1);
   modules[0].name = "VARSIFTER";
   modules[0].entry = entry;
   modules[0].main = pcn_QRXVARSF.main;
-
-  qrxhost::ProgramResult result = qrxhost::runProgram(text.str(), program, modules);
-  qrxhost::endRun();
-  qrxhost::setLogEcho(nullptr);
-
-  int status = qrxhost::exitStatusFor(result.record.returnCode);
-  if (listing.empty()) {
-    std::cout << result.listing;
-    std::cout.flush();
-  } else if (!writeFile(listing, result.listing)) {
-    std::cerr << "qrx: cannot write the listing to " << listing << "\n";
-    status = 2;
-  }
-  if (!json.empty() && !writeFile(json, qrxhost::jsonRunRecord(result.record))) {
-    std::cerr << "qrx: cannot write the JSON record to " << json << "\n";
-    status = 2;
-  }
-  return status;
+  return runWithOutputs(text.str(), program, modules, OutputFiles{listing, html, json});
 }
+

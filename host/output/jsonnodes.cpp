@@ -4,6 +4,7 @@
 
 #include "host/output/numformat.h"
 #include "host/output/rvqoutput.h"
+#include "host/output/tableview.h"
 
 #include <charconv>
 #include <cmath>
@@ -115,7 +116,8 @@ void appendNode(std::string& out, const OutputNode& node) {
         out += ",";
       out += "{\"name\":" + jsonQuote(column.name) + ",\"label\":" + jsonQuote(column.label) +
              ",\"type\":\"" + typeName(column.type) +
-             "\",\"format\":" + jsonQuote(formatName(format, column.type)) + "}";
+             "\",\"format\":" + jsonQuote(formatName(format, column.type)) +
+             ",\"header\":" + jsonQuote(columnHeader(node, column)) + "}";
     }
     out += "],\"rows\":[";
     for (size_t r = 0; r < node.rows.size(); ++r) {

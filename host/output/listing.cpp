@@ -1,13 +1,12 @@
-// The text listing of an output document: published tables with aligned columns,
-// factoids as label-value lists, text lines and level notes. Hidden tables, groups and
-// graphs print nothing of their own; graphs are drawn by other renderers. Columns follow
-// two layout rules of the templates: a "show..." variable of 0 hides a column, and an
-// integer column "OptX" marks with '*' the rows of column "X" where it is 1.
+// The text listing of an output document: published tables laid out by their templates
+// (tableview.cpp) with aligned columns, factoids as label-value lists, text lines and
+// level notes. Hidden tables, groups and graphs print nothing of their own; graphs are
+// drawn by other renderers.
 #include "host/output/numformat.h"
 #include "host/output/rvqoutput.h"
+#include "host/output/tableview.h"
 
 #include <algorithm>
-#include <strings.h>
 
 namespace qrxhost {
 namespace {
@@ -29,99 +28,78 @@ std::string pad(const std::string& text, size_t width, bool right) {
   return right ? fill + text : text + fill;
 }
 
-bool isNumeric(ColumnType type) { return type == ColumnType::Int || type == ColumnType::Double; }
-
-bool isZero(const OutputValue& value) {
-  if (const auto* i = std::get_if<int64_t>(&value))
-    return *i == 0;
-  if (const auto* d = std::get_if<double>(&value))
-    return *d == 0.0;
-  if (const auto* t = std::get_if<std::string>(&value))
-    return *t == "0" || strcasecmp(t->c_str(), "false") == 0;
-  return false;
-}
-
-// A column whose "show..." dynamic variable is 0 is not displayed.
-bool shownColumn(const OutputColumn& column) {
-  for (const auto& [name, value] : column.dynamics)
-    if (name.size() > 4 && strncasecmp(name.c_str(), "show", 4) == 0 && isZero(value))
-      return false;
-  return true;
+// The line above the headers that names a span, centred over its columns in dashes.
+std::string spanLine(const TableView& view, std::vector<size_t>& widths) {
+  std::string line;
+  size_t at = 0; // the shown column the line has reached
+  for (const ViewSpan& span : view.spans) {
+    if (span.first < at)
+      continue;
+    size_t inner = 0;
+    for (size_t k = span.first; k <= span.last; ++k)
+      inner += widths[k] + (k > span.first ? 2 : 0);
+    // A span header wider than its columns widens them evenly.
+    for (size_t k = span.first; span.header.size() + 2 > inner; ++inner) {
+      ++widths[k];
+      k = k == span.last ? span.first : k + 1;
+    }
+    for (; at < span.first; ++at)
+      line += std::string(widths[at] + 2, ' ');
+    size_t left = (inner - span.header.size() - 2) / 2;
+    size_t right = inner - span.header.size() - 2 - left;
+    line += std::string(left, '-') + " " + span.header + " " + std::string(right, '-') + "  ";
+    at = span.last + 1;
+  }
+  return line;
 }
 
 void renderTable(const OutputNode& table, std::string& out) {
-  appendLine(out, table.label.empty() ? table.name : table.label);
+  TableView view = viewTable(table);
+  appendLine(out, view.title);
   out += '\n';
-  size_t n = table.columns.size();
-  std::vector<bool> shown(n);
-  std::vector<size_t> markerOf(n, n); // the "OptX" column that marks column X
-  for (size_t c = 0; c < n; ++c)
-    shown[c] = shownColumn(table.columns[c]);
-  for (size_t c = 0; c < n; ++c) {
-    const OutputColumn& column = table.columns[c];
-    if (column.type != ColumnType::Int || column.name.rfind("Opt", 0) != 0)
-      continue;
-    for (size_t k = 0; k < n; ++k) {
-      if (k != c && table.columns[k].name == column.name.substr(3)) {
-        markerOf[k] = c;
-        shown[c] = false;
-      }
-    }
+  size_t n = view.columns.size();
+  std::vector<size_t> widths(n, 0);
+  for (size_t k = 0; k < n; ++k) {
+    if (view.headers)
+      widths[k] = view.columns[k].header.size();
+    for (const auto& row : view.cells)
+      widths[k] = std::max(widths[k], row[k].size());
   }
-  std::vector<size_t> order;
-  for (size_t c = 0; c < n; ++c)
-    if (shown[c])
-      order.push_back(c);
-  std::vector<std::string> headers;
-  std::vector<size_t> widths;
-  for (size_t c : order) {
-    const OutputColumn& column = table.columns[c];
-    headers.push_back(column.label.empty() ? column.name : column.label);
-    widths.push_back(headers.back().size());
-  }
-  std::vector<std::vector<std::string>> cells;
-  cells.reserve(table.rows.size());
-  for (const auto& row : table.rows) {
-    std::vector<std::string> line(order.size());
-    for (size_t k = 0; k < order.size(); ++k) {
-      size_t c = order[k];
-      if (c >= row.size())
-        continue;
-      line[k] = formatValue(row[c], table.columns[c].format);
-      size_t marker = markerOf[c];
-      if (marker < row.size()) {
-        const auto* flag = std::get_if<int64_t>(&row[marker]);
-        if (flag != nullptr && *flag == 1)
-          line[k] += '*';
-      }
-      widths[k] = std::max(widths[k], line[k].size());
-    }
-    cells.push_back(std::move(line));
-  }
+  std::string spans = spanLine(view, widths);
+  size_t total = 0;
+  for (size_t k = 0; k < n; ++k)
+    total += widths[k] + (k > 0 ? 2 : 0);
   auto emit = [&](const std::vector<std::string>& line) {
     std::string text;
-    for (size_t k = 0; k < order.size(); ++k) {
+    for (size_t k = 0; k < n; ++k) {
       if (k > 0)
         text += "  ";
-      text += pad(line[k], widths[k], isNumeric(table.columns[order[k]].type));
+      text += pad(line[k], widths[k], view.columns[k].numeric);
     }
     appendLine(out, text);
   };
-  emit(headers);
-  for (const auto& line : cells)
-    emit(line);
-  if (!table.footnote.empty()) {
-    out += '\n';
-    appendLine(out, table.footnote);
+  if (!spans.empty())
+    appendLine(out, spans);
+  if (view.headers) {
+    std::vector<std::string> headers;
+    for (const ViewColumn& column : view.columns)
+      headers.push_back(column.header);
+    emit(headers);
   }
+  for (size_t r = 0; r < view.cells.size(); ++r) {
+    if (view.ruleAbove[r])
+      appendLine(out, std::string(total, '-'));
+    emit(view.cells[r]);
+  }
+  if (!view.footnotes.empty())
+    out += '\n';
+  for (const std::string& note : view.footnotes)
+    appendLine(out, note);
   out += '\n';
 }
 
 void renderFactoid(const OutputNode& factoid, std::string& out) {
-  std::string heading = !factoid.title.empty()   ? factoid.title
-                        : !factoid.label.empty() ? factoid.label
-                                                 : factoid.name;
-  appendLine(out, heading);
+  appendLine(out, factoidTitle(factoid));
   out += '\n';
   size_t width = 0;
   for (const auto& entry : factoid.entries)

@@ -61,6 +61,8 @@ NamedFormat parseName(const std::string& text) {
   return f;
 }
 
+} // namespace
+
 std::string formatPValue(double value, int decimals, int width) {
   if (decimals < 1)
     decimals = 4;
@@ -70,6 +72,8 @@ std::string formatPValue(double value, int decimals, int width) {
     return "<." + std::string(static_cast<size_t>(decimals - 1), '0') + "1";
   return formatFixed(value, decimals, width > 0 ? width : decimals + 2);
 }
+
+namespace {
 
 std::string formatNamed(double value, const std::string& name) {
   NamedFormat f = parseName(name);
@@ -139,6 +143,20 @@ std::string formatValue(const OutputValue& value, const OutputFormat& format) {
   if (format.code >= 0 && format.code <= 15)
     return formatFixed(number, format.code, width);
   return formatBest(number, width);
+}
+
+std::string formatDecimalsOrSignificant(double value, int decimals, int digits) {
+  if (std::isnan(value) || !std::isfinite(value))
+    return formatBest(value);
+  std::string fixed = formatFixed(value, decimals, 32);
+  // A value the column's decimals would reduce to fewer than three digits of its own keeps
+  // `digits` significant digits instead.
+  int magnitude = value == 0.0 ? 0 : static_cast<int>(std::floor(std::log10(std::fabs(value))));
+  if (value == 0.0 || magnitude + decimals >= 2)
+    return fixed;
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, "%.*G", digits < 1 ? 1 : digits, value);
+  return tidyExponent(buffer);
 }
 
 std::string formatName(const OutputFormat& format, ColumnType type) {

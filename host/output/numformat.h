@@ -18,6 +18,12 @@ inline constexpr int kBestWidth = 12;
 std::string formatBest(double value, int width = kBestWidth);
 // `decimals` digits after the point, at most `width` characters, else BEST of that width.
 std::string formatFixed(double value, int decimals, int width = kBestWidth);
+// A p-value with `decimals` decimals (4 when below 1); values below 10^-decimals print as
+// "<.0001" (for 4). `width` 0 means as wide as the decimals need.
+std::string formatPValue(double value, int decimals, int width = 0);
+// `decimals` decimals, unless that leaves the value fewer than three significant digits:
+// then `digits` significant digits in BEST style ("1.2345E-7").
+std::string formatDecimalsOrSignificant(double value, int decimals, int digits);
 // A value as the listing shows it under a format: numbers by the format, texts as they
 // are, missing as ".".
 std::string formatValue(const OutputValue& value, const OutputFormat& format);

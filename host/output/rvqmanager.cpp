@@ -151,6 +151,7 @@ int32_t bindTable(HostObject*, int32_t method, int32_t count, RvqAttr* attrs) {
   std::string templ, label;
   Dynamics dynamics;
   RvqText** slot = nullptr;
+  int32_t graphsOnly = -1; // switch 2640: 1 keeps the table out of the listing
   for (int32_t i = 1; i < count; ++i) {
     RvqAttr& a = attrs[i];
     int32_t rc = 0;
@@ -174,6 +175,7 @@ int32_t bindTable(HostObject*, int32_t method, int32_t count, RvqAttr* attrs) {
       break;
     case 2640:
       rc = expectType(method, a, RVQ_FLAG);
+      graphsOnly = a.second.i32;
       break;
     case 784:
       if (a.type == RVQ_TEXT) {
@@ -196,7 +198,9 @@ int32_t bindTable(HostObject*, int32_t method, int32_t count, RvqAttr* attrs) {
   OutputNode* node = table->node;
   if (templGiven)
     node->templ = std::move(templ);
-  node->hidden = isPhantomTemplate(node->templ);
+  // A table bound with switch 2640 feeds graphs only when the switch is on; without the
+  // switch the data-only templates decide.
+  node->hidden = graphsOnly >= 0 ? graphsOnly != 0 : isPhantomTemplate(node->templ);
   if (!label.empty())
     node->label = std::move(label);
   for (auto& [name, value] : dynamics) {

@@ -27,7 +27,7 @@ int exitStatusFor(int returnCode) {
 }
 
 ProgramResult runProgram(const std::string& text, const std::string& programFile,
-                         std::vector<ProcedureModule>& modules) {
+                         std::vector<ProcedureModule>& modules, const StepEndHook& stepEnded) {
   ProgramResult result;
   RunRecord& run = result.record;
   takeLog(); // records of anything before the program are not the program's
@@ -111,6 +111,8 @@ ProgramResult runProgram(const std::string& text, const std::string& programFile
     StepOutcome outcome = runStep(*module, source);
     run.returnCode = std::max(run.returnCode, outcome.record.returnCode);
     result.listing += outcome.listing;
+    if (stepEnded)
+      stepEnded(outcome);
     run.steps.push_back(std::move(outcome.record));
     takeLog();
   }

@@ -6,6 +6,7 @@
 #include "host/runner/jsonout.h"
 #include "host/runner/steprunner.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -20,9 +21,13 @@ struct ProgramResult {
 inline constexpr int kStatementErrorCode = 3000;
 inline constexpr int kRunnerErrorCode = 1012;
 
+// Called when a step has ended, before the statements after it run, so that its output
+// can be written in program order.
+using StepEndHook = std::function<void(const StepOutcome&)>;
+
 // Runs the program text. `modules` are looked up by PROC name.
 ProgramResult runProgram(const std::string& text, const std::string& programFile,
-                         std::vector<ProcedureModule>& modules);
+                         std::vector<ProcedureModule>& modules, const StepEndHook& stepEnded = {});
 
 // The process exit status for a return code: 0 for 0, 1 for warnings (up to 4), 2 above.
 int exitStatusFor(int returnCode);

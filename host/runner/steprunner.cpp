@@ -5,6 +5,7 @@
 #include "host/data/dataset.h"
 #include "host/hostcore.h"
 #include "host/hostlog.h"
+#include "host/output/html.h"
 #include "host/output/rvqoutput.h"
 #include "host/supervisor.h"
 
@@ -82,6 +83,7 @@ StepOutcome runStep(ProcedureModule& module, const StepSource& source) {
   endStepDataSets();
   if (doc) {
     out.listing = renderListing(*doc);
+    out.html = renderHtml(*doc);
     out.record.outputNodes = renderJsonNodes(*doc);
   }
   endStepOutput();

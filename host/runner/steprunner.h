@@ -23,6 +23,7 @@ struct ProcedureModule {
 struct StepOutcome {
   StepRecord record;   // procedure, line, return code, log, JSON output nodes
   std::string listing; // the step's output as a text listing
+  std::string html;    // the step's output as HTML elements (a fragment of a page)
 };
 
 // Runs one step of `module` with the given source. Never throws.

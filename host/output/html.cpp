@@ -1,0 +1,180 @@
+// HTML rendering of output documents: one <section> per table or factoid, with classes
+// the page's style sheet (below) gives their look. Graphs are not drawn here yet.
+#include "host/output/html.h"
+
+#include "host/output/numformat.h"
+#include "host/output/tableview.h"
+
+namespace qrxhost {
+namespace {
+
+const char kStyle[] = R"(
+body { font-family: "DejaVu Sans", Arial, Helvetica, sans-serif; font-size: 14px;
+       color: #1d1d1f; background: #fafafa; margin: 0; }
+header { background: #2d4a6e; color: #fff; padding: 10px 24px; }
+header h1 { font-size: 18px; margin: 0; font-weight: normal; }
+main { padding: 8px 24px 32px; max-width: 1200px; }
+pre.log { background: #f0f0f0; border-left: 4px solid #9aa7b5; padding: 6px 10px;
+          font-size: 12px; white-space: pre-wrap; margin: 12px 0; }
+pre.log .error { color: #b00020; font-weight: bold; }
+pre.log .warning { color: #8a5a00; }
+pre.log .note { color: #2d4a6e; }
+section.output { margin: 18px 0; }
+section.output h2 { font-size: 15px; margin: 0 0 6px; color: #2d4a6e; }
+table.qrx { border-collapse: collapse; background: #fff; border: 1px solid #c8cdd3; }
+table.qrx th, table.qrx td { padding: 3px 10px; border-bottom: 1px solid #e3e6e9; }
+table.qrx thead th { background: #e8edf3; font-weight: bold; border-bottom: 2px solid #9aa7b5;
+                     vertical-align: bottom; }
+table.qrx th.span { text-align: center; border-bottom: 1px solid #9aa7b5; }
+table.qrx td.num, table.qrx th.num { text-align: right; font-variant-numeric: tabular-nums;
+                                     white-space: pre; }
+table.qrx td.txt, table.qrx th.txt { text-align: left; white-space: pre; }
+table.qrx tr.rule td { border-top: 2px solid #6b7785; }
+table.factoid th { text-align: left; font-weight: normal; background: #f4f6f8; }
+p.footnote { font-size: 12px; color: #444; margin: 4px 0; }
+p.text { margin: 6px 0; white-space: pre; }
+p.text.center { text-align: center; max-width: 760px; font-weight: bold; }
+hr.rule { border: none; border-top: 1px solid #9aa7b5; max-width: 760px; margin: 12px 0; }
+)";
+
+void appendTable(std::string& out, const OutputNode& table) {
+  TableView view = viewTable(table);
+  out += "<section class=\"output table\" data-name=\"" + htmlEscape(table.name) + "\">\n<h2>" +
+         htmlEscape(view.title) + "</h2>\n<table class=\"qrx\">\n";
+  auto cls = [&](size_t k) { return view.columns[k].numeric ? "num" : "txt"; };
+  if (!view.spans.empty() || view.headers)
+    out += "<thead>\n";
+  if (!view.spans.empty()) {
+    out += "<tr class=\"spans\">";
+    size_t at = 0;
+    for (const ViewSpan& span : view.spans) {
+      if (span.first < at)
+        continue;
+      for (; at < span.first; ++at)
+        out += "<th></th>";
+      out += "<th class=\"span\" colspan=\"" + std::to_string(span.last - span.first + 1) +
+             "\">" + htmlEscape(span.header) + "</th>";
+      at = span.last + 1;
+    }
+    for (; at < view.columns.size(); ++at)
+      out += "<th></th>";
+    out += "</tr>\n";
+  }
+  if (view.headers) {
+    out += "<tr class=\"headers\">";
+    for (size_t k = 0; k < view.columns.size(); ++k)
+      out += std::string("<th class=\"") + cls(k) + "\">" + htmlEscape(view.columns[k].header) +
+             "</th>";
+    out += "</tr>\n";
+  }
+  if (!view.spans.empty() || view.headers)
+    out += "</thead>\n";
+  out += "<tbody>\n";
+  for (size_t r = 0; r < view.cells.size(); ++r) {
+    out += view.ruleAbove[r] ? "<tr class=\"rule\">" : "<tr>";
+    for (size_t k = 0; k < view.columns.size(); ++k)
+      out += std::string("<td class=\"") + cls(k) + "\">" + htmlEscape(view.cells[r][k]) + "</td>";
+    out += "</tr>\n";
+  }
+  out += "</tbody>\n</table>\n";
+  for (const std::string& note : view.footnotes)
+    out += "<p class=\"footnote\">" + htmlEscape(note) + "</p>\n";
+  out += "</section>\n";
+}
+
+void appendFactoid(std::string& out, const OutputNode& factoid) {
+  out += "<section class=\"output factoid\" data-name=\"" + htmlEscape(factoid.name) +
+         "\">\n<h2>" + htmlEscape(factoidTitle(factoid)) + "</h2>\n<table class=\"qrx factoid\">\n";
+  for (const FactoidEntry& entry : factoid.entries)
+    out += "<tr><th>" + htmlEscape(entry.label) + "</th><td class=\"num\">" +
+           htmlEscape(formatValue(entry.value, entry.format)) + "</td></tr>\n";
+  out += "</table>\n</section>\n";
+}
+
+void appendText(std::string& out, const OutputNode& node) {
+  if (node.rule != '\0') {
+    out += "<hr class=\"rule\">\n";
+    return;
+  }
+  out += std::string("<p class=\"text") + (node.align == 'c' ? " center" : "") + "\">" +
+         htmlEscape(node.text) + "</p>\n";
+}
+
+void appendNodes(std::string& out, const std::vector<std::unique_ptr<OutputNode>>& nodes) {
+  for (const auto& node : nodes) {
+    switch (node->kind) {
+    case NodeKind::Group:
+      appendNodes(out, node->children);
+      break;
+    case NodeKind::Table:
+      if (node->published && !node->hidden)
+        appendTable(out, *node);
+      break;
+    case NodeKind::Factoid:
+      appendFactoid(out, *node);
+      break;
+    case NodeKind::Text:
+      appendText(out, *node);
+      break;
+    case NodeKind::Graph:
+      break;
+    }
+  }
+}
+
+} // namespace
+
+std::string htmlEscape(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    switch (c) {
+    case '&':
+      out += "&amp;";
+      break;
+    case '<':
+      out += "&lt;";
+      break;
+    case '>':
+      out += "&gt;";
+      break;
+    case '"':
+      out += "&quot;";
+      break;
+    case '\'':
+      out += "&#39;";
+      break;
+    default:
+      out += c;
+    }
+  }
+  return out;
+}
+
+std::string renderHtml(const OutputDocument& document) {
+  std::string out;
+  appendNodes(out, document.nodes);
+  return out;
+}
+
+std::string htmlLogBlock(const std::vector<std::string>& lines) {
+  std::string out = "<pre class=\"log\">";
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const std::string& line = lines[i];
+    const char* cls = line.rfind("ERROR", 0) == 0     ? "error"
+                      : line.rfind("WARNING", 0) == 0 ? "warning"
+                      : line.rfind("NOTE", 0) == 0    ? "note"
+                                                      : "plain";
+    out += std::string("<span class=\"") + cls + "\">" + htmlEscape(line) + "</span>" +
+           (i + 1 < lines.size() ? "\n" : "");
+  }
+  return out + "</pre>\n";
+}
+
+std::string htmlPage(const std::string& title, const std::string& body) {
+  return "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>" +
+         htmlEscape(title) + "</title>\n<style>" + kStyle + "</style>\n</head>\n<body>\n<header><h1>" +
+         htmlEscape(title) + "</h1></header>\n<main>\n" + body + "</main>\n</body>\n</html>\n";
+}
+
+} // namespace qrxhost

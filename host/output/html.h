@@ -1,0 +1,22 @@
+// The output document as HTML: tables laid out by the template catalogue (the same view the
+// listing uses), factoids, text lines and the log, put together into one self-contained
+// page (styles inline, nothing fetched).
+#pragma once
+
+#include "host/output/outputdoc.h"
+
+#include <string>
+#include <vector>
+
+namespace qrxhost {
+
+// Text with &, <, >, " and ' escaped.
+std::string htmlEscape(const std::string& text);
+// The document's nodes as HTML elements (a fragment of the page's body).
+std::string renderHtml(const OutputDocument& document);
+// Log lines as one preformatted block, each line marked with its severity.
+std::string htmlLogBlock(const std::vector<std::string>& lines);
+// A whole page around `body`, with the given title.
+std::string htmlPage(const std::string& title, const std::string& body);
+
+} // namespace qrxhost

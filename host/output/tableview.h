@@ -1,0 +1,43 @@
+// A published table as a reader sees it, laid out from the template catalogue: its title,
+// the shown columns with worded headers, spanning headers, the cells as display texts
+// (the optimum of a criterion marked '*'), rows that want a rule above them, footnotes.
+// The listing and the HTML page both draw from it, so they show the same thing.
+#pragma once
+
+#include "host/output/outputdoc.h"
+
+#include <string>
+#include <vector>
+
+namespace qrxhost {
+
+struct ViewColumn {
+  size_t index = 0; // the column of the table
+  std::string header;
+  bool numeric = false; // right-aligned
+};
+
+struct ViewSpan {
+  std::string header;
+  size_t first = 0; // shown columns (indexes into TableView::columns)
+  size_t last = 0;
+};
+
+struct TableView {
+  std::string title;
+  bool headers = true;
+  std::vector<ViewColumn> columns;
+  std::vector<ViewSpan> spans;
+  std::vector<std::vector<std::string>> cells; // one per row, one per shown column
+  std::vector<bool> ruleAbove;
+  std::vector<std::string> footnotes;
+};
+
+TableView viewTable(const OutputNode& table);
+// The worded header of one column of a table (its label or name when the catalogue has
+// no entry for it).
+std::string columnHeader(const OutputNode& table, const OutputColumn& column);
+// The heading of a factoid: its title, else its label, else the catalogue's title.
+std::string factoidTitle(const OutputNode& factoid);
+
+} // namespace qrxhost

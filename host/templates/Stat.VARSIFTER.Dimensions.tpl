@@ -1,0 +1,2 @@
+# Factoid: effect and parameter counts of the design.
+title Dimensions

@@ -1,0 +1,2 @@
+# Factoid: the settings of a LAG constructed effect.
+title Lag Details

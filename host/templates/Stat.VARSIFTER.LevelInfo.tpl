@@ -1,0 +1,3 @@
+title Level Information
+column Levels | Levels | int
+column Values | Values | text

@@ -1,0 +1,2 @@
+# Factoid: the resampling settings of model averaging.
+title Model Averaging Information

@@ -1,0 +1,2 @@
+# Factoid: the data set, the response and the selection settings.
+title Model Information

@@ -1,0 +1,2 @@
+# Factoid: threading and memory settings of the run.
+title Performance Settings

@@ -1,0 +1,2 @@
+# Factoid: the settings of a POLYNOMIAL constructed effect.
+title Polynomial Details

@@ -1,0 +1,2 @@
+# Factoid: what a SCORE statement wrote.
+title {titleText}

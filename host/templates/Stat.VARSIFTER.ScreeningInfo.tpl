@@ -1,0 +1,2 @@
+# Factoid: the screening rule and how many effects it kept.
+title Screening Information

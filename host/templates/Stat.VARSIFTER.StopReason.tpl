@@ -1,0 +1,3 @@
+noheaders
+column Reason | Reason | text
+column Code   | Code   | int | hidden
