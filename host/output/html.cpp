@@ -107,7 +107,7 @@ void appendNodes(std::string& out, const std::vector<std::unique_ptr<OutputNode>
       appendNodes(out, node->children);
       break;
     case NodeKind::Table:
-      if (node->published && !node->hidden)
+      if (displayedTable(*node))
         appendTable(out, *node);
       break;
     case NodeKind::Factoid:

@@ -127,7 +127,7 @@ void renderNodes(const std::vector<std::unique_ptr<OutputNode>>& nodes, std::str
       renderNodes(node->children, out);
       break;
     case NodeKind::Table:
-      if (node->published && !node->hidden)
+      if (displayedTable(*node))
         renderTable(*node, out);
       break;
     case NodeKind::Factoid:

@@ -54,7 +54,8 @@ struct OutputNode {
   // group
   std::vector<std::unique_ptr<OutputNode>> children;
   // table
-  bool hidden = false;    // a data-only table that feeds graphs
+  bool hidden = false;     // a data-only table that feeds graphs (its template says so)
+  bool graphsOnly = false; // bound with switch 2640 on: kept out of the listing and the page
   bool published = false; // only published tables are rendered
   std::string description;
   std::string footnote;

@@ -198,9 +198,8 @@ int32_t bindTable(HostObject*, int32_t method, int32_t count, RvqAttr* attrs) {
   OutputNode* node = table->node;
   if (templGiven)
     node->templ = std::move(templ);
-  // A table bound with switch 2640 feeds graphs only when the switch is on; without the
-  // switch the data-only templates decide.
-  node->hidden = graphsOnly >= 0 ? graphsOnly != 0 : isPhantomTemplate(node->templ);
+  node->hidden = isPhantomTemplate(node->templ);
+  node->graphsOnly = graphsOnly > 0;
   if (!label.empty())
     node->label = std::move(label);
   for (auto& [name, value] : dynamics) {

@@ -197,6 +197,10 @@ void addSpans(const OutputNode& table, const TableTemplate& templ, TableView& vi
 
 } // namespace
 
+bool displayedTable(const OutputNode& table) {
+  return table.published && !table.hidden && !table.graphsOnly;
+}
+
 std::string columnHeader(const OutputNode& table, const OutputColumn& column) {
   const TemplateColumn* entry = entryOf(findTemplate(table.templ), column);
   if (entry == nullptr)

@@ -33,6 +33,8 @@ struct TableView {
   std::vector<std::string> footnotes;
 };
 
+// True for a table the listing and the page show: published, not data for graphs only.
+bool displayedTable(const OutputNode& table);
 TableView viewTable(const OutputNode& table);
 // The worded header of one column of a table (its label or name when the catalogue has
 // no entry for it).

@@ -69,11 +69,12 @@ TEST(OutputListing, ShowVariablesHideColumnsAndOptColumnsMarkTheirColumn) {
   t->rows.push_back({int64_t{0}, 10.5, int64_t{0}, 3.0, int64_t{1}});
   t->rows.push_back({int64_t{1}, 9.25, int64_t{1}, 4.0, int64_t{0}});
   doc.nodes.push_back(std::move(t));
-  // SBC and OptSBC are hidden; OptAIC turns into a '*' after the AIC of its row.
+  // SBC and OptSBC are hidden; OptAIC turns into a '*' after the AIC of its row, and the
+  // unmarked values keep a blank in its place so that the digits stay aligned.
   EXPECT_EQ(renderListing(doc), "SelectionSummary\n"
                                 "\n"
                                 "Step    AIC\n"
-                                "   0   10.5\n"
+                                "   0  10.5\n"
                                 "   1  9.25*\n"
                                 "\n");
 }
@@ -128,9 +129,10 @@ TEST(OutputJson, NodeShapeOfEveryKind) {
             R"([{"kind":"group","name":"SelectedModel","label":"Selected Model","children":[)"
             R"({"kind":"table","name":"Summary","template":"Stat.VARSIFTER.SelectionSummary",)"
             R"("label":"Selection Summary","hidden":false,"dynamics":{"titleText":"Forward"},)"
-            R"("columns":[{"name":"Step","label":"","type":"int","format":"12."},)"
-            R"({"name":"Effect","label":"Effect Entered","type":"char","format":"$10."},)"
-            R"({"name":"Value","label":"","type":"double","format":"BEST12."}],)"
+            R"("columns":[{"name":"Step","label":"","type":"int","format":"12.","header":"Step"},)"
+            R"({"name":"Effect","label":"Effect Entered","type":"char","format":"$10.",)"
+            R"("header":"Effect Entered"},)"
+            R"({"name":"Value","label":"","type":"double","format":"BEST12.","header":"Value"}],)"
             R"("rows":[[0,"Intercept",1.5],[12,"x",null]]},)"
             R"({"kind":"text","text":"note"}]},)"
             R"({"kind":"graph","name":"ASEPlot","template":"Stat.VARSIFTER.Graphics.ASEPlot",)"
