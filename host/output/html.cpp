@@ -86,7 +86,8 @@ void appendFactoid(std::string& out, const OutputNode& factoid) {
   out += "<section class=\"output factoid\" data-name=\"" + htmlEscape(factoid.name) +
          "\">\n<h2>" + htmlEscape(factoidTitle(factoid)) + "</h2>\n<table class=\"qrx factoid\">\n";
   for (const FactoidEntry& entry : factoid.entries)
-    out += "<tr><th>" + htmlEscape(entry.label) + "</th><td class=\"num\">" +
+    out += "<tr><th>" + htmlEscape(entry.label) + "</th><td class=\"" +
+           (std::holds_alternative<std::string>(entry.value) ? "txt" : "num") + "\">" +
            htmlEscape(formatValue(entry.value, entry.format)) + "</td></tr>\n";
   out += "</table>\n</section>\n";
 }

@@ -49,6 +49,8 @@ void endStepOutput() {
 
 OutputDocument* currentOutput() { return current; }
 
+const std::vector<std::unique_ptr<OutputDocument>>& stepOutputs() { return documents(); }
+
 void discardOutputs() {
   endStepOutput();
   documents().clear();

@@ -89,4 +89,7 @@ struct OutputDocument {
   std::unique_ptr<OutputState> state;
 };
 
+// The documents of the steps run so far in this process (kept until discardOutputs()).
+const std::vector<std::unique_ptr<OutputDocument>>& stepOutputs();
+
 } // namespace qrxhost

@@ -208,6 +208,20 @@ std::string columnHeader(const OutputNode& table, const OutputColumn& column) {
   return expand(entry->header, table, &column);
 }
 
+std::vector<std::string> uncataloguedColumns(const OutputNode& table) {
+  const TableTemplate* templ = findTemplate(table.templ);
+  std::vector<std::string> out;
+  for (size_t c = 0; c < table.columns.size(); ++c) {
+    size_t marked;
+    const OutputColumn& column = table.columns[c];
+    if (isOptMarker(table, c, &marked) || isControl(column))
+      continue;
+    if (entryOf(templ, column) == nullptr)
+      out.push_back(column.name);
+  }
+  return out;
+}
+
 std::string factoidTitle(const OutputNode& factoid) {
   if (!factoid.title.empty())
     return factoid.title;

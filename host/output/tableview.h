@@ -39,6 +39,9 @@ TableView viewTable(const OutputNode& table);
 // The worded header of one column of a table (its label or name when the catalogue has
 // no entry for it).
 std::string columnHeader(const OutputNode& table, const OutputColumn& column);
+// The columns of a table that the catalogue has no entry for (all of them when it lacks the
+// template); the marker columns Control and OptX need none.
+std::vector<std::string> uncataloguedColumns(const OutputNode& table);
 // The heading of a factoid: its title, else its label, else the catalogue's title.
 std::string factoidTitle(const OutputNode& factoid);
 
