@@ -1,0 +1,303 @@
+// The listing and the HTML page end to end through the qrx binary: the diabetes listings
+// read as tables (worded headers, no marker columns, rules, the optimum marked, p-values,
+// %PUT after the step), and every example plus a program with BY groups, CLASS tables and
+// step details opened in headless Chromium: no console messages, and every table, factoid
+// and text line of the listing on the page with the same headers and values.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string readFile(const fs::path& path) {
+  std::ifstream in(path);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+int shell(const std::string& cmd) {
+  int st = std::system(cmd.c_str());
+  return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+}
+
+std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> out;
+  std::stringstream s(text);
+  std::string line;
+  while (std::getline(s, line))
+    out.push_back(line);
+  return out;
+}
+
+std::string trim(const std::string& s) {
+  size_t b = s.find_first_not_of(' ');
+  size_t e = s.find_last_not_of(' ');
+  return b == std::string::npos ? "" : s.substr(b, e - b + 1);
+}
+
+std::string unescape(std::string s) {
+  const std::pair<const char*, const char*> entities[] = {
+      {"&lt;", "<"}, {"&gt;", ">"}, {"&quot;", "\""}, {"&#39;", "'"}, {"&amp;", "&"}};
+  for (const auto& [from, to] : entities)
+    for (size_t at = s.find(from); at != std::string::npos; at = s.find(from, at + 1))
+      s.replace(at, std::strlen(from), to);
+  return s;
+}
+
+std::vector<std::string> captures(const std::string& text, const std::regex& re, int group = 1) {
+  std::vector<std::string> out;
+  for (std::sregex_iterator it(text.begin(), text.end(), re), end; it != end; ++it)
+    out.push_back(unescape((*it)[group]));
+  return out;
+}
+
+// Walks the listing's lines in order, skipping blank ones.
+struct ListingCursor {
+  std::vector<std::string> all;
+  size_t at = 0;
+  std::string next() {
+    while (at < all.size() && trim(all[at]).empty())
+      ++at;
+    return at < all.size() ? all[at++] : "<end of listing>";
+  }
+  bool done() {
+    while (at < all.size() && trim(all[at]).empty())
+      ++at;
+    return at == all.size();
+  }
+};
+
+// True when the line is the cells in this order with only blanks around and between them.
+bool lineHoldsCells(const std::string& line, const std::vector<std::string>& cells) {
+  size_t pos = 0;
+  for (const std::string& raw : cells) {
+    std::string cell = trim(raw);
+    if (cell.empty())
+      continue;
+    while (pos < line.size() && line[pos] == ' ')
+      ++pos;
+    if (line.compare(pos, cell.size(), cell) != 0)
+      return false;
+    pos += cell.size();
+  }
+  return trim(line.substr(std::min(pos, line.size()))).empty();
+}
+
+bool ruleLine(const std::string& line, char c) {
+  return !line.empty() && line.find_first_not_of(c) == std::string::npos;
+}
+
+// Checks the page's elements, in order, against the listing; returns the number of tables.
+int comparePageWithListing(const std::string& dom, const std::string& listing) {
+  ListingCursor cur{lines(listing)};
+  const std::regex item(R"re(<section class="output (table|factoid)"[^>]*>([\s\S]*?)</section>|<p class="text( center)?">([\s\S]*?)</p>|<hr class="rule">)re");
+  const std::regex h2("<h2>([\\s\\S]*?)</h2>");
+  const std::regex row("<tr( class=\"rule\")?>([\\s\\S]*?)</tr>");
+  const std::regex cell("<t[dh][^>]*>([\\s\\S]*?)</t[dh]>");
+  int tables = 0;
+  for (std::sregex_iterator it(dom.begin(), dom.end(), item), end; it != end; ++it) {
+    const std::smatch& m = *it;
+    std::string body = m[2];
+    if (m[0].str().rfind("<hr", 0) == 0) {
+      std::string line = cur.next();
+      EXPECT_TRUE(ruleLine(line, '-') || ruleLine(line, '=')) << line;
+    } else if (m[4].matched) {
+      EXPECT_EQ(trim(cur.next()), trim(unescape(m[4]))) << "text line";
+    } else {
+      std::string title = captures(body, h2).at(0);
+      EXPECT_EQ(trim(cur.next()), title);
+      bool isTable = m[1] == "table";
+      tables += isTable;
+      std::string head = body.substr(0, body.find("<tbody>"));
+      for (const std::string& span : captures(head, std::regex("<th class=\"span\"[^>]*>([^<]*)</th>")))
+        EXPECT_NE(cur.next().find(span), std::string::npos) << title << ": span " << span;
+      std::vector<std::string> headers =
+          captures(head, std::regex("<tr class=\"headers\">([\\s\\S]*?)</tr>"));
+      if (isTable && !headers.empty()) {
+        std::string line = cur.next();
+        EXPECT_TRUE(lineHoldsCells(line, captures(headers[0], cell))) << title << ": " << line;
+      }
+      std::string rows = isTable ? body.substr(body.find("<tbody>")) : body;
+      for (std::sregex_iterator r(rows.begin(), rows.end(), row), e; r != e; ++r) {
+        if ((*r)[1].matched) {
+          EXPECT_TRUE(ruleLine(cur.next(), '-')) << title << ": rule";
+        }
+        std::string tr = (*r)[2];
+        std::string line = cur.next();
+        EXPECT_TRUE(lineHoldsCells(line, captures(tr, cell))) << title << ": " << line;
+      }
+      for (const std::string& note : captures(body, std::regex("<p class=\"footnote\">([^<]*)</p>")))
+        EXPECT_EQ(trim(cur.next()), note);
+    }
+  }
+  EXPECT_TRUE(cur.done()) << "the listing has more than the page: " << cur.next();
+  return tables;
+}
+
+struct PageRun {
+  std::string listing, log, dom, console;
+  int status = -1;
+};
+
+const char* kChromium = "chromium";
+
+// Runs the program with --html, opens the page in headless Chromium (its DOM and console
+// messages) and keeps a screenshot under the build directory.
+PageRun runAndOpen(const fs::path& program, const fs::path& cwd, const std::string& tag,
+                   const fs::path& work = {}) {
+  PageRun r;
+  fs::path out = fs::temp_directory_path() / ("qrx_html_" + tag + "_" + std::to_string(::getpid()));
+  fs::create_directories(out);
+  fs::path page = out / "page.html";
+  r.status = shell("cd '" + cwd.string() + "' && ASAN_OPTIONS=detect_leaks=0 '" + QRX_BINARY +
+                   "' --work '" + (work.empty() ? out : work).string() + "' --html '" + page.string() + "' '" +
+                   program.string() + "' > '" + (out / "listing.txt").string() + "' 2> '" +
+                   (out / "log.txt").string() + "'");
+  r.listing = readFile(out / "listing.txt");
+  r.log = readFile(out / "log.txt");
+  std::string flags = std::string(kChromium) + " --headless --no-sandbox --disable-gpu "
+                      "--enable-logging=stderr --v=0 --hide-scrollbars ";
+  shell(flags + "--dump-dom 'file://" + page.string() + "' > '" + (out / "dom.html").string() +
+        "' 2> '" + (out / "chromium.txt").string() + "'");
+  r.dom = readFile(out / "dom.html");
+  for (const std::string& line : lines(readFile(out / "chromium.txt")))
+    if (line.find(":CONSOLE") != std::string::npos)
+      r.console += line + "\n";
+  fs::path shots = fs::path(QRX_BINARY).parent_path().parent_path() / "html";
+  fs::create_directories(shots);
+  shell(flags + "--window-size=1100,2400 --screenshot='" + (shots / (tag + ".png")).string() +
+        "' 'file://" + page.string() + "' > /dev/null 2>&1");
+  fs::remove_all(out);
+  return r;
+}
+
+bool haveChromium() { return shell(std::string("command -v ") + kChromium + " > /dev/null 2>&1") == 0; }
+
+void checkPage(const PageRun& r, const std::string& tag) {
+  EXPECT_LE(r.status, 1) << tag << "\n" << r.log;
+  ASSERT_FALSE(r.dom.empty()) << tag << ": Chromium gave no document";
+  EXPECT_EQ(r.console, "") << tag;
+  EXPECT_GT(comparePageWithListing(r.dom, r.listing), 3) << tag;
+  // The page holds the run's log, line for line.
+  std::vector<std::string> logged;
+  for (const std::string& block : captures(r.dom, std::regex("<pre class=\"log\">([\\s\\S]*?)</pre>")))
+    for (const std::string& line : captures(block, std::regex("<span class=\"[a-z]+\">([^<]*)</span>")))
+      logged.push_back(line);
+  EXPECT_EQ(logged, lines(r.log)) << tag;
+  EXPECT_EQ(r.dom.find("http"), std::string::npos) << tag << ": the page refers to the network";
+}
+
+} // namespace
+
+TEST(HtmlPage, ConsoleMessagesOfAPageAreDetected) {
+  if (!haveChromium())
+    GTEST_SKIP() << "chromium is not installed (scripts/setup installs the Debian package)";
+  fs::path page = fs::temp_directory_path() / ("qrx_console_" + std::to_string(::getpid()) + ".html");
+  std::ofstream(page) << "<!DOCTYPE html><p>x</p><script>console.error('boom')</script>";
+  fs::path err = page.string() + ".err";
+  shell(std::string(kChromium) + " --headless --no-sandbox --disable-gpu --enable-logging=stderr "
+        "--v=0 --dump-dom 'file://" + page.string() + "' > /dev/null 2> '" + err.string() + "'");
+  EXPECT_NE(readFile(err).find(":CONSOLE"), std::string::npos);
+  fs::remove(page);
+  fs::remove(err);
+}
+
+TEST(HtmlPage, EveryExampleOpensCleanAndMatchesItsListing) {
+  if (!haveChromium())
+    GTEST_SKIP() << "chromium is not installed (scripts/setup installs the Debian package)";
+  int examples = 0;
+  for (const auto& entry : fs::directory_iterator(fs::path(QRX_SOURCE_DIR) / "examples")) {
+    if (entry.path().extension() != ".qrx")
+      continue;
+    ++examples;
+    std::string tag = entry.path().stem().string();
+    checkPage(runAndOpen(entry.path(), QRX_SOURCE_DIR, tag), tag);
+  }
+  EXPECT_GE(examples, 2);
+}
+
+TEST(HtmlPage, ByGroupsClassTablesAndStepDetails) {
+  if (!haveChromium())
+    GTEST_SKIP() << "chromium is not installed (scripts/setup installs the Debian package)";
+  fs::path dir = fs::temp_directory_path() / ("qrx_html_by_" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  std::ofstream data(dir / "d.csv");
+  data << "g,c,k,x1,x2,x3,y\n";
+  for (int i = 0; i < 60; ++i)
+    data << (i < 30 ? 1 : 2) << "," << "ABC"[i % 3] << "," << (i % 4 < 2 ? "lo" : "hi") << ","
+         << std::sin(1.3 * i) << "," << std::cos(0.7 * i) << "," << std::sin(0.3 * i + 1) << ","
+         << 1 + 2 * std::sin(1.3 * i) - std::cos(0.7 * i) + (i % 3 == 0) + 0.2 * std::sin(5.1 * i)
+         << "\n";
+  data.close();
+  std::ofstream(dir / "p.qrx")
+      << "proc varsifter data=d;\n by g;\n class c k / showcoding;\n"
+         "  model y = c k x1 x2 x3 / selection=stepwise(select=sl) details=all showpvalues;\n"
+         "run;\n%put done;\n";
+  PageRun r = runAndOpen(dir / "p.qrx", dir, "by_class_details", dir);
+  checkPage(r, "by_class_details");
+  EXPECT_NE(r.listing.find("Design Variables"), std::string::npos);
+  EXPECT_NE(r.listing.find("g=2"), std::string::npos);
+  EXPECT_NE(r.listing.find("Stepwise Selection: Step 1"), std::string::npos);
+  fs::remove_all(dir);
+}
+
+TEST(Listing, DiabetesExamplesReadAsTablesInProgramOrder) {
+  fs::path out = fs::temp_directory_path() / ("qrx_listing_" + std::to_string(::getpid()));
+  fs::create_directories(out);
+  for (const char* name : {"diabetes", "diabetes_stepwise"}) {
+    fs::path listing = out / (std::string(name) + ".lst");
+    int status = shell(std::string("cd '") + QRX_SOURCE_DIR + "' && ASAN_OPTIONS=detect_leaks=0 '" +
+                       QRX_BINARY + "' --work '" + out.string() + "' --listing '" +
+                       listing.string() + "' examples/" + name + ".qrx 2> /dev/null");
+    EXPECT_EQ(status, 0) << name;
+    std::string text = readFile(listing);
+    // Worded headers, and neither the column names nor the marker columns.
+    for (const char* words : {"Effect Entered", "Number Effects In", "Sum of Squares",
+                              "Mean Square", "F Value", "Standard Error", "t Value"})
+      EXPECT_NE(text.find(words), std::string::npos) << name << ": " << words;
+    for (const char* raw : {"nEffectsIn", "FValue", "StdErr", "tValue", "Control", "OptSBC",
+                            "Label "})
+      EXPECT_EQ(text.find(raw), std::string::npos) << name << ": " << raw;
+    // The rule that Control asks for sits between the starting model and step 1, and the
+    // SBC optimum (step 6) carries the mark.
+    std::vector<std::string> all = lines(text);
+    size_t first = 0;
+    while (first < all.size() && all[first] != "Stepwise Selection Summary")
+      ++first;
+    while (first < all.size() && all[first].rfind("   1  BMI", 0) != 0)
+      ++first;
+    ASSERT_LT(first, all.size()) << name;
+    EXPECT_TRUE(ruleLine(all[first - 1], '-')) << all[first - 1];
+    EXPECT_EQ(all[first + 5].rfind("   6  S2", 0), 0u) << all[first + 5];
+    EXPECT_EQ(all[first + 5].back(), '*') << all[first + 5];
+    EXPECT_NE(text.find("Effects:  Intercept SEX BMI BP S1 S2 S5"), std::string::npos);
+    // The %PUT line comes after the step's last table, the library note before the step.
+    size_t put = text.find("Selected effects: SEX BMI BP S1 S2 S5");
+    size_t lastRow = text.find("S5         S5          1    73.30653");
+    EXPECT_NE(lastRow, std::string::npos) << text;
+    EXPECT_GT(put, lastRow);
+    EXPECT_LT(text.find("NOTE: Library EX refers"), text.find("Model Information"));
+    if (std::string(name) == "diabetes_stepwise") {
+      // p-values to four decimals, "<.0001" below that.
+      EXPECT_NE(text.find("Pr > |t|"), std::string::npos);
+      EXPECT_NE(text.find("    <.0001"), std::string::npos);
+      EXPECT_NE(text.find("    0.0002"), std::string::npos);
+    }
+  }
+  fs::remove_all(out);
+}
