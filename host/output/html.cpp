@@ -37,7 +37,7 @@ p.text.center { text-align: center; max-width: 760px; font-weight: bold; }
 hr.rule { border: none; border-top: 1px solid #9aa7b5; max-width: 760px; margin: 12px 0; }
 )";
 
-void appendTable(std::string& out, const OutputNode& table) {
+void appendTable(std::string &out, const OutputNode &table) {
   TableView view = viewTable(table);
   out += "<section class=\"output table\" data-name=\"" + htmlEscape(table.name) + "\">\n<h2>" +
          htmlEscape(view.title) + "</h2>\n<table class=\"qrx\">\n";
@@ -47,13 +47,13 @@ void appendTable(std::string& out, const OutputNode& table) {
   if (!view.spans.empty()) {
     out += "<tr class=\"spans\">";
     size_t at = 0;
-    for (const ViewSpan& span : view.spans) {
+    for (const ViewSpan &span : view.spans) {
       if (span.first < at)
         continue;
       for (; at < span.first; ++at)
         out += "<th></th>";
-      out += "<th class=\"span\" colspan=\"" + std::to_string(span.last - span.first + 1) +
-             "\">" + htmlEscape(span.header) + "</th>";
+      out += "<th class=\"span\" colspan=\"" + std::to_string(span.last - span.first + 1) + "\">" +
+             htmlEscape(span.header) + "</th>";
       at = span.last + 1;
     }
     for (; at < view.columns.size(); ++at)
@@ -77,22 +77,22 @@ void appendTable(std::string& out, const OutputNode& table) {
     out += "</tr>\n";
   }
   out += "</tbody>\n</table>\n";
-  for (const std::string& note : view.footnotes)
+  for (const std::string &note : view.footnotes)
     out += "<p class=\"footnote\">" + htmlEscape(note) + "</p>\n";
   out += "</section>\n";
 }
 
-void appendFactoid(std::string& out, const OutputNode& factoid) {
-  out += "<section class=\"output factoid\" data-name=\"" + htmlEscape(factoid.name) +
-         "\">\n<h2>" + htmlEscape(factoidTitle(factoid)) + "</h2>\n<table class=\"qrx factoid\">\n";
-  for (const FactoidEntry& entry : factoid.entries)
+void appendFactoid(std::string &out, const OutputNode &factoid) {
+  out += "<section class=\"output factoid\" data-name=\"" + htmlEscape(factoid.name) + "\">\n<h2>" +
+         htmlEscape(factoidTitle(factoid)) + "</h2>\n<table class=\"qrx factoid\">\n";
+  for (const FactoidEntry &entry : factoid.entries)
     out += "<tr><th>" + htmlEscape(entry.label) + "</th><td class=\"" +
            (std::holds_alternative<std::string>(entry.value) ? "txt" : "num") + "\">" +
            htmlEscape(formatValue(entry.value, entry.format)) + "</td></tr>\n";
   out += "</table>\n</section>\n";
 }
 
-void appendText(std::string& out, const OutputNode& node) {
+void appendText(std::string &out, const OutputNode &node) {
   if (node.rule != '\0') {
     out += "<hr class=\"rule\">\n";
     return;
@@ -101,8 +101,8 @@ void appendText(std::string& out, const OutputNode& node) {
          htmlEscape(node.text) + "</p>\n";
 }
 
-void appendNodes(std::string& out, const std::vector<std::unique_ptr<OutputNode>>& nodes) {
-  for (const auto& node : nodes) {
+void appendNodes(std::string &out, const std::vector<std::unique_ptr<OutputNode>> &nodes) {
+  for (const auto &node : nodes) {
     switch (node->kind) {
     case NodeKind::Group:
       appendNodes(out, node->children);
@@ -125,7 +125,7 @@ void appendNodes(std::string& out, const std::vector<std::unique_ptr<OutputNode>
 
 } // namespace
 
-std::string htmlEscape(const std::string& text) {
+std::string htmlEscape(const std::string &text) {
   std::string out;
   out.reserve(text.size());
   for (char c : text) {
@@ -152,17 +152,17 @@ std::string htmlEscape(const std::string& text) {
   return out;
 }
 
-std::string renderHtml(const OutputDocument& document) {
+std::string renderHtml(const OutputDocument &document) {
   std::string out;
   appendNodes(out, document.nodes);
   return out;
 }
 
-std::string htmlLogBlock(const std::vector<std::string>& lines) {
+std::string htmlLogBlock(const std::vector<std::string> &lines) {
   std::string out = "<pre class=\"log\">";
   for (size_t i = 0; i < lines.size(); ++i) {
-    const std::string& line = lines[i];
-    const char* cls = line.rfind("ERROR", 0) == 0     ? "error"
+    const std::string &line = lines[i];
+    const char *cls = line.rfind("ERROR", 0) == 0     ? "error"
                       : line.rfind("WARNING", 0) == 0 ? "warning"
                       : line.rfind("NOTE", 0) == 0    ? "note"
                                                       : "plain";
@@ -172,10 +172,11 @@ std::string htmlLogBlock(const std::vector<std::string>& lines) {
   return out + "</pre>\n";
 }
 
-std::string htmlPage(const std::string& title, const std::string& body) {
+std::string htmlPage(const std::string &title, const std::string &body) {
   return "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>" +
-         htmlEscape(title) + "</title>\n<style>" + kStyle + "</style>\n</head>\n<body>\n<header><h1>" +
-         htmlEscape(title) + "</h1></header>\n<main>\n" + body + "</main>\n</body>\n</html>\n";
+         htmlEscape(title) + "</title>\n<style>" + kStyle +
+         "</style>\n</head>\n<body>\n<header><h1>" + htmlEscape(title) +
+         "</h1></header>\n<main>\n" + body + "</main>\n</body>\n</html>\n";
 }
 
 } // namespace qrxhost

@@ -11,12 +11,12 @@
 namespace qrxhost {
 
 // Text with &, <, >, " and ' escaped.
-std::string htmlEscape(const std::string& text);
+std::string htmlEscape(const std::string &text);
 // The document's nodes as HTML elements (a fragment of the page's body).
-std::string renderHtml(const OutputDocument& document);
+std::string renderHtml(const OutputDocument &document);
 // Log lines as one preformatted block, each line marked with its severity.
-std::string htmlLogBlock(const std::vector<std::string>& lines);
+std::string htmlLogBlock(const std::vector<std::string> &lines);
 // A whole page around `body`, with the given title.
-std::string htmlPage(const std::string& title, const std::string& body);
+std::string htmlPage(const std::string &title, const std::string &body);
 
 } // namespace qrxhost

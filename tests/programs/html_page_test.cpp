@@ -9,8 +9,8 @@
 
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -23,19 +23,19 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string readFile(const fs::path& path) {
+std::string readFile(const fs::path &path) {
   std::ifstream in(path);
   std::stringstream s;
   s << in.rdbuf();
   return s.str();
 }
 
-int shell(const std::string& cmd) {
+int shell(const std::string &cmd) {
   int st = std::system(cmd.c_str());
   return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
 }
 
-std::vector<std::string> lines(const std::string& text) {
+std::vector<std::string> lines(const std::string &text) {
   std::vector<std::string> out;
   std::stringstream s(text);
   std::string line;
@@ -44,22 +44,22 @@ std::vector<std::string> lines(const std::string& text) {
   return out;
 }
 
-std::string trim(const std::string& s) {
+std::string trim(const std::string &s) {
   size_t b = s.find_first_not_of(' ');
   size_t e = s.find_last_not_of(' ');
   return b == std::string::npos ? "" : s.substr(b, e - b + 1);
 }
 
 std::string unescape(std::string s) {
-  const std::pair<const char*, const char*> entities[] = {
+  const std::pair<const char *, const char *> entities[] = {
       {"&lt;", "<"}, {"&gt;", ">"}, {"&quot;", "\""}, {"&#39;", "'"}, {"&amp;", "&"}};
-  for (const auto& [from, to] : entities)
+  for (const auto &[from, to] : entities)
     for (size_t at = s.find(from); at != std::string::npos; at = s.find(from, at + 1))
       s.replace(at, std::strlen(from), to);
   return s;
 }
 
-std::vector<std::string> captures(const std::string& text, const std::regex& re, int group = 1) {
+std::vector<std::string> captures(const std::string &text, const std::regex &re, int group = 1) {
   std::vector<std::string> out;
   for (std::sregex_iterator it(text.begin(), text.end(), re), end; it != end; ++it)
     out.push_back(unescape((*it)[group]));
@@ -83,9 +83,9 @@ struct ListingCursor {
 };
 
 // True when the line is the cells in this order with only blanks around and between them.
-bool lineHoldsCells(const std::string& line, const std::vector<std::string>& cells) {
+bool lineHoldsCells(const std::string &line, const std::vector<std::string> &cells) {
   size_t pos = 0;
-  for (const std::string& raw : cells) {
+  for (const std::string &raw : cells) {
     std::string cell = trim(raw);
     if (cell.empty())
       continue;
@@ -98,20 +98,21 @@ bool lineHoldsCells(const std::string& line, const std::vector<std::string>& cel
   return trim(line.substr(std::min(pos, line.size()))).empty();
 }
 
-bool ruleLine(const std::string& line, char c) {
+bool ruleLine(const std::string &line, char c) {
   return !line.empty() && line.find_first_not_of(c) == std::string::npos;
 }
 
 // Checks the page's elements, in order, against the listing; returns the number of tables.
-int comparePageWithListing(const std::string& dom, const std::string& listing) {
+int comparePageWithListing(const std::string &dom, const std::string &listing) {
   ListingCursor cur{lines(listing)};
-  const std::regex item(R"re(<section class="output (table|factoid)"[^>]*>([\s\S]*?)</section>|<p class="text( center)?">([\s\S]*?)</p>|<hr class="rule">)re");
+  const std::regex item(
+      R"re(<section class="output (table|factoid)"[^>]*>([\s\S]*?)</section>|<p class="text( center)?">([\s\S]*?)</p>|<hr class="rule">)re");
   const std::regex h2("<h2>([\\s\\S]*?)</h2>");
   const std::regex row("<tr( class=\"rule\")?>([\\s\\S]*?)</tr>");
   const std::regex cell("<t[dh][^>]*>([\\s\\S]*?)</t[dh]>");
   int tables = 0;
   for (std::sregex_iterator it(dom.begin(), dom.end(), item), end; it != end; ++it) {
-    const std::smatch& m = *it;
+    const std::smatch &m = *it;
     std::string body = m[2];
     if (m[0].str().rfind("<hr", 0) == 0) {
       std::string line = cur.next();
@@ -124,7 +125,8 @@ int comparePageWithListing(const std::string& dom, const std::string& listing) {
       bool isTable = m[1] == "table";
       tables += isTable;
       std::string head = body.substr(0, body.find("<tbody>"));
-      for (const std::string& span : captures(head, std::regex("<th class=\"span\"[^>]*>([^<]*)</th>")))
+      for (const std::string &span :
+           captures(head, std::regex("<th class=\"span\"[^>]*>([^<]*)</th>")))
         EXPECT_NE(cur.next().find(span), std::string::npos) << title << ": span " << span;
       std::vector<std::string> headers =
           captures(head, std::regex("<tr class=\"headers\">([\\s\\S]*?)</tr>"));
@@ -141,7 +143,8 @@ int comparePageWithListing(const std::string& dom, const std::string& listing) {
         std::string line = cur.next();
         EXPECT_TRUE(lineHoldsCells(line, captures(tr, cell))) << title << ": " << line;
       }
-      for (const std::string& note : captures(body, std::regex("<p class=\"footnote\">([^<]*)</p>")))
+      for (const std::string &note :
+           captures(body, std::regex("<p class=\"footnote\">([^<]*)</p>")))
         EXPECT_EQ(trim(cur.next()), note);
     }
   }
@@ -154,28 +157,28 @@ struct PageRun {
   int status = -1;
 };
 
-const char* kChromium = "chromium";
+const char *kChromium = "chromium";
 
 // Runs the program with --html, opens the page in headless Chromium (its DOM and console
 // messages) and keeps a screenshot under the build directory.
-PageRun runAndOpen(const fs::path& program, const fs::path& cwd, const std::string& tag,
-                   const fs::path& work = {}) {
+PageRun runAndOpen(const fs::path &program, const fs::path &cwd, const std::string &tag,
+                   const fs::path &work = {}) {
   PageRun r;
   fs::path out = fs::temp_directory_path() / ("qrx_html_" + tag + "_" + std::to_string(::getpid()));
   fs::create_directories(out);
   fs::path page = out / "page.html";
   r.status = shell("cd '" + cwd.string() + "' && ASAN_OPTIONS=detect_leaks=0 '" + QRX_BINARY +
-                   "' --work '" + (work.empty() ? out : work).string() + "' --html '" + page.string() + "' '" +
-                   program.string() + "' > '" + (out / "listing.txt").string() + "' 2> '" +
-                   (out / "log.txt").string() + "'");
+                   "' --work '" + (work.empty() ? out : work).string() + "' --html '" +
+                   page.string() + "' '" + program.string() + "' > '" +
+                   (out / "listing.txt").string() + "' 2> '" + (out / "log.txt").string() + "'");
   r.listing = readFile(out / "listing.txt");
   r.log = readFile(out / "log.txt");
   std::string flags = std::string(kChromium) + " --headless --no-sandbox --disable-gpu "
-                      "--enable-logging=stderr --v=0 --hide-scrollbars ";
+                                               "--enable-logging=stderr --v=0 --hide-scrollbars ";
   shell(flags + "--dump-dom 'file://" + page.string() + "' > '" + (out / "dom.html").string() +
         "' 2> '" + (out / "chromium.txt").string() + "'");
   r.dom = readFile(out / "dom.html");
-  for (const std::string& line : lines(readFile(out / "chromium.txt")))
+  for (const std::string &line : lines(readFile(out / "chromium.txt")))
     if (line.find(":CONSOLE") != std::string::npos)
       r.console += line + "\n";
   fs::path shots = fs::path(QRX_BINARY).parent_path().parent_path() / "html";
@@ -186,17 +189,21 @@ PageRun runAndOpen(const fs::path& program, const fs::path& cwd, const std::stri
   return r;
 }
 
-bool haveChromium() { return shell(std::string("command -v ") + kChromium + " > /dev/null 2>&1") == 0; }
+bool haveChromium() {
+  return shell(std::string("command -v ") + kChromium + " > /dev/null 2>&1") == 0;
+}
 
-void checkPage(const PageRun& r, const std::string& tag) {
+void checkPage(const PageRun &r, const std::string &tag) {
   EXPECT_LE(r.status, 1) << tag << "\n" << r.log;
   ASSERT_FALSE(r.dom.empty()) << tag << ": Chromium gave no document";
   EXPECT_EQ(r.console, "") << tag;
   EXPECT_GT(comparePageWithListing(r.dom, r.listing), 3) << tag;
   // The page holds the run's log, line for line.
   std::vector<std::string> logged;
-  for (const std::string& block : captures(r.dom, std::regex("<pre class=\"log\">([\\s\\S]*?)</pre>")))
-    for (const std::string& line : captures(block, std::regex("<span class=\"[a-z]+\">([^<]*)</span>")))
+  for (const std::string &block :
+       captures(r.dom, std::regex("<pre class=\"log\">([\\s\\S]*?)</pre>")))
+    for (const std::string &line :
+         captures(block, std::regex("<span class=\"[a-z]+\">([^<]*)</span>")))
       logged.push_back(line);
   EXPECT_EQ(logged, lines(r.log)) << tag;
   EXPECT_EQ(r.dom.find("http"), std::string::npos) << tag << ": the page refers to the network";
@@ -207,11 +214,14 @@ void checkPage(const PageRun& r, const std::string& tag) {
 TEST(HtmlPage, ConsoleMessagesOfAPageAreDetected) {
   if (!haveChromium())
     GTEST_SKIP() << "chromium is not installed (scripts/setup installs the Debian package)";
-  fs::path page = fs::temp_directory_path() / ("qrx_console_" + std::to_string(::getpid()) + ".html");
+  fs::path page =
+      fs::temp_directory_path() / ("qrx_console_" + std::to_string(::getpid()) + ".html");
   std::ofstream(page) << "<!DOCTYPE html><p>x</p><script>console.error('boom')</script>";
   fs::path err = page.string() + ".err";
-  shell(std::string(kChromium) + " --headless --no-sandbox --disable-gpu --enable-logging=stderr "
-        "--v=0 --dump-dom 'file://" + page.string() + "' > /dev/null 2> '" + err.string() + "'");
+  shell(std::string(kChromium) +
+        " --headless --no-sandbox --disable-gpu --enable-logging=stderr "
+        "--v=0 --dump-dom 'file://" +
+        page.string() + "' > /dev/null 2> '" + err.string() + "'");
   EXPECT_NE(readFile(err).find(":CONSOLE"), std::string::npos);
   fs::remove(page);
   fs::remove(err);
@@ -221,7 +231,7 @@ TEST(HtmlPage, EveryExampleOpensCleanAndMatchesItsListing) {
   if (!haveChromium())
     GTEST_SKIP() << "chromium is not installed (scripts/setup installs the Debian package)";
   int examples = 0;
-  for (const auto& entry : fs::directory_iterator(fs::path(QRX_SOURCE_DIR) / "examples")) {
+  for (const auto &entry : fs::directory_iterator(fs::path(QRX_SOURCE_DIR) / "examples")) {
     if (entry.path().extension() != ".qrx")
       continue;
     ++examples;
@@ -239,8 +249,9 @@ TEST(HtmlPage, ByGroupsClassTablesAndStepDetails) {
   std::ofstream data(dir / "d.csv");
   data << "g,c,k,x1,x2,x3,y\n";
   for (int i = 0; i < 60; ++i)
-    data << (i < 30 ? 1 : 2) << "," << "ABC"[i % 3] << "," << (i % 4 < 2 ? "lo" : "hi") << ","
-         << std::sin(1.3 * i) << "," << std::cos(0.7 * i) << "," << std::sin(0.3 * i + 1) << ","
+    data << (i < 30 ? 1 : 2) << ","
+         << "ABC"[i % 3] << "," << (i % 4 < 2 ? "lo" : "hi") << "," << std::sin(1.3 * i) << ","
+         << std::cos(0.7 * i) << "," << std::sin(0.3 * i + 1) << ","
          << 1 + 2 * std::sin(1.3 * i) - std::cos(0.7 * i) + (i % 3 == 0) + 0.2 * std::sin(5.1 * i)
          << "\n";
   data.close();
@@ -259,7 +270,7 @@ TEST(HtmlPage, ByGroupsClassTablesAndStepDetails) {
 TEST(Listing, DiabetesExamplesReadAsTablesInProgramOrder) {
   fs::path out = fs::temp_directory_path() / ("qrx_listing_" + std::to_string(::getpid()));
   fs::create_directories(out);
-  for (const char* name : {"diabetes", "diabetes_stepwise"}) {
+  for (const char *name : {"diabetes", "diabetes_stepwise"}) {
     fs::path listing = out / (std::string(name) + ".lst");
     int status = shell(std::string("cd '") + QRX_SOURCE_DIR + "' && ASAN_OPTIONS=detect_leaks=0 '" +
                        QRX_BINARY + "' --work '" + out.string() + "' --listing '" +
@@ -267,11 +278,11 @@ TEST(Listing, DiabetesExamplesReadAsTablesInProgramOrder) {
     EXPECT_EQ(status, 0) << name;
     std::string text = readFile(listing);
     // Worded headers, and neither the column names nor the marker columns.
-    for (const char* words : {"Effect Entered", "Number Effects In", "Sum of Squares",
+    for (const char *words : {"Effect Entered", "Number Effects In", "Sum of Squares",
                               "Mean Square", "F Value", "Standard Error", "t Value"})
       EXPECT_NE(text.find(words), std::string::npos) << name << ": " << words;
-    for (const char* raw : {"nEffectsIn", "FValue", "StdErr", "tValue", "Control", "OptSBC",
-                            "Label "})
+    for (const char *raw :
+         {"nEffectsIn", "FValue", "StdErr", "tValue", "Control", "OptSBC", "Label "})
       EXPECT_EQ(text.find(raw), std::string::npos) << name << ": " << raw;
     // The rule that Control asks for sits between the starting model and step 1, and the
     // SBC optimum (step 6) carries the mark.
