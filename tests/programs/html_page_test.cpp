@@ -3,6 +3,8 @@
 // %PUT after the step), and every example plus a program with BY groups, CLASS tables and
 // step details opened in headless Chromium: no console messages, and every table, factoid
 // and text line of the listing on the page with the same headers and values.
+#include "programs/byclassdata.h"
+
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -22,13 +24,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string readFile(const fs::path &path) {
-  std::ifstream in(path);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 int shell(const std::string &cmd) {
   int st = std::system(cmd.c_str());
@@ -246,15 +241,7 @@ TEST(HtmlPage, ByGroupsClassTablesAndStepDetails) {
     GTEST_SKIP() << "chromium is not installed (scripts/setup installs the Debian package)";
   fs::path dir = fs::temp_directory_path() / ("qrx_html_by_" + std::to_string(::getpid()));
   fs::create_directories(dir);
-  std::ofstream data(dir / "d.csv");
-  data << "g,c,k,x1,x2,x3,y\n";
-  for (int i = 0; i < 60; ++i)
-    data << (i < 30 ? 1 : 2) << ","
-         << "ABC"[i % 3] << "," << (i % 4 < 2 ? "lo" : "hi") << "," << std::sin(1.3 * i) << ","
-         << std::cos(0.7 * i) << "," << std::sin(0.3 * i + 1) << ","
-         << 1 + 2 * std::sin(1.3 * i) - std::cos(0.7 * i) + (i % 3 == 0) + 0.2 * std::sin(5.1 * i)
-         << "\n";
-  data.close();
+  writeByClassData(dir);
   std::ofstream(dir / "p.qrx")
       << "proc varsifter data=d;\n by g;\n class c k / showcoding;\n"
          "  model y = c k x1 x2 x3 / selection=stepwise(select=sl) details=all showpvalues;\n"

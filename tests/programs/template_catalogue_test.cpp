@@ -9,6 +9,8 @@
 #include "host/output/templates.h"
 #include "host/runner/programrun.h"
 
+#include "programs/byclassdata.h"
+
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -24,13 +26,6 @@ namespace fs = std::filesystem;
 using namespace qrxhost;
 
 namespace {
-
-std::string readFile(const fs::path &path) {
-  std::ifstream in(path);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 // Template paths in the module's sources: full literals ("Stat.VARSIFTER.X"), and the short
 // names that the constructed-effect printers hand to their bind and factoid helpers, which
@@ -115,15 +110,7 @@ void checkNodes(const std::vector<std::unique_ptr<OutputNode>> &nodes, int *tabl
 TEST(TemplateCatalogue, TablesOfRealRunsHaveAHeaderForEveryColumn) {
   fs::path work = fs::temp_directory_path() / ("qrx_tplcat_" + std::to_string(::getpid()));
   fs::create_directories(work);
-  std::ofstream data(work / "d.csv");
-  data << "g,c,k,x1,x2,x3,y\n";
-  for (int i = 0; i < 60; ++i)
-    data << (i < 30 ? 1 : 2) << ","
-         << "ABC"[i % 3] << "," << (i % 4 < 2 ? "lo" : "hi") << "," << std::sin(1.3 * i) << ","
-         << std::cos(0.7 * i) << "," << std::sin(0.3 * i + 1) << ","
-         << 1 + 2 * std::sin(1.3 * i) - std::cos(0.7 * i) + (i % 3 == 0) + 0.2 * std::sin(5.1 * i)
-         << "\n";
-  data.close();
+  writeByClassData(work);
   setWorkDir(work.string());
   hostControlBlock();
   std::vector<ProcedureModule> modules(1);
