@@ -87,24 +87,7 @@ int32_t dataRole(Pass& p) {
   const char* text = nullptr;
   int32_t len = 0;
   p.src->roleValue(p.src->self, &text, &len);
-  // Leading blanks are stripped, trailing blanks do not count.
-  while (len > 0 && text[0] == ' ') {
-    ++text;
-    --len;
-  }
-  while (len > 0 && text[len - 1] == ' ')
-    --len;
-  const VsfRoleValue* values[3] = {&s->trainValue, &s->validateValue, &s->testValue};
-  const int32_t roles[3] = {VSF_ROLE_TRAIN, VSF_ROLE_VALIDATE, VSF_ROLE_TEST};
-  for (int i = 0; i < 3; ++i) {
-    const VsfRoleValue& v = *values[i];
-    if (len == 0 ? v.length < 0
-                 : (v.length == len && std::memcmp(v.text, text, static_cast<size_t>(len)) == 0))
-      return roles[i];
-  }
-  if (s->trainValue.length == 0)
-    return VSF_ROLE_TRAIN;
-  return (s->testValue.length != 0 || s->testData) ? VSF_ROLE_NONE : VSF_ROLE_TEST;
+  return vsfRoleOfValue(s->trainValue, s->validateValue, s->testValue, s->testData != 0, text, len);
 }
 
 int32_t dataFold(Pass& p) {
@@ -925,6 +908,29 @@ uint8_t designSparseVote(const LevDesign* d, const LevEffect& e) {
 }
 
 } // namespace
+
+int32_t vsfRoleOfValue(const VsfRoleValue &train, const VsfRoleValue &validate,
+                       const VsfRoleValue &test, bool testData, const char *text, int32_t length) {
+  // Leading blanks are stripped, trailing blanks do not count.
+  while (length > 0 && text[0] == ' ') {
+    ++text;
+    --length;
+  }
+  while (length > 0 && text[length - 1] == ' ')
+    --length;
+  const VsfRoleValue *values[3] = {&train, &validate, &test};
+  const int32_t roles[3] = {VSF_ROLE_TRAIN, VSF_ROLE_VALIDATE, VSF_ROLE_TEST};
+  for (int i = 0; i < 3; ++i) {
+    const VsfRoleValue &v = *values[i];
+    if (length == 0
+            ? v.length < 0
+            : (v.length == length && std::memcmp(v.text, text, static_cast<size_t>(length)) == 0))
+      return roles[i];
+  }
+  if (train.length == 0)
+    return VSF_ROLE_TRAIN;
+  return (test.length != 0 || testData) ? VSF_ROLE_NONE : VSF_ROLE_TEST;
+}
 
 int32_t vsfData(VsfContext* ctx) {
   // The settings live as long as the BY group: the frame reads them in every pass.

