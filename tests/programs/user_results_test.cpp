@@ -121,4 +121,30 @@ TEST(UserResults, RoleVariableRolesInTheOutputAreTheRolesOfTheFit) {
   EXPECT_NEAR(factoidValue(*fit[0], "ASE (Validate)"), sseValidate / nValidate, 1e-10);
 }
 
+// A small data set with a response that depends on x1 and x2 but not on x3 and x4.
+std::string linearData(int count) {
+  std::ostringstream data;
+  data.precision(17);
+  data << "y,x1,x2,x3,x4\n";
+  for (int i = 0; i < count; ++i) {
+    const double x1 = 2 * std::sin(1.3 * i), x2 = std::cos(0.7 * i + 0.2);
+    const double x3 = std::sin(0.37 * i * i), x4 = std::cos(2.9 * i);
+    data << 1 + 2 * x1 - x2 + 0.3 * std::sin(3.1 * i) << "," << x1 << "," << x2 << "," << x3 << ","
+         << x4 << "\n";
+  }
+  return data.str();
+}
+
+TEST(UserResults, StepwiseSignificanceStopReasonIsWhole) {
+  const auto run = runProgram("proc varsifter data=d;\n"
+                              "  model y = x1 x2 x3 x4 / selection=stepwise(select=sl);\nrun;\n",
+                              "stop_reason", {{"d.csv", linearData(40)}});
+  ASSERT_EQ(run.json["returnCode"].n, 0) << run.log;
+  const auto stop = tablesOf(run, "StopReason");
+  ASSERT_EQ(stop.size(), 1u) << run.log;
+  const std::string reason = (*stop[0])["rows"][0][col(*stop[0], "Reason")].s;
+  EXPECT_NE(reason.find("0.15"), std::string::npos) << reason;
+  EXPECT_EQ(reason.back(), '.') << reason;
+}
+
 } // namespace
