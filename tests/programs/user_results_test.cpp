@@ -147,4 +147,38 @@ TEST(UserResults, StepwiseSignificanceStopReasonIsWhole) {
   EXPECT_EQ(reason.back(), '.') << reason;
 }
 
+// Ordinary least squares of y on (1, x1, x2) over the rows of linearData.
+std::vector<double> linearFit(const std::vector<std::vector<std::string>> &rows) {
+  std::vector<std::vector<double>> x;
+  std::vector<double> y, w;
+  for (size_t i = 1; i < rows.size(); ++i) {
+    x.push_back({1, std::stod(rows[i][1]), std::stod(rows[i][2])});
+    y.push_back(std::stod(rows[i][0]));
+    w.push_back(1);
+  }
+  return leastSquares(x, y, w);
+}
+
+TEST(UserResults, OutputWithoutOutWritesTheNextFreeWorkDataSet) {
+  const std::string data = linearData(30);
+  const auto run = runProgram("proc varsifter data=d;\n"
+                              "  model y = x1 x2 / selection=none;\n"
+                              "  output predicted;\nrun;\n",
+                              "default_out", {{"d.csv", data}, {"data1.csv", "keep\n1\n"}},
+                              {"data1.csv", "data2.csv"});
+  ASSERT_EQ(run.json["returnCode"].n, 0) << run.log;
+  EXPECT_FALSE(logged(run, 848, 140)) << run.log;
+  EXPECT_EQ(run.files.at("data1.csv"), "keep\n1\n") << "an existing data set is not replaced";
+  ASSERT_TRUE(run.files.count("data2.csv")) << run.log;
+  const auto out = csvRows(run.files.at("data2.csv"));
+  const auto in = csvRows(data);
+  ASSERT_EQ(out.size(), in.size());
+  ASSERT_EQ(out[0].back(), "p_y");
+  const std::vector<double> b = linearFit(in);
+  for (size_t i = 1; i < out.size(); ++i)
+    EXPECT_NEAR(std::stod(out[i].back()),
+                b[0] + b[1] * std::stod(in[i][1]) + b[2] * std::stod(in[i][2]), 1e-9)
+        << "row " << i;
+}
+
 } // namespace
