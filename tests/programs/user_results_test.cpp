@@ -181,4 +181,59 @@ TEST(UserResults, OutputWithoutOutWritesTheNextFreeWorkDataSet) {
         << "row " << i;
 }
 
+// Under WEIGHT the intercept's column has no variance, however its weighted sums round.
+TEST(UserResults, InterceptStandardizedEstimateUnderWeightIsZero) {
+  // Weights whose total W has W - W * W / W > 0 in floating point: the constant column's
+  // corrected sum of squares from the raw sums is then a positive rounding residue.
+  constexpr int n = 40;
+  std::vector<double> wt(n);
+  bool found = false;
+  for (int shift = 0; shift < 1000 && !found; ++shift) {
+    double W = 0;
+    for (int i = 0; i < n; ++i) {
+      wt[i] = 0.2 + ((i * 37 + shift) % 281) / 100.0;
+      W += wt[i];
+    }
+    found = W - W * W / W > 0;
+  }
+  ASSERT_TRUE(found);
+  std::ostringstream data;
+  data.precision(17);
+  data << "y,x1,x2,w\n";
+  std::vector<std::vector<double>> x;
+  std::vector<double> y;
+  for (int i = 0; i < n; ++i) {
+    const double x1 = 2 * std::sin(1.3 * i), x2 = std::cos(0.7 * i + 0.2);
+    y.push_back(1 + 2 * x1 - x2 + 0.3 * std::sin(3.1 * i));
+    x.push_back({1, x1, x2});
+    data << y.back() << "," << x1 << "," << x2 << "," << wt[i] << "\n";
+  }
+  const auto run = runProgram("proc varsifter data=d;\n  weight w;\n"
+                              "  model y = x1 x2 / selection=none stb;\nrun;\n",
+                              "stb_weight", {{"d.csv", data.str()}});
+  ASSERT_EQ(run.json["returnCode"].n, 0) << run.log;
+  const auto pe = tablesOf(run, "ParameterEstimates");
+  ASSERT_EQ(pe.size(), 1u) << run.log;
+  const Value &t = *pe[0];
+  const int stb = col(t, "StandardizedEst");
+  ASSERT_GE(stb, 0);
+  EXPECT_EQ(t["rows"][0][stb].n, 0.0);
+  // The others: b sqrt(weighted corrected SS of x / weighted corrected SS of y).
+  const std::vector<double> b = leastSquares(x, y, wt);
+  auto css = [&](auto value) {
+    double sw = 0, s = 0;
+    for (int i = 0; i < n; ++i)
+      sw += wt[i], s += wt[i] * value(i);
+    double c = 0;
+    for (int i = 0; i < n; ++i)
+      c += wt[i] * (value(i) - s / sw) * (value(i) - s / sw);
+    return c;
+  };
+  const double cssY = css([&](int i) { return y[i]; });
+  for (int j = 1; j <= 2; ++j) {
+    const double expect = b[j] * std::sqrt(css([&](int i) { return x[i][j]; }) / cssY);
+    EXPECT_NEAR(t["rows"][j][stb].n, expect, 1e-10) << "x" << j;
+  }
+}
+
 } // namespace
