@@ -236,4 +236,54 @@ TEST(UserResults, InterceptStandardizedEstimateUnderWeightIsZero) {
   }
 }
 
+// Rows of a CLASS model whose levels are long and differ only at their ends.
+std::string longLevelData(const std::vector<std::string> &levels, int count) {
+  std::ostringstream data;
+  data.precision(17);
+  data << "y,x1,g\n";
+  for (int i = 0; i < count; ++i) {
+    const double x1 = 2 * std::sin(1.3 * i);
+    const size_t k = static_cast<size_t>(i) % levels.size();
+    data << 1 + 2 * x1 + 0.5 * static_cast<double>(k) + 0.3 * std::sin(3.1 * i) << "," << x1 << ","
+         << levels[k] << "\n";
+  }
+  return data.str();
+}
+
+std::string trimmed(const std::string &s) {
+  const size_t a = s.find_first_not_of(' '), b = s.find_last_not_of(' ');
+  return a == std::string::npos ? "" : s.substr(a, b - a + 1);
+}
+
+TEST(UserResults, ParameterEstimatesShowWholeLevelsAndInterlacedLabels) {
+  const std::string stem = "a_level_name_longer_than_thirty_two_characters_";
+  const std::vector<std::string> levels = {stem + "first", stem + "second", stem + "third"};
+  const std::string data = longLevelData(levels, 30);
+  for (const char *style : {"separate", "interlaced"}) {
+    const auto run = runProgram(std::string("proc varsifter data=d parmlabelstyle=") + style +
+                                    ";\n  class g;\n  model y = x1 g x1*g / selection=none;\n"
+                                    "run;\n",
+                                "parmest_" + std::string(style), {{"d.csv", data}});
+    ASSERT_EQ(run.json["returnCode"].n, 0) << run.log;
+    const auto pe = tablesOf(run, "ParameterEstimates");
+    ASSERT_EQ(pe.size(), 1u) << run.log;
+    const Value &t = *pe[0];
+    const int g = col(t, "g"), parameter = col(t, "Parameter"), effect = col(t, "Effect");
+    ASSERT_GE(g, 0);
+    ASSERT_EQ(t["rows"].items.size(), 8u);
+    for (size_t r = 2; r < 8; ++r) {
+      const Value &row = t["rows"][r];
+      const std::string &level = levels[(r - 2) % 3];
+      EXPECT_EQ(trimmed(row[g].s), level) << style << " row " << r;
+      const std::string label = trimmed(row[parameter].s);
+      EXPECT_NE(label.find(level), std::string::npos) << style << ": " << label;
+      if (std::string(style) == "interlaced") {
+        // The label, not the short design name: the variable name and its level apart.
+        const std::string expect = "g " + level + (r >= 5 ? " * x1" : "");
+        EXPECT_EQ(label, expect) << trimmed(row[effect].s);
+      }
+    }
+  }
+}
+
 } // namespace
