@@ -286,4 +286,51 @@ TEST(UserResults, ParameterEstimatesShowWholeLevelsAndInterlacedLabels) {
   }
 }
 
+// CLASS values that differ only in leading blanks are one level, in the level table and in
+// the fit: a CSV written with ", " separators, and one that mixes blank-led values (quoted,
+// so that any reader keeps the blank) with plain ones.
+TEST(UserResults, LeadingBlanksDoNotMakeNewClassLevels) {
+  const char *levels[3] = {"alpha", "beta", "gamma"};
+  std::vector<std::vector<double>> x;
+  std::vector<double> y, w;
+  std::ostringstream spaced, mixed;
+  spaced.precision(17);
+  mixed.precision(17);
+  spaced << "y, x1, x2, g\n";
+  mixed << "y,x1,x2,g\n";
+  for (int i = 0; i < 36; ++i) {
+    const double x1 = 2 * std::sin(1.3 * i), x2 = std::cos(0.7 * i + 0.2);
+    const int k = (7 * i) % 3;
+    y.push_back(1 + 2 * x1 - x2 + (k == 0 ? 1.0 : k == 1 ? -0.5 : 0.0) + 0.3 * std::sin(3.1 * i));
+    x.push_back({1, x1, x2, k == 0 ? 1.0 : 0.0, k == 1 ? 1.0 : 0.0});
+    w.push_back(1);
+    spaced << y.back() << ", " << x1 << ", " << x2 << ", " << levels[k] << "\n";
+    mixed << y.back() << "," << x1 << "," << x2 << ","
+          << (i % 2 ? std::string("\"  ") + levels[k] + "\"" : std::string(levels[k])) << "\n";
+  }
+  const std::vector<double> b = leastSquares(x, y, w);
+  for (const auto &[tag, data] :
+       {std::pair<std::string, std::string>{"spaced", spaced.str()}, {"mixed", mixed.str()}}) {
+    const auto run = runProgram("proc varsifter data=d;\n  class g;\n"
+                                "  model y = x1 x2 g / selection=none;\nrun;\n",
+                                "blanks_" + tag, {{"d.csv", data}});
+    ASSERT_EQ(run.json["returnCode"].n, 0) << tag << "\n" << run.log;
+    const auto info = tablesOf(run, "ClassLevelInfo");
+    ASSERT_EQ(info.size(), 1u) << run.log;
+    const Value &li = *info[0];
+    EXPECT_EQ(li["rows"][0][col(li, "Levels")].n, 3) << tag;
+    EXPECT_EQ(trimmed(li["rows"][0][col(li, "Values")].s), "alpha beta gamma") << tag;
+    const auto pe = tablesOf(run, "ParameterEstimates");
+    ASSERT_EQ(pe.size(), 1u);
+    const Value &t = *pe[0];
+    ASSERT_EQ(t["rows"].items.size(), 6u) << tag;
+    const int estimate = col(t, "Estimate"), df = col(t, "DF");
+    for (size_t r = 0; r < 5; ++r) {
+      EXPECT_EQ(t["rows"][r][df].n, 1) << tag << " row " << r;
+      EXPECT_NEAR(t["rows"][r][estimate].n, b[r], 1e-9) << tag << " row " << r;
+    }
+    EXPECT_EQ(t["rows"][5][df].n, 0) << tag;
+  }
+}
+
 } // namespace
