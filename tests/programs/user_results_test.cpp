@@ -333,4 +333,27 @@ TEST(UserResults, LeadingBlanksDoNotMakeNewClassLevels) {
   }
 }
 
+// The names of split effects are joined by one blank, with none at the end.
+TEST(UserResults, SplitEffectNamesAreJoinedByOneBlank) {
+  const std::vector<std::string> levels = {"alpha", "beta", "gamma"};
+  const std::string data = longLevelData(levels, 45);
+  const auto all = runProgram("proc varsifter data=d;\n  class g / split;\n"
+                              "  model y = x1 g / selection=none;\nrun;\n",
+                              "split_all", {{"d.csv", data}});
+  ASSERT_EQ(all.json["returnCode"].n, 0) << all.log;
+  EXPECT_EQ(all.json["macros"]["_VSFIND"].s, "x1 g_alpha g_beta g_gamma");
+  const auto chosen = runProgram("proc varsifter data=d;\n  class g / split;\n"
+                                 "  model y = x1 g / selection=forward(select=sbc);\nrun;\n",
+                                 "split_forward", {{"d.csv", data}});
+  ASSERT_EQ(chosen.json["returnCode"].n, 0) << chosen.log;
+  const std::string vsfind = chosen.json["macros"]["_VSFIND"].s;
+  EXPECT_EQ(vsfind.find("  "), std::string::npos) << "'" << vsfind << "'";
+  ASSERT_FALSE(vsfind.empty());
+  EXPECT_NE(vsfind.back(), ' ') << "'" << vsfind << "'";
+  const auto selected = tablesOf(chosen, "SelectedEffects");
+  ASSERT_EQ(selected.size(), 1u);
+  const Value &t = *selected[0];
+  EXPECT_EQ(trimmed(t["rows"][0][col(t, "Effects")].s), "Intercept " + vsfind);
+}
+
 } // namespace
