@@ -356,4 +356,44 @@ TEST(UserResults, SplitEffectNamesAreJoinedByOneBlank) {
   EXPECT_EQ(trimmed(t["rows"][0][col(t, "Effects")].s), "Intercept " + vsfind);
 }
 
+// The listing's header line of a table's columns: the line that starts with its first name.
+std::string headerLine(const std::string &listing, const std::string &first) {
+  std::istringstream in(listing);
+  std::string line;
+  while (std::getline(in, line))
+    if (line.rfind(first, 0) == 0)
+      return line;
+  return "";
+}
+
+// nParmsIn is shown when some effect has other than one parameter, whatever the rank did.
+TEST(UserResults, ParameterCountColumnFollowsTheEffectsParameterCounts) {
+  std::ostringstream data;
+  data.precision(17);
+  data << "y,x1,x2,x3,h\n";
+  for (int i = 0; i < 40; ++i) {
+    const double x1 = 2 * std::sin(1.3 * i), x2 = std::cos(0.7 * i + 0.2);
+    data << 1 + 2 * x1 - x2 + 0.3 * std::sin(3.1 * i) + (i % 2 ? 0.5 : 0.0) << "," << x1 << ","
+         << x2 << "," << x1 + x2 << "," << (i % 2 ? "b" : "a") << "\n";
+  }
+  // x3 = x1 + x2: its entry raises the effect count but not the rank; every effect has one
+  // parameter.
+  const auto aliased = runProgram("proc varsifter data=d;\n"
+                                  "  model y = x1 x2 x3 / selection=none;\nrun;\n",
+                                  "nparms_aliased", {{"d.csv", data.str()}});
+  ASSERT_EQ(aliased.json["returnCode"].n, 0) << aliased.log;
+  const std::string plain = headerLine(aliased.log, "Step  StepLabel");
+  ASSERT_FALSE(plain.empty()) << aliased.log;
+  EXPECT_EQ(plain.find("nParmsIn"), std::string::npos) << plain;
+  // The two-level CLASS effect has two parameters, one of them aliased: each step raises
+  // rank and effect count alike.
+  const auto twoLevels = runProgram("proc varsifter data=d;\n  class h;\n"
+                                    "  model y = x1 h / selection=forward(select=sbc);\nrun;\n",
+                                    "nparms_class", {{"d.csv", data.str()}});
+  ASSERT_EQ(twoLevels.json["returnCode"].n, 0) << twoLevels.log;
+  const std::string withClass = headerLine(twoLevels.log, "Step  StepLabel");
+  ASSERT_FALSE(withClass.empty()) << twoLevels.log;
+  EXPECT_NE(withClass.find("nParmsIn"), std::string::npos) << withClass;
+}
+
 } // namespace
