@@ -396,4 +396,45 @@ TEST(UserResults, ParameterCountColumnFollowsTheEffectsParameterCounts) {
   EXPECT_NE(withClass.find("nParmsIn"), std::string::npos) << withClass;
 }
 
+// The count table of a VALDATA= or TESTDATA= data set shows frequency rows when that data
+// set has the FREQ variable, not when DATA= has it.
+TEST(UserResults, HeldOutCountTablesFollowTheirOwnFreqVariable) {
+  auto rows = [](int count, int offset, bool withFreq, double *freqSum) {
+    std::ostringstream s;
+    s.precision(17);
+    s << "y,x1,x2" << (withFreq ? ",n" : "") << "\n";
+    for (int k = 0; k < count; ++k) {
+      const int i = k + offset;
+      const double x1 = 2 * std::sin(1.3 * i), x2 = std::cos(0.7 * i + 0.2);
+      s << 1 + 2 * x1 - x2 + 0.3 * std::sin(3.1 * i) << "," << x1 << "," << x2;
+      if (withFreq) {
+        s << "," << 1 + i % 3;
+        *freqSum += 1 + i % 3;
+      }
+      s << "\n";
+    }
+    return s.str();
+  };
+  double dataFreq = 0, validFreq = 0, testFreq = 0;
+  const std::string data = rows(30, 0, true, &dataFreq);
+  const std::string valid = rows(12, 100, false, &validFreq);
+  const std::string test = rows(14, 200, true, &testFreq);
+  const auto run = runProgram("proc varsifter data=d valdata=v testdata=t;\n  freq n;\n"
+                              "  model y = x1 x2 / selection=forward(choose=validate);\nrun;\n",
+                              "heldout_freq", {{"d.csv", data}, {"v.csv", valid}, {"t.csv", test}});
+  ASSERT_LE(run.json["returnCode"].n, 4) << run.log;
+  const auto nobs = tablesOf(run, "NObs");
+  ASSERT_EQ(nobs.size(), 3u) << run.log;
+  // Analysis data, then VALDATA=, then TESTDATA=.
+  const Value &v = *nobs[1];
+  const Value &t = *nobs[2];
+  ASSERT_EQ(v["rows"].items.size(), 2u) << "VALDATA= has no FREQ variable";
+  EXPECT_EQ(v["rows"][0][col(v, "N")].n, 12);
+  ASSERT_EQ(t["rows"].items.size(), 4u) << "TESTDATA= has the FREQ variable";
+  EXPECT_EQ(t["rows"][0][col(t, "N")].n, 14);
+  EXPECT_EQ(t["rows"][2][col(t, "N")].n, testFreq);
+  EXPECT_EQ(t["rows"][3][col(t, "N")].n, testFreq);
+  EXPECT_EQ((*nobs[0])["rows"][0][col(*nobs[0], "SumFreqsRead")].n, dataFreq);
+}
+
 } // namespace
