@@ -37,10 +37,26 @@ inline std::string readFile(const std::filesystem::path &path) {
   return s.str();
 }
 
-// Runs program in a WORK directory holding files; readBack names WORK files to keep.
+// Runs a shell command, appending its output to *log; its exit status, -1 when it did not
+// exit normally.
+inline int runCommand(const std::string &cmd, std::string *log) {
+  FILE *p = ::popen(cmd.c_str(), "r");
+  if (p == nullptr)
+    return -1;
+  char buf[4096];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
+    log->append(buf, n);
+  const int st = ::pclose(p);
+  return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+}
+
+// Runs program in a WORK directory holding files; readBack names WORK files to keep; the
+// runner starts in directory cwd when one is given.
 inline ProgramRun runProgram(const std::string &program, const std::string &tag,
                              const std::vector<std::pair<std::string, std::string>> &files,
-                             const std::vector<std::string> &readBack = {}) {
+                             const std::vector<std::string> &readBack = {},
+                             const std::string &cwd = "") {
   namespace fs = std::filesystem;
   ProgramRun r;
   const fs::path work = fs::temp_directory_path() /
@@ -51,18 +67,11 @@ inline ProgramRun runProgram(const std::string &program, const std::string &tag,
     std::ofstream(work / name, std::ios::binary) << text;
   std::ofstream(work / "program.qrx") << program;
   const fs::path json = work / "run.json";
-  const std::string cmd = std::string("ASAN_OPTIONS=detect_leaks=0 '") + QRX_BINARY + "' --work '" +
+  const std::string cmd = (cwd.empty() ? std::string() : "cd '" + cwd + "' && ") +
+                          "ASAN_OPTIONS=detect_leaks=0 '" + QRX_BINARY + "' --work '" +
                           work.string() + "' --json '" + json.string() + "' '" +
                           (work / "program.qrx").string() + "' 2>&1";
-  FILE *p = ::popen(cmd.c_str(), "r");
-  if (p == nullptr)
-    return r;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
-    r.log.append(buf, n);
-  const int st = ::pclose(p);
-  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  r.status = runCommand(cmd, &r.log);
   std::string error;
   EXPECT_TRUE(minijson::Parser(readFile(json)).parse(&r.json, &error)) << error << "\n" << r.log;
   for (const std::string &name : readBack)

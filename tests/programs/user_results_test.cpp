@@ -2,6 +2,7 @@
 // roles and statistics, the columns of the parameter estimates, the effect lists, the count
 // tables of held-out data, the stop reason and the standardized estimates. The numbers are
 // checked against the test's own least-squares fits of the same rows.
+#include "leastsquares.h"
 #include "qrxrun.h"
 
 #include <gtest/gtest.h>
@@ -15,42 +16,11 @@ namespace {
 
 using qrxrun::col;
 using qrxrun::csvRows;
+using qrxrun::leastSquares;
 using qrxrun::logged;
 using qrxrun::runProgram;
 using qrxrun::tablesOf;
 using qrxrun::Value;
-
-// Least squares by the normal equations with Gauss-Jordan elimination (partial pivoting);
-// x holds one row of regressors per observation, w the weights.
-std::vector<double> leastSquares(const std::vector<std::vector<double>> &x,
-                                 const std::vector<double> &y, const std::vector<double> &w) {
-  const size_t p = x.empty() ? 0 : x[0].size();
-  std::vector<std::vector<long double>> a(p, std::vector<long double>(p + 1, 0));
-  for (size_t r = 0; r < x.size(); ++r)
-    for (size_t i = 0; i < p; ++i) {
-      for (size_t j = 0; j < p; ++j)
-        a[i][j] += w[r] * x[r][i] * x[r][j];
-      a[i][p] += w[r] * x[r][i] * y[r];
-    }
-  for (size_t c = 0; c < p; ++c) {
-    size_t best = c;
-    for (size_t r = c + 1; r < p; ++r)
-      if (std::fabs(static_cast<double>(a[r][c])) > std::fabs(static_cast<double>(a[best][c])))
-        best = r;
-    std::swap(a[c], a[best]);
-    for (size_t r = 0; r < p; ++r) {
-      if (r == c)
-        continue;
-      const long double f = a[r][c] / a[c][c];
-      for (size_t j = c; j <= p; ++j)
-        a[r][j] -= f * a[c][j];
-    }
-  }
-  std::vector<double> b(p);
-  for (size_t i = 0; i < p; ++i)
-    b[i] = static_cast<double>(a[i][p] / a[i][i]);
-  return b;
-}
 
 double factoidValue(const Value &f, const std::string &label) {
   for (const Value &e : f["entries"].items)
