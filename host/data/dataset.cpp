@@ -805,6 +805,21 @@ bool resolveDataSet(const std::string& written, bool forOutput, std::string* pat
   return true;
 }
 
+std::string defaultOutputName() {
+  const std::string dir = workDir();
+  for (int n = 1;; ++n) {
+    const std::string member = "DATA" + std::to_string(n);
+    std::error_code ec;
+    if (fs::exists(memberFile(dir, member, false), ec))
+      continue;
+    const std::string path = memberFile(dir, member, true);
+    std::lock_guard<std::mutex> lock(gMutex);
+    if (std::none_of(gOpen.begin(), gOpen.end(),
+                     [&](const HostDataSet *ds) { return ds->output && ds->path == path; }))
+      return member;
+  }
+}
+
 int openDataSetCount() {
   std::lock_guard<std::mutex> lock(gMutex);
   return static_cast<int>(gOpen.size());

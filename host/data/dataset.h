@@ -25,6 +25,10 @@ void clearLibraries();
 bool resolveDataSet(const std::string& written, bool forOutput, std::string* path,
                     std::string* display, std::string* error);
 
+// The name of the data set an output statement makes when it names none: DATAn in WORK
+// with the smallest n whose file neither exists nor is being written by this step.
+std::string defaultOutputName();
+
 // The number of data sets open (input and output) and of parsed copies kept.
 int openDataSetCount();
 int parsedCopyCount();

@@ -2,6 +2,7 @@
 // hooks, choice by FIRST sets, terminal matching with range checks, the action routines
 // that fill ParsedStatement nodes, syntax errors with line and column, and the traces.
 // Tokenizing and grammar compilation are in tokenizer.cpp and rdgrammar.cpp.
+#include "host/data/dataset.h"
 #include "host/hostlog.h"
 #include "host/parser/psparser.h"
 #include "support/hoststubs.h"
@@ -372,9 +373,7 @@ struct Interp {
       break;
     }
     case 18:
-      // The procedure statement names the input data set; no default is kept by this host.
-      if (arg(n, 0) == 11 && arg(n, 1) == 1 && current() == root->first && !root->dataSet)
-        error(PM_NODEFAULTDATA, look(), "");
+      defaultDataSet(n);
       break;
     case 19:
       numberListAction(arg(n, 0));
@@ -466,6 +465,24 @@ struct Interp {
     default:
       break;
     }
+  }
+
+  // The end of a statement that may name a data set: the procedure statement must have
+  // its input data set; an output statement without one writes to a new WORK.DATAn.
+  void defaultDataSet(const GNode *n) {
+    const int slotNumber = arg(n, 0);
+    if (slotNumber == 11 && arg(n, 1) == 1 && current() == root->first && !root->dataSet)
+      error(PM_NODEFAULTDATA, look(), "");
+    if (arg(n, 1) != 2 || current() == nullptr || slot(slotNumber)->present)
+      return;
+    const std::string name = qrxhost::defaultOutputName();
+    HostDataSet *ds = xdscreate(name.data(), static_cast<int32_t>(name.size()));
+    if (!ds)
+      throw StatementError{}; // the data-set service has logged why
+    OptionSlot *sl = slot(slotNumber);
+    sl->value.dataSet = ds;
+    sl->kind = OSK_DATASET;
+    sl->present = 1;
   }
 
   void byAction(int which) {

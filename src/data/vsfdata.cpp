@@ -87,24 +87,7 @@ int32_t dataRole(Pass& p) {
   const char* text = nullptr;
   int32_t len = 0;
   p.src->roleValue(p.src->self, &text, &len);
-  // Leading blanks are stripped, trailing blanks do not count.
-  while (len > 0 && text[0] == ' ') {
-    ++text;
-    --len;
-  }
-  while (len > 0 && text[len - 1] == ' ')
-    --len;
-  const VsfRoleValue* values[3] = {&s->trainValue, &s->validateValue, &s->testValue};
-  const int32_t roles[3] = {VSF_ROLE_TRAIN, VSF_ROLE_VALIDATE, VSF_ROLE_TEST};
-  for (int i = 0; i < 3; ++i) {
-    const VsfRoleValue& v = *values[i];
-    if (len == 0 ? v.length < 0
-                 : (v.length == len && std::memcmp(v.text, text, static_cast<size_t>(len)) == 0))
-      return roles[i];
-  }
-  if (s->trainValue.length == 0)
-    return VSF_ROLE_TRAIN;
-  return (s->testValue.length != 0 || s->testData) ? VSF_ROLE_NONE : VSF_ROLE_TEST;
+  return vsfRoleOfValue(s->trainValue, s->validateValue, s->testValue, s->testData != 0, text, len);
 }
 
 int32_t dataFold(Pass& p) {
@@ -419,6 +402,10 @@ int32_t bridgeMeans(Pass& p, QkPool* pool, VsfReadResult* result) {
   return 0;
 }
 
+// The corrected sum of squares, relative to the raw one, at or under which a column counts as
+// constant: far above the rounding of the raw sums, far below any variance they resolve.
+constexpr double kConstantColumnTolerance = 1e-12;
+
 // Column means and scales, and the counts of the pass, into the model.
 void storeTotals(Pass& p) {
   VsfModel* m = p.model;
@@ -438,7 +425,11 @@ void storeTotals(Pass& p) {
       m->columnSums[c] = sum / W;
       double scale = hostMissing();
       if (F > 1.0) {
-        double var = s->noint ? ss / (F - 1.0) : (ss - sum * sum / W) / (F - 1.0);
+        // A constant column's corrected sum of squares comes out of the raw sums as
+        // rounding noise, a few units in the last place of its sum of squares; it has no
+        // variance and no scale.
+        const double css = s->noint ? ss : ss - sum * sum / W;
+        const double var = css > kConstantColumnTolerance * ss ? css / (F - 1.0) : 0.0;
         if (var > 0.0)
           scale = 1.0 / std::sqrt(var);
       }
@@ -925,6 +916,29 @@ uint8_t designSparseVote(const LevDesign* d, const LevEffect& e) {
 }
 
 } // namespace
+
+int32_t vsfRoleOfValue(const VsfRoleValue &train, const VsfRoleValue &validate,
+                       const VsfRoleValue &test, bool testData, const char *text, int32_t length) {
+  // Leading blanks are stripped, trailing blanks do not count.
+  while (length > 0 && text[0] == ' ') {
+    ++text;
+    --length;
+  }
+  while (length > 0 && text[length - 1] == ' ')
+    --length;
+  const VsfRoleValue *values[3] = {&train, &validate, &test};
+  const int32_t roles[3] = {VSF_ROLE_TRAIN, VSF_ROLE_VALIDATE, VSF_ROLE_TEST};
+  for (int i = 0; i < 3; ++i) {
+    const VsfRoleValue &v = *values[i];
+    if (length == 0
+            ? v.length < 0
+            : (v.length == length && std::memcmp(v.text, text, static_cast<size_t>(length)) == 0))
+      return roles[i];
+  }
+  if (train.length == 0)
+    return VSF_ROLE_TRAIN;
+  return (test.length != 0 || testData) ? VSF_ROLE_NONE : VSF_ROLE_TEST;
+}
 
 int32_t vsfData(VsfContext* ctx) {
   // The settings live as long as the BY group: the frame reads them in every pass.

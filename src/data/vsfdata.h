@@ -152,5 +152,10 @@ int32_t vsfReadPass(VsfDataSettings* settings, VsfRowSource* source, VsfModel* m
                     VsfBagVec* bags, QkExtensionSet* exts, QkPool* byPool, QkPool* pagePool,
                     int32_t* returnCode, VsfReadResult* result);
 
+// The partition role (VsfRole) of a ROLEVAR= value of length characters, as the reading pass
+// and the OUTPUT data set give it: the value is left-justified, trailing blanks do not count.
+int32_t vsfRoleOfValue(const VsfRoleValue &train, const VsfRoleValue &validate,
+                       const VsfRoleValue &test, bool testData, const char *text, int32_t length);
+
 // The entries the driver calls.
 int32_t vsfData(VsfContext* context);

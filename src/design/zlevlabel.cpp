@@ -152,17 +152,19 @@ int32_t zlevLenLevelLabel(const LevDesign* d, const LevEffect* ef, const int32_t
   return n;
 }
 
-void zlevEfClassLevelTrue(const LevDesign* d, const LevEffect* ef, const int32_t* levels,
-                          char (*texts)[32], double* values) {
+void zlevEfClassLevelTrue(const LevDesign *d, const LevEffect *ef, const int32_t *levels,
+                          char *const *texts, const int32_t *widths, double *values) {
   const int32_t at0 = ef->constructedCount;
   for (int32_t j = 0; j < ef->crossedCount + ef->nestedCount; ++j) {
     const int32_t var = classAt(ef, j);
     const LevVariable& v = d->classes[var];
     const int32_t i = levels[at0 + j];
+    char *text = texts[var];
     if (prefixed(v.coding)) {
       char part[33];
       int32_t n = levLevelNamePart(&v, i, part, sizeof part, false);
-      wzstmov(part, n, texts[var], 32);
+      if (text != nullptr)
+        wzstmov(part, n, text, widths[var]);
       continue;
     }
     const auto* internal = static_cast<const LevInternalValue*>(v.levelValues);
@@ -170,8 +172,8 @@ void zlevEfClassLevelTrue(const LevDesign* d, const LevEffect* ef, const int32_t
       continue;
     if (v.var != nullptr && v.var->type == 1)
       values[var] = internal[i].value;
-    else
-      wzstmov(internal[i].text, internal[i].length, texts[var], 32);
+    else if (text != nullptr)
+      wzstmov(internal[i].text, internal[i].length, text, widths[var]);
   }
 }
 

@@ -251,6 +251,10 @@ int32_t zlevad1(void*, LevelizeContext* c, LevDesign* design, LevelNode** found,
     if (node == nullptr)
       node = static_cast<LevelNode*>(levBlock(c->pool, static_cast<size_t>(c->nodeSize)));
     std::memcpy(node->formatted, c->formatted[i], static_cast<size_t>(v.levelWidth));
+    // Levels are told apart by their left-justified values, as they print and as an
+    // observation's value is looked up: " a" and "a" are one level.
+    if (!v.keepJustification)
+      leftJustify(node->formatted, v.levelWidth);
     auto* hit = static_cast<LevelNode*>(ztrebld(&c->trees[i], node, v.levelWidth, kKeyOffset));
     *found = hit;
     if (hit == node) {

@@ -362,9 +362,10 @@ int32_t vsfMakeEffectNames(VsfContext* ctx, QkPool* pool) {
     }
     if (label != labels)
       delete[] label;
+    // The allowance above counts a separator for every component; the name is what was put.
     r.name = name;
-    r.nameLength = length;
-    longest = std::max(longest, length);
+    r.nameLength = at;
+    longest = std::max(longest, at);
   }
   ctx->longestEffectName = longest;
   return 0;

@@ -122,6 +122,8 @@ int32_t vsfpSecondaryNobs(VsfContext* ctx, VsfModel* m, HostDataSet* data, int32
   if (freq)
     labelWidth = std::max(labelWidth, widest({503, 504}));
   const bool isTest = data == ctx->stmt.proc.testData;
+  // Frequency rows when this data set has the FREQ variable, whatever DATA= has.
+  const bool ownFreq = (isTest ? ctx->testNames : ctx->valNames).freqFound != 0;
   double* read = isTest ? &m->testDataRead : &m->valDataRead;
   double* used = isTest ? &m->nTest : &m->nValidate;
   // The separate data sets' frequency sums: read sums are kept with the used ones.
@@ -146,7 +148,7 @@ int32_t vsfpSecondaryNobs(VsfContext* ctx, VsfModel* m, HostDataSet* data, int32
   out.bind("Stat.VARSIFTER.NObs");
   emitRow(out, row, 501, *read);
   emitRow(out, row, 502, *used);
-  if (freq) {
+  if (ownFreq) {
     emitRow(out, row, 503, *freqRead);
     emitRow(out, row, 504, *freqUsed);
   }

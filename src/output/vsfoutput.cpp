@@ -3,6 +3,7 @@
 // Column definitions are made once per run; rows are written once per BY group.
 #include "output/vsfoutput.h"
 
+#include "data/vsfdata.h"
 #include "design/levreg.h"
 #include "design/levrow.h"
 #include "driver/vsfcontext.h"
@@ -58,6 +59,29 @@ int32_t defineStat(HostDataSet* out, const VsfOutputStat& stat, const char* pref
     length += n;
   }
   return xdsdefvar(out, name, length, 1, 8);
+}
+
+// The role code (1 TRAIN, 2 VALIDATE, 3 TEST, 0 none) of the current observation's ROLEVAR=
+// value, fetched and matched as the reading pass does, so that a row shows the role it had
+// in the fit.
+int32_t roleVarCode(VsfContext *ctx, HostDataSet *in) {
+  const VsfPartitionSettings &ps = ctx->stmt.partition;
+  int32_t length = 0;
+  if (ctx->roleBuffer != nullptr && ctx->roleLength > 0 &&
+      xvget1v(in, ps.roleVar, ctx->roleLength, ctx->roleBuffer) == 0)
+    length = ctx->roleLength;
+  switch (vsfRoleOfValue({ps.trainText, ps.trainLength}, {ps.validateText, ps.validateLength},
+                         {ps.testText, ps.testLength}, ctx->stmt.proc.testData != nullptr,
+                         ctx->roleBuffer, length)) {
+  case VSF_ROLE_TRAIN:
+    return 1;
+  case VSF_ROLE_VALIDATE:
+    return 2;
+  case VSF_ROLE_TEST:
+    return 3;
+  default:
+    return 0;
+  }
 }
 
 } // namespace
@@ -326,22 +350,8 @@ int32_t vsfOutputBy(VsfContext* ctx, VsfModel* m, VsfResampling*, int64_t seed) 
         if (ps.roleVar <= 0 && o.trainFraction != 1.0) {
           const double u = zranuni(&rng);
           assigned = u <= o.testFraction ? 3 : u <= o.testFraction + o.validateFraction ? 2 : 1;
-        } else if (ps.roleVar > 0 && ctx->roleBuffer != nullptr) {
-          const char* v = ctx->roleBuffer;
-          int32_t L = ctx->roleLength;
-          while (L > 0 && v[L - 1] == ' ')
-            --L;
-          auto matches = [&](const char* t, int32_t n) {
-            return L == 0 ? n < 0 : (n == L && std::memcmp(t, v, static_cast<size_t>(L)) == 0);
-          };
-          if (matches(ps.trainText, ps.trainLength))
-            assigned = 1;
-          else if (matches(ps.validateText, ps.validateLength))
-            assigned = 2;
-          else if (matches(ps.testText, ps.testLength))
-            assigned = 3;
-          else
-            assigned = ps.trainLength == 0 ? 1 : ps.testLength == 0 ? 3 : 0;
+        } else if (ps.roleVar > 0) {
+          assigned = roleVarCode(ctx, in);
         }
         if (c.role != 0 && assigned != 0) {
           static const char* names[] = {"", "TRAIN", "VALIDATE", "TEST"};

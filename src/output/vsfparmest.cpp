@@ -49,6 +49,34 @@ const int32_t* levelRow(const EffectView& v, int32_t c) {
   return v.lev->columnTable + static_cast<size_t>(c) * v.lev->columnRowWidth;
 }
 
+// The INTERLACED text of design column col: its label, or its name when the label is empty
+// (null when the design has neither).
+const char *interlacedText(const LevDesign *d, int32_t col, int32_t *length) {
+  *length = 0;
+  if (d == nullptr || col < 0 || col >= d->columnCount)
+    return nullptr;
+  const char *text = d->columnLabels != nullptr ? d->columnLabels[col] : nullptr;
+  if (text == nullptr || text[0] == '\0')
+    text = d->columnNames != nullptr ? d->columnNames[col] : nullptr;
+  if (text != nullptr)
+    *length = static_cast<int32_t>(std::strlen(text));
+  return text;
+}
+
+bool numberedCoding(int32_t coding) {
+  return coding == 1 || coding == 3 || coding == 4 || coding == 5 || coding == 8 || coding == 10;
+}
+
+// The width of a CLASS variable's column: its level label width under a numbered coding,
+// else (character) its longest level value; 0 for a numeric value column.
+int32_t classColumnWidth(const LevVariable &v) {
+  if (numberedCoding(v.coding))
+    return std::max(v.levelLabelWidth, 1);
+  if (v.var != nullptr && v.var->type == 1)
+    return 0;
+  return std::max(v.longestLevelLength, 1);
+}
+
 bool groupMethod(const VsfModelOptions& o) {
   return o.method == VM_GROUPLASSO || o.method == VM_QKGLASSO;
 }
@@ -89,11 +117,7 @@ int32_t vsfpParmEst(VsfContext* ctx, VsfModel* m, QkPool* pool, int32_t stepOrde
       const int32_t c = v.columns != nullptr ? v.columns[j] : j;
       int32_t L = 0;
       if (style == 0) {
-        const int32_t col = (v.lev != nullptr ? v.lev->firstColumn : 0) + c;
-        if (d != nullptr && d->columnNames != nullptr && col < d->columnCount &&
-            d->columnNames[col] != nullptr)
-          L = static_cast<int32_t>(std::strlen(d->columnNames[col]));
-        else
+        if (interlacedText(d, (v.lev != nullptr ? v.lev->firstColumn : 0) + c, &L) == nullptr)
           L = nameLength;
       } else {
         const int32_t* row = levelRow(v, c);
@@ -108,14 +132,17 @@ int32_t vsfpParmEst(VsfContext* ctx, VsfModel* m, QkPool* pool, int32_t stepOrde
   We = std::max(We, 1);
   char* parameter = static_cast<char*>(take(pool, Wp + 1));
   char* effect = static_cast<char*>(take(pool, We));
-  char(*classTexts)[32] = nullptr;
+  char **classTexts = nullptr;
+  int32_t *classWidths = nullptr;
   double* classValues = nullptr;
   if (classCount > 0) {
-    classTexts = static_cast<char(*)[32]>(take(pool, int64_t(classCount) * 32));
+    classTexts = static_cast<char **>(take(pool, int64_t(classCount) * 8));
+    classWidths = static_cast<int32_t *>(take(pool, int64_t(classCount) * 4));
     classValues = static_cast<double*>(take(pool, int64_t(classCount) * 8));
   }
   if (parameter == nullptr || effect == nullptr ||
-      (classCount > 0 && (classTexts == nullptr || classValues == nullptr)))
+      (classCount > 0 &&
+       (classTexts == nullptr || classWidths == nullptr || classValues == nullptr)))
     return -2;
 
   const bool stdErrCols = !o.penalizedPath && !o.solverPath;
@@ -137,19 +164,24 @@ int32_t vsfpParmEst(VsfContext* ctx, VsfModel* m, QkPool* pool, int32_t stepOrde
     char name[40];
     const int32_t nameLength = v.var != nullptr ? v.var->nameLength : 0;
     std::snprintf(name, sizeof name, "%.*s", std::min(nameLength, 32), v.var ? v.var->name : "");
-    const bool numbered = v.coding == 1 || v.coding == 3 || v.coding == 4 || v.coding == 5 ||
-                          v.coding == 8 || v.coding == 10;
-    if (numbered) {
+    const int32_t width = classColumnWidth(v);
+    if (width > 0) {
+      classWidths[c] = width;
+      classTexts[c] = static_cast<char *>(take(pool, width));
+      if (classTexts[c] == nullptr)
+        return -2; // after the object was made: the caller ends the run on -2
+    }
+    if (numberedCoding(v.coding)) {
       char pname[40];
       std::snprintf(pname, sizeof pname, "param_%.*s", std::min(nameLength, 26),
                     v.var ? v.var->name : "");
-      out.column({rvqInt(103, 6), vsfaName(pname), rvqInt(289, 32), vsfaTemplate("Var"),
+      out.column({rvqInt(103, 6), vsfaName(pname), rvqInt(289, width), vsfaTemplate("Var"),
                   vsfaBound(classTexts[c])});
-    } else if (v.var != nullptr && v.var->type == 1) {
+    } else if (width == 0) {
       out.column({rvqInt(103, 5), vsfaName(name), vsfaTemplate("NumVar"), rvqInt(270, 99),
                   vsfaBound(&classValues[c])});
     } else {
-      out.column({rvqInt(103, 6), vsfaName(name), rvqInt(289, 32), vsfaTemplate("Var"),
+      out.column({rvqInt(103, 6), vsfaName(name), rvqInt(289, width), vsfaTemplate("Var"),
                   vsfaBound(classTexts[c])});
     }
   }
@@ -201,16 +233,17 @@ int32_t vsfpParmEst(VsfContext* ctx, VsfModel* m, QkPool* pool, int32_t stepOrde
       const int32_t p = m->parmOffset[k] + j;
       for (int32_t q = 0; q < classCount; ++q) {
         classValues[q] = hostMissing();
-        std::memset(classTexts[q], ' ', 32);
+        if (classTexts[q] != nullptr)
+          std::memset(classTexts[q], ' ', static_cast<size_t>(classWidths[q]));
       }
       std::memset(parameter, ' ', static_cast<size_t>(Wp));
       const int32_t* row = levelRow(v, c);
       if (style == 0) {
-        const int32_t col = (v.lev != nullptr ? v.lev->firstColumn : 0) + c;
-        if (d != nullptr && d->columnNames != nullptr && col < d->columnCount &&
-            d->columnNames[col] != nullptr)
-          vsfFill(parameter, Wp, d->columnNames[col],
-                  static_cast<int32_t>(std::strlen(d->columnNames[col])));
+        int32_t length = 0;
+        const char *text =
+            interlacedText(d, (v.lev != nullptr ? v.lev->firstColumn : 0) + c, &length);
+        if (text != nullptr)
+          vsfFill(parameter, Wp, text, length);
         else
           vsfFill(parameter, Wp, name, nameLength);
       } else {
@@ -219,7 +252,7 @@ int32_t vsfpParmEst(VsfContext* ctx, VsfModel* m, QkPool* pool, int32_t stepOrde
           zlevEfLevelLabel(d, v.lev, parameter + levelStart, row);
       }
       if (classCount > 0 && row != nullptr && v.lev != nullptr)
-        zlevEfClassLevelTrue(d, v.lev, row, classTexts, classValues);
+        zlevEfClassLevelTrue(d, v.lev, row, classTexts, classWidths, classValues);
       const double diag = m->betaVariance != nullptr ? m->betaVariance[p] : -1.0;
       df = diag != -1.0 ? 1 : 0;
       for (int32_t f = 0; f < folds; ++f)

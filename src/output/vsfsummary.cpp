@@ -85,12 +85,11 @@ int32_t vsfpSummary(VsfContext* ctx, VsfModel* m, QkPool* pool, const int32_t* o
     else if (o.l1Choice == VL1_VALUE)
       l1Column = "StepL1Value";
   }
+  // The parameter count tells something the effect count does not when some effect has
+  // other than one parameter (an aliased column leaves both counts as they are).
   bool showParms = false;
-  for (int32_t i = 0; i < steps && !showParms; ++i) {
-    int32_t prevRank = m->stepRank[i - 1], prevEff = m->stepEffects[i - 1];
-    if (m->stepRank[i] - prevRank != m->stepEffects[i] - prevEff)
-      showParms = true;
-  }
+  for (int32_t e = 0; m->effectColumns != nullptr && e < m->effectCount && !showParms; ++e)
+    showParms = m->effectColumns[e] != 1;
 
   int32_t step = 0, nEffects = 0, nParms = 0;
   int32_t optAdj = 0, optAic = 0, optAicc = 0, optBic = 0, optCp = 0, optSbc = 0, optPress = 0,

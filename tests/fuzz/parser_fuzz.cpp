@@ -2,6 +2,7 @@
 // procedure's grammar. The host services the parser calls (log, options, data sets) are
 // small fakes here, so the target builds from the parser and grammar sources alone.
 #include "driver/vsfselg.h"
+#include "host/data/dataset.h"
 #include "host/hostapi.h"
 #include "host/hostlog.h"
 #include "host/parser/psparser.h"
@@ -41,6 +42,7 @@ const StepSource &currentStepSource() {
   static StepSource s;
   return s;
 }
+std::string defaultOutputName() { return "DATA1"; }
 } // namespace qrxhost
 
 namespace {

@@ -267,3 +267,45 @@ TEST_F(Printers, InterceptOnlyAndFailedFitMacroValues) {
 }
 
 } // namespace
+
+namespace {
+
+// Every stop reason, with the widest values its message can carry, prints its whole text.
+TEST_F(Printers, EveryStopReasonTextFitsItsBuffer) {
+  setEffects({"Intercept"});
+  VsfModelOptions &o = ctx->options;
+  o.slEntry = 0.123456789012345;
+  o.slStay = 0.987654321098765;
+  o.steps = 2147483647;
+  o.stopCount = 2147483647;
+  o.maxSteps = 2147483647;
+  int expected = 0;
+  for (int32_t reason = 1; reason <= 17; ++reason) {
+    if (reason == 9)
+      continue;
+    if (reason != 4) {
+      ASSERT_EQ(vsfpStopReason(ctx.get(), reason, 2147483647), 0);
+      ++expected;
+      continue;
+    }
+    // The no-improvement reason names the STOP criterion, and for significance levels
+    // also depends on the method.
+    for (int32_t stop = 1; stop <= 11; ++stop)
+      for (int32_t method : {VM_FORWARD, VM_BACKWARD, VM_STEPWISE}) {
+        o.stop = static_cast<uint8_t>(stop);
+        o.method = method;
+        ASSERT_EQ(vsfpStopReason(ctx.get(), reason, 3), 0);
+        ++expected;
+      }
+  }
+  auto out = output();
+  const auto tables = find(out, "StopReason");
+  ASSERT_EQ(static_cast<int>(tables.size()), expected);
+  for (const auto *t : tables) {
+    const std::string reason = cell(*t, 0, "Reason");
+    EXPECT_GT(reason.size(), 20u) << "code " << number(*t, 0, "Code");
+    EXPECT_EQ(reason.back(), '.') << "cut: '" << reason << "'";
+  }
+}
+
+} // namespace

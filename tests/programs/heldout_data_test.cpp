@@ -2,7 +2,8 @@
 // runner, its NObs tables and the validation and test ASE of its selection summary checked
 // against the test's own weighted least-squares fit of the same rows; and a LASSO on a
 // CLASS effect (which splits it) reading the same data sets through to its tables.
-#include "host/minijson.h"
+#include "leastsquares.h"
+#include "qrxrun.h"
 
 #include <gtest/gtest.h>
 
@@ -18,7 +19,7 @@
 #include <vector>
 
 namespace fs = std::filesystem;
-using minijson::Value;
+using qrxrun::Value;
 
 namespace {
 
@@ -63,112 +64,22 @@ std::string csv(const std::vector<Obs>& rows, bool withFreq) {
   return s.str();
 }
 
-struct ProgramRun {
-  int status = -1;
-  std::string log;
-  Value json;
-};
+using qrxrun::col;
+using qrxrun::logged;
+using qrxrun::ProgramRun;
+using qrxrun::runProgram;
+using qrxrun::tablesOf;
 
-ProgramRun runProgram(const std::string& program, const std::string& tag,
-               const std::vector<std::pair<std::string, std::string>>& files) {
-  ProgramRun r;
-  const fs::path work = fs::temp_directory_path() /
-                        ("qrx_heldout_" + tag + "_" + std::to_string(static_cast<long>(::getpid())));
-  fs::remove_all(work);
-  fs::create_directories(work);
-  for (const auto& [name, text] : files)
-    std::ofstream(work / name) << text;
-  std::ofstream(work / "program.qrx") << program;
-  const fs::path json = work / "run.json";
-  const std::string cmd = std::string("ASAN_OPTIONS=detect_leaks=0 '") + QRX_BINARY +
-                          "' --work '" + work.string() + "' --json '" + json.string() + "' '" +
-                          (work / "program.qrx").string() + "' 2>&1";
-  FILE* p = ::popen(cmd.c_str(), "r");
-  if (p == nullptr)
-    return r;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
-    r.log.append(buf, n);
-  const int st = ::pclose(p);
-  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  std::ifstream f(json);
-  std::stringstream s;
-  s << f.rdbuf();
-  std::string error;
-  EXPECT_TRUE(minijson::Parser(s.str()).parse(&r.json, &error)) << error << "\n" << r.log;
-  fs::remove_all(work);
-  return r;
-}
-
-void tables(const Value& node, const std::string& name, std::vector<const Value*>& out) {
-  if (node.kind == Value::Array) {
-    for (const auto& item : node.items)
-      tables(item, name, out);
-    return;
-  }
-  if (node.kind != Value::Object)
-    return;
-  if ((node["kind"].s == "table" || node["kind"].s == "factoid") && node["name"].s == name)
-    out.push_back(&node);
-  if (node.has("children"))
-    tables(node["children"], name, out);
-}
-
-std::vector<const Value*> tablesOf(const ProgramRun& r, const std::string& name) {
-  std::vector<const Value*> out;
-  if (r.json.has("steps") && !r.json["steps"].items.empty())
-    tables(r.json["steps"][0]["output"], name, out);
-  return out;
-}
-
-int col(const Value& t, const std::string& name) {
-  for (size_t i = 0; i < t["columns"].items.size(); ++i)
-    if (t["columns"][i]["name"].s == name)
-      return static_cast<int>(i);
-  return -1;
-}
-
-bool logged(const ProgramRun& r, int set, int number) {
-  for (const Value& l : r.json["steps"][0]["log"].items)
-    if (l.has("number") && static_cast<int>(l["set"].n) == set &&
-        static_cast<int>(l["number"].n) == number)
-      return true;
-  return false;
-}
-
-// Weighted least squares of y on (1, x1, x2, [g=a], [g=b]) by the normal equations,
-// solved by Gaussian elimination with partial pivoting.
+// Weighted least squares of y on (1, x1, x2, [g=a], [g=b]).
 std::vector<double> leastSquares(const std::vector<Obs>& rows) {
-  constexpr int P = 5;
-  long double a[P][P + 1] = {};
+  std::vector<std::vector<double>> x;
+  std::vector<double> y, w;
   for (const Obs& o : rows) {
-    const double x[P] = {1, o.x1, o.x2, o.g == "a" ? 1.0 : 0.0, o.g == "b" ? 1.0 : 0.0};
-    for (int i = 0; i < P; ++i) {
-      for (int j = 0; j < P; ++j)
-        a[i][j] += o.n * x[i] * x[j];
-      a[i][P] += o.n * x[i] * o.y;
-    }
+    x.push_back({1, o.x1, o.x2, o.g == "a" ? 1.0 : 0.0, o.g == "b" ? 1.0 : 0.0});
+    y.push_back(o.y);
+    w.push_back(o.n);
   }
-  for (int c = 0; c < P; ++c) {
-    int best = c;
-    for (int r = c + 1; r < P; ++r)
-      if (std::fabs(static_cast<double>(a[r][c])) > std::fabs(static_cast<double>(a[best][c])))
-        best = r;
-    for (int j = 0; j <= P; ++j)
-      std::swap(a[c][j], a[best][j]);
-    for (int r = 0; r < P; ++r) {
-      if (r == c)
-        continue;
-      const long double f = a[r][c] / a[c][c];
-      for (int j = c; j <= P; ++j)
-        a[r][j] -= f * a[c][j];
-    }
-  }
-  std::vector<double> b(P);
-  for (int i = 0; i < P; ++i)
-    b[i] = static_cast<double>(a[i][P] / a[i][i]);
-  return b;
+  return qrxrun::leastSquares(x, y, w);
 }
 
 // Frequency-weighted mean squared error of a fit (or of a constant when b has one entry).

@@ -3,7 +3,7 @@
 // templates, columns), the OUTPUT data set's predictions and residuals checked against the
 // printed estimates, and the selection and estimates against an independent computation
 // (tests/data/results/diabetes_stepwise_sbc.txt, scripts/gen_results_diabetes_ref.py).
-#include "host/minijson.h"
+#include "qrxrun.h"
 
 #include <gtest/gtest.h>
 
@@ -53,20 +53,10 @@ ExampleRun runExample(const std::string& program, const std::string& tag, bool t
   std::string cmd = std::string("cd '") + QRX_SOURCE_DIR + "' && ASAN_OPTIONS=detect_leaks=0 '" +
                     QRX_BINARY + "' --work '" + r.work.string() + "' --json '" + json.string() +
                     "' '" + path + "' 2>&1";
-  FILE* p = ::popen(cmd.c_str(), "r");
-  if (p == nullptr)
-    return r;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
-    r.log.append(buf, n);
-  int st = ::pclose(p);
-  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  std::ifstream f(json);
-  std::stringstream s;
-  s << f.rdbuf();
+  r.status = qrxrun::runCommand(cmd, &r.log);
   std::string error;
-  EXPECT_TRUE(minijson::Parser(s.str()).parse(&r.json, &error)) << error << "\n" << r.log;
+  EXPECT_TRUE(minijson::Parser(qrxrun::readFile(json)).parse(&r.json, &error)) << error << "\n"
+                                                                               << r.log;
   return r;
 }
 

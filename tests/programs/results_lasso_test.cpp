@@ -3,7 +3,7 @@
 // reference path of scikit-learn's lars_path (tests/data/lars/lasso.csv and lambda_max.csv,
 // scripts/gen_lars_ref.py): the position of every step by L1CHOICE= and NormBeta, and the
 // L1 norms of the elastic net at a fixed L2 against the LASSO on the augmented data.
-#include "host/minijson.h"
+#include "qrxrun.h"
 
 #include <gtest/gtest.h>
 
@@ -19,7 +19,7 @@
 #include <vector>
 
 namespace fs = std::filesystem;
-using minijson::Value;
+using qrxrun::Value;
 
 namespace {
 
@@ -51,40 +51,12 @@ double readLambdaMax() {
   return v;
 }
 
-struct ProgramRun {
-  int status = -1;
-  std::string log;
-  Value json;
-};
+using qrxrun::col;
+using qrxrun::ProgramRun;
 
+// Runs a program from the source directory (it reads the example data by path).
 ProgramRun runProgram(const std::string& text) {
-  ProgramRun r;
-  const fs::path work =
-      fs::temp_directory_path() / ("qrx_lasso_" + std::to_string(static_cast<long>(::getpid())));
-  fs::remove_all(work);
-  fs::create_directories(work);
-  const fs::path program = work / "program.qrx", json = work / "run.json";
-  std::ofstream(program) << text;
-  const std::string cmd = std::string("cd '") + QRX_SOURCE_DIR +
-                          "' && ASAN_OPTIONS=detect_leaks=0 '" + QRX_BINARY + "' --work '" +
-                          work.string() + "' --json '" + json.string() + "' '" +
-                          program.string() + "' 2>&1";
-  FILE* p = ::popen(cmd.c_str(), "r");
-  if (p != nullptr) {
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
-      r.log.append(buf, n);
-    const int st = ::pclose(p);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  }
-  std::ifstream f(json);
-  std::stringstream s;
-  s << f.rdbuf();
-  std::string error;
-  EXPECT_TRUE(minijson::Parser(s.str()).parse(&r.json, &error)) << error << "\n" << r.log;
-  fs::remove_all(work);
-  return r;
+  return qrxrun::runProgram(text, "lasso", {}, {}, QRX_SOURCE_DIR);
 }
 
 const Value* findTable(const Value& node, const std::string& name) {
@@ -99,13 +71,6 @@ const Value* findTable(const Value& node, const std::string& name) {
   if (node["kind"].s == "table" && node["name"].s == name)
     return &node;
   return node.has("children") ? findTable(node["children"], name) : nullptr;
-}
-
-int col(const Value& t, const std::string& name) {
-  for (size_t i = 0; i < t["columns"].items.size(); ++i)
-    if (t["columns"][i]["name"].s == name)
-      return static_cast<int>(i);
-  return -1;
 }
 
 double num(const Value& t, size_t row, const std::string& name) {

@@ -1,0 +1,142 @@
+// Running a program through the built qrx runner for end-to-end tests: the program and its
+// data files go into a fresh WORK directory, the run's JSON record is parsed, and files the
+// run wrote (output data sets) can be read back before the directory is removed.
+#pragma once
+
+#include "host/minijson.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <utility>
+#include <vector>
+
+namespace qrxrun {
+
+using minijson::Value;
+
+struct ProgramRun {
+  int status = -1; // the runner's exit status
+  std::string log; // standard output and error
+  Value json;
+  std::map<std::string, std::string> files; // the files asked for, as the run left them
+};
+
+inline std::string readFile(const std::filesystem::path &path) {
+  std::ifstream f(path, std::ios::binary);
+  std::stringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+// Runs a shell command, appending its output to *log; its exit status, -1 when it did not
+// exit normally.
+inline int runCommand(const std::string &cmd, std::string *log) {
+  FILE *p = ::popen(cmd.c_str(), "r");
+  if (p == nullptr)
+    return -1;
+  char buf[4096];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
+    log->append(buf, n);
+  const int st = ::pclose(p);
+  return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+}
+
+// Runs program in a WORK directory holding files; readBack names WORK files to keep; the
+// runner starts in directory cwd when one is given.
+inline ProgramRun runProgram(const std::string &program, const std::string &tag,
+                             const std::vector<std::pair<std::string, std::string>> &files,
+                             const std::vector<std::string> &readBack = {},
+                             const std::string &cwd = "") {
+  namespace fs = std::filesystem;
+  ProgramRun r;
+  const fs::path work = fs::temp_directory_path() /
+                        ("qrx_" + tag + "_" + std::to_string(static_cast<long>(::getpid())));
+  fs::remove_all(work);
+  fs::create_directories(work);
+  for (const auto &[name, text] : files)
+    std::ofstream(work / name, std::ios::binary) << text;
+  std::ofstream(work / "program.qrx") << program;
+  const fs::path json = work / "run.json";
+  const std::string cmd = (cwd.empty() ? std::string() : "cd '" + cwd + "' && ") +
+                          "ASAN_OPTIONS=detect_leaks=0 '" + QRX_BINARY + "' --work '" +
+                          work.string() + "' --json '" + json.string() + "' '" +
+                          (work / "program.qrx").string() + "' 2>&1";
+  r.status = runCommand(cmd, &r.log);
+  std::string error;
+  EXPECT_TRUE(minijson::Parser(readFile(json)).parse(&r.json, &error)) << error << "\n" << r.log;
+  for (const std::string &name : readBack)
+    if (fs::exists(work / name))
+      r.files[name] = readFile(work / name);
+  fs::remove_all(work);
+  return r;
+}
+
+inline void collectTables(const Value &node, const std::string &name,
+                          std::vector<const Value *> &out) {
+  if (node.kind == Value::Array) {
+    for (const auto &item : node.items)
+      collectTables(item, name, out);
+    return;
+  }
+  if (node.kind != Value::Object)
+    return;
+  if ((node["kind"].s == "table" || node["kind"].s == "factoid") && node["name"].s == name)
+    out.push_back(&node);
+  if (node.has("children"))
+    collectTables(node["children"], name, out);
+}
+
+// The tables (or factoids) of the first step with this name, in output order.
+inline std::vector<const Value *> tablesOf(const ProgramRun &r, const std::string &name) {
+  std::vector<const Value *> out;
+  if (r.json.has("steps") && !r.json["steps"].items.empty())
+    collectTables(r.json["steps"][0]["output"], name, out);
+  return out;
+}
+
+inline int col(const Value &t, const std::string &name) {
+  for (size_t i = 0; i < t["columns"].items.size(); ++i)
+    if (t["columns"][i]["name"].s == name)
+      return static_cast<int>(i);
+  return -1;
+}
+
+inline bool logged(const ProgramRun &r, int set, int number) {
+  if (!r.json.has("steps") || r.json["steps"].items.empty())
+    return false;
+  for (const Value &l : r.json["steps"][0]["log"].items)
+    if (l.has("number") && static_cast<int>(l["set"].n) == set &&
+        static_cast<int>(l["number"].n) == number)
+      return true;
+  return false;
+}
+
+// A CSV file as rows of fields (no quoting: the runner writes none for these data).
+inline std::vector<std::vector<std::string>> csvRows(const std::string &text) {
+  std::vector<std::vector<std::string>> rows;
+  std::istringstream in(text);
+  std::string line;
+  while (std::getline(in, line)) {
+    std::vector<std::string> fields;
+    std::string field;
+    std::istringstream l(line);
+    while (std::getline(l, field, ','))
+      fields.push_back(field);
+    if (!line.empty() && line.back() == ',')
+      fields.emplace_back();
+    rows.push_back(fields);
+  }
+  return rows;
+}
+
+} // namespace qrxrun
