@@ -34,7 +34,7 @@ template <class T> T* allocArray(QkPool* pool, int64_t n, bool zeroed = true) {
 
 // Counters and sums of the pass.
 struct Totals {
-  double obsRead = 0, freqRead = 0, kept = 0, freqKept = 0;
+  double obsRead = 0, freqRead = 0, kept = 0, freqKept = 0, missingResponse = 0;
   double rows[4] = {0, 0, 0, 0}, freq[4] = {0, 0, 0, 0}, weight[4] = {0, 0, 0, 0};
   double sumY = 0, sumYY = 0;
   double extraRead[3] = {0, 0, 0}, extraFreq[3] = {0, 0, 0};
@@ -215,6 +215,8 @@ int32_t readRows(Pass& p, int32_t which, int32_t* counters, int32_t* unknownClas
       p.t.extraRead[which] += 1;
     int32_t st =
         src->status(src->self, &y, s->weightGiven ? &w : nullptr, s->freqGiven ? &f : nullptr);
+    if (which == 0 && (st & 0x04))
+      p.t.missingResponse += 1;
     if (s->freqGiven && !isHostMissing(f)) {
       if (std::fabs(f) < 4503599627370496.0)
         f = std::floor(f);
@@ -465,6 +467,7 @@ void storeTotals(Pass& p) {
   m->nUsed = t.kept - t.rows[0];
   m->freqUsed = t.freqKept - t.freq[0];
   m->nRead = t.obsRead;
+  m->nMissingResponse = t.missingResponse;
   m->freqRead = t.freqRead;
   m->nTrain = m->nTrainRead = t.rows[1];
   m->nObs = m->nObsRead = t.freq[1];

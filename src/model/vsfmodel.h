@@ -117,6 +117,7 @@ struct VsfModel {
   double valDataRead, valDataUsed, nValidate, freqValidate;
   double testDataRead, testDataUsed, nTest, freqTest;
   double nNoRole, freqNoRole, wTrain, wValidate, wTest, nObsRead, nTrainRead;
+  double nMissingResponse; // DATA= rows read whose response is missing
 
   double fuzz;
   void *solverExtension;

@@ -40,7 +40,8 @@ bool reportFitStatus(VsfContext* ctx, VsfModel* m) {
   int32_t message = 0, rc = 112;
   switch (status) {
   case -202:
-    message = 131, rc = 108;
+    // Name the response when it is the reason no observation is left.
+    message = m->nRead > 0 && m->nMissingResponse >= m->nRead ? 1704 : 131, rc = 108;
     break;
   case -201:
     message = 134, rc = 108;
@@ -63,8 +64,12 @@ bool reportFitStatus(VsfContext* ctx, VsfModel* m) {
   default:
     break;
   }
-  if (message != 0)
+  if (message == 1704) {
+    const HostVariable* y = ctx->stmt.responses[0];
+    xpmlog(848, message, {HostMsgArg(y->name, y->nameLength)});
+  } else if (message != 0) {
     xpmlog(848, message);
+  }
   vsfRaiseRC(ctx, rc);
   if (ctx->stmt.proc.byCount == 0)
     ctx->options.hasOutDesign = 0;
