@@ -450,6 +450,15 @@ void storeTotals(Pass& p) {
   }
   for (int32_t c = 0; c < N; ++c)
     m->columnSquareSums[c] = p.colSumSq[c];
+  // The TRAIN means as the shift of the cross products; none without an intercept.
+  m->pagesShifted = 0;
+  for (int32_t c = 0; c <= N; ++c)
+    m->xpxShift[c] = 0.0;
+  if (!s->noint && W > 0.0) {
+    m->xpxShift[0] = t.sumY / W;
+    for (int32_t c = 1; c < N; ++c)
+      m->xpxShift[1 + c] = p.colSum[c] / W;
+  }
   m->sumWYY = t.sumYY;
   m->effectCount = p.layout.entryCount;
   m->parmCount = N;
@@ -601,6 +610,7 @@ int32_t vsfReadPass(VsfDataSettings* s, VsfRowSource* src, VsfModel* m, VsfBagVe
   m->columnSums = allocArray<double>(byPool, N);
   m->columnSumSquares = allocArray<double>(byPool, N);
   m->columnSquareSums = allocArray<double>(byPool, N);
+  m->xpxShift = allocArray<double>(byPool, N + 1);
   m->sparseEffectList = allocArray<int32_t>(byPool, E);
   m->sparseSlot = allocArray<int32_t>(byPool, E);
   m->effectColumn = allocArray<int32_t>(byPool, E);
@@ -617,7 +627,7 @@ int32_t vsfReadPass(VsfDataSettings* s, VsfRowSource* src, VsfModel* m, VsfBagVe
       return -2;
   }
   if (!p.full || !p.stageD || !p.stageC || !p.colSum || !p.colSumSq || !m->columnSums ||
-      !m->columnSumSquares || !m->columnSquareSums || !m->sparseEffectList || !m->sparseSlot ||
+      !m->columnSumSquares || !m->columnSquareSums || !m->xpxShift || !m->sparseEffectList || !m->sparseSlot ||
       !m->effectColumn || !m->denseOffset || !m->effectColumns || !m->inModelList ||
       !m->prevInModelList)
     return -2;
@@ -692,7 +702,9 @@ int32_t vsfReadPass(VsfDataSettings* s, VsfRowSource* src, VsfModel* m, VsfBagVe
     VsfUtilFile& file = bags->files[f];
     if (p.rowsStored && file.diskPageCount > 0) {
       int32_t step = 0;
-      rc = vsfReopenUtil(&file, exts, s->utilAccess, s->rewritePages || s->resampling, &step);
+      // A model with an intercept shifts its pages about the means before its cross products.
+      const bool rewrite = s->rewritePages || s->resampling || !s->noint;
+      rc = vsfReopenUtil(&file, exts, s->utilAccess, rewrite, &step);
       if (rc != 0) {
         xpmlog(848, step == 1 ? 264 : 265);
         *returnCode = std::max(*returnCode, 1020);

@@ -205,3 +205,159 @@ TEST_F(DataValues, DataSetWithoutObservationsIsAnError) {
   EXPECT_NE(textOf(r, 848, 1705).find("WORK.EMPTY"), std::string::npos);
   EXPECT_GE(r.json["returnCode"].n, 8);
 }
+
+namespace {
+
+struct Reference {
+  std::map<std::string, std::pair<double, double>> parms; // estimate, standard error
+  double rsquare = 0;
+};
+
+std::map<std::string, Reference> readReference() {
+  std::map<std::string, Reference> out;
+  std::ifstream f(std::string(QRX_TEST_DATA) + "/results/large_offset.txt");
+  std::string line;
+  while (std::getline(f, line)) {
+    if (line.empty() || line[0] == '#')
+      continue;
+    std::istringstream in(line);
+    std::string kase, parm;
+    double a = 0, b = 0;
+    in >> kase >> parm >> a >> b;
+    if (parm == "_RSQUARE_")
+      out[kase].rsquare = a;
+    else
+      out[kase].parms[parm] = {a, b};
+  }
+  return out;
+}
+
+std::string readFile(const std::string &path) {
+  std::ifstream f(path);
+  std::stringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+// Appends ",text" to the header and ",value" to every data line.
+std::string withColumn(const std::string &csv, const std::string &name, const std::string &value) {
+  std::istringstream in(csv);
+  std::string line, out;
+  bool header = true;
+  while (std::getline(in, line)) {
+    if (line.empty())
+      continue;
+    out += line + "," + (header ? name : value) + "\n";
+    header = false;
+  }
+  return out;
+}
+
+void expectNear(double got, double want, double rel, const std::string &what) {
+  EXPECT_LE(std::fabs(got - want), rel * std::fabs(want)) << what << ": " << got << " vs " << want;
+}
+
+// Compares every ParameterEstimates table of the run (one per BY group) and the R-square.
+void expectReference(const Outcome &r, const Reference &ref, const std::string &road) {
+  std::vector<const Value *> tables;
+  collect(r.json["steps"][0]["output"], "ParameterEstimates", tables);
+  ASSERT_FALSE(tables.empty()) << road << "\n" << r.log;
+  for (const Value *t : tables) {
+    const int parm = columnIndex(*t, "Parameter"), est = columnIndex(*t, "Estimate");
+    const int se = columnIndex(*t, "StdErr"), df = columnIndex(*t, "DF");
+    ASSERT_GE(parm, 0);
+    ASSERT_GE(est, 0);
+    ASSERT_GE(se, 0);
+    ASSERT_EQ((*t)["rows"].items.size(), ref.parms.size()) << road;
+    for (const Value &row : (*t)["rows"].items) {
+      const std::string name = row[parm].s;
+      auto it = ref.parms.find(name);
+      ASSERT_NE(it, ref.parms.end()) << road << " " << name;
+      EXPECT_EQ(row[df].n, 1) << road << " " << name;
+      expectNear(row[est].n, it->second.first, 1e-8, road + " estimate " + name);
+      expectNear(row[se].n, it->second.second, 1e-8, road + " stderr " + name);
+    }
+  }
+  std::vector<const Value *> fits;
+  collect(r.json["steps"][0]["output"], "FitStatistics", fits);
+  ASSERT_FALSE(fits.empty()) << road;
+  bool found = false;
+  for (const Value &entry : (*fits.back())["entries"].items)
+    if (entry["label"].s == "R-Square") {
+      expectNear(entry["value"].n, ref.rsquare, 1e-8, road + " R-Square");
+      found = true;
+    }
+  EXPECT_TRUE(found) << road;
+}
+
+} // namespace
+
+TEST_F(DataValues, LargeOffsetPredictorsMatchLeastSquaresOnEveryRoad) {
+  const std::map<std::string, Reference> ref = readReference();
+  ASSERT_EQ(ref.size(), 3u);
+  const std::string csv = readFile(std::string(QRX_TEST_DATA) + "/results/large_offset.csv");
+  ASSERT_FALSE(csv.empty());
+  write("lo.csv", csv);
+  // Two BY groups holding the same rows; and the rows again with held-out rows after them.
+  write("loby.csv", withColumn(csv, "g", "1") +
+                        withColumn(csv, "g", "2").substr(withColumn(csv, "g", "2").find('\n') + 1));
+  std::string held = withColumn(csv, "r", "T");
+  held += "2.5,1000001.5,0.3,500002,1,V\n-1,999999.2,-0.7,499990,2,V\n3,1000000.4,1.1,500011,1,S\n";
+  write("loheld.csv", held);
+  struct Road {
+    const char *name;
+    const char *program;
+    const char *reference;
+  };
+  const Road roads[] = {
+      {"full", "proc varsifter data=lo; model y = x1 x2 x3 / selection=none; run;", "plain"},
+      {"incremental, forward",
+       "proc varsifter data=lo; model y = x1 x2 x3 / selection=forward(select=sl stop=sl "
+       "slentry=0.5); performance buildsscp=incremental; run;",
+       "plain"},
+      {"full, backward",
+       "proc varsifter data=lo; model y = x1 x2 x3 / selection=backward(select=sl "
+       "stop=sl slstay=0.5); run;",
+       "plain"},
+      {"stepwise, threads, small pages",
+       "proc varsifter data=lo; model y = x1 x2 x3 / selection=stepwise(select=sl stop=sl "
+       "slentry=0.5 slstay=0.5); performance threads cpucount=4 util_pagesize$=64; run;",
+       "plain"},
+      {"weighted", "proc varsifter data=lo; model y = x1 x2 x3 / selection=none; weight w; run;",
+       "weighted"},
+      {"freq", "proc varsifter data=lo; model y = x1 x2 x3 / selection=none; freq w; run;", "freq"},
+      {"BY groups", "proc varsifter data=loby; by g; model y = x1 x2 x3 / selection=none; run;",
+       "plain"},
+      {"held-out rows",
+       "proc varsifter data=loheld; model y = x1 x2 x3 / selection=forward(select=sl stop=sl "
+       "slentry=0.5); partition rolevar=r(train='T' validate='V' test='S'); run;",
+       "plain"},
+  };
+  for (const Road &road : roads) {
+    Outcome r = run(std::string(road.program) + "\n");
+    EXPECT_LE(r.status, 1) << road.name << "\n" << r.log;
+    expectReference(r, ref.at(road.reference), road.name);
+  }
+}
+
+TEST_F(DataValues, SumsOfSquaresBeyondTheLargestDoubleEndTheFitNamingTheVariable) {
+  const std::string base = "1.5,0.3\n2.5,1.2\n0.5,-0.4\n3.5,2.0\n1.0,0.1\n2.0,0.9\n";
+  struct Case {
+    const char *csv;
+    const char *program;
+    const char *variable;
+  };
+  const Case cases[] = {
+      {"y,x1\n1e200,0.5\n", "model y = x1 / selection=none", "of y"},
+      {"y,x1\n1,-3e170\n", "model y = x1 / selection=none", "of x1"},
+      {"y,x1\n1,-3e170\n", "model y = x1; performance buildsscp=incremental", "of x1"},
+  };
+  for (const Case &c : cases) {
+    write("huge.csv", std::string(c.csv) + base);
+    Outcome r = run(std::string("proc varsifter data=huge; ") + c.program + "; run;\n");
+    EXPECT_EQ(r.status, 2) << c.program << "\n" << r.log;
+    EXPECT_TRUE(logs(r, "848/1706")) << c.program << "\n" << r.log;
+    EXPECT_NE(textOf(r, 848, 1706).find(c.variable), std::string::npos) << textOf(r, 848, 1706);
+    EXPECT_EQ(table(r, "ParameterEstimates"), nullptr) << c.program;
+  }
+}
