@@ -72,13 +72,28 @@ struct Records {
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
-// Checks the number syntax on a trimmed view and converts it.
-bool numberOf(std::string_view t, double* value) {
-  if (t.empty())
+bool equalsNoCase(std::string_view text, std::string_view lower) {
+  if (text.size() != lower.size())
     return false;
+  for (size_t i = 0; i < text.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(text[i])) != lower[i])
+      return false;
+  return true;
+}
+
+enum class NumberText { kNumber, kNotNumber, kTooLarge };
+
+// Checks the number syntax on a trimmed view and converts it. Infinities and decimal
+// numbers beyond the largest double are numbers the host cannot hold; numbers too small
+// in magnitude read as zero (or a subnormal).
+NumberText classifyNumber(std::string_view t, double* value) {
+  if (t.empty())
+    return NumberText::kNotNumber;
   size_t i = 0;
   if (t[i] == '+' || t[i] == '-')
     ++i;
+  if (equalsNoCase(t.substr(i), "inf") || equalsNoCase(t.substr(i), "infinity"))
+    return NumberText::kTooLarge;
   size_t digits = 0;
   while (i < t.size() && isDigit(t[i])) {
     ++i;
@@ -92,7 +107,7 @@ bool numberOf(std::string_view t, double* value) {
     }
   }
   if (digits == 0)
-    return false;
+    return NumberText::kNotNumber;
   if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
     ++i;
     if (i < t.size() && (t[i] == '+' || t[i] == '-'))
@@ -103,17 +118,25 @@ bool numberOf(std::string_view t, double* value) {
       ++expDigits;
     }
     if (expDigits == 0)
-      return false;
+      return NumberText::kNotNumber;
   }
   if (i != t.size())
-    return false;
+    return NumberText::kNotNumber;
   std::string_view body = t[0] == '+' ? t.substr(1) : t;
   double v = 0;
   auto res = std::from_chars(body.data(), body.data() + body.size(), v);
-  if (res.ec != std::errc() || res.ptr != body.data() + body.size() || !std::isfinite(v))
-    return false;
+  if (res.ec == std::errc::result_out_of_range)
+    v = std::strtod(std::string(body).c_str(), nullptr); // over- or underflow: which one
+  else if (res.ec != std::errc() || res.ptr != body.data() + body.size())
+    return NumberText::kNotNumber;
+  if (!std::isfinite(v))
+    return NumberText::kTooLarge;
   *value = v;
-  return true;
+  return NumberText::kNumber;
+}
+
+bool numberOf(std::string_view t, double* value) {
+  return classifyNumber(t, value) == NumberText::kNumber;
 }
 
 // Splits the text into records of fields. Reports an unterminated quote with the line
@@ -224,6 +247,57 @@ bool isMissingText(const Field&, std::string_view trimmed) {
   return trimmed.empty() || trimmed == ".";
 }
 
+// The spellings other programs write for a missing number: NA, NaN and N/A in any case.
+// They are missing in a numeric column; a character column keeps them as text.
+bool isMissingNumberText(std::string_view trimmed) {
+  return equalsNoCase(trimmed, "na") || equalsNoCase(trimmed, "nan") ||
+         equalsNoCase(trimmed, "n/a");
+}
+
+// The first value of a column that is a number the host cannot hold; an error only when
+// the column turns out numeric (a character column keeps such texts).
+struct Unholdable {
+  size_t record = 0; // 0: none
+  std::string text;
+};
+
+// Reads the numeric value of a field into *value (missing for the missing spellings).
+// False when the field is not a number.
+bool readNumericField(const Field& f, size_t record, double* value, Unholdable* bad) {
+  const std::string_view tv = trimView(f.text);
+  *value = hostMissing();
+  if (isMissingText(f, tv) || isMissingNumberText(tv))
+    return true;
+  switch (classifyNumber(tv, value)) {
+  case NumberText::kNumber:
+    return true;
+  case NumberText::kNotNumber:
+    return false;
+  case NumberText::kTooLarge:
+    break;
+  }
+  if (bad->record == 0)
+    *bad = {record, std::string(tv)};
+  return true;
+}
+
+// The error for the earliest number the host cannot hold in a numeric column, if any.
+bool reportUnholdable(const std::vector<Unholdable>& bad, const std::vector<bool>& numeric,
+                      const Records& rec, const CsvTable& table, CsvError* error) {
+  size_t best = bad.size();
+  for (size_t c = 0; c < bad.size(); ++c)
+    if (numeric[c] && bad[c].record != 0 &&
+        (best == bad.size() || bad[c].record < bad[best].record))
+      best = c;
+  if (best == bad.size())
+    return false;
+  *error = {rec.lines[bad[best].record], "column " + std::to_string(best + 1) + " (" +
+                                             table.columns[best].name + "): the value \"" +
+                                             bad[best].text +
+                                             "\" is a number beyond the largest that can be held"};
+  return true;
+}
+
 } // namespace
 
 bool parseCsvNumber(const std::string& text, double* value) {
@@ -268,6 +342,7 @@ bool parseCsv(const std::string& text, CsvTable* out, CsvError* error) {
   }
   // One pass: check the shape and read numbers while every value of a column is one.
   std::vector<bool> numeric(ncol, true);
+  std::vector<Unholdable> unholdable(ncol);
   for (size_t r = 1; r < nrec; ++r) {
     size_t first = rec.starts[r], count = rec.starts[r + 1] - first;
     if (count != ncol) {
@@ -279,10 +354,8 @@ bool parseCsv(const std::string& text, CsvTable* out, CsvError* error) {
     for (size_t c = 0; c < ncol; ++c) {
       if (!numeric[c])
         continue;
-      const Field& f = rec.fields[first + c];
-      std::string_view tv = trimView(f.text);
-      double v = hostMissing();
-      if (!isMissingText(f, tv) && !numberOf(tv, &v)) {
+      double v;
+      if (!readNumericField(rec.fields[first + c], r, &v, &unholdable[c])) {
         numeric[c] = false;
         std::vector<double>().swap(out->columns[c].nums);
         continue;
@@ -290,6 +363,8 @@ bool parseCsv(const std::string& text, CsvTable* out, CsvError* error) {
       out->columns[c].nums.push_back(v);
     }
   }
+  if (reportUnholdable(unholdable, numeric, rec, *out, error))
+    return false;
   for (size_t c = 0; c < ncol; ++c) {
     CsvColumn& col = out->columns[c];
     col.numeric = numeric[c];

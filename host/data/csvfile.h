@@ -32,7 +32,9 @@ struct CsvError {
 };
 
 // Parses CSV text (header line of names, then one row per observation). A column is
-// numeric when every non-missing value is a number; empty and "." are missing.
+// numeric when every non-missing value is a number; empty and "." are missing, and in a
+// numeric column NA, NaN and N/A (any case) too. A numeric column holding an infinity or
+// a number beyond the largest double is an error naming its line, column and text.
 bool parseCsv(const std::string& text, CsvTable* out, CsvError* error);
 // Reads and parses a file; a file that cannot be read is an error with line 0.
 bool readCsvFile(const std::string& path, CsvTable* out, CsvError* error);

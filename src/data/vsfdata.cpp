@@ -34,7 +34,7 @@ template <class T> T* allocArray(QkPool* pool, int64_t n, bool zeroed = true) {
 
 // Counters and sums of the pass.
 struct Totals {
-  double obsRead = 0, freqRead = 0, kept = 0, freqKept = 0;
+  double obsRead = 0, freqRead = 0, kept = 0, freqKept = 0, missingResponse = 0;
   double rows[4] = {0, 0, 0, 0}, freq[4] = {0, 0, 0, 0}, weight[4] = {0, 0, 0, 0};
   double sumY = 0, sumYY = 0;
   double extraRead[3] = {0, 0, 0}, extraFreq[3] = {0, 0, 0};
@@ -198,6 +198,8 @@ int32_t readRows(Pass& p, int32_t which, int32_t* counters, int32_t* unknownClas
       p.t.extraRead[which] += 1;
     int32_t st =
         src->status(src->self, &y, s->weightGiven ? &w : nullptr, s->freqGiven ? &f : nullptr);
+    if (which == 0 && (st & 0x04))
+      p.t.missingResponse += 1;
     if (s->freqGiven && !isHostMissing(f)) {
       if (std::fabs(f) < 4503599627370496.0)
         f = std::floor(f);
@@ -439,6 +441,15 @@ void storeTotals(Pass& p) {
   }
   for (int32_t c = 0; c < N; ++c)
     m->columnSquareSums[c] = p.colSumSq[c];
+  // The TRAIN means as the shift of the cross products; none without an intercept.
+  m->pagesShifted = 0;
+  for (int32_t c = 0; c <= N; ++c)
+    m->xpxShift[c] = 0.0;
+  if (!s->noint && W > 0.0) {
+    m->xpxShift[0] = t.sumY / W;
+    for (int32_t c = 1; c < N; ++c)
+      m->xpxShift[1 + c] = p.colSum[c] / W;
+  }
   m->sumWYY = t.sumYY;
   m->effectCount = p.layout.entryCount;
   m->parmCount = N;
@@ -456,6 +467,7 @@ void storeTotals(Pass& p) {
   m->nUsed = t.kept - t.rows[0];
   m->freqUsed = t.freqKept - t.freq[0];
   m->nRead = t.obsRead;
+  m->nMissingResponse = t.missingResponse;
   m->freqRead = t.freqRead;
   m->nTrain = m->nTrainRead = t.rows[1];
   m->nObs = m->nObsRead = t.freq[1];
@@ -589,6 +601,7 @@ int32_t vsfReadPass(VsfDataSettings* s, VsfRowSource* src, VsfModel* m, VsfBagVe
   m->columnSums = allocArray<double>(byPool, N);
   m->columnSumSquares = allocArray<double>(byPool, N);
   m->columnSquareSums = allocArray<double>(byPool, N);
+  m->xpxShift = allocArray<double>(byPool, N + 1);
   m->sparseEffectList = allocArray<int32_t>(byPool, E);
   m->sparseSlot = allocArray<int32_t>(byPool, E);
   m->effectColumn = allocArray<int32_t>(byPool, E);
@@ -605,7 +618,7 @@ int32_t vsfReadPass(VsfDataSettings* s, VsfRowSource* src, VsfModel* m, VsfBagVe
       return -2;
   }
   if (!p.full || !p.stageD || !p.stageC || !p.colSum || !p.colSumSq || !m->columnSums ||
-      !m->columnSumSquares || !m->columnSquareSums || !m->sparseEffectList || !m->sparseSlot ||
+      !m->columnSumSquares || !m->columnSquareSums || !m->xpxShift || !m->sparseEffectList || !m->sparseSlot ||
       !m->effectColumn || !m->denseOffset || !m->effectColumns || !m->inModelList ||
       !m->prevInModelList)
     return -2;
@@ -680,7 +693,9 @@ int32_t vsfReadPass(VsfDataSettings* s, VsfRowSource* src, VsfModel* m, VsfBagVe
     VsfUtilFile& file = bags->files[f];
     if (p.rowsStored && file.diskPageCount > 0) {
       int32_t step = 0;
-      rc = vsfReopenUtil(&file, exts, s->utilAccess, s->rewritePages || s->resampling, &step);
+      // A model with an intercept shifts its pages about the means before its cross products.
+      const bool rewrite = s->rewritePages || s->resampling || !s->noint;
+      rc = vsfReopenUtil(&file, exts, s->utilAccess, rewrite, &step);
       if (rc != 0) {
         xpmlog(848, step == 1 ? 264 : 265);
         *returnCode = std::max(*returnCode, 1020);

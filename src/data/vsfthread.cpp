@@ -73,6 +73,7 @@ bool vsfIsPageTransform(VsfKernelKind k) {
   case VsfKernelKind::UndoCenterScaleEffect:
   case VsfKernelKind::ApplyAdaptiveWeights:
   case VsfKernelKind::UndoAdaptiveWeights:
+  case VsfKernelKind::ShiftRows:
     return true;
   default:
     return false;

@@ -167,6 +167,14 @@ void setByCountMacros(VsfContext* ctx) {
   xjsympn(anchor, "_VSFNUMMACROBYS", 15, 71, 0, static_cast<double>(macroGroups));
 }
 
+// A data set without observations gives no BY group at all: nothing was fitted.
+void reportNoObservations(VsfContext* ctx) {
+  char name[300];
+  const int32_t n = ctx->data != nullptr ? xdsname(ctx->data, name, sizeof name) : -1;
+  xpmlog(848, 1705, {HostMsgArg(name, n > 0 ? n : 0)});
+  vsfRaiseRC(ctx, 1012);
+}
+
 } // namespace
 
 void qrxvarsf(void* a1, void* a2, void* a3, void* a4, void* a5, void* a6) {
@@ -202,6 +210,8 @@ void qrxvarsf(void* a1, void* a2, void* a3, void* a4, void* a5, void* a6) {
   // BY-group loop.
   while (xbynext(ctx->byHandle) != 0)
     runByGroup(ctx, steps);
+  if (ctx->byCount == 0)
+    reportNoObservations(ctx);
 
   // End order.
   steps.vsfTerminateThreads(&ctx->puddle);

@@ -526,6 +526,8 @@ int32_t vsfPostInit(VsfContext* ctx) {
     ctx->responseName = rvqtxt(st.responses[0]->name, st.responses[0]->nameLength);
   if (int32_t rc = vsfLinkResponseSide(ctx); rc != 0)
     return rc;
+  if (int32_t rc = vsfCheckResponseSide(ctx); rc != 0)
+    return rc;
   if (int32_t rc = checkEffects(ctx); rc != 0)
     return rc;
   if (o.method != VM_STEPWISE)

@@ -3,6 +3,7 @@
 #include "driver/vsfresponse.h"
 
 #include "driver/vsfcontext.h"
+#include "support/hoststubs.h"
 
 #include <new>
 
@@ -18,7 +19,40 @@ LevVariable* newRecords(QkPool* pool, int32_t count) {
   return records;
 }
 
+HostMsgArg nameOf(const HostVariable* v) { return HostMsgArg(v->name, v->nameLength); }
+
+bool isClassVariable(const LevDesign* d, const HostVariable* v) {
+  if (d == nullptr)
+    return false;
+  for (int32_t i = 0; i < d->classCount; ++i)
+    if (d->classes[i].var != nullptr && d->classes[i].var->number == v->number)
+      return true;
+  return false;
+}
+
 } // namespace
+
+int32_t vsfCheckResponseSide(VsfContext* ctx) {
+  const VsfStatementSettings& st = ctx->stmt;
+  int32_t failures = 0;
+  auto fail = [&](int32_t number, std::initializer_list<HostMsgArg> args) {
+    xpmlog(848, number, args);
+    ++failures;
+  };
+  const HostVariable* y = st.responseCount > 0 ? st.responses[0] : nullptr;
+  if (y != nullptr && y->type != 1)
+    fail(1701, {nameOf(y)});
+  else if (y != nullptr && isClassVariable(ctx->design.design, y))
+    fail(1702, {nameOf(y)});
+  if (st.proc.weightGiven && st.proc.weightVar != nullptr && st.proc.weightVar->type != 1)
+    fail(1703, {"WEIGHT", nameOf(st.proc.weightVar)});
+  if (st.proc.freqGiven && st.proc.freqVar != nullptr && st.proc.freqVar->type != 1)
+    fail(1703, {"FREQ", nameOf(st.proc.freqVar)});
+  if (failures == 0)
+    return 0;
+  vsfRaiseRC(ctx, 1012);
+  return -100;
+}
 
 int32_t vsfLinkResponseSide(VsfContext* ctx) {
   VsfStatementSettings& st = ctx->stmt;

@@ -1,6 +1,7 @@
-// Page transforms. Every row is rewritten, except under resampling a row whose multiplier
-// (resample frequency for TRAIN rows, FREQ otherwise) is exactly 0; each undo picks its rows
-// by the same rule as its forward transform. A missing scale sets the value to 0, and the
+// Page transforms. The shift of the cross products rewrites every row; the others rewrite
+// every row except, under resampling, a row whose multiplier (resample frequency for TRAIN
+// rows, FREQ otherwise) is exactly 0, and each undo picks its rows by the same rule as its
+// forward transform. A missing scale sets the value to 0, and the
 // undo leaves such a value at 0.
 #include "kernels/vsftransform.h"
 
@@ -74,8 +75,33 @@ template <bool Undo> void adaptive(VsfModel *m, QkPageDescriptor *page) {
   });
 }
 
+// Every row's response and dense values less the model's shift (0 leaves a column as it is).
+void shiftRows(VsfModel *m, QkPageDescriptor *page) {
+  const VsfRowShape S = vsfRowShape(m);
+  const double *shift = m->xpxShift;
+  vsfEachRow(S, page, [&](const VsfRowView &r) {
+    r.y[0] -= shift[0];
+    double *dense = r.denseValues();
+    for (int32_t e = 0; e < m->effectCount; ++e) {
+      if (m->sparseSlot[e] >= 0)
+        continue;
+      const double *c = shift + 1 + m->parmOffset[e];
+      double *x = dense + m->denseOffset[e];
+      for (int32_t q = 0; q < m->effectColumns[e]; ++q)
+        x[q] -= c[q];
+    }
+  });
+}
+
 } // namespace
 
+int32_t vsfShiftRows(VsfModel *m, QkPageDescriptor *page) {
+  shiftRows(m, page);
+  return 0;
+}
+int32_t vsfShiftRows_t(VsfModel *m, QkPageDescriptor *page, double *, int64_t) {
+  return vsfShiftRows(m, page);
+}
 int32_t vsfCenterScale(VsfModel *m, QkPageDescriptor *page) {
   standardize<false>(m, page, true);
   return 0;

@@ -1,4 +1,5 @@
-// The page transforms of the standardized fits: centring and scaling the response and the
+// The page transforms: shifting rows about the cross products' shift, and, for the
+// standardized fits, centring and scaling the response and the
 // single-column effects (or every parameter column), multiplying columns by their adaptive
 // weights, and the inverse of each. They rewrite the pages in place and fold nothing back.
 #pragma once
@@ -9,6 +10,9 @@
 
 struct VsfModel;
 
+// Subtracts the model's xpxShift from the response and the dense values of every row.
+int32_t vsfShiftRows(VsfModel *model, QkPageDescriptor *page);
+int32_t vsfShiftRows_t(VsfModel *model, QkPageDescriptor *page, double *buffer, int64_t length);
 int32_t vsfCenterScale(VsfModel *model, QkPageDescriptor *page);
 int32_t vsfCenterScale_t(VsfModel *model, QkPageDescriptor *page, double *buffer, int64_t length);
 int32_t vsfUndoCenterScale(VsfModel *model, QkPageDescriptor *page);

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 namespace {
 
@@ -61,6 +62,56 @@ double criterion(VsfModel *m, int32_t code, double prevSse, double sse, int32_t 
 bool contributes(const VsfModel *m, int32_t e) {
   return m->effectStatus[e] != VES_CANDIDATE && m->effectStatus[e] != VES_UNAVAILABLE &&
          m->effectColumns[e] > 0;
+}
+
+// The intercept's column when the pages are shifted and the intercept is swept in, else -1.
+int64_t shiftedInterceptColumn(const VsfModel *m) {
+  if (!m->pagesShifted || m->effectColumns[0] != 1 || !contributes(m, 0))
+    return -1;
+  const int64_t c = m->effectColumn[0];
+  return m->sweepFlags[c] == '1' ? c : -1;
+}
+
+// On shifted pages the intercept estimates the response's mean less the fit at the columns'
+// means; on the data's scale it is b0 + shift(y) - sum over the others of b * shift(x).
+void interceptEstimateToData(VsfModel *m) {
+  if (shiftedInterceptColumn(m) < 0)
+    return;
+  double b0 = m->beta[0] + m->xpxShift[0];
+  for (int32_t q = 1; q < m->parmCount; ++q)
+    b0 -= m->beta[q] * m->xpxShift[1 + q];
+  m->beta[0] = b0;
+}
+
+// The intercept's variance on the data's scale is a'Va with a = (1, -shift of every other
+// swept column) and V the swept block of the shifted cross products.
+void interceptVarianceToData(VsfModel *m) {
+  const int64_t c0 = shiftedInterceptColumn(m);
+  if (c0 < 0)
+    return;
+  std::vector<int64_t> cols{c0};
+  std::vector<double> a{1.0};
+  for (int32_t e = 1; e < m->effectCount; ++e) {
+    if (!contributes(m, e))
+      continue;
+    for (int32_t i = 0; i < m->effectColumns[e]; ++i) {
+      const int64_t c = m->effectColumn[e] + i;
+      const double s = m->xpxShift[1 + m->parmOffset[e] + i];
+      if (m->sweepFlags[c] == '1' && s != 0.0) {
+        cols.push_back(c);
+        a.push_back(-s);
+      }
+    }
+  }
+  auto sym = [](int64_t i, int64_t j) { return i >= j ? i * (i + 1) / 2 + j : j * (j + 1) / 2 + i; };
+  double v = 0.0;
+  for (size_t i = 0; i < cols.size(); ++i) {
+    double inner = 0.0;
+    for (size_t j = 0; j < i; ++j)
+      inner += m->sweptXpx[sym(cols[i], cols[j])] * a[j];
+    v += a[i] * (2.0 * inner + m->sweptXpx[sym(cols[i], cols[i])] * a[i]);
+  }
+  m->betaVariance[0] = v;
 }
 
 } // namespace
@@ -139,6 +190,7 @@ void vsfStdBeta(VsfModel *m) {
         m->stdBeta[q] = m->beta[q] / (sx * sy);
     }
   }
+  interceptEstimateToData(m);
 }
 
 void vsfDiagXpXi(VsfModel *m) {
@@ -155,4 +207,5 @@ void vsfDiagXpXi(VsfModel *m) {
       m->betaVariance[q] = m->sweepFlags[c] == '1' ? m->sweptXpx[c * (c + 3) / 2] : -1.0;
     }
   }
+  interceptVarianceToData(m);
 }

@@ -82,6 +82,8 @@ int32_t vsfFitStatusMessage(int32_t fitStatus) {
     return 134;
   case VFS_NO_TRAIN:
     return 131;
+  case VFS_OVERFLOW:
+    return 1706;
   case 0:
     return 0;
   default:

@@ -61,6 +61,7 @@ enum VsfFitStatus : int32_t {
   VFS_TOO_MANY_FOLDS = -103,
   VFS_NO_RANK = -201,
   VFS_NO_TRAIN = -202,
+  VFS_OVERFLOW = -203, // a sum of squares is beyond the largest double (overflowEffect)
 };
 
 // The message of set 848 that reports a fit status (0 when there is none).
@@ -107,6 +108,7 @@ struct VsfModel {
   int32_t fitStatus;         // VsfFitStatus
   int32_t passFailure;       // the first failing data pass of the fit (0: none)
   uint8_t stepModelWritten;
+  int32_t overflowEffect; // VFS_OVERFLOW: the effect whose sums overflow, -1 the response
 
   const VsfDataSettings *dataSettings;
   VsfResampler *resampler;
@@ -117,6 +119,7 @@ struct VsfModel {
   double valDataRead, valDataUsed, nValidate, freqValidate;
   double testDataRead, testDataUsed, nTest, freqTest;
   double nNoRole, freqNoRole, wTrain, wValidate, wTest, nObsRead, nTrainRead;
+  double nMissingResponse; // DATA= rows read whose response is missing
 
   double fuzz;
   void *solverExtension;
@@ -247,6 +250,14 @@ struct VsfModel {
   double *columnSums;
   double *columnSumSquares;
   double *columnSquareSums;
+  // The shift the pages are held about while a model with an intercept is fitted: [0] the
+  // response's TRAIN mean, [1 + p] parameter p's (0 for the intercept and sparse columns).
+  // Cross products about it keep the sweep's singularity test and its precision meaningful
+  // for columns with a large offset. pagesShifted is set once the pages hold shifted values;
+  // rawSumWYY keeps the uncorrected response sum of squares.
+  double *xpxShift;
+  uint8_t pagesShifted;
+  double rawSumWYY;
   double *inestEstimates;
   int32_t *sparseEffectList;
   int32_t *sparseSlot;

@@ -39,8 +39,12 @@ bool reportFitStatus(VsfContext* ctx, VsfModel* m) {
     return false;
   int32_t message = 0, rc = 112;
   switch (status) {
+  case -203:
+    message = 1706, rc = 1012;
+    break;
   case -202:
-    message = 131, rc = 108;
+    // Name the response when it is the reason no observation is left.
+    message = m->nRead > 0 && m->nMissingResponse >= m->nRead ? 1704 : 131, rc = 108;
     break;
   case -201:
     message = 134, rc = 108;
@@ -63,8 +67,16 @@ bool reportFitStatus(VsfContext* ctx, VsfModel* m) {
   default:
     break;
   }
-  if (message != 0)
+  const HostVariable* y = ctx->stmt.responseCount > 0 ? ctx->stmt.responses[0] : nullptr;
+  if (y != nullptr && (message == 1704 || (message == 1706 && m->overflowEffect < 0))) {
+    xpmlog(848, message, {HostMsgArg(y->name, y->nameLength)});
+  } else if (message == 1706 && m->overflowEffect >= 0) {
+    int32_t length = 0;
+    const char* name = vsfEffectName(ctx, m->overflowEffect, &length);
+    xpmlog(848, message, {HostMsgArg(name, length)});
+  } else if (message != 0) {
     xpmlog(848, message);
+  }
   vsfRaiseRC(ctx, rc);
   if (ctx->stmt.proc.byCount == 0)
     ctx->options.hasOutDesign = 0;

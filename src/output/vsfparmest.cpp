@@ -264,7 +264,7 @@ int32_t vsfpParmEst(VsfContext* ctx, VsfModel* m, QkPool* pool, int32_t stepOrde
         estimate = m->beta[p];
         stdEst = m->stdBeta != nullptr ? m->stdBeta[p] : hostMissing();
         if (stdErrCols) {
-          if (isHostMissing(mse)) {
+          if (!std::isfinite(mse)) { // missing, or sums that overflowed
             stdErr = tValue = probt = hostMissing();
           } else {
             stdErr = std::sqrt(std::max(mse, 0.0) * std::max(diag, 0.0));

@@ -14,6 +14,7 @@
 #include "model/vsfcriteria.h"
 #include "model/vsfformulas.h"
 #include "model/vsfmodel.h"
+#include "model/vsfshift.h"
 #include "model/vsfsweep.h"
 #include "selection/vsfclassic.h"
 #include "selection/vsflarlasso.h"
@@ -130,6 +131,8 @@ int32_t vsfProcessModel(VsfModel *model) {
         return rc;
     }
   }
+  if ((rc = vsfShiftPages(m)) != 0)
+    return fail(m, rc);
   if (!full) {
     m->xpx[0] = m->sumWYY;
     if ((rc = pass(m, vsfEffectXpX, vsfEffectXpX_t, 0)) != 0)
@@ -146,7 +149,10 @@ int32_t vsfProcessModel(VsfModel *model) {
         m->xpx[diag(i)] += (m->nObs - 1) * m->l2;
     std::memcpy(m->sweptXpx, m->xpx, sizeof(double) * tri(m->xpxColumns));
   }
-  m->totalSSUncorrected = m->xpx[0];
+  // Sums of squares beyond the largest double would give no statistic at all.
+  if (!vsfCrossProductsFinite(m))
+    return 0;
+  m->totalSSUncorrected = vsfUncorrectedTotal(m);
   if (o->noint)
     m->totalSS = m->totalSSUncorrected;
 
@@ -248,7 +254,7 @@ int32_t vsfProcessModel(VsfModel *model) {
 
   const double s0 = m->sweptXpx[0];
   m->sse = s0 < 0 ? 0.0 : s0;
-  m->totalSSUncorrected = m->xpx[0];
+  m->totalSSUncorrected = vsfUncorrectedTotal(m);
   if (o->noint)
     m->totalSS = m->totalSSUncorrected;
 

@@ -98,8 +98,8 @@ protected:
 };
 
 TEST_F(ProcedureMain, DefaultsAfterPreInitialisation) {
-  host().byGroups = 0;
-  EXPECT_EQ(fakehost::runMain(), 0);
+  host().byGroups = 0; // no observations: an error once the settings are made
+  EXPECT_EQ(fakehost::runMain(), 1012);
   EXPECT_EQ(gSet.byCountAtParse, 0);
   EXPECT_EQ(gSet.trainAtParse, 1.0);
   EXPECT_EQ(gSet.utilRandomAtParse, 4);
@@ -153,7 +153,9 @@ TEST_F(ProcedureMain, MaxMacroControlsTheByCountMacros) {
 
 TEST_F(ProcedureMain, NoByGroupSetsBothMacrosToZero) {
   host().byGroups = 0;
-  EXPECT_EQ(fakehost::runMain(), 0);
+  // A data set without observations gives no BY group: the step says so and fails.
+  EXPECT_EQ(fakehost::runMain(), 1012);
+  EXPECT_EQ(host().count(848, 1705), 1);
   EXPECT_EQ(gSet.fits, 0);
   EXPECT_EQ(host().macros.at("_VSFNUMBYS"), 0.0);
   EXPECT_EQ(host().macros.at("_VSFNUMMACROBYS"), 0.0);

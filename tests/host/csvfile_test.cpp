@@ -40,9 +40,53 @@ TEST(CsvFile, OneNonNumberMakesTheColumnCharacter) {
   CsvError e;
   ASSERT_TRUE(parseCsv("a,b\n1,1\n2,0x10\n3,nan\n", &t, &e));
   EXPECT_TRUE(t.columns[0].numeric);
-  EXPECT_FALSE(t.columns[1].numeric); // hexadecimal and nan are not data-set numbers
+  EXPECT_FALSE(t.columns[1].numeric); // hexadecimal is not a data-set number
+  EXPECT_EQ(t.columns[1].strs[2], "nan"); // a character column keeps the missing spellings
   EXPECT_EQ(t.columns[1].strs[1], "0x10");
   EXPECT_EQ(t.columns[1].length, 4);
+}
+
+TEST(CsvFile, OtherProgramsMissingSpellingsAreMissingNumbers) {
+  CsvTable t;
+  CsvError e;
+  ASSERT_TRUE(parseCsv("a,b,c\n1,NA,x\n2,NaN,NA\n3, nan ,y\n4,\"N/A\",z\n5,n/a,w\n6,2.5,v\n", &t, &e))
+      << e.text;
+  EXPECT_TRUE(t.columns[0].numeric);
+  ASSERT_TRUE(t.columns[1].numeric);
+  for (int i = 0; i < 5; ++i)
+    EXPECT_TRUE(isHostMissing(t.columns[1].nums[i])) << i;
+  EXPECT_EQ(t.columns[1].nums[5], 2.5);
+  ASSERT_FALSE(t.columns[2].numeric);
+  EXPECT_EQ(t.columns[2].strs[1], "NA");
+}
+
+TEST(CsvFile, NumbersBeyondTheLargestDoubleAreRefused) {
+  struct Case {
+    const char *text;
+    int line;
+    const char *where;
+  };
+  const Case cases[] = {
+      {"x,y\n1,2\n2,inf\n", 3, "column 2 (y): the value \"inf\""},
+      {"x,y\n1,2\n-Infinity,3\n", 3, "column 1 (x): the value \"-Infinity\""},
+      {"x,y\n1,2\n2,3\n3, 1e400\n", 4, "column 2 (y): the value \"1e400\""},
+      {"x,y\n1,-1.5E+309\n2,INF\n", 2, "column 2 (y): the value \"-1.5E+309\""},
+  };
+  for (const Case &c : cases) {
+    CsvTable t;
+    CsvError e;
+    EXPECT_FALSE(parseCsv(c.text, &t, &e)) << c.text;
+    EXPECT_EQ(e.line, c.line) << c.text;
+    EXPECT_NE(e.text.find(c.where), std::string::npos) << e.text;
+  }
+  // In a character column such texts are values; tiny magnitudes read as zero.
+  CsvTable t;
+  CsvError e;
+  ASSERT_TRUE(parseCsv("s,v\ninf,1e-400\nlow,2\n", &t, &e)) << e.text;
+  EXPECT_FALSE(t.columns[0].numeric);
+  EXPECT_EQ(t.columns[0].strs[0], "inf");
+  ASSERT_TRUE(t.columns[1].numeric);
+  EXPECT_EQ(t.columns[1].nums[0], 0.0);
 }
 
 TEST(CsvFile, QuotedFieldsWithQuotesAndLineBreaks) {

@@ -1,0 +1,74 @@
+// Shifting the pages about the TRAIN means before the cross products are accumulated, and
+// the test that the accumulated sums of squares are finite. The intercept's estimate and
+// variance are carried back to the data's scale with the other estimates (vsfcriteria.cpp).
+#include "model/vsfshift.h"
+
+#include "data/vsfthread.h"
+#include "driver/vsfoptions.h"
+#include "kernels/vsfmoments.h"
+#include "kernels/vsftransform.h"
+#include "model/vsfmodel.h"
+#include "model/vsfsweep.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+inline int64_t diag(int64_t k) { return k * (k + 3) / 2; }
+
+// The effect whose parameters hold full X'X column c (column 0 is the response: -1).
+int32_t effectOfColumn(const VsfModel *m, int64_t c) {
+  for (int32_t e = 0; e < m->effectCount; ++e)
+    if (c >= m->effectColumn[e] && c < m->effectColumn[e] + m->effectColumns[e])
+      return e;
+  return -1;
+}
+
+bool overflow(VsfModel *m, int32_t effect) {
+  m->fitStatus = VFS_OVERFLOW;
+  m->overflowEffect = effect;
+  return false;
+}
+
+} // namespace
+
+int32_t vsfShiftPages(VsfModel *m) {
+  const VsfModelOptions *o = m->options;
+  if (m->pagesShifted || m->xpxShift == nullptr || o->noint || o->colStandardize)
+    return 0;
+  // Sparse columns stay as they are, and so does the intercept's column of ones.
+  for (int32_t e = 0; e < m->effectCount; ++e)
+    if (e == 0 || m->sparseSlot[e] >= 0)
+      std::fill(m->xpxShift + 1 + m->parmOffset[e],
+                m->xpxShift + 1 + m->parmOffset[e] + m->effectColumns[e], 0.0);
+  int32_t rc = vsfRunPass(m, vsfShiftRows, vsfShiftRows_t, 0);
+  if (rc != 0)
+    return rc;
+  m->pagesShifted = 1;
+  // The sums of squares that the grown-on-demand matrix starts from, about the shift.
+  m->rawSumWYY = m->sumWYY;
+  m->sumWYY = 0.0;
+  std::fill(m->columnSquareSums, m->columnSquareSums + m->parmCount, 0.0);
+  return vsfRunPass(m, vsfYpwY, vsfYpwY_t, 0);
+}
+
+double vsfUncorrectedTotal(const VsfModel *m) { return m->pagesShifted ? m->rawSumWYY : m->xpx[0]; }
+
+bool vsfCrossProductsFinite(VsfModel *m) {
+  if (!std::isfinite(m->xpx[0]))
+    return overflow(m, -1);
+  if (vsfFullXpxOn(m)) {
+    for (int64_t c = 1; c < m->xpxColumns; ++c)
+      if (!std::isfinite(m->xpx[diag(c)]))
+        return overflow(m, effectOfColumn(m, c));
+    return true;
+  }
+  for (int32_t e = 0; m->effectBlocks != nullptr && e < m->effectCount; ++e) {
+    const double *B = m->effectBlocks[e];
+    for (int32_t i = 0; B != nullptr && i < m->effectColumns[e]; ++i)
+      if (!std::isfinite(B[diag(i)]))
+        return overflow(m, e);
+  }
+  return true;
+}

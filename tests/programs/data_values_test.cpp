@@ -1,0 +1,363 @@
+// Bad and extreme data values end to end through the qrx runner: the missing spellings of
+// other programs, numbers the host cannot hold, unusable response, WEIGHT and FREQ
+// variables, a data set without observations, sums of squares that overflow, and
+// predictors with a large offset against numpy's least squares
+// (tests/data/results/large_offset.txt, scripts/gen_large_offset_ref.py).
+#include "host/minijson.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+using minijson::Value;
+
+namespace {
+
+struct Outcome {
+  int status = -1;
+  std::string log;
+  Value json;
+};
+
+class DataValues : public ::testing::Test {
+protected:
+  fs::path dir;
+  void SetUp() override {
+    dir = fs::temp_directory_path() /
+          ("qrx_values_" +
+           std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + "_" +
+           std::to_string(static_cast<long>(::getpid())));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+  }
+  void TearDown() override { fs::remove_all(dir); }
+
+  void write(const std::string &name, const std::string &text) {
+    std::ofstream(dir / name) << text;
+  }
+
+  // Runs the program text with WORK in the test's directory and reads its JSON record.
+  Outcome run(const std::string &program, const std::string &options = "") {
+    Outcome r;
+    write("p.qrx", program);
+    const fs::path json = dir / "run.json";
+    fs::remove(json);
+    std::string cmd = std::string("ASAN_OPTIONS=detect_leaks=0 '") + QRX_BINARY + "' " + options +
+                      " --work '" + dir.string() + "' --json '" + json.string() + "' '" +
+                      (dir / "p.qrx").string() + "' 2>&1";
+    FILE *p = ::popen(cmd.c_str(), "r");
+    if (p == nullptr)
+      return r;
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
+      r.log.append(buf, n);
+    int st = ::pclose(p);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    std::ifstream f(json);
+    std::stringstream s;
+    s << f.rdbuf();
+    std::string error;
+    EXPECT_TRUE(minijson::parse(s.str(), &r.json, &error)) << error << "\n" << r.log;
+    return r;
+  }
+};
+
+// The numbered log records of the run's first step, as "set/number".
+std::vector<std::string> numbered(const Outcome &r) {
+  std::vector<std::string> out;
+  if (r.json["steps"].items.empty())
+    return out;
+  for (const Value &rec : r.json["steps"][0]["log"].items)
+    if (rec.has("set"))
+      out.push_back(std::to_string(static_cast<int>(rec["set"].n)) + "/" +
+                    std::to_string(static_cast<int>(rec["number"].n)));
+  return out;
+}
+
+bool logs(const Outcome &r, const std::string &id) {
+  for (const std::string &s : numbered(r))
+    if (s == id)
+      return true;
+  return false;
+}
+
+// The text of the first log record with that set and number.
+std::string textOf(const Outcome &r, int set, int number) {
+  for (const Value &rec : r.json["steps"][0]["log"].items)
+    if (rec.has("set") && rec["set"].n == set && rec["number"].n == number)
+      return rec["text"].s;
+  return "";
+}
+
+void collect(const Value &node, const std::string &name, std::vector<const Value *> &out) {
+  if (node.kind == Value::Array) {
+    for (const Value &item : node.items)
+      collect(item, name, out);
+    return;
+  }
+  if (node.kind != Value::Object)
+    return;
+  if (node.has("name") && node["name"].s == name)
+    out.push_back(&node);
+  if (node.has("children"))
+    collect(node["children"], name, out);
+}
+
+// The last table of that name in the first step.
+const Value *table(const Outcome &r, const std::string &name) {
+  std::vector<const Value *> found;
+  collect(r.json["steps"][0]["output"], name, found);
+  return found.empty() ? nullptr : found.back();
+}
+
+int columnIndex(const Value &t, const std::string &name) {
+  for (size_t i = 0; i < t["columns"].items.size(); ++i)
+    if (t["columns"][i]["name"].s == name)
+      return static_cast<int>(i);
+  return -1;
+}
+
+// A small data set: y = 1 + 2 x1 - x2 + noise, with a character and an integer column.
+std::string smallData() {
+  return "y,x1,x2,c,f\n"
+         "3.1,1.2,0.3,a,1\n-0.4,-0.8,0.5,b,2\n2.2,0.4,-0.6,c,1\n5.9,2.1,-0.2,a,3\n"
+         "0.7,-0.3,-0.1,b,1\n1.8,0.9,0.8,c,2\n-2.1,-1.5,0.2,a,1\n4.4,1.6,0.1,b,2\n"
+         "1.1,0.2,0.4,c,1\n0.2,-0.6,-0.9,a,1\n";
+}
+
+} // namespace
+
+TEST_F(DataValues, OtherProgramsMissingSpellingsAreMissingNumbers) {
+  // One NA, NaN, nan or N/A in a numeric column leaves it numeric with that value missing.
+  write("na.csv", "y,x1,x2\n3.1,1.2,0.3\n-0.4,NA,0.5\n2.2,0.4,-0.6\n5.9,2.1,NaN\n"
+                  "0.7,-0.3,-0.1\n1.8,0.9,0.8\n-2.1,nan,0.2\n4.4,1.6,0.1\nN/A,0.2,0.4\n"
+                  "0.2,-0.6,-0.9\n1.1,0.3,0.2\n");
+  Outcome r = run("proc varsifter data=na; model y = x1 x2 / selection=none; run;\n");
+  EXPECT_EQ(r.status, 0) << r.log;
+  EXPECT_FALSE(logs(r, "848/131")) << r.log;
+  const Value *nobs = table(r, "NObs");
+  ASSERT_NE(nobs, nullptr) << r.log;
+  const int used = columnIndex(*nobs, "NObsUsed");
+  ASSERT_GE(used, 0);
+  EXPECT_EQ((*nobs)["rows"][0][used].n, 7); // 11 rows, 4 with a missing value
+}
+
+TEST_F(DataValues, NumbersBeyondTheLargestDoubleAreRefusedWithFileLineAndColumn) {
+  const char *cases[][3] = {{"1.5,inf", "line 4", "column 2 (x1): the value \"inf\""},
+                            {"1.5,-Infinity", "line 4", "the value \"-Infinity\""},
+                            {"1e400,2", "line 4", "column 1 (y): the value \"1e400\""}};
+  for (const auto &c : cases) {
+    write("big.csv", std::string("y,x1\n1,2\n2,3.5\n") + c[0] + "\n4,1\n5,0\n");
+    Outcome r = run("proc varsifter data=big; model y = x1; run;\n");
+    EXPECT_EQ(r.status, 2) << c[0];
+    EXPECT_TRUE(logs(r, "610/3")) << r.log;
+    EXPECT_NE(r.log.find("big.csv, line 4"), std::string::npos) << r.log;
+    EXPECT_NE(r.log.find(c[2]), std::string::npos) << r.log;
+  }
+}
+
+TEST_F(DataValues, UnusableResponseWeightAndFreqNameTheVariable) {
+  write("d.csv", smallData());
+  write("chary.csv", "y,x1\na,1\nb,2\nc,3\n");
+  write("missy.csv", "y,x1,w\n,1,a\n.,2,b\nNA,3,c\n,4,d\n");
+  struct Case {
+    const char *program;
+    const char *id;
+    const char *words; // in the message text
+    int status;
+  };
+  const Case cases[] = {
+      {"proc varsifter data=chary; model y = x1; run;", "848/1701", "response variable y", 2},
+      {"proc varsifter data=d; class c; model c = x1 x2; run;", "848/1701", "variable c", 2},
+      {"proc varsifter data=d; class f; model f = x1 x2; run;", "848/1702", "variable f", 2},
+      {"proc varsifter data=d; model y = x1 x2; weight c; run;", "848/1703", "WEIGHT variable c",
+       2},
+      {"proc varsifter data=d; model y = x1 x2; freq c; run;", "848/1703", "FREQ variable c", 2},
+      {"proc varsifter data=missy; model y = x1; run;", "848/1704", "response variable y", 2},
+  };
+  for (const Case &c : cases) {
+    Outcome r = run(std::string(c.program) + "\n");
+    EXPECT_EQ(r.status, c.status) << c.program << "\n" << r.log;
+    EXPECT_TRUE(logs(r, c.id)) << c.program << "\n" << r.log;
+    EXPECT_FALSE(logs(r, "848/131")) << c.program << "\n" << r.log;
+    const int number = std::stoi(std::string(c.id).substr(4));
+    EXPECT_NE(textOf(r, 848, number).find(c.words), std::string::npos) << textOf(r, 848, number);
+  }
+}
+
+TEST_F(DataValues, DataSetWithoutObservationsIsAnError) {
+  write("empty.csv", "y,x1\n");
+  Outcome r = run("proc varsifter data=empty; model y = x1; run;\n");
+  EXPECT_EQ(r.status, 2) << r.log;
+  EXPECT_TRUE(logs(r, "848/1705")) << r.log;
+  EXPECT_NE(textOf(r, 848, 1705).find("WORK.EMPTY"), std::string::npos);
+  EXPECT_GE(r.json["returnCode"].n, 8);
+}
+
+namespace {
+
+struct Reference {
+  std::map<std::string, std::pair<double, double>> parms; // estimate, standard error
+  double rsquare = 0;
+};
+
+std::map<std::string, Reference> readReference() {
+  std::map<std::string, Reference> out;
+  std::ifstream f(std::string(QRX_TEST_DATA) + "/results/large_offset.txt");
+  std::string line;
+  while (std::getline(f, line)) {
+    if (line.empty() || line[0] == '#')
+      continue;
+    std::istringstream in(line);
+    std::string kase, parm;
+    double a = 0, b = 0;
+    in >> kase >> parm >> a >> b;
+    if (parm == "_RSQUARE_")
+      out[kase].rsquare = a;
+    else
+      out[kase].parms[parm] = {a, b};
+  }
+  return out;
+}
+
+std::string readFile(const std::string &path) {
+  std::ifstream f(path);
+  std::stringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+// Appends ",text" to the header and ",value" to every data line.
+std::string withColumn(const std::string &csv, const std::string &name, const std::string &value) {
+  std::istringstream in(csv);
+  std::string line, out;
+  bool header = true;
+  while (std::getline(in, line)) {
+    if (line.empty())
+      continue;
+    out += line + "," + (header ? name : value) + "\n";
+    header = false;
+  }
+  return out;
+}
+
+void expectNear(double got, double want, double rel, const std::string &what) {
+  EXPECT_LE(std::fabs(got - want), rel * std::fabs(want)) << what << ": " << got << " vs " << want;
+}
+
+// Compares every ParameterEstimates table of the run (one per BY group) and the R-square.
+void expectReference(const Outcome &r, const Reference &ref, const std::string &road) {
+  std::vector<const Value *> tables;
+  collect(r.json["steps"][0]["output"], "ParameterEstimates", tables);
+  ASSERT_FALSE(tables.empty()) << road << "\n" << r.log;
+  for (const Value *t : tables) {
+    const int parm = columnIndex(*t, "Parameter"), est = columnIndex(*t, "Estimate");
+    const int se = columnIndex(*t, "StdErr"), df = columnIndex(*t, "DF");
+    ASSERT_GE(parm, 0);
+    ASSERT_GE(est, 0);
+    ASSERT_GE(se, 0);
+    ASSERT_EQ((*t)["rows"].items.size(), ref.parms.size()) << road;
+    for (const Value &row : (*t)["rows"].items) {
+      const std::string name = row[parm].s;
+      auto it = ref.parms.find(name);
+      ASSERT_NE(it, ref.parms.end()) << road << " " << name;
+      EXPECT_EQ(row[df].n, 1) << road << " " << name;
+      expectNear(row[est].n, it->second.first, 1e-8, road + " estimate " + name);
+      expectNear(row[se].n, it->second.second, 1e-8, road + " stderr " + name);
+    }
+  }
+  std::vector<const Value *> fits;
+  collect(r.json["steps"][0]["output"], "FitStatistics", fits);
+  ASSERT_FALSE(fits.empty()) << road;
+  bool found = false;
+  for (const Value &entry : (*fits.back())["entries"].items)
+    if (entry["label"].s == "R-Square") {
+      expectNear(entry["value"].n, ref.rsquare, 1e-8, road + " R-Square");
+      found = true;
+    }
+  EXPECT_TRUE(found) << road;
+}
+
+} // namespace
+
+TEST_F(DataValues, LargeOffsetPredictorsMatchLeastSquaresOnEveryRoad) {
+  const std::map<std::string, Reference> ref = readReference();
+  ASSERT_EQ(ref.size(), 3u);
+  const std::string csv = readFile(std::string(QRX_TEST_DATA) + "/results/large_offset.csv");
+  ASSERT_FALSE(csv.empty());
+  write("lo.csv", csv);
+  // Two BY groups holding the same rows; and the rows again with held-out rows after them.
+  write("loby.csv", withColumn(csv, "g", "1") +
+                        withColumn(csv, "g", "2").substr(withColumn(csv, "g", "2").find('\n') + 1));
+  std::string held = withColumn(csv, "r", "T");
+  held += "2.5,1000001.5,0.3,500002,1,V\n-1,999999.2,-0.7,499990,2,V\n3,1000000.4,1.1,500011,1,S\n";
+  write("loheld.csv", held);
+  struct Road {
+    const char *name;
+    const char *program;
+    const char *reference;
+  };
+  const Road roads[] = {
+      {"full", "proc varsifter data=lo; model y = x1 x2 x3 / selection=none; run;", "plain"},
+      {"incremental, forward",
+       "proc varsifter data=lo; model y = x1 x2 x3 / selection=forward(select=sl stop=sl "
+       "slentry=0.5); performance buildsscp=incremental; run;",
+       "plain"},
+      {"full, backward",
+       "proc varsifter data=lo; model y = x1 x2 x3 / selection=backward(select=sl "
+       "stop=sl slstay=0.5); run;",
+       "plain"},
+      {"stepwise, threads, small pages",
+       "proc varsifter data=lo; model y = x1 x2 x3 / selection=stepwise(select=sl stop=sl "
+       "slentry=0.5 slstay=0.5); performance threads cpucount=4 util_pagesize$=64; run;",
+       "plain"},
+      {"weighted", "proc varsifter data=lo; model y = x1 x2 x3 / selection=none; weight w; run;",
+       "weighted"},
+      {"freq", "proc varsifter data=lo; model y = x1 x2 x3 / selection=none; freq w; run;", "freq"},
+      {"BY groups", "proc varsifter data=loby; by g; model y = x1 x2 x3 / selection=none; run;",
+       "plain"},
+      {"held-out rows",
+       "proc varsifter data=loheld; model y = x1 x2 x3 / selection=forward(select=sl stop=sl "
+       "slentry=0.5); partition rolevar=r(train='T' validate='V' test='S'); run;",
+       "plain"},
+  };
+  for (const Road &road : roads) {
+    Outcome r = run(std::string(road.program) + "\n");
+    EXPECT_LE(r.status, 1) << road.name << "\n" << r.log;
+    expectReference(r, ref.at(road.reference), road.name);
+  }
+}
+
+TEST_F(DataValues, SumsOfSquaresBeyondTheLargestDoubleEndTheFitNamingTheVariable) {
+  const std::string base = "1.5,0.3\n2.5,1.2\n0.5,-0.4\n3.5,2.0\n1.0,0.1\n2.0,0.9\n";
+  struct Case {
+    const char *csv;
+    const char *program;
+    const char *variable;
+  };
+  const Case cases[] = {
+      {"y,x1\n1e200,0.5\n", "model y = x1 / selection=none", "of y"},
+      {"y,x1\n1,-3e170\n", "model y = x1 / selection=none", "of x1"},
+      {"y,x1\n1,-3e170\n", "model y = x1; performance buildsscp=incremental", "of x1"},
+  };
+  for (const Case &c : cases) {
+    write("huge.csv", std::string(c.csv) + base);
+    Outcome r = run(std::string("proc varsifter data=huge; ") + c.program + "; run;\n");
+    EXPECT_EQ(r.status, 2) << c.program << "\n" << r.log;
+    EXPECT_TRUE(logs(r, "848/1706")) << c.program << "\n" << r.log;
+    EXPECT_NE(textOf(r, 848, 1706).find(c.variable), std::string::npos) << textOf(r, 848, 1706);
+    EXPECT_EQ(table(r, "ParameterEstimates"), nullptr) << c.program;
+  }
+}
