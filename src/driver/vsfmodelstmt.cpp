@@ -81,6 +81,8 @@ int32_t parse_model(VsfContext *ctx, ParsedStatement *m) {
     design->designFlags2 |= 0x20;
   int32_t lev = zlevmod(design, ctx->data, 1, 2, m, 1, 0, 0);
   vsfRaiseRC(ctx, design->worstReturnCode);
+  if (lev == -2)
+    return -2; // out of memory: the exit says so
   if (lev != 0) {
     vsfRaiseRC(ctx, 1012);
     return -29;

@@ -12,7 +12,7 @@ struct ParsedStatement;
 
 // Builds the design: (design, data set, numeric list index, CLASS list index, MODEL node,
 // effect list index, no-intercept flag, builder flag). 0 on success, else the non-zero
-// result of the EFFECT statements or of the model-effect builder.
+// result of the EFFECT statements or of the model-effect builder; -2 is out of memory.
 int32_t zlevmod(LevDesign* design, HostDataSet* data, int32_t numericList, int32_t classList,
                 ParsedStatement* model, int32_t effectList, int32_t noIntercept,
                 int32_t builderFlag);

@@ -569,3 +569,22 @@ TEST_F(DesignTest, EffectNamedLikeInterceptIsTheInterceptName) {
 }
 
 } // namespace
+
+namespace {
+
+// Crossing split effects multiplies their part counts; past 2^24 records for one effect the
+// build stops with a message that names the effect.
+TEST_F(DesignTest, CrossingPastThePartLimitIsNamed) {
+  const char *vars[] = {"x1", "x2", "z"};
+  const char *names[] = {"p", "q", "r"};
+  for (int i = 0; i < 3; ++i) {
+    ParsedStatement *s = effect(names[i], EV_POLYNOMIAL, {vars[i]});
+    host.setNumber(s, 15, 300);
+  }
+  EXPECT_EQ(build("p*q*r"), kLevLimitPassed);
+  EXPECT_EQ(host.count(174, 9101), 1);
+  // The limit of one effect stopped it, not that of the whole model.
+  EXPECT_EQ(host.count(174, 9102), 0);
+}
+
+} // namespace
