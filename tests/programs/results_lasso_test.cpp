@@ -3,22 +3,16 @@
 // reference path of scikit-learn's lars_path (tests/data/lars/lasso.csv and lambda_max.csv,
 // scripts/gen_lars_ref.py): the position of every step by L1CHOICE= and NormBeta, and the
 // L1 norms of the elastic net at a fixed L2 against the LASSO on the augmented data.
-#include "host/minijson.h"
+#include "qrxrun.h"
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <cmath>
-#include <cstdio>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <sys/wait.h>
 #include <vector>
 
-namespace fs = std::filesystem;
 using minijson::Value;
 
 namespace {
@@ -51,69 +45,18 @@ double readLambdaMax() {
   return v;
 }
 
-struct ProgramRun {
-  int status = -1;
-  std::string log;
-  Value json;
-};
+using ProgramRun = qrxrun::Run;
 
-ProgramRun runProgram(const std::string& text) {
-  ProgramRun r;
-  const fs::path work =
-      fs::temp_directory_path() / ("qrx_lasso_" + std::to_string(static_cast<long>(::getpid())));
-  fs::remove_all(work);
-  fs::create_directories(work);
-  const fs::path program = work / "program.qrx", json = work / "run.json";
-  std::ofstream(program) << text;
-  const std::string cmd = std::string("cd '") + QRX_SOURCE_DIR +
-                          "' && ASAN_OPTIONS=detect_leaks=0 '" + QRX_BINARY + "' --work '" +
-                          work.string() + "' --json '" + json.string() + "' '" +
-                          program.string() + "' 2>&1";
-  FILE* p = ::popen(cmd.c_str(), "r");
-  if (p != nullptr) {
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
-      r.log.append(buf, n);
-    const int st = ::pclose(p);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  }
-  std::ifstream f(json);
-  std::stringstream s;
-  s << f.rdbuf();
-  std::string error;
-  EXPECT_TRUE(minijson::Parser(s.str()).parse(&r.json, &error)) << error << "\n" << r.log;
-  fs::remove_all(work);
-  return r;
-}
+ProgramRun runProgram(const std::string& text) { return qrxrun::run(text, "lasso"); }
 
 const Value* findTable(const Value& node, const std::string& name) {
-  if (node.kind == Value::Array) {
-    for (const auto& item : node.items)
-      if (const Value* t = findTable(item, name))
-        return t;
-    return nullptr;
-  }
-  if (node.kind != Value::Object)
-    return nullptr;
-  if (node["kind"].s == "table" && node["name"].s == name)
-    return &node;
-  return node.has("children") ? findTable(node["children"], name) : nullptr;
+  return qrxrun::findTable(node, name);
 }
 
-int col(const Value& t, const std::string& name) {
-  for (size_t i = 0; i < t["columns"].items.size(); ++i)
-    if (t["columns"][i]["name"].s == name)
-      return static_cast<int>(i);
-  return -1;
-}
+int col(const Value& t, const std::string& name) { return qrxrun::column(t, name); }
 
 double num(const Value& t, size_t row, const std::string& name) {
-  const int k = col(t, name);
-  if (k < 0)
-    return std::nan("");
-  const Value& v = t["rows"][row][static_cast<size_t>(k)];
-  return v.kind == Value::Number ? v.n : std::nan("");
+  return qrxrun::number(t, row, name);
 }
 
 class LassoProgram : public ::testing::Test {
