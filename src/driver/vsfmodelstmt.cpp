@@ -38,6 +38,27 @@ void warn(VsfContext *ctx, int32_t message) {
   vsfRaiseRC(ctx, 4);
 }
 
+// 848: a model effect needs the design columns of a constructed effect.
+constexpr int32_t kMsgConstructedColumns = 9150;
+
+// The design columns of constructed effects are not built yet: a model effect that uses one
+// stops the step here, naming the effect and its constructed effect. EFFECT statements that
+// no model effect uses are described and left alone.
+bool refuseConstructedColumns(VsfContext *ctx, const LevDesign *design) {
+  for (int32_t e = 0; e < design->effectCount; ++e) {
+    const LevEffect &ef = design->effects[e];
+    if (ef.constructedCount < 1)
+      continue;
+    const LevEftVar &ev = design->constructed[ef.constructed[0]];
+    const char *name = ef.name != nullptr ? ef.name : "";
+    xpmlog(848, kMsgConstructedColumns,
+           {HostMsgArg(name), HostMsgArg(ev.label != nullptr ? ev.label : "", ev.labelLength)});
+    vsfRaiseRC(ctx, 1012);
+    return true;
+  }
+  return false;
+}
+
 } // namespace
 
 int32_t parse_model(VsfContext *ctx, ParsedStatement *m) {
@@ -87,6 +108,8 @@ int32_t parse_model(VsfContext *ctx, ParsedStatement *m) {
     vsfRaiseRC(ctx, 1012);
     return -29;
   }
+  if (refuseConstructedColumns(ctx, design))
+    return -29;
 
   // 5: response.
   const OptionSlot *resp = stmtSlot(m, 2);
