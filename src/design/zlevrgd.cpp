@@ -425,8 +425,8 @@ void zlevGetEftVarCols(LevRegContext*) {}
 
 int32_t zlevefti(LevRegContext* ctx) {
   // Constructed-effect columns (splines, polynomials, lags, collections, multimember
-  // effects) are not built yet. The MODEL statement reader refuses a model effect that
-  // uses one, so a design that reaches here with such an effect is a fault; constructed
+  // effects) are not built yet. The step refuses a model effect that uses one before its
+  // BY groups, so a design that reaches here with such an effect is a fault; constructed
   // effects that no model effect uses need no columns.
   const LevDesign *d = ctx->design;
   for (int32_t e = 0; e < d->effectCount; ++e)

@@ -40,24 +40,8 @@ void warn(VsfContext *ctx, int32_t message) {
 
 // 848: a model effect needs the design columns of a constructed effect.
 constexpr int32_t kMsgConstructedColumns = 9150;
-
-// The design columns of constructed effects are not built yet: a model effect that uses one
-// stops the step here, naming the effect and its constructed effect. EFFECT statements that
-// no model effect uses are described and left alone.
-bool refuseConstructedColumns(VsfContext *ctx, const LevDesign *design) {
-  for (int32_t e = 0; e < design->effectCount; ++e) {
-    const LevEffect &ef = design->effects[e];
-    if (ef.constructedCount < 1)
-      continue;
-    const LevEftVar &ev = design->constructed[ef.constructed[0]];
-    const char *name = ef.name != nullptr ? ef.name : "";
-    xpmlog(848, kMsgConstructedColumns,
-           {HostMsgArg(name), HostMsgArg(ev.label != nullptr ? ev.label : "", ev.labelLength)});
-    vsfRaiseRC(ctx, 1012);
-    return true;
-  }
-  return false;
-}
+// Result of the start step below when it refused the model (after its message).
+constexpr int32_t kConstructedColumnsRefused = -29;
 
 } // namespace
 
@@ -108,8 +92,6 @@ int32_t parse_model(VsfContext *ctx, ParsedStatement *m) {
     vsfRaiseRC(ctx, 1012);
     return -29;
   }
-  if (refuseConstructedColumns(ctx, design))
-    return -29;
 
   // 5: response.
   const OptionSlot *resp = stmtSlot(m, 2);
@@ -474,6 +456,22 @@ int32_t parse_model(VsfContext *ctx, ParsedStatement *m) {
         warn(ctx, 238);
       }
     }
+  }
+  return 0;
+}
+
+int32_t vsfRefuseConstructedColumns(VsfContext *ctx) {
+  const LevDesign *design = ctx->design.design;
+  for (int32_t e = 0; design != nullptr && e < design->effectCount; ++e) {
+    const LevEffect &ef = design->effects[e];
+    if (ef.constructedCount < 1)
+      continue;
+    const LevEftVar &ev = design->constructed[ef.constructed[0]];
+    xpmlog(848, kMsgConstructedColumns,
+           {HostMsgArg(ef.name != nullptr ? ef.name : ""),
+            HostMsgArg(ev.label != nullptr ? ev.label : "", ev.labelLength)});
+    vsfRaiseRC(ctx, 1012);
+    return kConstructedColumnsRefused;
   }
   return 0;
 }

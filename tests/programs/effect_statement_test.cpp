@@ -21,10 +21,11 @@ const char *const kUnusedEffects = "  effect sp = spline(bmi s3 / knotmethod=equ
                                    "  effect p = polynomial(age bp / degree=2);\n"
                                    "  effect c = collection(s1 s2);\n";
 
-std::string program(const std::string &effects, const std::string &model) {
+std::string program(const std::string &effects, const std::string &model,
+                    const std::string &selection = "stepwise(select=sbc)") {
   return "libname ex 'examples';\n"
          "proc varsifter data=ex.diabetes;\n" +
-         effects + "  model y = " + model + " / selection=stepwise(select=sbc);\nrun;\n";
+         effects + "  model y = " + model + " / selection=" + selection + ";\nrun;\n";
 }
 
 // Name -> estimate of the reference's "estimate NAME value stderr" lines.
@@ -96,6 +97,11 @@ TEST(EffectStatements, AModelEffectThatUsesOneStopsTheStepWithAMessage) {
     EXPECT_FALSE(mentionsInternalError(step)) << run.log;
     EXPECT_EQ(qrxrun::findTable(step["output"], "ParameterEstimates"), nullptr);
   }
+  // A constructed effect that the method cannot take is refused as such first.
+  const qrxrun::Run lasso = qrxrun::run(program(kUnusedEffects, "age c", "lasso"), "effect_lasso");
+  ASSERT_EQ(lasso.json["steps"].items.size(), 1u) << lasso.log;
+  EXPECT_EQ(qrxrun::messageCount(lasso.json["steps"][0], 848, 217), 1) << lasso.log;
+  EXPECT_EQ(qrxrun::messageCount(lasso.json["steps"][0], 848, 9150), 0) << lasso.log;
 }
 
 } // namespace
