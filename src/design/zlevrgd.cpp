@@ -425,12 +425,15 @@ void zlevGetEftVarCols(LevRegContext*) {}
 
 int32_t zlevefti(LevRegContext* ctx) {
   // Constructed-effect columns (splines, polynomials, lags, collections, multimember
-  // effects) are not built yet: a design with them is refused rather than given rows
-  // without their columns.
-  if (ctx->design->constructedCount > 0) {
-    xebug("zlevefti: constructed-effect columns are not available in this build");
-    return 1;
-  }
+  // effects) are not built yet. The step refuses a model effect that uses one before its
+  // BY groups, so a design that reaches here with such an effect is a fault; constructed
+  // effects that no model effect uses need no columns.
+  const LevDesign *d = ctx->design;
+  for (int32_t e = 0; e < d->effectCount; ++e)
+    if (d->effects[e].constructedCount > 0) {
+      xebug("zlevefti: a model effect needs constructed-effect columns");
+      return 1;
+    }
   return 0;
 }
 

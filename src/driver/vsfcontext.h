@@ -109,6 +109,7 @@ struct VsfContext {
   HostReadVector* inestReader;
   int32_t inestCount;
   char inestType[8];
+  uint8_t inestHasType; // INEST= has a character _TYPE_ variable
   double* inestValues;
 };
 

@@ -8,6 +8,7 @@
 #include "support/hoststubs.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 
 namespace {
@@ -18,10 +19,20 @@ constexpr uint8_t kModeNames = 0x02;   // design flag: the whole data set, with 
 // messages of their own, so these are handed on as negative codes it adds nothing to.
 constexpr int32_t kInestNoGroup = -34;
 constexpr int32_t kInestLevelsFailed = -36;
+constexpr int32_t kMsgInestNoParmsRow = 9130; // 848: a group's estimates come from its last row
 
 // The INEST= record: the 8 characters of _TYPE_, then one double per design column. The
 // context keeps the address of the doubles; the type characters sit just before them.
 char* inestRecord(VsfContext* ctx) { return reinterpret_cast<char*>(ctx->inestValues) - 8; }
+
+// A _TYPE_ value that begins with PARMS, in any case.
+bool isParmsType(const char *type) {
+  static constexpr char kParms[] = "PARMS";
+  for (size_t i = 0; i + 1 < sizeof kParms; ++i)
+    if (std::toupper(static_cast<unsigned char>(type[i])) != kParms[i])
+      return false;
+  return true;
+}
 
 // The INEST= reader lives as long as the main pool.
 void releaseReader(void* context) {
@@ -127,9 +138,12 @@ int32_t vsfSetupInEstScatter(VsfContext* ctx) {
   if (rc == 0)
     xvfind(inest, "_TYPE_", 6, &typeNumber, 0);
   HostVariable* typeVar = nullptr;
+  ctx->inestHasType = 0;
   if (rc == 0 && typeNumber > 0 && xvname(inest, typeNumber, &typeVar) == 0 && typeVar != nullptr &&
-      typeVar->type == 2)
+      typeVar->type == 2) {
     xvgetd(ctx->inestReader, typeNumber, 0, 0, 8, 8);
+    ctx->inestHasType = 1;
+  }
   const int32_t first = ctx->options.noint ? 1 : 0;
   for (int32_t k = first; rc == 0 && k < count; ++k) {
     const char* name = d->columnNames != nullptr ? d->columnNames[k] : nullptr;
@@ -162,29 +176,32 @@ int32_t vsfReadInEstParms(VsfContext* ctx) {
     vsfRaiseRC(ctx, 108);
     return kInestNoGroup;
   }
-  // Start values come only from a PARMS row of this group; without one the group has none
-  // (values of another group or of other rows are never handed on).
-  ctx->model.inestEstimates = nullptr;
   if (ctx->inestValues == nullptr || ctx->inestReader == nullptr)
     return 0;
+  // The estimates are the group's first PARMS row. A group without one keeps the values as
+  // its reading left them, those of its last row: a data set without _TYPE_ is one row of
+  // estimates per group, the usual estimates file. A group without rows has no estimates.
   char* record = inestRecord(ctx);
-  for (;;) {
-    int32_t got = xobsnext(inest);
-    if (got != 1)
-      break;
-    for (int32_t k = 0; k < ctx->inestCount; ++k)
-      ctx->inestValues[k] = hostMissing();
+  int64_t rows = 0;
+  bool parms = false;
+  while (!parms && xobsnext(inest) == 1) {
     std::memset(record, ' ', 8);
     if (xyvget(ctx->inestReader, record) != 0) {
       xebug("vsfReadInEstParms: an INEST= row could not be read");
       break;
     }
+    ++rows;
     std::memcpy(ctx->inestType, record, sizeof ctx->inestType);
-    if (std::memcmp(ctx->inestType, "PARMS", 5) == 0) {
-      // Every value stays at its own parameter; a missing value is no start value.
-      ctx->model.inestEstimates = ctx->inestValues;
-      break;
-    }
+    parms = ctx->inestHasType && isParmsType(ctx->inestType);
   }
+  if (rows == 0) {
+    xpmlog(848, 234);
+    vsfRaiseRC(ctx, 108);
+    return kInestNoGroup;
+  }
+  if (!parms && (ctx->inestHasType || rows > 1))
+    xpmlog(848, kMsgInestNoParmsRow, {HostMsgArg(rows)});
+  // Every value stays at its own parameter; a missing value is no start value.
+  ctx->model.inestEstimates = ctx->inestValues;
   return 0;
 }

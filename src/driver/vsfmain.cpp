@@ -7,6 +7,7 @@
 #include "driver/vsfexit.h"
 #include "driver/vsfinit.h"
 #include "driver/vsfpools.h"
+#include "driver/vsfreaders.h"
 #include "driver/vsfsteps.h"
 #include "output/vsfoutput.h"
 #include "support/hoststubs.h"
@@ -187,6 +188,7 @@ void qrxvarsf(void* a1, void* a2, void* a3, void* a4, void* a5, void* a6) {
   ctx->intervalStart = zdattim();
   vsfExitError(ctx, steps.vsfParse(ctx));
   vsfExitError(ctx, steps.vsfPostInit(ctx));
+  vsfExitError(ctx, vsfRefuseConstructedColumns(ctx));
   if (!ctx->noprint) {
     vsfExitError(ctx, steps.vsfpModelInfo(ctx));
     if (ctx->modelAverageCount > 0)

@@ -38,6 +38,11 @@ void warn(VsfContext *ctx, int32_t message) {
   vsfRaiseRC(ctx, 4);
 }
 
+// 848: a model effect needs the design columns of a constructed effect.
+constexpr int32_t kMsgConstructedColumns = 9150;
+// Result of the start step below when it refused the model (after its message).
+constexpr int32_t kConstructedColumnsRefused = -29;
+
 } // namespace
 
 int32_t parse_model(VsfContext *ctx, ParsedStatement *m) {
@@ -81,6 +86,8 @@ int32_t parse_model(VsfContext *ctx, ParsedStatement *m) {
     design->designFlags2 |= 0x20;
   int32_t lev = zlevmod(design, ctx->data, 1, 2, m, 1, 0, 0);
   vsfRaiseRC(ctx, design->worstReturnCode);
+  if (lev == -2)
+    return -2; // out of memory: the exit says so
   if (lev != 0) {
     vsfRaiseRC(ctx, 1012);
     return -29;
@@ -449,6 +456,22 @@ int32_t parse_model(VsfContext *ctx, ParsedStatement *m) {
         warn(ctx, 238);
       }
     }
+  }
+  return 0;
+}
+
+int32_t vsfRefuseConstructedColumns(VsfContext *ctx) {
+  const LevDesign *design = ctx->design.design;
+  for (int32_t e = 0; design != nullptr && e < design->effectCount; ++e) {
+    const LevEffect &ef = design->effects[e];
+    if (ef.constructedCount < 1)
+      continue;
+    const LevEftVar &ev = design->constructed[ef.constructed[0]];
+    xpmlog(848, kMsgConstructedColumns,
+           {HostMsgArg(ef.name != nullptr ? ef.name : ""),
+            HostMsgArg(ev.label != nullptr ? ev.label : "", ev.labelLength)});
+    vsfRaiseRC(ctx, 1012);
+    return kConstructedColumnsRefused;
   }
   return 0;
 }

@@ -46,21 +46,27 @@ int32_t effListCount(const OptionSlot* slot) {
 
 namespace {
 
-// Makes room for one more item in a list slot through the host's list growth.
-bool growSlot(OptionSlot* slot, size_t itemSize) {
+// Makes room for one more item in a list slot through the host's list growth: 0, or the
+// host's negative result (a growth that leaves no items counts as out of memory).
+int32_t growSlot(OptionSlot *slot, size_t itemSize) {
+  if (slot == nullptr)
+    return kEffListNoMemory;
   if (!slot->present) {
     slot->value.list.count = 0;
     slot->value.list.capacity = 0;
     slot->items.any = nullptr;
   }
-  return zaddlst(slot, static_cast<int32_t>(itemSize), 1) == 0 && slot->items.any != nullptr;
+  int32_t r = zaddlst(slot, static_cast<int32_t>(itemSize), 1);
+  if (r < 0)
+    return r;
+  return r == 0 && slot->items.any != nullptr ? 0 : kEffListNoMemory;
 }
 
 } // namespace
 
 int32_t effListAppend(OptionSlot* slot, int32_t item) {
-  if (slot == nullptr || !growSlot(slot, sizeof(int32_t)))
-    return -1;
+  if (int32_t r = growSlot(slot, sizeof(int32_t)); r != 0)
+    return r;
   if (!slot->present) {
     slot->present = 3;
     slot->kind = OSK_VARLIST;
@@ -71,8 +77,8 @@ int32_t effListAppend(OptionSlot* slot, int32_t item) {
 }
 
 int32_t effListAppendPointer(OptionSlot* slot, void* item) {
-  if (slot == nullptr || !growSlot(slot, sizeof(void*)))
-    return -1;
+  if (int32_t r = growSlot(slot, sizeof(void *)); r != 0)
+    return r;
   if (!slot->present) {
     slot->present = 3;
     slot->kind = OSK_PTRLIST;
@@ -80,6 +86,8 @@ int32_t effListAppendPointer(OptionSlot* slot, void* item) {
   slot->items.pointers[slot->value.list.count++] = item;
   return slot->value.list.count;
 }
+
+void effListGrowthFailed(int32_t result) { xexit(result == kEffListRefused ? 2000 : 1016, 0); }
 
 bool effStmtIs(const ParsedStatement* stmt, const char* prefix, int32_t n) {
   return stmt != nullptr && std::memcmp(stmt->name, prefix, static_cast<size_t>(n)) == 0;

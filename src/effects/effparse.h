@@ -21,11 +21,19 @@ OptionSlot* effSlotAt(ParsedStatement* stmt, int32_t k);
 // The list holder's list 1 (direct) or 2 (CLASS) as a slot (null when there is none).
 OptionSlot* effHolderList(int32_t which);
 int32_t effListCount(const OptionSlot* slot);
-// Appends one i32 item to a list slot (marked present, kind 11); the new index, or -1
-// when no memory is left.
+// Failures of the host's list growth: it refused the list (-1), or any other negative
+// result, taken as memory that could not be had.
+inline constexpr int32_t kEffListRefused = -1;
+inline constexpr int32_t kEffListNoMemory = -2;
+// Appends one i32 item to a list slot (marked present, kind 11); the new index, or the
+// negative result of the list growth.
 int32_t effListAppend(OptionSlot* slot, int32_t item);
-// Appends one pointer item to a list slot; the new count, or -1 when no memory is left.
+// Appends one pointer item to a list slot; the new count, or the negative result of the
+// list growth.
 int32_t effListAppendPointer(OptionSlot* slot, void* item);
+// Ends the run after a failed list growth: a refused list with 2000, any other failure
+// with 1016. The host has said what went wrong; nothing is logged here.
+[[noreturn]] void effListGrowthFailed(int32_t result);
 
 // True when the statement's blank-padded name begins with `prefix` (n characters).
 bool effStmtIs(const ParsedStatement* stmt, const char* prefix, int32_t n);

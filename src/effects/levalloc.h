@@ -26,6 +26,10 @@ void* levGrow(void* block, size_t elem, size_t count, size_t newCount);
 // A NUL-terminated copy of n characters; null on failure.
 char* levStrdup(const char* text, int32_t n);
 
+// Result of the library's builders when a block could not be had: out of memory, said by
+// the caller; the builders log no message of their own for it.
+inline constexpr int32_t kLevNoMemory = -2;
+
 template <typename T> T* levNew(size_t count = 1) {
   return static_cast<T*>(levAlloc(sizeof(T) * (count ? count : 1)));
 }

@@ -211,10 +211,11 @@ int32_t numericIndexes(LevDesign* design, HostDataSet* data, const StatementView
                        int32_t* indexes) {
   auto* numbers = levNew<int32_t>(static_cast<size_t>(v.n > 0 ? v.n : 1));
   if (numbers == nullptr)
-    return failWith(design, kMsgCharacterVariable, {nameArg(v)});
+    return kLevNoMemory;
   std::memcpy(numbers, v.numbers, sizeof(int32_t) * static_cast<size_t>(v.n));
-  if (zlevAddContVars(data, design, v.n, numbers, indexes) == 0)
-    return 0;
+  int32_t r = zlevAddContVars(data, design, v.n, numbers, indexes);
+  if (r == 0 || r == kLevNoMemory)
+    return r;
   for (int32_t i = 0; i < v.n; ++i)
     if (numbers[i] > 0)
       xpmlog(174, kMsgCharacterVariable, {variableArg(data, v.numbers[i]), nameArg(v)});
@@ -222,12 +223,14 @@ int32_t numericIndexes(LevDesign* design, HostDataSet* data, const StatementView
   return 1;
 }
 
+// The CLASS index of a variable, appended with REFERENCE coding when it is not a CLASS
+// variable yet; kLevNoMemory, or -1 when the variable cannot be described.
 int32_t addClassWithReference(LevDesign* design, HostDataSet* data, int32_t number) {
   int32_t at = levClassIndex(design, number);
   if (at >= 0)
     return at;
-  if (zlevAddToClassList(data, design, 1, &number) != 0)
-    return -1;
+  if (int32_t r = zlevAddToClassList(data, design, 1, &number); r != 0)
+    return r == kLevNoMemory ? r : -1;
   at = design->classCount - 1;
   design->classes[at].coding = 2; // REFERENCE
   return at;
@@ -258,13 +261,15 @@ int32_t buildMultimember(Builder& b, const StatementView& v, LevEftVar* r) {
   if (weight != nullptr && weight->value.list.count != v.n)
     return failWith(design, 23, {nameArg(v)});
   r->classes = levNew<int32_t>(static_cast<size_t>(v.n));
+  if (r->name == nullptr || r->classes == nullptr)
+    return kLevNoMemory;
   bool allClass = true;
   for (int32_t i = 0; i < v.n; ++i) {
     int32_t at = levClassIndex(design, v.numbers[i]);
     if (at < 0) {
       xpmlog(174, 24, {variableArg(b.data, v.numbers[i]), nameArg(v)});
       allClass = false;
-    } else if (r->classes != nullptr) {
+    } else {
       r->classes[i] = at;
     }
   }
@@ -278,16 +283,16 @@ int32_t buildMultimember(Builder& b, const StatementView& v, LevEftVar* r) {
   if (weight != nullptr && v.n > 0) {
     StatementView w = v;
     w.numbers = levNew<int32_t>(static_cast<size_t>(v.n));
-    if (w.numbers == nullptr)
-      return failWith(design, kMsgCharacterVariable, {nameArg(v)});
-    std::memcpy(w.numbers, weight->items.ints, sizeof(int32_t) * static_cast<size_t>(v.n));
     r->numeric = levNew<int32_t>(static_cast<size_t>(v.n));
-    if (r->numeric == nullptr || numericIndexes(design, b.data, w, r->numeric) != 0)
-      return 1;
+    if (w.numbers == nullptr || r->numeric == nullptr)
+      return kLevNoMemory;
+    std::memcpy(w.numbers, weight->items.ints, sizeof(int32_t) * static_cast<size_t>(v.n));
+    if (int32_t rc = numericIndexes(design, b.data, w, r->numeric); rc != 0)
+      return rc;
     r->numericCount = v.n;
   }
   r->memberValues = levNew<double>(static_cast<size_t>(v.n > 0 ? v.n : 1));
-  return 0;
+  return r->memberValues != nullptr ? 0 : kLevNoMemory;
 }
 
 int32_t buildCollection(Builder& b, const StatementView& v, LevEftVar* r) {
@@ -297,8 +302,8 @@ int32_t buildCollection(Builder& b, const StatementView& v, LevEftVar* r) {
   r->classes = levNew<int32_t>(static_cast<size_t>(v.n > 0 ? v.n : 1));
   auto* others = levNew<int32_t>(static_cast<size_t>(v.n > 0 ? v.n : 1));
   auto* indexes = levNew<int32_t>(static_cast<size_t>(v.n > 0 ? v.n : 1));
-  if (r->classes == nullptr || others == nullptr || indexes == nullptr)
-    return failWith(design, 25, {nameArg(v), nameArg(v)});
+  if (r->name == nullptr || r->classes == nullptr || others == nullptr || indexes == nullptr)
+    return kLevNoMemory;
   int32_t nOthers = 0;
   for (int32_t i = 0; i < v.n; ++i) {
     int32_t at = levClassIndex(design, v.numbers[i]);
@@ -311,9 +316,11 @@ int32_t buildCollection(Builder& b, const StatementView& v, LevEftVar* r) {
     return 0;
   auto* numbers = levNew<int32_t>(static_cast<size_t>(nOthers));
   if (numbers == nullptr)
-    return failWith(design, 25, {nameArg(v), nameArg(v)});
+    return kLevNoMemory;
   std::memcpy(numbers, others, sizeof(int32_t) * static_cast<size_t>(nOthers));
-  if (zlevAddContVars(b.data, design, nOthers, numbers, indexes) != 0) {
+  if (int32_t rc = zlevAddContVars(b.data, design, nOthers, numbers, indexes); rc != 0) {
+    if (rc == kLevNoMemory)
+      return rc;
     for (int32_t i = 0; i < nOthers; ++i)
       if (numbers[i] > 0)
         xpmlog(174, 25, {variableArg(b.data, others[i]), nameArg(v)});
@@ -331,8 +338,8 @@ int32_t buildLag(Builder& b, const StatementView& v, LevEftVar* r) {
   r->name = levStrdup(v.name, v.nameLength);
   r->nameLength = v.nameLength;
   auto* lag = levNew<LagSpec>();
-  if (lag == nullptr)
-    return failWith(design, 76, {nameArg(v)});
+  if (r->name == nullptr || lag == nullptr)
+    return kLevNoMemory;
   r->lag = lag;
   lag->nlag = slotInt(s, kSlotNlag, 1);
   const OptionSlot* period = stmtSlot(s, kSlotPeriod);
@@ -343,11 +350,15 @@ int32_t buildLag(Builder& b, const StatementView& v, LevEftVar* r) {
     return failWith(design, 75, {nameArg(v)});
   lag->periodVariable = addClassWithReference(design, b.data, period->items.ints[0]);
   lag->within = levNew<int32_t>(static_cast<size_t>(nWithin));
-  if (lag->periodVariable < 0 || lag->within == nullptr)
+  if (lag->periodVariable == kLevNoMemory || lag->within == nullptr)
+    return kLevNoMemory;
+  if (lag->periodVariable < 0)
     return failWith(design, 75, {nameArg(v)});
   const int32_t* within = listItems(s, kSlotWithin);
   for (int32_t i = 0; i < nWithin; ++i) {
     lag->within[i] = addClassWithReference(design, b.data, within[i]);
+    if (lag->within[i] == kLevNoMemory)
+      return kLevNoMemory;
     if (lag->within[i] < 0)
       return failWith(design, 75, {nameArg(v)});
   }
@@ -361,7 +372,7 @@ int32_t buildLag(Builder& b, const StatementView& v, LevEftVar* r) {
                     {v.n > 0 ? variableArg(b.data, v.numbers[0]) : HostMsgArg(""), nameArg(v)});
   r->classes = levNew<int32_t>(1);
   if (r->classes == nullptr)
-    return failWith(design, 74, {nameArg(v), nameArg(v)});
+    return kLevNoMemory;
   r->classes[0] = lagged;
   r->classCount = 1;
   lag->laggedVariable = lagged;
@@ -372,15 +383,15 @@ int32_t buildLag(Builder& b, const StatementView& v, LevEftVar* r) {
     one.numbers = levNew<int32_t>(1);
     int32_t index = -1;
     if (one.numbers == nullptr)
-      return 1;
+      return kLevNoMemory;
     one.numbers[0] = role->items.ints[0];
-    if (numericIndexes(design, b.data, one, &index) != 0)
-      return 1;
+    if (int32_t rc = numericIndexes(design, b.data, one, &index); rc != 0)
+      return rc;
     lag->roleVariable = index;
   }
   lag->levels = stmtFlag(s, kFlagLevels) ? 1 : 0;
   lag->work = levAlloc(24);
-  return 0;
+  return lag->work != nullptr ? 0 : kLevNoMemory;
 }
 
 int32_t buildPolynomial(Builder& b, const StatementView& v, LevEftVar* first, int32_t* made) {
@@ -389,25 +400,28 @@ int32_t buildPolynomial(Builder& b, const StatementView& v, LevEftVar* first, in
     if (levClassIndex(design, v.numbers[i]) >= 0)
       return failWith(design, 69, {nameArg(v)});
   auto* indexes = levNew<int32_t>(static_cast<size_t>(v.n > 0 ? v.n : 1));
-  if (indexes == nullptr || numericIndexes(design, b.data, v, indexes) != 0)
-    return 1;
+  if (indexes == nullptr)
+    return kLevNoMemory;
+  if (int32_t rc = numericIndexes(design, b.data, v, indexes); rc != 0)
+    return rc;
   auto* info = levNew<PolyInfo>();
   if (info == nullptr)
-    return failWith(design, 96, {nameArg(v)});
+    return kLevNoMemory;
   first->poly = info;
   int32_t r = zlevParsePoly(design, info, v.n, indexes, v.stmt, v.name, v.nameLength);
   if (r != 0)
     return r;
   first->variableCount = v.n;
   double* termValues = levNew<double>(static_cast<size_t>(info->nTerms > 0 ? info->nTerms : 1));
+  if (termValues == nullptr)
+    return kLevNoMemory;
   if (info->noSeparate) {
     first->numeric = indexes;
     first->numericCount = v.n;
     first->columnCount = first->currentColumnCount = info->nTerms;
     first->termValues = termValues;
-    zlevPolyLabel(design, first, v.name, v.nameLength);
     *made = 1;
-    return 0;
+    return zlevPolyLabel(design, first, v.name, v.nameLength);
   }
   int32_t firstIndex = static_cast<int32_t>(first - b.records);
   int32_t entry = 0;
@@ -430,7 +444,8 @@ int32_t buildPolynomial(Builder& b, const StatementView& v, LevEftVar* first, in
       rec->termValues = termValues + t;
       rec->poly = info;
       rec->details = first->details;
-      zlevPolyLabel(design, rec, v.name, v.nameLength);
+      if (zlevPolyLabel(design, rec, v.name, v.nameLength) != 0)
+        return kLevNoMemory;
       entry += k;
     }
   *made = t;
@@ -440,13 +455,15 @@ int32_t buildPolynomial(Builder& b, const StatementView& v, LevEftVar* first, in
 int32_t buildSpline(Builder& b, const StatementView& v, LevEftVar* first, int32_t* made) {
   LevDesign* design = b.design;
   auto* indexes = levNew<int32_t>(static_cast<size_t>(v.n > 0 ? v.n : 1));
-  if (indexes == nullptr || numericIndexes(design, b.data, v, indexes) != 0)
-    return 1;
+  if (indexes == nullptr)
+    return kLevNoMemory;
+  if (int32_t rc = numericIndexes(design, b.data, v, indexes); rc != 0)
+    return rc;
   first->numeric = indexes;
   first->numericCount = v.n;
   auto* info = levNew<SplineInfo>();
   if (info == nullptr)
-    return failWith(design, 73, {nameArg(v)});
+    return kLevNoMemory;
   first->spline = info;
   int32_t r = zlevParseSpline(design, info, v.n, v.stmt, v.name, v.nameLength);
   if (r != 0)
@@ -456,7 +473,7 @@ int32_t buildSpline(Builder& b, const StatementView& v, LevEftVar* first, int32_
     first->name = levStrdup(v.name, v.nameLength);
     first->nameLength = v.nameLength;
     *made = 1;
-    return 0;
+    return first->name != nullptr ? 0 : kLevNoMemory;
   }
   int32_t scales = info->knotMethod == KM_MULTISCALE ? info->endScale - info->startScale + 1 : 1;
   int32_t firstIndex = static_cast<int32_t>(first - b.records);
@@ -486,6 +503,8 @@ int32_t buildSpline(Builder& b, const StatementView& v, LevEftVar* first, int32_
         if (info->split && columns >= 2)
           w += std::snprintf(text + w, sizeof text - static_cast<size_t>(w), ":%d", col + 1);
         rec->name = levStrdup(text, w);
+        if (rec->name == nullptr)
+          return kLevNoMemory;
         rec->nameLength = w;
         rec->kind = EV_SPLINE;
         rec->splitPart = 1;
@@ -499,16 +518,19 @@ int32_t buildSpline(Builder& b, const StatementView& v, LevEftVar* first, int32_
           rec->numeric = indexes + var;
           auto* copy = levNew<SplineInfo>();
           if (copy == nullptr)
-            return failWith(design, 73, {nameArg(v)});
+            return kLevNoMemory;
           *copy = *info;
           copy->varKnotCount = levNew<int32_t>(1);
           copy->varKnots = levNew<double*>(1);
+          if (copy->varKnotCount == nullptr || copy->varKnots == nullptr)
+            return kLevNoMemory;
           rec->spline = copy;
         }
         if (info->knotMethod == KM_MULTISCALE) {
           rec->spline->scale = levNew<int32_t>(1);
-          if (rec->spline->scale != nullptr)
-            *rec->spline->scale = scale;
+          if (rec->spline->scale == nullptr)
+            return kLevNoMemory;
+          *rec->spline->scale = scale;
         }
         ++made_;
       }
@@ -539,32 +561,30 @@ void setDelimiter(const StatementView& v, LevEftVar* first) {
     xpmlog(174, 64, {nameArg(v)});
 }
 
-void makeUsageBlocks(LevDesign* design, bool moments, bool wmoments) {
+int32_t makeUsageBlocks(LevDesign *design, bool moments, bool wmoments) {
   for (int which = 0; which < 2; ++which) {
     if (!(which == 0 ? moments : wmoments))
       continue;
-    auto* block = levNew<NumericUsageBlock>();
-    if (block == nullptr)
-      continue;
+    auto *block = levNew<NumericUsageBlock>();
     size_t n = static_cast<size_t>(design->numericCount > 0 ? design->numericCount : 1);
-    block->first = levNew<double>(n);
-    block->second = levNew<double>(n);
-    block->list = levNew<int32_t>(n);
-    if (block->list != nullptr) {
-      for (int32_t r = 0; r < design->constructedCount; ++r) {
-        const LevEftVar& rec = design->constructed[r];
-        for (int32_t i = 0; i < rec.numericCount; ++i)
-          if (rec.numeric != nullptr && rec.numeric[i] >= 0 && rec.numeric[i] < design->numericCount)
-            block->list[rec.numeric[i]] = 1;
-      }
-      int32_t listed = 0;
-      for (int32_t i = 0; i < design->numericCount; ++i)
-        if (block->list[i])
-          block->list[listed++] = i;
-      block->listedCount = listed;
+    if (block == nullptr || (block->first = levNew<double>(n)) == nullptr ||
+        (block->second = levNew<double>(n)) == nullptr ||
+        (block->list = levNew<int32_t>(n)) == nullptr)
+      return kLevNoMemory;
+    for (int32_t r = 0; r < design->constructedCount; ++r) {
+      const LevEftVar &rec = design->constructed[r];
+      for (int32_t i = 0; i < rec.numericCount; ++i)
+        if (rec.numeric != nullptr && rec.numeric[i] >= 0 && rec.numeric[i] < design->numericCount)
+          block->list[rec.numeric[i]] = 1;
     }
+    int32_t listed = 0;
+    for (int32_t i = 0; i < design->numericCount; ++i)
+      if (block->list[i])
+        block->list[listed++] = i;
+    block->listedCount = listed;
     design->usage[which] = block;
   }
+  return 0;
 }
 
 } // namespace
@@ -583,7 +603,7 @@ int32_t zlevProcessEffectStatements(LevDesign* design, HostDataSet* data,
       continue;
     StatementView v;
     if (!view(s, v))
-      return failWith(design, 67, {HostMsgArg("")}, 3000);
+      return kLevNoMemory;
     if (v.n == 0)
       return failWith(design, 67, {nameArg(v)}, 3000);
     int32_t count = 0;
@@ -601,8 +621,9 @@ int32_t zlevProcessEffectStatements(LevDesign* design, HostDataSet* data,
     design->constructed = levNew<LevEftVar>(static_cast<size_t>(total));
     if (lagCapacity > 0)
       design->lagList = levNew<LagSpec*>(static_cast<size_t>(lagCapacity));
-    if (*map == nullptr || design->constructed == nullptr)
-      return failWith(design, 73, {HostMsgArg("")});
+    if (*map == nullptr || design->constructed == nullptr ||
+        (lagCapacity > 0 && design->lagList == nullptr))
+      return kLevNoMemory;
   }
 
   // Pass 2: build the records, statement after statement.
@@ -614,7 +635,7 @@ int32_t zlevProcessEffectStatements(LevDesign* design, HostDataSet* data,
       continue;
     StatementView v;
     if (!view(s, v))
-      return 1;
+      return kLevNoMemory;
     LevEftVar* first = b.take();
     if (first == nullptr)
       return failWith(design, 73, {nameArg(v)});
@@ -661,6 +682,8 @@ int32_t zlevProcessEffectStatements(LevDesign* design, HostDataSet* data,
     char* label = (made == 1 && v.kind != EV_POLYNOMIAL && first->name != nullptr)
                       ? first->name
                       : levStrdup(v.name, v.nameLength);
+    if (label == nullptr)
+      return kLevNoMemory;
     for (int32_t i = 0; i < made; ++i) {
       b.records[firstIndex + i].label = label;
       b.records[firstIndex + i].labelLength = v.nameLength;
@@ -669,7 +692,8 @@ int32_t zlevProcessEffectStatements(LevDesign* design, HostDataSet* data,
   }
   // The design counts the records that were made (the first pass may count more).
   design->constructedCount = b.next;
-  makeUsageBlocks(design, moments, wmoments);
+  if (makeUsageBlocks(design, moments, wmoments) != 0)
+    return kLevNoMemory;
   design->effectStatementsDone = 1;
   return 0;
 }

@@ -110,7 +110,7 @@ int32_t zlevAddContVars(HostDataSet* data, LevDesign* design, int32_t n, int32_t
       levGrow(design->numerics, sizeof(LevVariable), static_cast<size_t>(design->numericCount),
               static_cast<size_t>(design->numericCount + added)));
   if (grown == nullptr)
-    return 1;
+    return kLevNoMemory;
   design->numerics = grown;
   int32_t next = design->numericCount;
   int32_t result = 0;
@@ -143,7 +143,7 @@ int32_t zlevAddToClassList(HostDataSet* data, LevDesign* design, int32_t n,
         levGrow(design->classes, sizeof(LevVariable), static_cast<size_t>(design->classCount),
                 static_cast<size_t>(design->classCount) + 1));
     if (grown == nullptr)
-      return 1;
+      return kLevNoMemory;
     design->classes = grown;
     LevVariable& v = design->classes[design->classCount];
     v = LevVariable{};

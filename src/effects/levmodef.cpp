@@ -8,6 +8,7 @@
 #include "effects/levalloc.h"
 #include "effects/levnames.h"
 #include "effects/zlst.h"
+#include "support/hoststubs.h"
 
 #include <cstring>
 
@@ -28,6 +29,11 @@ char* copyName(const char* name, int32_t length) {
   return levStrdup(name, length);
 }
 
+constexpr int64_t kMaxEffectParts = int64_t{1} << 24;  // records of one parsed effect
+constexpr int64_t kMaxModelRecords = int64_t{1} << 26; // records of all model effects
+constexpr int32_t kMsgTooManyParts = 9101;             // 174: an effect passes kMaxEffectParts
+constexpr int32_t kMsgTooManyRecords = 9102;           // 174: the model passes kMaxModelRecords
+
 // The number of records a parsed effect yields: the product of its constructed effects'
 // part counts.
 int32_t partCount(const LevDesign* design, const EffectChainNode* node) {
@@ -37,8 +43,12 @@ int32_t partCount(const LevDesign* design, const EffectChainNode* node) {
     if (!effIsConstructed(id) || design->constructedMap == nullptr)
       continue;
     p *= design->constructedMap[kEffFirstConstructed - id].parts;
-    if (p > 1 << 24)
+    if (p > kMaxEffectParts) {
+      xpmlog(174, kMsgTooManyParts,
+             {HostMsgArg(node->name != nullptr ? node->name : "", node->nameLength),
+              HostMsgArg(static_cast<int64_t>(kMaxEffectParts))});
       return -1;
+    }
   }
   return static_cast<int32_t>(p);
 }
@@ -161,12 +171,14 @@ int32_t zlevmodef(LevDesign* design, HostDataSet*, ParsedStatement* model, int32
       auto* node = static_cast<EffectChainNode*>(slot->items.pointers[i]);
       int32_t p = partCount(design, node);
       if (p < 1)
-        return -2;
+        return kLevLimitPassed;
       design->partCounts[i] = p;
       total += p;
     }
-    if (total > (1 << 26))
-      return -2;
+    if (total > kMaxModelRecords) {
+      xpmlog(174, kMsgTooManyRecords, {HostMsgArg(static_cast<int64_t>(kMaxModelRecords))});
+      return kLevLimitPassed;
+    }
     LevEffect* records = levNew<LevEffect>(static_cast<size_t>(total) + 1);
     if (records == nullptr)
       return -2;

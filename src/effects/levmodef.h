@@ -10,6 +10,10 @@
 struct HostDataSet;
 struct ParsedStatement;
 
+// Result of zlevmodef when the effects pass a size limit (after its message); -2 is out of
+// memory.
+inline constexpr int32_t kLevLimitPassed = -4;
+
 int32_t zlevmodef(LevDesign* design, HostDataSet* data, ParsedStatement* model,
                   int32_t effectList, int32_t numericListCount, int32_t noIntercept,
                   int32_t builderFlag);

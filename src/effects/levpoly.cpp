@@ -90,8 +90,8 @@ int32_t zlevParsePoly(LevDesign* design, PolyInfo* info, int32_t n, const int32_
   info->mdegree = slotInt(s, kSlotMdegree, info->degree);
   int32_t degree = info->degree;
   info->variables = levNew<int32_t>(static_cast<size_t>(n));
-  if (info->variables == nullptr && n > 0)
-    return 1;
+  if (info->variables == nullptr)
+    return kLevNoMemory;
   for (int32_t i = 0; i < n; ++i)
     info->variables[i] = variables[i];
 
@@ -116,11 +116,8 @@ int32_t zlevParsePoly(LevDesign* design, PolyInfo* info, int32_t n, const int32_
   std::vector<int32_t> firstPos(static_cast<size_t>(terms > 0 ? terms : 1));
   std::vector<int64_t> termStart(static_cast<size_t>(terms > 0 ? terms : 1) + 1);
   if (info->degreeCount == nullptr || info->degreeStart == nullptr ||
-      info->multiplyStart == nullptr || info->termList == nullptr) {
-    xpmlog(174, 96, {HostMsgArg(name, nameLength)});
-    levRaise(design, 1012);
-    return 1;
-  }
+      info->multiplyStart == nullptr || info->termList == nullptr)
+    return kLevNoMemory;
   // Positions of each term's variables, term after term (graded lexicographic order).
   std::vector<int32_t> pos;
   pos.reserve(static_cast<size_t>(entries));
@@ -215,11 +212,16 @@ int32_t zlevParsePoly(LevDesign* design, PolyInfo* info, int32_t n, const int32_
   }
   if (info->standardize != PS_NONE) {
     if (n > 0) {
-      if (info->standardize == PS_CENTER || info->standardize == PS_CENTERSCALE)
+      const bool centers = info->standardize == PS_CENTER || info->standardize == PS_CENTERSCALE;
+      const bool scales = info->standardize == PS_SCALE || info->standardize == PS_CENTERSCALE;
+      if (centers)
         info->centers = levNew<double>(static_cast<size_t>(n));
-      if (info->standardize == PS_SCALE || info->standardize == PS_CENTERSCALE)
+      if (scales)
         info->scales = levNew<double>(static_cast<size_t>(n));
       info->statistics = levNew<double>(static_cast<size_t>(n));
+      if (info->statistics == nullptr || (centers && info->centers == nullptr) ||
+          (scales && info->scales == nullptr))
+        return kLevNoMemory;
     }
     info->stdMethod = static_cast<uint8_t>(slotInt(s, kSlotMethod, PM_RANGE));
   }
@@ -293,7 +295,7 @@ int32_t zlevPolyLabel(LevDesign* design, LevEftVar* record, const char* name, in
     int32_t lead = info->includeName ? nameLength + 1 : 0;
     char* text = static_cast<char*>(levAlloc(static_cast<size_t>(lead + len) + 16));
     if (text == nullptr)
-      return 0;
+      return kLevNoMemory;
     if (lead > 0) {
       std::memcpy(text, name, static_cast<size_t>(nameLength));
       text[nameLength] = '_';
@@ -308,8 +310,9 @@ int32_t zlevPolyLabel(LevDesign* design, LevEftVar* record, const char* name, in
   int32_t terms = info->nTerms;
   record->termLabels = levNew<char*>(static_cast<size_t>(terms));
   record->termLabelLengths = levNew<int32_t>(static_cast<size_t>(terms));
-  if (record->termLabels == nullptr || record->termLabelLengths == nullptr)
-    return 0;
+  if (record->name == nullptr || record->termLabels == nullptr ||
+      record->termLabelLengths == nullptr)
+    return kLevNoMemory;
   record->maxLabelLength = 0;
   int32_t entry = 0;
   for (int32_t k = 1, t = 0; k <= info->degree; ++k)
@@ -318,7 +321,7 @@ int32_t zlevPolyLabel(LevDesign* design, LevEftVar* record, const char* name, in
       int32_t len = zlevPolyTermLen(design, info, k, term);
       char* text = static_cast<char*>(levAlloc(static_cast<size_t>(len) + 16));
       if (text == nullptr)
-        return 0;
+        return kLevNoMemory;
       record->termLabels[t] = text;
       record->termLabelLengths[t] = zlevPolyTermLabel(design, record, k, term, text);
       if (record->termLabelLengths[t] > record->maxLabelLength)

@@ -9,11 +9,12 @@
 
 struct ParsedStatement;
 
-// Fills `info` for n variables (numeric indexes `variables`); 0, or 1 when the terms would
-// exceed what can be held (message 174/96, design code raised to 1012).
+// Fills `info` for n variables (numeric indexes `variables`); 0, 1 when the terms would
+// exceed what can be held (message 174/96, design code raised to 1012), or kLevNoMemory.
 int32_t zlevParsePoly(LevDesign* design, PolyInfo* info, int32_t n, const int32_t* variables,
                       const ParsedStatement* options, const char* name, int32_t nameLength);
-// Labels one POLYNOMIAL record (a term effect, or the whole polynomial with NOSEPARATE).
+// Labels one POLYNOMIAL record (a term effect, or the whole polynomial with NOSEPARATE):
+// 0, or kLevNoMemory.
 int32_t zlevPolyLabel(LevDesign* design, LevEftVar* record, const char* name, int32_t nameLength);
 // Writes the label of a term of `degree` variables (numeric indexes) into `buffer`; returns
 // its length. The buffer holds zlevPolyTermLen(...) + 1 bytes.

@@ -168,6 +168,8 @@ int32_t zlevParseSpline(LevDesign* design, SplineInfo* info, int32_t nVariables,
   if (entries > 0) {
     info->varKnotCount = levNew<int32_t>(static_cast<size_t>(entries));
     info->varKnots = levNew<double*>(static_cast<size_t>(entries));
+    if (info->varKnotCount == nullptr || info->varKnots == nullptr)
+      return kLevNoMemory;
   }
   switch (info->knotMethod) {
   case KM_EQUAL:

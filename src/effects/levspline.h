@@ -9,7 +9,8 @@
 
 struct ParsedStatement;
 
-// 0 when the spline is usable, 1 after an error (the design's code raised to 1012).
+// 0 when the spline is usable, 1 after an error (the design's code raised to 1012),
+// kLevNoMemory when a block could not be had.
 int32_t zlevParseSpline(LevDesign* design, SplineInfo* info, int32_t nVariables,
                         const ParsedStatement* options, const char* name, int32_t nameLength);
 // The option fields only, without checks: 1 when fewer than one column, 2 when ENDSCALE is

@@ -817,10 +817,8 @@ int32_t FindListElem(EffectParseState* state, int32_t id, int32_t defaultList, i
     } else {
       OptionSlot* list = effHolderList(defaultList);
       int32_t index = effListAppend(list, id);
-      if (index < 0) {
-        xpmlog(174, 21, {2147483647});
-        xexit(1016, 0);
-      }
+      if (index < 0)
+        effListGrowthFailed(index);
       *position = index;
       code = defaultList;
       if (state->shared)
@@ -830,9 +828,9 @@ int32_t FindListElem(EffectParseState* state, int32_t id, int32_t defaultList, i
   if (nodeType == ECT_FACTOR) {
     OptionSlot* slot4 = effSlotAt(currentStatement(), 4);
     int32_t n = effListCount(slot4);
-    if (slot4 != nullptr && (n == 0 || zlstmem(slot4->items.ints, n, position, 4) >= n) &&
-        effListAppend(slot4, *position) < 0)
-      xexit(1016, 0);
+    if (slot4 != nullptr && (n == 0 || zlstmem(slot4->items.ints, n, position, 4) >= n))
+      if (int32_t r = effListAppend(slot4, *position); r < 0)
+        effListGrowthFailed(r);
   }
   return code;
 }
@@ -897,8 +895,8 @@ void AddEffToList(EffectParseState* state, ParsedStatement* stmt, int32_t slotNu
     xpmlog(174, 21, {2147483647});
     xexit(1012, 0);
   }
-  if (effListAppendPointer(slot, effect) < 0)
-    xexit(1016, 0);
+  if (int32_t r = effListAppendPointer(slot, effect); r < 0)
+    effListGrowthFailed(r);
   if (state->shared && !effSetInsertAt(&state->recorded, at, effect))
     xexit(1016, 0);
 }

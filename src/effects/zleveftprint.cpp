@@ -6,35 +6,46 @@
 
 #include "effects/effout.h"
 
+#include <algorithm>
 #include <cstring>
 
 using namespace effout;
 
-void zlevEftLevelInfo(RvqObject* parent, LevDesign*, LevEftVar* record) {
-  // The level names joined by the delimiter, at most 253 characters.
-  char values[256];
-  int32_t room = 253;
-  int32_t columns = record->columnCount;
-  if (columns > 0 && record->columnNames != nullptr && record->columnNameLengths != nullptr &&
-      record->columnNameLengths[0] < 254) {
-    int32_t w = record->columnNameLengths[0];
-    std::memcpy(values, record->columnNames[0], static_cast<size_t>(w));
-    room -= w;
-    for (int32_t i = 1; i < columns; ++i) {
-      int32_t n = record->columnNameLengths[i];
+namespace {
+
+constexpr int32_t kValuesMax = 253; // the longest Values text
+
+// The level names joined by the delimiter into `values`, at most kValuesMax characters; a
+// list that does not fit ends with the delimiter and "..." after the last name that does.
+// A first name longer than the text gives no text. Returns the length.
+int32_t joinLevelNames(const LevEftVar *record, char (&values)[kValuesMax + 1]) {
+  const int32_t columns = record->columnCount;
+  if (columns <= 0 || record->columnNames == nullptr || record->columnNameLengths == nullptr ||
+      record->columnNameLengths[0] > kValuesMax)
+    return 0;
+  int32_t w = record->columnNameLengths[0];
+  std::memcpy(values, record->columnNames[0], static_cast<size_t>(w));
+  for (int32_t i = 1; i < columns; ++i) {
+    const int32_t n = record->columnNameLengths[i];
+    if (kValuesMax - w - 1 <= n) {
+      // The cut mark needs 4 characters; a name that leaves fewer gives way to it.
+      w = std::min(w, kValuesMax - 4);
       values[w++] = record->delimiter;
-      if (room - 1 <= n) {
-        std::memcpy(values + w, "...", 3);
-        w += 3;
-        room -= 4;
-        break;
-      }
-      room -= n + 1;
-      std::memcpy(values + w, record->columnNames[i], static_cast<size_t>(n));
-      w += n;
+      std::memcpy(values + w, "...", 3);
+      return w + 3;
     }
+    values[w++] = record->delimiter;
+    std::memcpy(values + w, record->columnNames[i], static_cast<size_t>(n));
+    w += n;
   }
-  int32_t length = 253 - room;
+  return w;
+}
+
+} // namespace
+
+void zlevEftLevelInfo(RvqObject *parent, LevDesign *, LevEftVar *record) {
+  char values[kValuesMax + 1];
+  const int32_t length = joinLevelNames(record, values);
   bool mm = record->kind == EV_MULTIMEMBER;
   RvqText* label = msgs(mm ? 906 : 908, {HostMsgArg(record->label, record->labelLength)});
   RvqObject* data = createData(parent, mm ? "MMLevelInfo" : "CollectionLevelInfo", msg(907), label);

@@ -34,14 +34,27 @@ struct SplineView {
     const SplineInfo* s = r->spline != nullptr ? r->spline : info;
     return s->varKnotCount != nullptr ? s->varKnotCount[0] : 0;
   }
-  const double* knots(int32_t variable, int32_t p) const {
+  // The knots of one variable at piece p: the variables of a spline may have different
+  // knot counts, while the tables run over the first variable's count.
+  struct Knots {
+    const double *values;
+    int32_t count;
+    double operator()(int32_t k) const {
+      return values != nullptr && k >= 0 && k < count ? values[k] : hostMissing();
+    }
+  };
+  Knots knots(int32_t variable, int32_t p) const {
+    const SplineInfo *s = info;
+    int32_t slot = variable;
     if (first->partTotal >= 2) {
       int32_t q = first->partTotal / (variables > 0 ? variables : 1);
       const LevEftVar* r = piece(p + variable * q);
-      const SplineInfo* s = r->spline != nullptr ? r->spline : info;
-      return s->varKnots != nullptr ? s->varKnots[0] : nullptr;
+      s = r->spline != nullptr ? r->spline : info;
+      slot = 0;
     }
-    return info->varKnots != nullptr ? info->varKnots[variable] : nullptr;
+    if (s->varKnots == nullptr || s->varKnotCount == nullptr)
+      return Knots{nullptr, 0};
+    return Knots{s->varKnots[slot], s->varKnotCount[slot]};
   }
   int32_t degree() const { return info->natural ? 3 : info->degree; }
   int32_t advance(int32_t p, int32_t scale) const {
@@ -54,8 +67,6 @@ SplineView viewOf(LevDesign* design, LevEftVar* record) {
   return SplineView{design, record, record->spline, record->variableCount,
                     static_cast<int32_t>(record - design->constructed)};
 }
-
-double knotAt(const double* knots, int32_t k) { return knots != nullptr ? knots[k] : hostMissing(); }
 
 RvqText* nameText(const LevVariable& v) {
   return textf("%.*s", v.var ? v.var->nameLength : 0, v.var ? v.var->name : "");
@@ -105,7 +116,7 @@ void zlevPrintSplineKnots(RvqObject* parent, LevDesign* design, LevEftVar* recor
       scale = sc;
       scaleKnot = k + 1;
       for (int32_t j = 0; j < s.variables; ++j)
-        values[static_cast<size_t>(j)] = knotAt(s.knots(j, piece), k);
+        values[static_cast<size_t>(j)] = s.knots(j, piece)(k);
       boundary = (k < degree || k >= n - degree || (degree == 0 && k == n - 1)) ? 1 : 0;
       ++knotNumber;
       row(data);
@@ -163,7 +174,7 @@ void zlevPrintBSplineDetails(RvqObject* parent, LevDesign* design, LevEftVar* re
     for (int32_t sc = info->startScale; sc <= last; ++sc) {
       int32_t n = s.knotCount(piece);
       int32_t rows = n - (dd - 1);
-      const double* t = s.knots(j, piece);
+      const SplineView::Knots t = s.knots(j, piece);
       for (int32_t i = 0; i < rows; ++i) {
         scaleColumn = i + 1;
         std::memset(buffer, ' ', static_cast<size_t>(width));
@@ -172,26 +183,26 @@ void zlevPrintBSplineDetails(RvqObject* parent, LevDesign* design, LevEftVar* re
         if (d == 0) {
           startKnot = i;
           endKnot = i + 1;
-          left = i == 0 ? v.centre - v.halfRange : knotAt(t, i - 1);
-          right = knotAt(t, i);
+          left = i == 0 ? v.centre - v.halfRange : t(i - 1);
+          right = t(i);
           len = i == 0 ? std::snprintf(support, sizeof support, " -%d", 1)
                        : std::snprintf(support, sizeof support, "%d-%d", i, i + 1);
         } else {
           if (i == 0) {
             startKnot = 1;
-            left = knotAt(t, 0);
+            left = t(0);
             endKnot = rows == 1 ? d : d + 1;
-            right = knotAt(t, rows == 1 ? d - 1 : d);
+            right = t(rows == 1 ? d - 1 : d);
           } else if (i < rows - 1) {
             startKnot = i;
-            left = knotAt(t, i - 1);
+            left = t(i - 1);
             endKnot = d + 1 + i;
-            right = knotAt(t, d + i);
+            right = t(d + i);
           } else {
             startKnot = i;
-            left = knotAt(t, i - 1);
+            left = t(i - 1);
             endKnot = d + i;
-            right = knotAt(t, d + i - 1);
+            right = t(d + i - 1);
           }
           len = std::snprintf(support, sizeof support, "%d-%d", startKnot, endKnot);
         }
@@ -242,12 +253,12 @@ void zlevPrintTPFSplineDetails(RvqObject* parent, LevDesign* design, LevEftVar* 
         row(data);
       }
     }
-    const double* t = s.knots(j, 0);
+    const SplineView::Knots t = s.knots(j, 0);
     int32_t k = info->natural ? n - 2 : n;
     double previous = DBL_MAX;
     power = d;
     for (int32_t i = 0; i < k; ++i) {
-      double knot = knotAt(t, i);
+      double knot = t(i);
       power = knot == previous ? (power - 1 > 0 ? power - 1 : 0) : d;
       ++col;
       breakKnot = knot;

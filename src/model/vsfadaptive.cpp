@@ -90,6 +90,10 @@ int32_t vsfLSAdaptiveWeights(VsfModel *m) {
 }
 
 int32_t vsfInEstAdaptiveWeights(VsfModel *m) {
+  // The INEST= reading hands over estimates for every group it does not end the run for;
+  // a fit without them has no weight to form.
+  if (m->inestEstimates == nullptr)
+    return kPowNotANumber;
   int32_t q = 0;
   for (int32_t e = 0; e < m->effectCount; ++e) {
     const int32_t n = m->effectColumns[e];

@@ -15,10 +15,9 @@ bool big(int32_t code) { return code == 5 || code == 6; }
 } // namespace
 
 int64_t vsfMemTri(int32_t n) {
-  int64_t count = static_cast<int64_t>(n) * (static_cast<int64_t>(n) + 1) / 2;
-  if (8 * count > 2147483647LL)
+  if (n < 0 || n > kVsfMaxTriangleColumns)
     return -1;
-  return count;
+  return static_cast<int64_t>(n) * (static_cast<int64_t>(n) + 1) / 2;
 }
 
 double vsfEpsZero(double x) {

@@ -12,6 +12,10 @@ inline constexpr double kVsfFTol = 1.110223024625157e-14;
 // Below this log the exponential underflows.
 inline constexpr double kVsfLogUnderflow = -708.3964185;
 
+// The most columns a packed triangle may have: its element indices, up to the diagonal
+// index k(k+3)/2 of the last column, are formed in 32-bit arithmetic throughout the fit.
+inline constexpr int32_t kVsfMaxTriangleColumns = 46340;
+// Elements of a packed triangle of n columns (64-bit), or -1 above kVsfMaxTriangleColumns.
 int64_t vsfMemTri(int32_t n);
 double vsfEpsZero(double x);
 int32_t vsfBigBetter(int32_t code);

@@ -389,16 +389,13 @@ int32_t vsfAddStepMemory(VsfModel *model, int32_t newCapacity) {
   return 0;
 }
 
-int32_t vsfAddXpXMemory(VsfModel *model, int32_t newCapacity) {
-  VsfModel *m = model;
-  if (newCapacity == -1)
-    newCapacity = 2 * m->xpxColumns;
-  if (newCapacity <= m->xpxColumns)
-    return 0;
-  const int64_t n = vsfMemTri(newCapacity);
-  if (n < 0)
-    return -2;
-  const int32_t oldCap = m->xpxCapacity;
+namespace {
+
+constexpr int32_t kMsgXpxTooManyColumns = 9131; // 848: more columns than a triangle may have
+constexpr int32_t kMsgXpxDoesNotFit = 9132;     // 848: the triangles do not fit in memory
+
+// Grows every X'X triangle and its sweep flags to `newCapacity` columns of `n` elements.
+int32_t vsfGrowXpX(VsfModel *m, int32_t newCapacity, int64_t n) {
   const int64_t oldTri = vsfMemTri(m->xpxColumns);
 
   auto growFlags = [&](char *&flags, char *&saved) -> bool {
@@ -459,9 +456,30 @@ int32_t vsfAddXpXMemory(VsfModel *model, int32_t newCapacity) {
                              !growFlags(F.cleanSweepFlags, noFlags = nullptr)))
         return -2;
     }
-  (void)oldCap;
   m->xpxCapacity = newCapacity;
   return 0;
+}
+
+} // namespace
+
+int32_t vsfAddXpXMemory(VsfModel *model, int32_t newCapacity) {
+  VsfModel *m = model;
+  if (newCapacity == -1)
+    newCapacity = 2 * m->xpxColumns;
+  if (newCapacity <= m->xpxColumns)
+    return 0;
+  const int64_t n = vsfMemTri(newCapacity);
+  if (n < 0) {
+    // The response is column 0 of the triangle; the message counts design columns.
+    xpmlog(848, kMsgXpxTooManyColumns,
+           {HostMsgArg(newCapacity - 1), HostMsgArg(kVsfMaxTriangleColumns - 1)});
+    return -2;
+  }
+  const int32_t grown = vsfGrowXpX(m, newCapacity, n);
+  if (grown != 0)
+    xpmlog(848, kMsgXpxDoesNotFit,
+           {HostMsgArg(newCapacity - 1), HostMsgArg(static_cast<int64_t>(sizeof(double)) * n)});
+  return grown;
 }
 
 int32_t vsfAddCrossMemory(VsfModel *model, int32_t newCapacity, int32_t rowLength) {

@@ -8,6 +8,7 @@
 #include "driver/vsfoptions.h"
 #include "kernels/vsfresid.h"
 #include "kernels/vsfxpx.h"
+#include "model/vsfformulas.h"
 #include "model/vsfmodel.h"
 #include "model/vsftrial.h"
 #include "numerics/qkzsweep.h"
@@ -170,6 +171,9 @@ int32_t vsfAddEffect(VsfModel *m, int32_t k, uint8_t resweepAll, uint8_t trial) 
     if (m1 > m->xpxCapacity) {
       int32_t c = std::max(m1, 2 * m->xpxCapacity);
       c = std::min(c, m->parmCount + 1);
+      // Doubling stops at the largest triangle when the columns needed still fit in it.
+      if (m1 <= kVsfMaxTriangleColumns)
+        c = std::min(c, kVsfMaxTriangleColumns);
       int32_t rc = vsfAddXpXMemory(m, c);
       if (rc != 0)
         return rc;

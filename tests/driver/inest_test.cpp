@@ -28,6 +28,8 @@ protected:
     postinit::writeCsv("iegap", "g,_TYPE_,Intercept,x1,x2\n1,PARMS,1,2,3\n3,PARMS,4,5,6\n");
     postinit::writeCsv("ienox2", "g,_TYPE_,Intercept,x1\n1,PARMS,1,2\n");
     postinit::writeCsv("ienoby", "_TYPE_,Intercept,x1,x2\nPARMS,1,2,3\n");
+    postinit::writeCsv("ienotype", "g,Intercept,x1,x2\n1,1,2,3\n2,4,5,6\n2,7,8,9\n");
+    postinit::writeCsv("ieempty", "Intercept,x1,x2\n");
   }
   static StepRun step(const std::string& inest) {
     return postinit::run(
@@ -43,8 +45,10 @@ TEST_F(InestStartValues, ParmsRowOfEachGroup) {
   // The first PARMS row of group 1 counts; the COV row before it does not.
   ASSERT_TRUE(r.groups[0].hasStart);
   EXPECT_EQ(r.groups[0].startValues, (std::vector<double>{0.5, 1.5, -2}));
-  // Group 2 has no PARMS row: no start values, nothing left over from group 1.
-  EXPECT_FALSE(r.groups[1].hasStart);
+  // Group 2 has no PARMS row: its estimates are those of its last row, with a warning.
+  ASSERT_TRUE(r.groups[1].hasStart);
+  EXPECT_EQ(r.groups[1].startValues, (std::vector<double>{8, 8, 8}));
+  EXPECT_EQ(r.count(848, 9130), 1) << r.messages();
   // Group 3: "PARMSX" begins with PARMS; the missing x1 stays missing at its own place.
   ASSERT_TRUE(r.groups[2].hasStart);
   ASSERT_EQ(r.groups[2].startValues.size(), 3u);
@@ -74,6 +78,26 @@ TEST_F(InestStartValues, InestWithoutTheByVariables) {
       "proc varsifter data=ib; model y = x1 x2 / selection=lasso(adaptive(inest=ienoby)); run;");
   ASSERT_EQ(whole.groups.size(), 1u) << whole.messages();
   EXPECT_EQ(whole.groups[0].startValues, (std::vector<double>{1, 2, 3}));
+}
+
+TEST_F(InestStartValues, WithoutTypeEveryRowHoldsEstimates) {
+  StepRun r = step("ienotype");
+  ASSERT_EQ(r.groups.size(), 2u) << r.messages();
+  EXPECT_EQ(r.groups[0].startValues, (std::vector<double>{1, 2, 3}));
+  // Two rows without _TYPE_: the last one counts, and the log says so.
+  EXPECT_EQ(r.groups[1].startValues, (std::vector<double>{7, 8, 9}));
+  EXPECT_EQ(r.count(848, 9130), 1) << r.messages();
+  // Group 3 has no INEST= rows at all: the run ends there.
+  EXPECT_EQ(r.count(848, 234), 1) << r.messages();
+  EXPECT_GE(r.returnCode, 108);
+}
+
+TEST_F(InestStartValues, EmptyInestEndsTheRun) {
+  StepRun r = postinit::run(
+      "proc varsifter data=ib; model y = x1 x2 / selection=lasso(adaptive(inest=ieempty)); run;");
+  EXPECT_EQ(r.count(848, 234), 1) << r.messages();
+  EXPECT_GE(r.returnCode, 108);
+  EXPECT_TRUE(r.groups.empty());
 }
 
 TEST_F(InestStartValues, GroupMissingFromInestEndsTheRun) {

@@ -122,6 +122,32 @@ TEST_F(ChainTest, EffectStatementAfterModelIsRefused) {
   EXPECT_EQ(host.root.status, 2000);
 }
 
+// The host's list growth fails: a refused list ends the run with 2000, any other failure
+// with 1016; the host has said why, so the callback adds no message of its own. Both the
+// variable lists and the statement's effect list grow this way.
+TEST_F(ChainTest, FailedListGrowthEndsTheRunWithTheHostsCode) {
+  struct Case {
+    const char *effects;
+    int32_t result;
+    int exitCode;
+  };
+  for (const Case &c :
+       {Case{"c", -1, 2000}, Case{"c", -3, 1016}, Case{"b", -1, 2000}, Case{"b", -7, 1016}}) {
+    SCOPED_TRACE(std::string(c.effects) + " " + std::to_string(c.result));
+    host.messages.clear();
+    host.addlstResult = c.result;
+    int code = 0;
+    try {
+      host.model(c.effects);
+    } catch (const efftest::ExitCalled &e) {
+      code = e.code;
+    }
+    host.addlstResult = 0;
+    EXPECT_EQ(code, c.exitCode);
+    EXPECT_TRUE(host.messages.empty());
+  }
+}
+
 TEST_F(ChainTest, RangeAndBarInOneEffectIsRefused) {
   host.model("c-d|b");
   EXPECT_EQ(host.count(174, 4), 1);

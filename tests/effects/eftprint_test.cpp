@@ -166,6 +166,82 @@ TEST_F(PrintTest, LongLevelListEndsWithDots) {
   EXPECT_EQ((*found[0])["dynamics"]["WD"].n, 50);
 }
 
+// The Values text of a COLLECTION effect with these level names; false: no Values column.
+struct LevelText : PrintTest {
+  std::pair<bool, std::string> values(const std::vector<std::string> &names) {
+    effect("col", EV_COLLECTION, {"a", "b"});
+    build("x");
+    setColumns(design.constructed[0], names);
+    Value v = print();
+    std::vector<const Value *> found;
+    tables(v, found);
+    EXPECT_EQ(found.size(), 1u);
+    if (found.empty() || columnNames(*found[0]).size() < 2)
+      return {false, ""};
+    return {true, (*found[0])["rows"][0][1].s};
+  }
+};
+
+// A first name of 253 fills the text; the cut mark takes the tail of the name.
+TEST_F(LevelText, FirstNameOf253) {
+  EXPECT_EQ(values({std::string(253, 'm'), "p", "q"}),
+            std::make_pair(true, std::string(249, 'm') + " ..."));
+}
+TEST_F(LevelText, FirstNameOf253Alone) {
+  EXPECT_EQ(values({std::string(253, 'm')}), std::make_pair(true, std::string(253, 'm')));
+}
+TEST_F(LevelText, FirstNameOf252) {
+  EXPECT_EQ(values({std::string(252, 'm'), "p"}),
+            std::make_pair(true, std::string(249, 'm') + " ..."));
+}
+// The mark never ends past 253: a name that leaves it no room gives way to it.
+TEST_F(LevelText, FirstNameOf249Fits) {
+  EXPECT_EQ(values({std::string(249, 'm'), "p"}),
+            std::make_pair(true, std::string(249, 'm') + " p"));
+}
+TEST_F(LevelText, FirstNameOf249) {
+  EXPECT_EQ(values({std::string(249, 'm'), "p", "q"}),
+            std::make_pair(true, std::string(249, 'm') + " ..."));
+}
+// A first name of 254 gives no Values column at all.
+TEST_F(LevelText, FirstNameOf254) { EXPECT_FALSE(values({std::string(254, 'm'), "p"}).first); }
+
+TEST_F(PrintTest, SplineVariablesWithDifferentKnotCounts) {
+  effect("sp", EV_SPLINE, {"x", "z"});
+  build("sp");
+  SplineInfo *info = design.constructed[0].spline;
+  // The tables run over the first variable's five knots; z has three.
+  static double xKnots[5] = {0, 1, 2, 3, 4};
+  static double zKnots[3] = {10, 11, 12};
+  static double *perVariable[2] = {xKnots, zKnots};
+  static int32_t counts[2] = {5, 3};
+  info->varKnots = perVariable;
+  info->varKnotCount = counts;
+  info->degree = 1;
+  Value v = print();
+  std::vector<const Value *> found;
+  tables(v, found);
+  ASSERT_EQ(found.size(), 3u);
+  const Value &k = *found[0];
+  ASSERT_EQ(columnNames(k),
+            (std::vector<std::string>{"KnotNumber", "Boundary", "x", "z", "Control"}));
+  ASSERT_EQ(k["rows"].items.size(), 5u);
+  for (size_t i = 0; i < 5; ++i) {
+    EXPECT_EQ(k["rows"][i][2].n, static_cast<double>(i));
+    if (i < 3)
+      EXPECT_EQ(k["rows"][i][3].n, 10.0 + static_cast<double>(i));
+    else
+      EXPECT_EQ(k["rows"][i][3].kind, Value::Null) << "z has no knot " << i;
+  }
+  // z's basis rows past its own knots have no bounds.
+  const Value &zb = *found[2];
+  EXPECT_EQ(zb["name"].s, "BSplineDetails");
+  ASSERT_EQ(zb["rows"].items.size(), 5u);
+  EXPECT_EQ(zb["rows"][1][2].n, 10.0);
+  EXPECT_EQ(zb["rows"][1][3].n, 12.0);
+  EXPECT_EQ(zb["rows"][4][3].kind, Value::Null);
+}
+
 TEST_F(PrintTest, BsplineKnotsAndBasisRows) {
   effect("sp", EV_SPLINE, {"x"});
   build("sp");

@@ -128,6 +128,8 @@ int32_t fakeFormat(char* buffer, int32_t width, int32_t, double value) {
 }
 
 int32_t fakeAddlst(OptionSlot* slot, int32_t itemSize, int32_t more) {
+  if (g_current->addlstResult != 0)
+    return g_current->addlstResult;
   int32_t need = slot->value.list.count + more;
   if (need <= slot->value.list.capacity && slot->items.any != nullptr)
     return 0;

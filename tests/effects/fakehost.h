@@ -76,6 +76,8 @@ public:
   ParsedStatement* holder = nullptr;
   HostDataSet* dataSet = reinterpret_cast<HostDataSet*>(0x1);
   std::string validVarName = "V7";
+  // Non-zero: the host's list growth fails with this result.
+  int32_t addlstResult = 0;
 
   // Token stream for the callback's peeks.
   std::vector<HostToken> tokens;

@@ -569,3 +569,102 @@ TEST_F(DesignTest, EffectNamedLikeInterceptIsTheInterceptName) {
 }
 
 } // namespace
+
+namespace {
+
+// Crossing split effects multiplies their part counts; past 2^24 records for one effect the
+// build stops with a message that names the effect.
+TEST_F(DesignTest, CrossingPastThePartLimitIsNamed) {
+  const char *vars[] = {"x1", "x2", "z"};
+  const char *names[] = {"p", "q", "r"};
+  for (int i = 0; i < 3; ++i) {
+    ParsedStatement *s = effect(names[i], EV_POLYNOMIAL, {vars[i]});
+    host.setNumber(s, 15, 300);
+  }
+  EXPECT_EQ(build("p*q*r"), kLevLimitPassed);
+  EXPECT_EQ(host.count(174, 9101), 1);
+  // The limit of one effect stopped it, not that of the whole model.
+  EXPECT_EQ(host.count(174, 9102), 0);
+}
+
+} // namespace
+
+namespace {
+
+// A default pool that hands out `left` blocks and then none.
+struct FailingPool {
+  QkPool pool{};
+  QkPool *inner = nullptr;
+  int left = 0;
+};
+
+void *failingAllocate(QkPool *pool, size_t size, uint32_t flags) {
+  auto *p = reinterpret_cast<FailingPool *>(pool);
+  if (p->left <= 0)
+    return nullptr;
+  --p->left;
+  return p->inner->allocate(p->inner, size, flags);
+}
+
+// Every kind of EFFECT statement, each used by the model, built with the pool running dry at
+// every allocation in turn: each failing build reports out of memory, with no user message
+// and no raised return code, until one build has memory enough and succeeds.
+TEST(DesignMemoryTest, EveryAllocationFailureOfTheBuildIsOutOfMemory) {
+  bool succeeded = false;
+  int failures = 0;
+  for (int n = 0; n < 2000 && !succeeded; ++n) {
+    SCOPED_TRACE("allocations allowed: " + std::to_string(n));
+    FakeHost host;
+    for (const char *v : {"y", "b", "x", "x1", "x2", "z", "w1", "w2", "g", "t", "s", "r"})
+      host.addVar(v);
+    host.addVar("a", 2, 4);
+    host.setClass({"a", "b"});
+    auto effect = [&](const std::string &name, int kind, const Names &vars) {
+      ParsedStatement *s = host.addStatement("EFFECT");
+      host.setNameList(s, 1, {name});
+      host.setNumber(s, 2, kind);
+      host.setVarList(s, 3, vars);
+      return s;
+    };
+    host.setVarList(effect("mm", EV_MULTIMEMBER, {"a", "b"}), 4, {"w1", "w2"});
+    effect("col", EV_COLLECTION, {"x", "b", "z"});
+    ParsedStatement *sp = effect("sp", EV_SPLINE, {"x", "z"});
+    host.setNumber(sp, 13, KM_MULTISCALE);
+    host.setNumber(sp, 11, 0);
+    host.setNumber(sp, 12, 1);
+    FakeHost::setFlag(sp, 3);
+    ParsedStatement *p = effect("p", EV_POLYNOMIAL, {"x1", "x2"});
+    host.setNumber(p, 15, 2);
+    FakeHost::setFlag(p, 21); // STANDARDIZE(METHOD=MOMENTS)
+    host.setNumber(p, 20, PM_MOMENTS);
+    ParsedStatement *lg = effect("lg", EV_LAG, {"a"});
+    host.setVarList(lg, 24, {"t"});
+    host.setVarList(lg, 23, {"s", "g"});
+    host.setVarList(lg, 25, {"r"});
+    ParsedStatement *model = host.model("x mm col sp p lg b*p");
+    ASSERT_EQ(host.root.status, 0);
+    host.messages.clear();
+
+    FailingPool dry;
+    dry.inner = v_global_gcb_anchor->defaultPool;
+    dry.pool = *dry.inner;
+    dry.pool.allocate = failingAllocate;
+    dry.left = n;
+    v_global_gcb_anchor->defaultPool = &dry.pool;
+    LevDesign design{};
+    const int32_t r = zlevmod(&design, host.dataSet, 1, 2, model, 1, 0, 0);
+    v_global_gcb_anchor->defaultPool = dry.inner;
+    succeeded = r == 0;
+    if (!succeeded) {
+      ++failures;
+      EXPECT_EQ(r, -2);
+      EXPECT_EQ(design.worstReturnCode, 0);
+      for (const efftest::Message &m : host.messages)
+        ADD_FAILURE() << "message " << m.set << "/" << m.number;
+    }
+  }
+  EXPECT_TRUE(succeeded);
+  EXPECT_GT(failures, 100); // the build of all five kinds takes a few hundred blocks
+}
+
+} // namespace

@@ -72,7 +72,15 @@ TEST(Formulas, Comparisons) {
 
 TEST(Formulas, TriangleSizeAndSorts) {
   EXPECT_EQ(vsfMemTri(23169), 268412865);
-  EXPECT_EQ(vsfMemTri(23170), -1);
+  // Sizes are 64-bit: triangles of 2^31 bytes and more are counted.
+  EXPECT_EQ(vsfMemTri(23170), 268436035);
+  EXPECT_EQ(vsfMemTri(23251), 270316126);
+  // The largest triangle: the product k(k+3) behind the diagonal index of its last column k
+  // still fits 32 bits; one column more would not.
+  EXPECT_EQ(vsfMemTri(kVsfMaxTriangleColumns), 1073720970);
+  EXPECT_LE(int64_t{kVsfMaxTriangleColumns - 1} * (kVsfMaxTriangleColumns + 2), INT32_MAX);
+  EXPECT_GT(int64_t{kVsfMaxTriangleColumns} * (kVsfMaxTriangleColumns + 3), INT32_MAX);
+  EXPECT_EQ(vsfMemTri(kVsfMaxTriangleColumns + 1), -1);
   double x[3] = {3, 1, 2};
   int32_t idx[3] = {0, 1, 2};
   vsfQsort(x, 3, idx, 1);

@@ -134,8 +134,19 @@ TEST(Lifecycle, GrowthKeepsContentsAndFrontElements) {
   const int32_t before = m.xpxCapacity;
   EXPECT_EQ(vsfAddXpXMemory(&m, m.xpxColumns), 0);
   EXPECT_EQ(m.xpxCapacity, before);
-  // A triangle of 2^31 bytes or more cannot be had.
-  EXPECT_EQ(vsfAddXpXMemory(&m, 23170), -2);
+  // More columns than 32-bit triangle indices reach: refused with a message that counts
+  // the design columns, arrays unchanged.
+  datatest::loggedNumbers();
+  EXPECT_EQ(vsfAddXpXMemory(&m, kVsfMaxTriangleColumns + 1), -2);
+  EXPECT_EQ(datatest::loggedNumbers(), std::vector<int>{848 * 1000 + 9131});
+  EXPECT_EQ(m.xpxCapacity, before);
+  // Triangles that the pool cannot give: out of memory, said with the column count.
+  auto *realloc = m.pool->reallocate;
+  m.pool->reallocate = [](QkPool *, void *, size_t, uint32_t) -> void * { return nullptr; };
+  EXPECT_EQ(vsfAddXpXMemory(&m, 2 * before), -2);
+  m.pool->reallocate = realloc;
+  EXPECT_EQ(datatest::loggedNumbers(), std::vector<int>{848 * 1000 + 9132});
+  EXPECT_EQ(m.xpxCapacity, before);
   m.xpx[3] = 7.0;
   ASSERT_EQ(vsfAddXpXMemory(&m, 2 * before), 0);
   EXPECT_EQ(m.xpx[3], 7.0);

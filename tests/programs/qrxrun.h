@@ -9,6 +9,7 @@
 
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -119,6 +120,61 @@ inline bool logged(const ProgramRun &r, int set, int number) {
         static_cast<int>(l["number"].n) == number)
       return true;
   return false;
+}
+
+// The first table called `name` under `node`, depth first; tables of BY groups follow each
+// other, so `skip` passes over that many earlier ones.
+inline const Value *findTable(const Value &node, const std::string &name, int *skip) {
+  if (node.kind == Value::Array) {
+    for (const auto &item : node.items)
+      if (const Value *t = findTable(item, name, skip))
+        return t;
+    return nullptr;
+  }
+  if (node.kind != Value::Object)
+    return nullptr;
+  if (node["kind"].s == "table" && node["name"].s == name && (*skip)-- == 0)
+    return &node;
+  return node.has("children") ? findTable(node["children"], name, skip) : nullptr;
+}
+
+inline const Value *findTable(const Value &node, const std::string &name, int skip = 0) {
+  return findTable(node, name, &skip);
+}
+
+inline const Value *cell(const Value &t, size_t row, const std::string &name) {
+  const int k = col(t, name);
+  if (k < 0 || row >= t["rows"].items.size())
+    return nullptr;
+  return &t["rows"][row][static_cast<size_t>(k)];
+}
+
+// A numeric cell by column name; NaN when it is missing or not a number.
+inline double number(const Value &t, size_t row, const std::string &name) {
+  const Value *v = cell(t, row, name);
+  return v != nullptr && v->kind == Value::Number ? v->n : std::nan("");
+}
+
+inline std::string text(const Value &t, size_t row, const std::string &name) {
+  const Value *v = cell(t, row, name);
+  return v != nullptr ? v->s : std::string();
+}
+
+// How many log records of a step carry (set, number).
+inline int messageCount(const Value &step, int set, int number) {
+  int n = 0;
+  for (const auto &rec : step["log"].items)
+    if (rec.has("set") && rec["set"].n == set && rec["number"].n == number)
+      ++n;
+  return n;
+}
+
+using Run = ProgramRun;
+
+// runProgram from the source directory, with the data files given by name.
+inline Run run(const std::string &program, const std::string &tag,
+               const std::map<std::string, std::string> &files = {}) {
+  return runProgram(program, tag, {files.begin(), files.end()}, {}, QRX_SOURCE_DIR);
 }
 
 // A CSV file as rows of fields (no quoting: the runner writes none for these data).

@@ -55,30 +55,12 @@ using qrxrun::col;
 using qrxrun::ProgramRun;
 
 // Runs a program from the source directory (it reads the example data by path).
-ProgramRun runProgram(const std::string& text) {
-  return qrxrun::runProgram(text, "lasso", {}, {}, QRX_SOURCE_DIR);
-}
+ProgramRun runProgram(const std::string& text) { return qrxrun::run(text, "lasso"); }
 
-const Value* findTable(const Value& node, const std::string& name) {
-  if (node.kind == Value::Array) {
-    for (const auto& item : node.items)
-      if (const Value* t = findTable(item, name))
-        return t;
-    return nullptr;
-  }
-  if (node.kind != Value::Object)
-    return nullptr;
-  if (node["kind"].s == "table" && node["name"].s == name)
-    return &node;
-  return node.has("children") ? findTable(node["children"], name) : nullptr;
-}
+using qrxrun::findTable;
 
 double num(const Value& t, size_t row, const std::string& name) {
-  const int k = col(t, name);
-  if (k < 0)
-    return std::nan("");
-  const Value& v = t["rows"][row][static_cast<size_t>(k)];
-  return v.kind == Value::Number ? v.n : std::nan("");
+  return qrxrun::number(t, row, name);
 }
 
 class LassoProgram : public ::testing::Test {
