@@ -18,8 +18,10 @@
 #include <memory>
 #include <mutex>
 #include <set>
-#include <unistd.h>
 #include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -549,13 +551,22 @@ void dsVputt(HostDataSet* out) {
     return;
   PendingOutput p{pendingPath(ds->path), ds->path, ds->display, ds->outRows,
                   static_cast<int>(ds->vars.size())};
-  std::error_code ec;
-  if (!writeCsv(ds, p.tmp)) {
-    fs::remove(p.tmp, ec);
-    fail(7, {ds->display.c_str(), ds->path.c_str(), "the file cannot be written"});
-  } else {
+  {
+    // made and registered at once, so that a killed run removes a half-written file
     std::lock_guard<std::mutex> lock(gMutex);
-    gPending.push_back(std::move(p));
+    int fd = ::open(p.tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd >= 0)
+      ::close(fd);
+    gPending.push_back(p);
+  }
+  if (!writeCsv(ds, p.tmp)) {
+    {
+      std::lock_guard<std::mutex> lock(gMutex);
+      std::error_code ec;
+      fs::remove(p.tmp, ec);
+      gPending.pop_back();
+    }
+    fail(7, {ds->display.c_str(), ds->path.c_str(), "the file cannot be written"});
   }
   dsClose(ds);
 }
@@ -872,7 +883,7 @@ void commitStepOutputs(bool stepSucceeded) {
 }
 
 void removePendingOutputFiles() {
-  std::lock_guard<std::mutex> lock(gMutex);
+  gMutex.lock(); // never released: the process is about to end
   for (const PendingOutput& p : gPending)
     ::unlink(p.tmp.c_str());
   gPending.clear();

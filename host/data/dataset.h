@@ -32,7 +32,8 @@ int parsedCopyCount();
 // step succeeded; otherwise removes their temporary files and logs that each was not
 // replaced (or not written), leaving the old files as they were.
 void commitStepOutputs(bool stepSucceeded);
-// Removes the temporary files of outputs not yet put in place (a run being killed).
+// Removes the temporary files of outputs not yet put in place (a run being killed); keeps
+// the data-set registry locked afterwards so that no output file is begun before the end.
 void removePendingOutputFiles();
 // At the end of a step: discards outputs not yet put in place, frees every data set still open (output data sets not ended with
 // xvputt are not written) and drops the parsed copies.
