@@ -7,6 +7,7 @@
 #include "host/ext/qkpgf.h"
 #include "host/hostcore.h"
 #include "host/hostlog.h"
+#include "host/runner/program.h"
 #include "host/runner/programrun.h"
 #include "host/supervisor.h"
 
@@ -166,10 +167,15 @@ int main(int argc, char** argv) {
       else if (opt == "--lib") {
         if (!splitPair(v, &n, &val))
           return fail("--lib needs NAME=DIR, not '" + v + "'");
+        if (!qrxhost::validLibraryName(n))
+          return fail("--lib " + v + ": the library name " + n + " is not valid (" +
+                      qrxhost::kLibraryNameRule + ")");
         libs.emplace_back(n, val);
       } else {
         if (!splitPair(v, &n, &val))
           return fail("-o needs NAME=VALUE, not '" + v + "'");
+        if (std::string allowed; !qrxhost::checkHostOption(n, val, &allowed))
+          return fail("-o " + v + ": the value is not valid; " + allowed);
         options.emplace_back(n, val);
       }
     } else if (!a.empty() && a[0] == '-') {
