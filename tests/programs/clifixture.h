@@ -18,13 +18,10 @@ struct Outcome {
   std::string out; // standard output and standard error together
 };
 
-inline Outcome qrx(const std::string &args) {
+// Runs a shell command, standard error joined to standard output.
+inline Outcome shell(const std::string &cmd) {
   Outcome r;
-  // Leak reports at exit would change the exit status under the sanitizers; the status
-  // is what these tests check.
-  std::string cmd =
-      std::string("ASAN_OPTIONS=detect_leaks=0 '") + QRX_BINARY + "' " + args + " 2>&1";
-  FILE *p = ::popen(cmd.c_str(), "r");
+  FILE *p = ::popen((cmd + " 2>&1").c_str(), "r");
   if (!p)
     return r;
   char buf[4096];
@@ -34,6 +31,12 @@ inline Outcome qrx(const std::string &args) {
   int st = ::pclose(p);
   r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
   return r;
+}
+
+// Leak reports at exit would change the exit status under the sanitizers; the status is
+// what these tests check.
+inline Outcome qrx(const std::string &args) {
+  return shell(std::string("ASAN_OPTIONS=detect_leaks=0 '") + QRX_BINARY + "' " + args);
 }
 
 class Cli : public ::testing::Test {
