@@ -39,6 +39,14 @@ inline Outcome qrx(const std::string &args) {
   return shell(std::string("ASAN_OPTIONS=detect_leaks=0 '") + QRX_BINARY + "' " + args);
 }
 
+inline bool has(const Outcome &r, const std::string &text) {
+  return r.out.find(text) != std::string::npos;
+}
+
+// A small data set with a response y and two predictors, for runs that need any fit.
+inline constexpr char kSmallData[] =
+    "y,x1,x2\n3.1,1,2\n4.9,2,1\n7.2,3,3\n8.8,4,2\n11.1,5,5\n12.7,6,4\n15.2,7,6\n16.8,8,5\n";
+
 class Cli : public ::testing::Test {
 protected:
   std::filesystem::path dir;

@@ -20,17 +20,11 @@
 
 namespace fs = std::filesystem;
 using clitest::Cli;
+using clitest::has;
 using clitest::Outcome;
 using clitest::qrx;
 
 namespace {
-
-const char kData[] = "y,x1,x2\n3.1,1,2\n4.9,2,1\n7.2,3,3\n8.8,4,2\n11.1,5,5\n12.7,6,4\n"
-                     "15.2,7,6\n16.8,8,5\n";
-
-bool has(const Outcome &r, const std::string &text) {
-  return r.out.find(text) != std::string::npos;
-}
 
 // Files in `dir` other than those named.
 std::vector<std::string> strayFiles(const fs::path &dir, std::initializer_list<const char *> keep) {
@@ -123,7 +117,7 @@ TEST_F(Cli, KilledRunRemovesItsFiles) {
 // The second run reads t (which now holds P) and asks for P again: the step fails on the
 // name defined twice, reports that and nothing else, and t stays byte for byte as it was.
 TEST_F(Cli, FailingStepKeepsTheDataSetItWouldReplace) {
-  write("t.csv", kData);
+  write("t.csv", clitest::kSmallData);
   std::string prog = write("p.qrx", "proc varsifter data=t; model y = x1 x2; output out=t p=p; "
                                     "run;\n");
   Outcome first = run(prog);
@@ -146,7 +140,7 @@ TEST_F(Cli, FailingStepKeepsTheDataSetItWouldReplace) {
 // not create a new one; a later step that succeeds replaces it.
 TEST_F(Cli, FailedFitKeepsOrDoesNotCreateItsOutput) {
   write("m.csv", "y,x\n.,1\n.,2\n.,3\n");
-  write("d.csv", kData);
+  write("d.csv", clitest::kSmallData);
   const std::string old = "y,p\r\n1,2\r\n"; // bytes a rewrite would change
   write("o.csv", old);
   std::string prog = write("p.qrx", "proc varsifter data=m; model y = x; output out=o p=p; run;\n"
@@ -168,7 +162,7 @@ TEST_F(Cli, FailedFitKeepsOrDoesNotCreateItsOutput) {
 // An unwritable --json or --listing path ends the run before its first step: nothing is
 // read or written, and the message names the option and the path.
 TEST_F(Cli, UnwritableRecordPathsStopTheRunFirst) {
-  write("d.csv", kData);
+  write("d.csv", clitest::kSmallData);
   std::string prog =
       write("p.qrx", "proc varsifter data=d; model y = x1 x2; output out=o p=p; run;\n");
   fs::create_directories(dir / "sub");

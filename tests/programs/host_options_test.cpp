@@ -9,21 +9,11 @@
 #include <string>
 
 using clitest::Cli;
+using clitest::has;
 using clitest::Outcome;
 
-namespace {
-
-const char kData[] = "y,x1,x2\n3.1,1,2\n4.9,2,1\n7.2,3,3\n8.8,4,2\n11.1,5,5\n12.7,6,4\n"
-                     "15.2,7,6\n16.8,8,5\n";
-
-bool has(const Outcome &r, const std::string &text) {
-  return r.out.find(text) != std::string::npos;
-}
-
-} // namespace
-
 TEST_F(Cli, HostOptionValuesAreChecked) {
-  write("d.csv", kData);
+  write("d.csv", clitest::kSmallData);
   std::string prog = write("p.qrx", "proc varsifter data=d; model y = x1 x2; run;\n");
   struct Case {
     const char *option;
@@ -54,7 +44,7 @@ TEST_F(Cli, HostOptionValuesAreChecked) {
 // In a program, a bad OPTIONS value is an error on its line; the option keeps its old value
 // and the steps still run.
 TEST_F(Cli, OptionsStatementValuesAreChecked) {
-  write("d.csv", kData);
+  write("d.csv", clitest::kSmallData);
   std::string prog = write("p.qrx", "options threads=maybe cpucount=2 nodate=1;\n"
                                     "proc varsifter data=d; model y = x1 x2; run;\n");
   Outcome r = run(prog, "--json '" + (dir / "r.json").string() + "'");
@@ -82,7 +72,7 @@ TEST_F(Cli, LibraryNamesAreCheckedAsLibnameChecksThem) {
 // Warnings end the run with exit status 1 and return code 4: a step without RUN, and an
 // unresolved macro variable inside a step that otherwise runs cleanly.
 TEST_F(Cli, WarningsGiveExitStatusOne) {
-  write("d.csv", kData);
+  write("d.csv", clitest::kSmallData);
   std::string noRun = write("a.qrx", "proc varsifter data=d; model y = x1 x2;\n");
   Outcome r = run(noRun, "--json '" + (dir / "a.json").string() + "'");
   EXPECT_EQ(r.status, 1) << r.out;

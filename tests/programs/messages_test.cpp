@@ -9,21 +9,11 @@
 #include <string>
 
 using clitest::Cli;
+using clitest::has;
 using clitest::Outcome;
 
-namespace {
-
-const char kData[] = "y,x1,x2\n3.1,1,2\n4.9,2,1\n7.2,3,3\n8.8,4,2\n11.1,5,5\n12.7,6,4\n"
-                     "15.2,7,6\n16.8,8,5\n";
-
-bool has(const Outcome &r, const std::string &text) {
-  return r.out.find(text) != std::string::npos;
-}
-
-} // namespace
-
 TEST_F(Cli, NumberOutOfRangeIsNamedAsSuch) {
-  write("d.csv", kData);
+  write("d.csv", clitest::kSmallData);
   std::string prog = write("p.qrx", "proc varsifter data=d slentry=1e400; model y = x1 x2; run;\n");
   Outcome r = run(prog);
   EXPECT_EQ(r.status, 2);
@@ -34,7 +24,7 @@ TEST_F(Cli, NumberOutOfRangeIsNamedAsSuch) {
 
 // A two-byte character where a name or ';' is wanted is shown whole in the message.
 TEST_F(Cli, NonAsciiTokenIsNotSplit) {
-  write("d.csv", kData);
+  write("d.csv", clitest::kSmallData);
   std::string prog =
       write("p.qrx", "proc varsifter data=d; model y = x1 \xc3\xa9t\xc3\xa9; run;\n");
   Outcome r = run(prog);
@@ -64,7 +54,7 @@ TEST_F(Cli, OverlongClassValueIsReportedInTheProgramsTerms) {
 }
 
 TEST_F(Cli, CrossProductsNoteNamesNoInternalOption) {
-  write("d.csv", kData);
+  write("d.csv", clitest::kSmallData);
   std::string prog = write("p.qrx", "proc varsifter data=d; model y = x1 x2; run;\n");
   Outcome r = run(prog, "--json '" + (dir / "r.json").string() + "'");
   EXPECT_EQ(r.status, 0) << r.out;
