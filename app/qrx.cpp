@@ -4,21 +4,31 @@
 #include "driver/vsfmain.h"
 #include "host/catalog.h"
 #include "host/data/dataset.h"
+#include "host/ext/qkpgf.h"
 #include "host/hostcore.h"
 #include "host/hostlog.h"
 #include "host/output/templates.h"
+#include "host/runner/program.h"
 #include "host/runner/programrun.h"
 #include "host/runner/transcript.h"
 #include "host/supervisor.h"
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include <fcntl.h>
+#include <pthread.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -72,6 +82,50 @@ void chooseDataDir(const char* argv0, const char* env, const char* name,
 void chooseDataDirs(const char* argv0) {
   chooseDataDir(argv0, "QRX_MESSAGE_DIR", "messages", qrxhost::setMessageDir);
   chooseDataDir(argv0, "QRX_TEMPLATE_DIR", "templates", qrxhost::setTemplateDir);
+}
+
+// SIGINT, SIGTERM and SIGHUP are taken by a thread of their own (every other thread blocks
+// them), which removes the run's utility files and unfinished output files and then ends
+// the process by the same signal.
+void removeRunFilesOnSignals() {
+  static sigset_t set;
+  sigemptyset(&set);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP})
+    sigaddset(&set, sig);
+  if (pthread_sigmask(SIG_BLOCK, &set, nullptr) != 0)
+    return;
+  std::thread([] {
+    int sig = 0;
+    if (sigwait(&set, &sig) != 0)
+      return;
+    qrxhost::removeUtilityFiles(true);
+    qrxhost::removePendingOutputFiles();
+    std::signal(sig, SIG_DFL);
+    pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+    std::raise(sig);
+  }).detach();
+}
+
+// Whether a file can be written at `path`, found before the run so that a bad --json or
+// --listing path does not waste it: an existing file is opened for appending, a new one is
+// made and removed again.
+bool canWrite(const std::string& path, std::string* why) {
+  std::error_code ec;
+  if (fs::is_directory(path, ec)) {
+    *why = "it is a directory";
+    return false;
+  }
+  bool existed = fs::exists(path, ec);
+  int flags = O_WRONLY | O_APPEND | O_CLOEXEC | (existed ? 0 : O_CREAT | O_EXCL);
+  int fd = ::open(path.c_str(), flags, 0644);
+  if (fd < 0) {
+    *why = std::strerror(errno);
+    return false;
+  }
+  ::close(fd);
+  if (!existed)
+    ::unlink(path.c_str());
+  return true;
 }
 
 bool writeFile(const std::string& path, const std::string& text) {
@@ -165,10 +219,15 @@ int main(int argc, char** argv) {
       else if (opt == "--lib") {
         if (!splitPair(v, &n, &val))
           return fail("--lib needs NAME=DIR, not '" + v + "'");
+        if (!qrxhost::validLibraryName(n))
+          return fail("--lib " + v + ": the library name " + n + " is not valid (" +
+                      qrxhost::kLibraryNameRule + ")");
         libs.emplace_back(n, val);
       } else {
         if (!splitPair(v, &n, &val))
           return fail("-o needs NAME=VALUE, not '" + v + "'");
+        if (std::string allowed; !qrxhost::checkHostOption(n, val, &allowed))
+          return fail("-o " + v + ": the value is not valid; " + allowed);
         options.emplace_back(n, val);
       }
     } else if (!a.empty() && a[0] == '-') {
@@ -181,6 +240,11 @@ int main(int argc, char** argv) {
   }
   if (program.empty())
     return fail("no program file given (see qrx --help)");
+  std::string why;
+  for (const auto& [opt, path] : {std::pair{"--json", &json}, std::pair{"--listing", &listing},
+                                  std::pair{"--html", &html}})
+    if (!path->empty() && !canWrite(*path, &why))
+      return fail(std::string("cannot write the file ") + *path + " of " + opt + ": " + why);
 
   std::ifstream in(program, std::ios::binary);
   std::error_code ec;
@@ -190,7 +254,6 @@ int main(int argc, char** argv) {
   text << in.rdbuf();
 
   chooseDataDirs(argv[0]);
-  std::string why;
   if (!qrxhost::messageCatalogueAvailable(&why))
     return fail("the message catalogue was not found: " + why +
                 " (set QRX_MESSAGE_DIR to the host's messages directory)");
@@ -211,6 +274,7 @@ int main(int argc, char** argv) {
   for (const auto& [name, val] : options)
     qrxhost::setHostOption(name, val);
 
+  removeRunFilesOnSignals();
   qrxhost::hostControlBlock();
   std::vector<qrxhost::ProcedureModule> modules(1);
   modules[0].name = "VARSIFTER";

@@ -20,5 +20,7 @@ void setCurrentStepSource(const StepSource& source);
 
 // Return code the host gives a step whose internal error it reported (xebug).
 inline constexpr int kInternalErrorCode = 1012;
+// The highest return code of a step that ended with warnings only; above it, errors.
+inline constexpr int kWarningReturnCode = 4;
 
 } // namespace qrxhost

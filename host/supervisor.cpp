@@ -10,7 +10,9 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
 
 namespace qrxhost {
@@ -97,7 +99,74 @@ HostSupervisorServices makeSupervisor() {
   return s;
 }
 
+bool wholeNumber(const std::string& v, long long lo, long long hi) {
+  if (v.empty() || v.size() > 18 || v.find_first_not_of("0123456789") != std::string::npos)
+    return false;
+  long long n = std::atoll(v.c_str());
+  return n >= lo && n <= hi;
+}
+
+bool oneOf(const std::string& v, std::initializer_list<const char*> words) {
+  for (const char* w : words)
+    if (upper(v) == w)
+      return true;
+  return false;
+}
+
+// A memory size: a positive number, optionally followed by K, M or G.
+bool memorySize(const std::string& v) {
+  char* end = nullptr;
+  double d = std::strtod(v.c_str(), &end);
+  if (end == v.c_str() || !(d > 0) || d > 1e15)
+    return false;
+  return *end == '\0' || (std::strchr("KkMmGg", *end) && end[1] == '\0');
+}
+
+struct OptionRule {
+  const char* name;
+  bool (*accepts)(const std::string&);
+  const char* allowed;
+};
+
+const OptionRule kOptionRules[] = {
+    {"THREADS",
+     [](const std::string& v) {
+       return oneOf(v, {"YES", "NO", "ON", "OFF", "TRUE", "FALSE"}) || wholeNumber(v, 0, 1 << 30);
+     },
+     "YES, NO, ON, OFF, TRUE, FALSE, or a whole number (0 is off)"},
+    {"CPUCOUNT",
+     [](const std::string& v) { return oneOf(v, {"ACTUAL"}) || wholeNumber(v, 1, 1024); },
+     "a whole number from 1 to 1024, or ACTUAL"},
+    {"UTILPATH",
+     [](const std::string& v) {
+       std::error_code ec;
+       return std::filesystem::is_directory(v, ec);
+     },
+     "an existing directory"},
+    {"VALIDVARNAME", [](const std::string& v) { return oneOf(v, {"V6", "V7", "ANY"}); },
+     "V6, V7 or ANY"},
+    {"DEBUG", [](const std::string&) { return true; }, "any text"},
+    {"MEMSIZE", memorySize, "a positive size in bytes, or with the suffix K, M or G"},
+    {"PAGEFILE_PAGESIZE", [](const std::string& v) { return wholeNumber(v, 8, 0x7FFFFFF8); },
+     "a whole number of bytes from 8 to 2147483640"},
+};
+
 } // namespace
+
+bool checkHostOption(const std::string& name, const std::string& value, std::string* allowed) {
+  std::string names;
+  for (const OptionRule& r : kOptionRules) {
+    if (upper(name) == r.name) {
+      if (r.accepts(value))
+        return true;
+      *allowed = std::string(r.name) + " takes " + r.allowed;
+      return false;
+    }
+    names += names.empty() ? r.name : std::string(", ") + r.name;
+  }
+  *allowed = "the host options are " + names;
+  return false;
+}
 
 HostSupervisorServices* supervisorServices() {
   static HostSupervisorServices s = makeSupervisor();

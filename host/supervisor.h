@@ -16,6 +16,9 @@ HostSupervisorServices* supervisorServices();
 void setHostOption(const std::string& name, const std::string& value);
 std::optional<std::string> hostOption(const std::string& name);
 std::map<std::string, std::string> allHostOptions();
+// Whether `value` is one the host option `name` takes. False with `allowed` saying what it
+// takes, or, for a name that is not a host option, which names are.
+bool checkHostOption(const std::string& name, const std::string& value, std::string* allowed);
 void clearHostOptions();
 
 // The return code of the running step as the host sees it (xrcset, xebug); only rises.

@@ -1,6 +1,7 @@
 // Data sets as CSV files. An input is parsed once per step into a binary copy shared by
 // every handle on the same file; BY groups are runs of equal BY values over that copy.
-// Output data sets collect their rows and are written when ended (xvputt).
+// Output data sets collect their rows and are written to a temporary file in their library
+// when ended (xvputt); the step runner puts them in place only when the step succeeds.
 #include "host/data/dataset.h"
 #include "host/data/csvfile.h"
 #include "host/data/readvec.h"
@@ -18,6 +19,9 @@
 #include <mutex>
 #include <set>
 #include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -62,6 +66,14 @@ std::string gWork;
 std::map<std::string, std::string> gLibs; // upper-case name -> directory
 std::set<HostDataSet*> gOpen;
 std::map<std::string, std::shared_ptr<const CsvTable>> gCopies; // canonical path -> copy
+
+// An output data set written to its temporary file and waiting for the end of the step.
+struct PendingOutput {
+  std::string tmp, path, display;
+  int64_t rows = 0;
+  int vars = 0;
+};
+std::vector<PendingOutput> gPending;
 
 std::string upper(std::string s) {
   for (char& c : s)
@@ -500,55 +512,61 @@ int32_t dsAppend(HostDataSet* out) {
   return 0;
 }
 
-// Ends an output data set: writes the CSV file (through a temporary file renamed into
-// place, so a failed write leaves no half file) and frees the data set.
+// The temporary file of an output data set: beside the target, so that putting it in place
+// is a rename within one directory.
+std::string pendingPath(const std::string& path) {
+  fs::path p(path);
+  return (p.parent_path() / ("." + p.filename().string() + ".qrx" + std::to_string(::getpid()) +
+                             ".tmp"))
+      .string();
+}
+
+bool writeCsv(const HostDataSet* ds, const std::string& file) {
+  std::ofstream f(file, std::ios::binary | std::ios::trunc);
+  if (!f)
+    return false;
+  for (size_t i = 0; i < ds->names.size(); ++i)
+    f << (i ? "," : "") << csvField(ds->names[i]);
+  f << "\n";
+  for (int64_t r = 0; f && r < ds->outRows; ++r) {
+    for (size_t i = 0; i < ds->vars.size(); ++i) {
+      if (i)
+        f << ',';
+      if (ds->vars[i].type == 1)
+        f << formatCsvNumber(ds->outNums[i][static_cast<size_t>(r)]);
+      else
+        f << csvField(ds->outStrs[i][static_cast<size_t>(r)]);
+    }
+    f << '\n';
+  }
+  f.flush();
+  return static_cast<bool>(f);
+}
+
+// Ends an output data set: writes its temporary file and frees the data set. The file
+// replaces the data set when the step ends without error (commitStepOutputs).
 void dsVputt(HostDataSet* out) {
   HostDataSet* ds = checkedOutput(out);
   if (!ds)
     return;
-  std::string tmp = ds->path + ".tmp";
-  bool ok = true;
+  PendingOutput p{pendingPath(ds->path), ds->path, ds->display, ds->outRows,
+                  static_cast<int>(ds->vars.size())};
   {
-    std::ofstream f(tmp, std::ios::binary | std::ios::trunc);
-    if (!f)
-      ok = false;
-    for (size_t i = 0; ok && i < ds->names.size(); ++i)
-      f << (i ? "," : "") << csvField(ds->names[i]);
-    f << "\n";
-    for (int64_t r = 0; ok && r < ds->outRows; ++r) {
-      for (size_t i = 0; i < ds->vars.size(); ++i) {
-        if (i)
-          f << ',';
-        if (ds->vars[i].type == 1)
-          f << formatCsvNumber(ds->outNums[i][static_cast<size_t>(r)]);
-        else
-          f << csvField(ds->outStrs[i][static_cast<size_t>(r)]);
-      }
-      f << '\n';
-    }
-    f.flush();
-    if (!f)
-      ok = false;
-  }
-  std::error_code ec;
-  if (ok) {
-    fs::rename(tmp, ds->path, ec);
-    if (ec)
-      ok = false;
-  }
-  if (!ok) {
-    fs::remove(tmp, ec);
-    fail(7, {ds->display.c_str(), ds->path.c_str(), "the file cannot be written"});
-  } else {
-    logMessage(kSet, 9,
-               std::initializer_list<HostMsgArg>{ds->display.c_str(),
-                                                 static_cast<long long>(ds->outRows),
-                                                 static_cast<int>(ds->vars.size())}
-                   .begin(),
-               3);
-    // a parsed copy of the old file is stale now
+    // made and registered at once, so that a killed run removes a half-written file
     std::lock_guard<std::mutex> lock(gMutex);
-    gCopies.erase(fs::weakly_canonical(ds->path, ec).string());
+    int fd = ::open(p.tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd >= 0)
+      ::close(fd);
+    gPending.push_back(p);
+  }
+  if (!writeCsv(ds, p.tmp)) {
+    {
+      std::lock_guard<std::mutex> lock(gMutex);
+      std::error_code ec;
+      fs::remove(p.tmp, ec);
+      gPending.pop_back();
+    }
+    fail(7, {ds->display.c_str(), ds->path.c_str(), "the file cannot be written"});
   }
   dsClose(ds);
 }
@@ -830,7 +848,64 @@ int parsedCopyCount() {
   return static_cast<int>(gCopies.size());
 }
 
+namespace {
+
+// Puts one pending output in place; false with `why` set when the rename fails.
+bool commitOutput(const PendingOutput& p, std::string* why) {
+  std::error_code ec;
+  fs::rename(p.tmp, p.path, ec);
+  if (ec) {
+    *why = ec.message();
+    fs::remove(p.tmp, ec);
+    return false;
+  }
+  std::lock_guard<std::mutex> lock(gMutex);
+  gCopies.erase(fs::weakly_canonical(p.path, ec).string());
+  return true;
+}
+
+void logOutput(int number, std::initializer_list<HostMsgArg> args) {
+  logMessage(kSet, number, args.begin(), static_cast<int>(args.size()));
+}
+
+} // namespace
+
+void commitStepOutputs(bool stepSucceeded) {
+  std::vector<PendingOutput> pending;
+  {
+    std::lock_guard<std::mutex> lock(gMutex);
+    pending.swap(gPending);
+  }
+  std::error_code ec;
+  for (size_t i = 0; i < pending.size(); ++i) {
+    const PendingOutput& p = pending[i];
+    bool later = false; // the same data set ended again later in the step: that one counts
+    for (size_t j = i + 1; j < pending.size(); ++j)
+      later = later || pending[j].path == p.path;
+    std::string why;
+    if (later) {
+      fs::remove(p.tmp, ec);
+    } else if (!stepSucceeded) {
+      fs::remove(p.tmp, ec);
+      bool existed = fs::exists(p.path, ec);
+      logOutput(existed ? 12 : 13, {p.display.c_str()});
+    } else if (!commitOutput(p, &why)) {
+      fail(7, {p.display.c_str(), p.path.c_str(), why.c_str()});
+    } else {
+      logOutput(9, {p.display.c_str(), static_cast<long long>(p.rows), p.vars});
+    }
+  }
+}
+
+void removePendingOutputFiles() {
+  gMutex.lock(); // never released: the process is about to end
+  for (const PendingOutput& p : gPending)
+    ::unlink(p.tmp.c_str());
+  gPending.clear();
+}
+
 void endStepDataSets() {
+  commitStepOutputs(false);
   std::set<HostDataSet*> open;
   {
     std::lock_guard<std::mutex> lock(gMutex);

@@ -43,7 +43,7 @@ QkByteFile* create(QkBkfExtension* self, const QkChar* path, int64_t length,
     return nullptr;
   }
   std::string p = pathToNarrow(path, length);
-  int fd = ::open(p.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  int fd = openUtilityFile(p, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC);
   if (fd < 0) {
     *status = kQkBkfIoError;
     return nullptr;

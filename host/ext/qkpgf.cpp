@@ -146,7 +146,7 @@ int32_t openFile(QkPageFile* file, int32_t) {
   if (file->accessMode == 2) {
     if (!s->attributesSet)
       s->pageSize = s->sizes[0];
-    int fd = ::open(s->path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    int fd = openUtilityFile(s->path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC);
     if (fd < 0)
       return kQkPgfIoError;
     s->fd = fd;
@@ -344,14 +344,24 @@ std::set<std::string>& livePaths() {
   static std::set<std::string> paths;
   return paths;
 }
-void deleteLeftovers() {
-  std::lock_guard<std::mutex> lock(gLiveMutex);
+} // namespace
+
+void removeUtilityFiles(bool holdForExit) {
+  gLiveMutex.lock();
   for (const std::string& path : livePaths())
     ::unlink(path.c_str());
   livePaths().clear();
+  if (!holdForExit)
+    gLiveMutex.unlock();
 }
 
-} // namespace
+int openUtilityFile(const std::string& path, int flags) {
+  std::lock_guard<std::mutex> lock(gLiveMutex);
+  int fd = ::open(path.c_str(), flags, 0600);
+  if (fd >= 0)
+    livePaths().insert(path);
+  return fd;
+}
 
 void utilityFileMade(const std::string& path) {
   static std::once_flag registered;
@@ -359,7 +369,7 @@ void utilityFileMade(const std::string& path) {
     std::lock_guard<std::mutex> lock(gLiveMutex);
     livePaths().insert(path);
   }
-  std::call_once(registered, [] { std::atexit(deleteLeftovers); });
+  std::call_once(registered, [] { std::atexit([] { removeUtilityFiles(); }); });
   ++gLiveFiles;
 }
 

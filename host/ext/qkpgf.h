@@ -24,6 +24,12 @@ bool utilityIoAllowed();
 // ends are deleted then, so that no utility file outlives the host.
 void utilityFileMade(const std::string& path);
 void utilityFileGone(const std::string& path);
+// Creates a utility file (::open with `flags`, mode 0600) and registers it in one step, so
+// that no file exists unregistered; -1 when it cannot be made.
+int openUtilityFile(const std::string& path, int flags);
+// Deletes every registered utility file now. At a kill, `holdForExit` keeps the registry
+// locked so that no file is made before the process ends.
+void removeUtilityFiles(bool holdForExit = false);
 
 // The sizes a page file reports before its attributes are set (default page size, second
 // standard size, companion size), and how many of its first pages it keeps in memory. Tests

@@ -44,6 +44,13 @@ int32_t outputFail(OutputError error, int32_t method, const std::string& detail)
   return code;
 }
 
+int32_t outputFailForUser(OutputError error, const std::string& text) {
+  int32_t code = outputStatus(error);
+  lastFailure.code = code;
+  lastFailure.detail = text;
+  return code;
+}
+
 std::string outputStatusText(int32_t code) {
   uint32_t u = static_cast<uint32_t>(code);
   if (code >= 0 || ((u >> 11) & 0x7FF) != static_cast<uint32_t>(kOutputFacility))

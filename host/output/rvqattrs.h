@@ -15,6 +15,9 @@ namespace qrxhost {
 
 // Keeps the detail of a failed call for outputStatusText and returns its status code.
 int32_t outputFail(OutputError error, int32_t method, const std::string& detail);
+// The same for a failure the user's program caused: `text` is what the log shows, in the
+// program's terms, without the method number.
+int32_t outputFailForUser(OutputError error, const std::string& text);
 
 // 0 when the record has value type `type`, else a failure naming the attribute.
 int32_t expectType(int32_t method, const RvqAttr& attr, uint16_t type);

@@ -11,6 +11,9 @@
 namespace qrxhost {
 namespace {
 
+// The widest character column a table can have.
+constexpr int32_t kMaxCharColumnWidth = 32767;
+
 std::string trimRight(const char* text, size_t length) {
   while (length > 0 && (text[length - 1] == ' ' || text[length - 1] == '\0'))
     --length;
@@ -121,7 +124,14 @@ int32_t defineColumn(HostObject* self, int32_t method, int32_t count, RvqAttr* a
     return missingAttr(method, 138, "column name");
   column.type = static_cast<ColumnType>(type);
   if (column.type == ColumnType::Chars) {
-    if (column.width <= 0 || column.width > 32767)
+    if (column.width > kMaxCharColumnWidth)
+      return outputFailForUser(
+          OUT_BAD_VALUE, "A table cannot be shown: its column " + column.name + " would be " +
+                             std::to_string(column.width) + " characters wide, more than the " +
+                             std::to_string(kMaxCharColumnWidth) +
+                             " a column can hold. A value of a CLASS variable (or a name) in "
+                             "the data is too long to show.");
+    if (column.width <= 0)
       return outputFail(OUT_BAD_VALUE, method,
                         "character column " + column.name + " needs a width (289) of 1 to 32767");
   } else if (column.type == ColumnType::Char1) {

@@ -28,6 +28,7 @@ enum ParserMsg : int {
   PM_VARLIST = 8,       // variable list not valid
   PM_NODEFAULTDATA = 9, // no DATA= data set
   PM_NUMLIST = 10,      // number list not valid
+  PM_NUMBER = 11,       // a number too large or too small to hold
   PM_TRACE = 20,        // a trace line
   PM_INTERNAL = 21,     // the grammar itself is not valid
   PM_HANDEDON = 22,     // statement left to a module that is not available

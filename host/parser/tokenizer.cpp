@@ -2,7 +2,9 @@
 // literals, integers and numbers, punctuation; comments are dropped. Grammar matching and
 // actions are the interpreter's (rdparse.cpp).
 #include "host/parser/psparser.h"
+#include "host/utf8text.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
@@ -89,7 +91,7 @@ struct Lexer {
     errno = 0;
     t.number = std::strtod(t.raw.c_str(), nullptr);
     if (errno == ERANGE)
-      return fail(PM_SYNTAX, line, col, t.raw);
+      return fail(PM_NUMBER, line, col, t.raw);
     t.cls = isInt && t.number >= -2147483648.0 && t.number <= 2147483647.0 ? TC_INT : TC_NBR;
     advance(j - i);
     return true;
@@ -189,9 +191,11 @@ struct Lexer {
         t.raw = t.text = ".";
         advance(1);
       } else {
+        // A character that starts no token, whole: a message that shows it must not split it.
+        size_t n = std::max<size_t>(1, utf8Sequence(s, i));
         t.cls = 0;
-        t.raw = t.text = std::string(1, c);
-        advance(1);
+        t.raw = t.text = s.substr(i, n);
+        advance(n);
       }
       out.push_back(std::move(t));
     }

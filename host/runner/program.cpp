@@ -193,9 +193,9 @@ ProgramItem parseOptions(const Statement& st, const std::string& body) {
 
 ProgramItem parseLibname(const Statement& st, const std::string& body) {
   std::vector<std::string> w = words(body);
-  if (w.size() != 2 || !validName(w[0]) || w[0].size() > 8)
-    return invalid(st, "LIBNAME: expected a library name of at most 8 characters and a "
-                       "directory, as in LIBNAME mylib 'dir';");
+  if (w.size() != 2 || !validLibraryName(w[0]))
+    return invalid(st, std::string("LIBNAME: expected a library name (") + kLibraryNameRule +
+                           ") and a directory, as in LIBNAME mylib 'dir';");
   ProgramItem item;
   item.kind = ProgramItem::Libname;
   item.line = st.line;
@@ -235,6 +235,8 @@ bool hostStatement(const Statement& st, const std::string& body, const std::stri
 }
 
 } // namespace
+
+bool validLibraryName(const std::string& name) { return validName(name) && name.size() <= 8; }
 
 std::string stripComments(const std::string& text, std::vector<ProgramProblem>* problems) {
   std::string t = text;

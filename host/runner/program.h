@@ -38,6 +38,12 @@ struct ProgramProblem {
   std::string detail;
 };
 
+// Library names (LIBNAME, --lib): letters, digits and underscores, at most 8 characters,
+// not starting with a digit.
+bool validLibraryName(const std::string& name);
+inline constexpr const char* kLibraryNameRule =
+    "at most 8 letters, digits or underscores, not starting with a digit";
+
 // Replaces /* */ comments and "* ... ;" comment statements by blanks, keeping line breaks.
 // An unclosed /* comment is a problem with the line where it starts.
 std::string stripComments(const std::string& text, std::vector<ProgramProblem>* problems);

@@ -2,6 +2,7 @@
 // happen (the app echoes them); they are not part of any step's record.
 #include "host/runner/programrun.h"
 #include "host/data/dataset.h"
+#include "host/hostcore.h"
 #include "host/hostlog.h"
 #include "host/macros.h"
 #include "host/runner/program.h"
@@ -18,12 +19,35 @@ void msg(int number, std::initializer_list<HostMsgArg> args) {
   logMessage(kSet, number, args.begin(), static_cast<int>(args.size()));
 }
 
+// Sets the options of an OPTIONS statement; a value an option does not take (or a name that
+// is not a host option) is an error naming what it takes, and that option is not set.
+void setOptions(const ProgramItem& item, RunRecord* run) {
+  for (const auto& [name, value] : item.options) {
+    std::string allowed;
+    if (checkHostOption(name, value, &allowed)) {
+      setHostOption(name, value);
+      continue;
+    }
+    msg(11, {item.line, name.c_str(), value.c_str(), allowed.c_str()});
+    run->returnCode = std::max(run->returnCode, kStatementErrorCode);
+  }
+}
+
+// The warning return code when the log holds a warning, else 0: a run or step with
+// warnings does not end as a clean one.
+int warningCode(const std::vector<LogRecord>& log) {
+  for (const LogRecord& r : log)
+    if (r.severity == HostSeverity::Warning)
+      return kWarningReturnCode;
+  return 0;
+}
+
 } // namespace
 
 int exitStatusFor(int returnCode) {
   if (returnCode <= 0)
     return 0;
-  return returnCode <= 4 ? 1 : 2;
+  return returnCode <= kWarningReturnCode ? 1 : 2;
 }
 
 ProgramResult runProgram(const std::string& text, const std::string& programFile,
@@ -46,8 +70,7 @@ ProgramResult runProgram(const std::string& text, const std::string& programFile
   auto runHost = [&](const ProgramItem& item) {
     switch (item.kind) {
     case ProgramItem::Options:
-      for (const auto& [name, value] : item.options)
-        setHostOption(name, value);
+      setOptions(item, &run);
       break;
     case ProgramItem::Libname: {
       std::error_code ec;
@@ -80,12 +103,12 @@ ProgramResult runProgram(const std::string& text, const std::string& programFile
   for (const ProgramItem& item : items) {
     if (item.kind != ProgramItem::Step) {
       runHost(item);
-      takeLog();
+      run.returnCode = std::max(run.returnCode, warningCode(takeLog()));
       continue;
     }
     for (const ProgramItem& host : item.before)
       runHost(host);
-    takeLog();
+    run.returnCode = std::max(run.returnCode, warningCode(takeLog()));
     ProcedureModule* module = nullptr;
     for (ProcedureModule& m : modules)
       if (m.name == item.procedure)
@@ -109,6 +132,8 @@ ProgramResult runProgram(const std::string& text, const std::string& programFile
     source.firstLine = item.line;
     source.firstColumn = item.column;
     StepOutcome outcome = runStep(*module, source);
+    outcome.record.returnCode =
+        std::max(outcome.record.returnCode, warningCode(outcome.record.log));
     run.returnCode = std::max(run.returnCode, outcome.record.returnCode);
     result.listing += outcome.listing;
     if (stepEnded)

@@ -80,6 +80,7 @@ StepOutcome runStep(ProcedureModule& module, const StepSource& source) {
   rc = std::max(rc, stepReturnCode());
   out.record.returnCode = rc;
 
+  commitStepOutputs(rc <= kWarningReturnCode);
   endStepDataSets();
   if (doc) {
     out.listing = renderListing(*doc);

@@ -29,6 +29,10 @@ struct OutputColumns {
 };
 OutputColumns gColumns;
 
+// The host refused a column definition (a name defined twice, say) and logged why; the
+// step ends on it without a message of its own.
+enum : int32_t { kColumnRefused = -8 };
+
 const HostVariable* responseVariable(const VsfContext* ctx) {
   if (ctx->design.responses != nullptr && ctx->design.responses[0].var != nullptr)
     return ctx->design.responses[0].var;
@@ -103,7 +107,7 @@ int32_t vsfPrep(VsfContext* ctx, int32_t index) {
       return -2;
     int32_t number = xdsdefvar(out, v->name, v->nameLength, v->type, v->length);
     if (number <= 0)
-      return -2;
+      return kColumnRefused;
     c.input.push_back(number);
     c.inputNumeric.push_back(v->type == 1);
   }
@@ -120,7 +124,7 @@ int32_t vsfPrep(VsfContext* ctx, int32_t index) {
   if (ctx->stmt.proc.byCount > 0)
     c.by = xdsdefvar(out, "_BY_", 4, 1, 8);
   if (c.role < 0 || c.cvIndex < 0 || c.pred < 0 || c.resid < 0 || c.by < 0)
-    return -2;
+    return kColumnRefused;
   gColumns = std::move(c);
   return 0;
 }

@@ -213,6 +213,7 @@ TEST_F(DataSets, CharacterValuesAndOutputDataSets) {
   ASSERT_EQ(ds->xdsappend(o), 0);       // values went back to missing
   EXPECT_LT(ds->xdsputn(o, 2, 1.0), 0); // wrong type
   ds->xvputt(o);
+  commitStepOutputs(true);
   std::ifstream f(dir / "lib" / "out.csv");
   std::stringstream text;
   text << f.rdbuf();

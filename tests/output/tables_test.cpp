@@ -4,6 +4,7 @@
 // status, and the OUTPUT data set finished once.
 #include "resultsfixture.h"
 
+#include "host/data/dataset.h"
 #include "host/hostapi.h"
 #include "host/output/rvqoutput.h"
 #include "output/vsfoutput.h"
@@ -207,6 +208,7 @@ TEST_F(Tables, TheOutputDataSetIsFinishedOnce) {
   vsfFinishOutput(ctx.get());
   EXPECT_EQ(ctx->options.outputBlock, nullptr);
   vsfFinishOutput(ctx.get()); // a second road through the clean-up does nothing
+  qrxhost::commitStepOutputs(true); // the step ends without error
   std::ifstream f(dir / "out.csv");
   std::string header, row;
   std::getline(f, header);

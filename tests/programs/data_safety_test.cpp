@@ -1,0 +1,186 @@
+// What a run leaves on disk, end to end through qrx: output data sets are replaced only by
+// a step that ends without error, a killed run leaves no utility or temporary file, and an
+// unwritable --json or --listing path stops the run before its first step.
+#include "programs/clifixture.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using clitest::Cli;
+using clitest::has;
+using clitest::Outcome;
+using clitest::qrx;
+
+namespace {
+
+// Files in `dir` other than those named.
+std::vector<std::string> strayFiles(const fs::path &dir, std::initializer_list<const char *> keep) {
+  std::vector<std::string> stray;
+  for (const auto &e : fs::directory_iterator(dir)) {
+    std::string name = e.path().filename().string();
+    bool kept = false;
+    for (const char *k : keep)
+      kept = kept || name == k;
+    if (!kept)
+      stray.push_back(name);
+  }
+  return stray;
+}
+
+// Starts qrx on `program` with its output thrown away; returns its process id.
+pid_t startQrx(const std::string &program) {
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    int null = ::open("/dev/null", O_WRONLY);
+    ::dup2(null, 1);
+    ::dup2(null, 2);
+    ::setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
+    ::execl(QRX_BINARY, QRX_BINARY, program.c_str(), static_cast<char *>(nullptr));
+    ::_exit(127);
+  }
+  return pid;
+}
+
+bool emptyDir(const fs::path &dir) { return fs::is_empty(dir); }
+
+// A data set large enough that a stepwise run with small pages keeps its page files on disk
+// for a while.
+void writeLargeData(const fs::path &file) {
+  std::ofstream f(file);
+  std::mt19937 gen(7);
+  std::uniform_real_distribution<double> u(0, 1);
+  f << "y";
+  for (int j = 1; j <= 20; ++j)
+    f << ",x" << j;
+  f << "\n";
+  for (int i = 0; i < 100000; ++i) {
+    double x[20], y = 0;
+    for (int j = 0; j < 20; ++j)
+      x[j] = u(gen);
+    for (int j = 0; j < 5; ++j)
+      y += x[j];
+    f << y + u(gen);
+    for (double v : x)
+      f << ',' << v;
+    f << '\n';
+  }
+}
+
+} // namespace
+
+// A run killed by SIGINT or SIGTERM while its page files are on disk dies by that signal and
+// leaves no utility file in UTILPATH and no temporary file in its library.
+TEST_F(Cli, KilledRunRemovesItsFiles) {
+  writeLargeData(dir / "big.csv");
+  fs::create_directories(dir / "util");
+  std::string prog = write("p.qrx", "options PAGEFILE_PAGESIZE=4096 UTILPATH='" +
+                                        (dir / "util").string() + "';\nlibname w '" + dir.string() +
+                                        "';\nproc varsifter data=w.big;\n"
+                                        "  model y = x1-x20 / selection=stepwise(select=sbc);\n"
+                                        "  output out=w.o p=p;\nrun;\n");
+  for (int sig : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE("signal " + std::to_string(sig));
+    pid_t pid = startQrx(prog);
+    ASSERT_GT(pid, 0);
+    bool seen = false;
+    int status = 0;
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!seen && std::chrono::steady_clock::now() < until) {
+      seen = !emptyDir(dir / "util");
+      if (!seen && ::waitpid(pid, &status, WNOHANG) == pid)
+        break; // ended before any utility file was seen
+      if (!seen)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    ASSERT_TRUE(seen) << "no utility file appeared while the run went on";
+    ::kill(pid, sig);
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << status;
+    EXPECT_TRUE(emptyDir(dir / "util"));
+    EXPECT_EQ(strayFiles(dir, {"big.csv", "util", "p.qrx"}), std::vector<std::string>{});
+  }
+}
+
+// The second run reads t (which now holds P) and asks for P again: the step fails on the
+// name defined twice, reports that and nothing else, and t stays byte for byte as it was.
+TEST_F(Cli, FailingStepKeepsTheDataSetItWouldReplace) {
+  write("t.csv", clitest::kSmallData);
+  std::string prog = write("p.qrx", "proc varsifter data=t; model y = x1 x2; output out=t p=p; "
+                                    "run;\n");
+  Outcome first = run(prog);
+  ASSERT_EQ(first.status, 0) << first.out;
+  std::string after = read("t.csv");
+  ASSERT_EQ(after.rfind("y,x1,x2,P\n3.1,1,2,", 0), 0u) << after; // read and replaced itself
+  EXPECT_EQ(std::count(after.begin(), after.end(), '\n'), 9);
+
+  Outcome second = run(prog);
+  EXPECT_EQ(second.status, 2);
+  EXPECT_TRUE(has(second, "Variable P is defined twice in the output data set WORK.T"))
+      << second.out;
+  EXPECT_FALSE(has(second, "memory")) << second.out;
+  EXPECT_TRUE(has(second, "WORK.T was not replaced")) << second.out;
+  EXPECT_EQ(read("t.csv"), after);
+  EXPECT_TRUE(strayFiles(dir, {"t.csv", "p.qrx"}).empty());
+}
+
+// A fit that fails (no observation with a response) keeps an existing OUT= data set and does
+// not create a new one; a later step that succeeds replaces it.
+TEST_F(Cli, FailedFitKeepsOrDoesNotCreateItsOutput) {
+  write("m.csv", "y,x\n.,1\n.,2\n.,3\n");
+  write("d.csv", clitest::kSmallData);
+  const std::string old = "y,p\r\n1,2\r\n"; // bytes a rewrite would change
+  write("o.csv", old);
+  std::string prog = write("p.qrx", "proc varsifter data=m; model y = x; output out=o p=p; run;\n"
+                                    "proc varsifter data=m; model y = x; output out=n p=p; run;\n");
+  Outcome r = run(prog);
+  EXPECT_EQ(r.status, 2) << r.out;
+  EXPECT_EQ(read("o.csv"), old);
+  EXPECT_FALSE(fs::exists(dir / "n.csv"));
+  EXPECT_TRUE(has(r, "WORK.O was not replaced")) << r.out;
+  EXPECT_TRUE(has(r, "WORK.N was not written")) << r.out;
+  EXPECT_TRUE(strayFiles(dir, {"m.csv", "d.csv", "o.csv", "p.qrx"}).empty());
+
+  prog = write("q.qrx", "proc varsifter data=d; model y = x1; output out=o p=p; run;\n");
+  r = run(prog);
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(read("o.csv").rfind("y,x1,x2,P\n", 0), 0u);
+}
+
+// An unwritable --json or --listing path ends the run before its first step: nothing is
+// read or written, and the message names the option and the path.
+TEST_F(Cli, UnwritableRecordPathsStopTheRunFirst) {
+  write("d.csv", clitest::kSmallData);
+  std::string prog =
+      write("p.qrx", "proc varsifter data=d; model y = x1 x2; output out=o p=p; run;\n");
+  fs::create_directories(dir / "sub");
+  const std::string missingDir = (dir / "absent" / "r.json").string();
+  struct Case {
+    std::string option, path;
+  } cases[] = {{"--json", missingDir}, {"--listing", (dir / "sub").string()}};
+  for (const Case &c : cases) {
+    Outcome r = run(prog, c.option + " '" + c.path + "'");
+    EXPECT_EQ(r.status, 2) << r.out;
+    EXPECT_TRUE(has(r, c.option) && has(r, c.path)) << r.out;
+    EXPECT_FALSE(has(r, "Model Information")) << r.out;
+    EXPECT_FALSE(fs::exists(dir / "o.csv"));
+  }
+  // The check of a new path leaves no file behind when the run then fails (here on a program
+  // file that does not exist).
+  Outcome r =
+      qrx("--json '" + (dir / "new.json").string() + "' '" + (dir / "no.qrx").string() + "'");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_FALSE(fs::exists(dir / "new.json"));
+}
