@@ -17,13 +17,13 @@
 
 namespace {
 
-bool prefixed(int32_t coding) {
-  return coding == 1 || coding == 3 || coding == 4 || coding == 5 || coding == 8 || coding == 10;
-}
+bool prefixed(ClassCoding coding) { return classCodingLabelPrefix(coding) != nullptr; }
 
 int32_t digitsOf(int32_t n) { return static_cast<int32_t>(std::floor(std::log10(n + 0.5))) + 1; }
 
-int32_t prefixWidth(int32_t coding) { return coding == 5 || coding == 10 ? 5 : 4; }
+int32_t prefixWidth(ClassCoding coding) {
+  return static_cast<int32_t>(std::strlen(classCodingLabelPrefix(coding)));
+}
 
 int32_t classAt(const LevEffect* ef, int32_t j) {
   return j < ef->crossedCount ? ef->crossed[j] : ef->nested[j - ef->crossedCount];

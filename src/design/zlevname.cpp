@@ -34,31 +34,17 @@ char* poolText(QkPool* pool, const char* text, int32_t length) {
   return p;
 }
 
-const char* prefixFormat(int32_t coding, bool label) {
-  switch (coding) {
-  case 1:
-    return label ? "OEFF %d" : "OEFF%d";
-  case 3:
-    return label ? "OREF %d" : "OREF%d";
-  case 4:
-    return label ? "POLY %d" : "POLY%d";
-  case 5:
-    return label ? "OPOLY %d" : "OPOLY%d";
-  case 8:
-    return label ? "OORD %d" : "OORD%d";
-  case 10:
-    return label ? "OBATH %d" : "OBATH%d";
-  default:
-    return nullptr;
-  }
+// The numbered level name ("OEFF3") or label ("OEFF 3") of level `number` under a coding
+// that numbers its levels, into out; its length as snprintf gives it.
+int numberedLevel(const char *prefix, bool label, int32_t number, char *out, size_t capacity) {
+  return std::snprintf(out, capacity, label ? "%s %d" : "%s%d", prefix, number);
 }
 
 } // namespace
 
 int32_t levLevelNamePart(const LevVariable* v, int32_t i, char* out, int32_t capacity, bool label) {
-  const char* format = prefixFormat(v->coding, label);
-  if (format != nullptr) {
-    int n = std::snprintf(out, static_cast<size_t>(capacity), format, i + 1);
+  if (const char *prefix = classCodingLabelPrefix(v->coding)) {
+    int n = numberedLevel(prefix, label, i + 1, out, static_cast<size_t>(capacity));
     return n < capacity ? n : capacity - 1;
   }
   if (v->levelTexts == nullptr || i < 0 || i >= v->levelCount)
@@ -231,14 +217,14 @@ int32_t ParmName(LevRegContext* ctx) {
       ClassLevelEntry& e = entries[static_cast<size_t>(nEv + i)][k];
       blankPut(e.cls, kName, v.levelTexts[k], v.levelWidth);
       blankPut(e.label, kLabel, v.levelTexts[k], v.levelWidth);
-      const char* nameForm = prefixFormat(v.coding, false);
-      if (nameForm != nullptr) {
+      if (const char *prefix = classCodingLabelPrefix(v.coding)) {
         char buffer[kLabel];
-        int n = std::snprintf(buffer, sizeof buffer, nameForm, k + 1);
+        int n = numberedLevel(prefix, false, k + 1, buffer, sizeof buffer);
         blankPut(e.nameText, kName, buffer, n);
-        n = std::snprintf(buffer, sizeof buffer, prefixFormat(v.coding, true), k + 1);
+        n = numberedLevel(prefix, true, k + 1, buffer, sizeof buffer);
         blankPut(e.longLabel, kLabel, buffer, n);
-      } else if (v.coding == 0 || v.coding == 2 || v.coding == 7 || v.coding == 9) {
+      } else if (v.coding == CC_EFFECT || v.coding == CC_REFERENCE || v.coding == CC_ORDINAL ||
+                 v.coding == CC_BATHTUB) {
         std::memcpy(e.nameText, e.cls, kName);
         std::memcpy(e.longLabel, e.label, kLabel);
       }

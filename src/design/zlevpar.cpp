@@ -12,9 +12,8 @@
 void zlevflr(double s, const LevVariable* v, double* out, int32_t i, int32_t n) {
   if (n <= 0)
     return;
-  const int32_t code = v->coding;
-  const bool orthogonal = code == 1 || code == 3 || code == 5 || code == 8 || code == 10;
-  if (orthogonal) {
+  const ClassCoding code = v->coding;
+  if (classCodingOrthogonal(code)) {
     // Read the matrix row before clearing: out may be that row itself.
     std::vector<double> row(static_cast<size_t>(n), 0.0);
     if (v->codingMatrix != nullptr && i >= 0 && i < v->levelCount)
@@ -29,17 +28,17 @@ void zlevflr(double s, const LevVariable* v, double* out, int32_t i, int32_t n) 
     return;
   const int32_t r = v->referenceSelector;
   switch (code) {
-  case 0:
-  case 2:
+  case CC_EFFECT:
+  case CC_REFERENCE:
     if (i < r)
       out[i] = s;
     else if (i > r)
       out[i - 1] = s;
-    else if (code == 0)
+    else if (code == CC_EFFECT)
       for (int32_t k = 0; k < n; ++k)
         out[k] = -s;
     break;
-  case 4: {
+  case CC_POLYNOMIAL: {
     const auto* internal = static_cast<const LevInternalValue*>(v->levelValues);
     const bool numeric = v->var != nullptr && v->var->type == 1;
     double x = numeric
@@ -52,11 +51,11 @@ void zlevflr(double s, const LevVariable* v, double* out, int32_t i, int32_t n) 
       out[k] = s * std::pow(x, k + 1);
     break;
   }
-  case 7:
+  case CC_ORDINAL:
     for (int32_t k = 0; k < i && k < n; ++k)
       out[k] = s;
     break;
-  case 9: {
+  case CC_BATHTUB: {
     const double L = n + 1.0;
     const double c = std::sqrt(1.5 * L / (L * L - 1));
     for (int32_t k = 0; k < n; ++k)

@@ -141,8 +141,9 @@ int32_t zlevrgd(LevRegContext* ctx, double* response, double* weight, double* fr
       continue;
     int32_t level = zlevlwh(nullptr, &v, ctx->valueBuffers[i]);
     // A missing level under a polynomial coding has no powers: it is not a usable level.
-    if (level >= 0 && nonGlm && (v.coding == 4 || v.coding == 5) && v.var->type == 1 &&
-        isHostMissing(static_cast<const LevInternalValue*>(v.levelValues)[level].value))
+    if (level >= 0 && nonGlm && (v.coding == CC_POLYNOMIAL || v.coding == CC_ORTHPOLY) &&
+        v.var->type == 1 &&
+        isHostMissing(static_cast<const LevInternalValue *>(v.levelValues)[level].value))
       level = -1;
     ctx->levelIndex[i] = level;
     if (level >= 0)

@@ -287,14 +287,14 @@ int32_t zlevrgi(LevRegContext* ctx) {
     v.longestLevelLength = 0;
     const int32_t L = v.levelCount;
     switch (v.coding) {
-    case 1:
-    case 3:
-    case 4:
-    case 8:
+    case CC_ORTHEFFECT:
+    case CC_ORTHREF:
+    case CC_POLYNOMIAL:
+    case CC_ORTHORDINAL:
       v.levelLabelWidth = static_cast<int32_t>(std::log10(L + 0.5) + 5.0);
       break;
-    case 5:
-    case 10:
+    case CC_ORTHPOLY:
+    case CC_ORTHBATHTUB:
       v.levelLabelWidth = static_cast<int32_t>(std::log10(L + 0.5) + 6.0);
       break;
     default:

@@ -259,8 +259,8 @@ void zlevror(QkPool* pool, LevelizeContext* context, LevDesign* design, int32_t 
 
   // 7-12. Orthogonal coding matrix.
   v.codingMatrix = nullptr;
-  const int32_t code = v.coding;
-  if (!(code == 1 || code == 3 || code == 5 || code == 8 || code == 10) || n < 2)
+  const ClassCoding code = v.coding;
+  if (!classCodingOrthogonal(code) || n < 2)
     return;
   if (static_cast<double>(n - 1) * n * 8.0 > 9007199254740992.0) {
     xpmlog(172, 405);
@@ -273,17 +273,17 @@ void zlevror(QkPool* pool, LevelizeContext* context, LevDesign* design, int32_t 
   const int32_t r = v.referenceSelector;
   for (int32_t i = 0; i < n; ++i) {
     switch (code) {
-    case 1:
-    case 3:
+    case CC_ORTHEFFECT:
+    case CC_ORTHREF:
       if (i < r)
         at(i, i) = 1;
       else if (i > r)
         at(i, i - 1) = 1;
-      else if (code == 1)
+      else if (code == CC_ORTHEFFECT)
         for (int32_t j = 0; j < w; ++j)
           at(i, j) = -1;
       break;
-    case 5: {
+    case CC_ORTHPOLY: {
       double x = numeric ? internal[i].value : (i - n / 2.0 + 0.5) / ((n - 1) / 2.0);
       if (2 * i == n - 1 && !numeric)
         x = 0;
@@ -298,11 +298,11 @@ void zlevror(QkPool* pool, LevelizeContext* context, LevDesign* design, int32_t 
           at(i, j) = std::pow(x, j + 1);
       break;
     }
-    case 8:
+    case CC_ORTHORDINAL:
       for (int32_t j = 0; j < i && j < w; ++j)
         at(i, j) = 1;
       break;
-    default: { // 10
+    default: { // ORTHBATHTUB
       double c = std::sqrt(1.5 * n / (static_cast<double>(n) * n - 1));
       for (int32_t j = 0; j < w; ++j)
         at(i, j) = j < i ? c : -c;

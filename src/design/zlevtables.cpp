@@ -9,7 +9,9 @@
 
 namespace {
 
-bool skipsReference(int32_t coding) { return coding == 0 || coding == 2 || coding == 7; }
+bool skipsReference(ClassCoding coding) {
+  return coding == CC_EFFECT || coding == CC_REFERENCE || coding == CC_ORDINAL;
+}
 
 } // namespace
 

@@ -8,7 +8,9 @@
 namespace {
 
 // EFFECT and REFERENCE drop the reference level from the columns of a crossed variable.
-bool skipsReferenceLevel(int32_t coding) { return coding == 0 || coding == 2; }
+bool skipsReferenceLevel(ClassCoding coding) {
+  return coding == CC_EFFECT || coding == CC_REFERENCE;
+}
 
 int32_t* zeroedInts(QkPool* pool, int64_t count) {
   if (pool == nullptr || count <= 0)

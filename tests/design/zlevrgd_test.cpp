@@ -78,7 +78,7 @@ TEST_F(RowTest, GlmRowsHaveOneIndicatorPerCombinationMet) {
 TEST_F(RowTest, ReferenceCodingRows) {
   f.des.designFlags |= kLevFlagNonGlm;
   for (const char* v : {"a", "b", "c"})
-    f.cls(v)->coding = 2;
+    f.cls(v)->coding = CC_REFERENCE;
   ASSERT_EQ(f.levelise(), 0);
   // Intercept 1, x 1, a 2, a*b 2, c(a) 1 x 3 nested cells, a*x 2.
   ASSERT_EQ(f.des.columnCount, 11);
@@ -132,8 +132,8 @@ TEST(RowTables, NonSingularTablesOfCrossingAndNesting) {
   f.design({"A", "B"}, {}, {{"A*B", {}, {"A", "B"}, {}}, {"A(B)", {}, {"A"}, {"B"}}});
   f.response("y");
   f.des.designFlags |= kLevFlagNonGlm;
-  f.cls("A")->coding = 0; // EFFECT, reference LAST
-  f.cls("B")->coding = 2; // REFERENCE, reference FIRST
+  f.cls("A")->coding = CC_EFFECT;    // reference LAST
+  f.cls("B")->coding = CC_REFERENCE; // reference FIRST
   f.cls("B")->referenceSelector = -1;
   ASSERT_EQ(f.levelise(), 0);
   zlevLevelsNonSing(&f.des, f.block.pool, 0, nullptr);
@@ -195,7 +195,7 @@ TEST(RowLevels, MissingLevelUnderPolynomialCodingLeavesTheRowOut) {
   f.des.designFlags |= kLevFlagNonGlm;
   f.cls("k")->missing = 1;
   for (int coding : {4, 5}) {
-    f.cls("k")->coding = coding;
+    f.cls("k")->coding = static_cast<ClassCoding>(coding);
     ASSERT_EQ(f.levelise(), 0);
     ASSERT_EQ(f.cls("k")->levelCount, 4);
     auto rows = f.rows();
@@ -298,8 +298,8 @@ TEST(RowQueries, OneEffectsColumnsAndTheLevelsBehindThem) {
   f.design({"a", "b"}, {"x"}, {{"a*b", {}, {"a", "b"}, {}}, {"a*x", {"x"}, {"a"}, {}}});
   f.response("y");
   f.des.designFlags |= kLevFlagNonGlm;
-  f.cls("a")->coding = 2;
-  f.cls("b")->coding = 2;
+  f.cls("a")->coding = CC_REFERENCE;
+  f.cls("b")->coding = CC_REFERENCE;
   ASSERT_EQ(f.levelise(), 0);
   zlevGetInit(&f.ctx);
   ASSERT_EQ(zlevGetNext(&f.ctx), 1);
