@@ -44,7 +44,8 @@ void zlevflr(double s, const LevVariable* v, double* out, int32_t i, int32_t n) 
     double x = numeric
                    ? (internal != nullptr && i < v->levelCount ? internal[i].value : hostMissing())
                    : i + 1.0;
-    // A missing level has no power: such rows are left out by the row protocol.
+    // Zero has no powers; without level values (not levelised) the row codes as 0. No
+    // level is missing: the CLASS reader turns MISSING off under POLYNOMIAL.
     if (isHostMissing(x) || x == 0)
       break;
     for (int32_t k = 0; k < n; ++k)

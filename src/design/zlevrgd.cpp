@@ -140,11 +140,8 @@ int32_t zlevrgd(LevRegContext* ctx, double* response, double* weight, double* fr
     if (v.var == nullptr)
       continue;
     int32_t level = zlevlwh(nullptr, &v, ctx->valueBuffers[i]);
-    // A missing level under a polynomial coding has no powers: it is not a usable level.
-    if (level >= 0 && nonGlm && (v.coding == CC_POLYNOMIAL || v.coding == CC_ORTHPOLY) &&
-        v.var->type == 1 &&
-        isHostMissing(static_cast<const LevInternalValue *>(v.levelValues)[level].value))
-      level = -1;
+    // A missing value is a level only under MISSING, which the CLASS reader turns off for
+    // POLYNOMIAL and ORTHPOLY: no level of theirs is missing, so none lacks its powers.
     ctx->levelIndex[i] = level;
     if (level >= 0)
       continue;
