@@ -178,7 +178,7 @@ int32_t ParmName(LevRegContext* ctx) {
     records[r].levels = e;
     entries[static_cast<size_t>(r)] = e;
   };
-  // 2. Constructed-effect variables.
+  // Constructed-effect variables.
   for (int32_t k = 0; k < nEv; ++k) {
     const LevEftVar& ev = d->constructed[k];
     ClassNameRecord& r = records[k];
@@ -197,7 +197,7 @@ int32_t ParmName(LevRegContext* ctx) {
       std::memcpy(e.longLabel, e.label, kLabel);
     }
   }
-  // 3. CLASS variables.
+  // CLASS variables.
   for (int32_t i = 0; i < nCl; ++i) {
     const LevVariable& v = d->classes[i];
     ClassNameRecord& r = records[nEv + i];
@@ -230,7 +230,7 @@ int32_t ParmName(LevRegContext* ctx) {
       }
     }
   }
-  // 4. Numeric variables: 32-character name and 256-character label.
+  // Numeric variables: 32-character name and 256-character label.
   std::vector<char*> varRecords(static_cast<size_t>(d->numericCount), nullptr);
   for (int32_t j = 0; j < d->numericCount; ++j) {
     char* rec = levArray<char>(work, kName + kLabel);
@@ -240,7 +240,7 @@ int32_t ParmName(LevRegContext* ctx) {
              var && var->label ? var->labelLength : 0);
     varRecords[static_cast<size_t>(j)] = rec;
   }
-  // 5. One record per design column.
+  // One record per design column.
   const int32_t P = d->columnCount;
   auto* columns = levArray<EffectNameRecord>(work, static_cast<size_t>(P > 0 ? P : 1));
   const bool hasSeparator = d->separatorText != nullptr && d->separatorLength > 1;
@@ -288,10 +288,10 @@ int32_t ParmName(LevRegContext* ctx) {
       }
     }
   }
-  // 6. Compose.
+  // Compose.
   zmnprcl(records, nEv + nCl);
   zmname(columns, P);
-  // 7. Keep them in the library pool.
+  // Keep them in the library pool.
   d->columnNames = levArray<char*>(libraryPool, static_cast<size_t>(P > 0 ? P : 1));
   d->columnLabels = levArray<char*>(libraryPool, static_cast<size_t>(P > 0 ? P : 1));
   d->longestName = d->longestLabel = 0;

@@ -73,14 +73,14 @@ int32_t zlevpar(LevRegContext* ctx, int32_t e, double* block) {
   const LevEffect& ef = d->effects[e];
   const EffectCell& cell = d->cells[e];
   const double s = cell.value;
-  // 1. GLM: one indicator column per level combination met in the data.
+  // GLM: one indicator column per level combination met in the data.
   if ((d->designFlags & kLevFlagNonGlm) == 0) {
     if (cell.column < 0 || cell.column >= ef.columnCount)
       return 0;
     block[cell.column] = s;
     return 1;
   }
-  // 2. The nested cell: mixed radix over the full level counts, the last fastest.
+  // The nested cell: mixed radix over the full level counts, the last fastest.
   int64_t o = 0, stride = 1;
   for (int32_t k = ef.nestedCount - 1; k >= 0; --k) {
     const int32_t var = ef.nested[k];
@@ -90,23 +90,23 @@ int32_t zlevpar(LevRegContext* ctx, int32_t e, double* block) {
     o += level * stride;
     stride *= d->classes[var].levelCount;
   }
-  // 3. Nested variables only.
+  // Nested variables only.
   if (ef.crossedCount == 0) {
     block[o] = s;
     return 1;
   }
-  // 4. The crossed block.
+  // The crossed block.
   int64_t m = 1;
   for (int32_t k = 0; k < ef.crossedCount; ++k)
     m *= d->classes[ef.crossed[k]].levelCount - 1;
   if (m <= 0)
     return 0;
   double* cb = block + o * m;
-  // 5. The first crossed variable carries the scale.
+  // The first crossed variable carries the scale.
   const LevVariable& v0 = d->classes[ef.crossed[0]];
   int32_t B = v0.levelCount - 1;
   zlevflr(s, &v0, cb, ctx->levelIndex[ef.crossed[0]], B);
-  // 6. Each further crossed variable expands the block in place.
+  // Each further crossed variable expands the block in place.
   for (int32_t k = 1; k < ef.crossedCount; ++k) {
     const LevVariable& v = d->classes[ef.crossed[k]];
     const int32_t wk = v.levelCount - 1;
