@@ -149,6 +149,42 @@ void ensureColumnTables(LevRegContext* ctx) {
   }
 }
 
+// Keeps the composed parameter names and labels of the P design columns in the library pool
+// (the Intercept first unless there is none; a column without label text is labelled by
+// its name) and records the longest of each.
+void storeColumnTexts(LevDesign *d, QkPool *libraryPool, const EffectNameRecord *columns,
+                      int32_t P) {
+  d->columnNames = levArray<char *>(libraryPool, static_cast<size_t>(P > 0 ? P : 1));
+  d->columnLabels = levArray<char *>(libraryPool, static_cast<size_t>(P > 0 ? P : 1));
+  d->longestName = d->longestLabel = 0;
+  for (int32_t k = 0; k < P; ++k) {
+    char name[kName];
+    int32_t nameLength, labelLength;
+    const char *label;
+    if (k == 0 && (d->designFlags & kLevFlagNoIntercept) == 0) {
+      blankPut(name, kName, "Intercept", 9);
+      label = "Intercept";
+      labelLength = 9;
+    } else {
+      std::memcpy(name, columns[k].name, kName);
+      label = columns[k].label;
+      labelLength = wzstrip(columns[k].label, kLabel);
+      // A column whose parts carry no label text (a continuous variable without a label)
+      // is labelled by its name rather than left blank.
+      if (labelLength == 0) {
+        label = columns[k].name;
+        labelLength = wzstrip(columns[k].name, kName);
+      }
+    }
+    zname(0, name, kName);
+    nameLength = wzstrip(name, kName);
+    d->columnNames[k] = poolText(libraryPool, name, nameLength);
+    d->columnLabels[k] = poolText(libraryPool, label, labelLength);
+    d->longestName = std::max(d->longestName, nameLength);
+    d->longestLabel = std::max(d->longestLabel, labelLength);
+  }
+}
+
 } // namespace
 
 int32_t ParmName(LevRegContext* ctx) {
@@ -291,36 +327,7 @@ int32_t ParmName(LevRegContext* ctx) {
   // Compose.
   zmnprcl(records, nEv + nCl);
   zmname(columns, P);
-  // Keep them in the library pool.
-  d->columnNames = levArray<char*>(libraryPool, static_cast<size_t>(P > 0 ? P : 1));
-  d->columnLabels = levArray<char*>(libraryPool, static_cast<size_t>(P > 0 ? P : 1));
-  d->longestName = d->longestLabel = 0;
-  for (int32_t k = 0; k < P; ++k) {
-    char name[kName];
-    int32_t nameLength, labelLength;
-    const char* label;
-    if (k == 0 && (d->designFlags & kLevFlagNoIntercept) == 0) {
-      blankPut(name, kName, "Intercept", 9);
-      label = "Intercept";
-      labelLength = 9;
-    } else {
-      std::memcpy(name, columns[k].name, kName);
-      label = columns[k].label;
-      labelLength = wzstrip(columns[k].label, kLabel);
-      // A column whose parts carry no label text (a continuous variable without a label)
-      // is labelled by its name rather than left blank.
-      if (labelLength == 0) {
-        label = columns[k].name;
-        labelLength = wzstrip(columns[k].name, kName);
-      }
-    }
-    zname(0, name, kName);
-    nameLength = wzstrip(name, kName);
-    d->columnNames[k] = poolText(libraryPool, name, nameLength);
-    d->columnLabels[k] = poolText(libraryPool, label, labelLength);
-    d->longestName = std::max(d->longestName, nameLength);
-    d->longestLabel = std::max(d->longestLabel, labelLength);
-  }
+  storeColumnTexts(d, libraryPool, columns, P);
   xmpoold(work);
   return 0;
 }
