@@ -546,10 +546,10 @@ int32_t useSparseRepresentation(const VsfEffectTraits& t) {
     if (t.glm)
       return 1;
     for (int32_t i = 0; i < t.classCount; ++i) {
-      int32_t c = t.codings[i];
-      if (c == VSF_CODE_EFFECT || c == VSF_CODE_REFERENCE)
+      const int32_t c = t.codings[i];
+      if (c == CC_EFFECT || c == CC_REFERENCE)
         return 1;
-      if ((c == VSF_CODE_ORDINAL || c == VSF_CODE_BATHTUB) && t.columnCount > 6)
+      if ((c == CC_ORDINAL || c == CC_BATHTUB) && t.columnCount > 6)
         return 1;
     }
     return 0;

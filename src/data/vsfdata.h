@@ -133,14 +133,9 @@ struct VsfEffectTraits {
   const int32_t* codings;  // per CLASS variable its ClassCoding code
   uint8_t bigBsplineBasis; // a B-spline constructed effect (no continuation piece) of > 10 columns
 };
-// ClassCoding codes that vote (0 EFFECT, 2 REFERENCE, 7 ORDINAL, 9 BATHTUB); the
-// orthogonal codings and POLYNOMIAL do not.
-enum VsfCodingVote : int32_t {
-  VSF_CODE_EFFECT = 0,
-  VSF_CODE_REFERENCE = 2,
-  VSF_CODE_ORDINAL = 7,
-  VSF_CODE_BATHTUB = 9
-};
+// The sparse form suits an effect of more than 4 columns under GLM, or with a CLASS variable
+// coded EFFECT or REFERENCE, or (more than 6 columns) ORDINAL or BATHTUB; the orthogonal
+// codings and POLYNOMIAL fill every column.
 int32_t useSparseRepresentation(const VsfEffectTraits& traits);
 
 // Read preparation: memory budget, thread count and in-memory limits. 0, -2, or -16 after

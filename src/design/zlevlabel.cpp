@@ -17,13 +17,13 @@
 
 namespace {
 
-bool prefixed(int32_t coding) {
-  return coding == 1 || coding == 3 || coding == 4 || coding == 5 || coding == 8 || coding == 10;
-}
+bool prefixed(ClassCoding coding) { return classCodingLabelPrefix(coding) != nullptr; }
 
 int32_t digitsOf(int32_t n) { return static_cast<int32_t>(std::floor(std::log10(n + 0.5))) + 1; }
 
-int32_t prefixWidth(int32_t coding) { return coding == 5 || coding == 10 ? 5 : 4; }
+int32_t prefixWidth(ClassCoding coding) {
+  return static_cast<int32_t>(std::strlen(classCodingLabelPrefix(coding)));
+}
 
 int32_t classAt(const LevEffect* ef, int32_t j) {
   return j < ef->crossedCount ? ef->crossed[j] : ef->nested[j - ef->crossedCount];
@@ -62,7 +62,7 @@ int32_t zlevEfParmLabel(LevDesign* d, QkPool* pool, int32_t e, int32_t W) {
   const int32_t n = ef.columnCount;
   const char* name = ef.name != nullptr ? ef.name : "";
   const int32_t nameLength = static_cast<int32_t>(std::strlen(name));
-  // 1. Widths.
+  // Widths.
   int32_t S = 0, A = 0;
   for (int32_t j = 0; j < ef.crossedCount + ef.nestedCount; ++j) {
     const LevVariable& v = d->classes[classAt(&ef, j)];
@@ -78,9 +78,9 @@ int32_t zlevEfParmLabel(LevDesign* d, QkPool* pool, int32_t e, int32_t W) {
   }
   for (int32_t k = 0; k < ef.constructedCount; ++k)
     A += d->constructed[ef.constructed[k]].maxLabelLength + 1;
-  // 2. Short names.
+  // Short names.
   const int32_t prefixLength = d->shortNameText != nullptr ? d->shortNameLength - 1 : 0;
-  // 3. Per column.
+  // Per column.
   for (int32_t k = 0; k < n; ++k) {
     const int32_t column = ef.firstColumn + k;
     const int32_t size = A + std::max(W, nameLength) + S + 1;

@@ -207,16 +207,16 @@ void zlevadd(void* tag, LevelizeContext* context, LevDesign* design) {
 
 int32_t zlevad1(void*, LevelizeContext* c, LevDesign* design, LevelNode** found,
                 LevelNode** spare) {
-  // 1. Fetch.
+  // Fetch.
   if (c->getVals != nullptr)
     callSlot(c->getVals, c, design);
   else
     defaultVals(c, design);
-  // 2. Filter.
+  // Filter.
   if (c->filter != nullptr && reinterpret_cast<LevFilterHookFn>(c->filter)(c) == 0)
     return 0;
   const bool perVariable = (levFlags(design) & kLevFlagMissingPerVar) != 0;
-  // 3. Completeness.
+  // Completeness.
   if (!perVariable) {
     for (int32_t k = 0; k < c->charClassCount; ++k) {
       const LevVariable& v = design->classes[c->charClass[k]];
@@ -233,7 +233,7 @@ int32_t zlevad1(void*, LevelizeContext* c, LevDesign* design, LevelNode** found,
       if (isHostMissing(c->numeric[j]))
         return 0;
   }
-  // 4. Insert.
+  // Insert.
   const int64_t weight = levelWeight(design);
   int32_t kn = 0, kc = 0;
   for (int32_t i = 0; i < design->classCount; ++i) {
@@ -285,7 +285,7 @@ int32_t zlevad1(void*, LevelizeContext* c, LevDesign* design, LevelNode** found,
       *spare = node;
     }
   }
-  // 5. Range.
+  // Range.
   for (int32_t j = 0; j < design->numericCount; ++j) {
     double x = c->numeric[j];
     if (isHostMissing(x))

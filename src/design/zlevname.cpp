@@ -34,31 +34,17 @@ char* poolText(QkPool* pool, const char* text, int32_t length) {
   return p;
 }
 
-const char* prefixFormat(int32_t coding, bool label) {
-  switch (coding) {
-  case 1:
-    return label ? "OEFF %d" : "OEFF%d";
-  case 3:
-    return label ? "OREF %d" : "OREF%d";
-  case 4:
-    return label ? "POLY %d" : "POLY%d";
-  case 5:
-    return label ? "OPOLY %d" : "OPOLY%d";
-  case 8:
-    return label ? "OORD %d" : "OORD%d";
-  case 10:
-    return label ? "OBATH %d" : "OBATH%d";
-  default:
-    return nullptr;
-  }
+// The numbered level name ("OEFF3") or label ("OEFF 3") of level `number` under a coding
+// that numbers its levels, into out; its length as snprintf gives it.
+int numberedLevel(const char *prefix, bool label, int32_t number, char *out, size_t capacity) {
+  return std::snprintf(out, capacity, label ? "%s %d" : "%s%d", prefix, number);
 }
 
 } // namespace
 
 int32_t levLevelNamePart(const LevVariable* v, int32_t i, char* out, int32_t capacity, bool label) {
-  const char* format = prefixFormat(v->coding, label);
-  if (format != nullptr) {
-    int n = std::snprintf(out, static_cast<size_t>(capacity), format, i + 1);
+  if (const char *prefix = classCodingLabelPrefix(v->coding)) {
+    int n = numberedLevel(prefix, label, i + 1, out, static_cast<size_t>(capacity));
     return n < capacity ? n : capacity - 1;
   }
   if (v->levelTexts == nullptr || i < 0 || i >= v->levelCount)
@@ -163,6 +149,42 @@ void ensureColumnTables(LevRegContext* ctx) {
   }
 }
 
+// Keeps the composed parameter names and labels of the P design columns in the library pool
+// (the Intercept first unless there is none; a column without label text is labelled by
+// its name) and records the longest of each.
+void storeColumnTexts(LevDesign *d, QkPool *libraryPool, const EffectNameRecord *columns,
+                      int32_t P) {
+  d->columnNames = levArray<char *>(libraryPool, static_cast<size_t>(P > 0 ? P : 1));
+  d->columnLabels = levArray<char *>(libraryPool, static_cast<size_t>(P > 0 ? P : 1));
+  d->longestName = d->longestLabel = 0;
+  for (int32_t k = 0; k < P; ++k) {
+    char name[kName];
+    int32_t nameLength, labelLength;
+    const char *label;
+    if (k == 0 && (d->designFlags & kLevFlagNoIntercept) == 0) {
+      blankPut(name, kName, "Intercept", 9);
+      label = "Intercept";
+      labelLength = 9;
+    } else {
+      std::memcpy(name, columns[k].name, kName);
+      label = columns[k].label;
+      labelLength = wzstrip(columns[k].label, kLabel);
+      // A column whose parts carry no label text (a continuous variable without a label)
+      // is labelled by its name rather than left blank.
+      if (labelLength == 0) {
+        label = columns[k].name;
+        labelLength = wzstrip(columns[k].name, kName);
+      }
+    }
+    zname(0, name, kName);
+    nameLength = wzstrip(name, kName);
+    d->columnNames[k] = poolText(libraryPool, name, nameLength);
+    d->columnLabels[k] = poolText(libraryPool, label, labelLength);
+    d->longestName = std::max(d->longestName, nameLength);
+    d->longestLabel = std::max(d->longestLabel, labelLength);
+  }
+}
+
 } // namespace
 
 int32_t ParmName(LevRegContext* ctx) {
@@ -192,7 +214,7 @@ int32_t ParmName(LevRegContext* ctx) {
     records[r].levels = e;
     entries[static_cast<size_t>(r)] = e;
   };
-  // 2. Constructed-effect variables.
+  // Constructed-effect variables.
   for (int32_t k = 0; k < nEv; ++k) {
     const LevEftVar& ev = d->constructed[k];
     ClassNameRecord& r = records[k];
@@ -211,7 +233,7 @@ int32_t ParmName(LevRegContext* ctx) {
       std::memcpy(e.longLabel, e.label, kLabel);
     }
   }
-  // 3. CLASS variables.
+  // CLASS variables.
   for (int32_t i = 0; i < nCl; ++i) {
     const LevVariable& v = d->classes[i];
     ClassNameRecord& r = records[nEv + i];
@@ -231,20 +253,20 @@ int32_t ParmName(LevRegContext* ctx) {
       ClassLevelEntry& e = entries[static_cast<size_t>(nEv + i)][k];
       blankPut(e.cls, kName, v.levelTexts[k], v.levelWidth);
       blankPut(e.label, kLabel, v.levelTexts[k], v.levelWidth);
-      const char* nameForm = prefixFormat(v.coding, false);
-      if (nameForm != nullptr) {
+      if (const char *prefix = classCodingLabelPrefix(v.coding)) {
         char buffer[kLabel];
-        int n = std::snprintf(buffer, sizeof buffer, nameForm, k + 1);
+        int n = numberedLevel(prefix, false, k + 1, buffer, sizeof buffer);
         blankPut(e.nameText, kName, buffer, n);
-        n = std::snprintf(buffer, sizeof buffer, prefixFormat(v.coding, true), k + 1);
+        n = numberedLevel(prefix, true, k + 1, buffer, sizeof buffer);
         blankPut(e.longLabel, kLabel, buffer, n);
-      } else if (v.coding == 0 || v.coding == 2 || v.coding == 7 || v.coding == 9) {
+      } else if (v.coding == CC_EFFECT || v.coding == CC_REFERENCE || v.coding == CC_ORDINAL ||
+                 v.coding == CC_BATHTUB) {
         std::memcpy(e.nameText, e.cls, kName);
         std::memcpy(e.longLabel, e.label, kLabel);
       }
     }
   }
-  // 4. Numeric variables: 32-character name and 256-character label.
+  // Numeric variables: 32-character name and 256-character label.
   std::vector<char*> varRecords(static_cast<size_t>(d->numericCount), nullptr);
   for (int32_t j = 0; j < d->numericCount; ++j) {
     char* rec = levArray<char>(work, kName + kLabel);
@@ -254,7 +276,7 @@ int32_t ParmName(LevRegContext* ctx) {
              var && var->label ? var->labelLength : 0);
     varRecords[static_cast<size_t>(j)] = rec;
   }
-  // 5. One record per design column.
+  // One record per design column.
   const int32_t P = d->columnCount;
   auto* columns = levArray<EffectNameRecord>(work, static_cast<size_t>(P > 0 ? P : 1));
   const bool hasSeparator = d->separatorText != nullptr && d->separatorLength > 1;
@@ -302,39 +324,10 @@ int32_t ParmName(LevRegContext* ctx) {
       }
     }
   }
-  // 6. Compose.
+  // Compose.
   zmnprcl(records, nEv + nCl);
   zmname(columns, P);
-  // 7. Keep them in the library pool.
-  d->columnNames = levArray<char*>(libraryPool, static_cast<size_t>(P > 0 ? P : 1));
-  d->columnLabels = levArray<char*>(libraryPool, static_cast<size_t>(P > 0 ? P : 1));
-  d->longestName = d->longestLabel = 0;
-  for (int32_t k = 0; k < P; ++k) {
-    char name[kName];
-    int32_t nameLength, labelLength;
-    const char* label;
-    if (k == 0 && (d->designFlags & kLevFlagNoIntercept) == 0) {
-      blankPut(name, kName, "Intercept", 9);
-      label = "Intercept";
-      labelLength = 9;
-    } else {
-      std::memcpy(name, columns[k].name, kName);
-      label = columns[k].label;
-      labelLength = wzstrip(columns[k].label, kLabel);
-      // A column whose parts carry no label text (a continuous variable without a label)
-      // is labelled by its name rather than left blank.
-      if (labelLength == 0) {
-        label = columns[k].name;
-        labelLength = wzstrip(columns[k].name, kName);
-      }
-    }
-    zname(0, name, kName);
-    nameLength = wzstrip(name, kName);
-    d->columnNames[k] = poolText(libraryPool, name, nameLength);
-    d->columnLabels[k] = poolText(libraryPool, label, labelLength);
-    d->longestName = std::max(d->longestName, nameLength);
-    d->longestLabel = std::max(d->longestLabel, labelLength);
-  }
+  storeColumnTexts(d, libraryPool, columns, P);
   xmpoold(work);
   return 0;
 }

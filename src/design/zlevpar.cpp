@@ -12,9 +12,8 @@
 void zlevflr(double s, const LevVariable* v, double* out, int32_t i, int32_t n) {
   if (n <= 0)
     return;
-  const int32_t code = v->coding;
-  const bool orthogonal = code == 1 || code == 3 || code == 5 || code == 8 || code == 10;
-  if (orthogonal) {
+  const ClassCoding code = v->coding;
+  if (classCodingOrthogonal(code)) {
     // Read the matrix row before clearing: out may be that row itself.
     std::vector<double> row(static_cast<size_t>(n), 0.0);
     if (v->codingMatrix != nullptr && i >= 0 && i < v->levelCount)
@@ -29,34 +28,35 @@ void zlevflr(double s, const LevVariable* v, double* out, int32_t i, int32_t n) 
     return;
   const int32_t r = v->referenceSelector;
   switch (code) {
-  case 0:
-  case 2:
+  case CC_EFFECT:
+  case CC_REFERENCE:
     if (i < r)
       out[i] = s;
     else if (i > r)
       out[i - 1] = s;
-    else if (code == 0)
+    else if (code == CC_EFFECT)
       for (int32_t k = 0; k < n; ++k)
         out[k] = -s;
     break;
-  case 4: {
+  case CC_POLYNOMIAL: {
     const auto* internal = static_cast<const LevInternalValue*>(v->levelValues);
     const bool numeric = v->var != nullptr && v->var->type == 1;
     double x = numeric
                    ? (internal != nullptr && i < v->levelCount ? internal[i].value : hostMissing())
                    : i + 1.0;
-    // A missing level has no power: such rows are left out by the row protocol.
+    // Zero has no powers; without level values (not levelised) the row codes as 0. No
+    // level is missing: the CLASS reader turns MISSING off under POLYNOMIAL.
     if (isHostMissing(x) || x == 0)
       break;
     for (int32_t k = 0; k < n; ++k)
       out[k] = s * std::pow(x, k + 1);
     break;
   }
-  case 7:
+  case CC_ORDINAL:
     for (int32_t k = 0; k < i && k < n; ++k)
       out[k] = s;
     break;
-  case 9: {
+  case CC_BATHTUB: {
     const double L = n + 1.0;
     const double c = std::sqrt(1.5 * L / (L * L - 1));
     for (int32_t k = 0; k < n; ++k)
@@ -73,14 +73,14 @@ int32_t zlevpar(LevRegContext* ctx, int32_t e, double* block) {
   const LevEffect& ef = d->effects[e];
   const EffectCell& cell = d->cells[e];
   const double s = cell.value;
-  // 1. GLM: one indicator column per level combination met in the data.
+  // GLM: one indicator column per level combination met in the data.
   if ((d->designFlags & kLevFlagNonGlm) == 0) {
     if (cell.column < 0 || cell.column >= ef.columnCount)
       return 0;
     block[cell.column] = s;
     return 1;
   }
-  // 2. The nested cell: mixed radix over the full level counts, the last fastest.
+  // The nested cell: mixed radix over the full level counts, the last fastest.
   int64_t o = 0, stride = 1;
   for (int32_t k = ef.nestedCount - 1; k >= 0; --k) {
     const int32_t var = ef.nested[k];
@@ -90,23 +90,23 @@ int32_t zlevpar(LevRegContext* ctx, int32_t e, double* block) {
     o += level * stride;
     stride *= d->classes[var].levelCount;
   }
-  // 3. Nested variables only.
+  // Nested variables only.
   if (ef.crossedCount == 0) {
     block[o] = s;
     return 1;
   }
-  // 4. The crossed block.
+  // The crossed block.
   int64_t m = 1;
   for (int32_t k = 0; k < ef.crossedCount; ++k)
     m *= d->classes[ef.crossed[k]].levelCount - 1;
   if (m <= 0)
     return 0;
   double* cb = block + o * m;
-  // 5. The first crossed variable carries the scale.
+  // The first crossed variable carries the scale.
   const LevVariable& v0 = d->classes[ef.crossed[0]];
   int32_t B = v0.levelCount - 1;
   zlevflr(s, &v0, cb, ctx->levelIndex[ef.crossed[0]], B);
-  // 6. Each further crossed variable expands the block in place.
+  // Each further crossed variable expands the block in place.
   for (int32_t k = 1; k < ef.crossedCount; ++k) {
     const LevVariable& v = d->classes[ef.crossed[k]];
     const int32_t wk = v.levelCount - 1;

@@ -134,16 +134,14 @@ int32_t zlevrgd(LevRegContext* ctx, double* response, double* weight, double* fr
   const InModelMask* mask = nonGlm ? SetInmodel(ctx) : nullptr;
   int32_t status = 0;
   bool modelClassMissing = false;
-  // 2. CLASS levels.
+  // CLASS levels.
   for (int32_t i = 0; i < d->classCount; ++i) {
     LevVariable& v = d->classes[i];
     if (v.var == nullptr)
       continue;
     int32_t level = zlevlwh(nullptr, &v, ctx->valueBuffers[i]);
-    // A missing level under a polynomial coding has no powers: it is not a usable level.
-    if (level >= 0 && nonGlm && (v.coding == 4 || v.coding == 5) && v.var->type == 1 &&
-        isHostMissing(static_cast<const LevInternalValue*>(v.levelValues)[level].value))
-      level = -1;
+    // A missing value is a level only under MISSING, which the CLASS reader turns off for
+    // POLYNOMIAL and ORTHPOLY: no level of theirs is missing, so none lacks its powers.
     ctx->levelIndex[i] = level;
     if (level >= 0)
       continue;
@@ -155,9 +153,9 @@ int32_t zlevrgd(LevRegContext* ctx, double* response, double* weight, double* fr
         modelClassMissing = true;
     }
   }
-  // 3. LAG effects take their lagged rows from the lag tables, which are built with the
+  // LAG effects take their lagged rows from the lag tables, which are built with the
   // constructed effects (not in this build; the set-up refuses designs that have them).
-  // 4. A value that no effect needs does not make the row unusable.
+  // A value that no effect needs does not make the row unusable.
   if ((status & LRS_EXPLANATORY) != 0 && d->constructedCount > 0) {
     bool all = true;
     for (int32_t e = 0; e < d->effectCount && all; ++e) {
@@ -178,11 +176,11 @@ int32_t zlevrgd(LevRegContext* ctx, double* response, double* weight, double* fr
       modelClassMissing = false;
     }
   }
-  // 5. Numeric variables.
+  // Numeric variables.
   for (int32_t j = 0; j < d->numericCount; ++j)
     if (d->numerics[j].var != nullptr && isHostMissing(ctx->numeric[j]))
       status |= LRS_EXPLANATORY | LRS_NUMERIC;
-  // 6. Extra variables and responses.
+  // Extra variables and responses.
   if (ctx->extraExplanatory != nullptr && isHostMissing(ctx->extraExplanatory->value))
     status |= LRS_EXPLANATORY;
   if (ctx->extraResponse1 != nullptr && isHostMissing(ctx->extraResponse1->value))
@@ -193,13 +191,13 @@ int32_t zlevrgd(LevRegContext* ctx, double* response, double* weight, double* fr
         status |= LRS_RESPONSE;
   if (ctx->extraResponse2 != nullptr && isHostMissing(ctx->extraResponse2->value))
     status |= LRS_RESPONSE;
-  // 7. Weight and frequency.
+  // Weight and frequency.
   if (weight != nullptr && ctx->weights != nullptr && (isHostMissing(*weight) || !(*weight > 0)))
     status |= LRS_WEIGHT;
   if (frequency != nullptr && ctx->freq != nullptr &&
       (isHostMissing(*frequency) || !(*frequency > 0)))
     status |= LRS_WEIGHT;
-  // 8. Effect cells.
+  // Effect cells.
   for (int32_t e = 0; e < d->effectCount; ++e) {
     LevEffect& ef = d->effects[e];
     if (ef.constructedCount > 0 && (status & LRS_COMPUTED) == 0 &&
@@ -217,7 +215,7 @@ int32_t zlevrgd(LevRegContext* ctx, double* response, double* weight, double* fr
       status |= LRS_COMPUTED;
     d->cells[e].value = value;
   }
-  // 9. GLM columns.
+  // GLM columns.
   if (!nonGlm)
     for (int32_t e = 0; e < d->effectCount; ++e) {
       const LevEffect& ef = d->effects[e];
@@ -226,7 +224,7 @@ int32_t zlevrgd(LevRegContext* ctx, double* response, double* weight, double* fr
       if (ef.allClassCount > 0 && column >= ef.combinationCount)
         status |= LRS_EXPLANATORY | LRS_COMPUTED;
     }
-  // 10.
+  // A missing level of a CLASS variable in the model leaves the row out under the codings.
   if (modelClassMissing)
     status |= LRS_COMPUTED;
   return status;

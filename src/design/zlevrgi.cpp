@@ -129,15 +129,11 @@ int32_t zlevedf(LevDesign* d, int32_t e) {
   return static_cast<int32_t>(n);
 }
 
-int32_t zlevrgi(LevRegContext* ctx) {
-  LevDesign* d = ctx->design;
-  LevReadBlock* rb = ctx->library;
-  if (rb != nullptr && rb->data == nullptr && ctx->words[0] != nullptr)
-    rb->data = static_cast<HostDataSet*>(ctx->words[0]);
-  QkPool* pool = levGroupPool(ctx);
-  d->libraryPool = pool;
-  // 1-3.
-  d->constructedReady = 0;
+namespace {
+
+// MULTIMEMBER members must agree on MISSING (else message 174/85 ends the run); a member
+// with MISSING is then treated as an ordinary CLASS variable.
+void checkMultimemberMissing(LevDesign *d) {
   for (int32_t k = 0; k < d->constructedCount; ++k) {
     const LevEftVar& ev = d->constructed[k];
     if (ev.kind != EV_MULTIMEMBER)
@@ -153,7 +149,10 @@ int32_t zlevrgi(LevRegContext* ctx) {
   for (int32_t i = 0; i < d->classCount; ++i)
     if (d->classes[i].missing && d->classes[i].multimemberMember)
       d->classes[i].multimemberMember = 0;
-  // 4.
+}
+
+// Clears the per-group numeric usage sums.
+void clearUsage(LevDesign *d) {
   for (NumericUsageBlock* m : d->usage)
     if (m != nullptr && d->numericCount > 0) {
       if (m->first != nullptr)
@@ -161,7 +160,12 @@ int32_t zlevrgi(LevRegContext* ctx) {
       if (m->second != nullptr)
         std::memset(m->second, 0, sizeof(double) * static_cast<size_t>(d->numericCount));
     }
-  // 5-7.
+}
+
+// Settles the FREQ variable and weight count, registers the observation source and finds
+// the response, weight, FREQ and extra variables again in this group's data set.
+HostDataSet *prepareSource(LevRegContext *ctx, LevReadBlock *rb) {
+  LevDesign *d = ctx->design;
   if (ctx->freq != nullptr && d->freqVariable == nullptr)
     d->freqVariable = ctx->freq;
   if (ctx->weights == nullptr)
@@ -179,80 +183,77 @@ int32_t zlevrgi(LevRegContext* ctx) {
     refind(data, ctx->extraResponse1);
     refind(data, ctx->extraExplanatory);
   }
+  return data;
+}
 
-  // 8. Levelisation.
-  const bool classPending = d->classCount > 0 && d->classes[0].levelCount == 0;
-  const bool numericPending = d->numericCount > 0 && d->numerics[0].levelCount == 0;
-  if (classPending || numericPending) {
-    LevelizeContext* lctx = zlevini(data, d);
-    if (lctx == nullptr)
-      return 1;
-    levRegisterForwarders(ctx, lctx);
-    // Levelisation workers are not built: the pass runs here, serially.
-    for (int32_t i = 0; i < d->classCount; ++i) {
-      HostVariable* var = d->classes[i].var;
-      if (var != nullptr && var->number > 0 && data != nullptr)
-        xffile(data, 70, &var->number, 1);
-    }
-    zlevadd(data, lctx, d);
-    // Reference levels: the statements' code is kept from the first group on.
-    for (int32_t i = 0; i < d->classCount; ++i) {
-      LevVariable& v = d->classes[i];
-      if (v.savedReference == 0)
-        v.savedReference = v.referenceSelector;
-      else
-        v.referenceSelector = v.savedReference;
-    }
-    for (int32_t i = 0; i < d->classCount; ++i)
-      ztrelst(&lctx->trees[i]);
-    lctx->listed = 1;
-    for (int32_t i = 0; i < d->classCount; ++i) {
-      LevVariable& v = d->classes[i];
-      if (v.referenceSelector != -3 || lctx->levelCounts[i] == 0)
-        continue;
-      bool match = false;
-      for (auto* node = static_cast<LevelNode*>(lctx->trees[i]); node != nullptr && !match;
-           node = static_cast<LevelNode*>(node->links[0]))
-        match = v.referenceText != nullptr &&
-                levRefMatches(v.referenceText, node->formatted, v.levelWidth, v.keepJustification);
-      if (!match) {
-        xpmlog(172, 394, {HostMsgArg(v.var ? v.var->name : "", v.var ? v.var->nameLength : 0)});
-        levRaise(d, 112);
-        xmpoold(lctx->pool);
-        return 2;
-      }
-    }
-    for (int32_t i = 0; i < d->classCount; ++i) {
-      LevVariable& v = d->classes[i];
-      v.levelCount = 0;
-      if (lctx->levelCounts[i] > 0)
-        v.levelCount = zlevlls(pool, lctx, d, i, &v.levelTexts);
-    }
-    for (int32_t j = 0; j < d->numericCount; ++j) {
-      LevVariable& v = d->numerics[j];
-      // A centre kept from an earlier group must not stand for this one's.
-      v.centre = hostMissing();
-      v.halfRange = hostMissing();
-      double out[2];
-      v.levelCount = zlevllm(nullptr, lctx, d, j, out);
-      if (v.levelCount != 0) {
-        v.centre = out[0];
-        v.halfRange = out[1];
-      }
-    }
-    xmpoold(lctx->pool);
+// The levelisation pass over the group: the CLASS levels in their order with resolved
+// reference levels, and the centre and half-range of every numeric variable. 0, or 1 when
+// no levelisation context can be made, 2 when a REF= value is no level (message 172/394).
+int32_t levelise(LevRegContext *ctx, HostDataSet *data, QkPool *pool) {
+  LevDesign *d = ctx->design;
+  LevelizeContext *lctx = zlevini(data, d);
+  if (lctx == nullptr)
+    return 1;
+  levRegisterForwarders(ctx, lctx);
+  // Levelisation workers are not built: the pass runs here, serially.
+  for (int32_t i = 0; i < d->classCount; ++i) {
+    HostVariable *var = d->classes[i].var;
+    if (var != nullptr && var->number > 0 && data != nullptr)
+      xffile(data, 70, &var->number, 1);
   }
-  // 9.
-  if ((levFlags(d) & kLevFlagMissingPerVar) == 0) {
-    if (ctx->filter == nullptr)
-      for (int32_t i = 0; i < d->classCount; ++i)
-        if (d->classes[i].levelCount == 0)
-          return 1;
-    for (int32_t j = 0; j < d->numericCount; ++j)
-      if (isHostMissing(d->numerics[j].centre))
-        return 1;
+  zlevadd(data, lctx, d);
+  // Reference levels: the statements' code is kept from the first group on.
+  for (int32_t i = 0; i < d->classCount; ++i) {
+    LevVariable &v = d->classes[i];
+    if (v.savedReference == 0)
+      v.savedReference = v.referenceSelector;
+    else
+      v.referenceSelector = v.savedReference;
   }
-  // 10. Row arrays.
+  for (int32_t i = 0; i < d->classCount; ++i)
+    ztrelst(&lctx->trees[i]);
+  lctx->listed = 1;
+  for (int32_t i = 0; i < d->classCount; ++i) {
+    LevVariable &v = d->classes[i];
+    if (v.referenceSelector != -3 || lctx->levelCounts[i] == 0)
+      continue;
+    bool match = false;
+    for (auto *node = static_cast<LevelNode *>(lctx->trees[i]); node != nullptr && !match;
+         node = static_cast<LevelNode *>(node->links[0]))
+      match = v.referenceText != nullptr &&
+              levRefMatches(v.referenceText, node->formatted, v.levelWidth, v.keepJustification);
+    if (!match) {
+      xpmlog(172, 394, {HostMsgArg(v.var ? v.var->name : "", v.var ? v.var->nameLength : 0)});
+      levRaise(d, 112);
+      xmpoold(lctx->pool);
+      return 2;
+    }
+  }
+  for (int32_t i = 0; i < d->classCount; ++i) {
+    LevVariable &v = d->classes[i];
+    v.levelCount = 0;
+    if (lctx->levelCounts[i] > 0)
+      v.levelCount = zlevlls(pool, lctx, d, i, &v.levelTexts);
+  }
+  for (int32_t j = 0; j < d->numericCount; ++j) {
+    LevVariable &v = d->numerics[j];
+    // A centre kept from an earlier group must not stand for this one's.
+    v.centre = hostMissing();
+    v.halfRange = hostMissing();
+    double out[2];
+    v.levelCount = zlevllm(nullptr, lctx, d, j, out);
+    if (v.levelCount != 0) {
+      v.centre = out[0];
+      v.halfRange = out[1];
+    }
+  }
+  xmpoold(lctx->pool);
+  return 0;
+}
+
+// The per-row arrays of the design context.
+void allocateRowArrays(LevRegContext *ctx, QkPool *pool) {
+  LevDesign *d = ctx->design;
   if (d->numericCount > 0)
     ctx->numeric = levArray<double>(pool, static_cast<size_t>(d->numericCount));
   if (d->classCount > 0) {
@@ -275,26 +276,25 @@ int32_t zlevrgi(LevRegContext* ctx) {
     d->cells = levArray<EffectCell>(pool, static_cast<size_t>(d->effectCount));
   if (ctx->responseCount > 0 && ctx->fit.responses == nullptr)
     ctx->fit.responses = levArray<double>(pool, static_cast<size_t>(ctx->responseCount));
+}
 
-  // 11. Level combinations (GLM).
-  if ((d->designFlags & kLevFlagNonGlm) == 0)
-    levelCombinations(ctx, d, pool);
-
-  // 12. Label widths.
+// The level-label width and longest level length of every CLASS variable: the numbered
+// labels of the orthogonal codings and POLYNOMIAL, else the character levels' own lengths.
+void levelLabelWidths(LevDesign *d) {
   for (int32_t i = 0; i < d->classCount; ++i) {
     LevVariable& v = d->classes[i];
     v.levelLabelWidth = 0;
     v.longestLevelLength = 0;
     const int32_t L = v.levelCount;
     switch (v.coding) {
-    case 1:
-    case 3:
-    case 4:
-    case 8:
+    case CC_ORTHEFFECT:
+    case CC_ORTHREF:
+    case CC_POLYNOMIAL:
+    case CC_ORTHORDINAL:
       v.levelLabelWidth = static_cast<int32_t>(std::log10(L + 0.5) + 5.0);
       break;
-    case 5:
-    case 10:
+    case CC_ORTHPOLY:
+    case CC_ORTHBATHTUB:
       v.levelLabelWidth = static_cast<int32_t>(std::log10(L + 0.5) + 6.0);
       break;
     default:
@@ -311,47 +311,42 @@ int32_t zlevrgi(LevRegContext* ctx) {
       break;
     }
   }
-  // 13. Constructed effects.
-  if (zlevefti(ctx) != 0)
-    return 6;
-  // 14. Columns.
-  d->columnCount = 0;
-  for (int32_t e = 0; e < d->effectCount; ++e) {
-    LevEffect& ef = d->effects[e];
-    ef.firstColumn = d->columnCount;
-    ef.columnCount = zlevedf(d, e);
-    d->columnCount += ef.columnCount;
-  }
-  // 15-18. Column tables, names and labels, unless later passes make them.
-  if ((d->designFlags & kLevFlagModel) == 0) {
-    for (int32_t k = 0; k < d->constructedCount; ++k)
-      zlevEftVarParmLevName(ctx, &d->constructed[k]);
-    if ((d->designFlags & kLevFlagNonGlm) != 0)
-      zlevLevelsNonSing(d, pool, 0, nullptr);
-    int32_t largestE = 0;
+}
+
+// The column tables, parameter names and labels (left to later passes under the MODEL
+// statement's flag).
+void namesAndTables(LevRegContext *ctx, QkPool *pool) {
+  LevDesign *d = ctx->design;
+  for (int32_t k = 0; k < d->constructedCount; ++k)
+    zlevEftVarParmLevName(ctx, &d->constructed[k]);
+  if ((d->designFlags & kLevFlagNonGlm) != 0)
+    zlevLevelsNonSing(d, pool, 0, nullptr);
+  int32_t largestE = 0;
+  for (int32_t e = 0; e < d->effectCount; ++e)
+    largestE = std::max(largestE, d->effects[e].constructedCount);
+  int32_t *strides =
+      largestE > 0 ? levArray<int32_t>(pool, static_cast<size_t>(largestE)) : nullptr;
+  for (int32_t e = 0; e < d->effectCount; ++e)
+    zlevLevelsAllOne(ctx, &d->effects[e], strides, pool);
+  d->nameCounters[0] = d->nameCounters[1] = 0;
+  if (d->parmLabelStyle == 0) {
+    ParmName(ctx);
+  } else {
+    d->columnNames = levArray<char *>(pool, static_cast<size_t>(d->columnCount));
+    d->columnLabels = levArray<char *>(pool, static_cast<size_t>(d->columnCount));
+    int32_t w = 0;
     for (int32_t e = 0; e < d->effectCount; ++e)
-      largestE = std::max(largestE, d->effects[e].constructedCount);
-    int32_t* strides =
-        largestE > 0 ? levArray<int32_t>(pool, static_cast<size_t>(largestE)) : nullptr;
+      if (d->effects[e].name != nullptr)
+        w = std::max(w, static_cast<int32_t>(std::strlen(d->effects[e].name)));
     for (int32_t e = 0; e < d->effectCount; ++e)
-      zlevLevelsAllOne(ctx, &d->effects[e], strides, pool);
-    d->nameCounters[0] = d->nameCounters[1] = 0;
-    if (d->parmLabelStyle == 0) {
-      ParmName(ctx);
-    } else {
-      d->columnNames = levArray<char*>(pool, static_cast<size_t>(d->columnCount));
-      d->columnLabels = levArray<char*>(pool, static_cast<size_t>(d->columnCount));
-      int32_t w = 0;
-      for (int32_t e = 0; e < d->effectCount; ++e)
-        if (d->effects[e].name != nullptr)
-          w = std::max(w, static_cast<int32_t>(std::strlen(d->effects[e].name)));
-      for (int32_t e = 0; e < d->effectCount; ++e)
-        zlevEfParmLabel(d, pool, e, w);
-    }
-    if ((d->classCount > 0 || d->constructedCount > 0) && !d->shortParmNames)
-      UniqDups(ctx);
+      zlevEfParmLabel(d, pool, e, w);
   }
-  // 19. Fit block.
+  if ((d->classCount > 0 || d->constructedCount > 0) && !d->shortParmNames)
+    UniqDups(ctx);
+}
+
+// The fit callbacks and response buffer.
+void prepareFitBlock(LevRegContext *ctx, QkPool *pool) {
   if (ctx->fit.getY == nullptr)
     vir2g(reinterpret_cast<HostRoutine>(&FitGetY), &ctx->fit.getY);
   if (ctx->fit.getW == nullptr)
@@ -361,6 +356,57 @@ int32_t zlevrgi(LevRegContext* ctx) {
     ctx->fit.responses = levArray<double>(pool, static_cast<size_t>(ctx->responseCount));
   ctx->fit.word = 0;
   zlevfx(&ctx->fit);
+}
+
+} // namespace
+
+int32_t zlevrgi(LevRegContext *ctx) {
+  LevDesign *d = ctx->design;
+  LevReadBlock *rb = ctx->library;
+  if (rb != nullptr && rb->data == nullptr && ctx->words[0] != nullptr)
+    rb->data = static_cast<HostDataSet *>(ctx->words[0]);
+  QkPool *pool = levGroupPool(ctx);
+  d->libraryPool = pool;
+  d->constructedReady = 0;
+  checkMultimemberMissing(d);
+  clearUsage(d);
+  HostDataSet *data = prepareSource(ctx, rb);
+  const bool classPending = d->classCount > 0 && d->classes[0].levelCount == 0;
+  const bool numericPending = d->numericCount > 0 && d->numerics[0].levelCount == 0;
+  if (classPending || numericPending) {
+    const int32_t rc = levelise(ctx, data, pool);
+    if (rc != 0)
+      return rc;
+  }
+  // Without per-variable missing values, a group with an empty CLASS variable (and no
+  // observation filter) or a numeric variable without values has nothing to fit.
+  if ((levFlags(d) & kLevFlagMissingPerVar) == 0) {
+    if (ctx->filter == nullptr)
+      for (int32_t i = 0; i < d->classCount; ++i)
+        if (d->classes[i].levelCount == 0)
+          return 1;
+    for (int32_t j = 0; j < d->numericCount; ++j)
+      if (isHostMissing(d->numerics[j].centre))
+        return 1;
+  }
+  allocateRowArrays(ctx, pool);
+  // The GLM design's columns are the level combinations met in the data.
+  if ((d->designFlags & kLevFlagNonGlm) == 0)
+    levelCombinations(ctx, d, pool);
+  levelLabelWidths(d);
+  if (zlevefti(ctx) != 0)
+    return 6;
+  // Each effect's first column and column count.
+  d->columnCount = 0;
+  for (int32_t e = 0; e < d->effectCount; ++e) {
+    LevEffect &ef = d->effects[e];
+    ef.firstColumn = d->columnCount;
+    ef.columnCount = zlevedf(d, e);
+    d->columnCount += ef.columnCount;
+  }
+  if ((d->designFlags & kLevFlagModel) == 0)
+    namesAndTables(ctx, pool);
+  prepareFitBlock(ctx, pool);
   return 0;
 }
 

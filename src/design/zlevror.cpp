@@ -9,6 +9,7 @@
 #include "support/hoststubs.h"
 #include "support/wzstr.h"
 
+#include <cassert>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -120,16 +121,10 @@ void ShellSort(char* records, int32_t n, int64_t* permutation, const char* first
       }
 }
 
-void zlevror(QkPool* pool, LevelizeContext* context, LevDesign* design, int32_t index,
-             char** values, int32_t) {
-  LevVariable& v = design->classes[index];
-  const int32_t n = v.levelCount;
-  const int32_t width = v.levelWidth;
-  auto* internal = static_cast<LevInternalValue*>(v.levelValues);
-  const bool numeric = v.var != nullptr && v.var->type == 1;
-  const bool formatted = v.var != nullptr && v.var->formatNameLength > 0;
+namespace {
 
-  // 1. Settle the codes.
+// Replaces an ORDER, reference or descending code that is out of range by its default.
+void settleCodes(LevVariable &v, const LevDesign *design, int32_t n) {
   if (!validOrder(v.order))
     v.order = validOrder(design->orderDefault) ? design->orderDefault : 'M';
   if (v.referenceSelector != -1 && v.referenceSelector != -2 && v.referenceSelector != -3 &&
@@ -137,98 +132,127 @@ void zlevror(QkPool* pool, LevelizeContext* context, LevDesign* design, int32_t 
     v.referenceSelector = -2;
   if (v.descending != 0 && v.descending != 1)
     v.descending = 0;
+}
 
-  // 2-4. Sort unless tree order (ascending formatted values) is already the answer.
+// The sort keys of one ORDER code: key size, first and second key letters ("-" descending).
+struct SortKeys {
+  int32_t keySize = 8;
+  const char *first = "L";
+  const char *second = " ";
+};
+
+SortKeys sortKeys(int32_t order, bool desc, bool numeric, int32_t width, int32_t charLength) {
+  SortKeys k;
+  switch (order) {
+  case 'D':
+    k.first = desc ? "-L" : "L";
+    break;
+  case 'F':
+    k.first = desc ? "L" : "-L";
+    break;
+  case 'I':
+    k.keySize = numeric ? 8 : charLength;
+    k.first = numeric ? (desc ? "-D" : "D") : (desc ? "-S" : "S");
+    break;
+  case 'M':
+    k.keySize = width;
+    k.first = desc ? "-S" : "S";
+    break;
+  case 'X':
+    k.keySize = width + 8;
+    k.first = desc ? "X" : "-X";
+    k.second = desc ? "-S" : "S";
+    break;
+  case 'Y':
+    k.keySize = 16;
+    k.first = desc ? "X" : "-X";
+    k.second = desc ? "-L" : "L";
+    break;
+  default: // 'Z'
+    k.keySize = numeric ? 16 : charLength + 8;
+    k.first = desc ? "X" : "-X";
+    k.second = numeric ? (desc ? "-D" : "D") : (desc ? "-S" : "S");
+    break;
+  }
+  return k;
+}
+
+// Writes the key record of level k: frequency, first appearance, internal or formatted
+// value, as the ORDER code asks.
+void fillKeyRecord(char *r, int32_t order, int32_t k, const LevelNode *node, char **values,
+                   const LevInternalValue *internal, bool numeric, int32_t width,
+                   int32_t charLength) {
+  int64_t freq = node ? node->frequency : 0;
+  int64_t seen = node ? node->firstAppearance : k;
+  auto putInternal = [&](char *at) {
+    if (numeric)
+      std::memcpy(at, &internal[k].value, 8);
+    else
+      std::memcpy(at, internal[k].text,
+                  static_cast<size_t>(std::min(internal[k].length, charLength)));
+  };
+  switch (order) {
+  case 'D':
+    std::memcpy(r, &seen, 8);
+    break;
+  case 'F':
+    std::memcpy(r, &freq, 8);
+    break;
+  case 'I':
+    putInternal(r);
+    break;
+  case 'M':
+    std::memcpy(r, values[k], static_cast<size_t>(width));
+    break;
+  case 'X':
+    std::memcpy(r, &freq, 8);
+    std::memcpy(r + 8, values[k], static_cast<size_t>(width));
+    break;
+  case 'Y':
+    std::memcpy(r, &freq, 8);
+    std::memcpy(r + 8, &seen, 8);
+    break;
+  default:
+    std::memcpy(r, &freq, 8);
+    putInternal(r + 8);
+    break;
+  }
+}
+
+// Puts the levels in ORDER= order (DESCENDING reverses it); the level tree's own order,
+// ascending formatted values, needs no sort.
+void sortLevels(LevelizeContext *context, LevVariable &v, int32_t index, char **values) {
+  const int32_t n = v.levelCount;
+  auto *internal = static_cast<LevInternalValue *>(v.levelValues);
+  const bool numeric = v.var != nullptr && v.var->type == 1;
+  const bool formatted = v.var != nullptr && v.var->formatNameLength > 0;
   int32_t order = v.order;
   if (order == 'M' && numeric && !formatted)
     order = 'I';
   const bool desc = v.descending == 1;
-  if (n > 1 && !(order == 'M' && !desc)) {
-    const int32_t charLength =
-        numeric ? 8 : (v.var != nullptr && v.var->length > 0 ? v.var->length : 1);
-    int32_t keySize = 8;
-    const char* first = "L";
-    const char* second = " ";
-    switch (order) {
-    case 'D':
-      first = desc ? "-L" : "L";
-      break;
-    case 'F':
-      first = desc ? "L" : "-L";
-      break;
-    case 'I':
-      keySize = numeric ? 8 : charLength;
-      first = numeric ? (desc ? "-D" : "D") : (desc ? "-S" : "S");
-      break;
-    case 'M':
-      keySize = width;
-      first = desc ? "-S" : "S";
-      break;
-    case 'X':
-      keySize = width + 8;
-      first = desc ? "X" : "-X";
-      second = desc ? "-S" : "S";
-      break;
-    case 'Y':
-      keySize = 16;
-      first = desc ? "X" : "-X";
-      second = desc ? "-L" : "L";
-      break;
-    default: // 'Z'
-      keySize = numeric ? 16 : charLength + 8;
-      first = desc ? "X" : "-X";
-      second = numeric ? (desc ? "-D" : "D") : (desc ? "-S" : "S");
-      break;
-    }
-    const int32_t stride = (keySize + 7) / 8 * 8;
-    std::vector<char> records(static_cast<size_t>(stride) * static_cast<size_t>(n), 0);
-    std::vector<int64_t> perm(static_cast<size_t>(n));
-    auto* node = static_cast<LevelNode*>(context->trees[index]);
-    for (int32_t k = 0; k < n;
-         ++k, node = node ? static_cast<LevelNode*>(node->links[0]) : nullptr) {
-      perm[static_cast<size_t>(k)] = k;
-      char* r = records.data() + static_cast<size_t>(k) * stride;
-      int64_t freq = node ? node->frequency : 0;
-      int64_t seen = node ? node->firstAppearance : k;
-      auto putInternal = [&](char* at) {
-        if (numeric)
-          std::memcpy(at, &internal[k].value, 8);
-        else
-          std::memcpy(at, internal[k].text,
-                      static_cast<size_t>(std::min(internal[k].length, charLength)));
-      };
-      switch (order) {
-      case 'D':
-        std::memcpy(r, &seen, 8);
-        break;
-      case 'F':
-        std::memcpy(r, &freq, 8);
-        break;
-      case 'I':
-        putInternal(r);
-        break;
-      case 'M':
-        std::memcpy(r, values[k], static_cast<size_t>(width));
-        break;
-      case 'X':
-        std::memcpy(r, &freq, 8);
-        std::memcpy(r + 8, values[k], static_cast<size_t>(width));
-        break;
-      case 'Y':
-        std::memcpy(r, &freq, 8);
-        std::memcpy(r + 8, &seen, 8);
-        break;
-      default:
-        std::memcpy(r, &freq, 8);
-        putInternal(r + 8);
-        break;
-      }
-    }
-    ShellSort(records.data(), n, perm.data(), first, second, keySize, stride);
-    permute(values, internal, perm);
+  if (n <= 1 || (order == 'M' && !desc))
+    return;
+  const int32_t charLength =
+      numeric ? 8 : (v.var != nullptr && v.var->length > 0 ? v.var->length : 1);
+  const SortKeys keys = sortKeys(order, desc, numeric, v.levelWidth, charLength);
+  const int32_t stride = (keys.keySize + 7) / 8 * 8;
+  std::vector<char> records(static_cast<size_t>(stride) * static_cast<size_t>(n), 0);
+  std::vector<int64_t> perm(static_cast<size_t>(n));
+  auto *node = static_cast<LevelNode *>(context->trees[index]);
+  for (int32_t k = 0; k < n;
+       ++k, node = node ? static_cast<LevelNode *>(node->links[0]) : nullptr) {
+    perm[static_cast<size_t>(k)] = k;
+    fillKeyRecord(records.data() + static_cast<size_t>(k) * stride, order, k, node, values,
+                  internal, numeric, v.levelWidth, charLength);
   }
+  ShellSort(records.data(), n, perm.data(), keys.first, keys.second, keys.keySize, stride);
+  permute(values, internal, perm);
+}
 
-  // 5. The reference level.
+// Turns the reference selector into a level index; a REF= value that is no level ends the
+// run after message 172/394.
+void resolveReference(LevVariable &v, char **values) {
+  const int32_t n = v.levelCount;
   int32_t ref = v.referenceSelector;
   if (ref == -2) {
     ref = n - 1;
@@ -238,7 +262,7 @@ void zlevror(QkPool* pool, LevelizeContext* context, LevDesign* design, int32_t 
     ref = -1;
     for (int32_t k = 0; k < n && ref < 0; ++k)
       if (v.referenceText != nullptr &&
-          levRefMatches(v.referenceText, values[k], width, v.keepJustification))
+          levRefMatches(v.referenceText, values[k], v.levelWidth, v.keepJustification))
         ref = k;
     if (ref < 0) {
       xpmlog(172, 394, {HostMsgArg(v.var ? v.var->name : "", v.var ? v.var->nameLength : 0)});
@@ -246,63 +270,56 @@ void zlevror(QkPool* pool, LevelizeContext* context, LevDesign* design, int32_t 
     }
   }
   v.referenceSelector = ref;
+}
 
-  // 6. The GLM design keeps the reference level last.
-  if ((design->designFlags & kLevFlagNonGlm) == 0 && ref != n - 1 && !v.keepReference) {
-    std::vector<int64_t> perm;
-    for (int32_t k = 0; k < n; ++k)
-      if (k != ref)
-        perm.push_back(k);
-    perm.push_back(ref);
-    permute(values, internal, perm);
-  }
-
-  // 7-12. Orthogonal coding matrix.
-  v.codingMatrix = nullptr;
-  const int32_t code = v.coding;
-  if (!(code == 1 || code == 3 || code == 5 || code == 8 || code == 10) || n < 2)
+// The GLM design keeps the reference level last.
+void moveReferenceLast(LevVariable &v, char **values) {
+  const int32_t n = v.levelCount, ref = v.referenceSelector;
+  if (ref == n - 1 || v.keepReference)
     return;
-  if (static_cast<double>(n - 1) * n * 8.0 > 9007199254740992.0) {
-    xpmlog(172, 405);
-    xexit(1012, 0);
-  }
-  const int32_t w = n - 1;
+  std::vector<int64_t> perm;
+  for (int32_t k = 0; k < n; ++k)
+    if (k != ref)
+      perm.push_back(k);
+  perm.push_back(ref);
+  permute(values, static_cast<LevInternalValue *>(v.levelValues), perm);
+}
+
+// The raw rows (n x (n - 1)) of an orthogonal coding before centring and orthonormalising.
+// No ORTHPOLY level is missing: the CLASS reader turns MISSING off for that coding.
+std::vector<double> rawCodingRows(const LevVariable &v) {
+  const int32_t n = v.levelCount, w = n - 1, r = v.referenceSelector;
+  const bool numeric = v.var != nullptr && v.var->type == 1;
+  const auto *internal = static_cast<const LevInternalValue *>(v.levelValues);
   std::vector<double> A(static_cast<size_t>(n) * w, 0.0);
-  std::vector<uint8_t> used(static_cast<size_t>(n), 1);
-  auto at = [&](int32_t i, int32_t j) -> double& { return A[static_cast<size_t>(i) * w + j]; };
-  const int32_t r = v.referenceSelector;
+  auto at = [&](int32_t i, int32_t j) -> double & { return A[static_cast<size_t>(i) * w + j]; };
   for (int32_t i = 0; i < n; ++i) {
-    switch (code) {
-    case 1:
-    case 3:
+    switch (v.coding) {
+    case CC_ORTHEFFECT:
+    case CC_ORTHREF:
       if (i < r)
         at(i, i) = 1;
       else if (i > r)
         at(i, i - 1) = 1;
-      else if (code == 1)
+      else if (v.coding == CC_ORTHEFFECT)
         for (int32_t j = 0; j < w; ++j)
           at(i, j) = -1;
       break;
-    case 5: {
+    case CC_ORTHPOLY: {
       double x = numeric ? internal[i].value : (i - n / 2.0 + 0.5) / ((n - 1) / 2.0);
       if (2 * i == n - 1 && !numeric)
         x = 0;
-      if (isHostMissing(x)) {
-        // A missing level has no place on the polynomial scale: its row stays 0, it takes
-        // no part in the centring and orthonormalisation, and rows at it are left out.
-        used[static_cast<size_t>(i)] = 0;
-        break;
-      }
+      assert(!isHostMissing(x) && "the CLASS reader turns MISSING off under ORTHPOLY");
       if (x != 0)
         for (int32_t j = 0; j < w; ++j)
           at(i, j) = std::pow(x, j + 1);
       break;
     }
-    case 8:
+    case CC_ORTHORDINAL:
       for (int32_t j = 0; j < i && j < w; ++j)
         at(i, j) = 1;
       break;
-    default: { // 10
+    default: { // ORTHBATHTUB
       double c = std::sqrt(1.5 * n / (static_cast<double>(n) * n - 1));
       for (int32_t j = 0; j < w; ++j)
         at(i, j) = j < i ? c : -c;
@@ -310,30 +327,48 @@ void zlevror(QkPool* pool, LevelizeContext* context, LevDesign* design, int32_t 
     }
     }
   }
-  // Centre, orthonormalise and scale over the levels that have a place.
-  std::vector<int32_t> rows;
-  for (int32_t i = 0; i < n; ++i)
-    if (used[static_cast<size_t>(i)])
-      rows.push_back(i);
-  const int32_t m = static_cast<int32_t>(rows.size());
-  auto* M = static_cast<double*>(levBlock(pool, sizeof(double) * static_cast<size_t>(n) * w));
-  if (m > 0) {
-    std::vector<double> B(static_cast<size_t>(m) * w), Q(static_cast<size_t>(m) * w),
-        R(static_cast<size_t>(w) * (w + 1) / 2);
-    for (int32_t j = 0; j < w; ++j) {
-      double mean = 0;
-      for (int32_t i : rows)
-        mean += at(i, j);
-      mean /= m;
-      for (int32_t k = 0; k < m; ++k)
-        B[static_cast<size_t>(k) * w + j] = at(rows[static_cast<size_t>(k)], j) - mean;
-    }
-    zgsorth(m, w, B.data(), Q.data(), R.data());
-    const double s = std::sqrt(static_cast<double>(m));
-    for (int32_t k = 0; k < m; ++k)
-      for (int32_t j = 0; j < w; ++j)
-        M[static_cast<size_t>(rows[static_cast<size_t>(k)]) * w + j] =
-            Q[static_cast<size_t>(k) * w + j] * s;
+  return A;
+}
+
+// The orthogonal coding matrix in pool: the raw rows centred, orthonormalised and scaled by
+// the square root of the level count. A matrix too large to address ends the run after
+// message 172/405.
+double *orthogonalCoding(QkPool *pool, const LevVariable &v) {
+  const int32_t n = v.levelCount, w = n - 1;
+  if (static_cast<double>(n - 1) * n * 8.0 > 9007199254740992.0) {
+    xpmlog(172, 405);
+    xexit(1012, 0);
   }
-  v.codingMatrix = M;
+  const std::vector<double> A = rawCodingRows(v);
+  auto* M = static_cast<double*>(levBlock(pool, sizeof(double) * static_cast<size_t>(n) * w));
+  std::vector<double> B(static_cast<size_t>(n) * w), Q(static_cast<size_t>(n) * w),
+      R(static_cast<size_t>(w) * (w + 1) / 2);
+  for (int32_t j = 0; j < w; ++j) {
+    double mean = 0;
+    for (int32_t i = 0; i < n; ++i)
+      mean += A[static_cast<size_t>(i) * w + j];
+    mean /= n;
+    for (int32_t i = 0; i < n; ++i)
+      B[static_cast<size_t>(i) * w + j] = A[static_cast<size_t>(i) * w + j] - mean;
+  }
+  zgsorth(n, w, B.data(), Q.data(), R.data());
+  const double s = std::sqrt(static_cast<double>(n));
+  for (size_t k = 0; k < static_cast<size_t>(n) * w; ++k)
+    M[k] = Q[k] * s;
+  return M;
+}
+
+} // namespace
+
+void zlevror(QkPool *pool, LevelizeContext *context, LevDesign *design, int32_t index,
+             char **values, int32_t) {
+  LevVariable &v = design->classes[index];
+  settleCodes(v, design, v.levelCount);
+  sortLevels(context, v, index, values);
+  resolveReference(v, values);
+  if ((design->designFlags & kLevFlagNonGlm) == 0)
+    moveReferenceLast(v, values);
+  v.codingMatrix = nullptr;
+  if (classCodingOrthogonal(v.coding) && v.levelCount >= 2)
+    v.codingMatrix = orthogonalCoding(pool, v);
 }

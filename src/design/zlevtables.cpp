@@ -7,22 +7,25 @@
 #include <algorithm>
 #include <vector>
 
-namespace {
+int64_t zlevNonSingRowCount(const LevDesign *d, const LevEffect *ef) {
+  int64_t rows = 1;
+  for (int32_t i = 0; i < ef->crossedCount; ++i)
+    rows *= d->classes[ef->crossed[i]].levelCount - 1;
+  for (int32_t j = 0; j < ef->nestedCount; ++j)
+    rows *= d->classes[ef->nested[j]].levelCount;
+  return ef->crossedCount + ef->nestedCount > 0 ? std::max<int64_t>(rows, 0) : 0;
+}
 
-bool skipsReference(int32_t coding) { return coding == 0 || coding == 2 || coding == 7; }
-
-} // namespace
-
-int32_t zlevLevelsNonSingOne(LevDesign* d, QkPool* pool, LevEffect* ef, int32_t* scratch) {
+void zlevNonSingFill(const LevDesign *d, const LevEffect *ef, int32_t *table, int32_t *scratch,
+                     int32_t scratchStride, bool ordinalSkipsReference) {
   const int32_t c = ef->crossedCount, m = ef->nestedCount, K = c + m;
-  if (K == 0)
-    return 0;
   std::vector<int32_t> own;
-  if (scratch == nullptr) {
-    own.assign(static_cast<size_t>(3 * std::max(d->classCount, K)), 0);
+  int32_t stride = scratchStride;
+  if (scratch == nullptr || scratchStride < K) {
+    stride = std::max(d->classCount, K);
+    own.assign(static_cast<size_t>(3 * stride), 0);
     scratch = own.data();
   }
-  const int32_t stride = std::max(d->classCount, K);
   int32_t* r = scratch;
   int32_t* s = scratch + stride;
   int32_t* digit = scratch + 2 * stride;
@@ -35,9 +38,10 @@ int32_t zlevLevelsNonSingOne(LevDesign* d, QkPool* pool, LevEffect* ef, int32_t*
     s[j] = d->classes[ef->nested[j]].levelCount;
     S *= s[j];
   }
-  if (R * S * K <= 0)
-    return 0;
-  int32_t* table = levArray<int32_t>(pool, static_cast<size_t>(R * S * K));
+  auto skipsReference = [ordinalSkipsReference](ClassCoding coding) {
+    return coding == CC_EFFECT || coding == CC_REFERENCE ||
+           (ordinalSkipsReference && coding == CC_ORDINAL);
+  };
   for (int64_t u = 0; u < S; ++u) {
     int64_t uu = u;
     for (int32_t j = m - 1; j >= 0; --j) {
@@ -57,13 +61,21 @@ int32_t zlevLevelsNonSingOne(LevDesign* d, QkPool* pool, LevEffect* ef, int32_t*
         row[c + j] = digit[j];
     }
   }
+}
+
+int32_t zlevLevelsNonSingOne(LevDesign *d, QkPool *pool, LevEffect *ef, int32_t *scratch) {
+  const int32_t K = ef->crossedCount + ef->nestedCount;
+  const int64_t rows = zlevNonSingRowCount(d, ef);
+  if (rows * K <= 0)
+    return 0;
+  int32_t *table = levArray<int32_t>(pool, static_cast<size_t>(rows * K));
+  zlevNonSingFill(d, ef, table, scratch, std::max(d->classCount, K), true);
   ef->nonSingularTable = table;
   return 0;
 }
 
 int32_t zlevLevelsNonSing(LevDesign* d, QkPool* pool, int32_t count, const int32_t* effects) {
   const int32_t n = count == 0 ? d->effectCount : count;
-  std::vector<int32_t> scratch(static_cast<size_t>(3 * std::max(d->classCount, 1)) + 3, 0);
   for (int32_t k = 0; k < n; ++k) {
     LevEffect& ef = d->effects[count == 0 ? k : effects[k]];
     if (ef.crossedCount + ef.nestedCount > 0)

@@ -68,9 +68,9 @@ void parse_class(VsfContext *ctx, ParsedStatement *first) {
   if (slotCount(gParam, OSK_DBLLIST) == 0 && nPer == 0)
     d->designFlags &= static_cast<uint8_t>(~kLevFlagNonGlm);
   for (int32_t i = 0; i < slotCount(gParam, OSK_DBLLIST); ++i) {
-    int32_t c = code(gParam, i);
-    if (c == 6) {
-      d->codingDefault = 0;
+    const auto c = static_cast<ClassCoding>(code(gParam, i));
+    if (c == CC_GLM) {
+      d->codingDefault = CC_EFFECT;
       d->designFlags &= static_cast<uint8_t>(~kLevFlagNonGlm);
     } else {
       d->codingDefault = c;
@@ -78,14 +78,14 @@ void parse_class(VsfContext *ctx, ParsedStatement *first) {
     }
   }
   each([&](LevVariable &v) {
-    if (v.coding == 0)
+    if (v.coding == CC_EFFECT)
       v.coding = d->codingDefault;
   });
   int32_t distinct = 0;
   {
     std::vector<uint8_t> seen(static_cast<size_t>(nvar), 0);
     perVar(14, [&](LevVariable &v, int32_t i) {
-      v.coding = code(vParam, i);
+      v.coding = static_cast<ClassCoding>(code(vParam, i));
       size_t at = static_cast<size_t>(&v - d->classes);
       if (!seen[at]++)
         ++distinct;
@@ -135,7 +135,7 @@ void parse_class(VsfContext *ctx, ParsedStatement *first) {
     }
   });
   each([&](LevVariable &v) {
-    if (v.coding == 7)
+    if (v.coding == CC_ORDINAL)
       v.referenceSelector = -1;
   });
 
@@ -183,7 +183,7 @@ void parse_class(VsfContext *ctx, ParsedStatement *first) {
   perVar(33, [&](LevVariable &v, int32_t) { v.missing = 1; });
   bool cleared = false;
   each([&](LevVariable &v) {
-    if (v.missing && (v.coding == 4 || v.coding == 5)) {
+    if (v.missing && (v.coding == CC_POLYNOMIAL || v.coding == CC_ORTHPOLY)) {
       v.missing = 0;
       cleared = true;
     }

@@ -61,30 +61,10 @@ const char* variableName(const LevVariable& v, int32_t* length) {
   return v.var->name;
 }
 
-// The prefix of the level labels of the codings that number their columns, or null.
-const char* codingLabelPrefix(int32_t coding) {
-  switch (coding) {
-  case 1:
-    return "OEFF";
-  case 3:
-    return "OREF";
-  case 4:
-    return "POLY";
-  case 5:
-    return "OPOLY";
-  case 8:
-    return "OORD";
-  case 10:
-    return "OBATH";
-  default:
-    return nullptr;
-  }
-}
-
 // The label of level `level` of a split CLASS variable: the coding's numbered label, or the
 // formatted level value without trailing blanks.
 std::string levelLabel(const LevVariable& v, int32_t level) {
-  if (const char* prefix = codingLabelPrefix(v.coding)) {
+  if (const char *prefix = classCodingLabelPrefix(v.coding)) {
     char buffer[33];
     int n = std::snprintf(buffer, sizeof buffer, "%s%d", prefix, level + 1);
     return std::string(buffer, static_cast<size_t>(std::clamp(n, 0, 32)));

@@ -49,7 +49,8 @@ struct EffectChainNode {
   int32_t nameCapacity; // bytes of the name buffer
 };
 
-// A sorted array of pointers standing in for the state's search trees: logarithmic lookups.
+// A sorted array of pointers standing in for the state's search trees: logarithmic lookups,
+// linear insertions (the tail moves up by one).
 struct EffSortedSet {
   int32_t count;
   int32_t capacity;
@@ -96,8 +97,6 @@ struct EffectParseState {
   EffSortedSet recorded;    // effect pointers already recorded in a statement list
   EffSortedSet sharedChain; // effects of the shared chain, ordered by EqualEffects
   EffPositionIndex positions[2]; // variable number -> position in list 1 and list 2
-  EffSortedSet singles;     // single-variable terms of the current bar expression
-  QkPool* pools[2];
 };
 
 // Node operations.

@@ -55,8 +55,18 @@ RvqText* msgs(int32_t number, std::initializer_list<HostMsgArg> args) {
 
 void call(RvqObject* object, int32_t method, std::initializer_list<RvqAttr> attrs) {
   std::vector<RvqAttr> list(attrs);
-  check(wobmth(object, nullptr, method, static_cast<int32_t>(list.size()),
-               list.empty() ? nullptr : list.data()));
+  call(object, method, list);
+}
+
+void call(RvqObject *object, int32_t method, std::vector<RvqAttr> &attrs) {
+  check(wobmth(object, nullptr, method, static_cast<int32_t>(attrs.size()),
+               attrs.empty() ? nullptr : attrs.data()));
+}
+
+RvqAttr descriptor(HostVariable *var) {
+  RvqAttr a = attr(2224, RVQ_VALUE7);
+  a.value.ptr = var;
+  return a;
 }
 
 RvqObject* createData(RvqObject* parent, const char* name, RvqText* description, RvqText* label) {
@@ -76,23 +86,19 @@ void column(RvqObject* data, int32_t type, const char* name, void* bound, int32_
     call(data, 338, {rvqInt(103, type), rvqTextHandle(138, text(name)), rvqBound(285, bound)});
 }
 
-void variableColumn(RvqObject* data, int32_t type, const char* name, HostVariable* var,
-                    const char* templateColumn, void* bound) {
-  RvqAttr descriptor = attr(2224, RVQ_VALUE7);
-  descriptor.value.ptr = var;
+void variableColumn(RvqObject *data, int32_t type, const char *name, HostVariable *var,
+                    const char *templateColumn, void *bound) {
   // The type and the name go beside the descriptor (a variable's column is named after it).
   RvqText* columnName = name != nullptr ? text(name)
                         : var != nullptr ? text(var->name, var->nameLength)
                                          : text("");
-  std::vector<RvqAttr> a = {rvqInt(103, type), rvqTextHandle(138, columnName), descriptor};
+  std::vector<RvqAttr> a = {rvqInt(103, type), rvqTextHandle(138, columnName), descriptor(var)};
   if (templateColumn != nullptr)
     a.push_back(rvqTextHandle(339, text(templateColumn)));
   if (type == 6)
     a.push_back(rvqInt(289, var != nullptr ? var->length : 1));
   a.push_back(rvqBound(285, bound));
-  int32_t status = wobmth(data, nullptr, 338, static_cast<int32_t>(a.size()), a.data());
-  if (status < 0)
-    zrvqexit(status);
+  call(data, 338, a);
 }
 
 void dynamic(RvqObject* data, const char* name, int32_t value) {

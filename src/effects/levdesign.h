@@ -36,10 +36,52 @@ enum SplineBasis : uint8_t { SB_BSPLINE = 1, SB_TPF = 2, SB_NOT_GIVEN = 3 };
 enum PolyStdKind : uint8_t { PS_NONE = 0, PS_CENTER = 1, PS_SCALE = 2, PS_CENTERSCALE = 3 };
 enum PolyStdMethod : uint8_t { PM_MOMENTS = 1, PM_WMOMENTS = 2, PM_RANGE = 3 };
 
-// ORDER codes of CLASS variables (letters), reference-level selectors and codings.
+// ORDER codes of CLASS variables (letters) and reference-level selectors.
 using OrderCode = int32_t;       // 'M' formatted, 'D' data, 'F' freq, 'I' internal, 'U' unset
 using RefLevelCode = int32_t;    // -1 FIRST, -2 LAST, -3 a quoted value
-using ClassCoding = int32_t;     // 0 EFFECT ... 10 ORTHBATH; 6 GLM (statement-wide only)
+
+// Codings of CLASS variables (PARAM=), as stored in the variable record. GLM is the
+// statement-wide indicator design: it is never stored for a variable.
+enum ClassCoding : int32_t {
+  CC_EFFECT = 0,
+  CC_ORTHEFFECT = 1,
+  CC_REFERENCE = 2,
+  CC_ORTHREF = 3,
+  CC_POLYNOMIAL = 4,
+  CC_ORTHPOLY = 5,
+  CC_GLM = 6,
+  CC_ORDINAL = 7,
+  CC_ORTHORDINAL = 8,
+  CC_BATHTUB = 9,
+  CC_ORTHBATHTUB = 10,
+};
+
+// The orthogonal codings: their coding rows come from the variable's coding matrix.
+inline bool classCodingOrthogonal(ClassCoding c) {
+  return c == CC_ORTHEFFECT || c == CC_ORTHREF || c == CC_ORTHPOLY || c == CC_ORTHORDINAL ||
+         c == CC_ORTHBATHTUB;
+}
+
+// The prefix of the numbered level names of the orthogonal codings and POLYNOMIAL ("OEFF"
+// for OEFF1, OEFF2, ...), or null for the codings whose levels go by their values.
+inline const char *classCodingLabelPrefix(ClassCoding c) {
+  switch (c) {
+  case CC_ORTHEFFECT:
+    return "OEFF";
+  case CC_ORTHREF:
+    return "OREF";
+  case CC_POLYNOMIAL:
+    return "POLY";
+  case CC_ORTHPOLY:
+    return "OPOLY";
+  case CC_ORTHORDINAL:
+    return "OORD";
+  case CC_ORTHBATHTUB:
+    return "OBATH";
+  default:
+    return nullptr;
+  }
+}
 
 // Options of one SPLINE constructed effect.
 struct SplineInfo {

@@ -232,7 +232,7 @@ int32_t addClassWithReference(LevDesign* design, HostDataSet* data, int32_t numb
   if (int32_t r = zlevAddToClassList(data, design, 1, &number); r != 0)
     return r == kLevNoMemory ? r : -1;
   at = design->classCount - 1;
-  design->classes[at].coding = 2; // REFERENCE
+  design->classes[at].coding = CC_REFERENCE;
   return at;
 }
 

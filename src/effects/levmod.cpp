@@ -177,7 +177,7 @@ int32_t zlevmod(LevDesign* design, HostDataSet* data, int32_t numericList, int32
   design->nameLen = state != nullptr ? state->nameLen : 20;
   design->worstReturnCode = 0;
   design->orderDefault = 'M';
-  design->codingDefault = 0;
+  design->codingDefault = CC_EFFECT;
   design->descendingDefault = 0;
   design->referenceDefault = -2;
   design->missingDefault = 0;

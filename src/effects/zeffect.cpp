@@ -619,7 +619,6 @@ void indexAppend(EffectParseState* state, int32_t which, int32_t number, int32_t
 void resetSharedRecords(EffectParseState* state) {
   effSetClear(&state->recorded);
   effSetClear(&state->sharedChain);
-  effSetClear(&state->singles);
   for (auto& index : state->positions) {
     levFree(index.items, sizeof(int64_t) * static_cast<size_t>(index.capacity));
     index = EffPositionIndex{};
@@ -1018,8 +1017,6 @@ void zeffect(HostParser* parser, const HostToken* token, const EffectAction* act
       return;
     }
     state->current = node;
-    if (state->shared)
-      effSetClear(&state->singles);
     break;
   }
   case 1:

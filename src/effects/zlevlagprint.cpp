@@ -22,21 +22,6 @@ RvqText* varName(const LevVariable& v) {
   return textf("%.*s", v.var ? v.var->nameLength : 0, v.var ? v.var->name : "");
 }
 
-RvqAttr descriptorAttr(HostVariable* var) {
-  RvqAttr a;
-  std::memset(&a, 0, sizeof a);
-  a.id = 2224;
-  a.type = RVQ_VALUE7;
-  a.value.ptr = var;
-  return a;
-}
-
-void callv(RvqObject* object, int32_t method, std::vector<RvqAttr>& attrs) {
-  int32_t status = wobmth(object, nullptr, method, static_cast<int32_t>(attrs.size()), attrs.data());
-  if (status < 0)
-    zrvqexit(status);
-}
-
 // The blocks a design table shows: the score block alone, or the design block and the
 // second block when there is one.
 struct Blocks {
@@ -145,7 +130,7 @@ void zlevPrintLagDesignLevels(RvqObject* parent, LevEftVar* record, LevDesign* d
       a.push_back(rvqTextHandle(287, textf("Period%d", p)));
     }
     a.push_back(rvqBound(285, &periods[static_cast<size_t>(k - 1)]));
-    callv(data, 338, a);
+    call(data, 338, a);
   }
   endColumns(data);
   RvqObject* table = bind(parent, data, label, "LagDesignLevels", "PeriodVarLabel",
@@ -207,18 +192,26 @@ void zlevPrintLagDesign(RvqObject* parent, LevEftVar* record, LevDesign* design)
       int32_t width;
       const char* just;
       numericLayout(w.var, &width, &just);
-      a = {rvqInt(103, 5), rvqTextHandle(138, varName(w)), descriptorAttr(w.var),
+      a = {rvqInt(103, 5),
+           rvqTextHandle(138, varName(w)),
+           descriptor(w.var),
            rvqTextHandle(339, text("WithinNumVar")),
-           rvqBound(285, &subjects[static_cast<size_t>(i)]), rvqTextHandle(311, text("withinWidth")),
-           rvqInt(287, width), rvqTextHandle(311, text("withinJust")),
+           rvqBound(285, &subjects[static_cast<size_t>(i)]),
+           rvqTextHandle(311, text("withinWidth")),
+           rvqInt(287, width),
+           rvqTextHandle(311, text("withinJust")),
            rvqTextHandle(287, text(just, 1))};
     } else {
       subjectText[static_cast<size_t>(i)].assign(static_cast<size_t>(w.var->length) + 1, ' ');
-      a = {rvqInt(103, 6), rvqTextHandle(138, varName(w)), rvqInt(289, w.var->length),
-           descriptorAttr(w.var), rvqTextHandle(339, text("WithinCharVar")),
-           rvqBound(285, subjectText[static_cast<size_t>(i)].data()), rvqInt(272, w.widestLevel)};
+      a = {rvqInt(103, 6),
+           rvqTextHandle(138, varName(w)),
+           rvqInt(289, w.var->length),
+           descriptor(w.var),
+           rvqTextHandle(339, text("WithinCharVar")),
+           rvqBound(285, subjectText[static_cast<size_t>(i)].data()),
+           rvqInt(272, w.widestLevel)};
     }
-    callv(data, 338, a);
+    call(data, 338, a);
   }
   for (int32_t k = 1; k <= p; ++k) {
     RvqText* name = textf("Period%d", k);
@@ -227,7 +220,7 @@ void zlevPrintLagDesign(RvqObject* parent, LevEftVar* record, LevDesign* design)
     std::vector<RvqAttr> a = {
         rvqInt(103, laggedNumeric ? 5 : 6),
         rvqTextHandle(339, text(laggedNumeric ? "PeriodNumVar" : "PeriodCharVar")),
-        descriptorAttr(lagged.var), rvqTextHandle(138, name),
+        descriptor(lagged.var), rvqTextHandle(138, name),
         rvqTextHandle(296, textf("%.*s", levelLength, levelText))};
     if (k == 1) {
       a.push_back(rvqTextHandle(311, text("spans")));
@@ -249,7 +242,7 @@ void zlevPrintLagDesign(RvqObject* parent, LevEftVar* record, LevDesign* design)
       a.push_back(rvqBound(285, periodText[static_cast<size_t>(k - 1)].data()));
       a.push_back(rvqInt(272, lagged.widestLevel));
     }
-    callv(data, 338, a);
+    call(data, 338, a);
   }
   endColumns(data);
   RvqObject* table = bind(parent, data, label, "LagDesign", "PeriodVarLabel",

@@ -203,14 +203,14 @@ int32_t vsfpClassCoding(VsfContext* ctx, QkPool* pool) {
     const char* format = "1.0";
     if (fullRank) {
       switch (v.coding) {
-      case 0: // EFFECT
+      case CC_EFFECT:
         format = "2.0";
         break;
-      case 2: // REFERENCE
-      case 7: // ORDINAL
+      case CC_REFERENCE:
+      case CC_ORDINAL:
         format = "1.0";
         break;
-      case 4: // POLYNOMIAL
+      case CC_POLYNOMIAL:
         format = "BEST6.";
         break;
       default: // the orthogonal codings and BATHTUB

@@ -63,9 +63,7 @@ const char *interlacedText(const LevDesign *d, int32_t col, int32_t *length) {
   return text;
 }
 
-bool numberedCoding(int32_t coding) {
-  return coding == 1 || coding == 3 || coding == 4 || coding == 5 || coding == 8 || coding == 10;
-}
+bool numberedCoding(ClassCoding coding) { return classCodingLabelPrefix(coding) != nullptr; }
 
 // The width of a CLASS variable's column: its level label width under a numbered coding,
 // else (character) its longest level value; 0 for a numeric value column.

@@ -62,8 +62,8 @@ struct Labels : ::testing::Test {
              {{"A", {}, {"A"}, {}}, {"A*B", {}, {"A", "B"}, {}}, {"x", {"x"}, {}, {}}});
     f.response("y");
     f.des.designFlags |= kLevFlagNonGlm;
-    f.cls("A")->coding = 2;
-    f.cls("B")->coding = 2;
+    f.cls("A")->coding = CC_REFERENCE;
+    f.cls("B")->coding = CC_REFERENCE;
   }
   Texts labels() const {
     Texts out;
@@ -98,8 +98,8 @@ TEST_F(Labels, SeparateCompactAndTheDelimiter) {
 
 TEST_F(Labels, OrthogonalCodingsNameLevelsByNumber) {
   f.des.parmLabelStyle = 2;
-  f.cls("A")->coding = 1;
-  f.cls("B")->coding = 5;
+  f.cls("A")->coding = CC_ORTHEFFECT;
+  f.cls("B")->coding = CC_ORTHPOLY;
   ASSERT_EQ(f.levelise(), 0);
   EXPECT_EQ(labels(), (Texts{"Intercept", "A OEFF1", "A*B OEFF1 OPOLY1", "x"}));
   char out[64];

@@ -87,7 +87,7 @@ Matrix orthogonalForm(Matrix A) {
 
 LevVariable plainVariable(int coding, int L, int r) {
   LevVariable v{};
-  v.coding = coding;
+  v.coding = static_cast<ClassCoding>(coding);
   v.levelCount = L;
   v.referenceSelector = r;
   return v;
@@ -138,7 +138,7 @@ TEST_P(Orthogonal, MatrixEqualsCentredGramSchmidtAndIsOrthonormal) {
     f.response("y");
     f.des.designFlags |= kLevFlagNonGlm;
     LevVariable* v = f.cls("k");
-    v->coding = coding;
+    v->coding = static_cast<ClassCoding>(coding);
     v->referenceSelector = std::string(ref) == "FIRST" ? -1 : -2;
     ASSERT_EQ(f.levelise(), 0);
     const int L = v->levelCount;
@@ -182,7 +182,7 @@ TEST(Coding, OrthogonalPolynomialOfCharactersUsesEvenlySpacedValues) {
   f.design({"a"}, {}, {{"a", {}, {"a"}, {}}});
   f.response("y");
   f.des.designFlags |= kLevFlagNonGlm;
-  f.cls("a")->coding = 5;
+  f.cls("a")->coding = CC_ORTHPOLY;
   ASSERT_EQ(f.levelise(), 0);
   Matrix A = {{-1, 1}, {0, 0}, {1, 1}};
   Matrix Q = orthogonalForm(A);
@@ -198,7 +198,7 @@ TEST(Coding, TwoLevelsGiveMinusOneAndOneUnderEveryOrthogonalCoding) {
     f.design({"a"}, {}, {{"a", {}, {"a"}, {}}});
     f.response("y");
     f.des.designFlags |= kLevFlagNonGlm;
-    f.cls("a")->coding = coding;
+    f.cls("a")->coding = static_cast<ClassCoding>(coding);
     ASSERT_EQ(f.levelise(), 0);
     const double* m = f.cls("a")->codingMatrix;
     double sign = coding == 1 || coding == 3 ? 1.0 : -1.0;
@@ -213,7 +213,7 @@ TEST(Coding, OneLevelGetsNoMatrix) {
   f.design({"a"}, {}, {{"a", {}, {"a"}, {}}});
   f.response("y");
   f.des.designFlags |= kLevFlagNonGlm;
-  f.cls("a")->coding = 1;
+  f.cls("a")->coding = CC_ORTHEFFECT;
   ASSERT_EQ(f.levelise(), 0);
   EXPECT_EQ(f.cls("a")->codingMatrix, nullptr);
 }

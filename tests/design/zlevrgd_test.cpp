@@ -78,7 +78,7 @@ TEST_F(RowTest, GlmRowsHaveOneIndicatorPerCombinationMet) {
 TEST_F(RowTest, ReferenceCodingRows) {
   f.des.designFlags |= kLevFlagNonGlm;
   for (const char* v : {"a", "b", "c"})
-    f.cls(v)->coding = 2;
+    f.cls(v)->coding = CC_REFERENCE;
   ASSERT_EQ(f.levelise(), 0);
   // Intercept 1, x 1, a 2, a*b 2, c(a) 1 x 3 nested cells, a*x 2.
   ASSERT_EQ(f.des.columnCount, 11);
@@ -132,8 +132,8 @@ TEST(RowTables, NonSingularTablesOfCrossingAndNesting) {
   f.design({"A", "B"}, {}, {{"A*B", {}, {"A", "B"}, {}}, {"A(B)", {}, {"A"}, {"B"}}});
   f.response("y");
   f.des.designFlags |= kLevFlagNonGlm;
-  f.cls("A")->coding = 0; // EFFECT, reference LAST
-  f.cls("B")->coding = 2; // REFERENCE, reference FIRST
+  f.cls("A")->coding = CC_EFFECT;    // reference LAST
+  f.cls("B")->coding = CC_REFERENCE; // reference FIRST
   f.cls("B")->referenceSelector = -1;
   ASSERT_EQ(f.levelise(), 0);
   zlevLevelsNonSing(&f.des, f.block.pool, 0, nullptr);
@@ -187,17 +187,19 @@ TEST(RowLevels, BygroupsLevelEachGroupAndResetTheCentre) {
   EXPECT_EQ(levelCounts[2], 1);
 }
 
+// The CLASS reader turns MISSING off under POLYNOMIAL and ORTHPOLY (500/911), so a missing
+// value is no level there: its row is left out and the other levels alone make the coding.
 TEST(RowLevels, MissingLevelUnderPolynomialCodingLeavesTheRowOut) {
   DesignFixture f;
   f.data("k,y\n1,1\n2,2\n.,3\n3,4\n");
   f.design({"k"}, {}, {{"k", {}, {"k"}, {}}});
   f.response("y");
   f.des.designFlags |= kLevFlagNonGlm;
-  f.cls("k")->missing = 1;
+  f.cls("k")->missing = 0;
   for (int coding : {4, 5}) {
-    f.cls("k")->coding = coding;
+    f.cls("k")->coding = static_cast<ClassCoding>(coding);
     ASSERT_EQ(f.levelise(), 0);
-    ASSERT_EQ(f.cls("k")->levelCount, 4);
+    ASSERT_EQ(f.cls("k")->levelCount, 3);
     auto rows = f.rows();
     EXPECT_EQ(rows[0].status, 0);
     EXPECT_NE(rows[2].status & 0x23, 0) << coding;
@@ -208,9 +210,9 @@ TEST(RowLevels, MissingLevelUnderPolynomialCodingLeavesTheRowOut) {
       // The three numeric levels alone make the orthogonal polynomial.
       const double* m = f.cls("k")->codingMatrix;
       double sum = 0, sq = 0;
-      for (int i = 1; i < 4; ++i) {
-        sum += m[i * 3];
-        sq += m[i * 3] * m[i * 3];
+      for (int i = 0; i < 3; ++i) {
+        sum += m[i * 2];
+        sq += m[i * 2] * m[i * 2];
       }
       EXPECT_NEAR(sum, 0.0, 1e-12);
       EXPECT_NEAR(sq, 3.0, 1e-12);
@@ -298,8 +300,8 @@ TEST(RowQueries, OneEffectsColumnsAndTheLevelsBehindThem) {
   f.design({"a", "b"}, {"x"}, {{"a*b", {}, {"a", "b"}, {}}, {"a*x", {"x"}, {"a"}, {}}});
   f.response("y");
   f.des.designFlags |= kLevFlagNonGlm;
-  f.cls("a")->coding = 2;
-  f.cls("b")->coding = 2;
+  f.cls("a")->coding = CC_REFERENCE;
+  f.cls("b")->coding = CC_REFERENCE;
   ASSERT_EQ(f.levelise(), 0);
   zlevGetInit(&f.ctx);
   ASSERT_EQ(zlevGetNext(&f.ctx), 1);

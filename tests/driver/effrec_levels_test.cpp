@@ -39,7 +39,7 @@ public:
     hv.type = 2;
     LevVariable v{};
     v.levelCount = levels;
-    v.coding = coding;
+    v.coding = static_cast<ClassCoding>(coding);
     v.referenceSelector = reference;
     texts_.push_back(texts);
     classes_.push_back(v);

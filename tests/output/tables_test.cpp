@@ -266,7 +266,7 @@ TEST_F(Coding, IndicatorDesignGivesOneColumnPerLevel) {
 TEST_F(Coding, OneLevelUnderFullRankCodingsHasNoDesignColumn) {
   design2();
   design->designFlags = 0x10;
-  classes[1].coding = 2; // REFERENCE
+  classes[1].coding = CC_REFERENCE;
   ASSERT_EQ(vsfpClassCoding(ctx.get(), pool), 0);
   auto out = output();
   const auto& t = *find(out, "ClassLevelCoding").at(1);
