@@ -6,6 +6,7 @@
 #include "driver/vsfparse.h"
 #include "driver/vsfreaders.h"
 #include "driver/vsfslots.h"
+#include "driver/vsfstmtlog.h"
 #include "effects/levdesign.h"
 #include "effects/levmod.h"
 #include "support/hoststubs.h"
@@ -14,10 +15,6 @@
 #include <cstring>
 
 namespace {
-
-int32_t intSlot(const ParsedStatement *s, int k, int32_t dflt) {
-  return static_cast<int32_t>(stmtNumber(s, k, dflt));
-}
 bool given(const ParsedStatement *s, int k) { return stmtSlot(s, k) != nullptr; }
 
 bool inIntList(const OptionSlot *sl, int32_t v) {
@@ -27,16 +24,6 @@ bool inIntList(const OptionSlot *sl, int32_t v) {
   return false;
 }
 
-int32_t fail(VsfContext *ctx, int32_t message, int32_t rc, int32_t result) {
-  xpmlog(848, message);
-  vsfRaiseRC(ctx, rc);
-  return result;
-}
-
-void warn(VsfContext *ctx, int32_t message) {
-  xpmlog(848, message);
-  vsfRaiseRC(ctx, 4);
-}
 
 // 848: a model effect needs the design columns of a constructed effect.
 constexpr int32_t kMsgConstructedColumns = 9150;
@@ -61,7 +48,7 @@ int32_t parse_model(VsfContext *ctx, ParsedStatement *m) {
     if (slotCount(idx, OSK_INTLIST) > 0)
       o.cvIndexVar = idx->items.ints[0];
     if (inIntList(stmtSlot(first, 1), o.cvIndexVar))
-      return fail(ctx, 162, 1012, -21);
+      return stmtFail(ctx, 162, 1012, -21);
     if (!inIntList(stmtSlot(first, 2), o.cvIndexVar)) {
       auto *extra = static_cast<ExtraVariableSource *>(
           ctx->mainPool->allocate(ctx->mainPool, sizeof(ExtraVariableSource), kQkZeroed));
@@ -80,7 +67,7 @@ int32_t parse_model(VsfContext *ctx, ParsedStatement *m) {
 
   // 3-4: design flags and the design.
   design->designFlags |= 0x01 | 0x20;
-  o.method = intSlot(m, 10, VM_STEPWISE);
+  o.method = stmtInt(m, 10, VM_STEPWISE);
   if (o.method == VM_LAR || o.method == VM_LASSO || o.method == VM_ELASTICNET ||
       o.method == VM_QKLASSO)
     design->designFlags2 |= 0x20;
@@ -97,9 +84,9 @@ int32_t parse_model(VsfContext *ctx, ParsedStatement *m) {
   const OptionSlot *resp = stmtSlot(m, 2);
   int32_t nresp = slotCount(resp, OSK_INTLIST);
   if (nresp == 0)
-    return fail(ctx, 216, 3000, -30);
+    return stmtFail(ctx, 216, 3000, -30);
   if (nresp > 1)
-    return fail(ctx, 228, 3000, -32);
+    return stmtFail(ctx, 228, 3000, -32);
   st.responseCount = nresp;
   st.responses = static_cast<HostVariable **>(
       ctx->mainPool->allocate(ctx->mainPool, sizeof(HostVariable *) * nresp, kQkZeroed));
@@ -120,18 +107,18 @@ int32_t parse_model(VsfContext *ctx, ParsedStatement *m) {
   // 6-8.
   o.penalizedPath = 0;
   o.solverPath = 0;
-  o.hierarchy = static_cast<uint8_t>(intSlot(m, 9, 0));
+  o.hierarchy = static_cast<uint8_t>(stmtInt(m, 9, 0));
   o.noint = stmtFlag(m, 1);
-  o.include = intSlot(m, 7, 0);
+  o.include = stmtInt(m, 7, 0);
   o.forcedIn = o.include;
-  o.select = static_cast<uint8_t>(intSlot(m, 11, VC_SBC));
-  o.choose = static_cast<uint8_t>(intSlot(m, 14, 0));
-  o.stop = static_cast<uint8_t>(intSlot(m, 12, 0));
-  o.maxSteps = intSlot(m, 6, 0);
-  o.steps = intSlot(m, 4, 0);
-  o.stopCount = intSlot(m, 16, 0);
-  o.start = intSlot(m, 15, 0);
-  o.details = static_cast<uint8_t>(intSlot(m, 13, 0));
+  o.select = static_cast<uint8_t>(stmtInt(m, 11, VC_SBC));
+  o.choose = static_cast<uint8_t>(stmtInt(m, 14, 0));
+  o.stop = static_cast<uint8_t>(stmtInt(m, 12, 0));
+  o.maxSteps = stmtInt(m, 6, 0);
+  o.steps = stmtInt(m, 4, 0);
+  o.stopCount = stmtInt(m, 16, 0);
+  o.start = stmtInt(m, 15, 0);
+  o.details = static_cast<uint8_t>(stmtInt(m, 13, 0));
   o.fuzz = stmtNumber(m, 24, 1e-12);
   if (o.fuzz > 1e-6) {
     xpmlog(848, 129);
@@ -144,8 +131,8 @@ int32_t parse_model(VsfContext *ctx, ParsedStatement *m) {
   const int method = o.method;
   o.enscale = stmtFlag(m, 76);
   o.l2 = stmtNumber(m, 25, -1.0);
-  o.l2Search = intSlot(m, 27, 1);
-  o.l2Steps = intSlot(m, 26, 50);
+  o.l2Search = stmtInt(m, 27, 1);
+  o.l2Steps = stmtInt(m, 26, 50);
   o.showL2Search = stmtFlag(m, 77);
   o.l2Low = stmtNumber(m, 28, 0.0);
   o.l2High = stmtNumber(m, 29, 1.0);
@@ -213,7 +200,7 @@ int32_t parse_model(VsfContext *ctx, ParsedStatement *m) {
   o.linearCvex = stmtFlag(m, 80);
   if (method == VM_LASSO || method == VM_ELASTICNET || method == VM_QKLASSO ||
       method == VM_QKGLASSO || method == VM_GROUPLASSO) {
-    o.l1Choice = static_cast<uint8_t>(intSlot(m, 31, 1));
+    o.l1Choice = static_cast<uint8_t>(stmtInt(m, 31, 1));
     o.stopL1Choice = o.l1Choice;
     if (o.stop == VC_L1) {
       if (o.l1 < 0) {
@@ -234,7 +221,7 @@ int32_t parse_model(VsfContext *ctx, ParsedStatement *m) {
     }
   } else {
     if (o.stop == VC_L1)
-      return fail(ctx, 2131, 3000, -50);
+      return stmtFail(ctx, 2131, 3000, -50);
     if (given(m, 30))
       xpmlog(848, 2116);
     if (given(m, 31))
@@ -263,20 +250,20 @@ int32_t parse_model(VsfContext *ctx, ParsedStatement *m) {
   // 13-14: screening.
   o.showScreen = stmtFlag(m, 81);
   if (method == VM_LASSO || method == VM_ELASTICNET) {
-    o.screen = static_cast<uint8_t>(intSlot(m, 32, SCREEN_NONE));
+    o.screen = static_cast<uint8_t>(stmtInt(m, 32, SCREEN_NONE));
   } else {
-    o.screen = static_cast<uint8_t>(intSlot(m, 32, SCREEN_NONE));
+    o.screen = static_cast<uint8_t>(stmtInt(m, 32, SCREEN_NONE));
     if (o.screen != SCREEN_NONE) {
       xpmlog(848, 4002);
       o.screen = SCREEN_NONE;
     }
   }
-  o.screenSteps = intSlot(m, 33, 4);
+  o.screenSteps = stmtInt(m, 33, 4);
   if (o.screen == SCREEN_SIS) {
-    o.keepNum = intSlot(m, 34, -1);
+    o.keepNum = stmtInt(m, 34, -1);
     o.keepRatio = stmtNumber(m, 35, -1.0);
     if (!given(m, 35))
-      o.keepNum = intSlot(m, 34, 100);
+      o.keepNum = stmtInt(m, 34, 100);
     if (given(m, 34) && given(m, 35))
       xpmlog(848, 4010);
     o.keepNumWork = 0;
@@ -295,14 +282,14 @@ int32_t parse_model(VsfContext *ctx, ParsedStatement *m) {
       else if (method == VM_LASSO)
         o.method = VM_LASSO_LS;
       else if (method == VM_ELASTICNET)
-        return fail(ctx, 2123, 3000, -45);
+        return stmtFail(ctx, 2123, 3000, -45);
     }
   } else if (method == VM_QKGLASSO || method == VM_GROUPLASSO) {
     o.solverPath = 1;
     o.select = 0;
     defaultStop = VC_SBC;
     if (stmtFlag(m, 30))
-      return fail(ctx, 2124, 3000, -45);
+      return stmtFail(ctx, 2124, 3000, -45);
   }
 
   // 16: RHO and TOL.
@@ -338,7 +325,7 @@ int32_t parse_model(VsfContext *ctx, ParsedStatement *m) {
     if (o.select != VC_SL && o.stop != VC_SL)
       xpmlog(848, 110);
     if (o.slEntry == 0 || o.slEntry == 1) {
-      warn(ctx, 111);
+      stmtWarn(ctx, 111);
       o.slEntry = sleDefault;
     }
   }
@@ -346,7 +333,7 @@ int32_t parse_model(VsfContext *ctx, ParsedStatement *m) {
     if (o.select != VC_SL && o.stop != VC_SL)
       xpmlog(848, 115);
     if (o.slStay == 0 || o.slStay == 1) {
-      warn(ctx, 116);
+      stmtWarn(ctx, 116);
       o.slStay = slsDefault;
     }
   }
@@ -369,7 +356,7 @@ int32_t parse_model(VsfContext *ctx, ParsedStatement *m) {
   // 21: step details.
   if (o.details > 1) {
     o.stepDetails |= 1;
-    o.candidatesShown = stmtFlag(m, 29) ? 2147483647 : intSlot(m, 17, 10);
+    o.candidatesShown = stmtFlag(m, 29) ? 2147483647 : stmtInt(m, 17, 10);
     if (!stmtFlag(m, 22) || stmtFlag(m, 23)) {
       o.stepAnova = o.stepFit = o.stepParmEst = o.stepCandidates = 1;
     } else {
@@ -383,9 +370,9 @@ int32_t parse_model(VsfContext *ctx, ParsedStatement *m) {
   }
 
   // 22-23.
-  o.drop = static_cast<uint8_t>(intSlot(m, 18, 1));
+  o.drop = static_cast<uint8_t>(stmtInt(m, 18, 1));
   if (o.drop != 1 && o.select == VC_SL) {
-    warn(ctx, 120);
+    stmtWarn(ctx, 120);
     o.drop = 1;
   }
   o.orderSelect = stmtFlag(m, 28);
@@ -400,7 +387,7 @@ int32_t parse_model(VsfContext *ctx, ParsedStatement *m) {
     o.cvMethod = CV_RANDOM;
     o.cvFolds = 5;
     if (o.choose == VC_CVEX && o.stop == VC_CV)
-      return fail(ctx, 2128, 1012, -48);
+      return stmtFail(ctx, 2128, 1012, -48);
     if (stmtFlag(m, 32)) {
       if (stmtFlag(m, 39)) {
         o.cvMethod = CV_INDEX;
@@ -409,7 +396,7 @@ int32_t parse_model(VsfContext *ctx, ParsedStatement *m) {
           o.cvMethod = CV_BLOCK;
         else if (stmtFlag(m, 34))
           o.cvMethod = CV_SPLIT;
-        o.cvFolds = intSlot(m, 20, 5);
+        o.cvFolds = stmtInt(m, 20, 5);
       }
     }
     if (stmtFlag(m, 35)) {
@@ -431,9 +418,9 @@ int32_t parse_model(VsfContext *ctx, ParsedStatement *m) {
   if (o.method == VM_GROUPLASSO) {
     if (o.stop == VC_SL || o.stop == VC_CP || o.stop == VC_BIC || o.stop == VC_PRESS ||
         o.stop == VC_CV)
-      return fail(ctx, 3501, 1012, -49);
+      return stmtFail(ctx, 3501, 1012, -49);
     if (o.choose == VC_CP || o.choose == VC_BIC || o.choose == VC_PRESS || o.choose == VC_CV)
-      return fail(ctx, 3502, 1012, -49);
+      return stmtFail(ctx, 3502, 1012, -49);
   }
 
   // 26-27.
@@ -441,10 +428,10 @@ int32_t parse_model(VsfContext *ctx, ParsedStatement *m) {
   o.adaptive = stmtFlag(m, 41);
   if (o.adaptive) {
     if (o.method == VM_LAR || o.method == VM_LAR_LS) {
-      warn(ctx, 237);
+      stmtWarn(ctx, 237);
       o.adaptive = 0;
     } else if (o.method == VM_GROUPLASSO) {
-      warn(ctx, 4237);
+      stmtWarn(ctx, 4237);
       o.adaptive = 0;
     } else {
       o.gamma = stmtNumber(m, 22, 1.0);
@@ -453,7 +440,7 @@ int32_t parse_model(VsfContext *ctx, ParsedStatement *m) {
       o.adaptiveInest = st.adaptiveInest != nullptr;
       if (o.method == VM_LASSO_LS) {
         o.method = VM_LASSO;
-        warn(ctx, 238);
+        stmtWarn(ctx, 238);
       }
     }
   }

@@ -10,6 +10,7 @@
 #include "driver/vsfcontext.h"
 #include "driver/vsfparse.h"
 #include "driver/vsfsteps.h"
+#include "driver/vsfstmtlog.h"
 #include "model/vsfswitches.h"
 #include "support/hoststubs.h"
 #include "support/parsedstmt.h"
@@ -43,14 +44,12 @@ void note(int32_t number, std::initializer_list<HostMsgArg> args = {}) {
   xpmlog(kSet, number, args);
 }
 void warn(VsfContext* ctx, int32_t number, std::initializer_list<HostMsgArg> args = {}) {
-  xpmlog(kSet, number, args);
-  vsfRaiseRC(ctx, 4);
+  stmtWarn(ctx, number, args);
 }
+// A refusal of the checks after the statements: return code 1012, `code` to the caller.
 int32_t fail(VsfContext* ctx, int32_t number, int32_t code,
              std::initializer_list<HostMsgArg> args = {}) {
-  xpmlog(kSet, number, args);
-  vsfRaiseRC(ctx, 1012);
-  return code;
+  return stmtFail(ctx, number, 1012, code, args);
 }
 
 template <class T> T* mainArray(VsfContext* ctx, int64_t count) {

@@ -25,10 +25,6 @@ namespace {
 
 constexpr double kZeroFraction = 1.110223024625157e-13;
 
-bool groupMethod(const VsfModelOptions& o) {
-  return o.method == VM_GROUPLASSO || o.method == VM_QKGLASSO;
-}
-
 // The reference sum of squares against which SSE and total SS are tested for zero.
 double referenceSS(const VsfModel* m) { return m->totalSSUncorrected; }
 
@@ -162,7 +158,7 @@ int32_t vsfDisplaySteps(VsfContext* ctx, void*, int64_t* position, int32_t sampl
           vsfLevelNote(ctx, L + 1, vsfMsgArgs(i == 0 ? 470 : 469, {HostMsgArg(text, length)}),
                        true);
         }
-      } else if (!groupMethod(o)) {
+      } else if (!vsfGroupMethod(o.method)) {
         const int32_t last = step.stepCount - 1;
         const int32_t e = last >= 0 ? step.stepEffect[last] : -1;
         if (e >= 0) {

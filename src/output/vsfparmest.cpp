@@ -7,6 +7,7 @@
 #include "output/vsfmodelview.h"
 #include "output/vsfprint.h"
 #include "output/vsfprinters.h"
+#include "support/poolalloc.h"
 
 #include <algorithm>
 #include <cmath>
@@ -14,12 +15,6 @@
 #include <cstring>
 
 namespace {
-
-void* take(QkPool* pool, int64_t bytes) {
-  if (pool == nullptr || bytes <= 0)
-    return nullptr;
-  return pool->allocate(pool, static_cast<size_t>(bytes), kQkZeroed);
-}
 
 struct EffectView {
   const LevEffect* lev = nullptr;
@@ -77,10 +72,6 @@ int32_t classColumnWidth(const LevVariable &v) {
   return std::max(v.longestLevelLength, 1);
 }
 
-bool groupMethod(const VsfModelOptions& o) {
-  return o.method == VM_GROUPLASSO || o.method == VM_QKGLASSO;
-}
-
 bool inModelStatus(uint8_t s) { return s == 1 || s == 2 || s == 3; }
 
 } // namespace
@@ -94,7 +85,7 @@ int32_t vsfpParmEst(VsfContext* ctx, VsfModel* m, QkPool* pool, int32_t stepOrde
   if (!o.noint)
     vsfEffectName(ctx, 0, &We);
   const int32_t classCount = d != nullptr ? d->classCount : 0;
-  uint8_t* usedClass = classCount > 0 ? static_cast<uint8_t*>(take(pool, classCount)) : nullptr;
+  uint8_t* usedClass = classCount > 0 ? static_cast<uint8_t*>(poolTake(pool, classCount)) : nullptr;
   if (classCount > 0 && usedClass == nullptr)
     return -2;
   int32_t Wp = 0;
@@ -130,15 +121,15 @@ int32_t vsfpParmEst(VsfContext* ctx, VsfModel* m, QkPool* pool, int32_t stepOrde
   // A model without effects (NOINT with nothing selected) is legal: its table has no rows.
   Wp = std::max(Wp, 1);
   We = std::max(We, 1);
-  char* parameter = static_cast<char*>(take(pool, Wp + 1));
-  char* effect = static_cast<char*>(take(pool, We));
+  char* parameter = static_cast<char*>(poolTake(pool, Wp + 1));
+  char* effect = static_cast<char*>(poolTake(pool, We));
   char **classTexts = nullptr;
   int32_t *classWidths = nullptr;
   double* classValues = nullptr;
   if (classCount > 0) {
-    classTexts = static_cast<char **>(take(pool, int64_t(classCount) * 8));
-    classWidths = static_cast<int32_t *>(take(pool, int64_t(classCount) * 4));
-    classValues = static_cast<double*>(take(pool, int64_t(classCount) * 8));
+    classTexts = static_cast<char **>(poolTake(pool, int64_t(classCount) * 8));
+    classWidths = static_cast<int32_t *>(poolTake(pool, int64_t(classCount) * 4));
+    classValues = static_cast<double*>(poolTake(pool, int64_t(classCount) * 8));
   }
   if (parameter == nullptr || effect == nullptr ||
       (classCount > 0 &&
@@ -146,9 +137,9 @@ int32_t vsfpParmEst(VsfContext* ctx, VsfModel* m, QkPool* pool, int32_t stepOrde
     return -2;
 
   const bool stdErrCols = !o.penalizedPath && !o.solverPath;
-  const bool group = groupMethod(o);
+  const bool group = vsfGroupMethod(o.method);
   const int32_t folds = (o.cvDetails >= 2 && m->folds != nullptr) ? m->foldCount : 0;
-  double* foldValues = folds > 0 ? static_cast<double*>(take(pool, int64_t(folds) * 8)) : nullptr;
+  double* foldValues = folds > 0 ? static_cast<double*>(poolTake(pool, int64_t(folds) * 8)) : nullptr;
   if (folds > 0 && foldValues == nullptr)
     return -2;
   int32_t forced = 0, df = 0;
@@ -167,7 +158,7 @@ int32_t vsfpParmEst(VsfContext* ctx, VsfModel* m, QkPool* pool, int32_t stepOrde
     const int32_t width = classColumnWidth(v);
     if (width > 0) {
       classWidths[c] = width;
-      classTexts[c] = static_cast<char *>(take(pool, width));
+      classTexts[c] = static_cast<char *>(poolTake(pool, width));
       if (classTexts[c] == nullptr)
         return -2; // after the object was made: the caller ends the run on -2
     }
@@ -290,7 +281,7 @@ int32_t vsfpParmEst(VsfContext* ctx, VsfModel* m, QkPool* pool, int32_t stepOrde
         printEffect(k);
     }
   } else {
-    uint8_t* printed = static_cast<uint8_t*>(take(pool, std::max(m->effectCount, 1)));
+    uint8_t* printed = static_cast<uint8_t*>(poolTake(pool, std::max(m->effectCount, 1)));
     if (printed == nullptr)
       return -2; // after the object was made: the caller ends the run on -2
     auto visit = [&](int32_t k) {
@@ -340,7 +331,7 @@ int32_t vsfpCVDetails(VsfContext* ctx, VsfModel* m, QkPool* pool) {
       out.column(
           {rvqInt(103, 5), vsfaName(name), vsfaTemplate("IndexNumVar"), vsfaBound(&indexValue)});
     } else {
-      indexText = static_cast<char*>(take(pool, indexWidth));
+      indexText = static_cast<char*>(poolTake(pool, indexWidth));
       if (indexText == nullptr)
         return -2;
       out.column({rvqInt(103, 6), vsfaName(name), rvqInt(289, indexWidth),

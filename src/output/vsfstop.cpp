@@ -6,18 +6,13 @@
 #include "output/vsfprint.h"
 #include "output/vsfprinters.h"
 #include "support/hoststubs.h"
+#include "support/poolalloc.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 
 namespace {
-
-void* take(QkPool* pool, int64_t bytes) {
-  if (pool == nullptr || bytes <= 0)
-    return nullptr;
-  return pool->allocate(pool, static_cast<size_t>(bytes), kQkZeroed);
-}
 
 // The message of stop reason 4 by STOP criterion (0 when there is none).
 int32_t noImprovementMessage(int32_t stop, int32_t method) {
@@ -51,10 +46,6 @@ int32_t noImprovementMessage(int32_t stop, int32_t method) {
   default:
     return 0;
   }
-}
-
-bool multiChange(const VsfContext* ctx) {
-  return ctx->options.method == VM_GROUPLASSO || ctx->options.method == VM_QKGLASSO;
 }
 
 // The STOP criterion as the model core applies it (SELECT's when STOP= is not given).
@@ -169,7 +160,7 @@ int32_t vsfpStopDetails(VsfContext* ctx, QkPool* pool, VsfModel* m, double curre
   double criterion = 0.0, compare = current;
   char comparison = ' ';
   const char larger = vsfBigBetter(stop) ? '<' : '>';
-  if (multiChange(ctx)) {
+  if (vsfGroupMethod(ctx->options.method)) {
     out.create("StopDetails", vsfMsg(654));
     out.column({rvqInt(103, 5), vsfaName("Criterion"), vsfaDyn("CriterionHeader"),
                 rvqTextHandle(287, head1), vsfaBound(&criterion)});
@@ -197,8 +188,8 @@ int32_t vsfpStopDetails(VsfContext* ctx, QkPool* pool, VsfModel* m, double curre
     return 0;
   if (forWidth == 0)
     return -2;
-  char* effect = static_cast<char*>(take(pool, width));
-  char* candidateFor = static_cast<char*>(take(pool, forWidth));
+  char* effect = static_cast<char*>(poolTake(pool, width));
+  char* candidateFor = static_cast<char*>(poolTake(pool, forWidth));
   if (effect == nullptr || candidateFor == nullptr)
     return -2;
   char sig[5];
@@ -258,7 +249,7 @@ int32_t vsfpNoteSelected(VsfContext* ctx, VsfModel* m, QkPool* pool, int32_t rea
     note = vsfMsgArgs(reason == 5 ? 662 : 660, {k});
   } else {
     const int32_t length = vsfMsgLength(399 + o.choose);
-    char* name = static_cast<char*>(take(pool, length));
+    char* name = static_cast<char*>(poolTake(pool, length));
     if (length == 0 || name == nullptr)
       return -2;
     vsfMsgCopy(399 + o.choose, name, length);

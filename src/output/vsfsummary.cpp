@@ -6,18 +6,13 @@
 #include "output/vsfmodelview.h"
 #include "output/vsfprint.h"
 #include "output/vsfprinters.h"
+#include "support/poolalloc.h"
 
 #include <algorithm>
 #include <cfloat>
 #include <cstring>
 
 namespace {
-
-void* take(QkPool* pool, int64_t bytes) {
-  if (pool == nullptr || bytes <= 0)
-    return nullptr;
-  return pool->allocate(pool, static_cast<size_t>(bytes), kQkZeroed);
-}
 
 double showInfinity(double v) {
   if (isHostMissing(v))
@@ -41,10 +36,6 @@ double stepL1Value(const VsfModel* m, uint8_t choice, int32_t i) {
   return choice == VL1_VALUE ? ratio * m->lambdaMax : ratio;
 }
 
-bool multiChange(const VsfContext* ctx) {
-  return ctx->options.method == VM_GROUPLASSO || ctx->options.method == VM_QKGLASSO;
-}
-
 } // namespace
 
 int32_t vsfpSummary(VsfContext* ctx, VsfModel* m, QkPool* pool, const int32_t* optimal,
@@ -52,7 +43,7 @@ int32_t vsfpSummary(VsfContext* ctx, VsfModel* m, QkPool* pool, const int32_t* o
   const VsfModelOptions& o = ctx->options;
   const int32_t method = o.method;
   const bool backward = method == VM_BACKWARD;
-  const bool multi = multiChange(ctx);
+  const bool multi = vsfGroupMethod(ctx->options.method);
   const int32_t steps = m->stepCount;
   const int32_t nameWidth = vsfLongestEffectName(ctx);
   int32_t W = nameWidth;
@@ -63,8 +54,8 @@ int32_t vsfpSummary(VsfContext* ctx, VsfModel* m, QkPool* pool, const int32_t* o
     W = most * (nameWidth + 1);
   }
   W = std::max(W, 1);
-  char* entered = static_cast<char*>(take(pool, W));
-  char* removed = static_cast<char*>(take(pool, W));
+  char* entered = static_cast<char*>(poolTake(pool, W));
+  char* removed = static_cast<char*>(poolTake(pool, W));
   if (entered == nullptr || removed == nullptr)
     return -2;
   const bool graphics = vsfGraphicsOn(ctx) && ctx->results.stepLabels != nullptr;
@@ -108,7 +99,7 @@ int32_t vsfpSummary(VsfContext* ctx, VsfModel* m, QkPool* pool, const int32_t* o
   if (graphics) {
     // A path without labels still gets its column, one blank wide.
     ctx->results.stepLabelWidth = std::max(ctx->results.stepLabelWidth, 1);
-    labelBuffer = static_cast<char*>(take(pool, ctx->results.stepLabelWidth));
+    labelBuffer = static_cast<char*>(poolTake(pool, ctx->results.stepLabelWidth));
     if (labelBuffer == nullptr)
       return -2;
     out.charColumn("StepLabel", labelBuffer, ctx->results.stepLabelWidth);
