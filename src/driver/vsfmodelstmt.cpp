@@ -30,18 +30,13 @@ constexpr int32_t kMsgConstructedColumns = 9150;
 // Result of the start step below when it refused the model (after its message).
 constexpr int32_t kConstructedColumnsRefused = -29;
 
-} // namespace
-
-int32_t parse_model(VsfContext *ctx, ParsedStatement *m) {
+// NOSTANDARDIZE, and the CV index variable made an extra CLASS variable of the design.
+int32_t readCvIndexVariable(VsfContext *ctx, ParsedStatement *m) {
   VsfModelOptions &o = ctx->options;
   VsfStatementSettings &st = ctx->stmt;
   LevDesign *design = ctx->design.design;
   ParseRoot *root = hostParseRoot();
   ParsedStatement *first = root ? root->first : nullptr;
-  if (!m || !design)
-    return -29;
-
-  // 1-2: NOSTANDARDIZE and the CV index variable.
   st.noStandardize = stmtFlag(m, 42);
   if (stmtFlag(m, 39)) {
     const OptionSlot *idx = stmtSlot(m, 21);
@@ -64,8 +59,13 @@ int32_t parse_model(VsfContext *ctx, ParsedStatement *m) {
       design->extra = extra;
     }
   }
+  return 0;
+}
 
-  // 3-4: design flags and the design.
+// The design flags and the design of the MODEL effects.
+int32_t buildModelDesign(VsfContext *ctx, ParsedStatement *m) {
+  VsfModelOptions &o = ctx->options;
+  LevDesign *design = ctx->design.design;
   design->designFlags |= 0x01 | 0x20;
   o.method = stmtInt(m, 10, VM_STEPWISE);
   if (o.method == VM_LAR || o.method == VM_LASSO || o.method == VM_ELASTICNET ||
@@ -79,8 +79,12 @@ int32_t parse_model(VsfContext *ctx, ParsedStatement *m) {
     vsfRaiseRC(ctx, 1012);
     return -29;
   }
+  return 0;
+}
 
-  // 5: response.
+// The response: exactly one variable, its record copied into the main pool.
+int32_t readResponse(VsfContext *ctx, ParsedStatement *m) {
+  VsfStatementSettings &st = ctx->stmt;
   const OptionSlot *resp = stmtSlot(m, 2);
   int32_t nresp = slotCount(resp, OSK_INTLIST);
   if (nresp == 0)
@@ -103,8 +107,13 @@ int32_t parse_model(VsfContext *ctx, ParsedStatement *m) {
       *rec = *v;
     st.responses[i] = rec;
   }
+  return 0;
+}
 
-  // 6-8.
+// The selection options: hierarchy, INCLUDE=, SELECT=, CHOOSE=, STOP=, step limits, DETAILS=
+// and FUZZ=.
+void readSelectionOptions(VsfContext *ctx, ParsedStatement *m) {
+  VsfModelOptions &o = ctx->options;
   o.penalizedPath = 0;
   o.solverPath = 0;
   o.hierarchy = static_cast<uint8_t>(stmtInt(m, 9, 0));
@@ -126,9 +135,11 @@ int32_t parse_model(VsfContext *ctx, ParsedStatement *m) {
   }
   if (!o.noint)
     o.forcedIn += 1;
+}
 
-  // 9: elastic-net settings.
-  const int method = o.method;
+// The elastic-net settings.
+void readElasticNet(VsfContext *ctx, ParsedStatement *m, int32_t method) {
+  VsfModelOptions &o = ctx->options;
   o.enscale = stmtFlag(m, 76);
   o.l2 = stmtNumber(m, 25, -1.0);
   o.l2Search = stmtInt(m, 27, 1);
@@ -193,8 +204,11 @@ int32_t parse_model(VsfContext *ctx, ParsedStatement *m) {
       o.showL2Search = 0;
     }
   }
+}
 
-  // 10-11: L1 options.
+// The L1 options of the penalized methods.
+int32_t readL1Options(VsfContext *ctx, ParsedStatement *m, int32_t method) {
+  VsfModelOptions &o = ctx->options;
   o.l1 = stmtNumber(m, 30, -1.0);
   o.showStepL1 = stmtFlag(m, 79);
   o.linearCvex = stmtFlag(m, 80);
@@ -232,8 +246,12 @@ int32_t parse_model(VsfContext *ctx, ParsedStatement *m) {
     o.showStepL1 = 0;
     o.linearCvex = 0;
   }
+  return 0;
+}
 
-  // 12: external cross validation.
+// External cross validation, refused for the methods without it.
+void readExternalCv(VsfContext *ctx, ParsedStatement *m, int32_t method) {
+  VsfModelOptions &o = ctx->options;
   if (o.choose == VC_CVEX) {
     o.showCvex = stmtFlag(m, 78);
     if (method != VM_LAR && method != VM_LASSO && method != VM_ELASTICNET &&
@@ -246,8 +264,11 @@ int32_t parse_model(VsfContext *ctx, ParsedStatement *m) {
     if (stmtFlag(m, 78))
       xpmlog(848, 2114);
   }
+}
 
-  // 13-14: screening.
+// Screening of the LASSO and elastic-net candidates.
+void readScreening(VsfContext *ctx, ParsedStatement *m, int32_t method) {
+  VsfModelOptions &o = ctx->options;
   o.showScreen = stmtFlag(m, 81);
   if (method == VM_LASSO || method == VM_ELASTICNET) {
     o.screen = static_cast<uint8_t>(stmtInt(m, 32, SCREEN_NONE));
@@ -269,8 +290,12 @@ int32_t parse_model(VsfContext *ctx, ParsedStatement *m) {
     o.keepNumWork = 0;
     o.keepRatioWork = 0;
   }
+}
 
-  // 15: method groups and the default STOP.
+// The method groups (penalized path, solver path), RHO and TOL, and STOP= with the
+// method's default.
+int32_t methodGroupsAndStop(VsfContext *ctx, ParsedStatement *m, int32_t method) {
+  VsfModelOptions &o = ctx->options;
   uint8_t defaultStop = o.select;
   if (method == VM_LAR || method == VM_LASSO || method == VM_ELASTICNET || method == VM_QKLASSO) {
     o.penalizedPath = 1;
@@ -292,7 +317,6 @@ int32_t parse_model(VsfContext *ctx, ParsedStatement *m) {
       return stmtFail(ctx, 2124, 3000, -45);
   }
 
-  // 16: RHO and TOL.
   o.rho = stmtNumber(m, 36, -1.0);
   o.tol = stmtNumber(m, 37, -1.0);
   if (o.solverPath || method == VM_QKLASSO) {
@@ -305,7 +329,6 @@ int32_t parse_model(VsfContext *ctx, ParsedStatement *m) {
       xpmlog(848, 4103);
   }
 
-  // 17: STOP resolution.
   if (o.steps >= 1 && (o.stop != 0 || o.stopCount != 0)) {
     xpmlog(848, 155);
     o.stop = 0;
@@ -315,8 +338,12 @@ int32_t parse_model(VsfContext *ctx, ParsedStatement *m) {
     o.stop = 0;
   else if (o.stop == 0 && o.steps == 0 && o.stopCount == 0)
     o.stop = defaultStop;
+  return 0;
+}
 
-  // 18: significance levels.
+// SLENTRY= and SLSTAY= with the method's defaults, and MAXSTEPS= against STEPS=.
+void readSignificanceLevels(VsfContext *ctx, ParsedStatement *m, int32_t method) {
+  VsfModelOptions &o = ctx->options;
   double sleDefault = method == VM_STEPWISE ? 0.15 : 0.5;
   double slsDefault = method == VM_STEPWISE ? 0.15 : 0.1;
   o.slEntry = stmtNumber(m, 5, sleDefault);
@@ -338,13 +365,15 @@ int32_t parse_model(VsfContext *ctx, ParsedStatement *m) {
     }
   }
 
-  // 19.
   if (given(m, 6) && o.maxSteps < o.steps) {
     xpmlog(848, 112);
     o.maxSteps = o.steps;
   }
+}
 
-  // 20: statistics switches.
+// The statistics switches and the step details shown.
+void readStatisticsAndDetails(VsfContext *ctx, ParsedStatement *m) {
+  VsfModelOptions &o = ctx->options;
   o.statAll = stmtFlag(m, 10);
   uint8_t *stats[] = {&o.statSl,      &o.statF,      &o.statAic, &o.statAicc,
                       &o.statSbc,     &o.statBic,    &o.statCp,  &o.statPress,
@@ -353,7 +382,6 @@ int32_t parse_model(VsfContext *ctx, ParsedStatement *m) {
     *stats[i] = stmtFlag(m, 11 + i) || o.statAll;
   o.statStb = stmtFlag(m, 31);
 
-  // 21: step details.
   if (o.details > 1) {
     o.stepDetails |= 1;
     o.candidatesShown = stmtFlag(m, 29) ? 2147483647 : stmtInt(m, 17, 10);
@@ -368,8 +396,11 @@ int32_t parse_model(VsfContext *ctx, ParsedStatement *m) {
   } else {
     o.candidatesShown = 10;
   }
+}
 
-  // 22-23.
+// DROP= (BEFOREADD with SELECT=SL) and ORDERSELECT (not with BACKWARD).
+void readDropAndOrder(VsfContext *ctx, ParsedStatement *m) {
+  VsfModelOptions &o = ctx->options;
   o.drop = static_cast<uint8_t>(stmtInt(m, 18, 1));
   if (o.drop != 1 && o.select == VC_SL) {
     stmtWarn(ctx, 120);
@@ -380,8 +411,11 @@ int32_t parse_model(VsfContext *ctx, ParsedStatement *m) {
     xpmlog(848, 130);
     o.orderSelect = 0;
   }
+}
 
-  // 24: cross validation.
+// Cross validation: CVMETHOD= and CVDETAILS= when a criterion needs it.
+int32_t readCrossValidation(VsfContext *ctx, ParsedStatement *m) {
+  VsfModelOptions &o = ctx->options;
   bool cv = o.stop == VC_CV || o.choose == VC_CV || o.choose == VC_CVEX || o.select == VC_CV;
   if (cv) {
     o.cvMethod = CV_RANDOM;
@@ -413,8 +447,12 @@ int32_t parse_model(VsfContext *ctx, ParsedStatement *m) {
     if (stmtFlag(m, 35))
       xpmlog(848, 160);
   }
+  return 0;
+}
 
-  // 25: GROUPLASSO criteria.
+// The criteria GROUPLASSO cannot use.
+int32_t checkGroupLassoCriteria(VsfContext *ctx) {
+  VsfModelOptions &o = ctx->options;
   if (o.method == VM_GROUPLASSO) {
     if (o.stop == VC_SL || o.stop == VC_CP || o.stop == VC_BIC || o.stop == VC_PRESS ||
         o.stop == VC_CV)
@@ -422,8 +460,13 @@ int32_t parse_model(VsfContext *ctx, ParsedStatement *m) {
     if (o.choose == VC_CP || o.choose == VC_BIC || o.choose == VC_PRESS || o.choose == VC_CV)
       return stmtFail(ctx, 3502, 1012, -49);
   }
+  return 0;
+}
 
-  // 26-27.
+// SHOWPVALUES and the adaptive weights, refused for LAR and GROUPLASSO.
+int32_t readPValuesAndAdaptive(VsfContext *ctx, ParsedStatement *m) {
+  VsfModelOptions &o = ctx->options;
+  VsfStatementSettings &st = ctx->stmt;
   st.showPValues = stmtFlag(m, 40) || o.method == VM_NONE;
   o.adaptive = stmtFlag(m, 41);
   if (o.adaptive) {
@@ -444,6 +487,40 @@ int32_t parse_model(VsfContext *ctx, ParsedStatement *m) {
       }
     }
   }
+  return 0;
+  return 0;
+}
+
+} // namespace
+
+int32_t parse_model(VsfContext *ctx, ParsedStatement *m) {
+  if (!m || !ctx->design.design)
+    return -29;
+  if (int32_t rc = readCvIndexVariable(ctx, m); rc != 0)
+    return rc;
+  if (int32_t rc = buildModelDesign(ctx, m); rc != 0)
+    return rc;
+  if (int32_t rc = readResponse(ctx, m); rc != 0)
+    return rc;
+  readSelectionOptions(ctx, m);
+  // The method as SELECTION= gives it, before the least-squares variants are chosen.
+  const int32_t method = ctx->options.method;
+  readElasticNet(ctx, m, method);
+  if (int32_t rc = readL1Options(ctx, m, method); rc != 0)
+    return rc;
+  readExternalCv(ctx, m, method);
+  readScreening(ctx, m, method);
+  if (int32_t rc = methodGroupsAndStop(ctx, m, method); rc != 0)
+    return rc;
+  readSignificanceLevels(ctx, m, method);
+  readStatisticsAndDetails(ctx, m);
+  readDropAndOrder(ctx, m);
+  if (int32_t rc = readCrossValidation(ctx, m); rc != 0)
+    return rc;
+  if (int32_t rc = checkGroupLassoCriteria(ctx); rc != 0)
+    return rc;
+  if (int32_t rc = readPValuesAndAdaptive(ctx, m); rc != 0)
+    return rc;
   return 0;
 }
 
