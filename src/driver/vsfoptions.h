@@ -40,6 +40,8 @@ enum VsfMethod : int32_t {
   VM_LAR_LS = 7,
   VM_LASSO_LS = 8,
   VM_ELASTICNET = 9,
+  VM_ELASTICNET_LS = 10, // ELASTICNET with least-squares coefficients; the MODEL reader never
+                         // gives it
   VM_QKLASSO = 11,
   VM_QKGLASSO = 12,
   VM_GROUPLASSO = 13,
