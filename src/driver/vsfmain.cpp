@@ -137,7 +137,7 @@ void runByGroup(VsfContext* ctx, VsfStepTable& steps) {
                                         opt.modelAverage ? ctx->resampling : nullptr, groupSeed));
   }
   if (opt.hasOutDesign) {
-    if (opt.outDesignNames && !ctx->noprint && ctx->model.fitStatus == 0 &&
+    if (opt.outDesignNames && !ctx->noprint && ctx->model.fitStatus == VFS_DONE &&
         ctx->parameterNamesPresent)
       vsfExitError(ctx, steps.vsfpParameterNames(ctx, &ctx->model));
     if (ctx->acrossByDesign)

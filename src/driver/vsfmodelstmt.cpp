@@ -9,6 +9,7 @@
 #include "driver/vsfstmtlog.h"
 #include "effects/levdesign.h"
 #include "effects/levmod.h"
+#include "output/vsfmodelview.h"
 #include "support/hoststubs.h"
 #include "support/parsedstmt.h"
 
@@ -121,8 +122,8 @@ void readSelectionOptions(VsfContext *ctx, ParsedStatement *m) {
   o.include = stmtInt(m, 7, 0);
   o.forcedIn = o.include;
   o.select = static_cast<uint8_t>(stmtInt(m, 11, VC_SBC));
-  o.choose = static_cast<uint8_t>(stmtInt(m, 14, 0));
-  o.stop = static_cast<uint8_t>(stmtInt(m, 12, 0));
+  o.choose = static_cast<uint8_t>(stmtInt(m, 14, VC_NONE_GIVEN));
+  o.stop = static_cast<uint8_t>(stmtInt(m, 12, VC_NONE_GIVEN));
   o.maxSteps = stmtInt(m, 6, 0);
   o.steps = stmtInt(m, 4, 0);
   o.stopCount = stmtInt(m, 16, 0);
@@ -214,7 +215,7 @@ int32_t readL1Options(VsfContext *ctx, ParsedStatement *m, int32_t method) {
   o.linearCvex = stmtFlag(m, 80);
   if (method == VM_LASSO || method == VM_ELASTICNET || method == VM_QKLASSO ||
       method == VM_QKGLASSO || method == VM_GROUPLASSO) {
-    o.l1Choice = static_cast<uint8_t>(stmtInt(m, 31, 1));
+    o.l1Choice = static_cast<uint8_t>(stmtInt(m, 31, VL1_RATIO));
     o.stopL1Choice = o.l1Choice;
     if (o.stop == VC_L1) {
       if (o.l1 < 0) {
@@ -228,9 +229,9 @@ int32_t readL1Options(VsfContext *ctx, ParsedStatement *m, int32_t method) {
         o.l1 = -1;
       }
     }
-    if (method == VM_GROUPLASSO && o.l1Choice != 1) {
+    if (method == VM_GROUPLASSO && o.l1Choice != VL1_RATIO) {
       xpmlog(848, 4104);
-      o.l1Choice = 1;
+      o.l1Choice = VL1_RATIO;
       o.stopL1Choice = 1;
     }
   } else {
@@ -242,7 +243,7 @@ int32_t readL1Options(VsfContext *ctx, ParsedStatement *m, int32_t method) {
       xpmlog(848, 2112);
     o.l1 = -1;
     o.stopL1Choice = 0;
-    o.l1Choice = 0;
+    o.l1Choice = VL1_NONE;
     o.showStepL1 = 0;
     o.linearCvex = 0;
   }
@@ -257,7 +258,7 @@ void readExternalCv(VsfContext *ctx, ParsedStatement *m, int32_t method) {
     if (method != VM_LAR && method != VM_LASSO && method != VM_ELASTICNET &&
         method != VM_GROUPLASSO) {
       xpmlog(848, 2113);
-      o.choose = 0;
+      o.choose = VC_NONE_GIVEN;
     }
   } else {
     o.showCvex = 0;
@@ -299,7 +300,7 @@ int32_t methodGroupsAndStop(VsfContext *ctx, ParsedStatement *m, int32_t method)
   uint8_t defaultStop = o.select;
   if (method == VM_LAR || method == VM_LASSO || method == VM_ELASTICNET || method == VM_QKLASSO) {
     o.penalizedPath = 1;
-    o.select = 0;
+    o.select = VC_NONE_GIVEN;
     defaultStop = VC_SBC;
     if (stmtFlag(m, 30)) {
       if (method == VM_LAR)
@@ -311,7 +312,7 @@ int32_t methodGroupsAndStop(VsfContext *ctx, ParsedStatement *m, int32_t method)
     }
   } else if (method == VM_QKGLASSO || method == VM_GROUPLASSO) {
     o.solverPath = 1;
-    o.select = 0;
+    o.select = VC_NONE_GIVEN;
     defaultStop = VC_SBC;
     if (stmtFlag(m, 30))
       return stmtFail(ctx, 2124, 3000, -45);
@@ -329,14 +330,14 @@ int32_t methodGroupsAndStop(VsfContext *ctx, ParsedStatement *m, int32_t method)
       xpmlog(848, 4103);
   }
 
-  if (o.steps >= 1 && (o.stop != 0 || o.stopCount != 0)) {
+  if (o.steps >= 1 && (o.stop != VC_NONE_GIVEN || o.stopCount != 0)) {
     xpmlog(848, 155);
-    o.stop = 0;
+    o.stop = VC_NONE_GIVEN;
     o.stopCount = 0;
   }
   if (o.stop == VC_NONE)
-    o.stop = 0;
-  else if (o.stop == 0 && o.steps == 0 && o.stopCount == 0)
+    o.stop = VC_NONE_GIVEN;
+  else if (o.stop == VC_NONE_GIVEN && o.steps == 0 && o.stopCount == 0)
     o.stop = defaultStop;
   return 0;
 }

@@ -511,7 +511,7 @@ int32_t checkMethodsAndResponse(VsfContext* ctx) {
   const bool lasso = lassoType(ctx->options);
   const bool group = groupType(ctx->options);
   if (o.method == VM_NONE)
-    o.choose = 0;
+    o.choose = VC_NONE_GIVEN;
   if ((lasso || group) && o.include != 0)
     return fail(ctx, 997, -100);
   if (st.responseCount > 0 && st.responses[0] != nullptr)

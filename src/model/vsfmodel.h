@@ -51,6 +51,11 @@ enum VsfEffectStatus : uint8_t {
   VES_SCREEN_SET = 6,
 };
 
+// True for the states of an effect that is in the model: selected, the intercept or forced.
+inline bool vsfInModelStatus(uint8_t status) {
+  return status == VES_SELECTED || status == VES_INTERCEPT || status == VES_FORCED;
+}
+
 // Outcome of a fit (fitStatus); each negative value has a message of set 848.
 enum VsfFitStatus : int32_t {
   VFS_DONE = 0,

@@ -100,7 +100,7 @@ int32_t breakTies(VsfContext* ctx, VsfModel* m, int32_t steps, const double* bes
     const double b = best[c];
     if (!hasValues(c) || isHostMissing(b) || b == DBL_MAX || b == -DBL_MAX)
       continue;
-    if (o.choose != 0 && c == o.choose) {
+    if (o.choose != VC_NONE_GIVEN && c == o.choose) {
       optimalSteps[c] = m->chosenStep;
       continue;
     }
@@ -148,7 +148,7 @@ void numberSteps(VsfContext* ctx, VsfModel* m, int32_t steps, const int32_t* opt
     shown[c] = d < 0 ? 0 : d;
     slot[c] = (start == 0 && !backward) ? std::max(s, 0) : shown[c];
   }
-  if (o.choose == 0)
+  if (o.choose == VC_NONE_GIVEN)
     *chosenStep = steps - (backward ? 1 : start);
   else
     *chosenStep = shown[o.choose < kCodes ? o.choose : 0];

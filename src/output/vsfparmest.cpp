@@ -72,8 +72,6 @@ int32_t classColumnWidth(const LevVariable &v) {
   return std::max(v.longestLevelLength, 1);
 }
 
-bool inModelStatus(uint8_t s) { return s == VES_SELECTED || s == VES_INTERCEPT || s == VES_FORCED; }
-
 } // namespace
 
 namespace {
@@ -322,7 +320,7 @@ struct ParmEstTable {
       auto visit = [&](int32_t k) {
         if (k < 0 || k >= m->effectCount || printed[k])
           return;
-        if (inModelStatus(m->effectStatus[k])) {
+        if (vsfInModelStatus(m->effectStatus[k])) {
           printEffect(k);
           printed[k] = 1;
         }

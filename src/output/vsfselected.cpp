@@ -168,7 +168,7 @@ int32_t vsfMakeMacroVar(VsfContext* ctx, int32_t byIndex) {
   char* text = nullptr;
   int32_t length = 0;
   char empty = '\0';
-  if (m->fitStatus == 0 && m->pool != nullptr) {
+  if (m->fitStatus == VFS_DONE && m->pool != nullptr) {
     int32_t total = 0;
     for (int32_t k = 0; k < m->effectCount; ++k)
       if (m->effectStatus[k] == 1 || m->effectStatus[k] == 3)
@@ -208,7 +208,7 @@ int32_t vsfpModelString(VsfContext* ctx, VsfModel* m, QkPool* pool) {
   int32_t selected = 0, total = 0;
   for (int32_t k = 0; k < m->effectCount; ++k) {
     uint8_t s = m->effectStatus[k];
-    if (s == 1 || s == 2 || s == 3) {
+    if (vsfInModelStatus(s)) {
       int32_t len = 0;
       vsfEffectName(ctx, k, &len);
       total += len + 1;
@@ -223,7 +223,7 @@ int32_t vsfpModelString(VsfContext* ctx, VsfModel* m, QkPool* pool) {
   int32_t at = 0;
   int32_t rc = eachInOrder(ctx, m, pool, 0, [&](int32_t k) {
     uint8_t s = m->effectStatus[k];
-    if (s != 1 && s != 2 && s != 3)
+    if (!vsfInModelStatus(s))
       return;
     int32_t len = 0;
     const char* name = vsfEffectName(ctx, k, &len);
