@@ -69,8 +69,6 @@ struct VsfModelOptions {
   uint8_t modelAverage;    // a MODELAVERAGE statement was given
   uint8_t pad[2];
   int32_t utilRandom;      // UTIL_RANDOM$ (default 4)
-  int32_t utilPageSize;    // UTIL_PAGESIZE$ (default 0)
-  int32_t utilBuffers;     // UTIL_BUFFERS$ (default 0)
   int32_t hasOutput;       // an OUTPUT statement was given
   int32_t hasOutDesign;    // OUTDESIGN= was given
   HostDataSet* outputBlock; // the OUTPUT data set's output block
@@ -210,8 +208,8 @@ struct VsfPerfOptions {
   uint8_t utilDetails;
   uint8_t fullSweep;       // 0 STEPADD, 1 NEVER, 2 ALWAYS
   uint8_t pad[2];
-  int32_t utilBuffers;
-  int32_t utilPageSize;    // kilobytes
+  int32_t utilBuffers;     // UTIL_BUFFERS$ (default 0)
+  int32_t utilPageSize;    // UTIL_PAGESIZE$ in kilobytes (default 0)
   int32_t utilAccess;      // 2 with UTIL_RANDOM$
 };
 
