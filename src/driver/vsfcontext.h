@@ -72,7 +72,6 @@ struct VsfContext {
   int64_t byCount;               // 21
   int32_t maxMacro;
   int32_t longestEffectName;
-  int32_t acrossByDesign;
   int32_t maxRowsPerPage;
   int32_t parameterNamesPresent;
   VsfStatementSettings stmt;     // settings of the statement readers besides options and perf

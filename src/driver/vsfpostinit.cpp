@@ -814,33 +814,15 @@ int32_t outputStatisticsAndAveraging(VsfContext* ctx) {
       if (!anyStatistic(ctx->scores[s].spec))
         impliedPredicted(ctx->scores[s].spec);
   }
-  if (int32_t rc = modelAveraging(ctx); rc != 0)
-    return rc;
-  if (st.ma.on && ctx->acrossByDesign) {
-    ctx->perf.threadCount = 1;
-    ctx->perf.threadingOn = 0;
-  }
-  return 0;
+  return modelAveraging(ctx);
 }
 
-// The model's name pointers and the across-groups design file.
-int32_t namePointersAndDesignFile(VsfContext* ctx) {
-  VsfModelOptions& o = ctx->options;
+// The model's name pointers, kept when held-out or scoring data sets are read.
+int32_t saveNamePointers(VsfContext* ctx) {
   VsfProcSettings& p = ctx->stmt.proc;
   if (p.valData != nullptr || p.testData != nullptr || ctx->scoreCount > 0)
     if (vsfSaveModelNamePtrs(ctx) != 0)
       return -2;
-  if (o.hasOutDesign && ctx->acrossByDesign) {
-    uint8_t status = 0;
-    if (vsfCreateScratch(&ctx->designScratch, &ctx->exts, 0, 0, nullptr, 0, &status) != 0) {
-      xpmlog(kSet, 215);
-      return -5;
-    }
-    if (p.outDesignPrefixLength == 0 && p.outDesignDefaultPrefix) {
-      p.outDesignDefaultPrefix = 0;
-      note(223);
-    }
-  }
   return 0;
 }
 
@@ -916,7 +898,7 @@ int32_t vsfPostInit(VsfContext* ctx) {
     return rc;
   if (int32_t rc = outputStatisticsAndAveraging(ctx); rc != 0)
     return rc;
-  if (int32_t rc = namePointersAndDesignFile(ctx); rc != 0)
+  if (int32_t rc = saveNamePointers(ctx); rc != 0)
     return rc;
   titleAndPostFitStatements(ctx);
   if (int32_t rc = fullSweepSetting(ctx); rc != 0)
