@@ -121,8 +121,12 @@ struct VsfModel {
 
   // Data totals, written by vsfData.
   double freqUsed, freqRead, nUsed, nRead, nTrain, nObs;
+  // valDataUsed, testDataUsed: the frequency sums read from VALDATA= and TESTDATA= (the
+  // NObs tables' SumFreqsRead), not counts used.
   double valDataRead, valDataUsed, nValidate, freqValidate;
   double testDataRead, testDataUsed, nTest, freqTest;
+  // nTrainRead: the rows used in the training role (the same count as nTrain, kept apart
+  // from it), not the rows read; the NObs table shows it as NObsTraining.
   double nNoRole, freqNoRole, wTrain, wValidate, wTest, nObsRead, nTrainRead;
   double nMissingResponse; // DATA= rows read whose response is missing
 
