@@ -168,8 +168,8 @@ struct ClassStatementReader {
 
   // CPREFIX= and LPREFIX=.
   void readPrefixes() {
-    auto prefix = [&](int gSlot, int posSlot, int valSlot, int32_t &dflt, int32_t LevVariable::*field,
-                      int32_t message) {
+    auto prefix = [&](int gSlot, int posSlot, int valSlot, int32_t &dflt,
+                      int32_t LevVariable::*field, int32_t message) {
       const OptionSlot *g = stmtSlot(first, gSlot);
       int32_t ng = slotCount(g, OSK_DBLLIST);
       dflt = ng ? static_cast<int32_t>(slotDouble(g, ng - 1)) : -1;

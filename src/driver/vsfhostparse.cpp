@@ -17,7 +17,7 @@
 struct BridgeParseState {
   uint32_t reserved;
   char *errorByte;      // the caller's error byte, or null
-  uint8_t bridgeWanted; // 1 STORE or ITEMSTORE seen, 2 the caller's hook asked for it
+  uint8_t bridgeWanted; // STORE or ITEMSTORE seen (1), the caller's hook asked for it (2)
   uint8_t alreadySaved; // the statement's text is saved
   HostParser *anchor;
   VsfGrammar *grammar;
@@ -170,9 +170,10 @@ PostFitBridge *zxlpars(VsfContext *ctx, VsfGrammar *grammar, ParseHookTable *cal
     // build, so they are reported and not carried out.
     for (ParsedStatement *s = root->first; s; s = s->next) {
       const OptionSlot *code = stmtSlot(s, 1);
+      const bool codeStatement = vsfStmtNameIs(s, "CODE") && code && code->kind == OSK_NUMBER &&
+                                 code->value.number == 13165;
       bool handed =
-          (vsfStmtNameIs(s, "CODE") && code && code->kind == OSK_NUMBER && code->value.number == 13165) ||
-          vsfStmtNameIs(s, "STORE") || vsfStmtNameIs(s, "ITEMSTORE");
+          codeStatement || vsfStmtNameIs(s, "STORE") || vsfStmtNameIs(s, "ITEMSTORE");
       if (handed) {
         int32_t n = 0;
         while (n < 32 && s->name[n] != ' ')

@@ -26,7 +26,7 @@ bool inIntList(const OptionSlot *sl, int32_t v) {
 }
 
 
-// 848: a model effect needs the design columns of a constructed effect.
+// Message 848/9150: a model effect needs the design columns of a constructed effect.
 constexpr int32_t kMsgConstructedColumns = 9150;
 // Result of the start step below when it refused the model (after its message).
 constexpr int32_t kConstructedColumnsRefused = -29;

@@ -12,7 +12,8 @@
 inline constexpr int32_t kVsfMessageSet = 848;
 
 // Logs a warning and raises the return code to 4.
-inline void stmtWarn(VsfContext *ctx, int32_t message, std::initializer_list<HostMsgArg> args = {}) {
+inline void stmtWarn(VsfContext *ctx, int32_t message,
+                     std::initializer_list<HostMsgArg> args = {}) {
   xpmlog(kVsfMessageSet, message, args);
   vsfRaiseRC(ctx, 4);
 }

@@ -224,15 +224,15 @@ struct ParmEstTable {
       std::snprintf(head, sizeof head, "%d", i);
       const int32_t glue = i <= 2 ? 100 : 1;
       if (i == folds)
-        out->column({rvqInt(103, 5), vsfaTemplate("CVEstimate"), vsfaName(name), vsfaDyn("spanStart"),
-                    rvqTextHandle(287, vsfText("CVEstimate1")), vsfaDyn("spanEnd"),
-                    rvqTextHandle(287, vsfText(name)), vsfaDyn("CVEstimateHead"),
-                    rvqTextHandle(287, vsfText(head)), vsfaDyn("dynamicGlue"), rvqInt(287, glue),
-                    vsfaBound(&foldValues[i - 1])});
+        out->column({rvqInt(103, 5), vsfaTemplate("CVEstimate"), vsfaName(name),
+                     vsfaDyn("spanStart"), rvqTextHandle(287, vsfText("CVEstimate1")),
+                     vsfaDyn("spanEnd"), rvqTextHandle(287, vsfText(name)),
+                     vsfaDyn("CVEstimateHead"), rvqTextHandle(287, vsfText(head)),
+                     vsfaDyn("dynamicGlue"), rvqInt(287, glue), vsfaBound(&foldValues[i - 1])});
       else
         out->column({rvqInt(103, 5), vsfaTemplate("CVEstimate"), vsfaName(name),
-                    vsfaDyn("CVEstimateHead"), rvqTextHandle(287, vsfText(head)),
-                    vsfaDyn("dynamicGlue"), rvqInt(287, glue), vsfaBound(&foldValues[i - 1])});
+                     vsfaDyn("CVEstimateHead"), rvqTextHandle(287, vsfText(head)),
+                     vsfaDyn("dynamicGlue"), rvqInt(287, glue), vsfaBound(&foldValues[i - 1])});
     }
     out->endColumns();
     out->bind("Stat.VARSIFTER.ParameterEstimates",
@@ -310,7 +310,8 @@ struct ParmEstTable {
     if (o.method == VM_BACKWARD || stepOrder == 0) {
       for (int32_t k = 0; k < m->effectCount; ++k) {
         uint8_t s = m->effectStatus[k];
-        if (s != VES_CANDIDATE && s != VES_UNASSIGNED && s != VES_UNAVAILABLE && m->parmOffset != nullptr)
+        if (s != VES_CANDIDATE && s != VES_UNASSIGNED && s != VES_UNAVAILABLE &&
+            m->parmOffset != nullptr)
           printEffect(k);
       }
     } else {

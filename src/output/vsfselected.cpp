@@ -54,7 +54,8 @@ int32_t eachInOrder(const VsfContext* ctx, const VsfModel* m, QkPool* pool, int3
       visit(k);
     return 0;
   }
-  uint8_t* done = m->effectCount > 0 ? static_cast<uint8_t*>(poolTake(pool, m->effectCount)) : nullptr;
+  uint8_t* done =
+      m->effectCount > 0 ? static_cast<uint8_t*>(poolTake(pool, m->effectCount)) : nullptr;
   if (done == nullptr)
     return -2;
   auto once = [&](int32_t k) {

@@ -49,7 +49,9 @@ int32_t noImprovementMessage(int32_t stop, int32_t method) {
 }
 
 // The STOP criterion as the model core applies it (SELECT's when STOP= is not given).
-int32_t stopCriterion(const VsfModelOptions& o) { return o.stop != VC_NONE_GIVEN ? o.stop : o.select; }
+int32_t stopCriterion(const VsfModelOptions& o) {
+  return o.stop != VC_NONE_GIVEN ? o.stop : o.select;
+}
 
 } // namespace
 
