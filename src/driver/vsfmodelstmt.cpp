@@ -310,7 +310,7 @@ int32_t methodGroupsAndStop(VsfContext *ctx, ParsedStatement *m, int32_t method)
       else if (method == VM_ELASTICNET)
         return stmtFail(ctx, 2123, 3000, -45);
     }
-  } else if (method == VM_QKGLASSO || method == VM_GROUPLASSO) {
+  } else if (vsfGroupMethod(method)) {
     o.solverPath = 1;
     o.select = VC_NONE_GIVEN;
     defaultStop = VC_SBC;

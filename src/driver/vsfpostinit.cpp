@@ -67,7 +67,7 @@ bool lassoType(const VsfModelOptions& o) {
          o.method == VM_QKLASSO;
 }
 bool groupType(const VsfModelOptions& o) {
-  return o.solverPath != 0 || o.method == VM_QKGLASSO || o.method == VM_GROUPLASSO;
+  return o.solverPath != 0 || vsfGroupMethod(o.method);
 }
 bool larOrLasso(int32_t m) {
   return m == VM_LAR || m == VM_LASSO || m == VM_LAR_LS || m == VM_LASSO_LS;
