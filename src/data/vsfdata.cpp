@@ -970,8 +970,8 @@ int32_t vsfData(VsfContext* ctx) {
   s->forceSparse = po.allSparse;
   s->utilDetails = po.utilDetails;
   s->utilAccess = po.utilAccess == 2 ? 2 : 4;
-  s->utilPageSize = po.utilPageSize != 0 ? po.utilPageSize : o.utilPageSize;
-  s->utilBuffers = po.utilBuffers != 0 ? po.utilBuffers : o.utilBuffers;
+  s->utilPageSize = po.utilPageSize;
+  s->utilBuffers = po.utilBuffers;
   // Fits that centre, scale or weight the pages rewrite them in place and keep every
   // effect dense.
   s->rewritePages = o.colStandardize || o.parmStandardize || o.adaptive;

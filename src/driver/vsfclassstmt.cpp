@@ -39,171 +39,208 @@ char *referenceCopy(VsfContext *ctx, const char *text, int32_t n) {
 
 const int32_t kOrderLetter[] = {'M', 'D', 'F', 'I'};
 
+// The CLASS statement's reader: the design, the statement and its CLASS variable list, with
+// the stages that set the variables' options.
+struct ClassStatementReader {
+  VsfContext *ctx;
+  ParsedStatement *first;
+  LevDesign *d;
+  const OptionSlot *classList;
+  int32_t nvar;
+
+  // Calls fn on every CLASS variable.
+  template <class Fn> void each(Fn fn) {
+    for (int32_t i = 0; i < nvar; ++i)
+      fn(d->classes[i]);
+  }
+  // Per-variable entries: positions in slot p, values in slot v.
+  template <class Fn> void perVar(int p, Fn fn) {
+    const OptionSlot *ps = stmtSlot(first, p);
+    for (int32_t i = 0; i < slotCount(ps, OSK_INTLIST); ++i)
+      if (LevVariable *v = classRecord(d, classList, ps->items.ints[i]))
+        fn(*v, i);
+  }
+
+  // The codings: the statement-wide PARAM= and the per-variable ones.
+  void readCodings() {
+    const OptionSlot *gParam = stmtSlot(first, 16);
+    const OptionSlot *vParamPos = stmtSlot(first, 14);
+    const OptionSlot *vParam = stmtSlot(first, 15);
+    int32_t nPer = slotCount(vParamPos, OSK_INTLIST);
+    d->designFlags |= kLevFlagNonGlm;
+    if (slotCount(gParam, OSK_DBLLIST) == 0 && nPer == 0)
+      d->designFlags &= static_cast<uint8_t>(~kLevFlagNonGlm);
+    for (int32_t i = 0; i < slotCount(gParam, OSK_DBLLIST); ++i) {
+      const auto c = static_cast<ClassCoding>(code(gParam, i));
+      if (c == CC_GLM) {
+        d->codingDefault = CC_EFFECT;
+        d->designFlags &= static_cast<uint8_t>(~kLevFlagNonGlm);
+      } else {
+        d->codingDefault = c;
+        d->designFlags |= kLevFlagNonGlm;
+      }
+    }
+    each([&](LevVariable &v) {
+      if (v.coding == CC_EFFECT)
+        v.coding = d->codingDefault;
+    });
+    int32_t distinct = 0;
+    {
+      std::vector<uint8_t> seen(static_cast<size_t>(nvar), 0);
+      perVar(14, [&](LevVariable &v, int32_t i) {
+        v.coding = static_cast<ClassCoding>(code(vParam, i));
+        size_t at = static_cast<size_t>(&v - d->classes);
+        if (!seen[at]++)
+          ++distinct;
+      });
+    }
+    bool nonGlm = (d->designFlags & kLevFlagNonGlm) != 0;
+    if (nonGlm && slotCount(gParam, OSK_DBLLIST) == 0 && nPer > 0 && distinct < nvar)
+      xpmlog(848, 230);
+    if (!nonGlm && nPer > 0)
+      xpmlog(848, 231);
+  }
+
+  // ORDER= for all variables and per variable.
+  void readOrders() {
+    const OptionSlot *gOrder = stmtSlot(first, 19);
+    for (int32_t i = 0; i < slotCount(gOrder, OSK_DBLLIST); ++i) {
+      int32_t c = code(gOrder, i);
+      if (c >= 0 && c <= 3)
+        d->orderDefault = kOrderLetter[c];
+    }
+    if (d->orderDefault != 'M' && d->orderDefault != 'D' && d->orderDefault != 'F' &&
+        d->orderDefault != 'I')
+      d->orderDefault = 'M';
+    each([&](LevVariable &v) { v.order = d->orderDefault; });
+    const OptionSlot *vOrder = stmtSlot(first, 18);
+    perVar(17, [&](LevVariable &v, int32_t i) {
+      int32_t c = code(vOrder, i);
+      if (c >= 0 && c <= 3)
+        v.order = kOrderLetter[c];
+    });
+  }
+
+  // REF= for all variables and per variable.
+  void readReferenceLevels() {
+    const OptionSlot *gRef = stmtSlot(first, 23);
+    for (int32_t i = 0; i < slotCount(gRef, OSK_DBLLIST); ++i)
+      d->referenceDefault = static_cast<int32_t>(slotDouble(gRef, i)); // -1 FIRST, -2 LAST
+    each([&](LevVariable &v) { v.referenceSelector = d->referenceDefault; });
+    const OptionSlot *vRef = stmtSlot(first, 21);
+    const OptionSlot *refValues = stmtSlot(first, 22);
+    int32_t nextValue = 0;
+    perVar(20, [&](LevVariable &v, int32_t i) {
+      int32_t c = i < slotCount(vRef, OSK_DBLLIST) ? static_cast<int32_t>(slotDouble(vRef, i)) : 0;
+      if (c == -1 || c == -2) {
+        v.referenceSelector = c;
+      } else if (c == -3 || (c == 0 && v.referenceSelector == -3)) {
+        int32_t n = 0;
+        const char *text = slotTextAt(refValues, nextValue++, &n);
+        v.referenceSelector = -3;
+        v.referenceText = text ? referenceCopy(ctx, text, n) : nullptr;
+      }
+    });
+    each([&](LevVariable &v) {
+      if (v.coding == CC_ORDINAL)
+        v.referenceSelector = -1;
+    });
+  }
+
+  // DESCENDING for all variables and per variable.
+  void readDescending() {
+    if (stmtSlot(first, 26))
+      d->descendingDefault = 1;
+    each([&](LevVariable &v) { v.descending = d->descendingDefault; });
+    perVar(24, [&](LevVariable &v, int32_t) { v.descending = 1; });
+  }
+
+  // SPLIT for all variables and per variable.
+  void readSplit() {
+    VsfClassSettings &cs = ctx->stmt.cls;
+    cs.splitAll = stmtFlag(first, 42);
+    cs.splitCount = slotCount(stmtSlot(first, 43), OSK_INTLIST);
+    cs.splitAny = cs.splitAll || cs.splitCount > 0;
+    ctx->options.split = cs.splitAny;
+    each([&](LevVariable &v) { v.split = cs.splitAll; });
+    perVar(43, [&](LevVariable &v, int32_t) { v.split = 1; });
+  }
+
+  // CPREFIX= and LPREFIX=.
+  void readPrefixes() {
+    auto prefix = [&](int gSlot, int posSlot, int valSlot, int32_t &dflt,
+                      int32_t LevVariable::*field, int32_t message) {
+      const OptionSlot *g = stmtSlot(first, gSlot);
+      int32_t ng = slotCount(g, OSK_DBLLIST);
+      dflt = ng ? static_cast<int32_t>(slotDouble(g, ng - 1)) : -1;
+      each([&](LevVariable &v) { v.*field = dflt; });
+      const OptionSlot *vals = stmtSlot(first, valSlot);
+      int32_t nper = 0;
+      perVar(posSlot, [&](LevVariable &v, int32_t i) {
+        v.*field = static_cast<int32_t>(slotDouble(vals, i));
+        ++nper;
+      });
+      if ((ng > 0 || slotCount(stmtSlot(first, posSlot), OSK_INTLIST) > 0) &&
+          d->parmLabelStyle != 0) {
+        vsfRaiseRC(ctx, 4);
+        xpmlog(848, message);
+      }
+    };
+    prefix(29, 27, 28, d->cprefixDefault, &LevVariable::cprefix, 221);
+    prefix(32, 30, 31, d->lprefixDefault, &LevVariable::lprefix, 222);
+  }
+
+  // MISSING for all variables and per variable.
+  void readMissing() {
+    if (stmtSlot(first, 35))
+      d->missingDefault = 1;
+    each([&](LevVariable &v) { v.missing = d->missingDefault; });
+    perVar(33, [&](LevVariable &v, int32_t) { v.missing = 1; });
+    bool cleared = false;
+    each([&](LevVariable &v) {
+      if (v.missing && (v.coding == CC_POLYNOMIAL || v.coding == CC_ORTHPOLY)) {
+        v.missing = 0;
+        cleared = true;
+      }
+    });
+    if (cleared)
+      xpmlog(500, 911);
+  }
+
+  // SHOWCODING, and DELIMITER=: the host stores a quoted string's character count: an empty
+  // DELIMITER= keeps the blank (message 204), a longer one uses its first character (message
+  // 203).
+  void readDelimiter() {
+    VsfClassSettings &cs = ctx->stmt.cls;
+    cs.showCoding = stmtFlag(first, 41);
+    const OptionSlot *delim = stmtSlot(first, 37);
+    int32_t n = 0;
+    const char *text = slotLastText(delim, &n);
+    char c = ' ';
+    if (delim && n == 0)
+      xpmlog(848, 204);
+    if (n >= 1)
+      c = text[0];
+    if (n > 1)
+      xpmlog(848, 203);
+    cs.delimiter = static_cast<uint8_t>(c);
+    d->delimiter = c;
+  }
+};
+
 } // namespace
 
 void parse_class(VsfContext *ctx, ParsedStatement *first) {
   LevDesign *d = ctx->design.design;
   if (!d || !first)
     return;
-  const OptionSlot *classList = stmtSlot(first, 2);
-  const int32_t nvar = d->classCount;
-  auto each = [&](auto fn) {
-    for (int32_t i = 0; i < nvar; ++i)
-      fn(d->classes[i]);
-  };
-  // Per-variable entries: positions in slot p, values in slot v.
-  auto perVar = [&](int p, auto fn) {
-    const OptionSlot *ps = stmtSlot(first, p);
-    for (int32_t i = 0; i < slotCount(ps, OSK_INTLIST); ++i)
-      if (LevVariable *v = classRecord(d, classList, ps->items.ints[i]))
-        fn(*v, i);
-  };
-
-  // 1-2: coding.
-  const OptionSlot *gParam = stmtSlot(first, 16);
-  const OptionSlot *vParamPos = stmtSlot(first, 14);
-  const OptionSlot *vParam = stmtSlot(first, 15);
-  int32_t nPer = slotCount(vParamPos, OSK_INTLIST);
-  d->designFlags |= kLevFlagNonGlm;
-  if (slotCount(gParam, OSK_DBLLIST) == 0 && nPer == 0)
-    d->designFlags &= static_cast<uint8_t>(~kLevFlagNonGlm);
-  for (int32_t i = 0; i < slotCount(gParam, OSK_DBLLIST); ++i) {
-    const auto c = static_cast<ClassCoding>(code(gParam, i));
-    if (c == CC_GLM) {
-      d->codingDefault = CC_EFFECT;
-      d->designFlags &= static_cast<uint8_t>(~kLevFlagNonGlm);
-    } else {
-      d->codingDefault = c;
-      d->designFlags |= kLevFlagNonGlm;
-    }
-  }
-  each([&](LevVariable &v) {
-    if (v.coding == CC_EFFECT)
-      v.coding = d->codingDefault;
-  });
-  int32_t distinct = 0;
-  {
-    std::vector<uint8_t> seen(static_cast<size_t>(nvar), 0);
-    perVar(14, [&](LevVariable &v, int32_t i) {
-      v.coding = static_cast<ClassCoding>(code(vParam, i));
-      size_t at = static_cast<size_t>(&v - d->classes);
-      if (!seen[at]++)
-        ++distinct;
-    });
-  }
-  bool nonGlm = (d->designFlags & kLevFlagNonGlm) != 0;
-  if (nonGlm && slotCount(gParam, OSK_DBLLIST) == 0 && nPer > 0 && distinct < nvar)
-    xpmlog(848, 230);
-  if (!nonGlm && nPer > 0)
-    xpmlog(848, 231);
-
-  // 3: order.
-  const OptionSlot *gOrder = stmtSlot(first, 19);
-  for (int32_t i = 0; i < slotCount(gOrder, OSK_DBLLIST); ++i) {
-    int32_t c = code(gOrder, i);
-    if (c >= 0 && c <= 3)
-      d->orderDefault = kOrderLetter[c];
-  }
-  if (d->orderDefault != 'M' && d->orderDefault != 'D' && d->orderDefault != 'F' &&
-      d->orderDefault != 'I')
-    d->orderDefault = 'M';
-  each([&](LevVariable &v) { v.order = d->orderDefault; });
-  const OptionSlot *vOrder = stmtSlot(first, 18);
-  perVar(17, [&](LevVariable &v, int32_t i) {
-    int32_t c = code(vOrder, i);
-    if (c >= 0 && c <= 3)
-      v.order = kOrderLetter[c];
-  });
-
-  // 4: reference levels.
-  const OptionSlot *gRef = stmtSlot(first, 23);
-  for (int32_t i = 0; i < slotCount(gRef, OSK_DBLLIST); ++i)
-    d->referenceDefault = static_cast<int32_t>(slotDouble(gRef, i)); // -1 FIRST, -2 LAST
-  each([&](LevVariable &v) { v.referenceSelector = d->referenceDefault; });
-  const OptionSlot *vRef = stmtSlot(first, 21);
-  const OptionSlot *refValues = stmtSlot(first, 22);
-  int32_t nextValue = 0;
-  perVar(20, [&](LevVariable &v, int32_t i) {
-    int32_t c = i < slotCount(vRef, OSK_DBLLIST) ? static_cast<int32_t>(slotDouble(vRef, i)) : 0;
-    if (c == -1 || c == -2) {
-      v.referenceSelector = c;
-    } else if (c == -3 || (c == 0 && v.referenceSelector == -3)) {
-      int32_t n = 0;
-      const char *text = slotTextAt(refValues, nextValue++, &n);
-      v.referenceSelector = -3;
-      v.referenceText = text ? referenceCopy(ctx, text, n) : nullptr;
-    }
-  });
-  each([&](LevVariable &v) {
-    if (v.coding == CC_ORDINAL)
-      v.referenceSelector = -1;
-  });
-
-  // 5: DESCENDING.
-  if (stmtSlot(first, 26))
-    d->descendingDefault = 1;
-  each([&](LevVariable &v) { v.descending = d->descendingDefault; });
-  perVar(24, [&](LevVariable &v, int32_t) { v.descending = 1; });
-
-  // 6: SPLIT.
-  VsfClassSettings &cs = ctx->stmt.cls;
-  cs.splitAll = stmtFlag(first, 42);
-  cs.splitCount = slotCount(stmtSlot(first, 43), OSK_INTLIST);
-  cs.splitAny = cs.splitAll || cs.splitCount > 0;
-  ctx->options.split = cs.splitAny;
-  each([&](LevVariable &v) { v.split = cs.splitAll; });
-  perVar(43, [&](LevVariable &v, int32_t) { v.split = 1; });
-
-  // 7-8: CPREFIX= and LPREFIX=.
-  auto prefix = [&](int gSlot, int posSlot, int valSlot, int32_t &dflt, int32_t LevVariable::*field,
-                    int32_t message) {
-    const OptionSlot *g = stmtSlot(first, gSlot);
-    int32_t ng = slotCount(g, OSK_DBLLIST);
-    dflt = ng ? static_cast<int32_t>(slotDouble(g, ng - 1)) : -1;
-    each([&](LevVariable &v) { v.*field = dflt; });
-    const OptionSlot *vals = stmtSlot(first, valSlot);
-    int32_t nper = 0;
-    perVar(posSlot, [&](LevVariable &v, int32_t i) {
-      v.*field = static_cast<int32_t>(slotDouble(vals, i));
-      ++nper;
-    });
-    if ((ng > 0 || slotCount(stmtSlot(first, posSlot), OSK_INTLIST) > 0) &&
-        d->parmLabelStyle != 0) {
-      vsfRaiseRC(ctx, 4);
-      xpmlog(848, message);
-    }
-  };
-  prefix(29, 27, 28, d->cprefixDefault, &LevVariable::cprefix, 221);
-  prefix(32, 30, 31, d->lprefixDefault, &LevVariable::lprefix, 222);
-
-  // 9: MISSING.
-  if (stmtSlot(first, 35))
-    d->missingDefault = 1;
-  each([&](LevVariable &v) { v.missing = d->missingDefault; });
-  perVar(33, [&](LevVariable &v, int32_t) { v.missing = 1; });
-  bool cleared = false;
-  each([&](LevVariable &v) {
-    if (v.missing && (v.coding == CC_POLYNOMIAL || v.coding == CC_ORTHPOLY)) {
-      v.missing = 0;
-      cleared = true;
-    }
-  });
-  if (cleared)
-    xpmlog(500, 911);
-
-  // 10-11. The host stores a quoted string's character count: an empty DELIMITER= keeps
-  // the blank (message 204), a longer one uses its first character (message 203).
-  cs.showCoding = stmtFlag(first, 41);
-  const OptionSlot *delim = stmtSlot(first, 37);
-  int32_t n = 0;
-  const char *text = slotLastText(delim, &n);
-  char c = ' ';
-  if (delim && n == 0)
-    xpmlog(848, 204);
-  if (n >= 1)
-    c = text[0];
-  if (n > 1)
-    xpmlog(848, 203);
-  cs.delimiter = static_cast<uint8_t>(c);
-  d->delimiter = c;
+  ClassStatementReader r{ctx, first, d, stmtSlot(first, 2), d->classCount};
+  r.readCodings();
+  r.readOrders();
+  r.readReferenceLevels();
+  r.readDescending();
+  r.readSplit();
+  r.readPrefixes();
+  r.readMissing();
+  r.readDelimiter();
 }

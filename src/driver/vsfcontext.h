@@ -18,21 +18,21 @@ struct PostFitBridge;
 struct VsfResampling;
 
 struct VsfContext {
-  int32_t returnCode;            // 1: only raised
-  HostDataSet* data;             // 2: DATA= (advanced by the BY-group service)
+  int32_t returnCode;            // the run's return code: only ever raised
+  HostDataSet* data;             // DATA= (advanced by the BY-group service)
   HostByHandle* byHandle;        //    its BY-group state
-  LevRegContext design;          // 3
-  PostFitBridge* postFit;        // 4
-  VsfModel model;                // 5
-  VsfScratch scratch;            // 6: per-group scratch
+  LevRegContext design;          // the design and its library
+  PostFitBridge* postFit;        // the post-fit statements' bridge, or null
+  VsfModel model;                // the fit of the current BY group
+  VsfScratch scratch;            // per-group scratch
   VsfScratch designScratch;      //    across-groups OUTDESIGN scratch
-  VsfResampling* resampling;     // 7
-  QkPool* mainPool;              // 8
+  VsfResampling* resampling;     // model averaging's resamplers, or null
+  QkPool* mainPool;              // pools: the run's, the BY group's, pages, steps, graphs
   QkPool* byPool;
   QkPool* pagePool;
   QkPool* stepPool;
   QkPool* coefGraphPool;
-  double intervalStart;          // 9: timers (seconds)
+  double intervalStart;          // timers (seconds)
   double runStart;
   double setupTime;
   double dataTime;
@@ -42,19 +42,19 @@ struct VsfContext {
   double printStart;
   double printTime;
   double graphTime;
-  QkExtensionSet exts;           // 10
-  VsfModelOptions options;       // 11
-  VsfPerfBlock perf;             // 12
-  HostDataSet* inest;            // 13
-  VsfBagVec bags;                // 14
-  ThreadPuddle puddle;           // 15
-  VsfScoreSpec* scores;          // 16
+  QkExtensionSet exts;           // the host extensions in use
+  VsfModelOptions options;       // MODEL and procedure options
+  VsfPerfBlock perf;             // PERFORMANCE: threads, details, timing
+  HostDataSet* inest;            // INEST= (adaptive weights), or null
+  VsfBagVec bags;                // the observation bags of the reading pass
+  ThreadPuddle puddle;           // the worker threads
+  VsfScoreSpec* scores;          // the SCORE statements
   int32_t scoreCount;
-  RvqObject* outputManager;      // 17
+  RvqObject* outputManager;      // the output manager and the current output group
   RvqObject* outputGroup;
   RvqText* responseName;
   int16_t managerAnswer;
-  uint8_t syntaxError;           // 18
+  uint8_t syntaxError;           // a statement had a syntax error; then the statement counts
   uint8_t modelCount;
   uint8_t classCount;
   uint8_t freqCount;
@@ -63,16 +63,15 @@ struct VsfContext {
   uint8_t outputCount;
   uint8_t performanceCount;
   uint8_t modelAverageCount;
-  uint8_t noprint;               // 19
+  uint8_t noprint;               // NOPRINT
   uint8_t cleanedUp;
   uint8_t statsOnlyFull;
   uint8_t postFitAllowed;
-  int64_t workingSeed;           // 20
+  int64_t workingSeed;           // the seed the current BY group draws from, and the run's seed
   int64_t seed;
-  int64_t byCount;               // 21
+  int64_t byCount;               // BY groups processed
   int32_t maxMacro;
   int32_t longestEffectName;
-  int32_t acrossByDesign;
   int32_t maxRowsPerPage;
   int32_t parameterNamesPresent;
   VsfStatementSettings stmt;     // settings of the statement readers besides options and perf

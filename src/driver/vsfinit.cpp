@@ -99,8 +99,8 @@ int32_t vsfPreInit(VsfContext* ctx) {
   ctx->design.library = new (library) LevLibraryBlock{};
   ctx->design.library->pool = v_global_gcb_anchor->defaultPool;
 
-  ctx->options.utilBuffers = 0;
-  ctx->options.utilPageSize = 0;
+  ctx->stmt.perfOptions.utilBuffers = 0;
+  ctx->stmt.perfOptions.utilPageSize = 0;
   ctx->options.utilRandom = 4;
   ctx->options.trainFraction = 1.0;
   ctx->byCount = 0;

@@ -19,7 +19,7 @@ constexpr uint8_t kModeNames = 0x02;   // design flag: the whole data set, with 
 // messages of their own, so these are handed on as negative codes it adds nothing to.
 constexpr int32_t kInestNoGroup = -34;
 constexpr int32_t kInestLevelsFailed = -36;
-constexpr int32_t kMsgInestNoParmsRow = 9130; // 848: a group's estimates come from its last row
+constexpr int32_t kMsgInestNoParmsRow = 9130; // set 848: a group's estimates come from its last row
 
 // The INEST= record: the 8 characters of _TYPE_, then one double per design column. The
 // context keeps the address of the doubles; the type characters sit just before them.

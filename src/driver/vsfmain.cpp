@@ -131,17 +131,15 @@ void runByGroup(VsfContext* ctx, VsfStepTable& steps) {
   steps.vsfSetSelModelGroup(ctx);
 
   VsfModelOptions& opt = ctx->options;
-  if (opt.hasOutput || (opt.hasOutDesign && !ctx->acrossByDesign)) {
+  if (opt.hasOutput || opt.hasOutDesign) {
     opt.outputByNumber = static_cast<double>(ctx->byCount);
     vsfExitError(ctx, steps.vsfOutputBy(ctx, &ctx->model,
                                         opt.modelAverage ? ctx->resampling : nullptr, groupSeed));
   }
   if (opt.hasOutDesign) {
-    if (opt.outDesignNames && !ctx->noprint && ctx->model.fitStatus == 0 &&
+    if (opt.outDesignNames && !ctx->noprint && ctx->model.fitStatus == VFS_DONE &&
         ctx->parameterNamesPresent)
       vsfExitError(ctx, steps.vsfpParameterNames(ctx, &ctx->model));
-    if (ctx->acrossByDesign)
-      vsfExitError(ctx, steps.vsfSerializeForDesign(&ctx->model));
     opt.outputByNumber = static_cast<double>(ctx->byCount);
     vsfExitError(ctx, steps.vsfMakeDesignMacroVar(ctx, &ctx->model));
   }
@@ -218,8 +216,6 @@ void qrxvarsf(void* a1, void* a2, void* a3, void* a4, void* a5, void* a6) {
   // End order.
   steps.vsfTerminateThreads(&ctx->puddle);
   ctx->intervalStart = zdattim();
-  if (ctx->options.hasOutDesign && ctx->acrossByDesign)
-    vsfExitError(ctx, steps.vsfAcrossByDesign(ctx));
   if (ctx->maxMacro >= 0)
     setByCountMacros(ctx);
   ctx->outputTime += zdattim() - ctx->intervalStart;

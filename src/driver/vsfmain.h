@@ -11,7 +11,7 @@ struct VsfImageInfo {
   char zero[2];
   uint32_t magic;        // 0xB0BDEBED
   uint32_t zero2;
-  uint64_t eight;        // 8
+  uint64_t eight;        // the value 8
   char release[16];
   char build[16];
   char buildDate[24];
@@ -31,10 +31,10 @@ struct VsfProgramControl {
   uint64_t w16;          // 0x400
   char name[16];         // "qrxvarsf"
   VsfProcedureMain main; // the procedure main
-  uint64_t w48;          // 3
+  uint64_t w48;          // the value 3
   uint64_t w56;          // 0x25D3
   uint64_t w64;          // 0x20539DD3
-  uint64_t w72;          // 15
+  uint64_t w72;          // the value 15
 };
 static_assert(sizeof(VsfProgramControl) == 80, "program-control block is 80 bytes");
 

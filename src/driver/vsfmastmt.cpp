@@ -4,46 +4,37 @@
 #include "driver/vsfcontext.h"
 #include "driver/vsfreaders.h"
 #include "driver/vsfslots.h"
+#include "driver/vsfstmtlog.h"
 #include "support/hoststubs.h"
 
 #include <algorithm>
 
 namespace {
 
-int32_t intSlot(const ParsedStatement *s, int k, int32_t dflt) {
-  return static_cast<int32_t>(stmtNumber(s, k, dflt));
-}
-
-int32_t fail(VsfContext *ctx, int32_t message, int32_t rc, int32_t result) {
-  xpmlog(848, message);
-  vsfRaiseRC(ctx, rc);
-  return result;
-}
-
 } // namespace
 
 int32_t parse_bootstrap(VsfContext *ctx, ParsedStatement *m) {
   VsfModelAverageSettings &a = ctx->stmt.ma;
   if (ctx->options.l2Search != 1)
-    return fail(ctx, 11, 3000, -46);
+    return stmtFail(ctx, 11, 3000, -46);
   a.on = 1;
   ctx->options.modelAverage = 1;
   // NTHREADS$=0 is taken as one thread: the samples are divided by the thread count.
-  a.threads = std::max(intSlot(m, 1, 1), 1);
-  a.nSamples = intSlot(m, 2, 100);
+  a.threads = std::max(stmtInt(m, 1, 1), 1);
+  a.nSamples = stmtInt(m, 2, 100);
   a.threads = std::min(a.threads, a.nSamples);
   a.details = stmtFlag(m, 2);
 
   a.alpha = stmtNumber(m, 3, 0.5);
   if (a.alpha == 0)
-    return fail(ctx, 268, 3000, -42);
+    return stmtFail(ctx, 268, 3000, -42);
 
-  a.averageMethod = static_cast<uint8_t>(intSlot(m, 12, 1));
+  a.averageMethod = static_cast<uint8_t>(stmtInt(m, 12, 1));
   a.averageGiven = stmtFlag(m, 18);
   a.trimFraction = stmtNumber(m, 13, 0) / 100.0;
   a.parmThreshold = stmtNumber(m, 4, 0) / 100.0;
-  a.minModelFreq = intSlot(m, 16, 0);
-  a.subsetBest = intSlot(m, 20, 0);
+  a.minModelFreq = stmtInt(m, 16, 0);
+  a.subsetBest = stmtInt(m, 20, 0);
 
   a.samplesPerThread = a.nSamples / a.threads;
   a.remainder = a.nSamples % a.threads;
@@ -55,7 +46,7 @@ int32_t parse_bootstrap(VsfContext *ctx, ParsedStatement *m) {
   a.sampleSize = stmtNumber(m, 5, 0);
   double pct = stmtNumber(m, 6, -1);
   if (pct == 0)
-    return fail(ctx, 266, 3000, -42);
+    return stmtFail(ctx, 266, 3000, -42);
   if (pct == -1)
     pct = 0;
   a.sampleFraction = pct / 100.0;
@@ -67,10 +58,10 @@ int32_t parse_bootstrap(VsfContext *ctx, ParsedStatement *m) {
   a.msfLevel = only ? static_cast<uint8_t>(all + stmtFlag(m, 12)) : 1;
   a.pestLevel = only ? static_cast<uint8_t>(all + stmtFlag(m, 13)) : 1;
   a.espMinPct = stmtFlag(m, 45) ? 0 : stmtNumber(m, 10, 20);
-  a.espOrder = static_cast<uint8_t>(intSlot(m, 11, 0));
-  a.msfBest = stmtFlag(m, 15) ? 2147483647 : intSlot(m, 17, 20);
+  a.espOrder = static_cast<uint8_t>(stmtInt(m, 11, 0));
+  a.msfBest = stmtFlag(m, 15) ? 2147483647 : stmtInt(m, 17, 20);
   a.pestMinPct = stmtFlag(m, 44) ? 0 : stmtNumber(m, 18, 20);
-  a.pestOrder = static_cast<uint8_t>(intSlot(m, 19, 0));
+  a.pestOrder = static_cast<uint8_t>(stmtInt(m, 19, 0));
   a.nonzeroParms = stmtFlag(m, 43);
   if (stmtFlag(m, 17)) {
     if (stmtFlag(m, 11) || stmtFlag(m, 12) || stmtFlag(m, 13))
@@ -79,7 +70,7 @@ int32_t parse_bootstrap(VsfContext *ctx, ParsedStatement *m) {
     a.nonzeroParms = 0;
   }
 
-  int32_t chunk = intSlot(m, 9, 5);
+  int32_t chunk = stmtInt(m, 9, 5);
   a.scheduleChunk = stmtFlag(m, 10) ? -1 : std::min(chunk, a.samplesPerThread);
 
   if (a.sampleSize != 0 && a.sampleFraction != 0) {
@@ -102,12 +93,12 @@ int32_t parse_bootstrap(VsfContext *ctx, ParsedStatement *m) {
   }
 
   a.refit = stmtFlag(m, 19);
-  a.refitNSamples = intSlot(m, 22, a.nSamples);
+  a.refitNSamples = stmtInt(m, 22, a.nSamples);
   if (stmtFlag(m, 46)) {
     a.refitBest = -1;
     a.refitMinPct = 0;
   } else {
-    a.refitBest = intSlot(m, 23, -1);
+    a.refitBest = stmtInt(m, 23, -1);
     a.refitMinPct = stmtNumber(m, 21, 20) / 100.0;
   }
   a.refitPerThread = a.refitNSamples / a.threads;

@@ -6,18 +6,16 @@
 #include "driver/vsfparse.h"
 #include "driver/vsfreaders.h"
 #include "driver/vsfslots.h"
+#include "driver/vsfstmtlog.h"
 #include "effects/levdesign.h"
 #include "effects/levmod.h"
+#include "output/vsfmodelview.h"
 #include "support/hoststubs.h"
 #include "support/parsedstmt.h"
 
 #include <cstring>
 
 namespace {
-
-int32_t intSlot(const ParsedStatement *s, int k, int32_t dflt) {
-  return static_cast<int32_t>(stmtNumber(s, k, dflt));
-}
 bool given(const ParsedStatement *s, int k) { return stmtSlot(s, k) != nullptr; }
 
 bool inIntList(const OptionSlot *sl, int32_t v) {
@@ -27,41 +25,26 @@ bool inIntList(const OptionSlot *sl, int32_t v) {
   return false;
 }
 
-int32_t fail(VsfContext *ctx, int32_t message, int32_t rc, int32_t result) {
-  xpmlog(848, message);
-  vsfRaiseRC(ctx, rc);
-  return result;
-}
 
-void warn(VsfContext *ctx, int32_t message) {
-  xpmlog(848, message);
-  vsfRaiseRC(ctx, 4);
-}
-
-// 848: a model effect needs the design columns of a constructed effect.
+// Message 848/9150: a model effect needs the design columns of a constructed effect.
 constexpr int32_t kMsgConstructedColumns = 9150;
 // Result of the start step below when it refused the model (after its message).
 constexpr int32_t kConstructedColumnsRefused = -29;
 
-} // namespace
-
-int32_t parse_model(VsfContext *ctx, ParsedStatement *m) {
+// NOSTANDARDIZE, and the CV index variable made an extra CLASS variable of the design.
+int32_t readCvIndexVariable(VsfContext *ctx, ParsedStatement *m) {
   VsfModelOptions &o = ctx->options;
   VsfStatementSettings &st = ctx->stmt;
   LevDesign *design = ctx->design.design;
   ParseRoot *root = hostParseRoot();
   ParsedStatement *first = root ? root->first : nullptr;
-  if (!m || !design)
-    return -29;
-
-  // 1-2: NOSTANDARDIZE and the CV index variable.
   st.noStandardize = stmtFlag(m, 42);
   if (stmtFlag(m, 39)) {
     const OptionSlot *idx = stmtSlot(m, 21);
     if (slotCount(idx, OSK_INTLIST) > 0)
       o.cvIndexVar = idx->items.ints[0];
     if (inIntList(stmtSlot(first, 1), o.cvIndexVar))
-      return fail(ctx, 162, 1012, -21);
+      return stmtFail(ctx, 162, 1012, -21);
     if (!inIntList(stmtSlot(first, 2), o.cvIndexVar)) {
       auto *extra = static_cast<ExtraVariableSource *>(
           ctx->mainPool->allocate(ctx->mainPool, sizeof(ExtraVariableSource), kQkZeroed));
@@ -77,10 +60,15 @@ int32_t parse_model(VsfContext *ctx, ParsedStatement *m) {
       design->extra = extra;
     }
   }
+  return 0;
+}
 
-  // 3-4: design flags and the design.
+// The design flags and the design of the MODEL effects.
+int32_t buildModelDesign(VsfContext *ctx, ParsedStatement *m) {
+  VsfModelOptions &o = ctx->options;
+  LevDesign *design = ctx->design.design;
   design->designFlags |= 0x01 | 0x20;
-  o.method = intSlot(m, 10, VM_STEPWISE);
+  o.method = stmtInt(m, 10, VM_STEPWISE);
   if (o.method == VM_LAR || o.method == VM_LASSO || o.method == VM_ELASTICNET ||
       o.method == VM_QKLASSO)
     design->designFlags2 |= 0x20;
@@ -92,14 +80,18 @@ int32_t parse_model(VsfContext *ctx, ParsedStatement *m) {
     vsfRaiseRC(ctx, 1012);
     return -29;
   }
+  return 0;
+}
 
-  // 5: response.
+// The response: exactly one variable, its record copied into the main pool.
+int32_t readResponse(VsfContext *ctx, ParsedStatement *m) {
+  VsfStatementSettings &st = ctx->stmt;
   const OptionSlot *resp = stmtSlot(m, 2);
   int32_t nresp = slotCount(resp, OSK_INTLIST);
   if (nresp == 0)
-    return fail(ctx, 216, 3000, -30);
+    return stmtFail(ctx, 216, 3000, -30);
   if (nresp > 1)
-    return fail(ctx, 228, 3000, -32);
+    return stmtFail(ctx, 228, 3000, -32);
   st.responseCount = nresp;
   st.responses = static_cast<HostVariable **>(
       ctx->mainPool->allocate(ctx->mainPool, sizeof(HostVariable *) * nresp, kQkZeroed));
@@ -116,22 +108,27 @@ int32_t parse_model(VsfContext *ctx, ParsedStatement *m) {
       *rec = *v;
     st.responses[i] = rec;
   }
+  return 0;
+}
 
-  // 6-8.
+// The selection options: hierarchy, INCLUDE=, SELECT=, CHOOSE=, STOP=, step limits, DETAILS=
+// and FUZZ=.
+void readSelectionOptions(VsfContext *ctx, ParsedStatement *m) {
+  VsfModelOptions &o = ctx->options;
   o.penalizedPath = 0;
   o.solverPath = 0;
-  o.hierarchy = static_cast<uint8_t>(intSlot(m, 9, 0));
+  o.hierarchy = static_cast<uint8_t>(stmtInt(m, 9, 0));
   o.noint = stmtFlag(m, 1);
-  o.include = intSlot(m, 7, 0);
+  o.include = stmtInt(m, 7, 0);
   o.forcedIn = o.include;
-  o.select = static_cast<uint8_t>(intSlot(m, 11, VC_SBC));
-  o.choose = static_cast<uint8_t>(intSlot(m, 14, 0));
-  o.stop = static_cast<uint8_t>(intSlot(m, 12, 0));
-  o.maxSteps = intSlot(m, 6, 0);
-  o.steps = intSlot(m, 4, 0);
-  o.stopCount = intSlot(m, 16, 0);
-  o.start = intSlot(m, 15, 0);
-  o.details = static_cast<uint8_t>(intSlot(m, 13, 0));
+  o.select = static_cast<uint8_t>(stmtInt(m, 11, VC_SBC));
+  o.choose = static_cast<uint8_t>(stmtInt(m, 14, VC_NONE_GIVEN));
+  o.stop = static_cast<uint8_t>(stmtInt(m, 12, VC_NONE_GIVEN));
+  o.maxSteps = stmtInt(m, 6, 0);
+  o.steps = stmtInt(m, 4, 0);
+  o.stopCount = stmtInt(m, 16, 0);
+  o.start = stmtInt(m, 15, 0);
+  o.details = static_cast<uint8_t>(stmtInt(m, 13, 0));
   o.fuzz = stmtNumber(m, 24, 1e-12);
   if (o.fuzz > 1e-6) {
     xpmlog(848, 129);
@@ -139,13 +136,15 @@ int32_t parse_model(VsfContext *ctx, ParsedStatement *m) {
   }
   if (!o.noint)
     o.forcedIn += 1;
+}
 
-  // 9: elastic-net settings.
-  const int method = o.method;
+// The elastic-net settings.
+void readElasticNet(VsfContext *ctx, ParsedStatement *m, int32_t method) {
+  VsfModelOptions &o = ctx->options;
   o.enscale = stmtFlag(m, 76);
   o.l2 = stmtNumber(m, 25, -1.0);
-  o.l2Search = intSlot(m, 27, 1);
-  o.l2Steps = intSlot(m, 26, 50);
+  o.l2Search = stmtInt(m, 27, 1);
+  o.l2Steps = stmtInt(m, 26, 50);
   o.showL2Search = stmtFlag(m, 77);
   o.l2Low = stmtNumber(m, 28, 0.0);
   o.l2High = stmtNumber(m, 29, 1.0);
@@ -206,14 +205,17 @@ int32_t parse_model(VsfContext *ctx, ParsedStatement *m) {
       o.showL2Search = 0;
     }
   }
+}
 
-  // 10-11: L1 options.
+// The L1 options of the penalized methods.
+int32_t readL1Options(VsfContext *ctx, ParsedStatement *m, int32_t method) {
+  VsfModelOptions &o = ctx->options;
   o.l1 = stmtNumber(m, 30, -1.0);
   o.showStepL1 = stmtFlag(m, 79);
   o.linearCvex = stmtFlag(m, 80);
   if (method == VM_LASSO || method == VM_ELASTICNET || method == VM_QKLASSO ||
       method == VM_QKGLASSO || method == VM_GROUPLASSO) {
-    o.l1Choice = static_cast<uint8_t>(intSlot(m, 31, 1));
+    o.l1Choice = static_cast<uint8_t>(stmtInt(m, 31, VL1_RATIO));
     o.stopL1Choice = o.l1Choice;
     if (o.stop == VC_L1) {
       if (o.l1 < 0) {
@@ -227,67 +229,78 @@ int32_t parse_model(VsfContext *ctx, ParsedStatement *m) {
         o.l1 = -1;
       }
     }
-    if (method == VM_GROUPLASSO && o.l1Choice != 1) {
+    if (method == VM_GROUPLASSO && o.l1Choice != VL1_RATIO) {
       xpmlog(848, 4104);
-      o.l1Choice = 1;
+      o.l1Choice = VL1_RATIO;
       o.stopL1Choice = 1;
     }
   } else {
     if (o.stop == VC_L1)
-      return fail(ctx, 2131, 3000, -50);
+      return stmtFail(ctx, 2131, 3000, -50);
     if (given(m, 30))
       xpmlog(848, 2116);
     if (given(m, 31))
       xpmlog(848, 2112);
     o.l1 = -1;
     o.stopL1Choice = 0;
-    o.l1Choice = 0;
+    o.l1Choice = VL1_NONE;
     o.showStepL1 = 0;
     o.linearCvex = 0;
   }
+  return 0;
+}
 
-  // 12: external cross validation.
+// External cross validation, refused for the methods without it.
+void readExternalCv(VsfContext *ctx, ParsedStatement *m, int32_t method) {
+  VsfModelOptions &o = ctx->options;
   if (o.choose == VC_CVEX) {
     o.showCvex = stmtFlag(m, 78);
     if (method != VM_LAR && method != VM_LASSO && method != VM_ELASTICNET &&
         method != VM_GROUPLASSO) {
       xpmlog(848, 2113);
-      o.choose = 0;
+      o.choose = VC_NONE_GIVEN;
     }
   } else {
     o.showCvex = 0;
     if (stmtFlag(m, 78))
       xpmlog(848, 2114);
   }
+}
 
-  // 13-14: screening.
+// Screening of the LASSO and elastic-net candidates.
+void readScreening(VsfContext *ctx, ParsedStatement *m, int32_t method) {
+  VsfModelOptions &o = ctx->options;
   o.showScreen = stmtFlag(m, 81);
   if (method == VM_LASSO || method == VM_ELASTICNET) {
-    o.screen = static_cast<uint8_t>(intSlot(m, 32, SCREEN_NONE));
+    o.screen = static_cast<uint8_t>(stmtInt(m, 32, SCREEN_NONE));
   } else {
-    o.screen = static_cast<uint8_t>(intSlot(m, 32, SCREEN_NONE));
+    o.screen = static_cast<uint8_t>(stmtInt(m, 32, SCREEN_NONE));
     if (o.screen != SCREEN_NONE) {
       xpmlog(848, 4002);
       o.screen = SCREEN_NONE;
     }
   }
-  o.screenSteps = intSlot(m, 33, 4);
+  o.screenSteps = stmtInt(m, 33, 4);
   if (o.screen == SCREEN_SIS) {
-    o.keepNum = intSlot(m, 34, -1);
+    o.keepNum = stmtInt(m, 34, -1);
     o.keepRatio = stmtNumber(m, 35, -1.0);
     if (!given(m, 35))
-      o.keepNum = intSlot(m, 34, 100);
+      o.keepNum = stmtInt(m, 34, 100);
     if (given(m, 34) && given(m, 35))
       xpmlog(848, 4010);
     o.keepNumWork = 0;
     o.keepRatioWork = 0;
   }
+}
 
-  // 15: method groups and the default STOP.
+// The method groups (penalized path, solver path), RHO and TOL, and STOP= with the
+// method's default.
+int32_t methodGroupsAndStop(VsfContext *ctx, ParsedStatement *m, int32_t method) {
+  VsfModelOptions &o = ctx->options;
   uint8_t defaultStop = o.select;
   if (method == VM_LAR || method == VM_LASSO || method == VM_ELASTICNET || method == VM_QKLASSO) {
     o.penalizedPath = 1;
-    o.select = 0;
+    o.select = VC_NONE_GIVEN;
     defaultStop = VC_SBC;
     if (stmtFlag(m, 30)) {
       if (method == VM_LAR)
@@ -295,17 +308,16 @@ int32_t parse_model(VsfContext *ctx, ParsedStatement *m) {
       else if (method == VM_LASSO)
         o.method = VM_LASSO_LS;
       else if (method == VM_ELASTICNET)
-        return fail(ctx, 2123, 3000, -45);
+        return stmtFail(ctx, 2123, 3000, -45);
     }
-  } else if (method == VM_QKGLASSO || method == VM_GROUPLASSO) {
+  } else if (vsfGroupMethod(method)) {
     o.solverPath = 1;
-    o.select = 0;
+    o.select = VC_NONE_GIVEN;
     defaultStop = VC_SBC;
     if (stmtFlag(m, 30))
-      return fail(ctx, 2124, 3000, -45);
+      return stmtFail(ctx, 2124, 3000, -45);
   }
 
-  // 16: RHO and TOL.
   o.rho = stmtNumber(m, 36, -1.0);
   o.tol = stmtNumber(m, 37, -1.0);
   if (o.solverPath || method == VM_QKLASSO) {
@@ -318,18 +330,21 @@ int32_t parse_model(VsfContext *ctx, ParsedStatement *m) {
       xpmlog(848, 4103);
   }
 
-  // 17: STOP resolution.
-  if (o.steps >= 1 && (o.stop != 0 || o.stopCount != 0)) {
+  if (o.steps >= 1 && (o.stop != VC_NONE_GIVEN || o.stopCount != 0)) {
     xpmlog(848, 155);
-    o.stop = 0;
+    o.stop = VC_NONE_GIVEN;
     o.stopCount = 0;
   }
   if (o.stop == VC_NONE)
-    o.stop = 0;
-  else if (o.stop == 0 && o.steps == 0 && o.stopCount == 0)
+    o.stop = VC_NONE_GIVEN;
+  else if (o.stop == VC_NONE_GIVEN && o.steps == 0 && o.stopCount == 0)
     o.stop = defaultStop;
+  return 0;
+}
 
-  // 18: significance levels.
+// SLENTRY= and SLSTAY= with the method's defaults, and MAXSTEPS= against STEPS=.
+void readSignificanceLevels(VsfContext *ctx, ParsedStatement *m, int32_t method) {
+  VsfModelOptions &o = ctx->options;
   double sleDefault = method == VM_STEPWISE ? 0.15 : 0.5;
   double slsDefault = method == VM_STEPWISE ? 0.15 : 0.1;
   o.slEntry = stmtNumber(m, 5, sleDefault);
@@ -338,7 +353,7 @@ int32_t parse_model(VsfContext *ctx, ParsedStatement *m) {
     if (o.select != VC_SL && o.stop != VC_SL)
       xpmlog(848, 110);
     if (o.slEntry == 0 || o.slEntry == 1) {
-      warn(ctx, 111);
+      stmtWarn(ctx, 111);
       o.slEntry = sleDefault;
     }
   }
@@ -346,18 +361,20 @@ int32_t parse_model(VsfContext *ctx, ParsedStatement *m) {
     if (o.select != VC_SL && o.stop != VC_SL)
       xpmlog(848, 115);
     if (o.slStay == 0 || o.slStay == 1) {
-      warn(ctx, 116);
+      stmtWarn(ctx, 116);
       o.slStay = slsDefault;
     }
   }
 
-  // 19.
   if (given(m, 6) && o.maxSteps < o.steps) {
     xpmlog(848, 112);
     o.maxSteps = o.steps;
   }
+}
 
-  // 20: statistics switches.
+// The statistics switches and the step details shown.
+void readStatisticsAndDetails(VsfContext *ctx, ParsedStatement *m) {
+  VsfModelOptions &o = ctx->options;
   o.statAll = stmtFlag(m, 10);
   uint8_t *stats[] = {&o.statSl,      &o.statF,      &o.statAic, &o.statAicc,
                       &o.statSbc,     &o.statBic,    &o.statCp,  &o.statPress,
@@ -366,10 +383,9 @@ int32_t parse_model(VsfContext *ctx, ParsedStatement *m) {
     *stats[i] = stmtFlag(m, 11 + i) || o.statAll;
   o.statStb = stmtFlag(m, 31);
 
-  // 21: step details.
   if (o.details > 1) {
     o.stepDetails |= 1;
-    o.candidatesShown = stmtFlag(m, 29) ? 2147483647 : intSlot(m, 17, 10);
+    o.candidatesShown = stmtFlag(m, 29) ? 2147483647 : stmtInt(m, 17, 10);
     if (!stmtFlag(m, 22) || stmtFlag(m, 23)) {
       o.stepAnova = o.stepFit = o.stepParmEst = o.stepCandidates = 1;
     } else {
@@ -381,11 +397,14 @@ int32_t parse_model(VsfContext *ctx, ParsedStatement *m) {
   } else {
     o.candidatesShown = 10;
   }
+}
 
-  // 22-23.
-  o.drop = static_cast<uint8_t>(intSlot(m, 18, 1));
+// DROP= (BEFOREADD with SELECT=SL) and ORDERSELECT (not with BACKWARD).
+void readDropAndOrder(VsfContext *ctx, ParsedStatement *m) {
+  VsfModelOptions &o = ctx->options;
+  o.drop = static_cast<uint8_t>(stmtInt(m, 18, 1));
   if (o.drop != 1 && o.select == VC_SL) {
-    warn(ctx, 120);
+    stmtWarn(ctx, 120);
     o.drop = 1;
   }
   o.orderSelect = stmtFlag(m, 28);
@@ -393,14 +412,17 @@ int32_t parse_model(VsfContext *ctx, ParsedStatement *m) {
     xpmlog(848, 130);
     o.orderSelect = 0;
   }
+}
 
-  // 24: cross validation.
+// Cross validation: CVMETHOD= and CVDETAILS= when a criterion needs it.
+int32_t readCrossValidation(VsfContext *ctx, ParsedStatement *m) {
+  VsfModelOptions &o = ctx->options;
   bool cv = o.stop == VC_CV || o.choose == VC_CV || o.choose == VC_CVEX || o.select == VC_CV;
   if (cv) {
     o.cvMethod = CV_RANDOM;
     o.cvFolds = 5;
     if (o.choose == VC_CVEX && o.stop == VC_CV)
-      return fail(ctx, 2128, 1012, -48);
+      return stmtFail(ctx, 2128, 1012, -48);
     if (stmtFlag(m, 32)) {
       if (stmtFlag(m, 39)) {
         o.cvMethod = CV_INDEX;
@@ -409,7 +431,7 @@ int32_t parse_model(VsfContext *ctx, ParsedStatement *m) {
           o.cvMethod = CV_BLOCK;
         else if (stmtFlag(m, 34))
           o.cvMethod = CV_SPLIT;
-        o.cvFolds = intSlot(m, 20, 5);
+        o.cvFolds = stmtInt(m, 20, 5);
       }
     }
     if (stmtFlag(m, 35)) {
@@ -426,25 +448,34 @@ int32_t parse_model(VsfContext *ctx, ParsedStatement *m) {
     if (stmtFlag(m, 35))
       xpmlog(848, 160);
   }
+  return 0;
+}
 
-  // 25: GROUPLASSO criteria.
+// The criteria GROUPLASSO cannot use.
+int32_t checkGroupLassoCriteria(VsfContext *ctx) {
+  VsfModelOptions &o = ctx->options;
   if (o.method == VM_GROUPLASSO) {
     if (o.stop == VC_SL || o.stop == VC_CP || o.stop == VC_BIC || o.stop == VC_PRESS ||
         o.stop == VC_CV)
-      return fail(ctx, 3501, 1012, -49);
+      return stmtFail(ctx, 3501, 1012, -49);
     if (o.choose == VC_CP || o.choose == VC_BIC || o.choose == VC_PRESS || o.choose == VC_CV)
-      return fail(ctx, 3502, 1012, -49);
+      return stmtFail(ctx, 3502, 1012, -49);
   }
+  return 0;
+}
 
-  // 26-27.
+// SHOWPVALUES and the adaptive weights, refused for LAR and GROUPLASSO.
+int32_t readPValuesAndAdaptive(VsfContext *ctx, ParsedStatement *m) {
+  VsfModelOptions &o = ctx->options;
+  VsfStatementSettings &st = ctx->stmt;
   st.showPValues = stmtFlag(m, 40) || o.method == VM_NONE;
   o.adaptive = stmtFlag(m, 41);
   if (o.adaptive) {
     if (o.method == VM_LAR || o.method == VM_LAR_LS) {
-      warn(ctx, 237);
+      stmtWarn(ctx, 237);
       o.adaptive = 0;
     } else if (o.method == VM_GROUPLASSO) {
-      warn(ctx, 4237);
+      stmtWarn(ctx, 4237);
       o.adaptive = 0;
     } else {
       o.gamma = stmtNumber(m, 22, 1.0);
@@ -453,10 +484,44 @@ int32_t parse_model(VsfContext *ctx, ParsedStatement *m) {
       o.adaptiveInest = st.adaptiveInest != nullptr;
       if (o.method == VM_LASSO_LS) {
         o.method = VM_LASSO;
-        warn(ctx, 238);
+        stmtWarn(ctx, 238);
       }
     }
   }
+  return 0;
+  return 0;
+}
+
+} // namespace
+
+int32_t parse_model(VsfContext *ctx, ParsedStatement *m) {
+  if (!m || !ctx->design.design)
+    return -29;
+  if (int32_t rc = readCvIndexVariable(ctx, m); rc != 0)
+    return rc;
+  if (int32_t rc = buildModelDesign(ctx, m); rc != 0)
+    return rc;
+  if (int32_t rc = readResponse(ctx, m); rc != 0)
+    return rc;
+  readSelectionOptions(ctx, m);
+  // The method as SELECTION= gives it, before the least-squares variants are chosen.
+  const int32_t method = ctx->options.method;
+  readElasticNet(ctx, m, method);
+  if (int32_t rc = readL1Options(ctx, m, method); rc != 0)
+    return rc;
+  readExternalCv(ctx, m, method);
+  readScreening(ctx, m, method);
+  if (int32_t rc = methodGroupsAndStop(ctx, m, method); rc != 0)
+    return rc;
+  readSignificanceLevels(ctx, m, method);
+  readStatisticsAndDetails(ctx, m);
+  readDropAndOrder(ctx, m);
+  if (int32_t rc = readCrossValidation(ctx, m); rc != 0)
+    return rc;
+  if (int32_t rc = checkGroupLassoCriteria(ctx); rc != 0)
+    return rc;
+  if (int32_t rc = readPValuesAndAdaptive(ctx, m); rc != 0)
+    return rc;
   return 0;
 }
 

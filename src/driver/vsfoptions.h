@@ -40,6 +40,8 @@ enum VsfMethod : int32_t {
   VM_LAR_LS = 7,
   VM_LASSO_LS = 8,
   VM_ELASTICNET = 9,
+  VM_ELASTICNET_LS = 10, // ELASTICNET with least-squares coefficients; the MODEL reader never
+                         // gives it
   VM_QKLASSO = 11,
   VM_QKGLASSO = 12,
   VM_GROUPLASSO = 13,
@@ -55,14 +57,18 @@ enum VsfScreenMethod : uint8_t {
   SCREEN_SIS = 6,
 };
 
+// True for the group-LASSO methods, whose steps enter or leave whole effects and may change
+// several parameters at once.
+inline bool vsfGroupMethod(int32_t method) {
+  return method == VM_GROUPLASSO || method == VM_QKGLASSO;
+}
+
 struct VsfModelOptions {
   int32_t method;          // VsfMethod code (default STEPWISE)
   uint8_t split;           // SPLIT asked
   uint8_t modelAverage;    // a MODELAVERAGE statement was given
   uint8_t pad[2];
   int32_t utilRandom;      // UTIL_RANDOM$ (default 4)
-  int32_t utilPageSize;    // UTIL_PAGESIZE$ (default 0)
-  int32_t utilBuffers;     // UTIL_BUFFERS$ (default 0)
   int32_t hasOutput;       // an OUTPUT statement was given
   int32_t hasOutDesign;    // OUTDESIGN= was given
   HostDataSet* outputBlock; // the OUTPUT data set's output block
@@ -202,8 +208,8 @@ struct VsfPerfOptions {
   uint8_t utilDetails;
   uint8_t fullSweep;       // 0 STEPADD, 1 NEVER, 2 ALWAYS
   uint8_t pad[2];
-  int32_t utilBuffers;
-  int32_t utilPageSize;    // kilobytes
+  int32_t utilBuffers;     // UTIL_BUFFERS$ (default 0)
+  int32_t utilPageSize;    // UTIL_PAGESIZE$ in kilobytes (default 0)
   int32_t utilAccess;      // 2 with UTIL_RANDOM$
 };
 

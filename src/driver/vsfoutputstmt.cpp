@@ -5,6 +5,7 @@
 #include "driver/vsfparse.h"
 #include "driver/vsfreaders.h"
 #include "driver/vsfslots.h"
+#include "driver/vsfstmtlog.h"
 #include "support/hoststubs.h"
 
 #include <cstring>
@@ -42,12 +43,6 @@ void readStats(const ParsedStatement *s, VsfOutputSpec *spec, bool sampleFreq) {
       st.nameLength = 0;
     }
   }
-}
-
-int32_t fail(VsfContext *ctx, int32_t message, int32_t rc, int32_t result) {
-  xpmlog(848, message);
-  vsfRaiseRC(ctx, rc);
-  return result;
 }
 
 // A role value left-justified: *text moves past leading blanks; the length leaves out the
@@ -112,23 +107,23 @@ int32_t parse_partition(VsfContext *ctx, ParsedStatement *p) {
   bool testData = ctx->stmt.proc.testData != nullptr;
   if (ps.roleVar == 0) {
     if (stmtFlag(p, 5) && valData)
-      return fail(ctx, 122, 3000, -27);
+      return stmtFail(ctx, 122, 3000, -27);
     if (stmtFlag(p, 6) && testData)
-      return fail(ctx, 123, 3000, -26);
+      return stmtFail(ctx, 123, 3000, -26);
     if (stmtFlag(p, 5) || stmtFlag(p, 6)) {
       o.validateFraction = stmtNumber(p, 5, 0);
       o.testFraction = stmtNumber(p, 6, 0);
       o.trainFraction = 1 - o.testFraction - o.validateFraction;
       if (!(o.trainFraction > 0))
-        return fail(ctx, 124, 1012, -9);
+        return stmtFail(ctx, 124, 1012, -9);
     }
   } else {
     if (!stmtFlag(p, 2) && !stmtFlag(p, 3) && !stmtFlag(p, 4))
-      return fail(ctx, 121, 1012, -9);
+      return stmtFail(ctx, 121, 1012, -9);
     if (stmtFlag(p, 3) && valData)
-      return fail(ctx, 122, 3000, -27);
+      return stmtFail(ctx, 122, 3000, -27);
     if (stmtFlag(p, 4) && testData)
-      return fail(ctx, 123, 3000, -26);
+      return stmtFail(ctx, 123, 3000, -26);
     const char **texts[] = {&ps.trainText, &ps.validateText, &ps.testText};
     int32_t *lengths[] = {&ps.trainLength, &ps.validateLength, &ps.testLength};
     for (int k = 0; k < 3; ++k) {

@@ -1,7 +1,7 @@
 // The statement parse driver: xinit makes the parse state, vsfParse runs the host parser
-// through zxlpars with the statement hooks vsfa/vsfb, checks how often each statement
-// occurred and calls the readers in order; the token save keeps the statements' texts.
-// The readers are in vsf*stmt.cpp, the grammar in vsfselg.cpp, the parser in the host.
+// through zxlpars (vsfhostparse.cpp) with the statement hooks vsfa/vsfb, checks how often
+// each statement occurred and calls the readers in order. The readers are in vsf*stmt.cpp,
+// the grammar in vsfselg.cpp, the token save in vsftokensave.cpp, the parser in the host.
 #include "driver/vsfparse.h"
 
 #include "driver/vsfcontext.h"
@@ -11,25 +11,9 @@
 #include "support/hoststubs.h"
 #include "support/parsedstmt.h"
 
-#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <string>
-
-// The driver's state while a parse runs.
-struct BridgeParseState {
-  uint32_t reserved;
-  char *errorByte;      // the caller's error byte, or null
-  uint8_t bridgeWanted; // 1 STORE or ITEMSTORE seen, 2 the caller's hook asked for it
-  uint8_t alreadySaved; // the statement's text is saved
-  HostParser *anchor;
-  VsfGrammar *grammar;
-  VsfContext *context;
-  BridgeParseState *previous;
-  TokenSave *save;
-  ParseHookTable *caller;
-  ParseHookTable own;
-};
 
 namespace {
 
@@ -38,7 +22,11 @@ VsfContext *currentContext() {
   return task ? static_cast<VsfContext *>(task->procedureContext) : nullptr;
 }
 
-bool nameIs(const ParsedStatement *s, const char *name) {
+void bump(uint8_t &counter) { counter = counter ? 2 : 1; }
+
+} // namespace
+
+bool vsfStmtNameIs(const ParsedStatement *s, const char *name) {
   size_t n = std::strlen(name);
   if (n > sizeof s->name)
     return false;
@@ -50,7 +38,7 @@ bool nameIs(const ParsedStatement *s, const char *name) {
   return true;
 }
 
-bool tokenIs(const HostToken *t, const char *word) {
+bool vsfTokenIs(const HostToken *t, const char *word) {
   size_t n = std::strlen(word);
   if (!t || t->length != static_cast<int32_t>(n))
     return false;
@@ -59,241 +47,6 @@ bool tokenIs(const HostToken *t, const char *word) {
       return false;
   return true;
 }
-
-void bump(uint8_t &counter) { counter = counter ? 2 : 1; }
-
-// ---- the driver's own hooks ----
-
-BridgeParseState *driverState() {
-  ParseRoot *root = hostParseRoot();
-  return root ? root->driverState : nullptr;
-}
-
-// Runs the caller's hook of an entry with the caller's view of the parse state.
-int32_t callerHook(BridgeParseState *st, int entry, bool after) {
-  if (!st || !st->caller)
-    return 0;
-  ParseHookFn fn = after ? st->caller->entries[entry].after : st->caller->entries[entry].before;
-  if (!fn)
-    return 0;
-  ParseRoot *root = hostParseRoot();
-  root->driverState = st->previous;
-  int32_t r = fn();
-  root->driverState = st;
-  st->own.entries[entry].code = st->caller->entries[entry].code;
-  return r;
-}
-
-void handOverError(BridgeParseState *st) {
-  ParseRoot *root = hostParseRoot();
-  if (root && root->status != 0) {
-    if (st->errorByte)
-      *st->errorByte = 1;
-    root->status = 0;
-  }
-}
-
-int32_t bok() {
-  BridgeParseState *st = driverState();
-  if (!st)
-    return 0;
-  // Every statement's text is saved as written (its keyword included).
-  const HostToken *t = xttkcur(st->anchor);
-  st->alreadySaved = 0;
-  if (st->save)
-    zttkus(st->save, t, 0, 0);
-  if (tokenIs(t, "ITEMSTORE") || tokenIs(t, "STORE"))
-    st->bridgeWanted = 1;
-  int32_t r = callerHook(st, 1, false);
-  if (r > 2) {
-    st->bridgeWanted = 2;
-    return 0;
-  }
-  return r;
-}
-
-int32_t aok() {
-  BridgeParseState *st = driverState();
-  if (!st)
-    return 0;
-  ParseRoot *root = hostParseRoot();
-  bool hadError = root && root->status != 0;
-  // The caller's hook sees the error flag first (it records the syntax error), then the
-  // driver hands it over to the caller's error byte.
-  if (!st->alreadySaved && st->save)
-    zttks(st->save);
-  st->alreadySaved = 1;
-  int32_t r = callerHook(st, 1, true);
-  if (hadError && st->errorByte)
-    *st->errorByte = 1;
-  handOverError(st);
-  return r;
-}
-
-int32_t brunq() {
-  BridgeParseState *st = driverState();
-  if (!st)
-    return 0;
-  return callerHook(st, 2, false);
-}
-
-int32_t aattrib() {
-  BridgeParseState *st = driverState();
-  if (!st)
-    return 0;
-  int32_t r = callerHook(st, 4, true);
-  handOverError(st);
-  return r;
-}
-
-int32_t bwhere() {
-  BridgeParseState *st = driverState();
-  if (st && st->save)
-    zttkus(st->save, xttkcur(st->anchor), st->save->length, 0);
-  return callerHook(st, 5, false);
-}
-
-bool appendBuffer(TokenSave *s, const char *text, int64_t n) {
-  if (s->length + n + 2 > s->capacity) {
-    int64_t cap = std::max<int64_t>(s->capacity * 2, s->length + n + 256);
-    auto *fresh = static_cast<char *>(xtalloc(cap, 0x2004));
-    if (!fresh)
-      return false;
-    if (s->buffer) {
-      std::memcpy(fresh, s->buffer, static_cast<size_t>(s->length));
-      xtfree(s->buffer);
-    }
-    s->buffer = fresh;
-    s->capacity = cap;
-  }
-  std::memcpy(s->buffer + s->length, text, static_cast<size_t>(n));
-  s->length += n;
-  s->buffer[s->length] = '\0';
-  return true;
-}
-
-} // namespace
-
-// ---------------------------------------------------------------------------------------
-// Token save
-// ---------------------------------------------------------------------------------------
-
-TokenSave *zttksi(HostParser *anchor) {
-  auto *s = static_cast<TokenSave *>(xtalloc(sizeof(TokenSave), 0x2004));
-  if (!s)
-    return nullptr;
-  std::memset(s, 0, sizeof *s);
-  s->anchor = anchor ? anchor : xtanch();
-  s->hostSwitchWasOn = xttkqsp(s->anchor, 30);
-  if (!s->hostSwitchWasOn)
-    xttksp(s->anchor, 30, 1);
-  s->capacity = 256;
-  s->buffer = static_cast<char *>(xtalloc(s->capacity, 0x2004));
-  if (!s->buffer)
-    s->capacity = 0;
-  return s;
-}
-
-// The statement is copied whole: the buffer grows as needed (a saved statement is never
-// cut short).
-int32_t zttkus(TokenSave *s, const HostToken *token, int64_t offset, int32_t) {
-  if (!s || !token)
-    return 0;
-  if (offset < 0 || offset > s->length)
-    offset = s->length;
-  s->length = offset;
-  if (s->buffer)
-    s->buffer[s->length] = '\0';
-  HostParser *p = s->anchor;
-  // Find how far the given token is from the current one, then peek from there.
-  int depth = 0;
-  const HostToken *cur = xttkcur(p);
-  int32_t k = 0;
-  if (cur && token != cur)
-    while (k < 1 << 20) {
-      const HostToken *t = yttkpk(p, k);
-      if (t == token || !t || t->tokenClass == TC_ENDJB)
-        break;
-      ++k;
-    }
-  for (;; ++k) {
-    const HostToken *t = yttkpk(p, k);
-    if (!t || t->tokenClass == TC_ENDJB || (t->length == 1 && t->text[0] == ';'))
-      break;
-    bool tight = false;
-    if (t->length == 1) {
-      char c = t->text[0];
-      if (c == '(')
-        ++depth;
-      if (c == ')')
-        --depth;
-      tight = c == '(' || c == '=' || c == '<' || c == '>' || (c == ')' && depth != 0);
-    }
-    // Tight tokens join their neighbours: drop the blank written after the previous token.
-    if (tight && s->length > offset && s->buffer[s->length - 1] == ' ')
-      --s->length;
-    std::string piece(t->text, static_cast<size_t>(t->length));
-    if (t->tokenClass == TC_QS)
-      piece = "'" + piece + "'";
-    if (!appendBuffer(s, piece.data(), static_cast<int64_t>(piece.size())))
-      break;
-    if (!tight && !appendBuffer(s, " ", 1))
-      break;
-  }
-  while (s->length > offset && s->buffer[s->length - 1] == ' ')
-    --s->length;
-  if (s->buffer)
-    s->buffer[s->length] = '\0';
-  return 0;
-}
-
-void zttks(TokenSave *s) {
-  if (!s || s->length == 0 || !s->buffer)
-    return;
-  int64_t n = s->length;
-  bool semi = s->buffer[n - 1] == ';';
-  auto *e = static_cast<TokenSaveText *>(xtalloc(sizeof(TokenSaveText), 0x2004));
-  auto *text = static_cast<char *>(xtalloc(n + 2, 0x2004));
-  if (!e || !text) {
-    xtfree(e);
-    xtfree(text);
-    return;
-  }
-  std::memcpy(text, s->buffer, static_cast<size_t>(n));
-  if (!semi)
-    text[n++] = ';';
-  text[n] = '\0';
-  e->text = text;
-  e->length = static_cast<int32_t>(n);
-  e->next = nullptr;
-  if (s->tail)
-    s->tail->next = e;
-  else
-    s->head = e;
-  s->tail = e;
-  s->statementCount++;
-  s->length = 0;
-  s->buffer[0] = '\0';
-}
-
-void zttkse(TokenSave *s) {
-  if (!s)
-    return;
-  if (!s->hostSwitchWasOn)
-    xttksp(s->anchor, 30, 0);
-  for (TokenSaveText *e = s->head; e;) {
-    TokenSaveText *next = e->next;
-    xtfree(e->text);
-    xtfree(e);
-    e = next;
-  }
-  xtfree(s->buffer);
-  xtfree(s);
-}
-
-// ---------------------------------------------------------------------------------------
-// Host-parser driver
-// ---------------------------------------------------------------------------------------
 
 void xinit(void *, void *, void *, void *, void *, void *) {
   HostTaskBlock *task = hostCurrentTask();
@@ -325,77 +78,6 @@ void xinit(void *, void *, void *, void *, void *, void *) {
   }
 }
 
-void xsparse(VsfGrammar *grammar, ParseHookTable *hooks) {
-  ParseRoot *root = hostParseRoot();
-  if (!grammar->parseAnchor)
-    grammar->parseAnchor = xtanch();
-  int32_t mode = (root->syntaxTrace ? 2 : 0) + (root->semanticTrace ? 1 : 0);
-  xsproc(grammar, root, mode, hooks, nullptr, nullptr);
-}
-
-PostFitBridge *zxlpars(VsfContext *ctx, VsfGrammar *grammar, ParseHookTable *caller,
-                       char *errorByte) {
-  ParseRoot *root = hostParseRoot();
-  if (!root)
-    return nullptr;
-  auto *st = static_cast<BridgeParseState *>(xtalloc(sizeof(BridgeParseState), 0x3006));
-  if (!st)
-    xexit(1016, 0);
-  std::memset(static_cast<void *>(st), 0, sizeof *st);
-  st->caller = caller;
-  st->grammar = grammar;
-  st->context = ctx;
-  st->errorByte = errorByte;
-  st->anchor = grammar->parseAnchor ? static_cast<HostParser *>(grammar->parseAnchor) : xtanch();
-  grammar->parseAnchor = st->anchor;
-  st->previous = root->driverState;
-  st->save = zttksi(st->anchor);
-
-  st->own.entries[0].before = brunq;
-  st->own.entries[1].after = aok;
-  st->own.entries[1].before = bok;
-  st->own.entries[2].before = brunq;
-  st->own.entries[4].after = aattrib;
-  st->own.entries[5].before = bwhere;
-  if (caller)
-    for (int i = 0; i < 8; ++i)
-      st->own.entries[i].code = caller->entries[i].code;
-
-  zefprsf(root);
-  root->driverState = st;
-  xsparse(grammar, &st->own);
-  root->driverState = st->previous;
-
-  PostFitBridge *result = nullptr;
-  if (errorByte && *errorByte) {
-    root->status = 1;
-  } else if (root->status == 0) {
-    // Statements for the post-fit module (CODE, STORE): that module is not part of this
-    // build, so they are reported and not carried out.
-    for (ParsedStatement *s = root->first; s; s = s->next) {
-      const OptionSlot *code = stmtSlot(s, 1);
-      bool handed =
-          (nameIs(s, "CODE") && code && code->kind == OSK_NUMBER && code->value.number == 13165) ||
-          nameIs(s, "STORE") || nameIs(s, "ITEMSTORE");
-      if (handed) {
-        int32_t n = 0;
-        while (n < 32 && s->name[n] != ' ')
-          ++n;
-        xpmlog(129, 60, {HostMsgArg(s->name, n)});
-        if (ctx)
-          vsfRaiseRC(ctx, 4);
-      }
-    }
-  }
-  zttkse(st->save);
-  xtfree(st);
-  return result;
-}
-
-// ---------------------------------------------------------------------------------------
-// Parse driver
-// ---------------------------------------------------------------------------------------
-
 int32_t vsfa() {
   ParseRoot *root = hostParseRoot();
   VsfContext *ctx = currentContext();
@@ -413,27 +95,27 @@ int32_t vsfb() {
   if (!root || !ctx || root->status != 0)
     return 0;
   const HostToken *t = xttkcur(xtanch());
-  if (tokenIs(t, "MODEL")) {
+  if (vsfTokenIs(t, "MODEL")) {
     bump(ctx->modelCount);
     if (!ctx->syntaxError) {
       int32_t nameLen = static_cast<int32_t>(stmtNumber(root->first, 55, 20));
       zefprsi(nameLen, 1);
     }
-  } else if (tokenIs(t, "CLASS")) {
+  } else if (vsfTokenIs(t, "CLASS")) {
     if (ctx->modelCount)
       ctx->classCount = 1;
-  } else if (tokenIs(t, "PARTITION")) {
+  } else if (vsfTokenIs(t, "PARTITION")) {
     bump(ctx->partitionCount);
-  } else if (tokenIs(t, "OUTPUT")) {
+  } else if (vsfTokenIs(t, "OUTPUT")) {
     bump(ctx->outputCount);
-  } else if (tokenIs(t, "FREQ") || tokenIs(t, "FREQUENCY")) {
+  } else if (vsfTokenIs(t, "FREQ") || vsfTokenIs(t, "FREQUENCY")) {
     // The aliases count too, so that a repeated statement in either form is refused.
     bump(ctx->freqCount);
-  } else if (tokenIs(t, "WEIGHT") || tokenIs(t, "WEIGHTS") || tokenIs(t, "WEIGHTS$")) {
+  } else if (vsfTokenIs(t, "WEIGHT") || vsfTokenIs(t, "WEIGHTS") || vsfTokenIs(t, "WEIGHTS$")) {
     bump(ctx->weightCount);
-  } else if (tokenIs(t, "PERFORMANCE")) {
+  } else if (vsfTokenIs(t, "PERFORMANCE")) {
     bump(ctx->performanceCount);
-  } else if (tokenIs(t, "MODELAVERAGE")) {
+  } else if (vsfTokenIs(t, "MODELAVERAGE")) {
     bump(ctx->modelAverageCount);
   }
   return 0;
@@ -466,7 +148,7 @@ int32_t zgetnmr(const NameListBlock *list, int64_t n, const char **text, int32_t
 
 ParsedStatement *findstmt(ParsedStatement *first, const char *name) {
   for (ParsedStatement *s = first; s; s = s->next)
-    if (nameIs(s, name))
+    if (vsfStmtNameIs(s, name))
       return s;
   return nullptr;
 }

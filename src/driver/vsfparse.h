@@ -3,6 +3,8 @@
 // statement-list helpers the readers share. The readers are in vsfreaders.h.
 #pragma once
 
+#include "driver/vsftokensave.h"
+
 #include <cstdint>
 
 struct VsfContext;
@@ -27,6 +29,10 @@ int32_t vsfb();
 // The n-th name (from 0) of a name list: its characters and length; 0, or 1 when the list
 // is null or has no name n.
 int32_t zgetnmr(const NameListBlock *list, int64_t n, const char **text, int32_t *length);
+// True when the statement's name (blank-padded) is `name`.
+bool vsfStmtNameIs(const ParsedStatement *s, const char *name);
+// True when the token is `word` in any case (`word` in upper case).
+bool vsfTokenIs(const HostToken *t, const char *word);
 // The first node of the list whose name (trailing blanks stripped) equals `name`.
 ParsedStatement *findstmt(ParsedStatement *first, const char *name);
 // Returns at once (effects are parsed by the effect callback).
@@ -42,25 +48,3 @@ PostFitBridge *zxlpars(VsfContext *ctx, VsfGrammar *grammar, ParseHookTable *cal
 // Registers the host routines and runs the host parser with the hook table.
 void xsparse(VsfGrammar *grammar, ParseHookTable *hooks);
 
-// Token save: the statements' texts as written, for the post-fit bridge.
-struct TokenSaveText {
-  char *text;
-  int32_t length;
-  TokenSaveText *next;
-};
-struct TokenSave {
-  char *buffer; // the current statement's text
-  int64_t length;
-  int64_t capacity;
-  int32_t statementCount;
-  HostParser *anchor;
-  TokenSaveText *head;
-  TokenSaveText *tail;
-  int32_t hostSwitchWasOn;
-};
-TokenSave *zttksi(HostParser *anchor);
-// Writes the statement from the current token on into the buffer from `offset`; 0.
-int32_t zttkus(TokenSave *save, const HostToken *token, int64_t offset, int32_t peek);
-// Closes the statement in the buffer: appends it to the list with one ';' at its end.
-void zttks(TokenSave *save);
-void zttkse(TokenSave *save);

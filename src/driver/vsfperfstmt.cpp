@@ -117,7 +117,6 @@ void parse_perf(VsfContext *ctx, ParsedStatement *first) {
   zperform(first, &ctx->perf);
   VsfPerfOptions &o = ctx->stmt.perfOptions;
   o = VsfPerfOptions{};
-  ctx->options.utilBuffers = 0;
   ParsedStatement *p = ctx->perf.statement;
   if (!p)
     return;
@@ -131,8 +130,6 @@ void parse_perf(VsfContext *ctx, ParsedStatement *first) {
   o.allDense = stmtFlag(p, 14);
   o.utilDetails = stmtFlag(p, 16);
   o.fullSweep = static_cast<uint8_t>(stmtNumber(p, 5, 0));
-  ctx->options.utilBuffers = o.utilBuffers;
-  ctx->options.utilPageSize = o.utilPageSize;
   if (o.utilAccess)
     ctx->options.utilRandom = o.utilAccess;
 }

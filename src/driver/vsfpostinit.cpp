@@ -10,6 +10,7 @@
 #include "driver/vsfcontext.h"
 #include "driver/vsfparse.h"
 #include "driver/vsfsteps.h"
+#include "driver/vsfstmtlog.h"
 #include "model/vsfswitches.h"
 #include "support/hoststubs.h"
 #include "support/parsedstmt.h"
@@ -43,14 +44,12 @@ void note(int32_t number, std::initializer_list<HostMsgArg> args = {}) {
   xpmlog(kSet, number, args);
 }
 void warn(VsfContext* ctx, int32_t number, std::initializer_list<HostMsgArg> args = {}) {
-  xpmlog(kSet, number, args);
-  vsfRaiseRC(ctx, 4);
+  stmtWarn(ctx, number, args);
 }
+// A refusal of the checks after the statements: return code 1012, `code` to the caller.
 int32_t fail(VsfContext* ctx, int32_t number, int32_t code,
              std::initializer_list<HostMsgArg> args = {}) {
-  xpmlog(kSet, number, args);
-  vsfRaiseRC(ctx, 1012);
-  return code;
+  return stmtFail(ctx, number, 1012, code, args);
 }
 
 template <class T> T* mainArray(VsfContext* ctx, int64_t count) {
@@ -68,7 +67,7 @@ bool lassoType(const VsfModelOptions& o) {
          o.method == VM_QKLASSO;
 }
 bool groupType(const VsfModelOptions& o) {
-  return o.solverPath != 0 || o.method == VM_QKGLASSO || o.method == VM_GROUPLASSO;
+  return o.solverPath != 0 || vsfGroupMethod(o.method);
 }
 bool larOrLasso(int32_t m) {
   return m == VM_LAR || m == VM_LASSO || m == VM_LAR_LS || m == VM_LASSO_LS;
@@ -165,7 +164,7 @@ int32_t checkEffects(VsfContext* ctx) {
   return 0;
 }
 
-// Step 7: a variable _ROLE_ in DATA=.
+// A variable _ROLE_ in DATA=.
 void roleVariable(VsfContext* ctx) {
   int32_t number = 0;
   if (ctx->data == nullptr)
@@ -190,7 +189,7 @@ void roleVariable(VsfContext* ctx) {
   }
 }
 
-// Step 18: which plots and candidate details the method can have.
+// Which plots and candidate details the method can have.
 void reconcilePlots(VsfContext* ctx) {
   VsfModelOptions& o = ctx->options;
   VsfPlotSettings& pl = ctx->stmt.plots;
@@ -221,7 +220,7 @@ void reconcilePlots(VsfContext* ctx) {
     }
 }
 
-// Step 30: resampling statistics need model averaging.
+// Resampling statistics need model averaging.
 void dropResamplingStats(VsfContext* ctx) {
   struct Drop {
     int index;
@@ -279,7 +278,7 @@ int32_t matchBy(VsfContext* ctx, VsfNameRecord* names, int32_t warning) {
   return 0;
 }
 
-// Step 29: the SCORE statements' data sets.
+// The SCORE statements' data sets.
 int32_t checkScores(VsfContext* ctx) {
   if (ctx->scoreCount <= 0)
     return 0;
@@ -336,7 +335,7 @@ int32_t checkScores(VsfContext* ctx) {
   return 0;
 }
 
-// Step 32: model averaging's refit size counts the Intercept; the resamplers are seeded.
+// Model averaging's refit size counts the Intercept; the resamplers are seeded.
 int32_t modelAveraging(VsfContext* ctx) {
   VsfModelAverageSettings& ma = ctx->stmt.ma;
   if (!ma.on)
@@ -502,24 +501,17 @@ void vsfRestoreModelNamePtrs(VsfContext* ctx) {
 
 int32_t vsfCheckScoreForVars(VsfContext* ctx) { return checkScores(ctx); }
 
-int32_t vsfPostInit(VsfContext* ctx) {
+namespace {
+
+// Settles CHOOSE= and INCLUDE= against the method, links and checks the response side and
+// the effects, and keeps DROP= for STEPWISE only.
+int32_t checkMethodsAndResponse(VsfContext* ctx) {
   VsfModelOptions& o = ctx->options;
   VsfStatementSettings& st = ctx->stmt;
-  VsfProcSettings& p = st.proc;
-  VsfPartitionSettings& ps = st.partition;
-  VsfPerfOptions& po = st.perfOptions;
-  LevDesign* d = ctx->design.design;
-  if (ctx->inest == nullptr)
-    ctx->inest = st.adaptiveInest;
-  const bool lasso = lassoType(o);
-  const bool group = groupType(o);
-  // The model core's switches from the codes first; the checks below then decide the
-  // switches they are about.
-  vsfDeriveFitSwitches(&o, &po, d->effectCount);
-
-  // 1-6: methods, the response, effects and DROP=.
+  const bool lasso = lassoType(ctx->options);
+  const bool group = groupType(ctx->options);
   if (o.method == VM_NONE)
-    o.choose = 0;
+    o.choose = VC_NONE_GIVEN;
   if ((lasso || group) && o.include != 0)
     return fail(ctx, 997, -100);
   if (st.responseCount > 0 && st.responses[0] != nullptr)
@@ -532,8 +524,15 @@ int32_t vsfPostInit(VsfContext* ctx) {
     return rc;
   if (o.method != VM_STEPWISE)
     o.drop = 1;
+  return 0;
+}
 
-  // 7-9: the role variable, the shape of the cross products and threads.
+// The role variable, the shape of the cross products (full or incremental) and the
+// thread count.
+void buildShapeAndThreads(VsfContext* ctx) {
+  VsfModelOptions& o = ctx->options;
+  VsfPerfOptions& po = ctx->stmt.perfOptions;
+  LevDesign* d = ctx->design.design;
   roleVariable(ctx);
   const bool forceNone = o.method == VM_NONE && !ctx->perf.force;
   uint8_t full = po.sscpFull ? 1 : 0;
@@ -551,8 +550,16 @@ int32_t vsfPostInit(VsfContext* ctx) {
     ctx->perf.details = 0;
     ctx->perf.timing = 0;
   }
+}
 
-  // 10: the penalized and group methods.
+// The penalized and group methods: CLASS effects split, dense storage, no hierarchy.
+void penalizedMethodSettings(VsfContext* ctx) {
+  VsfModelOptions& o = ctx->options;
+  VsfStatementSettings& st = ctx->stmt;
+  VsfPerfOptions& po = ctx->stmt.perfOptions;
+  LevDesign* d = ctx->design.design;
+  const bool lasso = lassoType(ctx->options);
+  const bool group = groupType(ctx->options);
   if (lasso || group) {
     if (lasso && d->classCount > 0) {
       bool classEffect = false;
@@ -574,8 +581,14 @@ int32_t vsfPostInit(VsfContext* ctx) {
       note(205);
     }
   }
+}
 
-  // 11-14: held-out data and the fit statistics.
+// Which held-out data there are and which fit statistics the fit computes.
+void heldOutAndFitStatistics(VsfContext* ctx) {
+  VsfModelOptions& o = ctx->options;
+  VsfProcSettings& p = ctx->stmt.proc;
+  VsfPartitionSettings& ps = ctx->stmt.partition;
+  VsfPerfOptions& po = ctx->stmt.perfOptions;
   ctx->testDataFlag = p.testData != nullptr || roleTextGiven(ps.testLength) || o.testFraction > 0 ||
                       roleTextGiven(ps.trainLength);
   ctx->validateDataFlag =
@@ -600,8 +613,12 @@ int32_t vsfPostInit(VsfContext* ctx) {
   if (ctx->noprint)
     o.statSl = o.statF = o.statAic = o.statAicc = o.statSbc = o.statBic = o.statCp = o.statPress =
         o.statRsquare = o.statAdjrsq = o.statAse = 0;
+}
 
-  // 15: SPLIT meets interlaced parameter labels (once per design).
+// SPLIT meets interlaced parameter labels: warn once per design and switch the labels to
+// the split style.
+void splitLabelStyle(VsfContext* ctx) {
+  LevDesign* d = ctx->design.design;
   if (!d->splitWarned && d->parmLabelStyle == 0) {
     bool classSplit = false;
     for (int32_t i = 0; i < d->classCount && !classSplit; ++i)
@@ -616,8 +633,11 @@ int32_t vsfPostInit(VsfContext* ctx) {
       d->parmLabelStyle = 1;
     }
   }
+}
 
-  // 16-17: PRESS on the penalized paths; stopping by a criterion.
+// PRESS on the penalized paths, and whether the fit stops by a criterion.
+int32_t pressAndStopTest(VsfContext* ctx) {
+  VsfModelOptions& o = ctx->options;
   if (o.pressNeeded && larOrLasso(o.method)) {
     o.pressNeeded = 0;
     if (o.choose == VC_PRESS || o.stop == VC_PRESS)
@@ -632,8 +652,14 @@ int32_t vsfPostInit(VsfContext* ctx) {
     note(2125);
   }
   o.stopTest = o.stop != 0 && o.steps == 0 && o.stopCount == 0;
+  return 0;
+}
 
-  // 18-20: plots, the role variable's buffer and partitioning.
+// The plots, the role variable's buffer and whether the data are partitioned.
+int32_t plotsRoleAndPartition(VsfContext* ctx) {
+  VsfModelOptions& o = ctx->options;
+  VsfProcSettings& p = ctx->stmt.proc;
+  VsfPartitionSettings& ps = ctx->stmt.partition;
   reconcilePlots(ctx);
   if (ps.roleVar > 0) {
     HostVariable* role = nullptr;
@@ -653,8 +679,16 @@ int32_t vsfPostInit(VsfContext* ctx) {
     return fail(ctx, 125, -10);
   o.validateInUse = ctx->validateDataFlag;
   o.testInUse = ctx->testDataFlag;
+  return 0;
+}
 
-  // 21-22: derived switches, INCLUDE= and the shape of the build.
+// Switches derived from the settings: step axes, trials, cross validation, INCLUDE= and the
+// shape of the build.
+void derivedSwitches(VsfContext* ctx) {
+  VsfModelOptions& o = ctx->options;
+  VsfStatementSettings& st = ctx->stmt;
+  LevDesign* d = ctx->design.design;
+  const bool lasso = lassoType(ctx->options);
   const VsfPlotSettings& pl = st.plots;
   ctx->normbAxis = pl.coefStepAxis == 3 || pl.aseStepAxis == 3 || pl.critStepAxis == 3;
   // The NORMB step axis reads the standardized-L1 series, so the fit keeps it then.
@@ -682,8 +716,11 @@ int32_t vsfPostInit(VsfContext* ctx) {
   }
   o.storeCross = !o.fullXpx && !lasso && o.method != VM_NONE;
   ctx->fullBuildUsed = o.fullXpx;
+}
 
-  // 23-24: reading DATA=.
+// Selects the variables of DATA= to read.
+int32_t openDataForReading(VsfContext* ctx) {
+  VsfModelOptions& o = ctx->options;
   bool scoreOnData = false;
   for (int32_t s = 0; s < ctx->scoreCount; ++s)
     scoreOnData = scoreOnData || ctx->scores[s].data == nullptr;
@@ -692,8 +729,13 @@ int32_t vsfPostInit(VsfContext* ctx) {
   xvsele(ctx->data);
   if (ctx->data == nullptr || xoinfo(ctx->data, 23, nullptr, 0) != 1)
     return 3;
+  return 0;
+}
 
-  // 25-26: effect containment.
+// Effect containment for the hierarchy rules.
+int32_t effectContainment(VsfContext* ctx) {
+  VsfModelOptions& o = ctx->options;
+  LevDesign* d = ctx->design.design;
   const int32_t E = d->effectCount;
   ctx->hierContainedCounts = mainArray<int32_t>(ctx, E);
   ctx->hierContainingCounts = mainArray<int32_t>(ctx, E);
@@ -721,12 +763,12 @@ int32_t vsfPostInit(VsfContext* ctx) {
   o.hierDropCountInit = ctx->hierContainingCounts;
   o.hierListA = ctx->hierContained;
   o.hierListB = ctx->hierContaining;
+  return 0;
+}
 
-  // 27: the seed.
-  vsfSteps().zranms(&ctx->seed, 1);
-  ctx->workingSeed = ctx->seed;
-
-  // 28-29: held-out and scoring data sets.
+// Checks the variables and BY variables of VALDATA=, TESTDATA= and the SCORE data sets.
+int32_t heldOutAndScoringSets(VsfContext* ctx) {
+  VsfProcSettings& p = ctx->stmt.proc;
   if (p.testData != nullptr) {
     ctx->testNames.data = p.testData;
     if (int32_t rc = vsfCheckForVars(ctx, &ctx->testNames, 165); rc != 0)
@@ -745,8 +787,14 @@ int32_t vsfPostInit(VsfContext* ctx) {
       return rc;
   if (int32_t rc = checkScores(ctx); rc != 0)
     return rc;
+  return 0;
+}
 
-  // 30-33: output statistics and model averaging.
+// The statistics of OUTPUT= and SCORE, and the model-averaging settings.
+int32_t outputStatisticsAndAveraging(VsfContext* ctx) {
+  VsfModelOptions& o = ctx->options;
+  VsfStatementSettings& st = ctx->stmt;
+  LevDesign* d = ctx->design.design;
   if (!st.ma.on)
     dropResamplingStats(ctx);
   if (ctx->scoreCount == 0 && !o.hasOutput && !o.hasOutDesign) {
@@ -766,30 +814,22 @@ int32_t vsfPostInit(VsfContext* ctx) {
       if (!anyStatistic(ctx->scores[s].spec))
         impliedPredicted(ctx->scores[s].spec);
   }
-  if (int32_t rc = modelAveraging(ctx); rc != 0)
-    return rc;
-  if (st.ma.on && ctx->acrossByDesign) {
-    ctx->perf.threadCount = 1;
-    ctx->perf.threadingOn = 0;
-  }
+  return modelAveraging(ctx);
+}
 
-  // 34-35: name pointers and the across-groups design file.
+// The model's name pointers, kept when held-out or scoring data sets are read.
+int32_t saveNamePointers(VsfContext* ctx) {
+  VsfProcSettings& p = ctx->stmt.proc;
   if (p.valData != nullptr || p.testData != nullptr || ctx->scoreCount > 0)
     if (vsfSaveModelNamePtrs(ctx) != 0)
       return -2;
-  if (o.hasOutDesign && ctx->acrossByDesign) {
-    uint8_t status = 0;
-    if (vsfCreateScratch(&ctx->designScratch, &ctx->exts, 0, 0, nullptr, 0, &status) != 0) {
-      xpmlog(kSet, 215);
-      return -5;
-    }
-    if (p.outDesignPrefixLength == 0 && p.outDesignDefaultPrefix) {
-      p.outDesignDefaultPrefix = 0;
-      note(223);
-    }
-  }
+  return 0;
+}
 
-  // 36-37: the output manager's title and the post-fit statements.
+// The output manager's title and whether post-fit statements may run.
+void titleAndPostFitStatements(VsfContext* ctx) {
+  VsfStatementSettings& st = ctx->stmt;
+  const bool lasso = lassoType(ctx->options);
   if (!ctx->noprint && ctx->outputManager != nullptr) {
     RvqAttr attrs[5] = {};
     attrs[1] = rvqInt(440, 1);
@@ -808,14 +848,61 @@ int32_t vsfPostInit(VsfContext* ctx) {
     ctx->postFitAllowed = 0;
     note(270);
   }
+}
 
-  // 38: a full build needs no re-sweeping of the grown matrix.
+// A full build needs no re-sweeping of the grown matrix.
+int32_t fullSweepSetting(VsfContext* ctx) {
+  VsfModelOptions& o = ctx->options;
+  VsfPerfOptions& po = ctx->stmt.perfOptions;
   o.fullSweep = po.fullSweep;
   if (o.fullXpx && po.fullSweep != 1) {
     note(4001);
     po.fullSweep = 1;
     o.fullSweep = 1;
   }
+  return 0;
+  return 0;
+}
+} // namespace
+
+int32_t vsfPostInit(VsfContext* ctx) {
+  VsfModelOptions& o = ctx->options;
+  VsfPerfOptions& po = ctx->stmt.perfOptions;
+  LevDesign* d = ctx->design.design;
+  if (ctx->inest == nullptr)
+    ctx->inest = ctx->stmt.adaptiveInest;
+  // The model core's switches from the codes first; the checks below then decide the
+  // switches they are about.
+  vsfDeriveFitSwitches(&o, &po, d->effectCount);
+
+  if (int32_t rc = checkMethodsAndResponse(ctx); rc != 0)
+    return rc;
+  buildShapeAndThreads(ctx);
+  penalizedMethodSettings(ctx);
+  heldOutAndFitStatistics(ctx);
+  splitLabelStyle(ctx);
+  if (int32_t rc = pressAndStopTest(ctx); rc != 0)
+    return rc;
+  if (int32_t rc = plotsRoleAndPartition(ctx); rc != 0)
+    return rc;
+  derivedSwitches(ctx);
+  if (int32_t rc = openDataForReading(ctx); rc != 0)
+    return rc;
+  if (int32_t rc = effectContainment(ctx); rc != 0)
+    return rc;
+  // The seed of the run's random streams.
+  vsfSteps().zranms(&ctx->seed, 1);
+  ctx->workingSeed = ctx->seed;
+
+  if (int32_t rc = heldOutAndScoringSets(ctx); rc != 0)
+    return rc;
+  if (int32_t rc = outputStatisticsAndAveraging(ctx); rc != 0)
+    return rc;
+  if (int32_t rc = saveNamePointers(ctx); rc != 0)
+    return rc;
+  titleAndPostFitStatements(ctx);
+  if (int32_t rc = fullSweepSetting(ctx); rc != 0)
+    return rc;
   return 0;
 }
 

@@ -125,10 +125,6 @@ int32_t parse_proc(VsfContext *ctx, ParsedStatement *first) {
 
 namespace {
 
-int32_t intSlot(const ParsedStatement *s, int k, int32_t dflt) {
-  return static_cast<int32_t>(stmtNumber(s, k, dflt));
-}
-
 // A step range whose end is below its start becomes the whole range; true when corrected.
 bool fixRange(int32_t &start, int32_t &end) {
   if (end < start) {
@@ -172,44 +168,44 @@ void parse_plots(VsfContext *ctx, ParsedStatement *first) {
 
   g.unpack = stmtFlag(first, 1);
   uint8_t logp = stmtFlag(first, 2);
-  g.startStep = intSlot(first, 58, -1);
-  g.endStep = intSlot(first, 59, 2147483647);
+  g.startStep = stmtInt(first, 58, -1);
+  g.endStep = stmtInt(first, 59, 2147483647);
   bool corrected = fixRange(g.startStep, g.endStep);
-  g.maxStepLabel = intSlot(first, 47, 20);
-  g.maxParmLabel = intSlot(first, 48, 32);
-  uint8_t axis = static_cast<uint8_t>(intSlot(first, 53, 0));
-  int32_t candidates = intSlot(first, 12, 10);
+  g.maxStepLabel = stmtInt(first, 47, 20);
+  g.maxParmLabel = stmtInt(first, 48, 32);
+  uint8_t axis = static_cast<uint8_t>(stmtInt(first, 53, 0));
+  int32_t candidates = stmtInt(first, 12, 10);
 
   g.coefLevel = level(60);
-  g.coefStepAxis = static_cast<uint8_t>(intSlot(first, kSlotCoefStepAxis, axis));
+  g.coefStepAxis = static_cast<uint8_t>(stmtInt(first, kSlotCoefStepAxis, axis));
   g.coefUnpack = static_cast<uint8_t>(stmtFlag(first, 18) + g.unpack);
   g.coefLogp = static_cast<uint8_t>(stmtFlag(first, 51) + logp);
   g.coefLabelGap = stmtNumber(first, 54, 5) / 100.0;
-  g.coefStart = intSlot(first, 60, g.startStep);
-  g.coefEnd = intSlot(first, 61, g.endStep);
+  g.coefStart = stmtInt(first, 60, g.startStep);
+  g.coefEnd = stmtInt(first, 61, g.endStep);
   corrected = fixRange(g.coefStart, g.coefEnd) || corrected;
 
   g.selgLevel = level(61);
   g.selgLogp = stmtFlag(first, 10) ? 1 : logp;
   g.selgNormc = stmtFlag(first, 11);
   g.selgEmphasis = stmtNumber(first, kSlotEmphasis, 1.0);
-  g.selgCandidates = intSlot(first, 13, candidates);
+  g.selgCandidates = stmtInt(first, 13, candidates);
 
   g.candLevel = level(62);
   g.candLogp = stmtFlag(first, 14) ? 1 : logp;
-  g.candShow = intSlot(first, 46, candidates);
+  g.candShow = stmtInt(first, 46, candidates);
 
   g.aseLevel = level(56);
-  g.aseStepAxis = static_cast<uint8_t>(intSlot(first, kSlotAseStepAxis, axis));
-  g.aseStart = intSlot(first, 62, g.startStep);
-  g.aseEnd = intSlot(first, 63, g.endStep);
+  g.aseStepAxis = static_cast<uint8_t>(stmtInt(first, kSlotAseStepAxis, axis));
+  g.aseStart = stmtInt(first, 62, g.startStep);
+  g.aseEnd = stmtInt(first, 63, g.endStep);
   corrected = fixRange(g.aseStart, g.aseEnd) || corrected;
 
   g.critLevel = level(55);
-  g.critStepAxis = static_cast<uint8_t>(intSlot(first, kSlotCritStepAxis, axis));
+  g.critStepAxis = static_cast<uint8_t>(stmtInt(first, kSlotCritStepAxis, axis));
   g.critUnpack = static_cast<uint8_t>(stmtFlag(first, 52) + g.unpack);
-  g.critStart = intSlot(first, 64, g.startStep);
-  g.critEnd = intSlot(first, 65, g.endStep);
+  g.critStart = stmtInt(first, 64, g.startStep);
+  g.critEnd = stmtInt(first, 65, g.endStep);
   corrected = fixRange(g.critStart, g.critEnd) || corrected;
 
   if (corrected) {
@@ -220,7 +216,7 @@ void parse_plots(VsfContext *ctx, ParsedStatement *first) {
   bool modelAverage = root && findstmt(root->first, "MODELAVERAGE") != nullptr;
 
   g.espLevel = level(72);
-  g.espOrder = static_cast<uint8_t>(intSlot(first, 67, 2));
+  g.espOrder = static_cast<uint8_t>(stmtInt(first, 67, 2));
   g.espMinPct = stmtNumber(first, 66, -1.0);
   if (stmtFlag(first, 72) && !modelAverage) {
     g.espLevel = 0;
@@ -228,10 +224,10 @@ void parse_plots(VsfContext *ctx, ParsedStatement *first) {
     vsfRaiseRC(ctx, 4);
   }
   g.pdLevel = level(73);
-  g.pdOrder = static_cast<uint8_t>(intSlot(first, 69, 2));
+  g.pdOrder = static_cast<uint8_t>(stmtInt(first, 69, 2));
   g.pdUnpack = static_cast<uint8_t>(stmtFlag(first, 74) + g.unpack);
   g.pdMinPct = stmtNumber(first, 68, -1.0);
-  g.pdPerPanel = intSlot(first, 70, 9);
+  g.pdPerPanel = stmtInt(first, 70, 9);
   g.pdNoBox = stmtFlag(first, 75);
   if (stmtFlag(first, 73) && !modelAverage) {
     g.pdLevel = 0;

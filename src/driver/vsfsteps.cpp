@@ -36,7 +36,6 @@ const VsfStepTable kRealSteps = {
     vsfBagVecRelease,
     vsfFreeScratch,
     vsfModelByFree,
-    vsfSerializeForDesign,
     vsfResamplersCleanup,
     zranms,
     vsfpModelInfo,
@@ -52,7 +51,6 @@ const VsfStepTable kRealSteps = {
     vsfpParameterNames,
     vsfMakeDesignMacroVar,
     vsfScoreResults,
-    vsfAcrossByDesign,
     vsfTimes,
 };
 

@@ -41,7 +41,6 @@ struct VsfStepTable {
   void (*vsfFreeScratch)(VsfScratch*, QkExtensionSet*);
   // Model and resampling.
   void (*vsfModelByFree)(VsfModel*);
-  int32_t (*vsfSerializeForDesign)(VsfModel*);
   void (*vsfResamplersCleanup)(VsfResampling*);
   void (*zranms)(int64_t*, int32_t);
   // Results.
@@ -58,7 +57,6 @@ struct VsfStepTable {
   int32_t (*vsfpParameterNames)(VsfContext*, VsfModel*);
   int32_t (*vsfMakeDesignMacroVar)(VsfContext*, VsfModel*);
   int32_t (*vsfScoreResults)(VsfContext*, VsfModel*);
-  int32_t (*vsfAcrossByDesign)(VsfContext*);
   int32_t (*vsfTimes)(VsfContext*);
 };
 

@@ -51,6 +51,11 @@ enum VsfEffectStatus : uint8_t {
   VES_SCREEN_SET = 6,
 };
 
+// True for the states of an effect that is in the model: selected, the intercept or forced.
+inline bool vsfInModelStatus(uint8_t status) {
+  return status == VES_SELECTED || status == VES_INTERCEPT || status == VES_FORCED;
+}
+
 // Outcome of a fit (fitStatus); each negative value has a message of set 848.
 enum VsfFitStatus : int32_t {
   VFS_DONE = 0,
@@ -116,8 +121,12 @@ struct VsfModel {
 
   // Data totals, written by vsfData.
   double freqUsed, freqRead, nUsed, nRead, nTrain, nObs;
+  // valDataUsed, testDataUsed: the frequency sums read from VALDATA= and TESTDATA= (the
+  // NObs tables' SumFreqsRead), not counts used.
   double valDataRead, valDataUsed, nValidate, freqValidate;
   double testDataRead, testDataUsed, nTest, freqTest;
+  // nTrainRead: the rows used in the training role (the same count as nTrain, kept apart
+  // from it), not the rows read; the NObs table shows it as NObsTraining.
   double nNoRole, freqNoRole, wTrain, wValidate, wTest, nObsRead, nTrainRead;
   double nMissingResponse; // DATA= rows read whose response is missing
 

@@ -5,18 +5,13 @@
 #include "output/vsfmodelview.h"
 #include "output/vsfprint.h"
 #include "output/vsfprinters.h"
+#include "support/poolalloc.h"
 
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
 
 namespace {
-void* take(QkPool* pool, int64_t bytes) {
-  if (pool == nullptr || bytes <= 0)
-    return nullptr;
-  return pool->allocate(pool, static_cast<size_t>(bytes), kQkZeroed);
-}
-
 struct CriterionColumn {
   const char* name;
   const char* label;
@@ -55,8 +50,8 @@ int32_t vsfpCandidates(VsfContext* ctx, VsfModel* m) {
   if (count <= 0 || m->candidateValue == nullptr || m->stepCount <= 0)
     return 0; // no candidate values were kept for this step: nothing to rank
   QkPool* pool = m->pool;
-  int32_t* index = static_cast<int32_t*>(take(pool, int64_t(count) * 4));
-  double* values = static_cast<double*>(take(pool, int64_t(count) * 8));
+  int32_t* index = static_cast<int32_t*>(poolTake(pool, int64_t(count) * 4));
+  double* values = static_cast<double*>(poolTake(pool, int64_t(count) * 8));
   if (index == nullptr || values == nullptr)
     return -2;
   const int32_t last = m->stepCount - 1;
@@ -68,7 +63,7 @@ int32_t vsfpCandidates(VsfContext* ctx, VsfModel* m) {
       values[n] = m->candidateValue[k], index[n] = k, ++n;
   // Ascending when smaller is better (and SL additions), descending otherwise.
   bool ascending = o.select == VC_SL ? addition : !vsfBigBetter(o.select);
-  int32_t* order = static_cast<int32_t*>(take(pool, int64_t(std::max(n, 1)) * 4));
+  int32_t* order = static_cast<int32_t*>(poolTake(pool, int64_t(std::max(n, 1)) * 4));
   if (order == nullptr)
     return -2;
   for (int32_t i = 0; i < n; ++i)
@@ -93,7 +88,7 @@ int32_t vsfpCandidates(VsfContext* ctx, VsfModel* m) {
   }
   // A step without candidates is legal: its table has no rows.
   We = std::max(We, 1);
-  char* effect = static_cast<char*>(take(pool, We));
+  char* effect = static_cast<char*>(poolTake(pool, We));
   if (effect == nullptr)
     return -2;
   int32_t rank = 0;
@@ -105,7 +100,7 @@ int32_t vsfpCandidates(VsfContext* ctx, VsfModel* m) {
   out.charColumn("Effect", effect, We);
   if (competitive) {
     forWidth = std::max(vsfMsgLength(576), vsfMsgLength(577));
-    candidateFor = static_cast<char*>(take(pool, forWidth));
+    candidateFor = static_cast<char*>(poolTake(pool, forWidth));
     if (forWidth == 0 || candidateFor == nullptr)
       return -2;
     out.charColumn("CandidateFor", candidateFor, forWidth);

@@ -7,6 +7,7 @@
 #include "output/vsfprint.h"
 #include "output/vsfprinters.h"
 #include "support/hoststubs.h"
+#include "support/poolalloc.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -34,10 +35,18 @@ int32_t levelLength(const LevVariable& v, int32_t i) {
   return trimmedLength(v.levelTexts[i], v.levelWidth);
 }
 
-void* take(QkPool* pool, int64_t bytes) {
-  if (pool == nullptr || bytes <= 0)
-    return nullptr;
-  return pool->allocate(pool, static_cast<size_t>(bytes), kQkZeroed);
+// Level lists longer than the values text can show are cut long before this many levels.
+constexpr int32_t kShownLevels = 1024;
+
+// The level texts and their lengths of the first levels of `v` (at most kShownLevels);
+// returns how many.
+int32_t levelTexts(const LevVariable& v, const char** texts, int32_t* lengths) {
+  const int32_t shown = std::min(v.levelCount, kShownLevels);
+  for (int32_t i = 0; i < shown; ++i) {
+    texts[i] = levelText(v, i);
+    lengths[i] = levelLength(v, i);
+  }
+  return shown;
 }
 
 } // namespace
@@ -83,17 +92,13 @@ int32_t vsfpClassInfo(VsfContext* ctx, QkPool* pool) {
       ctx->stmt.cls.delimiter != 0 ? static_cast<char>(ctx->stmt.cls.delimiter) : ' ';
   int32_t nameWidth = 0, valuesWidth = 0;
   bool cut = false;
+  const char* texts[kShownLevels];
+  int32_t lengths[kShownLevels];
   for (int32_t c = 0; c < count; ++c) {
     const LevVariable& v = d->classes[c];
     nameWidth = std::max<int32_t>(nameWidth, v.var != nullptr ? v.var->nameLength : 0);
-    int32_t total = 0;
-    for (int32_t i = 0; i < v.levelCount; ++i) {
-      const char* t = levelText(v, i);
-      int32_t n = levelLength(v, i), lead = 0;
-      while (lead < n && t[lead] == ' ')
-        ++lead;
-      total += 1 + std::max(n - lead, 1);
-    }
+    const int32_t shown = levelTexts(v, texts, lengths);
+    const int32_t total = vsfClassValuesText(texts, lengths, shown, delimiter, nullptr, 0);
     if (total < kValuesLimit)
       valuesWidth = std::max(valuesWidth, total);
     else
@@ -104,7 +109,7 @@ int32_t vsfpClassInfo(VsfContext* ctx, QkPool* pool) {
     xpmlog(848, 200);
   }
   // A design whose CLASS variables have no levels still gets its table, without values.
-  char* values = valuesWidth > 0 ? static_cast<char*>(take(pool, valuesWidth)) : nullptr;
+  char* values = valuesWidth > 0 ? static_cast<char*>(poolTake(pool, valuesWidth)) : nullptr;
   if (valuesWidth > 0 && values == nullptr)
     return -2;
   const int32_t nameLen =
@@ -125,8 +130,6 @@ int32_t vsfpClassInfo(VsfContext* ctx, QkPool* pool) {
   out.endColumns();
   out.bind("Stat.VARSIFTER.ClassLevelInfo",
            {vsfaDyn("printFootnote"), rvqInt(287, splitColumn ? 1 : 0)}, false);
-  const char* texts[1024];
-  int32_t lengths[1024];
   for (int32_t c = 0; c < count; ++c) {
     const LevVariable& v = d->classes[c];
     vsfFill(name, 32, v.var != nullptr ? v.var->name : "",
@@ -135,12 +138,7 @@ int32_t vsfpClassInfo(VsfContext* ctx, QkPool* pool) {
     split = v.split;
     if (values != nullptr) {
       std::memset(values, ' ', static_cast<size_t>(valuesWidth));
-      // Level lists longer than the text can show are cut long before 1024 levels.
-      int32_t shown = std::min(v.levelCount, 1024);
-      for (int32_t i = 0; i < shown; ++i) {
-        texts[i] = levelText(v, i);
-        lengths[i] = levelLength(v, i);
-      }
+      const int32_t shown = levelTexts(v, texts, lengths);
       vsfClassValuesText(texts, lengths, shown, delimiter, values, valuesWidth);
     }
     out.emit();
@@ -161,7 +159,7 @@ int32_t vsfpClassCoding(VsfContext* ctx, QkPool* pool) {
     out.finish();
     return 0;
   }
-  uint8_t* used = static_cast<uint8_t*>(take(pool, count));
+  uint8_t* used = static_cast<uint8_t*>(poolTake(pool, count));
   if (used == nullptr)
     return -2;
   for (int32_t e = 0; e < d->effectCount; ++e) {
@@ -186,7 +184,7 @@ int32_t vsfpClassCoding(VsfContext* ctx, QkPool* pool) {
       valueWidth = std::max(valueWidth, levelLength(v, i));
   }
   const int32_t textWidth = std::max(d->maxLevelWidth, 8);
-  char* text = static_cast<char*>(take(pool, textWidth));
+  char* text = static_cast<char*>(poolTake(pool, textWidth));
   if (text == nullptr)
     return -2;
   RvqObject* group = vsfOpenGroup(ctx, "Coding", {vsfaLabel(vsfMsg(585)), rvqFlag(435, 0)});
@@ -218,7 +216,7 @@ int32_t vsfpClassCoding(VsfContext* ctx, QkPool* pool) {
       }
     }
     const int32_t n = v.levelCount;
-    double* row = n > 0 ? static_cast<double*>(take(pool, int64_t(n) * 8)) : nullptr;
+    double* row = n > 0 ? static_cast<double*>(poolTake(pool, int64_t(n) * 8)) : nullptr;
     if (n > 0 && row == nullptr)
       return -2;
     VsfOut t(ctx);

@@ -25,10 +25,6 @@ namespace {
 
 constexpr double kZeroFraction = 1.110223024625157e-13;
 
-bool groupMethod(const VsfModelOptions& o) {
-  return o.method == VM_GROUPLASSO || o.method == VM_QKGLASSO;
-}
-
 // The reference sum of squares against which SSE and total SS are tested for zero.
 double referenceSS(const VsfModel* m) { return m->totalSSUncorrected; }
 
@@ -39,29 +35,29 @@ bool reportFitStatus(VsfContext* ctx, VsfModel* m) {
     return false;
   int32_t message = 0, rc = 112;
   switch (status) {
-  case -203:
+  case VFS_OVERFLOW:
     message = 1706, rc = 1012;
     break;
-  case -202:
+  case VFS_NO_TRAIN:
     // Name the response when it is the reason no observation is left.
     message = m->nRead > 0 && m->nMissingResponse >= m->nRead ? 1704 : 131, rc = 108;
     break;
-  case -201:
+  case VFS_NO_RANK:
     message = 134, rc = 108;
     break;
-  case -103:
+  case VFS_TOO_MANY_FOLDS:
     message = 271, rc = 108;
     break;
-  case -102:
+  case VFS_SINGLE_FOLD:
     message = 213, rc = 108;
     break;
-  case -101:
+  case VFS_NO_VALIDATION:
     message = 152, rc = 108;
     break;
-  case -100:
+  case VFS_ZERO_FULL_MSE:
     message = 132, rc = 112;
     break;
-  case -2:
+  case VFS_NO_MEMORY:
     message = 133, rc = 116;
     break;
   default:
@@ -162,7 +158,7 @@ int32_t vsfDisplaySteps(VsfContext* ctx, void*, int64_t* position, int32_t sampl
           vsfLevelNote(ctx, L + 1, vsfMsgArgs(i == 0 ? 470 : 469, {HostMsgArg(text, length)}),
                        true);
         }
-      } else if (!groupMethod(o)) {
+      } else if (!vsfGroupMethod(o.method)) {
         const int32_t last = step.stepCount - 1;
         const int32_t e = last >= 0 ? step.stepEffect[last] : -1;
         if (e >= 0) {
@@ -259,8 +255,8 @@ int32_t vsfDisplayModel(VsfContext* ctx, VsfModel* m, void*, int64_t*, int32_t) 
     const int32_t k = method == VM_BACKWARD ? m->stepCount - 1 : m->stepCount - m->includeCount;
     if ((rc = vsfpStopReason(ctx, m->stopReason, k)) != 0)
       return rc;
-    if (m->stopReason == 4) {
-      const int32_t stop = o.stop != 0 ? o.stop : o.select;
+    if (m->stopReason == VSR_NO_IMPROVEMENT) {
+      const int32_t stop = o.stop != VC_NONE_GIVEN ? o.stop : o.select;
       double current = vsfGetCriterion(m, stop);
       if ((rc = vsfpStopDetails(ctx, m->pool, m, current)) != 0)
         return rc;
@@ -396,9 +392,9 @@ int32_t vsfParmLabels(VsfContext* ctx, VsfModel* m, int32_t which) {
       return true;
     if (which == 3 && m->chosenEffectStatus != nullptr) {
       const uint8_t c = m->chosenEffectStatus[k];
-      return c == 1 || c == 2 || c == 3;
+      return vsfInModelStatus(c);
     }
-    return s == 1 || s == 2 || s == 3;
+    return vsfInModelStatus(s);
   };
   // Each parameter of each chosen effect: its design column and its level-index row.
   auto each = [&](auto&& visit) {

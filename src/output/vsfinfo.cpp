@@ -61,8 +61,8 @@ int32_t vsfpModelInfo(VsfContext* ctx) {
     else if (o.stopCount != 0)
       out.entry(678, intValue(o.stopCount));
     else
-      out.entry(679, msgValue(o.stop == 0 ? 696 : 399 + o.stop));
-    if (o.choose != 0)
+      out.entry(679, msgValue(o.stop == VC_NONE_GIVEN ? 696 : 399 + o.stop));
+    if (o.choose != VC_NONE_GIVEN)
       out.entry(680, msgValue(399 + o.choose));
     bool sl = o.select == VC_SL || o.stop == VC_SL || o.choose == VC_SL;
     if (sl && (o.method == VM_FORWARD || o.method == VM_STEPWISE))

@@ -72,6 +72,7 @@ int32_t vsfpNobsInput(VsfContext* ctx, VsfModel* m, int32_t sourceWidth) {
   out.numberColumn("SumFreqsRead", &m->freqRead);
   out.numberColumn("SumFreqsUsed", &m->freqUsed);
   if (partitioned) {
+    // NObsTraining is the count of training rows used (nTrainRead holds that count).
     out.numberColumn("NObsTraining", &m->nTrainRead);
     out.numberColumn("SumTrainingFreqs", &m->nObs);
     if (val == nullptr) {

@@ -50,28 +50,15 @@ double valueAt(const VsfContext* ctx, const VsfModel* m, int32_t code, int32_t i
   }
 }
 
-bool hasValues(int32_t code) { return code != 0 && code != 1 && code != 12; }
+// Criteria with a value per step: all but SL and the no-criterion codes.
+bool hasValues(int32_t code) { return code != VC_NONE_GIVEN && code != VC_SL && code != VC_NONE; }
 
 } // namespace
 
-int32_t vsfpOptStep(VsfContext* ctx, VsfModel* m, int32_t* optimalSteps, int32_t* chosenStep,
-                    RvqText** dataRef) {
-  const VsfModelOptions& o = ctx->options;
-  int32_t* shown = ctx->results.optimalStep;
-  for (int32_t c = 0; c < kCodes; ++c)
-    optimalSteps[c] = shown[c] = -1;
-  const int32_t steps = m->stepCount;
-  if (m->pool == nullptr)
-    return -2;
-  if (steps <= 0) {
-    // A fit without a recorded step (NOINT, nothing forced in, nothing entered) is legal:
-    // no criterion has an optimum and the starting model is the chosen one.
-    for (int32_t c = 0; c < kCodes; ++c)
-      shown[c] = 0;
-    *chosenStep = 0;
-    return 0;
-  }
-  double best[kCodes];
+namespace {
+
+// The best value of each criterion over the steps and the step that first reaches it.
+void findBest(VsfContext* ctx, VsfModel* m, int32_t steps, double* best, int32_t* optimalSteps) {
   for (int32_t c = 0; c < kCodes; ++c)
     best[c] = hostMissing();
   double maximum[kCodes], minimum[kCodes];
@@ -97,6 +84,14 @@ int32_t vsfpOptStep(VsfContext* ctx, VsfModel* m, int32_t* optimalSteps, int32_t
       }
     }
   }
+}
+
+// Among the steps whose value ties with the best (within the fit's fuzz), the optimum is the
+// last of those with the fewest effects and, among them, the smallest rank; the CHOOSE=
+// criterion keeps the fit's chosen step.
+int32_t breakTies(VsfContext* ctx, VsfModel* m, int32_t steps, const double* best,
+                  int32_t* optimalSteps) {
+  const VsfModelOptions& o = ctx->options;
   int32_t* flags =
       static_cast<int32_t*>(m->pool->allocate(m->pool, sizeof(int32_t) * steps, kQkZeroed));
   if (flags == nullptr)
@@ -105,7 +100,7 @@ int32_t vsfpOptStep(VsfContext* ctx, VsfModel* m, int32_t* optimalSteps, int32_t
     const double b = best[c];
     if (!hasValues(c) || isHostMissing(b) || b == DBL_MAX || b == -DBL_MAX)
       continue;
-    if (o.choose != 0 && c == o.choose) {
+    if (o.choose != VC_NONE_GIVEN && c == o.choose) {
       optimalSteps[c] = m->chosenStep;
       continue;
     }
@@ -138,25 +133,35 @@ int32_t vsfpOptStep(VsfContext* ctx, VsfModel* m, int32_t* optimalSteps, int32_t
       }
   }
   m->pool->free(m->pool, flags);
+  return 0;
+}
 
+// The optimal steps as the tables number them, their label slots, and the chosen step.
+void numberSteps(VsfContext* ctx, VsfModel* m, int32_t steps, const int32_t* optimalSteps,
+                 int32_t* shown, int32_t* slot, int32_t* chosenStep) {
+  const VsfModelOptions& o = ctx->options;
   const bool backward = o.method == VM_BACKWARD;
   const int32_t start = m->includeCount;
-  int32_t slot[kCodes];
   for (int32_t c = 0; c < kCodes; ++c) {
     const int32_t s = optimalSteps[c];
     int32_t d = backward ? s : (start == 0 ? s + 1 : s - (start - 1));
     shown[c] = d < 0 ? 0 : d;
     slot[c] = (start == 0 && !backward) ? std::max(s, 0) : shown[c];
   }
-  if (o.choose == 0)
+  if (o.choose == VC_NONE_GIVEN)
     *chosenStep = steps - (backward ? 1 : start);
   else
     *chosenStep = shown[o.choose < kCodes ? o.choose : 0];
+}
 
-  if (!vsfGraphicsOn(ctx) || ctx->results.stepLabels == nullptr || ctx->results.stepLabelCount <= 0)
-    return 0;
-
-  // The data table of the graphs.
+// The data table of the graphs (BestStep): each criterion's optimal step, its label, value
+// and norm; and the chosen step's label and norm for the graphs.
+void bestStepTable(VsfContext* ctx, VsfModel* m, int32_t steps, const int32_t* optimalSteps,
+                   int32_t* shown, const int32_t* slot, const int32_t* chosenStep,
+                   RvqText** dataRef) {
+  const VsfModelOptions& o = ctx->options;
+  const bool backward = o.method == VM_BACKWARD;
+  const int32_t start = m->includeCount;
   const double graphStart = zdattim();
   const double savedPrintStart = ctx->printStart;
   VsfOut out(ctx);
@@ -232,5 +237,35 @@ int32_t vsfpOptStep(VsfContext* ctx, VsfModel* m, int32_t* optimalSteps, int32_t
   }
   ctx->printStart = savedPrintStart;
   ctx->graphTime += zdattim() - graphStart;
+}
+
+} // namespace
+
+int32_t vsfpOptStep(VsfContext* ctx, VsfModel* m, int32_t* optimalSteps, int32_t* chosenStep,
+                    RvqText** dataRef) {
+  int32_t* shown = ctx->results.optimalStep;
+  for (int32_t c = 0; c < kCodes; ++c)
+    optimalSteps[c] = shown[c] = -1;
+  const int32_t steps = m->stepCount;
+  if (m->pool == nullptr)
+    return -2;
+  if (steps <= 0) {
+    // A fit without a recorded step (NOINT, nothing forced in, nothing entered) is legal:
+    // no criterion has an optimum and the starting model is the chosen one.
+    for (int32_t c = 0; c < kCodes; ++c)
+      shown[c] = 0;
+    *chosenStep = 0;
+    return 0;
+  }
+  double best[kCodes];
+  findBest(ctx, m, steps, best, optimalSteps);
+  if (breakTies(ctx, m, steps, best, optimalSteps) != 0)
+    return -2;
+  int32_t slot[kCodes];
+  numberSteps(ctx, m, steps, optimalSteps, shown, slot, chosenStep);
+
+  if (!vsfGraphicsOn(ctx) || ctx->results.stepLabels == nullptr || ctx->results.stepLabelCount <= 0)
+    return 0;
+  bestStepTable(ctx, m, steps, optimalSteps, shown, slot, chosenStep, dataRef);
   return 0;
 }

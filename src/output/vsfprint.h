@@ -36,12 +36,12 @@ void* vsfCallHandle(RvqObject* object, int32_t method, std::initializer_list<Rvq
                     int32_t slot);
 
 // Attribute shorthands.
-RvqAttr vsfaName(const char* name);     // 138
-RvqAttr vsfaLabel(RvqText* label);      // 296
-RvqAttr vsfaTemplate(const char* path); // 339
-RvqAttr vsfaDyn(const char* name);      // 311
-RvqAttr vsfaBound(void* address);       // 285
-// 784 with value type 67: the slot that receives the bound data's reference.
+RvqAttr vsfaName(const char* name);     // attribute 138
+RvqAttr vsfaLabel(RvqText* label);      // attribute 296
+RvqAttr vsfaTemplate(const char* path); // attribute 339
+RvqAttr vsfaDyn(const char* name);      // attribute 311
+RvqAttr vsfaBound(void* address);       // attribute 285
+// Attribute 784 with value type 67: the slot that receives the bound data's reference.
 RvqAttr vsfaDataRef(RvqText** slot);
 
 // One data table or factoid being printed. Every call is skipped once the table handle
@@ -62,13 +62,13 @@ struct VsfOut {
   void numberColumn(const char* name, double* value);
   void intColumn(const char* name, int32_t* value, bool formatZero = true);
   void charColumn(const char* name, char* buffer, int32_t width);
-  void endColumns(); // 298
+  void endColumns(); // method 298
   // Method 422: id 0 handle record, the table under id 504, template, then `extra`.
   void bind(const char* templ, std::initializer_list<RvqAttr> extra = {}, bool dataUnder504 = true);
-  void emit();                                                                         // 329
-  void endRows();                                                                      // 299
-  void publish(RvqText* footnote = nullptr);                                           // 428
-  void entry(int32_t label, RvqAttr value, std::initializer_list<RvqAttr> extra = {}); // 164
+  void emit(); // method 329
+  void endRows(); // method 299
+  void publish(RvqText* footnote = nullptr); // method 428
+  void entry(int32_t label, RvqAttr value, std::initializer_list<RvqAttr> extra = {}); // method 164
   void release(); // method 4 of a factoid
   // Adds the elapsed time since construction to the print timer.
   void finish();

@@ -22,7 +22,6 @@ int32_t vsfOutputBy(VsfContext* ctx, VsfModel* model, VsfResampling* resampling,
 int32_t vsfpParameterNames(VsfContext* ctx, VsfModel* model);
 int32_t vsfMakeDesignMacroVar(VsfContext* ctx, VsfModel* model);
 int32_t vsfScoreResults(VsfContext* ctx, VsfModel* model);
-int32_t vsfAcrossByDesign(VsfContext* ctx);
 int32_t vsfTimes(VsfContext* ctx);
 // Per model effect with CLASS variables, the table of the levels of each column of its
 // CLASS part (LevEffect::levelIndexTable) from `pool`; `fit` is null: every effect of the

@@ -7,6 +7,7 @@
 #include "output/vsfprinters.h"
 #include "output/vsfresults.h"
 #include "support/hoststubs.h"
+#include "support/poolalloc.h"
 
 #include <algorithm>
 #include <cctype>
@@ -14,16 +15,6 @@
 #include <cstring>
 
 namespace {
-
-void* take(QkPool* pool, int64_t bytes) {
-  if (pool == nullptr || bytes <= 0)
-    return nullptr;
-  return pool->allocate(pool, static_cast<size_t>(bytes), kQkZeroed);
-}
-
-bool groupMethod(const VsfModelOptions& o) {
-  return o.method == VM_GROUPLASSO || o.method == VM_QKGLASSO;
-}
 
 // A name as program text: unchanged when it is a valid name, else quoted as a name
 // literal ('...'n with quotes doubled). Returns the length written (at most 2n + 3).
@@ -63,7 +54,8 @@ int32_t eachInOrder(const VsfContext* ctx, const VsfModel* m, QkPool* pool, int3
       visit(k);
     return 0;
   }
-  uint8_t* done = m->effectCount > 0 ? static_cast<uint8_t*>(take(pool, m->effectCount)) : nullptr;
+  uint8_t* done =
+      m->effectCount > 0 ? static_cast<uint8_t*>(poolTake(pool, m->effectCount)) : nullptr;
   if (done == nullptr)
     return -2;
   auto once = [&](int32_t k) {
@@ -73,7 +65,7 @@ int32_t eachInOrder(const VsfContext* ctx, const VsfModel* m, QkPool* pool, int3
     }
   };
   // Effects before selection (intercept and INCLUDE=) and in step order after them.
-  if (groupMethod(ctx->options)) {
+  if (vsfGroupMethod(ctx->options.method)) {
     for (int32_t i = 0; i < m->changeListLength; ++i)
       if (m->changeList[i] >= first)
         once(m->changeList[i]);
@@ -177,13 +169,13 @@ int32_t vsfMakeMacroVar(VsfContext* ctx, int32_t byIndex) {
   char* text = nullptr;
   int32_t length = 0;
   char empty = '\0';
-  if (m->fitStatus == 0 && m->pool != nullptr) {
+  if (m->fitStatus == VFS_DONE && m->pool != nullptr) {
     int32_t total = 0;
     for (int32_t k = 0; k < m->effectCount; ++k)
       if (m->effectStatus[k] == 1 || m->effectStatus[k] == 3)
         total += vsfMakeEffSyntax(d, ctx, k, nullptr, 0) + 1;
     total = std::max(total, 1);
-    text = static_cast<char*>(take(m->pool, total));
+    text = static_cast<char*>(poolTake(m->pool, total));
     if (text == nullptr)
       return -2;
     int32_t at = 0;
@@ -217,7 +209,7 @@ int32_t vsfpModelString(VsfContext* ctx, VsfModel* m, QkPool* pool) {
   int32_t selected = 0, total = 0;
   for (int32_t k = 0; k < m->effectCount; ++k) {
     uint8_t s = m->effectStatus[k];
-    if (s == 1 || s == 2 || s == 3) {
+    if (vsfInModelStatus(s)) {
       int32_t len = 0;
       vsfEffectName(ctx, k, &len);
       total += len + 1;
@@ -226,13 +218,13 @@ int32_t vsfpModelString(VsfContext* ctx, VsfModel* m, QkPool* pool) {
   }
   if (selected == 0 || o.method == VM_NONE)
     return 0;
-  char* list = static_cast<char*>(take(pool, total + 1));
+  char* list = static_cast<char*>(poolTake(pool, total + 1));
   if (list == nullptr)
     return -2;
   int32_t at = 0;
   int32_t rc = eachInOrder(ctx, m, pool, 0, [&](int32_t k) {
     uint8_t s = m->effectStatus[k];
-    if (s != 1 && s != 2 && s != 3)
+    if (!vsfInModelStatus(s))
       return;
     int32_t len = 0;
     const char* name = vsfEffectName(ctx, k, &len);
@@ -245,7 +237,7 @@ int32_t vsfpModelString(VsfContext* ctx, VsfModel* m, QkPool* pool) {
   const int32_t labelLength = vsfMsgLength(590);
   if (labelLength == 0)
     return -2;
-  char* label = static_cast<char*>(take(pool, labelLength));
+  char* label = static_cast<char*>(poolTake(pool, labelLength));
   if (label == nullptr)
     return -2;
   vsfMsgCopy(590, label, labelLength);
@@ -272,7 +264,7 @@ int32_t vsfIncludeString(VsfContext* ctx, VsfModel* m, QkPool* pool, char** text
       vsfEffectName(ctx, k, &len);
       total += len + 1;
     }
-  char* buffer = static_cast<char*>(take(pool, total));
+  char* buffer = static_cast<char*>(poolTake(pool, total));
   if (buffer == nullptr)
     return -2;
   int32_t at = 0;

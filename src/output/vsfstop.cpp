@@ -6,6 +6,7 @@
 #include "output/vsfprint.h"
 #include "output/vsfprinters.h"
 #include "support/hoststubs.h"
+#include "support/poolalloc.h"
 
 #include <algorithm>
 #include <cmath>
@@ -13,57 +14,49 @@
 
 namespace {
 
-void* take(QkPool* pool, int64_t bytes) {
-  if (pool == nullptr || bytes <= 0)
-    return nullptr;
-  return pool->allocate(pool, static_cast<size_t>(bytes), kQkZeroed);
-}
-
-// The message of stop reason 4 by STOP criterion (0 when there is none).
+// The message of VSR_NO_IMPROVEMENT by STOP criterion (0 when there is none).
 int32_t noImprovementMessage(int32_t stop, int32_t method) {
   switch (stop) {
-  case 1:
+  case VC_SL:
     if (method == VM_FORWARD || method == VM_LAR || method == VM_LAR_LS)
       return 603;
     if (method == VM_BACKWARD)
       return 605;
     return 604;
-  case 2:
+  case VC_AIC:
     return 606;
-  case 3:
+  case VC_AICC:
     return 607;
-  case 4:
+  case VC_SBC:
     return 608;
-  case 5:
+  case VC_RSQUARE:
     return 620;
-  case 6:
+  case VC_ADJRSQ:
     return 609;
-  case 7:
+  case VC_CP:
     return 610;
-  case 8:
+  case VC_BIC:
     return 611;
-  case 9:
+  case VC_PRESS:
     return 612;
-  case 10:
+  case VC_VALIDATE:
     return 613;
-  case 11:
+  case VC_CV:
     return 621;
   default:
     return 0;
   }
 }
 
-bool multiChange(const VsfContext* ctx) {
-  return ctx->options.method == VM_GROUPLASSO || ctx->options.method == VM_QKGLASSO;
-}
-
 // The STOP criterion as the model core applies it (SELECT's when STOP= is not given).
-int32_t stopCriterion(const VsfModelOptions& o) { return o.stop != 0 ? o.stop : o.select; }
+int32_t stopCriterion(const VsfModelOptions& o) {
+  return o.stop != VC_NONE_GIVEN ? o.stop : o.select;
+}
 
 } // namespace
 
 int32_t vsfpStopReason(VsfContext* ctx, int32_t reason, int32_t steps) {
-  if (reason == 0 || reason == 9)
+  if (reason == VSR_NONE || reason == VSR_LEAST_SQUARES)
     return 0;
   VsfOut out(ctx);
   const VsfModelOptions& o = ctx->options;
@@ -74,66 +67,66 @@ int32_t vsfpStopReason(VsfContext* ctx, int32_t reason, int32_t steps) {
     length = std::clamp<int32_t>(length, 0, static_cast<int32_t>(sizeof text));
   };
   switch (reason) {
-  case 1:
+  case VSR_STEP_LIMIT:
     message(600, {steps});
     break;
-  case 2:
+  case VSR_STEPS:
     message(601, {o.steps});
     break;
-  case 3:
+  case VSR_STOP_COUNT:
     message(602, {o.stopCount});
     break;
-  case 4: {
+  case VSR_NO_IMPROVEMENT: {
     const int32_t stop = stopCriterion(o);
     const int32_t number = noImprovementMessage(stop, o.method);
-    if (stop == 1 && number == 603)
+    if (stop == VC_SL && number == 603)
       message(number, {o.slEntry});
-    else if (stop == 1 && number == 605)
+    else if (stop == VC_SL && number == 605)
       message(number, {o.slStay});
-    else if (stop == 1)
+    else if (stop == VC_SL)
       message(number, {o.slEntry, o.slStay});
     else if (number != 0)
       message(number, {});
     break;
   }
-  case 5:
+  case VSR_PERFECT_FIT:
     message(614, {o.maxSteps});
     break;
-  case 6:
+  case VSR_NO_CANDIDATE:
     message(615, {});
     break;
-  case 7:
+  case VSR_ALL_ENTERED:
     message(616, {});
     break;
-  case 8:
+  case VSR_DOWN_TO_INTERCEPT:
     message(617, {});
     break;
-  case 10:
+  case VSR_CYCLING:
     message(618, {});
     break;
-  case 11:
+  case VSR_NOTHING_TO_DROP:
     message(619, {});
     break;
-  case 12:
+  case VSR_STEPWISE_SL:
     message(604, {o.slEntry, o.slStay});
     if (o.steps != 0)
       xpmlog(848, 156, {o.steps, o.slEntry, o.slStay});
     break;
-  case 13:
+  case VSR_STEPWISE_OTHER:
     message(622, {});
     if (o.steps != 0)
       xpmlog(848, 206, {o.steps});
     break;
-  case 14:
+  case VSR_DOWN_TO_FORCED:
     message(623, {});
     break;
-  case 15:
+  case VSR_L1_TARGET:
     message(624, {});
     break;
-  case 16:
+  case VSR_PATH_END:
     message(625, {});
     break;
-  case 17:
+  case VSR_PATH_END2:
     message(626, {});
     break;
   default:
@@ -161,7 +154,7 @@ int32_t vsfpStopDetails(VsfContext* ctx, QkPool* pool, VsfModel* m, double curre
   static const int32_t headers[12][2] = {{0, 0},     {632, 633}, {634, 635}, {636, 637},
                                          {638, 639}, {650, 651}, {640, 641}, {644, 645},
                                          {642, 643}, {646, 647}, {648, 649}, {652, 653}};
-  if (stop < 1 || stop > 11)
+  if (stop < VC_SL || stop > VC_CV)
     return -2;
   VsfOut out(ctx);
   RvqText* head1 = vsfMsg(headers[stop][0]);
@@ -169,7 +162,7 @@ int32_t vsfpStopDetails(VsfContext* ctx, QkPool* pool, VsfModel* m, double curre
   double criterion = 0.0, compare = current;
   char comparison = ' ';
   const char larger = vsfBigBetter(stop) ? '<' : '>';
-  if (multiChange(ctx)) {
+  if (vsfGroupMethod(ctx->options.method)) {
     out.create("StopDetails", vsfMsg(654));
     out.column({rvqInt(103, 5), vsfaName("Criterion"), vsfaDyn("CriterionHeader"),
                 rvqTextHandle(287, head1), vsfaBound(&criterion)});
@@ -197,8 +190,8 @@ int32_t vsfpStopDetails(VsfContext* ctx, QkPool* pool, VsfModel* m, double curre
     return 0;
   if (forWidth == 0)
     return -2;
-  char* effect = static_cast<char*>(take(pool, width));
-  char* candidateFor = static_cast<char*>(take(pool, forWidth));
+  char* effect = static_cast<char*>(poolTake(pool, width));
+  char* candidateFor = static_cast<char*>(poolTake(pool, forWidth));
   if (effect == nullptr || candidateFor == nullptr)
     return -2;
   char sig[5];
@@ -254,11 +247,11 @@ int32_t vsfpNoteSelected(VsfContext* ctx, VsfModel* m, QkPool* pool, int32_t rea
   const int32_t s = o.method == VM_BACKWARD ? 1 : m->includeCount;
   const int32_t k = m->stepCount - s;
   RvqText* note = nullptr;
-  if (o.choose == 0) {
+  if (o.choose == VC_NONE_GIVEN) {
     note = vsfMsgArgs(reason == 5 ? 662 : 660, {k});
   } else {
     const int32_t length = vsfMsgLength(399 + o.choose);
-    char* name = static_cast<char*>(take(pool, length));
+    char* name = static_cast<char*>(poolTake(pool, length));
     if (length == 0 || name == nullptr)
       return -2;
     vsfMsgCopy(399 + o.choose, name, length);

@@ -6,18 +6,13 @@
 #include "output/vsfmodelview.h"
 #include "output/vsfprint.h"
 #include "output/vsfprinters.h"
+#include "support/poolalloc.h"
 
 #include <algorithm>
 #include <cfloat>
 #include <cstring>
 
 namespace {
-
-void* take(QkPool* pool, int64_t bytes) {
-  if (pool == nullptr || bytes <= 0)
-    return nullptr;
-  return pool->allocate(pool, static_cast<size_t>(bytes), kQkZeroed);
-}
 
 double showInfinity(double v) {
   if (isHostMissing(v))
@@ -41,134 +36,158 @@ double stepL1Value(const VsfModel* m, uint8_t choice, int32_t i) {
   return choice == VL1_VALUE ? ratio * m->lambdaMax : ratio;
 }
 
-bool multiChange(const VsfContext* ctx) {
-  return ctx->options.method == VM_GROUPLASSO || ctx->options.method == VM_QKGLASSO;
-}
-
 } // namespace
 
-int32_t vsfpSummary(VsfContext* ctx, VsfModel* m, QkPool* pool, const int32_t* optimal,
-                    RvqText** dataRef) {
-  const VsfModelOptions& o = ctx->options;
-  const int32_t method = o.method;
-  const bool backward = method == VM_BACKWARD;
-  const bool multi = multiChange(ctx);
-  const int32_t steps = m->stepCount;
-  const int32_t nameWidth = vsfLongestEffectName(ctx);
-  int32_t W = nameWidth;
-  if (multi) {
-    int32_t most = 1;
-    for (int32_t i = 0; i < steps; ++i)
-      most = std::max(most, m->stepEffect[i]);
-    W = most * (nameWidth + 1);
-  }
-  W = std::max(W, 1);
-  char* entered = static_cast<char*>(take(pool, W));
-  char* removed = static_cast<char*>(take(pool, W));
-  if (entered == nullptr || removed == nullptr)
-    return -2;
-  const bool graphics = vsfGraphicsOn(ctx) && ctx->results.stepLabels != nullptr;
-  const bool hasRemoved = method == VM_BACKWARD || method == VM_STEPWISE || method == VM_LASSO ||
-                          method == VM_LASSO_LS || method == VM_ELASTICNET || method == 10 || multi;
-  const bool hasValidation = m->wValidate > 0 || ctx->stmt.partition.validationAsked;
-  const bool hasTest = m->wTest > 0 || ctx->stmt.partition.testAsked;
-  const bool press = o.pressNeeded && m->stepPress != nullptr;
-  const bool cv = o.cvOn && m->stepCvPress != nullptr;
-  const bool cvex = o.cvExternal && m->stepHeldOutError != nullptr;
+namespace {
+
+// The SelectionSummary table of one fit: what it shows (set by the constructor), the row
+// values its columns are bound to, and the stages that define the columns and emit the rows.
+struct SummaryTable {
+  VsfContext* ctx;
+  VsfModel* m;
+  QkPool* pool;
+  const int32_t* optimal;
+  const VsfModelOptions& o;
+  const int32_t method;
+  const bool backward;
+  const bool multi;
+  const int32_t steps;
+  int32_t W = 1; // width of the entered and removed effect texts
+  bool graphics, hasRemoved, hasValidation, hasTest, press, cv, cvex, normB = false;
   // The path position of each step, as L1CHOICE= tells it (one column at most).
   const char* l1Column = nullptr;
-  if (l1Shown(o)) {
-    if (o.l1Choice == VL1_RATIO)
-      l1Column = "StepL1Ratio";
-    else if (o.l1Choice == VL1_NORM)
-      l1Column = "StepL1Norm";
-    else if (o.l1Choice == VL1_VALUE)
-      l1Column = "StepL1Value";
-  }
-  // The parameter count tells something the effect count does not when some effect has
-  // other than one parameter (an aliased column leaves both counts as they are).
   bool showParms = false;
-  for (int32_t e = 0; m->effectColumns != nullptr && e < m->effectCount && !showParms; ++e)
-    showParms = m->effectColumns[e] != 1;
 
+  char* entered = nullptr;
+  char* removed = nullptr;
+  char* labelBuffer = nullptr;
   int32_t step = 0, nEffects = 0, nParms = 0;
   int32_t optAdj = 0, optAic = 0, optAicc = 0, optBic = 0, optCp = 0, optSbc = 0, optPress = 0,
           optVal = 0, optCv = 0, optCvex = 0;
   double rsq = 0, adj = 0, aic = 0, aicc = 0, bic = 0, cp = 0, sbc = 0, pr = 0, fval = 0, probf = 0,
          ase = 0, vase = 0, tase = 0, cvp = 0, cvexp = 0, normBeta = 0, stepL1 = 0;
   char control = ' ';
-  char* labelBuffer = nullptr;
+  VsfOut* out = nullptr; // set once the name buffers are taken
 
-  VsfOut out(ctx);
-  out.create("SelectionSummary", vsfMsg(519 + method), {rvqInt(336, 1)});
-  out.intColumn("Step", &step);
-  const bool normB = graphics && normBetaKept(o);
-  if (normB)
-    out.numberColumn("NormBeta", &normBeta);
-  if (graphics) {
-    // A path without labels still gets its column, one blank wide.
-    ctx->results.stepLabelWidth = std::max(ctx->results.stepLabelWidth, 1);
-    labelBuffer = static_cast<char*>(take(pool, ctx->results.stepLabelWidth));
-    if (labelBuffer == nullptr)
-      return -2;
-    out.charColumn("StepLabel", labelBuffer, ctx->results.stepLabelWidth);
+  SummaryTable(VsfContext* c, VsfModel* model, QkPool* p, const int32_t* opt)
+      : ctx(c), m(model), pool(p), optimal(opt), o(c->options), method(o.method),
+        backward(method == VM_BACKWARD), multi(vsfGroupMethod(c->options.method)),
+        steps(model->stepCount) {
+    graphics = vsfGraphicsOn(ctx) && ctx->results.stepLabels != nullptr;
+    hasRemoved = method == VM_BACKWARD || method == VM_STEPWISE || method == VM_LASSO ||
+                 method == VM_LASSO_LS || method == VM_ELASTICNET ||
+                 method == VM_ELASTICNET_LS || multi;
+    hasValidation = m->wValidate > 0 || ctx->stmt.partition.validationAsked;
+    hasTest = m->wTest > 0 || ctx->stmt.partition.testAsked;
+    press = o.pressNeeded && m->stepPress != nullptr;
+    cv = o.cvOn && m->stepCvPress != nullptr;
+    cvex = o.cvExternal && m->stepHeldOutError != nullptr;
+    if (l1Shown(o)) {
+      if (o.l1Choice == VL1_RATIO)
+        l1Column = "StepL1Ratio";
+      else if (o.l1Choice == VL1_NORM)
+        l1Column = "StepL1Norm";
+      else if (o.l1Choice == VL1_VALUE)
+        l1Column = "StepL1Value";
+    }
+    // The parameter count tells something the effect count does not when some effect has
+    // other than one parameter (an aliased column leaves both counts as they are).
+    for (int32_t e = 0; m->effectColumns != nullptr && e < m->effectCount && !showParms; ++e)
+      showParms = m->effectColumns[e] != 1;
   }
-  if (!backward)
-    out.charColumn("EffectEntered", entered, W);
-  if (hasRemoved)
-    out.charColumn("EffectRemoved", removed, W);
-  out.intColumn("nEffectsIn", &nEffects);
-  auto shownInt = [&](const char* name, int32_t* v, const char* dyn, int32_t show) {
-    out.column({rvqInt(103, 3), vsfaName(name), rvqInt(270, 0), vsfaDyn(dyn), rvqInt(287, show),
+
+  // The entered and removed effect texts: one name wide, or as many names as the longest
+  // step of a group method changes.
+  int32_t takeNameBuffers() {
+    const int32_t nameWidth = vsfLongestEffectName(ctx);
+    W = nameWidth;
+    if (multi) {
+      int32_t most = 1;
+      for (int32_t i = 0; i < steps; ++i)
+        most = std::max(most, m->stepEffect[i]);
+      W = most * (nameWidth + 1);
+    }
+    W = std::max(W, 1);
+    entered = static_cast<char*>(poolTake(pool, W));
+    removed = static_cast<char*>(poolTake(pool, W));
+    return entered == nullptr || removed == nullptr ? -2 : 0;
+  }
+
+  void shownInt(const char* name, int32_t* v, const char* dyn, int32_t show) {
+    out->column({rvqInt(103, 3), vsfaName(name), rvqInt(270, 0), vsfaDyn(dyn), rvqInt(287, show),
                 vsfaBound(v)});
-  };
-  auto shownNum = [&](const char* name, double* v, const char* dyn, int32_t show) {
-    out.column({rvqInt(103, 5), vsfaName(name), vsfaDyn(dyn), rvqInt(287, show), vsfaBound(v)});
-  };
-  shownInt("nParmsIn", &nParms, "showNParmsIn", showParms ? 1 : 0);
-  shownNum("RSquare", &rsq, "showRSquare", vsfStatShown(ctx, 9));
-  shownNum("AdjRSq", &adj, "showAdjRSq", vsfStatShown(ctx, 10));
-  shownInt("OptAdjRSq", &optAdj, "showAdjRSq", vsfStatShown(ctx, 10));
-  shownNum("AIC", &aic, "showAIC", vsfStatShown(ctx, 3));
-  shownInt("OptAIC", &optAic, "showAIC", vsfStatShown(ctx, 3));
-  shownNum("AICC", &aicc, "showAICC", vsfStatShown(ctx, 4));
-  shownInt("OptAICC", &optAicc, "showAICC", vsfStatShown(ctx, 4));
-  if (o.fullModelFirst) {
-    shownNum("BIC", &bic, "showBIC", vsfStatShown(ctx, 6));
-    shownInt("OptBIC", &optBic, "showBIC", vsfStatShown(ctx, 6));
-    shownNum("CP", &cp, "showCP", vsfStatShown(ctx, 7));
-    shownInt("OptCP", &optCp, "showCP", vsfStatShown(ctx, 7));
   }
-  shownNum("SBC", &sbc, "showSBC", vsfStatShown(ctx, 5));
-  shownInt("OptSBC", &optSbc, "showSBC", vsfStatShown(ctx, 5));
-  if (press) {
-    shownNum("PRESS", &pr, "showPRESS", vsfStatShown(ctx, 8));
-    shownInt("OptPRESS", &optPress, "showPRESS", vsfStatShown(ctx, 8));
+  void shownNum(const char* name, double* v, const char* dyn, int32_t show) {
+    out->column({rvqInt(103, 5), vsfaName(name), vsfaDyn(dyn), rvqInt(287, show), vsfaBound(v)});
   }
-  shownNum("FValue", &fval, "showFValue", vsfStatShown(ctx, 2));
-  shownNum("ProbF", &probf, "showProbF", vsfStatShown(ctx, 1));
-  shownNum("ASE", &ase, "showASE", vsfStatShown(ctx, 11));
-  if (hasValidation) {
-    shownNum("ValidationASE", &vase, "showASE", vsfStatShown(ctx, 11));
-    shownInt("OptValidationASE", &optVal, "showASE", vsfStatShown(ctx, 11));
-  }
-  if (hasTest)
-    shownNum("TestASE", &tase, "showASE", vsfStatShown(ctx, 11));
-  if (cv) {
-    out.numberColumn("CVPRESS", &cvp);
-    out.intColumn("OptCVPRESS", &optCv);
-  }
-  if (cvex) {
-    out.numberColumn("CVEXPRESS", &cvexp);
-    out.intColumn("OptCVEXPRESS", &optCvex);
-  }
-  if (l1Column != nullptr)
-    out.numberColumn(l1Column, &stepL1);
-  out.column({rvqInt(103, 1), vsfaName("Control"), vsfaBound(&control)});
-  out.endColumns();
 
-  const double n = m->nObs;
-  auto fill = [&](int32_t i) {
+  // Creates the table and its columns, each bound to its row value.
+  int32_t defineColumns() {
+    out->create("SelectionSummary", vsfMsg(519 + method), {rvqInt(336, 1)});
+    out->intColumn("Step", &step);
+    normB = graphics && normBetaKept(o);
+    if (normB)
+      out->numberColumn("NormBeta", &normBeta);
+    if (graphics) {
+      // A path without labels still gets its column, one blank wide.
+      ctx->results.stepLabelWidth = std::max(ctx->results.stepLabelWidth, 1);
+      labelBuffer = static_cast<char*>(poolTake(pool, ctx->results.stepLabelWidth));
+      if (labelBuffer == nullptr)
+        return -2;
+      out->charColumn("StepLabel", labelBuffer, ctx->results.stepLabelWidth);
+    }
+    if (!backward)
+      out->charColumn("EffectEntered", entered, W);
+    if (hasRemoved)
+      out->charColumn("EffectRemoved", removed, W);
+    out->intColumn("nEffectsIn", &nEffects);
+    shownInt("nParmsIn", &nParms, "showNParmsIn", showParms ? 1 : 0);
+    shownNum("RSquare", &rsq, "showRSquare", vsfStatShown(ctx, 9));
+    shownNum("AdjRSq", &adj, "showAdjRSq", vsfStatShown(ctx, 10));
+    shownInt("OptAdjRSq", &optAdj, "showAdjRSq", vsfStatShown(ctx, 10));
+    shownNum("AIC", &aic, "showAIC", vsfStatShown(ctx, 3));
+    shownInt("OptAIC", &optAic, "showAIC", vsfStatShown(ctx, 3));
+    shownNum("AICC", &aicc, "showAICC", vsfStatShown(ctx, 4));
+    shownInt("OptAICC", &optAicc, "showAICC", vsfStatShown(ctx, 4));
+    if (o.fullModelFirst) {
+      shownNum("BIC", &bic, "showBIC", vsfStatShown(ctx, 6));
+      shownInt("OptBIC", &optBic, "showBIC", vsfStatShown(ctx, 6));
+      shownNum("CP", &cp, "showCP", vsfStatShown(ctx, 7));
+      shownInt("OptCP", &optCp, "showCP", vsfStatShown(ctx, 7));
+    }
+    shownNum("SBC", &sbc, "showSBC", vsfStatShown(ctx, 5));
+    shownInt("OptSBC", &optSbc, "showSBC", vsfStatShown(ctx, 5));
+    if (press) {
+      shownNum("PRESS", &pr, "showPRESS", vsfStatShown(ctx, 8));
+      shownInt("OptPRESS", &optPress, "showPRESS", vsfStatShown(ctx, 8));
+    }
+    shownNum("FValue", &fval, "showFValue", vsfStatShown(ctx, 2));
+    shownNum("ProbF", &probf, "showProbF", vsfStatShown(ctx, 1));
+    shownNum("ASE", &ase, "showASE", vsfStatShown(ctx, 11));
+    if (hasValidation) {
+      shownNum("ValidationASE", &vase, "showASE", vsfStatShown(ctx, 11));
+      shownInt("OptValidationASE", &optVal, "showASE", vsfStatShown(ctx, 11));
+    }
+    if (hasTest)
+      shownNum("TestASE", &tase, "showASE", vsfStatShown(ctx, 11));
+    if (cv) {
+      out->numberColumn("CVPRESS", &cvp);
+      out->intColumn("OptCVPRESS", &optCv);
+    }
+    if (cvex) {
+      out->numberColumn("CVEXPRESS", &cvexp);
+      out->intColumn("OptCVEXPRESS", &optCvex);
+    }
+    if (l1Column != nullptr)
+      out->numberColumn(l1Column, &stepL1);
+    out->column({rvqInt(103, 1), vsfaName("Control"), vsfaBound(&control)});
+    out->endColumns();
+    return 0;
+  }
+
+  // The fit statistics of history entry i and whether each criterion judges it best.
+  void fill(int32_t i) {
+    const double n = m->nObs;
     const double sse = m->stepSSE[i];
     const int32_t p = m->stepRank[i];
     const double prevSse = i == 0 ? m->totalSS : m->stepSSE[i - 1];
@@ -201,8 +220,11 @@ int32_t vsfpSummary(VsfContext* ctx, VsfModel* m, QkPool* pool, const int32_t* o
     optBic = optimal[VC_BIC] == i, optCp = optimal[VC_CP] == i;
     optPress = press && optimal[VC_PRESS] == i, optVal = optimal[VC_VALIDATE] == i;
     optCv = cv && optimal[VC_CV] == i, optCvex = cvex && optimal[VC_CVEX] == i;
-  };
-  auto names = [&](int32_t i, int32_t* cursor) {
+  }
+
+  // The effects entered and removed at history entry i; a group method's changes are read
+  // from the change list at *cursor onwards.
+  void names(int32_t i, int32_t* cursor) {
     std::memset(entered, ' ', static_cast<size_t>(W));
     std::memset(removed, ' ', static_cast<size_t>(W));
     if (multi) {
@@ -226,32 +248,34 @@ int32_t vsfpSummary(VsfContext* ctx, VsfModel* m, QkPool* pool, const int32_t* o
     const char* name = vsfEffectName(ctx, e, &len);
     const bool fell = i > 0 && m->stepEffects[i] < m->stepEffects[i - 1];
     vsfFill(fell ? removed : entered, W, name, len);
-  };
-  auto label = [&](int32_t slot) {
+  }
+
+  // The path's step label of the given slot (blank past the labels).
+  void label(int32_t slot) {
     if (labelBuffer == nullptr)
       return;
     const VsfLabel* l =
         slot < ctx->results.stepLabelCount ? &ctx->results.stepLabels[slot] : nullptr;
     vsfFill(labelBuffer, ctx->results.stepLabelWidth, l != nullptr ? l->text : "",
             l != nullptr ? l->length : 0);
-  };
+  }
 
-  int32_t cursor = o.noint ? 0 : 1;
-  int32_t first = 0, slot = 0;
-  bool startingRows = false;
-  if (!backward) {
-    const int32_t s = std::min(m->includeCount, steps);
-    for (int32_t i = 0; i < s; ++i) {
-      fill(i);
-      names(i, &cursor);
-      step = 0, nEffects = i + 1, control = ' ';
-      label(0);
-      out.emit();
+  // The rows of step 0: the INCLUDE= effects one by one, or for BACKWARD the full model and
+  // the aliased effects it drops. Returns the first history entry the step rows show.
+  int32_t emitStartingRows(int32_t* cursor, int32_t* slot, bool* startingRows) {
+    if (!backward) {
+      const int32_t s = std::min(m->includeCount, steps);
+      for (int32_t i = 0; i < s; ++i) {
+        fill(i);
+        names(i, cursor);
+        step = 0, nEffects = i + 1, control = ' ';
+        label(0);
+        out->emit();
+      }
+      *startingRows = s > 0;
+      *slot = s > 0 ? 1 : 0;
+      return s;
     }
-    startingRows = s > 0;
-    first = s;
-    slot = s > 0 ? 1 : 0;
-  } else {
     fill(0);
     step = 0;
     nEffects = m->effectCount - (o.noint ? 1 : 0);
@@ -263,37 +287,61 @@ int32_t vsfpSummary(VsfContext* ctx, VsfModel* m, QkPool* pool, const int32_t* o
       tase = hostMissing();
     control = ' ';
     label(0);
-    out.emit();
+    out->emit();
     for (int32_t j = 0; j < m->aliasDropCount; ++j) {
       int32_t len = 0;
       const char* name = vsfEffectName(ctx, m->aliasDropList[j], &len);
       vsfFill(removed, W, name, len);
       --nEffects;
       optAdj = optAic = optAicc = optSbc = optBic = optCp = optPress = optVal = optCv = optCvex = 0;
-      out.emit();
+      out->emit();
     }
-    startingRows = true;
-    first = 1;
-    slot = 1;
+    *startingRows = true;
+    *slot = 1;
+    return 1;
   }
-  int32_t k = 1;
-  for (int32_t i = first; i < steps; ++i, ++k, ++slot) {
-    fill(i);
-    names(i, &cursor);
-    step = backward ? i : k;
-    if (multi || i == 0)
-      nEffects = m->stepEffects[i];
-    else
-      nEffects += m->stepEffects[i] < m->stepEffects[i - 1] ? -1 : 1;
-    control = (startingRows && i == first) ? '-' : ' ';
-    label(slot);
-    out.emit();
+
+  // One row per step from history entry `first` on; the first of them is marked when
+  // starting rows precede it.
+  void emitStepRows(int32_t first, int32_t* cursor, int32_t slot, bool startingRows) {
+    int32_t k = 1;
+    for (int32_t i = first; i < steps; ++i, ++k, ++slot) {
+      fill(i);
+      names(i, cursor);
+      step = backward ? i : k;
+      if (multi || i == 0)
+        nEffects = m->stepEffects[i];
+      else
+        nEffects += m->stepEffects[i] < m->stepEffects[i - 1] ? -1 : 1;
+      control = (startingRows && i == first) ? '-' : ' ';
+      label(slot);
+      out->emit();
+    }
   }
+};
+
+} // namespace
+
+int32_t vsfpSummary(VsfContext* ctx, VsfModel* m, QkPool* pool, const int32_t* optimal,
+                    RvqText** dataRef) {
+  SummaryTable t(ctx, m, pool, optimal);
+  if (t.takeNameBuffers() != 0)
+    return -2;
+  VsfOut out(ctx);
+  t.out = &out;
+  if (t.defineColumns() != 0)
+    return -2;
+  int32_t cursor = ctx->options.noint ? 0 : 1;
+  int32_t slot = 0;
+  bool startingRows = false;
+  const int32_t first = t.emitStartingRows(&cursor, &slot, &startingRows);
+  t.emitStepRows(first, &cursor, slot, startingRows);
+  const int32_t method = ctx->options.method;
   out.bind("Stat.VARSIFTER.SelectionSummary",
            {vsfaDyn("titleText"), rvqTextHandle(287, vsfMsg(519 + method)),
             vsfaDyn("printFootnote"), rvqInt(287, 0), vsfaDataRef(dataRef)});
   out.endRows();
-  out.publish(backward && m->aliasDropCount > 0 ? vsfMsg(628) : nullptr);
+  out.publish(t.backward && m->aliasDropCount > 0 ? vsfMsg(628) : nullptr);
   out.finish();
   return 0;
 }

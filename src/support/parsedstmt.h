@@ -87,6 +87,10 @@ inline double stmtNumber(const ParsedStatement *s, int k, double dflt) {
   const OptionSlot *slot = stmtSlot(s, k);
   return slot ? slot->value.number : dflt;
 }
+// The number or enumeration code in slot k as an integer; `dflt` when no action stored one.
+inline int32_t stmtInt(const ParsedStatement *s, int k, int32_t dflt) {
+  return static_cast<int32_t>(stmtNumber(s, k, dflt));
+}
 
 // A name list: a chain of blocks. Each block holds the index (from 0 across the chain) of
 // the last name it holds and its names, each a length byte followed by the characters.

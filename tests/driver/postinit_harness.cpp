@@ -128,7 +128,6 @@ VsfStepTable recordingSteps() {
   t.vsfpParameterNames = okModel;
   t.vsfMakeDesignMacroVar = okModel;
   t.vsfScoreResults = okModel;
-  t.vsfAcrossByDesign = ok;
   return t;
 }
 

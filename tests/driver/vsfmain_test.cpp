@@ -36,8 +36,8 @@ VsfStepTable fakeSteps() {
     gSet.byCountAtParse = ctx->byCount;
     gSet.trainAtParse = ctx->options.trainFraction;
     gSet.utilRandomAtParse = ctx->options.utilRandom;
-    gSet.utilPageAtParse = ctx->options.utilPageSize;
-    gSet.utilBuffersAtParse = ctx->options.utilBuffers;
+    gSet.utilPageAtParse = ctx->stmt.perfOptions.utilPageSize;
+    gSet.utilBuffersAtParse = ctx->stmt.perfOptions.utilBuffers;
     ctx->maxMacro = gSet.maxMacro;
     ctx->returnCode = gSet.returnCodeBefore;
     return 0;
