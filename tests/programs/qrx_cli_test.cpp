@@ -181,3 +181,18 @@ TEST_F(Cli, MalformedAndMissingDataSetsNameFileAndLine) {
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.out.find("WORK.ABSENT was not found"), std::string::npos) << r.out;
 }
+
+TEST_F(Cli, SyntaxErrorDoesNotAdvertiseHiddenMethods) {
+  write("d.csv", "y,x\n1,2\n3,4\n5,7\n");
+  std::string prog =
+      write("p.qrx", "proc varsifter data=d;\n  model y = x / selection=bogus;\nrun;\n");
+  Outcome r = qrx("--work '" + dir.string() + "' '" + prog + "'");
+  EXPECT_EQ(r.status, 2);
+  size_t at = r.out.find("Syntax error");
+  ASSERT_NE(at, std::string::npos) << r.out;
+  std::string line = r.out.substr(at, r.out.find('\n', at) - at);
+  for (const char* shown : {"BACKWARD", "ELASTICNET", "FORWARD", "GROUPLASSO", "LAR", "LASSO",
+                            "NONE", "STEPWISE"})
+    EXPECT_NE(line.find(shown), std::string::npos) << shown << " in: " << line;
+  EXPECT_EQ(line.find("QK"), std::string::npos) << line;
+}
