@@ -196,3 +196,34 @@ TEST_F(Cli, SyntaxErrorDoesNotAdvertiseHiddenMethods) {
     EXPECT_NE(line.find(shown), std::string::npos) << shown << " in: " << line;
   EXPECT_EQ(line.find("QK"), std::string::npos) << line;
 }
+
+// The effect parser's DEBUG=SEM trace goes to the host log: the log lines and the JSON
+// record carry it; nothing is printed around the log.
+TEST_F(Cli, SemanticTraceGoesToTheLog) {
+  write("x.csv", "y,a,b\n10.1,2,5\n6,1,3\n8.1,4,4\n2,3,1\n4.1,6,2\n12,5,6\n");
+  std::string prog = write("p.qrx", "proc varsifter data=x; model y = a b a*b a; run;\n");
+  Outcome r = qrx("--work '" + dir.string() + "' -o DEBUG=SEM --json '" +
+                  (dir / "run.json").string() + "' '" + prog + "'");
+  minijson::Value v;
+  std::string err;
+  ASSERT_TRUE(minijson::parse(read("run.json"), &v, &err)) << err << "\n" << r.out;
+  int added = 0, duplicates = 0;
+  for (const minijson::Value& rec : v["steps"][0]["log"].items) {
+    if (!rec.has("set") || rec["set"].n != 174 || rec["number"].n != 999)
+      continue;
+    EXPECT_EQ(rec["severity"].s, "NOTE");
+    added += rec["text"].s == "    New effect -- add it to the effect chain";
+    duplicates += rec["text"].s == "Duplicate";
+  }
+  EXPECT_GT(added, 0) << r.out;
+  EXPECT_GT(duplicates, 0) << r.out; // the second a
+  // every trace line on the console is a log line
+  std::istringstream lines(r.out);
+  int traced = 0;
+  for (std::string line; std::getline(lines, line);)
+    if (line.find("ADDEFF") != std::string::npos || line.find("New effect") != std::string::npos) {
+      EXPECT_EQ(line.rfind("NOTE: ", 0), 0u) << line;
+      ++traced;
+    }
+  EXPECT_GT(traced, 0);
+}
