@@ -192,3 +192,33 @@ TEST(LarEdges, FailingDataPassEndsThePathWithItsMessage) {
   }
   EXPECT_EQ(qrxhost::liveUtilityFiles(), 0);
 }
+
+// A fit that ends without a usable path (here the method refuses a screening rule, and an
+// adaptive fit whose weights cannot be formed) still hands back the pages as they were, so
+// that the next fit of the road reads the data and not the standardized columns.
+TEST(LarEdges, PagesAreRestoredAfterAFailedMethod) {
+  static const Design d = smallDesign(false, false);
+  PathSetup p;
+  p.method = 5;
+  PathFit clean(p, d);
+  clean.fit.opt.restorePages = 1;
+  clean.go();
+  const VsfModel &want = clean.m();
+
+  PathFit f(p, d);
+  f.fit.opt.restorePages = 1;
+  f.fit.opt.screen = 3;
+  f.fit.go();
+  ASSERT_EQ(f.fit.processRc, 0);
+  ASSERT_LT(f.m().fitStatus, 0);
+  f.fit.opt.screen = 0;
+  VsfModel &m = f.m();
+  vsfModelReset(&m);
+  vsfModelByFree(&m);
+  ASSERT_EQ(vsfModelInit(&m), 0);
+  ASSERT_EQ(vsfProcessModel(&m), 0);
+  ASSERT_EQ(m.fitStatus, 0);
+  ASSERT_EQ(m.stepCount, want.stepCount);
+  for (int32_t s = 0; s < want.stepCount; ++s)
+    EXPECT_NEAR(m.stepSSE[s], want.stepSSE[s], 1e-10 * want.stepSSE[0]) << s;
+}
