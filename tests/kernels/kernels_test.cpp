@@ -7,6 +7,7 @@
 #include "driver/vsfoptions.h"
 #include "host/ext/qkpgf.h"
 #include "kernels/vsfkernels.h"
+#include "kernels/vsflarcallbacks.h"
 #include "kernels/vsfmoments.h"
 #include "kernels/vsfresid.h"
 #include "kernels/vsfxpx.h"
@@ -402,4 +403,30 @@ TEST_F(Kernels, ARowOutsideTheFoldsFailsThePass) {
   m.xpx = nullptr;
   m.folds = nullptr;
   m.foldCount = 0;
+}
+
+// vsfCorr centres a single-column candidate k by the k-th entry of columnSums. With an empty
+// model the residual is y, so corr[k] = sum over TRAIN rows of w f y (x_k - columnSums[k]).
+// Effect 5 has parameter offset 10: the two indexings read different entries.
+TEST_F(Kernels, PlainCorrelationCentresByTheEntryOfTheEffect) {
+  Source src = makeSource(60);
+  KernelRun k(src, false, 1, false, true);
+  VsfModel &m = k.run.model;
+  ASSERT_NE(m.parmOffset[5], 5);
+  for (int32_t p = 0; p < k.P; ++p)
+    m.columnSums[p] = 0.1 * (p + 1);
+  m.inModelCount = 0;
+  for (int32_t e = 0; e < m.effectCount; ++e) {
+    m.effectStatus[e] = VES_CANDIDATE;
+    m.corr[e] = 0.0;
+  }
+  ASSERT_EQ(vsfExecuteByThreads(&m, vsfCorr, vsfCorr_t, 0), 0);
+  for (int32_t e : {1, 2, 5}) {
+    double want = 0;
+    for (const Row &r : k.rows)
+      if (r.role == VSF_ROLE_TRAIN)
+        want += r.w * r.f * r.y * (r.x[m.parmOffset[e]] - m.columnSums[e]);
+    near(m.corr[e], want, "corr");
+  }
+  EXPECT_EQ(m.corr[3], 0.0); // more than one column: not a candidate of this kernel
 }
