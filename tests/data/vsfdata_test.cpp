@@ -8,12 +8,11 @@
 
 #include <gtest/gtest.h>
 
-#include <type_traits>
-
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <type_traits>
 #include <unistd.h>
 
 using namespace datatest;
