@@ -513,9 +513,8 @@ int32_t vsfPostInit(VsfContext* ctx) {
     ctx->inest = st.adaptiveInest;
   const bool lasso = lassoType(o);
   const bool group = groupType(o);
-  // The model core's switches from the codes first; the checks below then decide the
-  // switches they are about.
-  vsfDeriveFitSwitches(&o, &po, d->effectCount);
+  // The switches that follow from the method alone; the steps below decide the others.
+  vsfDeriveFitSwitches(&o);
 
   // 1-6: methods, the response, effects and DROP=.
   if (o.method == VM_NONE)
@@ -839,9 +838,7 @@ int32_t vsfInitializeModel(VsfContext* ctx) {
   m.screenSetting2 = o.keepRatioWork;
   m.l1Target = o.l1;
   // The per-group fit-control words.
-  ctx->options.transformPages = 1;
-  ctx->options.restorePages = 0;
-  ctx->options.recordSteps = 1;
+  vsfStartGroupFit(&ctx->options);
   m.optionCount = 0;
   if (!ctx->stmt.util.sharedDrive) {
     uint8_t status = 0;
