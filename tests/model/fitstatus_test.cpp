@@ -170,6 +170,44 @@ TEST_F(FitStatus, FailingDataPassEndsTheFitWithItsMessage) {
   }
 }
 
+// STEPWISE with a STOP= criterion of its own takes the effect that stays out and back in
+// again to learn the stop details of a removal: a failure of either move ends the fit with
+// its message, never a model without that effect.
+TEST_F(FitStatus, FailingStopDetailsMoveOfStepwiseEndsTheFit) {
+  const Design d = readDesign("diabetes");
+  bool finished = false;
+  int failures = 0;
+  for (int n = 1; n < 3000 && !finished; n += 7) {
+    FitSetup s;
+    s.disk = true;
+    s.full = false; // every move makes a pass over the pages
+    s.method = 4;
+    s.select = 1; // SL
+    Fit fit(d, s);
+    fit.opt.stop = 4; // SBC: the stop details need their own criterion
+    ASSERT_EQ(fit.run.read(fit.src), 0);
+    VsfModel &m = fit.m();
+    m.options = &fit.opt;
+    m.fuzz = fit.opt.fuzz;
+    ASSERT_EQ(vsfModelInit(&m), 0);
+    datatest::loggedNumbers();
+    qrxhost::failUtilityIoAt(n);
+    vsfProcessModel(&m);
+    qrxhost::failUtilityIoAt(0);
+    if (m.fitStatus == 0) {
+      finished = true;
+      EXPECT_FALSE(logged(9103));
+      EXPECT_GT(m.stepCount, 2);
+    } else {
+      EXPECT_LT(m.fitStatus, 0) << n;
+      EXPECT_TRUE(logged(9103)) << n;
+      ++failures;
+    }
+  }
+  EXPECT_TRUE(finished);
+  EXPECT_GT(failures, 10);
+}
+
 TEST_F(FitStatus, FailingStepRecordWriteEndsTheFit) {
   const Design d = readDesign("diabetes");
   for (int n = 1; n <= 3; ++n) {
