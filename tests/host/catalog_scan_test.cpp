@@ -563,7 +563,7 @@ private:
     std::vector<Decl> decls;
     for (const Source &f : files_) {
       bool header = f.path.compare(f.path.size() - 2, 2, ".h") == 0;
-      if (!sameTree(f, *s.file) || (!header && &f != s.file))
+      if (!sameTree(f, *s.file) || (!header && &f != s.file) || !has(f, n))
         continue;
       for (std::sregex_iterator it(f.code.begin(), f.code.end(), decl), end; it != end; ++it) {
         std::string t = (*it)[1];
@@ -580,7 +580,7 @@ private:
       return *e;
     std::set<int> out;
     for (const Source &f : files_)
-      if (sameTree(f, *s.file))
+      if (sameTree(f, *s.file) && has(f, n))
         assignments(f, 0, f.code.size(), n, "(?:\\.|->)", depth, out);
     if (!tableColumn(*decls[0].file, decls[0].pos, depth, out))
       fail(s, "a table of the record that holds '" + n + "' cannot be read");
@@ -618,7 +618,7 @@ private:
     }
     std::regex table("\\b" + rec->first + R"(\s+[A-Za-z_][A-Za-z_0-9]*\s*\[[^\]]*\]\s*=\s*\{)");
     for (const Source &g : files_) {
-      if (!sameTree(g, f))
+      if (!sameTree(g, f) || !has(g, rec->first))
         continue;
       for (std::sregex_iterator it(g.code.begin(), g.code.end(), table), end; it != end; ++it) {
         size_t open = static_cast<size_t>(it->position(0) + it->length(0) - 1);
@@ -653,7 +653,7 @@ private:
   // file or elsewhere in the same tree.
   std::optional<std::set<int>> returned(Site s, const std::string &n, int depth) {
     for (const Source &f : files_) {
-      if (!sameTree(f, *s.file) || (&f != s.file && !declaredInOwnHeader(f, n)))
+      if (!sameTree(f, *s.file) || !has(f, n) || (&f != s.file && !declaredInOwnHeader(f, n)))
         continue;
       std::regex def("[A-Za-z_0-9>*&]\\s+" + n + R"(\s*\()");
       for (std::sregex_iterator it(f.code.begin(), f.code.end(), def), end; it != end; ++it) {
@@ -771,6 +771,11 @@ private:
     return out;
   }
 
+  // A cheap test before a regular expression runs over a whole file.
+  static bool has(const Source &f, const std::string &word) {
+    return f.code.find(word) != std::string::npos;
+  }
+
   static bool sameTree(const Source &a, const Source &b) {
     return a.path.substr(0, a.path.find('/')) == b.path.substr(0, b.path.find('/'));
   }
@@ -797,7 +802,7 @@ private:
   bool searchOwnHeader(const Source &file, const std::string &name) const {
     std::string stem = file.path.substr(0, file.path.rfind('.'));
     for (const Source &f : files_)
-      if ((&f == &file || f.path == stem + ".h") && f.path.size() > 2 &&
+      if ((&f == &file || f.path == stem + ".h") && f.path.size() > 2 && has(f, name) &&
           f.path.compare(f.path.size() - 2, 2, ".h") == 0 &&
           std::regex_search(f.code, std::regex("\\b" + name + "\\s*\\(")))
         return true;
