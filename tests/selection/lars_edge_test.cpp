@@ -129,6 +129,23 @@ TEST(LarEdges, ScreeningIsRefusedRatherThanIgnored) {
   }
 }
 
+namespace {
+
+// Fits the model again on the pages as the last fit left them and compares its path with
+// the SSE series of a fit on the data.
+void expectSamePathOnRefit(VsfModel &m, const std::vector<double> &sse) {
+  vsfModelReset(&m);
+  vsfModelByFree(&m);
+  ASSERT_EQ(vsfModelInit(&m), 0);
+  ASSERT_EQ(vsfProcessModel(&m), 0);
+  ASSERT_EQ(m.fitStatus, 0);
+  ASSERT_EQ(m.stepCount, static_cast<int32_t>(sse.size()));
+  for (size_t s = 0; s < sse.size(); ++s)
+    EXPECT_NEAR(m.stepSSE[s], sse[s], 1e-10 * sse[0]) << s;
+}
+
+} // namespace
+
 TEST(LarEdges, PagesAreRestoredWhenAsked) {
   static const Design d = smallDesign(false, false);
   PathSetup p;
@@ -138,14 +155,7 @@ TEST(LarEdges, PagesAreRestoredWhenAsked) {
   f.go();
   const auto first = std::vector<double>(f.m().stepSSE, f.m().stepSSE + f.m().stepCount);
   // A second fit on the restored pages transforms them again and walks the same path.
-  VsfModel &m = f.m();
-  vsfModelReset(&m);
-  vsfModelByFree(&m);
-  ASSERT_EQ(vsfModelInit(&m), 0);
-  ASSERT_EQ(vsfProcessModel(&m), 0);
-  ASSERT_EQ(m.stepCount, static_cast<int32_t>(first.size()));
-  for (size_t s = 0; s < first.size(); ++s)
-    EXPECT_NEAR(m.stepSSE[s], first[s], 1e-10 * first[0]) << s;
+  expectSamePathOnRefit(f.m(), first);
 }
 
 // Fail the n-th page read or write after the pages are made, for every n until the fit gets
@@ -212,13 +222,5 @@ TEST(LarEdges, PagesAreRestoredAfterAFailedMethod) {
   ASSERT_EQ(f.fit.processRc, 0);
   ASSERT_LT(f.m().fitStatus, 0);
   f.fit.opt.screen = 0;
-  VsfModel &m = f.m();
-  vsfModelReset(&m);
-  vsfModelByFree(&m);
-  ASSERT_EQ(vsfModelInit(&m), 0);
-  ASSERT_EQ(vsfProcessModel(&m), 0);
-  ASSERT_EQ(m.fitStatus, 0);
-  ASSERT_EQ(m.stepCount, want.stepCount);
-  for (int32_t s = 0; s < want.stepCount; ++s)
-    EXPECT_NEAR(m.stepSSE[s], want.stepSSE[s], 1e-10 * want.stepSSE[0]) << s;
+  expectSamePathOnRefit(f.m(), std::vector<double>(want.stepSSE, want.stepSSE + want.stepCount));
 }

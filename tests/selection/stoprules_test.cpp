@@ -236,15 +236,20 @@ bool inModel(const VsfModel &m, int32_t k) {
   return false;
 }
 
+// The first candidate the fit left out, -1 when there is none.
+int32_t firstCandidateOut(const VsfModel &m) {
+  for (int32_t e = 1; e < m.effectCount; ++e)
+    if (!inModel(m, e) && m.effectStatus[e] == VES_CANDIDATE)
+      return e;
+  return -1;
+}
+
 TEST_F(Moves, ARefusedAdditionIsTakenOut) {
   const Design d = readDesign("classdata");
   std::unique_ptr<Fit> fit(forwardFit(d));
   ASSERT_EQ(fit->processRc, 0);
   VsfModel &m = fit->m();
-  int32_t k = -1;
-  for (int32_t e = 1; e < m.effectCount && k < 0; ++e)
-    if (!inModel(m, e) && m.effectStatus[e] == VES_CANDIDATE)
-      k = e;
+  const int32_t k = firstCandidateOut(m);
   ASSERT_GE(k, 0) << "the forward fit left no effect out";
   const double sse = m.sse, press = m.press;
   const int32_t rank = m.rank, count = m.inModelCount;
@@ -300,10 +305,7 @@ TEST_F(Moves, AStepAtTheEndOfALarPathIsUndoneAndKeepsItsReason) {
     std::unique_ptr<Fit> fit(forwardFit(d));
     ASSERT_EQ(fit->processRc, 0);
     VsfModel &m = fit->m();
-    int32_t k = -1;
-    for (int32_t e = 1; e < m.effectCount && k < 0; ++e)
-      if (!inModel(m, e) && m.effectStatus[e] == VES_CANDIDATE)
-        k = e;
+    const int32_t k = firstCandidateOut(m);
     ASSERT_GE(k, 0);
     ASSERT_EQ(vsfAddEffect(&m, k, 0, 0), 0);
     m.stopReason = reason;
