@@ -203,9 +203,9 @@ TEST(LarEdges, FailingDataPassEndsThePathWithItsMessage) {
   EXPECT_EQ(qrxhost::liveUtilityFiles(), 0);
 }
 
-// A fit that ends without a usable path (here the method refuses a screening rule, and an
-// adaptive fit whose weights cannot be formed) still hands back the pages as they were, so
-// that the next fit of the road reads the data and not the standardized columns.
+// A fit that ends without a usable path (here the method refuses a screening rule) still
+// hands back the pages as they were, so that the next fit of the road reads the data and
+// not the standardized columns.
 TEST(LarEdges, PagesAreRestoredAfterAFailedMethod) {
   static const Design d = smallDesign(false, false);
   PathSetup p;
