@@ -89,9 +89,11 @@ std::vector<std::string> splitArgs(const std::string &s) {
   size_t start = 0;
   for (size_t i = 0; i < s.size(); ++i) {
     char c = s[i];
-    if (c == '(' || c == '{' || c == '[' || c == '<')
+    // Angle brackets are not counted: "a > 0" is as common as a template, and the template
+    // arguments of a message number hold no comma.
+    if (c == '(' || c == '{' || c == '[')
       ++depth;
-    else if (c == ')' || c == '}' || c == ']' || (c == '>' && i > 0 && s[i - 1] != '-'))
+    else if (c == ')' || c == '}' || c == ']')
       --depth;
     else if (c == ',' && depth == 0) {
       out.push_back(trim(s.substr(start, i - start)));
@@ -139,11 +141,28 @@ public:
 
   const std::vector<std::string> &failures() const { return failures_; }
 
+  // Numbers the scan cannot bound by itself (a code added to a base, a table indexed by a
+  // criterion), given by hand per file and expression as written there.
+  void allow(const std::string &file, const std::string &expr, std::set<int> numbers) {
+    allowed_[{file, expr}] = std::move(numbers);
+  }
+  // The hand-given entries that no call used: stale, to be removed.
+  std::vector<std::string> unusedAllowances() const {
+    std::vector<std::string> out;
+    for (const auto &[key, numbers] : allowed_)
+      if (!used_.count(key))
+        out.push_back(key.first + ": " + key.second);
+    return out;
+  }
+
 private:
   std::vector<Source> files_;
   std::map<std::string, std::map<std::string, std::set<std::string>>> constants_; // by file
   std::vector<std::string> failures_;
   std::set<std::string> services_;
+  std::vector<Site> stack_; // the sites a trace came through, the call first
+  std::map<std::pair<std::string, std::string>, std::set<int>> allowed_;
+  std::set<std::pair<std::string, std::string>> used_;
   std::map<std::string, std::optional<std::set<int>>> fields_;
   std::map<std::pair<const Source *, std::string>, bool> declared_;
   std::map<std::string, std::set<int>> enums_; // enumerators by enumeration name
@@ -154,7 +173,13 @@ private:
     return s.file->path + ":" + std::to_string(line);
   }
 
-  void fail(Site s, const std::string &why) { failures_.push_back(where(s) + ": " + why); }
+  // A failure names where the scan stood and the calls it came through.
+  void fail(Site s, const std::string &why) {
+    std::string path;
+    for (auto it = stack_.rbegin(); it != stack_.rend(); ++it)
+      path += " <- " + where(*it);
+    failures_.push_back(where(s) + ": " + why + (path.empty() ? "" : " (via" + path + ")"));
+  }
 
   // Named integer constants: enumerators and constexpr/const integers, per file.
   void collectConstants(const Source &f) {
@@ -188,7 +213,7 @@ private:
 
   // Offsets of the calls of `name` (not its definitions or declarations).
   static std::vector<size_t> callSites(const Source &f, const std::string &name,
-                                       bool *defines = nullptr) {
+                                       bool *defines = nullptr, bool memberCalls = false) {
     std::vector<size_t> out;
     for (size_t pos = f.code.find(name); pos != std::string::npos;
          pos = f.code.find(name, pos + 1)) {
@@ -199,8 +224,13 @@ private:
         ++after;
       if (after >= f.code.size() || f.code[after] != '(' || identChar(f.code[pos + name.size()]))
         continue;
-      if (pos >= 2 && (f.code.compare(pos - 2, 2, "->") == 0 || f.code[pos - 1] == '.'))
-        continue; // a call through the service vector: the stubs forward their own parameters
+      if (pos >= 2 && (f.code.compare(pos - 2, 2, "->") == 0 || f.code[pos - 1] == '.')) {
+        // a call through the service vector (the stubs forward their own parameters), or
+        // of a member function
+        if (memberCalls)
+          out.push_back(pos);
+        continue;
+      }
       size_t b = pos;
       while (b > 0 && std::isspace(static_cast<unsigned char>(f.code[b - 1])))
         --b;
@@ -247,6 +277,7 @@ private:
     std::vector<std::string> params;
     size_t bodyOpen = 0, bodyClose = 0;
     bool lambda = false;
+    bool member = false; // a member function: called as object.name(...) elsewhere
   };
 
   static std::optional<Enclosing> enclosing(Site s, size_t from = std::string::npos) {
@@ -325,6 +356,7 @@ private:
       if (e.name == "if" || e.name == "for" || e.name == "while" || e.name == "switch" ||
           e.name == "catch" || e.name.empty())
         return std::nullopt;
+      e.member = (a >= 2 && c.compare(a - 2, 2, "::") == 0) || recordOf(f, a).has_value();
     }
     for (std::string p : splitArgs(c.substr(open + 1, close - open - 1))) {
       p = trim(p.substr(0, p.find('=')));
@@ -420,6 +452,11 @@ private:
   // The values an expression without parameters of the enclosing function can take.
   std::optional<std::set<int>> values(Site s, const std::string &expr0, int depth) {
     std::string e = strip(expr0);
+    auto given = allowed_.find({s.file->path, e});
+    if (given != allowed_.end()) {
+      used_.insert(given->first);
+      return given->second;
+    }
     std::set<int> out;
     std::string cond, a, b;
     if (depth > 12) {
@@ -441,6 +478,18 @@ private:
     std::smatch m;
     if (std::regex_match(e, literal))
       return std::set<int>{std::stoi(e)};
+    if (e.size() >= 2 && e.front() == '{' && e.back() == '}') {
+      // a list (or a row of a table): every element
+      for (const std::string &item : splitArgs(e.substr(1, e.size() - 2))) {
+        if (item.empty())
+          continue;
+        auto v = values(s, item, depth + 1);
+        if (!v)
+          return std::nullopt;
+        out.insert(v->begin(), v->end());
+      }
+      return out;
+    }
     if (std::regex_match(e, m, offset)) {
       auto base = values(s, m[1], depth + 1);
       if (!base)
@@ -464,6 +513,18 @@ private:
 
   std::optional<std::set<int>> named(Site s, const std::string &n, int depth) {
     if (auto enc = scope(s)) {
+      // "for (T n : list)": the elements of the list
+      std::regex rangeFor(R"(\bfor\s*\(\s*(?:const\s+)?[A-Za-z_:0-9]+\s*&?\s*)" + n +
+                          R"(\s*:\s*([^)]+)\))");
+      const std::string code = s.file->code.substr(enc->bodyOpen, enc->bodyClose - enc->bodyOpen);
+      std::smatch m;
+      if (std::regex_search(code, m, rangeFor)) {
+        Site at{s.file, enc->bodyOpen + static_cast<size_t>(m.position(1))};
+        std::set<int> out;
+        for (const Pair &q : trace(at, "0", m[1], depth + 1))
+          out.insert(q.second);
+        return out;
+      }
       std::regex given("\\b" + n + R"(\s*(=[^=]|\{))");
       std::string body = s.file->code.substr(enc->bodyOpen, enc->bodyClose - enc->bodyOpen);
       if (std::regex_search(body, given))
@@ -641,7 +702,8 @@ private:
   }
 
   static bool isIntegerType(const std::string &t) {
-    return t == "int" || t == "int32_t" || t == "int16_t" || t == "int64_t" || t == "long";
+    return t == "int" || t == "int32_t" || t == "int16_t" || t == "int64_t" || t == "long" ||
+           t == "uint8_t" || t == "uint16_t" || t == "uint32_t";
   }
 
   const std::set<int> *enumerators(const std::string &type) const {
@@ -665,7 +727,15 @@ private:
         std::set<int> out;
         std::string text = f.code.substr(body, f.match[body] - body);
         static const std::regex ret(R"(\breturn\s+([^;]+);)");
+        std::optional<Enclosing> fn = headOf(f, body);
         for (std::sregex_iterator r(text.begin(), text.end(), ret), rend; r != rend; ++r) {
+          // A result made of the function's own arguments would need each call's arguments.
+          for (const std::string &p : fn ? fn->params : std::vector<std::string>())
+            if (dependsOn(strip((*r)[1]), p)) {
+              fail(s, "the message number returned by '" + n + "' depends on its argument '" + p +
+                          "'");
+              return std::nullopt;
+            }
           Pairs p =
               trace({&f, body + static_cast<size_t>(r->position(1))}, "0", (*r)[1], depth + 1);
           for (const Pair &q : p)
@@ -679,20 +749,13 @@ private:
   }
 
   std::optional<std::set<int>> table(Site s, const std::string &n, int depth) {
-    std::regex init("\\b" + n + R"(\s*\[[^\]]*\]\s*=?\s*\{)");
+    std::regex init("\\b" + n + R"((?:\s*\[[^\]]*\])+\s*=?\s*\{)");
     std::smatch m;
     for (const Source &f : files_) {
       if (!std::regex_search(f.code, m, init))
         continue;
       size_t open = static_cast<size_t>(m.position(0) + m.length(0) - 1);
-      std::set<int> out;
-      for (const std::string &item : splitArgs(f.code.substr(open + 1, f.match[open] - open - 1))) {
-        auto v = values({&f, open}, item, depth + 1);
-        if (!v)
-          return std::nullopt;
-        out.insert(v->begin(), v->end());
-      }
-      return out;
+      return values({&f, open}, f.code.substr(open, f.match[open] - open + 1), depth + 1);
     }
     fail(s, "the table '" + n + "' has no initializer the scan can see");
     return std::nullopt;
@@ -700,6 +763,13 @@ private:
 
   // The (set, number) pairs that the two expressions at `s` can take together.
   Pairs trace(Site s, const std::string &setExpr, const std::string &numExpr, int depth) {
+    stack_.push_back(s);
+    Pairs out = traceAt(s, setExpr, numExpr, depth);
+    stack_.pop_back();
+    return out;
+  }
+
+  Pairs traceAt(Site s, const std::string &setExpr, const std::string &numExpr, int depth) {
     Pairs out;
     if (depth > 12) {
       fail(s, "tracing goes too deep");
@@ -752,6 +822,25 @@ private:
     bool sawCall = false;
     bool shared = !enc.lambda && declaredInOwnHeader(*s.file, enc.name);
     for (const Source &f : files_) {
+      // A member function is called as object.name(...) anywhere in the tree, and by its
+      // plain name from its own class.
+      if (enc.member && sameTree(f, *s.file)) {
+        for (size_t pos : callSites(f, enc.name, nullptr, true)) {
+          bool qualified = pos > 0 && (f.code[pos - 1] == '.' || f.code[pos - 1] == '>');
+          if (!qualified && &f != s.file)
+            continue;
+          std::vector<std::string> args = callArgs(f, pos);
+          if (args.size() <= k)
+            continue;
+          const std::string &p = enc.params[k];
+          Pairs q = trace({&f, pos}, substitute(setExpr, p, args[k]),
+                          substitute(numExpr, p, args[k]), depth + 1);
+          out.insert(q.begin(), q.end());
+        }
+        continue;
+      }
+      if (enc.member)
+        continue;
       if (&f != s.file && (!shared || sameTree(f, *s.file) == false || definesOwn(f, enc.name)))
         continue;
       for (size_t pos : callSites(f, enc.name)) {
@@ -835,6 +924,9 @@ std::vector<Source> readTree(const std::string &sub) {
 // host logs its own sets through logMessage.
 const std::map<std::string, std::pair<int, int>> kModuleServices = {
     {"xpmlog", {0, 1}}, {"xpmlogv", {0, 1}}, {"xpmstr", {2, 3}}};
+// Titles, labels and column headers of the output are message texts too.
+const std::map<std::string, std::pair<int, int>> kModuleTextServices = {
+    {"rvqmsg", {0, 1}}, {"rvqmsgs", {0, 1}}, {"wkread", {0, 1}}};
 const std::map<std::string, std::pair<int, int>> kHostServices = {{"logMessage", {0, 1}}};
 
 void expectCatalogued(const Pairs &logged) {
@@ -861,6 +953,39 @@ TEST(CatalogueScan, EveryMessageTheModuleLogsHasAText) {
   for (Pair p : {Pair{848, 9001}, Pair{174, 85}, Pair{172, 14}, Pair{848, 152}})
     EXPECT_TRUE(logged.count(p)) << p.first << "/" << p.second;
   expectCatalogued(logged);
+}
+
+// The range of numbers "from, from + 1, ..., to".
+std::set<int> span(int from, int to) {
+  std::set<int> out;
+  for (int n = from; n <= to; ++n)
+    out.insert(n);
+  return out;
+}
+
+TEST(CatalogueScan, EveryOutputTextTheModuleWritesHasAText) {
+  CatalogueDir dir;
+  Scanner scan(readTree("src"));
+  // Texts chosen by a code added to a base: the codes' ranges, from their enumerations.
+  scan.allow("src/output/vsfsummary.cpp", "519 + method", span(520, 532));   // VsfMethod 1-13
+  scan.allow("src/output/vsfdisplay.cpp", "450 + o.method", span(451, 463)); // VsfMethod 1-13
+  scan.allow("src/output/vsfstop.cpp", "399 + o.choose", span(400, 412));
+  scan.allow("src/output/vsfinfo.cpp", "419 + o.method", span(420, 432));      // VsfMethod 1-13
+  scan.allow("src/output/vsfinfo.cpp", "399 + o.select", span(400, 412));      // VsfCriterion
+  scan.allow("src/output/vsfinfo.cpp", "399 + o.stop", span(400, 413));        // 1-14 (L1)
+  scan.allow("src/output/vsfinfo.cpp", "399 + o.choose", span(400, 412));      // 1-13 (CVEX)
+  scan.allow("src/output/vsfinfo.cpp", "690 + o.cvMethod", span(691, 694));    // VsfCvMethod 1-4
+  scan.allow("src/output/vsfinfo.cpp", "440 + o.hierarchy", span(440, 442));   // 0-2
+  scan.allow("src/effects/zlevpolyprint.cpp", "955 + method", span(956, 958)); // 1-3
+  scan.allow("src/effects/zlevpolyprint.cpp", "959 + info->standardize",
+             span(960, 962)); // PolyStdKind 1-3
+  Pairs texts = scan.scan(kModuleTextServices);
+  for (const std::string &f : scan.failures())
+    ADD_FAILURE() << f;
+  for (const std::string &f : scan.unusedAllowances())
+    ADD_FAILURE() << "no call uses the hand-given numbers of " << f;
+  EXPECT_GT(texts.size(), 100u);
+  expectCatalogued(texts);
 }
 
 TEST(CatalogueScan, EveryMessageTheHostLogsOfItsOwnSetsHasAText) {
@@ -891,6 +1016,10 @@ struct Rec { Code code = C_X; int32_t widthMessageNumber; };
 constexpr int32_t kSet = 848;
 enum Msg { M_A = 40, M_B };
 static const int32_t kTable[] = {61, 62};
+static const int32_t kRows[2][2] = {{81, 82}, {83, 84}};
+struct Out {
+  void line(int32_t label) { xpmlog(848, label); }
+};
 void warn(Ctx* c, int32_t number) { xpmlog(kSet, number, {}); }
 int f(Ctx* c, int k) {
   warn(c, 11);
@@ -905,15 +1034,24 @@ int f(Ctx* c, int k) {
   v->widthMessageNumber = 5;
   xpmlog(own ? 172 : 172, own ? v->widthMessageNumber : 14);
   xpmlog(848, rec.code);
+  xpmlog(848, kRows[k][1]);
+  for (int32_t n : {71, 72})
+    xpmlog(174, n);
+  out.line(95);
+  xpmlog(848, 700 + opts.mode);
   return 0;
 }
 )"));
   Scanner scan(files);
+  scan.allow("src/a.cpp", "700 + opts.mode", {701, 702});
   Pairs got = scan.scan(kModuleServices);
   EXPECT_TRUE(scan.failures().empty()) << scan.failures().front();
-  Pairs want = {{848, 11}, {848, 41}, {848, 12}, {174, 21}, {848, 30}, {848, 40}, {848, 61},
-                {848, 62}, {848, 70}, {172, 5},  {172, 14}, {848, 90}, {848, 91}};
+  Pairs want = {{848, 11}, {848, 41}, {848, 12},  {174, 21}, {848, 30}, {848, 40},
+                {848, 61}, {848, 62}, {848, 70},  {172, 5},  {172, 14}, {848, 90},
+                {848, 91}, {848, 81}, {848, 82},  {848, 83}, {848, 84}, {174, 71},
+                {174, 72}, {848, 95}, {848, 701}, {848, 702}};
   EXPECT_EQ(got, want);
+  EXPECT_TRUE(scan.unusedAllowances().empty());
 
   std::vector<Source> opaque;
   opaque.push_back(make("src/b.cpp", "int g(Ctx* c) { xpmlog(848, lookup(c)); return 0; }\n"));
