@@ -227,3 +227,26 @@ TEST_F(Cli, SemanticTraceGoesToTheLog) {
     }
   EXPECT_GT(traced, 0);
 }
+
+// A multimember effect whose CLASS variables disagree on MISSING ends the step with its own
+// catalogued error, not with a text-less NOTE.
+TEST_F(Cli, MultimemberMissingDisagreementIsACataloguedError) {
+  write("mm.csv", "y,a,b,x\n1,p,q,2\n2,q,,3\n3,,p,4\n4,p,q,6\n5,q,p,1\n");
+  std::string prog = write("p.qrx", "proc varsifter data=mm;\n class a(missing) b;\n"
+                                    " effect m = mm(a b);\n model y = m x;\nrun;\n");
+  Outcome r = qrx("--work '" + dir.string() + "' --json '" + (dir / "run.json").string() +
+                  "' '" + prog + "'");
+  EXPECT_EQ(r.status, 2) << r.out;
+  minijson::Value v;
+  std::string err;
+  ASSERT_TRUE(minijson::parse(read("run.json"), &v, &err)) << err << "\n" << r.out;
+  int found = 0;
+  for (const minijson::Value& rec : v["steps"][0]["log"].items)
+    if (rec.has("set") && rec["set"].n == 174 && rec["number"].n == 85) {
+      ++found;
+      EXPECT_EQ(rec["severity"].s, "ERROR");
+      EXPECT_NE(rec["text"].s.find("multimember effect M"), std::string::npos) << rec["text"].s;
+    }
+  EXPECT_EQ(found, 1) << r.out;
+  EXPECT_GE(v["steps"][0]["returnCode"].n, 3000);
+}
