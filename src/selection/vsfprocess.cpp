@@ -53,6 +53,7 @@ int32_t fail(VsfModel *m, int32_t rc) {
   return rc;
 }
 
+bool refuseFit(VsfModel *m, int32_t *rc);
 int32_t transformPages(VsfModel *m, bool *centred, bool *weighted);
 int32_t undoTransforms(VsfModel *m, bool centred, bool weighted);
 int32_t fitOnPages(VsfModel *m, int32_t start);
@@ -80,39 +81,15 @@ int32_t vsfProcessModel(VsfModel *model) {
   vsfRegisterKernels();
   const int32_t start = o->noint ? 1 : 0;
 
-  if (m->resampler != nullptr || o->modelAverage)
-    return fail(m, notBuilt("model averaging"));
-
-  if (m->nObs == 0) {
-    m->fitStatus = VFS_NO_TRAIN;
-    return 0;
+  // Pages that an earlier fit of the road left centred count as centred here.
+  bool centred = o->colStandardize && !o->transformPages, weighted = false;
+  int32_t rc = 0;
+  if (!refuseFit(m, &rc)) {
+    if (o->colStandardize)
+      rc = transformPages(m, &centred, &weighted);
+    if (rc == 0)
+      rc = fitOnPages(m, start);
   }
-  if (m->freqValidate == 0 && asks(o, 10)) {
-    m->fitStatus = VFS_NO_VALIDATION;
-    return 0;
-  }
-  if ((o->cvOn || o->cvExternal) && m->foldCount == 1) {
-    m->fitStatus = VFS_SINGLE_FOLD;
-    return 0;
-  }
-  if (o->cvExternal && static_cast<double>(m->foldCount) > m->nObs) {
-    m->fitStatus = VFS_TOO_MANY_FOLDS;
-    return 0;
-  }
-  if (o->cvOn || o->cvExternal)
-    return fail(m, notBuilt("cross validation"));
-  if (o->method < 1 || o->method > 10)
-    return fail(m, notBuilt("the penalized selection methods"));
-  if (o->parmStandardize || (o->adaptive && !o->colStandardize))
-    return fail(m, notBuilt("standardized and adaptive fits"));
-  // The path's arrays exist only for fits on centred and scaled columns.
-  if (o->method >= 5 && !o->colStandardize)
-    return fail(m, notBuilt("unstandardized least-angle path"));
-
-  bool centred = false, weighted = false;
-  int32_t rc = o->colStandardize ? transformPages(m, &centred, &weighted) : 0;
-  if (rc == 0)
-    rc = fitOnPages(m, start);
   // The pages go back to the data on every road once they were transformed, also when the
   // fit failed or ended without a usable model.
   if (o->colStandardize && o->restorePages) {
@@ -124,6 +101,50 @@ int32_t vsfProcessModel(VsfModel *model) {
 }
 
 namespace {
+
+// The conditions under which the fit does not run: true with *rc 0 and the fit status set,
+// or with *rc a failure code; false when the fit goes on.
+bool refuseFit(VsfModel *m, int32_t *rc) {
+  const VsfModelOptions *o = m->options;
+  if (m->resampler != nullptr || o->modelAverage) {
+    *rc = fail(m, notBuilt("model averaging"));
+    return true;
+  }
+  if (m->nObs == 0) {
+    m->fitStatus = VFS_NO_TRAIN;
+    return true;
+  }
+  if (m->freqValidate == 0 && asks(o, 10)) {
+    m->fitStatus = VFS_NO_VALIDATION;
+    return true;
+  }
+  if ((o->cvOn || o->cvExternal) && m->foldCount == 1) {
+    m->fitStatus = VFS_SINGLE_FOLD;
+    return true;
+  }
+  if (o->cvExternal && static_cast<double>(m->foldCount) > m->nObs) {
+    m->fitStatus = VFS_TOO_MANY_FOLDS;
+    return true;
+  }
+  if (o->cvOn || o->cvExternal) {
+    *rc = fail(m, notBuilt("cross validation"));
+    return true;
+  }
+  if (o->method < 1 || o->method > 10) {
+    *rc = fail(m, notBuilt("the penalized selection methods"));
+    return true;
+  }
+  if (o->parmStandardize || (o->adaptive && !o->colStandardize)) {
+    *rc = fail(m, notBuilt("standardized and adaptive fits"));
+    return true;
+  }
+  // The path's arrays exist only for fits on centred and scaled columns.
+  if (o->method >= 5 && !o->colStandardize) {
+    *rc = fail(m, notBuilt("unstandardized least-angle path"));
+    return true;
+  }
+  return false;
+}
 
 int32_t transformPages(VsfModel *m, bool *centred, bool *weighted) {
   const VsfModelOptions *o = m->options;

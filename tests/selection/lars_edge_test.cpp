@@ -224,3 +224,30 @@ TEST(LarEdges, PagesAreRestoredAfterAFailedMethod) {
   f.fit.opt.screen = 0;
   expectSamePathOnRefit(f.m(), std::vector<double>(want.stepSSE, want.stepSSE + want.stepCount));
 }
+
+// The last fit of a road finds the pages as an earlier fit left them (centred) and ends
+// before its method; it still hands them back as the data.
+TEST(LarEdges, PagesAreRestoredByAFitThatEndsBeforeItsMethod) {
+  static const Design d = smallDesign(false, false);
+  PathSetup p;
+  p.method = 5;
+  PathFit clean(p, d);
+  clean.fit.opt.restorePages = 1;
+  clean.go();
+  const VsfModel &want = clean.m();
+
+  PathFit f(p, d);
+  f.go(); // the pages stay centred and scaled
+  VsfModel &m = f.m();
+  f.fit.opt.transformPages = 0;
+  f.fit.opt.restorePages = 1;
+  f.fit.opt.stop = 10; // VALIDATE without validation rows: the fit ends at once
+  vsfModelReset(&m);
+  vsfModelByFree(&m);
+  ASSERT_EQ(vsfModelInit(&m), 0);
+  ASSERT_EQ(vsfProcessModel(&m), 0);
+  ASSERT_EQ(m.fitStatus, VFS_NO_VALIDATION);
+  f.fit.opt.stop = 0;
+  f.fit.opt.transformPages = 1;
+  expectSamePathOnRefit(m, std::vector<double>(want.stepSSE, want.stepSSE + want.stepCount));
+}
