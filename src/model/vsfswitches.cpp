@@ -8,7 +8,7 @@
 void vsfDeriveFitSwitches(VsfModelOptions *o) {
   o->colStandardize = o->penalizedPath;
   o->parmStandardize = o->solverPath;
-  // Step records are written for every fit: the displays and graphs of the path read them.
+  // Bit 1: every fit writes its step records (the step displays read them when asked).
   o->stepRecordBits |= 2;
 }
 
