@@ -144,6 +144,16 @@ void expectSamePathOnRefit(VsfModel &m, const std::vector<double> &sse) {
     EXPECT_NEAR(m.stepSSE[s], sse[s], 1e-10 * sse[0]) << s;
 }
 
+// The SSE series of a LAR fit on the data (one that hands its pages back).
+std::vector<double> larPathOnTheData(const Design &d) {
+  PathSetup p;
+  p.method = 5;
+  PathFit clean(p, d);
+  clean.fit.opt.restorePages = 1;
+  clean.go();
+  return std::vector<double>(clean.m().stepSSE, clean.m().stepSSE + clean.m().stepCount);
+}
+
 } // namespace
 
 TEST(LarEdges, PagesAreRestoredWhenAsked) {
@@ -208,13 +218,9 @@ TEST(LarEdges, FailingDataPassEndsThePathWithItsMessage) {
 // not the standardized columns.
 TEST(LarEdges, PagesAreRestoredAfterAFailedMethod) {
   static const Design d = smallDesign(false, false);
+  const std::vector<double> want = larPathOnTheData(d);
   PathSetup p;
   p.method = 5;
-  PathFit clean(p, d);
-  clean.fit.opt.restorePages = 1;
-  clean.go();
-  const VsfModel &want = clean.m();
-
   PathFit f(p, d);
   f.fit.opt.restorePages = 1;
   f.fit.opt.screen = 3;
@@ -222,20 +228,16 @@ TEST(LarEdges, PagesAreRestoredAfterAFailedMethod) {
   ASSERT_EQ(f.fit.processRc, 0);
   ASSERT_LT(f.m().fitStatus, 0);
   f.fit.opt.screen = 0;
-  expectSamePathOnRefit(f.m(), std::vector<double>(want.stepSSE, want.stepSSE + want.stepCount));
+  expectSamePathOnRefit(f.m(), want);
 }
 
 // The last fit of a road finds the pages as an earlier fit left them (centred) and ends
 // before its method; it still hands them back as the data.
 TEST(LarEdges, PagesAreRestoredByAFitThatEndsBeforeItsMethod) {
   static const Design d = smallDesign(false, false);
+  const std::vector<double> want = larPathOnTheData(d);
   PathSetup p;
   p.method = 5;
-  PathFit clean(p, d);
-  clean.fit.opt.restorePages = 1;
-  clean.go();
-  const VsfModel &want = clean.m();
-
   PathFit f(p, d);
   f.go(); // the pages stay centred and scaled
   VsfModel &m = f.m();
@@ -249,5 +251,5 @@ TEST(LarEdges, PagesAreRestoredByAFitThatEndsBeforeItsMethod) {
   ASSERT_EQ(m.fitStatus, VFS_NO_VALIDATION);
   f.fit.opt.stop = 0;
   f.fit.opt.transformPages = 1;
-  expectSamePathOnRefit(m, std::vector<double>(want.stepSSE, want.stepSSE + want.stepCount));
+  expectSamePathOnRefit(m, want);
 }
