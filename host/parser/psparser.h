@@ -49,7 +49,7 @@ struct LexToken {
 };
 
 struct LexError {
-  int message = 0; // ParserMsg
+  ParserMsg message = PM_SYNTAX;
   int line = 0;
   int column = 0;
   std::string detail;

@@ -70,8 +70,9 @@ struct Interp {
     std::string out;
     int k = 0;
     for (const std::string &w : n->firstWords) {
-      if (w.size() > 1 && w.back() == '$')
-        continue; // hidden keywords are not advertised
+      // hidden keywords are not advertised, neither as written nor as their '$'-less twin
+      if ((w.size() > 1 && w.back() == '$') || n->firstWords.count(w + '$') != 0)
+        continue;
       if (k++ == 8) {
         out += ", ...";
         break;

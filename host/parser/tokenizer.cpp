@@ -31,7 +31,7 @@ struct Lexer {
   std::vector<LexToken> &out;
   LexError *err;
 
-  bool fail(int msg, int l, int c, std::string detail) {
+  bool fail(ParserMsg msg, int l, int c, std::string detail) {
     if (err) {
       err->message = msg;
       err->line = l;

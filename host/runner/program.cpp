@@ -51,7 +51,7 @@ std::vector<Statement> cutStatements(const std::string& t, std::vector<ProgramPr
         advance(i++);
         for (;;) {
           if (i >= t.size()) {
-            problems->push_back({qline, 9, ""});
+            problems->push_back({qline, PG_OPEN_QUOTE, ""});
             return out;
           }
           if (t[i] == q) {
@@ -262,7 +262,7 @@ std::string stripComments(const std::string& text, std::vector<ProgramProblem>* 
       int start = line;
       size_t close = t.find("*/", i + 2);
       if (close == std::string::npos) {
-        problems->push_back({start, 5, ""});
+        problems->push_back({start, PG_OPEN_COMMENT, ""});
         for (size_t k = i; k < t.size(); ++k)
           blank(k);
         return t;

@@ -32,9 +32,15 @@ struct ProgramItem {
   int messageNumber = 0;
 };
 
+// The problems that splitting a program can find (their numbers in message set 611).
+enum ProgramMsg : int {
+  PG_OPEN_COMMENT = 5, // a comment that is not closed
+  PG_OPEN_QUOTE = 9,   // a quoted string that is not closed
+};
+
 struct ProgramProblem {
   int line = 0;
-  int number = 0; // message number of set 611
+  ProgramMsg msg = PG_OPEN_COMMENT;
   std::string detail;
 };
 

@@ -58,7 +58,7 @@ ProgramResult runProgram(const std::string& text, const std::string& programFile
   std::vector<ProgramProblem> problems;
   std::vector<ProgramItem> items = splitProgram(text, &problems);
   for (const ProgramProblem& p : problems) {
-    msg(p.number, {p.line});
+    msg(p.msg, {p.line});
     run.returnCode = std::max(run.returnCode, kStatementErrorCode);
   }
   if (!problems.empty()) {

@@ -507,11 +507,13 @@ int32_t laterArrays(Pass& p, QkPool* pool) {
     return 0;
   const int64_t k = std::max(s->folds, 1);
   const int64_t maxSteps = s->maxSteps == 0 ? 2147483647 : s->maxSteps;
+  int64_t records = 0; // room per fold
   if (s->method >= 5 && s->method <= 10) {
     int64_t steps = std::min<int64_t>(maxSteps, 2 * (s->noint ? E - 1 : E));
     if (s->steps > 0)
       steps = std::min<int64_t>(steps, s->steps);
     const int64_t mm = steps + 1;
+    records = mm;
     m->cvexKeys = allocArray<int32_t>(pool, 3 * k * mm);
     m->cvexValues = allocArray<double>(pool, 6 * k * mm);
     m->cvexFoldEnd = allocArray<double>(pool, k * mm);
@@ -521,6 +523,7 @@ int32_t laterArrays(Pass& p, QkPool* pool) {
     int64_t steps = s->maxSteps == 0 ? s->forcedIn + 100 : s->maxSteps;
     if (s->steps > 0)
       steps = std::min<int64_t>(steps, s->steps + s->forcedIn);
+    records = steps;
     m->cvexKeys = allocArray<int32_t>(pool, 3 * k * steps);
     m->cvexValues = allocArray<double>(pool, 2 * k * steps);
     m->cvexFoldEnd = allocArray<double>(pool, steps);
@@ -529,7 +532,9 @@ int32_t laterArrays(Pass& p, QkPool* pool) {
   } else {
     return 0;
   }
-  m->cvexCurve = allocArray<int32_t>(pool, k);
+  // The averaged held-out error per grid point (per step for GROUPLASSO), a double; it is
+  // also the scratch of the grid merge, so it has room for every record of every fold.
+  m->cvexCurve = allocArray<double>(pool, k * records);
   m->cvexFoldKnots = allocArray<double>(pool, k);
   if (!m->cvexKeys || !m->cvexValues || !m->cvexFoldEnd || !m->cvexFoldLambdaMax || !m->cvexGrid ||
       !m->cvexCurve || !m->cvexFoldKnots)

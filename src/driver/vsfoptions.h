@@ -156,8 +156,8 @@ struct VsfModelOptions {
   double keepRatioWork;
   double l1;               // -1 not given
 
-  // Fitting switches the model core reads (set after parsing; vsfDeriveFitSwitches of
-  // src/model/vsfswitches.h derives them from the codes above).
+  // Fitting switches the model core reads, decided by post-initialisation (the two that
+  // follow from the method alone and the per-group words by src/model/vsfswitches.h).
   uint8_t fullXpx;         // the full cross-products matrix is formed before selection
   uint8_t storeCross;      // cross products grown per step and stored
   uint8_t fullModelFirst;  // the full model is fitted first (CP, BIC)

@@ -867,13 +867,10 @@ int32_t fullSweepSetting(VsfContext* ctx) {
 
 int32_t vsfPostInit(VsfContext* ctx) {
   VsfModelOptions& o = ctx->options;
-  VsfPerfOptions& po = ctx->stmt.perfOptions;
-  LevDesign* d = ctx->design.design;
   if (ctx->inest == nullptr)
     ctx->inest = ctx->stmt.adaptiveInest;
-  // The model core's switches from the codes first; the checks below then decide the
-  // switches they are about.
-  vsfDeriveFitSwitches(&o, &po, d->effectCount);
+  // The switches that follow from the method alone; the stages below decide the others.
+  vsfDeriveFitSwitches(&o);
 
   if (int32_t rc = checkMethodsAndResponse(ctx); rc != 0)
     return rc;
@@ -928,9 +925,7 @@ int32_t vsfInitializeModel(VsfContext* ctx) {
   m.screenSetting2 = o.keepRatioWork;
   m.l1Target = o.l1;
   // The per-group fit-control words.
-  ctx->options.transformPages = 1;
-  ctx->options.restorePages = 0;
-  ctx->options.recordSteps = 1;
+  vsfStartGroupFit(&ctx->options);
   m.optionCount = 0;
   if (!ctx->stmt.util.sharedDrive) {
     uint8_t status = 0;

@@ -9,8 +9,11 @@
 #include "effects/levalloc.h"
 #include "support/hoststubs.h"
 
+#include <algorithm>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -315,9 +318,9 @@ int32_t AddEffToChain(EffectParseState* state, EffectChainNode* node, EffectChai
   ParseRoot* traceRoot = effRoot();
   bool trace = traceRoot != nullptr && traceRoot->semanticTrace;
   if (trace) {
-    std::printf("\nADDEFF: Current effect ptr = *efa    = %12p\n", static_cast<void*>(node));
-    std::printf("ADDEFF: Head ptr           = *efhead = %12p\n", static_cast<void*>(*head));
-    std::printf("ADDEFF: Tail ptr           = *eftail = %12p\n", static_cast<void*>(*tail));
+    effTraceLine("ADDEFF: Current effect ptr = *efa    = %12p", static_cast<void*>(node));
+    effTraceLine("ADDEFF: Head ptr           = *efhead = %12p", static_cast<void*>(*head));
+    effTraceLine("ADDEFF: Tail ptr           = *eftail = %12p", static_cast<void*>(*tail));
   }
   EffectChainNode* found = nullptr;
   if (useTree) {
@@ -361,7 +364,7 @@ int32_t AddEffToChain(EffectParseState* state, EffectChainNode* node, EffectChai
   }
   if (found != nullptr) {
     if (trace) {
-      std::printf("Duplicate\n");
+      effTraceLine("Duplicate");
       PrintEffect(found);
     }
     *out = found;
@@ -372,7 +375,7 @@ int32_t AddEffToChain(EffectParseState* state, EffectChainNode* node, EffectChai
     return 0;
   }
   if (trace) {
-    std::printf("    New effect -- add it to the effect chain\n");
+    effTraceLine("    New effect -- add it to the effect chain");
     PrintEffect(node);
   }
   if (listMode != 2) {
@@ -405,7 +408,7 @@ EffectChainNode* CrossEffects(EffectParseState* state, const EffectChainNode* e,
   if (c->code == -1 || crossedAndNested(c)) {
     ParseRoot* root = effRoot();
     if (root != nullptr && root->semanticTrace) {
-      std::printf("CrossEffects: discarded effect\n");
+      effTraceLine("CrossEffects: discarded effect");
       PrintEffect(c);
     }
     zeffre(nullptr, c);
@@ -506,27 +509,56 @@ int32_t AddBarEffects(EffectParseState* state) {
   return 0;
 }
 
+namespace {
+
+// Appends printf-formatted text to a trace line.
+[[gnu::format(printf, 2, 3)]] void appendf(std::string& line, const char* format, ...) {
+  char buffer[512];
+  va_list args;
+  va_start(args, format);
+  int n = std::vsnprintf(buffer, sizeof buffer, format, args);
+  va_end(args);
+  if (n > 0)
+    line.append(buffer, std::min(static_cast<size_t>(n), sizeof buffer - 1));
+}
+
+void logTrace(const std::string& line) {
+  xpmlog(174, kMsgEffectTrace, {HostMsgArg(line.data(), static_cast<int32_t>(line.size()))});
+}
+
+} // namespace
+
+void effTraceLine(const char* format, ...) {
+  char buffer[512];
+  va_list args;
+  va_start(args, format);
+  int n = std::vsnprintf(buffer, sizeof buffer, format, args);
+  va_end(args);
+  logTrace(std::string(buffer, n > 0 ? std::min(static_cast<size_t>(n), sizeof buffer - 1) : 0));
+}
+
 void PrintEffect(const EffectChainNode* node) {
-  std::printf("Effect %.*s: ", node->nameLength, node->name ? node->name : "");
+  std::string line;
+  appendf(line, "Effect %.*s: ", node->nameLength, node->name ? node->name : "");
   if (node->type == ECT_ALLPARMS)
-    std::printf("ALL_PARMS");
+    line += "ALL_PARMS";
   else if (node->type == ECT_FACTOR)
-    std::printf("_RESPONSE_");
-  std::printf("\n");
+    line += "_RESPONSE_";
+  logTrace(line);
   static const char* const labels[4] = {" Cont  vars:", " Cross vars:", " Nest  vars:",
                                         " Nestv vars:"};
   for (int k = 0; k < 4; ++k) {
     if (node->lists[k].count == 0)
       continue;
-    std::printf("%s", labels[k]);
+    line = labels[k];
     for (int32_t i = 0; i < node->lists[k].count; ++i)
-      std::printf("%5d", node->lists[k].items[i]);
-    std::printf("\n");
+      appendf(line, "%5d", node->lists[k].items[i]);
+    logTrace(line);
   }
   if (node->valueCount > 0) {
-    std::printf(" Nestv values:");
+    line = " Nestv values:";
     for (int32_t i = 0; i < node->valueCount; ++i)
-      std::printf(" %.16s", node->values[i].text);
-    std::printf("\n");
+      appendf(line, " %.16s", node->values[i].text);
+    logTrace(line);
   }
 }

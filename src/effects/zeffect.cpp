@@ -858,7 +858,7 @@ int32_t AddEffect(EffectParseState* state, EffectChainNode* node, int32_t id, bo
     return -1;
   ParseRoot* root = effRoot();
   if (root != nullptr && root->semanticTrace)
-    std::printf("%.*s\n", out->nameLength, out->name);
+    effTraceLine("%.*s", out->nameLength, out->name);
   return r;
 }
 

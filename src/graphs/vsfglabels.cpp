@@ -159,6 +159,12 @@ int32_t vsfgStepLabels(VsfContext* ctx, VsfModel* m) {
 
 int32_t vsfgParmLabels(VsfContext* ctx, VsfModel* m) {
   VsfResultsState& r = ctx->results;
+  // The tables of an earlier BY group lived in that group's pool: drop them before anything
+  // can return.
+  r.parmInPlot = nullptr;
+  r.parmCurve = nullptr;
+  r.parmLabels = nullptr;
+  r.parmLabelWidth = 0;
   const int32_t parms = m->parmCount;
   if (parms <= 0)
     return 0;

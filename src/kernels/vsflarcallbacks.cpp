@@ -298,7 +298,7 @@ void plainCorrBody(VsfModel *m, QkPageDescriptor *page, double *corr) {
     }
     for (size_t i = 0; i < K.effect.size(); ++i) {
       const int32_t k = K.effect[i];
-      corr[k] += mult * res * (dense[K.offset[i]] - m->columnSums[m->parmOffset[k]]);
+      corr[k] += mult * res * (dense[K.offset[i]] - m->columnSums[k]);
     }
   });
 }

@@ -21,13 +21,18 @@ int32_t foldOf(const VsfModel *m, const VsfRowShape &S, const VsfRowView &r) {
 }
 
 // ---- full X'X ----
-template <class Target> void fullBody(VsfModel *m, QkPageDescriptor *page, Target target) {
+template <class Target> int32_t fullBody(VsfModel *m, QkPageDescriptor *page, Target target) {
   const VsfRowShape S = vsfRowShape(m);
+  int32_t badFolds = 0;
   vsfEachRow(S, page, [&](const VsfRowView &r) {
     const double w = vsfTrainWeight(m, S, r);
     const int32_t f = foldOf(m, S, r);
-    if (w == 0.0 || f == -2)
+    if (w == 0.0)
       return;
+    if (f == -2) {
+      ++badFolds;
+      return;
+    }
     double *T = target(f);
     if (zscp(r.y, S.dense + 1, T, w) == 0)
       return;
@@ -48,16 +53,22 @@ template <class Target> void fullBody(VsfModel *m, QkPageDescriptor *page, Targe
       }
     }
   });
+  return badFolds != 0 ? kVsfBadFoldRow : 0;
 }
 
 // ---- effect blocks ----
-template <class Target> void effectBody(VsfModel *m, QkPageDescriptor *page, Target target) {
+template <class Target> int32_t effectBody(VsfModel *m, QkPageDescriptor *page, Target target) {
   const VsfRowShape S = vsfRowShape(m);
+  int32_t badFolds = 0;
   vsfEachRow(S, page, [&](const VsfRowView &r) {
     const double w = vsfTrainWeight(m, S, r);
     const int32_t f = foldOf(m, S, r);
-    if (w == 0.0 || f == -2)
+    if (w == 0.0)
       return;
+    if (f == -2) {
+      ++badFolds;
+      return;
+    }
     for (int32_t e = 0; e < m->effectCount; ++e) {
       const int32_t k = m->effectColumns[e];
       if (k <= 0)
@@ -77,21 +88,27 @@ template <class Target> void effectBody(VsfModel *m, QkPageDescriptor *page, Tar
       }
     }
   });
+  return badFolds != 0 ? kVsfBadFoldRow : 0;
 }
 
 // ---- new rows of the entering effect; target(f) gives the base that element (r, c) of
 // the whole triangle is addressed from ----
 template <class Target>
-void effBody(VsfModel *m, QkPageDescriptor *page, int64_t origin, Target target) {
+int32_t effBody(VsfModel *m, QkPageDescriptor *page, int64_t origin, Target target) {
   const VsfRowShape S = vsfRowShape(m);
   const int32_t k = m->inModelList[m->inModelCount - 1];
   const int64_t m0 = m->xpxColumns;
   const int32_t nIn = m->inModelCount;
+  int32_t badFolds = 0;
   vsfEachRow(S, page, [&](const VsfRowView &r) {
     const double w = vsfTrainWeight(m, S, r);
     const int32_t f = foldOf(m, S, r);
-    if (w == 0.0 || f == -2)
+    if (w == 0.0)
       return;
+    if (f == -2) {
+      ++badFolds;
+      return;
+    }
     double *T = target(f);
     const double *dense = r.denseValues();
     auto addRow = [&](int64_t row, double v) {
@@ -131,6 +148,7 @@ void effBody(VsfModel *m, QkPageDescriptor *page, int64_t origin, Target target)
         addRow(m0 + r.storedIndex(S, a), w * r.sparseValues[a]);
     }
   });
+  return badFolds != 0 ? kVsfBadFoldRow : 0;
 }
 
 // True when every effect is dense and stored in parameter order, so that the dense values
@@ -169,14 +187,19 @@ inline void addParms(const VsfModel *m, const VsfRowShape &S, const VsfRowView &
   }
 }
 
-template <class Target> void yCrossBody(VsfModel *m, QkPageDescriptor *page, Target target) {
+template <class Target> int32_t yCrossBody(VsfModel *m, QkPageDescriptor *page, Target target) {
   const VsfRowShape S = vsfRowShape(m);
   const bool contiguous = denseInParameterOrder(m);
+  int32_t badFolds = 0;
   vsfEachRow(S, page, [&](const VsfRowView &r) {
     const double w = vsfTrainWeight(m, S, r);
     const int32_t f = foldOf(m, S, r);
-    if (w == 0.0 || f == -2)
+    if (w == 0.0)
       return;
+    if (f == -2) {
+      ++badFolds;
+      return;
+    }
     const double u = w * r.y[0];
     if (u == 0.0)
       return;
@@ -184,18 +207,24 @@ template <class Target> void yCrossBody(VsfModel *m, QkPageDescriptor *page, Tar
     t[0] += r.y[0] * u;
     addParms(m, S, r, t, u, contiguous);
   });
+  return badFolds != 0 ? kVsfBadFoldRow : 0;
 }
 
 // target(f, j) gives column j of the entering effect's new store columns.
-template <class Target> void effCrossBody(VsfModel *m, QkPageDescriptor *page, Target target) {
+template <class Target> int32_t effCrossBody(VsfModel *m, QkPageDescriptor *page, Target target) {
   const VsfRowShape S = vsfRowShape(m);
   const bool contiguous = denseInParameterOrder(m);
   const int32_t k = m->inModelList[m->inModelCount - 1];
+  int32_t badFolds = 0;
   vsfEachRow(S, page, [&](const VsfRowView &r) {
     const double w = vsfTrainWeight(m, S, r);
     const int32_t f = foldOf(m, S, r);
-    if (w == 0.0 || f == -2)
+    if (w == 0.0)
       return;
+    if (f == -2) {
+      ++badFolds;
+      return;
+    }
     auto column = [&](int32_t j, double v) {
       double *t = target(f, j);
       t[0] += r.y[0] * v;
@@ -215,6 +244,7 @@ template <class Target> void effCrossBody(VsfModel *m, QkPageDescriptor *page, T
         column(r.storedIndex(S, a), w * r.sparseValues[a]);
     }
   });
+  return badFolds != 0 ? kVsfBadFoldRow : 0;
 }
 
 int64_t blocksLength(const VsfModel *m) {
@@ -227,20 +257,17 @@ int64_t blocksLength(const VsfModel *m) {
 } // namespace
 
 int32_t vsfFullXpX(VsfModel *m, QkPageDescriptor *page) {
-  fullBody(m, page, [m](int32_t f) { return f < 0 ? m->xpx : m->folds[f].xpx; });
-  return 0;
+  return fullBody(m, page, [m](int32_t f) { return f < 0 ? m->xpx : m->folds[f].xpx; });
 }
 int32_t vsfFullXpX_t(VsfModel *m, QkPageDescriptor *page, double *buffer, int64_t) {
   const int64_t slice = tri(m->xpxColumns);
-  fullBody(m, page, [=](int32_t f) { return buffer + (f < 0 ? 0 : f * slice); });
-  return 0;
+  return fullBody(m, page, [=](int32_t f) { return buffer + (f < 0 ? 0 : f * slice); });
 }
 
 int32_t vsfEffectXpX(VsfModel *m, QkPageDescriptor *page) {
-  effectBody(m, page, [m](int32_t f, int32_t e) {
+  return effectBody(m, page, [m](int32_t f, int32_t e) {
     return f < 0 ? m->effectBlocks[e] : m->folds[f].effectBlocks[e];
   });
-  return 0;
 }
 int32_t vsfEffectXpX_t(VsfModel *m, QkPageDescriptor *page, double *buffer, int64_t) {
   // Offsets of every effect's block within one fold's slice.
@@ -251,48 +278,41 @@ int32_t vsfEffectXpX_t(VsfModel *m, QkPageDescriptor *page, double *buffer, int6
     offsets[e] = off;
     off += tri(m->effectColumns[e]);
   }
-  effectBody(m, page,
+  return effectBody(m, page,
              [&](int32_t f, int32_t e) { return buffer + (f < 0 ? 0 : f * slice) + offsets[e]; });
-  return 0;
 }
 
 int32_t vsfEffXpX(VsfModel *m, QkPageDescriptor *page) {
-  effBody(m, page, 0, [m](int32_t f) { return f < 0 ? m->xpx : m->folds[f].xpx; });
-  return 0;
+  return effBody(m, page, 0, [m](int32_t f) { return f < 0 ? m->xpx : m->folds[f].xpx; });
 }
 int32_t vsfEffXpX_t(VsfModel *m, QkPageDescriptor *page, double *buffer, int64_t length) {
   const int64_t K = m->foldCount > 0 ? m->foldCount : 1;
   const bool cv = vsfRowShape(m).cv;
   const int64_t slice = cv ? length / K : length;
   const int64_t origin = tri(m->xpxColumns);
-  effBody(m, page, origin, [=](int32_t f) { return buffer + (f < 0 ? 0 : f * slice); });
-  return 0;
+  return effBody(m, page, origin, [=](int32_t f) { return buffer + (f < 0 ? 0 : f * slice); });
 }
 
 int32_t vsfYCross(VsfModel *m, QkPageDescriptor *page) {
-  yCrossBody(m, page, [m](int32_t f) { return f < 0 ? m->cross : m->folds[f].cross; });
-  return 0;
+  return yCrossBody(m, page, [m](int32_t f) { return f < 0 ? m->cross : m->folds[f].cross; });
 }
 int32_t vsfYCross_t(VsfModel *m, QkPageDescriptor *page, double *buffer, int64_t) {
   const int64_t N = m->parmCount + 1;
-  yCrossBody(m, page, [=](int32_t f) { return buffer + (f < 0 ? 0 : f * N); });
-  return 0;
+  return yCrossBody(m, page, [=](int32_t f) { return buffer + (f < 0 ? 0 : f * N); });
 }
 
 int32_t vsfEffCross(VsfModel *m, QkPageDescriptor *page) {
   const int64_t N = m->parmCount + 1;
   const int64_t c0 = m->crossColumnCount;
-  effCrossBody(m, page, [=](int32_t f, int32_t j) {
+  return effCrossBody(m, page, [=](int32_t f, int32_t j) {
     return (f < 0 ? m->cross : m->folds[f].cross) + (c0 + j) * N;
   });
-  return 0;
 }
 int32_t vsfEffCross_t(VsfModel *m, QkPageDescriptor *page, double *buffer, int64_t length) {
   const int64_t N = m->parmCount + 1;
   const int64_t K = m->foldCount > 0 ? m->foldCount : 1;
   const bool cv = vsfRowShape(m).cv;
   const int64_t slice = cv ? length / K : length;
-  effCrossBody(m, page,
+  return effCrossBody(m, page,
                [=](int32_t f, int32_t j) { return buffer + (f < 0 ? 0 : f * slice) + j * N; });
-  return 0;
 }

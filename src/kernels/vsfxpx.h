@@ -10,6 +10,10 @@
 
 struct VsfModel;
 
+// The status of a cross-product pass that met a TRAIN row whose cross-validation fold lies
+// outside 0 to foldCount - 1: such a row belongs to no fold's sums, so the sums are incomplete.
+inline constexpr int32_t kVsfBadFoldRow = -61;
+
 int32_t vsfFullXpX(VsfModel *model, QkPageDescriptor *page);
 int32_t vsfFullXpX_t(VsfModel *model, QkPageDescriptor *page, double *buffer, int64_t length);
 int32_t vsfEffectXpX(VsfModel *model, QkPageDescriptor *page);

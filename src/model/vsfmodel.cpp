@@ -637,6 +637,14 @@ int32_t vsfRecordStep(VsfModel *model, int32_t effect) {
 
   m->stepCount = s + 1;
 
+  // Sums of squares that are rounding noise against the uncorrected total are zero; done
+  // here for every recorded step, so that the model does not depend on whether its step
+  // records are written.
+  if (m->totalSS < kVsfEps * m->totalSSUncorrected)
+    m->totalSS = 0.0;
+  if (m->sse < kVsfEps * m->totalSSUncorrected)
+    m->sse = 0.0;
+
   if (o->stepRecordBits != 0 && o->recordSteps != 0) {
     if (vsfSerializeModel(m) != 0) {
       // The step stays in the history, but the fit cannot go on without its record.

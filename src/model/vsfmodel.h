@@ -156,7 +156,7 @@ struct VsfModel {
   double *cvexFoldEnd;
   double *cvexFoldLambdaMax;
   double *cvexGrid;
-  int32_t *cvexCurve;
+  double *cvexCurve;
   double *cvexFoldKnots;
   int32_t cvexGridCount;
   double cvexChosenValue;

@@ -81,10 +81,6 @@ int32_t vsfSerializeModel(VsfModel *m) {
   // A resampler's records start with its sample tag; resampled fits are refused by the
   // fit driver until the resampling drivers exist, so no tag is written here yet.
   w.one<int32_t>(m->fitStatus);
-  if (m->totalSS < kVsfEps * m->totalSSUncorrected)
-    m->totalSS = 0.0;
-  if (m->sse < kVsfEps * m->totalSSUncorrected)
-    m->sse = 0.0;
   double *sf[28];
   int32_t *cf[13];
   statFields(m, sf);

@@ -100,8 +100,12 @@ void rowFromCross(VsfModel *m, double *T, const double *cross, double *const *bl
 int32_t vsfRunPass(VsfModel *m, VsfSerialKernel serial, VsfThreadedKernel threaded,
                    int64_t length) {
   int32_t rc = vsfExecuteByThreads(m, serial, threaded, length);
-  if (rc != 0) {
+  if (rc == kVsfBadFoldRow) {
+    xpmlog(848, 9105, {HostMsgArg(static_cast<int64_t>(m->foldCount))});
+  } else if (rc != 0) {
     xpmlog(848, 9103, {HostMsgArg(static_cast<long>(rc))});
+  }
+  if (rc != 0) {
     rc = rc < 0 ? rc : -2;
     // Criteria ignore the codes of their passes: the fit reads this after every search.
     if (m->passFailure == 0)

@@ -1,12 +1,13 @@
-// The fitting switches of VsfModelOptions derived from the selection codes and the
-// PERFORMANCE options, for the statement front end to call once after parsing.
+// The fitting switches of VsfModelOptions that follow from the method alone, and the fit-control
+// words that start every BY group's fit. The statement front end's post-initialisation decides
+// every other switch (with its messages); these two calls are the only other place that sets
+// a switch.
 #pragma once
 
-#include <cstdint>
-
 struct VsfModelOptions;
-struct VsfPerfOptions;
 
-// candidateColumns: design columns of the model (decides the default cross-products build).
-void vsfDeriveFitSwitches(VsfModelOptions *options, const VsfPerfOptions *perf,
-                          int32_t candidateColumns);
+// The standardizations the penalized paths (columns) and the group solvers (parameters) fit on.
+void vsfDeriveFitSwitches(VsfModelOptions *options);
+// The fit-control words of a BY group's first fit: transform the pages, leave them transformed
+// at the end, record the steps.
+void vsfStartGroupFit(VsfModelOptions *options);

@@ -208,21 +208,15 @@ VsfPredictStats vsfResamplePredict(double alpha, bool quantiles, int32_t resampl
 }
 
 int32_t vsfBlockFold(int64_t row, int64_t n, int32_t k) {
+  // The first n mod k folds hold q + 1 rows, the others q.
   const int64_t q = n / k;
-  int64_t r = n - k * q;
-  int64_t end = q;
-  if (r > 0)
-    ++end, --r;
-  int32_t fold = 1;
-  for (int64_t i = 0; i <= row; ++i) {
-    if (i == end) {
-      ++fold;
-      end += q;
-      if (r > 0)
-        ++end, --r;
-    }
-  }
-  return fold;
+  const int64_t r = n - k * q;
+  const int64_t longRows = r * (q + 1);
+  if (row < longRows)
+    return static_cast<int32_t>(row / (q + 1) + 1);
+  if (q == 0)
+    return static_cast<int32_t>(r); // beyond the last row: the last fold that has rows
+  return static_cast<int32_t>(std::min<int64_t>(r + (row - longRows) / q + 1, k));
 }
 
 int32_t vsfOutputBy(VsfContext* ctx, VsfModel* m, VsfResampling*, int64_t seed) {

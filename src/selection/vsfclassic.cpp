@@ -481,9 +481,13 @@ int32_t vsfStepwise(VsfModel *m) {
         }
         if (STOP == S || STOP == 0)
           break;
-        Drop(w, m, j);
+        // j stays: it is taken out only to learn the STOP criterion without it. A failure
+        // of either move ends the fit: without the re-entry the model would lack j.
+        if ((rc = Drop(w, m, j)) != 0)
+          return rc;
         m->stopDropValue = vsfGetCriterion(m, STOP);
-        Add(w, m, j); // a failure of this re-entry is not reported
+        if ((rc = Add(w, m, j)) != 0)
+          return rc;
         break;
       }
       if (!vsfKeepGoing(m, s) || halt)

@@ -54,6 +54,11 @@ int32_t fail(VsfModel *m, int32_t rc) {
   return rc;
 }
 
+bool refuseFit(VsfModel *m, int32_t *rc);
+int32_t transformPages(VsfModel *m, bool *centred, bool *weighted);
+int32_t undoTransforms(VsfModel *m, bool centred, bool weighted);
+int32_t fitOnPages(VsfModel *m, int32_t start);
+
 } // namespace
 
 int32_t vsfProcess(VsfModel *model, VsfResampling *) {
@@ -77,60 +82,192 @@ int32_t vsfProcessModel(VsfModel *model) {
   vsfRegisterKernels();
   const int32_t start = o->noint ? 1 : 0;
 
-  if (m->resampler != nullptr || o->modelAverage)
-    return fail(m, notBuilt("model averaging"));
+  // Pages that an earlier fit of the road left centred count as centred here.
+  bool centred = o->colStandardize && !o->transformPages, weighted = false;
+  int32_t rc = 0;
+  if (!refuseFit(m, &rc)) {
+    if (o->colStandardize)
+      rc = transformPages(m, &centred, &weighted);
+    if (rc == 0)
+      rc = fitOnPages(m, start);
+  }
+  // The pages go back to the data on every road once they were transformed, also when the
+  // fit failed or ended without a usable model.
+  if (o->colStandardize && o->restorePages) {
+    const int32_t undo = undoTransforms(m, centred, weighted);
+    if (rc == 0)
+      rc = undo;
+  }
+  return rc;
+}
 
+namespace {
+
+// The conditions under which the fit does not run: true with *rc 0 and the fit status set,
+// or with *rc a failure code; false when the fit goes on.
+bool refuseFit(VsfModel *m, int32_t *rc) {
+  const VsfModelOptions *o = m->options;
+  if (m->resampler != nullptr || o->modelAverage) {
+    *rc = fail(m, notBuilt("model averaging"));
+    return true;
+  }
   if (m->nObs == 0) {
     m->fitStatus = VFS_NO_TRAIN;
-    return 0;
+    return true;
   }
   if (m->freqValidate == 0 && asks(o, 10)) {
     m->fitStatus = VFS_NO_VALIDATION;
-    return 0;
+    return true;
   }
   if ((o->cvOn || o->cvExternal) && m->foldCount == 1) {
     m->fitStatus = VFS_SINGLE_FOLD;
-    return 0;
+    return true;
   }
   if (o->cvExternal && static_cast<double>(m->foldCount) > m->nObs) {
     m->fitStatus = VFS_TOO_MANY_FOLDS;
-    return 0;
+    return true;
   }
-  if (o->cvOn || o->cvExternal)
-    return fail(m, notBuilt("cross validation"));
-  if (o->method < 1 || o->method > 10)
-    return fail(m, notBuilt("the penalized selection methods"));
-  if (o->parmStandardize || (o->adaptive && !o->colStandardize))
-    return fail(m, notBuilt("standardized and adaptive fits"));
+  if (o->cvOn || o->cvExternal) {
+    *rc = fail(m, notBuilt("cross validation"));
+    return true;
+  }
+  if (o->method < 1 || o->method > 10) {
+    *rc = fail(m, notBuilt("the penalized selection methods"));
+    return true;
+  }
+  if (o->parmStandardize || (o->adaptive && !o->colStandardize)) {
+    *rc = fail(m, notBuilt("standardized and adaptive fits"));
+    return true;
+  }
   // The path's arrays exist only for fits on centred and scaled columns.
-  if (o->method >= 5 && !o->colStandardize)
-    return fail(m, notBuilt("unstandardized least-angle path"));
+  if (o->method >= 5 && !o->colStandardize) {
+    *rc = fail(m, notBuilt("unstandardized least-angle path"));
+    return true;
+  }
+  return false;
+}
 
+int32_t transformPages(VsfModel *m, bool *centred, bool *weighted) {
+  const VsfModelOptions *o = m->options;
   int32_t rc;
-  const bool full = vsfFullXpxOn(m);
   // The path methods work on centred and scaled single-column effects (and, when adaptive,
   // on columns multiplied by their weights).
-  if (o->colStandardize) {
-    if (!o->noint)
-      m->effectStatus[0] = VES_INTERCEPT;
-    for (int32_t k = 1; k < m->effectCount; ++k)
-      if (isHostMissing(m->columnSumSquares[k]))
-        m->effectStatus[k] = VES_UNAVAILABLE;
-    if (o->transformPages && (rc = pass(m, vsfCenterScale, vsfCenterScale_t, 0)) != 0)
+  if (!o->noint)
+    m->effectStatus[0] = VES_INTERCEPT;
+  for (int32_t k = 1; k < m->effectCount; ++k)
+    if (isHostMissing(m->columnSumSquares[k]))
+      m->effectStatus[k] = VES_UNAVAILABLE;
+  // Without transformPages an earlier fit of the same road left the pages centred.
+  if (o->transformPages && (rc = pass(m, vsfCenterScale, vsfCenterScale_t, 0)) != 0)
+    return rc;
+  *centred = true;
+  if (o->adaptive) {
+    rc = o->adaptiveInest ? vsfInEstAdaptiveWeights(m) : vsfLSAdaptiveWeights(m);
+    if (rc > 0) {
+      // A weight that cannot be formed would leave its column unweighted.
+      xpmlog(848, 9104, {HostMsgArg(static_cast<int64_t>(rc))});
+      rc = kAdaptiveFailed;
+    }
+    if (rc != 0)
+      return fail(m, rc);
+    if ((rc = pass(m, vsfApplyAdaptiveWeights, vsfApplyAdaptiveWeights_t, 0)) != 0) {
+      *centred = false; // some pages are weighted, others not: nothing can be undone
       return rc;
-    if (o->adaptive) {
-      rc = o->adaptiveInest ? vsfInEstAdaptiveWeights(m) : vsfLSAdaptiveWeights(m);
-      if (rc > 0) {
-        // A weight that cannot be formed would leave its column unweighted.
-        xpmlog(848, 9104, {HostMsgArg(static_cast<int64_t>(rc))});
-        rc = kAdaptiveFailed;
+    }
+    *weighted = true;
+  }
+  return 0;
+}
+
+// Undoes the transforms that completed, in the reverse order: the adaptive weights, then the
+// centring and scaling. A transform that failed part-way is left as it is: its pages hold
+// partial results that no undo can tell apart.
+int32_t undoTransforms(VsfModel *m, bool centred, bool weighted) {
+  int32_t rc;
+  if (weighted && (rc = pass(m, vsfUndoAdaptiveWeights, vsfUndoAdaptiveWeights_t, 0)) != 0)
+    return rc;
+  if (centred && (rc = pass(m, vsfUndoCenterScale, vsfUndoCenterScale_t, 0)) != 0)
+    return rc;
+  return 0;
+}
+
+// Enters the full model; BACKWARD keeps it, the other methods note its variance and empty
+// the model again. Returns a failure code, or 0 (with VFS_ZERO_FULL_MSE in fitStatus when the
+// criteria need a variance that the full model cannot give).
+int32_t fullModelFirst(VsfModel *m, int32_t start, bool full) {
+  const VsfModelOptions *o = m->options;
+  int32_t rc;
+  auto enter = [&](int32_t k) -> int32_t {
+    int32_t r = vsfAddEffect(m, k, 0, 0);
+    if (r == 0 && k == 0)
+      m->totalSS = m->sweptXpx[0];
+    return r;
+  };
+  if (o->method == 3) {
+    bool complete = false;
+    while (!complete) {
+      complete = true;
+      bool progress = false;
+      for (int32_t k = start; k < m->effectCount; ++k) {
+        if (m->effectStatus[k] != VES_CANDIDATE)
+          continue;
+        if (m->hierAddCount == nullptr || m->hierAddCount[k] == 0) {
+          if ((rc = enter(k)) != 0)
+            return fail(m, rc);
+          progress = true;
+        } else {
+          complete = false;
+        }
       }
-      if (rc != 0)
+      // Counts that can never reach 0 would repeat the passes for ever.
+      if (!progress)
+        break;
+    }
+  } else {
+    for (int32_t k = start; k < m->effectCount; ++k)
+      if ((rc = enter(k)) != 0)
         return fail(m, rc);
-      if ((rc = pass(m, vsfApplyAdaptiveWeights, vsfApplyAdaptiveWeights_t, 0)) != 0)
-        return rc;
+  }
+  const double s0 = m->sweptXpx[0];
+  m->sse = s0 < 0 ? 0.0 : s0;
+  m->fullMse = m->nObs > m->rank ? m->sse / (m->nObs - m->rank) : 0.0;
+  if (m->fullMse < kVsfFTol)
+    m->fullMse = 0.0;
+  if (m->fullMse == 0.0 && asks(o, 7)) {
+    m->fitStatus = VFS_ZERO_FULL_MSE;
+    return 0;
+  }
+  if (o->method == 3) {
+    for (int32_t k = 1; k < start + m->includeCount; ++k)
+      m->effectStatus[k] = VES_FORCED;
+  } else {
+    std::memcpy(m->sweptXpx, m->xpx, sizeof(double) * tri(m->xpxColumns));
+    std::memset(m->sweepFlags, '0', static_cast<size_t>(m->xpxColumns));
+    for (int32_t k = 0; k < m->effectCount; ++k)
+      if (m->effectStatus[k] != VES_UNAVAILABLE)
+        m->effectStatus[k] = VES_CANDIDATE;
+    std::memset(m->inModelList, 0, sizeof(int32_t) * m->effectCount);
+    if (m->hierarchy && m->hierAddCountInit != nullptr && m->hierAddCount != nullptr) {
+      std::memcpy(m->hierAddCount, m->hierAddCountInit, sizeof(int32_t) * m->effectCount);
+      std::memcpy(m->hierDropCount, m->hierDropCountInit, sizeof(int32_t) * m->effectCount);
+    }
+    m->inModelCount = 0;
+    m->rank = 0;
+    // A matrix grown on demand holds the full model's columns now: only the response
+    // stays, so that the effects enter again from column 1.
+    if (!full) {
+      m->xpxColumns = 1;
+      m->sweptXpx[0] = m->xpx[0];
     }
   }
+  m->effectStatus[0] = o->noint ? VES_UNAVAILABLE : VES_INTERCEPT;
+  return 0;
+}
+
+int32_t fitOnPages(VsfModel *m, int32_t start) {
+  const VsfModelOptions *o = m->options;
+  int32_t rc;
+  const bool full = vsfFullXpxOn(m);
   if ((rc = vsfShiftPages(m)) != 0)
     return fail(m, rc);
   if (!full) {
@@ -158,70 +295,10 @@ int32_t vsfProcessModel(VsfModel *model) {
 
   // The full model first: BACKWARD starts from it; CP and BIC need its variance.
   if (o->method == 3 || o->fullModelFirst) {
-    auto enter = [&](int32_t k) -> int32_t {
-      int32_t r = vsfAddEffect(m, k, 0, 0);
-      if (r == 0 && k == 0)
-        m->totalSS = m->sweptXpx[0];
-      return r;
-    };
-    if (o->method == 3) {
-      bool complete = false;
-      while (!complete) {
-        complete = true;
-        bool progress = false;
-        for (int32_t k = start; k < m->effectCount; ++k) {
-          if (m->effectStatus[k] != VES_CANDIDATE)
-            continue;
-          if (m->hierAddCount == nullptr || m->hierAddCount[k] == 0) {
-            if ((rc = enter(k)) != 0)
-              return fail(m, rc);
-            progress = true;
-          } else {
-            complete = false;
-          }
-        }
-        // Counts that can never reach 0 would repeat the passes for ever.
-        if (!progress)
-          break;
-      }
-    } else {
-      for (int32_t k = start; k < m->effectCount; ++k)
-        if ((rc = enter(k)) != 0)
-          return fail(m, rc);
-    }
-    const double s0 = m->sweptXpx[0];
-    m->sse = s0 < 0 ? 0.0 : s0;
-    m->fullMse = m->nObs > m->rank ? m->sse / (m->nObs - m->rank) : 0.0;
-    if (m->fullMse < kVsfFTol)
-      m->fullMse = 0.0;
-    if (m->fullMse == 0.0 && asks(o, 7)) {
-      m->fitStatus = VFS_ZERO_FULL_MSE;
+    if ((rc = fullModelFirst(m, start, full)) != 0)
+      return rc;
+    if (m->fitStatus == VFS_ZERO_FULL_MSE)
       return 0;
-    }
-    if (o->method == 3) {
-      for (int32_t k = 1; k < start + m->includeCount; ++k)
-        m->effectStatus[k] = VES_FORCED;
-    } else {
-      std::memcpy(m->sweptXpx, m->xpx, sizeof(double) * tri(m->xpxColumns));
-      std::memset(m->sweepFlags, '0', static_cast<size_t>(m->xpxColumns));
-      for (int32_t k = 0; k < m->effectCount; ++k)
-        if (m->effectStatus[k] != VES_UNAVAILABLE)
-          m->effectStatus[k] = VES_CANDIDATE;
-      std::memset(m->inModelList, 0, sizeof(int32_t) * m->effectCount);
-      if (m->hierarchy && m->hierAddCountInit != nullptr && m->hierAddCount != nullptr) {
-        std::memcpy(m->hierAddCount, m->hierAddCountInit, sizeof(int32_t) * m->effectCount);
-        std::memcpy(m->hierDropCount, m->hierDropCountInit, sizeof(int32_t) * m->effectCount);
-      }
-      m->inModelCount = 0;
-      m->rank = 0;
-      // A matrix grown on demand holds the full model's columns now: only the response
-      // stays, so that the effects enter again from column 1.
-      if (!full) {
-        m->xpxColumns = 1;
-        m->sweptXpx[0] = m->xpx[0];
-      }
-    }
-    m->effectStatus[0] = o->noint ? VES_UNAVAILABLE : VES_INTERCEPT;
   }
 
   if (o->storeCross && !full && (rc = vsfInitCross(m)) != 0)
@@ -286,11 +363,7 @@ int32_t vsfProcessModel(VsfModel *model) {
     m->fitStatus = VFS_NO_RANK;
     return 0;
   }
-  if (o->colStandardize && o->restorePages) {
-    if (o->adaptive && (rc = pass(m, vsfUndoAdaptiveWeights, vsfUndoAdaptiveWeights_t, 0)) != 0)
-      return rc;
-    if ((rc = pass(m, vsfUndoCenterScale, vsfUndoCenterScale_t, 0)) != 0)
-      return rc;
-  }
   return 0;
 }
+
+} // namespace

@@ -60,8 +60,12 @@ void vsfInitCriteria(VsfModel *m, double *stopValue, double *chooseValue, double
     *chooseValue = *stopValue;
   else
     *chooseValue = startValue(m, o->choose);
+  // External cross validation: the final fit starts from the curve's first point, a fold
+  // fit from its own held-out error.
   if (vsfCvExternalOn(m))
-    *chooseValue = m->heldOutFold == m->foldCount ? hostMissing() : m->heldOutError;
+    *chooseValue = m->heldOutFold != m->foldCount ? m->heldOutError
+                   : m->cvexCurve != nullptr      ? m->cvexCurve[0]
+                                                  : hostMissing();
   if (selectValue != nullptr) {
     if (o->select == 1)
       *selectValue = hostMissing();

@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <type_traits>
 #include <unistd.h>
 
 using namespace datatest;
@@ -513,3 +514,25 @@ TEST_F(DataRead, ThePageTableGrowsToTheInMemoryLimit) {
 }
 
 } // namespace
+
+// The external cross-validation curve holds the averaged held-out error (a double) at every
+// grid point; the merged grid can have a point for every record of every fold.
+TEST_F(DataRead, ExternalCrossValidationCurveIsDoublesForEveryRecord) {
+  static_assert(std::is_same_v<decltype(VsfModel::cvexCurve), double*>);
+  Source src;
+  for (int i = 0; i < 12; ++i)
+    src.rows.push_back(obs(i, {double(i % 5)}));
+  PageRun run;
+  denseEntries(run, {1, 1, 1});
+  run.settings.cvMethod = VSF_CV_SPLIT;
+  run.settings.xcv = 1;
+  run.settings.folds = 3;
+  run.settings.method = 6;
+  ASSERT_EQ(run.read(src), 0);
+  VsfModel& m = run.model;
+  ASSERT_NE(m.cvexCurve, nullptr);
+  const int64_t records = 2 * 3 + 1; // 2E steps and the step before the first
+  for (int64_t i = 0; i < 3 * records; ++i)
+    m.cvexCurve[i] = 0.25 + double(i);
+  EXPECT_EQ(m.cvexCurve[3 * records - 1], 0.25 + double(3 * records - 1));
+}

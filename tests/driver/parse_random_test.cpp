@@ -44,16 +44,39 @@ std::string mutate(std::string s, std::mt19937 &rng) {
   return s;
 }
 
+// A run either reads its settings, logging no error and keeping its return code below
+// 1012, or it fails: then an error message says why and the return code is raised.
 TEST(ParseRandom, MutatedProgramsEndCleanly) {
   std::mt19937 rng(20261207);
+  int succeeded = 0, failed = 0;
   for (int i = 0; i < 400; ++i) {
     std::string text = mutate(kSeeds[i % 2], rng);
     auto r = parse(text);
-    bool ok = r.result == 0 || r.exitCode > 0 || r.ctx->returnCode >= 1012 || r.result == -2;
-    EXPECT_TRUE(ok) << "result " << r.result << " for: " << text;
-    if (r.result == 0) {
-      EXPECT_FALSE(r.ctx->syntaxError) << text;
+    SCOPED_TRACE(testing::Message() << "result " << r.result << " exit " << r.exitCode
+                                    << " return code " << r.ctx->returnCode << " for: " << text);
+    if (r.result == 0 && r.exitCode < 0) {
+      ++succeeded;
+      EXPECT_FALSE(r.ctx->syntaxError);
+      EXPECT_FALSE(r.anyError());
+      EXPECT_LT(r.ctx->returnCode, 1012);
+    } else {
+      ++failed;
+      EXPECT_TRUE(r.anyError());
+      EXPECT_TRUE(r.ctx->returnCode >= 1012 || r.exitCode >= 1012);
     }
+  }
+  // the mutations reach both outcomes
+  EXPECT_GT(succeeded, 0);
+  EXPECT_GT(failed, 200);
+}
+
+// The programs the mutations start from are valid: their failures come from the mutations.
+TEST(ParseRandom, SeedProgramsAreRead) {
+  for (const char *seed : kSeeds) {
+    auto r = parse(seed);
+    EXPECT_EQ(r.result, 0) << seed;
+    EXPECT_EQ(r.exitCode, -1) << seed;
+    EXPECT_FALSE(r.anyError()) << seed;
   }
 }
 

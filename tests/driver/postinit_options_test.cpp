@@ -215,3 +215,30 @@ TEST_F(PostInitEffects, SplinesOfThePenalizedPathsAreSplit) {
 }
 
 } // namespace
+
+// The switches the model core reads, as post-initialisation leaves them: it is their one
+// source, so what it decides is what the fit sees.
+TEST_F(PostInitOptions, FitSwitchesAfterPostInit) {
+  StepRun press = step("; model y = x1 x2 / selection=forward(select=press);");
+  EXPECT_EQ(press.options.trialAll, 1) << press.messages();
+  EXPECT_EQ(press.options.pressNeeded, 1);
+  EXPECT_EQ(press.options.fullModelFirst, 0);
+  EXPECT_EQ(press.options.colStandardize, 0);
+
+  StepRun cv = step("; model y = x1 x2 / selection=stepwise(choose=cv) cvmethod=split(3);");
+  EXPECT_EQ(cv.options.cvOn, 1) << cv.messages();
+  EXPECT_EQ(cv.options.cvExternal, 0);
+  EXPECT_EQ(cv.options.trialAll, 0);
+
+  StepRun lasso = step("; model y = x1 x2 / selection=lasso(choose=cvex) cvmethod=random(3);");
+  EXPECT_EQ(lasso.options.cvExternal, 1) << lasso.messages();
+  EXPECT_EQ(lasso.options.cvOn, 0);
+  EXPECT_EQ(lasso.options.colStandardize, 1);
+  EXPECT_EQ(lasso.options.parmStandardize, 0);
+  EXPECT_EQ(lasso.options.storeCross, 0);
+
+  // BUILDSSCP=FULL: the full matrix is never re-swept in part.
+  StepRun full = step("; model y = x1 x2 / selection=forward; performance buildsscp=full;");
+  EXPECT_EQ(full.options.fullXpx, 1) << full.messages();
+  EXPECT_EQ(full.options.fullSweep, 1);
+}

@@ -161,3 +161,45 @@ TEST_F(Labels, ThinningKeepsSpacedLabelsAwayFromZero) {
 }
 
 } // namespace
+
+namespace {
+
+// The parameter tables of an earlier BY group lived in that group's pool: a call that builds
+// no new table must not leave the old pointers behind.
+TEST_F(Labels, ParameterTablesOfAnEarlierGroupAreNotKept) {
+  uint8_t staleInPlot[4] = {1, 1, 1, 1};
+  int32_t staleCurve[4] = {1, 2, 3, 4};
+  VsfLabel staleLabels[4] = {};
+  auto stale = [&] {
+    ctx->results.parmInPlot = staleInPlot;
+    ctx->results.parmCurve = staleCurve;
+    ctx->results.parmLabels = staleLabels;
+    ctx->results.parmLabelWidth = 9;
+  };
+  stale();
+  ctx->model.parmCount = 0; // no parameters
+  EXPECT_EQ(vsfgParmLabels(ctx.get(), &ctx->model), 0);
+  EXPECT_EQ(ctx->results.parmInPlot, nullptr);
+  EXPECT_EQ(ctx->results.parmCurve, nullptr);
+  EXPECT_EQ(ctx->results.parmLabels, nullptr);
+  EXPECT_EQ(ctx->results.parmLabelWidth, 0);
+
+  setEffects({"Intercept", "x1", "x2"});
+  std::vector<int32_t> offsets = {0, 1, 2};
+  std::vector<uint8_t> inPath = {1, 1, 0};
+  ctx->model.parmCount = 3;
+  ctx->model.parmOffset = offsets.data();
+  ctx->results.effectInPath = inPath.data();
+  ctx->stmt.plots.maxParmLabel = 0; // curves without labels
+  stale();
+  EXPECT_EQ(vsfgParmLabels(ctx.get(), &ctx->model), 0);
+  ASSERT_NE(ctx->results.parmInPlot, nullptr);
+  EXPECT_NE(ctx->results.parmInPlot, staleInPlot);
+  EXPECT_EQ(ctx->results.parmInPlot[1], 1);
+  EXPECT_EQ(ctx->results.parmInPlot[2], 0);
+  EXPECT_EQ(ctx->results.parmLabels, nullptr);
+  ctx->results.effectInPath = nullptr;
+  ctx->model.parmOffset = nullptr;
+}
+
+} // namespace

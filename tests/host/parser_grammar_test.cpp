@@ -24,7 +24,7 @@ const GrammarRule kRules[] = {
     {"tstmt", "#3(9) 'TEST' { 'FLAG'/'HIDDEN$' #5(3) | 'NUM' '=' #20(1,10) #6(2,1) INT"
               " | 'TXT' '=' #7(4,5) QS | 'LIST' '(' #8(5,4) numitems ')'"
               " | 'NAMES' '=' #8(6,9) { #26(1) NAMEX #25(1) }"
-              " | 'MODE' '=' ( 'A' #33(7,1) | 'B' #33(7,2) ) } #4"},
+              " | 'MODE' '=' ( 'A' #33(7,1) | 'B' #33(7,2) | 'CEE$' #33(7,3) ) } #4"},
     {"numitems", "{ #19(1) number [ 'TO' #19(2) number [ 'BY' #19(3) number ] ] #19(4) [ ',' ] }"},
     {"number", "( INT | NBR )"},
     {"vstmt", "#3(3) 'VARS' #8(1,3) { varitem } #4"},
@@ -224,3 +224,13 @@ TEST_F(Grammar, UnterminatedStringReported) {
 }
 
 } // namespace
+
+TEST_F(Grammar, SyntaxErrorListsNeitherFormOfAHiddenKeyword) {
+  EXPECT_EQ(run("test mode=cee; test mode=cee$; test mode=5;"), 1);
+  EXPECT_EQ(nth(0)->syntaxError, 0);
+  EXPECT_EQ(nth(1)->syntaxError, 0);
+  const LogRecord *e = msg(PM_SYNTAX);
+  ASSERT_NE(e, nullptr);
+  ASSERT_GE(e->values.size(), 4u);
+  EXPECT_EQ(e->values[3].s, "A, B");
+}

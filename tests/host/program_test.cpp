@@ -17,7 +17,7 @@ TEST(Program, CommentsAreBlankedKeepingPositions) {
   EXPECT_EQ(stripComments("x = a * b;", &problems), "x = a * b;");
   stripComments("a;\n\n/* never closed", &problems);
   ASSERT_EQ(problems.size(), 1u);
-  EXPECT_EQ(problems[0].number, 5);
+  EXPECT_EQ(problems[0].msg, PG_OPEN_COMMENT);
   EXPECT_EQ(problems[0].line, 3);
 }
 
@@ -89,7 +89,7 @@ TEST(Program, QuotesHideSemicolonsAndUnclosedQuotesAreProblems) {
   EXPECT_EQ(items[1].text, "proc varsifter; title 'x;y';");
   items = splitProgram("proc varsifter;\n title 'open;\nrun;", &problems);
   ASSERT_EQ(problems.size(), 1u);
-  EXPECT_EQ(problems[0].number, 9);
+  EXPECT_EQ(problems[0].msg, PG_OPEN_QUOTE);
   EXPECT_EQ(problems[0].line, 2);
   EXPECT_TRUE(items.empty());
 }

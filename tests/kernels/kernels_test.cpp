@@ -7,6 +7,7 @@
 #include "driver/vsfoptions.h"
 #include "host/ext/qkpgf.h"
 #include "kernels/vsfkernels.h"
+#include "kernels/vsflarcallbacks.h"
 #include "kernels/vsfmoments.h"
 #include "kernels/vsfresid.h"
 #include "kernels/vsfxpx.h"
@@ -17,6 +18,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -357,3 +359,74 @@ TEST_F(Kernels, PressAndPredictionErrorsEqualALeastSquaresFit) {
 }
 
 } // namespace
+
+// A TRAIN row whose CV fold is outside 0 to foldCount - 1 belongs to no fold's sums: the
+// pass fails with its own message instead of leaving the row out of every sum unseen.
+TEST_F(Kernels, ARowOutsideTheFoldsFailsThePass) {
+  Source src;
+  for (int i = 0; i < 9; ++i) {
+    Obs o;
+    o.y = i;
+    o.x = {1.0, double(i % 4)};
+    src.rows.push_back(o);
+  }
+  PageRun run;
+  denseEntries(run, {1, 1});
+  run.settings.cvMethod = VSF_CV_SPLIT;
+  run.settings.cv = 1;
+  run.settings.folds = 3; // rows carry folds 0, 1, 2, 0, 1, 2, ...
+  ASSERT_EQ(run.read(src), 0);
+  VsfModel &m = run.model;
+  const int64_t T = 6; // the packed X'X of (y, two columns)
+  std::vector<std::vector<double>> sums(3, std::vector<double>(T, 0.0));
+  std::vector<VsfFoldRecord> folds(3);
+  for (int f = 0; f < 3; ++f)
+    folds[f].xpx = sums[f].data();
+  std::vector<double> xpx(T, 0.0);
+  m.xpx = xpx.data();
+  m.xpxColumns = 3;
+  m.folds = folds.data();
+  vsfRegisterKernels();
+
+  m.foldCount = 3;
+  ASSERT_EQ(vsfRunPass(&m, vsfFullXpX, vsfFullXpX_t, 0), 0);
+  double rows = 0;
+  for (int f = 0; f < 3; ++f)
+    rows += sums[f][2]; // element (1, 1), the intercept: the rows of the fold
+  EXPECT_EQ(rows, 9);
+
+  m.foldCount = 2; // the rows of fold 2 now lie outside the folds
+  loggedNumbers(); // drop what was logged so far
+  EXPECT_EQ(vsfRunPass(&m, vsfFullXpX, vsfFullXpX_t, 0), kVsfBadFoldRow);
+  auto logged = loggedNumbers();
+  EXPECT_NE(std::find(logged.begin(), logged.end(), 848000 + 9105), logged.end());
+  m.xpx = nullptr;
+  m.folds = nullptr;
+  m.foldCount = 0;
+}
+
+// vsfCorr centres a single-column candidate k by the k-th entry of columnSums. With an empty
+// model the residual is y, so corr[k] = sum over TRAIN rows of w f y (x_k - columnSums[k]).
+// Effect 5 has parameter offset 10: the two indexings read different entries.
+TEST_F(Kernels, PlainCorrelationCentresByTheEntryOfTheEffect) {
+  Source src = makeSource(60);
+  KernelRun k(src, false, 1, false, true);
+  VsfModel &m = k.run.model;
+  ASSERT_NE(m.parmOffset[5], 5);
+  for (int32_t p = 0; p < k.P; ++p)
+    m.columnSums[p] = 0.1 * (p + 1);
+  m.inModelCount = 0;
+  for (int32_t e = 0; e < m.effectCount; ++e) {
+    m.effectStatus[e] = VES_CANDIDATE;
+    m.corr[e] = 0.0;
+  }
+  ASSERT_EQ(vsfExecuteByThreads(&m, vsfCorr, vsfCorr_t, 0), 0);
+  for (int32_t e : {1, 2, 5}) {
+    double want = 0;
+    for (const Row &r : k.rows)
+      if (r.role == VSF_ROLE_TRAIN)
+        want += r.w * r.f * r.y * (r.x[m.parmOffset[e]] - m.columnSums[e]);
+    near(m.corr[e], want, "corr");
+  }
+  EXPECT_EQ(m.corr[3], 0.0); // more than one column: not a candidate of this kernel
+}

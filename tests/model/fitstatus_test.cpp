@@ -132,42 +132,65 @@ TEST_F(FitStatus, DuplicatedColumnIsAliasedWithVarianceMinusOne) {
   }
 }
 
+// Fails the n-th page read or write after the pages are made, for n = 1, 1 + stride, ...
+// until the fit gets through: each failure ends the fit with a negative status and message
+// 848/9103, and never with a model built from partial sums. Returns the failed runs.
+int failEveryNthPageIo(const Design &d, const FitSetup &s, int stride,
+                       void (*adjust)(VsfModelOptions &) = nullptr) {
+  bool finished = false;
+  int failures = 0;
+  for (int n = 1; n < 3000 && !finished; n += stride) {
+    Fit fit(d, s);
+    if (adjust != nullptr)
+      adjust(fit.opt);
+    EXPECT_EQ(fit.run.read(fit.src), 0);
+    VsfModel &m = fit.m();
+    m.options = &fit.opt;
+    m.fuzz = fit.opt.fuzz;
+    EXPECT_EQ(vsfModelInit(&m), 0);
+    datatest::loggedNumbers();
+    qrxhost::failUtilityIoAt(n);
+    vsfProcessModel(&m);
+    qrxhost::failUtilityIoAt(0);
+    if (m.fitStatus == 0) {
+      finished = true;
+      EXPECT_FALSE(FitStatus::logged(9103));
+      EXPECT_GT(m.stepCount, 2);
+    } else {
+      EXPECT_LT(m.fitStatus, 0) << n;
+      EXPECT_TRUE(FitStatus::logged(9103)) << n;
+      ++failures;
+    }
+  }
+  EXPECT_TRUE(finished);
+  return failures;
+}
+
 TEST_F(FitStatus, FailingDataPassEndsTheFitWithItsMessage) {
-  // Fail the n-th page read or write after the pages are made, for every n until the fit
-  // gets through: each failure, in the driver's passes or in a method's (new rows of an
-  // entering effect, stored cross products, PRESS), ends the fit with a negative status and
-  // message 848/9103, and never with a model built from partial sums.
+  // Failures in the driver's passes and in a method's (new rows of an entering effect,
+  // stored cross products, PRESS).
   const Design d = readDesign("diabetes");
   for (bool full : {true, false}) {
-    bool finished = false;
-    int failures = 0;
-    for (int n = 1; n < 3000 && !finished; n += full ? 13 : 37) {
-      FitSetup s;
-      s.disk = true;
-      s.full = full;
-      s.choose = 9; // PRESS after every step
-      Fit fit(d, s);
-      ASSERT_EQ(fit.run.read(fit.src), 0);
-      VsfModel &m = fit.m();
-      m.options = &fit.opt;
-      m.fuzz = fit.opt.fuzz;
-      ASSERT_EQ(vsfModelInit(&m), 0);
-      datatest::loggedNumbers();
-      qrxhost::failUtilityIoAt(n);
-      vsfProcessModel(&m);
-      qrxhost::failUtilityIoAt(0);
-      if (m.fitStatus == 0) {
-        finished = true;
-        EXPECT_FALSE(logged(9103));
-      } else {
-        EXPECT_LT(m.fitStatus, 0) << n;
-        EXPECT_TRUE(logged(9103)) << n;
-        ++failures;
-      }
-    }
-    EXPECT_TRUE(finished);
-    EXPECT_GT(failures, 10); // failures in the method's passes too, not only the first pass
+    FitSetup s;
+    s.disk = true;
+    s.full = full;
+    s.choose = 9; // PRESS after every step
+    EXPECT_GT(failEveryNthPageIo(d, s, full ? 13 : 37), 10); // not only the first pass
   }
+}
+
+// STEPWISE with a STOP= criterion of its own takes the effect that stays out and back in
+// again to learn the stop details of a removal: a failure of either move ends the fit with
+// its message, never a model without that effect.
+TEST_F(FitStatus, FailingStopDetailsMoveOfStepwiseEndsTheFit) {
+  const Design d = readDesign("diabetes");
+  FitSetup s;
+  s.disk = true;
+  s.full = false; // every move makes a pass over the pages
+  s.method = 4;
+  s.select = 1; // SL
+  // SBC: the stop details need their own criterion
+  EXPECT_GT(failEveryNthPageIo(d, s, 7, [](VsfModelOptions &o) { o.stop = 4; }), 10);
 }
 
 TEST_F(FitStatus, FailingStepRecordWriteEndsTheFit) {

@@ -159,4 +159,25 @@ TEST(Lifecycle, GrowthKeepsContentsAndFrontElements) {
   EXPECT_EQ(m.stepCount, steps);
 }
 
+// Sums of squares that are rounding noise against the uncorrected total are zeroed when a
+// step is recorded, whether or not step records are written: the model that the displays
+// read must not depend on DETAILS=.
+TEST(Lifecycle, TinySumsAreZeroedWithOrWithoutStepRecords) {
+  Bare b(std::vector<int32_t>(3, 1), 2);
+  ASSERT_EQ(vsfModelInit(&b.m), 0);
+  VsfModel &m = b.m;
+  ASSERT_EQ(b.opt.stepRecordBits & b.opt.recordSteps, 0); // no record is written
+  m.totalSSUncorrected = 1000.0;
+  m.totalSS = 1e-11; // below 1.110223024625157e-13 x 1000
+  m.sse = 2e-13;
+  ASSERT_EQ(vsfRecordStep(&m, 0), 0);
+  EXPECT_EQ(m.totalSS, 0.0);
+  EXPECT_EQ(m.sse, 0.0);
+  m.totalSS = 2e-10; // above the bound: kept
+  m.sse = 5.0;
+  ASSERT_EQ(vsfRecordStep(&m, 1), 0);
+  EXPECT_EQ(m.totalSS, 2e-10);
+  EXPECT_EQ(m.sse, 5.0);
+}
+
 } // namespace

@@ -1,4 +1,6 @@
-// The fitting switches derived from the selection codes and the PERFORMANCE options.
+// The fitting switches that follow from the method alone and the fit-control words of a
+// BY group's first fit. The switches post-initialisation decides are tested through it
+// (tests/driver/postinit_options_test.cpp).
 #include "driver/vsfoptions.h"
 #include "model/vsfswitches.h"
 
@@ -6,49 +8,35 @@
 
 namespace {
 
-TEST(Switches, DerivedFromCodesAndPerformanceOptions) {
-  {
+TEST(Switches, StandardizationFollowsTheMethodFamily) {
+  struct Case {
+    uint8_t penalizedPath, solverPath;
+  } cases[] = {{0, 0}, {1, 0}, {0, 1}};
+  for (const Case& c : cases) {
     VsfModelOptions o{};
-    o.method = 2;
-    o.select = 9;
-    o.stop = 7;
-    vsfDeriveFitSwitches(&o, nullptr, 500);
-    EXPECT_EQ(o.fullXpx, 0);    // a large FORWARD design grows its X'X
-    EXPECT_EQ(o.storeCross, 1); // and keeps the cross products of entered effects
-    EXPECT_EQ(o.pressNeeded, 1);
-    EXPECT_EQ(o.trialAll, 1);
-    EXPECT_EQ(o.fullModelFirst, 1); // CP needs the full model's variance
-    EXPECT_EQ(o.stopTest, 1);
+    o.penalizedPath = c.penalizedPath;
+    o.solverPath = c.solverPath;
+    o.colStandardize = o.parmStandardize = 7; // stale values are replaced
+    vsfDeriveFitSwitches(&o);
+    EXPECT_EQ(o.colStandardize, c.penalizedPath);
+    EXPECT_EQ(o.parmStandardize, c.solverPath);
     EXPECT_EQ(o.stepRecordBits & 2, 2);
-    EXPECT_EQ(o.recordSteps, 1);
-    EXPECT_EQ(o.transformPages, 1);
   }
-  {
-    VsfModelOptions o{};
-    o.method = 3;
-    o.select = 4;
-    o.steps = 4; // STEPS= governs instead of the stop criterion
-    VsfPerfOptions perf{};
-    perf.fullSweep = 2;
-    vsfDeriveFitSwitches(&o, &perf, 500);
-    EXPECT_EQ(o.fullXpx, 1);   // BACKWARD starts from the full matrix
-    EXPECT_EQ(o.fullSweep, 1); // which is never re-swept in full
-    EXPECT_EQ(o.storeCross, 0);
-    EXPECT_EQ(o.stopTest, 0);
-  }
-  {
-    VsfModelOptions o{};
-    o.method = 4;
-    o.select = 1;
-    o.cvMethod = 1;
-    o.choose = 13;
-    VsfPerfOptions perf{};
-    perf.sscpIncremental = 1;
-    vsfDeriveFitSwitches(&o, &perf, 10);
-    EXPECT_EQ(o.fullXpx, 0);
-    EXPECT_EQ(o.cvExternal, 1);
-    EXPECT_EQ(o.cvOn, 0);
-  }
+  VsfModelOptions kept{};
+  kept.stepRecordBits = 1; // DETAILS=STEPS stays asked for
+  vsfDeriveFitSwitches(&kept);
+  EXPECT_EQ(kept.stepRecordBits, 3);
+}
+
+TEST(Switches, EveryGroupStartsWithTransformedPagesAndRecordedSteps) {
+  VsfModelOptions o{};
+  o.transformPages = 0; // as an earlier fit of the road left them
+  o.restorePages = 1;
+  o.recordSteps = 0;
+  vsfStartGroupFit(&o);
+  EXPECT_EQ(o.transformPages, 1);
+  EXPECT_EQ(o.restorePages, 0);
+  EXPECT_EQ(o.recordSteps, 1);
 }
 
 } // namespace

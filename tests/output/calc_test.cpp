@@ -115,6 +115,26 @@ TEST(BlockFolds, FirstFoldsTakeTheRemainder) {
     EXPECT_EQ(vsfBlockFold(i, 12, 4), i / 3 + 1);
 }
 
+// Every row of every small case against the folds counted out block by block, and rows of
+// a data set far too large to count out: the fold is computed, not walked to.
+TEST(BlockFolds, ComputedForAnyRowWithoutWalkingTheRows) {
+  for (int64_t n = 1; n <= 40; ++n)
+    for (int32_t k = 1; k <= 12; ++k) {
+      int64_t row = 0;
+      for (int32_t fold = 1; fold <= k; ++fold) {
+        const int64_t size = n / k + (fold <= n % k ? 1 : 0);
+        for (int64_t i = 0; i < size; ++i, ++row)
+          ASSERT_EQ(vsfBlockFold(row, n, k), fold) << "n " << n << " k " << k << " row " << row;
+      }
+    }
+  const int64_t n = 1000000000000003; // 4 folds: three of 250000000000001 rows, one fewer
+  EXPECT_EQ(vsfBlockFold(250000000000000, n, 4), 1);
+  EXPECT_EQ(vsfBlockFold(250000000000001, n, 4), 2);
+  EXPECT_EQ(vsfBlockFold(750000000000002, n, 4), 3);
+  EXPECT_EQ(vsfBlockFold(750000000000003, n, 4), 4);
+  EXPECT_EQ(vsfBlockFold(n - 1, n, 4), 4);
+}
+
 TEST(ClassValuesText, JoinsTrimmedLevelsAndCutsLongLists) {
   const char* texts[] = {"a  ", "b  ", "c  "};
   int32_t lengths[] = {1, 1, 1};

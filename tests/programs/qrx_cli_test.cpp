@@ -136,3 +136,74 @@ TEST_F(Cli, MalformedAndMissingDataSetsNameFileAndLine) {
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.out.find("WORK.ABSENT was not found"), std::string::npos) << r.out;
 }
+
+TEST_F(Cli, SyntaxErrorDoesNotAdvertiseHiddenMethods) {
+  write("d.csv", "y,x\n1,2\n3,4\n5,7\n");
+  std::string prog =
+      write("p.qrx", "proc varsifter data=d;\n  model y = x / selection=bogus;\nrun;\n");
+  Outcome r = qrx("--work '" + dir.string() + "' '" + prog + "'");
+  EXPECT_EQ(r.status, 2);
+  size_t at = r.out.find("Syntax error");
+  ASSERT_NE(at, std::string::npos) << r.out;
+  std::string line = r.out.substr(at, r.out.find('\n', at) - at);
+  for (const char* shown : {"BACKWARD", "ELASTICNET", "FORWARD", "GROUPLASSO", "LAR", "LASSO",
+                            "NONE", "STEPWISE"})
+    EXPECT_NE(line.find(shown), std::string::npos) << shown << " in: " << line;
+  EXPECT_EQ(line.find("QK"), std::string::npos) << line;
+}
+
+// The effect parser's DEBUG=SEM trace goes to the host log: the log lines and the JSON
+// record carry it; nothing is printed around the log.
+TEST_F(Cli, SemanticTraceGoesToTheLog) {
+  write("x.csv", "y,a,b\n10.1,2,5\n6,1,3\n8.1,4,4\n2,3,1\n4.1,6,2\n12,5,6\n");
+  std::string prog = write("p.qrx", "proc varsifter data=x; model y = a b a*b a; run;\n");
+  Outcome r = qrx("--work '" + dir.string() + "' -o DEBUG=SEM --json '" +
+                  (dir / "run.json").string() + "' '" + prog + "'");
+  minijson::Value v;
+  std::string err;
+  ASSERT_TRUE(minijson::parse(read("run.json"), &v, &err)) << err << "\n" << r.out;
+  int added = 0, duplicates = 0;
+  for (const minijson::Value& rec : v["steps"][0]["log"].items) {
+    if (!rec.has("set") || rec["set"].n != 174 || rec["number"].n != 999)
+      continue;
+    EXPECT_EQ(rec["severity"].s, "NOTE");
+    added += rec["text"].s == "    New effect -- add it to the effect chain";
+    duplicates += rec["text"].s == "Duplicate";
+  }
+  EXPECT_GT(added, 0) << r.out;
+  EXPECT_GT(duplicates, 0) << r.out; // the second a
+  // every trace line on the console is a log line
+  std::istringstream lines(r.out);
+  int traced = 0;
+  for (std::string line; std::getline(lines, line);)
+    if (line.find("ADDEFF") != std::string::npos || line.find("New effect") != std::string::npos) {
+      EXPECT_EQ(line.rfind("NOTE: ", 0), 0u) << line;
+      ++traced;
+    }
+  EXPECT_GT(traced, 0);
+}
+
+// A multimember effect whose CLASS variables disagree on MISSING ends the step with its own
+// catalogued error, not with a text-less NOTE.
+TEST_F(Cli, MultimemberMissingDisagreementIsACataloguedError) {
+  GTEST_SKIP() << "a MODEL effect that uses a constructed effect stops with 848/9150 before "
+                  "levelisation until constructed-effect columns are built";
+  write("mm.csv", "y,a,b,x\n1,p,q,2\n2,q,,3\n3,,p,4\n4,p,q,6\n5,q,p,1\n");
+  std::string prog = write("p.qrx", "proc varsifter data=mm;\n class a(missing) b;\n"
+                                    " effect m = mm(a b);\n model y = m x;\nrun;\n");
+  Outcome r = qrx("--work '" + dir.string() + "' --json '" + (dir / "run.json").string() +
+                  "' '" + prog + "'");
+  EXPECT_EQ(r.status, 2) << r.out;
+  minijson::Value v;
+  std::string err;
+  ASSERT_TRUE(minijson::parse(read("run.json"), &v, &err)) << err << "\n" << r.out;
+  int found = 0;
+  for (const minijson::Value& rec : v["steps"][0]["log"].items)
+    if (rec.has("set") && rec["set"].n == 174 && rec["number"].n == 85) {
+      ++found;
+      EXPECT_EQ(rec["severity"].s, "ERROR");
+      EXPECT_NE(rec["text"].s.find("multimember effect M"), std::string::npos) << rec["text"].s;
+    }
+  EXPECT_EQ(found, 1) << r.out;
+  EXPECT_GE(v["steps"][0]["returnCode"].n, 3000);
+}

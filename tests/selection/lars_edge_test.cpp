@@ -129,6 +129,33 @@ TEST(LarEdges, ScreeningIsRefusedRatherThanIgnored) {
   }
 }
 
+namespace {
+
+// Fits the model again on the pages as the last fit left them and compares its path with
+// the SSE series of a fit on the data.
+void expectSamePathOnRefit(VsfModel &m, const std::vector<double> &sse) {
+  vsfModelReset(&m);
+  vsfModelByFree(&m);
+  ASSERT_EQ(vsfModelInit(&m), 0);
+  ASSERT_EQ(vsfProcessModel(&m), 0);
+  ASSERT_EQ(m.fitStatus, 0);
+  ASSERT_EQ(m.stepCount, static_cast<int32_t>(sse.size()));
+  for (size_t s = 0; s < sse.size(); ++s)
+    EXPECT_NEAR(m.stepSSE[s], sse[s], 1e-10 * sse[0]) << s;
+}
+
+// The SSE series of a LAR fit on the data (one that hands its pages back).
+std::vector<double> larPathOnTheData(const Design &d) {
+  PathSetup p;
+  p.method = 5;
+  PathFit clean(p, d);
+  clean.fit.opt.restorePages = 1;
+  clean.go();
+  return std::vector<double>(clean.m().stepSSE, clean.m().stepSSE + clean.m().stepCount);
+}
+
+} // namespace
+
 TEST(LarEdges, PagesAreRestoredWhenAsked) {
   static const Design d = smallDesign(false, false);
   PathSetup p;
@@ -138,14 +165,7 @@ TEST(LarEdges, PagesAreRestoredWhenAsked) {
   f.go();
   const auto first = std::vector<double>(f.m().stepSSE, f.m().stepSSE + f.m().stepCount);
   // A second fit on the restored pages transforms them again and walks the same path.
-  VsfModel &m = f.m();
-  vsfModelReset(&m);
-  vsfModelByFree(&m);
-  ASSERT_EQ(vsfModelInit(&m), 0);
-  ASSERT_EQ(vsfProcessModel(&m), 0);
-  ASSERT_EQ(m.stepCount, static_cast<int32_t>(first.size()));
-  for (size_t s = 0; s < first.size(); ++s)
-    EXPECT_NEAR(m.stepSSE[s], first[s], 1e-10 * first[0]) << s;
+  expectSamePathOnRefit(f.m(), first);
 }
 
 // Fail the n-th page read or write after the pages are made, for every n until the fit gets
@@ -191,4 +211,45 @@ TEST(LarEdges, FailingDataPassEndsThePathWithItsMessage) {
     EXPECT_GT(failures, 10) << full;
   }
   EXPECT_EQ(qrxhost::liveUtilityFiles(), 0);
+}
+
+// A fit that ends without a usable path (here the method refuses a screening rule) still
+// hands back the pages as they were, so that the next fit of the road reads the data and
+// not the standardized columns.
+TEST(LarEdges, PagesAreRestoredAfterAFailedMethod) {
+  static const Design d = smallDesign(false, false);
+  const std::vector<double> want = larPathOnTheData(d);
+  PathSetup p;
+  p.method = 5;
+  PathFit f(p, d);
+  f.fit.opt.restorePages = 1;
+  f.fit.opt.screen = 3;
+  f.fit.go();
+  ASSERT_EQ(f.fit.processRc, 0);
+  ASSERT_LT(f.m().fitStatus, 0);
+  f.fit.opt.screen = 0;
+  expectSamePathOnRefit(f.m(), want);
+}
+
+// The last fit of a road finds the pages as an earlier fit left them (centred) and ends
+// before its method; it still hands them back as the data.
+TEST(LarEdges, PagesAreRestoredByAFitThatEndsBeforeItsMethod) {
+  static const Design d = smallDesign(false, false);
+  const std::vector<double> want = larPathOnTheData(d);
+  PathSetup p;
+  p.method = 5;
+  PathFit f(p, d);
+  f.go(); // the pages stay centred and scaled
+  VsfModel &m = f.m();
+  f.fit.opt.transformPages = 0;
+  f.fit.opt.restorePages = 1;
+  f.fit.opt.stop = 10; // VALIDATE without validation rows: the fit ends at once
+  vsfModelReset(&m);
+  vsfModelByFree(&m);
+  ASSERT_EQ(vsfModelInit(&m), 0);
+  ASSERT_EQ(vsfProcessModel(&m), 0);
+  ASSERT_EQ(m.fitStatus, VFS_NO_VALIDATION);
+  f.fit.opt.stop = 0;
+  f.fit.opt.transformPages = 1;
+  expectSamePathOnRefit(m, want);
 }
