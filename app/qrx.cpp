@@ -21,9 +21,9 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <fcntl.h>
@@ -135,6 +135,19 @@ bool writeFile(const std::string& path, const std::string& text) {
   return static_cast<bool>(f);
 }
 
+// The whole of a stream in one string, read in blocks: the program text is held once,
+// not in a string stream and a copy of it; a regular file's size is known ahead, a pipe's
+// is not.
+std::string readAll(std::istream &in, uintmax_t sizeHint) {
+  std::string text;
+  if (sizeHint != static_cast<uintmax_t>(-1))
+    text.reserve(static_cast<size_t>(sizeHint));
+  char block[1 << 16];
+  while (in.read(block, sizeof block) || in.gcount() > 0)
+    text.append(block, static_cast<size_t>(in.gcount()));
+  return text;
+}
+
 struct OutputFiles {
   std::string listing, html, json;
 };
@@ -142,8 +155,8 @@ struct OutputFiles {
 // Runs the program with its output written in program order: the log on standard error,
 // each step's listing when the step ends (standard output, or the listing file with the log
 // lines among it), then the HTML page and the JSON record. Returns the exit status.
-int runWithOutputs(const std::string& text, const std::string& program,
-                   std::vector<qrxhost::ProcedureModule>& modules, const OutputFiles& files) {
+int runWithOutputs(std::string text, const std::string &program,
+                   std::vector<qrxhost::ProcedureModule> &modules, const OutputFiles &files) {
   std::ofstream listingFile;
   if (!files.listing.empty()) {
     listingFile.open(files.listing, std::ios::binary | std::ios::trunc);
@@ -155,8 +168,8 @@ int runWithOutputs(const std::string& text, const std::string& program,
   qrxhost::setLogEcho(
       [&](const qrxhost::LogRecord& r) { transcript.logLine(qrxhost::logLineText(r)); });
   qrxhost::ProgramResult result = qrxhost::runProgram(
-      text, program, modules,
-      [&](const qrxhost::StepOutcome& outcome) { transcript.stepEnded(outcome); });
+      std::move(text), program, modules,
+      [&](const qrxhost::StepOutcome &outcome) { transcript.stepEnded(outcome); });
   qrxhost::endRun();
   qrxhost::setLogEcho(nullptr);
 
@@ -250,8 +263,8 @@ int main(int argc, char** argv) {
   std::error_code ec;
   if (!in || fs::is_directory(program, ec))
     return fail("cannot read the program file " + program);
-  std::stringstream text;
-  text << in.rdbuf();
+  std::string text = readAll(in, fs::is_regular_file(program, ec) ? fs::file_size(program, ec)
+                                                                  : static_cast<uintmax_t>(-1));
 
   chooseDataDirs(argv[0]);
   if (!qrxhost::messageCatalogueAvailable(&why))
@@ -280,6 +293,6 @@ int main(int argc, char** argv) {
   modules[0].name = "VARSIFTER";
   modules[0].entry = entry;
   modules[0].main = pcn_QRXVARSF.main;
-  return runWithOutputs(text.str(), program, modules, OutputFiles{listing, html, json});
+  return runWithOutputs(std::move(text), program, modules, OutputFiles{listing, html, json});
 }
 

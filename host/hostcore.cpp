@@ -151,6 +151,11 @@ void setCurrentStepSource(const StepSource& source) {
   gSource = source;
 }
 
+void setCurrentStepSource(StepSource &&source) {
+  std::lock_guard<std::mutex> lock(gSourceMutex);
+  gSource = std::move(source);
+}
+
 const StepSource& currentStepSource() { return gSource; }
 
 } // namespace qrxhost

@@ -11,6 +11,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace qrxhost {
@@ -79,7 +80,7 @@ struct GNode {
   // FIRST set.
   bool firstDone = false;
   bool nullable = false;
-  std::set<std::string> firstWords;
+  std::set<std::string, std::less<>> firstWords;
   uint32_t firstClasses = 0;
 };
 
@@ -108,8 +109,10 @@ HostParserServices *parserServices();
 
 // The token stream of one step (the module sees it as an opaque type).
 struct HostParser {
-  std::vector<qrxhost::LexToken> lex;
-  std::vector<HostToken> toks;
+  // Each token once, as the module sees it: a deque, so that the tokens never move (the
+  // module keeps pointers to them) and a long step is never copied to grow the list.
+  std::deque<HostToken> toks;
+  std::string tokenText; // the tokens' texts one after another (toks point into it)
   size_t pos = 0;
   ParseRoot *root = nullptr;
   std::string sourceText; // the step text that was tokenized
@@ -121,4 +124,10 @@ struct HostParser {
 namespace qrxhost {
 // Makes the parser's token stream from text (used by xtanch and by tests).
 void loadParserText(HostParser *parser, const std::string &text, int firstLine, int firstColumn);
+// A token's source characters (a quoted string with its quotes; empty for the end).
+std::string_view tokenRaw(const HostParser &parser, size_t index);
+// A token's text: names upper-cased, quoted strings without their quotes.
+inline std::string_view tokenText(const HostToken &token) {
+  return {token.text, static_cast<size_t>(token.length)};
+}
 } // namespace qrxhost

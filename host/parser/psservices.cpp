@@ -374,30 +374,6 @@ void *parseAlloc(size_t size) {
 
 void parseArenaReset() { arena().clear(); }
 
-void loadParserText(HostParser *parser, const std::string &text, int firstLine, int firstColumn) {
-  parser->sourceText = text;
-  parser->pos = 0;
-  parser->lexFailed = !tokenize(text, firstLine, firstColumn, parser->lex, &parser->lexError);
-  if (parser->lexFailed) {
-    parser->lex.clear();
-    LexToken end;
-    end.cls = TC_ENDJB;
-    parser->lex.push_back(end);
-  }
-  parser->toks.assign(parser->lex.size(), HostToken{});
-  for (size_t i = 0; i < parser->lex.size(); ++i) {
-    const LexToken &l = parser->lex[i];
-    HostToken &t = parser->toks[i];
-    t.tokenClass = l.cls;
-    t.line = l.line;
-    t.column = l.column;
-    t.length = static_cast<int32_t>(l.text.size());
-    t.number = l.number;
-    t.offset = l.offset;
-    t.text = l.text.data();
-  }
-}
-
 HostParserServices *parserServices() {
   static HostParserServices s{};
   s.xsproc = sProc;

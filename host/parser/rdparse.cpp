@@ -19,6 +19,19 @@ namespace {
 // A syntax or semantic error of the statement being parsed; it never leaves this file.
 struct StatementError {};
 
+// A token of the stream as the interpreter reads it; its source characters are found only
+// when a message or a data-set name needs them.
+struct TokenAt {
+  const HostParser *ps;
+  size_t index;
+  int cls;
+  std::string_view text;
+  double number;
+  int line;
+  int column;
+  std::string_view raw() const { return tokenRaw(*ps, index); }
+};
+
 struct ListTarget {
   int slot = -1;
   int kind = 0;
@@ -42,7 +55,11 @@ struct Interp {
   int byItemStart = -1;
   bool byDescending = false;
 
-  const LexToken &look() const { return ps->lex[ps->pos]; }
+  TokenAt at(size_t i) const {
+    const HostToken &t = ps->toks[i];
+    return TokenAt{ps, i, t.tokenClass, tokenText(t), t.number, t.line, t.column};
+  }
+  TokenAt look() const { return at(ps->pos); }
   const HostToken *lookToken() const { return &ps->toks[ps->pos]; }
   bool atEnd() const { return look().cls == TC_ENDJB; }
 
@@ -51,19 +68,19 @@ struct Interp {
     logMessage(kParserMsgSet, PM_TRACE, &a, 1);
   }
 
-  [[noreturn]] void error(int msg, const LexToken &at, const std::string &detail,
+  [[noreturn]] void error(int msg, const TokenAt &at, std::string_view detail,
                           const std::string &detail2 = std::string()) {
     HostMsgArg args[4] = {HostMsgArg(at.line), HostMsgArg(at.column),
-                          HostMsgArg(detail.c_str(), static_cast<int32_t>(detail.size())),
+                          HostMsgArg(detail.data(), static_cast<int32_t>(detail.size())),
                           HostMsgArg(detail2.c_str(), static_cast<int32_t>(detail2.size()))};
     logMessage(kParserMsgSet, msg, args, 4);
     throw StatementError{};
   }
 
-  std::string shown(const LexToken &t) const {
+  std::string shown(const TokenAt &t) const {
     if (t.cls == TC_ENDJB)
       return "end of step";
-    return t.raw;
+    return std::string(t.raw());
   }
 
   std::string expected(const GNode *n) const {
@@ -101,7 +118,7 @@ struct Interp {
     return out.empty() ? "nothing more" : out;
   }
 
-  bool wordMatches(const GNode *n, const LexToken &t) const {
+  bool wordMatches(const GNode *n, const TokenAt &t) const {
     if (t.cls != TC_NAMEX && t.cls != 0)
       return false;
     for (const std::string &w : n->words)
@@ -109,14 +126,14 @@ struct Interp {
         return true;
     return false;
   }
-  bool classMatches(int cls, const LexToken &t) const { return cls == t.cls; }
-  bool firstHasWord(const GNode *n, const LexToken &t) const {
+  bool classMatches(int cls, const TokenAt &t) const { return cls == t.cls; }
+  bool firstHasWord(const GNode *n, const TokenAt &t) const {
     return (t.cls == TC_NAMEX || t.cls == 0) && n->firstWords.count(t.text) != 0;
   }
-  bool firstHasClass(const GNode *n, const LexToken &t) const {
+  bool firstHasClass(const GNode *n, const TokenAt &t) const {
     return t.cls > 0 && t.cls < 32 && (n->firstClasses & (1u << t.cls)) != 0;
   }
-  bool canStart(const GNode *n, const LexToken &t) const {
+  bool canStart(const GNode *n, const TokenAt &t) const {
     return firstHasWord(n, t) || firstHasClass(n, t);
   }
 
@@ -162,7 +179,7 @@ struct Interp {
     sl->items.doubles[sl->value.list.count++] = v;
     sl->present = 1;
   }
-  void appendName(OptionSlot *sl, const std::string &name) {
+  void appendName(OptionSlot *sl, std::string_view name) {
     if (sl->kind != OSK_NAMELIST) {
       sl->kind = OSK_NAMELIST;
       sl->value.list.count = 0;
@@ -190,7 +207,7 @@ struct Interp {
     sl->value.list.count++;
     sl->present = 1;
   }
-  void storeText(OptionSlot *sl, const std::string &text) {
+  void storeText(OptionSlot *sl, std::string_view text) {
     char *p = static_cast<char *>(parseAlloc(text.size() + 1));
     std::memcpy(p, text.data(), text.size());
     sl->items.text = p;
@@ -205,7 +222,7 @@ struct Interp {
     s->slotCount = slots + 1;
     s->slots = static_cast<OptionSlot *>(parseAlloc(sizeof(OptionSlot) * (slots + 1)));
     std::memset(s->name, ' ', sizeof s->name);
-    std::string kw = look().text;
+    std::string kw(look().text);
     if (!kw.empty() && kw.back() == '$')
       kw.pop_back();
     std::memcpy(s->name, kw.data(), std::min<size_t>(kw.size(), sizeof s->name));
@@ -226,15 +243,13 @@ struct Interp {
 
   void variableItem(int kind) {
     if (!root->dataSet)
-      error(PM_NODATA, kind <= 6 ? ps->lex[itemStart] : ps->lex[ps->pos - 1], "");
+      error(PM_NODATA, kind <= 6 ? at(itemStart) : at(ps->pos - 1), "");
     std::string first, second;
     if (kind >= 1 && kind <= 6) {
-      first = ps->lex[itemStart].text;
-      if (ps->lex[itemStart].cls == TC_VLITERAL)
-        first = ps->lex[itemStart].text;
+      first = std::string(at(itemStart).text);
     }
     if (kind >= 2 && kind <= 5)
-      second = ps->lex[ps->pos - 1].text;
+      second = std::string(at(ps->pos - 1).text);
     HostVarList vl{};
     int32_t rc = parserServices()->zaddvar(root->dataSet, &vl, 3, 0, first.data(),
                                            static_cast<int32_t>(first.size()), second.data(),
@@ -285,13 +300,13 @@ struct Interp {
     switch (n->action) {
     case 1: // the procedure statement opens the step: only once, and first
       if (root->first)
-        error(PM_STATEMENT, look(), look().raw);
+        error(PM_STATEMENT, look(), look().raw());
       break;
     case 2: // BY, CLASS, FREQ, WEIGHT: into the procedure statement's node
       root->current = root->first;
       list = ListTarget{};
       if (!root->first)
-        error(PM_STATEMENT, look(), look().raw);
+        error(PM_STATEMENT, look(), look().raw());
       break;
     case 3:
       root->current = newNode(arg(n, 0));
@@ -360,9 +375,9 @@ struct Interp {
       dsStart = ps->pos;
       break;
     case 17: {
-      const LexToken &t = ps->lex[dsStart];
-      HostDataSet *ds = arg(n, 1) == 2 ? xdscreate(t.raw.data(), static_cast<int32_t>(t.raw.size()))
-                                       : xdsopen(t.raw.data(), static_cast<int32_t>(t.raw.size()));
+      const std::string_view name = at(dsStart).raw();
+      HostDataSet *ds = arg(n, 1) == 2 ? xdscreate(name.data(), static_cast<int32_t>(name.size()))
+                                       : xdsopen(name.data(), static_cast<int32_t>(name.size()));
       if (!ds)
         throw StatementError{}; // the data-set service has logged why
       OptionSlot *sl = slot(arg(n, 0));
@@ -394,7 +409,7 @@ struct Interp {
     }
     case 25:
       if (list.slot >= 0 && ps->pos > 0)
-        appendName(slot(list.slot), ps->lex[ps->pos - 1].text);
+        appendName(slot(list.slot), at(ps->pos - 1).text);
       break;
     case 29:
       byAction(arg(n, 0));
@@ -457,7 +472,7 @@ struct Interp {
       double span = numTo - numStart;
       if (numBy == 0 || !std::isfinite(span) || (span != 0 && (span > 0) != (numBy > 0)) ||
           std::fabs(span / numBy) > 100000)
-        error(PM_NUMLIST, ps->lex[ps->pos - 1], "TO/BY");
+        error(PM_NUMLIST, at(ps->pos - 1), "TO/BY");
       long steps = static_cast<long>(std::floor(span / numBy + 1e-10));
       for (long k = 0; k <= steps; ++k)
         appendDouble(sl, numStart + static_cast<double>(k) * numBy);
@@ -511,7 +526,7 @@ struct Interp {
   // ---- the descent ----
 
   void consume(const GNode *n) {
-    const LexToken &t = look();
+    const TokenAt &t = look();
     if ((t.cls == TC_INT || t.cls == TC_NBR) && rangePending) {
       rangePending = false;
       bool ok = t.number >= rangeMin && (!rangeHasMax || t.number <= rangeMax);
@@ -519,7 +534,7 @@ struct Interp {
         std::string bound = rangeHasMax ? "between " + std::to_string(static_cast<long>(rangeMin)) +
                                               " and " + std::to_string(static_cast<long>(rangeMax))
                                         : "at least " + std::to_string(static_cast<long>(rangeMin));
-        error(PM_RANGE, t, t.raw, bound);
+        error(PM_RANGE, t, t.raw(), bound);
       }
     }
     if (mode & 2) {
@@ -568,7 +583,7 @@ struct Interp {
       }
       return;
     case GKind::Alt: {
-      const LexToken &t = look();
+      const TokenAt &t = look();
       for (const GNode *k : n->kids)
         if (firstHasWord(k, t)) {
           walk(k, depth + 1);

@@ -17,19 +17,55 @@ bool nameStart(char c) { return std::isalpha(static_cast<unsigned char>(c)) || c
 bool nameChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
 bool digit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }
 
-std::string upper(std::string s) {
-  for (char &c : s)
-    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
+// One token as the lexer makes it: `text` is valid only while the sink takes it.
+struct Lexeme {
+  int cls = 0;
+  size_t begin = 0, end = 0; // the source characters
+  std::string_view text;
+  double number = 0;
+  int line = 0, column = 0;
+};
+
+// Reads the quoted string opening at s[i]: its value (doubled quotes made single) into
+// *value, and the index after the closing quote; npos when it never closes.
+size_t quotedEnd(const std::string &s, size_t i, std::string *value) {
+  const char q = s[i];
+  size_t j = i + 1;
+  for (;;) {
+    if (j >= s.size())
+      return std::string::npos;
+    if (s[j] == q) {
+      if (j + 1 < s.size() && s[j + 1] == q) {
+        if (value)
+          *value += q;
+        j += 2;
+        continue;
+      }
+      return j + 1;
+    }
+    if (value)
+      *value += s[j];
+    ++j;
+  }
 }
 
-struct Lexer {
+// The lexer hands each token to its sink (sink(const Lexeme&)), so that the caller keeps
+// tokens in the form it needs and no per-token strings are made on the way.
+template <class Sink> struct Lexer {
+  Lexer(const std::string &text, int firstLine, int firstColumn, Sink &tokenSink, LexError *error)
+      : s(text), line(firstLine), col(firstColumn), sink(tokenSink), err(error) {}
+
   const std::string &s;
   size_t i = 0;
   int line;
   int col;
-  std::vector<LexToken> &out;
+  Sink &sink;
   LexError *err;
+  // What the previous token was, for comment statements and signs.
+  bool any = false;
+  bool lastSemicolon = false;
+  bool lastOpensSign = false;
+  std::string scratch; // the text of the token being made when it differs from the source
 
   bool fail(ParserMsg msg, int l, int c, std::string detail) {
     if (err) {
@@ -52,17 +88,24 @@ struct Lexer {
     }
   }
 
-  bool atStatementStart() const { return out.empty() || out.back().text == ";"; }
+  bool atStatementStart() const { return !any || lastSemicolon; }
 
   // A '-' directly before a digit is a sign after '=', '(', ',' or a number.
-  bool signContext() const {
-    if (out.empty())
-      return false;
-    const LexToken &p = out.back();
-    return p.text == "=" || p.text == "(" || p.text == "," || p.cls == TC_INT || p.cls == TC_NBR;
+  bool signContext() const { return any && lastOpensSign; }
+
+  void emit(const Lexeme &t) {
+    any = true;
+    lastSemicolon = t.text == ";";
+    lastOpensSign =
+        t.text == "=" || t.text == "(" || t.text == "," || t.cls == TC_INT || t.cls == TC_NBR;
+    sink(t);
   }
 
-  bool number(LexToken &t) {
+  std::string_view source(size_t from, size_t to) const {
+    return std::string_view(s).substr(from, to - from);
+  }
+
+  bool number(Lexeme &t) {
     size_t j = i;
     if (s[j] == '-')
       ++j;
@@ -86,13 +129,68 @@ struct Lexer {
           ++j;
       }
     }
-    t.raw = s.substr(i, j - i);
-    t.text = t.raw;
+    t.end = j;
+    scratch.assign(s, i, j - i);
+    t.text = scratch;
     errno = 0;
-    t.number = std::strtod(t.raw.c_str(), nullptr);
+    t.number = std::strtod(scratch.c_str(), nullptr);
     if (errno == ERANGE)
-      return fail(PM_NUMBER, line, col, t.raw);
+      return fail(PM_NUMBER, line, col, scratch);
     t.cls = isInt && t.number >= -2147483648.0 && t.number <= 2147483647.0 ? TC_INT : TC_NBR;
+    advance(j - i);
+    return true;
+  }
+
+  bool name(Lexeme &t) {
+    size_t j = i + 1;
+    while (j < s.size() && nameChar(s[j]))
+      ++j;
+    if (j < s.size() && s[j] == '$')
+      ++j;
+    t.cls = TC_NAMEX;
+    if (j < s.size() && s[j] == '.' && s[j - 1] != '$') {
+      if (j + 1 < s.size() && nameStart(s[j + 1])) {
+        size_t k = j + 1;
+        while (k < s.size() && nameChar(s[k]))
+          ++k;
+        if (k - j - 1 > 32)
+          return fail(PM_NAMELENGTH, line, col, s.substr(i, k - i));
+        t.cls = TC_COMPOUND;
+        j = k;
+      } else {
+        ++j; // a format name: name. or name.d
+        while (j < s.size() && digit(s[j]))
+          ++j;
+        t.cls = TC_FMT;
+      }
+    }
+    t.end = j;
+    if (t.cls == TC_NAMEX && j - i > 32 + (s[j - 1] == '$' ? 1u : 0u))
+      return fail(PM_NAMELENGTH, line, col, s.substr(i, j - i));
+    scratch.assign(s, i, j - i);
+    for (char &ch : scratch)
+      ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+    t.text = scratch;
+    advance(j - i);
+    return true;
+  }
+
+  bool quoted(Lexeme &t) {
+    const int l = line, cc = col;
+    scratch.clear();
+    size_t j = quotedEnd(s, i, &scratch);
+    if (j == std::string::npos)
+      return fail(PM_UNTERMINATED, l, cc, std::string(1, s[i]));
+    t.cls = TC_QS;
+    if (j < s.size() && (s[j] == 'n' || s[j] == 'N') &&
+        (j + 1 >= s.size() || !nameChar(s[j + 1]))) {
+      ++j;
+      t.cls = TC_VLITERAL;
+      if (scratch.empty() || scratch.size() > 32)
+        return fail(PM_NAMELENGTH, l, cc, scratch);
+    }
+    t.end = j;
+    t.text = scratch;
     advance(j - i);
     return true;
   }
@@ -120,91 +218,38 @@ struct Lexer {
         advance(end + 1 - i);
         continue;
       }
-      LexToken t;
+      Lexeme t;
       t.line = line;
       t.column = col;
-      t.offset = static_cast<int64_t>(i);
+      t.begin = i;
       if (nameStart(c)) {
-        size_t j = i + 1;
-        while (j < s.size() && nameChar(s[j]))
-          ++j;
-        if (j < s.size() && s[j] == '$')
-          ++j;
-        t.cls = TC_NAMEX;
-        if (j < s.size() && s[j] == '.' && s[j - 1] != '$') {
-          if (j + 1 < s.size() && nameStart(s[j + 1])) {
-            size_t k = j + 1;
-            while (k < s.size() && nameChar(s[k]))
-              ++k;
-            if (k - j - 1 > 32)
-              return fail(PM_NAMELENGTH, line, col, s.substr(i, k - i));
-            t.cls = TC_COMPOUND;
-            j = k;
-          } else {
-            ++j; // a format name: name. or name.d
-            while (j < s.size() && digit(s[j]))
-              ++j;
-            t.cls = TC_FMT;
-          }
-        }
-        t.raw = s.substr(i, j - i);
-        if (t.cls == TC_NAMEX && t.raw.size() > 32 + (t.raw.back() == '$' ? 1u : 0u))
-          return fail(PM_NAMELENGTH, line, col, t.raw);
-        t.text = upper(t.raw);
-        advance(j - i);
+        if (!name(t))
+          return false;
       } else if (c == '\'' || c == '"') {
-        int l = line, cc = col;
-        size_t j = i + 1;
-        std::string v;
-        for (;;) {
-          if (j >= s.size())
-            return fail(PM_UNTERMINATED, l, cc, std::string(1, c));
-          if (s[j] == c) {
-            if (j + 1 < s.size() && s[j + 1] == c) {
-              v += c;
-              j += 2;
-              continue;
-            }
-            ++j;
-            break;
-          }
-          v += s[j++];
-        }
-        t.cls = TC_QS;
-        if (j < s.size() && (s[j] == 'n' || s[j] == 'N') &&
-            (j + 1 >= s.size() || !nameChar(s[j + 1]))) {
-          ++j;
-          t.cls = TC_VLITERAL;
-          if (v.empty() || v.size() > 32)
-            return fail(PM_NAMELENGTH, l, cc, v);
-        }
-        t.raw = s.substr(i, j - i);
-        t.text = v;
-        advance(j - i);
+        if (!quoted(t))
+          return false;
       } else if (digit(c) || (c == '.' && i + 1 < s.size() && digit(s[i + 1])) ||
                  (c == '-' && i + 1 < s.size() && signContext() &&
                   (digit(s[i + 1]) || (s[i + 1] == '.' && i + 2 < s.size() && digit(s[i + 2]))))) {
         if (!number(t))
           return false;
-      } else if (c == '.') {
-        t.cls = TC_MISSING;
-        t.raw = t.text = ".";
-        advance(1);
       } else {
-        // A character that starts no token, whole: a message that shows it must not split it.
-        size_t n = std::max<size_t>(1, utf8Sequence(s, i));
-        t.cls = 0;
-        t.raw = t.text = s.substr(i, n);
+        // '.' alone is a missing value; any other character that starts no token is
+        // punctuation, taken whole: a message that shows it must not split it.
+        size_t n = c == '.' ? 1 : std::max<size_t>(1, utf8Sequence(s, i));
+        t.cls = c == '.' ? TC_MISSING : 0;
+        t.end = i + n;
+        t.text = source(i, i + n);
         advance(n);
       }
-      out.push_back(std::move(t));
+      emit(t);
     }
-    LexToken end;
+    Lexeme end;
     end.cls = TC_ENDJB;
     end.line = line;
     end.column = col;
-    end.offset = static_cast<int64_t>(s.size());
-    out.push_back(end);
+    end.begin = end.end = s.size();
+    sink(end);
     return true;
   }
 };
@@ -214,8 +259,66 @@ struct Lexer {
 bool tokenize(const std::string &text, int firstLine, int firstColumn, std::vector<LexToken> &out,
               LexError *error) {
   out.clear();
-  Lexer lx{text, 0, firstLine, firstColumn, out, error};
+  auto keep = [&out, &text](const Lexeme &t) {
+    LexToken k;
+    k.cls = t.cls;
+    k.text = std::string(t.text);
+    k.raw = text.substr(t.begin, t.end - t.begin);
+    k.number = t.number;
+    k.line = t.line;
+    k.column = t.column;
+    k.offset = static_cast<int64_t>(t.begin);
+    out.push_back(std::move(k));
+  };
+  Lexer<decltype(keep)> lx(text, firstLine, firstColumn, keep, error);
   return lx.run();
+}
+
+// The parser keeps each token once, as the module sees it; the texts go one after another
+// into one buffer reserved for the whole step (they are never longer than the source), so
+// the tokens' text pointers stay valid.
+void loadParserText(HostParser *parser, const std::string &text, int firstLine, int firstColumn) {
+  parser->sourceText = text;
+  parser->pos = 0;
+  parser->toks.clear();
+  parser->tokenText.clear();
+  parser->tokenText.shrink_to_fit();
+  parser->tokenText.reserve(text.size() + 1);
+  auto keep = [parser](const Lexeme &t) {
+    HostToken h{};
+    h.tokenClass = t.cls;
+    h.line = t.line;
+    h.column = t.column;
+    h.length = static_cast<int32_t>(t.text.size());
+    h.number = t.number;
+    h.offset = static_cast<int64_t>(t.begin);
+    h.text = parser->tokenText.data() + parser->tokenText.size();
+    parser->tokenText.append(t.text);
+    parser->toks.push_back(h);
+  };
+  Lexer<decltype(keep)> lx(parser->sourceText, firstLine, firstColumn, keep, &parser->lexError);
+  parser->lexFailed = !lx.run();
+  if (parser->lexFailed) {
+    parser->toks.clear();
+    parser->tokenText.clear();
+    HostToken end{};
+    end.tokenClass = TC_ENDJB;
+    end.text = parser->tokenText.data();
+    parser->toks.push_back(end);
+  }
+}
+
+std::string_view tokenRaw(const HostParser &parser, size_t index) {
+  const HostToken &t = parser.toks[index];
+  const std::string &s = parser.sourceText;
+  if (t.tokenClass == TC_ENDJB || t.offset < 0 || static_cast<size_t>(t.offset) >= s.size())
+    return {};
+  const size_t begin = static_cast<size_t>(t.offset);
+  size_t end = begin + static_cast<size_t>(t.length);
+  if (t.tokenClass == TC_QS || t.tokenClass == TC_VLITERAL) {
+    end = quotedEnd(s, begin, nullptr) + (t.tokenClass == TC_VLITERAL ? 1 : 0);
+  }
+  return std::string_view(s).substr(begin, end - begin);
 }
 
 } // namespace qrxhost

@@ -3,6 +3,7 @@
 #include "host/runner/program.h"
 
 #include <cctype>
+#include <utility>
 
 namespace qrxhost {
 namespace {
@@ -22,61 +23,73 @@ struct Statement {
   bool terminated = false;
 };
 
-// Cuts the text into statements at semicolons outside quotes.
-std::vector<Statement> cutStatements(const std::string& t, std::vector<ProgramProblem>* problems) {
-  std::vector<Statement> out;
-  size_t i = 0;
-  int line = 1, col = 1;
-  auto advance = [&](size_t k) {
-    if (t[k] == '\n') {
-      ++line;
-      col = 1;
-    } else {
-      ++col;
-    }
-  };
-  while (i < t.size()) {
-    while (i < t.size() && isBlank(t[i]))
-      advance(i++);
-    if (i >= t.size())
-      break;
-    Statement s;
-    s.begin = i;
-    s.line = line;
-    s.column = col;
-    while (i < t.size() && t[i] != ';') {
-      if (t[i] == '\'' || t[i] == '"') {
-        char q = t[i];
-        int qline = line;
-        advance(i++);
-        for (;;) {
-          if (i >= t.size()) {
-            problems->push_back({qline, PG_OPEN_QUOTE, ""});
-            return out;
-          }
-          if (t[i] == q) {
-            if (i + 1 < t.size() && t[i + 1] == q) { // doubled quote inside the string
-              advance(i++);
-              advance(i++);
-              continue;
-            }
-            advance(i++);
-            break;
-          }
-          advance(i++);
-        }
+// Cuts the text into statements at semicolons outside quotes, one at a time, so that a
+// program of many statements is never held as a list of them. An unclosed quote ends the
+// cutting with a problem at the line where the quote opens.
+class StatementCursor {
+public:
+  explicit StatementCursor(const std::string &t) : t_(t) {}
+
+  bool next(Statement *s, std::vector<ProgramProblem> *problems) {
+    const std::string &t = t_;
+    while (i_ < t.size() && isBlank(t[i_]))
+      advance();
+    if (i_ >= t.size())
+      return false;
+    s->begin = i_;
+    s->line = line_;
+    s->column = col_;
+    while (i_ < t.size() && t[i_] != ';') {
+      if (t[i_] == '\'' || t[i_] == '"') {
+        if (!skipQuoted(problems))
+          return false;
         continue;
       }
-      advance(i++);
+      advance();
     }
-    s.end = i;
-    s.terminated = i < t.size();
-    if (i < t.size())
-      advance(i++);
-    out.push_back(s);
+    s->end = i_;
+    s->terminated = i_ < t.size();
+    if (i_ < t.size())
+      advance();
+    return true;
   }
-  return out;
-}
+
+private:
+  void advance() {
+    if (t_[i_++] == '\n') {
+      ++line_;
+      col_ = 1;
+    } else {
+      ++col_;
+    }
+  }
+
+  // A quoted string with doubled quotes inside; false (with a problem) when it never closes.
+  bool skipQuoted(std::vector<ProgramProblem> *problems) {
+    const char q = t_[i_];
+    const int qline = line_;
+    advance();
+    for (;;) {
+      if (i_ >= t_.size()) {
+        problems->push_back({qline, PG_OPEN_QUOTE, ""});
+        return false;
+      }
+      if (t_[i_] == q) {
+        advance();
+        if (i_ < t_.size() && t_[i_] == q) { // doubled quote inside the string
+          advance();
+          continue;
+        }
+        return true;
+      }
+      advance();
+    }
+  }
+
+  const std::string &t_;
+  size_t i_ = 0;
+  int line_ = 1, col_ = 1;
+};
 
 // Splits statement text into words: runs of non-blank characters, quoted strings kept
 // whole, '=' a word of its own.
@@ -147,13 +160,13 @@ bool validName(const std::string& s) {
 }
 
 // The first word of a statement (letters, digits, underscores, and a leading %).
-std::string keyword(const std::string& s) {
-  size_t i = 0;
-  if (i < s.size() && s[i] == '%')
+std::string keyword(const std::string &t, size_t begin, size_t end) {
+  size_t i = begin;
+  if (i < end && t[i] == '%')
     ++i;
-  while (i < s.size() && (std::isalnum(static_cast<unsigned char>(s[i])) || s[i] == '_'))
+  while (i < end && (std::isalnum(static_cast<unsigned char>(t[i])) || t[i] == '_'))
     ++i;
-  return upper(s.substr(0, i));
+  return upper(t.substr(begin, i - begin));
 }
 
 ProgramItem invalid(const Statement& st, const std::string& message, int number = 3) {
@@ -240,6 +253,11 @@ bool validLibraryName(const std::string& name) { return validName(name) && name.
 
 std::string stripComments(const std::string& text, std::vector<ProgramProblem>* problems) {
   std::string t = text;
+  stripCommentsInPlace(t, problems);
+  return t;
+}
+
+void stripCommentsInPlace(std::string &t, std::vector<ProgramProblem> *problems) {
   size_t i = 0;
   int line = 1;
   bool statementStart = true; // nothing but blanks since the last ';'
@@ -265,7 +283,7 @@ std::string stripComments(const std::string& text, std::vector<ProgramProblem>* 
         problems->push_back({start, PG_OPEN_COMMENT, ""});
         for (size_t k = i; k < t.size(); ++k)
           blank(k);
-        return t;
+        return;
       }
       for (size_t k = i; k < close + 2; ++k) {
         if (t[k] == '\n')
@@ -306,79 +324,119 @@ std::string stripComments(const std::string& text, std::vector<ProgramProblem>* 
       statementStart = false;
     ++i;
   }
-  return t;
 }
 
-std::vector<ProgramItem> splitProgram(const std::string& text,
-                                      std::vector<ProgramProblem>* problems) {
-  std::vector<ProgramItem> items;
-  std::string t = stripComments(text, problems);
-  if (!problems->empty())
-    return items;
-  std::vector<Statement> sts = cutStatements(t, problems);
-  if (!problems->empty())
-    return items;
-  auto bodyOf = [&](const Statement& st) { return t.substr(st.begin, st.end - st.begin); };
-  for (size_t k = 0; k < sts.size(); ++k) {
-    const Statement& st = sts[k];
-    std::string body = bodyOf(st);
-    std::string kw = keyword(body);
-    if (kw == "PROC") {
-      ProgramItem item;
-      item.kind = ProgramItem::Step;
-      item.line = st.line;
-      item.column = st.column;
-      std::vector<std::string> w = words(body);
-      item.procedure = w.size() >= 2 ? upper(w[1]) : std::string();
-      // The step runs to the RUN or QUIT that ends it; a new PROC also ends it, and so
-      // does the end of the program (the step is then not terminated).
-      size_t end = t.size();
-      size_t next = sts.size();
-      item.terminated = false;
-      std::string stepText = t; // host statements of the step are blanked out of it
-      for (size_t j = k + 1; j < sts.size(); ++j) {
-        std::string jbody = bodyOf(sts[j]);
-        std::string jk = keyword(jbody);
-        ProgramItem host;
-        if (hostStatement(sts[j], jbody, jk, &host)) {
-          // global statements inside a step take effect before the step runs
-          item.before.push_back(std::move(host));
-          size_t stop = std::min(sts[j].end + 1, stepText.size());
-          for (size_t c = sts[j].begin; c < stop; ++c)
-            if (stepText[c] != '\n' && stepText[c] != '\r')
-              stepText[c] = ' ';
-          continue;
-        }
-        if (jk == "RUN" || jk == "QUIT") {
-          end = sts[j].begin;
-          next = j + 1;
-          item.terminated = true;
-          break;
-        }
-        if (jk == "PROC") {
-          end = sts[j].begin;
-          next = j;
-          item.terminated = true;
-          break;
-        }
-      }
-      item.text = stepText.substr(st.begin, end - st.begin);
-      while (!item.text.empty() && isBlank(item.text.back()))
-        item.text.pop_back();
-      items.push_back(std::move(item));
-      k = next - 1;
+struct ProgramSplitter::State {
+  std::string text; // the program with its comments blanked
+  std::vector<ProgramProblem> problems;
+  StatementCursor cursor{text};
+  Statement pending; // a statement read ahead: the PROC that ended the step before it
+  bool hasPending = false;
+
+  std::string body(const Statement &st) const { return text.substr(st.begin, st.end - st.begin); }
+  std::string keywordOf(const Statement &st) const { return keyword(text, st.begin, st.end); }
+
+  bool nextStatement(Statement *st) {
+    if (hasPending) {
+      *st = pending;
+      hasPending = false;
+      return true;
+    }
+    return cursor.next(st, &problems);
+  }
+
+  void step(const Statement &st, ProgramItem *item);
+};
+
+// A PROC step: it runs to the RUN or QUIT that ends it; a new PROC also ends it, and so
+// does the end of the program (the step is then not terminated). Host statements inside
+// it are items of the step, blanked out of its text.
+void ProgramSplitter::State::step(const Statement &st, ProgramItem *item) {
+  item->kind = ProgramItem::Step;
+  item->line = st.line;
+  item->column = st.column;
+  std::vector<std::string> w = words(body(st));
+  item->procedure = w.size() >= 2 ? upper(w[1]) : std::string();
+  item->terminated = false;
+  size_t end = text.size();
+  std::vector<std::pair<size_t, size_t>> blanked; // host statements: [begin, end)
+  Statement s;
+  while (nextStatement(&s)) {
+    std::string kw = keywordOf(s);
+    ProgramItem host;
+    if (hostStatement(s, body(s), kw, &host)) {
+      // global statements inside a step take effect before the step runs
+      item->before.push_back(std::move(host));
+      blanked.emplace_back(s.begin, std::min(s.end + 1, text.size()));
       continue;
     }
-    ProgramItem host;
-    if (hostStatement(st, body, kw, &host)) {
-      items.push_back(std::move(host));
-    } else if (kw == "RUN" || kw == "QUIT" || body.empty()) {
-      continue; // outside a step these end nothing and do nothing
-    } else {
-      std::string first = kw.empty() ? body.substr(0, body.find_first_of(" \t\r\n")) : kw;
-      items.push_back(invalid(st, first, 2));
+    if (kw == "RUN" || kw == "QUIT" || kw == "PROC") {
+      end = s.begin;
+      item->terminated = true;
+      if (kw == "PROC") {
+        pending = s;
+        hasPending = true;
+      }
+      break;
     }
   }
+  item->text = text.substr(st.begin, end - st.begin);
+  for (const auto &[b, e] : blanked)
+    for (size_t c = b; c < e && c < end; ++c)
+      if (item->text[c - st.begin] != '\n' && item->text[c - st.begin] != '\r')
+        item->text[c - st.begin] = ' ';
+  while (!item->text.empty() && isBlank(item->text.back()))
+    item->text.pop_back();
+}
+
+ProgramSplitter::ProgramSplitter(std::string text) : state_(std::make_unique<State>()) {
+  state_->text = std::move(text);
+  stripCommentsInPlace(state_->text, &state_->problems);
+  if (!state_->problems.empty())
+    return;
+  // Nothing runs when a quote never closes: the whole text is cut once to find out.
+  StatementCursor check(state_->text);
+  Statement st;
+  while (check.next(&st, &state_->problems)) {
+  }
+}
+
+ProgramSplitter::~ProgramSplitter() = default;
+
+const std::vector<ProgramProblem> &ProgramSplitter::problems() const { return state_->problems; }
+
+bool ProgramSplitter::next(ProgramItem *item) {
+  State &s = *state_;
+  if (!s.problems.empty())
+    return false;
+  Statement st;
+  while (s.nextStatement(&st)) {
+    *item = ProgramItem{};
+    std::string kw = s.keywordOf(st);
+    if (kw == "PROC") {
+      s.step(st, item);
+      return true;
+    }
+    if (kw == "RUN" || kw == "QUIT" || st.end == st.begin)
+      continue; // outside a step these end nothing and do nothing
+    std::string body = s.body(st);
+    if (hostStatement(st, body, kw, item))
+      return true;
+    std::string first = kw.empty() ? body.substr(0, body.find_first_of(" \t\r\n")) : kw;
+    *item = invalid(st, first, 2);
+    return true;
+  }
+  return false;
+}
+
+std::vector<ProgramItem> splitProgram(const std::string &text,
+                                      std::vector<ProgramProblem> *problems) {
+  ProgramSplitter splitter(text);
+  problems->insert(problems->end(), splitter.problems().begin(), splitter.problems().end());
+  std::vector<ProgramItem> items;
+  ProgramItem item;
+  while (splitter.next(&item))
+    items.push_back(std::move(item));
   return items;
 }
 

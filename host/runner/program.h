@@ -3,6 +3,7 @@
 // Running the steps is steprunner's; carrying out host statements is the runner app's.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -53,8 +54,27 @@ inline constexpr const char* kLibraryNameRule =
 // Replaces /* */ comments and "* ... ;" comment statements by blanks, keeping line breaks.
 // An unclosed /* comment is a problem with the line where it starts.
 std::string stripComments(const std::string& text, std::vector<ProgramProblem>* problems);
+void stripCommentsInPlace(std::string &text, std::vector<ProgramProblem> *problems);
 
-// Splits a program. Problems that stop the split (an unclosed comment or quote) are
+// Splits a program item by item, so that a program of many statements is never held whole
+// as items. Comments are blanked and the quoting of the whole text checked first: when
+// problems() is not empty (an unclosed comment or quote) next() gives no item.
+class ProgramSplitter {
+public:
+  explicit ProgramSplitter(std::string text);
+  ~ProgramSplitter();
+  ProgramSplitter(const ProgramSplitter &) = delete;
+  ProgramSplitter &operator=(const ProgramSplitter &) = delete;
+  const std::vector<ProgramProblem> &problems() const;
+  // The next item; false at the end of the program.
+  bool next(ProgramItem *item);
+
+private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+// Splits a whole program. Problems that stop the split (an unclosed comment or quote) are
 // returned in `problems`; statements that are not valid are items of kind Invalid.
 std::vector<ProgramItem> splitProgram(const std::string& text,
                                       std::vector<ProgramProblem>* problems);

@@ -9,6 +9,7 @@
 #include "host/supervisor.h"
 
 #include <filesystem>
+#include <utility>
 
 namespace qrxhost {
 namespace {
@@ -50,18 +51,17 @@ int exitStatusFor(int returnCode) {
   return returnCode <= kWarningReturnCode ? 1 : 2;
 }
 
-ProgramResult runProgram(const std::string& text, const std::string& programFile,
-                         std::vector<ProcedureModule>& modules, const StepEndHook& stepEnded) {
+ProgramResult runProgram(std::string text, const std::string &programFile,
+                         std::vector<ProcedureModule> &modules, const StepEndHook &stepEnded) {
   ProgramResult result;
   RunRecord& run = result.record;
   takeLog(); // records of anything before the program are not the program's
-  std::vector<ProgramProblem> problems;
-  std::vector<ProgramItem> items = splitProgram(text, &problems);
-  for (const ProgramProblem& p : problems) {
+  ProgramSplitter splitter(std::move(text));
+  for (const ProgramProblem &p : splitter.problems()) {
     msg(p.msg, {p.line});
     run.returnCode = std::max(run.returnCode, kStatementErrorCode);
   }
-  if (!problems.empty()) {
+  if (!splitter.problems().empty()) {
     takeLog();
     run.macros = allMacros();
     return result;
@@ -100,7 +100,9 @@ ProgramResult runProgram(const std::string& text, const std::string& programFile
     }
   };
 
-  for (const ProgramItem& item : items) {
+  // Items are made one at a time: a program of many statements is never held whole as items.
+  ProgramItem item;
+  while (splitter.next(&item)) {
     if (item.kind != ProgramItem::Step) {
       runHost(item);
       run.returnCode = std::max(run.returnCode, warningCode(takeLog()));
@@ -127,11 +129,11 @@ ProgramResult runProgram(const std::string& text, const std::string& programFile
     if (!item.terminated)
       msg(6, {item.line});
     StepSource source;
-    source.text = item.text;
+    source.text = std::move(item.text);
     source.programFile = programFile;
     source.firstLine = item.line;
     source.firstColumn = item.column;
-    StepOutcome outcome = runStep(*module, source);
+    StepOutcome outcome = runStep(*module, std::move(source));
     outcome.record.returnCode =
         std::max(outcome.record.returnCode, warningCode(outcome.record.log));
     run.returnCode = std::max(run.returnCode, outcome.record.returnCode);

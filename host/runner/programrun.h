@@ -25,9 +25,10 @@ inline constexpr int kRunnerErrorCode = 1012;
 // can be written in program order.
 using StepEndHook = std::function<void(const StepOutcome&)>;
 
-// Runs the program text. `modules` are looked up by PROC name.
-ProgramResult runProgram(const std::string& text, const std::string& programFile,
-                         std::vector<ProcedureModule>& modules, const StepEndHook& stepEnded = {});
+// Runs the program text (taken over: a caller done with it moves it in, so that it is held
+// once). `modules` are looked up by PROC name.
+ProgramResult runProgram(std::string text, const std::string &programFile,
+                         std::vector<ProcedureModule> &modules, const StepEndHook &stepEnded = {});
 
 // The process exit status for a return code: 0 for 0, 1 for warnings (up to 4), 2 above.
 int exitStatusFor(int returnCode);

@@ -12,6 +12,7 @@
 #include <exception>
 #include <new>
 #include <stdexcept>
+#include <utility>
 
 namespace qrxhost {
 namespace {
@@ -45,13 +46,13 @@ template <class Fn> int guarded(Fn fn, bool* exited) {
 
 } // namespace
 
-StepOutcome runStep(ProcedureModule& module, const StepSource& source) {
+StepOutcome runStep(ProcedureModule &module, StepSource source) {
   StepOutcome out;
   out.record.procedure = module.name;
   out.record.line = source.firstLine;
   resetStepState();
   resetTaskBlocks();
-  setCurrentStepSource(source);
+  setCurrentStepSource(std::move(source));
   HostControlBlock* cb = hostControlBlock();
   OutputDocument* doc = beginStepOutput();
 
@@ -64,7 +65,8 @@ StepOutcome runStep(ProcedureModule& module, const StepSource& source) {
           module.entered = true;
           module.entry(cb, &gPidb);
         }
-        module.main(cb, cb->task, const_cast<StepSource*>(&source), nullptr, nullptr, nullptr);
+        module.main(cb, cb->task, const_cast<StepSource *>(&currentStepSource()), nullptr, nullptr,
+                    nullptr);
       },
       &exited);
   if (!exited && stepReturnCode() == 0 && rc == 0) {

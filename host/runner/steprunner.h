@@ -26,8 +26,9 @@ struct StepOutcome {
   std::string html;    // the step's output as HTML elements (a fragment of a page)
 };
 
-// Runs one step of `module` with the given source. Never throws.
-StepOutcome runStep(ProcedureModule& module, const StepSource& source);
+// Runs one step of `module` with the given source (taken over: the step text is held once
+// while the step runs). Never throws.
+StepOutcome runStep(ProcedureModule &module, StepSource source);
 
 // Releases what the run kept between steps (output documents).
 void endRun();

@@ -99,4 +99,33 @@ TEST(ParserTokenizer, ArbitraryBytesNeverFail) {
   EXPECT_EQ(out.back().cls, TC_ENDJB);
 }
 
+// The parser's token stream holds each token once: the same classes, texts and positions
+// as the tokenizer's list, and the source characters of every token found back from it.
+TEST(ParserTokenizer, ParserStreamMatchesTheTokenList) {
+  const std::string text = "proc x data=Work.In;\n title 'it''s' \"my v\"n -1.5e3 .;\n m y = A1;";
+  std::vector<LexToken> list = lex(text);
+  HostParser p;
+  qrxhost::loadParserText(&p, text, 4, 3);
+  ASSERT_FALSE(p.lexFailed);
+  ASSERT_EQ(p.toks.size(), list.size());
+  for (size_t i = 0; i < list.size(); ++i) {
+    SCOPED_TRACE(list[i].raw);
+    const HostToken &t = p.toks[i];
+    EXPECT_EQ(t.tokenClass, list[i].cls);
+    EXPECT_EQ(qrxhost::tokenText(t), list[i].text);
+    EXPECT_EQ(qrxhost::tokenRaw(p, i), list[i].raw);
+    EXPECT_EQ(t.offset, list[i].offset);
+    EXPECT_EQ(t.number, list[i].number);
+  }
+  // Positions start where the step starts (line 4, column 3) and count the source's lines.
+  EXPECT_EQ(p.toks[0].line, 4);
+  EXPECT_EQ(p.toks[0].column, 3);
+  EXPECT_EQ(qrxhost::tokenRaw(p, 7), "'it''s'");
+  EXPECT_EQ(qrxhost::tokenText(p.toks[7]), "it's");
+  EXPECT_EQ(p.toks[7].line, 5);
+  EXPECT_EQ(qrxhost::tokenRaw(p, 8), "\"my v\"n");
+  EXPECT_EQ(qrxhost::tokenRaw(p, 4), "Work.In");
+  EXPECT_EQ(qrxhost::tokenText(p.toks[4]), "WORK.IN");
+}
+
 } // namespace
