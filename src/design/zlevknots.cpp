@@ -135,46 +135,38 @@ void upperBoundary(const SplineInfo &s, int32_t d, int32_t r, int32_t n, double 
 
 } // namespace
 
-std::vector<double> levPercentileKnots(const std::vector<std::pair<double, double>> &sorted,
+std::vector<double> levPercentileKnots(const std::vector<std::pair<double, double>>& sorted,
                                        double count, double frequencySum, bool frequency,
                                        int32_t n) {
   std::vector<double> knots(static_cast<size_t>(n > 0 ? n : 0), hostMissing());
-  const double N = frequencySum != 0 ? frequencySum : count;
-  const int64_t size = static_cast<int64_t>(sorted.size());
-  if (size == 0)
+  const double N = frequency && frequencySum != 0 ? frequencySum : count;
+  if (sorted.empty())
     return knots;
-  auto at = [&](int64_t j) {
-    return sorted[static_cast<size_t>(std::clamp<int64_t>(j, 0, size - 1))].first;
+  // The value at 0-based position m of the data, every value repeated by its frequency (once
+  // without FREQ); positions outside the data take the first or the last value.
+  size_t record = 0;
+  double before = 0; // frequencies of the records ahead of `record`
+  auto valueAt = [&](double m) {
+    if (!frequency)
+      return sorted[static_cast<size_t>(std::clamp(m, 0.0, N - 1))].first;
+    while (record + 1 < sorted.size() && before + sorted[record].second <= m)
+      before += sorted[record++].second;
+    return sorted[record].first;
   };
-  double cumulative = 0, current = hostMissing(), previous = hostMissing(), lastFrequency = 0;
-  int64_t next = 0;
   for (int32_t i = 1; i <= n; ++i) {
     const double p = i / (n + 1.0) * N;
-    const int64_t k = static_cast<int64_t>(std::floor(p + kLevKnotEpsilon));
-    const bool exact = std::fabs(p - static_cast<double>(k)) <= kLevKnotEpsilon;
-    double &knot = knots[static_cast<size_t>(i - 1)];
-    if (!frequency) {
-      const int64_t j = k - 1;
-      if (j < 0)
-        knot = at(0);
-      else if (static_cast<double>(j) > N - 1)
-        knot = at(static_cast<int64_t>(N) - 1);
-      else
-        knot = exact ? (at(j) + at(j + 1)) / 2 : at(j + 1);
-      continue;
-    }
-    while (cumulative < static_cast<double>(k) && next < size) {
-      previous = current;
-      current = sorted[static_cast<size_t>(next)].first;
-      lastFrequency = sorted[static_cast<size_t>(next)].second;
-      cumulative += lastFrequency;
-      ++next;
-    }
-    // A first position of 0 reads nothing: the knot is the smallest value.
-    if (isHostMissing(current))
-      current = sorted[0].first;
-    const double a = !isHostMissing(previous) && lastFrequency <= 1 ? previous : current;
-    knot = exact ? (a + current) / 2 : current;
+    const double k = std::floor(p + kLevKnotEpsilon);
+    const bool exact = std::fabs(p - k) <= kLevKnotEpsilon;
+    const double j = k - 1;
+    double& knot = knots[static_cast<size_t>(i - 1)];
+    if (j < 0)
+      knot = valueAt(0);
+    else if (j > N - 1)
+      knot = valueAt(N - 1);
+    else if (exact)
+      knot = (valueAt(j) + valueAt(j + 1)) / 2;
+    else
+      knot = valueAt(j + 1);
   }
   return knots;
 }
