@@ -135,7 +135,7 @@ void upperBoundary(const SplineInfo &s, int32_t d, int32_t r, int32_t n, double 
 
 } // namespace
 
-std::vector<double> levPercentileKnots(const std::vector<std::pair<double, double>>& sorted,
+std::vector<double> levPercentileKnots(const std::vector<std::pair<double, double>> &sorted,
                                        double count, double frequencySum, bool frequency,
                                        int32_t n) {
   std::vector<double> knots(static_cast<size_t>(n > 0 ? n : 0), hostMissing());
@@ -158,7 +158,7 @@ std::vector<double> levPercentileKnots(const std::vector<std::pair<double, doubl
     const double k = std::floor(p + kLevKnotEpsilon);
     const bool exact = std::fabs(p - k) <= kLevKnotEpsilon;
     const double j = k - 1;
-    double& knot = knots[static_cast<size_t>(i - 1)];
+    double &knot = knots[static_cast<size_t>(i - 1)];
     if (j < 0)
       knot = valueAt(0);
     else if (j > N - 1)
