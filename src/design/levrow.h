@@ -51,10 +51,8 @@ int32_t zlevpar(LevRegContext* context, int32_t e, double* block);
 // Writes the coding of level i of a variable into out[0..n-1], scaled by s.
 void zlevflr(double s, const LevVariable* variable, double* out, int32_t i, int32_t n);
 
-// Constructed-effect columns are built elsewhere; without constructed effects this has
-// nothing to compute.
-void zlevGetEftVarCols(LevRegContext* context);
-// Constructed-effect set-up of the BY group: 0, or non-zero on failure.
+// Constructed-effect set-up of the BY group: 0; 3 knots failed, 4 a polynomial
+// standardisation failed, 5 a lag table failed (each after its message).
 int32_t zlevefti(LevRegContext* context);
 // Fit callbacks set-up of the fit block.
 void zlevfx(LevFitBlock* fit);

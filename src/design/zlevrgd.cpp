@@ -4,6 +4,7 @@
 // the fit-block value callbacks. The CLASS codings are zlevpar.cpp's.
 #include "design/levrow.h"
 
+#include "design/levconstructed.h"
 #include "design/levlevel.h"
 #include "numerics/qkzsweep.h"
 #include "support/hoststubs.h"
@@ -14,20 +15,33 @@ namespace {
 
 double missingValue() { return hostMissing(); }
 
-// The inputs of one constructed effect are present (the row protocol's check by kind).
-bool constructedPresent(LevRegContext* ctx, LevDesign* d, const LevEftVar& ev) {
+// The inputs of one constructed effect are present (the row protocol's check by kind). A
+// MULTIMEMBER effect whose members are all missing passes only under its NOEFFECT allowance,
+// which marks the row (bit 64) and the effect.
+bool constructedPresent(LevRegContext* ctx, LevDesign* d, const LevEftVar& ev, LevEffect& ef,
+                        int32_t* status) {
   switch (ev.kind) {
   case EV_MULTIMEMBER: {
     int32_t sum = 0;
+    double weights = 0;
     for (int32_t k = 0; k < ev.classCount; ++k) {
-      int32_t level = ctx->levelIndex[ev.classes[k]];
+      const int32_t level = ctx->levelIndex[ev.classes[k]];
       sum += level;
-      if (level >= 0 && k < ev.numericCount && isHostMissing(ctx->numeric[ev.numeric[k]]))
-        return false;
+      if (level >= 0 && k < ev.numericCount) {
+        const double w = ctx->numeric[ev.numeric[k]];
+        if (isHostMissing(w))
+          return false;
+        weights += w;
+      }
     }
-    // All members missing: the design records no allowance for it, so the inputs are
-    // missing.
-    return !(ev.classCount == 0 || sum == -ev.classCount);
+    if (ev.classCount == 0 || sum == -ev.classCount) {
+      if (!ev.noEffect)
+        return false;
+      *status |= LRS_ALL_MISSING;
+      ef.allMissing = 1;
+      return true;
+    }
+    return !(ev.stdize && ev.numericCount > 0 && (isHostMissing(weights) || weights == 0));
   }
   case EV_COLLECTION:
     for (int32_t k = 0; k < ev.classCount; ++k)
@@ -44,18 +58,33 @@ bool constructedPresent(LevRegContext* ctx, LevDesign* d, const LevEftVar& ev) {
         return false;
     return true;
   case EV_LAG:
-    return !d->constructedReady || (ev.lag != nullptr && ev.lag->work != nullptr);
+    return !d->constructedReady || (ev.lag != nullptr && ev.lag->lagged != -1);
   default:
     return true;
   }
 }
 
-bool effectConstructedPresent(LevRegContext* ctx, LevDesign* d, LevEffect& ef) {
+bool effectConstructedPresent(LevRegContext* ctx, LevDesign* d, LevEffect& ef, int32_t* status) {
   ef.allMissing = 0;
   for (int32_t k = 0; k < ef.constructedCount; ++k)
-    if (!constructedPresent(ctx, d, d->constructed[ef.constructed[k]]))
+    if (!constructedPresent(ctx, d, d->constructed[ef.constructed[k]], ef, status))
       return false;
   return true;
+}
+
+// The lagged level of every LAG effect for the current observation; a lag without one marks
+// an explanatory value missing.
+int32_t lagStatus(LevRegContext* ctx, LevDesign* d) {
+  int32_t status = 0;
+  for (int32_t k = 0; k < d->constructedCount; ++k) {
+    LevEftVar& ev = d->constructed[k];
+    if (ev.kind != EV_LAG || ev.lag == nullptr)
+      continue;
+    ev.lag->lagged = -1;
+    if (zlevGetEftLaggedLevel(ctx, ev.lag) == -1)
+      status |= LRS_EXPLANATORY;
+  }
+  return status;
 }
 
 bool isResponseSlot(const LevRegContext* ctx, const int32_t* slot) {
@@ -64,10 +93,6 @@ bool isResponseSlot(const LevRegContext* ctx, const int32_t* slot) {
       return true;
   return false;
 }
-
-// The constructed effects' current column values; not computed in this build (the
-// constructed-effect set-up refuses designs that have them).
-const double* constructedColumns(const LevEftVar&) { return nullptr; }
 
 } // namespace
 
@@ -153,14 +178,14 @@ int32_t zlevrgd(LevRegContext* ctx, double* response, double* weight, double* fr
         modelClassMissing = true;
     }
   }
-  // LAG effects take their lagged rows from the lag tables, which are built with the
-  // constructed effects (not in this build; the set-up refuses designs that have them).
+  if (d->constructedReady)
+    status |= lagStatus(ctx, d);
   // A value that no effect needs does not make the row unusable.
   if ((status & LRS_EXPLANATORY) != 0 && d->constructedCount > 0) {
     bool all = true;
     for (int32_t e = 0; e < d->effectCount && all; ++e) {
       LevEffect& ef = d->effects[e];
-      if (ef.constructedCount > 0 && !effectConstructedPresent(ctx, d, ef)) {
+      if (ef.constructedCount > 0 && !effectConstructedPresent(ctx, d, ef, &status)) {
         status |= LRS_EXPLANATORY | LRS_COMPUTED;
         all = false;
         break;
@@ -201,7 +226,7 @@ int32_t zlevrgd(LevRegContext* ctx, double* response, double* weight, double* fr
   for (int32_t e = 0; e < d->effectCount; ++e) {
     LevEffect& ef = d->effects[e];
     if (ef.constructedCount > 0 && (status & LRS_COMPUTED) == 0 &&
-        !effectConstructedPresent(ctx, d, ef))
+        !effectConstructedPresent(ctx, d, ef, &status))
       status |= LRS_EXPLANATORY | LRS_COMPUTED;
     double value = 1.0;
     for (int32_t k = 0; k < ef.continuousCount; ++k) {
@@ -237,7 +262,7 @@ int32_t zlevCheckEftEXMISS(int32_t* status, LevRegContext* ctx, LevDesign* d, in
   ef.allMissing = 0;
   if (ef.constructedCount == 0)
     return 1;
-  if (!effectConstructedPresent(ctx, d, ef)) {
+  if (!effectConstructedPresent(ctx, d, ef, status)) {
     *status |= LRS_EXPLANATORY | LRS_COMPUTED;
     return 0;
   }
@@ -268,35 +293,13 @@ void zlevrgx(LevRegContext* ctx, const double* numeric, const int32_t* levels, d
     std::memcpy(ctx->numeric, numeric, sizeof(double) * static_cast<size_t>(d->numericCount));
   if (levels != nullptr && levels != ctx->levelIndex && d->classCount > 0)
     std::memcpy(ctx->levelIndex, levels, sizeof(int32_t) * static_cast<size_t>(d->classCount));
-  zlevGetEftVarCols(ctx);
+  zlevResetEftVarCols(d);
+  for (int32_t k = 0; k < d->constructedCount; ++k)
+    zlevGetEftVarCols(ctx, &d->constructed[k]);
   if (d->columnCount > 0)
     std::memset(row, 0, sizeof(double) * static_cast<size_t>(d->columnCount));
-  for (int32_t e = 0; e < d->effectCount; ++e) {
-    const LevEffect& ef = d->effects[e];
-    double* block = row + ef.firstColumn;
-    int32_t B = 0;
-    int32_t remaining = ef.constructedCount;
-    if (ef.continuousCount == 0 && ef.allClassCount == 0 && ef.constructedCount > 0) {
-      const LevEftVar& last = d->constructed[ef.constructed[ef.constructedCount - 1]];
-      const double* cols = constructedColumns(last);
-      if (cols != nullptr) {
-        std::memcpy(block, cols, sizeof(double) * static_cast<size_t>(last.columnCount));
-        B = last.columnCount;
-      }
-      remaining -= 1;
-    } else {
-      zlevpar(ctx, e, block);
-      B = ef.classColumnCount;
-    }
-    for (int32_t k = remaining - 1; k >= 0; --k) {
-      const LevEftVar& ev = d->constructed[ef.constructed[k]];
-      const double* cols = constructedColumns(ev);
-      if (cols != nullptr && ev.columnCount != 0 && B != 0) {
-        zlevEffCrossMultiply(block, B, cols, ev.columnCount);
-        B *= ev.columnCount;
-      }
-    }
-  }
+  for (int32_t e = 0; e < d->effectCount; ++e)
+    levEffectBlock(ctx, e, row + d->effects[e].firstColumn);
 }
 
 int32_t eCompare(const LevEffect* ef, int32_t r, const int32_t* levels) {
@@ -416,22 +419,6 @@ int32_t Compare(const void* a, const void* b, int32_t length, int32_t offset) {
     if (x != y)
       return x < y ? -1 : 1;
   }
-  return 0;
-}
-
-void zlevGetEftVarCols(LevRegContext*) {}
-
-int32_t zlevefti(LevRegContext* ctx) {
-  // Constructed-effect columns (splines, polynomials, lags, collections, multimember
-  // effects) are not built yet. The step refuses a model effect that uses one before its
-  // BY groups, so a design that reaches here with such an effect is a fault; constructed
-  // effects that no model effect uses need no columns.
-  const LevDesign *d = ctx->design;
-  for (int32_t e = 0; e < d->effectCount; ++e)
-    if (d->effects[e].constructedCount > 0) {
-      xebug("zlevefti: a model effect needs constructed-effect columns");
-      return 1;
-    }
   return 0;
 }
 

@@ -390,12 +390,13 @@ int32_t zlevrgi(LevRegContext *ctx) {
         return 1;
   }
   allocateRowArrays(ctx, pool);
+  // Constructed effects first: the effect levels need their lag tables.
+  if (zlevefti(ctx) != 0)
+    return 6;
   // The GLM design's columns are the level combinations met in the data.
   if ((d->designFlags & kLevFlagNonGlm) == 0)
     levelCombinations(ctx, d, pool);
   levelLabelWidths(d);
-  if (zlevefti(ctx) != 0)
-    return 6;
   // Each effect's first column and column count.
   d->columnCount = 0;
   for (int32_t e = 0; e < d->effectCount; ++e) {

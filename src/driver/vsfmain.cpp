@@ -186,7 +186,6 @@ void qrxvarsf(void* a1, void* a2, void* a3, void* a4, void* a5, void* a6) {
   ctx->intervalStart = zdattim();
   vsfExitError(ctx, steps.vsfParse(ctx));
   vsfExitError(ctx, steps.vsfPostInit(ctx));
-  vsfExitError(ctx, vsfRefuseConstructedColumns(ctx));
   if (!ctx->noprint) {
     vsfExitError(ctx, steps.vsfpModelInfo(ctx));
     if (ctx->modelAverageCount > 0)

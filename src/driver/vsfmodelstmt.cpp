@@ -26,11 +26,6 @@ bool inIntList(const OptionSlot *sl, int32_t v) {
 }
 
 
-// Message 848/9150: a model effect needs the design columns of a constructed effect.
-constexpr int32_t kMsgConstructedColumns = 9150;
-// Result of the start step below when it refused the model (after its message).
-constexpr int32_t kConstructedColumnsRefused = -29;
-
 // NOSTANDARDIZE, and the CV index variable made an extra CLASS variable of the design.
 int32_t readCvIndexVariable(VsfContext *ctx, ParsedStatement *m) {
   VsfModelOptions &o = ctx->options;
@@ -525,18 +520,3 @@ int32_t parse_model(VsfContext *ctx, ParsedStatement *m) {
   return 0;
 }
 
-int32_t vsfRefuseConstructedColumns(VsfContext *ctx) {
-  const LevDesign *design = ctx->design.design;
-  for (int32_t e = 0; design != nullptr && e < design->effectCount; ++e) {
-    const LevEffect &ef = design->effects[e];
-    if (ef.constructedCount < 1)
-      continue;
-    const LevEftVar &ev = design->constructed[ef.constructed[0]];
-    xpmlog(848, kMsgConstructedColumns,
-           {HostMsgArg(ef.name != nullptr ? ef.name : ""),
-            HostMsgArg(ev.label != nullptr ? ev.label : "", ev.labelLength)});
-    vsfRaiseRC(ctx, 1012);
-    return kConstructedColumnsRefused;
-  }
-  return 0;
-}

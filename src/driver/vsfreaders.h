@@ -12,11 +12,6 @@ struct ParsedStatement;
 int32_t parse_proc(VsfContext *ctx, ParsedStatement *first);
 void parse_plots(VsfContext *ctx, ParsedStatement *first);
 int32_t parse_model(VsfContext *ctx, ParsedStatement *model);
-// The design columns of constructed effects are not built yet: once the statements and
-// their checks have passed, a model effect that uses a constructed effect stops the step
-// with a message naming both (0, or a negative code after the message). EFFECT statements
-// that no model effect uses need no columns and are left alone.
-int32_t vsfRefuseConstructedColumns(VsfContext *ctx);
 void parse_class(VsfContext *ctx, ParsedStatement *first);
 void zperform(ParsedStatement *first, VsfPerfBlock *block);
 // zperform, then the copy of the hidden PERFORMANCE options into the context.

@@ -172,6 +172,10 @@ struct LagSpec {
   LagDesignBlock design;  // levelisation
   LagDesignBlock* second;
   LagDesignBlock* score;
+  // design library (per BY group): the lagged level of the current observation (-1 not
+  // computed, -2 no earlier period) and the WITHIN key buffer of the group lookups.
+  int32_t lagged;
+  char* key;
 };
 
 // Mean/variance work blocks of the standardised polynomials (MOMENTS and WMOMENTS).
@@ -258,6 +262,15 @@ struct LevEftVar {
   // levelisation: column names (MULTIMEMBER, COLLECTION).
   int32_t* columnNameLengths;
   char** columnNames;
+  // design library (per BY group): the current row's column values (a continuation piece
+  // points into its parent's), their count, the columns-computed flag of the row, the
+  // MULTIMEMBER weight total of the row and each member's map from its levels to the union
+  // levels.
+  double* values;
+  int32_t valueCount;
+  uint8_t columnsDone;
+  double memberTotal;
+  int32_t** memberMaps;
 };
 
 // One MODEL effect of the selection (the Intercept record first).

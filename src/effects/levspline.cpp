@@ -7,6 +7,7 @@
 #include "support/hoststubs.h"
 #include "support/parsedstmt.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -188,9 +189,10 @@ int32_t zlevParseSpline(LevDesign* design, SplineInfo* info, int32_t nVariables,
     zlevQSort(info->knotList, info->knotCount);
     if (zlevRepeatedKnotCheck(info, name, nameLength))
       levRaise(design, 4);
+    // Both boundary groups and at least one interval between them come from the list.
     if (info->knotMethod == KM_LISTWITHBOUNDARY && info->basis == SB_BSPLINE &&
-        info->knotCount < 2 * info->degree) {
-      xpmlog(174, 61, {info->degree, 2 * info->degree});
+        info->knotCount < std::max(2 * info->degree, info->degree + 2)) {
+      xpmlog(174, 61, {info->degree, std::max(2 * info->degree, info->degree + 2)});
       levRaise(design, 1012);
       return 1;
     }

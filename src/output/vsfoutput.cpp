@@ -4,6 +4,7 @@
 #include "output/vsfoutput.h"
 
 #include "data/vsfdata.h"
+#include "design/levconstructed.h"
 #include "design/levreg.h"
 #include "design/levrow.h"
 #include "driver/vsfcontext.h"
@@ -137,24 +138,7 @@ int32_t vsfPrepOutput(VsfContext* ctx) {
 }
 
 void vsfModelRgx(const VsfContext* ctx, const VsfModel* m, LevRegContext* dc, double* row) {
-  LevDesign* d = dc->design;
-  const int32_t width = d->columnCount;
-  bool constructed = false;
-  for (int32_t k = 0; k < m->effectCount && !constructed; ++k) {
-    const uint8_t s = m->effectStatus[k];
-    if (s != 1 && s != 2 && s != 3)
-      continue;
-    const int32_t lev = ctx->effectRecords != nullptr && k < ctx->effectRecordCount
-                            ? ctx->effectRecords[k].effect
-                            : k;
-    constructed = d->effects[lev].constructedCount > 0;
-  }
-  if (constructed) {
-    // Constructed effects need their columns computed: the full row builder does that.
-    zlevrgx(dc, dc->numeric, dc->levelIndex, row);
-    return;
-  }
-  std::fill(row, row + width, 0.0);
+  std::vector<int32_t> selected;
   for (int32_t k = 0; k < m->effectCount; ++k) {
     const uint8_t s = m->effectStatus[k];
     if (s != 1 && s != 2 && s != 3)
@@ -162,8 +146,11 @@ void vsfModelRgx(const VsfContext* ctx, const VsfModel* m, LevRegContext* dc, do
     const int32_t lev = ctx->effectRecords != nullptr && k < ctx->effectRecordCount
                             ? ctx->effectRecords[k].effect
                             : k;
-    zlevpar(dc, lev, row + d->effects[lev].firstColumn);
+    // Split candidates share their design effect: its block is built once.
+    if (std::find(selected.begin(), selected.end(), lev) == selected.end())
+      selected.push_back(lev);
   }
+  zlevSelectedRow(dc, selected.data(), static_cast<int32_t>(selected.size()), row);
 }
 
 VsfPredictStats vsfResamplePredict(double alpha, bool quantiles, int32_t resamples, int32_t n,

@@ -1,8 +1,8 @@
-// EFFECT statements end to end while the design columns of constructed effects are not
-// built: statements that no model effect uses leave the stepwise fit of the diabetes data as
-// it is without them (and as the independent computation of
+// EFFECT statements end to end: statements that no model effect uses leave the stepwise fit
+// of the diabetes data as it is without them (and as the independent computation of
 // tests/data/results/diabetes_stepwise_sbc.txt, scripts/gen_results_diabetes_ref.py, has
-// it); a model effect that uses one stops the step with a numbered message.
+// it); model effects that use them fit; a constructed effect the method cannot take is
+// refused with its message.
 #include "qrxrun.h"
 
 #include <gtest/gtest.h>
@@ -85,23 +85,21 @@ TEST(EffectStatements, UnusedOnesLeaveTheFitAsWithoutThem) {
   }
 }
 
-TEST(EffectStatements, AModelEffectThatUsesOneStopsTheStepWithAMessage) {
+TEST(EffectStatements, AModelEffectThatUsesOneFits) {
   for (const std::string model : {"age sex sp bp", "age sex bmi*p"}) {
     SCOPED_TRACE(model);
     const qrxrun::Run run = qrxrun::run(program(kUnusedEffects, model), "effect_used");
     ASSERT_EQ(run.json["steps"].items.size(), 1u) << run.log;
     const Value &step = run.json["steps"][0];
-    EXPECT_EQ(qrxrun::messageCount(step, 848, 9150), 1) << run.log;
-    EXPECT_EQ(step["returnCode"].n, 1012) << run.log;
-    EXPECT_NE(run.status, 0);
+    EXPECT_EQ(step["returnCode"].n, 0) << run.log;
+    EXPECT_EQ(run.status, 0);
     EXPECT_FALSE(mentionsInternalError(step)) << run.log;
-    EXPECT_EQ(qrxrun::findTable(step["output"], "ParameterEstimates"), nullptr);
+    EXPECT_NE(qrxrun::findTable(step["output"], "ParameterEstimates"), nullptr);
   }
   // A constructed effect that the method cannot take is refused as such first.
   const qrxrun::Run lasso = qrxrun::run(program(kUnusedEffects, "age c", "lasso"), "effect_lasso");
   ASSERT_EQ(lasso.json["steps"].items.size(), 1u) << lasso.log;
   EXPECT_EQ(qrxrun::messageCount(lasso.json["steps"][0], 848, 217), 1) << lasso.log;
-  EXPECT_EQ(qrxrun::messageCount(lasso.json["steps"][0], 848, 9150), 0) << lasso.log;
 }
 
 } // namespace
