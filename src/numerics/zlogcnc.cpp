@@ -192,14 +192,7 @@ int32_t fntrcnc(double t, void *context, double *value) {
   double v;
   if (zldncnc(&v, t, c->df, c->nc) != 0)
     return 1;
-  if (v > c->rec->exponent) {
-    if (std::fabs(v) > 2147483647.0)
-      return 1;
-    c->rec->exponent = static_cast<int32_t>(v);
-  }
-  double e = v - c->rec->exponent;
-  *value = e < kExpUnderflow ? 0.0 : std::exp(e);
-  return 0;
+  return zhrdysExponentValue(c->rec, v, value);
 }
 } // namespace
 

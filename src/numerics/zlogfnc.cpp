@@ -178,14 +178,7 @@ int32_t fntrfnc(double u, void *context, double *value) {
   if (zloggam(&g) != 0)
     return 1;
   double v = ld + (c->lower ? g.lsdf : g.lcdf);
-  if (v > c->rec->exponent) {
-    if (std::fabs(v) > 2147483647.0)
-      return 1;
-    c->rec->exponent = static_cast<int32_t>(v);
-  }
-  double e = v - c->rec->exponent;
-  *value = e < kExpUnderflow ? 0.0 : std::exp(e);
-  return 0;
+  return zhrdysExponentValue(c->rec, v, value);
 }
 } // namespace
 

@@ -231,14 +231,7 @@ struct GamIntegrandContext {
 int32_t fntrgam(double u, void *context, double *value) {
   auto *c = static_cast<GamIntegrandContext *>(context);
   double v = c->shiftBase * zln1px(u / c->x) - u;
-  if (v > c->rec->exponent) {
-    if (std::fabs(v) > 2147483647.0)
-      return 1;
-    c->rec->exponent = static_cast<int32_t>(v);
-  }
-  double e = v - c->rec->exponent;
-  *value = e < kExpUnderflow ? 0.0 : std::exp(e);
-  return 0;
+  return zhrdysExponentValue(c->rec, v, value);
 }
 
 // Log density of the working shape a at x, with shiftBase the power of x (as in the
