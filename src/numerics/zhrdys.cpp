@@ -246,6 +246,14 @@ int32_t zhrdys(IntegrationRecord *rec, double *result) {
   }
 }
 
+void zhrdysExponentForm(IntegrationRecord *rec, IntegrandFn integrand, void *context) {
+  rec->logScale = 1;
+  rec->base = 2.718281828459045;
+  rec->exponent = rec->exponentOld = -2147483647;
+  rec->context = context;
+  rec->integrand = integrand;
+}
+
 int32_t zhrdysExponentValue(IntegrationRecord *rec, double v, double *value) {
   if (v > rec->exponent) {
     if (std::fabs(v) > 2147483647.0)

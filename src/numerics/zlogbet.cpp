@@ -120,11 +120,7 @@ int32_t BetaIntegration(double x, double a, double b, double tol, double *lcdf) 
   // Centre on the mode of the density when it lies inside (0, x), else near x.
   double m = (a > 1.0 && b > 1.0) ? (a - 1.0) / (a + b - 2.0) : 0.5 * x;
   rec.centre = m < x ? m : 0.999 * x;
-  rec.logScale = 1;
-  rec.base = 2.718281828459045;
-  rec.exponent = rec.exponentOld = -2147483647;
-  rec.context = &ctx;
-  rec.integrand = BetaIntegrand;
+  zhrdysExponentForm(&rec, BetaIntegrand, &ctx);
   double r;
   if (zhrdys(&rec, &r) != 0 || !(r > 0.0))
     return 1;

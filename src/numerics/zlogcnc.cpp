@@ -205,11 +205,7 @@ int32_t zintcnc(CncRequest *req) {
   rec.testType = 1;
   rec.maxLevels = 10;
   rec.initialStep = 0.5;
-  rec.logScale = 1;
-  rec.base = 2.718281828459045;
-  rec.exponent = rec.exponentOld = -2147483647;
-  rec.context = &ctx;
-  rec.integrand = fntrcnc;
+  zhrdysExponentForm(&rec, fntrcnc, &ctx);
   if (req->lower) {
     rec.mode = 3;
     rec.lower = 0.0;

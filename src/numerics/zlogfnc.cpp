@@ -196,11 +196,7 @@ int32_t zintfnc(FncRequest *req) {
   rec.lower = 0.0;
   rec.centre = req->df1 + req->nc;
   rec.initialStep = 0.5;
-  rec.logScale = 1;
-  rec.base = 2.718281828459045;
-  rec.exponent = rec.exponentOld = -2147483647;
-  rec.context = &ctx;
-  rec.integrand = fntrfnc;
+  zhrdysExponentForm(&rec, fntrfnc, &ctx);
   double R;
   if (zhrdys(&rec, &R) != 0 || !(R > 0.0))
     return 1;

@@ -265,14 +265,10 @@ int32_t zintgam(GamRequest *req) {
   rec.tol = req->tol;
   rec.maxLevels = 30;
   rec.initialStep = 1.0 / std::fmax(1.0, std::log(a));
-  rec.logScale = 1;
-  rec.base = 2.718281828459045;
-  rec.exponent = rec.exponentOld = -2147483647;
   rec.zeroOk = 1;
   double c = std::fmax(req->shiftBase, 0.0);
   rec.centre = (c < x ? x * (1.0 / a + 1.0) : c) - x;
-  rec.context = &ctx;
-  rec.integrand = fntrgam;
+  zhrdysExponentForm(&rec, fntrgam, &ctx);
   double R;
   if (zhrdys(&rec, &R) != 0 || !(R > 0.0))
     return 1;
