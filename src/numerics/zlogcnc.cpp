@@ -325,19 +325,9 @@ int32_t ComputeTheQUANTFunction(QuantileSolve *rec) {
 int32_t ComputeTheSDFQuantile(CncRequest *req) {
   if (!(req->p > 0.0 && req->p <= kTopTarget) || !(req->df >= 1e-8) || !(req->nc >= 0.0))
     return 1;
-  QuantileSolve rec{};
-  rec.scaleKind = 2;
-  rec.interpKind = 2;
-  rec.tol = 1.053671212772351e-08;
-  rec.tol2 = 1e-13;
   req->lsdf = std::log(req->p);
-  rec.prob = &req->lsdf;
-  rec.initialGuess = ComputeTheQUANTInitialGuess;
-  rec.evaluate = ComputeTheQUANTFunction;
-  rec.context = req;
-  int32_t st = zquant(&rec);
-  req->x = st == 0 ? rec.x : hostMissing();
-  return st;
+  return zquantUpperTail(&req->lsdf, 1.053671212772351e-08, ComputeTheQUANTInitialGuess,
+                         ComputeTheQUANTFunction, req, &req->x);
 }
 } // namespace chisqfamily
 

@@ -328,19 +328,9 @@ int32_t ComputeTheQUANTFunction(QuantileSolve *rec) {
 int32_t ComputeTheSDFQuantile(FncRequest *req) {
   if (!(req->p > 0.0 && req->p <= kTopTarget) || !validDf(req))
     return 1;
-  QuantileSolve rec{};
-  rec.scaleKind = 2;
-  rec.interpKind = 2;
-  rec.tol = req->tolQuant;
-  rec.tol2 = 1e-13;
   req->lsdf = std::log(req->p);
-  rec.prob = &req->lsdf;
-  rec.initialGuess = ComputeTheQUANTInitialGuess;
-  rec.evaluate = ComputeTheQUANTFunction;
-  rec.context = req;
-  int32_t st = zquant(&rec);
-  req->x = st == 0 ? rec.x : hostMissing();
-  return st;
+  return zquantUpperTail(&req->lsdf, req->tolQuant, ComputeTheQUANTInitialGuess,
+                         ComputeTheQUANTFunction, req, &req->x);
 }
 } // namespace ffamily
 
