@@ -27,13 +27,6 @@ double logDensity(double x, double a, double b) {
   return zibetaLogDensity(x, a, b);
 }
 
-// ln(1 - e^t) for t <= 0, with ln 0 written as kLogZero.
-double logComplement(double t) {
-  double e = std::exp(t);
-  if (e >= 1.0)
-    return kLogZero;
-  return zln1px(-e);
-}
 } // namespace
 
 int32_t zldnbet(double x, double a, double b, double *res) {
@@ -170,13 +163,7 @@ int32_t ComputeTheProbability(BetRequest *req) {
   if (converged) {
     if (t > 0.0)
       t = 0.0;
-    if (!swapped) {
-      req->lcdf = t;
-      req->lsdf = logComplement(t);
-    } else {
-      req->lsdf = t;
-      req->lcdf = logComplement(t);
-    }
+    zlnTails(t, !swapped, &req->lcdf, &req->lsdf);
     return 0;
   }
   // The fraction did not converge: its last value is not the probability. Integrate the
@@ -185,13 +172,7 @@ int32_t ComputeTheProbability(BetRequest *req) {
   double l;
   if (!swapped ? BetaIntegration(x, a, b, req->tol, &l) == 0
                : BetaIntegration(1.0 - x, b, a, req->tol, &l) == 0) {
-    if (!swapped) {
-      req->lcdf = l;
-      req->lsdf = logComplement(l);
-    } else {
-      req->lsdf = l;
-      req->lcdf = logComplement(l);
-    }
+    zlnTails(l, !swapped, &req->lcdf, &req->lsdf);
     return 0;
   }
   if (zibetaLargeParameters(a, b)) {

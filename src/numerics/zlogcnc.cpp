@@ -18,13 +18,6 @@ constexpr double kDispatchTolFloor = 8.881784197001256e-16;
 constexpr double kTolFloor = 5.551115123125785e-16;
 constexpr double kTopTarget = 0.9999999894632878;
 
-double logComplement(double t) {
-  double e = std::exp(t);
-  if (e >= 1.0)
-    return kLogZero;
-  return zln1px(-e);
-}
-
 // Log density of the central chi-square.
 int32_t centralLogDensity(double x, double df, double *ld) {
   double g;
@@ -166,13 +159,7 @@ int32_t zsercnc(CncRequest *req) {
   double l = logW0 + logTail0 + std::log(sum);
   if (l > 0.0)
     l = 0.0;
-  if (lowerTail) {
-    req->lcdf = l;
-    req->lsdf = logComplement(l);
-  } else {
-    req->lsdf = l;
-    req->lcdf = logComplement(l);
-  }
+  zlnTails(l, lowerTail, &req->lcdf, &req->lsdf);
   return 0;
 }
 
@@ -220,13 +207,7 @@ int32_t zintcnc(CncRequest *req) {
   if (zhrdys(&rec, &R) != 0 || !(R > 0.0))
     return 1;
   double l = std::fmin(std::log(R) + rec.exponent, 0.0);
-  if (req->lower) {
-    req->lcdf = l;
-    req->lsdf = logComplement(l);
-  } else {
-    req->lsdf = l;
-    req->lcdf = logComplement(l);
-  }
+  zlnTails(l, req->lower, &req->lcdf, &req->lsdf);
   return 0;
 }
 

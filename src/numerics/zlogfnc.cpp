@@ -36,12 +36,6 @@ double betaTerm(double k, void *context) {
   return ld;
 }
 
-double logComplement(double t) {
-  double e = std::exp(t);
-  if (e >= 1.0)
-    return kLogZero;
-  return zln1px(-e);
-}
 } // namespace
 
 namespace ffamily {
@@ -142,13 +136,7 @@ int32_t zserfnc(FncRequest *req) {
   if (!(sum > 0.0))
     return 1;
   double l = std::fmin(lead + std::log(sum), 0.0);
-  if (lowerTail) {
-    req->lcdf = l;
-    req->lsdf = logComplement(l);
-  } else {
-    req->lsdf = l;
-    req->lcdf = logComplement(l);
-  }
+  zlnTails(l, lowerTail, &req->lcdf, &req->lsdf);
   return 0;
 }
 
@@ -201,13 +189,7 @@ int32_t zintfnc(FncRequest *req) {
   if (zhrdys(&rec, &R) != 0 || !(R > 0.0))
     return 1;
   double l = std::fmin(std::log(R) + rec.exponent, 0.0);
-  if (req->lower) {
-    req->lcdf = l;
-    req->lsdf = logComplement(l);
-  } else {
-    req->lsdf = l;
-    req->lcdf = logComplement(l);
-  }
+  zlnTails(l, req->lower, &req->lcdf, &req->lsdf);
   return 0;
 }
 

@@ -18,13 +18,6 @@ constexpr double kDispatchTolFloor = 8.881784197001256e-16;
 constexpr double kRescaleHigh = 1.3407807929943e154;
 constexpr double kRescaleLow = 1.491668147e-154;
 
-double logComplement(double t) {
-  double e = std::exp(t);
-  if (e >= 1.0)
-    return kLogZero;
-  return zln1px(-e);
-}
-
 // Rescales the four running terms by 2^-e when the reference term leaves the safe range.
 void rescale(double ref, double *a1, double *a0, double *b1, double *b0) {
   double m = std::fabs(ref);
@@ -164,7 +157,7 @@ int32_t generalRoute(GamRequest *req) {
         return 1;
       req->lsdf = std::log(f - 1.0) + L;
     }
-    req->lcdf = logComplement(req->lsdf);
+    req->lcdf = zln1mexp(req->lsdf);
   } else {
     double s;
     bool ok;
@@ -189,7 +182,7 @@ int32_t generalRoute(GamRequest *req) {
     } else {
       req->lcdf = SpecialLog1PlusX(s) + L;
     }
-    req->lsdf = logComplement(req->lcdf);
+    req->lsdf = zln1mexp(req->lcdf);
   }
   req->ldens = shift ? L + std::log(req->shiftBase) - std::log(x) : L;
   return 0;
@@ -214,7 +207,7 @@ int32_t asymptoticRoute(GamRequest *req) {
   double lg = zlgamma(a);
   req->ldens = (a - 1.0) * std::log(x) - (lg + x);
   req->lsdf = SpecialLog1PlusX(S) - x + (a - 1.0) * std::log(x) - lg;
-  req->lcdf = logComplement(req->lsdf);
+  req->lcdf = zln1mexp(req->lsdf);
   req->method = 5;
   return 0;
 }
@@ -283,7 +276,7 @@ int32_t zintgam(GamRequest *req) {
     req->lsdf = std::fmin(u + std::log(1.0 - std::exp(L - u)), 0.0);
     req->ldens = L + std::log(req->shiftBase) - std::log(x);
   }
-  req->lcdf = logComplement(req->lsdf);
+  req->lcdf = zln1mexp(req->lsdf);
   req->method = 6;
   return 0;
 }
