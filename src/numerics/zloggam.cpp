@@ -137,13 +137,13 @@ int32_t generalRoute(GamRequest *req) {
     L = zlgammaModeTerm(x, a) - (zlgbern(a) + 0.5 * std::log(a)) - kLnSqrt2Pi;
 
   if (a >= 1e9 && std::fabs(x - a) <= 0.7 * std::sqrt(a) + 0.02 * a) {
-    req->method = 2;
+    req->method = GAM_NORMAL_APPROX;
     int32_t st = lwilhil(req);
     req->ldens = shift ? L + std::log(req->shiftBase) - std::log(x) : L;
     return st;
   }
   if (x > a && x > 1.0) {
-    req->method = 3;
+    req->method = GAM_FIRST_FRACTION;
     double f;
     if (!firstFraction(x, a, req->tol, &f))
       return 1;
@@ -162,13 +162,13 @@ int32_t generalRoute(GamRequest *req) {
     double s;
     bool ok;
     if (a >= 1e9) {
-      req->method = 4;
+      req->method = GAM_SECOND_FRACTION;
       ok = secondFraction(x, a, req->tol, &s);
     } else {
-      req->method = 0;
+      req->method = GAM_SERIES;
       ok = series(x, a, req->tol, &s);
       if (!ok) {
-        req->method = 4;
+        req->method = GAM_SECOND_FRACTION;
         ok = secondFraction(x, a, req->tol, &s);
       }
     }
@@ -208,7 +208,7 @@ int32_t asymptoticRoute(GamRequest *req) {
   req->ldens = (a - 1.0) * std::log(x) - (lg + x);
   req->lsdf = SpecialLog1PlusX(S) - x + (a - 1.0) * std::log(x) - lg;
   req->lcdf = zln1mexp(req->lsdf);
-  req->method = 5;
+  req->method = GAM_ASYMPTOTIC;
   return 0;
 }
 
@@ -277,7 +277,7 @@ int32_t zintgam(GamRequest *req) {
     req->ldens = L + std::log(req->shiftBase) - std::log(x);
   }
   req->lcdf = zln1mexp(req->lsdf);
-  req->method = 6;
+  req->method = GAM_INTEGRAL;
   return 0;
 }
 
