@@ -7,6 +7,7 @@
 #include "host/output/rvqoutput.h"
 #include "support/hostif.h"
 
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -25,6 +26,16 @@ int32_t expectType(int32_t method, const RvqAttr& attr, uint16_t type);
 // A text handle (type 66): its text into `out`; a null handle leaves `out` empty and
 // `present` false. A handle that the text services did not make is a failure.
 int32_t readText(int32_t method, const RvqAttr& attr, std::string* out, bool* present = nullptr);
+// A text attribute that a method takes: its id, where its text goes and, when the method
+// needs to know, a flag that tells whether the record held a text (see readText).
+struct TextAttr {
+  int32_t id;
+  std::string *out;
+  bool *present = nullptr;
+};
+// Reads `attr` as the text of the entry of `fields` with its id; a record whose id none of
+// them has is passed over. 0, or the failure of readText.
+int32_t readTextAttr(int32_t method, const RvqAttr &attr, std::span<const TextAttr> fields);
 // A text handle (type 66) as the handle itself, checked to be live (null allowed).
 int32_t readTextHandle(int32_t method, const RvqAttr& attr, RvqText** out);
 // A counted string (type 20).

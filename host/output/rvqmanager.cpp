@@ -53,6 +53,8 @@ bool isPhantomTemplate(const std::string& path) {
 int32_t createObject(HostObject*, int32_t method, int32_t count, RvqAttr* attrs) {
   std::string cls, kind, name, label, title, templ, description;
   bool haveClass = false, haveKind = false, haveName = false;
+  const TextAttr texts[] = {
+      {339, &templ}, {138, &name, &haveName}, {267, &title}, {296, &label}, {310, &description}};
   RvqAttr* out = nullptr;
   for (int32_t i = 0; i < count; ++i) {
     RvqAttr& a = attrs[i];
@@ -70,26 +72,12 @@ int32_t createObject(HostObject*, int32_t method, int32_t count, RvqAttr* attrs)
       rc = expectType(method, a, RVQ_HANDLE);
       out = &a;
       break;
-    case 339:
-      rc = readText(method, a, &templ);
-      break;
-    case 138:
-      rc = readText(method, a, &name, &haveName);
-      break;
-    case 267:
-      rc = readText(method, a, &title);
-      break;
-    case 296:
-      rc = readText(method, a, &label);
-      break;
-    case 310:
-      rc = readText(method, a, &description);
-      break;
     case 148:
     case 336:
       rc = expectType(method, a, RVQ_INT);
       break;
     default:
+      rc = readTextAttr(method, a, texts);
       break;
     }
     if (rc != 0)
@@ -150,6 +138,7 @@ int32_t bindTable(HostObject*, int32_t method, int32_t count, RvqAttr* attrs) {
   bool templGiven = false;
   std::string templ, label;
   Dynamics dynamics;
+  const TextAttr texts[] = {{339, &templ, &templGiven}, {296, &label}};
   RvqText** slot = nullptr;
   int32_t graphsOnly = -1; // switch 2640: 1 keeps the table out of the listing
   for (int32_t i = 1; i < count; ++i) {
@@ -164,14 +153,8 @@ int32_t bindTable(HostObject*, int32_t method, int32_t count, RvqAttr* attrs) {
       continue;
     }
     switch (a.id) {
-    case 339:
-      rc = readText(method, a, &templ, &templGiven);
-      break;
     case 311:
       rc = readDynamic(method, attrs, count, &i, &dynamics);
-      break;
-    case 296:
-      rc = readText(method, a, &label);
       break;
     case 2640:
       rc = expectType(method, a, RVQ_FLAG);
@@ -186,6 +169,7 @@ int32_t bindTable(HostObject*, int32_t method, int32_t count, RvqAttr* attrs) {
       }
       break;
     default:
+      rc = readTextAttr(method, a, texts);
       break;
     }
     if (rc != 0)
@@ -294,6 +278,7 @@ int32_t openGroup(HostObject*, int32_t method, int32_t count, RvqAttr* attrs) {
   std::string name, stem, label;
   double number = 0.0;
   bool haveNumber = false;
+  const TextAttr texts[] = {{138, &name}, {288, &stem}, {296, &label}};
   RvqAttr* out = nullptr;
   for (int32_t i = 0; i < count; ++i) {
     RvqAttr& a = attrs[i];
@@ -302,15 +287,6 @@ int32_t openGroup(HostObject*, int32_t method, int32_t count, RvqAttr* attrs) {
     case 144:
       rc = expectType(method, a, RVQ_HANDLE);
       out = &a;
-      break;
-    case 138:
-      rc = readText(method, a, &name);
-      break;
-    case 288:
-      rc = readText(method, a, &stem);
-      break;
-    case 296:
-      rc = readText(method, a, &label);
       break;
     case 286:
     case 435:
@@ -323,6 +299,7 @@ int32_t openGroup(HostObject*, int32_t method, int32_t count, RvqAttr* attrs) {
       }
       break;
     default:
+      rc = readTextAttr(method, a, texts);
       break;
     }
     if (rc != 0)
@@ -431,22 +408,11 @@ int32_t makeGraph(HostObject*, int32_t method, int32_t count, RvqAttr* attrs) {
   std::string name, label, description, templ, where;
   std::vector<std::string> data;
   Dynamics dynamics;
+  const TextAttr texts[] = {{138, &name}, {296, &label}, {310, &description}, {339, &templ}};
   for (int32_t i = 0; i < count; ++i) {
     RvqAttr& a = attrs[i];
     int32_t rc = 0;
     switch (a.id) {
-    case 138:
-      rc = readText(method, a, &name);
-      break;
-    case 296:
-      rc = readText(method, a, &label);
-      break;
-    case 310:
-      rc = readText(method, a, &description);
-      break;
-    case 339:
-      rc = readText(method, a, &templ);
-      break;
     case 2829: {
       if ((rc = expectType(method, a, RVQ_DATAREFS)) != 0)
         break;
@@ -488,6 +454,7 @@ int32_t makeGraph(HostObject*, int32_t method, int32_t count, RvqAttr* attrs) {
       break;
     }
     default:
+      rc = readTextAttr(method, a, texts);
       break;
     }
     if (rc != 0)

@@ -77,6 +77,8 @@ int32_t defineColumn(HostObject* self, int32_t method, int32_t count, RvqAttr* a
   int32_t type = 0;
   const void* address = nullptr;
   bool haveAddress = false;
+  const TextAttr texts[] = {
+      {138, &column.name}, {296, &column.label}, {339, &column.columnTemplate}};
   for (int32_t i = 0; i < count; ++i) {
     RvqAttr& a = attrs[i];
     int32_t rc = 0;
@@ -84,9 +86,6 @@ int32_t defineColumn(HostObject* self, int32_t method, int32_t count, RvqAttr* a
     case 103:
       rc = readInt(method, a, &type);
       haveType = true;
-      break;
-    case 138:
-      rc = readText(method, a, &column.name);
       break;
     case 289:
       rc = readInt(method, a, &column.width);
@@ -97,12 +96,6 @@ int32_t defineColumn(HostObject* self, int32_t method, int32_t count, RvqAttr* a
     case 311:
       rc = readDynamic(method, attrs, count, &i, &column.dynamics);
       break;
-    case 296:
-      rc = readText(method, a, &column.label);
-      break;
-    case 339:
-      rc = readText(method, a, &column.columnTemplate);
-      break;
     case 285:
       if ((rc = expectType(method, a, RVQ_BOUND)) == 0) {
         address = a.value.ptr;
@@ -110,6 +103,7 @@ int32_t defineColumn(HostObject* self, int32_t method, int32_t count, RvqAttr* a
       }
       break;
     default:
+      rc = readTextAttr(method, a, texts);
       break;
     }
     if (rc != 0)
@@ -196,13 +190,11 @@ int32_t factoidEntry(HostObject* self, int32_t method, int32_t count, RvqAttr* a
                       "an entry of factoid " + factoid->node->name + " after its entries ended");
   FactoidEntry entry;
   bool haveValue = false;
+  const TextAttr texts[] = {{296, &entry.label}, {340, &entry.format.name}};
   for (int32_t i = 0; i < count; ++i) {
     RvqAttr& a = attrs[i];
     int32_t rc = 0;
     switch (a.id) {
-    case 296:
-      rc = readText(method, a, &entry.label);
-      break;
     case 287:
       if (a.type == RVQ_FLAG)
         rc = outputFail(OUT_BAD_ATTRIBUTE, method, "a factoid entry value cannot be a switch");
@@ -216,10 +208,8 @@ int32_t factoidEntry(HostObject* self, int32_t method, int32_t count, RvqAttr* a
     case 270:
       rc = readInt(method, a, &entry.format.code);
       break;
-    case 340:
-      rc = readText(method, a, &entry.format.name);
-      break;
     default:
+      rc = readTextAttr(method, a, texts);
       break;
     }
     if (rc != 0)

@@ -30,6 +30,23 @@ double zln1px(double x) {
   return std::log(1.0 + x);
 }
 
+double zln1mexp(double t) {
+  double e = std::exp(t);
+  if (e >= 1.0)
+    return kLogZero;
+  return zln1px(-e);
+}
+
+void zlnTails(double l, bool lowerTail, double *lcdf, double *lsdf) {
+  if (lowerTail) {
+    *lcdf = l;
+    *lsdf = zln1mexp(l);
+  } else {
+    *lsdf = l;
+    *lcdf = zln1mexp(l);
+  }
+}
+
 double zln1pmx(double x) {
   if (std::fabs(x) > 0.5)
     return std::log1p(x) - x;

@@ -16,6 +16,11 @@ inline constexpr double kDblMinNormal = 2.225073858507202e-308;
 
 double zexpm1(double x);
 double zln1px(double x);
+// ln(1 - e^t) for t <= 0, with ln 0 written as kLogZero.
+double zln1mexp(double t);
+// Writes the log tail l (the lower tail when `lowerTail`, else the upper) and its complement
+// ln(1 - e^l) to the other.
+void zlnTails(double l, bool lowerTail, double *lcdf, double *lsdf);
 // ln(1 + x) - x without cancellation for small x (x > -1).
 double zln1pmx(double x);
 // ln(e^a + e^b) without overflow.

@@ -109,19 +109,8 @@ int32_t ComputeTheSDFQuantile(GamRequest *req) {
     req->x = hostMissing();
     return 1;
   }
-  QuantileSolve rec{};
-  rec.scaleKind = 2;
-  rec.interpKind = 2;
-  rec.tol = kSecantTol;
-  rec.tol2 = 1e-13;
   req->lsdf = std::log(req->q);
-  rec.prob = &req->lsdf;
-  rec.xMin = 0.0;
-  rec.initialGuess = ComputeTheQUANTInitialGuess;
-  rec.evaluate = ComputeTheQUANTFunction;
-  rec.context = req;
-  int32_t st = zquant(&rec);
-  req->x = st == 0 ? rec.x : hostMissing();
-  return st;
+  return zquantUpperTail(&req->lsdf, kSecantTol, ComputeTheQUANTInitialGuess,
+                         ComputeTheQUANTFunction, req, &req->x);
 }
 } // namespace gammafamily

@@ -4,6 +4,8 @@
 // raises the exponent, so the stop test always compares values on one scale.
 #include "numerics/zhrdys.h"
 
+#include "numerics/zelementary.h"
+
 #include <cmath>
 
 namespace hrdys {
@@ -242,4 +244,23 @@ int32_t zhrdys(IntegrationRecord *rec, double *result) {
       return 0;
     }
   }
+}
+
+void zhrdysExponentForm(IntegrationRecord *rec, IntegrandFn integrand, void *context) {
+  rec->logScale = 1;
+  rec->base = 2.718281828459045;
+  rec->exponent = rec->exponentOld = -2147483647;
+  rec->context = context;
+  rec->integrand = integrand;
+}
+
+int32_t zhrdysExponentValue(IntegrationRecord *rec, double v, double *value) {
+  if (v > rec->exponent) {
+    if (std::fabs(v) > 2147483647.0)
+      return 1;
+    rec->exponent = static_cast<int32_t>(v);
+  }
+  double e = v - rec->exponent;
+  *value = e < kExpUnderflow ? 0.0 : std::exp(e);
+  return 0;
 }

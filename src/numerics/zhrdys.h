@@ -46,6 +46,15 @@ struct IntegrationRecord {
 
 inline constexpr int32_t kIntegrationMarker = 1234567;
 
+// Sets the record up for the exponent form in base e, with the exponent at its lowest so
+// that the first value raises it, and the integrand with its context.
+void zhrdysExponentForm(IntegrationRecord *rec, IntegrandFn integrand, void *context);
+
+// An integrand's log value v in the exponent form: raises rec->exponent to v (truncated
+// toward zero) when v is above it, and writes e^(v - rec->exponent) to *value, 0 below the
+// underflow limit. Returns 0, or 1 when v is too large in magnitude for the exponent.
+int32_t zhrdysExponentValue(IntegrationRecord *rec, double v, double *value);
+
 // Writes the estimate (in the exponent form its mantissa; the exponent is rec->exponent)
 // and returns 0, or returns 1 with nothing written.
 int32_t zhrdys(IntegrationRecord *rec, double *result);

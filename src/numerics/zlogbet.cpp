@@ -27,13 +27,6 @@ double logDensity(double x, double a, double b) {
   return zibetaLogDensity(x, a, b);
 }
 
-// ln(1 - e^t) for t <= 0, with ln 0 written as kLogZero.
-double logComplement(double t) {
-  double e = std::exp(t);
-  if (e >= 1.0)
-    return kLogZero;
-  return zln1px(-e);
-}
 } // namespace
 
 int32_t zldnbet(double x, double a, double b, double *res) {
@@ -101,14 +94,7 @@ int32_t BetaIntegrand(double t, void *context, double *value) {
     return 0;
   }
   double v = zibetaLogDensity(t, c->a, c->b);
-  if (v > c->rec->exponent) {
-    if (std::fabs(v) > 2147483647.0)
-      return 1;
-    c->rec->exponent = static_cast<int32_t>(v);
-  }
-  double e = v - c->rec->exponent;
-  *value = e < kExpUnderflow ? 0.0 : std::exp(e);
-  return 0;
+  return zhrdysExponentValue(c->rec, v, value);
 }
 } // namespace
 
@@ -127,11 +113,7 @@ int32_t BetaIntegration(double x, double a, double b, double tol, double *lcdf) 
   // Centre on the mode of the density when it lies inside (0, x), else near x.
   double m = (a > 1.0 && b > 1.0) ? (a - 1.0) / (a + b - 2.0) : 0.5 * x;
   rec.centre = m < x ? m : 0.999 * x;
-  rec.logScale = 1;
-  rec.base = 2.718281828459045;
-  rec.exponent = rec.exponentOld = -2147483647;
-  rec.context = &ctx;
-  rec.integrand = BetaIntegrand;
+  zhrdysExponentForm(&rec, BetaIntegrand, &ctx);
   double r;
   if (zhrdys(&rec, &r) != 0 || !(r > 0.0))
     return 1;
@@ -181,13 +163,7 @@ int32_t ComputeTheProbability(BetRequest *req) {
   if (converged) {
     if (t > 0.0)
       t = 0.0;
-    if (!swapped) {
-      req->lcdf = t;
-      req->lsdf = logComplement(t);
-    } else {
-      req->lsdf = t;
-      req->lcdf = logComplement(t);
-    }
+    zlnTails(t, !swapped, &req->lcdf, &req->lsdf);
     return 0;
   }
   // The fraction did not converge: its last value is not the probability. Integrate the
@@ -196,13 +172,7 @@ int32_t ComputeTheProbability(BetRequest *req) {
   double l;
   if (!swapped ? BetaIntegration(x, a, b, req->tol, &l) == 0
                : BetaIntegration(1.0 - x, b, a, req->tol, &l) == 0) {
-    if (!swapped) {
-      req->lcdf = l;
-      req->lsdf = logComplement(l);
-    } else {
-      req->lsdf = l;
-      req->lcdf = logComplement(l);
-    }
+    zlnTails(l, !swapped, &req->lcdf, &req->lsdf);
     return 0;
   }
   if (zibetaLargeParameters(a, b)) {

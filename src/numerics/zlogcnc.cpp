@@ -18,13 +18,6 @@ constexpr double kDispatchTolFloor = 8.881784197001256e-16;
 constexpr double kTolFloor = 5.551115123125785e-16;
 constexpr double kTopTarget = 0.9999999894632878;
 
-double logComplement(double t) {
-  double e = std::exp(t);
-  if (e >= 1.0)
-    return kLogZero;
-  return zln1px(-e);
-}
-
 // Log density of the central chi-square.
 int32_t centralLogDensity(double x, double df, double *ld) {
   double g;
@@ -166,13 +159,7 @@ int32_t zsercnc(CncRequest *req) {
   double l = logW0 + logTail0 + std::log(sum);
   if (l > 0.0)
     l = 0.0;
-  if (lowerTail) {
-    req->lcdf = l;
-    req->lsdf = logComplement(l);
-  } else {
-    req->lsdf = l;
-    req->lcdf = logComplement(l);
-  }
+  zlnTails(l, lowerTail, &req->lcdf, &req->lsdf);
   return 0;
 }
 
@@ -192,14 +179,7 @@ int32_t fntrcnc(double t, void *context, double *value) {
   double v;
   if (zldncnc(&v, t, c->df, c->nc) != 0)
     return 1;
-  if (v > c->rec->exponent) {
-    if (std::fabs(v) > 2147483647.0)
-      return 1;
-    c->rec->exponent = static_cast<int32_t>(v);
-  }
-  double e = v - c->rec->exponent;
-  *value = e < kExpUnderflow ? 0.0 : std::exp(e);
-  return 0;
+  return zhrdysExponentValue(c->rec, v, value);
 }
 } // namespace
 
@@ -212,11 +192,7 @@ int32_t zintcnc(CncRequest *req) {
   rec.testType = 1;
   rec.maxLevels = 10;
   rec.initialStep = 0.5;
-  rec.logScale = 1;
-  rec.base = 2.718281828459045;
-  rec.exponent = rec.exponentOld = -2147483647;
-  rec.context = &ctx;
-  rec.integrand = fntrcnc;
+  zhrdysExponentForm(&rec, fntrcnc, &ctx);
   if (req->lower) {
     rec.mode = 3;
     rec.lower = 0.0;
@@ -231,13 +207,7 @@ int32_t zintcnc(CncRequest *req) {
   if (zhrdys(&rec, &R) != 0 || !(R > 0.0))
     return 1;
   double l = std::fmin(std::log(R) + rec.exponent, 0.0);
-  if (req->lower) {
-    req->lcdf = l;
-    req->lsdf = logComplement(l);
-  } else {
-    req->lsdf = l;
-    req->lcdf = logComplement(l);
-  }
+  zlnTails(l, req->lower, &req->lcdf, &req->lsdf);
   return 0;
 }
 
@@ -336,19 +306,9 @@ int32_t ComputeTheQUANTFunction(QuantileSolve *rec) {
 int32_t ComputeTheSDFQuantile(CncRequest *req) {
   if (!(req->p > 0.0 && req->p <= kTopTarget) || !(req->df >= 1e-8) || !(req->nc >= 0.0))
     return 1;
-  QuantileSolve rec{};
-  rec.scaleKind = 2;
-  rec.interpKind = 2;
-  rec.tol = 1.053671212772351e-08;
-  rec.tol2 = 1e-13;
   req->lsdf = std::log(req->p);
-  rec.prob = &req->lsdf;
-  rec.initialGuess = ComputeTheQUANTInitialGuess;
-  rec.evaluate = ComputeTheQUANTFunction;
-  rec.context = req;
-  int32_t st = zquant(&rec);
-  req->x = st == 0 ? rec.x : hostMissing();
-  return st;
+  return zquantUpperTail(&req->lsdf, 1.053671212772351e-08, ComputeTheQUANTInitialGuess,
+                         ComputeTheQUANTFunction, req, &req->x);
 }
 } // namespace chisqfamily
 

@@ -36,12 +36,6 @@ double betaTerm(double k, void *context) {
   return ld;
 }
 
-double logComplement(double t) {
-  double e = std::exp(t);
-  if (e >= 1.0)
-    return kLogZero;
-  return zln1px(-e);
-}
 } // namespace
 
 namespace ffamily {
@@ -142,13 +136,7 @@ int32_t zserfnc(FncRequest *req) {
   if (!(sum > 0.0))
     return 1;
   double l = std::fmin(lead + std::log(sum), 0.0);
-  if (lowerTail) {
-    req->lcdf = l;
-    req->lsdf = logComplement(l);
-  } else {
-    req->lsdf = l;
-    req->lcdf = logComplement(l);
-  }
+  zlnTails(l, lowerTail, &req->lcdf, &req->lsdf);
   return 0;
 }
 
@@ -178,14 +166,7 @@ int32_t fntrfnc(double u, void *context, double *value) {
   if (zloggam(&g) != 0)
     return 1;
   double v = ld + (c->lower ? g.lsdf : g.lcdf);
-  if (v > c->rec->exponent) {
-    if (std::fabs(v) > 2147483647.0)
-      return 1;
-    c->rec->exponent = static_cast<int32_t>(v);
-  }
-  double e = v - c->rec->exponent;
-  *value = e < kExpUnderflow ? 0.0 : std::exp(e);
-  return 0;
+  return zhrdysExponentValue(c->rec, v, value);
 }
 } // namespace
 
@@ -203,22 +184,12 @@ int32_t zintfnc(FncRequest *req) {
   rec.lower = 0.0;
   rec.centre = req->df1 + req->nc;
   rec.initialStep = 0.5;
-  rec.logScale = 1;
-  rec.base = 2.718281828459045;
-  rec.exponent = rec.exponentOld = -2147483647;
-  rec.context = &ctx;
-  rec.integrand = fntrfnc;
+  zhrdysExponentForm(&rec, fntrfnc, &ctx);
   double R;
   if (zhrdys(&rec, &R) != 0 || !(R > 0.0))
     return 1;
   double l = std::fmin(std::log(R) + rec.exponent, 0.0);
-  if (req->lower) {
-    req->lcdf = l;
-    req->lsdf = logComplement(l);
-  } else {
-    req->lsdf = l;
-    req->lcdf = logComplement(l);
-  }
+  zlnTails(l, req->lower, &req->lcdf, &req->lsdf);
   return 0;
 }
 
@@ -339,19 +310,9 @@ int32_t ComputeTheQUANTFunction(QuantileSolve *rec) {
 int32_t ComputeTheSDFQuantile(FncRequest *req) {
   if (!(req->p > 0.0 && req->p <= kTopTarget) || !validDf(req))
     return 1;
-  QuantileSolve rec{};
-  rec.scaleKind = 2;
-  rec.interpKind = 2;
-  rec.tol = req->tolQuant;
-  rec.tol2 = 1e-13;
   req->lsdf = std::log(req->p);
-  rec.prob = &req->lsdf;
-  rec.initialGuess = ComputeTheQUANTInitialGuess;
-  rec.evaluate = ComputeTheQUANTFunction;
-  rec.context = req;
-  int32_t st = zquant(&rec);
-  req->x = st == 0 ? rec.x : hostMissing();
-  return st;
+  return zquantUpperTail(&req->lsdf, req->tolQuant, ComputeTheQUANTInitialGuess,
+                         ComputeTheQUANTFunction, req, &req->x);
 }
 } // namespace ffamily
 

@@ -18,13 +18,6 @@ constexpr double kDispatchTolFloor = 8.881784197001256e-16;
 constexpr double kRescaleHigh = 1.3407807929943e154;
 constexpr double kRescaleLow = 1.491668147e-154;
 
-double logComplement(double t) {
-  double e = std::exp(t);
-  if (e >= 1.0)
-    return kLogZero;
-  return zln1px(-e);
-}
-
 // Rescales the four running terms by 2^-e when the reference term leaves the safe range.
 void rescale(double ref, double *a1, double *a0, double *b1, double *b0) {
   double m = std::fabs(ref);
@@ -144,13 +137,13 @@ int32_t generalRoute(GamRequest *req) {
     L = zlgammaModeTerm(x, a) - (zlgbern(a) + 0.5 * std::log(a)) - kLnSqrt2Pi;
 
   if (a >= 1e9 && std::fabs(x - a) <= 0.7 * std::sqrt(a) + 0.02 * a) {
-    req->method = 2;
+    req->method = GAM_NORMAL_APPROX;
     int32_t st = lwilhil(req);
     req->ldens = shift ? L + std::log(req->shiftBase) - std::log(x) : L;
     return st;
   }
   if (x > a && x > 1.0) {
-    req->method = 3;
+    req->method = GAM_FIRST_FRACTION;
     double f;
     if (!firstFraction(x, a, req->tol, &f))
       return 1;
@@ -164,18 +157,18 @@ int32_t generalRoute(GamRequest *req) {
         return 1;
       req->lsdf = std::log(f - 1.0) + L;
     }
-    req->lcdf = logComplement(req->lsdf);
+    req->lcdf = zln1mexp(req->lsdf);
   } else {
     double s;
     bool ok;
     if (a >= 1e9) {
-      req->method = 4;
+      req->method = GAM_SECOND_FRACTION;
       ok = secondFraction(x, a, req->tol, &s);
     } else {
-      req->method = 0;
+      req->method = GAM_SERIES;
       ok = series(x, a, req->tol, &s);
       if (!ok) {
-        req->method = 4;
+        req->method = GAM_SECOND_FRACTION;
         ok = secondFraction(x, a, req->tol, &s);
       }
     }
@@ -189,7 +182,7 @@ int32_t generalRoute(GamRequest *req) {
     } else {
       req->lcdf = SpecialLog1PlusX(s) + L;
     }
-    req->lsdf = logComplement(req->lcdf);
+    req->lsdf = zln1mexp(req->lcdf);
   }
   req->ldens = shift ? L + std::log(req->shiftBase) - std::log(x) : L;
   return 0;
@@ -214,8 +207,8 @@ int32_t asymptoticRoute(GamRequest *req) {
   double lg = zlgamma(a);
   req->ldens = (a - 1.0) * std::log(x) - (lg + x);
   req->lsdf = SpecialLog1PlusX(S) - x + (a - 1.0) * std::log(x) - lg;
-  req->lcdf = logComplement(req->lsdf);
-  req->method = 5;
+  req->lcdf = zln1mexp(req->lsdf);
+  req->method = GAM_ASYMPTOTIC;
   return 0;
 }
 
@@ -231,14 +224,7 @@ struct GamIntegrandContext {
 int32_t fntrgam(double u, void *context, double *value) {
   auto *c = static_cast<GamIntegrandContext *>(context);
   double v = c->shiftBase * zln1px(u / c->x) - u;
-  if (v > c->rec->exponent) {
-    if (std::fabs(v) > 2147483647.0)
-      return 1;
-    c->rec->exponent = static_cast<int32_t>(v);
-  }
-  double e = v - c->rec->exponent;
-  *value = e < kExpUnderflow ? 0.0 : std::exp(e);
-  return 0;
+  return zhrdysExponentValue(c->rec, v, value);
 }
 
 // Log density of the working shape a at x, with shiftBase the power of x (as in the
@@ -272,14 +258,10 @@ int32_t zintgam(GamRequest *req) {
   rec.tol = req->tol;
   rec.maxLevels = 30;
   rec.initialStep = 1.0 / std::fmax(1.0, std::log(a));
-  rec.logScale = 1;
-  rec.base = 2.718281828459045;
-  rec.exponent = rec.exponentOld = -2147483647;
   rec.zeroOk = 1;
   double c = std::fmax(req->shiftBase, 0.0);
   rec.centre = (c < x ? x * (1.0 / a + 1.0) : c) - x;
-  rec.context = &ctx;
-  rec.integrand = fntrgam;
+  zhrdysExponentForm(&rec, fntrgam, &ctx);
   double R;
   if (zhrdys(&rec, &R) != 0 || !(R > 0.0))
     return 1;
@@ -294,8 +276,8 @@ int32_t zintgam(GamRequest *req) {
     req->lsdf = std::fmin(u + std::log(1.0 - std::exp(L - u)), 0.0);
     req->ldens = L + std::log(req->shiftBase) - std::log(x);
   }
-  req->lcdf = logComplement(req->lsdf);
-  req->method = 6;
+  req->lcdf = zln1mexp(req->lsdf);
+  req->method = GAM_INTEGRAL;
   return 0;
 }
 

@@ -6,6 +6,16 @@
 
 #include <cstdint>
 
+// The route by which the probability computation formed the tails (GamRequest::method).
+enum GamMethod : int32_t {
+  GAM_SERIES = 0,          // the power series of the lower tail
+  GAM_NORMAL_APPROX = 2,   // the cube-root normal approximation (huge shapes)
+  GAM_FIRST_FRACTION = 3,  // the continued fraction of the upper tail
+  GAM_SECOND_FRACTION = 4, // the continued fraction of the lower tail
+  GAM_ASYMPTOTIC = 5,      // the asymptotic series of the upper tail (x >= 100 a)
+  GAM_INTEGRAL = 6,        // the integral route
+};
+
 // Request record of the gamma family; zero it (value-initialise) before use.
 struct GamRequest {
   uint32_t mode = 0; // 1 probability, 2 log density, 4 quantile of p, 8 quantile of q
@@ -18,7 +28,7 @@ struct GamRequest {
   double q = 0.0; // upper-tail target of bit 8
   double shiftBase = 0.0;
   double work = 0.0;
-  int32_t method = 0; // 0 series, 2 normal approximation, 3 first fraction, 4 second fraction
+  int32_t method = GAM_SERIES; // the route taken, a GamMethod
   double stepUp = 0.0, stepDown = 0.0;
   double xFloor = 0.0;
 };

@@ -257,3 +257,20 @@ int32_t zquantLowerTail(void *req, FamilyEval eval, double x0, double p, double 
   }
   return 1;
 }
+
+int32_t zquantUpperTail(double *logTail, double tol, QuantileFn initialGuess, QuantileFn evaluate,
+                        void *context, double *x) {
+  QuantileSolve rec{};
+  rec.scaleKind = 2;
+  rec.interpKind = 2;
+  rec.tol = tol;
+  rec.tol2 = 1e-13;
+  rec.prob = logTail;
+  rec.xMin = 0.0;
+  rec.initialGuess = initialGuess;
+  rec.evaluate = evaluate;
+  rec.context = context;
+  int32_t st = zquant(&rec);
+  *x = st == 0 ? rec.x : hostMissing();
+  return st;
+}

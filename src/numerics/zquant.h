@@ -42,6 +42,13 @@ inline constexpr int32_t kQuantNoStart = 12345677;
 // Returns the status (0 success); the solution is rec->x.
 int32_t zquant(QuantileSolve *rec);
 
+// The upper-tail quantile solve of the gamma, F and chi-square families: the point whose log
+// upper tail is *logTail (the evaluation overwrites it), on the log-tail scale with
+// interpolation in ln x, relative tolerance `tol` and 1e-13 on the transform, from x = 0
+// up. Writes the point, or the missing value on failure, to *x; returns zquant's status.
+int32_t zquantUpperTail(double *logTail, double tol, QuantileFn initialGuess, QuantileFn evaluate,
+                        void *context, double *x);
+
 namespace quantsolver {
 // Makes the bracket [xLo, xHi] by multiplicative steps from xStart.
 int32_t BracketTheSolution(QuantileSolve *rec);

@@ -63,6 +63,12 @@ struct RanGammaSetup {
   double fraction; // fractional part
   double c[5];     // constants of Cheng's GB (a > 1) or of the fractional part (a <= 1)
 };
+// How a Poisson variate is drawn (RanPoissonSetup::mode).
+enum RanPoissonMethod : int64_t {
+  RANPOIS_INVERSION = 0,     // inversion from 0
+  RANPOIS_SEARCH_FROM_M = 1, // search outwards from m = floor(lambda)
+  RANPOIS_NORMAL_APPROX = 2, // the rounded normal approximation (large lambda)
+};
 struct RanPoissonSetup {
   int64_t ready;
   double lambda;
@@ -72,7 +78,7 @@ struct RanPoissonSetup {
   double cumM;      // F(m) of a Poisson(m)
   double probM;     // P(m) of a Poisson(m)
   double m;         // floor(lambda)
-  int64_t mode;     // 0 inversion, 1 search from m, 2 normal approximation
+  int64_t mode;     // a RanPoissonMethod
 };
 
 // One random stream. The owner zeroes the record before zmrsrnd seeds it and sets

@@ -324,14 +324,14 @@ double drawPoisson(RandomStream* s, double lambda) {
       }
       st.probM = P;
       st.cumM = F;
-      st.mode = (lambda >= 8.0 || lambda == m) ? 1 : 0;
+      st.mode = (lambda >= 8.0 || lambda == m) ? RANPOIS_SEARCH_FROM_M : RANPOIS_INVERSION;
     } else {
-      st.mode = 2;
+      st.mode = RANPOIS_NORMAL_APPROX;
     }
   }
-  if (st.mode == 0)
+  if (st.mode == RANPOIS_INVERSION)
     return poissonInvert(s, lambda, st.expLambda, st.limit);
-  if (st.mode == 2) {
+  if (st.mode == RANPOIS_NORMAL_APPROX) {
     double u1 = uni(s), u2 = uni(s);
     double x =
         std::floor(lambda + 0.5 + std::sqrt(-2.0 * lambda * std::log(u1)) * std::cos(kTwoPi * u2));

@@ -262,25 +262,25 @@ struct QkTimeOfDay {
 
 // The kernel handle. Members are named after the slots the module uses.
 struct QkHandle {
-  QkEvent* (*createEvent)(QkHandle* qk);                                             // 2
+  QkEvent* (*createEvent)(QkHandle* qk);                                             // slot 2
   void (*destroyEvent)(QkHandle* qk, QkEvent* event);
-  QkPool* (*createPool)(QkHandle* qk, QkPoolAttributes* attrs, void* parent, const char* name); // 6
-  QkExtension* (*qkExtensionLoad)(QkHandle* qk, const QkChar* name, int32_t length, int32_t flags); // 9
-  QkThread* (*createThread)(QkHandle* qk, QkThreadAttributes* attrs);               // 10
+  QkPool* (*createPool)(QkHandle* qk, QkPoolAttributes* attrs, void* parent, const char* name); // slot 6
+  QkExtension* (*qkExtensionLoad)(QkHandle* qk, const QkChar* name, int32_t length, int32_t flags); // slot 9
+  QkThread* (*createThread)(QkHandle* qk, QkThreadAttributes* attrs);               // slot 10
   void (*joinThread)(QkHandle* qk, QkThread* thread);
-  QkThreadServices* (*threadServices)(QkHandle* qk);                                // 11
-  int32_t (*nameValueExists)(QkHandle* qk, const QkChar* name, int32_t length);     // 13
-  uint32_t (*qkNameValueGet)(QkHandle* qk, const QkChar* name, int32_t length, QkNameValue* v); // 14
+  QkThreadServices* (*threadServices)(QkHandle* qk);                                // slot 11
+  int32_t (*nameValueExists)(QkHandle* qk, const QkChar* name, int32_t length);     // slot 13
+  uint32_t (*qkNameValueGet)(QkHandle* qk, const QkChar* name, int32_t length, QkNameValue* v); // slot 14
   uint32_t (*qkNameValueSet)(QkHandle* qk, const QkChar* name, int32_t length, const QkNameValue* v,
-                             int32_t mode);                                          // 15
-  QkJournal* journal;                                                                // 26
-  void* locale;                                                                      // 27
+                             int32_t mode);                                          // slot 15
+  QkJournal* journal;                                                                // slot 26
+  void* locale;                                                                      // slot 27
   int32_t (*KernelServiceDispatcher)(QkHandle* qk, int32_t service, QkServiceArgs* args,
-                                     uint32_t flags);                                // 33
-  void* defaultLocale;                                                               // 35
-  QkThreadServices* defaultThreadServices;                                           // 180
-  void* timeOfDayHook;                                                               // 185
-  // 233: formats the text of a status code into a buffer; returns its length.
+                                     uint32_t flags);                                // slot 33
+  void* defaultLocale;                                                               // slot 35
+  QkThreadServices* defaultThreadServices;                                           // slot 180
+  void* timeOfDayHook;                                                               // slot 185
+  // slot 233: formats the text of a status code into a buffer; returns its length.
   int32_t (*statusText)(QkHandle* qk, uint32_t status, char* buffer, int32_t capacity);
 };
 
@@ -540,20 +540,20 @@ struct HostEncodingServices;    // group 4
 
 // The service groups by name (the host's array of group vectors, typed).
 struct HostServiceGroups {
-  HostCoreServices* core;                     // 0
-  HostEncodingServices* encoding;             // 4
-  HostTreeServices* tree;                     // 10
-  HostSweepService* sweep;                    // 11
-  HostSupervisorServices* supervisor;         // 30
-  HostParserServices* parser;                 // 31
-  HostUtilityFileServices* utilityFile;       // 39
-  HostMacroVariableServices* macro;           // 40
-  HostTimeService* time;                      // 155
-  HostInternalErrorService* internalError;    // 197
-  HostDataSetServices* dataSet;               // 203
-  HostRvqTextServices* rvqText;               // 320
-  HostObjectServices* object;                 // 326
-  HostSortServices* sort;                     // 472
+  HostCoreServices* core;                     // group 0
+  HostEncodingServices* encoding;             // group 4
+  HostTreeServices* tree;                     // group 10
+  HostSweepService* sweep;                    // group 11
+  HostSupervisorServices* supervisor;         // group 30
+  HostParserServices* parser;                 // group 31
+  HostUtilityFileServices* utilityFile;       // group 39
+  HostMacroVariableServices* macro;           // group 40
+  HostTimeService* time;                      // group 155
+  HostInternalErrorService* internalError;    // group 197
+  HostDataSetServices* dataSet;               // group 203
+  HostRvqTextServices* rvqText;               // group 320
+  HostObjectServices* object;                 // group 326
+  HostSortServices* sort;                     // group 472
 };
 
 // Group numbers, for the group bytes of word 1.

@@ -41,6 +41,21 @@ TEST(Zpower, StatusCases) {
   EXPECT_TRUE(isHostMissing(zpower(&st, hostMissing(), 2.0)));
 }
 
+// A missing argument is success for zpower and the caller's status for zpowerGuarded; an
+// underflow gives +0 even for a negative base with an odd exponent.
+TEST(Zpower, MissingArgumentStatusAndUnderflowSign) {
+  int32_t st = -1;
+  EXPECT_TRUE(isHostMissing(zpower(&st, 2.0, hostMissing())));
+  EXPECT_EQ(st, 0);
+  EXPECT_TRUE(isHostMissing(zpowerGuarded(&st, hostMissing(), 3.0, ZPOWER_NOT_A_NUMBER)));
+  EXPECT_EQ(st, 4);
+  double r = zpower(&st, -1e-200, 3.0);
+  EXPECT_EQ(st, 0);
+  EXPECT_EQ(r, 0.0);
+  EXPECT_FALSE(std::signbit(r));
+  EXPECT_EQ(zpower(&st, -1e-100, 3.0), -1e-300);
+}
+
 TEST(Zpower, AgreesWithLibraryPower) {
   int32_t st;
   const double bases[] = {1e-5, 0.3, 0.999, 1.0001, 2.5, 17.0, 1234.5};
