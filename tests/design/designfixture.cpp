@@ -1,4 +1,5 @@
 // The shared set-up of the design-library tests (see designfixture.h).
+#include <unistd.h>
 #include "designfixture.h"
 
 #include "host/data/dataset.h"
@@ -24,7 +25,7 @@ DesignFixture::DesignFixture() {
   const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
   dir = fs::temp_directory_path() /
         ("qrx_design_" + std::string(info ? info->test_suite_name() : "x") + "_" +
-         std::string(info ? info->name() : "x"));
+         std::string(info ? info->name() : "x") + "_" + std::to_string(static_cast<long>(::getpid())));
   fs::remove_all(dir);
   fs::create_directories(dir);
   qrxhost::setWorkDir(dir.string());

@@ -1,5 +1,6 @@
 // The effect syntax and design descriptor behind the real statement parser: whole programs
 // run through the host runner, checking the messages of set 174 and the step's return code.
+#include <unistd.h>
 #include "driver/vsfmain.h"
 #include "host/hostcore.h"
 #include "host/runner/programrun.h"
@@ -18,7 +19,7 @@ struct ProgramTest : ::testing::Test {
   std::filesystem::path dir;
   void SetUp() override {
     dir = std::filesystem::temp_directory_path() /
-          ("effprog_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
+          ("effprog_" + std::to_string(static_cast<long>(::getpid())) + "_" +
            ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::create_directories(dir);
     std::ofstream(dir / "d.csv") << "y,x,g,name\n1,2,a,foo\n2,3,b,bar\n3,1,a,baz\n";

@@ -1,5 +1,6 @@
 // The message catalogue: every committed set file is well formed, markers are filled in,
 // unknown messages still name their set, number and values.
+#include <unistd.h>
 #include "host/catalog.h"
 #include "host/hostapi.h"
 
@@ -17,7 +18,7 @@ struct TempDir {
   std::filesystem::path path;
   TempDir() {
     path = std::filesystem::temp_directory_path() /
-           ("qrx_cat_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
+           ("qrx_cat_" + std::to_string(static_cast<long>(::getpid())) + "_" +
             ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::create_directories(path);
   }

@@ -2,6 +2,7 @@
 // "-Infty" entries and ASE label, the ANOVA rows, stop details under STOP=SL, CLASS level
 // information, model information by method, dimensions under NOINT, the tolerated manager
 // status, and the OUTPUT data set finished once.
+#include <unistd.h>
 #include "resultsfixture.h"
 
 #include "host/data/dataset.h"
@@ -196,7 +197,8 @@ TEST_F(Tables, TheToleratedManagerStatusLetsThePrinterGoOn) {
 
 TEST_F(Tables, TheOutputDataSetIsFinishedOnce) {
   namespace fs = std::filesystem;
-  const fs::path dir = fs::temp_directory_path() / "qrx_results_finish";
+  const fs::path dir = fs::temp_directory_path() /
+                       ("qrx_results_finish_" + std::to_string(static_cast<long>(::getpid())));
   fs::create_directories(dir);
   const std::string name = "'" + (dir / "out.csv").string() + "'";
   HostDataSet* out = xdscreate(name.c_str(), static_cast<int32_t>(name.size()));

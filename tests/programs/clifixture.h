@@ -10,6 +10,7 @@
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
+#include <unistd.h>
 
 namespace clitest {
 
@@ -53,7 +54,8 @@ protected:
   void SetUp() override {
     dir =
         std::filesystem::temp_directory_path() /
-        ("qrx_cli_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        ("qrx_cli_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
+         "_" + std::to_string(static_cast<long>(::getpid())));
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
   }
