@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+struct VsfDesignOutput;
+
 // One label: characters (no terminator) and length.
 struct VsfLabel {
   const char* text;
@@ -38,6 +40,8 @@ struct VsfResultsState {
   char** designLabels;
   char** designShortNames;
   int32_t designLabelCount;
+  // The OUTDESIGN data set's columns and kept rows (vsfoutdesign.cpp), or null.
+  VsfDesignOutput* designOutput;
   // Timers of the selected-effects table and of the macro variables.
   double effectsTableTime;
   double macroTime;
