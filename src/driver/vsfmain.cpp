@@ -11,6 +11,7 @@
 #include "driver/vsfsteps.h"
 #include "output/vsfoutdesign.h"
 #include "output/vsfoutput.h"
+#include "output/vsfresults.h"
 #include "support/hoststubs.h"
 #include "support/vmhandlers.h"
 #include "support/wobmth.h"
@@ -228,6 +229,7 @@ void qrxvarsf(void* a1, void* a2, void* a3, void* a4, void* a5, void* a6) {
   }
   if (ctx->options.hasOutput)
     vsfFinishOutput(ctx);
+  vsfFinishScores(ctx);
   vsfCleanup(ctx);
   if (ctx->perf.details)
     vsfExitError(ctx, steps.vsfTimes(ctx));

@@ -429,3 +429,8 @@ void vsfFinishOutput(VsfContext* ctx) {
 bool vsfRolesWritten(const VsfContext* ctx) { return rolesWritten(ctx); }
 
 int32_t vsfRoleVarCode(VsfContext* ctx, HostDataSet* in) { return roleVarCode(ctx, in); }
+
+int32_t vsfDefineStat(HostDataSet* out, const VsfOutputStat& stat, const char* prefix,
+                      const HostVariable* response) {
+  return defineStat(out, stat, prefix, response);
+}
