@@ -113,6 +113,7 @@ struct Classes {
     table.add<endRows>(299);
     table.add<setDynamic>(316);
     factoid.add<factoidEntry>(164);
+    factoid.add<setDynamic>(316);
     factoid.add<endEntries>(299);
     factoid.close<releaseFactoid>();
     group.close<closeGroup>();

@@ -9,7 +9,9 @@
 #include "driver/vsfpools.h"
 #include "driver/vsfreaders.h"
 #include "driver/vsfsteps.h"
+#include "output/vsfoutdesign.h"
 #include "output/vsfoutput.h"
+#include "output/vsfresults.h"
 #include "support/hoststubs.h"
 #include "support/vmhandlers.h"
 #include "support/wobmth.h"
@@ -105,6 +107,7 @@ void runByGroup(VsfContext* ctx, VsfStepTable& steps) {
     // outlives it.
     steps.vsfModelByFree(&ctx->model);
     steps.zlevtrm(&ctx->design, -1);
+    vsfDesignSkippedGroup(ctx);
     return;
   }
 
@@ -137,6 +140,7 @@ void runByGroup(VsfContext* ctx, VsfStepTable& steps) {
                                         opt.modelAverage ? ctx->resampling : nullptr, groupSeed));
   }
   if (opt.hasOutDesign) {
+    vsfExitError(ctx, vsfDesignBy(ctx, &ctx->model, groupSeed));
     if (opt.outDesignNames && !ctx->noprint && ctx->model.fitStatus == VFS_DONE &&
         ctx->parameterNamesPresent)
       vsfExitError(ctx, steps.vsfpParameterNames(ctx, &ctx->model));
@@ -218,8 +222,13 @@ void qrxvarsf(void* a1, void* a2, void* a3, void* a4, void* a5, void* a6) {
   if (ctx->maxMacro >= 0)
     setByCountMacros(ctx);
   ctx->outputTime += zdattim() - ctx->intervalStart;
+  if (ctx->options.hasOutDesign) {
+    vsfExitError(ctx, vsfAcrossByDesign(ctx));
+    vsfFinishDesign(ctx);
+  }
   if (ctx->options.hasOutput)
     vsfFinishOutput(ctx);
+  vsfFinishScores(ctx);
   vsfCleanup(ctx);
   if (ctx->perf.details)
     vsfExitError(ctx, steps.vsfTimes(ctx));

@@ -406,19 +406,18 @@ int32_t vsfOutputBy(VsfContext* ctx, VsfModel* m, VsfResampling*, int64_t seed) 
   return 0;
 }
 
-int32_t vsfPrepareOutputAndDesign(VsfContext* ctx) {
-  // The OUTPUT rows need no preparation beyond their columns; the OUTDESIGN data set is
-  // not made by this build.
-  if (ctx->options.hasOutDesign) {
-    xebug("the OUTDESIGN data set is not available in this build");
-    return -99;
-  }
-  return 0;
-}
-
 void vsfFinishOutput(VsfContext* ctx) {
   if (ctx->options.outputBlock != nullptr) {
     xvputt(ctx->options.outputBlock);
     ctx->options.outputBlock = nullptr;
   }
+}
+
+bool vsfRolesWritten(const VsfContext* ctx) { return rolesWritten(ctx); }
+
+int32_t vsfRoleVarCode(VsfContext* ctx, HostDataSet* in) { return roleVarCode(ctx, in); }
+
+int32_t vsfDefineStat(HostDataSet* out, const VsfOutputStat& stat, const char* prefix,
+                      const HostVariable* response) {
+  return defineStat(out, stat, prefix, response);
 }

@@ -7,6 +7,9 @@
 
 #include <cstdint>
 
+struct VsfDesignOutput;
+struct VsfScoreOutput;
+
 // One label: characters (no terminator) and length.
 struct VsfLabel {
   const char* text;
@@ -38,6 +41,10 @@ struct VsfResultsState {
   char** designLabels;
   char** designShortNames;
   int32_t designLabelCount;
+  // The OUTDESIGN data set's columns and kept rows (vsfoutdesign.cpp), or null.
+  VsfDesignOutput* designOutput;
+  // The OUT= columns of the SCORE statements (vsfscore.cpp), or null.
+  VsfScoreOutput* scoreOutput;
   // Timers of the selected-effects table and of the macro variables.
   double effectsTableTime;
   double macroTime;

@@ -3,6 +3,7 @@
 // columns), and the text of the effects in the model before selection for the step notes.
 #include "driver/vsfcontext.h"
 #include "output/vsfmodelview.h"
+#include "output/vsfoutdesign.h"
 #include "output/vsfprint.h"
 #include "output/vsfprinters.h"
 #include "output/vsfresults.h"
@@ -13,6 +14,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -278,5 +280,42 @@ int32_t vsfIncludeString(VsfContext* ctx, VsfModel* m, QkPool* pool, char** text
     }
   *text = buffer;
   *length = at;
+  return 0;
+}
+
+int32_t vsfMakeDesignMacroVar(VsfContext* ctx, VsfModel* m) {
+  if (!ctx->options.hasOutDesign)
+    return 0;
+  const double start = zdattim();
+  const int32_t byIndex = static_cast<int32_t>(std::min<int64_t>(ctx->byCount, 2147483647));
+  std::string value;
+  if (m->fitStatus == VFS_DONE) {
+    // With BY variables the data set's columns exist only after the BY loop: the value
+    // names the group's parameters by their short names.
+    const bool byGroups = ctx->stmt.proc.byCount > 0;
+    for (const VsfDesignColumn& c : vsfDesignColumns(ctx)) {
+      if (!byGroups && c.dropped) {
+        char name[64];
+        const bool plain = byIndex == 1 && ctx->maxMacro >= 0;
+        const int32_t n = plain ? std::snprintf(name, sizeof name, "_VSFMOD")
+                                : std::snprintf(name, sizeof name, "_VSFMOD%d", byIndex);
+        if (plain || (ctx->maxMacro > 0 && byIndex <= ctx->maxMacro)) {
+          xpmlog(848, 232, {HostMsgArg(name, n)});
+          vsfRaiseRC(ctx, 4);
+        }
+        ctx->results.macroTime += zdattim() - start;
+        return 0;
+      }
+      const std::string& name = byGroups ? c.shortName : c.name;
+      char quoted[80];
+      const int32_t n = programName(name.data(), static_cast<int32_t>(name.size()), quoted);
+      if (!value.empty())
+        value += ' ';
+      value.append(quoted, static_cast<size_t>(n));
+    }
+  }
+  setByMacro(ctx, "_VSFMOD", byIndex, value.data(), static_cast<int32_t>(value.size()),
+             &ctx->results.designMacroLimitWarned);
+  ctx->results.macroTime += zdattim() - start;
   return 0;
 }

@@ -1,0 +1,389 @@
+// The OUTDESIGN data set. Without BY variables the columns are defined after the fit and the
+// rows are written in a pass of their own over the group. With BY variables the selected
+// models differ from group to group: each group's rows (role and design values) are kept,
+// and after the BY loop the data set gets as many design columns as the largest group
+// selected, a group with fewer getting missing values in the rest. A group that was
+// skipped (its levelisation failed) gets missing design values throughout.
+#include "output/vsfoutdesign.h"
+
+#include "design/levnames.h"
+#include "design/levreg.h"
+#include "design/levrow.h"
+#include "driver/vsfcontext.h"
+#include "numerics/zranuni.h"
+#include "output/vsfoutput.h"
+#include "output/vsfselrow.h"
+#include "support/hoststubs.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <set>
+
+namespace {
+
+// One BY group's rows kept for the data set written after the loop.
+struct DesignGroup {
+  bool skipped = false;
+  int32_t columns = 0;
+  std::vector<uint8_t> roles;  // per row: 0 none, 1 TRAIN, 2 VALIDATE, 3 TEST
+  std::vector<double> values;  // per row: `columns` design values
+};
+
+} // namespace
+
+// The run's OUTDESIGN state (in the main pool, found through the results state).
+struct VsfDesignOutput {
+  bool defined = false;
+  int32_t columnCount = 0;              // design columns of the data set
+  std::vector<int32_t> vars;            // OUTDESIGN variable of each (<= 0: not defined)
+  std::vector<std::string> names;       // the name each was given
+  std::vector<int32_t> inputIn, inputOut; // input variables copied, and their output numbers
+  std::vector<uint8_t> inputNumeric;
+  int32_t role = 0, by = 0;
+  int32_t acrossMax = 0;
+  std::vector<int32_t> groupColumns;    // the current group's design column of each column
+  std::vector<DesignGroup> groups;
+};
+
+namespace {
+
+enum : int32_t { kPrefixTooLong = 9151, kNamesFailed = -100 };
+
+VsfDesignOutput* designState(VsfContext* ctx) {
+  VsfDesignOutput*& st = ctx->results.designOutput;
+  if (st == nullptr)
+    st = poolNew<VsfDesignOutput>(ctx->mainPool);
+  return st;
+}
+
+bool byVariables(const VsfContext* ctx) { return ctx->stmt.proc.byCount > 0; }
+
+// PREFIX= text, or "_X" when none is given.
+std::string prefixText(const VsfContext* ctx) {
+  const VsfProcSettings& p = ctx->stmt.proc;
+  if (p.outDesignPrefix != nullptr && p.outDesignPrefixLength > 0)
+    return std::string(p.outDesignPrefix, static_cast<size_t>(p.outDesignPrefixLength));
+  return "_X";
+}
+
+// The design columns of the group, in output order: the selected parameters in
+// selected-effect order, or with FULLMODEL every column (the intercept's not under NOINT).
+std::vector<int32_t> groupDesignColumns(const VsfContext* ctx, const VsfModel* m) {
+  const LevDesign* d = ctx->design.design;
+  std::vector<int32_t> columns;
+  if (d == nullptr || m->fitStatus < 0)
+    return columns;
+  if (ctx->stmt.proc.outDesignFull) {
+    for (int32_t c = ctx->options.noint ? 1 : 0; c < d->columnCount; ++c)
+      columns.push_back(c);
+    return columns;
+  }
+  VsfSelectedModel sm;
+  vsfSelectedModelOf(ctx, m, &sm);
+  return sm.columns;
+}
+
+std::string upperCase(std::string s) {
+  for (char& c : s)
+    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return s;
+}
+
+// `name` made unique (without regard to case) against `taken` by a numeric suffix, within
+// 32 characters; the result is added to `taken`.
+std::string uniqueName(std::string name, std::set<std::string>* taken) {
+  name = name.substr(0, 32);
+  std::string candidate = name;
+  for (int32_t i = 2; taken->count(upperCase(candidate)) != 0; ++i) {
+    const std::string suffix = "_" + std::to_string(i);
+    candidate = name.substr(0, 32 - suffix.size()) + suffix;
+  }
+  taken->insert(upperCase(candidate));
+  return candidate;
+}
+
+std::string variableName(HostDataSet* data, int32_t number) {
+  HostVariable* v = nullptr;
+  if (xvname(data, number, &v) != 0 || v == nullptr)
+    return std::string();
+  return std::string(v->name, static_cast<size_t>(v->nameLength));
+}
+
+// The input variables that follow the design columns: all of DATA= with ADDINPUTVARS, else
+// the BY variables and the response.
+std::vector<int32_t> inputVariables(const VsfContext* ctx) {
+  std::vector<int32_t> numbers;
+  if (ctx->stmt.proc.outDesignAddInput) {
+    for (int32_t i = 1; i <= xdsnvar(ctx->data); ++i)
+      numbers.push_back(i);
+    return numbers;
+  }
+  for (int32_t b = 0; b < ctx->stmt.proc.byCount; ++b)
+    numbers.push_back(ctx->stmt.proc.byNumbers[b]);
+  if (ctx->stmt.responseCount > 0 && ctx->stmt.responses[0] != nullptr)
+    numbers.push_back(ctx->stmt.responses[0]->number);
+  return numbers;
+}
+
+// The names of the n design columns: by the prefix (PREFIX, or BY variables, where a column
+// holds different parameters in different groups) or after the parameters. Empty after
+// message 9151 when prefix and number would exceed 32 characters.
+std::vector<std::string> designNames(VsfContext* ctx, int32_t n, std::set<std::string>* taken) {
+  const VsfProcSettings& p = ctx->stmt.proc;
+  const LevDesign* d = ctx->design.design;
+  const VsfDesignOutput* st = ctx->results.designOutput;
+  const bool prefixed = !p.outDesignDefaultPrefix || byVariables(ctx);
+  const std::string prefix = prefixText(ctx);
+  std::vector<std::string> names;
+  if (prefixed && n > 0 && prefix.size() + std::to_string(n).size() > 32) {
+    xpmlog(848, kPrefixTooLong,
+           {HostMsgArg(prefix.data(), static_cast<int32_t>(prefix.size())), n});
+    vsfRaiseRC(ctx, 1012);
+    return names;
+  }
+  for (int32_t k = 0; k < n; ++k) {
+    const int32_t c = k < static_cast<int32_t>(st->groupColumns.size()) ? st->groupColumns[size_t(k)]
+                                                                       : -1;
+    std::string name = prefix + std::to_string(k + 1);
+    if (!prefixed && c >= 0 && d->columnNames != nullptr && d->columnNames[c] != nullptr &&
+        d->columnNames[c][0] != '\0')
+      name = d->columnNames[c];
+    names.push_back(uniqueName(name, taken));
+  }
+  return names;
+}
+
+// Defines the columns: n design columns, the input variables, _ROLE_ and _BY_.
+int32_t prepDesign(VsfContext* ctx, VsfDesignOutput* st, int32_t n) {
+  HostDataSet* out = ctx->stmt.proc.outDesign;
+  if (out == nullptr || st->defined)
+    return 0;
+  const double start = zdattim();
+  st->inputIn = inputVariables(ctx);
+  std::set<std::string> taken;
+  for (int32_t number : st->inputIn)
+    taken.insert(upperCase(variableName(ctx->data, number)));
+  const bool roles = vsfRolesWritten(ctx);
+  for (const char* fixed : {"_ROLE_", "_BY_"})
+    taken.insert(fixed);
+  st->names = designNames(ctx, n, &taken);
+  if (static_cast<int32_t>(st->names.size()) != n)
+    return kNamesFailed;
+  st->columnCount = n;
+  for (const std::string& name : st->names)
+    st->vars.push_back(xdsdefvar(out, name.data(), static_cast<int32_t>(name.size()), 1, 8));
+  for (int32_t number : st->inputIn) {
+    HostVariable* v = nullptr;
+    if (xvname(ctx->data, number, &v) != 0 || v == nullptr)
+      return -2;
+    st->inputOut.push_back(xdsdefvar(out, v->name, v->nameLength, v->type, v->length));
+    st->inputNumeric.push_back(v->type == 1);
+  }
+  if (roles)
+    st->role = xdsdefvar(out, "_ROLE_", 6, 2, 8);
+  if (byVariables(ctx))
+    st->by = xdsdefvar(out, "_BY_", 4, 1, 8);
+  st->defined = true;
+  ctx->outputTime += zdattim() - start;
+  return 0;
+}
+
+// The role of a row that may get one, drawn or matched as the OUTPUT rows draw it (the
+// fold draw of CVMETHOD=RANDOM is taken too, so that both data sets show the same roles).
+uint8_t rowRole(VsfContext* ctx, HostDataSet* in, bool roleColumn, int64_t* rng) {
+  const VsfModelOptions& o = ctx->options;
+  uint8_t role = roleColumn ? 0 : 1;
+  if (ctx->stmt.partition.roleVar <= 0 && o.trainFraction != 1.0) {
+    const double u = zranuni(rng);
+    role = u <= o.testFraction ? 3 : u <= o.testFraction + o.validateFraction ? 2 : 1;
+  } else if (ctx->stmt.partition.roleVar > 0) {
+    role = static_cast<uint8_t>(vsfRoleVarCode(ctx, in));
+  }
+  if (role == 1 && (o.cvOn || o.cvExternal) && o.cvMethod == CV_RANDOM)
+    zranuni(rng);
+  return role;
+}
+
+// Writes one row: design values (missing past `columns` or when `values` is null), the
+// current observation's input values, the role and the BY number.
+int32_t writeRow(VsfContext* ctx, const VsfDesignOutput* st, HostDataSet* in, uint8_t role,
+                 const double* values, int32_t columns) {
+  HostDataSet* out = ctx->stmt.proc.outDesign;
+  for (int32_t k = 0; k < st->columnCount; ++k)
+    if (st->vars[size_t(k)] > 0)
+      xdsputn(out, st->vars[size_t(k)],
+              values != nullptr && k < columns ? values[k] : hostMissing());
+  for (size_t i = 0; i < st->inputIn.size(); ++i) {
+    if (st->inputOut[i] <= 0)
+      continue;
+    if (st->inputNumeric[i]) {
+      xdsputn(out, st->inputOut[i], xobsnum(in, st->inputIn[i]));
+    } else {
+      const char* text = nullptr;
+      const int32_t n = xobschar(in, st->inputIn[i], &text);
+      xdsputc(out, st->inputOut[i], text, n);
+    }
+  }
+  if (st->role > 0) {
+    static const char* names[] = {"", "TRAIN", "VALIDATE", "TEST"};
+    char text[8];
+    std::memset(text, ' ', 8);
+    std::memcpy(text, names[role], std::strlen(names[role]));
+    xdsputc(out, st->role, text, 8);
+  }
+  if (st->by > 0)
+    xdsputn(out, st->by, static_cast<double>(st->groups.size()));
+  return xdsappend(out) == 0 ? 0 : -2;
+}
+
+} // namespace
+
+int32_t vsfPrepareOutputAndDesign(VsfContext* ctx) {
+  ctx->parameterNamesPresent = 0;
+  if (!ctx->options.hasOutDesign)
+    return 0;
+  VsfDesignOutput* st = designState(ctx);
+  if (st == nullptr)
+    return -2;
+  LevDesign* d = ctx->design.design;
+  if (ctx->model.fitStatus == 0 && d != nullptr && d->columnNames == nullptr)
+    zlevParmName(&ctx->design, 0, nullptr);
+  st->groupColumns = groupDesignColumns(ctx, &ctx->model);
+  const int32_t n = static_cast<int32_t>(st->groupColumns.size());
+  ctx->parameterNamesPresent = n;
+  if (byVariables(ctx)) {
+    st->acrossMax = std::max(st->acrossMax, n);
+    return 0;
+  }
+  if (ctx->model.fitStatus == VFS_NO_TRAIN)
+    return 0;
+  return prepDesign(ctx, st, n);
+}
+
+int32_t vsfDesignBy(VsfContext* ctx, VsfModel* m, int64_t seed) {
+  VsfDesignOutput* st = ctx->results.designOutput;
+  if (!ctx->options.hasOutDesign || st == nullptr)
+    return 0;
+  const bool kept = byVariables(ctx);
+  if (!kept && !st->defined)
+    return 0;
+  const double start = zdattim();
+  LevRegContext* dc = &ctx->design;
+  LevDesign* d = dc->design;
+  HostDataSet* in = dc->library != nullptr ? dc->library->data : ctx->data;
+  VsfSelectedModel sm;
+  vsfSelectedModelOf(ctx, m, &sm);
+  const bool full = ctx->stmt.proc.outDesignFull != 0;
+  const int32_t n = static_cast<int32_t>(st->groupColumns.size());
+  std::vector<double> row(static_cast<size_t>(std::max(d != nullptr ? d->columnCount : 0, 1)));
+  std::vector<double> values(static_cast<size_t>(std::max(n, 1)));
+  DesignGroup group;
+  group.columns = n;
+  const bool roleColumn = vsfRolesWritten(ctx);
+  int64_t rng = seed;
+  if (zlevGetInit(dc) == 0) {
+    while (zlevGetNext(dc) == 1) {
+      double y = hostMissing(), w = 1, f = 1;
+      const int32_t s = zlevrgd(dc, &y, &w, &f);
+      const bool bad = vsfRowWeightBad(dc, s, &w, &f);
+      bool predictable = vsfRowPredictable(&sm, dc, s);
+      if (full && (s & (LRS_EXPLANATORY | LRS_COMPUTED)) != 0)
+        predictable = false;
+      uint8_t role = roleColumn ? 0 : 1;
+      if (predictable) {
+        if (full)
+          zlevrgx(dc, dc->numeric, dc->levelIndex, row.data());
+        else
+          vsfModelRgx(ctx, m, dc, row.data());
+        for (int32_t k = 0; k < n; ++k)
+          values[size_t(k)] = row[size_t(st->groupColumns[size_t(k)])];
+        if ((s & (LRS_RESPONSE | LRS_EXPLANATORY)) == 0 && !bad)
+          role = rowRole(ctx, in, roleColumn, &rng);
+      } else {
+        std::fill(values.begin(), values.end(), hostMissing());
+      }
+      if (kept) {
+        group.roles.push_back(role);
+        group.values.insert(group.values.end(), values.begin(), values.begin() + n);
+      } else if (writeRow(ctx, st, in, role, values.data(), n) != 0) {
+        return -2;
+      }
+    }
+  }
+  if (kept)
+    st->groups.push_back(std::move(group));
+  ctx->outputTime += zdattim() - start;
+  return 0;
+}
+
+void vsfDesignSkippedGroup(VsfContext* ctx) {
+  if (!ctx->options.hasOutDesign || !byVariables(ctx))
+    return;
+  VsfDesignOutput* st = designState(ctx);
+  if (st == nullptr)
+    return;
+  DesignGroup group;
+  group.skipped = true;
+  st->groups.push_back(std::move(group));
+}
+
+int32_t vsfAcrossByDesign(VsfContext* ctx) {
+  VsfDesignOutput* st = ctx->results.designOutput;
+  if (!ctx->options.hasOutDesign || !byVariables(ctx) || st == nullptr)
+    return 0;
+  st->groupColumns.clear();
+  if (int32_t rc = prepDesign(ctx, st, st->acrossMax); rc != 0)
+    return rc;
+  const double start = zdattim();
+  std::vector<DesignGroup> groups = std::move(st->groups);
+  st->groups.clear();
+  HostDataSet* in = ctx->data;
+  xbyrwnd(in, 70);
+  for (DesignGroup& g : groups) {
+    if (xbynext(ctx->byHandle) == 0)
+      break;
+    st->groups.emplace_back(); // the BY number of the rows is the count of groups so far
+    size_t row = 0;
+    while (xobsnext(in) == 1) {
+      const bool have = !g.skipped && row < g.roles.size();
+      const uint8_t role = have ? g.roles[row] : 0;
+      const double* values = have ? g.values.data() + row * size_t(g.columns) : nullptr;
+      if (writeRow(ctx, st, in, role, values, g.columns) != 0)
+        return -2;
+      ++row;
+    }
+  }
+  ctx->outputTime += zdattim() - start;
+  return 0;
+}
+
+void vsfFinishDesign(VsfContext* ctx) {
+  VsfDesignOutput* st = ctx->results.designOutput;
+  if (st != nullptr && st->defined && ctx->stmt.proc.outDesign != nullptr)
+    xvputt(ctx->stmt.proc.outDesign);
+}
+
+std::vector<VsfDesignColumn> vsfDesignColumns(const VsfContext* ctx) {
+  std::vector<VsfDesignColumn> out;
+  const VsfDesignOutput* st = ctx->results.designOutput;
+  const LevDesign* d = ctx->design.design;
+  if (st == nullptr || d == nullptr)
+    return out;
+  auto text = [](char** texts, int32_t c) {
+    return texts != nullptr && texts[c] != nullptr ? std::string(texts[c]) : std::string();
+  };
+  for (size_t k = 0; k < st->groupColumns.size(); ++k) {
+    const int32_t c = st->groupColumns[k];
+    VsfDesignColumn col;
+    col.shortName = text(d->columnNames, c);
+    col.label = text(d->columnLabels, c);
+    const bool named = k < st->names.size();
+    col.name = named ? st->names[k] : std::string();
+    col.dropped = st->defined && (!named || st->vars[k] <= 0);
+    if (!named && byVariables(ctx))
+      col.name = prefixText(ctx) + std::to_string(k + 1);
+    out.push_back(col);
+  }
+  return out;
+}

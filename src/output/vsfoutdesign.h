@@ -1,0 +1,37 @@
+// The OUTDESIGN data set: the design columns of the selected model (or of the whole design
+// with FULLMODEL) for each observation of DATA=, then the response or all input variables,
+// the partition role and the BY-group number.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct VsfContext;
+struct VsfModel;
+
+// Per BY group after the fit: the group's design columns, and without BY variables the
+// data set's columns. The group's column count goes to ctx->parameterNamesPresent. 0, -2, or
+// -100 after a message (a PREFIX= whose names would exceed 32 characters).
+int32_t vsfPrepareOutputAndDesign(VsfContext* ctx);
+// The group's design rows: written at once without BY variables, kept for the data set
+// written after the BY loop otherwise. `seed` is the group's working seed at its start.
+int32_t vsfDesignBy(VsfContext* ctx, VsfModel* model, int64_t seed);
+// A BY group that was skipped (its levelisation failed): its rows get missing design values.
+void vsfDesignSkippedGroup(VsfContext* ctx);
+// After the BY loop with BY variables: defines the columns (the most any group selected)
+// and writes every group's rows. 0, -2 or -100 as vsfPrepareOutputAndDesign.
+int32_t vsfAcrossByDesign(VsfContext* ctx);
+// Ends the OUTDESIGN data set (it is written when the step succeeds).
+void vsfFinishDesign(VsfContext* ctx);
+
+// The current group's design columns as the macro variable _VSFMOD and the parameter-names
+// table see them: per column the OUTDESIGN name (empty when the column was not defined),
+// the parameter's short name and its label.
+struct VsfDesignColumn {
+  std::string name;
+  std::string shortName;
+  std::string label;
+  bool dropped;
+};
+std::vector<VsfDesignColumn> vsfDesignColumns(const VsfContext* ctx);

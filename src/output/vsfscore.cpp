@@ -1,0 +1,374 @@
+// The SCORE data sets: each SCORE statement's data set is scored with the selected model of
+// every BY group into its OUT= data set (its own variables, the predicted value and the
+// residual), followed by the ScoreInfo factoid with the counts and error sums. The design
+// context is pointed at the SCORE data set for the pass and put back after it.
+#include "data/vsfsync.h"
+#include "design/levreg.h"
+#include "design/levrow.h"
+#include "driver/vsfcontext.h"
+#include "driver/vsfpostinit.h"
+#include "output/vsfmodelview.h"
+#include "output/vsfoutput.h"
+#include "output/vsfprint.h"
+#include "output/vsfresults.h"
+#include "output/vsfselrow.h"
+#include "support/hoststubs.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+// The OUT= columns of every SCORE statement (main pool).
+struct VsfScoreOutput {
+  struct Entry {
+    std::vector<int32_t> inputOut;
+    std::vector<uint8_t> inputNumeric;
+    int32_t pred = 0, resid = 0;
+  };
+  std::vector<Entry> entries;
+};
+
+namespace {
+
+// The counts and sums of one scoring (ScoreInfo).
+struct ScoreStats {
+  double read = 0, freqRead = 0, used = 0, freqUsed = 0, usedResponse = 0, freqUsedResponse = 0;
+  double sse = 0, weightedSse = 0;
+};
+
+// What the design context reads, saved while it reads a SCORE data set.
+struct DesignSwap {
+  LevReadBlock block{};
+  LevVariable* weights = nullptr;
+  LevVariable* freq = nullptr;
+  int32_t responseCount = 0;
+  HostVariable* responseVar = nullptr;
+  std::vector<HostVariable*> numerics, classes;
+};
+
+int32_t columnsOf(VsfContext* ctx, int32_t index, VsfScoreOutput::Entry* e) {
+  const VsfScoreSpec& sc = ctx->scores[index];
+  HostDataSet* in = sc.data != nullptr ? sc.data : ctx->data;
+  HostDataSet* out = sc.out;
+  if (out == nullptr || in == nullptr)
+    return -2;
+  for (int32_t i = 1; i <= xdsnvar(in); ++i) {
+    HostVariable* v = nullptr;
+    if (xvname(in, i, &v) != 0 || v == nullptr)
+      return -2;
+    e->inputOut.push_back(xdsdefvar(out, v->name, v->nameLength, v->type, v->length));
+    e->inputNumeric.push_back(v->type == 1);
+  }
+  const HostVariable* response = ctx->stmt.responseCount > 0 ? ctx->stmt.responses[0] : nullptr;
+  if (sc.spec.stats[OS_PRED].on)
+    e->pred = vsfDefineStat(out, sc.spec.stats[OS_PRED], "p_", response);
+  if (sc.spec.stats[OS_RESID].on)
+    e->resid = vsfDefineStat(out, sc.spec.stats[OS_RESID], "r_", response);
+  return 0;
+}
+
+// Looks up the selected model's variables in the SCORE data set (`names` receives them).
+// False after message 184 when one is missing; variables of the design that the model does
+// not need read any variable of their type there (their values are not used).
+bool findModelVariables(VsfContext* ctx, const VsfSelectedModel& sm, VsfNameRecord* names,
+                        HostDataSet* out) {
+  LevDesign* d = ctx->design.design;
+  auto find = [&](const HostVariable* want) -> HostVariable* {
+    int32_t number = 0;
+    if (want != nullptr)
+      xvfind(names->data, want->name, want->nameLength, &number, 0);
+    HostVariable* have = nullptr;
+    if (number <= 0 || xvname(names->data, number, &have) != 0 || have == nullptr ||
+        have->type != want->type)
+      return nullptr;
+    return have;
+  };
+  auto anyOfType = [&](uint8_t type) -> HostVariable* {
+    for (int32_t i = 1; i <= xdsnvar(names->data); ++i) {
+      HostVariable* v = nullptr;
+      if (xvname(names->data, i, &v) == 0 && v != nullptr && v->type == type)
+        return v;
+    }
+    return nullptr;
+  };
+  bool complete = true;
+  auto fill = [&](HostVariable** slot, const HostVariable* want, bool needed) {
+    *slot = find(want);
+    if (*slot == nullptr && needed)
+      complete = false;
+    if (*slot == nullptr && want != nullptr)
+      *slot = anyOfType(want->type);
+  };
+  for (int32_t j = 0; j < d->numericCount; ++j)
+    fill(&names->numerics[j], d->numerics[j].var, sm.needNumeric[size_t(j)] != 0);
+  for (int32_t j = 0; j < d->classCount; ++j)
+    fill(&names->classes[j], d->classes[j].var, sm.needClass[size_t(j)] != 0);
+  if (!complete) {
+    char a[260], b[260];
+    const int32_t na = std::max(xoinfo(names->data, 81, a, sizeof a), 0);
+    const int32_t nb = std::max(xoinfo(out, 81, b, sizeof b), 0);
+    xpmlog(848, 184, {HostMsgArg(a, na), HostMsgArg(b, nb)});
+    vsfRaiseRC(ctx, 4);
+  }
+  return complete;
+}
+
+void pointAt(VsfContext* ctx, const VsfNameRecord* names, DesignSwap* sv) {
+  LevRegContext* dc = &ctx->design;
+  LevDesign* d = dc->design;
+  for (int32_t j = 0; j < d->numericCount; ++j)
+    sv->numerics.push_back(d->numerics[j].var);
+  for (int32_t j = 0; j < d->classCount; ++j)
+    sv->classes.push_back(d->classes[j].var);
+  sv->block = *dc->library;
+  sv->weights = dc->weights;
+  sv->freq = dc->freq;
+  sv->responseCount = dc->responseCount;
+  sv->responseVar = dc->responseCount > 0 ? dc->responses[0].var : nullptr;
+  vsfSetNamePtrs(ctx, names, 1);
+  if (dc->responseCount > 0) {
+    if (names->response != nullptr)
+      dc->responses[0].var = names->response;
+    else
+      dc->responseCount = 0;
+  }
+  if (dc->weights != nullptr && names->weight == nullptr)
+    dc->weights = nullptr;
+  if (dc->freq != nullptr && names->freq == nullptr)
+    dc->freq = nullptr;
+  LevReadBlock* rb = dc->library;
+  rb->data = names->data;
+  rb->formattedVector = rb->plainVector = nullptr;
+  rb->formattedRecord = rb->plainRecord = nullptr;
+}
+
+void restore(VsfContext* ctx, DesignSwap* sv) {
+  LevRegContext* dc = &ctx->design;
+  LevDesign* d = dc->design;
+  LevReadBlock* rb = dc->library;
+  QkPool* general = v_global_gcb_anchor != nullptr ? v_global_gcb_anchor->defaultPool : nullptr;
+  for (HostReadVector* v : {rb->formattedVector, rb->plainVector})
+    if (v != nullptr)
+      xvgett(v);
+  for (char* r : {rb->formattedRecord, rb->plainRecord})
+    if (r != nullptr && general != nullptr)
+      general->free(general, r);
+  *rb = sv->block;
+  dc->weights = sv->weights;
+  dc->freq = sv->freq;
+  dc->responseCount = sv->responseCount;
+  if (sv->responseVar != nullptr)
+    dc->responses[0].var = sv->responseVar;
+  vsfRestoreModelNamePtrs(ctx);
+  for (int32_t j = 0; j < d->numericCount; ++j)
+    d->numerics[j].var = sv->numerics[size_t(j)];
+  for (int32_t j = 0; j < d->classCount; ++j)
+    d->classes[j].var = sv->classes[size_t(j)];
+}
+
+void writeRow(HostDataSet* in, HostDataSet* out, const VsfScoreOutput::Entry& e, double pred,
+              double resid) {
+  for (size_t i = 0; i < e.inputOut.size(); ++i) {
+    if (e.inputOut[i] <= 0)
+      continue;
+    if (e.inputNumeric[i]) {
+      xdsputn(out, e.inputOut[i], xobsnum(in, static_cast<int32_t>(i) + 1));
+    } else {
+      const char* text = nullptr;
+      const int32_t n = xobschar(in, static_cast<int32_t>(i) + 1, &text);
+      xdsputc(out, e.inputOut[i], text, n);
+    }
+  }
+  if (e.pred > 0)
+    xdsputn(out, e.pred, pred);
+  if (e.resid > 0)
+    xdsputn(out, e.resid, resid);
+  xdsappend(out);
+}
+
+// One row of a scored pass: counts, prediction and residual.
+void scoreRow(VsfContext* ctx, const VsfModel* m, VsfSelectedModel* sm, bool hasResponse,
+              std::vector<double>* row, ScoreStats* st, double* pred, double* resid) {
+  LevRegContext* dc = &ctx->design;
+  double y = hostMissing(), w = 1, f = 1;
+  const int32_t s = zlevrgd(dc, &y, &w, &f);
+  const bool freqGiven = dc->freq != nullptr, weightGiven = dc->weights != nullptr;
+  bool goodFreq = true;
+  if (!freqGiven) {
+    st->freqRead += 1;
+  } else if (isHostMissing(f) || std::floor(f) <= 0) {
+    goodFreq = false;
+  } else {
+    f = std::floor(f);
+    st->freqRead += f;
+  }
+  const bool goodWeight = !weightGiven || (!isHostMissing(w) && w > 0);
+  if (!vsfRowPredictable(sm, dc, s))
+    return;
+  st->used += 1;
+  const bool response = hasResponse && (s & LRS_RESPONSE) == 0 && !isHostMissing(y);
+  if (response)
+    st->usedResponse += 1;
+  if (freqGiven && goodFreq) {
+    st->freqUsed += f;
+    if (response)
+      st->freqUsedResponse += f;
+  }
+  vsfModelRgx(ctx, m, dc, row->data());
+  *pred = vsfPredictRow(*sm, m->beta, row->data());
+  if (response) {
+    *resid = y - *pred;
+    st->sse += *resid * *resid;
+    if (goodFreq && goodWeight)
+      st->weightedSse += *resid * *resid * (freqGiven ? f : 1) * (weightGiven ? w : 1);
+  }
+}
+
+void scoreInfo(VsfContext* ctx, int32_t index, const ScoreStats& st, bool freq, bool weight) {
+  if (ctx->noprint)
+    return;
+  const VsfScoreSpec& sc = ctx->scores[index];
+  const bool resid = sc.spec.stats[OS_RESID].on != 0;
+  VsfOut out(ctx);
+  out.createFactoid("ScoreInfo", "Stat.VARSIFTER.ScoreInfo", vsfMsg(800), nullptr);
+  vsfCall(out.table, 316,
+          {vsfaDyn("titleText"), rvqTextHandle(287, ctx->scoreCount == 1
+                                                        ? vsfMsg(800)
+                                                        : vsfMsgArgs(813, {index + 1}))});
+  auto blank = [&]() {
+    vsfCall(out.table, 164, {vsfaLabel(vsfText(" ")), rvqTextHandle(287, vsfText(" "))});
+  };
+  auto number = [&](int32_t label, double v) { out.entry(label, rvqDouble(287, v)); };
+  auto sum = [&](int32_t label, double v) {
+    out.entry(label, rvqDouble(287, v), {rvqInt(272, 11), rvqInt(270, 98)});
+  };
+  out.entry(801, rvqTextHandle(287, vsfDataSetNameText(sc.data != nullptr ? sc.data : ctx->data)));
+  out.entry(802, rvqTextHandle(287, vsfDataSetNameText(sc.out)));
+  blank();
+  number(803, st.read);
+  number(804, st.used);
+  if (resid)
+    number(807, st.usedResponse);
+  if (freq) {
+    blank();
+    number(805, st.freqRead);
+    number(806, st.freqUsed);
+  }
+  if (resid && freq) {
+    number(808, st.freqUsedResponse);
+    blank();
+    sum(weight ? 809 : 811, st.sse);
+  } else if (resid) {
+    blank();
+    if (weight)
+      sum(810, st.sse);
+  }
+  if (resid)
+    sum(812, st.weightedSse);
+  out.release();
+  out.finish();
+}
+
+void unseenNotes(const VsfContext* ctx, HostDataSet* data, VsfSelectedModel* sm) {
+  char name[260];
+  const int32_t n = std::max(xoinfo(data, 81, name, sizeof name), 0);
+  if (sm->unseenLevel)
+    xpmlog(848, 191, {HostMsgArg(name, n)});
+  sm->unseenLevel = false;
+  const LevDesign* d = ctx->design.design;
+  for (int32_t lev : sm->designEffects)
+    if (sm->unseenCombinations[size_t(lev)] > 0) {
+      const char* effect = d->effects[lev].name != nullptr ? d->effects[lev].name : "";
+      xpmlog(848, 192, {HostMsgArg(name, n), HostMsgArg(effect, int32_t(std::strlen(effect)))});
+      sm->unseenCombinations[size_t(lev)] = 0;
+    }
+}
+
+// Scores SCORE entry `index` for the BY group; the design context reads its data set.
+int32_t vsfScore(VsfContext* ctx, VsfModel* m, int32_t index, VsfSelectedModel* sm,
+                 bool scorable, const VsfNameRecord& names) {
+  const double start = zdattim();
+  const VsfScoreSpec& sc = ctx->scores[index];
+  const VsfScoreOutput::Entry& e = ctx->results.scoreOutput->entries[size_t(index)];
+  LevRegContext* dc = &ctx->design;
+  HostDataSet* in = dc->library->data;
+  const bool hasResponse = dc->responseCount > 0;
+  ScoreStats st;
+  std::vector<double> row(size_t(std::max(dc->design->columnCount, 1)));
+  scorable = scorable && m->fitStatus >= 0 && sm->usable;
+  if (zlevGetInit(dc) == 0)
+    while (zlevGetNext(dc) == 1) {
+      st.read += 1;
+      double pred = hostMissing(), resid = hostMissing();
+      if (scorable)
+        scoreRow(ctx, m, sm, hasResponse, &row, &st, &pred, &resid);
+      writeRow(in, sc.out, e, pred, resid);
+    }
+  if (!hasResponse || st.usedResponse == 0)
+    st.sse = st.weightedSse = hostMissing();
+  if (dc->freq != nullptr && hasResponse && st.freqUsedResponse == 0)
+    st.weightedSse = hostMissing();
+  scoreInfo(ctx, index, st, names.freq != nullptr && dc->freq != nullptr,
+            names.weight != nullptr && dc->weights != nullptr);
+  unseenNotes(ctx, names.data, sm);
+  ctx->results.scoreTime += zdattim() - start;
+  return 0;
+}
+
+} // namespace
+
+int32_t vsfPrepScores(VsfContext* ctx) {
+  const double start = zdattim();
+  VsfScoreOutput*& so = ctx->results.scoreOutput;
+  so = poolNew<VsfScoreOutput>(ctx->mainPool);
+  if (so == nullptr)
+    return -2;
+  so->entries.resize(static_cast<size_t>(ctx->scoreCount));
+  for (int32_t i = 0; i < ctx->scoreCount; ++i)
+    if (int32_t rc = columnsOf(ctx, i, &so->entries[size_t(i)]); rc != 0)
+      return rc;
+  ctx->results.scoreTime += zdattim() - start;
+  return 0;
+}
+
+int32_t vsfScoreResults(VsfContext* ctx, VsfModel* m) {
+  if (ctx->scoreCount == 0 || ctx->results.scoreOutput == nullptr)
+    return 0;
+  RvqObject* details =
+      vsfOpenGroup(ctx, "ScoreDetails", {vsfaLabel(vsfMsg(815)), rvqFlag(435, 0)});
+  VsfSelectedModel sm;
+  vsfSelectedModelOf(ctx, m, &sm);
+  for (int32_t i = 0; i < ctx->scoreCount; ++i) {
+    const VsfScoreSpec& sc = ctx->scores[i];
+    VsfNameRecord& names = ctx->scoreNames[i];
+    RvqObject* group = vsfOpenGroup(
+        ctx, "ScoreData",
+        {vsfaLabel(vsfDataSetNameText(names.data)), rvqFlag(436, 1), rvqFlag(435, 0)});
+    int32_t rc = 0;
+    if (sc.data == nullptr || sc.data == ctx->data) {
+      rc = vsfScore(ctx, m, i, &sm, true, names);
+    } else {
+      const bool complete = findModelVariables(ctx, sm, &names, sc.out);
+      if (vsfSynchronize(ctx, &names, 186) == 0) {
+        DesignSwap swap;
+        pointAt(ctx, &names, &swap);
+        rc = vsfScore(ctx, m, i, &sm, complete, names);
+        restore(ctx, &swap);
+      }
+    }
+    vsfCloseObject(group);
+    if (rc != 0)
+      return rc;
+  }
+  vsfCloseObject(details);
+  return 0;
+}
+
+void vsfFinishScores(VsfContext* ctx) {
+  if (ctx->results.scoreOutput == nullptr)
+    return;
+  for (int32_t i = 0; i < ctx->scoreCount; ++i)
+    if (ctx->scores[i].out != nullptr)
+      xvputt(ctx->scores[i].out);
+}

@@ -1,0 +1,101 @@
+// The selected model's parameters and design columns, and the per-row tests and prediction
+// that the OUTDESIGN and SCORE writers share.
+#include "output/vsfselrow.h"
+
+#include "design/levreg.h"
+#include "design/levrow.h"
+#include "driver/vsfcontext.h"
+
+#include <cmath>
+
+void vsfSelectedModelOf(const VsfContext* ctx, const VsfModel* m, VsfSelectedModel* out) {
+  *out = VsfSelectedModel{};
+  const LevDesign* d = ctx->design.design;
+  if (d == nullptr)
+    return;
+  out->usable = m->fitStatus == 0 && m->beta != nullptr;
+  out->needClass.assign(static_cast<size_t>(d->classCount), 0);
+  out->needNumeric.assign(static_cast<size_t>(d->numericCount), 0);
+  out->unseenCombinations.assign(static_cast<size_t>(d->effectCount), 0);
+  if (m->fitStatus != 0 || m->effectStatus == nullptr)
+    return;
+  const bool records = ctx->effectRecords != nullptr;
+  for (int32_t k = 0; k < m->effectCount; ++k) {
+    if (!vsfInModelStatus(m->effectStatus[k]))
+      continue;
+    const bool own = records && k < ctx->effectRecordCount;
+    const int32_t lev = own ? ctx->effectRecords[k].effect : k;
+    if (lev < 0 || lev >= d->effectCount)
+      continue;
+    const LevEffect& e = d->effects[lev];
+    out->designEffects.push_back(lev);
+    const int32_t count = own ? ctx->effectRecords[k].parmCount : e.columnCount;
+    const int32_t* cols = own ? ctx->effectRecords[k].columns : nullptr;
+    const int32_t offset = m->parmOffset != nullptr ? m->parmOffset[k] : e.firstColumn;
+    for (int32_t j = 0; j < count; ++j) {
+      out->parms.push_back(offset + j);
+      out->columns.push_back(e.firstColumn + (cols != nullptr ? cols[j] : j));
+    }
+    for (int32_t j = 0; j < e.allClassCount; ++j)
+      if (e.allClass[j] >= 0 && e.allClass[j] < d->classCount)
+        out->needClass[static_cast<size_t>(e.allClass[j])] = 1;
+    for (int32_t j = 0; j < e.continuousCount; ++j)
+      if (e.continuous[j] >= 0 && e.continuous[j] < d->numericCount)
+        out->needNumeric[static_cast<size_t>(e.continuous[j])] = 1;
+  }
+}
+
+bool vsfRowWeightBad(const LevRegContext* dc, int32_t status, double* w, double* f) {
+  bool bad = (status & LRS_WEIGHT) != 0;
+  const bool freqGiven = dc->freq != nullptr, weightGiven = dc->weights != nullptr;
+  if (freqGiven && !isHostMissing(*f)) {
+    *f = std::floor(*f);
+    if (*f <= 0)
+      bad = true;
+  } else {
+    *f = 1;
+  }
+  if (freqGiven || weightGiven) {
+    if (weightGiven && isHostMissing(*w))
+      bad = true;
+    else if ((weightGiven ? *w : 1) * *f <= 0)
+      bad = true;
+  }
+  return bad;
+}
+
+bool vsfRowPredictable(VsfSelectedModel* sm, const LevRegContext* dc, int32_t status) {
+  if (!sm->usable)
+    return false;
+  const LevDesign* d = dc->design;
+  bool predictable = true;
+  for (size_t j = 0; j < sm->needNumeric.size() && predictable; ++j)
+    if (sm->needNumeric[j] && isHostMissing(dc->numeric[j]))
+      predictable = false;
+  for (size_t j = 0; j < sm->needClass.size(); ++j)
+    if (sm->needClass[j] && dc->levelIndex[j] < 0) {
+      sm->unseenLevel = true;
+      return false;
+    }
+  if (!predictable)
+    return false;
+  if ((status & LRS_COMPUTED) != 0 && d->constructedCount > 0)
+    return false;
+  if ((d->designFlags & kLevFlagNonGlm) != 0 || d->cells == nullptr)
+    return true;
+  for (int32_t lev : sm->designEffects) {
+    const LevEffect& e = d->effects[lev];
+    if (e.allClassCount > 0 && d->cells[lev].column >= e.combinationCount) {
+      ++sm->unseenCombinations[static_cast<size_t>(lev)];
+      return false;
+    }
+  }
+  return true;
+}
+
+double vsfPredictRow(const VsfSelectedModel& sm, const double* beta, const double* row) {
+  double sum = 0;
+  for (size_t i = 0; i < sm.parms.size(); ++i)
+    sum += beta[sm.parms[i]] * row[sm.columns[i]];
+  return sum;
+}

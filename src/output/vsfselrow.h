@@ -1,0 +1,40 @@
+// The selected model as the row writers of the OUTDESIGN and SCORE data sets read it: its
+// parameters with their design columns, the variables it needs, whether an observation's
+// row can be predicted (one rule for every writer) and the prediction from a design row.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+struct VsfContext;
+struct VsfModel;
+struct LevRegContext;
+
+struct VsfSelectedModel {
+  bool usable = false;               // fit status 0 with estimates
+  std::vector<int32_t> designEffects; // design effect of each selected effect, in effect order
+  std::vector<int32_t> parms;        // model parameter number of each selected parameter
+  std::vector<int32_t> columns;      // its design column
+  std::vector<uint8_t> needClass;    // per CLASS variable of the design
+  std::vector<uint8_t> needNumeric;  // per numeric variable of the design
+  std::vector<int64_t> unseenCombinations; // per design effect: rows with a new combination
+  bool unseenLevel = false;          // some row had a needed CLASS level not in the fit
+};
+
+// The selected effects of `model` (status selected, intercept or forced) in effect order.
+void vsfSelectedModelOf(const VsfContext* ctx, const VsfModel* model, VsfSelectedModel* out);
+
+// The weight and frequency test of a row that zlevrgd read with `status`: true when the row
+// cannot count. A missing or absent frequency counts as 1 (written back rounded down).
+bool vsfRowWeightBad(const LevRegContext* context, int32_t status, double* weight,
+                     double* frequency);
+
+// True when the current row can be predicted: every needed numeric value present, every
+// needed CLASS level known (else the unseen-level note is due), no computed value missing
+// and, under GLM coding, every selected effect's level combination seen in the fit (else
+// that effect's counter is raised).
+bool vsfRowPredictable(VsfSelectedModel* model, const LevRegContext* context, int32_t status);
+
+// The prediction of a design row (design columns) under `coefficients` (model parameters),
+// summed in selected-effect order.
+double vsfPredictRow(const VsfSelectedModel& model, const double* coefficients, const double* row);

@@ -1,0 +1,200 @@
+// OUTDESIGN= and SCORE end to end through the qrx runner: the design columns against an
+// independent construction (scripts/gen_outdesign_ref.py, committed under
+// tests/data/outdesign/), BY groups of different widths, PREFIX= limits, the parameter-names
+// table and _VSFMOD, and SCORE predictions against OUTPUT's with unseen levels and missing
+// variables.
+#include "qrxrun.h"
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <cmath>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using qrxrun::csvRows;
+using qrxrun::logged;
+using qrxrun::readFile;
+using qrxrun::runProgram;
+using qrxrun::tablesOf;
+using qrxrun::Value;
+
+const std::string kDataDir = std::string(QRX_SOURCE_DIR) + "/tests/data/outdesign/";
+
+std::vector<std::vector<double>> numbers(const std::string& text) {
+  std::vector<std::vector<double>> rows;
+  for (const auto& r : csvRows(text)) {
+    std::vector<double> v;
+    for (const auto& f : r)
+      v.push_back(f.empty() ? NAN : std::stod(f));
+    rows.push_back(v);
+  }
+  return rows;
+}
+
+int column(const std::vector<std::string>& header, const std::string& name) {
+  auto upper = [](std::string s) {
+    for (char& ch : s)
+      ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+    return s;
+  };
+  for (size_t i = 0; i < header.size(); ++i)
+    if (upper(header[i]) == upper(name))
+      return static_cast<int>(i);
+  ADD_FAILURE() << "no column " << name;
+  return 0;
+}
+
+TEST(OutDesign, DesignColumnsMatchAnIndependentConstruction) {
+  const std::string data = readFile(kDataDir + "data.csv");
+  for (const std::string coding : {"glm", "ref", "effect"}) {
+    const auto run = runProgram("proc varsifter data=d outdesign(names)=od;\n"
+                                "  class c d / param=" + coding + ";\n"
+                                "  model y = x1 c d c*d x1*d x2(c) / selection=none;\nrun;\n"
+                                "%put &_VSFMOD;\n",
+                                "outdesign_" + coding, {{"d.csv", data}}, {"od.csv"});
+    ASSERT_EQ(run.json["returnCode"].n, 0) << run.log;
+    const auto expected = numbers(readFile(kDataDir + "design_" + coding + ".csv"));
+    const auto rows = csvRows(run.files.at("od.csv"));
+    ASSERT_EQ(rows.size(), expected.size() + 1);
+    const size_t p = expected[0].size();
+    // The design columns, then the response only.
+    ASSERT_EQ(rows[0].size(), p + 1) << coding;
+    EXPECT_EQ(rows[0][p], "y");
+    for (size_t i = 0; i < expected.size(); ++i)
+      for (size_t j = 0; j < p; ++j)
+        EXPECT_NEAR(std::stod(rows[i + 1][j]), expected[i][j], 1e-12) << coding << " " << i;
+    // The columns are unique names; the parameter-names table and _VSFMOD list them.
+    const auto names = tablesOf(run, "ParameterNames");
+    ASSERT_EQ(names.size(), 1u);
+    const Value& t = *names[0];
+    ASSERT_EQ(t["rows"].items.size(), p);
+    std::string list;
+    for (size_t j = 0; j < p; ++j) {
+      EXPECT_EQ(qrxrun::text(t, j, "Name"), rows[0][j]);
+      list += (j ? " " : "") + rows[0][j];
+      for (size_t k = 0; k < j; ++k)
+        EXPECT_NE(rows[0][k], rows[0][j]);
+    }
+    EXPECT_EQ(run.json["macros"]["_VSFMOD"].s, list);
+  }
+}
+
+TEST(OutDesign, ByGroupsOfThreeAndFiveParametersGiveFiveColumnsAndMissingPadding) {
+  std::ostringstream data;
+  data << "g,y,x1,c\n";
+  for (int i = 0; i < 24; ++i) {
+    const int g = i < 12 ? 1 : 2;
+    const char c = g == 1 ? "AB"[i % 2] : "ABCD"[i % 4];
+    data << g << "," << (0.5 * i + (c - 'A') + std::sin(i)) << "," << std::cos(1.7 * i) << ","
+         << c << "\n";
+  }
+  const auto run = runProgram("proc varsifter data=d outdesign(names)=od;\n  by g;\n"
+                              "  class c / param=ref;\n  model y = x1 c / selection=none;\n"
+                              "  output out=o p=pred;\nrun;\n",
+                              "outdesign_by", {{"d.csv", data.str()}}, {"od.csv", "o.csv"});
+  ASSERT_EQ(run.json["returnCode"].n, 0) << run.log;
+  ASSERT_TRUE(run.files.count("o.csv")) << "OUTPUT is still written after the across-group pass";
+  const auto rows = csvRows(run.files.at("od.csv"));
+  ASSERT_EQ(rows.size(), 25u);
+  EXPECT_EQ(rows[0], (std::vector<std::string>{"_X1", "_X2", "_X3", "_X4", "_X5", "g", "y",
+                                               "_BY_"}));
+  for (size_t i = 1; i < rows.size(); ++i) {
+    const bool first = i <= 12;
+    EXPECT_EQ(rows[i][0], "1");
+    EXPECT_EQ(rows[i][3].empty(), first) << i;
+    EXPECT_EQ(rows[i][4].empty(), first) << i;
+    EXPECT_EQ(rows[i][7], first ? "1" : "2");
+  }
+  // Group 2 (levels A B C D, reference D): row 13 is level A.
+  EXPECT_EQ(rows[13][2], "1");
+  EXPECT_EQ(rows[13][3], "0");
+  EXPECT_EQ(run.json["macros"]["_VSFMOD2"].s, "Intercept x1 c_A c_B c_C");
+  const auto names = tablesOf(run, "ParameterNames");
+  ASSERT_EQ(names.size(), 2u);
+  EXPECT_EQ((*names[0])["rows"].items.size(), 3u);
+  EXPECT_EQ((*names[1])["rows"].items.size(), 5u);
+}
+
+TEST(OutDesign, FullModelWithNointAndPrefixLimits) {
+  const std::string data = readFile(kDataDir + "data.csv");
+  const auto run = runProgram("proc varsifter data=d outdesign(fullmodel prefix=col)=od;\n"
+                              "  class c d / param=ref;\n"
+                              "  model y = x1 c d / selection=forward(stop=1) noint;\nrun;\n",
+                              "outdesign_full", {{"d.csv", data}}, {"od.csv"});
+  ASSERT_EQ(run.json["returnCode"].n, 0) << run.log;
+  const auto rows = csvRows(run.files.at("od.csv"));
+  // Every column of the design but the intercept's: x1, c_A, c_B, d_P.
+  EXPECT_EQ(rows[0], (std::vector<std::string>{"COL1", "COL2", "COL3", "COL4", "y"}));
+  const auto ref = numbers(readFile(kDataDir + "design_ref.csv"));
+  for (size_t i = 0; i < ref.size(); ++i) {
+    EXPECT_EQ(std::stod(rows[i + 1][0]), ref[i][1]);
+    EXPECT_EQ(std::stod(rows[i + 1][3]), ref[i][4]);
+  }
+  const std::string prefix(32, 'p');
+  const auto tooLong = runProgram("proc varsifter data=d outdesign(prefix=" + prefix + ")=od;\n"
+                                  "  model y = x1 x2 / selection=none;\nrun;\n",
+                                  "outdesign_prefix", {{"d.csv", data}}, {"od.csv"});
+  EXPECT_EQ(tooLong.json["returnCode"].n, 1012);
+  EXPECT_TRUE(logged(tooLong, 848, 9151));
+  EXPECT_EQ(tooLong.files.count("od.csv"), 0u);
+}
+
+TEST(Score, AnalysisDataReproducesOutputAndNewDataGetsMissingForUnseenLevels) {
+  const std::string data = readFile(kDataDir + "data.csv");
+  const std::string fresh = "c,x1,x2,d,y\nA,0.5,1,P,1\nZ,0.5,1,P,1\nB,-1,2,Q,3\nC,,2,Q,3\n";
+  const std::string lacking = "c,d,y\nA,P,1\n";
+  const auto run = runProgram("proc varsifter data=d;\n  class c d / param=effect;\n"
+                              "  model y = x1 c d c*d x2(c) / selection=none;\n"
+                              "  output out=o p=pred;\n  score out=s1 p=pred r=res;\n"
+                              "  score data=n out=s2 p=pred r=res;\n"
+                              "  score data=m out=s3 p=pred;\nrun;\n",
+                              "score_e2e", {{"d.csv", data}, {"n.csv", fresh}, {"m.csv", lacking}},
+                              {"o.csv", "s1.csv", "s2.csv", "s3.csv"});
+  ASSERT_EQ(run.json["returnCode"].n, 4) << run.log; // 184 is a warning
+  const auto o = csvRows(run.files.at("o.csv"));
+  const auto s1 = csvRows(run.files.at("s1.csv"));
+  ASSERT_EQ(o.size(), s1.size());
+  const int po = column(o[0], "pred"), ps = column(s1[0], "pred"), rs = column(s1[0], "res");
+  const int yo = column(o[0], "y");
+  double sse = 0;
+  for (size_t i = 1; i < o.size(); ++i) {
+    const double p = std::stod(o[i][static_cast<size_t>(po)]);
+    EXPECT_NEAR(std::stod(s1[i][static_cast<size_t>(ps)]), p, 1e-12);
+    const double r = std::stod(o[i][static_cast<size_t>(yo)]) - p;
+    EXPECT_NEAR(std::stod(s1[i][static_cast<size_t>(rs)]), r, 1e-12);
+    sse += r * r;
+  }
+  // The new data: the same combination predicts the same; an unseen level and a missing
+  // value give missing predictions.
+  const auto s2 = csvRows(run.files.at("s2.csv"));
+  ASSERT_EQ(s2.size(), 5u);
+  EXPECT_FALSE(s2[1][5].empty());
+  EXPECT_TRUE(s2[2][5].empty());
+  EXPECT_FALSE(s2[3][5].empty());
+  EXPECT_TRUE(s2[4][5].empty());
+  EXPECT_TRUE(logged(run, 848, 191));
+  EXPECT_TRUE(logged(run, 848, 184));
+  const auto s3 = csvRows(run.files.at("s3.csv"));
+  ASSERT_EQ(s3.size(), 2u);
+  EXPECT_TRUE(s3[1].size() < 4 || s3[1][3].empty());
+  const auto info = tablesOf(run, "ScoreInfo");
+  ASSERT_EQ(info.size(), 3u);
+  auto entry = [](const Value& f, const std::string& label) -> double {
+    for (const Value& e : f["entries"].items)
+      if (e["label"].s == label)
+        return e["value"].n;
+    return NAN;
+  };
+  EXPECT_EQ(entry(*info[0], "Number of Observations Read"), 36);
+  EXPECT_EQ(entry(*info[0], "Number of Observations Used"), 36);
+  EXPECT_NEAR(entry(*info[0], "Weighted SSE"), sse, 1e-9 * sse);
+  EXPECT_EQ(entry(*info[1], "Number of Observations Read"), 4);
+  EXPECT_EQ(entry(*info[1], "Number of Observations Used"), 2);
+  EXPECT_EQ(entry(*info[2], "Number of Observations Used"), 0);
+}
+
+} // namespace
