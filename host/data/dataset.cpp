@@ -5,6 +5,7 @@
 #include "host/data/dataset.h"
 #include "host/data/csvfile.h"
 #include "host/data/readvec.h"
+#include "host/output/rvqoutput.h"
 #include "host/hostlog.h"
 #include "host/supervisor.h"
 
@@ -683,6 +684,10 @@ int32_t dsAllvr(HostDataSet* data) { return checkedAny(data) ? 0 : -1; }
 int32_t dsSele(HostDataSet* data) { return checkedAny(data) ? 0 : -1; }
 
 int32_t dsInfo(HostDataSet* data, int32_t item, char* buffer, int32_t capacity) {
+  // Item 2 of an output view: the number of rows its filter selects.
+  int64_t rows = 0;
+  if (item == 2 && outputViewRows(data, &rows))
+    return static_cast<int32_t>(std::min<int64_t>(rows, INT32_MAX));
   HostDataSet* ds = checkedAny(data);
   if (!ds)
     return -1;

@@ -1,9 +1,17 @@
-// HTML rendering of output documents: one <section> per table or factoid, with classes
-// the page's style sheet (below) gives their look. Graphs are not drawn here yet.
+// HTML rendering of output documents: one <section> per table, factoid or graph, with
+// classes the page's style sheet (below) gives their look. A graph is its Vega-Lite
+// specification, drawn on the page by the graph libraries that the page carries inline.
 #include "host/output/html.h"
 
+#include "host/output/graphspec.h"
 #include "host/output/numformat.h"
 #include "host/output/tableview.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <strings.h>
 
 namespace qrxhost {
 namespace {
@@ -35,7 +43,75 @@ p.footnote { font-size: 12px; color: #444; margin: 4px 0; }
 p.text { margin: 6px 0; white-space: pre; }
 p.text.center { text-align: center; max-width: 760px; font-weight: bold; }
 hr.rule { border: none; border-top: 1px solid #9aa7b5; max-width: 760px; margin: 12px 0; }
+section.graph div.graph { background: #fff; border: 1px solid #c8cdd3; display: inline-block;
+                          padding: 8px; }
+section.graph p.nograph { font-size: 12px; color: #8a5a00; }
 )";
+
+// Draws every graph of the page: each section's specification, rendered as SVG. A failure
+// is reported on the console and in the section.
+const char kDrawGraphs[] = R"(
+document.querySelectorAll('section.graph').forEach(function (section) {
+  var spec = JSON.parse(section.querySelector('script.vl-spec').textContent);
+  var target = section.querySelector('div.graph');
+  if (typeof vegaEmbed !== 'function') {
+    target.outerHTML = '<p class="nograph">The graph library is not installed; scripts/setup installs it.</p>';
+    return;
+  }
+  vegaEmbed(target, spec, {renderer: 'svg', actions: false}).catch(function (e) {
+    console.error('graph ' + section.dataset.name + ': ' + e);
+  });
+});
+)";
+
+// A script's text that may sit inside <script>: a "</script" in it would end the element
+// early, so its slash is escaped (the same text in JSON and in JavaScript strings).
+std::string scriptSafe(std::string text) {
+  for (size_t at = text.find("</"); at != std::string::npos; at = text.find("</", at + 2))
+    if (strncasecmp(text.c_str() + at + 2, "script", 6) == 0)
+      text.replace(at, 2, "<\\/");
+  return text;
+}
+
+std::string readWhole(const std::filesystem::path& path) {
+  std::ifstream f(path, std::ios::binary);
+  std::stringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+// The directory of the installed graph libraries (web/node_modules of the source tree).
+std::filesystem::path webDir() {
+  if (const char* env = std::getenv("QRX_WEB_DIR"); env && *env)
+    return env;
+#ifdef QRX_WEB_DIR
+  return QRX_WEB_DIR;
+#else
+  return {};
+#endif
+}
+
+// The three graph libraries as inline scripts; empty when any of them is not installed.
+std::string graphLibraries() {
+  const char* files[] = {"vega/build/vega.min.js", "vega-lite/build/vega-lite.min.js",
+                         "vega-embed/build/vega-embed.min.js"};
+  std::string out;
+  for (const char* file : files) {
+    std::filesystem::path path = webDir() / file;
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec))
+      return "";
+    out += "<script>" + scriptSafe(readWhole(path)) + "</script>\n";
+  }
+  return out;
+}
+
+void appendGraph(std::string &out, const OutputNode &graph) {
+  out += "<section class=\"output graph\" data-name=\"" + htmlEscape(graph.name) +
+         "\" data-template=\"" + htmlEscape(graph.templ) + "\">\n<div class=\"graph\"></div>\n" +
+         "<script type=\"application/json\" class=\"vl-spec\">" + scriptSafe(vegaLiteSpec(graph)) +
+         "</script>\n</section>\n";
+}
 
 void appendTable(std::string &out, const OutputNode &table) {
   TableView view = viewTable(table);
@@ -118,6 +194,7 @@ void appendNodes(std::string &out, const std::vector<std::unique_ptr<OutputNode>
       appendText(out, *node);
       break;
     case NodeKind::Graph:
+      appendGraph(out, *node);
       break;
     }
   }
@@ -172,11 +249,18 @@ std::string htmlLogBlock(const std::vector<std::string> &lines) {
   return out + "</pre>\n";
 }
 
+std::string graphScripts(const std::string &body) {
+  if (body.find("class=\"vl-spec\"") == std::string::npos)
+    return "";
+  return graphLibraries() + "<script>" + kDrawGraphs + "</script>\n";
+}
+
 std::string htmlPage(const std::string &title, const std::string &body) {
   return "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>" +
          htmlEscape(title) + "</title>\n<style>" + kStyle +
          "</style>\n</head>\n<body>\n<header><h1>" + htmlEscape(title) +
-         "</h1></header>\n<main>\n" + body + "</main>\n</body>\n</html>\n";
+         "</h1></header>\n<main>\n" + body + "</main>\n" + graphScripts(body) +
+         "</body>\n</html>\n";
 }
 
 } // namespace qrxhost

@@ -2,6 +2,8 @@
 // shape of the run record's "output" member, with texts quoted safely.
 #include "host/output/jsonnodes.h"
 
+#include "host/output/graphspec.h"
+
 #include "host/output/numformat.h"
 #include "host/output/rvqoutput.h"
 #include "host/output/tableview.h"
@@ -127,7 +129,7 @@ void appendNode(std::string& out, const OutputNode& node) {
     }
     out += "],\"dynamics\":";
     appendDynamics(out, node.dynamics);
-    out += "}";
+    out += ",\"vegaLite\":" + vegaLiteSpec(node) + "}";
     return;
   }
 }

@@ -72,6 +72,7 @@ struct OutputNode {
   int32_t level = 0; // outline level of a level note
   // graph
   std::vector<std::string> data; // names of the tables whose data the graph reads
+  std::vector<const OutputNode*> sources; // those tables, in the same order
   std::string viewWhere;         // the filter of the step-range view, when one is used
 };
 

@@ -407,6 +407,7 @@ int32_t releaseView(HostObject*, int32_t method, int32_t count, RvqAttr* attrs) 
 int32_t makeGraph(HostObject*, int32_t method, int32_t count, RvqAttr* attrs) {
   std::string name, label, description, templ, where;
   std::vector<std::string> data;
+  std::vector<const OutputNode*> sources;
   Dynamics dynamics;
   const TextAttr texts[] = {{138, &name}, {296, &label}, {310, &description}, {339, &templ}};
   for (int32_t i = 0; i < count; ++i) {
@@ -424,6 +425,7 @@ int32_t makeGraph(HostObject*, int32_t method, int32_t count, RvqAttr* attrs) {
         if (refs[k] == nullptr || !isLiveText(refs[k]) || refs[k]->data == nullptr)
           return badHandle(method, 2829, "data reference");
         data.push_back(refs[k]->data->name);
+        sources.push_back(refs[k]->data);
       }
       break;
     }
@@ -434,6 +436,7 @@ int32_t makeGraph(HostObject*, int32_t method, int32_t count, RvqAttr* attrs) {
       if (view == nullptr)
         return badHandle(method, 307, "view");
       data.push_back(view->node->name);
+      sources.push_back(view->node);
       where = view->where;
       break;
     }
@@ -468,6 +471,7 @@ int32_t makeGraph(HostObject*, int32_t method, int32_t count, RvqAttr* attrs) {
   node->description = std::move(description);
   node->templ = std::move(templ);
   node->data = std::move(data);
+  node->sources = std::move(sources);
   node->dynamics = std::move(dynamics);
   node->viewWhere = std::move(where);
   return 0;

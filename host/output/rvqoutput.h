@@ -7,7 +7,9 @@
 #include "support/hostif.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace qrxhost {
 
@@ -64,5 +66,8 @@ std::string outputStatusText(int32_t code);
 // with a number ("where=(step >= 1 and step <= 3)"); a missing value is below every
 // number. False when the handle is no live view or the filter cannot be read.
 bool outputViewRows(const void* view, int64_t* rows);
+// The rows of `table` that a view's filter text selects, in table order; nullopt when the
+// filter cannot be read.
+std::optional<std::vector<size_t>> viewRowIndices(const OutputNode& table, const std::string& where);
 
 } // namespace qrxhost

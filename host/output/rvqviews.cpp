@@ -113,24 +113,32 @@ bool passes(const OutputValue& value, const Comparison& c) {
 
 } // namespace
 
+std::optional<std::vector<size_t>> viewRowIndices(const OutputNode& table, const std::string& where) {
+  auto filter = parseFilter(where, table);
+  if (!filter)
+    return std::nullopt;
+  std::vector<size_t> out;
+  for (size_t r = 0; r < table.rows.size(); ++r) {
+    const auto& row = table.rows[r];
+    bool keep = true;
+    for (const Comparison& c : *filter)
+      keep = keep && c.column < row.size() && passes(row[c.column], c);
+    if (keep)
+      out.push_back(r);
+  }
+  return out;
+}
+
 bool outputViewRows(const void* view, int64_t* rows) {
   OutputDocument* doc = currentOutput();
   auto* object = static_cast<const HostObject*>(view);
   if (rows == nullptr || doc == nullptr || !doc->state || doc->state->live.count(object) == 0 ||
       object->kind != ObjKind::View)
     return false;
-  const OutputNode& table = *object->record->node;
-  auto filter = parseFilter(object->record->where, table);
-  if (!filter)
+  auto kept = viewRowIndices(*object->record->node, object->record->where);
+  if (!kept)
     return false;
-  int64_t count = 0;
-  for (const auto& row : table.rows) {
-    bool keep = true;
-    for (const Comparison& c : *filter)
-      keep = keep && c.column < row.size() && passes(row[c.column], c);
-    count += keep ? 1 : 0;
-  }
-  *rows = count;
+  *rows = static_cast<int64_t>(kept->size());
   return true;
 }
 

@@ -8,6 +8,7 @@
 #include "driver/vsfpools.h"
 #include "effects/zleveftprint.h"
 #include "graphs/vsfglabels.h"
+#include "graphs/vsfgraph.h"
 #include "model/vsfcriteria.h"
 #include "model/vsfserialize.h"
 #include "output/vsfmodelview.h"
@@ -260,6 +261,10 @@ int32_t vsfDisplayModel(VsfContext* ctx, VsfModel* m, void*, int64_t*, int32_t) 
       double current = vsfGetCriterion(m, stop);
       if ((rc = vsfpStopDetails(ctx, m->pool, m, current)) != 0)
         return rc;
+    }
+    if (vsfGraphicsOn(ctx) && ctx->results.stepLabels != nullptr) {
+      vsfgCriterion(ctx, m, optimal, chosen, &summaryRef, &bestRef);
+      vsfgAse(ctx, m, chosen, &summaryRef);
     }
     vsfCloseObject(summary);
   }

@@ -44,10 +44,7 @@ void vsfMsgCopy(int32_t number, char* field, int32_t width) {
   vsfFill(field, width, text, length);
 }
 
-namespace {
-constexpr int32_t kMaxAttrs = 32;
-
-int32_t callArray(RvqObject* object, int32_t method, RvqAttr* attrs, int32_t n) {
+int32_t vsfCallArray(RvqObject* object, int32_t method, RvqAttr* attrs, int32_t n) {
   if (object == nullptr)
     return 0;
   int32_t rc = wobmth(object, nullptr, method, n, attrs);
@@ -55,6 +52,9 @@ int32_t callArray(RvqObject* object, int32_t method, RvqAttr* attrs, int32_t n) 
     zrvqexit(rc);
   return rc;
 }
+
+namespace {
+constexpr int32_t kMaxAttrs = 32;
 
 int32_t copyAttrs(std::initializer_list<RvqAttr> list, RvqAttr* out, int32_t at = 0) {
   for (const RvqAttr& a : list)
@@ -67,7 +67,7 @@ int32_t copyAttrs(std::initializer_list<RvqAttr> list, RvqAttr* out, int32_t at 
 int32_t vsfCall(RvqObject* object, int32_t method, std::initializer_list<RvqAttr> attrs) {
   RvqAttr a[kMaxAttrs];
   int32_t n = copyAttrs(attrs, a);
-  return callArray(object, method, a, n);
+  return vsfCallArray(object, method, a, n);
 }
 
 void* vsfCallHandle(RvqObject* object, int32_t method, std::initializer_list<RvqAttr> attrs,
@@ -77,7 +77,7 @@ void* vsfCallHandle(RvqObject* object, int32_t method, std::initializer_list<Rvq
   if (object == nullptr || slot >= n)
     return nullptr;
   a[slot].value.ptr = nullptr;
-  callArray(object, method, a, n);
+  vsfCallArray(object, method, a, n);
   return a[slot].value.ptr;
 }
 
@@ -105,7 +105,7 @@ bool VsfOut::create(const char* name, RvqText* label, std::initializer_list<RvqA
   if (label != nullptr)
     a[n++] = vsfaLabel(label);
   n = copyAttrs(extra, a, n);
-  callArray(ctx->outputManager, 147, a, n);
+  vsfCallArray(ctx->outputManager, 147, a, n);
   table = static_cast<RvqObject*>(a[2].value.ptr);
   return table != nullptr;
 }
@@ -122,7 +122,7 @@ bool VsfOut::createFactoid(const char* name, const char* templ, RvqText* label, 
   if (title != nullptr)
     a[n++] = rvqTextHandle(267, title);
   a[n++] = vsfaLabel(label);
-  callArray(ctx->outputManager, 147, a, n);
+  vsfCallArray(ctx->outputManager, 147, a, n);
   table = static_cast<RvqObject*>(a[2].value.ptr);
   return table != nullptr;
 }
@@ -155,7 +155,7 @@ void VsfOut::bind(const char* templ, std::initializer_list<RvqAttr> extra, bool 
   a[n++] = rvqHandle(dataUnder504 ? 504 : 0, table);
   a[n++] = vsfaTemplate(templ);
   n = copyAttrs(extra, a, n);
-  callArray(ctx->outputManager, 422, a, n);
+  vsfCallArray(ctx->outputManager, 422, a, n);
   bound = static_cast<RvqObject*>(a[0].value.ptr);
 }
 
@@ -180,7 +180,7 @@ void VsfOut::entry(int32_t label, RvqAttr value, std::initializer_list<RvqAttr> 
   value.id = 287;
   a[n++] = value;
   n = copyAttrs(extra, a, n);
-  callArray(table, 164, a, n);
+  vsfCallArray(table, 164, a, n);
 }
 
 void VsfOut::release() {
@@ -201,7 +201,7 @@ RvqObject* vsfOpenGroup(VsfContext* ctx, const char* name, std::initializer_list
   a[n++] = rvqHandle(144, nullptr);
   a[n++] = vsfaName(name);
   n = copyAttrs(extra, a, n);
-  callArray(ctx->outputManager, 300, a, n);
+  vsfCallArray(ctx->outputManager, 300, a, n);
   return static_cast<RvqObject*>(a[0].value.ptr);
 }
 

@@ -566,7 +566,7 @@ TEST_F(OutputProtocol, ViewsAndGraphsAreRecorded) {
       json.find(
           R"({"kind":"graph","name":"AICPlot","template":"Stat.VARSIFTER.Graphics.CriterionPlot",)"
           R"("data":["BestStep","SelectionSummary"],)"
-          R"("dynamics":{"_DEPNAME":"Y","_STEPAXIS":"STEP","_CHOSENVALUE":2}})"),
+          R"("dynamics":{"_DEPNAME":"Y","_STEPAXIS":"STEP","_CHOSENVALUE":2},"vegaLite":{)"),
       std::string::npos)
       << json;
 }

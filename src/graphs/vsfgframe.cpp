@@ -1,0 +1,147 @@
+// The graph call frame: graph records, step axes, step ranges and views.
+#include "graphs/vsfgframe.h"
+
+#include "driver/vsfcontext.h"
+#include "graphs/vsfgraph.h"
+#include "output/vsfprint.h"
+#include "support/hoststubs.h"
+#include "support/wobmth.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+
+namespace {
+
+RvqAttr dynName(const char *name) { return vsfaDyn(name); }
+
+RvqAttr withId(RvqAttr a, uint16_t id) {
+  a.id = id;
+  return a;
+}
+
+RvqAttr listRecord(const std::vector<RvqAttr> &list) {
+  RvqAttr a{};
+  a.id = 174;
+  a.type = RVQ_LIST;
+  a.value.counted.length = static_cast<uint16_t>(list.size());
+  a.second.ptr = const_cast<RvqAttr *>(list.data());
+  return a;
+}
+
+} // namespace
+
+void VsfGraphCall::head(const char *name, RvqText *label, RvqText *description) {
+  records_.push_back(vsfaName(name));
+  records_.push_back(rvqTextHandle(296, label));
+  records_.push_back(rvqTextHandle(310, description));
+}
+
+void VsfGraphCall::templ(const char *path) { records_.push_back(vsfaTemplate(path)); }
+
+void VsfGraphCall::data(RvqText **refs, uint16_t count) {
+  RvqAttr a{};
+  a.id = 2829;
+  a.type = RVQ_DATAREFS;
+  a.value.counted.length = count;
+  a.second.ptr = refs;
+  records_.push_back(a);
+}
+
+void VsfGraphCall::view(RvqObject *view) {
+  RvqAttr a{};
+  a.id = 307;
+  a.type = RVQ_BOUND;
+  a.value.ptr = view;
+  records_.push_back(a);
+}
+
+void VsfGraphCall::text(const char *name, RvqText *value) {
+  records_.push_back(dynName(name));
+  records_.push_back(rvqTextHandle(287, value));
+}
+
+void VsfGraphCall::value(const char *name, RvqAttr value) {
+  records_.push_back(dynName(name));
+  records_.push_back(withId(value, 287));
+}
+
+void VsfGraphCall::extra(RvqAttr value) { records_.push_back(withId(value, 287)); }
+
+void VsfGraphCall::list(const VsfStepAxisList &axis) {
+  records_.push_back(listRecord(axis.records));
+}
+
+void VsfGraphCall::nested(const char *name, RvqAttr value) {
+  nested_.push_back(dynName(name));
+  nested_.push_back(withId(value, 287));
+}
+
+void VsfGraphCall::nestedList() { records_.push_back(listRecord(nested_)); }
+
+void VsfGraphCall::call(VsfContext *ctx) {
+  vsfCallArray(ctx->outputManager, 2826, records_.data(), static_cast<int32_t>(records_.size()));
+}
+
+int32_t vsfgLastShownStep(const VsfContext *ctx, const VsfModel *m) {
+  // BACKWARD shows history entry s as step s; the other methods number the entries after
+  // the starting model from 1 (from 1 at the first entry when there is no starting model).
+  return ctx->options.method == VM_BACKWARD ? m->stepCount - 1 : m->stepCount - m->includeCount;
+}
+
+int32_t vsfgAutoAxis(int32_t setting, const VsfModel *m, int32_t threshold) {
+  if (setting != VSA_AUTO)
+    return setting;
+  return m->stepCount <= threshold ? VSA_STEPLABEL : VSA_STEP;
+}
+
+bool vsfgStepRange(const VsfContext *ctx, const VsfModel *m, int32_t firstStep, int32_t lastStep,
+                   VsfStepRange *range) {
+  const int32_t shownLast = vsfgLastShownStep(ctx, m);
+  range->given = firstStep >= 0 || lastStep < INT32_MAX;
+  range->first = std::max(firstStep, 0);
+  range->last = std::min(lastStep, shownLast);
+  range->view = range->given && (range->first > 0 || range->last < shownLast);
+  return range->first <= range->last;
+}
+
+VsfStepAxisList vsfgStepAxisList(const VsfContext *ctx, int32_t axis, int32_t chosenStep,
+                                 const VsfStepRange &range) {
+  static const char *const kAxisNames[] = {"STEP", "STEP", "STEPLABEL", "NORMBETA"};
+  VsfStepAxisList out;
+  auto pair = [&](const char *name, RvqAttr value) {
+    out.records.push_back(vsfaDyn(name));
+    out.records.push_back(withId(value, 287));
+  };
+  const int32_t a = axis >= VSA_STEP && axis <= VSA_NORMBETA ? axis : VSA_STEP;
+  pair("_STEPAXIS", rvqTextHandle(287, vsfText(kAxisNames[a])));
+  pair("_STEPAXISLABEL", rvqTextHandle(287, vsfMsg(889 + a)));
+  pair("_STEPTIP", rvqTextHandle(287, a == VSA_STEP ? nullptr : vsfText("Step")));
+  if (chosenStep >= range.first && chosenStep <= range.last) {
+    const VsfResultsState &r = ctx->results;
+    if (a == VSA_STEP)
+      pair("_CHOSENVALUE", rvqInt(287, chosenStep));
+    else if (a == VSA_STEPLABEL)
+      pair("_CHOSENVALUE", rvqTextHandle(287, r.chosenStepLabelText));
+    else
+      pair("_CHOSENVALUE", rvqDouble(287, r.chosenNormBeta));
+  }
+  out.intTicks = vsfText(a == VSA_NORMBETA ? "FALSE" : "TRUE");
+  return out;
+}
+
+RvqObject *vsfgMakeView(VsfContext *ctx, RvqText *data, const VsfStepRange &range) {
+  char where[96];
+  std::snprintf(where, sizeof where, "where=(step >= %d and step <= %d)", range.first, range.last);
+  return static_cast<RvqObject *>(vsfCallHandle(
+      ctx->outputManager, 708,
+      {rvqTextHandle(784, data), rvqTextHandle(105, vsfText(where)), rvqBound(321, nullptr)}, 2));
+}
+
+int64_t vsfgViewRows(RvqObject *view) {
+  return xoinfo(reinterpret_cast<HostDataSet *>(view), 2, nullptr, 0);
+}
+
+void vsfgReleaseView(VsfContext *ctx, RvqObject *view) {
+  vsfCall(ctx->outputManager, 494, {rvqBound(321, view)});
+}

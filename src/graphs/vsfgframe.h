@@ -1,0 +1,67 @@
+// The frame every graph call of the procedure shares: the records of one graph call, the
+// step-axis list of the step-based graphs, the shown step range and the view that filters
+// a table to it. The graphs themselves are in vsfgraph.cpp and its neighbours.
+#pragma once
+
+#include "support/hostif.h"
+
+#include <cstdint>
+#include <vector>
+
+struct VsfContext;
+struct VsfModel;
+
+// Step axes of the step-based graphs (0 lets the graph choose).
+enum VsfStepAxis : int32_t { VSA_AUTO = 0, VSA_STEP = 1, VSA_STEPLABEL = 2, VSA_NORMBETA = 3 };
+
+// The shown steps, as displayed step numbers; `view` when a view must filter the table.
+struct VsfStepRange {
+  int32_t first;
+  int32_t last;
+  bool given;
+  bool view;
+};
+
+// The step-axis list (6 records, 8 with the chosen value) and the "_INTTICKS" text.
+struct VsfStepAxisList {
+  std::vector<RvqAttr> records;
+  RvqText *intTicks;
+};
+
+// The records of one graph call (method 2826), in the order they are added.
+class VsfGraphCall {
+public:
+  // Graph name (138), label (296) and description (310).
+  void head(const char *name, RvqText *label, RvqText *description);
+  void templ(const char *path);                // 339
+  void data(RvqText **refs, uint16_t count);   // 2829, the array outlives the call
+  void view(RvqObject *view);                  // 307
+  void text(const char *name, RvqText *value); // a dynamic variable with a text value
+  void value(const char *name, RvqAttr value); // a dynamic variable; value's id becomes 287
+  void extra(RvqAttr value);                   // one more value record of the last variable
+  void list(const VsfStepAxisList &axis);      // 174, the list outlives the call
+  // Dynamic variables gathered into a nested list, added as one 174 record by nestedList.
+  void nested(const char *name, RvqAttr value);
+  void nestedList();
+  void call(VsfContext *ctx);
+
+private:
+  std::vector<RvqAttr> records_;
+  std::vector<RvqAttr> nested_;
+};
+
+// The axis a graph uses: its setting, or STEPLABEL when the fit has at most `threshold`
+// steps and STEP beyond.
+int32_t vsfgAutoAxis(int32_t setting, const VsfModel *model, int32_t threshold);
+// Works out the shown range from a plot's first and last step (negative and INT32_MAX when
+// not given); false when it holds no step.
+bool vsfgStepRange(const VsfContext *ctx, const VsfModel *model, int32_t firstStep,
+                   int32_t lastStep, VsfStepRange *range);
+// The step-axis list for `axis`, with the chosen value when the chosen step is shown.
+VsfStepAxisList vsfgStepAxisList(const VsfContext *ctx, int32_t axis, int32_t chosenStep,
+                                 const VsfStepRange &range);
+// A view of the table behind `data` holding the rows of the shown steps (method 708).
+RvqObject *vsfgMakeView(VsfContext *ctx, RvqText *data, const VsfStepRange &range);
+// The number of rows a view selects; -1 when the host cannot tell.
+int64_t vsfgViewRows(RvqObject *view);
+void vsfgReleaseView(VsfContext *ctx, RvqObject *view);

@@ -1,0 +1,235 @@
+// The graph call frame (graph records, the step-axis list, the shown step range and its
+// view) and the criterion and ASE plots, which draw the selection summary's data. What the
+// templates draw from the names and values passed here is the host's.
+#include "graphs/vsfgraph.h"
+
+#include "driver/vsfcontext.h"
+#include "graphs/vsfgframe.h"
+#include "output/vsfprint.h"
+#include "support/hoststubs.h"
+#include "support/wobmth.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+
+namespace {
+
+struct CriterionRow {
+  int32_t code;
+  const char *name;
+  const char *stem; // optimal-step table columns: <stem>Step, <stem>StepLabel, ...
+  const char *valueColumn;
+  const char *graphName;
+  int32_t axisLabel;  // message of the axis label
+  int32_t shortLabel; // message of the short label
+  int32_t panelLabel; // message of the label in the panel
+  bool folds; // the axis and short labels carry the fold count
+};
+
+const CriterionRow kCriteria[] = {
+    {VC_AIC, "AIC", "AIC", "AICVal", "AICPlot", 820, 844, 401, false},
+    {VC_AICC, "AICC", "AICC", "AICCVal", "AICCPlot", 821, 845, 402, false},
+    {VC_SBC, "SBC", "SBC", "SBCVal", "SBCPlot", 822, 846, 403, false},
+    {VC_ADJRSQ, "AdjRSq", "ADJRSQ", "ADJRSQVal", "AdjRSqPlot", 823, 544, 405, false},
+    {VC_CP, "CP", "CP", "CPVal", "CPPlot", 824, 406, 406, false},
+    {VC_BIC, "BIC", "BIC", "BICVal", "BICPlot", 825, 850, 407, false},
+    {VC_PRESS, "PRESS", "PRESS", "PRESSVal", "PRESSPlot", 826, 852, 408, false},
+    {VC_VALIDATE, "ValidationASE", "Validate", "ValidateVal", "ValidateASEPlot", 827, 854, 409,
+     false},
+    {VC_CV, "CVPRESS", "CV", "CVVal", "CVPRESSPlot", 828, 830, 829, true},
+    {VC_CVEX, "CVEXPRESS", "CVEX", "CVEXVal", "CVEXPRESSPlot", 834, 833, 855, true},
+};
+
+// Label of the chosen step by the CHOOSE= criterion.
+int32_t selectedStepMessage(int32_t choose) {
+  switch (choose) {
+  case VC_AIC:
+    return 912;
+  case VC_AICC:
+    return 913;
+  case VC_SBC:
+    return 914;
+  case VC_ADJRSQ:
+    return 915;
+  case VC_CP:
+    return 916;
+  case VC_BIC:
+    return 917;
+  case VC_PRESS:
+    return 918;
+  case VC_VALIDATE:
+    return 919;
+  case VC_CV:
+    return 920;
+  case VC_CVEX:
+    return 921;
+  default:
+    return 911;
+  }
+}
+
+RvqText *labelText(const VsfContext *ctx, int32_t number, bool folds) {
+  return folds ? vsfMsgArgs(number, {ctx->options.cvFolds}) : vsfMsg(number);
+}
+
+const char *stepColumnSuffix(int32_t axis) {
+  return axis == VSA_STEPLABEL ? "StepLabel" : axis == VSA_NORMBETA ? "NormBeta" : "Step";
+}
+
+// The view that filters the selection summary to the shown range, or null when the range
+// is the whole path or the view selects no rows.
+RvqObject *rangeView(VsfContext *ctx, const VsfStepRange &range, RvqText *summary) {
+  if (!range.view || summary == nullptr)
+    return nullptr;
+  RvqObject *view = vsfgMakeView(ctx, summary, range);
+  if (view != nullptr && vsfgViewRows(view) <= 0) {
+    vsfgReleaseView(ctx, view);
+    return nullptr;
+  }
+  return view;
+}
+
+} // namespace
+
+int32_t vsfgCriterion(VsfContext *ctx, VsfModel *m, const int32_t *optimalSteps, int32_t chosenStep,
+                      RvqText **summaryRef, RvqText **bestRef) {
+  const VsfPlotSettings &pl = ctx->stmt.plots;
+  if (pl.critLevel == 0)
+    return 0;
+  ctx->printStart = zdattim();
+  const bool unpack = pl.critUnpack != 0;
+  const char *templ =
+      unpack ? "Stat.VARSIFTER.Graphics.CriterionPlot" : "Stat.VARSIFTER.Graphics.CriterionPanel";
+  const int32_t axis = vsfgAutoAxis(pl.critStepAxis, m, unpack ? 26 : 11);
+  VsfStepRange range{};
+  if (!vsfgStepRange(ctx, m, pl.critStart, pl.critEnd, &range)) {
+    xpmlog(848, 225);
+    vsfRaiseRC(ctx, 4);
+    return 0;
+  }
+  RvqText *selectedLabel = vsfMsg(selectedStepMessage(ctx->options.choose));
+  VsfStepAxisList list = vsfgStepAxisList(ctx, axis, chosenStep, range);
+  RvqText *summary = summaryRef != nullptr ? *summaryRef : nullptr;
+  RvqText *best = bestRef != nullptr ? *bestRef : nullptr;
+  RvqObject *group =
+      unpack ? vsfOpenGroup(ctx, "CriterionPlots", {vsfaLabel(vsfMsg(832)), rvqFlag(435, 0)})
+             : nullptr;
+  RvqObject *view = rangeView(ctx, range, summary);
+  RvqText *both[2] = {summary, best};
+  VsfGraphCall panel;
+  int32_t counted = 0;
+  for (const CriterionRow &c : kCriteria) {
+    if (optimalSteps[c.code] == -1)
+      continue;
+    char column[40];
+    std::snprintf(column, sizeof column, "%s%s", c.stem, stepColumnSuffix(axis));
+    const int32_t opt = ctx->results.optimalStep[c.code];
+    const bool outside = range.given && (opt < range.first || opt > range.last);
+    RvqText *valueText = outside ? nullptr : vsfText(c.valueColumn);
+    if (unpack) {
+      RvqText *yLabel = labelText(ctx, c.axisLabel, c.folds);
+      RvqText *shortLabel = labelText(ctx, c.shortLabel, c.folds);
+      VsfGraphCall g;
+      g.head(c.graphName, vsfMsgArgs(1000 + axis, {HostMsgArg::text(yLabel)}), shortLabel);
+      if (view == nullptr) {
+        g.templ(templ);
+        g.data(both, 2);
+      } else {
+        g.data(&both[1], 1);
+        g.templ(templ);
+        g.view(view);
+      }
+      g.text("_SELECTEDSTEPLABEL", selectedLabel);
+      g.text("_CRITERION", vsfText(c.name));
+      g.text("_OPTSTEP", vsfText(column));
+      g.text("_OPTVAL", valueText);
+      g.text("_YLABEL", yLabel);
+      g.text("_SHORTYLABEL", shortLabel);
+      g.text("_DEPNAME", ctx->responseName);
+      g.text("_INTTICKS", list.intTicks);
+      g.list(list);
+      g.call(ctx);
+    } else {
+      ++counted;
+      char name[32];
+      std::snprintf(name, sizeof name, "_CRITERION%d", counted);
+      panel.nested(name, rvqTextHandle(287, vsfText(c.name)));
+      std::snprintf(name, sizeof name, "_LABEL%d", counted);
+      panel.nested(name, rvqTextHandle(287, vsfMsg(c.panelLabel)));
+      std::snprintf(name, sizeof name, "_OPTSTEP%d", counted);
+      panel.nested(name, rvqTextHandle(287, vsfText(column)));
+      std::snprintf(name, sizeof name, "_OPTVAL%d", counted);
+      panel.nested(name, rvqTextHandle(287, valueText));
+    }
+  }
+  if (!unpack) {
+    panel.head("CriterionPanel", vsfMsg(1003 + axis), vsfMsg(831));
+    panel.templ(templ);
+    if (view == nullptr) {
+      panel.data(both, 2);
+    } else {
+      panel.data(&both[1], 1);
+      panel.view(view);
+    }
+    panel.value("_NROWS", rvqInt(287, (counted + 1) / 2));
+    panel.value("_NCOLS", rvqInt(287, counted == 1 ? 1 : 2));
+    panel.text("_DEPNAME", ctx->responseName);
+    panel.text("_INTTICKS", list.intTicks);
+    panel.text("_SELECTEDSTEPLABEL", selectedLabel);
+    panel.list(list);
+    panel.nestedList();
+    panel.call(ctx);
+  }
+  vsfCloseObject(group);
+  if (view != nullptr)
+    vsfgReleaseView(ctx, view);
+  ctx->graphTime += zdattim() - ctx->printStart;
+  return 0;
+}
+
+int32_t vsfgAse(VsfContext *ctx, VsfModel *m, int32_t chosenStep, RvqText **summaryRef) {
+  const VsfPlotSettings &pl = ctx->stmt.plots;
+  if (pl.aseLevel == 0)
+    return 0;
+  ctx->printStart = zdattim();
+  const bool roles = ctx->stmt.proc.valData != nullptr || ctx->stmt.proc.testData != nullptr ||
+                     ctx->stmt.partition.given != 0;
+  const int32_t axis = vsfgAutoAxis(pl.aseStepAxis, m, 26);
+  VsfStepRange range{};
+  if (!vsfgStepRange(ctx, m, pl.aseStart, pl.aseEnd, &range)) {
+    xpmlog(848, 226);
+    vsfRaiseRC(ctx, 4);
+    return 0;
+  }
+  VsfStepAxisList list = vsfgStepAxisList(ctx, axis, chosenStep, range);
+  const int32_t label = (roles ? 1006 : 1009) + axis;
+  RvqText *summary = summaryRef != nullptr ? *summaryRef : nullptr;
+  RvqObject *view = nullptr;
+  if (range.view && summary != nullptr) {
+    view = vsfgMakeView(ctx, summary, range);
+    const bool empty = view == nullptr || vsfgViewRows(view) <= 0;
+    if (empty) {
+      if (view != nullptr)
+        vsfgReleaseView(ctx, view);
+      ctx->graphTime += zdattim() - ctx->printStart;
+      return 0;
+    }
+  }
+  VsfGraphCall g;
+  g.head("ASEPlot", vsfMsg(label), vsfMsg(871));
+  g.templ("Stat.VARSIFTER.Graphics.ASEPlot");
+  if (view != nullptr)
+    g.view(view);
+  else
+    g.data(&summary, 1);
+  g.value("_ASEROLES", rvqInt(287, roles ? 1 : 0));
+  g.text("_DEPNAME", ctx->responseName);
+  g.text("_INTTICKS", list.intTicks);
+  g.list(list);
+  g.call(ctx);
+  if (view != nullptr)
+    vsfgReleaseView(ctx, view);
+  ctx->graphTime += zdattim() - ctx->printStart;
+  return 0;
+}
