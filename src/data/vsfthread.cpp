@@ -6,12 +6,15 @@
 
 #include "data/vsfdata.h"
 #include "model/vsfmodel.h"
+#include "numerics/packedtri.h"
 #include "support/hoststubs.h"
 
 #include <atomic>
 #include <cstring>
 
 namespace {
+
+using packed::tri;
 
 struct KernelPair {
   VsfSerialKernel serial;
@@ -23,8 +26,6 @@ struct KernelPair {
 constexpr int kMaxPairs = 128;
 KernelPair gPairs[kMaxPairs];
 std::atomic<int> gPairCount{0};
-
-int64_t tri(int64_t n) { return n * (n + 1) / 2; }
 
 bool cvOn(const VsfModel* m) { return m->dataSettings != nullptr && m->dataSettings->cv != 0; }
 bool xcvOn(const VsfModel* m) { return m->dataSettings != nullptr && m->dataSettings->xcv != 0; }

@@ -9,6 +9,7 @@
 #include "model/vsfformulas.h"
 #include "model/vsfmodel.h"
 #include "model/vsfsweep.h"
+#include "numerics/packedtri.h"
 #include "support/hostif.h"
 
 #include <algorithm>
@@ -103,7 +104,7 @@ void interceptVarianceToData(VsfModel *m) {
       }
     }
   }
-  auto sym = [](int64_t i, int64_t j) { return i >= j ? i * (i + 1) / 2 + j : j * (j + 1) / 2 + i; };
+  using packed::sym;
   double v = 0.0;
   for (size_t i = 0; i < cols.size(); ++i) {
     double inner = 0.0;

@@ -5,6 +5,7 @@
 
 #include "model/vsfformulas.h"
 #include "model/vsfmodel.h"
+#include "numerics/packedtri.h"
 #include "support/hostif.h"
 
 #include <cmath>
@@ -12,10 +13,10 @@
 
 namespace {
 
-inline int64_t tri(int64_t n) { return n * (n + 1) / 2; }
-inline int64_t at(int64_t i, int64_t j) { return i * (i + 1) / 2 + j; }
-inline int64_t sym(int64_t i, int64_t j) { return i >= j ? at(i, j) : at(j, i); }
-inline int64_t diag(int64_t k) { return k * (k + 3) / 2; }
+using packed::tri;
+using packed::at;
+using packed::sym;
+using packed::diag;
 
 bool cvFolds(const VsfModel *m) { return vsfCvOn(m) && m->foldCount > 0; }
 

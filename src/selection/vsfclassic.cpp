@@ -9,6 +9,7 @@
 #include "model/vsfmodel.h"
 #include "model/vsfsweep.h"
 #include "model/vsftrial.h"
+#include "numerics/packedtri.h"
 #include "selection/vsfstoprules.h"
 #include "support/hostif.h"
 
@@ -17,8 +18,8 @@
 
 namespace {
 
-inline int64_t at(int64_t i, int64_t j) { return i * (i + 1) / 2 + j; }
-inline int64_t sym(int64_t i, int64_t j) { return i >= j ? at(i, j) : at(j, i); }
+using packed::at;
+using packed::sym;
 
 int32_t sel(const VsfModel *m) { return m->options->select; }
 bool trialAll(const VsfModel *m) {

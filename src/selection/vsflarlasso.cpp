@@ -9,6 +9,7 @@
 #include "kernels/vsflarcallbacks.h"
 #include "model/vsfmodel.h"
 #include "model/vsfsweep.h"
+#include "numerics/packedtri.h"
 #include "selection/vsfstoprules.h"
 #include "support/hoststubs.h"
 
@@ -18,13 +19,11 @@
 
 namespace {
 
+using packed::sym;
+
 constexpr double kBig = 1.7976931348623157e308;
 constexpr double kTiny = 1.110223024625157e-16;
 constexpr int32_t kNotBuilt = -99;
-
-inline int64_t sym(int64_t i, int64_t j) {
-  return i >= j ? i * (i + 1) / 2 + j : j * (j + 1) / 2 + i;
-}
 
 bool lassoType(int32_t method) { return method == 6 || method == 8 || method == 9 || method == 10; }
 bool lsCoeffs(int32_t method) { return method == 7 || method == 8 || method == 10; }

@@ -16,6 +16,7 @@
 #include "model/vsfmodel.h"
 #include "model/vsfshift.h"
 #include "model/vsfsweep.h"
+#include "numerics/packedtri.h"
 #include "selection/vsfclassic.h"
 #include "selection/vsflarlasso.h"
 #include "support/hoststubs.h"
@@ -23,6 +24,9 @@
 #include <cstring>
 
 namespace {
+
+using packed::tri;
+using packed::diag;
 
 // The code of a road or method that this build does not run yet.
 constexpr int32_t kNotBuilt = -99;
@@ -33,9 +37,6 @@ int32_t notBuilt(const char *what) {
   xpmlog(848, 9102, {HostMsgArg(what)});
   return kNotBuilt;
 }
-
-inline int64_t tri(int64_t n) { return n * (n + 1) / 2; }
-inline int64_t diag(int64_t k) { return k * (k + 3) / 2; }
 
 bool asks(const VsfModelOptions *o, int32_t code) {
   return o->select == code || o->stop == code || o->choose == code;
