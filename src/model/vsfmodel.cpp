@@ -9,6 +9,7 @@
 #include "model/vsfformulas.h"
 #include "model/vsfserialize.h"
 #include "support/hoststubs.h"
+#include "support/poolalloc.h"
 
 #include <algorithm>
 #include <cstring>
@@ -338,12 +339,7 @@ int32_t vsfModelInit(VsfModel *model) {
   return 0;
 }
 
-void vsfModelByFree(VsfModel *model) {
-  if (model->pool != nullptr) {
-    model->pool->destroy(model->pool);
-    model->pool = nullptr;
-  }
-}
+void vsfModelByFree(VsfModel *model) { poolDestroy(model->pool); }
 
 int32_t vsfAddStepMemory(VsfModel *model, int32_t newCapacity) {
   VsfModel *m = model;
