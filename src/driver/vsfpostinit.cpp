@@ -13,6 +13,7 @@
 #include "driver/vsfstmtlog.h"
 #include "model/vsfswitches.h"
 #include "support/hoststubs.h"
+#include "support/notbuilt.h"
 #include "support/parsedstmt.h"
 #include "support/poolalloc.h"
 #include "support/wobmth.h"
@@ -345,8 +346,8 @@ int32_t modelAveraging(VsfContext* ctx) {
   // The resampler records (one random stream each, seeded with the working seed plus the
   // resampler's index) belong to the resampling drivers, which this build does not have:
   // a run that asks for model averaging stops here rather than resample unseeded.
-  xebug("vsfPostInit: the resamplers of model averaging are not available in this build");
-  return -99;
+  return vsfNotBuiltInternal(
+      "vsfPostInit: the resamplers of model averaging are not available in this build");
 }
 
 } // namespace

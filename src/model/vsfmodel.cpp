@@ -9,6 +9,7 @@
 #include "model/vsfformulas.h"
 #include "model/vsfserialize.h"
 #include "support/hoststubs.h"
+#include "support/notbuilt.h"
 #include "support/poolalloc.h"
 
 #include <algorithm>
@@ -561,8 +562,7 @@ int32_t vsfRecordStep(VsfModel *model, int32_t effect) {
     vsfStdBeta(m);
     vsfDiagXpXi(m);
   } else {
-    xebug("The solver-based estimates are not available in this build");
-    return -99;
+    return vsfNotBuiltInternal("The solver-based estimates are not available in this build");
   }
 
   if (s == m->chosenStep && m->chosenBeta != nullptr) {

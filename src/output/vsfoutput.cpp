@@ -12,6 +12,7 @@
 #include "output/vsfmodelview.h"
 #include "output/vsfresults.h"
 #include "support/hoststubs.h"
+#include "support/notbuilt.h"
 
 #include <algorithm>
 #include <cmath>
@@ -92,8 +93,7 @@ int32_t roleVarCode(VsfContext *ctx, HostDataSet *in) {
 
 int32_t vsfPrep(VsfContext* ctx, int32_t index) {
   if (index >= 0) {
-    xebug("the columns of SCORE data sets are not available in this build");
-    return -99;
+    return vsfNotBuiltInternal("the columns of SCORE data sets are not available in this build");
   }
   HostDataSet* out = ctx->options.outputBlock;
   HostDataSet* in = ctx->data;
@@ -226,8 +226,8 @@ int32_t vsfOutputBy(VsfContext* ctx, VsfModel* m, VsfResampling*, int64_t seed) 
   if (!ctx->options.hasOutput || out == nullptr)
     return 0;
   if (ctx->options.modelAverage) {
-    xebug("OUTPUT statistics of model averaging are not available in this build");
-    return -99;
+    return vsfNotBuiltInternal(
+        "OUTPUT statistics of model averaging are not available in this build");
   }
   const OutputColumns& c = gColumns;
   LevDesign* d = dc->design;
@@ -423,8 +423,7 @@ int32_t vsfPrepareOutputAndDesign(VsfContext* ctx) {
   // The OUTPUT rows need no preparation beyond their columns; the OUTDESIGN data set is
   // not made by this build.
   if (ctx->options.hasOutDesign) {
-    xebug("the OUTDESIGN data set is not available in this build");
-    return -99;
+    return vsfNotBuiltInternal("the OUTDESIGN data set is not available in this build");
   }
   return 0;
 }

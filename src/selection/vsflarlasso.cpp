@@ -12,6 +12,7 @@
 #include "numerics/packedtri.h"
 #include "selection/vsfstoprules.h"
 #include "support/hoststubs.h"
+#include "support/notbuilt.h"
 
 #include <algorithm>
 #include <cmath>
@@ -23,7 +24,6 @@ using packed::sym;
 
 constexpr double kBig = 1.7976931348623157e308;
 constexpr double kTiny = 1.110223024625157e-16;
-constexpr int32_t kNotBuilt = -99;
 
 bool lassoType(int32_t method) { return method == 6 || method == 8 || method == 9 || method == 10; }
 bool lsCoeffs(int32_t method) { return method == 7 || method == 8 || method == 10; }
@@ -301,12 +301,10 @@ int32_t vsfLarLasso(VsfModel *m) {
   const int32_t E = m->effectCount;
   int32_t rc;
   if (o->screen >= SCREEN_SASVI) {
-    xpmlog(848, 9102, {HostMsgArg("screening")});
-    return kNotBuilt;
+    return vsfNotBuilt("screening");
   }
   if (o->cvExternal) {
-    xpmlog(848, 9102, {HostMsgArg("external cross validation")});
-    return kNotBuilt;
+    return vsfNotBuilt("external cross validation");
   }
   double stopValue, chooseValue;
   vsfInitCriteria(m, &stopValue, &chooseValue, nullptr);

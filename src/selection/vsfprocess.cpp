@@ -20,6 +20,7 @@
 #include "selection/vsfclassic.h"
 #include "selection/vsflarlasso.h"
 #include "support/hoststubs.h"
+#include "support/notbuilt.h"
 
 #include <cstring>
 
@@ -28,15 +29,8 @@ namespace {
 using packed::tri;
 using packed::diag;
 
-// The code of a road or method that this build does not run yet.
-constexpr int32_t kNotBuilt = -99;
 // An adaptive weight that could not be formed (message 848/9104).
 constexpr int32_t kAdaptiveFailed = -300;
-
-int32_t notBuilt(const char *what) {
-  xpmlog(848, 9102, {HostMsgArg(what)});
-  return kNotBuilt;
-}
 
 bool asks(const VsfModelOptions *o, int32_t code) {
   return o->select == code || o->stop == code || o->choose == code;
@@ -65,12 +59,12 @@ int32_t fitOnPages(VsfModel *m, int32_t start);
 int32_t vsfProcess(VsfModel *model, VsfResampling *) {
   const VsfModelOptions *o = model->options;
   if (o->modelAverage)
-    return notBuilt("model averaging");
+    return vsfNotBuilt("model averaging");
   if (o->cvExternal)
-    return notBuilt("external cross validation");
+    return vsfNotBuilt("external cross validation");
   // A fixed L2 is one plain fit; the searches over L2 are not built.
   if ((o->method == 9 || o->method == 10) && model->l2Search != 1)
-    return notBuilt("elastic-net L2 search");
+    return vsfNotBuilt("elastic-net L2 search");
   int32_t rc = vsfModelInit(model);
   if (rc != 0)
     return rc;
@@ -109,7 +103,7 @@ namespace {
 bool refuseFit(VsfModel *m, int32_t *rc) {
   const VsfModelOptions *o = m->options;
   if (m->resampler != nullptr || o->modelAverage) {
-    *rc = fail(m, notBuilt("model averaging"));
+    *rc = fail(m, vsfNotBuilt("model averaging"));
     return true;
   }
   if (m->nObs == 0) {
@@ -129,20 +123,20 @@ bool refuseFit(VsfModel *m, int32_t *rc) {
     return true;
   }
   if (o->cvOn || o->cvExternal) {
-    *rc = fail(m, notBuilt("cross validation"));
+    *rc = fail(m, vsfNotBuilt("cross validation"));
     return true;
   }
   if (o->method < 1 || o->method > 10) {
-    *rc = fail(m, notBuilt("the penalized selection methods"));
+    *rc = fail(m, vsfNotBuilt("the penalized selection methods"));
     return true;
   }
   if (o->parmStandardize || (o->adaptive && !o->colStandardize)) {
-    *rc = fail(m, notBuilt("standardized and adaptive fits"));
+    *rc = fail(m, vsfNotBuilt("standardized and adaptive fits"));
     return true;
   }
   // The path's arrays exist only for fits on centred and scaled columns.
   if (o->method >= 5 && !o->colStandardize) {
-    *rc = fail(m, notBuilt("unstandardized least-angle path"));
+    *rc = fail(m, vsfNotBuilt("unstandardized least-angle path"));
     return true;
   }
   return false;
