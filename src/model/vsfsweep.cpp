@@ -34,11 +34,6 @@ bool trialSelect(const VsfModel *m) {
 }
 bool cvFolds(const VsfModel *m) { return vsfCvOn(m) && m->foldCount > 0; }
 
-double baseTolerance(const double *xpx, int64_t k) {
-  const double d = xpx[diag(k)];
-  return d > 0 ? 1e-8 * d : 1e-8;
-}
-
 void clearCache(VsfModel *m) {
   m->testAse = m->validateAse = m->press = m->cvPress = hostMissing();
   const double s = m->sweptXpx[0];
@@ -49,7 +44,7 @@ void clearCache(VsfModel *m) {
 // and the flags stay as they are.
 bool partialStep(VsfModel *m, int64_t j) {
   double *W = m->sweptXpx;
-  const double t = baseTolerance(m->xpx, j);
+  const double t = vsfSweepTolerance(m->xpx[diag(j)]);
   const double s = W[diag(j)];
   if (s <= t)
     return false;
@@ -120,7 +115,7 @@ double vsfTinyPivot() { return std::bit_cast<double>(uint64_t{0x20000000002302AC
 
 void vsfSweep(VsfModel *m, int32_t k) {
   const char before = m->sweepFlags[k];
-  double tol = before == '1' ? 0.0 : baseTolerance(m->xpx, k);
+  double tol = before == '1' ? 0.0 : vsfSweepTolerance(m->xpx[diag(k)]);
   const double s = m->sweptXpx[diag(k)];
   if (s != 0.0 && std::fabs(s) < vsfTinyPivot())
     tol = vsfTinyPivot();
@@ -138,7 +133,7 @@ void vsfCVSweep(VsfModel *m, int32_t k, char state) {
     VsfFoldRecord &F = m->folds[f];
     if (F.sweepFlags[k] != state)
       continue;
-    double tol = F.sweepFlags[k] == '1' ? 0.0 : baseTolerance(F.xpx, k);
+    double tol = F.sweepFlags[k] == '1' ? 0.0 : vsfSweepTolerance(F.xpx[diag(k)]);
     if (tiny)
       tol = vsfTinyPivot();
     qkzsweep(F.sweptXpx, k, m->xpxColumns, F.sweepFlags, m->workVector, tol);

@@ -5,6 +5,7 @@
 
 #include "model/vsfformulas.h"
 #include "model/vsfmodel.h"
+#include "model/vsfsweep.h"
 #include "numerics/packedtri.h"
 #include "support/hostif.h"
 
@@ -298,8 +299,7 @@ void vsfEffectXpXi(VsfModel *m, int32_t effect, double *sse, int32_t *sweptCount
   }
   int32_t count = 0;
   for (int64_t j = 0; j < c; ++j) {
-    const double d = m->xpx[diag(s + j)];
-    const double tol = d > 0 ? 1e-8 * d : 1e-8;
+    const double tol = vsfSweepTolerance(m->xpx[diag(s + j)]);
     if (T[diag(j + 1)] > tol) {
       vsfPartialSweep(T, static_cast<int32_t>(j + 1), static_cast<int32_t>(c + 1), tol);
       ++count;

@@ -142,7 +142,7 @@ int32_t vsfBestSimple(VsfModel *m, int32_t *effect, double *value) {
         }
       }
     }
-    const double tol = q > 0 ? 1e-8 * q : 1e-8;
+    const double tol = vsfSweepTolerance(q);
     const double reduction = d > tol ? r * r / d : -1.0;
     if (storeCandidates(m))
       m->candidateValue[i] =
