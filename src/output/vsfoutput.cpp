@@ -144,9 +144,7 @@ void vsfModelRgx(const VsfContext* ctx, const VsfModel* m, LevRegContext* dc, do
     const uint8_t s = m->effectStatus[k];
     if (s != 1 && s != 2 && s != 3)
       continue;
-    const int32_t lev = ctx->effectRecords != nullptr && k < ctx->effectRecordCount
-                            ? ctx->effectRecords[k].effect
-                            : k;
+    const int32_t lev = vsfDesignEffect(ctx, k);
     constructed = d->effects[lev].constructedCount > 0;
   }
   if (constructed) {
@@ -159,9 +157,7 @@ void vsfModelRgx(const VsfContext* ctx, const VsfModel* m, LevRegContext* dc, do
     const uint8_t s = m->effectStatus[k];
     if (s != 1 && s != 2 && s != 3)
       continue;
-    const int32_t lev = ctx->effectRecords != nullptr && k < ctx->effectRecordCount
-                            ? ctx->effectRecords[k].effect
-                            : k;
+    const int32_t lev = vsfDesignEffect(ctx, k);
     zlevpar(dc, lev, row + d->effects[lev].firstColumn);
   }
 }
@@ -251,9 +247,7 @@ int32_t vsfOutputBy(VsfContext* ctx, VsfModel* m, VsfResampling*, int64_t seed) 
       const uint8_t st = m->effectStatus[k];
       if (st != 1 && st != 2 && st != 3)
         continue;
-      const int32_t lev = ctx->effectRecords != nullptr && k < ctx->effectRecordCount
-                              ? ctx->effectRecords[k].effect
-                              : k;
+      const int32_t lev = vsfDesignEffect(ctx, k);
       if (lev < 0 || lev >= d->effectCount)
         continue;
       selectedLev.push_back(lev);
@@ -324,16 +318,13 @@ int32_t vsfOutputBy(VsfContext* ctx, VsfModel* m, VsfResampling*, int64_t seed) 
         const uint8_t st = m->effectStatus[k];
         if (st != 1 && st != 2 && st != 3)
           continue;
-        const int32_t lev = ctx->effectRecords != nullptr && k < ctx->effectRecordCount
-                                ? ctx->effectRecords[k].effect
-                                : k;
+        const int32_t lev = vsfDesignEffect(ctx, k);
+        const VsfEffectRecord* rec = vsfEffectRecord(ctx, k);
         const int32_t parms =
-            ctx->effectRecords != nullptr && k < ctx->effectRecordCount
-                ? ctx->effectRecords[k].parmCount
+            rec != nullptr
+                ? rec->parmCount
                 : (k + 1 < m->effectCount ? m->parmOffset[k + 1] : m->parmCount) - m->parmOffset[k];
-        const int32_t* cols = ctx->effectRecords != nullptr && k < ctx->effectRecordCount
-                                  ? ctx->effectRecords[k].columns
-                                  : nullptr;
+        const int32_t* cols = rec != nullptr ? rec->columns : nullptr;
         for (int32_t j = 0; j < parms; ++j)
           sum += m->beta[m->parmOffset[k] + j] *
                  row[static_cast<size_t>(d->effects[lev].firstColumn + (cols ? cols[j] : j))];
