@@ -508,7 +508,7 @@ int32_t laterArrays(Pass& p, QkPool* pool) {
   const int64_t k = std::max(s->folds, 1);
   const int64_t maxSteps = s->maxSteps == 0 ? 2147483647 : s->maxSteps;
   int64_t records = 0; // room per fold
-  if (s->method >= 5 && s->method <= 10) {
+  if (s->method >= VM_LAR && s->method <= VM_ELASTICNET_LS) {
     int64_t steps = std::min<int64_t>(maxSteps, 2 * (s->noint ? E - 1 : E));
     if (s->steps > 0)
       steps = std::min<int64_t>(steps, s->steps);
@@ -519,7 +519,7 @@ int32_t laterArrays(Pass& p, QkPool* pool) {
     m->cvexFoldEnd = allocArray<double>(pool, k * mm);
     m->cvexFoldLambdaMax = allocArray<double>(pool, k * mm);
     m->cvexGrid = allocArray<double>(pool, mm);
-  } else if (s->method == 13) {
+  } else if (s->method == VM_GROUPLASSO) {
     int64_t steps = s->maxSteps == 0 ? s->forcedIn + 100 : s->maxSteps;
     if (s->steps > 0)
       steps = std::min<int64_t>(steps, s->steps + s->forcedIn);
@@ -663,7 +663,7 @@ int32_t vsfReadPass(VsfDataSettings* s, VsfRowSource* src, VsfModel* m, VsfBagVe
   p.layout.hasWeight = s->weightGiven;
   p.layout.hasFreq = s->freqGiven;
   p.layout.hasResample = s->resampling;
-  p.layout.hasFold = s->cvMethod != 0 && (s->cv || s->xcv);
+  p.layout.hasFold = s->cvMethod != CV_NONE && (s->cv || s->xcv);
   p.layout.hasRole = s->roleCodes;
   p.layout.codeCapacity = 2 * N + 3;
   vsfPageWriterStart(&p.writer, bags);
@@ -982,7 +982,7 @@ int32_t vsfData(VsfContext* ctx) {
   s->rewritePages = o.colStandardize || o.parmStandardize || o.adaptive;
   s->forceDense = s->forceDense || s->rewritePages;
   s->fullBuild = o.fullXpx || po.sscpFull;
-  s->incrementalBuild = !s->fullBuild && !s->rewritePages && o.method != 1;
+  s->incrementalBuild = !s->fullBuild && !s->rewritePages && o.method != VM_NONE;
   s->method = o.method;
   s->maxSteps = o.maxSteps;
   s->steps = o.steps;

@@ -20,7 +20,7 @@ struct Sinks {
   double *termA = nullptr, *termB = nullptr;
 };
 
-bool lsCoeffMethod(int32_t method) { return method == 7 || method == 8 || method == 10; }
+bool lsCoeffMethod(int32_t method) { return method == VM_LAR_LS || method == VM_LASSO_LS || method == VM_ELASTICNET_LS; }
 
 enum PathTerm { kBeta = 1, kDir = 2, kLs = 4 };
 
@@ -55,7 +55,7 @@ struct PathTerms {
   void build(const VsfModel *m, bool scaled, int need) {
     const VsfModelOptions *o = m->options;
     s = 1.0;
-    if (scaled && o->method == 9 && m->enSetting == 1 && m->l2 > 0)
+    if (scaled && o->method == VM_ELASTICNET && m->enSetting == 1 && m->l2 > 0)
       s = (m->nObs - 1.0) * m->l2 + 1.0;
     offset.clear();
     beta.clear();

@@ -59,7 +59,7 @@ int32_t limitFor(const VsfModel *m, const VsfModelOptions *o, int32_t base) {
   return static_cast<int32_t>(limit);
 }
 
-bool chooseGiven(const VsfModel *m) { return m->options->choose != 0; }
+bool chooseGiven(const VsfModel *m) { return m->options->choose != VC_NONE_GIVEN; }
 bool foldStats(const VsfModel *m) {
   return vsfCvOn(m) && m->foldCount > 0 &&
          (m->options->cvDetails == 1 || m->options->cvDetails == 3);
@@ -89,7 +89,7 @@ int32_t vsfFitStatusMessage(int32_t fitStatus) {
   case 0:
     return 0;
   default:
-    return fitStatus < 0 ? 133 : 0;
+    return fitStatus < VFS_DONE ? 133 : 0;
   }
 }
 
@@ -130,14 +130,14 @@ int32_t vsfModelInit(VsfModel *model) {
 
   if (m->nTrain == 0)
     return 0;
-  if (m->freqValidate == 0 && (o->choose == 10 || o->stop == 10 || o->select == 10))
+  if (m->freqValidate == 0 && (o->choose == VC_VALIDATE || o->stop == VC_VALIDATE || o->select == VC_VALIDATE))
     return 0;
   if (m->includeCount == 0)
     m->includeCount = o->forcedIn;
 
   const int32_t nE = m->effectCount, nP = m->parmCount;
   const int32_t base = o->noint ? nE - 1 : nE;
-  m->hierarchy = (o->hierarchy != 0 || o->method == 3) ? 1 : 0;
+  m->hierarchy = (o->hierarchy != 0 || o->method == VM_BACKWARD) ? 1 : 0;
   if (!o->split) {
     m->hierAddCountInit = o->hierAddCountInit;
     m->hierDropCountInit = o->hierDropCountInit;
@@ -155,7 +155,7 @@ int32_t vsfModelInit(VsfModel *model) {
 
   m->stepLimit = limitFor(m, o, base);
 
-  if (m->foldCount > m->nTrain && o->cvMethod != 1)
+  if (m->foldCount > m->nTrain && o->cvMethod != CV_RANDOM)
     m->foldCount = static_cast<int32_t>(m->nTrain);
 
   const bool cv = vsfCvOn(m);
@@ -193,7 +193,7 @@ int32_t vsfModelInit(VsfModel *model) {
   int32_t widest = 0;
   for (int32_t e = 0; e < nE; ++e)
     widest = std::max(widest, m->effectColumns[e]);
-  if (full && (o->method == 2 || o->method == 4) && !trialSelect &&
+  if (full && (o->method == VM_FORWARD || o->method == VM_STEPWISE) && !trialSelect &&
       m->singleColumnEffectCount < nE) {
     m->needTrialBlock = 1;
     m->trialXpx = vsfModelArray<double>(m, static_cast<int64_t>(widest + 2) * (widest + 1) / 2);
@@ -201,10 +201,10 @@ int32_t vsfModelInit(VsfModel *model) {
     if (m->trialXpx == nullptr || m->trialFlags == nullptr)
       return -2;
   }
-  if (trialSelect || (o->method == 2 && !m->needTrialBlock) ||
-      ((o->method == 3 || o->method == 4) && m->singleColumnEffectCount < nE))
+  if (trialSelect || (o->method == VM_FORWARD && !m->needTrialBlock) ||
+      ((o->method == VM_BACKWARD || o->method == VM_STEPWISE) && m->singleColumnEffectCount < nE))
     m->trialCopies = 1;
-  if (m->trialCopies && (full || o->method == 3 || o->method == 4)) {
+  if (m->trialCopies && (full || o->method == VM_BACKWARD || o->method == VM_STEPWISE)) {
     m->workEffectColumn = vsfModelArray<int32_t>(m, nE);
     m->cleanEffectColumn = vsfModelArray<int32_t>(m, nE);
     m->workInModelList = vsfModelArray<int32_t>(m, nE);
@@ -239,7 +239,7 @@ int32_t vsfModelInit(VsfModel *model) {
       return -2;
     m->changeListCapacity = 2 * nE;
   }
-  if (o->method == 3) {
+  if (o->method == VM_BACKWARD) {
     m->hierarchy = 1;
     if ((m->aliasDropList = vsfModelArray<int32_t>(m, nE)) == nullptr)
       return -2;
@@ -247,7 +247,7 @@ int32_t vsfModelInit(VsfModel *model) {
   m->effectStatus = vsfModelArray<uint8_t>(m, nE);
   m->parmOffset = vsfModelArray<int32_t>(m, nE);
   m->workVector = vsfModelArray<double>(m, std::max(m->foldCount, nP + 1));
-  m->corr = vsfModelArray<double>(m, (o->method == 12 || o->method == 13) ? nP : nE);
+  m->corr = vsfModelArray<double>(m, (o->method == VM_QKGLASSO || o->method == VM_GROUPLASSO) ? nP : nE);
   m->beta = vsfModelArray<double>(m, nP);
   m->stdBeta = vsfModelArray<double>(m, nP);
   m->betaVariance = vsfModelArray<double>(m, nP);
@@ -259,7 +259,7 @@ int32_t vsfModelInit(VsfModel *model) {
   if (o->parmStandardize) {
     if ((m->solverBeta = vsfModelArray<double>(m, nP)) == nullptr)
       return -2;
-    if (o->stop != 0 && (!(m->savedSolverBetaA = vsfModelArray<double>(m, nP)) ||
+    if (o->stop != VC_NONE_GIVEN && (!(m->savedSolverBetaA = vsfModelArray<double>(m, nP)) ||
                          !(m->savedSolverBetaB = vsfModelArray<double>(m, nP))))
       return -2;
   }
@@ -270,7 +270,7 @@ int32_t vsfModelInit(VsfModel *model) {
     m->activeSign = vsfModelArray<int32_t>(m, nE);
     if (!m->pathBeta || !m->dirCorr || !m->direction || !m->activeSign)
       return -2;
-    if (o->stop != 0 && (!(m->savedBeta = vsfModelArray<double>(m, nP)) ||
+    if (o->stop != VC_NONE_GIVEN && (!(m->savedBeta = vsfModelArray<double>(m, nP)) ||
                          !(m->savedStdBeta = vsfModelArray<double>(m, nP))))
       return -2;
   }
@@ -593,7 +593,7 @@ int32_t vsfRecordStep(VsfModel *model, int32_t effect) {
       }
     }
 
-  if (o->method == 13) {
+  if (o->method == VM_GROUPLASSO) {
     if (m->changeListCapacity < nE + m->changeListLength) {
       int32_t rc =
           vsfAddEffChangeMemory(m, std::max(2 * m->changeListLength, nE + m->changeListLength));
@@ -686,8 +686,8 @@ void vsfModelReset(VsfModel *model) {
   m->totalSSUncorrected = m->totalSS = m->sse = m->fullMse = 0;
   m->validateAse = m->testAse = m->heldOutError = m->heldOutTestError = 0;
   m->stepScratchPos = nullptr;
-  m->fitStatus = 0;
-  m->stopReason = 0;
+  m->fitStatus = VFS_DONE;
+  m->stopReason = VSR_NONE;
   m->stopAddEffect = m->stopDropEffect = 0;
   m->stopAddValue = m->stopDropValue = 0;
   m->trialCopies = 0;
@@ -713,7 +713,7 @@ void vsfModelReset(VsfModel *model) {
 
 void vsfResetChosenStep(VsfModel *model) {
   VsfModel *m = model;
-  if (m->fitStatus != 0 || m->options->choose == 0 || m->chosenBeta == nullptr)
+  if (m->fitStatus != VFS_DONE || m->options->choose == VC_NONE_GIVEN || m->chosenBeta == nullptr)
     return;
   const int32_t c = m->chosenStep;
   const int32_t nP = m->parmCount, nE = m->effectCount;

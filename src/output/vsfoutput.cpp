@@ -227,7 +227,7 @@ int32_t vsfOutputBy(VsfContext* ctx, VsfModel* m, VsfResampling*, int64_t seed) 
   }
   const OutputColumns& c = gColumns;
   LevDesign* d = dc->design;
-  const bool usable = m->fitStatus == 0 && d != nullptr && m->beta != nullptr;
+  const bool usable = m->fitStatus == VFS_DONE && d != nullptr && m->beta != nullptr;
   std::vector<double> row(usable ? static_cast<size_t>(std::max(d->columnCount, 1)) : 1);
   HostDataSet* in = dc->library != nullptr ? dc->library->data : ctx->data;
   const VsfModelOptions& o = ctx->options;

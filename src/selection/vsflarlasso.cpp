@@ -25,8 +25,8 @@ using packed::sym;
 constexpr double kBig = 1.7976931348623157e308;
 constexpr double kTiny = 1.110223024625157e-16;
 
-bool lassoType(int32_t method) { return method == 6 || method == 8 || method == 9 || method == 10; }
-bool lsCoeffs(int32_t method) { return method == 7 || method == 8 || method == 10; }
+bool lassoType(int32_t method) { return method == VM_LASSO || method == VM_LASSO_LS || method == VM_ELASTICNET || method == VM_ELASTICNET_LS; }
+bool lsCoeffs(int32_t method) { return method == VM_LAR_LS || method == VM_LASSO_LS || method == VM_ELASTICNET_LS; }
 
 int32_t pass(VsfModel *m, VsfSerialKernel serial, VsfThreadedKernel threaded) {
   return vsfRunPass(m, serial, threaded, 0);
@@ -173,7 +173,7 @@ int32_t LarLassoStep(VsfModel *m, int32_t *changedEffect, int32_t *pendingDrop) 
   }
 
   // The new path value, or the end at the L1 target.
-  const int32_t kind = o->stop == 14 ? o->stopL1Choice : 0;
+  const int32_t kind = o->stop == VC_L1 ? o->stopL1Choice : 0;
   const double target = m->l1Target;
   const double next = cmax - A * gamma;
   bool reached = false;
@@ -280,7 +280,7 @@ int32_t LarLassoStep(VsfModel *m, int32_t *changedEffect, int32_t *pendingDrop) 
       b = -m->sweptXpx[sym(m->effectColumn[k], 0)];
     } else {
       b = m->pathBeta[k];
-      if (o->method == 9 && m->enSetting == 1 && m->l2 > 0)
+      if (o->method == VM_ELASTICNET && m->enSetting == 1 && m->l2 > 0)
         b *= 1.0 + (m->nObs - 1) * m->l2;
     }
     if (o->adaptive)
@@ -338,7 +338,7 @@ int32_t vsfLarLasso(VsfModel *m) {
   const int32_t parms = m->parmCount;
   while (vsfKeepGoing(m, t)) {
     const int32_t d = pendingDrop == -1 ? 1 : -1;
-    if (o->stop != 0) {
+    if (o->stop != VC_NONE_GIVEN) {
       std::memcpy(m->savedBeta, m->beta, sizeof(double) * parms);
       std::memcpy(m->savedStdBeta, m->stdBeta, sizeof(double) * parms);
     }

@@ -63,7 +63,7 @@ int32_t vsfProcess(VsfModel *model, VsfResampling *) {
   if (o->cvExternal)
     return vsfNotBuilt("external cross validation");
   // A fixed L2 is one plain fit; the searches over L2 are not built.
-  if ((o->method == 9 || o->method == 10) && model->l2Search != 1)
+  if ((o->method == VM_ELASTICNET || o->method == VM_ELASTICNET_LS) && model->l2Search != 1)
     return vsfNotBuilt("elastic-net L2 search");
   int32_t rc = vsfModelInit(model);
   if (rc != 0)
@@ -110,7 +110,7 @@ bool refuseFit(VsfModel *m, int32_t *rc) {
     m->fitStatus = VFS_NO_TRAIN;
     return true;
   }
-  if (m->freqValidate == 0 && asks(o, 10)) {
+  if (m->freqValidate == 0 && asks(o, VC_VALIDATE)) {
     m->fitStatus = VFS_NO_VALIDATION;
     return true;
   }
@@ -126,7 +126,7 @@ bool refuseFit(VsfModel *m, int32_t *rc) {
     *rc = fail(m, vsfNotBuilt("cross validation"));
     return true;
   }
-  if (o->method < 1 || o->method > 10) {
+  if (o->method < VM_NONE || o->method > VM_ELASTICNET_LS) {
     *rc = fail(m, vsfNotBuilt("the penalized selection methods"));
     return true;
   }
@@ -135,7 +135,7 @@ bool refuseFit(VsfModel *m, int32_t *rc) {
     return true;
   }
   // The path's arrays exist only for fits on centred and scaled columns.
-  if (o->method >= 5 && !o->colStandardize) {
+  if (o->method >= VM_LAR && !o->colStandardize) {
     *rc = fail(m, vsfNotBuilt("unstandardized least-angle path"));
     return true;
   }
@@ -198,7 +198,7 @@ int32_t fullModelFirst(VsfModel *m, int32_t start, bool full) {
       m->totalSS = m->sweptXpx[0];
     return r;
   };
-  if (o->method == 3) {
+  if (o->method == VM_BACKWARD) {
     bool complete = false;
     while (!complete) {
       complete = true;
@@ -228,11 +228,11 @@ int32_t fullModelFirst(VsfModel *m, int32_t start, bool full) {
   m->fullMse = m->nObs > m->rank ? m->sse / (m->nObs - m->rank) : 0.0;
   if (m->fullMse < kVsfFTol)
     m->fullMse = 0.0;
-  if (m->fullMse == 0.0 && asks(o, 7)) {
+  if (m->fullMse == 0.0 && asks(o, VC_CP)) {
     m->fitStatus = VFS_ZERO_FULL_MSE;
     return 0;
   }
-  if (o->method == 3) {
+  if (o->method == VM_BACKWARD) {
     for (int32_t k = 1; k < start + m->includeCount; ++k)
       m->effectStatus[k] = VES_FORCED;
   } else {
@@ -276,7 +276,7 @@ int32_t fitOnPages(VsfModel *m, int32_t start) {
     if ((rc = pass(m, vsfFullXpX, vsfFullXpX_t, 0)) != 0)
       return rc;
     // The elastic net's ridge term on every design column's diagonal.
-    if ((o->method == 9 || o->method == 10) && m->l2 > 0)
+    if ((o->method == VM_ELASTICNET || o->method == VM_ELASTICNET_LS) && m->l2 > 0)
       for (int32_t i = m->xpxColumns - m->effectCount + 1; i < m->xpxColumns; ++i)
         m->xpx[diag(i)] += (m->nObs - 1) * m->l2;
     std::memcpy(m->sweptXpx, m->xpx, sizeof(double) * tri(m->xpxColumns));
@@ -289,7 +289,7 @@ int32_t fitOnPages(VsfModel *m, int32_t start) {
     m->totalSS = m->totalSSUncorrected;
 
   // The full model first: BACKWARD starts from it; CP and BIC need its variance.
-  if (o->method == 3 || o->fullModelFirst) {
+  if (o->method == VM_BACKWARD || o->fullModelFirst) {
     if ((rc = fullModelFirst(m, start, full)) != 0)
       return rc;
     if (m->fitStatus == VFS_ZERO_FULL_MSE)
@@ -299,8 +299,8 @@ int32_t fitOnPages(VsfModel *m, int32_t start) {
   if (o->storeCross && !full && (rc = vsfInitCross(m)) != 0)
     return fail(m, rc);
 
-  if (o->method != 3) {
-    if (o->choose != 0)
+  if (o->method != VM_BACKWARD) {
+    if (o->choose != VC_NONE_GIVEN)
       m->chosenStep = m->includeCount - 1 < 0 ? 0 : m->includeCount - 1;
     for (int32_t k = start; k < start + m->includeCount && k < m->effectCount; ++k) {
       if ((rc = vsfAddEffect(m, k, 0, 0)) != 0)

@@ -54,7 +54,7 @@ double startValue(VsfModel *m, int32_t c) {
 void vsfInitCriteria(VsfModel *m, double *stopValue, double *chooseValue, double *selectValue) {
   const VsfModelOptions *o = m->options;
   *stopValue = startValue(m, o->stop);
-  if (o->choose == 0)
+  if (o->choose == VC_NONE_GIVEN)
     *chooseValue = hostMissing();
   else if (o->choose == o->stop)
     *chooseValue = *stopValue;
@@ -67,7 +67,7 @@ void vsfInitCriteria(VsfModel *m, double *stopValue, double *chooseValue, double
                    : m->cvexCurve != nullptr      ? m->cvexCurve[0]
                                                   : hostMissing();
   if (selectValue != nullptr) {
-    if (o->select == 1)
+    if (o->select == VC_SL)
       *selectValue = hostMissing();
     else if (o->select == o->stop)
       *selectValue = *stopValue;
@@ -75,7 +75,7 @@ void vsfInitCriteria(VsfModel *m, double *stopValue, double *chooseValue, double
       *selectValue = *chooseValue;
     else
       *selectValue = startValue(m, o->select);
-    if (o->stop == 0)
+    if (o->stop == VC_NONE_GIVEN)
       *stopValue = *selectValue;
   }
 }
@@ -87,7 +87,7 @@ int32_t vsfKeepGoing(VsfModel *m, int32_t s) {
   int32_t result = 1;
   int64_t stepsLimit = 0, limit = 0;
   bool decided = false;
-  if (o->method == 3) {
+  if (o->method == VM_BACKWARD) {
     if (m->inModelCount == 1 && o->noint) {
       m->stopReason = VSR_DOWN_TO_INTERCEPT;
       result = 0;
@@ -117,15 +117,15 @@ int32_t vsfKeepGoing(VsfModel *m, int32_t s) {
     } else if (o->stopCount != 0 && o->stopCount == m->inModelCount) {
       m->stopReason = VSR_STOP_COUNT;
       result = 0;
-    } else if (m->inModelCount == all && (o->method == 2 || o->method == 5)) {
+    } else if (m->inModelCount == all && (o->method == VM_FORWARD || o->method == VM_LAR)) {
       m->stopReason = VSR_ALL_ENTERED;
       result = 0;
-    } else if (m->inModelCount == forced && o->method == 3) {
+    } else if (m->inModelCount == forced && o->method == VM_BACKWARD) {
       m->stopReason = VSR_DOWN_TO_FORCED;
       result = 0;
     }
   }
-  if (o->stop == 14 && o->stopL1Choice != 0 && m->l1Target >= 0) {
+  if (o->stop == VC_L1 && o->stopL1Choice != 0 && m->l1Target >= 0) {
     double q = 0, t = 0;
     switch (o->stopL1Choice) {
     case 1:
@@ -157,7 +157,7 @@ int32_t vsfStopSelection(double v, VsfModel *m, int32_t, int32_t k, int32_t d, d
     *result = 0;
     return 0;
   }
-  const int32_t crit = o->stop != 0 ? o->stop : o->select;
+  const int32_t crit = o->stop != VC_NONE_GIVEN ? o->stop : o->select;
   if (crit != o->select)
     v = vsfGetCriterion(m, crit);
   *result = -1;
@@ -204,12 +204,12 @@ int32_t vsfStopSelection(double v, VsfModel *m, int32_t, int32_t k, int32_t d, d
   }
   if (stands) {
     *result = 0;
-    if (!pathEnd || o->method == 13)
+    if (!pathEnd || o->method == VM_GROUPLASSO)
       return 0;
     *result = -1;
   } else {
     m->stopReason = VSR_NO_IMPROVEMENT;
-    if (o->method == 13) {
+    if (o->method == VM_GROUPLASSO) {
       m->stopAddValue = v;
       m->sse = m->stepSSE[m->stepCount - 1];
       if (m->stepValidateAse)
@@ -250,7 +250,7 @@ int32_t vsfStopSelection(double v, VsfModel *m, int32_t, int32_t k, int32_t d, d
 void vsfChoose(double selectValue, double stopValue, VsfModel *m, double *chooseValue,
                int32_t direction) {
   const VsfModelOptions *o = m->options;
-  if (o->choose == 0)
+  if (o->choose == VC_NONE_GIVEN)
     return;
   double v;
   if (o->choose == o->select)
@@ -267,7 +267,7 @@ void vsfChoose(double selectValue, double stopValue, VsfModel *m, double *choose
 
 int32_t vsfCriterionImproves(int32_t criterion, int32_t isEntry, double *best, double value,
                              double level) {
-  if (criterion == 1)
+  if (criterion == VC_SL)
     return isEntry ? value < level : value > level;
   if (vsfIsEpsBetter(criterion, value, *best)) {
     *best = value;
