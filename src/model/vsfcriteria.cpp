@@ -22,37 +22,37 @@ double criterion(VsfModel *m, int32_t code, double prevSse, double sse, int32_t 
                  int32_t rank, int32_t prevEffects, int32_t effects) {
   const double n = m->nObs;
   switch (code) {
-  case 1: {
+  case VC_SL: {
     double F;
     return vsfLogPval(prevRank, rank, prevEffects, effects, &F, prevSse, sse, n, m->fuzz);
   }
-  case 2:
+  case VC_AIC:
     return vsfAic(rank, sse, n);
-  case 3:
+  case VC_AICC:
     return vsfAicc(rank, sse, n);
-  case 4:
+  case VC_SBC:
     return vsfSbc(rank, sse, n);
-  case 5:
+  case VC_RSQUARE:
     return vsfRsquare(sse, m->totalSS);
-  case 6:
+  case VC_ADJRSQ:
     return vsfAdjrsq(rank, m->options->noint, sse, m->totalSS, n);
-  case 7:
+  case VC_CP:
     return vsfCp(rank, sse, n, m->fullMse);
-  case 8:
+  case VC_BIC:
     return vsfBic(rank, sse, n, m->fullMse);
-  case 9:
+  case VC_PRESS:
     vsfComputePress(m);
     return m->press;
-  case 10:
+  case VC_VALIDATE:
     vsfComputeResids(m);
     return m->validateAse;
-  case 11:
+  case VC_CV:
     vsfComputeCVResids(m);
     return m->cvPress;
-  case 13:
+  case VC_CVEX:
     vsfComputeCVEXPRESS(m);
     return m->heldOutError;
-  case 14:
+  case VC_L1:
     return m->l1Target;
   default:
     return prevSse;

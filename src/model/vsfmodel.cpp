@@ -18,7 +18,9 @@
 
 namespace {
 
-bool methodHasPath(int32_t m) { return (m >= 5 && m <= 10) || m == 13; }
+bool methodHasPath(int32_t m) {
+  return (m >= VM_LAR && m <= VM_ELASTICNET_LS) || m == VM_GROUPLASSO;
+}
 
 int32_t limitFor(const VsfModel *m, const VsfModelOptions *o, int32_t base) {
   const int64_t M = o->maxSteps == 0 ? 2147483647LL : o->maxSteps;
@@ -27,26 +29,26 @@ int32_t limitFor(const VsfModel *m, const VsfModelOptions *o, int32_t base) {
   const int64_t I = o->include;
   int64_t limit;
   switch (o->method) {
-  case 2:
-  case 3:
-  case 5:
-  case 7:
+  case VM_FORWARD:
+  case VM_BACKWARD:
+  case VM_LAR:
+  case VM_LAR_LS:
     limit = std::min<int64_t>(base, M);
     if (S > 0)
       limit = std::min(limit, S + I);
     break;
-  case 4:
-  case 6:
-  case 8:
-  case 9:
-  case 10:
+  case VM_STEPWISE:
+  case VM_LASSO:
+  case VM_LASSO_LS:
+  case VM_ELASTICNET:
+  case VM_ELASTICNET_LS:
     limit = std::min<int64_t>(2LL * base, M);
     if (S > 0)
       limit = std::min(limit, S + I);
     break;
-  case 11:
-  case 12:
-  case 13:
+  case VM_QKLASSO:
+  case VM_QKGLASSO:
+  case VM_GROUPLASSO:
     limit = o->maxSteps != 0 ? M : 100;
     if (S > 0)
       limit = std::min(limit, S + I);
@@ -86,7 +88,7 @@ int32_t vsfFitStatusMessage(int32_t fitStatus) {
     return 131;
   case VFS_OVERFLOW:
     return 1706;
-  case 0:
+  case VFS_DONE:
     return 0;
   default:
     return fitStatus < VFS_DONE ? 133 : 0;

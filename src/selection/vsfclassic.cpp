@@ -53,13 +53,13 @@ int32_t refresh(VsfModel *m, double value) {
   const VsfModelOptions *o = m->options;
   int32_t rc = 0;
   if (o->pressNeeded) {
-    if (sel(m) == 9)
+    if (sel(m) == VC_PRESS)
       m->press = value;
     else
       rc = vsfComputePress(m);
   }
   if (rc == 0 && vsfCvOn(m)) {
-    if (sel(m) == 11 && o->cvDetails == 0)
+    if (sel(m) == VC_CV && o->cvDetails == 0)
       m->cvPress = value;
     else
       rc = vsfComputeCVResids(m);

@@ -173,12 +173,12 @@ int32_t LarLassoStep(VsfModel *m, int32_t *changedEffect, int32_t *pendingDrop) 
   }
 
   // The new path value, or the end at the L1 target.
-  const int32_t kind = o->stop == VC_L1 ? o->stopL1Choice : 0;
+  const int32_t kind = o->stop == VC_L1 ? o->stopL1Choice : int32_t{VL1_NONE};
   const double target = m->l1Target;
   const double next = cmax - A * gamma;
   bool reached = false;
   switch (kind) {
-  case 1:
+  case VL1_RATIO:
     if (target >= 0 && target * m->lambdaMax > next) {
       gamma = (cmax - target * m->lambdaMax) / A;
       m->lambda = target * m->lambdaMax;
@@ -187,7 +187,7 @@ int32_t LarLassoStep(VsfModel *m, int32_t *changedEffect, int32_t *pendingDrop) 
       m->lambda = next;
     }
     break;
-  case 2:
+  case VL1_NORM:
     if (target >= 0 && R > 0 && target < gamma * R + m->l1Norm) {
       gamma = (target - m->l1Norm) / R;
       m->l1Norm = target;
@@ -196,7 +196,7 @@ int32_t LarLassoStep(VsfModel *m, int32_t *changedEffect, int32_t *pendingDrop) 
       m->lambda = next;
     }
     break;
-  case 3:
+  case VL1_VALUE:
     if (target >= 0 && next < target) {
       gamma = (cmax - target) / A;
       m->lambda = target;

@@ -22,27 +22,27 @@ double startValue(VsfModel *m, int32_t c) {
   const double n = m->nObs;
   const bool first = s == 0;
   switch (c) {
-  case 2:
+  case VC_AIC:
     return first ? DBL_MAX : vsfAic(p, sse, n);
-  case 3:
+  case VC_AICC:
     return first ? DBL_MAX : vsfAicc(p, sse, n);
-  case 4:
+  case VC_SBC:
     return first ? DBL_MAX : vsfSbc(p, sse, n);
-  case 5:
+  case VC_RSQUARE:
     return first ? -DBL_MAX : vsfRsquare(sse, m->totalSS);
-  case 6:
+  case VC_ADJRSQ:
     return first ? -DBL_MAX : vsfAdjrsq(p, m->options->noint, sse, m->totalSS, n);
-  case 7:
+  case VC_CP:
     return first ? DBL_MAX : vsfCp(p, sse, n, m->fullMse);
-  case 8:
+  case VC_BIC:
     return first ? DBL_MAX : vsfBic(p, sse, n, m->fullMse);
-  case 9:
+  case VC_PRESS:
     return first ? DBL_MAX : m->press;
-  case 10:
+  case VC_VALIDATE:
     return first ? DBL_MAX : m->validateAse;
-  case 11:
+  case VC_CV:
     return first ? DBL_MAX : m->cvPress;
-  case 13:
+  case VC_CVEX:
     return first ? DBL_MAX : m->heldOutError;
   default:
     return hostMissing();
@@ -125,14 +125,14 @@ int32_t vsfKeepGoing(VsfModel *m, int32_t s) {
       result = 0;
     }
   }
-  if (o->stop == VC_L1 && o->stopL1Choice != 0 && m->l1Target >= 0) {
+  if (o->stop == VC_L1 && o->stopL1Choice != VL1_NONE && m->l1Target >= 0) {
     double q = 0, t = 0;
     switch (o->stopL1Choice) {
-    case 1:
+    case VL1_RATIO:
       q = m->lambda;
       t = m->l1Target * m->lambdaMax;
       break;
-    case 2:
+    case VL1_NORM:
       q = m->l1Norm;
       t = m->l1Target;
       break;
