@@ -8,6 +8,7 @@
 #include "model/vsfcriteria.h"
 #include "model/vsfformulas.h"
 #include "model/vsfserialize.h"
+#include "numerics/packedtri.h"
 #include "support/hoststubs.h"
 #include "support/notbuilt.h"
 #include "support/poolalloc.h"
@@ -111,9 +112,11 @@ void *vsfModelAlloc(VsfModel *model, int64_t bytes, bool zero) {
   return model->pool->allocate(model->pool, static_cast<size_t>(bytes), zero ? kQkZeroed : 0);
 }
 
-int32_t vsfModelInit(VsfModel *model) {
-  VsfModel *m = model;
-  const VsfModelOptions *o = m->options;
+namespace {
+
+// The model's pool and the position of its step records (written from the start of the
+// step-record file).
+int32_t openModelPool(VsfModel *m) {
   QkPoolAttributes attrs{};
   attrs.flags = 1;
   m->pool = Exported_QKHandle == nullptr
@@ -123,75 +126,85 @@ int32_t vsfModelInit(VsfModel *model) {
     return -1;
   m->passFailure = 0;
 
-  // Step records of the fit are written from the start of the step-record file.
   m->stepScratch = m->scratchHolder;
   m->stepScratchPos = vsfModelArray<int64_t>(m, 1);
   if (m->stepScratchPos == nullptr)
     return -2;
   *m->stepScratchPos = 0;
+  return 0;
+}
 
-  if (m->nTrain == 0)
-    return 0;
-  if (m->freqValidate == 0 && (o->choose == VC_VALIDATE || o->stop == VC_VALIDATE || o->select == VC_VALIDATE))
-    return 0;
-  if (m->includeCount == 0)
-    m->includeCount = o->forcedIn;
-
-  const int32_t nE = m->effectCount, nP = m->parmCount;
-  const int32_t base = o->noint ? nE - 1 : nE;
+// The hierarchy switch, and (without SPLIT) the working counts of the hierarchy lists,
+// started from the counts the post-init checks made.
+int32_t setUpHierarchy(VsfModel *m, const VsfModelOptions *o, int32_t nE) {
   m->hierarchy = (o->hierarchy != 0 || o->method == VM_BACKWARD) ? 1 : 0;
-  if (!o->split) {
-    m->hierAddCountInit = o->hierAddCountInit;
-    m->hierDropCountInit = o->hierDropCountInit;
-    m->hierListA = o->hierListA;
-    m->hierListB = o->hierListB;
-    m->hierAddCount = vsfModelArray<int32_t>(m, nE);
-    m->hierDropCount = vsfModelArray<int32_t>(m, nE);
-    if (m->hierAddCount == nullptr || m->hierDropCount == nullptr)
-      return -2;
-    if (m->hierarchy && m->hierAddCountInit != nullptr && m->hierDropCountInit != nullptr) {
-      std::memcpy(m->hierAddCount, m->hierAddCountInit, sizeof(int32_t) * nE);
-      std::memcpy(m->hierDropCount, m->hierDropCountInit, sizeof(int32_t) * nE);
-    }
+  if (o->split)
+    return 0;
+  m->hierAddCountInit = o->hierAddCountInit;
+  m->hierDropCountInit = o->hierDropCountInit;
+  m->hierListA = o->hierListA;
+  m->hierListB = o->hierListB;
+  m->hierAddCount = vsfModelArray<int32_t>(m, nE);
+  m->hierDropCount = vsfModelArray<int32_t>(m, nE);
+  if (m->hierAddCount == nullptr || m->hierDropCount == nullptr)
+    return -2;
+  if (m->hierarchy && m->hierAddCountInit != nullptr && m->hierDropCountInit != nullptr) {
+    std::memcpy(m->hierAddCount, m->hierAddCountInit, sizeof(int32_t) * nE);
+    std::memcpy(m->hierDropCount, m->hierDropCountInit, sizeof(int32_t) * nE);
   }
+  return 0;
+}
 
-  m->stepLimit = limitFor(m, o, base);
-
+// The fold records of cross validation (no more folds than training rows, except for
+// random folds), with room for each fold's estimates when they are shown.
+int32_t allocateFolds(VsfModel *m, const VsfModelOptions *o, int32_t nP) {
   if (m->foldCount > m->nTrain && o->cvMethod != CV_RANDOM)
     m->foldCount = static_cast<int32_t>(m->nTrain);
+  if (!vsfCvOn(m))
+    return 0;
+  m->folds = vsfModelArray<VsfFoldRecord>(m, m->foldCount);
+  if (m->folds == nullptr)
+    return -2;
+  if (foldEstimates(m) && o->cvDetails != 0)
+    for (int32_t f = 0; f < m->foldCount; ++f)
+      if ((m->folds[f].beta = vsfModelArray<double>(m, nP)) == nullptr)
+        return -2;
+  return 0;
+}
 
-  const bool cv = vsfCvOn(m);
-  if (cv) {
-    m->folds = vsfModelArray<VsfFoldRecord>(m, m->foldCount);
-    if (m->folds == nullptr)
-      return -2;
-    if (foldEstimates(m) && o->cvDetails != 0)
-      for (int32_t f = 0; f < m->foldCount; ++f)
-        if ((m->folds[f].beta = vsfModelArray<double>(m, nP)) == nullptr)
-          return -2;
+// First capacities of the swept matrix, the step history and the cross-product columns.
+// With the full X'X every parameter has a column from the start; otherwise the capacities
+// follow the steps expected (STEPS=, else half the step limit) times the mean effect width.
+struct StartCapacities {
+  int32_t xpx;
+  int32_t steps;
+  int32_t cross;
+};
+StartCapacities startCapacities(const VsfModel *m, const VsfModelOptions *o, bool full,
+                                int32_t nE, int32_t nP) {
+  StartCapacities c{nP + 1, m->stepLimit, 0};
+  if (full)
+    return c;
+  const double ratio = static_cast<double>(nP) / nE;
+  int64_t est;
+  if (o->steps == 0) {
+    c.steps = std::max(1, m->stepLimit / 2);
+    est = static_cast<int64_t>(c.steps * ratio + 1.5);
+  } else {
+    est = static_cast<int64_t>(o->steps * ratio + 1.5);
+    c.steps = o->include + o->steps;
   }
+  if (nP > 100)
+    c.xpx = static_cast<int32_t>(std::min<int64_t>(est, 500));
+  c.cross = static_cast<int32_t>(std::min<int64_t>(est, 1000000 / (nP + 1)));
+  return c;
+}
 
-  const bool full = vsfFullXpxOn(m);
-  int32_t xpxCap = nP + 1;
-  int32_t stepCap = m->stepLimit;
-  int32_t crossCap = 0;
-  if (!full) {
-    const double ratio = static_cast<double>(nP) / nE;
-    int64_t est;
-    if (o->steps == 0) {
-      stepCap = std::max(1, m->stepLimit / 2);
-      est = static_cast<int64_t>(stepCap * ratio + 1.5);
-    } else {
-      est = static_cast<int64_t>(o->steps * ratio + 1.5);
-      stepCap = o->include + o->steps;
-    }
-    if (nP > 100)
-      xpxCap = static_cast<int32_t>(std::min<int64_t>(est, 500));
-    crossCap = static_cast<int32_t>(std::min<int64_t>(est, 1000000 / (nP + 1)));
-  }
-
+// The trial block of a multi-column candidate (forward and stepwise on the full X'X by a
+// criterion that needs no data pass) and the copies of the model that a trial works on.
+int32_t allocateTrialBlocks(VsfModel *m, const VsfModelOptions *o, bool full, int32_t nE) {
   const int32_t sel = o->select;
-  const bool trialSelect = sel == 9 || sel == 10 || sel == 11;
+  const bool trialSelect = sel == VC_PRESS || sel == VC_VALIDATE || sel == VC_CV;
   int32_t widest = 0;
   for (int32_t e = 0; e < nE; ++e)
     widest = std::max(widest, m->effectColumns[e]);
@@ -215,26 +228,28 @@ int32_t vsfModelInit(VsfModel *model) {
         !m->cleanInModelList)
       return -2;
   }
+  return 0;
+}
 
-  int32_t rc = vsfAddXpXMemory(m, xpxCap);
-  if (rc != 0)
-    return rc;
-  rc = vsfAddStepMemory(m, stepCap);
-  if (rc != 0)
-    return rc;
+// The cross-product columns kept between the model and candidate effects (model and folds)
+// when the full X'X is not formed.
+int32_t allocateCross(VsfModel *m, bool cv, int32_t nP, int32_t crossCap) {
+  m->cross = vsfModelArray<double>(m, static_cast<int64_t>(nP + 1) * crossCap);
+  if (m->cross == nullptr)
+    return -2;
+  if (cv)
+    for (int32_t f = 0; f < m->foldCount; ++f)
+      if ((m->folds[f].cross = vsfModelArray<double>(m, static_cast<int64_t>(nP + 1) * crossCap)) ==
+          nullptr)
+        return -2;
+  m->crossCapacity = crossCap;
+  return 0;
+}
 
-  if (!full) {
-    m->cross = vsfModelArray<double>(m, static_cast<int64_t>(nP + 1) * crossCap);
-    if (m->cross == nullptr)
-      return -2;
-    if (cv)
-      for (int32_t f = 0; f < m->foldCount; ++f)
-        if ((m->folds[f].cross =
-                 vsfModelArray<double>(m, static_cast<int64_t>(nP + 1) * crossCap)) == nullptr)
-          return -2;
-    m->crossCapacity = crossCap;
-  }
-
+// The per-effect and per-parameter arrays of the fit: status, offsets, estimates, the path
+// arrays of the penalized methods, and the candidates' criterion values.
+int32_t allocateFitArrays(VsfModel *m, const VsfModelOptions *o, bool full, int32_t nE,
+                          int32_t nP) {
   if (o->parmStandardize) {
     m->changeList = vsfModelArray<int32_t>(m, 2LL * nE);
     if (m->changeList == nullptr)
@@ -249,7 +264,8 @@ int32_t vsfModelInit(VsfModel *model) {
   m->effectStatus = vsfModelArray<uint8_t>(m, nE);
   m->parmOffset = vsfModelArray<int32_t>(m, nE);
   m->workVector = vsfModelArray<double>(m, std::max(m->foldCount, nP + 1));
-  m->corr = vsfModelArray<double>(m, (o->method == VM_QKGLASSO || o->method == VM_GROUPLASSO) ? nP : nE);
+  m->corr =
+      vsfModelArray<double>(m, (o->method == VM_QKGLASSO || o->method == VM_GROUPLASSO) ? nP : nE);
   m->beta = vsfModelArray<double>(m, nP);
   m->stdBeta = vsfModelArray<double>(m, nP);
   m->betaVariance = vsfModelArray<double>(m, nP);
@@ -262,7 +278,7 @@ int32_t vsfModelInit(VsfModel *model) {
     if ((m->solverBeta = vsfModelArray<double>(m, nP)) == nullptr)
       return -2;
     if (o->stop != VC_NONE_GIVEN && (!(m->savedSolverBetaA = vsfModelArray<double>(m, nP)) ||
-                         !(m->savedSolverBetaB = vsfModelArray<double>(m, nP))))
+                                     !(m->savedSolverBetaB = vsfModelArray<double>(m, nP))))
       return -2;
   }
   if (o->colStandardize) {
@@ -273,7 +289,7 @@ int32_t vsfModelInit(VsfModel *model) {
     if (!m->pathBeta || !m->dirCorr || !m->direction || !m->activeSign)
       return -2;
     if (o->stop != VC_NONE_GIVEN && (!(m->savedBeta = vsfModelArray<double>(m, nP)) ||
-                         !(m->savedStdBeta = vsfModelArray<double>(m, nP))))
+                                     !(m->savedStdBeta = vsfModelArray<double>(m, nP))))
       return -2;
   }
   if (!full) {
@@ -284,50 +300,60 @@ int32_t vsfModelInit(VsfModel *model) {
   }
   if (o->storeCandidates && (m->candidateValue = vsfModelArray<double>(m, nE)) == nullptr)
     return -2;
+  return 0;
+}
 
+// The copy of the chosen model kept under CHOOSE= (chosenStep -1 without CHOOSE=).
+int32_t allocateChosen(VsfModel *m, int32_t nE, int32_t nP) {
   if (!chooseGiven(m)) {
     m->chosenStep = -1;
-  } else {
-    m->chosenBeta = vsfModelArray<double>(m, nP);
-    m->chosenStdBeta = vsfModelArray<double>(m, nP);
-    m->chosenBetaVariance = vsfModelArray<double>(m, nP);
-    m->chosenInModelList = vsfModelArray<int32_t>(m, nE);
-    m->chosenEffectStatus = vsfModelArray<uint8_t>(m, nE);
-    if (!m->chosenBeta || !m->chosenStdBeta || !m->chosenBetaVariance || !m->chosenInModelList ||
-        !m->chosenEffectStatus)
-      return -2;
-    if (foldStats(m) && (m->chosenFoldCvSse = vsfModelArray<double>(m, m->foldCount)) == nullptr)
-      return -2;
-    m->chosenStep = 0;
+    return 0;
   }
+  m->chosenBeta = vsfModelArray<double>(m, nP);
+  m->chosenStdBeta = vsfModelArray<double>(m, nP);
+  m->chosenBetaVariance = vsfModelArray<double>(m, nP);
+  m->chosenInModelList = vsfModelArray<int32_t>(m, nE);
+  m->chosenEffectStatus = vsfModelArray<uint8_t>(m, nE);
+  if (!m->chosenBeta || !m->chosenStdBeta || !m->chosenBetaVariance || !m->chosenInModelList ||
+      !m->chosenEffectStatus)
+    return -2;
+  if (foldStats(m) && (m->chosenFoldCvSse = vsfModelArray<double>(m, m->foldCount)) == nullptr)
+    return -2;
+  m->chosenStep = 0;
+  return 0;
+}
 
-  m->xpxColumns = full ? nP + 1 : 1;
-
-  if (!full) {
-    m->effectFirstColumn = vsfModelArray<int32_t>(m, nE);
-    m->effectBlocks = vsfModelArray<double *>(m, nE);
-    if (m->effectFirstColumn == nullptr || m->effectBlocks == nullptr)
+// Without the full X'X: each effect's own cross-product block (model and folds) and the
+// first column of each effect in the growing swept matrix (after the response column).
+int32_t allocateEffectBlocks(VsfModel *m, bool cv, int32_t nE) {
+  m->effectFirstColumn = vsfModelArray<int32_t>(m, nE);
+  m->effectBlocks = vsfModelArray<double *>(m, nE);
+  if (m->effectFirstColumn == nullptr || m->effectBlocks == nullptr)
+    return -2;
+  m->effectFirstColumn[0] = 1;
+  for (int32_t i = 0; i + 1 < nE; ++i)
+    m->effectFirstColumn[i + 1] = m->effectFirstColumn[i] + m->effectColumns[i];
+  if (cv)
+    for (int32_t f = 0; f < m->foldCount; ++f)
+      if ((m->folds[f].effectBlocks = vsfModelArray<double *>(m, nE)) == nullptr)
+        return -2;
+  for (int32_t e = 0; e < nE; ++e) {
+    const int64_t c = m->effectColumns[e];
+    if (c <= 0)
+      continue;
+    if ((m->effectBlocks[e] = vsfModelArray<double>(m, packed::tri(c))) == nullptr)
       return -2;
-    m->effectFirstColumn[0] = 1;
-    for (int32_t i = 0; i + 1 < nE; ++i)
-      m->effectFirstColumn[i + 1] = m->effectFirstColumn[i] + m->effectColumns[i];
     if (cv)
       for (int32_t f = 0; f < m->foldCount; ++f)
-        if ((m->folds[f].effectBlocks = vsfModelArray<double *>(m, nE)) == nullptr)
+        if ((m->folds[f].effectBlocks[e] = vsfModelArray<double>(m, packed::tri(c))) == nullptr)
           return -2;
-    for (int32_t e = 0; e < nE; ++e) {
-      const int64_t c = m->effectColumns[e];
-      if (c <= 0)
-        continue;
-      if ((m->effectBlocks[e] = vsfModelArray<double>(m, c * (c + 1) / 2)) == nullptr)
-        return -2;
-      if (cv)
-        for (int32_t f = 0; f < m->foldCount; ++f)
-          if ((m->folds[f].effectBlocks[e] = vsfModelArray<double>(m, c * (c + 1) / 2)) == nullptr)
-            return -2;
-    }
   }
+  return 0;
+}
 
+// The starting state: parameter offsets, effects without columns (and the intercept under
+// NOINT) unavailable, and no held-out statistics yet.
+void setStartState(VsfModel *m, const VsfModelOptions *o, int32_t nE) {
   if (o->noint)
     m->effectStatus[0] = VES_UNAVAILABLE;
   int32_t running = 0;
@@ -339,6 +365,51 @@ int32_t vsfModelInit(VsfModel *model) {
   }
   m->press = m->validateAse = m->testAse = m->cvPress = hostMissing();
   m->heldOutError = hostMissing();
+}
+
+} // namespace
+
+int32_t vsfModelInit(VsfModel *model) {
+  VsfModel *m = model;
+  const VsfModelOptions *o = m->options;
+  int32_t rc = openModelPool(m);
+  if (rc != 0)
+    return rc;
+  // Nothing to fit: no training rows, or a validation criterion without validation rows.
+  if (m->nTrain == 0)
+    return 0;
+  if (m->freqValidate == 0 &&
+      (o->choose == VC_VALIDATE || o->stop == VC_VALIDATE || o->select == VC_VALIDATE))
+    return 0;
+  if (m->includeCount == 0)
+    m->includeCount = o->forcedIn;
+
+  const int32_t nE = m->effectCount, nP = m->parmCount;
+  const int32_t base = o->noint ? nE - 1 : nE;
+  if ((rc = setUpHierarchy(m, o, nE)) != 0)
+    return rc;
+  m->stepLimit = limitFor(m, o, base);
+  if ((rc = allocateFolds(m, o, nP)) != 0)
+    return rc;
+  const bool cv = vsfCvOn(m);
+  const bool full = vsfFullXpxOn(m);
+  const StartCapacities cap = startCapacities(m, o, full, nE, nP);
+  if ((rc = allocateTrialBlocks(m, o, full, nE)) != 0)
+    return rc;
+  if ((rc = vsfAddXpXMemory(m, cap.xpx)) != 0)
+    return rc;
+  if ((rc = vsfAddStepMemory(m, cap.steps)) != 0)
+    return rc;
+  if (!full && (rc = allocateCross(m, cv, nP, cap.cross)) != 0)
+    return rc;
+  if ((rc = allocateFitArrays(m, o, full, nE, nP)) != 0)
+    return rc;
+  if ((rc = allocateChosen(m, nE, nP)) != 0)
+    return rc;
+  m->xpxColumns = full ? nP + 1 : 1;
+  if (!full && (rc = allocateEffectBlocks(m, cv, nE)) != 0)
+    return rc;
+  setStartState(m, o, nE);
   return 0;
 }
 
