@@ -9,6 +9,7 @@
 #include "driver/vsfoptions.h"
 #include "driver/vsfpostinit.h"
 #include "model/vsfmodel.h"
+#include "output/vsfoutput.h"
 #include "output/vsfresstate.h"
 #include "support/hostif.h"
 
@@ -75,6 +76,7 @@ struct VsfContext {
   int32_t maxRowsPerPage;
   int32_t parameterNamesPresent;
   VsfStatementSettings stmt;     // settings of the statement readers besides options and perf
+  VsfOutputColumns outputColumns; // the OUTPUT data set's columns
   VsfResultsState results;       // labels, optimal steps and open groups of the results
 
   // Post-parse initialisation (vsfpostinit.cpp).
