@@ -26,7 +26,6 @@ struct VsfContext {
   PostFitBridge* postFit;        // the post-fit statements' bridge, or null
   VsfModel model;                // the fit of the current BY group
   VsfScratch scratch;            // per-group scratch
-  VsfScratch designScratch;      //    across-groups OUTDESIGN scratch
   VsfResampling* resampling;     // model averaging's resamplers, or null
   QkPool* mainPool;              // pools: the run's, the BY group's, pages, steps, graphs
   QkPool* byPool;

@@ -32,7 +32,6 @@ void vsfRelease(VsfContext* ctx) {
   steps.vsfBagVecRelease(&ctx->bags, &ctx->exts);
   // The scratch files belong to the extension that made them: close them before it goes.
   steps.vsfFreeScratch(&ctx->scratch, &ctx->exts);
-  steps.vsfFreeScratch(&ctx->designScratch, &ctx->exts);
   vsfQkExtsUnload(&ctx->exts);
   ctx->exts = QkExtensionSet{};
   steps.zranms(&ctx->workingSeed, 2);

@@ -929,7 +929,5 @@ int32_t vsfInitializeModel(VsfContext* ctx) {
       return -5;
     }
   }
-  m.designScratch = &ctx->designScratch;
-  m.stepModelWritten = 0;
   return 0;
 }

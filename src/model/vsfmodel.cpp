@@ -413,7 +413,72 @@ int32_t vsfModelInit(VsfModel *model) {
   return 0;
 }
 
-void vsfModelByFree(VsfModel *model) { poolDestroy(model->pool); }
+namespace {
+
+// Clears every pointer into the model's pool (and the counts and statistics of the fit
+// that lived there), so that the model can be initialised again for another fit.
+void forgetPoolArrays(VsfModel *m) {
+  m->xpxColumns = m->crossColumnCount = m->stepCount = m->rank = m->inModelCount = 0;
+  m->changeListLength = 0;
+  m->xpxCapacity = m->crossCapacity = m->stepCapacity = m->changeListCapacity = 0;
+  m->effectBlocks = nullptr;
+  m->trialXpx = nullptr;
+  m->trialFlags = nullptr;
+  m->needTrialBlock = 0;
+  m->xpx = m->sweptXpx = m->cross = nullptr;
+  m->stepSSE = m->stepPress = m->stepValidateAse = m->stepTestAse = m->stepCvPress = nullptr;
+  m->stepStdL1Norm = m->stepPathValue = m->stepL1Norm = m->stepL2Norm = nullptr;
+  m->stepHeldOutError = m->stepHeldOutTestError = nullptr;
+  m->stepEffect = m->changeList = m->stepRank = m->stepParms = m->stepEffects = nullptr;
+  m->sweepFlags = nullptr;
+  m->chosenBetaVariance = m->chosenBeta = m->chosenStdBeta = nullptr;
+  m->chosenInModelList = nullptr;
+  m->chosenEffectStatus = nullptr;
+  m->chosenStep = 0;
+  m->workVector = m->corr = m->beta = m->stdBeta = m->candidateValue = nullptr;
+  m->betaVariance = m->adaptiveWeight = nullptr;
+  m->effectStatus = nullptr;
+  m->crossSlot = m->effectFirstColumn = nullptr;
+  m->dirCorr = m->direction = m->pathBeta = m->solverBeta = m->savedBeta = nullptr;
+  m->savedStdBeta = m->savedSolverBetaA = m->savedSolverBetaB = nullptr;
+  m->activeSign = nullptr;
+  m->adaptiveAliased = 0;
+  m->aliasDropCount = m->aliasIncludeDropCount = 0;
+  m->aliasDropList = nullptr;
+  m->press = 0;
+  m->screenBound = m->screenStat = nullptr;
+  m->screenFlag = nullptr;
+  m->totalSSUncorrected = m->totalSS = m->sse = m->fullMse = 0;
+  m->validateAse = m->testAse = m->heldOutError = m->heldOutTestError = 0;
+  m->stepScratchPos = nullptr;
+  m->fitStatus = VFS_DONE;
+  m->stopReason = VSR_NONE;
+  m->stopAddEffect = m->stopDropEffect = 0;
+  m->stopAddValue = m->stopDropValue = 0;
+  m->trialCopies = 0;
+  m->savedSweptXpx = m->savedXpx = nullptr;
+  m->savedSse = m->savedCvPress = m->savedPress = m->savedValidateAse = m->savedTestAse = 0;
+  m->savedXpxColumns = m->savedXpxCapacity = m->savedRank = m->savedInModelCount = 0;
+  m->savedInModelList = m->savedEffectColumn = nullptr;
+  m->savedEffectStatus = nullptr;
+  m->savedSweepFlags = nullptr;
+  m->workSweptXpx = m->cleanSweptXpx = m->workXpx = nullptr;
+  m->workEffectColumn = m->cleanEffectColumn = m->workInModelList = m->cleanInModelList = nullptr;
+  m->trialColumns = 0;
+  m->workSweepFlags = m->cleanSweepFlags = nullptr;
+  m->cvPress = 0;
+  m->folds = nullptr;
+  m->chosenFoldCvSse = nullptr;
+  m->solverExtension = nullptr;
+  m->hierAddCount = m->hierDropCount = nullptr;
+}
+
+} // namespace
+
+void vsfModelByFree(VsfModel *model) {
+  poolDestroy(model->pool);
+  forgetPoolArrays(model);
+}
 
 int32_t vsfAddStepMemory(VsfModel *model, int32_t newCapacity) {
   VsfModel *m = model;
@@ -724,65 +789,6 @@ int32_t vsfRecordStep(VsfModel *model, int32_t effect) {
   return 0;
 }
 
-void vsfModelReset(VsfModel *model) {
-  VsfModel *m = model;
-  m->xpxColumns = m->crossColumnCount = m->stepCount = m->rank = m->inModelCount = 0;
-  m->changeListLength = 0;
-  m->xpxCapacity = m->crossCapacity = m->stepCapacity = m->changeListCapacity = 0;
-  m->effectBlocks = nullptr;
-  m->trialXpx = nullptr;
-  m->trialFlags = nullptr;
-  m->needTrialBlock = 0;
-  m->xpx = m->sweptXpx = m->cross = nullptr;
-  m->stepSSE = m->stepPress = m->stepValidateAse = m->stepTestAse = m->stepCvPress = nullptr;
-  m->stepStdL1Norm = m->stepPathValue = m->stepL1Norm = m->stepL2Norm = nullptr;
-  m->stepHeldOutError = m->stepHeldOutTestError = nullptr;
-  m->stepEffect = m->changeList = m->stepRank = m->stepParms = m->stepEffects = nullptr;
-  m->sweepFlags = nullptr;
-  m->chosenBetaVariance = m->chosenBeta = m->chosenStdBeta = nullptr;
-  m->chosenInModelList = nullptr;
-  m->chosenEffectStatus = nullptr;
-  m->chosenStep = 0;
-  m->workVector = m->corr = m->beta = m->stdBeta = m->candidateValue = nullptr;
-  m->betaVariance = m->adaptiveWeight = nullptr;
-  m->effectStatus = nullptr;
-  m->crossSlot = m->effectFirstColumn = nullptr;
-  m->dirCorr = m->direction = m->pathBeta = m->solverBeta = m->savedBeta = nullptr;
-  m->savedStdBeta = m->savedSolverBetaA = m->savedSolverBetaB = nullptr;
-  m->activeSign = nullptr;
-  m->adaptiveAliased = 0;
-  m->aliasDropCount = m->aliasIncludeDropCount = 0;
-  m->aliasDropList = nullptr;
-  m->press = 0;
-  m->screenBound = m->screenStat = nullptr;
-  m->screenFlag = nullptr;
-  m->totalSSUncorrected = m->totalSS = m->sse = m->fullMse = 0;
-  m->validateAse = m->testAse = m->heldOutError = m->heldOutTestError = 0;
-  m->stepScratchPos = nullptr;
-  m->fitStatus = VFS_DONE;
-  m->stopReason = VSR_NONE;
-  m->stopAddEffect = m->stopDropEffect = 0;
-  m->stopAddValue = m->stopDropValue = 0;
-  m->trialCopies = 0;
-  m->savedSweptXpx = m->savedXpx = nullptr;
-  m->savedSse = m->savedCvPress = m->savedPress = m->savedValidateAse = m->savedTestAse = 0;
-  m->savedXpxColumns = m->savedXpxCapacity = m->savedRank = m->savedInModelCount = 0;
-  m->savedInModelList = m->savedEffectColumn = nullptr;
-  m->savedEffectStatus = nullptr;
-  m->savedSweepFlags = nullptr;
-  m->workSweptXpx = m->cleanSweptXpx = m->workXpx = nullptr;
-  m->workEffectColumn = m->cleanEffectColumn = m->workInModelList = m->cleanInModelList = nullptr;
-  m->trialColumns = 0;
-  m->workSweepFlags = m->cleanSweepFlags = nullptr;
-  m->cvPress = 0;
-  m->folds = nullptr;
-  m->chosenFoldCvSse = nullptr;
-  m->solverExtension = nullptr;
-  if (m->hierAddCountInit != nullptr && m->hierAddCount != nullptr)
-    std::memcpy(m->hierAddCount, m->hierAddCountInit, sizeof(int32_t) * m->effectCount);
-  if (m->hierDropCountInit != nullptr && m->hierDropCount != nullptr)
-    std::memcpy(m->hierDropCount, m->hierDropCountInit, sizeof(int32_t) * m->effectCount);
-}
 
 void vsfResetChosenStep(VsfModel *model) {
   VsfModel *m = model;

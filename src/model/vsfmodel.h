@@ -112,7 +112,6 @@ struct VsfModel {
   QkPool *pool;              // the "model pool"; null between fits
   int32_t fitStatus;         // VsfFitStatus
   int32_t passFailure;       // the first failing data pass of the fit (0: none)
-  uint8_t stepModelWritten;
   int32_t overflowEffect; // VFS_OVERFLOW: the effect whose sums overflow, -1 the response
 
   const VsfDataSettings *dataSettings;
@@ -135,7 +134,7 @@ struct VsfModel {
 
   // Elastic-net settings and L2-search state.
   double l2;
-  int32_t l2Steps, l2Search, enSetting, l2Trial;
+  int32_t l2Steps, l2Search, enSetting;
   double l2Low, l2High;
   double *enTuneRows;
 
@@ -284,11 +283,9 @@ struct VsfModel {
   // Criteria and sums of squares of the current model.
   double press, sumWYY, sumWY, totalSSUncorrected, totalSS, sse, fullMse, validateAse, testAse;
 
-  // Scratch files of the step and design records.
+  // The scratch file of the step records and the position the next record goes to.
   VsfScratch *stepScratch;
-  VsfScratch *designScratch;
   int64_t *stepScratchPos;
-  int64_t *designScratchPos;
 
   // Stop block.
   uint8_t stopReason;
@@ -320,9 +317,6 @@ struct VsfModel {
   double cvPress;
   VsfFoldRecord *folds;
   double *chosenFoldCvSse;
-
-  // Sums the LAR and screening kernels fold into.
-  double *larScratch;
 };
 
 // Lifecycle. All return 0, -1 (pool) or -2 (allocation) unless noted.
@@ -333,11 +327,7 @@ int32_t vsfAddStepMemory(VsfModel *model, int32_t newCapacity);
 int32_t vsfAddXpXMemory(VsfModel *model, int32_t newCapacity);
 int32_t vsfAddCrossMemory(VsfModel *model, int32_t newCapacity, int32_t rowLength);
 int32_t vsfAddEffChangeMemory(VsfModel *model, int32_t newCapacity);
-void vsfModelReset(VsfModel *model);
 void vsfResetChosenStep(VsfModel *model);
-
-// Appends the group's selected design to the design scratch file.
-int32_t vsfSerializeForDesign(VsfModel *model);
 
 // Option tests shared by the model core.
 bool vsfCvOn(const VsfModel *model);

@@ -1,4 +1,4 @@
-// Writers and readers of the step, resample and design records. Blocks follow one another
+// Writers and readers of the step and resample records. Blocks follow one another
 // without padding, in machine byte order; which optional blocks are present follows from
 // the options, so a reader runs with the writer's options.
 #include "model/vsfserialize.h"
@@ -309,40 +309,5 @@ int32_t vsfRestoreResample(QkByteFile *file, int32_t parmCount, int64_t *positio
   if (r.rc == 0)
     r.get(effects, *count);
   r.get(estimates, parmCount);
-  return r.rc;
-}
-
-int32_t vsfSerializeForDesign(VsfModel *m) {
-  Writer w{m->designScratch != nullptr ? m->designScratch->file : nullptr, m->designScratchPos};
-  if (w.file == nullptr || w.pos == nullptr)
-    return -12;
-  w.one<int32_t>(m->fitStatus);
-  if (w.rc != 0 || m->fitStatus != VFS_DONE)
-    return w.rc;
-  const int32_t four[4] = {m->parmCount, m->rank, m->inModelCount, m->effectCount};
-  w.put(four, 4);
-  w.put(m->inModelList, m->effectCount);
-  return w.rc;
-}
-
-int32_t vsfRestoreForDesign(VsfModel *m) {
-  Reader r{m->designScratch != nullptr ? m->designScratch->file : nullptr, m->designScratchPos};
-  if (r.file == nullptr || r.pos == nullptr)
-    return -6;
-  r.get(&m->fitStatus, 1);
-  if (r.rc != 0 || m->fitStatus != VFS_DONE)
-    return r.rc;
-  r.get(&m->parmCount, 1);
-  r.get(&m->rank, 1);
-  r.get(&m->inModelCount, 1);
-  r.get(&m->effectCount, 1);
-  if (r.rc != 0)
-    return r.rc;
-  if (m->effectCount != 0) {
-    m->inModelList = vsfModelArray<int32_t>(m, m->effectCount);
-    if (m->inModelList == nullptr)
-      return -2;
-  }
-  r.get(m->inModelList, m->effectCount);
   return r.rc;
 }
