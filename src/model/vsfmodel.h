@@ -251,10 +251,19 @@ struct VsfModel {
   int32_t *screenOutList;
   int32_t *screenNewList;
 
-  // Per-parameter and per-effect tables of the BY group (BY pool), written by vsfData:
-  // columnSums holds the TRAIN column means after reading, columnSumSquares the column
-  // scales (1 / standard deviation, missing when not defined), columnSquareSums the TRAIN
-  // weighted sums of squares.
+  // Per-parameter tables of the BY group (BY pool). Their names are those of the sums a
+  // moments pass forms; what they hold changes with the stage of the fit:
+  //   columnSums        during a moments pass (vsfMoments) the weighted TRAIN column sums;
+  //                     after the reading pass (vsfData) the TRAIN column means (0 under
+  //                     NOSTANDARDIZE), which the page transform centres about and the
+  //                     intercept is recovered from.
+  //   columnSumSquares  during a moments pass the weighted TRAIN sums of squares; after the
+  //                     reading pass the column scales, 1 / standard deviation (missing for
+  //                     a constant column, 1 under NOSTANDARDIZE), which turn standardized
+  //                     estimates back to the data's scale.
+  //   columnSquareSums  the weighted TRAIN sums of squares of the columns: raw after the
+  //                     reading pass, about the page shift once the pages are shifted
+  //                     (vsfYpwY adds them up again); the diagonal the candidate tests use.
   double *columnSums;
   double *columnSumSquares;
   double *columnSquareSums;
