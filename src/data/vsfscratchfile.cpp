@@ -34,17 +34,18 @@ int32_t vsfCreateScratch(VsfScratch* scratch, QkExtensionSet* exts, int32_t inde
   auto* bkf = reinterpret_cast<QkBkfExtension*>(exts->qkbkf);
   auto* up = reinterpret_cast<QkUpathExtension*>(exts->qkupath);
   if (index != 0) {
-    scratch->path = vsfNumberedPath(dirLength, dirName, resample != 0 ? "resample_" : "scratch_", index,
-                                    &scratch->pathLength);
+    scratch->path = vsfNumberedPath(dirLength, dirName, resample != 0 ? "resample_" : "scratch_",
+                                    index, &scratch->pathLength);
     if (scratch->path == nullptr) {
       *status = 1;
       return -2;
     }
     scratch->pathOrigin = kOwnBuffer;
   } else {
-    int32_t rc = up == nullptr ? kQkNoObject
-                               : up->qkupathGetPathnameDirect(up, kVsfUtilpath, 8, -1, &scratch->path,
-                                                              &scratch->pathLength, 0);
+    int32_t rc = up == nullptr
+                     ? kQkNoObject
+                     : up->qkupathGetPathnameDirect(up, kVsfUtilpath, 8, -1, &scratch->path,
+                                                    &scratch->pathLength, 0);
     if (rc != 0) {
       scratch->path = nullptr;
       scratch->pathLength = 0;

@@ -20,7 +20,9 @@ struct Sinks {
   double *termA = nullptr, *termB = nullptr;
 };
 
-bool lsCoeffMethod(int32_t method) { return method == VM_LAR_LS || method == VM_LASSO_LS || method == VM_ELASTICNET_LS; }
+bool lsCoeffMethod(int32_t method) {
+  return method == VM_LAR_LS || method == VM_LASSO_LS || method == VM_ELASTICNET_LS;
+}
 
 enum PathTerm { kBeta = 1, kDir = 2, kLs = 4 };
 

@@ -12,8 +12,8 @@
 
 namespace {
 
-using packed::tri;
 using packed::at;
+using packed::tri;
 
 int32_t foldOf(const VsfModel *m, const VsfRowShape &S, const VsfRowView &r) {
   if (!S.cv)

@@ -180,8 +180,8 @@ struct StartCapacities {
   int32_t steps;
   int32_t cross;
 };
-StartCapacities startCapacities(const VsfModel *m, const VsfModelOptions *o, bool full,
-                                int32_t nE, int32_t nP) {
+StartCapacities startCapacities(const VsfModel *m, const VsfModelOptions *o, bool full, int32_t nE,
+                                int32_t nP) {
   StartCapacities c{nP + 1, m->stepLimit, 0};
   if (full)
     return c;
@@ -788,7 +788,6 @@ int32_t vsfRecordStep(VsfModel *model, int32_t effect) {
   }
   return 0;
 }
-
 
 void vsfResetChosenStep(VsfModel *model) {
   VsfModel *m = model;

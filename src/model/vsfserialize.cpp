@@ -199,9 +199,10 @@ int32_t vsfRestoreModel(VsfModel *m) {
   m->stepEffects = stepEffects + 1;
   m->stepSSE = stepSSE + 1;
   stepSSE[0] = m->totalSS;
-  if (o->choose != VC_NONE_GIVEN && (!need(m->chosenBetaVariance, nP) || !need(m->chosenBeta, nP) ||
-                         !need(m->chosenStdBeta, nP) || !need(m->chosenInModelList, nE) ||
-                         !need(m->chosenEffectStatus, nE)))
+  if (o->choose != VC_NONE_GIVEN &&
+      (!need(m->chosenBetaVariance, nP) || !need(m->chosenBeta, nP) ||
+       !need(m->chosenStdBeta, nP) || !need(m->chosenInModelList, nE) ||
+       !need(m->chosenEffectStatus, nE)))
     return -2;
   if (cvDetailsGiven(m)) {
     if (!need(m->folds, nF))

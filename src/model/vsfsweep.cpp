@@ -23,10 +23,10 @@
 
 namespace {
 
-using packed::tri;
 using packed::at;
-using packed::sym;
 using packed::diag;
+using packed::sym;
+using packed::tri;
 
 bool trialSelect(const VsfModel *m) {
   const int32_t s = m->options->select;
@@ -213,7 +213,8 @@ int32_t vsfAddEffect(VsfModel *m, int32_t k, uint8_t resweepAll, uint8_t trial) 
           for (int64_t i = from; i < to; ++i)
             m->folds[f].xpx[i] = m->xpx[i] - m->folds[f].xpx[i];
       }
-      if ((o->method == VM_ELASTICNET || o->method == VM_ELASTICNET_LS) && m->l2 > 0 && m->effectStatus[k] == VES_SELECTED)
+      if ((o->method == VM_ELASTICNET || o->method == VM_ELASTICNET_LS) && m->l2 > 0 &&
+          m->effectStatus[k] == VES_SELECTED)
         for (int32_t r = m0; r < m1; ++r)
           m->xpx[diag(r)] += (m->nObs - 1) * m->l2;
     }

@@ -14,10 +14,10 @@
 
 namespace {
 
-using packed::tri;
 using packed::at;
-using packed::sym;
 using packed::diag;
+using packed::sym;
+using packed::tri;
 
 bool cvFolds(const VsfModel *m) { return vsfCvOn(m) && m->foldCount > 0; }
 

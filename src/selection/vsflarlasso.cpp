@@ -210,8 +210,7 @@ bool newPathValue(VsfModel *m, double cmax, double A, double R, double *gamma) {
 
 // Moves the active coefficients `gamma` along the direction (a dropped one to exactly 0)
 // and updates their L1 and L2 norms.
-void moveCoefficients(VsfModel *m, int32_t first, double gamma, int32_t pendingDrop,
-                      bool reached) {
+void moveCoefficients(VsfModel *m, int32_t first, double gamma, int32_t pendingDrop, bool reached) {
   const int32_t *in = m->inModelList;
   for (int32_t p = first; p < m->inModelCount; ++p)
     m->pathBeta[in[p]] += gamma * m->direction[in[p]];

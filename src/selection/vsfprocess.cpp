@@ -26,8 +26,8 @@
 
 namespace {
 
-using packed::tri;
 using packed::diag;
+using packed::tri;
 
 // An adaptive weight that could not be formed (message 848/9104).
 constexpr int32_t kAdaptiveFailed = -300;
