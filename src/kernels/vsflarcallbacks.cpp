@@ -6,6 +6,7 @@
 #include "data/vsfthread.h"
 #include "driver/vsfoptions.h"
 #include "kernels/vsfrowwalk.h"
+#include "numerics/packedtri.h"
 
 #include <vector>
 
@@ -72,7 +73,7 @@ struct PathTerms {
       if (need & kDir)
         dir.push_back(s * m->direction[k]);
       if (need & kLs)
-        ls.push_back(m->sweptXpx[c * (c + 1) / 2]);
+        ls.push_back(m->sweptXpx[packed::at(c, 0)]);
     }
     dense = m->denseColumnCount;
     wide = dense > 0 && 4 * static_cast<int64_t>(offset.size()) >= dense;
@@ -286,7 +287,7 @@ void plainCorrBody(VsfModel *m, QkPageDescriptor *page, double *corr) {
         for (int32_t q = 0; q < m->effectColumns[e]; ++q) {
           const int64_t c = c0 + q;
           if (m->sweepFlags[c] == '1')
-            res += sw[c * (c + 1) / 2] * dense[m->denseOffset[e] + q];
+            res += sw[packed::at(c, 0)] * dense[m->denseOffset[e] + q];
         }
       } else {
         const int32_t s = m->sparseSlot[e];
@@ -294,7 +295,7 @@ void plainCorrBody(VsfModel *m, QkPageDescriptor *page, double *corr) {
         for (int32_t b = r.slotBegin(S, s); b < end; ++b) {
           const int64_t c = c0 + r.storedIndex(S, b);
           if (m->sweepFlags[c] == '1')
-            res += sw[c * (c + 1) / 2] * r.sparseValues[b];
+            res += sw[packed::at(c, 0)] * r.sparseValues[b];
         }
       }
     }

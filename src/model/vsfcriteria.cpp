@@ -185,7 +185,7 @@ void vsfStdBeta(VsfModel *m) {
     }
     for (int32_t i = 0; i < n; ++i, ++q) {
       const int64_t c = m->effectColumn[e] + i;
-      m->beta[q] = m->sweepFlags[c] == '1' ? -m->sweptXpx[c * (c + 1) / 2] : 0.0;
+      m->beta[q] = m->sweepFlags[c] == '1' ? -m->sweptXpx[packed::at(c, 0)] : 0.0;
       const double sx = m->columnSumSquares != nullptr ? m->columnSumSquares[q] : hostMissing();
       if (sy > 0 && !isHostMissing(sx) && sx > 0)
         m->stdBeta[q] = m->beta[q] / (sx * sy);
@@ -205,7 +205,7 @@ void vsfDiagXpXi(VsfModel *m) {
     }
     for (int32_t i = 0; i < n; ++i, ++q) {
       const int64_t c = m->effectColumn[e] + i;
-      m->betaVariance[q] = m->sweepFlags[c] == '1' ? m->sweptXpx[c * (c + 3) / 2] : -1.0;
+      m->betaVariance[q] = m->sweepFlags[c] == '1' ? m->sweptXpx[packed::diag(c)] : -1.0;
     }
   }
   interceptVarianceToData(m);

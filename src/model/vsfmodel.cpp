@@ -211,7 +211,7 @@ int32_t allocateTrialBlocks(VsfModel *m, const VsfModelOptions *o, bool full, in
   if (full && (o->method == VM_FORWARD || o->method == VM_STEPWISE) && !trialSelect &&
       m->singleColumnEffectCount < nE) {
     m->needTrialBlock = 1;
-    m->trialXpx = vsfModelArray<double>(m, static_cast<int64_t>(widest + 2) * (widest + 1) / 2);
+    m->trialXpx = vsfModelArray<double>(m, packed::tri(widest + 1));
     m->trialFlags = vsfModelArray<char>(m, widest + 1);
     if (m->trialXpx == nullptr || m->trialFlags == nullptr)
       return -2;
@@ -726,7 +726,7 @@ int32_t vsfRecordStep(VsfModel *model, int32_t effect) {
         for (int32_t j = 0; j < m->effectColumns[e]; ++j) {
           int64_t k = m->effectColumn[e] + j;
           F.beta[m->parmOffset[e] + j] =
-              F.sweepFlags[k] == '1' ? -F.sweptXpx[k * (k + 1) / 2] : 0.0;
+              F.sweepFlags[k] == '1' ? -F.sweptXpx[packed::at(k, 0)] : 0.0;
         }
       }
     }
