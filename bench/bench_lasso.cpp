@@ -45,8 +45,7 @@ void BM_LassoPath(benchmark::State &state) {
   if (setup.read(r) != 0)
     throw std::runtime_error("reading pass failed");
   for (auto _ : state) {
-    vsfModelReset(&setup.model); // the previous fit's arrays go with its pool
-    vsfModelByFree(&setup.model);
+    vsfModelByFree(&setup.model); // the previous fit's arrays go with its pool
     const int32_t init = vsfModelInit(&setup.model);
     const int32_t fit = init == 0 ? vsfProcessModel(&setup.model) : init;
     if (fit != 0 || setup.model.fitStatus != 0)

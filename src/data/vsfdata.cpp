@@ -5,14 +5,8 @@
 #include "data/vsfdata.h"
 
 #include "data/vsfpage.h"
-#include "data/vsfsync.h"
-#include "design/levnames.h"
-#include "design/levreg.h"
-#include "design/levrow.h"
-#include "design/levtables.h"
-#include "driver/vsfcontext.h"
-#include "driver/vsfeffects.h"
-#include "driver/vsfpostinit.h"
+#include "driver/vsfoptions.h"
+#include "effects/levdesign.h"
 #include "model/vsfmodel.h"
 #include "numerics/zranuni.h"
 #include "support/hoststubs.h"
@@ -23,7 +17,8 @@
 
 namespace {
 
-int roleIndex(int32_t role) { return role == 4 ? 3 : role; }
+// The index of a role in the per-role counters: TRAIN 1, VALIDATE 2, TEST 3 (0 none).
+int roleIndex(int32_t role) { return role == VSF_ROLE_TEST ? 3 : role; }
 
 template <class T> T* allocArray(QkPool* pool, int64_t n, bool zeroed = true) {
   if (n <= 0)
@@ -508,7 +503,7 @@ int32_t laterArrays(Pass& p, QkPool* pool) {
   const int64_t k = std::max(s->folds, 1);
   const int64_t maxSteps = s->maxSteps == 0 ? 2147483647 : s->maxSteps;
   int64_t records = 0; // room per fold
-  if (s->method >= 5 && s->method <= 10) {
+  if (s->method >= VM_LAR && s->method <= VM_ELASTICNET_LS) {
     int64_t steps = std::min<int64_t>(maxSteps, 2 * (s->noint ? E - 1 : E));
     if (s->steps > 0)
       steps = std::min<int64_t>(steps, s->steps);
@@ -519,7 +514,7 @@ int32_t laterArrays(Pass& p, QkPool* pool) {
     m->cvexFoldEnd = allocArray<double>(pool, k * mm);
     m->cvexFoldLambdaMax = allocArray<double>(pool, k * mm);
     m->cvexGrid = allocArray<double>(pool, mm);
-  } else if (s->method == 13) {
+  } else if (s->method == VM_GROUPLASSO) {
     int64_t steps = s->maxSteps == 0 ? s->forcedIn + 100 : s->maxSteps;
     if (s->steps > 0)
       steps = std::min<int64_t>(steps, s->steps + s->forcedIn);
@@ -569,7 +564,7 @@ int32_t vsfReadPass(VsfDataSettings* s, VsfRowSource* src, VsfModel* m, VsfBagVe
   if (N <= 0 || E <= 0)
     return -2;
   m->dataSettings = s;
-  // 1. Page files and memory. A page must hold the row count, the largest row and 4 spare
+  // Page files and memory. A page must hold the row count, the largest row and 4 spare
   // bytes: (N + 4) doubles and (2N + 3) codes, which 40 bytes a column alone does not
   // cover for one or two columns.
   const int32_t T = std::max(s->threadCount, 1);
@@ -590,7 +585,8 @@ int32_t vsfReadPass(VsfDataSettings* s, VsfRowSource* src, VsfModel* m, VsfBagVe
   if (rc != 0)
     return rc;
 
-  // 2. Allocations and 3. the representation of each entry.
+  // The pass's buffers and the model's column tables, then the representation of each
+  // entry (dense or sparse) and its first compact column.
   Pass p;
   p.s = s;
   p.src = src;
@@ -663,12 +659,12 @@ int32_t vsfReadPass(VsfDataSettings* s, VsfRowSource* src, VsfModel* m, VsfBagVe
   p.layout.hasWeight = s->weightGiven;
   p.layout.hasFreq = s->freqGiven;
   p.layout.hasResample = s->resampling;
-  p.layout.hasFold = s->cvMethod != 0 && (s->cv || s->xcv);
+  p.layout.hasFold = s->cvMethod != CV_NONE && (s->cv || s->xcv);
   p.layout.hasRole = s->roleCodes;
   p.layout.codeCapacity = 2 * N + 3;
   vsfPageWriterStart(&p.writer, bags);
 
-  // 4.-9. The passes.
+  // The passes: DATA=, the bridge means, TESTDATA= and VALDATA=.
   rc = readDataSet(p, 0);
   if (rc == 0 && s->bridge)
     rc = bridgeMeans(p, byPool, result);
@@ -676,7 +672,7 @@ int32_t vsfReadPass(VsfDataSettings* s, VsfRowSource* src, VsfModel* m, VsfBagVe
     rc = readDataSet(p, 1);
   if (rc == 0 && s->valData)
     rc = readDataSet(p, 2);
-  // 10. End of reading.
+  // End of reading: the last page goes out.
   if (rc == 0 && p.writer.open && p.writer.rows > 0) {
     rc = vsfPageClose(&p.writer, bags);
     if (rc == -12)
@@ -687,7 +683,7 @@ int32_t vsfReadPass(VsfDataSettings* s, VsfRowSource* src, VsfModel* m, VsfBagVe
   result->pagesWritten = p.writer.pagesWritten;
   result->maxRowsPerPage = p.writer.maxRows;
 
-  // 11. Completion.
+  // Completion: totals, BLOCK folds and the pages' state for the fit.
   storeTotals(p);
   if (s->cvMethod == VSF_CV_BLOCK && p.layout.hasFold) {
     rc = blockFolds(p);
@@ -709,393 +705,4 @@ int32_t vsfReadPass(VsfDataSettings* s, VsfRowSource* src, VsfModel* m, VsfBagVe
     }
   }
   return laterArrays(p, byPool);
-}
-
-// ---------------------------------------------------------------------------------------
-// vsfData: the reading pass of the run's BY group through the design context.
-// ---------------------------------------------------------------------------------------
-
-namespace {
-
-struct DesignSource {
-  VsfContext* ctx;
-  LevRegContext* design;
-  int32_t indexVariable; // the CLASS variable of CVMETHOD=INDEX
-  // What a TESTDATA= or VALDATA= pass changes in the design context, kept to be put back.
-  struct Saved {
-    HostDataSet* data;
-    HostReadVector* formattedVector;
-    HostReadVector* plainVector;
-    char* formattedRecord;
-    char* plainRecord;
-    LevVariable* weights;
-    LevVariable* freq;
-    int32_t weightCount;
-    HostVariable* responseVar;
-    HostVariable* weightVar;
-    HostVariable* freqVar;
-    HostVariable** numerics; // [numeric count]
-    HostVariable** classes;  // [CLASS count]
-  } saved{};
-  bool swapped = false;
-};
-
-const VsfNameRecord* heldOutNames(const DesignSource* src, int32_t which) {
-  return which == 1 ? &src->ctx->testNames : &src->ctx->valNames;
-}
-
-// Points the design context at a held-out data set: its variables, its observations, and
-// no FREQ or WEIGHT variable when it lacks them (frequency and weight 1 for the pass).
-int32_t pointAtHeldOut(DesignSource* src, int32_t which) {
-  VsfContext* ctx = src->ctx;
-  LevRegContext* dc = src->design;
-  LevDesign* d = dc->design;
-  const VsfNameRecord* names = heldOutNames(src, which);
-  if (names->data == nullptr || dc->library == nullptr) {
-    xebug("vsfData: a held-out data set has no variable lookups");
-    return -99;
-  }
-  DesignSource::Saved& sv = src->saved;
-  if (sv.numerics == nullptr && d->numericCount > 0)
-    sv.numerics = allocArray<HostVariable*>(ctx->byPool, d->numericCount);
-  if (sv.classes == nullptr && d->classCount > 0)
-    sv.classes = allocArray<HostVariable*>(ctx->byPool, d->classCount);
-  if ((d->numericCount > 0 && sv.numerics == nullptr) ||
-      (d->classCount > 0 && sv.classes == nullptr))
-    return -2;
-  for (int32_t j = 0; j < d->numericCount; ++j)
-    sv.numerics[j] = d->numerics[j].var;
-  for (int32_t i = 0; i < d->classCount; ++i)
-    sv.classes[i] = d->classes[i].var;
-  LevReadBlock* rb = dc->library;
-  sv.data = rb->data;
-  sv.formattedVector = rb->formattedVector;
-  sv.plainVector = rb->plainVector;
-  sv.formattedRecord = rb->formattedRecord;
-  sv.plainRecord = rb->plainRecord;
-  sv.weights = dc->weights;
-  sv.freq = dc->freq;
-  sv.weightCount = dc->weightCount;
-  sv.responseVar = dc->responseCount > 0 && dc->responses != nullptr ? dc->responses[0].var
-                                                                      : nullptr;
-  sv.weightVar = dc->weights != nullptr ? dc->weights[0].var : nullptr;
-  sv.freqVar = dc->freq != nullptr ? dc->freq[0].var : nullptr;
-  src->swapped = true;
-
-  vsfSetNamePtrs(ctx, names, 1);
-  // The design context's own records of the response, WEIGHT and FREQ variables.
-  if (sv.responseVar != nullptr && names->response != nullptr)
-    dc->responses[0].var = names->response;
-  if (dc->weights != nullptr) {
-    if (names->weight != nullptr)
-      dc->weights[0].var = names->weight;
-    else
-      dc->weights = nullptr;
-  }
-  if (dc->freq != nullptr) {
-    if (names->freq != nullptr)
-      dc->freq[0].var = names->freq;
-    else
-      dc->freq = nullptr;
-  }
-  // Read vectors are declared on one data set: the held-out set gets its own.
-  rb->data = names->data;
-  rb->formattedVector = rb->plainVector = nullptr;
-  rb->formattedRecord = rb->plainRecord = nullptr;
-  return 0;
-}
-
-// Puts back what pointAtHeldOut changed; the held-out read vectors are released.
-void restoreFromHeldOut(DesignSource* src) {
-  if (!src->swapped)
-    return;
-  src->swapped = false;
-  LevRegContext* dc = src->design;
-  LevDesign* d = dc->design;
-  LevReadBlock* rb = dc->library;
-  const DesignSource::Saved& sv = src->saved;
-  QkPool* general = v_global_gcb_anchor != nullptr ? v_global_gcb_anchor->defaultPool : nullptr;
-  for (HostReadVector* v : {rb->formattedVector, rb->plainVector})
-    if (v != nullptr)
-      xvgett(v);
-  for (char* r : {rb->formattedRecord, rb->plainRecord})
-    if (r != nullptr && general != nullptr)
-      general->free(general, r);
-  rb->data = sv.data;
-  rb->formattedVector = sv.formattedVector;
-  rb->plainVector = sv.plainVector;
-  rb->formattedRecord = sv.formattedRecord;
-  rb->plainRecord = sv.plainRecord;
-  dc->weights = sv.weights;
-  dc->freq = sv.freq;
-  dc->weightCount = sv.weightCount;
-  if (sv.responseVar != nullptr)
-    dc->responses[0].var = sv.responseVar;
-  if (dc->weights != nullptr)
-    dc->weights[0].var = sv.weightVar;
-  if (dc->freq != nullptr)
-    dc->freq[0].var = sv.freqVar;
-  vsfRestoreModelNamePtrs(src->ctx);
-  for (int32_t j = 0; j < d->numericCount; ++j)
-    d->numerics[j].var = sv.numerics[j];
-  for (int32_t i = 0; i < d->classCount; ++i)
-    d->classes[i].var = sv.classes[i];
-}
-
-int32_t designBegin(void* self, int32_t which) {
-  auto* src = static_cast<DesignSource*>(self);
-  if (which != 0) {
-    VsfNameRecord* names =
-        which == 1 ? &src->ctx->testNames : &src->ctx->valNames;
-    if (vsfSynchronize(src->ctx, names, which == 1 ? 178 : 177) != 0)
-      return 1; // reported; the data set sits this BY group out
-    int32_t rc = pointAtHeldOut(src, which);
-    if (rc != 0) {
-      restoreFromHeldOut(src);
-      return rc;
-    }
-  }
-  zlevGetInit(src->design);
-  return 0;
-}
-void designEnd(void* self, int32_t) { restoreFromHeldOut(static_cast<DesignSource*>(self)); }
-int32_t designNext(void* self) { return zlevGetNext(static_cast<DesignSource*>(self)->design); }
-int32_t designStatus(void* self, double* y, double* w, double* f) {
-  return zlevrgd(static_cast<DesignSource*>(self)->design, y, w, f);
-}
-void designRow(void* self, double* values) {
-  zlevrgx(static_cast<DesignSource*>(self)->design, nullptr, nullptr, values);
-}
-int32_t designIndexLevel(void* self) {
-  const DesignSource* src = static_cast<DesignSource*>(self);
-  return src->design->levelIndex[src->indexVariable];
-}
-void designNumeric(void* self, double* values) {
-  LevRegContext* ctx = static_cast<DesignSource*>(self)->design;
-  const int32_t n = ctx->design->numericCount;
-  if (n > 0)
-    std::memcpy(values, ctx->numeric, sizeof(double) * static_cast<size_t>(n));
-}
-void designLevelsAll(void* self) {
-  zlevLevelsAll(static_cast<DesignSource*>(self)->design, 0, nullptr);
-}
-void designEffectMeans(void* self, const double* columnSums, double scale, double* means) {
-  zlevEfMeans(static_cast<DesignSource*>(self)->design, columnSums, means, nullptr, scale);
-}
-
-// A held-out row with an explanatory value missing: 1 when a CLASS variable read from the
-// data set has no level for the row's value; otherwise, under the GLM coding, every effect
-// whose level combination was not met in DATA= counts the row.
-int32_t designUnknownLevels(void* self, int32_t* counters) {
-  LevRegContext* dc = static_cast<DesignSource*>(self)->design;
-  const LevDesign* d = dc->design;
-  for (int32_t i = 0; i < d->classCount; ++i)
-    if (d->classes[i].var != nullptr && dc->levelIndex[i] < 0)
-      return 1;
-  if ((d->designFlags & kLevFlagNonGlm) == 0 && d->cells != nullptr)
-    for (int32_t e = 0; e < d->effectCount; ++e) {
-      const LevEffect& ef = d->effects[e];
-      if (ef.allClassCount > 0 && d->cells[e].column >= ef.combinationCount)
-        counters[e] += 1;
-    }
-  return 0;
-}
-// The ROLEVAR value of the current DATA= observation, formatted into the role buffer.
-void designRoleValue(void* self, const char** text, int32_t* length) {
-  VsfContext* ctx = static_cast<DesignSource*>(self)->ctx;
-  *text = ctx->roleBuffer;
-  *length = 0;
-  if (ctx->roleBuffer == nullptr || ctx->roleLength <= 0)
-    return;
-  if (xvget1v(ctx->design.library->data, ctx->stmt.partition.roleVar, ctx->roleLength,
-              ctx->roleBuffer) == 0)
-    *length = ctx->roleLength;
-}
-const char* designEffectName(void* self, int32_t e) {
-  return static_cast<DesignSource*>(self)->design->design->effects[e].name;
-}
-
-// The design's vote for a sparse representation of model effect e.
-uint8_t designSparseVote(const LevDesign* d, const LevEffect& e) {
-  VsfEffectTraits t{};
-  t.columnCount = e.columnCount;
-  t.classCount = e.allClassCount;
-  t.glm = (d->designFlags & 0x10) == 0;
-  int32_t codings[64];
-  int32_t n = std::min(e.allClassCount, 64);
-  for (int32_t i = 0; i < n; ++i)
-    codings[i] = d->classes[e.allClass[i]].coding;
-  t.classCount = n;
-  t.codings = codings;
-  for (int32_t i = 0; i < e.constructedCount && !t.bigBsplineBasis; ++i) {
-    const LevEftVar& c = d->constructed[e.constructed[i]];
-    t.bigBsplineBasis = c.kind == EV_SPLINE && !c.continuation && c.columnCount > 10 &&
-                        c.spline != nullptr && c.spline->basis == SB_BSPLINE;
-  }
-  return static_cast<uint8_t>(useSparseRepresentation(t));
-}
-
-} // namespace
-
-int32_t vsfRoleOfValue(const VsfRoleValue &train, const VsfRoleValue &validate,
-                       const VsfRoleValue &test, bool testData, const char *text, int32_t length) {
-  // Leading blanks are stripped, trailing blanks do not count.
-  while (length > 0 && text[0] == ' ') {
-    ++text;
-    --length;
-  }
-  while (length > 0 && text[length - 1] == ' ')
-    --length;
-  const VsfRoleValue *values[3] = {&train, &validate, &test};
-  const int32_t roles[3] = {VSF_ROLE_TRAIN, VSF_ROLE_VALIDATE, VSF_ROLE_TEST};
-  for (int i = 0; i < 3; ++i) {
-    const VsfRoleValue &v = *values[i];
-    if (length == 0
-            ? v.length < 0
-            : (v.length == length && std::memcmp(v.text, text, static_cast<size_t>(length)) == 0))
-      return roles[i];
-  }
-  if (train.length == 0)
-    return VSF_ROLE_TRAIN;
-  return (test.length != 0 || testData) ? VSF_ROLE_NONE : VSF_ROLE_TEST;
-}
-
-int32_t vsfData(VsfContext* ctx) {
-  // The settings live as long as the BY group: the frame reads them in every pass.
-  auto* s = allocArray<VsfDataSettings>(ctx->byPool, 1);
-  if (s == nullptr)
-    return -2;
-  const VsfModelOptions& o = ctx->options;
-  const VsfStatementSettings& st = ctx->stmt;
-  const VsfPerfOptions& po = st.perfOptions;
-  s->threadCount = std::max(ctx->perf.threadCount, 1);
-  s->threadingOn = ctx->perf.threadingOn && s->threadCount > 1;
-  s->cpuCount = ctx->perf.actualCpuCount;
-  s->forceDense = po.allDense;
-  s->forceSparse = po.allSparse;
-  s->utilDetails = po.utilDetails;
-  s->utilAccess = po.utilAccess == 2 ? 2 : 4;
-  s->utilPageSize = po.utilPageSize;
-  s->utilBuffers = po.utilBuffers;
-  // Fits that centre, scale or weight the pages rewrite them in place and keep every
-  // effect dense.
-  s->rewritePages = o.colStandardize || o.parmStandardize || o.adaptive;
-  s->forceDense = s->forceDense || s->rewritePages;
-  s->fullBuild = o.fullXpx || po.sscpFull;
-  s->incrementalBuild = !s->fullBuild && !s->rewritePages && o.method != 1;
-  s->method = o.method;
-  s->maxSteps = o.maxSteps;
-  s->steps = o.steps;
-  s->forcedIn = o.forcedIn;
-  s->noint = o.noint;
-  s->weightGiven = st.proc.weightGiven;
-  s->freqGiven = st.proc.freqGiven;
-  s->xcv = o.cvExternal;
-  s->cv = o.cvOn;
-  s->cvMethod = o.cvMethod;
-  s->folds = o.cvFolds;
-  s->split = o.split;
-  s->resampling = st.ma.on;
-  s->refit = st.ma.on && st.ma.refit;
-  s->noStandardize = st.noStandardize;
-  s->noprint = ctx->noprint;
-  s->l2Steps = o.l2Steps;
-  s->testFraction = o.testFraction;
-  s->validateFraction = o.validateFraction;
-  s->trainFraction = o.trainFraction;
-  s->partitionGiven = st.partition.given;
-  s->roleVar = st.partition.roleVar != 0;
-  s->trainValue = {st.partition.trainText, st.partition.trainLength};
-  s->validateValue = {st.partition.validateText, st.partition.validateLength};
-  s->testValue = {st.partition.testText, st.partition.testLength};
-  s->testData = st.proc.testData != nullptr;
-  s->valData = st.proc.valData != nullptr;
-  s->roleCodes = s->roleVar || o.trainFraction != 1.0 || s->testData || s->valData;
-  s->seed = &ctx->workingSeed;
-
-  // A design this pass cannot read stops with an internal error rather than read rows into
-  // an unknown layout or leave data out without a word.
-  const char* missing = nullptr;
-  LevDesign* d = ctx->design.design;
-  if (d == nullptr || d->effects == nullptr)
-    missing = "vsfData: the design has no model effects";
-  else if (o.split && ctx->effectRecords == nullptr)
-    missing = "vsfData: the split effect records of the BY group were not made";
-  else if (s->cvMethod == VSF_CV_INDEX && (o.cvIndexVar < 0 || o.cvIndexVar >= d->classCount))
-    missing = "vsfData: the CVMETHOD=INDEX variable is not a CLASS variable of the design";
-  if (missing != nullptr) {
-    xebug(missing);
-    return -99;
-  }
-
-  // The effect list: one entry per effect record (with SPLIT one per level combination of
-  // an effect's split variables, with the positions of its columns in the effect), else
-  // every model effect in order. An entry is stored sparse or dense by its model effect.
-  const bool fromRecords = ctx->effectRecords != nullptr && ctx->effectRecordCount > 0;
-  const int32_t E = fromRecords ? ctx->effectRecordCount : d->effectCount;
-  auto* entries = allocArray<VsfEffectEntry>(ctx->byPool, E);
-  if (entries == nullptr)
-    return -2;
-  for (int32_t i = 0; i < E; ++i) {
-    const int32_t e = fromRecords ? ctx->effectRecords[i].effect : i;
-    if (e < 0 || e >= d->effectCount) {
-      xebug("vsfData: an effect record names no model effect");
-      return -99;
-    }
-    const LevEffect& eff = d->effects[e];
-    const VsfEffectRecord* r = fromRecords ? &ctx->effectRecords[i] : nullptr;
-    const bool split = r != nullptr && r->splitCount > 0 && r->columns != nullptr;
-    const int32_t count = split ? r->parmCount : eff.columnCount;
-    if (split)
-      for (int32_t c = 0; c < count; ++c)
-        if (r->columns[c] < 0 || r->columns[c] >= eff.columnCount) {
-          xebug("vsfData: a split effect record lists a column outside its effect");
-          return -99;
-        }
-    entries[i] = VsfEffectEntry{e, count, split ? r->columns : nullptr, eff.firstColumn,
-                                designSparseVote(d, eff)};
-  }
-  // The records of the effects entered before selection come first in the list.
-  if (o.split && fromRecords)
-    ctx->model.includeCount = ctx->enteredFirstBoundary;
-  if (s->cvMethod == VSF_CV_INDEX) // one fold per level of the index variable
-    s->folds = d->classes[o.cvIndexVar].levelCount;
-  s->entries = entries;
-  s->entryCount = E;
-  s->modelEffectCount = d->effectCount;
-  s->columnCount = d->columnCount;
-  s->numericCount = d->numericCount;
-  s->glm = (d->designFlags & 0x10) == 0;
-  // The post-fit bridge takes the means of the numeric variables when no model averaging
-  // is asked.
-  s->bridge = ctx->postFit != nullptr && !st.ma.on;
-
-  DesignSource design;
-  design.ctx = ctx;
-  design.design = &ctx->design;
-  design.indexVariable = o.cvIndexVar;
-  VsfRowSource src{};
-  src.self = &design;
-  src.begin = designBegin;
-  src.end = designEnd;
-  src.next = designNext;
-  src.status = designStatus;
-  src.row = designRow;
-  src.indexLevel = designIndexLevel;
-  src.unknownLevels = designUnknownLevels;
-  src.effectName = designEffectName;
-  src.roleValue = designRoleValue;
-  src.numericValues = designNumeric;
-  src.levelsAll = designLevelsAll;
-  src.effectMeans = designEffectMeans;
-  VsfReadResult& result = s->read;
-  ctx->model.bags = &ctx->bags;
-  ctx->model.puddle = &ctx->puddle;
-  int32_t rc = vsfReadPass(s, &src, &ctx->model, &ctx->bags, &ctx->exts, ctx->byPool, ctx->pagePool,
-                           &ctx->returnCode, &result);
-  // The lowered thread count holds for the rest of the run.
-  ctx->perf.threadCount = s->threadCount;
-  ctx->perf.threadingOn = s->threadingOn;
-  ctx->maxRowsPerPage = std::max(ctx->maxRowsPerPage, result.maxRowsPerPage);
-  return rc;
 }

@@ -3,6 +3,7 @@
 // page limit and page table.
 #include "data/vsfdata.h"
 
+#include "driver/vsfoptions.h"
 #include "support/hoststubs.h"
 
 #include <algorithm>
@@ -52,11 +53,11 @@ double workEstimate(const VsfDataSettings* s, const VsfUtilFile& file, int64_t s
   }
   const uint64_t T = (pc + 1) * (pc + 2);
   double est = static_cast<double>(2 * g + 9 * pc + 28 * sc + 8 * T);
-  if (s->method != 1)
+  if (s->method != VM_NONE)
     est += static_cast<double>(9 * E + 8 * T);
   if (s->incrementalBuild)
     est += static_cast<double>(8 * p * sc);
-  if (s->method != 1 && s->numericOptionByte)
+  if (s->method != VM_NONE && s->numericOptionByte)
     est += static_cast<double>(8 * E);
   return est;
 }

@@ -7,11 +7,9 @@
 #include "support/qkupath.h"
 
 #include <cstring>
-#include <string>
 
 namespace {
 
-const QkChar kUtilpath[] = U"UTILPATH";
 const char kDescription[] = "Scratch file for varsifter";
 
 enum : uint8_t { kFromPathService = 1, kOwnBuffer = 2 };
@@ -27,26 +25,6 @@ QkBkfCreateBlock creationBlock() {
   return b;
 }
 
-// "<dir>/scratch_<index>.utl" or "<dir>/resample_<index>.utl" in an exact-size buffer: the
-// directory is never cut to a fixed width.
-QkChar* numberedPath(int64_t dirLength, const QkChar* dirName, int32_t index, bool resample,
-                     int64_t* length) {
-  std::u32string out;
-  for (int64_t i = 0; i < dirLength && dirName != nullptr; ++i)
-    out += dirName[i];
-  std::string tail =
-      std::string("/") + (resample ? "resample_" : "scratch_") + std::to_string(index) + ".utl";
-  for (char c : tail)
-    out += static_cast<char32_t>(static_cast<unsigned char>(c));
-  auto* path = new (std::nothrow) QkChar[out.size() + 1];
-  if (path == nullptr)
-    return nullptr;
-  std::memcpy(path, out.data(), out.size() * sizeof(QkChar));
-  path[out.size()] = 0;
-  *length = static_cast<int64_t>(out.size());
-  return path;
-}
-
 } // namespace
 
 int32_t vsfCreateScratch(VsfScratch* scratch, QkExtensionSet* exts, int32_t index,
@@ -56,16 +34,18 @@ int32_t vsfCreateScratch(VsfScratch* scratch, QkExtensionSet* exts, int32_t inde
   auto* bkf = reinterpret_cast<QkBkfExtension*>(exts->qkbkf);
   auto* up = reinterpret_cast<QkUpathExtension*>(exts->qkupath);
   if (index != 0) {
-    scratch->path = numberedPath(dirLength, dirName, index, resample != 0, &scratch->pathLength);
+    scratch->path = vsfNumberedPath(dirLength, dirName, resample != 0 ? "resample_" : "scratch_",
+                                    index, &scratch->pathLength);
     if (scratch->path == nullptr) {
       *status = 1;
       return -2;
     }
     scratch->pathOrigin = kOwnBuffer;
   } else {
-    int32_t rc = up == nullptr ? kQkNoObject
-                               : up->qkupathGetPathnameDirect(up, kUtilpath, 8, -1, &scratch->path,
-                                                              &scratch->pathLength, 0);
+    int32_t rc = up == nullptr
+                     ? kQkNoObject
+                     : up->qkupathGetPathnameDirect(up, kVsfUtilpath, 8, -1, &scratch->path,
+                                                    &scratch->pathLength, 0);
     if (rc != 0) {
       scratch->path = nullptr;
       scratch->pathLength = 0;

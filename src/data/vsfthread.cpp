@@ -6,12 +6,15 @@
 
 #include "data/vsfdata.h"
 #include "model/vsfmodel.h"
+#include "numerics/packedtri.h"
 #include "support/hoststubs.h"
 
 #include <atomic>
 #include <cstring>
 
 namespace {
+
+using packed::tri;
 
 struct KernelPair {
   VsfSerialKernel serial;
@@ -23,8 +26,6 @@ struct KernelPair {
 constexpr int kMaxPairs = 128;
 KernelPair gPairs[kMaxPairs];
 std::atomic<int> gPairCount{0};
-
-int64_t tri(int64_t n) { return n * (n + 1) / 2; }
 
 bool cvOn(const VsfModel* m) { return m->dataSettings != nullptr && m->dataSettings->cv != 0; }
 bool xcvOn(const VsfModel* m) { return m->dataSettings != nullptr && m->dataSettings->xcv != 0; }
@@ -187,69 +188,89 @@ int32_t dispatch(VsfModel* model, VsfThreadedKernel threaded, int64_t arg) {
   return 0;
 }
 
-void accumulate(VsfModel* m, VsfThreadedKernel threaded) {
-  VsfKernelKind kind = vsfKernelKindOf(reinterpret_cast<const void*>(threaded));
-  if (vsfIsPageTransform(kind))
-    return;
-  ThreadPuddle* puddle = m->puddle;
-  const int32_t T = m->dataSettings->threadCount;
-  VsfWorkItem* items = puddle->items;
-  double* B = items[0].buffer;
-  const int64_t L = items[0].length;
-  if (B == nullptr || L == 0)
-    return;
-  for (int32_t t = 1; t < T; ++t)
-    for (int64_t i = 0; i < L; ++i)
-      B[i] += items[t].buffer[i];
+namespace {
 
-  const int32_t P = m->parmCount, E = m->effectCount, K = m->foldCount;
-  const bool cv = cvOn(m), xcv = xcvOn(m);
+void addInto(double *dst, const double *src, int64_t n) {
+  for (int64_t i = 0; i < n; ++i)
+    dst[i] += src[i];
+}
+void copyInto(double *dst, const double *src, int64_t n) {
+  std::memcpy(dst, src, sizeof(double) * static_cast<size_t>(n));
+}
+
+// Copies the packed blocks of each effect from `src` (laid end to end) into `blocks`.
+void spreadEffectBlocks(const VsfModel *m, double **blocks, const double *src) {
+  int64_t start = 0;
+  for (int32_t e = 0; e < m->effectCount; ++e) {
+    int64_t size = tri(m->effectColumns[e]);
+    if (size > 0 && blocks[e] != nullptr)
+      copyInto(blocks[e], src + start, size);
+    start += size;
+  }
+}
+
+// Stores the summed buffer of a cross-product kernel (X'X, its effect blocks and the cross
+// columns) in the model or, under cross validation, slice by slice in the folds; false for
+// the other kernels.
+bool storeCrossProducts(VsfModel *m, VsfKernelKind kind, const double *B, int64_t L) {
+  const int32_t P = m->parmCount, K = m->foldCount;
+  const bool cv = cvOn(m);
   const int64_t slice = (cv && K > 0) ? L / K : L;
-  auto add = [](double* dst, const double* src, int64_t n) {
-    for (int64_t i = 0; i < n; ++i)
-      dst[i] += src[i];
-  };
-  auto copy = [](double* dst, const double* src, int64_t n) {
-    std::memcpy(dst, src, sizeof(double) * static_cast<size_t>(n));
-  };
   switch (kind) {
   case VsfKernelKind::FullXpX:
     if (cv)
       for (int32_t f = 0; f < K; ++f)
-        add(m->folds[f].xpx, B + f * slice, slice);
+        addInto(m->folds[f].xpx, B + f * slice, slice);
     else
-      add(m->xpx, B, L);
-    break;
+      addInto(m->xpx, B, L);
+    return true;
   case VsfKernelKind::EffXpX: {
     int64_t from = tri(m->xpxColumns);
     if (cv)
       for (int32_t f = 0; f < K; ++f)
-        copy(m->folds[f].xpx + from, B + f * slice, slice);
+        copyInto(m->folds[f].xpx + from, B + f * slice, slice);
     else
-      copy(m->xpx + from, B, L);
-    break;
+      copyInto(m->xpx + from, B, L);
+    return true;
   }
-  case VsfKernelKind::EffectXpX: {
-    auto spread = [&](double** blocks, const double* src) {
-      int64_t start = 0;
-      for (int32_t e = 0; e < E; ++e) {
-        int64_t size = tri(m->effectColumns[e]);
-        if (size > 0 && blocks[e] != nullptr)
-          copy(blocks[e], src + start, size);
-        start += size;
-      }
-    };
+  case VsfKernelKind::EffectXpX:
     if (cv)
       for (int32_t f = 0; f < K; ++f)
-        spread(m->folds[f].effectBlocks, B + f * slice);
+        spreadEffectBlocks(m, m->folds[f].effectBlocks, B + f * slice);
     else
-      spread(m->effectBlocks, B);
-    break;
+      spreadEffectBlocks(m, m->effectBlocks, B);
+    return true;
+  case VsfKernelKind::YCross:
+    if (cv)
+      for (int32_t f = 0; f < K; ++f)
+        copyInto(m->folds[f].cross, B + f * slice, slice);
+    else
+      copyInto(m->cross, B, L);
+    return true;
+  case VsfKernelKind::EffCross: {
+    int64_t from = static_cast<int64_t>(m->crossColumnCount) * (P + 1);
+    if (cv)
+      for (int32_t f = 0; f < K; ++f)
+        copyInto(m->folds[f].cross + from, B + f * slice, slice);
+    else
+      copyInto(m->cross + from, B, L);
+    return true;
   }
+  default:
+    return false;
+  }
+}
+
+// Stores the summed buffer of a moments, correlation, path or error kernel in the model's
+// statistics (held-out sums only under external cross validation).
+void storeStatistics(VsfModel *m, VsfKernelKind kind, const double *B) {
+  const int32_t P = m->parmCount, E = m->effectCount, K = m->foldCount;
+  const bool xcv = xcvOn(m);
+  switch (kind) {
   case VsfKernelKind::Moments:
     m->sumWY = B[0];
-    copy(m->columnSums, B + 1, P);
-    copy(m->columnSumSquares, B + 1 + P, P);
+    copyInto(m->columnSums, B + 1, P);
+    copyInto(m->columnSumSquares, B + 1 + P, P);
     if (xcv) {
       m->wTrain += B[2 * P + 1];
       m->nObs += B[2 * P + 2];
@@ -259,39 +280,23 @@ void accumulate(VsfModel* m, VsfThreadedKernel threaded) {
     break;
   case VsfKernelKind::YpwY:
     m->sumWYY = B[0];
-    copy(m->columnSquareSums, B + 1, P);
+    copyInto(m->columnSquareSums, B + 1, P);
     break;
   case VsfKernelKind::CVYpY:
     for (int32_t f = 0; f < K; ++f)
       m->folds[f].xpx[0] = B[f];
     break;
-  case VsfKernelKind::YCross:
-    if (cv)
-      for (int32_t f = 0; f < K; ++f)
-        copy(m->folds[f].cross, B + f * slice, slice);
-    else
-      copy(m->cross, B, L);
-    break;
-  case VsfKernelKind::EffCross: {
-    int64_t from = static_cast<int64_t>(m->crossColumnCount) * (P + 1);
-    if (cv)
-      for (int32_t f = 0; f < K; ++f)
-        copy(m->folds[f].cross + from, B + f * slice, slice);
-    else
-      copy(m->cross + from, B, L);
-    break;
-  }
   case VsfKernelKind::Corr:
   case VsfKernelKind::LarAvec: {
     double* target = kind == VsfKernelKind::Corr ? m->corr : m->dirCorr;
-    add(target, B, E);
+    addInto(target, B, E);
     break;
   }
   case VsfKernelKind::LarCorr:
     m->sse += B[0];
     m->validateAse += B[1];
     m->testAse += B[2];
-    add(m->corr, B + 3, E);
+    addInto(m->corr, B + 3, E);
     if (xcv) {
       m->heldOutError += B[E + 3];
       m->heldOutTestError += B[E + 4];
@@ -299,7 +304,7 @@ void accumulate(VsfModel* m, VsfThreadedKernel threaded) {
     break;
   case VsfKernelKind::Gradient:
     m->sse += B[0];
-    add(m->corr, B + 1, P);
+    addInto(m->corr, B + 1, P);
     break;
   case VsfKernelKind::FunValue:
     m->sse += B[0];
@@ -357,6 +362,29 @@ void accumulate(VsfModel* m, VsfThreadedKernel threaded) {
   default:
     break;
   }
+}
+
+} // namespace
+
+// After a threaded pass: the workers' buffers are summed into the first (in worker order)
+// and the sum is stored where the kernel's serial form would have put it. Page transforms
+// keep no buffer.
+void accumulate(VsfModel *m, VsfThreadedKernel threaded) {
+  VsfKernelKind kind = vsfKernelKindOf(reinterpret_cast<const void *>(threaded));
+  if (vsfIsPageTransform(kind))
+    return;
+  ThreadPuddle *puddle = m->puddle;
+  const int32_t T = m->dataSettings->threadCount;
+  VsfWorkItem *items = puddle->items;
+  double *B = items[0].buffer;
+  const int64_t L = items[0].length;
+  if (B == nullptr || L == 0)
+    return;
+  for (int32_t t = 1; t < T; ++t)
+    for (int64_t i = 0; i < L; ++i)
+      B[i] += items[t].buffer[i];
+  if (!storeCrossProducts(m, kind, B, L))
+    storeStatistics(m, kind, B);
 }
 
 void cleanup(VsfModel* model) {

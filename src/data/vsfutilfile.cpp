@@ -23,8 +23,6 @@ QkUpathExtension* upathOf(QkExtensionSet* exts) {
   return reinterpret_cast<QkUpathExtension*>(exts->qkupath);
 }
 
-const QkChar kUtilpath[] = U"UTILPATH";
-
 // Reports a failed creation: the failing call and status in the journal, then 848/214.
 void reportCreateFailure(uint8_t createStatus, int32_t rc) {
   QkHandle* qk = Exported_QKHandle;
@@ -132,13 +130,10 @@ void vsfBagVecRelease(VsfBagVec* vec, QkExtensionSet* exts) {
   vec->count = 0;
 }
 
-namespace {
-
-// "<dir>/util_<number>.utl" in an exact-size buffer of host characters.
-QkChar* numberedUtilPath(int64_t dirLength, const QkChar* dirName, int32_t number,
-                         int64_t* length) {
+QkChar *vsfNumberedPath(int64_t dirLength, const QkChar *dirName, const char *stem, int32_t number,
+                        int64_t *length) {
   std::u32string out(dirName != nullptr ? dirName : U"", dirName != nullptr ? dirLength : 0);
-  for (char c : "/util_" + std::to_string(number) + ".utl")
+  for (char c : "/" + std::string(stem) + std::to_string(number) + ".utl")
     out += static_cast<char32_t>(static_cast<unsigned char>(c));
   auto* path = new (std::nothrow) QkChar[out.size() + 1];
   if (path == nullptr)
@@ -149,6 +144,8 @@ QkChar* numberedUtilPath(int64_t dirLength, const QkChar* dirName, int32_t numbe
   return path;
 }
 
+namespace {
+
 int32_t createUtil(VsfUtilFile* rec, QkExtensionSet* exts, const VsfPerfSettings* perf,
                    int64_t request, uint8_t* createStatus, int64_t dirLength, const QkChar* dirName,
                    int32_t number) {
@@ -158,7 +155,7 @@ int32_t createUtil(VsfUtilFile* rec, QkExtensionSet* exts, const VsfPerfSettings
   if ((number == 0 && up == nullptr) || pgf == nullptr)
     return kQkNoObject;
   if (number != 0) {
-    rec->path = numberedUtilPath(dirLength, dirName, number, &rec->pathLength);
+    rec->path = vsfNumberedPath(dirLength, dirName, "util_", number, &rec->pathLength);
     if (rec->path == nullptr) {
       *createStatus = kVsfCreatePathFailed;
       return -2;
@@ -166,7 +163,7 @@ int32_t createUtil(VsfUtilFile* rec, QkExtensionSet* exts, const VsfPerfSettings
     rec->pathOwned = 1;
   } else {
     int32_t rc =
-        up->qkupathGetPathnameDirect(up, kUtilpath, 8, -1, &rec->path, &rec->pathLength, 0);
+        up->qkupathGetPathnameDirect(up, kVsfUtilpath, 8, -1, &rec->path, &rec->pathLength, 0);
     if (rc != 0) {
       rec->path = nullptr;
       rec->pathLength = 0;
@@ -249,7 +246,7 @@ int32_t vsfOpenSharedUtil(VsfUtilFile* rec, QkExtensionSet* exts, int64_t dirLen
   QkPgfExtension* pgf = pgfOf(exts);
   if (pgf == nullptr)
     return kQkNoObject;
-  rec->path = numberedUtilPath(dirLength, dirName, number, &rec->pathLength);
+  rec->path = vsfNumberedPath(dirLength, dirName, "util_", number, &rec->pathLength);
   if (rec->path == nullptr)
     return -2;
   rec->pathOwned = 1;

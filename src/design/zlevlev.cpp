@@ -16,10 +16,6 @@ namespace {
 
 constexpr int32_t kKeyOffset = 56;
 
-template <typename T> T* take(QkPool* pool, size_t count) {
-  return static_cast<T*>(levBlock(pool, sizeof(T) * count));
-}
-
 void leftJustify(char* text, int32_t width) { wzstjls(text, width, 'L', nullptr, nullptr); }
 
 // Default callbacks: read the data set given to zlevini directly.
@@ -111,7 +107,7 @@ LevelizeContext* zlevini(void* source, LevDesign* design) {
   QkPool* pool = xmpoolc(nullptr, 1024, 4102);
   if (pool == nullptr)
     return nullptr;
-  auto* c = take<LevelizeContext>(pool, 1);
+  auto* c = levArray<LevelizeContext>(pool, 1);
   if (c == nullptr) {
     xmpoold(pool);
     return nullptr;
@@ -142,15 +138,15 @@ LevelizeContext* zlevini(void* source, LevDesign* design) {
   c->nodeSize = largest + 63;
 
   if (nc > 0) {
-    c->levelCounts = take<int32_t>(pool, nc);
-    c->trees = take<void*>(pool, nc);
-    c->active = take<int32_t>(pool, nc);
-    c->formatted = take<char*>(pool, nc);
+    c->levelCounts = levArray<int32_t>(pool, nc);
+    c->trees = levArray<void*>(pool, nc);
+    c->active = levArray<int32_t>(pool, nc);
+    c->formatted = levArray<char*>(pool, nc);
   }
   if (nn > 0) {
-    c->minima = take<double>(pool, nn);
-    c->maxima = take<double>(pool, nn);
-    c->numeric = take<double>(pool, nn);
+    c->minima = levArray<double>(pool, nn);
+    c->maxima = levArray<double>(pool, nn);
+    c->numeric = levArray<double>(pool, nn);
     for (int32_t j = 0; j < nn; ++j) {
       c->minima[j] = DBL_MAX;
       c->maxima[j] = -DBL_MAX;
@@ -164,25 +160,25 @@ LevelizeContext* zlevini(void* source, LevDesign* design) {
       ++c->charClassCount;
   }
   if (c->numericClassCount > 0) {
-    c->numericClass = take<int32_t>(pool, c->numericClassCount);
-    c->numericInternal = take<double>(pool, c->numericClassCount);
+    c->numericClass = levArray<int32_t>(pool, c->numericClassCount);
+    c->numericInternal = levArray<double>(pool, c->numericClassCount);
   }
   if (c->charClassCount > 0) {
-    c->charClass = take<int32_t>(pool, c->charClassCount);
-    c->charInternal = take<LevCharValue>(pool, c->charClassCount);
+    c->charClass = levArray<int32_t>(pool, c->charClassCount);
+    c->charInternal = levArray<LevCharValue>(pool, c->charClassCount);
   }
   int32_t kn = 0, kc = 0;
   for (int32_t i = 0; i < nc; ++i) {
     LevVariable& v = design->classes[i];
     c->active[i] = 1;
-    c->formatted[i] = take<char>(pool, static_cast<size_t>(v.levelWidth));
+    c->formatted[i] = levArray<char>(pool, static_cast<size_t>(v.levelWidth));
     std::memset(c->formatted[i], ' ', static_cast<size_t>(v.levelWidth));
     if (v.var != nullptr && v.var->type == 1) {
       c->numericClass[kn++] = i;
     } else {
       LevCharValue& cv = c->charInternal[kc];
       cv.length = v.var != nullptr && v.var->length > 0 ? v.var->length : 1;
-      cv.buffer = take<char>(pool, static_cast<size_t>(cv.length));
+      cv.buffer = levArray<char>(pool, static_cast<size_t>(cv.length));
       std::memset(cv.buffer, ' ', static_cast<size_t>(cv.length));
       c->charClass[kc++] = i;
     }
@@ -307,15 +303,15 @@ int32_t zlevlls(QkPool* pool, LevelizeContext* c, LevDesign* design, int32_t ind
   const int32_t width = v.levelWidth;
   if (n <= 0)
     return 0;
-  char** values = take<char*>(pool, n);
-  v.lookup = take<char*>(pool, n);
-  v.lookupIndex = take<int32_t>(pool, n);
-  auto* internal = take<LevInternalValue>(pool, n);
+  char** values = levArray<char*>(pool, n);
+  v.lookup = levArray<char*>(pool, n);
+  v.lookupIndex = levArray<int32_t>(pool, n);
+  auto* internal = levArray<LevInternalValue>(pool, n);
   const bool numeric = v.var != nullptr && v.var->type == 1;
   int32_t k = 0;
   for (auto* node = static_cast<LevelNode*>(c->trees[index]); node != nullptr && k < n;
        node = static_cast<LevelNode*>(node->links[0]), ++k) {
-    values[k] = take<char>(pool, static_cast<size_t>(width));
+    values[k] = levArray<char>(pool, static_cast<size_t>(width));
     std::memset(values[k], ' ', static_cast<size_t>(width));
     std::memcpy(values[k], node->formatted, static_cast<size_t>(width));
     if (!v.keepJustification)
@@ -324,7 +320,7 @@ int32_t zlevlls(QkPool* pool, LevelizeContext* c, LevDesign* design, int32_t ind
       internal[k].value = node->internal.number;
     } else {
       internal[k].length = node->internalLength;
-      char* copy = take<char>(
+      char* copy = levArray<char>(
           pool, static_cast<size_t>(node->internalLength > 0 ? node->internalLength : 1));
       std::memcpy(copy, node->internal.text, static_cast<size_t>(node->internalLength));
       internal[k].text = copy;

@@ -9,6 +9,7 @@
 #include "driver/vsfoptions.h"
 #include "driver/vsfpostinit.h"
 #include "model/vsfmodel.h"
+#include "output/vsfoutput.h"
 #include "output/vsfresstate.h"
 #include "support/hostif.h"
 
@@ -25,7 +26,6 @@ struct VsfContext {
   PostFitBridge* postFit;        // the post-fit statements' bridge, or null
   VsfModel model;                // the fit of the current BY group
   VsfScratch scratch;            // per-group scratch
-  VsfScratch designScratch;      //    across-groups OUTDESIGN scratch
   VsfResampling* resampling;     // model averaging's resamplers, or null
   QkPool* mainPool;              // pools: the run's, the BY group's, pages, steps, graphs
   QkPool* byPool;
@@ -75,6 +75,7 @@ struct VsfContext {
   int32_t maxRowsPerPage;
   int32_t parameterNamesPresent;
   VsfStatementSettings stmt;     // settings of the statement readers besides options and perf
+  VsfOutputColumns outputColumns; // the OUTPUT data set's columns
   VsfResultsState results;       // labels, optimal steps and open groups of the results
 
   // Post-parse initialisation (vsfpostinit.cpp).

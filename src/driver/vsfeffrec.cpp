@@ -5,6 +5,7 @@
 #include "driver/vsfeffects.h"
 #include "output/vsfresults.h"
 #include "support/hoststubs.h"
+#include "support/poolalloc.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -12,12 +13,6 @@
 #include <string>
 
 namespace {
-
-template <class T> T* poolArray(QkPool* pool, int64_t count) {
-  if (pool == nullptr || count <= 0)
-    return nullptr;
-  return static_cast<T*>(pool->allocate(pool, sizeof(T) * static_cast<size_t>(count), kQkZeroed));
-}
 
 int32_t textLength(const char* text) {
   return text != nullptr ? static_cast<int32_t>(std::strlen(text)) : 0;

@@ -8,15 +8,9 @@
 #include "driver/vsfsteps.h"
 #include "output/vsfoutput.h"
 #include "support/hoststubs.h"
+#include "support/poolalloc.h"
 
 namespace {
-
-void destroyPool(QkPool*& pool) {
-  if (pool != nullptr) {
-    pool->destroy(pool);
-    pool = nullptr;
-  }
-}
 
 // The release shared by the error exit, the normal end and the end-of-task routine.
 void vsfRelease(VsfContext* ctx) {
@@ -38,15 +32,14 @@ void vsfRelease(VsfContext* ctx) {
   steps.vsfBagVecRelease(&ctx->bags, &ctx->exts);
   // The scratch files belong to the extension that made them: close them before it goes.
   steps.vsfFreeScratch(&ctx->scratch, &ctx->exts);
-  steps.vsfFreeScratch(&ctx->designScratch, &ctx->exts);
   vsfQkExtsUnload(&ctx->exts);
   ctx->exts = QkExtensionSet{};
   steps.zranms(&ctx->workingSeed, 2);
-  destroyPool(ctx->mainPool);
-  destroyPool(ctx->byPool);
-  destroyPool(ctx->pagePool);
-  destroyPool(ctx->coefGraphPool);
-  destroyPool(ctx->stepPool);
+  poolDestroy(ctx->mainPool);
+  poolDestroy(ctx->byPool);
+  poolDestroy(ctx->pagePool);
+  poolDestroy(ctx->coefGraphPool);
+  poolDestroy(ctx->stepPool);
   ctx->cleanedUp = 1;
   ctx->cleanupTime = zdattim() - start;
 }

@@ -13,6 +13,7 @@
 #include "output/vsfoutput.h"
 #include "output/vsfresults.h"
 #include "support/hoststubs.h"
+#include "support/poolalloc.h"
 #include "support/vmhandlers.h"
 #include "support/wobmth.h"
 
@@ -59,13 +60,6 @@ void exitOnOutputFailure(int32_t rc) {
     zrvqexit(rc);
 }
 
-void deletePool(QkPool*& pool) {
-  if (pool != nullptr) {
-    pool->destroy(pool);
-    pool = nullptr;
-  }
-}
-
 // Closes the BY group's open output group and marks the end of its output.
 void closeGroupOutput(VsfContext* ctx) {
   if (ctx->outputGroup == nullptr)
@@ -101,8 +95,8 @@ void runByGroup(VsfContext* ctx, VsfStepTable& steps) {
   if (lev != 0) {
     // The return code was raised by the levelisation step; skip the group.
     steps.vsfFreeScratch(&ctx->scratch, &ctx->exts);
-    deletePool(ctx->byPool);
-    deletePool(ctx->pagePool);
+    poolDestroy(ctx->byPool);
+    poolDestroy(ctx->pagePool);
     // The group's model part and design context go too, so that nothing the group made
     // outlives it.
     steps.vsfModelByFree(&ctx->model);
@@ -156,8 +150,8 @@ void runByGroup(VsfContext* ctx, VsfStepTable& steps) {
     steps.vsfResamplersCleanup(ctx->resampling);
   steps.vsfModelByFree(&ctx->model);
   steps.vsfFreeScratch(&ctx->scratch, &ctx->exts);
-  deletePool(ctx->byPool);
-  deletePool(ctx->pagePool);
+  poolDestroy(ctx->byPool);
+  poolDestroy(ctx->pagePool);
   steps.zlevtrm(&ctx->design, -1);
   ctx->outputTime += zdattim() - ctx->intervalStart;
 }

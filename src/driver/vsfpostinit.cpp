@@ -13,7 +13,9 @@
 #include "driver/vsfstmtlog.h"
 #include "model/vsfswitches.h"
 #include "support/hoststubs.h"
+#include "support/notbuilt.h"
 #include "support/parsedstmt.h"
+#include "support/poolalloc.h"
 #include "support/wobmth.h"
 
 #include <algorithm>
@@ -50,13 +52,6 @@ void warn(VsfContext* ctx, int32_t number, std::initializer_list<HostMsgArg> arg
 int32_t fail(VsfContext* ctx, int32_t number, int32_t code,
              std::initializer_list<HostMsgArg> args = {}) {
   return stmtFail(ctx, number, 1012, code, args);
-}
-
-template <class T> T* mainArray(VsfContext* ctx, int64_t count) {
-  if (ctx->mainPool == nullptr || count <= 0)
-    return nullptr;
-  return static_cast<T*>(
-      ctx->mainPool->allocate(ctx->mainPool, sizeof(T) * static_cast<size_t>(count), kQkZeroed));
 }
 
 // LAR, LASSO (with or without least-squares coefficients), ELASTICNET and the solver-based
@@ -282,7 +277,7 @@ int32_t matchBy(VsfContext* ctx, VsfNameRecord* names, int32_t warning) {
 int32_t checkScores(VsfContext* ctx) {
   if (ctx->scoreCount <= 0)
     return 0;
-  ctx->scoreNames = mainArray<VsfNameRecord>(ctx, ctx->scoreCount);
+  ctx->scoreNames = poolArray<VsfNameRecord>(ctx->mainPool, ctx->scoreCount);
   if (ctx->scoreNames == nullptr)
     return -2;
   const VsfProcSettings& p = ctx->stmt.proc;
@@ -351,8 +346,8 @@ int32_t modelAveraging(VsfContext* ctx) {
   // The resampler records (one random stream each, seeded with the working seed plus the
   // resampler's index) belong to the resampling drivers, which this build does not have:
   // a run that asks for model averaging stops here rather than resample unseeded.
-  xebug("vsfPostInit: the resamplers of model averaging are not available in this build");
-  return -99;
+  return vsfNotBuiltInternal(
+      "vsfPostInit: the resamplers of model averaging are not available in this build");
 }
 
 } // namespace
@@ -377,8 +372,8 @@ int32_t vsfFind(const HostVariable* want, HostDataSet* data, HostVariable** out,
 
 int32_t vsfAllocNames(VsfContext* ctx, VsfNameRecord* names) {
   LevDesign* d = ctx->design.design;
-  names->numerics = mainArray<HostVariable*>(ctx, std::max(d->numericCount, 1));
-  names->classes = mainArray<HostVariable*>(ctx, std::max(d->classCount, 1));
+  names->numerics = poolArray<HostVariable*>(ctx->mainPool, std::max(d->numericCount, 1));
+  names->classes = poolArray<HostVariable*>(ctx->mainPool, std::max(d->classCount, 1));
   return names->numerics != nullptr && names->classes != nullptr ? 0 : -2;
 }
 
@@ -666,7 +661,7 @@ int32_t plotsRoleAndPartition(VsfContext* ctx) {
     int32_t width = 8;
     if (xvname(ctx->data, ps.roleVar, &role) == 0 && role != nullptr)
       width = std::max({role->formatWidth, role->length, 1});
-    ctx->roleBuffer = mainArray<char>(ctx, width + 1);
+    ctx->roleBuffer = poolArray<char>(ctx->mainPool, width + 1);
     if (ctx->roleBuffer == nullptr)
       return -2;
     ctx->roleLength = width;
@@ -737,10 +732,10 @@ int32_t effectContainment(VsfContext* ctx) {
   VsfModelOptions& o = ctx->options;
   LevDesign* d = ctx->design.design;
   const int32_t E = d->effectCount;
-  ctx->hierContainedCounts = mainArray<int32_t>(ctx, E);
-  ctx->hierContainingCounts = mainArray<int32_t>(ctx, E);
-  ctx->hierContained = mainArray<int32_t*>(ctx, E);
-  ctx->hierContaining = mainArray<int32_t*>(ctx, E);
+  ctx->hierContainedCounts = poolArray<int32_t>(ctx->mainPool, E);
+  ctx->hierContainingCounts = poolArray<int32_t>(ctx->mainPool, E);
+  ctx->hierContained = poolArray<int32_t*>(ctx->mainPool, E);
+  ctx->hierContaining = poolArray<int32_t*>(ctx->mainPool, E);
   if (ctx->hierContainedCounts == nullptr || ctx->hierContainingCounts == nullptr ||
       ctx->hierContained == nullptr || ctx->hierContaining == nullptr)
     return -2;
@@ -801,10 +796,10 @@ int32_t outputStatisticsAndAveraging(VsfContext* ctx) {
     if (!anyStatistic(st.output))
       impliedPredicted(st.output);
   } else {
-    ctx->outClassFlags = mainArray<uint8_t>(ctx, std::max(d->classCount, 1));
-    ctx->outNumericFlags = mainArray<uint8_t>(ctx, std::max(d->numericCount, 1));
-    ctx->outConstructedFlags = mainArray<uint8_t>(ctx, std::max(d->constructedCount, 1));
-    ctx->outEffectFlags = mainArray<uint8_t>(ctx, std::max(d->effectCount, 1));
+    ctx->outClassFlags = poolArray<uint8_t>(ctx->mainPool, std::max(d->classCount, 1));
+    ctx->outNumericFlags = poolArray<uint8_t>(ctx->mainPool, std::max(d->numericCount, 1));
+    ctx->outConstructedFlags = poolArray<uint8_t>(ctx->mainPool, std::max(d->constructedCount, 1));
+    ctx->outEffectFlags = poolArray<uint8_t>(ctx->mainPool, std::max(d->effectCount, 1));
     if (ctx->outClassFlags == nullptr || ctx->outNumericFlags == nullptr ||
         ctx->outConstructedFlags == nullptr || ctx->outEffectFlags == nullptr)
       return -2;
@@ -934,7 +929,5 @@ int32_t vsfInitializeModel(VsfContext* ctx) {
       return -5;
     }
   }
-  m.designScratch = &ctx->designScratch;
-  m.stepModelWritten = 0;
   return 0;
 }

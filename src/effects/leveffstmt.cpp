@@ -53,11 +53,6 @@ struct StatementView {
   int32_t* numbers;  // the variables' data-set numbers (a private copy)
 };
 
-int32_t slotInt(const ParsedStatement* s, int k, int32_t dflt) {
-  const OptionSlot* slot = stmtSlot(s, k);
-  return slot ? static_cast<int32_t>(slot->value.number) : dflt;
-}
-
 int32_t listCount(const ParsedStatement* s, int k) {
   const OptionSlot* slot = stmtSlot(s, k);
   return slot ? slot->value.list.count : 0;
@@ -86,7 +81,7 @@ int32_t failWith(LevDesign* design, int32_t number, std::initializer_list<HostMs
 
 // Reads statement `s`: its name and its variables without repeats (first occurrence kept).
 bool view(ParsedStatement* s, StatementView& v) {
-  v = StatementView{s, "", 0, slotInt(s, kSlotKind, 0), 0, nullptr};
+  v = StatementView{s, "", 0, stmtInt(s, kSlotKind, 0), 0, nullptr};
   const OptionSlot* names = stmtSlot(s, kSlotName);
   if (names != nullptr)
     effNameAt(names->items.names, 0, &v.name, &v.nameLength);
@@ -128,13 +123,13 @@ int32_t countSpline(LevDesign* design, const StatementView& v, int32_t* count) {
   const ParsedStatement* s = v.stmt;
   bool natural = stmtFlag(s, kFlagSplineNatural);
   bool columnsSplit = stmtFlag(s, kFlagSplineSplit) || (design->designFlags2 & kLevFlag2SplineSplit);
-  int32_t method = slotInt(s, 13, KM_EQUAL);
+  int32_t method = stmtInt(s, 13, KM_EQUAL);
   bool variablesSplit = columnsSplit || stmtFlag(s, kFlagSplineSeparate) || method == KM_MULTISCALE;
-  int32_t degree = natural ? 3 : slotInt(s, 5, 3);
-  int32_t startScale = slotInt(s, 11, 0), endScale = slotInt(s, 12, 7);
+  int32_t degree = natural ? 3 : stmtInt(s, 5, 3);
+  int32_t startScale = stmtInt(s, 11, 0), endScale = stmtInt(s, 12, 7);
   int32_t knots = (method == KM_LIST || method == KM_RANGEFRACTIONS || method == KM_LISTWITHBOUNDARY)
                       ? listCount(s, 9)
-                      : slotInt(s, 8, 3);
+                      : stmtInt(s, 8, 3);
   if (method == KM_MULTISCALE && endScale < startScale)
     return failWith(design, 81, {startScale, endScale, nameArg(v)});
   bool noPowers = stmtFlag(s, kFlagNoPowers), noInt = stmtFlag(s, kFlagNoInt);
@@ -166,7 +161,7 @@ int32_t countSpline(LevDesign* design, const StatementView& v, int32_t* count) {
       perVariable += knots + degree + 1 > 1 ? knots + degree + 1 : 1;
   }
   // A TPF basis turns MULTISCALE into EQUAL when the options are read: room for that too.
-  int64_t equalFallback = static_cast<int64_t>(columnsSplit ? slotInt(s, 8, 3) + degree + 1 : 1);
+  int64_t equalFallback = static_cast<int64_t>(columnsSplit ? stmtInt(s, 8, 3) + degree + 1 : 1);
   if (method == KM_MULTISCALE && equalFallback > perVariable)
     perVariable = equalFallback;
   int64_t total = perVariable * v.n;
@@ -341,7 +336,7 @@ int32_t buildLag(Builder& b, const StatementView& v, LevEftVar* r) {
   if (r->name == nullptr || lag == nullptr)
     return kLevNoMemory;
   r->lag = lag;
-  lag->nlag = slotInt(s, kSlotNlag, 1);
+  lag->nlag = stmtInt(s, kSlotNlag, 1);
   const OptionSlot* period = stmtSlot(s, kSlotPeriod);
   if (period == nullptr || period->value.list.count < 1)
     return failWith(design, 76, {nameArg(v)});

@@ -35,11 +35,6 @@ enum : int {
 // Largest number of term entries (variables over all terms) a polynomial may hold.
 constexpr int64_t kMaxTermEntries = INT32_MAX / 8;
 
-int32_t slotInt(const ParsedStatement* s, int k, int32_t dflt) {
-  const OptionSlot* slot = stmtSlot(s, k);
-  return slot ? static_cast<int32_t>(slot->value.number) : dflt;
-}
-
 // A text option: the slot's characters and length (the host stores the text's length).
 bool slotText(const ParsedStatement* s, int k, const char** text, int32_t* length) {
   const OptionSlot* slot = stmtSlot(s, k);
@@ -76,7 +71,7 @@ int32_t zlevBinCoef(int32_t n, int32_t k) {
 int32_t zlevPolyNefts(const ParsedStatement* s, int32_t n) {
   if (stmtFlag(s, kFlagNoSeparate))
     return 1;
-  int32_t degree = slotInt(s, kSlotDegree, 1);
+  int32_t degree = stmtInt(s, kSlotDegree, 1);
   int32_t b = zlevBinCoef(n + degree, degree);
   return b == INT32_MAX ? b : b - 1;
 }
@@ -84,10 +79,10 @@ int32_t zlevPolyNefts(const ParsedStatement* s, int32_t n) {
 int32_t zlevParsePoly(LevDesign* design, PolyInfo* info, int32_t n, const int32_t* variables,
                       const ParsedStatement* s, const char* name, int32_t nameLength) {
   info->nVariables = n;
-  info->degree = slotInt(s, kSlotDegree, 1);
+  info->degree = stmtInt(s, kSlotDegree, 1);
   if (info->degree < 1)
     info->degree = 1;
-  info->mdegree = slotInt(s, kSlotMdegree, info->degree);
+  info->mdegree = stmtInt(s, kSlotMdegree, info->degree);
   int32_t degree = info->degree;
   info->variables = levNew<int32_t>(static_cast<size_t>(n));
   if (info->variables == nullptr)
@@ -179,7 +174,7 @@ int32_t zlevParsePoly(LevDesign* design, PolyInfo* info, int32_t n, const int32_
 
   info->noSeparate = stmtFlag(s, kFlagNoSeparate) ? 1 : 0;
   if (stmtFlag(s, kFlagStandardize)) {
-    info->standardize = static_cast<uint8_t>(slotInt(s, kSlotStdKind, PS_CENTERSCALE));
+    info->standardize = static_cast<uint8_t>(stmtInt(s, kSlotStdKind, PS_CENTERSCALE));
     if (info->standardize != PS_NONE) {
       if (stmtFlag(s, kFlagPrefixNone)) {
         info->prefix = "";
@@ -223,7 +218,7 @@ int32_t zlevParsePoly(LevDesign* design, PolyInfo* info, int32_t n, const int32_
           (scales && info->scales == nullptr))
         return kLevNoMemory;
     }
-    info->stdMethod = static_cast<uint8_t>(slotInt(s, kSlotMethod, PM_RANGE));
+    info->stdMethod = static_cast<uint8_t>(stmtInt(s, kSlotMethod, PM_RANGE));
   }
   return 0;
 }

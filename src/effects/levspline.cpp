@@ -31,11 +31,6 @@ enum : int {
   kSlotKnotMethod = 13,
 };
 
-int32_t slotInt(const ParsedStatement* s, int k, int32_t dflt) {
-  const OptionSlot* slot = stmtSlot(s, k);
-  return slot ? static_cast<int32_t>(slot->value.number) : dflt;
-}
-
 double slotDouble(const ParsedStatement* s, int k) {
   const OptionSlot* slot = stmtSlot(s, k);
   return slot ? slot->value.number : hostMissing();
@@ -52,11 +47,11 @@ int32_t readCommon(LevDesign* design, SplineInfo* info, const ParsedStatement* s
   info->natural = stmtFlag(s, kFlagNatural) ? 1 : 0;
   info->split = (stmtFlag(s, kFlagSplit) || (design->designFlags2 & kLevFlag2SplineSplit)) ? 1 : 0;
   info->separate = (info->split || stmtFlag(s, kFlagSeparate)) ? 1 : 0;
-  info->degree = slotInt(s, kSlotDegree, 3);
-  info->basis = static_cast<uint8_t>(slotInt(s, kSlotBasis, SB_NOT_GIVEN));
+  info->degree = stmtInt(s, kSlotDegree, 3);
+  info->basis = static_cast<uint8_t>(stmtInt(s, kSlotBasis, SB_NOT_GIVEN));
   info->knotMin = slotDouble(s, kSlotKnotMin);
   info->knotMax = slotDouble(s, kSlotKnotMax);
-  info->knotMethod = static_cast<uint8_t>(slotInt(s, kSlotKnotMethod, KM_EQUAL));
+  info->knotMethod = static_cast<uint8_t>(stmtInt(s, kSlotKnotMethod, KM_EQUAL));
   info->tpfTerms = 2;
   if (stmtFlag(s, kFlagNoInt))
     info->tpfTerms = 1;
@@ -175,11 +170,11 @@ int32_t zlevParseSpline(LevDesign* design, SplineInfo* info, int32_t nVariables,
   switch (info->knotMethod) {
   case KM_EQUAL:
   case KM_PERCENTILES:
-    info->knotCount = slotInt(s, kSlotKnotCount, 3);
+    info->knotCount = stmtInt(s, kSlotKnotCount, 3);
     break;
   case KM_MULTISCALE:
-    info->startScale = slotInt(s, kSlotStartScale, 0);
-    info->endScale = slotInt(s, kSlotEndScale, 7);
+    info->startScale = stmtInt(s, kSlotStartScale, 0);
+    info->endScale = stmtInt(s, kSlotEndScale, 7);
     info->separate = 1;
     break;
   case KM_LIST:
@@ -220,8 +215,8 @@ int32_t zlevPartialParseSpline(LevDesign* design, SplineInfo* info, int32_t,
     info->degree = 3;
   switch (info->knotMethod) {
   case KM_MULTISCALE:
-    info->startScale = slotInt(s, kSlotStartScale, 0);
-    info->endScale = slotInt(s, kSlotEndScale, 7);
+    info->startScale = stmtInt(s, kSlotStartScale, 0);
+    info->endScale = stmtInt(s, kSlotEndScale, 7);
     info->separate = 1;
     if (info->endScale < info->startScale)
       return 2;
@@ -232,7 +227,7 @@ int32_t zlevPartialParseSpline(LevDesign* design, SplineInfo* info, int32_t,
     readKnotList(info, s);
     break;
   default:
-    info->knotCount = slotInt(s, kSlotKnotCount, 3);
+    info->knotCount = stmtInt(s, kSlotKnotCount, 3);
     break;
   }
   int32_t columns;

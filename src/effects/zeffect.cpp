@@ -354,23 +354,26 @@ void freeBarTerms(EffectParseState* state) {
   state->barTail = &state->barHead;
 }
 
-// Action 6, list branch: a variable list (range, prefix, _NUMERIC_, _CHARACTER_).
-void expandVariableList(EffectParseState* state) {
-  int32_t sum = counterSum(state);
-  if (sum != 1) {
-    xpmlog(174, 4);
-    fail(kStatusSyntax);
-    freeBarTerms(state);
-    return;
-  }
-  int32_t k = 1;
-  while (k < 8 && state->counters[k] == 0)
-    ++k;
+// The two ends of a variable list as its names were written (copied, at most 33
+// characters, and without name-literal quotes): the ends of a range (k 1-4), or the prefix
+// of a prefix list (k 5).
+struct ListEnds {
   const char* first = nullptr;
   int32_t firstLength = 0;
   const char* second = nullptr;
   int32_t secondLength = 0;
   char firstCopy[40] = {0}, secondCopy[40] = {0};
+};
+
+// Reads the ends of the list of kind k from the bar terms (or the saved prefix token) and
+// frees the bar terms; false (status set) when an end is missing or not a simple name.
+bool readListEnds(EffectParseState* state, int32_t k, ListEnds& ends) {
+  const char*& first = ends.first;
+  int32_t& firstLength = ends.firstLength;
+  const char*& second = ends.second;
+  int32_t& secondLength = ends.secondLength;
+  char* firstCopy = ends.firstCopy;
+  char* secondCopy = ends.secondCopy;
   if (k >= 1 && k <= 4) {
     EffectChainNode* a = state->barHead;
     EffectChainNode* b = a ? a->next : nullptr;
@@ -378,20 +381,20 @@ void expandVariableList(EffectParseState* state) {
       xpmlog(174, 7);
       fail(kStatusSyntax);
       freeBarTerms(state);
-      return;
+      return false;
     }
     int32_t numberA = 0, positionA = 0, numberB = 0, positionB = 0;
     int32_t codeA = GetSimpleEff(state, a, &first, &firstLength, &numberA, &positionA);
     if (codeA == 0) {
       freeBarTerms(state);
-      return;
+      return false;
     }
     firstLength = firstLength > 33 ? 33 : firstLength;
     std::memcpy(firstCopy, first, static_cast<size_t>(firstLength));
     int32_t codeB = GetSimpleEff(state, b, &second, &secondLength, &numberB, &positionB);
     if (codeB == 0) {
       freeBarTerms(state);
-      return;
+      return false;
     }
     secondLength = secondLength > 33 ? 33 : secondLength;
     // Both ends are read before the default list is cut back (the cut drops what follows).
@@ -409,7 +412,7 @@ void expandVariableList(EffectParseState* state) {
       xpmlog(174, 93);
       fail(kStatusSyntax);
       freeBarTerms(state);
-      return;
+      return false;
     }
     tokenName(saved, &first, &firstLength);
     std::memcpy(firstCopy, first, static_cast<size_t>(firstLength));
@@ -423,16 +426,25 @@ void expandVariableList(EffectParseState* state) {
     stripNameLiteral(&first, &firstLength);
   if (second != nullptr)
     stripNameLiteral(&second, &secondLength);
+  return true;
+}
 
+// The data-set numbers of the variables of the list (from the data set, or for names the
+// data set does not have yet: a numbered range by name, a range of variable numbers);
+// false with the status set when the list cannot be expanded.
+bool listVariableNumbers(EffectParseState* state, int32_t k, const ListEnds& ends,
+                         int32_t*& ids, int32_t& count) {
   ParseRoot* root = effRoot();
   HostVarList list{};
-  int32_t* ids = nullptr;
-  int32_t count = 0;
+  const char* first = ends.first;
+  int32_t firstLength = ends.firstLength;
+  const char* second = ends.second;
+  int32_t secondLength = ends.secondLength;
   if (state->factorsSlot == 0 && (state->newNames == 0 || k != 1)) {
     if (root == nullptr || root->dataSet == nullptr) {
       xpmlog(174, 94);
       fail(kStatusNoData);
-      return;
+      return false;
     }
     int32_t code = zaddvar(root->dataSet, &list, 3, 0, first, firstLength, second,
                            secondLength, k + 1);
@@ -441,7 +453,7 @@ void expandVariableList(EffectParseState* state) {
               k + 1, code);
       if (effStatus() == 0)
         fail(kStatusSyntax);
-      return;
+      return false;
     }
     ids = list.numbers;
     count = list.count;
@@ -450,12 +462,12 @@ void expandVariableList(EffectParseState* state) {
                            HLK_NUMBERED);
     if (code != 0 || list.names == nullptr) {
       fail(kStatusSyntax);
-      return;
+      return false;
     }
     ids = levNew<int32_t>(static_cast<size_t>(list.count));
     if (ids == nullptr) {
       fail(kStatusNoData);
-      return;
+      return false;
     }
     for (int32_t i = 0; i < list.count; ++i) {
       bool constructed = false;
@@ -463,7 +475,7 @@ void expandVariableList(EffectParseState* state) {
                                      : static_cast<int32_t>(std::strlen(list.names[i]));
       ids[i] = FindVarNum(state, list.names[i], len, &constructed, ECT_ORDINARY);
       if (effStatus() != 0)
-        return;
+        return false;
     }
     count = list.count;
   } else if (k == 2) {
@@ -471,22 +483,26 @@ void expandVariableList(EffectParseState* state) {
     int32_t a = FindVarNum(state, first, firstLength, &constructed, ECT_ORDINARY);
     int32_t b = FindVarNum(state, second, secondLength, &constructed, ECT_ORDINARY);
     if (effStatus() != 0)
-      return;
+      return false;
     if (b < a) {
       xpmlog(174, 17);
       fail(kStatusSyntax);
-      return;
+      return false;
     }
     count = b - a + 1;
     ids = levNew<int32_t>(static_cast<size_t>(count));
     if (ids == nullptr) {
       fail(kStatusNoData);
-      return;
+      return false;
     }
     for (int32_t i = 0; i < count; ++i)
       ids[i] = a + i;
   }
+  return true;
+}
 
+// Adds one effect per variable of the list (for a prefix list, the bar effects of each).
+void addListEffects(EffectParseState* state, int32_t k, const int32_t* ids, int32_t count) {
   for (int32_t i = 0; i < count; ++i) {
     EffectChainNode* node = effNewNode(state);
     if (node == nullptr) {
@@ -514,6 +530,28 @@ void expandVariableList(EffectParseState* state) {
     if (r < 0)
       break;
   }
+}
+
+// Action 6, list branch: a variable list (range, prefix, _NUMERIC_, _CHARACTER_).
+void expandVariableList(EffectParseState* state) {
+  int32_t sum = counterSum(state);
+  if (sum != 1) {
+    xpmlog(174, 4);
+    fail(kStatusSyntax);
+    freeBarTerms(state);
+    return;
+  }
+  int32_t k = 1;
+  while (k < 8 && state->counters[k] == 0)
+    ++k;
+  ListEnds ends;
+  if (!readListEnds(state, k, ends))
+    return;
+  int32_t* ids = nullptr;
+  int32_t count = 0;
+  if (!listVariableNumbers(state, k, ends, ids, count))
+    return;
+  addListEffects(state, k, ids, count);
 }
 
 // Action 6, last steps: refuse character variables among the direct variables.

@@ -7,6 +7,7 @@
 #include "model/vsfformulas.h"
 #include "output/vsfmodelview.h"
 #include "support/hoststubs.h"
+#include "support/poolalloc.h"
 
 #include <algorithm>
 #include <cmath>
@@ -15,21 +16,11 @@
 
 namespace {
 
-void* take(QkPool* pool, int64_t bytes) {
-  if (pool == nullptr || bytes <= 0)
-    return nullptr;
-  return pool->allocate(pool, static_cast<size_t>(bytes), kQkZeroed);
-}
-
 int32_t digits(int32_t k) { return static_cast<int32_t>(std::floor(std::log10(k + 0.5) + 1)); }
-
-bool groupMethod(const VsfContext* ctx) {
-  return ctx->options.method == VM_GROUPLASSO || ctx->options.method == VM_QKGLASSO;
-}
 
 // Copies `length` characters into a new pool text.
 const char* poolText(QkPool* pool, const char* text, int32_t length) {
-  char* p = static_cast<char*>(take(pool, std::max(length, 1)));
+  char *p = static_cast<char *>(poolTake(pool, std::max(length, 1)));
   if (p != nullptr && length > 0)
     std::memcpy(p, text, static_cast<size_t>(length));
   return p;
@@ -55,13 +46,14 @@ int32_t vsfgStepLabels(VsfContext* ctx, VsfModel* m) {
     r.stepLabelWidth = 0;
     return 0;
   }
-  r.effectInPath = static_cast<uint8_t*>(take(pool, effects));
-  r.stepLabels = static_cast<VsfLabel*>(take(pool, int64_t(std::max(steps, 1)) * sizeof(VsfLabel)));
+  r.effectInPath = static_cast<uint8_t *>(poolTake(pool, effects));
+  r.stepLabels =
+      static_cast<VsfLabel *>(poolTake(pool, int64_t(std::max(steps, 1)) * sizeof(VsfLabel)));
   if (r.effectInPath == nullptr || r.stepLabels == nullptr)
     return -2;
   r.stepLabelCount = steps;
   const bool backward = ctx->options.method == VM_BACKWARD;
-  const bool multi = groupMethod(ctx);
+  const bool multi = vsfGroupMethod(ctx->options.method);
   if (backward) {
     std::fill(r.effectInPath, r.effectInPath + effects, 1);
   } else if (!multi) {
@@ -101,7 +93,7 @@ int32_t vsfgStepLabels(VsfContext* ctx, VsfModel* m) {
     r.firstLabelledEntry = starting;
   }
   const int32_t limit = maxStepLabel(ctx);
-  char* buffer = static_cast<char*>(take(pool, limit + 600));
+  char *buffer = static_cast<char *>(poolTake(pool, limit + 600));
   if (buffer == nullptr)
     return -2;
   bool cut = false;
@@ -169,8 +161,8 @@ int32_t vsfgParmLabels(VsfContext* ctx, VsfModel* m) {
   if (parms <= 0)
     return 0;
   QkPool* pool = m->pool;
-  uint8_t* inPlot = static_cast<uint8_t*>(take(pool, parms));
-  int32_t* curve = static_cast<int32_t*>(take(pool, int64_t(parms) * 4));
+  uint8_t *inPlot = static_cast<uint8_t *>(poolTake(pool, parms));
+  int32_t *curve = static_cast<int32_t *>(poolTake(pool, int64_t(parms) * 4));
   if (inPlot == nullptr || curve == nullptr || r.effectInPath == nullptr)
     return -2;
   r.parmInPlot = inPlot;
@@ -192,7 +184,7 @@ int32_t vsfgParmLabels(VsfContext* ctx, VsfModel* m) {
           inPlot[m->parmOffset[e] + j] = 1;
     return 0;
   }
-  VsfLabel* labels = static_cast<VsfLabel*>(take(pool, int64_t(parms) * sizeof(VsfLabel)));
+  VsfLabel *labels = static_cast<VsfLabel *>(poolTake(pool, int64_t(parms) * sizeof(VsfLabel)));
   if (labels == nullptr || d == nullptr)
     return -2;
   r.parmLabels = labels;
@@ -247,9 +239,9 @@ int32_t vsfgThinLabels(VsfContext* ctx, VsfModel* m, const double* v) {
   const int32_t n = m->parmCount;
   if (n <= 0 || r.parmLabels == nullptr)
     return -2;
-  int32_t* order = static_cast<int32_t*>(take(m->pool, int64_t(n) * 4));
-  uint8_t* kept = static_cast<uint8_t*>(take(m->pool, n));
-  double* values = static_cast<double*>(take(m->pool, int64_t(n) * 8));
+  int32_t *order = static_cast<int32_t *>(poolTake(m->pool, int64_t(n) * 4));
+  uint8_t *kept = static_cast<uint8_t *>(poolTake(m->pool, n));
+  double *values = static_cast<double *>(poolTake(m->pool, int64_t(n) * 8));
   if (order == nullptr || kept == nullptr || values == nullptr)
     return -2;
   for (int32_t i = 0; i < n; ++i)

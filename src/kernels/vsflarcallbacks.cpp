@@ -6,6 +6,7 @@
 #include "data/vsfthread.h"
 #include "driver/vsfoptions.h"
 #include "kernels/vsfrowwalk.h"
+#include "numerics/packedtri.h"
 
 #include <vector>
 
@@ -20,7 +21,9 @@ struct Sinks {
   double *termA = nullptr, *termB = nullptr;
 };
 
-bool lsCoeffMethod(int32_t method) { return method == 7 || method == 8 || method == 10; }
+bool lsCoeffMethod(int32_t method) {
+  return method == VM_LAR_LS || method == VM_LASSO_LS || method == VM_ELASTICNET_LS;
+}
 
 enum PathTerm { kBeta = 1, kDir = 2, kLs = 4 };
 
@@ -55,7 +58,7 @@ struct PathTerms {
   void build(const VsfModel *m, bool scaled, int need) {
     const VsfModelOptions *o = m->options;
     s = 1.0;
-    if (scaled && o->method == 9 && m->enSetting == 1 && m->l2 > 0)
+    if (scaled && o->method == VM_ELASTICNET && m->enSetting == 1 && m->l2 > 0)
       s = (m->nObs - 1.0) * m->l2 + 1.0;
     offset.clear();
     beta.clear();
@@ -70,7 +73,7 @@ struct PathTerms {
       if (need & kDir)
         dir.push_back(s * m->direction[k]);
       if (need & kLs)
-        ls.push_back(m->sweptXpx[c * (c + 1) / 2]);
+        ls.push_back(m->sweptXpx[packed::at(c, 0)]);
     }
     dense = m->denseColumnCount;
     wide = dense > 0 && 4 * static_cast<int64_t>(offset.size()) >= dense;
@@ -284,7 +287,7 @@ void plainCorrBody(VsfModel *m, QkPageDescriptor *page, double *corr) {
         for (int32_t q = 0; q < m->effectColumns[e]; ++q) {
           const int64_t c = c0 + q;
           if (m->sweepFlags[c] == '1')
-            res += sw[c * (c + 1) / 2] * dense[m->denseOffset[e] + q];
+            res += sw[packed::at(c, 0)] * dense[m->denseOffset[e] + q];
         }
       } else {
         const int32_t s = m->sparseSlot[e];
@@ -292,7 +295,7 @@ void plainCorrBody(VsfModel *m, QkPageDescriptor *page, double *corr) {
         for (int32_t b = r.slotBegin(S, s); b < end; ++b) {
           const int64_t c = c0 + r.storedIndex(S, b);
           if (m->sweepFlags[c] == '1')
-            res += sw[c * (c + 1) / 2] * r.sparseValues[b];
+            res += sw[packed::at(c, 0)] * r.sparseValues[b];
         }
       }
     }

@@ -4,15 +4,14 @@
 #include "kernels/vsfresid.h"
 
 #include "kernels/vsfrowwalk.h"
+#include "numerics/packedtri.h"
 
 #include <cmath>
 #include <vector>
 
 namespace {
 
-inline int64_t sym(int64_t i, int64_t j) {
-  return i >= j ? i * (i + 1) / 2 + j : j * (j + 1) / 2 + i;
-}
+using packed::sym;
 
 struct Gathered {
   std::vector<int32_t> col;

@@ -2,6 +2,8 @@
 // settings of the reading pass.
 #include "kernels/vsfrowwalk.h"
 
+#include "driver/vsfoptions.h"
+
 VsfRowShape vsfRowShape(const VsfModel *m) {
   VsfRowShape S{};
   const VsfDataSettings *s = m->dataSettings;
@@ -9,10 +11,10 @@ VsfRowShape vsfRowShape(const VsfModel *m) {
     S.hasWeight = s->weightGiven != 0;
     S.hasFreq = s->freqGiven != 0;
     S.hasResample = s->resampling != 0;
-    S.hasFold = s->cvMethod != 0 && (s->cv || s->xcv);
+    S.hasFold = s->cvMethod != CV_NONE && (s->cv || s->xcv);
     S.hasRole = s->roleCodes != 0;
-    S.cv = s->cvMethod != 0 && s->cv != 0;
-    S.xcv = s->cvMethod != 0 && s->xcv != 0;
+    S.cv = s->cvMethod != CV_NONE && s->cv != 0;
+    S.xcv = s->cvMethod != CV_NONE && s->xcv != 0;
   }
   S.lead = S.hasWeight + S.hasFreq + S.hasResample;
   S.dense = m->denseColumnCount;

@@ -4,6 +4,7 @@
 #include "kernels/vsfxpx.h"
 
 #include "kernels/vsfrowwalk.h"
+#include "numerics/packedtri.h"
 #include "numerics/qkzsweep.h"
 #include "numerics/zvector.h"
 
@@ -11,8 +12,8 @@
 
 namespace {
 
-inline int64_t tri(int64_t n) { return n * (n + 1) / 2; }
-inline int64_t at(int64_t i, int64_t j) { return i * (i + 1) / 2 + j; }
+using packed::at;
+using packed::tri;
 
 int32_t foldOf(const VsfModel *m, const VsfRowShape &S, const VsfRowView &r) {
   if (!S.cv)

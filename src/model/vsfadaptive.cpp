@@ -8,6 +8,7 @@
 #include "kernels/vsfxpx.h"
 #include "model/vsfmodel.h"
 #include "model/vsfsweep.h"
+#include "numerics/packedtri.h"
 #include "numerics/qkzpower.h"
 #include "support/hostif.h"
 
@@ -75,7 +76,7 @@ int32_t vsfLSAdaptiveWeights(VsfModel *m) {
       if (m->sweepFlags[c] == '0')
         m->effectStatus[q] = VES_UNAVAILABLE;
       int32_t status;
-      m->adaptiveWeight[q] = weightOf(m->sweptXpx[c * (c + 1) / 2], m->options->gamma, &status);
+      m->adaptiveWeight[q] = weightOf(m->sweptXpx[packed::at(c, 0)], m->options->gamma, &status);
       if (status != 0) {
         m->xpxColumns = grownColumns;
         return status;

@@ -9,6 +9,7 @@
 #include "model/vsfformulas.h"
 #include "model/vsfmodel.h"
 #include "model/vsfsweep.h"
+#include "numerics/packedtri.h"
 #include "support/hostif.h"
 
 #include <algorithm>
@@ -21,37 +22,37 @@ double criterion(VsfModel *m, int32_t code, double prevSse, double sse, int32_t 
                  int32_t rank, int32_t prevEffects, int32_t effects) {
   const double n = m->nObs;
   switch (code) {
-  case 1: {
+  case VC_SL: {
     double F;
     return vsfLogPval(prevRank, rank, prevEffects, effects, &F, prevSse, sse, n, m->fuzz);
   }
-  case 2:
+  case VC_AIC:
     return vsfAic(rank, sse, n);
-  case 3:
+  case VC_AICC:
     return vsfAicc(rank, sse, n);
-  case 4:
+  case VC_SBC:
     return vsfSbc(rank, sse, n);
-  case 5:
+  case VC_RSQUARE:
     return vsfRsquare(sse, m->totalSS);
-  case 6:
+  case VC_ADJRSQ:
     return vsfAdjrsq(rank, m->options->noint, sse, m->totalSS, n);
-  case 7:
+  case VC_CP:
     return vsfCp(rank, sse, n, m->fullMse);
-  case 8:
+  case VC_BIC:
     return vsfBic(rank, sse, n, m->fullMse);
-  case 9:
+  case VC_PRESS:
     vsfComputePress(m);
     return m->press;
-  case 10:
+  case VC_VALIDATE:
     vsfComputeResids(m);
     return m->validateAse;
-  case 11:
+  case VC_CV:
     vsfComputeCVResids(m);
     return m->cvPress;
-  case 13:
+  case VC_CVEX:
     vsfComputeCVEXPRESS(m);
     return m->heldOutError;
-  case 14:
+  case VC_L1:
     return m->l1Target;
   default:
     return prevSse;
@@ -103,7 +104,7 @@ void interceptVarianceToData(VsfModel *m) {
       }
     }
   }
-  auto sym = [](int64_t i, int64_t j) { return i >= j ? i * (i + 1) / 2 + j : j * (j + 1) / 2 + i; };
+  using packed::sym;
   double v = 0.0;
   for (size_t i = 0; i < cols.size(); ++i) {
     double inner = 0.0;
@@ -184,7 +185,7 @@ void vsfStdBeta(VsfModel *m) {
     }
     for (int32_t i = 0; i < n; ++i, ++q) {
       const int64_t c = m->effectColumn[e] + i;
-      m->beta[q] = m->sweepFlags[c] == '1' ? -m->sweptXpx[c * (c + 1) / 2] : 0.0;
+      m->beta[q] = m->sweepFlags[c] == '1' ? -m->sweptXpx[packed::at(c, 0)] : 0.0;
       const double sx = m->columnSumSquares != nullptr ? m->columnSumSquares[q] : hostMissing();
       if (sy > 0 && !isHostMissing(sx) && sx > 0)
         m->stdBeta[q] = m->beta[q] / (sx * sy);
@@ -204,7 +205,7 @@ void vsfDiagXpXi(VsfModel *m) {
     }
     for (int32_t i = 0; i < n; ++i, ++q) {
       const int64_t c = m->effectColumn[e] + i;
-      m->betaVariance[q] = m->sweepFlags[c] == '1' ? m->sweptXpx[c * (c + 3) / 2] : -1.0;
+      m->betaVariance[q] = m->sweepFlags[c] == '1' ? m->sweptXpx[packed::diag(c)] : -1.0;
     }
   }
   interceptVarianceToData(m);

@@ -3,6 +3,7 @@
 // F-distribution tail comes from the numerical library.
 #include "model/vsfformulas.h"
 
+#include "driver/vsfoptions.h"
 #include "numerics/zlogfnc.h"
 #include "support/hostif.h"
 
@@ -11,7 +12,7 @@
 #include <utility>
 
 namespace {
-bool big(int32_t code) { return code == 5 || code == 6; }
+bool big(int32_t code) { return code == VC_RSQUARE || code == VC_ADJRSQ; }
 } // namespace
 
 int64_t vsfMemTri(int32_t n) {

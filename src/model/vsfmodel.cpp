@@ -8,7 +8,10 @@
 #include "model/vsfcriteria.h"
 #include "model/vsfformulas.h"
 #include "model/vsfserialize.h"
+#include "numerics/packedtri.h"
 #include "support/hoststubs.h"
+#include "support/notbuilt.h"
+#include "support/poolalloc.h"
 
 #include <algorithm>
 #include <cstring>
@@ -16,7 +19,9 @@
 
 namespace {
 
-bool methodHasPath(int32_t m) { return (m >= 5 && m <= 10) || m == 13; }
+bool methodHasPath(int32_t m) {
+  return (m >= VM_LAR && m <= VM_ELASTICNET_LS) || m == VM_GROUPLASSO;
+}
 
 int32_t limitFor(const VsfModel *m, const VsfModelOptions *o, int32_t base) {
   const int64_t M = o->maxSteps == 0 ? 2147483647LL : o->maxSteps;
@@ -25,26 +30,26 @@ int32_t limitFor(const VsfModel *m, const VsfModelOptions *o, int32_t base) {
   const int64_t I = o->include;
   int64_t limit;
   switch (o->method) {
-  case 2:
-  case 3:
-  case 5:
-  case 7:
+  case VM_FORWARD:
+  case VM_BACKWARD:
+  case VM_LAR:
+  case VM_LAR_LS:
     limit = std::min<int64_t>(base, M);
     if (S > 0)
       limit = std::min(limit, S + I);
     break;
-  case 4:
-  case 6:
-  case 8:
-  case 9:
-  case 10:
+  case VM_STEPWISE:
+  case VM_LASSO:
+  case VM_LASSO_LS:
+  case VM_ELASTICNET:
+  case VM_ELASTICNET_LS:
     limit = std::min<int64_t>(2LL * base, M);
     if (S > 0)
       limit = std::min(limit, S + I);
     break;
-  case 11:
-  case 12:
-  case 13:
+  case VM_QKLASSO:
+  case VM_QKGLASSO:
+  case VM_GROUPLASSO:
     limit = o->maxSteps != 0 ? M : 100;
     if (S > 0)
       limit = std::min(limit, S + I);
@@ -57,7 +62,7 @@ int32_t limitFor(const VsfModel *m, const VsfModelOptions *o, int32_t base) {
   return static_cast<int32_t>(limit);
 }
 
-bool chooseGiven(const VsfModel *m) { return m->options->choose != 0; }
+bool chooseGiven(const VsfModel *m) { return m->options->choose != VC_NONE_GIVEN; }
 bool foldStats(const VsfModel *m) {
   return vsfCvOn(m) && m->foldCount > 0 &&
          (m->options->cvDetails == 1 || m->options->cvDetails == 3);
@@ -84,10 +89,10 @@ int32_t vsfFitStatusMessage(int32_t fitStatus) {
     return 131;
   case VFS_OVERFLOW:
     return 1706;
-  case 0:
+  case VFS_DONE:
     return 0;
   default:
-    return fitStatus < 0 ? 133 : 0;
+    return fitStatus < VFS_DONE ? 133 : 0;
   }
 }
 
@@ -107,9 +112,11 @@ void *vsfModelAlloc(VsfModel *model, int64_t bytes, bool zero) {
   return model->pool->allocate(model->pool, static_cast<size_t>(bytes), zero ? kQkZeroed : 0);
 }
 
-int32_t vsfModelInit(VsfModel *model) {
-  VsfModel *m = model;
-  const VsfModelOptions *o = m->options;
+namespace {
+
+// The model's pool and the position of its step records (written from the start of the
+// step-record file).
+int32_t openModelPool(VsfModel *m) {
   QkPoolAttributes attrs{};
   attrs.flags = 1;
   m->pool = Exported_QKHandle == nullptr
@@ -119,90 +126,100 @@ int32_t vsfModelInit(VsfModel *model) {
     return -1;
   m->passFailure = 0;
 
-  // Step records of the fit are written from the start of the step-record file.
   m->stepScratch = m->scratchHolder;
   m->stepScratchPos = vsfModelArray<int64_t>(m, 1);
   if (m->stepScratchPos == nullptr)
     return -2;
   *m->stepScratchPos = 0;
+  return 0;
+}
 
-  if (m->nTrain == 0)
+// The hierarchy switch, and (without SPLIT) the working counts of the hierarchy lists,
+// started from the counts the post-init checks made.
+int32_t setUpHierarchy(VsfModel *m, const VsfModelOptions *o, int32_t nE) {
+  m->hierarchy = (o->hierarchy != 0 || o->method == VM_BACKWARD) ? 1 : 0;
+  if (o->split)
     return 0;
-  if (m->freqValidate == 0 && (o->choose == 10 || o->stop == 10 || o->select == 10))
-    return 0;
-  if (m->includeCount == 0)
-    m->includeCount = o->forcedIn;
-
-  const int32_t nE = m->effectCount, nP = m->parmCount;
-  const int32_t base = o->noint ? nE - 1 : nE;
-  m->hierarchy = (o->hierarchy != 0 || o->method == 3) ? 1 : 0;
-  if (!o->split) {
-    m->hierAddCountInit = o->hierAddCountInit;
-    m->hierDropCountInit = o->hierDropCountInit;
-    m->hierListA = o->hierListA;
-    m->hierListB = o->hierListB;
-    m->hierAddCount = vsfModelArray<int32_t>(m, nE);
-    m->hierDropCount = vsfModelArray<int32_t>(m, nE);
-    if (m->hierAddCount == nullptr || m->hierDropCount == nullptr)
-      return -2;
-    if (m->hierarchy && m->hierAddCountInit != nullptr && m->hierDropCountInit != nullptr) {
-      std::memcpy(m->hierAddCount, m->hierAddCountInit, sizeof(int32_t) * nE);
-      std::memcpy(m->hierDropCount, m->hierDropCountInit, sizeof(int32_t) * nE);
-    }
+  m->hierAddCountInit = o->hierAddCountInit;
+  m->hierDropCountInit = o->hierDropCountInit;
+  m->hierListA = o->hierListA;
+  m->hierListB = o->hierListB;
+  m->hierAddCount = vsfModelArray<int32_t>(m, nE);
+  m->hierDropCount = vsfModelArray<int32_t>(m, nE);
+  if (m->hierAddCount == nullptr || m->hierDropCount == nullptr)
+    return -2;
+  if (m->hierarchy && m->hierAddCountInit != nullptr && m->hierDropCountInit != nullptr) {
+    std::memcpy(m->hierAddCount, m->hierAddCountInit, sizeof(int32_t) * nE);
+    std::memcpy(m->hierDropCount, m->hierDropCountInit, sizeof(int32_t) * nE);
   }
+  return 0;
+}
 
-  m->stepLimit = limitFor(m, o, base);
-
-  if (m->foldCount > m->nTrain && o->cvMethod != 1)
+// The fold records of cross validation (no more folds than training rows, except for
+// random folds), with room for each fold's estimates when they are shown.
+int32_t allocateFolds(VsfModel *m, const VsfModelOptions *o, int32_t nP) {
+  if (m->foldCount > m->nTrain && o->cvMethod != CV_RANDOM)
     m->foldCount = static_cast<int32_t>(m->nTrain);
+  if (!vsfCvOn(m))
+    return 0;
+  m->folds = vsfModelArray<VsfFoldRecord>(m, m->foldCount);
+  if (m->folds == nullptr)
+    return -2;
+  if (foldEstimates(m) && o->cvDetails != 0)
+    for (int32_t f = 0; f < m->foldCount; ++f)
+      if ((m->folds[f].beta = vsfModelArray<double>(m, nP)) == nullptr)
+        return -2;
+  return 0;
+}
 
-  const bool cv = vsfCvOn(m);
-  if (cv) {
-    m->folds = vsfModelArray<VsfFoldRecord>(m, m->foldCount);
-    if (m->folds == nullptr)
-      return -2;
-    if (foldEstimates(m) && o->cvDetails != 0)
-      for (int32_t f = 0; f < m->foldCount; ++f)
-        if ((m->folds[f].beta = vsfModelArray<double>(m, nP)) == nullptr)
-          return -2;
+// First capacities of the swept matrix, the step history and the cross-product columns.
+// With the full X'X every parameter has a column from the start; otherwise the capacities
+// follow the steps expected (STEPS=, else half the step limit) times the mean effect width.
+struct StartCapacities {
+  int32_t xpx;
+  int32_t steps;
+  int32_t cross;
+};
+StartCapacities startCapacities(const VsfModel *m, const VsfModelOptions *o, bool full, int32_t nE,
+                                int32_t nP) {
+  StartCapacities c{nP + 1, m->stepLimit, 0};
+  if (full)
+    return c;
+  const double ratio = static_cast<double>(nP) / nE;
+  int64_t est;
+  if (o->steps == 0) {
+    c.steps = std::max(1, m->stepLimit / 2);
+    est = static_cast<int64_t>(c.steps * ratio + 1.5);
+  } else {
+    est = static_cast<int64_t>(o->steps * ratio + 1.5);
+    c.steps = o->include + o->steps;
   }
+  if (nP > 100)
+    c.xpx = static_cast<int32_t>(std::min<int64_t>(est, 500));
+  c.cross = static_cast<int32_t>(std::min<int64_t>(est, 1000000 / (nP + 1)));
+  return c;
+}
 
-  const bool full = vsfFullXpxOn(m);
-  int32_t xpxCap = nP + 1;
-  int32_t stepCap = m->stepLimit;
-  int32_t crossCap = 0;
-  if (!full) {
-    const double ratio = static_cast<double>(nP) / nE;
-    int64_t est;
-    if (o->steps == 0) {
-      stepCap = std::max(1, m->stepLimit / 2);
-      est = static_cast<int64_t>(stepCap * ratio + 1.5);
-    } else {
-      est = static_cast<int64_t>(o->steps * ratio + 1.5);
-      stepCap = o->include + o->steps;
-    }
-    if (nP > 100)
-      xpxCap = static_cast<int32_t>(std::min<int64_t>(est, 500));
-    crossCap = static_cast<int32_t>(std::min<int64_t>(est, 1000000 / (nP + 1)));
-  }
-
+// The trial block of a multi-column candidate (forward and stepwise on the full X'X by a
+// criterion that needs no data pass) and the copies of the model that a trial works on.
+int32_t allocateTrialBlocks(VsfModel *m, const VsfModelOptions *o, bool full, int32_t nE) {
   const int32_t sel = o->select;
-  const bool trialSelect = sel == 9 || sel == 10 || sel == 11;
+  const bool trialSelect = sel == VC_PRESS || sel == VC_VALIDATE || sel == VC_CV;
   int32_t widest = 0;
   for (int32_t e = 0; e < nE; ++e)
     widest = std::max(widest, m->effectColumns[e]);
-  if (full && (o->method == 2 || o->method == 4) && !trialSelect &&
+  if (full && (o->method == VM_FORWARD || o->method == VM_STEPWISE) && !trialSelect &&
       m->singleColumnEffectCount < nE) {
     m->needTrialBlock = 1;
-    m->trialXpx = vsfModelArray<double>(m, static_cast<int64_t>(widest + 2) * (widest + 1) / 2);
+    m->trialXpx = vsfModelArray<double>(m, packed::tri(widest + 1));
     m->trialFlags = vsfModelArray<char>(m, widest + 1);
     if (m->trialXpx == nullptr || m->trialFlags == nullptr)
       return -2;
   }
-  if (trialSelect || (o->method == 2 && !m->needTrialBlock) ||
-      ((o->method == 3 || o->method == 4) && m->singleColumnEffectCount < nE))
+  if (trialSelect || (o->method == VM_FORWARD && !m->needTrialBlock) ||
+      ((o->method == VM_BACKWARD || o->method == VM_STEPWISE) && m->singleColumnEffectCount < nE))
     m->trialCopies = 1;
-  if (m->trialCopies && (full || o->method == 3 || o->method == 4)) {
+  if (m->trialCopies && (full || o->method == VM_BACKWARD || o->method == VM_STEPWISE)) {
     m->workEffectColumn = vsfModelArray<int32_t>(m, nE);
     m->cleanEffectColumn = vsfModelArray<int32_t>(m, nE);
     m->workInModelList = vsfModelArray<int32_t>(m, nE);
@@ -211,33 +228,35 @@ int32_t vsfModelInit(VsfModel *model) {
         !m->cleanInModelList)
       return -2;
   }
+  return 0;
+}
 
-  int32_t rc = vsfAddXpXMemory(m, xpxCap);
-  if (rc != 0)
-    return rc;
-  rc = vsfAddStepMemory(m, stepCap);
-  if (rc != 0)
-    return rc;
+// The cross-product columns kept between the model and candidate effects (model and folds)
+// when the full X'X is not formed.
+int32_t allocateCross(VsfModel *m, bool cv, int32_t nP, int32_t crossCap) {
+  m->cross = vsfModelArray<double>(m, static_cast<int64_t>(nP + 1) * crossCap);
+  if (m->cross == nullptr)
+    return -2;
+  if (cv)
+    for (int32_t f = 0; f < m->foldCount; ++f)
+      if ((m->folds[f].cross = vsfModelArray<double>(m, static_cast<int64_t>(nP + 1) * crossCap)) ==
+          nullptr)
+        return -2;
+  m->crossCapacity = crossCap;
+  return 0;
+}
 
-  if (!full) {
-    m->cross = vsfModelArray<double>(m, static_cast<int64_t>(nP + 1) * crossCap);
-    if (m->cross == nullptr)
-      return -2;
-    if (cv)
-      for (int32_t f = 0; f < m->foldCount; ++f)
-        if ((m->folds[f].cross =
-                 vsfModelArray<double>(m, static_cast<int64_t>(nP + 1) * crossCap)) == nullptr)
-          return -2;
-    m->crossCapacity = crossCap;
-  }
-
+// The per-effect and per-parameter arrays of the fit: status, offsets, estimates, the path
+// arrays of the penalized methods, and the candidates' criterion values.
+int32_t allocateFitArrays(VsfModel *m, const VsfModelOptions *o, bool full, int32_t nE,
+                          int32_t nP) {
   if (o->parmStandardize) {
     m->changeList = vsfModelArray<int32_t>(m, 2LL * nE);
     if (m->changeList == nullptr)
       return -2;
     m->changeListCapacity = 2 * nE;
   }
-  if (o->method == 3) {
+  if (o->method == VM_BACKWARD) {
     m->hierarchy = 1;
     if ((m->aliasDropList = vsfModelArray<int32_t>(m, nE)) == nullptr)
       return -2;
@@ -245,7 +264,8 @@ int32_t vsfModelInit(VsfModel *model) {
   m->effectStatus = vsfModelArray<uint8_t>(m, nE);
   m->parmOffset = vsfModelArray<int32_t>(m, nE);
   m->workVector = vsfModelArray<double>(m, std::max(m->foldCount, nP + 1));
-  m->corr = vsfModelArray<double>(m, (o->method == 12 || o->method == 13) ? nP : nE);
+  m->corr =
+      vsfModelArray<double>(m, (o->method == VM_QKGLASSO || o->method == VM_GROUPLASSO) ? nP : nE);
   m->beta = vsfModelArray<double>(m, nP);
   m->stdBeta = vsfModelArray<double>(m, nP);
   m->betaVariance = vsfModelArray<double>(m, nP);
@@ -257,8 +277,8 @@ int32_t vsfModelInit(VsfModel *model) {
   if (o->parmStandardize) {
     if ((m->solverBeta = vsfModelArray<double>(m, nP)) == nullptr)
       return -2;
-    if (o->stop != 0 && (!(m->savedSolverBetaA = vsfModelArray<double>(m, nP)) ||
-                         !(m->savedSolverBetaB = vsfModelArray<double>(m, nP))))
+    if (o->stop != VC_NONE_GIVEN && (!(m->savedSolverBetaA = vsfModelArray<double>(m, nP)) ||
+                                     !(m->savedSolverBetaB = vsfModelArray<double>(m, nP))))
       return -2;
   }
   if (o->colStandardize) {
@@ -268,8 +288,8 @@ int32_t vsfModelInit(VsfModel *model) {
     m->activeSign = vsfModelArray<int32_t>(m, nE);
     if (!m->pathBeta || !m->dirCorr || !m->direction || !m->activeSign)
       return -2;
-    if (o->stop != 0 && (!(m->savedBeta = vsfModelArray<double>(m, nP)) ||
-                         !(m->savedStdBeta = vsfModelArray<double>(m, nP))))
+    if (o->stop != VC_NONE_GIVEN && (!(m->savedBeta = vsfModelArray<double>(m, nP)) ||
+                                     !(m->savedStdBeta = vsfModelArray<double>(m, nP))))
       return -2;
   }
   if (!full) {
@@ -280,50 +300,60 @@ int32_t vsfModelInit(VsfModel *model) {
   }
   if (o->storeCandidates && (m->candidateValue = vsfModelArray<double>(m, nE)) == nullptr)
     return -2;
+  return 0;
+}
 
+// The copy of the chosen model kept under CHOOSE= (chosenStep -1 without CHOOSE=).
+int32_t allocateChosen(VsfModel *m, int32_t nE, int32_t nP) {
   if (!chooseGiven(m)) {
     m->chosenStep = -1;
-  } else {
-    m->chosenBeta = vsfModelArray<double>(m, nP);
-    m->chosenStdBeta = vsfModelArray<double>(m, nP);
-    m->chosenBetaVariance = vsfModelArray<double>(m, nP);
-    m->chosenInModelList = vsfModelArray<int32_t>(m, nE);
-    m->chosenEffectStatus = vsfModelArray<uint8_t>(m, nE);
-    if (!m->chosenBeta || !m->chosenStdBeta || !m->chosenBetaVariance || !m->chosenInModelList ||
-        !m->chosenEffectStatus)
-      return -2;
-    if (foldStats(m) && (m->chosenFoldCvSse = vsfModelArray<double>(m, m->foldCount)) == nullptr)
-      return -2;
-    m->chosenStep = 0;
+    return 0;
   }
+  m->chosenBeta = vsfModelArray<double>(m, nP);
+  m->chosenStdBeta = vsfModelArray<double>(m, nP);
+  m->chosenBetaVariance = vsfModelArray<double>(m, nP);
+  m->chosenInModelList = vsfModelArray<int32_t>(m, nE);
+  m->chosenEffectStatus = vsfModelArray<uint8_t>(m, nE);
+  if (!m->chosenBeta || !m->chosenStdBeta || !m->chosenBetaVariance || !m->chosenInModelList ||
+      !m->chosenEffectStatus)
+    return -2;
+  if (foldStats(m) && (m->chosenFoldCvSse = vsfModelArray<double>(m, m->foldCount)) == nullptr)
+    return -2;
+  m->chosenStep = 0;
+  return 0;
+}
 
-  m->xpxColumns = full ? nP + 1 : 1;
-
-  if (!full) {
-    m->effectFirstColumn = vsfModelArray<int32_t>(m, nE);
-    m->effectBlocks = vsfModelArray<double *>(m, nE);
-    if (m->effectFirstColumn == nullptr || m->effectBlocks == nullptr)
+// Without the full X'X: each effect's own cross-product block (model and folds) and the
+// first column of each effect in the growing swept matrix (after the response column).
+int32_t allocateEffectBlocks(VsfModel *m, bool cv, int32_t nE) {
+  m->effectFirstColumn = vsfModelArray<int32_t>(m, nE);
+  m->effectBlocks = vsfModelArray<double *>(m, nE);
+  if (m->effectFirstColumn == nullptr || m->effectBlocks == nullptr)
+    return -2;
+  m->effectFirstColumn[0] = 1;
+  for (int32_t i = 0; i + 1 < nE; ++i)
+    m->effectFirstColumn[i + 1] = m->effectFirstColumn[i] + m->effectColumns[i];
+  if (cv)
+    for (int32_t f = 0; f < m->foldCount; ++f)
+      if ((m->folds[f].effectBlocks = vsfModelArray<double *>(m, nE)) == nullptr)
+        return -2;
+  for (int32_t e = 0; e < nE; ++e) {
+    const int64_t c = m->effectColumns[e];
+    if (c <= 0)
+      continue;
+    if ((m->effectBlocks[e] = vsfModelArray<double>(m, packed::tri(c))) == nullptr)
       return -2;
-    m->effectFirstColumn[0] = 1;
-    for (int32_t i = 0; i + 1 < nE; ++i)
-      m->effectFirstColumn[i + 1] = m->effectFirstColumn[i] + m->effectColumns[i];
     if (cv)
       for (int32_t f = 0; f < m->foldCount; ++f)
-        if ((m->folds[f].effectBlocks = vsfModelArray<double *>(m, nE)) == nullptr)
+        if ((m->folds[f].effectBlocks[e] = vsfModelArray<double>(m, packed::tri(c))) == nullptr)
           return -2;
-    for (int32_t e = 0; e < nE; ++e) {
-      const int64_t c = m->effectColumns[e];
-      if (c <= 0)
-        continue;
-      if ((m->effectBlocks[e] = vsfModelArray<double>(m, c * (c + 1) / 2)) == nullptr)
-        return -2;
-      if (cv)
-        for (int32_t f = 0; f < m->foldCount; ++f)
-          if ((m->folds[f].effectBlocks[e] = vsfModelArray<double>(m, c * (c + 1) / 2)) == nullptr)
-            return -2;
-    }
   }
+  return 0;
+}
 
+// The starting state: parameter offsets, effects without columns (and the intercept under
+// NOINT) unavailable, and no held-out statistics yet.
+void setStartState(VsfModel *m, const VsfModelOptions *o, int32_t nE) {
   if (o->noint)
     m->effectStatus[0] = VES_UNAVAILABLE;
   int32_t running = 0;
@@ -335,14 +365,119 @@ int32_t vsfModelInit(VsfModel *model) {
   }
   m->press = m->validateAse = m->testAse = m->cvPress = hostMissing();
   m->heldOutError = hostMissing();
+}
+
+} // namespace
+
+int32_t vsfModelInit(VsfModel *model) {
+  VsfModel *m = model;
+  const VsfModelOptions *o = m->options;
+  int32_t rc = openModelPool(m);
+  if (rc != 0)
+    return rc;
+  // Nothing to fit: no training rows, or a validation criterion without validation rows.
+  if (m->nTrain == 0)
+    return 0;
+  if (m->freqValidate == 0 &&
+      (o->choose == VC_VALIDATE || o->stop == VC_VALIDATE || o->select == VC_VALIDATE))
+    return 0;
+  if (m->includeCount == 0)
+    m->includeCount = o->forcedIn;
+
+  const int32_t nE = m->effectCount, nP = m->parmCount;
+  const int32_t base = o->noint ? nE - 1 : nE;
+  if ((rc = setUpHierarchy(m, o, nE)) != 0)
+    return rc;
+  m->stepLimit = limitFor(m, o, base);
+  if ((rc = allocateFolds(m, o, nP)) != 0)
+    return rc;
+  const bool cv = vsfCvOn(m);
+  const bool full = vsfFullXpxOn(m);
+  const StartCapacities cap = startCapacities(m, o, full, nE, nP);
+  if ((rc = allocateTrialBlocks(m, o, full, nE)) != 0)
+    return rc;
+  if ((rc = vsfAddXpXMemory(m, cap.xpx)) != 0)
+    return rc;
+  if ((rc = vsfAddStepMemory(m, cap.steps)) != 0)
+    return rc;
+  if (!full && (rc = allocateCross(m, cv, nP, cap.cross)) != 0)
+    return rc;
+  if ((rc = allocateFitArrays(m, o, full, nE, nP)) != 0)
+    return rc;
+  if ((rc = allocateChosen(m, nE, nP)) != 0)
+    return rc;
+  m->xpxColumns = full ? nP + 1 : 1;
+  if (!full && (rc = allocateEffectBlocks(m, cv, nE)) != 0)
+    return rc;
+  setStartState(m, o, nE);
   return 0;
 }
 
+namespace {
+
+// Clears every pointer into the model's pool (and the counts and statistics of the fit
+// that lived there), so that the model can be initialised again for another fit.
+void forgetPoolArrays(VsfModel *m) {
+  m->xpxColumns = m->crossColumnCount = m->stepCount = m->rank = m->inModelCount = 0;
+  m->changeListLength = 0;
+  m->xpxCapacity = m->crossCapacity = m->stepCapacity = m->changeListCapacity = 0;
+  m->effectBlocks = nullptr;
+  m->trialXpx = nullptr;
+  m->trialFlags = nullptr;
+  m->needTrialBlock = 0;
+  m->xpx = m->sweptXpx = m->cross = nullptr;
+  m->stepSSE = m->stepPress = m->stepValidateAse = m->stepTestAse = m->stepCvPress = nullptr;
+  m->stepStdL1Norm = m->stepPathValue = m->stepL1Norm = m->stepL2Norm = nullptr;
+  m->stepHeldOutError = m->stepHeldOutTestError = nullptr;
+  m->stepEffect = m->changeList = m->stepRank = m->stepParms = m->stepEffects = nullptr;
+  m->sweepFlags = nullptr;
+  m->chosenBetaVariance = m->chosenBeta = m->chosenStdBeta = nullptr;
+  m->chosenInModelList = nullptr;
+  m->chosenEffectStatus = nullptr;
+  m->chosenStep = 0;
+  m->workVector = m->corr = m->beta = m->stdBeta = m->candidateValue = nullptr;
+  m->betaVariance = m->adaptiveWeight = nullptr;
+  m->effectStatus = nullptr;
+  m->crossSlot = m->effectFirstColumn = nullptr;
+  m->dirCorr = m->direction = m->pathBeta = m->solverBeta = m->savedBeta = nullptr;
+  m->savedStdBeta = m->savedSolverBetaA = m->savedSolverBetaB = nullptr;
+  m->activeSign = nullptr;
+  m->adaptiveAliased = 0;
+  m->aliasDropCount = m->aliasIncludeDropCount = 0;
+  m->aliasDropList = nullptr;
+  m->press = 0;
+  m->screenBound = m->screenStat = nullptr;
+  m->screenFlag = nullptr;
+  m->totalSSUncorrected = m->totalSS = m->sse = m->fullMse = 0;
+  m->validateAse = m->testAse = m->heldOutError = m->heldOutTestError = 0;
+  m->stepScratchPos = nullptr;
+  m->fitStatus = VFS_DONE;
+  m->stopReason = VSR_NONE;
+  m->stopAddEffect = m->stopDropEffect = 0;
+  m->stopAddValue = m->stopDropValue = 0;
+  m->trialCopies = 0;
+  m->savedSweptXpx = m->savedXpx = nullptr;
+  m->savedSse = m->savedCvPress = m->savedPress = m->savedValidateAse = m->savedTestAse = 0;
+  m->savedXpxColumns = m->savedXpxCapacity = m->savedRank = m->savedInModelCount = 0;
+  m->savedInModelList = m->savedEffectColumn = nullptr;
+  m->savedEffectStatus = nullptr;
+  m->savedSweepFlags = nullptr;
+  m->workSweptXpx = m->cleanSweptXpx = m->workXpx = nullptr;
+  m->workEffectColumn = m->cleanEffectColumn = m->workInModelList = m->cleanInModelList = nullptr;
+  m->trialColumns = 0;
+  m->workSweepFlags = m->cleanSweepFlags = nullptr;
+  m->cvPress = 0;
+  m->folds = nullptr;
+  m->chosenFoldCvSse = nullptr;
+  m->solverExtension = nullptr;
+  m->hierAddCount = m->hierDropCount = nullptr;
+}
+
+} // namespace
+
 void vsfModelByFree(VsfModel *model) {
-  if (model->pool != nullptr) {
-    model->pool->destroy(model->pool);
-    model->pool = nullptr;
-  }
+  poolDestroy(model->pool);
+  forgetPoolArrays(model);
 }
 
 int32_t vsfAddStepMemory(VsfModel *model, int32_t newCapacity) {
@@ -565,8 +700,7 @@ int32_t vsfRecordStep(VsfModel *model, int32_t effect) {
     vsfStdBeta(m);
     vsfDiagXpXi(m);
   } else {
-    xebug("The solver-based estimates are not available in this build");
-    return -99;
+    return vsfNotBuiltInternal("The solver-based estimates are not available in this build");
   }
 
   if (s == m->chosenStep && m->chosenBeta != nullptr) {
@@ -592,12 +726,12 @@ int32_t vsfRecordStep(VsfModel *model, int32_t effect) {
         for (int32_t j = 0; j < m->effectColumns[e]; ++j) {
           int64_t k = m->effectColumn[e] + j;
           F.beta[m->parmOffset[e] + j] =
-              F.sweepFlags[k] == '1' ? -F.sweptXpx[k * (k + 1) / 2] : 0.0;
+              F.sweepFlags[k] == '1' ? -F.sweptXpx[packed::at(k, 0)] : 0.0;
         }
       }
     }
 
-  if (o->method == 13) {
+  if (o->method == VM_GROUPLASSO) {
     if (m->changeListCapacity < nE + m->changeListLength) {
       int32_t rc =
           vsfAddEffChangeMemory(m, std::max(2 * m->changeListLength, nE + m->changeListLength));
@@ -655,69 +789,9 @@ int32_t vsfRecordStep(VsfModel *model, int32_t effect) {
   return 0;
 }
 
-void vsfModelReset(VsfModel *model) {
-  VsfModel *m = model;
-  m->xpxColumns = m->crossColumnCount = m->stepCount = m->rank = m->inModelCount = 0;
-  m->changeListLength = 0;
-  m->xpxCapacity = m->crossCapacity = m->stepCapacity = m->changeListCapacity = 0;
-  m->effectBlocks = nullptr;
-  m->trialXpx = nullptr;
-  m->trialFlags = nullptr;
-  m->needTrialBlock = 0;
-  m->xpx = m->sweptXpx = m->cross = nullptr;
-  m->stepSSE = m->stepPress = m->stepValidateAse = m->stepTestAse = m->stepCvPress = nullptr;
-  m->stepStdL1Norm = m->stepPathValue = m->stepL1Norm = m->stepL2Norm = nullptr;
-  m->stepHeldOutError = m->stepHeldOutTestError = nullptr;
-  m->stepEffect = m->changeList = m->stepRank = m->stepParms = m->stepEffects = nullptr;
-  m->sweepFlags = nullptr;
-  m->chosenBetaVariance = m->chosenBeta = m->chosenStdBeta = nullptr;
-  m->chosenInModelList = nullptr;
-  m->chosenEffectStatus = nullptr;
-  m->chosenStep = 0;
-  m->workVector = m->corr = m->beta = m->stdBeta = m->candidateValue = nullptr;
-  m->betaVariance = m->adaptiveWeight = nullptr;
-  m->effectStatus = nullptr;
-  m->crossSlot = m->effectFirstColumn = nullptr;
-  m->dirCorr = m->direction = m->pathBeta = m->solverBeta = m->savedBeta = nullptr;
-  m->savedStdBeta = m->savedSolverBetaA = m->savedSolverBetaB = nullptr;
-  m->activeSign = nullptr;
-  m->adaptiveAliased = 0;
-  m->aliasDropCount = m->aliasIncludeDropCount = 0;
-  m->aliasDropList = nullptr;
-  m->press = 0;
-  m->screenBound = m->screenStat = nullptr;
-  m->screenFlag = nullptr;
-  m->totalSSUncorrected = m->totalSS = m->sse = m->fullMse = 0;
-  m->validateAse = m->testAse = m->heldOutError = m->heldOutTestError = 0;
-  m->stepScratchPos = nullptr;
-  m->fitStatus = 0;
-  m->stopReason = 0;
-  m->stopAddEffect = m->stopDropEffect = 0;
-  m->stopAddValue = m->stopDropValue = 0;
-  m->trialCopies = 0;
-  m->savedSweptXpx = m->savedXpx = nullptr;
-  m->savedSse = m->savedCvPress = m->savedPress = m->savedValidateAse = m->savedTestAse = 0;
-  m->savedXpxColumns = m->savedXpxCapacity = m->savedRank = m->savedInModelCount = 0;
-  m->savedInModelList = m->savedEffectColumn = nullptr;
-  m->savedEffectStatus = nullptr;
-  m->savedSweepFlags = nullptr;
-  m->workSweptXpx = m->cleanSweptXpx = m->workXpx = nullptr;
-  m->workEffectColumn = m->cleanEffectColumn = m->workInModelList = m->cleanInModelList = nullptr;
-  m->trialColumns = 0;
-  m->workSweepFlags = m->cleanSweepFlags = nullptr;
-  m->cvPress = 0;
-  m->folds = nullptr;
-  m->chosenFoldCvSse = nullptr;
-  m->solverExtension = nullptr;
-  if (m->hierAddCountInit != nullptr && m->hierAddCount != nullptr)
-    std::memcpy(m->hierAddCount, m->hierAddCountInit, sizeof(int32_t) * m->effectCount);
-  if (m->hierDropCountInit != nullptr && m->hierDropCount != nullptr)
-    std::memcpy(m->hierDropCount, m->hierDropCountInit, sizeof(int32_t) * m->effectCount);
-}
-
 void vsfResetChosenStep(VsfModel *model) {
   VsfModel *m = model;
-  if (m->fitStatus != 0 || m->options->choose == 0 || m->chosenBeta == nullptr)
+  if (m->fitStatus != VFS_DONE || m->options->choose == VC_NONE_GIVEN || m->chosenBeta == nullptr)
     return;
   const int32_t c = m->chosenStep;
   const int32_t nP = m->parmCount, nE = m->effectCount;

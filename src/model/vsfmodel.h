@@ -112,7 +112,6 @@ struct VsfModel {
   QkPool *pool;              // the "model pool"; null between fits
   int32_t fitStatus;         // VsfFitStatus
   int32_t passFailure;       // the first failing data pass of the fit (0: none)
-  uint8_t stepModelWritten;
   int32_t overflowEffect; // VFS_OVERFLOW: the effect whose sums overflow, -1 the response
 
   const VsfDataSettings *dataSettings;
@@ -135,7 +134,7 @@ struct VsfModel {
 
   // Elastic-net settings and L2-search state.
   double l2;
-  int32_t l2Steps, l2Search, enSetting, l2Trial;
+  int32_t l2Steps, l2Search, enSetting;
   double l2Low, l2High;
   double *enTuneRows;
 
@@ -252,10 +251,19 @@ struct VsfModel {
   int32_t *screenOutList;
   int32_t *screenNewList;
 
-  // Per-parameter and per-effect tables of the BY group (BY pool), written by vsfData:
-  // columnSums holds the TRAIN column means after reading, columnSumSquares the column
-  // scales (1 / standard deviation, missing when not defined), columnSquareSums the TRAIN
-  // weighted sums of squares.
+  // Per-parameter tables of the BY group (BY pool). Their names are those of the sums a
+  // moments pass forms; what they hold changes with the stage of the fit:
+  //   columnSums        during a moments pass (vsfMoments) the weighted TRAIN column sums;
+  //                     after the reading pass (vsfData) the TRAIN column means (0 under
+  //                     NOSTANDARDIZE), which the page transform centres about and the
+  //                     intercept is recovered from.
+  //   columnSumSquares  during a moments pass the weighted TRAIN sums of squares; after the
+  //                     reading pass the column scales, 1 / standard deviation (missing for
+  //                     a constant column, 1 under NOSTANDARDIZE), which turn standardized
+  //                     estimates back to the data's scale.
+  //   columnSquareSums  the weighted TRAIN sums of squares of the columns: raw after the
+  //                     reading pass, about the page shift once the pages are shifted
+  //                     (vsfYpwY adds them up again); the diagonal the candidate tests use.
   double *columnSums;
   double *columnSumSquares;
   double *columnSquareSums;
@@ -284,11 +292,9 @@ struct VsfModel {
   // Criteria and sums of squares of the current model.
   double press, sumWYY, sumWY, totalSSUncorrected, totalSS, sse, fullMse, validateAse, testAse;
 
-  // Scratch files of the step and design records.
+  // The scratch file of the step records and the position the next record goes to.
   VsfScratch *stepScratch;
-  VsfScratch *designScratch;
   int64_t *stepScratchPos;
-  int64_t *designScratchPos;
 
   // Stop block.
   uint8_t stopReason;
@@ -320,9 +326,6 @@ struct VsfModel {
   double cvPress;
   VsfFoldRecord *folds;
   double *chosenFoldCvSse;
-
-  // Sums the LAR and screening kernels fold into.
-  double *larScratch;
 };
 
 // Lifecycle. All return 0, -1 (pool) or -2 (allocation) unless noted.
@@ -333,11 +336,7 @@ int32_t vsfAddStepMemory(VsfModel *model, int32_t newCapacity);
 int32_t vsfAddXpXMemory(VsfModel *model, int32_t newCapacity);
 int32_t vsfAddCrossMemory(VsfModel *model, int32_t newCapacity, int32_t rowLength);
 int32_t vsfAddEffChangeMemory(VsfModel *model, int32_t newCapacity);
-void vsfModelReset(VsfModel *model);
 void vsfResetChosenStep(VsfModel *model);
-
-// Appends the group's selected design to the design scratch file.
-int32_t vsfSerializeForDesign(VsfModel *model);
 
 // Option tests shared by the model core.
 bool vsfCvOn(const VsfModel *model);

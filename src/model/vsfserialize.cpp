@@ -1,4 +1,4 @@
-// Writers and readers of the step, resample and design records. Blocks follow one another
+// Writers and readers of the step and resample records. Blocks follow one another
 // without padding, in machine byte order; which optional blocks are present follows from
 // the options, so a reader runs with the writer's options.
 #include "model/vsfserialize.h"
@@ -93,7 +93,7 @@ int32_t vsfSerializeModel(VsfModel *m) {
     counts[i] = *cf[i];
   w.put(stats, 28);
   w.put(counts, 13);
-  if (w.rc != 0 || m->fitStatus < 0)
+  if (w.rc != 0 || m->fitStatus < VFS_DONE)
     return w.rc;
   const int32_t nE = m->effectCount, nP = m->parmCount, nS = m->stepCount;
   const VsfModelOptions *o = m->options;
@@ -135,7 +135,7 @@ int32_t vsfSerializeModel(VsfModel *m) {
   w.put(m->stdBeta, nP);
   if (o->storeCandidates)
     w.put(m->candidateValue, nE);
-  if (o->choose != 0) {
+  if (o->choose != VC_NONE_GIVEN) {
     w.put(m->chosenBeta, nP);
     w.put(m->chosenBetaVariance, nP);
     w.put(m->chosenStdBeta, nP);
@@ -149,7 +149,7 @@ int32_t vsfSerializeModel(VsfModel *m) {
   std::memcpy(stop + 16, &m->stopAddValue, 8);
   std::memcpy(stop + 24, &m->stopDropValue, 8);
   w.put(stop, 32);
-  if (o->method == 13) {
+  if (o->method == VM_GROUPLASSO) {
     w.one<int32_t>(m->changeListLength);
     if (m->changeListLength != 0)
       w.put(m->changeList, m->changeListLength);
@@ -176,7 +176,7 @@ int32_t vsfRestoreModel(VsfModel *m) {
     *sf[i] = stats[i];
   for (int i = 0; i < 13; ++i)
     *cf[i] = counts[i];
-  if (m->fitStatus < 0)
+  if (m->fitStatus < VFS_DONE)
     return 0;
   const int32_t nE = m->effectCount, nP = m->parmCount, nS = m->stepCount, nF = m->foldCount;
   const VsfModelOptions *o = m->options;
@@ -199,9 +199,10 @@ int32_t vsfRestoreModel(VsfModel *m) {
   m->stepEffects = stepEffects + 1;
   m->stepSSE = stepSSE + 1;
   stepSSE[0] = m->totalSS;
-  if (o->choose != 0 && (!need(m->chosenBetaVariance, nP) || !need(m->chosenBeta, nP) ||
-                         !need(m->chosenStdBeta, nP) || !need(m->chosenInModelList, nE) ||
-                         !need(m->chosenEffectStatus, nE)))
+  if (o->choose != VC_NONE_GIVEN &&
+      (!need(m->chosenBetaVariance, nP) || !need(m->chosenBeta, nP) ||
+       !need(m->chosenStdBeta, nP) || !need(m->chosenInModelList, nE) ||
+       !need(m->chosenEffectStatus, nE)))
     return -2;
   if (cvDetailsGiven(m)) {
     if (!need(m->folds, nF))
@@ -261,7 +262,7 @@ int32_t vsfRestoreModel(VsfModel *m) {
   r.get(m->stdBeta, nP);
   if (o->storeCandidates)
     r.get(m->candidateValue, nE);
-  if (o->choose != 0) {
+  if (o->choose != VC_NONE_GIVEN) {
     r.get(m->chosenBeta, nP);
     r.get(m->chosenBetaVariance, nP);
     r.get(m->chosenStdBeta, nP);
@@ -275,7 +276,7 @@ int32_t vsfRestoreModel(VsfModel *m) {
   std::memcpy(&m->stopDropEffect, stop + 12, 4);
   std::memcpy(&m->stopAddValue, stop + 16, 8);
   std::memcpy(&m->stopDropValue, stop + 24, 8);
-  if (o->method == 13) {
+  if (o->method == VM_GROUPLASSO) {
     r.get(&m->changeListLength, 1);
     if (r.rc == 0 && m->changeListLength != 0) {
       if (!need(m->changeList, m->changeListLength))
@@ -289,9 +290,9 @@ int32_t vsfRestoreModel(VsfModel *m) {
 int32_t vsfSerializeResample(VsfModel *m, QkByteFile *file, int64_t *position) {
   Writer w{file, position};
   w.one<int32_t>(m->fitStatus);
-  if (w.rc != 0 || m->fitStatus < 0)
+  if (w.rc != 0 || m->fitStatus < VFS_DONE)
     return w.rc;
-  const bool chosen = m->options->choose != 0;
+  const bool chosen = m->options->choose != VC_NONE_GIVEN;
   const int32_t n = chosen ? m->stepEffects[m->chosenStep] : m->inModelCount;
   w.one<int32_t>(n);
   w.put(chosen ? m->chosenInModelList : m->inModelList, n);
@@ -309,40 +310,5 @@ int32_t vsfRestoreResample(QkByteFile *file, int32_t parmCount, int64_t *positio
   if (r.rc == 0)
     r.get(effects, *count);
   r.get(estimates, parmCount);
-  return r.rc;
-}
-
-int32_t vsfSerializeForDesign(VsfModel *m) {
-  Writer w{m->designScratch != nullptr ? m->designScratch->file : nullptr, m->designScratchPos};
-  if (w.file == nullptr || w.pos == nullptr)
-    return -12;
-  w.one<int32_t>(m->fitStatus);
-  if (w.rc != 0 || m->fitStatus != 0)
-    return w.rc;
-  const int32_t four[4] = {m->parmCount, m->rank, m->inModelCount, m->effectCount};
-  w.put(four, 4);
-  w.put(m->inModelList, m->effectCount);
-  return w.rc;
-}
-
-int32_t vsfRestoreForDesign(VsfModel *m) {
-  Reader r{m->designScratch != nullptr ? m->designScratch->file : nullptr, m->designScratchPos};
-  if (r.file == nullptr || r.pos == nullptr)
-    return -6;
-  r.get(&m->fitStatus, 1);
-  if (r.rc != 0 || m->fitStatus != 0)
-    return r.rc;
-  r.get(&m->parmCount, 1);
-  r.get(&m->rank, 1);
-  r.get(&m->inModelCount, 1);
-  r.get(&m->effectCount, 1);
-  if (r.rc != 0)
-    return r.rc;
-  if (m->effectCount != 0) {
-    m->inModelList = vsfModelArray<int32_t>(m, m->effectCount);
-    if (m->inModelList == nullptr)
-      return -2;
-  }
-  r.get(m->inModelList, m->effectCount);
   return r.rc;
 }

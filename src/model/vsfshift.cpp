@@ -9,13 +9,14 @@
 #include "kernels/vsftransform.h"
 #include "model/vsfmodel.h"
 #include "model/vsfsweep.h"
+#include "numerics/packedtri.h"
 
 #include <algorithm>
 #include <cmath>
 
 namespace {
 
-inline int64_t diag(int64_t k) { return k * (k + 3) / 2; }
+using packed::diag;
 
 // The effect whose parameters hold full X'X column c (column 0 is the response: -1).
 int32_t effectOfColumn(const VsfModel *m, int64_t c) {

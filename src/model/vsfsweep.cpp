@@ -11,6 +11,7 @@
 #include "model/vsfformulas.h"
 #include "model/vsfmodel.h"
 #include "model/vsftrial.h"
+#include "numerics/packedtri.h"
 #include "numerics/qkzsweep.h"
 #include "support/hostif.h"
 #include "support/hoststubs.h"
@@ -22,21 +23,16 @@
 
 namespace {
 
-inline int64_t tri(int64_t n) { return n * (n + 1) / 2; }
-inline int64_t at(int64_t i, int64_t j) { return i * (i + 1) / 2 + j; }
-inline int64_t sym(int64_t i, int64_t j) { return i >= j ? at(i, j) : at(j, i); }
-inline int64_t diag(int64_t k) { return k * (k + 3) / 2; }
+using packed::at;
+using packed::diag;
+using packed::sym;
+using packed::tri;
 
 bool trialSelect(const VsfModel *m) {
   const int32_t s = m->options->select;
   return s == 9 || s == 10 || s == 11;
 }
 bool cvFolds(const VsfModel *m) { return vsfCvOn(m) && m->foldCount > 0; }
-
-double baseTolerance(const double *xpx, int64_t k) {
-  const double d = xpx[diag(k)];
-  return d > 0 ? 1e-8 * d : 1e-8;
-}
 
 void clearCache(VsfModel *m) {
   m->testAse = m->validateAse = m->press = m->cvPress = hostMissing();
@@ -48,7 +44,7 @@ void clearCache(VsfModel *m) {
 // and the flags stay as they are.
 bool partialStep(VsfModel *m, int64_t j) {
   double *W = m->sweptXpx;
-  const double t = baseTolerance(m->xpx, j);
+  const double t = vsfSweepTolerance(m->xpx[diag(j)]);
   const double s = W[diag(j)];
   if (s <= t)
     return false;
@@ -119,7 +115,7 @@ double vsfTinyPivot() { return std::bit_cast<double>(uint64_t{0x20000000002302AC
 
 void vsfSweep(VsfModel *m, int32_t k) {
   const char before = m->sweepFlags[k];
-  double tol = before == '1' ? 0.0 : baseTolerance(m->xpx, k);
+  double tol = before == '1' ? 0.0 : vsfSweepTolerance(m->xpx[diag(k)]);
   const double s = m->sweptXpx[diag(k)];
   if (s != 0.0 && std::fabs(s) < vsfTinyPivot())
     tol = vsfTinyPivot();
@@ -137,7 +133,7 @@ void vsfCVSweep(VsfModel *m, int32_t k, char state) {
     VsfFoldRecord &F = m->folds[f];
     if (F.sweepFlags[k] != state)
       continue;
-    double tol = F.sweepFlags[k] == '1' ? 0.0 : baseTolerance(F.xpx, k);
+    double tol = F.sweepFlags[k] == '1' ? 0.0 : vsfSweepTolerance(F.xpx[diag(k)]);
     if (tiny)
       tol = vsfTinyPivot();
     qkzsweep(F.sweptXpx, k, m->xpxColumns, F.sweepFlags, m->workVector, tol);
@@ -217,7 +213,8 @@ int32_t vsfAddEffect(VsfModel *m, int32_t k, uint8_t resweepAll, uint8_t trial) 
           for (int64_t i = from; i < to; ++i)
             m->folds[f].xpx[i] = m->xpx[i] - m->folds[f].xpx[i];
       }
-      if ((o->method == 9 || o->method == 10) && m->l2 > 0 && m->effectStatus[k] == VES_SELECTED)
+      if ((o->method == VM_ELASTICNET || o->method == VM_ELASTICNET_LS) && m->l2 > 0 &&
+          m->effectStatus[k] == VES_SELECTED)
         for (int32_t r = m0; r < m1; ++r)
           m->xpx[diag(r)] += (m->nObs - 1) * m->l2;
     }

@@ -18,6 +18,11 @@ int32_t vsfRunPass(VsfModel *model, int32_t (*serial)(VsfModel *, QkPageDescript
 // The sweep tolerance floor of a nearly zero swept diagonal (bits 0x20000000002302AC).
 double vsfTinyPivot();
 
+// The pivot tolerance of a column whose unswept diagonal (its corrected sum of squares) is
+// `diagonal`: a column is swept only while its swept diagonal exceeds 1e-8 of it (1e-8 when
+// the diagonal is not positive), so that a column nearly collinear with the model stays out.
+inline double vsfSweepTolerance(double diagonal) { return diagonal > 0 ? 1e-8 * diagonal : 1e-8; }
+
 int32_t vsfAddEffect(VsfModel *model, int32_t effect, uint8_t resweepAll, uint8_t trial);
 void vsfDropEffect(VsfModel *model, int32_t effect, uint8_t mode);
 void vsfSweep(VsfModel *model, int32_t column);

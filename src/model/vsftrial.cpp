@@ -5,6 +5,8 @@
 
 #include "model/vsfformulas.h"
 #include "model/vsfmodel.h"
+#include "model/vsfsweep.h"
+#include "numerics/packedtri.h"
 #include "support/hostif.h"
 
 #include <cmath>
@@ -12,10 +14,10 @@
 
 namespace {
 
-inline int64_t tri(int64_t n) { return n * (n + 1) / 2; }
-inline int64_t at(int64_t i, int64_t j) { return i * (i + 1) / 2 + j; }
-inline int64_t sym(int64_t i, int64_t j) { return i >= j ? at(i, j) : at(j, i); }
-inline int64_t diag(int64_t k) { return k * (k + 3) / 2; }
+using packed::at;
+using packed::diag;
+using packed::sym;
+using packed::tri;
 
 bool cvFolds(const VsfModel *m) { return vsfCvOn(m) && m->foldCount > 0; }
 
@@ -297,8 +299,7 @@ void vsfEffectXpXi(VsfModel *m, int32_t effect, double *sse, int32_t *sweptCount
   }
   int32_t count = 0;
   for (int64_t j = 0; j < c; ++j) {
-    const double d = m->xpx[diag(s + j)];
-    const double tol = d > 0 ? 1e-8 * d : 1e-8;
+    const double tol = vsfSweepTolerance(m->xpx[diag(s + j)]);
     if (T[diag(j + 1)] > tol) {
       vsfPartialSweep(T, static_cast<int32_t>(j + 1), static_cast<int32_t>(c + 1), tol);
       ++count;

@@ -2,13 +2,11 @@
 // error and returns a failure code.
 #include "output/vsfresults.h"
 
-#include "support/hoststubs.h"
+#include "support/notbuilt.h"
 
 namespace {
-int32_t notBuilt(const char* what) {
-  xebug(what);
-  return -99;
-}
+// Each stand-in journals itself as an internal error and returns kVsfNotBuilt.
+constexpr auto notBuilt = vsfNotBuiltInternal;
 } // namespace
 
 int32_t vsfpPerf(VsfContext*) { return notBuilt("vsfpPerf is not available in this build"); }

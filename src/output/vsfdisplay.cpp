@@ -406,18 +406,13 @@ int32_t vsfParmLabels(VsfContext* ctx, VsfModel* m, int32_t which) {
     for (int32_t k = 0; k < m->effectCount; ++k) {
       if (!chosen(k))
         continue;
-      const int32_t lev = ctx->effectRecords != nullptr && k < ctx->effectRecordCount
-                              ? ctx->effectRecords[k].effect
-                              : k;
+      const int32_t lev = vsfDesignEffect(ctx, k);
       if (lev < 0 || lev >= d->effectCount)
         continue;
       const LevEffect& e = d->effects[lev];
-      const int32_t* cols = ctx->effectRecords != nullptr && k < ctx->effectRecordCount
-                                ? ctx->effectRecords[k].columns
-                                : nullptr;
-      const int32_t n = ctx->effectRecords != nullptr && k < ctx->effectRecordCount
-                            ? ctx->effectRecords[k].parmCount
-                            : e.columnCount;
+      const VsfEffectRecord* rec = vsfEffectRecord(ctx, k);
+      const int32_t* cols = rec != nullptr ? rec->columns : nullptr;
+      const int32_t n = rec != nullptr ? rec->parmCount : e.columnCount;
       for (int32_t j = 0; j < n; ++j) {
         const int32_t c = cols != nullptr ? cols[j] : j;
         const int32_t* row =

@@ -11,11 +11,22 @@
 
 LevDesign* vsfDesign(const VsfContext* ctx) { return ctx->design.design; }
 
+const VsfEffectRecord* vsfEffectRecord(const VsfContext* ctx, int32_t k) {
+  if (ctx->effectRecords == nullptr || k < 0 || k >= ctx->effectRecordCount)
+    return nullptr;
+  return &ctx->effectRecords[k];
+}
+
+int32_t vsfDesignEffect(const VsfContext* ctx, int32_t k) {
+  const VsfEffectRecord* r = vsfEffectRecord(ctx, k);
+  return r != nullptr ? r->effect : k;
+}
+
 const char* vsfEffectName(const VsfContext* ctx, int32_t k, int32_t* length) {
-  if (ctx->effectRecords != nullptr && k >= 0 && k < ctx->effectRecordCount &&
-      ctx->effectRecords[k].name != nullptr) {
-    *length = ctx->effectRecords[k].nameLength;
-    return ctx->effectRecords[k].name;
+  const VsfEffectRecord* rec = vsfEffectRecord(ctx, k);
+  if (rec != nullptr && rec->name != nullptr) {
+    *length = rec->nameLength;
+    return rec->name;
   }
   const LevDesign* d = vsfDesign(ctx);
   if (d != nullptr && k >= 0 && k < d->effectCount && d->effects[k].name != nullptr) {

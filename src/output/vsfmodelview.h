@@ -3,6 +3,7 @@
 // the fit as the tables show them. The records themselves belong to the driver and model.
 #pragma once
 
+#include "driver/vsfoptions.h"
 #include "support/hostif.h"
 
 #include <cstdint>
@@ -11,10 +12,12 @@ struct VsfContext;
 struct VsfModel;
 struct VsfModelOptions;
 struct LevDesign;
+struct VsfEffectRecord;
 
-// L1CHOICE=: how a path position is told (0 when the method has none).
-enum VsfL1Choice : uint8_t { VL1_NONE = 0, VL1_RATIO = 1, VL1_NORM = 2, VL1_VALUE = 3 };
-
+// The record of effect k of the selection, null when the run keeps no records or none for k.
+const VsfEffectRecord* vsfEffectRecord(const VsfContext* ctx, int32_t k);
+// The design effect behind effect k of the selection: its record's, else k itself.
+int32_t vsfDesignEffect(const VsfContext* ctx, int32_t k);
 // The name of effect k of the selection (its record, else the design effect's name).
 const char* vsfEffectName(const VsfContext* ctx, int32_t k, int32_t* length);
 // The longest effect name of the selection.

@@ -13,6 +13,8 @@
 #include "output/vsfmodelview.h"
 #include "output/vsfresults.h"
 #include "support/hoststubs.h"
+#include "support/notbuilt.h"
+#include "support/poolalloc.h"
 
 #include <algorithm>
 #include <cmath>
@@ -20,15 +22,6 @@
 #include <vector>
 
 namespace {
-
-// Column numbers of the OUTPUT data set for the run (input variables first).
-struct OutputColumns {
-  int32_t inputCount = 0;
-  std::vector<int32_t> input; // output variable number of each input variable
-  std::vector<uint8_t> inputNumeric;
-  int32_t role = 0, cvIndex = 0, pred = 0, resid = 0, by = 0;
-};
-OutputColumns gColumns;
 
 // The host refused a column definition (a name defined twice, say) and logged why; the
 // step ends on it without a message of its own.
@@ -93,15 +86,20 @@ int32_t roleVarCode(VsfContext *ctx, HostDataSet *in) {
 
 int32_t vsfPrep(VsfContext* ctx, int32_t index) {
   if (index >= 0) {
-    xebug("the columns of SCORE data sets are not available in this build");
-    return -99;
+    return vsfNotBuiltInternal("the columns of SCORE data sets are not available in this build");
   }
   HostDataSet* out = ctx->options.outputBlock;
   HostDataSet* in = ctx->data;
   if (out == nullptr || in == nullptr)
     return -2;
-  OutputColumns c;
+  VsfOutputColumns c{};
   c.inputCount = xdsnvar(in);
+  if (c.inputCount > 0) {
+    c.input = poolArray<int32_t>(ctx->mainPool, c.inputCount);
+    c.inputNumeric = poolArray<uint8_t>(ctx->mainPool, c.inputCount);
+    if (c.input == nullptr || c.inputNumeric == nullptr)
+      return -2;
+  }
   for (int32_t i = 1; i <= c.inputCount; ++i) {
     HostVariable* v = nullptr;
     if (xvname(in, i, &v) != 0 || v == nullptr)
@@ -109,8 +107,8 @@ int32_t vsfPrep(VsfContext* ctx, int32_t index) {
     int32_t number = xdsdefvar(out, v->name, v->nameLength, v->type, v->length);
     if (number <= 0)
       return kColumnRefused;
-    c.input.push_back(number);
-    c.inputNumeric.push_back(v->type == 1);
+    c.input[i - 1] = number;
+    c.inputNumeric[i - 1] = v->type == 1;
   }
   if (rolesWritten(ctx))
     c.role = xdsdefvar(out, "_ROLE_", 6, 2, 8);
@@ -126,7 +124,7 @@ int32_t vsfPrep(VsfContext* ctx, int32_t index) {
     c.by = xdsdefvar(out, "_BY_", 4, 1, 8);
   if (c.role < 0 || c.cvIndex < 0 || c.pred < 0 || c.resid < 0 || c.by < 0)
     return kColumnRefused;
-  gColumns = std::move(c);
+  ctx->outputColumns = c;
   return 0;
 }
 
@@ -140,12 +138,9 @@ int32_t vsfPrepOutput(VsfContext* ctx) {
 void vsfModelRgx(const VsfContext* ctx, const VsfModel* m, LevRegContext* dc, double* row) {
   std::vector<int32_t> selected;
   for (int32_t k = 0; k < m->effectCount; ++k) {
-    const uint8_t s = m->effectStatus[k];
-    if (s != 1 && s != 2 && s != 3)
+    if (!vsfInModelStatus(m->effectStatus[k]))
       continue;
-    const int32_t lev = ctx->effectRecords != nullptr && k < ctx->effectRecordCount
-                            ? ctx->effectRecords[k].effect
-                            : k;
+    const int32_t lev = vsfDesignEffect(ctx, k);
     // Split candidates share their design effect: its block is built once.
     if (std::find(selected.begin(), selected.end(), lev) == selected.end())
       selected.push_back(lev);
@@ -206,6 +201,211 @@ int32_t vsfBlockFold(int64_t row, int64_t n, int32_t k) {
   return static_cast<int32_t>(std::min<int64_t>(r + (row - longRows) / q + 1, k));
 }
 
+namespace {
+
+// What the selected model needs of a row: its design effects, and the CLASS and continuous
+// variables they use; with the count of rows of each effect whose level combination the
+// fit never saw.
+struct SelectedNeeds {
+  std::vector<int32_t> effects;
+  std::vector<uint8_t> needClass;
+  std::vector<uint8_t> needNumeric;
+  std::vector<int64_t> unseenCombinations;
+};
+SelectedNeeds selectedNeeds(const VsfContext *ctx, const VsfModel *m, const LevDesign *d,
+                            bool usable) {
+  SelectedNeeds n;
+  n.needClass.resize(d != nullptr ? static_cast<size_t>(d->classCount) : 0);
+  n.needNumeric.resize(d != nullptr ? static_cast<size_t>(d->numericCount) : 0);
+  n.unseenCombinations.resize(d != nullptr ? static_cast<size_t>(d->effectCount) : 0);
+  if (!usable)
+    return n;
+  for (int32_t k = 0; k < m->effectCount; ++k) {
+    if (!vsfInModelStatus(m->effectStatus[k]))
+      continue;
+    const int32_t lev = vsfDesignEffect(ctx, k);
+    if (lev < 0 || lev >= d->effectCount)
+      continue;
+    n.effects.push_back(lev);
+    const LevEffect &e = d->effects[lev];
+    for (int32_t j = 0; j < e.allClassCount; ++j)
+      if (e.allClass[j] >= 0 && e.allClass[j] < d->classCount)
+        n.needClass[static_cast<size_t>(e.allClass[j])] = 1;
+    for (int32_t j = 0; j < e.continuousCount; ++j)
+      if (e.continuous[j] >= 0 && e.continuous[j] < d->numericCount)
+        n.needNumeric[static_cast<size_t>(e.continuous[j])] = 1;
+  }
+  return n;
+}
+
+// True when the row's weight or frequency keeps it out of the fit (a missing or
+// non-positive weight, a non-positive frequency); `f` becomes the whole frequency.
+bool weightOrFreqBad(const LevRegContext *dc, int32_t status, double w, double f) {
+  bool bad = (status & LRS_WEIGHT) != 0;
+  const bool freqGiven = dc->freq != nullptr, weightGiven = dc->weights != nullptr;
+  if (freqGiven && !isHostMissing(f)) {
+    f = std::floor(f);
+    if (f <= 0)
+      bad = true;
+  } else {
+    f = 1;
+  }
+  if (freqGiven || weightGiven) {
+    if (weightGiven && isHostMissing(w))
+      bad = true;
+    else if ((weightGiven ? w : 1) * f <= 0)
+      bad = true;
+  }
+  return bad;
+}
+
+// Whether the selected model can predict the current row: only what the model needs
+// decides. A missing CLASS level asks for the unseen-level note; a level combination the
+// fit never saw is counted for its effect's note.
+bool rowPredictable(const LevRegContext *dc, const LevDesign *d, int32_t status, bool nonGlm,
+                    SelectedNeeds &needs, bool *unseenNote) {
+  bool predictable = true;
+  bool classMissing = false;
+  for (size_t j = 0; j < needs.needNumeric.size() && predictable; ++j)
+    if (needs.needNumeric[j] && isHostMissing(dc->numeric[j]))
+      predictable = false;
+  for (size_t j = 0; j < needs.needClass.size(); ++j)
+    if (needs.needClass[j] && dc->levelIndex[j] < 0)
+      classMissing = true;
+  if (classMissing) {
+    predictable = false;
+    *unseenNote = true;
+  } else if (predictable && (status & LRS_COMPUTED) != 0 && d->constructedCount > 0) {
+    predictable = false;
+  } else if (predictable && !nonGlm) {
+    for (int32_t lev : needs.effects) {
+      const LevEffect &e = d->effects[lev];
+      if (e.allClassCount > 0 && d->cells != nullptr &&
+          d->cells[lev].column >= e.combinationCount) {
+        predictable = false;
+        ++needs.unseenCombinations[static_cast<size_t>(lev)];
+        break;
+      }
+    }
+  }
+  return predictable;
+}
+
+// The selected model's prediction of the current row (design row in `row`).
+double predictRow(const VsfContext *ctx, const VsfModel *m, LevRegContext *dc, double *row) {
+  const LevDesign *d = dc->design;
+  vsfModelRgx(ctx, m, dc, row);
+  double sum = 0;
+  for (int32_t k = 0; k < m->effectCount; ++k) {
+    if (!vsfInModelStatus(m->effectStatus[k]))
+      continue;
+    const int32_t lev = vsfDesignEffect(ctx, k);
+    const VsfEffectRecord *rec = vsfEffectRecord(ctx, k);
+    const int32_t parms =
+        rec != nullptr
+            ? rec->parmCount
+            : (k + 1 < m->effectCount ? m->parmOffset[k + 1] : m->parmCount) - m->parmOffset[k];
+    const int32_t *cols = rec != nullptr ? rec->columns : nullptr;
+    for (int32_t j = 0; j < parms; ++j)
+      sum += m->beta[m->parmOffset[k] + j] *
+             row[static_cast<size_t>(d->effects[lev].firstColumn + (cols ? cols[j] : j))];
+  }
+  return sum;
+}
+
+// The partition role and CV fold of the rows of a BY group, drawn in row order from the
+// group's random stream as the reading pass drew them.
+struct RoleDraw {
+  int64_t rng;
+  int64_t trainRow = 0;
+  int32_t splitFold = 0;
+};
+
+// The role of the current row (1 TRAIN, 2 VALIDATE, 3 TEST, 0 none) and, for a TRAIN row
+// under cross validation, its fold in *cvIndex.
+int32_t drawRoleAndFold(VsfContext *ctx, const VsfModel *m, HostDataSet *in, RoleDraw &r,
+                        double *cvIndex) {
+  const VsfModelOptions &o = ctx->options;
+  const VsfPartitionSettings &ps = ctx->stmt.partition;
+  const LevRegContext *dc = &ctx->design;
+  const LevDesign *d = dc->design;
+  int32_t assigned = ctx->outputColumns.role == 0 ? 1 : 0;
+  if (ps.roleVar <= 0 && o.trainFraction != 1.0) {
+    const double u = zranuni(&r.rng);
+    assigned = u <= o.testFraction ? 3 : u <= o.testFraction + o.validateFraction ? 2 : 1;
+  } else if (ps.roleVar > 0) {
+    assigned = roleVarCode(ctx, in);
+  }
+  if (assigned == 1 && (o.cvOn || o.cvExternal)) {
+    const int32_t k = std::max(o.cvFolds, 1);
+    switch (o.cvMethod) {
+    case CV_RANDOM:
+      *cvIndex = static_cast<int32_t>(zranuni(&r.rng) * k) + 1;
+      break;
+    case CV_BLOCK:
+      *cvIndex = vsfBlockFold(r.trainRow, static_cast<int64_t>(m->nTrain), k);
+      break;
+    case CV_SPLIT:
+      *cvIndex = r.splitFold % k + 1;
+      ++r.splitFold;
+      break;
+    case CV_INDEX:
+      *cvIndex = d != nullptr && o.cvIndexVar >= 0 && o.cvIndexVar < d->classCount
+                     ? dc->levelIndex[o.cvIndexVar] + 1
+                     : 0;
+      break;
+    default:
+      break;
+    }
+    ++r.trainRow;
+  }
+  return assigned;
+}
+
+// Appends the output row: the observation's own values, then the statistics.
+int32_t writeRow(HostDataSet *out, HostDataSet *in, const VsfOutputColumns &c, const char *role,
+                 double cvIndex, double pred, double resid, double byNumber) {
+  for (int32_t i = 0; i < c.inputCount; ++i) {
+    if (c.inputNumeric[i]) {
+      xdsputn(out, c.input[i], xobsnum(in, i + 1));
+    } else {
+      const char *text = nullptr;
+      int32_t n = xobschar(in, i + 1, &text);
+      xdsputc(out, c.input[i], text, n);
+    }
+  }
+  if (c.role > 0)
+    xdsputc(out, c.role, role, 8);
+  if (c.cvIndex > 0)
+    xdsputn(out, c.cvIndex, cvIndex);
+  if (c.pred > 0)
+    xdsputn(out, c.pred, pred);
+  if (c.resid > 0)
+    xdsputn(out, c.resid, resid);
+  if (c.by > 0)
+    xdsputn(out, c.by, byNumber);
+  return xdsappend(out) != 0 ? -2 : 0;
+}
+
+// The notes on rows left unpredicted: a CLASS level the fit did not see (848/193), and per
+// effect a level combination it did not see (848/194).
+void noteUnseen(HostDataSet *out, const LevDesign *d, bool unseenNote, SelectedNeeds &needs) {
+  char name[300];
+  const int32_t nameLength = std::max(xdsname(out, name, static_cast<int32_t>(sizeof name)), 0);
+  if (unseenNote)
+    xpmlog(848, 193, {HostMsgArg(name, nameLength)});
+  for (int32_t lev : needs.effects)
+    if (needs.unseenCombinations[static_cast<size_t>(lev)] > 0) {
+      const char *effect = d->effects[lev].name != nullptr ? d->effects[lev].name : "";
+      xpmlog(848, 194,
+             {HostMsgArg(name, nameLength),
+              HostMsgArg(effect, static_cast<int32_t>(std::strlen(effect)))});
+      needs.unseenCombinations[static_cast<size_t>(lev)] = 0;
+    }
+}
+
+} // namespace
+
 int32_t vsfOutputBy(VsfContext* ctx, VsfModel* m, VsfResampling*, int64_t seed) {
   const double start = zdattim();
   HostDataSet* out = ctx->options.outputBlock;
@@ -213,195 +413,45 @@ int32_t vsfOutputBy(VsfContext* ctx, VsfModel* m, VsfResampling*, int64_t seed) 
   if (!ctx->options.hasOutput || out == nullptr)
     return 0;
   if (ctx->options.modelAverage) {
-    xebug("OUTPUT statistics of model averaging are not available in this build");
-    return -99;
+    return vsfNotBuiltInternal(
+        "OUTPUT statistics of model averaging are not available in this build");
   }
-  const OutputColumns& c = gColumns;
+  const VsfOutputColumns &c = ctx->outputColumns;
   LevDesign* d = dc->design;
-  const bool usable = m->fitStatus == 0 && d != nullptr && m->beta != nullptr;
+  const bool usable = m->fitStatus == VFS_DONE && d != nullptr && m->beta != nullptr;
   std::vector<double> row(usable ? static_cast<size_t>(std::max(d->columnCount, 1)) : 1);
   HostDataSet* in = dc->library != nullptr ? dc->library->data : ctx->data;
-  const VsfModelOptions& o = ctx->options;
-  const VsfPartitionSettings& ps = ctx->stmt.partition;
-  int64_t rng = seed;
-  int64_t trainRow = 0;
-  int32_t splitFold = 0;
+  RoleDraw draw{seed};
   bool unseenNote = false;
-  // What the selected model needs: its CLASS and continuous variables.
-  std::vector<int32_t> selectedLev;
-  std::vector<uint8_t> needClass(d != nullptr ? static_cast<size_t>(d->classCount) : 0);
-  std::vector<uint8_t> needNumeric(d != nullptr ? static_cast<size_t>(d->numericCount) : 0);
-  std::vector<int64_t> unseenCombinations(d != nullptr ? static_cast<size_t>(d->effectCount) : 0);
+  SelectedNeeds needs = selectedNeeds(ctx, m, d, usable);
   const bool nonGlm = d != nullptr && (d->designFlags & kLevFlagNonGlm) != 0;
-  if (usable) {
-    for (int32_t k = 0; k < m->effectCount; ++k) {
-      const uint8_t st = m->effectStatus[k];
-      if (st != 1 && st != 2 && st != 3)
-        continue;
-      const int32_t lev = ctx->effectRecords != nullptr && k < ctx->effectRecordCount
-                              ? ctx->effectRecords[k].effect
-                              : k;
-      if (lev < 0 || lev >= d->effectCount)
-        continue;
-      selectedLev.push_back(lev);
-      const LevEffect& e = d->effects[lev];
-      for (int32_t j = 0; j < e.allClassCount; ++j)
-        if (e.allClass[j] >= 0 && e.allClass[j] < d->classCount)
-          needClass[static_cast<size_t>(e.allClass[j])] = 1;
-      for (int32_t j = 0; j < e.continuousCount; ++j)
-        if (e.continuous[j] >= 0 && e.continuous[j] < d->numericCount)
-          needNumeric[static_cast<size_t>(e.continuous[j])] = 1;
-    }
-  }
   if (zlevGetInit(dc) != 0)
     return 0;
   while (zlevGetNext(dc) == 1) {
     double y = hostMissing(), w = 1, f = 1;
     int32_t s = zlevrgd(dc, &y, &w, &f);
-    bool bad = (s & LRS_WEIGHT) != 0;
-    const bool freqGiven = dc->freq != nullptr, weightGiven = dc->weights != nullptr;
-    if (freqGiven && !isHostMissing(f)) {
-      f = std::floor(f);
-      if (f <= 0)
-        bad = true;
-    } else {
-      f = 1;
-    }
-    if (freqGiven || weightGiven) {
-      if (weightGiven && isHostMissing(w))
-        bad = true;
-      else if ((weightGiven ? w : 1) * f <= 0)
-        bad = true;
-    }
-    // Only what the selected model needs decides whether the row can be predicted.
-    bool predictable = usable;
-    if (usable) {
-      bool classMissing = false;
-      for (size_t j = 0; j < needNumeric.size() && predictable; ++j)
-        if (needNumeric[j] && isHostMissing(dc->numeric[j]))
-          predictable = false;
-      for (size_t j = 0; j < needClass.size(); ++j)
-        if (needClass[j] && dc->levelIndex[j] < 0)
-          classMissing = true;
-      if (classMissing) {
-        predictable = false;
-        unseenNote = true;
-      } else if (predictable && (s & LRS_COMPUTED) != 0 && d->constructedCount > 0) {
-        predictable = false;
-      } else if (predictable && !nonGlm) {
-        for (int32_t lev : selectedLev) {
-          const LevEffect& e = d->effects[lev];
-          if (e.allClassCount > 0 && d->cells != nullptr &&
-              d->cells[lev].column >= e.combinationCount) {
-            predictable = false;
-            ++unseenCombinations[static_cast<size_t>(lev)];
-            break;
-          }
-        }
-      }
-    }
+    const bool bad = weightOrFreqBad(dc, s, w, f);
+    const bool predictable = usable && rowPredictable(dc, d, s, nonGlm, needs, &unseenNote);
     double pred = hostMissing(), resid = hostMissing();
     char role[8];
     std::memset(role, ' ', 8);
     double cvIndex = 0;
-    if (predictable) {
-      vsfModelRgx(ctx, m, dc, row.data());
-      double sum = 0;
-      for (int32_t k = 0; k < m->effectCount; ++k) {
-        const uint8_t st = m->effectStatus[k];
-        if (st != 1 && st != 2 && st != 3)
-          continue;
-        const int32_t lev = ctx->effectRecords != nullptr && k < ctx->effectRecordCount
-                                ? ctx->effectRecords[k].effect
-                                : k;
-        const int32_t parms =
-            ctx->effectRecords != nullptr && k < ctx->effectRecordCount
-                ? ctx->effectRecords[k].parmCount
-                : (k + 1 < m->effectCount ? m->parmOffset[k + 1] : m->parmCount) - m->parmOffset[k];
-        const int32_t* cols = ctx->effectRecords != nullptr && k < ctx->effectRecordCount
-                                  ? ctx->effectRecords[k].columns
-                                  : nullptr;
-        for (int32_t j = 0; j < parms; ++j)
-          sum += m->beta[m->parmOffset[k] + j] *
-                 row[static_cast<size_t>(d->effects[lev].firstColumn + (cols ? cols[j] : j))];
-      }
-      pred = sum;
-    }
+    if (predictable)
+      pred = predictRow(ctx, m, dc, row.data());
     if ((s & LRS_RESPONSE) == 0) {
       resid = isHostMissing(pred) || isHostMissing(y) ? hostMissing() : y - pred;
       if (!bad && (s & LRS_EXPLANATORY) == 0 && usable && predictable) {
-        // The partition role and, for TRAIN rows, the fold.
-        int32_t assigned = c.role == 0 ? 1 : 0; // 1 TRAIN, 2 VALIDATE, 3 TEST
-        if (ps.roleVar <= 0 && o.trainFraction != 1.0) {
-          const double u = zranuni(&rng);
-          assigned = u <= o.testFraction ? 3 : u <= o.testFraction + o.validateFraction ? 2 : 1;
-        } else if (ps.roleVar > 0) {
-          assigned = roleVarCode(ctx, in);
-        }
+        const int32_t assigned = drawRoleAndFold(ctx, m, in, draw, &cvIndex);
         if (c.role != 0 && assigned != 0) {
           static const char* names[] = {"", "TRAIN", "VALIDATE", "TEST"};
           std::memcpy(role, names[assigned], std::strlen(names[assigned]));
         }
-        if (assigned == 1 && (o.cvOn || o.cvExternal)) {
-          const int32_t k = std::max(o.cvFolds, 1);
-          switch (o.cvMethod) {
-          case CV_RANDOM:
-            cvIndex = static_cast<int32_t>(zranuni(&rng) * k) + 1;
-            break;
-          case CV_BLOCK:
-            cvIndex = vsfBlockFold(trainRow, static_cast<int64_t>(m->nTrain), k);
-            break;
-          case CV_SPLIT:
-            cvIndex = splitFold % k + 1;
-            ++splitFold;
-            break;
-          case CV_INDEX:
-            cvIndex = d != nullptr && o.cvIndexVar >= 0 && o.cvIndexVar < d->classCount
-                          ? dc->levelIndex[o.cvIndexVar] + 1
-                          : 0;
-            break;
-          default:
-            break;
-          }
-          ++trainRow;
-        }
       }
     }
-    // The observation's own values, then the statistics.
-    for (int32_t i = 0; i < c.inputCount; ++i) {
-      if (c.inputNumeric[static_cast<size_t>(i)]) {
-        xdsputn(out, c.input[static_cast<size_t>(i)], xobsnum(in, i + 1));
-      } else {
-        const char* text = nullptr;
-        int32_t n = xobschar(in, i + 1, &text);
-        xdsputc(out, c.input[static_cast<size_t>(i)], text, n);
-      }
-    }
-    if (c.role > 0)
-      xdsputc(out, c.role, role, 8);
-    if (c.cvIndex > 0)
-      xdsputn(out, c.cvIndex, cvIndex);
-    if (c.pred > 0)
-      xdsputn(out, c.pred, pred);
-    if (c.resid > 0)
-      xdsputn(out, c.resid, resid);
-    if (c.by > 0)
-      xdsputn(out, c.by, o.outputByNumber);
-    if (xdsappend(out) != 0)
+    if (writeRow(out, in, c, role, cvIndex, pred, resid, ctx->options.outputByNumber) != 0)
       return -2;
   }
-  char name[300];
-  const int32_t nameLength = std::max(xdsname(out, name, static_cast<int32_t>(sizeof name)), 0);
-  if (unseenNote)
-    xpmlog(848, 193, {HostMsgArg(name, nameLength)});
-  for (int32_t lev : selectedLev)
-    if (unseenCombinations[static_cast<size_t>(lev)] > 0) {
-      const char* effect = d->effects[lev].name != nullptr ? d->effects[lev].name : "";
-      xpmlog(848, 194,
-             {HostMsgArg(name, nameLength),
-              HostMsgArg(effect, static_cast<int32_t>(std::strlen(effect)))});
-      unseenCombinations[static_cast<size_t>(lev)] = 0;
-    }
+  noteUnseen(out, d, unseenNote, needs);
   ctx->outputTime += zdattim() - start;
   return 0;
 }

@@ -11,6 +11,15 @@ struct HostDataSet;
 struct HostVariable;
 struct VsfOutputStat;
 
+// Column numbers of the OUTPUT data set for the run (0 for a column not written), made once
+// by vsfPrep and read by the rows of every BY group. The arrays are in the run's main pool.
+struct VsfOutputColumns {
+  int32_t inputCount;    // variables of DATA=, written first
+  int32_t *input;        // output variable number of each input variable
+  uint8_t *inputNumeric; // 1 for a numeric input variable
+  int32_t role, cvIndex, pred, resid, by;
+};
+
 // Defines the columns of the OUTPUT data set (index < 0); SCORE entries (index >= 0) are
 // refused with an internal error in this build. 0, or -2 when a column cannot be defined.
 int32_t vsfPrep(VsfContext* ctx, int32_t index);

@@ -26,10 +26,10 @@ EffectView viewOf(const VsfContext* ctx, const VsfModel* m, int32_t k) {
   EffectView v;
   const LevDesign* d = vsfDesign(ctx);
   int32_t levIndex = k;
-  if (ctx->effectRecords != nullptr && k < ctx->effectRecordCount) {
-    levIndex = ctx->effectRecords[k].effect;
-    v.parms = ctx->effectRecords[k].parmCount;
-    v.columns = ctx->effectRecords[k].columns;
+  if (const VsfEffectRecord* rec = vsfEffectRecord(ctx, k)) {
+    levIndex = rec->effect;
+    v.parms = rec->parmCount;
+    v.columns = rec->columns;
   } else if (m->parmOffset != nullptr) {
     v.parms = (k + 1 < m->effectCount ? m->parmOffset[k + 1] : m->parmCount) - m->parmOffset[k];
   }

@@ -110,16 +110,14 @@ void setByMacro(VsfContext* ctx, const char* stem, int32_t byIndex, const char* 
 
 int32_t vsfMakeEffSyntax(const LevDesign* d, const VsfContext* ctx, int32_t k, char* out,
                          int32_t write) {
-  if (ctx->effectRecords != nullptr && k < ctx->effectRecordCount &&
-      ctx->effectRecords[k].splitCount != 0) {
-    const VsfEffectRecord& r = ctx->effectRecords[k];
+  const VsfEffectRecord* rec = vsfEffectRecord(ctx, k);
+  if (rec != nullptr && rec->splitCount != 0) {
+    const VsfEffectRecord& r = *rec;
     if (write && r.nameLength > 0)
       std::memcpy(out, r.name, static_cast<size_t>(r.nameLength));
     return r.nameLength;
   }
-  int32_t levIndex = ctx->effectRecords != nullptr && k < ctx->effectRecordCount
-                         ? ctx->effectRecords[k].effect
-                         : k;
+  int32_t levIndex = vsfDesignEffect(ctx, k);
   if (d == nullptr || levIndex < 0 || levIndex >= d->effectCount)
     return 0;
   const LevEffect& e = d->effects[levIndex];

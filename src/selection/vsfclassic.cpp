@@ -9,6 +9,7 @@
 #include "model/vsfmodel.h"
 #include "model/vsfsweep.h"
 #include "model/vsftrial.h"
+#include "numerics/packedtri.h"
 #include "selection/vsfstoprules.h"
 #include "support/hostif.h"
 
@@ -17,8 +18,8 @@
 
 namespace {
 
-inline int64_t at(int64_t i, int64_t j) { return i * (i + 1) / 2 + j; }
-inline int64_t sym(int64_t i, int64_t j) { return i >= j ? at(i, j) : at(j, i); }
+using packed::at;
+using packed::sym;
 
 int32_t sel(const VsfModel *m) { return m->options->select; }
 bool trialAll(const VsfModel *m) {
@@ -52,13 +53,13 @@ int32_t refresh(VsfModel *m, double value) {
   const VsfModelOptions *o = m->options;
   int32_t rc = 0;
   if (o->pressNeeded) {
-    if (sel(m) == 9)
+    if (sel(m) == VC_PRESS)
       m->press = value;
     else
       rc = vsfComputePress(m);
   }
   if (rc == 0 && vsfCvOn(m)) {
-    if (sel(m) == 11 && o->cvDetails == 0)
+    if (sel(m) == VC_CV && o->cvDetails == 0)
       m->cvPress = value;
     else
       rc = vsfComputeCVResids(m);
@@ -141,7 +142,7 @@ int32_t vsfBestSimple(VsfModel *m, int32_t *effect, double *value) {
         }
       }
     }
-    const double tol = q > 0 ? 1e-8 * q : 1e-8;
+    const double tol = vsfSweepTolerance(q);
     const double reduction = d > tol ? r * r / d : -1.0;
     if (storeCandidates(m))
       m->candidateValue[i] =

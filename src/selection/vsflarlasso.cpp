@@ -9,8 +9,10 @@
 #include "kernels/vsflarcallbacks.h"
 #include "model/vsfmodel.h"
 #include "model/vsfsweep.h"
+#include "numerics/packedtri.h"
 #include "selection/vsfstoprules.h"
 #include "support/hoststubs.h"
+#include "support/notbuilt.h"
 
 #include <algorithm>
 #include <cmath>
@@ -18,16 +20,18 @@
 
 namespace {
 
+using packed::sym;
+
 constexpr double kBig = 1.7976931348623157e308;
 constexpr double kTiny = 1.110223024625157e-16;
-constexpr int32_t kNotBuilt = -99;
 
-inline int64_t sym(int64_t i, int64_t j) {
-  return i >= j ? i * (i + 1) / 2 + j : j * (j + 1) / 2 + i;
+bool lassoType(int32_t method) {
+  return method == VM_LASSO || method == VM_LASSO_LS || method == VM_ELASTICNET ||
+         method == VM_ELASTICNET_LS;
 }
-
-bool lassoType(int32_t method) { return method == 6 || method == 8 || method == 9 || method == 10; }
-bool lsCoeffs(int32_t method) { return method == 7 || method == 8 || method == 10; }
+bool lsCoeffs(int32_t method) {
+  return method == VM_LAR_LS || method == VM_LASSO_LS || method == VM_ELASTICNET_LS;
+}
 
 int32_t pass(VsfModel *m, VsfSerialKernel serial, VsfThreadedKernel threaded) {
   return vsfRunPass(m, serial, threaded, 0);
@@ -58,24 +62,11 @@ double catchUp(const VsfModel *m, double cmax, double A) {
   return best == kBig ? cmax / A : best;
 }
 
-} // namespace
-
-int32_t LarLassoStep(VsfModel *m, int32_t *changedEffect, int32_t *pendingDrop) {
-  const VsfModelOptions *o = m->options;
+// The most correlated outside effect (near-ties go to the lower index) and its absolute
+// correlation; effects tied with it would make the direction undefined, so they leave the
+// path. -1 when no effect is outside.
+int32_t mostCorrelated(VsfModel *m, int32_t first, double *cmaxOut) {
   const int32_t E = m->effectCount;
-  const int32_t first = m->includeCount;
-  const int32_t all = E - (o->noint ? 1 : 0);
-  const bool full = vsfFullXpxOn(m);
-  int32_t rc;
-
-  const double sy = m->nObs - 1 > 0 ? std::sqrt(std::max(m->totalSS, 0.0) / (m->nObs - 1)) : 0.0;
-
-  if (*pendingDrop != -1) {
-    vsfDropEffect(m, *pendingDrop, 1);
-    *changedEffect = *pendingDrop;
-  }
-
-  // The most correlated outside effect; near-ties go to the lower index.
   double cmax = 0.0;
   int32_t candidate = -1;
   for (int32_t j = first; j < E; ++j) {
@@ -87,28 +78,17 @@ int32_t LarLassoStep(VsfModel *m, int32_t *changedEffect, int32_t *pendingDrop) 
       cmax = c;
     }
   }
-  // Effects tied with it would make the direction undefined: they leave the path.
   for (int32_t j = first; j < E; ++j)
     if (j != candidate && m->effectStatus[j] == VES_CANDIDATE &&
         std::fabs(std::fabs(m->corr[j]) - cmax) < 1e-8)
       m->effectStatus[j] = VES_UNAVAILABLE;
+  *cmaxOut = cmax;
+  return candidate;
+}
 
-  if (*pendingDrop == -1) {
-    if (candidate == -1) {
-      m->stopReason = m->inModelCount == all ? VSR_ALL_ENTERED : VSR_NO_CANDIDATE;
-      return 0;
-    }
-    *changedEffect = candidate;
-    if ((rc = vsfAddEffect(m, candidate, 0, 0)) != 0)
-      return rc;
-  }
-  *pendingDrop = -1;
-  if (m->inModelCount <= first) {
-    m->stopReason = VSR_ALL_ENTERED;
-    return 0;
-  }
-
-  // The equiangular direction: w = A G^-1 s over the active set.
+// The equiangular direction w = A G^-1 s over the active set, kept in `direction`; returns
+// A and sets *R, the rate at which the L1 norm of the coefficients grows along it.
+double equiangularDirection(VsfModel *m, int32_t first, double *R) {
   const int32_t *in = m->inModelList;
   for (int32_t p = first; p < m->inModelCount; ++p)
     m->activeSign[in[p]] = m->corr[in[p]] < 0 ? -1 : 1;
@@ -122,84 +102,97 @@ int32_t LarLassoStep(VsfModel *m, int32_t *changedEffect, int32_t *pendingDrop) 
     sumAbs += std::fabs(w);
   }
   const double A = 1.0 / std::sqrt(sumAbs);
-  double R = 0.0;
+  double rate = 0.0;
   for (int32_t p = first; p < m->inModelCount; ++p) {
     const int32_t k = in[p];
     const double w = A * m->direction[k];
     m->direction[k] = w;
-    R += m->pathBeta[k] * w >= 0 ? std::fabs(w) : -std::fabs(w);
+    rate += m->pathBeta[k] * w >= 0 ? std::fabs(w) : -std::fabs(w);
   }
-  if (R < 0)
-    R = 0;
+  *R = rate < 0 ? 0 : rate;
+  return A;
+}
 
-  // Inner products of the outside columns with the direction.
-  auto matrixProduct = [&](int32_t j) {
-    double a = 0.0;
-    const int64_t cj = m->effectColumn[j];
-    for (int32_t p = first; p < m->inModelCount; ++p)
-      a += m->xpx[sym(cj, m->effectColumn[in[p]])] * m->direction[in[p]];
-    return a;
-  };
-  if (!full) {
-    std::memset(m->dirCorr, 0, sizeof(double) * E);
-    if ((rc = pass(m, vsfLarAvec, vsfLarAvec_t)) != 0)
-      return rc;
-    for (int32_t p = first; p < m->inModelCount; ++p)
-      m->dirCorr[in[p]] = m->corr[in[p]] >= 0 ? A : -A;
-  } else {
+// The inner product of column j with the direction, from the full X'X.
+double directionProduct(const VsfModel *m, int32_t first, int32_t j) {
+  double a = 0.0;
+  const int64_t cj = m->effectColumn[j];
+  for (int32_t p = first; p < m->inModelCount; ++p)
+    a += m->xpx[sym(cj, m->effectColumn[m->inModelList[p]])] * m->direction[m->inModelList[p]];
+  return a;
+}
+
+// The inner products of the outside columns with the direction (a data pass without the
+// full X'X); the active ones are +-A by construction.
+int32_t outsideProducts(VsfModel *m, int32_t first, double A, bool full) {
+  const int32_t E = m->effectCount;
+  const int32_t *in = m->inModelList;
+  if (full) {
     for (int32_t j = first; j < E; ++j)
       if (m->effectStatus[j] == VES_CANDIDATE)
-        m->dirCorr[j] = matrixProduct(j);
+        m->dirCorr[j] = directionProduct(m, first, j);
+    return 0;
   }
+  std::memset(m->dirCorr, 0, sizeof(double) * E);
+  int32_t rc = pass(m, vsfLarAvec, vsfLarAvec_t);
+  if (rc != 0)
+    return rc;
+  for (int32_t p = first; p < m->inModelCount; ++p)
+    m->dirCorr[in[p]] = m->corr[in[p]] >= 0 ? A : -A;
+  return 0;
+}
 
-  double gamma = m->inModelCount == all ? cmax / A : catchUp(m, cmax, A);
-
-  // LASSO: a coefficient that reaches zero first ends the step there.
-  if (lassoType(o->method)) {
-    double best = kBig;
-    int32_t drop = -1;
-    for (int32_t p = first; p < m->inModelCount; ++p) {
-      const int32_t k = in[p];
-      const double w = m->direction[k];
-      const double r = w == 0.0 ? kBig : -m->pathBeta[k] / w;
-      if (r > kTiny && r < best) {
-        best = r;
-        drop = k;
-      }
-    }
-    if (best < gamma) {
-      gamma = best;
-      *pendingDrop = drop;
+// LASSO: a coefficient that reaches zero before *gamma ends the step there and is dropped
+// at the next step.
+void lassoZeroCrossing(const VsfModel *m, int32_t first, double *gamma, int32_t *pendingDrop) {
+  const int32_t *in = m->inModelList;
+  double best = kBig;
+  int32_t drop = -1;
+  for (int32_t p = first; p < m->inModelCount; ++p) {
+    const int32_t k = in[p];
+    const double w = m->direction[k];
+    const double r = w == 0.0 ? kBig : -m->pathBeta[k] / w;
+    if (r > kTiny && r < best) {
+      best = r;
+      drop = k;
     }
   }
+  if (best < *gamma) {
+    *gamma = best;
+    *pendingDrop = drop;
+  }
+}
 
-  // The new path value, or the end at the L1 target.
-  const int32_t kind = o->stop == 14 ? o->stopL1Choice : 0;
+// The new path value (lambda or the L1 norm), or the end at the STOP=L1 target, which
+// shortens *gamma; true when the target is reached.
+bool newPathValue(VsfModel *m, double cmax, double A, double R, double *gamma) {
+  const VsfModelOptions *o = m->options;
+  const int32_t kind = o->stop == VC_L1 ? o->stopL1Choice : int32_t{VL1_NONE};
   const double target = m->l1Target;
-  const double next = cmax - A * gamma;
+  const double next = cmax - A * *gamma;
   bool reached = false;
   switch (kind) {
-  case 1:
+  case VL1_RATIO:
     if (target >= 0 && target * m->lambdaMax > next) {
-      gamma = (cmax - target * m->lambdaMax) / A;
+      *gamma = (cmax - target * m->lambdaMax) / A;
       m->lambda = target * m->lambdaMax;
       reached = true;
     } else {
       m->lambda = next;
     }
     break;
-  case 2:
-    if (target >= 0 && R > 0 && target < gamma * R + m->l1Norm) {
-      gamma = (target - m->l1Norm) / R;
+  case VL1_NORM:
+    if (target >= 0 && R > 0 && target < *gamma * R + m->l1Norm) {
+      *gamma = (target - m->l1Norm) / R;
       m->l1Norm = target;
       reached = true;
     } else {
       m->lambda = next;
     }
     break;
-  case 3:
+  case VL1_VALUE:
     if (target >= 0 && next < target) {
-      gamma = (cmax - target) / A;
+      *gamma = (cmax - target) / A;
       m->lambda = target;
       reached = true;
     } else {
@@ -212,24 +205,17 @@ int32_t LarLassoStep(VsfModel *m, int32_t *changedEffect, int32_t *pendingDrop) 
   }
   if (m->lambda < 0)
     m->lambda = 0;
+  return reached;
+}
 
-  if (!reached && *pendingDrop == -1) {
-    if (std::fabs(gamma * m->direction[*changedEffect]) <= 1e-8 && A * gamma <= 1e-8) {
-      m->stopReason = VSR_PATH_END;
-      return 0;
-    }
-    if (m->stepCount >= 2 &&
-        m->stepPathValue[m->stepCount - 1] * m->lambdaMax + m->fuzz <= m->lambda) {
-      m->stopReason = VSR_PATH_END2;
-      return 0;
-    }
-  }
-
-  // Move the coefficients.
+// Moves the active coefficients `gamma` along the direction (a dropped one to exactly 0)
+// and updates their L1 and L2 norms.
+void moveCoefficients(VsfModel *m, int32_t first, double gamma, int32_t pendingDrop, bool reached) {
+  const int32_t *in = m->inModelList;
   for (int32_t p = first; p < m->inModelCount; ++p)
     m->pathBeta[in[p]] += gamma * m->direction[in[p]];
-  if (*pendingDrop != -1 && !reached)
-    m->pathBeta[*pendingDrop] = 0.0;
+  if (pendingDrop != -1 && !reached)
+    m->pathBeta[pendingDrop] = 0.0;
   double l1 = 0.0, l2 = 0.0;
   for (int32_t p = first; p < m->inModelCount; ++p) {
     const double b = m->pathBeta[in[p]];
@@ -238,8 +224,15 @@ int32_t LarLassoStep(VsfModel *m, int32_t *changedEffect, int32_t *pendingDrop) 
   }
   m->l1Norm = l1;
   m->l2Norm = std::sqrt(l2);
+}
 
-  // Correlations and sums of squares of the new residual.
+// The correlations and sums of squares of the new residual: from a data pass, or from the
+// full X'X (the least-squares coefficients' SSE is the swept corner).
+int32_t updateResidual(VsfModel *m, int32_t first, double gamma, double A, bool full) {
+  const VsfModelOptions *o = m->options;
+  const int32_t E = m->effectCount;
+  const int32_t *in = m->inModelList;
+  int32_t rc;
   m->sse = m->validateAse = m->testAse = m->heldOutError = m->heldOutTestError = 0.0;
   if (!full) {
     if (o->screen == SCREEN_NONE) {
@@ -258,7 +251,7 @@ int32_t LarLassoStep(VsfModel *m, int32_t *changedEffect, int32_t *pendingDrop) 
   } else {
     for (int32_t j = first; j < E; ++j)
       if (m->effectStatus[j] != VES_INTERCEPT)
-        m->corr[j] -= gamma * matrixProduct(j);
+        m->corr[j] -= gamma * directionProduct(m, first, j);
     if (lsCoeffs(o->method) && !rolesPresent(m) && !o->cvExternal) {
       m->sse = m->sweptXpx[0];
     } else if ((rc = pass(m, vsfLarRss, vsfLarRss_t)) != 0) {
@@ -271,8 +264,14 @@ int32_t LarLassoStep(VsfModel *m, int32_t *changedEffect, int32_t *pendingDrop) 
     m->validateAse = m->wValidate == 0 ? hostMissing() : m->validateAse / m->wValidate;
     m->testAse = m->wTest == 0 ? hostMissing() : m->testAse / m->wTest;
   }
+  return 0;
+}
 
-  // Estimates on the scale of the data.
+// The estimates on the scale of the data (and standardized by the response's standard
+// deviation sy), the intercept last.
+void dataScaleEstimates(VsfModel *m, int32_t first, double sy) {
+  const VsfModelOptions *o = m->options;
+  const int32_t *in = m->inModelList;
   double S = 0.0;
   for (int32_t p = first; p < m->inModelCount; ++p) {
     const int32_t k = in[p];
@@ -281,7 +280,7 @@ int32_t LarLassoStep(VsfModel *m, int32_t *changedEffect, int32_t *pendingDrop) 
       b = -m->sweptXpx[sym(m->effectColumn[k], 0)];
     } else {
       b = m->pathBeta[k];
-      if (o->method == 9 && m->enSetting == 1 && m->l2 > 0)
+      if (o->method == VM_ELASTICNET && m->enSetting == 1 && m->l2 > 0)
         b *= 1.0 + (m->nObs - 1) * m->l2;
     }
     if (o->adaptive)
@@ -294,6 +293,66 @@ int32_t LarLassoStep(VsfModel *m, int32_t *changedEffect, int32_t *pendingDrop) 
       m->stdBeta[k] = b / (css * sy);
   }
   m->beta[0] = m->sumWY - S;
+}
+
+} // namespace
+
+int32_t LarLassoStep(VsfModel *m, int32_t *changedEffect, int32_t *pendingDrop) {
+  const VsfModelOptions *o = m->options;
+  const int32_t first = m->includeCount;
+  const int32_t all = m->effectCount - (o->noint ? 1 : 0);
+  const bool full = vsfFullXpxOn(m);
+  int32_t rc;
+
+  const double sy = m->nObs - 1 > 0 ? std::sqrt(std::max(m->totalSS, 0.0) / (m->nObs - 1)) : 0.0;
+
+  if (*pendingDrop != -1) {
+    vsfDropEffect(m, *pendingDrop, 1);
+    *changedEffect = *pendingDrop;
+  }
+  double cmax;
+  const int32_t candidate = mostCorrelated(m, first, &cmax);
+  if (*pendingDrop == -1) {
+    if (candidate == -1) {
+      m->stopReason = m->inModelCount == all ? VSR_ALL_ENTERED : VSR_NO_CANDIDATE;
+      return 0;
+    }
+    *changedEffect = candidate;
+    if ((rc = vsfAddEffect(m, candidate, 0, 0)) != 0)
+      return rc;
+  }
+  *pendingDrop = -1;
+  if (m->inModelCount <= first) {
+    m->stopReason = VSR_ALL_ENTERED;
+    return 0;
+  }
+
+  double R;
+  const double A = equiangularDirection(m, first, &R);
+  if ((rc = outsideProducts(m, first, A, full)) != 0)
+    return rc;
+  double gamma = m->inModelCount == all ? cmax / A : catchUp(m, cmax, A);
+  if (lassoType(o->method))
+    lassoZeroCrossing(m, first, &gamma, pendingDrop);
+  const bool reached = newPathValue(m, cmax, A, R, &gamma);
+
+  // The path ends when the step no longer moves, or when lambda stops falling.
+  if (!reached && *pendingDrop == -1) {
+    if (std::fabs(gamma * m->direction[*changedEffect]) <= 1e-8 && A * gamma <= 1e-8) {
+      m->stopReason = VSR_PATH_END;
+      return 0;
+    }
+    if (m->stepCount >= 2 &&
+        m->stepPathValue[m->stepCount - 1] * m->lambdaMax + m->fuzz <= m->lambda) {
+      m->stopReason = VSR_PATH_END2;
+      return 0;
+    }
+  }
+
+  moveCoefficients(m, first, gamma, *pendingDrop, reached);
+  if ((rc = updateResidual(m, first, gamma, A, full)) != 0)
+    return rc;
+  dataScaleEstimates(m, first, sy);
   return 0;
 }
 
@@ -302,12 +361,10 @@ int32_t vsfLarLasso(VsfModel *m) {
   const int32_t E = m->effectCount;
   int32_t rc;
   if (o->screen >= SCREEN_SASVI) {
-    xpmlog(848, 9102, {HostMsgArg("screening")});
-    return kNotBuilt;
+    return vsfNotBuilt("screening");
   }
   if (o->cvExternal) {
-    xpmlog(848, 9102, {HostMsgArg("external cross validation")});
-    return kNotBuilt;
+    return vsfNotBuilt("external cross validation");
   }
   double stopValue, chooseValue;
   vsfInitCriteria(m, &stopValue, &chooseValue, nullptr);
@@ -341,7 +398,7 @@ int32_t vsfLarLasso(VsfModel *m) {
   const int32_t parms = m->parmCount;
   while (vsfKeepGoing(m, t)) {
     const int32_t d = pendingDrop == -1 ? 1 : -1;
-    if (o->stop != 0) {
+    if (o->stop != VC_NONE_GIVEN) {
       std::memcpy(m->savedBeta, m->beta, sizeof(double) * parms);
       std::memcpy(m->savedStdBeta, m->stdBeta, sizeof(double) * parms);
     }

@@ -16,26 +16,21 @@
 #include "model/vsfmodel.h"
 #include "model/vsfshift.h"
 #include "model/vsfsweep.h"
+#include "numerics/packedtri.h"
 #include "selection/vsfclassic.h"
 #include "selection/vsflarlasso.h"
 #include "support/hoststubs.h"
+#include "support/notbuilt.h"
 
 #include <cstring>
 
 namespace {
 
-// The code of a road or method that this build does not run yet.
-constexpr int32_t kNotBuilt = -99;
+using packed::diag;
+using packed::tri;
+
 // An adaptive weight that could not be formed (message 848/9104).
 constexpr int32_t kAdaptiveFailed = -300;
-
-int32_t notBuilt(const char *what) {
-  xpmlog(848, 9102, {HostMsgArg(what)});
-  return kNotBuilt;
-}
-
-inline int64_t tri(int64_t n) { return n * (n + 1) / 2; }
-inline int64_t diag(int64_t k) { return k * (k + 3) / 2; }
 
 bool asks(const VsfModelOptions *o, int32_t code) {
   return o->select == code || o->stop == code || o->choose == code;
@@ -64,12 +59,12 @@ int32_t fitOnPages(VsfModel *m, int32_t start);
 int32_t vsfProcess(VsfModel *model, VsfResampling *) {
   const VsfModelOptions *o = model->options;
   if (o->modelAverage)
-    return notBuilt("model averaging");
+    return vsfNotBuilt("model averaging");
   if (o->cvExternal)
-    return notBuilt("external cross validation");
+    return vsfNotBuilt("external cross validation");
   // A fixed L2 is one plain fit; the searches over L2 are not built.
-  if ((o->method == 9 || o->method == 10) && model->l2Search != 1)
-    return notBuilt("elastic-net L2 search");
+  if ((o->method == VM_ELASTICNET || o->method == VM_ELASTICNET_LS) && model->l2Search != 1)
+    return vsfNotBuilt("elastic-net L2 search");
   int32_t rc = vsfModelInit(model);
   if (rc != 0)
     return rc;
@@ -108,14 +103,14 @@ namespace {
 bool refuseFit(VsfModel *m, int32_t *rc) {
   const VsfModelOptions *o = m->options;
   if (m->resampler != nullptr || o->modelAverage) {
-    *rc = fail(m, notBuilt("model averaging"));
+    *rc = fail(m, vsfNotBuilt("model averaging"));
     return true;
   }
   if (m->nObs == 0) {
     m->fitStatus = VFS_NO_TRAIN;
     return true;
   }
-  if (m->freqValidate == 0 && asks(o, 10)) {
+  if (m->freqValidate == 0 && asks(o, VC_VALIDATE)) {
     m->fitStatus = VFS_NO_VALIDATION;
     return true;
   }
@@ -128,20 +123,20 @@ bool refuseFit(VsfModel *m, int32_t *rc) {
     return true;
   }
   if (o->cvOn || o->cvExternal) {
-    *rc = fail(m, notBuilt("cross validation"));
+    *rc = fail(m, vsfNotBuilt("cross validation"));
     return true;
   }
-  if (o->method < 1 || o->method > 10) {
-    *rc = fail(m, notBuilt("the penalized selection methods"));
+  if (o->method < VM_NONE || o->method > VM_ELASTICNET_LS) {
+    *rc = fail(m, vsfNotBuilt("the penalized selection methods"));
     return true;
   }
   if (o->parmStandardize || (o->adaptive && !o->colStandardize)) {
-    *rc = fail(m, notBuilt("standardized and adaptive fits"));
+    *rc = fail(m, vsfNotBuilt("standardized and adaptive fits"));
     return true;
   }
   // The path's arrays exist only for fits on centred and scaled columns.
-  if (o->method >= 5 && !o->colStandardize) {
-    *rc = fail(m, notBuilt("unstandardized least-angle path"));
+  if (o->method >= VM_LAR && !o->colStandardize) {
+    *rc = fail(m, vsfNotBuilt("unstandardized least-angle path"));
     return true;
   }
   return false;
@@ -203,7 +198,7 @@ int32_t fullModelFirst(VsfModel *m, int32_t start, bool full) {
       m->totalSS = m->sweptXpx[0];
     return r;
   };
-  if (o->method == 3) {
+  if (o->method == VM_BACKWARD) {
     bool complete = false;
     while (!complete) {
       complete = true;
@@ -233,11 +228,11 @@ int32_t fullModelFirst(VsfModel *m, int32_t start, bool full) {
   m->fullMse = m->nObs > m->rank ? m->sse / (m->nObs - m->rank) : 0.0;
   if (m->fullMse < kVsfFTol)
     m->fullMse = 0.0;
-  if (m->fullMse == 0.0 && asks(o, 7)) {
+  if (m->fullMse == 0.0 && asks(o, VC_CP)) {
     m->fitStatus = VFS_ZERO_FULL_MSE;
     return 0;
   }
-  if (o->method == 3) {
+  if (o->method == VM_BACKWARD) {
     for (int32_t k = 1; k < start + m->includeCount; ++k)
       m->effectStatus[k] = VES_FORCED;
   } else {
@@ -281,7 +276,7 @@ int32_t fitOnPages(VsfModel *m, int32_t start) {
     if ((rc = pass(m, vsfFullXpX, vsfFullXpX_t, 0)) != 0)
       return rc;
     // The elastic net's ridge term on every design column's diagonal.
-    if ((o->method == 9 || o->method == 10) && m->l2 > 0)
+    if ((o->method == VM_ELASTICNET || o->method == VM_ELASTICNET_LS) && m->l2 > 0)
       for (int32_t i = m->xpxColumns - m->effectCount + 1; i < m->xpxColumns; ++i)
         m->xpx[diag(i)] += (m->nObs - 1) * m->l2;
     std::memcpy(m->sweptXpx, m->xpx, sizeof(double) * tri(m->xpxColumns));
@@ -294,7 +289,7 @@ int32_t fitOnPages(VsfModel *m, int32_t start) {
     m->totalSS = m->totalSSUncorrected;
 
   // The full model first: BACKWARD starts from it; CP and BIC need its variance.
-  if (o->method == 3 || o->fullModelFirst) {
+  if (o->method == VM_BACKWARD || o->fullModelFirst) {
     if ((rc = fullModelFirst(m, start, full)) != 0)
       return rc;
     if (m->fitStatus == VFS_ZERO_FULL_MSE)
@@ -304,8 +299,8 @@ int32_t fitOnPages(VsfModel *m, int32_t start) {
   if (o->storeCross && !full && (rc = vsfInitCross(m)) != 0)
     return fail(m, rc);
 
-  if (o->method != 3) {
-    if (o->choose != 0)
+  if (o->method != VM_BACKWARD) {
+    if (o->choose != VC_NONE_GIVEN)
       m->chosenStep = m->includeCount - 1 < 0 ? 0 : m->includeCount - 1;
     for (int32_t k = start; k < start + m->includeCount && k < m->effectCount; ++k) {
       if ((rc = vsfAddEffect(m, k, 0, 0)) != 0)

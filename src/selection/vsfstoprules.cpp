@@ -22,27 +22,27 @@ double startValue(VsfModel *m, int32_t c) {
   const double n = m->nObs;
   const bool first = s == 0;
   switch (c) {
-  case 2:
+  case VC_AIC:
     return first ? DBL_MAX : vsfAic(p, sse, n);
-  case 3:
+  case VC_AICC:
     return first ? DBL_MAX : vsfAicc(p, sse, n);
-  case 4:
+  case VC_SBC:
     return first ? DBL_MAX : vsfSbc(p, sse, n);
-  case 5:
+  case VC_RSQUARE:
     return first ? -DBL_MAX : vsfRsquare(sse, m->totalSS);
-  case 6:
+  case VC_ADJRSQ:
     return first ? -DBL_MAX : vsfAdjrsq(p, m->options->noint, sse, m->totalSS, n);
-  case 7:
+  case VC_CP:
     return first ? DBL_MAX : vsfCp(p, sse, n, m->fullMse);
-  case 8:
+  case VC_BIC:
     return first ? DBL_MAX : vsfBic(p, sse, n, m->fullMse);
-  case 9:
+  case VC_PRESS:
     return first ? DBL_MAX : m->press;
-  case 10:
+  case VC_VALIDATE:
     return first ? DBL_MAX : m->validateAse;
-  case 11:
+  case VC_CV:
     return first ? DBL_MAX : m->cvPress;
-  case 13:
+  case VC_CVEX:
     return first ? DBL_MAX : m->heldOutError;
   default:
     return hostMissing();
@@ -54,7 +54,7 @@ double startValue(VsfModel *m, int32_t c) {
 void vsfInitCriteria(VsfModel *m, double *stopValue, double *chooseValue, double *selectValue) {
   const VsfModelOptions *o = m->options;
   *stopValue = startValue(m, o->stop);
-  if (o->choose == 0)
+  if (o->choose == VC_NONE_GIVEN)
     *chooseValue = hostMissing();
   else if (o->choose == o->stop)
     *chooseValue = *stopValue;
@@ -67,7 +67,7 @@ void vsfInitCriteria(VsfModel *m, double *stopValue, double *chooseValue, double
                    : m->cvexCurve != nullptr      ? m->cvexCurve[0]
                                                   : hostMissing();
   if (selectValue != nullptr) {
-    if (o->select == 1)
+    if (o->select == VC_SL)
       *selectValue = hostMissing();
     else if (o->select == o->stop)
       *selectValue = *stopValue;
@@ -75,7 +75,7 @@ void vsfInitCriteria(VsfModel *m, double *stopValue, double *chooseValue, double
       *selectValue = *chooseValue;
     else
       *selectValue = startValue(m, o->select);
-    if (o->stop == 0)
+    if (o->stop == VC_NONE_GIVEN)
       *stopValue = *selectValue;
   }
 }
@@ -87,7 +87,7 @@ int32_t vsfKeepGoing(VsfModel *m, int32_t s) {
   int32_t result = 1;
   int64_t stepsLimit = 0, limit = 0;
   bool decided = false;
-  if (o->method == 3) {
+  if (o->method == VM_BACKWARD) {
     if (m->inModelCount == 1 && o->noint) {
       m->stopReason = VSR_DOWN_TO_INTERCEPT;
       result = 0;
@@ -117,22 +117,22 @@ int32_t vsfKeepGoing(VsfModel *m, int32_t s) {
     } else if (o->stopCount != 0 && o->stopCount == m->inModelCount) {
       m->stopReason = VSR_STOP_COUNT;
       result = 0;
-    } else if (m->inModelCount == all && (o->method == 2 || o->method == 5)) {
+    } else if (m->inModelCount == all && (o->method == VM_FORWARD || o->method == VM_LAR)) {
       m->stopReason = VSR_ALL_ENTERED;
       result = 0;
-    } else if (m->inModelCount == forced && o->method == 3) {
+    } else if (m->inModelCount == forced && o->method == VM_BACKWARD) {
       m->stopReason = VSR_DOWN_TO_FORCED;
       result = 0;
     }
   }
-  if (o->stop == 14 && o->stopL1Choice != 0 && m->l1Target >= 0) {
+  if (o->stop == VC_L1 && o->stopL1Choice != VL1_NONE && m->l1Target >= 0) {
     double q = 0, t = 0;
     switch (o->stopL1Choice) {
-    case 1:
+    case VL1_RATIO:
       q = m->lambda;
       t = m->l1Target * m->lambdaMax;
       break;
-    case 2:
+    case VL1_NORM:
       q = m->l1Norm;
       t = m->l1Target;
       break;
@@ -157,7 +157,7 @@ int32_t vsfStopSelection(double v, VsfModel *m, int32_t, int32_t k, int32_t d, d
     *result = 0;
     return 0;
   }
-  const int32_t crit = o->stop != 0 ? o->stop : o->select;
+  const int32_t crit = o->stop != VC_NONE_GIVEN ? o->stop : o->select;
   if (crit != o->select)
     v = vsfGetCriterion(m, crit);
   *result = -1;
@@ -204,12 +204,12 @@ int32_t vsfStopSelection(double v, VsfModel *m, int32_t, int32_t k, int32_t d, d
   }
   if (stands) {
     *result = 0;
-    if (!pathEnd || o->method == 13)
+    if (!pathEnd || o->method == VM_GROUPLASSO)
       return 0;
     *result = -1;
   } else {
     m->stopReason = VSR_NO_IMPROVEMENT;
-    if (o->method == 13) {
+    if (o->method == VM_GROUPLASSO) {
       m->stopAddValue = v;
       m->sse = m->stepSSE[m->stepCount - 1];
       if (m->stepValidateAse)
@@ -250,7 +250,7 @@ int32_t vsfStopSelection(double v, VsfModel *m, int32_t, int32_t k, int32_t d, d
 void vsfChoose(double selectValue, double stopValue, VsfModel *m, double *chooseValue,
                int32_t direction) {
   const VsfModelOptions *o = m->options;
-  if (o->choose == 0)
+  if (o->choose == VC_NONE_GIVEN)
     return;
   double v;
   if (o->choose == o->select)
@@ -267,7 +267,7 @@ void vsfChoose(double selectValue, double stopValue, VsfModel *m, double *choose
 
 int32_t vsfCriterionImproves(int32_t criterion, int32_t isEntry, double *best, double value,
                              double level) {
-  if (criterion == 1)
+  if (criterion == VC_SL)
     return isEntry ? value < level : value > level;
   if (vsfIsEpsBetter(criterion, value, *best)) {
     *best = value;

@@ -134,7 +134,6 @@ namespace {
 // Fits the model again on the pages as the last fit left them and compares its path with
 // the SSE series of a fit on the data.
 void expectSamePathOnRefit(VsfModel &m, const std::vector<double> &sse) {
-  vsfModelReset(&m);
   vsfModelByFree(&m);
   ASSERT_EQ(vsfModelInit(&m), 0);
   ASSERT_EQ(vsfProcessModel(&m), 0);
@@ -244,7 +243,6 @@ TEST(LarEdges, PagesAreRestoredByAFitThatEndsBeforeItsMethod) {
   f.fit.opt.transformPages = 0;
   f.fit.opt.restorePages = 1;
   f.fit.opt.stop = 10; // VALIDATE without validation rows: the fit ends at once
-  vsfModelReset(&m);
   vsfModelByFree(&m);
   ASSERT_EQ(vsfModelInit(&m), 0);
   ASSERT_EQ(vsfProcessModel(&m), 0);

@@ -1,0 +1,22 @@
+// Indexing of a symmetric matrix kept as its packed lower triangle, row after row: element
+// (i, j) with j <= i sits at i(i+1)/2 + j. The cross-products, the swept matrix and the
+// trial matrices of the fit are all held this way.
+#pragma once
+
+#include <cstdint>
+
+namespace packed {
+
+// The number of elements of the lower triangle of an n-by-n matrix (also the offset of row n).
+inline int64_t tri(int64_t n) { return n * (n + 1) / 2; }
+
+// The position of (i, j) with j <= i.
+inline int64_t at(int64_t i, int64_t j) { return i * (i + 1) / 2 + j; }
+
+// The position of (i, j) in either order.
+inline int64_t sym(int64_t i, int64_t j) { return i >= j ? at(i, j) : at(j, i); }
+
+// The position of the diagonal element (k, k).
+inline int64_t diag(int64_t k) { return k * (k + 3) / 2; }
+
+} // namespace packed
