@@ -11,9 +11,9 @@ int32_t notBuilt(const char* what) {
 }
 } // namespace
 
-int32_t vsfpPerf(VsfContext*) { return notBuilt("vsfpPerf is not available in this build"); }
 int32_t vsfPrepScores(VsfContext*) { return notBuilt("vsfPrepScores is not available in this build"); }
 int32_t vsfpParameterNames(VsfContext*, VsfModel*) { return notBuilt("vsfpParameterNames is not available in this build"); }
 int32_t vsfMakeDesignMacroVar(VsfContext*, VsfModel*) { return notBuilt("vsfMakeDesignMacroVar is not available in this build"); }
-int32_t vsfScoreResults(VsfContext*, VsfModel*) { return notBuilt("vsfScoreResults is not available in this build"); }
-int32_t vsfTimes(VsfContext*) { return notBuilt("vsfTimes is not available in this build"); }
+int32_t vsfScoreResults(VsfContext *, VsfModel *) {
+  return notBuilt("vsfScoreResults is not available in this build");
+}
