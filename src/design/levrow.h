@@ -55,6 +55,4 @@ void zlevflr(double s, const LevVariable* variable, double* out, int32_t i, int3
 // nothing to compute.
 void zlevGetEftVarCols(LevRegContext* context);
 // Constructed-effect set-up of the BY group: 0, or non-zero on failure.
-int32_t zlevefti(LevRegContext* context);
-// Fit callbacks set-up of the fit block.
-void zlevfx(LevFitBlock* fit);
+int32_t zlevefti(LevRegContext *context);

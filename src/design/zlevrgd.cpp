@@ -434,5 +434,3 @@ int32_t zlevefti(LevRegContext* ctx) {
     }
   return 0;
 }
-
-void zlevfx(LevFitBlock*) {}

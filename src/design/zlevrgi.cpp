@@ -4,6 +4,7 @@
 // (zlevtrm). Levels, rows, tables and names are the other units of src/design.
 #include "design/levreg.h"
 
+#include "design/levfit.h"
 #include "design/levlevel.h"
 #include "design/levnames.h"
 #include "design/levrow.h"
@@ -354,7 +355,7 @@ void prepareFitBlock(LevRegContext *ctx, QkPool *pool) {
   ctx->fit.responseCount = ctx->responseCount;
   if (ctx->fit.responses == nullptr && ctx->responseCount > 0)
     ctx->fit.responses = levArray<double>(pool, static_cast<size_t>(ctx->responseCount));
-  ctx->fit.word = 0;
+  ctx->fit.cache = nullptr;
   zlevfx(&ctx->fit);
 }
 
