@@ -77,7 +77,7 @@ struct LevRegContext {
   LevVariable* extraResponse2;   // missing value: row status 0x04
   int32_t weightCount;
   LevDesign* design;
-  LevelizeThreadControl* threads; // threaded levelisation (not built: always null)
+  LevelizeThreadControl *threads; // the workers of the threaded passes (levthread.h), or null
   int32_t reservedCount;
   int32_t largestLevelCount;
   int32_t* levelIndex;       // [CLASS variable count]
@@ -97,6 +97,9 @@ struct LevRegContext {
   // The DATA= handle as the statement reader records it; zlevrgi takes it into the read
   // block when the block has none.
   void* words[1];
+  // Workers for the threaded passes when threads are allowed (the driver sets it from the
+  // host's THREADS and CPU count); 0 keeps the passes serial.
+  int32_t workerCount;
 };
 
 // Builds the design of the current BY group: 0 ready; 1 no usable levels or values; 2 a
