@@ -104,14 +104,6 @@ void *take(LevelizeThreadControl *c, size_t bytes) {
   return bytes == 0 ? nullptr : c->pool->allocate(c->pool, bytes, kQkZeroed);
 }
 
-QkExtension *loadByName(const char *name) {
-  QkChar wide[16] = {};
-  const int32_t n = static_cast<int32_t>(std::strlen(name));
-  for (int32_t i = 0; i < n; ++i)
-    wide[i] = static_cast<QkChar>(name[i]);
-  return kernel()->qkExtensionLoad(kernel(), wide, n, 0);
-}
-
 // ---- workers --------------------------------------------------------------------------
 
 uint32_t levelizeBuffer(Worker *w);
@@ -411,8 +403,8 @@ LevelizeThreadControl *makeControl(LevRegContext *ctx, LevelizeContext *lctx) {
   c->charSlot = static_cast<int32_t *>(take(c, sizeof(int32_t) * nc));
   c->numSlot = static_cast<int32_t *>(take(c, sizeof(int32_t) * nc));
   c->workers = static_cast<Worker *>(take(c, sizeof(Worker) * size_t(c->workerCount)));
-  c->avl = reinterpret_cast<QkAvlExtension *>(loadByName("qkavlt"));
-  c->aux = reinterpret_cast<QkAuxExtension *>(loadByName("qkaux"));
+  c->avl = reinterpret_cast<QkAvlExtension *>(qkLoadByName(kernel(), "qkavlt"));
+  c->aux = reinterpret_cast<QkAuxExtension *>(qkLoadByName(kernel(), "qkaux"));
   bool ok = c->offsets != nullptr && c->charSlot != nullptr && c->numSlot != nullptr &&
             c->workers != nullptr && c->avl != nullptr && c->aux != nullptr;
   if (ok) {

@@ -7,18 +7,6 @@
 #include <algorithm>
 #include <cstring>
 
-namespace {
-
-QkExtension *loadByName(QkHandle *qk, const char *name) {
-  QkChar wide[16] = {};
-  const int32_t n = static_cast<int32_t>(std::strlen(name));
-  for (int32_t i = 0; i < n; ++i)
-    wide[i] = static_cast<QkChar>(name[i]);
-  return qk->qkExtensionLoad(qk, wide, n, 0);
-}
-
-} // namespace
-
 FormatContext *zplxfmt(const HostVariable *const *variables, const int32_t *widths, int32_t count,
                        int32_t threads, int32_t *status) {
   *status = 2;
@@ -31,7 +19,7 @@ FormatContext *zplxfmt(const HostVariable *const *variables, const int32_t *widt
   if (pool == nullptr)
     return nullptr;
   auto *fc = static_cast<FormatContext *>(pool->allocate(pool, sizeof(FormatContext), kQkZeroed));
-  auto *ext = reinterpret_cast<QkFmtrExtension *>(loadByName(qk, "qkfmtr"));
+  auto *ext = reinterpret_cast<QkFmtrExtension *>(qkLoadByName(qk, "qkfmtr"));
   if (fc == nullptr || ext == nullptr) {
     if (ext != nullptr)
       ext->base.unload(&ext->base);

@@ -17,16 +17,6 @@ using qrxrun::Value;
 
 namespace {
 
-std::string dataText() {
-  const std::filesystem::path dir =
-      std::filesystem::temp_directory_path() / ("qrx_perfdata_" + std::to_string(::getpid()));
-  std::filesystem::create_directories(dir);
-  writeByClassData(dir);
-  std::string text = readFile(dir / "d.csv");
-  std::filesystem::remove_all(dir);
-  return text;
-}
-
 const char *kModel = "proc varsifter data=d;\n by g;\n class c k;\n"
                      "  model y = c k x1 x2 x3 / selection=stepwise(select=sbc);\n";
 
@@ -49,7 +39,7 @@ std::string rowsOf(const Value &t) {
 }
 
 TEST(Performance, DetailsPrintSettingsFirstAndTimingLastWithoutChangingTheFit) {
-  const std::string data = dataText();
+  const std::string data = byClassDataText();
   ProgramRun plain = qrxrun::runProgram(std::string(kModel) + "run;\n", "perf0", {{"d.csv", data}});
   ProgramRun perf =
       qrxrun::runProgram(std::string(kModel) + "  performance details alldetails$;\nrun;\n",
@@ -99,7 +89,7 @@ TEST(Performance, DetailsPrintSettingsFirstAndTimingLastWithoutChangingTheFit) {
 }
 
 TEST(Performance, UtilDetailsGiveOnePageFileRowPerFileInEveryGroup) {
-  const std::string data = dataText();
+  const std::string data = byClassDataText();
   for (int threads : {1, 3}) {
     const std::string perf = threads == 1 ? "nothreads" : "threads cpucount=3";
     ProgramRun r = qrxrun::runProgram(std::string(kModel) + "  performance " + perf +

@@ -11,21 +11,11 @@
 
 namespace {
 
-std::string dataText() {
-  const std::filesystem::path dir =
-      std::filesystem::temp_directory_path() / ("qrx_thrdata_" + std::to_string(::getpid()));
-  std::filesystem::create_directories(dir);
-  writeByClassData(dir);
-  std::string text = readFile(dir / "d.csv");
-  std::filesystem::remove_all(dir);
-  return text;
-}
-
 TEST(ThreadedLevels, TheSwitchLeavesEveryTableAsTheSerialPassesMakeIt) {
   const std::string step = "proc varsifter data=d;\n by g;\n class c k / showcoding;\n"
                            "  model y = c k c*k x1 x2 / selection=stepwise(select=sbc);\n"
                            "  performance threads cpucount=2;\nrun;\n";
-  const std::string data = dataText();
+  const std::string data = byClassDataText();
   qrxrun::ProgramRun serial = qrxrun::runProgram(step, "thr0", {{"d.csv", data}});
   qrxrun::ProgramRun threaded =
       qrxrun::runProgram("%let _testthread = 1;\n" + step, "thr1", {{"d.csv", data}});
