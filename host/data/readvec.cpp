@@ -125,22 +125,30 @@ int32_t vget1v(HostDataSet* data, int32_t number, int32_t width, char* out) {
 
 } // namespace
 
+std::string formattedText(const char *text, int32_t length, int32_t width) {
+  std::string out(static_cast<size_t>(std::max(width, 0)), ' ');
+  putText(out.data(), width, text != nullptr ? text : "", static_cast<size_t>(std::max(length, 0)));
+  return out;
+}
+
+std::string formattedNumber(double value, int32_t width) {
+  std::string text = formatBest(value, kBestWidth);
+  size_t lead = text.find_first_not_of(' ');
+  text = lead == std::string::npos ? std::string() : text.substr(lead);
+  return formattedText(text.data(), static_cast<int32_t>(text.size()), width);
+}
+
 std::string formattedValue(HostDataSet* data, int32_t number, int32_t width) {
   HostDataSetServices* ds = dataSetServices();
   HostVariable* desc = nullptr;
-  std::string text;
-  if (ds->xvname(data, number, &desc) == 0 && desc && desc->type == 1) {
-    text = formatBest(ds->xobsnum(data, number), kBestWidth);
-    size_t lead = text.find_first_not_of(' ');
-    text = lead == std::string::npos ? std::string() : text.substr(lead);
-  } else if (desc) {
+  if (ds->xvname(data, number, &desc) == 0 && desc && desc->type == 1)
+    return formattedNumber(ds->xobsnum(data, number), width);
+  if (desc) {
     const char* chars = nullptr;
     int32_t n = ds->xobschar(data, number, &chars);
-    text.assign(chars ? chars : "", static_cast<size_t>(std::max(n, 0)));
+    return formattedText(chars, n, width);
   }
-  std::string out(static_cast<size_t>(std::max(width, 0)), ' ');
-  putText(out.data(), width, text.data(), text.size());
-  return out;
+  return formattedText(nullptr, 0, width);
 }
 
 void validName(char* text, int32_t length) {

@@ -1,8 +1,10 @@
 // The table of host extensions that the kernel handle can load by name, and the loader.
 // The extensions themselves (page files, scratch files, paths, trees, ...) are elsewhere.
 #include "host/ext/extlist.h"
+#include "host/ext/qkaux.h"
 #include "host/ext/qkavlt.h"
 #include "host/ext/qkbkf.h"
+#include "host/ext/qkfmtr.h"
 #include "host/ext/qkpgf.h"
 #include "host/ext/qkpool.h"
 #include "host/ext/qkupath.h"
@@ -15,12 +17,8 @@ namespace {
 // One line per extension: { "name", factory }. Helpers adding an extension append a line
 // here (and include its header above); the table ends with the null entry.
 const ExtensionEntry kExtensions[] = {
-    {"qkpgf", makeQkpgf},
-    {"qkbkf", makeQkbkf},
-    {"qkupath", makeQkupath},
-    {"qkpool", makeQkpool},
-    {"qkavlt", loadQkavlt},
-    {nullptr, nullptr},
+    {"qkpgf", makeQkpgf},   {"qkbkf", makeQkbkf}, {"qkupath", makeQkupath}, {"qkpool", makeQkpool},
+    {"qkavlt", loadQkavlt}, {"qkaux", loadQkaux}, {"qkfmtr", loadQkfmtr},   {nullptr, nullptr},
 };
 
 std::mutex gMutex;

@@ -38,6 +38,7 @@ const char* typeName(ColumnType type) {
   case ColumnType::Chars:
     return "char";
   case ColumnType::Int:
+  case ColumnType::Int64:
     return "int";
   case ColumnType::Double:
     return "double";

@@ -171,6 +171,7 @@ std::string formatName(const OutputFormat& format, ColumnType type) {
   case ColumnType::Chars:
     return std::string("$").append(std::to_string(width)).append(".");
   case ColumnType::Int:
+  case ColumnType::Int64:
     if (format.code <= 0)
       return std::to_string(width) + ".";
     break;

@@ -25,7 +25,8 @@ struct OutputFormat {
 };
 
 // Column types of a table, as the module declares them.
-enum class ColumnType : int32_t { Char1 = 1, Int = 3, Double = 5, Chars = 6, Text = 66 };
+// Int binds an int32, Int64 an int64 (counts and sizes that outgrow 32 bits).
+enum class ColumnType : int32_t { Char1 = 1, Int = 3, Int64 = 4, Double = 5, Chars = 6, Text = 66 };
 
 struct OutputColumn {
   std::string name;

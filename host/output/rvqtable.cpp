@@ -35,6 +35,12 @@ int32_t readBound(int32_t method, const ColumnBinding& binding, OutputValue* out
     *out = static_cast<int64_t>(v);
     return 0;
   }
+  case ColumnType::Int64: {
+    int64_t v;
+    std::memcpy(&v, binding.address, sizeof v);
+    *out = v;
+    return 0;
+  }
   case ColumnType::Double: {
     double v;
     std::memcpy(&v, binding.address, sizeof v);
@@ -111,7 +117,7 @@ int32_t defineColumn(HostObject* self, int32_t method, int32_t count, RvqAttr* a
   }
   if (!haveType)
     return missingAttr(method, 103, "column type");
-  if (type != 1 && type != 3 && type != 5 && type != 6 && type != 66)
+  if (type != 1 && type != 3 && type != 4 && type != 5 && type != 6 && type != 66)
     return outputFail(OUT_BAD_VALUE, method,
                       "column type " + std::to_string(type) + " is not known");
   if (column.name.empty())

@@ -62,7 +62,7 @@ std::optional<std::vector<Comparison>> parseFilter(std::string text, const Outpu
     if (column == table.columns.size())
       return std::nullopt;
     ColumnType type = table.columns[column].type;
-    if (type != ColumnType::Int && type != ColumnType::Double)
+    if (type != ColumnType::Int && type != ColumnType::Int64 && type != ColumnType::Double)
       return std::nullopt;
     while (at < text.size() && std::isspace(static_cast<unsigned char>(text[at])))
       ++at;

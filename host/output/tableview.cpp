@@ -257,7 +257,8 @@ TableView viewTable(const OutputNode &table) {
     if (marker[c] || !shown(table, column, entry))
       continue;
     const DisplayFormat *format = entry != nullptr ? findDisplayFormat(entry->format) : nullptr;
-    bool numeric = column.type == ColumnType::Int || column.type == ColumnType::Double;
+    bool numeric = column.type == ColumnType::Int || column.type == ColumnType::Int64 ||
+                   column.type == ColumnType::Double;
     view.columns.push_back({c, columnHeader(table, column), numeric});
     texts.push_back(columnTexts(table, c, format));
     if (markerOf[c] < n)

@@ -220,7 +220,32 @@ ProgramItem parseLibname(const Statement& st, const std::string& body) {
   return item;
 }
 
-// OPTIONS, LIBNAME and %PUT as items; false for any other statement.
+// %LET name = value; the value runs from after '=' to the ';' with the blanks around it
+// cut, and may be empty.
+ProgramItem parseLet(const Statement &st, const std::string &body) {
+  const std::string rest = body.substr(4);
+  const size_t eq = rest.find('=');
+  auto trim = [](const std::string &s) {
+    const size_t b = s.find_first_not_of(" \t\r\n");
+    if (b == std::string::npos)
+      return std::string();
+    return s.substr(b, s.find_last_not_of(" \t\r\n") - b + 1);
+  };
+  const std::string name = trim(eq == std::string::npos ? rest : rest.substr(0, eq));
+  if (eq == std::string::npos || !validName(name))
+    return invalid(st, "%LET: expected a macro variable name (at most 32 letters, digits or "
+                       "underscores, not starting with a digit), '=' and a value, as in "
+                       "%LET name = value;");
+  ProgramItem item;
+  item.kind = ProgramItem::Let;
+  item.line = st.line;
+  item.column = st.column;
+  item.name = name;
+  item.value = trim(rest.substr(eq + 1));
+  return item;
+}
+
+// OPTIONS, LIBNAME, %PUT and %LET as items; false for any other statement.
 bool hostStatement(const Statement& st, const std::string& body, const std::string& kw,
                    ProgramItem* out) {
   if (kw == "OPTIONS") {
@@ -229,6 +254,10 @@ bool hostStatement(const Statement& st, const std::string& body, const std::stri
   }
   if (kw == "LIBNAME") {
     *out = parseLibname(st, body.substr(7));
+    return true;
+  }
+  if (kw == "%LET") {
+    *out = parseLet(st, body);
     return true;
   }
   if (kw == "%PUT") {

@@ -11,7 +11,7 @@
 namespace qrxhost {
 
 struct ProgramItem {
-  enum Kind { Step, Options, Libname, Put, Invalid };
+  enum Kind { Step, Options, Libname, Put, Let, Invalid };
   Kind kind = Invalid;
   int line = 1; // where the statement (for a step: its PROC keyword) starts
   int column = 1;
@@ -20,10 +20,11 @@ struct ProgramItem {
   std::string procedure;
   std::string text;
   bool terminated = true;
-  // Step: OPTIONS, LIBNAME and %PUT statements written inside it. They take effect before
+  // Step: OPTIONS, LIBNAME, %PUT and %LET statements written inside it. They take effect before
   // the step runs and are blanked out of its text.
   std::vector<ProgramItem> before;
   // Options: name (upper case) and value pairs. Libname: name (upper case) and directory.
+  // Let: the macro variable's name (as written) and its value (blanks around it cut).
   std::vector<std::pair<std::string, std::string>> options;
   std::string name;
   std::string value;

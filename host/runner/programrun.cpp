@@ -34,6 +34,16 @@ void setOptions(const ProgramItem& item, RunRecord* run) {
   }
 }
 
+// %LET: the value's macro references are resolved now (an unresolved one is warned about
+// and kept as written), then the variable is set.
+void runLet(const ProgramItem &item) {
+  std::vector<std::string> unresolved;
+  const std::string value = resolveMacroRefs(item.value, &unresolved);
+  for (const std::string &name : unresolved)
+    msg(4, {name.c_str()});
+  setMacro(item.name, value);
+}
+
 // The warning return code when the log holds a warning, else 0: a run or step with
 // warnings does not end as a clean one.
 int warningCode(const std::vector<LogRecord>& log) {
@@ -66,7 +76,7 @@ ProgramResult runProgram(std::string text, const std::string &programFile,
     run.macros = allMacros();
     return result;
   }
-  // OPTIONS, LIBNAME, %PUT and statements that are not valid outside a step.
+  // OPTIONS, LIBNAME, %PUT, %LET and statements that are not valid outside a step.
   auto runHost = [&](const ProgramItem& item) {
     switch (item.kind) {
     case ProgramItem::Options:
@@ -91,6 +101,9 @@ ProgramResult runProgram(std::string text, const std::string &programFile,
       logPlain(out);
       break;
     }
+    case ProgramItem::Let:
+      runLet(item);
+      break;
     case ProgramItem::Invalid:
       msg(item.messageNumber == 2 ? 2 : 3, {item.line, item.message.c_str()});
       run.returnCode = std::max(run.returnCode, kStatementErrorCode);

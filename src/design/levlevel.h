@@ -80,6 +80,17 @@ void zlevadd(void* tag, LevelizeContext* context, LevDesign* design);
 // Takes the current observation; non-zero when it was taken.
 int32_t zlevad1(void* tag, LevelizeContext* context, LevDesign* design, LevelNode** found,
                 LevelNode** spare);
+// The parts of one observation's levelisation that the serial pass and the workers share:
+// fetch, filter and completeness (true when the observation takes part); whether a value
+// of a variable is passed over; the frequency a level gets; the representative-value rule
+// of numeric levels (the smaller, a missing value the smallest); the numeric ranges.
+bool levTakeObservation(LevelizeContext *context, LevDesign *design);
+bool levSkipsValue(const LevVariable &variable, const LevDesign *design, bool present);
+int64_t levFrequency(const LevDesign *design, double frequency);
+bool levSmallerNumber(double now, double kept);
+void levUpdateRange(LevelizeContext *context, const LevDesign *design);
+// Empties what a pass collected (levels and ranges), for a pass done again.
+void levRestartPass(LevelizeContext *context, const LevDesign *design);
 // Builds the level arrays of CLASS variable `index` in `pool`; returns the level count.
 int32_t zlevlls(QkPool* pool, LevelizeContext* context, LevDesign* design, int32_t index,
                 char*** valuesOut);

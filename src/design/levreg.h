@@ -43,14 +43,25 @@ using LevFilterFn = int32_t (*)(void* word, void* designWord, void* argument,
 // Fit callbacks of the fit block: FitGetY and FitGetW.
 using LevFitGetFn = int32_t (*)(LevRegContext* context, double* out);
 
-// The fit block: a word set to 0, the response array and its length, the fit callbacks.
+struct LevFitEntry;
+
+// The fit block (levfit.h has its operations): the result cache, the response array and its
+// length, the optional column map, how the cross products are swept, the fetchers and the
+// six fit callbacks.
 struct LevFitBlock {
-  int64_t word;
+  LevFitEntry *cache; // null when empty
   double* responses;
   int32_t responseCount;
+  int32_t *columnMap;  // per design column its 0-based position, negative to leave it out
+  int32_t fittedCount; // p, set by the cross-products builder
+  int64_t yWord, wWord;
+  uint16_t flags;         // 1 sweep the cached cross products in place; 2 use `tolerance`
+  double tolerance;       // the caller's singularity tolerance (flag 2)
+  double weightThreshold; // a weight not above it counts as 0
   HostRoutine getY;
   HostRoutine getW;
-  HostRoutine slots[6]; // the further fit callbacks
+  HostRoutine slots[6]; // GetXpX, GetR, GetBeta, GetSSE, GetSST, Test
+  int64_t rowsUsed;     // rows the cross products took
 };
 
 struct LevelizeThreadControl;
@@ -66,7 +77,7 @@ struct LevRegContext {
   LevVariable* extraResponse2;   // missing value: row status 0x04
   int32_t weightCount;
   LevDesign* design;
-  LevelizeThreadControl* threads; // threaded levelisation (not built: always null)
+  LevelizeThreadControl *threads; // the workers of the threaded passes (levthread.h), or null
   int32_t reservedCount;
   int32_t largestLevelCount;
   int32_t* levelIndex;       // [CLASS variable count]
@@ -86,6 +97,9 @@ struct LevRegContext {
   // The DATA= handle as the statement reader records it; zlevrgi takes it into the read
   // block when the block has none.
   void* words[1];
+  // Workers for the threaded passes when threads are allowed (the driver sets it from the
+  // host's THREADS and CPU count); 0 keeps the passes serial.
+  int32_t workerCount;
 };
 
 // Builds the design of the current BY group: 0 ready; 1 no usable levels or values; 2 a

@@ -54,5 +54,3 @@ void zlevflr(double s, const LevVariable* variable, double* out, int32_t i, int3
 // Constructed-effect set-up of the BY group: 0; 3 knots failed, 4 a polynomial
 // standardisation failed, 5 a lag table failed (each after its message).
 int32_t zlevefti(LevRegContext* context);
-// Fit callbacks set-up of the fit block.
-void zlevfx(LevFitBlock* fit);

@@ -5,6 +5,7 @@
 #include "design/levlevel.h"
 
 #include "design/levreg.h"
+#include "design/levthread.h"
 #include "support/hoststubs.h"
 #include "support/wzstr.h"
 
@@ -71,16 +72,6 @@ int32_t callSlot(HostRoutine slot, LevelizeContext* context, LevDesign* design) 
 }
 
 bool allBlank(const char* text, int32_t n) { return wzstrip(text, n) == 0; }
-
-// The weight a level gets from the current observation.
-int64_t levelWeight(const LevDesign* design) {
-  if (design->freqVariable == nullptr)
-    return 1;
-  double f = design->freqValue;
-  if (isHostMissing(f) || !(f >= 1.0) || f > 9.223372036854776e18)
-    return 0;
-  return static_cast<int64_t>(f);
-}
 
 } // namespace
 
@@ -191,7 +182,19 @@ LevelizeContext* zlevini(void* source, LevDesign* design) {
 }
 
 void zlevadd(void* tag, LevelizeContext* context, LevDesign* design) {
-  // Levelisation workers are not built: the pass always runs on the calling thread.
+  // With workers the pass is theirs; when they fail it is redone here from the first
+  // observation, with the formatted values asked of the host as the serial pass reads them.
+  if (context->threadData != nullptr) {
+    if (zlevThreadedPass(context, design) == 0)
+      return;
+    levRestartPass(context, design);
+    auto *data = static_cast<HostDataSet *>(tag);
+    for (int32_t i = 0; data != nullptr && i < design->classCount; ++i) {
+      HostVariable *var = design->classes[i].var;
+      if (var != nullptr && var->number > 0)
+        xffile(data, 70, &var->number, 1);
+    }
+  }
   context->serial = 1;
   if (context->getInit != nullptr)
     callSlot(context->getInit, context, design);
@@ -201,8 +204,7 @@ void zlevadd(void* tag, LevelizeContext* context, LevDesign* design) {
     zlevad1(tag, context, design, &found, &spare);
 }
 
-int32_t zlevad1(void*, LevelizeContext* c, LevDesign* design, LevelNode** found,
-                LevelNode** spare) {
+bool levTakeObservation(LevelizeContext *c, LevDesign *design) {
   // Fetch.
   if (c->getVals != nullptr)
     callSlot(c->getVals, c, design);
@@ -210,7 +212,7 @@ int32_t zlevad1(void*, LevelizeContext* c, LevDesign* design, LevelNode** found,
     defaultVals(c, design);
   // Filter.
   if (c->filter != nullptr && reinterpret_cast<LevFilterHookFn>(c->filter)(c) == 0)
-    return 0;
+    return false;
   const bool perVariable = (levFlags(design) & kLevFlagMissingPerVar) != 0;
   // Completeness.
   if (!perVariable) {
@@ -218,19 +220,56 @@ int32_t zlevad1(void*, LevelizeContext* c, LevDesign* design, LevelNode** found,
       const LevVariable& v = design->classes[c->charClass[k]];
       if (!v.missing && !v.multimemberMember &&
           allBlank(c->charInternal[k].buffer, c->charInternal[k].length))
-        return 0;
+        return false;
     }
     for (int32_t k = 0; k < c->numericClassCount; ++k) {
       const LevVariable& v = design->classes[c->numericClass[k]];
       if (!v.missing && !v.multimemberMember && isHostMissing(c->numericInternal[k]))
-        return 0;
+        return false;
     }
     for (int32_t j = 0; j < design->numericCount; ++j)
       if (isHostMissing(c->numeric[j]))
-        return 0;
+        return false;
   }
+  return true;
+}
+
+bool levSkipsValue(const LevVariable &v, const LevDesign *design, bool present) {
+  const bool perVariable = (levFlags(design) & kLevFlagMissingPerVar) != 0;
+  const bool test = v.multimemberMember || (perVariable && !v.missing);
+  return test && !present;
+}
+
+int64_t levFrequency(const LevDesign *design, double f) {
+  if (design->freqVariable == nullptr)
+    return 1;
+  if (isHostMissing(f) || !(f >= 1.0) || f > 9.223372036854776e18)
+    return 0;
+  return static_cast<int64_t>(f);
+}
+
+bool levSmallerNumber(double now, double kept) {
+  return !isHostMissing(kept) && (isHostMissing(now) || now < kept);
+}
+
+void levUpdateRange(LevelizeContext *c, const LevDesign *design) {
+  for (int32_t j = 0; j < design->numericCount; ++j) {
+    double x = c->numeric[j];
+    if (isHostMissing(x))
+      continue;
+    if (x < c->minima[j])
+      c->minima[j] = x;
+    if (x > c->maxima[j])
+      c->maxima[j] = x;
+  }
+}
+
+int32_t zlevad1(void *, LevelizeContext *c, LevDesign *design, LevelNode **found,
+                LevelNode **spare) {
+  if (!levTakeObservation(c, design))
+    return 0;
   // Insert.
-  const int64_t weight = levelWeight(design);
+  const int64_t weight = levFrequency(design, design->freqValue);
   int32_t kn = 0, kc = 0;
   for (int32_t i = 0; i < design->classCount; ++i) {
     LevVariable& v = design->classes[i];
@@ -240,8 +279,7 @@ int32_t zlevad1(void*, LevelizeContext* c, LevDesign* design, LevelNode** found,
       continue;
     bool present = numeric ? !isHostMissing(c->numericInternal[slot])
                            : !allBlank(c->charInternal[slot].buffer, c->charInternal[slot].length);
-    bool test = v.multimemberMember || (perVariable && !v.missing);
-    if (test && !present)
+    if (levSkipsValue(v, design, present))
       continue;
     LevelNode* node = *spare;
     if (node == nullptr)
@@ -269,9 +307,8 @@ int32_t zlevad1(void*, LevelizeContext* c, LevDesign* design, LevelNode** found,
     } else {
       hit->frequency += weight;
       if (numeric) {
-        double now = c->numericInternal[slot], kept = hit->internal.number;
-        if (!isHostMissing(kept) && (isHostMissing(now) || now < kept))
-          hit->internal.number = now;
+        if (levSmallerNumber(c->numericInternal[slot], hit->internal.number))
+          hit->internal.number = c->numericInternal[slot];
       } else {
         const LevCharValue& cv = c->charInternal[slot];
         int32_t n = cv.length < hit->internalLength ? cv.length : hit->internalLength;
@@ -281,16 +318,7 @@ int32_t zlevad1(void*, LevelizeContext* c, LevDesign* design, LevelNode** found,
       *spare = node;
     }
   }
-  // Range.
-  for (int32_t j = 0; j < design->numericCount; ++j) {
-    double x = c->numeric[j];
-    if (isHostMissing(x))
-      continue;
-    if (x < c->minima[j])
-      c->minima[j] = x;
-    if (x > c->maxima[j])
-      c->maxima[j] = x;
-  }
+  levUpdateRange(c, design);
   return 1;
 }
 
@@ -379,4 +407,15 @@ int32_t zlevllm(void*, LevelizeContext* c, LevDesign*, int32_t index, double* ou
   out[0] = (lo + hi) * 0.5;
   out[1] = (hi - lo) * 0.5;
   return out[1] == 0.0 ? 1 : 2;
+}
+
+void levRestartPass(LevelizeContext *c, const LevDesign *design) {
+  for (int32_t i = 0; i < design->classCount; ++i) {
+    c->levelCounts[i] = 0;
+    c->trees[i] = nullptr;
+  }
+  for (int32_t j = 0; j < design->numericCount; ++j) {
+    c->minima[j] = DBL_MAX;
+    c->maxima[j] = -DBL_MAX;
+  }
 }

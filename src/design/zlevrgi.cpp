@@ -4,10 +4,12 @@
 // (zlevtrm). Levels, rows, tables and names are the other units of src/design.
 #include "design/levreg.h"
 
+#include "design/levfit.h"
 #include "design/levlevel.h"
 #include "design/levnames.h"
 #include "design/levrow.h"
 #include "design/levtables.h"
+#include "design/levthread.h"
 #include "support/hoststubs.h"
 #include "support/wzstr.h"
 #include "support/ztree.h"
@@ -53,8 +55,18 @@ void levelCombinations(LevRegContext* ctx, LevDesign* d, QkPool* pool) {
     d->effects[e].combinationTable = nullptr;
   const bool perVariable = (levFlags(d) & kLevFlagMissingPerVar) != 0;
   constexpr int32_t kKeyAt = 24;
-  zlevGetInit(ctx);
-  while (zlevGetNext(ctx) != 0) {
+  // The workers' pass, when they are ready; a failed one leaves the counts as they were and
+  // the serial pass below does the work again.
+  bool threaded = false;
+  if (ctx->threadsAllowed) {
+    if (ThreadInit(ctx) == 1)
+      threaded = zlevThreadedEffects(ctx, roots, temp, y, w, f) == 0;
+    else
+      CleanupEThreads(ctx);
+  }
+  if (!threaded)
+    zlevGetInit(ctx);
+  while (!threaded && zlevGetNext(ctx) != 0) {
     int32_t status = zlevrgd(ctx, y, w, f);
     if (!perVariable && (status & ~0x48) != 0)
       continue;
@@ -195,12 +207,13 @@ int32_t levelise(LevRegContext *ctx, HostDataSet *data, QkPool *pool) {
   if (lctx == nullptr)
     return 1;
   levRegisterForwarders(ctx, lctx);
-  // Levelisation workers are not built: the pass runs here, serially.
-  for (int32_t i = 0; i < d->classCount; ++i) {
-    HostVariable *var = d->classes[i].var;
-    if (var != nullptr && var->number > 0 && data != nullptr)
-      xffile(data, 70, &var->number, 1);
-  }
+  // With workers the values are formatted by them; the serial pass reads them formatted.
+  if (zlevrinit(ctx, lctx) == 0)
+    for (int32_t i = 0; i < d->classCount; ++i) {
+      HostVariable *var = d->classes[i].var;
+      if (var != nullptr && var->number > 0 && data != nullptr)
+        xffile(data, 70, &var->number, 1);
+    }
   zlevadd(data, lctx, d);
   // Reference levels: the statements' code is kept from the first group on.
   for (int32_t i = 0; i < d->classCount; ++i) {
@@ -354,7 +367,7 @@ void prepareFitBlock(LevRegContext *ctx, QkPool *pool) {
   ctx->fit.responseCount = ctx->responseCount;
   if (ctx->fit.responses == nullptr && ctx->responseCount > 0)
     ctx->fit.responses = levArray<double>(pool, static_cast<size_t>(ctx->responseCount));
-  ctx->fit.word = 0;
+  ctx->fit.cache = nullptr;
   zlevfx(&ctx->fit);
 }
 
@@ -499,5 +512,6 @@ void zlevtrm(LevRegContext* ctx, int32_t flags) {
       rb->pool = defaultPool;
     }
   }
-  // 0x40: no workers are started by this build, so there is nothing to end.
+  if ((flags & 0x40) != 0)
+    CleanupEThreads(ctx);
 }

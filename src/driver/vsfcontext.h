@@ -32,16 +32,25 @@ struct VsfContext {
   QkPool* pagePool;
   QkPool* stepPool;
   QkPool* coefGraphPool;
-  double intervalStart;          // timers (seconds)
+  double intervalStart; // timers (seconds, summed over BY groups)
   double runStart;
   double setupTime;
   double dataTime;
   double levTime;
-  double outputTime;
+  double outputTime; // output data sets
   double cleanupTime;
   double printStart;
-  double printTime;
+  double printTime; // table printers (an inner printer is not counted again)
   double graphTime;
+  double fitStart;               // the last BY group's fit time
+  double fitTime;                // the fit of every BY group
+  double resultsStart;           // the last BY group's names and tables time
+  double resultsTime;            // names, tables and graphs, and the rest of the run
+  double averageTime;            // the model-averaging summary
+  double scoreTime;              // scoring
+  double macroTime;              // macro variables
+  int32_t printDepth;            // table printers running (nested ones inside the first)
+  int32_t largestColumnCount;    // the largest design column count of any BY group so far
   QkExtensionSet exts;           // the host extensions in use
   VsfModelOptions options;       // MODEL and procedure options
   VsfPerfBlock perf;             // PERFORMANCE: threads, details, timing

@@ -22,15 +22,6 @@ QkPool* makeNamedPool(uint32_t flags, const char* name) {
   return qk->createPool(qk, &attrs, nullptr, name);
 }
 
-QkExtension* loadExtension(QkHandle* qk, const char* name) {
-  QkChar wide[16];
-  int32_t n = 0;
-  for (; name[n] != '\0' && n < 15; ++n)
-    wide[n] = static_cast<QkChar>(static_cast<unsigned char>(name[n]));
-  wide[n] = 0;
-  return qk->qkExtensionLoad(qk, wide, n, 0);
-}
-
 } // namespace
 
 QkPool* vsfCreateNamedPool(uint32_t flags, const char* name) { return makeNamedPool(flags, name); }
@@ -42,7 +33,7 @@ int32_t vsfQkExtsLoad(QkExtensionSet* exts) {
   QkExtension** words[] = {&exts->qkpgf, &exts->qkbkf, &exts->qkupath, &exts->qkavlt};
   const char* names[] = {"qkpgf", "qkbkf", "qkupath", "qkavlt"};
   for (int i = 0; i < 4; ++i) {
-    *words[i] = loadExtension(exts->qk, names[i]);
+    *words[i] = qkLoadByName(exts->qk, names[i]);
     if (*words[i] == nullptr)
       return -3;
   }

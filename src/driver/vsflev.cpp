@@ -4,6 +4,7 @@
 #include "driver/vsflev.h"
 
 #include "driver/vsfcontext.h"
+#include "driver/vsfreaders.h"
 #include "driver/vsfsteps.h"
 #include "support/hoststubs.h"
 
@@ -43,6 +44,20 @@ void releaseReader(void* context) {
   }
 }
 
+// The _testthread switch (with the suffix "zlev") lets the design library levelise on
+// workers: twice the host's CPU count of them while THREADS is on. A missing switch leaves
+// the last setting.
+void allowLevelisationWorkers(LevRegContext *design) {
+  const int32_t allowed = ztestthread("zlev", 4);
+  if (allowed >= 0)
+    design->threadsAllowed = allowed != 0 ? 1 : 0;
+  uint8_t threadingOn = 0;
+  int32_t cpuCount = 0;
+  if (design->threadsAllowed)
+    zquerythreads(&threadingOn, &cpuCount);
+  design->workerCount = threadingOn && cpuCount > 0 ? 2 * cpuCount : 0;
+}
+
 } // namespace
 
 int32_t vsfLev(VsfContext* ctx) {
@@ -65,6 +80,7 @@ int32_t vsfLev(VsfContext* ctx) {
       d->numerics[0].levelCount = 0;
     }
   }
+  allowLevelisationWorkers(&ctx->design);
   int32_t result = vsfSteps().zlevrgi(&ctx->design);
   int32_t libraryCode = d != nullptr ? d->worstReturnCode : 0;
   int32_t worse = std::max(ctx->returnCode, libraryCode);

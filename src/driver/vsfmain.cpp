@@ -60,6 +60,14 @@ void exitOnOutputFailure(int32_t rc) {
     zrvqexit(rc);
 }
 
+// Runs a step and adds its time to `timer`; returns the step's code.
+template <typename Step> int32_t timed(double *timer, Step step) {
+  const double start = zdattim();
+  const int32_t rc = step();
+  *timer += zdattim() - start;
+  return rc;
+}
+
 // Closes the BY group's open output group and marks the end of its output.
 void closeGroupOutput(VsfContext* ctx) {
   if (ctx->outputGroup == nullptr)
@@ -116,6 +124,11 @@ void runByGroup(VsfContext* ctx, VsfStepTable& steps) {
     vsfExitError(ctx, steps.vsfReadInEstParms(ctx));
   vsfExitError(ctx, steps.vsfData(ctx));
   ctx->dataTime += zdattim() - ctx->intervalStart;
+  // The page-file table follows the last page of every file of the group.
+  if (ctx->stmt.perfOptions.utilDetails && !ctx->noprint)
+    vsfExitError(ctx, vsfpUtilInfo(ctx));
+  if (ctx->design.design != nullptr)
+    ctx->largestColumnCount = std::max(ctx->largestColumnCount, ctx->design.design->columnCount);
 
   vsfExitError(ctx, steps.vsfFitAndDisplay(ctx));
 
@@ -123,7 +136,9 @@ void runByGroup(VsfContext* ctx, VsfStepTable& steps) {
   ctx->intervalStart = zdattim();
 
   if (ctx->byCount <= 2147483647)
-    vsfExitError(ctx, steps.vsfMakeMacroVar(ctx, static_cast<int32_t>(ctx->byCount)));
+    vsfExitError(ctx, timed(&ctx->macroTime, [&] {
+                   return steps.vsfMakeMacroVar(ctx, static_cast<int32_t>(ctx->byCount));
+                 }));
   vsfExitError(ctx, steps.vsfPrepareOutputAndDesign(ctx));
   steps.vsfSetSelModelGroup(ctx);
 
@@ -139,10 +154,11 @@ void runByGroup(VsfContext* ctx, VsfStepTable& steps) {
         ctx->parameterNamesPresent)
       vsfExitError(ctx, steps.vsfpParameterNames(ctx, &ctx->model));
     opt.outputByNumber = static_cast<double>(ctx->byCount);
-    vsfExitError(ctx, steps.vsfMakeDesignMacroVar(ctx, &ctx->model));
+    vsfExitError(
+        ctx, timed(&ctx->macroTime, [&] { return steps.vsfMakeDesignMacroVar(ctx, &ctx->model); }));
   }
   if (ctx->scoreCount != 0)
-    steps.vsfScoreResults(ctx, &ctx->model);
+    timed(&ctx->scoreTime, [&] { return steps.vsfScoreResults(ctx, &ctx->model); });
 
   closeGroupOutput(ctx);
 
@@ -153,7 +169,7 @@ void runByGroup(VsfContext* ctx, VsfStepTable& steps) {
   poolDestroy(ctx->byPool);
   poolDestroy(ctx->pagePool);
   steps.zlevtrm(&ctx->design, -1);
-  ctx->outputTime += zdattim() - ctx->intervalStart;
+  ctx->resultsTime += zdattim() - ctx->intervalStart;
 }
 
 void setByCountMacros(VsfContext* ctx) {
@@ -200,7 +216,7 @@ void qrxvarsf(void* a1, void* a2, void* a3, void* a4, void* a5, void* a6) {
   if (ctx->options.hasOutput)
     vsfExitError(ctx, steps.vsfPrepOutput(ctx));
   if (ctx->scoreCount > 0)
-    vsfExitError(ctx, steps.vsfPrepScores(ctx));
+    vsfExitError(ctx, timed(&ctx->scoreTime, [&] { return steps.vsfPrepScores(ctx); }));
   ctx->setupTime = zdattim() - ctx->intervalStart;
   vsfExitError(ctx, steps.vsfInitializeThreads(&ctx->puddle, ctx->perf.threadCount));
 
@@ -214,8 +230,11 @@ void qrxvarsf(void* a1, void* a2, void* a3, void* a4, void* a5, void* a6) {
   steps.vsfTerminateThreads(&ctx->puddle);
   ctx->intervalStart = zdattim();
   if (ctx->maxMacro >= 0)
-    setByCountMacros(ctx);
-  ctx->outputTime += zdattim() - ctx->intervalStart;
+    timed(&ctx->macroTime, [&] {
+      setByCountMacros(ctx);
+      return 0;
+    });
+  ctx->resultsTime += zdattim() - ctx->intervalStart;
   if (ctx->options.hasOutDesign) {
     vsfExitError(ctx, vsfAcrossByDesign(ctx));
     vsfFinishDesign(ctx);

@@ -199,7 +199,9 @@ struct VsfPerfBlock {
   uint8_t timing;          // DETAILS unless NOTIMING$
   uint8_t status;          // PERFSTATUS$
   uint8_t force;           // FORCE$
-  uint8_t pad2[7];
+  uint8_t threadsSetting;  // threading as the options and the statement ask for it
+  uint8_t pad2[6];
+  int32_t cpuCountSetting; // the thread count as CPUCOUNT and the statement ask for it
 };
 
 // Hidden PERFORMANCE options copied into the run's settings.

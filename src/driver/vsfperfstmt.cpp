@@ -76,6 +76,8 @@ void zquerythreads(uint8_t *threadingOn, int32_t *cpuCount) {
   *cpuCount = static_cast<int32_t>(c);
 }
 
+static void applyPerformStatement(ParsedStatement *p, VsfPerfBlock *b);
+
 void zperform(ParsedStatement *first, VsfPerfBlock *b) {
   b->statement = nullptr;
   b->threadCount = 0;
@@ -91,9 +93,15 @@ void zperform(ParsedStatement *first, VsfPerfBlock *b) {
     xpmlog(210, 1300);
   b->actualCpuCount = actualCpuCount();
   zquerythreads(&b->threadingOn, &b->threadCount);
-  ParsedStatement *p = b->statement;
-  if (!p)
-    return;
+  if (b->statement != nullptr)
+    applyPerformStatement(b->statement, b);
+  // What the options and the statement ask for, kept for the PerfSettings table: the
+  // working fields are lowered later when threading cannot be had.
+  b->threadsSetting = b->threadingOn;
+  b->cpuCountSetting = b->threadCount;
+}
+
+static void applyPerformStatement(ParsedStatement *p, VsfPerfBlock *b) {
   if (stmtFlag(p, 1))
     b->threadingOn = 1;
   if (stmtFlag(p, 2))

@@ -345,9 +345,13 @@ int32_t vsfFitAndDisplay(VsfContext* ctx) {
     xebug("model averaging is not available in this build");
     return -99;
   }
+  ctx->fitStart = zdattim();
   int32_t rc = vsfProcess(m, ctx->resampling);
   if (rc != 0)
     return rc;
+  ctx->fitStart = zdattim() - ctx->fitStart;
+  ctx->fitTime += ctx->fitStart;
+  ctx->resultsStart = zdattim();
   LevRegContext* dc = &ctx->design;
   zlevEftVarLevNames(dc, 0, nullptr);
   zlevLevelsAll(dc, 0, nullptr);
@@ -361,6 +365,8 @@ int32_t vsfFitAndDisplay(VsfContext* ctx) {
   } else {
     vsfResetChosenStep(m);
   }
+  ctx->resultsStart = zdattim() - ctx->resultsStart;
+  ctx->resultsTime += ctx->resultsStart;
   if (ctx->postFit != nullptr) {
     xebug("the hand-over of the selected model to the post-fit statements is not available "
           "in this build");

@@ -92,7 +92,16 @@ RvqAttr vsfaDataRef(RvqText** slot) {
   return a;
 }
 
-VsfOut::VsfOut(VsfContext* context) : ctx(context), start(zdattim()) { ctx->printStart = start; }
+VsfOut::VsfOut(VsfContext *context)
+    : ctx(context), start(zdattim()), outermost(context->printDepth == 0) {
+  ctx->printStart = start;
+  ++ctx->printDepth;
+}
+
+VsfOut::~VsfOut() {
+  if (!finished)
+    --ctx->printDepth;
+}
 
 bool VsfOut::create(const char* name, RvqText* label, std::initializer_list<RvqAttr> extra) {
   RvqAttr a[kMaxAttrs];
@@ -191,8 +200,13 @@ void VsfOut::release() {
 }
 
 void VsfOut::finish() {
+  if (finished)
+    return;
+  finished = true;
+  --ctx->printDepth;
   ctx->printStart = zdattim() - start;
-  ctx->printTime += ctx->printStart;
+  if (outermost)
+    ctx->printTime += ctx->printStart;
 }
 
 RvqObject* vsfOpenGroup(VsfContext* ctx, const char* name, std::initializer_list<RvqAttr> extra) {

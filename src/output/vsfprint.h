@@ -53,8 +53,13 @@ struct VsfOut {
   RvqObject* table = nullptr;
   RvqObject* bound = nullptr;
   double start = 0.0;
+  bool outermost = false; // no other printer was running when this one started
+  bool finished = false;
 
   explicit VsfOut(VsfContext* context);
+  ~VsfOut();
+  VsfOut(const VsfOut &) = delete;
+  VsfOut &operator=(const VsfOut &) = delete;
   // Method 147 for kind "data": class, kind, handle, -1, name, label, then `extra`.
   bool create(const char* name, RvqText* label, std::initializer_list<RvqAttr> extra = {});
   // Method 147 for a factoid: template in the create call, optional title.
@@ -72,7 +77,8 @@ struct VsfOut {
   void publish(RvqText* footnote = nullptr); // method 428
   void entry(int32_t label, RvqAttr value, std::initializer_list<RvqAttr> extra = {}); // method 164
   void release(); // method 4 of a factoid
-  // Adds the elapsed time since construction to the print timer.
+  // Adds the elapsed time since construction to the print timer, unless this printer runs
+  // inside another one, whose time already holds it.
   void finish();
 };
 

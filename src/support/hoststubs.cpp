@@ -193,6 +193,17 @@ int32_t wkread(int32_t set, int32_t number, const char** text, int32_t* length) 
 int32_t vir2g(HostRoutine routine, HostRoutine* callable) {
   return hostGroups(HG_CORE)->core->vir2g(routine, callable);
 }
+QkExtension *qkLoadByName(QkHandle *qk, const char *name) {
+  if (qk == nullptr || name == nullptr)
+    return nullptr;
+  QkChar wide[16];
+  int32_t n = 0;
+  for (; name[n] != '\0' && n < 15; ++n)
+    wide[n] = static_cast<QkChar>(static_cast<unsigned char>(name[n]));
+  wide[n] = 0;
+  return qk->qkExtensionLoad(qk, wide, n, 0);
+}
+
 int32_t wmrlmem(int64_t* kilobytes) {
   HostCoreServices* core = hostGroups(HG_CORE)->core;
   // A host without a memory figure gives none: the caller reports it.

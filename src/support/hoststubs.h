@@ -94,6 +94,8 @@ RvqText* rvqtxts(const char* text, int32_t length);
 int32_t wkread(int32_t set, int32_t number, const char** text, int32_t* length);
 int32_t vir2g(HostRoutine routine, HostRoutine* callable);
 int32_t wmrlmem(int64_t* kilobytes);
+// Loads a host extension by its (ASCII) name through the kernel handle; null when none.
+QkExtension *qkLoadByName(QkHandle *qk, const char *name);
 
 void* ztrebld(void** root, void* node, int32_t length, int32_t offset);
 void ztrelst(void** root);

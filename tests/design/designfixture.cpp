@@ -127,6 +127,14 @@ void DesignFixture::response(const std::string& name) {
   ctx.responseCount = 1;
 }
 
+void DesignFixture::responses(const std::vector<std::string> &names) {
+  responseStore.assign(names.size(), LevVariable{});
+  for (size_t i = 0; i < names.size(); ++i)
+    responseStore[i].var = describe(names[i]);
+  ctx.responses = responseStore.data();
+  ctx.responseCount = static_cast<int32_t>(names.size());
+}
+
 void DesignFixture::weight(const std::string& name) {
   weightStore.assign(1, LevVariable{});
   weightStore[0].var = describe(name);

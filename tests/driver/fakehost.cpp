@@ -3,9 +3,11 @@
 
 #include "driver/vsfmain.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
 
 namespace fakehost {
 namespace {
@@ -158,6 +160,17 @@ State& install() {
   gSupervisor.xprrlog = [](int32_t, int32_t code) { gState.statusLog.push_back(code); };
   gMacro = HostMacroVariableServices{};
   gMacro.xalanch = [](void*) { return reinterpret_cast<HostMacroTable*>(&gMacroAnchor); };
+  // Reads find only what the run set (by number) itself.
+  gMacro.xjsymget = [](HostMacroTable *, const char *name, int32_t len, char *buffer,
+                       int32_t capacity) -> int32_t {
+    auto it = gState.macros.find(std::string(name, static_cast<size_t>(len)));
+    if (it == gState.macros.end())
+      return -1;
+    const std::string text = std::to_string(it->second);
+    const int32_t n = std::min<int32_t>(static_cast<int32_t>(text.size()), capacity);
+    std::memcpy(buffer, text.data(), static_cast<size_t>(n));
+    return n;
+  };
   gMacro.xjsympn = [](HostMacroTable*, const char* name, int32_t len, int32_t, int32_t,
                       double value) {
     gState.macros[std::string(name, len)] = value;

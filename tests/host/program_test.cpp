@@ -121,3 +121,24 @@ TEST(Program, ByteOrderMarkAndWindowsLineEnds) {
   EXPECT_EQ(items[1].line, 2);
   EXPECT_EQ(items[1].text, "proc varsifter;");
 }
+
+TEST(Program, LetSetsANameAndATrimmedValueAndRefusesABadName) {
+  std::vector<ProgramProblem> problems;
+  std::vector<ProgramItem> items =
+      splitProgram("%let _testthread = 1 ;\n%LET empty=;\n%let 9x = 2;\n%let noequals;\n"
+                   "proc varsifter; %let inside = a b; run;",
+                   &problems);
+  ASSERT_TRUE(problems.empty());
+  ASSERT_EQ(items.size(), 5u);
+  EXPECT_EQ(items[0].kind, ProgramItem::Let);
+  EXPECT_EQ(items[0].name, "_testthread");
+  EXPECT_EQ(items[0].value, "1");
+  EXPECT_EQ(items[1].kind, ProgramItem::Let);
+  EXPECT_EQ(items[1].value, "");
+  EXPECT_EQ(items[2].kind, ProgramItem::Invalid);
+  EXPECT_EQ(items[2].line, 3);
+  EXPECT_EQ(items[3].kind, ProgramItem::Invalid);
+  ASSERT_EQ(items[4].before.size(), 1u);
+  EXPECT_EQ(items[4].before[0].kind, ProgramItem::Let);
+  EXPECT_EQ(items[4].before[0].value, "a b");
+}

@@ -64,6 +64,20 @@ TEST_F(Cli, HostStatementsAloneAndTheirErrors) {
   EXPECT_NE(r.out.find("ERROR: Line 1: the statement DATA"), std::string::npos);
 }
 
+TEST_F(Cli, LetSetsMacroVariablesThatPutAndTheRecordShow) {
+  std::string prog = write("let.qrx", "%let who = world;\n%let greeting = hello &who;\n"
+                                      "%put &greeting;\n%let 1bad = x;\n");
+  Outcome r = qrx("--json '" + (dir / "let.json").string() + "' '" + prog + "'");
+  EXPECT_EQ(r.status, 2); // the refused name
+  EXPECT_NE(r.out.find("hello world"), std::string::npos);
+  EXPECT_NE(r.out.find("ERROR: Line 4: %LET"), std::string::npos);
+  minijson::Value v;
+  std::string err;
+  ASSERT_TRUE(minijson::parse(read("let.json"), &v, &err)) << err;
+  EXPECT_EQ(v["macros"]["GREETING"].s, "hello world");
+  EXPECT_EQ(v["macros"]["WHO"].s, "world");
+}
+
 TEST_F(Cli, TwoStepsAndOptionsGiveOneRecord) {
   std::string prog = write("two.qrx", "options threads=2;\n"
                                       "proc varsifter data=x; model y = a; run;\n"

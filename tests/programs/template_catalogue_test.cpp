@@ -120,6 +120,7 @@ TEST(TemplateCatalogue, TablesOfRealRunsHaveAHeaderForEveryColumn) {
   std::string program =
       "proc varsifter data=d;\n by g;\n class c k / showcoding;\n"
       "  model y = c k x1 x2 x3 / selection=stepwise(select=sl) details=all showpvalues stb;\n"
+      "  performance details alldetails$ util_details$;\n"
       "run;\n"
       "proc varsifter data=d;\n class c;\n"
       "  model y = c x1 x2 x3 / selection=forward(select=aic choose=sbc) stats=all;\nrun;\n"

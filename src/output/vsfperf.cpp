@@ -1,0 +1,137 @@
+// The PERFORMANCE tables: the PerfSettings factoid (threading, processor counts, how the
+// cross products are built), the Timing table of the run's timers, and the UtilInfo table of
+// a BY group's page files. The timers are fed by the sections they measure.
+#include "data/vsfutilfile.h"
+#include "driver/vsfcontext.h"
+#include "output/vsfprint.h"
+#include "output/vsfresults.h"
+#include "support/hoststubs.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace {
+
+RvqAttr msgValue(int32_t number) { return rvqTextHandle(287, vsfMsg(number)); }
+
+// One row of the Timing table: its label, its time, and whether it is a part of the run
+// (summed for the "other" row) rather than a part of another row.
+struct TimingRow {
+  int32_t labelMessage;
+  double seconds;
+  bool inSum;
+};
+
+std::vector<TimingRow> timingRows(const VsfContext *ctx) {
+  const bool detailed = ctx->perf.allDetails != 0;
+  const bool averaging = ctx->options.modelAverage != 0;
+  std::vector<TimingRow> rows;
+  rows.push_back({701, ctx->setupTime, true});
+  rows.push_back({702, ctx->dataTime, true});
+  if (ctx->levTime > 0)
+    rows.push_back({703, ctx->levTime, true});
+  rows.push_back({705, ctx->fitTime, true});
+  if (averaging)
+    rows.push_back({704, ctx->averageTime, true});
+  rows.push_back({706, ctx->resultsTime, true});
+  const TimingRow details[] = {{707, ctx->printTime, false},
+                               {708, ctx->graphTime, false},
+                               {709, ctx->outputTime, false},
+                               {710, ctx->scoreTime, false},
+                               {711, ctx->macroTime, false}};
+  if (detailed)
+    for (const TimingRow &r : details)
+      if (r.seconds > 0)
+        rows.push_back(r);
+  rows.push_back({712, ctx->cleanupTime, true});
+  double sum = 0;
+  for (const TimingRow &r : rows)
+    if (r.inSum)
+      sum += std::max(r.seconds, 0.0);
+  const double elapsed = zdattim() - ctx->runStart;
+  rows.push_back({714, std::max(elapsed - sum, 0.0), false});
+  rows.push_back({713, elapsed, false});
+  return rows;
+}
+
+} // namespace
+
+int32_t vsfpPerf(VsfContext *ctx) {
+  const VsfPerfBlock &perf = ctx->perf;
+  VsfOut out(ctx);
+  out.createFactoid("PerfSettings", "Stat.VARSIFTER.PerfSettings", vsfMsg(730), vsfMsg(730));
+  out.entry(731, msgValue(perf.threadsSetting ? 732 : 733));
+  if (perf.threadsSetting && !perf.threadingOn)
+    out.entry(742, msgValue(733));
+  if (perf.cpuCountSetting == perf.actualCpuCount) {
+    out.entry(734, rvqInt(287, perf.cpuCountSetting));
+  } else {
+    out.entry(735, rvqInt(287, perf.cpuCountSetting));
+    out.entry(736, rvqInt(287, perf.actualCpuCount));
+  }
+  out.entry(739, msgValue(ctx->options.fullXpx ? 740 : 741));
+  out.endRows();
+  out.release();
+  out.finish();
+  return 0;
+}
+
+int32_t vsfTimes(VsfContext *ctx) {
+  const std::vector<TimingRow> rows = timingRows(ctx);
+  int32_t width = 1;
+  for (const TimingRow &r : rows)
+    width = std::max(width, vsfMsgLength(r.labelMessage));
+  QkPool *pool = v_global_gcb_anchor != nullptr ? v_global_gcb_anchor->defaultPool : nullptr;
+  char *section = pool != nullptr
+                      ? static_cast<char *>(pool->allocate(pool, size_t(width) + 1, kQkZeroed))
+                      : nullptr;
+  if (section == nullptr)
+    return -2;
+  double seconds = 0;
+  char control = ' ';
+  VsfOut out(ctx);
+  out.create("Timing", vsfMsg(700));
+  out.charColumn("CodeSection", section, width);
+  out.numberColumn("time", &seconds);
+  out.column({rvqInt(103, 1), vsfaName("Control"), vsfaBound(&control)});
+  out.endColumns();
+  out.bind("Stat.VarSifter.Timing");
+  for (const TimingRow &r : rows) {
+    vsfMsgCopy(r.labelMessage, section, width);
+    seconds = std::max(r.seconds, 0.0);
+    out.emit();
+  }
+  out.endRows();
+  out.publish();
+  pool->free(pool, section);
+  return 0;
+}
+
+int32_t vsfpUtilInfo(VsfContext *ctx) {
+  const VsfBagVec &bags = ctx->bags;
+  int64_t file = 0, buffers = 0, pages = 0, pageSize = 0, fileSize = 0;
+  VsfOut out(ctx);
+  out.create("UtilInfo", nullptr);
+  for (auto [name, value] : {std::pair{"UtilFile", &file},
+                             {"NumBuffers", &buffers},
+                             {"NumPages", &pages},
+                             {"PageSize", &pageSize},
+                             {"FileSize", &fileSize}})
+    out.column({rvqInt(103, 4), vsfaName(name), vsfaBound(value)});
+  out.endColumns();
+  out.bind("Stat.VARSIFTER.UtilInfo");
+  for (uint32_t i = 0; i < bags.count; ++i) {
+    const VsfUtilFile &f = bags.files[i];
+    file = i;
+    buffers = f.memPageCount;
+    pages = f.diskPageCount;
+    pageSize = static_cast<int64_t>(f.page.pageSize) / 1024;
+    // Pages and kilobytes in 64 bits: a file whose size or page count outgrows 32 bits
+    // keeps its true figures.
+    fileSize = pageSize * pages;
+    out.emit();
+  }
+  out.endRows();
+  out.publish();
+  return 0;
+}
