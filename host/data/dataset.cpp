@@ -869,6 +869,14 @@ std::string defaultOutputName() {
   }
 }
 
+const CsvTable *inputTable(HostDataSet *data, int64_t *current) {
+  HostDataSet *ds = liveInput(data);
+  if (!ds)
+    return nullptr;
+  *current = ds->current;
+  return ds->table.get();
+}
+
 int openDataSetCount() {
   std::lock_guard<std::mutex> lock(gMutex);
   return static_cast<int>(gOpen.size());
