@@ -1,10 +1,13 @@
-// Reading data sets: parsing CSV text into the binary copy, and one pass over every value
-// through the data-set services (what a data pass of the procedure costs the host).
+// Reading data sets: parsing CSV text into the binary copy, reading a CSV file on 1 and 8
+// threads (the file named by QRX_BENCH_CSV, made by bench/gen_csvread_data.py), and one pass
+// over every value through the data-set services (what a data pass costs the host).
 #include "host/data/csvfile.h"
 #include "host/data/dataset.h"
 #include "host/hostcore.h"
 
 #include <benchmark/benchmark.h>
+
+#include <cstdlib>
 
 #include <filesystem>
 #include <fstream>
@@ -52,6 +55,27 @@ void BM_ParseCsv(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
 }
 BENCHMARK(BM_ParseCsv)->Arg(1000)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+// The file of QRX_BENCH_CSV read whole on state.range(0) threads; MB/s as bytes processed.
+void BM_ReadCsvFile(benchmark::State &state) {
+  const char *file = std::getenv("QRX_BENCH_CSV");
+  if (!file) {
+    state.SkipWithError("QRX_BENCH_CSV names no file");
+    return;
+  }
+  const auto bytes = static_cast<int64_t>(std::filesystem::file_size(file));
+  qrxhost::CsvReadOptions options;
+  options.threads = static_cast<int>(state.range(0));
+  for (auto _ : state) {
+    qrxhost::CsvTable t;
+    qrxhost::CsvError e;
+    if (!qrxhost::readCsvFile(file, options, &t, &e) || t.nobs == 0)
+      throw std::runtime_error("read failed: " + e.text);
+    benchmark::DoNotOptimize(t.columns.data());
+  }
+  state.SetBytesProcessed(state.iterations() * bytes);
+}
+BENCHMARK(BM_ReadCsvFile)->Arg(1)->Arg(8)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_ReadPass(benchmark::State& state) {
   double expected;

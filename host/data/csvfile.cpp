@@ -1,22 +1,31 @@
 // CSV parsing and writing for the host's data sets. Fields follow the usual rules: commas
 // separate, double quotes enclose fields that hold commas, quotes ("") or line breaks.
+// The reader cuts the text into blocks, finds where records start in each block by the
+// parity of the quotes before it, and parses the blocks on several threads straight into
+// the columns' final storage; the results do not depend on the number of threads.
 #include "host/data/csvfile.h"
 #include "support/hostif.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
-#include <deque>
-#include <fstream>
+#include <cstring>
 #include <map>
-#include <sstream>
-#include <string_view>
+#include <thread>
+
+#include <fast_float/fast_float.h>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace qrxhost {
 namespace {
 
-bool validUtf8(const std::string& s) {
+bool validUtf8(const std::string &s) {
   size_t i = 0;
   while (i < s.size()) {
     unsigned char c = static_cast<unsigned char>(s[i]);
@@ -41,34 +50,29 @@ bool validUtf8(const std::string& s) {
   return true;
 }
 
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
 std::string_view trimView(std::string_view s) {
   size_t b = 0, e = s.size();
-  while (b < e && (s[b] == ' ' || s[b] == '\t'))
+  while (b < e && isBlank(s[b]))
     ++b;
-  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t'))
+  while (e > b && isBlank(s[e - 1]))
     --e;
   return s.substr(b, e - b);
 }
 
+size_t rtrimmedSize(std::string_view s) {
+  size_t e = s.size();
+  while (e > 0 && isBlank(s[e - 1]))
+    --e;
+  return e;
+}
+
 std::string upper(std::string s) {
-  for (char& c : s)
+  for (char &c : s)
     c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return s;
 }
-
-// A field as a view: into the file's text, or into `unescaped` for quoted fields that
-// held doubled quotes (a deque keeps those strings in place).
-struct Field {
-  std::string_view text;
-  bool quoted = false;
-};
-
-struct Records {
-  std::vector<Field> fields;  // all fields, record after record
-  std::vector<size_t> starts; // index of each record's first field; one extra at the end
-  std::vector<int> lines;     // line where each record starts
-  std::deque<std::string> unescaped;
-};
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -86,7 +90,7 @@ enum class NumberText { kNumber, kNotNumber, kTooLarge };
 // Checks the number syntax on a trimmed view and converts it. Infinities and decimal
 // numbers beyond the largest double are numbers the host cannot hold; numbers too small
 // in magnitude read as zero (or a subnormal).
-NumberText classifyNumber(std::string_view t, double* value) {
+NumberText classifyNumber(std::string_view t, double *value) {
   if (t.empty())
     return NumberText::kNotNumber;
   size_t i = 0;
@@ -135,117 +139,8 @@ NumberText classifyNumber(std::string_view t, double* value) {
   return NumberText::kNumber;
 }
 
-bool numberOf(std::string_view t, double* value) {
-  return classifyNumber(t, value) == NumberText::kNumber;
-}
-
-// Splits the text into records of fields. Reports an unterminated quote with the line
-// where the quoted field starts, and a character after a closing quote.
-bool splitRecords(const std::string& text, Records* out, CsvError* error) {
-  size_t i = 0;
-  int line = 1;
-  const size_t n = text.size();
-  const char* t = text.data();
-  if (n >= 3 && text.compare(0, 3, "\xEF\xBB\xBF") == 0)
-    i = 3; // byte-order mark
-  while (i < n) {
-    // skip empty lines between records
-    if (t[i] == '\n') {
-      ++line;
-      ++i;
-      continue;
-    }
-    if (t[i] == '\r' && i + 1 < n && t[i + 1] == '\n') {
-      ++line;
-      i += 2;
-      continue;
-    }
-    out->starts.push_back(out->fields.size());
-    out->lines.push_back(line);
-    for (;;) {
-      Field f;
-      if (i < n && t[i] == '"') {
-        f.quoted = true;
-        int quoteLine = line;
-        size_t begin = ++i;
-        bool doubled = false;
-        for (;;) {
-          if (i >= n) {
-            *error = {quoteLine, "the quoted value that starts here is not closed"};
-            return false;
-          }
-          if (t[i] == '"') {
-            if (i + 1 < n && t[i + 1] == '"') {
-              doubled = true;
-              i += 2;
-              continue;
-            }
-            break;
-          }
-          if (t[i] == '\n')
-            ++line;
-          ++i;
-        }
-        std::string_view raw(t + begin, i - begin);
-        ++i; // the closing quote
-        if (doubled) {
-          std::string u;
-          u.reserve(raw.size());
-          for (size_t k = 0; k < raw.size(); ++k) {
-            u += raw[k];
-            if (raw[k] == '"')
-              ++k; // the second quote of a pair
-          }
-          out->unescaped.push_back(std::move(u));
-          f.text = out->unescaped.back();
-        } else {
-          f.text = raw;
-        }
-        // only blanks may follow the closing quote before the separator
-        while (i < n && (t[i] == ' ' || t[i] == '\t'))
-          ++i;
-        if (i < n && t[i] != ',' && t[i] != '\n' && t[i] != '\r') {
-          *error = {line, "unexpected character after a closing quote"};
-          return false;
-        }
-      } else {
-        size_t begin = i;
-        while (i < n && t[i] != ',' && t[i] != '\n' && t[i] != '\r') {
-          if (t[i] == '"') {
-            *error = {line, "a quote inside an unquoted value"};
-            return false;
-          }
-          ++i;
-        }
-        f.text = std::string_view(t + begin, i - begin);
-      }
-      out->fields.push_back(f);
-      if (i < n && t[i] == ',') {
-        ++i;
-        continue;
-      }
-      if (i < n && t[i] == '\r') {
-        ++i;
-        if (i < n && t[i] != '\n') {
-          *error = {line, "a carriage return inside a value"};
-          return false;
-        }
-      }
-      if (i < n && t[i] == '\n') {
-        ++i;
-        ++line;
-      }
-      break;
-    }
-  }
-  out->starts.push_back(out->fields.size());
-  return true;
-}
-
 // Empty and "." are missing, quoted or not (writers that quote every field quote them).
-bool isMissingText(const Field&, std::string_view trimmed) {
-  return trimmed.empty() || trimmed == ".";
-}
+bool isMissingText(std::string_view trimmed) { return trimmed.empty() || trimmed == "."; }
 
 // The spellings other programs write for a missing number: NA, NaN and N/A in any case.
 // They are missing in a numeric column; a character column keeps them as text.
@@ -254,153 +149,765 @@ bool isMissingNumberText(std::string_view trimmed) {
          equalsNoCase(trimmed, "n/a");
 }
 
-// The first value of a column that is a number the host cannot hold; an error only when
-// the column turns out numeric (a character column keeps such texts).
-struct Unholdable {
-  size_t record = 0; // 0: none
-  std::string text;
+// ---- records ----------------------------------------------------------------------------
+
+// The text being read; `start` is past a byte-order mark.
+struct Text {
+  const char *t = nullptr;
+  size_t n = 0;
+  size_t start = 0;
 };
 
-// Reads the numeric value of a field into *value (missing for the missing spellings).
-// False when the field is not a number.
-bool readNumericField(const Field& f, size_t record, double* value, Unholdable* bad) {
-  const std::string_view tv = trimView(f.text);
-  *value = hostMissing();
-  if (isMissingText(f, tv) || isMissingNumberText(tv))
-    return true;
-  switch (classifyNumber(tv, value)) {
-  case NumberText::kNumber:
-    return true;
-  case NumberText::kNotNumber:
-    return false;
-  case NumberText::kTooLarge:
+// One field of a record: its raw text (between the quotes for a quoted field) and the
+// number of doubled quotes in it.
+struct Field {
+  std::string_view raw;
+  bool quoted = false;
+  size_t pairs = 0;
+};
+
+struct SyntaxError {
+  bool set = false;
+  CsvError error;
+};
+
+// Skips empty lines (LF or CRLF alone) at a record boundary.
+void skipEmptyLines(const Text &x, size_t *i, int64_t *line) {
+  while (*i < x.n) {
+    if (x.t[*i] == '\n') {
+      ++*line;
+      ++*i;
+    } else if (x.t[*i] == '\r' && *i + 1 < x.n && x.t[*i + 1] == '\n') {
+      ++*line;
+      *i += 2;
+    } else {
+      break;
+    }
+  }
+}
+
+// A quoted field from its opening quote; false (with the error) when it is not closed or
+// something other than blanks follows the closing quote.
+bool quotedField(const Text &x, size_t *at, int64_t *line, Field *f, SyntaxError *err) {
+  size_t i = *at;
+  const int64_t quoteLine = *line;
+  const size_t begin = ++i;
+  f->quoted = true;
+  for (;;) {
+    const void *q = i < x.n ? std::memchr(x.t + i, '"', x.n - i) : nullptr;
+    const size_t next = q ? static_cast<size_t>(static_cast<const char *>(q) - x.t) : x.n;
+    *line += std::count(x.t + i, x.t + next, '\n');
+    i = next;
+    if (i >= x.n) {
+      *err = {true,
+              {static_cast<int>(quoteLine), "the quoted value that starts here is not closed"}};
+      return false;
+    }
+    if (i + 1 < x.n && x.t[i + 1] == '"') {
+      ++f->pairs;
+      i += 2;
+      continue;
+    }
     break;
   }
-  if (bad->record == 0)
-    *bad = {record, std::string(tv)};
+  f->raw = std::string_view(x.t + begin, i - begin);
+  ++i; // the closing quote
+  // only blanks may follow the closing quote before the separator
+  while (i < x.n && isBlank(x.t[i]))
+    ++i;
+  if (i < x.n && x.t[i] != ',' && x.t[i] != '\n' && x.t[i] != '\r') {
+    *err = {true, {static_cast<int>(*line), "unexpected character after a closing quote"}};
+    return false;
+  }
+  *at = i;
   return true;
 }
 
-// The error for the earliest number the host cannot hold in a numeric column, if any.
-bool reportUnholdable(const std::vector<Unholdable>& bad, const std::vector<bool>& numeric,
-                      const Records& rec, const CsvTable& table, CsvError* error) {
-  size_t best = bad.size();
-  for (size_t c = 0; c < bad.size(); ++c)
-    if (numeric[c] && bad[c].record != 0 &&
-        (best == bad.size() || bad[c].record < bad[best].record))
-      best = c;
-  if (best == bad.size())
+bool unquotedField(const Text &x, size_t *at, int64_t line, Field *f, SyntaxError *err) {
+  size_t i = *at;
+  const size_t begin = i;
+  while (i < x.n && x.t[i] != ',' && x.t[i] != '\n' && x.t[i] != '\r') {
+    if (x.t[i] == '"') {
+      *err = {true, {static_cast<int>(line), "a quote inside an unquoted value"}};
+      return false;
+    }
+    ++i;
+  }
+  f->raw = std::string_view(x.t + begin, i - begin);
+  *at = i;
+  return true;
+}
+
+// The end of a field: true when another field follows in the same record.
+bool fieldSeparator(const Text &x, size_t *i, int64_t *line, SyntaxError *err) {
+  if (*i < x.n && x.t[*i] == ',') {
+    ++*i;
+    return true;
+  }
+  if (*i < x.n && x.t[*i] == '\r') {
+    ++*i;
+    if (*i < x.n && x.t[*i] != '\n') {
+      *err = {true, {static_cast<int>(*line), "a carriage return inside a value"}};
+      return false;
+    }
+  }
+  if (*i < x.n && x.t[*i] == '\n') {
+    ++*i;
+    ++*line;
+  }
+  return false;
+}
+
+// Parses the record that starts at *i, handing each field to onField(index, field, i) where
+// i is the position after the field; onField may consume a field itself and move i (the
+// numeric fast path). Returns the number of fields, or -1 on a syntax error.
+template <class OnField>
+int64_t parseRecord(const Text &x, size_t *i, int64_t *line, SyntaxError *err, OnField &&onField) {
+  for (int64_t field = 0;; ++field) {
+    Field f;
+    if (*i < x.n && x.t[*i] == '"') {
+      if (!quotedField(x, i, line, &f, err))
+        return -1;
+      onField(field, f, nullptr);
+    } else if (!onField(field, f, i)) {
+      if (!unquotedField(x, i, *line, &f, err))
+        return -1;
+      onField(field, f, nullptr);
+    }
+    if (err->set)
+      return -1;
+    if (!fieldSeparator(x, i, line, err))
+      return err->set ? -1 : field + 1;
+  }
+}
+
+// The text of a field as a character value: unescaped, without trailing blanks; missing
+// texts give the empty value.
+size_t characterSize(const Field &f) {
+  if (!f.quoted || f.pairs == 0) {
+    const std::string_view tv = trimView(f.raw);
+    return isMissingText(tv) ? 0 : rtrimmedSize(f.raw);
+  }
+  return rtrimmedSize(f.raw) - f.pairs; // the pairs lie before any trailing blank
+}
+
+char *writeCharacter(const Field &f, size_t size, char *out) {
+  if (f.pairs == 0) {
+    std::memcpy(out, f.raw.data(), size);
+    return out + size;
+  }
+  for (size_t k = 0, w = 0; w < size; ++k, ++w) {
+    out[w] = f.raw[k];
+    if (f.raw[k] == '"')
+      ++k; // the second quote of a pair
+  }
+  return out + size;
+}
+
+std::string unescaped(const Field &f) {
+  if (f.pairs == 0)
+    return std::string(f.raw);
+  std::string s(f.raw.size() - f.pairs, '\0');
+  for (size_t k = 0, w = 0; k < f.raw.size(); ++k, ++w) {
+    s[w] = f.raw[k];
+    if (f.raw[k] == '"')
+      ++k;
+  }
+  return s;
+}
+
+// ---- blocks -----------------------------------------------------------------------------
+
+bool lineStart(const Text &x, size_t p) {
+  return p == x.start || (p > x.start && x.t[p - 1] == '\n');
+}
+bool nonEmptyAt(const Text &x, size_t p) {
+  const char c = x.t[p];
+  return c != '\n' && !(c == '\r' && p + 1 < x.n && x.t[p + 1] == '\n');
+}
+
+// What a first look at a block finds: its quotes and line feeds, and the records that start
+// in it, counted apart by the parity of the quotes before them within the block (which of the
+// two counts holds depends on the quotes before the block).
+struct BlockScan {
+  int64_t quotes = 0;
+  int64_t newlines = 0;
+  int64_t starts[2] = {0, 0};
+};
+
+// A block without quotes: jumps from line feed to line feed.
+void scanPlainBlock(const Text &x, size_t lo, size_t hi, BlockScan *s) {
+  if (lineStart(x, lo) && nonEmptyAt(x, lo))
+    ++s->starts[0];
+  if (x.start > lo && x.start < hi && nonEmptyAt(x, x.start))
+    ++s->starts[0]; // the first line, after a byte-order mark
+  for (size_t p = lo; p < hi;) {
+    const void *q = std::memchr(x.t + p, '\n', hi - p);
+    if (!q)
+      break;
+    const size_t nl = static_cast<size_t>(static_cast<const char *>(q) - x.t);
+    ++s->newlines;
+    if (nl + 1 < hi && nonEmptyAt(x, nl + 1))
+      ++s->starts[0];
+    p = nl + 1;
+  }
+}
+
+BlockScan scanBlock(const Text &x, size_t lo, size_t hi) {
+  BlockScan s;
+  if (!std::memchr(x.t + lo, '"', hi - lo)) {
+    scanPlainBlock(x, lo, hi, &s);
+    return s;
+  }
+  int parity = 0;
+  for (size_t p = lo; p < hi; ++p) {
+    if (lineStart(x, p) && nonEmptyAt(x, p))
+      ++s.starts[parity];
+    const char c = x.t[p];
+    if (c == '"') {
+      parity ^= 1;
+      ++s.quotes;
+    } else if (c == '\n') {
+      ++s.newlines;
+    }
+  }
+  return s;
+}
+
+// Per block and column: whether every value seen is a number, the first number the host
+// cannot hold, and the bytes and longest length of the values as character values.
+struct ColumnStats {
+  bool numeric = true;
+  int64_t badRecord = -1; // -1: none
+  int64_t badLine = 0;
+  std::string badText;
+  uint64_t bytes = 0; // the values' lengths plus one NUL each
+  int32_t longest = 0;
+};
+
+struct Block {
+  size_t lo = 0, hi = 0;
+  BlockScan scan;
+  int parity = 0;          // quotes before the block, modulo 2
+  int64_t firstLine = 1;   // line at lo
+  int64_t firstRecord = 0; // records (header included) that start before the block
+  int64_t records = 0;     // records that start in the block
+  size_t recordStart = 0;  // where its first record starts, and that record's line
+  int64_t recordLine = 0;
+  SyntaxError syntax;
+  bool mismatch = false; // the records found differ from the first count (the file changed)
+  int64_t raggedRecord = -1;
+  int64_t raggedLine = 0;
+  int64_t raggedCount = 0;
+  std::vector<ColumnStats> columns;
+};
+
+// Runs fn(b) for every block on up to `threads` threads, blocks handed out in order.
+template <class Fn> void forEachBlock(size_t count, int threads, Fn &&fn) {
+  std::atomic<size_t> next{0};
+  auto work = [&] {
+    for (size_t b; (b = next.fetch_add(1)) < count;)
+      fn(b);
+  };
+  const size_t extra = std::min<size_t>(count, static_cast<size_t>(std::max(threads, 1))) - 1;
+  std::vector<std::thread> pool;
+  pool.reserve(extra);
+  for (size_t k = 0; k < extra; ++k)
+    pool.emplace_back(work);
+  work();
+  for (std::thread &t : pool)
+    t.join();
+}
+
+// Cuts the text into blocks and counts them on the threads; fills in where each block's
+// records begin among all records and on which line the block begins.
+std::vector<Block> layBlocks(const Text &x, const CsvReadOptions &options) {
+  const int threads = std::max(options.threads, 1);
+  size_t size = options.blockBytes;
+  if (size == 0)
+    size = std::clamp<size_t>(x.n / (static_cast<size_t>(threads) * 8), size_t{1} << 20,
+                              size_t{64} << 20);
+  std::vector<Block> blocks((x.n + size - 1) / size);
+  for (size_t b = 0; b < blocks.size(); ++b) {
+    blocks[b].lo = b * size;
+    blocks[b].hi = std::min(x.n, blocks[b].lo + size);
+  }
+  forEachBlock(blocks.size(), threads, [&](size_t b) {
+    blocks[b].scan = scanBlock(x, blocks[b].lo, blocks[b].hi);
+    if (options.doneWith)
+      options.doneWith(blocks[b].lo, blocks[b].hi);
+  });
+  int64_t quotes = 0, lines = 1, records = 0;
+  for (Block &k : blocks) {
+    k.parity = static_cast<int>(quotes & 1);
+    k.firstLine = lines;
+    k.firstRecord = records;
+    k.records = k.scan.starts[k.parity];
+    quotes += k.scan.quotes;
+    lines += k.scan.newlines;
+    records += k.records;
+  }
+  return blocks;
+}
+
+// The first record start in a block (outside quotes, at a line start, not an empty line),
+// with the line feeds before it; false when there is none.
+bool firstRecordIn(const Text &x, const Block &k, size_t *at, int64_t *newlines) {
+  int parity = k.parity;
+  *newlines = 0;
+  for (size_t p = k.lo; p < k.hi; ++p) {
+    if (parity == 0 && lineStart(x, p) && nonEmptyAt(x, p)) {
+      *at = p;
+      return true;
+    }
+    if (x.t[p] == '"')
+      parity ^= 1;
+    else if (x.t[p] == '\n')
+      ++*newlines;
+  }
+  return false;
+}
+
+// Walks the records of a block: onRecord(record index, position, line) parses the record
+// at the position and returns false to stop. Marks the block when the records found differ
+// from the count made before.
+template <class OnRecord> void walkRecords(const Text &x, Block &k, OnRecord &&onRecord) {
+  size_t i = k.recordStart;
+  int64_t line = k.recordLine;
+  for (int64_t r = 0; r < k.records; ++r) {
+    if (r > 0) {
+      skipEmptyLines(x, &i, &line);
+      if (i >= k.hi) {
+        k.mismatch = true;
+        return;
+      }
+    }
+    if (!onRecord(k.firstRecord + r, &i, &line))
+      return;
+  }
+  skipEmptyLines(x, &i, &line);
+  if (i < k.hi)
+    k.mismatch = true;
+}
+
+// ---- the values -------------------------------------------------------------------------
+
+// Reads an unquoted number in place when the field is one fast_float takes whole and it
+// ends at a separator: the common case, read in one pass. Other texts take the full rules.
+// Both conversions round correctly, so they give the same bits.
+bool fastNumber(const Text &x, size_t *at, double *value, size_t *length) {
+  const char *s = x.t + *at;
+  const char *e = x.t + x.n;
+  if (s == e || !(isDigit(*s) || *s == '-' || *s == '.'))
     return false;
-  *error = {rec.lines[bad[best].record], "column " + std::to_string(best + 1) + " (" +
-                                             table.columns[best].name + "): the value \"" +
-                                             bad[best].text +
-                                             "\" is a number beyond the largest that can be held"};
+  auto res = fast_float::from_chars(s, e, *value);
+  if (res.ec != std::errc() || !std::isfinite(*value))
+    return false;
+  if (res.ptr != e && *res.ptr != ',' && *res.ptr != '\n' && *res.ptr != '\r')
+    return false;
+  *length = static_cast<size_t>(res.ptr - s);
+  *at = static_cast<size_t>(res.ptr - x.t);
+  return true;
+}
+
+bool atFieldEnd(const Text &x, size_t at) {
+  return at >= x.n || x.t[at] == ',' || x.t[at] == '\n' || x.t[at] == '\r';
+}
+
+// The numeric value of a field in a column still numeric; clears `numeric` when the field is
+// not a number and keeps the first number the host cannot hold.
+double numericValue(const Field &f, int64_t record, int64_t line, ColumnStats *cs) {
+  if (f.pairs > 0) { // a quote in the value: text
+    cs->numeric = false;
+    return hostMissing();
+  }
+  const std::string_view tv = trimView(f.raw);
+  double v = hostMissing();
+  if (isMissingText(tv) || isMissingNumberText(tv))
+    return v;
+  switch (classifyNumber(tv, &v)) {
+  case NumberText::kNumber:
+    return v;
+  case NumberText::kNotNumber:
+    cs->numeric = false;
+    break;
+  case NumberText::kTooLarge:
+    if (cs->badRecord < 0) {
+      cs->badRecord = record;
+      cs->badLine = line;
+      cs->badText = std::string(tv);
+    }
+    break;
+  }
+  return hostMissing();
+}
+
+void noteLength(ColumnStats *cs, size_t length) {
+  cs->bytes += length + 1;
+  cs->longest = std::max(cs->longest, static_cast<int32_t>(length));
+}
+
+// The data rows of one block: numbers into the columns' storage, types, lengths, and the
+// first ragged row and syntax error.
+void readBlockValues(const Text &x, Block &k, std::vector<CsvColumn> &columns, int32_t *lines) {
+  const int64_t ncol = static_cast<int64_t>(columns.size());
+  k.columns.assign(columns.size(), ColumnStats());
+  walkRecords(x, k, [&](int64_t record, size_t *i, int64_t *line) {
+    const int64_t recordLine = *line;
+    const size_t row = static_cast<size_t>(record - 1);
+    if (record > 0)
+      lines[row] = static_cast<int32_t>(recordLine);
+    auto onField = [&](int64_t c, const Field &f, size_t *at) {
+      if (record == 0 || c >= ncol)
+        return false;
+      ColumnStats &cs = k.columns[static_cast<size_t>(c)];
+      double *out = columns[static_cast<size_t>(c)].nums.data();
+      if (at) { // offered the field before it is split: an empty field or a plain number
+        size_t length = 0;
+        double v;
+        if (atFieldEnd(x, *at)) {
+          out[row] = hostMissing();
+        } else if (cs.numeric && fastNumber(x, at, &v, &length)) {
+          out[row] = v;
+        } else {
+          return false;
+        }
+        noteLength(&cs, length);
+        return true;
+      }
+      noteLength(&cs, characterSize(f));
+      if (cs.numeric)
+        out[row] = numericValue(f, record, recordLine, &cs);
+      return true;
+    };
+    const int64_t fields = parseRecord(x, i, line, &k.syntax, onField);
+    if (fields < 0)
+      return false;
+    if (record > 0 && fields != ncol && k.raggedRecord < 0) {
+      k.raggedRecord = record;
+      k.raggedLine = recordLine;
+      k.raggedCount = fields;
+    }
+    return true;
+  });
+}
+
+// The character columns' values of one block, written at the block's place in each buffer.
+void writeBlockCharacters(const Text &x, Block &k, std::vector<CsvColumn> &columns,
+                          std::vector<uint64_t> &cursor) {
+  walkRecords(x, k, [&](int64_t record, size_t *i, int64_t *line) {
+    const size_t row = static_cast<size_t>(record - 1);
+    auto onField = [&](int64_t c, const Field &f, size_t *at) {
+      if (at || record == 0)
+        return false;
+      CsvColumn &col = columns[static_cast<size_t>(c)];
+      if (col.numeric)
+        return true;
+      uint64_t &pos = cursor[static_cast<size_t>(c)];
+      col.offsets[row] = pos;
+      char *end = writeCharacter(f, characterSize(f), col.chars.data() + pos);
+      *end = '\0';
+      pos = static_cast<uint64_t>(end + 1 - col.chars.data());
+      return true;
+    };
+    return parseRecord(x, i, line, &k.syntax, onField) >= 0;
+  });
+}
+
+// ---- the table --------------------------------------------------------------------------
+
+// The header record: the variables' names, checked. Syntax errors anywhere in the file come
+// before the name checks, so the caller checks names after the blocks are read.
+bool readHeader(const Text &x, std::vector<Field> *fields, int64_t *line, CsvError *error) {
+  size_t i = x.start;
+  *line = 1;
+  skipEmptyLines(x, &i, line);
+  if (i >= x.n) {
+    *error = {1, "the file has no header line of variable names"};
+    return false;
+  }
+  SyntaxError err;
+  const int64_t headerLine = *line;
+  parseRecord(x, &i, line, &err, [&](int64_t, const Field &f, size_t *at) {
+    if (!at)
+      fields->push_back(f);
+    return false;
+  });
+  *line = headerLine;
+  if (err.set)
+    *error = err.error;
+  return !err.set;
+}
+
+bool checkNames(const std::vector<Field> &fields, int64_t line, CsvTable *out, CsvError *error) {
+  std::map<std::string, int> seen;
+  const int ln = static_cast<int>(line);
+  for (size_t c = 0; c < fields.size(); ++c) {
+    std::string name(trimView(unescaped(fields[c])));
+    if (!validUtf8(name)) {
+      *error = {ln,
+                "the name of column " + std::to_string(c + 1) + " holds a byte that is not UTF-8"};
+      return false;
+    }
+    if (name.empty()) {
+      *error = {ln, "column " + std::to_string(c + 1) + " has no name"};
+      return false;
+    }
+    if (name.size() > 32) {
+      *error = {ln, "the name " + name + " is longer than 32 characters"};
+      return false;
+    }
+    if (!seen.emplace(upper(name), static_cast<int>(c)).second) {
+      *error = {ln, "the name " + name + " is given twice"};
+      return false;
+    }
+    out->columns[c].name = name;
+  }
+  return true;
+}
+
+// The error the file's text holds, in the order a reader going through it would meet them:
+// the first syntax error, then the names, then the first ragged row, then the first number
+// beyond the largest double in a column that stays numeric.
+bool syntaxError(const std::vector<Block> &blocks, CsvError *error) {
+  for (const Block &k : blocks)
+    if (k.syntax.set) {
+      *error = k.syntax.error;
+      return true;
+    }
+  return false;
+}
+
+bool rowErrors(const std::vector<Block> &blocks, const std::vector<CsvColumn> &columns,
+               CsvError *error) {
+  for (const Block &k : blocks)
+    if (k.mismatch) {
+      *error = {0, "the file changed while it was being read"};
+      return true;
+    }
+  for (const Block &k : blocks)
+    if (k.raggedRecord >= 0) {
+      *error = {static_cast<int>(k.raggedLine), "the row has " + std::to_string(k.raggedCount) +
+                                                    " values but the header names " +
+                                                    std::to_string(columns.size()) + " variables"};
+      return true;
+    }
+  const ColumnStats *best = nullptr;
+  size_t bestColumn = 0;
+  for (const Block &k : blocks) {
+    for (size_t c = 0; c < k.columns.size(); ++c) {
+      const ColumnStats &cs = k.columns[c];
+      if (columns[c].numeric && cs.badRecord >= 0 && (!best || cs.badRecord < best->badRecord)) {
+        best = &cs;
+        bestColumn = c;
+      }
+    }
+    if (best)
+      break;
+  }
+  if (!best)
+    return false;
+  *error = {static_cast<int>(best->badLine),
+            "column " + std::to_string(bestColumn + 1) + " (" + columns[bestColumn].name +
+                "): the value \"" + best->badText +
+                "\" is a number beyond the largest that can be held"};
+  return true;
+}
+
+// Settles each column's type: numeric when every block found only numbers in it.
+void settleTypes(const std::vector<Block> &blocks, std::vector<CsvColumn> &columns) {
+  for (const Block &k : blocks)
+    for (size_t c = 0; c < k.columns.size(); ++c)
+      columns[c].numeric = columns[c].numeric && k.columns[c].numeric;
+}
+
+// Frees the numbers of character columns and sizes their byte buffers and lengths. True when
+// some column is character.
+bool sizeCharacterColumns(const std::vector<Block> &blocks, std::vector<CsvColumn> &columns,
+                          int64_t nobs) {
+  bool anyCharacter = false;
+  for (size_t c = 0; c < columns.size(); ++c) {
+    CsvColumn &col = columns[c];
+    if (col.numeric)
+      continue;
+    uint64_t bytes = 0;
+    int32_t longest = 1;
+    for (const Block &k : blocks) {
+      if (k.columns.empty())
+        continue;
+      bytes += k.columns[c].bytes;
+      longest = std::max(longest, k.columns[c].longest);
+    }
+    anyCharacter = true;
+    col.length = longest;
+    col.nums.release();
+    col.chars.allocate(std::max<uint64_t>(bytes, 1));
+    col.offsets.allocate(static_cast<size_t>(nobs) + 1);
+    col.offsets[static_cast<size_t>(nobs)] = bytes;
+  }
+  return anyCharacter;
+}
+
+void writeCharacters(const Text &x, std::vector<Block> &blocks, std::vector<CsvColumn> &columns,
+                     const CsvReadOptions &options) {
+  std::vector<std::vector<uint64_t>> cursors(blocks.size(),
+                                             std::vector<uint64_t>(columns.size(), 0));
+  std::vector<uint64_t> at(columns.size(), 0);
+  for (size_t b = 0; b < blocks.size(); ++b) {
+    if (blocks[b].columns.empty())
+      continue;
+    cursors[b] = at;
+    for (size_t c = 0; c < columns.size(); ++c)
+      at[c] += blocks[b].columns[c].bytes;
+  }
+  forEachBlock(blocks.size(), options.threads, [&](size_t b) {
+    if (blocks[b].records > 0)
+      writeBlockCharacters(x, blocks[b], columns, cursors[b]);
+    if (options.doneWith)
+      options.doneWith(blocks[b].lo, blocks[b].hi);
+  });
+}
+
+// The blocks' records on the threads: the values, lines, types and errors.
+void readBlocks(const Text &x, std::vector<Block> &blocks, CsvTable *out,
+                const CsvReadOptions &options) {
+  std::atomic<int64_t> rowsRead{0};
+  forEachBlock(blocks.size(), options.threads, [&](size_t b) {
+    Block &k = blocks[b];
+    int64_t newlines = 0;
+    if (k.records > 0) {
+      if (!firstRecordIn(x, k, &k.recordStart, &newlines)) {
+        k.mismatch = true;
+      } else {
+        k.recordLine = k.firstLine + newlines;
+        readBlockValues(x, k, out->columns, out->lines.data());
+      }
+    }
+    if (options.doneWith)
+      options.doneWith(k.lo, k.hi);
+    if (options.progress)
+      options.progress(rowsRead.fetch_add(k.records) + k.records);
+  });
+}
+
+bool parseText(const Text &x, const CsvReadOptions &options, CsvTable *out, CsvError *error) {
+  std::vector<Field> names;
+  int64_t headerLine = 1;
+  if (!readHeader(x, &names, &headerLine, error))
+    return false;
+  std::vector<Block> blocks = layBlocks(x, options);
+  int64_t records = 0;
+  for (const Block &k : blocks)
+    records += k.records;
+  if (records < 1) {
+    *error = {0, "the file changed while it was being read"};
+    return false;
+  }
+  out->nobs = records - 1;
+  out->columns.clear();
+  out->columns.resize(names.size());
+  for (CsvColumn &col : out->columns)
+    col.nums.allocate(static_cast<size_t>(out->nobs));
+  out->lines.assign(static_cast<size_t>(out->nobs), 0);
+  readBlocks(x, blocks, out, options);
+  if (syntaxError(blocks, error) || !checkNames(names, headerLine, out, error))
+    return false;
+  settleTypes(blocks, out->columns);
+  if (rowErrors(blocks, out->columns, error))
+    return false;
+  if (sizeCharacterColumns(blocks, out->columns, out->nobs))
+    writeCharacters(x, blocks, out->columns, options);
   return true;
 }
 
 } // namespace
 
-bool parseCsvNumber(const std::string& text, double* value) {
-  return numberOf(trimView(text), value);
+bool parseCsvNumber(const std::string &text, double *value) {
+  return classifyNumber(trimView(text), value) == NumberText::kNumber;
 }
 
-bool parseCsv(const std::string& text, CsvTable* out, CsvError* error) {
-  Records rec;
-  if (!splitRecords(text, &rec, error))
-    return false;
-  const size_t nrec = rec.lines.size();
-  if (nrec == 0) {
-    *error = {1, "the file has no header line of variable names"};
-    return false;
-  }
-  const size_t ncol = rec.starts[1] - rec.starts[0];
-  std::map<std::string, int> seen;
+bool parseCsv(const char *text, size_t size, const CsvReadOptions &options, CsvTable *out,
+              CsvError *error) {
+  Text x{text, size, 0};
+  if (size >= 3 && std::memcmp(text, "\xEF\xBB\xBF", 3) == 0)
+    x.start = 3; // byte-order mark
   out->columns.clear();
-  for (size_t c = 0; c < ncol; ++c) {
-    std::string name(trimView(rec.fields[c].text));
-    if (!validUtf8(name)) {
-      *error = {rec.lines[0],
-                "the name of column " + std::to_string(c + 1) + " holds a byte that is not UTF-8"};
-      return false;
-    }
-    if (name.empty()) {
-      *error = {rec.lines[0], "column " + std::to_string(c + 1) + " has no name"};
-      return false;
-    }
-    if (name.size() > 32) {
-      *error = {rec.lines[0], "the name " + name + " is longer than 32 characters"};
-      return false;
-    }
-    if (!seen.emplace(upper(name), static_cast<int>(c)).second) {
-      *error = {rec.lines[0], "the name " + name + " is given twice"};
-      return false;
-    }
-    CsvColumn col;
-    col.name = name;
-    col.nums.reserve(nrec - 1);
-    out->columns.push_back(std::move(col));
-  }
-  // One pass: check the shape and read numbers while every value of a column is one.
-  std::vector<bool> numeric(ncol, true);
-  std::vector<Unholdable> unholdable(ncol);
-  for (size_t r = 1; r < nrec; ++r) {
-    size_t first = rec.starts[r], count = rec.starts[r + 1] - first;
-    if (count != ncol) {
-      *error = {rec.lines[r], "the row has " + std::to_string(count) +
-                                  " values but the header names " + std::to_string(ncol) +
-                                  " variables"};
-      return false;
-    }
-    for (size_t c = 0; c < ncol; ++c) {
-      if (!numeric[c])
-        continue;
-      double v;
-      if (!readNumericField(rec.fields[first + c], r, &v, &unholdable[c])) {
-        numeric[c] = false;
-        std::vector<double>().swap(out->columns[c].nums);
-        continue;
-      }
-      out->columns[c].nums.push_back(v);
-    }
-  }
-  if (reportUnholdable(unholdable, numeric, rec, *out, error))
-    return false;
-  for (size_t c = 0; c < ncol; ++c) {
-    CsvColumn& col = out->columns[c];
-    col.numeric = numeric[c];
-    col.length = col.numeric ? 8 : 1;
-    if (col.numeric)
-      continue;
-    col.strs.reserve(nrec - 1);
-    for (size_t r = 1; r < nrec; ++r) {
-      const Field& f = rec.fields[rec.starts[r] + c];
-      // character values keep leading blanks; trailing blanks carry nothing
-      std::string_view v = isMissingText(f, trimView(f.text)) ? std::string_view() : f.text;
-      while (!v.empty() && (v.back() == ' ' || v.back() == '\t'))
-        v.remove_suffix(1);
-      col.length = std::max<int32_t>(col.length, static_cast<int32_t>(v.size()));
-      col.strs.emplace_back(v);
-    }
-  }
-  out->lines.assign(rec.lines.begin() + 1, rec.lines.end());
-  out->nobs = static_cast<int64_t>(nrec - 1);
-  return true;
+  out->lines.clear();
+  out->nobs = 0;
+  return parseText(x, options, out, error);
 }
 
-bool readCsvFile(const std::string& path, CsvTable* out, CsvError* error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    *error = {0, "the file cannot be opened"};
-    return false;
+bool parseCsv(const std::string &text, CsvTable *out, CsvError *error) {
+  return parseCsv(text.data(), text.size(), CsvReadOptions(), out, error);
+}
+
+namespace {
+
+// A file mapped for reading; pages the parse is done with are handed back as it goes, so
+// that the mapped text does not stay resident beside the columns.
+class MappedFile {
+public:
+  ~MappedFile() {
+    if (data_ && size_ > 0)
+      ::munmap(data_, size_);
+    if (fd_ >= 0)
+      ::close(fd_);
   }
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  if (in.bad()) {
-    *error = {0, "the file cannot be read"};
-    return false;
+  bool open(const std::string &path, CsvError *error) {
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st {};
+    if (fd_ < 0 || ::fstat(fd_, &st) != 0) {
+      *error = {0, "the file cannot be opened"};
+      return false;
+    }
+    size_ = static_cast<size_t>(st.st_size);
+    if (size_ == 0)
+      return true;
+    void *p = ::mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd_, 0);
+    if (p == MAP_FAILED) {
+      *error = {0, "the file cannot be read"};
+      return false;
+    }
+    data_ = static_cast<char *>(p);
+    ::madvise(data_, size_, MADV_SEQUENTIAL);
+    return true;
   }
+  const char *data() const { return data_ ? data_ : ""; }
+  size_t size() const { return size_; }
+  // Drops the whole pages inside [begin, end) from the process's memory.
+  void release(size_t begin, size_t end) const {
+    const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+    const size_t b = (begin + page - 1) / page * page;
+    const size_t e = end / page * page;
+    if (data_ && e > b)
+      ::madvise(data_ + b, e - b, MADV_DONTNEED);
+  }
+
+private:
+  int fd_ = -1;
+  char *data_ = nullptr;
+  size_t size_ = 0;
+};
+
+} // namespace
+
+bool readCsvFile(const std::string &path, const CsvReadOptions &options, CsvTable *out,
+                 CsvError *error) {
+  MappedFile file;
+  if (!file.open(path, error))
+    return false;
+  CsvReadOptions mapped = options;
+  mapped.doneWith = [&](size_t begin, size_t end) {
+    file.release(begin, end);
+    if (options.doneWith)
+      options.doneWith(begin, end);
+  };
   out->file = path;
-  return parseCsv(ss.str(), out, error);
+  return parseCsv(file.data(), file.size(), mapped, out, error);
+}
+
+bool readCsvFile(const std::string &path, CsvTable *out, CsvError *error) {
+  return readCsvFile(path, CsvReadOptions(), out, error);
 }
 
 std::string formatCsvNumber(double value) {
@@ -411,7 +918,7 @@ std::string formatCsvNumber(double value) {
   return std::string(buf, res.ptr);
 }
 
-std::string csvField(const std::string& text) {
+std::string csvField(const std::string &text) {
   bool quote = !text.empty() && (text.front() == ' ' || text.back() == ' ');
   for (char c : text)
     if (c == ',' || c == '"' || c == '\n' || c == '\r')

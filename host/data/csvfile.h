@@ -1,21 +1,60 @@
-// CSV files as data sets: parsing a file into columns (types, missing values, lengths)
-// and writing rows back. Opening by name, BY groups and the services are dataset.cpp's.
+// CSV files as data sets: parsing a file into typed columns (types, missing values, lengths)
+// on several threads, and writing rows back. Opening by name, BY groups and the services are
+// dataset.cpp's.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace qrxhost {
 
+// A column's values, allocated once at their final size and left unset until written (the
+// reader writes every element; zero-filling would cost a pass over the whole design).
+template <class T> class ColumnBuffer {
+public:
+  void allocate(size_t n) {
+    data_ = std::make_unique_for_overwrite<T[]>(n);
+    size_ = n;
+  }
+  void release() {
+    data_.reset();
+    size_ = 0;
+  }
+  size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  T *data() { return data_.get(); }
+  const T *data() const { return data_.get(); }
+  T &operator[](size_t i) { return data_[i]; }
+  const T &operator[](size_t i) const { return data_[i]; }
+  const T *begin() const { return data_.get(); }
+  const T *end() const { return data_.get() + size_; }
+
+private:
+  std::unique_ptr<T[]> data_;
+  size_t size_ = 0;
+};
+
 // One variable of a parsed CSV file. Numeric columns hold doubles (missing values are
-// the host's missing value); character columns hold their texts.
+// the host's missing value); character columns hold their texts one after another in one
+// byte buffer, each followed by a NUL.
 struct CsvColumn {
   std::string name;
   bool numeric = true;
-  int32_t length = 8; // bytes: 8 for numeric, the longest value (at least 1) for character
-  std::vector<double> nums;
-  std::vector<std::string> strs;
+  int32_t length = 8;        // bytes: 8 for numeric, the longest value (at least 1) for character
+  ColumnBuffer<double> nums; // numeric columns: one value per observation
+  ColumnBuffer<char> chars;  // character columns: the values, each ended by a NUL
+  ColumnBuffer<uint64_t> offsets; // character columns: start of each value; one extra at the end
+
+  std::string_view str(int64_t obs) const {
+    const uint64_t b = offsets[static_cast<size_t>(obs)];
+    return {chars.data() + b, offsets[static_cast<size_t>(obs) + 1] - b - 1};
+  }
+  const char *cstr(int64_t obs) const { return chars.data() + offsets[static_cast<size_t>(obs)]; }
 };
 
 // The parsed copy of a CSV file kept while a step runs.
@@ -31,21 +70,36 @@ struct CsvError {
   std::string text;
 };
 
+// How a parse runs: the number of threads, the size of the pieces the text is cut into
+// (0: chosen from the text's size and the threads), a report of the observations read so far
+// (called from the reading threads), and a notice that the text of [begin, end) is no longer
+// needed (the mapped file's pages can go).
+struct CsvReadOptions {
+  int threads = 1;
+  size_t blockBytes = 0;
+  std::function<void(int64_t rows)> progress;
+  std::function<void(size_t begin, size_t end)> doneWith;
+};
+
 // Parses CSV text (header line of names, then one row per observation). A column is
 // numeric when every non-missing value is a number; empty and "." are missing, and in a
 // numeric column NA, NaN and N/A (any case) too. A numeric column holding an infinity or
 // a number beyond the largest double is an error naming its line, column and text.
-bool parseCsv(const std::string& text, CsvTable* out, CsvError* error);
-// Reads and parses a file; a file that cannot be read is an error with line 0.
-bool readCsvFile(const std::string& path, CsvTable* out, CsvError* error);
+bool parseCsv(const char *text, size_t size, const CsvReadOptions &options, CsvTable *out,
+              CsvError *error);
+bool parseCsv(const std::string &text, CsvTable *out, CsvError *error);
+// Maps and parses a file; a file that cannot be read is an error with line 0.
+bool readCsvFile(const std::string &path, const CsvReadOptions &options, CsvTable *out,
+                 CsvError *error);
+bool readCsvFile(const std::string &path, CsvTable *out, CsvError *error);
 
 // True when the text is a number as the data sets accept it (decimal, optional sign,
 // fraction and exponent; no hexadecimal, infinities or NaNs).
-bool parseCsvNumber(const std::string& text, double* value);
+bool parseCsvNumber(const std::string &text, double *value);
 // The shortest text that reads back as the same double; missing values give "".
 std::string formatCsvNumber(double value);
 // The field as written to a CSV file (quoted when it holds a comma, quote, line break or
 // leading or trailing blanks).
-std::string csvField(const std::string& text);
+std::string csvField(const std::string &text);
 
 } // namespace qrxhost

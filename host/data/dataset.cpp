@@ -7,11 +7,14 @@
 #include "host/data/readvec.h"
 #include "host/output/rvqoutput.h"
 #include "host/hostlog.h"
+#include "host/kernel.h"
+#include "host/progress.h"
 #include "host/supervisor.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -161,7 +164,7 @@ int compareBy(const HostDataSet* ds, int64_t a, int64_t b) {
       else
         r = x < y ? -1 : x > y ? 1 : 0;
     } else {
-      int cmp = c.strs[static_cast<size_t>(a)].compare(c.strs[static_cast<size_t>(b)]);
+      int cmp = c.str(a).compare(c.str(b));
       r = cmp < 0 ? -1 : cmp > 0 ? 1 : 0;
     }
     if (ds->by.descending[k])
@@ -187,6 +190,31 @@ void computeGroups(HostDataSet* ds) {
   ds->by.end = n;
   ds->position = 0;
   ds->current = -1;
+}
+
+// The threads that read a data set: one when the THREADS option turns threading off, else
+// the processor count (CPUCOUNT).
+int readerThreads() {
+  if (auto opt = hostOption("THREADS")) {
+    std::string v = upper(*opt);
+    char *end = nullptr;
+    const double d = std::strtod(v.c_str(), &end);
+    if (v == "NO" || v == "OFF" || v == "FALSE" || (end != v.c_str() && *end == '\0' && d == 0))
+      return 1;
+  }
+  return static_cast<int>(std::clamp<int64_t>(hostCpuCount(), 1, 256));
+}
+
+// Parses an input file on the reader threads, with the rows read on the progress line.
+bool readInput(const std::string &path, const std::string &display, CsvTable *table,
+               CsvError *error) {
+  CsvReadOptions options;
+  options.threads = readerThreads();
+  ProgressLine::instance().start();
+  options.progress = [&display](int64_t rows) {
+    ProgressLine::instance().show("reading " + display + ": " + std::to_string(rows) + " rows");
+  };
+  return readCsvFile(path, options, table, error);
 }
 
 // ---- services --------------------------------------------------------------------------
@@ -216,7 +244,7 @@ HostDataSet* dsOpen(const char* name, int32_t length) {
   if (!table) {
     auto parsed = std::make_shared<CsvTable>();
     CsvError err;
-    if (!readCsvFile(path, parsed.get(), &err)) {
+    if (!readInput(path, display, parsed.get(), &err)) {
       if (err.line > 0)
         fail(3, {path.c_str(), err.line, err.text.c_str()});
       else
@@ -306,6 +334,9 @@ int32_t byNext(HostByHandle* by) {
   ++by->groupIndex;
   by->begin = ds->groupStarts[static_cast<size_t>(by->groupIndex)];
   by->end = ds->groupStarts[static_cast<size_t>(by->groupIndex) + 1];
+  if (!by->vars.empty())
+    ProgressLine::instance().show(ds->display + ": BY group " + std::to_string(by->groupIndex + 1) +
+                                  " of " + std::to_string(groups));
   ds->position = by->begin;
   ds->current = -1;
   return 1;
@@ -316,7 +347,7 @@ std::string valueText(const CsvColumn& c, int64_t obs) {
     double v = c.nums[static_cast<size_t>(obs)];
     return isHostMissing(v) ? "." : formatCsvNumber(v);
   }
-  return c.strs[static_cast<size_t>(obs)];
+  return std::string(c.str(obs));
 }
 
 int32_t bySet(HostDataSet* data, const int32_t* numbers, const uint8_t* descending, int32_t count,
@@ -418,9 +449,9 @@ int32_t obsChar(HostDataSet* data, int32_t number, const char** text) {
   const CsvColumn& c = ds->table->columns[static_cast<size_t>(number - 1)];
   if (c.numeric)
     return 0;
-  const std::string& s = c.strs[static_cast<size_t>(ds->current)];
+  const std::string_view s = c.str(ds->current);
   if (text)
-    *text = s.c_str();
+    *text = s.data();
   return static_cast<int32_t>(s.size());
 }
 
@@ -631,7 +662,7 @@ bool sameByValues(const HostDataSet* x, int64_t a, const HostDataSet* y, int64_t
       bool mu = isHostMissing(u), mv = isHostMissing(v);
       if (mu != mv || (!mu && u != v))
         return false;
-    } else if (cx.strs[static_cast<size_t>(a)] != cy.strs[static_cast<size_t>(b)]) {
+    } else if (cx.str(a) != cy.str(b)) {
       return false;
     }
   }
@@ -843,6 +874,14 @@ std::string defaultOutputName() {
   }
 }
 
+const CsvTable *inputTable(HostDataSet *data, int64_t *current) {
+  HostDataSet *ds = liveInput(data);
+  if (!ds)
+    return nullptr;
+  *current = ds->current;
+  return ds->table.get();
+}
+
 int openDataSetCount() {
   std::lock_guard<std::mutex> lock(gMutex);
   return static_cast<int>(gOpen.size());
@@ -910,6 +949,7 @@ void removePendingOutputFiles() {
 }
 
 void endStepDataSets() {
+  ProgressLine::instance().finish();
   commitStepOutputs(false);
   std::set<HostDataSet*> open;
   {

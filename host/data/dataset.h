@@ -29,6 +29,11 @@ bool resolveDataSet(const std::string& written, bool forOutput, std::string* pat
 // with the smallest n whose file neither exists nor is being written by this step.
 std::string defaultOutputName();
 
+struct CsvTable;
+// The parsed copy behind an open input data set and its current observation (-1 when none),
+// for readers that fetch many values of one observation at once; null for anything else.
+const CsvTable *inputTable(HostDataSet *data, int64_t *current);
+
 // The number of data sets open (input and output) and of parsed copies kept.
 int openDataSetCount();
 int parsedCopyCount();

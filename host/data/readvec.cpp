@@ -1,9 +1,10 @@
 // Read vectors: a list of (variable, offset, length, kind) entries declared once and
 // applied to every observation; the formatted values they deliver; and the host's
-// variable-name rewriting (zname). Values come through the data-set group's own
-// per-observation services, so a vector sees exactly what xobsnum/xobschar see.
+// variable-name rewriting (zname). Values are fetched from the input's typed columns for
+// the current observation: exactly what xobsnum/xobschar deliver, without a call per value.
 #include "host/data/readvec.h"
 
+#include "host/data/csvfile.h"
 #include "host/data/dataset.h"
 #include "host/output/numformat.h"
 #include "host/supervisor.h"
@@ -81,26 +82,44 @@ int32_t vgete(HostReadVector* vector) {
   return 0;
 }
 
+// One entry's value: from the table's columns when there is a current observation, else
+// what the per-value services give (missing, empty).
+void putValue(const HostReadVector &v, const HostReadVector::Entry &e, const CsvTable *table,
+              int64_t obs, char *at) {
+  if (e.type == 4) {
+    std::string text = formattedValue(v.data, e.number, e.length);
+    std::memcpy(at, text.data(), static_cast<size_t>(e.length));
+    return;
+  }
+  if (table && obs >= 0) {
+    const CsvColumn &c = table->columns[static_cast<size_t>(e.number - 1)];
+    if (e.numeric) {
+      std::memcpy(at, &c.nums[static_cast<size_t>(obs)], sizeof(double));
+    } else {
+      const std::string_view s = c.str(obs);
+      putText(at, e.length, s.data(), s.size());
+    }
+    return;
+  }
+  HostDataSetServices *ds = dataSetServices();
+  if (e.numeric) {
+    double value = ds->xobsnum(v.data, e.number);
+    std::memcpy(at, &value, sizeof value);
+  } else {
+    const char *text = nullptr;
+    int32_t n = ds->xobschar(v.data, e.number, &text);
+    putText(at, e.length, text ? text : "", static_cast<size_t>(std::max(n, 0)));
+  }
+}
+
 int32_t yvget(HostReadVector* vector, void* record) {
   HostReadVector* v = live(vector);
   if (!v || !v->ended || !record)
     return -1;
-  auto* base = static_cast<char*>(record);
-  HostDataSetServices* ds = dataSetServices();
-  for (const HostReadVector::Entry& e : v->entries) {
-    char* at = base + e.offset;
-    if (e.type == 4) {
-      std::string text = formattedValue(v->data, e.number, e.length);
-      std::memcpy(at, text.data(), static_cast<size_t>(e.length));
-    } else if (e.numeric) {
-      double value = ds->xobsnum(v->data, e.number);
-      std::memcpy(at, &value, sizeof value);
-    } else {
-      const char* text = nullptr;
-      int32_t n = ds->xobschar(v->data, e.number, &text);
-      putText(at, e.length, text ? text : "", static_cast<size_t>(std::max(n, 0)));
-    }
-  }
+  int64_t obs = -1;
+  const CsvTable *table = inputTable(v->data, &obs);
+  for (const HostReadVector::Entry &e : v->entries)
+    putValue(*v, e, table, obs, static_cast<char *>(record) + e.offset);
   return 0;
 }
 

@@ -1,11 +1,15 @@
 // CSV parsing: column types, missing values, lengths, quoting, and the messages for
-// malformed files (ragged rows, unclosed quotes, names that are not UTF-8).
+// malformed files (ragged rows, unclosed quotes, names that are not UTF-8); the threaded
+// reader against a plain reference reader on random texts cut into small blocks.
+#include "host/csvreference.h"
 #include "host/data/csvfile.h"
 #include "support/hostif.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <map>
+#include <random>
 
 using namespace qrxhost;
 
@@ -20,8 +24,8 @@ TEST(CsvFile, TypesMissingValuesAndLengths) {
   EXPECT_FALSE(t.columns[1].numeric);
   EXPECT_TRUE(t.columns[2].numeric);
   EXPECT_TRUE(t.columns[3].numeric); // every value missing: numeric
-  EXPECT_EQ(t.columns[1].strs[1], "c,d");
-  EXPECT_EQ(t.columns[1].strs[2], " e"); // leading blanks kept, trailing dropped
+  EXPECT_EQ(t.columns[1].str(1), "c,d");
+  EXPECT_EQ(t.columns[1].str(2), " e");  // leading blanks kept, trailing dropped
   EXPECT_EQ(t.columns[1].length, 3);     // longest value
   EXPECT_EQ(t.columns[2].nums[0], 1.5);
   EXPECT_TRUE(isHostMissing(t.columns[2].nums[1]));
@@ -41,8 +45,8 @@ TEST(CsvFile, OneNonNumberMakesTheColumnCharacter) {
   ASSERT_TRUE(parseCsv("a,b\n1,1\n2,0x10\n3,nan\n", &t, &e));
   EXPECT_TRUE(t.columns[0].numeric);
   EXPECT_FALSE(t.columns[1].numeric); // hexadecimal is not a data-set number
-  EXPECT_EQ(t.columns[1].strs[2], "nan"); // a character column keeps the missing spellings
-  EXPECT_EQ(t.columns[1].strs[1], "0x10");
+  EXPECT_EQ(t.columns[1].str(2), "nan"); // a character column keeps the missing spellings
+  EXPECT_EQ(t.columns[1].str(1), "0x10");
   EXPECT_EQ(t.columns[1].length, 4);
 }
 
@@ -57,7 +61,7 @@ TEST(CsvFile, OtherProgramsMissingSpellingsAreMissingNumbers) {
     EXPECT_TRUE(isHostMissing(t.columns[1].nums[i])) << i;
   EXPECT_EQ(t.columns[1].nums[5], 2.5);
   ASSERT_FALSE(t.columns[2].numeric);
-  EXPECT_EQ(t.columns[2].strs[1], "NA");
+  EXPECT_EQ(t.columns[2].str(1), "NA");
 }
 
 TEST(CsvFile, NumbersBeyondTheLargestDoubleAreRefused) {
@@ -84,7 +88,7 @@ TEST(CsvFile, NumbersBeyondTheLargestDoubleAreRefused) {
   CsvError e;
   ASSERT_TRUE(parseCsv("s,v\ninf,1e-400\nlow,2\n", &t, &e)) << e.text;
   EXPECT_FALSE(t.columns[0].numeric);
-  EXPECT_EQ(t.columns[0].strs[0], "inf");
+  EXPECT_EQ(t.columns[0].str(0), "inf");
   ASSERT_TRUE(t.columns[1].numeric);
   EXPECT_EQ(t.columns[1].nums[0], 0.0);
 }
@@ -93,9 +97,9 @@ TEST(CsvFile, QuotedFieldsWithQuotesAndLineBreaks) {
   CsvTable t;
   CsvError e;
   ASSERT_TRUE(parseCsv("s,n\n\"say \"\"hi\"\"\",1\n\"two\nlines\",2\n\"\",3\n", &t, &e));
-  EXPECT_EQ(t.columns[0].strs[0], "say \"hi\"");
-  EXPECT_EQ(t.columns[0].strs[1], "two\nlines");
-  EXPECT_EQ(t.columns[0].strs[2], "");
+  EXPECT_EQ(t.columns[0].str(0), "say \"hi\"");
+  EXPECT_EQ(t.columns[0].str(1), "two\nlines");
+  EXPECT_EQ(t.columns[0].str(2), "");
   EXPECT_EQ(t.lines, (std::vector<int32_t>{2, 3, 5})); // the quoted break counts as a line
 }
 
@@ -143,7 +147,7 @@ TEST(CsvFile, NumbersAndFieldsRoundTrip) {
   CsvError e;
   std::string text = "s\n" + csvField("x,\"y\"\nz") + "\n";
   ASSERT_TRUE(parseCsv(text, &t, &e));
-  EXPECT_EQ(t.columns[0].strs[0], "x,\"y\"\nz");
+  EXPECT_EQ(t.columns[0].str(0), "x,\"y\"\nz");
   double v;
   EXPECT_FALSE(parseCsvNumber("1e", &v));
   EXPECT_FALSE(parseCsvNumber(".", &v));
@@ -162,5 +166,161 @@ TEST(CsvFile, EveryFieldQuoted) {
   EXPECT_EQ(t.columns[0].nums[0], 1.5);
   EXPECT_TRUE(isHostMissing(t.columns[0].nums[1]));
   EXPECT_FALSE(t.columns[1].numeric);
-  EXPECT_EQ(t.columns[1].strs[1], "");
+  EXPECT_EQ(t.columns[1].str(1), "");
+}
+
+namespace {
+
+// Random CSV texts: numbers in many spellings, missing spellings, texts with commas, quotes,
+// blanks and line breaks, quoting of any field, LF and CRLF, empty lines, a byte-order mark,
+// and now and then one fault (a ragged row, a stray or unclosed quote, a bare carriage
+// return, a number beyond the largest double, a repeated name).
+class CsvGenerator {
+public:
+  explicit CsvGenerator(uint64_t seed) : rng_(seed) {}
+
+  std::string text() {
+    const int ncol = pick(1, 5), nrow = pick(0, 25);
+    const bool crlf = pick(0, 2) == 0;
+    std::string s = pick(0, 5) == 0 ? "\xEF\xBB\xBF" : "";
+    std::vector<int> kinds(static_cast<size_t>(ncol));
+    for (int c = 0; c < ncol; ++c) {
+      s +=
+          (c ? "," : "") + maybeQuoted(c == 1 && pick(0, 30) == 0 ? "C0" : "c" + std::to_string(c));
+      kinds[static_cast<size_t>(c)] = pick(0, 3); // 0-2 mostly numbers, 3 text
+    }
+    s += crlf ? "\r\n" : "\n";
+    for (int r = 0; r < nrow; ++r) {
+      if (pick(0, 12) == 0)
+        s += crlf ? "\r\n" : "\n"; // an empty line
+      int fields = pick(0, 400) == 0 ? ncol + pick(0, 1) * 2 - 1 : ncol;
+      for (int c = 0; c < fields; ++c)
+        s += (c ? "," : "") + value(kinds[static_cast<size_t>(std::min(c, ncol - 1))]);
+      if (r + 1 < nrow || pick(0, 3) != 0)
+        s += crlf ? "\r\n" : "\n";
+    }
+    if (pick(0, 40) == 0)
+      s.insert(static_cast<size_t>(pick(0, static_cast<int>(s.size()))), 1,
+               "\"\r,\n"[pick(0, 3)]); // a fault somewhere, or a harmless separator
+    if (pick(0, 60) == 0)
+      s += "\"open\n" + std::string(static_cast<size_t>(pick(0, 40)), 'x');
+    return s;
+  }
+
+private:
+  int pick(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng_); }
+
+  std::string maybeQuoted(const std::string &v) {
+    bool must = v.find_first_of(",\"\n\r") != std::string::npos;
+    if (!must && pick(0, 4) != 0)
+      return v;
+    std::string q = "\"";
+    for (char c : v)
+      q += c == '"' ? std::string("\"\"") : std::string(1, c);
+    q += "\"";
+    if (pick(0, 30) == 0)
+      q += " "; // blanks after the closing quote are allowed
+    return q;
+  }
+
+  std::string number() {
+    static const char *const odd[] = {"1e-400",
+                                      "-0",
+                                      "+.5",
+                                      "5.",
+                                      "1E+05",
+                                      " 7 ",
+                                      "-1.5e-3",
+                                      "0.1",
+                                      "123456789012345678901234567890",
+                                      "1e400",
+                                      "-inf",
+                                      "Infinity",
+                                      "2.2250738585072014e-308",
+                                      "1e",
+                                      "0x10",
+                                      "4e3x"};
+    if (pick(0, 15) == 0)
+      return odd[pick(0, 15)];
+    std::uniform_real_distribution<double> u(-1000, 1000);
+    char buf[64];
+    std::snprintf(buf, sizeof buf, pick(0, 1) ? "%.17g" : "%.3f", u(rng_));
+    return buf;
+  }
+
+  std::string value(int kind) {
+    static const char *const missing[] = {"", ".", "NA", "nan", "N/A", " . ", "NaN"};
+    static const char *const texts[] = {"abc",   "a,b",     "say \"hi\"", "two\nlines",
+                                        " lead", "trail  ", "x\r\ny",     "\xC3\xA9t\xC3\xA9",
+                                        "\"",    "NA"};
+    int k = pick(0, 9);
+    std::string v = k < 2 ? missing[pick(0, 6)] : kind < 3 || k < 4 ? number() : texts[pick(0, 9)];
+    return maybeQuoted(v);
+  }
+
+  std::mt19937_64 rng_;
+};
+
+// The threaded reader against the reference on the same text: outcome, error line and text,
+// types, lengths, values bit for bit, lines.
+// Returns the reference's outcome: "" or the start of its error text.
+std::string expectSameAsReference(const std::string &text, const CsvReadOptions &options) {
+  const csvref::Table ref = csvref::parse(text);
+  const std::string outcome = ref.ok ? "" : ref.errorText.substr(0, 12);
+  CsvTable t;
+  CsvError e;
+  const bool ok = parseCsv(text.data(), text.size(), options, &t, &e);
+  EXPECT_EQ(ok, ref.ok) << e.text << " | " << ref.errorText;
+  if (!ok || !ref.ok) {
+    EXPECT_EQ(e.line, ref.errorLine);
+    EXPECT_EQ(e.text, ref.errorText);
+    return outcome;
+  }
+  EXPECT_EQ(t.columns.size(), ref.names.size());
+  EXPECT_EQ(t.lines, std::vector<int32_t>(ref.lines.begin(), ref.lines.end()));
+  for (size_t c = 0; c < t.columns.size() && c < ref.names.size(); ++c) {
+    const CsvColumn &col = t.columns[c];
+    EXPECT_EQ(col.name, ref.names[c]);
+    EXPECT_EQ(col.numeric, ref.numeric[c]) << c;
+    if (col.numeric != ref.numeric[c] || t.lines.size() != ref.lines.size())
+      continue;
+    EXPECT_EQ(col.length, ref.lengths[c]) << c;
+    for (int64_t r = 0; r < t.nobs; ++r) {
+      const size_t i = static_cast<size_t>(r);
+      if (!col.numeric) {
+        EXPECT_EQ(col.str(r), ref.strs[c][i]);
+        EXPECT_EQ(col.cstr(r)[col.str(r).size()], '\0');
+      } else if (ref.missing[c][i]) {
+        uint64_t bits;
+        std::memcpy(&bits, &col.nums[i], sizeof bits);
+        EXPECT_EQ(bits, kHostMissingBits);
+      } else {
+        EXPECT_EQ(std::memcmp(&col.nums[i], &ref.nums[c][i], sizeof(double)), 0)
+            << col.nums[i] << " vs " << ref.nums[c][i];
+      }
+    }
+  }
+  return outcome;
+}
+
+} // namespace
+
+TEST(CsvFile, ThreadedReaderMatchesTheReferenceOnRandomTexts) {
+  CsvGenerator gen(20260428);
+  std::mt19937 pick(7);
+  std::map<std::string, int> outcomes;
+  for (int round = 0; round < 1000; ++round) {
+    const std::string text = gen.text();
+    CsvReadOptions options;
+    options.threads = 1 + static_cast<int>(pick() % 4);
+    options.blockBytes = 1 + pick() % 48; // blocks cut inside records, quotes and CRLFs
+    SCOPED_TRACE("round " + std::to_string(round) + ": " + text);
+    ++outcomes[expectSameAsReference(text, options)];
+    expectSameAsReference(text, CsvReadOptions()); // one block, one thread
+    if (::testing::Test::HasFailure())
+      return;
+  }
+  // the texts reach every kind of outcome, mostly a good parse
+  EXPECT_GT(outcomes[""], 600);
+  EXPECT_GE(outcomes.size(), 8u);
 }

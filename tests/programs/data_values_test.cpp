@@ -361,3 +361,71 @@ TEST_F(DataValues, SumsOfSquaresBeyondTheLargestDoubleEndTheFitNamingTheVariable
     EXPECT_EQ(table(r, "ParameterEstimates"), nullptr) << c.program;
   }
 }
+
+namespace {
+
+// About 3 MB of rows (several reading blocks): y = 1 + 2 x1 - x2 + noise, a character column
+// with quoted commas and line breaks, CRLF line ends. `last` replaces the final row's x2;
+// *lastLine is the line where the final row starts.
+std::string blockCrossingData(int rows, const std::string &last, int *lastLine) {
+  std::string s = "y,x1,x2,c\r\n";
+  uint64_t state = 20260428;
+  auto next = [&state] {
+    state = state * 6364136223846793005ull + 1442695040888963407ull;
+    return static_cast<double>(state >> 11) / 9007199254740992.0 - 0.5;
+  };
+  int line = 2;
+  for (int r = 0; r < rows; ++r) {
+    const double x1 = 4 * next(), x2 = 4 * next(), y = 1 + 2 * x1 - x2 + next();
+    char buf[160];
+    const char *c = r % 7 == 0 ? "\"two\nlines, one comma\""
+                    : r % 3    ? "plain"
+                               : "\"say \"\"hi\"\"\"";
+    std::string x2text = std::to_string(x2);
+    if (r + 1 == rows) {
+      *lastLine = line;
+      x2text = last;
+    }
+    std::snprintf(buf, sizeof buf, "%.9f,%.9f,%s,%s\r\n", y, x1, x2text.c_str(), c);
+    s += buf;
+    line += 1 + (r % 7 == 0);
+  }
+  return s;
+}
+
+} // namespace
+
+TEST_F(DataValues, ThreadedReadingOfALargeFileGivesTheSameFitAndMessages) {
+  int lastLine = 0;
+  write("wide.csv", blockCrossingData(45000, "0.25", &lastLine));
+  const std::string program = "proc varsifter data=wide; model y = x1 x2 / selection=none; run;\n";
+  Outcome one = run(program, "-o THREADS=NO");
+  Outcome many = run(program, "-o CPUCOUNT=8");
+  ASSERT_EQ(one.status, 0) << one.log;
+  ASSERT_EQ(many.status, 0) << many.log;
+  const Value *a = table(one, "ParameterEstimates");
+  const Value *b = table(many, "ParameterEstimates");
+  ASSERT_TRUE(a && b);
+  ASSERT_EQ((*a)["rows"].items.size(), 3u);
+  const int est = columnIndex(*a, "Estimate");
+  ASSERT_GE(est, 0);
+  // the fit's own threads sum in another order: equal to rounding
+  for (size_t i = 0; i < 3; ++i)
+    EXPECT_NEAR((*a)["rows"][i][est].n, (*b)["rows"][i][est].n, 1e-10) << i;
+  // the generating coefficients, within the noise
+  EXPECT_NEAR((*a)["rows"][0][est].n, 1.0, 0.01);
+  EXPECT_NEAR((*a)["rows"][1][est].n, 2.0, 0.01);
+  EXPECT_NEAR((*a)["rows"][2][est].n, -1.0, 0.01);
+  const Value *nobs = table(many, "NObs");
+  ASSERT_NE(nobs, nullptr);
+  EXPECT_EQ((*nobs)["rows"][0][columnIndex(*nobs, "NObsUsed")].n, 45000);
+
+  // a number beyond the largest double in the last block: its line, column and text
+  write("wide.csv", blockCrossingData(45000, "1e400", &lastLine));
+  Outcome bad = run(program, "-o CPUCOUNT=8");
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_TRUE(logs(bad, "610/3")) << bad.log;
+  EXPECT_NE(bad.log.find("wide.csv, line " + std::to_string(lastLine)), std::string::npos)
+      << bad.log;
+  EXPECT_NE(bad.log.find("column 3 (x2): the value \"1e400\""), std::string::npos) << bad.log;
+}
