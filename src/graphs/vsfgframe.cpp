@@ -145,3 +145,16 @@ int64_t vsfgViewRows(RvqObject *view) {
 void vsfgReleaseView(VsfContext *ctx, RvqObject *view) {
   vsfCall(ctx->outputManager, 494, {rvqBound(321, view)});
 }
+
+int32_t vsfgShownStep(const VsfContext *ctx, const VsfModel *m, int32_t entry) {
+  if (ctx->options.method == VM_BACKWARD)
+    return entry;
+  return entry < m->includeCount ? 0 : entry - m->includeCount + 1;
+}
+
+RvqText *vsfgMethodText(const VsfContext *ctx) {
+  const int32_t method = ctx->options.method;
+  return method >= VM_NONE && method <= VM_GROUPLASSO && vsfMsgLength(419 + method) > 0
+             ? vsfMsg(419 + method)
+             : nullptr;
+}

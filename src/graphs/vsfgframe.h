@@ -65,3 +65,9 @@ RvqObject *vsfgMakeView(VsfContext *ctx, RvqText *data, const VsfStepRange &rang
 // The number of rows a view selects; -1 when the host cannot tell.
 int64_t vsfgViewRows(RvqObject *view);
 void vsfgReleaseView(VsfContext *ctx, RvqObject *view);
+
+// The displayed step number of history entry `entry` of a fit (the selection summary's
+// Step): the entries of the starting model are step 0, BACKWARD numbers entries from 0.
+int32_t vsfgShownStep(const VsfContext *ctx, const VsfModel *model, int32_t entry);
+// The "_METHOD" text: the method's name, null for a method without one.
+RvqText *vsfgMethodText(const VsfContext *ctx);

@@ -11,6 +11,7 @@ struct VsfContext;
 struct VsfModel;
 struct VsfModelOptions;
 struct LevDesign;
+struct LevEffect;
 
 // L1CHOICE=: how a path position is told (0 when the method has none).
 enum VsfL1Choice : uint8_t { VL1_NONE = 0, VL1_RATIO = 1, VL1_NORM = 2, VL1_VALUE = 3 };
@@ -42,3 +43,17 @@ const double* normBetaHistory(const VsfModel* model);
 // The norm of history entry i over the norm of the last entry: missing when i is outside
 // the history, the series is not kept, or the last norm is missing or not positive.
 double vsfNormBeta(const VsfModel* model, int32_t i);
+
+// A selection effect as the design sees it: its design effect, its parameter count and its
+// map from parameters to the design effect's columns (SPLIT parts; null for the identity).
+struct VsfEffectView {
+  const LevEffect* lev = nullptr;
+  int32_t parms = 0;
+  const int32_t* columns = nullptr;
+};
+VsfEffectView vsfEffectView(const VsfContext* ctx, const VsfModel* model, int32_t k);
+// The level-index row of column c of the effect's design effect (null when it has none).
+const int32_t* vsfLevelRow(const VsfEffectView& v, int32_t c);
+// The INTERLACED text of design column col: its label, or its name when the label is empty
+// (null when the design has neither).
+const char* vsfInterlacedText(const LevDesign* d, int32_t col, int32_t* length);
