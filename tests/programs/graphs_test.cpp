@@ -3,14 +3,18 @@
 // against the schema the vega-lite package ships; the HTML page opened in headless Chromium
 // draws one SVG per graph call with the marks the data imply (a curve per criterion, the
 // optimum marker, the rule at the chosen step); step ranges and an empty range.
+#include "programs/leastsquares.h"
 #include "programs/qrxrun.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -488,4 +492,175 @@ TEST(Graphs, PageDrawsCoefficientCurvesAndCandidateBars) {
   EXPECT_EQ(coefficientGraphs, 3);
   EXPECT_GE(candidateGraphs, 8);
   EXPECT_GT(needles, 0);
+}
+
+namespace {
+
+// The (curve number, curve index, label) of each curve of the run's coefficient panels.
+std::vector<std::vector<std::string>> curveLabels(const Value &record) {
+  std::vector<std::vector<std::string>> out;
+  for (const Value *g : graphsOf(record, "CoefficientPanel")) {
+    std::vector<std::string> labels;
+    for (const Value &row : coefRows(*g).items)
+      if (row["Step"].n == 0)
+        labels.push_back(std::to_string(static_cast<int>(row["CurveIndex"].n)) + ":" +
+                         row["Parameter"].s);
+    out.push_back(labels);
+  }
+  return out;
+}
+
+} // namespace
+
+TEST(Graphs, CurveLabelsFollowTheParameterLabelStyle) {
+  const std::string model = "  class sex;\n  model y = sex bmi sex*bp / "
+                            "selection=forward(select=sbc stop=none);\nrun;\n";
+  ProgramRun r = qrxrun::runProgram(
+      kLib + "proc varsifter data=ex.diabetes plots=coefficients parmlabelstyle=interlaced;\n" +
+          model + "proc varsifter data=ex.diabetes plots=coefficients parmlabelstyle=separate;\n" +
+          model,
+      "graphs_labelstyle", {}, {}, QRX_SOURCE_DIR);
+  // The parameters of one effect share its curve index; INTERLACED labels are the design
+  // columns' texts, SEPARATE ones the effect name followed by the level.
+  std::vector<std::vector<std::string>> labels = curveLabels(r.json);
+  ASSERT_EQ(labels.size(), 2u) << r.log;
+  EXPECT_EQ(labels[0], (std::vector<std::string>{"1:SEX 1", "1:SEX 2", "2:BMI", "3:SEX 1 * BP",
+                                                 "3:SEX 2 * BP"}));
+  EXPECT_EQ(labels[1], (std::vector<std::string>{"1:SEX 1", "1:SEX 2", "2:BMI", "3:BP*SEX 1",
+                                                 "3:BP*SEX 2"}));
+  // SPLIT parts are effects of their own: one curve each, labelled as their parameters in
+  // the estimates table.
+  std::string data = "g,x1,y\n";
+  const char *levels[] = {"alpha", "beta", "gamma"};
+  for (int i = 0; i < 30; ++i)
+    data += std::string(levels[i % 3]) + "," + std::to_string((i * 7 % 11) - 5) + "," +
+            std::to_string(2 * ((i * 7 % 11) - 5) + 3 * (i % 3) + (i * 5 % 3)) + "\n";
+  qrxrun::Run split = qrxrun::run("proc varsifter data=d plots=coefficients;\n"
+                                  "  class g / split;\n  model y = g x1 / "
+                                  "selection=forward(select=sbc stop=none);\nrun;\n",
+                                  "graphs_split", {{"d.csv", data}});
+  labels = curveLabels(split.json);
+  ASSERT_EQ(labels.size(), 1u) << split.log;
+  std::vector<std::string> expected;
+  std::function<void(const Value &)> walk = [&](const Value &nodes) {
+    for (const Value &n : nodes.items) {
+      if (n["kind"].s == "group")
+        walk(n["children"]);
+      if (n["name"].s == "ParameterEstimates")
+        for (const Value &row : n["rows"].items)
+          if (row[0].s != "Intercept")
+            expected.push_back(row[2].s);
+    }
+  };
+  walk(split.json["steps"][0]["output"]);
+  ASSERT_EQ(labels[0].size(), expected.size());
+  for (size_t i = 0; i < expected.size(); ++i)
+    EXPECT_EQ(labels[0][i], std::to_string(i + 1) + ":" + expected[i]);
+}
+
+namespace {
+
+struct RoleRow {
+  double y, x[3];
+  char role;
+};
+
+std::vector<RoleRow> roleRows(const char *roles) {
+  std::vector<RoleRow> out;
+  for (int i = 0; i < 45; ++i) {
+    RoleRow r{};
+    r.x[0] = std::sin(i * 1.3) * 2;
+    r.x[1] = std::cos(i * 0.7) + 0.1 * i;
+    r.x[2] = ((i * 17) % 11) / 5.0 - 1;
+    r.y = 1 + 2 * r.x[0] - r.x[1] + 0.3 * r.x[2] + std::sin(i * 5.1);
+    r.role = roles[i % 3];
+    out.push_back(r);
+  }
+  return out;
+}
+
+std::string roleCsv(const std::vector<RoleRow> &rows) {
+  std::ostringstream s;
+  s.precision(17);
+  s << "y,x1,x2,x3,rl\n";
+  for (const RoleRow &r : rows)
+    s << r.y << "," << r.x[0] << "," << r.x[1] << "," << r.x[2] << "," << r.role << "\n";
+  return s.str();
+}
+
+} // namespace
+
+TEST(Graphs, CoefficientDataAgainstLeastSquaresAndValidationAse) {
+  const std::string program = "proc varsifter data=d plots=coefficients;\n"
+                              "  partition rolevar=rl(train='T' validate='V' test='S');\n"
+                              "  model y = x1 x2 x3 / selection=forward(select=sbc stop=none);\n"
+                              "run;\n";
+  std::vector<RoleRow> rows = roleRows("TTV");
+  qrxrun::Run r = qrxrun::run(program, "graphs_vase", {{"d.csv", roleCsv(rows)}});
+  std::vector<const Value *> g = graphsOf(r.json, "CoefficientPanel");
+  ASSERT_EQ(g.size(), 1u) << r.log;
+  // Training sample standard deviations of the regressors and of the response.
+  auto sd = [&](auto value) {
+    double n = 0, s = 0, ss = 0;
+    for (const RoleRow &row : rows)
+      if (row.role == 'T')
+        n += 1, s += value(row), ss += value(row) * value(row);
+    return std::sqrt((ss - s * s / n) / (n - 1));
+  };
+  const double sy = sd([](const RoleRow &row) { return row.y; });
+  std::vector<int> entered;
+  int step = -1;
+  std::vector<double> beta;
+  double vase = 0;
+  for (const Value &row : coefRows(*g[0]).items) {
+    if (row["Step"].n != step) {
+      // A new step: its effect from the step label, then the least-squares fit on the
+      // training rows and its average squared error on the validation rows.
+      step = static_cast<int>(row["Step"].n);
+      const std::string label = row["StepLabel"].s;
+      if (step > 0)
+        entered.push_back(label.back() - '1');
+      std::vector<std::vector<double>> x;
+      std::vector<double> y, w;
+      for (const RoleRow &o : rows)
+        if (o.role == 'T') {
+          x.push_back({1.0});
+          for (int k : entered)
+            x.back().push_back(o.x[k]);
+          y.push_back(o.y), w.push_back(1.0);
+        }
+      beta = qrxrun::leastSquares(x, y, w);
+      double sum = 0, n = 0;
+      for (const RoleRow &o : rows)
+        if (o.role == 'V') {
+          double fit = beta[0];
+          for (size_t k = 0; k < entered.size(); ++k)
+            fit += beta[k + 1] * o.x[entered[k]];
+          sum += (o.y - fit) * (o.y - fit), n += 1;
+        }
+      vase = sum / n;
+    }
+    // Every row of the step carries the validation ASE; the standardized estimate is the
+    // coefficient times the regressor's standard deviation over the response's.
+    EXPECT_NEAR(row["ValidationASE"].n, vase, 1e-9 * vase) << step;
+    const int parm = static_cast<int>(row["CurveNumber"].n) - 1;
+    const auto at = std::find(entered.begin(), entered.end(), parm);
+    const double expected =
+        at == entered.end()
+            ? 0.0
+            : beta[static_cast<size_t>(at - entered.begin()) + 1] *
+                  sd([&](const RoleRow &o) { return o.x[parm]; }) / sy;
+    EXPECT_NEAR(row["StandardizedEst"].n, expected, 1e-9) << step << " " << parm;
+  }
+  EXPECT_EQ(step, 3);
+  // Validation declared but no validation rows: the column is there, with missing values.
+  qrxrun::Run none = qrxrun::run(program, "graphs_novase", {{"d.csv", roleCsv(roleRows("TTS"))}});
+  g = graphsOf(none.json, "CoefficientPanel");
+  ASSERT_EQ(g.size(), 1u) << none.log;
+  const Value &empty = coefRows(*g[0]);
+  ASSERT_EQ(empty.items.size(), 12u);
+  for (const Value &row : empty.items) {
+    EXPECT_TRUE(row.has("ValidationASE"));
+    EXPECT_TRUE(row["ValidationASE"].kind == Value::Null);
+  }
 }
