@@ -433,28 +433,35 @@ std::string candidatesSpec(const OutputNode &g) {
                       "\"domain\":" +
                       effectDomain(table, effect) + "}}";
   std::string out = top(g) + ",\"width\":" + std::to_string(kWidth) + ",\"layer\":[";
-  std::vector<std::string> fields;
+  // Bars for the value columns that hold a value (a layer without one would leave its
+  // scale without an extent).
+  std::vector<std::string> columns, fields;
   for (const char *name : {"Criterion", "CriterionDrop"})
     if (!column(table, name).empty())
-      fields.push_back(column(table, name));
+      columns.push_back(column(table, name));
+  for (const std::string &c : columns)
+    if (anyValue(table, c))
+      fields.push_back(c);
   for (size_t i = 0; i < fields.size(); ++i)
-    out += std::string(i > 0 ? "," : "") +
-           "{\"name\":\"candidates\",\"data\":{\"name\":\"candidates\"},\"transform\":[{"
+    out += std::string(i > 0 ? "," : "") + "{\"name\":\"" +
+           std::string(sameName(fields[i], "CriterionDrop") ? "candidatesdrop" : "candidates") +
+           "\",\"data\":{\"name\":\"candidates\"},\"transform\":[{"
            "\"filter\":\"isValid(datum." +
            fields[i] + ")\"}],\"mark\":{\"type\":\"bar\",\"color\":\"" +
-           (i == 0 ? "#1f77b4" : "#d62728") + "\"},\"encoding\":{" + yAxis +
-           ",\"x\":{\"field\":" + jsonQuote(fields[i]) +
+           (sameName(fields[i], "CriterionDrop") ? "#d62728" : "#1f77b4") + "\"},\"encoding\":{" +
+           yAxis + ",\"x\":{\"field\":" + jsonQuote(fields[i]) +
            ",\"type\":\"quantitative\",\"title\":" + jsonQuote(dynText(g, "_SHORTCRITERIONLABEL")) +
            ",\"scale\":{\"zero\":false}},\"x2\":{\"datum\":" + base + "}}}";
-  if (fields.empty()) {
+  if (columns.empty()) {
     out += "{\"mark\":\"bar\",\"data\":{\"values\":[]}}";
   } else {
     // Candidates without a value, as the table shows them: a missing-value mark at the
     // baseline.
     std::string none;
-    for (const std::string &f : fields)
+    for (const std::string &f : columns)
       none += (none.empty() ? "" : " && ") + std::string("!isValid(datum.") + f + ")";
-    out += ",{\"name\":\"novalue\",\"data\":{\"name\":\"candidates\"},\"transform\":[{"
+    out += std::string(fields.empty() ? "" : ",") +
+           "{\"name\":\"novalue\",\"data\":{\"name\":\"candidates\"},\"transform\":[{"
            "\"filter\":" +
            jsonQuote(none) +
            "}],\"mark\":{\"type\":\"text\",\"align\":\"left\",\"dx\":4,\"text\":\".\"},"

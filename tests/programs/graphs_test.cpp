@@ -395,12 +395,14 @@ TEST(Graphs, CoefficientLabelsThinnedAndStepRanges) {
 namespace {
 
 // FORWARD and STEPWISE with the candidates plots, STEPWISE on p-values with the plots
-// unpacked and the log p-values, and LASSO.
+// unpacked, the log p-values and candidates for entry and removal together, and LASSO.
 const std::string kPathPlots =
     kLib + "proc varsifter data=ex.diabetes plots=(all candidates);\n" +
     "  model y = age sex bmi bp s1-s6 / selection=forward(select=sbc);\nrun;\n" +
     "proc varsifter data=ex.diabetes plots(unpack logp)=(all candidates(show=4));\n" +
     "  model y = age sex bmi bp s1-s6 / selection=stepwise(select=sl);\nrun;\n" +
+    "proc varsifter data=ex.diabetes plots=candidates;\n" +
+    "  model y = age sex bmi bp s1-s6 / selection=stepwise(select=sbc drop=competitive);\nrun;\n" +
     "proc varsifter data=ex.diabetes plots=all;\n" +
     "  model y = age sex bmi bp s1-s6 / selection=lasso(choose=sbc);\nrun;\n";
 
@@ -455,7 +457,8 @@ TEST(Graphs, PageDrawsCoefficientCurvesAndCandidateBars) {
   for (size_t i = 0; i < all.size(); ++i) {
     const Value &g = *all[i];
     const std::string &s = sections[i];
-    const std::string templ = g["template"].s.substr(std::string("Stat.VARSIFTER.Graphics.").size());
+    const std::string templ =
+        g["template"].s.substr(std::string("Stat.VARSIFTER.Graphics.").size());
     const bool chosen = g["dynamics"].has("_CHOSENVALUE");
     if (templ == "CoefficientPanel" || templ == "CoefficientPlot") {
       // One curve per plotted parameter, labels where the data keep them, the chosen rule.
@@ -476,7 +479,7 @@ TEST(Graphs, PageDrawsCoefficientCurvesAndCandidateBars) {
     if (templ == "CandidatesPlot") {
       ++candidateGraphs;
       const Value &rows = g["vegaLite"]["datasets"]["candidates"];
-      EXPECT_EQ(marksOf(s, "candidates"),
+      EXPECT_EQ(marksOf(s, "candidates") + marksOf(s, "candidatesdrop"),
                 validRows(rows, "Criterion") + validRows(rows, "CriterionDrop"))
           << i;
       EXPECT_LE(rows.items.size(), g["dynamics"]["_STEPNUMBER"].n > 0 ? 10u : 0u);
@@ -526,8 +529,8 @@ TEST(Graphs, CurveLabelsFollowTheParameterLabelStyle) {
   ASSERT_EQ(labels.size(), 2u) << r.log;
   EXPECT_EQ(labels[0], (std::vector<std::string>{"1:SEX 1", "1:SEX 2", "2:BMI", "3:SEX 1 * BP",
                                                  "3:SEX 2 * BP"}));
-  EXPECT_EQ(labels[1], (std::vector<std::string>{"1:SEX 1", "1:SEX 2", "2:BMI", "3:BP*SEX 1",
-                                                 "3:BP*SEX 2"}));
+  EXPECT_EQ(labels[1],
+            (std::vector<std::string>{"1:SEX 1", "1:SEX 2", "2:BMI", "3:BP*SEX 1", "3:BP*SEX 2"}));
   // SPLIT parts are effects of their own: one curve each, labelled as their parameters in
   // the estimates table.
   std::string data = "g,x1,y\n";
@@ -645,11 +648,10 @@ TEST(Graphs, CoefficientDataAgainstLeastSquaresAndValidationAse) {
     EXPECT_NEAR(row["ValidationASE"].n, vase, 1e-9 * vase) << step;
     const int parm = static_cast<int>(row["CurveNumber"].n) - 1;
     const auto at = std::find(entered.begin(), entered.end(), parm);
-    const double expected =
-        at == entered.end()
-            ? 0.0
-            : beta[static_cast<size_t>(at - entered.begin()) + 1] *
-                  sd([&](const RoleRow &o) { return o.x[parm]; }) / sy;
+    const double expected = at == entered.end()
+                                ? 0.0
+                                : beta[static_cast<size_t>(at - entered.begin()) + 1] *
+                                      sd([&](const RoleRow &o) { return o.x[parm]; }) / sy;
     EXPECT_NEAR(row["StandardizedEst"].n, expected, 1e-9) << step << " " << parm;
   }
   EXPECT_EQ(step, 3);
