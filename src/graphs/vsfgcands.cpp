@@ -15,38 +15,6 @@
 
 namespace {
 
-// Long and short labels of the SELECT= criterion (messages; the CV label has the folds).
-struct SelectLabels {
-  int32_t longLabel, shortLabel;
-};
-
-SelectLabels selectLabels(int32_t select) {
-  switch (select) {
-  case VC_SL:
-    return {841, 841};
-  case VC_AIC:
-    return {820, 844};
-  case VC_SBC:
-    return {822, 846};
-  case VC_RSQUARE:
-    return {847, 847};
-  case VC_ADJRSQ:
-    return {823, 544};
-  case VC_CP:
-    return {824, 406};
-  case VC_BIC:
-    return {825, 850};
-  case VC_PRESS:
-    return {826, 852};
-  case VC_VALIDATE:
-    return {827, 854};
-  case VC_CV:
-    return {828, 853};
-  default:
-    return {821, 845};
-  }
-}
-
 bool noValue(double v) { return isHostMissing(v) || v == DBL_MAX || v == -DBL_MAX; }
 
 // The row values of the "PlotCandidates" data, bound to its columns.
@@ -146,9 +114,13 @@ int32_t vsfgCandidates(VsfContext *ctx, VsfModel *step) {
     if (!noValue(ranked.values[i]))
       low = std::min(low, ranked.values[i]), high = std::max(high, ranked.values[i]);
   const double baseline = low <= high ? low - 0.05 * (high - low) : 0.0;
-  const SelectLabels labels = selectLabels(o.select);
+  // Candidates for SELECT=SL are ranked by their log p-values.
+  VsfCriterionLabels labels =
+      vsfgCriterionLabels(o.select == VC_CVEX ? int32_t{VC_AICC} : int32_t{o.select});
+  if (o.select == VC_SL)
+    labels.longLabel = labels.shortLabel = 841;
   RvqText *longLabel =
-      o.select == VC_CV ? vsfMsgArgs(labels.longLabel, {o.cvFolds}) : vsfMsg(labels.longLabel);
+      labels.folds ? vsfMsgArgs(labels.longLabel, {o.cvFolds}) : vsfMsg(labels.longLabel);
   const int32_t s = vsfgShownStep(ctx, step, step->stepCount - 1);
   RvqText *label = vsfMsgArgs(competitive ? 1022
                               : kind == 1 ? 1023

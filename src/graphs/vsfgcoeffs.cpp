@@ -44,43 +44,6 @@ enum StepValue : int32_t {
   SV_COUNT
 };
 
-// The lower plot's criterion by CHOOSE= (else STOP=, else AICC): the column it plots and
-// its long and short labels.
-struct LowerCriterion {
-  const char *column;
-  int32_t longLabel, shortLabel;
-  bool folds; // the long label carries the fold count
-};
-
-LowerCriterion lowerCriterion(int32_t k) {
-  switch (k) {
-  case VC_SL:
-    return {"PVAL", 840, 840, false};
-  case VC_AIC:
-    return {"AIC", 820, 844, false};
-  case VC_SBC:
-    return {"SBC", 822, 846, false};
-  case VC_RSQUARE:
-    return {"RSquare", 847, 847, false};
-  case VC_ADJRSQ:
-    return {"AdjRSq", 823, 544, false};
-  case VC_CP:
-    return {"CP", 824, 406, false};
-  case VC_BIC:
-    return {"BIC", 825, 850, false};
-  case VC_PRESS:
-    return {"PRESS", 826, 852, false};
-  case VC_VALIDATE:
-    return {"ValidationASE", 827, 854, false};
-  case VC_CV:
-    return {"CVPRESS", 828, 853, true};
-  case VC_CVEX:
-    return {"CVEXPRESS", 834, 855, true};
-  default:
-    return {"AICC", 821, 845, false};
-  }
-}
-
 // The "Coefficients" data of one fit: which columns it has, the row values they are bound
 // to, and the stages that define the columns and emit the rows of each step record.
 struct CoefData {
@@ -280,7 +243,7 @@ void coefficientGraphs(CoefData &data, int32_t axis) {
   const VsfPlotSettings &pl = ctx->stmt.plots;
   const bool unpack = pl.coefUnpack != 0;
   const int32_t k = o.choose != VC_NONE_GIVEN ? o.choose : o.stop != VC_NONE_GIVEN ? o.stop : 3;
-  const LowerCriterion lc = lowerCriterion(k);
+  const VsfCriterionLabels lc = vsfgCriterionLabels(k);
   const bool pMode = k == VC_SL, logp = pl.coefLogp != 0;
   RvqText *pLabel = nullptr, *addVar = nullptr, *dropVar = nullptr;
   double baseline = 0;

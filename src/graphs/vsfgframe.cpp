@@ -158,3 +158,32 @@ RvqText *vsfgMethodText(const VsfContext *ctx) {
              ? vsfMsg(419 + method)
              : nullptr;
 }
+
+VsfCriterionLabels vsfgCriterionLabels(int32_t k) {
+  switch (k) {
+  case VC_SL:
+    return {"PVAL", 840, 840, false};
+  case VC_AIC:
+    return {"AIC", 820, 844, false};
+  case VC_SBC:
+    return {"SBC", 822, 846, false};
+  case VC_RSQUARE:
+    return {"RSquare", 847, 847, false};
+  case VC_ADJRSQ:
+    return {"AdjRSq", 823, 544, false};
+  case VC_CP:
+    return {"CP", 824, 406, false};
+  case VC_BIC:
+    return {"BIC", 825, 850, false};
+  case VC_PRESS:
+    return {"PRESS", 826, 852, false};
+  case VC_VALIDATE:
+    return {"ValidationASE", 827, 854, false};
+  case VC_CV:
+    return {"CVPRESS", 828, 853, true};
+  case VC_CVEX:
+    return {"CVEXPRESS", 834, 855, true};
+  default:
+    return {"AICC", 821, 845, false};
+  }
+}

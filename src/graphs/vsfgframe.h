@@ -71,3 +71,13 @@ void vsfgReleaseView(VsfContext *ctx, RvqObject *view);
 int32_t vsfgShownStep(const VsfContext *ctx, const VsfModel *model, int32_t entry);
 // The "_METHOD" text: the method's name, null for a method without one.
 RvqText *vsfgMethodText(const VsfContext *ctx);
+
+// A criterion as the graphs name it: the column that holds its values and the messages of
+// its long and short labels (the long label of CV and CVEX carries the fold count); AICC
+// for a code without its own.
+struct VsfCriterionLabels {
+  const char *column;
+  int32_t longLabel, shortLabel;
+  bool folds; // the long label carries the fold count
+};
+VsfCriterionLabels vsfgCriterionLabels(int32_t criterion);
