@@ -117,10 +117,12 @@ int32_t vsfgCandidates(VsfContext *ctx, VsfModel *step) {
   // Candidates for SELECT=SL are ranked by their log p-values.
   VsfCriterionLabels labels =
       vsfgCriterionLabels(o.select == VC_CVEX ? int32_t{VC_AICC} : int32_t{o.select});
-  if (o.select == VC_SL)
-    labels.longLabel = labels.shortLabel = 841;
-  RvqText *longLabel =
-      labels.folds ? vsfMsgArgs(labels.longLabel, {o.cvFolds}) : vsfMsg(labels.longLabel);
+  if (o.select == VC_SL) {
+    labels.criterionLongLabel = 841;
+    labels.criterionShortLabel = 841;
+  }
+  RvqText *longLabel = labels.folds ? vsfMsgArgs(labels.criterionLongLabel, {o.cvFolds})
+                                    : vsfMsg(labels.criterionLongLabel);
   const int32_t s = vsfgShownStep(ctx, step, step->stepCount - 1);
   RvqText *label = vsfMsgArgs(competitive ? 1022
                               : kind == 1 ? 1023
@@ -131,7 +133,7 @@ int32_t vsfgCandidates(VsfContext *ctx, VsfModel *step) {
   g.templ("Stat.VARSIFTER.Graphics.CandidatesPlot");
   g.data(&dataRef, 1);
   g.text("_CRITERIONLABEL", longLabel);
-  g.text("_SHORTCRITERIONLABEL", vsfMsg(labels.shortLabel));
+  g.text("_SHORTCRITERIONLABEL", vsfMsg(labels.criterionShortLabel));
   g.text("_METHOD", vsfgMethodText(ctx));
   g.value("_STEPNUMBER", rvqInt(287, s));
   g.value("_BASELINE", rvqDouble(287, baseline));

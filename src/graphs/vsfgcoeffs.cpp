@@ -298,9 +298,9 @@ void coefficientGraphs(CoefData &data, int32_t axis) {
   } else {
     c.value("_OFFSET_RIGHT", rvqDouble(287, offset));
     c.text("_CRITERION", criterion);
-    c.text("_CRITERIONLABEL",
-           lc.folds ? vsfMsgArgs(lc.longLabel, {o.cvFolds}) : vsfMsg(lc.longLabel));
-    c.text("_SHORTCRITERIONLABEL", vsfMsg(lc.shortLabel));
+    c.text("_CRITERIONLABEL", lc.folds ? vsfMsgArgs(lc.criterionLongLabel, {o.cvFolds})
+                                       : vsfMsg(lc.criterionLongLabel));
+    c.text("_SHORTCRITERIONLABEL", vsfMsg(lc.criterionShortLabel));
   }
   c.value("_NUMSTEPS", rvqInt(287, steps));
   c.value("_PARMLABELLENMAX", rvqInt(287, ctx->results.parmLabelWidth));

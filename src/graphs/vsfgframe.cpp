@@ -159,31 +159,22 @@ RvqText *vsfgMethodText(const VsfContext *ctx) {
              : nullptr;
 }
 
-VsfCriterionLabels vsfgCriterionLabels(int32_t k) {
-  switch (k) {
-  case VC_SL:
-    return {"PVAL", 840, 840, false};
-  case VC_AIC:
-    return {"AIC", 820, 844, false};
-  case VC_SBC:
-    return {"SBC", 822, 846, false};
-  case VC_RSQUARE:
-    return {"RSquare", 847, 847, false};
-  case VC_ADJRSQ:
-    return {"AdjRSq", 823, 544, false};
-  case VC_CP:
-    return {"CP", 824, 406, false};
-  case VC_BIC:
-    return {"BIC", 825, 850, false};
-  case VC_PRESS:
-    return {"PRESS", 826, 852, false};
-  case VC_VALIDATE:
-    return {"ValidationASE", 827, 854, false};
-  case VC_CV:
-    return {"CVPRESS", 828, 853, true};
-  case VC_CVEX:
-    return {"CVEXPRESS", 834, 855, true};
-  default:
-    return {"AICC", 821, 845, false};
-  }
+namespace {
+
+const VsfCriterionLabels kCriterionLabels[] = {
+    {VC_SL, "PVAL", 840, 840, false},         {VC_AIC, "AIC", 820, 844, false},
+    {VC_AICC, "AICC", 821, 845, false},       {VC_SBC, "SBC", 822, 846, false},
+    {VC_RSQUARE, "RSquare", 847, 847, false}, {VC_ADJRSQ, "AdjRSq", 823, 544, false},
+    {VC_CP, "CP", 824, 406, false},           {VC_BIC, "BIC", 825, 850, false},
+    {VC_PRESS, "PRESS", 826, 852, false},     {VC_VALIDATE, "ValidationASE", 827, 854, false},
+    {VC_CV, "CVPRESS", 828, 853, true},       {VC_CVEX, "CVEXPRESS", 834, 855, true},
+};
+
+} // namespace
+
+VsfCriterionLabels vsfgCriterionLabels(int32_t criterion) {
+  for (const VsfCriterionLabels &c : kCriterionLabels)
+    if (c.criterion == criterion)
+      return c;
+  return kCriterionLabels[2]; // AICC
 }

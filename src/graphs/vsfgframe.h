@@ -76,8 +76,10 @@ RvqText *vsfgMethodText(const VsfContext *ctx);
 // its long and short labels (the long label of CV and CVEX carries the fold count); AICC
 // for a code without its own.
 struct VsfCriterionLabels {
+  int32_t criterion;
   const char *column;
-  int32_t longLabel, shortLabel;
+  int32_t criterionLongLabel;
+  int32_t criterionShortLabel;
   bool folds; // the long label carries the fold count
 };
 VsfCriterionLabels vsfgCriterionLabels(int32_t criterion);
