@@ -468,6 +468,14 @@ TEST(Graphs, PageDrawsCoefficientCurvesAndCandidateBars) {
       EXPECT_EQ(marksOf(s, "labels"), validRows(rows, "RhsLabelYValue")) << i;
       EXPECT_EQ(marksOf(s, "chosen_coef"), chosen ? 1 : 0) << i;
       EXPECT_TRUE(chosen) << i;
+      // The rule's data place it at the chosen value on the step axis.
+      const Value &c = g["dynamics"]["_CHOSENVALUE"];
+      bool placed = false;
+      for (const auto &[name, set] : g["vegaLite"]["datasets"].members)
+        if (name != "coef" && set.items.size() == 1)
+          for (const auto &[field, v] : set.items[0].members)
+            placed = placed || (v.kind == c.kind && v.s == c.s && v.n == c.n);
+      EXPECT_TRUE(placed) << i;
     }
     if (templ == "PValuePlot") {
       // Needles for the steps that add and for those that drop.
