@@ -103,6 +103,19 @@ std::string rowsJson(const OutputNode &table, const std::string &where) {
   return out + "]";
 }
 
+// True when some row of the table has a value in column `col` (a layer of a column without
+// values would leave its scale without an extent).
+bool anyValue(const OutputNode *table, const std::string &col) {
+  if (table == nullptr || col.empty())
+    return false;
+  for (size_t c = 0; c < table->columns.size(); ++c)
+    if (table->columns[c].name == col)
+      for (const auto &row : table->rows)
+        if (c < row.size() && cellJson(row[c]) != "null")
+          return true;
+  return false;
+}
+
 // One value of a table's first shown row, as JSON.
 std::string firstValue(const OutputNode *table, const std::string &name) {
   std::string col = column(table, name);
@@ -334,7 +347,7 @@ std::string coefficientsUnit(const OutputNode &g, const OutputNode *coef, const 
            ",\"text\":{\"field\":" + jsonQuote(parm) +
            "},\"color\":{\"field\":" + jsonQuote(color) +
            ",\"type\":\"nominal\",\"legend\":null}}}";
-  return out + chosenLayer(g, a, sets, "1") + "]}";
+  return out + chosenLayer(g, a, sets, "_coef") + "]}";
 }
 
 // The lower plot: the choosing criterion, or the entry and removal p-values as needles.
@@ -349,15 +362,16 @@ std::string criterionProgressUnit(const OutputNode &g, const OutputNode *coef, c
     bool firstNeedle = true;
     for (const char *which : {"_PVALADDVAR", "_PVALDROPVAR"}) {
       std::string field = column(coef, dynText(g, which));
-      if (field.empty())
+      if (!anyValue(coef, field))
         continue;
       out += std::string(firstNeedle ? "" : ",") + "{\"name\":\"" +
-             (firstNeedle ? "pvaladd" : "pvaldrop") +
+             (std::string(which) == "_PVALADDVAR" ? "pvaladd" : "pvaldrop") +
              "\",\"data\":{\"name\":\"coef\"},\"transform\":[{\"filter\":"
              "\"isValid(datum." +
              field + ")\"}],\"mark\":{\"type\":\"rule\",\"strokeWidth\":2,\"color\":\"" +
-             (firstNeedle ? "#1f77b4" : "#d62728") + "\"},\"encoding\":{" + xEncoding(a) + "," +
-             yEncoding(field, label) + ",\"y2\":{\"datum\":" + jsonValue(OutputValue(base)) + "}}}";
+             (std::string(which) == "_PVALADDVAR" ? "#1f77b4" : "#d62728") + "\"},\"encoding\":{" +
+             xEncoding(a) + "," + yEncoding(field, label) +
+             ",\"y2\":{\"datum\":" + jsonValue(OutputValue(base)) + "}}}";
       firstNeedle = false;
     }
     if (firstNeedle)
@@ -373,7 +387,7 @@ std::string criterionProgressUnit(const OutputNode &g, const OutputNode *coef, c
            ")\"}],\"mark\":{\"type\":\"line\",\"point\":true},\"encoding\":{" + xEncoding(a) + "," +
            yEncoding(field.empty() ? "Step" : field, title) + "}}";
   }
-  return out + chosenLayer(g, a, sets, "2") + "]}";
+  return out + chosenLayer(g, a, sets, "_lower") + "]}";
 }
 
 std::string coefficientSpec(const OutputNode &g) {
@@ -394,30 +408,66 @@ std::string coefficientSpec(const OutputNode &g) {
   return withSets(out + "," + inner(criterionProgressUnit(g, coef, a, sets)), sets);
 }
 
+// The effects of a candidates table in row order, as a JSON list (the bar axis keeps every
+// candidate, also one without a value, at its rank).
+std::string effectDomain(const OutputNode *table, const std::string &effect) {
+  std::string out = "[";
+  if (table != nullptr)
+    for (size_t c = 0; c < table->columns.size(); ++c)
+      if (table->columns[c].name == effect)
+        for (size_t r = 0; r < table->rows.size(); ++r)
+          out += (r > 0 ? "," : "") +
+                 (c < table->rows[r].size() ? cellJson(table->rows[r][c]) : std::string("null"));
+  return out + "]";
+}
+
 std::string candidatesSpec(const OutputNode &g) {
   const OutputNode *table = source(g, 0);
   std::string effect = column(table, "Effect");
+  if (effect.empty())
+    effect = "Effect";
   std::string rows = table != nullptr ? rowsJson(*table, g.viewWhere) : "[]";
   std::string base = jsonValue(OutputValue(dynNumber(g, "_BASELINE", 0)));
+  std::string yAxis = "\"y\":{\"field\":" + jsonQuote(effect) +
+                      ",\"type\":\"nominal\",\"sort\":null,\"title\":null,\"scale\":{"
+                      "\"domain\":" +
+                      effectDomain(table, effect) + "}}";
   std::string out = top(g) + ",\"width\":" + std::to_string(kWidth) + ",\"layer\":[";
-  bool first = true;
-  for (const char *name : {"Criterion", "CriterionDrop"}) {
-    std::string field = column(table, name);
-    if (field.empty())
-      continue;
-    out +=
-        std::string(first ? "" : ",") +
-        "{\"name\":\"candidates\",\"data\":{\"name\":\"candidates\"},\"transform\":[{\"filter\":"
-        "\"isValid(datum." +
-        field + ")\"}],\"mark\":{\"type\":\"bar\",\"color\":\"" + (first ? "#1f77b4" : "#d62728") +
-        "\"},\"encoding\":{\"y\":{\"field\":" + jsonQuote(effect.empty() ? "Effect" : effect) +
-        ",\"type\":\"nominal\",\"sort\":null,\"title\":null},\"x\":{\"field\":" + jsonQuote(field) +
-        ",\"type\":\"quantitative\",\"title\":" + jsonQuote(dynText(g, "_SHORTCRITERIONLABEL")) +
-        ",\"scale\":{\"zero\":false}},\"x2\":{" + "\"datum\":" + base + "}}}";
-    first = false;
-  }
-  if (first)
+  // Bars for the value columns that hold a value (a layer without one would leave its
+  // scale without an extent).
+  std::vector<std::string> columns, fields;
+  for (const char *name : {"Criterion", "CriterionDrop"})
+    if (!column(table, name).empty())
+      columns.push_back(column(table, name));
+  for (const std::string &c : columns)
+    if (anyValue(table, c))
+      fields.push_back(c);
+  for (size_t i = 0; i < fields.size(); ++i)
+    out += std::string(i > 0 ? "," : "") + "{\"name\":\"" +
+           std::string(sameName(fields[i], "CriterionDrop") ? "candidatesdrop" : "candidates") +
+           "\",\"data\":{\"name\":\"candidates\"},\"transform\":[{"
+           "\"filter\":\"isValid(datum." +
+           fields[i] + ")\"}],\"mark\":{\"type\":\"bar\",\"color\":\"" +
+           (sameName(fields[i], "CriterionDrop") ? "#d62728" : "#1f77b4") + "\"},\"encoding\":{" +
+           yAxis + ",\"x\":{\"field\":" + jsonQuote(fields[i]) +
+           ",\"type\":\"quantitative\",\"title\":" + jsonQuote(dynText(g, "_SHORTCRITERIONLABEL")) +
+           ",\"scale\":{\"zero\":false}},\"x2\":{\"datum\":" + base + "}}}";
+  if (columns.empty()) {
     out += "{\"mark\":\"bar\",\"data\":{\"values\":[]}}";
+  } else {
+    // Candidates without a value, as the table shows them: a missing-value mark at the
+    // baseline.
+    std::string none;
+    for (const std::string &f : columns)
+      none += (none.empty() ? "" : " && ") + std::string("!isValid(datum.") + f + ")";
+    out += std::string(fields.empty() ? "" : ",") +
+           "{\"name\":\"novalue\",\"data\":{\"name\":\"candidates\"},\"transform\":[{"
+           "\"filter\":" +
+           jsonQuote(none) +
+           "}],\"mark\":{\"type\":\"text\",\"align\":\"left\",\"dx\":4,\"text\":\".\"},"
+           "\"encoding\":{" +
+           yAxis + ",\"x\":{\"datum\":" + base + ",\"type\":\"quantitative\"}}}";
+  }
   return withSets(out + "]", {{"candidates", rows}});
 }
 

@@ -145,3 +145,36 @@ int64_t vsfgViewRows(RvqObject *view) {
 void vsfgReleaseView(VsfContext *ctx, RvqObject *view) {
   vsfCall(ctx->outputManager, 494, {rvqBound(321, view)});
 }
+
+int32_t vsfgShownStep(const VsfContext *ctx, const VsfModel *m, int32_t entry) {
+  if (ctx->options.method == VM_BACKWARD)
+    return entry;
+  return entry < m->includeCount ? 0 : entry - m->includeCount + 1;
+}
+
+RvqText *vsfgMethodText(const VsfContext *ctx) {
+  const int32_t method = ctx->options.method;
+  return method >= VM_NONE && method <= VM_GROUPLASSO && vsfMsgLength(419 + method) > 0
+             ? vsfMsg(419 + method)
+             : nullptr;
+}
+
+namespace {
+
+const VsfCriterionLabels kCriterionLabels[] = {
+    {VC_SL, "PVAL", 840, 840, false},         {VC_AIC, "AIC", 820, 844, false},
+    {VC_AICC, "AICC", 821, 845, false},       {VC_SBC, "SBC", 822, 846, false},
+    {VC_RSQUARE, "RSquare", 847, 847, false}, {VC_ADJRSQ, "AdjRSq", 823, 544, false},
+    {VC_CP, "CP", 824, 406, false},           {VC_BIC, "BIC", 825, 850, false},
+    {VC_PRESS, "PRESS", 826, 852, false},     {VC_VALIDATE, "ValidationASE", 827, 854, false},
+    {VC_CV, "CVPRESS", 828, 853, true},       {VC_CVEX, "CVEXPRESS", 834, 855, true},
+};
+
+} // namespace
+
+VsfCriterionLabels vsfgCriterionLabels(int32_t criterion) {
+  for (const VsfCriterionLabels &c : kCriterionLabels)
+    if (c.criterion == criterion)
+      return c;
+  return kCriterionLabels[2]; // AICC
+}

@@ -65,3 +65,21 @@ RvqObject *vsfgMakeView(VsfContext *ctx, RvqText *data, const VsfStepRange &rang
 // The number of rows a view selects; -1 when the host cannot tell.
 int64_t vsfgViewRows(RvqObject *view);
 void vsfgReleaseView(VsfContext *ctx, RvqObject *view);
+
+// The displayed step number of history entry `entry` of a fit (the selection summary's
+// Step): the entries of the starting model are step 0, BACKWARD numbers entries from 0.
+int32_t vsfgShownStep(const VsfContext *ctx, const VsfModel *model, int32_t entry);
+// The "_METHOD" text: the method's name, null for a method without one.
+RvqText *vsfgMethodText(const VsfContext *ctx);
+
+// A criterion as the graphs name it: the column that holds its values and the messages of
+// its long and short labels (the long label of CV and CVEX carries the fold count); AICC
+// for a code without its own.
+struct VsfCriterionLabels {
+  int32_t criterion;
+  const char *column;
+  int32_t criterionLongLabel;
+  int32_t criterionShortLabel;
+  bool folds; // the long label carries the fold count
+};
+VsfCriterionLabels vsfgCriterionLabels(int32_t criterion);

@@ -20,7 +20,7 @@ int32_t digits(int32_t k) { return static_cast<int32_t>(std::floor(std::log10(k 
 
 // Copies `length` characters into a new pool text.
 const char* poolText(QkPool* pool, const char* text, int32_t length) {
-  char *p = static_cast<char *>(poolTake(pool, std::max(length, 1)));
+  char* p = static_cast<char*>(poolTake(pool, std::max(length, 1)));
   if (p != nullptr && length > 0)
     std::memcpy(p, text, static_cast<size_t>(length));
   return p;
@@ -46,9 +46,8 @@ int32_t vsfgStepLabels(VsfContext* ctx, VsfModel* m) {
     r.stepLabelWidth = 0;
     return 0;
   }
-  r.effectInPath = static_cast<uint8_t *>(poolTake(pool, effects));
-  r.stepLabels =
-      static_cast<VsfLabel *>(poolTake(pool, int64_t(std::max(steps, 1)) * sizeof(VsfLabel)));
+  r.effectInPath = static_cast<uint8_t*>(poolTake(pool, effects));
+  r.stepLabels = static_cast<VsfLabel*>(poolTake(pool, int64_t(std::max(steps, 1)) * sizeof(VsfLabel)));
   if (r.effectInPath == nullptr || r.stepLabels == nullptr)
     return -2;
   r.stepLabelCount = steps;
@@ -93,7 +92,7 @@ int32_t vsfgStepLabels(VsfContext* ctx, VsfModel* m) {
     r.firstLabelledEntry = starting;
   }
   const int32_t limit = maxStepLabel(ctx);
-  char *buffer = static_cast<char *>(poolTake(pool, limit + 600));
+  char* buffer = static_cast<char*>(poolTake(pool, limit + 600));
   if (buffer == nullptr)
     return -2;
   bool cut = false;
@@ -149,6 +148,36 @@ int32_t vsfgStepLabels(VsfContext* ctx, VsfModel* m) {
   return 0;
 }
 
+namespace {
+
+// The curve label of parameter j of selection effect k: under INTERLACED the text of its
+// design column (the effect name when the column has none), else the effect name followed
+// by the column's level text. The column is the design effect's column that the effect's
+// column map (SPLIT parts) gives. Writes into `buffer` when it is not null; the length.
+int32_t parmLabelText(const VsfContext* ctx, const LevDesign* d, int32_t k,
+                      const VsfEffectView& v, int32_t j, char* buffer) {
+  int32_t nameLength = 0;
+  const char* name = vsfEffectName(ctx, k, &nameLength);
+  const int32_t c = v.columns != nullptr ? v.columns[j] : j;
+  if (d->parmLabelStyle == 0) {
+    int32_t length = 0;
+    const char* text =
+        vsfInterlacedText(d, (v.lev != nullptr ? v.lev->firstColumn : 0) + c, &length);
+    if (text == nullptr)
+      text = name, length = nameLength;
+    if (buffer != nullptr)
+      std::memcpy(buffer, text, static_cast<size_t>(length));
+    return length;
+  }
+  const int32_t* row = vsfLevelRow(v, c);
+  if (buffer == nullptr)
+    return nameLength + (row != nullptr ? zlevLenLevelLabel(d, v.lev, row) : 0);
+  std::memcpy(buffer, name, static_cast<size_t>(nameLength));
+  return nameLength + (row != nullptr ? zlevEfLevelLabel(d, v.lev, buffer + nameLength, row) : 0);
+}
+
+} // namespace
+
 int32_t vsfgParmLabels(VsfContext* ctx, VsfModel* m) {
   VsfResultsState& r = ctx->results;
   // The tables of an earlier BY group lived in that group's pool: drop them before anything
@@ -157,81 +186,65 @@ int32_t vsfgParmLabels(VsfContext* ctx, VsfModel* m) {
   r.parmCurve = nullptr;
   r.parmLabels = nullptr;
   r.parmLabelWidth = 0;
+  r.labelKept = nullptr;
+  r.keptLabelWidth = 0;
   const int32_t parms = m->parmCount;
   if (parms <= 0)
     return 0;
   QkPool* pool = m->pool;
-  uint8_t *inPlot = static_cast<uint8_t *>(poolTake(pool, parms));
-  int32_t *curve = static_cast<int32_t *>(poolTake(pool, int64_t(parms) * 4));
-  if (inPlot == nullptr || curve == nullptr || r.effectInPath == nullptr)
+  uint8_t* inPlot = static_cast<uint8_t*>(poolTake(pool, parms));
+  int32_t* curve = static_cast<int32_t*>(poolTake(pool, int64_t(parms) * 4));
+  if (inPlot == nullptr || curve == nullptr || r.effectInPath == nullptr ||
+      m->parmOffset == nullptr)
     return -2;
   r.parmInPlot = inPlot;
   r.parmCurve = curve;
   const LevDesign* d = vsfDesign(ctx);
   const int32_t maxLabel = ctx->stmt.plots.maxParmLabel;
   const int32_t first = ctx->options.noint ? 0 : 1;
-  auto plotted = [&](int32_t e) {
-    return r.effectInPath[e] && m->parmOffset != nullptr &&
-           (e + 1 < m->effectCount ? m->parmOffset[e + 1] : parms) > m->parmOffset[e];
+  // Each parameter of each plotted effect, with its slot.
+  auto each = [&](auto&& visit) {
+    for (int32_t e = first; e < m->effectCount; ++e) {
+      const VsfEffectView v = vsfEffectView(ctx, m, e);
+      if (r.effectInPath[e] && v.parms > 0)
+        for (int32_t j = 0; j < v.parms && m->parmOffset[e] + j < parms; ++j)
+          visit(e, v, j, m->parmOffset[e] + j);
+    }
   };
-  auto parmsOf = [&](int32_t e) {
-    return (e + 1 < m->effectCount ? m->parmOffset[e + 1] : parms) - m->parmOffset[e];
-  };
-  if (maxLabel == 0) {
-    for (int32_t e = first; e < m->effectCount; ++e)
-      if (plotted(e))
-        for (int32_t j = 0; j < parmsOf(e); ++j)
-          inPlot[m->parmOffset[e] + j] = 1;
-    return 0;
+  if (maxLabel == 0 || d == nullptr) {
+    each([&](int32_t, const VsfEffectView&, int32_t, int32_t q) { inPlot[q] = 1; });
+    return maxLabel == 0 ? 0 : -2;
   }
-  VsfLabel *labels = static_cast<VsfLabel *>(poolTake(pool, int64_t(parms) * sizeof(VsfLabel)));
-  if (labels == nullptr || d == nullptr)
+  VsfLabel* labels = static_cast<VsfLabel*>(poolTake(pool, int64_t(parms) * sizeof(VsfLabel)));
+  if (labels == nullptr)
     return -2;
   r.parmLabels = labels;
-  // A parameter's text: its design column's name (the column names carry the levels).
-  auto columnText = [&](int32_t column, int32_t* length) -> const char* {
-    if (d->columnNames != nullptr && column >= 0 && column < d->columnCount &&
-        d->columnNames[column] != nullptr) {
-      *length = static_cast<int32_t>(std::strlen(d->columnNames[column]));
-      return d->columnNames[column];
-    }
-    *length = 0;
-    return "";
-  };
   int32_t longest = 0;
-  for (int32_t e = first; e < m->effectCount; ++e)
-    if (plotted(e))
-      for (int32_t j = 0; j < parmsOf(e); ++j) {
-        int32_t n = 0;
-        columnText(m->parmOffset[e] + j, &n);
-        longest = std::max(longest, n);
-      }
-  if (longest == 0)
+  each([&](int32_t e, const VsfEffectView& v, int32_t j, int32_t) {
+    longest = std::max(longest, parmLabelText(ctx, d, e, v, j, nullptr));
+  });
+  char* buffer = longest > 0 ? static_cast<char*>(poolTake(pool, longest + 1)) : nullptr;
+  if (buffer == nullptr)
     return -2;
-  bool cut = false;
-  int32_t c = 0;
-  for (int32_t e = first; e < m->effectCount; ++e) {
-    if (!plotted(e))
-      continue;
-    ++c;
-    for (int32_t j = 0; j < parmsOf(e); ++j) {
-      const int32_t q = m->parmOffset[e] + j;
-      int32_t n = 0;
-      const char* t = columnText(q, &n);
-      if (n == 0)
-        return -2;
-      if (n > maxLabel)
-        n = maxLabel, cut = true;
-      labels[q].text = poolText(pool, t, n);
-      labels[q].length = static_cast<int16_t>(n);
-      inPlot[q] = 1;
-      curve[q] = c;
-    }
-  }
+  bool cut = false, empty = false;
+  int32_t c = 0, lastEffect = -1;
+  each([&](int32_t e, const VsfEffectView& v, int32_t j, int32_t q) {
+    if (e != lastEffect)
+      ++c, lastEffect = e;
+    std::memset(buffer, ' ', static_cast<size_t>(longest));
+    int32_t n = std::min(parmLabelText(ctx, d, e, v, j, buffer), longest);
+    empty = empty || n == 0;
+    if (n > maxLabel)
+      n = maxLabel, cut = true;
+    labels[q].text = poolText(pool, buffer, n);
+    labels[q].length = static_cast<int16_t>(n);
+    inPlot[q] = 1;
+    curve[q] = c;
+  });
   r.parmLabelWidth = std::min(longest, maxLabel);
   if (cut)
     xpmlog(848, 201, {maxLabel});
-  return 0;
+  return empty ? -2 : 0;
 }
 
 int32_t vsfgThinLabels(VsfContext* ctx, VsfModel* m, const double* v) {
@@ -239,9 +252,9 @@ int32_t vsfgThinLabels(VsfContext* ctx, VsfModel* m, const double* v) {
   const int32_t n = m->parmCount;
   if (n <= 0 || r.parmLabels == nullptr)
     return -2;
-  int32_t *order = static_cast<int32_t *>(poolTake(m->pool, int64_t(n) * 4));
-  uint8_t *kept = static_cast<uint8_t *>(poolTake(m->pool, n));
-  double *values = static_cast<double *>(poolTake(m->pool, int64_t(n) * 8));
+  int32_t* order = static_cast<int32_t*>(poolTake(m->pool, int64_t(n) * 4));
+  uint8_t* kept = static_cast<uint8_t*>(poolTake(m->pool, n));
+  double* values = static_cast<double*>(poolTake(m->pool, int64_t(n) * 8));
   if (order == nullptr || kept == nullptr || values == nullptr)
     return -2;
   for (int32_t i = 0; i < n; ++i)

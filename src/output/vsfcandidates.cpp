@@ -43,12 +43,10 @@ CriterionColumn criterionColumn(int32_t select) {
 }
 } // namespace
 
-int32_t vsfpCandidates(VsfContext* ctx, VsfModel* m) {
+int32_t vsfRankCandidates(const VsfContext* ctx, VsfModel* m, VsfCandidateRanking* out) {
   const VsfModelOptions& o = ctx->options;
-  VsfOut out(ctx);
+  *out = {};
   const int32_t count = m->effectCount;
-  if (count <= 0 || m->candidateValue == nullptr || m->stepCount <= 0)
-    return 0; // no candidate values were kept for this step: nothing to rank
   QkPool* pool = m->pool;
   int32_t* index = static_cast<int32_t*>(poolTake(pool, int64_t(count) * 4));
   double* values = static_cast<double*>(poolTake(pool, int64_t(count) * 8));
@@ -56,22 +54,46 @@ int32_t vsfpCandidates(VsfContext* ctx, VsfModel* m) {
     return -2;
   const int32_t last = m->stepCount - 1;
   const int32_t a = m->stepEffects[last], b = m->stepEffects[last - 1]; // [-1] is kept
-  const bool addition = a > b || (a == b && o.method != VM_BACKWARD);
+  out->addition = a > b || (a == b && o.method != VM_BACKWARD);
   int32_t n = 0;
   for (int32_t k = 0; k < count; ++k)
     if (!isHostMissing(m->candidateValue[k]))
-      values[n] = m->candidateValue[k], index[n] = k, ++n;
-  // Ascending when smaller is better (and SL additions), descending otherwise.
-  bool ascending = o.select == VC_SL ? addition : !vsfBigBetter(o.select);
-  int32_t* order = static_cast<int32_t*>(poolTake(pool, int64_t(std::max(n, 1)) * 4));
-  if (order == nullptr)
+      values[k] = m->candidateValue[k], index[n] = k, ++n;
+  // Ascending when smaller is better (and SL additions), descending otherwise; the
+  // largest doubles (no value worked out) sort with the worst.
+  const bool ascending = o.select == VC_SL ? out->addition : !vsfBigBetter(o.select);
+  vsfQsort(values, n, index, ascending ? 1 : 0);
+  for (int32_t i = 0; i < n; ++i)
+    values[i] = m->candidateValue[index[i]];
+  out->effects = index;
+  out->values = values;
+  out->count = n;
+  return 0;
+}
+
+void vsfFreeCandidates(VsfModel* m, VsfCandidateRanking* ranking) {
+  if (ranking->values != nullptr)
+    m->pool->free(m->pool, ranking->values);
+  if (ranking->effects != nullptr)
+    m->pool->free(m->pool, ranking->effects);
+  *ranking = {};
+}
+
+int32_t vsfpCandidates(VsfContext* ctx, VsfModel* m) {
+  const VsfModelOptions& o = ctx->options;
+  VsfOut out(ctx);
+  if (m->effectCount <= 0 || m->candidateValue == nullptr || m->stepCount <= 0)
+    return 0; // no candidate values were kept for this step: nothing to rank
+  QkPool* pool = m->pool;
+  VsfCandidateRanking ranked;
+  if (vsfRankCandidates(ctx, m, &ranked) != 0)
     return -2;
+  const int32_t n = ranked.count;
+  const bool addition = ranked.addition;
+  // The table shows the largest doubles as missing values.
   for (int32_t i = 0; i < n; ++i)
-    order[i] = i;
-  vsfQsort(values, n, order, ascending ? 1 : 0);
-  for (int32_t i = 0; i < n; ++i)
-    if (!isHostMissing(values[i]) && (values[i] == DBL_MAX || values[i] == -DBL_MAX))
-      values[i] = hostMissing();
+    if (ranked.values[i] == DBL_MAX || ranked.values[i] == -DBL_MAX)
+      ranked.values[i] = hostMissing();
   const int32_t show = o.candidatesShown > 0 ? o.candidatesShown : 10;
   const int32_t r = std::min(show, n);
   const bool competitive = o.method == VM_STEPWISE && o.drop == 2;
@@ -83,7 +105,7 @@ int32_t vsfpCandidates(VsfContext* ctx, VsfModel* m) {
   int32_t We = 0;
   for (int32_t i = 0; i < r; ++i) {
     int32_t len = 0;
-    vsfEffectName(ctx, index[order[i]], &len);
+    vsfEffectName(ctx, ranked.effects[i], &len);
     We = std::max(We, len);
   }
   // A step without candidates is legal: its table has no rows.
@@ -116,10 +138,10 @@ int32_t vsfpCandidates(VsfContext* ctx, VsfModel* m) {
   out.endColumns();
   out.bind("Stat.VARSIFTER.Candidates",
            {vsfaDyn("_TITLE"), rvqTextHandle(287, title), vsfaLabel(title)});
-  const int32_t changed = m->stepEffect[last];
+  const int32_t changed = m->stepEffect[m->stepCount - 1];
   for (int32_t i = 0; i < r; ++i) {
-    const int32_t k = index[order[i]];
-    const double v = values[order[i]];
+    const int32_t k = ranked.effects[i];
+    const double v = ranked.values[i];
     rank = i + 1;
     int32_t len = 0;
     const char* name = vsfEffectName(ctx, k, &len);
@@ -140,9 +162,7 @@ int32_t vsfpCandidates(VsfContext* ctx, VsfModel* m) {
   }
   out.endRows();
   out.publish();
-  pool->free(pool, order);
-  pool->free(pool, values);
-  pool->free(pool, index);
+  vsfFreeCandidates(m, &ranked);
   out.finish();
   return 0;
 }

@@ -212,6 +212,8 @@ int32_t vsfDisplaySteps(VsfContext* ctx, void*, int64_t* position, int32_t sampl
     if (i > std::max(F, 0)) { // steps after the first shown one
       if (o.stepCandidates && (rc = vsfpCandidates(ctx, &step)) != 0)
         return fail(rc);
+      if (vsfGraphicsOn(ctx) && (rc = vsfgCandidates(ctx, &step)) != 0)
+        return fail(rc);
     }
     if (notes)
       vsfCall(ctx->outputManager, 358, {rvqChar(580, '-'), rvqInt(371, 1), rvqInt(280, 1)});
@@ -263,6 +265,8 @@ int32_t vsfDisplayModel(VsfContext* ctx, VsfModel* m, void*, int64_t*, int32_t) 
         return rc;
     }
     if (vsfGraphicsOn(ctx) && ctx->results.stepLabels != nullptr) {
+      if ((rc = vsfgCoeffs(ctx, m)) != 0)
+        return rc;
       vsfgCriterion(ctx, m, optimal, chosen, &summaryRef, &bestRef);
       vsfgAse(ctx, m, chosen, &summaryRef);
     }

@@ -3,6 +3,7 @@
 #include "output/vsfmodelview.h"
 
 #include "driver/vsfcontext.h"
+#include "effects/levdesign.h"
 #include "output/vsfprint.h"
 #include "support/hoststubs.h"
 
@@ -119,4 +120,38 @@ double vsfNormBeta(const VsfModel* model, int32_t i) {
   if (isHostMissing(last) || !(last > 0) || isHostMissing(here))
     return hostMissing();
   return here / last;
+}
+
+VsfEffectView vsfEffectView(const VsfContext* ctx, const VsfModel* m, int32_t k) {
+  VsfEffectView v;
+  const LevDesign* d = vsfDesign(ctx);
+  int32_t levIndex = k;
+  if (const VsfEffectRecord* rec = vsfEffectRecord(ctx, k)) {
+    levIndex = rec->effect;
+    v.parms = rec->parmCount;
+    v.columns = rec->columns;
+  } else if (m->parmOffset != nullptr) {
+    v.parms = (k + 1 < m->effectCount ? m->parmOffset[k + 1] : m->parmCount) - m->parmOffset[k];
+  }
+  if (d != nullptr && levIndex >= 0 && levIndex < d->effectCount)
+    v.lev = &d->effects[levIndex];
+  return v;
+}
+
+const int32_t* vsfLevelRow(const VsfEffectView& v, int32_t c) {
+  if (v.lev == nullptr || v.lev->columnTable == nullptr)
+    return nullptr;
+  return v.lev->columnTable + static_cast<size_t>(c) * v.lev->columnRowWidth;
+}
+
+const char* vsfInterlacedText(const LevDesign* d, int32_t col, int32_t* length) {
+  *length = 0;
+  if (d == nullptr || col < 0 || col >= d->columnCount)
+    return nullptr;
+  const char* text = d->columnLabels != nullptr ? d->columnLabels[col] : nullptr;
+  if (text == nullptr || text[0] == '\0')
+    text = d->columnNames != nullptr ? d->columnNames[col] : nullptr;
+  if (text != nullptr)
+    *length = static_cast<int32_t>(std::strlen(text));
+  return text;
 }

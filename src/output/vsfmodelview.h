@@ -13,6 +13,7 @@ struct VsfModel;
 struct VsfModelOptions;
 struct LevDesign;
 struct VsfEffectRecord;
+struct LevEffect;
 
 // The record of effect k of the selection, null when the run keeps no records or none for k.
 const VsfEffectRecord* vsfEffectRecord(const VsfContext* ctx, int32_t k);
@@ -45,3 +46,17 @@ const double* normBetaHistory(const VsfModel* model);
 // The norm of history entry i over the norm of the last entry: missing when i is outside
 // the history, the series is not kept, or the last norm is missing or not positive.
 double vsfNormBeta(const VsfModel* model, int32_t i);
+
+// A selection effect as the design sees it: its design effect, its parameter count and its
+// map from parameters to the design effect's columns (SPLIT parts; null for the identity).
+struct VsfEffectView {
+  const LevEffect* lev = nullptr;
+  int32_t parms = 0;
+  const int32_t* columns = nullptr;
+};
+VsfEffectView vsfEffectView(const VsfContext* ctx, const VsfModel* model, int32_t k);
+// The level-index row of column c of the effect's design effect (null when it has none).
+const int32_t* vsfLevelRow(const VsfEffectView& v, int32_t c);
+// The INTERLACED text of design column col: its label, or its name when the label is empty
+// (null when the design has neither).
+const char* vsfInterlacedText(const LevDesign* d, int32_t col, int32_t* length);

@@ -16,48 +16,6 @@
 
 namespace {
 
-struct EffectView {
-  const LevEffect* lev = nullptr;
-  int32_t parms = 0;
-  const int32_t* columns = nullptr;
-};
-
-EffectView viewOf(const VsfContext* ctx, const VsfModel* m, int32_t k) {
-  EffectView v;
-  const LevDesign* d = vsfDesign(ctx);
-  int32_t levIndex = k;
-  if (const VsfEffectRecord* rec = vsfEffectRecord(ctx, k)) {
-    levIndex = rec->effect;
-    v.parms = rec->parmCount;
-    v.columns = rec->columns;
-  } else if (m->parmOffset != nullptr) {
-    v.parms = (k + 1 < m->effectCount ? m->parmOffset[k + 1] : m->parmCount) - m->parmOffset[k];
-  }
-  if (d != nullptr && levIndex >= 0 && levIndex < d->effectCount)
-    v.lev = &d->effects[levIndex];
-  return v;
-}
-
-const int32_t* levelRow(const EffectView& v, int32_t c) {
-  if (v.lev == nullptr || v.lev->columnTable == nullptr)
-    return nullptr;
-  return v.lev->columnTable + static_cast<size_t>(c) * v.lev->columnRowWidth;
-}
-
-// The INTERLACED text of design column col: its label, or its name when the label is empty
-// (null when the design has neither).
-const char *interlacedText(const LevDesign *d, int32_t col, int32_t *length) {
-  *length = 0;
-  if (d == nullptr || col < 0 || col >= d->columnCount)
-    return nullptr;
-  const char *text = d->columnLabels != nullptr ? d->columnLabels[col] : nullptr;
-  if (text == nullptr || text[0] == '\0')
-    text = d->columnNames != nullptr ? d->columnNames[col] : nullptr;
-  if (text != nullptr)
-    *length = static_cast<int32_t>(std::strlen(text));
-  return text;
-}
-
 bool numberedCoding(ClassCoding coding) { return classCodingLabelPrefix(coding) != nullptr; }
 
 // The width of a CLASS variable's column: its level label width under a numbered coding,
@@ -124,7 +82,7 @@ struct ParmEstTable {
       const int32_t k = m->inModelList[t];
       int32_t nameLength = 0;
       vsfEffectName(ctx, k, &nameLength);
-      EffectView v = viewOf(ctx, m, k);
+      VsfEffectView v = vsfEffectView(ctx, m, k);
       if (v.lev != nullptr)
         for (int32_t j = 0; j < v.lev->allClassCount; ++j)
           if (v.lev->allClass[j] >= 0 && v.lev->allClass[j] < classCount)
@@ -133,10 +91,10 @@ struct ParmEstTable {
         const int32_t c = v.columns != nullptr ? v.columns[j] : j;
         int32_t L = 0;
         if (style == 0) {
-          if (interlacedText(d, (v.lev != nullptr ? v.lev->firstColumn : 0) + c, &L) == nullptr)
+          if (vsfInterlacedText(d, (v.lev != nullptr ? v.lev->firstColumn : 0) + c, &L) == nullptr)
             L = nameLength;
         } else {
-          const int32_t* row = levelRow(v, c);
+          const int32_t* row = vsfLevelRow(v, c);
           const int32_t levelLength = row != nullptr ? zlevLenLevelLabel(d, v.lev, row) : 0;
           L = levelLength + (style == 1 ? We : nameLength);
         }
@@ -242,7 +200,7 @@ struct ParmEstTable {
   void printEffect(int32_t k) {
     int32_t nameLength = 0;
     const char* name = vsfEffectName(ctx, k, &nameLength);
-    EffectView v = viewOf(ctx, m, k);
+    VsfEffectView v = vsfEffectView(ctx, m, k);
     vsfFill(effect, We, name, nameLength);
     forced = m->effectStatus[k] == VES_FORCED ? 1 : 0;
     const int32_t levelStart = style == 1 ? We : nameLength;
@@ -255,11 +213,11 @@ struct ParmEstTable {
           std::memset(classTexts[q], ' ', static_cast<size_t>(classWidths[q]));
       }
       std::memset(parameter, ' ', static_cast<size_t>(Wp));
-      const int32_t* row = levelRow(v, c);
+      const int32_t* row = vsfLevelRow(v, c);
       if (style == 0) {
         int32_t length = 0;
         const char *text =
-            interlacedText(d, (v.lev != nullptr ? v.lev->firstColumn : 0) + c, &length);
+            vsfInterlacedText(d, (v.lev != nullptr ? v.lev->firstColumn : 0) + c, &length);
         if (text != nullptr)
           vsfFill(parameter, Wp, text, length);
         else

@@ -28,6 +28,17 @@ int32_t vsfpStopReason(VsfContext* ctx, int32_t stopReason, int32_t steps);
 int32_t vsfpStopDetails(VsfContext* ctx, QkPool* pool, VsfModel* model, double current);
 int32_t vsfpNoteSelected(VsfContext* ctx, VsfModel* model, QkPool* pool, int32_t stopReason);
 int32_t vsfpCandidates(VsfContext* ctx, VsfModel* model);
+// The candidates of a step record (effects with a candidate value, the largest doubles
+// included), best first by the SELECT= criterion, as the Candidates table and the
+// candidates plot rank them; arrays from the record's pool.
+struct VsfCandidateRanking {
+  int32_t* effects; // effect indices, best first
+  double* values;   // their candidate values
+  int32_t count;
+  bool addition;    // the step entered effects (else it removed them)
+};
+int32_t vsfRankCandidates(const VsfContext* ctx, VsfModel* model, VsfCandidateRanking* out);
+void vsfFreeCandidates(VsfModel* model, VsfCandidateRanking* ranking);
 int32_t vsfpModelString(VsfContext* ctx, VsfModel* model, QkPool* pool);
 int32_t vsfIncludeString(VsfContext* ctx, VsfModel* model, QkPool* pool, char** text,
                          int32_t* length);

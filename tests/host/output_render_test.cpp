@@ -1,5 +1,6 @@
 // The renderers on documents built by hand: listing layout of tables and factoids, the
 // JSON node shape, JSON quoting of awkward texts, and the number formats.
+#include "host/output/graphspec.h"
 #include "host/output/jsonnodes.h"
 #include "host/output/numformat.h"
 #include "host/output/rvqoutput.h"
@@ -211,4 +212,27 @@ TEST(OutputFormat, FixedCodesNamesAndColumnFormats) {
   EXPECT_EQ(formatName(OutputFormat{4, 6, ""}, ColumnType::Double), "6.4");
   EXPECT_EQ(formatName(OutputFormat{98, 11, ""}, ColumnType::Double), "BEST11.");
   EXPECT_EQ(formatName(OutputFormat{-1, 0, "pvalue.3"}, ColumnType::Double), "pvalue.3");
+}
+
+// A candidate whose value could not be worked out is a missing value in the plot's data:
+// its effect keeps its rank on the bar axis and is marked, as the table lists it.
+TEST(GraphSpec, CandidatesWithoutAValueKeepTheirPlaceOnTheBarAxis) {
+  auto table = std::make_unique<OutputNode>();
+  table->kind = NodeKind::Table;
+  table->name = "PlotCandidates";
+  table->columns = {OutputColumn{"Effect", "", ColumnType::Chars, 4, {}, "", {}},
+                    OutputColumn{"Criterion", "", ColumnType::Double, 0, {}, "", {}}};
+  table->rows.push_back({std::string("BMI "), 1.0});
+  table->rows.push_back({std::string("S5  "), 2.0});
+  table->rows.push_back({std::string("AGE "), std::monostate{}});
+  OutputNode graph;
+  graph.kind = NodeKind::Graph;
+  graph.name = "CandidatesPlot";
+  graph.templ = "Stat.VARSIFTER.Graphics.CandidatesPlot";
+  graph.sources = {table.get()};
+  graph.dynamics.emplace_back("_BASELINE", 0.95);
+  const std::string spec = vegaLiteSpec(graph);
+  EXPECT_NE(spec.find(R"("domain":["BMI","S5","AGE"])"), std::string::npos) << spec;
+  EXPECT_NE(spec.find(R"("name":"novalue")"), std::string::npos) << spec;
+  EXPECT_NE(spec.find(R"({"Effect":"AGE","Criterion":null})"), std::string::npos) << spec;
 }

@@ -3,14 +3,18 @@
 // against the schema the vega-lite package ships; the HTML page opened in headless Chromium
 // draws one SVG per graph call with the marks the data imply (a curve per criterion, the
 // optimum marker, the rule at the chosen step); step ranges and an empty range.
+#include "programs/leastsquares.h"
 #include "programs/qrxrun.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -137,7 +141,10 @@ TEST(Graphs, CriterionAndAsePlotCallsInTheRecord) {
           kStepwise,
       "graphs_calls", {}, {}, QRX_SOURCE_DIR);
   std::vector<const Value *> g = graphs(r);
-  ASSERT_EQ(g.size(), 2u + 4u + 1u) << r.log;
+  ASSERT_EQ(g.size(), 3u + 4u + 1u) << r.log;
+  // PLOTS=ALL: the coefficient panel, then the criterion panel and the ASE plot.
+  EXPECT_EQ((*g[0])["template"].s, "Stat.VARSIFTER.Graphics.CoefficientPanel");
+  g.erase(g.begin());
   // The panel: four criteria (AIC, AICC, SBC, adjusted R-square) in two rows of two.
   EXPECT_EQ((*g[0])["template"].s, "Stat.VARSIFTER.Graphics.CriterionPanel");
   const Value &d = (*g[0])["dynamics"];
@@ -210,7 +217,7 @@ TEST(Graphs, SpecificationsValidateAgainstTheVegaLiteSchema) {
   int status = -1;
   std::string out = validate(dir / "r.json", &status);
   EXPECT_EQ(status, 0) << out;
-  EXPECT_NE(out.find("7 graphs, 0 invalid"), std::string::npos) << out;
+  EXPECT_NE(out.find("8 graphs, 0 invalid"), std::string::npos) << out;
   // The validator rejects what is not Vega-Lite.
   std::ofstream(dir / "bad.json")
       << R"({"steps":[{"output":[{"kind":"graph","name":"X","vegaLite":{"mark":"nosuchmark"}}]}]})";
@@ -229,7 +236,7 @@ TEST(Graphs, PageDrawsEveryGraphWithItsMarks) {
   ASSERT_FALSE(p.dom.empty()) << "Chromium gave no document";
   EXPECT_EQ(p.console, "");
   const int sections = count(p.dom, std::regex("<section class=\"output graph\""));
-  EXPECT_EQ(sections, 6);
+  EXPECT_EQ(sections, 7);
   EXPECT_EQ(count(p.dom, std::regex("<svg[^>]*class=\"marks\"")), sections);
   // The panel: one curve of seven points per criterion, each with its optimum marker and
   // the rule at the chosen step.
@@ -246,4 +253,424 @@ TEST(Graphs, PageDrawsEveryGraphWithItsMarks) {
   EXPECT_EQ(marksOf(p.dom, "optimum"), 4);
   // Nothing is fetched: no script or link refers to the network.
   EXPECT_FALSE(std::regex_search(p.dom, std::regex("(src|href)=\"https?:")));
+}
+
+namespace {
+
+// The graphs of a run record whose template ends in `templ`.
+std::vector<const Value *> graphsOf(const Value &record, const std::string &templ) {
+  std::vector<const Value *> all, out;
+  for (const Value &step : record["steps"].items)
+    collectGraphs(step["output"], &all);
+  for (const Value *g : all)
+    if ((*g)["template"].s == "Stat.VARSIFTER.Graphics." + templ)
+      out.push_back(g);
+  return out;
+}
+
+const Value &coefRows(const Value &graph) { return graph["vegaLite"]["datasets"]["coef"]; }
+
+int distinctCurves(const Value &rows) {
+  std::vector<double> seen;
+  for (const Value &row : rows.items)
+    if (std::find(seen.begin(), seen.end(), row["CurveNumber"].n) == seen.end())
+      seen.push_back(row["CurveNumber"].n);
+  return static_cast<int>(seen.size());
+}
+
+int validRows(const Value &rows, const std::string &field) {
+  int n = 0;
+  for (const Value &row : rows.items)
+    n += row[field].kind == Value::Number;
+  return n;
+}
+
+// The graph sections of the page, in page order.
+std::vector<std::string> graphSections(const std::string &dom) {
+  std::vector<std::string> out;
+  const std::string start = "<section class=\"output graph\"";
+  for (size_t at = dom.find(start); at != std::string::npos;) {
+    size_t next = dom.find("<section", at + start.size());
+    out.push_back(dom.substr(at, next == std::string::npos ? std::string::npos : next - at));
+    at = next == std::string::npos ? next : dom.find(start, next);
+  }
+  return out;
+}
+
+// The labels a coefficient plot keeps, by the thinning rule written out on its own: the
+// values of the plotted parameters and a zero for the parameters that are not plotted (the
+// intercept), largest first; the top label, then going down the labels more than `gap` x
+// range below the last kept one while above 1% of the range, the bottom label unless it is
+// zero, and going up from it the labels more than the gap above the last kept one while
+// below -1% of the range. Indices into `plotted`.
+std::vector<size_t> keptByRule(const std::vector<double> &plotted, double gapFraction) {
+  std::vector<double> v = plotted;
+  v.push_back(0.0);
+  std::vector<size_t> order(v.size());
+  for (size_t i = 0; i < order.size(); ++i)
+    order[i] = i;
+  std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return v[a] > v[b]; });
+  const size_t n = v.size();
+  const double range = v[order[0]] - v[order[n - 1]], gap = gapFraction * range;
+  std::vector<size_t> kept{order[0]};
+  double last = v[order[0]];
+  for (size_t i = 1; n >= 3 && i < n - 1 && v[order[i]] > range / 100; ++i)
+    if (last - v[order[i]] > gap)
+      kept.push_back(order[i]), last = v[order[i]];
+  if (v[order[n - 1]] != 0.0)
+    kept.push_back(order[n - 1]);
+  last = v[order[n - 1]];
+  for (size_t i = n - 1; i-- > 0 && v[order[i]] < -range / 100;)
+    if (v[order[i]] - last > gap)
+      kept.push_back(order[i]), last = v[order[i]];
+  std::vector<size_t> out;
+  for (size_t k : kept)
+    if (k < plotted.size())
+      out.push_back(k);
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+// Checks the right-hand labels of a coefficient graph against the rule at its last step.
+void expectThinnedLabels(const Value &graph, double gapFraction, int lastStep) {
+  const Value &rows = coefRows(graph);
+  std::vector<double> values;
+  std::vector<size_t> labelled;
+  for (const Value &row : rows.items) {
+    if (row["Step"].n != lastStep) {
+      EXPECT_TRUE(row["RhsLabelYValue"].kind == Value::Null) << row["Step"].n;
+      continue;
+    }
+    if (row["RhsLabelYValue"].kind == Value::Number) {
+      labelled.push_back(values.size());
+      EXPECT_DOUBLE_EQ(row["RhsLabelYValue"].n, row["StandardizedEst"].n);
+    }
+    values.push_back(row["StandardizedEst"].n);
+  }
+  ASSERT_GT(values.size(), 10u);
+  std::vector<size_t> expected = keptByRule(values, gapFraction);
+  EXPECT_EQ(labelled, expected);
+  EXPECT_LT(labelled.size(), values.size()); // the rule drops some on this path
+}
+
+const std::string kMany = "  model y = age|sex|bmi|bp|s1|s2 @2 s3-s6 / "
+                          "selection=forward(select=sbc stop=none);\nrun;\n";
+
+} // namespace
+
+TEST(Graphs, CoefficientLabelsThinnedAndStepRanges) {
+  ProgramRun r = qrxrun::runProgram(
+      kLib + "proc varsifter data=ex.diabetes plots=coefficients;\n" + kMany +
+          "proc varsifter data=ex.diabetes plots(startstep=3)=coefficients(labelgap=20 "
+          "endstep=12);\n" +
+          kMany + "proc varsifter data=ex.diabetes plots(startstep=40)=coefficients;\n" + kMany,
+      "graphs_coefs", {}, {}, QRX_SOURCE_DIR);
+  std::vector<const Value *> g = graphsOf(r.json, "CoefficientPanel");
+  ASSERT_EQ(g.size(), 2u) << r.log;
+  // Six main effects, their fifteen two-way interactions and four more: all 25 enter.
+  const Value &whole = coefRows(*g[0]);
+  EXPECT_EQ(distinctCurves(whole), 25);
+  EXPECT_EQ(whole.items.size(), 26u * 25u); // steps 0 to 25, one row per curve
+  EXPECT_EQ((*g[0])["dynamics"]["_STEPAXIS"].s, "STEPLABEL");
+  EXPECT_EQ((*g[0])["dynamics"]["_NUMSTEPS"].n, 25);
+  expectThinnedLabels(*g[0], 0.05, 25);
+  // The range keeps steps 3 to 12 in the data; the labels sit at step 12 with a gap of 20%.
+  const Value &part = coefRows(*g[1]);
+  EXPECT_EQ(part.items.size(), 10u * 25u);
+  EXPECT_EQ(part.items.front()["Step"].n, 3);
+  EXPECT_EQ(part.items.back()["Step"].n, 12);
+  expectThinnedLabels(*g[1], 0.20, 12);
+  // Criteria only in the first row of a step; AIC of step 3 as the summary gives it.
+  EXPECT_TRUE(part.items[0]["AIC"].kind == Value::Number);
+  EXPECT_TRUE(part.items[1]["AIC"].kind == Value::Null);
+  // STARTSTEP=40 on 25 steps: warning 227, return code 4, no coefficient graph.
+  const Value &last = r.json["steps"].items[2];
+  bool warned = false;
+  for (const Value &line : last["log"].items)
+    warned = warned || (line["set"].n == 848 && line["number"].n == 227);
+  EXPECT_TRUE(warned);
+  EXPECT_EQ(last["returnCode"].n, 4);
+}
+
+namespace {
+
+// FORWARD and STEPWISE with the candidates plots, STEPWISE on p-values with the plots
+// unpacked, the log p-values and candidates for entry and removal together, and LASSO.
+const std::string kPathPlots =
+    kLib + "proc varsifter data=ex.diabetes plots=(all candidates);\n" +
+    "  model y = age sex bmi bp s1-s6 / selection=forward(select=sbc);\nrun;\n" +
+    "proc varsifter data=ex.diabetes plots(unpack logp)=(all candidates(show=4));\n" +
+    "  model y = age sex bmi bp s1-s6 / selection=stepwise(select=sl);\nrun;\n" +
+    "proc varsifter data=ex.diabetes plots=candidates;\n" +
+    "  model y = age sex bmi bp s1-s6 / selection=stepwise(select=sbc drop=competitive);\nrun;\n" +
+    "proc varsifter data=ex.diabetes plots=all;\n" +
+    "  model y = age sex bmi bp s1-s6 / selection=lasso(choose=sbc);\nrun;\n";
+
+} // namespace
+
+TEST(Graphs, CoefficientAndCandidateSpecificationsValidate) {
+  if (!haveTool("node") || !fs::exists(webModules() / "ajv"))
+    GTEST_SKIP() << "node or the npm packages are not installed (scripts/setup installs them)";
+  fs::path dir = fs::temp_directory_path() / ("qrx_graphs_pschema_" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  std::ofstream(dir / "p.qrx") << kPathPlots;
+  std::string ignored;
+  qrxrun::runCommand("ASAN_OPTIONS=detect_leaks=0 '" + std::string(QRX_BINARY) + "' --work '" +
+                         dir.string() + "' --json '" + (dir / "r.json").string() + "' '" +
+                         (dir / "p.qrx").string() + "' 2>&1",
+                     &ignored);
+  Value record;
+  std::string error;
+  ASSERT_TRUE(minijson::Parser(qrxrun::readFile(dir / "r.json")).parse(&record, &error)) << error;
+  EXPECT_EQ(graphsOf(record, "CoefficientPanel").size(), 2u);
+  EXPECT_EQ(graphsOf(record, "CoefficientPlot").size(), 1u);
+  EXPECT_EQ(graphsOf(record, "PValuePlot").size(), 1u);
+  const size_t candidates = graphsOf(record, "CandidatesPlot").size();
+  EXPECT_GE(candidates, 8u);
+  std::vector<const Value *> all;
+  for (const Value &step : record["steps"].items)
+    collectGraphs(step["output"], &all);
+  int status = -1;
+  std::string out = validate(dir / "r.json", &status);
+  EXPECT_EQ(status, 0) << out;
+  EXPECT_NE(out.find(std::to_string(all.size()) + " graphs, 0 invalid"), std::string::npos) << out;
+  fs::remove_all(dir);
+}
+
+TEST(Graphs, PageDrawsCoefficientCurvesAndCandidateBars) {
+  if (!haveTool("chromium") || !fs::exists(webModules() / "vega-embed"))
+    GTEST_SKIP() << "chromium or the npm packages are not installed (scripts/setup installs them)";
+  Page p = runPage(kPathPlots, "paths");
+  EXPECT_EQ(p.status, 0) << p.json;
+  ASSERT_FALSE(p.dom.empty()) << "Chromium gave no document";
+  EXPECT_EQ(p.console, "");
+  Value record;
+  std::string error;
+  ASSERT_TRUE(minijson::Parser(p.json).parse(&record, &error)) << error;
+  std::vector<const Value *> all;
+  for (const Value &step : record["steps"].items)
+    collectGraphs(step["output"], &all);
+  std::vector<std::string> sections = graphSections(p.dom);
+  ASSERT_EQ(sections.size(), all.size());
+  EXPECT_EQ(count(p.dom, std::regex("<svg[^>]*class=\"marks\"")), static_cast<int>(all.size()));
+  int coefficientGraphs = 0, candidateGraphs = 0, needles = 0;
+  for (size_t i = 0; i < all.size(); ++i) {
+    const Value &g = *all[i];
+    const std::string &s = sections[i];
+    const std::string templ =
+        g["template"].s.substr(std::string("Stat.VARSIFTER.Graphics.").size());
+    const bool chosen = g["dynamics"].has("_CHOSENVALUE");
+    if (templ == "CoefficientPanel" || templ == "CoefficientPlot") {
+      // One curve per plotted parameter, labels where the data keep them, the chosen rule.
+      ++coefficientGraphs;
+      const Value &rows = coefRows(g);
+      EXPECT_EQ(marksOf(s, "coefficients"), distinctCurves(rows)) << i;
+      EXPECT_EQ(marksOf(s, "labels"), validRows(rows, "RhsLabelYValue")) << i;
+      EXPECT_EQ(marksOf(s, "chosen_coef"), chosen ? 1 : 0) << i;
+      EXPECT_TRUE(chosen) << i;
+      // The rule's data place it at the chosen value on the step axis.
+      const Value &c = g["dynamics"]["_CHOSENVALUE"];
+      bool placed = false;
+      for (const auto &[name, set] : g["vegaLite"]["datasets"].members)
+        if (name != "coef" && set.items.size() == 1)
+          for (const auto &[field, v] : set.items[0].members)
+            placed = placed || (v.kind == c.kind && v.s == c.s && v.n == c.n);
+      EXPECT_TRUE(placed) << i;
+    }
+    if (templ == "PValuePlot") {
+      // Needles for the steps that add and for those that drop.
+      const Value &rows = coefRows(g);
+      needles = marksOf(s, "pvaladd") + marksOf(s, "pvaldrop");
+      EXPECT_EQ(needles, validRows(rows, "LogPValAdd") + validRows(rows, "LogPValDrop")) << i;
+      EXPECT_EQ(marksOf(s, "chosen_lower"), chosen ? 1 : 0) << i;
+    }
+    if (templ == "CandidatesPlot") {
+      ++candidateGraphs;
+      const Value &rows = g["vegaLite"]["datasets"]["candidates"];
+      EXPECT_EQ(marksOf(s, "candidates") + marksOf(s, "candidatesdrop"),
+                validRows(rows, "Criterion") + validRows(rows, "CriterionDrop"))
+          << i;
+      EXPECT_LE(rows.items.size(), g["dynamics"]["_STEPNUMBER"].n > 0 ? 10u : 0u);
+    }
+    if (templ == "CriterionPanel") {
+      // The optimum of each criterion at its optimal step, and the chosen rule.
+      for (int k = 1; g["dynamics"].has("_CRITERION" + std::to_string(k)); ++k) {
+        EXPECT_EQ(marksOf(s, "optimum" + std::to_string(k)), 1) << i << " " << k;
+        EXPECT_EQ(marksOf(s, "chosen" + std::to_string(k)), 1) << i << " " << k;
+      }
+    }
+  }
+  EXPECT_EQ(coefficientGraphs, 3);
+  EXPECT_GE(candidateGraphs, 8);
+  EXPECT_GT(needles, 0);
+}
+
+namespace {
+
+// The (curve number, curve index, label) of each curve of the run's coefficient panels.
+std::vector<std::vector<std::string>> curveLabels(const Value &record) {
+  std::vector<std::vector<std::string>> out;
+  for (const Value *g : graphsOf(record, "CoefficientPanel")) {
+    std::vector<std::string> labels;
+    for (const Value &row : coefRows(*g).items)
+      if (row["Step"].n == 0)
+        labels.push_back(std::to_string(static_cast<int>(row["CurveIndex"].n)) + ":" +
+                         row["Parameter"].s);
+    out.push_back(labels);
+  }
+  return out;
+}
+
+} // namespace
+
+TEST(Graphs, CurveLabelsFollowTheParameterLabelStyle) {
+  const std::string model = "  class sex;\n  model y = sex bmi sex*bp / "
+                            "selection=forward(select=sbc stop=none);\nrun;\n";
+  ProgramRun r = qrxrun::runProgram(
+      kLib + "proc varsifter data=ex.diabetes plots=coefficients parmlabelstyle=interlaced;\n" +
+          model + "proc varsifter data=ex.diabetes plots=coefficients parmlabelstyle=separate;\n" +
+          model,
+      "graphs_labelstyle", {}, {}, QRX_SOURCE_DIR);
+  // The parameters of one effect share its curve index; INTERLACED labels are the design
+  // columns' texts, SEPARATE ones the effect name followed by the level.
+  std::vector<std::vector<std::string>> labels = curveLabels(r.json);
+  ASSERT_EQ(labels.size(), 2u) << r.log;
+  EXPECT_EQ(labels[0], (std::vector<std::string>{"1:SEX 1", "1:SEX 2", "2:BMI", "3:SEX 1 * BP",
+                                                 "3:SEX 2 * BP"}));
+  EXPECT_EQ(labels[1],
+            (std::vector<std::string>{"1:SEX 1", "1:SEX 2", "2:BMI", "3:BP*SEX 1", "3:BP*SEX 2"}));
+  // SPLIT parts are effects of their own: one curve each, labelled as their parameters in
+  // the estimates table.
+  std::string data = "g,x1,y\n";
+  const char *levels[] = {"alpha", "beta", "gamma"};
+  for (int i = 0; i < 30; ++i)
+    data += std::string(levels[i % 3]) + "," + std::to_string((i * 7 % 11) - 5) + "," +
+            std::to_string(2 * ((i * 7 % 11) - 5) + 3 * (i % 3) + (i * 5 % 3)) + "\n";
+  qrxrun::Run split = qrxrun::run("proc varsifter data=d plots=coefficients;\n"
+                                  "  class g / split;\n  model y = g x1 / "
+                                  "selection=forward(select=sbc stop=none);\nrun;\n",
+                                  "graphs_split", {{"d.csv", data}});
+  labels = curveLabels(split.json);
+  ASSERT_EQ(labels.size(), 1u) << split.log;
+  std::vector<std::string> expected;
+  std::function<void(const Value &)> walk = [&](const Value &nodes) {
+    for (const Value &n : nodes.items) {
+      if (n["kind"].s == "group")
+        walk(n["children"]);
+      if (n["name"].s == "ParameterEstimates")
+        for (const Value &row : n["rows"].items)
+          if (row[0].s != "Intercept")
+            expected.push_back(row[2].s);
+    }
+  };
+  walk(split.json["steps"][0]["output"]);
+  ASSERT_EQ(labels[0].size(), expected.size());
+  for (size_t i = 0; i < expected.size(); ++i)
+    EXPECT_EQ(labels[0][i], std::to_string(i + 1) + ":" + expected[i]);
+}
+
+namespace {
+
+struct RoleRow {
+  double y, x[3];
+  char role;
+};
+
+std::vector<RoleRow> roleRows(const char *roles) {
+  std::vector<RoleRow> out;
+  for (int i = 0; i < 45; ++i) {
+    RoleRow r{};
+    r.x[0] = std::sin(i * 1.3) * 2;
+    r.x[1] = std::cos(i * 0.7) + 0.1 * i;
+    r.x[2] = ((i * 17) % 11) / 5.0 - 1;
+    r.y = 1 + 2 * r.x[0] - r.x[1] + 0.3 * r.x[2] + std::sin(i * 5.1);
+    r.role = roles[i % 3];
+    out.push_back(r);
+  }
+  return out;
+}
+
+std::string roleCsv(const std::vector<RoleRow> &rows) {
+  std::ostringstream s;
+  s.precision(17);
+  s << "y,x1,x2,x3,rl\n";
+  for (const RoleRow &r : rows)
+    s << r.y << "," << r.x[0] << "," << r.x[1] << "," << r.x[2] << "," << r.role << "\n";
+  return s.str();
+}
+
+} // namespace
+
+TEST(Graphs, CoefficientDataAgainstLeastSquaresAndValidationAse) {
+  const std::string program = "proc varsifter data=d plots=coefficients;\n"
+                              "  partition rolevar=rl(train='T' validate='V' test='S');\n"
+                              "  model y = x1 x2 x3 / selection=forward(select=sbc stop=none);\n"
+                              "run;\n";
+  std::vector<RoleRow> rows = roleRows("TTV");
+  qrxrun::Run r = qrxrun::run(program, "graphs_vase", {{"d.csv", roleCsv(rows)}});
+  std::vector<const Value *> g = graphsOf(r.json, "CoefficientPanel");
+  ASSERT_EQ(g.size(), 1u) << r.log;
+  // Training sample standard deviations of the regressors and of the response.
+  auto sd = [&](auto value) {
+    double n = 0, s = 0, ss = 0;
+    for (const RoleRow &row : rows)
+      if (row.role == 'T')
+        n += 1, s += value(row), ss += value(row) * value(row);
+    return std::sqrt((ss - s * s / n) / (n - 1));
+  };
+  const double sy = sd([](const RoleRow &row) { return row.y; });
+  std::vector<int> entered;
+  int step = -1;
+  std::vector<double> beta;
+  double vase = 0;
+  for (const Value &row : coefRows(*g[0]).items) {
+    if (row["Step"].n != step) {
+      // A new step: its effect from the step label, then the least-squares fit on the
+      // training rows and its average squared error on the validation rows.
+      step = static_cast<int>(row["Step"].n);
+      const std::string label = row["StepLabel"].s;
+      if (step > 0)
+        entered.push_back(label.back() - '1');
+      std::vector<std::vector<double>> x;
+      std::vector<double> y, w;
+      for (const RoleRow &o : rows)
+        if (o.role == 'T') {
+          x.push_back({1.0});
+          for (int k : entered)
+            x.back().push_back(o.x[k]);
+          y.push_back(o.y), w.push_back(1.0);
+        }
+      beta = qrxrun::leastSquares(x, y, w);
+      double sum = 0, n = 0;
+      for (const RoleRow &o : rows)
+        if (o.role == 'V') {
+          double fit = beta[0];
+          for (size_t k = 0; k < entered.size(); ++k)
+            fit += beta[k + 1] * o.x[entered[k]];
+          sum += (o.y - fit) * (o.y - fit), n += 1;
+        }
+      vase = sum / n;
+    }
+    // Every row of the step carries the validation ASE; the standardized estimate is the
+    // coefficient times the regressor's standard deviation over the response's.
+    EXPECT_NEAR(row["ValidationASE"].n, vase, 1e-9 * vase) << step;
+    const int parm = static_cast<int>(row["CurveNumber"].n) - 1;
+    const auto at = std::find(entered.begin(), entered.end(), parm);
+    const double expected = at == entered.end()
+                                ? 0.0
+                                : beta[static_cast<size_t>(at - entered.begin()) + 1] *
+                                      sd([&](const RoleRow &o) { return o.x[parm]; }) / sy;
+    EXPECT_NEAR(row["StandardizedEst"].n, expected, 1e-9) << step << " " << parm;
+  }
+  EXPECT_EQ(step, 3);
+  // Validation declared but no validation rows: the column is there, with missing values.
+  qrxrun::Run none = qrxrun::run(program, "graphs_novase", {{"d.csv", roleCsv(roleRows("TTS"))}});
+  g = graphsOf(none.json, "CoefficientPanel");
+  ASSERT_EQ(g.size(), 1u) << none.log;
+  const Value &empty = coefRows(*g[0]);
+  ASSERT_EQ(empty.items.size(), 12u);
+  for (const Value &row : empty.items) {
+    EXPECT_TRUE(row.has("ValidationASE"));
+    EXPECT_TRUE(row["ValidationASE"].kind == Value::Null);
+  }
 }

@@ -1,0 +1,147 @@
+// The candidates plot of one step: the best candidate effects of the step ranked by the
+// SELECT= criterion (the same ranking as the step's Candidates table), drawn as bars from
+// the "PlotCandidates" data.
+#include "driver/vsfcontext.h"
+#include "graphs/vsfgframe.h"
+#include "graphs/vsfgraph.h"
+#include "output/vsfmodelview.h"
+#include "output/vsfprint.h"
+#include "output/vsfprinters.h"
+#include "support/hoststubs.h"
+#include "support/poolalloc.h"
+
+#include <algorithm>
+#include <cfloat>
+
+namespace {
+
+bool noValue(double v) { return isHostMissing(v) || v == DBL_MAX || v == -DBL_MAX; }
+
+// The row values of the "PlotCandidates" data, bound to its columns.
+struct CandidateRows {
+  char *effect = nullptr;
+  int32_t width = 0;
+  int32_t candidateFor = 0;
+  double criterion = 0, criterionDrop = 0;
+};
+
+// Creates, fills and publishes the data; the kind (1 entry, -1 removal) of its last row, 0
+// when the effect names are empty or their buffer cannot be taken.
+int32_t emitCandidates(VsfContext *ctx, VsfModel *m, const VsfCandidateRanking &ranked,
+                       int32_t shown, bool competitive, RvqText *title, RvqText **dataRef) {
+  CandidateRows row;
+  for (int32_t i = 0; i < shown; ++i) {
+    int32_t length = 0;
+    vsfEffectName(ctx, ranked.effects[i], &length);
+    row.width = std::max(row.width, length);
+  }
+  row.effect = static_cast<char *>(poolTake(m->pool, row.width));
+  if (row.effect == nullptr)
+    return 0;
+  VsfOut out(ctx);
+  out.create("PlotCandidates", nullptr);
+  out.charColumn("Effect", row.effect, row.width);
+  if (competitive)
+    out.intColumn("CandidateFor", &row.candidateFor);
+  out.numberColumn("Criterion", &row.criterion);
+  if (competitive)
+    out.numberColumn("CriterionDrop", &row.criterionDrop);
+  out.endColumns();
+  out.bind("Stat.VARSIFTER.Phantom.Candidates",
+           {vsfaDyn("_TITLE"), rvqTextHandle(287, title),
+            rvqFlag(2640, ctx->stmt.proc.showInternal ? 0 : 1), vsfaDataRef(dataRef)});
+  const int32_t changed = m->stepEffect[m->stepCount - 1];
+  int32_t kind = 1;
+  for (int32_t i = 0; i < shown; ++i) {
+    const int32_t k = ranked.effects[i];
+    // Like the table, a candidate without a value keeps its place with a missing value.
+    const double v = noValue(ranked.values[i]) ? hostMissing() : ranked.values[i];
+    int32_t length = 0;
+    const char *name = vsfEffectName(ctx, k, &length);
+    vsfFill(row.effect, row.width, name, length);
+    kind = m->effectStatus[k] == 0 ? 1 : -1;
+    if (k == changed)
+      kind = -kind; // the effect that just entered or left counts as it did before the step
+    row.candidateFor = kind;
+    row.criterion = !competitive || kind == 1 ? v : hostMissing();
+    row.criterionDrop = competitive && kind == -1 ? v : hostMissing();
+    out.emit();
+  }
+  out.endRows();
+  out.publish();
+  out.finish();
+  return kind;
+}
+
+} // namespace
+
+int32_t vsfgCandidates(VsfContext *ctx, VsfModel *step) {
+  const VsfModelOptions &o = ctx->options;
+  const VsfPlotSettings &pl = ctx->stmt.plots;
+  if (o.method == VM_NONE || pl.candLevel == 0)
+    return 0;
+  const double start = zdattim();
+  if (ctx->effectRecordCount <= 0 && step->effectCount <= 0)
+    return -2;
+  if (step->candidateValue == nullptr || step->stepCount <= 0)
+    return 0;
+  VsfCandidateRanking ranked;
+  if (vsfRankCandidates(ctx, step, &ranked) != 0)
+    return -2;
+  // A step without candidates (every effect already in, or none with a value) has no plot.
+  if (ranked.count == 0) {
+    vsfFreeCandidates(step, &ranked);
+    return 0;
+  }
+  const int32_t show = pl.candShow > 0 ? pl.candShow : 10;
+  const int32_t shown = std::min(ranked.count, show);
+  const bool competitive = o.method == VM_STEPWISE && o.drop == 2;
+  RvqText *title = shown < ranked.count ? vsfMsgArgs(competitive       ? 575
+                                                     : ranked.addition ? 573
+                                                                       : 574,
+                                                     {show})
+                                        : vsfMsg(competitive       ? 572
+                                                 : ranked.addition ? 570
+                                                                   : 571);
+  RvqText *dataRef = nullptr;
+  const int32_t kind = emitCandidates(ctx, step, ranked, shown, competitive, title, &dataRef);
+  if (kind == 0) {
+    vsfFreeCandidates(step, &ranked);
+    return -2;
+  }
+  double low = DBL_MAX, high = -DBL_MAX;
+  for (int32_t i = 0; i < shown; ++i)
+    if (!noValue(ranked.values[i]))
+      low = std::min(low, ranked.values[i]), high = std::max(high, ranked.values[i]);
+  const double baseline = low <= high ? low - 0.05 * (high - low) : 0.0;
+  // Candidates for SELECT=SL are ranked by their log p-values.
+  VsfCriterionLabels labels =
+      vsfgCriterionLabels(o.select == VC_CVEX ? int32_t{VC_AICC} : int32_t{o.select});
+  if (o.select == VC_SL) {
+    labels.criterionLongLabel = 841;
+    labels.criterionShortLabel = 841;
+  }
+  RvqText *longLabel = labels.folds ? vsfMsgArgs(labels.criterionLongLabel, {o.cvFolds})
+                                    : vsfMsg(labels.criterionLongLabel);
+  const int32_t s = vsfgShownStep(ctx, step, step->stepCount - 1);
+  RvqText *label = vsfMsgArgs(competitive ? 1022
+                              : kind == 1 ? 1023
+                                          : 1024,
+                              {HostMsgArg::text(longLabel), shown, s});
+  VsfGraphCall g;
+  g.head("CandidatesPlot", label, vsfMsg(860));
+  g.templ("Stat.VARSIFTER.Graphics.CandidatesPlot");
+  g.data(&dataRef, 1);
+  g.text("_CRITERIONLABEL", longLabel);
+  g.text("_SHORTCRITERIONLABEL", vsfMsg(labels.criterionShortLabel));
+  g.text("_METHOD", vsfgMethodText(ctx));
+  g.value("_STEPNUMBER", rvqInt(287, s));
+  g.value("_BASELINE", rvqDouble(287, baseline));
+  g.text("_TITLE", title);
+  g.value("_ADDANDDROP", rvqInt(287, competitive ? 1 : 0));
+  g.text("_DEPNAME", ctx->responseName);
+  g.call(ctx);
+  vsfFreeCandidates(step, &ranked);
+  ctx->graphTime += zdattim() - start;
+  return 0;
+}

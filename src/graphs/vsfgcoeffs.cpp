@@ -1,0 +1,343 @@
+// The coefficient progression of a displayed fit: every step record is read back from the
+// fit's scratch file into a step model of its own pool, and its standardized estimates,
+// criteria and p-values become the rows of the "Coefficients" data (one row per step and
+// plotted parameter). The panel, or the coefficient plot and the choosing-criterion plot,
+// draw that data.
+#include "driver/vsfcontext.h"
+#include "driver/vsfpools.h"
+#include "graphs/vsfgframe.h"
+#include "graphs/vsfglabels.h"
+#include "graphs/vsfgraph.h"
+#include "model/vsfformulas.h"
+#include "model/vsfserialize.h"
+#include "output/vsfmodelview.h"
+#include "output/vsfprint.h"
+#include "support/hoststubs.h"
+#include "support/poolalloc.h"
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <vector>
+
+namespace {
+
+// The log p-value below which exp() underflows: the p-value is then 0.
+constexpr double kLogPUnderflow = -708.3964185;
+
+// The criterion and p-value columns that only the first row of a step carries.
+enum StepValue : int32_t {
+  SV_AIC,
+  SV_AICC,
+  SV_SBC,
+  SV_RSQUARE,
+  SV_ADJRSQ,
+  SV_BIC,
+  SV_CP,
+  SV_PRESS,
+  SV_CVPRESS,
+  SV_CVEXPRESS,
+  SV_PVALADD,
+  SV_PVALDROP,
+  SV_LOGPVALADD,
+  SV_LOGPVALDROP,
+  SV_COUNT
+};
+
+// The "Coefficients" data of one fit: which columns it has, the row values they are bound
+// to, and the stages that define the columns and emit the rows of each step record.
+struct CoefData {
+  VsfContext *ctx;
+  VsfModel *m; // the displayed fit
+  const VsfModelOptions &o;
+  VsfStepRange range{};
+  bool normB, press, cv, cvex, validation;
+  char *stepLabel = nullptr;
+  char *parameter = nullptr;
+  int32_t step = 0, curveNumber = 0, curveIndex = 0;
+  double normBeta = 0, stdEst = 0, rhs = 0, validationAse = 0;
+  double values[SV_COUNT] = {};
+  double logLow = DBL_MAX, logHigh = -DBL_MAX; // of the log p-values
+  std::vector<double> thinValues;
+  VsfOut out;
+  RvqText *dataRef = nullptr;
+
+  CoefData(VsfContext *c, VsfModel *model) : ctx(c), m(model), o(c->options), out(c) {
+    normB = normBetaKept(o) && normBetaHistory(m) != nullptr;
+    press = o.pressNeeded && m->stepPress != nullptr;
+    cv = o.cvOn && m->stepCvPress != nullptr && o.choose != VC_CVEX;
+    cvex = o.cvExternal && m->stepHeldOutError != nullptr;
+    validation = m->wValidate > 0 || ctx->stmt.partition.validationAsked;
+  }
+
+  void valueColumn(const char *name, double *v, int32_t header) {
+    out.column({rvqInt(103, 5), vsfaName(name), vsfaLabel(vsfMsg(header)), vsfaBound(v)});
+  }
+
+  int32_t defineColumns() {
+    const VsfResultsState &r = ctx->results;
+    stepLabel = static_cast<char *>(poolTake(m->pool, r.stepLabelWidth));
+    if (stepLabel == nullptr)
+      return -2;
+    out.create("Coefficients", nullptr);
+    out.intColumn("Step", &step);
+    out.intColumn("CurveNumber", &curveNumber);
+    if (normB)
+      out.numberColumn("NormBeta", &normBeta);
+    out.charColumn("StepLabel", stepLabel, r.stepLabelWidth);
+    if (r.parmLabelWidth > 0) {
+      parameter = static_cast<char *>(poolTake(m->pool, r.parmLabelWidth));
+      if (parameter == nullptr)
+        return -2;
+      out.charColumn("Parameter", parameter, r.parmLabelWidth);
+    }
+    out.intColumn("CurveIndex", &curveIndex);
+    out.numberColumn("StandardizedEst", &stdEst);
+    out.numberColumn("RhsLabelYValue", &rhs);
+    valueColumn("AIC", &values[SV_AIC], 844);
+    valueColumn("AICC", &values[SV_AICC], 845);
+    valueColumn("SBC", &values[SV_SBC], 846);
+    valueColumn("RSQUARE", &values[SV_RSQUARE], 847);
+    valueColumn("ADJRSQ", &values[SV_ADJRSQ], 848);
+    if (o.fullModelFirst) {
+      valueColumn("BIC", &values[SV_BIC], 850);
+      valueColumn("CP", &values[SV_CP], 851);
+    }
+    if (press)
+      valueColumn("PRESS", &values[SV_PRESS], 852);
+    if (cv)
+      valueColumn("CVPRESS", &values[SV_CVPRESS], 853);
+    if (cvex)
+      valueColumn("CVEXPRESS", &values[SV_CVEXPRESS], 855);
+    valueColumn("PValAdd", &values[SV_PVALADD], 840);
+    valueColumn("PValDrop", &values[SV_PVALDROP], 840);
+    valueColumn("LogPValAdd", &values[SV_LOGPVALADD], 841);
+    valueColumn("LogPValDrop", &values[SV_LOGPVALDROP], 841);
+    if (validation)
+      valueColumn("ValidationASE", &validationAse, 854);
+    out.endColumns();
+    out.bind("Stat.VARSIFTER.Phantom.Coefficients",
+             {rvqFlag(2640, ctx->stmt.proc.showInternal ? 0 : 1), vsfaDataRef(&dataRef)});
+    return 0;
+  }
+
+  // The criteria of history entry i, and the p-value of the change from entry i - 1.
+  void fillStepValues(int32_t i) {
+    std::fill(values, values + SV_COUNT, hostMissing());
+    const double n = m->nObs, sse = m->stepSSE[i];
+    const int32_t p = m->stepRank[i];
+    values[SV_AIC] = vsfAic(p, sse, n);
+    values[SV_AICC] = vsfAicc(p, sse, n);
+    values[SV_SBC] = vsfSbc(p, sse, n);
+    values[SV_RSQUARE] = vsfRsquare(sse, m->totalSS);
+    values[SV_ADJRSQ] = vsfAdjrsq(p, o.noint, sse, m->totalSS, n);
+    if (o.fullModelFirst) {
+      values[SV_CP] = vsfCp(p, sse, n, m->fullMse);
+      values[SV_BIC] = vsfBic(p, sse, n, m->fullMse);
+    }
+    if (press)
+      values[SV_PRESS] = m->stepPress[i];
+    if (cv)
+      values[SV_CVPRESS] = m->stepCvPress[i];
+    if (cvex)
+      values[SV_CVEXPRESS] = m->stepHeldOutError[i];
+    // Filled whenever the fit kept the validation history, missing otherwise: the column
+    // exists whenever validation data are declared.
+    validationAse = m->stepValidateAse != nullptr && vsfValidationInUse(m) ? m->stepValidateAse[i]
+                                                                           : hostMissing();
+    normBeta = normB ? vsfNormBeta(m, i) : hostMissing();
+    if (i < 1)
+      return;
+    double F = 0;
+    const double L = vsfLogPval(m->stepRank[i - 1], p, m->stepEffects[i - 1], m->stepEffects[i], &F,
+                                m->stepSSE[i - 1], sse, n, m->fuzz);
+    double pValue = hostMissing();
+    if (!isHostMissing(L)) {
+      pValue = L < kLogPUnderflow ? 0.0 : std::exp(L);
+      logLow = std::min(logLow, L), logHigh = std::max(logHigh, L);
+    }
+    const bool added = p > m->stepRank[i - 1];
+    values[added ? SV_PVALADD : SV_PVALDROP] = pValue;
+    values[added ? SV_LOGPVALADD : SV_LOGPVALDROP] = L;
+  }
+
+  // The rows of one step record: one per plotted parameter, when the step is shown. At the
+  // last shown step the kept labels get their heights at the right end.
+  void emitRecord(const VsfModel &record) {
+    const VsfResultsState &r = ctx->results;
+    const bool lastShown = step == range.last && r.parmLabelWidth > 0;
+    auto estimate = [&](int32_t j) {
+      if (m->betaVariance != nullptr && m->betaVariance[j] == -1.0)
+        return 0.0; // aliased in the displayed fit
+      return record.stdBeta != nullptr ? record.stdBeta[j] : hostMissing();
+    };
+    if (lastShown) {
+      thinValues.assign(static_cast<size_t>(m->parmCount), 0.0);
+      for (int32_t j = 0; j < m->parmCount; ++j)
+        if (r.parmInPlot[j] && !isHostMissing(estimate(j)))
+          thinValues[static_cast<size_t>(j)] = estimate(j);
+      vsfgThinLabels(ctx, m, thinValues.data());
+    }
+    curveNumber = 1;
+    for (int32_t j = 0; j < m->parmCount; ++j) {
+      if (!r.parmInPlot[j])
+        continue;
+      stdEst = estimate(j);
+      curveIndex = r.parmCurve[j];
+      rhs = hostMissing();
+      if (r.parmLabelWidth > 0) {
+        vsfFill(parameter, r.parmLabelWidth, r.parmLabels[j].text, r.parmLabels[j].length);
+        if (lastShown && r.labelKept != nullptr && r.labelKept[j])
+          rhs = stdEst;
+      }
+      if (step >= range.first && step <= range.last) {
+        out.emit();
+        std::fill(values, values + SV_COUNT, hostMissing());
+      }
+      ++curveNumber;
+    }
+  }
+};
+
+// Reads the step records of the fit from its scratch file, each into a pool of its own, and
+// emits their rows.
+int32_t walkRecords(CoefData &data) {
+  VsfContext *ctx = data.ctx;
+  VsfModel *m = data.m;
+  const VsfResultsState &r = ctx->results;
+  int64_t position = 0;
+  for (int32_t i = 0; i < m->stepCount; ++i) {
+    VsfModel record{};
+    record.options = m->options;
+    record.stepScratch = m->stepScratch;
+    record.stepScratchPos = &position;
+    record.dataSettings = m->dataSettings;
+    ctx->coefGraphPool = vsfCreateNamedPool(1, "model pool");
+    if (ctx->coefGraphPool == nullptr)
+      return -1;
+    record.pool = ctx->coefGraphPool;
+    const int32_t rc = vsfRestoreModel(&record);
+    if (rc == 0) {
+      data.step = vsfgShownStep(ctx, m, i);
+      const int32_t slot = ctx->options.method == VM_BACKWARD || m->includeCount == 0
+                               ? i
+                               : std::max(i - m->includeCount + 1, 0);
+      const VsfLabel *l = slot < r.stepLabelCount ? &r.stepLabels[slot] : nullptr;
+      vsfFill(data.stepLabel, r.stepLabelWidth, l != nullptr ? l->text : "",
+              l != nullptr ? l->length : 0);
+      data.fillStepValues(i);
+      data.emitRecord(record);
+    }
+    ctx->coefGraphPool->destroy(ctx->coefGraphPool);
+    ctx->coefGraphPool = nullptr;
+    if (rc != 0)
+      return -6;
+  }
+  return 0;
+}
+
+// The graph calls of the panel, or of the unpacked coefficient and criterion plots.
+void coefficientGraphs(CoefData &data, int32_t axis) {
+  VsfContext *ctx = data.ctx;
+  const VsfModelOptions &o = data.o;
+  const VsfPlotSettings &pl = ctx->stmt.plots;
+  const bool unpack = pl.coefUnpack != 0;
+  const int32_t k = o.choose != VC_NONE_GIVEN ? o.choose : o.stop != VC_NONE_GIVEN ? o.stop : 3;
+  const VsfCriterionLabels lc = vsfgCriterionLabels(k);
+  const bool pMode = k == VC_SL, logp = pl.coefLogp != 0;
+  RvqText *pLabel = nullptr, *addVar = nullptr, *dropVar = nullptr;
+  double baseline = 0;
+  if (pMode) {
+    pLabel = vsfMsg(logp ? 841 : 840);
+    addVar = vsfText(logp ? "logPValAdd" : "PValAdd");
+    dropVar = vsfText(logp ? "logPValDrop" : "PValDrop");
+    if (logp && data.logLow <= data.logHigh)
+      baseline = data.logLow - 0.05 * (data.logHigh - data.logLow);
+  }
+  const int32_t W = ctx->results.keptLabelWidth;
+  const double offset =
+      unpack ? (W < 6 ? 0.07 : 0.07 + 0.0115 * (W - 5)) : (W < 6 ? 0.06 : 0.06 + 0.0105 * (W - 5));
+  const int32_t axisIndex = std::clamp(axis, 1, 3) - 1;
+  VsfStepAxisList list =
+      vsfgStepAxisList(ctx, axis, static_cast<int32_t>(ctx->results.chosenStepValue), data.range);
+  RvqText *criterion = vsfText(lc.column);
+  const int32_t steps = data.m->stepCount - 1;
+  VsfGraphCall g;
+  g.head(unpack ? "CoefficientPlot" : "CoefficientPanel",
+         vsfMsg((unpack ? 1016 : 1013) + axisIndex), vsfMsg(842));
+  g.templ(unpack ? "Stat.VARSIFTER.Graphics.CoefficientPlot"
+                 : "Stat.VARSIFTER.Graphics.CoefficientPanel");
+  g.data(&data.dataRef, 1);
+  g.value("_SHOWPVAL", rvqInt(287, pMode ? 1 : 0));
+  g.text("_PVALLABEL", pLabel);
+  g.text("_PVALADDVAR", addVar);
+  g.text("_PVALDROPVAR", dropVar);
+  g.value("_OFFSET_RIGHT", rvqDouble(287, offset));
+  g.extra(rvqDouble(287, pMode ? 1.0 : 0.0));
+  g.text("_CRITERION", criterion);
+  g.text("_METHOD", vsfgMethodText(ctx));
+  g.value("_NUMSTEPS", rvqInt(287, steps));
+  g.value("_PARMLABELLENMAX", rvqInt(287, ctx->results.parmLabelWidth));
+  g.value("_BASELINE", rvqDouble(287, baseline));
+  g.text("_DEPNAME", ctx->responseName);
+  g.text("_INTTICKS", list.intTicks);
+  g.list(list);
+  g.call(ctx);
+  if (!unpack)
+    return;
+  VsfGraphCall c;
+  c.head("ChooseCriterionPlot", vsfMsg(1019 + axisIndex), vsfMsg(843));
+  c.templ(pMode ? "Stat.VARSIFTER.Graphics.PValuePlot"
+                : "Stat.VARSIFTER.Graphics.ChooseCriterionPlot");
+  c.data(&data.dataRef, 1);
+  if (pMode) {
+    c.text("_PVALLABEL", pLabel);
+    c.text("_PVALADDVAR", addVar);
+    c.text("_PVALDROPVAR", dropVar);
+    c.value("_OFFSET_RIGHT", rvqDouble(287, offset));
+  } else {
+    c.value("_OFFSET_RIGHT", rvqDouble(287, offset));
+    c.text("_CRITERION", criterion);
+    c.text("_CRITERIONLABEL", lc.folds ? vsfMsgArgs(lc.criterionLongLabel, {o.cvFolds})
+                                       : vsfMsg(lc.criterionLongLabel));
+    c.text("_SHORTCRITERIONLABEL", vsfMsg(lc.criterionShortLabel));
+  }
+  c.value("_NUMSTEPS", rvqInt(287, steps));
+  c.value("_PARMLABELLENMAX", rvqInt(287, ctx->results.parmLabelWidth));
+  if (pMode)
+    c.value("_BASELINE", rvqDouble(287, baseline));
+  c.text("_DEPNAME", ctx->responseName);
+  c.text("_INTTICKS", list.intTicks);
+  c.list(list);
+  c.call(ctx);
+}
+
+} // namespace
+
+int32_t vsfgCoeffs(VsfContext *ctx, VsfModel *m) {
+  const VsfPlotSettings &pl = ctx->stmt.plots;
+  if (pl.coefLevel == 0)
+    return 0;
+  const double start = zdattim();
+  vsfgParmLabels(ctx, m); // a fit without labels still draws its curves
+  if (ctx->results.stepLabelWidth <= 0 || ctx->results.parmInPlot == nullptr)
+    return ctx->results.stepLabelWidth <= 0 ? -2 : 0;
+  CoefData data(ctx, m);
+  if (!vsfgStepRange(ctx, m, pl.coefStart, pl.coefEnd, &data.range)) {
+    xpmlog(848, 227);
+    vsfRaiseRC(ctx, 4);
+    return 0;
+  }
+  const int32_t axis = vsfgAutoAxis(pl.coefStepAxis, m, 26);
+  int32_t rc = data.defineColumns();
+  if (rc == 0 && m->stepCount >= 1)
+    rc = walkRecords(data);
+  if (rc != 0)
+    return rc;
+  data.out.endRows();
+  data.out.publish();
+  data.out.finish();
+  coefficientGraphs(data, axis);
+  ctx->graphTime += zdattim() - start;
+  return 0;
+}
