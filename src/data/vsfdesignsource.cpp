@@ -265,16 +265,14 @@ int32_t vsfRoleOfValue(const VsfRoleValue &train, const VsfRoleValue &validate,
   return (test.length != 0 || testData) ? VSF_ROLE_NONE : VSF_ROLE_TEST;
 }
 
-int32_t vsfData(VsfContext* ctx) {
-  // The settings live as long as the BY group: the frame reads them in every pass.
-  auto* s = poolArray<VsfDataSettings>(ctx->byPool, 1);
-  if (s == nullptr)
-    return -2;
+namespace {
+
+// Fills the settings that follow from the run's options, statements and PERFORMANCE
+// settings; they hold for every BY group, so they are filled once per run.
+void fillRunSettings(VsfContext* ctx, VsfDataSettings* s) {
   const VsfModelOptions& o = ctx->options;
   const VsfStatementSettings& st = ctx->stmt;
   const VsfPerfOptions& po = st.perfOptions;
-  s->threadCount = std::max(ctx->perf.threadCount, 1);
-  s->threadingOn = ctx->perf.threadingOn && s->threadCount > 1;
   s->cpuCount = ctx->perf.actualCpuCount;
   s->forceDense = po.allDense;
   s->forceSparse = po.allSparse;
@@ -298,7 +296,6 @@ int32_t vsfData(VsfContext* ctx) {
   s->xcv = o.cvExternal;
   s->cv = o.cvOn;
   s->cvMethod = o.cvMethod;
-  s->folds = o.cvFolds;
   s->split = o.split;
   s->resampling = st.ma.on;
   s->refit = st.ma.on && st.ma.refit;
@@ -317,6 +314,26 @@ int32_t vsfData(VsfContext* ctx) {
   s->valData = st.proc.valData != nullptr;
   s->roleCodes = s->roleVar || o.trainFraction != 1.0 || s->testData || s->valData;
   s->seed = &ctx->workingSeed;
+  // The post-fit bridge takes the means of the numeric variables when no model averaging
+  // is asked.
+  s->bridge = ctx->postFit != nullptr && !st.ma.on;
+}
+
+} // namespace
+
+int32_t vsfData(VsfContext* ctx) {
+  // The settings live in the run's context: the frame reads them in every pass of the group.
+  VsfDataSettings* s = &ctx->dataSettings;
+  if (!ctx->dataSettingsReady) {
+    fillRunSettings(ctx, s);
+    ctx->dataSettingsReady = 1;
+  }
+  const VsfModelOptions& o = ctx->options;
+  // The reading pass may lower the thread count; it starts from the run's current one.
+  s->threadCount = std::max(ctx->perf.threadCount, 1);
+  s->threadingOn = ctx->perf.threadingOn && s->threadCount > 1;
+  s->folds = o.cvFolds;
+  s->read = VsfReadResult{};
 
   // A design this pass cannot read stops with an internal error rather than read rows into
   // an unknown layout or leave data out without a word.
@@ -371,9 +388,6 @@ int32_t vsfData(VsfContext* ctx) {
   s->columnCount = d->columnCount;
   s->numericCount = d->numericCount;
   s->glm = (d->designFlags & 0x10) == 0;
-  // The post-fit bridge takes the means of the numeric variables when no model averaging
-  // is asked.
-  s->bridge = ctx->postFit != nullptr && !st.ma.on;
 
   DesignSource design;
   design.ctx = ctx;
