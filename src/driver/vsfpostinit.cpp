@@ -133,7 +133,7 @@ bool splineWithoutSplit(const LevDesign* d) {
   return false;
 }
 
-// Steps 4 and 5: effects the penalized paths cannot take, and a model without effects.
+// Refuses effects the penalized paths cannot take, and a model without effects.
 int32_t checkEffects(VsfContext* ctx) {
   const VsfModelOptions& o = ctx->options;
   LevDesign* d = ctx->design.design;
