@@ -646,7 +646,7 @@ int32_t pressAndStopTest(VsfContext* ctx) {
       return fail(ctx, 2127, -47);
     note(2125);
   }
-  o.stopTest = o.stop != 0 && o.steps == 0 && o.stopCount == 0;
+  o.stopTest = o.stop != VC_NONE_GIVEN && o.steps == 0 && o.stopCount == 0;
   return 0;
 }
 

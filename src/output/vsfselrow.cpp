@@ -13,11 +13,11 @@ void vsfSelectedModelOf(const VsfContext* ctx, const VsfModel* m, VsfSelectedMod
   const LevDesign* d = ctx->design.design;
   if (d == nullptr)
     return;
-  out->usable = m->fitStatus == 0 && m->beta != nullptr;
+  out->usable = m->fitStatus == VFS_DONE && m->beta != nullptr;
   out->needClass.assign(static_cast<size_t>(d->classCount), 0);
   out->needNumeric.assign(static_cast<size_t>(d->numericCount), 0);
   out->unseenCombinations.assign(static_cast<size_t>(d->effectCount), 0);
-  if (m->fitStatus != 0 || m->effectStatus == nullptr)
+  if (m->fitStatus != VFS_DONE || m->effectStatus == nullptr)
     return;
   const bool records = ctx->effectRecords != nullptr;
   for (int32_t k = 0; k < m->effectCount; ++k) {
