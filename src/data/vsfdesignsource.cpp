@@ -13,6 +13,7 @@
 #include "driver/vsfeffects.h"
 #include "driver/vsfpostinit.h"
 #include "model/vsfmodel.h"
+#include "output/vsfmodelview.h"
 #include "support/hoststubs.h"
 #include "support/poolalloc.h"
 
@@ -359,13 +360,13 @@ int32_t vsfData(VsfContext* ctx) {
   if (entries == nullptr)
     return -2;
   for (int32_t i = 0; i < E; ++i) {
-    const int32_t e = fromRecords ? ctx->effectRecords[i].effect : i;
+    const VsfEffectRecord* r = vsfEffectRecord(ctx, i);
+    const int32_t e = r != nullptr ? r->effect : i;
     if (e < 0 || e >= d->effectCount) {
       xebug("vsfData: an effect record names no model effect");
       return -99;
     }
     const LevEffect& eff = d->effects[e];
-    const VsfEffectRecord* r = fromRecords ? &ctx->effectRecords[i] : nullptr;
     const bool split = r != nullptr && r->splitCount > 0 && r->columns != nullptr;
     const int32_t count = split ? r->parmCount : eff.columnCount;
     if (split)
