@@ -19,6 +19,11 @@ namespace {
 
 // 1e7 x 2^-53: the relative size below which a pivot counts as zero.
 constexpr double kRelativeTolerance = 1.1102230246251565e-09;
+
+// The singularity tolerance of a sweep on a pivot with diagonal `diagonal`: relative to it,
+// and never above 1e-4.
+double pivotTolerance(double diagonal) { return std::min(diagonal * kRelativeTolerance, 1e-4); }
+
 // 0.98 x 2^53: the largest packed matrix, in bytes, the library builds.
 constexpr double kLargestMatrixBytes = 8827055269646172.0;
 
@@ -174,7 +179,7 @@ void *sweepCrossProducts(LevRegContext *ctx, int32_t code) {
   if (matrix != nullptr && status != nullptr && work != nullptr) {
     std::memset(status, '0', static_cast<size_t>(n));
     for (int32_t k = 0; k < p; ++k) {
-      double tol = std::min(diag[k] * kRelativeTolerance, 1e-4);
+      double tol = pivotTolerance(diag[k]);
       if ((fit.flags & 2) != 0)
         tol = std::max(fit.tolerance, tol);
       const int32_t swept = zlevswp(tol, matrix, k, n, status, work, rec);
@@ -428,7 +433,7 @@ int32_t sweepHypothesis(LevRegContext *ctx, double *M, int32_t q) {
   if (status != nullptr && work != nullptr) {
     std::memset(status, '0', static_cast<size_t>(q));
     for (int32_t i = 0; i < q; ++i) {
-      const double tol = std::min(at(M, i, i) * kRelativeTolerance, 1e-4);
+      const double tol = pivotTolerance(at(M, i, i));
       qkzsweep(M, i, q, status, work, tol);
       if (status[i] == '1') {
         ++swept;
