@@ -283,20 +283,112 @@ struct Interp {
     return i < n->args.size() ? n->args[i] : dflt;
   }
 
-  void runAction(const GNode *n) {
-    if (mode & 1) {
-      std::ostringstream os;
-      os << "SEM: action " << n->action;
-      if (!n->args.empty()) {
-        os << '(';
-        for (size_t i = 0; i < n->args.size(); ++i)
-          os << (i ? "," : "") << n->args[i];
-        os << ')';
-      }
-      os << " at " << shown(look()) << " (line " << look().line << ", column " << look().column
-         << ")";
-      trace(os.str());
+  // Writes the action, its arguments and the current token to the trace (mode bit 1).
+  void traceAction(const GNode *n) {
+    std::ostringstream os;
+    os << "SEM: action " << n->action;
+    if (!n->args.empty()) {
+      os << '(';
+      for (size_t i = 0; i < n->args.size(); ++i)
+        os << (i ? "," : "") << n->args[i];
+      os << ')';
     }
+    os << " at " << shown(look()) << " (line " << look().line << ", column " << look().column
+       << ")";
+    trace(os.str());
+  }
+
+  // Stores the current token into a slot: a number (form 1; anything else is left to the
+  // terminal that follows to report) or the token's text.
+  void storeValueAction(const GNode *n) {
+    OptionSlot *sl = slot(arg(n, 0));
+    int form = arg(n, 1, 1);
+    if (form == 1) {
+      if (!lookIsNumber())
+        return; // the terminal that follows reports the error
+      sl->value.number = lookNumber();
+      sl->kind = OSK_NUMBER;
+      sl->present = 1;
+    } else {
+      storeText(sl, look().text);
+    }
+  }
+
+  // Appends the current token to a slot: a number (form 1) or a quoted value.
+  void appendValueAction(const GNode *n) {
+    OptionSlot *sl = slot(arg(n, 0));
+    if (arg(n, 1) == 1) {
+      if (lookIsNumber())
+        appendDouble(sl, lookNumber());
+    } else if (look().cls == TC_QS) {
+      // A repeated quoted value turns the slot into a name list, in statement order.
+      if (sl->kind == OSK_TEXT) {
+        std::string prev(sl->items.text, static_cast<size_t>(sl->value.list.count));
+        sl->kind = OSK_NONE;
+        sl->value.word = 0;
+        sl->items.any = nullptr;
+        appendName(sl, prev);
+        appendName(sl, look().text);
+      } else if (sl->kind == OSK_NAMELIST) {
+        appendName(sl, look().text);
+      } else {
+        storeText(sl, look().text);
+      }
+    }
+  }
+
+  // Makes a slot the target of the list that follows (and the statement's effect slot).
+  void startListAction(const GNode *n) {
+    list.slot = arg(n, 0);
+    list.kind = arg(n, 1);
+    OptionSlot *sl = slot(list.slot);
+    if (!sl->present) {
+      sl->present = 1;
+      sl->kind = OSK_NONE;
+    }
+    root->effectSlot = static_cast<int16_t>(list.slot);
+  }
+
+  // Opens (form 1) or creates (form 2) the data set named at dsStart into a slot; DATA= of the
+  // procedure statement becomes the step's data set.
+  void dataSetAction(const GNode *n) {
+    const std::string_view name = at(dsStart).raw();
+    HostDataSet *ds = arg(n, 1) == 2 ? xdscreate(name.data(), static_cast<int32_t>(name.size()))
+                                     : xdsopen(name.data(), static_cast<int32_t>(name.size()));
+    if (!ds)
+      throw StatementError{}; // the data-set service has logged why
+    OptionSlot *sl = slot(arg(n, 0));
+    sl->value.dataSet = ds;
+    sl->kind = OSK_DATASET;
+    sl->present = 1;
+    if (arg(n, 0) == 11 && arg(n, 1) == 1 && current() == root->first)
+      root->dataSet = ds;
+  }
+
+  // Appends to a slot the position the next CLASS variable takes in the CLASS list.
+  void classPositionAction(const GNode *n) {
+    OptionSlot *classes = root->first ? &root->first->slots[2] : nullptr;
+    int32_t pos = classes && (classes->kind == OSK_INTLIST || classes->kind == OSK_VARLIST)
+                      ? classes->value.list.count
+                      : 0;
+    appendInt(slot(arg(n, 0)), pos);
+  }
+
+  // Hands an effect-syntax action to the statement's effect hook, if it has one.
+  void effectHookAction(const GNode *n) {
+    if (!root->effectAction)
+      return;
+    EffectAction a{};
+    a.code = static_cast<int16_t>(arg(n, 0));
+    a.operand = static_cast<int16_t>(arg(n, 1));
+    root->effectAction(ps, lookToken(), &a);
+  }
+
+  // Runs one semantic action of the grammar: the statement nodes, the option slots, the lists
+  // and their items, the data sets and the effect hook.
+  void runAction(const GNode *n) {
+    if (mode & 1)
+      traceAction(n);
     switch (n->action) {
     case 1: // the procedure statement opens the step: only once, and first
       if (root->first)
@@ -318,53 +410,15 @@ struct Interp {
     case 38:
       setFlag(arg(n, 0));
       break;
-    case 6: {
-      OptionSlot *sl = slot(arg(n, 0));
-      int form = arg(n, 1, 1);
-      if (form == 1) {
-        if (!lookIsNumber())
-          break; // the terminal that follows reports the error
-        sl->value.number = lookNumber();
-        sl->kind = OSK_NUMBER;
-        sl->present = 1;
-      } else {
-        storeText(sl, look().text);
-      }
+    case 6:
+      storeValueAction(n);
       break;
-    }
-    case 7: {
-      OptionSlot *sl = slot(arg(n, 0));
-      if (arg(n, 1) == 1) {
-        if (lookIsNumber())
-          appendDouble(sl, lookNumber());
-      } else if (look().cls == TC_QS) {
-        // A repeated quoted value turns the slot into a name list, in statement order.
-        if (sl->kind == OSK_TEXT) {
-          std::string prev(sl->items.text, static_cast<size_t>(sl->value.list.count));
-          sl->kind = OSK_NONE;
-          sl->value.word = 0;
-          sl->items.any = nullptr;
-          appendName(sl, prev);
-          appendName(sl, look().text);
-        } else if (sl->kind == OSK_NAMELIST) {
-          appendName(sl, look().text);
-        } else {
-          storeText(sl, look().text);
-        }
-      }
+    case 7:
+      appendValueAction(n);
       break;
-    }
-    case 8: {
-      list.slot = arg(n, 0);
-      list.kind = arg(n, 1);
-      OptionSlot *sl = slot(list.slot);
-      if (!sl->present) {
-        sl->present = 1;
-        sl->kind = OSK_NONE;
-      }
-      root->effectSlot = static_cast<int16_t>(list.slot);
+    case 8:
+      startListAction(n);
       break;
-    }
     case 9:
       itemStart = ps->pos;
       break;
@@ -374,20 +428,9 @@ struct Interp {
     case 15:
       dsStart = ps->pos;
       break;
-    case 17: {
-      const std::string_view name = at(dsStart).raw();
-      HostDataSet *ds = arg(n, 1) == 2 ? xdscreate(name.data(), static_cast<int32_t>(name.size()))
-                                       : xdsopen(name.data(), static_cast<int32_t>(name.size()));
-      if (!ds)
-        throw StatementError{}; // the data-set service has logged why
-      OptionSlot *sl = slot(arg(n, 0));
-      sl->value.dataSet = ds;
-      sl->kind = OSK_DATASET;
-      sl->present = 1;
-      if (arg(n, 0) == 11 && arg(n, 1) == 1 && current() == root->first)
-        root->dataSet = ds;
+    case 17:
+      dataSetAction(n);
       break;
-    }
     case 18:
       defaultDataSet(n);
       break;
@@ -414,14 +457,9 @@ struct Interp {
     case 29:
       byAction(arg(n, 0));
       break;
-    case 31: {
-      OptionSlot *classes = root->first ? &root->first->slots[2] : nullptr;
-      int32_t pos = classes && (classes->kind == OSK_INTLIST || classes->kind == OSK_VARLIST)
-                        ? classes->value.list.count
-                        : 0;
-      appendInt(slot(arg(n, 0)), pos);
+    case 31:
+      classPositionAction(n);
       break;
-    }
     case 33: {
       OptionSlot *sl = slot(arg(n, 0));
       sl->value.number = arg(n, 1);
@@ -433,15 +471,9 @@ struct Interp {
       if (list.slot >= 0)
         storeText(slot(list.slot), look().text);
       break;
-    case 39: {
-      if (!root->effectAction)
-        break;
-      EffectAction a{};
-      a.code = static_cast<int16_t>(arg(n, 0));
-      a.operand = static_cast<int16_t>(arg(n, 1));
-      root->effectAction(ps, lookToken(), &a);
+    case 39:
+      effectHookAction(n);
       break;
-    }
     default: // 13, 16, 23, 26, 30, 36: token-class and name handling of the host's own
       break;
     }

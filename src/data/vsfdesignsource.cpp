@@ -13,6 +13,7 @@
 #include "driver/vsfeffects.h"
 #include "driver/vsfpostinit.h"
 #include "model/vsfmodel.h"
+#include "output/vsfmodelview.h"
 #include "support/hoststubs.h"
 #include "support/poolalloc.h"
 
@@ -265,16 +266,14 @@ int32_t vsfRoleOfValue(const VsfRoleValue &train, const VsfRoleValue &validate,
   return (test.length != 0 || testData) ? VSF_ROLE_NONE : VSF_ROLE_TEST;
 }
 
-int32_t vsfData(VsfContext* ctx) {
-  // The settings live as long as the BY group: the frame reads them in every pass.
-  auto* s = poolArray<VsfDataSettings>(ctx->byPool, 1);
-  if (s == nullptr)
-    return -2;
+namespace {
+
+// Fills the settings that follow from the run's options, statements and PERFORMANCE
+// settings; they hold for every BY group, so they are filled once per run.
+void fillRunSettings(VsfContext* ctx, VsfDataSettings* s) {
   const VsfModelOptions& o = ctx->options;
   const VsfStatementSettings& st = ctx->stmt;
   const VsfPerfOptions& po = st.perfOptions;
-  s->threadCount = std::max(ctx->perf.threadCount, 1);
-  s->threadingOn = ctx->perf.threadingOn && s->threadCount > 1;
   s->cpuCount = ctx->perf.actualCpuCount;
   s->forceDense = po.allDense;
   s->forceSparse = po.allSparse;
@@ -298,7 +297,6 @@ int32_t vsfData(VsfContext* ctx) {
   s->xcv = o.cvExternal;
   s->cv = o.cvOn;
   s->cvMethod = o.cvMethod;
-  s->folds = o.cvFolds;
   s->split = o.split;
   s->resampling = st.ma.on;
   s->refit = st.ma.on && st.ma.refit;
@@ -317,6 +315,26 @@ int32_t vsfData(VsfContext* ctx) {
   s->valData = st.proc.valData != nullptr;
   s->roleCodes = s->roleVar || o.trainFraction != 1.0 || s->testData || s->valData;
   s->seed = &ctx->workingSeed;
+  // The post-fit bridge takes the means of the numeric variables when no model averaging
+  // is asked.
+  s->bridge = ctx->postFit != nullptr && !st.ma.on;
+}
+
+} // namespace
+
+int32_t vsfData(VsfContext* ctx) {
+  // The settings live in the run's context: the frame reads them in every pass of the group.
+  VsfDataSettings* s = &ctx->dataSettings;
+  if (!ctx->dataSettingsReady) {
+    fillRunSettings(ctx, s);
+    ctx->dataSettingsReady = 1;
+  }
+  const VsfModelOptions& o = ctx->options;
+  // The reading pass may lower the thread count; it starts from the run's current one.
+  s->threadCount = std::max(ctx->perf.threadCount, 1);
+  s->threadingOn = ctx->perf.threadingOn && s->threadCount > 1;
+  s->folds = o.cvFolds;
+  s->read = VsfReadResult{};
 
   // A design this pass cannot read stops with an internal error rather than read rows into
   // an unknown layout or leave data out without a word.
@@ -342,13 +360,13 @@ int32_t vsfData(VsfContext* ctx) {
   if (entries == nullptr)
     return -2;
   for (int32_t i = 0; i < E; ++i) {
-    const int32_t e = fromRecords ? ctx->effectRecords[i].effect : i;
+    const VsfEffectRecord* r = vsfEffectRecord(ctx, i);
+    const int32_t e = r != nullptr ? r->effect : i;
     if (e < 0 || e >= d->effectCount) {
       xebug("vsfData: an effect record names no model effect");
       return -99;
     }
     const LevEffect& eff = d->effects[e];
-    const VsfEffectRecord* r = fromRecords ? &ctx->effectRecords[i] : nullptr;
     const bool split = r != nullptr && r->splitCount > 0 && r->columns != nullptr;
     const int32_t count = split ? r->parmCount : eff.columnCount;
     if (split)
@@ -371,9 +389,6 @@ int32_t vsfData(VsfContext* ctx) {
   s->columnCount = d->columnCount;
   s->numericCount = d->numericCount;
   s->glm = (d->designFlags & 0x10) == 0;
-  // The post-fit bridge takes the means of the numeric variables when no model averaging
-  // is asked.
-  s->bridge = ctx->postFit != nullptr && !st.ma.on;
 
   DesignSource design;
   design.ctx = ctx;

@@ -10,7 +10,7 @@ struct HierarchyRequest {
   QkPool* allocator; // used when the pool switch is clear
   int32_t usePool;
   int32_t hierarchy; // 0 NONE, 1 SINGLE, 2 SINGLECLASS
-  int32_t method;    // 3 BACKWARD
+  int32_t method;    // the selection method (VsfMethod); BACKWARD needs the containment
   int32_t* containingCounts;
   int32_t* containedCounts;
   int32_t** containing;

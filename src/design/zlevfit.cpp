@@ -5,6 +5,7 @@
 #include "design/levfit.h"
 
 #include "design/levrow.h"
+#include "numerics/packedtri.h"
 #include "numerics/qkzsweep.h"
 #include "numerics/zelementary.h"
 #include "numerics/zvector.h"
@@ -18,12 +19,16 @@ namespace {
 
 // 1e7 x 2^-53: the relative size below which a pivot counts as zero.
 constexpr double kRelativeTolerance = 1.1102230246251565e-09;
+
+// The singularity tolerance of a sweep on a pivot with diagonal `diagonal`: relative to it,
+// and never above 1e-4.
+double pivotTolerance(double diagonal) { return std::min(diagonal * kRelativeTolerance, 1e-4); }
+
 // 0.98 x 2^53: the largest packed matrix, in bytes, the library builds.
 constexpr double kLargestMatrixBytes = 8827055269646172.0;
 
 using FitGetFn = int32_t (*)(LevRegContext *, double *);
 
-int64_t packed(int32_t n) { return static_cast<int64_t>(n) * (n + 1) / 2; }
 double &at(double *a, int32_t i, int32_t j) { return a[zisub(i, j)]; }
 
 QkPool *pool(LevRegContext *ctx) { return levGroupPool(ctx); }
@@ -155,7 +160,7 @@ void *sweepCrossProducts(LevRegContext *ctx, int32_t code) {
     findEntry(ctx, LFC_XPX)->code = LFC_SWEPT; // swept in place: the cross products go
     matrix = xpx;
   } else {
-    matrix = copyOf(ctx, xpx, packed(n));
+    matrix = copyOf(ctx, xpx, packed::tri(n));
     if (matrix != nullptr && !freshCopy)
       addEntry(ctx, LFC_SWEPT, matrix);
   }
@@ -174,7 +179,7 @@ void *sweepCrossProducts(LevRegContext *ctx, int32_t code) {
   if (matrix != nullptr && status != nullptr && work != nullptr) {
     std::memset(status, '0', static_cast<size_t>(n));
     for (int32_t k = 0; k < p; ++k) {
-      double tol = std::min(diag[k] * kRelativeTolerance, 1e-4);
+      double tol = pivotTolerance(diag[k]);
       if ((fit.flags & 2) != 0)
         tol = std::max(fit.tolerance, tol);
       const int32_t swept = zlevswp(tol, matrix, k, n, status, work, rec);
@@ -197,7 +202,7 @@ double *invertedRoot(LevRegContext *ctx) {
   const double *root = static_cast<double *>(zlevfit(ctx, LFC_ROOT));
   if (root == nullptr)
     return nullptr;
-  double *inv = copyOf(ctx, root, packed(order(ctx)));
+  double *inv = copyOf(ctx, root, packed::tri(order(ctx)));
   if (inv != nullptr)
     invlo(kRelativeTolerance, inv, ctx->fit.fittedCount, nullptr);
   return inv;
@@ -206,7 +211,7 @@ double *invertedRoot(LevRegContext *ctx) {
 // The packed r x r block of the responses of `matrix`.
 double *responseBlock(LevRegContext *ctx, const double *matrix) {
   const int32_t p = ctx->fit.fittedCount, r = ctx->fit.responseCount;
-  double *out = doubles(ctx, packed(r));
+  double *out = doubles(ctx, packed::tri(r));
   if (out == nullptr || matrix == nullptr)
     return out;
   for (int32_t i = 0; i < r; ++i)
@@ -221,8 +226,8 @@ double *modelBlock(LevRegContext *ctx) {
   const double *sst = static_cast<double *>(zlevfit(ctx, LFC_SST));
   if (sse == nullptr || sst == nullptr)
     return nullptr;
-  double *out = doubles(ctx, packed(r));
-  for (int64_t k = 0; out != nullptr && k < packed(r); ++k)
+  double *out = doubles(ctx, packed::tri(r));
+  for (int64_t k = 0; out != nullptr && k < packed::tri(r); ++k)
     out[k] = sst[k] - sse[k];
   return out;
 }
@@ -321,7 +326,7 @@ double *GetXpX(LevRegContext *ctx) {
   if (n <= 0)
     return nullptr;
   checkSize(n);
-  double *xpx = doubles(ctx, packed(n));
+  double *xpx = doubles(ctx, packed::tri(n));
   if (xpx == nullptr)
     return nullptr;
   fit.rowsUsed = 0;
@@ -347,7 +352,7 @@ double *GetR(LevRegContext *ctx) {
     return nullptr;
   const int32_t n = order(ctx);
   checkSize(n);
-  double *root = copyOf(ctx, xpx, packed(n));
+  double *root = copyOf(ctx, xpx, packed::tri(n));
   if (root == nullptr)
     return nullptr;
   for (int32_t i = 0; i < n; ++i)
@@ -428,7 +433,7 @@ int32_t sweepHypothesis(LevRegContext *ctx, double *M, int32_t q) {
   if (status != nullptr && work != nullptr) {
     std::memset(status, '0', static_cast<size_t>(q));
     for (int32_t i = 0; i < q; ++i) {
-      const double tol = std::min(at(M, i, i) * kRelativeTolerance, 1e-4);
+      const double tol = pivotTolerance(at(M, i, i));
       qkzsweep(M, i, q, status, work, tol);
       if (status[i] == '1') {
         ++swept;
@@ -453,7 +458,7 @@ LevFitTest *Test(LevRegContext *ctx, const LevHypothesis *h, int32_t response,
   const int32_t q = h->rows, p = ctx->fit.fittedCount, r = ctx->fit.responseCount;
   const int32_t t = response < 0 ? r : 1;
   auto *rec = levArray<LevFitTest>(pool(ctx), 1);
-  double *M = doubles(ctx, packed(q));
+  double *M = doubles(ctx, packed::tri(q));
   double *work = doubles(ctx, p);
   double *E = doubles(ctx, static_cast<int64_t>(t) * q);
   if (rec == nullptr || M == nullptr || work == nullptr || E == nullptr)
@@ -464,7 +469,7 @@ LevFitTest *Test(LevRegContext *ctx, const LevHypothesis *h, int32_t response,
     if (*c == 'e' || *c == 'v')
       rec->count = static_cast<int64_t>(q) * t;
     if (*c == 'v')
-      rec->variance = copyOf(ctx, M, packed(q));
+      rec->variance = copyOf(ctx, M, packed::tri(q));
   }
   const int32_t df = sweepHypothesis(ctx, M, q);
   for (int32_t k = 0; k < t; ++k) {
@@ -481,7 +486,7 @@ LevFitTest *Test(LevRegContext *ctx, const LevHypothesis *h, int32_t response,
       rec->estimates = copyOf(ctx, E, static_cast<int64_t>(t) * q);
     } else if (*c == 's') {
       double *qwork = doubles(ctx, q);
-      rec->hypothesisSS = doubles(ctx, packed(t));
+      rec->hypothesisSS = doubles(ctx, packed::tri(t));
       if (qwork != nullptr && rec->hypothesisSS != nullptr)
         zqform(M, q, E, t, rec->hypothesisSS, qwork, 0);
       release(ctx, qwork);

@@ -4,6 +4,7 @@
 // HIERARCHY= and backward elimination read the lists.
 #include "design/levhier.h"
 
+#include "driver/vsfoptions.h"
 #include "effects/zlst.h"
 #include "support/hoststubs.h"
 #include "support/wzstr.h"
@@ -87,7 +88,7 @@ int32_t zlevhier(HierarchyRequest* req) {
   int32_t (*compare)(int32_t, int32_t, EffectVarSummary*) = nullptr;
   if (req->hierarchy == 2)
     compare = levefc_class;
-  else if (req->hierarchy == 1 || (req->hierarchy == 0 && req->method == 3))
+  else if (req->hierarchy == 1 || (req->hierarchy == 0 && req->method == VM_BACKWARD))
     compare = levefc_all;
   else
     return 0;

@@ -30,7 +30,8 @@ void refind(HostDataSet* data, LevVariable* v) {
   xvfind(data, v->var->name, v->var->nameLength, &v->var->number, 0);
 }
 
-// The GLM level combinations of every effect with CLASS variables (zlevrgi step 11).
+// The GLM level combinations of every effect with CLASS variables, after the constructed
+// effects and before the columns are counted.
 void levelCombinations(LevRegContext* ctx, LevDesign* d, QkPool* pool) {
   for (int32_t e = 0; e < d->effectCount; ++e)
     d->effects[e].combinationCount = d->effects[e].allClassCount == 0 ? 1 : 0;

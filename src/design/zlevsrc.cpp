@@ -74,7 +74,8 @@ QkPool* levGroupPool(LevRegContext* ctx) {
                                                                   : generalPool();
 }
 
-// Registers the engine's forwarders into the levelisation context (zlevrgi step 8.2).
+// Registers the engine's forwarders into the levelisation context, before the levelisation
+// pass of zlevrgi reads the group.
 void levRegisterForwarders(LevRegContext* ctx, LevelizeContext* lctx) {
   lctx->getInit = lctx->getNext = lctx->getVals = nullptr;
   registerInto(&lctx->getInit, LevGetInit);

@@ -56,6 +56,9 @@ struct VsfContext {
   VsfPerfBlock perf;             // PERFORMANCE: threads, details, timing
   HostDataSet* inest;            // INEST= (adaptive weights), or null
   VsfBagVec bags;                // the observation bags of the reading pass
+  VsfDataSettings dataSettings;  // what the reading pass reads: the run's options once, the
+                                 // BY group's design each group (vsfdesignsource.cpp)
+  uint8_t dataSettingsReady;     // dataSettings holds the run's options
   ThreadPuddle puddle;           // the worker threads
   VsfScoreSpec* scores;          // the SCORE statements
   int32_t scoreCount;

@@ -81,7 +81,9 @@ void closeGroupOutput(VsfContext* ctx) {
   }
 }
 
-// One BY group: steps 1 to 23 of the loop.
+// One BY group: its model and pools, the levelisation, the effect list, the reading pass,
+// the fit and its tables, the macro variables, the OUTPUT and OUTDESIGN rows, the scores,
+// and the release of everything the group made.
 void runByGroup(VsfContext* ctx, VsfStepTable& steps) {
   if (ctx->postFit != nullptr)
     ctx->postFit->methods->byStart(ctx->postFit);

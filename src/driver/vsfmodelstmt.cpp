@@ -92,17 +92,9 @@ int32_t readResponse(VsfContext *ctx, ParsedStatement *m) {
       ctx->mainPool->allocate(ctx->mainPool, sizeof(HostVariable *) * nresp, kQkZeroed));
   if (!st.responses)
     return -2;
-  for (int32_t i = 0; i < nresp; ++i) {
-    auto *rec = static_cast<HostVariable *>(
-        ctx->mainPool->allocate(ctx->mainPool, sizeof(HostVariable), kQkZeroed));
-    if (!rec)
+  for (int32_t i = 0; i < nresp; ++i)
+    if (vsfVariableRecord(ctx, resp->items.ints[i], &st.responses[i]) != 0)
       return -2;
-    std::memset(static_cast<void *>(rec), 0, sizeof *rec);
-    HostVariable *v = nullptr;
-    if (xvname(ctx->data, resp->items.ints[i], &v) == 0 && v)
-      *rec = *v;
-    st.responses[i] = rec;
-  }
   return 0;
 }
 

@@ -133,7 +133,7 @@ bool splineWithoutSplit(const LevDesign* d) {
   return false;
 }
 
-// Steps 4 and 5: effects the penalized paths cannot take, and a model without effects.
+// Refuses effects the penalized paths cannot take, and a model without effects.
 int32_t checkEffects(VsfContext* ctx) {
   const VsfModelOptions& o = ctx->options;
   LevDesign* d = ctx->design.design;
@@ -646,7 +646,7 @@ int32_t pressAndStopTest(VsfContext* ctx) {
       return fail(ctx, 2127, -47);
     note(2125);
   }
-  o.stopTest = o.stop != 0 && o.steps == 0 && o.stopCount == 0;
+  o.stopTest = o.stop != VC_NONE_GIVEN && o.steps == 0 && o.stopCount == 0;
   return 0;
 }
 

@@ -17,8 +17,10 @@ namespace {
 HostDataSet *slotDataSet(const ParsedStatement *s, int k) { return slotDataSet(stmtSlot(s, k)); }
 int32_t listCount(const OptionSlot *sl, uint8_t kind) { return slotCount(sl, kind); }
 
+} // namespace
+
 // A zeroed 160-byte variable record from the main pool, filled from the data set.
-int32_t variableRecord(VsfContext *ctx, int32_t number, HostVariable **out) {
+int32_t vsfVariableRecord(VsfContext *ctx, int32_t number, HostVariable **out) {
   auto *rec = static_cast<HostVariable *>(
       ctx->mainPool->allocate(ctx->mainPool, sizeof(HostVariable), kQkZeroed));
   if (!rec)
@@ -30,8 +32,6 @@ int32_t variableRecord(VsfContext *ctx, int32_t number, HostVariable **out) {
   *out = rec;
   return 0;
 }
-
-} // namespace
 
 int32_t parse_proc(VsfContext *ctx, ParsedStatement *first) {
   VsfProcSettings &p = ctx->stmt.proc;
@@ -70,9 +70,9 @@ int32_t parse_proc(VsfContext *ctx, ParsedStatement *first) {
   const OptionSlot *freq = stmtSlot(first, 5);
   p.weightGiven = listCount(weight, OSK_INTLIST) == 1;
   p.freqGiven = listCount(freq, OSK_INTLIST) == 1;
-  if (p.weightGiven && variableRecord(ctx, weight->items.ints[0], &p.weightVar) != 0)
+  if (p.weightGiven && vsfVariableRecord(ctx, weight->items.ints[0], &p.weightVar) != 0)
     return -2;
-  if (p.freqGiven && variableRecord(ctx, freq->items.ints[0], &p.freqVar) != 0)
+  if (p.freqGiven && vsfVariableRecord(ctx, freq->items.ints[0], &p.freqVar) != 0)
     return -2;
   p.freqOrWeight = p.weightGiven || p.freqGiven;
 

@@ -8,6 +8,11 @@
 struct VsfContext;
 struct VsfPerfBlock;
 struct ParsedStatement;
+struct HostVariable;
+
+// A zeroed variable record from the main pool, filled from DATA= variable `number`: 0, or -2
+// when the pool has no room.
+int32_t vsfVariableRecord(VsfContext *ctx, int32_t number, HostVariable **out);
 
 int32_t parse_proc(VsfContext *ctx, ParsedStatement *first);
 void parse_plots(VsfContext *ctx, ParsedStatement *first);

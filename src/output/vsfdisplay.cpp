@@ -17,6 +17,7 @@
 #include "output/vsfresults.h"
 #include "selection/vsfprocess.h"
 #include "support/hoststubs.h"
+#include "support/notbuilt.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -330,9 +331,8 @@ int32_t vsfResults(VsfContext* ctx) {
   if ((rc = vsfpDimensions(ctx)) != 0)
     return rc;
   if (o.screen > SCREEN_NONE || o.showL2Search || (o.cvExternal && o.showCvex)) {
-    xebug("the screening, elastic-net search and external cross-validation tables are not "
-          "available in this build");
-    return -99;
+    return vsfNotBuiltInternal("the screening, elastic-net search and external cross-validation "
+                               "tables are not available in this build");
   }
   if (o.stepDetails != 0 || o.details >= 2) {
     if ((rc = vsfDisplaySteps(ctx, nullptr, nullptr, -1)) != 0)
@@ -346,8 +346,7 @@ int32_t vsfFitAndDisplay(VsfContext* ctx) {
   const VsfModelOptions& o = ctx->options;
   VsfModel* m = &ctx->model;
   if (o.modelAverage) {
-    xebug("model averaging is not available in this build");
-    return -99;
+    return vsfNotBuiltInternal("model averaging is not available in this build");
   }
   ctx->fitStart = zdattim();
   int32_t rc = vsfProcess(m, ctx->resampling);
@@ -372,9 +371,8 @@ int32_t vsfFitAndDisplay(VsfContext* ctx) {
   ctx->resultsStart = zdattim() - ctx->resultsStart;
   ctx->resultsTime += ctx->resultsStart;
   if (ctx->postFit != nullptr) {
-    xebug("the hand-over of the selected model to the post-fit statements is not available "
-          "in this build");
-    return -99;
+    return vsfNotBuiltInternal("the hand-over of the selected model to the post-fit statements "
+                               "is not available in this build");
   }
   return 0;
 }

@@ -5,6 +5,7 @@
 #include "design/levreg.h"
 #include "design/levrow.h"
 #include "driver/vsfcontext.h"
+#include "output/vsfmodelview.h"
 
 #include <cmath>
 
@@ -13,24 +14,23 @@ void vsfSelectedModelOf(const VsfContext* ctx, const VsfModel* m, VsfSelectedMod
   const LevDesign* d = ctx->design.design;
   if (d == nullptr)
     return;
-  out->usable = m->fitStatus == 0 && m->beta != nullptr;
+  out->usable = m->fitStatus == VFS_DONE && m->beta != nullptr;
   out->needClass.assign(static_cast<size_t>(d->classCount), 0);
   out->needNumeric.assign(static_cast<size_t>(d->numericCount), 0);
   out->unseenCombinations.assign(static_cast<size_t>(d->effectCount), 0);
-  if (m->fitStatus != 0 || m->effectStatus == nullptr)
+  if (m->fitStatus != VFS_DONE || m->effectStatus == nullptr)
     return;
-  const bool records = ctx->effectRecords != nullptr;
   for (int32_t k = 0; k < m->effectCount; ++k) {
     if (!vsfInModelStatus(m->effectStatus[k]))
       continue;
-    const bool own = records && k < ctx->effectRecordCount;
-    const int32_t lev = own ? ctx->effectRecords[k].effect : k;
+    const VsfEffectRecord* rec = vsfEffectRecord(ctx, k);
+    const int32_t lev = rec != nullptr ? rec->effect : k;
     if (lev < 0 || lev >= d->effectCount)
       continue;
     const LevEffect& e = d->effects[lev];
     out->designEffects.push_back(lev);
-    const int32_t count = own ? ctx->effectRecords[k].parmCount : e.columnCount;
-    const int32_t* cols = own ? ctx->effectRecords[k].columns : nullptr;
+    const int32_t count = rec != nullptr ? rec->parmCount : e.columnCount;
+    const int32_t* cols = rec != nullptr ? rec->columns : nullptr;
     const int32_t offset = m->parmOffset != nullptr ? m->parmOffset[k] : e.firstColumn;
     for (int32_t j = 0; j < count; ++j) {
       out->parms.push_back(offset + j);

@@ -1,0 +1,238 @@
+// The completion of a BY group's reading pass: the column means and scales and the counts
+// of the pass into the model, the BLOCK cross-validation folds written into the pages, the
+// page files reopened for reading, and the arrays later fits need.
+#include "data/vsfreadpass.h"
+
+#include "driver/vsfoptions.h"
+#include "model/vsfmodel.h"
+#include "support/hoststubs.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace vsfread {
+namespace {
+
+// Writes the BLOCK cross-validation folds into the TRAIN rows, in page order.
+int32_t blockFolds(Pass &p) {
+  const VsfDataSettings *s = p.s;
+  const int64_t n = static_cast<int64_t>(p.t.rows[1]);
+  const int64_t k = std::max(s->folds, 1);
+  const int64_t block = n / k;
+  int64_t r = n - k * block;
+  int64_t bound = block;
+  if (r > 0) {
+    ++bound;
+    --r;
+  }
+  int32_t fold = 0;
+  int64_t count = 0;
+  auto *pgf = reinterpret_cast<QkPgfExtension *>(p.bags->pageService);
+  const uint32_t F = p.bags->count;
+  for (int64_t pk = 0; pk < p.writer.pagesWritten; ++pk) {
+    VsfUtilFile &file = p.bags->files[pk % F];
+    const int64_t j = pk / F;
+    bool onDisk = j >= file.memLimit;
+    unsigned char *page;
+    if (!onDisk) {
+      page = static_cast<unsigned char *>(file.memPages[j]);
+    } else {
+      file.page.pageNumber = j - file.memLimit + 1;
+      if (pgf->qkpgfReadPage(file.file, &file.page, 0) != 0) {
+        xpmlog(848, 138);
+        *p.returnCode = std::max(*p.returnCode, 1020);
+        return -11;
+      }
+      page = static_cast<unsigned char *>(file.page.buffer);
+    }
+    VsfRowCursor cur;
+    vsfRowCursorStart(&cur, page, file.page.pageSize);
+    while (vsfRowCursorNext(&cur, &p.layout)) {
+      int32_t *codes = cur.codeEnd;
+      codes[-1] = fold; // the fold is the first code of the row
+      bool train = !p.layout.hasRole || codes[-2] == VSF_ROLE_TRAIN;
+      if (train && ++count == bound) {
+        ++fold;
+        bound += block;
+        if (r > 0) {
+          ++bound;
+          --r;
+        }
+      }
+    }
+    if (onDisk && pgf->qkpgfWritePage(file.file, &file.page, 0) != 0) {
+      xpmlog(848, 139);
+      *p.returnCode = std::max(*p.returnCode, 1020);
+      return -12;
+    }
+  }
+  return 0;
+}
+
+// The corrected sum of squares, relative to the raw one, at or under which a column counts as
+// constant: far above the rounding of the raw sums, far below any variance they resolve.
+constexpr double kConstantColumnTolerance = 1e-12;
+
+// Column means and scales, and the counts of the pass, into the model.
+void storeTotals(Pass &p) {
+  VsfModel *m = p.model;
+  const VsfDataSettings *s = p.s;
+  const Totals &t = p.t;
+  const double W = t.weight[1], F = t.freq[1];
+  const int32_t N = s->columnCount;
+  if (s->noStandardize) {
+    for (int32_t c = 0; c < N; ++c) {
+      m->columnSums[c] = 0.0;
+      m->columnSumSquares[c] = 1.0;
+    }
+    m->sumWY = 0.0;
+  } else if (W > 0.0) {
+    for (int32_t c = 0; c < N; ++c) {
+      const double sum = p.colSum[c], ss = p.colSumSq[c];
+      m->columnSums[c] = sum / W;
+      double scale = hostMissing();
+      if (F > 1.0) {
+        // A constant column's corrected sum of squares comes out of the raw sums as
+        // rounding noise, a few units in the last place of its sum of squares; it has no
+        // variance and no scale.
+        const double css = s->noint ? ss : ss - sum * sum / W;
+        const double var = css > kConstantColumnTolerance * ss ? css / (F - 1.0) : 0.0;
+        if (var > 0.0)
+          scale = 1.0 / std::sqrt(var);
+      }
+      m->columnSumSquares[c] = scale;
+    }
+    m->sumWY = t.sumY / W;
+  }
+  for (int32_t c = 0; c < N; ++c)
+    m->columnSquareSums[c] = p.colSumSq[c];
+  // The TRAIN means as the shift of the cross products; none without an intercept.
+  m->pagesShifted = 0;
+  for (int32_t c = 0; c <= N; ++c)
+    m->xpxShift[c] = 0.0;
+  if (!s->noint && W > 0.0) {
+    m->xpxShift[0] = t.sumY / W;
+    for (int32_t c = 1; c < N; ++c)
+      m->xpxShift[1 + c] = p.colSum[c] / W;
+  }
+  m->sumWYY = t.sumYY;
+  m->effectCount = p.layout.entryCount;
+  m->parmCount = N;
+  m->denseColumnCount = p.layout.denseColumns;
+  m->sparseEffectCount = p.layout.sparseCount;
+  int32_t single = 0, widest = 0;
+  for (int32_t i = 0; i < p.layout.entryCount; ++i) {
+    single += s->entries[i].columnCount == 1;
+    widest = std::max(widest, s->entries[i].columnCount);
+  }
+  m->singleColumnEffectCount = single;
+  m->maxEffectColumns = widest;
+  m->foldCount = (s->cv || s->xcv) ? s->folds : 0;
+  m->optionCount = s->optionCount;
+  m->nUsed = t.kept - t.rows[0];
+  m->freqUsed = t.freqKept - t.freq[0];
+  m->nRead = t.obsRead;
+  m->nMissingResponse = t.missingResponse;
+  m->freqRead = t.freqRead;
+  m->nTrain = m->nTrainRead = t.rows[1];
+  m->nObs = m->nObsRead = t.freq[1];
+  m->wTrain = t.weight[1];
+  m->nValidate = t.rows[2];
+  m->freqValidate = t.freq[2];
+  m->wValidate = t.weight[2];
+  m->nTest = t.rows[3];
+  m->freqTest = t.freq[3];
+  m->wTest = t.weight[3];
+  m->nNoRole = t.rows[0];
+  m->freqNoRole = t.freq[0];
+  m->testDataRead = t.extraRead[1];
+  m->testDataUsed = t.extraFreq[1];
+  m->valDataRead = t.extraRead[2];
+  m->valDataUsed = t.extraFreq[2];
+}
+
+// The arrays later drivers need: the refit copy, the L2 tuning rows, the external
+// cross-validation records.
+int32_t laterArrays(Pass &p, QkPool *pool) {
+  VsfModel *m = p.model;
+  const VsfDataSettings *s = p.s;
+  const int32_t E = p.layout.entryCount;
+  if (s->refit) {
+    m->effectColumnCopy = allocArray<int32_t>(pool, E);
+    if (m->effectColumnCopy == nullptr)
+      return -2;
+    std::memcpy(m->effectColumnCopy, m->effectColumn, sizeof(int32_t) * static_cast<size_t>(E));
+  }
+  if (s->enTuneRows) {
+    m->enTuneRows = allocArray<double>(pool, 7 * static_cast<int64_t>(std::max(s->l2Steps, 1)));
+    if (m->enTuneRows == nullptr)
+      return -2;
+  }
+  if (!s->xcv)
+    return 0;
+  const int64_t k = std::max(s->folds, 1);
+  const int64_t maxSteps = s->maxSteps == 0 ? 2147483647 : s->maxSteps;
+  int64_t records = 0; // room per fold
+  if (s->method >= VM_LAR && s->method <= VM_ELASTICNET_LS) {
+    int64_t steps = std::min<int64_t>(maxSteps, 2 * (s->noint ? E - 1 : E));
+    if (s->steps > 0)
+      steps = std::min<int64_t>(steps, s->steps);
+    const int64_t mm = steps + 1;
+    records = mm;
+    m->cvexKeys = allocArray<int32_t>(pool, 3 * k * mm);
+    m->cvexValues = allocArray<double>(pool, 6 * k * mm);
+    m->cvexFoldEnd = allocArray<double>(pool, k * mm);
+    m->cvexFoldLambdaMax = allocArray<double>(pool, k * mm);
+    m->cvexGrid = allocArray<double>(pool, mm);
+  } else if (s->method == VM_GROUPLASSO) {
+    int64_t steps = s->maxSteps == 0 ? s->forcedIn + 100 : s->maxSteps;
+    if (s->steps > 0)
+      steps = std::min<int64_t>(steps, s->steps + s->forcedIn);
+    records = steps;
+    m->cvexKeys = allocArray<int32_t>(pool, 3 * k * steps);
+    m->cvexValues = allocArray<double>(pool, 2 * k * steps);
+    m->cvexFoldEnd = allocArray<double>(pool, steps);
+    m->cvexFoldLambdaMax = m->cvexFoldEnd; // no second array of this size for GROUPLASSO
+    m->cvexGrid = m->cvexFoldEnd;
+  } else {
+    return 0;
+  }
+  // The averaged held-out error per grid point (per step for GROUPLASSO), a double; it is
+  // also the scratch of the grid merge, so it has room for every record of every fold.
+  m->cvexCurve = allocArray<double>(pool, k * records);
+  m->cvexFoldKnots = allocArray<double>(pool, k);
+  if (!m->cvexKeys || !m->cvexValues || !m->cvexFoldEnd || !m->cvexFoldLambdaMax || !m->cvexGrid ||
+      !m->cvexCurve || !m->cvexFoldKnots)
+    return -2;
+  return 0;
+}
+
+} // namespace
+
+int32_t vsfReadCompletion(Pass &p, QkExtensionSet *exts, QkPool *pool) {
+  storeTotals(p);
+  int32_t rc = 0;
+  if (p.s->cvMethod == VSF_CV_BLOCK && p.layout.hasFold) {
+    rc = blockFolds(p);
+    if (rc != 0)
+      return rc;
+  }
+  for (uint32_t f = 0; f < p.bags->count; ++f) {
+    VsfUtilFile &file = p.bags->files[f];
+    if (p.rowsStored && file.diskPageCount > 0) {
+      int32_t step = 0;
+      // A model with an intercept shifts its pages about the means before its cross products.
+      const bool rewrite = p.s->rewritePages || p.s->resampling || !p.s->noint;
+      rc = vsfReopenUtil(&file, exts, p.s->utilAccess, rewrite, &step);
+      if (rc != 0) {
+        xpmlog(848, step == 1 ? 264 : 265);
+        *p.returnCode = std::max(*p.returnCode, 1020);
+        return step == 1 ? -40 : -41;
+      }
+    }
+  }
+  return laterArrays(p, pool);
+}
+
+} // namespace vsfread
