@@ -95,15 +95,6 @@ void fail(int number, std::initializer_list<HostMsgArg> args) {
   raiseStepReturnCode(kFailCode);
 }
 
-bool validMember(const std::string& s) {
-  if (s.empty() || s.size() > 32 || std::isdigit(static_cast<unsigned char>(s[0])))
-    return false;
-  for (char c : s)
-    if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '_'))
-      return false;
-  return true;
-}
-
 // The file for a member in a directory: an exact match, else one that differs in case.
 std::string memberFile(const std::string& dir, const std::string& member, bool forOutput) {
   fs::path exact = fs::path(dir) / (member + ".csv");
@@ -840,12 +831,12 @@ bool resolveDataSet(const std::string& written, bool forOutput, std::string* pat
   if (dot != std::string::npos) {
     lib = w.substr(0, dot);
     member = w.substr(dot + 1);
-    if (!validMember(lib)) {
+    if (!validName(lib)) {
       *error = "name";
       return false;
     }
   }
-  if (!validMember(member)) {
+  if (!validName(member)) {
     *error = "name";
     return false;
   }
@@ -856,6 +847,15 @@ bool resolveDataSet(const std::string& written, bool forOutput, std::string* pat
   }
   *path = memberFile(*dir, member, forOutput);
   *display = upper(lib) + "." + upper(member);
+  return true;
+}
+
+bool validName(const std::string& s) {
+  if (s.empty() || s.size() > 32 || std::isdigit(static_cast<unsigned char>(s[0])))
+    return false;
+  for (char c : s)
+    if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '_'))
+      return false;
   return true;
 }
 

@@ -28,6 +28,9 @@ bool resolveDataSet(const std::string& written, bool forOutput, std::string* pat
 // The name of the data set an output statement makes when it names none: DATAn in WORK
 // with the smallest n whose file neither exists nor is being written by this step.
 std::string defaultOutputName();
+// A name of a variable, data set or library: 1 to 32 letters, digits or underscores, not
+// starting with a digit.
+bool validName(const std::string& name);
 
 struct CsvTable;
 // The parsed copy behind an open input data set and its current observation (-1 when none),

@@ -2,6 +2,8 @@
 // steps and the host statements OPTIONS, LIBNAME and %PUT.
 #include "host/runner/program.h"
 
+#include "host/data/dataset.h"
+
 #include <cctype>
 #include <utility>
 
@@ -148,15 +150,6 @@ std::string unquote(const std::string& w) {
       ++i;
   }
   return out;
-}
-
-bool validName(const std::string& s) {
-  if (s.empty() || s.size() > 32 || std::isdigit(static_cast<unsigned char>(s[0])))
-    return false;
-  for (char c : s)
-    if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '_'))
-      return false;
-  return true;
 }
 
 // The first word of a statement (letters, digits, underscores, and a leading %).
