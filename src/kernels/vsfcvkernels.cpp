@@ -3,9 +3,9 @@
 // the folds fails the pass (kVsfBadFoldRow) rather than writing past the records.
 #include "kernels/vsfcvkernels.h"
 
+#include "kernels/vsfresid.h"
 #include "kernels/vsfrowwalk.h"
 #include "kernels/vsfxpx.h"
-#include "numerics/packedtri.h"
 
 #include <vector>
 
@@ -30,37 +30,14 @@ template <class Fn> int32_t eachCounted(VsfModel *m, QkPageDescriptor *page, Fn 
   return bad != 0 ? kVsfBadFoldRow : 0;
 }
 
-// The row's residual under fold k's model: y plus the swept column 0 (minus the
-// coefficients) times the row's values of the columns swept into that model.
-double heldOutResidual(const VsfModel *m, const VsfRowShape &S, const VsfRowView &r,
-                       const VsfFoldRecord &F) {
-  double res = r.y[0];
-  const double *dense = r.denseValues();
-  for (int32_t i = 0; i < m->inModelCount; ++i) {
-    const int32_t e = m->inModelList[i];
-    const int32_t c0 = m->effectColumn[e];
-    if (m->sparseSlot[e] < 0) {
-      const double *x = dense + m->denseOffset[e];
-      for (int32_t q = 0; q < m->effectColumns[e]; ++q)
-        if (F.sweepFlags[c0 + q] == '1')
-          res += F.sweptXpx[packed::at(c0 + q, 0)] * x[q];
-    } else {
-      const int32_t s = m->sparseSlot[e];
-      const int32_t end = r.slotEnd(S, s);
-      for (int32_t b = r.slotBegin(S, s); b < end; ++b) {
-        const int32_t c = c0 + r.storedIndex(S, b);
-        if (F.sweepFlags[c] == '1')
-          res += F.sweptXpx[packed::at(c, 0)] * r.sparseValues[b];
-      }
-    }
-  }
-  return res;
-}
-
 int32_t cvResidsBody(VsfModel *m, QkPageDescriptor *page, double *sums) {
   const VsfRowShape S = vsfRowShape(m);
   return eachCounted(m, page, [&](const VsfRowView &r, int32_t k, double, double w) {
-    const double res = heldOutResidual(m, S, r, m->folds[k]);
+    // The row's residual under its fold's model, fitted without the fold's rows.
+    thread_local VsfGathered g;
+    const VsfFoldRecord &F = m->folds[k];
+    vsfGatherSwept(m, S, r, F.sweepFlags, g);
+    const double res = vsfGatheredResidual(F.sweptXpx, r, g);
     sums[k] += w * res * res;
   });
 }
