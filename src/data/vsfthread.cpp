@@ -399,8 +399,15 @@ void cleanup(VsfModel* model) {
   puddle->items = nullptr;
 }
 
+namespace {
+std::atomic<int64_t> passCount{0};
+} // namespace
+
+int64_t vsfPassCount() { return passCount.load(std::memory_order_relaxed); }
+
 int32_t vsfExecuteByThreads(VsfModel* model, VsfSerialKernel serial, VsfThreadedKernel threaded,
                             int64_t arg) {
+  passCount.fetch_add(1, std::memory_order_relaxed);
   const VsfDataSettings* s = model->dataSettings;
   const int32_t T = s != nullptr ? s->threadCount : 1;
   const uint32_t F = model->bags != nullptr ? model->bags->count : 0;

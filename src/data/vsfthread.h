@@ -76,6 +76,8 @@ int32_t vsfExecuteByThreads(VsfModel* model, VsfSerialKernel serial, VsfThreaded
                             int64_t arg);
 int32_t dispatch(VsfModel* model, VsfThreadedKernel threaded, int64_t arg);
 void accumulate(VsfModel* model, VsfThreadedKernel threaded);
+// The number of passes over the pages run so far in this process (for the benchmarks).
+int64_t vsfPassCount();
 // Gives back the work items and their buffers of the last pass.
 void cleanup(VsfModel* model);
 // The buffer length of a threaded kernel for this model (doubles).

@@ -2,6 +2,7 @@
 #include "kernels/vsfkernels.h"
 
 #include "data/vsfthread.h"
+#include "kernels/vsfcvkernels.h"
 #include "kernels/vsfmoments.h"
 #include "kernels/vsfresid.h"
 #include "kernels/vsftransform.h"
@@ -32,5 +33,8 @@ void vsfRegisterKernels() {
                           VsfKernelKind::ApplyAdaptiveWeights);
     vsfRegisterKernelPair(vsfUndoAdaptiveWeights, vsfUndoAdaptiveWeights_t,
                           VsfKernelKind::UndoAdaptiveWeights);
+    vsfRegisterKernelPair(vsfCVNobs, vsfCVNobs_t, VsfKernelKind::CVNobs);
+    vsfRegisterKernelPair(vsfCVYpY, vsfCVYpY_t, VsfKernelKind::CVYpY);
+    vsfRegisterKernelPair(vsfCVResids, vsfCVResids_t, VsfKernelKind::CVResids);
   });
 }

@@ -13,13 +13,14 @@ namespace {
 
 using packed::sym;
 
-struct Gathered {
-  std::vector<int32_t> col;
-  std::vector<double> val;
-};
+void gather(const VsfModel *m, const VsfRowShape &S, const VsfRowView &r, VsfGathered &g) {
+  vsfGatherSwept(m, S, r, m->sweepFlags, g);
+}
 
-// The row's values of the swept in-model columns.
-void gather(const VsfModel *m, const VsfRowShape &S, const VsfRowView &r, Gathered &g) {
+} // namespace
+
+void vsfGatherSwept(const VsfModel *m, const VsfRowShape &S, const VsfRowView &r,
+                    const char *flags, VsfGathered &g) {
   g.col.clear();
   g.val.clear();
   const double *dense = r.denseValues();
@@ -29,7 +30,7 @@ void gather(const VsfModel *m, const VsfRowShape &S, const VsfRowView &r, Gather
     if (m->sparseSlot[e] < 0) {
       const double *x = dense + m->denseOffset[e];
       for (int32_t q = 0; q < m->effectColumns[e]; ++q)
-        if (m->sweepFlags[c0 + q] == '1' && x[q] != 0.0) {
+        if (flags[c0 + q] == '1' && x[q] != 0.0) {
           g.col.push_back(c0 + q);
           g.val.push_back(x[q]);
         }
@@ -38,7 +39,7 @@ void gather(const VsfModel *m, const VsfRowShape &S, const VsfRowView &r, Gather
       const int32_t end = r.slotEnd(S, s);
       for (int32_t b = r.slotBegin(S, s); b < end; ++b) {
         const int32_t c = c0 + r.storedIndex(S, b);
-        if (m->sweepFlags[c] == '1') {
+        if (flags[c] == '1') {
           g.col.push_back(c);
           g.val.push_back(r.sparseValues[b]);
         }
@@ -47,17 +48,22 @@ void gather(const VsfModel *m, const VsfRowShape &S, const VsfRowView &r, Gather
   }
 }
 
-double residual(const VsfModel *m, const VsfRowView &r, const Gathered &g) {
+double vsfGatheredResidual(const double *s, const VsfRowView &r, const VsfGathered &g) {
   double res = r.y[0];
-  const double *s = m->sweptXpx;
   for (size_t i = 0; i < g.col.size(); ++i)
     res += s[static_cast<int64_t>(g.col[i]) * (g.col[i] + 1) / 2] * g.val[i];
   return res;
 }
 
+namespace {
+
+double residual(const VsfModel *m, const VsfRowView &r, const VsfGathered &g) {
+  return vsfGatheredResidual(m->sweptXpx, r, g);
+}
+
 double pressOfPage(VsfModel *m, QkPageDescriptor *page) {
   const VsfRowShape S = vsfRowShape(m);
-  thread_local Gathered g;
+  thread_local VsfGathered g;
   double sum = 0.0;
   const double *s = m->sweptXpx;
   vsfEachRow(S, page, [&](const VsfRowView &r) {
@@ -88,7 +94,7 @@ double pressOfPage(VsfModel *m, QkPageDescriptor *page) {
 
 void residsOfPage(VsfModel *m, QkPageDescriptor *page, double *sums) {
   const VsfRowShape S = vsfRowShape(m);
-  thread_local Gathered g;
+  thread_local VsfGathered g;
   vsfEachRow(S, page, [&](const VsfRowView &r) {
     if (r.role != VSF_ROLE_VALIDATE && r.role != VSF_ROLE_TEST)
       return;

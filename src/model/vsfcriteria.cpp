@@ -5,6 +5,7 @@
 
 #include "data/vsfthread.h"
 #include "driver/vsfoptions.h"
+#include "kernels/vsfcvkernels.h"
 #include "kernels/vsfresid.h"
 #include "model/vsfformulas.h"
 #include "model/vsfmodel.h"
@@ -65,23 +66,16 @@ bool contributes(const VsfModel *m, int32_t e) {
          m->effectColumns[e] > 0;
 }
 
-// The intercept's column when the pages are shifted and the intercept is swept in, else -1.
-int64_t shiftedInterceptColumn(const VsfModel *m) {
+// The intercept's column when the pages are shifted and the intercept is swept in (by the
+// sweep flags given), else -1.
+int64_t shiftedInterceptColumn(const VsfModel *m, const char *flags) {
   if (!m->pagesShifted || m->effectColumns[0] != 1 || !contributes(m, 0))
     return -1;
   const int64_t c = m->effectColumn[0];
-  return m->sweepFlags[c] == '1' ? c : -1;
+  return flags[c] == '1' ? c : -1;
 }
-
-// On shifted pages the intercept estimates the response's mean less the fit at the columns'
-// means; on the data's scale it is b0 + shift(y) - sum over the others of b * shift(x).
-void interceptEstimateToData(VsfModel *m) {
-  if (shiftedInterceptColumn(m) < 0)
-    return;
-  double b0 = m->beta[0] + m->xpxShift[0];
-  for (int32_t q = 1; q < m->parmCount; ++q)
-    b0 -= m->beta[q] * m->xpxShift[1 + q];
-  m->beta[0] = b0;
+int64_t shiftedInterceptColumn(const VsfModel *m) {
+  return shiftedInterceptColumn(m, m->sweepFlags);
 }
 
 // The intercept's variance on the data's scale is a'Va with a = (1, -shift of every other
@@ -117,6 +111,17 @@ void interceptVarianceToData(VsfModel *m) {
 
 } // namespace
 
+// On shifted pages the intercept estimates the response's mean less the fit at the columns'
+// means; on the data's scale it is b0 + shift(y) - sum over the others of b * shift(x).
+void vsfInterceptToData(const VsfModel *m, double *beta, const char *flags) {
+  if (shiftedInterceptColumn(m, flags) < 0)
+    return;
+  double b0 = beta[0] + m->xpxShift[0];
+  for (int32_t q = 1; q < m->parmCount; ++q)
+    b0 -= beta[q] * m->xpxShift[1 + q];
+  beta[0] = b0;
+}
+
 double vsfGetCriterion(VsfModel *m, int32_t code) {
   const int32_t s = m->stepCount;
   const double prevSse = s > 0 ? m->stepSSE[s - 1] : m->totalSS;
@@ -146,9 +151,17 @@ int32_t vsfComputeResids(VsfModel *m) {
 }
 
 int32_t vsfComputeCVResids(VsfModel *m) {
-  // The cross-validation residual kernels arrive with the cross-validation road; until
-  // then the CV criterion stays missing (the fit driver refuses CV before any pass).
-  (void)m;
+  if (!vsfCvOn(m) || m->folds == nullptr || !isHostMissing(m->cvPress))
+    return 0;
+  for (int32_t f = 0; f < m->foldCount; ++f)
+    m->folds[f].cvSse = 0.0;
+  const int32_t rc = vsfRunPass(m, vsfCVResids, vsfCVResids_t, 0);
+  if (rc != 0)
+    return rc; // cvPress stays missing: never a partial sum
+  double sum = 0.0;
+  for (int32_t f = 0; f < m->foldCount; ++f)
+    sum += m->folds[f].cvSse;
+  m->cvPress = sum;
   return 0;
 }
 
@@ -191,7 +204,7 @@ void vsfStdBeta(VsfModel *m) {
         m->stdBeta[q] = m->beta[q] / (sx * sy);
     }
   }
-  interceptEstimateToData(m);
+  vsfInterceptToData(m, m->beta, m->sweepFlags);
 }
 
 void vsfDiagXpXi(VsfModel *m) {

@@ -13,5 +13,8 @@ double vsfComputeCriterion(double prevSse, double sse, VsfModel *model, int32_t 
 int32_t vsfComputeResids(VsfModel *model);
 int32_t vsfComputeCVResids(VsfModel *model);
 void vsfComputeCVEXPRESS(VsfModel *model);
+// Carries an intercept estimated on shifted pages back to the data's scale, for estimates
+// (beta, in parameter order) of the model whose sweep flags are given.
+void vsfInterceptToData(const VsfModel *model, double *beta, const char *flags);
 void vsfStdBeta(VsfModel *model);
 void vsfDiagXpXi(VsfModel *model);

@@ -729,6 +729,7 @@ int32_t vsfRecordStep(VsfModel *model, int32_t effect) {
               F.sweepFlags[k] == '1' ? -F.sweptXpx[packed::at(k, 0)] : 0.0;
         }
       }
+      vsfInterceptToData(m, F.beta, F.sweepFlags);
     }
 
   if (o->method == VM_GROUPLASSO) {

@@ -18,6 +18,7 @@
 #include "model/vsfsweep.h"
 #include "numerics/packedtri.h"
 #include "selection/vsfclassic.h"
+#include "selection/vsfcv.h"
 #include "selection/vsflarlasso.h"
 #include "support/hoststubs.h"
 #include "support/notbuilt.h"
@@ -122,8 +123,8 @@ bool refuseFit(VsfModel *m, int32_t *rc) {
     m->fitStatus = VFS_TOO_MANY_FOLDS;
     return true;
   }
-  if (o->cvOn || o->cvExternal) {
-    *rc = fail(m, vsfNotBuilt("cross validation"));
+  if (o->cvExternal) {
+    *rc = fail(m, vsfNotBuilt("external cross validation"));
     return true;
   }
   if (o->method < VM_NONE || o->method > VM_ELASTICNET_LS) {
@@ -254,6 +255,7 @@ int32_t fullModelFirst(VsfModel *m, int32_t start, bool full) {
       m->xpxColumns = 1;
       m->sweptXpx[0] = m->xpx[0];
     }
+    vsfCVEmptyFolds(m, full);
   }
   m->effectStatus[0] = o->noint ? VES_UNAVAILABLE : VES_INTERCEPT;
   return 0;
@@ -265,16 +267,23 @@ int32_t fitOnPages(VsfModel *m, int32_t start) {
   const bool full = vsfFullXpxOn(m);
   if ((rc = vsfShiftPages(m)) != 0)
     return fail(m, rc);
+  if (o->cvDetails == 1 || o->cvDetails == 3) {
+    if ((rc = vsfCVCounts(m)) != 0)
+      return fail(m, rc);
+  }
   if (!full) {
     m->xpx[0] = m->sumWYY;
     if ((rc = pass(m, vsfEffectXpX, vsfEffectXpX_t, 0)) != 0)
       return rc;
+    if ((rc = vsfCVBlocksOutsideFolds(m)) != 0)
+      return fail(m, rc);
     if (o->colStandardize && !o->noint)
       m->xpx[0] -= m->wTrain * m->sumWY * m->sumWY;
     m->sweptXpx[0] = m->xpx[0];
   } else {
     if ((rc = pass(m, vsfFullXpX, vsfFullXpX_t, 0)) != 0)
       return rc;
+    vsfCVFullOutsideFolds(m);
     // The elastic net's ridge term on every design column's diagonal.
     if ((o->method == VM_ELASTICNET || o->method == VM_ELASTICNET_LS) && m->l2 > 0)
       for (int32_t i = m->xpxColumns - m->effectCount + 1; i < m->xpxColumns; ++i)
@@ -314,6 +323,8 @@ int32_t fitOnPages(VsfModel *m, int32_t start) {
       if (o->pressNeeded && (rc = vsfComputePress(m)) != 0)
         return fail(m, rc);
       if ((vsfValidationInUse(m) || vsfTestInUse(m)) && (rc = vsfComputeResids(m)) != 0)
+        return fail(m, rc);
+      if (vsfCvOn(m) && (rc = vsfComputeCVResids(m)) != 0)
         return fail(m, rc);
       if (o->colStandardize)
         m->beta[0] = m->sumWY;

@@ -1,0 +1,119 @@
+// Cross validation by folds: the LASSO path to the full model with CHOOSE=CV (each step's CV
+// PRESS from five SPLIT folds, the least-squares refit of the active set without each fold)
+// on 1,000,000 rows x 50 columns (set QRX_BENCH_BIG=1; the default run uses 100,000 rows),
+// and a FORWARD selection by CV PRESS (SELECT=CV, five folds, 5 steps) on the same rows with
+// 20 columns. The reading pass is untimed set-up; the timed run is vsfModelInit +
+// vsfProcessModel, serially and on all cores. Each run checks that the effects the response
+// depends on entered first, and counts the data passes of one fit.
+#include "benchfit.h"
+#include "data/vsfthread.h"
+#include "selection/vsfprocess.h"
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr int32_t kSignal = 5;
+constexpr int32_t kFolds = 5;
+
+// Five SPLIT folds for the CV criterion.
+struct Setup : benchfit::Setup {
+  Setup(int32_t threads, int32_t cols, int32_t method) : benchfit::Setup(threads, cols, method) {
+    s.cv = 1;
+    s.cvMethod = VSF_CV_SPLIT;
+    s.folds = kFolds;
+    opt.cvOn = 1;
+    opt.cvMethod = CV_SPLIT;
+    opt.cvFolds = kFolds;
+    model.l1Target = -1;
+  }
+};
+
+void fitOnce(Setup &setup) {
+  vsfModelByFree(&setup.model); // the previous fit's arrays go with its pool
+  const int32_t init = vsfModelInit(&setup.model);
+  const int32_t fit = init == 0 ? vsfProcessModel(&setup.model) : init;
+  if (fit != 0 || setup.model.fitStatus != 0)
+    throw std::runtime_error("fit failed: " + std::to_string(fit) + ", status " +
+                             std::to_string(setup.model.fitStatus));
+  VsfModel &m = setup.model;
+  if (m.stepCount < kSignal + 1)
+    throw std::runtime_error("too few steps");
+  std::vector<int32_t> first(m.stepEffect + 1, m.stepEffect + 1 + kSignal);
+  std::sort(first.begin(), first.end());
+  for (int32_t i = 0; i < kSignal; ++i)
+    if (first[i] != i + 1)
+      throw std::runtime_error("unexpected effect entered");
+}
+
+int32_t threadsOf(int64_t arg) {
+  return arg == 0 ? static_cast<int32_t>(std::thread::hardware_concurrency())
+                  : static_cast<int32_t>(arg);
+}
+
+size_t rowsOf(int64_t arg) { return std::getenv("QRX_BENCH_BIG") ? 1000000 : arg; }
+
+void BM_LassoChooseCv(benchmark::State &state) {
+  const int32_t cols = 50;
+  benchfit::Rows &r = benchfit::rows(rowsOf(state.range(0)), cols, kSignal);
+  Setup setup(threadsOf(state.range(1)), cols, VM_LASSO);
+  setup.s.rewritePages = 1;
+  setup.s.forceDense = 1;
+  setup.opt.fullXpx = 1;
+  setup.opt.colStandardize = 1;
+  setup.opt.screen = 1;
+  setup.opt.transformPages = 1;
+  setup.opt.restorePages = 1;
+  setup.opt.choose = VC_CV;
+  if (setup.read(r) != 0)
+    throw std::runtime_error("reading pass failed");
+  const int64_t before = vsfPassCount();
+  for (auto _ : state)
+    fitOnce(setup);
+  state.counters["passes_per_fit"] =
+      static_cast<double>(vsfPassCount() - before) / static_cast<double>(state.iterations());
+  state.counters["steps"] = setup.model.stepCount;
+  state.counters["rows"] = static_cast<double>(r.n);
+  state.counters["threads"] = setup.s.threadCount;
+}
+
+void BM_ForwardByCv(benchmark::State &state) {
+  const int32_t cols = 20;
+  benchfit::Rows &r = benchfit::rows(rowsOf(state.range(0)), cols, kSignal);
+  Setup setup(threadsOf(state.range(1)), cols, VM_FORWARD);
+  setup.opt.select = setup.opt.stop = VC_CV;
+  setup.opt.trialAll = 1;
+  setup.opt.steps = kSignal;
+  setup.opt.fullXpx = 1;
+  if (setup.read(r) != 0)
+    throw std::runtime_error("reading pass failed");
+  const int64_t before = vsfPassCount();
+  for (auto _ : state)
+    fitOnce(setup);
+  state.counters["passes_per_fit"] =
+      static_cast<double>(vsfPassCount() - before) / static_cast<double>(state.iterations());
+  state.counters["rows"] = static_cast<double>(r.n);
+  state.counters["threads"] = setup.s.threadCount;
+}
+
+} // namespace
+
+BENCHMARK(BM_LassoChooseCv)
+    ->Args({100000, 1})
+    ->Args({100000, 0})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(2);
+BENCHMARK(BM_ForwardByCv)
+    ->Args({100000, 1})
+    ->Args({100000, 0})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(2);

@@ -1,0 +1,86 @@
+// Cross-validation kernels. A counted row is a TRAIN row (every row without roles) that a
+// resample draws at least once; its fold code indexes the fold records. A fold code outside
+// the folds fails the pass (kVsfBadFoldRow) rather than writing past the records.
+#include "kernels/vsfcvkernels.h"
+
+#include "kernels/vsfresid.h"
+#include "kernels/vsfrowwalk.h"
+#include "kernels/vsfxpx.h"
+
+#include <vector>
+
+namespace {
+
+// Calls fn(row, fold, f, w) for every counted row: f its frequency factor, w = weight x f.
+template <class Fn> int32_t eachCounted(VsfModel *m, QkPageDescriptor *page, Fn fn) {
+  const VsfRowShape S = vsfRowShape(m);
+  int32_t bad = 0;
+  vsfEachRow(S, page, [&](const VsfRowView &r) {
+    if (S.hasRole && r.role != VSF_ROLE_TRAIN)
+      return;
+    const double f = S.hasResample ? r.rfreq : r.freq;
+    if (S.hasResample && f == 0.0)
+      return;
+    if (r.fold < 0 || r.fold >= m->foldCount) {
+      ++bad;
+      return;
+    }
+    fn(r, r.fold, f, r.weight * f);
+  });
+  return bad != 0 ? kVsfBadFoldRow : 0;
+}
+
+int32_t cvResidsBody(VsfModel *m, QkPageDescriptor *page, double *sums) {
+  const VsfRowShape S = vsfRowShape(m);
+  return eachCounted(m, page, [&](const VsfRowView &r, int32_t k, double, double w) {
+    // The row's residual under its fold's model, fitted without the fold's rows.
+    thread_local VsfGathered g;
+    const VsfFoldRecord &F = m->folds[k];
+    vsfGatherSwept(m, S, r, F.sweepFlags, g);
+    const double res = vsfGatheredResidual(F.sweptXpx, r, g);
+    sums[k] += w * res * res;
+  });
+}
+
+} // namespace
+
+int32_t vsfCVNobs(VsfModel *m, QkPageDescriptor *page) {
+  return eachCounted(m, page, [m](const VsfRowView &, int32_t k, double f, double w) {
+    VsfFoldRecord &F = m->folds[k];
+    F.rowCount += 1.0;
+    F.freqCount += f;
+    F.weightCount += w;
+  });
+}
+int32_t vsfCVNobs_t(VsfModel *m, QkPageDescriptor *page, double *buffer, int64_t) {
+  const int32_t K = m->foldCount;
+  return eachCounted(m, page, [=](const VsfRowView &, int32_t k, double f, double w) {
+    buffer[k] += 1.0;
+    buffer[K + k] += f;
+    buffer[2 * K + k] += w;
+  });
+}
+
+int32_t vsfCVYpY(VsfModel *m, QkPageDescriptor *page) {
+  return eachCounted(m, page, [m](const VsfRowView &r, int32_t k, double, double w) {
+    m->folds[k].xpx[0] += w * r.y[0] * r.y[0];
+  });
+}
+int32_t vsfCVYpY_t(VsfModel *m, QkPageDescriptor *page, double *buffer, int64_t) {
+  return eachCounted(m, page, [=](const VsfRowView &r, int32_t k, double, double w) {
+    buffer[k] += w * r.y[0] * r.y[0];
+  });
+}
+
+int32_t vsfCVResids(VsfModel *m, QkPageDescriptor *page) {
+  // Per-page sums first, so that the records see the same additions as the threaded form.
+  thread_local std::vector<double> sums;
+  sums.assign(static_cast<size_t>(m->foldCount), 0.0);
+  const int32_t rc = cvResidsBody(m, page, sums.data());
+  for (int32_t k = 0; k < m->foldCount; ++k)
+    m->folds[k].cvSse += sums[static_cast<size_t>(k)];
+  return rc;
+}
+int32_t vsfCVResids_t(VsfModel *m, QkPageDescriptor *page, double *buffer, int64_t) {
+  return cvResidsBody(m, page, buffer);
+}

@@ -1,0 +1,18 @@
+// The cross-validation kernel pairs: per-fold counts of the TRAIN rows, per-fold weighted
+// y'y, and per-fold sums of squared held-out residuals under each fold's own model (fitted
+// without the fold's rows). Serial forms add into the fold records, threaded forms into
+// their worker's buffer (K, K or 3K doubles), which the frame folds into the records.
+#pragma once
+
+#include "support/qkpgf.h"
+
+#include <cstdint>
+
+struct VsfModel;
+
+int32_t vsfCVNobs(VsfModel *model, QkPageDescriptor *page);
+int32_t vsfCVNobs_t(VsfModel *model, QkPageDescriptor *page, double *buffer, int64_t length);
+int32_t vsfCVYpY(VsfModel *model, QkPageDescriptor *page);
+int32_t vsfCVYpY_t(VsfModel *model, QkPageDescriptor *page, double *buffer, int64_t length);
+int32_t vsfCVResids(VsfModel *model, QkPageDescriptor *page);
+int32_t vsfCVResids_t(VsfModel *model, QkPageDescriptor *page, double *buffer, int64_t length);

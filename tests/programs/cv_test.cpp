@@ -1,0 +1,299 @@
+// Cross validation by folds end to end through qrx: selection by CV PRESS with SPLIT, BLOCK
+// and INDEX folds, WEIGHT and FREQ, against the forward and backward selections that
+// scripts/gen_cv_ref.py runs with numpy refits on the rows outside each fold
+// (tests/data/cv/cv_steps.csv); the folds in OUTPUT's _CVINDEX_; RANDOM folds checked by
+// a least-squares refit per fold here, and the same across thread counts and with the pages
+// on disk; the CVDetails table and the fold estimates.
+#include "leastsquares.h"
+#include "qrxrun.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+using qrxrun::findTable;
+using qrxrun::number;
+using qrxrun::text;
+using qrxrun::Value;
+
+namespace {
+
+struct RefStep {
+  std::string effect;
+  double press;
+};
+
+std::map<std::string, std::vector<RefStep>> readSteps() {
+  std::ifstream in(std::string(QRX_TEST_DATA) + "/cv/cv_steps.csv");
+  std::string line;
+  std::getline(in, line);
+  std::map<std::string, std::vector<RefStep>> out;
+  while (std::getline(in, line)) {
+    std::vector<std::string> f;
+    std::stringstream s(line);
+    std::string c;
+    while (std::getline(s, c, ','))
+      f.push_back(c);
+    if (line.back() == ',')
+      f.emplace_back();
+    out[f[0]].push_back({f[2], std::stod(f[3])});
+  }
+  return out;
+}
+
+std::string dataText() { return qrxrun::readFile(std::string(QRX_TEST_DATA) + "/cv/cvdata.csv"); }
+
+qrxrun::ProgramRun runCv(const std::string &statements, const std::string &tag,
+                         const std::vector<std::string> &readBack = {}) {
+  return qrxrun::runProgram("proc varsifter data=cvdata seed=20240611;\n" + statements + "run;\n",
+                            tag, {{"cvdata.csv", dataText()}}, readBack);
+}
+
+const Value *summary(const qrxrun::ProgramRun &r) {
+  return findTable(r.json["steps"][0]["output"], "SelectionSummary");
+}
+
+void expectSteps(const qrxrun::ProgramRun &r, const std::vector<RefStep> &ref, bool backward,
+                 const std::string &what) {
+  ASSERT_EQ(r.status, 0) << what << "\n" << r.log;
+  const Value *t = summary(r);
+  ASSERT_NE(t, nullptr) << what;
+  ASSERT_EQ((*t)["rows"].items.size(), ref.size()) << what;
+  for (size_t i = 0; i < ref.size(); ++i) {
+    if (i > 0 || !backward) {
+      EXPECT_EQ(text(*t, i, backward ? "EffectRemoved" : "EffectEntered"), ref[i].effect)
+          << what << " step " << i;
+    }
+    EXPECT_NEAR(number(*t, i, "CVPRESS"), ref[i].press, 1e-9 * ref[i].press)
+        << what << " step " << i;
+  }
+}
+
+const char *kModel = "  model y = age sex bmi bp s1-s6 / ";
+
+} // namespace
+
+TEST(CrossValidation, SelectionByCvPressMatchesRefitsOnTheOtherFolds) {
+  const auto ref = readSteps();
+  expectSteps(runCv("  weight w; freq f;\n" + std::string(kModel) +
+                        "selection=forward(select=cv) cvmethod=split(5);\n",
+                    "cvsplit"),
+              ref.at("forward_split5_wf"), false, "SPLIT(5) with WEIGHT and FREQ");
+  expectSteps(
+      runCv(std::string(kModel) + "selection=forward(select=cv) cvmethod=block(4);\n", "cvblock"),
+      ref.at("forward_block4"), false, "BLOCK(4)");
+  expectSteps(runCv("  class g; weight w;\n" + std::string(kModel) +
+                        "selection=forward(select=cv) cvmethod=index(g);\n",
+                    "cvindex"),
+              ref.at("forward_index_w"), false, "INDEX(g)");
+  expectSteps(runCv("  freq f;\n" + std::string(kModel) +
+                        "selection=backward(select=cv) cvmethod=split(3);\n",
+                    "cvback"),
+              ref.at("backward_split3_f"), true, "BACKWARD, SPLIT(3) with FREQ");
+}
+
+TEST(CrossValidation, BlockFoldsInOutputAreConsecutiveRuns) {
+  std::string data = "x,y\n";
+  for (int i = 0; i < 10; ++i)
+    data += std::to_string(i) + "," + std::to_string((i * 7) % 5 + 0.5 * i) + "\n";
+  qrxrun::ProgramRun r = qrxrun::runProgram(
+      "proc varsifter data=d;\n  model y = x / selection=forward(select=cv) cvmethod=block(3);\n"
+      "  output out=o;\nrun;\n",
+      "cvblockout", {{"d.csv", data}}, {"o.csv"});
+  ASSERT_EQ(r.status, 0) << r.log;
+  const auto rows = qrxrun::csvRows(r.files["o.csv"]);
+  ASSERT_EQ(rows.size(), 11u);
+  size_t c = 0;
+  while (c < rows[0].size() && rows[0][c] != "_CVINDEX_")
+    ++c;
+  ASSERT_LT(c, rows[0].size());
+  const char *want[] = {"1", "1", "1", "1", "2", "2", "2", "3", "3", "3"};
+  for (size_t i = 0; i < 10; ++i)
+    EXPECT_EQ(rows[i + 1][c], want[i]) << "row " << i;
+}
+
+// RANDOM folds: the folds OUTPUT shows give, by a least-squares refit per fold, the CV
+// PRESS of the selected model; thread counts and pages on disk change nothing.
+TEST(CrossValidation, RandomFoldsAreTheSameOnEveryRoadAndGiveThePress) {
+  const std::string model = "  weight w;\n" + std::string(kModel) +
+                            "selection=forward(select=cv) cvmethod=random(4) cvdetails=all;\n"
+                            "  output out=o;\n";
+  qrxrun::ProgramRun one = runCv(model + "  performance nothreads;\n", "cvr1", {"o.csv"});
+  qrxrun::ProgramRun many =
+      runCv(model + "  performance threads cpucount=3 util_buffers$=1 util_pagesize$=1;\n", "cvr2",
+            {"o.csv"});
+  ASSERT_EQ(one.status, 0) << one.log;
+  ASSERT_EQ(many.status, 0) << many.log;
+  const auto column = [](const std::string &csv, const std::string &name) {
+    const auto rows = qrxrun::csvRows(csv);
+    std::vector<std::string> out;
+    size_t c = 0;
+    while (!rows.empty() && c < rows[0].size() && rows[0][c] != name)
+      ++c;
+    for (size_t i = 1; i < rows.size(); ++i)
+      out.push_back(c < rows[i].size() ? rows[i][c] : "");
+    return out;
+  };
+  EXPECT_TRUE(column(one.files["o.csv"], "_CVINDEX_") == column(many.files["o.csv"], "_CVINDEX_"))
+      << "the folds differ";
+  const Value *a = summary(one), *b = summary(many);
+  ASSERT_NE(a, nullptr);
+  ASSERT_NE(b, nullptr);
+  ASSERT_EQ((*a)["rows"].items.size(), (*b)["rows"].items.size());
+  for (size_t i = 0; i < (*a)["rows"].items.size(); ++i)
+    EXPECT_NEAR(number(*a, i, "CVPRESS"), number(*b, i, "CVPRESS"),
+                1e-10 * number(*a, i, "CVPRESS"));
+
+  // The selected effects refitted on the rows outside each fold of _CVINDEX_.
+  const auto rows = qrxrun::csvRows(one.files["o.csv"]);
+  ASSERT_EQ(rows.size(), 443u);
+  std::map<std::string, size_t> at;
+  for (size_t c = 0; c < rows[0].size(); ++c)
+    at[rows[0][c]] = c;
+  ASSERT_TRUE(at.count("_CVINDEX_"));
+  const Value *sel = findTable(one.json["steps"][0]["output"], "ParameterEstimates");
+  ASSERT_NE(sel, nullptr);
+  std::vector<std::string> effects;
+  for (size_t i = 1; i < (*sel)["rows"].items.size(); ++i)
+    effects.push_back(text(*sel, i, "Effect"));
+  std::vector<int> fold;
+  std::vector<std::vector<double>> x;
+  std::vector<double> y, w;
+  std::vector<int> count(4, 0);
+  for (size_t i = 1; i < rows.size(); ++i) {
+    const int k = std::stoi(rows[i][at["_CVINDEX_"]]);
+    ASSERT_GE(k, 1);
+    ASSERT_LE(k, 4);
+    fold.push_back(k - 1);
+    ++count[k - 1];
+    std::vector<double> row{1.0};
+    for (const std::string &e : effects)
+      row.push_back(std::stod(rows[i][at[e]]));
+    x.push_back(row);
+    y.push_back(std::stod(rows[i][at["Y"]]));
+    w.push_back(std::stod(rows[i][at["W"]]));
+  }
+  for (int k = 0; k < 4; ++k)
+    EXPECT_GT(count[k], 60) << "fold " << k;
+  double press = 0.0;
+  std::vector<double> foldPress(4, 0.0);
+  for (int k = 0; k < 4; ++k) {
+    std::vector<std::vector<double>> xt;
+    std::vector<double> yt, wt;
+    for (size_t i = 0; i < y.size(); ++i)
+      if (fold[i] != k)
+        xt.push_back(x[i]), yt.push_back(y[i]), wt.push_back(w[i]);
+    const std::vector<double> b = qrxrun::leastSquares(xt, yt, wt);
+    for (size_t i = 0; i < y.size(); ++i) {
+      if (fold[i] != k)
+        continue;
+      double r = y[i];
+      for (size_t j = 0; j < b.size(); ++j)
+        r -= b[j] * x[i][j];
+      foldPress[k] += w[i] * r * r;
+    }
+    press += foldPress[k];
+  }
+  const size_t last = (*a)["rows"].items.size() - 1;
+  EXPECT_NEAR(number(*a, last, "CVPRESS"), press, 1e-9 * press);
+
+  // CVDetails: the per-fold PRESS and counts, and the total row.
+  const Value *d = findTable(one.json["steps"][0]["output"], "CVDetails");
+  ASSERT_NE(d, nullptr);
+  ASSERT_EQ((*d)["rows"].items.size(), 5u);
+  for (size_t k = 0; k < 4; ++k) {
+    EXPECT_EQ(number(*d, k, "Index"), k + 1.0);
+    EXPECT_NEAR(number(*d, k, "CVPRESS"), foldPress[k], 1e-9 * press) << "fold " << k;
+    EXPECT_EQ(number(*d, k, "NOBSLEFTOUT"), count[k]) << "fold " << k;
+    EXPECT_EQ(number(*d, k, "NOBSFITTED"), 442.0 - count[k]) << "fold " << k;
+  }
+  EXPECT_EQ(number(*d, 4, "Index"), -1.0);
+  EXPECT_NEAR(number(*d, 4, "CVPRESS"), press, 1e-9 * press);
+}
+
+// CVDETAILS=COEFFS: the fold estimates are the refits without each fold, the intercept on
+// the data's scale.
+TEST(CrossValidation, FoldEstimatesAreTheRefitsWithoutEachFold) {
+  qrxrun::ProgramRun r = runCv("  model y = bmi s5 / selection=forward(select=cv) "
+                               "cvmethod=split(3) cvdetails=coeffs;\n",
+                               "cvcoef");
+  ASSERT_EQ(r.status, 0) << r.log;
+  const Value *t = findTable(r.json["steps"][0]["output"], "ParameterEstimates");
+  ASSERT_NE(t, nullptr);
+  ASSERT_EQ((*t)["rows"].items.size(), 3u);
+  const auto rows = qrxrun::csvRows(dataText());
+  for (int k = 0; k < 3; ++k) {
+    std::vector<std::vector<double>> x;
+    std::vector<double> y, w;
+    for (size_t i = 1; i < rows.size(); ++i)
+      if (static_cast<int>((i - 1) % 3) != k) {
+        x.push_back({1.0, std::stod(rows[i][2]), std::stod(rows[i][8])});
+        y.push_back(std::stod(rows[i][10]));
+        w.push_back(1.0);
+      }
+    const std::vector<double> b = qrxrun::leastSquares(x, y, w);
+    const std::string c = "CVEstimate" + std::to_string(k + 1);
+    for (size_t j = 0; j < 3; ++j)
+      EXPECT_NEAR(number(*t, j, c), b[j], 1e-8 * (1.0 + std::fabs(b[j]))) << c << " row " << j;
+  }
+}
+
+// LASSO with CHOOSE=CV: every step's CV PRESS is that of the least-squares refits of its
+// active set on the rows outside each SPLIT fold, and the selected model is the step with
+// the smallest of them.
+TEST(CrossValidation, LassoChoosesTheStepOfSmallestCvPress) {
+  qrxrun::ProgramRun r = runCv(
+      std::string(kModel) + "selection=lasso(choose=cv stop=none) cvmethod=split(5);\n", "cvlasso");
+  ASSERT_EQ(r.status, 0) << r.log;
+  const Value *t = summary(r);
+  ASSERT_NE(t, nullptr);
+  const auto rows = qrxrun::csvRows(dataText());
+  std::map<std::string, size_t> at;
+  for (size_t c = 0; c < rows[0].size(); ++c)
+    at[rows[0][c]] = c;
+  std::vector<std::string> active;
+  size_t best = 0;
+  double bestPress = 1e300;
+  size_t bestSize = 0;
+  for (size_t s = 0; s < (*t)["rows"].items.size(); ++s) {
+    const std::string in = text(*t, s, "EffectEntered"), out = text(*t, s, "EffectRemoved");
+    if (!in.empty() && in != "Intercept")
+      active.push_back(in);
+    if (!out.empty())
+      active.erase(std::find(active.begin(), active.end(), out));
+    double press = 0.0;
+    for (int k = 0; k < 5; ++k) {
+      std::vector<std::vector<double>> x;
+      std::vector<double> y, w;
+      for (size_t i = 1; i < rows.size(); ++i)
+        if (static_cast<int>((i - 1) % 5) != k) {
+          std::vector<double> row{1.0};
+          for (const std::string &e : active)
+            row.push_back(std::stod(rows[i][at[e]]));
+          x.push_back(row);
+          y.push_back(std::stod(rows[i][at["Y"]]));
+          w.push_back(1.0);
+        }
+      const std::vector<double> b = qrxrun::leastSquares(x, y, w);
+      for (size_t i = 1; i < rows.size(); ++i)
+        if (static_cast<int>((i - 1) % 5) == k) {
+          double e = std::stod(rows[i][at["Y"]]) - b[0];
+          for (size_t j = 0; j < active.size(); ++j)
+            e -= b[j + 1] * std::stod(rows[i][at[active[j]]]);
+          press += e * e;
+        }
+    }
+    EXPECT_NEAR(number(*t, s, "CVPRESS"), press, 1e-9 * press) << "step " << s;
+    if (press < bestPress)
+      bestPress = press, best = s, bestSize = active.size();
+  }
+  const Value *pe = findTable(r.json["steps"][0]["output"], "ParameterEstimates");
+  ASSERT_NE(pe, nullptr);
+  EXPECT_EQ((*pe)["rows"].items.size(), bestSize + 1) << "step " << best;
+}
