@@ -93,6 +93,12 @@ struct VsfDataSettings {
   VsfReadResult read;
 };
 
+// The mean and the scale (1 / standard deviation; missing for a constant column or a
+// frequency total F not above 1) of a column from its weighted sum and sum of squares over
+// the weight total W.
+void vsfColumnMoments(double sum, double ss, double W, double F, bool noint, double *mean,
+                      double *scale);
+
 // Where the reading pass gets observations and design rows (the design context in a run).
 struct VsfRowSource {
   void* self;

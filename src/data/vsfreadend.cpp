@@ -70,10 +70,6 @@ int32_t blockFolds(Pass &p) {
   return 0;
 }
 
-// The corrected sum of squares, relative to the raw one, at or under which a column counts as
-// constant: far above the rounding of the raw sums, far below any variance they resolve.
-constexpr double kConstantColumnTolerance = 1e-12;
-
 // Column means and scales, and the counts of the pass, into the model.
 void storeTotals(Pass &p) {
   VsfModel *m = p.model;
@@ -88,21 +84,9 @@ void storeTotals(Pass &p) {
     }
     m->sumWY = 0.0;
   } else if (W > 0.0) {
-    for (int32_t c = 0; c < N; ++c) {
-      const double sum = p.colSum[c], ss = p.colSumSq[c];
-      m->columnSums[c] = sum / W;
-      double scale = hostMissing();
-      if (F > 1.0) {
-        // A constant column's corrected sum of squares comes out of the raw sums as
-        // rounding noise, a few units in the last place of its sum of squares; it has no
-        // variance and no scale.
-        const double css = s->noint ? ss : ss - sum * sum / W;
-        const double var = css > kConstantColumnTolerance * ss ? css / (F - 1.0) : 0.0;
-        if (var > 0.0)
-          scale = 1.0 / std::sqrt(var);
-      }
-      m->columnSumSquares[c] = scale;
-    }
+    for (int32_t c = 0; c < N; ++c)
+      vsfColumnMoments(p.colSum[c], p.colSumSq[c], W, F, s->noint, &m->columnSums[c],
+                       &m->columnSumSquares[c]);
     m->sumWY = t.sumY / W;
   }
   for (int32_t c = 0; c < N; ++c)

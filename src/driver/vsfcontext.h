@@ -9,6 +9,7 @@
 #include "driver/vsfoptions.h"
 #include "driver/vsfpostinit.h"
 #include "model/vsfmodel.h"
+#include "output/vsfaverage.h"
 #include "output/vsfoutput.h"
 #include "output/vsfresstate.h"
 #include "support/hostif.h"
@@ -123,6 +124,7 @@ struct VsfContext {
   char inestType[8];
   uint8_t inestHasType; // INEST= has a character _TYPE_ variable
   double* inestValues;
+  VsfAverageSummary average; // model averaging's summary of the current BY group
 };
 
 // Raises the run's return code to at least `code`.

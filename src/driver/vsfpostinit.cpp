@@ -13,7 +13,7 @@
 #include "driver/vsfstmtlog.h"
 #include "model/vsfswitches.h"
 #include "support/hoststubs.h"
-#include "support/notbuilt.h"
+#include "selection/vsfresample.h"
 #include "support/parsedstmt.h"
 #include "support/poolalloc.h"
 #include "support/wobmth.h"
@@ -343,11 +343,11 @@ int32_t modelAveraging(VsfContext* ctx) {
       ma.refitBest += 1;
     }
   }
-  // The resampler records (one random stream each, seeded with the working seed plus the
-  // resampler's index) belong to the resampling drivers, which this build does not have:
-  // a run that asks for model averaging stops here rather than resample unseeded.
-  return vsfNotBuiltInternal(
-      "vsfPostInit: the resamplers of model averaging are not available in this build");
+  // One random stream per resampler, seeded with the run's seed plus its index.
+  if (int32_t rc = vsfResamplingSetUp(&ctx->resampling, ctx->mainPool, ma, &ctx->exts); rc != 0)
+    return rc;
+  ctx->resampling->settings.keepFreqs = ctx->stmt.output.stats[OS_SAMPLEFREQ].on;
+  return 0;
 }
 
 } // namespace

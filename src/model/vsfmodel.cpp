@@ -126,6 +126,13 @@ int32_t openModelPool(VsfModel *m) {
     return -1;
   m->passFailure = 0;
 
+  // A resample's step records go to its resampler's file, after those of earlier samples.
+  if (m->resampler != nullptr) {
+    m->resampler->copiesSeen = m->resampler->drawnTotal = 0.0;
+    m->stepScratch = m->resampler->modelScratch;
+    m->stepScratchPos = &m->resampler->modelScratchPos;
+    return 0;
+  }
   m->stepScratch = m->scratchHolder;
   m->stepScratchPos = vsfModelArray<int64_t>(m, 1);
   if (m->stepScratchPos == nullptr)

@@ -76,6 +76,25 @@ int32_t vsfFitStatusMessage(int32_t fitStatus);
 struct VsfResampler {
   int64_t freqReadPos;
   int64_t freqStartPos;
+  // The draw of the current sample (vsfresfreq.h) and the resampler's files and stream
+  // (vsfresample.h).
+  double *freqBuffer;   // the drawn frequencies of the page being visited
+  double copiesSeen;    // TRAIN copies visited in this sample
+  double drawnTotal;    // frequencies drawn so far in this sample
+  double savedNObs, savedNTrain, savedWTrain;
+  double poolLeft, neededLeft; // subsampling: copies not yet visited, still to select
+  double sampleWeight;         // weight sum of the sample
+  int32_t sampleCount;         // samples this resampler fits
+  int32_t sampleTag;           // i while sample i runs, -100 - i for its final records
+  struct RandomStream *stream;
+  QkPool *pool;
+  struct VsfScratch *freqScratch; // frequency blocks and resample records
+  int64_t freqScratchPos;
+  struct VsfScratch *modelScratch; // the step records of its samples
+  int64_t modelScratchPos;
+  int64_t freqStart, freqEnd;
+  const struct VsfResampleSettings *settings;
+  int64_t *recordPos; // per sample, where its resample record begins
 };
 
 // One cross-validation fold: its own sums without the fold's rows, and its trial state.

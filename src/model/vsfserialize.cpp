@@ -78,8 +78,10 @@ int32_t vsfSerializeModel(VsfModel *m) {
   Writer w{m->stepScratch != nullptr ? m->stepScratch->file : nullptr, m->stepScratchPos};
   if (w.file == nullptr || w.pos == nullptr)
     return -12;
-  // A resampler's records start with its sample tag; resampled fits are refused by the
-  // fit driver until the resampling drivers exist, so no tag is written here yet.
+  // A resampler's records start with its sample tag, so that a reader can tell a sample's
+  // steps from its final record.
+  if (m->resampler != nullptr)
+    w.one<int32_t>(m->resampler->sampleTag);
   w.one<int32_t>(m->fitStatus);
   double *sf[28];
   int32_t *cf[13];

@@ -345,11 +345,8 @@ int32_t vsfResults(VsfContext* ctx) {
 int32_t vsfFitAndDisplay(VsfContext* ctx) {
   const VsfModelOptions& o = ctx->options;
   VsfModel* m = &ctx->model;
-  if (o.modelAverage) {
-    return vsfNotBuiltInternal("model averaging is not available in this build");
-  }
   ctx->fitStart = zdattim();
-  int32_t rc = vsfProcess(m, ctx->resampling);
+  int32_t rc = o.modelAverage ? vsfAverageFit(ctx) : vsfProcess(m, ctx->resampling);
   if (rc != 0)
     return rc;
   ctx->fitStart = zdattim() - ctx->fitStart;
@@ -363,7 +360,7 @@ int32_t vsfFitAndDisplay(VsfContext* ctx) {
   if (o.split && (rc = vsfMakeEffectNames(ctx, ctx->byPool)) != 0)
     return rc;
   if (!ctx->noprint) {
-    if ((rc = vsfResults(ctx)) != 0)
+    if ((rc = o.modelAverage ? vsfResampleResults(ctx) : vsfResults(ctx)) != 0)
       return rc;
   } else {
     vsfResetChosenStep(m);

@@ -43,6 +43,9 @@ int32_t vsfpModelString(VsfContext* ctx, VsfModel* model, QkPool* pool);
 int32_t vsfIncludeString(VsfContext* ctx, VsfModel* model, QkPool* pool, char** text,
                          int32_t* length);
 int32_t vsfResults(VsfContext* ctx);
+// Model averaging: the resamplers' fits and the summary of a BY group, then its tables.
+int32_t vsfAverageFit(VsfContext* ctx);
+int32_t vsfResampleResults(VsfContext* ctx);
 // Labels and short names of the design columns of the effects chosen by `which` (0 all
 // effects of the model, 2 the selected effects, 3 the chosen step's effects).
 int32_t vsfParmLabels(VsfContext* ctx, VsfModel* model, int32_t which);

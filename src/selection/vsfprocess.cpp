@@ -1,13 +1,16 @@
 // The plain fit road: vsfModelInit, then vsfProcessModel with its data passes (cross
 // products formed in full or on demand), the full model first for BACKWARD and the CP and
 // BIC criteria, the forced steps, and the dispatch to the classic methods and the least-angle
-// path (on centred and scaled pages). The roads and methods that arrive later end the fit
-// with message 848/9102 and a failure code.
+// path (on centred and scaled pages), and the model-averaging road over resamples. The
+// roads and methods that arrive later end the fit with message 848/9102 and a failure code.
 #include "selection/vsfprocess.h"
 
+#include "data/vsfdata.h"
 #include "data/vsfthread.h"
 #include "driver/vsfoptions.h"
 #include "kernels/vsfkernels.h"
+#include "kernels/vsfmoments.h"
+#include "kernels/vsfresfreq.h"
 #include "kernels/vsftransform.h"
 #include "kernels/vsfxpx.h"
 #include "model/vsfadaptive.h"
@@ -20,9 +23,12 @@
 #include "selection/vsfclassic.h"
 #include "selection/vsfcv.h"
 #include "selection/vsflarlasso.h"
+#include "selection/vsfresample.h"
 #include "support/hoststubs.h"
 #include "support/notbuilt.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace {
@@ -51,16 +57,24 @@ int32_t fail(VsfModel *m, int32_t rc) {
 }
 
 bool refuseFit(VsfModel *m, int32_t *rc);
+int32_t drawSample(VsfModel *m);
+int32_t sampleMoments(VsfModel *m);
+int32_t sampleSquares(VsfModel *m);
 int32_t transformPages(VsfModel *m, bool *centred, bool *weighted);
 int32_t undoTransforms(VsfModel *m, bool centred, bool weighted);
 int32_t fitOnPages(VsfModel *m, int32_t start);
 
 } // namespace
 
-int32_t vsfProcess(VsfModel *model, VsfResampling *) {
+int32_t vsfProcess(VsfModel *model, VsfResampling *resampling) {
   const VsfModelOptions *o = model->options;
-  if (o->modelAverage)
-    return vsfNotBuilt("model averaging");
+  if (o->modelAverage && resampling == nullptr)
+    return vsfNotBuiltInternal("vsfProcess: model averaging without its resamplers");
+  if (o->modelAverage) {
+    const int32_t rc = vsfDriveResample(resampling, model);
+    model->resampler = nullptr;
+    return rc;
+  }
   if (o->cvExternal)
     return vsfNotBuilt("external cross validation");
   // A fixed L2 is one plain fit; the searches over L2 are not built.
@@ -80,8 +94,10 @@ int32_t vsfProcessModel(VsfModel *model) {
 
   // Pages that an earlier fit of the road left centred count as centred here.
   bool centred = o->colStandardize && !o->transformPages, weighted = false;
-  int32_t rc = 0;
-  if (!refuseFit(m, &rc)) {
+  int32_t rc = m->resampler != nullptr ? drawSample(m) : 0;
+  if (rc != 0)
+    return rc;
+  if (!refuseFit(m, &rc) && (m->resampler == nullptr || (rc = sampleMoments(m)) == 0)) {
     if (o->colStandardize)
       rc = transformPages(m, &centred, &weighted);
     if (rc == 0)
@@ -89,7 +105,7 @@ int32_t vsfProcessModel(VsfModel *model) {
   }
   // The pages go back to the data on every road once they were transformed, also when the
   // fit failed or ended without a usable model.
-  if (o->colStandardize && o->restorePages) {
+  if (o->colStandardize && (o->restorePages || m->resampler != nullptr)) {
     const int32_t undo = undoTransforms(m, centred, weighted);
     if (rc == 0)
       rc = undo;
@@ -99,14 +115,74 @@ int32_t vsfProcessModel(VsfModel *model) {
 
 namespace {
 
+// The first pass of a resample's fit: the sample's frequencies, which every later pass of
+// the fit weights the rows by; the sample's totals replace the data's.
+int32_t drawSample(VsfModel *m) {
+  VsfResampler *r = m->resampler;
+  const VsfResampleSettings *s = r->settings;
+  r->freqStart = r->freqScratchPos;
+  if (s->subsample) {
+    r->poolLeft = r->savedNObs;
+    r->neededLeft = s->size != 0.0 ? s->size : std::floor(s->fraction * r->poolLeft);
+  }
+  int32_t rc = pass(m, vsfResampleFreqs, vsfResampleFreqs_t, 0);
+  if (rc != 0)
+    return rc;
+  r->freqEnd = r->freqScratchPos;
+  m->nObs = r->drawnTotal;
+  m->nTrain = r->copiesSeen;
+  m->wTrain = r->sampleWeight;
+  return 0;
+}
+
+// The sample's column means and scales and its response mean. On shifted pages the sums
+// are about the shift, which is added back to the means (the scales do not change).
+int32_t sampleMoments(VsfModel *m) {
+  const int32_t P = m->parmCount;
+  const double W = m->wTrain;
+  // Under NOSTANDARDIZE the means stay 0 and the scales 1, as for the data.
+  if (m->dataSettings != nullptr && m->dataSettings->noStandardize)
+    return 0;
+  if (!(W > 0.0)) {
+    std::fill(m->columnSums, m->columnSums + P, hostMissing());
+    std::fill(m->columnSumSquares, m->columnSumSquares + P, hostMissing());
+    m->sumWY = hostMissing();
+    return 0;
+  }
+  m->sumWY = 0.0;
+  std::fill(m->columnSums, m->columnSums + P, 0.0);
+  std::fill(m->columnSumSquares, m->columnSumSquares + P, 0.0);
+  if (int32_t rc = pass(m, vsfMoments, vsfMoments_t, 0); rc != 0)
+    return rc;
+  const bool shifted = m->pagesShifted && m->xpxShift != nullptr;
+  for (int32_t p = 0; p < P; ++p) {
+    vsfColumnMoments(m->columnSums[p], m->columnSumSquares[p], W, m->nObs, m->options->noint,
+                     &m->columnSums[p], &m->columnSumSquares[p]);
+    if (shifted)
+      m->columnSums[p] += m->xpxShift[1 + p];
+  }
+  m->sumWY = m->sumWY / W + (shifted ? m->xpxShift[0] : 0.0);
+  return 0;
+}
+
+// The sample's sums of squares of the response and the columns (about the shift on shifted
+// pages), and its uncorrected response sum of squares.
+int32_t sampleSquares(VsfModel *m) {
+  m->sumWYY = 0.0;
+  std::fill(m->columnSquareSums, m->columnSquareSums + m->parmCount, 0.0);
+  if (int32_t rc = pass(m, vsfYpwY, vsfYpwY_t, 0); rc != 0)
+    return rc;
+  if (m->pagesShifted && m->xpxShift != nullptr) {
+    const double s = m->xpxShift[0], W = m->wTrain;
+    m->rawSumWYY = m->sumWYY + 2.0 * s * W * (m->sumWY - s) + s * s * W;
+  }
+  return 0;
+}
+
 // The conditions under which the fit does not run: true with *rc 0 and the fit status set,
 // or with *rc a failure code; false when the fit goes on.
 bool refuseFit(VsfModel *m, int32_t *rc) {
   const VsfModelOptions *o = m->options;
-  if (m->resampler != nullptr || o->modelAverage) {
-    *rc = fail(m, vsfNotBuilt("model averaging"));
-    return true;
-  }
   if (m->nObs == 0) {
     m->fitStatus = VFS_NO_TRAIN;
     return true;
@@ -271,6 +347,8 @@ int32_t fitOnPages(VsfModel *m, int32_t start) {
     if ((rc = vsfCVCounts(m)) != 0)
       return fail(m, rc);
   }
+  if (m->resampler != nullptr && (rc = sampleSquares(m)) != 0)
+    return rc;
   if (!full) {
     m->xpx[0] = m->sumWYY;
     if ((rc = pass(m, vsfEffectXpX, vsfEffectXpX_t, 0)) != 0)

@@ -394,7 +394,9 @@ TEST_F(Frame, ResampleFrequenciesVisitPagesInReadingOrderAlwaysSeriallyAndRewrit
   run.settings.utilBuffers = 2;
   ASSERT_EQ(run.read(src), 0);
   ASSERT_EQ(run.startThreads(3), 0);
-  VsfResampler resampler{100, 40};
+  VsfResampler resampler{};
+  resampler.freqReadPos = 100;
+  resampler.freqStartPos = 40;
   run.model.resampler = &resampler;
   gVisitOrder.clear();
   ASSERT_EQ(vsfExecuteByThreads(&run.model, resampleSerial, resampleThreaded, 0), 0);

@@ -1,0 +1,3 @@
+title {tableHeader}
+column Effect       | Effect            | text
+column SelectionPct | Selection Percentage | stat

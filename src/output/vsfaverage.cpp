@@ -1,0 +1,295 @@
+// The model-averaging summary: every resample's record is read back from its resampler's
+// file at the position the driver noted, the selections are counted, the distinct models
+// ranked, the SUBSET limits applied and the estimates of the averaged resamples summarised.
+#include "output/vsfaverage.h"
+
+#include "data/vsfscratchfile.h"
+#include "driver/vsfcontext.h"
+#include "model/vsfserialize.h"
+#include "selection/vsfresample.h"
+#include "support/hoststubs.h"
+#include "support/poolalloc.h"
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <vector>
+
+namespace {
+
+constexpr double kFuzz = 1.110223024625157e-13;
+
+// Distinct models are ordered by their effect count first, then effect by effect.
+struct ModelKeyLess {
+  bool operator()(const std::vector<int32_t> &a, const std::vector<int32_t> &b) const {
+    if (a.size() != b.size())
+      return a.size() < b.size();
+    return a < b;
+  }
+};
+
+struct SampleModel {
+  std::vector<int32_t> parms;
+  std::vector<double> values;
+  int32_t model = -1; // index into the distinct models, -1 for an unusable resample
+};
+
+template <class T> T *take(VsfContext *ctx, int64_t n) { return poolArray<T>(ctx->byPool, n); }
+
+void failedSample(VsfContext *ctx, int32_t status, int32_t number) {
+  const int32_t message = status == -202 ? 259 : status == -100 ? 260 : status == -2 ? 261 : 0;
+  if (message != 0)
+    xpmlog(848, message, {HostMsgArg(static_cast<int64_t>(number))});
+  vsfRaiseRC(ctx, 4);
+}
+
+// Reads every resample record; fills the samples and the distinct models.
+int32_t readSamples(VsfContext *ctx, std::vector<SampleModel> &samples,
+                    std::map<std::vector<int32_t>, int32_t, ModelKeyLess> &keys,
+                    std::vector<std::vector<int32_t>> &modelKeys, int32_t *usable) {
+  VsfAverageSummary &a = ctx->average;
+  VsfResampling *d = ctx->resampling;
+  const int32_t nE = ctx->model.effectCount, nP = ctx->model.parmCount;
+  std::vector<int32_t> effects(static_cast<size_t>(nE));
+  std::vector<double> estimates(static_cast<size_t>(nP));
+  int32_t g = 0;
+  for (int32_t i = 0; i < d->count; ++i) {
+    VsfResampler *r = &d->resamplers[i];
+    // Each resampler's records are read at their own positions in its own file.
+    for (int32_t k = 0; k < r->sampleCount; ++k, ++g) {
+      int64_t pos = r->recordPos[k];
+      int32_t status = 0, count = 0;
+      int32_t rc = vsfRestoreResample(r->freqScratch->file, nP, &pos, &status, &count,
+                                      effects.data(), estimates.data());
+      if (rc != 0)
+        return rc;
+      SampleModel &s = samples[static_cast<size_t>(g)];
+      if (status < 0) {
+        failedSample(ctx, status, g + 1);
+        continue;
+      }
+      ++*usable;
+      for (int32_t e = 0; e < count; ++e)
+        ++a.effectSelectCount[effects[static_cast<size_t>(e)]];
+      for (int32_t j = 0; j < nP; ++j)
+        if (estimates[static_cast<size_t>(j)] != 0.0) {
+          s.parms.push_back(j);
+          s.values.push_back(estimates[static_cast<size_t>(j)]);
+          ++a.nonzeroCount[j];
+        }
+      std::vector<int32_t> key(effects.begin(), effects.begin() + count);
+      std::sort(key.begin(), key.end());
+      auto [it, added] = keys.emplace(key, static_cast<int32_t>(modelKeys.size()));
+      if (added)
+        modelKeys.push_back(key);
+      s.model = it->second;
+    }
+  }
+  return 0;
+}
+
+// Ranks the distinct models (score descending, then key order) and marks those the SUBSET
+// limits admit. Returns the largest model frequency.
+int32_t rankModels(VsfContext *ctx, const std::vector<SampleModel> &samples,
+                   const std::map<std::vector<int32_t>, int32_t, ModelKeyLess> &keys,
+                   int32_t usable) {
+  VsfAverageSummary &a = ctx->average;
+  const VsfModelAverageSettings &ma = ctx->stmt.ma;
+  a.modelCount = static_cast<int32_t>(keys.size());
+  a.models = take<VsfModelNode>(ctx, a.modelCount);
+  a.modelOrder = take<int32_t>(ctx, a.modelCount);
+  std::vector<int32_t> nodeOf(keys.size());
+  int32_t n = 0;
+  for (const auto &[key, id] : keys) {
+    VsfModelNode &node = a.models[n];
+    int32_t *copy = take<int32_t>(ctx, std::max<int64_t>(1, static_cast<int64_t>(key.size())));
+    std::copy(key.begin(), key.end(), copy);
+    node.effectCount = static_cast<int32_t>(key.size());
+    node.effects = copy;
+    double sum = 0.0;
+    for (int32_t e : key)
+      sum += a.effectSelectCount[e];
+    node.meanSelectFraction = key.empty() ? 0.0 : sum / (double(key.size()) * usable);
+    nodeOf[static_cast<size_t>(id)] = n++;
+  }
+  for (const SampleModel &s : samples)
+    if (s.model >= 0)
+      ++a.models[nodeOf[static_cast<size_t>(s.model)]].timesSelected;
+  for (int32_t k = 0; k < a.modelCount; ++k)
+    a.modelOrder[k] = k;
+  auto score = [&](int32_t k) {
+    return a.models[k].timesSelected + a.models[k].meanSelectFraction;
+  };
+  std::stable_sort(a.modelOrder, a.modelOrder + a.modelCount,
+                   [&](int32_t x, int32_t y) { return score(x) > score(y); });
+  const int32_t minFreq = std::max(ma.minModelFreq, 1);
+  const int32_t best = ma.subsetBest > 0 ? ma.subsetBest : 2147483647;
+  int32_t cumulative = 0, largest = 0;
+  for (int32_t r = 0; r < a.modelCount; ++r) {
+    VsfModelNode &node = a.models[a.modelOrder[r]];
+    node.firstSample = 1 + cumulative;
+    cumulative += node.timesSelected;
+    node.usedInAverage = node.timesSelected >= minFreq && node.firstSample <= best;
+    largest = std::max(largest, node.timesSelected);
+  }
+  for (size_t s = 0; s < samples.size(); ++s)
+    a.sampleUsed[s] = samples[s].model >= 0 &&
+                      a.models[nodeOf[static_cast<size_t>(samples[s].model)]].usedInAverage;
+  return largest;
+}
+
+// The statistics of one parameter from its sorted non-zero values over N averaged resamples.
+void parmStatistics(VsfContext *ctx, int32_t p, std::vector<double> &v, int32_t N, int32_t usable,
+                    int32_t usableNonzero) {
+  VsfAverageSummary &a = ctx->average;
+  const VsfModelAverageSettings &ma = ctx->stmt.ma;
+  const double miss = hostMissing();
+  const int64_t n = static_cast<int64_t>(v.size());
+  const double q = ma.alpha / 2.0;
+  const int64_t k = static_cast<int64_t>(double(n) * ma.trimFraction / 2.0);
+  double sum = 0.0, ss = 0.0;
+  for (int64_t i = k; i < n - k; ++i) {
+    sum += v[size_t(i)];
+    ss += v[size_t(i)] * v[size_t(i)];
+  }
+  auto sd = [&](int64_t count) {
+    if (count < 2)
+      return miss;
+    const double css = ss - sum * sum / double(count);
+    return css > kFuzz ? std::sqrt(css / double(count - 1)) : 0.0;
+  };
+  const int64_t nTrim = std::max<int64_t>(n - 2 * k, 0);
+  auto at = [&](int64_t i) { return v[size_t(i)]; };
+  if (n == 0) {
+    a.nonzeroMean[p] = a.nonzeroMedian[p] = a.nonzeroLower[p] = a.nonzeroUpper[p] = miss;
+    a.nonzeroStdDev[p] = miss;
+  } else {
+    a.nonzeroMean[p] = nTrim == 0 ? miss : sum / double(nTrim);
+    a.nonzeroMedian[p] =
+        n % 2 == 1 ? v[size_t(n / 2)] : (v[size_t(n / 2 - 1)] + v[size_t(n / 2)]) / 2;
+    a.nonzeroLower[p] = vsfQuantileAt(at, n, q * double(n));
+    a.nonzeroUpper[p] = vsfQuantileAt(at, n, (1 - q) * double(n));
+    a.nonzeroStdDev[p] = sd(nTrim);
+  }
+  const int64_t M = std::max<int64_t>(N - 2 * k, 0);
+  if (ma.parmThreshold == 0.0 || ma.parmThreshold <= double(usableNonzero) / usable) {
+    a.stdDevEstimate[p] = sd(M);
+    a.meanEstimate[p] = M == 0 ? miss : sum / double(M);
+  } else {
+    a.meanEstimate[p] = a.stdDevEstimate[p] = 0.0;
+  }
+  const int64_t neg = std::count_if(v.begin(), v.end(), [](double x) { return x < 0; });
+  const int64_t zeros = N - n;
+  auto all = [&](int64_t i) { return vsfIdxVal(v.data(), i, neg, zeros); };
+  a.medianEstimate[p] = N % 2 == 1 ? all(N / 2) : (all(N / 2 - 1) + all(N / 2)) / 2;
+  a.lowerEstimate[p] = vsfQuantileAt(all, N, double(N) * q);
+  a.upperEstimate[p] = vsfQuantileAt(all, N, (1 - q) * double(N));
+}
+
+// The effects of the averaged model become the model's effect list.
+void averagedModel(VsfContext *ctx) {
+  VsfAverageSummary &a = ctx->average;
+  VsfModel *m = &ctx->model;
+  m->inModelCount = 0;
+  a.averagedParmCount = 0;
+  for (int32_t e = 0; e < m->effectCount; ++e) {
+    uint8_t &st = m->effectStatus[e];
+    if (st != VES_INTERCEPT && st != VES_FORCED)
+      st = VES_CANDIDATE;
+    bool nonzero = false;
+    for (int32_t c = 0; c < m->effectColumns[e]; ++c)
+      nonzero = nonzero || a.nonzeroCount[m->parmOffset[e] + c] > 0;
+    if (a.effectSelectCount[e] > 0 && nonzero) {
+      m->inModelList[m->inModelCount++] = e;
+      if (st == VES_CANDIDATE)
+        st = VES_SELECTED;
+      a.averagedParmCount += m->effectColumns[e];
+    }
+  }
+}
+
+bool allocate(VsfContext *ctx, int32_t S, int32_t nE, int32_t nP) {
+  VsfAverageSummary &a = ctx->average;
+  a.sampleUsed = take<uint8_t>(ctx, S);
+  a.effectSelectCount = take<int32_t>(ctx, nE);
+  a.nonzeroCount = take<int32_t>(ctx, nP);
+  double **stats[] = {&a.meanEstimate,   &a.medianEstimate, &a.lowerEstimate, &a.upperEstimate,
+                      &a.stdDevEstimate, &a.nonzeroMean,    &a.nonzeroMedian, &a.nonzeroLower,
+                      &a.nonzeroUpper,   &a.nonzeroStdDev};
+  bool ok = a.sampleUsed != nullptr && a.effectSelectCount != nullptr && a.nonzeroCount != nullptr;
+  for (double **s : stats)
+    ok = ok && (*s = take<double>(ctx, nP)) != nullptr;
+  return ok;
+}
+
+} // namespace
+
+double vsfIdxVal(const double *values, int64_t index, int64_t negatives, int64_t zeros) {
+  if (index < negatives)
+    return values[index];
+  if (index < negatives + zeros)
+    return 0.0;
+  return values[index - zeros];
+}
+
+int32_t vsfPostBootstrap(VsfContext *ctx) {
+  const double start = zdattim();
+  VsfAverageSummary &a = ctx->average;
+  VsfModel *m = &ctx->model;
+  a = VsfAverageSummary{};
+  const int32_t S = ctx->stmt.ma.nSamples, nE = m->effectCount, nP = m->parmCount;
+  if (S <= 0 || nE <= 0 || nP <= 0 || !allocate(ctx, S, nE, nP))
+    return -2;
+  std::vector<SampleModel> samples(static_cast<size_t>(S));
+  std::map<std::vector<int32_t>, int32_t, ModelKeyLess> keys;
+  std::vector<std::vector<int32_t>> modelKeys;
+  int32_t usable = 0;
+  int32_t rc = readSamples(ctx, samples, keys, modelKeys, &usable);
+  if (rc != 0)
+    return rc;
+  a.sampleCount = S;
+  if (usable == 0) {
+    // A group without a usable resample is skipped, whether or not OUTDESIGN= is asked.
+    xpmlog(848, 239);
+    vsfRaiseRC(ctx, 108);
+    a.usableCount = 0;
+    return 0;
+  }
+  if (usable < S)
+    xpmlog(848, 240, {HostMsgArg(static_cast<int64_t>(S - usable))});
+  const int32_t largest = rankModels(ctx, samples, keys, usable);
+  int32_t N = 0;
+  for (int32_t s = 0; s < S; ++s)
+    N += a.sampleUsed[s];
+  if (N == 0) {
+    xpmlog(848, 262,
+           {HostMsgArg(static_cast<int64_t>(largest)),
+            HostMsgArg(static_cast<int64_t>(std::max(ctx->stmt.ma.minModelFreq, 1)))});
+    vsfRaiseRC(ctx, 4);
+    a.usableCount = a.averagedCount = 0;
+    return 0;
+  }
+  // The estimates of the averaged resamples, per parameter, sorted.
+  std::vector<std::vector<double>> values(static_cast<size_t>(nP));
+  std::vector<int32_t> usableNonzero(a.nonzeroCount, a.nonzeroCount + nP);
+  std::fill(a.nonzeroCount, a.nonzeroCount + nP, 0);
+  for (int32_t s = 0; s < S; ++s) {
+    if (!a.sampleUsed[s])
+      continue;
+    const SampleModel &sm = samples[static_cast<size_t>(s)];
+    for (size_t t = 0; t < sm.parms.size(); ++t) {
+      values[static_cast<size_t>(sm.parms[t])].push_back(sm.values[t]);
+      ++a.nonzeroCount[sm.parms[t]];
+    }
+  }
+  for (int32_t p = 0; p < nP; ++p) {
+    std::vector<double> &v = values[static_cast<size_t>(p)];
+    std::sort(v.begin(), v.end());
+    parmStatistics(ctx, p, v, N, usable, usableNonzero[static_cast<size_t>(p)]);
+  }
+  a.usableCount = usable;
+  a.averagedCount = N;
+  averagedModel(ctx);
+  ctx->averageTime += zdattim() - start;
+  return 0;
+}

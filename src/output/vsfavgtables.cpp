@@ -1,0 +1,252 @@
+// The model-averaging tables of a BY group: effect selection percentages, the frequencies
+// of the distinct selected models and the averaged parameter estimates, read from the
+// summary (vsfaverage.h); and the fit-and-display road of model averaging.
+#include "driver/vsfcontext.h"
+#include "output/vsfaverage.h"
+#include "output/vsfmodelview.h"
+#include "output/vsfprint.h"
+#include "output/vsfprinters.h"
+#include "selection/vsfprocess.h"
+#include "selection/vsfresample.h"
+#include "support/hoststubs.h"
+#include "support/notbuilt.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Effects in the order ORDER= asks for: 0 effect order, 1 ascending, 2 descending count
+// (equal counts keep the lower effect index first).
+std::vector<int32_t> ordered(const VsfAverageSummary &a, std::vector<int32_t> effects, int order) {
+  if (order != 0)
+    std::stable_sort(effects.begin(), effects.end(), [&](int32_t x, int32_t y) {
+      return order == 1 ? a.effectSelectCount[x] < a.effectSelectCount[y]
+                        : a.effectSelectCount[x] > a.effectSelectCount[y];
+    });
+  return effects;
+}
+
+std::string nameOf(VsfContext *ctx, int32_t e) {
+  int32_t length = 0;
+  const char *name = vsfEffectName(ctx, e, &length);
+  return name != nullptr ? std::string(name, size_t(length)) : std::string();
+}
+
+int32_t selectPct(VsfContext *ctx) {
+  const VsfAverageSummary &a = ctx->average;
+  const VsfModelAverageSettings &ma = ctx->stmt.ma;
+  std::vector<int32_t> all;
+  for (int32_t e = 0; e < ctx->model.effectCount; ++e)
+    all.push_back(e);
+  std::vector<std::string> names;
+  std::vector<double> pcts;
+  for (int32_t e : ordered(a, all, ma.espOrder)) {
+    const double pct = a.effectSelectCount[e] * (100.0 / a.usableCount);
+    std::string name = nameOf(ctx, e);
+    if (pct == 0.0 || pct < ma.espMinPct || name == "Intercept")
+      continue;
+    names.push_back(name);
+    pcts.push_back(pct);
+  }
+  int32_t width = 1;
+  for (const std::string &n : names)
+    width = std::max(width, static_cast<int32_t>(n.size()));
+  std::vector<char> effect(size_t(width) + 1);
+  double pct = 0.0;
+  VsfOut out(ctx);
+  out.create("EffectSelectPct", vsfMsg(1150));
+  out.charColumn("Effect", effect.data(), width);
+  out.numberColumn("SelectionPct", &pct);
+  out.endColumns();
+  RvqText *header =
+      ma.espMinPct == 0.0 ? vsfMsg(1150) : vsfMsgArgs(1152, {HostMsgArg(ma.espMinPct)});
+  out.bind("Stat.VARSIFTER.EffectSelectPct", {vsfaDyn("tableHeader"), rvqTextHandle(287, header)});
+  for (size_t i = 0; i < names.size(); ++i) {
+    vsfFill(effect.data(), width, names[i].data(), static_cast<int32_t>(names[i].size()));
+    pct = pcts[i];
+    out.emit();
+  }
+  out.endRows();
+  out.publish();
+  out.finish();
+  return 0;
+}
+
+int32_t modelFreq(VsfContext *ctx) {
+  const VsfAverageSummary &a = ctx->average;
+  const VsfModelAverageSettings &ma = ctx->stmt.ma;
+  const VsfModel *m = &ctx->model;
+  const int32_t shown = std::min(a.modelCount, ma.msfBest > 0 ? ma.msfBest : a.modelCount);
+  std::vector<std::string> texts;
+  bool footnote = false;
+  int32_t width = 1;
+  for (int32_t r = 0; r < shown; ++r) {
+    const VsfModelNode &node = a.models[a.modelOrder[r]];
+    std::string t;
+    for (int32_t k = 0; k < node.effectCount; ++k)
+      t += nameOf(ctx, node.effects[k]) + " ";
+    width = std::max(width, static_cast<int32_t>(t.size()));
+    texts.push_back(t);
+    footnote = footnote || !node.usedInAverage;
+  }
+  const bool subset = ma.minModelFreq != 0 || ma.subsetBest != 0;
+  int32_t notUsed = 0, times = 0, nEffects = 0;
+  double pct = 0, score = 0;
+  std::vector<char> effects(size_t(width) + 1);
+  std::vector<int32_t> indicator(size_t(std::max(m->inModelCount, 1)));
+  char control[2] = " ";
+  VsfOut out(ctx);
+  out.create("ModelSelectFreq", vsfMsg(1160));
+  if (subset)
+    out.intColumn("NotUsed", &notUsed);
+  out.intColumn("TimesSelected", &times);
+  out.numberColumn("SelectionPct", &pct);
+  out.intColumn("NEffectsInModel", &nEffects);
+  out.numberColumn("FreqScore", &score);
+  out.charColumn("EffectsInModel", effects.data(), width);
+  std::vector<std::string> columnNames;
+  for (int32_t t = 0; t < m->inModelCount; ++t)
+    columnNames.push_back(nameOf(ctx, m->inModelList[t]));
+  for (int32_t t = 0; t < m->inModelCount; ++t)
+    out.intColumn(columnNames[size_t(t)].c_str(), &indicator[size_t(t)]);
+  out.charColumn("Control", control, 1);
+  out.endColumns();
+  out.bind("Stat.VARSIFTER.ModelSelectFreq",
+           {vsfaDyn("widthMax"), rvqInt(287, width), vsfaDyn("printFootnote"),
+            rvqInt(287, footnote ? 1 : 0)});
+  bool marked = false;
+  for (int32_t r = 0; r < shown; ++r) {
+    const VsfModelNode &node = a.models[a.modelOrder[r]];
+    times = node.timesSelected;
+    pct = node.timesSelected * (100.0 / a.usableCount);
+    nEffects = node.effectCount;
+    score = node.timesSelected + node.meanSelectFraction;
+    vsfFill(effects.data(), width, texts[size_t(r)].data(), int32_t(texts[size_t(r)].size()));
+    for (int32_t t = 0; t < m->inModelCount; ++t)
+      indicator[size_t(t)] =
+          std::binary_search(node.effects, node.effects + node.effectCount, m->inModelList[t]);
+    control[0] = ' ';
+    if (!node.usedInAverage && !marked) {
+      marked = true;
+      control[0] = '-';
+    }
+    notUsed = marked ? 1 : 0;
+    out.emit();
+  }
+  out.endRows();
+  out.publish();
+  out.finish();
+  return 0;
+}
+
+// The text of parameter p of effect e: its label when the design has one, else the name.
+std::string parmText(VsfContext *ctx, int32_t e, int32_t p) {
+  const VsfResultsState &r = ctx->results;
+  const int32_t column = p;
+  if (r.designLabels != nullptr && column >= 0 && column < r.designLabelCount &&
+      r.designLabels[column] != nullptr)
+    return r.designLabels[column];
+  return nameOf(ctx, e);
+}
+
+int32_t parmEst(VsfContext *ctx, bool nonzero) {
+  const VsfAverageSummary &a = ctx->average;
+  const VsfModelAverageSettings &ma = ctx->stmt.ma;
+  const VsfModel *m = &ctx->model;
+  std::vector<int32_t> list(m->inModelList, m->inModelList + m->inModelCount);
+  struct Row {
+    std::string effect, parm;
+    int32_t p;
+  };
+  std::vector<Row> rows;
+  bool leftOut = false;
+  for (int32_t e : ordered(a, list, ma.pestOrder)) {
+    if (a.effectSelectCount[e] * (100.0 / a.averagedCount) < ma.pestMinPct) {
+      leftOut = true;
+      continue;
+    }
+    for (int32_t c = 0; c < m->effectColumns[e]; ++c) {
+      const int32_t p = m->parmOffset[e] + c;
+      if (a.meanEstimate[p] != 0.0)
+        rows.push_back({nameOf(ctx, e), parmText(ctx, e, p), p});
+    }
+  }
+  int32_t We = 1, Wp = 1;
+  for (const Row &r : rows) {
+    We = std::max(We, static_cast<int32_t>(r.effect.size()));
+    Wp = std::max(Wp, static_cast<int32_t>(r.parm.size()));
+  }
+  std::vector<char> effect(size_t(We) + 1), parameter(size_t(Wp) + 1);
+  int32_t count = 0, trimmed = 0;
+  double pct = 0, mean = 0, sd = 0, median = 0, lower = 0, upper = 0;
+  const double q = ma.alpha / 2.0;
+  VsfOut out(ctx);
+  out.create("AvgParmEst", vsfMsg(559));
+  out.charColumn("Effect", effect.data(), We);
+  out.charColumn("Parameter", parameter.data(), Wp);
+  out.intColumn("NumberNonzero", &count);
+  if (ma.trimFraction != 0.0)
+    out.intColumn("TrimmedNumberNonzero", &trimmed);
+  out.numberColumn("NonZeroPct", &pct);
+  out.numberColumn("Mean", &mean);
+  out.numberColumn("StdDev", &sd);
+  out.numberColumn("Median", &median);
+  out.numberColumn("LowerQuantile", &lower);
+  out.numberColumn("UpperQuantile", &upper);
+  out.endColumns();
+  out.bind("Stat.VARSIFTER.AvgParmEst",
+           {vsfaDyn("title1Space"), rvqInt(287, nonzero ? 0 : 1), vsfaDyn("confidence"),
+            rvqDouble(287, (1 - q) * 100), vsfaDyn("quantileLower"),
+            rvqTextHandle(287, vsfMsgArgs(565, {HostMsgArg(q * 100)})), vsfaDyn("quantileUpper"),
+            rvqTextHandle(287, vsfMsgArgs(565, {HostMsgArg((1 - q) * 100)}))});
+  for (const Row &r : rows) {
+    const int32_t p = r.p;
+    vsfFill(effect.data(), We, r.effect.data(), int32_t(r.effect.size()));
+    vsfFill(parameter.data(), Wp, r.parm.data(), int32_t(r.parm.size()));
+    count = a.nonzeroCount[p];
+    trimmed = static_cast<int32_t>((1 - ma.trimFraction) * a.nonzeroCount[p]);
+    pct = a.nonzeroCount[p] * 100.0 / a.averagedCount;
+    mean = nonzero ? a.nonzeroMean[p] : a.meanEstimate[p];
+    sd = nonzero ? a.nonzeroStdDev[p] : a.stdDevEstimate[p];
+    median = nonzero ? a.nonzeroMedian[p] : a.medianEstimate[p];
+    lower = nonzero ? a.nonzeroLower[p] : a.lowerEstimate[p];
+    upper = nonzero ? a.nonzeroUpper[p] : a.upperEstimate[p];
+    out.emit();
+  }
+  out.endRows();
+  out.publish(leftOut ? vsfMsgArgs(567, {HostMsgArg(ma.pestMinPct)}) : nullptr);
+  out.finish();
+  return 0;
+}
+
+} // namespace
+
+int32_t vsfResampleResults(VsfContext *ctx) {
+  const VsfModelAverageSettings &ma = ctx->stmt.ma;
+  int32_t rc = vsfpDimensions(ctx);
+  if (rc != 0 || ctx->average.usableCount == 0)
+    return rc;
+  if (ma.espLevel != 0 && (rc = selectPct(ctx)) != 0)
+    return rc;
+  if (ma.msfLevel != 0 && (rc = modelFreq(ctx)) != 0)
+    return rc;
+  if (ma.pestLevel != 0)
+    rc = parmEst(ctx, ma.nonzeroParms != 0);
+  return rc;
+}
+
+int32_t vsfAverageFit(VsfContext *ctx) {
+  if (ctx->stmt.ma.refit)
+    return vsfNotBuilt("the refit of the averaged model (MODELAVERAGE REFIT)");
+  if (ctx->stmt.ma.details)
+    return vsfNotBuilt("the per-sample tables of MODELAVERAGE DETAILS");
+  int32_t rc = vsfResamplersInit(ctx->resampling, ctx->maxRowsPerPage, false);
+  if (rc == 0)
+    rc = vsfProcess(&ctx->model, ctx->resampling);
+  if (rc == 0)
+    rc = vsfPostBootstrap(ctx);
+  return rc;
+}

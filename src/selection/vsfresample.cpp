@@ -1,0 +1,165 @@
+// The resamplers of model averaging: set-up once per run, pools and files per BY group, and
+// the driver that fits each resampler's samples in turn and writes one resample record per
+// sample after the sample's frequency block.
+#include "selection/vsfresample.h"
+
+#include "data/vsfscratchfile.h"
+#include "data/vsfutilfile.h"
+#include "driver/vsfoptions.h"
+#include "model/vsfserialize.h"
+#include "numerics/zrandom.h"
+#include "selection/vsfprocess.h"
+#include "support/hoststubs.h"
+#include "support/poolalloc.h"
+
+#include <cstring>
+
+namespace {
+
+QkPool *resamplePool() {
+  QkPoolAttributes attrs{};
+  attrs.flags = 1;
+  return Exported_QKHandle == nullptr
+             ? nullptr
+             : Exported_QKHandle->createPool(Exported_QKHandle, &attrs, nullptr, "resample pool");
+}
+
+int32_t createFile(VsfScratch **slot, QkPool *pool, QkExtensionSet *exts, int32_t kind) {
+  auto *file = static_cast<VsfScratch *>(pool->allocate(pool, sizeof(VsfScratch), kQkZeroed));
+  if (file == nullptr)
+    return -2;
+  uint8_t status = 0;
+  if (vsfCreateScratch(file, exts, 0, 0, nullptr, kind, &status) != 0)
+    return -5;
+  *slot = file;
+  return 0;
+}
+
+} // namespace
+
+int32_t vsfResamplingSetUp(VsfResampling **out, QkPool *pool, const VsfModelAverageSettings &ma,
+                           QkExtensionSet *exts) {
+  auto *r = static_cast<VsfResampling *>(
+      pool != nullptr ? pool->allocate(pool, sizeof(VsfResampling), kQkZeroed) : nullptr);
+  const int32_t n = ma.threads > 0 ? ma.threads : 1;
+  if (r == nullptr)
+    return -2;
+  r->resamplers = static_cast<VsfResampler *>(
+      pool->allocate(pool, sizeof(VsfResampler) * size_t(n), kQkZeroed));
+  r->streams = static_cast<RandomStream *>(
+      pool->allocate(pool, sizeof(RandomStream) * size_t(n), kQkZeroed));
+  if (r->resamplers == nullptr || r->streams == nullptr)
+    return -2;
+  r->count = n;
+  r->base = ma.nSamples / n;
+  r->remainder = ma.nSamples % n;
+  r->refitBase = ma.refitNSamples / n;
+  r->refitRemainder = ma.refitNSamples % n;
+  r->modelRecords = ma.details;
+  r->exts = exts;
+  VsfResampleSettings &s = r->settings;
+  s.fraction = ma.sampleFraction;
+  s.size = ma.sampleSize;
+  s.subsample = ma.srs;
+  s.refit = ma.refit;
+  for (int32_t i = 0; i < n; ++i) {
+    RandomStream *stream = &r->streams[i];
+    stream->seed = ma.seed != 0 ? int64_t{ma.seed} + i : 0;
+    zmrsrnd(stream);
+    r->resamplers[i].stream = stream;
+  }
+  *out = r;
+  return 0;
+}
+
+int32_t vsfResamplersInit(VsfResampling *d, int64_t rowsPerPage, bool refit) {
+  if (d == nullptr || d->count <= 0)
+    return 0;
+  for (int32_t i = 0; i < d->count; ++i) {
+    VsfResampler *r = &d->resamplers[i];
+    r->settings = &d->settings;
+    // The first resamplers, as many as the remainder, take one sample more.
+    r->sampleCount =
+        (refit ? d->refitBase : d->base) + (i < (refit ? d->refitRemainder : d->remainder) ? 1 : 0);
+    if ((r->pool = resamplePool()) == nullptr)
+      return -1;
+    int32_t rc = createFile(&r->modelScratch, r->pool, d->exts, 0);
+    if (rc == 0)
+      rc = createFile(&r->freqScratch, r->pool, d->exts, 1);
+    if (rc != 0)
+      return -5;
+    if (rowsPerPage > 0 &&
+        (r->freqBuffer = static_cast<double *>(r->pool->allocate(
+             r->pool, sizeof(double) * size_t(rowsPerPage), kQkZeroed))) == nullptr)
+      return -2;
+    r->modelScratchPos = r->freqScratchPos = r->freqStart = r->freqEnd = 0;
+  }
+  return 0;
+}
+
+int32_t vsfDriveResample(VsfResampling *d, VsfModel *m) {
+  d->successCount = 0;
+  for (int32_t i = 0; i < d->count; ++i) {
+    VsfResampler *r = &d->resamplers[i];
+    r->savedNObs = m->nObs;
+    r->savedNTrain = m->nTrain;
+    r->savedWTrain = m->wTrain;
+    m->resampler = r;
+    if (int32_t rc = vsfProcessResample(d, m, r); rc != 0)
+      return rc;
+  }
+  return 0;
+}
+
+int32_t vsfProcessResample(VsfResampling *d, VsfModel *m, VsfResampler *r) {
+  r->recordPos =
+      r->sampleCount > 0
+          ? static_cast<int64_t *>(r->pool->allocate(r->pool, 8 * size_t(r->sampleCount), 0))
+          : nullptr;
+  if (r->recordPos == nullptr)
+    return -2;
+  for (int32_t i = 0; i < r->sampleCount; ++i) {
+    r->sampleTag = i;
+    r->sampleWeight = 0.0;
+    m->resampler = r;
+    // The previous sample's fit (also the last one of the previous resampler) goes now; the
+    // last sample's fit stays in place for the results.
+    if (m->pool != nullptr)
+      vsfModelByFree(m);
+    int32_t rc = vsfModelInit(m);
+    if (rc == 0)
+      rc = vsfProcessModel(m);
+    if (rc != 0)
+      return rc;
+    // The record follows the sample's frequency block, whatever later passes read.
+    r->recordPos[i] = r->freqEnd;
+    r->freqScratchPos = r->freqEnd;
+    r->sampleTag = -100 - i;
+    if (vsfSerializeResample(m, r->freqScratch->file, &r->freqScratchPos) != 0)
+      return -15;
+    if (d->modelRecords && vsfSerializeModel(m) != 0)
+      return -12;
+    if (m->fitStatus == VFS_DONE)
+      ++d->successCount;
+    m->nObs = r->savedNObs;
+    m->nTrain = r->savedNTrain;
+    m->wTrain = r->savedWTrain;
+  }
+  return 0;
+}
+
+void vsfResamplersCleanup(VsfResampling *d) {
+  if (d == nullptr || d->resamplers == nullptr)
+    return;
+  for (int32_t i = 0; i < d->count; ++i) {
+    VsfResampler *r = &d->resamplers[i];
+    if (r->modelScratch != nullptr)
+      vsfFreeScratch(r->modelScratch, d->exts);
+    if (r->freqScratch != nullptr)
+      vsfFreeScratch(r->freqScratch, d->exts);
+    r->modelScratch = r->freqScratch = nullptr;
+    r->freqBuffer = nullptr;
+    r->recordPos = nullptr;
+    poolDestroy(r->pool);
+  }
+}
