@@ -326,6 +326,12 @@ struct VsfModel {
   double cvPress;
   VsfFoldRecord *folds;
   double *chosenFoldCvSse;
+
+  // Solver-based fits: the packed X'X of the response and every parameter (parameter p in
+  // column 1 + p) that the solver's loss and gradient read instead of passing over the pages,
+  // null when they pass over the pages; and the data passes the solver's callbacks made.
+  double *solverGram;
+  int64_t solverPasses;
 };
 
 // Lifecycle. All return 0, -1 (pool) or -2 (allocation) unless noted.
