@@ -67,8 +67,8 @@ int32_t prepare(QkSolver *s) {
   if (s->size < 1 || v->kind == 0)
     return QKSV_NOT_READY;
   const size_t n = static_cast<size_t>(s->size);
-  for (auto *vec : {&v->x, &v->xOld, &v->y, &v->z, &v->gy, &v->gz, &v->p, &v->workStore,
-                    &v->gradientStore})
+  for (auto *vec :
+       {&v->x, &v->xOld, &v->y, &v->z, &v->gy, &v->gz, &v->p, &v->workStore, &v->gradientStore})
     vec->assign(n, 0.0);
   s->work = v->workStore.data();
   s->gradient = v->gradientStore.data();
@@ -298,10 +298,9 @@ int32_t destroy(QkSolver *s) {
   return QKSV_OK;
 }
 
-const QkSolverOps kOps = {setProblemSize, setLambda,      setPenaltyKind, prepare,
-                          setUserData,    setTolerance,   finishSetup,    setStartValues,
-                          solve,          getSolution,    getResult,      getObjective,
-                          destroy,        nullptr};
+const QkSolverOps kOps = {setProblemSize, setLambda,    setPenaltyKind, prepare, setUserData,
+                          setTolerance,   finishSetup,  setStartValues, solve,   getSolution,
+                          getResult,      getObjective, destroy,        nullptr};
 
 QkSolver *create(QkSvExtension *, const void *, QkJournal *) {
   auto *v = new Solver{};

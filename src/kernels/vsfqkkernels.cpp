@@ -23,9 +23,9 @@ struct Span {
 };
 
 struct Terms {
-  std::vector<double> coef;      // per dense value: the coefficient (0 outside the model)
-  std::vector<int32_t> sparseIn; // in-model sparse effects
-  std::vector<Span> gradient;    // dense parameters whose gradient is formed
+  std::vector<double> coef;       // per dense value: the coefficient (0 outside the model)
+  std::vector<int32_t> sparseIn;  // in-model sparse effects
+  std::vector<Span> gradient;     // dense parameters whose gradient is formed
   std::vector<int32_t> sparseAll; // sparse effects whose gradient is formed
 
   void build(const VsfModel *m, bool withGradient) {
@@ -192,9 +192,7 @@ int32_t vsfValidateTest_t(VsfModel *m, QkPageDescriptor *page, double *buffer, i
   return 0;
 }
 
-static const VsfKernelRegistration regFunValue(vsfFunValue, vsfFunValue_t,
-                                               VsfKernelKind::FunValue);
-static const VsfKernelRegistration regGradient(vsfGradient, vsfGradient_t,
-                                               VsfKernelKind::Gradient);
+static const VsfKernelRegistration regFunValue(vsfFunValue, vsfFunValue_t, VsfKernelKind::FunValue);
+static const VsfKernelRegistration regGradient(vsfGradient, vsfGradient_t, VsfKernelKind::Gradient);
 static const VsfKernelRegistration regValidateTest(vsfValidateTest, vsfValidateTest_t,
                                                    VsfKernelKind::ValidateTest);

@@ -18,5 +18,4 @@ int32_t vsfGradient(VsfModel *model, QkPageDescriptor *page);
 int32_t vsfGradient_t(VsfModel *model, QkPageDescriptor *page, double *buffer, int64_t length);
 // validateAse, testAse and (external cross validation) heldOutError += m e^2 by role.
 int32_t vsfValidateTest(VsfModel *model, QkPageDescriptor *page);
-int32_t vsfValidateTest_t(VsfModel *model, QkPageDescriptor *page, double *buffer,
-                          int64_t length);
+int32_t vsfValidateTest_t(VsfModel *model, QkPageDescriptor *page, double *buffer, int64_t length);

@@ -39,8 +39,7 @@ int32_t vsfReSetInModelFlags(VsfModel *m, const double *b) {
 int32_t vsfScaleBeta(VsfModel *m) {
   const VsfModelOptions *o = m->options;
   const double *source = o->parmStandardize ? m->solverBeta : m->pathBeta;
-  const double sy =
-      m->nObs - 1 > 0 ? std::sqrt(std::max(m->totalSS, 0.0) / (m->nObs - 1)) : 0.0;
+  const double sy = m->nObs - 1 > 0 ? std::sqrt(std::max(m->totalSS, 0.0) / (m->nObs - 1)) : 0.0;
   // Effects that left the model keep no estimate from an earlier step.
   std::fill(m->beta, m->beta + m->parmCount, 0.0);
   std::fill(m->stdBeta, m->stdBeta + m->parmCount, 0.0);

@@ -136,11 +136,6 @@ bool refuseFit(VsfModel *m, int32_t *rc) {
     *rc = fail(m, vsfNotBuilt("standardized and adaptive fits"));
     return true;
   }
-  // The solvers' loss leaves the forced effects out of the fit altogether.
-  if (o->method >= VM_QKLASSO && o->include > 0) {
-    *rc = fail(m, vsfNotBuilt("INCLUDE= with the solver-based methods"));
-    return true;
-  }
   // The path's arrays exist only for fits on centred and scaled columns.
   if (o->method >= VM_LAR && !o->colStandardize && !o->parmStandardize) {
     *rc = fail(m, vsfNotBuilt("unstandardized least-angle path"));

@@ -349,8 +349,7 @@ int32_t vsfQkLasso(VsfModel *m) {
   ops->setUserData(s, m);
   s->callbacks.loss = vsfQkLossFun;
   s->callbacks.lossAndGradient = vsfQkLossFunAndDeriv;
-  if ((rc = failed(ops->setTolerance(s, o->tol))) != 0 ||
-      (rc = failed(ops->finishSetup(s))) != 0)
+  if ((rc = failed(ops->setTolerance(s, o->tol))) != 0 || (rc = failed(ops->finishSetup(s))) != 0)
     return rc;
   ops->setStartValues(s, nullptr);
   if ((rc = failed(ops->solve(s))) != 0)
@@ -374,8 +373,7 @@ int32_t setUpGroup(VsfModel *m, QkSolver *s) {
   const QkSolverOps *ops = s->ops;
   int32_t rc;
   if ((rc = failed(ops->setProblemSize(s, m->parmCount))) != 0 ||
-      (rc = failed(ops->setPenaltyKind(s, QKSV_GROUP))) != 0 ||
-      (rc = failed(ops->prepare(s))) != 0)
+      (rc = failed(ops->setPenaltyKind(s, QKSV_GROUP))) != 0 || (rc = failed(ops->prepare(s))) != 0)
     return rc;
   ops->setUserData(s, m);
   s->callbacks.lambdaMax = vsfGroupLassoLambdaMax;

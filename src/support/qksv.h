@@ -19,10 +19,10 @@ enum QkSvPenalty : int32_t { QKSV_L1 = 1, QKSV_GROUP = 4 };
 // Status codes of the solver's operations.
 enum QkSvStatus : int32_t {
   QKSV_OK = 0,
-  QKSV_BAD_SIZE = 1,       // a problem size below 1
-  QKSV_BAD_KIND = 2,       // a penalty kind that the solver does not know
-  QKSV_NOT_READY = 3,      // an operation before prepare, finishSetup or solve
-  QKSV_NO_CALLBACK = 4,    // a callback that the penalty kind needs is not set
+  QKSV_BAD_SIZE = 1,    // a problem size below 1
+  QKSV_BAD_KIND = 2,    // a penalty kind that the solver does not know
+  QKSV_NOT_READY = 3,   // an operation before prepare, finishSetup or solve
+  QKSV_NO_CALLBACK = 4, // a callback that the penalty kind needs is not set
   QKSV_NO_MEMORY = 5,
   QKSV_NOT_FINITE = 6,     // the loss or the gradient is not a finite number
   QKSV_NO_CONVERGENCE = 7, // the iteration limit came before the tolerance
@@ -34,8 +34,8 @@ using QkSvLambdaMaxFn = int32_t (*)(QkSolver *solver);
 using QkSvLossFn = int32_t (*)(QkSolver *solver, const double *b, double *loss);
 using QkSvLossGradFn = int32_t (*)(QkSolver *solver, double *b, double *grad, double *loss);
 using QkSvValueFn = int32_t (*)(QkSolver *solver, const double *x, double *value);
-using QkSvOperatorFn = int32_t (*)(QkSolver *solver, const double *x, double *y,
-                                   double *penalty, int32_t *count, double *norm);
+using QkSvOperatorFn = int32_t (*)(QkSolver *solver, const double *x, double *y, double *penalty,
+                                   int32_t *count, double *norm);
 
 // [0] penalty maximum, [1] loss, [2] loss and gradient, [3] penalty value, [4] proximal
 // operator of the penalty for the step factor `stepFactor`.
@@ -71,17 +71,17 @@ struct QkSolverOps {
 struct QkSolver {
   const QkSolverOps *ops;
   QkSolverCallbacks callbacks;
-  void *userData;      // handed back to every callback
-  int32_t size;        // number of coefficients
-  int32_t relative;    // lambda is relative to lambdaMax
-  double lambda;       // the penalty value of setLambda
-  double lambdaMax;    // the penalty maximum (0 until computed)
-  double stepFactor;   // L of the current proximal step x - grad / L
-  double *work;        // `size` doubles the callbacks may use
-  double *gradient;    // `size` doubles
-  int64_t lossCalls;   // callback [1] calls, over the instance's life
+  void *userData;        // handed back to every callback
+  int32_t size;          // number of coefficients
+  int32_t relative;      // lambda is relative to lambdaMax
+  double lambda;         // the penalty value of setLambda
+  double lambdaMax;      // the penalty maximum (0 until computed)
+  double stepFactor;     // L of the current proximal step x - grad / L
+  double *work;          // `size` doubles the callbacks may use
+  double *gradient;      // `size` doubles
+  int64_t lossCalls;     // callback [1] calls, over the instance's life
   int64_t gradientCalls; // callback [2] calls
-  int64_t iterations;  // accelerated proximal iterations
+  int64_t iterations;    // accelerated proximal iterations
 };
 
 // The extension: creates a solver instance from a zero-filled 128-byte parameter block and
