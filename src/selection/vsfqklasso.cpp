@@ -106,6 +106,7 @@ int32_t evaluate(QkSolver *s, double *b, double *gradient, double *loss) {
   const VsfModelOptions *o = m->options;
   const int32_t P = m->parmCount;
   const bool group = groupKernels(o);
+  ++m->solverEvaluations;
   double *own = group ? m->solverBeta : m->pathBeta;
   std::memcpy(own, b, sizeof(double) * P);
   m->sse = 0;
