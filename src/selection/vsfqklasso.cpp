@@ -34,6 +34,7 @@ constexpr int32_t kSolverFailed = -310;
 constexpr int32_t kSolverMissing = -311;
 // The largest X'X triangle kept for the callbacks, in bytes.
 constexpr int64_t kGramBytes = int64_t{256} << 20;
+int64_t gramLimit = kGramBytes;
 
 VsfModel *modelOf(QkSolver *s) { return static_cast<VsfModel *>(s->userData); }
 
@@ -214,11 +215,13 @@ bool ratioTarget(const VsfModel *m) {
 
 } // namespace
 
+void vsfSetSolverGramLimit(int64_t bytes) { gramLimit = bytes < 0 ? kGramBytes : bytes; }
+
 int32_t vsfSolverGram(VsfModel *m) {
   m->solverGram = nullptr;
   const int64_t cols = static_cast<int64_t>(m->parmCount) + 1;
   if (m->sparseEffectCount != 0 || m->denseColumnCount != m->parmCount ||
-      tri(cols) * static_cast<int64_t>(sizeof(double)) > kGramBytes)
+      tri(cols) * static_cast<int64_t>(sizeof(double)) > gramLimit)
     return 0;
   for (int32_t e = 0; e < m->effectCount; ++e)
     if (m->effectColumns[e] > 0 && m->effectColumn[e] != 1 + m->parmOffset[e])
