@@ -66,20 +66,7 @@ struct Terms {
 
   // x'b - y of the row.
   double error(const VsfModel *m, const VsfRowShape &S, const VsfRowView &r) const {
-    const double *x = r.denseValues();
-    const double *b = coef.data();
-    const size_t n = coef.size();
-    double s0 = 0, s1 = 0, s2 = 0, s3 = 0;
-    size_t i = 0;
-    for (; i + 4 <= n; i += 4) {
-      s0 += b[i] * x[i];
-      s1 += b[i + 1] * x[i + 1];
-      s2 += b[i + 2] * x[i + 2];
-      s3 += b[i + 3] * x[i + 3];
-    }
-    for (; i < n; ++i)
-      s0 += b[i] * x[i];
-    double e = (s0 + s1) + (s2 + s3) - r.y[0];
+    double e = vsfDot(coef.data(), r.denseValues(), static_cast<int64_t>(coef.size())) - r.y[0];
     for (int32_t k : sparseIn) {
       const int32_t s = m->sparseSlot[k], end = r.slotEnd(S, s);
       for (int32_t v = r.slotBegin(S, s); v < end; ++v)

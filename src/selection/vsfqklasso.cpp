@@ -179,6 +179,7 @@ struct SolverSession {
     m->solverExtension = nullptr;
     m->solverGram = nullptr;
   }
+  // Loads the extension, creates the solver and forms X'X for the callbacks when it fits.
   int32_t open() {
     ext = reinterpret_cast<QkSvExtension *>(qkLoadByName(Exported_QKHandle, "qksv"));
     if (ext == nullptr) {
@@ -192,7 +193,7 @@ struct SolverSession {
       xpmlog(848, 9001, {});
       return kSolverMissing;
     }
-    return 0;
+    return vsfSolverGram(m);
   }
 };
 
@@ -342,8 +343,6 @@ int32_t vsfQkLasso(VsfModel *m) {
   int32_t rc = session.open();
   if (rc != 0)
     return rc;
-  if ((rc = vsfSolverGram(m)) != 0)
-    return rc;
   QkSolver *s = session.solver;
   const QkSolverOps *ops = s->ops;
   if ((rc = failed(ops->setProblemSize(s, m->parmCount))) != 0 ||
@@ -424,8 +423,6 @@ int32_t vsfGroupLasso(VsfModel *m) {
   SolverSession session(m);
   int32_t rc = session.open();
   if (rc != 0)
-    return rc;
-  if ((rc = vsfSolverGram(m)) != 0)
     return rc;
   QkSolver *s = session.solver;
   if ((rc = setUpGroup(m, s)) != 0)

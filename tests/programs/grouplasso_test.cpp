@@ -25,17 +25,13 @@ using qrxrun::ProgramRun;
 using qrxrun::Value;
 
 std::vector<std::vector<double>> readCsv(const std::string &name) {
-  std::ifstream in(std::string(QRX_TEST_DATA) + "/grouplasso/" + name);
-  std::string line;
-  std::getline(in, line);
+  const auto rows =
+      qrxrun::csvRows(qrxrun::readFile(std::string(QRX_TEST_DATA) + "/grouplasso/" + name));
   std::vector<std::vector<double>> out;
-  while (std::getline(in, line)) {
-    std::vector<double> v;
-    std::stringstream s(line);
-    std::string c;
-    while (std::getline(s, c, ','))
-      v.push_back(std::stod(c));
-    out.push_back(v);
+  for (size_t i = 1; i < rows.size(); ++i) {
+    out.emplace_back();
+    for (const std::string &c : rows[i])
+      out.back().push_back(std::stod(c));
   }
   return out;
 }
