@@ -81,15 +81,12 @@ struct Design {
   std::vector<double> y, mean, sd;
   std::vector<std::vector<int>> groups = {{0}, {1, 2}, {3}, {4}, {5}, {6}, {7}, {8}, {9}, {10}};
   Design() {
-    std::ifstream in(std::string(QRX_SOURCE_DIR) + "/examples/diabetes.csv");
-    std::string line;
-    std::getline(in, line);
+    const auto rows =
+        qrxrun::csvRows(qrxrun::readFile(std::string(QRX_SOURCE_DIR) + "/examples/diabetes.csv"));
     std::vector<std::vector<double>> raw(11);
-    while (std::getline(in, line)) {
+    for (size_t r = 1; r < rows.size(); ++r) {
       std::vector<double> v;
-      std::stringstream s(line);
-      std::string c;
-      while (std::getline(s, c, ','))
+      for (const std::string &c : rows[r])
         v.push_back(std::stod(c));
       const double row[11] = {v[0],
                               v[1] == 1 ? 1.0 : 0.0,
