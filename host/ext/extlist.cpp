@@ -7,6 +7,7 @@
 #include "host/ext/qkfmtr.h"
 #include "host/ext/qkpgf.h"
 #include "host/ext/qkpool.h"
+#include "host/ext/qksv.h"
 #include "host/ext/qkupath.h"
 
 #include <mutex>
@@ -18,7 +19,8 @@ namespace {
 // here (and include its header above); the table ends with the null entry.
 const ExtensionEntry kExtensions[] = {
     {"qkpgf", makeQkpgf},   {"qkbkf", makeQkbkf}, {"qkupath", makeQkupath}, {"qkpool", makeQkpool},
-    {"qkavlt", loadQkavlt}, {"qkaux", loadQkaux}, {"qkfmtr", loadQkfmtr},   {nullptr, nullptr},
+    {"qkavlt", loadQkavlt}, {"qkaux", loadQkaux}, {"qkfmtr", loadQkfmtr},   {"qksv", loadQksv},
+    {nullptr, nullptr},
 };
 
 std::mutex gMutex;

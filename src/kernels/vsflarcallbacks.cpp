@@ -27,20 +27,7 @@ bool lsCoeffMethod(int32_t method) {
 
 enum PathTerm { kBeta = 1, kDir = 2, kLs = 4 };
 
-// A dot product of n contiguous values in four independent sums, so that it vectorises.
-inline double dot(const double *a, const double *x, int32_t n) {
-  double s0 = 0, s1 = 0, s2 = 0, s3 = 0;
-  int32_t i = 0;
-  for (; i + 4 <= n; i += 4) {
-    s0 += a[i] * x[i];
-    s1 += a[i + 1] * x[i + 1];
-    s2 += a[i + 2] * x[i + 2];
-    s3 += a[i + 3] * x[i + 3];
-  }
-  for (; i < n; ++i)
-    s0 += a[i] * x[i];
-  return (s0 + s1) + (s2 + s3);
-}
+inline double dot(const double *a, const double *x, int32_t n) { return vsfDot(a, x, n); }
 
 // The in-model effects past the forced ones, with what a row needs of each. When they are a
 // good part of the row's dense values, the coefficients are laid out over all dense values

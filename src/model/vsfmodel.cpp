@@ -8,9 +8,9 @@
 #include "model/vsfcriteria.h"
 #include "model/vsfformulas.h"
 #include "model/vsfserialize.h"
+#include "model/vsfsolverest.h"
 #include "numerics/packedtri.h"
 #include "support/hoststubs.h"
-#include "support/notbuilt.h"
 #include "support/poolalloc.h"
 
 #include <algorithm>
@@ -707,7 +707,7 @@ int32_t vsfRecordStep(VsfModel *model, int32_t effect) {
     vsfStdBeta(m);
     vsfDiagXpXi(m);
   } else {
-    return vsfNotBuiltInternal("The solver-based estimates are not available in this build");
+    vsfScaleBeta(m);
   }
 
   if (s == m->chosenStep && m->chosenBeta != nullptr) {

@@ -345,6 +345,13 @@ struct VsfModel {
   double cvPress;
   VsfFoldRecord *folds;
   double *chosenFoldCvSse;
+
+  // Solver-based fits: the packed X'X of the response and every parameter (parameter p in
+  // column 1 + p) that the solver's loss and gradient read instead of passing over the pages,
+  // null when they pass over the pages; the data passes the solver drivers made, and the
+  // loss and gradient evaluations the solver asked for (each a data pass without solverGram).
+  double *solverGram;
+  int64_t solverPasses, solverEvaluations;
 };
 
 // Lifecycle. All return 0, -1 (pool) or -2 (allocation) unless noted.

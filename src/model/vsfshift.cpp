@@ -36,7 +36,8 @@ bool overflow(VsfModel *m, int32_t effect) {
 
 int32_t vsfShiftPages(VsfModel *m) {
   const VsfModelOptions *o = m->options;
-  if (m->pagesShifted || m->xpxShift == nullptr || o->noint || o->colStandardize)
+  if (m->pagesShifted || m->xpxShift == nullptr || o->noint || o->colStandardize ||
+      o->parmStandardize)
     return 0;
   // Sparse columns stay as they are, and so does the intercept's column of ones.
   for (int32_t e = 0; e < m->effectCount; ++e)

@@ -227,6 +227,14 @@ struct SummaryTable {
   void names(int32_t i, int32_t* cursor) {
     std::memset(entered, ' ', static_cast<size_t>(W));
     std::memset(removed, ' ', static_cast<size_t>(W));
+    if (multi && !backward && i < m->includeCount) {
+      // The starting entries (the intercept and the forced effects) lie before the cursor's
+      // start in the change list: each names its own effect.
+      int32_t len = 0;
+      const char* name = vsfEffectName(ctx, (o.noint ? 1 : 0) + i, &len);
+      vsfFill(entered, W, name, len);
+      return;
+    }
     if (multi) {
       int32_t pe = 0, pr2 = 0;
       for (int32_t c = 0; c < m->stepEffect[i] && *cursor < m->changeListLength; ++c, ++*cursor) {

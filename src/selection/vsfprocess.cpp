@@ -24,6 +24,7 @@
 #include "selection/vsfcv.h"
 #include "selection/vsflarlasso.h"
 #include "selection/vsfresample.h"
+#include "selection/vsfqklasso.h"
 #include "support/hoststubs.h"
 #include "support/notbuilt.h"
 
@@ -93,19 +94,20 @@ int32_t vsfProcessModel(VsfModel *model) {
   const int32_t start = o->noint ? 1 : 0;
 
   // Pages that an earlier fit of the road left centred count as centred here.
-  bool centred = o->colStandardize && !o->transformPages, weighted = false;
+  const bool standardized = o->colStandardize || o->parmStandardize;
+  bool centred = standardized && !o->transformPages, weighted = false;
   int32_t rc = m->resampler != nullptr ? drawSample(m) : 0;
   if (rc != 0)
     return rc;
   if (!refuseFit(m, &rc) && (m->resampler == nullptr || (rc = sampleMoments(m)) == 0)) {
-    if (o->colStandardize)
+    if (standardized)
       rc = transformPages(m, &centred, &weighted);
     if (rc == 0)
       rc = fitOnPages(m, start);
   }
   // The pages go back to the data on every road once they were transformed, also when the
   // fit failed or ended without a usable model.
-  if (o->colStandardize && (o->restorePages || m->resampler != nullptr)) {
+  if (standardized && (o->restorePages || m->resampler != nullptr)) {
     const int32_t undo = undoTransforms(m, centred, weighted);
     if (rc == 0)
       rc = undo;
@@ -203,16 +205,16 @@ bool refuseFit(VsfModel *m, int32_t *rc) {
     *rc = fail(m, vsfNotBuilt("external cross validation"));
     return true;
   }
-  if (o->method < VM_NONE || o->method > VM_ELASTICNET_LS) {
+  if (o->method < VM_NONE || o->method > VM_GROUPLASSO) {
     *rc = fail(m, vsfNotBuilt("the penalized selection methods"));
     return true;
   }
-  if (o->parmStandardize || (o->adaptive && !o->colStandardize)) {
+  if (o->adaptive && !o->colStandardize) {
     *rc = fail(m, vsfNotBuilt("standardized and adaptive fits"));
     return true;
   }
   // The path's arrays exist only for fits on centred and scaled columns.
-  if (o->method >= VM_LAR && !o->colStandardize) {
+  if (o->method >= VM_LAR && !o->colStandardize && !o->parmStandardize) {
     *rc = fail(m, vsfNotBuilt("unstandardized least-angle path"));
     return true;
   }
@@ -222,10 +224,22 @@ bool refuseFit(VsfModel *m, int32_t *rc) {
 int32_t transformPages(VsfModel *m, bool *centred, bool *weighted) {
   const VsfModelOptions *o = m->options;
   int32_t rc;
-  // The path methods work on centred and scaled single-column effects (and, when adaptive,
-  // on columns multiplied by their weights).
   if (!o->noint)
     m->effectStatus[0] = VES_INTERCEPT;
+  if (o->parmStandardize) {
+    // The group solvers work on centred and scaled parameter columns; an effect with a
+    // constant column cannot take part.
+    for (int32_t k = 1; k < m->effectCount; ++k)
+      for (int32_t q = 0; q < m->effectColumns[k]; ++q)
+        if (isHostMissing(m->columnSumSquares[m->parmOffset[k] + q]))
+          m->effectStatus[k] = VES_UNAVAILABLE;
+    if (o->transformPages && (rc = pass(m, vsfCenterScaleEffect, vsfCenterScaleEffect_t, 0)) != 0)
+      return rc;
+    *centred = true;
+    return 0;
+  }
+  // The path methods work on centred and scaled single-column effects (and, when adaptive,
+  // on columns multiplied by their weights).
   for (int32_t k = 1; k < m->effectCount; ++k)
     if (isHostMissing(m->columnSumSquares[k]))
       m->effectStatus[k] = VES_UNAVAILABLE;
@@ -258,6 +272,8 @@ int32_t undoTransforms(VsfModel *m, bool centred, bool weighted) {
   int32_t rc;
   if (weighted && (rc = pass(m, vsfUndoAdaptiveWeights, vsfUndoAdaptiveWeights_t, 0)) != 0)
     return rc;
+  if (centred && m->options->parmStandardize)
+    return pass(m, vsfUndoCenterScaleEffect, vsfUndoCenterScaleEffect_t, 0);
   if (centred && (rc = pass(m, vsfUndoCenterScale, vsfUndoCenterScale_t, 0)) != 0)
     return rc;
   return 0;
@@ -355,7 +371,7 @@ int32_t fitOnPages(VsfModel *m, int32_t start) {
       return rc;
     if ((rc = vsfCVBlocksOutsideFolds(m)) != 0)
       return fail(m, rc);
-    if (o->colStandardize && !o->noint)
+    if ((o->colStandardize || o->parmStandardize) && !o->noint)
       m->xpx[0] -= m->wTrain * m->sumWY * m->sumWY;
     m->sweptXpx[0] = m->xpx[0];
   } else {
@@ -400,7 +416,11 @@ int32_t fitOnPages(VsfModel *m, int32_t start) {
       }
       if (o->pressNeeded && (rc = vsfComputePress(m)) != 0)
         return fail(m, rc);
-      if ((vsfValidationInUse(m) || vsfTestInUse(m)) && (rc = vsfComputeResids(m)) != 0)
+      if (o->parmStandardize)
+        rc = vsfQkValidateTest(m);
+      else if (vsfValidationInUse(m) || vsfTestInUse(m))
+        rc = vsfComputeResids(m);
+      if (rc != 0)
         return fail(m, rc);
       if (vsfCvOn(m) && (rc = vsfComputeCVResids(m)) != 0)
         return fail(m, rc);
@@ -431,6 +451,13 @@ int32_t fitOnPages(VsfModel *m, int32_t start) {
     break;
   case 4:
     rc = o->drop == 2 ? vsfCompetitiveStepwise(m) : vsfStepwise(m);
+    break;
+  case VM_QKLASSO:
+  case VM_QKGLASSO:
+    rc = vsfQkLasso(m);
+    break;
+  case VM_GROUPLASSO:
+    rc = vsfGroupLasso(m);
     break;
   default:
     rc = vsfLarLasso(m);

@@ -1,0 +1,59 @@
+// The in-model state and the estimates of the solver-based fits. The solver's coefficients
+// belong to centred and scaled parameters (or single-column effects): columnSums holds the
+// means and columnSumSquares the inverse scales at this point of the fit.
+#include "model/vsfsolverest.h"
+
+#include "driver/vsfoptions.h"
+#include "model/vsfmodel.h"
+
+#include <algorithm>
+#include <cmath>
+
+int32_t vsfReSetInModelFlags(VsfModel *m, const double *b) {
+  if (m->effectCount < 2) {
+    m->rank = m->inModelCount = m->includeCount;
+    return 0;
+  }
+  for (int32_t e = 1; e < m->effectCount; ++e)
+    if (m->effectStatus[e] != VES_UNAVAILABLE)
+      m->effectStatus[e] = VES_CANDIDATE;
+  m->rank = m->includeCount;
+  int32_t at = m->includeCount;
+  for (int32_t e = 1; e < m->effectCount; ++e) {
+    if (m->effectStatus[e] == VES_UNAVAILABLE)
+      continue;
+    int32_t nonZero = 0;
+    for (int32_t q = 0; q < m->effectColumns[e]; ++q)
+      if (b[m->parmOffset[e] + q] != 0.0)
+        ++nonZero;
+    m->rank += nonZero;
+    if (nonZero != 0) {
+      m->inModelList[at++] = e;
+      m->effectStatus[e] = VES_SELECTED;
+    }
+  }
+  m->inModelCount = at;
+  return 0;
+}
+
+int32_t vsfScaleBeta(VsfModel *m) {
+  const VsfModelOptions *o = m->options;
+  const double *source = o->parmStandardize ? m->solverBeta : m->pathBeta;
+  const double sy = m->nObs - 1 > 0 ? std::sqrt(std::max(m->totalSS, 0.0) / (m->nObs - 1)) : 0.0;
+  // Effects that left the model keep no estimate from an earlier step.
+  std::fill(m->beta, m->beta + m->parmCount, 0.0);
+  std::fill(m->stdBeta, m->stdBeta + m->parmCount, 0.0);
+  double S = 0;
+  for (int32_t p = m->includeCount; p < m->inModelCount; ++p) {
+    const int32_t e = m->inModelList[p];
+    for (int32_t q = 0; q < m->effectColumns[e]; ++q) {
+      const int32_t c = m->parmOffset[e] + q;
+      if (sy > 0)
+        m->stdBeta[c] = source[c] / sy;
+      m->beta[c] = source[c] * m->columnSumSquares[c];
+      S += m->beta[c] * m->columnSums[c];
+    }
+  }
+  m->beta[0] = o->noint ? 0.0 : m->sumWY - S;
+  return 0;
+}

@@ -1,0 +1,479 @@
+// The solver drivers and their callbacks. Loss and gradient come from the packed X'X when it
+// is in memory: 0.5 (y'y - 2 b'X'y + b'X'X b) and X'X b - X'y cost O(p^2) and no data pass;
+// otherwise from the loss and gradient kernels (or the least-angle kernels for QKLASSO$), one
+// pass over the pages per call. The group penalty weighs each effect by the square root of its
+// column count.
+#include "selection/vsfqklasso.h"
+
+#include "data/vsfthread.h"
+#include "driver/vsfoptions.h"
+#include "kernels/vsflarcallbacks.h"
+#include "kernels/vsfqkkernels.h"
+#include "kernels/vsfxpx.h"
+#include "model/vsfmodel.h"
+#include "model/vsfsolverest.h"
+#include "model/vsfsweep.h"
+#include "numerics/packedtri.h"
+#include "selection/vsfstoprules.h"
+#include "support/hoststubs.h"
+#include "support/notbuilt.h"
+#include "support/qksv.h"
+
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+using packed::at;
+using packed::sym;
+using packed::tri;
+
+// The solver failed (message 848/9230) or could not be loaded (848/9001).
+constexpr int32_t kSolverFailed = -310;
+constexpr int32_t kSolverMissing = -311;
+// The largest X'X triangle kept for the callbacks, in bytes.
+constexpr int64_t kGramBytes = int64_t{256} << 20;
+int64_t gramLimit = kGramBytes;
+
+VsfModel *modelOf(QkSolver *s) { return static_cast<VsfModel *>(s->userData); }
+
+int32_t pass(VsfModel *m, VsfSerialKernel serial, VsfThreadedKernel threaded) {
+  ++m->solverPasses;
+  return vsfRunPass(m, serial, threaded, 0);
+}
+
+bool groupKernels(const VsfModelOptions *o) {
+  return o->method == VM_QKGLASSO || o->method == VM_GROUPLASSO;
+}
+
+// The coefficients of the in-model effects past the forced ones, every other entry 0: what
+// the loss kernels multiply the rows by.
+void inModelCoefficients(const VsfModel *m, const double *b, std::vector<double> &out) {
+  out.assign(static_cast<size_t>(m->parmCount), 0.0);
+  for (int32_t p = m->includeCount; p < m->inModelCount; ++p) {
+    const int32_t e = m->inModelList[p];
+    for (int32_t q = 0; q < m->effectColumns[e]; ++q)
+      out[m->parmOffset[e] + q] = b[m->parmOffset[e] + q];
+  }
+}
+
+// Half the residual sum of squares from X'X, and when g is given the gradient X'X b - X'y of
+// the parameters whose gradient the kernels form (flagged in `want`).
+double gramLoss(const VsfModel *m, const std::vector<double> &b, const std::vector<char> *want,
+                double *g) {
+  const double *G = m->solverGram;
+  const int32_t P = m->parmCount;
+  double quad = 0, lin = 0;
+  std::vector<double> xb(static_cast<size_t>(P), 0.0);
+  std::vector<int32_t> nz;
+  for (int32_t j = 0; j < P; ++j)
+    if (b[j] != 0.0)
+      nz.push_back(j);
+  for (int32_t i = 0; i < P; ++i) {
+    double s = 0;
+    for (int32_t j : nz)
+      s += G[sym(1 + i, 1 + j)] * b[j];
+    xb[i] = s;
+  }
+  for (int32_t j : nz) {
+    quad += b[j] * xb[j];
+    lin += b[j] * G[at(1 + j, 0)];
+  }
+  if (g != nullptr)
+    for (int32_t i = 0; i < P; ++i)
+      g[i] = (*want)[i] ? xb[i] - G[at(1 + i, 0)] : 0.0;
+  return 0.5 * (G[0] - 2.0 * lin + quad);
+}
+
+// Parameters whose gradient the kernels form: the effects past the forced ones, or for
+// QKLASSO$ every effect but the intercept.
+std::vector<char> gradientParameters(const VsfModel *m) {
+  std::vector<char> want(static_cast<size_t>(m->parmCount), 0);
+  const bool path = m->options->method == VM_QKLASSO;
+  for (int32_t e = path ? 0 : m->includeCount; e < m->effectCount; ++e) {
+    if (path && m->effectStatus[e] == VES_INTERCEPT)
+      continue;
+    for (int32_t q = 0; q < m->effectColumns[e]; ++q)
+      want[m->parmOffset[e] + q] = 1;
+  }
+  return want;
+}
+
+// The coefficients into the model's vector, the in-model state rebuilt from them, and the
+// loss (and gradient) from X'X or a pass over the pages.
+int32_t evaluate(QkSolver *s, double *b, double *gradient, double *loss) {
+  VsfModel *m = modelOf(s);
+  const VsfModelOptions *o = m->options;
+  const int32_t P = m->parmCount;
+  const bool group = groupKernels(o);
+  ++m->solverEvaluations;
+  double *own = group ? m->solverBeta : m->pathBeta;
+  std::memcpy(own, b, sizeof(double) * P);
+  m->sse = 0;
+  if (!group)
+    m->validateAse = m->testAse = m->heldOutError = m->heldOutTestError = 0;
+  vsfReSetInModelFlags(m, b);
+  // Unavailable effects take no part: their coefficients stay 0 in the solver.
+  if (group && gradient != nullptr)
+    for (int32_t e = 0; e < m->effectCount; ++e)
+      if (m->effectStatus[e] == VES_UNAVAILABLE)
+        for (int32_t q = 0; q < m->effectColumns[e]; ++q)
+          b[m->parmOffset[e] + q] = 0.0;
+  int32_t rc = 0;
+  if (m->solverGram != nullptr) {
+    std::vector<double> bm;
+    inModelCoefficients(m, own, bm);
+    std::vector<char> want;
+    if (gradient != nullptr)
+      want = gradientParameters(m);
+    *loss = gramLoss(m, bm, gradient != nullptr ? &want : nullptr, gradient);
+    m->sse = 2.0 * *loss;
+  } else {
+    if (gradient != nullptr) {
+      std::memset(m->corr, 0, sizeof(double) * (group ? P : m->effectCount));
+      rc = group ? pass(m, vsfGradient, vsfGradient_t) : pass(m, vsfLarCorr, vsfLarCorr_t);
+    } else {
+      rc = group ? pass(m, vsfFunValue, vsfFunValue_t) : pass(m, vsfLarRss, vsfLarRss_t);
+    }
+    if (rc != 0)
+      return rc;
+    *loss = 0.5 * m->sse;
+    if (gradient != nullptr)
+      for (int32_t i = 0; i < P; ++i)
+        gradient[i] = group ? m->corr[i] : -m->corr[i];
+  }
+  if (group && gradient != nullptr)
+    for (int32_t e = 0; e < m->effectCount; ++e)
+      if (m->effectStatus[e] == VES_UNAVAILABLE)
+        for (int32_t q = 0; q < m->effectColumns[e]; ++q)
+          gradient[m->parmOffset[e] + q] = 0.0;
+  return 0;
+}
+
+double blockSquares(const VsfModel *m, int32_t e, const double *x) {
+  double s = 0;
+  for (int32_t q = 0; q < m->effectColumns[e]; ++q) {
+    const double v = x[m->parmOffset[e] + q];
+    s += v * v;
+  }
+  return s;
+}
+
+// The loaded extension and its solver instance for one driver run; torn down on every path.
+struct SolverSession {
+  VsfModel *m;
+  QkSvExtension *ext = nullptr;
+  QkSolver *solver = nullptr;
+  explicit SolverSession(VsfModel *model) : m(model) {}
+  ~SolverSession() {
+    if (solver != nullptr) {
+      const QkSolverOps *ops = solver->ops;
+      QkSolver *s = solver;
+      ops->destroy(s);
+      if (ops->release != nullptr)
+        ops->release(&s);
+    }
+    if (ext != nullptr)
+      ext->header.unload(&ext->header);
+    m->solverExtension = nullptr;
+    m->solverGram = nullptr;
+  }
+  // Loads the extension, creates the solver and forms X'X for the callbacks when it fits.
+  int32_t open() {
+    ext = reinterpret_cast<QkSvExtension *>(qkLoadByName(Exported_QKHandle, "qksv"));
+    if (ext == nullptr) {
+      xpmlog(848, 9001, {});
+      return kSolverMissing;
+    }
+    m->solverExtension = ext;
+    alignas(8) unsigned char parameters[128] = {};
+    solver = ext->create(ext, parameters, Exported_QKHandle->journal);
+    if (solver == nullptr) {
+      xpmlog(848, 9001, {});
+      return kSolverMissing;
+    }
+    return vsfSolverGram(m);
+  }
+};
+
+// A solver operation's non-zero status ends the fit with message 848/9230.
+int32_t failed(int32_t status) {
+  if (status == 0)
+    return 0;
+  if (status < 0)
+    return status; // a failing data pass inside a callback: its own code
+  xpmlog(848, 9230, {HostMsgArg(static_cast<int64_t>(status))});
+  return kSolverFailed;
+}
+
+// The L1 target is the penalty relative to its maximum; the other L1CHOICE readings need a
+// search the solver does not make.
+bool ratioTarget(const VsfModel *m) {
+  const VsfModelOptions *o = m->options;
+  return o->stop != VC_L1 || o->stopL1Choice == VL1_RATIO || o->stopL1Choice == VL1_NONE;
+}
+
+} // namespace
+
+void vsfSetSolverGramLimit(int64_t bytes) { gramLimit = bytes < 0 ? kGramBytes : bytes; }
+
+int32_t vsfSolverGram(VsfModel *m) {
+  m->solverGram = nullptr;
+  const int64_t cols = static_cast<int64_t>(m->parmCount) + 1;
+  if (m->sparseEffectCount != 0 || m->denseColumnCount != m->parmCount ||
+      tri(cols) * static_cast<int64_t>(sizeof(double)) > gramLimit)
+    return 0;
+  for (int32_t e = 0; e < m->effectCount; ++e)
+    if (m->effectColumns[e] > 0 && m->effectColumn[e] != 1 + m->parmOffset[e])
+      return 0;
+  if (vsfFullXpxOn(m) && m->xpxColumns == cols) {
+    m->solverGram = m->xpx;
+    return 0;
+  }
+  double *G = vsfModelArray<double>(m, tri(cols));
+  if (G == nullptr)
+    return 0; // no room: the callbacks pass over the pages
+  // The full cross-products pass writes the model's triangle of xpxColumns columns.
+  double *keep = m->xpx;
+  const int32_t keepColumns = m->xpxColumns;
+  m->xpx = G;
+  m->xpxColumns = static_cast<int32_t>(cols);
+  const int32_t rc = pass(m, vsfFullXpX, vsfFullXpX_t);
+  m->xpx = keep;
+  m->xpxColumns = keepColumns;
+  if (rc != 0)
+    return rc;
+  m->solverGram = G;
+  return 0;
+}
+
+int32_t vsfQkLossFun(QkSolver *s, const double *b, double *loss) {
+  const VsfModelOptions *o = modelOf(s)->options;
+  if (o->method < VM_QKLASSO || o->method > VM_GROUPLASSO)
+    return 0;
+  std::vector<double> copy(b, b + modelOf(s)->parmCount);
+  return evaluate(s, copy.data(), nullptr, loss);
+}
+
+int32_t vsfQkLossFunAndDeriv(QkSolver *s, double *b, double *gradient, double *loss) {
+  const VsfModelOptions *o = modelOf(s)->options;
+  if (o->method < VM_QKLASSO || o->method > VM_GROUPLASSO)
+    return 0;
+  return evaluate(s, b, gradient, loss);
+}
+
+int32_t vsfGroupLassoValue(QkSolver *s, const double *x, double *value) {
+  const VsfModel *m = modelOf(s);
+  double v = 0;
+  for (int32_t e = 1; e < m->effectCount; ++e)
+    v += std::sqrt(m->effectColumns[e] * blockSquares(m, e, x));
+  *value = v;
+  return 0;
+}
+
+int32_t vsfGroupLassoOperator(QkSolver *s, const double *x, double *y, double *penalty,
+                              int32_t *count, double *norm) {
+  const VsfModel *m = modelOf(s);
+  const double tau = s->relative ? s->lambda * s->lambdaMax : s->lambda;
+  double pen = 0, sq = 0;
+  int32_t nonZero = 0;
+  for (int32_t e = 1; e < m->effectCount; ++e) {
+    const int32_t k = m->effectColumns[e], first = m->parmOffset[e];
+    const double n = std::sqrt(blockSquares(m, e, x));
+    const double shrunk = n - std::sqrt(static_cast<double>(k)) * tau / s->stepFactor;
+    const double f = shrunk > 0 ? shrunk / n : 0.0;
+    for (int32_t q = 0; q < k; ++q)
+      y[first + q] = x[first + q] * f;
+    if (shrunk > 0)
+      ++nonZero;
+    const double ny = std::sqrt(blockSquares(m, e, y));
+    pen += std::sqrt(static_cast<double>(k)) * ny;
+    sq += ny * ny;
+  }
+  *penalty = pen;
+  *count = nonZero;
+  *norm = std::sqrt(sq);
+  return 0;
+}
+
+int32_t vsfGroupLassoLambdaMax(QkSolver *s) {
+  if (s->lambdaMax > 0)
+    return 0;
+  if (s->callbacks.lossAndGradient == nullptr)
+    return QKSV_NO_LAMBDA_MAX;
+  const VsfModel *m = modelOf(s);
+  std::memset(s->work, 0, sizeof(double) * static_cast<size_t>(s->size));
+  double loss = 0;
+  const int32_t rc = s->callbacks.lossAndGradient(s, s->work, s->gradient, &loss);
+  if (rc != 0)
+    return rc;
+  double best = 0;
+  for (int32_t e = 1; e < m->effectCount; ++e) {
+    const int32_t k = m->effectColumns[e];
+    if (k <= 0)
+      continue;
+    const double g = std::sqrt(blockSquares(m, e, s->gradient) / k);
+    if (g > best)
+      best = g;
+  }
+  s->lambdaMax = best;
+  return 0;
+}
+
+int32_t vsfQkValidateTest(VsfModel *m) {
+  const VsfModelOptions *o = m->options;
+  m->validateAse = m->testAse = m->heldOutError = 0;
+  // Without VALIDATE, TEST or held-out rows the pass would add nothing.
+  if (o->validateInUse || o->testInUse || o->cvExternal) {
+    const int32_t rc = pass(m, vsfValidateTest, vsfValidateTest_t);
+    if (rc != 0)
+      return rc;
+  }
+  m->validateAse = m->wValidate > 0 ? m->validateAse / m->wValidate : hostMissing();
+  m->testAse = m->wTest > 0 ? m->testAse / m->wTest : hostMissing();
+  return 0;
+}
+
+int32_t vsfQkLasso(VsfModel *m) {
+  const VsfModelOptions *o = m->options;
+  if (!ratioTarget(m))
+    return vsfNotBuilt("L1CHOICE=NORM and VALUE with the solver-based LASSO");
+  SolverSession session(m);
+  int32_t rc = session.open();
+  if (rc != 0)
+    return rc;
+  QkSolver *s = session.solver;
+  const QkSolverOps *ops = s->ops;
+  if ((rc = failed(ops->setProblemSize(s, m->parmCount))) != 0 ||
+      (rc = failed(ops->setLambda(s, m->l1Target))) != 0 ||
+      (rc = failed(ops->setPenaltyKind(s, QKSV_L1))) != 0 || (rc = failed(ops->prepare(s))) != 0)
+    return rc;
+  ops->setUserData(s, m);
+  s->callbacks.loss = vsfQkLossFun;
+  s->callbacks.lossAndGradient = vsfQkLossFunAndDeriv;
+  if ((rc = failed(ops->setTolerance(s, o->tol))) != 0 || (rc = failed(ops->finishSetup(s))) != 0)
+    return rc;
+  ops->setStartValues(s, nullptr);
+  if ((rc = failed(ops->solve(s))) != 0)
+    return rc;
+  double *out = o->parmStandardize ? m->solverBeta : m->pathBeta;
+  ops->getSolution(s, out);
+  double result = 0;
+  ops->getResult(s, &result);
+  m->lambdaMax = result;
+  double loss = 0;
+  ops->getObjective(s, &loss);
+  m->sse = 2.0 * loss;
+  vsfReSetInModelFlags(m, out);
+  return vsfScaleBeta(m);
+}
+
+namespace {
+
+// Sets up the group-penalty solver with all five callbacks.
+int32_t setUpGroup(VsfModel *m, QkSolver *s) {
+  const QkSolverOps *ops = s->ops;
+  int32_t rc;
+  if ((rc = failed(ops->setProblemSize(s, m->parmCount))) != 0 ||
+      (rc = failed(ops->setPenaltyKind(s, QKSV_GROUP))) != 0 || (rc = failed(ops->prepare(s))) != 0)
+    return rc;
+  ops->setUserData(s, m);
+  s->callbacks.lambdaMax = vsfGroupLassoLambdaMax;
+  s->callbacks.loss = vsfQkLossFun;
+  s->callbacks.lossAndGradient = vsfQkLossFunAndDeriv;
+  s->callbacks.penaltyValue = vsfGroupLassoValue;
+  s->callbacks.penaltyOperator = vsfGroupLassoOperator;
+  if ((rc = failed(ops->setTolerance(s, m->options->tol))) != 0 ||
+      (rc = failed(ops->finishSetup(s))) != 0)
+    return rc;
+  ops->setStartValues(s, nullptr);
+  return 0;
+}
+
+// The solution at penalty v: coefficients, SSE, in-model state, held-out sums.
+int32_t solveAt(VsfModel *m, QkSolver *s, double v) {
+  const QkSolverOps *ops = s->ops;
+  int32_t rc;
+  if ((rc = failed(ops->setLambda(s, v))) != 0 || (rc = failed(ops->solve(s))) != 0)
+    return rc;
+  ops->getSolution(s, m->solverBeta);
+  double loss = 0;
+  ops->getObjective(s, &loss);
+  m->sse = 2.0 * loss;
+  vsfReSetInModelFlags(m, m->solverBeta);
+  return vsfQkValidateTest(m);
+}
+
+// L1 norm and L2 norm of the standardized coefficients.
+void coefficientNorms(VsfModel *m) {
+  double l1 = 0, l2 = 0;
+  for (int32_t p = 0; p < m->parmCount; ++p) {
+    l1 += std::fabs(m->solverBeta[p]);
+    l2 += m->solverBeta[p] * m->solverBeta[p];
+  }
+  m->l1Norm = l1;
+  m->l2Norm = std::sqrt(l2);
+}
+
+} // namespace
+
+int32_t vsfGroupLasso(VsfModel *m) {
+  const VsfModelOptions *o = m->options;
+  SolverSession session(m);
+  int32_t rc = session.open();
+  if (rc != 0)
+    return rc;
+  QkSolver *s = session.solver;
+  if ((rc = setUpGroup(m, s)) != 0)
+    return rc;
+  double stopValue, chooseValue;
+  vsfInitCriteria(m, &stopValue, &chooseValue, nullptr);
+  m->l1Norm = m->l2Norm = 0;
+  m->lambdaMax = 1.0;
+  const int32_t parms = m->parmCount;
+  const bool stopL1 = o->stop == VC_L1;
+  int32_t t = o->noint ? 0 : 1;
+  double v = o->rho;
+  while (vsfKeepGoing(m, t)) {
+    if (stopL1 && v <= m->l1Target)
+      v = m->l1Target;
+    // The estimates of the last step, for a step that the STOP= criterion refuses.
+    double *savedBeta = m->savedSolverBetaA, *savedStdBeta = m->savedSolverBetaB;
+    const bool keep = savedBeta != nullptr && savedStdBeta != nullptr;
+    if (keep && (!stopL1 || v == m->l1Target)) {
+      std::memcpy(savedBeta, m->beta, sizeof(double) * parms);
+      std::memcpy(savedStdBeta, m->stdBeta, sizeof(double) * parms);
+    }
+    if ((rc = solveAt(m, s, v)) != 0)
+      return rc;
+    coefficientNorms(m);
+    int32_t result = 0;
+    if ((rc = vsfStopSelection(0.0, m, t, 0, 1, &stopValue, &result)) != 0)
+      return rc;
+    if (m->stopReason == VSR_NO_IMPROVEMENT && keep) {
+      std::memcpy(m->beta, savedBeta, sizeof(double) * parms);
+      std::memcpy(m->stdBeta, savedStdBeta, sizeof(double) * parms);
+      vsfReSetInModelFlags(m, m->beta);
+    }
+    if (result == -1)
+      break;
+    vsfChoose(stopValue, stopValue, m, &chooseValue, 1);
+    m->lambda = v;
+    // A step whose record cannot be written would be missing from the tables.
+    if ((rc = vsfRecordStep(m, -100)) != 0)
+      return rc;
+    if (stopL1 && std::fabs(m->lambda / 1000 - (m->l1Target * m->lambdaMax) / 1000) <=
+                      std::fabs(m->lambda / 1000) * m->fuzz) {
+      m->stopReason = VSR_L1_TARGET;
+      break;
+    }
+    s->ops->setStartValues(s, m->solverBeta);
+    v *= o->rho;
+    ++t;
+  }
+  double result = 0;
+  s->ops->getResult(s, &result);
+  m->lambdaMax = result;
+  return 0;
+}
