@@ -305,6 +305,7 @@ int32_t vsfData(VsfContext* ctx) {
   s->noStandardize = st.noStandardize;
   s->noprint = ctx->noprint;
   s->l2Steps = o.l2Steps;
+  s->enTuneRows = o.showL2Search && o.l2Search != 1;
   s->testFraction = o.testFraction;
   s->validateFraction = o.validateFraction;
   s->trainFraction = o.trainFraction;

@@ -14,6 +14,7 @@
 #include "output/vsfmodelview.h"
 #include "output/vsfprint.h"
 #include "output/vsfprinters.h"
+#include "output/vsfscreentables.h"
 #include "output/vsfresults.h"
 #include "selection/vsfprocess.h"
 #include "support/hoststubs.h"
@@ -325,9 +326,18 @@ int32_t vsfResults(VsfContext* ctx) {
     zlevPrintEftDetails(ctx->outputManager, d);
   if ((rc = vsfpDimensions(ctx)) != 0)
     return rc;
-  if (o.screen > SCREEN_NONE || o.showL2Search || (o.cvExternal && o.showCvex)) {
-    xebug("the screening, elastic-net search and external cross-validation tables are not "
-          "available in this build");
+  if (o.screen > SCREEN_NONE) {
+    if ((rc = vsfpScreenInfo(ctx)) != 0)
+      return rc;
+    if (o.screen == SCREEN_SIS && (rc = vsfpSISInfo(ctx)) != 0)
+      return rc;
+  }
+  if (o.showL2Search) {
+    vsfpElasticNetParaSummary(ctx);
+    vsfpElasticNetL2(ctx);
+  }
+  if (o.cvExternal && o.showCvex) {
+    xebug("the external cross-validation tables are not available in this build");
     return -99;
   }
   if (o.stepDetails != 0 || o.details >= 2) {

@@ -1,7 +1,7 @@
 // The least-angle path. With the packed cross-product matrix the correlations, direction
 // products and (for least-squares coefficients) the SSE come from the matrix; otherwise the
-// path kernels pass over the pages. Safe screening and SIS are not built: the path refuses
-// those SCREEN= codes with a numbered message instead of running them unscreened.
+// path kernels pass over the pages. Screening (vsfscreen.cpp) decides which candidates a step
+// looks at.
 #include "selection/vsflarlasso.h"
 
 #include "data/vsfthread.h"
@@ -10,6 +10,7 @@
 #include "model/vsfmodel.h"
 #include "model/vsfsweep.h"
 #include "numerics/packedtri.h"
+#include "selection/vsfscreen.h"
 #include "selection/vsfstoprules.h"
 #include "support/hoststubs.h"
 #include "support/notbuilt.h"
@@ -42,11 +43,12 @@ bool rolesPresent(const VsfModel *m) {
   return o->validateInUse || o->testInUse;
 }
 
-// The step length that lets the first outside effect catch up with the active ones.
-double catchUp(const VsfModel *m, double cmax, double A) {
+} // namespace
+
+double vsfLarCatchUp(const VsfModel *m, double cmax, double A) {
   double best = kBig;
   for (int32_t j = m->includeCount; j < m->effectCount; ++j) {
-    if (m->effectStatus[j] != VES_CANDIDATE)
+    if (!vsfScreenEligible(m, j))
       continue;
     const double c = m->corr[j], a = m->dirCorr[j];
     double g1 = (A - a) == 0.0 ? kBig : (cmax - c) / (A - a);
@@ -62,6 +64,8 @@ double catchUp(const VsfModel *m, double cmax, double A) {
   return best == kBig ? cmax / A : best;
 }
 
+namespace {
+
 // The most correlated outside effect (near-ties go to the lower index) and its absolute
 // correlation; effects tied with it would make the direction undefined, so they leave the
 // path. -1 when no effect is outside.
@@ -70,7 +74,7 @@ int32_t mostCorrelated(VsfModel *m, int32_t first, double *cmaxOut) {
   double cmax = 0.0;
   int32_t candidate = -1;
   for (int32_t j = first; j < E; ++j) {
-    if (m->effectStatus[j] != VES_CANDIDATE)
+    if (!vsfScreenEligible(m, j))
       continue;
     const double c = std::fabs(m->corr[j]);
     if (c > cmax + m->fuzz) {
@@ -79,9 +83,11 @@ int32_t mostCorrelated(VsfModel *m, int32_t first, double *cmaxOut) {
     }
   }
   for (int32_t j = first; j < E; ++j)
-    if (j != candidate && m->effectStatus[j] == VES_CANDIDATE &&
-        std::fabs(std::fabs(m->corr[j]) - cmax) < 1e-8)
+    if (j != candidate && vsfScreenEligible(m, j) &&
+        std::fabs(std::fabs(m->corr[j]) - cmax) < 1e-8) {
       m->effectStatus[j] = VES_UNAVAILABLE;
+      vsfScreenTied(m, j);
+    }
   *cmaxOut = cmax;
   return candidate;
 }
@@ -143,8 +149,9 @@ int32_t outsideProducts(VsfModel *m, int32_t first, double A, bool full) {
 }
 
 // LASSO: a coefficient that reaches zero before *gamma ends the step there and is dropped
-// at the next step.
-void lassoZeroCrossing(const VsfModel *m, int32_t first, double *gamma, int32_t *pendingDrop) {
+// at the next step. *ratio and *effect receive the first zero crossing (-1: none).
+void lassoZeroCrossing(const VsfModel *m, int32_t first, double *gamma, int32_t *pendingDrop,
+                       double *ratio, int32_t *effect) {
   const int32_t *in = m->inModelList;
   double best = kBig;
   int32_t drop = -1;
@@ -157,6 +164,8 @@ void lassoZeroCrossing(const VsfModel *m, int32_t first, double *gamma, int32_t 
       drop = k;
     }
   }
+  *ratio = best;
+  *effect = drop;
   if (best < *gamma) {
     *gamma = best;
     *pendingDrop = drop;
@@ -295,12 +304,14 @@ void dataScaleEstimates(VsfModel *m, int32_t first, double sy) {
   m->beta[0] = m->sumWY - S;
 }
 
+int32_t walkPath(VsfModel *m, double *stopValue, double *chooseValue);
+
 } // namespace
 
 int32_t LarLassoStep(VsfModel *m, int32_t *changedEffect, int32_t *pendingDrop) {
   const VsfModelOptions *o = m->options;
   const int32_t first = m->includeCount;
-  const int32_t all = m->effectCount - (o->noint ? 1 : 0);
+  const int32_t all = vsfScreenFullCount(m);
   const bool full = vsfFullXpxOn(m);
   int32_t rc;
 
@@ -308,6 +319,7 @@ int32_t LarLassoStep(VsfModel *m, int32_t *changedEffect, int32_t *pendingDrop) 
 
   if (*pendingDrop != -1) {
     vsfDropEffect(m, *pendingDrop, 1);
+    vsfScreenDropped(m, *pendingDrop);
     *changedEffect = *pendingDrop;
   }
   double cmax;
@@ -318,7 +330,9 @@ int32_t LarLassoStep(VsfModel *m, int32_t *changedEffect, int32_t *pendingDrop) 
       return 0;
     }
     *changedEffect = candidate;
-    if ((rc = vsfAddEffect(m, candidate, 0, 0)) != 0)
+    rc = vsfAddEffect(m, candidate, 0, 0);
+    vsfScreenEntered(m, candidate);
+    if (rc != 0)
       return rc;
   }
   *pendingDrop = -1;
@@ -331,9 +345,13 @@ int32_t LarLassoStep(VsfModel *m, int32_t *changedEffect, int32_t *pendingDrop) 
   const double A = equiangularDirection(m, first, &R);
   if ((rc = outsideProducts(m, first, A, full)) != 0)
     return rc;
-  double gamma = m->inModelCount == all ? cmax / A : catchUp(m, cmax, A);
+  double gamma = m->inModelCount == all ? cmax / A : vsfLarCatchUp(m, cmax, A);
+  double dropRatio = kBig;
+  int32_t dropEffect = -1;
   if (lassoType(o->method))
-    lassoZeroCrossing(m, first, &gamma, pendingDrop);
+    lassoZeroCrossing(m, first, &gamma, pendingDrop, &dropRatio, &dropEffect);
+  if ((rc = vsfScreenStep(m, cmax, A, &gamma, pendingDrop, dropRatio, dropEffect)) != 0)
+    return rc;
   const bool reached = newPathValue(m, cmax, A, R, &gamma);
 
   // The path ends when the step no longer moves, or when lambda stops falling.
@@ -360,9 +378,6 @@ int32_t vsfLarLasso(VsfModel *m) {
   VsfModelOptions *o = m->options;
   const int32_t E = m->effectCount;
   int32_t rc;
-  if (o->screen >= SCREEN_SASVI) {
-    return vsfNotBuilt("screening");
-  }
   if (o->cvExternal) {
     return vsfNotBuilt("external cross validation");
   }
@@ -385,6 +400,19 @@ int32_t vsfLarLasso(VsfModel *m) {
     if (m->effectStatus[j] == VES_CANDIDATE && std::fabs(m->corr[j]) > m->lambdaMax)
       m->lambdaMax = std::fabs(m->corr[j]);
 
+  // A rule switched off for this fit (nothing correlated) is the user's again for the next.
+  const uint8_t screen = o->screen;
+  if ((rc = vsfScreenStart(m)) == 0)
+    rc = walkPath(m, &stopValue, &chooseValue);
+  o->screen = screen;
+  return rc;
+}
+
+namespace {
+
+int32_t walkPath(VsfModel *m, double *stopValue, double *chooseValue) {
+  const VsfModelOptions *o = m->options;
+  int32_t rc;
   m->lambda = m->lambdaMax;
   m->l1Norm = m->l2Norm = 0.0;
   if (!o->noint && m->stepCount > 0) {
@@ -395,6 +423,7 @@ int32_t vsfLarLasso(VsfModel *m) {
 
   int32_t pendingDrop = -1;
   int32_t t = o->noint ? 0 : 1;
+  const int32_t target = o->screen == SCREEN_SIS ? m->screenKeep + m->includeCount : m->effectCount;
   const int32_t parms = m->parmCount;
   while (vsfKeepGoing(m, t)) {
     const int32_t d = pendingDrop == -1 ? 1 : -1;
@@ -409,7 +438,7 @@ int32_t vsfLarLasso(VsfModel *m) {
         m->stopReason != VSR_PATH_END2)
       return 0;
     int32_t result = 0;
-    if ((rc = vsfStopSelection(0.0, m, t, changed, d, &stopValue, &result)) != 0)
+    if ((rc = vsfStopSelection(0.0, m, t, changed, d, stopValue, &result)) != 0)
       return rc;
     if (m->stopReason == VSR_NO_IMPROVEMENT) {
       std::memcpy(m->beta, m->savedBeta, sizeof(double) * parms);
@@ -419,10 +448,10 @@ int32_t vsfLarLasso(VsfModel *m) {
       return 0;
     if (o->pressNeeded && (rc = vsfComputePress(m)) != 0)
       return rc;
-    vsfChoose(stopValue, stopValue, m, &chooseValue, d);
+    vsfChoose(*stopValue, *stopValue, m, chooseValue, d);
     if ((rc = vsfRecordStep(m, changed)) != 0)
       return rc;
-    if (m->inModelCount == E && pendingDrop == -1) {
+    if (m->inModelCount == target && pendingDrop == -1) {
       m->stopReason = VSR_ALL_ENTERED;
       return 0;
     }
@@ -430,3 +459,5 @@ int32_t vsfLarLasso(VsfModel *m) {
   }
   return 0;
 }
+
+} // namespace
