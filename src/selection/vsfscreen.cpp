@@ -232,6 +232,7 @@ int32_t vsfScreenStart(VsfModel *m) {
     return -2;
   const int32_t E = m->effectCount;
   m->lambdaRatioSum = 0;
+  m->screenPower = o->screenSteps; // SCREENSTEPS$=, 4 by default
   std::memcpy(m->screenStat, m->corr, sizeof(double) * E);
   std::memcpy(m->screenFlag, m->effectStatus, static_cast<size_t>(E));
   m->lambda = m->lambdaMax;
@@ -265,7 +266,7 @@ int32_t refresh(VsfModel *m, double A) {
   std::memcpy(m->screenFlag, m->effectStatus, static_cast<size_t>(E));
   const int32_t f = o->noint ? 0 : 1;
   if (m->stepCount > f && m->lambdaRatioSum > 0)
-    m->screenRatio = std::pow(m->lambdaRatioSum / (m->stepCount - f), m->screenSetting);
+    m->screenRatio = std::pow(m->lambdaRatioSum / (m->stepCount - f), m->screenPower);
   if (o->screen == SCREEN_SASVI && m->screenTermB > 0 && m->screenTermA > 0) {
     for (int32_t j = m->includeCount; j < E; ++j)
       if (m->effectStatus[j] == VES_CANDIDATE)
