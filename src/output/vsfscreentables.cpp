@@ -26,7 +26,7 @@ int32_t vsfpScreenInfo(VsfContext *ctx) {
     out.entry(4021, rvqTextHandle(287, vsfMsg(4022)));
   } else {
     out.entry(4021, rvqTextHandle(287, vsfMsg(4023)));
-    const RvqAttr pvalue3 = rvqString(340, "pvalue.3", 8);
+    const RvqAttr pvalue3 = rvqTextHandle(340, vsfText("pvalue.3"));
     if (m->screenKeepRatio == -1)
       out.entry(4027, rvqInt(287, o.keepNum));
     else

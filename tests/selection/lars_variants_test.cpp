@@ -129,11 +129,15 @@ TEST(LarVariants, ElasticNetByDataPassesWalksTheSamePath) {
 // search when the search interval is the single point 0.01: every trial and the final fit
 // are then the same fit.
 TEST(LarVariants, ElasticNetThroughTheProcessEntry) {
-  const auto want = readPath("enet");
-  for (int32_t search : {1, 2, 3}) {
+  for (int32_t search : {1, 2, 3, -2}) {
+    // -2: the golden section with ENSCALE (the reported coefficients rescaled).
+    const int32_t en = search < 0 ? 1 : 0;
+    search = search < 0 ? -search : search;
+    const auto want = readPath(en ? "enet_scaled" : "enet");
     PathSetup p;
     p.method = 9;
     p.l2 = 0.01;
+    p.enSetting = en;
     PathFit f(p);
     ASSERT_EQ(f.fit.run.read(f.fit.src), 0);
     VsfModel &m = f.m();
