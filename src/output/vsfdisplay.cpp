@@ -14,8 +14,8 @@
 #include "output/vsfmodelview.h"
 #include "output/vsfprint.h"
 #include "output/vsfprinters.h"
-#include "output/vsfscreentables.h"
 #include "output/vsfresults.h"
+#include "output/vsfscreentables.h"
 #include "selection/vsfprocess.h"
 #include "support/hoststubs.h"
 

@@ -23,16 +23,13 @@ using qrxrun::Value;
 namespace {
 
 std::vector<std::vector<double>> readCsv(const std::string &name) {
-  std::ifstream in(std::string(QRX_TEST_DATA) + "/lars/" + name + ".csv");
   std::vector<std::vector<double>> out;
-  std::string line;
-  std::getline(in, line);
-  while (std::getline(in, line)) {
-    std::stringstream ss(line);
-    std::string cell;
+  const auto rows =
+      qrxrun::csvRows(qrxrun::readFile(std::string(QRX_TEST_DATA) + "/lars/" + name + ".csv"));
+  for (size_t i = 1; i < rows.size(); ++i) {
     std::vector<double> v;
-    while (std::getline(ss, cell, ','))
-      v.push_back(std::stod(cell));
+    for (const std::string &c : rows[i])
+      v.push_back(std::stod(c));
     out.push_back(v);
   }
   return out;

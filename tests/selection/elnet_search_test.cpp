@@ -10,8 +10,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <fstream>
-#include <sstream>
 
 using namespace larstest;
 
@@ -22,19 +20,9 @@ struct TuneRef {
 };
 
 std::vector<TuneRef> readTune(const std::string &name) {
-  std::ifstream in(std::string(QRX_TEST_DATA) + "/lars/" + name + ".csv");
-  EXPECT_TRUE(in.good()) << name;
   std::vector<TuneRef> out;
-  std::string line;
-  std::getline(in, line);
-  while (std::getline(in, line)) {
-    std::stringstream ss(line);
-    std::string cell;
-    std::vector<double> v;
-    while (std::getline(ss, cell, ','))
-      v.push_back(std::stod(cell));
+  for (const std::vector<double> &v : readNumbers(name))
     out.push_back({v[1], v[2], v[3], v[4], v[5], v[6], v[7]});
-  }
   return out;
 }
 
