@@ -232,3 +232,37 @@ TEST(ScreeningProgram, SisTablesReportTheKeptCandidates) {
   const Value *s = tablesOf(r, "SelectionSummary").at(0);
   EXPECT_LE((*s)["rows"].items.size(), 13u);
 }
+
+// CHOOSE=VALIDATE judges the trials by the validation rows of a PARTITION statement; the
+// chosen L2's row is the one marked and the factoid names it.
+TEST(ElasticNetProgram, ValidationRowsJudgeTheTrials) {
+  const ProgramRun r =
+      runDiabetes("l2search=grid l2low=0.001 l2high=100 l2steps=6 choose=validate showl2search$);\n"
+                  "  partition fraction(validate=0.3");
+  ASSERT_EQ(r.status, 0) << r.log;
+  const auto tables = tablesOf(r, "ElasticNetTuneL2");
+  ASSERT_EQ(tables.size(), 1u) << r.log;
+  const Value &t = *tables[0];
+  ASSERT_EQ(t["rows"].items.size(), 6u);
+  size_t best = 0;
+  for (size_t i = 0; i < 6; ++i) {
+    EXPECT_NEAR(number(t, i, "L2"), std::pow(10.0, -3.0 + i), 1e-12 * std::pow(10.0, i - 3.0));
+    if (number(t, i, "CriterionValue") < number(t, best, "CriterionValue"))
+      best = i;
+  }
+  for (size_t i = 0; i < 6; ++i)
+    EXPECT_EQ(number(t, i, "OptCriterion"), i == best ? 1.0 : 0.0) << i;
+  const Value *chosen = factoidEntry(*tablesOf(r, "ElasticNetParaSummary")[0], "Chosen L2");
+  ASSERT_NE(chosen, nullptr);
+  EXPECT_EQ(chosen->n, number(t, best, "L2"));
+  // The final fit's validation ASE at its chosen step is the chosen row's value.
+  const Value *summary = tablesOf(r, "SelectionSummary").at(0);
+  bool marked = false;
+  for (size_t i = 0; i < (*summary)["rows"].items.size(); ++i)
+    if (number(*summary, i, "OptValidationASE") == 1) {
+      marked = true;
+      EXPECT_NEAR(number(*summary, i, "ValidationASE"), number(t, best, "CriterionValue"),
+                  1e-9 * number(t, best, "CriterionValue"));
+    }
+  EXPECT_TRUE(marked);
+}

@@ -30,8 +30,10 @@ std::vector<TuneRef> readTune(const std::string &name) {
 struct Search {
   PathFit f;
   std::vector<double> rows;
-  Search(int32_t kind, double lo, double hi, int32_t steps, int32_t choose, int32_t stop = 0)
-      : f(setup(choose, stop)) {
+  Search(int32_t kind, double lo, double hi, int32_t steps, int32_t choose, int32_t stop = 0,
+         const Design &d = diabetes())
+      : f(setup(choose, stop), d) {
+    f.fit.opt.pressNeeded = choose == VC_PRESS;
     EXPECT_EQ(f.fit.run.read(f.fit.src), 0);
     VsfModel &m = f.m();
     m.options = &f.fit.opt;
@@ -193,5 +195,28 @@ TEST(ElasticNetSearch, SharedCrossProductsGiveEachTrialItsOwnPath) {
       EXPECT_NEAR(m.stepL1Norm[s], fresh.m().stepL1Norm[s], 1e-12 * (1 + m.stepL1Norm[s])) << tag;
     }
     m.l2BaseXpx = nullptr;
+  }
+}
+
+// Every criterion the elastic net allows judges the trials: the chosen L2 is the trial of the
+// smallest value, and that value is the criterion of the final fit's chosen step.
+TEST(ElasticNetSearch, EveryCriterionChoosesItsSmallestTrial) {
+  static const Design partition = fittest::readDesign("partition");
+  for (int32_t code : {VC_AIC, VC_AICC, VC_SBC, VC_ADJRSQ, VC_CP, VC_BIC, VC_PRESS, VC_VALIDATE}) {
+    const std::string tag = "criterion " + std::to_string(code);
+    Search s(3, 0.0, 10.0, 4, code, 0, code == VC_VALIDATE ? partition : diabetes());
+    ASSERT_EQ(s.run(), 0) << tag;
+    ASSERT_EQ(s.m().fitStatus, 0) << tag;
+    size_t best = 0;
+    for (size_t i = 0; i < 4; ++i) {
+      ASSERT_TRUE(std::isfinite(s.row(i)[3])) << tag << " trial " << i;
+      if (s.row(i)[3] < s.row(best)[3])
+        best = i;
+    }
+    VsfModel &m = s.m();
+    EXPECT_EQ(m.finalL2, s.row(best)[0]) << tag;
+    const double sign = code == VC_ADJRSQ ? -1.0 : 1.0;
+    const double value = sign * fittest::stepCriterion(m, code, m.chosenStep);
+    expectClose(value, s.row(best)[3], std::fabs(value), 1e-9, tag + " chosen value");
   }
 }
