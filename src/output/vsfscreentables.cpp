@@ -28,7 +28,7 @@ int32_t vsfpScreenInfo(VsfContext *ctx) {
     out.entry(4021, rvqTextHandle(287, vsfMsg(4023)));
     const RvqAttr pvalue3 = rvqTextHandle(340, vsfText("pvalue.3"));
     if (m->screenKeepRatio == -1)
-      out.entry(4027, rvqInt(287, o.keepNum));
+      out.entry(4027, rvqInt(287, o.screen == SCREEN_SIS ? o.keepNum : m->screenKeep));
     else
       out.entry(4026, rvqDouble(287, m->screenKeepRatio), {pvalue3});
     const int32_t K = m->screenKeep;

@@ -216,6 +216,12 @@ int32_t vsfScreenSquareSums(VsfModel *m) {
 
 int32_t vsfScreenStart(VsfModel *m) {
   VsfModelOptions *o = m->options;
+  if (o->screen == SCREEN_BASE) {
+    // BASE$ screens nothing out: every candidate is kept.
+    m->screenKeep = m->effectCount - m->includeCount;
+    m->screenKeepRatio = -1;
+    return 0;
+  }
   if (o->screen == SCREEN_SIS) {
     if (allocateScreening(m) != 0)
       return -2;

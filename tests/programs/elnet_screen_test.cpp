@@ -200,6 +200,13 @@ TEST(ScreeningProgram, SafeRulesWalkTheUnscreenedPath) {
     const Value *method = factoidEntry(*info[0], "Screening Method");
     ASSERT_NE(method, nullptr);
     EXPECT_EQ(method->s, rule == "base$" ? "Sure Independence Screening" : "Safe Screening");
+    if (rule == "base$") {
+      // BASE$ keeps every candidate.
+      EXPECT_EQ(factoidEntry(*info[0], "Number of Effects Kept")->n, kCols);
+      EXPECT_EQ(factoidEntry(*info[0], "Fraction of Effects Kept")->n, 1.0);
+    } else {
+      EXPECT_EQ(factoidEntry(*info[0], "Number of Effects Kept"), nullptr);
+    }
   }
 }
 
