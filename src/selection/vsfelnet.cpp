@@ -5,7 +5,7 @@
 #include "selection/vsfelnet.h"
 
 #include "driver/vsfoptions.h"
-#include "model/vsfformulas.h"
+#include "model/vsfcriteria.h"
 #include "model/vsfmodel.h"
 #include "selection/vsfprocess.h"
 #include "support/hostif.h"
@@ -27,33 +27,24 @@ int32_t searchCriterion(const VsfModelOptions *o) {
   return (c == VC_NONE_GIVEN || c == VC_SL || c == VC_NONE) ? o->stop : c;
 }
 
-// The criterion's value at step k of the trial just fitted (smaller is better).
+// The criterion's value at step k of the trial just fitted (smaller is better; 0 for a
+// search without a criterion).
 double trialValue(const VsfModel *m, int32_t k) {
-  const VsfModelOptions *o = m->options;
-  const double sse = m->stepSSE[k], n = m->nObs;
-  const int32_t p = m->stepRank[k];
-  auto kept = [&](const double *series) { return series != nullptr ? series[k] : hostMissing(); };
-  switch (searchCriterion(o)) {
+  const int32_t code = searchCriterion(m->options);
+  switch (code) {
   case VC_AIC:
-    return vsfAic(p, sse, n);
   case VC_AICC:
-    return vsfAicc(p, sse, n);
   case VC_SBC:
-    return vsfSbc(p, sse, n);
+  case VC_CP:
+  case VC_BIC:
+  case VC_PRESS:
+  case VC_VALIDATE:
+  case VC_CV:
+    return vsfStepCriterion(m, code, k);
   case VC_ADJRSQ: {
-    const double v = vsfAdjrsq(p, o->noint, sse, m->totalSS, n);
+    const double v = vsfStepCriterion(m, code, k);
     return isHostMissing(v) ? v : -v;
   }
-  case VC_CP:
-    return vsfCp(p, sse, n, m->fullMse);
-  case VC_BIC:
-    return vsfBic(p, sse, n, m->fullMse);
-  case VC_PRESS:
-    return kept(m->stepPress);
-  case VC_VALIDATE:
-    return kept(m->stepValidateAse);
-  case VC_CV:
-    return kept(m->stepCvPress);
   default:
     return 0.0;
   }
