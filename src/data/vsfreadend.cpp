@@ -149,7 +149,9 @@ int32_t laterArrays(Pass &p, QkPool *pool) {
     std::memcpy(m->effectColumnCopy, m->effectColumn, sizeof(int32_t) * static_cast<size_t>(E));
   }
   if (s->enTuneRows) {
-    m->enTuneRows = allocArray<double>(pool, 7 * static_cast<int64_t>(std::max(s->l2Steps, 1)));
+    // The golden-section search makes three trials however few L2STEPS= asks for.
+    m->enTuneCapacity = std::max(s->l2Steps, 3);
+    m->enTuneRows = allocArray<double>(pool, 7 * static_cast<int64_t>(m->enTuneCapacity));
     if (m->enTuneRows == nullptr)
       return -2;
   }

@@ -522,6 +522,10 @@ int32_t checkMethodsAndResponse(VsfContext* ctx) {
   return 0;
 }
 
+// The most effects for which an L2 search forms the full X'X by itself (two packed copies of
+// about 16 MB each).
+constexpr int32_t kL2SearchFullEffects = 2000;
+
 // The role variable, the shape of the cross products (full or incremental) and the
 // thread count.
 void buildShapeAndThreads(VsfContext* ctx) {
@@ -534,6 +538,11 @@ void buildShapeAndThreads(VsfContext* ctx) {
   if (!po.sscpFull && !po.sscpIncremental && d->effectCount < 10)
     full = 1;
   if (o.method == VM_BACKWARD || forceNone)
+    full = 1;
+  // The trials of an L2 search share one X'X and add their ridge to its diagonal; without it
+  // every trial would make its data passes again. Screening exists to avoid the full matrix.
+  if (o.method == VM_ELASTICNET && o.l2Search != 1 && o.screen == SCREEN_NONE &&
+      !po.sscpIncremental && d->effectCount <= kL2SearchFullEffects)
     full = 1;
   if (po.sscpIncremental && o.method == VM_BACKWARD)
     warn(ctx, 146);

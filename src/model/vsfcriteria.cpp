@@ -223,3 +223,35 @@ void vsfDiagXpXi(VsfModel *m) {
   }
   interceptVarianceToData(m);
 }
+
+double vsfStepCriterion(const VsfModel *m, int32_t code, int32_t i) {
+  const VsfModelOptions &o = *m->options;
+  const double sse = m->stepSSE[i], n = m->nObs;
+  const int32_t p = m->stepRank[i];
+  switch (code) {
+  case VC_AIC:
+    return vsfAic(p, sse, n);
+  case VC_AICC:
+    return vsfAicc(p, sse, n);
+  case VC_SBC:
+    return vsfSbc(p, sse, n);
+  case VC_RSQUARE:
+    return vsfRsquare(sse, m->totalSS);
+  case VC_ADJRSQ:
+    return vsfAdjrsq(p, o.noint, sse, m->totalSS, n);
+  case VC_CP:
+    return o.fullModelFirst ? vsfCp(p, sse, n, m->fullMse) : hostMissing();
+  case VC_BIC:
+    return o.fullModelFirst ? vsfBic(p, sse, n, m->fullMse) : hostMissing();
+  case VC_PRESS:
+    return o.pressNeeded && m->stepPress != nullptr ? m->stepPress[i] : hostMissing();
+  case VC_VALIDATE:
+    return o.validateInUse && m->stepValidateAse != nullptr ? m->stepValidateAse[i] : hostMissing();
+  case VC_CV:
+    return o.cvOn && m->stepCvPress != nullptr ? m->stepCvPress[i] : hostMissing();
+  case VC_CVEX:
+    return o.cvExternal && m->stepHeldOutError != nullptr ? m->stepHeldOutError[i] : hostMissing();
+  default:
+    return hostMissing();
+  }
+}

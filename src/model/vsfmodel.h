@@ -352,6 +352,15 @@ struct VsfModel {
   // loss and gradient evaluations the solver asked for (each a data pass without solverGram).
   double *solverGram;
   int64_t solverPasses, solverEvaluations;
+
+  // The elastic-net L2 search: the trial in progress, the rows enTuneRows has room for, the
+  // L2 of the kept fit, and the cross products before the ridge that every trial shares
+  // (l2BaseXpx owned by the search, filled by its first trial; null outside a search).
+  int32_t l2Trial;
+  int32_t enTuneCapacity;
+  double finalL2;
+  double *l2BaseXpx;
+  uint8_t l2BaseReady;
 };
 
 // Lifecycle. All return 0, -1 (pool) or -2 (allocation) unless noted.

@@ -15,6 +15,7 @@
 #include "output/vsfprint.h"
 #include "output/vsfprinters.h"
 #include "output/vsfresults.h"
+#include "output/vsfscreentables.h"
 #include "selection/vsfprocess.h"
 #include "support/hoststubs.h"
 #include "support/notbuilt.h"
@@ -330,9 +331,19 @@ int32_t vsfResults(VsfContext* ctx) {
     zlevPrintEftDetails(ctx->outputManager, d);
   if ((rc = vsfpDimensions(ctx)) != 0)
     return rc;
-  if (o.screen > SCREEN_NONE || o.showL2Search || (o.cvExternal && o.showCvex)) {
-    return vsfNotBuiltInternal("the screening, elastic-net search and external cross-validation "
-                               "tables are not available in this build");
+  if (o.screen > SCREEN_NONE) {
+    if ((rc = vsfpScreenInfo(ctx)) != 0)
+      return rc;
+    if (o.screen == SCREEN_SIS && (rc = vsfpSISInfo(ctx)) != 0)
+      return rc;
+  }
+  if (o.showL2Search) {
+    vsfpElasticNetParaSummary(ctx);
+    vsfpElasticNetL2(ctx);
+  }
+  if (o.cvExternal && o.showCvex) {
+    return vsfNotBuiltInternal("the external cross-validation tables are not available in this "
+                               "build");
   }
   if (o.stepDetails != 0 || o.details >= 2) {
     if ((rc = vsfDisplaySteps(ctx, nullptr, nullptr, -1)) != 0)

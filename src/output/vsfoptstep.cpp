@@ -2,6 +2,7 @@
 // of the selected model's step, and (with graphics) the one-row data table "BestStep"
 // that the criterion and ASE plots read.
 #include "driver/vsfcontext.h"
+#include "model/vsfcriteria.h"
 #include "model/vsfformulas.h"
 #include "output/vsfmodelview.h"
 #include "output/vsfprint.h"
@@ -17,39 +18,6 @@ namespace {
 
 constexpr int32_t kCodes = 14;
 
-// The value of criterion `code` at step i, missing when the criterion has none.
-double valueAt(const VsfContext* ctx, const VsfModel* m, int32_t code, int32_t i) {
-  const VsfModelOptions& o = ctx->options;
-  const double sse = m->stepSSE[i], n = m->nObs;
-  const int32_t p = m->stepRank[i];
-  switch (code) {
-  case VC_AIC:
-    return vsfAic(p, sse, n);
-  case VC_AICC:
-    return vsfAicc(p, sse, n);
-  case VC_SBC:
-    return vsfSbc(p, sse, n);
-  case VC_RSQUARE:
-    return vsfRsquare(sse, m->totalSS);
-  case VC_ADJRSQ:
-    return vsfAdjrsq(p, o.noint, sse, m->totalSS, n);
-  case VC_CP:
-    return o.fullModelFirst ? vsfCp(p, sse, n, m->fullMse) : hostMissing();
-  case VC_BIC:
-    return o.fullModelFirst ? vsfBic(p, sse, n, m->fullMse) : hostMissing();
-  case VC_PRESS:
-    return o.pressNeeded && m->stepPress != nullptr ? m->stepPress[i] : hostMissing();
-  case VC_VALIDATE:
-    return o.validateInUse && m->stepValidateAse != nullptr ? m->stepValidateAse[i] : hostMissing();
-  case VC_CV:
-    return o.cvOn && m->stepCvPress != nullptr ? m->stepCvPress[i] : hostMissing();
-  case VC_CVEX:
-    return o.cvExternal && m->stepHeldOutError != nullptr ? m->stepHeldOutError[i] : hostMissing();
-  default:
-    return hostMissing();
-  }
-}
-
 // Criteria with a value per step: all but SL and the no-criterion codes.
 bool hasValues(int32_t code) { return code != VC_NONE_GIVEN && code != VC_SL && code != VC_NONE; }
 
@@ -58,7 +26,7 @@ bool hasValues(int32_t code) { return code != VC_NONE_GIVEN && code != VC_SL && 
 namespace {
 
 // The best value of each criterion over the steps and the step that first reaches it.
-void findBest(VsfContext* ctx, VsfModel* m, int32_t steps, double* best, int32_t* optimalSteps) {
+void findBest(VsfModel *m, int32_t steps, double *best, int32_t *optimalSteps) {
   for (int32_t c = 0; c < kCodes; ++c)
     best[c] = hostMissing();
   double maximum[kCodes], minimum[kCodes];
@@ -68,7 +36,7 @@ void findBest(VsfContext* ctx, VsfModel* m, int32_t steps, double* best, int32_t
     for (int32_t c = 0; c < kCodes; ++c) {
       if (!hasValues(c))
         continue;
-      double v = valueAt(ctx, m, c, i);
+      double v = vsfStepCriterion(m, c, i);
       if (isHostMissing(v))
         continue;
       const bool big = vsfBigBetter(c) != 0;
@@ -107,7 +75,7 @@ int32_t breakTies(VsfContext* ctx, VsfModel* m, int32_t steps, const double* bes
     std::memset(flags, 0, sizeof(int32_t) * steps);
     int32_t fewest = INT32_MAX;
     for (int32_t i = 0; i < steps; ++i) {
-      double v = valueAt(ctx, m, c, i);
+      double v = vsfStepCriterion(m, c, i);
       if (!isHostMissing(v) && std::fabs(v / 1000 - b / 1000) <= std::fabs(v / 1000) * m->fuzz) {
         flags[i] = 1;
         fewest = std::min(fewest, m->stepEffects[i]);
@@ -203,8 +171,8 @@ void bestStepTable(VsfContext* ctx, VsfModel* m, int32_t steps, const int32_t* o
       std::snprintf(name, sizeof name, "%sNormBeta", g.stem);
       out.numberColumn(name, &normBetas[g.code]);
     }
-    vals[g.code] =
-        optimalSteps[g.code] >= 0 ? valueAt(ctx, m, g.code, optimalSteps[g.code]) : hostMissing();
+    vals[g.code] = optimalSteps[g.code] >= 0 ? vsfStepCriterion(m, g.code, optimalSteps[g.code])
+                                             : hostMissing();
     std::snprintf(name, sizeof name, "%sVal", g.stem);
     out.column({rvqInt(103, 5), vsfaName(name), rvqInt(270, 0), vsfaBound(&vals[g.code])});
   }
@@ -258,7 +226,7 @@ int32_t vsfpOptStep(VsfContext* ctx, VsfModel* m, int32_t* optimalSteps, int32_t
     return 0;
   }
   double best[kCodes];
-  findBest(ctx, m, steps, best, optimalSteps);
+  findBest(m, steps, best, optimalSteps);
   if (breakTies(ctx, m, steps, best, optimalSteps) != 0)
     return -2;
   int32_t slot[kCodes];

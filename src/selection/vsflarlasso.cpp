@@ -1,7 +1,7 @@
 // The least-angle path. With the packed cross-product matrix the correlations, direction
 // products and (for least-squares coefficients) the SSE come from the matrix; otherwise the
-// path kernels pass over the pages. Safe screening and SIS are not built: the path refuses
-// those SCREEN= codes with a numbered message instead of running them unscreened.
+// path kernels pass over the pages. Screening (vsfscreen.cpp) decides which candidates a step
+// looks at.
 #include "selection/vsflarlasso.h"
 
 #include "data/vsfthread.h"
@@ -10,6 +10,7 @@
 #include "model/vsfmodel.h"
 #include "model/vsfsweep.h"
 #include "numerics/packedtri.h"
+#include "selection/vsfscreen.h"
 #include "selection/vsfstoprules.h"
 #include "support/hoststubs.h"
 #include "support/notbuilt.h"
@@ -42,11 +43,12 @@ bool rolesPresent(const VsfModel *m) {
   return o->validateInUse || o->testInUse;
 }
 
-// The step length that lets the first outside effect catch up with the active ones.
-double catchUp(const VsfModel *m, double cmax, double A) {
+} // namespace
+
+double vsfLarCatchUp(const VsfModel *m, double cmax, double A) {
   double best = kBig;
   for (int32_t j = m->includeCount; j < m->effectCount; ++j) {
-    if (m->effectStatus[j] != VES_CANDIDATE)
+    if (!vsfScreenEligible(m, j))
       continue;
     const double c = m->corr[j], a = m->dirCorr[j];
     double g1 = (A - a) == 0.0 ? kBig : (cmax - c) / (A - a);
@@ -62,6 +64,8 @@ double catchUp(const VsfModel *m, double cmax, double A) {
   return best == kBig ? cmax / A : best;
 }
 
+namespace {
+
 // The most correlated outside effect (near-ties go to the lower index) and its absolute
 // correlation; effects tied with it would make the direction undefined, so they leave the
 // path. -1 when no effect is outside.
@@ -70,7 +74,7 @@ int32_t mostCorrelated(VsfModel *m, int32_t first, double *cmaxOut) {
   double cmax = 0.0;
   int32_t candidate = -1;
   for (int32_t j = first; j < E; ++j) {
-    if (m->effectStatus[j] != VES_CANDIDATE)
+    if (!vsfScreenEligible(m, j))
       continue;
     const double c = std::fabs(m->corr[j]);
     if (c > cmax + m->fuzz) {
@@ -79,9 +83,11 @@ int32_t mostCorrelated(VsfModel *m, int32_t first, double *cmaxOut) {
     }
   }
   for (int32_t j = first; j < E; ++j)
-    if (j != candidate && m->effectStatus[j] == VES_CANDIDATE &&
-        std::fabs(std::fabs(m->corr[j]) - cmax) < 1e-8)
+    if (j != candidate && vsfScreenEligible(m, j) &&
+        std::fabs(std::fabs(m->corr[j]) - cmax) < 1e-8) {
       m->effectStatus[j] = VES_UNAVAILABLE;
+      vsfScreenTied(m, j);
+    }
   *cmaxOut = cmax;
   return candidate;
 }
@@ -143,8 +149,9 @@ int32_t outsideProducts(VsfModel *m, int32_t first, double A, bool full) {
 }
 
 // LASSO: a coefficient that reaches zero before *gamma ends the step there and is dropped
-// at the next step.
-void lassoZeroCrossing(const VsfModel *m, int32_t first, double *gamma, int32_t *pendingDrop) {
+// at the next step. *ratio and *effect receive the first zero crossing (-1: none).
+void lassoZeroCrossing(const VsfModel *m, int32_t first, double *gamma, int32_t *pendingDrop,
+                       double *ratio, int32_t *effect) {
   const int32_t *in = m->inModelList;
   double best = kBig;
   int32_t drop = -1;
@@ -157,6 +164,8 @@ void lassoZeroCrossing(const VsfModel *m, int32_t first, double *gamma, int32_t 
       drop = k;
     }
   }
+  *ratio = best;
+  *effect = drop;
   if (best < *gamma) {
     *gamma = best;
     *pendingDrop = drop;
@@ -226,6 +235,31 @@ void moveCoefficients(VsfModel *m, int32_t first, double gamma, int32_t pendingD
   m->l2Norm = std::sqrt(l2);
 }
 
+// The SSE of the reported coefficients s b from the full X'X without its ridge:
+// y'y - 2 s b'X'y + s^2 b'X'X b. The trials of an L2 search use it instead of a data pass
+// per step; it agrees with the pass to rounding relative to y'y.
+double matrixSse(const VsfModel *m, int32_t first) {
+  const VsfModelOptions *o = m->options;
+  const int32_t *in = m->inModelList;
+  const bool ridge = (o->method == VM_ELASTICNET || o->method == VM_ELASTICNET_LS) && m->l2 > 0;
+  const double lambda = ridge ? (m->nObs - 1) * m->l2 : 0.0;
+  const double s =
+      o->method == VM_ELASTICNET && m->enSetting == 1 && m->l2 > 0 ? 1.0 + lambda : 1.0;
+  double xy = 0.0, quad = 0.0;
+  for (int32_t p = first; p < m->inModelCount; ++p) {
+    const int32_t k = in[p];
+    const int64_t ck = m->effectColumn[k];
+    const double bk = m->pathBeta[k];
+    xy += bk * m->xpx[sym(ck, 0)];
+    double row = 0.0;
+    for (int32_t q = first; q < m->inModelCount; ++q)
+      row += m->xpx[sym(ck, m->effectColumn[in[q]])] * m->pathBeta[in[q]];
+    quad += bk * (row - lambda * bk);
+  }
+  const double sse = m->xpx[0] - 2.0 * s * xy + s * s * quad;
+  return sse < 0 ? 0.0 : sse;
+}
+
 // The correlations and sums of squares of the new residual: from a data pass, or from the
 // full X'X (the least-squares coefficients' SSE is the swept corner).
 int32_t updateResidual(VsfModel *m, int32_t first, double gamma, double A, bool full) {
@@ -254,6 +288,8 @@ int32_t updateResidual(VsfModel *m, int32_t first, double gamma, double A, bool 
         m->corr[j] -= gamma * directionProduct(m, first, j);
     if (lsCoeffs(o->method) && !rolesPresent(m) && !o->cvExternal) {
       m->sse = m->sweptXpx[0];
+    } else if (m->l2BaseXpx != nullptr && !rolesPresent(m) && !o->cvExternal) {
+      m->sse = matrixSse(m, first);
     } else if ((rc = pass(m, vsfLarRss, vsfLarRss_t)) != 0) {
       return rc;
     }
@@ -295,12 +331,14 @@ void dataScaleEstimates(VsfModel *m, int32_t first, double sy) {
   m->beta[0] = m->sumWY - S;
 }
 
+int32_t walkPath(VsfModel *m, double *stopValue, double *chooseValue);
+
 } // namespace
 
 int32_t LarLassoStep(VsfModel *m, int32_t *changedEffect, int32_t *pendingDrop) {
   const VsfModelOptions *o = m->options;
   const int32_t first = m->includeCount;
-  const int32_t all = m->effectCount - (o->noint ? 1 : 0);
+  const int32_t all = vsfScreenFullCount(m);
   const bool full = vsfFullXpxOn(m);
   int32_t rc;
 
@@ -308,6 +346,7 @@ int32_t LarLassoStep(VsfModel *m, int32_t *changedEffect, int32_t *pendingDrop) 
 
   if (*pendingDrop != -1) {
     vsfDropEffect(m, *pendingDrop, 1);
+    vsfScreenDropped(m, *pendingDrop);
     *changedEffect = *pendingDrop;
   }
   double cmax;
@@ -318,7 +357,9 @@ int32_t LarLassoStep(VsfModel *m, int32_t *changedEffect, int32_t *pendingDrop) 
       return 0;
     }
     *changedEffect = candidate;
-    if ((rc = vsfAddEffect(m, candidate, 0, 0)) != 0)
+    rc = vsfAddEffect(m, candidate, 0, 0);
+    vsfScreenEntered(m, candidate);
+    if (rc != 0)
       return rc;
   }
   *pendingDrop = -1;
@@ -331,9 +372,13 @@ int32_t LarLassoStep(VsfModel *m, int32_t *changedEffect, int32_t *pendingDrop) 
   const double A = equiangularDirection(m, first, &R);
   if ((rc = outsideProducts(m, first, A, full)) != 0)
     return rc;
-  double gamma = m->inModelCount == all ? cmax / A : catchUp(m, cmax, A);
+  double gamma = m->inModelCount == all ? cmax / A : vsfLarCatchUp(m, cmax, A);
+  double dropRatio = kBig;
+  int32_t dropEffect = -1;
   if (lassoType(o->method))
-    lassoZeroCrossing(m, first, &gamma, pendingDrop);
+    lassoZeroCrossing(m, first, &gamma, pendingDrop, &dropRatio, &dropEffect);
+  if ((rc = vsfScreenStep(m, cmax, A, &gamma, pendingDrop, dropRatio, dropEffect)) != 0)
+    return rc;
   const bool reached = newPathValue(m, cmax, A, R, &gamma);
 
   // The path ends when the step no longer moves, or when lambda stops falling.
@@ -360,9 +405,6 @@ int32_t vsfLarLasso(VsfModel *m) {
   VsfModelOptions *o = m->options;
   const int32_t E = m->effectCount;
   int32_t rc;
-  if (o->screen >= SCREEN_SASVI) {
-    return vsfNotBuilt("screening");
-  }
   if (o->cvExternal) {
     return vsfNotBuilt("external cross validation");
   }
@@ -385,6 +427,19 @@ int32_t vsfLarLasso(VsfModel *m) {
     if (m->effectStatus[j] == VES_CANDIDATE && std::fabs(m->corr[j]) > m->lambdaMax)
       m->lambdaMax = std::fabs(m->corr[j]);
 
+  // A rule switched off for this fit (nothing correlated) is the user's again for the next.
+  const uint8_t screen = o->screen;
+  if ((rc = vsfScreenStart(m)) == 0)
+    rc = walkPath(m, &stopValue, &chooseValue);
+  o->screen = screen;
+  return rc;
+}
+
+namespace {
+
+int32_t walkPath(VsfModel *m, double *stopValue, double *chooseValue) {
+  const VsfModelOptions *o = m->options;
+  int32_t rc;
   m->lambda = m->lambdaMax;
   m->l1Norm = m->l2Norm = 0.0;
   if (!o->noint && m->stepCount > 0) {
@@ -395,6 +450,7 @@ int32_t vsfLarLasso(VsfModel *m) {
 
   int32_t pendingDrop = -1;
   int32_t t = o->noint ? 0 : 1;
+  const int32_t target = o->screen == SCREEN_SIS ? m->screenKeep + m->includeCount : m->effectCount;
   const int32_t parms = m->parmCount;
   while (vsfKeepGoing(m, t)) {
     const int32_t d = pendingDrop == -1 ? 1 : -1;
@@ -409,7 +465,7 @@ int32_t vsfLarLasso(VsfModel *m) {
         m->stopReason != VSR_PATH_END2)
       return 0;
     int32_t result = 0;
-    if ((rc = vsfStopSelection(0.0, m, t, changed, d, &stopValue, &result)) != 0)
+    if ((rc = vsfStopSelection(0.0, m, t, changed, d, stopValue, &result)) != 0)
       return rc;
     if (m->stopReason == VSR_NO_IMPROVEMENT) {
       std::memcpy(m->beta, m->savedBeta, sizeof(double) * parms);
@@ -419,10 +475,10 @@ int32_t vsfLarLasso(VsfModel *m) {
       return 0;
     if (o->pressNeeded && (rc = vsfComputePress(m)) != 0)
       return rc;
-    vsfChoose(stopValue, stopValue, m, &chooseValue, d);
+    vsfChoose(*stopValue, *stopValue, m, chooseValue, d);
     if ((rc = vsfRecordStep(m, changed)) != 0)
       return rc;
-    if (m->inModelCount == E && pendingDrop == -1) {
+    if (m->inModelCount == target && pendingDrop == -1) {
       m->stopReason = VSR_ALL_ENTERED;
       return 0;
     }
@@ -430,3 +486,5 @@ int32_t vsfLarLasso(VsfModel *m) {
   }
   return 0;
 }
+
+} // namespace

@@ -22,9 +22,11 @@
 #include "numerics/packedtri.h"
 #include "selection/vsfclassic.h"
 #include "selection/vsfcv.h"
+#include "selection/vsfelnet.h"
 #include "selection/vsflarlasso.h"
-#include "selection/vsfresample.h"
 #include "selection/vsfqklasso.h"
+#include "selection/vsfresample.h"
+#include "selection/vsfscreen.h"
 #include "support/hoststubs.h"
 #include "support/notbuilt.h"
 
@@ -78,9 +80,8 @@ int32_t vsfProcess(VsfModel *model, VsfResampling *resampling) {
   }
   if (o->cvExternal)
     return vsfNotBuilt("external cross validation");
-  // A fixed L2 is one plain fit; the searches over L2 are not built.
-  if ((o->method == VM_ELASTICNET || o->method == VM_ELASTICNET_LS) && model->l2Search != 1)
-    return vsfNotBuilt("elastic-net L2 search");
+  if (o->method == VM_ELASTICNET || o->method == VM_ELASTICNET_LS)
+    return vsfDriveElasticNet(model);
   int32_t rc = vsfModelInit(model);
   if (rc != 0)
     return rc;
@@ -353,6 +354,22 @@ int32_t fullModelFirst(VsfModel *m, int32_t start, bool full) {
   return 0;
 }
 
+// The full X'X before any ridge: from a data pass, or from the copy that an L2 search keeps
+// for its trials (the pages do not change between them).
+int32_t fullCrossProducts(VsfModel *m) {
+  const int64_t length = tri(m->xpxColumns);
+  if (m->l2BaseXpx != nullptr && m->l2BaseReady) {
+    std::memcpy(m->xpx, m->l2BaseXpx, sizeof(double) * length);
+    return 0;
+  }
+  int32_t rc = pass(m, vsfFullXpX, vsfFullXpX_t, 0);
+  if (rc == 0 && m->l2BaseXpx != nullptr) {
+    std::memcpy(m->l2BaseXpx, m->xpx, sizeof(double) * length);
+    m->l2BaseReady = 1;
+  }
+  return rc;
+}
+
 int32_t fitOnPages(VsfModel *m, int32_t start) {
   const VsfModelOptions *o = m->options;
   int32_t rc;
@@ -365,17 +382,21 @@ int32_t fitOnPages(VsfModel *m, int32_t start) {
   }
   if (m->resampler != nullptr && (rc = sampleSquares(m)) != 0)
     return rc;
+  // Screening reads the sums of squares of the transformed columns and response.
+  const bool squareSums = o->colStandardize && o->screen >= SCREEN_SASVI;
+  if (squareSums && (rc = vsfScreenSquareSums(m)) != 0)
+    return fail(m, rc);
   if (!full) {
     m->xpx[0] = m->sumWYY;
     if ((rc = pass(m, vsfEffectXpX, vsfEffectXpX_t, 0)) != 0)
       return rc;
     if ((rc = vsfCVBlocksOutsideFolds(m)) != 0)
       return fail(m, rc);
-    if ((o->colStandardize || o->parmStandardize) && !o->noint)
+    if ((o->colStandardize || o->parmStandardize) && !o->noint && !squareSums)
       m->xpx[0] -= m->wTrain * m->sumWY * m->sumWY;
     m->sweptXpx[0] = m->xpx[0];
   } else {
-    if ((rc = pass(m, vsfFullXpX, vsfFullXpX_t, 0)) != 0)
+    if ((rc = fullCrossProducts(m)) != 0)
       return rc;
     vsfCVFullOutsideFolds(m);
     // The elastic net's ridge term on every design column's diagonal.

@@ -232,9 +232,6 @@ TEST_F(FitStatus, RoadsNotBuiltYetFailWithTheirMessage) {
     EXPECT_LT(vsfProcess(&m, nullptr), 0);
     EXPECT_EQ(m.stepCount, 0);
     fit.opt.modelAverage = 0;
-    fit.opt.method = 9;
-    EXPECT_LT(vsfProcess(&m, nullptr), 0);
-    EXPECT_TRUE(logged(9102));
   }
   for (int32_t method : {5, 6, 13}) {
     FitSetup s;

@@ -1,6 +1,6 @@
 // Edge cases of the least-angle path on small made-up designs: tied correlations, an exact
 // collinearity in the adaptive least-squares fit, a zero adaptive weight, weights that cannot
-// be formed, and the roads that are refused with a message instead of run half-way.
+// be formed, screening of a few candidates, and pages handed back after a failed fit.
 #include "selection/larsfixture.h"
 
 #include "host/ext/qkpgf.h"
@@ -115,17 +115,33 @@ TEST(LarEdges, WeightsThatCannotBeFormedEndTheFit) {
   EXPECT_EQ(m.stepCount, 0);
 }
 
-TEST(LarEdges, ScreeningIsRefusedRatherThanIgnored) {
+// Screening on a design with three candidates: SIS with KEEPNUM=1 keeps the most correlated
+// one only; the safe rules keep everything in their working set (fewer than ten candidates)
+// and walk the unscreened path.
+TEST(LarEdges, ScreeningOnAFewCandidates) {
   static const Design d = smallDesign(false, false);
+  PathSetup p;
+  p.method = 6;
+  PathFit plain(p, d);
+  plain.go();
   for (uint8_t screen : {3, 6}) {
-    PathSetup p;
-    p.method = 6;
     PathFit f(p, d);
     f.fit.opt.screen = screen;
-    f.fit.go();
-    EXPECT_EQ(f.fit.processRc, 0);
-    EXPECT_LT(f.m().fitStatus, 0) << int(screen);
-    EXPECT_EQ(f.m().stepCount, 1) << int(screen); // only the intercept
+    f.fit.opt.keepNum = 1;
+    f.fit.opt.keepRatio = -1;
+    f.go();
+    VsfModel &m = f.m();
+    if (screen == 6) {
+      ASSERT_EQ(m.stepCount, 2) << "the intercept and the one kept effect";
+      EXPECT_EQ(m.stepEffect[1], plain.m().stepEffect[1]);
+      EXPECT_EQ(m.stopReason, VSR_ALL_ENTERED);
+    } else {
+      ASSERT_EQ(m.stepCount, plain.m().stepCount);
+      for (int32_t s = 0; s < m.stepCount; ++s) {
+        EXPECT_EQ(m.stepEffect[s], plain.m().stepEffect[s]) << s;
+        EXPECT_NEAR(m.stepSSE[s], plain.m().stepSSE[s], 1e-10 * plain.m().stepSSE[0]) << s;
+      }
+    }
   }
 }
 
@@ -215,6 +231,7 @@ TEST(LarEdges, FailingDataPassEndsThePathWithItsMessage) {
 // A fit that ends without a usable path (here the method refuses a screening rule) still
 // hands back the pages as they were, so that the next fit of the road reads the data and
 // not the standardized columns.
+// The adaptive weights fail after the pages were centred: the centring is undone.
 TEST(LarEdges, PagesAreRestoredAfterAFailedMethod) {
   static const Design d = smallDesign(false, false);
   const std::vector<double> want = larPathOnTheData(d);
@@ -222,12 +239,20 @@ TEST(LarEdges, PagesAreRestoredAfterAFailedMethod) {
   p.method = 5;
   PathFit f(p, d);
   f.fit.opt.restorePages = 1;
-  f.fit.opt.screen = 3;
-  f.fit.go();
-  ASSERT_EQ(f.fit.processRc, 0);
-  ASSERT_LT(f.m().fitStatus, 0);
-  f.fit.opt.screen = 0;
-  expectSamePathOnRefit(f.m(), want);
+  f.fit.opt.adaptive = 1;
+  f.fit.opt.adaptiveInest = 1;
+  std::vector<double> inest = {1.0, 1.0, hostMissing(), 1.0};
+  ASSERT_EQ(f.fit.run.read(f.fit.src), 0);
+  VsfModel &m = f.m();
+  m.inestEstimates = inest.data();
+  m.options = &f.fit.opt;
+  m.fuzz = f.fit.opt.fuzz;
+  ASSERT_EQ(vsfModelInit(&m), 0);
+  EXPECT_LT(vsfProcessModel(&m), 0);
+  ASSERT_LT(m.fitStatus, 0);
+  f.fit.opt.adaptive = 0;
+  f.fit.opt.adaptiveInest = 0;
+  expectSamePathOnRefit(m, want);
 }
 
 // The last fit of a road finds the pages as an earlier fit left them (centred) and ends

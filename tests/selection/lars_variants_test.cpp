@@ -125,28 +125,30 @@ TEST(LarVariants, ElasticNetByDataPassesWalksTheSamePath) {
   }
 }
 
-// METHOD=ELASTICNET reaches the path through vsfProcess at a fixed L2; a searched L2 is a
-// road of its own that this build refuses with its message.
+// METHOD=ELASTICNET reaches the path through vsfProcess at a fixed L2, and through the L2
+// search when the search interval is the single point 0.01: every trial and the final fit
+// are then the same fit.
 TEST(LarVariants, ElasticNetThroughTheProcessEntry) {
-  const auto want = readPath("enet");
-  for (int32_t search : {1, 2}) {
+  for (int32_t search : {1, 2, 3, -2}) {
+    // -2: the golden section with ENSCALE (the reported coefficients rescaled).
+    const int32_t en = search < 0 ? 1 : 0;
+    search = search < 0 ? -search : search;
+    const auto want = readPath(en ? "enet_scaled" : "enet");
     PathSetup p;
     p.method = 9;
     p.l2 = 0.01;
+    p.enSetting = en;
     PathFit f(p);
     ASSERT_EQ(f.fit.run.read(f.fit.src), 0);
     VsfModel &m = f.m();
     m.options = &f.fit.opt;
     m.fuzz = f.fit.opt.fuzz;
     m.l2Search = search;
-    const int32_t rc = vsfProcess(&m, nullptr);
-    if (search == 1) {
-      ASSERT_EQ(rc, 0);
-      ASSERT_EQ(m.fitStatus, 0);
-      checkSeries(m, want, "ELASTICNET through vsfProcess");
-    } else {
-      EXPECT_LT(rc, 0);
-      EXPECT_EQ(m.stepCount, 0);
-    }
+    m.l2Low = m.l2High = 0.01;
+    m.l2Steps = 3;
+    ASSERT_EQ(vsfProcess(&m, nullptr), 0) << search;
+    ASSERT_EQ(m.fitStatus, 0) << search;
+    EXPECT_EQ(m.finalL2, 0.01) << search;
+    checkSeries(m, want, "ELASTICNET through vsfProcess, L2SEARCH " + std::to_string(search));
   }
 }

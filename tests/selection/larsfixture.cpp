@@ -14,10 +14,10 @@ namespace larstest {
 
 using namespace fittest;
 
-std::vector<Knot> readPath(const std::string &name) {
+std::vector<std::vector<double>> readNumbers(const std::string &name) {
   std::ifstream in(std::string(QRX_TEST_DATA) + "/lars/" + name + ".csv");
   EXPECT_TRUE(in.good()) << name;
-  std::vector<Knot> out;
+  std::vector<std::vector<double>> out;
   std::string line;
   std::getline(in, line);
   while (std::getline(in, line)) {
@@ -26,6 +26,14 @@ std::vector<Knot> readPath(const std::string &name) {
     std::vector<double> v;
     while (std::getline(ss, cell, ','))
       v.push_back(std::stod(cell));
+    out.push_back(std::move(v));
+  }
+  return out;
+}
+
+std::vector<Knot> readPath(const std::string &name) {
+  std::vector<Knot> out;
+  for (const std::vector<double> &v : readNumbers(name)) {
     Knot k;
     k.change = static_cast<int>(v[1]);
     k.pathValue = v[2];

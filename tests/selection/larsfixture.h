@@ -18,6 +18,8 @@ struct Knot {
   double pathValue = 0, l1 = 0, sse = 0, intercept = 0;
   std::vector<double> b, beta;
 };
+// The rows of tests/data/lars/<name>.csv as numbers, the header skipped.
+std::vector<std::vector<double>> readNumbers(const std::string &name);
 std::vector<Knot> readPath(const std::string &name);
 const Design &diabetes();
 

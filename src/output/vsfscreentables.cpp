@@ -1,0 +1,79 @@
+// The screening tables: the "ScreeningInfo" factoid (which rule ran and how many candidates it
+// kept) and the "SISCorrelation" table (the candidates by their SIS statistic, the kept ones
+// and up to five of the screened-out ones). The ranking itself is the path's (vsfscreen.cpp).
+#include "output/vsfscreentables.h"
+#include "driver/vsfcontext.h"
+#include "output/vsfmodelview.h"
+#include "output/vsfprint.h"
+#include "output/vsfresults.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace {
+// Screened-out candidates the SIS table shows below the kept ones.
+constexpr int32_t kShownOut = 5;
+} // namespace
+
+int32_t vsfpScreenInfo(VsfContext *ctx) {
+  const VsfModelOptions &o = ctx->options;
+  const VsfModel *m = &ctx->model;
+  if (o.screen == SCREEN_NONE)
+    return 0;
+  VsfOut out(ctx);
+  out.createFactoid("ScreeningInfo", "Stat.VARSIFTER.ScreeningInfo", vsfMsg(4020), vsfMsg(4020));
+  if (o.screen != SCREEN_BASE && o.screen != SCREEN_SIS) {
+    out.entry(4021, rvqTextHandle(287, vsfMsg(4022)));
+  } else {
+    out.entry(4021, rvqTextHandle(287, vsfMsg(4023)));
+    const RvqAttr pvalue3 = rvqTextHandle(340, vsfText("pvalue.3"));
+    if (m->screenKeepRatio == -1)
+      out.entry(4027, rvqInt(287, o.screen == SCREEN_SIS ? o.keepNum : m->screenKeep));
+    else
+      out.entry(4026, rvqDouble(287, m->screenKeepRatio), {pvalue3});
+    const int32_t K = m->screenKeep;
+    out.entry(4024, rvqInt(287, K));
+    const int32_t candidates = m->effectCount - m->includeCount;
+    const double kept = candidates > 0 ? static_cast<double>(K) / candidates : 0.0;
+    out.entry(4025, rvqDouble(287, kept), {pvalue3});
+  }
+  out.endRows();
+  out.release();
+  out.finish();
+  return 0;
+}
+
+int32_t vsfpSISInfo(VsfContext *ctx) {
+  const VsfModel *m = &ctx->model;
+  const int32_t W = vsfLongestEffectName(ctx);
+  if (W == 0 || m->screenStat == nullptr || m->screenInList == nullptr)
+    return -2;
+  const int32_t candidates = m->effectCount - m->includeCount;
+  const int32_t K = m->screenKeep;
+  const int32_t shown = std::min(K + kShownOut, candidates);
+  std::vector<char> name(static_cast<size_t>(W));
+  int32_t rank = 0, out1 = 0;
+  double stat = 0;
+  VsfOut out(ctx);
+  out.create("SISCorrelation", vsfMsg(4030));
+  out.intColumn("Rank", &rank);
+  out.charColumn("Effect", name.data(), W);
+  out.numberColumn("absCorr", &stat);
+  out.intColumn("corrOut", &out1);
+  out.endColumns();
+  out.bind("Stat.VARSIFTER.SISCorr",
+           {vsfaDyn("printFootnote"), rvqInt(287, K < candidates ? 1 : 0)});
+  for (int32_t r = 0; r < shown; ++r) {
+    rank = r + 1;
+    int32_t length = 0;
+    const char *text = vsfEffectName(ctx, m->screenInList[r], &length);
+    vsfFill(name.data(), W, text, length);
+    stat = m->screenStat[r];
+    out1 = rank > K ? 1 : 0;
+    out.emit();
+  }
+  out.endRows();
+  out.publish();
+  out.finish();
+  return 0;
+}

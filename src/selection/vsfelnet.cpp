@@ -1,0 +1,226 @@
+// The elastic-net L2 search. Every trial is a whole path fit on the same centred and scaled
+// pages: the first trial transforms them, no trial restores them, and only the final fit
+// records its steps. The trials share the cross products of one data pass; each adds its own
+// ridge to the diagonal (vsfprocess.cpp), so a trial costs a path on the matrix, not a pass.
+#include "selection/vsfelnet.h"
+
+#include "driver/vsfoptions.h"
+#include "model/vsfcriteria.h"
+#include "model/vsfmodel.h"
+#include "selection/vsfprocess.h"
+#include "support/hostif.h"
+#include "support/logline.h"
+
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+constexpr double kGoldenInterval = 2.618033988749895; // 1 + the golden ratio
+constexpr double kGoldenStep = 0.3819660112501051;    // 2 - the golden ratio
+
+// The criterion the trials are judged by: CHOOSE=, or STOP= when CHOOSE= names none, SL or
+// NONE.
+int32_t searchCriterion(const VsfModelOptions *o) {
+  const int32_t c = o->choose;
+  return (c == VC_NONE_GIVEN || c == VC_SL || c == VC_NONE) ? o->stop : c;
+}
+
+// The criterion's value at step k of the trial just fitted (smaller is better; 0 for a
+// search without a criterion).
+double trialValue(const VsfModel *m, int32_t k) {
+  const int32_t code = searchCriterion(m->options);
+  switch (code) {
+  case VC_AIC:
+  case VC_AICC:
+  case VC_SBC:
+  case VC_CP:
+  case VC_BIC:
+  case VC_PRESS:
+  case VC_VALIDATE:
+  case VC_CV:
+    return vsfStepCriterion(m, code, k);
+  case VC_ADJRSQ: {
+    const double v = vsfStepCriterion(m, code, k);
+    return isHostMissing(v) ? v : -v;
+  }
+  default:
+    return 0.0;
+  }
+}
+
+// Row l2Trial of the tuning rows, when they are kept.
+void writeTuneRow(VsfModel *m, double l2, int32_t k, double value) {
+  if (m->enTuneRows == nullptr || m->l2Trial < 0 || m->l2Trial >= m->enTuneCapacity)
+    return;
+  double *row = m->enTuneRows + 7 * static_cast<int64_t>(m->l2Trial);
+  row[0] = l2;
+  row[1] = m->stepPathValue[k];
+  row[2] = m->stepRank[k];
+  row[3] = value;
+  row[4] = m->stepL2Norm[k];
+  row[5] = m->stepL1Norm[k];
+  row[6] = k + 1.0;
+}
+
+// One trial at `l2`; *failed is set when the fit ended with a fit status (the search ends).
+double trial(VsfModel *m, int32_t index, double l2, bool *failed) {
+  m->l2Trial = index;
+  const double f = vsfProcessCriterionEN(l2, m);
+  *failed = m->fitStatus != 0;
+  return f;
+}
+
+// Strictly smaller; the missing value is never smaller and nothing is smaller than it.
+bool smaller(double a, double b) { return !isHostMissing(a) && !isHostMissing(b) && a < b; }
+
+} // namespace
+
+double vsfProcessCriterionEN(double l2, VsfModel *model) {
+  VsfModel *m = model;
+  int32_t rc = vsfModelInit(m);
+  if (rc != 0)
+    return rc;
+  m->l2 = l2;
+  if ((rc = vsfProcessModel(m)) != 0)
+    return rc;
+  if (m->fitStatus != 0)
+    return -1.0;
+  const bool chosen =
+      m->options->choose != VC_NONE_GIVEN && m->chosenStep >= 0 && m->chosenStep < m->stepCount;
+  const int32_t k = chosen ? m->chosenStep : m->stepCount - 1;
+  const double value = k >= 0 ? trialValue(m, k) : hostMissing();
+  if (k >= 0)
+    writeTuneRow(m, l2, k, value);
+  vsfModelByFree(m);
+  return value;
+}
+
+double vsfProcessGoldenSection(VsfModel *model) {
+  VsfModel *m = model;
+  VsfModelOptions *o = m->options;
+  double a = m->l2Low, b = m->l2High;
+  double c = a + (b - a) / kGoldenInterval;
+  const int32_t N = m->l2Steps;
+  bool failed;
+  o->recordSteps = 0;
+  o->transformPages = 1;
+  o->restorePages = 0;
+  const double fa = trial(m, 0, a, &failed);
+  if (failed)
+    return -1.0;
+  o->transformPages = 0;
+  double fc = trial(m, 1, c, &failed);
+  if (failed)
+    return -1.0;
+  const double fb = trial(m, 2, b, &failed);
+  if (failed)
+    return -1.0;
+  double best = a, fbest = fa;
+  if (smaller(fc, fbest))
+    best = c, fbest = fc;
+  if (smaller(fb, fbest))
+    best = b, fbest = fb;
+  for (int32_t t = 3; t < N; ++t) {
+    const double x = (c - a) < (b - c) ? c + kGoldenStep * (b - c) : c - kGoldenStep * (c - a);
+    if (std::fabs(b - a) < 1e-8 * (std::fabs(x) + std::fabs(c)))
+      return best;
+    const double fx = trial(m, t, x, &failed);
+    if (failed)
+      return -1.0;
+    if (smaller(fx, fbest))
+      best = x, fbest = fx;
+    if (smaller(fx, fc)) {
+      fc = fx;
+      if ((b - c) <= (c - a))
+        b = c;
+      else
+        a = c;
+      c = x;
+    } else if ((c - a) < (b - c)) {
+      b = x;
+    } else {
+      a = x;
+    }
+  }
+  char line[80];
+  std::snprintf(line, sizeof line, "chosen L2 by golden section search = %.5e:", best);
+  vsfLogLine(line);
+  return best;
+}
+
+double vsfProcessLogGridSearch(VsfModel *model) {
+  VsfModel *m = model;
+  VsfModelOptions *o = m->options;
+  const double lo = m->l2Low, hi = m->l2High;
+  const int32_t N = m->l2Steps;
+  const double s = lo != 0 ? lo : (hi < 1 ? hi * 1e-8 : 1e-8);
+  const double A = std::log10(s), B = std::log10(hi);
+  double step;
+  if (lo != 0)
+    step = (B - A) / (N - 1);
+  else
+    step = N >= 3 ? (B - A) / (N - 2) : 0.0;
+  bool failed;
+  o->recordSteps = 0;
+  o->transformPages = 1;
+  o->restorePages = 0;
+  double fbest = trial(m, 0, lo, &failed), best = lo;
+  if (failed)
+    return -1.0;
+  o->transformPages = 0;
+  for (int32_t i = 1; i < N; ++i) {
+    double v;
+    if (lo != 0)
+      v = std::pow(10.0, A + i * step);
+    else
+      v = N >= 3 ? std::pow(10.0, A + (i - 1) * step) : hi;
+    const double f = trial(m, i, v, &failed);
+    if (failed)
+      return -1.0;
+    if (isHostMissing(f) || isHostMissing(fbest))
+      return best;
+    if (f < fbest)
+      fbest = f, best = v;
+  }
+  return best;
+}
+
+int32_t vsfDriveElasticNet(VsfModel *model) {
+  VsfModel *m = model;
+  VsfModelOptions *o = m->options;
+  int32_t rc;
+  if (m->l2Search == 1) {
+    if ((rc = vsfModelInit(m)) != 0)
+      return rc;
+    m->finalL2 = m->l2;
+    return vsfProcessModel(m);
+  }
+  if (m->l2Search != 2 && m->l2Search != 3)
+    return 0;
+  // The cross products before the ridge, formed by the first trial's pass and shared by
+  // every later trial and the final fit. Folds keep sums of their own, which are formed
+  // per fit.
+  std::vector<double> base;
+  if (vsfFullXpxOn(m) && !o->cvOn && !o->cvExternal) {
+    const int64_t columns = static_cast<int64_t>(m->parmCount) + 1;
+    base.assign(static_cast<size_t>(columns * (columns + 1) / 2), 0.0);
+    m->l2BaseXpx = base.data();
+    m->l2BaseReady = 0;
+  }
+  const double L = m->l2Search == 2 ? vsfProcessGoldenSection(m) : vsfProcessLogGridSearch(m);
+  rc = 0;
+  if (m->fitStatus == 0) {
+    if ((rc = vsfModelInit(m)) == 0) {
+      o->transformPages = 0;
+      o->recordSteps = 1;
+      m->l2 = L;
+      m->finalL2 = L;
+      rc = vsfProcessModel(m);
+    }
+  }
+  m->l2BaseXpx = nullptr;
+  m->l2BaseReady = 0;
+  return rc;
+}
