@@ -81,7 +81,8 @@ void closeGroupOutput(VsfContext* ctx) {
 
 // One BY group: steps 1 to 23 of the loop.
 void runByGroup(VsfContext* ctx, VsfStepTable& steps) {
-  if (ctx->postFit != nullptr)
+  if (ctx->postFit != nullptr && ctx->postFit->methods != nullptr &&
+      ctx->postFit->methods->byStart != nullptr)
     ctx->postFit->methods->byStart(ctx->postFit);
   vsfExitError(ctx, steps.vsfInitializeModel(ctx));
   int64_t groupSeed = ctx->workingSeed;

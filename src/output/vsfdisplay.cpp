@@ -10,6 +10,7 @@
 #include "graphs/vsfglabels.h"
 #include "model/vsfcriteria.h"
 #include "model/vsfserialize.h"
+#include "output/vsfhandover.h"
 #include "output/vsfmodelview.h"
 #include "output/vsfprint.h"
 #include "output/vsfprinters.h"
@@ -356,11 +357,8 @@ int32_t vsfFitAndDisplay(VsfContext* ctx) {
   } else {
     vsfResetChosenStep(m);
   }
-  if (ctx->postFit != nullptr) {
-    xebug("the hand-over of the selected model to the post-fit statements is not available "
-          "in this build");
-    return -99;
-  }
+  if (ctx->postFit != nullptr)
+    return vsfFormSelectedModelForBridge(ctx, m);
   return 0;
 }
 

@@ -1,0 +1,257 @@
+// STORE and CODE end to end through the qrx runner: the scoring code that CODE writes is
+// run with /usr/bin/python3 over the data set (scripts/run_scoring_code.py) and must give
+// OUTPUT's predictions for GLM, REFERENCE and EFFECT codings, crossings, nesting, split
+// effects, numeric CLASS variables and rows that cannot be predicted; the item store holds
+// the ParameterEstimates table's estimates and the CLASS levels; a failing check of the
+// post-fit module ends the step with 1012; effects the code cannot reproduce are refused.
+#include "../host/minijson.h"
+#include "qrxrun.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using qrxrun::csvRows;
+using qrxrun::logged;
+using qrxrun::readFile;
+using qrxrun::runProgram;
+using qrxrun::tablesOf;
+using qrxrun::Value;
+
+const std::string kDataDir = std::string(QRX_SOURCE_DIR) + "/tests/data/outdesign/";
+
+// A directory of the test's own for the scoring code and the data handed to Python.
+struct TempDir {
+  fs::path path;
+  explicit TempDir(const std::string &tag)
+      : path(fs::temp_directory_path() /
+             ("qrx_scoring_" + tag + "_" + std::to_string(long(::getpid())))) {
+    fs::remove_all(path);
+    fs::create_directories(path);
+  }
+  ~TempDir() { fs::remove_all(path); }
+  std::string file(const std::string &name) const { return (path / name).string(); }
+};
+
+// The data of the outdesign tests with a numeric CLASS variable n whose values need the
+// BEST12. text (0.1, 1e-05, 123456789012345, 2.5), a missing x1 and a missing c.
+std::string dataWithNumericClass() {
+  const auto rows = csvRows(readFile(kDataDir + "data.csv"));
+  const char *levels[] = {"0.1", "1e-05", "123456789012345", "2.5"};
+  std::string out = "y,x1,x2,c,d,n\n";
+  for (size_t i = 1; i < rows.size(); ++i) {
+    std::vector<std::string> r = rows[i];
+    if (i == 6)
+      r[1] = "";
+    if (i == 8)
+      r[3] = "";
+    out += r[0] + "," + r[1] + "," + r[2] + "," + r[3] + "," + r[4] + "," + levels[i % 4] + "\n";
+  }
+  return out;
+}
+
+// The predictions of the scoring code over a CSV text, one per row ("" for None).
+std::vector<std::string> pythonPredictions(const TempDir &dir, const std::string &code,
+                                           const std::string &data) {
+  std::ofstream(dir.file("data.csv"), std::ios::binary) << data;
+  std::string log;
+  const std::string cmd = "/usr/bin/python3 '" + std::string(QRX_SOURCE_DIR) +
+                          "/scripts/run_scoring_code.py' '" + code + "' '" + dir.file("data.csv") +
+                          "' 2>&1";
+  EXPECT_EQ(qrxrun::runCommand(cmd, &log), 0) << log;
+  std::vector<std::string> lines;
+  std::istringstream in(log);
+  for (std::string line; std::getline(in, line);)
+    lines.push_back(line);
+  return lines;
+}
+
+int column(const std::vector<std::string> &header, const std::string &name) {
+  for (size_t i = 0; i < header.size(); ++i)
+    if (header[i] == name)
+      return int(i);
+  ADD_FAILURE() << "no column " << name;
+  return 0;
+}
+
+// OUTPUT's predictions against the scoring code's, row by row: both missing or equal to
+// 1e-12. Returns the number of rows predicted.
+int comparePredictions(const std::string &output, const std::vector<std::string> &python,
+                       const std::string &what) {
+  const auto rows = csvRows(output);
+  const int p = column(rows[0], "PRED");
+  EXPECT_EQ(python.size() + 1, rows.size()) << what;
+  int predicted = 0;
+  for (size_t i = 1; i < rows.size() && i - 1 < python.size(); ++i) {
+    const std::string &ours = rows[i][size_t(p)];
+    const std::string &theirs = python[i - 1];
+    EXPECT_EQ(ours.empty(), theirs.empty()) << what << " row " << i << ": " << theirs;
+    if (ours.empty() || theirs.empty())
+      continue;
+    ++predicted;
+    EXPECT_NEAR(std::stod(theirs), std::stod(ours), 1e-12) << what << " row " << i;
+  }
+  return predicted;
+}
+
+TEST(PostFit, ScoringCodeReproducesOutputAcrossCodings) {
+  const std::string data = readFile(kDataDir + "data.csv");
+  TempDir dir("codings");
+  struct Case {
+    std::string classes, model, select;
+  };
+  const std::vector<Case> cases = {
+      {"c d / param=glm", "x1 c d c*d x1*d x2(c)", "none"},
+      {"c d / param=ref", "x1 c d c*d x1*d x2(c)", "none"},
+      {"c d / param=effect", "x1 c d c*d x1*d x2(c)", "none"},
+      {"c(split) d / param=ref", "x1 c c*d x1*d x2(c)", "forward(select=sl sle=0.5)"},
+      {"c d / param=orthpoly", "x1 c*d x2(c)", "stepwise(select=sbc)"},
+  };
+  for (const Case &c : cases) {
+    const std::string code = dir.file("score.py");
+    fs::remove(code);
+    const auto run =
+        runProgram("proc varsifter data=d;\n  class " + c.classes + ";\n  model y = " + c.model +
+                       " / selection=" + c.select + ";\n  output out=o p=pred;\n  code file='" +
+                       code + "';\nrun;\n",
+                   "postfit_codings", {{"d.csv", data}}, {"o.csv"});
+    ASSERT_EQ(run.json["returnCode"].n, 0) << c.classes << "\n" << run.log;
+    EXPECT_TRUE(logged(run, 613, 9)) << c.classes;
+    ASSERT_TRUE(fs::exists(code)) << c.classes;
+    const auto python = pythonPredictions(dir, code, data);
+    EXPECT_EQ(comparePredictions(run.files.at("o.csv"), python, c.classes), 36);
+  }
+}
+
+TEST(PostFit, ScoringCodeFormsNumericLevelsAndSkipsRowsAsOutputDoes) {
+  const std::string data = dataWithNumericClass();
+  TempDir dir("levels");
+  const std::string code = dir.file("score.py");
+  for (const std::string coding : {"glm", "effect"}) {
+    fs::remove(code);
+    const auto run = runProgram("proc varsifter data=e;\n  class c d n / param=" + coding +
+                                    ";\n  model y = x1 c n c*n x2(d) / selection=none;\n"
+                                    "  output out=o p=pred;\n  code file='" +
+                                    code + "';\nrun;\n",
+                                "postfit_levels", {{"e.csv", data}}, {"o.csv"});
+    ASSERT_EQ(run.json["returnCode"].n, 0) << run.log;
+    const auto python = pythonPredictions(dir, code, data);
+    // Two rows cannot be predicted (a missing x1, a missing c).
+    EXPECT_EQ(comparePredictions(run.files.at("o.csv"), python, coding), 34);
+    // New data: an unseen level, levels written differently.
+    const std::string fresh = "y,x1,x2,c,d,n\n1,0.5,1,A,P,3\n1,0.5,1,A,P,0.10\n"
+                              "1,0.5,1, A,P,1e-1\n1,0.5,1,A,P,0.1\n";
+    const auto scored = pythonPredictions(dir, code, fresh);
+    ASSERT_EQ(scored.size(), 4u);
+    EXPECT_EQ(scored[0], "") << "3 is no level of n";
+    EXPECT_NE(scored[3], "");
+    EXPECT_EQ(scored[1], scored[3]) << "0.10 is the level 0.1";
+    EXPECT_EQ(scored[2], scored[3]) << "' A' is the level A, 1e-1 the level 0.1";
+  }
+}
+
+TEST(PostFit, ItemStoreHoldsTheSelectedModel) {
+  const std::string data = readFile(kDataDir + "data.csv");
+  const auto run = runProgram("proc varsifter data=d;\n  class c d / param=ref ref=first;\n"
+                              "  model y = x1 c x1*d x2(c) / selection=none;\n"
+                              "  store out=mystore;\nrun;\n",
+                              "postfit_store", {{"d.csv", data}}, {"mystore.json"});
+  ASSERT_EQ(run.json["returnCode"].n, 0) << run.log;
+  EXPECT_TRUE(logged(run, 613, 8));
+  ASSERT_EQ(run.files.count("mystore.json"), 1u);
+  Value store;
+  std::string error;
+  ASSERT_TRUE(minijson::Parser(run.files.at("mystore.json")).parse(&store, &error)) << error;
+  EXPECT_EQ(store["response"].s, "y");
+  ASSERT_EQ(store["groups"].items.size(), 1u);
+  const Value &g = store["groups"].items[0];
+  // CLASS levels, coding and reference level.
+  ASSERT_EQ(g["classes"].items.size(), 2u);
+  const Value &c = g["classes"].items[0];
+  EXPECT_EQ(c["name"].s, "c");
+  EXPECT_EQ(c["coding"].s, "REFERENCE");
+  ASSERT_EQ(c["levels"].items.size(), 3u);
+  EXPECT_EQ(c["levels"].items[2].s, "C");
+  EXPECT_EQ(c["reference"].s, "A");
+  // The parameters are the ParameterEstimates table's rows with their estimates.
+  const auto pe = tablesOf(run, "ParameterEstimates");
+  ASSERT_EQ(pe.size(), 1u);
+  const Value &t = *pe[0];
+  const auto &parms = g["parameters"].items;
+  ASSERT_EQ(parms.size(), t["rows"].items.size());
+  for (size_t i = 0; i < parms.size(); ++i)
+    EXPECT_DOUBLE_EQ(parms[i]["estimate"].n, qrxrun::number(t, i, "Estimate")) << i;
+  EXPECT_EQ(parms[0]["effect"].s, "Intercept");
+  EXPECT_EQ(g["effects"].items.size(), 5u);
+  // The error variance is the ANOVA table's error mean square.
+  const auto anova = tablesOf(run, "ANOVA");
+  ASSERT_EQ(anova.size(), 1u);
+  EXPECT_NEAR(g["errorVariance"].n, qrxrun::number(*anova[0], 1, "MS"), 1e-12);
+}
+
+TEST(PostFit, FailingStoreCheckEndsTheStepWith1012) {
+  const std::string data = readFile(kDataDir + "data.csv");
+  // An unassigned library, then a code file in a directory that does not exist.
+  for (const std::string stmts :
+       {"store out=nolib.m;", "store out=m;\n  code file='/nonexistent/dir/s.py';"}) {
+    const auto run = runProgram("proc varsifter data=d;\n  class c;\n"
+                                "  model y = x1 c / selection=none;\n  output out=o p=pred;\n  " +
+                                    stmts + "\nrun;\n",
+                                "postfit_fail", {{"d.csv", data}}, {"o.csv", "m.json"});
+    EXPECT_EQ(run.json["returnCode"].n, 1012) << stmts << "\n" << run.log;
+    EXPECT_TRUE(logged(run, 613, 1) || logged(run, 613, 2)) << stmts;
+    // The step ends before the fit: nothing is written.
+    EXPECT_TRUE(tablesOf(run, "ParameterEstimates").empty()) << stmts;
+    EXPECT_EQ(run.files.count("o.csv"), 0u) << stmts;
+    EXPECT_EQ(run.files.count("m.json"), 0u) << stmts;
+  }
+}
+
+TEST(PostFit, CodeRefusesWhatItCannotReproduce) {
+  const std::string data = readFile(kDataDir + "data.csv");
+  TempDir dir("refuse");
+  const std::string code = dir.file("score.py");
+  // A BY group per level of d.
+  std::string sorted = "y,x1,x2,c,d\n";
+  for (const std::string level : {"P", "Q"})
+    for (const auto &r : csvRows(data))
+      if (r.size() == 5 && r[4] == level)
+        sorted += r[0] + "," + r[1] + "," + r[2] + "," + r[3] + "," + r[4] + "\n";
+  const auto by = runProgram("proc varsifter data=d;\n  by d;\n  class c;\n"
+                             "  model y = x1 c / selection=none;\n  store out=m;\n"
+                             "  code file='" +
+                                 code + "';\nrun;\n",
+                             "postfit_by", {{"d.csv", sorted}}, {"m.json"});
+  EXPECT_EQ(by.json["returnCode"].n, 1012) << by.log;
+  EXPECT_TRUE(logged(by, 613, 5));
+  EXPECT_FALSE(fs::exists(code));
+  // A spline effect is not reproduced by the code: refused, the item store still written.
+  const auto spline = runProgram("proc varsifter data=d;\n  effect s = spline(x1);\n"
+                                 "  model y = s x2 / selection=none;\n  store out=m;\n"
+                                 "  code file='" +
+                                     code + "';\nrun;\n",
+                                 "postfit_spline", {{"d.csv", data}}, {"m.json"});
+  EXPECT_EQ(spline.json["returnCode"].n, 1012) << spline.log;
+  EXPECT_TRUE(logged(spline, 613, 3));
+  EXPECT_FALSE(fs::exists(code));
+  EXPECT_EQ(spline.files.count("m.json"), 1u);
+  // The item store holds both groups.
+  ASSERT_EQ(by.files.count("m.json"), 1u);
+  Value store;
+  std::string error;
+  ASSERT_TRUE(minijson::Parser(by.files.at("m.json")).parse(&store, &error)) << error;
+  ASSERT_EQ(store["groups"].items.size(), 2u);
+  EXPECT_EQ(store["groups"].items[1]["byGroup"].n, 2);
+}
+
+} // namespace
