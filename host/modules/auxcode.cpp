@@ -65,29 +65,197 @@ def _level(spec, value):
     return spec["levels"].get(text)
 
 
+# The guarded integer power of the truncated-power bases: repeated squaring while the result
+# stays well inside the range of doubles, the library power beyond.
+_LOG_WIDEN = 1.0000000000000007
+_OVERFLOW_LOG = 709.782712893384
+_UNDERFLOW_LOG = -708.3964185
+_SQUARING_LIMIT = 72.0873067782343
+
+
+def _power(x, p):
+    if p == 0:
+        return 1.0
+    if p == 1 or x == 1.0:
+        return x
+    z = math.log(x) * (_LOG_WIDEN * p)
+    if z >= _OVERFLOW_LOG:
+        return math.inf
+    if z <= _UNDERFLOW_LOG:
+        return 0.0
+    if abs(z) < _SQUARING_LIMIT:
+        r, b, k = 1.0, x, p
+        while k:
+            if k & 1:
+                r *= b
+            if k > 1:
+                b *= b
+            k >>= 1
+        return r
+    return math.pow(x, p)
+
+
+def _truncated(knots, degree, x, first, last):
+    out, p = [], degree
+    for j, k in enumerate(knots):
+        p = degree if j == 0 or k != knots[j - 1] else max(p - 1, 0)
+        if first <= j < last:
+            out.append(_power(x - k, p) if x - k > 0 else 0.0)
+    return out
+
+
+def _cube_plus(x, t):
+    return (x - t) * (x - t) * (x - t) if x > t else 0.0
+
+
+def _bspline(c, knots, x):
+    """The B-spline basis at x: the de Boor values of the functions non-zero there."""
+    k, nt = c["degree"], len(knots)
+    left = i = k
+    while i < nt - max(k, 1) and x >= knots[i]:
+        i += 1
+        left = i
+    b = [0.0] * (k + 1)
+    if x > knots[i]:
+        b[k] = 1.0
+    elif k == 0 or knots[k - 1] > x:
+        b[0] = 1.0
+    else:
+        b[0] = 1.0
+        dr, dl = [0.0] * k, [0.0] * k
+        for j in range(k):
+            dr[j] = knots[i + j] - x
+            dl[j] = x - knots[i - 1 - j]
+            saved = 0.0
+            for r in range(j + 1):
+                den = dr[r] + dl[j - r]
+                term = b[r] / den if den != 0.0 else 0.0
+                b[r] = saved + dr[r] * term
+                saved = dl[j - r] * term
+            b[j + 1] = saved
+    out = [0.0] * c["perVariable"]
+    for j in range(k + 1):
+        if 0 <= left - k + j < c["perVariable"]:
+            out[left - k + j] = b[j]
+    return out
+
+
+def _tpf(c, knots, x):
+    """The truncated-power basis at x (natural cubic when asked)."""
+    out, n = [], len(knots)
+    if c["tpfTerms"] == 2:
+        out.append(1.0)
+    if not c["natural"]:
+        power = x
+        for _ in range(c["degree"] if c["tpfTerms"] != 0 else 0):
+            out.append(power)
+            power *= x
+        return out + _truncated(knots, c["degree"], x, 0, n)
+    if c["tpfTerms"] != 0:
+        out.append(x)
+    if n <= 2:
+        return out
+    kn, kn1 = knots[n - 1], knots[n - 2]
+    e = (_cube_plus(x, kn1) - _cube_plus(x, kn)) / (kn - kn1)
+    t = _truncated(knots, 3, x, 0, n - 2)
+    return out + [(t[j] - _cube_plus(x, kn)) / (kn - knots[j]) - e for j in range(n - 2)]
+
+
+def _standardised(c, i, x):
+    if c["standardize"] == 1:
+        return x - c["centers"][i]
+    if c["standardize"] == 2:
+        return x / c["scales"][i]
+    if c["standardize"] == 3:
+        return (x - c["centers"][i]) / c["scales"][i]
+    return x
+
+
+def _class_block(spec, level):
+    if spec["coding"] == "GLM":
+        block = [0.0] * len(spec["levels"])
+        block[level] = 1.0
+        return block
+    return list(spec["rows"][level])
+
+
+def _constructed(c, levels, numbers):
+    """The values of a constructed effect's source record, then the part's columns."""
+    xs = [numbers[name] for name in c["numerics"]]
+    if any(x is None for x in xs):
+        return None
+    if c["kind"] == "SPLINE":
+        values = []
+        for x, knots in zip(xs, c["knots"]):
+            part = _bspline(c, knots, x) if c["basis"] == "BSPLINE" else _tpf(c, knots, x)
+            values += (part + [0.0] * c["perVariable"])[: c["perVariable"]]
+    elif c["kind"] == "POLYNOMIAL":
+        s = [_standardised(c, i, x) for i, x in enumerate(xs)]
+        values = []
+        for term in c["terms"]:
+            v = s[term[-1]]
+            for e in range(len(term) - 2, -1, -1):
+                v = s[term[e]] * v
+            values.append(v)
+    else:  # COLLECTION
+        values = list(xs)
+        for name in c["classes"]:
+            values += _class_block(CLASSES[name], levels[name])
+    return values[c["offset"] : c["offset"] + c["columns"]]
+
+
 def score(row):
     """The predicted value for a row (a mapping of variable names to values), or None when
     the procedure would not predict it: a needed value is missing, a CLASS value is not a
     level of the fit, or (GLM coding) a combination of levels did not occur in the fit."""
     levels = {name: _level(spec, _value(row, name)) for name, spec in CLASSES.items()}
     numbers = {name: _number(_value(row, name)) for name in NUMERICS}
-    if any(v is None for v in levels.values()) or any(v is None for v in numbers.values()):
+    if any(v is None for v in levels.values()):
         return None
+    constructed = {}
     blocks = []
     for effect in EFFECTS:
-        s = 1.0
-        for name in effect["continuous"]:
-            s = s * numbers[name]
-        cell = effect["cells"].get(tuple(levels[name] for name in effect["classes"]))
-        if cell is None:
-            return None
-        blocks.append((s, cell))
+        parts = []
+        for index in effect["constructed"]:
+            if index not in constructed:
+                constructed[index] = _constructed(CONSTRUCTED[index], levels, numbers)
+            if constructed[index] is None:
+                return None
+            parts.append(constructed[index])
+        if effect["classPart"]:
+            s = 1.0
+            for name in effect["continuous"]:
+                if numbers[name] is None:
+                    return None
+                s = s * numbers[name]
+            cell = effect["cells"].get(tuple(levels[name] for name in effect["classes"]))
+            if cell is None:
+                return None
+            block = [s * cell.get(c, 0.0) for c in range(effect["classColumns"])]
+        else:
+            block, parts = list(parts[-1]), parts[:-1]
+        for values in reversed(parts):
+            if values and block:
+                block = [block[k] * v for v in values for k in range(len(block))]
+        blocks.append(block)
     prediction = 0.0
     for effect, column, estimate, _name in PARAMETERS:
-        s, cell = blocks[effect]
-        prediction += estimate * (s * cell.get(column, 0.0))
+        prediction += estimate * blocks[effect][column]
     return prediction
 )PY";
+
+// A Python float literal that reads back as the same double; None for a missing value.
+std::string pyNumber(double value) {
+  const std::string text = jsonNumber(value);
+  return text == "null" ? "None" : text;
+}
+
+std::string numbers(const double *values, int32_t count) {
+  std::string out = "[";
+  for (int32_t i = 0; i < count; ++i)
+    out += (i ? ", " : "") + pyNumber(values[i]);
+  return out + "]";
+}
 
 std::string classesTable(const PostFitModel &m) {
   std::string out = "CLASSES = {\n";
@@ -99,7 +267,14 @@ std::string classesTable(const PostFitModel &m) {
            ", \"coding\": " + jsonString(c.coding) + ",\n        \"levels\": {";
     for (int32_t k = 0; k < c.levelCount; ++k)
       out += (k ? ", " : "") + jsonString(c.levels[k]) + ": " + std::to_string(k);
-    out += "}},\n";
+    out += "}";
+    if (c.codingColumns > 0) {
+      out += ",\n        \"rows\": [";
+      for (int32_t k = 0; k < c.levelCount; ++k)
+        out += (k ? ", " : "") + numbers(c.codingRows + k * c.codingColumns, c.codingColumns);
+      out += "]";
+    }
+    out += "},\n";
   }
   return out + "}\n";
 }
@@ -112,11 +287,11 @@ std::string cellsOf(const PostFitEffect &e) {
       out += std::to_string(e.comboLevels[r * e.classCount + k]) + ",";
     out += "): {";
     bool first = true;
-    for (int32_t c = 0; c < e.columnCount; ++c) {
-      const double v = e.comboValues[r * e.columnCount + c];
+    for (int32_t c = 0; c < e.classColumns; ++c) {
+      const double v = e.comboValues[r * e.classColumns + c];
       if (v == 0)
         continue;
-      out += (first ? "" : ", ") + std::to_string(c) + ": " + jsonNumber(v);
+      out += (first ? "" : ", ") + std::to_string(c) + ": " + pyNumber(v);
       first = false;
     }
     out += "}";
@@ -134,8 +309,64 @@ std::string effectsTable(const PostFitModel &m) {
     out += "], \"continuous\": [";
     for (int32_t k = 0; k < e.continuousCount; ++k)
       out += (k ? ", " : "") + jsonString(m.numerics[e.continuous[k]]);
-    out += "],\n        \"cells\": " + cellsOf(e) + "},\n";
+    out += "], \"constructed\": [";
+    for (int32_t k = 0; k < e.constructedCount; ++k)
+      out += (k ? ", " : "") + std::to_string(e.constructed[k]);
+    out += std::string("], \"classPart\": ") + (e.classPart ? "True" : "False") +
+           ", \"classColumns\": " + std::to_string(e.classColumns) +
+           ",\n        \"cells\": " + cellsOf(e) + "},\n";
   }
+  return out + "]\n";
+}
+
+std::string names(const char *const *all, const int32_t *indexes, int32_t count) {
+  std::string out = "[";
+  for (int32_t i = 0; i < count; ++i)
+    out += (i ? ", " : "") + jsonString(all[indexes[i]]);
+  return out + "]";
+}
+
+// One constructed effect: its variables and what makes its values.
+std::string constructedEntry(const PostFitModel &m, const PostFitConstructed &c) {
+  static const char *const kinds[] = {"",       "MULTIMEMBER", "COLLECTION",
+                                      "SPLINE", "POLYNOMIAL",  "LAG"};
+  std::string out = "    {\"name\": " + jsonString(c.name) +
+                    ", \"kind\": " + jsonString(c.kind >= 1 && c.kind <= 5 ? kinds[c.kind] : "") +
+                    ", \"offset\": " + std::to_string(c.offset) +
+                    ", \"columns\": " + std::to_string(c.columnCount) +
+                    ",\n        \"numerics\": " + names(m.numerics, c.numerics, c.numericCount) +
+                    ", \"classes\": [";
+  for (int32_t k = 0; k < c.classCount; ++k)
+    out += (k ? ", " : "") + jsonString(m.classes[c.classes[k]].name);
+  out += "]";
+  if (c.kind == PFK_SPLINE) {
+    out += ",\n        \"basis\": " + jsonString(c.basis == PFB_BSPLINE ? "BSPLINE" : "TPF") +
+           ", \"degree\": " + std::to_string(c.degree) +
+           ", \"natural\": " + (c.natural ? "True" : "False") +
+           ", \"tpfTerms\": " + std::to_string(c.tpfTerms) +
+           ", \"perVariable\": " + std::to_string(c.columnsPerVariable) + ",\n        \"knots\": [";
+    for (int32_t k = 0; k < c.numericCount; ++k)
+      out += (k ? ", " : "") + numbers(c.knots[k], c.knotCounts[k]);
+    out += "]";
+  } else if (c.kind == PFK_POLYNOMIAL) {
+    out += ",\n        \"standardize\": " + std::to_string(c.standardize) +
+           ", \"centers\": " + numbers(c.centers, c.numericCount) +
+           ", \"scales\": " + numbers(c.scales, c.numericCount) + ",\n        \"terms\": [";
+    for (int32_t t = 0; t < c.termCount; ++t) {
+      out += t ? ", [" : "[";
+      for (int32_t k = c.termStarts[t]; k < c.termStarts[t + 1]; ++k)
+        out += (k > c.termStarts[t] ? ", " : "") + std::to_string(c.termVariables[k]);
+      out += "]";
+    }
+    out += "]";
+  }
+  return out + "},\n";
+}
+
+std::string constructedTable(const PostFitModel &m) {
+  std::string out = "CONSTRUCTED = [\n";
+  for (int32_t i = 0; i < m.constructedCount; ++i)
+    out += constructedEntry(m, m.constructed[i]);
   return out + "]\n";
 }
 
@@ -144,7 +375,7 @@ std::string parametersTable(const PostFitModel &m) {
   for (int32_t i = 0; i < m.parameterCount; ++i) {
     const PostFitParameter &p = m.parameters[i];
     out += "    (" + std::to_string(p.effect) + ", " + std::to_string(p.column) + ", " +
-           jsonNumber(p.estimate) + ", " + jsonString(p.name) + "),\n";
+           pyNumber(p.estimate) + ", " + jsonString(p.name) + "),\n";
   }
   return out + "]\n";
 }
@@ -156,8 +387,9 @@ Refusal codeRefusal(const PostFitModel &m) {
     return {5, "", ""};
   for (int32_t i = 0; i < m.effectCount; ++i) {
     const PostFitEffect &e = m.effects[i];
-    if (e.constructedCount > 0)
-      return {3, e.name, e.constructed[0]};
+    for (int32_t k = 0; k < e.constructedCount; ++k)
+      if (!m.constructed[e.constructed[k]].reproducible)
+        return {3, e.name, m.constructed[e.constructed[k]].name};
     if (e.comboCount < 0)
       return {4, e.name, ""};
   }
@@ -178,7 +410,7 @@ std::string scoringCode(const PostFitModel &m) {
   for (int32_t i = 0; i < m.numericCount; ++i)
     out += (i ? ", " : "") + jsonString(m.numerics[i]);
   out += "]\n";
-  out += classesTable(m) + effectsTable(m) + parametersTable(m) + kRuntime;
+  out += classesTable(m) + constructedTable(m) + effectsTable(m) + parametersTable(m) + kRuntime;
   return out;
 }
 

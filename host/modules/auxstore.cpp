@@ -43,9 +43,59 @@ std::string effectJson(const PostFitModel &m, const PostFitEffect &e) {
   out += "], \"continuous\": [";
   for (int32_t k = 0; k < e.continuousCount; ++k)
     out += (k ? ", " : "") + jsonString(m.numerics[e.continuous[k]]);
-  out += "], \"constructed\": " + stringList(e.constructed, e.constructedCount) +
-         ", \"columns\": " + std::to_string(e.columnCount) + "}";
+  out += "], \"constructed\": [";
+  for (int32_t k = 0; k < e.constructedCount; ++k)
+    out += (k ? ", " : "") + jsonString(m.constructed[e.constructed[k]].name);
+  out += "], \"columns\": " + std::to_string(e.columnCount) + "}";
   return out;
+}
+
+const char *kindName(int32_t kind) {
+  static const char *const names[] = {"",       "MULTIMEMBER", "COLLECTION",
+                                      "SPLINE", "POLYNOMIAL",  "LAG"};
+  return kind >= 1 && kind <= 5 ? names[kind] : "";
+}
+
+std::string numberList(const double *values, int32_t count) {
+  std::string out = "[";
+  for (int32_t i = 0; i < count; ++i)
+    out += (i ? ", " : "") + jsonNumber(values[i]);
+  return out + "]";
+}
+
+// What makes a constructed effect's values: its variables, and the knots of a spline or the
+// standardisation and terms of a polynomial.
+std::string constructedJson(const PostFitModel &m, const PostFitConstructed &c) {
+  std::string out = "{\"name\": " + jsonString(c.name) +
+                    ", \"kind\": " + jsonString(kindName(c.kind)) + ", \"variables\": [";
+  for (int32_t k = 0; k < c.numericCount; ++k)
+    out += (k ? ", " : "") + jsonString(m.numerics[c.numerics[k]]);
+  for (int32_t k = 0; k < c.classCount; ++k)
+    out += (k || c.numericCount ? ", " : "") + jsonString(m.classes[c.classes[k]].name);
+  out += "], \"columns\": " + std::to_string(c.columnCount) +
+         ", \"firstValue\": " + std::to_string(c.offset);
+  if (c.kind == PFK_SPLINE && c.knots != nullptr) {
+    out += ", \"basis\": " + jsonString(c.basis == PFB_BSPLINE ? "BSPLINE" : "TPF") +
+           ", \"degree\": " + std::to_string(c.degree) +
+           ", \"natural\": " + (c.natural ? "true" : "false") + ", \"knots\": [";
+    for (int32_t k = 0; k < c.numericCount; ++k)
+      out += (k ? ", " : "") + numberList(c.knots[k], c.knotCounts[k]);
+    out += "]";
+  }
+  if (c.kind == PFK_POLYNOMIAL && c.centers != nullptr) {
+    out += ", \"degree\": " + std::to_string(c.degree) +
+           ", \"centers\": " + numberList(c.centers, c.numericCount) +
+           ", \"scales\": " + numberList(c.scales, c.numericCount) + ", \"terms\": [";
+    for (int32_t t = 0; t < c.termCount; ++t) {
+      out += t ? ", [" : "[";
+      for (int32_t k = c.termStarts[t]; k < c.termStarts[t + 1]; ++k)
+        out += (k > c.termStarts[t] ? ", " : "") +
+               jsonString(m.numerics[c.numerics[c.termVariables[k]]]);
+      out += "]";
+    }
+    out += "]";
+  }
+  return out + "}";
 }
 
 } // namespace
@@ -56,8 +106,11 @@ std::string storeGroupJson(const PostFitModel &m, double errorVariance, double e
                     ", \"errorDF\": " + jsonNumber(errorDf) + ",\n     \"classes\": [";
   for (int32_t i = 0; i < m.classCount; ++i)
     out += std::string(i ? ",\n       " : "\n       ") + classJson(m.classes[i]);
-  out +=
-      "],\n     \"numerics\": " + stringList(m.numerics, m.numericCount) + ",\n     \"effects\": [";
+  out += "],\n     \"numerics\": " + stringList(m.numerics, m.numericCount) +
+         ",\n     \"constructed\": [";
+  for (int32_t i = 0; i < m.constructedCount; ++i)
+    out += std::string(i ? ",\n       " : "\n       ") + constructedJson(m, m.constructed[i]);
+  out += "],\n     \"effects\": [";
   for (int32_t i = 0; i < m.effectCount; ++i)
     out += std::string(i ? ",\n       " : "\n       ") + effectJson(m, m.effects[i]);
   out += "],\n     \"parameters\": [";

@@ -77,20 +77,72 @@ struct PostFitClass {
   const double *codingRows;  // levelCount x codingColumns
 };
 
+// Kinds of constructed effect, spline bases and polynomial standardisations as the
+// description gives them (the design's own codes).
+enum PostFitKind : int32_t {
+  PFK_MULTIMEMBER = 1,
+  PFK_COLLECTION = 2,
+  PFK_SPLINE = 3,
+  PFK_POLYNOMIAL = 4,
+  PFK_LAG = 5,
+};
+enum PostFitBasis : uint8_t { PFB_BSPLINE = 1, PFB_TPF = 2 };
+enum PostFitStandardize : uint8_t {
+  PFS_NONE = 0,
+  PFS_CENTER = 1,
+  PFS_SCALE = 2,
+  PFS_CENTERSCALE = 3,
+};
+
+// A constructed effect (or one part of a split one) as a row's values make it: the values
+// of its source record (itself, or the part that computes them all), of which it takes
+// columnCount from offset.
+struct PostFitConstructed {
+  const char *name;
+  int32_t kind;         // PostFitKind
+  uint8_t reproducible; // 0: its values need more than the row (LAG) or are not described
+  int32_t valueCount;
+  int32_t offset;
+  int32_t columnCount;
+  int32_t numericCount;    // SPLINE and COLLECTION: their variables; POLYNOMIAL: its
+  const int32_t *numerics; // variables in polynomial order (indexes into the numerics)
+  int32_t classCount;      // COLLECTION
+  const int32_t *classes;  // indexes into PostFitModel::classes
+  // SPLINE
+  uint8_t basis; // PostFitBasis
+  uint8_t natural;
+  uint8_t tpfTerms; // 2 all terms, 1 NOINT, 0 NOPOWERS
+  int32_t degree;   // also POLYNOMIAL
+  int32_t columnsPerVariable;
+  const int32_t *knotCounts;  // per variable
+  const double *const *knots; // per variable
+  // POLYNOMIAL
+  uint8_t standardize;   // PostFitStandardize
+  const double *centers; // per polynomial variable
+  const double *scales;
+  int32_t termCount;
+  const int32_t *termStarts;    // termCount + 1 offsets into termVariables
+  const int32_t *termVariables; // positions among the polynomial variables
+};
+
 // A selected effect: its block of columns is the product of its continuous values times the
-// CLASS part looked up by the level combination of its CLASS variables.
+// CLASS part looked up by the level combination of its CLASS variables, crossed with the
+// values of its constructed effects from the last to the first; without CLASS and
+// continuous variables the last constructed effect's values start the block.
 struct PostFitEffect {
   const char *name;
   int32_t classCount;
   const int32_t *classes; // indexes into PostFitModel::classes, crossed then nested
   int32_t continuousCount;
   const int32_t *continuous; // indexes into PostFitModel::numerics, in multiplication order
-  int32_t constructedCount;  // constructed effects in it (their names follow)
-  const char *const *constructed;
+  int32_t constructedCount;
+  const int32_t *constructed; // indexes into PostFitModel::constructed
+  uint8_t classPart;          // the block starts with the CLASS part
+  int32_t classColumns;       // width of the CLASS part
   int32_t columnCount;
   int32_t comboCount;         // -1: the CLASS part could not be tabulated
   const int32_t *comboLevels; // comboCount x classCount level indexes
-  const double *comboValues;  // comboCount x columnCount CLASS-part values
+  const double *comboValues;  // comboCount x classColumns CLASS-part values
 };
 
 struct PostFitParameter {
@@ -109,6 +161,8 @@ struct PostFitModel {
   const char *const *numerics;
   int32_t classCount;
   const PostFitClass *classes;
+  int32_t constructedCount;
+  const PostFitConstructed *constructed;
   int32_t effectCount;
   const PostFitEffect *effects;
   int32_t parameterCount;

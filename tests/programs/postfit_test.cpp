@@ -2,8 +2,9 @@
 // run with /usr/bin/python3 over the data set (scripts/run_scoring_code.py) and must give
 // OUTPUT's predictions for GLM, REFERENCE and EFFECT codings, crossings, nesting, split
 // effects, numeric CLASS variables and rows that cannot be predicted; the item store holds
-// the ParameterEstimates table's estimates and the CLASS levels; a failing check of the
-// post-fit module ends the step with 1012; effects the code cannot reproduce are refused.
+// the ParameterEstimates table's estimates and the CLASS levels; constructed effects
+// (splines, polynomials, collections) are reproduced; a failing check of the post-fit module
+// ends the step with 1012; what the code cannot reproduce (LAG effects, BY groups) is refused.
 #include "../host/minijson.h"
 #include "qrxrun.h"
 
@@ -133,6 +134,42 @@ TEST(PostFit, ScoringCodeReproducesOutputAcrossCodings) {
   }
 }
 
+TEST(PostFit, ScoringCodeReproducesConstructedEffects) {
+  const std::string data = readFile(kDataDir + "data.csv");
+  TempDir dir("constructed");
+  // B-spline and truncated-power bases (natural, NOINT), standardised polynomials,
+  // collections, split splines, constructed effects crossed with and nested in CLASS
+  // variables and continuous ones.
+  const std::vector<std::string> programs = {
+      "  class c d;\n  effect s = spline(x1 / knotmethod=equal(3));\n"
+      "  model y = s x2 c*d / selection=none;\n",
+      "  class c d / param=ref;\n  effect s = spline(x1 x2 / knotmethod=equal(3) basis=tpf);\n"
+      "  model y = s c / selection=none;\n",
+      "  class c d / param=effect;\n  effect p = polynomial(x1 x2 / degree=3 "
+      "standardize(method=moments)=centerscale);\n  model y = p c / selection=none;\n",
+      "  class c d;\n  effect k = collection(x1 c);\n"
+      "  effect s = spline(x2 / knotmethod=equal(2) split);\n"
+      "  model y = k s c*x1 / selection=stepwise(select=sl);\n",
+      "  class c d / param=ref;\n"
+      "  effect s = spline(x1 / knotmethod=equal(3) basis=tpf(noint) natural);\n"
+      "  effect p = polynomial(x2 / degree=2);\n  model y = s*c x1*p p*d / selection=none;\n",
+      "  class c d;\n  effect s = spline(x1 / knotmethod=equal(3) degree=2);\n"
+      "  effect p = polynomial(x2 x1 / degree=2 standardize=center);\n"
+      "  model y = s*c p(d) / selection=none;\n",
+  };
+  for (const std::string &body : programs) {
+    const std::string code = dir.file("score.py");
+    fs::remove(code);
+    const auto run = runProgram("proc varsifter data=d;\n" + body +
+                                    "  output out=o p=pred;\n  code file='" + code + "';\nrun;\n",
+                                "postfit_constructed", {{"d.csv", data}}, {"o.csv"});
+    ASSERT_EQ(run.json["returnCode"].n, 0) << body << "\n" << run.log;
+    ASSERT_TRUE(fs::exists(code)) << body;
+    const auto python = pythonPredictions(dir, code, data);
+    EXPECT_EQ(comparePredictions(run.files.at("o.csv"), python, body), 36);
+  }
+}
+
 TEST(PostFit, ScoringCodeFormsNumericLevelsAndSkipsRowsAsOutputDoes) {
   const std::string data = dataWithNumericClass();
   TempDir dir("levels");
@@ -235,16 +272,18 @@ TEST(PostFit, CodeRefusesWhatItCannotReproduce) {
   EXPECT_EQ(by.json["returnCode"].n, 1012) << by.log;
   EXPECT_TRUE(logged(by, 613, 5));
   EXPECT_FALSE(fs::exists(code));
-  // A spline effect is not reproduced by the code: refused, the item store still written.
-  const auto spline = runProgram("proc varsifter data=d;\n  effect s = spline(x1);\n"
-                                 "  model y = s x2 / selection=none;\n  store out=m;\n"
+  // A LAG effect's values need earlier rows: refused, the item store still written.
+  const std::string lag = "g,t,x,y\n1,1,a,3\n1,2,b,5\n1,3,a,4\n2,1,b,2\n2,2,a,7\n2,3,a,6\n";
+  const auto lagged = runProgram("proc varsifter data=lag;\n  class g t x;\n"
+                                 "  effect lg = lag(x / period=t within=g);\n"
+                                 "  model y = lg / selection=none;\n  store out=m;\n"
                                  "  code file='" +
                                      code + "';\nrun;\n",
-                                 "postfit_spline", {{"d.csv", data}}, {"m.json"});
-  EXPECT_EQ(spline.json["returnCode"].n, 1012) << spline.log;
-  EXPECT_TRUE(logged(spline, 613, 3));
+                                 "postfit_lag", {{"lag.csv", lag}}, {"m.json"});
+  EXPECT_EQ(lagged.json["returnCode"].n, 1012) << lagged.log;
+  EXPECT_TRUE(logged(lagged, 613, 3));
   EXPECT_FALSE(fs::exists(code));
-  EXPECT_EQ(spline.files.count("m.json"), 1u);
+  EXPECT_EQ(lagged.files.count("m.json"), 1u);
   // The item store holds both groups.
   ASSERT_EQ(by.files.count("m.json"), 1u);
   Value store;
