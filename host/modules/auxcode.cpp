@@ -250,13 +250,6 @@ std::string pyNumber(double value) {
   return text == "null" ? "None" : text;
 }
 
-std::string numbers(const double *values, int32_t count) {
-  std::string out = "[";
-  for (int32_t i = 0; i < count; ++i)
-    out += (i ? ", " : "") + pyNumber(values[i]);
-  return out + "]";
-}
-
 std::string classesTable(const PostFitModel &m) {
   std::string out = "CLASSES = {\n";
   for (int32_t i = 0; i < m.classCount; ++i) {
@@ -271,7 +264,8 @@ std::string classesTable(const PostFitModel &m) {
     if (c.codingColumns > 0) {
       out += ",\n        \"rows\": [";
       for (int32_t k = 0; k < c.levelCount; ++k)
-        out += (k ? ", " : "") + numbers(c.codingRows + k * c.codingColumns, c.codingColumns);
+        out +=
+            (k ? ", " : "") + numberList(c.codingRows + k * c.codingColumns, c.codingColumns, true);
       out += "]";
     }
     out += "},\n";
@@ -303,13 +297,10 @@ std::string effectsTable(const PostFitModel &m) {
   std::string out = "EFFECTS = [\n";
   for (int32_t i = 0; i < m.effectCount; ++i) {
     const PostFitEffect &e = m.effects[i];
-    out += "    {\"name\": " + jsonString(e.name) + ", \"classes\": [";
-    for (int32_t k = 0; k < e.classCount; ++k)
-      out += (k ? ", " : "") + jsonString(m.classes[e.classes[k]].name);
-    out += "], \"continuous\": [";
-    for (int32_t k = 0; k < e.continuousCount; ++k)
-      out += (k ? ", " : "") + jsonString(m.numerics[e.continuous[k]]);
-    out += "], \"constructed\": [";
+    out += "    {\"name\": " + jsonString(e.name) +
+           ", \"classes\": " + classNameList(m, e.classes, e.classCount) +
+           ", \"continuous\": " + nameList(m.numerics, e.continuous, e.continuousCount) +
+           ", \"constructed\": [";
     for (int32_t k = 0; k < e.constructedCount; ++k)
       out += (k ? ", " : "") + std::to_string(e.constructed[k]);
     out += std::string("], \"classPart\": ") + (e.classPart ? "True" : "False") +
@@ -319,26 +310,14 @@ std::string effectsTable(const PostFitModel &m) {
   return out + "]\n";
 }
 
-std::string names(const char *const *all, const int32_t *indexes, int32_t count) {
-  std::string out = "[";
-  for (int32_t i = 0; i < count; ++i)
-    out += (i ? ", " : "") + jsonString(all[indexes[i]]);
-  return out + "]";
-}
-
 // One constructed effect: its variables and what makes its values.
 std::string constructedEntry(const PostFitModel &m, const PostFitConstructed &c) {
-  static const char *const kinds[] = {"",       "MULTIMEMBER", "COLLECTION",
-                                      "SPLINE", "POLYNOMIAL",  "LAG"};
   std::string out = "    {\"name\": " + jsonString(c.name) +
-                    ", \"kind\": " + jsonString(c.kind >= 1 && c.kind <= 5 ? kinds[c.kind] : "") +
+                    ", \"kind\": " + jsonString(kindName(c.kind)) +
                     ", \"offset\": " + std::to_string(c.offset) +
                     ", \"columns\": " + std::to_string(c.columnCount) +
-                    ",\n        \"numerics\": " + names(m.numerics, c.numerics, c.numericCount) +
-                    ", \"classes\": [";
-  for (int32_t k = 0; k < c.classCount; ++k)
-    out += (k ? ", " : "") + jsonString(m.classes[c.classes[k]].name);
-  out += "]";
+                    ",\n        \"numerics\": " + nameList(m.numerics, c.numerics, c.numericCount) +
+                    ", \"classes\": " + classNameList(m, c.classes, c.classCount);
   if (c.kind == PFK_SPLINE) {
     out += ",\n        \"basis\": " + jsonString(c.basis == PFB_BSPLINE ? "BSPLINE" : "TPF") +
            ", \"degree\": " + std::to_string(c.degree) +
@@ -346,12 +325,13 @@ std::string constructedEntry(const PostFitModel &m, const PostFitConstructed &c)
            ", \"tpfTerms\": " + std::to_string(c.tpfTerms) +
            ", \"perVariable\": " + std::to_string(c.columnsPerVariable) + ",\n        \"knots\": [";
     for (int32_t k = 0; k < c.numericCount; ++k)
-      out += (k ? ", " : "") + numbers(c.knots[k], c.knotCounts[k]);
+      out += (k ? ", " : "") + numberList(c.knots[k], c.knotCounts[k], true);
     out += "]";
   } else if (c.kind == PFK_POLYNOMIAL) {
     out += ",\n        \"standardize\": " + std::to_string(c.standardize) +
-           ", \"centers\": " + numbers(c.centers, c.numericCount) +
-           ", \"scales\": " + numbers(c.scales, c.numericCount) + ",\n        \"terms\": [";
+           ", \"centers\": " + numberList(c.centers, c.numericCount, true) +
+           ", \"scales\": " + numberList(c.scales, c.numericCount, true) +
+           ",\n        \"terms\": [";
     for (int32_t t = 0; t < c.termCount; ++t) {
       out += t ? ", [" : "[";
       for (int32_t k = c.termStarts[t]; k < c.termStarts[t + 1]; ++k)
@@ -406,10 +386,7 @@ std::string scoringCode(const PostFitModel &m) {
                     "(numbers, texts, or None\n# for missing) and returns the predicted "
                     "value, or None. Standard library only.\nimport math\n\n";
   out += "RESPONSE = " + jsonString(m.response) + "\n";
-  out += "NUMERICS = [";
-  for (int32_t i = 0; i < m.numericCount; ++i)
-    out += (i ? ", " : "") + jsonString(m.numerics[i]);
-  out += "]\n";
+  out += "NUMERICS = " + nameList(m.numerics, nullptr, m.numericCount) + "\n";
   out += classesTable(m) + constructedTable(m) + effectsTable(m) + parametersTable(m) + kRuntime;
   return out;
 }

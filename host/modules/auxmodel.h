@@ -23,6 +23,16 @@ struct CodeRequest {
   std::string path;
 };
 
+// Lists written alike in the item store (JSON) and the scoring code (Python): "[...]" of
+// the names at the given indexes (all null: every name in order), of the CLASS variables'
+// names at the given indexes, and of numbers that read back exactly (a missing value as
+// null in JSON, None in Python).
+std::string nameList(const char *const *all, const int32_t *indexes, int32_t count);
+std::string classNameList(const PostFitModel &model, const int32_t *indexes, int32_t count);
+std::string numberList(const double *values, int32_t count, bool python);
+// The name of a constructed effect's kind ("SPLINE", ...).
+const char *kindName(int32_t kind);
+
 // The JSON text of one group's selected model, with the error variance handed over.
 std::string storeGroupJson(const PostFitModel &model, double errorVariance, double errorDf);
 // The item store: the groups' texts in one document.

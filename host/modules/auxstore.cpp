@@ -8,20 +8,13 @@
 namespace qrxhost::aux {
 namespace {
 
-std::string stringList(const char *const *items, int32_t count) {
-  std::string out = "[";
-  for (int32_t i = 0; i < count; ++i)
-    out += (i ? ", " : "") + jsonString(items[i]);
-  return out + "]";
-}
-
 std::string classJson(const PostFitClass &c) {
   std::string out = "{\"name\": " + jsonString(c.name) +
                     ", \"type\": " + jsonString(c.numeric ? "numeric" : "character") +
                     ", \"coding\": " + jsonString(c.coding) +
                     ", \"missingIsLevel\": " + (c.missingIsLevel ? "true" : "false") +
                     ", \"levelWidth\": " + std::to_string(c.levelWidth) +
-                    ", \"levels\": " + stringList(c.levels, c.levelCount);
+                    ", \"levels\": " + nameList(c.levels, nullptr, c.levelCount);
   out += ", \"reference\": " + (c.reference >= 0 ? jsonString(c.levels[c.reference]) : "null");
   if (c.codingColumns > 0) {
     out += ", \"codingRows\": [";
@@ -37,30 +30,14 @@ std::string classJson(const PostFitClass &c) {
 }
 
 std::string effectJson(const PostFitModel &m, const PostFitEffect &e) {
-  std::string out = "{\"name\": " + jsonString(e.name) + ", \"classes\": [";
-  for (int32_t k = 0; k < e.classCount; ++k)
-    out += (k ? ", " : "") + jsonString(m.classes[e.classes[k]].name);
-  out += "], \"continuous\": [";
-  for (int32_t k = 0; k < e.continuousCount; ++k)
-    out += (k ? ", " : "") + jsonString(m.numerics[e.continuous[k]]);
-  out += "], \"constructed\": [";
+  std::string out = "{\"name\": " + jsonString(e.name) +
+                    ", \"classes\": " + classNameList(m, e.classes, e.classCount) +
+                    ", \"continuous\": " + nameList(m.numerics, e.continuous, e.continuousCount) +
+                    ", \"constructed\": [";
   for (int32_t k = 0; k < e.constructedCount; ++k)
     out += (k ? ", " : "") + jsonString(m.constructed[e.constructed[k]].name);
   out += "], \"columns\": " + std::to_string(e.columnCount) + "}";
   return out;
-}
-
-const char *kindName(int32_t kind) {
-  static const char *const names[] = {"",       "MULTIMEMBER", "COLLECTION",
-                                      "SPLINE", "POLYNOMIAL",  "LAG"};
-  return kind >= 1 && kind <= 5 ? names[kind] : "";
-}
-
-std::string numberList(const double *values, int32_t count) {
-  std::string out = "[";
-  for (int32_t i = 0; i < count; ++i)
-    out += (i ? ", " : "") + jsonNumber(values[i]);
-  return out + "]";
 }
 
 // What makes a constructed effect's values: its variables, and the knots of a spline or the
@@ -79,13 +56,13 @@ std::string constructedJson(const PostFitModel &m, const PostFitConstructed &c) 
            ", \"degree\": " + std::to_string(c.degree) +
            ", \"natural\": " + (c.natural ? "true" : "false") + ", \"knots\": [";
     for (int32_t k = 0; k < c.numericCount; ++k)
-      out += (k ? ", " : "") + numberList(c.knots[k], c.knotCounts[k]);
+      out += (k ? ", " : "") + numberList(c.knots[k], c.knotCounts[k], false);
     out += "]";
   }
   if (c.kind == PFK_POLYNOMIAL && c.centers != nullptr) {
     out += ", \"degree\": " + std::to_string(c.degree) +
-           ", \"centers\": " + numberList(c.centers, c.numericCount) +
-           ", \"scales\": " + numberList(c.scales, c.numericCount) + ", \"terms\": [";
+           ", \"centers\": " + numberList(c.centers, c.numericCount, false) +
+           ", \"scales\": " + numberList(c.scales, c.numericCount, false) + ", \"terms\": [";
     for (int32_t t = 0; t < c.termCount; ++t) {
       out += t ? ", [" : "[";
       for (int32_t k = c.termStarts[t]; k < c.termStarts[t + 1]; ++k)
@@ -106,7 +83,7 @@ std::string storeGroupJson(const PostFitModel &m, double errorVariance, double e
                     ", \"errorDF\": " + jsonNumber(errorDf) + ",\n     \"classes\": [";
   for (int32_t i = 0; i < m.classCount; ++i)
     out += std::string(i ? ",\n       " : "\n       ") + classJson(m.classes[i]);
-  out += "],\n     \"numerics\": " + stringList(m.numerics, m.numericCount) +
+  out += "],\n     \"numerics\": " + nameList(m.numerics, nullptr, m.numericCount) +
          ",\n     \"constructed\": [";
   for (int32_t i = 0; i < m.constructedCount; ++i)
     out += std::string(i ? ",\n       " : "\n       ") + constructedJson(m, m.constructed[i]);
@@ -133,6 +110,35 @@ std::string storeDocument(const std::vector<std::string> &groups, const PostFitM
   for (size_t i = 0; i < groups.size(); ++i)
     out += groups[i] + (i + 1 < groups.size() ? ",\n" : "\n");
   return out + " ]}\n";
+}
+
+const char *kindName(int32_t kind) {
+  static const char *const names[] = {"",       "MULTIMEMBER", "COLLECTION",
+                                      "SPLINE", "POLYNOMIAL",  "LAG"};
+  return kind >= 1 && kind <= 5 ? names[kind] : "";
+}
+
+std::string nameList(const char *const *all, const int32_t *indexes, int32_t count) {
+  std::string out = "[";
+  for (int32_t i = 0; i < count; ++i)
+    out += (i ? ", " : "") + jsonString(all[indexes != nullptr ? indexes[i] : i]);
+  return out + "]";
+}
+
+std::string classNameList(const PostFitModel &m, const int32_t *indexes, int32_t count) {
+  std::string out = "[";
+  for (int32_t i = 0; i < count; ++i)
+    out += (i ? ", " : "") + jsonString(m.classes[indexes[i]].name);
+  return out + "]";
+}
+
+std::string numberList(const double *values, int32_t count, bool python) {
+  std::string out = "[";
+  for (int32_t i = 0; i < count; ++i) {
+    const std::string text = jsonNumber(values[i]);
+    out += (i ? ", " : "") + (python && text == "null" ? std::string("None") : text);
+  }
+  return out + "]";
 }
 
 } // namespace qrxhost::aux

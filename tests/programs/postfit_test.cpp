@@ -77,20 +77,12 @@ std::vector<std::string> pythonPredictions(const TempDir &dir, const std::string
   return lines;
 }
 
-int column(const std::vector<std::string> &header, const std::string &name) {
-  for (size_t i = 0; i < header.size(); ++i)
-    if (header[i] == name)
-      return int(i);
-  ADD_FAILURE() << "no column " << name;
-  return 0;
-}
-
 // OUTPUT's predictions against the scoring code's, row by row: both missing or equal to
 // 1e-12. Returns the number of rows predicted.
 int comparePredictions(const std::string &output, const std::vector<std::string> &python,
                        const std::string &what) {
   const auto rows = csvRows(output);
-  const int p = column(rows[0], "PRED");
+  const int p = qrxrun::headerColumn(rows[0], "PRED");
   EXPECT_EQ(python.size() + 1, rows.size()) << what;
   int predicted = 0;
   for (size_t i = 1; i < rows.size() && i - 1 < python.size(); ++i) {
