@@ -179,7 +179,7 @@ def _class_block(spec, level):
     return list(spec["rows"][level])
 
 
-def _constructed(c, levels, numbers):
+def _constructed(c, model, levels, numbers):
     """The values of a constructed effect's source record, then the part's columns."""
     xs = [numbers[name] for name in c["numerics"]]
     if any(x is None for x in xs):
@@ -200,25 +200,31 @@ def _constructed(c, levels, numbers):
     else:  # COLLECTION
         values = list(xs)
         for name in c["classes"]:
-            values += _class_block(CLASSES[name], levels[name])
+            values += _class_block(model["CLASSES"][name], levels[name])
     return values[c["offset"] : c["offset"] + c["columns"]]
 
 
-def score(row):
-    """The predicted value for a row (a mapping of variable names to values), or None when
-    the procedure would not predict it: a needed value is missing, a CLASS value is not a
-    level of the fit, or (GLM coding) a combination of levels did not occur in the fit."""
-    levels = {name: _level(spec, _value(row, name)) for name, spec in CLASSES.items()}
-    numbers = {name: _number(_value(row, name)) for name in NUMERICS}
+def _by_key(row):
+    key = []
+    for name, numeric in BY:
+        value = _value(row, name)
+        key.append(_number(value) if numeric else ("" if value is None else str(value).rstrip()))
+    return tuple(key)
+
+
+def _predict(model, row):
+    levels = {name: _level(spec, _value(row, name)) for name, spec in model["CLASSES"].items()}
+    numbers = {name: _number(_value(row, name)) for name in model["NUMERICS"]}
     if any(v is None for v in levels.values()):
         return None
     constructed = {}
     blocks = []
-    for effect in EFFECTS:
+    for effect in model["EFFECTS"]:
         parts = []
         for index in effect["constructed"]:
             if index not in constructed:
-                constructed[index] = _constructed(CONSTRUCTED[index], levels, numbers)
+                c = model["CONSTRUCTED"][index]
+                constructed[index] = _constructed(c, model, levels, numbers)
             if constructed[index] is None:
                 return None
             parts.append(constructed[index])
@@ -239,9 +245,18 @@ def score(row):
                 block = [block[k] * v for v in values for k in range(len(block))]
         blocks.append(block)
     prediction = 0.0
-    for effect, column, estimate, _name in PARAMETERS:
+    for effect, column, estimate, _name in model["PARAMETERS"]:
         prediction += estimate * blocks[effect][column]
     return prediction
+
+
+def score(row):
+    """The predicted value for a row (a mapping of variable names to values), or None when
+    the procedure would not predict it: the row's BY group was not fitted, a needed value
+    is missing, a CLASS value is not a level of the fit, or (GLM coding) a combination of
+    levels did not occur in the fit."""
+    model = GROUPS.get(_by_key(row))
+    return None if model is None else _predict(model, row)
 )PY";
 
 // A Python float literal that reads back as the same double; None for a missing value.
@@ -251,7 +266,7 @@ std::string pyNumber(double value) {
 }
 
 std::string classesTable(const PostFitModel &m) {
-  std::string out = "CLASSES = {\n";
+  std::string out = "        \"CLASSES\": {\n";
   for (int32_t i = 0; i < m.classCount; ++i) {
     const PostFitClass &c = m.classes[i];
     out += "    " + jsonString(c.name) + ": {\"numeric\": " + (c.numeric ? "True" : "False") +
@@ -270,7 +285,7 @@ std::string classesTable(const PostFitModel &m) {
     }
     out += "},\n";
   }
-  return out + "}\n";
+  return out + "        },\n";
 }
 
 std::string cellsOf(const PostFitEffect &e) {
@@ -294,7 +309,7 @@ std::string cellsOf(const PostFitEffect &e) {
 }
 
 std::string effectsTable(const PostFitModel &m) {
-  std::string out = "EFFECTS = [\n";
+  std::string out = "        \"EFFECTS\": [\n";
   for (int32_t i = 0; i < m.effectCount; ++i) {
     const PostFitEffect &e = m.effects[i];
     out += "    {\"name\": " + jsonString(e.name) +
@@ -307,7 +322,7 @@ std::string effectsTable(const PostFitModel &m) {
            ", \"classColumns\": " + std::to_string(e.classColumns) +
            ",\n        \"cells\": " + cellsOf(e) + "},\n";
   }
-  return out + "]\n";
+  return out + "        ],\n";
 }
 
 // One constructed effect: its variables and what makes its values.
@@ -344,27 +359,26 @@ std::string constructedEntry(const PostFitModel &m, const PostFitConstructed &c)
 }
 
 std::string constructedTable(const PostFitModel &m) {
-  std::string out = "CONSTRUCTED = [\n";
+  std::string out = "        \"CONSTRUCTED\": [\n";
   for (int32_t i = 0; i < m.constructedCount; ++i)
     out += constructedEntry(m, m.constructed[i]);
-  return out + "]\n";
+  return out + "        ],\n";
 }
 
 std::string parametersTable(const PostFitModel &m) {
-  std::string out = "# (effect, column of its block, estimate, parameter)\nPARAMETERS = [\n";
+  std::string out = "        # (effect, column of its block, estimate, parameter)\n"
+                    "        \"PARAMETERS\": [\n";
   for (int32_t i = 0; i < m.parameterCount; ++i) {
     const PostFitParameter &p = m.parameters[i];
     out += "    (" + std::to_string(p.effect) + ", " + std::to_string(p.column) + ", " +
            pyNumber(p.estimate) + ", " + jsonString(p.name) + "),\n";
   }
-  return out + "]\n";
+  return out + "        ],\n";
 }
 
 } // namespace
 
 Refusal codeRefusal(const PostFitModel &m) {
-  if (m.byIndex > 0)
-    return {5, "", ""};
   for (int32_t i = 0; i < m.effectCount; ++i) {
     const PostFitEffect &e = m.effects[i];
     for (int32_t k = 0; k < e.constructedCount; ++k)
@@ -379,16 +393,34 @@ Refusal codeRefusal(const PostFitModel &m) {
   return {};
 }
 
-std::string scoringCode(const PostFitModel &m) {
+std::string scoringGroupKey(const PostFitModel &m) {
+  std::string out = "(";
+  for (int32_t b = 0; b < m.byCount; ++b)
+    out += (m.byNumeric[b] ? pyNumber(m.byNumbers[b]) : jsonString(m.byTexts[b])) + ",";
+  return out + ")";
+}
+
+std::string scoringGroup(const PostFitModel &m) {
+  return "    " + scoringGroupKey(m) +
+         ": {\n        \"NUMERICS\": " + nameList(m.numerics, nullptr, m.numericCount) + ",\n" +
+         classesTable(m) + constructedTable(m) + effectsTable(m) + parametersTable(m) + "    },\n";
+}
+
+std::string scoringModule(const std::vector<std::string> &groups, const PostFitModel &m) {
   std::string out = "# Scoring code of a model selected by the VARSIFTER procedure; response " +
                     std::string(m.response) +
                     ".\n# score(row) takes a mapping of input variable names to values "
                     "(numbers, texts, or None\n# for missing) and returns the predicted "
                     "value, or None. Standard library only.\nimport math\n\n";
   out += "RESPONSE = " + jsonString(m.response) + "\n";
-  out += "NUMERICS = " + nameList(m.numerics, nullptr, m.numericCount) + "\n";
-  out += classesTable(m) + constructedTable(m) + effectsTable(m) + parametersTable(m) + kRuntime;
-  return out;
+  out += "# The BY variables (name, numeric) and the model of each BY group by its values.\nBY = [";
+  for (int32_t b = 0; b < m.byCount; ++b)
+    out += std::string(b ? ", (" : "(") + jsonString(m.byNames[b]) + ", " +
+           (m.byNumeric[b] ? "True" : "False") + ")";
+  out += "]\nGROUPS = {\n";
+  for (const std::string &g : groups)
+    out += g;
+  return out + "}\n" + kRuntime;
 }
 
 } // namespace qrxhost::aux

@@ -45,7 +45,11 @@ struct Refusal {
   std::string first, second;
 };
 Refusal codeRefusal(const PostFitModel &model);
-// The scoring code: a Python module with the function score(row).
-std::string scoringCode(const PostFitModel &model);
+// The scoring code: a Python module whose function score(row) finds the row's BY group
+// among the groups' models (the texts of scoringGroup, keyed by scoringGroupKey) and
+// predicts with it.
+std::string scoringGroupKey(const PostFitModel &model);
+std::string scoringGroup(const PostFitModel &model);
+std::string scoringModule(const std::vector<std::string> &groups, const PostFitModel &model);
 
 } // namespace qrxhost::aux

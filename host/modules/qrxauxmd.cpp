@@ -10,6 +10,7 @@
 #include <cctype>
 #include <filesystem>
 #include <fstream>
+#include <set>
 
 namespace qrxhost {
 namespace {
@@ -19,13 +20,12 @@ constexpr int kSet = 613;
 struct AuxState {
   std::vector<aux::StoreRequest> stores;
   std::vector<aux::CodeRequest> codes;
-  std::vector<std::string> groups; // the item store's group texts so far
-  std::string code;                // the scoring code of the last group
-  aux::Refusal refusal;            // why no scoring code is written
-  PostFitModel last{};             // the header fields of the last group
-  std::string response;
+  std::vector<std::string> groups;     // the item store's group texts so far
+  std::vector<std::string> codeGroups; // the scoring code's groups so far
+  std::set<std::string> codeKeys;      // their BY values
+  aux::Refusal refusal;                // why no scoring code is written
+  bool refusalLogged = false;
   double errorVariance = 0, errorDf = 0;
-  bool handed = false;
   bool unreadable = false; // a STORE or CODE statement could not be understood
 };
 
@@ -198,38 +198,42 @@ int32_t runModel(PostFitBridge *b) {
   if (st == nullptr || b->model == nullptr)
     return 0;
   const PostFitModel &m = *b->model;
-  st->response = m.response;
-  st->last = m;
-  st->last.response = st->response.c_str();
   st->groups.push_back(aux::storeGroupJson(m, st->errorVariance, st->errorDf));
-  if (!st->codes.empty()) {
+  if (!st->codes.empty() && st->refusal.refusalMessage == 0) {
+    const std::string key = aux::scoringGroupKey(m);
     st->refusal = aux::codeRefusal(m);
-    st->code = st->refusal.refusalMessage == 0 ? aux::scoringCode(m) : std::string();
+    if (st->refusal.refusalMessage == 0 && !st->codeKeys.insert(key).second)
+      st->refusal = {5, key, ""};
+    if (st->refusal.refusalMessage == 0)
+      st->codeGroups.push_back(aux::scoringGroup(m));
   }
-  st->handed = true;
   return 0;
 }
 
-// Slot 4: writes the item store (all groups so far) and the scoring code.
+// Slot 4, at the end of each hand-over: writes the item store and the scoring code with
+// every group so far; a refusal is reported once.
 int32_t finish(PostFitBridge *b, int32_t) {
   AuxState *st = stateOf(b);
-  if (st == nullptr || !st->handed)
+  if (st == nullptr || b->model == nullptr)
     return 0;
+  const PostFitModel &m = *b->model;
   bool ok = !st->unreadable;
   for (const aux::StoreRequest &r : st->stores) {
-    if (writeFile(r.path, aux::storeDocument(st->groups, st->last), 1))
-      message(8, r.display);
-    else
+    if (!writeFile(r.path, aux::storeDocument(st->groups, m), 1))
       ok = false;
+    else if (st->groups.size() == 1)
+      message(8, r.display);
   }
   for (const aux::CodeRequest &r : st->codes) {
     if (st->refusal.refusalMessage != 0) {
-      message(st->refusal.refusalMessage, st->refusal.first, st->refusal.second);
+      if (!st->refusalLogged)
+        message(st->refusal.refusalMessage, st->refusal.first, st->refusal.second);
+      st->refusalLogged = true;
       ok = false;
-    } else if (writeFile(r.path, st->code, 2)) {
+    } else if (!writeFile(r.path, aux::scoringModule(st->codeGroups, m), 2)) {
+      ok = false;
+    } else if (st->codeGroups.size() == 1) {
       message(9, r.path);
-    } else {
-      ok = false;
     }
   }
   if (!ok)

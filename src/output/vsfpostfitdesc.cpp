@@ -5,8 +5,10 @@
 #include "output/vsfpostfitdesc.h"
 
 #include "design/levlevel.h"
+#include "design/levreg.h"
 #include "design/levrow.h"
 #include "driver/vsfcontext.h"
+#include "output/vsfoutdesign.h"
 #include "output/vsfselrow.h"
 #include "support/hoststubs.h"
 
@@ -293,6 +295,36 @@ void describeEffect(PostFitDescription &h, LevRegContext *dc, int32_t e,
   h.effects.push_back(out);
 }
 
+// The BY variables and the current group's values, read from the group's first observation.
+void describeBy(PostFitDescription &h, VsfContext *ctx) {
+  const int32_t n = ctx->stmt.proc.byCount;
+  if (n <= 0 || zlevGetInit(&ctx->design) != 0 || zlevGetNext(&ctx->design) != 1)
+    return;
+  auto &names = h.textLists.emplace_back();
+  auto &texts = h.textLists.emplace_back();
+  auto &numbers = h.doubleLists.emplace_back();
+  auto &numeric = h.byNumeric;
+  for (int32_t b = 0; b < n; ++b) {
+    const int32_t number = ctx->stmt.proc.byNumbers[b];
+    names.push_back(h.keep(vsfDataSetVariableName(ctx->data, number)));
+    HostVariable *v = nullptr;
+    const bool isNumber = xvname(ctx->data, number, &v) == 0 && v != nullptr && v->type == 1;
+    numeric.push_back(isNumber);
+    numbers.push_back(isNumber ? xobsnum(ctx->data, number) : hostMissing());
+    const char *text = nullptr;
+    const int32_t length = isNumber ? 0 : xobschar(ctx->data, number, &text);
+    std::string value = text != nullptr ? std::string(text, size_t(std::max(length, 0))) : "";
+    value.erase(value.find_last_not_of(' ') + 1);
+    texts.push_back(h.keep(value));
+  }
+  PostFitModel &pm = h.model;
+  pm.byCount = n;
+  pm.byNames = names.data();
+  pm.byNumeric = numeric.data();
+  pm.byNumbers = numbers.data();
+  pm.byTexts = texts.data();
+}
+
 } // namespace
 
 void vsfDescribeSelectedModel(PostFitDescription &h, VsfContext *ctx, const VsfModel *m,
@@ -334,6 +366,7 @@ void vsfDescribeSelectedModel(PostFitDescription &h, VsfContext *ctx, const VsfM
                                                                : std::string());
   pm.noIntercept = (d->designFlags & kLevFlagNoIntercept) != 0;
   pm.byIndex = ctx->stmt.proc.byCount > 0 ? int32_t(ctx->byCount) : 0;
+  describeBy(h, ctx);
   pm.numericCount = int32_t(numerics.size());
   pm.numerics = numerics.data();
   pm.constructedCount = int32_t(h.constructed.size());

@@ -27,7 +27,8 @@ struct PostFitDescription {
   std::vector<int32_t> constructedOf; // design constructed record -> description index, -1
   std::vector<PostFitEffect> effects;
   std::vector<PostFitParameter> parameters;
-  std::vector<int32_t> classOf;   // design CLASS index -> description index, -1
+  std::vector<int32_t> classOf; // design CLASS index -> description index, -1
+  std::vector<uint8_t> byNumeric;
   std::vector<int32_t> numericOf; // design numeric index -> description index, -1
 
   const char *keep(std::string s) { return texts.emplace_back(std::move(s)).c_str(); }

@@ -157,6 +157,11 @@ struct PostFitModel {
   const char *response;
   uint8_t noIntercept;
   int32_t byIndex; // 1-based BY group, 0 without BY groups
+  int32_t byCount; // BY variables: names, and the group's values (numbers, or
+  const char *const *byNames; // texts with trailing blanks cut)
+  const uint8_t *byNumeric;
+  const double *byNumbers;
+  const char *const *byTexts;
   int32_t numericCount;
   const char *const *numerics;
   int32_t classCount;

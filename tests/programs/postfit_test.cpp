@@ -4,7 +4,8 @@
 // effects, numeric CLASS variables and rows that cannot be predicted; the item store holds
 // the ParameterEstimates table's estimates and the CLASS levels; constructed effects
 // (splines, polynomials, collections) are reproduced; a failing check of the post-fit module
-// ends the step with 1012; what the code cannot reproduce (LAG effects, BY groups) is refused.
+// ends the step with 1012; BY groups get their own models; what the code cannot reproduce
+// (LAG effects, BY groups with the same values twice) is refused.
 #include "../host/minijson.h"
 #include "qrxrun.h"
 
@@ -246,25 +247,55 @@ TEST(PostFit, FailingStoreCheckEndsTheStepWith1012) {
   }
 }
 
-TEST(PostFit, CodeRefusesWhatItCannotReproduce) {
+TEST(PostFit, ByGroupsGetTheirOwnModels) {
   const std::string data = readFile(kDataDir + "data.csv");
-  TempDir dir("refuse");
+  TempDir dir("by");
   const std::string code = dir.file("score.py");
-  // A BY group per level of d.
-  std::string sorted = "y,x1,x2,c,d\n";
-  for (const std::string level : {"P", "Q"})
+  // BY groups of d (character) and k (numeric), each with its own knots and selection.
+  std::string sorted = "y,x1,x2,c,d,k\n";
+  for (const std::string level : {"P", "Q"}) {
+    int i = 0;
     for (const auto &r : csvRows(data))
       if (r.size() == 5 && r[4] == level)
-        sorted += r[0] + "," + r[1] + "," + r[2] + "," + r[3] + "," + r[4] + "\n";
-  const auto by = runProgram("proc varsifter data=d;\n  by d;\n  class c;\n"
-                             "  model y = x1 c / selection=none;\n  store out=m;\n"
-                             "  code file='" +
-                                 code + "';\nrun;\n",
-                             "postfit_by", {{"d.csv", sorted}}, {"m.json"});
-  EXPECT_EQ(by.json["returnCode"].n, 1012) << by.log;
-  EXPECT_TRUE(logged(by, 613, 5));
-  EXPECT_FALSE(fs::exists(code));
+        sorted += r[0] + "," + r[1] + "," + r[2] + "," + r[3] + "," + r[4] + "," +
+                  (i++ < 9 ? "1" : "2.5") + "\n";
+  }
+  const auto run = runProgram("proc varsifter data=d;\n  by d k;\n  class c;\n"
+                              "  effect s = spline(x1 / knotmethod=equal(2));\n"
+                              "  model y = s c x2 / selection=forward(select=sl sle=0.3);\n"
+                              "  output out=o p=pred;\n  store out=m;\n  code file='" +
+                                  code + "';\nrun;\n",
+                              "postfit_by", {{"d.csv", sorted}}, {"o.csv", "m.json"});
+  ASSERT_EQ(run.json["returnCode"].n, 0) << run.log;
+  const auto python = pythonPredictions(dir, code, sorted);
+  EXPECT_EQ(comparePredictions(run.files.at("o.csv"), python, "by"), 36);
+  // A row of a group that was not fitted has no prediction.
+  const auto other = pythonPredictions(dir, code, "y,x1,x2,c,d,k\n1,0.5,1,A,P,3\n");
+  ASSERT_EQ(other.size(), 1u);
+  EXPECT_EQ(other[0], "");
+  // The item store holds the four groups.
+  ASSERT_EQ(run.files.count("m.json"), 1u);
+  Value store;
+  std::string error;
+  ASSERT_TRUE(minijson::Parser(run.files.at("m.json")).parse(&store, &error)) << error;
+  ASSERT_EQ(store["groups"].items.size(), 4u);
+  EXPECT_EQ(store["groups"].items[3]["byGroup"].n, 4);
+}
+
+TEST(PostFit, CodeRefusesWhatItCannotReproduce) {
+  TempDir dir("refuse");
+  const std::string code = dir.file("score.py");
+  // NOTSORTED BY groups with the same values twice cannot be told apart.
+  const std::string twice = "y,x1,d\n1,1,P\n2,2.5,P\n2.9,3,P\n5,1,Q\n6,2,Q\n6.5,3,Q\n"
+                            "1,1.5,P\n2,2,P\n3.5,3,P\n";
+  const auto repeated = runProgram("proc varsifter data=d;\n  by d notsorted;\n"
+                                   "  model y = x1 / selection=none;\n  code file='" +
+                                       code + "';\nrun;\n",
+                                   "postfit_repeat", {{"d.csv", twice}});
+  EXPECT_EQ(repeated.json["returnCode"].n, 1012) << repeated.log;
+  EXPECT_EQ(qrxrun::messageCount(repeated.json["steps"][0], 613, 5), 1);
   // A LAG effect's values need earlier rows: refused, the item store still written.
+  fs::remove(code);
   const std::string lag = "g,t,x,y\n1,1,a,3\n1,2,b,5\n1,3,a,4\n2,1,b,2\n2,2,a,7\n2,3,a,6\n";
   const auto lagged = runProgram("proc varsifter data=lag;\n  class g t x;\n"
                                  "  effect lg = lag(x / period=t within=g);\n"
@@ -276,13 +307,6 @@ TEST(PostFit, CodeRefusesWhatItCannotReproduce) {
   EXPECT_TRUE(logged(lagged, 613, 3));
   EXPECT_FALSE(fs::exists(code));
   EXPECT_EQ(lagged.files.count("m.json"), 1u);
-  // The item store holds both groups.
-  ASSERT_EQ(by.files.count("m.json"), 1u);
-  Value store;
-  std::string error;
-  ASSERT_TRUE(minijson::Parser(by.files.at("m.json")).parse(&store, &error)) << error;
-  ASSERT_EQ(store["groups"].items.size(), 2u);
-  EXPECT_EQ(store["groups"].items[1]["byGroup"].n, 2);
 }
 
 } // namespace
