@@ -6,6 +6,7 @@
 #include "host/hostlog.h"
 #include "host/modules/auxmodel.h"
 #include "host/modules/modload.h"
+#include "host/textcase.h"
 
 #include <cctype>
 #include <filesystem>
@@ -36,16 +37,10 @@ void message(int number, const std::string &a = "", const std::string &b = "") {
   logMessage(kSet, number, args, 2);
 }
 
-std::string upper(std::string s) {
-  for (char &c : s)
-    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
-}
-
 // The text after "NAME=" in a saved statement (up to a blank outside quotes, ';' or '/'),
 // or the first word after the keyword when `bare` and no option is written.
 std::string optionValue(const std::string &text, const std::string &name, bool bare) {
-  const std::string u = upper(text);
+  const std::string u = asciiUpper(text);
   size_t at = std::string::npos;
   for (size_t p = u.find(name + "="); p != std::string::npos; p = u.find(name + "=", p + 1))
     if (p == 0 || u[p - 1] == ' ') {
@@ -77,7 +72,7 @@ std::string optionValue(const std::string &text, const std::string &name, bool b
 }
 
 bool startsWith(const std::string &text, const char *keyword) {
-  const std::string u = upper(text);
+  const std::string u = asciiUpper(text);
   const std::string k = keyword;
   return u.compare(0, k.size(), k) == 0 && (u.size() == k.size() || !std::isalnum(u[k.size()]));
 }
@@ -114,7 +109,7 @@ bool readRequests(AuxState *st, const TokenSave *save) {
       if (r.written.size() >= 2 && (r.written.front() == '\'' || r.written.front() == '"'))
         r.path = r.written.substr(1, r.written.size() - 2);
       else if (!r.written.empty())
-        r.path = (std::filesystem::path(workDir()) / (r.written + ".py")).string();
+        r.path = (std::filesystem::path(workDir()) / (asciiLower(r.written) + ".py")).string();
       if (r.path.empty()) {
         message(2, r.written, "FILE= names no file");
         ok = false;

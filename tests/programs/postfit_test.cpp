@@ -229,6 +229,23 @@ TEST(PostFit, ItemStoreHoldsTheSelectedModel) {
   EXPECT_NEAR(g["errorVariance"].n, qrxrun::number(*anova[0], 1, "MS"), 1e-12);
 }
 
+TEST(PostFit, StoreAndCodeTargetsByName) {
+  const std::string data = readFile(kDataDir + "data.csv");
+  TempDir lib("library");
+  // lib.name stores in the library's directory, a bare name in WORK; CODE FILE=name writes
+  // name.py in WORK.
+  const auto run = runProgram("libname mylib '" + lib.path.string() +
+                                  "';\nproc varsifter data=d;\n  class c;\n"
+                                  "  model y = x1 c / selection=none;\n  store out=mylib.mm;\n"
+                                  "  store mm2;\n  code file=scorefile;\nrun;\n",
+                              "postfit_names", {{"d.csv", data}}, {"mm2.json", "scorefile.py"});
+  ASSERT_EQ(run.json["returnCode"].n, 0) << run.log;
+  EXPECT_TRUE(fs::exists(lib.path / "mm.json"));
+  EXPECT_EQ(run.files.count("mm2.json"), 1u);
+  ASSERT_EQ(run.files.count("scorefile.py"), 1u);
+  EXPECT_NE(run.files.at("scorefile.py").find("def score(row):"), std::string::npos);
+}
+
 TEST(PostFit, FailingStoreCheckEndsTheStepWith1012) {
   const std::string data = readFile(kDataDir + "data.csv");
   // An unassigned library, then a code file in a directory that does not exist.
