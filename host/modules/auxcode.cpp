@@ -179,10 +179,42 @@ def _class_block(spec, level):
     return list(spec["rows"][level])
 
 
+def _multimember(c, levels, numbers):
+    """The union-level values of a multimember effect: each present member adds its weight
+    (1 without weights) at its level's union column; STD divides by the weights' sum."""
+    members = [levels[name] for name in c["classes"]]
+    weights = c["numerics"]
+    values = [0.0] * c["valueCount"]
+    if all(level is None for level in members):
+        if not c["noEffect"]:
+            return None
+        return values[c["offset"] : c["offset"] + c["columns"]]
+    total = 0.0
+    for k, level in enumerate(members):
+        if level is None:
+            continue
+        w = numbers[weights[k]] if weights else 1.0
+        if w is None:
+            return None
+        values[c["maps"][k][level]] += w
+        total += w
+    if c["stdize"] and weights and total == 0:
+        return None
+    if c["stdize"] and total != 0:
+        if abs(total) <= 10 * 1.110223024625157e-13:
+            values = [0.0] * c["valueCount"]
+        else:
+            scale = 1 / total
+            values = [v * scale for v in values]
+    return values[c["offset"] : c["offset"] + c["columns"]]
+
+
 def _constructed(c, model, levels, numbers):
     """The values of a constructed effect's source record, then the part's columns."""
+    if c["kind"] == "MULTIMEMBER":
+        return _multimember(c, levels, numbers)
     xs = [numbers[name] for name in c["numerics"]]
-    if any(x is None for x in xs):
+    if any(x is None for x in xs) or any(levels[name] is None for name in c["classes"]):
         return None
     if c["kind"] == "SPLINE":
         values = []
@@ -215,7 +247,7 @@ def _by_key(row):
 def _predict(model, row):
     levels = {name: _level(spec, _value(row, name)) for name, spec in model["CLASSES"].items()}
     numbers = {name: _number(_value(row, name)) for name in model["NUMERICS"]}
-    if any(v is None for v in levels.values()):
+    if any(levels[name] is None for name, spec in model["CLASSES"].items() if spec["needed"]):
         return None
     constructed = {}
     blocks = []
@@ -272,6 +304,7 @@ std::string classesTable(const PostFitModel &m) {
     out += "    " + jsonString(c.name) + ": {\"numeric\": " + (c.numeric ? "True" : "False") +
            ", \"width\": " + std::to_string(c.levelWidth) +
            ", \"missing\": " + (c.missingIsLevel ? "True" : "False") +
+           ", \"needed\": " + (c.needed ? "True" : "False") +
            ", \"coding\": " + jsonString(c.coding) + ",\n        \"levels\": {";
     for (int32_t k = 0; k < c.levelCount; ++k)
       out += (k ? ", " : "") + jsonString(c.levels[k]) + ": " + std::to_string(k);
@@ -331,6 +364,7 @@ std::string constructedEntry(const PostFitModel &m, const PostFitConstructed &c)
                     ", \"kind\": " + jsonString(kindName(c.kind)) +
                     ", \"offset\": " + std::to_string(c.offset) +
                     ", \"columns\": " + std::to_string(c.columnCount) +
+                    ", \"valueCount\": " + std::to_string(c.valueCount) +
                     ",\n        \"numerics\": " + nameList(m.numerics, c.numerics, c.numericCount) +
                     ", \"classes\": " + classNameList(m, c.classes, c.classCount);
   if (c.kind == PFK_SPLINE) {
@@ -341,6 +375,19 @@ std::string constructedEntry(const PostFitModel &m, const PostFitConstructed &c)
            ", \"perVariable\": " + std::to_string(c.columnsPerVariable) + ",\n        \"knots\": [";
     for (int32_t k = 0; k < c.numericCount; ++k)
       out += (k ? ", " : "") + numberList(c.knots[k], c.knotCounts[k], true);
+    out += "]";
+  } else if (c.kind == PFK_MULTIMEMBER) {
+    out += std::string(",\n        \"stdize\": ") + (c.stdize ? "True" : "False") +
+           ", \"noEffect\": " + (c.noEffect ? "True" : "False") + ", \"maps\": [";
+    int32_t at = 0;
+    for (int32_t k = 0; k < c.classCount; ++k) {
+      out += k ? ", [" : "[";
+      const int32_t n = m.classes[c.classes[k]].levelCount;
+      for (int32_t L = 0; L < n; ++L)
+        out += (L ? ", " : "") + std::to_string(c.memberMaps[at + L]);
+      at += n;
+      out += "]";
+    }
     out += "]";
   } else if (c.kind == PFK_POLYNOMIAL) {
     out += ",\n        \"standardize\": " + std::to_string(c.standardize) +

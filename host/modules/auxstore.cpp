@@ -36,7 +36,8 @@ std::string effectJson(const PostFitModel &m, const PostFitEffect &e) {
                     ", \"constructed\": [";
   for (int32_t k = 0; k < e.constructedCount; ++k)
     out += (k ? ", " : "") + jsonString(m.constructed[e.constructed[k]].name);
-  out += "], \"columns\": " + std::to_string(e.columnCount) + "}";
+  out += "], \"columns\": " + std::to_string(e.columnCount) +
+         ", \"selected\": " + (e.guard ? "false" : "true") + "}";
   return out;
 }
 

@@ -99,6 +99,13 @@ void describeClass(PostFitDescription &h, const LevDesign *d, int32_t j) {
   h.classes.push_back(c);
 }
 
+// The design's CLASS variable j in the description, added when first needed.
+int32_t classIndex(PostFitDescription &h, const LevDesign *d, int32_t j) {
+  if (h.classOf[size_t(j)] < 0)
+    describeClass(h, d, j);
+  return h.classOf[size_t(j)];
+}
+
 // The level combinations of an effect's CLASS variables (crossed then nested) and the CLASS
 // part of its block for each, from the design library's own coding of a cell with value 1:
 // under GLM the combinations met in the data, otherwise every combination.
@@ -143,7 +150,7 @@ bool tabulate(LevRegContext *dc, int32_t e, PostFitEffect *out, PostFitDescripti
   std::copy(saved.begin(), saved.end(), dc->levelIndex);
   auto &classes = h.intLists.emplace_back();
   for (int32_t j : vars)
-    classes.push_back(h.classOf[size_t(j)]);
+    classes.push_back(classIndex(h, d, j));
   out->classCount = int32_t(vars.size());
   out->classes = classes.data();
   out->classColumns = width;
@@ -217,6 +224,18 @@ void describePolynomial(PostFitDescription &h, const PolyInfo &p, PostFitConstru
   c->reproducible = p.termList != nullptr && p.degreeCount != nullptr;
 }
 
+void describeMultimember(PostFitDescription &h, const LevDesign *d, const LevEftVar &ev,
+                         PostFitConstructed *c) {
+  c->stdize = ev.stdize;
+  c->noEffect = ev.noEffect;
+  auto &maps = h.intLists.emplace_back();
+  for (int32_t i = 0; i < ev.classCount && ev.memberMaps != nullptr; ++i)
+    for (int32_t L = 0; L < d->classes[ev.classes[i]].levelCount; ++L)
+      maps.push_back(ev.memberMaps[i][L]);
+  c->memberMaps = maps.data();
+  c->reproducible = ev.memberMaps != nullptr;
+}
+
 std::string constructedName(const LevEftVar &ev) {
   return ev.label != nullptr ? std::string(ev.label, size_t(ev.labelLength))
                              : std::string(ev.name, size_t(ev.nameLength));
@@ -244,11 +263,8 @@ int32_t describeConstructed(PostFitDescription &h, const LevDesign *d, int32_t k
   else
     for (int32_t j = 0; j < src.numericCount; ++j)
       nums.push_back(numericIndex(h, d, src.numeric[j], numerics));
-  for (int32_t j = 0; j < src.classCount; ++j) {
-    if (h.classOf[size_t(src.classes[j])] < 0)
-      describeClass(h, d, src.classes[j]);
-    classes.push_back(h.classOf[size_t(src.classes[j])]);
-  }
+  for (int32_t j = 0; j < src.classCount; ++j)
+    classes.push_back(classIndex(h, d, src.classes[j]));
   c.numericCount = int32_t(nums.size());
   c.numerics = nums.data();
   c.classCount = int32_t(classes.size());
@@ -257,6 +273,8 @@ int32_t describeConstructed(PostFitDescription &h, const LevDesign *d, int32_t k
     describeSpline(h, *src.spline, src.numericCount, &c);
   else if (src.kind == EV_POLYNOMIAL && src.poly != nullptr)
     describePolynomial(h, *src.poly, &c);
+  else if (src.kind == EV_MULTIMEMBER)
+    describeMultimember(h, d, src, &c);
   else
     c.reproducible = src.kind == EV_COLLECTION;
   c.reproducible = c.reproducible && ev.values != nullptr && src.values != nullptr;
@@ -288,7 +306,7 @@ void describeEffect(PostFitDescription &h, LevRegContext *dc, int32_t e,
     out.comboCount = -1;
     auto &classes = h.intLists.emplace_back();
     for (int32_t k = 0; k < ef.allClassCount; ++k)
-      classes.push_back(h.classOf[size_t(ef.allClass[k])]);
+      classes.push_back(classIndex(h, d, ef.allClass[k]));
     out.classCount = int32_t(classes.size());
     out.classes = classes.data();
   }
@@ -334,8 +352,10 @@ void vsfDescribeSelectedModel(PostFitDescription &h, VsfContext *ctx, const VsfM
   h.classOf.assign(size_t(d->classCount), -1);
   h.numericOf.assign(size_t(d->numericCount), -1);
   for (int32_t j = 0; j < d->classCount; ++j)
-    if (sm.needClass[size_t(j)])
+    if (sm.needClass[size_t(j)]) {
       describeClass(h, d, j);
+      h.classes.back().needed = 1;
+    }
   h.constructedOf.assign(size_t(d->constructedCount), -1);
   auto &numerics = h.textLists.emplace_back();
   for (int32_t j = 0; j < d->numericCount; ++j)
@@ -343,6 +363,15 @@ void vsfDescribeSelectedModel(PostFitDescription &h, VsfContext *ctx, const VsfM
       numericIndex(h, d, j, numerics);
   for (int32_t e : sm.designEffects)
     describeEffect(h, dc, e, numerics);
+  // With constructed effects in the design, a row is predicted only when every effect of the
+  // design could be formed: the other effects come along, without parameters, as guards.
+  if (d->constructedCount > 0)
+    for (int32_t e = 0; e < d->effectCount; ++e)
+      if (std::find(sm.designEffects.begin(), sm.designEffects.end(), e) ==
+          sm.designEffects.end()) {
+        describeEffect(h, dc, e, numerics);
+        h.effects.back().guard = 1;
+      }
   for (size_t i = 0; i < sm.parms.size(); ++i) {
     PostFitParameter p{};
     const int32_t col = sm.columns[i];

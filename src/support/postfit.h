@@ -67,6 +67,7 @@ struct PostFitClass {
   const char *name;
   uint8_t numeric;        // levels are the BEST12. texts of the numbers
   uint8_t missingIsLevel; // MISSING: a missing value is a level of its own
+  uint8_t needed;         // a selected effect has it (else only constructed effects use it)
   int32_t levelWidth;     // the formatted value is cut to this width
   const char *coding;     // "GLM", "EFFECT", "REFERENCE", ...
   int32_t levelCount;
@@ -123,6 +124,10 @@ struct PostFitConstructed {
   int32_t termCount;
   const int32_t *termStarts;    // termCount + 1 offsets into termVariables
   const int32_t *termVariables; // positions among the polynomial variables
+  // MULTIMEMBER: the numerics are the members' weights (member k's when k < numericCount)
+  uint8_t stdize;             // the weights are divided by their sum
+  uint8_t noEffect;           // a row with every member missing is kept, with zero values
+  const int32_t *memberMaps;  // per member, per level of its CLASS variable: the union column
 };
 
 // A selected effect: its block of columns is the product of its continuous values times the
@@ -137,6 +142,7 @@ struct PostFitEffect {
   const int32_t *continuous; // indexes into PostFitModel::numerics, in multiplication order
   int32_t constructedCount;
   const int32_t *constructed; // indexes into PostFitModel::constructed
+  uint8_t guard;              // not selected: only its inputs are checked
   uint8_t classPart;          // the block starts with the CLASS part
   int32_t classColumns;       // width of the CLASS part
   int32_t columnCount;

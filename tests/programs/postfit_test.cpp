@@ -163,6 +163,54 @@ TEST(PostFit, ScoringCodeReproducesConstructedEffects) {
   }
 }
 
+// The outdesign data with two CLASS variables a and b over shared levels (some missing,
+// one row with both missing), member weights w1 and w2 and a noise variable z with one
+// missing value.
+std::string dataWithMembers() {
+  const auto rows = csvRows(readFile(kDataDir + "data.csv"));
+  const char *levels[] = {"A", "B", "C", "P"};
+  std::string out = "y,x1,x2,c,a,b,w1,w2,z\n";
+  for (size_t i = 1; i < rows.size(); ++i) {
+    const std::string a = i == 4 || i == 9 ? "" : levels[i % 4];
+    const std::string b = i == 9 ? "" : levels[(3 * i + 1) % 4];
+    out += rows[i][0] + "," + rows[i][1] + "," + rows[i][2] + "," + rows[i][3] + "," + a + "," + b +
+           "," + std::to_string(1 + i % 3) + "," + std::to_string(i % 2) + "," +
+           (i == 5 ? "" : std::to_string(0.37 * double(i % 7))) + "\n";
+  }
+  return out;
+}
+
+TEST(PostFit, ScoringCodeReproducesMultimemberEffectsAndSkipsRowsAsOutputDoes) {
+  const std::string data = dataWithMembers();
+  TempDir dir("members");
+  // Multimember effects with and without weights, STDIZE and NOEFFECT (a row with no
+  // member); then a design with a spline in which the unselected z is missing in one row:
+  // with constructed effects in the design such a row is not predicted.
+  const std::vector<std::pair<std::string, int>> programs = {
+      {"  class c a b;\n  effect m = mm(a b);\n  model y = m*x1 c m / selection=none;\n", 35},
+      {"  class c a b;\n  effect m = mm(a b / noeffect);\n  model y = m x1 / selection=none;\n",
+       36},
+      // Row 4 has only b, whose weight w2 is 0: no weight to divide by.
+      {"  class c a b;\n  effect m = mm(a b / weight=(w1 w2) stdize);\n"
+       "  model y = m x1 c / selection=none;\n",
+       34},
+      {"  class c;\n  effect s = spline(x1 / knotmethod=equal(2));\n"
+       "  model y = s c z / selection=forward(select=sl sle=0.01);\n",
+       35},
+  };
+  for (const auto &[body, predicted] : programs) {
+    const std::string code = dir.file("score.py");
+    fs::remove(code);
+    const auto run = runProgram("proc varsifter data=g;\n" + body +
+                                    "  output out=o p=pred;\n  code file='" + code + "';\nrun;\n",
+                                "postfit_members", {{"g.csv", data}}, {"o.csv"});
+    ASSERT_EQ(run.json["returnCode"].n, 0) << body << "\n" << run.log;
+    ASSERT_TRUE(fs::exists(code)) << body;
+    const auto python = pythonPredictions(dir, code, data);
+    EXPECT_EQ(comparePredictions(run.files.at("o.csv"), python, body), predicted) << body;
+  }
+}
+
 TEST(PostFit, ScoringCodeFormsNumericLevelsAndSkipsRowsAsOutputDoes) {
   const std::string data = dataWithNumericClass();
   TempDir dir("levels");
