@@ -52,17 +52,17 @@ def _best12(x):
     return "*" * 12
 
 
-def _level(spec, value):
+def _level(info, value):
     """The level index of a CLASS value, or None when it is not a level of the fit."""
-    if spec["numeric"]:
+    if info["numeric"]:
         x = _number(value)
         text = "." if x is None else _best12(x)
     else:
         text = "" if value is None else str(value)
-    text = text.lstrip()[: spec["width"]].rstrip()
-    if text in ("", ".") and not spec["missing"]:
+    text = text.lstrip()[: info["width"]].rstrip()
+    if text in ("", ".") and not info["missing"]:
         return None
-    return spec["levels"].get(text)
+    return info["levels"].get(text)
 
 
 # The guarded integer power of the truncated-power bases: repeated squaring while the result
@@ -171,12 +171,12 @@ def _standardised(c, i, x):
     return x
 
 
-def _class_block(spec, level):
-    if spec["coding"] == "GLM":
-        block = [0.0] * len(spec["levels"])
+def _class_block(info, level):
+    if info["coding"] == "GLM":
+        block = [0.0] * len(info["levels"])
         block[level] = 1.0
         return block
-    return list(spec["rows"][level])
+    return list(info["rows"][level])
 
 
 def _multimember(c, levels, numbers):
@@ -245,9 +245,9 @@ def _by_key(row):
 
 
 def _predict(model, row):
-    levels = {name: _level(spec, _value(row, name)) for name, spec in model["CLASSES"].items()}
+    levels = {name: _level(info, _value(row, name)) for name, info in model["CLASSES"].items()}
     numbers = {name: _number(_value(row, name)) for name in model["NUMERICS"]}
-    if any(levels[name] is None for name, spec in model["CLASSES"].items() if spec["needed"]):
+    if any(levels[name] is None for name, info in model["CLASSES"].items() if info["needed"]):
         return None
     constructed = {}
     blocks = []
