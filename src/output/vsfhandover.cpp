@@ -1,10 +1,12 @@
 // The hand-over of a BY group's selected model to the post-fit bridge: the estimates of the
 // reduced design and the error variance through the bridge's set entry, and a description
 // of the selected model (CLASS levels and codings, each effect's CLASS part tabulated by
-// level combination, parameters in prediction order) for the sibling's run entry. What the
+// level combination, parameters in prediction order) for the sibling's run entry. With the
+// full-model switch the data reader's means of the effects and variables go along. What the
 // sibling makes of it is its own business.
 #include "output/vsfhandover.h"
 
+#include "data/vsfdata.h"
 #include "design/levrow.h"
 #include "driver/vsfbridge.h"
 #include "driver/vsfcontext.h"
@@ -68,6 +70,14 @@ int32_t vsfFormSelectedModelForBridge(VsfContext *ctx, VsfModel *m) {
       const double df = m->nObs - m->rank;
       bridge->statistics.values[1] = df > 0 ? std::max(m->sse, 0.0) / df : hostMissing();
       bridge->statistics.values[4] = df;
+      const VsfReadResult *read = m->dataSettings != nullptr ? &m->dataSettings->read : nullptr;
+      if (read != nullptr && read->bridgeEffectMeans != nullptr &&
+          (d->designFlags & kLevFlagNonGlm) == 0)
+        methods->set(bridge, PFI_EFFECT_MEANS, read->bridgeEffectMeans, 0);
+      if (read != nullptr && read->bridgeWeightedMeans != nullptr)
+        methods->set(bridge, PFI_WEIGHTED_MEANS, read->bridgeWeightedMeans, 0);
+      if (read != nullptr && read->bridgeFreqMeans != nullptr)
+        methods->set(bridge, PFI_FREQUENCY_MEANS, read->bridgeFreqMeans, 0);
     }
     methods->set(bridge, PFI_STATISTICS, &bridge->statistics, 0);
   }

@@ -43,12 +43,12 @@ struct TokenSave {
 
 // Items handed to the bridge's set entry after a fit.
 enum PostFitItem : int32_t {
-  PFI_ESTIMATES = 3,  // double[N]: estimates of the reduced design
-  PFI_COVARIANCE = 7, // double[(N + 1)(N + 2) / 2]: packed lower triangle
-  PFI_EFFECT_MEANS = 13,
-  PFI_VARIABLE_SUMS = 14,
-  PFI_VARIABLE_COUNTS = 15,
-  PFI_STATISTICS = 25, // the model's statistics block
+  PFI_ESTIMATES = 3,        // double[N]: estimates of the reduced design
+  PFI_COVARIANCE = 7,       // double[(N + 1)(N + 2) / 2]: packed lower triangle
+  PFI_EFFECT_MEANS = 13,    // double[model effects]: frequency-weighted means (GLM)
+  PFI_WEIGHTED_MEANS = 14,  // double[numeric variables]: weighted means
+  PFI_FREQUENCY_MEANS = 15, // double[numeric variables]: frequency-weighted means
+  PFI_STATISTICS = 25,      // the model's statistics block
 };
 
 // The sibling's method table.
@@ -125,9 +125,9 @@ struct PostFitConstructed {
   const int32_t *termStarts;    // termCount + 1 offsets into termVariables
   const int32_t *termVariables; // positions among the polynomial variables
   // MULTIMEMBER: the numerics are the members' weights (member k's when k < numericCount)
-  uint8_t stdize;             // the weights are divided by their sum
-  uint8_t noEffect;           // a row with every member missing is kept, with zero values
-  const int32_t *memberMaps;  // per member, per level of its CLASS variable: the union column
+  uint8_t stdize;            // the weights are divided by their sum
+  uint8_t noEffect;          // a row with every member missing is kept, with zero values
+  const int32_t *memberMaps; // per member, per level of its CLASS variable: the union column
 };
 
 // A selected effect: its block of columns is the product of its continuous values times the
@@ -162,8 +162,8 @@ struct PostFitParameter {
 struct PostFitModel {
   const char *response;
   uint8_t noIntercept;
-  int32_t byIndex; // 1-based BY group, 0 without BY groups
-  int32_t byCount; // BY variables: names, and the group's values (numbers, or
+  int32_t byIndex;            // 1-based BY group, 0 without BY groups
+  int32_t byCount;            // BY variables: names, and the group's values (numbers, or
   const char *const *byNames; // texts with trailing blanks cut)
   const uint8_t *byNumeric;
   const double *byNumbers;
