@@ -98,6 +98,22 @@ int comparePredictions(const std::string &output, const std::vector<std::string>
   return predicted;
 }
 
+// Runs "proc varsifter data=<name>; <body> output ...; code ...; run;" on the data set and
+// checks that the scoring code predicts as OUTPUT does, in `predicted` rows.
+void expectCodeMatchesOutput(const TempDir &dir, const std::string &name, const std::string &data,
+                             const std::string &body, int predicted) {
+  const std::string code = dir.file("score.py");
+  fs::remove(code);
+  const auto run = runProgram("proc varsifter data=" + name + ";\n" + body +
+                                  "  output out=o p=pred;\n  code file='" + code + "';\nrun;\n",
+                              "postfit_" + name, {{name + ".csv", data}}, {"o.csv"});
+  ASSERT_EQ(run.json["returnCode"].n, 0) << body << "\n" << run.log;
+  EXPECT_TRUE(logged(run, 613, 9)) << body;
+  ASSERT_TRUE(fs::exists(code)) << body;
+  const auto python = pythonPredictions(dir, code, data);
+  EXPECT_EQ(comparePredictions(run.files.at("o.csv"), python, body), predicted) << body;
+}
+
 TEST(PostFit, ScoringCodeReproducesOutputAcrossCodings) {
   const std::string data = readFile(kDataDir + "data.csv");
   TempDir dir("codings");
@@ -111,20 +127,11 @@ TEST(PostFit, ScoringCodeReproducesOutputAcrossCodings) {
       {"c(split) d / param=ref", "x1 c c*d x1*d x2(c)", "forward(select=sl sle=0.5)"},
       {"c d / param=orthpoly", "x1 c*d x2(c)", "stepwise(select=sbc)"},
   };
-  for (const Case &c : cases) {
-    const std::string code = dir.file("score.py");
-    fs::remove(code);
-    const auto run =
-        runProgram("proc varsifter data=d;\n  class " + c.classes + ";\n  model y = " + c.model +
-                       " / selection=" + c.select + ";\n  output out=o p=pred;\n  code file='" +
-                       code + "';\nrun;\n",
-                   "postfit_codings", {{"d.csv", data}}, {"o.csv"});
-    ASSERT_EQ(run.json["returnCode"].n, 0) << c.classes << "\n" << run.log;
-    EXPECT_TRUE(logged(run, 613, 9)) << c.classes;
-    ASSERT_TRUE(fs::exists(code)) << c.classes;
-    const auto python = pythonPredictions(dir, code, data);
-    EXPECT_EQ(comparePredictions(run.files.at("o.csv"), python, c.classes), 36);
-  }
+  for (const Case &c : cases)
+    expectCodeMatchesOutput(dir, "d", data,
+                            "  class " + c.classes + ";\n  model y = " + c.model +
+                                " / selection=" + c.select + ";\n",
+                            36);
 }
 
 TEST(PostFit, ScoringCodeReproducesConstructedEffects) {
@@ -150,17 +157,8 @@ TEST(PostFit, ScoringCodeReproducesConstructedEffects) {
       "  effect p = polynomial(x2 x1 / degree=2 standardize=center);\n"
       "  model y = s*c p(d) / selection=none;\n",
   };
-  for (const std::string &body : programs) {
-    const std::string code = dir.file("score.py");
-    fs::remove(code);
-    const auto run = runProgram("proc varsifter data=d;\n" + body +
-                                    "  output out=o p=pred;\n  code file='" + code + "';\nrun;\n",
-                                "postfit_constructed", {{"d.csv", data}}, {"o.csv"});
-    ASSERT_EQ(run.json["returnCode"].n, 0) << body << "\n" << run.log;
-    ASSERT_TRUE(fs::exists(code)) << body;
-    const auto python = pythonPredictions(dir, code, data);
-    EXPECT_EQ(comparePredictions(run.files.at("o.csv"), python, body), 36);
-  }
+  for (const std::string &body : programs)
+    expectCodeMatchesOutput(dir, "d", data, body, 36);
 }
 
 // The outdesign data with two CLASS variables a and b over shared levels (some missing,
@@ -198,17 +196,8 @@ TEST(PostFit, ScoringCodeReproducesMultimemberEffectsAndSkipsRowsAsOutputDoes) {
        "  model y = s c z / selection=forward(select=sl sle=0.01);\n",
        35},
   };
-  for (const auto &[body, predicted] : programs) {
-    const std::string code = dir.file("score.py");
-    fs::remove(code);
-    const auto run = runProgram("proc varsifter data=g;\n" + body +
-                                    "  output out=o p=pred;\n  code file='" + code + "';\nrun;\n",
-                                "postfit_members", {{"g.csv", data}}, {"o.csv"});
-    ASSERT_EQ(run.json["returnCode"].n, 0) << body << "\n" << run.log;
-    ASSERT_TRUE(fs::exists(code)) << body;
-    const auto python = pythonPredictions(dir, code, data);
-    EXPECT_EQ(comparePredictions(run.files.at("o.csv"), python, body), predicted) << body;
-  }
+  for (const auto &[body, predicted] : programs)
+    expectCodeMatchesOutput(dir, "g", data, body, predicted);
 }
 
 TEST(PostFit, ScoringCodeFormsNumericLevelsAndSkipsRowsAsOutputDoes) {
