@@ -7,6 +7,7 @@
 #include "host/hostlog.h"
 #include "host/kernel.h"
 #include "host/macros.h"
+#include "host/modules/modload.h"
 #include "host/output/rvqoutput.h"
 #include "host/parser/psparser.h"
 #include "host/pools.h"
@@ -103,6 +104,7 @@ void installOtherGroups(HostServiceGroups& groups) {
   groups.object = outputObjectServices();
   groups.rvqText = rvqTextServices();
   groups.parser = parserServices();
+  groups.module = moduleServices();
 }
 
 HostControlBlock* build() {

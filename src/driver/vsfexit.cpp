@@ -19,7 +19,8 @@ void vsfRelease(VsfContext* ctx) {
   // The OUTPUT data set is finished on every road, with the rows written so far.
   vsfFinishOutput(ctx);
   if (ctx->postFit != nullptr) {
-    ctx->postFit->methods->cleanup(ctx->postFit, 0);
+    if (ctx->postFit->methods != nullptr && ctx->postFit->methods->cleanup != nullptr)
+      ctx->postFit->methods->cleanup(ctx->postFit, 0);
     ctx->postFit = nullptr;
   }
   steps.vsfResamplersCleanup(ctx->resampling);

@@ -1,7 +1,8 @@
 // The host-parser driver: zxlpars runs one parse of the host parser with the driver's own
 // statement hooks, which save each statement's text, note STORE/ITEMSTORE, run the caller's
 // hooks with the caller's view of the parse state and hand a syntax error over to the
-// caller's error byte; the post-fit statements are reported as not carried out.
+// caller's error byte; then the post-fit bridge: the sibling module loaded by name when a
+// statement asks for it, and its run over the saved texts when STORE is given.
 #include "driver/vsfparse.h"
 
 #include "driver/vsfcontext.h"
@@ -9,6 +10,7 @@
 #include "driver/vsfselg.h"
 #include "effects/zeffect.h"
 #include "support/hoststubs.h"
+#include "support/modulestubs.h"
 #include "support/parsedstmt.h"
 
 #include <cstring>
@@ -96,11 +98,27 @@ int32_t aok() {
   return r;
 }
 
+// RUN and QUIT are saved as their keyword and ';' (an empty statement or the end of the
+// step, which carry nothing, are not saved); then the caller's hook of the entry that the
+// token names.
 int32_t brunq() {
   BridgeParseState *st = driverState();
   if (!st)
     return 0;
-  return callerHook(st, 2, false);
+  const HostToken *t = xttkcur(st->anchor);
+  const bool semicolon = t && t->length == 1 && t->text[0] == ';';
+  const bool run = vsfTokenIs(t, "RUN"), quit = vsfTokenIs(t, "QUIT");
+  if (st->save && (run || quit)) {
+    st->save->length = 0;
+    zttkadd(st->save, t->text, t->length);
+    zttkadd(st->save, ";", 1);
+    zttks(st->save);
+  }
+  if (run)
+    return callerHook(st, 2, false);
+  if (semicolon || quit)
+    return callerHook(st, 0, false);
+  return 0;
 }
 
 int32_t aattrib() {
@@ -117,6 +135,79 @@ int32_t bwhere() {
   if (st && st->save)
     zttkus(st->save, xttkcur(st->anchor), st->save->length, 0);
   return callerHook(st, 5, false);
+}
+
+// The statement names served by the sibling module; a statement asks for the bridge when its
+// name begins with one of them and its slot 1 holds the post-fit code.
+constexpr const char *kPostFitNames[] = {"TEST",       "LSMEAN",   "LSMEANS",     "SHOW",
+                                         "SCORE",      "ESTIMATE", "LSMESTIMATE", "SLICE",
+                                         "EFFECTPLOT", "CODE"};
+constexpr double kPostFitCode = 13165;
+
+bool asksForBridge(const ParsedStatement *s) {
+  const OptionSlot *slot = stmtSlot(s, 1);
+  if (slot == nullptr || slot->kind != OSK_NUMBER || isHostMissing(slot->value.number) ||
+      slot->value.number != kPostFitCode)
+    return false;
+  for (const char *name : kPostFitNames)
+    if (std::strncmp(s->name, name, std::strlen(name)) == 0)
+      return true;
+  return false;
+}
+
+// Loads the sibling module into the bridge and lets its entry routine fill the method
+// table; the entry routine sees the saved statement texts. A failure is only traced.
+void loadSibling(PostFitBridge *bridge, TokenSave *save) {
+  static constexpr const char *kModule = "qrxauxmd";
+  if (bridge->module != nullptr) {
+    xpslog("Server is already loaded: you only load once.");
+    xpslog("Failed to load (null) bridge.");
+    return;
+  }
+  PostFitEntry entry = nullptr;
+  bool failed = wiloadv(&bridge->module, kModule, 3, 1, 0, 1) != 0;
+  if (!failed)
+    failed = viidb2g(bridge->module, &entry) != 0;
+  if (!failed && entry != nullptr) {
+    int64_t output = 0;
+    bridge->save = save;
+    failed = entry(bridge, &output) != 0;
+    bridge->save = nullptr;
+  }
+  if (failed)
+    xpslog("Failed to load qrxauxmd bridge.");
+}
+
+// The bridge after a parse without error, or null when no statement asks for it. With STORE
+// the sibling's run routine checks the statements now; its failure ends the run with 1012
+// after the sibling's clean-up.
+PostFitBridge *postFitBridge(BridgeParseState *st, ParseRoot *root) {
+  if (st->bridgeWanted == 0) {
+    bool wanted = false;
+    for (ParsedStatement *s = root->first; s && !wanted; s = s->next)
+      wanted = asksForBridge(s);
+    if (!wanted)
+      return nullptr;
+  }
+  auto *bridge = static_cast<PostFitBridge *>(xtalloc(sizeof(PostFitBridge), 0x3006));
+  if (bridge == nullptr)
+    xexit(1016, 0);
+  std::memset(static_cast<void *>(bridge), 0, sizeof *bridge);
+  loadSibling(bridge, st->save);
+  if (st->bridgeWanted == 0)
+    return bridge;
+  bridge->save = st->save;
+  PostFitBridgeMethods *methods = bridge->methods;
+  if (methods == nullptr || methods->run == nullptr || methods->run(bridge, -1, nullptr) != 0) {
+    if (methods != nullptr && methods->cleanup != nullptr)
+      methods->cleanup(bridge, 0);
+    zttkse(st->save);
+    st->save = nullptr;
+    xtfree(bridge);
+    xexit(1012, 0);
+  }
+  bridge->save = nullptr;
+  return bridge;
 }
 
 } // namespace
@@ -163,27 +254,10 @@ PostFitBridge *zxlpars(VsfContext *ctx, VsfGrammar *grammar, ParseHookTable *cal
   root->driverState = st->previous;
 
   PostFitBridge *result = nullptr;
-  if (errorByte && *errorByte) {
+  if (errorByte && *errorByte)
     root->status = 1;
-  } else if (root->status == 0) {
-    // Statements for the post-fit module (CODE, STORE): that module is not part of this
-    // build, so they are reported and not carried out.
-    for (ParsedStatement *s = root->first; s; s = s->next) {
-      const OptionSlot *code = stmtSlot(s, 1);
-      const bool codeStatement = vsfStmtNameIs(s, "CODE") && code && code->kind == OSK_NUMBER &&
-                                 code->value.number == 13165;
-      bool handed =
-          codeStatement || vsfStmtNameIs(s, "STORE") || vsfStmtNameIs(s, "ITEMSTORE");
-      if (handed) {
-        int32_t n = 0;
-        while (n < 32 && s->name[n] != ' ')
-          ++n;
-        xpmlog(129, 60, {HostMsgArg(s->name, n)});
-        if (ctx)
-          vsfRaiseRC(ctx, 4);
-      }
-    }
-  }
+  else if (root->status == 0)
+    result = postFitBridge(st, root);
   zttkse(st->save);
   xtfree(st);
   return result;

@@ -85,7 +85,8 @@ void closeGroupOutput(VsfContext* ctx) {
 // the fit and its tables, the macro variables, the OUTPUT and OUTDESIGN rows, the scores,
 // and the release of everything the group made.
 void runByGroup(VsfContext* ctx, VsfStepTable& steps) {
-  if (ctx->postFit != nullptr)
+  if (ctx->postFit != nullptr && ctx->postFit->methods != nullptr &&
+      ctx->postFit->methods->byStart != nullptr)
     ctx->postFit->methods->byStart(ctx->postFit);
   vsfExitError(ctx, steps.vsfInitializeModel(ctx));
   int64_t groupSeed = ctx->workingSeed;

@@ -4,6 +4,8 @@
 // the grammar in vsfselg.cpp, the token save in vsftokensave.cpp, the parser in the host.
 #include "driver/vsfparse.h"
 
+#include "driver/vsfbridge.h"
+
 #include "driver/vsfcontext.h"
 #include "driver/vsfreaders.h"
 #include "driver/vsfselg.h"
@@ -176,6 +178,9 @@ int32_t vsfParse(VsfContext *ctx) {
   xtfree(grammar);
   ParseRoot *root = hostParseRoot();
   if (!root || root->status != 0 || ctx->syntaxError) {
+    PostFitBridge *bridge = ctx->postFit;
+    if (bridge != nullptr && bridge->methods != nullptr && bridge->methods->cleanup != nullptr)
+      bridge->methods->cleanup(bridge, 0);
     ctx->postFit = nullptr;
     vsfRaiseRC(ctx, 3000);
     return -100;

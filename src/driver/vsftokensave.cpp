@@ -33,6 +33,10 @@ bool appendBuffer(TokenSave *s, const char *text, int64_t n) {
 
 } // namespace
 
+bool zttkadd(TokenSave *s, const char *text, int64_t n) {
+  return s != nullptr && appendBuffer(s, text, n);
+}
+
 TokenSave *zttksi(HostParser *anchor) {
   auto *s = static_cast<TokenSave *>(xtalloc(sizeof(TokenSave), 0x2004));
   if (!s)

@@ -3,29 +3,17 @@
 // closes it into the list and zttkse ends the save and frees it.
 #pragma once
 
+#include "support/postfit.h"
+
 #include <cstdint>
 
-struct HostParser;
 struct HostToken;
 
-struct TokenSaveText {
-  char *text;
-  int32_t length;
-  TokenSaveText *next;
-};
-struct TokenSave {
-  char *buffer; // the current statement's text
-  int64_t length;
-  int64_t capacity;
-  int32_t statementCount;
-  HostParser *anchor;
-  TokenSaveText *head;
-  TokenSaveText *tail;
-  int32_t hostSwitchWasOn;
-};
 TokenSave *zttksi(HostParser *anchor);
 // Writes the statement from the current token on into the buffer from `offset`; 0.
 int32_t zttkus(TokenSave *save, const HostToken *token, int64_t offset, int32_t peek);
 // Closes the statement in the buffer: appends it to the list with one ';' at its end.
 void zttks(TokenSave *save);
+// Appends text to the statement in the buffer; false when memory runs out.
+bool zttkadd(TokenSave *save, const char *text, int64_t length);
 void zttkse(TokenSave *save);

@@ -11,6 +11,7 @@
 #include "graphs/vsfgraph.h"
 #include "model/vsfcriteria.h"
 #include "model/vsfserialize.h"
+#include "output/vsfhandover.h"
 #include "output/vsfmodelview.h"
 #include "output/vsfprint.h"
 #include "output/vsfprinters.h"
@@ -378,10 +379,8 @@ int32_t vsfFitAndDisplay(VsfContext* ctx) {
   }
   ctx->resultsStart = zdattim() - ctx->resultsStart;
   ctx->resultsTime += ctx->resultsStart;
-  if (ctx->postFit != nullptr) {
-    return vsfNotBuiltInternal("the hand-over of the selected model to the post-fit statements "
-                               "is not available in this build");
-  }
+  if (ctx->postFit != nullptr)
+    return vsfFormSelectedModelForBridge(ctx, m);
   return 0;
 }
 

@@ -103,13 +103,6 @@ std::string uniqueName(std::string name, std::set<std::string>* taken) {
   return candidate;
 }
 
-std::string variableName(HostDataSet* data, int32_t number) {
-  HostVariable* v = nullptr;
-  if (xvname(data, number, &v) != 0 || v == nullptr)
-    return std::string();
-  return std::string(v->name, static_cast<size_t>(v->nameLength));
-}
-
 // The input variables that follow the design columns: all of DATA= with ADDINPUTVARS, else
 // the BY variables and the response.
 std::vector<int32_t> inputVariables(const VsfContext* ctx) {
@@ -163,7 +156,7 @@ int32_t prepDesign(VsfContext* ctx, VsfDesignOutput* st, int32_t n) {
   st->inputIn = inputVariables(ctx);
   std::set<std::string> taken;
   for (int32_t number : st->inputIn)
-    taken.insert(upperCase(variableName(ctx->data, number)));
+    taken.insert(upperCase(vsfDataSetVariableName(ctx->data, number)));
   const bool roles = vsfRolesWritten(ctx);
   for (const char* fixed : {"_ROLE_", "_BY_"})
     taken.insert(fixed);
@@ -386,4 +379,11 @@ std::vector<VsfDesignColumn> vsfDesignColumns(const VsfContext* ctx) {
     out.push_back(col);
   }
   return out;
+}
+
+std::string vsfDataSetVariableName(HostDataSet *data, int32_t number) {
+  HostVariable *v = nullptr;
+  if (xvname(data, number, &v) != 0 || v == nullptr)
+    return std::string();
+  return std::string(v->name, static_cast<size_t>(v->nameLength));
 }

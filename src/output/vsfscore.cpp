@@ -3,10 +3,12 @@
 // residual), followed by the ScoreInfo factoid with the counts and error sums. The design
 // context is pointed at the SCORE data set for the pass and put back after it.
 #include "data/vsfsync.h"
+#include "design/levconstructed.h"
 #include "design/levreg.h"
 #include "design/levrow.h"
 #include "driver/vsfcontext.h"
 #include "driver/vsfpostinit.h"
+#include "effects/zleveftprint.h"
 #include "output/vsfmodelview.h"
 #include "output/vsfoutput.h"
 #include "output/vsfprint.h"
@@ -45,6 +47,71 @@ struct DesignSwap {
   int32_t responseCount = 0;
   HostVariable* responseVar = nullptr;
   std::vector<HostVariable*> numerics, classes;
+};
+
+// The lag designs of a SCORE data set: each LAG effect that a selected effect needs gets a
+// score block made from the SCORE data's own periods (the fit's blocks are put back after
+// the pass), so the lagged levels of a scored row come from the data being scored.
+struct LagScoring {
+  std::vector<LagSpec *> lags;
+  std::vector<LevEftVar *> records;
+  std::vector<LagSpec> saved;
+  std::vector<LagDesignBlock> blocks;
+  bool failed = false;
+
+  void begin(VsfContext *ctx, const VsfSelectedModel &sm) {
+    LevRegContext *dc = &ctx->design;
+    LevDesign *d = dc->design;
+    for (int32_t lev : sm.designEffects) {
+      const LevEffect &ef = d->effects[lev];
+      for (int32_t k = 0; k < ef.constructedCount; ++k) {
+        LevEftVar *ev = &d->constructed[ef.constructed[k]];
+        if (ev->kind == EV_LAG && ev->lag != nullptr &&
+            std::find(lags.begin(), lags.end(), ev->lag) == lags.end()) {
+          lags.push_back(ev->lag);
+          records.push_back(ev);
+        }
+      }
+    }
+    if (lags.empty())
+      return;
+    blocks.assign(lags.size(), LagDesignBlock{});
+    for (size_t i = 0; i < lags.size(); ++i) {
+      saved.push_back(*lags[i]);
+      lags[i]->score = &blocks[i];
+    }
+    zlevLevelizeLagWithin(dc, int32_t(lags.size()), lags.data());
+    for (size_t i = 0; i < lags.size() && !failed; ++i)
+      if (zlevLagDesignCreate(dc, lags[i], records[i]) != 0) {
+        failed = true;
+        vsfRaiseRC(ctx, 1012);
+      }
+  }
+
+  // The lag designs of the data set, after its ScoreInfo, for the LAG effects with DETAILS.
+  void print(VsfContext *ctx) {
+    if (failed || ctx->noprint)
+      return;
+    RvqObject *group = nullptr;
+    for (LevEftVar *ev : records) {
+      if (!ev->details)
+        continue;
+      if (group == nullptr)
+        group = vsfOpenGroup(ctx, "LagDesigns", {vsfaLabel(vsfMsg(909)), rvqFlag(286, 0)});
+      if (ev->lag->levels)
+        zlevPrintLagDesignLevels(ctx->outputManager, ev, ctx->design.design);
+      else
+        zlevPrintLagDesign(ctx->outputManager, ev, ctx->design.design);
+    }
+    if (group != nullptr)
+      vsfCloseObject(group);
+  }
+
+  // Puts the fit's lag blocks back.
+  void end() {
+    for (size_t i = 0; i < lags.size(); ++i)
+      *lags[i] = saved[i];
+  }
 };
 
 int32_t columnsOf(VsfContext* ctx, int32_t index, VsfScoreOutput::Entry* e) {
@@ -297,6 +364,10 @@ int32_t vsfScore(VsfContext* ctx, VsfModel* m, int32_t index, VsfSelectedModel* 
   ScoreStats st;
   std::vector<double> row(size_t(std::max(dc->design->columnCount, 1)));
   scorable = scorable && m->fitStatus >= 0 && sm->usable;
+  LagScoring lags;
+  if (scorable && dc->design->constructedCount > 0)
+    lags.begin(ctx, *sm);
+  scorable = scorable && !lags.failed;
   if (zlevGetInit(dc) == 0)
     while (zlevGetNext(dc) == 1) {
       st.read += 1;
@@ -311,6 +382,8 @@ int32_t vsfScore(VsfContext* ctx, VsfModel* m, int32_t index, VsfSelectedModel* 
     st.weightedSse = hostMissing();
   scoreInfo(ctx, index, st, names.freq != nullptr && dc->freq != nullptr,
             names.weight != nullptr && dc->weights != nullptr);
+  lags.print(ctx);
+  lags.end();
   unseenNotes(ctx, names.data, sm);
   ctx->results.scoreTime += zdattim() - start;
   return 0;

@@ -488,6 +488,7 @@ struct HostTreeServices {
   void (*ztrelst)(void** root);
 };
 struct HostSweepService;        // group 11 (numerics)
+struct HostModuleServices;      // group 12 (sibling modules, support/postfit.h)
 struct HostParserServices;      // group 31 (statements)
 struct HostUtilityFileServices; // group 39
 
@@ -544,6 +545,7 @@ struct HostServiceGroups {
   HostEncodingServices* encoding;             // group 4
   HostTreeServices* tree;                     // group 10
   HostSweepService* sweep;                    // group 11
+  HostModuleServices* module;                 // group 12
   HostSupervisorServices* supervisor;         // group 30
   HostParserServices* parser;                 // group 31
   HostUtilityFileServices* utilityFile;       // group 39
@@ -562,6 +564,7 @@ enum HostGroup : int32_t {
   HG_ENCODING = 4,
   HG_TREE = 10,
   HG_SWEEP = 11,
+  HG_MODULE = 12,
   HG_SUPERVISOR = 30,
   HG_PARSER = 31,
   HG_UTILFILE = 39,

@@ -16,6 +16,7 @@
 namespace {
 
 using qrxrun::csvRows;
+using qrxrun::headerColumn;
 using qrxrun::logged;
 using qrxrun::readFile;
 using qrxrun::runProgram;
@@ -33,19 +34,6 @@ std::vector<std::vector<double>> numbers(const std::string& text) {
     rows.push_back(v);
   }
   return rows;
-}
-
-int column(const std::vector<std::string>& header, const std::string& name) {
-  auto upper = [](std::string s) {
-    for (char& ch : s)
-      ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-    return s;
-  };
-  for (size_t i = 0; i < header.size(); ++i)
-    if (upper(header[i]) == upper(name))
-      return static_cast<int>(i);
-  ADD_FAILURE() << "no column " << name;
-  return 0;
 }
 
 TEST(OutDesign, DesignColumnsMatchAnIndependentConstruction) {
@@ -158,8 +146,9 @@ TEST(Score, AnalysisDataReproducesOutputAndNewDataGetsMissingForUnseenLevels) {
   const auto o = csvRows(run.files.at("o.csv"));
   const auto s1 = csvRows(run.files.at("s1.csv"));
   ASSERT_EQ(o.size(), s1.size());
-  const int po = column(o[0], "pred"), ps = column(s1[0], "pred"), rs = column(s1[0], "res");
-  const int yo = column(o[0], "y");
+  const int po = headerColumn(o[0], "pred"), ps = headerColumn(s1[0], "pred"),
+            rs = headerColumn(s1[0], "res");
+  const int yo = headerColumn(o[0], "y");
   double sse = 0;
   for (size_t i = 1; i < o.size(); ++i) {
     const double p = std::stod(o[i][static_cast<size_t>(po)]);

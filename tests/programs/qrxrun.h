@@ -9,6 +9,7 @@
 
 #include <unistd.h>
 
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -175,6 +176,21 @@ using Run = ProgramRun;
 inline Run run(const std::string &program, const std::string &tag,
                const std::map<std::string, std::string> &files = {}) {
   return runProgram(program, tag, {files.begin(), files.end()}, {}, QRX_SOURCE_DIR);
+}
+
+// The position of a column in a CSV header, names compared without regard to case; a test
+// failure and 0 when there is none.
+inline int headerColumn(const std::vector<std::string> &header, const std::string &name) {
+  auto upper = [](std::string s) {
+    for (char &ch : s)
+      ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+    return s;
+  };
+  for (size_t i = 0; i < header.size(); ++i)
+    if (upper(header[i]) == upper(name))
+      return static_cast<int>(i);
+  ADD_FAILURE() << "no column " << name;
+  return 0;
 }
 
 // A CSV file as rows of fields (no quoting: the runner writes none for these data).

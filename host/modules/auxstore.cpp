@@ -1,0 +1,145 @@
+// The item store of the sibling module: the selected model of every group as JSON (the
+// response, CLASS variables with their levels and codings, numeric variables, effects,
+// parameters with their estimates, the error variance), enough to rebuild the predictions.
+#include "host/modules/auxmodel.h"
+
+#include "host/runner/jsonout.h"
+
+namespace qrxhost::aux {
+namespace {
+
+std::string classJson(const PostFitClass &c) {
+  std::string out = "{\"name\": " + jsonString(c.name) +
+                    ", \"type\": " + jsonString(c.numeric ? "numeric" : "character") +
+                    ", \"coding\": " + jsonString(c.coding) +
+                    ", \"missingIsLevel\": " + (c.missingIsLevel ? "true" : "false") +
+                    ", \"levelWidth\": " + std::to_string(c.levelWidth) +
+                    ", \"levels\": " + nameList(c.levels, nullptr, c.levelCount);
+  out += ", \"reference\": " + (c.reference >= 0 ? jsonString(c.levels[c.reference]) : "null");
+  if (c.codingColumns > 0) {
+    out += ", \"codingRows\": [";
+    for (int32_t i = 0; i < c.levelCount; ++i) {
+      out += i ? ", [" : "[";
+      for (int32_t k = 0; k < c.codingColumns; ++k)
+        out += (k ? ", " : "") + jsonNumber(c.codingRows[i * c.codingColumns + k]);
+      out += "]";
+    }
+    out += "]";
+  }
+  return out + "}";
+}
+
+std::string effectJson(const PostFitModel &m, const PostFitEffect &e) {
+  std::string out = "{\"name\": " + jsonString(e.name) +
+                    ", \"classes\": " + classNameList(m, e.classes, e.classCount) +
+                    ", \"continuous\": " + nameList(m.numerics, e.continuous, e.continuousCount) +
+                    ", \"constructed\": [";
+  for (int32_t k = 0; k < e.constructedCount; ++k)
+    out += (k ? ", " : "") + jsonString(m.constructed[e.constructed[k]].name);
+  out += "], \"columns\": " + std::to_string(e.columnCount) +
+         ", \"selected\": " + (e.guard ? "false" : "true") + "}";
+  return out;
+}
+
+// What makes a constructed effect's values: its variables, and the knots of a spline or the
+// standardisation and terms of a polynomial.
+std::string constructedJson(const PostFitModel &m, const PostFitConstructed &c) {
+  std::string out = "{\"name\": " + jsonString(c.name) +
+                    ", \"kind\": " + jsonString(kindName(c.kind)) + ", \"variables\": [";
+  for (int32_t k = 0; k < c.numericCount; ++k)
+    out += (k ? ", " : "") + jsonString(m.numerics[c.numerics[k]]);
+  for (int32_t k = 0; k < c.classCount; ++k)
+    out += (k || c.numericCount ? ", " : "") + jsonString(m.classes[c.classes[k]].name);
+  out += "], \"columns\": " + std::to_string(c.columnCount) +
+         ", \"firstValue\": " + std::to_string(c.offset);
+  if (c.kind == PFK_SPLINE && c.knots != nullptr) {
+    out += ", \"basis\": " + jsonString(c.basis == PFB_BSPLINE ? "BSPLINE" : "TPF") +
+           ", \"degree\": " + std::to_string(c.degree) +
+           ", \"natural\": " + (c.natural ? "true" : "false") + ", \"knots\": [";
+    for (int32_t k = 0; k < c.numericCount; ++k)
+      out += (k ? ", " : "") + numberList(c.knots[k], c.knotCounts[k], false);
+    out += "]";
+  }
+  if (c.kind == PFK_POLYNOMIAL && c.centers != nullptr) {
+    out += ", \"degree\": " + std::to_string(c.degree) +
+           ", \"centers\": " + numberList(c.centers, c.numericCount, false) +
+           ", \"scales\": " + numberList(c.scales, c.numericCount, false) + ", \"terms\": [";
+    for (int32_t t = 0; t < c.termCount; ++t) {
+      out += t ? ", [" : "[";
+      for (int32_t k = c.termStarts[t]; k < c.termStarts[t + 1]; ++k)
+        out += (k > c.termStarts[t] ? ", " : "") +
+               jsonString(m.numerics[c.numerics[c.termVariables[k]]]);
+      out += "]";
+    }
+    out += "]";
+  }
+  return out + "}";
+}
+
+} // namespace
+
+std::string storeGroupJson(const PostFitModel &m, double errorVariance, double errorDf) {
+  std::string out = "    {\"byGroup\": " + std::to_string(m.byIndex) +
+                    ",\n     \"errorVariance\": " + jsonNumber(errorVariance) +
+                    ", \"errorDF\": " + jsonNumber(errorDf) + ",\n     \"classes\": [";
+  for (int32_t i = 0; i < m.classCount; ++i)
+    out += std::string(i ? ",\n       " : "\n       ") + classJson(m.classes[i]);
+  out += "],\n     \"numerics\": " + nameList(m.numerics, nullptr, m.numericCount) +
+         ",\n     \"constructed\": [";
+  for (int32_t i = 0; i < m.constructedCount; ++i)
+    out += std::string(i ? ",\n       " : "\n       ") + constructedJson(m, m.constructed[i]);
+  out += "],\n     \"effects\": [";
+  for (int32_t i = 0; i < m.effectCount; ++i)
+    out += std::string(i ? ",\n       " : "\n       ") + effectJson(m, m.effects[i]);
+  out += "],\n     \"parameters\": [";
+  for (int32_t i = 0; i < m.parameterCount; ++i) {
+    const PostFitParameter &p = m.parameters[i];
+    out += std::string(i ? ",\n       " : "\n       ") + "{\"name\": " + jsonString(p.name) +
+           ", \"effect\": " + jsonString(m.effects[p.effect].name) +
+           ", \"column\": " + std::to_string(p.column) +
+           ", \"estimate\": " + jsonNumber(p.estimate) + "}";
+  }
+  return out + "]}";
+}
+
+std::string storeDocument(const std::vector<std::string> &groups, const PostFitModel &m) {
+  std::string out = "{\"itemStore\": \"VARSIFTER selected model\", \"version\": 1,\n"
+                    " \"response\": " +
+                    jsonString(m.response) +
+                    ", \"intercept\": " + (m.noIntercept ? "false" : "true") +
+                    ",\n \"groups\": [\n";
+  for (size_t i = 0; i < groups.size(); ++i)
+    out += groups[i] + (i + 1 < groups.size() ? ",\n" : "\n");
+  return out + " ]}\n";
+}
+
+const char *kindName(int32_t kind) {
+  static const char *const names[] = {"",       "MULTIMEMBER", "COLLECTION",
+                                      "SPLINE", "POLYNOMIAL",  "LAG"};
+  return kind >= 1 && kind <= 5 ? names[kind] : "";
+}
+
+std::string nameList(const char *const *all, const int32_t *indexes, int32_t count) {
+  std::string out = "[";
+  for (int32_t i = 0; i < count; ++i)
+    out += (i ? ", " : "") + jsonString(all[indexes != nullptr ? indexes[i] : i]);
+  return out + "]";
+}
+
+std::string classNameList(const PostFitModel &m, const int32_t *indexes, int32_t count) {
+  std::string out = "[";
+  for (int32_t i = 0; i < count; ++i)
+    out += (i ? ", " : "") + jsonString(m.classes[indexes[i]].name);
+  return out + "]";
+}
+
+std::string numberList(const double *values, int32_t count, bool python) {
+  std::string out = "[";
+  for (int32_t i = 0; i < count; ++i) {
+    const std::string text = jsonNumber(values[i]);
+    out += (i ? ", " : "") + (python && text == "null" ? std::string("None") : text);
+  }
+  return out + "]";
+}
+
+} // namespace qrxhost::aux

@@ -1,0 +1,256 @@
+// The sibling module qrxauxmd: it serves the post-fit statements STORE and CODE. The entry
+// routine reads their saved texts into requests; the run routine checks the requests while
+// the procedure parses; each group's hand-over is kept, and the finish routine writes the
+// item store and the scoring code (each into a temporary file renamed into place).
+#include "host/data/dataset.h"
+#include "host/hostlog.h"
+#include "host/modules/auxmodel.h"
+#include "host/modules/modload.h"
+#include "host/textcase.h"
+
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+#include <set>
+
+namespace qrxhost {
+namespace {
+
+constexpr int kSet = 613;
+
+struct AuxState {
+  std::vector<aux::StoreRequest> stores;
+  std::vector<aux::CodeRequest> codes;
+  std::vector<std::string> groups;     // the item store's group texts so far
+  std::vector<std::string> codeGroups; // the scoring code's groups so far
+  std::set<std::string> codeKeys;      // their BY values
+  aux::Refusal refusal;                // why no scoring code is written
+  bool refusalLogged = false;
+  double errorVariance = 0, errorDf = 0;
+  bool unreadable = false; // a STORE or CODE statement could not be understood
+};
+
+AuxState *stateOf(PostFitBridge *b) { return static_cast<AuxState *>(b->own); }
+
+void message(int number, const std::string &a = "", const std::string &b = "") {
+  const HostMsgArg args[2] = {HostMsgArg(a.c_str()), HostMsgArg(b.c_str())};
+  logMessage(kSet, number, args, 2);
+}
+
+// The text after "NAME=" in a saved statement (up to a blank outside quotes, ';' or '/'),
+// or the first word after the keyword when `bare` and no option is written.
+std::string optionValue(const std::string &text, const std::string &name, bool bare) {
+  const std::string u = asciiUpper(text);
+  size_t at = std::string::npos;
+  for (size_t p = u.find(name + "="); p != std::string::npos; p = u.find(name + "=", p + 1))
+    if (p == 0 || u[p - 1] == ' ') {
+      at = p + name.size() + 1;
+      break;
+    }
+  if (at == std::string::npos) {
+    if (!bare)
+      return std::string();
+    at = u.find(' ');
+    if (at == std::string::npos)
+      return std::string();
+    ++at;
+  }
+  std::string value;
+  char quote = 0;
+  for (size_t i = at; i < text.size(); ++i) {
+    const char c = text[i];
+    if (quote == 0 &&
+        (c == ';' || c == '/' ||
+         (c == ' ' && !value.empty() && text.compare(i, 3, " . ") != 0 && value.back() != '.')))
+      break;
+    if (c == '\'' || c == '"')
+      quote = quote == 0 ? c : (quote == c ? 0 : quote);
+    if (c != ' ' || quote != 0)
+      value += c;
+  }
+  return value;
+}
+
+bool startsWith(const std::string &text, const char *keyword) {
+  const std::string u = asciiUpper(text);
+  const std::string k = keyword;
+  return u.compare(0, k.size(), k) == 0 && (u.size() == k.size() || !std::isalnum(u[k.size()]));
+}
+
+std::string withExtension(std::string path, const std::string &extension) {
+  if (path.size() > 4 && path.compare(path.size() - 4, 4, ".csv") == 0)
+    path.erase(path.size() - 4);
+  return path + extension;
+}
+
+// Reads the STORE and CODE statements of the saved texts; false after a message when one
+// cannot be understood.
+bool readRequests(AuxState *st, const TokenSave *save) {
+  bool ok = true;
+  for (const TokenSaveText *t = save != nullptr ? save->head : nullptr; t; t = t->next) {
+    const std::string text(t->text, static_cast<size_t>(t->length));
+    if (startsWith(text, "STORE") || startsWith(text, "ITEMSTORE")) {
+      aux::StoreRequest r;
+      r.written = optionValue(text, "OUT", false);
+      if (r.written.empty())
+        r.written = optionValue(text, "OUTSTORE", true);
+      std::string error;
+      if (r.written.empty() || !resolveDataSet(r.written, true, &r.path, &r.display, &error)) {
+        message(1, r.written, error.empty() ? "no item store is named" : error);
+        ok = false;
+        continue;
+      }
+      if (r.written.front() != '\'' && r.written.front() != '"')
+        r.path = withExtension(r.path, ".json");
+      st->stores.push_back(r);
+    } else if (startsWith(text, "CODE")) {
+      aux::CodeRequest r;
+      r.written = optionValue(text, "FILE", false);
+      if (r.written.size() >= 2 && (r.written.front() == '\'' || r.written.front() == '"'))
+        r.path = r.written.substr(1, r.written.size() - 2);
+      else if (!r.written.empty())
+        r.path = (std::filesystem::path(workDir()) / (asciiLower(r.written) + ".py")).string();
+      if (r.path.empty()) {
+        message(2, r.written, "FILE= names no file");
+        ok = false;
+        continue;
+      }
+      st->codes.push_back(r);
+    }
+  }
+  return ok;
+}
+
+// A file's directory must exist for it to be written.
+bool directoryExists(const std::string &path) {
+  std::error_code ec;
+  std::filesystem::path dir = std::filesystem::path(path).parent_path();
+  return dir.empty() || std::filesystem::is_directory(dir, ec);
+}
+
+bool writeFile(const std::string &path, const std::string &text, int number) {
+  const std::string temp = path + ".tmp";
+  {
+    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    out << text;
+    out.close();
+    if (!out) {
+      std::error_code ec;
+      std::filesystem::remove(temp, ec);
+      message(number, path, "the file cannot be written");
+      return false;
+    }
+  }
+  std::error_code ec;
+  std::filesystem::rename(temp, path, ec);
+  if (ec) {
+    std::filesystem::remove(temp, ec);
+    message(number, path, ec.message());
+    return false;
+  }
+  return true;
+}
+
+// Slot 0: forgets everything; nothing is written.
+void cleanup(PostFitBridge *b, int32_t) {
+  delete stateOf(b);
+  b->own = nullptr;
+}
+
+// Slot 1, while the procedure parses with STORE given: every request must be writable.
+int32_t run(PostFitBridge *b, int32_t, void *) {
+  AuxState *st = stateOf(b);
+  if (st == nullptr || st->unreadable)
+    return 1;
+  bool ok = true;
+  for (const aux::StoreRequest &r : st->stores)
+    if (!directoryExists(r.path)) {
+      message(1, r.display, "its directory does not exist");
+      ok = false;
+    }
+  for (const aux::CodeRequest &r : st->codes)
+    if (!directoryExists(r.path)) {
+      message(2, r.path, "its directory does not exist");
+      ok = false;
+    }
+  return ok ? 0 : 1;
+}
+
+// Slot 2: the items of the hand-over; the statistics block brings the error variance.
+int32_t set(PostFitBridge *b, int32_t item, const void *value, int32_t) {
+  AuxState *st = stateOf(b);
+  if (st != nullptr && item == PFI_STATISTICS && value != nullptr) {
+    const double *stats = static_cast<const double *>(value);
+    st->errorVariance = stats[1];
+    st->errorDf = stats[4];
+  }
+  return 0;
+}
+
+// Slot 3: keeps the group's model in the item store's form and makes its scoring code.
+int32_t runModel(PostFitBridge *b) {
+  AuxState *st = stateOf(b);
+  if (st == nullptr || b->model == nullptr)
+    return 0;
+  const PostFitModel &m = *b->model;
+  st->groups.push_back(aux::storeGroupJson(m, st->errorVariance, st->errorDf));
+  if (!st->codes.empty() && st->refusal.refusalMessage == 0) {
+    const std::string key = aux::scoringGroupKey(m);
+    st->refusal = aux::codeRefusal(m);
+    if (st->refusal.refusalMessage == 0 && !st->codeKeys.insert(key).second)
+      st->refusal = {5, key, ""};
+    if (st->refusal.refusalMessage == 0)
+      st->codeGroups.push_back(aux::scoringGroup(m));
+  }
+  return 0;
+}
+
+// Slot 4, at the end of each hand-over: writes the item store and the scoring code with
+// every group so far; a refusal is reported once.
+int32_t finish(PostFitBridge *b, int32_t) {
+  AuxState *st = stateOf(b);
+  if (st == nullptr || b->model == nullptr)
+    return 0;
+  const PostFitModel &m = *b->model;
+  bool ok = !st->unreadable;
+  for (const aux::StoreRequest &r : st->stores) {
+    if (!writeFile(r.path, aux::storeDocument(st->groups, m), 1))
+      ok = false;
+    else if (st->groups.size() == 1)
+      message(8, r.display);
+  }
+  for (const aux::CodeRequest &r : st->codes) {
+    if (st->refusal.refusalMessage != 0) {
+      if (!st->refusalLogged)
+        message(st->refusal.refusalMessage, st->refusal.first, st->refusal.second);
+      st->refusalLogged = true;
+      ok = false;
+    } else if (!writeFile(r.path, aux::scoringModule(st->codeGroups, m), 2)) {
+      ok = false;
+    } else if (st->codeGroups.size() == 1) {
+      message(9, r.path);
+    }
+  }
+  if (!ok)
+    b->returnCode = 1012;
+  return ok ? 0 : 1;
+}
+
+void byStart(PostFitBridge *) {}
+
+PostFitBridgeMethods gMethods{cleanup, run, set, runModel, finish, {}, byStart};
+
+} // namespace
+
+int32_t qrxauxmdEntry(PostFitBridge *bridge, void *) {
+  if (bridge == nullptr)
+    return -1;
+  auto *st = new AuxState;
+  bridge->own = st;
+  bridge->methods = &gMethods;
+  // The saved texts are at hand only now (the run routine is called with STORE alone).
+  st->unreadable = !readRequests(st, bridge->save);
+  return 0;
+}
+
+} // namespace qrxhost

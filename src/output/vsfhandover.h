@@ -1,0 +1,12 @@
+// The hand-over of a BY group's selected model to the post-fit bridge.
+#pragma once
+
+#include <cstdint>
+
+struct VsfContext;
+struct VsfModel;
+
+// Hands the selected model of the current group to the bridge and runs the sibling's run
+// and finish entries: 0, or -2 when the design has no effects or the selected design no
+// columns. A failed fit hands nothing over.
+int32_t vsfFormSelectedModelForBridge(VsfContext *ctx, VsfModel *model);
