@@ -138,7 +138,7 @@ bool writeFile(const std::string& path, const std::string& text) {
 // The whole of a stream in one string, read in blocks: the program text is held once,
 // not in a string stream and a copy of it; a regular file's size is known ahead, a pipe's
 // is not.
-std::string readAll(std::istream &in, uintmax_t sizeHint) {
+std::string readAll(std::istream& in, uintmax_t sizeHint) {
   std::string text;
   if (sizeHint != static_cast<uintmax_t>(-1))
     text.reserve(static_cast<size_t>(sizeHint));
@@ -155,8 +155,8 @@ struct OutputFiles {
 // Runs the program with its output written in program order: the log on standard error,
 // each step's listing when the step ends (standard output, or the listing file with the log
 // lines among it), then the HTML page and the JSON record. Returns the exit status.
-int runWithOutputs(std::string text, const std::string &program,
-                   std::vector<qrxhost::ProcedureModule> &modules, const OutputFiles &files) {
+int runWithOutputs(std::string text, const std::string& program,
+                   std::vector<qrxhost::ProcedureModule>& modules, const OutputFiles& files) {
   std::ofstream listingFile;
   if (!files.listing.empty()) {
     listingFile.open(files.listing, std::ios::binary | std::ios::trunc);
@@ -169,7 +169,7 @@ int runWithOutputs(std::string text, const std::string &program,
       [&](const qrxhost::LogRecord& r) { transcript.logLine(qrxhost::logLineText(r)); });
   qrxhost::ProgramResult result = qrxhost::runProgram(
       std::move(text), program, modules,
-      [&](const qrxhost::StepOutcome &outcome) { transcript.stepEnded(outcome); });
+      [&](const qrxhost::StepOutcome& outcome) { transcript.stepEnded(outcome); });
   qrxhost::endRun();
   qrxhost::setLogEcho(nullptr);
 
@@ -254,8 +254,8 @@ int main(int argc, char** argv) {
   if (program.empty())
     return fail("no program file given (see qrx --help)");
   std::string why;
-  for (const auto& [opt, path] : {std::pair{"--json", &json}, std::pair{"--listing", &listing},
-                                  std::pair{"--html", &html}})
+  for (const auto& [opt, path] :
+       {std::pair{"--json", &json}, std::pair{"--listing", &listing}, std::pair{"--html", &html}})
     if (!path->empty() && !canWrite(*path, &why))
       return fail(std::string("cannot write the file ") + *path + " of " + opt + ": " + why);
 
@@ -295,4 +295,3 @@ int main(int argc, char** argv) {
   modules[0].main = pcn_QRXVARSF.main;
   return runWithOutputs(std::move(text), program, modules, OutputFiles{listing, html, json});
 }
-

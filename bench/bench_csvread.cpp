@@ -57,8 +57,8 @@ void BM_ParseCsv(benchmark::State& state) {
 BENCHMARK(BM_ParseCsv)->Arg(1000)->Arg(100000)->Unit(benchmark::kMillisecond);
 
 // The file of QRX_BENCH_CSV read whole on state.range(0) threads; MB/s as bytes processed.
-void BM_ReadCsvFile(benchmark::State &state) {
-  const char *file = std::getenv("QRX_BENCH_CSV");
+void BM_ReadCsvFile(benchmark::State& state) {
+  const char* file = std::getenv("QRX_BENCH_CSV");
   if (!file) {
     state.SkipWithError("QRX_BENCH_CSV names no file");
     return;

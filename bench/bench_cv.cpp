@@ -36,14 +36,14 @@ struct Setup : benchfit::Setup {
   }
 };
 
-void fitOnce(Setup &setup) {
+void fitOnce(Setup& setup) {
   vsfModelByFree(&setup.model); // the previous fit's arrays go with its pool
   const int32_t init = vsfModelInit(&setup.model);
   const int32_t fit = init == 0 ? vsfProcessModel(&setup.model) : init;
   if (fit != 0 || setup.model.fitStatus != 0)
     throw std::runtime_error("fit failed: " + std::to_string(fit) + ", status " +
                              std::to_string(setup.model.fitStatus));
-  VsfModel &m = setup.model;
+  VsfModel& m = setup.model;
   if (m.stepCount < kSignal + 1)
     throw std::runtime_error("too few steps");
   std::vector<int32_t> first(m.stepEffect + 1, m.stepEffect + 1 + kSignal);
@@ -60,9 +60,9 @@ int32_t threadsOf(int64_t arg) {
 
 size_t rowsOf(int64_t arg) { return std::getenv("QRX_BENCH_BIG") ? 1000000 : arg; }
 
-void BM_LassoChooseCv(benchmark::State &state) {
+void BM_LassoChooseCv(benchmark::State& state) {
   const int32_t cols = 50;
-  benchfit::Rows &r = benchfit::rows(rowsOf(state.range(0)), cols, kSignal);
+  benchfit::Rows& r = benchfit::rows(rowsOf(state.range(0)), cols, kSignal);
   Setup setup(threadsOf(state.range(1)), cols, VM_LASSO);
   setup.s.rewritePages = 1;
   setup.s.forceDense = 1;
@@ -84,9 +84,9 @@ void BM_LassoChooseCv(benchmark::State &state) {
   state.counters["threads"] = setup.s.threadCount;
 }
 
-void BM_ForwardByCv(benchmark::State &state) {
+void BM_ForwardByCv(benchmark::State& state) {
   const int32_t cols = 20;
-  benchfit::Rows &r = benchfit::rows(rowsOf(state.range(0)), cols, kSignal);
+  benchfit::Rows& r = benchfit::rows(rowsOf(state.range(0)), cols, kSignal);
   Setup setup(threadsOf(state.range(1)), cols, VM_FORWARD);
   setup.opt.select = setup.opt.stop = VC_CV;
   setup.opt.trialAll = 1;

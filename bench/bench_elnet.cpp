@@ -49,14 +49,14 @@ struct Setup : benchfit::Setup {
     opt.restorePages = 1;
     model.l1Target = -1;
   }
-  void fail(const std::string &what) {
+  void fail(const std::string& what) {
     throw std::runtime_error(what + ": status " + std::to_string(model.fitStatus));
   }
 };
 
-void BM_ElasticNetFit(benchmark::State &state) {
+void BM_ElasticNetFit(benchmark::State& state) {
   const int32_t cols = static_cast<int32_t>(state.range(1));
-  benchfit::Rows &r = benchfit::rows(static_cast<size_t>(state.range(0)), cols, kSignal);
+  benchfit::Rows& r = benchfit::rows(static_cast<size_t>(state.range(0)), cols, kSignal);
   Setup setup(threadsOf(state.range(2)), cols, VM_ELASTICNET, true);
   if (setup.read(r) != 0)
     throw std::runtime_error("reading pass failed");
@@ -72,9 +72,9 @@ void BM_ElasticNetFit(benchmark::State &state) {
   state.counters["threads"] = setup.s.threadCount;
 }
 
-void BM_ElasticNetSearch(benchmark::State &state) {
+void BM_ElasticNetSearch(benchmark::State& state) {
   const int32_t cols = static_cast<int32_t>(state.range(1));
-  benchfit::Rows &r = benchfit::rows(static_cast<size_t>(state.range(0)), cols, kSignal);
+  benchfit::Rows& r = benchfit::rows(static_cast<size_t>(state.range(0)), cols, kSignal);
   Setup setup(threadsOf(state.range(2)), cols, VM_ELASTICNET, true);
   setup.opt.choose = VC_SBC;
   setup.opt.stop = VC_NONE;
@@ -82,7 +82,7 @@ void BM_ElasticNetSearch(benchmark::State &state) {
   setup.s.l2Steps = 50;
   if (setup.read(r) != 0)
     throw std::runtime_error("reading pass failed");
-  VsfModel &m = setup.model;
+  VsfModel& m = setup.model;
   for (auto _ : state) {
     vsfModelByFree(&m);
     std::fill(m.enTuneRows, m.enTuneRows + 7 * m.enTuneCapacity, 0.0);
@@ -113,16 +113,16 @@ void BM_ElasticNetSearch(benchmark::State &state) {
 }
 
 // range(2): the SCREEN= code (1 NONE, 3 SASVI).
-void BM_Screening(benchmark::State &state) {
+void BM_Screening(benchmark::State& state) {
   const int32_t cols = static_cast<int32_t>(state.range(1));
-  benchfit::Rows &r = benchfit::rows(static_cast<size_t>(state.range(0)), cols, kSignal);
+  benchfit::Rows& r = benchfit::rows(static_cast<size_t>(state.range(0)), cols, kSignal);
   Setup setup(threadsOf(0), cols, VM_LASSO, false);
   setup.opt.screen = static_cast<uint8_t>(state.range(2));
   setup.opt.steps = 30;
   setup.opt.stopTest = 0;
   if (setup.read(r) != 0)
     throw std::runtime_error("reading pass failed");
-  VsfModel &m = setup.model;
+  VsfModel& m = setup.model;
   for (auto _ : state) {
     vsfModelByFree(&m);
     if (vsfModelInit(&m) != 0 || vsfProcessModel(&m) != 0 || m.fitStatus != 0)
@@ -139,7 +139,7 @@ void BM_Screening(benchmark::State &state) {
 
 void registerSizes() {
   const int64_t n = big() ? 1000000 : 20000;
-  for (auto *b : {benchmark::RegisterBenchmark("BM_ElasticNetFit", BM_ElasticNetFit),
+  for (auto* b : {benchmark::RegisterBenchmark("BM_ElasticNetFit", BM_ElasticNetFit),
                   benchmark::RegisterBenchmark("BM_ElasticNetSearch", BM_ElasticNetSearch)})
     b->Args({n, 50, 0})->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
   const int64_t sn = big() ? 10000 : 1000, sp = big() ? 20000 : 2000;

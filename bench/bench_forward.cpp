@@ -29,8 +29,8 @@ struct Setup : benchfit::Setup {
   }
 };
 
-void BM_Forward20(benchmark::State &state) {
-  benchfit::Rows &r = benchfit::rows(static_cast<size_t>(state.range(0)), kCols, kSteps);
+void BM_Forward20(benchmark::State& state) {
+  benchfit::Rows& r = benchfit::rows(static_cast<size_t>(state.range(0)), kCols, kSteps);
   const int32_t T = state.range(1) == 0 ? static_cast<int32_t>(std::thread::hardware_concurrency())
                                         : static_cast<int32_t>(state.range(1));
   const bool full = state.range(2) != 0;
@@ -45,7 +45,7 @@ void BM_Forward20(benchmark::State &state) {
       throw std::runtime_error("fit failed: " + std::to_string(fit) + ", status " +
                                std::to_string(setup.model.fitStatus));
     // Checked result: the intercept and exactly the 20 effects the response depends on.
-    VsfModel &m = setup.model;
+    VsfModel& m = setup.model;
     if (m.stepCount != kSteps + 1)
       throw std::runtime_error("wrong number of steps");
     std::vector<int32_t> entered(m.stepEffect + 1, m.stepEffect + m.stepCount);

@@ -43,9 +43,9 @@ struct Setup : benchfit::Setup {
   }
 };
 
-void BM_GroupLassoPath(benchmark::State &state) {
+void BM_GroupLassoPath(benchmark::State& state) {
   const int32_t cols = kGroups * kWidth;
-  benchfit::Rows &r = benchfit::rows(static_cast<size_t>(state.range(0)), cols, 2 * kWidth);
+  benchfit::Rows& r = benchfit::rows(static_cast<size_t>(state.range(0)), cols, 2 * kWidth);
   const int32_t T = state.range(1) == 0 ? static_cast<int32_t>(std::thread::hardware_concurrency())
                                         : static_cast<int32_t>(state.range(1));
   Setup setup(T, cols);
@@ -60,7 +60,7 @@ void BM_GroupLassoPath(benchmark::State &state) {
     if (fit != 0 || setup.model.fitStatus != 0)
       throw std::runtime_error("fit failed: " + std::to_string(fit) + ", status " +
                                std::to_string(setup.model.fitStatus));
-    VsfModel &m = setup.model;
+    VsfModel& m = setup.model;
     if (m.stepCount != 101)
       throw std::runtime_error("the path took " + std::to_string(m.stepCount) + " steps");
     if (m.stepEffects[10] != 3)
@@ -76,7 +76,7 @@ void BM_GroupLassoPath(benchmark::State &state) {
 
 void registerSizes() {
   const int64_t n = std::getenv("QRX_BENCH_BIG") != nullptr ? 1000000 : 20000;
-  auto *b = benchmark::RegisterBenchmark("BM_GroupLassoPath", BM_GroupLassoPath);
+  auto* b = benchmark::RegisterBenchmark("BM_GroupLassoPath", BM_GroupLassoPath);
   b->Args({n, 1, 0})->Args({n, 0, 0})->Args({n, 0, 1});
   b->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
 }

@@ -36,9 +36,9 @@ struct Setup : benchfit::Setup {
   }
 };
 
-void BM_LassoPath(benchmark::State &state) {
+void BM_LassoPath(benchmark::State& state) {
   const int32_t cols = static_cast<int32_t>(state.range(1));
-  benchfit::Rows &r = benchfit::rows(static_cast<size_t>(state.range(0)), cols, kSignal);
+  benchfit::Rows& r = benchfit::rows(static_cast<size_t>(state.range(0)), cols, kSignal);
   const int32_t T = state.range(2) == 0 ? static_cast<int32_t>(std::thread::hardware_concurrency())
                                         : static_cast<int32_t>(state.range(2));
   Setup setup(T, cols);
@@ -53,7 +53,7 @@ void BM_LassoPath(benchmark::State &state) {
                                std::to_string(setup.model.fitStatus));
     // Checked result: the 10 effects the response depends on lead, and the path ends with
     // every effect in.
-    VsfModel &m = setup.model;
+    VsfModel& m = setup.model;
     if (m.stepCount < cols + 1 || m.stopReason != VSR_ALL_ENTERED)
       throw std::runtime_error("the path did not reach the full model");
     std::vector<int32_t> first(m.stepEffect + 1, m.stepEffect + 1 + kSignal);
@@ -69,7 +69,7 @@ void BM_LassoPath(benchmark::State &state) {
 void registerSizes() {
   const bool big = std::getenv("QRX_BENCH_BIG") != nullptr;
   const int64_t n100 = big ? 100000 : 20000, n50 = big ? 1000000 : 20000;
-  auto *b = benchmark::RegisterBenchmark("BM_LassoPath", BM_LassoPath);
+  auto* b = benchmark::RegisterBenchmark("BM_LassoPath", BM_LassoPath);
   b->Args({n100, 100, 1})->Args({n100, 100, 0})->Args({n50, 50, 1})->Args({n50, 50, 0});
   b->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(big ? 3 : 2);
 }

@@ -46,12 +46,12 @@ int64_t levelOf(int64_t row, int32_t v) {
                               static_cast<uint64_t>(kLevels[v]));
 }
 
-int32_t init(LevelizeContext *, LevDesign *) {
+int32_t init(LevelizeContext*, LevDesign*) {
   gSource.at = -1;
   return 1;
 }
-int32_t next(LevelizeContext *, LevDesign *) { return ++gSource.at < gSource.n ? 1 : 0; }
-int32_t vals(LevelizeContext *c, LevDesign *d) {
+int32_t next(LevelizeContext*, LevDesign*) { return ++gSource.at < gSource.n ? 1 : 0; }
+int32_t vals(LevelizeContext* c, LevDesign* d) {
   int32_t kn = 0, kc = 0;
   for (int32_t v = 0; v < kVars; ++v) {
     const int64_t level = levelOf(gSource.at, v);
@@ -61,7 +61,7 @@ int32_t vals(LevelizeContext *c, LevDesign *d) {
       if (c->serial)
         std::memcpy(c->formatted[v], qrxhost::formattedNumber(x, 12).data(), 12);
     } else {
-      LevCharValue &cv = c->charInternal[kc++];
+      LevCharValue& cv = c->charInternal[kc++];
       char text[16];
       std::snprintf(text, sizeof text, "C%07lld", static_cast<long long>(level));
       std::memcpy(cv.buffer, text, static_cast<size_t>(cv.length));
@@ -83,7 +83,7 @@ struct Result {
 Result levelise(int64_t rows, int32_t workers) {
   static bool once = false;
   if (!once) {
-    HostControlBlock *cb = qrxhost::hostControlBlock();
+    HostControlBlock* cb = qrxhost::hostControlBlock();
     v_global_gcb_anchor = cb;
     Exported_QKHandle = cb->qkHandle;
     once = true;
@@ -91,7 +91,7 @@ Result levelise(int64_t rows, int32_t workers) {
   gSource.n = rows;
   std::vector<LevVariable> classes(kVars);
   for (int32_t v = 0; v < kVars; ++v) {
-    HostVariable &h = gSource.vars[v];
+    HostVariable& h = gSource.vars[v];
     h.name = "v";
     h.nameLength = 1;
     h.type = kNumeric[v] ? 1 : 2;
@@ -109,7 +109,7 @@ Result levelise(int64_t rows, int32_t workers) {
   ctx.design = &design;
   ctx.threadsAllowed = workers > 0;
   ctx.workerCount = workers;
-  LevelizeContext *l = zlevini(nullptr, &design);
+  LevelizeContext* l = zlevini(nullptr, &design);
   l->source = &gSource;
   l->getInit = routine(init);
   l->getNext = routine(next);
@@ -121,8 +121,8 @@ Result levelise(int64_t rows, int32_t workers) {
   for (int32_t v = 0; v < kVars; ++v) {
     r.levels.push_back(l->levelCounts[v]);
     int64_t total = 0;
-    for (void *node = ztreord(l->trees[v]); node != nullptr; node = ztreord(l->trees[v]))
-      total += static_cast<LevelNode *>(node)->frequency;
+    for (void* node = ztreord(l->trees[v]); node != nullptr; node = ztreord(l->trees[v]))
+      total += static_cast<LevelNode*>(node)->frequency;
     r.frequency.push_back(total);
   }
   xmpoold(l->pool);
@@ -130,7 +130,7 @@ Result levelise(int64_t rows, int32_t workers) {
   return r;
 }
 
-void BM_Levelise(benchmark::State &state) {
+void BM_Levelise(benchmark::State& state) {
   const int64_t rows = state.range(0);
   const auto workers = static_cast<int32_t>(state.range(1));
   static Result serial;

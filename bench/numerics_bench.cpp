@@ -17,7 +17,7 @@ std::vector<double> packedSpd(int n, unsigned seed) {
   std::mt19937 gen(seed);
   std::uniform_real_distribution<double> u(-1.0, 1.0);
   std::vector<double> b(static_cast<size_t>(n) * n);
-  for (auto &v : b)
+  for (auto& v : b)
     v = u(gen);
   std::vector<double> a(static_cast<size_t>(n) * (n + 1) / 2, 0.0);
   for (int r = 0; r < n; ++r)
@@ -27,7 +27,7 @@ std::vector<double> packedSpd(int n, unsigned seed) {
   return a;
 }
 
-void BM_SweepAllPivots(benchmark::State &state) {
+void BM_SweepAllPivots(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
   const std::vector<double> orig = packedSpd(n, 12345u);
   std::vector<double> a = orig, work(n);
@@ -50,12 +50,12 @@ void BM_SweepAllPivots(benchmark::State &state) {
 }
 BENCHMARK(BM_SweepAllPivots)->Arg(100)->Arg(500)->Unit(benchmark::kMillisecond);
 
-void BM_CrossProducts(benchmark::State &state) {
+void BM_CrossProducts(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
   std::mt19937 gen(7u);
   std::uniform_real_distribution<double> u(-1.0, 1.0);
   std::vector<double> x(n), a(static_cast<size_t>(n) * (n + 1) / 2, 0.0);
-  for (auto &v : x)
+  for (auto& v : x)
     v = u(gen);
   for (auto _ : state) {
     zscp(x.data(), n, a.data(), 0.5);
@@ -67,7 +67,7 @@ void BM_CrossProducts(benchmark::State &state) {
 }
 BENCHMARK(BM_CrossProducts)->Arg(500);
 
-void BM_VectorKernels(benchmark::State &state) {
+void BM_VectorKernels(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
   std::mt19937 gen(99u);
   std::uniform_real_distribution<double> u(-1.0, 1.0);

@@ -3,8 +3,8 @@
 // message to the log is the supervisor's (supervisor.cpp).
 #include "host/catalog.h"
 
-#include "host/output/numformat.h"
 #include "host/hostapi.h"
+#include "host/output/numformat.h"
 
 #include <cmath>
 #include <cstdio>

@@ -153,7 +153,7 @@ void setCurrentStepSource(const StepSource& source) {
   gSource = source;
 }
 
-void setCurrentStepSource(StepSource &&source) {
+void setCurrentStepSource(StepSource&& source) {
   std::lock_guard<std::mutex> lock(gSourceMutex);
   gSource = std::move(source);
 }

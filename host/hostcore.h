@@ -17,7 +17,7 @@ void resetTaskBlocks();
 
 // The step source handed to the parser (currentStepSource() in hostapi.h reads it).
 void setCurrentStepSource(const StepSource& source);
-void setCurrentStepSource(StepSource &&source);
+void setCurrentStepSource(StepSource&& source);
 
 // Return code the host gives a step whose internal error it reported (xebug).
 inline constexpr int kInternalErrorCode = 1012;

@@ -6,7 +6,7 @@
 
 namespace qrxhost {
 
-ProgressLine &ProgressLine::instance() {
+ProgressLine& ProgressLine::instance() {
   static ProgressLine line;
   return line;
 }
@@ -21,7 +21,7 @@ void ProgressLine::start() {
   started_ = std::chrono::steady_clock::now();
 }
 
-void ProgressLine::show(const std::string &text) {
+void ProgressLine::show(const std::string& text) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (!terminal_ || !running_)
     return;
@@ -49,7 +49,7 @@ void ProgressLine::redirect(int fd, bool terminal, std::chrono::milliseconds del
   shown_ = running_ = false;
 }
 
-void ProgressLine::write(const std::string &text) {
+void ProgressLine::write(const std::string& text) {
   size_t done = 0;
   while (done < text.size()) {
     const ssize_t n = ::write(fd_, text.data() + done, text.size() - done);

@@ -11,13 +11,13 @@ namespace qrxhost {
 
 class ProgressLine {
 public:
-  static ProgressLine &instance();
+  static ProgressLine& instance();
 
   // Starts the clock for the step, unless it runs already.
   void start();
   // Shows the text in place of the previous one (callable from any thread); nothing until the
   // step has run for the delay, and at most a few times a second.
-  void show(const std::string &text);
+  void show(const std::string& text);
   // Erases the line if one is shown and stops the clock (the step ended).
   void finish();
 
@@ -26,7 +26,7 @@ public:
 
 private:
   ProgressLine();
-  void write(const std::string &text);
+  void write(const std::string& text);
 
   std::mutex mutex_;
   int fd_ = 2;

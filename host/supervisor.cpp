@@ -143,7 +143,10 @@ const OptionRule kOptionRules[] = {
        return std::filesystem::is_directory(v, ec);
      },
      "an existing directory"},
-    {"VALIDVARNAME", [](const std::string& v) { return oneOf(v, {"V6", "V7", "ANY"}); },
+    {"VALIDVARNAME",
+     [](const std::string& v) {
+       return oneOf(v, {"V6", "V7", "ANY"});
+     },
      "V6, V7 or ANY"},
     {"DEBUG", [](const std::string&) { return true; }, "any text"},
     {"MEMSIZE", memorySize, "a positive size in bytes, or with the suffix K, M or G"},

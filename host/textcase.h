@@ -8,13 +8,13 @@
 namespace qrxhost {
 
 inline std::string asciiUpper(std::string s) {
-  for (char &c : s)
+  for (char& c : s)
     c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return s;
 }
 
 inline std::string asciiLower(std::string s) {
-  for (char &c : s)
+  for (char& c : s)
     c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return s;
 }

@@ -25,7 +25,7 @@
 namespace qrxhost {
 namespace {
 
-bool validUtf8(const std::string &s) {
+bool validUtf8(const std::string& s) {
   size_t i = 0;
   while (i < s.size()) {
     unsigned char c = static_cast<unsigned char>(s[i]);
@@ -69,7 +69,7 @@ size_t rtrimmedSize(std::string_view s) {
 }
 
 std::string upper(std::string s) {
-  for (char &c : s)
+  for (char& c : s)
     c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return s;
 }
@@ -90,7 +90,7 @@ enum class NumberText { kNumber, kNotNumber, kTooLarge };
 // Checks the number syntax on a trimmed view and converts it. Infinities and decimal
 // numbers beyond the largest double are numbers the host cannot hold; numbers too small
 // in magnitude read as zero (or a subnormal).
-NumberText classifyNumber(std::string_view t, double *value) {
+NumberText classifyNumber(std::string_view t, double* value) {
   if (t.empty())
     return NumberText::kNotNumber;
   size_t i = 0;
@@ -153,7 +153,7 @@ bool isMissingNumberText(std::string_view trimmed) {
 
 // The text being read; `start` is past a byte-order mark.
 struct Text {
-  const char *t = nullptr;
+  const char* t = nullptr;
   size_t n = 0;
   size_t start = 0;
 };
@@ -172,7 +172,7 @@ struct SyntaxError {
 };
 
 // Skips empty lines (LF or CRLF alone) at a record boundary.
-void skipEmptyLines(const Text &x, size_t *i, int64_t *line) {
+void skipEmptyLines(const Text& x, size_t* i, int64_t* line) {
   while (*i < x.n) {
     if (x.t[*i] == '\n') {
       ++*line;
@@ -188,14 +188,14 @@ void skipEmptyLines(const Text &x, size_t *i, int64_t *line) {
 
 // A quoted field from its opening quote; false (with the error) when it is not closed or
 // something other than blanks follows the closing quote.
-bool quotedField(const Text &x, size_t *at, int64_t *line, Field *f, SyntaxError *err) {
+bool quotedField(const Text& x, size_t* at, int64_t* line, Field* f, SyntaxError* err) {
   size_t i = *at;
   const int64_t quoteLine = *line;
   const size_t begin = ++i;
   f->quoted = true;
   for (;;) {
-    const void *q = i < x.n ? std::memchr(x.t + i, '"', x.n - i) : nullptr;
-    const size_t next = q ? static_cast<size_t>(static_cast<const char *>(q) - x.t) : x.n;
+    const void* q = i < x.n ? std::memchr(x.t + i, '"', x.n - i) : nullptr;
+    const size_t next = q ? static_cast<size_t>(static_cast<const char*>(q) - x.t) : x.n;
     *line += std::count(x.t + i, x.t + next, '\n');
     i = next;
     if (i >= x.n) {
@@ -223,7 +223,7 @@ bool quotedField(const Text &x, size_t *at, int64_t *line, Field *f, SyntaxError
   return true;
 }
 
-bool unquotedField(const Text &x, size_t *at, int64_t line, Field *f, SyntaxError *err) {
+bool unquotedField(const Text& x, size_t* at, int64_t line, Field* f, SyntaxError* err) {
   size_t i = *at;
   const size_t begin = i;
   while (i < x.n && x.t[i] != ',' && x.t[i] != '\n' && x.t[i] != '\r') {
@@ -239,7 +239,7 @@ bool unquotedField(const Text &x, size_t *at, int64_t line, Field *f, SyntaxErro
 }
 
 // The end of a field: true when another field follows in the same record.
-bool fieldSeparator(const Text &x, size_t *i, int64_t *line, SyntaxError *err) {
+bool fieldSeparator(const Text& x, size_t* i, int64_t* line, SyntaxError* err) {
   if (*i < x.n && x.t[*i] == ',') {
     ++*i;
     return true;
@@ -262,7 +262,7 @@ bool fieldSeparator(const Text &x, size_t *i, int64_t *line, SyntaxError *err) {
 // i is the position after the field; onField may consume a field itself and move i (the
 // numeric fast path). Returns the number of fields, or -1 on a syntax error.
 template <class OnField>
-int64_t parseRecord(const Text &x, size_t *i, int64_t *line, SyntaxError *err, OnField &&onField) {
+int64_t parseRecord(const Text& x, size_t* i, int64_t* line, SyntaxError* err, OnField&& onField) {
   for (int64_t field = 0;; ++field) {
     Field f;
     if (*i < x.n && x.t[*i] == '"') {
@@ -283,7 +283,7 @@ int64_t parseRecord(const Text &x, size_t *i, int64_t *line, SyntaxError *err, O
 
 // The text of a field as a character value: unescaped, without trailing blanks; missing
 // texts give the empty value.
-size_t characterSize(const Field &f) {
+size_t characterSize(const Field& f) {
   if (!f.quoted || f.pairs == 0) {
     const std::string_view tv = trimView(f.raw);
     return isMissingText(tv) ? 0 : rtrimmedSize(f.raw);
@@ -291,7 +291,7 @@ size_t characterSize(const Field &f) {
   return rtrimmedSize(f.raw) - f.pairs; // the pairs lie before any trailing blank
 }
 
-char *writeCharacter(const Field &f, size_t size, char *out) {
+char* writeCharacter(const Field& f, size_t size, char* out) {
   if (f.pairs == 0) {
     std::memcpy(out, f.raw.data(), size);
     return out + size;
@@ -304,7 +304,7 @@ char *writeCharacter(const Field &f, size_t size, char *out) {
   return out + size;
 }
 
-std::string unescaped(const Field &f) {
+std::string unescaped(const Field& f) {
   if (f.pairs == 0)
     return std::string(f.raw);
   std::string s(f.raw.size() - f.pairs, '\0');
@@ -318,10 +318,10 @@ std::string unescaped(const Field &f) {
 
 // ---- blocks -----------------------------------------------------------------------------
 
-bool lineStart(const Text &x, size_t p) {
+bool lineStart(const Text& x, size_t p) {
   return p == x.start || (p > x.start && x.t[p - 1] == '\n');
 }
-bool nonEmptyAt(const Text &x, size_t p) {
+bool nonEmptyAt(const Text& x, size_t p) {
   const char c = x.t[p];
   return c != '\n' && !(c == '\r' && p + 1 < x.n && x.t[p + 1] == '\n');
 }
@@ -336,16 +336,16 @@ struct BlockScan {
 };
 
 // A block without quotes: jumps from line feed to line feed.
-void scanPlainBlock(const Text &x, size_t lo, size_t hi, BlockScan *s) {
+void scanPlainBlock(const Text& x, size_t lo, size_t hi, BlockScan* s) {
   if (lineStart(x, lo) && nonEmptyAt(x, lo))
     ++s->starts[0];
   if (x.start > lo && x.start < hi && nonEmptyAt(x, x.start))
     ++s->starts[0]; // the first line, after a byte-order mark
   for (size_t p = lo; p < hi;) {
-    const void *q = std::memchr(x.t + p, '\n', hi - p);
+    const void* q = std::memchr(x.t + p, '\n', hi - p);
     if (!q)
       break;
-    const size_t nl = static_cast<size_t>(static_cast<const char *>(q) - x.t);
+    const size_t nl = static_cast<size_t>(static_cast<const char*>(q) - x.t);
     ++s->newlines;
     if (nl + 1 < hi && nonEmptyAt(x, nl + 1))
       ++s->starts[0];
@@ -353,7 +353,7 @@ void scanPlainBlock(const Text &x, size_t lo, size_t hi, BlockScan *s) {
   }
 }
 
-BlockScan scanBlock(const Text &x, size_t lo, size_t hi) {
+BlockScan scanBlock(const Text& x, size_t lo, size_t hi) {
   BlockScan s;
   if (!std::memchr(x.t + lo, '"', hi - lo)) {
     scanPlainBlock(x, lo, hi, &s);
@@ -403,7 +403,7 @@ struct Block {
 };
 
 // Runs fn(b) for every block on up to `threads` threads, blocks handed out in order.
-template <class Fn> void forEachBlock(size_t count, int threads, Fn &&fn) {
+template <class Fn> void forEachBlock(size_t count, int threads, Fn&& fn) {
   std::atomic<size_t> next{0};
   auto work = [&] {
     for (size_t b; (b = next.fetch_add(1)) < count;)
@@ -415,13 +415,13 @@ template <class Fn> void forEachBlock(size_t count, int threads, Fn &&fn) {
   for (size_t k = 0; k < extra; ++k)
     pool.emplace_back(work);
   work();
-  for (std::thread &t : pool)
+  for (std::thread& t : pool)
     t.join();
 }
 
 // Cuts the text into blocks and counts them on the threads; fills in where each block's
 // records begin among all records and on which line the block begins.
-std::vector<Block> layBlocks(const Text &x, const CsvReadOptions &options) {
+std::vector<Block> layBlocks(const Text& x, const CsvReadOptions& options) {
   const int threads = std::max(options.threads, 1);
   size_t size = options.blockBytes;
   if (size == 0)
@@ -438,7 +438,7 @@ std::vector<Block> layBlocks(const Text &x, const CsvReadOptions &options) {
       options.doneWith(blocks[b].lo, blocks[b].hi);
   });
   int64_t quotes = 0, lines = 1, records = 0;
-  for (Block &k : blocks) {
+  for (Block& k : blocks) {
     k.parity = static_cast<int>(quotes & 1);
     k.firstLine = lines;
     k.firstRecord = records;
@@ -452,7 +452,7 @@ std::vector<Block> layBlocks(const Text &x, const CsvReadOptions &options) {
 
 // The first record start in a block (outside quotes, at a line start, not an empty line),
 // with the line feeds before it; false when there is none.
-bool firstRecordIn(const Text &x, const Block &k, size_t *at, int64_t *newlines) {
+bool firstRecordIn(const Text& x, const Block& k, size_t* at, int64_t* newlines) {
   int parity = k.parity;
   *newlines = 0;
   for (size_t p = k.lo; p < k.hi; ++p) {
@@ -471,7 +471,7 @@ bool firstRecordIn(const Text &x, const Block &k, size_t *at, int64_t *newlines)
 // Walks the records of a block: onRecord(record index, position, line) parses the record
 // at the position and returns false to stop. Marks the block when the records found differ
 // from the count made before.
-template <class OnRecord> void walkRecords(const Text &x, Block &k, OnRecord &&onRecord) {
+template <class OnRecord> void walkRecords(const Text& x, Block& k, OnRecord&& onRecord) {
   size_t i = k.recordStart;
   int64_t line = k.recordLine;
   for (int64_t r = 0; r < k.records; ++r) {
@@ -495,9 +495,9 @@ template <class OnRecord> void walkRecords(const Text &x, Block &k, OnRecord &&o
 // Reads an unquoted number in place when the field is one fast_float takes whole and it
 // ends at a separator: the common case, read in one pass. Other texts take the full rules.
 // Both conversions round correctly, so they give the same bits.
-bool fastNumber(const Text &x, size_t *at, double *value, size_t *length) {
-  const char *s = x.t + *at;
-  const char *e = x.t + x.n;
+bool fastNumber(const Text& x, size_t* at, double* value, size_t* length) {
+  const char* s = x.t + *at;
+  const char* e = x.t + x.n;
   if (s == e || !(isDigit(*s) || *s == '-' || *s == '.'))
     return false;
   auto res = fast_float::from_chars(s, e, *value);
@@ -510,13 +510,13 @@ bool fastNumber(const Text &x, size_t *at, double *value, size_t *length) {
   return true;
 }
 
-bool atFieldEnd(const Text &x, size_t at) {
+bool atFieldEnd(const Text& x, size_t at) {
   return at >= x.n || x.t[at] == ',' || x.t[at] == '\n' || x.t[at] == '\r';
 }
 
 // The numeric value of a field in a column still numeric; clears `numeric` when the field is
 // not a number and keeps the first number the host cannot hold.
-double numericValue(const Field &f, int64_t record, int64_t line, ColumnStats *cs) {
+double numericValue(const Field& f, int64_t record, int64_t line, ColumnStats* cs) {
   if (f.pairs > 0) { // a quote in the value: text
     cs->numeric = false;
     return hostMissing();
@@ -542,26 +542,26 @@ double numericValue(const Field &f, int64_t record, int64_t line, ColumnStats *c
   return hostMissing();
 }
 
-void noteLength(ColumnStats *cs, size_t length) {
+void noteLength(ColumnStats* cs, size_t length) {
   cs->bytes += length + 1;
   cs->longest = std::max(cs->longest, static_cast<int32_t>(length));
 }
 
 // The data rows of one block: numbers into the columns' storage, types, lengths, and the
 // first ragged row and syntax error.
-void readBlockValues(const Text &x, Block &k, std::vector<CsvColumn> &columns, int32_t *lines) {
+void readBlockValues(const Text& x, Block& k, std::vector<CsvColumn>& columns, int32_t* lines) {
   const int64_t ncol = static_cast<int64_t>(columns.size());
   k.columns.assign(columns.size(), ColumnStats());
-  walkRecords(x, k, [&](int64_t record, size_t *i, int64_t *line) {
+  walkRecords(x, k, [&](int64_t record, size_t* i, int64_t* line) {
     const int64_t recordLine = *line;
     const size_t row = static_cast<size_t>(record - 1);
     if (record > 0)
       lines[row] = static_cast<int32_t>(recordLine);
-    auto onField = [&](int64_t c, const Field &f, size_t *at) {
+    auto onField = [&](int64_t c, const Field& f, size_t* at) {
       if (record == 0 || c >= ncol)
         return false;
-      ColumnStats &cs = k.columns[static_cast<size_t>(c)];
-      double *out = columns[static_cast<size_t>(c)].nums.data();
+      ColumnStats& cs = k.columns[static_cast<size_t>(c)];
+      double* out = columns[static_cast<size_t>(c)].nums.data();
       if (at) { // offered the field before it is split: an empty field or a plain number
         size_t length = 0;
         double v;
@@ -593,19 +593,19 @@ void readBlockValues(const Text &x, Block &k, std::vector<CsvColumn> &columns, i
 }
 
 // The character columns' values of one block, written at the block's place in each buffer.
-void writeBlockCharacters(const Text &x, Block &k, std::vector<CsvColumn> &columns,
-                          std::vector<uint64_t> &cursor) {
-  walkRecords(x, k, [&](int64_t record, size_t *i, int64_t *line) {
+void writeBlockCharacters(const Text& x, Block& k, std::vector<CsvColumn>& columns,
+                          std::vector<uint64_t>& cursor) {
+  walkRecords(x, k, [&](int64_t record, size_t* i, int64_t* line) {
     const size_t row = static_cast<size_t>(record - 1);
-    auto onField = [&](int64_t c, const Field &f, size_t *at) {
+    auto onField = [&](int64_t c, const Field& f, size_t* at) {
       if (at || record == 0)
         return false;
-      CsvColumn &col = columns[static_cast<size_t>(c)];
+      CsvColumn& col = columns[static_cast<size_t>(c)];
       if (col.numeric)
         return true;
-      uint64_t &pos = cursor[static_cast<size_t>(c)];
+      uint64_t& pos = cursor[static_cast<size_t>(c)];
       col.offsets[row] = pos;
-      char *end = writeCharacter(f, characterSize(f), col.chars.data() + pos);
+      char* end = writeCharacter(f, characterSize(f), col.chars.data() + pos);
       *end = '\0';
       pos = static_cast<uint64_t>(end + 1 - col.chars.data());
       return true;
@@ -618,7 +618,7 @@ void writeBlockCharacters(const Text &x, Block &k, std::vector<CsvColumn> &colum
 
 // The header record: the variables' names, checked. Syntax errors anywhere in the file come
 // before the name checks, so the caller checks names after the blocks are read.
-bool readHeader(const Text &x, std::vector<Field> *fields, int64_t *line, CsvError *error) {
+bool readHeader(const Text& x, std::vector<Field>* fields, int64_t* line, CsvError* error) {
   size_t i = x.start;
   *line = 1;
   skipEmptyLines(x, &i, line);
@@ -628,7 +628,7 @@ bool readHeader(const Text &x, std::vector<Field> *fields, int64_t *line, CsvErr
   }
   SyntaxError err;
   const int64_t headerLine = *line;
-  parseRecord(x, &i, line, &err, [&](int64_t, const Field &f, size_t *at) {
+  parseRecord(x, &i, line, &err, [&](int64_t, const Field& f, size_t* at) {
     if (!at)
       fields->push_back(f);
     return false;
@@ -639,7 +639,7 @@ bool readHeader(const Text &x, std::vector<Field> *fields, int64_t *line, CsvErr
   return !err.set;
 }
 
-bool checkNames(const std::vector<Field> &fields, int64_t line, CsvTable *out, CsvError *error) {
+bool checkNames(const std::vector<Field>& fields, int64_t line, CsvTable* out, CsvError* error) {
   std::map<std::string, int> seen;
   const int ln = static_cast<int>(line);
   for (size_t c = 0; c < fields.size(); ++c) {
@@ -669,8 +669,8 @@ bool checkNames(const std::vector<Field> &fields, int64_t line, CsvTable *out, C
 // The error the file's text holds, in the order a reader going through it would meet them:
 // the first syntax error, then the names, then the first ragged row, then the first number
 // beyond the largest double in a column that stays numeric.
-bool syntaxError(const std::vector<Block> &blocks, CsvError *error) {
-  for (const Block &k : blocks)
+bool syntaxError(const std::vector<Block>& blocks, CsvError* error) {
+  for (const Block& k : blocks)
     if (k.syntax.set) {
       *error = k.syntax.error;
       return true;
@@ -678,25 +678,25 @@ bool syntaxError(const std::vector<Block> &blocks, CsvError *error) {
   return false;
 }
 
-bool rowErrors(const std::vector<Block> &blocks, const std::vector<CsvColumn> &columns,
-               CsvError *error) {
-  for (const Block &k : blocks)
+bool rowErrors(const std::vector<Block>& blocks, const std::vector<CsvColumn>& columns,
+               CsvError* error) {
+  for (const Block& k : blocks)
     if (k.mismatch) {
       *error = {0, "the file changed while it was being read"};
       return true;
     }
-  for (const Block &k : blocks)
+  for (const Block& k : blocks)
     if (k.raggedRecord >= 0) {
       *error = {static_cast<int>(k.raggedLine), "the row has " + std::to_string(k.raggedCount) +
                                                     " values but the header names " +
                                                     std::to_string(columns.size()) + " variables"};
       return true;
     }
-  const ColumnStats *best = nullptr;
+  const ColumnStats* best = nullptr;
   size_t bestColumn = 0;
-  for (const Block &k : blocks) {
+  for (const Block& k : blocks) {
     for (size_t c = 0; c < k.columns.size(); ++c) {
-      const ColumnStats &cs = k.columns[c];
+      const ColumnStats& cs = k.columns[c];
       if (columns[c].numeric && cs.badRecord >= 0 && (!best || cs.badRecord < best->badRecord)) {
         best = &cs;
         bestColumn = c;
@@ -715,24 +715,24 @@ bool rowErrors(const std::vector<Block> &blocks, const std::vector<CsvColumn> &c
 }
 
 // Settles each column's type: numeric when every block found only numbers in it.
-void settleTypes(const std::vector<Block> &blocks, std::vector<CsvColumn> &columns) {
-  for (const Block &k : blocks)
+void settleTypes(const std::vector<Block>& blocks, std::vector<CsvColumn>& columns) {
+  for (const Block& k : blocks)
     for (size_t c = 0; c < k.columns.size(); ++c)
       columns[c].numeric = columns[c].numeric && k.columns[c].numeric;
 }
 
 // Frees the numbers of character columns and sizes their byte buffers and lengths. True when
 // some column is character.
-bool sizeCharacterColumns(const std::vector<Block> &blocks, std::vector<CsvColumn> &columns,
+bool sizeCharacterColumns(const std::vector<Block>& blocks, std::vector<CsvColumn>& columns,
                           int64_t nobs) {
   bool anyCharacter = false;
   for (size_t c = 0; c < columns.size(); ++c) {
-    CsvColumn &col = columns[c];
+    CsvColumn& col = columns[c];
     if (col.numeric)
       continue;
     uint64_t bytes = 0;
     int32_t longest = 1;
-    for (const Block &k : blocks) {
+    for (const Block& k : blocks) {
       if (k.columns.empty())
         continue;
       bytes += k.columns[c].bytes;
@@ -748,8 +748,8 @@ bool sizeCharacterColumns(const std::vector<Block> &blocks, std::vector<CsvColum
   return anyCharacter;
 }
 
-void writeCharacters(const Text &x, std::vector<Block> &blocks, std::vector<CsvColumn> &columns,
-                     const CsvReadOptions &options) {
+void writeCharacters(const Text& x, std::vector<Block>& blocks, std::vector<CsvColumn>& columns,
+                     const CsvReadOptions& options) {
   std::vector<std::vector<uint64_t>> cursors(blocks.size(),
                                              std::vector<uint64_t>(columns.size(), 0));
   std::vector<uint64_t> at(columns.size(), 0);
@@ -769,11 +769,11 @@ void writeCharacters(const Text &x, std::vector<Block> &blocks, std::vector<CsvC
 }
 
 // The blocks' records on the threads: the values, lines, types and errors.
-void readBlocks(const Text &x, std::vector<Block> &blocks, CsvTable *out,
-                const CsvReadOptions &options) {
+void readBlocks(const Text& x, std::vector<Block>& blocks, CsvTable* out,
+                const CsvReadOptions& options) {
   std::atomic<int64_t> rowsRead{0};
   forEachBlock(blocks.size(), options.threads, [&](size_t b) {
-    Block &k = blocks[b];
+    Block& k = blocks[b];
     int64_t newlines = 0;
     if (k.records > 0) {
       if (!firstRecordIn(x, k, &k.recordStart, &newlines)) {
@@ -790,14 +790,14 @@ void readBlocks(const Text &x, std::vector<Block> &blocks, CsvTable *out,
   });
 }
 
-bool parseText(const Text &x, const CsvReadOptions &options, CsvTable *out, CsvError *error) {
+bool parseText(const Text& x, const CsvReadOptions& options, CsvTable* out, CsvError* error) {
   std::vector<Field> names;
   int64_t headerLine = 1;
   if (!readHeader(x, &names, &headerLine, error))
     return false;
   std::vector<Block> blocks = layBlocks(x, options);
   int64_t records = 0;
-  for (const Block &k : blocks)
+  for (const Block& k : blocks)
     records += k.records;
   if (records < 1) {
     *error = {0, "the file changed while it was being read"};
@@ -806,7 +806,7 @@ bool parseText(const Text &x, const CsvReadOptions &options, CsvTable *out, CsvE
   out->nobs = records - 1;
   out->columns.clear();
   out->columns.resize(names.size());
-  for (CsvColumn &col : out->columns)
+  for (CsvColumn& col : out->columns)
     col.nums.allocate(static_cast<size_t>(out->nobs));
   out->lines.assign(static_cast<size_t>(out->nobs), 0);
   readBlocks(x, blocks, out, options);
@@ -822,12 +822,12 @@ bool parseText(const Text &x, const CsvReadOptions &options, CsvTable *out, CsvE
 
 } // namespace
 
-bool parseCsvNumber(const std::string &text, double *value) {
+bool parseCsvNumber(const std::string& text, double* value) {
   return classifyNumber(trimView(text), value) == NumberText::kNumber;
 }
 
-bool parseCsv(const char *text, size_t size, const CsvReadOptions &options, CsvTable *out,
-              CsvError *error) {
+bool parseCsv(const char* text, size_t size, const CsvReadOptions& options, CsvTable* out,
+              CsvError* error) {
   Text x{text, size, 0};
   if (size >= 3 && std::memcmp(text, "\xEF\xBB\xBF", 3) == 0)
     x.start = 3; // byte-order mark
@@ -837,7 +837,7 @@ bool parseCsv(const char *text, size_t size, const CsvReadOptions &options, CsvT
   return parseText(x, options, out, error);
 }
 
-bool parseCsv(const std::string &text, CsvTable *out, CsvError *error) {
+bool parseCsv(const std::string& text, CsvTable* out, CsvError* error) {
   return parseCsv(text.data(), text.size(), CsvReadOptions(), out, error);
 }
 
@@ -853,7 +853,7 @@ public:
     if (fd_ >= 0)
       ::close(fd_);
   }
-  bool open(const std::string &path, CsvError *error) {
+  bool open(const std::string& path, CsvError* error) {
     fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     struct stat st {};
     if (fd_ < 0 || ::fstat(fd_, &st) != 0) {
@@ -863,16 +863,16 @@ public:
     size_ = static_cast<size_t>(st.st_size);
     if (size_ == 0)
       return true;
-    void *p = ::mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd_, 0);
+    void* p = ::mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd_, 0);
     if (p == MAP_FAILED) {
       *error = {0, "the file cannot be read"};
       return false;
     }
-    data_ = static_cast<char *>(p);
+    data_ = static_cast<char*>(p);
     ::madvise(data_, size_, MADV_SEQUENTIAL);
     return true;
   }
-  const char *data() const { return data_ ? data_ : ""; }
+  const char* data() const { return data_ ? data_ : ""; }
   size_t size() const { return size_; }
   // Drops the whole pages inside [begin, end) from the process's memory.
   void release(size_t begin, size_t end) const {
@@ -885,14 +885,14 @@ public:
 
 private:
   int fd_ = -1;
-  char *data_ = nullptr;
+  char* data_ = nullptr;
   size_t size_ = 0;
 };
 
 } // namespace
 
-bool readCsvFile(const std::string &path, const CsvReadOptions &options, CsvTable *out,
-                 CsvError *error) {
+bool readCsvFile(const std::string& path, const CsvReadOptions& options, CsvTable* out,
+                 CsvError* error) {
   MappedFile file;
   if (!file.open(path, error))
     return false;
@@ -906,7 +906,7 @@ bool readCsvFile(const std::string &path, const CsvReadOptions &options, CsvTabl
   return parseCsv(file.data(), file.size(), mapped, out, error);
 }
 
-bool readCsvFile(const std::string &path, CsvTable *out, CsvError *error) {
+bool readCsvFile(const std::string& path, CsvTable* out, CsvError* error) {
   return readCsvFile(path, CsvReadOptions(), out, error);
 }
 
@@ -918,7 +918,7 @@ std::string formatCsvNumber(double value) {
   return std::string(buf, res.ptr);
 }
 
-std::string csvField(const std::string &text) {
+std::string csvField(const std::string& text) {
   bool quote = !text.empty() && (text.front() == ' ' || text.back() == ' ');
   for (char c : text)
     if (c == ',' || c == '"' || c == '\n' || c == '\r')

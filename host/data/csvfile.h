@@ -27,12 +27,12 @@ public:
   }
   size_t size() const { return size_; }
   bool empty() const { return size_ == 0; }
-  T *data() { return data_.get(); }
-  const T *data() const { return data_.get(); }
-  T &operator[](size_t i) { return data_[i]; }
-  const T &operator[](size_t i) const { return data_[i]; }
-  const T *begin() const { return data_.get(); }
-  const T *end() const { return data_.get() + size_; }
+  T* data() { return data_.get(); }
+  const T* data() const { return data_.get(); }
+  T& operator[](size_t i) { return data_[i]; }
+  const T& operator[](size_t i) const { return data_[i]; }
+  const T* begin() const { return data_.get(); }
+  const T* end() const { return data_.get() + size_; }
 
 private:
   std::unique_ptr<T[]> data_;
@@ -54,7 +54,7 @@ struct CsvColumn {
     const uint64_t b = offsets[static_cast<size_t>(obs)];
     return {chars.data() + b, offsets[static_cast<size_t>(obs) + 1] - b - 1};
   }
-  const char *cstr(int64_t obs) const { return chars.data() + offsets[static_cast<size_t>(obs)]; }
+  const char* cstr(int64_t obs) const { return chars.data() + offsets[static_cast<size_t>(obs)]; }
 };
 
 // The parsed copy of a CSV file kept while a step runs.
@@ -85,21 +85,21 @@ struct CsvReadOptions {
 // numeric when every non-missing value is a number; empty and "." are missing, and in a
 // numeric column NA, NaN and N/A (any case) too. A numeric column holding an infinity or
 // a number beyond the largest double is an error naming its line, column and text.
-bool parseCsv(const char *text, size_t size, const CsvReadOptions &options, CsvTable *out,
-              CsvError *error);
-bool parseCsv(const std::string &text, CsvTable *out, CsvError *error);
+bool parseCsv(const char* text, size_t size, const CsvReadOptions& options, CsvTable* out,
+              CsvError* error);
+bool parseCsv(const std::string& text, CsvTable* out, CsvError* error);
 // Maps and parses a file; a file that cannot be read is an error with line 0.
-bool readCsvFile(const std::string &path, const CsvReadOptions &options, CsvTable *out,
-                 CsvError *error);
-bool readCsvFile(const std::string &path, CsvTable *out, CsvError *error);
+bool readCsvFile(const std::string& path, const CsvReadOptions& options, CsvTable* out,
+                 CsvError* error);
+bool readCsvFile(const std::string& path, CsvTable* out, CsvError* error);
 
 // True when the text is a number as the data sets accept it (decimal, optional sign,
 // fraction and exponent; no hexadecimal, infinities or NaNs).
-bool parseCsvNumber(const std::string &text, double *value);
+bool parseCsvNumber(const std::string& text, double* value);
 // The shortest text that reads back as the same double; missing values give "".
 std::string formatCsvNumber(double value);
 // The field as written to a CSV file (quoted when it holds a comma, quote, line break or
 // leading or trailing blanks).
-std::string csvField(const std::string &text);
+std::string csvField(const std::string& text);
 
 } // namespace qrxhost

@@ -5,9 +5,9 @@
 #include "host/data/dataset.h"
 #include "host/data/csvfile.h"
 #include "host/data/readvec.h"
-#include "host/output/rvqoutput.h"
 #include "host/hostlog.h"
 #include "host/kernel.h"
+#include "host/output/rvqoutput.h"
 #include "host/progress.h"
 #include "host/supervisor.h"
 
@@ -188,7 +188,7 @@ void computeGroups(HostDataSet* ds) {
 int readerThreads() {
   if (auto opt = hostOption("THREADS")) {
     std::string v = upper(*opt);
-    char *end = nullptr;
+    char* end = nullptr;
     const double d = std::strtod(v.c_str(), &end);
     if (v == "NO" || v == "OFF" || v == "FALSE" || (end != v.c_str() && *end == '\0' && d == 0))
       return 1;
@@ -197,8 +197,8 @@ int readerThreads() {
 }
 
 // Parses an input file on the reader threads, with the rows read on the progress line.
-bool readInput(const std::string &path, const std::string &display, CsvTable *table,
-               CsvError *error) {
+bool readInput(const std::string& path, const std::string& display, CsvTable* table,
+               CsvError* error) {
   CsvReadOptions options;
   options.threads = readerThreads();
   ProgressLine::instance().start();
@@ -539,8 +539,8 @@ int32_t dsAppend(HostDataSet* out) {
 // is a rename within one directory.
 std::string pendingPath(const std::string& path) {
   fs::path p(path);
-  return (p.parent_path() / ("." + p.filename().string() + ".qrx" + std::to_string(::getpid()) +
-                             ".tmp"))
+  return (p.parent_path() /
+          ("." + p.filename().string() + ".qrx" + std::to_string(::getpid()) + ".tmp"))
       .string();
 }
 
@@ -729,8 +729,8 @@ int32_t dsInfo(HostDataSet* data, int32_t item, char* buffer, int32_t capacity) 
 int32_t dsName(HostDataSet* data, char* buffer, int32_t capacity) {
   if (data == nullptr || (data->magic != kLiveInput && data->magic != kLiveOutput))
     return -1;
-  int32_t n = static_cast<int32_t>(std::min<size_t>(data->display.size(),
-                                                    static_cast<size_t>(std::max(capacity, 0))));
+  int32_t n = static_cast<int32_t>(
+      std::min<size_t>(data->display.size(), static_cast<size_t>(std::max(capacity, 0))));
   if (n > 0)
     std::memcpy(buffer, data->display.data(), static_cast<size_t>(n));
   return n;
@@ -869,13 +869,13 @@ std::string defaultOutputName() {
     const std::string path = memberFile(dir, member, true);
     std::lock_guard<std::mutex> lock(gMutex);
     if (std::none_of(gOpen.begin(), gOpen.end(),
-                     [&](const HostDataSet *ds) { return ds->output && ds->path == path; }))
+                     [&](const HostDataSet* ds) { return ds->output && ds->path == path; }))
       return member;
   }
 }
 
-const CsvTable *inputTable(HostDataSet *data, int64_t *current) {
-  HostDataSet *ds = liveInput(data);
+const CsvTable* inputTable(HostDataSet* data, int64_t* current) {
+  HostDataSet* ds = liveInput(data);
   if (!ds)
     return nullptr;
   *current = ds->current;

@@ -35,7 +35,7 @@ bool validName(const std::string& name);
 struct CsvTable;
 // The parsed copy behind an open input data set and its current observation (-1 when none),
 // for readers that fetch many values of one observation at once; null for anything else.
-const CsvTable *inputTable(HostDataSet *data, int64_t *current);
+const CsvTable* inputTable(HostDataSet* data, int64_t* current);
 
 // The number of data sets open (input and output) and of parsed copies kept.
 int openDataSetCount();
@@ -47,8 +47,8 @@ void commitStepOutputs(bool stepSucceeded);
 // Removes the temporary files of outputs not yet put in place (a run being killed); keeps
 // the data-set registry locked afterwards so that no output file is begun before the end.
 void removePendingOutputFiles();
-// At the end of a step: discards outputs not yet put in place, frees every data set still open (output data sets not ended with
-// xvputt are not written) and drops the parsed copies.
+// At the end of a step: discards outputs not yet put in place, frees every data set still open
+// (output data sets not ended with xvputt are not written) and drops the parsed copies.
 void endStepDataSets();
 
 } // namespace qrxhost

@@ -84,15 +84,15 @@ int32_t vgete(HostReadVector* vector) {
 
 // One entry's value: from the table's columns when there is a current observation, else
 // what the per-value services give (missing, empty).
-void putValue(const HostReadVector &v, const HostReadVector::Entry &e, const CsvTable *table,
-              int64_t obs, char *at) {
+void putValue(const HostReadVector& v, const HostReadVector::Entry& e, const CsvTable* table,
+              int64_t obs, char* at) {
   if (e.type == 4) {
     std::string text = formattedValue(v.data, e.number, e.length);
     std::memcpy(at, text.data(), static_cast<size_t>(e.length));
     return;
   }
   if (table && obs >= 0) {
-    const CsvColumn &c = table->columns[static_cast<size_t>(e.number - 1)];
+    const CsvColumn& c = table->columns[static_cast<size_t>(e.number - 1)];
     if (e.numeric) {
       std::memcpy(at, &c.nums[static_cast<size_t>(obs)], sizeof(double));
     } else {
@@ -101,12 +101,12 @@ void putValue(const HostReadVector &v, const HostReadVector::Entry &e, const Csv
     }
     return;
   }
-  HostDataSetServices *ds = dataSetServices();
+  HostDataSetServices* ds = dataSetServices();
   if (e.numeric) {
     double value = ds->xobsnum(v.data, e.number);
     std::memcpy(at, &value, sizeof value);
   } else {
-    const char *text = nullptr;
+    const char* text = nullptr;
     int32_t n = ds->xobschar(v.data, e.number, &text);
     putText(at, e.length, text ? text : "", static_cast<size_t>(std::max(n, 0)));
   }
@@ -117,9 +117,9 @@ int32_t yvget(HostReadVector* vector, void* record) {
   if (!v || !v->ended || !record)
     return -1;
   int64_t obs = -1;
-  const CsvTable *table = inputTable(v->data, &obs);
-  for (const HostReadVector::Entry &e : v->entries)
-    putValue(*v, e, table, obs, static_cast<char *>(record) + e.offset);
+  const CsvTable* table = inputTable(v->data, &obs);
+  for (const HostReadVector::Entry& e : v->entries)
+    putValue(*v, e, table, obs, static_cast<char*>(record) + e.offset);
   return 0;
 }
 
@@ -144,7 +144,7 @@ int32_t vget1v(HostDataSet* data, int32_t number, int32_t width, char* out) {
 
 } // namespace
 
-std::string formattedText(const char *text, int32_t length, int32_t width) {
+std::string formattedText(const char* text, int32_t length, int32_t width) {
   std::string out(static_cast<size_t>(std::max(width, 0)), ' ');
   putText(out.data(), width, text != nullptr ? text : "", static_cast<size_t>(std::max(length, 0)));
   return out;

@@ -18,7 +18,7 @@ void installReadVectorServices(HostDataSetServices* services);
 std::string formattedValue(HostDataSet* data, int32_t number, int32_t width);
 // The same rule for a value in hand: a number, or `length` characters.
 std::string formattedNumber(double value, int32_t width);
-std::string formattedText(const char *text, int32_t length, int32_t width);
+std::string formattedText(const char* text, int32_t length, int32_t width);
 
 // Rewrites a blank-padded text into a valid variable name under VALIDVARNAME.
 void validName(char* text, int32_t length);

@@ -18,9 +18,9 @@ namespace {
 // One line per extension: { "name", factory }. Helpers adding an extension append a line
 // here (and include its header above); the table ends with the null entry.
 const ExtensionEntry kExtensions[] = {
-    {"qkpgf", makeQkpgf},   {"qkbkf", makeQkbkf}, {"qkupath", makeQkupath}, {"qkpool", makeQkpool},
-    {"qkavlt", loadQkavlt}, {"qkaux", loadQkaux}, {"qkfmtr", loadQkfmtr},   {"qksv", loadQksv},
-    {nullptr, nullptr},
+    {"qkpgf", makeQkpgf},   {"qkbkf", makeQkbkf},   {"qkupath", makeQkupath},
+    {"qkpool", makeQkpool}, {"qkavlt", loadQkavlt}, {"qkaux", loadQkaux},
+    {"qkfmtr", loadQkfmtr}, {"qksv", loadQksv},     {nullptr, nullptr},
 };
 
 std::mutex gMutex;

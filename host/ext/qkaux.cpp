@@ -20,44 +20,44 @@ struct HostAuxTable {
   std::unordered_map<std::string, std::unique_ptr<char[]>> entries;
 };
 
-HostAuxTable *tableOf(QkAuxTable *t) { return reinterpret_cast<HostAuxTable *>(t); }
+HostAuxTable* tableOf(QkAuxTable* t) { return reinterpret_cast<HostAuxTable*>(t); }
 
-void destroyTable(QkAuxTable *t) { delete tableOf(t); }
+void destroyTable(QkAuxTable* t) { delete tableOf(t); }
 
-void *findKey(QkAuxTable *t, const void *key) {
-  HostAuxTable *h = tableOf(t);
+void* findKey(QkAuxTable* t, const void* key) {
+  HostAuxTable* h = tableOf(t);
   if (key == nullptr)
     return nullptr;
-  auto it = h->entries.find(std::string(static_cast<const char *>(key), size_t(h->keySize)));
+  auto it = h->entries.find(std::string(static_cast<const char*>(key), size_t(h->keySize)));
   return it == h->entries.end() ? nullptr : it->second.get();
 }
 
-void *insertKey(QkAuxTable *t, const void *key, int32_t *added) {
-  HostAuxTable *h = tableOf(t);
+void* insertKey(QkAuxTable* t, const void* key, int32_t* added) {
+  HostAuxTable* h = tableOf(t);
   if (added != nullptr)
     *added = 0;
   if (key == nullptr)
     return nullptr;
   try {
     auto [it, isNew] = h->entries.try_emplace(
-        std::string(static_cast<const char *>(key), size_t(h->keySize)), nullptr);
+        std::string(static_cast<const char*>(key), size_t(h->keySize)), nullptr);
     if (isNew) {
       it->second.reset(new char[size_t(h->valueSize)]());
       if (added != nullptr)
         *added = 1;
     }
     return it->second.get();
-  } catch (const std::bad_alloc &) {
+  } catch (const std::bad_alloc&) {
     return nullptr;
   }
 }
 
-int64_t countKeys(QkAuxTable *t) { return static_cast<int64_t>(tableOf(t)->entries.size()); }
+int64_t countKeys(QkAuxTable* t) { return static_cast<int64_t>(tableOf(t)->entries.size()); }
 
-QkAuxTable *createTable(QkAuxExtension *, int32_t keySize, int32_t valueSize) {
+QkAuxTable* createTable(QkAuxExtension*, int32_t keySize, int32_t valueSize) {
   if (keySize < 1 || valueSize < 1)
     return nullptr;
-  auto *h = new (std::nothrow) HostAuxTable;
+  auto* h = new (std::nothrow) HostAuxTable;
   if (h == nullptr)
     return nullptr;
   h->pub = QkAuxTable{destroyTable, findKey, insertKey, countKeys};
@@ -66,12 +66,12 @@ QkAuxTable *createTable(QkAuxExtension *, int32_t keySize, int32_t valueSize) {
   return &h->pub;
 }
 
-void unloadQkaux(QkExtension *extension) { delete reinterpret_cast<QkAuxExtension *>(extension); }
+void unloadQkaux(QkExtension* extension) { delete reinterpret_cast<QkAuxExtension*>(extension); }
 
 } // namespace
 
-QkExtension *loadQkaux() {
-  auto *ext = new (std::nothrow) QkAuxExtension{};
+QkExtension* loadQkaux() {
+  auto* ext = new (std::nothrow) QkAuxExtension{};
   if (ext == nullptr)
     return nullptr;
   ext->base.name = "qkaux";

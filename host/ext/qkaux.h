@@ -7,6 +7,6 @@
 namespace qrxhost {
 
 // Makes a loaded instance of the extension (a QkAuxExtension); it unloads through word 2.
-QkExtension *loadQkaux();
+QkExtension* loadQkaux();
 
 } // namespace qrxhost

@@ -13,10 +13,10 @@
 namespace qrxhost {
 namespace {
 
-void destroyFormatter(QkFormatter *f) { delete f; }
+void destroyFormatter(QkFormatter* f) { delete f; }
 
-uint32_t formatValue(QkFormatter *, const HostVariable *var, const void *value, int32_t length,
-                     char *out, int32_t width) {
+uint32_t formatValue(QkFormatter*, const HostVariable* var, const void* value, int32_t length,
+                     char* out, int32_t width) {
   if (var == nullptr || value == nullptr || out == nullptr || width <= 0)
     return kQkFmtrBadArgument;
   std::string text;
@@ -25,22 +25,22 @@ uint32_t formatValue(QkFormatter *, const HostVariable *var, const void *value, 
     std::memcpy(&x, value, sizeof x);
     text = formattedNumber(x, width);
   } else {
-    text = formattedText(static_cast<const char *>(value), length < 0 ? 0 : length, width);
+    text = formattedText(static_cast<const char*>(value), length < 0 ? 0 : length, width);
   }
   std::memcpy(out, text.data(), static_cast<size_t>(width));
   return 0;
 }
 
-QkFormatter *createFormatter(QkFmtrExtension *, void *) {
+QkFormatter* createFormatter(QkFmtrExtension*, void*) {
   return new (std::nothrow) QkFormatter{destroyFormatter, formatValue};
 }
 
-void unloadQkfmtr(QkExtension *extension) { delete reinterpret_cast<QkFmtrExtension *>(extension); }
+void unloadQkfmtr(QkExtension* extension) { delete reinterpret_cast<QkFmtrExtension*>(extension); }
 
 } // namespace
 
-QkExtension *loadQkfmtr() {
-  auto *ext = new (std::nothrow) QkFmtrExtension{};
+QkExtension* loadQkfmtr() {
+  auto* ext = new (std::nothrow) QkFmtrExtension{};
   if (ext == nullptr)
     return nullptr;
   ext->base.name = "qkfmtr";

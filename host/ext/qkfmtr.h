@@ -7,6 +7,6 @@
 namespace qrxhost {
 
 // Makes a loaded instance of the extension (a QkFmtrExtension); it unloads through word 2.
-QkExtension *loadQkfmtr();
+QkExtension* loadQkfmtr();
 
 } // namespace qrxhost

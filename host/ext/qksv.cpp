@@ -37,37 +37,37 @@ struct Solver : QkSolver {
   bool warm = false;
 };
 
-Solver *of(QkSolver *s) { return static_cast<Solver *>(s); }
+Solver* of(QkSolver* s) { return static_cast<Solver*>(s); }
 
-bool finite(const double *v, int32_t n) {
+bool finite(const double* v, int32_t n) {
   for (int32_t i = 0; i < n; ++i)
     if (!std::isfinite(v[i]))
       return false;
   return true;
 }
 
-int32_t setProblemSize(QkSolver *s, int32_t size) {
+int32_t setProblemSize(QkSolver* s, int32_t size) {
   if (size < 1)
     return QKSV_BAD_SIZE;
   s->size = size;
   return QKSV_OK;
 }
-int32_t setLambda(QkSolver *s, double lambda) {
+int32_t setLambda(QkSolver* s, double lambda) {
   s->lambda = lambda;
   return QKSV_OK;
 }
-int32_t setPenaltyKind(QkSolver *s, int32_t kind) {
+int32_t setPenaltyKind(QkSolver* s, int32_t kind) {
   if (kind != QKSV_L1 && kind != QKSV_GROUP)
     return QKSV_BAD_KIND;
   of(s)->kind = kind;
   return QKSV_OK;
 }
-int32_t prepare(QkSolver *s) {
-  Solver *v = of(s);
+int32_t prepare(QkSolver* s) {
+  Solver* v = of(s);
   if (s->size < 1 || v->kind == 0)
     return QKSV_NOT_READY;
   const size_t n = static_cast<size_t>(s->size);
-  for (auto *vec :
+  for (auto* vec :
        {&v->x, &v->xOld, &v->y, &v->z, &v->gy, &v->gz, &v->p, &v->workStore, &v->gradientStore})
     vec->assign(n, 0.0);
   s->work = v->workStore.data();
@@ -78,16 +78,16 @@ int32_t prepare(QkSolver *s) {
   v->prepared = true;
   return QKSV_OK;
 }
-void setUserData(QkSolver *s, void *user) { s->userData = user; }
-int32_t setTolerance(QkSolver *s, double tolerance) {
+void setUserData(QkSolver* s, void* user) { s->userData = user; }
+int32_t setTolerance(QkSolver* s, double tolerance) {
   of(s)->tolerance = tolerance > 0 && std::isfinite(tolerance) ? tolerance : 1e-6;
   return QKSV_OK;
 }
-int32_t finishSetup(QkSolver *s) {
-  Solver *v = of(s);
+int32_t finishSetup(QkSolver* s) {
+  Solver* v = of(s);
   if (!v->prepared)
     return QKSV_NOT_READY;
-  const QkSolverCallbacks &c = s->callbacks;
+  const QkSolverCallbacks& c = s->callbacks;
   if (c.loss == nullptr || c.lossAndGradient == nullptr)
     return QKSV_NO_CALLBACK;
   if (v->kind == QKSV_GROUP &&
@@ -96,8 +96,8 @@ int32_t finishSetup(QkSolver *s) {
   v->ready = true;
   return QKSV_OK;
 }
-int32_t setStartValues(QkSolver *s, const double *start) {
-  Solver *v = of(s);
+int32_t setStartValues(QkSolver* s, const double* start) {
+  Solver* v = of(s);
   if (!v->prepared)
     return QKSV_NOT_READY;
   if (start == nullptr)
@@ -108,7 +108,7 @@ int32_t setStartValues(QkSolver *s, const double *start) {
   return QKSV_OK;
 }
 
-int32_t lossAndGradient(QkSolver *s, double *b, double *g, double *f) {
+int32_t lossAndGradient(QkSolver* s, double* b, double* g, double* f) {
   ++s->gradientCalls;
   const int32_t rc = s->callbacks.lossAndGradient(s, b, g, f);
   if (rc != 0)
@@ -117,10 +117,10 @@ int32_t lossAndGradient(QkSolver *s, double *b, double *g, double *f) {
 }
 
 // out = prox of (b - g / L) for the penalty weight tau; out may not alias b or g.
-void proximal(QkSolver *s, double tau, const double *b, const double *g, double L, double *out) {
+void proximal(QkSolver* s, double tau, const double* b, const double* g, double L, double* out) {
   const int32_t n = s->size;
-  Solver *v = of(s);
-  double *u = s->work;
+  Solver* v = of(s);
+  double* u = s->work;
   for (int32_t i = 0; i < n; ++i)
     u[i] = b[i] - g[i] / L;
   if (v->kind == QKSV_L1) {
@@ -138,8 +138,8 @@ void proximal(QkSolver *s, double tau, const double *b, const double *g, double 
 }
 
 // The largest entry of L * |b - prox(b - g / L)|: 0 exactly at a solution.
-double residual(QkSolver *s, double tau, const double *b, const double *g, double L) {
-  Solver *v = of(s);
+double residual(QkSolver* s, double tau, const double* b, const double* g, double L) {
+  Solver* v = of(s);
   proximal(s, tau, b, g, L, v->p.data());
   double r = 0.0;
   for (int32_t i = 0; i < s->size; ++i)
@@ -147,7 +147,7 @@ double residual(QkSolver *s, double tau, const double *b, const double *g, doubl
   return L * r;
 }
 
-int32_t penaltyMaximum(QkSolver *s) {
+int32_t penaltyMaximum(QkSolver* s) {
   if (s->lambdaMax > 0)
     return QKSV_OK;
   if (of(s)->kind == QKSV_GROUP)
@@ -163,8 +163,8 @@ int32_t penaltyMaximum(QkSolver *s) {
 }
 
 // A first step factor from the change of the gradient over a short step along it.
-int32_t initialStepFactor(QkSolver *s, const double *b, const double *g) {
-  Solver *v = of(s);
+int32_t initialStepFactor(QkSolver* s, const double* b, const double* g) {
+  Solver* v = of(s);
   const int32_t n = s->size;
   double gn = 0, bn = 0;
   for (int32_t i = 0; i < n; ++i) {
@@ -192,8 +192,8 @@ int32_t initialStepFactor(QkSolver *s, const double *b, const double *g) {
 
 // One backtracking step from y: z = prox(y - gy / L) with the smallest tried L that gives the
 // quadratic upper bound; fz and gz at z.
-int32_t backtrack(QkSolver *s, double tau, double fy, double *fz) {
-  Solver *v = of(s);
+int32_t backtrack(QkSolver* s, double tau, double fy, double* fz) {
+  Solver* v = of(s);
   const int32_t n = s->size;
   for (int tries = 0; tries < 200; ++tries) {
     const double L = s->stepFactor;
@@ -215,8 +215,8 @@ int32_t backtrack(QkSolver *s, double tau, double fy, double *fz) {
   return QKSV_NOT_FINITE;
 }
 
-int32_t solve(QkSolver *s) {
-  Solver *v = of(s);
+int32_t solve(QkSolver* s) {
+  Solver* v = of(s);
   if (!v->ready)
     return QKSV_NOT_READY;
   int32_t rc = penaltyMaximum(s);
@@ -275,25 +275,25 @@ int32_t solve(QkSolver *s) {
   return QKSV_NO_CONVERGENCE;
 }
 
-int32_t getSolution(QkSolver *s, double *out) {
+int32_t getSolution(QkSolver* s, double* out) {
   if (out == nullptr || !of(s)->prepared)
     return QKSV_NOT_READY;
   std::memcpy(out, of(s)->x.data(), sizeof(double) * static_cast<size_t>(s->size));
   return QKSV_OK;
 }
-int32_t getResult(QkSolver *s, double *out) {
+int32_t getResult(QkSolver* s, double* out) {
   if (out == nullptr)
     return QKSV_NOT_READY;
   *out = s->lambdaMax;
   return QKSV_OK;
 }
-int32_t getObjective(QkSolver *s, double *out) {
+int32_t getObjective(QkSolver* s, double* out) {
   if (out == nullptr)
     return QKSV_NOT_READY;
   *out = of(s)->objective;
   return QKSV_OK;
 }
-int32_t destroy(QkSolver *s) {
+int32_t destroy(QkSolver* s) {
   delete of(s);
   return QKSV_OK;
 }
@@ -302,18 +302,18 @@ const QkSolverOps kOps = {setProblemSize, setLambda,    setPenaltyKind, prepare,
                           setTolerance,   finishSetup,  setStartValues, solve,   getSolution,
                           getResult,      getObjective, destroy,        nullptr};
 
-QkSolver *create(QkSvExtension *, const void *, QkJournal *) {
-  auto *v = new Solver{};
+QkSolver* create(QkSvExtension*, const void*, QkJournal*) {
+  auto* v = new Solver{};
   v->ops = &kOps;
   return v;
 }
 
-void unload(QkExtension *self) { delete reinterpret_cast<QkSvExtension *>(self); }
+void unload(QkExtension* self) { delete reinterpret_cast<QkSvExtension*>(self); }
 
 } // namespace
 
-QkExtension *loadQksv() {
-  auto *e = new QkSvExtension{};
+QkExtension* loadQksv() {
+  auto* e = new QkSvExtension{};
   e->header.name = "qksv";
   e->header.unload = unload;
   e->create = create;

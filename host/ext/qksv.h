@@ -8,6 +8,6 @@
 namespace qrxhost {
 
 // Makes a loaded instance of the extension (a QkSvExtension); it unloads through word 2.
-QkExtension *loadQksv();
+QkExtension* loadQksv();
 
 } // namespace qrxhost

@@ -12,7 +12,7 @@ namespace qrxhost::aux {
 namespace {
 
 // The functions every scoring module carries.
-constexpr const char *kRuntime = R"PY(
+constexpr const char* kRuntime = R"PY(
 def _value(row, name):
     if name in row:
         return row[name]
@@ -297,10 +297,10 @@ std::string pyNumber(double value) {
   return text == "null" ? "None" : text;
 }
 
-std::string classesTable(const PostFitModel &m) {
+std::string classesTable(const PostFitModel& m) {
   std::string out = "        \"CLASSES\": {\n";
   for (int32_t i = 0; i < m.classCount; ++i) {
-    const PostFitClass &c = m.classes[i];
+    const PostFitClass& c = m.classes[i];
     out += "    " + jsonString(c.name) + ": {\"numeric\": " + (c.numeric ? "True" : "False") +
            ", \"width\": " + std::to_string(c.levelWidth) +
            ", \"missing\": " + (c.missingIsLevel ? "True" : "False") +
@@ -321,7 +321,7 @@ std::string classesTable(const PostFitModel &m) {
   return out + "        },\n";
 }
 
-std::string cellsOf(const PostFitEffect &e) {
+std::string cellsOf(const PostFitEffect& e) {
   std::string out = "{";
   for (int32_t r = 0; r < e.comboCount; ++r) {
     out += r ? ",\n            (" : "\n            (";
@@ -341,10 +341,10 @@ std::string cellsOf(const PostFitEffect &e) {
   return out + "}";
 }
 
-std::string effectsTable(const PostFitModel &m) {
+std::string effectsTable(const PostFitModel& m) {
   std::string out = "        \"EFFECTS\": [\n";
   for (int32_t i = 0; i < m.effectCount; ++i) {
-    const PostFitEffect &e = m.effects[i];
+    const PostFitEffect& e = m.effects[i];
     out += "    {\"name\": " + jsonString(e.name) +
            ", \"classes\": " + classNameList(m, e.classes, e.classCount) +
            ", \"continuous\": " + nameList(m.numerics, e.continuous, e.continuousCount) +
@@ -359,7 +359,7 @@ std::string effectsTable(const PostFitModel &m) {
 }
 
 // One constructed effect: its variables and what makes its values.
-std::string constructedEntry(const PostFitModel &m, const PostFitConstructed &c) {
+std::string constructedEntry(const PostFitModel& m, const PostFitConstructed& c) {
   std::string out = "    {\"name\": " + jsonString(c.name) +
                     ", \"kind\": " + jsonString(kindName(c.kind)) +
                     ", \"offset\": " + std::to_string(c.offset) +
@@ -405,18 +405,18 @@ std::string constructedEntry(const PostFitModel &m, const PostFitConstructed &c)
   return out + "},\n";
 }
 
-std::string constructedTable(const PostFitModel &m) {
+std::string constructedTable(const PostFitModel& m) {
   std::string out = "        \"CONSTRUCTED\": [\n";
   for (int32_t i = 0; i < m.constructedCount; ++i)
     out += constructedEntry(m, m.constructed[i]);
   return out + "        ],\n";
 }
 
-std::string parametersTable(const PostFitModel &m) {
+std::string parametersTable(const PostFitModel& m) {
   std::string out = "        # (effect, column of its block, estimate, parameter)\n"
                     "        \"PARAMETERS\": [\n";
   for (int32_t i = 0; i < m.parameterCount; ++i) {
-    const PostFitParameter &p = m.parameters[i];
+    const PostFitParameter& p = m.parameters[i];
     out += "    (" + std::to_string(p.effect) + ", " + std::to_string(p.column) + ", " +
            pyNumber(p.estimate) + ", " + jsonString(p.name) + "),\n";
   }
@@ -425,9 +425,9 @@ std::string parametersTable(const PostFitModel &m) {
 
 } // namespace
 
-Refusal codeRefusal(const PostFitModel &m) {
+Refusal codeRefusal(const PostFitModel& m) {
   for (int32_t i = 0; i < m.effectCount; ++i) {
-    const PostFitEffect &e = m.effects[i];
+    const PostFitEffect& e = m.effects[i];
     for (int32_t k = 0; k < e.constructedCount; ++k)
       if (!m.constructed[e.constructed[k]].reproducible)
         return {3, e.name, m.constructed[e.constructed[k]].name};
@@ -440,20 +440,20 @@ Refusal codeRefusal(const PostFitModel &m) {
   return {};
 }
 
-std::string scoringGroupKey(const PostFitModel &m) {
+std::string scoringGroupKey(const PostFitModel& m) {
   std::string out = "(";
   for (int32_t b = 0; b < m.byCount; ++b)
     out += (m.byNumeric[b] ? pyNumber(m.byNumbers[b]) : jsonString(m.byTexts[b])) + ",";
   return out + ")";
 }
 
-std::string scoringGroup(const PostFitModel &m) {
+std::string scoringGroup(const PostFitModel& m) {
   return "    " + scoringGroupKey(m) +
          ": {\n        \"NUMERICS\": " + nameList(m.numerics, nullptr, m.numericCount) + ",\n" +
          classesTable(m) + constructedTable(m) + effectsTable(m) + parametersTable(m) + "    },\n";
 }
 
-std::string scoringModule(const std::vector<std::string> &groups, const PostFitModel &m) {
+std::string scoringModule(const std::vector<std::string>& groups, const PostFitModel& m) {
   std::string out = "# Scoring code of a model selected by the VARSIFTER procedure; response " +
                     std::string(m.response) +
                     ".\n# score(row) takes a mapping of input variable names to values "
@@ -465,7 +465,7 @@ std::string scoringModule(const std::vector<std::string> &groups, const PostFitM
     out += std::string(b ? ", (" : "(") + jsonString(m.byNames[b]) + ", " +
            (m.byNumeric[b] ? "True" : "False") + ")";
   out += "]\nGROUPS = {\n";
-  for (const std::string &g : groups)
+  for (const std::string& g : groups)
     out += g;
   return out + "}\n" + kRuntime;
 }

@@ -27,16 +27,16 @@ struct CodeRequest {
 // the names at the given indexes (all null: every name in order), of the CLASS variables'
 // names at the given indexes, and of numbers that read back exactly (a missing value as
 // null in JSON, None in Python).
-std::string nameList(const char *const *all, const int32_t *indexes, int32_t count);
-std::string classNameList(const PostFitModel &model, const int32_t *indexes, int32_t count);
-std::string numberList(const double *values, int32_t count, bool python);
+std::string nameList(const char* const* all, const int32_t* indexes, int32_t count);
+std::string classNameList(const PostFitModel& model, const int32_t* indexes, int32_t count);
+std::string numberList(const double* values, int32_t count, bool python);
 // The name of a constructed effect's kind ("SPLINE", ...).
-const char *kindName(int32_t kind);
+const char* kindName(int32_t kind);
 
 // The JSON text of one group's selected model, with the error variance handed over.
-std::string storeGroupJson(const PostFitModel &model, double errorVariance, double errorDf);
+std::string storeGroupJson(const PostFitModel& model, double errorVariance, double errorDf);
 // The item store: the groups' texts in one document.
-std::string storeDocument(const std::vector<std::string> &groups, const PostFitModel &model);
+std::string storeDocument(const std::vector<std::string>& groups, const PostFitModel& model);
 
 // Why the scoring code of a model cannot be written (message number of set 613 and its
 // values), or message 0 when it can.
@@ -44,12 +44,12 @@ struct Refusal {
   int refusalMessage = 0;
   std::string first, second;
 };
-Refusal codeRefusal(const PostFitModel &model);
+Refusal codeRefusal(const PostFitModel& model);
 // The scoring code: a Python module whose function score(row) finds the row's BY group
 // among the groups' models (the texts of scoringGroup, keyed by scoringGroupKey) and
 // predicts with it.
-std::string scoringGroupKey(const PostFitModel &model);
-std::string scoringGroup(const PostFitModel &model);
-std::string scoringModule(const std::vector<std::string> &groups, const PostFitModel &model);
+std::string scoringGroupKey(const PostFitModel& model);
+std::string scoringGroup(const PostFitModel& model);
+std::string scoringModule(const std::vector<std::string>& groups, const PostFitModel& model);
 
 } // namespace qrxhost::aux

@@ -8,7 +8,7 @@
 namespace qrxhost::aux {
 namespace {
 
-std::string classJson(const PostFitClass &c) {
+std::string classJson(const PostFitClass& c) {
   std::string out = "{\"name\": " + jsonString(c.name) +
                     ", \"type\": " + jsonString(c.numeric ? "numeric" : "character") +
                     ", \"coding\": " + jsonString(c.coding) +
@@ -29,7 +29,7 @@ std::string classJson(const PostFitClass &c) {
   return out + "}";
 }
 
-std::string effectJson(const PostFitModel &m, const PostFitEffect &e) {
+std::string effectJson(const PostFitModel& m, const PostFitEffect& e) {
   std::string out = "{\"name\": " + jsonString(e.name) +
                     ", \"classes\": " + classNameList(m, e.classes, e.classCount) +
                     ", \"continuous\": " + nameList(m.numerics, e.continuous, e.continuousCount) +
@@ -43,7 +43,7 @@ std::string effectJson(const PostFitModel &m, const PostFitEffect &e) {
 
 // What makes a constructed effect's values: its variables, and the knots of a spline or the
 // standardisation and terms of a polynomial.
-std::string constructedJson(const PostFitModel &m, const PostFitConstructed &c) {
+std::string constructedJson(const PostFitModel& m, const PostFitConstructed& c) {
   std::string out = "{\"name\": " + jsonString(c.name) +
                     ", \"kind\": " + jsonString(kindName(c.kind)) + ", \"variables\": [";
   for (int32_t k = 0; k < c.numericCount; ++k)
@@ -78,7 +78,7 @@ std::string constructedJson(const PostFitModel &m, const PostFitConstructed &c) 
 
 } // namespace
 
-std::string storeGroupJson(const PostFitModel &m, double errorVariance, double errorDf) {
+std::string storeGroupJson(const PostFitModel& m, double errorVariance, double errorDf) {
   std::string out = "    {\"byGroup\": " + std::to_string(m.byIndex) +
                     ",\n     \"errorVariance\": " + jsonNumber(errorVariance) +
                     ", \"errorDF\": " + jsonNumber(errorDf) + ",\n     \"classes\": [";
@@ -93,7 +93,7 @@ std::string storeGroupJson(const PostFitModel &m, double errorVariance, double e
     out += std::string(i ? ",\n       " : "\n       ") + effectJson(m, m.effects[i]);
   out += "],\n     \"parameters\": [";
   for (int32_t i = 0; i < m.parameterCount; ++i) {
-    const PostFitParameter &p = m.parameters[i];
+    const PostFitParameter& p = m.parameters[i];
     out += std::string(i ? ",\n       " : "\n       ") + "{\"name\": " + jsonString(p.name) +
            ", \"effect\": " + jsonString(m.effects[p.effect].name) +
            ", \"column\": " + std::to_string(p.column) +
@@ -102,7 +102,7 @@ std::string storeGroupJson(const PostFitModel &m, double errorVariance, double e
   return out + "]}";
 }
 
-std::string storeDocument(const std::vector<std::string> &groups, const PostFitModel &m) {
+std::string storeDocument(const std::vector<std::string>& groups, const PostFitModel& m) {
   std::string out = "{\"itemStore\": \"VARSIFTER selected model\", \"version\": 1,\n"
                     " \"response\": " +
                     jsonString(m.response) +
@@ -113,27 +113,27 @@ std::string storeDocument(const std::vector<std::string> &groups, const PostFitM
   return out + " ]}\n";
 }
 
-const char *kindName(int32_t kind) {
-  static const char *const names[] = {"",       "MULTIMEMBER", "COLLECTION",
+const char* kindName(int32_t kind) {
+  static const char* const names[] = {"",       "MULTIMEMBER", "COLLECTION",
                                       "SPLINE", "POLYNOMIAL",  "LAG"};
   return kind >= 1 && kind <= 5 ? names[kind] : "";
 }
 
-std::string nameList(const char *const *all, const int32_t *indexes, int32_t count) {
+std::string nameList(const char* const* all, const int32_t* indexes, int32_t count) {
   std::string out = "[";
   for (int32_t i = 0; i < count; ++i)
     out += (i ? ", " : "") + jsonString(all[indexes != nullptr ? indexes[i] : i]);
   return out + "]";
 }
 
-std::string classNameList(const PostFitModel &m, const int32_t *indexes, int32_t count) {
+std::string classNameList(const PostFitModel& m, const int32_t* indexes, int32_t count) {
   std::string out = "[";
   for (int32_t i = 0; i < count; ++i)
     out += (i ? ", " : "") + jsonString(m.classes[indexes[i]].name);
   return out + "]";
 }
 
-std::string numberList(const double *values, int32_t count, bool python) {
+std::string numberList(const double* values, int32_t count, bool python) {
   std::string out = "[";
   for (int32_t i = 0; i < count; ++i) {
     const std::string text = jsonNumber(values[i]);

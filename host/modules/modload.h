@@ -6,9 +6,9 @@
 
 namespace qrxhost {
 
-HostModuleServices *moduleServices();
+HostModuleServices* moduleServices();
 
 // The sibling module of the post-fit statements: its entry routine.
-int32_t qrxauxmdEntry(PostFitBridge *bridge, void *output);
+int32_t qrxauxmdEntry(PostFitBridge* bridge, void* output);
 
 } // namespace qrxhost

@@ -30,16 +30,16 @@ struct AuxState {
   bool unreadable = false; // a STORE or CODE statement could not be understood
 };
 
-AuxState *stateOf(PostFitBridge *b) { return static_cast<AuxState *>(b->own); }
+AuxState* stateOf(PostFitBridge* b) { return static_cast<AuxState*>(b->own); }
 
-void message(int number, const std::string &a = "", const std::string &b = "") {
+void message(int number, const std::string& a = "", const std::string& b = "") {
   const HostMsgArg args[2] = {HostMsgArg(a.c_str()), HostMsgArg(b.c_str())};
   logMessage(kSet, number, args, 2);
 }
 
 // The text after "NAME=" in a saved statement (up to a blank outside quotes, ';' or '/'),
 // or the first word after the keyword when `bare` and no option is written.
-std::string optionValue(const std::string &text, const std::string &name, bool bare) {
+std::string optionValue(const std::string& text, const std::string& name, bool bare) {
   const std::string u = asciiUpper(text);
   size_t at = std::string::npos;
   for (size_t p = u.find(name + "="); p != std::string::npos; p = u.find(name + "=", p + 1))
@@ -71,13 +71,13 @@ std::string optionValue(const std::string &text, const std::string &name, bool b
   return value;
 }
 
-bool startsWith(const std::string &text, const char *keyword) {
+bool startsWith(const std::string& text, const char* keyword) {
   const std::string u = asciiUpper(text);
   const std::string k = keyword;
   return u.compare(0, k.size(), k) == 0 && (u.size() == k.size() || !std::isalnum(u[k.size()]));
 }
 
-std::string withExtension(std::string path, const std::string &extension) {
+std::string withExtension(std::string path, const std::string& extension) {
   if (path.size() > 4 && path.compare(path.size() - 4, 4, ".csv") == 0)
     path.erase(path.size() - 4);
   return path + extension;
@@ -85,9 +85,9 @@ std::string withExtension(std::string path, const std::string &extension) {
 
 // Reads the STORE and CODE statements of the saved texts; false after a message when one
 // cannot be understood.
-bool readRequests(AuxState *st, const TokenSave *save) {
+bool readRequests(AuxState* st, const TokenSave* save) {
   bool ok = true;
-  for (const TokenSaveText *t = save != nullptr ? save->head : nullptr; t; t = t->next) {
+  for (const TokenSaveText* t = save != nullptr ? save->head : nullptr; t; t = t->next) {
     const std::string text(t->text, static_cast<size_t>(t->length));
     if (startsWith(text, "STORE") || startsWith(text, "ITEMSTORE")) {
       aux::StoreRequest r;
@@ -122,13 +122,13 @@ bool readRequests(AuxState *st, const TokenSave *save) {
 }
 
 // A file's directory must exist for it to be written.
-bool directoryExists(const std::string &path) {
+bool directoryExists(const std::string& path) {
   std::error_code ec;
   std::filesystem::path dir = std::filesystem::path(path).parent_path();
   return dir.empty() || std::filesystem::is_directory(dir, ec);
 }
 
-bool writeFile(const std::string &path, const std::string &text, int number) {
+bool writeFile(const std::string& path, const std::string& text, int number) {
   const std::string temp = path + ".tmp";
   {
     std::ofstream out(temp, std::ios::binary | std::ios::trunc);
@@ -152,23 +152,23 @@ bool writeFile(const std::string &path, const std::string &text, int number) {
 }
 
 // Slot 0: forgets everything; nothing is written.
-void cleanup(PostFitBridge *b, int32_t) {
+void cleanup(PostFitBridge* b, int32_t) {
   delete stateOf(b);
   b->own = nullptr;
 }
 
 // Slot 1, while the procedure parses with STORE given: every request must be writable.
-int32_t run(PostFitBridge *b, int32_t, void *) {
-  AuxState *st = stateOf(b);
+int32_t run(PostFitBridge* b, int32_t, void*) {
+  AuxState* st = stateOf(b);
   if (st == nullptr || st->unreadable)
     return 1;
   bool ok = true;
-  for (const aux::StoreRequest &r : st->stores)
+  for (const aux::StoreRequest& r : st->stores)
     if (!directoryExists(r.path)) {
       message(1, r.display, "its directory does not exist");
       ok = false;
     }
-  for (const aux::CodeRequest &r : st->codes)
+  for (const aux::CodeRequest& r : st->codes)
     if (!directoryExists(r.path)) {
       message(2, r.path, "its directory does not exist");
       ok = false;
@@ -177,10 +177,10 @@ int32_t run(PostFitBridge *b, int32_t, void *) {
 }
 
 // Slot 2: the items of the hand-over; the statistics block brings the error variance.
-int32_t set(PostFitBridge *b, int32_t item, const void *value, int32_t) {
-  AuxState *st = stateOf(b);
+int32_t set(PostFitBridge* b, int32_t item, const void* value, int32_t) {
+  AuxState* st = stateOf(b);
   if (st != nullptr && item == PFI_STATISTICS && value != nullptr) {
-    const double *stats = static_cast<const double *>(value);
+    const double* stats = static_cast<const double*>(value);
     st->errorVariance = stats[1];
     st->errorDf = stats[4];
   }
@@ -188,11 +188,11 @@ int32_t set(PostFitBridge *b, int32_t item, const void *value, int32_t) {
 }
 
 // Slot 3: keeps the group's model in the item store's form and makes its scoring code.
-int32_t runModel(PostFitBridge *b) {
-  AuxState *st = stateOf(b);
+int32_t runModel(PostFitBridge* b) {
+  AuxState* st = stateOf(b);
   if (st == nullptr || b->model == nullptr)
     return 0;
-  const PostFitModel &m = *b->model;
+  const PostFitModel& m = *b->model;
   st->groups.push_back(aux::storeGroupJson(m, st->errorVariance, st->errorDf));
   if (!st->codes.empty() && st->refusal.refusalMessage == 0) {
     const std::string key = aux::scoringGroupKey(m);
@@ -207,19 +207,19 @@ int32_t runModel(PostFitBridge *b) {
 
 // Slot 4, at the end of each hand-over: writes the item store and the scoring code with
 // every group so far; a refusal is reported once.
-int32_t finish(PostFitBridge *b, int32_t) {
-  AuxState *st = stateOf(b);
+int32_t finish(PostFitBridge* b, int32_t) {
+  AuxState* st = stateOf(b);
   if (st == nullptr || b->model == nullptr)
     return 0;
-  const PostFitModel &m = *b->model;
+  const PostFitModel& m = *b->model;
   bool ok = !st->unreadable;
-  for (const aux::StoreRequest &r : st->stores) {
+  for (const aux::StoreRequest& r : st->stores) {
     if (!writeFile(r.path, aux::storeDocument(st->groups, m), 1))
       ok = false;
     else if (st->groups.size() == 1)
       message(8, r.display);
   }
-  for (const aux::CodeRequest &r : st->codes) {
+  for (const aux::CodeRequest& r : st->codes) {
     if (st->refusal.refusalMessage != 0) {
       if (!st->refusalLogged)
         message(st->refusal.refusalMessage, st->refusal.first, st->refusal.second);
@@ -236,16 +236,16 @@ int32_t finish(PostFitBridge *b, int32_t) {
   return ok ? 0 : 1;
 }
 
-void byStart(PostFitBridge *) {}
+void byStart(PostFitBridge*) {}
 
 PostFitBridgeMethods gMethods{cleanup, run, set, runModel, finish, {}, byStart};
 
 } // namespace
 
-int32_t qrxauxmdEntry(PostFitBridge *bridge, void *) {
+int32_t qrxauxmdEntry(PostFitBridge* bridge, void*) {
   if (bridge == nullptr)
     return -1;
-  auto *st = new AuxState;
+  auto* st = new AuxState;
   bridge->own = st;
   bridge->methods = &gMethods;
   // The saved texts are at hand only now (the run routine is called with STORE alone).

@@ -19,40 +19,40 @@ namespace {
 const char kSchema[] = "https://vega.github.io/schema/vega-lite/v5.json";
 constexpr int kWidth = 320, kHeight = 210;
 
-bool sameName(const std::string &a, const std::string &b) {
+bool sameName(const std::string& a, const std::string& b) {
   return strcasecmp(a.c_str(), b.c_str()) == 0;
 }
 
-const OutputValue *dyn(const OutputNode &g, const std::string &name) {
-  for (const auto &[n, v] : g.dynamics)
+const OutputValue* dyn(const OutputNode& g, const std::string& name) {
+  for (const auto& [n, v] : g.dynamics)
     if (sameName(n, name))
       return &v;
   return nullptr;
 }
 
-std::string dynText(const OutputNode &g, const std::string &name) {
-  const OutputValue *v = dyn(g, name);
+std::string dynText(const OutputNode& g, const std::string& name) {
+  const OutputValue* v = dyn(g, name);
   if (v == nullptr)
     return "";
-  if (const auto *s = std::get_if<std::string>(v))
+  if (const auto* s = std::get_if<std::string>(v))
     return *s;
   if (std::holds_alternative<std::monostate>(*v))
     return "";
   return jsonValue(*v);
 }
 
-double dynNumber(const OutputNode &g, const std::string &name, double otherwise) {
-  const OutputValue *v = dyn(g, name);
+double dynNumber(const OutputNode& g, const std::string& name, double otherwise) {
+  const OutputValue* v = dyn(g, name);
   if (v == nullptr)
     return otherwise;
-  if (const auto *i = std::get_if<int64_t>(v))
+  if (const auto* i = std::get_if<int64_t>(v))
     return static_cast<double>(*i);
-  if (const auto *d = std::get_if<double>(v))
+  if (const auto* d = std::get_if<double>(v))
     return *d;
   return otherwise;
 }
 
-std::string trimmed(const std::string &s) {
+std::string trimmed(const std::string& s) {
   size_t e = s.find_last_not_of(' ');
   size_t b = s.find_first_not_of(' ');
   return b == std::string::npos ? "" : s.substr(b, e - b + 1);
@@ -60,26 +60,26 @@ std::string trimmed(const std::string &s) {
 
 // A cell as JSON data: texts without their blank fill, numbers that are not finite (and
 // the largest doubles, the host's infinities) as null.
-std::string cellJson(const OutputValue &v) {
-  if (const auto *s = std::get_if<std::string>(&v))
+std::string cellJson(const OutputValue& v) {
+  if (const auto* s = std::get_if<std::string>(&v))
     return jsonQuote(trimmed(*s));
-  if (const auto *d = std::get_if<double>(&v))
+  if (const auto* d = std::get_if<double>(&v))
     if (!std::isfinite(*d) || std::fabs(*d) >= 1.7976931348623157e308)
       return "null";
   return jsonValue(v);
 }
 
 // The table's column named `name` without regard to case (its own spelling), or "".
-std::string column(const OutputNode *table, const std::string &name) {
+std::string column(const OutputNode* table, const std::string& name) {
   if (table == nullptr || name.empty())
     return "";
-  for (const OutputColumn &c : table->columns)
+  for (const OutputColumn& c : table->columns)
     if (sameName(c.name, name))
       return c.name;
   return "";
 }
 
-std::vector<size_t> shownRows(const OutputNode &table, const std::string &where) {
+std::vector<size_t> shownRows(const OutputNode& table, const std::string& where) {
   std::vector<size_t> all(table.rows.size());
   for (size_t i = 0; i < all.size(); ++i)
     all[i] = i;
@@ -89,13 +89,13 @@ std::vector<size_t> shownRows(const OutputNode &table, const std::string &where)
   return kept ? *kept : all;
 }
 
-std::string rowsJson(const OutputNode &table, const std::string &where) {
+std::string rowsJson(const OutputNode& table, const std::string& where) {
   std::string out = "[";
   bool firstRow = true;
   for (size_t r : shownRows(table, where)) {
     out += firstRow ? "{" : ",{";
     firstRow = false;
-    const auto &row = table.rows[r];
+    const auto& row = table.rows[r];
     for (size_t c = 0; c < table.columns.size() && c < row.size(); ++c)
       out += (c > 0 ? "," : "") + jsonQuote(table.columns[c].name) + ":" + cellJson(row[c]);
     out += "}";
@@ -105,19 +105,19 @@ std::string rowsJson(const OutputNode &table, const std::string &where) {
 
 // True when some row of the table has a value in column `col` (a layer of a column without
 // values would leave its scale without an extent).
-bool anyValue(const OutputNode *table, const std::string &col) {
+bool anyValue(const OutputNode* table, const std::string& col) {
   if (table == nullptr || col.empty())
     return false;
   for (size_t c = 0; c < table->columns.size(); ++c)
     if (table->columns[c].name == col)
-      for (const auto &row : table->rows)
+      for (const auto& row : table->rows)
         if (c < row.size() && cellJson(row[c]) != "null")
           return true;
   return false;
 }
 
 // One value of a table's first shown row, as JSON.
-std::string firstValue(const OutputNode *table, const std::string &name) {
+std::string firstValue(const OutputNode* table, const std::string& name) {
   std::string col = column(table, name);
   if (col.empty() || table->rows.empty())
     return "null";
@@ -136,7 +136,7 @@ struct Axis {
   bool integer = false;
 };
 
-Axis stepAxis(const OutputNode &g, const OutputNode *table) {
+Axis stepAxis(const OutputNode& g, const OutputNode* table) {
   Axis a;
   std::string kind = dynText(g, "_STEPAXIS");
   a.title = dynText(g, "_STEPAXISLABEL");
@@ -156,7 +156,7 @@ Axis stepAxis(const OutputNode &g, const OutputNode *table) {
     size_t c = 0;
     while (table->columns[c].name != a.field)
       ++c;
-    for (const auto &row : table->rows) {
+    for (const auto& row : table->rows) {
       std::string label = c < row.size() ? cellJson(row[c]) : "null";
       if (std::find(seen.begin(), seen.end(), label) == seen.end())
         seen.push_back(label);
@@ -169,7 +169,7 @@ Axis stepAxis(const OutputNode &g, const OutputNode *table) {
   return a;
 }
 
-std::string xEncoding(const Axis &a) {
+std::string xEncoding(const Axis& a) {
   std::string out = "\"x\":{\"field\":" + jsonQuote(a.field) + ",\"type\":\"" +
                     (a.ordinal ? "ordinal" : "quantitative") + "\",\"title\":" + jsonQuote(a.title);
   if (a.ordinal)
@@ -179,13 +179,13 @@ std::string xEncoding(const Axis &a) {
   return out + "}";
 }
 
-std::string yEncoding(const std::string &field, const std::string &title, bool zero = false) {
+std::string yEncoding(const std::string& field, const std::string& title, bool zero = false) {
   return "\"y\":{\"field\":" + jsonQuote(field) +
          ",\"type\":\"quantitative\",\"title\":" + jsonQuote(title) +
          ",\"scale\":{\"zero\":" + (zero ? "true" : "false") + "}}";
 }
 
-std::string tooltip(const OutputNode &g, const Axis &a, const std::string &y) {
+std::string tooltip(const OutputNode& g, const Axis& a, const std::string& y) {
   if (dynText(g, "_STEPTIP").empty())
     return "";
   return ",\"tooltip\":[{\"field\":" + jsonQuote(a.field) +
@@ -196,16 +196,16 @@ std::string tooltip(const OutputNode &g, const Axis &a, const std::string &y) {
 // are not kept apart by the compiler, named sets are).
 using DataSets = std::vector<std::pair<std::string, std::string>>;
 
-std::string addSet(DataSets &sets, const std::string &values) {
+std::string addSet(DataSets& sets, const std::string& values) {
   std::string name = "d" + std::to_string(sets.size());
   sets.emplace_back(name, values);
   return name;
 }
 
 // The rule at the chosen step, when the graph has a chosen value.
-std::string chosenLayer(const OutputNode &g, const Axis &a, DataSets &sets,
-                        const std::string &suffix = "") {
-  const OutputValue *v = dyn(g, "_CHOSENVALUE");
+std::string chosenLayer(const OutputNode& g, const Axis& a, DataSets& sets,
+                        const std::string& suffix = "") {
+  const OutputValue* v = dyn(g, "_CHOSENVALUE");
   if (v == nullptr || std::holds_alternative<std::monostate>(*v))
     return "";
   std::string set = addSet(sets, "[{" + jsonQuote(a.field) + ":" + cellJson(*v) + "}]");
@@ -214,19 +214,19 @@ std::string chosenLayer(const OutputNode &g, const Axis &a, DataSets &sets,
          "\"encoding\":{" + xEncoding(a) + "}}";
 }
 
-std::string curveLayer(const OutputNode &g, const std::string &data, const Axis &a,
-                       const std::string &y, const std::string &title,
-                       const std::string &suffix = "") {
+std::string curveLayer(const OutputNode& g, const std::string& data, const Axis& a,
+                       const std::string& y, const std::string& title,
+                       const std::string& suffix = "") {
   return "{\"name\":\"curve" + suffix + "\",\"data\":{\"name\":" + jsonQuote(data) +
          "},\"mark\":{\"type\":\"line\",\"point\":true},\"encoding\":{" + xEncoding(a) + "," +
          yEncoding(y, title) + tooltip(g, a, y) + "}}";
 }
 
 // A unit plot of one criterion: its curve, the optimum and the chosen-step rule.
-std::string criterionUnit(const OutputNode &g, const OutputNode *summary, const OutputNode *best,
-                          const std::string &criterion, const std::string &title,
-                          const std::string &optStep, const std::string &optVal, DataSets &sets,
-                          const std::string &suffix) {
+std::string criterionUnit(const OutputNode& g, const OutputNode* summary, const OutputNode* best,
+                          const std::string& criterion, const std::string& title,
+                          const std::string& optStep, const std::string& optVal, DataSets& sets,
+                          const std::string& suffix) {
   Axis a = stepAxis(g, summary);
   std::string y = column(summary, criterion);
   if (y.empty())
@@ -246,27 +246,27 @@ std::string criterionUnit(const OutputNode &g, const OutputNode *summary, const 
 }
 
 // Ends a specification whose text lacks its closing brace with its data sets.
-std::string withSets(const std::string &spec, const DataSets &sets) {
+std::string withSets(const std::string& spec, const DataSets& sets) {
   std::string out = spec + ",\"datasets\":{";
   for (size_t i = 0; i < sets.size(); ++i)
     out += (i > 0 ? "," : "") + jsonQuote(sets[i].first) + ":" + sets[i].second;
   return out + "}}";
 }
 
-std::string top(const OutputNode &g) {
+std::string top(const OutputNode& g) {
   return "{\"$schema\":" + jsonQuote(kSchema) +
          ",\"title\":" + jsonQuote(g.label.empty() ? g.name : g.label);
 }
 
-const OutputNode *source(const OutputNode &g, size_t i) {
+const OutputNode* source(const OutputNode& g, size_t i) {
   return i < g.sources.size() ? g.sources[i] : nullptr;
 }
 
 // The summary and the optimal-step data of a criterion graph: with a view the view (on the
 // summary) comes after the data list.
-void criterionSources(const OutputNode &g, const OutputNode **summary, const OutputNode **best) {
+void criterionSources(const OutputNode& g, const OutputNode** summary, const OutputNode** best) {
   *summary = *best = nullptr;
-  for (const OutputNode *t : g.sources) {
+  for (const OutputNode* t : g.sources) {
     if (t != nullptr && sameName(t->name, "BestStep"))
       *best = t;
     else if (t != nullptr)
@@ -274,7 +274,7 @@ void criterionSources(const OutputNode &g, const OutputNode **summary, const Out
   }
 }
 
-std::string criterionSpec(const OutputNode &g, bool panel) {
+std::string criterionSpec(const OutputNode& g, bool panel) {
   const OutputNode *summary, *best;
   criterionSources(g, &summary, &best);
   std::string rows = summary != nullptr ? rowsJson(*summary, g.viewWhere) : "[]";
@@ -299,11 +299,11 @@ std::string criterionSpec(const OutputNode &g, bool panel) {
   return withSets(out + "]", sets);
 }
 
-std::string aseSpec(const OutputNode &g) {
-  const OutputNode *summary = source(g, 0);
+std::string aseSpec(const OutputNode& g) {
+  const OutputNode* summary = source(g, 0);
   Axis a = stepAxis(g, summary);
   std::string fold = "[";
-  for (const char *name : {"ASE", "ValidationASE", "TestASE"})
+  for (const char* name : {"ASE", "ValidationASE", "TestASE"})
     if (!column(summary, name).empty())
       fold += (fold.size() > 1 ? "," : "") + jsonQuote(column(summary, name));
   fold += "]";
@@ -322,8 +322,8 @@ std::string aseSpec(const OutputNode &g) {
 
 // The upper plot of the coefficient progression: one curve per parameter, labels at the
 // right end of the curves whose label is kept.
-std::string coefficientsUnit(const OutputNode &g, const OutputNode *coef, const Axis &a,
-                             DataSets &sets) {
+std::string coefficientsUnit(const OutputNode& g, const OutputNode* coef, const Axis& a,
+                             DataSets& sets) {
   std::string curve = column(coef, "CurveNumber");
   std::string parm = column(coef, "Parameter");
   std::string color = parm.empty() ? curve : parm;
@@ -351,8 +351,8 @@ std::string coefficientsUnit(const OutputNode &g, const OutputNode *coef, const 
 }
 
 // The lower plot: the choosing criterion, or the entry and removal p-values as needles.
-std::string criterionProgressUnit(const OutputNode &g, const OutputNode *coef, const Axis &a,
-                                  DataSets &sets) {
+std::string criterionProgressUnit(const OutputNode& g, const OutputNode* coef, const Axis& a,
+                                  DataSets& sets) {
   std::string out = "{\"width\":" + std::to_string(kWidth + 80) +
                     ",\"height\":" + std::to_string(kHeight - 60) + ",\"layer\":[";
   if (dynNumber(g, "_SHOWPVAL", 0) != 0 ||
@@ -360,7 +360,7 @@ std::string criterionProgressUnit(const OutputNode &g, const OutputNode *coef, c
     double base = dynNumber(g, "_BASELINE", 0);
     std::string label = dynText(g, "_PVALLABEL");
     bool firstNeedle = true;
-    for (const char *which : {"_PVALADDVAR", "_PVALDROPVAR"}) {
+    for (const char* which : {"_PVALADDVAR", "_PVALDROPVAR"}) {
       std::string field = column(coef, dynText(g, which));
       if (!anyValue(coef, field))
         continue;
@@ -390,14 +390,14 @@ std::string criterionProgressUnit(const OutputNode &g, const OutputNode *coef, c
   return out + chosenLayer(g, a, sets, "_lower") + "]}";
 }
 
-std::string coefficientSpec(const OutputNode &g) {
-  const OutputNode *coef = source(g, 0);
+std::string coefficientSpec(const OutputNode& g) {
+  const OutputNode* coef = source(g, 0);
   Axis a = stepAxis(g, coef);
   std::string rows = coef != nullptr ? rowsJson(*coef, g.viewWhere) : "[]";
   DataSets sets{{"coef", rows}};
   std::string out = top(g);
-  const std::string &t = g.templ;
-  auto inner = [](const std::string &unit) { return unit.substr(1, unit.size() - 2); };
+  const std::string& t = g.templ;
+  auto inner = [](const std::string& unit) { return unit.substr(1, unit.size() - 2); };
   if (sameName(t, "Stat.VARSIFTER.Graphics.CoefficientPlot"))
     return withSets(out + "," + inner(coefficientsUnit(g, coef, a, sets)), sets);
   if (sameName(t, "Stat.VARSIFTER.Graphics.CoefficientPanel")) {
@@ -410,7 +410,7 @@ std::string coefficientSpec(const OutputNode &g) {
 
 // The effects of a candidates table in row order, as a JSON list (the bar axis keeps every
 // candidate, also one without a value, at its rank).
-std::string effectDomain(const OutputNode *table, const std::string &effect) {
+std::string effectDomain(const OutputNode* table, const std::string& effect) {
   std::string out = "[";
   if (table != nullptr)
     for (size_t c = 0; c < table->columns.size(); ++c)
@@ -421,8 +421,8 @@ std::string effectDomain(const OutputNode *table, const std::string &effect) {
   return out + "]";
 }
 
-std::string candidatesSpec(const OutputNode &g) {
-  const OutputNode *table = source(g, 0);
+std::string candidatesSpec(const OutputNode& g) {
+  const OutputNode* table = source(g, 0);
   std::string effect = column(table, "Effect");
   if (effect.empty())
     effect = "Effect";
@@ -436,10 +436,10 @@ std::string candidatesSpec(const OutputNode &g) {
   // Bars for the value columns that hold a value (a layer without one would leave its
   // scale without an extent).
   std::vector<std::string> columns, fields;
-  for (const char *name : {"Criterion", "CriterionDrop"})
+  for (const char* name : {"Criterion", "CriterionDrop"})
     if (!column(table, name).empty())
       columns.push_back(column(table, name));
-  for (const std::string &c : columns)
+  for (const std::string& c : columns)
     if (anyValue(table, c))
       fields.push_back(c);
   for (size_t i = 0; i < fields.size(); ++i)
@@ -458,7 +458,7 @@ std::string candidatesSpec(const OutputNode &g) {
     // Candidates without a value, as the table shows them: a missing-value mark at the
     // baseline.
     std::string none;
-    for (const std::string &f : columns)
+    for (const std::string& f : columns)
       none += (none.empty() ? "" : " && ") + std::string("!isValid(datum.") + f + ")";
     out += std::string(fields.empty() ? "" : ",") +
            "{\"name\":\"novalue\",\"data\":{\"name\":\"candidates\"},\"transform\":[{"
@@ -473,8 +473,8 @@ std::string candidatesSpec(const OutputNode &g) {
 
 // A line of the graph's criterion against its own axis column, with the chosen value
 // (the elastic-net search and the external cross validation).
-std::string tuningSpec(const OutputNode &g) {
-  const OutputNode *table = source(g, 0);
+std::string tuningSpec(const OutputNode& g) {
+  const OutputNode* table = source(g, 0);
   Axis a = stepAxis(g, table);
   a.integer = false;
   std::string y = column(table, dynText(g, "_CRITERION"));
@@ -489,11 +489,11 @@ std::string tuningSpec(const OutputNode &g) {
 }
 
 // Bars of the first numeric column by the first text column (the selection percentages).
-std::string barsSpec(const OutputNode &g) {
-  const OutputNode *table = source(g, 0);
+std::string barsSpec(const OutputNode& g) {
+  const OutputNode* table = source(g, 0);
   std::string label, value;
   if (table != nullptr)
-    for (const OutputColumn &c : table->columns) {
+    for (const OutputColumn& c : table->columns) {
       bool text = c.type == ColumnType::Chars || c.type == ColumnType::Text;
       if (text && label.empty())
         label = c.name;
@@ -513,7 +513,7 @@ std::string barsSpec(const OutputNode &g) {
 
 // The distribution of one parameter's estimates over the resamples: a histogram, with a box
 // plot above it unless only histograms are asked for.
-std::string distributionUnit(const std::string &field, const std::string &title, bool box) {
+std::string distributionUnit(const std::string& field, const std::string& title, bool box) {
   std::string hist = "{\"name\":\"bars\",\"data\":{\"name\":\"coeffs\"},\"width\":220,"
                      "\"height\":140,\"mark\":\"bar\",\"encoding\":{\"x\":{\"field\":" +
                      jsonQuote(field) + ",\"bin\":true,\"title\":" + jsonQuote(title) +
@@ -525,8 +525,8 @@ std::string distributionUnit(const std::string &field, const std::string &title,
          jsonQuote(field) + ",\"type\":\"quantitative\",\"title\":null}}}," + hist + "]}";
 }
 
-std::string distributionSpec(const OutputNode &g, bool panel, bool box) {
-  const OutputNode *table = source(g, 0);
+std::string distributionSpec(const OutputNode& g, bool panel, bool box) {
+  const OutputNode* table = source(g, 0);
   std::string rows = table != nullptr ? rowsJson(*table, g.viewWhere) : "[]";
   DataSets sets{{"coeffs", rows}};
   std::string out = top(g);
@@ -547,15 +547,15 @@ std::string distributionSpec(const OutputNode &g, bool panel, bool box) {
   return withSets(out + "]", sets);
 }
 
-bool ends(const std::string &templ, const char *name) {
+bool ends(const std::string& templ, const char* name) {
   std::string full = std::string("Stat.VARSIFTER.Graphics.") + name;
   return sameName(templ, full);
 }
 
 } // namespace
 
-std::string vegaLiteSpec(const OutputNode &g) {
-  const std::string &t = g.templ;
+std::string vegaLiteSpec(const OutputNode& g) {
+  const std::string& t = g.templ;
   if (ends(t, "CriterionPanel"))
     return criterionSpec(g, true);
   if (ends(t, "CriterionPlot"))

@@ -10,6 +10,6 @@
 namespace qrxhost {
 
 // The Vega-Lite specification (JSON text) of one graph node.
-std::string vegaLiteSpec(const OutputNode &graph);
+std::string vegaLiteSpec(const OutputNode& graph);
 
 } // namespace qrxhost

@@ -106,14 +106,14 @@ std::string graphLibraries() {
   return out;
 }
 
-void appendGraph(std::string &out, const OutputNode &graph) {
+void appendGraph(std::string& out, const OutputNode& graph) {
   out += "<section class=\"output graph\" data-name=\"" + htmlEscape(graph.name) +
          "\" data-template=\"" + htmlEscape(graph.templ) + "\">\n<div class=\"graph\"></div>\n" +
          "<script type=\"application/json\" class=\"vl-spec\">" + scriptSafe(vegaLiteSpec(graph)) +
          "</script>\n</section>\n";
 }
 
-void appendTable(std::string &out, const OutputNode &table) {
+void appendTable(std::string& out, const OutputNode& table) {
   TableView view = viewTable(table);
   out += "<section class=\"output table\" data-name=\"" + htmlEscape(table.name) + "\">\n<h2>" +
          htmlEscape(view.title) + "</h2>\n<table class=\"qrx\">\n";
@@ -123,7 +123,7 @@ void appendTable(std::string &out, const OutputNode &table) {
   if (!view.spans.empty()) {
     out += "<tr class=\"spans\">";
     size_t at = 0;
-    for (const ViewSpan &span : view.spans) {
+    for (const ViewSpan& span : view.spans) {
       if (span.first < at)
         continue;
       for (; at < span.first; ++at)
@@ -153,22 +153,22 @@ void appendTable(std::string &out, const OutputNode &table) {
     out += "</tr>\n";
   }
   out += "</tbody>\n</table>\n";
-  for (const std::string &note : view.footnotes)
+  for (const std::string& note : view.footnotes)
     out += "<p class=\"footnote\">" + htmlEscape(note) + "</p>\n";
   out += "</section>\n";
 }
 
-void appendFactoid(std::string &out, const OutputNode &factoid) {
+void appendFactoid(std::string& out, const OutputNode& factoid) {
   out += "<section class=\"output factoid\" data-name=\"" + htmlEscape(factoid.name) + "\">\n<h2>" +
          htmlEscape(factoidTitle(factoid)) + "</h2>\n<table class=\"qrx factoid\">\n";
-  for (const FactoidEntry &entry : factoid.entries)
+  for (const FactoidEntry& entry : factoid.entries)
     out += "<tr><th>" + htmlEscape(entry.label) + "</th><td class=\"" +
            (std::holds_alternative<std::string>(entry.value) ? "txt" : "num") + "\">" +
            htmlEscape(formatValue(entry.value, entry.format)) + "</td></tr>\n";
   out += "</table>\n</section>\n";
 }
 
-void appendText(std::string &out, const OutputNode &node) {
+void appendText(std::string& out, const OutputNode& node) {
   if (node.rule != '\0') {
     out += "<hr class=\"rule\">\n";
     return;
@@ -177,8 +177,8 @@ void appendText(std::string &out, const OutputNode &node) {
          htmlEscape(node.text) + "</p>\n";
 }
 
-void appendNodes(std::string &out, const std::vector<std::unique_ptr<OutputNode>> &nodes) {
-  for (const auto &node : nodes) {
+void appendNodes(std::string& out, const std::vector<std::unique_ptr<OutputNode>>& nodes) {
+  for (const auto& node : nodes) {
     switch (node->kind) {
     case NodeKind::Group:
       appendNodes(out, node->children);
@@ -202,7 +202,7 @@ void appendNodes(std::string &out, const std::vector<std::unique_ptr<OutputNode>
 
 } // namespace
 
-std::string htmlEscape(const std::string &text) {
+std::string htmlEscape(const std::string& text) {
   std::string out;
   out.reserve(text.size());
   for (char c : text) {
@@ -229,17 +229,17 @@ std::string htmlEscape(const std::string &text) {
   return out;
 }
 
-std::string renderHtml(const OutputDocument &document) {
+std::string renderHtml(const OutputDocument& document) {
   std::string out;
   appendNodes(out, document.nodes);
   return out;
 }
 
-std::string htmlLogBlock(const std::vector<std::string> &lines) {
+std::string htmlLogBlock(const std::vector<std::string>& lines) {
   std::string out = "<pre class=\"log\">";
   for (size_t i = 0; i < lines.size(); ++i) {
-    const std::string &line = lines[i];
-    const char *cls = line.rfind("ERROR", 0) == 0     ? "error"
+    const std::string& line = lines[i];
+    const char* cls = line.rfind("ERROR", 0) == 0     ? "error"
                       : line.rfind("WARNING", 0) == 0 ? "warning"
                       : line.rfind("NOTE", 0) == 0    ? "note"
                                                       : "plain";
@@ -249,13 +249,13 @@ std::string htmlLogBlock(const std::vector<std::string> &lines) {
   return out + "</pre>\n";
 }
 
-std::string graphScripts(const std::string &body) {
+std::string graphScripts(const std::string& body) {
   if (body.find("class=\"vl-spec\"") == std::string::npos)
     return "";
   return graphLibraries() + "<script>" + kDrawGraphs + "</script>\n";
 }
 
-std::string htmlPage(const std::string &title, const std::string &body) {
+std::string htmlPage(const std::string& title, const std::string& body) {
   return "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>" +
          htmlEscape(title) + "</title>\n<style>" + kStyle +
          "</style>\n</head>\n<body>\n<header><h1>" + htmlEscape(title) +

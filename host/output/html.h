@@ -11,15 +11,15 @@
 namespace qrxhost {
 
 // Text with &, <, >, " and ' escaped.
-std::string htmlEscape(const std::string &text);
+std::string htmlEscape(const std::string& text);
 // The document's nodes as HTML elements (a fragment of the page's body).
-std::string renderHtml(const OutputDocument &document);
+std::string renderHtml(const OutputDocument& document);
 // Log lines as one preformatted block, each line marked with its severity.
-std::string htmlLogBlock(const std::vector<std::string> &lines);
+std::string htmlLogBlock(const std::vector<std::string>& lines);
 // The scripts that draw the graphs of `body` (the inlined graph libraries and the drawing
 // of each graph section); empty when the body has no graph.
-std::string graphScripts(const std::string &body);
+std::string graphScripts(const std::string& body);
 // A whole page around `body`, with the given title.
-std::string htmlPage(const std::string &title, const std::string &body);
+std::string htmlPage(const std::string& title, const std::string& body);
 
 } // namespace qrxhost

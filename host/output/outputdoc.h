@@ -57,7 +57,7 @@ struct OutputNode {
   // table
   bool hidden = false;     // a data-only table that feeds graphs (its template says so)
   bool graphsOnly = false; // bound with switch 2640 on: kept out of the listing and the page
-  bool published = false; // only published tables are rendered
+  bool published = false;  // only published tables are rendered
   std::string description;
   std::string footnote;
   std::vector<std::pair<std::string, OutputValue>> dynamics; // table and graph
@@ -72,9 +72,9 @@ struct OutputNode {
   char rule = '\0';  // a rule line repeats this character
   int32_t level = 0; // outline level of a level note
   // graph
-  std::vector<std::string> data; // names of the tables whose data the graph reads
+  std::vector<std::string> data;          // names of the tables whose data the graph reads
   std::vector<const OutputNode*> sources; // those tables, in the same order
-  std::string viewWhere;         // the filter of the step-range view, when one is used
+  std::string viewWhere;                  // the filter of the step-range view, when one is used
 };
 
 struct OutputState;

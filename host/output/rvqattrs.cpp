@@ -90,8 +90,8 @@ int32_t readText(int32_t method, const RvqAttr& attr, std::string* out, bool* pr
   return 0;
 }
 
-int32_t readTextAttr(int32_t method, const RvqAttr &attr, std::span<const TextAttr> fields) {
-  for (const TextAttr &field : fields)
+int32_t readTextAttr(int32_t method, const RvqAttr& attr, std::span<const TextAttr> fields) {
+  for (const TextAttr& field : fields)
     if (field.id == attr.id)
       return readText(method, attr, field.out, field.present);
   return 0;

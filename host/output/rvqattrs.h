@@ -30,12 +30,12 @@ int32_t readText(int32_t method, const RvqAttr& attr, std::string* out, bool* pr
 // needs to know, a flag that tells whether the record held a text (see readText).
 struct TextAttr {
   int32_t id;
-  std::string *out;
-  bool *present = nullptr;
+  std::string* out;
+  bool* present = nullptr;
 };
 // Reads `attr` as the text of the entry of `fields` with its id; a record whose id none of
 // them has is passed over. 0, or the failure of readText.
-int32_t readTextAttr(int32_t method, const RvqAttr &attr, std::span<const TextAttr> fields);
+int32_t readTextAttr(int32_t method, const RvqAttr& attr, std::span<const TextAttr> fields);
 // A text handle (type 66) as the handle itself, checked to be live (null allowed).
 int32_t readTextHandle(int32_t method, const RvqAttr& attr, RvqText** out);
 // A counted string (type 20).

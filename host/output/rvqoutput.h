@@ -68,6 +68,7 @@ std::string outputStatusText(int32_t code);
 bool outputViewRows(const void* view, int64_t* rows);
 // The rows of `table` that a view's filter text selects, in table order; nullopt when the
 // filter cannot be read.
-std::optional<std::vector<size_t>> viewRowIndices(const OutputNode& table, const std::string& where);
+std::optional<std::vector<size_t>> viewRowIndices(const OutputNode& table,
+                                                  const std::string& where);
 
 } // namespace qrxhost

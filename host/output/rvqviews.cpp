@@ -113,7 +113,8 @@ bool passes(const OutputValue& value, const Comparison& c) {
 
 } // namespace
 
-std::optional<std::vector<size_t>> viewRowIndices(const OutputNode& table, const std::string& where) {
+std::optional<std::vector<size_t>> viewRowIndices(const OutputNode& table,
+                                                  const std::string& where) {
   auto filter = parseFilter(where, table);
   if (!filter)
     return std::nullopt;

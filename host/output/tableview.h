@@ -34,15 +34,15 @@ struct TableView {
 };
 
 // True for a table the listing and the page show: published, not data for graphs only.
-bool displayedTable(const OutputNode &table);
-TableView viewTable(const OutputNode &table);
+bool displayedTable(const OutputNode& table);
+TableView viewTable(const OutputNode& table);
 // The worded header of one column of a table (its label or name when the catalogue has
 // no entry for it).
-std::string columnHeader(const OutputNode &table, const OutputColumn &column);
+std::string columnHeader(const OutputNode& table, const OutputColumn& column);
 // The columns of a table that the catalogue has no entry for (all of them when it lacks the
 // template); the marker columns Control and OptX need none.
-std::vector<std::string> uncataloguedColumns(const OutputNode &table);
+std::vector<std::string> uncataloguedColumns(const OutputNode& table);
 // The heading of a factoid: its title, else its label, else the catalogue's title.
-std::string factoidTitle(const OutputNode &factoid);
+std::string factoidTitle(const OutputNode& factoid);
 
 } // namespace qrxhost

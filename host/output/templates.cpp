@@ -24,15 +24,15 @@ struct Catalogue {
   std::vector<std::string> problems;
 };
 
-Catalogue &catalogue() {
+Catalogue& catalogue() {
   static Catalogue c;
   return c;
 }
 
-std::string dirInUse(const Catalogue &c) {
+std::string dirInUse(const Catalogue& c) {
   if (!c.dir.empty())
     return c.dir;
-  if (const char *env = std::getenv("QRX_TEMPLATE_DIR"); env && *env)
+  if (const char* env = std::getenv("QRX_TEMPLATE_DIR"); env && *env)
     return env;
 #ifdef QRX_TEMPLATE_DIR
   return QRX_TEMPLATE_DIR;
@@ -41,7 +41,7 @@ std::string dirInUse(const Catalogue &c) {
 #endif
 }
 
-std::string trim(const std::string &s) {
+std::string trim(const std::string& s) {
   size_t b = s.find_first_not_of(" \t\r");
   if (b == std::string::npos)
     return "";
@@ -51,7 +51,7 @@ std::string trim(const std::string &s) {
 
 // The fields of a line's rest, separated by " | " (a bar inside a word, as in "|t|",
 // belongs to the text) and trimmed.
-std::vector<std::string> fields(const std::string &rest) {
+std::vector<std::string> fields(const std::string& rest) {
   std::vector<std::string> out;
   std::string padded = " " + rest + " ";
   size_t start = 0;
@@ -64,7 +64,7 @@ std::vector<std::string> fields(const std::string &rest) {
   }
 }
 
-bool parseFormat(const std::vector<std::string> &words, DisplayFormat *f) {
+bool parseFormat(const std::vector<std::string>& words, DisplayFormat* f) {
   static const std::map<std::string, DisplayKind> kinds = {
       {"module", DisplayKind::Module},           {"text", DisplayKind::Text},
       {"integer", DisplayKind::Integer},         {"decimals", DisplayKind::Decimals},
@@ -77,7 +77,7 @@ bool parseFormat(const std::vector<std::string> &words, DisplayFormat *f) {
   return f->digits >= 0 && f->digits <= 15;
 }
 
-void loadFormats(Catalogue &c, const fs::path &file) {
+void loadFormats(Catalogue& c, const fs::path& file) {
   std::ifstream in(file);
   if (!in) {
     c.problems.push_back(file.string() + ": cannot be read");
@@ -105,7 +105,7 @@ void loadFormats(Catalogue &c, const fs::path &file) {
 }
 
 // One line of a template file; false when it is not understood.
-bool templateLine(const std::string &keyword, const std::string &rest, TableTemplate *t) {
+bool templateLine(const std::string& keyword, const std::string& rest, TableTemplate* t) {
   std::vector<std::string> f = fields(rest);
   if (keyword == "title" && f.size() == 1) {
     t->title = f[0];
@@ -132,7 +132,7 @@ bool templateLine(const std::string &keyword, const std::string &rest, TableTemp
   return true;
 }
 
-void loadTemplate(Catalogue &c, const fs::path &file) {
+void loadTemplate(Catalogue& c, const fs::path& file) {
   TableTemplate t;
   t.path = file.stem().string();
   std::ifstream in(file);
@@ -150,8 +150,8 @@ void loadTemplate(Catalogue &c, const fs::path &file) {
   c.templates[t.path] = std::move(t);
 }
 
-Catalogue &loaded() {
-  Catalogue &c = catalogue();
+Catalogue& loaded() {
+  Catalogue& c = catalogue();
   std::lock_guard<std::mutex> lock(c.mutex);
   if (c.loaded)
     return c;
@@ -163,7 +163,7 @@ Catalogue &loaded() {
     return c;
   }
   loadFormats(c, dir / "formats.txt");
-  for (const auto &entry : fs::directory_iterator(dir, ec))
+  for (const auto& entry : fs::directory_iterator(dir, ec))
     if (entry.path().extension() == ".tpl")
       loadTemplate(c, entry.path());
   return c;
@@ -171,7 +171,7 @@ Catalogue &loaded() {
 
 } // namespace
 
-bool columnPatternMatches(const std::string &pattern, const std::string &name) {
+bool columnPatternMatches(const std::string& pattern, const std::string& name) {
   if (pattern.size() > 1 && pattern.back() == '*')
     return name.size() >= pattern.size() - 1 &&
            name.compare(0, pattern.size() - 1, pattern, 0, pattern.size() - 1) == 0;
@@ -181,8 +181,8 @@ bool columnPatternMatches(const std::string &pattern, const std::string &name) {
   return pattern == name;
 }
 
-void setTemplateDir(const std::string &dir) {
-  Catalogue &c = catalogue();
+void setTemplateDir(const std::string& dir) {
+  Catalogue& c = catalogue();
   std::lock_guard<std::mutex> lock(c.mutex);
   c.dir = dir;
   c.loaded = false;
@@ -192,13 +192,13 @@ void setTemplateDir(const std::string &dir) {
 }
 
 std::string templateDir() {
-  Catalogue &c = catalogue();
+  Catalogue& c = catalogue();
   std::lock_guard<std::mutex> lock(c.mutex);
   return dirInUse(c);
 }
 
-bool templateCatalogueAvailable(std::string *why) {
-  Catalogue &c = loaded();
+bool templateCatalogueAvailable(std::string* why) {
+  Catalogue& c = loaded();
   if (c.templates.empty() || c.formats.empty()) {
     if (why != nullptr)
       *why = "no templates or formats in " + templateDir();
@@ -207,26 +207,26 @@ bool templateCatalogueAvailable(std::string *why) {
   return true;
 }
 
-const TableTemplate *findTemplate(const std::string &path) {
-  Catalogue &c = loaded();
+const TableTemplate* findTemplate(const std::string& path) {
+  Catalogue& c = loaded();
   auto it = c.templates.find(path);
   return it == c.templates.end() ? nullptr : &it->second;
 }
 
 std::vector<std::string> templatePaths() {
   std::vector<std::string> out;
-  for (const auto &entry : loaded().templates)
+  for (const auto& entry : loaded().templates)
     out.push_back(entry.first);
   return out;
 }
 
-const TemplateColumn *findTemplateColumn(const TableTemplate &templ, const std::string &name,
-                                         const std::string &columnTemplate) {
+const TemplateColumn* findTemplateColumn(const TableTemplate& templ, const std::string& name,
+                                         const std::string& columnTemplate) {
   // A column's own name wins over its column template and over a prefix.
-  for (const TemplateColumn &col : templ.columns)
+  for (const TemplateColumn& col : templ.columns)
     if (col.match == name)
       return &col;
-  for (const TemplateColumn &col : templ.columns) {
+  for (const TemplateColumn& col : templ.columns) {
     bool byTemplate = col.match[0] == '@' && !columnTemplate.empty() &&
                       col.match.compare(1, std::string::npos, columnTemplate) == 0;
     if (byTemplate || columnPatternMatches(col.match, name))
@@ -235,8 +235,8 @@ const TemplateColumn *findTemplateColumn(const TableTemplate &templ, const std::
   return nullptr;
 }
 
-const DisplayFormat *findDisplayFormat(const std::string &name) {
-  Catalogue &c = loaded();
+const DisplayFormat* findDisplayFormat(const std::string& name) {
+  Catalogue& c = loaded();
   auto it = c.formats.find(name);
   return it == c.formats.end() ? nullptr : &it->second;
 }

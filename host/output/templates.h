@@ -59,22 +59,22 @@ struct TableTemplate {
 
 // The directory of the catalogue: the one set, else $QRX_TEMPLATE_DIR, else the build-time
 // directory. Setting it drops what was loaded.
-void setTemplateDir(const std::string &dir);
+void setTemplateDir(const std::string& dir);
 std::string templateDir();
 // True when the directory holds a readable catalogue; otherwise `why` says what is wrong.
-bool templateCatalogueAvailable(std::string *why);
+bool templateCatalogueAvailable(std::string* why);
 
 // The template of a path, or null when the catalogue has none.
-const TableTemplate *findTemplate(const std::string &path);
+const TableTemplate* findTemplate(const std::string& path);
 // Every template path of the catalogue, sorted.
 std::vector<std::string> templatePaths();
 // The catalogue entry for a column of `name` made from column template `columnTemplate`.
-const TemplateColumn *findTemplateColumn(const TableTemplate &templ, const std::string &name,
-                                         const std::string &columnTemplate);
+const TemplateColumn* findTemplateColumn(const TableTemplate& templ, const std::string& name,
+                                         const std::string& columnTemplate);
 // True when a column name matches a pattern: a name, "Prefix*" or "*Suffix".
-bool columnPatternMatches(const std::string &pattern, const std::string &name);
+bool columnPatternMatches(const std::string& pattern, const std::string& name);
 // A display format class of formats.txt, or null.
-const DisplayFormat *findDisplayFormat(const std::string &name);
+const DisplayFormat* findDisplayFormat(const std::string& name);
 // Lines of the catalogue that could not be read ("file:line: what").
 std::vector<std::string> templateProblems();
 

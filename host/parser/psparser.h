@@ -59,8 +59,8 @@ struct LexError {
 // Splits program text into tokens; the first character is at (firstLine, firstColumn).
 // Comment statements ("* ... ;") and /* */ comments are dropped. The last token is the
 // end marker (class TC_ENDJB, empty text). False with *error filled on bad text.
-bool tokenize(const std::string &text, int firstLine, int firstColumn, std::vector<LexToken> &out,
-              LexError *error);
+bool tokenize(const std::string& text, int firstLine, int firstColumn, std::vector<LexToken>& out,
+              LexError* error);
 
 // ---------------------------------------------------------------------------------------
 // Compiled grammar
@@ -70,7 +70,7 @@ enum class GKind { Seq, Alt, Opt, Rep, Word, Class, Action, Ref };
 
 struct GNode {
   GKind kind = GKind::Seq;
-  std::vector<GNode *> kids;
+  std::vector<GNode*> kids;
   std::vector<std::string> words; // Word: accepted spellings (upper case)
   int tokenClass = 0;             // Class
   int action = 0;                 // Action: routine code
@@ -87,23 +87,23 @@ struct GNode {
 struct CompiledGrammar {
   std::vector<std::unique_ptr<GNode>> nodes;
   std::vector<std::string> ruleNames;
-  std::vector<GNode *> ruleBodies;
-  const GrammarRule *source = nullptr;
+  std::vector<GNode*> ruleBodies;
+  const GrammarRule* source = nullptr;
 };
 
 // Compiles the rules; null after a logged message when a rule is not valid.
-std::unique_ptr<CompiledGrammar> compileGrammar(const GrammarRule *rules, int count,
-                                                std::string *problem);
+std::unique_ptr<CompiledGrammar> compileGrammar(const GrammarRule* rules, int count,
+                                                std::string* problem);
 
 // ---------------------------------------------------------------------------------------
 // Parse memory: everything a parse makes lives until the next parse begins
 // ---------------------------------------------------------------------------------------
 
-void *parseAlloc(size_t size);
+void* parseAlloc(size_t size);
 void parseArenaReset();
 
 // The service group of the host parser.
-HostParserServices *parserServices();
+HostParserServices* parserServices();
 
 } // namespace qrxhost
 
@@ -114,7 +114,7 @@ struct HostParser {
   std::deque<HostToken> toks;
   std::string tokenText; // the tokens' texts one after another (toks point into it)
   size_t pos = 0;
-  ParseRoot *root = nullptr;
+  ParseRoot* root = nullptr;
   std::string sourceText; // the step text that was tokenized
   bool tokenSave = false; // the token-save switch (30)
   bool lexFailed = false;
@@ -123,11 +123,11 @@ struct HostParser {
 
 namespace qrxhost {
 // Makes the parser's token stream from text (used by xtanch and by tests).
-void loadParserText(HostParser *parser, const std::string &text, int firstLine, int firstColumn);
+void loadParserText(HostParser* parser, const std::string& text, int firstLine, int firstColumn);
 // A token's source characters (a quoted string with its quotes; empty for the end).
-std::string_view tokenRaw(const HostParser &parser, size_t index);
+std::string_view tokenRaw(const HostParser& parser, size_t index);
 // A token's text: names upper-cased, quoted strings without their quotes.
-inline std::string_view tokenText(const HostToken &token) {
+inline std::string_view tokenText(const HostToken& token) {
   return {token.text, static_cast<size_t>(token.length)};
 }
 } // namespace qrxhost

@@ -17,14 +17,14 @@
 
 namespace qrxhost {
 
-int32_t runStatementParse(VsfGrammar *grammar, ParseRoot *root, int32_t mode,
-                          ParseHookTable *hooks);
+int32_t runStatementParse(VsfGrammar* grammar, ParseRoot* root, int32_t mode,
+                          ParseHookTable* hooks);
 
 namespace {
 
 // ---- parse memory ----
 
-std::vector<std::unique_ptr<uint8_t[]>> &arena() {
+std::vector<std::unique_ptr<uint8_t[]>>& arena() {
   static std::vector<std::unique_ptr<uint8_t[]>> blocks;
   return blocks;
 }
@@ -33,28 +33,28 @@ std::vector<std::unique_ptr<uint8_t[]>> &arena() {
 
 struct Tracked {
   std::mutex mu;
-  std::unordered_set<void *> live;
+  std::unordered_set<void*> live;
   ~Tracked() {
-    for (void *p : live)
+    for (void* p : live)
       std::free(p);
   }
 };
-Tracked &tracked() {
+Tracked& tracked() {
   static Tracked t;
   return t;
 }
 
-void *sAlloc(int64_t size, uint32_t) {
+void* sAlloc(int64_t size, uint32_t) {
   if (size < 0 || size > (int64_t{1} << 40))
     return nullptr;
-  void *p = std::calloc(1, static_cast<size_t>(size ? size : 1));
+  void* p = std::calloc(1, static_cast<size_t>(size ? size : 1));
   if (p) {
     std::lock_guard<std::mutex> lock(tracked().mu);
     tracked().live.insert(p);
   }
   return p;
 }
-void sFree(void *p) {
+void sFree(void* p) {
   if (!p)
     return;
   {
@@ -67,38 +67,38 @@ void sFree(void *p) {
 
 // ---- token stream ----
 
-HostParser &stepParser() {
+HostParser& stepParser() {
   static HostParser parser;
   return parser;
 }
 
-HostParser *sTanch() {
-  HostParser &p = stepParser();
-  const StepSource &src = currentStepSource();
+HostParser* sTanch() {
+  HostParser& p = stepParser();
+  const StepSource& src = currentStepSource();
   if (p.toks.empty() || p.sourceText != src.text)
     loadParserText(&p, src.text, src.firstLine, src.firstColumn);
   return &p;
 }
 
-const HostToken *sCur(HostParser *p) {
+const HostToken* sCur(HostParser* p) {
   if (!p || p->toks.empty())
     return nullptr;
   return &p->toks[std::min(p->pos, p->toks.size() - 1)];
 }
-const HostToken *sPeek(HostParser *p, int32_t ahead) {
+const HostToken* sPeek(HostParser* p, int32_t ahead) {
   if (!p || p->toks.empty())
     return nullptr;
   size_t i = p->pos + static_cast<size_t>(ahead < 0 ? 0 : ahead);
   return &p->toks[std::min(i, p->toks.size() - 1)];
 }
-void sRla(HostParser *) {}
-double sNum(const HostToken *t) {
+void sRla(HostParser*) {}
+double sNum(const HostToken* t) {
   if (!t || (t->tokenClass != TC_INT && t->tokenClass != TC_NBR))
     return hostMissing();
   return t->number;
 }
 
-int32_t sAddlst(OptionSlot *slot, int32_t itemSize, int32_t more) {
+int32_t sAddlst(OptionSlot* slot, int32_t itemSize, int32_t more) {
   if (!slot || itemSize <= 0 || more < 0)
     return -1;
   int64_t need = static_cast<int64_t>(slot->value.list.count) + more;
@@ -107,7 +107,7 @@ int32_t sAddlst(OptionSlot *slot, int32_t itemSize, int32_t more) {
   if (need <= slot->value.list.capacity && slot->items.any)
     return 0;
   int64_t cap = std::max<int64_t>({8, 2 * static_cast<int64_t>(slot->value.list.capacity), need});
-  void *fresh = parseAlloc(static_cast<size_t>(cap * itemSize));
+  void* fresh = parseAlloc(static_cast<size_t>(cap * itemSize));
   if (slot->items.any && slot->value.list.count > 0)
     std::memcpy(fresh, slot->items.any, static_cast<size_t>(slot->value.list.count) * itemSize);
   slot->items.any = fresh;
@@ -117,9 +117,9 @@ int32_t sAddlst(OptionSlot *slot, int32_t itemSize, int32_t more) {
 
 // ---- variable lists ----
 
-std::string up(const char *s, int32_t n) {
+std::string up(const char* s, int32_t n) {
   std::string r(s ? s : "", s ? static_cast<size_t>(std::max(n, 0)) : 0);
-  for (char &c : r)
+  for (char& c : r)
     c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return r;
 }
@@ -129,8 +129,8 @@ struct VarInfo {
   int type;
 };
 
-bool describe(HostDataSet *ds, int32_t number, VarInfo *out) {
-  HostVariable *v = nullptr;
+bool describe(HostDataSet* ds, int32_t number, VarInfo* out) {
+  HostVariable* v = nullptr;
   if (xvname(ds, number, &v) != 0 || !v)
     return false;
   out->name = up(v->name, v->nameLength);
@@ -139,7 +139,7 @@ bool describe(HostDataSet *ds, int32_t number, VarInfo *out) {
 }
 
 // Splits a name into its prefix and trailing number; false when it has no digits.
-bool numbered(const std::string &name, std::string *prefix, long *n) {
+bool numbered(const std::string& name, std::string* prefix, long* n) {
   size_t k = name.size();
   while (k > 0 && std::isdigit(static_cast<unsigned char>(name[k - 1])))
     --k;
@@ -150,15 +150,15 @@ bool numbered(const std::string &name, std::string *prefix, long *n) {
   return true;
 }
 
-void push(HostVarList *out, int32_t number, const std::string *name) {
+void push(HostVarList* out, int32_t number, const std::string* name) {
   if (out->count == out->capacity) {
     int32_t cap = out->capacity ? out->capacity * 2 : 16;
-    auto *nums = static_cast<int32_t *>(parseAlloc(sizeof(int32_t) * cap));
-    auto *names = static_cast<char **>(parseAlloc(sizeof(char *) * cap));
-    auto *lens = static_cast<int32_t *>(parseAlloc(sizeof(int32_t) * cap));
+    auto* nums = static_cast<int32_t*>(parseAlloc(sizeof(int32_t) * cap));
+    auto* names = static_cast<char**>(parseAlloc(sizeof(char*) * cap));
+    auto* lens = static_cast<int32_t*>(parseAlloc(sizeof(int32_t) * cap));
     if (out->count) {
       std::memcpy(nums, out->numbers, sizeof(int32_t) * out->count);
-      std::memcpy(names, out->names, sizeof(char *) * out->count);
+      std::memcpy(names, out->names, sizeof(char*) * out->count);
       std::memcpy(lens, out->nameLengths, sizeof(int32_t) * out->count);
     }
     out->numbers = nums;
@@ -168,7 +168,7 @@ void push(HostVarList *out, int32_t number, const std::string *name) {
   }
   out->numbers[out->count] = number;
   if (name) {
-    char *t = static_cast<char *>(parseAlloc(name->size() + 1));
+    char* t = static_cast<char*>(parseAlloc(name->size() + 1));
     std::memcpy(t, name->data(), name->size());
     out->names[out->count] = t;
     out->nameLengths[out->count] = static_cast<int32_t>(name->size());
@@ -186,8 +186,8 @@ enum : int32_t {
   VE_NODATA = 6,   // no data set
 };
 
-int32_t sAddvar(HostDataSet *ds, HostVarList *out, int32_t mode, int32_t, const char *first,
-                int32_t firstLength, const char *second, int32_t secondLength, int32_t kind) {
+int32_t sAddvar(HostDataSet* ds, HostVarList* out, int32_t mode, int32_t, const char* first,
+                int32_t firstLength, const char* second, int32_t secondLength, int32_t kind) {
   if (!out)
     return VE_NODATA;
   *out = HostVarList{};
@@ -217,7 +217,7 @@ int32_t sAddvar(HostDataSet *ds, HostVarList *out, int32_t mode, int32_t, const 
   if (!ds)
     return VE_NODATA;
   int32_t nvar = xdsnvar(ds);
-  auto find = [&](const std::string &nm) {
+  auto find = [&](const std::string& nm) {
     int32_t num = 0;
     if (xvfind(ds, nm.data(), static_cast<int32_t>(nm.size()), &num, 0) != 0)
       return 0;
@@ -272,18 +272,18 @@ int32_t sAddvar(HostDataSet *ds, HostVarList *out, int32_t mode, int32_t, const 
   }
 }
 
-void sAdverr(ParseRoot *root, HostDataSet *, int32_t, const char *first, int32_t firstLength,
-             const char *second, int32_t secondLength, HostVarList *, int32_t, int32_t kind,
+void sAdverr(ParseRoot* root, HostDataSet*, int32_t, const char* first, int32_t firstLength,
+             const char* second, int32_t secondLength, HostVarList*, int32_t, int32_t kind,
              int32_t code) {
   if (code == 0)
     return;
-  HostParser *p = root ? root->parser : nullptr;
-  const HostToken *t = p ? sCur(p) : nullptr;
+  HostParser* p = root ? root->parser : nullptr;
+  const HostToken* t = p ? sCur(p) : nullptr;
   int line = t ? t->line : 0, col = t ? t->column : 0;
   std::string a(first ? first : "", first ? static_cast<size_t>(std::max(firstLength, 0)) : 0);
   std::string b(second ? second : "", second ? static_cast<size_t>(std::max(secondLength, 0)) : 0);
   if (code == VE_FIRST || code == VE_SECOND) {
-    const std::string &nm = code == VE_FIRST ? a : b;
+    const std::string& nm = code == VE_FIRST ? a : b;
     HostMsgArg args[4] = {HostMsgArg(line), HostMsgArg(col), HostMsgArg(nm.c_str()),
                           HostMsgArg("")};
     logMessage(kParserMsgSet, PM_VARIABLE, args, 4);
@@ -291,7 +291,7 @@ void sAdverr(ParseRoot *root, HostDataSet *, int32_t, const char *first, int32_t
     HostMsgArg args[4] = {HostMsgArg(line), HostMsgArg(col), HostMsgArg(""), HostMsgArg("")};
     logMessage(kParserMsgSet, PM_NODATA, args, 4);
   } else {
-    static const char *why[] = {"",
+    static const char* why[] = {"",
                                 "",
                                 "",
                                 "the range is given backwards",
@@ -316,7 +316,7 @@ void sAdverr(ParseRoot *root, HostDataSet *, int32_t, const char *first, int32_t
     root->status = 1;
 }
 
-int32_t sPfs(char *buffer, int32_t width, int32_t decimals, double value) {
+int32_t sPfs(char* buffer, int32_t width, int32_t decimals, double value) {
   int32_t w = width < 0 ? -width : width;
   if (!buffer || w <= 0)
     return 0;
@@ -338,13 +338,13 @@ int32_t sPfs(char *buffer, int32_t width, int32_t decimals, double value) {
   return w;
 }
 
-int32_t sQsp(HostParser *p, int32_t) { return p && p->tokenSave ? 1 : 0; }
-void sSp(HostParser *p, int32_t, int32_t on) {
+int32_t sQsp(HostParser* p, int32_t) { return p && p->tokenSave ? 1 : 0; }
+void sSp(HostParser* p, int32_t, int32_t on) {
   if (p)
     p->tokenSave = on != 0;
 }
 
-int32_t sOptcgt(const char *name, char *buffer, int32_t capacity) {
+int32_t sOptcgt(const char* name, char* buffer, int32_t capacity) {
   auto v = hostOption(name ? name : "");
   if (!v)
     return -1;
@@ -357,24 +357,24 @@ int32_t sOptcgt(const char *name, char *buffer, int32_t capacity) {
   return n;
 }
 
-int32_t sProc(VsfGrammar *grammar, ParseRoot *root, int32_t mode, ParseHookTable *hooks, void *,
-              void *) {
+int32_t sProc(VsfGrammar* grammar, ParseRoot* root, int32_t mode, ParseHookTable* hooks, void*,
+              void*) {
   parseArenaReset();
   return runStatementParse(grammar, root, mode, hooks);
 }
 
 } // namespace
 
-void *parseAlloc(size_t size) {
+void* parseAlloc(size_t size) {
   auto block = std::make_unique<uint8_t[]>(size ? size : 1); // value-initialised: zeroed
-  void *p = block.get();
+  void* p = block.get();
   arena().push_back(std::move(block));
   return p;
 }
 
 void parseArenaReset() { arena().clear(); }
 
-HostParserServices *parserServices() {
+HostParserServices* parserServices() {
   static HostParserServices s{};
   s.xsproc = sProc;
   s.xtanch = sTanch;

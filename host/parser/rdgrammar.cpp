@@ -12,7 +12,7 @@ namespace qrxhost {
 
 namespace {
 
-const std::map<std::string, int> &classNames() {
+const std::map<std::string, int>& classNames() {
   static const std::map<std::string, int> m = {
       {"ENDJB", TC_ENDJB},       {"NAMEX", TC_NAMEX},     {"QS", TC_QS},
       {"INT", TC_INT},           {"NBR", TC_NBR},         {"COMPOUND", TC_COMPOUND},
@@ -23,11 +23,11 @@ const std::map<std::string, int> &classNames() {
 }
 
 struct RuleParser {
-  CompiledGrammar &g;
-  const char *p;
-  std::string &problem;
+  CompiledGrammar& g;
+  const char* p;
+  std::string& problem;
 
-  GNode *make(GKind k) {
+  GNode* make(GKind k) {
     g.nodes.push_back(std::make_unique<GNode>());
     g.nodes.back()->kind = k;
     return g.nodes.back().get();
@@ -36,25 +36,25 @@ struct RuleParser {
     while (*p && std::isspace(static_cast<unsigned char>(*p)))
       ++p;
   }
-  bool bad(const std::string &what) {
+  bool bad(const std::string& what) {
     if (problem.empty())
       problem = what + " near \"" + std::string(p).substr(0, 30) + "\"";
     return false;
   }
 
   // alternatives := sequence { '|' sequence }
-  GNode *alternatives() {
-    GNode *first = sequence();
+  GNode* alternatives() {
+    GNode* first = sequence();
     if (!first)
       return nullptr;
     skip();
     if (*p != '|')
       return first;
-    GNode *alt = make(GKind::Alt);
+    GNode* alt = make(GKind::Alt);
     alt->kids.push_back(first);
     while (*p == '|') {
       ++p;
-      GNode *next = sequence();
+      GNode* next = sequence();
       if (!next)
         return nullptr;
       alt->kids.push_back(next);
@@ -63,18 +63,18 @@ struct RuleParser {
     return alt;
   }
 
-  GNode *sequence() {
-    GNode *seq = make(GKind::Seq);
+  GNode* sequence() {
+    GNode* seq = make(GKind::Seq);
     for (;;) {
       skip();
       char c = *p;
       if (c == '\0' || c == '|' || c == ')' || c == ']' || c == '}')
         return seq;
-      GNode *item = nullptr;
+      GNode* item = nullptr;
       if (c == '(' || c == '[' || c == '{') {
         char close = c == '(' ? ')' : c == '[' ? ']' : '}';
         ++p;
-        GNode *inner = alternatives();
+        GNode* inner = alternatives();
         if (!inner)
           return nullptr;
         skip();
@@ -93,13 +93,13 @@ struct RuleParser {
         item = make(GKind::Word);
         for (;;) {
           ++p;
-          const char *end = std::strchr(p, '\'');
+          const char* end = std::strchr(p, '\'');
           if (!end) {
             bad("unterminated keyword");
             return nullptr;
           }
           std::string w(p, end);
-          for (char &ch : w)
+          for (char& ch : w)
             ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
           item->words.push_back(w);
           // A hidden keyword is accepted with or without its '$'.
@@ -115,7 +115,7 @@ struct RuleParser {
       } else if (c == '#') {
         ++p;
         item = make(GKind::Action);
-        char *end = nullptr;
+        char* end = nullptr;
         item->action = static_cast<int>(std::strtol(p, &end, 10));
         if (end == p) {
           bad("action without a number");
@@ -145,7 +145,7 @@ struct RuleParser {
           }
         }
       } else if (std::isalpha(static_cast<unsigned char>(c)) || c == '_') {
-        const char *s = p;
+        const char* s = p;
         while (*p && (std::isalnum(static_cast<unsigned char>(*p)) || *p == '_'))
           ++p;
         std::string id(s, p);
@@ -166,14 +166,14 @@ struct RuleParser {
   }
 };
 
-void computeFirst(CompiledGrammar &g, GNode *n, int depth);
+void computeFirst(CompiledGrammar& g, GNode* n, int depth);
 
-void addFirst(GNode *to, const GNode *from) {
+void addFirst(GNode* to, const GNode* from) {
   to->firstWords.insert(from->firstWords.begin(), from->firstWords.end());
   to->firstClasses |= from->firstClasses;
 }
 
-void computeFirst(CompiledGrammar &g, GNode *n, int depth) {
+void computeFirst(CompiledGrammar& g, GNode* n, int depth) {
   if (n->firstDone || depth > 200)
     return;
   switch (n->kind) {
@@ -189,7 +189,7 @@ void computeFirst(CompiledGrammar &g, GNode *n, int depth) {
     n->nullable = true;
     break;
   case GKind::Ref: {
-    GNode *body = g.ruleBodies[n->rule];
+    GNode* body = g.ruleBodies[n->rule];
     computeFirst(g, body, depth + 1);
     addFirst(n, body);
     n->nullable = body->nullable;
@@ -197,7 +197,7 @@ void computeFirst(CompiledGrammar &g, GNode *n, int depth) {
   }
   case GKind::Seq:
     n->nullable = true;
-    for (GNode *k : n->kids) {
+    for (GNode* k : n->kids) {
       computeFirst(g, k, depth + 1);
       addFirst(n, k);
       if (!k->nullable) {
@@ -208,7 +208,7 @@ void computeFirst(CompiledGrammar &g, GNode *n, int depth) {
     break;
   case GKind::Alt:
     n->nullable = false;
-    for (GNode *k : n->kids) {
+    for (GNode* k : n->kids) {
       computeFirst(g, k, depth + 1);
       addFirst(n, k);
       n->nullable = n->nullable || k->nullable;
@@ -226,8 +226,8 @@ void computeFirst(CompiledGrammar &g, GNode *n, int depth) {
 
 } // namespace
 
-std::unique_ptr<CompiledGrammar> compileGrammar(const GrammarRule *rules, int count,
-                                                std::string *problem) {
+std::unique_ptr<CompiledGrammar> compileGrammar(const GrammarRule* rules, int count,
+                                                std::string* problem) {
   auto g = std::make_unique<CompiledGrammar>();
   g->source = rules;
   std::string why;
@@ -240,7 +240,7 @@ std::unique_ptr<CompiledGrammar> compileGrammar(const GrammarRule *rules, int co
     index[rules[r].name] = r;
     g->ruleNames.push_back(rules[r].name);
     RuleParser rp{*g, rules[r].body, why};
-    GNode *body = rp.alternatives();
+    GNode* body = rp.alternatives();
     rp.skip();
     if (body && *rp.p != '\0')
       rp.bad("unbalanced bracket");
@@ -253,7 +253,7 @@ std::unique_ptr<CompiledGrammar> compileGrammar(const GrammarRule *rules, int co
   if (why.empty() && count <= 0)
     why = "no rules";
   if (why.empty()) {
-    for (auto &n : g->nodes) {
+    for (auto& n : g->nodes) {
       if (n->kind != GKind::Ref)
         continue;
       auto it = index.find(n->refName);
@@ -269,7 +269,7 @@ std::unique_ptr<CompiledGrammar> compileGrammar(const GrammarRule *rules, int co
       *problem = why;
     return nullptr;
   }
-  for (auto &n : g->nodes)
+  for (auto& n : g->nodes)
     computeFirst(*g, n.get(), 0);
   return g;
 }

@@ -22,7 +22,7 @@ struct StatementError {};
 // A token of the stream as the interpreter reads it; its source characters are found only
 // when a message or a data-set name needs them.
 struct TokenAt {
-  const HostParser *ps;
+  const HostParser* ps;
   size_t index;
   int cls;
   std::string_view text;
@@ -38,9 +38,9 @@ struct ListTarget {
 };
 
 struct Interp {
-  const CompiledGrammar &g;
-  HostParser *ps;
-  ParseRoot *root;
+  const CompiledGrammar& g;
+  HostParser* ps;
+  ParseRoot* root;
   int mode;
   ListTarget list;
   size_t itemStart = 0;
@@ -56,20 +56,20 @@ struct Interp {
   bool byDescending = false;
 
   TokenAt at(size_t i) const {
-    const HostToken &t = ps->toks[i];
+    const HostToken& t = ps->toks[i];
     return TokenAt{ps, i, t.tokenClass, tokenText(t), t.number, t.line, t.column};
   }
   TokenAt look() const { return at(ps->pos); }
-  const HostToken *lookToken() const { return &ps->toks[ps->pos]; }
+  const HostToken* lookToken() const { return &ps->toks[ps->pos]; }
   bool atEnd() const { return look().cls == TC_ENDJB; }
 
-  void trace(const std::string &text) {
+  void trace(const std::string& text) {
     HostMsgArg a(text.c_str(), static_cast<int32_t>(text.size()));
     logMessage(kParserMsgSet, PM_TRACE, &a, 1);
   }
 
-  [[noreturn]] void error(int msg, const TokenAt &at, std::string_view detail,
-                          const std::string &detail2 = std::string()) {
+  [[noreturn]] void error(int msg, const TokenAt& at, std::string_view detail,
+                          const std::string& detail2 = std::string()) {
     HostMsgArg args[4] = {HostMsgArg(at.line), HostMsgArg(at.column),
                           HostMsgArg(detail.data(), static_cast<int32_t>(detail.size())),
                           HostMsgArg(detail2.c_str(), static_cast<int32_t>(detail2.size()))};
@@ -77,16 +77,16 @@ struct Interp {
     throw StatementError{};
   }
 
-  std::string shown(const TokenAt &t) const {
+  std::string shown(const TokenAt& t) const {
     if (t.cls == TC_ENDJB)
       return "end of step";
     return std::string(t.raw());
   }
 
-  std::string expected(const GNode *n) const {
+  std::string expected(const GNode* n) const {
     std::string out;
     int k = 0;
-    for (const std::string &w : n->firstWords) {
+    for (const std::string& w : n->firstWords) {
       // hidden keywords are not advertised, neither as written nor as their '$'-less twin
       if ((w.size() > 1 && w.back() == '$') || n->firstWords.count(w + '$') != 0)
         continue;
@@ -96,7 +96,7 @@ struct Interp {
       }
       out += (out.empty() ? "" : ", ") + w;
     }
-    static const char *names[] = {"",
+    static const char* names[] = {"",
                                   "end of statement",
                                   "a name",
                                   "a quoted string",
@@ -118,49 +118,49 @@ struct Interp {
     return out.empty() ? "nothing more" : out;
   }
 
-  bool wordMatches(const GNode *n, const TokenAt &t) const {
+  bool wordMatches(const GNode* n, const TokenAt& t) const {
     if (t.cls != TC_NAMEX && t.cls != 0)
       return false;
-    for (const std::string &w : n->words)
+    for (const std::string& w : n->words)
       if (w == t.text)
         return true;
     return false;
   }
-  bool classMatches(int cls, const TokenAt &t) const { return cls == t.cls; }
-  bool firstHasWord(const GNode *n, const TokenAt &t) const {
+  bool classMatches(int cls, const TokenAt& t) const { return cls == t.cls; }
+  bool firstHasWord(const GNode* n, const TokenAt& t) const {
     return (t.cls == TC_NAMEX || t.cls == 0) && n->firstWords.count(t.text) != 0;
   }
-  bool firstHasClass(const GNode *n, const TokenAt &t) const {
+  bool firstHasClass(const GNode* n, const TokenAt& t) const {
     return t.cls > 0 && t.cls < 32 && (n->firstClasses & (1u << t.cls)) != 0;
   }
-  bool canStart(const GNode *n, const TokenAt &t) const {
+  bool canStart(const GNode* n, const TokenAt& t) const {
     return firstHasWord(n, t) || firstHasClass(n, t);
   }
 
   // ---- nodes and slots ----
 
-  ParsedStatement *current() const { return root->current; }
+  ParsedStatement* current() const { return root->current; }
 
-  OptionSlot *slot(int k) {
-    ParsedStatement *s = current();
+  OptionSlot* slot(int k) {
+    ParsedStatement* s = current();
     if (!s || k < 0 || k >= s->slotCount)
       error(PM_INTERNAL, look(), "option slot " + std::to_string(k) + " outside its statement");
     return &s->slots[k];
   }
 
   void setFlag(int k) {
-    ParsedStatement *s = current();
+    ParsedStatement* s = current();
     if (!s || k < 0 || k >= 320)
       error(PM_INTERNAL, look(), "flag " + std::to_string(k) + " outside its statement");
     s->flags[k / 8] |= static_cast<uint8_t>(0x80u >> (k % 8));
   }
 
-  void growAppend(OptionSlot *sl, int itemSize) {
+  void growAppend(OptionSlot* sl, int itemSize) {
     if (parserServices()->zaddlst(sl, itemSize, 1) != 0)
       error(PM_INTERNAL, look(), "no memory for a list");
   }
 
-  void appendInt(OptionSlot *sl, int32_t v) {
+  void appendInt(OptionSlot* sl, int32_t v) {
     if (sl->kind != OSK_INTLIST && sl->kind != OSK_VARLIST && sl->value.list.count == 0)
       sl->kind = OSK_INTLIST;
     if (sl->kind != OSK_INTLIST && sl->kind != OSK_VARLIST) // the effect callback's lists hold
@@ -170,7 +170,7 @@ struct Interp {
     sl->items.ints[sl->value.list.count++] = v;
     sl->present = 1;
   }
-  void appendDouble(OptionSlot *sl, double v) {
+  void appendDouble(OptionSlot* sl, double v) {
     if (sl->kind != OSK_DBLLIST && sl->value.list.count == 0)
       sl->kind = OSK_DBLLIST;
     if (sl->kind != OSK_DBLLIST)
@@ -179,20 +179,20 @@ struct Interp {
     sl->items.doubles[sl->value.list.count++] = v;
     sl->present = 1;
   }
-  void appendName(OptionSlot *sl, std::string_view name) {
+  void appendName(OptionSlot* sl, std::string_view name) {
     if (sl->kind != OSK_NAMELIST) {
       sl->kind = OSK_NAMELIST;
       sl->value.list.count = 0;
       sl->items.names = nullptr;
     }
     size_t n = std::min<size_t>(name.size(), 255);
-    NameListBlock *b = sl->items.names;
-    NameListBlock *lastBlock = b;
+    NameListBlock* b = sl->items.names;
+    NameListBlock* lastBlock = b;
     while (lastBlock && lastBlock->next)
       lastBlock = lastBlock->next;
     if (!lastBlock || lastBlock->used + 1 + static_cast<int64_t>(n) >
                           static_cast<int64_t>(sizeof lastBlock->names)) {
-      auto *nb = static_cast<NameListBlock *>(parseAlloc(sizeof(NameListBlock) + n));
+      auto* nb = static_cast<NameListBlock*>(parseAlloc(sizeof(NameListBlock) + n));
       nb->lastIndex = sl->value.list.count - 1;
       if (lastBlock)
         lastBlock->next = nb;
@@ -207,8 +207,8 @@ struct Interp {
     sl->value.list.count++;
     sl->present = 1;
   }
-  void storeText(OptionSlot *sl, std::string_view text) {
-    char *p = static_cast<char *>(parseAlloc(text.size() + 1));
+  void storeText(OptionSlot* sl, std::string_view text) {
+    char* p = static_cast<char*>(parseAlloc(text.size() + 1));
     std::memcpy(p, text.data(), text.size());
     sl->items.text = p;
     sl->value.word = 0;
@@ -217,10 +217,10 @@ struct Interp {
     sl->present = 1;
   }
 
-  ParsedStatement *newNode(int slots) {
-    auto *s = static_cast<ParsedStatement *>(parseAlloc(sizeof(ParsedStatement)));
+  ParsedStatement* newNode(int slots) {
+    auto* s = static_cast<ParsedStatement*>(parseAlloc(sizeof(ParsedStatement)));
     s->slotCount = slots + 1;
-    s->slots = static_cast<OptionSlot *>(parseAlloc(sizeof(OptionSlot) * (slots + 1)));
+    s->slots = static_cast<OptionSlot*>(parseAlloc(sizeof(OptionSlot) * (slots + 1)));
     std::memset(s->name, ' ', sizeof s->name);
     std::string kw(look().text);
     if (!kw.empty() && kw.back() == '$')
@@ -268,8 +268,8 @@ struct Interp {
   void byItemEnd() {
     if (byItemStart < 0)
       return;
-    OptionSlot *vars = slot(0);
-    OptionSlot *desc = slot(76);
+    OptionSlot* vars = slot(0);
+    OptionSlot* desc = slot(76);
     int32_t n = vars->kind == OSK_INTLIST ? vars->value.list.count : 0;
     for (int32_t i = byItemStart; i < n; ++i)
       appendDouble(desc, byDescending ? 1.0 : 0.0);
@@ -279,12 +279,12 @@ struct Interp {
 
   // ---- actions ----
 
-  int arg(const GNode *n, size_t i, int dflt = 0) const {
+  int arg(const GNode* n, size_t i, int dflt = 0) const {
     return i < n->args.size() ? n->args[i] : dflt;
   }
 
   // Writes the action, its arguments and the current token to the trace (mode bit 1).
-  void traceAction(const GNode *n) {
+  void traceAction(const GNode* n) {
     std::ostringstream os;
     os << "SEM: action " << n->action;
     if (!n->args.empty()) {
@@ -300,8 +300,8 @@ struct Interp {
 
   // Stores the current token into a slot: a number (form 1; anything else is left to the
   // terminal that follows to report) or the token's text.
-  void storeValueAction(const GNode *n) {
-    OptionSlot *sl = slot(arg(n, 0));
+  void storeValueAction(const GNode* n) {
+    OptionSlot* sl = slot(arg(n, 0));
     int form = arg(n, 1, 1);
     if (form == 1) {
       if (!lookIsNumber())
@@ -315,8 +315,8 @@ struct Interp {
   }
 
   // Appends the current token to a slot: a number (form 1) or a quoted value.
-  void appendValueAction(const GNode *n) {
-    OptionSlot *sl = slot(arg(n, 0));
+  void appendValueAction(const GNode* n) {
+    OptionSlot* sl = slot(arg(n, 0));
     if (arg(n, 1) == 1) {
       if (lookIsNumber())
         appendDouble(sl, lookNumber());
@@ -338,10 +338,10 @@ struct Interp {
   }
 
   // Makes a slot the target of the list that follows (and the statement's effect slot).
-  void startListAction(const GNode *n) {
+  void startListAction(const GNode* n) {
     list.slot = arg(n, 0);
     list.kind = arg(n, 1);
-    OptionSlot *sl = slot(list.slot);
+    OptionSlot* sl = slot(list.slot);
     if (!sl->present) {
       sl->present = 1;
       sl->kind = OSK_NONE;
@@ -351,13 +351,13 @@ struct Interp {
 
   // Opens (form 1) or creates (form 2) the data set named at dsStart into a slot; DATA= of the
   // procedure statement becomes the step's data set.
-  void dataSetAction(const GNode *n) {
+  void dataSetAction(const GNode* n) {
     const std::string_view name = at(dsStart).raw();
-    HostDataSet *ds = arg(n, 1) == 2 ? xdscreate(name.data(), static_cast<int32_t>(name.size()))
+    HostDataSet* ds = arg(n, 1) == 2 ? xdscreate(name.data(), static_cast<int32_t>(name.size()))
                                      : xdsopen(name.data(), static_cast<int32_t>(name.size()));
     if (!ds)
       throw StatementError{}; // the data-set service has logged why
-    OptionSlot *sl = slot(arg(n, 0));
+    OptionSlot* sl = slot(arg(n, 0));
     sl->value.dataSet = ds;
     sl->kind = OSK_DATASET;
     sl->present = 1;
@@ -366,8 +366,8 @@ struct Interp {
   }
 
   // Appends to a slot the position the next CLASS variable takes in the CLASS list.
-  void classPositionAction(const GNode *n) {
-    OptionSlot *classes = root->first ? &root->first->slots[2] : nullptr;
+  void classPositionAction(const GNode* n) {
+    OptionSlot* classes = root->first ? &root->first->slots[2] : nullptr;
     int32_t pos = classes && (classes->kind == OSK_INTLIST || classes->kind == OSK_VARLIST)
                       ? classes->value.list.count
                       : 0;
@@ -375,7 +375,7 @@ struct Interp {
   }
 
   // Hands an effect-syntax action to the statement's effect hook, if it has one.
-  void effectHookAction(const GNode *n) {
+  void effectHookAction(const GNode* n) {
     if (!root->effectAction)
       return;
     EffectAction a{};
@@ -386,7 +386,7 @@ struct Interp {
 
   // Runs one semantic action of the grammar: the statement nodes, the option slots, the lists
   // and their items, the data sets and the effect hook.
-  void runAction(const GNode *n) {
+  void runAction(const GNode* n) {
     if (mode & 1)
       traceAction(n);
     switch (n->action) {
@@ -461,7 +461,7 @@ struct Interp {
       classPositionAction(n);
       break;
     case 33: {
-      OptionSlot *sl = slot(arg(n, 0));
+      OptionSlot* sl = slot(arg(n, 0));
       sl->value.number = arg(n, 1);
       sl->kind = OSK_NUMBER;
       sl->present = 1;
@@ -480,7 +480,7 @@ struct Interp {
   }
 
   void numberListAction(int which) {
-    OptionSlot *sl = list.slot >= 0 ? slot(list.slot) : nullptr;
+    OptionSlot* sl = list.slot >= 0 ? slot(list.slot) : nullptr;
     switch (which) {
     case 1:
       numStart = lookNumber();
@@ -517,17 +517,17 @@ struct Interp {
 
   // The end of a statement that may name a data set: the procedure statement must have
   // its input data set; an output statement without one writes to a new WORK.DATAn.
-  void defaultDataSet(const GNode *n) {
+  void defaultDataSet(const GNode* n) {
     const int slotNumber = arg(n, 0);
     if (slotNumber == 11 && arg(n, 1) == 1 && current() == root->first && !root->dataSet)
       error(PM_NODEFAULTDATA, look(), "");
     if (arg(n, 1) != 2 || current() == nullptr || slot(slotNumber)->present)
       return;
     const std::string name = qrxhost::defaultOutputName();
-    HostDataSet *ds = xdscreate(name.data(), static_cast<int32_t>(name.size()));
+    HostDataSet* ds = xdscreate(name.data(), static_cast<int32_t>(name.size()));
     if (!ds)
       throw StatementError{}; // the data-set service has logged why
-    OptionSlot *sl = slot(slotNumber);
+    OptionSlot* sl = slot(slotNumber);
     sl->value.dataSet = ds;
     sl->kind = OSK_DATASET;
     sl->present = 1;
@@ -537,7 +537,7 @@ struct Interp {
     switch (which) {
     case 1: {
       byItemEnd();
-      OptionSlot *vars = slot(0);
+      OptionSlot* vars = slot(0);
       byItemStart = vars->kind == OSK_INTLIST ? vars->value.list.count : 0;
       break;
     }
@@ -557,8 +557,8 @@ struct Interp {
 
   // ---- the descent ----
 
-  void consume(const GNode *n) {
-    const TokenAt &t = look();
+  void consume(const GNode* n) {
+    const TokenAt& t = look();
     if ((t.cls == TC_INT || t.cls == TC_NBR) && rangePending) {
       rangePending = false;
       bool ok = t.number >= rangeMin && (!rangeHasMax || t.number <= rangeMax);
@@ -578,12 +578,12 @@ struct Interp {
     ++ps->pos;
   }
 
-  void walk(const GNode *n, int depth) {
+  void walk(const GNode* n, int depth) {
     if (depth > 400)
       error(PM_INTERNAL, look(), "grammar too deep");
     switch (n->kind) {
     case GKind::Seq:
-      for (const GNode *k : n->kids)
+      for (const GNode* k : n->kids)
         walk(k, depth + 1);
       return;
     case GKind::Action:
@@ -615,18 +615,18 @@ struct Interp {
       }
       return;
     case GKind::Alt: {
-      const TokenAt &t = look();
-      for (const GNode *k : n->kids)
+      const TokenAt& t = look();
+      for (const GNode* k : n->kids)
         if (firstHasWord(k, t)) {
           walk(k, depth + 1);
           return;
         }
-      for (const GNode *k : n->kids)
+      for (const GNode* k : n->kids)
         if (firstHasClass(k, t)) {
           walk(k, depth + 1);
           return;
         }
-      for (const GNode *k : n->kids)
+      for (const GNode* k : n->kids)
         if (k->nullable) {
           walk(k, depth + 1);
           return;
@@ -645,7 +645,7 @@ struct Interp {
 
   // One statement: returns false when it had an error.
   bool statement() {
-    const GNode *start = g.ruleBodies[0];
+    const GNode* start = g.ruleBodies[0];
     size_t begin = ps->pos;
     list = ListTarget{};
     rangePending = false;
@@ -660,7 +660,7 @@ struct Interp {
         error(PM_SYNTAX, look(), shown(look()), ";");
       ++ps->pos;
       return true;
-    } catch (const StatementError &) {
+    } catch (const StatementError&) {
       if (root->current)
         root->current->syntaxError = 1;
       root->status = 1;
@@ -672,8 +672,8 @@ struct Interp {
   }
 };
 
-std::map<const GrammarRule *, std::unique_ptr<CompiledGrammar>> &grammarCache() {
-  static std::map<const GrammarRule *, std::unique_ptr<CompiledGrammar>> cache;
+std::map<const GrammarRule*, std::unique_ptr<CompiledGrammar>>& grammarCache() {
+  static std::map<const GrammarRule*, std::unique_ptr<CompiledGrammar>> cache;
   return cache;
 }
 
@@ -683,11 +683,11 @@ int32_t callHook(ParseHookFn fn) { return fn ? fn() : 0; }
 
 // Runs the parse of the step's statements over the grammar; 0, or 1 when a statement had
 // an error.
-int32_t runStatementParse(VsfGrammar *grammar, ParseRoot *root, int32_t mode,
-                          ParseHookTable *hooks) {
+int32_t runStatementParse(VsfGrammar* grammar, ParseRoot* root, int32_t mode,
+                          ParseHookTable* hooks) {
   if (!grammar || !root || grammar->tableFormat != kGrammarRuleText || !grammar->rules)
     return -1;
-  auto &cache = grammarCache();
+  auto& cache = grammarCache();
   auto it = cache.find(grammar->rules);
   if (it == cache.end()) {
     std::string problem;
@@ -700,7 +700,7 @@ int32_t runStatementParse(VsfGrammar *grammar, ParseRoot *root, int32_t mode,
     }
     it = cache.emplace(grammar->rules, std::move(compiled)).first;
   }
-  HostParser *ps = static_cast<HostParser *>(grammar->parseAnchor);
+  HostParser* ps = static_cast<HostParser*>(grammar->parseAnchor);
   if (!ps)
     ps = parserServices()->xtanch();
   grammar->parseAnchor = ps;
@@ -710,7 +710,7 @@ int32_t runStatementParse(VsfGrammar *grammar, ParseRoot *root, int32_t mode,
   ps->root = root;
   ps->pos = 0;
   if (ps->lexFailed) {
-    const LexError &e = ps->lexError;
+    const LexError& e = ps->lexError;
     HostMsgArg args[4] = {HostMsgArg(e.line), HostMsgArg(e.column), HostMsgArg(e.detail.c_str()),
                           HostMsgArg("")};
     logMessage(kParserMsgSet, e.message, args, 4);

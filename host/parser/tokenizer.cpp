@@ -28,7 +28,7 @@ struct Lexeme {
 
 // Reads the quoted string opening at s[i]: its value (doubled quotes made single) into
 // *value, and the index after the closing quote; npos when it never closes.
-size_t quotedEnd(const std::string &s, size_t i, std::string *value) {
+size_t quotedEnd(const std::string& s, size_t i, std::string* value) {
   const char q = s[i];
   size_t j = i + 1;
   for (;;) {
@@ -52,15 +52,15 @@ size_t quotedEnd(const std::string &s, size_t i, std::string *value) {
 // The lexer hands each token to its sink (sink(const Lexeme&)), so that the caller keeps
 // tokens in the form it needs and no per-token strings are made on the way.
 template <class Sink> struct Lexer {
-  Lexer(const std::string &text, int firstLine, int firstColumn, Sink &tokenSink, LexError *error)
+  Lexer(const std::string& text, int firstLine, int firstColumn, Sink& tokenSink, LexError* error)
       : s(text), line(firstLine), col(firstColumn), sink(tokenSink), err(error) {}
 
-  const std::string &s;
+  const std::string& s;
   size_t i = 0;
   int line;
   int col;
-  Sink &sink;
-  LexError *err;
+  Sink& sink;
+  LexError* err;
   // What the previous token was, for comment statements and signs.
   bool any = false;
   bool lastSemicolon = false;
@@ -93,7 +93,7 @@ template <class Sink> struct Lexer {
   // A '-' directly before a digit is a sign after '=', '(', ',' or a number.
   bool signContext() const { return any && lastOpensSign; }
 
-  void emit(const Lexeme &t) {
+  void emit(const Lexeme& t) {
     any = true;
     lastSemicolon = t.text == ";";
     lastOpensSign =
@@ -105,7 +105,7 @@ template <class Sink> struct Lexer {
     return std::string_view(s).substr(from, to - from);
   }
 
-  bool number(Lexeme &t) {
+  bool number(Lexeme& t) {
     size_t j = i;
     if (s[j] == '-')
       ++j;
@@ -141,7 +141,7 @@ template <class Sink> struct Lexer {
     return true;
   }
 
-  bool name(Lexeme &t) {
+  bool name(Lexeme& t) {
     size_t j = i + 1;
     while (j < s.size() && nameChar(s[j]))
       ++j;
@@ -168,14 +168,14 @@ template <class Sink> struct Lexer {
     if (t.cls == TC_NAMEX && j - i > 32 + (s[j - 1] == '$' ? 1u : 0u))
       return fail(PM_NAMELENGTH, line, col, s.substr(i, j - i));
     scratch.assign(s, i, j - i);
-    for (char &ch : scratch)
+    for (char& ch : scratch)
       ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
     t.text = scratch;
     advance(j - i);
     return true;
   }
 
-  bool quoted(Lexeme &t) {
+  bool quoted(Lexeme& t) {
     const int l = line, cc = col;
     scratch.clear();
     size_t j = quotedEnd(s, i, &scratch);
@@ -256,10 +256,10 @@ template <class Sink> struct Lexer {
 
 } // namespace
 
-bool tokenize(const std::string &text, int firstLine, int firstColumn, std::vector<LexToken> &out,
-              LexError *error) {
+bool tokenize(const std::string& text, int firstLine, int firstColumn, std::vector<LexToken>& out,
+              LexError* error) {
   out.clear();
-  auto keep = [&out, &text](const Lexeme &t) {
+  auto keep = [&out, &text](const Lexeme& t) {
     LexToken k;
     k.cls = t.cls;
     k.text = std::string(t.text);
@@ -277,14 +277,14 @@ bool tokenize(const std::string &text, int firstLine, int firstColumn, std::vect
 // The parser keeps each token once, as the module sees it; the texts go one after another
 // into one buffer reserved for the whole step (they are never longer than the source), so
 // the tokens' text pointers stay valid.
-void loadParserText(HostParser *parser, const std::string &text, int firstLine, int firstColumn) {
+void loadParserText(HostParser* parser, const std::string& text, int firstLine, int firstColumn) {
   parser->sourceText = text;
   parser->pos = 0;
   parser->toks.clear();
   parser->tokenText.clear();
   parser->tokenText.shrink_to_fit();
   parser->tokenText.reserve(text.size() + 1);
-  auto keep = [parser](const Lexeme &t) {
+  auto keep = [parser](const Lexeme& t) {
     HostToken h{};
     h.tokenClass = t.cls;
     h.line = t.line;
@@ -308,9 +308,9 @@ void loadParserText(HostParser *parser, const std::string &text, int firstLine, 
   }
 }
 
-std::string_view tokenRaw(const HostParser &parser, size_t index) {
-  const HostToken &t = parser.toks[index];
-  const std::string &s = parser.sourceText;
+std::string_view tokenRaw(const HostParser& parser, size_t index) {
+  const HostToken& t = parser.toks[index];
+  const std::string& s = parser.sourceText;
   if (t.tokenClass == TC_ENDJB || t.offset < 0 || static_cast<size_t>(t.offset) >= s.size())
     return {};
   const size_t begin = static_cast<size_t>(t.offset);

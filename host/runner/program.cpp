@@ -30,10 +30,10 @@ struct Statement {
 // cutting with a problem at the line where the quote opens.
 class StatementCursor {
 public:
-  explicit StatementCursor(const std::string &t) : t_(t) {}
+  explicit StatementCursor(const std::string& t) : t_(t) {}
 
-  bool next(Statement *s, std::vector<ProgramProblem> *problems) {
-    const std::string &t = t_;
+  bool next(Statement* s, std::vector<ProgramProblem>* problems) {
+    const std::string& t = t_;
     while (i_ < t.size() && isBlank(t[i_]))
       advance();
     if (i_ >= t.size())
@@ -67,7 +67,7 @@ private:
   }
 
   // A quoted string with doubled quotes inside; false (with a problem) when it never closes.
-  bool skipQuoted(std::vector<ProgramProblem> *problems) {
+  bool skipQuoted(std::vector<ProgramProblem>* problems) {
     const char q = t_[i_];
     const int qline = line_;
     advance();
@@ -88,7 +88,7 @@ private:
     }
   }
 
-  const std::string &t_;
+  const std::string& t_;
   size_t i_ = 0;
   int line_ = 1, col_ = 1;
 };
@@ -153,7 +153,7 @@ std::string unquote(const std::string& w) {
 }
 
 // The first word of a statement (letters, digits, underscores, and a leading %).
-std::string keyword(const std::string &t, size_t begin, size_t end) {
+std::string keyword(const std::string& t, size_t begin, size_t end) {
   size_t i = begin;
   if (i < end && t[i] == '%')
     ++i;
@@ -215,10 +215,10 @@ ProgramItem parseLibname(const Statement& st, const std::string& body) {
 
 // %LET name = value; the value runs from after '=' to the ';' with the blanks around it
 // cut, and may be empty.
-ProgramItem parseLet(const Statement &st, const std::string &body) {
+ProgramItem parseLet(const Statement& st, const std::string& body) {
   const std::string rest = body.substr(4);
   const size_t eq = rest.find('=');
-  auto trim = [](const std::string &s) {
+  auto trim = [](const std::string& s) {
     const size_t b = s.find_first_not_of(" \t\r\n");
     if (b == std::string::npos)
       return std::string();
@@ -279,7 +279,7 @@ std::string stripComments(const std::string& text, std::vector<ProgramProblem>* 
   return t;
 }
 
-void stripCommentsInPlace(std::string &t, std::vector<ProgramProblem> *problems) {
+void stripCommentsInPlace(std::string& t, std::vector<ProgramProblem>* problems) {
   size_t i = 0;
   int line = 1;
   bool statementStart = true; // nothing but blanks since the last ';'
@@ -355,10 +355,10 @@ struct ProgramSplitter::State {
   Statement pending; // a statement read ahead: the PROC that ended the step before it
   bool hasPending = false;
 
-  std::string body(const Statement &st) const { return text.substr(st.begin, st.end - st.begin); }
-  std::string keywordOf(const Statement &st) const { return keyword(text, st.begin, st.end); }
+  std::string body(const Statement& st) const { return text.substr(st.begin, st.end - st.begin); }
+  std::string keywordOf(const Statement& st) const { return keyword(text, st.begin, st.end); }
 
-  bool nextStatement(Statement *st) {
+  bool nextStatement(Statement* st) {
     if (hasPending) {
       *st = pending;
       hasPending = false;
@@ -367,13 +367,13 @@ struct ProgramSplitter::State {
     return cursor.next(st, &problems);
   }
 
-  void step(const Statement &st, ProgramItem *item);
+  void step(const Statement& st, ProgramItem* item);
 };
 
 // A PROC step: it runs to the RUN or QUIT that ends it; a new PROC also ends it, and so
 // does the end of the program (the step is then not terminated). Host statements inside
 // it are items of the step, blanked out of its text.
-void ProgramSplitter::State::step(const Statement &st, ProgramItem *item) {
+void ProgramSplitter::State::step(const Statement& st, ProgramItem* item) {
   item->kind = ProgramItem::Step;
   item->line = st.line;
   item->column = st.column;
@@ -403,7 +403,7 @@ void ProgramSplitter::State::step(const Statement &st, ProgramItem *item) {
     }
   }
   item->text = text.substr(st.begin, end - st.begin);
-  for (const auto &[b, e] : blanked)
+  for (const auto& [b, e] : blanked)
     for (size_t c = b; c < e && c < end; ++c)
       if (item->text[c - st.begin] != '\n' && item->text[c - st.begin] != '\r')
         item->text[c - st.begin] = ' ';
@@ -425,10 +425,10 @@ ProgramSplitter::ProgramSplitter(std::string text) : state_(std::make_unique<Sta
 
 ProgramSplitter::~ProgramSplitter() = default;
 
-const std::vector<ProgramProblem> &ProgramSplitter::problems() const { return state_->problems; }
+const std::vector<ProgramProblem>& ProgramSplitter::problems() const { return state_->problems; }
 
-bool ProgramSplitter::next(ProgramItem *item) {
-  State &s = *state_;
+bool ProgramSplitter::next(ProgramItem* item) {
+  State& s = *state_;
   if (!s.problems.empty())
     return false;
   Statement st;
@@ -451,8 +451,8 @@ bool ProgramSplitter::next(ProgramItem *item) {
   return false;
 }
 
-std::vector<ProgramItem> splitProgram(const std::string &text,
-                                      std::vector<ProgramProblem> *problems) {
+std::vector<ProgramItem> splitProgram(const std::string& text,
+                                      std::vector<ProgramProblem>* problems) {
   ProgramSplitter splitter(text);
   problems->insert(problems->end(), splitter.problems().begin(), splitter.problems().end());
   std::vector<ProgramItem> items;

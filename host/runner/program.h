@@ -55,7 +55,7 @@ inline constexpr const char* kLibraryNameRule =
 // Replaces /* */ comments and "* ... ;" comment statements by blanks, keeping line breaks.
 // An unclosed /* comment is a problem with the line where it starts.
 std::string stripComments(const std::string& text, std::vector<ProgramProblem>* problems);
-void stripCommentsInPlace(std::string &text, std::vector<ProgramProblem> *problems);
+void stripCommentsInPlace(std::string& text, std::vector<ProgramProblem>* problems);
 
 // Splits a program item by item, so that a program of many statements is never held whole
 // as items. Comments are blanked and the quoting of the whole text checked first: when
@@ -64,11 +64,11 @@ class ProgramSplitter {
 public:
   explicit ProgramSplitter(std::string text);
   ~ProgramSplitter();
-  ProgramSplitter(const ProgramSplitter &) = delete;
-  ProgramSplitter &operator=(const ProgramSplitter &) = delete;
-  const std::vector<ProgramProblem> &problems() const;
+  ProgramSplitter(const ProgramSplitter&) = delete;
+  ProgramSplitter& operator=(const ProgramSplitter&) = delete;
+  const std::vector<ProgramProblem>& problems() const;
   // The next item; false at the end of the program.
-  bool next(ProgramItem *item);
+  bool next(ProgramItem* item);
 
 private:
   struct State;

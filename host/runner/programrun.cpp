@@ -36,10 +36,10 @@ void setOptions(const ProgramItem& item, RunRecord* run) {
 
 // %LET: the value's macro references are resolved now (an unresolved one is warned about
 // and kept as written), then the variable is set.
-void runLet(const ProgramItem &item) {
+void runLet(const ProgramItem& item) {
   std::vector<std::string> unresolved;
   const std::string value = resolveMacroRefs(item.value, &unresolved);
-  for (const std::string &name : unresolved)
+  for (const std::string& name : unresolved)
     msg(4, {name.c_str()});
   setMacro(item.name, value);
 }
@@ -61,13 +61,13 @@ int exitStatusFor(int returnCode) {
   return returnCode <= kWarningReturnCode ? 1 : 2;
 }
 
-ProgramResult runProgram(std::string text, const std::string &programFile,
-                         std::vector<ProcedureModule> &modules, const StepEndHook &stepEnded) {
+ProgramResult runProgram(std::string text, const std::string& programFile,
+                         std::vector<ProcedureModule>& modules, const StepEndHook& stepEnded) {
   ProgramResult result;
   RunRecord& run = result.record;
   takeLog(); // records of anything before the program are not the program's
   ProgramSplitter splitter(std::move(text));
-  for (const ProgramProblem &p : splitter.problems()) {
+  for (const ProgramProblem& p : splitter.problems()) {
     msg(p.msg, {p.line});
     run.returnCode = std::max(run.returnCode, kStatementErrorCode);
   }

@@ -27,8 +27,8 @@ using StepEndHook = std::function<void(const StepOutcome&)>;
 
 // Runs the program text (taken over: a caller done with it moves it in, so that it is held
 // once). `modules` are looked up by PROC name.
-ProgramResult runProgram(std::string text, const std::string &programFile,
-                         std::vector<ProcedureModule> &modules, const StepEndHook &stepEnded = {});
+ProgramResult runProgram(std::string text, const std::string& programFile,
+                         std::vector<ProcedureModule>& modules, const StepEndHook& stepEnded = {});
 
 // The process exit status for a return code: 0 for 0, 1 for warnings (up to 4), 2 above.
 int exitStatusFor(int returnCode);

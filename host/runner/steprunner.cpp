@@ -46,7 +46,7 @@ template <class Fn> int guarded(Fn fn, bool* exited) {
 
 } // namespace
 
-StepOutcome runStep(ProcedureModule &module, StepSource source) {
+StepOutcome runStep(ProcedureModule& module, StepSource source) {
   StepOutcome out;
   out.record.procedure = module.name;
   out.record.line = source.firstLine;
@@ -65,7 +65,7 @@ StepOutcome runStep(ProcedureModule &module, StepSource source) {
           module.entered = true;
           module.entry(cb, &gPidb);
         }
-        module.main(cb, cb->task, const_cast<StepSource *>(&currentStepSource()), nullptr, nullptr,
+        module.main(cb, cb->task, const_cast<StepSource*>(&currentStepSource()), nullptr, nullptr,
                     nullptr);
       },
       &exited);

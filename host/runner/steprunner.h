@@ -28,7 +28,7 @@ struct StepOutcome {
 
 // Runs one step of `module` with the given source (taken over: the step text is held once
 // while the step runs). Never throws.
-StepOutcome runStep(ProcedureModule &module, StepSource source);
+StepOutcome runStep(ProcedureModule& module, StepSource source);
 
 // Releases what the run kept between steps (output documents).
 void endRun();

@@ -7,10 +7,10 @@
 
 namespace qrxhost {
 
-RunTranscript::RunTranscript(std::ostream &listing, bool logInListing, bool html)
+RunTranscript::RunTranscript(std::ostream& listing, bool logInListing, bool html)
     : listing_(listing), logInListing_(logInListing), html_(html) {}
 
-void RunTranscript::logLine(const std::string &line) {
+void RunTranscript::logLine(const std::string& line) {
   std::cerr << line << '\n';
   if (logInListing_)
     listing_ << line << '\n';
@@ -18,7 +18,7 @@ void RunTranscript::logLine(const std::string &line) {
     pendingLog_.push_back(line);
 }
 
-void RunTranscript::stepEnded(const StepOutcome &outcome) {
+void RunTranscript::stepEnded(const StepOutcome& outcome) {
   listing_ << outcome.listing;
   listing_.flush();
   if (!html_)
@@ -35,7 +35,7 @@ void RunTranscript::flushLog() {
   pendingLog_.clear();
 }
 
-std::string RunTranscript::htmlPage(const std::string &title) {
+std::string RunTranscript::htmlPage(const std::string& title) {
   flushLog();
   return qrxhost::htmlPage(title, body_);
 }

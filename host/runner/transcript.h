@@ -15,18 +15,18 @@ class RunTranscript {
 public:
   // `listing` receives the listing; `logInListing` copies the log lines into it too (a
   // listing file); `html` keeps what the page needs.
-  RunTranscript(std::ostream &listing, bool logInListing, bool html);
-  void logLine(const std::string &line);
-  void stepEnded(const StepOutcome &outcome);
+  RunTranscript(std::ostream& listing, bool logInListing, bool html);
+  void logLine(const std::string& line);
+  void stepEnded(const StepOutcome& outcome);
   // The HTML page of everything so far.
-  std::string htmlPage(const std::string &title);
+  std::string htmlPage(const std::string& title);
   // False once a write to the listing failed.
   bool listingGood() const { return static_cast<bool>(listing_); }
 
 private:
   void flushLog();
 
-  std::ostream &listing_;
+  std::ostream& listing_;
   bool logInListing_;
   bool html_;
   std::vector<std::string> pendingLog_; // log lines not yet on the page

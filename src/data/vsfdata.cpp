@@ -311,8 +311,8 @@ constexpr double kConstantColumnTolerance = 1e-12;
 
 } // namespace
 
-void vsfColumnMoments(double sum, double ss, double W, double F, bool noint, double *mean,
-                      double *scale) {
+void vsfColumnMoments(double sum, double ss, double W, double F, bool noint, double* mean,
+                      double* scale) {
   *mean = sum / W;
   *scale = hostMissing();
   if (F > 1.0) {
@@ -406,9 +406,9 @@ int32_t vsfReadPass(VsfDataSettings* s, VsfRowSource* src, VsfModel* m, VsfBagVe
       return -2;
   }
   if (!p.full || !p.stageD || !p.stageC || !p.colSum || !p.colSumSq || !m->columnSums ||
-      !m->columnSumSquares || !m->columnSquareSums || !m->xpxShift || !m->sparseEffectList || !m->sparseSlot ||
-      !m->effectColumn || !m->denseOffset || !m->effectColumns || !m->inModelList ||
-      !m->prevInModelList)
+      !m->columnSumSquares || !m->columnSquareSums || !m->xpxShift || !m->sparseEffectList ||
+      !m->sparseSlot || !m->effectColumn || !m->denseOffset || !m->effectColumns ||
+      !m->inModelList || !m->prevInModelList)
     return -2;
   int32_t dense = 0, sparse = 0, denseColumns = 0;
   for (int32_t i = 0; i < E; ++i) {

@@ -96,8 +96,8 @@ struct VsfDataSettings {
 // The mean and the scale (1 / standard deviation; missing for a constant column or a
 // frequency total F not above 1) of a column from its weighted sum and sum of squares over
 // the weight total W.
-void vsfColumnMoments(double sum, double ss, double W, double F, bool noint, double *mean,
-                      double *scale);
+void vsfColumnMoments(double sum, double ss, double W, double F, bool noint, double* mean,
+                      double* scale);
 
 // Where the reading pass gets observations and design rows (the design context in a run).
 struct VsfRowSource {
@@ -155,8 +155,8 @@ int32_t vsfReadPass(VsfDataSettings* settings, VsfRowSource* source, VsfModel* m
 
 // The partition role (VsfRole) of a ROLEVAR= value of length characters, as the reading pass
 // and the OUTPUT data set give it: the value is left-justified, trailing blanks do not count.
-int32_t vsfRoleOfValue(const VsfRoleValue &train, const VsfRoleValue &validate,
-                       const VsfRoleValue &test, bool testData, const char *text, int32_t length);
+int32_t vsfRoleOfValue(const VsfRoleValue& train, const VsfRoleValue& validate,
+                       const VsfRoleValue& test, bool testData, const char* text, int32_t length);
 
 // The entries the driver calls.
 int32_t vsfData(VsfContext* context);

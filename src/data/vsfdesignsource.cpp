@@ -82,8 +82,8 @@ int32_t pointAtHeldOut(DesignSource* src, int32_t which) {
   sv.weights = dc->weights;
   sv.freq = dc->freq;
   sv.weightCount = dc->weightCount;
-  sv.responseVar = dc->responseCount > 0 && dc->responses != nullptr ? dc->responses[0].var
-                                                                      : nullptr;
+  sv.responseVar =
+      dc->responseCount > 0 && dc->responses != nullptr ? dc->responses[0].var : nullptr;
   sv.weightVar = dc->weights != nullptr ? dc->weights[0].var : nullptr;
   sv.freqVar = dc->freq != nullptr ? dc->freq[0].var : nullptr;
   src->swapped = true;
@@ -151,8 +151,7 @@ void restoreFromHeldOut(DesignSource* src) {
 int32_t designBegin(void* self, int32_t which) {
   auto* src = static_cast<DesignSource*>(self);
   if (which != 0) {
-    VsfNameRecord* names =
-        which == 1 ? &src->ctx->testNames : &src->ctx->valNames;
+    VsfNameRecord* names = which == 1 ? &src->ctx->testNames : &src->ctx->valNames;
     if (vsfSynchronize(src->ctx, names, which == 1 ? 178 : 177) != 0)
       return 1; // reported; the data set sits this BY group out
     int32_t rc = pointAtHeldOut(src, which);
@@ -243,8 +242,8 @@ uint8_t designSparseVote(const LevDesign* d, const LevEffect& e) {
 
 } // namespace
 
-int32_t vsfRoleOfValue(const VsfRoleValue &train, const VsfRoleValue &validate,
-                       const VsfRoleValue &test, bool testData, const char *text, int32_t length) {
+int32_t vsfRoleOfValue(const VsfRoleValue& train, const VsfRoleValue& validate,
+                       const VsfRoleValue& test, bool testData, const char* text, int32_t length) {
   // Leading blanks are stripped, trailing blanks do not count.
   while (length > 0 && text[0] == ' ') {
     ++text;
@@ -252,10 +251,10 @@ int32_t vsfRoleOfValue(const VsfRoleValue &train, const VsfRoleValue &validate,
   }
   while (length > 0 && text[length - 1] == ' ')
     --length;
-  const VsfRoleValue *values[3] = {&train, &validate, &test};
+  const VsfRoleValue* values[3] = {&train, &validate, &test};
   const int32_t roles[3] = {VSF_ROLE_TRAIN, VSF_ROLE_VALIDATE, VSF_ROLE_TEST};
   for (int i = 0; i < 3; ++i) {
-    const VsfRoleValue &v = *values[i];
+    const VsfRoleValue& v = *values[i];
     if (length == 0
             ? v.length < 0
             : (v.length == length && std::memcmp(v.text, text, static_cast<size_t>(length)) == 0))

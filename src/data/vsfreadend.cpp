@@ -15,8 +15,8 @@ namespace vsfread {
 namespace {
 
 // Writes the BLOCK cross-validation folds into the TRAIN rows, in page order.
-int32_t blockFolds(Pass &p) {
-  const VsfDataSettings *s = p.s;
+int32_t blockFolds(Pass& p) {
+  const VsfDataSettings* s = p.s;
   const int64_t n = static_cast<int64_t>(p.t.rows[1]);
   const int64_t k = std::max(s->folds, 1);
   const int64_t block = n / k;
@@ -28,15 +28,15 @@ int32_t blockFolds(Pass &p) {
   }
   int32_t fold = 0;
   int64_t count = 0;
-  auto *pgf = reinterpret_cast<QkPgfExtension *>(p.bags->pageService);
+  auto* pgf = reinterpret_cast<QkPgfExtension*>(p.bags->pageService);
   const uint32_t F = p.bags->count;
   for (int64_t pk = 0; pk < p.writer.pagesWritten; ++pk) {
-    VsfUtilFile &file = p.bags->files[pk % F];
+    VsfUtilFile& file = p.bags->files[pk % F];
     const int64_t j = pk / F;
     bool onDisk = j >= file.memLimit;
-    unsigned char *page;
+    unsigned char* page;
     if (!onDisk) {
-      page = static_cast<unsigned char *>(file.memPages[j]);
+      page = static_cast<unsigned char*>(file.memPages[j]);
     } else {
       file.page.pageNumber = j - file.memLimit + 1;
       if (pgf->qkpgfReadPage(file.file, &file.page, 0) != 0) {
@@ -44,12 +44,12 @@ int32_t blockFolds(Pass &p) {
         *p.returnCode = std::max(*p.returnCode, 1020);
         return -11;
       }
-      page = static_cast<unsigned char *>(file.page.buffer);
+      page = static_cast<unsigned char*>(file.page.buffer);
     }
     VsfRowCursor cur;
     vsfRowCursorStart(&cur, page, file.page.pageSize);
     while (vsfRowCursorNext(&cur, &p.layout)) {
-      int32_t *codes = cur.codeEnd;
+      int32_t* codes = cur.codeEnd;
       codes[-1] = fold; // the fold is the first code of the row
       bool train = !p.layout.hasRole || codes[-2] == VSF_ROLE_TRAIN;
       if (train && ++count == bound) {
@@ -71,10 +71,10 @@ int32_t blockFolds(Pass &p) {
 }
 
 // Column means and scales, and the counts of the pass, into the model.
-void storeTotals(Pass &p) {
-  VsfModel *m = p.model;
-  const VsfDataSettings *s = p.s;
-  const Totals &t = p.t;
+void storeTotals(Pass& p) {
+  VsfModel* m = p.model;
+  const VsfDataSettings* s = p.s;
+  const Totals& t = p.t;
   const double W = t.weight[1], F = t.freq[1];
   const int32_t N = s->columnCount;
   if (s->noStandardize) {
@@ -138,9 +138,9 @@ void storeTotals(Pass &p) {
 
 // The arrays later drivers need: the refit copy, the L2 tuning rows, the external
 // cross-validation records.
-int32_t laterArrays(Pass &p, QkPool *pool) {
-  VsfModel *m = p.model;
-  const VsfDataSettings *s = p.s;
+int32_t laterArrays(Pass& p, QkPool* pool) {
+  VsfModel* m = p.model;
+  const VsfDataSettings* s = p.s;
   const int32_t E = p.layout.entryCount;
   if (s->refit) {
     m->effectColumnCopy = allocArray<int32_t>(pool, E);
@@ -196,7 +196,7 @@ int32_t laterArrays(Pass &p, QkPool *pool) {
 
 } // namespace
 
-int32_t vsfReadCompletion(Pass &p, QkExtensionSet *exts, QkPool *pool) {
+int32_t vsfReadCompletion(Pass& p, QkExtensionSet* exts, QkPool* pool) {
   storeTotals(p);
   int32_t rc = 0;
   if (p.s->cvMethod == VSF_CV_BLOCK && p.layout.hasFold) {
@@ -205,7 +205,7 @@ int32_t vsfReadCompletion(Pass &p, QkExtensionSet *exts, QkPool *pool) {
       return rc;
   }
   for (uint32_t f = 0; f < p.bags->count; ++f) {
-    VsfUtilFile &file = p.bags->files[f];
+    VsfUtilFile& file = p.bags->files[f];
     if (p.rowsStored && file.diskPageCount > 0) {
       int32_t step = 0;
       // A model with an intercept shifts its pages about the means before its cross products.

@@ -12,10 +12,10 @@ namespace vsfread {
 
 // A zeroed (or, with zeroed false, uninitialised) array of n elements of T from `pool`; at
 // least one element.
-template <class T> T *allocArray(QkPool *pool, int64_t n, bool zeroed = true) {
+template <class T> T* allocArray(QkPool* pool, int64_t n, bool zeroed = true) {
   if (n <= 0)
     n = 1;
-  return static_cast<T *>(
+  return static_cast<T*>(
       pool->allocate(pool, sizeof(T) * static_cast<size_t>(n), zeroed ? kQkZeroed : 0));
 }
 
@@ -29,34 +29,34 @@ struct Totals {
 
 // The state of one reading pass: its settings, row source, model, pages and sums.
 struct Pass {
-  VsfDataSettings *s;
-  VsfRowSource *src;
-  VsfModel *model;
-  VsfBagVec *bags;
-  QkPool *pagePool;
-  int32_t *returnCode;
+  VsfDataSettings* s;
+  VsfRowSource* src;
+  VsfModel* model;
+  VsfBagVec* bags;
+  QkPool* pagePool;
+  int32_t* returnCode;
   VsfPageWriter writer;
   VsfRowLayout layout;
-  double *full;
-  double *stageD;
-  int32_t *stageC;
+  double* full;
+  double* stageD;
+  int32_t* stageC;
   int32_t stagedDoubles = 0, stagedCodes = 0;
   Totals t;
-  double *colSum;
-  double *colSumSq;
+  double* colSum;
+  double* colSumSq;
   int32_t splitCounter = 0;
   bool rowsStored = false;
   // The post-fit bridge's sums.
-  double *numeric = nullptr;
-  double *bridgeWSum = nullptr;
-  double *bridgeFSum = nullptr;
-  double *bridgeColSum = nullptr;
+  double* numeric = nullptr;
+  double* bridgeWSum = nullptr;
+  double* bridgeFSum = nullptr;
+  double* bridgeColSum = nullptr;
   double missingResponseWeight = 0;
 };
 
 // Completes a pass whose rows are all on pages: the column statistics and counts into the
 // model, the BLOCK folds, the page files reopened for reading and the arrays later fits need.
 // 0, or a negative code (the return code raised where the pages failed).
-int32_t vsfReadCompletion(Pass &p, QkExtensionSet *exts, QkPool *pool);
+int32_t vsfReadCompletion(Pass& p, QkExtensionSet* exts, QkPool* pool);
 
 } // namespace vsfread

@@ -190,16 +190,16 @@ int32_t dispatch(VsfModel* model, VsfThreadedKernel threaded, int64_t arg) {
 
 namespace {
 
-void addInto(double *dst, const double *src, int64_t n) {
+void addInto(double* dst, const double* src, int64_t n) {
   for (int64_t i = 0; i < n; ++i)
     dst[i] += src[i];
 }
-void copyInto(double *dst, const double *src, int64_t n) {
+void copyInto(double* dst, const double* src, int64_t n) {
   std::memcpy(dst, src, sizeof(double) * static_cast<size_t>(n));
 }
 
 // Copies the packed blocks of each effect from `src` (laid end to end) into `blocks`.
-void spreadEffectBlocks(const VsfModel *m, double **blocks, const double *src) {
+void spreadEffectBlocks(const VsfModel* m, double** blocks, const double* src) {
   int64_t start = 0;
   for (int32_t e = 0; e < m->effectCount; ++e) {
     int64_t size = tri(m->effectColumns[e]);
@@ -212,7 +212,7 @@ void spreadEffectBlocks(const VsfModel *m, double **blocks, const double *src) {
 // Stores the summed buffer of a cross-product kernel (X'X, its effect blocks and the cross
 // columns) in the model or, under cross validation, slice by slice in the folds; false for
 // the other kernels.
-bool storeCrossProducts(VsfModel *m, VsfKernelKind kind, const double *B, int64_t L) {
+bool storeCrossProducts(VsfModel* m, VsfKernelKind kind, const double* B, int64_t L) {
   const int32_t P = m->parmCount, K = m->foldCount;
   const bool cv = cvOn(m);
   const int64_t slice = (cv && K > 0) ? L / K : L;
@@ -263,7 +263,7 @@ bool storeCrossProducts(VsfModel *m, VsfKernelKind kind, const double *B, int64_
 
 // Stores the summed buffer of a moments, correlation, path or error kernel in the model's
 // statistics (held-out sums only under external cross validation).
-void storeStatistics(VsfModel *m, VsfKernelKind kind, const double *B) {
+void storeStatistics(VsfModel* m, VsfKernelKind kind, const double* B) {
   const int32_t P = m->parmCount, E = m->effectCount, K = m->foldCount;
   const bool xcv = xcvOn(m);
   switch (kind) {
@@ -369,14 +369,14 @@ void storeStatistics(VsfModel *m, VsfKernelKind kind, const double *B) {
 // After a threaded pass: the workers' buffers are summed into the first (in worker order)
 // and the sum is stored where the kernel's serial form would have put it. Page transforms
 // keep no buffer.
-void accumulate(VsfModel *m, VsfThreadedKernel threaded) {
-  VsfKernelKind kind = vsfKernelKindOf(reinterpret_cast<const void *>(threaded));
+void accumulate(VsfModel* m, VsfThreadedKernel threaded) {
+  VsfKernelKind kind = vsfKernelKindOf(reinterpret_cast<const void*>(threaded));
   if (vsfIsPageTransform(kind))
     return;
-  ThreadPuddle *puddle = m->puddle;
+  ThreadPuddle* puddle = m->puddle;
   const int32_t T = m->dataSettings->threadCount;
-  VsfWorkItem *items = puddle->items;
-  double *B = items[0].buffer;
+  VsfWorkItem* items = puddle->items;
+  double* B = items[0].buffer;
   const int64_t L = items[0].length;
   if (B == nullptr || L == 0)
     return;

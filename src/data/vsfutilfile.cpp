@@ -130,8 +130,8 @@ void vsfBagVecRelease(VsfBagVec* vec, QkExtensionSet* exts) {
   vec->count = 0;
 }
 
-QkChar *vsfNumberedPath(int64_t dirLength, const QkChar *dirName, const char *stem, int32_t number,
-                        int64_t *length) {
+QkChar* vsfNumberedPath(int64_t dirLength, const QkChar* dirName, const char* stem, int32_t number,
+                        int64_t* length) {
   std::u32string out(dirName != nullptr ? dirName : U"", dirName != nullptr ? dirLength : 0);
   for (char c : "/" + std::string(stem) + std::to_string(number) + ".utl")
     out += static_cast<char32_t>(static_cast<unsigned char>(c));

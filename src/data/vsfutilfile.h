@@ -28,8 +28,8 @@ inline constexpr QkChar kVsfUtilpath[] = U"UTILPATH";
 
 // "<dir>/<stem><number>.utl" in an exact-size buffer of host characters (new[]; the caller
 // deletes it); null when there is no memory. The directory is never cut to a fixed width.
-QkChar *vsfNumberedPath(int64_t dirLength, const QkChar *dirName, const char *stem, int32_t number,
-                        int64_t *length);
+QkChar* vsfNumberedPath(int64_t dirLength, const QkChar* dirName, const char* stem, int32_t number,
+                        int64_t* length);
 
 struct VsfModel;
 struct VsfPerfSettings;

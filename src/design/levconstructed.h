@@ -24,35 +24,35 @@ struct LevPercentiles {
 
 // Knot placement of one placing SPLINE piece: 0, or 1 after a message (knot list outside the
 // data, too short a boundary list, repeated knots of a natural cubic spline).
-int32_t zlevBSplineKnots(LevRegContext *context, LevEftVar *piece, const LevPercentiles *data);
-int32_t zlevTPFSplineKnots(LevRegContext *context, LevEftVar *piece, const LevPercentiles *data);
+int32_t zlevBSplineKnots(LevRegContext* context, LevEftVar* piece, const LevPercentiles* data);
+int32_t zlevTPFSplineKnots(LevRegContext* context, LevEftVar* piece, const LevPercentiles* data);
 // The n percentile knots of one sorted variable (positions i/(n + 1) of the observation
 // count, or of the frequency total with FREQ).
-std::vector<double> levPercentileKnots(const std::vector<std::pair<double, double>> &sorted,
+std::vector<double> levPercentileKnots(const std::vector<std::pair<double, double>>& sorted,
                                        double count, double frequencySum, bool frequency,
                                        int32_t n);
 
 // The basis columns of one spline variable at x: B-spline (columnsPerVariable values from
 // the K knots), truncated power and natural cubic (from the n knots).
-void levBSplineColumns(const SplineInfo &spline, const double *knots, int32_t K, double x,
-                       double *out);
-void levTPFColumns(const SplineInfo &spline, const double *knots, int32_t n, double x, double *out);
+void levBSplineColumns(const SplineInfo& spline, const double* knots, int32_t K, double x,
+                       double* out);
+void levTPFColumns(const SplineInfo& spline, const double* knots, int32_t n, double x, double* out);
 
 // LAG groups of every lag of the list and the lag table of one lag (0, or 5 after a message).
-void zlevLevelizeLagWithin(LevRegContext *context, int32_t count, LagSpec **list);
-int32_t zlevLagDesignCreate(LevRegContext *context, LagSpec *lag, LevEftVar *record);
+void zlevLevelizeLagWithin(LevRegContext* context, int32_t count, LagSpec** list);
+int32_t zlevLagDesignCreate(LevRegContext* context, LagSpec* lag, LevEftVar* record);
 // The lagged level of the current observation: a level index, -1 missing, -2 no earlier
 // period.
-int32_t zlevGetEftLaggedLevel(LevRegContext *context, LagSpec *lag);
+int32_t zlevGetEftLaggedLevel(LevRegContext* context, LagSpec* lag);
 
 // Clears every constructed effect's columns-computed flag (before a row).
-void zlevResetEftVarCols(LevDesign *design);
+void zlevResetEftVarCols(LevDesign* design);
 // Fills the column values of one constructed effect (of its parent for a continuation
 // piece) for the current observation, once per row.
-void zlevGetEftVarCols(LevRegContext *context, LevEftVar *record);
+void zlevGetEftVarCols(LevRegContext* context, LevEftVar* record);
 // Writes one model effect's block from `block` (CLASS part, constructed-effect columns and
 // their direct products); the constructed effects must have their columns for the row.
-void levEffectBlock(LevRegContext *context, int32_t e, double *block);
+void levEffectBlock(LevRegContext* context, int32_t e, double* block);
 // The design row of the selected effects only (every other column 0): computes the columns
 // of the constructed effects they use and builds their blocks.
-void zlevSelectedRow(LevRegContext *context, const int32_t *effects, int32_t count, double *row);
+void zlevSelectedRow(LevRegContext* context, const int32_t* effects, int32_t count, double* row);

@@ -11,29 +11,29 @@
 
 // One worker's formatter: the text of the last value formatted and its length.
 struct FormatRecord {
-  QkFormatter *formatter;
-  char *out;      // the widest variable's width
+  QkFormatter* formatter;
+  char* out;      // the widest variable's width
   int32_t length; // of the last text
 };
 
 struct FormatContext {
-  QkPool *pool; // the "Format pool"
+  QkPool* pool; // the "Format pool"
   int32_t threadCount;
   int32_t variableCount;
-  const HostVariable **variables; // per variable its host description
-  int32_t *widths;                // per variable the width of its text
-  QkFmtrExtension *extension;
-  FormatRecord *records; // one per worker
+  const HostVariable** variables; // per variable its host description
+  int32_t* widths;                // per variable the width of its text
+  QkFmtrExtension* extension;
+  FormatRecord* records; // one per worker
 };
 
 // Makes the context for `count` variables and `threads` workers; width option -1: each
 // variable's own level width is given in `widths`. Null with *status 2 for bad arguments,
 // 1 when a resource cannot be had.
-FormatContext *zplxfmt(const HostVariable *const *variables, const int32_t *widths, int32_t count,
-                       int32_t threads, int32_t *status);
+FormatContext* zplxfmt(const HostVariable* const* variables, const int32_t* widths, int32_t count,
+                       int32_t threads, int32_t* status);
 // Releases the context and clears the pointer.
-void zplxftrm(FormatContext **context);
+void zplxftrm(FormatContext** context);
 // Formats `value` (a double, or `length` bytes) of variable `index` into the record's output:
 // 0 formatted; 1 no context or formatter; 2 index outside the variables; 3 the host failed.
-int32_t QKFormatToPLX(const FormatContext *context, FormatRecord *record, int32_t index,
-                      const void *value, int32_t length);
+int32_t QKFormatToPLX(const FormatContext* context, FormatRecord* record, int32_t index,
+                      const void* value, int32_t length);

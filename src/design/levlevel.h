@@ -84,13 +84,13 @@ int32_t zlevad1(void* tag, LevelizeContext* context, LevDesign* design, LevelNod
 // fetch, filter and completeness (true when the observation takes part); whether a value
 // of a variable is passed over; the frequency a level gets; the representative-value rule
 // of numeric levels (the smaller, a missing value the smallest); the numeric ranges.
-bool levTakeObservation(LevelizeContext *context, LevDesign *design);
-bool levSkipsValue(const LevVariable &variable, const LevDesign *design, bool present);
-int64_t levFrequency(const LevDesign *design, double frequency);
+bool levTakeObservation(LevelizeContext* context, LevDesign* design);
+bool levSkipsValue(const LevVariable& variable, const LevDesign* design, bool present);
+int64_t levFrequency(const LevDesign* design, double frequency);
 bool levSmallerNumber(double now, double kept);
-void levUpdateRange(LevelizeContext *context, const LevDesign *design);
+void levUpdateRange(LevelizeContext* context, const LevDesign* design);
 // Empties what a pass collected (levels and ranges), for a pass done again.
-void levRestartPass(LevelizeContext *context, const LevDesign *design);
+void levRestartPass(LevelizeContext* context, const LevDesign* design);
 // Builds the level arrays of CLASS variable `index` in `pool`; returns the level count.
 int32_t zlevlls(QkPool* pool, LevelizeContext* context, LevDesign* design, int32_t index,
                 char*** valuesOut);

@@ -20,8 +20,8 @@ int32_t zlevLenLevelLabel(const LevDesign* design, const LevEffect* effect, cons
 // The CLASS values of a parameter's level combination: per CLASS variable of the effect, its
 // level's text into texts[variable] (widths[variable] bytes, blank-padded; skipped when
 // null) or its numeric value into values[variable].
-void zlevEfClassLevelTrue(const LevDesign *design, const LevEffect *effect, const int32_t *levels,
-                          char *const *texts, const int32_t *widths, double *values);
+void zlevEfClassLevelTrue(const LevDesign* design, const LevEffect* effect, const int32_t* levels,
+                          char* const* texts, const int32_t* widths, double* values);
 void FindYonClass(LevRegContext* context);
 void zlevEfMeans(LevRegContext* context, const double* sums, double* out, const double* divisor,
                  double scale);

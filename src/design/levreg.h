@@ -49,10 +49,10 @@ struct LevFitEntry;
 // length, the optional column map, how the cross products are swept, the fetchers and the
 // six fit callbacks.
 struct LevFitBlock {
-  LevFitEntry *cache; // null when empty
+  LevFitEntry* cache; // null when empty
   double* responses;
   int32_t responseCount;
-  int32_t *columnMap;  // per design column its 0-based position, negative to leave it out
+  int32_t* columnMap;  // per design column its 0-based position, negative to leave it out
   int32_t fittedCount; // p, set by the cross-products builder
   int64_t yWord, wWord;
   uint16_t flags;         // 1 sweep the cached cross products in place; 2 use `tolerance`
@@ -77,7 +77,7 @@ struct LevRegContext {
   LevVariable* extraResponse2;   // missing value: row status 0x04
   int32_t weightCount;
   LevDesign* design;
-  LevelizeThreadControl *threads; // the workers of the threaded passes (levthread.h), or null
+  LevelizeThreadControl* threads; // the workers of the threaded passes (levthread.h), or null
   int32_t reservedCount;
   int32_t largestLevelCount;
   int32_t* levelIndex;       // [CLASS variable count]

@@ -16,12 +16,12 @@
 
 namespace {
 
-bool fullRank(const LevDesign *d) { return (d->designFlags & kLevFlagNonGlm) != 0; }
+bool fullRank(const LevDesign* d) { return (d->designFlags & kLevFlagNonGlm) != 0; }
 
 // The block of one CLASS variable at level L: an indicator column per level under GLM, the
 // coding row of L under a full-rank coding. A missing level (L < 0) leaves the block 0.
 // Returns the block width.
-int32_t classBlock(const LevDesign *d, const LevVariable &v, int32_t L, double *out) {
+int32_t classBlock(const LevDesign* d, const LevVariable& v, int32_t L, double* out) {
   const int32_t q = v.levelCount;
   if (!fullRank(d)) {
     if (L >= 0 && L < q)
@@ -33,7 +33,7 @@ int32_t classBlock(const LevDesign *d, const LevVariable &v, int32_t L, double *
   return q > 0 ? q - 1 : 0;
 }
 
-void multimemberColumns(LevRegContext *ctx, LevEftVar &ev) {
+void multimemberColumns(LevRegContext* ctx, LevEftVar& ev) {
   double total = 0;
   for (int32_t i = 0; i < ev.classCount; ++i) {
     const int32_t L = ctx->levelIndex[ev.classes[i]];
@@ -55,20 +55,20 @@ void multimemberColumns(LevRegContext *ctx, LevEftVar &ev) {
     ev.values[k] *= scale;
 }
 
-void collectionColumns(LevRegContext *ctx, LevEftVar &ev) {
-  const LevDesign *d = ctx->design;
-  double *out = ev.values;
+void collectionColumns(LevRegContext* ctx, LevEftVar& ev) {
+  const LevDesign* d = ctx->design;
+  double* out = ev.values;
   for (int32_t j = 0; j < ev.numericCount; ++j)
     *out++ = ctx->numeric[ev.numeric[j]];
   for (int32_t j = 0; j < ev.classCount; ++j) {
-    const LevVariable &v = d->classes[ev.classes[j]];
+    const LevVariable& v = d->classes[ev.classes[j]];
     out += classBlock(d, v, ctx->levelIndex[ev.classes[j]], out);
   }
 }
 
 // The truncated powers (x - k_j)^p_j for x above k_j, the power dropping by one for every
 // repeat of a knot.
-void truncatedPowers(const double *knots, int32_t n, int32_t degree, double x, double *out,
+void truncatedPowers(const double* knots, int32_t n, int32_t degree, double x, double* out,
                      int32_t first, int32_t last) {
   int32_t p = degree;
   for (int32_t j = 0; j < n; ++j) {
@@ -82,9 +82,9 @@ void truncatedPowers(const double *knots, int32_t n, int32_t degree, double x, d
 
 double cubePlus(double x, double t) { return x > t ? (x - t) * (x - t) * (x - t) : 0.0; }
 
-void splineColumns(LevRegContext *ctx, LevEftVar &ev) {
-  const SplineInfo &s = *ev.spline;
-  double *out = ev.values;
+void splineColumns(LevRegContext* ctx, LevEftVar& ev) {
+  const SplineInfo& s = *ev.spline;
+  double* out = ev.values;
   for (int32_t j = 0; j < ev.numericCount; ++j) {
     const double x = ctx->numeric[ev.numeric[j]];
     if (s.basis == SB_BSPLINE)
@@ -96,7 +96,7 @@ void splineColumns(LevRegContext *ctx, LevEftVar &ev) {
 }
 
 // The standardised value of polynomial variable i.
-double standardised(const PolyInfo &p, int32_t i, double x) {
+double standardised(const PolyInfo& p, int32_t i, double x) {
   if (isHostMissing(x))
     return x;
   switch (p.standardize) {
@@ -113,8 +113,8 @@ double standardised(const PolyInfo &p, int32_t i, double x) {
 
 // Every term of the polynomial: a term of degree k whose variables are (i, rest...) is s_i
 // times the value of the term (rest...), so the products build from the last variable.
-void polynomialColumns(LevRegContext *ctx, LevEftVar &ev) {
-  const PolyInfo &p = *ev.poly;
+void polynomialColumns(LevRegContext* ctx, LevEftVar& ev) {
+  const PolyInfo& p = *ev.poly;
   const int32_t m = p.nVariables;
   std::vector<double> s(static_cast<size_t>(m));
   for (int32_t i = 0; i < m; ++i)
@@ -125,7 +125,7 @@ void polynomialColumns(LevRegContext *ctx, LevEftVar &ev) {
         return i;
     return 0;
   };
-  const int32_t *term = p.termList;
+  const int32_t* term = p.termList;
   int32_t t = 0;
   for (int32_t k = 1; k <= p.degree; ++k)
     for (int32_t c = 0; c < p.degreeCount[k - 1]; ++c, ++t, term += k) {
@@ -138,10 +138,10 @@ void polynomialColumns(LevRegContext *ctx, LevEftVar &ev) {
     }
 }
 
-void lagColumns(LevRegContext *ctx, LevEftVar &ev) {
-  LevDesign *d = ctx->design;
-  LagSpec *lag = ev.lag;
-  const LevVariable &v = d->classes[lag->laggedVariable];
+void lagColumns(LevRegContext* ctx, LevEftVar& ev) {
+  LevDesign* d = ctx->design;
+  LagSpec* lag = ev.lag;
+  const LevVariable& v = d->classes[lag->laggedVariable];
   const int32_t period = ctx->levelIndex[lag->periodVariable];
   if (period >= lag->nlag) {
     const int32_t L = zlevGetEftLaggedLevel(ctx, lag);
@@ -157,7 +157,7 @@ void lagColumns(LevRegContext *ctx, LevEftVar &ev) {
 
 } // namespace
 
-void levBSplineColumns(const SplineInfo &s, const double *knots, int32_t K, double x, double *out) {
+void levBSplineColumns(const SplineInfo& s, const double* knots, int32_t K, double x, double* out) {
   const int32_t d = s.degree;
   std::vector<double> b(static_cast<size_t>(d) + 1), work(2 * static_cast<size_t>(d) + 2);
   int32_t left = d;
@@ -169,7 +169,7 @@ void levBSplineColumns(const SplineInfo &s, const double *knots, int32_t K, doub
   }
 }
 
-void levTPFColumns(const SplineInfo &s, const double *knots, int32_t n, double x, double *out) {
+void levTPFColumns(const SplineInfo& s, const double* knots, int32_t n, double x, double* out) {
   if (s.tpfTerms == 2)
     *out++ = 1.0;
   if (!s.natural) {
@@ -190,10 +190,10 @@ void levTPFColumns(const SplineInfo &s, const double *knots, int32_t n, double x
     out[j] = (out[j] - cubePlus(x, kn)) / (kn - knots[j]) - e;
 }
 
-int32_t zlevGetEftLaggedLevel(LevRegContext *ctx, LagSpec *lag) {
+int32_t zlevGetEftLaggedLevel(LevRegContext* ctx, LagSpec* lag) {
   if (lag->lagged != -1)
     return lag->lagged;
-  LagDesignBlock *table = &lag->design;
+  LagDesignBlock* table = &lag->design;
   if (lag->score != nullptr) {
     table = lag->score;
   } else if (lag->second != nullptr) {
@@ -207,16 +207,16 @@ int32_t zlevGetEftLaggedLevel(LevRegContext *ctx, LagSpec *lag) {
   if (table->subjectTree == nullptr) {
     g = ctx->levelIndex[lag->within[0]];
   } else {
-    auto *keys = reinterpret_cast<int32_t *>(lag->key + kLagSubjectKeyOffset);
+    auto* keys = reinterpret_cast<int32_t*>(lag->key + kLagSubjectKeyOffset);
     for (int32_t i = 0; i < lag->withinCount; ++i) {
       keys[i] = ctx->levelIndex[lag->within[i]];
       if (keys[i] < 0)
         return lag->lagged = -1;
     }
-    void *node =
+    void* node =
         ztrefdf(&table->subjectTree, lag->key, 4 * lag->withinCount, kLagSubjectKeyOffset, Compare);
     if (node != nullptr)
-      std::memcpy(&g, static_cast<char *>(node) + kLagSubjectKeyOffset + 4 * lag->withinCount, 4);
+      std::memcpy(&g, static_cast<char*>(node) + kLagSubjectKeyOffset + 4 * lag->withinCount, 4);
   }
   const int32_t p = ctx->levelIndex[lag->periodVariable];
   if (g < 0 || g >= static_cast<int32_t>(table->rowCount) || p < 0 || table->periods == nullptr)
@@ -228,14 +228,14 @@ int32_t zlevGetEftLaggedLevel(LevRegContext *ctx, LagSpec *lag) {
   return lag->lagged = table->periods[cell] - 1;
 }
 
-void zlevResetEftVarCols(LevDesign *d) {
+void zlevResetEftVarCols(LevDesign* d) {
   for (int32_t k = 0; k < d->constructedCount; ++k)
     d->constructed[k].columnsDone = 0;
 }
 
-void zlevGetEftVarCols(LevRegContext *ctx, LevEftVar *record) {
-  LevDesign *d = ctx->design;
-  LevEftVar &ev = record->continuation ? d->constructed[record->firstPartIndex] : *record;
+void zlevGetEftVarCols(LevRegContext* ctx, LevEftVar* record) {
+  LevDesign* d = ctx->design;
+  LevEftVar& ev = record->continuation ? d->constructed[record->firstPartIndex] : *record;
   if (ev.columnsDone || ev.values == nullptr)
     return;
   if (ev.valueCount > 0)
@@ -265,13 +265,13 @@ void zlevGetEftVarCols(LevRegContext *ctx, LevEftVar *record) {
   ev.columnsDone = 1;
 }
 
-void levEffectBlock(LevRegContext *ctx, int32_t e, double *block) {
-  LevDesign *d = ctx->design;
-  const LevEffect &ef = d->effects[e];
+void levEffectBlock(LevRegContext* ctx, int32_t e, double* block) {
+  LevDesign* d = ctx->design;
+  const LevEffect& ef = d->effects[e];
   int32_t B = 0;
   int32_t remaining = ef.constructedCount;
   if (ef.continuousCount == 0 && ef.allClassCount == 0 && ef.constructedCount > 0) {
-    const LevEftVar &last = d->constructed[ef.constructed[ef.constructedCount - 1]];
+    const LevEftVar& last = d->constructed[ef.constructed[ef.constructedCount - 1]];
     if (last.values != nullptr && last.columnCount > 0)
       std::memcpy(block, last.values, sizeof(double) * static_cast<size_t>(last.columnCount));
     B = last.columnCount;
@@ -281,7 +281,7 @@ void levEffectBlock(LevRegContext *ctx, int32_t e, double *block) {
     B = ef.classColumnCount;
   }
   for (int32_t k = remaining - 1; k >= 0; --k) {
-    const LevEftVar &ev = d->constructed[ef.constructed[k]];
+    const LevEftVar& ev = d->constructed[ef.constructed[k]];
     if (ev.values != nullptr && ev.columnCount != 0 && B != 0) {
       zlevEffCrossMultiply(block, B, ev.values, ev.columnCount);
       B *= ev.columnCount;
@@ -289,11 +289,11 @@ void levEffectBlock(LevRegContext *ctx, int32_t e, double *block) {
   }
 }
 
-void zlevSelectedRow(LevRegContext *ctx, const int32_t *effects, int32_t count, double *row) {
-  LevDesign *d = ctx->design;
+void zlevSelectedRow(LevRegContext* ctx, const int32_t* effects, int32_t count, double* row) {
+  LevDesign* d = ctx->design;
   zlevResetEftVarCols(d);
   for (int32_t i = 0; i < count; ++i) {
-    const LevEffect &ef = d->effects[effects[i]];
+    const LevEffect& ef = d->effects[effects[i]];
     for (int32_t k = 0; k < ef.constructedCount; ++k)
       zlevGetEftVarCols(ctx, &d->constructed[ef.constructed[k]]);
   }

@@ -16,21 +16,21 @@
 
 namespace {
 
-bool fullRank(const LevDesign *d) { return (d->designFlags & kLevFlagNonGlm) != 0; }
+bool fullRank(const LevDesign* d) { return (d->designFlags & kLevFlagNonGlm) != 0; }
 
-HostMsgArg labelOf(const LevEftVar &ev) {
+HostMsgArg labelOf(const LevEftVar& ev) {
   return ev.label != nullptr ? HostMsgArg(ev.label, ev.labelLength)
                              : HostMsgArg(ev.name, ev.nameLength);
 }
 
 // The sorted values of every variable of a PERCENTILES spline, over the usable observations
 // (with FREQ, frequencies floored and those below 1 dropped).
-void gatherPercentiles(LevRegContext *ctx, LevPercentiles &pd) {
-  LevDesign *d = ctx->design;
+void gatherPercentiles(LevRegContext* ctx, LevPercentiles& pd) {
+  LevDesign* d = ctx->design;
   pd.slotOf.assign(static_cast<size_t>(d->numericCount), -1);
   std::vector<char> marked(static_cast<size_t>(d->numericCount), 0);
   for (int32_t k = 0; k < d->constructedCount; ++k) {
-    const LevEftVar &ev = d->constructed[k];
+    const LevEftVar& ev = d->constructed[k];
     if (ev.kind == EV_SPLINE && ev.firstPart && ev.spline != nullptr &&
         ev.spline->knotMethod == KM_PERCENTILES)
       for (int32_t j = 0; j < std::max(ev.variableCount, ev.numericCount); ++j)
@@ -63,15 +63,15 @@ void gatherPercentiles(LevRegContext *ctx, LevPercentiles &pd) {
       if (const int32_t slot = pd.slotOf[static_cast<size_t>(j)]; slot >= 0)
         pd.sorted[static_cast<size_t>(slot)].push_back({ctx->numeric[j], freq});
   }
-  for (auto &values : pd.sorted)
+  for (auto& values : pd.sorted)
     std::stable_sort(values.begin(), values.end(),
-                     [](const auto &a, const auto &b) { return a.first < b.first; });
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
 }
 
 // One data pass summing the frequency-weighted deviations from the midrange and their
 // squares for the MOMENTS and WMOMENTS standardisations.
-void polynomialMoments(LevRegContext *ctx) {
-  LevDesign *d = ctx->design;
+void polynomialMoments(LevRegContext* ctx) {
+  LevDesign* d = ctx->design;
   double w = 1, f = 1;
   double frequencies = 0, observations = 0, weighted = 0;
   zlevGetInit(ctx);
@@ -90,7 +90,7 @@ void polynomialMoments(LevRegContext *ctx) {
     observations += 1;
     weighted += f * w;
     for (int which = 0; which < 2; ++which) {
-      NumericUsageBlock *b = d->usage[which];
+      NumericUsageBlock* b = d->usage[which];
       if (b == nullptr)
         continue;
       const double g = which == 0 ? f : f * w;
@@ -103,7 +103,7 @@ void polynomialMoments(LevRegContext *ctx) {
     }
   }
   for (int which = 0; which < 2; ++which)
-    if (NumericUsageBlock *b = d->usage[which]) {
+    if (NumericUsageBlock* b = d->usage[which]) {
       b->frequencySum = frequencies;
       b->observationCount = observations;
       b->weightTotal = which == 0 ? frequencies : weighted;
@@ -111,16 +111,16 @@ void polynomialMoments(LevRegContext *ctx) {
 }
 
 // Centres and scales of one polynomial: 0, or 4 after 174/70 or 174/71.
-int32_t standardisePolynomial(LevDesign *d, const LevEftVar &ev) {
-  PolyInfo &p = *ev.poly;
+int32_t standardisePolynomial(LevDesign* d, const LevEftVar& ev) {
+  PolyInfo& p = *ev.poly;
   if (p.standardize == PS_NONE)
     return 0;
-  const NumericUsageBlock *b = p.stdMethod == PM_MOMENTS    ? d->usage[0]
+  const NumericUsageBlock* b = p.stdMethod == PM_MOMENTS    ? d->usage[0]
                                : p.stdMethod == PM_WMOMENTS ? d->usage[1]
                                                             : nullptr;
   for (int32_t i = 0; i < p.nVariables; ++i) {
     const int32_t j = p.variables[i];
-    const LevVariable &v = d->numerics[j];
+    const LevVariable& v = d->numerics[j];
     if (p.stdMethod == PM_RANGE) {
       if (p.centers != nullptr)
         p.centers[i] = v.centre;
@@ -152,29 +152,29 @@ int32_t standardisePolynomial(LevDesign *d, const LevEftVar &ev) {
 
 // The union of the members' formatted levels, blank-padded to the widest member and ordered
 // by their bytes: the columns, their names and each member's level map.
-void multimemberUnion(LevRegContext *ctx, LevEftVar &ev) {
-  LevDesign *d = ctx->design;
-  QkPool *pool = levGroupPool(ctx);
+void multimemberUnion(LevRegContext* ctx, LevEftVar& ev) {
+  LevDesign* d = ctx->design;
+  QkPool* pool = levGroupPool(ctx);
   int32_t W = 0;
   for (int32_t i = 0; i < ev.classCount; ++i)
     W = std::max(W, d->classes[ev.classes[i]].levelWidth);
-  auto padded = [&](const LevVariable &v, int32_t L) {
+  auto padded = [&](const LevVariable& v, int32_t L) {
     std::string s(v.levelTexts[L], static_cast<size_t>(v.levelWidth));
     s.resize(static_cast<size_t>(W), ' ');
     return s;
   };
   std::map<std::string, int32_t> levels;
   for (int32_t i = 0; i < ev.classCount; ++i) {
-    const LevVariable &v = d->classes[ev.classes[i]];
+    const LevVariable& v = d->classes[ev.classes[i]];
     for (int32_t L = 0; L < v.levelCount; ++L)
       levels.emplace(padded(v, L), 0);
   }
   const int32_t n = static_cast<int32_t>(levels.size());
   ev.columnCount = ev.currentColumnCount = n;
-  ev.columnNames = levArray<char *>(pool, static_cast<size_t>(std::max(n, 1)));
+  ev.columnNames = levArray<char*>(pool, static_cast<size_t>(std::max(n, 1)));
   ev.columnNameLengths = levArray<int32_t>(pool, static_cast<size_t>(std::max(n, 1)));
   int32_t k = 0;
-  for (auto &[text, index] : levels) {
+  for (auto& [text, index] : levels) {
     index = k;
     const int32_t length = wzstrip(text.data(), W);
     ev.columnNames[k] = levArray<char>(pool, static_cast<size_t>(length) + 1);
@@ -183,24 +183,24 @@ void multimemberUnion(LevRegContext *ctx, LevEftVar &ev) {
     ev.maxLabelLength = std::max(ev.maxLabelLength, length);
     ++k;
   }
-  ev.memberMaps = levArray<int32_t *>(pool, static_cast<size_t>(std::max(ev.classCount, 1)));
+  ev.memberMaps = levArray<int32_t*>(pool, static_cast<size_t>(std::max(ev.classCount, 1)));
   for (int32_t i = 0; i < ev.classCount; ++i) {
-    const LevVariable &v = d->classes[ev.classes[i]];
+    const LevVariable& v = d->classes[ev.classes[i]];
     ev.memberMaps[i] = levArray<int32_t>(pool, static_cast<size_t>(std::max(v.levelCount, 1)));
     for (int32_t L = 0; L < v.levelCount; ++L)
       ev.memberMaps[i][L] = levels[padded(v, L)];
   }
 }
 
-void allocateValues(LevRegContext *ctx, LevEftVar &ev, int32_t count) {
+void allocateValues(LevRegContext* ctx, LevEftVar& ev, int32_t count) {
   ev.valueCount = count;
   ev.values = levArray<double>(levGroupPool(ctx), static_cast<size_t>(std::max(count, 1)));
 }
 
 // Knots, value array and column count of a SPLINE piece; a continuation piece takes its
 // column from the value array of the piece that placed its knots.
-int32_t setUpSpline(LevRegContext *ctx, LevEftVar &ev, const LevPercentiles &pd,
-                    LevEftVar *&placing, int32_t &following) {
+int32_t setUpSpline(LevRegContext* ctx, LevEftVar& ev, const LevPercentiles& pd,
+                    LevEftVar*& placing, int32_t& following) {
   if (ev.continuation) {
     ev.columnCount = ev.currentColumnCount = 1;
     ev.valueCount = 0;
@@ -219,9 +219,9 @@ int32_t setUpSpline(LevRegContext *ctx, LevEftVar &ev, const LevPercentiles &pd,
   return 0;
 }
 
-int32_t setUpLag(LevRegContext *ctx, LevEftVar &ev) {
-  LevDesign *d = ctx->design;
-  LagSpec &lag = *ev.lag;
+int32_t setUpLag(LevRegContext* ctx, LevEftVar& ev) {
+  LevDesign* d = ctx->design;
+  LagSpec& lag = *ev.lag;
   ev.columnCount = ev.currentColumnCount =
       d->classes[lag.laggedVariable].levelCount - (fullRank(d) ? 1 : 0);
   allocateValues(ctx, ev, ev.columnCount);
@@ -236,8 +236,8 @@ int32_t setUpLag(LevRegContext *ctx, LevEftVar &ev) {
 
 } // namespace
 
-int32_t zlevefti(LevRegContext *ctx) {
-  LevDesign *d = ctx->design;
+int32_t zlevefti(LevRegContext* ctx) {
+  LevDesign* d = ctx->design;
   if (d->constructedCount == 0)
     return 0;
   LevPercentiles percentiles;
@@ -245,10 +245,10 @@ int32_t zlevefti(LevRegContext *ctx) {
   if (d->usage[0] != nullptr || d->usage[1] != nullptr)
     polynomialMoments(ctx);
   zlevLevelizeLagWithin(ctx, d->lagListCount, d->lagList);
-  LevEftVar *placing = nullptr;
+  LevEftVar* placing = nullptr;
   int32_t following = 0;
   for (int32_t k = 0; k < d->constructedCount; ++k) {
-    LevEftVar &ev = d->constructed[k];
+    LevEftVar& ev = d->constructed[k];
     ev.columnsDone = 0;
     int32_t rc = 0;
     switch (ev.kind) {

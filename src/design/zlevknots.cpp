@@ -14,7 +14,7 @@ namespace {
 
 bool given(double v) { return !isHostMissing(v); }
 
-HostMsgArg variableName(const LevVariable &v) {
+HostMsgArg variableName(const LevVariable& v) {
   return v.var != nullptr ? HostMsgArg(v.var->name, v.var->nameLength) : HostMsgArg("");
 }
 
@@ -39,14 +39,14 @@ double startingMargin(int32_t d) {
   return e0;
 }
 
-int32_t interiorCount(const SplineInfo &s) {
+int32_t interiorCount(const SplineInfo& s) {
   if (s.knotMethod == KM_MULTISCALE && s.scale != nullptr)
     return 1 << *s.scale;
   return s.knotCount;
 }
 
 // The list knots must lie within the data: else 174/63 and the design's return code 112.
-bool listOutside(LevDesign *d, const SplineInfo &s, const LevVariable &v, double lo, double hi) {
+bool listOutside(LevDesign* d, const SplineInfo& s, const LevVariable& v, double lo, double hi) {
   if (s.knotCount > 0 && (s.knotList[0] < lo || s.knotList[s.knotCount - 1] > hi)) {
     xpmlog(174, 63, {variableName(v)});
     levRaise(d, 112);
@@ -56,8 +56,8 @@ bool listOutside(LevDesign *d, const SplineInfo &s, const LevVariable &v, double
 }
 
 // Interior knots of the methods shared by both bases into out (n values).
-void interiorKnots(const SplineInfo &s, int32_t n, double lo, double hi, const LevPercentiles *pd,
-                   int32_t numeric, double *out) {
+void interiorKnots(const SplineInfo& s, int32_t n, double lo, double hi, const LevPercentiles* pd,
+                   int32_t numeric, double* out) {
   switch (s.knotMethod) {
   case KM_EQUAL:
   case KM_MULTISCALE: {
@@ -89,8 +89,8 @@ void interiorKnots(const SplineInfo &s, int32_t n, double lo, double hi, const L
 }
 
 // The lower boundary group (d knots) of a B-spline variable.
-void lowerBoundary(const SplineInfo &s, int32_t d, int32_t n, double lo, double hi, double L,
-                   double *t) {
+void lowerBoundary(const SplineInfo& s, int32_t d, int32_t n, double lo, double hi, double L,
+                   double* t) {
   if (d == 0)
     return;
   const bool equal = (s.knotMethod == KM_EQUAL || s.knotMethod == KM_MULTISCALE) && !s.dataBoundary;
@@ -110,8 +110,8 @@ void lowerBoundary(const SplineInfo &s, int32_t d, int32_t n, double lo, double 
 }
 
 // The upper boundary group (r knots) after the n interior ones.
-void upperBoundary(const SplineInfo &s, int32_t d, int32_t r, int32_t n, double lo, double hi,
-                   double U, double *t) {
+void upperBoundary(const SplineInfo& s, int32_t d, int32_t r, int32_t n, double lo, double hi,
+                   double U, double* t) {
   const bool equal = (s.knotMethod == KM_EQUAL || s.knotMethod == KM_MULTISCALE) && !s.dataBoundary;
   if (given(s.knotMax) && s.knotMax > U) {
     if (d < 2)
@@ -135,7 +135,7 @@ void upperBoundary(const SplineInfo &s, int32_t d, int32_t r, int32_t n, double 
 
 } // namespace
 
-std::vector<double> levPercentileKnots(const std::vector<std::pair<double, double>> &sorted,
+std::vector<double> levPercentileKnots(const std::vector<std::pair<double, double>>& sorted,
                                        double count, double frequencySum, bool frequency,
                                        int32_t n) {
   std::vector<double> knots(static_cast<size_t>(n > 0 ? n : 0), hostMissing());
@@ -158,7 +158,7 @@ std::vector<double> levPercentileKnots(const std::vector<std::pair<double, doubl
     const double k = std::floor(p + kLevKnotEpsilon);
     const bool exact = std::fabs(p - k) <= kLevKnotEpsilon;
     const double j = k - 1;
-    double &knot = knots[static_cast<size_t>(i - 1)];
+    double& knot = knots[static_cast<size_t>(i - 1)];
     if (j < 0)
       knot = valueAt(0);
     else if (j > N - 1)
@@ -171,17 +171,17 @@ std::vector<double> levPercentileKnots(const std::vector<std::pair<double, doubl
   return knots;
 }
 
-int32_t zlevBSplineKnots(LevRegContext *ctx, LevEftVar *ev, const LevPercentiles *pd) {
-  LevDesign *dsg = ctx->design;
-  QkPool *pool = levGroupPool(ctx);
-  SplineInfo &s = *ev->spline;
+int32_t zlevBSplineKnots(LevRegContext* ctx, LevEftVar* ev, const LevPercentiles* pd) {
+  LevDesign* dsg = ctx->design;
+  QkPool* pool = levGroupPool(ctx);
+  SplineInfo& s = *ev->spline;
   const int32_t d = s.degree, n = interiorCount(s), r = d > 1 ? d : 1;
   s.boundaryWork = levArray<double>(pool, static_cast<size_t>(2 * d + 1));
   s.totalKnots = 0;
   const double e0 = startingMargin(d);
   int32_t K = 0;
   for (int32_t j = 0; j < ev->numericCount; ++j) {
-    const LevVariable &v = dsg->numerics[ev->numeric[j]];
+    const LevVariable& v = dsg->numerics[ev->numeric[j]];
     const double lo = v.centre - v.halfRange, hi = v.centre + v.halfRange;
     const double L = lo - margin(e0, lo, true), U = hi + margin(e0, hi, false);
     if (s.knotMethod == KM_LISTWITHBOUNDARY) {
@@ -202,7 +202,7 @@ int32_t zlevBSplineKnots(LevRegContext *ctx, LevEftVar *ev, const LevPercentiles
       K = n + d + r;
       if (s.knotMethod == KM_LIST && listOutside(dsg, s, v, lo, hi))
         return 1;
-      double *t = levArray<double>(pool, static_cast<size_t>(K));
+      double* t = levArray<double>(pool, static_cast<size_t>(K));
       lowerBoundary(s, d, n, lo, hi, L, t);
       interiorKnots(s, n, lo, hi, pd, ev->numeric[j], t + d);
       upperBoundary(s, d, r, n, lo, hi, U, t + d + n);
@@ -217,14 +217,14 @@ int32_t zlevBSplineKnots(LevRegContext *ctx, LevEftVar *ev, const LevPercentiles
   return 0;
 }
 
-int32_t zlevTPFSplineKnots(LevRegContext *ctx, LevEftVar *ev, const LevPercentiles *pd) {
-  LevDesign *dsg = ctx->design;
-  QkPool *pool = levGroupPool(ctx);
-  SplineInfo &s = *ev->spline;
+int32_t zlevTPFSplineKnots(LevRegContext* ctx, LevEftVar* ev, const LevPercentiles* pd) {
+  LevDesign* dsg = ctx->design;
+  QkPool* pool = levGroupPool(ctx);
+  SplineInfo& s = *ev->spline;
   const int32_t d = s.degree, n = s.knotCount;
   s.totalKnots = 0;
   for (int32_t j = 0; j < ev->numericCount; ++j) {
-    const LevVariable &v = dsg->numerics[ev->numeric[j]];
+    const LevVariable& v = dsg->numerics[ev->numeric[j]];
     const double lo = v.centre - v.halfRange, hi = v.centre + v.halfRange;
     if (s.knotMethod == KM_LIST) {
       if (listOutside(dsg, s, v, lo, hi))

@@ -152,14 +152,14 @@ int32_t zlevLenLevelLabel(const LevDesign* d, const LevEffect* ef, const int32_t
   return n;
 }
 
-void zlevEfClassLevelTrue(const LevDesign *d, const LevEffect *ef, const int32_t *levels,
-                          char *const *texts, const int32_t *widths, double *values) {
+void zlevEfClassLevelTrue(const LevDesign* d, const LevEffect* ef, const int32_t* levels,
+                          char* const* texts, const int32_t* widths, double* values) {
   const int32_t at0 = ef->constructedCount;
   for (int32_t j = 0; j < ef->crossedCount + ef->nestedCount; ++j) {
     const int32_t var = classAt(ef, j);
     const LevVariable& v = d->classes[var];
     const int32_t i = levels[at0 + j];
-    char *text = texts[var];
+    char* text = texts[var];
     if (prefixed(v.coding)) {
       char part[33];
       int32_t n = levLevelNamePart(&v, i, part, sizeof part, false);

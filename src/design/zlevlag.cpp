@@ -13,27 +13,27 @@ namespace {
 
 // A group node: the tree links, the WITHIN level indices as the key, then the group index
 // and an observation counter.
-size_t nodeSize(const LagSpec &lag) {
+size_t nodeSize(const LagSpec& lag) {
   return static_cast<size_t>(kLagSubjectKeyOffset) + 4 * static_cast<size_t>(lag.withinCount) + 8;
 }
-int32_t *keysOf(void *node) {
-  return reinterpret_cast<int32_t *>(static_cast<char *>(node) + kLagSubjectKeyOffset);
+int32_t* keysOf(void* node) {
+  return reinterpret_cast<int32_t*>(static_cast<char*>(node) + kLagSubjectKeyOffset);
 }
-int32_t *groupOf(void *node, const LagSpec &lag) { return keysOf(node) + lag.withinCount; }
+int32_t* groupOf(void* node, const LagSpec& lag) { return keysOf(node) + lag.withinCount; }
 
-HostMsgArg labelOf(const LevEftVar &ev) {
+HostMsgArg labelOf(const LevEftVar& ev) {
   return ev.label != nullptr ? HostMsgArg(ev.label, ev.labelLength)
                              : HostMsgArg(ev.name, ev.nameLength);
 }
 
-HostMsgArg numericName(const LevDesign *d, int32_t j) {
-  const HostVariable *v = j >= 0 ? d->numerics[j].var : nullptr;
+HostMsgArg numericName(const LevDesign* d, int32_t j) {
+  const HostVariable* v = j >= 0 ? d->numerics[j].var : nullptr;
   return v != nullptr ? HostMsgArg(v->name, v->nameLength) : HostMsgArg("");
 }
 
 // The table of the current observation: the shared one, the primary one without a
 // DESIGNROLE variable, else by the DESIGNROLE value (null when it is missing).
-LagDesignBlock *tableOf(LevRegContext *ctx, LagSpec &lag) {
+LagDesignBlock* tableOf(LevRegContext* ctx, LagSpec& lag) {
   if (lag.score != nullptr)
     return lag.score;
   if (lag.second == nullptr)
@@ -45,8 +45,8 @@ LagDesignBlock *tableOf(LevRegContext *ctx, LagSpec &lag) {
 }
 
 // Fills the key buffer with the WITHIN levels; false when one is missing.
-bool fillKey(LevRegContext *ctx, const LagSpec &lag, void *node) {
-  int32_t *keys = keysOf(node);
+bool fillKey(LevRegContext* ctx, const LagSpec& lag, void* node) {
+  int32_t* keys = keysOf(node);
   for (int32_t i = 0; i < lag.withinCount; ++i) {
     keys[i] = ctx->levelIndex[lag.within[i]];
     if (keys[i] < 0)
@@ -55,21 +55,21 @@ bool fillKey(LevRegContext *ctx, const LagSpec &lag, void *node) {
   return true;
 }
 
-void renumber(LagDesignBlock &table, const LagSpec &lag) {
+void renumber(LagDesignBlock& table, const LagSpec& lag) {
   int32_t g = 0;
-  for (void *node = ztreord(table.subjectTree); node != nullptr; node = ztreord(table.subjectTree))
+  for (void* node = ztreord(table.subjectTree); node != nullptr; node = ztreord(table.subjectTree))
     *groupOf(node, lag) = g++;
 }
 
 } // namespace
 
-void zlevLevelizeLagWithin(LevRegContext *ctx, int32_t count, LagSpec **list) {
+void zlevLevelizeLagWithin(LevRegContext* ctx, int32_t count, LagSpec** list) {
   if (count <= 0 || list == nullptr)
     return;
-  QkPool *pool = levGroupPool(ctx);
-  std::vector<void *> spare(2 * static_cast<size_t>(count), nullptr);
+  QkPool* pool = levGroupPool(ctx);
+  std::vector<void*> spare(2 * static_cast<size_t>(count), nullptr);
   for (int32_t k = 0; k < count; ++k) {
-    LagSpec &lag = *list[k];
+    LagSpec& lag = *list[k];
     lag.key = levArray<char>(pool, nodeSize(lag));
     lag.design = LagDesignBlock{};
     lag.second = nullptr;
@@ -80,17 +80,17 @@ void zlevLevelizeLagWithin(LevRegContext *ctx, int32_t count, LagSpec **list) {
   while (zlevGetNext(ctx) != 0) {
     zlevrgd(ctx, nullptr, nullptr, nullptr);
     for (int32_t k = 0; k < count; ++k) {
-      LagSpec &lag = *list[k];
-      LagDesignBlock *table = tableOf(ctx, lag);
+      LagSpec& lag = *list[k];
+      LagDesignBlock* table = tableOf(ctx, lag);
       if (table == nullptr)
         continue;
-      void *&node = spare[2 * static_cast<size_t>(k) + (table == lag.second ? 1 : 0)];
+      void*& node = spare[2 * static_cast<size_t>(k) + (table == lag.second ? 1 : 0)];
       if (node == nullptr)
         node = levArray<char>(pool, nodeSize(lag));
       if (!fillKey(ctx, lag, node))
         continue;
       *groupOf(node, lag) = static_cast<int32_t>(table->rowCount);
-      void *hit =
+      void* hit =
           ztrebdf(&table->subjectTree, node, 4 * lag.withinCount, kLagSubjectKeyOffset, Compare);
       if (hit == node) {
         table->rowCount += 1;
@@ -99,22 +99,22 @@ void zlevLevelizeLagWithin(LevRegContext *ctx, int32_t count, LagSpec **list) {
     }
   }
   for (int32_t k = 0; k < count; ++k) {
-    LagSpec &lag = *list[k];
+    LagSpec& lag = *list[k];
     renumber(lag.design, lag);
     if (lag.second != nullptr)
       renumber(*lag.second, lag);
   }
 }
 
-int32_t zlevLagDesignCreate(LevRegContext *ctx, LagSpec *lag, LevEftVar *ev) {
-  LevDesign *d = ctx->design;
-  QkPool *pool = levGroupPool(ctx);
+int32_t zlevLagDesignCreate(LevRegContext* ctx, LagSpec* lag, LevEftVar* ev) {
+  LevDesign* d = ctx->design;
+  QkPool* pool = levGroupPool(ctx);
   lag->lagged = -1;
   if (lag->withinCount == 1 && lag->score == nullptr && lag->second == nullptr) {
     lag->design.subjectTree = nullptr;
     lag->design.rowCount = static_cast<uint32_t>(d->classes[lag->within[0]].levelCount);
   }
-  LagDesignBlock *primary = lag->score != nullptr ? lag->score : &lag->design;
+  LagDesignBlock* primary = lag->score != nullptr ? lag->score : &lag->design;
   if (primary->rowCount == 0) {
     if (lag->second != nullptr)
       xpmlog(174, 83, {labelOf(*ev), numericName(d, lag->roleVariable)});
@@ -123,17 +123,17 @@ int32_t zlevLagDesignCreate(LevRegContext *ctx, LagSpec *lag, LevEftVar *ev) {
     return 5;
   }
   const size_t P = static_cast<size_t>(lag->periodCount);
-  for (LagDesignBlock *t : {primary, lag->score == nullptr ? lag->second : nullptr})
+  for (LagDesignBlock* t : {primary, lag->score == nullptr ? lag->second : nullptr})
     if (t != nullptr)
       t->periods = levArray<int32_t>(pool, std::max<size_t>(t->rowCount * P, 1));
-  const double *y = ctx->fit.responses;
+  const double* y = ctx->fit.responses;
   zlevGetInit(ctx);
   while (zlevGetNext(ctx) != 0) {
     zlevrgd(ctx, nullptr, nullptr, nullptr);
     const int32_t p = ctx->levelIndex[lag->periodVariable];
     if (p < 0)
       continue;
-    LagDesignBlock *table = primary;
+    LagDesignBlock* table = primary;
     int32_t g = -1;
     if (primary->subjectTree == nullptr) {
       g = ctx->levelIndex[lag->within[0]];
@@ -152,7 +152,7 @@ int32_t zlevLagDesignCreate(LevRegContext *ctx, LagSpec *lag, LevEftVar *ev) {
       }
       if (!fillKey(ctx, *lag, lag->key))
         continue;
-      void *node = ztrefdf(&table->subjectTree, lag->key, 4 * lag->withinCount,
+      void* node = ztrefdf(&table->subjectTree, lag->key, 4 * lag->withinCount,
                            kLagSubjectKeyOffset, Compare);
       if (node == nullptr)
         continue;
@@ -160,7 +160,7 @@ int32_t zlevLagDesignCreate(LevRegContext *ctx, LagSpec *lag, LevEftVar *ev) {
     }
     if (g < 0 || g >= static_cast<int32_t>(table->rowCount) || table->periods == nullptr)
       continue;
-    int32_t &cell = table->periods[static_cast<size_t>(g) * P + static_cast<size_t>(p)];
+    int32_t& cell = table->periods[static_cast<size_t>(g) * P + static_cast<size_t>(p)];
     if (cell != 0) {
       if (lag->second == nullptr)
         xpmlog(174, 77, {labelOf(*ev)});

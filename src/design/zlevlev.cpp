@@ -188,9 +188,9 @@ void zlevadd(void* tag, LevelizeContext* context, LevDesign* design) {
     if (zlevThreadedPass(context, design) == 0)
       return;
     levRestartPass(context, design);
-    auto *data = static_cast<HostDataSet *>(tag);
+    auto* data = static_cast<HostDataSet*>(tag);
     for (int32_t i = 0; data != nullptr && i < design->classCount; ++i) {
-      HostVariable *var = design->classes[i].var;
+      HostVariable* var = design->classes[i].var;
       if (var != nullptr && var->number > 0)
         xffile(data, 70, &var->number, 1);
     }
@@ -204,7 +204,7 @@ void zlevadd(void* tag, LevelizeContext* context, LevDesign* design) {
     zlevad1(tag, context, design, &found, &spare);
 }
 
-bool levTakeObservation(LevelizeContext *c, LevDesign *design) {
+bool levTakeObservation(LevelizeContext* c, LevDesign* design) {
   // Fetch.
   if (c->getVals != nullptr)
     callSlot(c->getVals, c, design);
@@ -234,13 +234,13 @@ bool levTakeObservation(LevelizeContext *c, LevDesign *design) {
   return true;
 }
 
-bool levSkipsValue(const LevVariable &v, const LevDesign *design, bool present) {
+bool levSkipsValue(const LevVariable& v, const LevDesign* design, bool present) {
   const bool perVariable = (levFlags(design) & kLevFlagMissingPerVar) != 0;
   const bool test = v.multimemberMember || (perVariable && !v.missing);
   return test && !present;
 }
 
-int64_t levFrequency(const LevDesign *design, double f) {
+int64_t levFrequency(const LevDesign* design, double f) {
   if (design->freqVariable == nullptr)
     return 1;
   if (isHostMissing(f) || !(f >= 1.0) || f > 9.223372036854776e18)
@@ -252,7 +252,7 @@ bool levSmallerNumber(double now, double kept) {
   return !isHostMissing(kept) && (isHostMissing(now) || now < kept);
 }
 
-void levUpdateRange(LevelizeContext *c, const LevDesign *design) {
+void levUpdateRange(LevelizeContext* c, const LevDesign* design) {
   for (int32_t j = 0; j < design->numericCount; ++j) {
     double x = c->numeric[j];
     if (isHostMissing(x))
@@ -264,8 +264,8 @@ void levUpdateRange(LevelizeContext *c, const LevDesign *design) {
   }
 }
 
-int32_t zlevad1(void *, LevelizeContext *c, LevDesign *design, LevelNode **found,
-                LevelNode **spare) {
+int32_t zlevad1(void*, LevelizeContext* c, LevDesign* design, LevelNode** found,
+                LevelNode** spare) {
   if (!levTakeObservation(c, design))
     return 0;
   // Insert.
@@ -409,7 +409,7 @@ int32_t zlevllm(void*, LevelizeContext* c, LevDesign*, int32_t index, double* ou
   return out[1] == 0.0 ? 1 : 2;
 }
 
-void levRestartPass(LevelizeContext *c, const LevDesign *design) {
+void levRestartPass(LevelizeContext* c, const LevDesign* design) {
   for (int32_t i = 0; i < design->classCount; ++i) {
     c->levelCounts[i] = 0;
     c->trees[i] = nullptr;

@@ -36,14 +36,14 @@ char* poolText(QkPool* pool, const char* text, int32_t length) {
 
 // The numbered level name ("OEFF3") or label ("OEFF 3") of level `number` under a coding
 // that numbers its levels, into out; its length as snprintf gives it.
-int numberedLevel(const char *prefix, bool label, int32_t number, char *out, size_t capacity) {
+int numberedLevel(const char* prefix, bool label, int32_t number, char* out, size_t capacity) {
   return std::snprintf(out, capacity, label ? "%s %d" : "%s%d", prefix, number);
 }
 
 } // namespace
 
 int32_t levLevelNamePart(const LevVariable* v, int32_t i, char* out, int32_t capacity, bool label) {
-  if (const char *prefix = classCodingLabelPrefix(v->coding)) {
+  if (const char* prefix = classCodingLabelPrefix(v->coding)) {
     int n = numberedLevel(prefix, label, i + 1, out, static_cast<size_t>(capacity));
     return n < capacity ? n : capacity - 1;
   }
@@ -152,15 +152,15 @@ void ensureColumnTables(LevRegContext* ctx) {
 // Keeps the composed parameter names and labels of the P design columns in the library pool
 // (the Intercept first unless there is none; a column without label text is labelled by
 // its name) and records the longest of each.
-void storeColumnTexts(LevDesign *d, QkPool *libraryPool, const EffectNameRecord *columns,
+void storeColumnTexts(LevDesign* d, QkPool* libraryPool, const EffectNameRecord* columns,
                       int32_t P) {
-  d->columnNames = levArray<char *>(libraryPool, static_cast<size_t>(P > 0 ? P : 1));
-  d->columnLabels = levArray<char *>(libraryPool, static_cast<size_t>(P > 0 ? P : 1));
+  d->columnNames = levArray<char*>(libraryPool, static_cast<size_t>(P > 0 ? P : 1));
+  d->columnLabels = levArray<char*>(libraryPool, static_cast<size_t>(P > 0 ? P : 1));
   d->longestName = d->longestLabel = 0;
   for (int32_t k = 0; k < P; ++k) {
     char name[kName];
     int32_t nameLength, labelLength;
-    const char *label;
+    const char* label;
     if (k == 0 && (d->designFlags & kLevFlagNoIntercept) == 0) {
       blankPut(name, kName, "Intercept", 9);
       label = "Intercept";
@@ -253,7 +253,7 @@ int32_t ParmName(LevRegContext* ctx) {
       ClassLevelEntry& e = entries[static_cast<size_t>(nEv + i)][k];
       blankPut(e.cls, kName, v.levelTexts[k], v.levelWidth);
       blankPut(e.label, kLabel, v.levelTexts[k], v.levelWidth);
-      if (const char *prefix = classCodingLabelPrefix(v.coding)) {
+      if (const char* prefix = classCodingLabelPrefix(v.coding)) {
         char buffer[kLabel];
         int n = numberedLevel(prefix, false, k + 1, buffer, sizeof buffer);
         blankPut(e.nameText, kName, buffer, n);

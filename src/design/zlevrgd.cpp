@@ -421,4 +421,3 @@ int32_t Compare(const void* a, const void* b, int32_t length, int32_t offset) {
   }
   return 0;
 }
-

@@ -146,7 +146,7 @@ namespace {
 
 // MULTIMEMBER members must agree on MISSING (else message 174/85 ends the run); a member
 // with MISSING is then treated as an ordinary CLASS variable.
-void checkMultimemberMissing(LevDesign *d) {
+void checkMultimemberMissing(LevDesign* d) {
   for (int32_t k = 0; k < d->constructedCount; ++k) {
     const LevEftVar& ev = d->constructed[k];
     if (ev.kind != EV_MULTIMEMBER)
@@ -165,7 +165,7 @@ void checkMultimemberMissing(LevDesign *d) {
 }
 
 // Clears the per-group numeric usage sums.
-void clearUsage(LevDesign *d) {
+void clearUsage(LevDesign* d) {
   for (NumericUsageBlock* m : d->usage)
     if (m != nullptr && d->numericCount > 0) {
       if (m->first != nullptr)
@@ -177,8 +177,8 @@ void clearUsage(LevDesign *d) {
 
 // Settles the FREQ variable and weight count, registers the observation source and finds
 // the response, weight, FREQ and extra variables again in this group's data set.
-HostDataSet *prepareSource(LevRegContext *ctx, LevReadBlock *rb) {
-  LevDesign *d = ctx->design;
+HostDataSet* prepareSource(LevRegContext* ctx, LevReadBlock* rb) {
+  LevDesign* d = ctx->design;
   if (ctx->freq != nullptr && d->freqVariable == nullptr)
     d->freqVariable = ctx->freq;
   if (ctx->weights == nullptr)
@@ -202,23 +202,23 @@ HostDataSet *prepareSource(LevRegContext *ctx, LevReadBlock *rb) {
 // The levelisation pass over the group: the CLASS levels in their order with resolved
 // reference levels, and the centre and half-range of every numeric variable. 0, or 1 when
 // no levelisation context can be made, 2 when a REF= value is no level (message 172/394).
-int32_t levelise(LevRegContext *ctx, HostDataSet *data, QkPool *pool) {
-  LevDesign *d = ctx->design;
-  LevelizeContext *lctx = zlevini(data, d);
+int32_t levelise(LevRegContext* ctx, HostDataSet* data, QkPool* pool) {
+  LevDesign* d = ctx->design;
+  LevelizeContext* lctx = zlevini(data, d);
   if (lctx == nullptr)
     return 1;
   levRegisterForwarders(ctx, lctx);
   // With workers the values are formatted by them; the serial pass reads them formatted.
   if (zlevrinit(ctx, lctx) == 0)
     for (int32_t i = 0; i < d->classCount; ++i) {
-      HostVariable *var = d->classes[i].var;
+      HostVariable* var = d->classes[i].var;
       if (var != nullptr && var->number > 0 && data != nullptr)
         xffile(data, 70, &var->number, 1);
     }
   zlevadd(data, lctx, d);
   // Reference levels: the statements' code is kept from the first group on.
   for (int32_t i = 0; i < d->classCount; ++i) {
-    LevVariable &v = d->classes[i];
+    LevVariable& v = d->classes[i];
     if (v.savedReference == 0)
       v.savedReference = v.referenceSelector;
     else
@@ -228,12 +228,12 @@ int32_t levelise(LevRegContext *ctx, HostDataSet *data, QkPool *pool) {
     ztrelst(&lctx->trees[i]);
   lctx->listed = 1;
   for (int32_t i = 0; i < d->classCount; ++i) {
-    LevVariable &v = d->classes[i];
+    LevVariable& v = d->classes[i];
     if (v.referenceSelector != -3 || lctx->levelCounts[i] == 0)
       continue;
     bool match = false;
-    for (auto *node = static_cast<LevelNode *>(lctx->trees[i]); node != nullptr && !match;
-         node = static_cast<LevelNode *>(node->links[0]))
+    for (auto* node = static_cast<LevelNode*>(lctx->trees[i]); node != nullptr && !match;
+         node = static_cast<LevelNode*>(node->links[0]))
       match = v.referenceText != nullptr &&
               levRefMatches(v.referenceText, node->formatted, v.levelWidth, v.keepJustification);
     if (!match) {
@@ -244,13 +244,13 @@ int32_t levelise(LevRegContext *ctx, HostDataSet *data, QkPool *pool) {
     }
   }
   for (int32_t i = 0; i < d->classCount; ++i) {
-    LevVariable &v = d->classes[i];
+    LevVariable& v = d->classes[i];
     v.levelCount = 0;
     if (lctx->levelCounts[i] > 0)
       v.levelCount = zlevlls(pool, lctx, d, i, &v.levelTexts);
   }
   for (int32_t j = 0; j < d->numericCount; ++j) {
-    LevVariable &v = d->numerics[j];
+    LevVariable& v = d->numerics[j];
     // A centre kept from an earlier group must not stand for this one's.
     v.centre = hostMissing();
     v.halfRange = hostMissing();
@@ -266,8 +266,8 @@ int32_t levelise(LevRegContext *ctx, HostDataSet *data, QkPool *pool) {
 }
 
 // The per-row arrays of the design context.
-void allocateRowArrays(LevRegContext *ctx, QkPool *pool) {
-  LevDesign *d = ctx->design;
+void allocateRowArrays(LevRegContext* ctx, QkPool* pool) {
+  LevDesign* d = ctx->design;
   if (d->numericCount > 0)
     ctx->numeric = levArray<double>(pool, static_cast<size_t>(d->numericCount));
   if (d->classCount > 0) {
@@ -294,7 +294,7 @@ void allocateRowArrays(LevRegContext *ctx, QkPool *pool) {
 
 // The level-label width and longest level length of every CLASS variable: the numbered
 // labels of the orthogonal codings and POLYNOMIAL, else the character levels' own lengths.
-void levelLabelWidths(LevDesign *d) {
+void levelLabelWidths(LevDesign* d) {
   for (int32_t i = 0; i < d->classCount; ++i) {
     LevVariable& v = d->classes[i];
     v.levelLabelWidth = 0;
@@ -329,8 +329,8 @@ void levelLabelWidths(LevDesign *d) {
 
 // The column tables, parameter names and labels (left to later passes under the MODEL
 // statement's flag).
-void namesAndTables(LevRegContext *ctx, QkPool *pool) {
-  LevDesign *d = ctx->design;
+void namesAndTables(LevRegContext* ctx, QkPool* pool) {
+  LevDesign* d = ctx->design;
   for (int32_t k = 0; k < d->constructedCount; ++k)
     zlevEftVarParmLevName(ctx, &d->constructed[k]);
   if ((d->designFlags & kLevFlagNonGlm) != 0)
@@ -338,7 +338,7 @@ void namesAndTables(LevRegContext *ctx, QkPool *pool) {
   int32_t largestE = 0;
   for (int32_t e = 0; e < d->effectCount; ++e)
     largestE = std::max(largestE, d->effects[e].constructedCount);
-  int32_t *strides =
+  int32_t* strides =
       largestE > 0 ? levArray<int32_t>(pool, static_cast<size_t>(largestE)) : nullptr;
   for (int32_t e = 0; e < d->effectCount; ++e)
     zlevLevelsAllOne(ctx, &d->effects[e], strides, pool);
@@ -346,8 +346,8 @@ void namesAndTables(LevRegContext *ctx, QkPool *pool) {
   if (d->parmLabelStyle == 0) {
     ParmName(ctx);
   } else {
-    d->columnNames = levArray<char *>(pool, static_cast<size_t>(d->columnCount));
-    d->columnLabels = levArray<char *>(pool, static_cast<size_t>(d->columnCount));
+    d->columnNames = levArray<char*>(pool, static_cast<size_t>(d->columnCount));
+    d->columnLabels = levArray<char*>(pool, static_cast<size_t>(d->columnCount));
     int32_t w = 0;
     for (int32_t e = 0; e < d->effectCount; ++e)
       if (d->effects[e].name != nullptr)
@@ -360,7 +360,7 @@ void namesAndTables(LevRegContext *ctx, QkPool *pool) {
 }
 
 // The fit callbacks and response buffer.
-void prepareFitBlock(LevRegContext *ctx, QkPool *pool) {
+void prepareFitBlock(LevRegContext* ctx, QkPool* pool) {
   if (ctx->fit.getY == nullptr)
     vir2g(reinterpret_cast<HostRoutine>(&FitGetY), &ctx->fit.getY);
   if (ctx->fit.getW == nullptr)
@@ -374,17 +374,17 @@ void prepareFitBlock(LevRegContext *ctx, QkPool *pool) {
 
 } // namespace
 
-int32_t zlevrgi(LevRegContext *ctx) {
-  LevDesign *d = ctx->design;
-  LevReadBlock *rb = ctx->library;
+int32_t zlevrgi(LevRegContext* ctx) {
+  LevDesign* d = ctx->design;
+  LevReadBlock* rb = ctx->library;
   if (rb != nullptr && rb->data == nullptr && ctx->words[0] != nullptr)
-    rb->data = static_cast<HostDataSet *>(ctx->words[0]);
-  QkPool *pool = levGroupPool(ctx);
+    rb->data = static_cast<HostDataSet*>(ctx->words[0]);
+  QkPool* pool = levGroupPool(ctx);
   d->libraryPool = pool;
   d->constructedReady = 0;
   checkMultimemberMissing(d);
   clearUsage(d);
-  HostDataSet *data = prepareSource(ctx, rb);
+  HostDataSet* data = prepareSource(ctx, rb);
   const bool classPending = d->classCount > 0 && d->classes[0].levelCount == 0;
   const bool numericPending = d->numericCount > 0 && d->numerics[0].levelCount == 0;
   if (classPending || numericPending) {
@@ -414,7 +414,7 @@ int32_t zlevrgi(LevRegContext *ctx) {
   // Each effect's first column and column count.
   d->columnCount = 0;
   for (int32_t e = 0; e < d->effectCount; ++e) {
-    LevEffect &ef = d->effects[e];
+    LevEffect& ef = d->effects[e];
     ef.firstColumn = d->columnCount;
     ef.columnCount = zlevedf(d, e);
     d->columnCount += ef.columnCount;

@@ -124,7 +124,7 @@ void ShellSort(char* records, int32_t n, int64_t* permutation, const char* first
 namespace {
 
 // Replaces an ORDER, reference or descending code that is out of range by its default.
-void settleCodes(LevVariable &v, const LevDesign *design, int32_t n) {
+void settleCodes(LevVariable& v, const LevDesign* design, int32_t n) {
   if (!validOrder(v.order))
     v.order = validOrder(design->orderDefault) ? design->orderDefault : 'M';
   if (v.referenceSelector != -1 && v.referenceSelector != -2 && v.referenceSelector != -3 &&
@@ -137,8 +137,8 @@ void settleCodes(LevVariable &v, const LevDesign *design, int32_t n) {
 // The sort keys of one ORDER code: key size, first and second key letters ("-" descending).
 struct SortKeys {
   int32_t keySize = 8;
-  const char *first = "L";
-  const char *second = " ";
+  const char* first = "L";
+  const char* second = " ";
 };
 
 SortKeys sortKeys(int32_t order, bool desc, bool numeric, int32_t width, int32_t charLength) {
@@ -179,12 +179,12 @@ SortKeys sortKeys(int32_t order, bool desc, bool numeric, int32_t width, int32_t
 
 // Writes the key record of level k: frequency, first appearance, internal or formatted
 // value, as the ORDER code asks.
-void fillKeyRecord(char *r, int32_t order, int32_t k, const LevelNode *node, char **values,
-                   const LevInternalValue *internal, bool numeric, int32_t width,
+void fillKeyRecord(char* r, int32_t order, int32_t k, const LevelNode* node, char** values,
+                   const LevInternalValue* internal, bool numeric, int32_t width,
                    int32_t charLength) {
   int64_t freq = node ? node->frequency : 0;
   int64_t seen = node ? node->firstAppearance : k;
-  auto putInternal = [&](char *at) {
+  auto putInternal = [&](char* at) {
     if (numeric)
       std::memcpy(at, &internal[k].value, 8);
     else
@@ -221,9 +221,9 @@ void fillKeyRecord(char *r, int32_t order, int32_t k, const LevelNode *node, cha
 
 // Puts the levels in ORDER= order (DESCENDING reverses it); the level tree's own order,
 // ascending formatted values, needs no sort.
-void sortLevels(LevelizeContext *context, LevVariable &v, int32_t index, char **values) {
+void sortLevels(LevelizeContext* context, LevVariable& v, int32_t index, char** values) {
   const int32_t n = v.levelCount;
-  auto *internal = static_cast<LevInternalValue *>(v.levelValues);
+  auto* internal = static_cast<LevInternalValue*>(v.levelValues);
   const bool numeric = v.var != nullptr && v.var->type == 1;
   const bool formatted = v.var != nullptr && v.var->formatNameLength > 0;
   int32_t order = v.order;
@@ -238,9 +238,8 @@ void sortLevels(LevelizeContext *context, LevVariable &v, int32_t index, char **
   const int32_t stride = (keys.keySize + 7) / 8 * 8;
   std::vector<char> records(static_cast<size_t>(stride) * static_cast<size_t>(n), 0);
   std::vector<int64_t> perm(static_cast<size_t>(n));
-  auto *node = static_cast<LevelNode *>(context->trees[index]);
-  for (int32_t k = 0; k < n;
-       ++k, node = node ? static_cast<LevelNode *>(node->links[0]) : nullptr) {
+  auto* node = static_cast<LevelNode*>(context->trees[index]);
+  for (int32_t k = 0; k < n; ++k, node = node ? static_cast<LevelNode*>(node->links[0]) : nullptr) {
     perm[static_cast<size_t>(k)] = k;
     fillKeyRecord(records.data() + static_cast<size_t>(k) * stride, order, k, node, values,
                   internal, numeric, v.levelWidth, charLength);
@@ -251,7 +250,7 @@ void sortLevels(LevelizeContext *context, LevVariable &v, int32_t index, char **
 
 // Turns the reference selector into a level index; a REF= value that is no level ends the
 // run after message 172/394.
-void resolveReference(LevVariable &v, char **values) {
+void resolveReference(LevVariable& v, char** values) {
   const int32_t n = v.levelCount;
   int32_t ref = v.referenceSelector;
   if (ref == -2) {
@@ -273,7 +272,7 @@ void resolveReference(LevVariable &v, char **values) {
 }
 
 // The GLM design keeps the reference level last.
-void moveReferenceLast(LevVariable &v, char **values) {
+void moveReferenceLast(LevVariable& v, char** values) {
   const int32_t n = v.levelCount, ref = v.referenceSelector;
   if (ref == n - 1 || v.keepReference)
     return;
@@ -282,17 +281,17 @@ void moveReferenceLast(LevVariable &v, char **values) {
     if (k != ref)
       perm.push_back(k);
   perm.push_back(ref);
-  permute(values, static_cast<LevInternalValue *>(v.levelValues), perm);
+  permute(values, static_cast<LevInternalValue*>(v.levelValues), perm);
 }
 
 // The raw rows (n x (n - 1)) of an orthogonal coding before centring and orthonormalising.
 // No ORTHPOLY level is missing: the CLASS reader turns MISSING off for that coding.
-std::vector<double> rawCodingRows(const LevVariable &v) {
+std::vector<double> rawCodingRows(const LevVariable& v) {
   const int32_t n = v.levelCount, w = n - 1, r = v.referenceSelector;
   const bool numeric = v.var != nullptr && v.var->type == 1;
-  const auto *internal = static_cast<const LevInternalValue *>(v.levelValues);
+  const auto* internal = static_cast<const LevInternalValue*>(v.levelValues);
   std::vector<double> A(static_cast<size_t>(n) * w, 0.0);
-  auto at = [&](int32_t i, int32_t j) -> double & { return A[static_cast<size_t>(i) * w + j]; };
+  auto at = [&](int32_t i, int32_t j) -> double& { return A[static_cast<size_t>(i) * w + j]; };
   for (int32_t i = 0; i < n; ++i) {
     switch (v.coding) {
     case CC_ORTHEFFECT:
@@ -333,7 +332,7 @@ std::vector<double> rawCodingRows(const LevVariable &v) {
 // The orthogonal coding matrix in pool: the raw rows centred, orthonormalised and scaled by
 // the square root of the level count. A matrix too large to address ends the run after
 // message 172/405.
-double *orthogonalCoding(QkPool *pool, const LevVariable &v) {
+double* orthogonalCoding(QkPool* pool, const LevVariable& v) {
   const int32_t n = v.levelCount, w = n - 1;
   if (static_cast<double>(n - 1) * n * 8.0 > 9007199254740992.0) {
     xpmlog(172, 405);
@@ -360,9 +359,9 @@ double *orthogonalCoding(QkPool *pool, const LevVariable &v) {
 
 } // namespace
 
-void zlevror(QkPool *pool, LevelizeContext *context, LevDesign *design, int32_t index,
-             char **values, int32_t) {
-  LevVariable &v = design->classes[index];
+void zlevror(QkPool* pool, LevelizeContext* context, LevDesign* design, int32_t index,
+             char** values, int32_t) {
+  LevVariable& v = design->classes[index];
   settleCodes(v, design, v.levelCount);
   sortLevels(context, v, index, values);
   resolveReference(v, values);

@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <vector>
 
-int64_t zlevNonSingRowCount(const LevDesign *d, const LevEffect *ef) {
+int64_t zlevNonSingRowCount(const LevDesign* d, const LevEffect* ef) {
   int64_t rows = 1;
   for (int32_t i = 0; i < ef->crossedCount; ++i)
     rows *= d->classes[ef->crossed[i]].levelCount - 1;
@@ -16,7 +16,7 @@ int64_t zlevNonSingRowCount(const LevDesign *d, const LevEffect *ef) {
   return ef->crossedCount + ef->nestedCount > 0 ? std::max<int64_t>(rows, 0) : 0;
 }
 
-void zlevNonSingFill(const LevDesign *d, const LevEffect *ef, int32_t *table, int32_t *scratch,
+void zlevNonSingFill(const LevDesign* d, const LevEffect* ef, int32_t* table, int32_t* scratch,
                      int32_t scratchStride, bool ordinalSkipsReference) {
   const int32_t c = ef->crossedCount, m = ef->nestedCount, K = c + m;
   std::vector<int32_t> own;
@@ -63,12 +63,12 @@ void zlevNonSingFill(const LevDesign *d, const LevEffect *ef, int32_t *table, in
   }
 }
 
-int32_t zlevLevelsNonSingOne(LevDesign *d, QkPool *pool, LevEffect *ef, int32_t *scratch) {
+int32_t zlevLevelsNonSingOne(LevDesign* d, QkPool* pool, LevEffect* ef, int32_t* scratch) {
   const int32_t K = ef->crossedCount + ef->nestedCount;
   const int64_t rows = zlevNonSingRowCount(d, ef);
   if (rows * K <= 0)
     return 0;
-  int32_t *table = levArray<int32_t>(pool, static_cast<size_t>(rows * K));
+  int32_t* table = levArray<int32_t>(pool, static_cast<size_t>(rows * K));
   zlevNonSingFill(d, ef, table, scratch, std::max(d->classCount, K), true);
   ef->nonSingularTable = table;
   return 0;

@@ -37,83 +37,83 @@ enum class Job { Levels, Effects };
 
 // A level a worker met: tree links, its statistics, then its formatted value as the key.
 struct WorkerLevel {
-  void *links[2];
+  void* links[2];
   int64_t frequency;
   int64_t first; // the smallest observation number
   double number; // representative value of a numeric variable
-  char *text;    // representative value of a character variable
+  char* text;    // representative value of a character variable
   char key[8];   // level width bytes (the node is allocated larger)
 };
 constexpr int32_t kWorkerKey = offsetof(WorkerLevel, key);
 
 struct Worker {
-  LevelizeThreadControl *control;
+  LevelizeThreadControl* control;
   int32_t index;
-  QkThread *thread;
-  QkEvent *work; // posted by the main thread to hand the buffer over
-  QkEvent *done; // posted by the worker when the buffer is finished or it failed
-  QkEvent *quit;
-  QkEvent *start;
+  QkThread* thread;
+  QkEvent* work; // posted by the main thread to hand the buffer over
+  QkEvent* done; // posted by the worker when the buffer is finished or it failed
+  QkEvent* quit;
+  QkEvent* start;
   uint32_t status;   // 0, or why the worker stopped
   int32_t mathError; // the math-error code of a fault (1..13)
   bool busy;         // main thread's view: handed over, not yet taken back
   bool failing;      // the test hook picked this buffer
   bool failed;
-  char *buffer;
+  char* buffer;
   int64_t count; // rows or entries held
-  QkPool *pool;  // this worker's levels, raw values and keys
-  QkAuxTable **raw;
-  QkAvlTree **levels;
-  QkAvlTree **effectTrees;
-  char **spareKeys;
+  QkPool* pool;  // this worker's levels, raw values and keys
+  QkAuxTable** raw;
+  QkAvlTree** levels;
+  QkAvlTree** effectTrees;
+  char** spareKeys;
 };
 
-QkHandle *kernel() { return Exported_QKHandle; }
-QkThreadServices *services() { return kernel()->threadServices(kernel()); }
+QkHandle* kernel() { return Exported_QKHandle; }
+QkThreadServices* services() { return kernel()->threadServices(kernel()); }
 
 int64_t round8(int64_t n) { return (n + 7) / 8 * 8; }
 
 } // namespace
 
 struct LevelizeThreadControl {
-  QkPool *pool; // the "Levelize pool": everything below
-  LevRegContext *owner;
-  LevDesign *design;
-  LevelizeContext *levels;
+  QkPool* pool; // the "Levelize pool": everything below
+  LevRegContext* owner;
+  LevDesign* design;
+  LevelizeContext* levels;
   int32_t workerCount;
   Job job;
   int32_t failureMessage; // 0, or the message number of a failure (43 .. 56)
   int32_t rowSize;
   int64_t capacity; // rows or entries per buffer
   int32_t freqOffset;
-  int32_t *offsets;  // per CLASS variable its slot in a row
-  int32_t *charSlot; // per CLASS variable its index among the character ones, else -1
-  int32_t *numSlot;  // per CLASS variable its index among the numeric ones, else -1
-  QkAvlExtension *avl;
-  QkAuxExtension *aux;
-  FormatContext *format;
-  Worker *workers;
+  int32_t* offsets;  // per CLASS variable its slot in a row
+  int32_t* charSlot; // per CLASS variable its index among the character ones, else -1
+  int32_t* numSlot;  // per CLASS variable its index among the numeric ones, else -1
+  QkAvlExtension* avl;
+  QkAuxExtension* aux;
+  FormatContext* format;
+  Worker* workers;
   bool threadsRunning;
   int32_t effectCount; // CLASS effects
-  int32_t *effects;    // their indices
+  int32_t* effects;    // their indices
 };
 
 namespace {
 
-void *take(LevelizeThreadControl *c, size_t bytes) {
+void* take(LevelizeThreadControl* c, size_t bytes) {
   return bytes == 0 ? nullptr : c->pool->allocate(c->pool, bytes, kQkZeroed);
 }
 
 // ---- workers --------------------------------------------------------------------------
 
-uint32_t levelizeBuffer(Worker *w);
-uint32_t treeEffects(Worker *w);
+uint32_t levelizeBuffer(Worker* w);
+uint32_t treeEffects(Worker* w);
 
-void workerMain(void *argument) {
-  auto *w = static_cast<Worker *>(argument);
-  QkThreadServices *ts = services();
+void workerMain(void* argument) {
+  auto* w = static_cast<Worker*>(argument);
+  QkThreadServices* ts = services();
   for (;;) {
-    QkEvent *events[2] = {w->quit, w->work};
+    QkEvent* events[2] = {w->quit, w->work};
     if (ts->waitAny(ts, events, 2, -1) != 1)
       break;
     uint32_t status = 0;
@@ -123,7 +123,7 @@ void workerMain(void *argument) {
     } else {
       try {
         status = w->control->job == Job::Levels ? levelizeBuffer(w) : treeEffects(w);
-      } catch (const std::bad_alloc &) {
+      } catch (const std::bad_alloc&) {
         status = kNoMemory;
       }
     }
@@ -135,10 +135,10 @@ void workerMain(void *argument) {
   }
 }
 
-bool startWorkers(LevelizeThreadControl *c) {
-  QkHandle *qk = kernel();
+bool startWorkers(LevelizeThreadControl* c) {
+  QkHandle* qk = kernel();
   for (int32_t i = 0; i < c->workerCount; ++i) {
-    Worker &w = c->workers[i];
+    Worker& w = c->workers[i];
     w.control = c;
     w.index = i;
     w.work = qk->createEvent(qk);
@@ -166,12 +166,12 @@ int32_t mathErrorMessage(int32_t code) {
 
 // Stops every worker; a failed one is reported with 174/66 (once) and the pass status with
 // 174/status, each raising the design's return code to 1012.
-void stopWorkers(LevelizeThreadControl *c) {
-  QkHandle *qk = kernel();
-  QkThreadServices *ts = services();
+void stopWorkers(LevelizeThreadControl* c) {
+  QkHandle* qk = kernel();
+  QkThreadServices* ts = services();
   bool reported = false;
   for (int32_t i = 0; c->workers != nullptr && i < c->workerCount; ++i) {
-    Worker &w = c->workers[i];
+    Worker& w = c->workers[i];
     if (c->failureMessage > 1 && w.mathError != 0)
       c->failureMessage = mathErrorMessage(w.mathError);
     if (w.thread != nullptr) {
@@ -184,7 +184,7 @@ void stopWorkers(LevelizeThreadControl *c) {
       levRaise(c->design, 1012);
       reported = true;
     }
-    for (QkEvent **e : {&w.work, &w.done, &w.quit, &w.start})
+    for (QkEvent** e : {&w.work, &w.done, &w.quit, &w.start})
       if (*e != nullptr) {
         qk->destroyEvent(qk, *e);
         *e = nullptr;
@@ -199,11 +199,11 @@ void stopWorkers(LevelizeThreadControl *c) {
 
 // Frees the trees, tables and pools of the workers, the formatter and the extensions, and
 // the control itself.
-void destroyControl(LevelizeThreadControl *c) {
+void destroyControl(LevelizeThreadControl* c) {
   if (c->threadsRunning)
     stopWorkers(c);
   for (int32_t i = 0; c->workers != nullptr && i < c->workerCount; ++i) {
-    Worker &w = c->workers[i];
+    Worker& w = c->workers[i];
     for (int32_t v = 0; v < c->design->classCount; ++v) {
       if (w.raw != nullptr && w.raw[v] != nullptr)
         w.raw[v]->destroy(w.raw[v]);
@@ -229,7 +229,7 @@ void destroyControl(LevelizeThreadControl *c) {
 
 // ---- the main thread's hand-over -------------------------------------------------------
 
-void handOver(LevelizeThreadControl *, Worker *w) {
+void handOver(LevelizeThreadControl*, Worker* w) {
   const int64_t failAt = gFailAt.load();
   w->failing = failAt > 0 && gHandedOver.fetch_add(1) + 1 == failAt;
   w->busy = true;
@@ -237,7 +237,7 @@ void handOver(LevelizeThreadControl *, Worker *w) {
 }
 
 // Takes a worker back after its done event; false when it failed (the pass status is set).
-bool takeBack(LevelizeThreadControl *c, Worker *w) {
+bool takeBack(LevelizeThreadControl* c, Worker* w) {
   services()->reset(services(), w->done);
   w->busy = false;
   w->count = 0;
@@ -251,26 +251,26 @@ bool takeBack(LevelizeThreadControl *c, Worker *w) {
 
 // An idle worker for the next buffer, waiting for one when all are busy; null after a
 // failure.
-Worker *idleWorker(LevelizeThreadControl *c) {
+Worker* idleWorker(LevelizeThreadControl* c) {
   for (int32_t i = 0; i < c->workerCount; ++i)
     if (!c->workers[i].busy)
       return &c->workers[i];
-  std::vector<QkEvent *> done(static_cast<size_t>(c->workerCount));
+  std::vector<QkEvent*> done(static_cast<size_t>(c->workerCount));
   for (int32_t i = 0; i < c->workerCount; ++i)
     done[static_cast<size_t>(i)] = c->workers[i].done;
   const int32_t i = services()->waitAny(services(), done.data(), c->workerCount, -1);
-  Worker *w = &c->workers[i];
+  Worker* w = &c->workers[i];
   return takeBack(c, w) ? w : nullptr;
 }
 
 // Waits until no worker is busy; false when one failed.
-bool waitAll(LevelizeThreadControl *c) {
+bool waitAll(LevelizeThreadControl* c) {
   bool ok = true;
   for (int32_t i = 0; i < c->workerCount; ++i) {
-    Worker &w = c->workers[i];
+    Worker& w = c->workers[i];
     if (!w.busy)
       continue;
-    QkEvent *done[1] = {w.done};
+    QkEvent* done[1] = {w.done};
     services()->waitAny(services(), done, 1, -1);
     ok = takeBack(c, &w) && ok;
   }
@@ -279,7 +279,7 @@ bool waitAll(LevelizeThreadControl *c) {
 
 // Hands the current buffer over when full and returns the buffer to fill next (null after a
 // failure).
-Worker *advance(LevelizeThreadControl *c, Worker *current) {
+Worker* advance(LevelizeThreadControl* c, Worker* current) {
   if (current->count < c->capacity)
     return current;
   handOver(c, current);
@@ -288,7 +288,7 @@ Worker *advance(LevelizeThreadControl *c, Worker *current) {
 
 // Ends a pass: the last buffer, then every worker idle. False when a worker failed; the
 // workers are then stopped and reported.
-bool finishPass(LevelizeThreadControl *c, Worker *current) {
+bool finishPass(LevelizeThreadControl* c, Worker* current) {
   if (current != nullptr && current->count > 0)
     handOver(c, current);
   const bool ok = current != nullptr && waitAll(c);
@@ -305,12 +305,12 @@ bool finishPass(LevelizeThreadControl *c, Worker *current) {
 
 namespace {
 
-bool isNumericVar(const LevVariable &v) { return v.var != nullptr && v.var->type == 1; }
+bool isNumericVar(const LevVariable& v) { return v.var != nullptr && v.var->type == 1; }
 
 // Row layout, and rows per buffer: all workers' buffers within a fifth of the host's memory
 // figure (kilobytes, as the read preparation takes it), at least 20 rows.
-void layRows(LevelizeThreadControl *c) {
-  const LevDesign *d = c->design;
+void layRows(LevelizeThreadControl* c) {
+  const LevDesign* d = c->design;
   int32_t at = 8;
   c->freqOffset = -1;
   if (d->freqVariable != nullptr) {
@@ -340,22 +340,22 @@ void layRows(LevelizeThreadControl *c) {
   c->capacity = std::max<int64_t>(rows, 20);
 }
 
-bool makeWorkerStructures(LevelizeThreadControl *c) {
-  QkHandle *qk = kernel();
-  const LevDesign *d = c->design;
+bool makeWorkerStructures(LevelizeThreadControl* c) {
+  QkHandle* qk = kernel();
+  const LevDesign* d = c->design;
   for (int32_t i = 0; i < c->workerCount; ++i) {
-    Worker &w = c->workers[i];
+    Worker& w = c->workers[i];
     QkPoolAttributes attrs{1, 0, {0, 0}};
     w.pool = qk->createPool(qk, &attrs, nullptr, "Levelize worker pool");
-    w.raw = static_cast<QkAuxTable **>(take(c, sizeof(void *) * size_t(d->classCount)));
-    w.levels = static_cast<QkAvlTree **>(take(c, sizeof(void *) * size_t(d->classCount)));
-    w.buffer = static_cast<char *>(take(c, size_t(c->rowSize) * size_t(c->capacity)));
+    w.raw = static_cast<QkAuxTable**>(take(c, sizeof(void*) * size_t(d->classCount)));
+    w.levels = static_cast<QkAvlTree**>(take(c, sizeof(void*) * size_t(d->classCount)));
+    w.buffer = static_cast<char*>(take(c, size_t(c->rowSize) * size_t(c->capacity)));
     if (w.pool == nullptr || w.raw == nullptr || w.levels == nullptr || w.buffer == nullptr)
       return false;
     for (int32_t v = 0; v < d->classCount; ++v) {
       const int32_t rawSize =
           isNumericVar(d->classes[v]) ? 8 : c->levels->charInternal[c->charSlot[v]].length;
-      w.raw[v] = c->aux->createTable(c->aux, rawSize, sizeof(WorkerLevel *));
+      w.raw[v] = c->aux->createTable(c->aux, rawSize, sizeof(WorkerLevel*));
       QkAvlDescriptor desc{d->classes[v].levelWidth, kWorkerKey, QKAVL_BYTES, 0, nullptr};
       w.levels[v] = c->avl->createTree(c->avl, &desc, nullptr, nullptr);
       if (w.raw[v] == nullptr || w.levels[v] == nullptr)
@@ -365,9 +365,9 @@ bool makeWorkerStructures(LevelizeThreadControl *c) {
   return true;
 }
 
-bool makeFormatter(LevelizeThreadControl *c) {
-  const LevDesign *d = c->design;
-  std::vector<const HostVariable *> vars(static_cast<size_t>(d->classCount));
+bool makeFormatter(LevelizeThreadControl* c) {
+  const LevDesign* d = c->design;
+  std::vector<const HostVariable*> vars(static_cast<size_t>(d->classCount));
   std::vector<int32_t> widths(static_cast<size_t>(d->classCount));
   for (int32_t i = 0; i < d->classCount; ++i) {
     vars[static_cast<size_t>(i)] = d->classes[i].var;
@@ -378,19 +378,19 @@ bool makeFormatter(LevelizeThreadControl *c) {
   return c->format != nullptr;
 }
 
-LevelizeThreadControl *makeControl(LevRegContext *ctx, LevelizeContext *lctx) {
-  QkHandle *qk = kernel();
+LevelizeThreadControl* makeControl(LevRegContext* ctx, LevelizeContext* lctx) {
+  QkHandle* qk = kernel();
   QkPoolAttributes attrs{1, 0, {0, 0}};
-  QkPool *pool = qk->createPool(qk, &attrs, nullptr, "Levelize pool");
+  QkPool* pool = qk->createPool(qk, &attrs, nullptr, "Levelize pool");
   if (pool == nullptr)
     return nullptr;
-  auto *c = static_cast<LevelizeThreadControl *>(
+  auto* c = static_cast<LevelizeThreadControl*>(
       pool->allocate(pool, sizeof(LevelizeThreadControl), kQkZeroed));
   if (c == nullptr) {
     pool->destroy(pool);
     return nullptr;
   }
-  LevDesign *d = ctx->design;
+  LevDesign* d = ctx->design;
   c->pool = pool;
   c->owner = ctx;
   c->design = d;
@@ -398,12 +398,12 @@ LevelizeThreadControl *makeControl(LevRegContext *ctx, LevelizeContext *lctx) {
   c->workerCount = ctx->workerCount;
   ctx->threads = c;
   const size_t nc = static_cast<size_t>(d->classCount);
-  c->offsets = static_cast<int32_t *>(take(c, sizeof(int32_t) * nc));
-  c->charSlot = static_cast<int32_t *>(take(c, sizeof(int32_t) * nc));
-  c->numSlot = static_cast<int32_t *>(take(c, sizeof(int32_t) * nc));
-  c->workers = static_cast<Worker *>(take(c, sizeof(Worker) * size_t(c->workerCount)));
-  c->avl = reinterpret_cast<QkAvlExtension *>(qkLoadByName(kernel(), "qkavlt"));
-  c->aux = reinterpret_cast<QkAuxExtension *>(qkLoadByName(kernel(), "qkaux"));
+  c->offsets = static_cast<int32_t*>(take(c, sizeof(int32_t) * nc));
+  c->charSlot = static_cast<int32_t*>(take(c, sizeof(int32_t) * nc));
+  c->numSlot = static_cast<int32_t*>(take(c, sizeof(int32_t) * nc));
+  c->workers = static_cast<Worker*>(take(c, sizeof(Worker) * size_t(c->workerCount)));
+  c->avl = reinterpret_cast<QkAvlExtension*>(qkLoadByName(kernel(), "qkavlt"));
+  c->aux = reinterpret_cast<QkAuxExtension*>(qkLoadByName(kernel(), "qkaux"));
   bool ok = c->offsets != nullptr && c->charSlot != nullptr && c->numSlot != nullptr &&
             c->workers != nullptr && c->avl != nullptr && c->aux != nullptr;
   if (ok) {
@@ -418,9 +418,9 @@ LevelizeThreadControl *makeControl(LevRegContext *ctx, LevelizeContext *lctx) {
 }
 
 // Packs the current observation's raw CLASS values and frequency into the next row.
-void pack(LevelizeThreadControl *c, Worker *w, int64_t observation) {
-  const LevelizeContext *l = c->levels;
-  char *row = w->buffer + w->count * c->rowSize;
+void pack(LevelizeThreadControl* c, Worker* w, int64_t observation) {
+  const LevelizeContext* l = c->levels;
+  char* row = w->buffer + w->count * c->rowSize;
   std::memcpy(row, &observation, 8);
   if (c->freqOffset >= 0)
     std::memcpy(row + c->freqOffset, &c->design->freqValue, 8);
@@ -428,7 +428,7 @@ void pack(LevelizeThreadControl *c, Worker *w, int64_t observation) {
     if (c->numSlot[i] >= 0) {
       std::memcpy(row + c->offsets[i], &l->numericInternal[c->numSlot[i]], 8);
     } else {
-      const LevCharValue &cv = l->charInternal[c->charSlot[i]];
+      const LevCharValue& cv = l->charInternal[c->charSlot[i]];
       std::memcpy(row + c->offsets[i], cv.buffer, static_cast<size_t>(cv.length));
     }
   }
@@ -437,28 +437,28 @@ void pack(LevelizeThreadControl *c, Worker *w, int64_t observation) {
 
 // The level of a raw value new to this worker: formatted, found or added in the worker's
 // level tree; a level met again keeps the smaller representative value.
-WorkerLevel *levelOfNewRaw(Worker *w, int32_t v, const char *raw, int64_t observation) {
-  LevelizeThreadControl *c = w->control;
-  const LevVariable &var = c->design->classes[v];
+WorkerLevel* levelOfNewRaw(Worker* w, int32_t v, const char* raw, int64_t observation) {
+  LevelizeThreadControl* c = w->control;
+  const LevVariable& var = c->design->classes[v];
   const bool numeric = c->numSlot[v] >= 0;
   const int32_t rawLength = numeric ? 8 : c->levels->charInternal[c->charSlot[v]].length;
-  FormatRecord *fr = &c->format->records[w->index];
+  FormatRecord* fr = &c->format->records[w->index];
   if (QKFormatToPLX(c->format, fr, v, raw, rawLength) != 0)
     return nullptr;
   const size_t nodeSize = static_cast<size_t>(kWorkerKey + round8(var.levelWidth));
-  auto *node = static_cast<WorkerLevel *>(w->pool->allocate(w->pool, nodeSize, kQkZeroed));
+  auto* node = static_cast<WorkerLevel*>(w->pool->allocate(w->pool, nodeSize, kQkZeroed));
   if (node == nullptr)
     return nullptr;
   std::memcpy(node->key, fr->out, static_cast<size_t>(var.levelWidth));
   if (!var.keepJustification)
     wzstjls(node->key, var.levelWidth, 'L', nullptr, nullptr);
-  auto *hit = static_cast<WorkerLevel *>(w->levels[v]->insert(&w->levels[v]->header, node));
+  auto* hit = static_cast<WorkerLevel*>(w->levels[v]->insert(&w->levels[v]->header, node));
   if (hit == node) {
     node->first = observation;
     if (numeric) {
       std::memcpy(&node->number, raw, 8);
     } else {
-      node->text = static_cast<char *>(w->pool->allocate(w->pool, size_t(rawLength), 0));
+      node->text = static_cast<char*>(w->pool->allocate(w->pool, size_t(rawLength), 0));
       if (node->text == nullptr)
         return nullptr;
       std::memcpy(node->text, raw, static_cast<size_t>(rawLength));
@@ -477,11 +477,11 @@ WorkerLevel *levelOfNewRaw(Worker *w, int32_t v, const char *raw, int64_t observ
   return hit;
 }
 
-uint32_t levelizeBuffer(Worker *w) {
-  LevelizeThreadControl *c = w->control;
-  const LevDesign *d = c->design;
+uint32_t levelizeBuffer(Worker* w) {
+  LevelizeThreadControl* c = w->control;
+  const LevDesign* d = c->design;
   for (int64_t r = 0; r < w->count; ++r) {
-    const char *row = w->buffer + r * c->rowSize;
+    const char* row = w->buffer + r * c->rowSize;
     int64_t observation;
     std::memcpy(&observation, row, 8);
     double f = 1.0;
@@ -491,7 +491,7 @@ uint32_t levelizeBuffer(Worker *w) {
     for (int32_t v = 0; v < d->classCount; ++v) {
       if (!c->levels->active[v])
         continue;
-      const char *raw = row + c->offsets[v];
+      const char* raw = row + c->offsets[v];
       bool present;
       if (c->numSlot[v] >= 0) {
         double x;
@@ -503,7 +503,7 @@ uint32_t levelizeBuffer(Worker *w) {
       if (levSkipsValue(d->classes[v], d, present))
         continue;
       int32_t added = 0;
-      auto **slot = static_cast<WorkerLevel **>(w->raw[v]->insert(w->raw[v], raw, &added));
+      auto** slot = static_cast<WorkerLevel**>(w->raw[v]->insert(w->raw[v], raw, &added));
       if (slot == nullptr)
         return kNoMemory;
       if (*slot == nullptr && (*slot = levelOfNewRaw(w, v, raw, observation)) == nullptr)
@@ -517,28 +517,27 @@ uint32_t levelizeBuffer(Worker *w) {
 // Merges every worker's levels (workers in order) into the level trees of the levelisation
 // context as the serial pass builds them: frequencies summed, the smaller representative
 // value kept, first appearance numbered by the first observation that showed the level.
-void mergeLevels(LevelizeThreadControl *c) {
-  LevelizeContext *l = c->levels;
-  const LevDesign *d = c->design;
+void mergeLevels(LevelizeThreadControl* c) {
+  LevelizeContext* l = c->levels;
+  const LevDesign* d = c->design;
   for (int32_t v = 0; v < d->classCount; ++v) {
-    const LevVariable &var = d->classes[v];
+    const LevVariable& var = d->classes[v];
     const bool numeric = c->numSlot[v] >= 0;
     const int32_t rawLength = numeric ? 8 : l->charInternal[c->charSlot[v]].length;
-    std::vector<LevelNode *> made;
+    std::vector<LevelNode*> made;
     l->levelCounts[v] = 0;
     for (int32_t i = 0; i < c->workerCount; ++i) {
-      QkAvlTree *t = c->workers[i].levels[v];
-      for (auto *wl = static_cast<WorkerLevel *>(t->first(&t->header)); wl != nullptr;
-           wl = static_cast<WorkerLevel *>(t->next(wl))) {
-        auto *node = static_cast<LevelNode *>(levBlock(l->pool, static_cast<size_t>(l->nodeSize)));
+      QkAvlTree* t = c->workers[i].levels[v];
+      for (auto* wl = static_cast<WorkerLevel*>(t->first(&t->header)); wl != nullptr;
+           wl = static_cast<WorkerLevel*>(t->next(wl))) {
+        auto* node = static_cast<LevelNode*>(levBlock(l->pool, static_cast<size_t>(l->nodeSize)));
         std::memcpy(node->formatted, wl->key, static_cast<size_t>(var.levelWidth));
-        auto *hit =
-            static_cast<LevelNode *>(ztrebld(&l->trees[v], node, var.levelWidth, kLevelKey));
+        auto* hit = static_cast<LevelNode*>(ztrebld(&l->trees[v], node, var.levelWidth, kLevelKey));
         if (hit == node) {
           if (numeric) {
             node->internal.number = wl->number;
           } else {
-            node->internal.text = static_cast<char *>(levBlock(l->pool, size_t(rawLength)));
+            node->internal.text = static_cast<char*>(levBlock(l->pool, size_t(rawLength)));
             std::memcpy(node->internal.text, wl->text, static_cast<size_t>(rawLength));
             node->internalLength = rawLength;
           }
@@ -555,7 +554,7 @@ void mergeLevels(LevelizeThreadControl *c) {
           std::memcpy(hit->internal.text, wl->text, static_cast<size_t>(rawLength));
       }
     }
-    std::sort(made.begin(), made.end(), [](const LevelNode *a, const LevelNode *b) {
+    std::sort(made.begin(), made.end(), [](const LevelNode* a, const LevelNode* b) {
       return a->firstAppearance < b->firstAppearance;
     });
     for (size_t k = 0; k < made.size(); ++k)
@@ -565,7 +564,7 @@ void mergeLevels(LevelizeThreadControl *c) {
 }
 
 // True when the GLM effect-level pass will want the workers after the levels.
-bool effectPassAhead(const LevDesign *d) {
+bool effectPassAhead(const LevDesign* d) {
   if ((d->designFlags & kLevFlagNonGlm) != 0)
     return false;
   for (int32_t e = 0; e < d->effectCount; ++e)
@@ -576,8 +575,8 @@ bool effectPassAhead(const LevDesign *d) {
 
 } // namespace
 
-int32_t zlevrinit(LevRegContext *ctx, LevelizeContext *lctx) {
-  LevDesign *d = ctx->design;
+int32_t zlevrinit(LevRegContext* ctx, LevelizeContext* lctx) {
+  LevDesign* d = ctx->design;
   if (!ctx->threadsAllowed || d->classCount == 0 || ctx->workerCount < 1)
     return 0;
   for (int32_t i = 0; i < d->classCount; ++i)
@@ -587,7 +586,7 @@ int32_t zlevrinit(LevRegContext *ctx, LevelizeContext *lctx) {
     destroyControl(ctx->threads);
   for (int32_t i = 0; i < d->classCount; ++i)
     levWidthCheck(&d->classes[i]);
-  LevelizeThreadControl *c = makeControl(ctx, lctx);
+  LevelizeThreadControl* c = makeControl(ctx, lctx);
   if (c == nullptr) {
     ctx->threadsAllowed = 0;
     return 0;
@@ -596,14 +595,14 @@ int32_t zlevrinit(LevRegContext *ctx, LevelizeContext *lctx) {
   return 1;
 }
 
-int32_t zlevThreadedPass(LevelizeContext *lctx, LevDesign *d) {
-  auto *c = static_cast<LevelizeThreadControl *>(lctx->threadData);
+int32_t zlevThreadedPass(LevelizeContext* lctx, LevDesign* d) {
+  auto* c = static_cast<LevelizeThreadControl*>(lctx->threadData);
   c->job = Job::Levels;
   c->failureMessage = 0;
   lctx->serial = 0;
   reinterpret_cast<LevCallbackFn>(lctx->getInit)(lctx, d);
   int64_t observation = 0;
-  Worker *current = &c->workers[0];
+  Worker* current = &c->workers[0];
   while (current != nullptr && reinterpret_cast<LevCallbackFn>(lctx->getNext)(lctx, d) != 0) {
     if (!levTakeObservation(lctx, d))
       continue;
@@ -631,30 +630,30 @@ int32_t zlevThreadedPass(LevelizeContext *lctx, LevDesign *d) {
 
 namespace {
 
-int32_t keySize(const LevEffect &ef) {
+int32_t keySize(const LevEffect& ef) {
   return static_cast<int32_t>(round8(4 * ef.allClassCount + 32));
 }
 
 // A key record of effect `e` from the worker's pool: links, then the nested and the crossed
 // level indices from byte 24.
-char *keyRecord(Worker *w, int32_t e) {
+char* keyRecord(Worker* w, int32_t e) {
   if (w->spareKeys[e] != nullptr)
     return w->spareKeys[e];
-  const LevEffect &ef = w->control->design->effects[w->control->effects[e]];
-  return w->spareKeys[e] = static_cast<char *>(w->pool->allocate(w->pool, size_t(keySize(ef)), 0));
+  const LevEffect& ef = w->control->design->effects[w->control->effects[e]];
+  return w->spareKeys[e] = static_cast<char*>(w->pool->allocate(w->pool, size_t(keySize(ef)), 0));
 }
 
-uint32_t treeEffects(Worker *w) {
-  LevelizeThreadControl *c = w->control;
-  const LevDesign *d = c->design;
+uint32_t treeEffects(Worker* w) {
+  LevelizeThreadControl* c = w->control;
+  const LevDesign* d = c->design;
   for (int64_t r = 0; r < w->count; ++r) {
-    const auto *levels = reinterpret_cast<const int32_t *>(w->buffer + r * c->rowSize);
+    const auto* levels = reinterpret_cast<const int32_t*>(w->buffer + r * c->rowSize);
     for (int32_t e = 0; e < c->effectCount; ++e) {
-      const LevEffect &ef = d->effects[c->effects[e]];
-      char *key = keyRecord(w, e);
+      const LevEffect& ef = d->effects[c->effects[e]];
+      char* key = keyRecord(w, e);
       if (key == nullptr)
         return kNoMemory;
-      auto *slots = reinterpret_cast<int32_t *>(key + kEffectKey);
+      auto* slots = reinterpret_cast<int32_t*>(key + kEffectKey);
       int32_t k = 0;
       bool negative = false;
       for (int32_t j = 0; j < ef.nestedCount; ++j)
@@ -663,7 +662,7 @@ uint32_t treeEffects(Worker *w) {
         negative = (slots[k++] = levels[ef.crossed[j]]) < 0 || negative;
       if (negative)
         continue;
-      QkAvlTree *t = w->effectTrees[e];
+      QkAvlTree* t = w->effectTrees[e];
       if (t->insert(&t->header, key) == key)
         w->spareKeys[e] = nullptr;
     }
@@ -671,9 +670,9 @@ uint32_t treeEffects(Worker *w) {
   return 0;
 }
 
-bool makeEffectStructures(LevelizeThreadControl *c) {
-  const LevDesign *d = c->design;
-  c->effects = static_cast<int32_t *>(take(c, sizeof(int32_t) * size_t(d->effectCount)));
+bool makeEffectStructures(LevelizeThreadControl* c) {
+  const LevDesign* d = c->design;
+  c->effects = static_cast<int32_t*>(take(c, sizeof(int32_t) * size_t(d->effectCount)));
   if (c->effects == nullptr)
     return false;
   c->effectCount = 0;
@@ -689,10 +688,10 @@ bool makeEffectStructures(LevelizeThreadControl *c) {
                                     kilobytes * 1024 / (5 * int64_t(c->workerCount) * c->rowSize));
   c->capacity = std::max<int64_t>(c->capacity, 20);
   for (int32_t i = 0; i < c->workerCount; ++i) {
-    Worker &w = c->workers[i];
-    w.buffer = static_cast<char *>(take(c, size_t(c->rowSize) * size_t(c->capacity)));
-    w.effectTrees = static_cast<QkAvlTree **>(take(c, sizeof(void *) * size_t(c->effectCount)));
-    w.spareKeys = static_cast<char **>(take(c, sizeof(char *) * size_t(c->effectCount)));
+    Worker& w = c->workers[i];
+    w.buffer = static_cast<char*>(take(c, size_t(c->rowSize) * size_t(c->capacity)));
+    w.effectTrees = static_cast<QkAvlTree**>(take(c, sizeof(void*) * size_t(c->effectCount)));
+    w.spareKeys = static_cast<char**>(take(c, sizeof(char*) * size_t(c->effectCount)));
     if (w.buffer == nullptr || w.effectTrees == nullptr || w.spareKeys == nullptr)
       return false;
     for (int32_t e = 0; e < c->effectCount; ++e) {
@@ -706,16 +705,16 @@ bool makeEffectStructures(LevelizeThreadControl *c) {
 }
 
 // Inserts every worker's keys (workers in order) into the effects' trees of the serial pass.
-void mergeEffects(LevelizeThreadControl *c, void **roots, QkPool *temp) {
-  LevDesign *d = c->design;
+void mergeEffects(LevelizeThreadControl* c, void** roots, QkPool* temp) {
+  LevDesign* d = c->design;
   for (int32_t e = 0; e < c->effectCount; ++e) {
-    LevEffect &ef = d->effects[c->effects[e]];
+    LevEffect& ef = d->effects[c->effects[e]];
     const int32_t n = ef.allClassCount;
-    char *spare = nullptr;
+    char* spare = nullptr;
     for (int32_t i = 0; i < c->workerCount; ++i) {
-      QkAvlTree *t = c->workers[i].effectTrees[e];
-      for (auto *rec = static_cast<char *>(t->first(&t->header)); rec != nullptr;
-           rec = static_cast<char *>(t->next(rec))) {
+      QkAvlTree* t = c->workers[i].effectTrees[e];
+      for (auto* rec = static_cast<char*>(t->first(&t->header)); rec != nullptr;
+           rec = static_cast<char*>(t->next(rec))) {
         if (spare == nullptr)
           spare = levArray<char>(temp, static_cast<size_t>(4 * n + 28));
         std::memcpy(spare + kEffectKey, rec + kEffectKey, static_cast<size_t>(4 * n));
@@ -730,8 +729,8 @@ void mergeEffects(LevelizeThreadControl *c, void **roots, QkPool *temp) {
 
 } // namespace
 
-int32_t ThreadInit(LevRegContext *ctx) {
-  LevelizeThreadControl *c = ctx->threads;
+int32_t ThreadInit(LevRegContext* ctx) {
+  LevelizeThreadControl* c = ctx->threads;
   if (c == nullptr || !ctx->threadsAllowed || !c->threadsRunning || ctx->design->classCount == 0 ||
       !effectPassAhead(ctx->design))
     return 0;
@@ -742,14 +741,14 @@ int32_t ThreadInit(LevRegContext *ctx) {
   return 1;
 }
 
-int32_t zlevThreadedEffects(LevRegContext *ctx, void **roots, QkPool *temp, double *y, double *w,
-                            double *f) {
-  LevelizeThreadControl *c = ctx->threads;
-  LevDesign *d = ctx->design;
+int32_t zlevThreadedEffects(LevRegContext* ctx, void** roots, QkPool* temp, double* y, double* w,
+                            double* f) {
+  LevelizeThreadControl* c = ctx->threads;
+  LevDesign* d = ctx->design;
   c->job = Job::Effects;
   c->failureMessage = 0;
   const bool perVariable = (levFlags(d) & kLevFlagMissingPerVar) != 0;
-  Worker *current = &c->workers[0];
+  Worker* current = &c->workers[0];
   zlevGetInit(ctx);
   while (current != nullptr && zlevGetNext(ctx) != 0) {
     const int32_t status = zlevrgd(ctx, y, w, f);
@@ -770,7 +769,7 @@ int32_t zlevThreadedEffects(LevRegContext *ctx, void **roots, QkPool *temp, doub
   return 0;
 }
 
-void CleanupEThreads(LevRegContext *ctx) {
+void CleanupEThreads(LevRegContext* ctx) {
   if (ctx->threads != nullptr)
     destroyControl(ctx->threads);
 }

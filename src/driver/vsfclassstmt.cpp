@@ -14,22 +14,22 @@
 namespace {
 
 // The CLASS record of the variable at 1-based position `pos` of the CLASS list.
-LevVariable *classRecord(LevDesign *d, const OptionSlot *classList, int32_t pos) {
+LevVariable* classRecord(LevDesign* d, const OptionSlot* classList, int32_t pos) {
   if (pos < 1 || pos > slotCount(classList, OSK_INTLIST))
     return nullptr;
   int32_t at = levClassIndex(d, classList->items.ints[pos - 1]);
   return at >= 0 ? &d->classes[at] : nullptr;
 }
 
-int32_t code(const OptionSlot *sl, int32_t i) { return -static_cast<int32_t>(slotDouble(sl, i)); }
+int32_t code(const OptionSlot* sl, int32_t i) { return -static_cast<int32_t>(slotDouble(sl, i)); }
 
 // Copies a reference value left-justified (leading blanks dropped) and terminated.
-char *referenceCopy(VsfContext *ctx, const char *text, int32_t n) {
+char* referenceCopy(VsfContext* ctx, const char* text, int32_t n) {
   while (n > 0 && *text == ' ') {
     ++text;
     --n;
   }
-  auto *p = static_cast<char *>(ctx->mainPool->allocate(ctx->mainPool, n + 1, kQkZeroed));
+  auto* p = static_cast<char*>(ctx->mainPool->allocate(ctx->mainPool, n + 1, kQkZeroed));
   if (p) {
     std::memcpy(p, text, static_cast<size_t>(n));
     p[n] = '\0';
@@ -42,10 +42,10 @@ const int32_t kOrderLetter[] = {'M', 'D', 'F', 'I'};
 // The CLASS statement's reader: the design, the statement and its CLASS variable list, with
 // the stages that set the variables' options.
 struct ClassStatementReader {
-  VsfContext *ctx;
-  ParsedStatement *first;
-  LevDesign *d;
-  const OptionSlot *classList;
+  VsfContext* ctx;
+  ParsedStatement* first;
+  LevDesign* d;
+  const OptionSlot* classList;
   int32_t nvar;
 
   // Calls fn on every CLASS variable.
@@ -55,17 +55,17 @@ struct ClassStatementReader {
   }
   // Per-variable entries: positions in slot p, values in slot v.
   template <class Fn> void perVar(int p, Fn fn) {
-    const OptionSlot *ps = stmtSlot(first, p);
+    const OptionSlot* ps = stmtSlot(first, p);
     for (int32_t i = 0; i < slotCount(ps, OSK_INTLIST); ++i)
-      if (LevVariable *v = classRecord(d, classList, ps->items.ints[i]))
+      if (LevVariable* v = classRecord(d, classList, ps->items.ints[i]))
         fn(*v, i);
   }
 
   // The codings: the statement-wide PARAM= and the per-variable ones.
   void readCodings() {
-    const OptionSlot *gParam = stmtSlot(first, 16);
-    const OptionSlot *vParamPos = stmtSlot(first, 14);
-    const OptionSlot *vParam = stmtSlot(first, 15);
+    const OptionSlot* gParam = stmtSlot(first, 16);
+    const OptionSlot* vParamPos = stmtSlot(first, 14);
+    const OptionSlot* vParam = stmtSlot(first, 15);
     int32_t nPer = slotCount(vParamPos, OSK_INTLIST);
     d->designFlags |= kLevFlagNonGlm;
     if (slotCount(gParam, OSK_DBLLIST) == 0 && nPer == 0)
@@ -80,14 +80,14 @@ struct ClassStatementReader {
         d->designFlags |= kLevFlagNonGlm;
       }
     }
-    each([&](LevVariable &v) {
+    each([&](LevVariable& v) {
       if (v.coding == CC_EFFECT)
         v.coding = d->codingDefault;
     });
     int32_t distinct = 0;
     {
       std::vector<uint8_t> seen(static_cast<size_t>(nvar), 0);
-      perVar(14, [&](LevVariable &v, int32_t i) {
+      perVar(14, [&](LevVariable& v, int32_t i) {
         v.coding = static_cast<ClassCoding>(code(vParam, i));
         size_t at = static_cast<size_t>(&v - d->classes);
         if (!seen[at]++)
@@ -103,7 +103,7 @@ struct ClassStatementReader {
 
   // ORDER= for all variables and per variable.
   void readOrders() {
-    const OptionSlot *gOrder = stmtSlot(first, 19);
+    const OptionSlot* gOrder = stmtSlot(first, 19);
     for (int32_t i = 0; i < slotCount(gOrder, OSK_DBLLIST); ++i) {
       int32_t c = code(gOrder, i);
       if (c >= 0 && c <= 3)
@@ -112,9 +112,9 @@ struct ClassStatementReader {
     if (d->orderDefault != 'M' && d->orderDefault != 'D' && d->orderDefault != 'F' &&
         d->orderDefault != 'I')
       d->orderDefault = 'M';
-    each([&](LevVariable &v) { v.order = d->orderDefault; });
-    const OptionSlot *vOrder = stmtSlot(first, 18);
-    perVar(17, [&](LevVariable &v, int32_t i) {
+    each([&](LevVariable& v) { v.order = d->orderDefault; });
+    const OptionSlot* vOrder = stmtSlot(first, 18);
+    perVar(17, [&](LevVariable& v, int32_t i) {
       int32_t c = code(vOrder, i);
       if (c >= 0 && c <= 3)
         v.order = kOrderLetter[c];
@@ -123,25 +123,25 @@ struct ClassStatementReader {
 
   // REF= for all variables and per variable.
   void readReferenceLevels() {
-    const OptionSlot *gRef = stmtSlot(first, 23);
+    const OptionSlot* gRef = stmtSlot(first, 23);
     for (int32_t i = 0; i < slotCount(gRef, OSK_DBLLIST); ++i)
       d->referenceDefault = static_cast<int32_t>(slotDouble(gRef, i)); // -1 FIRST, -2 LAST
-    each([&](LevVariable &v) { v.referenceSelector = d->referenceDefault; });
-    const OptionSlot *vRef = stmtSlot(first, 21);
-    const OptionSlot *refValues = stmtSlot(first, 22);
+    each([&](LevVariable& v) { v.referenceSelector = d->referenceDefault; });
+    const OptionSlot* vRef = stmtSlot(first, 21);
+    const OptionSlot* refValues = stmtSlot(first, 22);
     int32_t nextValue = 0;
-    perVar(20, [&](LevVariable &v, int32_t i) {
+    perVar(20, [&](LevVariable& v, int32_t i) {
       int32_t c = i < slotCount(vRef, OSK_DBLLIST) ? static_cast<int32_t>(slotDouble(vRef, i)) : 0;
       if (c == -1 || c == -2) {
         v.referenceSelector = c;
       } else if (c == -3 || (c == 0 && v.referenceSelector == -3)) {
         int32_t n = 0;
-        const char *text = slotTextAt(refValues, nextValue++, &n);
+        const char* text = slotTextAt(refValues, nextValue++, &n);
         v.referenceSelector = -3;
         v.referenceText = text ? referenceCopy(ctx, text, n) : nullptr;
       }
     });
-    each([&](LevVariable &v) {
+    each([&](LevVariable& v) {
       if (v.coding == CC_ORDINAL)
         v.referenceSelector = -1;
     });
@@ -151,32 +151,32 @@ struct ClassStatementReader {
   void readDescending() {
     if (stmtSlot(first, 26))
       d->descendingDefault = 1;
-    each([&](LevVariable &v) { v.descending = d->descendingDefault; });
-    perVar(24, [&](LevVariable &v, int32_t) { v.descending = 1; });
+    each([&](LevVariable& v) { v.descending = d->descendingDefault; });
+    perVar(24, [&](LevVariable& v, int32_t) { v.descending = 1; });
   }
 
   // SPLIT for all variables and per variable.
   void readSplit() {
-    VsfClassSettings &cs = ctx->stmt.cls;
+    VsfClassSettings& cs = ctx->stmt.cls;
     cs.splitAll = stmtFlag(first, 42);
     cs.splitCount = slotCount(stmtSlot(first, 43), OSK_INTLIST);
     cs.splitAny = cs.splitAll || cs.splitCount > 0;
     ctx->options.split = cs.splitAny;
-    each([&](LevVariable &v) { v.split = cs.splitAll; });
-    perVar(43, [&](LevVariable &v, int32_t) { v.split = 1; });
+    each([&](LevVariable& v) { v.split = cs.splitAll; });
+    perVar(43, [&](LevVariable& v, int32_t) { v.split = 1; });
   }
 
   // CPREFIX= and LPREFIX=.
   void readPrefixes() {
-    auto prefix = [&](int gSlot, int posSlot, int valSlot, int32_t &dflt,
+    auto prefix = [&](int gSlot, int posSlot, int valSlot, int32_t& dflt,
                       int32_t LevVariable::*field, int32_t message) {
-      const OptionSlot *g = stmtSlot(first, gSlot);
+      const OptionSlot* g = stmtSlot(first, gSlot);
       int32_t ng = slotCount(g, OSK_DBLLIST);
       dflt = ng ? static_cast<int32_t>(slotDouble(g, ng - 1)) : -1;
-      each([&](LevVariable &v) { v.*field = dflt; });
-      const OptionSlot *vals = stmtSlot(first, valSlot);
+      each([&](LevVariable& v) { v.*field = dflt; });
+      const OptionSlot* vals = stmtSlot(first, valSlot);
       int32_t nper = 0;
-      perVar(posSlot, [&](LevVariable &v, int32_t i) {
+      perVar(posSlot, [&](LevVariable& v, int32_t i) {
         v.*field = static_cast<int32_t>(slotDouble(vals, i));
         ++nper;
       });
@@ -194,10 +194,10 @@ struct ClassStatementReader {
   void readMissing() {
     if (stmtSlot(first, 35))
       d->missingDefault = 1;
-    each([&](LevVariable &v) { v.missing = d->missingDefault; });
-    perVar(33, [&](LevVariable &v, int32_t) { v.missing = 1; });
+    each([&](LevVariable& v) { v.missing = d->missingDefault; });
+    perVar(33, [&](LevVariable& v, int32_t) { v.missing = 1; });
     bool cleared = false;
-    each([&](LevVariable &v) {
+    each([&](LevVariable& v) {
       if (v.missing && (v.coding == CC_POLYNOMIAL || v.coding == CC_ORTHPOLY)) {
         v.missing = 0;
         cleared = true;
@@ -211,11 +211,11 @@ struct ClassStatementReader {
   // DELIMITER= keeps the blank (message 204), a longer one uses its first character (message
   // 203).
   void readDelimiter() {
-    VsfClassSettings &cs = ctx->stmt.cls;
+    VsfClassSettings& cs = ctx->stmt.cls;
     cs.showCoding = stmtFlag(first, 41);
-    const OptionSlot *delim = stmtSlot(first, 37);
+    const OptionSlot* delim = stmtSlot(first, 37);
     int32_t n = 0;
-    const char *text = slotLastText(delim, &n);
+    const char* text = slotLastText(delim, &n);
     char c = ' ';
     if (delim && n == 0)
       xpmlog(848, 204);
@@ -230,8 +230,8 @@ struct ClassStatementReader {
 
 } // namespace
 
-void parse_class(VsfContext *ctx, ParsedStatement *first) {
-  LevDesign *d = ctx->design.design;
+void parse_class(VsfContext* ctx, ParsedStatement* first) {
+  LevDesign* d = ctx->design.design;
   if (!d || !first)
     return;
   ClassStatementReader r{ctx, first, d, stmtSlot(first, 2), d->classCount};

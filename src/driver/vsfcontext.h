@@ -20,15 +20,15 @@ struct PostFitBridge;
 struct VsfResampling;
 
 struct VsfContext {
-  int32_t returnCode;            // the run's return code: only ever raised
-  HostDataSet* data;             // DATA= (advanced by the BY-group service)
-  HostByHandle* byHandle;        //    its BY-group state
-  LevRegContext design;          // the design and its library
-  PostFitBridge* postFit;        // the post-fit statements' bridge, or null
-  VsfModel model;                // the fit of the current BY group
-  VsfScratch scratch;            // per-group scratch
-  VsfResampling* resampling;     // model averaging's resamplers, or null
-  QkPool* mainPool;              // pools: the run's, the BY group's, pages, steps, graphs
+  int32_t returnCode;        // the run's return code: only ever raised
+  HostDataSet* data;         // DATA= (advanced by the BY-group service)
+  HostByHandle* byHandle;    //    its BY-group state
+  LevRegContext design;      // the design and its library
+  PostFitBridge* postFit;    // the post-fit statements' bridge, or null
+  VsfModel model;            // the fit of the current BY group
+  VsfScratch scratch;        // per-group scratch
+  VsfResampling* resampling; // model averaging's resamplers, or null
+  QkPool* mainPool;          // pools: the run's, the BY group's, pages, steps, graphs
   QkPool* byPool;
   QkPool* pagePool;
   QkPool* stepPool;
@@ -43,31 +43,31 @@ struct VsfContext {
   double printStart;
   double printTime; // table printers (an inner printer is not counted again)
   double graphTime;
-  double fitStart;               // the last BY group's fit time
-  double fitTime;                // the fit of every BY group
-  double resultsStart;           // the last BY group's names and tables time
-  double resultsTime;            // names, tables and graphs, and the rest of the run
-  double averageTime;            // the model-averaging summary
-  double scoreTime;              // scoring
-  double macroTime;              // macro variables
-  int32_t printDepth;            // table printers running (nested ones inside the first)
-  int32_t largestColumnCount;    // the largest design column count of any BY group so far
-  QkExtensionSet exts;           // the host extensions in use
-  VsfModelOptions options;       // MODEL and procedure options
-  VsfPerfBlock perf;             // PERFORMANCE: threads, details, timing
-  HostDataSet* inest;            // INEST= (adaptive weights), or null
-  VsfBagVec bags;                // the observation bags of the reading pass
-  VsfDataSettings dataSettings;  // what the reading pass reads: the run's options once, the
-                                 // BY group's design each group (vsfdesignsource.cpp)
-  uint8_t dataSettingsReady;     // dataSettings holds the run's options
-  ThreadPuddle puddle;           // the worker threads
-  VsfScoreSpec* scores;          // the SCORE statements
+  double fitStart;              // the last BY group's fit time
+  double fitTime;               // the fit of every BY group
+  double resultsStart;          // the last BY group's names and tables time
+  double resultsTime;           // names, tables and graphs, and the rest of the run
+  double averageTime;           // the model-averaging summary
+  double scoreTime;             // scoring
+  double macroTime;             // macro variables
+  int32_t printDepth;           // table printers running (nested ones inside the first)
+  int32_t largestColumnCount;   // the largest design column count of any BY group so far
+  QkExtensionSet exts;          // the host extensions in use
+  VsfModelOptions options;      // MODEL and procedure options
+  VsfPerfBlock perf;            // PERFORMANCE: threads, details, timing
+  HostDataSet* inest;           // INEST= (adaptive weights), or null
+  VsfBagVec bags;               // the observation bags of the reading pass
+  VsfDataSettings dataSettings; // what the reading pass reads: the run's options once, the
+                                // BY group's design each group (vsfdesignsource.cpp)
+  uint8_t dataSettingsReady;    // dataSettings holds the run's options
+  ThreadPuddle puddle;          // the worker threads
+  VsfScoreSpec* scores;         // the SCORE statements
   int32_t scoreCount;
-  RvqObject* outputManager;      // the output manager and the current output group
+  RvqObject* outputManager; // the output manager and the current output group
   RvqObject* outputGroup;
   RvqText* responseName;
   int16_t managerAnswer;
-  uint8_t syntaxError;           // a statement had a syntax error; then the statement counts
+  uint8_t syntaxError; // a statement had a syntax error; then the statement counts
   uint8_t modelCount;
   uint8_t classCount;
   uint8_t freqCount;
@@ -76,41 +76,41 @@ struct VsfContext {
   uint8_t outputCount;
   uint8_t performanceCount;
   uint8_t modelAverageCount;
-  uint8_t noprint;               // NOPRINT
+  uint8_t noprint; // NOPRINT
   uint8_t cleanedUp;
   uint8_t statsOnlyFull;
   uint8_t postFitAllowed;
-  int64_t workingSeed;           // the seed the current BY group draws from, and the run's seed
+  int64_t workingSeed; // the seed the current BY group draws from, and the run's seed
   int64_t seed;
-  int64_t byCount;               // BY groups processed
+  int64_t byCount; // BY groups processed
   int32_t maxMacro;
   int32_t longestEffectName;
   int32_t maxRowsPerPage;
   int32_t parameterNamesPresent;
-  VsfStatementSettings stmt;     // settings of the statement readers besides options and perf
+  VsfStatementSettings stmt;      // settings of the statement readers besides options and perf
   VsfOutputColumns outputColumns; // the OUTPUT data set's columns
-  VsfResultsState results;       // labels, optimal steps and open groups of the results
+  VsfResultsState results;        // labels, optimal steps and open groups of the results
 
   // Post-parse initialisation (vsfpostinit.cpp).
-  int32_t* hierContainedCounts;  // per model effect, from zlevhier
+  int32_t* hierContainedCounts; // per model effect, from zlevhier
   int32_t* hierContainingCounts;
   int32_t** hierContained;
   int32_t** hierContaining;
-  VsfNameRecord modelNames;      // the DATA= variables of the design
-  VsfNameRecord valNames;        // VALDATA=
-  VsfNameRecord testNames;       // TESTDATA=
-  VsfNameRecord* scoreNames;     // one per SCORE statement
-  char* roleBuffer;              // the role variable's value
+  VsfNameRecord modelNames;  // the DATA= variables of the design
+  VsfNameRecord valNames;    // VALDATA=
+  VsfNameRecord testNames;   // TESTDATA=
+  VsfNameRecord* scoreNames; // one per SCORE statement
+  char* roleBuffer;          // the role variable's value
   int32_t roleLength;
-  uint8_t testDataFlag;          // test rows can exist (TESTDATA=, roles, fractions)
-  uint8_t validateDataFlag;      // validation rows can exist
+  uint8_t testDataFlag;     // test rows can exist (TESTDATA=, roles, fractions)
+  uint8_t validateDataFlag; // validation rows can exist
   uint8_t partitionOn;
   uint8_t candidatesFlag;
   uint8_t coefPlotBit;
-  uint8_t normbAxis;             // some plot asks STEPAXIS=NORMB
+  uint8_t normbAxis; // some plot asks STEPAXIS=NORMB
   uint8_t fullBuildUsed;
-  uint8_t forcedSplit;           // SPLIT forced on every CLASS variable (LASSO-type methods)
-  uint8_t* outClassFlags;        // output flag arrays
+  uint8_t forcedSplit;    // SPLIT forced on every CLASS variable (LASSO-type methods)
+  uint8_t* outClassFlags; // output flag arrays
   uint8_t* outNumericFlags;
   uint8_t* outConstructedFlags;
   uint8_t* outEffectFlags;

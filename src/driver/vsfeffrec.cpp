@@ -59,7 +59,7 @@ const char* variableName(const LevVariable& v, int32_t* length) {
 // The label of level `level` of a split CLASS variable: the coding's numbered label, or the
 // formatted level value without trailing blanks.
 std::string levelLabel(const LevVariable& v, int32_t level) {
-  if (const char *prefix = classCodingLabelPrefix(v.coding)) {
+  if (const char* prefix = classCodingLabelPrefix(v.coding)) {
     char buffer[33];
     int n = std::snprintf(buffer, sizeof buffer, "%s%d", prefix, level + 1);
     return std::string(buffer, static_cast<size_t>(std::clamp(n, 0, 32)));

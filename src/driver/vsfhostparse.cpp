@@ -18,33 +18,33 @@
 // The driver's state while a parse runs.
 struct BridgeParseState {
   uint32_t reserved;
-  char *errorByte;      // the caller's error byte, or null
+  char* errorByte;      // the caller's error byte, or null
   uint8_t bridgeWanted; // STORE or ITEMSTORE seen (1), the caller's hook asked for it (2)
   uint8_t alreadySaved; // the statement's text is saved
-  HostParser *anchor;
-  VsfGrammar *grammar;
-  VsfContext *context;
-  BridgeParseState *previous;
-  TokenSave *save;
-  ParseHookTable *caller;
+  HostParser* anchor;
+  VsfGrammar* grammar;
+  VsfContext* context;
+  BridgeParseState* previous;
+  TokenSave* save;
+  ParseHookTable* caller;
   ParseHookTable own;
 };
 
 namespace {
 
-BridgeParseState *driverState() {
-  ParseRoot *root = hostParseRoot();
+BridgeParseState* driverState() {
+  ParseRoot* root = hostParseRoot();
   return root ? root->driverState : nullptr;
 }
 
 // Runs the caller's hook of an entry with the caller's view of the parse state.
-int32_t callerHook(BridgeParseState *st, int entry, bool after) {
+int32_t callerHook(BridgeParseState* st, int entry, bool after) {
   if (!st || !st->caller)
     return 0;
   ParseHookFn fn = after ? st->caller->entries[entry].after : st->caller->entries[entry].before;
   if (!fn)
     return 0;
-  ParseRoot *root = hostParseRoot();
+  ParseRoot* root = hostParseRoot();
   root->driverState = st->previous;
   int32_t r = fn();
   root->driverState = st;
@@ -52,8 +52,8 @@ int32_t callerHook(BridgeParseState *st, int entry, bool after) {
   return r;
 }
 
-void handOverError(BridgeParseState *st) {
-  ParseRoot *root = hostParseRoot();
+void handOverError(BridgeParseState* st) {
+  ParseRoot* root = hostParseRoot();
   if (root && root->status != 0) {
     if (st->errorByte)
       *st->errorByte = 1;
@@ -62,11 +62,11 @@ void handOverError(BridgeParseState *st) {
 }
 
 int32_t bok() {
-  BridgeParseState *st = driverState();
+  BridgeParseState* st = driverState();
   if (!st)
     return 0;
   // Every statement's text is saved as written (its keyword included).
-  const HostToken *t = xttkcur(st->anchor);
+  const HostToken* t = xttkcur(st->anchor);
   st->alreadySaved = 0;
   if (st->save)
     zttkus(st->save, t, 0, 0);
@@ -81,10 +81,10 @@ int32_t bok() {
 }
 
 int32_t aok() {
-  BridgeParseState *st = driverState();
+  BridgeParseState* st = driverState();
   if (!st)
     return 0;
-  ParseRoot *root = hostParseRoot();
+  ParseRoot* root = hostParseRoot();
   bool hadError = root && root->status != 0;
   // The caller's hook sees the error flag first (it records the syntax error), then the
   // driver hands it over to the caller's error byte.
@@ -102,10 +102,10 @@ int32_t aok() {
 // step, which carry nothing, are not saved); then the caller's hook of the entry that the
 // token names.
 int32_t brunq() {
-  BridgeParseState *st = driverState();
+  BridgeParseState* st = driverState();
   if (!st)
     return 0;
-  const HostToken *t = xttkcur(st->anchor);
+  const HostToken* t = xttkcur(st->anchor);
   const bool semicolon = t && t->length == 1 && t->text[0] == ';';
   const bool run = vsfTokenIs(t, "RUN"), quit = vsfTokenIs(t, "QUIT");
   if (st->save && (run || quit)) {
@@ -122,7 +122,7 @@ int32_t brunq() {
 }
 
 int32_t aattrib() {
-  BridgeParseState *st = driverState();
+  BridgeParseState* st = driverState();
   if (!st)
     return 0;
   int32_t r = callerHook(st, 4, true);
@@ -131,7 +131,7 @@ int32_t aattrib() {
 }
 
 int32_t bwhere() {
-  BridgeParseState *st = driverState();
+  BridgeParseState* st = driverState();
   if (st && st->save)
     zttkus(st->save, xttkcur(st->anchor), st->save->length, 0);
   return callerHook(st, 5, false);
@@ -139,17 +139,17 @@ int32_t bwhere() {
 
 // The statement names served by the sibling module; a statement asks for the bridge when its
 // name begins with one of them and its slot 1 holds the post-fit code.
-constexpr const char *kPostFitNames[] = {"TEST",       "LSMEAN",   "LSMEANS",     "SHOW",
+constexpr const char* kPostFitNames[] = {"TEST",       "LSMEAN",   "LSMEANS",     "SHOW",
                                          "SCORE",      "ESTIMATE", "LSMESTIMATE", "SLICE",
                                          "EFFECTPLOT", "CODE"};
 constexpr double kPostFitCode = 13165;
 
-bool asksForBridge(const ParsedStatement *s) {
-  const OptionSlot *slot = stmtSlot(s, 1);
+bool asksForBridge(const ParsedStatement* s) {
+  const OptionSlot* slot = stmtSlot(s, 1);
   if (slot == nullptr || slot->kind != OSK_NUMBER || isHostMissing(slot->value.number) ||
       slot->value.number != kPostFitCode)
     return false;
-  for (const char *name : kPostFitNames)
+  for (const char* name : kPostFitNames)
     if (std::strncmp(s->name, name, std::strlen(name)) == 0)
       return true;
   return false;
@@ -157,8 +157,8 @@ bool asksForBridge(const ParsedStatement *s) {
 
 // Loads the sibling module into the bridge and lets its entry routine fill the method
 // table; the entry routine sees the saved statement texts. A failure is only traced.
-void loadSibling(PostFitBridge *bridge, TokenSave *save) {
-  static constexpr const char *kModule = "qrxauxmd";
+void loadSibling(PostFitBridge* bridge, TokenSave* save) {
+  static constexpr const char* kModule = "qrxauxmd";
   if (bridge->module != nullptr) {
     xpslog("Server is already loaded: you only load once.");
     xpslog("Failed to load (null) bridge.");
@@ -181,23 +181,23 @@ void loadSibling(PostFitBridge *bridge, TokenSave *save) {
 // The bridge after a parse without error, or null when no statement asks for it. With STORE
 // the sibling's run routine checks the statements now; its failure ends the run with 1012
 // after the sibling's clean-up.
-PostFitBridge *postFitBridge(BridgeParseState *st, ParseRoot *root) {
+PostFitBridge* postFitBridge(BridgeParseState* st, ParseRoot* root) {
   if (st->bridgeWanted == 0) {
     bool wanted = false;
-    for (ParsedStatement *s = root->first; s && !wanted; s = s->next)
+    for (ParsedStatement* s = root->first; s && !wanted; s = s->next)
       wanted = asksForBridge(s);
     if (!wanted)
       return nullptr;
   }
-  auto *bridge = static_cast<PostFitBridge *>(xtalloc(sizeof(PostFitBridge), 0x3006));
+  auto* bridge = static_cast<PostFitBridge*>(xtalloc(sizeof(PostFitBridge), 0x3006));
   if (bridge == nullptr)
     xexit(1016, 0);
-  std::memset(static_cast<void *>(bridge), 0, sizeof *bridge);
+  std::memset(static_cast<void*>(bridge), 0, sizeof *bridge);
   loadSibling(bridge, st->save);
   if (st->bridgeWanted == 0)
     return bridge;
   bridge->save = st->save;
-  PostFitBridgeMethods *methods = bridge->methods;
+  PostFitBridgeMethods* methods = bridge->methods;
   if (methods == nullptr || methods->run == nullptr || methods->run(bridge, -1, nullptr) != 0) {
     if (methods != nullptr && methods->cleanup != nullptr)
       methods->cleanup(bridge, 0);
@@ -212,28 +212,28 @@ PostFitBridge *postFitBridge(BridgeParseState *st, ParseRoot *root) {
 
 } // namespace
 
-void xsparse(VsfGrammar *grammar, ParseHookTable *hooks) {
-  ParseRoot *root = hostParseRoot();
+void xsparse(VsfGrammar* grammar, ParseHookTable* hooks) {
+  ParseRoot* root = hostParseRoot();
   if (!grammar->parseAnchor)
     grammar->parseAnchor = xtanch();
   int32_t mode = (root->syntaxTrace ? 2 : 0) + (root->semanticTrace ? 1 : 0);
   xsproc(grammar, root, mode, hooks, nullptr, nullptr);
 }
 
-PostFitBridge *zxlpars(VsfContext *ctx, VsfGrammar *grammar, ParseHookTable *caller,
-                       char *errorByte) {
-  ParseRoot *root = hostParseRoot();
+PostFitBridge* zxlpars(VsfContext* ctx, VsfGrammar* grammar, ParseHookTable* caller,
+                       char* errorByte) {
+  ParseRoot* root = hostParseRoot();
   if (!root)
     return nullptr;
-  auto *st = static_cast<BridgeParseState *>(xtalloc(sizeof(BridgeParseState), 0x3006));
+  auto* st = static_cast<BridgeParseState*>(xtalloc(sizeof(BridgeParseState), 0x3006));
   if (!st)
     xexit(1016, 0);
-  std::memset(static_cast<void *>(st), 0, sizeof *st);
+  std::memset(static_cast<void*>(st), 0, sizeof *st);
   st->caller = caller;
   st->grammar = grammar;
   st->context = ctx;
   st->errorByte = errorByte;
-  st->anchor = grammar->parseAnchor ? static_cast<HostParser *>(grammar->parseAnchor) : xtanch();
+  st->anchor = grammar->parseAnchor ? static_cast<HostParser*>(grammar->parseAnchor) : xtanch();
   grammar->parseAnchor = st->anchor;
   st->previous = root->driverState;
   st->save = zttksi(st->anchor);
@@ -253,7 +253,7 @@ PostFitBridge *zxlpars(VsfContext *ctx, VsfGrammar *grammar, ParseHookTable *cal
   xsparse(grammar, &st->own);
   root->driverState = st->previous;
 
-  PostFitBridge *result = nullptr;
+  PostFitBridge* result = nullptr;
   if (errorByte && *errorByte)
     root->status = 1;
   else if (root->status == 0)

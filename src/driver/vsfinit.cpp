@@ -60,7 +60,8 @@ int32_t vsfPreInit(VsfContext* ctx) {
   if (block == nullptr)
     vsfExitError(ctx, 1);
 
-  RvqAttr create[3] = {rvqString(143, "rvq", 3), rvqString(146, "manager", 7), rvqHandle(144, nullptr)};
+  RvqAttr create[3] = {rvqString(143, "rvq", 3), rvqString(146, "manager", 7),
+                       rvqHandle(144, nullptr)};
   int32_t rc = wobmth(block, nullptr, 147, 3, create);
   if (rc < 0)
     zrvqexit(rc);

@@ -27,7 +27,7 @@ constexpr int32_t kMsgInestNoParmsRow = 9130; // set 848: a group's estimates co
 char* inestRecord(VsfContext* ctx) { return reinterpret_cast<char*>(ctx->inestValues) - 8; }
 
 // A _TYPE_ value that begins with PARMS, in any case.
-bool isParmsType(const char *type) {
+bool isParmsType(const char* type) {
   static constexpr char kParms[] = "PARMS";
   for (size_t i = 0; i + 1 < sizeof kParms; ++i)
     if (std::toupper(static_cast<unsigned char>(type[i])) != kParms[i])
@@ -47,7 +47,7 @@ void releaseReader(void* context) {
 // The _testthread switch (with the suffix "zlev") lets the design library levelise on
 // workers: twice the host's CPU count of them while THREADS is on. A missing switch leaves
 // the last setting.
-void allowLevelisationWorkers(LevRegContext *design) {
+void allowLevelisationWorkers(LevRegContext* design) {
   const int32_t allowed = ztestthread("zlev", 4);
   if (allowed >= 0)
     design->threadsAllowed = allowed != 0 ? 1 : 0;

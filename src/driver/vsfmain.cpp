@@ -28,22 +28,21 @@ const char kModuleData[] = "qrxvarsf";
 VsfContext gRunContext;
 } // namespace
 
-const VsfImageInfo vi_mcn = {
-    {'Q', 'R', 'X', '_', 'I', 'm', 'a', 'g', 'e', '_', 'I', 'n', 'f', 'o', 'r', 'm', 'a', 't', 'i',
-     'o', 'n', '='},
-    {0, 0},
-    0xB0BDEBEDu,
-    0,
-    8,
-    "1.0",
-    "qrxvarsf",
-    __DATE__,
-    kModuleData,
-    kModuleData,
-    "001"};
+const VsfImageInfo vi_mcn = {{'Q', 'R', 'X', '_', 'I', 'm', 'a', 'g', 'e', '_', 'I',
+                              'n', 'f', 'o', 'r', 'm', 'a', 't', 'i', 'o', 'n', '='},
+                             {0, 0},
+                             0xB0BDEBEDu,
+                             0,
+                             8,
+                             "1.0",
+                             "qrxvarsf",
+                             __DATE__,
+                             kModuleData,
+                             kModuleData,
+                             "001"};
 
-VsfProgramControl pcn_QRXVARSF = {0xFFFFFFFFFFFF0000ull, 0x400, 0x400, "qrxvarsf", qrxvarsf,
-                                  3, 0x25D3, 0x20539DD3, 15};
+VsfProgramControl pcn_QRXVARSF = {
+    0xFFFFFFFFFFFF0000ull, 0x400, 0x400, "qrxvarsf", qrxvarsf, 3, 0x25D3, 0x20539DD3, 15};
 
 const VsfImageInfo* mcn_main(HostControlBlock* gcb, void* pidb) {
   v_global_gcb_anchor = gcb;
@@ -61,7 +60,7 @@ void exitOnOutputFailure(int32_t rc) {
 }
 
 // Runs a step and adds its time to `timer`; returns the step's code.
-template <typename Step> int32_t timed(double *timer, Step step) {
+template <typename Step> int32_t timed(double* timer, Step step) {
   const double start = zdattim();
   const int32_t rc = step();
   *timer += zdattim() - start;

@@ -7,17 +7,17 @@
 
 // Image-information block returned by the module entry (host-interface format, 120 bytes).
 struct VsfImageInfo {
-  char marker[22];       // "QRX_Image_Information="
+  char marker[22]; // "QRX_Image_Information="
   char zero[2];
-  uint32_t magic;        // 0xB0BDEBED
+  uint32_t magic; // 0xB0BDEBED
   uint32_t zero2;
-  uint64_t eight;        // the value 8
+  uint64_t eight; // the value 8
   char release[16];
   char build[16];
   char buildDate[24];
-  const void* data;      // the module's data
-  const void* rodata;    // the module's read-only data
-  char version[8];       // "001"
+  const void* data;   // the module's data
+  const void* rodata; // the module's read-only data
+  char version[8];    // "001"
 };
 static_assert(sizeof(VsfImageInfo) == 120, "image information is 120 bytes");
 

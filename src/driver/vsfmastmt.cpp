@@ -9,12 +9,10 @@
 
 #include <algorithm>
 
-namespace {
+namespace {} // namespace
 
-} // namespace
-
-int32_t parse_bootstrap(VsfContext *ctx, ParsedStatement *m) {
-  VsfModelAverageSettings &a = ctx->stmt.ma;
+int32_t parse_bootstrap(VsfContext* ctx, ParsedStatement* m) {
+  VsfModelAverageSettings& a = ctx->stmt.ma;
   if (ctx->options.l2Search != 1)
     return stmtFail(ctx, 11, 3000, -46);
   a.on = 1;
@@ -83,7 +81,7 @@ int32_t parse_bootstrap(VsfContext *ctx, ParsedStatement *m) {
 
   if (stmtFlag(m, 9)) {
     int32_t n = 0;
-    const char *text = slotLastText(stmtSlot(m, 8), &n);
+    const char* text = slotLastText(stmtSlot(m, 8), &n);
     a.sharedGiven = 1;
     a.sharedPath = text;
     a.sharedLength = n;

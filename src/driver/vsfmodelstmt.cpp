@@ -16,36 +16,35 @@
 #include <cstring>
 
 namespace {
-bool given(const ParsedStatement *s, int k) { return stmtSlot(s, k) != nullptr; }
+bool given(const ParsedStatement* s, int k) { return stmtSlot(s, k) != nullptr; }
 
-bool inIntList(const OptionSlot *sl, int32_t v) {
+bool inIntList(const OptionSlot* sl, int32_t v) {
   for (int32_t i = 0; i < slotCount(sl, OSK_INTLIST); ++i)
     if (sl->items.ints[i] == v)
       return true;
   return false;
 }
 
-
 // NOSTANDARDIZE, and the CV index variable made an extra CLASS variable of the design.
-int32_t readCvIndexVariable(VsfContext *ctx, ParsedStatement *m) {
-  VsfModelOptions &o = ctx->options;
-  VsfStatementSettings &st = ctx->stmt;
-  LevDesign *design = ctx->design.design;
-  ParseRoot *root = hostParseRoot();
-  ParsedStatement *first = root ? root->first : nullptr;
+int32_t readCvIndexVariable(VsfContext* ctx, ParsedStatement* m) {
+  VsfModelOptions& o = ctx->options;
+  VsfStatementSettings& st = ctx->stmt;
+  LevDesign* design = ctx->design.design;
+  ParseRoot* root = hostParseRoot();
+  ParsedStatement* first = root ? root->first : nullptr;
   st.noStandardize = stmtFlag(m, 42);
   if (stmtFlag(m, 39)) {
-    const OptionSlot *idx = stmtSlot(m, 21);
+    const OptionSlot* idx = stmtSlot(m, 21);
     if (slotCount(idx, OSK_INTLIST) > 0)
       o.cvIndexVar = idx->items.ints[0];
     if (inIntList(stmtSlot(first, 1), o.cvIndexVar))
       return stmtFail(ctx, 162, 1012, -21);
     if (!inIntList(stmtSlot(first, 2), o.cvIndexVar)) {
-      auto *extra = static_cast<ExtraVariableSource *>(
+      auto* extra = static_cast<ExtraVariableSource*>(
           ctx->mainPool->allocate(ctx->mainPool, sizeof(ExtraVariableSource), kQkZeroed));
       if (!extra)
         return -2;
-      std::memset(static_cast<void *>(extra), 0, sizeof *extra);
+      std::memset(static_cast<void*>(extra), 0, sizeof *extra);
       extra->classCount = 1;
       extra->classArgument = &o.cvIndexVar;
       HostRoutine callable = nullptr;
@@ -59,9 +58,9 @@ int32_t readCvIndexVariable(VsfContext *ctx, ParsedStatement *m) {
 }
 
 // The design flags and the design of the MODEL effects.
-int32_t buildModelDesign(VsfContext *ctx, ParsedStatement *m) {
-  VsfModelOptions &o = ctx->options;
-  LevDesign *design = ctx->design.design;
+int32_t buildModelDesign(VsfContext* ctx, ParsedStatement* m) {
+  VsfModelOptions& o = ctx->options;
+  LevDesign* design = ctx->design.design;
   design->designFlags |= 0x01 | 0x20;
   o.method = stmtInt(m, 10, VM_STEPWISE);
   if (o.method == VM_LAR || o.method == VM_LASSO || o.method == VM_ELASTICNET ||
@@ -79,17 +78,17 @@ int32_t buildModelDesign(VsfContext *ctx, ParsedStatement *m) {
 }
 
 // The response: exactly one variable, its record copied into the main pool.
-int32_t readResponse(VsfContext *ctx, ParsedStatement *m) {
-  VsfStatementSettings &st = ctx->stmt;
-  const OptionSlot *resp = stmtSlot(m, 2);
+int32_t readResponse(VsfContext* ctx, ParsedStatement* m) {
+  VsfStatementSettings& st = ctx->stmt;
+  const OptionSlot* resp = stmtSlot(m, 2);
   int32_t nresp = slotCount(resp, OSK_INTLIST);
   if (nresp == 0)
     return stmtFail(ctx, 216, 3000, -30);
   if (nresp > 1)
     return stmtFail(ctx, 228, 3000, -32);
   st.responseCount = nresp;
-  st.responses = static_cast<HostVariable **>(
-      ctx->mainPool->allocate(ctx->mainPool, sizeof(HostVariable *) * nresp, kQkZeroed));
+  st.responses = static_cast<HostVariable**>(
+      ctx->mainPool->allocate(ctx->mainPool, sizeof(HostVariable*) * nresp, kQkZeroed));
   if (!st.responses)
     return -2;
   for (int32_t i = 0; i < nresp; ++i)
@@ -100,8 +99,8 @@ int32_t readResponse(VsfContext *ctx, ParsedStatement *m) {
 
 // The selection options: hierarchy, INCLUDE=, SELECT=, CHOOSE=, STOP=, step limits, DETAILS=
 // and FUZZ=.
-void readSelectionOptions(VsfContext *ctx, ParsedStatement *m) {
-  VsfModelOptions &o = ctx->options;
+void readSelectionOptions(VsfContext* ctx, ParsedStatement* m) {
+  VsfModelOptions& o = ctx->options;
   o.penalizedPath = 0;
   o.solverPath = 0;
   o.hierarchy = static_cast<uint8_t>(stmtInt(m, 9, 0));
@@ -126,8 +125,8 @@ void readSelectionOptions(VsfContext *ctx, ParsedStatement *m) {
 }
 
 // The elastic-net settings.
-void readElasticNet(VsfContext *ctx, ParsedStatement *m, int32_t method) {
-  VsfModelOptions &o = ctx->options;
+void readElasticNet(VsfContext* ctx, ParsedStatement* m, int32_t method) {
+  VsfModelOptions& o = ctx->options;
   o.enscale = stmtFlag(m, 76);
   o.l2 = stmtNumber(m, 25, -1.0);
   o.l2Search = stmtInt(m, 27, 1);
@@ -195,8 +194,8 @@ void readElasticNet(VsfContext *ctx, ParsedStatement *m, int32_t method) {
 }
 
 // The L1 options of the penalized methods.
-int32_t readL1Options(VsfContext *ctx, ParsedStatement *m, int32_t method) {
-  VsfModelOptions &o = ctx->options;
+int32_t readL1Options(VsfContext* ctx, ParsedStatement* m, int32_t method) {
+  VsfModelOptions& o = ctx->options;
   o.l1 = stmtNumber(m, 30, -1.0);
   o.showStepL1 = stmtFlag(m, 79);
   o.linearCvex = stmtFlag(m, 80);
@@ -238,8 +237,8 @@ int32_t readL1Options(VsfContext *ctx, ParsedStatement *m, int32_t method) {
 }
 
 // External cross validation, refused for the methods without it.
-void readExternalCv(VsfContext *ctx, ParsedStatement *m, int32_t method) {
-  VsfModelOptions &o = ctx->options;
+void readExternalCv(VsfContext* ctx, ParsedStatement* m, int32_t method) {
+  VsfModelOptions& o = ctx->options;
   if (o.choose == VC_CVEX) {
     o.showCvex = stmtFlag(m, 78);
     if (method != VM_LAR && method != VM_LASSO && method != VM_ELASTICNET &&
@@ -255,8 +254,8 @@ void readExternalCv(VsfContext *ctx, ParsedStatement *m, int32_t method) {
 }
 
 // Screening of the LASSO and elastic-net candidates.
-void readScreening(VsfContext *ctx, ParsedStatement *m, int32_t method) {
-  VsfModelOptions &o = ctx->options;
+void readScreening(VsfContext* ctx, ParsedStatement* m, int32_t method) {
+  VsfModelOptions& o = ctx->options;
   o.showScreen = stmtFlag(m, 81);
   if (method == VM_LASSO || method == VM_ELASTICNET) {
     o.screen = static_cast<uint8_t>(stmtInt(m, 32, SCREEN_NONE));
@@ -282,8 +281,8 @@ void readScreening(VsfContext *ctx, ParsedStatement *m, int32_t method) {
 
 // The method groups (penalized path, solver path), RHO and TOL, and STOP= with the
 // method's default.
-int32_t methodGroupsAndStop(VsfContext *ctx, ParsedStatement *m, int32_t method) {
-  VsfModelOptions &o = ctx->options;
+int32_t methodGroupsAndStop(VsfContext* ctx, ParsedStatement* m, int32_t method) {
+  VsfModelOptions& o = ctx->options;
   uint8_t defaultStop = o.select;
   if (method == VM_LAR || method == VM_LASSO || method == VM_ELASTICNET || method == VM_QKLASSO) {
     o.penalizedPath = 1;
@@ -330,8 +329,8 @@ int32_t methodGroupsAndStop(VsfContext *ctx, ParsedStatement *m, int32_t method)
 }
 
 // SLENTRY= and SLSTAY= with the method's defaults, and MAXSTEPS= against STEPS=.
-void readSignificanceLevels(VsfContext *ctx, ParsedStatement *m, int32_t method) {
-  VsfModelOptions &o = ctx->options;
+void readSignificanceLevels(VsfContext* ctx, ParsedStatement* m, int32_t method) {
+  VsfModelOptions& o = ctx->options;
   double sleDefault = method == VM_STEPWISE ? 0.15 : 0.5;
   double slsDefault = method == VM_STEPWISE ? 0.15 : 0.1;
   o.slEntry = stmtNumber(m, 5, sleDefault);
@@ -360,10 +359,10 @@ void readSignificanceLevels(VsfContext *ctx, ParsedStatement *m, int32_t method)
 }
 
 // The statistics switches and the step details shown.
-void readStatisticsAndDetails(VsfContext *ctx, ParsedStatement *m) {
-  VsfModelOptions &o = ctx->options;
+void readStatisticsAndDetails(VsfContext* ctx, ParsedStatement* m) {
+  VsfModelOptions& o = ctx->options;
   o.statAll = stmtFlag(m, 10);
-  uint8_t *stats[] = {&o.statSl,      &o.statF,      &o.statAic, &o.statAicc,
+  uint8_t* stats[] = {&o.statSl,      &o.statF,      &o.statAic, &o.statAicc,
                       &o.statSbc,     &o.statBic,    &o.statCp,  &o.statPress,
                       &o.statRsquare, &o.statAdjrsq, &o.statAse};
   for (int i = 0; i < 11; ++i)
@@ -387,8 +386,8 @@ void readStatisticsAndDetails(VsfContext *ctx, ParsedStatement *m) {
 }
 
 // DROP= (BEFOREADD with SELECT=SL) and ORDERSELECT (not with BACKWARD).
-void readDropAndOrder(VsfContext *ctx, ParsedStatement *m) {
-  VsfModelOptions &o = ctx->options;
+void readDropAndOrder(VsfContext* ctx, ParsedStatement* m) {
+  VsfModelOptions& o = ctx->options;
   o.drop = static_cast<uint8_t>(stmtInt(m, 18, 1));
   if (o.drop != 1 && o.select == VC_SL) {
     stmtWarn(ctx, 120);
@@ -402,8 +401,8 @@ void readDropAndOrder(VsfContext *ctx, ParsedStatement *m) {
 }
 
 // Cross validation: CVMETHOD= and CVDETAILS= when a criterion needs it.
-int32_t readCrossValidation(VsfContext *ctx, ParsedStatement *m) {
-  VsfModelOptions &o = ctx->options;
+int32_t readCrossValidation(VsfContext* ctx, ParsedStatement* m) {
+  VsfModelOptions& o = ctx->options;
   bool cv = o.stop == VC_CV || o.choose == VC_CV || o.choose == VC_CVEX || o.select == VC_CV;
   if (cv) {
     o.cvMethod = CV_RANDOM;
@@ -439,8 +438,8 @@ int32_t readCrossValidation(VsfContext *ctx, ParsedStatement *m) {
 }
 
 // The criteria GROUPLASSO cannot use.
-int32_t checkGroupLassoCriteria(VsfContext *ctx) {
-  VsfModelOptions &o = ctx->options;
+int32_t checkGroupLassoCriteria(VsfContext* ctx) {
+  VsfModelOptions& o = ctx->options;
   if (o.method == VM_GROUPLASSO) {
     if (o.stop == VC_SL || o.stop == VC_CP || o.stop == VC_BIC || o.stop == VC_PRESS ||
         o.stop == VC_CV)
@@ -452,9 +451,9 @@ int32_t checkGroupLassoCriteria(VsfContext *ctx) {
 }
 
 // SHOWPVALUES and the adaptive weights, refused for LAR and GROUPLASSO.
-int32_t readPValuesAndAdaptive(VsfContext *ctx, ParsedStatement *m) {
-  VsfModelOptions &o = ctx->options;
-  VsfStatementSettings &st = ctx->stmt;
+int32_t readPValuesAndAdaptive(VsfContext* ctx, ParsedStatement* m) {
+  VsfModelOptions& o = ctx->options;
+  VsfStatementSettings& st = ctx->stmt;
   st.showPValues = stmtFlag(m, 40) || o.method == VM_NONE;
   o.adaptive = stmtFlag(m, 41);
   if (o.adaptive) {
@@ -466,7 +465,7 @@ int32_t readPValuesAndAdaptive(VsfContext *ctx, ParsedStatement *m) {
       o.adaptive = 0;
     } else {
       o.gamma = stmtNumber(m, 22, 1.0);
-      const OptionSlot *in = stmtSlot(m, 23);
+      const OptionSlot* in = stmtSlot(m, 23);
       st.adaptiveInest = in && in->kind == OSK_DATASET ? in->value.dataSet : nullptr;
       o.adaptiveInest = st.adaptiveInest != nullptr;
       if (o.method == VM_LASSO_LS) {
@@ -481,7 +480,7 @@ int32_t readPValuesAndAdaptive(VsfContext *ctx, ParsedStatement *m) {
 
 } // namespace
 
-int32_t parse_model(VsfContext *ctx, ParsedStatement *m) {
+int32_t parse_model(VsfContext* ctx, ParsedStatement* m) {
   if (!m || !ctx->design.design)
     return -29;
   if (int32_t rc = readCvIndexVariable(ctx, m); rc != 0)
@@ -511,4 +510,3 @@ int32_t parse_model(VsfContext *ctx, ParsedStatement *m) {
     return rc;
   return 0;
 }
-

@@ -67,62 +67,62 @@ inline bool vsfGroupMethod(int32_t method) {
 }
 
 struct VsfModelOptions {
-  int32_t method;          // VsfMethod code (default STEPWISE)
-  uint8_t split;           // SPLIT asked
-  uint8_t modelAverage;    // a MODELAVERAGE statement was given
+  int32_t method;       // VsfMethod code (default STEPWISE)
+  uint8_t split;        // SPLIT asked
+  uint8_t modelAverage; // a MODELAVERAGE statement was given
   uint8_t pad[2];
-  int32_t utilRandom;      // UTIL_RANDOM$ (default 4)
-  int32_t hasOutput;       // an OUTPUT statement was given
-  int32_t hasOutDesign;    // OUTDESIGN= was given
+  int32_t utilRandom;       // UTIL_RANDOM$ (default 4)
+  int32_t hasOutput;        // an OUTPUT statement was given
+  int32_t hasOutDesign;     // OUTDESIGN= was given
   HostDataSet* outputBlock; // the OUTPUT data set's output block
-  double outputByNumber;   // BY number of the current output rows
-  uint8_t outDesignNames;  // OUTDESIGN(NAMES): print the parameter-names table
-  uint8_t hasInEst;        // INEST= was given
+  double outputByNumber;    // BY number of the current output rows
+  uint8_t outDesignNames;   // OUTDESIGN(NAMES): print the parameter-names table
+  uint8_t hasInEst;         // INEST= was given
   uint8_t pad2[6];
   double testFraction;
   double validateFraction;
-  double trainFraction;    // default 1.0
+  double trainFraction; // default 1.0
 
   // MODEL statement options.
-  double slEntry;          // SLENTRY
-  double slStay;           // SLSTAY
-  double gamma;            // ADAPTIVE(GAMMA=), default 1
-  int32_t maxSteps;        // 0: no limit
+  double slEntry;   // SLENTRY
+  double slStay;    // SLSTAY
+  double gamma;     // ADAPTIVE(GAMMA=), default 1
+  int32_t maxSteps; // 0: no limit
   int32_t steps;
-  int32_t stopCount;       // STOP=n (effects)
+  int32_t stopCount; // STOP=n (effects)
   int32_t include;
   int32_t start;
-  int32_t forcedIn;        // INCLUDE, plus 1 for the intercept
+  int32_t forcedIn; // INCLUDE, plus 1 for the intercept
   uint8_t noint;
-  uint8_t drop;            // 1 BEFOREADD, 2 COMPETITIVE, 3 AFTERADD
-  uint8_t select;          // VsfCriterion
-  uint8_t stop;            // VsfCriterion (0 none)
-  uint8_t choose;          // VsfCriterion (0 none)
-  uint8_t hierarchy;       // 0 NONE, 1 SINGLE, 2 SINGLECLASS
-  uint8_t penalizedPath;   // LAR, LASSO, ELASTICNET, QKLASSO$
-  uint8_t solverPath;      // QKGLASSO$, GROUPLASSO
-  uint8_t stepDetails;     // bit 0: DETAILS=STEPS or ALL
+  uint8_t drop;          // 1 BEFOREADD, 2 COMPETITIVE, 3 AFTERADD
+  uint8_t select;        // VsfCriterion
+  uint8_t stop;          // VsfCriterion (0 none)
+  uint8_t choose;        // VsfCriterion (0 none)
+  uint8_t hierarchy;     // 0 NONE, 1 SINGLE, 2 SINGLECLASS
+  uint8_t penalizedPath; // LAR, LASSO, ELASTICNET, QKLASSO$
+  uint8_t solverPath;    // QKGLASSO$, GROUPLASSO
+  uint8_t stepDetails;   // bit 0: DETAILS=STEPS or ALL
   uint8_t orderSelect;
-  uint8_t cvMethod;        // VsfCvMethod
+  uint8_t cvMethod; // VsfCvMethod
   uint8_t showCvex;
   uint8_t showL2Search;
   uint8_t showStepL1;
   uint8_t linearCvex;
   uint8_t showScreen;
-  uint8_t screen;          // VsfScreenMethod (default 1)
-  uint8_t cvDetails;       // 0 none, 1 CVPRESS, 2 COEFFS, 3 ALL
+  uint8_t screen;    // VsfScreenMethod (default 1)
+  uint8_t cvDetails; // 0 none, 1 CVPRESS, 2 COEFFS, 3 ALL
   uint8_t adaptive;
-  uint8_t adaptiveInest;   // the adaptive weights' INEST= data set is open
-  uint8_t details;         // DETAILS= 0 none, 1 SUMMARY, 2 STEPS, 3 ALL
+  uint8_t adaptiveInest; // the adaptive weights' INEST= data set is open
+  uint8_t details;       // DETAILS= 0 none, 1 SUMMARY, 2 STEPS, 3 ALL
   uint8_t pad3;
-  int32_t cvFolds;         // default 5
-  int32_t cvIndexVar;      // CVMETHOD=INDEX variable number
-  uint8_t stopL1Choice;    // L1CHOICE when STOP=L1
-  uint8_t l1Choice;        // 1 RATIO, 2 NORM, 3 VALUE
+  int32_t cvFolds;      // default 5
+  int32_t cvIndexVar;   // CVMETHOD=INDEX variable number
+  uint8_t stopL1Choice; // L1CHOICE when STOP=L1
+  uint8_t l1Choice;     // 1 RATIO, 2 NORM, 3 VALUE
   uint8_t pad4[6];
   double tol;
   double rho;
-  uint8_t stepAnova;       // step-table switches
+  uint8_t stepAnova; // step-table switches
   uint8_t stepFit;
   uint8_t stepParmEst;
   uint8_t stepCandidates;
@@ -143,21 +143,21 @@ struct VsfModelOptions {
   uint8_t statAse;
   uint8_t statStb;
   uint8_t pad5[3];
-  double fuzz;             // default 1e-12
-  double l2;               // -1 not given
-  int32_t l2Steps;         // default 50
-  int32_t l2Search;        // 1 NONE, 2 GOLDEN, 3 GRID
+  double fuzz;      // default 1e-12
+  double l2;        // -1 not given
+  int32_t l2Steps;  // default 50
+  int32_t l2Search; // 1 NONE, 2 GOLDEN, 3 GRID
   int32_t enscale;
   int32_t pad6;
   double l2Low;
   double l2High;
-  int32_t screenSteps;     // default 4
+  int32_t screenSteps; // default 4
   int32_t keepNum;
   int32_t keepNumWork;
   int32_t pad7;
   double keepRatio;
   double keepRatioWork;
-  double l1;               // -1 not given
+  double l1; // -1 not given
 
   // Fitting switches the model core reads, decided by post-initialisation (the two that
   // follow from the method alone and the per-group words by src/model/vsfswitches.h).
@@ -188,18 +188,18 @@ struct VsfModelOptions {
 };
 
 struct VsfPerfBlock {
-  uint8_t details;         // PERFORMANCE DETAILS
-  uint8_t buildSscp;       // BUILDSSCP choice
+  uint8_t details;   // PERFORMANCE DETAILS
+  uint8_t buildSscp; // BUILDSSCP choice
   uint8_t pad[2];
-  int32_t threadCount;     // from CPUCOUNT (host option, then the statement)
+  int32_t threadCount;        // from CPUCOUNT (host option, then the statement)
   ParsedStatement* statement; // the (last) PERFORMANCE node, or null
-  int32_t actualCpuCount;  // host.cpucount, or 1
-  uint8_t threadingOn;     // host THREADS, then THREADS/NOTHREADS
+  int32_t actualCpuCount;     // host.cpucount, or 1
+  uint8_t threadingOn;        // host THREADS, then THREADS/NOTHREADS
   uint8_t allDetails;
-  uint8_t timing;          // DETAILS unless NOTIMING$
-  uint8_t status;          // PERFSTATUS$
-  uint8_t force;           // FORCE$
-  uint8_t threadsSetting;  // threading as the options and the statement ask for it
+  uint8_t timing;         // DETAILS unless NOTIMING$
+  uint8_t status;         // PERFSTATUS$
+  uint8_t force;          // FORCE$
+  uint8_t threadsSetting; // threading as the options and the statement ask for it
   uint8_t pad2[6];
   int32_t cpuCountSetting; // the thread count as CPUCOUNT and the statement ask for it
 };
@@ -211,20 +211,20 @@ struct VsfPerfOptions {
   uint8_t allSparse;
   uint8_t allDense;
   uint8_t utilDetails;
-  uint8_t fullSweep;       // 0 STEPADD, 1 NEVER, 2 ALWAYS
+  uint8_t fullSweep; // 0 STEPADD, 1 NEVER, 2 ALWAYS
   uint8_t pad[2];
-  int32_t utilBuffers;     // UTIL_BUFFERS$ (default 0)
-  int32_t utilPageSize;    // UTIL_PAGESIZE$ in kilobytes (default 0)
-  int32_t utilAccess;      // 2 with UTIL_RANDOM$
+  int32_t utilBuffers;  // UTIL_BUFFERS$ (default 0)
+  int32_t utilPageSize; // UTIL_PAGESIZE$ in kilobytes (default 0)
+  int32_t utilAccess;   // 2 with UTIL_RANDOM$
 };
 
 // One statistic of OUTPUT or SCORE.
 struct VsfOutputStat {
   uint8_t on;
   uint8_t pad;
-  int16_t reserved;        // set to 0
-  int16_t nameLength;      // 0 when no name was given
-  const char* name;        // into the host's name list
+  int16_t reserved;   // set to 0
+  int16_t nameLength; // 0 when no name was given
+  const char* name;   // into the host's name list
 };
 
 enum VsfOutputStatIndex : int {
@@ -241,14 +241,14 @@ enum VsfOutputStatIndex : int {
 
 struct VsfOutputSpec {
   HostDataSet* out;
-  int32_t columnCount;     // PRED, RESID, STDDEV, UPPER, LOWER, MEDIAN requested
+  int32_t columnCount; // PRED, RESID, STDDEV, UPPER, LOWER, MEDIAN requested
   VsfOutputStat stats[OS_COUNT];
 };
 
 struct VsfScoreSpec {
   HostDataSet* data;
   HostDataSet* out;
-  VsfOutputSpec spec;      // spec.out is the same handle as out
+  VsfOutputSpec spec; // spec.out is the same handle as out
 };
 
 // Procedure-statement settings.
@@ -264,7 +264,7 @@ struct VsfProcSettings {
   uint8_t freqOrWeight;
   HostVariable* weightVar;
   HostVariable* freqVar;
-  int32_t nameLen;         // NAMELEN=, default 20
+  int32_t nameLen; // NAMELEN=, default 20
   int16_t showInternal;
   uint8_t pad[2];
   HostDataSet* outDesign;
@@ -320,7 +320,7 @@ struct VsfPartitionSettings {
   uint8_t validationAsked;
   uint8_t testAsked;
   uint8_t pad;
-  int32_t roleVar;         // 0 without ROLEVAR=
+  int32_t roleVar; // 0 without ROLEVAR=
   const char* trainText;
   int32_t trainLength;
   const char* validateText;
@@ -334,7 +334,7 @@ struct VsfModelAverageSettings {
   uint8_t on;
   uint8_t details;
   uint8_t multithreaded;
-  uint8_t averageMethod;   // 1 MEAN, 2 MEANNONZERO, 3 MEDIAN, 4 MEDIANNONZERO
+  uint8_t averageMethod; // 1 MEAN, 2 MEANNONZERO, 3 MEDIAN, 4 MEDIANNONZERO
   uint8_t averageGiven;
   uint8_t srs;
   uint8_t inMemory;
@@ -362,10 +362,10 @@ struct VsfModelAverageSettings {
   const char* sharedPath;
   uint8_t refit;
   uint8_t nonzeroParms;
-  uint8_t espLevel;        // EFFECTSELECTPCT table
+  uint8_t espLevel; // EFFECTSELECTPCT table
   uint8_t espOrder;
-  uint8_t msfLevel;        // MODELSELECTFREQ table
-  uint8_t pestLevel;       // PARMEST table
+  uint8_t msfLevel;  // MODELSELECTFREQ table
+  uint8_t pestLevel; // PARMEST table
   uint8_t pestOrder;
   uint8_t pad;
   double espMinPct;
@@ -384,7 +384,7 @@ struct VsfUtilSettings {
 
 // Everything the statement readers store besides VsfModelOptions and VsfPerfBlock.
 struct VsfStatementSettings {
-  double parseStart;       // host clock when parsing began
+  double parseStart; // host clock when parsing began
   VsfProcSettings proc;
   VsfPlotSettings plots;
   VsfClassSettings cls;

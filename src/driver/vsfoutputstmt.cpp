@@ -23,17 +23,17 @@ const StatRow kStats[] = {
     {6, OS_STDDEV, true}, {7, OS_UPPER, true}, {8, OS_LOWER, true},       {9, OS_MEDIAN, true},
 };
 
-void readStats(const ParsedStatement *s, VsfOutputSpec *spec, bool sampleFreq) {
-  for (const StatRow &r : kStats) {
-    VsfOutputStat &st = spec->stats[r.entry];
+void readStats(const ParsedStatement* s, VsfOutputSpec* spec, bool sampleFreq) {
+  for (const StatRow& r : kStats) {
+    VsfOutputStat& st = spec->stats[r.entry];
     st.on = stmtFlag(s, r.flag) && (sampleFreq || r.entry != OS_SAMPLEFREQ);
     if (!st.on)
       continue;
     if (r.column)
       spec->columnCount++;
     st.reserved = 0;
-    const OptionSlot *names = stmtSlot(s, r.flag);
-    const char *text = nullptr;
+    const OptionSlot* names = stmtSlot(s, r.flag);
+    const char* text = nullptr;
     int32_t len = 0;
     if (names && names->kind == OSK_NAMELIST && zgetnmr(names->items.names, 0, &text, &len) == 0) {
       st.name = text;
@@ -47,7 +47,7 @@ void readStats(const ParsedStatement *s, VsfOutputSpec *spec, bool sampleFreq) {
 
 // A role value left-justified: *text moves past leading blanks; the length leaves out the
 // trailing ones. An all-blank value gives minus its full length.
-int32_t roleLength(const char **text, int32_t n) {
+int32_t roleLength(const char** text, int32_t n) {
   int32_t a = 0, b = n;
   while (a < b && (*text)[a] == ' ')
     ++a;
@@ -61,8 +61,8 @@ int32_t roleLength(const char **text, int32_t n) {
 
 } // namespace
 
-void parse_output(VsfContext *ctx, ParsedStatement *output) {
-  VsfOutputSpec &spec = ctx->stmt.output;
+void parse_output(VsfContext* ctx, ParsedStatement* output) {
+  VsfOutputSpec& spec = ctx->stmt.output;
   spec = VsfOutputSpec{};
   spec.out = slotDataSet(stmtSlot(output, 1));
   readStats(output, &spec, true);
@@ -70,25 +70,25 @@ void parse_output(VsfContext *ctx, ParsedStatement *output) {
   ctx->options.outputBlock = spec.out;
 }
 
-int32_t parse_scores(VsfContext *ctx, ParsedStatement *first) {
+int32_t parse_scores(VsfContext* ctx, ParsedStatement* first) {
   int32_t count = 0;
-  for (ParsedStatement *s = first; s; s = s->next)
+  for (ParsedStatement* s = first; s; s = s->next)
     if (findstmt(s, "SCORE") == s)
       ++count;
   ctx->scoreCount = count;
   if (count == 0)
     return 0;
-  auto *specs = static_cast<VsfScoreSpec *>(
+  auto* specs = static_cast<VsfScoreSpec*>(
       ctx->mainPool->allocate(ctx->mainPool, sizeof(VsfScoreSpec) * count, kQkZeroed));
   if (!specs)
     return -2;
-  std::memset(static_cast<void *>(specs), 0, sizeof(VsfScoreSpec) * count);
+  std::memset(static_cast<void*>(specs), 0, sizeof(VsfScoreSpec) * count);
   ctx->scores = specs;
   int32_t i = 0;
-  for (ParsedStatement *s = first; s; s = s->next) {
+  for (ParsedStatement* s = first; s; s = s->next) {
     if (findstmt(s, "SCORE") != s)
       continue;
-    VsfScoreSpec &sc = specs[i++];
+    VsfScoreSpec& sc = specs[i++];
     sc.data = slotDataSet(stmtSlot(s, 1));
     sc.out = slotDataSet(stmtSlot(s, 11));
     sc.spec.out = sc.out;
@@ -97,11 +97,11 @@ int32_t parse_scores(VsfContext *ctx, ParsedStatement *first) {
   return 0;
 }
 
-int32_t parse_partition(VsfContext *ctx, ParsedStatement *p) {
-  VsfPartitionSettings &ps = ctx->stmt.partition;
-  VsfModelOptions &o = ctx->options;
+int32_t parse_partition(VsfContext* ctx, ParsedStatement* p) {
+  VsfPartitionSettings& ps = ctx->stmt.partition;
+  VsfModelOptions& o = ctx->options;
   ps.given = 1;
-  const OptionSlot *role = stmtSlot(p, 1);
+  const OptionSlot* role = stmtSlot(p, 1);
   ps.roleVar = slotCount(role, OSK_INTLIST) > 0 ? role->items.ints[0] : 0;
   bool valData = ctx->stmt.proc.valData != nullptr;
   bool testData = ctx->stmt.proc.testData != nullptr;
@@ -124,13 +124,13 @@ int32_t parse_partition(VsfContext *ctx, ParsedStatement *p) {
       return stmtFail(ctx, 122, 3000, -27);
     if (stmtFlag(p, 4) && testData)
       return stmtFail(ctx, 123, 3000, -26);
-    const char **texts[] = {&ps.trainText, &ps.validateText, &ps.testText};
-    int32_t *lengths[] = {&ps.trainLength, &ps.validateLength, &ps.testLength};
+    const char** texts[] = {&ps.trainText, &ps.validateText, &ps.testText};
+    int32_t* lengths[] = {&ps.trainLength, &ps.validateLength, &ps.testLength};
     for (int k = 0; k < 3; ++k) {
       if (!stmtFlag(p, 2 + k))
         continue;
       int32_t n = 0;
-      const char *text = slotLastText(stmtSlot(p, 2 + k), &n);
+      const char* text = slotLastText(stmtSlot(p, 2 + k), &n);
       *lengths[k] = text ? roleLength(&text, n) : 0;
       *texts[k] = text;
     }

@@ -19,16 +19,16 @@
 
 namespace {
 
-VsfContext *currentContext() {
-  HostTaskBlock *task = hostCurrentTask();
-  return task ? static_cast<VsfContext *>(task->procedureContext) : nullptr;
+VsfContext* currentContext() {
+  HostTaskBlock* task = hostCurrentTask();
+  return task ? static_cast<VsfContext*>(task->procedureContext) : nullptr;
 }
 
-void bump(uint8_t &counter) { counter = counter ? 2 : 1; }
+void bump(uint8_t& counter) { counter = counter ? 2 : 1; }
 
 } // namespace
 
-bool vsfStmtNameIs(const ParsedStatement *s, const char *name) {
+bool vsfStmtNameIs(const ParsedStatement* s, const char* name) {
   size_t n = std::strlen(name);
   if (n > sizeof s->name)
     return false;
@@ -40,7 +40,7 @@ bool vsfStmtNameIs(const ParsedStatement *s, const char *name) {
   return true;
 }
 
-bool vsfTokenIs(const HostToken *t, const char *word) {
+bool vsfTokenIs(const HostToken* t, const char* word) {
   size_t n = std::strlen(word);
   if (!t || t->length != static_cast<int32_t>(n))
     return false;
@@ -50,14 +50,14 @@ bool vsfTokenIs(const HostToken *t, const char *word) {
   return true;
 }
 
-void xinit(void *, void *, void *, void *, void *, void *) {
-  HostTaskBlock *task = hostCurrentTask();
+void xinit(void*, void*, void*, void*, void*, void*) {
+  HostTaskBlock* task = hostCurrentTask();
   if (!task)
     return;
-  auto *root = static_cast<ParseRoot *>(xtalloc(sizeof(ParseRoot), 0x3006));
+  auto* root = static_cast<ParseRoot*>(xtalloc(sizeof(ParseRoot), 0x3006));
   if (!root)
     xexit(1016, 0);
-  std::memset(static_cast<void *>(root), 0, sizeof *root);
+  std::memset(static_cast<void*>(root), 0, sizeof *root);
   task->parseRoot = root;
   char buf[200];
   int32_t n = xoptcgt("DEBUG", buf, sizeof buf);
@@ -66,14 +66,14 @@ void xinit(void *, void *, void *, void *, void *, void *) {
     if (n < static_cast<int32_t>(sizeof buf)) {
       v.assign(buf, static_cast<size_t>(n));
     } else {
-      auto *big = static_cast<char *>(xtalloc(n + 1, 0x2004));
+      auto* big = static_cast<char*>(xtalloc(n + 1, 0x2004));
       if (big) {
         xoptcgt("DEBUG", big, n + 1);
         v.assign(big, static_cast<size_t>(n));
         xtfree(big);
       }
     }
-    for (char &c : v)
+    for (char& c : v)
       c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     root->syntaxTrace = v.find("SYN") != std::string::npos;
     root->semanticTrace = v.find("SEM") != std::string::npos;
@@ -81,8 +81,8 @@ void xinit(void *, void *, void *, void *, void *, void *) {
 }
 
 int32_t vsfa() {
-  ParseRoot *root = hostParseRoot();
-  VsfContext *ctx = currentContext();
+  ParseRoot* root = hostParseRoot();
+  VsfContext* ctx = currentContext();
   if (root && root->status != 0) {
     if (ctx)
       ctx->syntaxError = 1;
@@ -92,11 +92,11 @@ int32_t vsfa() {
 }
 
 int32_t vsfb() {
-  ParseRoot *root = hostParseRoot();
-  VsfContext *ctx = currentContext();
+  ParseRoot* root = hostParseRoot();
+  VsfContext* ctx = currentContext();
   if (!root || !ctx || root->status != 0)
     return 0;
-  const HostToken *t = xttkcur(xtanch());
+  const HostToken* t = xttkcur(xtanch());
   if (vsfTokenIs(t, "MODEL")) {
     bump(ctx->modelCount);
     if (!ctx->syntaxError) {
@@ -123,11 +123,11 @@ int32_t vsfb() {
   return 0;
 }
 
-int32_t zgetnmr(const NameListBlock *list, int64_t n, const char **text, int32_t *length) {
+int32_t zgetnmr(const NameListBlock* list, int64_t n, const char** text, int32_t* length) {
   if (!list || n < 0)
     return 1;
   int64_t firstIndex = 0;
-  const NameListBlock *b = list;
+  const NameListBlock* b = list;
   while (b && b->lastIndex < n) {
     if (b->lastIndex >= 0)
       firstIndex = b->lastIndex + 1;
@@ -144,12 +144,12 @@ int32_t zgetnmr(const NameListBlock *list, int64_t n, const char **text, int32_t
   if (at >= b->used)
     return 1;
   *length = b->names[at];
-  *text = reinterpret_cast<const char *>(b->names + at + 1);
+  *text = reinterpret_cast<const char*>(b->names + at + 1);
   return 0;
 }
 
-ParsedStatement *findstmt(ParsedStatement *first, const char *name) {
-  for (ParsedStatement *s = first; s; s = s->next)
+ParsedStatement* findstmt(ParsedStatement* first, const char* name) {
+  for (ParsedStatement* s = first; s; s = s->next)
     if (vsfStmtNameIs(s, name))
       return s;
   return nullptr;
@@ -157,28 +157,28 @@ ParsedStatement *findstmt(ParsedStatement *first, const char *name) {
 
 void parse_effects() {}
 
-void vsfGetNAMESTR(void *number, void *data, HostVariable *record, int32_t *counter) {
-  HostVariable *v = nullptr;
+void vsfGetNAMESTR(void* number, void* data, HostVariable* record, int32_t* counter) {
+  HostVariable* v = nullptr;
   if (number && record &&
-      xvname(static_cast<HostDataSet *>(data), *static_cast<int32_t *>(number), &v) == 0 && v)
+      xvname(static_cast<HostDataSet*>(data), *static_cast<int32_t*>(number), &v) == 0 && v)
     *record = *v;
   if (counter)
     ++*counter;
 }
 
-int32_t vsfParse(VsfContext *ctx) {
+int32_t vsfParse(VsfContext* ctx) {
   ctx->stmt.parseStart = zdattim();
   // This host always delivers graphs (inline in the HTML output); PLOTS= may turn them off.
   ctx->stmt.plots.graphicsEnabled = 1;
   ParseHookTable hooks{};
   hooks.entries[1].after = vsfa;
   hooks.entries[1].before = vsfb;
-  VsfGrammar *grammar = vsfselg();
+  VsfGrammar* grammar = vsfselg();
   ctx->postFit = zxlpars(ctx, grammar, &hooks, nullptr);
   xtfree(grammar);
-  ParseRoot *root = hostParseRoot();
+  ParseRoot* root = hostParseRoot();
   if (!root || root->status != 0 || ctx->syntaxError) {
-    PostFitBridge *bridge = ctx->postFit;
+    PostFitBridge* bridge = ctx->postFit;
     if (bridge != nullptr && bridge->methods != nullptr && bridge->methods->cleanup != nullptr)
       bridge->methods->cleanup(bridge, 0);
     ctx->postFit = nullptr;
@@ -205,7 +205,7 @@ int32_t vsfParse(VsfContext *ctx) {
   if (result != 0)
     return result;
 
-  ParsedStatement *first = root->first;
+  ParsedStatement* first = root->first;
   int32_t rc = parse_proc(ctx, first);
   if (rc != 0)
     return rc;
@@ -214,9 +214,9 @@ int32_t vsfParse(VsfContext *ctx) {
     return rc;
   parse_class(ctx, first);
   parse_perf(ctx, first);
-  if (ParsedStatement *out = findstmt(first, "OUTPUT"))
+  if (ParsedStatement* out = findstmt(first, "OUTPUT"))
     parse_output(ctx, out);
-  if (ParsedStatement *part = findstmt(first, "PARTITION")) {
+  if (ParsedStatement* part = findstmt(first, "PARTITION")) {
     rc = parse_partition(ctx, part);
     if (rc != 0)
       return rc;
@@ -224,7 +224,7 @@ int32_t vsfParse(VsfContext *ctx) {
   rc = parse_scores(ctx, first);
   if (rc != 0)
     return rc;
-  if (ParsedStatement *ma = findstmt(first, "MODELAVERAGE"))
+  if (ParsedStatement* ma = findstmt(first, "MODELAVERAGE"))
     return parse_bootstrap(ctx, ma);
   return 0;
 }

@@ -15,7 +15,7 @@ namespace {
 
 // Reads a host option as a number. An absent option gives the default; a value that is
 // not a number (nor YES/NO) is a failed read.
-bool numericOption(const char *name, double dflt, double *out) {
+bool numericOption(const char* name, double dflt, double* out) {
   char buf[64];
   int32_t n = xoption(name, buf, sizeof buf);
   if (n < 0) {
@@ -23,7 +23,7 @@ bool numericOption(const char *name, double dflt, double *out) {
     return true;
   }
   std::string v(buf, static_cast<size_t>(std::min<int32_t>(n, sizeof buf - 1)));
-  for (char &c : v)
+  for (char& c : v)
     c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   if (v == "YES" || v == "ON" || v == "TRUE" || v == name) {
     *out = 1;
@@ -37,7 +37,7 @@ bool numericOption(const char *name, double dflt, double *out) {
     *out = dflt;
     return true;
   }
-  char *end = nullptr;
+  char* end = nullptr;
   double d = std::strtod(v.c_str(), &end);
   if (v.empty() || *end != '\0')
     return false;
@@ -46,7 +46,7 @@ bool numericOption(const char *name, double dflt, double *out) {
 }
 
 int32_t actualCpuCount() {
-  QkHandle *qk = v_global_gcb_anchor ? v_global_gcb_anchor->qkHandle : nullptr;
+  QkHandle* qk = v_global_gcb_anchor ? v_global_gcb_anchor->qkHandle : nullptr;
   if (!qk || !qk->qkNameValueGet)
     return 1;
   static const char kName[] = "host.cpucount";
@@ -62,7 +62,7 @@ int32_t actualCpuCount() {
 
 } // namespace
 
-void zquerythreads(uint8_t *threadingOn, int32_t *cpuCount) {
+void zquerythreads(uint8_t* threadingOn, int32_t* cpuCount) {
   double t = 1, c = 1;
   if (!numericOption("THREADS", 1, &t)) {
     xebug("problem with global threads option");
@@ -76,15 +76,15 @@ void zquerythreads(uint8_t *threadingOn, int32_t *cpuCount) {
   *cpuCount = static_cast<int32_t>(c);
 }
 
-static void applyPerformStatement(ParsedStatement *p, VsfPerfBlock *b);
+static void applyPerformStatement(ParsedStatement* p, VsfPerfBlock* b);
 
-void zperform(ParsedStatement *first, VsfPerfBlock *b) {
+void zperform(ParsedStatement* first, VsfPerfBlock* b) {
   b->statement = nullptr;
   b->threadCount = 0;
   b->actualCpuCount = 0;
   b->threadingOn = b->details = b->allDetails = b->timing = b->status = b->force = 0;
   int count = 0;
-  for (ParsedStatement *s = first; s; s = s->next)
+  for (ParsedStatement* s = first; s; s = s->next)
     if (std::memcmp(s->name, "PERFORM", 7) == 0) {
       ++count;
       b->statement = s;
@@ -101,7 +101,7 @@ void zperform(ParsedStatement *first, VsfPerfBlock *b) {
   b->cpuCountSetting = b->threadCount;
 }
 
-static void applyPerformStatement(ParsedStatement *p, VsfPerfBlock *b) {
+static void applyPerformStatement(ParsedStatement* p, VsfPerfBlock* b) {
   if (stmtFlag(p, 1))
     b->threadingOn = 1;
   if (stmtFlag(p, 2))
@@ -121,11 +121,11 @@ static void applyPerformStatement(ParsedStatement *p, VsfPerfBlock *b) {
     b->threadCount = static_cast<int32_t>(stmtNumber(p, 1, b->threadCount));
 }
 
-void parse_perf(VsfContext *ctx, ParsedStatement *first) {
+void parse_perf(VsfContext* ctx, ParsedStatement* first) {
   zperform(first, &ctx->perf);
-  VsfPerfOptions &o = ctx->stmt.perfOptions;
+  VsfPerfOptions& o = ctx->stmt.perfOptions;
   o = VsfPerfOptions{};
-  ParsedStatement *p = ctx->perf.statement;
+  ParsedStatement* p = ctx->perf.statement;
   if (!p)
     return;
   o.sscpIncremental = stmtFlag(p, 15);
@@ -142,11 +142,11 @@ void parse_perf(VsfContext *ctx, ParsedStatement *first) {
     ctx->options.utilRandom = o.utilAccess;
 }
 
-int32_t ztestthread(const char *suffix, int32_t suffixLength) {
-  HostTaskBlock *task = hostCurrentTask();
-  HostMacroTable *anchor = xalanch(task ? task->macroWord : nullptr);
+int32_t ztestthread(const char* suffix, int32_t suffixLength) {
+  HostTaskBlock* task = hostCurrentTask();
+  HostMacroTable* anchor = xalanch(task ? task->macroWord : nullptr);
   // -1 absent or missing, else the value's truth.
-  auto lookup = [&](const char *name, int32_t n) {
+  auto lookup = [&](const char* name, int32_t n) {
     char buf[64];
     int32_t len = xjsymget(anchor, name, n, buf, sizeof buf);
     if (len < 0)
@@ -156,7 +156,7 @@ int32_t ztestthread(const char *suffix, int32_t suffixLength) {
       v.pop_back();
     size_t s = v.find_first_not_of(' ');
     v = s == std::string::npos ? std::string() : v.substr(s);
-    char *end = nullptr;
+    char* end = nullptr;
     double d = std::strtod(v.c_str(), &end);
     if (v.empty() || *end != '\0' || v == ".")
       return -1;

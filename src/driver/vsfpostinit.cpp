@@ -12,8 +12,8 @@
 #include "driver/vsfsteps.h"
 #include "driver/vsfstmtlog.h"
 #include "model/vsfswitches.h"
-#include "support/hoststubs.h"
 #include "selection/vsfresample.h"
+#include "support/hoststubs.h"
 #include "support/parsedstmt.h"
 #include "support/poolalloc.h"
 #include "support/wobmth.h"
@@ -61,9 +61,7 @@ bool lassoType(const VsfModelOptions& o) {
          o.method == VM_LAR_LS || o.method == VM_LASSO_LS || o.method == VM_ELASTICNET ||
          o.method == VM_QKLASSO;
 }
-bool groupType(const VsfModelOptions& o) {
-  return o.solverPath != 0 || vsfGroupMethod(o.method);
-}
+bool groupType(const VsfModelOptions& o) { return o.solverPath != 0 || vsfGroupMethod(o.method); }
 bool larOrLasso(int32_t m) {
   return m == VM_LAR || m == VM_LASSO || m == VM_LAR_LS || m == VM_LASSO_LS;
 }

@@ -14,28 +14,28 @@
 
 namespace {
 
-HostDataSet *slotDataSet(const ParsedStatement *s, int k) { return slotDataSet(stmtSlot(s, k)); }
-int32_t listCount(const OptionSlot *sl, uint8_t kind) { return slotCount(sl, kind); }
+HostDataSet* slotDataSet(const ParsedStatement* s, int k) { return slotDataSet(stmtSlot(s, k)); }
+int32_t listCount(const OptionSlot* sl, uint8_t kind) { return slotCount(sl, kind); }
 
 } // namespace
 
 // A zeroed 160-byte variable record from the main pool, filled from the data set.
-int32_t vsfVariableRecord(VsfContext *ctx, int32_t number, HostVariable **out) {
-  auto *rec = static_cast<HostVariable *>(
+int32_t vsfVariableRecord(VsfContext* ctx, int32_t number, HostVariable** out) {
+  auto* rec = static_cast<HostVariable*>(
       ctx->mainPool->allocate(ctx->mainPool, sizeof(HostVariable), kQkZeroed));
   if (!rec)
     return -2;
-  std::memset(static_cast<void *>(rec), 0, sizeof *rec);
-  HostVariable *v = nullptr;
+  std::memset(static_cast<void*>(rec), 0, sizeof *rec);
+  HostVariable* v = nullptr;
   if (xvname(ctx->data, number, &v) == 0 && v)
     *rec = *v;
   *out = rec;
   return 0;
 }
 
-int32_t parse_proc(VsfContext *ctx, ParsedStatement *first) {
-  VsfProcSettings &p = ctx->stmt.proc;
-  LevDesign *design = ctx->design.design;
+int32_t parse_proc(VsfContext* ctx, ParsedStatement* first) {
+  VsfProcSettings& p = ctx->stmt.proc;
+  LevDesign* design = ctx->design.design;
   ctx->data = slotDataSet(first, 11);
   if (ctx->design.library)
     ctx->design.library->data = ctx->data; // the design-row context reads DATA=
@@ -43,16 +43,16 @@ int32_t parse_proc(VsfContext *ctx, ParsedStatement *first) {
   p.testData = slotDataSet(first, 50);
 
   // BY statement: variables, their DESCENDING marks and NOTSORTED.
-  const OptionSlot *by = stmtSlot(first, 0);
+  const OptionSlot* by = stmtSlot(first, 0);
   p.byCount = listCount(by, OSK_INTLIST);
   p.byNumbers = p.byCount ? by->items.ints : nullptr;
   p.byNotsorted = stmtFlag(first, kFlagByNotsorted);
   if (p.byCount) {
-    p.byDescending = static_cast<uint8_t *>(
+    p.byDescending = static_cast<uint8_t*>(
         ctx->mainPool->allocate(ctx->mainPool, static_cast<size_t>(p.byCount), kQkZeroed));
     if (!p.byDescending)
       return -2;
-    const OptionSlot *desc = stmtSlot(first, kSlotByDescending);
+    const OptionSlot* desc = stmtSlot(first, kSlotByDescending);
     for (int32_t i = 0; i < p.byCount; ++i)
       p.byDescending[i] = i < listCount(desc, OSK_DBLLIST) && desc->items.doubles[i] != 0;
   }
@@ -66,8 +66,8 @@ int32_t parse_proc(VsfContext *ctx, ParsedStatement *first) {
 
   ctx->maxMacro = static_cast<int32_t>(stmtNumber(first, 10, 100));
 
-  const OptionSlot *weight = stmtSlot(first, 6);
-  const OptionSlot *freq = stmtSlot(first, 5);
+  const OptionSlot* weight = stmtSlot(first, 6);
+  const OptionSlot* freq = stmtSlot(first, 5);
   p.weightGiven = listCount(weight, OSK_INTLIST) == 1;
   p.freqGiven = listCount(freq, OSK_INTLIST) == 1;
   if (p.weightGiven && vsfVariableRecord(ctx, weight->items.ints[0], &p.weightVar) != 0)
@@ -88,7 +88,7 @@ int32_t parse_proc(VsfContext *ctx, ParsedStatement *first) {
     design->parmLabelStyle = static_cast<uint8_t>(stmtNumber(first, 7, 1));
     design->shortParmNames = stmtFlag(first, 64);
     int32_t n = 0;
-    const char *text = slotLastText(stmtSlot(first, 8), &n);
+    const char* text = slotLastText(stmtSlot(first, 8), &n);
     design->shortNameLength = n;
     design->shortNameText = n ? text : nullptr;
     design->separatorLength = 0;
@@ -110,8 +110,8 @@ int32_t parse_proc(VsfContext *ctx, ParsedStatement *first) {
   ctx->options.outDesignNames = p.outDesignNames;
   p.outDesignDefaultPrefix = !stmtFlag(first, 69);
   if (stmtFlag(first, 70)) {
-    const OptionSlot *names = stmtSlot(first, 57);
-    const char *text = nullptr;
+    const OptionSlot* names = stmtSlot(first, 57);
+    const char* text = nullptr;
     int32_t len = 0;
     if (names && names->kind == OSK_NAMELIST && zgetnmr(names->items.names, 0, &text, &len) == 0) {
       p.outDesignPrefixZero = 0;
@@ -126,7 +126,7 @@ int32_t parse_proc(VsfContext *ctx, ParsedStatement *first) {
 namespace {
 
 // A step range whose end is below its start becomes the whole range; true when corrected.
-bool fixRange(int32_t &start, int32_t &end) {
+bool fixRange(int32_t& start, int32_t& end) {
   if (end < start) {
     start = -1;
     end = 2147483647;
@@ -137,8 +137,8 @@ bool fixRange(int32_t &start, int32_t &end) {
 
 } // namespace
 
-void parse_plots(VsfContext *ctx, ParsedStatement *first) {
-  VsfPlotSettings &g = ctx->stmt.plots;
+void parse_plots(VsfContext* ctx, ParsedStatement* first) {
+  VsfPlotSettings& g = ctx->stmt.plots;
   if (stmtFlag(first, 59)) {
     if (ctx->noprint) {
       xpmlog(210, 1102);
@@ -212,7 +212,7 @@ void parse_plots(VsfContext *ctx, ParsedStatement *first) {
     xpmlog(848, 224);
     return;
   }
-  ParseRoot *root = hostParseRoot();
+  ParseRoot* root = hostParseRoot();
   bool modelAverage = root && findstmt(root->first, "MODELAVERAGE") != nullptr;
 
   g.espLevel = level(72);

@@ -344,13 +344,13 @@ const GrammarRule kRules[] = {
 
 } // namespace
 
-const GrammarRule *vsfGrammarRules(int *count) {
+const GrammarRule* vsfGrammarRules(int* count) {
   *count = static_cast<int>(sizeof kRules / sizeof kRules[0]);
   return kRules;
 }
 
-VsfGrammar *vsfselg() {
-  auto *g = static_cast<VsfGrammar *>(xtalloc(sizeof(VsfGrammar), 0x2004));
+VsfGrammar* vsfselg() {
+  auto* g = static_cast<VsfGrammar*>(xtalloc(sizeof(VsfGrammar), 0x2004));
   if (g == nullptr)
     xexit(1016, 0);
   std::memset(g, 0, sizeof *g);

@@ -16,7 +16,7 @@ inline constexpr int kFlagByNotsorted = 76;  // BY ... NOTSORTED
 
 // A new grammar descriptor (from the host's general allocator); ends the run with 1016
 // when there is no memory for it.
-VsfGrammar *vsfselg();
+VsfGrammar* vsfselg();
 
 // The rules, for tests and tools: count and array.
-const GrammarRule *vsfGrammarRules(int *count);
+const GrammarRule* vsfGrammarRules(int* count);

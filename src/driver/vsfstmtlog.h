@@ -12,7 +12,7 @@
 inline constexpr int32_t kVsfMessageSet = 848;
 
 // Logs a warning and raises the return code to 4.
-inline void stmtWarn(VsfContext *ctx, int32_t message,
+inline void stmtWarn(VsfContext* ctx, int32_t message,
                      std::initializer_list<HostMsgArg> args = {}) {
   xpmlog(kVsfMessageSet, message, args);
   vsfRaiseRC(ctx, 4);
@@ -20,7 +20,7 @@ inline void stmtWarn(VsfContext *ctx, int32_t message,
 
 // Logs an error, raises the return code to `rc` and returns `result` for the caller to pass
 // on.
-inline int32_t stmtFail(VsfContext *ctx, int32_t message, int32_t rc, int32_t result,
+inline int32_t stmtFail(VsfContext* ctx, int32_t message, int32_t rc, int32_t result,
                         std::initializer_list<HostMsgArg> args = {}) {
   xpmlog(kVsfMessageSet, message, args);
   vsfRaiseRC(ctx, rc);

@@ -12,10 +12,10 @@
 
 namespace {
 
-bool appendBuffer(TokenSave *s, const char *text, int64_t n) {
+bool appendBuffer(TokenSave* s, const char* text, int64_t n) {
   if (s->length + n + 2 > s->capacity) {
     int64_t cap = std::max<int64_t>(s->capacity * 2, s->length + n + 256);
-    auto *fresh = static_cast<char *>(xtalloc(cap, 0x2004));
+    auto* fresh = static_cast<char*>(xtalloc(cap, 0x2004));
     if (!fresh)
       return false;
     if (s->buffer) {
@@ -33,12 +33,12 @@ bool appendBuffer(TokenSave *s, const char *text, int64_t n) {
 
 } // namespace
 
-bool zttkadd(TokenSave *s, const char *text, int64_t n) {
+bool zttkadd(TokenSave* s, const char* text, int64_t n) {
   return s != nullptr && appendBuffer(s, text, n);
 }
 
-TokenSave *zttksi(HostParser *anchor) {
-  auto *s = static_cast<TokenSave *>(xtalloc(sizeof(TokenSave), 0x2004));
+TokenSave* zttksi(HostParser* anchor) {
+  auto* s = static_cast<TokenSave*>(xtalloc(sizeof(TokenSave), 0x2004));
   if (!s)
     return nullptr;
   std::memset(s, 0, sizeof *s);
@@ -47,7 +47,7 @@ TokenSave *zttksi(HostParser *anchor) {
   if (!s->hostSwitchWasOn)
     xttksp(s->anchor, 30, 1);
   s->capacity = 256;
-  s->buffer = static_cast<char *>(xtalloc(s->capacity, 0x2004));
+  s->buffer = static_cast<char*>(xtalloc(s->capacity, 0x2004));
   if (!s->buffer)
     s->capacity = 0;
   return s;
@@ -55,7 +55,7 @@ TokenSave *zttksi(HostParser *anchor) {
 
 // The statement is copied whole: the buffer grows as needed (a saved statement is never
 // cut short).
-int32_t zttkus(TokenSave *s, const HostToken *token, int64_t offset, int32_t) {
+int32_t zttkus(TokenSave* s, const HostToken* token, int64_t offset, int32_t) {
   if (!s || !token)
     return 0;
   if (offset < 0 || offset > s->length)
@@ -63,20 +63,20 @@ int32_t zttkus(TokenSave *s, const HostToken *token, int64_t offset, int32_t) {
   s->length = offset;
   if (s->buffer)
     s->buffer[s->length] = '\0';
-  HostParser *p = s->anchor;
+  HostParser* p = s->anchor;
   // Find how far the given token is from the current one, then peek from there.
   int depth = 0;
-  const HostToken *cur = xttkcur(p);
+  const HostToken* cur = xttkcur(p);
   int32_t k = 0;
   if (cur && token != cur)
     while (k < 1 << 20) {
-      const HostToken *t = yttkpk(p, k);
+      const HostToken* t = yttkpk(p, k);
       if (t == token || !t || t->tokenClass == TC_ENDJB)
         break;
       ++k;
     }
   for (;; ++k) {
-    const HostToken *t = yttkpk(p, k);
+    const HostToken* t = yttkpk(p, k);
     if (!t || t->tokenClass == TC_ENDJB || (t->length == 1 && t->text[0] == ';'))
       break;
     bool tight = false;
@@ -106,13 +106,13 @@ int32_t zttkus(TokenSave *s, const HostToken *token, int64_t offset, int32_t) {
   return 0;
 }
 
-void zttks(TokenSave *s) {
+void zttks(TokenSave* s) {
   if (!s || s->length == 0 || !s->buffer)
     return;
   int64_t n = s->length;
   bool semi = s->buffer[n - 1] == ';';
-  auto *e = static_cast<TokenSaveText *>(xtalloc(sizeof(TokenSaveText), 0x2004));
-  auto *text = static_cast<char *>(xtalloc(n + 2, 0x2004));
+  auto* e = static_cast<TokenSaveText*>(xtalloc(sizeof(TokenSaveText), 0x2004));
+  auto* text = static_cast<char*>(xtalloc(n + 2, 0x2004));
   if (!e || !text) {
     xtfree(e);
     xtfree(text);
@@ -135,13 +135,13 @@ void zttks(TokenSave *s) {
   s->buffer[0] = '\0';
 }
 
-void zttkse(TokenSave *s) {
+void zttkse(TokenSave* s) {
   if (!s)
     return;
   if (!s->hostSwitchWasOn)
     xttksp(s->anchor, 30, 0);
-  for (TokenSaveText *e = s->head; e;) {
-    TokenSaveText *next = e->next;
+  for (TokenSaveText* e = s->head; e;) {
+    TokenSaveText* next = e->next;
     xtfree(e->text);
     xtfree(e);
     e = next;

@@ -293,8 +293,7 @@ void effSetClear(EffSortedSet* set) {
   *set = EffSortedSet{};
 }
 
-EffectChainNode* zeff_find_ef(const EffSortedSet* set, const EffectChainNode* node,
-                              bool contrast) {
+EffectChainNode* zeff_find_ef(const EffSortedSet* set, const EffectChainNode* node, bool contrast) {
   bool found = false;
   int32_t at = effSetFind(set, node, compareEffects, contrastContext(contrast), &found);
   return found ? static_cast<EffectChainNode*>(set->items[at]) : nullptr;
@@ -545,8 +544,8 @@ void PrintEffect(const EffectChainNode* node) {
   else if (node->type == ECT_FACTOR)
     line += "_RESPONSE_";
   logTrace(line);
-  static const char* const labels[4] = {" Cont  vars:", " Cross vars:", " Nest  vars:",
-                                        " Nestv vars:"};
+  static const char* const labels[4] = {
+      " Cont  vars:", " Cross vars:", " Nest  vars:", " Nestv vars:"};
   for (int k = 0; k < 4; ++k) {
     if (node->lists[k].count == 0)
       continue;

@@ -28,7 +28,12 @@ struct NestedValueEntry {
   char text[16];
 };
 
-enum EffectChainType : int32_t { ECT_ORDINARY = 0, ECT_RESPONSE = 1, ECT_ALLPARMS = 2, ECT_FACTOR = 3 };
+enum EffectChainType : int32_t {
+  ECT_ORDINARY = 0,
+  ECT_RESPONSE = 1,
+  ECT_ALLPARMS = 2,
+  ECT_FACTOR = 3
+};
 
 // Statement codes a node may carry.
 inline constexpr int32_t kEffCodeModelClass = 4342;
@@ -67,9 +72,9 @@ struct EffPositionIndex {
 
 // The effect-syntax callback's own state, one per parse.
 struct EffectParseState {
-  int32_t nameLen;          // NAMELEN
-  int32_t defaultList;      // 1 direct, 2 CLASS
-  int32_t listMode;         // 0 ordinary, 1 no variables, 2 CLASS list, not linked
+  int32_t nameLen;     // NAMELEN
+  int32_t defaultList; // 1 direct, 2 CLASS
+  int32_t listMode;    // 0 ordinary, 1 no variables, 2 CLASS list, not linked
   int32_t directRestriction;
   EffectChainNode* current;
   EffectChainNode* barHead;
@@ -82,20 +87,20 @@ struct EffectParseState {
   int32_t constructedNamesBuilt;
   int32_t constructedNameCount;
   char** constructedNames;
-  int32_t orderLimit;       // @n, 0 none
-  int32_t factorsSlot;      // 0 none
-  int32_t savedCount;       // default list count when the effect began
-  int32_t action;           // current action code
-  int32_t counters[9];      // 0 bars, 1..7 list operators
+  int32_t orderLimit;  // @n, 0 none
+  int32_t factorsSlot; // 0 none
+  int32_t savedCount;  // default list count when the effect began
+  int32_t action;      // current action code
+  int32_t counters[9]; // 0 bars, 1..7 list operators
   int32_t trimInhibit;
   int32_t (*lookupVariable)(const char* name, int32_t length, int32_t* number);
   int32_t (*describeVariable)(int32_t number, const char** name, int32_t* length, int32_t* type);
-  void* prefixToken;        // token saved before a colon
-  void* starToken;          // token after an asterisk that followed a variable
-  int32_t shared;           // shared-chain mode (MODEL effect list)
+  void* prefixToken; // token saved before a colon
+  void* starToken;   // token after an asterisk that followed a variable
+  int32_t shared;    // shared-chain mode (MODEL effect list)
   double runningCount;
-  EffSortedSet recorded;    // effect pointers already recorded in a statement list
-  EffSortedSet sharedChain; // effects of the shared chain, ordered by EqualEffects
+  EffSortedSet recorded;         // effect pointers already recorded in a statement list
+  EffSortedSet sharedChain;      // effects of the shared chain, ordered by EqualEffects
   EffPositionIndex positions[2]; // variable number -> position in list 1 and list 2
 };
 

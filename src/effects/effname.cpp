@@ -42,8 +42,7 @@ int32_t effCollateText(const char* a, const char* b, int32_t n) {
   return r < 0 ? -1 : (r > 0 ? 1 : 0);
 }
 
-bool effVariableName(EffectParseState* state, int32_t number, const char** text,
-                     int32_t* length) {
+bool effVariableName(EffectParseState* state, int32_t number, const char** text, int32_t* length) {
   if (state != nullptr && state->describeVariable != nullptr) {
     int32_t type = 0;
     return state->describeVariable(number, text, length, &type) == 0;
@@ -57,8 +56,8 @@ bool effVariableName(EffectParseState* state, int32_t number, const char** text,
   return true;
 }
 
-bool effEntryName(EffectParseState* state, const EffectChainNode* node, int32_t k,
-                  int32_t position, const char** text, int32_t* length) {
+bool effEntryName(EffectParseState* state, const EffectChainNode* node, int32_t k, int32_t position,
+                  const char** text, int32_t* length) {
   ParseRoot* root = effRoot();
   ParsedStatement* current = root ? root->current : nullptr;
   if (k == 0) {

@@ -58,21 +58,21 @@ void call(RvqObject* object, int32_t method, std::initializer_list<RvqAttr> attr
   call(object, method, list);
 }
 
-void call(RvqObject *object, int32_t method, std::vector<RvqAttr> &attrs) {
+void call(RvqObject* object, int32_t method, std::vector<RvqAttr>& attrs) {
   check(wobmth(object, nullptr, method, static_cast<int32_t>(attrs.size()),
                attrs.empty() ? nullptr : attrs.data()));
 }
 
-RvqAttr descriptor(HostVariable *var) {
+RvqAttr descriptor(HostVariable* var) {
   RvqAttr a = attr(2224, RVQ_VALUE7);
   a.value.ptr = var;
   return a;
 }
 
 RvqObject* createData(RvqObject* parent, const char* name, RvqText* description, RvqText* label) {
-  RvqAttr a[] = {rvqString(143, "rvq", 3),          rvqString(146, "data", 4),
-                 rvqHandle(144, nullptr),           rvqInt(148, -1),
-                 rvqTextHandle(138, text(name)),    rvqTextHandle(310, description),
+  RvqAttr a[] = {rvqString(143, "rvq", 3),       rvqString(146, "data", 4),
+                 rvqHandle(144, nullptr),        rvqInt(148, -1),
+                 rvqTextHandle(138, text(name)), rvqTextHandle(310, description),
                  rvqTextHandle(296, label)};
   check(wobmth(parent, nullptr, 147, 7, a));
   return static_cast<RvqObject*>(a[2].value.ptr);
@@ -80,16 +80,17 @@ RvqObject* createData(RvqObject* parent, const char* name, RvqText* description,
 
 void column(RvqObject* data, int32_t type, const char* name, void* bound, int32_t width) {
   if (type == 6)
-    call(data, 338, {rvqInt(103, type), rvqTextHandle(138, text(name)), rvqInt(289, width),
-                     rvqBound(285, bound)});
+    call(data, 338,
+         {rvqInt(103, type), rvqTextHandle(138, text(name)), rvqInt(289, width),
+          rvqBound(285, bound)});
   else
     call(data, 338, {rvqInt(103, type), rvqTextHandle(138, text(name)), rvqBound(285, bound)});
 }
 
-void variableColumn(RvqObject *data, int32_t type, const char *name, HostVariable *var,
-                    const char *templateColumn, void *bound) {
+void variableColumn(RvqObject* data, int32_t type, const char* name, HostVariable* var,
+                    const char* templateColumn, void* bound) {
   // The type and the name go beside the descriptor (a variable's column is named after it).
-  RvqText* columnName = name != nullptr ? text(name)
+  RvqText* columnName = name != nullptr  ? text(name)
                         : var != nullptr ? text(var->name, var->nameLength)
                                          : text("");
   std::vector<RvqAttr> a = {rvqInt(103, type), rvqTextHandle(138, columnName), descriptor(var)};

@@ -21,9 +21,9 @@ RvqText* msgs(int32_t number, std::initializer_list<HostMsgArg> args);
 
 // Calls a method; a negative result ends the run through zrvqexit.
 void call(RvqObject* object, int32_t method, std::initializer_list<RvqAttr> attrs);
-void call(RvqObject *object, int32_t method, std::vector<RvqAttr> &attrs);
+void call(RvqObject* object, int32_t method, std::vector<RvqAttr>& attrs);
 // The attribute that ties a column to its data-set variable's descriptor.
-RvqAttr descriptor(HostVariable *var);
+RvqAttr descriptor(HostVariable* var);
 
 // A data object: its columns are added by the helpers below.
 RvqObject* createData(RvqObject* parent, const char* name, RvqText* description, RvqText* label);

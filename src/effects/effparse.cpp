@@ -48,7 +48,7 @@ namespace {
 
 // Makes room for one more item in a list slot through the host's list growth: 0, or the
 // host's negative result (a growth that leaves no items counts as out of memory).
-int32_t growSlot(OptionSlot *slot, size_t itemSize) {
+int32_t growSlot(OptionSlot* slot, size_t itemSize) {
   if (slot == nullptr)
     return kEffListNoMemory;
   if (!slot->present) {
@@ -77,7 +77,7 @@ int32_t effListAppend(OptionSlot* slot, int32_t item) {
 }
 
 int32_t effListAppendPointer(OptionSlot* slot, void* item) {
-  if (int32_t r = growSlot(slot, sizeof(void *)); r != 0)
+  if (int32_t r = growSlot(slot, sizeof(void*)); r != 0)
     return r;
   if (!slot->present) {
     slot->present = 3;

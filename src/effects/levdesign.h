@@ -10,8 +10,8 @@ struct HostVariable;
 struct EffectChainNode;
 struct VmProvider;
 struct QkPool;
-struct EffectCell;   // design library: current value and GLM column of a model effect
-struct InModelMask;  // design library: which effects and variables the model uses
+struct EffectCell;  // design library: current value and GLM column of a model effect
+struct InModelMask; // design library: which effects and variables the model uses
 
 // Kinds of constructed effect.
 enum EffectVarKind : int32_t {
@@ -37,8 +37,8 @@ enum PolyStdKind : uint8_t { PS_NONE = 0, PS_CENTER = 1, PS_SCALE = 2, PS_CENTER
 enum PolyStdMethod : uint8_t { PM_MOMENTS = 1, PM_WMOMENTS = 2, PM_RANGE = 3 };
 
 // ORDER codes of CLASS variables (letters) and reference-level selectors.
-using OrderCode = int32_t;       // 'M' formatted, 'D' data, 'F' freq, 'I' internal, 'U' unset
-using RefLevelCode = int32_t;    // -1 FIRST, -2 LAST, -3 a quoted value
+using OrderCode = int32_t;    // 'M' formatted, 'D' data, 'F' freq, 'I' internal, 'U' unset
+using RefLevelCode = int32_t; // -1 FIRST, -2 LAST, -3 a quoted value
 
 // Codings of CLASS variables (PARAM=), as stored in the variable record. GLM is the
 // statement-wide indicator design: it is never stored for a variable.
@@ -64,7 +64,7 @@ inline bool classCodingOrthogonal(ClassCoding c) {
 
 // The prefix of the numbered level names of the orthogonal codings and POLYNOMIAL ("OEFF"
 // for OEFF1, OEFF2, ...), or null for the codings whose levels go by their values.
-inline const char *classCodingLabelPrefix(ClassCoding c) {
+inline const char* classCodingLabelPrefix(ClassCoding c) {
   switch (c) {
   case CC_ORTHEFFECT:
     return "OEFF";
@@ -87,17 +87,17 @@ inline const char *classCodingLabelPrefix(ClassCoding c) {
 struct SplineInfo {
   uint8_t natural;
   uint8_t separate;
-  uint8_t knotMethod;  // KnotMethod
-  uint8_t basis;       // SplineBasis
-  uint8_t tpfTerms;    // 2 all terms, 1 NOINT, 0 NOPOWERS
+  uint8_t knotMethod; // KnotMethod
+  uint8_t basis;      // SplineBasis
+  uint8_t tpfTerms;   // 2 all terms, 1 NOINT, 0 NOPOWERS
   uint8_t dataBoundary;
   uint8_t split;
   int32_t startScale;
   int32_t endScale;
   int32_t knotCount;
-  int32_t totalKnots;         // levelisation
-  int32_t* varKnotCount;      // levelisation fills; allocated at parse time
-  int32_t* scale;             // MULTISCALE piece: its scale number; else null
+  int32_t totalKnots;    // levelisation
+  int32_t* varKnotCount; // levelisation fills; allocated at parse time
+  int32_t* scale;        // MULTISCALE piece: its scale number; else null
   int32_t degree;
   int32_t columnsPerVariable; // levelisation
   double* degreeWork;         // levelisation
@@ -115,7 +115,7 @@ struct PolyInfo {
   uint8_t reserved;    // levelisation
   uint8_t expand;
   uint8_t includeName;
-  uint8_t stdMethod;   // PolyStdMethod
+  uint8_t stdMethod; // PolyStdMethod
   int32_t nVariables;
   int32_t degree;
   int32_t mdegree;
@@ -134,7 +134,7 @@ struct PolyInfo {
   int32_t exponentLength;
   const char* product;
   int32_t productLength;
-  int32_t* variables;     // numeric variable index of each polynomial variable
+  int32_t* variables; // numeric variable index of each polynomial variable
 };
 
 // One level value of a CLASS variable (levelisation): the value of a numeric variable, or
@@ -186,15 +186,15 @@ struct NumericUsageBlock {
   double observationCount;
   double weightTotal;
   int32_t listedCount;
-  int32_t* list;  // marks, then the indexes of the marked numeric variables
+  int32_t* list; // marks, then the indexes of the marked numeric variables
 };
 
 // One numeric or CLASS variable of the design.
 struct LevVariable {
-  HostVariable* var;        // host description; its number field holds the variable number
-  int32_t levelCount;       // levelisation
-  double centre;            // levelisation
-  double halfRange;         // levelisation
+  HostVariable* var;  // host description; its number field holds the variable number
+  int32_t levelCount; // levelisation
+  double centre;      // levelisation
+  double halfRange;   // levelisation
   int32_t levelWidth;
   int32_t levelTextOffset;
   OrderCode order;
@@ -208,13 +208,13 @@ struct LevVariable {
   int32_t lprefix;
   int32_t split;
   // levelisation:
-  char** levelTexts;         // each text of the level width
-  void* levelValues;         // LevLevelValue entries in level order
+  char** levelTexts; // each text of the level width
+  void* levelValues; // LevLevelValue entries in level order
   int32_t widestLevel;
   double* codingMatrix;
   // design library (per BY group unless said):
-  char** lookup;              // the level-value pointers sorted by their bytes
-  int32_t* lookupIndex;       // final level index of each lookup entry
+  char** lookup;        // the level-value pointers sorted by their bytes
+  int32_t* lookupIndex; // final level index of each lookup entry
   int32_t levelLabelWidth;
   int32_t longestLevelLength; // longest unformatted length among the levels
   int32_t keepJustification;  // 1: level values are not left-justified
@@ -222,28 +222,28 @@ struct LevVariable {
   int32_t widthMessageSet;    // own width-warning message, 0: 172/14
   int32_t widthMessageNumber;
   RefLevelCode savedReference; // the statements' reference code, restored every BY group
-  int32_t keepReference;      // 1: the GLM design keeps the reference level in place
-  double value;               // current value when an extra variable of the design context
+  int32_t keepReference;       // 1: the GLM design keeps the reference level in place
+  double value;                // current value when an extra variable of the design context
 };
 
 // One constructed effect (or one part of a split one).
 struct LevEftVar {
   char* name;
   int32_t nameLength;
-  char* label;              // display label: the EFFECT statement's name
+  char* label; // display label: the EFFECT statement's name
   int32_t labelLength;
-  int32_t kind;             // EffectVarKind
+  int32_t kind; // EffectVarKind
   int32_t numericCount;
-  int32_t* numeric;         // numeric LevVariable indexes
+  int32_t* numeric; // numeric LevVariable indexes
   int32_t classCount;
-  int32_t* classes;         // CLASS LevVariable indexes
+  int32_t* classes; // CLASS LevVariable indexes
   int32_t columnCount;
   int32_t currentColumnCount;
   int32_t variableCount;
-  double* memberValues;     // MULTIMEMBER
+  double* memberValues; // MULTIMEMBER
   int32_t partTotal;
   int32_t firstPartIndex;
-  int32_t partCount;        // on a statement's first record
+  int32_t partCount; // on a statement's first record
   uint8_t splitPart;
   uint8_t continuation;
   uint8_t firstPart;
@@ -251,7 +251,7 @@ struct LevEftVar {
   uint8_t noEffect;
   uint8_t stdize;
   char delimiter;
-  double* termValues;       // POLYNOMIAL: this part's entry (or all entries with NOSEPARATE)
+  double* termValues; // POLYNOMIAL: this part's entry (or all entries with NOSEPARATE)
   SplineInfo* spline;
   PolyInfo* poly;
   LagSpec* lag;
@@ -277,8 +277,8 @@ struct LevEftVar {
 struct LevEffect {
   char* name;
   char* givenName;
-  int32_t firstColumn;      // levelisation
-  int32_t columnCount;      // levelisation
+  int32_t firstColumn; // levelisation
+  int32_t columnCount; // levelisation
   int32_t continuousCount;
   int32_t* continuous;
   int32_t crossedCount;
@@ -289,10 +289,10 @@ struct LevEffect {
   int32_t* constructed;
   int32_t allClassCount;
   int32_t* allClass;
-  int32_t levelVarCount;    // level-variable list (zlevPrepLevList)
+  int32_t levelVarCount; // level-variable list (zlevPrepLevList)
   int32_t* levelVars;
-  void* levels;             // levelisation
-  int32_t* work;            // second half of the all-CLASS allocation
+  void* levels;               // levelisation
+  int32_t* work;              // second half of the all-CLASS allocation
   int32_t* constructedSource; // the design's constructed-effect record count
   struct LevDesign* design;
   uint8_t splitCopy;
@@ -301,10 +301,10 @@ struct LevEffect {
   int32_t classColumnCount;
   int32_t combinationCount;
   int32_t columnRowWidth;
-  int32_t* combinationTable;  // GLM: level combinations met in the data
-  int32_t* nonSingularTable;  // full-rank codings
-  int32_t* columnTable;       // one row per column
-  uint8_t allMissing;         // a MULTIMEMBER effect's members are all missing
+  int32_t* combinationTable; // GLM: level combinations met in the data
+  int32_t* nonSingularTable; // full-rank codings
+  int32_t* columnTable;      // one row per column
+  uint8_t allMissing;        // a MULTIMEMBER effect's members are all missing
   double* columnMeans;
   // Split effects (per BY group, full-rank codings): per column of the CLASS part, the
   // level of each crossed then nested CLASS variable (vsfLevels).
@@ -335,8 +335,8 @@ struct LevEffectLevels {
 
 // The design descriptor. Default-constructible plain record; allocated zeroed.
 struct LevDesign {
-  uint8_t designFlags;      // 0x01|0x20 set by the MODEL reader, 0x10 non-GLM, 0x40 no intercept
-  uint8_t designFlags2;     // 0x20: the spline split flag
+  uint8_t designFlags;  // 0x01|0x20 set by the MODEL reader, 0x10 non-GLM, 0x40 no intercept
+  uint8_t designFlags2; // 0x20: the spline split flag
   int32_t classCount;
   LevVariable* classes;
   int32_t numericCount;
@@ -347,7 +347,7 @@ struct LevDesign {
   int32_t modelEffectCount; // effects on the MODEL statement's list
   int32_t* partCounts;
   ConstructedEffectEntry* constructedMap;
-  int32_t effectCount;      // LevEffect records, Intercept included
+  int32_t effectCount; // LevEffect records, Intercept included
   LevEffect* effects;
   LevEffectLevels* effectLevels;
   OrderCode orderDefault;
@@ -361,8 +361,8 @@ struct LevDesign {
   int32_t levelWidthOption; // -1 TRUNCATE absent, 0 TRUNCATE alone (16), n
   int32_t maxLevelWidth;
   int32_t totalLevelWidth;
-  int32_t nameLen;          // NAMELEN
-  uint8_t parmLabelStyle;   // 0 INTERLACED, 1 SEPARATE, 2 SEPARATECOMPACT
+  int32_t nameLen;        // NAMELEN
+  uint8_t parmLabelStyle; // 0 INTERLACED, 1 SEPARATE, 2 SEPARATECOMPACT
   uint8_t shortParmNames;
   const char* shortNameText;
   int32_t shortNameLength;
@@ -372,19 +372,19 @@ struct LevDesign {
   NumericUsageBlock* usage[2];
   int32_t lagListCount;
   LagSpec** lagList;
-  int32_t worstReturnCode;  // 4 warning, 1012 error, 3000 EFFECT statement error
+  int32_t worstReturnCode; // 4 warning, 1012 error, 3000 EFFECT statement error
   // Levelisation and run state (src/design):
   int32_t columnCount;
-  uint8_t modeFlags;        // bit 0 normal BY-group run; bit 1 names of the whole data set
+  uint8_t modeFlags; // bit 0 normal BY-group run; bit 1 names of the whole data set
   uint8_t splitWarned;
   char** columnNames;
   char* levelText;
   // The memory provider the library allocated this design's records from.
   VmProvider* provider;
   // Design library:
-  uint32_t wideFlags;       // flag bits above the first byte (0x1000, 0x4000, 0x8000)
-  EffectCell* cells;        // one per model effect
-  InModelMask* inModel;     // built on first use
+  uint32_t wideFlags;   // flag bits above the first byte (0x1000, 0x4000, 0x8000)
+  EffectCell* cells;    // one per model effect
+  InModelMask* inModel; // built on first use
   LevVariable* freqVariable;
   double freqValue;         // FREQ value of the current observation
   uint8_t constructedReady; // set once the lag tables exist
@@ -392,8 +392,8 @@ struct LevDesign {
   int32_t nameCounters[2];
   int32_t longestName;
   int32_t longestLabel;
-  void* filterWord;         // handed to the observation filter hook
-  QkPool* libraryPool;      // the per-BY-group pool (cleared when it is deleted)
+  void* filterWord;    // handed to the observation filter hook
+  QkPool* libraryPool; // the per-BY-group pool (cleared when it is deleted)
 };
 
 // Design flag bits.
@@ -404,8 +404,8 @@ inline constexpr uint8_t kLevFlagNoIntercept = 0x40;
 inline constexpr uint8_t kLevFlag2SplineSplit = 0x20;
 inline constexpr uint8_t kLevFlagAcrossBy = 0x02;
 inline constexpr uint8_t kLevFlagNoRowBuffers = 0x08;
-inline constexpr uint32_t kLevFlagZeroWeights = 0x1000;   // in wideFlags
-inline constexpr uint32_t kLevFlagMissingPerVar = 0x4000; // in wideFlags
+inline constexpr uint32_t kLevFlagZeroWeights = 0x1000;    // in wideFlags
+inline constexpr uint32_t kLevFlagMissingPerVar = 0x4000;  // in wideFlags
 inline constexpr uint32_t kLevFlagNameLengthened = 0x8000; // in wideFlags
 
 // All design flags: the first byte and the wide bits together.

@@ -49,8 +49,8 @@ struct StatementView {
   const char* name;
   int32_t nameLength;
   int32_t kind;
-  int32_t n;         // variables after removing repeats
-  int32_t* numbers;  // the variables' data-set numbers (a private copy)
+  int32_t n;        // variables after removing repeats
+  int32_t* numbers; // the variables' data-set numbers (a private copy)
 };
 
 int32_t listCount(const ParsedStatement* s, int k) {
@@ -122,14 +122,16 @@ int32_t splineColumns(const SplineInfo& info, int32_t scale) {
 int32_t countSpline(LevDesign* design, const StatementView& v, int32_t* count) {
   const ParsedStatement* s = v.stmt;
   bool natural = stmtFlag(s, kFlagSplineNatural);
-  bool columnsSplit = stmtFlag(s, kFlagSplineSplit) || (design->designFlags2 & kLevFlag2SplineSplit);
+  bool columnsSplit =
+      stmtFlag(s, kFlagSplineSplit) || (design->designFlags2 & kLevFlag2SplineSplit);
   int32_t method = stmtInt(s, 13, KM_EQUAL);
   bool variablesSplit = columnsSplit || stmtFlag(s, kFlagSplineSeparate) || method == KM_MULTISCALE;
   int32_t degree = natural ? 3 : stmtInt(s, 5, 3);
   int32_t startScale = stmtInt(s, 11, 0), endScale = stmtInt(s, 12, 7);
-  int32_t knots = (method == KM_LIST || method == KM_RANGEFRACTIONS || method == KM_LISTWITHBOUNDARY)
-                      ? listCount(s, 9)
-                      : stmtInt(s, 8, 3);
+  int32_t knots =
+      (method == KM_LIST || method == KM_RANGEFRACTIONS || method == KM_LISTWITHBOUNDARY)
+          ? listCount(s, 9)
+          : stmtInt(s, 8, 3);
   if (method == KM_MULTISCALE && endScale < startScale)
     return failWith(design, 81, {startScale, endScale, nameArg(v)});
   bool noPowers = stmtFlag(s, kFlagNoPowers), noInt = stmtFlag(s, kFlagNoInt);
@@ -556,18 +558,18 @@ void setDelimiter(const StatementView& v, LevEftVar* first) {
     xpmlog(174, 64, {nameArg(v)});
 }
 
-int32_t makeUsageBlocks(LevDesign *design, bool moments, bool wmoments) {
+int32_t makeUsageBlocks(LevDesign* design, bool moments, bool wmoments) {
   for (int which = 0; which < 2; ++which) {
     if (!(which == 0 ? moments : wmoments))
       continue;
-    auto *block = levNew<NumericUsageBlock>();
+    auto* block = levNew<NumericUsageBlock>();
     size_t n = static_cast<size_t>(design->numericCount > 0 ? design->numericCount : 1);
     if (block == nullptr || (block->first = levNew<double>(n)) == nullptr ||
         (block->second = levNew<double>(n)) == nullptr ||
         (block->list = levNew<int32_t>(n)) == nullptr)
       return kLevNoMemory;
     for (int32_t r = 0; r < design->constructedCount; ++r) {
-      const LevEftVar &rec = design->constructed[r];
+      const LevEftVar& rec = design->constructed[r];
       for (int32_t i = 0; i < rec.numericCount; ++i)
         if (rec.numeric != nullptr && rec.numeric[i] >= 0 && rec.numeric[i] < design->numericCount)
           block->list[rec.numeric[i]] = 1;

@@ -3,11 +3,11 @@
 // statements (leveffstmt.cpp) and the model-effect builder (levmodef.cpp).
 #include "effects/levmod.h"
 
+#include "effects/effchain.h"
 #include "effects/effparse.h"
 #include "effects/levalloc.h"
-#include "effects/levmodef.h"
 #include "effects/leveffstmt.h"
-#include "effects/effchain.h"
+#include "effects/levmodef.h"
 #include "support/hoststubs.h"
 
 #include <cstring>
@@ -139,9 +139,9 @@ int32_t zlevAddToClassList(HostDataSet* data, LevDesign* design, int32_t n,
   for (int32_t i = 0; i < n; ++i) {
     if (numbers[i] <= 0 || levClassIndex(design, numbers[i]) >= 0)
       continue;
-    auto* grown = static_cast<LevVariable*>(
-        levGrow(design->classes, sizeof(LevVariable), static_cast<size_t>(design->classCount),
-                static_cast<size_t>(design->classCount) + 1));
+    auto* grown = static_cast<LevVariable*>(levGrow(design->classes, sizeof(LevVariable),
+                                                    static_cast<size_t>(design->classCount),
+                                                    static_cast<size_t>(design->classCount) + 1));
     if (grown == nullptr)
       return kLevNoMemory;
     design->classes = grown;

@@ -25,8 +25,7 @@ int32_t zlevAddContVars(HostDataSet* data, LevDesign* design, int32_t n, int32_t
                         int32_t* indexes);
 // Appends the variables not yet CLASS records as CLASS records (width rule of zlevmod):
 // 0, kLevNoMemory when the records cannot grow, 1 when a variable cannot be described.
-int32_t zlevAddToClassList(HostDataSet* data, LevDesign* design, int32_t n,
-                           const int32_t* numbers);
+int32_t zlevAddToClassList(HostDataSet* data, LevDesign* design, int32_t n, const int32_t* numbers);
 // 0 when every number is a CLASS variable (indexes get the positions); else 1, and each
 // number that is not is negated.
 int32_t zlevValidateClassList(LevDesign* design, int32_t n, int32_t* numbers, int32_t* indexes);

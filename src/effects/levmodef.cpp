@@ -215,8 +215,8 @@ int32_t zlevmodef(LevDesign* design, HostDataSet*, ParsedStatement* model, int32
       records[0].design = design;
       ++design->effectCount;
     }
-    design->effectLevels =
-        levNew<LevEffectLevels>(static_cast<size_t>(design->effectCount > 0 ? design->effectCount : 1));
+    design->effectLevels = levNew<LevEffectLevels>(
+        static_cast<size_t>(design->effectCount > 0 ? design->effectCount : 1));
   }
   zlevPrepLevList(design);
   return 0;

@@ -204,11 +204,12 @@ int32_t zlevMatchGLMEfToEf(const EffectChainNode* parsed, const LevDesign* desig
   *count = 0;
   for (int32_t k = 0; k < design->effectCount; ++k) {
     const LevEffect& e = design->effects[k];
-    bool match = e.parsed != nullptr
-                     ? zlevEqualGlmEfs(parsed, e.parsed) != 0
-                     : (e.name != nullptr &&
-                        static_cast<int32_t>(std::strlen(e.name)) == parsed->nameLength &&
-                        std::memcmp(e.name, parsed->name, static_cast<size_t>(parsed->nameLength)) == 0);
+    bool match =
+        e.parsed != nullptr
+            ? zlevEqualGlmEfs(parsed, e.parsed) != 0
+            : (e.name != nullptr &&
+               static_cast<int32_t>(std::strlen(e.name)) == parsed->nameLength &&
+               std::memcmp(e.name, parsed->name, static_cast<size_t>(parsed->nameLength)) == 0);
     if (!match) {
       if (*count > 0)
         break;

@@ -432,8 +432,8 @@ bool readListEnds(EffectParseState* state, int32_t k, ListEnds& ends) {
 // The data-set numbers of the variables of the list (from the data set, or for names the
 // data set does not have yet: a numbered range by name, a range of variable numbers);
 // false with the status set when the list cannot be expanded.
-bool listVariableNumbers(EffectParseState* state, int32_t k, const ListEnds& ends,
-                         int32_t*& ids, int32_t& count) {
+bool listVariableNumbers(EffectParseState* state, int32_t k, const ListEnds& ends, int32_t*& ids,
+                         int32_t& count) {
   ParseRoot* root = effRoot();
   HostVarList list{};
   const char* first = ends.first;
@@ -446,11 +446,11 @@ bool listVariableNumbers(EffectParseState* state, int32_t k, const ListEnds& end
       fail(kStatusNoData);
       return false;
     }
-    int32_t code = zaddvar(root->dataSet, &list, 3, 0, first, firstLength, second,
-                           secondLength, k + 1);
+    int32_t code =
+        zaddvar(root->dataSet, &list, 3, 0, first, firstLength, second, secondLength, k + 1);
     if (code != 0) {
-      zadverr(root, root->dataSet, 0, first, firstLength, second, secondLength, &list, 0,
-              k + 1, code);
+      zadverr(root, root->dataSet, 0, first, firstLength, second, secondLength, &list, 0, k + 1,
+              code);
       if (effStatus() == 0)
         fail(kStatusSyntax);
       return false;
@@ -458,8 +458,8 @@ bool listVariableNumbers(EffectParseState* state, int32_t k, const ListEnds& end
     ids = list.numbers;
     count = list.count;
   } else if (k == 1) {
-    int32_t code = zaddvar(nullptr, &list, 7, 0, first, firstLength, second, secondLength,
-                           HLK_NUMBERED);
+    int32_t code =
+        zaddvar(nullptr, &list, 7, 0, first, firstLength, second, secondLength, HLK_NUMBERED);
     if (code != 0 || list.names == nullptr) {
       fail(kStatusSyntax);
       return false;
@@ -471,8 +471,8 @@ bool listVariableNumbers(EffectParseState* state, int32_t k, const ListEnds& end
     }
     for (int32_t i = 0; i < list.count; ++i) {
       bool constructed = false;
-      int32_t len = list.nameLengths ? list.nameLengths[i]
-                                     : static_cast<int32_t>(std::strlen(list.names[i]));
+      int32_t len =
+          list.nameLengths ? list.nameLengths[i] : static_cast<int32_t>(std::strlen(list.names[i]));
       ids[i] = FindVarNum(state, list.names[i], len, &constructed, ECT_ORDINARY);
       if (effStatus() != 0)
         return false;
@@ -510,8 +510,7 @@ void addListEffects(EffectParseState* state, int32_t k, const int32_t* ids, int3
       break;
     }
     int32_t position = 0;
-    int32_t code = FindListElem(state, ids[i], state->defaultList, &position, false,
-                                ECT_ORDINARY);
+    int32_t code = FindListElem(state, ids[i], state->defaultList, &position, false, ECT_ORDINARY);
     if (effStatus() != 0) {
       zeffre(nullptr, node);
       break;
@@ -805,9 +804,9 @@ int32_t FindVarNum(EffectParseState* state, const char* name, int32_t length, bo
     fail(kStatusSyntax);
     return 0;
   }
-  void* grown = levGrow(state->newNameTable, sizeof(char*),
-                        static_cast<size_t>(state->newNameCount),
-                        static_cast<size_t>(state->newNameCount) + 1);
+  void* grown =
+      levGrow(state->newNameTable, sizeof(char*), static_cast<size_t>(state->newNameCount),
+              static_cast<size_t>(state->newNameCount) + 1);
   char* copy = levStrdup(name, length);
   if (grown == nullptr || copy == nullptr) {
     fail(kStatusNoData);
@@ -1094,7 +1093,7 @@ void zeffect(HostParser* parser, const HostToken* token, const EffectAction* act
     break;
   case 11:
     if (state->chainHead != nullptr) {
-      const char* word = state->factorsSlot != 0 ? "FACTORS"
+      const char* word = state->factorsSlot != 0   ? "FACTORS"
                          : state->defaultList == 1 ? "CLASS"
                                                    : "DIRECT";
       xpmlog(174, 5, {word});

@@ -106,9 +106,9 @@ void zlevPrintLagDesignLevels(RvqObject* parent, LevEftVar* record, LevDesign* d
   Blocks b = blocksOf(lag);
   int32_t p = lag->periodCount;
   int32_t nw = lag->withinCount;
-  RvqText* label = msgs(970, {HostMsgArg(lagged.var ? lagged.var->name : "",
-                                         lagged.var ? lagged.var->nameLength : 0),
-                              HostMsgArg(record->label, record->labelLength)});
+  RvqText* label = msgs(
+      970, {HostMsgArg(lagged.var ? lagged.var->name : "", lagged.var ? lagged.var->nameLength : 0),
+            HostMsgArg(record->label, record->labelLength)});
   RvqObject* data = createData(parent, "LagDesignLevels", msg(971), label);
   Extras e;
   extraColumns(data, b, record, e);
@@ -133,8 +133,8 @@ void zlevPrintLagDesignLevels(RvqObject* parent, LevEftVar* record, LevDesign* d
     call(data, 338, a);
   }
   endColumns(data);
-  RvqObject* table = bind(parent, data, label, "LagDesignLevels", "PeriodVarLabel",
-                          periodVarLabel(period));
+  RvqObject* table =
+      bind(parent, data, label, "LagDesignLevels", "PeriodVarLabel", periodVarLabel(period));
   for (int32_t bi = 0; bi < b.count; ++bi) {
     const LagDesignBlock* block = b.list[bi];
     e.role = bi == 0 ? 1 : 0;
@@ -171,9 +171,9 @@ void zlevPrintLagDesign(RvqObject* parent, LevEftVar* record, LevDesign* design)
   Blocks b = blocksOf(lag);
   int32_t p = lag->periodCount;
   int32_t nw = lag->withinCount;
-  RvqText* label = msgs(972, {HostMsgArg(lagged.var ? lagged.var->name : "",
-                                         lagged.var ? lagged.var->nameLength : 0),
-                              HostMsgArg(record->label, record->labelLength)});
+  RvqText* label = msgs(
+      972, {HostMsgArg(lagged.var ? lagged.var->name : "", lagged.var ? lagged.var->nameLength : 0),
+            HostMsgArg(record->label, record->labelLength)});
   RvqText* description = b.score ? textf("%.*s", record->labelLength, record->label) : msg(971);
   RvqObject* data = createData(parent, "LagDesign", description, label);
   Extras e;
@@ -245,8 +245,8 @@ void zlevPrintLagDesign(RvqObject* parent, LevEftVar* record, LevDesign* design)
     call(data, 338, a);
   }
   endColumns(data);
-  RvqObject* table = bind(parent, data, label, "LagDesign", "PeriodVarLabel",
-                          periodVarLabel(period));
+  RvqObject* table =
+      bind(parent, data, label, "LagDesign", "PeriodVarLabel", periodVarLabel(period));
   auto setSubject = [&](int32_t i, int32_t level) {
     const LevVariable& w = design->classes[lag->within[i]];
     if (w.levelValues == nullptr || level < 0 || level >= w.levelCount)
@@ -279,10 +279,9 @@ void zlevPrintLagDesign(RvqObject* parent, LevEftVar* record, LevDesign* design)
         int32_t level = block->periods[static_cast<size_t>(r) * static_cast<size_t>(p) + k];
         if (laggedNumeric) {
           periods[static_cast<size_t>(k)] =
-              level == 0 || lagged.levelValues == nullptr ? hostMissing()
-                                                          : static_cast<const LevLevelValue*>(
-                                                                lagged.levelValues)[level - 1]
-                                                                .value;
+              level == 0 || lagged.levelValues == nullptr
+                  ? hostMissing()
+                  : static_cast<const LevLevelValue*>(lagged.levelValues)[level - 1].value;
         } else {
           std::string& t = periodText[static_cast<size_t>(k)];
           std::fill(t.begin(), t.end() - 1, ' ');

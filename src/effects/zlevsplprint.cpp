@@ -37,14 +37,14 @@ struct SplineView {
   // The knots of one variable at piece p: the variables of a spline may have different
   // knot counts, while the tables run over the first variable's count.
   struct Knots {
-    const double *values;
+    const double* values;
     int32_t count;
     double operator()(int32_t k) const {
       return values != nullptr && k >= 0 && k < count ? values[k] : hostMissing();
     }
   };
   Knots knots(int32_t variable, int32_t p) const {
-    const SplineInfo *s = info;
+    const SplineInfo* s = info;
     int32_t slot = variable;
     if (first->partTotal >= 2) {
       int32_t q = first->partTotal / (variables > 0 ? variables : 1);
@@ -103,7 +103,8 @@ void zlevPrintSplineKnots(RvqObject* parent, LevDesign* design, LevEftVar* recor
   if (bspline)
     column(data, 3, "Boundary", &boundary);
   for (int32_t j = 0; j < s.variables; ++j)
-    variableColumn(data, 5, nullptr, s.variable(j).var, "Variable", &values[static_cast<size_t>(j)]);
+    variableColumn(data, 5, nullptr, s.variable(j).var, "Variable",
+                   &values[static_cast<size_t>(j)]);
   column(data, 1, "Control", &control);
   endColumns(data);
   RvqObject* table = bind(parent, data, label, "SplineKnots");

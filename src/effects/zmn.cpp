@@ -191,8 +191,8 @@ ClassNameRecord* zmnalcl(int32_t count, VmProvider* pool) {
   if (count < 1)
     return nullptr;
   size_t size = sizeof(ClassNameRecord) * static_cast<size_t>(count);
-  auto* records = static_cast<ClassNameRecord*>(
-      pool != nullptr ? vmalcp_handler(pool, size, 0x3002) : levAlloc(size));
+  auto* records = static_cast<ClassNameRecord*>(pool != nullptr ? vmalcp_handler(pool, size, 0x3002)
+                                                                : levAlloc(size));
   if (records == nullptr)
     return nullptr;
   for (int32_t i = 0; i < count; ++i) {
@@ -417,10 +417,9 @@ void zmnducl(const ClassNameRecord* records, int32_t count) {
     std::printf("sepnv    = %.*s.\n", r.sepnv ? r.sepnvLength : 1, r.sepnv ? r.sepnv : " ");
     std::printf("order    = %c.\nvarnum   = %d.\nnclasses = %d.\n", r.order ? r.order : ' ',
                 r.varnum, r.nclasses);
-    std::printf("classnum = %d.\nindex    = %d.\nnumeric  = %d.\n", r.classnum, r.index,
-                r.numeric);
-    std::printf("reflevfound= %d.\nfirstinfun= %d.\northcoding= %d.\n", r.reflevfound,
-                r.firstinfun, r.orthcoding);
+    std::printf("classnum = %d.\nindex    = %d.\nnumeric  = %d.\n", r.classnum, r.index, r.numeric);
+    std::printf("reflevfound= %d.\nfirstinfun= %d.\northcoding= %d.\n", r.reflevfound, r.firstinfun,
+                r.orthcoding);
     for (const ClassLevelEntry* e = r.levels; e != nullptr; e = e->next) {
       std::printf("  class    = %.*s.\n", kNameWidth, e->cls);
       std::printf("  label    = %.*s.\n", effStrip(e->label, kLabelWidth), e->label);

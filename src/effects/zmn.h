@@ -18,7 +18,7 @@ struct ClassLevelEntry {
   char longLabel[256]; // the level's label for parameters
   ClassNameRecord* owner;
   void* reserved;
-  char name[32];       // the valid name part
+  char name[32]; // the valid name part
   double freq;
   int16_t addflag;
 };
@@ -53,8 +53,8 @@ struct ClassNameRecord {
 struct EffectNameRecord {
   char name[32];
   char label[256];
-  ClassLevelEntry** factors;  // the current level of each crossed CLASS variable
-  char** continuous;          // each a 32-character name followed by a 256-character label
+  ClassLevelEntry** factors; // the current level of each crossed CLASS variable
+  char** continuous;         // each a 32-character name followed by a 256-character label
   int32_t nways;
   int32_t continuousCount;
   int32_t prefixCount;

@@ -19,7 +19,7 @@ bool noValue(double v) { return isHostMissing(v) || v == DBL_MAX || v == -DBL_MA
 
 // The row values of the "PlotCandidates" data, bound to its columns.
 struct CandidateRows {
-  char *effect = nullptr;
+  char* effect = nullptr;
   int32_t width = 0;
   int32_t candidateFor = 0;
   double criterion = 0, criterionDrop = 0;
@@ -27,15 +27,15 @@ struct CandidateRows {
 
 // Creates, fills and publishes the data; the kind (1 entry, -1 removal) of its last row, 0
 // when the effect names are empty or their buffer cannot be taken.
-int32_t emitCandidates(VsfContext *ctx, VsfModel *m, const VsfCandidateRanking &ranked,
-                       int32_t shown, bool competitive, RvqText *title, RvqText **dataRef) {
+int32_t emitCandidates(VsfContext* ctx, VsfModel* m, const VsfCandidateRanking& ranked,
+                       int32_t shown, bool competitive, RvqText* title, RvqText** dataRef) {
   CandidateRows row;
   for (int32_t i = 0; i < shown; ++i) {
     int32_t length = 0;
     vsfEffectName(ctx, ranked.effects[i], &length);
     row.width = std::max(row.width, length);
   }
-  row.effect = static_cast<char *>(poolTake(m->pool, row.width));
+  row.effect = static_cast<char*>(poolTake(m->pool, row.width));
   if (row.effect == nullptr)
     return 0;
   VsfOut out(ctx);
@@ -57,7 +57,7 @@ int32_t emitCandidates(VsfContext *ctx, VsfModel *m, const VsfCandidateRanking &
     // Like the table, a candidate without a value keeps its place with a missing value.
     const double v = noValue(ranked.values[i]) ? hostMissing() : ranked.values[i];
     int32_t length = 0;
-    const char *name = vsfEffectName(ctx, k, &length);
+    const char* name = vsfEffectName(ctx, k, &length);
     vsfFill(row.effect, row.width, name, length);
     kind = m->effectStatus[k] == 0 ? 1 : -1;
     if (k == changed)
@@ -75,9 +75,9 @@ int32_t emitCandidates(VsfContext *ctx, VsfModel *m, const VsfCandidateRanking &
 
 } // namespace
 
-int32_t vsfgCandidates(VsfContext *ctx, VsfModel *step) {
-  const VsfModelOptions &o = ctx->options;
-  const VsfPlotSettings &pl = ctx->stmt.plots;
+int32_t vsfgCandidates(VsfContext* ctx, VsfModel* step) {
+  const VsfModelOptions& o = ctx->options;
+  const VsfPlotSettings& pl = ctx->stmt.plots;
   if (o.method == VM_NONE || pl.candLevel == 0)
     return 0;
   const double start = zdattim();
@@ -96,14 +96,14 @@ int32_t vsfgCandidates(VsfContext *ctx, VsfModel *step) {
   const int32_t show = pl.candShow > 0 ? pl.candShow : 10;
   const int32_t shown = std::min(ranked.count, show);
   const bool competitive = o.method == VM_STEPWISE && o.drop == 2;
-  RvqText *title = shown < ranked.count ? vsfMsgArgs(competitive       ? 575
+  RvqText* title = shown < ranked.count ? vsfMsgArgs(competitive       ? 575
                                                      : ranked.addition ? 573
                                                                        : 574,
                                                      {show})
                                         : vsfMsg(competitive       ? 572
                                                  : ranked.addition ? 570
                                                                    : 571);
-  RvqText *dataRef = nullptr;
+  RvqText* dataRef = nullptr;
   const int32_t kind = emitCandidates(ctx, step, ranked, shown, competitive, title, &dataRef);
   if (kind == 0) {
     vsfFreeCandidates(step, &ranked);
@@ -121,10 +121,10 @@ int32_t vsfgCandidates(VsfContext *ctx, VsfModel *step) {
     labels.criterionLongLabel = 841;
     labels.criterionShortLabel = 841;
   }
-  RvqText *longLabel = labels.folds ? vsfMsgArgs(labels.criterionLongLabel, {o.cvFolds})
+  RvqText* longLabel = labels.folds ? vsfMsgArgs(labels.criterionLongLabel, {o.cvFolds})
                                     : vsfMsg(labels.criterionLongLabel);
   const int32_t s = vsfgShownStep(ctx, step, step->stepCount - 1);
-  RvqText *label = vsfMsgArgs(competitive ? 1022
+  RvqText* label = vsfMsgArgs(competitive ? 1022
                               : kind == 1 ? 1023
                                           : 1024,
                               {HostMsgArg::text(longLabel), shown, s});

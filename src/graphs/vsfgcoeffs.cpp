@@ -47,22 +47,22 @@ enum StepValue : int32_t {
 // The "Coefficients" data of one fit: which columns it has, the row values they are bound
 // to, and the stages that define the columns and emit the rows of each step record.
 struct CoefData {
-  VsfContext *ctx;
-  VsfModel *m; // the displayed fit
-  const VsfModelOptions &o;
+  VsfContext* ctx;
+  VsfModel* m; // the displayed fit
+  const VsfModelOptions& o;
   VsfStepRange range{};
   bool normB, press, cv, cvex, validation;
-  char *stepLabel = nullptr;
-  char *parameter = nullptr;
+  char* stepLabel = nullptr;
+  char* parameter = nullptr;
   int32_t step = 0, curveNumber = 0, curveIndex = 0;
   double normBeta = 0, stdEst = 0, rhs = 0, validationAse = 0;
   double values[SV_COUNT] = {};
   double logLow = DBL_MAX, logHigh = -DBL_MAX; // of the log p-values
   std::vector<double> thinValues;
   VsfOut out;
-  RvqText *dataRef = nullptr;
+  RvqText* dataRef = nullptr;
 
-  CoefData(VsfContext *c, VsfModel *model) : ctx(c), m(model), o(c->options), out(c) {
+  CoefData(VsfContext* c, VsfModel* model) : ctx(c), m(model), o(c->options), out(c) {
     normB = normBetaKept(o) && normBetaHistory(m) != nullptr;
     press = o.pressNeeded && m->stepPress != nullptr;
     cv = o.cvOn && m->stepCvPress != nullptr && o.choose != VC_CVEX;
@@ -70,13 +70,13 @@ struct CoefData {
     validation = m->wValidate > 0 || ctx->stmt.partition.validationAsked;
   }
 
-  void valueColumn(const char *name, double *v, int32_t header) {
+  void valueColumn(const char* name, double* v, int32_t header) {
     out.column({rvqInt(103, 5), vsfaName(name), vsfaLabel(vsfMsg(header)), vsfaBound(v)});
   }
 
   int32_t defineColumns() {
-    const VsfResultsState &r = ctx->results;
-    stepLabel = static_cast<char *>(poolTake(m->pool, r.stepLabelWidth));
+    const VsfResultsState& r = ctx->results;
+    stepLabel = static_cast<char*>(poolTake(m->pool, r.stepLabelWidth));
     if (stepLabel == nullptr)
       return -2;
     out.create("Coefficients", nullptr);
@@ -86,7 +86,7 @@ struct CoefData {
       out.numberColumn("NormBeta", &normBeta);
     out.charColumn("StepLabel", stepLabel, r.stepLabelWidth);
     if (r.parmLabelWidth > 0) {
-      parameter = static_cast<char *>(poolTake(m->pool, r.parmLabelWidth));
+      parameter = static_cast<char*>(poolTake(m->pool, r.parmLabelWidth));
       if (parameter == nullptr)
         return -2;
       out.charColumn("Parameter", parameter, r.parmLabelWidth);
@@ -163,8 +163,8 @@ struct CoefData {
 
   // The rows of one step record: one per plotted parameter, when the step is shown. At the
   // last shown step the kept labels get their heights at the right end.
-  void emitRecord(const VsfModel &record) {
-    const VsfResultsState &r = ctx->results;
+  void emitRecord(const VsfModel& record) {
+    const VsfResultsState& r = ctx->results;
     const bool lastShown = step == range.last && r.parmLabelWidth > 0;
     auto estimate = [&](int32_t j) {
       if (m->betaVariance != nullptr && m->betaVariance[j] == -1.0)
@@ -201,10 +201,10 @@ struct CoefData {
 
 // Reads the step records of the fit from its scratch file, each into a pool of its own, and
 // emits their rows.
-int32_t walkRecords(CoefData &data) {
-  VsfContext *ctx = data.ctx;
-  VsfModel *m = data.m;
-  const VsfResultsState &r = ctx->results;
+int32_t walkRecords(CoefData& data) {
+  VsfContext* ctx = data.ctx;
+  VsfModel* m = data.m;
+  const VsfResultsState& r = ctx->results;
   int64_t position = 0;
   for (int32_t i = 0; i < m->stepCount; ++i) {
     VsfModel record{};
@@ -222,7 +222,7 @@ int32_t walkRecords(CoefData &data) {
       const int32_t slot = ctx->options.method == VM_BACKWARD || m->includeCount == 0
                                ? i
                                : std::max(i - m->includeCount + 1, 0);
-      const VsfLabel *l = slot < r.stepLabelCount ? &r.stepLabels[slot] : nullptr;
+      const VsfLabel* l = slot < r.stepLabelCount ? &r.stepLabels[slot] : nullptr;
       vsfFill(data.stepLabel, r.stepLabelWidth, l != nullptr ? l->text : "",
               l != nullptr ? l->length : 0);
       data.fillStepValues(i);
@@ -237,10 +237,10 @@ int32_t walkRecords(CoefData &data) {
 }
 
 // The graph calls of the panel, or of the unpacked coefficient and criterion plots.
-void coefficientGraphs(CoefData &data, int32_t axis) {
-  VsfContext *ctx = data.ctx;
-  const VsfModelOptions &o = data.o;
-  const VsfPlotSettings &pl = ctx->stmt.plots;
+void coefficientGraphs(CoefData& data, int32_t axis) {
+  VsfContext* ctx = data.ctx;
+  const VsfModelOptions& o = data.o;
+  const VsfPlotSettings& pl = ctx->stmt.plots;
   const bool unpack = pl.coefUnpack != 0;
   const int32_t k = o.choose != VC_NONE_GIVEN ? o.choose : o.stop != VC_NONE_GIVEN ? o.stop : 3;
   const VsfCriterionLabels lc = vsfgCriterionLabels(k);
@@ -260,7 +260,7 @@ void coefficientGraphs(CoefData &data, int32_t axis) {
   const int32_t axisIndex = std::clamp(axis, 1, 3) - 1;
   VsfStepAxisList list =
       vsfgStepAxisList(ctx, axis, static_cast<int32_t>(ctx->results.chosenStepValue), data.range);
-  RvqText *criterion = vsfText(lc.column);
+  RvqText* criterion = vsfText(lc.column);
   const int32_t steps = data.m->stepCount - 1;
   VsfGraphCall g;
   g.head(unpack ? "CoefficientPlot" : "CoefficientPanel",
@@ -314,8 +314,8 @@ void coefficientGraphs(CoefData &data, int32_t axis) {
 
 } // namespace
 
-int32_t vsfgCoeffs(VsfContext *ctx, VsfModel *m) {
-  const VsfPlotSettings &pl = ctx->stmt.plots;
+int32_t vsfgCoeffs(VsfContext* ctx, VsfModel* m) {
+  const VsfPlotSettings& pl = ctx->stmt.plots;
   if (pl.coefLevel == 0)
     return 0;
   const double start = zdattim();

@@ -13,33 +13,33 @@
 
 namespace {
 
-RvqAttr dynName(const char *name) { return vsfaDyn(name); }
+RvqAttr dynName(const char* name) { return vsfaDyn(name); }
 
 RvqAttr withId(RvqAttr a, uint16_t id) {
   a.id = id;
   return a;
 }
 
-RvqAttr listRecord(const std::vector<RvqAttr> &list) {
+RvqAttr listRecord(const std::vector<RvqAttr>& list) {
   RvqAttr a{};
   a.id = 174;
   a.type = RVQ_LIST;
   a.value.counted.length = static_cast<uint16_t>(list.size());
-  a.second.ptr = const_cast<RvqAttr *>(list.data());
+  a.second.ptr = const_cast<RvqAttr*>(list.data());
   return a;
 }
 
 } // namespace
 
-void VsfGraphCall::head(const char *name, RvqText *label, RvqText *description) {
+void VsfGraphCall::head(const char* name, RvqText* label, RvqText* description) {
   records_.push_back(vsfaName(name));
   records_.push_back(rvqTextHandle(296, label));
   records_.push_back(rvqTextHandle(310, description));
 }
 
-void VsfGraphCall::templ(const char *path) { records_.push_back(vsfaTemplate(path)); }
+void VsfGraphCall::templ(const char* path) { records_.push_back(vsfaTemplate(path)); }
 
-void VsfGraphCall::data(RvqText **refs, uint16_t count) {
+void VsfGraphCall::data(RvqText** refs, uint16_t count) {
   RvqAttr a{};
   a.id = 2829;
   a.type = RVQ_DATAREFS;
@@ -48,7 +48,7 @@ void VsfGraphCall::data(RvqText **refs, uint16_t count) {
   records_.push_back(a);
 }
 
-void VsfGraphCall::view(RvqObject *view) {
+void VsfGraphCall::view(RvqObject* view) {
   RvqAttr a{};
   a.id = 307;
   a.type = RVQ_BOUND;
@@ -56,47 +56,47 @@ void VsfGraphCall::view(RvqObject *view) {
   records_.push_back(a);
 }
 
-void VsfGraphCall::text(const char *name, RvqText *value) {
+void VsfGraphCall::text(const char* name, RvqText* value) {
   records_.push_back(dynName(name));
   records_.push_back(rvqTextHandle(287, value));
 }
 
-void VsfGraphCall::value(const char *name, RvqAttr value) {
+void VsfGraphCall::value(const char* name, RvqAttr value) {
   records_.push_back(dynName(name));
   records_.push_back(withId(value, 287));
 }
 
 void VsfGraphCall::extra(RvqAttr value) { records_.push_back(withId(value, 287)); }
 
-void VsfGraphCall::list(const VsfStepAxisList &axis) {
+void VsfGraphCall::list(const VsfStepAxisList& axis) {
   records_.push_back(listRecord(axis.records));
 }
 
-void VsfGraphCall::nested(const char *name, RvqAttr value) {
+void VsfGraphCall::nested(const char* name, RvqAttr value) {
   nested_.push_back(dynName(name));
   nested_.push_back(withId(value, 287));
 }
 
 void VsfGraphCall::nestedList() { records_.push_back(listRecord(nested_)); }
 
-void VsfGraphCall::call(VsfContext *ctx) {
+void VsfGraphCall::call(VsfContext* ctx) {
   vsfCallArray(ctx->outputManager, 2826, records_.data(), static_cast<int32_t>(records_.size()));
 }
 
-int32_t vsfgLastShownStep(const VsfContext *ctx, const VsfModel *m) {
+int32_t vsfgLastShownStep(const VsfContext* ctx, const VsfModel* m) {
   // BACKWARD shows history entry s as step s; the other methods number the entries after
   // the starting model from 1 (from 1 at the first entry when there is no starting model).
   return ctx->options.method == VM_BACKWARD ? m->stepCount - 1 : m->stepCount - m->includeCount;
 }
 
-int32_t vsfgAutoAxis(int32_t setting, const VsfModel *m, int32_t threshold) {
+int32_t vsfgAutoAxis(int32_t setting, const VsfModel* m, int32_t threshold) {
   if (setting != VSA_AUTO)
     return setting;
   return m->stepCount <= threshold ? VSA_STEPLABEL : VSA_STEP;
 }
 
-bool vsfgStepRange(const VsfContext *ctx, const VsfModel *m, int32_t firstStep, int32_t lastStep,
-                   VsfStepRange *range) {
+bool vsfgStepRange(const VsfContext* ctx, const VsfModel* m, int32_t firstStep, int32_t lastStep,
+                   VsfStepRange* range) {
   const int32_t shownLast = vsfgLastShownStep(ctx, m);
   range->given = firstStep >= 0 || lastStep < INT32_MAX;
   range->first = std::max(firstStep, 0);
@@ -105,11 +105,11 @@ bool vsfgStepRange(const VsfContext *ctx, const VsfModel *m, int32_t firstStep, 
   return range->first <= range->last;
 }
 
-VsfStepAxisList vsfgStepAxisList(const VsfContext *ctx, int32_t axis, int32_t chosenStep,
-                                 const VsfStepRange &range) {
-  static const char *const kAxisNames[] = {"STEP", "STEP", "STEPLABEL", "NORMBETA"};
+VsfStepAxisList vsfgStepAxisList(const VsfContext* ctx, int32_t axis, int32_t chosenStep,
+                                 const VsfStepRange& range) {
+  static const char* const kAxisNames[] = {"STEP", "STEP", "STEPLABEL", "NORMBETA"};
   VsfStepAxisList out;
-  auto pair = [&](const char *name, RvqAttr value) {
+  auto pair = [&](const char* name, RvqAttr value) {
     out.records.push_back(vsfaDyn(name));
     out.records.push_back(withId(value, 287));
   };
@@ -118,7 +118,7 @@ VsfStepAxisList vsfgStepAxisList(const VsfContext *ctx, int32_t axis, int32_t ch
   pair("_STEPAXISLABEL", rvqTextHandle(287, vsfMsg(889 + a)));
   pair("_STEPTIP", rvqTextHandle(287, a == VSA_STEP ? nullptr : vsfText("Step")));
   if (chosenStep >= range.first && chosenStep <= range.last) {
-    const VsfResultsState &r = ctx->results;
+    const VsfResultsState& r = ctx->results;
     if (a == VSA_STEP)
       pair("_CHOSENVALUE", rvqInt(287, chosenStep));
     else if (a == VSA_STEPLABEL)
@@ -130,29 +130,29 @@ VsfStepAxisList vsfgStepAxisList(const VsfContext *ctx, int32_t axis, int32_t ch
   return out;
 }
 
-RvqObject *vsfgMakeView(VsfContext *ctx, RvqText *data, const VsfStepRange &range) {
+RvqObject* vsfgMakeView(VsfContext* ctx, RvqText* data, const VsfStepRange& range) {
   char where[96];
   std::snprintf(where, sizeof where, "where=(step >= %d and step <= %d)", range.first, range.last);
-  return static_cast<RvqObject *>(vsfCallHandle(
+  return static_cast<RvqObject*>(vsfCallHandle(
       ctx->outputManager, 708,
       {rvqTextHandle(784, data), rvqTextHandle(105, vsfText(where)), rvqBound(321, nullptr)}, 2));
 }
 
-int64_t vsfgViewRows(RvqObject *view) {
-  return xoinfo(reinterpret_cast<HostDataSet *>(view), 2, nullptr, 0);
+int64_t vsfgViewRows(RvqObject* view) {
+  return xoinfo(reinterpret_cast<HostDataSet*>(view), 2, nullptr, 0);
 }
 
-void vsfgReleaseView(VsfContext *ctx, RvqObject *view) {
+void vsfgReleaseView(VsfContext* ctx, RvqObject* view) {
   vsfCall(ctx->outputManager, 494, {rvqBound(321, view)});
 }
 
-int32_t vsfgShownStep(const VsfContext *ctx, const VsfModel *m, int32_t entry) {
+int32_t vsfgShownStep(const VsfContext* ctx, const VsfModel* m, int32_t entry) {
   if (ctx->options.method == VM_BACKWARD)
     return entry;
   return entry < m->includeCount ? 0 : entry - m->includeCount + 1;
 }
 
-RvqText *vsfgMethodText(const VsfContext *ctx) {
+RvqText* vsfgMethodText(const VsfContext* ctx) {
   const int32_t method = ctx->options.method;
   return method >= VM_NONE && method <= VM_GROUPLASSO && vsfMsgLength(419 + method) > 0
              ? vsfMsg(419 + method)
@@ -173,7 +173,7 @@ const VsfCriterionLabels kCriterionLabels[] = {
 } // namespace
 
 VsfCriterionLabels vsfgCriterionLabels(int32_t criterion) {
-  for (const VsfCriterionLabels &c : kCriterionLabels)
+  for (const VsfCriterionLabels& c : kCriterionLabels)
     if (c.criterion == criterion)
       return c;
   return kCriterionLabels[2]; // AICC

@@ -25,25 +25,25 @@ struct VsfStepRange {
 // The step-axis list (6 records, 8 with the chosen value) and the "_INTTICKS" text.
 struct VsfStepAxisList {
   std::vector<RvqAttr> records;
-  RvqText *intTicks;
+  RvqText* intTicks;
 };
 
 // The records of one graph call (method 2826), in the order they are added.
 class VsfGraphCall {
 public:
   // Graph name (138), label (296) and description (310).
-  void head(const char *name, RvqText *label, RvqText *description);
-  void templ(const char *path);                // 339
-  void data(RvqText **refs, uint16_t count);   // 2829, the array outlives the call
-  void view(RvqObject *view);                  // 307
-  void text(const char *name, RvqText *value); // a dynamic variable with a text value
-  void value(const char *name, RvqAttr value); // a dynamic variable; value's id becomes 287
+  void head(const char* name, RvqText* label, RvqText* description);
+  void templ(const char* path);                // 339
+  void data(RvqText** refs, uint16_t count);   // 2829, the array outlives the call
+  void view(RvqObject* view);                  // 307
+  void text(const char* name, RvqText* value); // a dynamic variable with a text value
+  void value(const char* name, RvqAttr value); // a dynamic variable; value's id becomes 287
   void extra(RvqAttr value);                   // one more value record of the last variable
-  void list(const VsfStepAxisList &axis);      // 174, the list outlives the call
+  void list(const VsfStepAxisList& axis);      // 174, the list outlives the call
   // Dynamic variables gathered into a nested list, added as one 174 record by nestedList.
-  void nested(const char *name, RvqAttr value);
+  void nested(const char* name, RvqAttr value);
   void nestedList();
-  void call(VsfContext *ctx);
+  void call(VsfContext* ctx);
 
 private:
   std::vector<RvqAttr> records_;
@@ -52,32 +52,32 @@ private:
 
 // The axis a graph uses: its setting, or STEPLABEL when the fit has at most `threshold`
 // steps and STEP beyond.
-int32_t vsfgAutoAxis(int32_t setting, const VsfModel *model, int32_t threshold);
+int32_t vsfgAutoAxis(int32_t setting, const VsfModel* model, int32_t threshold);
 // Works out the shown range from a plot's first and last step (negative and INT32_MAX when
 // not given); false when it holds no step.
-bool vsfgStepRange(const VsfContext *ctx, const VsfModel *model, int32_t firstStep,
-                   int32_t lastStep, VsfStepRange *range);
+bool vsfgStepRange(const VsfContext* ctx, const VsfModel* model, int32_t firstStep,
+                   int32_t lastStep, VsfStepRange* range);
 // The step-axis list for `axis`, with the chosen value when the chosen step is shown.
-VsfStepAxisList vsfgStepAxisList(const VsfContext *ctx, int32_t axis, int32_t chosenStep,
-                                 const VsfStepRange &range);
+VsfStepAxisList vsfgStepAxisList(const VsfContext* ctx, int32_t axis, int32_t chosenStep,
+                                 const VsfStepRange& range);
 // A view of the table behind `data` holding the rows of the shown steps (method 708).
-RvqObject *vsfgMakeView(VsfContext *ctx, RvqText *data, const VsfStepRange &range);
+RvqObject* vsfgMakeView(VsfContext* ctx, RvqText* data, const VsfStepRange& range);
 // The number of rows a view selects; -1 when the host cannot tell.
-int64_t vsfgViewRows(RvqObject *view);
-void vsfgReleaseView(VsfContext *ctx, RvqObject *view);
+int64_t vsfgViewRows(RvqObject* view);
+void vsfgReleaseView(VsfContext* ctx, RvqObject* view);
 
 // The displayed step number of history entry `entry` of a fit (the selection summary's
 // Step): the entries of the starting model are step 0, BACKWARD numbers entries from 0.
-int32_t vsfgShownStep(const VsfContext *ctx, const VsfModel *model, int32_t entry);
+int32_t vsfgShownStep(const VsfContext* ctx, const VsfModel* model, int32_t entry);
 // The "_METHOD" text: the method's name, null for a method without one.
-RvqText *vsfgMethodText(const VsfContext *ctx);
+RvqText* vsfgMethodText(const VsfContext* ctx);
 
 // A criterion as the graphs name it: the column that holds its values and the messages of
 // its long and short labels (the long label of CV and CVEX carries the fold count); AICC
 // for a code without its own.
 struct VsfCriterionLabels {
   int32_t criterion;
-  const char *column;
+  const char* column;
   int32_t criterionLongLabel;
   int32_t criterionShortLabel;
   bool folds; // the long label carries the fold count

@@ -47,7 +47,8 @@ int32_t vsfgStepLabels(VsfContext* ctx, VsfModel* m) {
     return 0;
   }
   r.effectInPath = static_cast<uint8_t*>(poolTake(pool, effects));
-  r.stepLabels = static_cast<VsfLabel*>(poolTake(pool, int64_t(std::max(steps, 1)) * sizeof(VsfLabel)));
+  r.stepLabels =
+      static_cast<VsfLabel*>(poolTake(pool, int64_t(std::max(steps, 1)) * sizeof(VsfLabel)));
   if (r.effectInPath == nullptr || r.stepLabels == nullptr)
     return -2;
   r.stepLabelCount = steps;
@@ -154,8 +155,8 @@ namespace {
 // design column (the effect name when the column has none), else the effect name followed
 // by the column's level text. The column is the design effect's column that the effect's
 // column map (SPLIT parts) gives. Writes into `buffer` when it is not null; the length.
-int32_t parmLabelText(const VsfContext* ctx, const LevDesign* d, int32_t k,
-                      const VsfEffectView& v, int32_t j, char* buffer) {
+int32_t parmLabelText(const VsfContext* ctx, const LevDesign* d, int32_t k, const VsfEffectView& v,
+                      int32_t j, char* buffer) {
   int32_t nameLength = 0;
   const char* name = vsfEffectName(ctx, k, &nameLength);
   const int32_t c = v.columns != nullptr ? v.columns[j] : j;

@@ -17,14 +17,14 @@ namespace {
 
 struct CriterionRow {
   int32_t code;
-  const char *name;
-  const char *stem; // optimal-step table columns: <stem>Step, <stem>StepLabel, ...
-  const char *valueColumn;
-  const char *graphName;
+  const char* name;
+  const char* stem; // optimal-step table columns: <stem>Step, <stem>StepLabel, ...
+  const char* valueColumn;
+  const char* graphName;
   int32_t axisLabel;  // message of the axis label
   int32_t shortLabel; // message of the short label
   int32_t panelLabel; // message of the label in the panel
-  bool folds; // the axis and short labels carry the fold count
+  bool folds;         // the axis and short labels carry the fold count
 };
 
 const CriterionRow kCriteria[] = {
@@ -69,20 +69,20 @@ int32_t selectedStepMessage(int32_t choose) {
   }
 }
 
-RvqText *labelText(const VsfContext *ctx, int32_t number, bool folds) {
+RvqText* labelText(const VsfContext* ctx, int32_t number, bool folds) {
   return folds ? vsfMsgArgs(number, {ctx->options.cvFolds}) : vsfMsg(number);
 }
 
-const char *stepColumnSuffix(int32_t axis) {
+const char* stepColumnSuffix(int32_t axis) {
   return axis == VSA_STEPLABEL ? "StepLabel" : axis == VSA_NORMBETA ? "NormBeta" : "Step";
 }
 
 // The view that filters the selection summary to the shown range, or null when the range
 // is the whole path or the view selects no rows.
-RvqObject *rangeView(VsfContext *ctx, const VsfStepRange &range, RvqText *summary) {
+RvqObject* rangeView(VsfContext* ctx, const VsfStepRange& range, RvqText* summary) {
   if (!range.view || summary == nullptr)
     return nullptr;
-  RvqObject *view = vsfgMakeView(ctx, summary, range);
+  RvqObject* view = vsfgMakeView(ctx, summary, range);
   if (view != nullptr && vsfgViewRows(view) <= 0) {
     vsfgReleaseView(ctx, view);
     return nullptr;
@@ -92,14 +92,14 @@ RvqObject *rangeView(VsfContext *ctx, const VsfStepRange &range, RvqText *summar
 
 } // namespace
 
-int32_t vsfgCriterion(VsfContext *ctx, VsfModel *m, const int32_t *optimalSteps, int32_t chosenStep,
-                      RvqText **summaryRef, RvqText **bestRef) {
-  const VsfPlotSettings &pl = ctx->stmt.plots;
+int32_t vsfgCriterion(VsfContext* ctx, VsfModel* m, const int32_t* optimalSteps, int32_t chosenStep,
+                      RvqText** summaryRef, RvqText** bestRef) {
+  const VsfPlotSettings& pl = ctx->stmt.plots;
   if (pl.critLevel == 0)
     return 0;
   ctx->printStart = zdattim();
   const bool unpack = pl.critUnpack != 0;
-  const char *templ =
+  const char* templ =
       unpack ? "Stat.VARSIFTER.Graphics.CriterionPlot" : "Stat.VARSIFTER.Graphics.CriterionPanel";
   const int32_t axis = vsfgAutoAxis(pl.critStepAxis, m, unpack ? 26 : 11);
   VsfStepRange range{};
@@ -108,28 +108,28 @@ int32_t vsfgCriterion(VsfContext *ctx, VsfModel *m, const int32_t *optimalSteps,
     vsfRaiseRC(ctx, 4);
     return 0;
   }
-  RvqText *selectedLabel = vsfMsg(selectedStepMessage(ctx->options.choose));
+  RvqText* selectedLabel = vsfMsg(selectedStepMessage(ctx->options.choose));
   VsfStepAxisList list = vsfgStepAxisList(ctx, axis, chosenStep, range);
-  RvqText *summary = summaryRef != nullptr ? *summaryRef : nullptr;
-  RvqText *best = bestRef != nullptr ? *bestRef : nullptr;
-  RvqObject *group =
+  RvqText* summary = summaryRef != nullptr ? *summaryRef : nullptr;
+  RvqText* best = bestRef != nullptr ? *bestRef : nullptr;
+  RvqObject* group =
       unpack ? vsfOpenGroup(ctx, "CriterionPlots", {vsfaLabel(vsfMsg(832)), rvqFlag(435, 0)})
              : nullptr;
-  RvqObject *view = rangeView(ctx, range, summary);
-  RvqText *both[2] = {summary, best};
+  RvqObject* view = rangeView(ctx, range, summary);
+  RvqText* both[2] = {summary, best};
   VsfGraphCall panel;
   int32_t counted = 0;
-  for (const CriterionRow &c : kCriteria) {
+  for (const CriterionRow& c : kCriteria) {
     if (optimalSteps[c.code] == -1)
       continue;
     char column[40];
     std::snprintf(column, sizeof column, "%s%s", c.stem, stepColumnSuffix(axis));
     const int32_t opt = ctx->results.optimalStep[c.code];
     const bool outside = range.given && (opt < range.first || opt > range.last);
-    RvqText *valueText = outside ? nullptr : vsfText(c.valueColumn);
+    RvqText* valueText = outside ? nullptr : vsfText(c.valueColumn);
     if (unpack) {
-      RvqText *yLabel = labelText(ctx, c.axisLabel, c.folds);
-      RvqText *shortLabel = labelText(ctx, c.shortLabel, c.folds);
+      RvqText* yLabel = labelText(ctx, c.axisLabel, c.folds);
+      RvqText* shortLabel = labelText(ctx, c.shortLabel, c.folds);
       VsfGraphCall g;
       g.head(c.graphName, vsfMsgArgs(1000 + axis, {HostMsgArg::text(yLabel)}), shortLabel);
       if (view == nullptr) {
@@ -188,8 +188,8 @@ int32_t vsfgCriterion(VsfContext *ctx, VsfModel *m, const int32_t *optimalSteps,
   return 0;
 }
 
-int32_t vsfgAse(VsfContext *ctx, VsfModel *m, int32_t chosenStep, RvqText **summaryRef) {
-  const VsfPlotSettings &pl = ctx->stmt.plots;
+int32_t vsfgAse(VsfContext* ctx, VsfModel* m, int32_t chosenStep, RvqText** summaryRef) {
+  const VsfPlotSettings& pl = ctx->stmt.plots;
   if (pl.aseLevel == 0)
     return 0;
   ctx->printStart = zdattim();
@@ -204,8 +204,8 @@ int32_t vsfgAse(VsfContext *ctx, VsfModel *m, int32_t chosenStep, RvqText **summ
   }
   VsfStepAxisList list = vsfgStepAxisList(ctx, axis, chosenStep, range);
   const int32_t label = (roles ? 1006 : 1009) + axis;
-  RvqText *summary = summaryRef != nullptr ? *summaryRef : nullptr;
-  RvqObject *view = nullptr;
+  RvqText* summary = summaryRef != nullptr ? *summaryRef : nullptr;
+  RvqObject* view = nullptr;
   if (range.view && summary != nullptr) {
     view = vsfgMakeView(ctx, summary, range);
     const bool empty = view == nullptr || vsfgViewRows(view) <= 0;

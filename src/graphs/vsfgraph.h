@@ -12,16 +12,16 @@ struct VsfModel;
 
 // Criterion plots (one panel, or one graph per criterion in "CriterionPlots") from the
 // selection summary's and the optimal-step table's data.
-int32_t vsfgCriterion(VsfContext *ctx, VsfModel *model, const int32_t *optimalSteps,
-                      int32_t chosenStep, RvqText **summaryRef, RvqText **bestRef);
+int32_t vsfgCriterion(VsfContext* ctx, VsfModel* model, const int32_t* optimalSteps,
+                      int32_t chosenStep, RvqText** summaryRef, RvqText** bestRef);
 // The ASE plot from the selection summary's data.
-int32_t vsfgAse(VsfContext *ctx, VsfModel *model, int32_t chosenStep, RvqText **summaryRef);
+int32_t vsfgAse(VsfContext* ctx, VsfModel* model, int32_t chosenStep, RvqText** summaryRef);
 // Coefficient progression of the plain fit: reads every step record back from the fit's
 // scratch file into its own "Coefficients" data and draws the panel or the unpacked pair.
-int32_t vsfgCoeffs(VsfContext *ctx, VsfModel *model);
+int32_t vsfgCoeffs(VsfContext* ctx, VsfModel* model);
 // The candidates plot of one restored step.
-int32_t vsfgCandidates(VsfContext *ctx, VsfModel *stepModel);
+int32_t vsfgCandidates(VsfContext* ctx, VsfModel* stepModel);
 
 // The last displayed step of the fit's selection path (the step numbers that the selection
 // summary shows run from 0 to it).
-int32_t vsfgLastShownStep(const VsfContext *ctx, const VsfModel *model);
+int32_t vsfgLastShownStep(const VsfContext* ctx, const VsfModel* model);

@@ -12,10 +12,10 @@
 namespace {
 
 // Calls fn(row, fold, f, w) for every counted row: f its frequency factor, w = weight x f.
-template <class Fn> int32_t eachCounted(VsfModel *m, QkPageDescriptor *page, Fn fn) {
+template <class Fn> int32_t eachCounted(VsfModel* m, QkPageDescriptor* page, Fn fn) {
   const VsfRowShape S = vsfRowShape(m);
   int32_t bad = 0;
-  vsfEachRow(S, page, [&](const VsfRowView &r) {
+  vsfEachRow(S, page, [&](const VsfRowView& r) {
     if (S.hasRole && r.role != VSF_ROLE_TRAIN)
       return;
     const double f = S.hasResample ? r.rfreq : r.freq;
@@ -30,12 +30,12 @@ template <class Fn> int32_t eachCounted(VsfModel *m, QkPageDescriptor *page, Fn 
   return bad != 0 ? kVsfBadFoldRow : 0;
 }
 
-int32_t cvResidsBody(VsfModel *m, QkPageDescriptor *page, double *sums) {
+int32_t cvResidsBody(VsfModel* m, QkPageDescriptor* page, double* sums) {
   const VsfRowShape S = vsfRowShape(m);
-  return eachCounted(m, page, [&](const VsfRowView &r, int32_t k, double, double w) {
+  return eachCounted(m, page, [&](const VsfRowView& r, int32_t k, double, double w) {
     // The row's residual under its fold's model, fitted without the fold's rows.
     thread_local VsfGathered g;
-    const VsfFoldRecord &F = m->folds[k];
+    const VsfFoldRecord& F = m->folds[k];
     vsfGatherSwept(m, S, r, F.sweepFlags, g);
     const double res = vsfGatheredResidual(F.sweptXpx, r, g);
     sums[k] += w * res * res;
@@ -44,35 +44,35 @@ int32_t cvResidsBody(VsfModel *m, QkPageDescriptor *page, double *sums) {
 
 } // namespace
 
-int32_t vsfCVNobs(VsfModel *m, QkPageDescriptor *page) {
-  return eachCounted(m, page, [m](const VsfRowView &, int32_t k, double f, double w) {
-    VsfFoldRecord &F = m->folds[k];
+int32_t vsfCVNobs(VsfModel* m, QkPageDescriptor* page) {
+  return eachCounted(m, page, [m](const VsfRowView&, int32_t k, double f, double w) {
+    VsfFoldRecord& F = m->folds[k];
     F.rowCount += 1.0;
     F.freqCount += f;
     F.weightCount += w;
   });
 }
-int32_t vsfCVNobs_t(VsfModel *m, QkPageDescriptor *page, double *buffer, int64_t) {
+int32_t vsfCVNobs_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t) {
   const int32_t K = m->foldCount;
-  return eachCounted(m, page, [=](const VsfRowView &, int32_t k, double f, double w) {
+  return eachCounted(m, page, [=](const VsfRowView&, int32_t k, double f, double w) {
     buffer[k] += 1.0;
     buffer[K + k] += f;
     buffer[2 * K + k] += w;
   });
 }
 
-int32_t vsfCVYpY(VsfModel *m, QkPageDescriptor *page) {
-  return eachCounted(m, page, [m](const VsfRowView &r, int32_t k, double, double w) {
+int32_t vsfCVYpY(VsfModel* m, QkPageDescriptor* page) {
+  return eachCounted(m, page, [m](const VsfRowView& r, int32_t k, double, double w) {
     m->folds[k].xpx[0] += w * r.y[0] * r.y[0];
   });
 }
-int32_t vsfCVYpY_t(VsfModel *m, QkPageDescriptor *page, double *buffer, int64_t) {
-  return eachCounted(m, page, [=](const VsfRowView &r, int32_t k, double, double w) {
+int32_t vsfCVYpY_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t) {
+  return eachCounted(m, page, [=](const VsfRowView& r, int32_t k, double, double w) {
     buffer[k] += w * r.y[0] * r.y[0];
   });
 }
 
-int32_t vsfCVResids(VsfModel *m, QkPageDescriptor *page) {
+int32_t vsfCVResids(VsfModel* m, QkPageDescriptor* page) {
   // Per-page sums first, so that the records see the same additions as the threaded form.
   thread_local std::vector<double> sums;
   sums.assign(static_cast<size_t>(m->foldCount), 0.0);
@@ -81,6 +81,6 @@ int32_t vsfCVResids(VsfModel *m, QkPageDescriptor *page) {
     m->folds[k].cvSse += sums[static_cast<size_t>(k)];
   return rc;
 }
-int32_t vsfCVResids_t(VsfModel *m, QkPageDescriptor *page, double *buffer, int64_t) {
+int32_t vsfCVResids_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t) {
   return cvResidsBody(m, page, buffer);
 }

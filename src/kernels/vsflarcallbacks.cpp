@@ -16,8 +16,8 @@ namespace {
 struct Sinks {
   double *sse = nullptr, *validate = nullptr, *test = nullptr;
   double *heldOut = nullptr, *heldOutTest = nullptr;
-  double *corr = nullptr;    // indexed by effect
-  double *dirCorr = nullptr; // indexed by effect
+  double* corr = nullptr;    // indexed by effect
+  double* dirCorr = nullptr; // indexed by effect
   double *termA = nullptr, *termB = nullptr;
 };
 
@@ -27,7 +27,7 @@ bool lsCoeffMethod(int32_t method) {
 
 enum PathTerm { kBeta = 1, kDir = 2, kLs = 4 };
 
-inline double dot(const double *a, const double *x, int32_t n) { return vsfDot(a, x, n); }
+inline double dot(const double* a, const double* x, int32_t n) { return vsfDot(a, x, n); }
 
 // The in-model effects past the forced ones, with what a row needs of each. When they are a
 // good part of the row's dense values, the coefficients are laid out over all dense values
@@ -42,8 +42,8 @@ struct PathTerms {
   int32_t dense = 0;
   std::vector<double> spare[3];
   // Only the terms named in need (kBeta, kDir, kLs) are laid out: this runs once per page.
-  void build(const VsfModel *m, bool scaled, int need) {
-    const VsfModelOptions *o = m->options;
+  void build(const VsfModel* m, bool scaled, int need) {
+    const VsfModelOptions* o = m->options;
     s = 1.0;
     if (scaled && o->method == VM_ELASTICNET && m->enSetting == 1 && m->l2 > 0)
       s = (m->nObs - 1.0) * m->l2 + 1.0;
@@ -66,7 +66,7 @@ struct PathTerms {
     wide = dense > 0 && 4 * static_cast<int64_t>(offset.size()) >= dense;
     if (wide) {
       // Laid out in place: the buffers keep their capacity from page to page.
-      auto spread = [&](std::vector<double> &v, std::vector<double> &out) {
+      auto spread = [&](std::vector<double>& v, std::vector<double>& out) {
         out.assign(static_cast<size_t>(dense), 0.0);
         for (size_t i = 0; i < offset.size(); ++i)
           out[offset[i]] = v[i];
@@ -80,7 +80,7 @@ struct PathTerms {
         spread(ls, spare[2]);
     }
   }
-  double gathered(const std::vector<double> &a, const double *x) const {
+  double gathered(const std::vector<double>& a, const double* x) const {
     if (wide)
       return dot(a.data(), x, dense);
     double f = 0.0;
@@ -89,14 +89,14 @@ struct PathTerms {
     return f;
   }
   // The path's fitted value (unscaled coefficients).
-  double fitted(const double *y) const { return gathered(beta, y + 1); }
-  double residual(const double *y) const { return y[0] - fitted(y); }
-  double lsResidual(const double *y) const { return y[0] + gathered(ls, y + 1); }
-  double directionProduct(const double *y) const { return gathered(dir, y + 1); }
+  double fitted(const double* y) const { return gathered(beta, y + 1); }
+  double residual(const double* y) const { return y[0] - fitted(y); }
+  double lsResidual(const double* y) const { return y[0] + gathered(ls, y + 1); }
+  double directionProduct(const double* y) const { return gathered(dir, y + 1); }
 };
 
 // The row multiplier, or 0 with skip set for a TRAIN row whose resample frequency is 0.
-inline double rowMultiplier(const VsfRowShape &S, const VsfRowView &r, bool &skip) {
+inline double rowMultiplier(const VsfRowShape& S, const VsfRowView& r, bool& skip) {
   skip = false;
   double mult = r.weight;
   if (!S.hasResample)
@@ -114,7 +114,7 @@ inline double rowMultiplier(const VsfRowShape &S, const VsfRowView &r, bool &ski
 // A list of (effect, dense offset) pairs.
 struct Targets {
   std::vector<int32_t> effect, offset;
-  void add(const VsfModel *m, int32_t k) {
+  void add(const VsfModel* m, int32_t k) {
     effect.push_back(k);
     offset.push_back(m->denseOffset[k]);
   }
@@ -122,17 +122,17 @@ struct Targets {
     effect.clear();
     offset.clear();
   }
-  inline void accumulate(double *into, const double *x, double f) const {
+  inline void accumulate(double* into, const double* x, double f) const {
     const size_t n = effect.size();
-    const int32_t *e = effect.data();
-    const int32_t *o = offset.data();
+    const int32_t* e = effect.data();
+    const int32_t* o = offset.data();
     for (size_t i = 0; i < n; ++i)
       into[e[i]] += f * x[o[i]];
   }
 };
 
 // vsfLarCorr (withCorr) and vsfLarRss.
-void corrBody(VsfModel *m, QkPageDescriptor *page, const Sinks &out, bool withCorr) {
+void corrBody(VsfModel* m, QkPageDescriptor* page, const Sinks& out, bool withCorr) {
   const VsfRowShape S = vsfRowShape(m);
   thread_local PathTerms T;
   thread_local Targets K;
@@ -143,7 +143,7 @@ void corrBody(VsfModel *m, QkPageDescriptor *page, const Sinks &out, bool withCo
     for (int32_t k = 0; k < m->effectCount; ++k)
       if (m->effectStatus[k] != VES_INTERCEPT)
         K.add(m, k);
-  vsfEachRow(S, page, [&](const VsfRowView &r) {
+  vsfEachRow(S, page, [&](const VsfRowView& r) {
     bool skip;
     const double mult = rowMultiplier(S, r, skip);
     if (skip)
@@ -173,7 +173,7 @@ void corrBody(VsfModel *m, QkPageDescriptor *page, const Sinks &out, bool withCo
 }
 
 // The training multiplier of a row (0: not counted).
-inline double trainMultiplier(const VsfModel *m, const VsfRowShape &S, const VsfRowView &r) {
+inline double trainMultiplier(const VsfModel* m, const VsfRowShape& S, const VsfRowView& r) {
   if (r.role != VSF_ROLE_TRAIN)
     return 0.0;
   if (S.xcv && r.fold == m->heldOutFold)
@@ -183,7 +183,7 @@ inline double trainMultiplier(const VsfModel *m, const VsfRowShape &S, const Vsf
   return skip ? 0.0 : mult;
 }
 
-void avecBody(VsfModel *m, QkPageDescriptor *page, double *dirCorr) {
+void avecBody(VsfModel* m, QkPageDescriptor* page, double* dirCorr) {
   const VsfRowShape S = vsfRowShape(m);
   thread_local PathTerms T;
   thread_local Targets K;
@@ -200,7 +200,7 @@ void avecBody(VsfModel *m, QkPageDescriptor *page, double *dirCorr) {
   }
   if (K.effect.empty() || T.offset.empty())
     return;
-  vsfEachRow(S, page, [&](const VsfRowView &r) {
+  vsfEachRow(S, page, [&](const VsfRowView& r) {
     const double mult = trainMultiplier(m, S, r);
     if (mult == 0.0)
       return;
@@ -210,7 +210,7 @@ void avecBody(VsfModel *m, QkPageDescriptor *page, double *dirCorr) {
 
 // The screened-out correlations and fitted-value sums; with direction set also the
 // direction products of the same effects.
-void sasviOutBody(VsfModel *m, QkPageDescriptor *page, const Sinks &out, bool direction) {
+void sasviOutBody(VsfModel* m, QkPageDescriptor* page, const Sinks& out, bool direction) {
   const VsfRowShape S = vsfRowShape(m);
   thread_local PathTerms T;
   thread_local Targets K;
@@ -218,7 +218,7 @@ void sasviOutBody(VsfModel *m, QkPageDescriptor *page, const Sinks &out, bool di
   K.clear();
   for (int32_t i = 0; i < m->screenOutCount; ++i)
     K.add(m, m->screenOutList[i]);
-  vsfEachRow(S, page, [&](const VsfRowView &r) {
+  vsfEachRow(S, page, [&](const VsfRowView& r) {
     const double mult = trainMultiplier(m, S, r);
     if (mult == 0.0)
       return;
@@ -232,7 +232,7 @@ void sasviOutBody(VsfModel *m, QkPageDescriptor *page, const Sinks &out, bool di
   });
 }
 
-void sasviAvecOutBody(VsfModel *m, QkPageDescriptor *page, double *dirCorr) {
+void sasviAvecOutBody(VsfModel* m, QkPageDescriptor* page, double* dirCorr) {
   const VsfRowShape S = vsfRowShape(m);
   thread_local PathTerms T;
   thread_local Targets K;
@@ -240,7 +240,7 @@ void sasviAvecOutBody(VsfModel *m, QkPageDescriptor *page, double *dirCorr) {
   K.clear();
   for (int32_t i = 0; i < m->screenNewCount; ++i)
     K.add(m, m->screenNewList[i]);
-  vsfEachRow(S, page, [&](const VsfRowView &r) {
+  vsfEachRow(S, page, [&](const VsfRowView& r) {
     const double mult = trainMultiplier(m, S, r);
     if (mult == 0.0)
       return;
@@ -250,22 +250,22 @@ void sasviAvecOutBody(VsfModel *m, QkPageDescriptor *page, double *dirCorr) {
 
 // Least-squares residual of every swept in-model column (dense and sparse), correlated
 // with the centred single-column candidates.
-void plainCorrBody(VsfModel *m, QkPageDescriptor *page, double *corr) {
+void plainCorrBody(VsfModel* m, QkPageDescriptor* page, double* corr) {
   const VsfRowShape S = vsfRowShape(m);
-  const double *sw = m->sweptXpx;
+  const double* sw = m->sweptXpx;
   thread_local Targets K;
   K.clear();
   for (int32_t k = 0; k < m->effectCount; ++k)
     if (m->effectStatus[k] == VES_CANDIDATE && m->effectColumns[k] == 1 && m->sparseSlot[k] < 0)
       K.add(m, k);
-  vsfEachRow(S, page, [&](const VsfRowView &r) {
+  vsfEachRow(S, page, [&](const VsfRowView& r) {
     if (S.hasRole && r.role != VSF_ROLE_TRAIN)
       return;
     bool skip;
     const double mult = rowMultiplier(S, r, skip);
     if (skip)
       return;
-    const double *dense = r.denseValues();
+    const double* dense = r.denseValues();
     double res = r.y[0];
     for (int32_t i = 0; i < m->inModelCount; ++i) {
       const int32_t e = m->inModelList[i];
@@ -293,7 +293,7 @@ void plainCorrBody(VsfModel *m, QkPageDescriptor *page, double *corr) {
   });
 }
 
-Sinks modelSums(VsfModel *m) {
+Sinks modelSums(VsfModel* m) {
   Sinks s;
   s.sse = &m->sse;
   s.validate = &m->validateAse;
@@ -308,7 +308,7 @@ Sinks modelSums(VsfModel *m) {
 }
 
 // The residual sums in buffer order; the held-out pair goes after 'heldOutAt'.
-Sinks bufferSums(double *B, int64_t heldOutAt) {
+Sinks bufferSums(double* B, int64_t heldOutAt) {
   Sinks s;
   s.sse = B;
   s.validate = B + 1;
@@ -320,11 +320,11 @@ Sinks bufferSums(double *B, int64_t heldOutAt) {
 
 } // namespace
 
-int32_t vsfLarCorr(VsfModel *m, QkPageDescriptor *page) {
+int32_t vsfLarCorr(VsfModel* m, QkPageDescriptor* page) {
   corrBody(m, page, modelSums(m), true);
   return 0;
 }
-int32_t vsfLarCorr_t(VsfModel *m, QkPageDescriptor *page, double *buffer, int64_t) {
+int32_t vsfLarCorr_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t) {
   // Without external folds the held-out pair is never reached; it still needs a place.
   double spare[2] = {0, 0};
   const int64_t E = m->effectCount;
@@ -338,11 +338,11 @@ int32_t vsfLarCorr_t(VsfModel *m, QkPageDescriptor *page, double *buffer, int64_
   return 0;
 }
 
-int32_t vsfLarRss(VsfModel *m, QkPageDescriptor *page) {
+int32_t vsfLarRss(VsfModel* m, QkPageDescriptor* page) {
   corrBody(m, page, modelSums(m), false);
   return 0;
 }
-int32_t vsfLarRss_t(VsfModel *m, QkPageDescriptor *page, double *buffer, int64_t) {
+int32_t vsfLarRss_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t) {
   double spare[2] = {0, 0};
   Sinks s = bufferSums(buffer, 3);
   if (!vsfRowShape(m).xcv) {
@@ -353,20 +353,20 @@ int32_t vsfLarRss_t(VsfModel *m, QkPageDescriptor *page, double *buffer, int64_t
   return 0;
 }
 
-int32_t vsfLarAvec(VsfModel *m, QkPageDescriptor *page) {
+int32_t vsfLarAvec(VsfModel* m, QkPageDescriptor* page) {
   avecBody(m, page, m->dirCorr);
   return 0;
 }
-int32_t vsfLarAvec_t(VsfModel *m, QkPageDescriptor *page, double *buffer, int64_t) {
+int32_t vsfLarAvec_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t) {
   avecBody(m, page, buffer);
   return 0;
 }
 
-int32_t vsfLarSasviCorrOut(VsfModel *m, QkPageDescriptor *page) {
+int32_t vsfLarSasviCorrOut(VsfModel* m, QkPageDescriptor* page) {
   sasviOutBody(m, page, modelSums(m), false);
   return 0;
 }
-int32_t vsfLarSasviCorrOut_t(VsfModel *m, QkPageDescriptor *page, double *buffer, int64_t) {
+int32_t vsfLarSasviCorrOut_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t) {
   Sinks s;
   s.termA = buffer;
   s.termB = buffer + 1;
@@ -375,20 +375,20 @@ int32_t vsfLarSasviCorrOut_t(VsfModel *m, QkPageDescriptor *page, double *buffer
   return 0;
 }
 
-int32_t vsfLarSasviAvecOut(VsfModel *m, QkPageDescriptor *page) {
+int32_t vsfLarSasviAvecOut(VsfModel* m, QkPageDescriptor* page) {
   sasviAvecOutBody(m, page, m->dirCorr);
   return 0;
 }
-int32_t vsfLarSasviAvecOut_t(VsfModel *m, QkPageDescriptor *page, double *buffer, int64_t) {
+int32_t vsfLarSasviAvecOut_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t) {
   sasviAvecOutBody(m, page, buffer);
   return 0;
 }
 
-int32_t vsfLarSasvi(VsfModel *m, QkPageDescriptor *page) {
+int32_t vsfLarSasvi(VsfModel* m, QkPageDescriptor* page) {
   sasviOutBody(m, page, modelSums(m), true);
   return 0;
 }
-int32_t vsfLarSasvi_t(VsfModel *m, QkPageDescriptor *page, double *buffer, int64_t) {
+int32_t vsfLarSasvi_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t) {
   Sinks s;
   s.termA = buffer;
   s.termB = buffer + 1;
@@ -398,11 +398,11 @@ int32_t vsfLarSasvi_t(VsfModel *m, QkPageDescriptor *page, double *buffer, int64
   return 0;
 }
 
-int32_t vsfCorr(VsfModel *m, QkPageDescriptor *page) {
+int32_t vsfCorr(VsfModel* m, QkPageDescriptor* page) {
   plainCorrBody(m, page, m->corr);
   return 0;
 }
-int32_t vsfCorr_t(VsfModel *m, QkPageDescriptor *page, double *buffer, int64_t) {
+int32_t vsfCorr_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t) {
   plainCorrBody(m, page, buffer);
   return 0;
 }

@@ -8,8 +8,8 @@
 namespace {
 
 template <class Fn>
-void eachParm(const VsfModel *m, const VsfRowShape &S, const VsfRowView &r, Fn fn) {
-  const double *dense = r.denseValues();
+void eachParm(const VsfModel* m, const VsfRowShape& S, const VsfRowView& r, Fn fn) {
+  const double* dense = r.denseValues();
   for (int32_t e = 0; e < m->effectCount; ++e) {
     const int32_t p0 = m->parmOffset[e];
     if (m->sparseSlot[e] < 0) {
@@ -25,10 +25,10 @@ void eachParm(const VsfModel *m, const VsfRowShape &S, const VsfRowView &r, Fn f
 }
 
 // out: [sumWY][P column sums][P sums of squares][train w, train f, held-out w, held-out f].
-void momentsBody(VsfModel *m, QkPageDescriptor *page, double *sumY, double *sums, double *squares,
-                 double *totals) {
+void momentsBody(VsfModel* m, QkPageDescriptor* page, double* sumY, double* sums, double* squares,
+                 double* totals) {
   const VsfRowShape S = vsfRowShape(m);
-  vsfEachRow(S, page, [&](const VsfRowView &r) {
+  vsfEachRow(S, page, [&](const VsfRowView& r) {
     const bool train = r.role == VSF_ROLE_TRAIN;
     double f = S.hasResample ? (train ? r.rfreq : 1.0) : (train ? r.freq : 1.0);
     if (S.hasResample && f == 0.0)
@@ -54,9 +54,9 @@ void momentsBody(VsfModel *m, QkPageDescriptor *page, double *sumY, double *sums
   });
 }
 
-template <class Fn> void ypwyBody(VsfModel *m, QkPageDescriptor *page, Fn add) {
+template <class Fn> void ypwyBody(VsfModel* m, QkPageDescriptor* page, Fn add) {
   const VsfRowShape S = vsfRowShape(m);
-  vsfEachRow(S, page, [&](const VsfRowView &r) {
+  vsfEachRow(S, page, [&](const VsfRowView& r) {
     const double w = vsfTrainWeight(m, S, r);
     if (w == 0.0)
       return;
@@ -67,7 +67,7 @@ template <class Fn> void ypwyBody(VsfModel *m, QkPageDescriptor *page, Fn add) {
 
 } // namespace
 
-int32_t vsfMoments(VsfModel *m, QkPageDescriptor *page) {
+int32_t vsfMoments(VsfModel* m, QkPageDescriptor* page) {
   double totals[4] = {0, 0, 0, 0};
   momentsBody(m, page, &m->sumWY, m->columnSums, m->columnSumSquares, totals);
   if (vsfRowShape(m).xcv) {
@@ -78,7 +78,7 @@ int32_t vsfMoments(VsfModel *m, QkPageDescriptor *page) {
   }
   return 0;
 }
-int32_t vsfMoments_t(VsfModel *m, QkPageDescriptor *page, double *buffer, int64_t) {
+int32_t vsfMoments_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t) {
   const int64_t P = m->parmCount;
   double totals[4] = {0, 0, 0, 0};
   momentsBody(m, page, buffer, buffer + 1, buffer + 1 + P, totals);
@@ -88,7 +88,7 @@ int32_t vsfMoments_t(VsfModel *m, QkPageDescriptor *page, double *buffer, int64_
   return 0;
 }
 
-int32_t vsfYpwY(VsfModel *m, QkPageDescriptor *page) {
+int32_t vsfYpwY(VsfModel* m, QkPageDescriptor* page) {
   ypwyBody(m, page, [m](int32_t p, double v) {
     if (p < 0)
       m->sumWYY += v;
@@ -97,7 +97,7 @@ int32_t vsfYpwY(VsfModel *m, QkPageDescriptor *page) {
   });
   return 0;
 }
-int32_t vsfYpwY_t(VsfModel *m, QkPageDescriptor *page, double *buffer, int64_t) {
+int32_t vsfYpwY_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t) {
   ypwyBody(m, page, [buffer](int32_t p, double v) { buffer[1 + p] += v; });
   return 0;
 }

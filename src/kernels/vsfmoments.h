@@ -9,7 +9,7 @@
 
 struct VsfModel;
 
-int32_t vsfMoments(VsfModel *model, QkPageDescriptor *page);
-int32_t vsfMoments_t(VsfModel *model, QkPageDescriptor *page, double *buffer, int64_t length);
-int32_t vsfYpwY(VsfModel *model, QkPageDescriptor *page);
-int32_t vsfYpwY_t(VsfModel *model, QkPageDescriptor *page, double *buffer, int64_t length);
+int32_t vsfMoments(VsfModel* model, QkPageDescriptor* page);
+int32_t vsfMoments_t(VsfModel* model, QkPageDescriptor* page, double* buffer, int64_t length);
+int32_t vsfYpwY(VsfModel* model, QkPageDescriptor* page);
+int32_t vsfYpwY_t(VsfModel* model, QkPageDescriptor* page, double* buffer, int64_t length);

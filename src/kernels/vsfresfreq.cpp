@@ -14,7 +14,7 @@ namespace {
 constexpr double kSizeFuzz = 1.110223024625157e-13;
 
 // The draws of one copy: how many of the m sample members it takes.
-double drawCopy(VsfResampler *r, bool subsample, double N, double m) {
+double drawCopy(VsfResampler* r, bool subsample, double N, double m) {
   r->copiesSeen += 1.0;
   if (!subsample) {
     const double p = 1.0 / (N - r->copiesSeen + 1.0);
@@ -30,21 +30,21 @@ double drawCopy(VsfResampler *r, bool subsample, double N, double m) {
 }
 } // namespace
 
-double vsfSampleSize(const VsfResampleSettings *s, double N) {
+double vsfSampleSize(const VsfResampleSettings* s, double N) {
   if (s->fraction == 0.0)
     return s->size != 0.0 ? s->size : N;
   return std::floor(s->fraction * N + kSizeFuzz);
 }
 
-int32_t vsfResampleFreqs(VsfModel *m, QkPageDescriptor *page) {
-  VsfResampler *r = m->resampler;
-  const VsfResampleSettings *s = r->settings;
+int32_t vsfResampleFreqs(VsfModel* m, QkPageDescriptor* page) {
+  VsfResampler* r = m->resampler;
+  const VsfResampleSettings* s = r->settings;
   const VsfRowShape S = vsfRowShape(m);
   const double N = m->nObs;
   const double size = vsfSampleSize(s, N);
   const bool subsample = s->subsample != 0;
   int64_t row = 0;
-  vsfEachRow(S, page, [&](const VsfRowView &v) {
+  vsfEachRow(S, page, [&](const VsfRowView& v) {
     double c = 0.0;
     r->freqBuffer[row] = 0.0;
     if (S.hasRole && v.role != VSF_ROLE_TRAIN) {
@@ -65,7 +65,7 @@ int32_t vsfResampleFreqs(VsfModel *m, QkPageDescriptor *page) {
   return 0;
 }
 
-int32_t vsfResampleFreqs_t(VsfModel *m, QkPageDescriptor *page, double *, int64_t) {
+int32_t vsfResampleFreqs_t(VsfModel* m, QkPageDescriptor* page, double*, int64_t) {
   return vsfResampleFreqs(m, page);
 }
 

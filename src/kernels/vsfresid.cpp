@@ -13,22 +13,22 @@ namespace {
 
 using packed::sym;
 
-void gather(const VsfModel *m, const VsfRowShape &S, const VsfRowView &r, VsfGathered &g) {
+void gather(const VsfModel* m, const VsfRowShape& S, const VsfRowView& r, VsfGathered& g) {
   vsfGatherSwept(m, S, r, m->sweepFlags, g);
 }
 
 } // namespace
 
-void vsfGatherSwept(const VsfModel *m, const VsfRowShape &S, const VsfRowView &r,
-                    const char *flags, VsfGathered &g) {
+void vsfGatherSwept(const VsfModel* m, const VsfRowShape& S, const VsfRowView& r, const char* flags,
+                    VsfGathered& g) {
   g.col.clear();
   g.val.clear();
-  const double *dense = r.denseValues();
+  const double* dense = r.denseValues();
   for (int32_t i = 0; i < m->inModelCount; ++i) {
     const int32_t e = m->inModelList[i];
     const int32_t c0 = m->effectColumn[e];
     if (m->sparseSlot[e] < 0) {
-      const double *x = dense + m->denseOffset[e];
+      const double* x = dense + m->denseOffset[e];
       for (int32_t q = 0; q < m->effectColumns[e]; ++q)
         if (flags[c0 + q] == '1' && x[q] != 0.0) {
           g.col.push_back(c0 + q);
@@ -48,7 +48,7 @@ void vsfGatherSwept(const VsfModel *m, const VsfRowShape &S, const VsfRowView &r
   }
 }
 
-double vsfGatheredResidual(const double *s, const VsfRowView &r, const VsfGathered &g) {
+double vsfGatheredResidual(const double* s, const VsfRowView& r, const VsfGathered& g) {
   double res = r.y[0];
   for (size_t i = 0; i < g.col.size(); ++i)
     res += s[static_cast<int64_t>(g.col[i]) * (g.col[i] + 1) / 2] * g.val[i];
@@ -57,16 +57,16 @@ double vsfGatheredResidual(const double *s, const VsfRowView &r, const VsfGather
 
 namespace {
 
-double residual(const VsfModel *m, const VsfRowView &r, const VsfGathered &g) {
+double residual(const VsfModel* m, const VsfRowView& r, const VsfGathered& g) {
   return vsfGatheredResidual(m->sweptXpx, r, g);
 }
 
-double pressOfPage(VsfModel *m, QkPageDescriptor *page) {
+double pressOfPage(VsfModel* m, QkPageDescriptor* page) {
   const VsfRowShape S = vsfRowShape(m);
   thread_local VsfGathered g;
   double sum = 0.0;
-  const double *s = m->sweptXpx;
-  vsfEachRow(S, page, [&](const VsfRowView &r) {
+  const double* s = m->sweptXpx;
+  vsfEachRow(S, page, [&](const VsfRowView& r) {
     if (S.hasRole && r.role != VSF_ROLE_TRAIN)
       return;
     const double v = r.weight;
@@ -92,10 +92,10 @@ double pressOfPage(VsfModel *m, QkPageDescriptor *page) {
   return sum;
 }
 
-void residsOfPage(VsfModel *m, QkPageDescriptor *page, double *sums) {
+void residsOfPage(VsfModel* m, QkPageDescriptor* page, double* sums) {
   const VsfRowShape S = vsfRowShape(m);
   thread_local VsfGathered g;
-  vsfEachRow(S, page, [&](const VsfRowView &r) {
+  vsfEachRow(S, page, [&](const VsfRowView& r) {
     if (r.role != VSF_ROLE_VALIDATE && r.role != VSF_ROLE_TEST)
       return;
     const double w = r.weight * r.freq;
@@ -107,22 +107,22 @@ void residsOfPage(VsfModel *m, QkPageDescriptor *page, double *sums) {
 
 } // namespace
 
-int32_t vsfPress(VsfModel *m, QkPageDescriptor *page) {
+int32_t vsfPress(VsfModel* m, QkPageDescriptor* page) {
   m->press += pressOfPage(m, page);
   return 0;
 }
-int32_t vsfPress_t(VsfModel *m, QkPageDescriptor *page, double *buffer, int64_t) {
+int32_t vsfPress_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t) {
   buffer[0] += pressOfPage(m, page);
   return 0;
 }
-int32_t vsfResids(VsfModel *m, QkPageDescriptor *page) {
+int32_t vsfResids(VsfModel* m, QkPageDescriptor* page) {
   double sums[2] = {0.0, 0.0};
   residsOfPage(m, page, sums);
   m->validateAse += sums[0];
   m->testAse += sums[1];
   return 0;
 }
-int32_t vsfResids_t(VsfModel *m, QkPageDescriptor *page, double *buffer, int64_t) {
+int32_t vsfResids_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t) {
   residsOfPage(m, page, buffer);
   return 0;
 }

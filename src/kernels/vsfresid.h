@@ -17,12 +17,12 @@ struct VsfGathered {
   std::vector<double> val;
 };
 // Gathers the row's values of the in-model columns whose sweep flag is '1'.
-void vsfGatherSwept(const VsfModel *model, const VsfRowShape &S, const VsfRowView &r,
-                    const char *flags, VsfGathered &g);
+void vsfGatherSwept(const VsfModel* model, const VsfRowShape& S, const VsfRowView& r,
+                    const char* flags, VsfGathered& g);
 // The row's residual under the swept matrix s (its column 0 holds minus the coefficients).
-double vsfGatheredResidual(const double *s, const VsfRowView &r, const VsfGathered &g);
+double vsfGatheredResidual(const double* s, const VsfRowView& r, const VsfGathered& g);
 
-int32_t vsfPress(VsfModel *model, QkPageDescriptor *page);
-int32_t vsfPress_t(VsfModel *model, QkPageDescriptor *page, double *buffer, int64_t length);
-int32_t vsfResids(VsfModel *model, QkPageDescriptor *page);
-int32_t vsfResids_t(VsfModel *model, QkPageDescriptor *page, double *buffer, int64_t length);
+int32_t vsfPress(VsfModel* model, QkPageDescriptor* page);
+int32_t vsfPress_t(VsfModel* model, QkPageDescriptor* page, double* buffer, int64_t length);
+int32_t vsfResids(VsfModel* model, QkPageDescriptor* page);
+int32_t vsfResids_t(VsfModel* model, QkPageDescriptor* page, double* buffer, int64_t length);

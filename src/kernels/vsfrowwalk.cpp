@@ -4,9 +4,9 @@
 
 #include "driver/vsfoptions.h"
 
-VsfRowShape vsfRowShape(const VsfModel *m) {
+VsfRowShape vsfRowShape(const VsfModel* m) {
   VsfRowShape S{};
-  const VsfDataSettings *s = m->dataSettings;
+  const VsfDataSettings* s = m->dataSettings;
   if (s != nullptr) {
     S.hasWeight = s->weightGiven != 0;
     S.hasFreq = s->freqGiven != 0;

@@ -21,7 +21,7 @@ struct VsfRowShape {
   int32_t fixedCodes; // fold and role codes
 };
 
-VsfRowShape vsfRowShape(const VsfModel *model);
+VsfRowShape vsfRowShape(const VsfModel* model);
 
 // One row as a kernel sees it.
 struct VsfRowView {
@@ -30,32 +30,32 @@ struct VsfRowView {
   double rfreq;  // resample frequency, 1 without resampling
   int32_t fold;  // fold code, -1 without
   int32_t role;  // role code, 1 without roles
-  double *y;     // the response; the dense values follow it
-  double *sparseValues;
-  const int32_t *codeEnd; // one past the row's first code (codes run downward)
+  double* y;     // the response; the dense values follow it
+  double* sparseValues;
+  const int32_t* codeEnd; // one past the row's first code (codes run downward)
   int32_t storedTotal;
 
-  double *denseValues() const { return y + 1; }
+  double* denseValues() const { return y + 1; }
   // Stored values of sparse slot s are numbers [begin, end) of the row.
-  int32_t slotEnd(const VsfRowShape &S, int32_t s) const { return codeEnd[-1 - S.fixedCodes - s]; }
-  int32_t slotBegin(const VsfRowShape &S, int32_t s) const {
+  int32_t slotEnd(const VsfRowShape& S, int32_t s) const { return codeEnd[-1 - S.fixedCodes - s]; }
+  int32_t slotBegin(const VsfRowShape& S, int32_t s) const {
     return s == 0 ? 0 : codeEnd[-1 - S.fixedCodes - (s - 1)];
   }
   // Column index within its effect of stored value v.
-  int32_t storedIndex(const VsfRowShape &S, int32_t v) const {
+  int32_t storedIndex(const VsfRowShape& S, int32_t v) const {
     return codeEnd[-1 - S.fixedCodes - S.sparse - v];
   }
 };
 
 // Calls fn(row) for every row of the page, in order.
-template <class Fn> inline void vsfEachRow(const VsfRowShape &S, QkPageDescriptor *page, Fn &&fn) {
-  auto *base = static_cast<unsigned char *>(page->buffer);
+template <class Fn> inline void vsfEachRow(const VsfRowShape& S, QkPageDescriptor* page, Fn&& fn) {
+  auto* base = static_cast<unsigned char*>(page->buffer);
   double count;
   std::memcpy(&count, base, sizeof count);
   const int64_t rows = static_cast<int64_t>(count);
-  double *d = reinterpret_cast<double *>(base + 8);
-  int32_t *ce =
-      reinterpret_cast<int32_t *>(base + (static_cast<int64_t>(page->pageSize) & ~int64_t{7}));
+  double* d = reinterpret_cast<double*>(base + 8);
+  int32_t* ce =
+      reinterpret_cast<int32_t*>(base + (static_cast<int64_t>(page->pageSize) & ~int64_t{7}));
   for (int64_t i = 0; i < rows; ++i) {
     VsfRowView r;
     int32_t at = 0;
@@ -78,7 +78,7 @@ template <class Fn> inline void vsfEachRow(const VsfRowShape &S, QkPageDescripto
 // The weight of a row that the cross-product kernels count, or 0 when it does not count:
 // TRAIN rows only (with roles), outside the held-out external fold, with the resample
 // frequency in place of FREQ while resampling.
-inline double vsfTrainWeight(const VsfModel *m, const VsfRowShape &S, const VsfRowView &r) {
+inline double vsfTrainWeight(const VsfModel* m, const VsfRowShape& S, const VsfRowView& r) {
   if (S.hasRole && r.role != VSF_ROLE_TRAIN)
     return 0.0;
   if (S.xcv && r.fold == m->heldOutFold)
@@ -89,7 +89,7 @@ inline double vsfTrainWeight(const VsfModel *m, const VsfRowShape &S, const VsfR
 }
 
 // A dot product of n contiguous values in four independent sums, so that it vectorises.
-inline double vsfDot(const double *a, const double *x, int64_t n) {
+inline double vsfDot(const double* a, const double* x, int64_t n) {
   double s0 = 0, s1 = 0, s2 = 0, s3 = 0;
   int64_t i = 0;
   for (; i + 4 <= n; i += 4) {

@@ -11,7 +11,7 @@
 
 namespace {
 
-bool rewritten(const VsfRowShape &S, const VsfRowView &r) {
+bool rewritten(const VsfRowShape& S, const VsfRowView& r) {
   if (!S.hasResample)
     return true;
   const double mult = r.role == VSF_ROLE_TRAIN ? r.rfreq : r.freq;
@@ -31,17 +31,17 @@ double backward(double x, double mean, double scale, bool noint) {
 }
 
 // byEffect: the single-column effects at their effect number; else every parameter p >= 1.
-template <bool Undo> void standardize(VsfModel *m, QkPageDescriptor *page, bool byEffect) {
+template <bool Undo> void standardize(VsfModel* m, QkPageDescriptor* page, bool byEffect) {
   const VsfRowShape S = vsfRowShape(m);
   const bool noint = m->options != nullptr && m->options->noint != 0;
   const double ybar = m->sumWY;
-  vsfEachRow(S, page, [&](const VsfRowView &r) {
+  vsfEachRow(S, page, [&](const VsfRowView& r) {
     if (!rewritten(S, r))
       return;
     if (!noint)
       r.y[0] = Undo ? r.y[0] + ybar : r.y[0] - ybar;
-    double *dense = r.denseValues();
-    auto one = [&](double &x, int32_t at) {
+    double* dense = r.denseValues();
+    auto one = [&](double& x, int32_t at) {
       const double mean = m->columnSums[at], scale = m->columnSumSquares[at];
       x = Undo ? backward(x, mean, scale, noint) : forward(x, mean, scale, noint);
     };
@@ -56,17 +56,17 @@ template <bool Undo> void standardize(VsfModel *m, QkPageDescriptor *page, bool 
   });
 }
 
-template <bool Undo> void adaptive(VsfModel *m, QkPageDescriptor *page) {
+template <bool Undo> void adaptive(VsfModel* m, QkPageDescriptor* page) {
   const VsfRowShape S = vsfRowShape(m);
   if (m->effectCount < 2 || m->adaptiveWeight == nullptr)
     return;
-  vsfEachRow(S, page, [&](const VsfRowView &r) {
-    double *dense = r.denseValues();
+  vsfEachRow(S, page, [&](const VsfRowView& r) {
+    double* dense = r.denseValues();
     for (int32_t e = 1; e < m->effectCount; ++e) {
       const double a = m->adaptiveWeight[e];
       if (isHostMissing(a))
         continue;
-      double &x = dense[m->denseOffset[e]];
+      double& x = dense[m->denseOffset[e]];
       if (!Undo)
         x *= a;
       else if (a > 0)
@@ -76,17 +76,17 @@ template <bool Undo> void adaptive(VsfModel *m, QkPageDescriptor *page) {
 }
 
 // Every row's response and dense values less the model's shift (0 leaves a column as it is).
-void shiftRows(VsfModel *m, QkPageDescriptor *page) {
+void shiftRows(VsfModel* m, QkPageDescriptor* page) {
   const VsfRowShape S = vsfRowShape(m);
-  const double *shift = m->xpxShift;
-  vsfEachRow(S, page, [&](const VsfRowView &r) {
+  const double* shift = m->xpxShift;
+  vsfEachRow(S, page, [&](const VsfRowView& r) {
     r.y[0] -= shift[0];
-    double *dense = r.denseValues();
+    double* dense = r.denseValues();
     for (int32_t e = 0; e < m->effectCount; ++e) {
       if (m->sparseSlot[e] >= 0)
         continue;
-      const double *c = shift + 1 + m->parmOffset[e];
-      double *x = dense + m->denseOffset[e];
+      const double* c = shift + 1 + m->parmOffset[e];
+      double* x = dense + m->denseOffset[e];
       for (int32_t q = 0; q < m->effectColumns[e]; ++q)
         x[q] -= c[q];
     }
@@ -95,52 +95,52 @@ void shiftRows(VsfModel *m, QkPageDescriptor *page) {
 
 } // namespace
 
-int32_t vsfShiftRows(VsfModel *m, QkPageDescriptor *page) {
+int32_t vsfShiftRows(VsfModel* m, QkPageDescriptor* page) {
   shiftRows(m, page);
   return 0;
 }
-int32_t vsfShiftRows_t(VsfModel *m, QkPageDescriptor *page, double *, int64_t) {
+int32_t vsfShiftRows_t(VsfModel* m, QkPageDescriptor* page, double*, int64_t) {
   return vsfShiftRows(m, page);
 }
-int32_t vsfCenterScale(VsfModel *m, QkPageDescriptor *page) {
+int32_t vsfCenterScale(VsfModel* m, QkPageDescriptor* page) {
   standardize<false>(m, page, true);
   return 0;
 }
-int32_t vsfCenterScale_t(VsfModel *m, QkPageDescriptor *page, double *, int64_t) {
+int32_t vsfCenterScale_t(VsfModel* m, QkPageDescriptor* page, double*, int64_t) {
   return vsfCenterScale(m, page);
 }
-int32_t vsfUndoCenterScale(VsfModel *m, QkPageDescriptor *page) {
+int32_t vsfUndoCenterScale(VsfModel* m, QkPageDescriptor* page) {
   standardize<true>(m, page, true);
   return 0;
 }
-int32_t vsfUndoCenterScale_t(VsfModel *m, QkPageDescriptor *page, double *, int64_t) {
+int32_t vsfUndoCenterScale_t(VsfModel* m, QkPageDescriptor* page, double*, int64_t) {
   return vsfUndoCenterScale(m, page);
 }
-int32_t vsfCenterScaleEffect(VsfModel *m, QkPageDescriptor *page) {
+int32_t vsfCenterScaleEffect(VsfModel* m, QkPageDescriptor* page) {
   standardize<false>(m, page, false);
   return 0;
 }
-int32_t vsfCenterScaleEffect_t(VsfModel *m, QkPageDescriptor *page, double *, int64_t) {
+int32_t vsfCenterScaleEffect_t(VsfModel* m, QkPageDescriptor* page, double*, int64_t) {
   return vsfCenterScaleEffect(m, page);
 }
-int32_t vsfUndoCenterScaleEffect(VsfModel *m, QkPageDescriptor *page) {
+int32_t vsfUndoCenterScaleEffect(VsfModel* m, QkPageDescriptor* page) {
   standardize<true>(m, page, false);
   return 0;
 }
-int32_t vsfUndoCenterScaleEffect_t(VsfModel *m, QkPageDescriptor *page, double *, int64_t) {
+int32_t vsfUndoCenterScaleEffect_t(VsfModel* m, QkPageDescriptor* page, double*, int64_t) {
   return vsfUndoCenterScaleEffect(m, page);
 }
-int32_t vsfApplyAdaptiveWeights(VsfModel *m, QkPageDescriptor *page) {
+int32_t vsfApplyAdaptiveWeights(VsfModel* m, QkPageDescriptor* page) {
   adaptive<false>(m, page);
   return 0;
 }
-int32_t vsfApplyAdaptiveWeights_t(VsfModel *m, QkPageDescriptor *page, double *, int64_t) {
+int32_t vsfApplyAdaptiveWeights_t(VsfModel* m, QkPageDescriptor* page, double*, int64_t) {
   return vsfApplyAdaptiveWeights(m, page);
 }
-int32_t vsfUndoAdaptiveWeights(VsfModel *m, QkPageDescriptor *page) {
+int32_t vsfUndoAdaptiveWeights(VsfModel* m, QkPageDescriptor* page) {
   adaptive<true>(m, page);
   return 0;
 }
-int32_t vsfUndoAdaptiveWeights_t(VsfModel *m, QkPageDescriptor *page, double *, int64_t) {
+int32_t vsfUndoAdaptiveWeights_t(VsfModel* m, QkPageDescriptor* page, double*, int64_t) {
   return vsfUndoAdaptiveWeights(m, page);
 }

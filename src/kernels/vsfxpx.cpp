@@ -15,17 +15,17 @@ namespace {
 using packed::at;
 using packed::tri;
 
-int32_t foldOf(const VsfModel *m, const VsfRowShape &S, const VsfRowView &r) {
+int32_t foldOf(const VsfModel* m, const VsfRowShape& S, const VsfRowView& r) {
   if (!S.cv)
     return -1;
   return (r.fold >= 0 && r.fold < m->foldCount) ? r.fold : -2;
 }
 
 // ---- full X'X ----
-template <class Target> int32_t fullBody(VsfModel *m, QkPageDescriptor *page, Target target) {
+template <class Target> int32_t fullBody(VsfModel* m, QkPageDescriptor* page, Target target) {
   const VsfRowShape S = vsfRowShape(m);
   int32_t badFolds = 0;
-  vsfEachRow(S, page, [&](const VsfRowView &r) {
+  vsfEachRow(S, page, [&](const VsfRowView& r) {
     const double w = vsfTrainWeight(m, S, r);
     const int32_t f = foldOf(m, S, r);
     if (w == 0.0)
@@ -34,7 +34,7 @@ template <class Target> int32_t fullBody(VsfModel *m, QkPageDescriptor *page, Ta
       ++badFolds;
       return;
     }
-    double *T = target(f);
+    double* T = target(f);
     if (zscp(r.y, S.dense + 1, T, w) == 0)
       return;
     for (int32_t s = 0; s < S.sparse; ++s) {
@@ -43,7 +43,7 @@ template <class Target> int32_t fullBody(VsfModel *m, QkPageDescriptor *page, Ta
       for (int32_t a = r.slotBegin(S, s); a < end; ++a) {
         const double xa = r.sparseValues[a];
         const int64_t row = m->effectColumn[e] + r.storedIndex(S, a);
-        double *R = T + tri(row);
+        double* R = T + tri(row);
         zvaxpy(R, R, r.y, S.dense + 1, w * xa);
         for (int32_t sb = 0; sb <= s; ++sb) {
           const int32_t eb = m->sparseEffectList[sb];
@@ -58,10 +58,10 @@ template <class Target> int32_t fullBody(VsfModel *m, QkPageDescriptor *page, Ta
 }
 
 // ---- effect blocks ----
-template <class Target> int32_t effectBody(VsfModel *m, QkPageDescriptor *page, Target target) {
+template <class Target> int32_t effectBody(VsfModel* m, QkPageDescriptor* page, Target target) {
   const VsfRowShape S = vsfRowShape(m);
   int32_t badFolds = 0;
-  vsfEachRow(S, page, [&](const VsfRowView &r) {
+  vsfEachRow(S, page, [&](const VsfRowView& r) {
     const double w = vsfTrainWeight(m, S, r);
     const int32_t f = foldOf(m, S, r);
     if (w == 0.0)
@@ -74,7 +74,7 @@ template <class Target> int32_t effectBody(VsfModel *m, QkPageDescriptor *page, 
       const int32_t k = m->effectColumns[e];
       if (k <= 0)
         continue;
-      double *E = target(f, e);
+      double* E = target(f, e);
       if (m->sparseSlot[e] < 0) {
         zscp(r.denseValues() + m->denseOffset[e], k, E, w);
       } else {
@@ -95,13 +95,13 @@ template <class Target> int32_t effectBody(VsfModel *m, QkPageDescriptor *page, 
 // ---- new rows of the entering effect; target(f) gives the base that element (r, c) of
 // the whole triangle is addressed from ----
 template <class Target>
-int32_t effBody(VsfModel *m, QkPageDescriptor *page, int64_t origin, Target target) {
+int32_t effBody(VsfModel* m, QkPageDescriptor* page, int64_t origin, Target target) {
   const VsfRowShape S = vsfRowShape(m);
   const int32_t k = m->inModelList[m->inModelCount - 1];
   const int64_t m0 = m->xpxColumns;
   const int32_t nIn = m->inModelCount;
   int32_t badFolds = 0;
-  vsfEachRow(S, page, [&](const VsfRowView &r) {
+  vsfEachRow(S, page, [&](const VsfRowView& r) {
     const double w = vsfTrainWeight(m, S, r);
     const int32_t f = foldOf(m, S, r);
     if (w == 0.0)
@@ -110,16 +110,16 @@ int32_t effBody(VsfModel *m, QkPageDescriptor *page, int64_t origin, Target targ
       ++badFolds;
       return;
     }
-    double *T = target(f);
-    const double *dense = r.denseValues();
+    double* T = target(f);
+    const double* dense = r.denseValues();
     auto addRow = [&](int64_t row, double v) {
-      double *R = T + (tri(row) - origin);
+      double* R = T + (tri(row) - origin);
       R[0] += r.y[0] * v;
       for (int32_t i = 0; i < nIn; ++i) {
         const int32_t e = m->inModelList[i];
         const int64_t c0 = m->effectColumn[e];
         if (m->sparseSlot[e] < 0) {
-          const double *x = dense + m->denseOffset[e];
+          const double* x = dense + m->denseOffset[e];
           const int32_t n = m->effectColumns[e];
           for (int32_t q = 0; q < n && c0 + q <= row; ++q)
             R[c0 + q] += x[q] * v;
@@ -136,7 +136,7 @@ int32_t effBody(VsfModel *m, QkPageDescriptor *page, int64_t origin, Target targ
       }
     };
     if (m->sparseSlot[k] < 0) {
-      const double *x = dense + m->denseOffset[k];
+      const double* x = dense + m->denseOffset[k];
       for (int32_t j = 0; j < m->effectColumns[k]; ++j) {
         const double v = w * x[j];
         if (v != 0.0)
@@ -154,7 +154,7 @@ int32_t effBody(VsfModel *m, QkPageDescriptor *page, int64_t origin, Target targ
 
 // True when every effect is dense and stored in parameter order, so that the dense values
 // of a row are its parameters in order.
-bool denseInParameterOrder(const VsfModel *m) {
+bool denseInParameterOrder(const VsfModel* m) {
   if (m->sparseEffectCount != 0)
     return false;
   for (int32_t e = 0; e < m->effectCount; ++e)
@@ -164,17 +164,17 @@ bool denseInParameterOrder(const VsfModel *m) {
 }
 
 // Adds u times every parameter of the row into t[1 + p].
-inline void addParms(const VsfModel *m, const VsfRowShape &S, const VsfRowView &r, double *t,
+inline void addParms(const VsfModel* m, const VsfRowShape& S, const VsfRowView& r, double* t,
                      double u, bool contiguous) {
-  const double *dense = r.denseValues();
+  const double* dense = r.denseValues();
   if (contiguous) {
-    double *out = t + 1;
+    double* out = t + 1;
     for (int32_t p = 0; p < m->parmCount; ++p)
       out[p] += dense[p] * u;
     return;
   }
   for (int32_t e = 0; e < m->effectCount; ++e) {
-    double *out = t + 1 + m->parmOffset[e];
+    double* out = t + 1 + m->parmOffset[e];
     if (m->sparseSlot[e] < 0) {
       const int32_t n = m->effectColumns[e];
       if (n > 0)
@@ -188,11 +188,11 @@ inline void addParms(const VsfModel *m, const VsfRowShape &S, const VsfRowView &
   }
 }
 
-template <class Target> int32_t yCrossBody(VsfModel *m, QkPageDescriptor *page, Target target) {
+template <class Target> int32_t yCrossBody(VsfModel* m, QkPageDescriptor* page, Target target) {
   const VsfRowShape S = vsfRowShape(m);
   const bool contiguous = denseInParameterOrder(m);
   int32_t badFolds = 0;
-  vsfEachRow(S, page, [&](const VsfRowView &r) {
+  vsfEachRow(S, page, [&](const VsfRowView& r) {
     const double w = vsfTrainWeight(m, S, r);
     const int32_t f = foldOf(m, S, r);
     if (w == 0.0)
@@ -204,7 +204,7 @@ template <class Target> int32_t yCrossBody(VsfModel *m, QkPageDescriptor *page, 
     const double u = w * r.y[0];
     if (u == 0.0)
       return;
-    double *t = target(f);
+    double* t = target(f);
     t[0] += r.y[0] * u;
     addParms(m, S, r, t, u, contiguous);
   });
@@ -212,12 +212,12 @@ template <class Target> int32_t yCrossBody(VsfModel *m, QkPageDescriptor *page, 
 }
 
 // target(f, j) gives column j of the entering effect's new store columns.
-template <class Target> int32_t effCrossBody(VsfModel *m, QkPageDescriptor *page, Target target) {
+template <class Target> int32_t effCrossBody(VsfModel* m, QkPageDescriptor* page, Target target) {
   const VsfRowShape S = vsfRowShape(m);
   const bool contiguous = denseInParameterOrder(m);
   const int32_t k = m->inModelList[m->inModelCount - 1];
   int32_t badFolds = 0;
-  vsfEachRow(S, page, [&](const VsfRowView &r) {
+  vsfEachRow(S, page, [&](const VsfRowView& r) {
     const double w = vsfTrainWeight(m, S, r);
     const int32_t f = foldOf(m, S, r);
     if (w == 0.0)
@@ -227,12 +227,12 @@ template <class Target> int32_t effCrossBody(VsfModel *m, QkPageDescriptor *page
       return;
     }
     auto column = [&](int32_t j, double v) {
-      double *t = target(f, j);
+      double* t = target(f, j);
       t[0] += r.y[0] * v;
       addParms(m, S, r, t, v, contiguous);
     };
     if (m->sparseSlot[k] < 0) {
-      const double *x = r.denseValues() + m->denseOffset[k];
+      const double* x = r.denseValues() + m->denseOffset[k];
       for (int32_t j = 0; j < m->effectColumns[k]; ++j) {
         const double v = w * x[j];
         if (v != 0.0)
@@ -248,7 +248,7 @@ template <class Target> int32_t effCrossBody(VsfModel *m, QkPageDescriptor *page
   return badFolds != 0 ? kVsfBadFoldRow : 0;
 }
 
-int64_t blocksLength(const VsfModel *m) {
+int64_t blocksLength(const VsfModel* m) {
   int64_t sum = 0;
   for (int32_t e = 0; e < m->effectCount; ++e)
     sum += tri(m->effectColumns[e]);
@@ -257,20 +257,20 @@ int64_t blocksLength(const VsfModel *m) {
 
 } // namespace
 
-int32_t vsfFullXpX(VsfModel *m, QkPageDescriptor *page) {
+int32_t vsfFullXpX(VsfModel* m, QkPageDescriptor* page) {
   return fullBody(m, page, [m](int32_t f) { return f < 0 ? m->xpx : m->folds[f].xpx; });
 }
-int32_t vsfFullXpX_t(VsfModel *m, QkPageDescriptor *page, double *buffer, int64_t) {
+int32_t vsfFullXpX_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t) {
   const int64_t slice = tri(m->xpxColumns);
   return fullBody(m, page, [=](int32_t f) { return buffer + (f < 0 ? 0 : f * slice); });
 }
 
-int32_t vsfEffectXpX(VsfModel *m, QkPageDescriptor *page) {
+int32_t vsfEffectXpX(VsfModel* m, QkPageDescriptor* page) {
   return effectBody(m, page, [m](int32_t f, int32_t e) {
     return f < 0 ? m->effectBlocks[e] : m->folds[f].effectBlocks[e];
   });
 }
-int32_t vsfEffectXpX_t(VsfModel *m, QkPageDescriptor *page, double *buffer, int64_t) {
+int32_t vsfEffectXpX_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t) {
   // Offsets of every effect's block within one fold's slice.
   const int64_t slice = blocksLength(m);
   std::vector<int64_t> offsets(static_cast<size_t>(m->effectCount));
@@ -279,14 +279,14 @@ int32_t vsfEffectXpX_t(VsfModel *m, QkPageDescriptor *page, double *buffer, int6
     offsets[e] = off;
     off += tri(m->effectColumns[e]);
   }
-  return effectBody(m, page,
-             [&](int32_t f, int32_t e) { return buffer + (f < 0 ? 0 : f * slice) + offsets[e]; });
+  return effectBody(
+      m, page, [&](int32_t f, int32_t e) { return buffer + (f < 0 ? 0 : f * slice) + offsets[e]; });
 }
 
-int32_t vsfEffXpX(VsfModel *m, QkPageDescriptor *page) {
+int32_t vsfEffXpX(VsfModel* m, QkPageDescriptor* page) {
   return effBody(m, page, 0, [m](int32_t f) { return f < 0 ? m->xpx : m->folds[f].xpx; });
 }
-int32_t vsfEffXpX_t(VsfModel *m, QkPageDescriptor *page, double *buffer, int64_t length) {
+int32_t vsfEffXpX_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t length) {
   const int64_t K = m->foldCount > 0 ? m->foldCount : 1;
   const bool cv = vsfRowShape(m).cv;
   const int64_t slice = cv ? length / K : length;
@@ -294,26 +294,26 @@ int32_t vsfEffXpX_t(VsfModel *m, QkPageDescriptor *page, double *buffer, int64_t
   return effBody(m, page, origin, [=](int32_t f) { return buffer + (f < 0 ? 0 : f * slice); });
 }
 
-int32_t vsfYCross(VsfModel *m, QkPageDescriptor *page) {
+int32_t vsfYCross(VsfModel* m, QkPageDescriptor* page) {
   return yCrossBody(m, page, [m](int32_t f) { return f < 0 ? m->cross : m->folds[f].cross; });
 }
-int32_t vsfYCross_t(VsfModel *m, QkPageDescriptor *page, double *buffer, int64_t) {
+int32_t vsfYCross_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t) {
   const int64_t N = m->parmCount + 1;
   return yCrossBody(m, page, [=](int32_t f) { return buffer + (f < 0 ? 0 : f * N); });
 }
 
-int32_t vsfEffCross(VsfModel *m, QkPageDescriptor *page) {
+int32_t vsfEffCross(VsfModel* m, QkPageDescriptor* page) {
   const int64_t N = m->parmCount + 1;
   const int64_t c0 = m->crossColumnCount;
   return effCrossBody(m, page, [=](int32_t f, int32_t j) {
     return (f < 0 ? m->cross : m->folds[f].cross) + (c0 + j) * N;
   });
 }
-int32_t vsfEffCross_t(VsfModel *m, QkPageDescriptor *page, double *buffer, int64_t length) {
+int32_t vsfEffCross_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t length) {
   const int64_t N = m->parmCount + 1;
   const int64_t K = m->foldCount > 0 ? m->foldCount : 1;
   const bool cv = vsfRowShape(m).cv;
   const int64_t slice = cv ? length / K : length;
-  return effCrossBody(m, page,
-               [=](int32_t f, int32_t j) { return buffer + (f < 0 ? 0 : f * slice) + j * N; });
+  return effCrossBody(
+      m, page, [=](int32_t f, int32_t j) { return buffer + (f < 0 ? 0 : f * slice) + j * N; });
 }

@@ -14,13 +14,13 @@ struct VsfModel;
 // outside 0 to foldCount - 1: such a row belongs to no fold's sums, so the sums are incomplete.
 inline constexpr int32_t kVsfBadFoldRow = -61;
 
-int32_t vsfFullXpX(VsfModel *model, QkPageDescriptor *page);
-int32_t vsfFullXpX_t(VsfModel *model, QkPageDescriptor *page, double *buffer, int64_t length);
-int32_t vsfEffectXpX(VsfModel *model, QkPageDescriptor *page);
-int32_t vsfEffectXpX_t(VsfModel *model, QkPageDescriptor *page, double *buffer, int64_t length);
-int32_t vsfEffXpX(VsfModel *model, QkPageDescriptor *page);
-int32_t vsfEffXpX_t(VsfModel *model, QkPageDescriptor *page, double *buffer, int64_t length);
-int32_t vsfYCross(VsfModel *model, QkPageDescriptor *page);
-int32_t vsfYCross_t(VsfModel *model, QkPageDescriptor *page, double *buffer, int64_t length);
-int32_t vsfEffCross(VsfModel *model, QkPageDescriptor *page);
-int32_t vsfEffCross_t(VsfModel *model, QkPageDescriptor *page, double *buffer, int64_t length);
+int32_t vsfFullXpX(VsfModel* model, QkPageDescriptor* page);
+int32_t vsfFullXpX_t(VsfModel* model, QkPageDescriptor* page, double* buffer, int64_t length);
+int32_t vsfEffectXpX(VsfModel* model, QkPageDescriptor* page);
+int32_t vsfEffectXpX_t(VsfModel* model, QkPageDescriptor* page, double* buffer, int64_t length);
+int32_t vsfEffXpX(VsfModel* model, QkPageDescriptor* page);
+int32_t vsfEffXpX_t(VsfModel* model, QkPageDescriptor* page, double* buffer, int64_t length);
+int32_t vsfYCross(VsfModel* model, QkPageDescriptor* page);
+int32_t vsfYCross_t(VsfModel* model, QkPageDescriptor* page, double* buffer, int64_t length);
+int32_t vsfEffCross(VsfModel* model, QkPageDescriptor* page);
+int32_t vsfEffCross_t(VsfModel* model, QkPageDescriptor* page, double* buffer, int64_t length);

@@ -18,7 +18,7 @@
 namespace {
 
 // |b|^gamma; |b| itself when gamma is exactly 1.
-double weightOf(double b, double gamma, int32_t *status) {
+double weightOf(double b, double gamma, int32_t* status) {
   *status = 0;
   const double a = std::fabs(b);
   if (gamma == 1.0)
@@ -26,13 +26,13 @@ double weightOf(double b, double gamma, int32_t *status) {
   return qkzpower(status, a, gamma);
 }
 
-bool weighted(const VsfModel *m, int32_t e) {
+bool weighted(const VsfModel* m, int32_t e) {
   return m->effectStatus[e] != VES_UNAVAILABLE && m->effectStatus[e] != VES_INTERCEPT;
 }
 
 } // namespace
 
-int32_t vsfLSAdaptiveWeights(VsfModel *m) {
+int32_t vsfLSAdaptiveWeights(VsfModel* m) {
   m->adaptiveAliased = 0;
   // Cross products grown on demand hold only the response so far: the full matrix of the
   // dense columns is formed for this fit alone and the grown layout put back afterwards.
@@ -90,7 +90,7 @@ int32_t vsfLSAdaptiveWeights(VsfModel *m) {
   return 0;
 }
 
-int32_t vsfInEstAdaptiveWeights(VsfModel *m) {
+int32_t vsfInEstAdaptiveWeights(VsfModel* m) {
   // The INEST= reading hands over estimates for every group it does not end the run for;
   // a fit without them has no weight to form.
   if (m->inestEstimates == nullptr)

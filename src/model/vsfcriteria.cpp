@@ -19,7 +19,7 @@
 
 namespace {
 
-double criterion(VsfModel *m, int32_t code, double prevSse, double sse, int32_t prevRank,
+double criterion(VsfModel* m, int32_t code, double prevSse, double sse, int32_t prevRank,
                  int32_t rank, int32_t prevEffects, int32_t effects) {
   const double n = m->nObs;
   switch (code) {
@@ -61,26 +61,26 @@ double criterion(VsfModel *m, int32_t code, double prevSse, double sse, int32_t 
 }
 
 // Effects that contribute parameters: neither a candidate nor unavailable.
-bool contributes(const VsfModel *m, int32_t e) {
+bool contributes(const VsfModel* m, int32_t e) {
   return m->effectStatus[e] != VES_CANDIDATE && m->effectStatus[e] != VES_UNAVAILABLE &&
          m->effectColumns[e] > 0;
 }
 
 // The intercept's column when the pages are shifted and the intercept is swept in (by the
 // sweep flags given), else -1.
-int64_t shiftedInterceptColumn(const VsfModel *m, const char *flags) {
+int64_t shiftedInterceptColumn(const VsfModel* m, const char* flags) {
   if (!m->pagesShifted || m->effectColumns[0] != 1 || !contributes(m, 0))
     return -1;
   const int64_t c = m->effectColumn[0];
   return flags[c] == '1' ? c : -1;
 }
-int64_t shiftedInterceptColumn(const VsfModel *m) {
+int64_t shiftedInterceptColumn(const VsfModel* m) {
   return shiftedInterceptColumn(m, m->sweepFlags);
 }
 
 // The intercept's variance on the data's scale is a'Va with a = (1, -shift of every other
 // swept column) and V the swept block of the shifted cross products.
-void interceptVarianceToData(VsfModel *m) {
+void interceptVarianceToData(VsfModel* m) {
   const int64_t c0 = shiftedInterceptColumn(m);
   if (c0 < 0)
     return;
@@ -113,7 +113,7 @@ void interceptVarianceToData(VsfModel *m) {
 
 // On shifted pages the intercept estimates the response's mean less the fit at the columns'
 // means; on the data's scale it is b0 + shift(y) - sum over the others of b * shift(x).
-void vsfInterceptToData(const VsfModel *m, double *beta, const char *flags) {
+void vsfInterceptToData(const VsfModel* m, double* beta, const char* flags) {
   if (shiftedInterceptColumn(m, flags) < 0)
     return;
   double b0 = beta[0] + m->xpxShift[0];
@@ -122,7 +122,7 @@ void vsfInterceptToData(const VsfModel *m, double *beta, const char *flags) {
   beta[0] = b0;
 }
 
-double vsfGetCriterion(VsfModel *m, int32_t code) {
+double vsfGetCriterion(VsfModel* m, int32_t code) {
   const int32_t s = m->stepCount;
   const double prevSse = s > 0 ? m->stepSSE[s - 1] : m->totalSS;
   const int32_t prevRank = m->stepRank[s - 1];
@@ -130,12 +130,12 @@ double vsfGetCriterion(VsfModel *m, int32_t code) {
   return criterion(m, code, prevSse, m->sse, prevRank, m->rank, prevEffects, m->inModelCount);
 }
 
-double vsfComputeCriterion(double prevSse, double sse, VsfModel *m, int32_t code, int32_t prevRank,
+double vsfComputeCriterion(double prevSse, double sse, VsfModel* m, int32_t code, int32_t prevRank,
                            int32_t rank, int32_t prevEffects, int32_t effects) {
   return criterion(m, code, prevSse, sse, prevRank, rank, prevEffects, effects);
 }
 
-int32_t vsfComputeResids(VsfModel *m) {
+int32_t vsfComputeResids(VsfModel* m) {
   if (!isHostMissing(m->validateAse) || !isHostMissing(m->testAse))
     return 0;
   m->validateAse = 0.0;
@@ -150,7 +150,7 @@ int32_t vsfComputeResids(VsfModel *m) {
   return rc;
 }
 
-int32_t vsfComputeCVResids(VsfModel *m) {
+int32_t vsfComputeCVResids(VsfModel* m) {
   if (!vsfCvOn(m) || m->folds == nullptr || !isHostMissing(m->cvPress))
     return 0;
   for (int32_t f = 0; f < m->foldCount; ++f)
@@ -165,7 +165,7 @@ int32_t vsfComputeCVResids(VsfModel *m) {
   return 0;
 }
 
-void vsfComputeCVEXPRESS(VsfModel *m) {
+void vsfComputeCVEXPRESS(VsfModel* m) {
   if (!vsfCvExternalOn(m)) {
     m->heldOutError = hostMissing();
     return;
@@ -174,8 +174,8 @@ void vsfComputeCVEXPRESS(VsfModel *m) {
   // external cross-validation road.
 }
 
-void vsfStdBeta(VsfModel *m) {
-  const VsfModelOptions *o = m->options;
+void vsfStdBeta(VsfModel* m) {
+  const VsfModelOptions* o = m->options;
   const double sy = m->nObs - 1 > 0 ? std::sqrt(std::max(m->totalSS, 0.0) / (m->nObs - 1)) : 0.0;
   if (o->stdL1History && m->stepStdL1Norm != nullptr) {
     double L = 0.0;
@@ -207,7 +207,7 @@ void vsfStdBeta(VsfModel *m) {
   vsfInterceptToData(m, m->beta, m->sweepFlags);
 }
 
-void vsfDiagXpXi(VsfModel *m) {
+void vsfDiagXpXi(VsfModel* m) {
   std::fill(m->betaVariance, m->betaVariance + m->parmCount, 0.0);
   int32_t q = 0;
   for (int32_t e = 0; e < m->effectCount; ++e) {
@@ -224,8 +224,8 @@ void vsfDiagXpXi(VsfModel *m) {
   interceptVarianceToData(m);
 }
 
-double vsfStepCriterion(const VsfModel *m, int32_t code, int32_t i) {
-  const VsfModelOptions &o = *m->options;
+double vsfStepCriterion(const VsfModel* m, int32_t code, int32_t i) {
+  const VsfModelOptions& o = *m->options;
   const double sse = m->stepSSE[i], n = m->nObs;
   const int32_t p = m->stepRank[i];
   switch (code) {

@@ -7,17 +7,17 @@
 
 struct VsfModel;
 
-double vsfGetCriterion(VsfModel *model, int32_t code);
+double vsfGetCriterion(VsfModel* model, int32_t code);
 // The value of criterion `code` at recorded step `step`, from the step history; missing when
 // the fit keeps no such value (SL, a criterion whose history or full model is not kept).
-double vsfStepCriterion(const VsfModel *model, int32_t code, int32_t step);
-double vsfComputeCriterion(double prevSse, double sse, VsfModel *model, int32_t code,
+double vsfStepCriterion(const VsfModel* model, int32_t code, int32_t step);
+double vsfComputeCriterion(double prevSse, double sse, VsfModel* model, int32_t code,
                            int32_t prevRank, int32_t rank, int32_t prevEffects, int32_t effects);
-int32_t vsfComputeResids(VsfModel *model);
-int32_t vsfComputeCVResids(VsfModel *model);
-void vsfComputeCVEXPRESS(VsfModel *model);
+int32_t vsfComputeResids(VsfModel* model);
+int32_t vsfComputeCVResids(VsfModel* model);
+void vsfComputeCVEXPRESS(VsfModel* model);
 // Carries an intercept estimated on shifted pages back to the data's scale, for estimates
 // (beta, in parameter order) of the model whose sweep flags are given.
-void vsfInterceptToData(const VsfModel *model, double *beta, const char *flags);
-void vsfStdBeta(VsfModel *model);
-void vsfDiagXpXi(VsfModel *model);
+void vsfInterceptToData(const VsfModel* model, double* beta, const char* flags);
+void vsfStdBeta(VsfModel* model);
+void vsfDiagXpXi(VsfModel* model);

@@ -108,7 +108,7 @@ double vsfAdjrsq(int32_t p, int32_t noint, double sse, double tss, double n) {
   return 1.0 - n * sse / (tss * (n - p));
 }
 
-double vsfLogPval(int32_t rank0, int32_t rank1, int32_t effects0, int32_t effects1, double *F,
+double vsfLogPval(int32_t rank0, int32_t rank1, int32_t effects0, int32_t effects1, double* F,
                   double sse0, double sse1, double n, double fuzz) {
   if (effects0 > effects1 && rank0 == rank1 &&
       std::fabs(sse0 / 1000.0 - sse1 / 1000.0) <= std::fabs(sse0 / 1000.0) * fuzz) {
@@ -153,7 +153,7 @@ double vsfLogPval(int32_t rank0, int32_t rank1, int32_t effects0, int32_t effect
   return hostMissing();
 }
 
-double vsfPval(int32_t rank0, int32_t rank1, int32_t effects0, int32_t effects1, double *F,
+double vsfPval(int32_t rank0, int32_t rank1, int32_t effects0, int32_t effects1, double* F,
                double sse0, double sse1, double n, double fuzz) {
   double lp = vsfLogPval(rank0, rank1, effects0, effects1, F, sse0, sse1, n, fuzz);
   if (isHostMissing(lp))
@@ -166,7 +166,7 @@ double vsfPval(int32_t rank0, int32_t rank1, int32_t effects0, int32_t effects1,
 }
 
 namespace {
-template <class T> void shellSort(T *x, int32_t count, int32_t *index, int32_t ascending) {
+template <class T> void shellSort(T* x, int32_t count, int32_t* index, int32_t ascending) {
   auto val = [&](int32_t i) { return index != nullptr ? x[index[i]] : x[i]; };
   auto outOfOrder = [&](int32_t i, int32_t j) {
     return ascending == 1 ? val(i) > val(j) : val(j) > val(i);
@@ -193,9 +193,9 @@ template <class T> void shellSort(T *x, int32_t count, int32_t *index, int32_t a
 }
 } // namespace
 
-void vsfQsort(double *x, int32_t count, int32_t *index, int32_t ascending) {
+void vsfQsort(double* x, int32_t count, int32_t* index, int32_t ascending) {
   shellSort(x, count, index, ascending);
 }
-void vsfIntQsort(int32_t *x, int32_t count, int32_t *index, int32_t ascending) {
+void vsfIntQsort(int32_t* x, int32_t count, int32_t* index, int32_t ascending) {
   shellSort(x, count, index, ascending);
 }

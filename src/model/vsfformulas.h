@@ -31,10 +31,10 @@ double vsfCp(int32_t p, double sse, double n, double sigma2);
 double vsfBic(int32_t p, double sse, double n, double sigma2);
 double vsfRsquare(double sse, double tss);
 double vsfAdjrsq(int32_t p, int32_t noint, double sse, double tss, double n);
-double vsfPval(int32_t rank0, int32_t rank1, int32_t effects0, int32_t effects1, double *F,
+double vsfPval(int32_t rank0, int32_t rank1, int32_t effects0, int32_t effects1, double* F,
                double sse0, double sse1, double n, double fuzz);
-double vsfLogPval(int32_t rank0, int32_t rank1, int32_t effects0, int32_t effects1, double *F,
+double vsfLogPval(int32_t rank0, int32_t rank1, int32_t effects0, int32_t effects1, double* F,
                   double sse0, double sse1, double n, double fuzz);
 
-void vsfQsort(double *x, int32_t count, int32_t *index, int32_t ascending);
-void vsfIntQsort(int32_t *x, int32_t count, int32_t *index, int32_t ascending);
+void vsfQsort(double* x, int32_t count, int32_t* index, int32_t ascending);
+void vsfIntQsort(int32_t* x, int32_t count, int32_t* index, int32_t ascending);

@@ -23,7 +23,7 @@ bool methodHasPath(int32_t m) {
   return (m >= VM_LAR && m <= VM_ELASTICNET_LS) || m == VM_GROUPLASSO;
 }
 
-int32_t limitFor(const VsfModel *m, const VsfModelOptions *o, int32_t base) {
+int32_t limitFor(const VsfModel* m, const VsfModelOptions* o, int32_t base) {
   const int64_t M = o->maxSteps == 0 ? 2147483647LL : o->maxSteps;
   const int64_t S = o->steps;
   // The INCLUDE= value itself (not counting the intercept) bounds the steps with STEPS=.
@@ -62,12 +62,12 @@ int32_t limitFor(const VsfModel *m, const VsfModelOptions *o, int32_t base) {
   return static_cast<int32_t>(limit);
 }
 
-bool chooseGiven(const VsfModel *m) { return m->options->choose != VC_NONE_GIVEN; }
-bool foldStats(const VsfModel *m) {
+bool chooseGiven(const VsfModel* m) { return m->options->choose != VC_NONE_GIVEN; }
+bool foldStats(const VsfModel* m) {
   return vsfCvOn(m) && m->foldCount > 0 &&
          (m->options->cvDetails == 1 || m->options->cvDetails == 3);
 }
-bool foldEstimates(const VsfModel *m) {
+bool foldEstimates(const VsfModel* m) {
   return m->options->cvDetails == 2 || m->options->cvDetails == 3;
 }
 
@@ -96,17 +96,17 @@ int32_t vsfFitStatusMessage(int32_t fitStatus) {
   }
 }
 
-bool vsfCvOn(const VsfModel *m) { return m->options != nullptr && m->options->cvOn != 0; }
-bool vsfCvExternalOn(const VsfModel *m) {
+bool vsfCvOn(const VsfModel* m) { return m->options != nullptr && m->options->cvOn != 0; }
+bool vsfCvExternalOn(const VsfModel* m) {
   return m->options != nullptr && m->options->cvExternal != 0;
 }
-bool vsfFullXpxOn(const VsfModel *m) { return m->options != nullptr && m->options->fullXpx != 0; }
-bool vsfValidationInUse(const VsfModel *m) {
+bool vsfFullXpxOn(const VsfModel* m) { return m->options != nullptr && m->options->fullXpx != 0; }
+bool vsfValidationInUse(const VsfModel* m) {
   return m->options != nullptr && m->options->validateInUse != 0;
 }
-bool vsfTestInUse(const VsfModel *m) { return m->options != nullptr && m->options->testInUse != 0; }
+bool vsfTestInUse(const VsfModel* m) { return m->options != nullptr && m->options->testInUse != 0; }
 
-void *vsfModelAlloc(VsfModel *model, int64_t bytes, bool zero) {
+void* vsfModelAlloc(VsfModel* model, int64_t bytes, bool zero) {
   if (bytes <= 0 || model->pool == nullptr)
     return nullptr;
   return model->pool->allocate(model->pool, static_cast<size_t>(bytes), zero ? kQkZeroed : 0);
@@ -116,7 +116,7 @@ namespace {
 
 // The model's pool and the position of its step records (written from the start of the
 // step-record file).
-int32_t openModelPool(VsfModel *m) {
+int32_t openModelPool(VsfModel* m) {
   QkPoolAttributes attrs{};
   attrs.flags = 1;
   m->pool = Exported_QKHandle == nullptr
@@ -143,7 +143,7 @@ int32_t openModelPool(VsfModel *m) {
 
 // The hierarchy switch, and (without SPLIT) the working counts of the hierarchy lists,
 // started from the counts the post-init checks made.
-int32_t setUpHierarchy(VsfModel *m, const VsfModelOptions *o, int32_t nE) {
+int32_t setUpHierarchy(VsfModel* m, const VsfModelOptions* o, int32_t nE) {
   m->hierarchy = (o->hierarchy != 0 || o->method == VM_BACKWARD) ? 1 : 0;
   if (o->split)
     return 0;
@@ -164,7 +164,7 @@ int32_t setUpHierarchy(VsfModel *m, const VsfModelOptions *o, int32_t nE) {
 
 // The fold records of cross validation (no more folds than training rows, except for
 // random folds), with room for each fold's estimates when they are shown.
-int32_t allocateFolds(VsfModel *m, const VsfModelOptions *o, int32_t nP) {
+int32_t allocateFolds(VsfModel* m, const VsfModelOptions* o, int32_t nP) {
   if (m->foldCount > m->nTrain && o->cvMethod != CV_RANDOM)
     m->foldCount = static_cast<int32_t>(m->nTrain);
   if (!vsfCvOn(m))
@@ -187,7 +187,7 @@ struct StartCapacities {
   int32_t steps;
   int32_t cross;
 };
-StartCapacities startCapacities(const VsfModel *m, const VsfModelOptions *o, bool full, int32_t nE,
+StartCapacities startCapacities(const VsfModel* m, const VsfModelOptions* o, bool full, int32_t nE,
                                 int32_t nP) {
   StartCapacities c{nP + 1, m->stepLimit, 0};
   if (full)
@@ -209,7 +209,7 @@ StartCapacities startCapacities(const VsfModel *m, const VsfModelOptions *o, boo
 
 // The trial block of a multi-column candidate (forward and stepwise on the full X'X by a
 // criterion that needs no data pass) and the copies of the model that a trial works on.
-int32_t allocateTrialBlocks(VsfModel *m, const VsfModelOptions *o, bool full, int32_t nE) {
+int32_t allocateTrialBlocks(VsfModel* m, const VsfModelOptions* o, bool full, int32_t nE) {
   const int32_t sel = o->select;
   const bool trialSelect = sel == VC_PRESS || sel == VC_VALIDATE || sel == VC_CV;
   int32_t widest = 0;
@@ -240,7 +240,7 @@ int32_t allocateTrialBlocks(VsfModel *m, const VsfModelOptions *o, bool full, in
 
 // The cross-product columns kept between the model and candidate effects (model and folds)
 // when the full X'X is not formed.
-int32_t allocateCross(VsfModel *m, bool cv, int32_t nP, int32_t crossCap) {
+int32_t allocateCross(VsfModel* m, bool cv, int32_t nP, int32_t crossCap) {
   m->cross = vsfModelArray<double>(m, static_cast<int64_t>(nP + 1) * crossCap);
   if (m->cross == nullptr)
     return -2;
@@ -255,7 +255,7 @@ int32_t allocateCross(VsfModel *m, bool cv, int32_t nP, int32_t crossCap) {
 
 // The per-effect and per-parameter arrays of the fit: status, offsets, estimates, the path
 // arrays of the penalized methods, and the candidates' criterion values.
-int32_t allocateFitArrays(VsfModel *m, const VsfModelOptions *o, bool full, int32_t nE,
+int32_t allocateFitArrays(VsfModel* m, const VsfModelOptions* o, bool full, int32_t nE,
                           int32_t nP) {
   if (o->parmStandardize) {
     m->changeList = vsfModelArray<int32_t>(m, 2LL * nE);
@@ -311,7 +311,7 @@ int32_t allocateFitArrays(VsfModel *m, const VsfModelOptions *o, bool full, int3
 }
 
 // The copy of the chosen model kept under CHOOSE= (chosenStep -1 without CHOOSE=).
-int32_t allocateChosen(VsfModel *m, int32_t nE, int32_t nP) {
+int32_t allocateChosen(VsfModel* m, int32_t nE, int32_t nP) {
   if (!chooseGiven(m)) {
     m->chosenStep = -1;
     return 0;
@@ -332,9 +332,9 @@ int32_t allocateChosen(VsfModel *m, int32_t nE, int32_t nP) {
 
 // Without the full X'X: each effect's own cross-product block (model and folds) and the
 // first column of each effect in the growing swept matrix (after the response column).
-int32_t allocateEffectBlocks(VsfModel *m, bool cv, int32_t nE) {
+int32_t allocateEffectBlocks(VsfModel* m, bool cv, int32_t nE) {
   m->effectFirstColumn = vsfModelArray<int32_t>(m, nE);
-  m->effectBlocks = vsfModelArray<double *>(m, nE);
+  m->effectBlocks = vsfModelArray<double*>(m, nE);
   if (m->effectFirstColumn == nullptr || m->effectBlocks == nullptr)
     return -2;
   m->effectFirstColumn[0] = 1;
@@ -342,7 +342,7 @@ int32_t allocateEffectBlocks(VsfModel *m, bool cv, int32_t nE) {
     m->effectFirstColumn[i + 1] = m->effectFirstColumn[i] + m->effectColumns[i];
   if (cv)
     for (int32_t f = 0; f < m->foldCount; ++f)
-      if ((m->folds[f].effectBlocks = vsfModelArray<double *>(m, nE)) == nullptr)
+      if ((m->folds[f].effectBlocks = vsfModelArray<double*>(m, nE)) == nullptr)
         return -2;
   for (int32_t e = 0; e < nE; ++e) {
     const int64_t c = m->effectColumns[e];
@@ -360,7 +360,7 @@ int32_t allocateEffectBlocks(VsfModel *m, bool cv, int32_t nE) {
 
 // The starting state: parameter offsets, effects without columns (and the intercept under
 // NOINT) unavailable, and no held-out statistics yet.
-void setStartState(VsfModel *m, const VsfModelOptions *o, int32_t nE) {
+void setStartState(VsfModel* m, const VsfModelOptions* o, int32_t nE) {
   if (o->noint)
     m->effectStatus[0] = VES_UNAVAILABLE;
   int32_t running = 0;
@@ -376,9 +376,9 @@ void setStartState(VsfModel *m, const VsfModelOptions *o, int32_t nE) {
 
 } // namespace
 
-int32_t vsfModelInit(VsfModel *model) {
-  VsfModel *m = model;
-  const VsfModelOptions *o = m->options;
+int32_t vsfModelInit(VsfModel* model) {
+  VsfModel* m = model;
+  const VsfModelOptions* o = m->options;
   int32_t rc = openModelPool(m);
   if (rc != 0)
     return rc;
@@ -424,7 +424,7 @@ namespace {
 
 // Clears every pointer into the model's pool (and the counts and statistics of the fit
 // that lived there), so that the model can be initialised again for another fit.
-void forgetPoolArrays(VsfModel *m) {
+void forgetPoolArrays(VsfModel* m) {
   m->xpxColumns = m->crossColumnCount = m->stepCount = m->rank = m->inModelCount = 0;
   m->changeListLength = 0;
   m->xpxCapacity = m->crossCapacity = m->stepCapacity = m->changeListCapacity = 0;
@@ -482,23 +482,23 @@ void forgetPoolArrays(VsfModel *m) {
 
 } // namespace
 
-void vsfModelByFree(VsfModel *model) {
+void vsfModelByFree(VsfModel* model) {
   poolDestroy(model->pool);
   forgetPoolArrays(model);
 }
 
-int32_t vsfAddStepMemory(VsfModel *model, int32_t newCapacity) {
-  VsfModel *m = model;
-  const VsfModelOptions *o = m->options;
+int32_t vsfAddStepMemory(VsfModel* model, int32_t newCapacity) {
+  VsfModel* m = model;
+  const VsfModelOptions* o = m->options;
   if (newCapacity == -1)
     newCapacity = 2 * m->stepCapacity;
   if (newCapacity <= 0)
     return -2;
   const bool first = m->stepCapacity == 0;
-  auto grow = [&](auto *&arr, int64_t count, bool front) -> bool {
+  auto grow = [&](auto*& arr, int64_t count, bool front) -> bool {
     using T = std::remove_reference_t<decltype(*arr)>;
-    T *base = arr == nullptr ? nullptr : arr - (front ? 1 : 0);
-    T *out = first ? vsfModelArray<T>(m, count, true) : vsfModelResize<T>(m, base, count);
+    T* base = arr == nullptr ? nullptr : arr - (front ? 1 : 0);
+    T* out = first ? vsfModelArray<T>(m, count, true) : vsfModelResize<T>(m, base, count);
     if (out == nullptr)
       return false;
     arr = out + (front ? 1 : 0);
@@ -537,12 +537,12 @@ constexpr int32_t kMsgXpxTooManyColumns = 9131; // 848: more columns than a tria
 constexpr int32_t kMsgXpxDoesNotFit = 9132;     // 848: the triangles do not fit in memory
 
 // Grows every X'X triangle and its sweep flags to `newCapacity` columns of `n` elements.
-int32_t vsfGrowXpX(VsfModel *m, int32_t newCapacity, int64_t n) {
+int32_t vsfGrowXpX(VsfModel* m, int32_t newCapacity, int64_t n) {
   const int64_t oldTri = vsfMemTri(m->xpxColumns);
 
-  auto growFlags = [&](char *&flags, char *&saved) -> bool {
-    char *old = flags;
-    char *out = vsfModelResize<char>(m, flags, newCapacity);
+  auto growFlags = [&](char*& flags, char*& saved) -> bool {
+    char* old = flags;
+    char* out = vsfModelResize<char>(m, flags, newCapacity);
     if (out == nullptr)
       return false;
     for (int32_t i = m->xpxColumns; i < newCapacity; ++i)
@@ -552,9 +552,9 @@ int32_t vsfGrowXpX(VsfModel *m, int32_t newCapacity, int64_t n) {
       saved = out;
     return true;
   };
-  auto growTri = [&](double *&arr, double *&saved, bool zeroTail) -> bool {
-    double *old = arr;
-    double *out = vsfModelResize<double>(m, arr, n);
+  auto growTri = [&](double*& arr, double*& saved, bool zeroTail) -> bool {
+    double* old = arr;
+    double* out = vsfModelResize<double>(m, arr, n);
     if (out == nullptr)
       return false;
     if (zeroTail)
@@ -564,13 +564,13 @@ int32_t vsfGrowXpX(VsfModel *m, int32_t newCapacity, int64_t n) {
       saved = out;
     return true;
   };
-  double *none = nullptr;
-  char *noFlags = nullptr;
+  double* none = nullptr;
+  char* noFlags = nullptr;
   if (!growFlags(m->sweepFlags, m->savedSweepFlags))
     return -2;
   if (!growTri(m->xpx, m->savedXpx, true))
     return -2;
-  double *oldSwept = m->sweptXpx;
+  double* oldSwept = m->sweptXpx;
   if (!growTri(m->sweptXpx, m->savedSweptXpx, false))
     return -2;
   if (oldSwept != nullptr && m->savedSweptXpx == m->sweptXpx)
@@ -587,7 +587,7 @@ int32_t vsfGrowXpX(VsfModel *m, int32_t newCapacity, int64_t n) {
   }
   if (vsfCvOn(m))
     for (int32_t f = 0; f < m->foldCount; ++f) {
-      VsfFoldRecord &F = m->folds[f];
+      VsfFoldRecord& F = m->folds[f];
       if (!growFlags(F.sweepFlags, F.savedSweepFlags) || !growTri(F.xpx, F.savedXpx, true) ||
           !growTri(F.sweptXpx, F.savedSweptXpx, false))
         return -2;
@@ -604,8 +604,8 @@ int32_t vsfGrowXpX(VsfModel *m, int32_t newCapacity, int64_t n) {
 
 } // namespace
 
-int32_t vsfAddXpXMemory(VsfModel *model, int32_t newCapacity) {
-  VsfModel *m = model;
+int32_t vsfAddXpXMemory(VsfModel* model, int32_t newCapacity) {
+  VsfModel* m = model;
   if (newCapacity == -1)
     newCapacity = 2 * m->xpxColumns;
   if (newCapacity <= m->xpxColumns)
@@ -624,16 +624,16 @@ int32_t vsfAddXpXMemory(VsfModel *model, int32_t newCapacity) {
   return grown;
 }
 
-int32_t vsfAddCrossMemory(VsfModel *model, int32_t newCapacity, int32_t rowLength) {
-  VsfModel *m = model;
+int32_t vsfAddCrossMemory(VsfModel* model, int32_t newCapacity, int32_t rowLength) {
+  VsfModel* m = model;
   if (newCapacity == -1)
     newCapacity = 2 * m->crossCapacity;
   const int64_t size = static_cast<int64_t>(newCapacity) * rowLength;
   const int64_t oldSize = static_cast<int64_t>(m->crossCapacity) * rowLength;
   if (size <= 0)
     return -2;
-  auto grow = [&](double *&arr) -> bool {
-    double *out = vsfModelResize<double>(m, arr, size);
+  auto grow = [&](double*& arr) -> bool {
+    double* out = vsfModelResize<double>(m, arr, size);
     if (out == nullptr)
       return false;
     if (oldSize < size && arr != nullptr)
@@ -651,10 +651,10 @@ int32_t vsfAddCrossMemory(VsfModel *model, int32_t newCapacity, int32_t rowLengt
   return 0;
 }
 
-int32_t vsfAddEffChangeMemory(VsfModel *model, int32_t newCapacity) {
+int32_t vsfAddEffChangeMemory(VsfModel* model, int32_t newCapacity) {
   if (newCapacity <= 0)
     return -2;
-  int32_t *out = model->changeListCapacity == 0
+  int32_t* out = model->changeListCapacity == 0
                      ? vsfModelArray<int32_t>(model, newCapacity)
                      : vsfModelResize<int32_t>(model, model->changeList, newCapacity);
   if (out == nullptr)
@@ -664,9 +664,9 @@ int32_t vsfAddEffChangeMemory(VsfModel *model, int32_t newCapacity) {
   return 0;
 }
 
-int32_t vsfRecordStep(VsfModel *model, int32_t effect) {
-  VsfModel *m = model;
-  const VsfModelOptions *o = m->options;
+int32_t vsfRecordStep(VsfModel* model, int32_t effect) {
+  VsfModel* m = model;
+  const VsfModelOptions* o = m->options;
   if (effect != -100 && effect != -1 && m->effectStatus[effect] == VES_UNAVAILABLE)
     return 0;
   const int32_t s = m->stepCount;
@@ -723,7 +723,7 @@ int32_t vsfRecordStep(VsfModel *model, int32_t effect) {
 
   if (vsfCvOn(m) && o->cvDetails != 0 && m->foldCount > 0 && foldEstimates(m))
     for (int32_t f = 0; f < m->foldCount; ++f) {
-      VsfFoldRecord &F = m->folds[f];
+      VsfFoldRecord& F = m->folds[f];
       if (F.beta == nullptr)
         continue;
       std::fill(F.beta, F.beta + nP, 0.0);
@@ -747,7 +747,7 @@ int32_t vsfRecordStep(VsfModel *model, int32_t effect) {
         return rc;
     }
     int32_t changes = 0;
-    int32_t *out = m->changeList + m->changeListLength;
+    int32_t* out = m->changeList + m->changeListLength;
     if (m->changeListLength == 0) {
       for (int32_t i = 0; i < m->inModelCount; ++i)
         out[changes++] = m->inModelList[i];
@@ -797,8 +797,8 @@ int32_t vsfRecordStep(VsfModel *model, int32_t effect) {
   return 0;
 }
 
-void vsfResetChosenStep(VsfModel *model) {
-  VsfModel *m = model;
+void vsfResetChosenStep(VsfModel* model) {
+  VsfModel* m = model;
   if (m->fitStatus != VFS_DONE || m->options->choose == VC_NONE_GIVEN || m->chosenBeta == nullptr)
     return;
   const int32_t c = m->chosenStep;

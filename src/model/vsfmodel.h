@@ -78,64 +78,64 @@ struct VsfResampler {
   int64_t freqStartPos;
   // The draw of the current sample (vsfresfreq.h) and the resampler's files and stream
   // (vsfresample.h).
-  double *freqBuffer;   // the drawn frequencies of the page being visited
-  double copiesSeen;    // TRAIN copies visited in this sample
-  double drawnTotal;    // frequencies drawn so far in this sample
+  double* freqBuffer; // the drawn frequencies of the page being visited
+  double copiesSeen;  // TRAIN copies visited in this sample
+  double drawnTotal;  // frequencies drawn so far in this sample
   double savedNObs, savedNTrain, savedWTrain;
   double poolLeft, neededLeft; // subsampling: copies not yet visited, still to select
   double sampleWeight;         // weight sum of the sample
   int32_t sampleCount;         // samples this resampler fits
   int32_t sampleTag;           // i while sample i runs, -100 - i for its final records
-  struct RandomStream *stream;
-  QkPool *pool;
-  struct VsfScratch *freqScratch; // frequency blocks and resample records
+  struct RandomStream* stream;
+  QkPool* pool;
+  struct VsfScratch* freqScratch; // frequency blocks and resample records
   int64_t freqScratchPos;
-  struct VsfScratch *modelScratch; // the step records of its samples
+  struct VsfScratch* modelScratch; // the step records of its samples
   int64_t modelScratchPos;
   int64_t freqStart, freqEnd;
-  const struct VsfResampleSettings *settings;
-  int64_t *recordPos; // per sample, where its resample record begins
+  const struct VsfResampleSettings* settings;
+  int64_t* recordPos; // per sample, where its resample record begins
 };
 
 // One cross-validation fold: its own sums without the fold's rows, and its trial state.
 struct VsfFoldRecord {
-  double **effectBlocks;
-  double *sweptXpx;
-  double *xpx;
-  double *beta;
-  double *cross;
+  double** effectBlocks;
+  double* sweptXpx;
+  double* xpx;
+  double* beta;
+  double* cross;
   double cvSse;
   double rowCount;
   double freqCount;
   double weightCount;
-  char *sweepFlags;
+  char* sweepFlags;
   double savedCvSse;
-  double *savedSweptXpx;
-  double *savedXpx;
-  char *savedSweepFlags;
+  double* savedSweptXpx;
+  double* savedXpx;
+  char* savedSweepFlags;
   double cleanCvSse;
-  double *workSweptXpx;
-  double *cleanSweptXpx;
-  double *workXpx;
-  char *workSweepFlags;
-  char *cleanSweepFlags;
+  double* workSweptXpx;
+  double* cleanSweptXpx;
+  double* workXpx;
+  char* workSweepFlags;
+  char* cleanSweepFlags;
 };
 
 struct VsfModel {
   // Links into the run (set per BY group).
-  VsfModelOptions *options;
-  VsfBagVec *bags;
-  VsfPerfBlock *perf;
-  ThreadPuddle *puddle;
-  VsfScratch *scratchHolder; // the context slot of the step-record scratch file
-  QkPool *pool;              // the "model pool"; null between fits
+  VsfModelOptions* options;
+  VsfBagVec* bags;
+  VsfPerfBlock* perf;
+  ThreadPuddle* puddle;
+  VsfScratch* scratchHolder; // the context slot of the step-record scratch file
+  QkPool* pool;              // the "model pool"; null between fits
   int32_t fitStatus;         // VsfFitStatus
   int32_t passFailure;       // the first failing data pass of the fit (0: none)
-  int32_t overflowEffect; // VFS_OVERFLOW: the effect whose sums overflow, -1 the response
+  int32_t overflowEffect;    // VFS_OVERFLOW: the effect whose sums overflow, -1 the response
 
-  const VsfDataSettings *dataSettings;
-  VsfResampler *resampler;
-  VsfResampleDriver *resampleDriver;
+  const VsfDataSettings* dataSettings;
+  VsfResampler* resampler;
+  VsfResampleDriver* resampleDriver;
 
   // Data totals, written by vsfData.
   double freqUsed, freqRead, nUsed, nRead, nTrain, nObs;
@@ -149,33 +149,33 @@ struct VsfModel {
   double nMissingResponse; // DATA= rows read whose response is missing
 
   double fuzz;
-  void *solverExtension;
+  void* solverExtension;
 
   // Elastic-net settings and L2-search state.
   double l2;
   int32_t l2Steps, l2Search, enSetting;
   double l2Low, l2High;
-  double *enTuneRows;
+  double* enTuneRows;
 
   // Penalized-path state.
   double lambdaMax, lambda, l1Norm, l2Norm;
-  double *stepL1Norm;
-  double *stepL2Norm;
-  double *stepPathValue;
-  double *stepHeldOutTestError;
+  double* stepL1Norm;
+  double* stepL2Norm;
+  double* stepPathValue;
+  double* stepHeldOutTestError;
   double l1Target;
 
   // External cross validation.
-  double *stepHeldOutError;
+  double* stepHeldOutError;
   double heldOutError;
   int32_t heldOutFold;
-  int32_t *cvexKeys;
-  double *cvexValues;
-  double *cvexFoldEnd;
-  double *cvexFoldLambdaMax;
-  double *cvexGrid;
-  double *cvexCurve;
-  double *cvexFoldKnots;
+  int32_t* cvexKeys;
+  double* cvexValues;
+  double* cvexFoldEnd;
+  double* cvexFoldLambdaMax;
+  double* cvexGrid;
+  double* cvexCurve;
+  double* cvexFoldKnots;
   int32_t cvexGridCount;
   double cvexChosenValue;
   int32_t cvexRecordCount;
@@ -195,80 +195,80 @@ struct VsfModel {
   int32_t changeListLength, xpxCapacity, crossCapacity, stepCapacity, changeListCapacity;
 
   // Effect blocks and the trial block.
-  double **effectBlocks;
-  double *trialXpx;
-  char *trialFlags;
+  double** effectBlocks;
+  double* trialXpx;
+  char* trialFlags;
   uint8_t needTrialBlock;
   uint8_t hierarchy;
 
   // Cross products.
-  double *xpx;
-  double *sweptXpx;
-  double *cross;
+  double* xpx;
+  double* sweptXpx;
+  double* cross;
 
   // Step history (stepRank, stepEffects, stepSSE have an element at index -1).
-  double *stepSSE;
-  double *stepPress;
-  double *stepValidateAse;
-  double *stepTestAse;
-  double *stepCvPress;
-  double *stepStdL1Norm;
-  int32_t *stepEffect;
-  int32_t *changeList;
-  int32_t *stepRank;
-  int32_t *stepParms;
-  int32_t *stepEffects;
+  double* stepSSE;
+  double* stepPress;
+  double* stepValidateAse;
+  double* stepTestAse;
+  double* stepCvPress;
+  double* stepStdL1Norm;
+  int32_t* stepEffect;
+  int32_t* changeList;
+  int32_t* stepRank;
+  int32_t* stepParms;
+  int32_t* stepEffects;
 
-  char *sweepFlags;
+  char* sweepFlags;
 
   // Chosen-step snapshot.
-  double *chosenBetaVariance;
-  double *chosenBeta;
-  double *chosenStdBeta;
-  int32_t *chosenInModelList;
+  double* chosenBetaVariance;
+  double* chosenBeta;
+  double* chosenStdBeta;
+  int32_t* chosenInModelList;
   int32_t chosenStep;
-  uint8_t *chosenEffectStatus;
+  uint8_t* chosenEffectStatus;
 
   // Estimates and work vectors.
-  double *workVector;
-  double *corr;
-  double *beta;
-  double *stdBeta;
-  double *candidateValue;
-  double *betaVariance;
-  double *adaptiveWeight;
+  double* workVector;
+  double* corr;
+  double* beta;
+  double* stdBeta;
+  double* candidateValue;
+  double* betaVariance;
+  double* adaptiveWeight;
 
   // Effect tables.
-  uint8_t *effectStatus;
-  int32_t *crossSlot;
-  int32_t *effectFirstColumn;
-  int32_t *parmOffset;
-  int32_t *hierAddCount;
-  int32_t *hierDropCount;
-  const int32_t *hierAddCountInit;
-  const int32_t *hierDropCountInit;
-  int32_t *const *hierListA;
-  int32_t *const *hierListB;
+  uint8_t* effectStatus;
+  int32_t* crossSlot;
+  int32_t* effectFirstColumn;
+  int32_t* parmOffset;
+  int32_t* hierAddCount;
+  int32_t* hierDropCount;
+  const int32_t* hierAddCountInit;
+  const int32_t* hierDropCountInit;
+  int32_t* const* hierListA;
+  int32_t* const* hierListB;
 
   // Penalized-path and solver vectors.
-  double *dirCorr;
-  double *direction;
-  double *pathBeta;
-  double *solverBeta;
-  double *savedBeta;
-  double *savedStdBeta;
-  double *savedSolverBetaA;
-  double *savedSolverBetaB;
-  int32_t *activeSign;
+  double* dirCorr;
+  double* direction;
+  double* pathBeta;
+  double* solverBeta;
+  double* savedBeta;
+  double* savedStdBeta;
+  double* savedSolverBetaA;
+  double* savedSolverBetaB;
+  int32_t* activeSign;
   int32_t adaptiveAliased;
 
   // Screening vectors.
-  double *screenBound;
-  uint8_t *screenFlag;
-  double *screenStat;
-  int32_t *screenInList;
-  int32_t *screenOutList;
-  int32_t *screenNewList;
+  double* screenBound;
+  uint8_t* screenFlag;
+  double* screenStat;
+  int32_t* screenInList;
+  int32_t* screenOutList;
+  int32_t* screenNewList;
 
   // Per-parameter tables of the BY group (BY pool). Their names are those of the sums a
   // moments pass forms; what they hold changes with the stage of the fit:
@@ -283,37 +283,37 @@ struct VsfModel {
   //   columnSquareSums  the weighted TRAIN sums of squares of the columns: raw after the
   //                     reading pass, about the page shift once the pages are shifted
   //                     (vsfYpwY adds them up again); the diagonal the candidate tests use.
-  double *columnSums;
-  double *columnSumSquares;
-  double *columnSquareSums;
+  double* columnSums;
+  double* columnSumSquares;
+  double* columnSquareSums;
   // The shift the pages are held about while a model with an intercept is fitted: [0] the
   // response's TRAIN mean, [1 + p] parameter p's (0 for the intercept and sparse columns).
   // Cross products about it keep the sweep's singularity test and its precision meaningful
   // for columns with a large offset. pagesShifted is set once the pages hold shifted values;
   // rawSumWYY keeps the uncorrected response sum of squares.
-  double *xpxShift;
+  double* xpxShift;
   uint8_t pagesShifted;
   double rawSumWYY;
-  double *inestEstimates;
-  int32_t *sparseEffectList;
-  int32_t *sparseSlot;
-  int32_t *effectColumn;
-  int32_t *effectColumnCopy; // the averaged-model refit's copy of effectColumn
-  int32_t *denseOffset;
-  int32_t *effectColumns;
-  int32_t *inModelList;
-  int32_t *prevInModelList;
+  double* inestEstimates;
+  int32_t* sparseEffectList;
+  int32_t* sparseSlot;
+  int32_t* effectColumn;
+  int32_t* effectColumnCopy; // the averaged-model refit's copy of effectColumn
+  int32_t* denseOffset;
+  int32_t* effectColumns;
+  int32_t* inModelList;
+  int32_t* prevInModelList;
 
   // Aliased effects dropped before step 0 of BACKWARD.
   int32_t aliasDropCount, aliasIncludeDropCount;
-  int32_t *aliasDropList;
+  int32_t* aliasDropList;
 
   // Criteria and sums of squares of the current model.
   double press, sumWYY, sumWY, totalSSUncorrected, totalSS, sse, fullMse, validateAse, testAse;
 
   // The scratch file of the step records and the position the next record goes to.
-  VsfScratch *stepScratch;
-  int64_t *stepScratchPos;
+  VsfScratch* stepScratch;
+  int64_t* stepScratchPos;
 
   // Stop block.
   uint8_t stopReason;
@@ -322,35 +322,35 @@ struct VsfModel {
 
   // Trial-model state.
   uint8_t trialCopies;
-  double *savedSweptXpx;
-  double *savedXpx;
+  double* savedSweptXpx;
+  double* savedXpx;
   double savedSse, savedCvPress, savedPress, savedValidateAse, savedTestAse;
   int32_t savedXpxColumns, savedXpxCapacity, savedRank, savedInModelCount;
-  int32_t *savedInModelList;
-  int32_t *savedEffectColumn;
-  uint8_t *savedEffectStatus;
-  char *savedSweepFlags;
-  double *workSweptXpx;
-  double *cleanSweptXpx;
-  double *workXpx;
-  int32_t *workEffectColumn;
-  int32_t *cleanEffectColumn;
-  int32_t *workInModelList;
-  int32_t *cleanInModelList;
+  int32_t* savedInModelList;
+  int32_t* savedEffectColumn;
+  uint8_t* savedEffectStatus;
+  char* savedSweepFlags;
+  double* workSweptXpx;
+  double* cleanSweptXpx;
+  double* workXpx;
+  int32_t* workEffectColumn;
+  int32_t* cleanEffectColumn;
+  int32_t* workInModelList;
+  int32_t* cleanInModelList;
   int32_t trialColumns;
-  char *workSweepFlags;
-  char *cleanSweepFlags;
+  char* workSweepFlags;
+  char* cleanSweepFlags;
 
   // Folds.
   double cvPress;
-  VsfFoldRecord *folds;
-  double *chosenFoldCvSse;
+  VsfFoldRecord* folds;
+  double* chosenFoldCvSse;
 
   // Solver-based fits: the packed X'X of the response and every parameter (parameter p in
   // column 1 + p) that the solver's loss and gradient read instead of passing over the pages,
   // null when they pass over the pages; the data passes the solver drivers made, and the
   // loss and gradient evaluations the solver asked for (each a data pass without solverGram).
-  double *solverGram;
+  double* solverGram;
   int64_t solverPasses, solverEvaluations;
 
   // The elastic-net L2 search: the trial in progress, the rows enTuneRows has room for, the
@@ -359,39 +359,39 @@ struct VsfModel {
   int32_t l2Trial;
   int32_t enTuneCapacity;
   double finalL2;
-  double *l2BaseXpx;
+  double* l2BaseXpx;
   uint8_t l2BaseReady;
 };
 
 // Lifecycle. All return 0, -1 (pool) or -2 (allocation) unless noted.
-int32_t vsfModelInit(VsfModel *model);
-void vsfModelByFree(VsfModel *model);
-int32_t vsfRecordStep(VsfModel *model, int32_t effect);
-int32_t vsfAddStepMemory(VsfModel *model, int32_t newCapacity);
-int32_t vsfAddXpXMemory(VsfModel *model, int32_t newCapacity);
-int32_t vsfAddCrossMemory(VsfModel *model, int32_t newCapacity, int32_t rowLength);
-int32_t vsfAddEffChangeMemory(VsfModel *model, int32_t newCapacity);
-void vsfResetChosenStep(VsfModel *model);
+int32_t vsfModelInit(VsfModel* model);
+void vsfModelByFree(VsfModel* model);
+int32_t vsfRecordStep(VsfModel* model, int32_t effect);
+int32_t vsfAddStepMemory(VsfModel* model, int32_t newCapacity);
+int32_t vsfAddXpXMemory(VsfModel* model, int32_t newCapacity);
+int32_t vsfAddCrossMemory(VsfModel* model, int32_t newCapacity, int32_t rowLength);
+int32_t vsfAddEffChangeMemory(VsfModel* model, int32_t newCapacity);
+void vsfResetChosenStep(VsfModel* model);
 
 // Option tests shared by the model core.
-bool vsfCvOn(const VsfModel *model);
-bool vsfCvExternalOn(const VsfModel *model);
-bool vsfFullXpxOn(const VsfModel *model);
-bool vsfValidationInUse(const VsfModel *model);
-bool vsfTestInUse(const VsfModel *model);
+bool vsfCvOn(const VsfModel* model);
+bool vsfCvExternalOn(const VsfModel* model);
+bool vsfFullXpxOn(const VsfModel* model);
+bool vsfValidationInUse(const VsfModel* model);
+bool vsfTestInUse(const VsfModel* model);
 // Allocation from the model pool: zero-filled when zero is true; null for a count <= 0.
-void *vsfModelAlloc(VsfModel *model, int64_t bytes, bool zero);
-template <class T> T *vsfModelArray(VsfModel *model, int64_t count, bool zero = true) {
-  return count <= 0 ? nullptr
-                    : static_cast<T *>(
-                          vsfModelAlloc(model, count * static_cast<int64_t>(sizeof(T)), zero));
+void* vsfModelAlloc(VsfModel* model, int64_t bytes, bool zero);
+template <class T> T* vsfModelArray(VsfModel* model, int64_t count, bool zero = true) {
+  return count <= 0
+             ? nullptr
+             : static_cast<T*>(vsfModelAlloc(model, count * static_cast<int64_t>(sizeof(T)), zero));
 }
 // Resizes a model-pool block, keeping its contents (null on failure or a count <= 0).
-template <class T> T *vsfModelResize(VsfModel *model, T *block, int64_t count) {
+template <class T> T* vsfModelResize(VsfModel* model, T* block, int64_t count) {
   if (count <= 0 || model->pool == nullptr)
     return nullptr;
   if (block == nullptr)
     return vsfModelArray<T>(model, count, true);
-  return static_cast<T *>(
+  return static_cast<T*>(
       model->pool->reallocate(model->pool, block, static_cast<size_t>(count) * sizeof(T), 0));
 }

@@ -14,10 +14,10 @@
 namespace {
 
 struct Writer {
-  QkByteFile *file;
-  int64_t *pos;
+  QkByteFile* file;
+  int64_t* pos;
   int32_t rc = 0;
-  template <class T> void put(const T *data, int64_t count) {
+  template <class T> void put(const T* data, int64_t count) {
     if (rc == 0 && count > 0)
       rc = vsfWriteScratch(file, data, static_cast<int64_t>(sizeof(T)) * count, pos);
   }
@@ -25,26 +25,26 @@ struct Writer {
 };
 
 struct Reader {
-  QkByteFile *file;
-  int64_t *pos;
+  QkByteFile* file;
+  int64_t* pos;
   int32_t rc = 0;
-  template <class T> void get(T *data, int64_t count) {
+  template <class T> void get(T* data, int64_t count) {
     if (rc == 0 && count > 0)
       rc = vsfReadScratch(file, data, static_cast<int64_t>(sizeof(T)) * count, pos);
   }
 };
 
-bool cvDetailsGiven(const VsfModel *m) { return m->options->cvDetails != 0; }
-bool foldStatsAsked(const VsfModel *m) {
+bool cvDetailsGiven(const VsfModel* m) { return m->options->cvDetails != 0; }
+bool foldStatsAsked(const VsfModel* m) {
   return m->options->cvDetails == 1 || m->options->cvDetails == 3;
 }
-bool foldBetaAsked(const VsfModel *m) {
+bool foldBetaAsked(const VsfModel* m) {
   return m->options->cvDetails == 2 || m->options->cvDetails == 3;
 }
 
 // The 28 statistics in record order.
-double *const *statFields(VsfModel *m, double *(&f)[28]) {
-  double *list[28] = {&m->nObs,         &m->freqUsed,
+double* const* statFields(VsfModel* m, double* (&f)[28]) {
+  double* list[28] = {&m->nObs,         &m->freqUsed,
                       &m->freqRead,     &m->nUsed,
                       &m->nRead,        &m->nTrain,
                       &m->nValidate,    &m->freqValidate,
@@ -62,8 +62,8 @@ double *const *statFields(VsfModel *m, double *(&f)[28]) {
   return f;
 }
 
-int32_t *const *countFields(VsfModel *m, int32_t *(&c)[13]) {
-  int32_t *list[13] = {&m->effectCount,    &m->parmCount,      &m->stepCount,
+int32_t* const* countFields(VsfModel* m, int32_t* (&c)[13]) {
+  int32_t* list[13] = {&m->effectCount,    &m->parmCount,      &m->stepCount,
                        &m->rank,           &m->inModelCount,   &m->singleColumnEffectCount,
                        &m->xpxColumns,     &m->stepLimit,      &m->chosenStep,
                        &m->foldCount,      &m->aliasDropCount, &m->includeCount,
@@ -74,7 +74,7 @@ int32_t *const *countFields(VsfModel *m, int32_t *(&c)[13]) {
 
 } // namespace
 
-int32_t vsfSerializeModel(VsfModel *m) {
+int32_t vsfSerializeModel(VsfModel* m) {
   Writer w{m->stepScratch != nullptr ? m->stepScratch->file : nullptr, m->stepScratchPos};
   if (w.file == nullptr || w.pos == nullptr)
     return -12;
@@ -83,8 +83,8 @@ int32_t vsfSerializeModel(VsfModel *m) {
   if (m->resampler != nullptr)
     w.one<int32_t>(m->resampler->sampleTag);
   w.one<int32_t>(m->fitStatus);
-  double *sf[28];
-  int32_t *cf[13];
+  double* sf[28];
+  int32_t* cf[13];
   statFields(m, sf);
   countFields(m, cf);
   double stats[28];
@@ -98,7 +98,7 @@ int32_t vsfSerializeModel(VsfModel *m) {
   if (w.rc != 0 || m->fitStatus < VFS_DONE)
     return w.rc;
   const int32_t nE = m->effectCount, nP = m->parmCount, nS = m->stepCount;
-  const VsfModelOptions *o = m->options;
+  const VsfModelOptions* o = m->options;
   w.put(m->inModelList, nE);
   w.put(m->parmOffset, nE);
   if (m->aliasDropCount != 0)
@@ -120,7 +120,7 @@ int32_t vsfSerializeModel(VsfModel *m) {
     w.put(m->stepCvPress, nS);
     if (cvDetailsGiven(m) && m->foldCount >= 1)
       for (int32_t f = 0; f < m->foldCount; ++f) {
-        const VsfFoldRecord &F = m->folds[f];
+        const VsfFoldRecord& F = m->folds[f];
         if (foldStatsAsked(m)) {
           const double four[4] = {F.cvSse, F.rowCount, F.freqCount, F.weightCount};
           w.put(four, 4);
@@ -159,7 +159,7 @@ int32_t vsfSerializeModel(VsfModel *m) {
   return w.rc;
 }
 
-int32_t vsfRestoreModel(VsfModel *m) {
+int32_t vsfRestoreModel(VsfModel* m) {
   Reader r{m->stepScratch != nullptr ? m->stepScratch->file : nullptr, m->stepScratchPos};
   if (r.file == nullptr || r.pos == nullptr)
     return -6;
@@ -170,8 +170,8 @@ int32_t vsfRestoreModel(VsfModel *m) {
   r.get(counts, 13);
   if (r.rc != 0)
     return r.rc;
-  double *sf[28];
-  int32_t *cf[13];
+  double* sf[28];
+  int32_t* cf[13];
   statFields(m, sf);
   countFields(m, cf);
   for (int i = 0; i < 28; ++i)
@@ -181,15 +181,15 @@ int32_t vsfRestoreModel(VsfModel *m) {
   if (m->fitStatus < VFS_DONE)
     return 0;
   const int32_t nE = m->effectCount, nP = m->parmCount, nS = m->stepCount, nF = m->foldCount;
-  const VsfModelOptions *o = m->options;
-  auto need = [&](auto *&arr, int64_t count) -> bool {
+  const VsfModelOptions* o = m->options;
+  auto need = [&](auto*& arr, int64_t count) -> bool {
     using T = std::remove_reference_t<decltype(*arr)>;
     arr = vsfModelArray<T>(m, count);
     return arr != nullptr;
   };
-  int32_t *stepRank = nullptr;
-  int32_t *stepEffects = nullptr;
-  double *stepSSE = nullptr;
+  int32_t* stepRank = nullptr;
+  int32_t* stepEffects = nullptr;
+  double* stepSSE = nullptr;
   if (!need(m->effectStatus, nE) || !need(m->inModelList, nE) || !need(m->parmOffset, nE) ||
       (m->aliasDropCount != 0 && !need(m->aliasDropList, m->aliasDropCount)) ||
       !need(m->stepEffect, nS) || !need(stepRank, nS + 1) || !need(m->stepParms, nS) ||
@@ -226,7 +226,7 @@ int32_t vsfRestoreModel(VsfModel *m) {
   r.get(m->stepParms, nS);
   r.get(stepEffects, nS + 1);
   r.get(m->stepSSE, nS);
-  auto series = [&](double *&arr) {
+  auto series = [&](double*& arr) {
     if (r.rc == 0 && nS > 0 && !need(arr, nS))
       r.rc = -2;
     r.get(arr, nS);
@@ -243,7 +243,7 @@ int32_t vsfRestoreModel(VsfModel *m) {
     series(m->stepCvPress);
     if (cvDetailsGiven(m) && nF >= 1)
       for (int32_t f = 0; f < nF; ++f) {
-        VsfFoldRecord &F = m->folds[f];
+        VsfFoldRecord& F = m->folds[f];
         if (foldStatsAsked(m)) {
           double four[4] = {};
           r.get(four, 4);
@@ -289,7 +289,7 @@ int32_t vsfRestoreModel(VsfModel *m) {
   return r.rc;
 }
 
-int32_t vsfSerializeResample(VsfModel *m, QkByteFile *file, int64_t *position) {
+int32_t vsfSerializeResample(VsfModel* m, QkByteFile* file, int64_t* position) {
   Writer w{file, position};
   w.one<int32_t>(m->fitStatus);
   if (w.rc != 0 || m->fitStatus < VFS_DONE)
@@ -302,8 +302,8 @@ int32_t vsfSerializeResample(VsfModel *m, QkByteFile *file, int64_t *position) {
   return w.rc;
 }
 
-int32_t vsfRestoreResample(QkByteFile *file, int32_t parmCount, int64_t *position, int32_t *status,
-                           int32_t *count, int32_t *effects, double *estimates) {
+int32_t vsfRestoreResample(QkByteFile* file, int32_t parmCount, int64_t* position, int32_t* status,
+                           int32_t* count, int32_t* effects, double* estimates) {
   Reader r{file, position};
   r.get(status, 1);
   if (r.rc != 0 || *status < 0)

@@ -14,8 +14,8 @@
 struct VsfModel;
 struct QkByteFile;
 
-int32_t vsfSerializeModel(VsfModel *model);
-int32_t vsfRestoreModel(VsfModel *model);
-int32_t vsfSerializeResample(VsfModel *model, QkByteFile *file, int64_t *position);
-int32_t vsfRestoreResample(QkByteFile *file, int32_t parmCount, int64_t *position, int32_t *status,
-                           int32_t *count, int32_t *effects, double *estimates);
+int32_t vsfSerializeModel(VsfModel* model);
+int32_t vsfRestoreModel(VsfModel* model);
+int32_t vsfSerializeResample(VsfModel* model, QkByteFile* file, int64_t* position);
+int32_t vsfRestoreResample(QkByteFile* file, int32_t parmCount, int64_t* position, int32_t* status,
+                           int32_t* count, int32_t* effects, double* estimates);

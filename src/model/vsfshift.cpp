@@ -19,14 +19,14 @@ namespace {
 using packed::diag;
 
 // The effect whose parameters hold full X'X column c (column 0 is the response: -1).
-int32_t effectOfColumn(const VsfModel *m, int64_t c) {
+int32_t effectOfColumn(const VsfModel* m, int64_t c) {
   for (int32_t e = 0; e < m->effectCount; ++e)
     if (c >= m->effectColumn[e] && c < m->effectColumn[e] + m->effectColumns[e])
       return e;
   return -1;
 }
 
-bool overflow(VsfModel *m, int32_t effect) {
+bool overflow(VsfModel* m, int32_t effect) {
   m->fitStatus = VFS_OVERFLOW;
   m->overflowEffect = effect;
   return false;
@@ -34,8 +34,8 @@ bool overflow(VsfModel *m, int32_t effect) {
 
 } // namespace
 
-int32_t vsfShiftPages(VsfModel *m) {
-  const VsfModelOptions *o = m->options;
+int32_t vsfShiftPages(VsfModel* m) {
+  const VsfModelOptions* o = m->options;
   if (m->pagesShifted || m->xpxShift == nullptr || o->noint || o->colStandardize ||
       o->parmStandardize)
     return 0;
@@ -55,9 +55,9 @@ int32_t vsfShiftPages(VsfModel *m) {
   return vsfRunPass(m, vsfYpwY, vsfYpwY_t, 0);
 }
 
-double vsfUncorrectedTotal(const VsfModel *m) { return m->pagesShifted ? m->rawSumWYY : m->xpx[0]; }
+double vsfUncorrectedTotal(const VsfModel* m) { return m->pagesShifted ? m->rawSumWYY : m->xpx[0]; }
 
-bool vsfCrossProductsFinite(VsfModel *m) {
+bool vsfCrossProductsFinite(VsfModel* m) {
   if (!std::isfinite(m->xpx[0]))
     return overflow(m, -1);
   if (vsfFullXpxOn(m)) {
@@ -67,7 +67,7 @@ bool vsfCrossProductsFinite(VsfModel *m) {
     return true;
   }
   for (int32_t e = 0; m->effectBlocks != nullptr && e < m->effectCount; ++e) {
-    const double *B = m->effectBlocks[e];
+    const double* B = m->effectBlocks[e];
     for (int32_t i = 0; B != nullptr && i < m->effectColumns[e]; ++i)
       if (!std::isfinite(B[diag(i)]))
         return overflow(m, e);

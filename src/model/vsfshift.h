@@ -12,10 +12,10 @@ struct VsfModel;
 // Shifts the pages once per BY group (not for models without an intercept, nor for the
 // path methods, which centre their pages themselves) and recomputes the response and column
 // sums of squares about the shift. 0 or the code of the failing pass.
-int32_t vsfShiftPages(VsfModel *model);
+int32_t vsfShiftPages(VsfModel* model);
 // The uncorrected total sum of squares of the response, on the data's own scale.
-double vsfUncorrectedTotal(const VsfModel *model);
+double vsfUncorrectedTotal(const VsfModel* model);
 // Tests the diagonal of the accumulated cross products (the full X'X, or the response's sum
 // of squares and every effect block): a value that is not finite sets fitStatus to
 // VFS_OVERFLOW with overflowEffect naming the effect (-1 the response). True when finite.
-bool vsfCrossProductsFinite(VsfModel *model);
+bool vsfCrossProductsFinite(VsfModel* model);

@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <cmath>
 
-int32_t vsfReSetInModelFlags(VsfModel *m, const double *b) {
+int32_t vsfReSetInModelFlags(VsfModel* m, const double* b) {
   if (m->effectCount < 2) {
     m->rank = m->inModelCount = m->includeCount;
     return 0;
@@ -36,9 +36,9 @@ int32_t vsfReSetInModelFlags(VsfModel *m, const double *b) {
   return 0;
 }
 
-int32_t vsfScaleBeta(VsfModel *m) {
-  const VsfModelOptions *o = m->options;
-  const double *source = o->parmStandardize ? m->solverBeta : m->pathBeta;
+int32_t vsfScaleBeta(VsfModel* m) {
+  const VsfModelOptions* o = m->options;
+  const double* source = o->parmStandardize ? m->solverBeta : m->pathBeta;
   const double sy = m->nObs - 1 > 0 ? std::sqrt(std::max(m->totalSS, 0.0) / (m->nObs - 1)) : 0.0;
   // Effects that left the model keep no estimate from an earlier step.
   std::fill(m->beta, m->beta + m->parmCount, 0.0);

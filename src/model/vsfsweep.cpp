@@ -28,13 +28,13 @@ using packed::diag;
 using packed::sym;
 using packed::tri;
 
-bool trialSelect(const VsfModel *m) {
+bool trialSelect(const VsfModel* m) {
   const int32_t s = m->options->select;
   return s == 9 || s == 10 || s == 11;
 }
-bool cvFolds(const VsfModel *m) { return vsfCvOn(m) && m->foldCount > 0; }
+bool cvFolds(const VsfModel* m) { return vsfCvOn(m) && m->foldCount > 0; }
 
-void clearCache(VsfModel *m) {
+void clearCache(VsfModel* m) {
   m->testAse = m->validateAse = m->press = m->cvPress = hostMissing();
   const double s = m->sweptXpx[0];
   m->sse = s < 0 ? 0.0 : s;
@@ -42,8 +42,8 @@ void clearCache(VsfModel *m) {
 
 // Partial elimination of column j (the SSE falls by W(j,0)^2 / s); rows before j, row j
 // and the flags stay as they are.
-bool partialStep(VsfModel *m, int64_t j) {
-  double *W = m->sweptXpx;
+bool partialStep(VsfModel* m, int64_t j) {
+  double* W = m->sweptXpx;
   const double t = vsfSweepTolerance(m->xpx[diag(j)]);
   const double s = W[diag(j)];
   if (s <= t)
@@ -61,19 +61,19 @@ bool partialStep(VsfModel *m, int64_t j) {
   return true;
 }
 
-void sweepIn(VsfModel *m, int32_t k) {
+void sweepIn(VsfModel* m, int32_t k) {
   vsfSweep(m, k);
   vsfCVSweep(m, k, '0');
 }
 
 // Fills new row r of a triangle from stored cross products (and, for the entering effect's
 // own columns without a slot, from its block).
-void rowFromCross(VsfModel *m, double *T, const double *cross, double *const *blocks, int32_t k,
+void rowFromCross(VsfModel* m, double* T, const double* cross, double* const* blocks, int32_t k,
                   int32_t c, bool ownFromBlock) {
   const int64_t N = m->parmCount + 1;
   const int64_t r = m->xpxColumns + c;
   const int64_t p = m->effectFirstColumn[k] + c;
-  double *R = T + tri(r);
+  double* R = T + tri(r);
   int64_t col = 0;
   R[col++] = cross[p];
   const int32_t last = m->inModelCount - 1;
@@ -81,7 +81,7 @@ void rowFromCross(VsfModel *m, double *T, const double *cross, double *const *bl
     const int32_t e = m->inModelList[i];
     const int32_t n = m->effectColumns[e];
     if (e == k && ownFromBlock) {
-      const double *B = blocks[k];
+      const double* B = blocks[k];
       for (int32_t cc = 0; cc <= c; ++cc)
         R[col++] = B[at(c, cc)];
       continue;
@@ -93,7 +93,7 @@ void rowFromCross(VsfModel *m, double *T, const double *cross, double *const *bl
 
 } // namespace
 
-int32_t vsfRunPass(VsfModel *m, VsfSerialKernel serial, VsfThreadedKernel threaded,
+int32_t vsfRunPass(VsfModel* m, VsfSerialKernel serial, VsfThreadedKernel threaded,
                    int64_t length) {
   int32_t rc = vsfExecuteByThreads(m, serial, threaded, length);
   if (rc == kVsfBadFoldRow) {
@@ -113,7 +113,7 @@ int32_t vsfRunPass(VsfModel *m, VsfSerialKernel serial, VsfThreadedKernel thread
 
 double vsfTinyPivot() { return std::bit_cast<double>(uint64_t{0x20000000002302ACull}); }
 
-void vsfSweep(VsfModel *m, int32_t k) {
+void vsfSweep(VsfModel* m, int32_t k) {
   const char before = m->sweepFlags[k];
   double tol = before == '1' ? 0.0 : vsfSweepTolerance(m->xpx[diag(k)]);
   const double s = m->sweptXpx[diag(k)];
@@ -124,13 +124,13 @@ void vsfSweep(VsfModel *m, int32_t k) {
     m->rank += before == '0' ? 1 : -1;
 }
 
-void vsfCVSweep(VsfModel *m, int32_t k, char state) {
+void vsfCVSweep(VsfModel* m, int32_t k, char state) {
   if (!cvFolds(m))
     return;
   const double s = m->sweptXpx[diag(k)];
   const bool tiny = s != 0.0 && std::fabs(s) < vsfTinyPivot();
   for (int32_t f = 0; f < m->foldCount; ++f) {
-    VsfFoldRecord &F = m->folds[f];
+    VsfFoldRecord& F = m->folds[f];
     if (F.sweepFlags[k] != state)
       continue;
     double tol = F.sweepFlags[k] == '1' ? 0.0 : vsfSweepTolerance(F.xpx[diag(k)]);
@@ -140,10 +140,10 @@ void vsfCVSweep(VsfModel *m, int32_t k, char state) {
   }
 }
 
-int32_t vsfSweepPartial(VsfModel *m, int32_t k) { return partialStep(m, k) ? 1 : 0; }
+int32_t vsfSweepPartial(VsfModel* m, int32_t k) { return partialStep(m, k) ? 1 : 0; }
 
-int32_t vsfAddEffect(VsfModel *m, int32_t k, uint8_t resweepAll, uint8_t trial) {
-  const VsfModelOptions *o = m->options;
+int32_t vsfAddEffect(VsfModel* m, int32_t k, uint8_t resweepAll, uint8_t trial) {
+  const VsfModelOptions* o = m->options;
   if (m->effectStatus[k] == VES_UNAVAILABLE)
     return 0;
   m->inModelList[m->inModelCount++] = k;
@@ -261,18 +261,18 @@ int32_t vsfAddEffect(VsfModel *m, int32_t k, uint8_t resweepAll, uint8_t trial) 
   return 0;
 }
 
-void vsfUpdateXpXi(VsfModel *m) {
+void vsfUpdateXpXi(VsfModel* m) {
   const int32_t m0 = m->xpxColumns;
   const int32_t k = m->inModelList[m->inModelCount - 1];
   const int32_t m1 = m0 + m->effectColumns[k];
   m->xpxColumns = m1;
-  auto extend = [&](const double *U, double *W, const char *flags) {
+  auto extend = [&](const double* U, double* W, const char* flags) {
     std::memcpy(W + tri(m0), U + tri(m0), sizeof(double) * (tri(m1) - tri(m0)));
     int32_t S[1];
     (void)S;
-    double *t = m->workVector; // t_j for the swept old columns
+    double* t = m->workVector; // t_j for the swept old columns
     for (int64_t r = m0; r < m1; ++r) {
-      double *R = W + tri(r);
+      double* R = W + tri(r);
       for (int64_t j = 1; j < m0; ++j) {
         t[j] = 0.0;
         if (flags[j] != '1')
@@ -306,7 +306,7 @@ void vsfUpdateXpXi(VsfModel *m) {
       extend(m->folds[f].xpx, m->folds[f].sweptXpx, m->folds[f].sweepFlags);
 }
 
-void vsfDropEffect(VsfModel *m, int32_t k, uint8_t mode) {
+void vsfDropEffect(VsfModel* m, int32_t k, uint8_t mode) {
   if (m->effectStatus[k] == VES_UNAVAILABLE)
     return;
   const int32_t c0 = m->effectColumn[k], nk = m->effectColumns[k];
@@ -352,19 +352,19 @@ void vsfDropEffect(VsfModel *m, int32_t k, uint8_t mode) {
   }
 }
 
-void vsfPhysicalDelete(VsfModel *m, int32_t p) {
+void vsfPhysicalDelete(VsfModel* m, int32_t p) {
   const int32_t e = m->inModelList[p];
   const int64_t c0 = m->effectColumn[e], w = m->effectColumns[e];
   const int64_t n = m->xpxColumns;
-  auto shrink = [&](double *A) {
+  auto shrink = [&](double* A) {
     for (int64_t r = c0 + w; r < n; ++r) {
-      const double *src = A + tri(r);
-      double *dst = A + tri(r - w);
+      const double* src = A + tri(r);
+      double* dst = A + tri(r - w);
       std::memmove(dst, src, sizeof(double) * c0);
       std::memmove(dst + c0, src + c0 + w, sizeof(double) * (r - c0 - w + 1));
     }
   };
-  auto shrinkFlags = [&](char *F) {
+  auto shrinkFlags = [&](char* F) {
     std::memmove(F + c0, F + c0 + w, static_cast<size_t>(n - c0 - w));
   };
   shrink(m->xpx);
@@ -380,7 +380,7 @@ void vsfPhysicalDelete(VsfModel *m, int32_t p) {
     m->effectColumn[m->inModelList[i]] -= static_cast<int32_t>(w);
 }
 
-int32_t vsfInitCross(VsfModel *m) {
+int32_t vsfInitCross(VsfModel* m) {
   int32_t rc = vsfRunPass(m, vsfYCross, vsfYCross_t, 0);
   if (rc != 0)
     return rc;
@@ -397,7 +397,7 @@ int32_t vsfInitCross(VsfModel *m) {
   return 0;
 }
 
-int32_t vsfAddCross(VsfModel *m, int32_t k) {
+int32_t vsfAddCross(VsfModel* m, int32_t k) {
   const int32_t used = m->crossColumnCount, need = used + m->effectColumns[k];
   const int64_t N = m->parmCount + 1;
   if (m->crossCapacity <= need) {
@@ -429,7 +429,7 @@ int32_t vsfAddCross(VsfModel *m, int32_t k) {
   return 0;
 }
 
-int32_t vsfComputePress(VsfModel *m) {
+int32_t vsfComputePress(VsfModel* m) {
   if (!isHostMissing(m->press))
     return 0;
   m->press = 0.0;

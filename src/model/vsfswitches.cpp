@@ -5,14 +5,14 @@
 
 #include "driver/vsfoptions.h"
 
-void vsfDeriveFitSwitches(VsfModelOptions *o) {
+void vsfDeriveFitSwitches(VsfModelOptions* o) {
   o->colStandardize = o->penalizedPath;
   o->parmStandardize = o->solverPath;
   // Bit 1: every fit writes its step records (the step displays read them when asked).
   o->stepRecordBits |= 2;
 }
 
-void vsfStartGroupFit(VsfModelOptions *o) {
+void vsfStartGroupFit(VsfModelOptions* o) {
   o->transformPages = 1;
   o->restorePages = 0;
   o->recordSteps = 1;

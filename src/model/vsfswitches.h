@@ -7,7 +7,7 @@
 struct VsfModelOptions;
 
 // The standardizations the penalized paths (columns) and the group solvers (parameters) fit on.
-void vsfDeriveFitSwitches(VsfModelOptions *options);
+void vsfDeriveFitSwitches(VsfModelOptions* options);
 // The fit-control words of a BY group's first fit: transform the pages, leave them transformed
 // at the end, record the steps.
-void vsfStartGroupFit(VsfModelOptions *options);
+void vsfStartGroupFit(VsfModelOptions* options);

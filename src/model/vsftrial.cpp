@@ -19,32 +19,32 @@ using packed::diag;
 using packed::sym;
 using packed::tri;
 
-bool cvFolds(const VsfModel *m) { return vsfCvOn(m) && m->foldCount > 0; }
+bool cvFolds(const VsfModel* m) { return vsfCvOn(m) && m->foldCount > 0; }
 
-template <class T> void copyN(T *dst, const T *src, int64_t n) {
+template <class T> void copyN(T* dst, const T* src, int64_t n) {
   if (n > 0 && dst != src)
     std::memcpy(dst, src, sizeof(T) * static_cast<size_t>(n));
 }
 
 // The packed element (r, q) of the stored lower triangle read as row r, column q: the
 // sweep keeps the swept-unswept block with opposite signs on its two sides.
-double oriented(const double *A, const char *flags, int64_t r, int64_t q) {
+double oriented(const double* A, const char* flags, int64_t r, int64_t q) {
   const double v = A[sym(r, q)];
   return (q > r && flags[r] != flags[q]) ? -v : v;
 }
 
 struct Target {
-  const double *swept;
-  const double *xpx;
-  const char *flags;
-  double *workSwept;
-  double *workXpx;
-  char *workFlags;
-  double *cleanSwept;
-  char *cleanFlags;
+  const double* swept;
+  const double* xpx;
+  const char* flags;
+  double* workSwept;
+  double* workXpx;
+  char* workFlags;
+  double* cleanSwept;
+  char* cleanFlags;
 };
 
-int32_t collapseInto(VsfModel *m, const Target &t, bool forDrop, bool setColumns) {
+int32_t collapseInto(VsfModel* m, const Target& t, bool forDrop, bool setColumns) {
   t.workSwept[0] = t.swept[0];
   t.workXpx[0] = t.xpx[0];
   t.workFlags[0] = '0';
@@ -86,7 +86,7 @@ int32_t collapseInto(VsfModel *m, const Target &t, bool forDrop, bool setColumns
 
 } // namespace
 
-void vsfModelCopy(VsfModel *m, bool forDrop) {
+void vsfModelCopy(VsfModel* m, bool forDrop) {
   const int64_t T = tri(m->xpxColumns);
   const int32_t nE = m->effectCount;
   m->trialColumns = m->xpxColumns;
@@ -102,7 +102,7 @@ void vsfModelCopy(VsfModel *m, bool forDrop) {
   }
   if (cvFolds(m))
     for (int32_t f = 0; f < m->foldCount; ++f) {
-      VsfFoldRecord &F = m->folds[f];
+      VsfFoldRecord& F = m->folds[f];
       F.cleanCvSse = F.cvSse;
       copyN(F.cleanSweptXpx, F.sweptXpx, T);
       copyN(F.workXpx, F.xpx, T);
@@ -113,7 +113,7 @@ void vsfModelCopy(VsfModel *m, bool forDrop) {
     }
 }
 
-void vsfModelBackup(VsfModel *m, bool forDrop) {
+void vsfModelBackup(VsfModel* m, bool forDrop) {
   m->savedInModelCount = m->inModelCount;
   m->savedRank = m->rank;
   m->savedXpxColumns = m->xpxColumns;
@@ -131,7 +131,7 @@ void vsfModelBackup(VsfModel *m, bool forDrop) {
   m->savedInModelList = m->inModelList;
   if (cvFolds(m))
     for (int32_t f = 0; f < m->foldCount; ++f) {
-      VsfFoldRecord &F = m->folds[f];
+      VsfFoldRecord& F = m->folds[f];
       F.savedCvSse = F.cvSse;
       F.savedXpx = F.xpx;
       F.savedSweptXpx = F.sweptXpx;
@@ -151,20 +151,20 @@ void vsfModelBackup(VsfModel *m, bool forDrop) {
     m->inModelList = m->workInModelList;
   if (cvFolds(m))
     for (int32_t f = 0; f < m->foldCount; ++f) {
-      VsfFoldRecord &F = m->folds[f];
+      VsfFoldRecord& F = m->folds[f];
       F.xpx = F.workXpx;
       F.sweptXpx = F.workSweptXpx;
       F.sweepFlags = F.workSweepFlags;
     }
 }
 
-void vsfModelCollapse(VsfModel *m, bool forDrop) {
+void vsfModelCollapse(VsfModel* m, bool forDrop) {
   Target t{m->sweptXpx,       m->xpx,           m->sweepFlags,     m->workSweptXpx, m->workXpx,
            m->workSweepFlags, m->cleanSweptXpx, m->cleanSweepFlags};
   int32_t k = collapseInto(m, t, forDrop, true);
   if (cvFolds(m))
     for (int32_t f = 0; f < m->foldCount; ++f) {
-      VsfFoldRecord &F = m->folds[f];
+      VsfFoldRecord& F = m->folds[f];
       Target ft{F.sweptXpx,       F.xpx,           F.sweepFlags,     F.workSweptXpx, F.workXpx,
                 F.workSweepFlags, F.cleanSweptXpx, F.cleanSweepFlags};
       collapseInto(m, ft, forDrop, false);
@@ -178,13 +178,13 @@ void vsfModelCollapse(VsfModel *m, bool forDrop) {
   }
 }
 
-void vsfEffectXpXiCollapse(VsfModel *m, int32_t effect) {
+void vsfEffectXpXiCollapse(VsfModel* m, int32_t effect) {
   const int64_t c = m->effectColumns[effect];
   const int64_t S0 = m->savedEffectColumn[effect];
   const int64_t base = m->xpxColumns;
   m->effectColumn[effect] = static_cast<int32_t>(base);
-  auto fill = [&](const double *srcSwept, const double *srcXpx, const char *srcFlags,
-                  double *dstSwept, double *dstXpx, char *dstFlags) {
+  auto fill = [&](const double* srcSwept, const double* srcXpx, const char* srcFlags,
+                  double* dstSwept, double* dstXpx, char* dstFlags) {
     for (int64_t j = 0; j < c; ++j) {
       const int64_t S = S0 + j;
       int64_t out = tri(base + j);
@@ -212,13 +212,13 @@ void vsfEffectXpXiCollapse(VsfModel *m, int32_t effect) {
   fill(m->savedSweptXpx, m->savedXpx, m->savedSweepFlags, m->sweptXpx, m->xpx, m->sweepFlags);
   if (cvFolds(m))
     for (int32_t f = 0; f < m->foldCount; ++f) {
-      VsfFoldRecord &F = m->folds[f];
+      VsfFoldRecord& F = m->folds[f];
       fill(F.savedSweptXpx, F.savedXpx, F.savedSweepFlags, F.sweptXpx, F.xpx, F.sweepFlags);
     }
   m->xpxColumns += static_cast<int32_t>(c);
 }
 
-void vsfModelReload(VsfModel *m, bool forDrop) {
+void vsfModelReload(VsfModel* m, bool forDrop) {
   const int64_t T = tri(m->trialColumns);
   copyN(m->sweptXpx, m->cleanSweptXpx, T);
   copyN(m->xpx, m->workXpx, T);
@@ -233,7 +233,7 @@ void vsfModelReload(VsfModel *m, bool forDrop) {
   }
   if (cvFolds(m))
     for (int32_t f = 0; f < m->foldCount; ++f) {
-      VsfFoldRecord &F = m->folds[f];
+      VsfFoldRecord& F = m->folds[f];
       F.cvSse = F.cleanCvSse;
       copyN(F.sweptXpx, F.cleanSweptXpx, T);
       copyN(F.xpx, F.workXpx, T);
@@ -242,7 +242,7 @@ void vsfModelReload(VsfModel *m, bool forDrop) {
     }
 }
 
-void vsfModelRestore(VsfModel *m) {
+void vsfModelRestore(VsfModel* m) {
   m->inModelCount = m->savedInModelCount;
   m->rank = m->savedRank;
   m->xpxColumns = m->savedXpxColumns;
@@ -260,7 +260,7 @@ void vsfModelRestore(VsfModel *m) {
   m->inModelList = m->savedInModelList;
   if (cvFolds(m))
     for (int32_t f = 0; f < m->foldCount; ++f) {
-      VsfFoldRecord &F = m->folds[f];
+      VsfFoldRecord& F = m->folds[f];
       F.cvSse = F.savedCvSse;
       F.xpx = F.savedXpx;
       F.sweptXpx = F.savedSweptXpx;
@@ -268,7 +268,7 @@ void vsfModelRestore(VsfModel *m) {
     }
 }
 
-int32_t vsfPartialSweep(double *a, int32_t k, int32_t n, double tol) {
+int32_t vsfPartialSweep(double* a, int32_t k, int32_t n, double tol) {
   const double d = a[diag(k)];
   const bool ok = tol >= 0 ? d > tol : std::fabs(d) > -tol;
   if (!ok)
@@ -284,15 +284,15 @@ int32_t vsfPartialSweep(double *a, int32_t k, int32_t n, double tol) {
   return 1;
 }
 
-void vsfEffectXpXi(VsfModel *m, int32_t effect, double *sse, int32_t *sweptCount) {
+void vsfEffectXpXi(VsfModel* m, int32_t effect, double* sse, int32_t* sweptCount) {
   const int64_t c = m->effectColumns[effect];
   const int64_t s = m->effectColumn[effect];
-  double *T = m->trialXpx;
-  const double *W = m->sweptXpx;
+  double* T = m->trialXpx;
+  const double* W = m->sweptXpx;
   T[0] = W[0];
   for (int64_t r = 1; r <= c; ++r) {
     const int64_t S = s + r - 1;
-    double *R = T + tri(r);
+    double* R = T + tri(r);
     R[0] = W[at(S, 0)];
     for (int64_t q = s; q <= S; ++q)
       R[1 + q - s] = W[at(S, q)];

@@ -8,11 +8,11 @@
 
 struct VsfModel;
 
-void vsfModelBackup(VsfModel *model, bool forDrop);
-void vsfModelCopy(VsfModel *model, bool forDrop);
-void vsfModelCollapse(VsfModel *model, bool forDrop);
-void vsfEffectXpXiCollapse(VsfModel *model, int32_t effect);
-void vsfModelReload(VsfModel *model, bool forDrop);
-void vsfModelRestore(VsfModel *model);
-void vsfEffectXpXi(VsfModel *model, int32_t effect, double *sse, int32_t *sweptCount);
-int32_t vsfPartialSweep(double *a, int32_t k, int32_t n, double tol);
+void vsfModelBackup(VsfModel* model, bool forDrop);
+void vsfModelCopy(VsfModel* model, bool forDrop);
+void vsfModelCollapse(VsfModel* model, bool forDrop);
+void vsfEffectXpXiCollapse(VsfModel* model, int32_t effect);
+void vsfModelReload(VsfModel* model, bool forDrop);
+void vsfModelRestore(VsfModel* model);
+void vsfEffectXpXi(VsfModel* model, int32_t effect, double* sse, int32_t* sweptCount);
+int32_t vsfPartialSweep(double* a, int32_t k, int32_t n, double tol);

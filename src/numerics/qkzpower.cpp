@@ -5,6 +5,6 @@
 
 #include "support/zpower.h"
 
-double qkzpower(int32_t *status, double x, double y) {
+double qkzpower(int32_t* status, double x, double y) {
   return zpowerGuarded(status, x, y, kPowNotANumber);
 }

@@ -18,4 +18,4 @@ enum QkzPowerStatus : int32_t {
 
 // x to the power y; *status receives one of the codes above. Every non-zero status comes
 // with the missing value as the result.
-double qkzpower(int32_t *status, double x, double y);
+double qkzpower(int32_t* status, double x, double y);

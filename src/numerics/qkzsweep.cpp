@@ -14,7 +14,7 @@ int64_t zisub(int32_t i, int32_t j) {
   return m * (m + 1) / 2 + s;
 }
 
-int32_t zscp(const double *x, int32_t n, double *a, double w) {
+int32_t zscp(const double* x, int32_t n, double* a, double w) {
   for (int32_t i = 0; i < n; ++i)
     if (isHostMissing(x[i]))
       return 0;
@@ -22,7 +22,7 @@ int32_t zscp(const double *x, int32_t n, double *a, double w) {
     return 0;
   if (n < 1)
     return 1;
-  double *row = a;
+  double* row = a;
   for (int32_t i = 0; i < n; row += i + 1, ++i) {
     if (x[i] == 0.0)
       continue;
@@ -34,10 +34,10 @@ int32_t zscp(const double *x, int32_t n, double *a, double w) {
 
 namespace {
 // work = A x with the full symmetric matrix behind the packed triangle a.
-void symmetricTimes(const double *a, int32_t n, const double *x, double *work) {
+void symmetricTimes(const double* a, int32_t n, const double* x, double* work) {
   for (int32_t r = 0; r < n; ++r)
     work[r] = 0.0;
-  const double *row = a;
+  const double* row = a;
   for (int32_t r = 0; r < n; row += r + 1, ++r) {
     // Row r holds a(r, 0..r): it contributes to work[r] and, by symmetry, to work[j < r].
     double xr = x[r];
@@ -51,13 +51,13 @@ void symmetricTimes(const double *a, int32_t n, const double *x, double *work) {
 }
 } // namespace
 
-void zqform(const double *a, int32_t n, const double *x, int32_t m, double *out, double *work,
+void zqform(const double* a, int32_t n, const double* x, int32_t m, double* out, double* work,
             int32_t accumulate) {
   if (m < 1)
     return;
   if (m == 1) {
     double q = 0.0;
-    const double *row = a;
+    const double* row = a;
     for (int32_t i = 0; i < n; row += i + 1, ++i) {
       double s = zinner(row, x, i);
       q += (2.0 * s + row[i] * x[i]) * x[i];
@@ -81,11 +81,11 @@ void zqform(const double *a, int32_t n, const double *x, int32_t m, double *out,
   }
 }
 
-void qkzsweep(double *a, int32_t k, int32_t n, char *flags, double *work, double tol) {
+void qkzsweep(double* a, int32_t k, int32_t n, char* flags, double* work, double tol) {
   if (k < 0 || k >= n)
     return;
   const int64_t kk = static_cast<int64_t>(k) * (k + 1) / 2;
-  double *rowK = a + kk;
+  double* rowK = a + kk;
   const double p = rowK[k];
   // A NaN pivot is refused like a singular one: sweeping it would spread NaN everywhere.
   if (std::isnan(p))
@@ -104,14 +104,14 @@ void qkzsweep(double *a, int32_t k, int32_t n, char *flags, double *work, double
     work[j] = rowK[j];
   work[k] = 0.0;
   {
-    double *row = a + kk + k + 1; // row k + 1
+    double* row = a + kk + k + 1; // row k + 1
     for (int32_t i = k + 1; i < n; row += i + 1, ++i)
       work[i] = sigma(i) * row[k];
   }
 
   // Rows above the pivot: a(i, j) -= sigma_i a(k,i) a(k,j) d.
   {
-    double *row = a;
+    double* row = a;
     for (int32_t i = 0; i < k; row += i + 1, ++i) {
       double mult = sigma(i) * work[i] * d;
       if (mult != 0.0)
@@ -121,7 +121,7 @@ void qkzsweep(double *a, int32_t k, int32_t n, char *flags, double *work, double
   // Rows below the pivot: a(i, j) -= a(i,k) a(k,j) d left of k, and
   // a(i, j) -= sigma_j a(i,k) a(j,k) d right of k; then the column element is scaled.
   {
-    double *row = a + kk + k + 1;
+    double* row = a + kk + k + 1;
     for (int32_t i = k + 1; i < n; row += i + 1, ++i) {
       double aik = row[k];
       double mult = aik * d;

@@ -3,8 +3,8 @@
 // second search in t = -ln(-ln x) on the logit of the probability when those fail.
 #include "numerics/zbetaq.h"
 
-#include "numerics/zibeta.h"
 #include "numerics/zelementary.h"
+#include "numerics/zibeta.h"
 
 #include <cmath>
 
@@ -15,13 +15,13 @@ constexpr double kUpperBound = 0.999999999999889;
 constexpr double kTopTarget = 0.9999999894632878;
 
 // The probability mode at x; the request's x stays at that point.
-int32_t evaluateAt(BetRequest *req, double x) {
+int32_t evaluateAt(BetRequest* req, double x) {
   req->x = x;
   return ComputeTheProbability(req);
 }
 } // namespace
 
-int32_t CheckBoundsQ(BetRequest *req) {
+int32_t CheckBoundsQ(BetRequest* req) {
   req->logTarget = (req->mode & 8u) ? zln1px(-req->q) : std::log(req->p);
   req->lowerBound = kLowerBound;
   if (evaluateAt(req, req->lowerBound) != 0)
@@ -36,7 +36,7 @@ int32_t CheckBoundsQ(BetRequest *req) {
   return 0;
 }
 
-double GetTheInitialGuess(BetRequest *req) {
+double GetTheInitialGuess(BetRequest* req) {
   if (!req->momentsSet)
     CalculateTheMeanAndStdDeviation(req);
   double P = (req->mode & 8u) ? 1.0 - req->q : req->p;
@@ -73,7 +73,7 @@ double GetTheInitialGuess(BetRequest *req) {
   return x0;
 }
 
-int32_t UseHalley_sMethod(BetRequest *req) {
+int32_t UseHalley_sMethod(BetRequest* req) {
   req->x = -1.0;
   const double y = req->target, al = req->alpha, be = req->beta;
   const double eps = 1e-07 * y;
@@ -108,7 +108,7 @@ int32_t UseHalley_sMethod(BetRequest *req) {
   return 1;
 }
 
-int32_t ComputeTheBetaFunctionForQ(BetRequest *req, double t, double *g) {
+int32_t ComputeTheBetaFunctionForQ(BetRequest* req, double t, double* g) {
   double x = std::exp(-std::exp(-t));
   if (x <= req->lowerBound) {
     x = req->lowerBound;
@@ -129,7 +129,7 @@ int32_t ComputeTheBetaFunctionForQ(BetRequest *req, double t, double *g) {
   return 0;
 }
 
-int32_t UseLogScaleMethod(BetRequest *req) {
+int32_t UseLogScaleMethod(BetRequest* req) {
   if (req->a < 1e-12 || req->b < 0.001)
     return 1;
   double T;
@@ -180,7 +180,7 @@ int32_t UseLogScaleMethod(BetRequest *req) {
   return 1;
 }
 
-int32_t ComputeTheQuantile(BetRequest *req) {
+int32_t ComputeTheQuantile(BetRequest* req) {
   if (req->mode & 8u) {
     if (req->q == 0.0) {
       req->x = 1.0;

@@ -37,7 +37,7 @@ double zln1mexp(double t) {
   return zln1px(-e);
 }
 
-void zlnTails(double l, bool lowerTail, double *lcdf, double *lsdf) {
+void zlnTails(double l, bool lowerTail, double* lcdf, double* lsdf) {
   if (lowerTail) {
     *lcdf = l;
     *lsdf = zln1mexp(l);
@@ -71,7 +71,7 @@ double zlnSumOfExp(double a, double b) {
   return m + (d <= 0.03125 ? smallLog1p(d) : std::log(1.0 + d));
 }
 
-int32_t zcnfmill(double x, double *r) {
+int32_t zcnfmill(double x, double* r) {
   const double u = 1.0 / x;
   const double u2 = u * u;
   double a0 = 0.0, b0 = 1.0, a1 = u, b1 = 1.0, previous = u, h = u2;
@@ -95,7 +95,7 @@ int32_t zcnfmill(double x, double *r) {
   return 1;
 }
 
-int32_t zmillsr(double x, double *r) {
+int32_t zmillsr(double x, double* r) {
   if (x < 5.0) {
     double v = std::exp(x * x / 2.0 + kLnSqrt2Pi);
     if (x >= -10.0)
@@ -106,12 +106,12 @@ int32_t zmillsr(double x, double *r) {
   return zcnfmill(x, r);
 }
 
-double zchol(int32_t n, double *a, double tol) {
+double zchol(int32_t n, double* a, double tol) {
   if (n < 0)
     return 0.0;
-  double *rowN = a + static_cast<int64_t>(n) * (n + 1) / 2;
+  double* rowN = a + static_cast<int64_t>(n) * (n + 1) / 2;
   double s = 0.0;
-  const double *rowJ = a;
+  const double* rowJ = a;
   for (int32_t j = 0; j <= n; rowJ += j + 1, ++j) {
     s = rowN[j] - zinner(rowJ, rowN, j);
     if (j < n) {
@@ -123,7 +123,7 @@ double zchol(int32_t n, double *a, double tol) {
   return s;
 }
 
-double zlogPoissonMix(double lam, PoissonLogTerm logTerm, void *context) {
+double zlogPoissonMix(double lam, PoissonLogTerm logTerm, void* context) {
   // Bounds on the walks: beyond them the arguments are far outside any sensible range and
   // the mixture is reported as not computable (NaN) rather than summed for ever.
   constexpr int kMaxWalk = 20000;

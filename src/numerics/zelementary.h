@@ -20,24 +20,24 @@ double zln1px(double x);
 double zln1mexp(double t);
 // Writes the log tail l (the lower tail when `lowerTail`, else the upper) and its complement
 // ln(1 - e^l) to the other.
-void zlnTails(double l, bool lowerTail, double *lcdf, double *lsdf);
+void zlnTails(double l, bool lowerTail, double* lcdf, double* lsdf);
 // ln(1 + x) - x without cancellation for small x (x > -1).
 double zln1pmx(double x);
 // ln(e^a + e^b) without overflow.
 double zlnSumOfExp(double a, double b);
 // Mills ratio (1 - Phi(x)) / phi(x) into *r; returns 1 when the continued fraction used for
 // x >= 5 did not converge (the last approximation is still written), else 0.
-int32_t zmillsr(double x, double *r);
+int32_t zmillsr(double x, double* r);
 // The continued fraction of zmillsr alone (meant for x >= 5).
-int32_t zcnfmill(double x, double *r);
+int32_t zcnfmill(double x, double* r);
 // Factors row n of the packed matrix a in place (rows 0..n-1 already hold the factor L of
 // A = L L'); a pivot not above tol gives a zero diagonal. Returns the last pivot value
 // computed (the square of the diagonal). A negative n changes nothing.
-double zchol(int32_t n, double *a, double tol);
+double zchol(int32_t n, double* a, double tol);
 
 // log of sum over k >= 0 of Poisson(k; lam) e^{logTerm(k)}, the mixture behind noncentral
 // densities. The sum starts at the largest term (found by walking from the Poisson mode)
 // and runs outwards until the terms are negligible. NaN when the sum cannot be formed (no
 // finite term, or the largest term lies unreasonably far from the Poisson mode).
-using PoissonLogTerm = double (*)(double k, void *context);
-double zlogPoissonMix(double lam, PoissonLogTerm logTerm, void *context);
+using PoissonLogTerm = double (*)(double k, void* context);
+double zlogPoissonMix(double lam, PoissonLogTerm logTerm, void* context);

@@ -2,8 +2,8 @@
 // the starting points come from the normal approximation a + z sqrt(a) through zprobit.
 #include "numerics/zgammaq.h"
 
-#include "numerics/znormal.h"
 #include "numerics/zelementary.h"
+#include "numerics/znormal.h"
 #include "support/hostif.h"
 
 #include <cmath>
@@ -13,13 +13,13 @@ namespace {
 constexpr double kTopTarget = 0.9999999894632878;
 constexpr double kSecantTol = 1.053671212772351e-08;
 
-int32_t evaluateAt(GamRequest *req, double x) {
+int32_t evaluateAt(GamRequest* req, double x) {
   req->x = x;
   return ComputeTheProbability(req);
 }
 } // namespace
 
-double ComputeTheInitialGuess(GamRequest *req) {
+double ComputeTheInitialGuess(GamRequest* req) {
   const double a = req->a;
   double z = zprobit(req->p);
   double x0 = std::fmax(1.0, a + z * std::sqrt(a));
@@ -28,7 +28,7 @@ double ComputeTheInitialGuess(GamRequest *req) {
   return x0;
 }
 
-double ComputeTheSDFInitialGuess(GamRequest *req) {
+double ComputeTheSDFInitialGuess(GamRequest* req) {
   const double a = req->a;
   double z = -zprobit(req->q);
   double g = std::fmax(1.0, a + z * std::sqrt(a));
@@ -38,7 +38,7 @@ double ComputeTheSDFInitialGuess(GamRequest *req) {
   return g;
 }
 
-int32_t ComputeTheQuantile(GamRequest *req) {
+int32_t ComputeTheQuantile(GamRequest* req) {
   const double a = req->a, p = req->p;
   if (!(a > 1e-9) || p == 0.0 || !(p <= kTopTarget) || !(p > 0.0))
     return 1;
@@ -86,8 +86,8 @@ int32_t ComputeTheQuantile(GamRequest *req) {
   return 1;
 }
 
-int32_t ComputeTheQUANTInitialGuess(QuantileSolve *rec) {
-  auto *req = static_cast<GamRequest *>(rec->context);
+int32_t ComputeTheQUANTInitialGuess(QuantileSolve* rec) {
+  auto* req = static_cast<GamRequest*>(rec->context);
   double g = ComputeTheSDFInitialGuess(req);
   rec->stepUp = req->stepUp;
   rec->stepDown = req->stepDown;
@@ -95,8 +95,8 @@ int32_t ComputeTheQUANTInitialGuess(QuantileSolve *rec) {
   return 0;
 }
 
-int32_t ComputeTheQUANTFunction(QuantileSolve *rec) {
-  auto *req = static_cast<GamRequest *>(rec->context);
+int32_t ComputeTheQUANTFunction(QuantileSolve* rec) {
+  auto* req = static_cast<GamRequest*>(rec->context);
   req->x = rec->x;
   if (ComputeTheProbability(req) != 0)
     return 1;
@@ -104,7 +104,7 @@ int32_t ComputeTheQUANTFunction(QuantileSolve *rec) {
   return 0;
 }
 
-int32_t ComputeTheSDFQuantile(GamRequest *req) {
+int32_t ComputeTheSDFQuantile(GamRequest* req) {
   if (!(req->a > 1e-9) || !(req->q > 0.0) || !(req->q < 1.0)) {
     req->x = hostMissing();
     return 1;

@@ -12,7 +12,7 @@ constexpr double kDependent = 1.110223024625157e-13;
 int64_t rIndex(int32_t row, int32_t col) { return static_cast<int64_t>(col) * (col + 1) / 2 + row; }
 } // namespace
 
-int32_t zgsorth(int32_t m, int32_t n, const double *A, double *Q, double *R) {
+int32_t zgsorth(int32_t m, int32_t n, const double* A, double* Q, double* R) {
   if (n < 1)
     return 0;
   const int64_t nn = static_cast<int64_t>(n) * (n + 1) / 2;

@@ -24,7 +24,7 @@ struct Pass {
 };
 
 // Brings every running value to the exponent the integrand has just reported.
-bool rescale(IntegrationRecord *r, Pass *ps) {
+bool rescale(IntegrationRecord* r, Pass* ps) {
   if (!r->logScale || r->exponent == r->exponentOld)
     return true;
   double e = -(static_cast<double>(r->exponent) - static_cast<double>(r->exponentOld)) * r->logBase;
@@ -38,7 +38,7 @@ bool rescale(IntegrationRecord *r, Pass *ps) {
   ps->centreValue *= f;
   ps->oldResult *= f;
   ps->walkSum *= f;
-  for (double &v : ps->last)
+  for (double& v : ps->last)
     v *= f;
   r->exponentOld = r->exponent;
   return true;
@@ -46,7 +46,7 @@ bool rescale(IntegrationRecord *r, Pass *ps) {
 } // namespace
 
 // One point of the trapezoid variable t: its abscissa x and the weight dx/dt.
-void map(const IntegrationRecord *r, double t, double *x, double *w) {
+void map(const IntegrationRecord* r, double t, double* x, double* w) {
   switch (r->mode) {
   case 1:
     *x = r->centre + t;
@@ -73,7 +73,7 @@ void map(const IntegrationRecord *r, double t, double *x, double *w) {
 }
 
 // Evaluates the weighted integrand at t into *v. Returns false when the pass fails.
-bool point(IntegrationRecord *r, Pass *ps, double t, double *v) {
+bool point(IntegrationRecord* r, Pass* ps, double t, double* v) {
   double x, w;
   map(r, t, &x, &w);
   if (!(std::fabs(x) <= kHuge))
@@ -102,8 +102,8 @@ bool point(IntegrationRecord *r, Pass *ps, double t, double *v) {
 // A run of count points t = start, start + delta, ... added into ps->walkSum. With
 // stopEarly the run ends when the last three magnitudes are negligible beside the
 // centre value plus walkSum; *taken receives the number of points evaluated.
-bool add(IntegrationRecord *r, Pass *ps, double start, double delta, int32_t count, bool stopEarly,
-         int32_t *taken) {
+bool add(IntegrationRecord* r, Pass* ps, double start, double delta, int32_t count, bool stopEarly,
+         int32_t* taken) {
   ps->last[0] = ps->last[1] = ps->last[2] = kHuge;
   for (int32_t i = 1; i <= count; ++i) {
     double v;
@@ -126,7 +126,7 @@ bool add(IntegrationRecord *r, Pass *ps, double start, double delta, int32_t cou
 }
 
 // First pass at step initialStep: the centre, then both directions until negligible.
-bool shaccum(IntegrationRecord *r, Pass *ps) {
+bool shaccum(IntegrationRecord* r, Pass* ps) {
   double h = r->initialStep;
   r->refValue = 1.0;
   double v0;
@@ -154,9 +154,9 @@ bool shaccum(IntegrationRecord *r, Pass *ps) {
 }
 } // namespace hrdys
 
-int32_t zhrdys(IntegrationRecord *rec, double *result) {
+int32_t zhrdys(IntegrationRecord* rec, double* result) {
   using namespace hrdys;
-  IntegrationRecord *r = rec;
+  IntegrationRecord* r = rec;
   if (r->integrand == nullptr || !(r->tol > 0.0) || !(r->initialStep > 0.0) || r->mode < 1 ||
       r->mode > 3)
     return 1;
@@ -246,7 +246,7 @@ int32_t zhrdys(IntegrationRecord *rec, double *result) {
   }
 }
 
-void zhrdysExponentForm(IntegrationRecord *rec, IntegrandFn integrand, void *context) {
+void zhrdysExponentForm(IntegrationRecord* rec, IntegrandFn integrand, void* context) {
   rec->logScale = 1;
   rec->base = 2.718281828459045;
   rec->exponent = rec->exponentOld = -2147483647;
@@ -254,7 +254,7 @@ void zhrdysExponentForm(IntegrationRecord *rec, IntegrandFn integrand, void *con
   rec->integrand = integrand;
 }
 
-int32_t zhrdysExponentValue(IntegrationRecord *rec, double v, double *value) {
+int32_t zhrdysExponentValue(IntegrationRecord* rec, double v, double* value) {
   if (v > rec->exponent) {
     if (std::fabs(v) > 2147483647.0)
       return 1;

@@ -10,7 +10,7 @@
 // Integrand: (point, context, value out) -> 0 on success. In the exponent form the value
 // is relative to base^record.exponent, and the integrand may raise that exponent (it
 // reaches the record through its context).
-using IntegrandFn = int32_t (*)(double point, void *context, double *value);
+using IntegrandFn = int32_t (*)(double point, void* context, double* value);
 
 // Zero (value-initialise) and fill by the caller; fields marked "set" are written here.
 struct IntegrationRecord {
@@ -35,7 +35,7 @@ struct IntegrationRecord {
   double base = 0.0, invLogBase = 0.0, logBase = 0.0;
   int32_t exponentOld = 0, exponent = 0;
   int32_t logScale = 0;
-  void *context = nullptr;
+  void* context = nullptr;
   IntegrandFn integrand = nullptr;
   int32_t maxPoints = 0; // below 32767 counts as 32767
   int32_t zeroOk = 0;
@@ -48,13 +48,13 @@ inline constexpr int32_t kIntegrationMarker = 1234567;
 
 // Sets the record up for the exponent form in base e, with the exponent at its lowest so
 // that the first value raises it, and the integrand with its context.
-void zhrdysExponentForm(IntegrationRecord *rec, IntegrandFn integrand, void *context);
+void zhrdysExponentForm(IntegrationRecord* rec, IntegrandFn integrand, void* context);
 
 // An integrand's log value v in the exponent form: raises rec->exponent to v (truncated
 // toward zero) when v is above it, and writes e^(v - rec->exponent) to *value, 0 below the
 // underflow limit. Returns 0, or 1 when v is too large in magnitude for the exponent.
-int32_t zhrdysExponentValue(IntegrationRecord *rec, double v, double *value);
+int32_t zhrdysExponentValue(IntegrationRecord* rec, double v, double* value);
 
 // Writes the estimate (in the exponent form its mantissa; the exponent is rec->exponent)
 // and returns 0, or returns 1 with nothing written.
-int32_t zhrdys(IntegrationRecord *rec, double *result);
+int32_t zhrdys(IntegrationRecord* rec, double* result);

@@ -3,8 +3,8 @@
 // route reports an exhausted series through the error field and still yields its value.
 #include "numerics/zibess.h"
 
-#include "numerics/zlgamma.h"
 #include "numerics/zelementary.h"
+#include "numerics/zlgamma.h"
 
 #include <cmath>
 
@@ -48,7 +48,7 @@ const double kDebye[77] = {
     1553596899.57058, -939462359.6815784, 325573074.18576574, -49329253.66450996};
 } // namespace
 
-void get_u(double p, double t, double *out) {
+void get_u(double p, double t, double* out) {
   const double t2 = t * t;
   int32_t off = 0;
   double pk = 1.0;
@@ -62,7 +62,7 @@ void get_u(double p, double t, double *out) {
   }
 }
 
-double series(BesselRequest *req, double mu) {
+double series(BesselRequest* req, double mu) {
   req->order = mu;
   const double hx = req->halfX;
   double P;
@@ -87,7 +87,7 @@ double series(BesselRequest *req, double mu) {
   return P + zln1px(S);
 }
 
-double largen(BesselRequest *req, double mu) {
+double largen(BesselRequest* req, double mu) {
   req->order = mu;
   double z = req->x / mu;
   double s = std::sqrt(z * z + 1.0);
@@ -101,7 +101,7 @@ double largen(BesselRequest *req, double mu) {
          std::log(D);
 }
 
-double recur(BesselRequest *req) {
+double recur(BesselRequest* req) {
   double a, b, scale;
   if (req->logLower < req->logUpper) {
     a = std::exp(req->logLower - req->logUpper);
@@ -130,7 +130,7 @@ double recur(BesselRequest *req) {
   return std::log(a) + scale;
 }
 
-double largex(BesselRequest *req) {
+double largex(BesselRequest* req) {
   const double x = req->x;
   const double m4 = 4.0 * req->nu * req->nu;
   double term = (1.0 - m4) * (0.125 / x);
@@ -149,7 +149,7 @@ double largex(BesselRequest *req) {
 }
 } // namespace bessel
 
-int32_t zibess(BesselRequest *req) {
+int32_t zibess(BesselRequest* req) {
   using namespace bessel;
   req->scaled = 0;
   req->error = 0;
@@ -205,7 +205,7 @@ int32_t zibess(BesselRequest *req) {
   return req->error;
 }
 
-int32_t zbess(double nu, double x, double *logI) {
+int32_t zbess(double nu, double x, double* logI) {
   BesselRequest req{};
   req.x = x;
   req.nu = nu;

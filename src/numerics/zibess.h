@@ -23,15 +23,15 @@ struct BesselRequest {
 };
 
 // Returns the error field: 0 success, 1 failure; the answer is in req->result.
-int32_t zibess(BesselRequest *req);
+int32_t zibess(BesselRequest* req);
 // ln I_nu(x) into *logI; 0 on success (a wrapper for the probability routines).
-int32_t zbess(double nu, double x, double *logI);
+int32_t zbess(double nu, double x, double* logI);
 
 namespace bessel {
-double series(BesselRequest *req, double mu);
-double largen(BesselRequest *req, double mu);
-double recur(BesselRequest *req);
-double largex(BesselRequest *req);
+double series(BesselRequest* req, double mu);
+double largen(BesselRequest* req, double mu);
+double recur(BesselRequest* req);
+double largex(BesselRequest* req);
 // Entry k - 1 of out (k = 1..11) receives u_k(t) / mu^k with p = t / mu.
-void get_u(double p, double t, double *out);
+void get_u(double p, double t, double* out);
 } // namespace bessel

@@ -3,9 +3,9 @@
 // for very large parameters when the fraction does not converge.
 #include "numerics/zibeta.h"
 
+#include "numerics/zelementary.h"
 #include "numerics/zlgamma.h"
 #include "numerics/znormal.h"
-#include "numerics/zelementary.h"
 
 #include <cfloat>
 #include <cmath>
@@ -35,7 +35,7 @@ bool zibetaSwapTail(double x, double a, double b) {
 }
 
 double zibetaFraction(double y, double q, double r, double c, double tol, int32_t maxSteps,
-                      bool *converged) {
+                      bool* converged) {
   const double z = (1.0 - y) / y;
   double sigma = q + r, w = 2.0 * z, P = (q + 1.0) * q * z, R = q * w, G = q - r, H = -c * q,
          M = sigma;
@@ -90,7 +90,7 @@ double zibetaNormalDeviate(double x, double a, double b) {
   return ((1.0 - ninth / b) * w + ninth / a - 1.0) / std::sqrt(w * w * ninth / b + ninth / a);
 }
 
-int32_t zibeta(double x, double a, double b, double *prob, double *dens) {
+int32_t zibeta(double x, double a, double b, double* prob, double* dens) {
   if (a > kTwo53 || b > kTwo53)
     return 1;
   if (!(x >= 0.0 && x <= 1.0 && a > 0.0 && b > 0.0)) {

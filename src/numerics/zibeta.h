@@ -9,13 +9,13 @@
 // returns 1 (nothing written) when a or b exceeds 2^53; returns -1 with *prob = -1 and
 // *dens = 0 for x outside [0, 1], a <= 0, b <= 0 or a fraction that did not converge
 // where no approximation applies.
-int32_t zibeta(double x, double a, double b, double *prob, double *dens);
+int32_t zibeta(double x, double a, double b, double* prob, double* dens);
 
 // The continued fraction of the incomplete beta at y with parameters q and r and c = r - 1
 // (q already raised by the caller when it was below 1). Runs at most maxSteps steps with
 // the relative stop test tol; *converged tells whether the test was met.
 double zibetaFraction(double y, double q, double r, double c, double tol, int32_t maxSteps,
-                      bool *converged);
+                      bool* converged);
 
 // ln of the beta density at x in (0, 1): (a-1) ln x + (b-1) ln(1-x) - ln B(a, b). When both
 // parameters are large the terms are regrouped around the mode a / (a + b) so that their

@@ -32,7 +32,7 @@ const double Q2[7] = {2.1326962979603636e-05,
                       1.5344580849517535,
                       1.0};
 
-double horner7(const double *c, double z) {
+double horner7(const double* c, double z) {
   double v = c[0];
   for (int i = 1; i < 7; ++i)
     v = v * z + c[i];
@@ -99,7 +99,7 @@ double zlbeta(double a, double b) {
   return gS + zlgbern(L) - zlgbern(s) + (s - 0.5) * zln1px(-S / s) + S - S * std::log(L);
 }
 
-int32_t zldngam(double x, double a, double *res) {
+int32_t zldngam(double x, double a, double* res) {
   if (x < 0.0 || !(a > 0.0))
     return 1;
   if (x == 0.0) {
@@ -113,7 +113,7 @@ int32_t zldngam(double x, double a, double *res) {
   return 0;
 }
 
-int32_t zlgammaMV(double a, int32_t p, double *res) {
+int32_t zlgammaMV(double a, int32_t p, double* res) {
   if (p < 1 || !(a - (p - 1) / 2.0 > 0.0)) {
     *res = hostMissing();
     return 1;
@@ -131,7 +131,7 @@ int32_t zlgammaMV(double a, int32_t p, double *res) {
   return 0;
 }
 
-int32_t zlbetaMV(double a, double b, int32_t p, double *res) {
+int32_t zlbetaMV(double a, double b, int32_t p, double* res) {
   if (p < 1 || !(a > (p - 1) / 2.0) || !(b > (p - 1) / 2.0)) {
     *res = hostMissing();
     return 1;

@@ -5,11 +5,11 @@
 #include "numerics/zlogbet.h"
 
 #include "numerics/zbetaq.h"
+#include "numerics/zelementary.h"
 #include "numerics/zhrdys.h"
 #include "numerics/zibeta.h"
 #include "numerics/zlgamma.h"
 #include "numerics/znormal.h"
-#include "numerics/zelementary.h"
 #include "support/hostif.h"
 
 #include <cmath>
@@ -29,7 +29,7 @@ double logDensity(double x, double a, double b) {
 
 } // namespace
 
-int32_t zldnbet(double x, double a, double b, double *res) {
+int32_t zldnbet(double x, double a, double b, double* res) {
   if (!(x >= 0.0 && x <= 1.0) || !(a > 0.0) || !(b > 0.0))
     return 1;
   *res = logDensity(x, a, b);
@@ -38,7 +38,7 @@ int32_t zldnbet(double x, double a, double b, double *res) {
 
 namespace betafamily {
 
-int32_t Verify(BetRequest *req) {
+int32_t Verify(BetRequest* req) {
   if (req->mode == 0)
     req->mode = 1;
   if (!(req->a > 0.0) || !(req->b > 0.0))
@@ -50,16 +50,16 @@ int32_t Verify(BetRequest *req) {
   return 0;
 }
 
-void CalculateTheMeanAndStdDeviation(BetRequest *req) {
+void CalculateTheMeanAndStdDeviation(BetRequest* req) {
   double s = req->a + req->b;
   req->mean = req->a / s;
   req->sd = std::sqrt(req->a * req->b / (s * s) / (s + 1.0));
   req->momentsSet = 1;
 }
 
-int32_t ComputeTheDensity(BetRequest *req) { return zldnbet(req->x, req->a, req->b, &req->ldens); }
+int32_t ComputeTheDensity(BetRequest* req) { return zldnbet(req->x, req->a, req->b, &req->ldens); }
 
-bool DoTheContinuedF(BetRequest *req) {
+bool DoTheContinuedF(BetRequest* req) {
   if (req->swapped) {
     double t = req->a;
     req->a = req->b;
@@ -82,13 +82,13 @@ bool DoTheContinuedF(BetRequest *req) {
 
 namespace {
 struct BetaIntegrandContext {
-  IntegrationRecord *rec;
+  IntegrationRecord* rec;
   double a, b;
 };
 
 // Beta density at t in the exponent form of the integrator.
-int32_t BetaIntegrand(double t, void *context, double *value) {
-  auto *c = static_cast<BetaIntegrandContext *>(context);
+int32_t BetaIntegrand(double t, void* context, double* value) {
+  auto* c = static_cast<BetaIntegrandContext*>(context);
   if (!(t > 0.0 && t < 1.0)) {
     *value = 0.0;
     return 0;
@@ -98,7 +98,7 @@ int32_t BetaIntegrand(double t, void *context, double *value) {
 }
 } // namespace
 
-int32_t BetaIntegration(double x, double a, double b, double tol, double *lcdf) {
+int32_t BetaIntegration(double x, double a, double b, double tol, double* lcdf) {
   if (!(x > 0.0 && x < 1.0) || !(a > 0.0) || !(b > 0.0))
     return 1;
   IntegrationRecord rec{};
@@ -122,7 +122,7 @@ int32_t BetaIntegration(double x, double a, double b, double tol, double *lcdf) 
   return 0;
 }
 
-int32_t ComputeTheProbability(BetRequest *req) {
+int32_t ComputeTheProbability(BetRequest* req) {
   req->savedX = req->x;
   req->savedA = req->a;
   req->savedB = req->b;
@@ -182,11 +182,11 @@ int32_t ComputeTheProbability(BetRequest *req) {
   return 1;
 }
 
-int32_t BetaContinuedFraction(BetRequest *req) { return ComputeTheProbability(req); }
+int32_t BetaContinuedFraction(BetRequest* req) { return ComputeTheProbability(req); }
 
 } // namespace betafamily
 
-int32_t zlogbet(BetRequest *req) {
+int32_t zlogbet(BetRequest* req) {
   if (req->mode == 0)
     req->mode = 1;
   if (!(req->a > 0.0) || !(req->b > 0.0))

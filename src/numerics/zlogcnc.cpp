@@ -3,12 +3,12 @@
 // weights; huge noncentralities integrate the density (Bessel form) instead.
 #include "numerics/zlogcnc.h"
 
+#include "numerics/zelementary.h"
 #include "numerics/zhrdys.h"
 #include "numerics/zibess.h"
 #include "numerics/zlgamma.h"
 #include "numerics/zloggam.h"
 #include "numerics/znormal.h"
-#include "numerics/zelementary.h"
 #include "support/hostif.h"
 
 #include <cmath>
@@ -19,7 +19,7 @@ constexpr double kTolFloor = 5.551115123125785e-16;
 constexpr double kTopTarget = 0.9999999894632878;
 
 // Log density of the central chi-square.
-int32_t centralLogDensity(double x, double df, double *ld) {
+int32_t centralLogDensity(double x, double df, double* ld) {
   double g;
   if (zldngam(x / 2.0, df / 2.0, &g) != 0)
     return 1;
@@ -31,8 +31,8 @@ struct MixtureContext {
   double x, df;
 };
 
-double centralTerm(double k, void *context) {
-  auto *c = static_cast<MixtureContext *>(context);
+double centralTerm(double k, void* context) {
+  auto* c = static_cast<MixtureContext*>(context);
   double g;
   if (centralLogDensity(c->x, c->df + 2.0 * k, &g) != 0)
     return -kDblMax;
@@ -41,7 +41,7 @@ double centralTerm(double k, void *context) {
 
 // Log density as a Poisson mixture of central densities (used for df < 2, where the order
 // of the Bessel form would be negative).
-int32_t mixtureLogDensity(double x, double df, double nc, double *ld) {
+int32_t mixtureLogDensity(double x, double df, double nc, double* ld) {
   MixtureContext ctx{x, df};
   double v = zlogPoissonMix(nc / 2.0, centralTerm, &ctx);
   if (!std::isfinite(v))
@@ -51,7 +51,7 @@ int32_t mixtureLogDensity(double x, double df, double nc, double *ld) {
 }
 } // namespace
 
-int32_t zldncnc(double *ldens, double x, double df, double nc) {
+int32_t zldncnc(double* ldens, double x, double df, double nc) {
   if (!(x >= 0.0) || !(df > 0.0) || !(nc >= 0.0))
     return 1;
   if (nc == 0.0)
@@ -78,13 +78,13 @@ int32_t zldncnc(double *ldens, double x, double df, double nc) {
 
 namespace chisqfamily {
 
-void CalculateTheMeanAndStdDeviation(CncRequest *req) {
+void CalculateTheMeanAndStdDeviation(CncRequest* req) {
   req->mean = req->df + req->nc;
   req->scale = std::sqrt(2.0) * std::sqrt(req->df + 2.0 * req->nc);
   req->momentsSet = 1;
 }
 
-int32_t zsercnc(CncRequest *req) {
+int32_t zsercnc(CncRequest* req) {
   const double x = req->x, df = req->df, nc = req->nc;
   if (x < 0.0 || df <= 0.0 || nc < 0.0)
     return 1;
@@ -165,13 +165,13 @@ int32_t zsercnc(CncRequest *req) {
 
 namespace {
 struct CncIntegrandContext {
-  IntegrationRecord *rec;
+  IntegrationRecord* rec;
   double df, nc;
 };
 
 // The noncentral chi-square density in the exponent form of the integrator.
-int32_t fntrcnc(double t, void *context, double *value) {
-  auto *c = static_cast<CncIntegrandContext *>(context);
+int32_t fntrcnc(double t, void* context, double* value) {
+  auto* c = static_cast<CncIntegrandContext*>(context);
   if (!(t > 0.0)) {
     *value = 0.0;
     return 0;
@@ -183,7 +183,7 @@ int32_t fntrcnc(double t, void *context, double *value) {
 }
 } // namespace
 
-int32_t zintcnc(CncRequest *req) {
+int32_t zintcnc(CncRequest* req) {
   IntegrationRecord rec{};
   CncIntegrandContext ctx{&rec, req->df, req->nc};
   req->halfDf = req->df / 2.0;
@@ -211,7 +211,7 @@ int32_t zintcnc(CncRequest *req) {
   return 0;
 }
 
-int32_t ComputeTheProbability(CncRequest *req) {
+int32_t ComputeTheProbability(CncRequest* req) {
   const double x = req->x, df = req->df, nc = req->nc;
   if (!(x > 0.0) || !(df >= 1e-8) || !(nc >= 0.0))
     return 1;
@@ -256,8 +256,8 @@ int32_t ComputeTheProbability(CncRequest *req) {
 }
 
 namespace {
-int32_t evalCnc(void *r, double x, double *lcdf, double *lsdf) {
-  auto *req = static_cast<CncRequest *>(r);
+int32_t evalCnc(void* r, double x, double* lcdf, double* lsdf) {
+  auto* req = static_cast<CncRequest*>(r);
   req->x = x;
   if (ComputeTheProbability(req) != 0)
     return 1;
@@ -276,7 +276,7 @@ double cubeRootGuess(double df, double nc, double z) {
 }
 } // namespace
 
-int32_t ComputeTheQuantile(CncRequest *req) {
+int32_t ComputeTheQuantile(CncRequest* req) {
   if (!(req->p > 0.0 && req->p <= kTopTarget) || !(req->df >= 1e-8) || !(req->nc >= 0.0))
     return 1;
   double x0 = cubeRootGuess(req->df, req->nc, zprobit(req->p));
@@ -289,21 +289,21 @@ int32_t ComputeTheQuantile(CncRequest *req) {
   return 0;
 }
 
-int32_t ComputeTheQUANTInitialGuess(QuantileSolve *rec) {
-  auto *req = static_cast<CncRequest *>(rec->context);
+int32_t ComputeTheQUANTInitialGuess(QuantileSolve* rec) {
+  auto* req = static_cast<CncRequest*>(rec->context);
   rec->xStart = cubeRootGuess(req->df, req->nc, -zprobit(req->p));
   rec->stepUp = req->stepUp = 1.5;
   rec->stepDown = req->stepDown = 0.7;
   return 0;
 }
 
-int32_t ComputeTheQUANTFunction(QuantileSolve *rec) {
-  auto *req = static_cast<CncRequest *>(rec->context);
+int32_t ComputeTheQUANTFunction(QuantileSolve* rec) {
+  auto* req = static_cast<CncRequest*>(rec->context);
   req->x = rec->x;
   return ComputeTheProbability(req) != 0 ? 1 : 0;
 }
 
-int32_t ComputeTheSDFQuantile(CncRequest *req) {
+int32_t ComputeTheSDFQuantile(CncRequest* req) {
   if (!(req->p > 0.0 && req->p <= kTopTarget) || !(req->df >= 1e-8) || !(req->nc >= 0.0))
     return 1;
   req->lsdf = std::log(req->p);
@@ -312,7 +312,7 @@ int32_t ComputeTheSDFQuantile(CncRequest *req) {
 }
 } // namespace chisqfamily
 
-int32_t zlogcnc(CncRequest *req) {
+int32_t zlogcnc(CncRequest* req) {
   const uint32_t mode = req->mode;
   if (mode < 1 || mode > 15)
     return 1;
@@ -337,7 +337,7 @@ int32_t zlogcnc(CncRequest *req) {
   return 0;
 }
 
-int32_t zplbcnc(double *cdf, double *sdf, double x, double df, double nc) {
+int32_t zplbcnc(double* cdf, double* sdf, double x, double df, double nc) {
   if (!(x >= 0.0) || !(df > 0.0) || !(nc >= 0.0))
     return 1;
   if (x == 0.0) {

@@ -4,6 +4,7 @@
 // approximation, which is only defined when the denominator degrees of freedom exceed 4.
 #include "numerics/zlogfnc.h"
 
+#include "numerics/zelementary.h"
 #include "numerics/zhrdys.h"
 #include "numerics/zibeta.h"
 #include "numerics/zlgamma.h"
@@ -11,7 +12,6 @@
 #include "numerics/zlogcnc.h"
 #include "numerics/zloggam.h"
 #include "numerics/znormal.h"
-#include "numerics/zelementary.h"
 #include "support/hostif.h"
 
 #include <cmath>
@@ -28,8 +28,8 @@ struct MixtureContext {
 };
 
 // Log beta density of the k-th Poisson component of the noncentral F.
-double betaTerm(double k, void *context) {
-  auto *c = static_cast<MixtureContext *>(context);
+double betaTerm(double k, void* context) {
+  auto* c = static_cast<MixtureContext*>(context);
   double ld;
   if (zldnbet(c->w, c->a + k, c->b, &ld) != 0)
     return -kDblMax;
@@ -40,7 +40,7 @@ double betaTerm(double k, void *context) {
 
 namespace ffamily {
 
-void CalculateTheMeanAndStdDeviation(FncRequest *req) {
+void CalculateTheMeanAndStdDeviation(FncRequest* req) {
   const double df1 = req->df1, df2 = req->df2, nc = req->nc;
   req->mean = df2 > 2.000000010536712 ? (df2 / df1) * (df1 + nc) / (df2 - 2.0) : hostMissing();
   if (df2 > 4.000000010536712)
@@ -52,7 +52,7 @@ void CalculateTheMeanAndStdDeviation(FncRequest *req) {
   req->momentsSet = 1;
 }
 
-int32_t zserfnc(FncRequest *req) {
+int32_t zserfnc(FncRequest* req) {
   const double x = req->x, df1 = req->df1, df2 = req->df2, nc = req->nc;
   const double lam = nc / 2.0;
   const double kr = 1.16 * nc / 2.0;
@@ -142,15 +142,15 @@ int32_t zserfnc(FncRequest *req) {
 
 namespace {
 struct FncIntegrandContext {
-  IntegrationRecord *rec;
+  IntegrationRecord* rec;
   double x, df1, df2, nc;
   int32_t lower;
 };
 
 // The numerator chi-square density at u times the probability that the denominator
 // chi-square lies on the far side of u df2 / (x df1), in the exponent form.
-int32_t fntrfnc(double u, void *context, double *value) {
-  auto *c = static_cast<FncIntegrandContext *>(context);
+int32_t fntrfnc(double u, void* context, double* value) {
+  auto* c = static_cast<FncIntegrandContext*>(context);
   if (!(u > 0.0)) {
     *value = 0.0;
     return 0;
@@ -170,7 +170,7 @@ int32_t fntrfnc(double u, void *context, double *value) {
 }
 } // namespace
 
-int32_t zintfnc(FncRequest *req) {
+int32_t zintfnc(FncRequest* req) {
   if (req->nc == 0.0)
     return 1;
   req->sqrtNc = std::sqrt(req->nc);
@@ -193,7 +193,7 @@ int32_t zintfnc(FncRequest *req) {
   return 0;
 }
 
-int32_t ComputeTheProbability(FncRequest *req) {
+int32_t ComputeTheProbability(FncRequest* req) {
   const double x = req->x, df1 = req->df1, df2 = req->df2, nc = req->nc;
   if (!(df1 > kMinDf && df1 <= kMaxDf) || !(df2 > kMinDf && df2 <= kMaxDf) || !(nc >= 0.0) ||
       !(x >= 0.0))
@@ -245,8 +245,8 @@ int32_t ComputeTheProbability(FncRequest *req) {
 }
 
 namespace {
-int32_t evalF(void *r, double x, double *lcdf, double *lsdf) {
-  auto *req = static_cast<FncRequest *>(r);
+int32_t evalF(void* r, double x, double* lcdf, double* lsdf) {
+  auto* req = static_cast<FncRequest*>(r);
   req->x = x;
   if (ComputeTheProbability(req) != 0)
     return 1;
@@ -255,13 +255,13 @@ int32_t evalF(void *r, double x, double *lcdf, double *lsdf) {
   return 0;
 }
 
-bool validDf(const FncRequest *req) {
+bool validDf(const FncRequest* req) {
   return req->df1 > kMinDf && req->df1 <= kMaxDf && req->df2 > kMinDf && req->df2 <= kMaxDf &&
          req->nc >= 0.0;
 }
 
 // Cube-root normal approximation of the numerator at deviate z, scaled by df1.
-double guessAt(const FncRequest *req, double z) {
+double guessAt(const FncRequest* req, double z) {
   double m = req->df1 + req->nc;
   double c = 2.0 * (req->df1 + 2.0 * req->nc) / (9.0 * m * m);
   double w = 1.0 - c + z * std::sqrt(c);
@@ -270,19 +270,19 @@ double guessAt(const FncRequest *req, double z) {
 }
 } // namespace
 
-double ComputeTheInitialGuess(FncRequest *req) {
+double ComputeTheInitialGuess(FncRequest* req) {
   req->stepUp = 1.5;
   req->stepDown = 0.7;
   return guessAt(req, zprobit(req->p));
 }
 
-double ComputeTheSDFInitialGuess(FncRequest *req) {
+double ComputeTheSDFInitialGuess(FncRequest* req) {
   req->stepUp = 1.5;
   req->stepDown = 0.7;
   return guessAt(req, -zprobit(req->p));
 }
 
-int32_t ComputeTheQuantile(FncRequest *req) {
+int32_t ComputeTheQuantile(FncRequest* req) {
   if (!(req->p > 0.0 && req->p <= kTopTarget) || !validDf(req))
     return 1;
   double x0 = ComputeTheInitialGuess(req);
@@ -293,21 +293,21 @@ int32_t ComputeTheQuantile(FncRequest *req) {
   return 0;
 }
 
-int32_t ComputeTheQUANTInitialGuess(QuantileSolve *rec) {
-  auto *req = static_cast<FncRequest *>(rec->context);
+int32_t ComputeTheQUANTInitialGuess(QuantileSolve* rec) {
+  auto* req = static_cast<FncRequest*>(rec->context);
   rec->xStart = ComputeTheSDFInitialGuess(req);
   rec->stepUp = req->stepUp;
   rec->stepDown = req->stepDown;
   return 0;
 }
 
-int32_t ComputeTheQUANTFunction(QuantileSolve *rec) {
-  auto *req = static_cast<FncRequest *>(rec->context);
+int32_t ComputeTheQUANTFunction(QuantileSolve* rec) {
+  auto* req = static_cast<FncRequest*>(rec->context);
   req->x = rec->x;
   return ComputeTheProbability(req) != 0 ? 1 : 0;
 }
 
-int32_t ComputeTheSDFQuantile(FncRequest *req) {
+int32_t ComputeTheSDFQuantile(FncRequest* req) {
   if (!(req->p > 0.0 && req->p <= kTopTarget) || !validDf(req))
     return 1;
   req->lsdf = std::log(req->p);
@@ -316,7 +316,7 @@ int32_t ComputeTheSDFQuantile(FncRequest *req) {
 }
 } // namespace ffamily
 
-int32_t zlogfnc(FncRequest *req) {
+int32_t zlogfnc(FncRequest* req) {
   const uint32_t mode = req->mode;
   if (mode < 1 || mode > 15)
     return 1;
@@ -363,7 +363,7 @@ int32_t zlogfnc(FncRequest *req) {
   return 0;
 }
 
-int32_t zlogFNCApproxLarge(double *lcdf, double *lsdf, double f, double df1, double df2,
+int32_t zlogFNCApproxLarge(double* lcdf, double* lsdf, double f, double df1, double df2,
                            double nc) {
   if (!(f >= 0.0) || !(df1 > 0.0) || !(df2 > 0.0) || !(nc >= 0.0))
     return kFncBadArguments;
@@ -424,7 +424,7 @@ int32_t zlogFNCApproxLarge(double *lcdf, double *lsdf, double f, double df1, dou
   return zlognrm(lcdf, lsdf, &d, z);
 }
 
-int32_t zprbfNew(double *prob, double f, double df1, double df2) {
+int32_t zprbfNew(double* prob, double f, double df1, double df2) {
   if (!(f >= 0.0) || !(df1 > 0.0) || !(df2 > 0.0)) {
     *prob = hostMissing();
     return -1;
@@ -453,7 +453,7 @@ double zprbf(double f, double df1, double df2) {
   return st == 0 ? pr : static_cast<double>(st);
 }
 
-int32_t zplbfnc(double *cdf, double x, double df1, double df2, double nc) {
+int32_t zplbfnc(double* cdf, double x, double df1, double df2, double nc) {
   if (!(x >= 0.0) || !(df1 > 0.0) || !(df2 > 0.0) || !(nc >= 0.0))
     return 1;
   if (x == 0.0) {

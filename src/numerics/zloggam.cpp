@@ -4,11 +4,11 @@
 // of huge shapes, and an integral when everything else fails.
 #include "numerics/zloggam.h"
 
+#include "numerics/zelementary.h"
 #include "numerics/zgammaq.h"
 #include "numerics/zhrdys.h"
 #include "numerics/zlgamma.h"
 #include "numerics/znormal.h"
-#include "numerics/zelementary.h"
 
 #include <cmath>
 
@@ -19,7 +19,7 @@ constexpr double kRescaleHigh = 1.3407807929943e154;
 constexpr double kRescaleLow = 1.491668147e-154;
 
 // Rescales the four running terms by 2^-e when the reference term leaves the safe range.
-void rescale(double ref, double *a1, double *a0, double *b1, double *b0) {
+void rescale(double ref, double* a1, double* a0, double* b1, double* b0) {
   double m = std::fabs(ref);
   if (m > kRescaleHigh || (m < kRescaleLow && m != 0.0)) {
     int e;
@@ -32,7 +32,7 @@ void rescale(double ref, double *a1, double *a0, double *b1, double *b0) {
 }
 
 // Series x * sum x^n / (a (a+1) ... (a+n)); false when more than 1999 terms were needed.
-bool series(double x, double a, double tol, double *s) {
+bool series(double x, double a, double tol, double* s) {
   double t = 1.0 / a, sum = t;
   int32_t n = 1;
   for (; n <= 2001; ++n) {
@@ -46,7 +46,7 @@ bool series(double x, double a, double tol, double *s) {
 }
 
 // Legendre's continued fraction of the upper tail; false when 1000 or more steps were taken.
-bool firstFraction(double x, double a, double tol, double *f) {
+bool firstFraction(double x, double a, double tol, double* f) {
   double Am1 = 0.0, A0 = 1.0, Bm1 = 1.0, B0 = 1.0, prev = 1.0, cur = 1.0;
   int32_t n = 1;
   for (; n <= 1001; ++n) {
@@ -68,7 +68,7 @@ bool firstFraction(double x, double a, double tol, double *f) {
 }
 
 // The second fraction for the lower tail; false when it reaches 1000 steps.
-bool secondFraction(double x, double a, double tol, double *s) {
+bool secondFraction(double x, double a, double tol, double* s) {
   double Am1 = x / a, A0 = x / a, Bm1 = 1.0, B0 = 1.0 - x / (a + 1.0);
   double prev = A0 / B0, cur = prev;
   double m = a + 1.0, k = 0.0;
@@ -108,7 +108,7 @@ double wilhil(double x, double a) {
   return zprbnrm(z);
 }
 
-int32_t lwilhil(GamRequest *req) {
+int32_t lwilhil(GamRequest* req) {
   const double a = req->a;
   double z =
       (std::pow(req->x / a, 0.3333333333333333) - 1.0 + 1.0 / (9.0 * a)) * std::sqrt(9.0 * a);
@@ -119,7 +119,7 @@ int32_t lwilhil(GamRequest *req) {
 namespace {
 // General route: series, fractions or the normal approximation. Works on a possibly
 // raised shape; the caller restores it.
-int32_t generalRoute(GamRequest *req) {
+int32_t generalRoute(GamRequest* req) {
   const double x = req->x;
   bool shift = false;
   if (req->a < 1.0) {
@@ -189,7 +189,7 @@ int32_t generalRoute(GamRequest *req) {
 }
 
 // Asymptotic series of the upper tail for x >= 100 a.
-int32_t asymptoticRoute(GamRequest *req) {
+int32_t asymptoticRoute(GamRequest* req) {
   const double x = req->x, a = req->a;
   double S = 0.0, term = 1.0;
   int32_t n = 1;
@@ -213,7 +213,7 @@ int32_t asymptoticRoute(GamRequest *req) {
 }
 
 struct GamIntegrandContext {
-  IntegrationRecord *rec;
+  IntegrationRecord* rec;
   double shiftBase;
   double x;
 };
@@ -221,8 +221,8 @@ struct GamIntegrandContext {
 // t^shiftBase e^-t at t = x + u, relative to x^shiftBase e^-x, in the exponent form of the
 // integrator. Taking the offset u as the variable keeps the exponent free of the
 // cancellation between shiftBase ln t and t, which for shapes near 1e7 would cost 1e-8.
-int32_t fntrgam(double u, void *context, double *value) {
-  auto *c = static_cast<GamIntegrandContext *>(context);
+int32_t fntrgam(double u, void* context, double* value) {
+  auto* c = static_cast<GamIntegrandContext*>(context);
   double v = c->shiftBase * zln1px(u / c->x) - u;
   return zhrdysExponentValue(c->rec, v, value);
 }
@@ -236,7 +236,7 @@ double logPrefactor(double x, double a, double shiftBase) {
 }
 } // namespace
 
-int32_t zintgam(GamRequest *req) {
+int32_t zintgam(GamRequest* req) {
   const double x = req->x;
   bool shift = false;
   double a = req->a;
@@ -281,7 +281,7 @@ int32_t zintgam(GamRequest *req) {
   return 0;
 }
 
-int32_t ComputeTheProbability(GamRequest *req) {
+int32_t ComputeTheProbability(GamRequest* req) {
   const double x = req->x, a = req->a;
   if (!(x >= 0.0) || !(a > 1e-9))
     return 1;
@@ -319,7 +319,7 @@ int32_t ComputeTheProbability(GamRequest *req) {
 }
 } // namespace gammafamily
 
-int32_t zloggam(GamRequest *req) {
+int32_t zloggam(GamRequest* req) {
   const uint32_t mode = req->mode;
   if (mode == 0 || (mode & ~0xFu) != 0)
     return 1;
@@ -349,7 +349,7 @@ int32_t zloggam(GamRequest *req) {
   return 0;
 }
 
-int32_t zigamma(double x, double a, double *P, double *Q, double *dens) {
+int32_t zigamma(double x, double a, double* P, double* Q, double* dens) {
   if (!(x >= 0.0) || !(a > 0.0))
     return 1;
   if (x == 0.0) {

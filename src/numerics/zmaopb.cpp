@@ -3,8 +3,8 @@
 // placement is left to the spline options of the design library.
 #include "numerics/zmaopb.h"
 
-int32_t zmaopb(int32_t k, int32_t nt, int32_t *left, const double *t, double *b, double *dr,
-               double *dl, double x) {
+int32_t zmaopb(int32_t k, int32_t nt, int32_t* left, const double* t, double* b, double* dr,
+               double* dl, double x) {
   const int32_t lim = nt - (k > 1 ? k : 1);
   int32_t i = *left;
   while (i < lim && x >= t[i]) {

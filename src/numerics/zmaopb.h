@@ -10,5 +10,5 @@
 // dr, dl: k doubles of scratch each. The values are those of the basis functions numbered
 // *left - k .. *left. Returns 0 inside the knot range, 1 right of it (b = 0,..,0,1), -1
 // left of it (b = 1,0,..,0).
-int32_t zmaopb(int32_t k, int32_t nt, int32_t *left, const double *t, double *b, double *dr,
-               double *dl, double x);
+int32_t zmaopb(int32_t k, int32_t nt, int32_t* left, const double* t, double* b, double* dr,
+               double* dl, double x);

@@ -2,8 +2,8 @@
 // deviations and from erfc inside (through zlognrm), and are added on the log scale.
 #include "numerics/zmxnorm.h"
 
-#include "numerics/znormal.h"
 #include "numerics/zelementary.h"
+#include "numerics/znormal.h"
 
 #include <algorithm>
 #include <cfloat>
@@ -22,7 +22,7 @@ double LogSumOfExpProb(double a, double b, int32_t isProbability) {
   return r;
 }
 
-void SortAccordingToTheMeans(MxNormRecord *rec) {
+void SortAccordingToTheMeans(MxNormRecord* rec) {
   const int32_t n = rec->count;
   std::vector<int32_t> idx(n);
   std::iota(idx.begin(), idx.end(), 0);
@@ -39,7 +39,7 @@ void SortAccordingToTheMeans(MxNormRecord *rec) {
   std::copy(s.begin(), s.end(), rec->sd);
 }
 
-int32_t VerifyQ(MxNormRecord *rec) {
+int32_t VerifyQ(MxNormRecord* rec) {
   const int32_t n = rec->count;
   if (n < 1)
     return 1;
@@ -68,7 +68,7 @@ int32_t VerifyQ(MxNormRecord *rec) {
   return 0;
 }
 
-void DiffNormal(double x, double mean, double sd, double *lcdf, double *lsdf) {
+void DiffNormal(double x, double mean, double sd, double* lcdf, double* lsdf) {
   if (sd == 0.0) {
     *lcdf = x >= mean ? 0.0 : kLogZero;
     *lsdf = x >= mean ? kLogZero : 0.0;
@@ -84,8 +84,8 @@ void DiffNormal(double x, double mean, double sd, double *lcdf, double *lsdf) {
   }
 }
 
-int32_t ComputeTheProbOrTheDens(const MxNormRecord *rec, int32_t density, double x, double *lcdf,
-                                double *lsdf, double *ldens) {
+int32_t ComputeTheProbOrTheDens(const MxNormRecord* rec, int32_t density, double x, double* lcdf,
+                                double* lsdf, double* ldens) {
   bool first = true;
   double c = 0.0, s = 0.0, dn = 0.0;
   for (int32_t i = 0; i < rec->count; ++i) {
@@ -117,7 +117,7 @@ int32_t ComputeTheProbOrTheDens(const MxNormRecord *rec, int32_t density, double
   return 0;
 }
 
-int32_t ComputeF(const MxNormRecord *rec, double x, double logP, double *value) {
+int32_t ComputeF(const MxNormRecord* rec, double x, double logP, double* value) {
   double lc, ls;
   if (ComputeTheProbOrTheDens(rec, 0, x, &lc, &ls, nullptr) != 0)
     return 1;
@@ -125,7 +125,7 @@ int32_t ComputeF(const MxNormRecord *rec, double x, double logP, double *value) 
   return 0;
 }
 
-int32_t ResetBracket(const MxNormRecord *rec, double logP, double *lo, double *hi) {
+int32_t ResetBracket(const MxNormRecord* rec, double logP, double* lo, double* hi) {
   double flo, fhi;
   for (int32_t i = 0; i < 200; ++i) {
     if (ComputeF(rec, *lo, logP, &flo) != 0 || ComputeF(rec, *hi, logP, &fhi) != 0)
@@ -141,7 +141,7 @@ int32_t ResetBracket(const MxNormRecord *rec, double logP, double *lo, double *h
   return 1;
 }
 
-int32_t SolveApproxF(const MxNormRecord *rec, double p, double *x) {
+int32_t SolveApproxF(const MxNormRecord* rec, double p, double* x) {
   if (!(p > 0.0 && p < 1.0))
     return 1;
   const double logP = std::log(p);
@@ -182,8 +182,8 @@ int32_t SolveApproxF(const MxNormRecord *rec, double p, double *x) {
   return 0;
 }
 
-int32_t zmxnorm(MxNormRecord *rec, uint32_t mode, double x, double p, double *lcdf, double *lsdf,
-                double *ldens, double *quantile) {
+int32_t zmxnorm(MxNormRecord* rec, uint32_t mode, double x, double p, double* lcdf, double* lsdf,
+                double* ldens, double* quantile) {
   if (!(rec->flags & kMxVerified)) {
     int32_t v = VerifyQ(rec);
     if (v != 0)

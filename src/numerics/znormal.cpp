@@ -56,7 +56,7 @@ double erfcPositive(double y) {
   return (kSqrtPiInv - r) * std::exp(-y * y) / y;
 }
 
-double horner(const double *coef, int n, double x) {
+double horner(const double* coef, int n, double x) {
   double v = coef[0];
   for (int i = 1; i < n; ++i)
     v = v * x + coef[i];
@@ -83,7 +83,7 @@ const double D2[8] = {1.0,
 
 // Newton's method on the log cdf for p < 1e-16. Fails (returns false) when zlognrm fails
 // or 30 evaluations do not reach the stop test.
-bool farTailNewton(double pr, double *out) {
+bool farTailNewton(double pr, double* out) {
   double lp = std::log(pr);
   double x = -std::sqrt(-2.0 * lp);
   for (int it = 0; it < 30; ++it) {
@@ -104,7 +104,7 @@ bool farTailNewton(double pr, double *out) {
 }
 } // namespace
 
-void calerf(double *result, int32_t kind, double x) {
+void calerf(double* result, int32_t kind, double x) {
   double y = std::fabs(x);
   if (y <= 0.46875) {
     double s = y > 4.2e-16 ? x * x : 0.0;
@@ -149,7 +149,7 @@ double zprbnrm(double x) {
   return std::ldexp(r, -1);
 }
 
-int32_t zlognrm(double *lcdf, double *lsdf, double *ldens, double z) {
+int32_t zlognrm(double* lcdf, double* lsdf, double* ldens, double z) {
   *ldens = -0.5 * z * z - kLnSqrt2Pi;
   double az = std::fabs(z);
   double small;

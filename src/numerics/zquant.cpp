@@ -12,7 +12,7 @@ namespace quantsolver {
 namespace {
 constexpr double kMinTol = 1.053671212772351e-8;
 
-double transformTarget(const QuantileSolve *r, double v) {
+double transformTarget(const QuantileSolve* r, double v) {
   switch (r->scaleKind) {
   case 0:
     return std::log(v / (1.0 - v));
@@ -28,7 +28,7 @@ double transformTarget(const QuantileSolve *r, double v) {
 }
 } // namespace
 
-int32_t EvaluateTarget(QuantileSolve *r, double x, bool *hit) {
+int32_t EvaluateTarget(QuantileSolve* r, double x, bool* hit) {
   *hit = false;
   r->x = x;
   if (r->evaluate(r) != 0)
@@ -52,7 +52,7 @@ int32_t EvaluateTarget(QuantileSolve *r, double x, bool *hit) {
   return 0;
 }
 
-int32_t BracketTheSolution(QuantileSolve *r) {
+int32_t BracketTheSolution(QuantileSolve* r) {
   if (isHostMissing(*r->prob) || r->xStart < r->xMin)
     return kQuantNoStart;
   double x = r->xStart;
@@ -97,7 +97,7 @@ int32_t BracketTheSolution(QuantileSolve *r) {
   return 1;
 }
 
-int32_t ComputeAtTheTwoEnds(QuantileSolve *r) {
+int32_t ComputeAtTheTwoEnds(QuantileSolve* r) {
   bool hit;
   if (EvaluateTarget(r, r->xLo, &hit) != 0)
     return 1;
@@ -115,7 +115,7 @@ int32_t ComputeAtTheTwoEnds(QuantileSolve *r) {
 }
 } // namespace quantsolver
 
-int32_t zquant(QuantileSolve *r) {
+int32_t zquant(QuantileSolve* r) {
   using namespace quantsolver;
   if (r->evaluate == nullptr || r->prob == nullptr)
     return r->status = 1;
@@ -212,8 +212,8 @@ int32_t zquant(QuantileSolve *r) {
   return r->status = 1;
 }
 
-int32_t zquantLowerTail(void *req, FamilyEval eval, double x0, double p, double stepUp,
-                        double stepDown, double *xOut) {
+int32_t zquantLowerTail(void* req, FamilyEval eval, double x0, double p, double stepUp,
+                        double stepDown, double* xOut) {
   if (!(p > 0.0 && p < 1.0) || !(x0 > 0.0))
     return 1;
   const double T = std::log(p / (1.0 - p));
@@ -258,8 +258,8 @@ int32_t zquantLowerTail(void *req, FamilyEval eval, double x0, double p, double 
   return 1;
 }
 
-int32_t zquantUpperTail(double *logTail, double tol, QuantileFn initialGuess, QuantileFn evaluate,
-                        void *context, double *x) {
+int32_t zquantUpperTail(double* logTail, double tol, QuantileFn initialGuess, QuantileFn evaluate,
+                        void* context, double* x) {
   QuantileSolve rec{};
   rec.scaleKind = 2;
   rec.interpKind = 2;

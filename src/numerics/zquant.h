@@ -7,7 +7,7 @@
 
 struct QuantileSolve;
 // Initial-guess and evaluation functions: non-zero means failure.
-using QuantileFn = int32_t (*)(QuantileSolve *rec);
+using QuantileFn = int32_t (*)(QuantileSolve* rec);
 
 // One solve; zero (value-initialise) it and fill the inputs.
 struct QuantileSolve {
@@ -17,7 +17,7 @@ struct QuantileSolve {
   int32_t bracketGiven = 0;
   double tol = 0.0;       // relative tolerance (raised to 1.053671212772351e-8)
   double tol2 = 0.0;      // second tolerance, on the transform
-  double *prob = nullptr; // target on entry; afterwards the value the evaluation writes
+  double* prob = nullptr; // target on entry; afterwards the value the evaluation writes
   double probClamped = 0.0;
   double probLo = 0.0, probHi = 0.0;
   double f = 0.0;
@@ -31,7 +31,7 @@ struct QuantileSolve {
   double xStart = 0.0;
   double xMin = 0.0; // lower limit of x
   uint8_t hit = 0;
-  void *context = nullptr;
+  void* context = nullptr;
   QuantileFn initialGuess = nullptr;
   QuantileFn evaluate = nullptr;
   uint8_t bisect = 0;
@@ -40,22 +40,22 @@ struct QuantileSolve {
 inline constexpr int32_t kQuantNoStart = 12345677;
 
 // Returns the status (0 success); the solution is rec->x.
-int32_t zquant(QuantileSolve *rec);
+int32_t zquant(QuantileSolve* rec);
 
 // The upper-tail quantile solve of the gamma, F and chi-square families: the point whose log
 // upper tail is *logTail (the evaluation overwrites it), on the log-tail scale with
 // interpolation in ln x, relative tolerance `tol` and 1e-13 on the transform, from x = 0
 // up. Writes the point, or the missing value on failure, to *x; returns zquant's status.
-int32_t zquantUpperTail(double *logTail, double tol, QuantileFn initialGuess, QuantileFn evaluate,
-                        void *context, double *x);
+int32_t zquantUpperTail(double* logTail, double tol, QuantileFn initialGuess, QuantileFn evaluate,
+                        void* context, double* x);
 
 namespace quantsolver {
 // Makes the bracket [xLo, xHi] by multiplicative steps from xStart.
-int32_t BracketTheSolution(QuantileSolve *rec);
+int32_t BracketTheSolution(QuantileSolve* rec);
 // Evaluates at x: the transform into rec->f; *hit set when the target is met.
-int32_t EvaluateTarget(QuantileSolve *rec, double x, bool *hit);
+int32_t EvaluateTarget(QuantileSolve* rec, double x, bool* hit);
 // Evaluates the transform at both ends of a given bracket.
-int32_t ComputeAtTheTwoEnds(QuantileSolve *rec);
+int32_t ComputeAtTheTwoEnds(QuantileSolve* rec);
 } // namespace quantsolver
 
 // Lower-tail quantile of the F and chi-square families: from x0 the point is multiplied by
@@ -63,6 +63,6 @@ int32_t ComputeAtTheTwoEnds(QuantileSolve *rec);
 // in the plane of ln x and the logit of the cdf run until the relative change is below
 // 1.053671212772351e-8 (at most 70). eval writes the log tails at x (non-zero: failure).
 // Returns 0 with *xOut written, or 1.
-using FamilyEval = int32_t (*)(void *req, double x, double *lcdf, double *lsdf);
-int32_t zquantLowerTail(void *req, FamilyEval eval, double x0, double p, double stepUp,
-                        double stepDown, double *xOut);
+using FamilyEval = int32_t (*)(void* req, double x, double* lcdf, double* lsdf);
+int32_t zquantLowerTail(void* req, FamilyEval eval, double x0, double p, double stepUp,
+                        double stepDown, double* xOut);

@@ -5,7 +5,7 @@
 
 #include <cmath>
 
-double zinner(const double *x, const double *y, int32_t n) {
+double zinner(const double* x, const double* y, int32_t n) {
   if (n < 1)
     return 0.0;
   // Even and odd positions in two partial sums, then the last odd element.
@@ -21,12 +21,12 @@ double zinner(const double *x, const double *y, int32_t n) {
   return s;
 }
 
-void zvscl11(double *y, const double *x, int64_t n, double a) {
+void zvscl11(double* y, const double* x, int64_t n, double a) {
   for (int64_t i = 0; i < n; ++i)
     y[i] = a * x[i];
 }
 
-void zvaxpy(double *z, const double *y, const double *x, int32_t n, double a) {
+void zvaxpy(double* z, const double* y, const double* x, int32_t n, double a) {
   if (n <= 0)
     return;
   if (a == 0.0) {
@@ -39,14 +39,14 @@ void zvaxpy(double *z, const double *y, const double *x, int32_t n, double a) {
     z[i] = y[i] + a * x[i];
 }
 
-double zvsum(const double *x, int64_t n) {
+double zvsum(const double* x, int64_t n) {
   double s = 0.0;
   for (int64_t i = 0; i < n; ++i)
     s += x[i];
   return s;
 }
 
-double zvamx(const double *x, int64_t n) {
+double zvamx(const double* x, int64_t n) {
   double m = 0.0;
   for (int64_t i = 0; i < n; ++i) {
     double v = std::fabs(x[i]);
@@ -56,7 +56,7 @@ double zvamx(const double *x, int64_t n) {
   return m;
 }
 
-double zvamxj(const double *x, int64_t inc, int64_t n) {
+double zvamxj(const double* x, int64_t inc, int64_t n) {
   double m = std::fabs(x[0]);
   for (int64_t i = 1; i < n; ++i) {
     double v = std::fabs(x[i * inc]);
@@ -66,7 +66,7 @@ double zvamxj(const double *x, int64_t inc, int64_t n) {
   return m;
 }
 
-double zvenorm(int64_t n, int64_t inc, const double *x) {
+double zvenorm(int64_t n, int64_t inc, const double* x) {
   if (n < 1)
     return 0.0;
   double s = inc == 1 ? zvamx(x, n) : zvamxj(x, inc, n);

@@ -21,7 +21,7 @@ constexpr double kFuzz = 1.110223024625157e-13;
 
 // Distinct models are ordered by their effect count first, then effect by effect.
 struct ModelKeyLess {
-  bool operator()(const std::vector<int32_t> &a, const std::vector<int32_t> &b) const {
+  bool operator()(const std::vector<int32_t>& a, const std::vector<int32_t>& b) const {
     if (a.size() != b.size())
       return a.size() < b.size();
     return a < b;
@@ -34,9 +34,9 @@ struct SampleModel {
   int32_t model = -1; // index into the distinct models, -1 for an unusable resample
 };
 
-template <class T> T *take(VsfContext *ctx, int64_t n) { return poolArray<T>(ctx->byPool, n); }
+template <class T> T* take(VsfContext* ctx, int64_t n) { return poolArray<T>(ctx->byPool, n); }
 
-void failedSample(VsfContext *ctx, int32_t status, int32_t number) {
+void failedSample(VsfContext* ctx, int32_t status, int32_t number) {
   const int32_t message = status == -202 ? 259 : status == -100 ? 260 : status == -2 ? 261 : 0;
   if (message != 0)
     xpmlog(848, message, {HostMsgArg(static_cast<int64_t>(number))});
@@ -44,17 +44,17 @@ void failedSample(VsfContext *ctx, int32_t status, int32_t number) {
 }
 
 // Reads every resample record; fills the samples and the distinct models.
-int32_t readSamples(VsfContext *ctx, std::vector<SampleModel> &samples,
-                    std::map<std::vector<int32_t>, int32_t, ModelKeyLess> &keys,
-                    std::vector<std::vector<int32_t>> &modelKeys, int32_t *usable) {
-  VsfAverageSummary &a = ctx->average;
-  VsfResampling *d = ctx->resampling;
+int32_t readSamples(VsfContext* ctx, std::vector<SampleModel>& samples,
+                    std::map<std::vector<int32_t>, int32_t, ModelKeyLess>& keys,
+                    std::vector<std::vector<int32_t>>& modelKeys, int32_t* usable) {
+  VsfAverageSummary& a = ctx->average;
+  VsfResampling* d = ctx->resampling;
   const int32_t nE = ctx->model.effectCount, nP = ctx->model.parmCount;
   std::vector<int32_t> effects(static_cast<size_t>(nE));
   std::vector<double> estimates(static_cast<size_t>(nP));
   int32_t g = 0;
   for (int32_t i = 0; i < d->count; ++i) {
-    VsfResampler *r = &d->resamplers[i];
+    VsfResampler* r = &d->resamplers[i];
     // Each resampler's records are read at their own positions in its own file.
     for (int32_t k = 0; k < r->sampleCount; ++k, ++g) {
       int64_t pos = r->recordPos[k];
@@ -63,7 +63,7 @@ int32_t readSamples(VsfContext *ctx, std::vector<SampleModel> &samples,
                                       effects.data(), estimates.data());
       if (rc != 0)
         return rc;
-      SampleModel &s = samples[static_cast<size_t>(g)];
+      SampleModel& s = samples[static_cast<size_t>(g)];
       if (status < 0) {
         failedSample(ctx, status, g + 1);
         continue;
@@ -90,19 +90,19 @@ int32_t readSamples(VsfContext *ctx, std::vector<SampleModel> &samples,
 
 // Ranks the distinct models (score descending, then key order) and marks those the SUBSET
 // limits admit. Returns the largest model frequency.
-int32_t rankModels(VsfContext *ctx, const std::vector<SampleModel> &samples,
-                   const std::map<std::vector<int32_t>, int32_t, ModelKeyLess> &keys,
+int32_t rankModels(VsfContext* ctx, const std::vector<SampleModel>& samples,
+                   const std::map<std::vector<int32_t>, int32_t, ModelKeyLess>& keys,
                    int32_t usable) {
-  VsfAverageSummary &a = ctx->average;
-  const VsfModelAverageSettings &ma = ctx->stmt.ma;
+  VsfAverageSummary& a = ctx->average;
+  const VsfModelAverageSettings& ma = ctx->stmt.ma;
   a.modelCount = static_cast<int32_t>(keys.size());
   a.models = take<VsfModelNode>(ctx, a.modelCount);
   a.modelOrder = take<int32_t>(ctx, a.modelCount);
   std::vector<int32_t> nodeOf(keys.size());
   int32_t n = 0;
-  for (const auto &[key, id] : keys) {
-    VsfModelNode &node = a.models[n];
-    int32_t *copy = take<int32_t>(ctx, std::max<int64_t>(1, static_cast<int64_t>(key.size())));
+  for (const auto& [key, id] : keys) {
+    VsfModelNode& node = a.models[n];
+    int32_t* copy = take<int32_t>(ctx, std::max<int64_t>(1, static_cast<int64_t>(key.size())));
     std::copy(key.begin(), key.end(), copy);
     node.effectCount = static_cast<int32_t>(key.size());
     node.effects = copy;
@@ -112,7 +112,7 @@ int32_t rankModels(VsfContext *ctx, const std::vector<SampleModel> &samples,
     node.meanSelectFraction = key.empty() ? 0.0 : sum / (double(key.size()) * usable);
     nodeOf[static_cast<size_t>(id)] = n++;
   }
-  for (const SampleModel &s : samples)
+  for (const SampleModel& s : samples)
     if (s.model >= 0)
       ++a.models[nodeOf[static_cast<size_t>(s.model)]].timesSelected;
   for (int32_t k = 0; k < a.modelCount; ++k)
@@ -126,7 +126,7 @@ int32_t rankModels(VsfContext *ctx, const std::vector<SampleModel> &samples,
   const int32_t best = ma.subsetBest > 0 ? ma.subsetBest : 2147483647;
   int32_t cumulative = 0, largest = 0;
   for (int32_t r = 0; r < a.modelCount; ++r) {
-    VsfModelNode &node = a.models[a.modelOrder[r]];
+    VsfModelNode& node = a.models[a.modelOrder[r]];
     node.firstSample = 1 + cumulative;
     cumulative += node.timesSelected;
     node.usedInAverage = node.timesSelected >= minFreq && node.firstSample <= best;
@@ -139,10 +139,10 @@ int32_t rankModels(VsfContext *ctx, const std::vector<SampleModel> &samples,
 }
 
 // The statistics of one parameter from its sorted non-zero values over N averaged resamples.
-void parmStatistics(VsfContext *ctx, int32_t p, std::vector<double> &v, int32_t N, int32_t usable,
+void parmStatistics(VsfContext* ctx, int32_t p, std::vector<double>& v, int32_t N, int32_t usable,
                     int32_t usableNonzero) {
-  VsfAverageSummary &a = ctx->average;
-  const VsfModelAverageSettings &ma = ctx->stmt.ma;
+  VsfAverageSummary& a = ctx->average;
+  const VsfModelAverageSettings& ma = ctx->stmt.ma;
   const double miss = hostMissing();
   const int64_t n = static_cast<int64_t>(v.size());
   const double q = ma.alpha / 2.0;
@@ -187,13 +187,13 @@ void parmStatistics(VsfContext *ctx, int32_t p, std::vector<double> &v, int32_t 
 }
 
 // The effects of the averaged model become the model's effect list.
-void averagedModel(VsfContext *ctx) {
-  VsfAverageSummary &a = ctx->average;
-  VsfModel *m = &ctx->model;
+void averagedModel(VsfContext* ctx) {
+  VsfAverageSummary& a = ctx->average;
+  VsfModel* m = &ctx->model;
   m->inModelCount = 0;
   a.averagedParmCount = 0;
   for (int32_t e = 0; e < m->effectCount; ++e) {
-    uint8_t &st = m->effectStatus[e];
+    uint8_t& st = m->effectStatus[e];
     if (st != VES_INTERCEPT && st != VES_FORCED)
       st = VES_CANDIDATE;
     bool nonzero = false;
@@ -208,23 +208,23 @@ void averagedModel(VsfContext *ctx) {
   }
 }
 
-bool allocate(VsfContext *ctx, int32_t S, int32_t nE, int32_t nP) {
-  VsfAverageSummary &a = ctx->average;
+bool allocate(VsfContext* ctx, int32_t S, int32_t nE, int32_t nP) {
+  VsfAverageSummary& a = ctx->average;
   a.sampleUsed = take<uint8_t>(ctx, S);
   a.effectSelectCount = take<int32_t>(ctx, nE);
   a.nonzeroCount = take<int32_t>(ctx, nP);
-  double **stats[] = {&a.meanEstimate,   &a.medianEstimate, &a.lowerEstimate, &a.upperEstimate,
+  double** stats[] = {&a.meanEstimate,   &a.medianEstimate, &a.lowerEstimate, &a.upperEstimate,
                       &a.stdDevEstimate, &a.nonzeroMean,    &a.nonzeroMedian, &a.nonzeroLower,
                       &a.nonzeroUpper,   &a.nonzeroStdDev};
   bool ok = a.sampleUsed != nullptr && a.effectSelectCount != nullptr && a.nonzeroCount != nullptr;
-  for (double **s : stats)
+  for (double** s : stats)
     ok = ok && (*s = take<double>(ctx, nP)) != nullptr;
   return ok;
 }
 
 } // namespace
 
-double vsfIdxVal(const double *values, int64_t index, int64_t negatives, int64_t zeros) {
+double vsfIdxVal(const double* values, int64_t index, int64_t negatives, int64_t zeros) {
   if (index < negatives)
     return values[index];
   if (index < negatives + zeros)
@@ -232,10 +232,10 @@ double vsfIdxVal(const double *values, int64_t index, int64_t negatives, int64_t
   return values[index - zeros];
 }
 
-int32_t vsfPostBootstrap(VsfContext *ctx) {
+int32_t vsfPostBootstrap(VsfContext* ctx) {
   const double start = zdattim();
-  VsfAverageSummary &a = ctx->average;
-  VsfModel *m = &ctx->model;
+  VsfAverageSummary& a = ctx->average;
+  VsfModel* m = &ctx->model;
   a = VsfAverageSummary{};
   const int32_t S = ctx->stmt.ma.nSamples, nE = m->effectCount, nP = m->parmCount;
   if (S <= 0 || nE <= 0 || nP <= 0 || !allocate(ctx, S, nE, nP))
@@ -276,14 +276,14 @@ int32_t vsfPostBootstrap(VsfContext *ctx) {
   for (int32_t s = 0; s < S; ++s) {
     if (!a.sampleUsed[s])
       continue;
-    const SampleModel &sm = samples[static_cast<size_t>(s)];
+    const SampleModel& sm = samples[static_cast<size_t>(s)];
     for (size_t t = 0; t < sm.parms.size(); ++t) {
       values[static_cast<size_t>(sm.parms[t])].push_back(sm.values[t]);
       ++a.nonzeroCount[sm.parms[t]];
     }
   }
   for (int32_t p = 0; p < nP; ++p) {
-    std::vector<double> &v = values[static_cast<size_t>(p)];
+    std::vector<double>& v = values[static_cast<size_t>(p)];
     std::sort(v.begin(), v.end());
     parmStatistics(ctx, p, v, N, usable, usableNonzero[static_cast<size_t>(p)]);
   }

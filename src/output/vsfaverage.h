@@ -12,7 +12,7 @@ struct VsfContext;
 // One distinct selected model.
 struct VsfModelNode {
   int32_t effectCount;
-  const int32_t *effects; // ascending
+  const int32_t* effects; // ascending
   int32_t timesSelected;
   int32_t firstSample; // 1 + the resamples of the better models
   uint8_t usedInAverage;
@@ -25,27 +25,27 @@ struct VsfAverageSummary {
   int32_t averagedCount;
   int32_t modelCount;
   int32_t averagedParmCount;
-  int32_t *effectSelectCount;
-  int32_t *obsFrequency; // observation k of resample s at k x sampleCount + s, or null
+  int32_t* effectSelectCount;
+  int32_t* obsFrequency; // observation k of resample s at k x sampleCount + s, or null
   int32_t obsCount;
-  int32_t *modelOrder; // best model first
-  int32_t *nonzeroCount;
-  uint8_t *sampleUsed;
+  int32_t* modelOrder; // best model first
+  int32_t* nonzeroCount;
+  uint8_t* sampleUsed;
   double *meanEstimate, *medianEstimate, *lowerEstimate, *upperEstimate, *stdDevEstimate;
   double *nonzeroMean, *nonzeroMedian, *nonzeroLower, *nonzeroUpper, *nonzeroStdDev;
-  VsfModelNode *models; // ascending key order
+  VsfModelNode* models; // ascending key order
 };
 
 // Element `index` of the sorted array made of the `negatives` negative values, then
 // `zeros` zeros, then the remaining values of `values`.
-double vsfIdxVal(const double *values, int64_t index, int64_t negatives, int64_t zeros);
+double vsfIdxVal(const double* values, int64_t index, int64_t negatives, int64_t zeros);
 // The quantile of a sorted array of length n at x (the mean of the two order statistics
 // around an integer x); the index is kept inside the array.
 template <class At> double vsfQuantileAt(At at, int64_t n, double x);
 
 // Reads the resample records of the BY group into ctx->average. 0; -2; -43 when no resample
 // is usable; or a scratch read failure.
-int32_t vsfPostBootstrap(VsfContext *ctx);
+int32_t vsfPostBootstrap(VsfContext* ctx);
 
 template <class At> double vsfQuantileAt(At at, int64_t n, double x) {
   constexpr double fuzz = 1.110223024625157e-13;

@@ -20,7 +20,7 @@ namespace {
 
 // Effects in the order ORDER= asks for: 0 effect order, 1 ascending, 2 descending count
 // (equal counts keep the lower effect index first).
-std::vector<int32_t> ordered(const VsfAverageSummary &a, std::vector<int32_t> effects, int order) {
+std::vector<int32_t> ordered(const VsfAverageSummary& a, std::vector<int32_t> effects, int order) {
   if (order != 0)
     std::stable_sort(effects.begin(), effects.end(), [&](int32_t x, int32_t y) {
       return order == 1 ? a.effectSelectCount[x] < a.effectSelectCount[y]
@@ -29,15 +29,15 @@ std::vector<int32_t> ordered(const VsfAverageSummary &a, std::vector<int32_t> ef
   return effects;
 }
 
-std::string nameOf(VsfContext *ctx, int32_t e) {
+std::string nameOf(VsfContext* ctx, int32_t e) {
   int32_t length = 0;
-  const char *name = vsfEffectName(ctx, e, &length);
+  const char* name = vsfEffectName(ctx, e, &length);
   return name != nullptr ? std::string(name, size_t(length)) : std::string();
 }
 
-int32_t selectPct(VsfContext *ctx) {
-  const VsfAverageSummary &a = ctx->average;
-  const VsfModelAverageSettings &ma = ctx->stmt.ma;
+int32_t selectPct(VsfContext* ctx) {
+  const VsfAverageSummary& a = ctx->average;
+  const VsfModelAverageSettings& ma = ctx->stmt.ma;
   std::vector<int32_t> all;
   for (int32_t e = 0; e < ctx->model.effectCount; ++e)
     all.push_back(e);
@@ -52,7 +52,7 @@ int32_t selectPct(VsfContext *ctx) {
     pcts.push_back(pct);
   }
   int32_t width = 1;
-  for (const std::string &n : names)
+  for (const std::string& n : names)
     width = std::max(width, static_cast<int32_t>(n.size()));
   std::vector<char> effect(size_t(width) + 1);
   double pct = 0.0;
@@ -61,7 +61,7 @@ int32_t selectPct(VsfContext *ctx) {
   out.charColumn("Effect", effect.data(), width);
   out.numberColumn("SelectionPct", &pct);
   out.endColumns();
-  RvqText *header =
+  RvqText* header =
       ma.espMinPct == 0.0 ? vsfMsg(1150) : vsfMsgArgs(1152, {HostMsgArg(ma.espMinPct)});
   out.bind("Stat.VARSIFTER.EffectSelectPct", {vsfaDyn("tableHeader"), rvqTextHandle(287, header)});
   for (size_t i = 0; i < names.size(); ++i) {
@@ -75,16 +75,16 @@ int32_t selectPct(VsfContext *ctx) {
   return 0;
 }
 
-int32_t modelFreq(VsfContext *ctx) {
-  const VsfAverageSummary &a = ctx->average;
-  const VsfModelAverageSettings &ma = ctx->stmt.ma;
-  const VsfModel *m = &ctx->model;
+int32_t modelFreq(VsfContext* ctx) {
+  const VsfAverageSummary& a = ctx->average;
+  const VsfModelAverageSettings& ma = ctx->stmt.ma;
+  const VsfModel* m = &ctx->model;
   const int32_t shown = std::min(a.modelCount, ma.msfBest > 0 ? ma.msfBest : a.modelCount);
   std::vector<std::string> texts;
   bool footnote = false;
   int32_t width = 1;
   for (int32_t r = 0; r < shown; ++r) {
-    const VsfModelNode &node = a.models[a.modelOrder[r]];
+    const VsfModelNode& node = a.models[a.modelOrder[r]];
     std::string t;
     for (int32_t k = 0; k < node.effectCount; ++k)
       t += nameOf(ctx, node.effects[k]) + " ";
@@ -119,7 +119,7 @@ int32_t modelFreq(VsfContext *ctx) {
             rvqInt(287, footnote ? 1 : 0)});
   bool marked = false;
   for (int32_t r = 0; r < shown; ++r) {
-    const VsfModelNode &node = a.models[a.modelOrder[r]];
+    const VsfModelNode& node = a.models[a.modelOrder[r]];
     times = node.timesSelected;
     pct = node.timesSelected * (100.0 / a.usableCount);
     nEffects = node.effectCount;
@@ -143,8 +143,8 @@ int32_t modelFreq(VsfContext *ctx) {
 }
 
 // The text of parameter p of effect e: its label when the design has one, else the name.
-std::string parmText(VsfContext *ctx, int32_t e, int32_t p) {
-  const VsfResultsState &r = ctx->results;
+std::string parmText(VsfContext* ctx, int32_t e, int32_t p) {
+  const VsfResultsState& r = ctx->results;
   const int32_t column = p;
   if (r.designLabels != nullptr && column >= 0 && column < r.designLabelCount &&
       r.designLabels[column] != nullptr)
@@ -152,10 +152,10 @@ std::string parmText(VsfContext *ctx, int32_t e, int32_t p) {
   return nameOf(ctx, e);
 }
 
-int32_t parmEst(VsfContext *ctx, bool nonzero) {
-  const VsfAverageSummary &a = ctx->average;
-  const VsfModelAverageSettings &ma = ctx->stmt.ma;
-  const VsfModel *m = &ctx->model;
+int32_t parmEst(VsfContext* ctx, bool nonzero) {
+  const VsfAverageSummary& a = ctx->average;
+  const VsfModelAverageSettings& ma = ctx->stmt.ma;
+  const VsfModel* m = &ctx->model;
   std::vector<int32_t> list(m->inModelList, m->inModelList + m->inModelCount);
   struct Row {
     std::string effect, parm;
@@ -175,7 +175,7 @@ int32_t parmEst(VsfContext *ctx, bool nonzero) {
     }
   }
   int32_t We = 1, Wp = 1;
-  for (const Row &r : rows) {
+  for (const Row& r : rows) {
     We = std::max(We, static_cast<int32_t>(r.effect.size()));
     Wp = std::max(Wp, static_cast<int32_t>(r.parm.size()));
   }
@@ -202,7 +202,7 @@ int32_t parmEst(VsfContext *ctx, bool nonzero) {
             rvqDouble(287, (1 - q) * 100), vsfaDyn("quantileLower"),
             rvqTextHandle(287, vsfMsgArgs(565, {HostMsgArg(q * 100)})), vsfaDyn("quantileUpper"),
             rvqTextHandle(287, vsfMsgArgs(565, {HostMsgArg((1 - q) * 100)}))});
-  for (const Row &r : rows) {
+  for (const Row& r : rows) {
     const int32_t p = r.p;
     vsfFill(effect.data(), We, r.effect.data(), int32_t(r.effect.size()));
     vsfFill(parameter.data(), Wp, r.parm.data(), int32_t(r.parm.size()));
@@ -224,8 +224,8 @@ int32_t parmEst(VsfContext *ctx, bool nonzero) {
 
 } // namespace
 
-int32_t vsfResampleResults(VsfContext *ctx) {
-  const VsfModelAverageSettings &ma = ctx->stmt.ma;
+int32_t vsfResampleResults(VsfContext* ctx) {
+  const VsfModelAverageSettings& ma = ctx->stmt.ma;
   int32_t rc = vsfpDimensions(ctx);
   if (rc != 0 || ctx->average.usableCount == 0)
     return rc;
@@ -238,7 +238,7 @@ int32_t vsfResampleResults(VsfContext *ctx) {
   return rc;
 }
 
-int32_t vsfAverageFit(VsfContext *ctx) {
+int32_t vsfAverageFit(VsfContext* ctx) {
   if (ctx->stmt.ma.refit)
     return vsfNotBuilt("the refit of the averaged model (MODELAVERAGE REFIT)");
   if (ctx->stmt.ma.details)

@@ -14,27 +14,27 @@ constexpr int32_t kCriterionName[] = {696, 400, 401, 402, 403, 404, 405, 406,
                                       407, 408, 409, 410, 411, 412, 413};
 
 // The criterion the search judged by: CHOOSE=, or STOP= when CHOOSE= names none, SL or NONE.
-int32_t searchCriterion(const VsfModelOptions &o) {
+int32_t searchCriterion(const VsfModelOptions& o) {
   const int32_t c = o.choose;
   return (c == VC_NONE_GIVEN || c == VC_SL || c == VC_NONE) ? o.stop : c;
 }
 
 // The step the kept fit reports: the chosen one, else the last.
-int32_t reportedStep(const VsfModel *m) {
+int32_t reportedStep(const VsfModel* m) {
   if (m->options->choose != VC_NONE_GIVEN && m->chosenStep >= 0 && m->chosenStep < m->stepCount)
     return m->chosenStep;
   return m->stepCount - 1;
 }
 
-bool rowEmpty(const double *row) {
+bool rowEmpty(const double* row) {
   return row[0] == 0 && row[1] == 0 && row[2] == 0 && row[3] == 0;
 }
 
 } // namespace
 
-int32_t vsfpElasticNetParaSummary(VsfContext *ctx) {
-  const VsfModelOptions &o = ctx->options;
-  const VsfModel *m = &ctx->model;
+int32_t vsfpElasticNetParaSummary(VsfContext* ctx) {
+  const VsfModelOptions& o = ctx->options;
+  const VsfModel* m = &ctx->model;
   const bool searched = o.l2Search == 2 || o.l2Search == 3;
   VsfOut out(ctx);
   out.createFactoid("ElasticNetParaSummary", "Stat.VARSIFTER.ElasticNetParaSummary", vsfMsg(2001),
@@ -62,8 +62,8 @@ int32_t vsfpElasticNetParaSummary(VsfContext *ctx) {
   return 0;
 }
 
-int32_t vsfpElasticNetL2(VsfContext *ctx) {
-  VsfModel *m = &ctx->model;
+int32_t vsfpElasticNetL2(VsfContext* ctx) {
+  VsfModel* m = &ctx->model;
   if (m->enTuneRows == nullptr)
     return 0;
   int32_t step = 0, opt = 0, nVar = 0, nSteps = 0;
@@ -83,7 +83,7 @@ int32_t vsfpElasticNetL2(VsfContext *ctx) {
   out.bind("Stat.VARSIFTER.ElasticNetTuneL2");
   int32_t shown = 0;
   for (; shown < m->enTuneCapacity; ++shown) {
-    const double *row = m->enTuneRows + 7 * static_cast<int64_t>(shown);
+    const double* row = m->enTuneRows + 7 * static_cast<int64_t>(shown);
     if (rowEmpty(row))
       break;
     step = shown + 1;

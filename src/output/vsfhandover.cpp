@@ -22,8 +22,8 @@ namespace {
 
 // The estimates of the reduced design: the selected design effects' blocks one after the
 // other in design order, each parameter's estimate at its column.
-std::vector<double> reducedEstimates(const LevDesign *d, const VsfModel *m,
-                                     const VsfSelectedModel &sm) {
+std::vector<double> reducedEstimates(const LevDesign* d, const VsfModel* m,
+                                     const VsfSelectedModel& sm) {
   std::vector<int32_t> effects = sm.designEffects;
   std::sort(effects.begin(), effects.end());
   effects.erase(std::unique(effects.begin(), effects.end()), effects.end());
@@ -36,7 +36,7 @@ std::vector<double> reducedEstimates(const LevDesign *d, const VsfModel *m,
   std::vector<double> beta(size_t(n), 0.0);
   for (size_t i = 0; i < sm.parms.size(); ++i)
     for (int32_t e : effects) {
-      const LevEffect &ef = d->effects[e];
+      const LevEffect& ef = d->effects[e];
       if (sm.columns[i] >= ef.firstColumn && sm.columns[i] < ef.firstColumn + ef.columnCount)
         beta[size_t(start[size_t(e)] + sm.columns[i] - ef.firstColumn)] = m->beta[sm.parms[i]];
     }
@@ -45,11 +45,11 @@ std::vector<double> reducedEstimates(const LevDesign *d, const VsfModel *m,
 
 } // namespace
 
-int32_t vsfFormSelectedModelForBridge(VsfContext *ctx, VsfModel *m) {
-  PostFitBridge *bridge = ctx->postFit;
+int32_t vsfFormSelectedModelForBridge(VsfContext* ctx, VsfModel* m) {
+  PostFitBridge* bridge = ctx->postFit;
   if (bridge == nullptr || m->fitStatus < 0)
     return 0;
-  LevDesign *d = ctx->design.design;
+  LevDesign* d = ctx->design.design;
   if (d == nullptr || d->effectCount == 0)
     return -2;
   VsfSelectedModel sm;
@@ -61,7 +61,7 @@ int32_t vsfFormSelectedModelForBridge(VsfContext *ctx, VsfModel *m) {
     return -2;
   PostFitDescription h;
   vsfDescribeSelectedModel(h, ctx, m, sm);
-  PostFitBridgeMethods *methods = bridge->methods;
+  PostFitBridgeMethods* methods = bridge->methods;
   if (methods == nullptr)
     return 0;
   if (methods->set != nullptr) {
@@ -70,7 +70,7 @@ int32_t vsfFormSelectedModelForBridge(VsfContext *ctx, VsfModel *m) {
       const double df = m->nObs - m->rank;
       bridge->statistics.values[1] = df > 0 ? std::max(m->sse, 0.0) / df : hostMissing();
       bridge->statistics.values[4] = df;
-      const VsfReadResult *read = m->dataSettings != nullptr ? &m->dataSettings->read : nullptr;
+      const VsfReadResult* read = m->dataSettings != nullptr ? &m->dataSettings->read : nullptr;
       if (read != nullptr && read->bridgeEffectMeans != nullptr &&
           (d->designFlags & kLevFlagNonGlm) == 0)
         methods->set(bridge, PFI_EFFECT_MEANS, read->bridgeEffectMeans, 0);

@@ -9,4 +9,4 @@ struct VsfModel;
 // Hands the selected model of the current group to the bridge and runs the sibling's run
 // and finish entries: 0, or -2 when the design has no effects or the selected design no
 // columns. A failed fit hands nothing over.
-int32_t vsfFormSelectedModelForBridge(VsfContext *ctx, VsfModel *model);
+int32_t vsfFormSelectedModelForBridge(VsfContext* ctx, VsfModel* model);

@@ -109,7 +109,7 @@ bool l1Shown(const VsfModelOptions& options) { return options.showStepL1 != 0; }
 
 const double* normBetaHistory(const VsfModel* model) {
   return model->options != nullptr && normBetaKept(*model->options) ? model->stepStdL1Norm
-                                                                      : nullptr;
+                                                                    : nullptr;
 }
 
 double vsfNormBeta(const VsfModel* model, int32_t i) {

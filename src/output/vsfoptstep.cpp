@@ -26,7 +26,7 @@ bool hasValues(int32_t code) { return code != VC_NONE_GIVEN && code != VC_SL && 
 namespace {
 
 // The best value of each criterion over the steps and the step that first reaches it.
-void findBest(VsfModel *m, int32_t steps, double *best, int32_t *optimalSteps) {
+void findBest(VsfModel* m, int32_t steps, double* best, int32_t* optimalSteps) {
   for (int32_t c = 0; c < kCodes; ++c)
     best[c] = hostMissing();
   double maximum[kCodes], minimum[kCodes];
@@ -194,8 +194,7 @@ void bestStepTable(VsfContext* ctx, VsfModel* m, int32_t steps, const int32_t* o
     const double* h = normBetaHistory(m);
     const double last = h[steps - 1];
     ctx->results.lastNormBeta = last;
-    const double here =
-        chosenSlot >= 0 && chosenSlot < steps ? h[chosenSlot] : hostMissing();
+    const double here = chosenSlot >= 0 && chosenSlot < steps ? h[chosenSlot] : hostMissing();
     if (last == 0)
       ctx->results.chosenNormBeta = 1.0;
     else if (isHostMissing(last) || isHostMissing(here))

@@ -26,8 +26,8 @@ namespace {
 struct DesignGroup {
   bool skipped = false;
   int32_t columns = 0;
-  std::vector<uint8_t> roles;  // per row: 0 none, 1 TRAIN, 2 VALIDATE, 3 TEST
-  std::vector<double> values;  // per row: `columns` design values
+  std::vector<uint8_t> roles; // per row: 0 none, 1 TRAIN, 2 VALIDATE, 3 TEST
+  std::vector<double> values; // per row: `columns` design values
 };
 
 } // namespace
@@ -35,14 +35,14 @@ struct DesignGroup {
 // The run's OUTDESIGN state (in the main pool, found through the results state).
 struct VsfDesignOutput {
   bool defined = false;
-  int32_t columnCount = 0;              // design columns of the data set
-  std::vector<int32_t> vars;            // OUTDESIGN variable of each (<= 0: not defined)
-  std::vector<std::string> names;       // the name each was given
+  int32_t columnCount = 0;                // design columns of the data set
+  std::vector<int32_t> vars;              // OUTDESIGN variable of each (<= 0: not defined)
+  std::vector<std::string> names;         // the name each was given
   std::vector<int32_t> inputIn, inputOut; // input variables copied, and their output numbers
   std::vector<uint8_t> inputNumeric;
   int32_t role = 0, by = 0;
   int32_t acrossMax = 0;
-  std::vector<int32_t> groupColumns;    // the current group's design column of each column
+  std::vector<int32_t> groupColumns; // the current group's design column of each column
   std::vector<DesignGroup> groups;
 };
 
@@ -136,8 +136,8 @@ std::vector<std::string> designNames(VsfContext* ctx, int32_t n, std::set<std::s
     return names;
   }
   for (int32_t k = 0; k < n; ++k) {
-    const int32_t c = k < static_cast<int32_t>(st->groupColumns.size()) ? st->groupColumns[size_t(k)]
-                                                                       : -1;
+    const int32_t c =
+        k < static_cast<int32_t>(st->groupColumns.size()) ? st->groupColumns[size_t(k)] : -1;
     std::string name = prefix + std::to_string(k + 1);
     if (!prefixed && c >= 0 && d->columnNames != nullptr && d->columnNames[c] != nullptr &&
         d->columnNames[c][0] != '\0')
@@ -381,8 +381,8 @@ std::vector<VsfDesignColumn> vsfDesignColumns(const VsfContext* ctx) {
   return out;
 }
 
-std::string vsfDataSetVariableName(HostDataSet *data, int32_t number) {
-  HostVariable *v = nullptr;
+std::string vsfDataSetVariableName(HostDataSet* data, int32_t number) {
+  HostVariable* v = nullptr;
   if (xvname(data, number, &v) != 0 || v == nullptr)
     return std::string();
   return std::string(v->name, static_cast<size_t>(v->nameLength));

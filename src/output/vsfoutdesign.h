@@ -12,7 +12,7 @@ struct VsfModel;
 struct HostDataSet;
 
 // The name of variable `number` (1-based) of a data set, empty when it has none.
-std::string vsfDataSetVariableName(HostDataSet *data, int32_t number);
+std::string vsfDataSetVariableName(HostDataSet* data, int32_t number);
 
 // Per BY group after the fit: the group's design columns, and without BY variables the
 // data set's columns. The group's column count goes to ctx->parameterNamesPresent. 0, -2, or

@@ -62,8 +62,8 @@ int32_t defineStat(HostDataSet* out, const VsfOutputStat& stat, const char* pref
 // The role code (1 TRAIN, 2 VALIDATE, 3 TEST, 0 none) of the current observation's ROLEVAR=
 // value, fetched and matched as the reading pass does, so that a row shows the role it had
 // in the fit.
-int32_t roleVarCode(VsfContext *ctx, HostDataSet *in) {
-  const VsfPartitionSettings &ps = ctx->stmt.partition;
+int32_t roleVarCode(VsfContext* ctx, HostDataSet* in) {
+  const VsfPartitionSettings& ps = ctx->stmt.partition;
   int32_t length = 0;
   if (ctx->roleBuffer != nullptr && ctx->roleLength > 0 &&
       xvget1v(in, ps.roleVar, ctx->roleLength, ctx->roleBuffer) == 0)
@@ -212,7 +212,7 @@ struct SelectedNeeds {
   std::vector<uint8_t> needNumeric;
   std::vector<int64_t> unseenCombinations;
 };
-SelectedNeeds selectedNeeds(const VsfContext *ctx, const VsfModel *m, const LevDesign *d,
+SelectedNeeds selectedNeeds(const VsfContext* ctx, const VsfModel* m, const LevDesign* d,
                             bool usable) {
   SelectedNeeds n;
   n.needClass.resize(d != nullptr ? static_cast<size_t>(d->classCount) : 0);
@@ -227,7 +227,7 @@ SelectedNeeds selectedNeeds(const VsfContext *ctx, const VsfModel *m, const LevD
     if (lev < 0 || lev >= d->effectCount)
       continue;
     n.effects.push_back(lev);
-    const LevEffect &e = d->effects[lev];
+    const LevEffect& e = d->effects[lev];
     for (int32_t j = 0; j < e.allClassCount; ++j)
       if (e.allClass[j] >= 0 && e.allClass[j] < d->classCount)
         n.needClass[static_cast<size_t>(e.allClass[j])] = 1;
@@ -240,7 +240,7 @@ SelectedNeeds selectedNeeds(const VsfContext *ctx, const VsfModel *m, const LevD
 
 // True when the row's weight or frequency keeps it out of the fit (a missing or
 // non-positive weight, a non-positive frequency); `f` becomes the whole frequency.
-bool weightOrFreqBad(const LevRegContext *dc, int32_t status, double w, double f) {
+bool weightOrFreqBad(const LevRegContext* dc, int32_t status, double w, double f) {
   bool bad = (status & LRS_WEIGHT) != 0;
   const bool freqGiven = dc->freq != nullptr, weightGiven = dc->weights != nullptr;
   if (freqGiven && !isHostMissing(f)) {
@@ -262,8 +262,8 @@ bool weightOrFreqBad(const LevRegContext *dc, int32_t status, double w, double f
 // Whether the selected model can predict the current row: only what the model needs
 // decides. A missing CLASS level asks for the unseen-level note; a level combination the
 // fit never saw is counted for its effect's note.
-bool rowPredictable(const LevRegContext *dc, const LevDesign *d, int32_t status, bool nonGlm,
-                    SelectedNeeds &needs, bool *unseenNote) {
+bool rowPredictable(const LevRegContext* dc, const LevDesign* d, int32_t status, bool nonGlm,
+                    SelectedNeeds& needs, bool* unseenNote) {
   bool predictable = true;
   bool classMissing = false;
   for (size_t j = 0; j < needs.needNumeric.size() && predictable; ++j)
@@ -279,7 +279,7 @@ bool rowPredictable(const LevRegContext *dc, const LevDesign *d, int32_t status,
     predictable = false;
   } else if (predictable && !nonGlm) {
     for (int32_t lev : needs.effects) {
-      const LevEffect &e = d->effects[lev];
+      const LevEffect& e = d->effects[lev];
       if (e.allClassCount > 0 && d->cells != nullptr &&
           d->cells[lev].column >= e.combinationCount) {
         predictable = false;
@@ -292,20 +292,20 @@ bool rowPredictable(const LevRegContext *dc, const LevDesign *d, int32_t status,
 }
 
 // The selected model's prediction of the current row (design row in `row`).
-double predictRow(const VsfContext *ctx, const VsfModel *m, LevRegContext *dc, double *row) {
-  const LevDesign *d = dc->design;
+double predictRow(const VsfContext* ctx, const VsfModel* m, LevRegContext* dc, double* row) {
+  const LevDesign* d = dc->design;
   vsfModelRgx(ctx, m, dc, row);
   double sum = 0;
   for (int32_t k = 0; k < m->effectCount; ++k) {
     if (!vsfInModelStatus(m->effectStatus[k]))
       continue;
     const int32_t lev = vsfDesignEffect(ctx, k);
-    const VsfEffectRecord *rec = vsfEffectRecord(ctx, k);
+    const VsfEffectRecord* rec = vsfEffectRecord(ctx, k);
     const int32_t parms =
         rec != nullptr
             ? rec->parmCount
             : (k + 1 < m->effectCount ? m->parmOffset[k + 1] : m->parmCount) - m->parmOffset[k];
-    const int32_t *cols = rec != nullptr ? rec->columns : nullptr;
+    const int32_t* cols = rec != nullptr ? rec->columns : nullptr;
     for (int32_t j = 0; j < parms; ++j)
       sum += m->beta[m->parmOffset[k] + j] *
              row[static_cast<size_t>(d->effects[lev].firstColumn + (cols ? cols[j] : j))];
@@ -323,12 +323,12 @@ struct RoleDraw {
 
 // The role of the current row (1 TRAIN, 2 VALIDATE, 3 TEST, 0 none) and, for a TRAIN row
 // under cross validation, its fold in *cvIndex.
-int32_t drawRoleAndFold(VsfContext *ctx, const VsfModel *m, HostDataSet *in, RoleDraw &r,
-                        double *cvIndex) {
-  const VsfModelOptions &o = ctx->options;
-  const VsfPartitionSettings &ps = ctx->stmt.partition;
-  const LevRegContext *dc = &ctx->design;
-  const LevDesign *d = dc->design;
+int32_t drawRoleAndFold(VsfContext* ctx, const VsfModel* m, HostDataSet* in, RoleDraw& r,
+                        double* cvIndex) {
+  const VsfModelOptions& o = ctx->options;
+  const VsfPartitionSettings& ps = ctx->stmt.partition;
+  const LevRegContext* dc = &ctx->design;
+  const LevDesign* d = dc->design;
   int32_t assigned = ctx->outputColumns.role == 0 ? 1 : 0;
   if (ps.roleVar <= 0 && o.trainFraction != 1.0) {
     const double u = zranuni(&r.rng);
@@ -363,13 +363,13 @@ int32_t drawRoleAndFold(VsfContext *ctx, const VsfModel *m, HostDataSet *in, Rol
 }
 
 // Appends the output row: the observation's own values, then the statistics.
-int32_t writeRow(HostDataSet *out, HostDataSet *in, const VsfOutputColumns &c, const char *role,
+int32_t writeRow(HostDataSet* out, HostDataSet* in, const VsfOutputColumns& c, const char* role,
                  double cvIndex, double pred, double resid, double byNumber) {
   for (int32_t i = 0; i < c.inputCount; ++i) {
     if (c.inputNumeric[i]) {
       xdsputn(out, c.input[i], xobsnum(in, i + 1));
     } else {
-      const char *text = nullptr;
+      const char* text = nullptr;
       int32_t n = xobschar(in, i + 1, &text);
       xdsputc(out, c.input[i], text, n);
     }
@@ -389,14 +389,14 @@ int32_t writeRow(HostDataSet *out, HostDataSet *in, const VsfOutputColumns &c, c
 
 // The notes on rows left unpredicted: a CLASS level the fit did not see (848/193), and per
 // effect a level combination it did not see (848/194).
-void noteUnseen(HostDataSet *out, const LevDesign *d, bool unseenNote, SelectedNeeds &needs) {
+void noteUnseen(HostDataSet* out, const LevDesign* d, bool unseenNote, SelectedNeeds& needs) {
   char name[300];
   const int32_t nameLength = std::max(xdsname(out, name, static_cast<int32_t>(sizeof name)), 0);
   if (unseenNote)
     xpmlog(848, 193, {HostMsgArg(name, nameLength)});
   for (int32_t lev : needs.effects)
     if (needs.unseenCombinations[static_cast<size_t>(lev)] > 0) {
-      const char *effect = d->effects[lev].name != nullptr ? d->effects[lev].name : "";
+      const char* effect = d->effects[lev].name != nullptr ? d->effects[lev].name : "";
       xpmlog(848, 194,
              {HostMsgArg(name, nameLength),
               HostMsgArg(effect, static_cast<int32_t>(std::strlen(effect)))});
@@ -416,7 +416,7 @@ int32_t vsfOutputBy(VsfContext* ctx, VsfModel* m, VsfResampling*, int64_t seed) 
     return vsfNotBuiltInternal(
         "OUTPUT statistics of model averaging are not available in this build");
   }
-  const VsfOutputColumns &c = ctx->outputColumns;
+  const VsfOutputColumns& c = ctx->outputColumns;
   LevDesign* d = dc->design;
   const bool usable = m->fitStatus == VFS_DONE && d != nullptr && m->beta != nullptr;
   std::vector<double> row(usable ? static_cast<size_t>(std::max(d->columnCount, 1)) : 1);

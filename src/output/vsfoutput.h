@@ -15,8 +15,8 @@ struct VsfOutputStat;
 // by vsfPrep and read by the rows of every BY group. The arrays are in the run's main pool.
 struct VsfOutputColumns {
   int32_t inputCount;    // variables of DATA=, written first
-  int32_t *input;        // output variable number of each input variable
-  uint8_t *inputNumeric; // 1 for a numeric input variable
+  int32_t* input;        // output variable number of each input variable
+  uint8_t* inputNumeric; // 1 for a numeric input variable
   int32_t role, cvIndex, pred, resid, by;
 };
 

@@ -20,7 +20,7 @@ bool numberedCoding(ClassCoding coding) { return classCodingLabelPrefix(coding) 
 
 // The width of a CLASS variable's column: its level label width under a numbered coding,
 // else (character) its longest level value; 0 for a numeric value column.
-int32_t classColumnWidth(const LevVariable &v) {
+int32_t classColumnWidth(const LevVariable& v) {
   if (numberedCoding(v.coding))
     return std::max(v.levelLabelWidth, 1);
   if (v.var != nullptr && v.var->type == 1)
@@ -40,7 +40,7 @@ struct ParmEstTable {
   QkPool* pool;
   const VsfModelOptions& o;
   const LevDesign* d;
-  const uint8_t style;  // parameter label style of the design (0 interlaced)
+  const uint8_t style; // parameter label style of the design (0 interlaced)
   const int32_t classCount;
   const bool stdErrCols; // standard errors and t tests: not on the penalized paths
   const bool group;
@@ -48,10 +48,10 @@ struct ParmEstTable {
   int32_t We = 0, Wp = 0;       // widths of the Effect and Parameter texts
   char* parameter = nullptr;
   char* effect = nullptr;
-  char **classTexts = nullptr;
-  int32_t *classWidths = nullptr;
+  char** classTexts = nullptr;
+  int32_t* classWidths = nullptr;
   double* classValues = nullptr;
-  int32_t folds = 0;            // CV estimate columns, one per fold
+  int32_t folds = 0; // CV estimate columns, one per fold
   double* foldValues = nullptr;
   int32_t forced = 0, df = 0;
   double estimate = 0, stdEst = 0, stdErr = 0, tValue = 0, probt = 0;
@@ -112,8 +112,8 @@ struct ParmEstTable {
     parameter = static_cast<char*>(poolTake(pool, Wp + 1));
     effect = static_cast<char*>(poolTake(pool, We));
     if (classCount > 0) {
-      classTexts = static_cast<char **>(poolTake(pool, int64_t(classCount) * 8));
-      classWidths = static_cast<int32_t *>(poolTake(pool, int64_t(classCount) * 4));
+      classTexts = static_cast<char**>(poolTake(pool, int64_t(classCount) * 8));
+      classWidths = static_cast<int32_t*>(poolTake(pool, int64_t(classCount) * 4));
       classValues = static_cast<double*>(poolTake(pool, int64_t(classCount) * 8));
     }
     if (parameter == nullptr || effect == nullptr ||
@@ -142,7 +142,7 @@ struct ParmEstTable {
       const int32_t width = classColumnWidth(v);
       if (width > 0) {
         classWidths[c] = width;
-        classTexts[c] = static_cast<char *>(poolTake(pool, width));
+        classTexts[c] = static_cast<char*>(poolTake(pool, width));
         if (classTexts[c] == nullptr)
           return -2; // after the object was made: the caller ends the run on -2
       }
@@ -151,13 +151,13 @@ struct ParmEstTable {
         std::snprintf(pname, sizeof pname, "param_%.*s", std::min(nameLength, 26),
                       v.var ? v.var->name : "");
         out->column({rvqInt(103, 6), vsfaName(pname), rvqInt(289, width), vsfaTemplate("Var"),
-                    vsfaBound(classTexts[c])});
+                     vsfaBound(classTexts[c])});
       } else if (width == 0) {
         out->column({rvqInt(103, 5), vsfaName(name), vsfaTemplate("NumVar"), rvqInt(270, 99),
-                    vsfaBound(&classValues[c])});
+                     vsfaBound(&classValues[c])});
       } else {
         out->column({rvqInt(103, 6), vsfaName(name), rvqInt(289, width), vsfaTemplate("Var"),
-                    vsfaBound(classTexts[c])});
+                     vsfaBound(classTexts[c])});
       }
     }
     if (o.include > 0)
@@ -167,12 +167,12 @@ struct ParmEstTable {
       out->column({rvqInt(103, 3), vsfaName("DF"), vsfaBound(&df)});
     out->numberColumn("Estimate", &estimate);
     out->column({rvqInt(103, 5), vsfaName("StandardizedEst"), vsfaDyn("showSTB"),
-                rvqInt(287, o.statStb ? 1 : 0), vsfaBound(&stdEst)});
+                 rvqInt(287, o.statStb ? 1 : 0), vsfaBound(&stdEst)});
     if (stdErrCols) {
       out->numberColumn("StdErr", &stdErr);
       out->numberColumn("tValue", &tValue);
       out->column({rvqInt(103, 5), vsfaName("Probt"), vsfaDyn("showProbt"),
-                  rvqInt(287, vsfShowPValues(ctx) ? 1 : 0), vsfaBound(&probt)});
+                   rvqInt(287, vsfShowPValues(ctx) ? 1 : 0), vsfaBound(&probt)});
     }
     for (int32_t i = 1; i <= folds; ++i) {
       char name[32], head[16];
@@ -192,7 +192,7 @@ struct ParmEstTable {
     }
     out->endColumns();
     out->bind("Stat.VARSIFTER.ParameterEstimates",
-             {vsfaDyn("printFootnote"), rvqFlag(287, o.include > 0 ? 1 : 0)});
+              {vsfaDyn("printFootnote"), rvqFlag(287, o.include > 0 ? 1 : 0)});
     return 0;
   }
 
@@ -216,7 +216,7 @@ struct ParmEstTable {
       const int32_t* row = vsfLevelRow(v, c);
       if (style == 0) {
         int32_t length = 0;
-        const char *text =
+        const char* text =
             vsfInterlacedText(d, (v.lev != nullptr ? v.lev->firstColumn : 0) + c, &length);
         if (text != nullptr)
           vsfFill(parameter, Wp, text, length);

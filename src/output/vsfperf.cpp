@@ -22,7 +22,7 @@ struct TimingRow {
   bool inSum;
 };
 
-std::vector<TimingRow> timingRows(const VsfContext *ctx) {
+std::vector<TimingRow> timingRows(const VsfContext* ctx) {
   const bool detailed = ctx->perf.allDetails != 0;
   const bool averaging = ctx->options.modelAverage != 0;
   std::vector<TimingRow> rows;
@@ -40,12 +40,12 @@ std::vector<TimingRow> timingRows(const VsfContext *ctx) {
                                {710, ctx->scoreTime, false},
                                {711, ctx->macroTime, false}};
   if (detailed)
-    for (const TimingRow &r : details)
+    for (const TimingRow& r : details)
       if (r.seconds > 0)
         rows.push_back(r);
   rows.push_back({712, ctx->cleanupTime, true});
   double sum = 0;
-  for (const TimingRow &r : rows)
+  for (const TimingRow& r : rows)
     if (r.inSum)
       sum += std::max(r.seconds, 0.0);
   const double elapsed = zdattim() - ctx->runStart;
@@ -56,8 +56,8 @@ std::vector<TimingRow> timingRows(const VsfContext *ctx) {
 
 } // namespace
 
-int32_t vsfpPerf(VsfContext *ctx) {
-  const VsfPerfBlock &perf = ctx->perf;
+int32_t vsfpPerf(VsfContext* ctx) {
+  const VsfPerfBlock& perf = ctx->perf;
   VsfOut out(ctx);
   out.createFactoid("PerfSettings", "Stat.VARSIFTER.PerfSettings", vsfMsg(730), vsfMsg(730));
   out.entry(731, msgValue(perf.threadsSetting ? 732 : 733));
@@ -76,14 +76,14 @@ int32_t vsfpPerf(VsfContext *ctx) {
   return 0;
 }
 
-int32_t vsfTimes(VsfContext *ctx) {
+int32_t vsfTimes(VsfContext* ctx) {
   const std::vector<TimingRow> rows = timingRows(ctx);
   int32_t width = 1;
-  for (const TimingRow &r : rows)
+  for (const TimingRow& r : rows)
     width = std::max(width, vsfMsgLength(r.labelMessage));
-  QkPool *pool = v_global_gcb_anchor != nullptr ? v_global_gcb_anchor->defaultPool : nullptr;
-  char *section = pool != nullptr
-                      ? static_cast<char *>(pool->allocate(pool, size_t(width) + 1, kQkZeroed))
+  QkPool* pool = v_global_gcb_anchor != nullptr ? v_global_gcb_anchor->defaultPool : nullptr;
+  char* section = pool != nullptr
+                      ? static_cast<char*>(pool->allocate(pool, size_t(width) + 1, kQkZeroed))
                       : nullptr;
   if (section == nullptr)
     return -2;
@@ -96,7 +96,7 @@ int32_t vsfTimes(VsfContext *ctx) {
   out.column({rvqInt(103, 1), vsfaName("Control"), vsfaBound(&control)});
   out.endColumns();
   out.bind("Stat.VarSifter.Timing");
-  for (const TimingRow &r : rows) {
+  for (const TimingRow& r : rows) {
     vsfMsgCopy(r.labelMessage, section, width);
     seconds = std::max(r.seconds, 0.0);
     out.emit();
@@ -107,8 +107,8 @@ int32_t vsfTimes(VsfContext *ctx) {
   return 0;
 }
 
-int32_t vsfpUtilInfo(VsfContext *ctx) {
-  const VsfBagVec &bags = ctx->bags;
+int32_t vsfpUtilInfo(VsfContext* ctx) {
+  const VsfBagVec& bags = ctx->bags;
   int64_t file = 0, buffers = 0, pages = 0, pageSize = 0, fileSize = 0;
   VsfOut out(ctx);
   out.create("UtilInfo", nullptr);
@@ -121,7 +121,7 @@ int32_t vsfpUtilInfo(VsfContext *ctx) {
   out.endColumns();
   out.bind("Stat.VARSIFTER.UtilInfo");
   for (uint32_t i = 0; i < bags.count; ++i) {
-    const VsfUtilFile &f = bags.files[i];
+    const VsfUtilFile& f = bags.files[i];
     file = i;
     buffers = f.memPageCount;
     pages = f.diskPageCount;

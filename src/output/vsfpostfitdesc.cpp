@@ -20,7 +20,7 @@ namespace {
 // The largest number of level combinations tabulated for one effect.
 constexpr int64_t kMaxCombinations = 200000;
 
-const char *codingName(ClassCoding c) {
+const char* codingName(ClassCoding c) {
   switch (c) {
   case CC_EFFECT:
     return "EFFECT";
@@ -47,7 +47,7 @@ const char *codingName(ClassCoding c) {
   }
 }
 
-std::string trimmed(const char *text, size_t n) {
+std::string trimmed(const char* text, size_t n) {
   std::string s(text, n);
   s = s.substr(0, s.find('\0'));
   const size_t a = s.find_first_not_of(' ');
@@ -56,13 +56,13 @@ std::string trimmed(const char *text, size_t n) {
   return s.substr(a, s.find_last_not_of(' ') - a + 1);
 }
 
-std::string variableName(const LevVariable &v) {
+std::string variableName(const LevVariable& v) {
   return v.var != nullptr ? std::string(v.var->name, static_cast<size_t>(v.var->nameLength))
                           : std::string();
 }
 
-void describeClass(PostFitDescription &h, const LevDesign *d, int32_t j) {
-  const LevVariable &v = d->classes[j];
+void describeClass(PostFitDescription& h, const LevDesign* d, int32_t j) {
+  const LevVariable& v = d->classes[j];
   PostFitClass c{};
   c.name = h.keep(variableName(v));
   c.numeric = v.var != nullptr && v.var->type == 1;
@@ -71,11 +71,11 @@ void describeClass(PostFitDescription &h, const LevDesign *d, int32_t j) {
   const bool glm = (d->designFlags & kLevFlagNonGlm) == 0;
   c.coding = codingName(glm ? CC_GLM : v.coding);
   c.levelCount = v.levelCount;
-  auto &levels = h.textLists.emplace_back();
-  auto &values = h.doubleLists.emplace_back();
-  const auto *internal = static_cast<const LevLevelValue *>(v.levelValues);
+  auto& levels = h.textLists.emplace_back();
+  auto& values = h.doubleLists.emplace_back();
+  const auto* internal = static_cast<const LevLevelValue*>(v.levelValues);
   for (int32_t i = 0; i < v.levelCount; ++i) {
-    const char *t = v.levelTexts != nullptr ? v.levelTexts[i] : nullptr;
+    const char* t = v.levelTexts != nullptr ? v.levelTexts[i] : nullptr;
     levels.push_back(h.keep(t != nullptr ? trimmed(t, size_t(v.levelWidth)) : std::string()));
     values.push_back(c.numeric && internal != nullptr ? internal[i].value : hostMissing());
   }
@@ -84,7 +84,7 @@ void describeClass(PostFitDescription &h, const LevDesign *d, int32_t j) {
   c.reference = -1;
   if (!glm && v.levelCount > 1) {
     const int32_t w = v.levelCount - 1;
-    auto &rows = h.doubleLists.emplace_back(size_t(v.levelCount) * size_t(w), 0.0);
+    auto& rows = h.doubleLists.emplace_back(size_t(v.levelCount) * size_t(w), 0.0);
     for (int32_t i = 0; i < v.levelCount; ++i)
       zlevflr(1.0, &v, rows.data() + size_t(i) * size_t(w), i, w);
     c.codingColumns = w;
@@ -100,7 +100,7 @@ void describeClass(PostFitDescription &h, const LevDesign *d, int32_t j) {
 }
 
 // The design's CLASS variable j in the description, added when first needed.
-int32_t classIndex(PostFitDescription &h, const LevDesign *d, int32_t j) {
+int32_t classIndex(PostFitDescription& h, const LevDesign* d, int32_t j) {
   if (h.classOf[size_t(j)] < 0)
     describeClass(h, d, j);
   return h.classOf[size_t(j)];
@@ -109,9 +109,9 @@ int32_t classIndex(PostFitDescription &h, const LevDesign *d, int32_t j) {
 // The level combinations of an effect's CLASS variables (crossed then nested) and the CLASS
 // part of its block for each, from the design library's own coding of a cell with value 1:
 // under GLM the combinations met in the data, otherwise every combination.
-bool tabulate(LevRegContext *dc, int32_t e, PostFitEffect *out, PostFitDescription &h) {
-  LevDesign *d = dc->design;
-  const LevEffect &ef = d->effects[e];
+bool tabulate(LevRegContext* dc, int32_t e, PostFitEffect* out, PostFitDescription& h) {
+  LevDesign* d = dc->design;
+  const LevEffect& ef = d->effects[e];
   if (d->cells == nullptr)
     return false;
   std::vector<int32_t> vars(ef.crossed, ef.crossed + ef.crossedCount);
@@ -125,13 +125,13 @@ bool tabulate(LevRegContext *dc, int32_t e, PostFitEffect *out, PostFitDescripti
       count = std::min(count * std::max(d->classes[j].levelCount, 0), kMaxCombinations + 1);
   if (count > kMaxCombinations)
     return false;
-  auto &levels = h.intLists.emplace_back(size_t(count) * vars.size());
+  auto& levels = h.intLists.emplace_back(size_t(count) * vars.size());
   const int32_t width = std::max(ef.classColumnCount, 1);
-  auto &values = h.doubleLists.emplace_back(size_t(count) * size_t(width), 0.0);
+  auto& values = h.doubleLists.emplace_back(size_t(count) * size_t(width), 0.0);
   const std::vector<int32_t> saved(dc->levelIndex, dc->levelIndex + d->classCount);
   const EffectCell cell = d->cells[e];
   for (int64_t r = 0; r < count; ++r) {
-    int32_t *combo = levels.data() + r * int64_t(vars.size());
+    int32_t* combo = levels.data() + r * int64_t(vars.size());
     int64_t rest = r;
     for (size_t k = vars.size(); k-- > 0;) {
       if (glm) {
@@ -148,7 +148,7 @@ bool tabulate(LevRegContext *dc, int32_t e, PostFitEffect *out, PostFitDescripti
   }
   d->cells[e] = cell;
   std::copy(saved.begin(), saved.end(), dc->levelIndex);
-  auto &classes = h.intLists.emplace_back();
+  auto& classes = h.intLists.emplace_back();
   for (int32_t j : vars)
     classes.push_back(classIndex(h, d, j));
   out->classCount = int32_t(vars.size());
@@ -161,8 +161,8 @@ bool tabulate(LevRegContext *dc, int32_t e, PostFitEffect *out, PostFitDescripti
 }
 
 // The design's numeric variable j in the description, added when first needed.
-int32_t numericIndex(PostFitDescription &h, const LevDesign *d, int32_t j,
-                     std::vector<const char *> &names) {
+int32_t numericIndex(PostFitDescription& h, const LevDesign* d, int32_t j,
+                     std::vector<const char*>& names) {
   if (h.numericOf[size_t(j)] < 0) {
     h.numericOf[size_t(j)] = int32_t(names.size());
     names.push_back(h.keep(variableName(d->numerics[j])));
@@ -170,18 +170,18 @@ int32_t numericIndex(PostFitDescription &h, const LevDesign *d, int32_t j,
   return h.numericOf[size_t(j)];
 }
 
-void describeSpline(PostFitDescription &h, const SplineInfo &sp, int32_t variables,
-                    PostFitConstructed *c) {
+void describeSpline(PostFitDescription& h, const SplineInfo& sp, int32_t variables,
+                    PostFitConstructed* c) {
   c->basis = sp.basis;
   c->natural = sp.natural;
   c->tpfTerms = sp.tpfTerms;
   c->degree = sp.degree;
   c->columnsPerVariable = sp.columnsPerVariable;
-  auto &counts = h.intLists.emplace_back();
-  auto &knots = h.arrayLists.emplace_back();
+  auto& counts = h.intLists.emplace_back();
+  auto& knots = h.arrayLists.emplace_back();
   for (int32_t j = 0; j < variables; ++j) {
     counts.push_back(sp.varKnotCount != nullptr ? sp.varKnotCount[j] : 0);
-    auto &list = h.doubleLists.emplace_back();
+    auto& list = h.doubleLists.emplace_back();
     if (sp.varKnots != nullptr && sp.varKnots[j] != nullptr)
       list.assign(sp.varKnots[j], sp.varKnots[j] + counts.back());
     knots.push_back(list.data());
@@ -191,11 +191,11 @@ void describeSpline(PostFitDescription &h, const SplineInfo &sp, int32_t variabl
   c->reproducible = sp.varKnots != nullptr && (sp.basis == SB_BSPLINE || sp.basis == SB_TPF);
 }
 
-void describePolynomial(PostFitDescription &h, const PolyInfo &p, PostFitConstructed *c) {
+void describePolynomial(PostFitDescription& h, const PolyInfo& p, PostFitConstructed* c) {
   c->standardize = p.standardize;
   c->degree = p.degree;
-  auto &centers = h.doubleLists.emplace_back(size_t(p.nVariables), 0.0);
-  auto &scales = h.doubleLists.emplace_back(size_t(p.nVariables), 1.0);
+  auto& centers = h.doubleLists.emplace_back(size_t(p.nVariables), 0.0);
+  auto& scales = h.doubleLists.emplace_back(size_t(p.nVariables), 1.0);
   for (int32_t i = 0; i < p.nVariables; ++i) {
     if (p.centers != nullptr)
       centers[size_t(i)] = p.centers[i];
@@ -204,9 +204,9 @@ void describePolynomial(PostFitDescription &h, const PolyInfo &p, PostFitConstru
   }
   c->centers = centers.data();
   c->scales = scales.data();
-  auto &starts = h.intLists.emplace_back(1, 0);
-  auto &vars = h.intLists.emplace_back();
-  const int32_t *term = p.termList;
+  auto& starts = h.intLists.emplace_back(1, 0);
+  auto& vars = h.intLists.emplace_back();
+  const int32_t* term = p.termList;
   for (int32_t k = 1; k <= p.degree && term != nullptr && p.degreeCount != nullptr; ++k)
     for (int32_t t = 0; t < p.degreeCount[k - 1]; ++t, term += k) {
       for (int32_t e = 0; e < k; ++e) {
@@ -224,11 +224,11 @@ void describePolynomial(PostFitDescription &h, const PolyInfo &p, PostFitConstru
   c->reproducible = p.termList != nullptr && p.degreeCount != nullptr;
 }
 
-void describeMultimember(PostFitDescription &h, const LevDesign *d, const LevEftVar &ev,
-                         PostFitConstructed *c) {
+void describeMultimember(PostFitDescription& h, const LevDesign* d, const LevEftVar& ev,
+                         PostFitConstructed* c) {
   c->stdize = ev.stdize;
   c->noEffect = ev.noEffect;
-  auto &maps = h.intLists.emplace_back();
+  auto& maps = h.intLists.emplace_back();
   for (int32_t i = 0; i < ev.classCount && ev.memberMaps != nullptr; ++i)
     for (int32_t L = 0; L < d->classes[ev.classes[i]].levelCount; ++L)
       maps.push_back(ev.memberMaps[i][L]);
@@ -236,27 +236,27 @@ void describeMultimember(PostFitDescription &h, const LevDesign *d, const LevEft
   c->reproducible = ev.memberMaps != nullptr;
 }
 
-std::string constructedName(const LevEftVar &ev) {
+std::string constructedName(const LevEftVar& ev) {
   return ev.label != nullptr ? std::string(ev.label, size_t(ev.labelLength))
                              : std::string(ev.name, size_t(ev.nameLength));
 }
 
 // Constructed record k of the design in the description: the parameters of the record that
 // computes its values and where its columns lie among them.
-int32_t describeConstructed(PostFitDescription &h, const LevDesign *d, int32_t k,
-                            std::vector<const char *> &numerics) {
+int32_t describeConstructed(PostFitDescription& h, const LevDesign* d, int32_t k,
+                            std::vector<const char*>& numerics) {
   if (h.constructedOf[size_t(k)] >= 0)
     return h.constructedOf[size_t(k)];
-  const LevEftVar &ev = d->constructed[k];
-  const LevEftVar &src = ev.continuation ? d->constructed[ev.firstPartIndex] : ev;
+  const LevEftVar& ev = d->constructed[k];
+  const LevEftVar& src = ev.continuation ? d->constructed[ev.firstPartIndex] : ev;
   PostFitConstructed c{};
   c.name = h.keep(constructedName(ev));
   c.kind = ev.kind;
   c.valueCount = src.valueCount;
   c.offset = ev.values != nullptr && src.values != nullptr ? int32_t(ev.values - src.values) : 0;
   c.columnCount = ev.columnCount;
-  auto &nums = h.intLists.emplace_back();
-  auto &classes = h.intLists.emplace_back();
+  auto& nums = h.intLists.emplace_back();
+  auto& classes = h.intLists.emplace_back();
   if (src.kind == EV_POLYNOMIAL && src.poly != nullptr)
     for (int32_t i = 0; i < src.poly->nVariables; ++i)
       nums.push_back(numericIndex(h, d, src.poly->variables[i], numerics));
@@ -283,19 +283,19 @@ int32_t describeConstructed(PostFitDescription &h, const LevDesign *d, int32_t k
   return h.constructedOf[size_t(k)];
 }
 
-void describeEffect(PostFitDescription &h, LevRegContext *dc, int32_t e,
-                    std::vector<const char *> &numerics) {
-  const LevDesign *d = dc->design;
-  const LevEffect &ef = d->effects[e];
+void describeEffect(PostFitDescription& h, LevRegContext* dc, int32_t e,
+                    std::vector<const char*>& numerics) {
+  const LevDesign* d = dc->design;
+  const LevEffect& ef = d->effects[e];
   PostFitEffect out{};
   out.name = h.keep(ef.name != nullptr ? ef.name : "");
-  auto &continuous = h.intLists.emplace_back();
+  auto& continuous = h.intLists.emplace_back();
   for (int32_t k = 0; k < ef.continuousCount; ++k)
     if (d->numerics[ef.continuous[k]].var != nullptr)
       continuous.push_back(numericIndex(h, d, ef.continuous[k], numerics));
   out.continuousCount = int32_t(continuous.size());
   out.continuous = continuous.data();
-  auto &constructed = h.intLists.emplace_back();
+  auto& constructed = h.intLists.emplace_back();
   for (int32_t k = 0; k < ef.constructedCount; ++k)
     constructed.push_back(describeConstructed(h, d, ef.constructed[k], numerics));
   out.constructedCount = int32_t(constructed.size());
@@ -304,7 +304,7 @@ void describeEffect(PostFitDescription &h, LevRegContext *dc, int32_t e,
   out.columnCount = ef.columnCount;
   if (!tabulate(dc, e, &out, h)) {
     out.comboCount = -1;
-    auto &classes = h.intLists.emplace_back();
+    auto& classes = h.intLists.emplace_back();
     for (int32_t k = 0; k < ef.allClassCount; ++k)
       classes.push_back(classIndex(h, d, ef.allClass[k]));
     out.classCount = int32_t(classes.size());
@@ -314,28 +314,28 @@ void describeEffect(PostFitDescription &h, LevRegContext *dc, int32_t e,
 }
 
 // The BY variables and the current group's values, read from the group's first observation.
-void describeBy(PostFitDescription &h, VsfContext *ctx) {
+void describeBy(PostFitDescription& h, VsfContext* ctx) {
   const int32_t n = ctx->stmt.proc.byCount;
   if (n <= 0 || zlevGetInit(&ctx->design) != 0 || zlevGetNext(&ctx->design) != 1)
     return;
-  auto &names = h.textLists.emplace_back();
-  auto &texts = h.textLists.emplace_back();
-  auto &numbers = h.doubleLists.emplace_back();
-  auto &numeric = h.byNumeric;
+  auto& names = h.textLists.emplace_back();
+  auto& texts = h.textLists.emplace_back();
+  auto& numbers = h.doubleLists.emplace_back();
+  auto& numeric = h.byNumeric;
   for (int32_t b = 0; b < n; ++b) {
     const int32_t number = ctx->stmt.proc.byNumbers[b];
     names.push_back(h.keep(vsfDataSetVariableName(ctx->data, number)));
-    HostVariable *v = nullptr;
+    HostVariable* v = nullptr;
     const bool isNumber = xvname(ctx->data, number, &v) == 0 && v != nullptr && v->type == 1;
     numeric.push_back(isNumber);
     numbers.push_back(isNumber ? xobsnum(ctx->data, number) : hostMissing());
-    const char *text = nullptr;
+    const char* text = nullptr;
     const int32_t length = isNumber ? 0 : xobschar(ctx->data, number, &text);
     std::string value = text != nullptr ? std::string(text, size_t(std::max(length, 0))) : "";
     value.erase(value.find_last_not_of(' ') + 1);
     texts.push_back(h.keep(value));
   }
-  PostFitModel &pm = h.model;
+  PostFitModel& pm = h.model;
   pm.byCount = n;
   pm.byNames = names.data();
   pm.byNumeric = numeric.data();
@@ -345,10 +345,10 @@ void describeBy(PostFitDescription &h, VsfContext *ctx) {
 
 } // namespace
 
-void vsfDescribeSelectedModel(PostFitDescription &h, VsfContext *ctx, const VsfModel *m,
-                              const VsfSelectedModel &sm) {
-  LevRegContext *dc = &ctx->design;
-  const LevDesign *d = dc->design;
+void vsfDescribeSelectedModel(PostFitDescription& h, VsfContext* ctx, const VsfModel* m,
+                              const VsfSelectedModel& sm) {
+  LevRegContext* dc = &ctx->design;
+  const LevDesign* d = dc->design;
   h.classOf.assign(size_t(d->classCount), -1);
   h.numericOf.assign(size_t(d->numericCount), -1);
   for (int32_t j = 0; j < d->classCount; ++j)
@@ -357,7 +357,7 @@ void vsfDescribeSelectedModel(PostFitDescription &h, VsfContext *ctx, const VsfM
       h.classes.back().needed = 1;
     }
   h.constructedOf.assign(size_t(d->constructedCount), -1);
-  auto &numerics = h.textLists.emplace_back();
+  auto& numerics = h.textLists.emplace_back();
   for (int32_t j = 0; j < d->numericCount; ++j)
     if (sm.needNumeric[size_t(j)] && d->numerics[j].var != nullptr)
       numericIndex(h, d, j, numerics);
@@ -379,7 +379,7 @@ void vsfDescribeSelectedModel(PostFitDescription &h, VsfContext *ctx, const VsfM
                         ? trimmed(d->columnNames[col], std::strlen(d->columnNames[col]))
                         : std::string());
     for (size_t k = 0; k < sm.designEffects.size(); ++k) {
-      const LevEffect &ef = d->effects[sm.designEffects[k]];
+      const LevEffect& ef = d->effects[sm.designEffects[k]];
       if (col >= ef.firstColumn && col < ef.firstColumn + ef.columnCount) {
         p.effect = int32_t(k);
         p.column = col - ef.firstColumn;
@@ -389,7 +389,7 @@ void vsfDescribeSelectedModel(PostFitDescription &h, VsfContext *ctx, const VsfM
     p.estimate = m->beta[sm.parms[i]];
     h.parameters.push_back(p);
   }
-  PostFitModel &pm = h.model;
+  PostFitModel& pm = h.model;
   pm.response =
       h.keep(dc->responseCount > 0 && dc->responses != nullptr ? variableName(dc->responses[0])
                                                                : std::string());

@@ -18,10 +18,10 @@ struct VsfSelectedModel;
 struct PostFitDescription {
   PostFitModel model{};
   std::deque<std::string> texts;
-  std::deque<std::vector<const char *>> textLists;
+  std::deque<std::vector<const char*>> textLists;
   std::deque<std::vector<int32_t>> intLists;
   std::deque<std::vector<double>> doubleLists;
-  std::deque<std::vector<const double *>> arrayLists;
+  std::deque<std::vector<const double*>> arrayLists;
   std::vector<PostFitClass> classes;
   std::vector<PostFitConstructed> constructed;
   std::vector<int32_t> constructedOf; // design constructed record -> description index, -1
@@ -31,9 +31,9 @@ struct PostFitDescription {
   std::vector<uint8_t> byNumeric;
   std::vector<int32_t> numericOf; // design numeric index -> description index, -1
 
-  const char *keep(std::string s) { return texts.emplace_back(std::move(s)).c_str(); }
+  const char* keep(std::string s) { return texts.emplace_back(std::move(s)).c_str(); }
 };
 
 // Fills h with the selected model of the current group.
-void vsfDescribeSelectedModel(PostFitDescription &h, VsfContext *ctx, const VsfModel *m,
-                              const VsfSelectedModel &sm);
+void vsfDescribeSelectedModel(PostFitDescription& h, VsfContext* ctx, const VsfModel* m,
+                              const VsfSelectedModel& sm);

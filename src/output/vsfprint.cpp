@@ -92,7 +92,7 @@ RvqAttr vsfaDataRef(RvqText** slot) {
   return a;
 }
 
-VsfOut::VsfOut(VsfContext *context)
+VsfOut::VsfOut(VsfContext* context)
     : ctx(context), start(zdattim()), outermost(context->printDepth == 0) {
   ctx->printStart = start;
   ++ctx->printDepth;

@@ -58,8 +58,8 @@ struct VsfOut {
 
   explicit VsfOut(VsfContext* context);
   ~VsfOut();
-  VsfOut(const VsfOut &) = delete;
-  VsfOut &operator=(const VsfOut &) = delete;
+  VsfOut(const VsfOut&) = delete;
+  VsfOut& operator=(const VsfOut&) = delete;
   // Method 147 for kind "data": class, kind, handle, -1, name, label, then `extra`.
   bool create(const char* name, RvqText* label, std::initializer_list<RvqAttr> extra = {});
   // Method 147 for a factoid: template in the create call, optional title.
@@ -72,9 +72,9 @@ struct VsfOut {
   void endColumns(); // method 298
   // Method 422: id 0 handle record, the table under id 504, template, then `extra`.
   void bind(const char* templ, std::initializer_list<RvqAttr> extra = {}, bool dataUnder504 = true);
-  void emit(); // method 329
-  void endRows(); // method 299
-  void publish(RvqText* footnote = nullptr); // method 428
+  void emit();                                                                         // method 329
+  void endRows();                                                                      // method 299
+  void publish(RvqText* footnote = nullptr);                                           // method 428
   void entry(int32_t label, RvqAttr value, std::initializer_list<RvqAttr> extra = {}); // method 164
   void release(); // method 4 of a factoid
   // Adds the elapsed time since construction to the print timer, unless this printer runs

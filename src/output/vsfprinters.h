@@ -35,7 +35,7 @@ struct VsfCandidateRanking {
   int32_t* effects; // effect indices, best first
   double* values;   // their candidate values
   int32_t count;
-  bool addition;    // the step entered effects (else it removed them)
+  bool addition; // the step entered effects (else it removed them)
 };
 int32_t vsfRankCandidates(const VsfContext* ctx, VsfModel* model, VsfCandidateRanking* out);
 void vsfFreeCandidates(VsfModel* model, VsfCandidateRanking* ranking);

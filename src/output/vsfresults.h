@@ -26,7 +26,7 @@ int32_t vsfTimes(VsfContext* ctx);
 // Ends the SCORE OUT= data sets (they are written when the step succeeds).
 void vsfFinishScores(VsfContext* ctx);
 // The UtilInfo table of the BY group's page files (UTIL_DETAILS$).
-int32_t vsfpUtilInfo(VsfContext *ctx);
+int32_t vsfpUtilInfo(VsfContext* ctx);
 // Per model effect with CLASS variables, the table of the levels of each column of its
 // CLASS part (LevEffect::levelIndexTable) from `pool`; `fit` is null: every effect of the
 // design. 0, or -2 (no CLASS variable, or no memory).

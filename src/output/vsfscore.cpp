@@ -53,19 +53,19 @@ struct DesignSwap {
 // score block made from the SCORE data's own periods (the fit's blocks are put back after
 // the pass), so the lagged levels of a scored row come from the data being scored.
 struct LagScoring {
-  std::vector<LagSpec *> lags;
-  std::vector<LevEftVar *> records;
+  std::vector<LagSpec*> lags;
+  std::vector<LevEftVar*> records;
   std::vector<LagSpec> saved;
   std::vector<LagDesignBlock> blocks;
   bool failed = false;
 
-  void begin(VsfContext *ctx, const VsfSelectedModel &sm) {
-    LevRegContext *dc = &ctx->design;
-    LevDesign *d = dc->design;
+  void begin(VsfContext* ctx, const VsfSelectedModel& sm) {
+    LevRegContext* dc = &ctx->design;
+    LevDesign* d = dc->design;
     for (int32_t lev : sm.designEffects) {
-      const LevEffect &ef = d->effects[lev];
+      const LevEffect& ef = d->effects[lev];
       for (int32_t k = 0; k < ef.constructedCount; ++k) {
-        LevEftVar *ev = &d->constructed[ef.constructed[k]];
+        LevEftVar* ev = &d->constructed[ef.constructed[k]];
         if (ev->kind == EV_LAG && ev->lag != nullptr &&
             std::find(lags.begin(), lags.end(), ev->lag) == lags.end()) {
           lags.push_back(ev->lag);
@@ -89,11 +89,11 @@ struct LagScoring {
   }
 
   // The lag designs of the data set, after its ScoreInfo, for the LAG effects with DETAILS.
-  void print(VsfContext *ctx) {
+  void print(VsfContext* ctx) {
     if (failed || ctx->noprint)
       return;
-    RvqObject *group = nullptr;
-    for (LevEftVar *ev : records) {
+    RvqObject* group = nullptr;
+    for (LevEftVar* ev : records) {
       if (!ev->details)
         continue;
       if (group == nullptr)
@@ -300,9 +300,8 @@ void scoreInfo(VsfContext* ctx, int32_t index, const ScoreStats& st, bool freq, 
   VsfOut out(ctx);
   out.createFactoid("ScoreInfo", "Stat.VARSIFTER.ScoreInfo", vsfMsg(800), nullptr);
   vsfCall(out.table, 316,
-          {vsfaDyn("titleText"), rvqTextHandle(287, ctx->scoreCount == 1
-                                                        ? vsfMsg(800)
-                                                        : vsfMsgArgs(813, {index + 1}))});
+          {vsfaDyn("titleText"),
+           rvqTextHandle(287, ctx->scoreCount == 1 ? vsfMsg(800) : vsfMsgArgs(813, {index + 1}))});
   auto blank = [&]() {
     vsfCall(out.table, 164, {vsfaLabel(vsfText(" ")), rvqTextHandle(287, vsfText(" "))});
   };
@@ -353,8 +352,8 @@ void unseenNotes(const VsfContext* ctx, HostDataSet* data, VsfSelectedModel* sm)
 }
 
 // Scores SCORE entry `index` for the BY group; the design context reads its data set.
-int32_t vsfScore(VsfContext* ctx, VsfModel* m, int32_t index, VsfSelectedModel* sm,
-                 bool scorable, const VsfNameRecord& names) {
+int32_t vsfScore(VsfContext* ctx, VsfModel* m, int32_t index, VsfSelectedModel* sm, bool scorable,
+                 const VsfNameRecord& names) {
   const double start = zdattim();
   const VsfScoreSpec& sc = ctx->scores[index];
   const VsfScoreOutput::Entry& e = ctx->results.scoreOutput->entries[size_t(index)];
@@ -408,16 +407,15 @@ int32_t vsfPrepScores(VsfContext* ctx) {
 int32_t vsfScoreResults(VsfContext* ctx, VsfModel* m) {
   if (ctx->scoreCount == 0 || ctx->results.scoreOutput == nullptr)
     return 0;
-  RvqObject* details =
-      vsfOpenGroup(ctx, "ScoreDetails", {vsfaLabel(vsfMsg(815)), rvqFlag(435, 0)});
+  RvqObject* details = vsfOpenGroup(ctx, "ScoreDetails", {vsfaLabel(vsfMsg(815)), rvqFlag(435, 0)});
   VsfSelectedModel sm;
   vsfSelectedModelOf(ctx, m, &sm);
   for (int32_t i = 0; i < ctx->scoreCount; ++i) {
     const VsfScoreSpec& sc = ctx->scores[i];
     VsfNameRecord& names = ctx->scoreNames[i];
-    RvqObject* group = vsfOpenGroup(
-        ctx, "ScoreData",
-        {vsfaLabel(vsfDataSetNameText(names.data)), rvqFlag(436, 1), rvqFlag(435, 0)});
+    RvqObject* group =
+        vsfOpenGroup(ctx, "ScoreData",
+                     {vsfaLabel(vsfDataSetNameText(names.data)), rvqFlag(436, 1), rvqFlag(435, 0)});
     int32_t rc = 0;
     if (sc.data == nullptr || sc.data == ctx->data) {
       rc = vsfScore(ctx, m, i, &sm, true, names);

@@ -15,9 +15,9 @@ namespace {
 constexpr int32_t kShownOut = 5;
 } // namespace
 
-int32_t vsfpScreenInfo(VsfContext *ctx) {
-  const VsfModelOptions &o = ctx->options;
-  const VsfModel *m = &ctx->model;
+int32_t vsfpScreenInfo(VsfContext* ctx) {
+  const VsfModelOptions& o = ctx->options;
+  const VsfModel* m = &ctx->model;
   if (o.screen == SCREEN_NONE)
     return 0;
   VsfOut out(ctx);
@@ -43,8 +43,8 @@ int32_t vsfpScreenInfo(VsfContext *ctx) {
   return 0;
 }
 
-int32_t vsfpSISInfo(VsfContext *ctx) {
-  const VsfModel *m = &ctx->model;
+int32_t vsfpSISInfo(VsfContext* ctx) {
+  const VsfModel* m = &ctx->model;
   const int32_t W = vsfLongestEffectName(ctx);
   if (W == 0 || m->screenStat == nullptr || m->screenInList == nullptr)
     return -2;
@@ -66,7 +66,7 @@ int32_t vsfpSISInfo(VsfContext *ctx) {
   for (int32_t r = 0; r < shown; ++r) {
     rank = r + 1;
     int32_t length = 0;
-    const char *text = vsfEffectName(ctx, m->screenInList[r], &length);
+    const char* text = vsfEffectName(ctx, m->screenInList[r], &length);
     vsfFill(name.data(), W, text, length);
     stat = m->screenStat[r];
     out1 = rank > K ? 1 : 0;

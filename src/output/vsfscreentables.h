@@ -7,10 +7,10 @@
 struct VsfContext;
 
 // "ScreeningInfo" (SCREEN= other than NONE); 0.
-int32_t vsfpScreenInfo(VsfContext *ctx);
+int32_t vsfpScreenInfo(VsfContext* ctx);
 // "SISCorrelation" (SCREEN=SIS); 0, or -2 when there are no names or no ranking.
-int32_t vsfpSISInfo(VsfContext *ctx);
+int32_t vsfpSISInfo(VsfContext* ctx);
 // "ElasticNetParaSummary" and "ElasticNetTuneL2" (SHOWL2SEARCH$); 0. The table lowers the
 // fit's tuning-row count to the rows it showed.
-int32_t vsfpElasticNetParaSummary(VsfContext *ctx);
-int32_t vsfpElasticNetL2(VsfContext *ctx);
+int32_t vsfpElasticNetParaSummary(VsfContext* ctx);
+int32_t vsfpElasticNetL2(VsfContext* ctx);

@@ -11,14 +11,14 @@ struct VsfModel;
 struct LevRegContext;
 
 struct VsfSelectedModel {
-  bool usable = false;               // fit status 0 with estimates
-  std::vector<int32_t> designEffects; // design effect of each selected effect, in effect order
-  std::vector<int32_t> parms;        // model parameter number of each selected parameter
-  std::vector<int32_t> columns;      // its design column
-  std::vector<uint8_t> needClass;    // per CLASS variable of the design
-  std::vector<uint8_t> needNumeric;  // per numeric variable of the design
+  bool usable = false;                     // fit status 0 with estimates
+  std::vector<int32_t> designEffects;      // design effect of each selected effect, in effect order
+  std::vector<int32_t> parms;              // model parameter number of each selected parameter
+  std::vector<int32_t> columns;            // its design column
+  std::vector<uint8_t> needClass;          // per CLASS variable of the design
+  std::vector<uint8_t> needNumeric;        // per numeric variable of the design
   std::vector<int64_t> unseenCombinations; // per design effect: rows with a new combination
-  bool unseenLevel = false;          // some row had a needed CLASS level not in the fit
+  bool unseenLevel = false;                // some row had a needed CLASS level not in the fit
 };
 
 // The selected effects of `model` (status selected, intercept or forced) in effect order.

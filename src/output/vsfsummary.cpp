@@ -75,8 +75,8 @@ struct SummaryTable {
         steps(model->stepCount) {
     graphics = vsfGraphicsOn(ctx) && ctx->results.stepLabels != nullptr;
     hasRemoved = method == VM_BACKWARD || method == VM_STEPWISE || method == VM_LASSO ||
-                 method == VM_LASSO_LS || method == VM_ELASTICNET ||
-                 method == VM_ELASTICNET_LS || multi;
+                 method == VM_LASSO_LS || method == VM_ELASTICNET || method == VM_ELASTICNET_LS ||
+                 multi;
     hasValidation = m->wValidate > 0 || ctx->stmt.partition.validationAsked;
     hasTest = m->wTest > 0 || ctx->stmt.partition.testAsked;
     press = o.pressNeeded && m->stepPress != nullptr;
@@ -115,7 +115,7 @@ struct SummaryTable {
 
   void shownInt(const char* name, int32_t* v, const char* dyn, int32_t show) {
     out->column({rvqInt(103, 3), vsfaName(name), rvqInt(270, 0), vsfaDyn(dyn), rvqInt(287, show),
-                vsfaBound(v)});
+                 vsfaBound(v)});
   }
   void shownNum(const char* name, double* v, const char* dyn, int32_t show) {
     out->column({rvqInt(103, 5), vsfaName(name), vsfaDyn(dyn), rvqInt(287, show), vsfaBound(v)});

@@ -21,19 +21,19 @@ namespace {
 using packed::at;
 using packed::sym;
 
-int32_t sel(const VsfModel *m) { return m->options->select; }
-bool trialAll(const VsfModel *m) {
+int32_t sel(const VsfModel* m) { return m->options->select; }
+bool trialAll(const VsfModel* m) {
   const int32_t s = sel(m);
   return s == 9 || s == 10 || s == 11;
 }
-bool storeCandidates(const VsfModel *m) {
+bool storeCandidates(const VsfModel* m) {
   return m->options->storeCandidates != 0 && m->candidateValue != nullptr;
 }
-bool addEligible(const VsfModel *m, int32_t e) {
+bool addEligible(const VsfModel* m, int32_t e) {
   return m->effectStatus[e] == VES_CANDIDATE &&
          (m->hierAddCount == nullptr || m->hierAddCount[e] == 0);
 }
-bool dropEligible(const VsfModel *m, int32_t e) {
+bool dropEligible(const VsfModel* m, int32_t e) {
   if (m->effectStatus[e] != VES_SELECTED)
     return false;
   if (!m->hierarchy || m->hierDropCount == nullptr || m->hierDropCountInit == nullptr)
@@ -41,7 +41,7 @@ bool dropEligible(const VsfModel *m, int32_t e) {
   return m->hierDropCount[e] == m->hierDropCountInit[e];
 }
 
-void clearCandidates(VsfModel *m) {
+void clearCandidates(VsfModel* m) {
   if (storeCandidates(m))
     for (int32_t e = 0; e < m->effectCount; ++e)
       m->candidateValue[e] = hostMissing();
@@ -49,8 +49,8 @@ void clearCandidates(VsfModel *m) {
 
 // The criteria of the new model after a real add or drop.
 // A failing pass ends the fit with its code rather than leaving partial sums behind.
-int32_t refresh(VsfModel *m, double value) {
-  const VsfModelOptions *o = m->options;
+int32_t refresh(VsfModel* m, double value) {
+  const VsfModelOptions* o = m->options;
   int32_t rc = 0;
   if (o->pressNeeded) {
     if (sel(m) == VC_PRESS)
@@ -69,7 +69,7 @@ int32_t refresh(VsfModel *m, double value) {
   return rc;
 }
 
-int32_t growCross(VsfModel *m, int32_t k) {
+int32_t growCross(VsfModel* m, int32_t k) {
   if (m->options->storeCross && m->crossSlot != nullptr && m->crossSlot[k] == -1)
     return vsfAddCross(m, k);
   return 0;
@@ -79,19 +79,19 @@ double worst(int32_t code) { return vsfBigBetter(code) ? -DBL_MAX : DBL_MAX; }
 
 } // namespace
 
-int32_t Add(double value, VsfModel *m, int32_t k) {
+int32_t Add(double value, VsfModel* m, int32_t k) {
   int32_t rc = vsfAddEffect(m, k, m->options->fullSweep == 1 ? 0 : 1, 0);
   if (rc != 0)
     return rc;
   return refresh(m, value);
 }
 
-int32_t Drop(double value, VsfModel *m, int32_t k) {
+int32_t Drop(double value, VsfModel* m, int32_t k) {
   vsfDropEffect(m, k, 2);
   return refresh(m, value);
 }
 
-int32_t vsfBestSimple(VsfModel *m, int32_t *effect, double *value) {
+int32_t vsfBestSimple(VsfModel* m, int32_t* effect, double* value) {
   int32_t bestEffect = -1;
   double best = -1.0;
   const bool full = vsfFullXpxOn(m);
@@ -110,7 +110,7 @@ int32_t vsfBestSimple(VsfModel *m, int32_t *effect, double *value) {
       q = m->columnSquareSums[row - 1];
       r = m->cross[row];
       // Stored cross products of x with every swept in-model column.
-      double *xc = m->workVector;
+      double* xc = m->workVector;
       int32_t used = 0;
       for (int32_t p = 0; p < m->inModelCount; ++p) {
         const int32_t e = m->inModelList[p];
@@ -165,7 +165,7 @@ int32_t vsfBestSimple(VsfModel *m, int32_t *effect, double *value) {
   return 0;
 }
 
-int32_t AddCandidate(VsfModel *m, int32_t *effect, double *value) {
+int32_t AddCandidate(VsfModel* m, int32_t* effect, double* value) {
   *effect = -1;
   *value = worst(sel(m));
   clearCandidates(m);
@@ -217,7 +217,7 @@ int32_t AddCandidate(VsfModel *m, int32_t *effect, double *value) {
   return m->passFailure;
 }
 
-void DropCandidate(VsfModel *m, int32_t *effect, double *value) {
+void DropCandidate(VsfModel* m, int32_t* effect, double* value) {
   const int32_t S = sel(m);
   *effect = -1;
   *value = (S == 1 || vsfBigBetter(S)) ? -DBL_MAX : DBL_MAX;
@@ -271,7 +271,7 @@ void DropCandidate(VsfModel *m, int32_t *effect, double *value) {
     vsfModelRestore(m);
 }
 
-int32_t vsfLeastSquares(VsfModel *m) {
+int32_t vsfLeastSquares(VsfModel* m) {
   for (int32_t k = m->includeCount; k < m->effectCount; ++k) {
     int32_t rc = vsfAddEffect(m, k, 0, 0);
     if (rc != 0)
@@ -287,7 +287,7 @@ int32_t vsfLeastSquares(VsfModel *m) {
   return 0;
 }
 
-int32_t vsfForward(VsfModel *m) {
+int32_t vsfForward(VsfModel* m) {
   double stopValue, chooseValue, selectValue;
   vsfInitCriteria(m, &stopValue, &chooseValue, &selectValue);
   int32_t s = m->stepCount;
@@ -318,7 +318,7 @@ int32_t vsfForward(VsfModel *m) {
   return 0;
 }
 
-int32_t vsfBackward(VsfModel *m) {
+int32_t vsfBackward(VsfModel* m) {
   m->aliasIncludeDropCount = 0;
   int32_t dropped = 0;
   for (int32_t p = m->inModelCount - 1; p >= 0; --p) {
@@ -378,8 +378,8 @@ int32_t vsfBackward(VsfModel *m) {
   return 0;
 }
 
-int32_t vsfStepwise(VsfModel *m) {
-  const VsfModelOptions *o = m->options;
+int32_t vsfStepwise(VsfModel* m) {
+  const VsfModelOptions* o = m->options;
   const int32_t S = o->select, STOP = o->stop;
   const int32_t base = o->noint ? m->effectCount - 1 : m->effectCount;
   double stopValue, chooseValue, selectValue;
@@ -504,8 +504,8 @@ int32_t vsfStepwise(VsfModel *m) {
   return 0;
 }
 
-int32_t vsfCompetitiveStepwise(VsfModel *m) {
-  const VsfModelOptions *o = m->options;
+int32_t vsfCompetitiveStepwise(VsfModel* m) {
+  const VsfModelOptions* o = m->options;
   const int32_t S = o->select;
   const int32_t base = o->noint ? m->effectCount - 1 : m->effectCount;
   double stopValue, chooseValue, selectValue;

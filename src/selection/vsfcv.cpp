@@ -13,17 +13,17 @@
 
 namespace {
 
-bool foldsOn(const VsfModel *m) { return vsfCvOn(m) && m->folds != nullptr && m->foldCount > 0; }
+bool foldsOn(const VsfModel* m) { return vsfCvOn(m) && m->folds != nullptr && m->foldCount > 0; }
 
 // total = sum of the folds' parts; each part becomes total - part.
-template <class Part> void complement(VsfModel *m, double *total, Part part, int64_t n) {
+template <class Part> void complement(VsfModel* m, double* total, Part part, int64_t n) {
   for (int32_t f = 0; f < m->foldCount; ++f) {
-    const double *p = part(m, f);
+    const double* p = part(m, f);
     for (int64_t i = 0; i < n; ++i)
       total[i] += p[i];
   }
   for (int32_t f = 0; f < m->foldCount; ++f) {
-    double *p = part(m, f);
+    double* p = part(m, f);
     for (int64_t i = 0; i < n; ++i)
       p[i] = total[i] - p[i];
   }
@@ -31,7 +31,7 @@ template <class Part> void complement(VsfModel *m, double *total, Part part, int
 
 } // namespace
 
-int32_t vsfCVCounts(VsfModel *m) {
+int32_t vsfCVCounts(VsfModel* m) {
   if (!foldsOn(m))
     return 0;
   for (int32_t f = 0; f < m->foldCount; ++f)
@@ -39,7 +39,7 @@ int32_t vsfCVCounts(VsfModel *m) {
   return vsfRunPass(m, vsfCVNobs, vsfCVNobs_t, 0);
 }
 
-int32_t vsfCVBlocksOutsideFolds(VsfModel *m) {
+int32_t vsfCVBlocksOutsideFolds(VsfModel* m) {
   if (!foldsOn(m))
     return 0;
   for (int32_t e = 0; e < m->effectCount; ++e) {
@@ -47,7 +47,7 @@ int32_t vsfCVBlocksOutsideFolds(VsfModel *m) {
     if (n > 0)
       complement(
           m, m->effectBlocks[e],
-          [e](VsfModel *mm, int32_t f) { return mm->folds[f].effectBlocks[e]; }, n);
+          [e](VsfModel* mm, int32_t f) { return mm->folds[f].effectBlocks[e]; }, n);
   }
   for (int32_t f = 0; f < m->foldCount; ++f)
     m->folds[f].xpx[0] = 0.0;
@@ -58,28 +58,28 @@ int32_t vsfCVBlocksOutsideFolds(VsfModel *m) {
   // agrees with them whatever shift or centring the pages carry.
   double total = 0.0;
   complement(
-      m, &total, [](VsfModel *mm, int32_t f) { return mm->folds[f].xpx; }, 1);
+      m, &total, [](VsfModel* mm, int32_t f) { return mm->folds[f].xpx; }, 1);
   for (int32_t f = 0; f < m->foldCount; ++f)
     m->folds[f].sweptXpx[0] = m->folds[f].xpx[0];
   return 0;
 }
 
-void vsfCVFullOutsideFolds(VsfModel *m) {
+void vsfCVFullOutsideFolds(VsfModel* m) {
   if (!foldsOn(m))
     return;
   const int64_t T = packed::tri(m->xpxColumns);
   complement(
-      m, m->xpx, [](VsfModel *mm, int32_t f) { return mm->folds[f].xpx; }, T);
+      m, m->xpx, [](VsfModel* mm, int32_t f) { return mm->folds[f].xpx; }, T);
   for (int32_t f = 0; f < m->foldCount; ++f)
     std::memcpy(m->folds[f].sweptXpx, m->folds[f].xpx, sizeof(double) * T);
 }
 
-void vsfCVEmptyFolds(VsfModel *m, bool full) {
+void vsfCVEmptyFolds(VsfModel* m, bool full) {
   if (!foldsOn(m))
     return;
   const int64_t T = full ? packed::tri(m->xpxColumns) : 1;
   for (int32_t f = 0; f < m->foldCount; ++f) {
-    VsfFoldRecord &F = m->folds[f];
+    VsfFoldRecord& F = m->folds[f];
     std::memcpy(F.sweptXpx, F.xpx, sizeof(double) * T);
     std::memset(F.sweepFlags, '0', static_cast<size_t>(m->xpxColumns));
   }

@@ -8,12 +8,12 @@
 struct VsfModel;
 
 // The per-fold counts (CVDETAILS= with fold statistics); 0 or the pass's failure code.
-int32_t vsfCVCounts(VsfModel *model);
+int32_t vsfCVCounts(VsfModel* model);
 // After the effect-block pass of the grown-on-demand shape: every fold's effect blocks and
 // y'y become the sums outside the fold; 0 or the failure code of the y'y pass.
-int32_t vsfCVBlocksOutsideFolds(VsfModel *model);
+int32_t vsfCVBlocksOutsideFolds(VsfModel* model);
 // After the full X'X pass: the model's X'X is the sum of the folds' and every fold's
 // becomes the sum outside the fold, swept copy included.
-void vsfCVFullOutsideFolds(VsfModel *model);
+void vsfCVFullOutsideFolds(VsfModel* model);
 // The fold models emptied again after the full model (full: the full X'X shape).
-void vsfCVEmptyFolds(VsfModel *model, bool full);
+void vsfCVEmptyFolds(VsfModel* model, bool full);

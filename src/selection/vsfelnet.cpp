@@ -22,14 +22,14 @@ constexpr double kGoldenStep = 0.3819660112501051;    // 2 - the golden ratio
 
 // The criterion the trials are judged by: CHOOSE=, or STOP= when CHOOSE= names none, SL or
 // NONE.
-int32_t searchCriterion(const VsfModelOptions *o) {
+int32_t searchCriterion(const VsfModelOptions* o) {
   const int32_t c = o->choose;
   return (c == VC_NONE_GIVEN || c == VC_SL || c == VC_NONE) ? o->stop : c;
 }
 
 // The criterion's value at step k of the trial just fitted (smaller is better; 0 for a
 // search without a criterion).
-double trialValue(const VsfModel *m, int32_t k) {
+double trialValue(const VsfModel* m, int32_t k) {
   const int32_t code = searchCriterion(m->options);
   switch (code) {
   case VC_AIC:
@@ -51,10 +51,10 @@ double trialValue(const VsfModel *m, int32_t k) {
 }
 
 // Row l2Trial of the tuning rows, when they are kept.
-void writeTuneRow(VsfModel *m, double l2, int32_t k, double value) {
+void writeTuneRow(VsfModel* m, double l2, int32_t k, double value) {
   if (m->enTuneRows == nullptr || m->l2Trial < 0 || m->l2Trial >= m->enTuneCapacity)
     return;
-  double *row = m->enTuneRows + 7 * static_cast<int64_t>(m->l2Trial);
+  double* row = m->enTuneRows + 7 * static_cast<int64_t>(m->l2Trial);
   row[0] = l2;
   row[1] = m->stepPathValue[k];
   row[2] = m->stepRank[k];
@@ -65,7 +65,7 @@ void writeTuneRow(VsfModel *m, double l2, int32_t k, double value) {
 }
 
 // One trial at `l2`; *failed is set when the fit ended with a fit status (the search ends).
-double trial(VsfModel *m, int32_t index, double l2, bool *failed) {
+double trial(VsfModel* m, int32_t index, double l2, bool* failed) {
   m->l2Trial = index;
   const double f = vsfProcessCriterionEN(l2, m);
   *failed = m->fitStatus != 0;
@@ -77,8 +77,8 @@ bool smaller(double a, double b) { return !isHostMissing(a) && !isHostMissing(b)
 
 } // namespace
 
-double vsfProcessCriterionEN(double l2, VsfModel *model) {
-  VsfModel *m = model;
+double vsfProcessCriterionEN(double l2, VsfModel* model) {
+  VsfModel* m = model;
   int32_t rc = vsfModelInit(m);
   if (rc != 0)
     return rc;
@@ -97,9 +97,9 @@ double vsfProcessCriterionEN(double l2, VsfModel *model) {
   return value;
 }
 
-double vsfProcessGoldenSection(VsfModel *model) {
-  VsfModel *m = model;
-  VsfModelOptions *o = m->options;
+double vsfProcessGoldenSection(VsfModel* model) {
+  VsfModel* m = model;
+  VsfModelOptions* o = m->options;
   double a = m->l2Low, b = m->l2High;
   double c = a + (b - a) / kGoldenInterval;
   const int32_t N = m->l2Steps;
@@ -150,9 +150,9 @@ double vsfProcessGoldenSection(VsfModel *model) {
   return best;
 }
 
-double vsfProcessLogGridSearch(VsfModel *model) {
-  VsfModel *m = model;
-  VsfModelOptions *o = m->options;
+double vsfProcessLogGridSearch(VsfModel* model) {
+  VsfModel* m = model;
+  VsfModelOptions* o = m->options;
   const double lo = m->l2Low, hi = m->l2High;
   const int32_t N = m->l2Steps;
   const double s = lo != 0 ? lo : (hi < 1 ? hi * 1e-8 : 1e-8);
@@ -187,9 +187,9 @@ double vsfProcessLogGridSearch(VsfModel *model) {
   return best;
 }
 
-int32_t vsfDriveElasticNet(VsfModel *model) {
-  VsfModel *m = model;
-  VsfModelOptions *o = m->options;
+int32_t vsfDriveElasticNet(VsfModel* model) {
+  VsfModel* m = model;
+  VsfModelOptions* o = m->options;
   int32_t rc;
   if (m->l2Search == 1) {
     if ((rc = vsfModelInit(m)) != 0)

@@ -34,18 +34,18 @@ bool lsCoeffs(int32_t method) {
   return method == VM_LAR_LS || method == VM_LASSO_LS || method == VM_ELASTICNET_LS;
 }
 
-int32_t pass(VsfModel *m, VsfSerialKernel serial, VsfThreadedKernel threaded) {
+int32_t pass(VsfModel* m, VsfSerialKernel serial, VsfThreadedKernel threaded) {
   return vsfRunPass(m, serial, threaded, 0);
 }
 
-bool rolesPresent(const VsfModel *m) {
-  const VsfModelOptions *o = m->options;
+bool rolesPresent(const VsfModel* m) {
+  const VsfModelOptions* o = m->options;
   return o->validateInUse || o->testInUse;
 }
 
 } // namespace
 
-double vsfLarCatchUp(const VsfModel *m, double cmax, double A) {
+double vsfLarCatchUp(const VsfModel* m, double cmax, double A) {
   double best = kBig;
   for (int32_t j = m->includeCount; j < m->effectCount; ++j) {
     if (!vsfScreenEligible(m, j))
@@ -69,7 +69,7 @@ namespace {
 // The most correlated outside effect (near-ties go to the lower index) and its absolute
 // correlation; effects tied with it would make the direction undefined, so they leave the
 // path. -1 when no effect is outside.
-int32_t mostCorrelated(VsfModel *m, int32_t first, double *cmaxOut) {
+int32_t mostCorrelated(VsfModel* m, int32_t first, double* cmaxOut) {
   const int32_t E = m->effectCount;
   double cmax = 0.0;
   int32_t candidate = -1;
@@ -94,8 +94,8 @@ int32_t mostCorrelated(VsfModel *m, int32_t first, double *cmaxOut) {
 
 // The equiangular direction w = A G^-1 s over the active set, kept in `direction`; returns
 // A and sets *R, the rate at which the L1 norm of the coefficients grows along it.
-double equiangularDirection(VsfModel *m, int32_t first, double *R) {
-  const int32_t *in = m->inModelList;
+double equiangularDirection(VsfModel* m, int32_t first, double* R) {
+  const int32_t* in = m->inModelList;
   for (int32_t p = first; p < m->inModelCount; ++p)
     m->activeSign[in[p]] = m->corr[in[p]] < 0 ? -1 : 1;
   double sumAbs = 0.0;
@@ -120,7 +120,7 @@ double equiangularDirection(VsfModel *m, int32_t first, double *R) {
 }
 
 // The inner product of column j with the direction, from the full X'X.
-double directionProduct(const VsfModel *m, int32_t first, int32_t j) {
+double directionProduct(const VsfModel* m, int32_t first, int32_t j) {
   double a = 0.0;
   const int64_t cj = m->effectColumn[j];
   for (int32_t p = first; p < m->inModelCount; ++p)
@@ -130,9 +130,9 @@ double directionProduct(const VsfModel *m, int32_t first, int32_t j) {
 
 // The inner products of the outside columns with the direction (a data pass without the
 // full X'X); the active ones are +-A by construction.
-int32_t outsideProducts(VsfModel *m, int32_t first, double A, bool full) {
+int32_t outsideProducts(VsfModel* m, int32_t first, double A, bool full) {
   const int32_t E = m->effectCount;
-  const int32_t *in = m->inModelList;
+  const int32_t* in = m->inModelList;
   if (full) {
     for (int32_t j = first; j < E; ++j)
       if (m->effectStatus[j] == VES_CANDIDATE)
@@ -150,9 +150,9 @@ int32_t outsideProducts(VsfModel *m, int32_t first, double A, bool full) {
 
 // LASSO: a coefficient that reaches zero before *gamma ends the step there and is dropped
 // at the next step. *ratio and *effect receive the first zero crossing (-1: none).
-void lassoZeroCrossing(const VsfModel *m, int32_t first, double *gamma, int32_t *pendingDrop,
-                       double *ratio, int32_t *effect) {
-  const int32_t *in = m->inModelList;
+void lassoZeroCrossing(const VsfModel* m, int32_t first, double* gamma, int32_t* pendingDrop,
+                       double* ratio, int32_t* effect) {
+  const int32_t* in = m->inModelList;
   double best = kBig;
   int32_t drop = -1;
   for (int32_t p = first; p < m->inModelCount; ++p) {
@@ -174,8 +174,8 @@ void lassoZeroCrossing(const VsfModel *m, int32_t first, double *gamma, int32_t 
 
 // The new path value (lambda or the L1 norm), or the end at the STOP=L1 target, which
 // shortens *gamma; true when the target is reached.
-bool newPathValue(VsfModel *m, double cmax, double A, double R, double *gamma) {
-  const VsfModelOptions *o = m->options;
+bool newPathValue(VsfModel* m, double cmax, double A, double R, double* gamma) {
+  const VsfModelOptions* o = m->options;
   const int32_t kind = o->stop == VC_L1 ? o->stopL1Choice : int32_t{VL1_NONE};
   const double target = m->l1Target;
   const double next = cmax - A * *gamma;
@@ -219,8 +219,8 @@ bool newPathValue(VsfModel *m, double cmax, double A, double R, double *gamma) {
 
 // Moves the active coefficients `gamma` along the direction (a dropped one to exactly 0)
 // and updates their L1 and L2 norms.
-void moveCoefficients(VsfModel *m, int32_t first, double gamma, int32_t pendingDrop, bool reached) {
-  const int32_t *in = m->inModelList;
+void moveCoefficients(VsfModel* m, int32_t first, double gamma, int32_t pendingDrop, bool reached) {
+  const int32_t* in = m->inModelList;
   for (int32_t p = first; p < m->inModelCount; ++p)
     m->pathBeta[in[p]] += gamma * m->direction[in[p]];
   if (pendingDrop != -1 && !reached)
@@ -238,9 +238,9 @@ void moveCoefficients(VsfModel *m, int32_t first, double gamma, int32_t pendingD
 // The SSE of the reported coefficients s b from the full X'X without its ridge:
 // y'y - 2 s b'X'y + s^2 b'X'X b. The trials of an L2 search use it instead of a data pass
 // per step; it agrees with the pass to rounding relative to y'y.
-double matrixSse(const VsfModel *m, int32_t first) {
-  const VsfModelOptions *o = m->options;
-  const int32_t *in = m->inModelList;
+double matrixSse(const VsfModel* m, int32_t first) {
+  const VsfModelOptions* o = m->options;
+  const int32_t* in = m->inModelList;
   const bool ridge = (o->method == VM_ELASTICNET || o->method == VM_ELASTICNET_LS) && m->l2 > 0;
   const double lambda = ridge ? (m->nObs - 1) * m->l2 : 0.0;
   const double s =
@@ -262,10 +262,10 @@ double matrixSse(const VsfModel *m, int32_t first) {
 
 // The correlations and sums of squares of the new residual: from a data pass, or from the
 // full X'X (the least-squares coefficients' SSE is the swept corner).
-int32_t updateResidual(VsfModel *m, int32_t first, double gamma, double A, bool full) {
-  const VsfModelOptions *o = m->options;
+int32_t updateResidual(VsfModel* m, int32_t first, double gamma, double A, bool full) {
+  const VsfModelOptions* o = m->options;
   const int32_t E = m->effectCount;
-  const int32_t *in = m->inModelList;
+  const int32_t* in = m->inModelList;
   int32_t rc;
   m->sse = m->validateAse = m->testAse = m->heldOutError = m->heldOutTestError = 0.0;
   if (!full) {
@@ -305,9 +305,9 @@ int32_t updateResidual(VsfModel *m, int32_t first, double gamma, double A, bool 
 
 // The estimates on the scale of the data (and standardized by the response's standard
 // deviation sy), the intercept last.
-void dataScaleEstimates(VsfModel *m, int32_t first, double sy) {
-  const VsfModelOptions *o = m->options;
-  const int32_t *in = m->inModelList;
+void dataScaleEstimates(VsfModel* m, int32_t first, double sy) {
+  const VsfModelOptions* o = m->options;
+  const int32_t* in = m->inModelList;
   double S = 0.0;
   for (int32_t p = first; p < m->inModelCount; ++p) {
     const int32_t k = in[p];
@@ -331,12 +331,12 @@ void dataScaleEstimates(VsfModel *m, int32_t first, double sy) {
   m->beta[0] = m->sumWY - S;
 }
 
-int32_t walkPath(VsfModel *m, double *stopValue, double *chooseValue);
+int32_t walkPath(VsfModel* m, double* stopValue, double* chooseValue);
 
 } // namespace
 
-int32_t LarLassoStep(VsfModel *m, int32_t *changedEffect, int32_t *pendingDrop) {
-  const VsfModelOptions *o = m->options;
+int32_t LarLassoStep(VsfModel* m, int32_t* changedEffect, int32_t* pendingDrop) {
+  const VsfModelOptions* o = m->options;
   const int32_t first = m->includeCount;
   const int32_t all = vsfScreenFullCount(m);
   const bool full = vsfFullXpxOn(m);
@@ -401,8 +401,8 @@ int32_t LarLassoStep(VsfModel *m, int32_t *changedEffect, int32_t *pendingDrop) 
   return 0;
 }
 
-int32_t vsfLarLasso(VsfModel *m) {
-  VsfModelOptions *o = m->options;
+int32_t vsfLarLasso(VsfModel* m) {
+  VsfModelOptions* o = m->options;
   const int32_t E = m->effectCount;
   int32_t rc;
   if (o->cvExternal) {
@@ -437,8 +437,8 @@ int32_t vsfLarLasso(VsfModel *m) {
 
 namespace {
 
-int32_t walkPath(VsfModel *m, double *stopValue, double *chooseValue) {
-  const VsfModelOptions *o = m->options;
+int32_t walkPath(VsfModel* m, double* stopValue, double* chooseValue) {
+  const VsfModelOptions* o = m->options;
   int32_t rc;
   m->lambda = m->lambdaMax;
   m->l1Norm = m->l2Norm = 0.0;

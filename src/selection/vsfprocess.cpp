@@ -42,35 +42,35 @@ using packed::tri;
 // An adaptive weight that could not be formed (message 848/9104).
 constexpr int32_t kAdaptiveFailed = -300;
 
-bool asks(const VsfModelOptions *o, int32_t code) {
+bool asks(const VsfModelOptions* o, int32_t code) {
   return o->select == code || o->stop == code || o->choose == code;
 }
 
 // A data pass: a failing pass ends the fit with its code (the sums are partial).
-int32_t pass(VsfModel *m, VsfSerialKernel serial, VsfThreadedKernel threaded, int64_t length) {
+int32_t pass(VsfModel* m, VsfSerialKernel serial, VsfThreadedKernel threaded, int64_t length) {
   int32_t rc = vsfRunPass(m, serial, threaded, length);
   if (rc != 0)
     m->fitStatus = rc;
   return rc;
 }
 
-int32_t fail(VsfModel *m, int32_t rc) {
+int32_t fail(VsfModel* m, int32_t rc) {
   m->fitStatus = rc;
   return rc;
 }
 
-bool refuseFit(VsfModel *m, int32_t *rc);
-int32_t drawSample(VsfModel *m);
-int32_t sampleMoments(VsfModel *m);
-int32_t sampleSquares(VsfModel *m);
-int32_t transformPages(VsfModel *m, bool *centred, bool *weighted);
-int32_t undoTransforms(VsfModel *m, bool centred, bool weighted);
-int32_t fitOnPages(VsfModel *m, int32_t start);
+bool refuseFit(VsfModel* m, int32_t* rc);
+int32_t drawSample(VsfModel* m);
+int32_t sampleMoments(VsfModel* m);
+int32_t sampleSquares(VsfModel* m);
+int32_t transformPages(VsfModel* m, bool* centred, bool* weighted);
+int32_t undoTransforms(VsfModel* m, bool centred, bool weighted);
+int32_t fitOnPages(VsfModel* m, int32_t start);
 
 } // namespace
 
-int32_t vsfProcess(VsfModel *model, VsfResampling *resampling) {
-  const VsfModelOptions *o = model->options;
+int32_t vsfProcess(VsfModel* model, VsfResampling* resampling) {
+  const VsfModelOptions* o = model->options;
   if (o->modelAverage && resampling == nullptr)
     return vsfNotBuiltInternal("vsfProcess: model averaging without its resamplers");
   if (o->modelAverage) {
@@ -88,9 +88,9 @@ int32_t vsfProcess(VsfModel *model, VsfResampling *resampling) {
   return vsfProcessModel(model);
 }
 
-int32_t vsfProcessModel(VsfModel *model) {
-  VsfModel *m = model;
-  const VsfModelOptions *o = m->options;
+int32_t vsfProcessModel(VsfModel* model) {
+  VsfModel* m = model;
+  const VsfModelOptions* o = m->options;
   vsfRegisterKernels();
   const int32_t start = o->noint ? 1 : 0;
 
@@ -120,9 +120,9 @@ namespace {
 
 // The first pass of a resample's fit: the sample's frequencies, which every later pass of
 // the fit weights the rows by; the sample's totals replace the data's.
-int32_t drawSample(VsfModel *m) {
-  VsfResampler *r = m->resampler;
-  const VsfResampleSettings *s = r->settings;
+int32_t drawSample(VsfModel* m) {
+  VsfResampler* r = m->resampler;
+  const VsfResampleSettings* s = r->settings;
   r->freqStart = r->freqScratchPos;
   if (s->subsample) {
     r->poolLeft = r->savedNObs;
@@ -140,7 +140,7 @@ int32_t drawSample(VsfModel *m) {
 
 // The sample's column means and scales and its response mean. On shifted pages the sums
 // are about the shift, which is added back to the means (the scales do not change).
-int32_t sampleMoments(VsfModel *m) {
+int32_t sampleMoments(VsfModel* m) {
   const int32_t P = m->parmCount;
   const double W = m->wTrain;
   // Under NOSTANDARDIZE the means stay 0 and the scales 1, as for the data.
@@ -170,7 +170,7 @@ int32_t sampleMoments(VsfModel *m) {
 
 // The sample's sums of squares of the response and the columns (about the shift on shifted
 // pages), and its uncorrected response sum of squares.
-int32_t sampleSquares(VsfModel *m) {
+int32_t sampleSquares(VsfModel* m) {
   m->sumWYY = 0.0;
   std::fill(m->columnSquareSums, m->columnSquareSums + m->parmCount, 0.0);
   if (int32_t rc = pass(m, vsfYpwY, vsfYpwY_t, 0); rc != 0)
@@ -184,8 +184,8 @@ int32_t sampleSquares(VsfModel *m) {
 
 // The conditions under which the fit does not run: true with *rc 0 and the fit status set,
 // or with *rc a failure code; false when the fit goes on.
-bool refuseFit(VsfModel *m, int32_t *rc) {
-  const VsfModelOptions *o = m->options;
+bool refuseFit(VsfModel* m, int32_t* rc) {
+  const VsfModelOptions* o = m->options;
   if (m->nObs == 0) {
     m->fitStatus = VFS_NO_TRAIN;
     return true;
@@ -222,8 +222,8 @@ bool refuseFit(VsfModel *m, int32_t *rc) {
   return false;
 }
 
-int32_t transformPages(VsfModel *m, bool *centred, bool *weighted) {
-  const VsfModelOptions *o = m->options;
+int32_t transformPages(VsfModel* m, bool* centred, bool* weighted) {
+  const VsfModelOptions* o = m->options;
   int32_t rc;
   if (!o->noint)
     m->effectStatus[0] = VES_INTERCEPT;
@@ -269,7 +269,7 @@ int32_t transformPages(VsfModel *m, bool *centred, bool *weighted) {
 // Undoes the transforms that completed, in the reverse order: the adaptive weights, then the
 // centring and scaling. A transform that failed part-way is left as it is: its pages hold
 // partial results that no undo can tell apart.
-int32_t undoTransforms(VsfModel *m, bool centred, bool weighted) {
+int32_t undoTransforms(VsfModel* m, bool centred, bool weighted) {
   int32_t rc;
   if (weighted && (rc = pass(m, vsfUndoAdaptiveWeights, vsfUndoAdaptiveWeights_t, 0)) != 0)
     return rc;
@@ -283,8 +283,8 @@ int32_t undoTransforms(VsfModel *m, bool centred, bool weighted) {
 // Enters the full model; BACKWARD keeps it, the other methods note its variance and empty
 // the model again. Returns a failure code, or 0 (with VFS_ZERO_FULL_MSE in fitStatus when the
 // criteria need a variance that the full model cannot give).
-int32_t fullModelFirst(VsfModel *m, int32_t start, bool full) {
-  const VsfModelOptions *o = m->options;
+int32_t fullModelFirst(VsfModel* m, int32_t start, bool full) {
+  const VsfModelOptions* o = m->options;
   int32_t rc;
   auto enter = [&](int32_t k) -> int32_t {
     int32_t r = vsfAddEffect(m, k, 0, 0);
@@ -356,7 +356,7 @@ int32_t fullModelFirst(VsfModel *m, int32_t start, bool full) {
 
 // The full X'X before any ridge: from a data pass, or from the copy that an L2 search keeps
 // for its trials (the pages do not change between them).
-int32_t fullCrossProducts(VsfModel *m) {
+int32_t fullCrossProducts(VsfModel* m) {
   const int64_t length = tri(m->xpxColumns);
   if (m->l2BaseXpx != nullptr && m->l2BaseReady) {
     std::memcpy(m->xpx, m->l2BaseXpx, sizeof(double) * length);
@@ -370,8 +370,8 @@ int32_t fullCrossProducts(VsfModel *m) {
   return rc;
 }
 
-int32_t fitOnPages(VsfModel *m, int32_t start) {
-  const VsfModelOptions *o = m->options;
+int32_t fitOnPages(VsfModel* m, int32_t start) {
+  const VsfModelOptions* o = m->options;
   int32_t rc;
   const bool full = vsfFullXpxOn(m);
   if ((rc = vsfShiftPages(m)) != 0)

@@ -36,20 +36,20 @@ constexpr int32_t kSolverMissing = -311;
 constexpr int64_t kGramBytes = int64_t{256} << 20;
 int64_t gramLimit = kGramBytes;
 
-VsfModel *modelOf(QkSolver *s) { return static_cast<VsfModel *>(s->userData); }
+VsfModel* modelOf(QkSolver* s) { return static_cast<VsfModel*>(s->userData); }
 
-int32_t pass(VsfModel *m, VsfSerialKernel serial, VsfThreadedKernel threaded) {
+int32_t pass(VsfModel* m, VsfSerialKernel serial, VsfThreadedKernel threaded) {
   ++m->solverPasses;
   return vsfRunPass(m, serial, threaded, 0);
 }
 
-bool groupKernels(const VsfModelOptions *o) {
+bool groupKernels(const VsfModelOptions* o) {
   return o->method == VM_QKGLASSO || o->method == VM_GROUPLASSO;
 }
 
 // The coefficients of the in-model effects past the forced ones, every other entry 0: what
 // the loss kernels multiply the rows by.
-void inModelCoefficients(const VsfModel *m, const double *b, std::vector<double> &out) {
+void inModelCoefficients(const VsfModel* m, const double* b, std::vector<double>& out) {
   out.assign(static_cast<size_t>(m->parmCount), 0.0);
   for (int32_t p = m->includeCount; p < m->inModelCount; ++p) {
     const int32_t e = m->inModelList[p];
@@ -60,9 +60,9 @@ void inModelCoefficients(const VsfModel *m, const double *b, std::vector<double>
 
 // Half the residual sum of squares from X'X, and when g is given the gradient X'X b - X'y of
 // the parameters whose gradient the kernels form (flagged in `want`).
-double gramLoss(const VsfModel *m, const std::vector<double> &b, const std::vector<char> *want,
-                double *g) {
-  const double *G = m->solverGram;
+double gramLoss(const VsfModel* m, const std::vector<double>& b, const std::vector<char>* want,
+                double* g) {
+  const double* G = m->solverGram;
   const int32_t P = m->parmCount;
   double quad = 0, lin = 0;
   std::vector<double> xb(static_cast<size_t>(P), 0.0);
@@ -88,7 +88,7 @@ double gramLoss(const VsfModel *m, const std::vector<double> &b, const std::vect
 
 // Parameters whose gradient the kernels form: the effects past the forced ones, or for
 // QKLASSO$ every effect but the intercept.
-std::vector<char> gradientParameters(const VsfModel *m) {
+std::vector<char> gradientParameters(const VsfModel* m) {
   std::vector<char> want(static_cast<size_t>(m->parmCount), 0);
   const bool path = m->options->method == VM_QKLASSO;
   for (int32_t e = path ? 0 : m->includeCount; e < m->effectCount; ++e) {
@@ -102,13 +102,13 @@ std::vector<char> gradientParameters(const VsfModel *m) {
 
 // The coefficients into the model's vector, the in-model state rebuilt from them, and the
 // loss (and gradient) from X'X or a pass over the pages.
-int32_t evaluate(QkSolver *s, double *b, double *gradient, double *loss) {
-  VsfModel *m = modelOf(s);
-  const VsfModelOptions *o = m->options;
+int32_t evaluate(QkSolver* s, double* b, double* gradient, double* loss) {
+  VsfModel* m = modelOf(s);
+  const VsfModelOptions* o = m->options;
   const int32_t P = m->parmCount;
   const bool group = groupKernels(o);
   ++m->solverEvaluations;
-  double *own = group ? m->solverBeta : m->pathBeta;
+  double* own = group ? m->solverBeta : m->pathBeta;
   std::memcpy(own, b, sizeof(double) * P);
   m->sse = 0;
   if (!group)
@@ -151,7 +151,7 @@ int32_t evaluate(QkSolver *s, double *b, double *gradient, double *loss) {
   return 0;
 }
 
-double blockSquares(const VsfModel *m, int32_t e, const double *x) {
+double blockSquares(const VsfModel* m, int32_t e, const double* x) {
   double s = 0;
   for (int32_t q = 0; q < m->effectColumns[e]; ++q) {
     const double v = x[m->parmOffset[e] + q];
@@ -162,14 +162,14 @@ double blockSquares(const VsfModel *m, int32_t e, const double *x) {
 
 // The loaded extension and its solver instance for one driver run; torn down on every path.
 struct SolverSession {
-  VsfModel *m;
-  QkSvExtension *ext = nullptr;
-  QkSolver *solver = nullptr;
-  explicit SolverSession(VsfModel *model) : m(model) {}
+  VsfModel* m;
+  QkSvExtension* ext = nullptr;
+  QkSolver* solver = nullptr;
+  explicit SolverSession(VsfModel* model) : m(model) {}
   ~SolverSession() {
     if (solver != nullptr) {
-      const QkSolverOps *ops = solver->ops;
-      QkSolver *s = solver;
+      const QkSolverOps* ops = solver->ops;
+      QkSolver* s = solver;
       ops->destroy(s);
       if (ops->release != nullptr)
         ops->release(&s);
@@ -181,7 +181,7 @@ struct SolverSession {
   }
   // Loads the extension, creates the solver and forms X'X for the callbacks when it fits.
   int32_t open() {
-    ext = reinterpret_cast<QkSvExtension *>(qkLoadByName(Exported_QKHandle, "qksv"));
+    ext = reinterpret_cast<QkSvExtension*>(qkLoadByName(Exported_QKHandle, "qksv"));
     if (ext == nullptr) {
       xpmlog(848, 9001, {});
       return kSolverMissing;
@@ -209,8 +209,8 @@ int32_t failed(int32_t status) {
 
 // The L1 target is the penalty relative to its maximum; the other L1CHOICE readings need a
 // search the solver does not make.
-bool ratioTarget(const VsfModel *m) {
-  const VsfModelOptions *o = m->options;
+bool ratioTarget(const VsfModel* m) {
+  const VsfModelOptions* o = m->options;
   return o->stop != VC_L1 || o->stopL1Choice == VL1_RATIO || o->stopL1Choice == VL1_NONE;
 }
 
@@ -218,7 +218,7 @@ bool ratioTarget(const VsfModel *m) {
 
 void vsfSetSolverGramLimit(int64_t bytes) { gramLimit = bytes < 0 ? kGramBytes : bytes; }
 
-int32_t vsfSolverGram(VsfModel *m) {
+int32_t vsfSolverGram(VsfModel* m) {
   m->solverGram = nullptr;
   const int64_t cols = static_cast<int64_t>(m->parmCount) + 1;
   if (m->sparseEffectCount != 0 || m->denseColumnCount != m->parmCount ||
@@ -231,11 +231,11 @@ int32_t vsfSolverGram(VsfModel *m) {
     m->solverGram = m->xpx;
     return 0;
   }
-  double *G = vsfModelArray<double>(m, tri(cols));
+  double* G = vsfModelArray<double>(m, tri(cols));
   if (G == nullptr)
     return 0; // no room: the callbacks pass over the pages
   // The full cross-products pass writes the model's triangle of xpxColumns columns.
-  double *keep = m->xpx;
+  double* keep = m->xpx;
   const int32_t keepColumns = m->xpxColumns;
   m->xpx = G;
   m->xpxColumns = static_cast<int32_t>(cols);
@@ -248,23 +248,23 @@ int32_t vsfSolverGram(VsfModel *m) {
   return 0;
 }
 
-int32_t vsfQkLossFun(QkSolver *s, const double *b, double *loss) {
-  const VsfModelOptions *o = modelOf(s)->options;
+int32_t vsfQkLossFun(QkSolver* s, const double* b, double* loss) {
+  const VsfModelOptions* o = modelOf(s)->options;
   if (o->method < VM_QKLASSO || o->method > VM_GROUPLASSO)
     return 0;
   std::vector<double> copy(b, b + modelOf(s)->parmCount);
   return evaluate(s, copy.data(), nullptr, loss);
 }
 
-int32_t vsfQkLossFunAndDeriv(QkSolver *s, double *b, double *gradient, double *loss) {
-  const VsfModelOptions *o = modelOf(s)->options;
+int32_t vsfQkLossFunAndDeriv(QkSolver* s, double* b, double* gradient, double* loss) {
+  const VsfModelOptions* o = modelOf(s)->options;
   if (o->method < VM_QKLASSO || o->method > VM_GROUPLASSO)
     return 0;
   return evaluate(s, b, gradient, loss);
 }
 
-int32_t vsfGroupLassoValue(QkSolver *s, const double *x, double *value) {
-  const VsfModel *m = modelOf(s);
+int32_t vsfGroupLassoValue(QkSolver* s, const double* x, double* value) {
+  const VsfModel* m = modelOf(s);
   double v = 0;
   for (int32_t e = 1; e < m->effectCount; ++e)
     v += std::sqrt(m->effectColumns[e] * blockSquares(m, e, x));
@@ -272,9 +272,9 @@ int32_t vsfGroupLassoValue(QkSolver *s, const double *x, double *value) {
   return 0;
 }
 
-int32_t vsfGroupLassoOperator(QkSolver *s, const double *x, double *y, double *penalty,
-                              int32_t *count, double *norm) {
-  const VsfModel *m = modelOf(s);
+int32_t vsfGroupLassoOperator(QkSolver* s, const double* x, double* y, double* penalty,
+                              int32_t* count, double* norm) {
+  const VsfModel* m = modelOf(s);
   const double tau = s->relative ? s->lambda * s->lambdaMax : s->lambda;
   double pen = 0, sq = 0;
   int32_t nonZero = 0;
@@ -297,12 +297,12 @@ int32_t vsfGroupLassoOperator(QkSolver *s, const double *x, double *y, double *p
   return 0;
 }
 
-int32_t vsfGroupLassoLambdaMax(QkSolver *s) {
+int32_t vsfGroupLassoLambdaMax(QkSolver* s) {
   if (s->lambdaMax > 0)
     return 0;
   if (s->callbacks.lossAndGradient == nullptr)
     return QKSV_NO_LAMBDA_MAX;
-  const VsfModel *m = modelOf(s);
+  const VsfModel* m = modelOf(s);
   std::memset(s->work, 0, sizeof(double) * static_cast<size_t>(s->size));
   double loss = 0;
   const int32_t rc = s->callbacks.lossAndGradient(s, s->work, s->gradient, &loss);
@@ -321,8 +321,8 @@ int32_t vsfGroupLassoLambdaMax(QkSolver *s) {
   return 0;
 }
 
-int32_t vsfQkValidateTest(VsfModel *m) {
-  const VsfModelOptions *o = m->options;
+int32_t vsfQkValidateTest(VsfModel* m) {
+  const VsfModelOptions* o = m->options;
   m->validateAse = m->testAse = m->heldOutError = 0;
   // Without VALIDATE, TEST or held-out rows the pass would add nothing.
   if (o->validateInUse || o->testInUse || o->cvExternal) {
@@ -335,16 +335,16 @@ int32_t vsfQkValidateTest(VsfModel *m) {
   return 0;
 }
 
-int32_t vsfQkLasso(VsfModel *m) {
-  const VsfModelOptions *o = m->options;
+int32_t vsfQkLasso(VsfModel* m) {
+  const VsfModelOptions* o = m->options;
   if (!ratioTarget(m))
     return vsfNotBuilt("L1CHOICE=NORM and VALUE with the solver-based LASSO");
   SolverSession session(m);
   int32_t rc = session.open();
   if (rc != 0)
     return rc;
-  QkSolver *s = session.solver;
-  const QkSolverOps *ops = s->ops;
+  QkSolver* s = session.solver;
+  const QkSolverOps* ops = s->ops;
   if ((rc = failed(ops->setProblemSize(s, m->parmCount))) != 0 ||
       (rc = failed(ops->setLambda(s, m->l1Target))) != 0 ||
       (rc = failed(ops->setPenaltyKind(s, QKSV_L1))) != 0 || (rc = failed(ops->prepare(s))) != 0)
@@ -357,7 +357,7 @@ int32_t vsfQkLasso(VsfModel *m) {
   ops->setStartValues(s, nullptr);
   if ((rc = failed(ops->solve(s))) != 0)
     return rc;
-  double *out = o->parmStandardize ? m->solverBeta : m->pathBeta;
+  double* out = o->parmStandardize ? m->solverBeta : m->pathBeta;
   ops->getSolution(s, out);
   double result = 0;
   ops->getResult(s, &result);
@@ -372,8 +372,8 @@ int32_t vsfQkLasso(VsfModel *m) {
 namespace {
 
 // Sets up the group-penalty solver with all five callbacks.
-int32_t setUpGroup(VsfModel *m, QkSolver *s) {
-  const QkSolverOps *ops = s->ops;
+int32_t setUpGroup(VsfModel* m, QkSolver* s) {
+  const QkSolverOps* ops = s->ops;
   int32_t rc;
   if ((rc = failed(ops->setProblemSize(s, m->parmCount))) != 0 ||
       (rc = failed(ops->setPenaltyKind(s, QKSV_GROUP))) != 0 || (rc = failed(ops->prepare(s))) != 0)
@@ -392,8 +392,8 @@ int32_t setUpGroup(VsfModel *m, QkSolver *s) {
 }
 
 // The solution at penalty v: coefficients, SSE, in-model state, held-out sums.
-int32_t solveAt(VsfModel *m, QkSolver *s, double v) {
-  const QkSolverOps *ops = s->ops;
+int32_t solveAt(VsfModel* m, QkSolver* s, double v) {
+  const QkSolverOps* ops = s->ops;
   int32_t rc;
   if ((rc = failed(ops->setLambda(s, v))) != 0 || (rc = failed(ops->solve(s))) != 0)
     return rc;
@@ -406,7 +406,7 @@ int32_t solveAt(VsfModel *m, QkSolver *s, double v) {
 }
 
 // L1 norm and L2 norm of the standardized coefficients.
-void coefficientNorms(VsfModel *m) {
+void coefficientNorms(VsfModel* m) {
   double l1 = 0, l2 = 0;
   for (int32_t p = 0; p < m->parmCount; ++p) {
     l1 += std::fabs(m->solverBeta[p]);
@@ -418,13 +418,13 @@ void coefficientNorms(VsfModel *m) {
 
 } // namespace
 
-int32_t vsfGroupLasso(VsfModel *m) {
-  const VsfModelOptions *o = m->options;
+int32_t vsfGroupLasso(VsfModel* m) {
+  const VsfModelOptions* o = m->options;
   SolverSession session(m);
   int32_t rc = session.open();
   if (rc != 0)
     return rc;
-  QkSolver *s = session.solver;
+  QkSolver* s = session.solver;
   if ((rc = setUpGroup(m, s)) != 0)
     return rc;
   double stopValue, chooseValue;

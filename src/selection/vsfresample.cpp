@@ -16,7 +16,7 @@
 
 namespace {
 
-QkPool *resamplePool() {
+QkPool* resamplePool() {
   QkPoolAttributes attrs{};
   attrs.flags = 1;
   return Exported_QKHandle == nullptr
@@ -24,8 +24,8 @@ QkPool *resamplePool() {
              : Exported_QKHandle->createPool(Exported_QKHandle, &attrs, nullptr, "resample pool");
 }
 
-int32_t createFile(VsfScratch **slot, QkPool *pool, QkExtensionSet *exts, int32_t kind) {
-  auto *file = static_cast<VsfScratch *>(pool->allocate(pool, sizeof(VsfScratch), kQkZeroed));
+int32_t createFile(VsfScratch** slot, QkPool* pool, QkExtensionSet* exts, int32_t kind) {
+  auto* file = static_cast<VsfScratch*>(pool->allocate(pool, sizeof(VsfScratch), kQkZeroed));
   if (file == nullptr)
     return -2;
   uint8_t status = 0;
@@ -37,17 +37,17 @@ int32_t createFile(VsfScratch **slot, QkPool *pool, QkExtensionSet *exts, int32_
 
 } // namespace
 
-int32_t vsfResamplingSetUp(VsfResampling **out, QkPool *pool, const VsfModelAverageSettings &ma,
-                           QkExtensionSet *exts) {
-  auto *r = static_cast<VsfResampling *>(
+int32_t vsfResamplingSetUp(VsfResampling** out, QkPool* pool, const VsfModelAverageSettings& ma,
+                           QkExtensionSet* exts) {
+  auto* r = static_cast<VsfResampling*>(
       pool != nullptr ? pool->allocate(pool, sizeof(VsfResampling), kQkZeroed) : nullptr);
   const int32_t n = ma.threads > 0 ? ma.threads : 1;
   if (r == nullptr)
     return -2;
-  r->resamplers = static_cast<VsfResampler *>(
-      pool->allocate(pool, sizeof(VsfResampler) * size_t(n), kQkZeroed));
-  r->streams = static_cast<RandomStream *>(
-      pool->allocate(pool, sizeof(RandomStream) * size_t(n), kQkZeroed));
+  r->resamplers =
+      static_cast<VsfResampler*>(pool->allocate(pool, sizeof(VsfResampler) * size_t(n), kQkZeroed));
+  r->streams =
+      static_cast<RandomStream*>(pool->allocate(pool, sizeof(RandomStream) * size_t(n), kQkZeroed));
   if (r->resamplers == nullptr || r->streams == nullptr)
     return -2;
   r->count = n;
@@ -57,13 +57,13 @@ int32_t vsfResamplingSetUp(VsfResampling **out, QkPool *pool, const VsfModelAver
   r->refitRemainder = ma.refitNSamples % n;
   r->modelRecords = ma.details;
   r->exts = exts;
-  VsfResampleSettings &s = r->settings;
+  VsfResampleSettings& s = r->settings;
   s.fraction = ma.sampleFraction;
   s.size = ma.sampleSize;
   s.subsample = ma.srs;
   s.refit = ma.refit;
   for (int32_t i = 0; i < n; ++i) {
-    RandomStream *stream = &r->streams[i];
+    RandomStream* stream = &r->streams[i];
     stream->seed = ma.seed != 0 ? int64_t{ma.seed} + i : 0;
     zmrsrnd(stream);
     r->resamplers[i].stream = stream;
@@ -72,11 +72,11 @@ int32_t vsfResamplingSetUp(VsfResampling **out, QkPool *pool, const VsfModelAver
   return 0;
 }
 
-int32_t vsfResamplersInit(VsfResampling *d, int64_t rowsPerPage, bool refit) {
+int32_t vsfResamplersInit(VsfResampling* d, int64_t rowsPerPage, bool refit) {
   if (d == nullptr || d->count <= 0)
     return 0;
   for (int32_t i = 0; i < d->count; ++i) {
-    VsfResampler *r = &d->resamplers[i];
+    VsfResampler* r = &d->resamplers[i];
     r->settings = &d->settings;
     // The first resamplers, as many as the remainder, take one sample more.
     r->sampleCount =
@@ -89,7 +89,7 @@ int32_t vsfResamplersInit(VsfResampling *d, int64_t rowsPerPage, bool refit) {
     if (rc != 0)
       return -5;
     if (rowsPerPage > 0 &&
-        (r->freqBuffer = static_cast<double *>(r->pool->allocate(
+        (r->freqBuffer = static_cast<double*>(r->pool->allocate(
              r->pool, sizeof(double) * size_t(rowsPerPage), kQkZeroed))) == nullptr)
       return -2;
     r->modelScratchPos = r->freqScratchPos = r->freqStart = r->freqEnd = 0;
@@ -97,10 +97,10 @@ int32_t vsfResamplersInit(VsfResampling *d, int64_t rowsPerPage, bool refit) {
   return 0;
 }
 
-int32_t vsfDriveResample(VsfResampling *d, VsfModel *m) {
+int32_t vsfDriveResample(VsfResampling* d, VsfModel* m) {
   d->successCount = 0;
   for (int32_t i = 0; i < d->count; ++i) {
-    VsfResampler *r = &d->resamplers[i];
+    VsfResampler* r = &d->resamplers[i];
     r->savedNObs = m->nObs;
     r->savedNTrain = m->nTrain;
     r->savedWTrain = m->wTrain;
@@ -111,10 +111,10 @@ int32_t vsfDriveResample(VsfResampling *d, VsfModel *m) {
   return 0;
 }
 
-int32_t vsfProcessResample(VsfResampling *d, VsfModel *m, VsfResampler *r) {
+int32_t vsfProcessResample(VsfResampling* d, VsfModel* m, VsfResampler* r) {
   r->recordPos =
       r->sampleCount > 0
-          ? static_cast<int64_t *>(r->pool->allocate(r->pool, 8 * size_t(r->sampleCount), 0))
+          ? static_cast<int64_t*>(r->pool->allocate(r->pool, 8 * size_t(r->sampleCount), 0))
           : nullptr;
   if (r->recordPos == nullptr)
     return -2;
@@ -148,11 +148,11 @@ int32_t vsfProcessResample(VsfResampling *d, VsfModel *m, VsfResampler *r) {
   return 0;
 }
 
-void vsfResamplersCleanup(VsfResampling *d) {
+void vsfResamplersCleanup(VsfResampling* d) {
   if (d == nullptr || d->resamplers == nullptr)
     return;
   for (int32_t i = 0; i < d->count; ++i) {
-    VsfResampler *r = &d->resamplers[i];
+    VsfResampler* r = &d->resamplers[i];
     if (r->modelScratch != nullptr)
       vsfFreeScratch(r->modelScratch, d->exts);
     if (r->freqScratch != nullptr)

@@ -17,27 +17,27 @@ struct VsfModelAverageSettings;
 // The resampling record of a run (made once by the post-parse initialisation).
 struct VsfResampling {
   VsfResampleSettings settings;
-  VsfResampler *resamplers; // `count` records, zero-filled, in the run's pool
-  RandomStream *streams;    // one per resampler, seeded once for the run
+  VsfResampler* resamplers; // `count` records, zero-filled, in the run's pool
+  RandomStream* streams;    // one per resampler, seeded once for the run
   int32_t count;
   int32_t base, remainder;           // samples per resampler of the fit
   int32_t refitBase, refitRemainder; // and of the refit of the averaged model
   int32_t successCount;              // samples whose fit ended with status 0
   uint8_t modelRecords;              // each sample's final model record is written too
-  QkExtensionSet *exts;
+  QkExtensionSet* exts;
 };
 
 // Makes the resampling record from the MODELAVERAGE settings, each stream seeded with
 // `seed` plus the resampler's index (0 when no seed is set: a clock seed). 0 or -2.
-int32_t vsfResamplingSetUp(VsfResampling **out, QkPool *pool, const VsfModelAverageSettings &ma,
-                           QkExtensionSet *exts);
+int32_t vsfResamplingSetUp(VsfResampling** out, QkPool* pool, const VsfModelAverageSettings& ma,
+                           QkExtensionSet* exts);
 // Pools, files and frequency buffers of the resamplers for a BY group (the refit's share
 // when `refit`). 0; -1 pool; -5 scratch file; -2 buffer.
-int32_t vsfResamplersInit(VsfResampling *resampling, int64_t rowsPerPage, bool refit);
+int32_t vsfResamplersInit(VsfResampling* resampling, int64_t rowsPerPage, bool refit);
 // Runs every resampler's samples; 0 or the first failure.
-int32_t vsfDriveResample(VsfResampling *resampling, VsfModel *model);
+int32_t vsfDriveResample(VsfResampling* resampling, VsfModel* model);
 // One resampler's samples. 0; -2 no record table; -15 / -12 a record not written; or the
 // failure of a fit.
-int32_t vsfProcessResample(VsfResampling *resampling, VsfModel *model, VsfResampler *r);
+int32_t vsfProcessResample(VsfResampling* resampling, VsfModel* model, VsfResampler* r);
 // Frees every resampler's pool and scratch files; safe when none was started.
-void vsfResamplersCleanup(VsfResampling *resampling);
+void vsfResamplersCleanup(VsfResampling* resampling);

@@ -28,14 +28,14 @@ constexpr double kGuard = 1e-12;
 constexpr int32_t kAddTarget = 10;
 constexpr int32_t kAddIterations = 5;
 
-bool elasticNet(const VsfModel *m) {
+bool elasticNet(const VsfModel* m) {
   return m->options->method == VM_ELASTICNET || m->options->method == VM_ELASTICNET_LS;
 }
 
 double guarded(double num, double den) { return den < kGuard ? kBig : num / den; }
 
 // The bound of candidate j in the Sasvi form (factor 2) or the DPP form (factor 1).
-void simpleBound(VsfModel *m, int32_t j, double factor) {
+void simpleBound(VsfModel* m, int32_t j, double factor) {
   const double lambda = m->lambda, c = m->corr[j], t = m->screenStat[j];
   const double s = std::sqrt(m->columnSquareSums[j] * m->sumWYY);
   const double up = guarded(factor * (1 - c / lambda), s + t);
@@ -45,7 +45,7 @@ void simpleBound(VsfModel *m, int32_t j, double factor) {
     m->screenBound[j] = bound;
 }
 
-void simpleBounds(VsfModel *m, double factor) {
+void simpleBounds(VsfModel* m, double factor) {
   for (int32_t j = m->includeCount; j < m->effectCount; ++j)
     if (m->effectStatus[j] == VES_CANDIDATE)
       simpleBound(m, j, factor);
@@ -53,7 +53,7 @@ void simpleBounds(VsfModel *m, double factor) {
 
 // The refined Sasvi bound of candidate j, from the fitted values' sums a = |Xb|^2 and
 // b = (Xb)'y of the last refresh.
-void refinedBound(VsfModel *m, int32_t j) {
+void refinedBound(VsfModel* m, int32_t j) {
   const double a = m->screenTermA, b = m->screenTermB, Q = m->sumWYY, lambda = m->lambda;
   const double q = Q - b * b / a;
   const double x = m->columnSquareSums[j];
@@ -83,7 +83,7 @@ void refinedBound(VsfModel *m, int32_t j) {
 }
 
 // The working set and the screened-out list, in effect order, from the flags.
-void rebuildLists(VsfModel *m) {
+void rebuildLists(VsfModel* m) {
   m->screenInCount = m->screenOutCount = 0;
   for (int32_t j = 0; j < m->effectCount; ++j) {
     if (m->screenFlag[j] == VES_SCREEN_SET)
@@ -95,7 +95,7 @@ void rebuildLists(VsfModel *m) {
 
 // Lowers the safe level by the predicted ratio until at least kAddTarget candidates have
 // joined the working set; with few candidates left, or too few joining, all join.
-void addActiveByRatio(VsfModel *m) {
+void addActiveByRatio(VsfModel* m) {
   const int32_t E = m->effectCount;
   int32_t out = 0;
   for (int32_t j = 0; j < E; ++j)
@@ -124,14 +124,14 @@ void addActiveByRatio(VsfModel *m) {
   rebuildLists(m);
 }
 
-void trace(const VsfModel *m, const char *format, int32_t newCount) {
+void trace(const VsfModel* m, const char* format, int32_t newCount) {
   char line[200];
   std::snprintf(line, sizeof line, format, m->stepCount, m->screenInCount, newCount, m->screenRatio,
                 m->lambdaSure, m->lambda);
   vsfLogLine(line);
 }
 
-int32_t allocateScreening(VsfModel *m) {
+int32_t allocateScreening(VsfModel* m) {
   const int32_t E = m->effectCount;
   m->screenBound = vsfModelArray<double>(m, E);
   m->screenStat = vsfModelArray<double>(m, E);
@@ -148,8 +148,8 @@ int32_t allocateScreening(VsfModel *m) {
 
 // SIS: the candidates ranked by absolute correlation with the response; all but the first
 // k become unavailable for the fit. Forced effects are never ranked or cut.
-void sureIndependence(VsfModel *m) {
-  const VsfModelOptions *o = m->options;
+void sureIndependence(VsfModel* m) {
+  const VsfModelOptions* o = m->options;
   const int32_t first = m->includeCount, E = m->effectCount;
   const int32_t candidates = E - first;
   int32_t k;
@@ -174,7 +174,7 @@ void sureIndependence(VsfModel *m) {
   m->screenInCount = candidates;
 }
 
-void printHeader(const VsfModel *m) {
+void printHeader(const VsfModel* m) {
   vsfLogLine(">>>>>>>>>> iStep, \t screenInSetSize, screenInNewSize, \t ratio, \t lambdaSure, "
              "L1Current \t");
   trace(m, ">>>>>>>>>> %d, \t %d, \t %d, \t %.5f, \t %.5f, \t %.5f", 0);
@@ -182,24 +182,24 @@ void printHeader(const VsfModel *m) {
 
 } // namespace
 
-bool vsfSafeScreening(const VsfModel *m) {
+bool vsfSafeScreening(const VsfModel* m) {
   const int32_t s = m->options->screen;
   return s >= SCREEN_SASVI && s <= SCREEN_DPP;
 }
 
-bool vsfScreenEligible(const VsfModel *m, int32_t j) {
+bool vsfScreenEligible(const VsfModel* m, int32_t j) {
   return vsfSafeScreening(m) ? m->screenFlag[j] == VES_SCREEN_SET
                              : m->effectStatus[j] == VES_CANDIDATE;
 }
 
-int32_t vsfScreenFullCount(const VsfModel *m) {
+int32_t vsfScreenFullCount(const VsfModel* m) {
   if (m->options->screen == SCREEN_SIS)
     return m->screenKeep + m->includeCount;
   return m->effectCount - (m->options->noint ? 1 : 0);
 }
 
-int32_t vsfScreenSquareSums(VsfModel *m) {
-  const VsfModelOptions *o = m->options;
+int32_t vsfScreenSquareSums(VsfModel* m) {
+  const VsfModelOptions* o = m->options;
   if (o->screen < SCREEN_SASVI)
     return 0;
   m->sumWYY = 0.0;
@@ -214,8 +214,8 @@ int32_t vsfScreenSquareSums(VsfModel *m) {
   return 0;
 }
 
-int32_t vsfScreenStart(VsfModel *m) {
-  VsfModelOptions *o = m->options;
+int32_t vsfScreenStart(VsfModel* m) {
+  VsfModelOptions* o = m->options;
   if (o->screen == SCREEN_BASE) {
     // BASE$ screens nothing out: every candidate is kept.
     m->screenKeep = m->effectCount - m->includeCount;
@@ -258,8 +258,8 @@ namespace {
 
 // The refresh: the screened-out correlations and the fitted values' sums from one pass,
 // new bounds, a new working set, and the direction products of the effects that joined it.
-int32_t refresh(VsfModel *m, double A) {
-  const VsfModelOptions *o = m->options;
+int32_t refresh(VsfModel* m, double A) {
+  const VsfModelOptions* o = m->options;
   const int32_t E = m->effectCount;
   m->screenTermA = m->screenTermB = 0;
   for (int32_t i = 0; i < m->screenOutCount; ++i)
@@ -300,7 +300,7 @@ int32_t refresh(VsfModel *m, double A) {
 
 } // namespace
 
-int32_t vsfScreenStep(VsfModel *m, double cmax, double A, double *gamma, int32_t *pendingDrop,
+int32_t vsfScreenStep(VsfModel* m, double cmax, double A, double* gamma, int32_t* pendingDrop,
                       double dropRatio, int32_t dropEffect) {
   if (!vsfSafeScreening(m))
     return 0;
@@ -324,7 +324,7 @@ int32_t vsfScreenStep(VsfModel *m, double cmax, double A, double *gamma, int32_t
   return 0;
 }
 
-void vsfScreenEntered(VsfModel *m, int32_t effect) {
+void vsfScreenEntered(VsfModel* m, int32_t effect) {
   if (!vsfSafeScreening(m))
     return;
   m->screenFlag[effect] = VES_SELECTED;
@@ -335,19 +335,19 @@ void vsfScreenEntered(VsfModel *m, int32_t effect) {
     }
 }
 
-void vsfScreenDropped(VsfModel *m, int32_t effect) {
+void vsfScreenDropped(VsfModel* m, int32_t effect) {
   if (!vsfSafeScreening(m))
     return;
   m->screenFlag[effect] = VES_SCREEN_SET;
   m->screenInList[m->screenInCount++] = effect;
 }
 
-void vsfScreenTied(VsfModel *m, int32_t effect) {
+void vsfScreenTied(VsfModel* m, int32_t effect) {
   if (vsfSafeScreening(m))
     m->screenFlag[effect] = VES_UNAVAILABLE;
 }
 
-void doubleSort(double *values, int32_t *indices, int32_t n) {
+void doubleSort(double* values, int32_t* indices, int32_t n) {
   // A stable order for equal values keeps the lower effect first; any order would do.
   std::vector<int32_t> order(static_cast<size_t>(std::max(n, 0)));
   for (int32_t i = 0; i < n; ++i)

@@ -15,7 +15,7 @@
 
 namespace {
 
-double startValue(VsfModel *m, int32_t c) {
+double startValue(VsfModel* m, int32_t c) {
   const int32_t s = m->stepCount;
   const double sse = m->stepSSE[s - 1];
   const int32_t p = m->stepRank[s - 1];
@@ -51,8 +51,8 @@ double startValue(VsfModel *m, int32_t c) {
 
 } // namespace
 
-void vsfInitCriteria(VsfModel *m, double *stopValue, double *chooseValue, double *selectValue) {
-  const VsfModelOptions *o = m->options;
+void vsfInitCriteria(VsfModel* m, double* stopValue, double* chooseValue, double* selectValue) {
+  const VsfModelOptions* o = m->options;
   *stopValue = startValue(m, o->stop);
   if (o->choose == VC_NONE_GIVEN)
     *chooseValue = hostMissing();
@@ -80,8 +80,8 @@ void vsfInitCriteria(VsfModel *m, double *stopValue, double *chooseValue, double
   }
 }
 
-int32_t vsfKeepGoing(VsfModel *m, int32_t s) {
-  const VsfModelOptions *o = m->options;
+int32_t vsfKeepGoing(VsfModel* m, int32_t s) {
+  const VsfModelOptions* o = m->options;
   const int32_t forced = m->includeCount - m->aliasIncludeDropCount;
   const int32_t all = m->effectCount - (o->noint ? 1 : 0);
   int32_t result = 1;
@@ -149,9 +149,9 @@ int32_t vsfKeepGoing(VsfModel *m, int32_t s) {
   return result;
 }
 
-int32_t vsfStopSelection(double v, VsfModel *m, int32_t, int32_t k, int32_t d, double *stopValue,
-                         int32_t *result) {
-  const VsfModelOptions *o = m->options;
+int32_t vsfStopSelection(double v, VsfModel* m, int32_t, int32_t k, int32_t d, double* stopValue,
+                         int32_t* result) {
+  const VsfModelOptions* o = m->options;
   const bool pathEnd = m->stopReason == VSR_PATH_END || m->stopReason == VSR_PATH_END2;
   if (!o->stopTest && !pathEnd) {
     *result = 0;
@@ -247,9 +247,9 @@ int32_t vsfStopSelection(double v, VsfModel *m, int32_t, int32_t k, int32_t d, d
   return 0;
 }
 
-void vsfChoose(double selectValue, double stopValue, VsfModel *m, double *chooseValue,
+void vsfChoose(double selectValue, double stopValue, VsfModel* m, double* chooseValue,
                int32_t direction) {
-  const VsfModelOptions *o = m->options;
+  const VsfModelOptions* o = m->options;
   if (o->choose == VC_NONE_GIVEN)
     return;
   double v;
@@ -265,7 +265,7 @@ void vsfChoose(double selectValue, double stopValue, VsfModel *m, double *choose
   }
 }
 
-int32_t vsfCriterionImproves(int32_t criterion, int32_t isEntry, double *best, double value,
+int32_t vsfCriterionImproves(int32_t criterion, int32_t isEntry, double* best, double value,
                              double level) {
   if (criterion == VC_SL)
     return isEntry ? value < level : value > level;

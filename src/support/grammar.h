@@ -22,8 +22,8 @@
 //                     alternative when none can
 // Statements are the alternatives of the start rule; each statement ends at ';'.
 struct GrammarRule {
-  const char *name; // lower-case rule name
-  const char *body; // the rule in the notation above
+  const char* name; // lower-case rule name
+  const char* body; // the rule in the notation above
 };
 
 // Token classes, in table order (terminal numbers 1 to 19).
@@ -59,8 +59,8 @@ struct VsfGrammar {
   int16_t tableFormat;     // kGrammarRuleText
   int16_t tokenClassCount; // TC_COUNT
   int32_t ruleCount;
-  const GrammarRule *rules; // rules[0] is the start rule (the statement alternatives)
-  void *tokenRoutine;       // token routine registered by the parse driver
-  void *semanticRoutine;    // semantic-action routine registered by the parse driver
-  void *parseAnchor;        // the parse anchor (token stream) once the parse has begun
+  const GrammarRule* rules; // rules[0] is the start rule (the statement alternatives)
+  void* tokenRoutine;       // token routine registered by the parse driver
+  void* semanticRoutine;    // semantic-action routine registered by the parse driver
+  void* parseAnchor;        // the parse anchor (token stream) once the parse has begun
 };

@@ -131,8 +131,8 @@ struct RvqMethodEntry {
 // A class of host output objects: parent link, hashed method table and two fixed slots.
 struct RvqClass {
   void* reserved0;
-  RvqClass* parent;             // null at the root
-  RvqMethodEntry** buckets;     // bucket array of the method table
+  RvqClass* parent;         // null at the root
+  RvqMethodEntry** buckets; // bucket array of the method table
   void* reserved24[3];
   RvqMethodDescriptor* queryDescriptor; // fixed slot used for queries
   void* queryContext;
@@ -164,9 +164,9 @@ struct QkHandle;
 struct QkPool {
   void* reserved0;
   void* reserved1;
-  void (*destroy)(QkPool* pool);                                     // word 2
-  void* (*allocate)(QkPool* pool, size_t size, uint32_t flags);      // word 3
-  void (*free)(QkPool* pool, void* block);                           // word 4
+  void (*destroy)(QkPool* pool);                                               // word 2
+  void* (*allocate)(QkPool* pool, size_t size, uint32_t flags);                // word 3
+  void (*free)(QkPool* pool, void* block);                                     // word 4
   void* (*reallocate)(QkPool* pool, void* block, size_t size, uint32_t flags); // word 5
 };
 inline constexpr uint32_t kQkZeroed = 0x80000000u; // allocation flag: zero the block
@@ -262,24 +262,27 @@ struct QkTimeOfDay {
 
 // The kernel handle. Members are named after the slots the module uses.
 struct QkHandle {
-  QkEvent* (*createEvent)(QkHandle* qk);                                             // slot 2
+  QkEvent* (*createEvent)(QkHandle* qk); // slot 2
   void (*destroyEvent)(QkHandle* qk, QkEvent* event);
-  QkPool* (*createPool)(QkHandle* qk, QkPoolAttributes* attrs, void* parent, const char* name); // slot 6
-  QkExtension* (*qkExtensionLoad)(QkHandle* qk, const QkChar* name, int32_t length, int32_t flags); // slot 9
-  QkThread* (*createThread)(QkHandle* qk, QkThreadAttributes* attrs);               // slot 10
+  QkPool* (*createPool)(QkHandle* qk, QkPoolAttributes* attrs, void* parent,
+                        const char* name); // slot 6
+  QkExtension* (*qkExtensionLoad)(QkHandle* qk, const QkChar* name, int32_t length,
+                                  int32_t flags);                     // slot 9
+  QkThread* (*createThread)(QkHandle* qk, QkThreadAttributes* attrs); // slot 10
   void (*joinThread)(QkHandle* qk, QkThread* thread);
-  QkThreadServices* (*threadServices)(QkHandle* qk);                                // slot 11
-  int32_t (*nameValueExists)(QkHandle* qk, const QkChar* name, int32_t length);     // slot 13
-  uint32_t (*qkNameValueGet)(QkHandle* qk, const QkChar* name, int32_t length, QkNameValue* v); // slot 14
+  QkThreadServices* (*threadServices)(QkHandle* qk);                            // slot 11
+  int32_t (*nameValueExists)(QkHandle* qk, const QkChar* name, int32_t length); // slot 13
+  uint32_t (*qkNameValueGet)(QkHandle* qk, const QkChar* name, int32_t length,
+                             QkNameValue* v); // slot 14
   uint32_t (*qkNameValueSet)(QkHandle* qk, const QkChar* name, int32_t length, const QkNameValue* v,
-                             int32_t mode);                                          // slot 15
-  QkJournal* journal;                                                                // slot 26
-  void* locale;                                                                      // slot 27
+                             int32_t mode); // slot 15
+  QkJournal* journal;                       // slot 26
+  void* locale;                             // slot 27
   int32_t (*KernelServiceDispatcher)(QkHandle* qk, int32_t service, QkServiceArgs* args,
-                                     uint32_t flags);                                // slot 33
-  void* defaultLocale;                                                               // slot 35
-  QkThreadServices* defaultThreadServices;                                           // slot 180
-  void* timeOfDayHook;                                                               // slot 185
+                                     uint32_t flags); // slot 33
+  void* defaultLocale;                                // slot 35
+  QkThreadServices* defaultThreadServices;            // slot 180
+  void* timeOfDayHook;                                // slot 185
   // slot 233: formats the text of a status code into a buffer; returns its length.
   int32_t (*statusText)(QkHandle* qk, uint32_t status, char* buffer, int32_t capacity);
 };
@@ -288,9 +291,9 @@ struct QkHandle {
 // Service groups
 // ---------------------------------------------------------------------------------------
 
-struct HostDataSet;   // an open data set (input or output)
+struct HostDataSet;    // an open data set (input or output)
 struct HostReadVector; // a read vector of an input data set
-struct HostByHandle;  // the BY-group state of an input data set
+struct HostByHandle;   // the BY-group state of an input data set
 struct HostMacroTable;
 
 // Group 30: supervisor services.
@@ -342,20 +345,20 @@ struct HostInternalErrorService {
 // Group 203: data sets. Later subsystems add the services they need.
 // A variable's description (the host's 160-byte NAMESTR record), as xvname hands it out.
 struct HostVariable {
-  const char* name;            // the name's characters (not terminated)
-  int16_t nameLength;          // 16-bit name length
-  uint8_t type;                // 1 numeric, 2 character
+  const char* name;   // the name's characters (not terminated)
+  int16_t nameLength; // 16-bit name length
+  uint8_t type;       // 1 numeric, 2 character
   uint8_t pad0;
-  int32_t length;              // storage length in bytes
-  int32_t number;              // variable number in the data set (1-based)
-  int16_t formatNameLength;    // 0 when the variable has no format
-  int16_t informatNameLength;  // 0 when the variable has no informat
+  int32_t length;             // storage length in bytes
+  int32_t number;             // variable number in the data set (1-based)
+  int16_t formatNameLength;   // 0 when the variable has no format
+  int16_t informatNameLength; // 0 when the variable has no informat
   int32_t formatWidth;
   int32_t formatDecimals;
-  const char* label;           // the label's characters, or null
+  const char* label; // the label's characters, or null
   int32_t labelLength;
   char formatName[32];
-  char nameText[32];           // storage the host may use for name
+  char nameText[32]; // storage the host may use for name
   char reserved[52];
 };
 static_assert(sizeof(HostVariable) == 160, "HostVariable is the 160-byte host record");
@@ -516,15 +519,15 @@ enum HostSortRoutineWord : int32_t {
 // The sort block handed to zsortap: input and output utility files, records, keys and the
 // exit routines with the wrapper area that the module's sort wrapper manages.
 struct HostSortBlock {
-  void* input;           // input utility file (the routines' business)
-  void* output;          // output utility file
-  int32_t recordLength;  // bytes per record
+  void* input;          // input utility file (the routines' business)
+  void* output;         // output utility file
+  int32_t recordLength; // bytes per record
   int32_t keyCount;
-  int64_t recordCount;   // records expected (a hint)
-  void* workBuffer;      // caller's work area (a hint)
+  int64_t recordCount; // records expected (a hint)
+  void* workBuffer;    // caller's work area (a hint)
   int64_t workRecords;
   const HostSortKey* keys;
-  void* user;            // the caller's own word
+  void* user; // the caller's own word
   HostRoutine routines[SORT_ROUTINES];
   // Wrapper area: the saved start routine and the host-callable words.
   HostRoutine savedStart;
@@ -537,25 +540,25 @@ struct HostSortServices {
   // routine; 0, or a negative status.
   int32_t (*zsortap)(HostSortBlock* block);
 };
-struct HostEncodingServices;    // group 4
+struct HostEncodingServices; // group 4
 
 // The service groups by name (the host's array of group vectors, typed).
 struct HostServiceGroups {
-  HostCoreServices* core;                     // group 0
-  HostEncodingServices* encoding;             // group 4
-  HostTreeServices* tree;                     // group 10
-  HostSweepService* sweep;                    // group 11
-  HostModuleServices* module;                 // group 12
-  HostSupervisorServices* supervisor;         // group 30
-  HostParserServices* parser;                 // group 31
-  HostUtilityFileServices* utilityFile;       // group 39
-  HostMacroVariableServices* macro;           // group 40
-  HostTimeService* time;                      // group 155
-  HostInternalErrorService* internalError;    // group 197
-  HostDataSetServices* dataSet;               // group 203
-  HostRvqTextServices* rvqText;               // group 320
-  HostObjectServices* object;                 // group 326
-  HostSortServices* sort;                     // group 472
+  HostCoreServices* core;                  // group 0
+  HostEncodingServices* encoding;          // group 4
+  HostTreeServices* tree;                  // group 10
+  HostSweepService* sweep;                 // group 11
+  HostModuleServices* module;              // group 12
+  HostSupervisorServices* supervisor;      // group 30
+  HostParserServices* parser;              // group 31
+  HostUtilityFileServices* utilityFile;    // group 39
+  HostMacroVariableServices* macro;        // group 40
+  HostTimeService* time;                   // group 155
+  HostInternalErrorService* internalError; // group 197
+  HostDataSetServices* dataSet;            // group 203
+  HostRvqTextServices* rvqText;            // group 320
+  HostObjectServices* object;              // group 326
+  HostSortServices* sort;                  // group 472
 };
 
 // Group numbers, for the group bytes of word 1.
@@ -581,9 +584,9 @@ enum HostGroup : int32_t {
 // The task block of the running step. Word 34 is the macro-table word; words 9 and 10
 // lead to the block where the procedure stores its context address.
 struct HostTaskBlock {
-  HostTaskBlock* word4;  // the chain below the task (word 4)
-  HostTaskBlock* word9;  // word 9
-  HostTaskBlock* word10; // word 10
+  HostTaskBlock* word4;   // the chain below the task (word 4)
+  HostTaskBlock* word9;   // word 9
+  HostTaskBlock* word10;  // word 10
   void* procedureContext; // where the procedure keeps its context address
   void* parseRoot;        // the parse root of the statement parser (made by xinit)
   void* macroWord;        // word 34: handed to xalanch
@@ -593,12 +596,12 @@ struct HostTaskBlock {
 
 // The global control block.
 struct HostControlBlock {
-  HostServiceGroups* groups;     // word 0
-  uint8_t* groupBytes;           // word 1: one byte per group (HG_COUNT)
-  HostTaskBlock* task;           // word 4
-  QkPool* defaultPool;           // word 19
-  HostTaskBlock* currentTask;    // word 56 (null: use word 4)
-  QkHandle* qkHandle;            // word 82
+  HostServiceGroups* groups;  // word 0
+  uint8_t* groupBytes;        // word 1: one byte per group (HG_COUNT)
+  HostTaskBlock* task;        // word 4
+  QkPool* defaultPool;        // word 19
+  HostTaskBlock* currentTask; // word 56 (null: use word 4)
+  QkHandle* qkHandle;         // word 82
 };
 
 // Exported words of the module, set by mcn_main.

@@ -57,8 +57,9 @@ void xprrlog(int32_t flag, int32_t code) {
 }
 int32_t xpmstr(char* buffer, int32_t size, int32_t set, int32_t number,
                std::initializer_list<HostMsgArg> args) {
-  return hostGroups(HG_SUPERVISOR)->supervisor->xpmstr(buffer, size, set, number, args.begin(),
-                                                       static_cast<int32_t>(args.size()));
+  return hostGroups(HG_SUPERVISOR)
+      ->supervisor->xpmstr(buffer, size, set, number, args.begin(),
+                           static_cast<int32_t>(args.size()));
 }
 int32_t xoption(const char* name, char* buffer, int32_t capacity) {
   return hostGroups(HG_SUPERVISOR)->supervisor->xoption(name, buffer, capacity);
@@ -88,7 +89,8 @@ void xebug(const char* text) { hostGroups(HG_INTERNAL)->internalError->xebug(tex
 
 int32_t xbynext(HostByHandle* by) { return hostGroups(HG_DATASET)->dataSet->xbynext(by); }
 void xvputt(HostDataSet* out) { hostGroups(HG_DATASET)->dataSet->xvputt(out); }
-int32_t xvfind(HostDataSet* data, const char* name, int32_t length, int32_t* number, int32_t flags) {
+int32_t xvfind(HostDataSet* data, const char* name, int32_t length, int32_t* number,
+               int32_t flags) {
   return hostGroups(HG_DATASET)->dataSet->xvfind(data, name, length, number, flags);
 }
 int32_t xvname(HostDataSet* data, int32_t number, HostVariable** out) {
@@ -103,8 +105,8 @@ HostDataSet* xdsopen(const char* name, int32_t length) {
 int32_t xdsnvar(HostDataSet* data) { return hostGroups(HG_DATASET)->dataSet->xdsnvar(data); }
 int64_t xdsnobs(HostDataSet* data) { return hostGroups(HG_DATASET)->dataSet->xdsnobs(data); }
 HostByHandle* xdsby(HostDataSet* data) { return hostGroups(HG_DATASET)->dataSet->xdsby(data); }
-int32_t xbyset(HostDataSet* data, const int32_t* numbers, const uint8_t* descending,
-               int32_t count, int32_t notsorted) {
+int32_t xbyset(HostDataSet* data, const int32_t* numbers, const uint8_t* descending, int32_t count,
+               int32_t notsorted) {
   return hostGroups(HG_DATASET)->dataSet->xbyset(data, numbers, descending, count, notsorted);
 }
 int32_t xbyrewind(HostByHandle* by) { return hostGroups(HG_DATASET)->dataSet->xbyrewind(by); }
@@ -178,8 +180,8 @@ RvqText* rvqmsg(int32_t set, int32_t number) {
   return hostGroups(HG_RVQTEXT)->rvqText->rvqmsg(set, number);
 }
 RvqText* rvqmsgs(int32_t set, int32_t number, std::initializer_list<HostMsgArg> args) {
-  return hostGroups(HG_RVQTEXT)->rvqText->rvqmsgs(set, number, args.begin(),
-                                                  static_cast<int32_t>(args.size()));
+  return hostGroups(HG_RVQTEXT)
+      ->rvqText->rvqmsgs(set, number, args.begin(), static_cast<int32_t>(args.size()));
 }
 RvqText* rvqtxt(const char* text, int32_t length) {
   return hostGroups(HG_RVQTEXT)->rvqText->rvqtxt(text, length);
@@ -193,7 +195,7 @@ int32_t wkread(int32_t set, int32_t number, const char** text, int32_t* length) 
 int32_t vir2g(HostRoutine routine, HostRoutine* callable) {
   return hostGroups(HG_CORE)->core->vir2g(routine, callable);
 }
-QkExtension *qkLoadByName(QkHandle *qk, const char *name) {
+QkExtension* qkLoadByName(QkHandle* qk, const char* name) {
   if (qk == nullptr || name == nullptr)
     return nullptr;
   QkChar wide[16];

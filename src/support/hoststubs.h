@@ -27,7 +27,8 @@ template <class T, class... Args> T* poolNew(QkPool* pool, Args&&... args) {
   if (!block)
     return nullptr;
   T* object = new (block) T(static_cast<Args&&>(args)...);
-  xmpoolcln(pool, [](void* p) { static_cast<T*>(p)->~T(); }, object);
+  xmpoolcln(
+      pool, [](void* p) { static_cast<T*>(p)->~T(); }, object);
   return object;
 }
 
@@ -54,8 +55,8 @@ HostDataSet* xdsopen(const char* name, int32_t length);
 int32_t xdsnvar(HostDataSet* data);
 int64_t xdsnobs(HostDataSet* data);
 HostByHandle* xdsby(HostDataSet* data);
-int32_t xbyset(HostDataSet* data, const int32_t* numbers, const uint8_t* descending,
-               int32_t count, int32_t notsorted);
+int32_t xbyset(HostDataSet* data, const int32_t* numbers, const uint8_t* descending, int32_t count,
+               int32_t notsorted);
 int32_t xbyrewind(HostByHandle* by);
 int32_t xbyline(HostByHandle* by, char* buffer, int32_t capacity);
 int32_t xobsnext(HostDataSet* data);
@@ -95,7 +96,7 @@ int32_t wkread(int32_t set, int32_t number, const char** text, int32_t* length);
 int32_t vir2g(HostRoutine routine, HostRoutine* callable);
 int32_t wmrlmem(int64_t* kilobytes);
 // Loads a host extension by its (ASCII) name through the kernel handle; null when none.
-QkExtension *qkLoadByName(QkHandle *qk, const char *name);
+QkExtension* qkLoadByName(QkHandle* qk, const char* name);
 
 void* ztrebld(void** root, void* node, int32_t length, int32_t offset);
 void ztrelst(void** root);

@@ -5,8 +5,8 @@
 #include "support/hostif.h"
 
 // Writes `text` as a note line; nothing when the kernel has no journal.
-inline void vsfLogLine(const char *text) {
-  QkHandle *qk = Exported_QKHandle;
+inline void vsfLogLine(const char* text) {
+  QkHandle* qk = Exported_QKHandle;
   if (qk != nullptr && qk->journal != nullptr && qk->journal->report != nullptr)
     qk->journal->report(qk->journal, 0, 1, text);
 }

@@ -32,16 +32,16 @@ struct OptionSlot {
       int32_t count;
       int32_t capacity;
     } list;
-    HostDataSet *dataSet;
+    HostDataSet* dataSet;
     int64_t word;
   } value;
   union Items {
-    void *any;
-    int32_t *ints;        // variable numbers (1-based) or CLASS positions
-    double *doubles;      // number lists, CPREFIX=/LPREFIX= values
-    char *text;           // a quoted string (not terminated; length in value.list.count)
-    NameListBlock *names; // a name list
-    void **pointers;      // effect lists: EffectChainNode pointers
+    void* any;
+    int32_t* ints;        // variable numbers (1-based) or CLASS positions
+    double* doubles;      // number lists, CPREFIX=/LPREFIX= values
+    char* text;           // a quoted string (not terminated; length in value.list.count)
+    NameListBlock* names; // a name list
+    void** pointers;      // effect lists: EffectChainNode pointers
   } items;
 };
 static_assert(sizeof(OptionSlot) == 24, "OptionSlot is a 24-byte host record");
@@ -61,10 +61,10 @@ enum OptionSlotKind : uint8_t {
 
 // One parsed statement. Flag k (from 0) is bit 0x80 >> (k % 8) of flags[k / 8].
 struct ParsedStatement {
-  ParsedStatement *next; // next node in statement order
+  ParsedStatement* next; // next node in statement order
   char name[32];         // upper case, blank-padded
   uint8_t flags[40];
-  OptionSlot *slots; // slots 0 .. slotCount-1
+  OptionSlot* slots; // slots 0 .. slotCount-1
   // Host's part of the node.
   int32_t slotCount;
   int32_t line; // where the statement starts in the program
@@ -73,30 +73,30 @@ struct ParsedStatement {
   uint8_t reserved[3];
 };
 
-inline bool stmtFlag(const ParsedStatement *s, int k) {
+inline bool stmtFlag(const ParsedStatement* s, int k) {
   return s && k >= 0 && k < 320 && (s->flags[k / 8] & (0x80u >> (k % 8))) != 0;
 }
 // The slot k of a statement when an action stored a value in it, else null.
-inline const OptionSlot *stmtSlot(const ParsedStatement *s, int k) {
+inline const OptionSlot* stmtSlot(const ParsedStatement* s, int k) {
   if (!s || !s->slots || k < 0 || k >= s->slotCount || !s->slots[k].present)
     return nullptr;
   return &s->slots[k];
 }
 // The slot's number when present, else the default.
-inline double stmtNumber(const ParsedStatement *s, int k, double dflt) {
-  const OptionSlot *slot = stmtSlot(s, k);
+inline double stmtNumber(const ParsedStatement* s, int k, double dflt) {
+  const OptionSlot* slot = stmtSlot(s, k);
   return slot ? slot->value.number : dflt;
 }
 // The number or enumeration code in slot k as an integer; `dflt` when no action stored one.
-inline int32_t stmtInt(const ParsedStatement *s, int k, int32_t dflt) {
+inline int32_t stmtInt(const ParsedStatement* s, int k, int32_t dflt) {
   return static_cast<int32_t>(stmtNumber(s, k, dflt));
 }
 
 // A name list: a chain of blocks. Each block holds the index (from 0 across the chain) of
 // the last name it holds and its names, each a length byte followed by the characters.
 struct NameListBlock {
-  void *reserved;
-  NameListBlock *next;
+  void* reserved;
+  NameListBlock* next;
   int64_t used;      // bytes of `names` in use
   int64_t lastIndex; // index of the last name in this block (-1 when empty)
   uint8_t names[224];
@@ -115,7 +115,7 @@ struct HostToken {
   int32_t length;   // length of text
   double number;    // INT and NBR: the value
   int64_t offset;   // byte offset in the step text
-  const char *text; // the token text as written (quoted strings: without the quotes,
+  const char* text; // the token text as written (quoted strings: without the quotes,
                     // doubled quotes made single); not terminated
 };
 
@@ -135,11 +135,11 @@ struct EffectAction {
 
 // The callback the host calls for effect actions: the parser (its token stream is used for
 // peeking), the look-ahead token and the action.
-using EffectActionFn = void (*)(HostParser *parser, const HostToken *token,
-                                const EffectAction *action);
+using EffectActionFn = void (*)(HostParser* parser, const HostToken* token,
+                                const EffectAction* action);
 
 // The module's effect-syntax callback (effects subsystem).
-void zeffect(HostParser *parser, const HostToken *token, const EffectAction *action);
+void zeffect(HostParser* parser, const HostToken* token, const EffectAction* action);
 
 // ---------------------------------------------------------------------------------------
 // Statement hooks
@@ -169,32 +169,32 @@ struct BridgeParseState;
 
 // The host's state of the parse under way, found through the task block (hostParseRoot).
 struct ParseRoot {
-  ParsedStatement *first;   // the first node (the procedure statement); also the list
+  ParsedStatement* first;   // the first node (the procedure statement); also the list
                             // holder: slot 1 direct variables, slot 2 CLASS variables
-  ParsedStatement *last;    // the last node made
-  ParsedStatement *current; // the node being parsed
+  ParsedStatement* last;    // the last node made
+  ParsedStatement* current; // the node being parsed
   int16_t status;           // error flag / parse status (non-zero after an error)
   int16_t reserved1[3];
-  HostDataSet *dataSet; // the data set whose variables are looked up
+  HostDataSet* dataSet; // the data set whose variables are looked up
   int16_t effectSlot;   // the option slot of the current node that receives effects
   int16_t reserved2[3];
-  EffectParseState *effectState; // the effect callback's state
-  BridgeParseState *driverState; // the host-parser driver's state while a parse runs
-  void *logLine;
-  void *printLine;
-  void *outputBlock;
-  void *messageLine;
+  EffectParseState* effectState; // the effect callback's state
+  BridgeParseState* driverState; // the host-parser driver's state while a parse runs
+  void* logLine;
+  void* printLine;
+  void* outputBlock;
+  void* messageLine;
   uint8_t syntaxTrace;   // DEBUG contains SYN
   uint8_t semanticTrace; // DEBUG contains SEM (also the effect callback's trace)
   uint8_t reserved3[6];
   EffectActionFn effectAction; // the callback for effect actions (action 39)
-  HostParser *parser;          // the token stream of the parse under way
+  HostParser* parser;          // the token stream of the parse under way
 };
 
 // The parse root of the current task (null before xinit).
-inline ParseRoot *hostParseRoot() {
-  HostTaskBlock *task = hostCurrentTask();
-  return task ? static_cast<ParseRoot *>(task->parseRoot) : nullptr;
+inline ParseRoot* hostParseRoot() {
+  HostTaskBlock* task = hostCurrentTask();
+  return task ? static_cast<ParseRoot*>(task->parseRoot) : nullptr;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -204,9 +204,9 @@ inline ParseRoot *hostParseRoot() {
 struct HostVarList {
   int32_t count;
   int32_t capacity;
-  int32_t *numbers; // 1-based variable numbers (mode 3)
-  char **names;     // terminated names (mode 7: names of a numbered range)
-  int32_t *nameLengths;
+  int32_t* numbers; // 1-based variable numbers (mode 3)
+  char** names;     // terminated names (mode 7: names of a numbered range)
+  int32_t* nameLengths;
 };
 
 // zaddvar list kinds: 1 single variable, 2 numbered range (a1-a3), 3 positional range
@@ -232,40 +232,40 @@ struct HostParserServices {
   // Runs the parse of the current step's statements: grammar, parse root, mode (bit 1 the
   // syntax trace, bit 0 the semantic trace), hook table, two reserved words. Returns 0,
   // or non-zero when a statement had a syntax error.
-  int32_t (*xsproc)(VsfGrammar *grammar, ParseRoot *root, int32_t mode, ParseHookTable *hooks,
-                    void *reserved1, void *reserved2);
+  int32_t (*xsproc)(VsfGrammar* grammar, ParseRoot* root, int32_t mode, ParseHookTable* hooks,
+                    void* reserved1, void* reserved2);
   // The parse anchor of the current step (its token stream).
-  HostParser *(*xtanch)();
+  HostParser* (*xtanch)();
   // The current token (the look-ahead of the parse).
-  const HostToken *(*xttkcur)(HostParser *parser);
+  const HostToken* (*xttkcur)(HostParser* parser);
   // Peeks the token `ahead` places after the current one (1 = the next one).
-  const HostToken *(*yttkpk)(HostParser *parser, int32_t ahead);
+  const HostToken* (*yttkpk)(HostParser* parser, int32_t ahead);
   // Resets the peek position to the current token.
-  void (*ytokrla)(HostParser *parser);
+  void (*ytokrla)(HostParser* parser);
   // The numeric value of a token (INT, NBR); the missing value for others.
-  double (*xtoknum)(const HostToken *token);
+  double (*xtoknum)(const HostToken* token);
   // Makes room for `more` items of `itemSize` bytes in a list slot of the current parse;
   // 0, or negative when no memory is left.
-  int32_t (*zaddlst)(OptionSlot *slot, int32_t itemSize, int32_t more);
+  int32_t (*zaddlst)(OptionSlot* slot, int32_t itemSize, int32_t more);
   // Expands a variable list over a data set (mode 3: numbers) or a numbered range as
   // names (mode 7, no data set): first and second name, list kind. Returns 0, or an error
   // code that zadverr reports.
-  int32_t (*zaddvar)(HostDataSet *ds, HostVarList *out, int32_t mode, int32_t flags,
-                     const char *first, int32_t firstLength, const char *second,
+  int32_t (*zaddvar)(HostDataSet* ds, HostVarList* out, int32_t mode, int32_t flags,
+                     const char* first, int32_t firstLength, const char* second,
                      int32_t secondLength, int32_t listKind);
   // Reports the error code of zaddvar with a message (and sets the parse status).
-  void (*zadverr)(ParseRoot *root, HostDataSet *ds, int32_t flags, const char *first,
-                  int32_t firstLength, const char *second, int32_t secondLength, HostVarList *list,
+  void (*zadverr)(ParseRoot* root, HostDataSet* ds, int32_t flags, const char* first,
+                  int32_t firstLength, const char* second, int32_t secondLength, HostVarList* list,
                   int32_t reserved, int32_t listKind, int32_t code);
   // Formats a number into `width` characters (negative: left-aligned) with at most
   // `decimals` decimals (99: as many as needed); returns the length written.
-  int32_t (*xpfs)(char *buffer, int32_t width, int32_t decimals, double value);
+  int32_t (*xpfs)(char* buffer, int32_t width, int32_t decimals, double value);
   // Asks whether token-save switch `which` is on; switches it.
-  int32_t (*xttkqsp)(HostParser *parser, int32_t which);
-  void (*xttksp)(HostParser *parser, int32_t which, int32_t on);
+  int32_t (*xttkqsp)(HostParser* parser, int32_t which);
+  void (*xttksp)(HostParser* parser, int32_t which, int32_t on);
   // Allocates from the task's pool (zeroed), and frees.
-  void *(*xtalloc)(int64_t size, uint32_t flags);
-  void (*xtfree)(void *block);
+  void* (*xtalloc)(int64_t size, uint32_t flags);
+  void (*xtfree)(void* block);
   // Reads a host option as text (DEBUG ...); length, -1 when unknown.
-  int32_t (*xoptcgt)(const char *name, char *buffer, int32_t capacity);
+  int32_t (*xoptcgt)(const char* name, char* buffer, int32_t capacity);
 };

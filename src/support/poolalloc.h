@@ -9,7 +9,7 @@
 
 // A zeroed block of `bytes` bytes from `pool`; null when there is no pool, `bytes` is not
 // positive or the pool has no room.
-inline void *poolTake(QkPool *pool, int64_t bytes) {
+inline void* poolTake(QkPool* pool, int64_t bytes) {
   if (pool == nullptr || bytes <= 0)
     return nullptr;
   return pool->allocate(pool, static_cast<size_t>(bytes), kQkZeroed);
@@ -17,15 +17,15 @@ inline void *poolTake(QkPool *pool, int64_t bytes) {
 
 // A zeroed array of `count` elements of T from `pool`; null when there is no pool, `count` is
 // not positive or the pool has no room.
-template <class T> T *poolArray(QkPool *pool, int64_t count) {
+template <class T> T* poolArray(QkPool* pool, int64_t count) {
   if (count <= 0)
     return nullptr;
-  return static_cast<T *>(poolTake(pool, static_cast<int64_t>(sizeof(T)) * count));
+  return static_cast<T*>(poolTake(pool, static_cast<int64_t>(sizeof(T)) * count));
 }
 
 // Destroys `pool` with everything taken from it and leaves the pointer null; nothing is done
 // for a missing pool.
-inline void poolDestroy(QkPool *&pool) {
+inline void poolDestroy(QkPool*& pool) {
   if (pool != nullptr) {
     pool->destroy(pool);
     pool = nullptr;

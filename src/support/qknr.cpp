@@ -448,7 +448,11 @@ int32_t qknrlook(const QkChar* name, int32_t nameLength, int32_t defaultCode,
     if (same) {
       if (debug)
         echo(qk, "qknrlook", nameText,
-             std::string("=").append(std::to_string(p->code)).append(" '").append(valueText).append("'"));
+             std::string("=")
+                 .append(std::to_string(p->code))
+                 .append(" '")
+                 .append(valueText)
+                 .append("'"));
       return p->code;
     }
   }
@@ -466,6 +470,10 @@ int32_t qknrlook(const QkChar* name, int32_t nameLength, int32_t defaultCode,
   }
   if (debug)
     echo(qk, "qknrlook", nameText,
-         std::string("=").append(std::to_string(defaultCode)).append(" '").append(valueText).append("'"));
+         std::string("=")
+             .append(std::to_string(defaultCode))
+             .append(" '")
+             .append(valueText)
+             .append("'"));
   return defaultCode;
 }

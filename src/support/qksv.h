@@ -30,12 +30,12 @@ enum QkSvStatus : int32_t {
 };
 
 // The callbacks. b, x, y and grad hold `size` doubles.
-using QkSvLambdaMaxFn = int32_t (*)(QkSolver *solver);
-using QkSvLossFn = int32_t (*)(QkSolver *solver, const double *b, double *loss);
-using QkSvLossGradFn = int32_t (*)(QkSolver *solver, double *b, double *grad, double *loss);
-using QkSvValueFn = int32_t (*)(QkSolver *solver, const double *x, double *value);
-using QkSvOperatorFn = int32_t (*)(QkSolver *solver, const double *x, double *y, double *penalty,
-                                   int32_t *count, double *norm);
+using QkSvLambdaMaxFn = int32_t (*)(QkSolver* solver);
+using QkSvLossFn = int32_t (*)(QkSolver* solver, const double* b, double* loss);
+using QkSvLossGradFn = int32_t (*)(QkSolver* solver, double* b, double* grad, double* loss);
+using QkSvValueFn = int32_t (*)(QkSolver* solver, const double* x, double* value);
+using QkSvOperatorFn = int32_t (*)(QkSolver* solver, const double* x, double* y, double* penalty,
+                                   int32_t* count, double* norm);
 
 // [0] penalty maximum, [1] loss, [2] loss and gradient, [3] penalty value, [4] proximal
 // operator of the penalty for the step factor `stepFactor`.
@@ -48,37 +48,37 @@ struct QkSolverCallbacks {
 };
 
 struct QkSolverOps {
-  int32_t (*setProblemSize)(QkSolver *s, int32_t size);
-  int32_t (*setLambda)(QkSolver *s, double lambda);
-  int32_t (*setPenaltyKind)(QkSolver *s, int32_t kind);
-  int32_t (*prepare)(QkSolver *s);
-  void (*setUserData)(QkSolver *s, void *user);
-  int32_t (*setTolerance)(QkSolver *s, double tolerance);
-  int32_t (*finishSetup)(QkSolver *s);
+  int32_t (*setProblemSize)(QkSolver* s, int32_t size);
+  int32_t (*setLambda)(QkSolver* s, double lambda);
+  int32_t (*setPenaltyKind)(QkSolver* s, int32_t kind);
+  int32_t (*prepare)(QkSolver* s);
+  void (*setUserData)(QkSolver* s, void* user);
+  int32_t (*setTolerance)(QkSolver* s, double tolerance);
+  int32_t (*finishSetup)(QkSolver* s);
   // Start values for the next solve; null starts from 0.
-  int32_t (*setStartValues)(QkSolver *s, const double *start);
-  int32_t (*solve)(QkSolver *s);
-  int32_t (*getSolution)(QkSolver *s, double *out);
+  int32_t (*setStartValues)(QkSolver* s, const double* start);
+  int32_t (*solve)(QkSolver* s);
+  int32_t (*getSolution)(QkSolver* s, double* out);
   // The penalty maximum of the last solve (absolute).
-  int32_t (*getResult)(QkSolver *s, double *out);
+  int32_t (*getResult)(QkSolver* s, double* out);
   // The loss at the solution (without the penalty).
-  int32_t (*getObjective)(QkSolver *s, double *out);
-  int32_t (*destroy)(QkSolver *s);
-  void (*release)(QkSolver **s); // optional
+  int32_t (*getObjective)(QkSolver* s, double* out);
+  int32_t (*destroy)(QkSolver* s);
+  void (*release)(QkSolver** s); // optional
 };
 
 // The solver instance: what the callbacks read of it, and counters of its work.
 struct QkSolver {
-  const QkSolverOps *ops;
+  const QkSolverOps* ops;
   QkSolverCallbacks callbacks;
-  void *userData;        // handed back to every callback
+  void* userData;        // handed back to every callback
   int32_t size;          // number of coefficients
   int32_t relative;      // lambda is relative to lambdaMax
   double lambda;         // the penalty value of setLambda
   double lambdaMax;      // the penalty maximum (0 until computed)
   double stepFactor;     // L of the current proximal step x - grad / L
-  double *work;          // `size` doubles the callbacks may use
-  double *gradient;      // `size` doubles
+  double* work;          // `size` doubles the callbacks may use
+  double* gradient;      // `size` doubles
   int64_t lossCalls;     // callback [1] calls, over the instance's life
   int64_t gradientCalls; // callback [2] calls
   int64_t iterations;    // accelerated proximal iterations
@@ -88,5 +88,5 @@ struct QkSolver {
 // the kernel handle's journal; null on failure.
 struct QkSvExtension {
   QkExtension header;
-  QkSolver *(*create)(QkSvExtension *self, const void *parameters, QkJournal *journal);
+  QkSolver* (*create)(QkSvExtension* self, const void* parameters, QkJournal* journal);
 };

@@ -57,7 +57,7 @@ ExponentKind classify(double e) {
 
 // |x|^y for |x| not 0 or 1, negated for a negative base with an odd exponent. An underflow
 // gives +0 whatever the base's sign.
-double powerOfMagnitude(int32_t *status, double ax, double y, double e, const ExponentKind &k,
+double powerOfMagnitude(int32_t* status, double ax, double y, double e, const ExponentKind& k,
                         bool negate) {
   if (e >= kHugeExp) {
     if ((ax > 1.0 && y < 0.0) || (ax < 1.0 && y > 0.0))
@@ -84,7 +84,7 @@ double powerOfMagnitude(int32_t *status, double ax, double y, double e, const Ex
 
 } // namespace
 
-double zpowerGuarded(int32_t *status, double x, double y, int32_t nanStatus) {
+double zpowerGuarded(int32_t* status, double x, double y, int32_t nanStatus) {
   // A missing or NaN argument gives a missing result: converting a NaN exponent to an
   // integer is undefined, and taking |x| would drop the bits that mark a missing base.
   if (std::isnan(x) || std::isnan(y)) {
@@ -124,6 +124,6 @@ double zpowerGuarded(int32_t *status, double x, double y, int32_t nanStatus) {
   return powerOfMagnitude(status, ax, y, e, k, negate);
 }
 
-double zpower(int32_t *status, double x, double y) {
+double zpower(int32_t* status, double x, double y) {
   return zpowerGuarded(status, x, y, ZPOWER_OK);
 }

@@ -17,7 +17,7 @@ enum ZpowerStatus : int32_t {
 // x to the power y. On status 1, 2 and 3 the result is the missing value; a missing or NaN
 // argument gives the missing value with status `nanStatus`. The callers differ only there:
 // zpower reports such an argument as success (0), qkzpower as ZPOWER_NOT_A_NUMBER.
-double zpowerGuarded(int32_t *status, double x, double y, int32_t nanStatus);
+double zpowerGuarded(int32_t* status, double x, double y, int32_t nanStatus);
 
 // x to the power y; a missing or NaN argument gives the missing value with status 0.
-double zpower(int32_t *status, double x, double y);
+double zpower(int32_t* status, double x, double y);

@@ -167,8 +167,8 @@ TEST(Accumulate, SumsInSlotOrderAndFoldsByKernel) {
     EXPECT_EQ(f.m.screenTermA, 101);
     EXPECT_EQ(f.m.screenTermB, 202);
     EXPECT_EQ(f.corr[0], 0);
-    EXPECT_EQ(f.corr[1], 404);  // B[1 + 2]
-    EXPECT_EQ(f.dir[1], 606);   // B[1 + E + 2]
+    EXPECT_EQ(f.corr[1], 404); // B[1 + 2]
+    EXPECT_EQ(f.dir[1], 606);  // B[1 + E + 2]
   }
   {
     Fold f;

@@ -228,7 +228,9 @@ TEST(ReadingPassOverDesignRows, HeldOutSetsAreReadThroughTheDesignAndPutBack) {
   designtest::DesignFixture f;
   f.data(kData);
   f.design({"g", "a"}, {"x"},
-           {{"x", {"x"}, {}, {}}, {"g", {}, {"g"}, {}}, {"a", {}, {"a"}, {}},
+           {{"x", {"x"}, {}, {}},
+            {"g", {}, {"g"}, {}},
+            {"a", {}, {"a"}, {}},
             {"g*a", {}, {"g", "a"}, {}}});
   f.response("y");
   ASSERT_EQ(f.levelise(), 0);

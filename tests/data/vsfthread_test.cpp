@@ -6,8 +6,8 @@
 
 #include "host/ext/extlist.h"
 #include "host/ext/qkmemfig.h"
-#include "host/pools.h"
 #include "host/ext/qkpgf.h"
+#include "host/pools.h"
 #include "host/supervisor.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 // The shared set-up of the design-library tests (see designfixture.h).
-#include <unistd.h>
 #include "designfixture.h"
+#include <unistd.h>
 
 #include "host/data/dataset.h"
 #include "host/hostcore.h"
@@ -25,7 +25,8 @@ DesignFixture::DesignFixture() {
   const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
   dir = fs::temp_directory_path() /
         ("qrx_design_" + std::string(info ? info->test_suite_name() : "x") + "_" +
-         std::string(info ? info->name() : "x") + "_" + std::to_string(static_cast<long>(::getpid())));
+         std::string(info ? info->name() : "x") + "_" +
+         std::to_string(static_cast<long>(::getpid())));
   fs::remove_all(dir);
   fs::create_directories(dir);
   qrxhost::setWorkDir(dir.string());
@@ -127,7 +128,7 @@ void DesignFixture::response(const std::string& name) {
   ctx.responseCount = 1;
 }
 
-void DesignFixture::responses(const std::vector<std::string> &names) {
+void DesignFixture::responses(const std::vector<std::string>& names) {
   responseStore.assign(names.size(), LevVariable{});
   for (size_t i = 0; i < names.size(); ++i)
     responseStore[i].var = describe(names[i]);

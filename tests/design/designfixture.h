@@ -40,7 +40,7 @@ public:
                     const std::vector<std::string>& numerics,
                     const std::vector<EffectSpec>& effects, bool noIntercept = false);
   void response(const std::string& name);
-  void responses(const std::vector<std::string> &names);
+  void responses(const std::vector<std::string>& names);
   void weight(const std::string& name);
   void freq(const std::string& name);
   LevVariable* cls(const std::string& name);

@@ -39,7 +39,7 @@ std::vector<Case> readCases() {
     else
       s >> terms >> count;
     c.knots.resize(static_cast<size_t>(count));
-    for (double &k : c.knots)
+    for (double& k : c.knots)
       s >> k;
     s >> c.x;
     for (double v; s >> v;)
@@ -57,7 +57,7 @@ std::vector<Case> readCases() {
 TEST(ConstructedColumns, SplineBasesAgreeWithTheIndependentConstruction) {
   const std::vector<Case> cases = readCases();
   ASSERT_EQ(cases.size(), 90u);
-  for (const Case &c : cases) {
+  for (const Case& c : cases) {
     SCOPED_TRACE(c.kind + " degree " + std::to_string(c.spline.degree) + " x " +
                  std::to_string(c.x));
     std::vector<double> out(c.expected.size(), -7.0);

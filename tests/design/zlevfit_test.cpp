@@ -29,22 +29,22 @@ std::map<std::string, std::vector<double>> reference() {
     std::string name;
     size_t count = 0;
     s >> name >> count;
-    std::vector<double> &v = out[name];
+    std::vector<double>& v = out[name];
     v.resize(count);
-    for (double &x : v)
+    for (double& x : v)
       s >> x;
   }
   return out;
 }
 
-std::string fileText(const std::string &path) {
+std::string fileText(const std::string& path) {
   std::ifstream in(path);
   std::stringstream s;
   s << in.rdbuf();
   return s.str();
 }
 
-void expectNear(const double *got, const std::vector<double> &want, const char *what,
+void expectNear(const double* got, const std::vector<double>& want, const char* what,
                 double tol = 1e-10) {
   ASSERT_NE(got, nullptr) << what;
   ASSERT_FALSE(want.empty()) << what;
@@ -54,7 +54,7 @@ void expectNear(const double *got, const std::vector<double> &want, const char *
 
 // Counts the passes over the data through the context's rewind slot.
 int gRewinds = 0;
-int32_t countingInit(LevRegContext *ctx) {
+int32_t countingInit(LevRegContext* ctx) {
   ++gRewinds;
   return GetInit(ctx);
 }
@@ -77,19 +77,19 @@ struct FitTest : ::testing::Test {
     f.ctx.getInit = reinterpret_cast<HostRoutine>(&countingInit);
   }
   void TearDown() override { f.end(); }
-  double *get(int32_t code, int32_t response = 0) {
-    return static_cast<double *>(zlevfit(&f.ctx, code, {.response = response}));
+  double* get(int32_t code, int32_t response = 0) {
+    return static_cast<double*>(zlevfit(&f.ctx, code, {.response = response}));
   }
 };
 
 TEST_F(FitTest, EveryOperationAgreesWithNumpyAndReadsTheDataOnce) {
-  LevRegContext *ctx = &f.ctx;
+  LevRegContext* ctx = &f.ctx;
   for (const HostRoutine slot : ctx->fit.slots)
     EXPECT_NE(slot, nullptr); // installed by the design context's set-up
   expectNear(get(LFC_XPX), ref["xpx"], "X'X");
   EXPECT_EQ(ctx->fit.rowsUsed, 30);
   expectNear(get(LFC_SWEPT), ref["swept"], "swept");
-  auto *rec = static_cast<LevSweepRecord *>(zlevfit(ctx, LFC_SWEEPREC));
+  auto* rec = static_cast<LevSweepRecord*>(zlevfit(ctx, LFC_SWEEPREC));
   ASSERT_NE(rec, nullptr);
   for (int k = 0; k < 7; ++k)
     EXPECT_EQ(rec->swept[k], static_cast<int32_t>(ref["sweptflags"][static_cast<size_t>(k)])) << k;
@@ -107,7 +107,7 @@ TEST_F(FitTest, EveryOperationAgreesWithNumpyAndReadsTheDataOnce) {
     EXPECT_EQ(get(code, 1), get(code, 0) + 2) << name;
   }
   LevHypothesis h{3, ref["hypothesis"].data()};
-  auto *t = static_cast<LevFitTest *>(
+  auto* t = static_cast<LevFitTest*>(
       zlevfit(ctx, LFC_TEST, {.response = -1, .hypothesis = &h, .letters = "vdes"}));
   ASSERT_NE(t, nullptr);
   EXPECT_EQ(t->df, 2); // the third row repeats the second
@@ -116,7 +116,7 @@ TEST_F(FitTest, EveryOperationAgreesWithNumpyAndReadsTheDataOnce) {
   expectNear(t->estimates, ref["estimates"], "estimates");
   expectNear(t->hypothesisSS, ref["hypothesisss"], "hypothesis SS");
   // Every later request is served from the cache, with the same addresses.
-  double *again = get(LFC_SWEPT);
+  double* again = get(LFC_SWEPT);
   EXPECT_EQ(again, get(LFC_SWEPT));
   EXPECT_EQ(get(LFC_XPX), get(LFC_XPX));
   EXPECT_EQ(gRewinds, 1);
@@ -127,13 +127,13 @@ TEST_F(FitTest, EveryOperationAgreesWithNumpyAndReadsTheDataOnce) {
 }
 
 TEST_F(FitTest, SweepingInPlaceAndInstallingValues) {
-  LevRegContext *ctx = &f.ctx;
+  LevRegContext* ctx = &f.ctx;
   ctx->fit.flags = 1; // the cached cross products themselves are swept
-  double *xpx = get(LFC_XPX);
+  double* xpx = get(LFC_XPX);
   EXPECT_EQ(get(LFC_SWEPT), xpx);
   expectNear(xpx, ref["swept"], "swept in place");
   // The sweep record asked afterwards sweeps a fresh copy and leaves the swept matrix alone.
-  auto *rec = static_cast<LevSweepRecord *>(zlevfit(ctx, LFC_SWEEPREC));
+  auto* rec = static_cast<LevSweepRecord*>(zlevfit(ctx, LFC_SWEEPREC));
   ASSERT_NE(rec, nullptr);
   expectNear(rec->dependencies, ref["dependencies"], "dependencies");
   expectNear(get(LFC_SWEPT), ref["swept"], "swept kept");
@@ -141,11 +141,11 @@ TEST_F(FitTest, SweepingInPlaceAndInstallingValues) {
   zlevfit(ctx, LFC_RELEASE);
   ctx->fit.flags = 2;
   ctx->fit.tolerance = 1e30;
-  const double *none = get(LFC_SWEPT);
+  const double* none = get(LFC_SWEPT);
   ASSERT_NE(none, nullptr);
   for (int k = 0; k < 7; ++k)
     EXPECT_EQ(none[zisub(k, k)], 0.0) << k;
-  double *mine = levArray<double>(levGroupPool(ctx), 4);
+  double* mine = levArray<double>(levGroupPool(ctx), 4);
   EXPECT_EQ(zlevfit(ctx, LFC_INSTALL, {.installCode = LFC_BETA, .value = mine}), mine);
   EXPECT_EQ(get(LFC_BETA), mine);
   EXPECT_EQ(zlevfit(ctx, 11), nullptr);

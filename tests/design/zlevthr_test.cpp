@@ -18,7 +18,7 @@
 #include <random>
 #include <sstream>
 
-void levRegisterForwarders(LevRegContext *ctx, LevelizeContext *lctx);
+void levRegisterForwarders(LevRegContext* ctx, LevelizeContext* lctx);
 
 using designtest::DesignFixture;
 
@@ -39,7 +39,7 @@ std::string randomData() {
       std::snprintf(h, sizeof h, "%.2f", 0.25 * k);
     else // one printed level, ten raw values
       std::snprintf(h, sizeof h, "0.12345678901%02u", k - 80);
-    const char *c[] = {"alpha", "beta", "gamma", "", "delta"};
+    const char* c[] = {"alpha", "beta", "gamma", "", "delta"};
     s << g << "," << h << "," << c[rng() % 5] << "," << (rng() % 4) << "," << (rng() % 100) / 7.0
       << "," << (rng() % 1000) / 10.0 << "\n";
   }
@@ -52,7 +52,7 @@ struct Outcome {
   std::vector<std::vector<std::string>> values; // their representative values
   std::vector<std::vector<int32_t>> combinations;
   int32_t result = -1;
-  bool operator==(const Outcome &) const = default;
+  bool operator==(const Outcome&) const = default;
 };
 
 struct ThreadTest : ::testing::Test {
@@ -77,10 +77,10 @@ struct ThreadTest : ::testing::Test {
     f.ctx.workerCount = workers;
     Outcome o;
     o.result = f.levelise();
-    for (const char *name : {"g", "h", "c"}) {
+    for (const char* name : {"g", "h", "c"}) {
       o.levels.push_back(f.levels(name));
-      const LevVariable *v = f.cls(name);
-      const auto *values = static_cast<const LevLevelValue *>(v->levelValues);
+      const LevVariable* v = f.cls(name);
+      const auto* values = static_cast<const LevLevelValue*>(v->levelValues);
       std::vector<std::string> vals;
       for (int32_t k = 0; k < v->levelCount; ++k) {
         if (v->var->type == 1) {
@@ -94,7 +94,7 @@ struct ThreadTest : ::testing::Test {
       o.values.push_back(vals);
     }
     for (int32_t e = 0; e < f.des.effectCount; ++e) {
-      const LevEffect &ef = f.des.effects[e];
+      const LevEffect& ef = f.des.effects[e];
       std::vector<int32_t> table{ef.combinationCount};
       if (ef.combinationTable != nullptr)
         table.insert(table.end(), ef.combinationTable,
@@ -109,7 +109,7 @@ struct ThreadTest : ::testing::Test {
 TEST_F(ThreadTest, EveryOrderAndWorkerCountGivesTheSerialResult) {
   for (const char order : {'D', 'F', 'I', 'M', 'X', 'Y', 'Z'})
     for (int descending : {0, 1}) {
-      for (const char *name : {"g", "h", "c"}) {
+      for (const char* name : {"g", "h", "c"}) {
         f.cls(name)->order = order;
         f.cls(name)->descending = descending;
       }
@@ -130,7 +130,7 @@ TEST_F(ThreadTest, LevelStatisticsEqualTheSerialPass) {
     f.ctx.threadsAllowed = workers > 0;
     f.ctx.workerCount = workers;
     f.block.pool = xmpoolc(nullptr, 1024, 0x1004);
-    LevelizeContext *l = zlevini(f.ds, &f.des);
+    LevelizeContext* l = zlevini(f.ds, &f.des);
     levRegisterForwarders(&f.ctx, l);
     const int32_t threaded = zlevrinit(&f.ctx, l);
     EXPECT_EQ(threaded, workers > 0 ? 1 : 0);
@@ -141,9 +141,9 @@ TEST_F(ThreadTest, LevelStatisticsEqualTheSerialPass) {
     std::vector<std::string> out;
     for (int32_t i = 0; i < f.des.classCount; ++i) {
       out.push_back("count " + std::to_string(l->levelCounts[i]));
-      for (void *n = ztreord(l->trees[i]); n != nullptr; n = ztreord(l->trees[i])) {
-        const auto *node = static_cast<const LevelNode *>(n);
-        const LevVariable &v = f.des.classes[i];
+      for (void* n = ztreord(l->trees[i]); n != nullptr; n = ztreord(l->trees[i])) {
+        const auto* node = static_cast<const LevelNode*>(n);
+        const LevVariable& v = f.des.classes[i];
         std::string value = v.var->type == 1
                                 ? std::to_string(node->internal.number)
                                 : std::string(node->internal.text, size_t(node->internalLength));
@@ -175,7 +175,7 @@ TEST_F(ThreadTest, AFailedWorkerIsReportedAndThePassRedoneSerially) {
       {2, 0x803fc009u, 3, 174045}, // a math error (overflow) in the level pass
       {3, 0x803fc009u, 0, 174055}, // a fault in the effect-level pass
   };
-  for (const Case &c : cases) {
+  for (const Case& c : cases) {
     zlevFailWorkerBuffer(c.buffer, c.status, c.code);
     f.des.worstReturnCode = 0;
     EXPECT_TRUE(run(4) == serial) << "buffer " << c.buffer;

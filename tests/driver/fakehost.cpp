@@ -161,7 +161,7 @@ State& install() {
   gMacro = HostMacroVariableServices{};
   gMacro.xalanch = [](void*) { return reinterpret_cast<HostMacroTable*>(&gMacroAnchor); };
   // Reads find only what the run set (by number) itself.
-  gMacro.xjsymget = [](HostMacroTable *, const char *name, int32_t len, char *buffer,
+  gMacro.xjsymget = [](HostMacroTable*, const char* name, int32_t len, char* buffer,
                        int32_t capacity) -> int32_t {
     auto it = gState.macros.find(std::string(name, static_cast<size_t>(len)));
     if (it == gState.macros.end())

@@ -27,7 +27,7 @@ struct State {
   std::map<std::string, double> macros;
   int livePools = 0;
   int liveExtensions = 0;
-  int byGroups = 0;     // how many BY groups xbynext yields
+  int byGroups = 0; // how many BY groups xbynext yields
   int byYielded = 0;
   const char* missingExtension = nullptr; // extension name that fails to load
   bool noObjectBlock = false;

@@ -14,7 +14,7 @@ using parsetest::parse;
 namespace {
 
 // A printable summary of a node: its name, flags and present slots with their values.
-std::string signature(const ParsedStatement *s) {
+std::string signature(const ParsedStatement* s) {
   if (!s)
     return "(none)";
   std::string out(s->name, 32);
@@ -25,7 +25,7 @@ std::string signature(const ParsedStatement *s) {
       out += buf;
     }
   for (int k = 0; k < s->slotCount; ++k) {
-    const OptionSlot *sl = stmtSlot(s, k);
+    const OptionSlot* sl = stmtSlot(s, k);
     if (!sl)
       continue;
     std::snprintf(buf, sizeof buf, " s%d:%d:", k, sl->kind);
@@ -57,18 +57,18 @@ std::string signature(const ParsedStatement *s) {
 }
 
 struct Group {
-  const char *statement; // the program after "data=d;" with %s for the spelling
-  const char *node;      // node to compare
-  std::vector<const char *> spellings;
+  const char* statement; // the program after "data=d;" with %s for the spelling
+  const char* node;      // node to compare
+  std::vector<const char*> spellings;
 };
 
-std::string fill(const char *pattern, const char *word) {
+std::string fill(const char* pattern, const char* word) {
   std::string s(pattern);
   size_t at = s.find("%s");
   return s.substr(0, at) + word + s.substr(at + 2);
 }
 
-const std::vector<Group> &groups() {
+const std::vector<Group>& groups() {
   static const std::vector<Group> g = {
       // procedure statement
       {"data=d %s=e; model y=x1;",
@@ -201,13 +201,13 @@ const std::vector<Group> &groups() {
 }
 
 TEST(ParseAliases, EverySpellingLeavesTheSameNode) {
-  for (const Group &g : groups()) {
+  for (const Group& g : groups()) {
     std::string want;
-    for (const char *word : g.spellings) {
+    for (const char* word : g.spellings) {
       std::string text = fill(g.statement, word);
       auto r = parse(text);
       EXPECT_FALSE(r.ctx->syntaxError) << text;
-      for (const auto &rec : r.log)
+      for (const auto& rec : r.log)
         EXPECT_NE(rec.set, 612) << text << ": " << rec.text;
       std::string sig = signature(parsetest::node(g.node));
       if (want.empty())

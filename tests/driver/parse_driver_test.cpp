@@ -23,7 +23,7 @@ TEST(ParseDriver, NoModelStatement) {
 TEST(ParseDriver, BareModelIsStepwiseSbc) {
   auto r = parse("data=d; model y = x1 x2;");
   ASSERT_EQ(r.result, 0);
-  const VsfModelOptions &o = r.ctx->options;
+  const VsfModelOptions& o = r.ctx->options;
   EXPECT_EQ(o.method, VM_STEPWISE);
   EXPECT_EQ(o.select, VC_SBC);
   EXPECT_EQ(o.stop, VC_SBC);
@@ -55,12 +55,12 @@ TEST(ParseDriver, StatementCounts) {
   EXPECT_TRUE(r.has(848, 208));
   EXPECT_EQ(r.result, -100);
 
-  const char *repeats[][2] = {{"weight w; weight w;", "209"},
+  const char* repeats[][2] = {{"weight w; weight w;", "209"},
                               {"freq f; freq f;", "210"},
                               {"performance; performance;", "211"},
                               {"output out=o; output out=o2;", "212"},
                               {"modelaverage; modelaverage;", "251"}};
-  for (auto &rep : repeats) {
+  for (auto& rep : repeats) {
     r = parse(std::string("data=d; model y = x1; ") + rep[0]);
     EXPECT_TRUE(r.has(848, std::atoi(rep[1]))) << rep[0];
     EXPECT_EQ(r.result, -100) << rep[0];
@@ -69,7 +69,7 @@ TEST(ParseDriver, StatementCounts) {
 
 TEST(ParseDriver, SyntaxErrorStopsBeforeTheReaders) {
   auto r = parse("data=d;\n  modle y=x1;\nmodel y=x1;");
-  const auto *e = r.find(612, 2);
+  const auto* e = r.find(612, 2);
   ASSERT_NE(e, nullptr);
   EXPECT_EQ(e->values[0].i, 2); // line
   EXPECT_EQ(e->values[1].i, 3); // column
@@ -83,7 +83,7 @@ TEST(ParseDriver, SyntaxErrorStopsBeforeTheReaders) {
 
 TEST(ParseDriver, ProcedureStatementOnlyFirst) {
   auto r = parse("data=d; varsifter data=d; model y=x1;");
-  const auto *e = r.find(612, 2);
+  const auto* e = r.find(612, 2);
   ASSERT_NE(e, nullptr);
   EXPECT_EQ(e->values[1].i, 24);
   EXPECT_EQ(r.result, -100);
@@ -91,7 +91,7 @@ TEST(ParseDriver, ProcedureStatementOnlyFirst) {
 
 TEST(ParseDriver, SyntaxErrorInsideOptions) {
   auto r = parse("data=d; model y=x1 / selection=forwrd;");
-  const auto *e = r.find(612, 1);
+  const auto* e = r.find(612, 1);
   ASSERT_NE(e, nullptr);
   EXPECT_EQ(e->values[0].i, 1);
   EXPECT_EQ(e->values[1].i, 47); // after "PROC VARSIFTER data=d; model y=x1 / selection="
@@ -117,7 +117,7 @@ TEST(ParseDriver, MissingDataSetAndVariables) {
 TEST(ParseDriver, EffectParserStartedAtEveryModel) {
   auto r = parse("data=d; model y = x1; model y = x2;");
   EXPECT_EQ(r.ctx->modelCount, 2);
-  ParseRoot *root = hostParseRoot();
+  ParseRoot* root = hostParseRoot();
   ASSERT_NE(root, nullptr);
   EXPECT_NE(root->effectState, nullptr);
   EXPECT_NE(root->effectAction, nullptr);
@@ -126,12 +126,12 @@ TEST(ParseDriver, EffectParserStartedAtEveryModel) {
 TEST(ParseDriver, NameListsAndStatementLookup) {
   auto r = parse("data=d; model y=x1; output out=o pred=pname resid=rname;");
   ASSERT_EQ(r.result, 0);
-  ParsedStatement *out = parsetest::node("OUTPUT");
+  ParsedStatement* out = parsetest::node("OUTPUT");
   ASSERT_NE(out, nullptr);
   EXPECT_EQ(parsetest::node("NOSUCH"), nullptr);
-  const OptionSlot *s = stmtSlot(out, 2);
+  const OptionSlot* s = stmtSlot(out, 2);
   ASSERT_NE(s, nullptr);
-  const char *text = nullptr;
+  const char* text = nullptr;
   int32_t len = 0;
   ASSERT_EQ(zgetnmr(s->items.names, 0, &text, &len), 0);
   EXPECT_EQ(std::string(text, len), "PNAME");
@@ -154,7 +154,7 @@ TEST(ParseDriver, NameListAcrossBlocks) {
   b2.names[1] = 'z';
   b2.used = 2;
   b2.lastIndex = 2;
-  const char *t = nullptr;
+  const char* t = nullptr;
   int32_t n = 0;
   ASSERT_EQ(zgetnmr(&b1, 1, &t, &n), 0);
   EXPECT_EQ(std::string(t, n), "cde");
@@ -165,7 +165,7 @@ TEST(ParseDriver, NameListAcrossBlocks) {
 
 TEST(ParseDriver, DebugOptionTraces) {
   auto r = parse("data=d; model y=x1;", "syn,Sem");
-  ParseRoot *root = hostParseRoot();
+  ParseRoot* root = hostParseRoot();
   ASSERT_NE(root, nullptr);
   EXPECT_TRUE(root->syntaxTrace);
   EXPECT_TRUE(root->semanticTrace);
@@ -191,8 +191,8 @@ TEST(ParseDriver, PostFitStatementsMakeTheBridge) {
 
 namespace {
 
-int32_t effectCount(const ParsedStatement *model) {
-  const OptionSlot *s = model ? &model->slots[1] : nullptr;
+int32_t effectCount(const ParsedStatement* model) {
+  const OptionSlot* s = model ? &model->slots[1] : nullptr;
   return s && s->present ? s->value.list.count : -1;
 }
 

@@ -49,10 +49,10 @@ public:
     std::filesystem::remove_all(workDir(), ec);
   }
 };
-const auto *gCloseDataSets = ::testing::AddGlobalTestEnvironment(new CloseDataSets);
+const auto* gCloseDataSets = ::testing::AddGlobalTestEnvironment(new CloseDataSets);
 
-VsfContext *context() {
-  static VsfContext *ctx = static_cast<VsfContext *>(std::calloc(1, sizeof(VsfContext)));
+VsfContext* context() {
+  static VsfContext* ctx = static_cast<VsfContext*>(std::calloc(1, sizeof(VsfContext)));
   return ctx;
 }
 
@@ -60,28 +60,28 @@ VsfContext *context() {
 
 int Run::count(int set, int number) const {
   int n = 0;
-  for (const auto &r : log)
+  for (const auto& r : log)
     n += r.numbered && r.set == set && r.number == number;
   return n;
 }
 
-const qrxhost::LogRecord *Run::find(int set, int number) const {
-  for (const auto &r : log)
+const qrxhost::LogRecord* Run::find(int set, int number) const {
+  for (const auto& r : log)
     if (r.numbered && r.set == set && r.number == number)
       return &r;
   return nullptr;
 }
 
 bool Run::anyError() const {
-  for (const auto &r : log)
+  for (const auto& r : log)
     if (r.severity == HostSeverity::Error)
       return true;
   return false;
 }
 
-Run parse(const std::string &text, const std::string &debugOption,
-          const std::vector<std::pair<std::string, std::string>> &hostOptions) {
-  HostControlBlock *cb = qrxhost::hostControlBlock();
+Run parse(const std::string& text, const std::string& debugOption,
+          const std::vector<std::pair<std::string, std::string>>& hostOptions) {
+  HostControlBlock* cb = qrxhost::hostControlBlock();
   v_global_gcb_anchor = cb;
   if (!cb->groups->parser)
     cb->groups->parser = qrxhost::parserServices();
@@ -90,7 +90,7 @@ Run parse(const std::string &text, const std::string &debugOption,
   qrxhost::resetStepState();
   qrxhost::setWorkDir(workDir());
   qrxhost::clearHostOptions();
-  for (const auto &[name, value] : hostOptions)
+  for (const auto& [name, value] : hostOptions)
     qrxhost::setHostOption(name, value);
   if (!debugOption.empty())
     qrxhost::setHostOption("DEBUG", debugOption);
@@ -101,12 +101,12 @@ Run parse(const std::string &text, const std::string &debugOption,
   src.firstColumn = 1;
   qrxhost::setCurrentStepSource(src);
 
-  VsfContext *ctx = context();
-  std::memset(static_cast<void *>(ctx), 0, sizeof *ctx);
+  VsfContext* ctx = context();
+  std::memset(static_cast<void*>(ctx), 0, sizeof *ctx);
   ctx->mainPool = cb->defaultPool;
-  void *design = ctx->mainPool->allocate(ctx->mainPool, sizeof(LevDesign), kQkZeroed);
+  void* design = ctx->mainPool->allocate(ctx->mainPool, sizeof(LevDesign), kQkZeroed);
   ctx->design.design = new (design) LevDesign{};
-  void *library = ctx->mainPool->allocate(ctx->mainPool, sizeof(LevLibraryBlock), kQkZeroed);
+  void* library = ctx->mainPool->allocate(ctx->mainPool, sizeof(LevLibraryBlock), kQkZeroed);
   ctx->design.library = new (library) LevLibraryBlock{};
   ctx->design.library->pool = cb->defaultPool;
   ctx->options.utilRandom = 4;
@@ -118,18 +118,18 @@ Run parse(const std::string &text, const std::string &debugOption,
   try {
     xinit(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
     run.result = vsfParse(ctx);
-  } catch (const qrxhost::HostExit &e) {
+  } catch (const qrxhost::HostExit& e) {
     run.exitCode = e.code;
   }
   run.log = qrxhost::takeLog();
   return run;
 }
 
-ParsedStatement *firstNode() {
-  ParseRoot *root = hostParseRoot();
+ParsedStatement* firstNode() {
+  ParseRoot* root = hostParseRoot();
   return root ? root->first : nullptr;
 }
 
-ParsedStatement *node(const char *name) { return findstmt(firstNode(), name); }
+ParsedStatement* node(const char* name) { return findstmt(firstNode(), name); }
 
 } // namespace parsetest

@@ -14,23 +14,23 @@ namespace parsetest {
 struct Run {
   int32_t result = 0; // vsfParse's result
   int exitCode = -1;  // the code of an xexit, -1 when the parse returned
-  VsfContext *ctx = nullptr;
+  VsfContext* ctx = nullptr;
   std::vector<qrxhost::LogRecord> log;
 
   int count(int set, int number) const;
   bool has(int set, int number) const { return count(set, number) > 0; }
-  const qrxhost::LogRecord *find(int set, int number) const;
+  const qrxhost::LogRecord* find(int set, int number) const;
   bool anyError() const;
 };
 
 // Parses "PROC VARSIFTER <text>" (text holds the options and statements after the
 // procedure keyword). The WORK library holds d.csv (numeric y x1 x2 x3 w f g k; character
 // a b c r) and e.csv.
-Run parse(const std::string &text, const std::string &debugOption = std::string(),
-          const std::vector<std::pair<std::string, std::string>> &hostOptions = {});
+Run parse(const std::string& text, const std::string& debugOption = std::string(),
+          const std::vector<std::pair<std::string, std::string>>& hostOptions = {});
 
 // The statements after the header, as parse() gives them to the host.
-ParsedStatement *firstNode();
-ParsedStatement *node(const char *name);
+ParsedStatement* firstNode();
+ParsedStatement* node(const char* name);
 
 } // namespace parsetest

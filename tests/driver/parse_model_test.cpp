@@ -11,7 +11,7 @@ using parsetest::Run;
 
 namespace {
 
-Run model(const std::string &options) {
+Run model(const std::string& options) {
   return parse("data=d; model y = x1 x2 / " + options + ";");
 }
 

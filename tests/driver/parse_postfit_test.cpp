@@ -26,14 +26,14 @@ struct FakeSibling {
 FakeSibling gSibling;
 PostFitBridgeMethods gFakeMethods;
 
-int32_t fakeEntry(PostFitBridge *b, void *) {
-  for (const TokenSaveText *t = b->save ? b->save->head : nullptr; t; t = t->next)
+int32_t fakeEntry(PostFitBridge* b, void*) {
+  for (const TokenSaveText* t = b->save ? b->save->head : nullptr; t; t = t->next)
     gSibling.texts.emplace_back(t->text, size_t(t->length));
   b->methods = &gFakeMethods;
   return 0;
 }
 
-int32_t fakeLoad(void **handle, const char *name, int32_t, int32_t, int32_t, int32_t) {
+int32_t fakeLoad(void** handle, const char* name, int32_t, int32_t, int32_t, int32_t) {
   ++gSibling.loads;
   gSibling.loadedName = name;
   if (gSibling.loadFails)
@@ -42,7 +42,7 @@ int32_t fakeLoad(void **handle, const char *name, int32_t, int32_t, int32_t, int
   return 0;
 }
 
-int32_t fakeEntryOf(void *, PostFitEntry *entry) {
+int32_t fakeEntryOf(void*, PostFitEntry* entry) {
   *entry = fakeEntry;
   return 0;
 }
@@ -50,16 +50,16 @@ int32_t fakeEntryOf(void *, PostFitEntry *entry) {
 // Installs the stand-in sibling in the host's module group for one test.
 struct SiblingSwap {
   HostModuleServices fake{};
-  HostModuleServices *saved;
+  HostModuleServices* saved;
   SiblingSwap() {
     gSibling = FakeSibling{};
     gFakeMethods = PostFitBridgeMethods{};
-    gFakeMethods.cleanup = [](PostFitBridge *, int32_t) { gSibling.calls.push_back("cleanup"); };
-    gFakeMethods.run = [](PostFitBridge *b, int32_t which, void *) {
+    gFakeMethods.cleanup = [](PostFitBridge*, int32_t) { gSibling.calls.push_back("cleanup"); };
+    gFakeMethods.run = [](PostFitBridge* b, int32_t which, void*) {
       gSibling.calls.push_back("run " + std::to_string(which) + (b->save ? " saved" : ""));
       return gSibling.runResult;
     };
-    HostServiceGroups *g = qrxhost::hostControlBlock()->groups;
+    HostServiceGroups* g = qrxhost::hostControlBlock()->groups;
     saved = g->module;
     fake = *saved;
     fake.wiloadv = fakeLoad;
@@ -118,7 +118,7 @@ TEST(PostFitBridge, LoadFailureIsTracedAndStoreThenEndsWith1012) {
   ASSERT_NE(r.ctx->postFit, nullptr);
   EXPECT_EQ(r.ctx->postFit->methods, nullptr);
   bool traced = false;
-  for (const auto &rec : r.log)
+  for (const auto& rec : r.log)
     traced = traced || rec.text == "Failed to load qrxauxmd bridge.";
   EXPECT_TRUE(traced);
   // STORE needs the sibling's run routine: without one the run ends with 1012.

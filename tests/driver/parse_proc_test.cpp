@@ -14,7 +14,7 @@ using parsetest::parse;
 
 namespace {
 
-const LevVariable *classVar(const VsfContext *ctx, int number) {
+const LevVariable* classVar(const VsfContext* ctx, int number) {
   int at = levClassIndex(ctx->design.design, number);
   return at >= 0 ? &ctx->design.design->classes[at] : nullptr;
 }
@@ -22,7 +22,7 @@ const LevVariable *classVar(const VsfContext *ctx, int number) {
 TEST(ParseProc, DefaultsAndDataSets) {
   auto r = parse("data=d; model y=x1;");
   ASSERT_EQ(r.result, 0);
-  VsfContext *c = r.ctx;
+  VsfContext* c = r.ctx;
   EXPECT_NE(c->data, nullptr);
   EXPECT_NE(c->byHandle, nullptr);
   EXPECT_EQ(c->maxMacro, 100);
@@ -53,7 +53,7 @@ TEST(ParseProc, DefaultsAndDataSets) {
 TEST(ParseProc, ByFreqWeight) {
   auto r = parse("data=d; by g descending k notsorted; freq f; weight w; model y=x1;");
   ASSERT_EQ(r.result, 0);
-  const VsfProcSettings &p = r.ctx->stmt.proc;
+  const VsfProcSettings& p = r.ctx->stmt.proc;
   ASSERT_EQ(p.byCount, 2);
   EXPECT_EQ(p.byNumbers[0], 11);
   EXPECT_EQ(p.byNumbers[1], 12);
@@ -76,7 +76,7 @@ TEST(ParseProc, OutDesignAndShortNames) {
   auto r =
       parse("data=d outdesign(fullmodel names prefix=col)=od shortparmnames$='s_'; model y=x1;");
   ASSERT_EQ(r.result, 0);
-  const VsfProcSettings &p = r.ctx->stmt.proc;
+  const VsfProcSettings& p = r.ctx->stmt.proc;
   EXPECT_NE(p.outDesign, nullptr);
   EXPECT_EQ(r.ctx->options.hasOutDesign, 1);
   EXPECT_EQ(p.outDesignFull, 1);
@@ -90,7 +90,7 @@ TEST(ParseProc, OutDesignAndShortNames) {
 
 TEST(ParsePlots, DefaultsWithoutPlots) {
   auto r = parse("data=d; model y=x1;");
-  const VsfPlotSettings &g = r.ctx->stmt.plots;
+  const VsfPlotSettings& g = r.ctx->stmt.plots;
   EXPECT_EQ(g.coefLevel + g.aseLevel + g.critLevel + g.selgLevel + g.candLevel, 0);
   EXPECT_EQ(g.maxStepLabel, 20);
   EXPECT_EQ(g.maxParmLabel, 32);
@@ -105,7 +105,7 @@ TEST(ParsePlots, DefaultsWithoutPlots) {
 
 TEST(ParsePlots, LevelsAndMessages) {
   auto r = parse("data=d plots=all; model y=x1;");
-  const VsfPlotSettings *g = &r.ctx->stmt.plots;
+  const VsfPlotSettings* g = &r.ctx->stmt.plots;
   EXPECT_EQ(g->coefLevel, 2);
   EXPECT_EQ(g->critLevel, 2);
   EXPECT_EQ(g->espLevel, 2); // by ALL, no MODELAVERAGE needed
@@ -146,7 +146,7 @@ TEST(ParsePlots, OwnSlotsForEachOption) {
                  " selectogram$(emphasis=0.25) ase(stepaxis=effect) criteria(stepaxis=normb));"
                  " model y=x1;");
   ASSERT_EQ(r.result, 0);
-  const VsfPlotSettings &g = r.ctx->stmt.plots;
+  const VsfPlotSettings& g = r.ctx->stmt.plots;
   EXPECT_EQ(r.ctx->design.design->parmLabelStyle, 2);
   EXPECT_EQ(r.ctx->design.design->shortNameLength, 3);
   EXPECT_EQ(g.coefStepAxis, 3);
@@ -163,9 +163,9 @@ TEST(ParsePlots, OwnSlotsForEachOption) {
 TEST(ParseClass, DefaultsAndCodings) {
   auto r = parse("data=d; class a b; model y=a b;");
   ASSERT_EQ(r.result, 0);
-  LevDesign *d = r.ctx->design.design;
+  LevDesign* d = r.ctx->design.design;
   EXPECT_EQ(d->designFlags & kLevFlagNonGlm, 0);
-  const LevVariable *a = classVar(r.ctx, 5);
+  const LevVariable* a = classVar(r.ctx, 5);
   ASSERT_NE(a, nullptr);
   EXPECT_EQ(a->coding, 0);
   EXPECT_EQ(a->order, 'M');
@@ -193,9 +193,9 @@ TEST(ParseClass, OrderReferenceAndSwitches) {
   auto r = parse("data=d; class a(order=freq ref='  v') b(param=ordinal ref='q') c"
                  " / order=data ref=last descending split; model y=a b c;");
   ASSERT_EQ(r.result, 0);
-  const LevVariable *a = classVar(r.ctx, 5);
-  const LevVariable *b = classVar(r.ctx, 6);
-  const LevVariable *c = classVar(r.ctx, 7);
+  const LevVariable* a = classVar(r.ctx, 5);
+  const LevVariable* b = classVar(r.ctx, 6);
+  const LevVariable* c = classVar(r.ctx, 7);
   EXPECT_EQ(a->order, 'F');
   EXPECT_EQ(c->order, 'D');
   EXPECT_EQ(a->referenceSelector, -3);

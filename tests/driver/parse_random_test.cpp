@@ -11,7 +11,7 @@ using parsetest::parse;
 
 namespace {
 
-const char *kSeeds[] = {
+const char* kSeeds[] = {
     "data=d plots(unpack)=(coefficients(stepaxis=normb) criteria); class a b(param=ref) /"
     " delimiter='|'; model y = x1 x2|x3 a*b x1(a) x1-x3 x: @2 / selection=lasso(adaptive stop=l1"
     " l1=0.5) stats=(all) details=steps(anova candidates(show=3));",
@@ -21,12 +21,12 @@ const char *kSeeds[] = {
     " performance cpucount=max details; modelaverage nthreads$=2 tables(only)=(parmest all);",
 };
 
-const char *kPieces[] = {";",  "=",   "(",    ")",          "/",        "*",       "|",       "-",
+const char* kPieces[] = {";",  "=",   "(",    ")",          "/",        "*",       "|",       "-",
                          "@",  ":",   "'",    "\"",         " model ",  " class ", " x1",     " a",
                          " 0", " -1", " 1e9", " _numeric_", " effect ", " by ",    " data=d", "$",
                          ".",  ",",   " to ", "2147483648", "/*"};
 
-std::string mutate(std::string s, std::mt19937 &rng) {
+std::string mutate(std::string s, std::mt19937& rng) {
   int edits = 1 + static_cast<int>(rng() % 4);
   for (int e = 0; e < edits && !s.empty(); ++e) {
     size_t at = rng() % s.size();
@@ -72,7 +72,7 @@ TEST(ParseRandom, MutatedProgramsEndCleanly) {
 
 // The programs the mutations start from are valid: their failures come from the mutations.
 TEST(ParseRandom, SeedProgramsAreRead) {
-  for (const char *seed : kSeeds) {
+  for (const char* seed : kSeeds) {
     auto r = parse(seed);
     EXPECT_EQ(r.result, 0) << seed;
     EXPECT_EQ(r.exitCode, -1) << seed;

@@ -56,7 +56,7 @@ TEST(ParsePerformance, DetailsAndHiddenOptions) {
   r = parse("data=d; model y=x1; performance buildsscp=incremental util_buffers$=3"
             " util_pagesize$=64 util_random$ allsparse$ util_details$ full_sweep$=always"
             " perfstatus$ force$;");
-  const VsfPerfOptions &o = r.ctx->stmt.perfOptions;
+  const VsfPerfOptions& o = r.ctx->stmt.perfOptions;
   EXPECT_EQ(o.sscpIncremental, 1);
   EXPECT_EQ(o.utilBuffers, 3);
   EXPECT_EQ(o.utilPageSize, 64);
@@ -74,8 +74,8 @@ TEST(ParsePerformance, BadHostOptionIsAnInternalError) {
 
 TEST(ThreadQueries, TestThreadMacros) {
   parse("data=d; model y=x1;");
-  HostMacroTable *t = xalanch(hostCurrentTask()->macroWord);
-  auto set = [&](const char *name, const char *value) {
+  HostMacroTable* t = xalanch(hostCurrentTask()->macroWord);
+  auto set = [&](const char* name, const char* value) {
     xjsympc(t, name, static_cast<int32_t>(std::strlen(name)), 0, 0, value,
             static_cast<int32_t>(std::strlen(value)));
   };
@@ -92,7 +92,7 @@ TEST(ThreadQueries, TestThreadMacros) {
 TEST(ParseOutput, StatisticsAndNames) {
   auto r = parse("data=d; model y=x1; output out=o pred resid=res sp;");
   ASSERT_EQ(r.result, 0);
-  const VsfOutputSpec &s = r.ctx->stmt.output;
+  const VsfOutputSpec& s = r.ctx->stmt.output;
   EXPECT_NE(s.out, nullptr);
   EXPECT_EQ(s.columnCount, 2);
   EXPECT_EQ(s.stats[OS_PRED].on, 1);
@@ -107,7 +107,7 @@ TEST(ParseScore, RecordsInStatementOrder) {
   auto r = parse("data=d; model y=x1; score data=e out=s1 pred; score data=d out=s2 med=m;");
   ASSERT_EQ(r.result, 0);
   ASSERT_EQ(r.ctx->scoreCount, 2);
-  const VsfScoreSpec *s = r.ctx->scores;
+  const VsfScoreSpec* s = r.ctx->scores;
   EXPECT_NE(s[0].data, s[1].data);
   EXPECT_EQ(s[0].spec.stats[OS_PRED].on, 1);
   EXPECT_EQ(s[0].spec.stats[OS_SAMPLEFREQ].on, 0); // never on for SCORE
@@ -146,7 +146,7 @@ TEST(ParsePartition, FractionsAndRoles) {
 
   r = parse("data=d; model y=x1; partition rolevar=r(train='  a ' test='   ');");
   ASSERT_EQ(r.result, 0);
-  const VsfPartitionSettings &p = r.ctx->stmt.partition;
+  const VsfPartitionSettings& p = r.ctx->stmt.partition;
   EXPECT_EQ(p.roleVar, 10);
   EXPECT_EQ(p.trainLength, 1);
   EXPECT_EQ(p.trainText[0], 'a');
@@ -158,7 +158,7 @@ TEST(ParsePartition, FractionsAndRoles) {
 TEST(ParseModelAverage, DefaultsAndThreadSplit) {
   auto r = parse("data=d; model y=x1; modelaverage;");
   ASSERT_EQ(r.result, 0);
-  const VsfModelAverageSettings *a = &r.ctx->stmt.ma;
+  const VsfModelAverageSettings* a = &r.ctx->stmt.ma;
   EXPECT_EQ(a->nSamples, 100);
   EXPECT_EQ(a->threads, 1);
   EXPECT_DOUBLE_EQ(a->alpha, 0.5);

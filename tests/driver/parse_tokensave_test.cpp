@@ -11,12 +11,12 @@
 
 namespace {
 
-std::vector<std::string> saved(const std::string &text) {
+std::vector<std::string> saved(const std::string& text) {
   parsetest::parse("data=d; model y=x1;"); // control block, task and parse root in place
   static HostParser p;
   qrxhost::loadParserText(&p, text, 1, 1);
   hostParseRoot()->parser = &p;
-  TokenSave *s = zttksi(&p);
+  TokenSave* s = zttksi(&p);
   std::vector<std::string> out;
   while (p.toks[p.pos].tokenClass != TC_ENDJB) {
     zttkus(s, &p.toks[p.pos], 0, 0);
@@ -27,7 +27,7 @@ std::vector<std::string> saved(const std::string &text) {
     if (p.toks[p.pos].tokenClass != TC_ENDJB)
       ++p.pos;
   }
-  for (TokenSaveText *e = s->head; e; e = e->next)
+  for (TokenSaveText* e = s->head; e; e = e->next)
     out.emplace_back(e->text, e->length);
   EXPECT_EQ(s->statementCount, static_cast<int32_t>(out.size()));
   zttkse(s);

@@ -3,8 +3,8 @@
 #include "fakehost.h"
 
 #include "driver/vsfcontext.h"
-#include "driver/vsfsteps.h"
 #include "driver/vsfmain.h"
+#include "driver/vsfsteps.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +12,7 @@ namespace {
 
 struct Settings {
   int32_t maxMacro = 100;
-  int failLevGroup = 0;     // levelisation fails (library code 1) on this group
+  int failLevGroup = 0; // levelisation fails (library code 1) on this group
   int32_t levCode = 1;
   int32_t returnCodeBefore = 0;
   int fits = 0;
@@ -212,16 +212,40 @@ TEST_F(ProcedureMain, EveryFailureRoadReleasesEverything) {
     int32_t minCode;
   };
   const Road roads[] = {
-      {"parse", [](VsfStepTable& t) { t.vsfParse = [](VsfContext*) -> int32_t { return -99; }; }, 1012},
-      {"postinit", [](VsfStepTable& t) { t.vsfPostInit = [](VsfContext*) -> int32_t { return 3; }; }, 1012},
-      {"modelinfo", [](VsfStepTable& t) { t.vsfpModelInfo = [](VsfContext*) -> int32_t { return -2; }; }, 1016},
-      {"prepeffects", [](VsfStepTable& t) { t.vsfPrepEffects = [](VsfContext*, QkPool*) -> int32_t { return -2; }; }, 1016},
-      {"threads", [](VsfStepTable& t) { t.vsfInitializeThreads = [](ThreadPuddle*, int32_t) -> int32_t { return -1; }; }, 1016},
-      {"initmodel", [](VsfStepTable& t) { t.vsfInitializeModel = [](VsfContext*) -> int32_t { return -2; }; }, 1016},
-      {"data", [](VsfStepTable& t) { t.vsfData = [](VsfContext*) -> int32_t { return -7; }; }, 1016},
-      {"fit", [](VsfStepTable& t) { t.vsfFitAndDisplay = [](VsfContext*) -> int32_t { return -6; }; }, 1020},
-      {"macro", [](VsfStepTable& t) { t.vsfMakeMacroVar = [](VsfContext*, int32_t) -> int32_t { return -2; }; }, 1016},
-      {"prepout", [](VsfStepTable& t) { t.vsfPrepareOutputAndDesign = [](VsfContext*) -> int32_t { return -5; }; }, 1012},
+      {"parse", [](VsfStepTable& t) { t.vsfParse = [](VsfContext*) -> int32_t { return -99; }; },
+       1012},
+      {"postinit",
+       [](VsfStepTable& t) { t.vsfPostInit = [](VsfContext*) -> int32_t { return 3; }; }, 1012},
+      {"modelinfo",
+       [](VsfStepTable& t) { t.vsfpModelInfo = [](VsfContext*) -> int32_t { return -2; }; }, 1016},
+      {"prepeffects",
+       [](VsfStepTable& t) {
+         t.vsfPrepEffects = [](VsfContext*, QkPool*) -> int32_t { return -2; };
+       },
+       1016},
+      {"threads",
+       [](VsfStepTable& t) {
+         t.vsfInitializeThreads = [](ThreadPuddle*, int32_t) -> int32_t { return -1; };
+       },
+       1016},
+      {"initmodel",
+       [](VsfStepTable& t) { t.vsfInitializeModel = [](VsfContext*) -> int32_t { return -2; }; },
+       1016},
+      {"data", [](VsfStepTable& t) { t.vsfData = [](VsfContext*) -> int32_t { return -7; }; },
+       1016},
+      {"fit",
+       [](VsfStepTable& t) { t.vsfFitAndDisplay = [](VsfContext*) -> int32_t { return -6; }; },
+       1020},
+      {"macro",
+       [](VsfStepTable& t) {
+         t.vsfMakeMacroVar = [](VsfContext*, int32_t) -> int32_t { return -2; };
+       },
+       1016},
+      {"prepout",
+       [](VsfStepTable& t) {
+         t.vsfPrepareOutputAndDesign = [](VsfContext*) -> int32_t { return -5; };
+       },
+       1012},
   };
   for (const Road& road : roads) {
     SCOPED_TRACE(road.name);

@@ -127,11 +127,11 @@ TEST_F(ChainTest, EffectStatementAfterModelIsRefused) {
 // variable lists and the statement's effect list grow this way.
 TEST_F(ChainTest, FailedListGrowthEndsTheRunWithTheHostsCode) {
   struct Case {
-    const char *effects;
+    const char* effects;
     int32_t result;
     int exitCode;
   };
-  for (const Case &c :
+  for (const Case& c :
        {Case{"c", -1, 2000}, Case{"c", -3, 1016}, Case{"b", -1, 2000}, Case{"b", -7, 1016}}) {
     SCOPED_TRACE(std::string(c.effects) + " " + std::to_string(c.result));
     host.messages.clear();
@@ -139,7 +139,7 @@ TEST_F(ChainTest, FailedListGrowthEndsTheRunWithTheHostsCode) {
     int code = 0;
     try {
       host.model(c.effects);
-    } catch (const efftest::ExitCalled &e) {
+    } catch (const efftest::ExitCalled& e) {
       code = e.code;
     }
     host.addlstResult = 0;

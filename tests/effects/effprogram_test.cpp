@@ -1,9 +1,9 @@
 // The effect syntax and design descriptor behind the real statement parser: whole programs
 // run through the host runner, checking the messages of set 174 and the step's return code.
-#include <unistd.h>
 #include "driver/vsfmain.h"
 #include "host/hostcore.h"
 #include "host/runner/programrun.h"
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -32,8 +32,8 @@ struct ProgramTest : ::testing::Test {
     modules[0].entry = entry;
     modules[0].main = pcn_QRXVARSF.main;
     qrxhost::hostControlBlock();
-    std::string program = "libname t '" + dir.string() + "';\nproc varsifter data=t.d;\n" +
-                          statements + "\nrun;\n";
+    std::string program =
+        "libname t '" + dir.string() + "';\nproc varsifter data=t.d;\n" + statements + "\nrun;\n";
     qrxhost::ProgramResult result = qrxhost::runProgram(program, "p.qrx", modules);
     EXPECT_EQ(result.record.steps.size(), 1u);
     return result.record.steps.empty() ? qrxhost::StepRecord{} : result.record.steps[0];

@@ -15,8 +15,8 @@ using efftest::FakeHost;
 namespace {
 
 std::string randomEffects(std::mt19937& rng, int* limit) {
-  static const char* const names[] = {"a", "b", "g", "x", "z", "longvariablename1",
-                                      "longvariablename2", "v1", "v2", "v3"};
+  static const char* const names[] = {
+      "a", "b", "g", "x", "z", "longvariablename1", "longvariablename2", "v1", "v2", "v3"};
   auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
   std::string out;
   int effects = 1 + pick(5);
@@ -51,8 +51,8 @@ TEST(RandomModelTest, ParsesIntoDistinctFittingEffectsOrStopsWithAMessage) {
   int parsed = 0;
   for (int round = 0; round < 400; ++round) {
     FakeHost host;
-    for (const char* v : {"y", "a", "b", "g", "x", "z", "longvariablename1", "longvariablename2",
-                          "v1", "v2", "v3"})
+    for (const char* v :
+         {"y", "a", "b", "g", "x", "z", "longvariablename1", "longvariablename2", "v1", "v2", "v3"})
       host.addVar(v);
     host.setClass({"a", "b", "g", "longvariablename1"});
     int limit = 0;

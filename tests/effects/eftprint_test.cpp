@@ -168,12 +168,12 @@ TEST_F(PrintTest, LongLevelListEndsWithDots) {
 
 // The Values text of a COLLECTION effect with these level names; false: no Values column.
 struct LevelText : PrintTest {
-  std::pair<bool, std::string> values(const std::vector<std::string> &names) {
+  std::pair<bool, std::string> values(const std::vector<std::string>& names) {
     effect("col", EV_COLLECTION, {"a", "b"});
     build("x");
     setColumns(design.constructed[0], names);
     Value v = print();
-    std::vector<const Value *> found;
+    std::vector<const Value*> found;
     tables(v, found);
     EXPECT_EQ(found.size(), 1u);
     if (found.empty() || columnNames(*found[0]).size() < 2)
@@ -209,20 +209,20 @@ TEST_F(LevelText, FirstNameOf254) { EXPECT_FALSE(values({std::string(254, 'm'), 
 TEST_F(PrintTest, SplineVariablesWithDifferentKnotCounts) {
   effect("sp", EV_SPLINE, {"x", "z"});
   build("sp");
-  SplineInfo *info = design.constructed[0].spline;
+  SplineInfo* info = design.constructed[0].spline;
   // The tables run over the first variable's five knots; z has three.
   static double xKnots[5] = {0, 1, 2, 3, 4};
   static double zKnots[3] = {10, 11, 12};
-  static double *perVariable[2] = {xKnots, zKnots};
+  static double* perVariable[2] = {xKnots, zKnots};
   static int32_t counts[2] = {5, 3};
   info->varKnots = perVariable;
   info->varKnotCount = counts;
   info->degree = 1;
   Value v = print();
-  std::vector<const Value *> found;
+  std::vector<const Value*> found;
   tables(v, found);
   ASSERT_EQ(found.size(), 3u);
-  const Value &k = *found[0];
+  const Value& k = *found[0];
   ASSERT_EQ(columnNames(k),
             (std::vector<std::string>{"KnotNumber", "Boundary", "x", "z", "Control"}));
   ASSERT_EQ(k["rows"].items.size(), 5u);
@@ -234,7 +234,7 @@ TEST_F(PrintTest, SplineVariablesWithDifferentKnotCounts) {
       EXPECT_EQ(k["rows"][i][3].kind, Value::Null) << "z has no knot " << i;
   }
   // z's basis rows past its own knots have no bounds.
-  const Value &zb = *found[2];
+  const Value& zb = *found[2];
   EXPECT_EQ(zb["name"].s, "BSplineDetails");
   ASSERT_EQ(zb["rows"].items.size(), 5u);
   EXPECT_EQ(zb["rows"][1][2].n, 10.0);
@@ -303,7 +303,7 @@ TEST_F(PrintTest, TpfBasisRowsLowerThePowerOnRepeatedKnots) {
 TEST_F(PrintTest, PolynomialDetailsAndScaling) {
   ParsedStatement* p = effect("p", EV_POLYNOMIAL, {"x", "z"});
   host.setNumber(p, 15, 2);
-  FakeHost::setFlag(p, 21);     // STANDARDIZE
+  FakeHost::setFlag(p, 21); // STANDARDIZE
   host.setNumber(p, 20, PM_MOMENTS);
   build("p");
   design.numerics[0].centre = 1.0;
@@ -325,9 +325,9 @@ TEST_F(PrintTest, PolynomialDetailsAndScaling) {
   EXPECT_EQ(f["name"].s, "PolynomialDetails");
   EXPECT_EQ(f["entries"].items.size(), 5u); // 951, 952, 954, 955, 959
   const Value& t = *found[1];
-  EXPECT_EQ(columnNames(t), (std::vector<std::string>{"Variable", "Minimum", "Maximum", "nObs",
-                                                      "SumFreqs", "Sum", "SumSq", "Center",
-                                                      "Scale"}));
+  EXPECT_EQ(columnNames(t),
+            (std::vector<std::string>{"Variable", "Minimum", "Maximum", "nObs", "SumFreqs", "Sum",
+                                      "SumSq", "Center", "Scale"}));
   ASSERT_EQ(t["rows"].items.size(), 2u);
   const Value& row = t["rows"][0];
   EXPECT_EQ(row[0].s, "x");

@@ -76,8 +76,7 @@ double fakeNumber(const HostToken* token) { return token->number; }
 
 // List expansion over the fake data set: numbered ranges (x1-x3) and positional ranges.
 int32_t fakeExpand(HostDataSet*, HostVarList* out, int32_t mode, int32_t, const char* first,
-                   int32_t firstLength, const char* second, int32_t secondLength,
-                   int32_t kind) {
+                   int32_t firstLength, const char* second, int32_t secondLength, int32_t kind) {
   std::string a(first ? first : "", first ? static_cast<size_t>(firstLength) : 0);
   std::string b(second ? second : "", second ? static_cast<size_t>(secondLength) : 0);
   std::vector<int32_t> numbers;

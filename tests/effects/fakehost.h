@@ -29,9 +29,9 @@ struct Message {
 
 struct FakeVar {
   std::string name;
-  int type = 1;          // 1 numeric, 2 character
+  int type = 1; // 1 numeric, 2 character
   int length = 8;
-  int formatWidth = 0;   // 0: no format
+  int formatWidth = 0; // 0: no format
   std::string label;
 };
 

@@ -5,10 +5,10 @@
 
 #include "effects/levmod.h"
 #include "effects/levmodef.h"
-#include "support/hoststubs.h"
 #include "effects/levnames.h"
 #include "effects/levpoly.h"
 #include "effects/levspline.h"
+#include "support/hoststubs.h"
 
 #include <gtest/gtest.h>
 
@@ -575,10 +575,10 @@ namespace {
 // Crossing split effects multiplies their part counts; past 2^24 records for one effect the
 // build stops with a message that names the effect.
 TEST_F(DesignTest, CrossingPastThePartLimitIsNamed) {
-  const char *vars[] = {"x1", "x2", "z"};
-  const char *names[] = {"p", "q", "r"};
+  const char* vars[] = {"x1", "x2", "z"};
+  const char* names[] = {"p", "q", "r"};
   for (int i = 0; i < 3; ++i) {
-    ParsedStatement *s = effect(names[i], EV_POLYNOMIAL, {vars[i]});
+    ParsedStatement* s = effect(names[i], EV_POLYNOMIAL, {vars[i]});
     host.setNumber(s, 15, 300);
   }
   EXPECT_EQ(build("p*q*r"), kLevLimitPassed);
@@ -594,12 +594,12 @@ namespace {
 // A default pool that hands out `left` blocks and then none.
 struct FailingPool {
   QkPool pool{};
-  QkPool *inner = nullptr;
+  QkPool* inner = nullptr;
   int left = 0;
 };
 
-void *failingAllocate(QkPool *pool, size_t size, uint32_t flags) {
-  auto *p = reinterpret_cast<FailingPool *>(pool);
+void* failingAllocate(QkPool* pool, size_t size, uint32_t flags) {
+  auto* p = reinterpret_cast<FailingPool*>(pool);
   if (p->left <= 0)
     return nullptr;
   --p->left;
@@ -615,12 +615,12 @@ TEST(DesignMemoryTest, EveryAllocationFailureOfTheBuildIsOutOfMemory) {
   for (int n = 0; n < 2000 && !succeeded; ++n) {
     SCOPED_TRACE("allocations allowed: " + std::to_string(n));
     FakeHost host;
-    for (const char *v : {"y", "b", "x", "x1", "x2", "z", "w1", "w2", "g", "t", "s", "r"})
+    for (const char* v : {"y", "b", "x", "x1", "x2", "z", "w1", "w2", "g", "t", "s", "r"})
       host.addVar(v);
     host.addVar("a", 2, 4);
     host.setClass({"a", "b"});
-    auto effect = [&](const std::string &name, int kind, const Names &vars) {
-      ParsedStatement *s = host.addStatement("EFFECT");
+    auto effect = [&](const std::string& name, int kind, const Names& vars) {
+      ParsedStatement* s = host.addStatement("EFFECT");
       host.setNameList(s, 1, {name});
       host.setNumber(s, 2, kind);
       host.setVarList(s, 3, vars);
@@ -628,20 +628,20 @@ TEST(DesignMemoryTest, EveryAllocationFailureOfTheBuildIsOutOfMemory) {
     };
     host.setVarList(effect("mm", EV_MULTIMEMBER, {"a", "b"}), 4, {"w1", "w2"});
     effect("col", EV_COLLECTION, {"x", "b", "z"});
-    ParsedStatement *sp = effect("sp", EV_SPLINE, {"x", "z"});
+    ParsedStatement* sp = effect("sp", EV_SPLINE, {"x", "z"});
     host.setNumber(sp, 13, KM_MULTISCALE);
     host.setNumber(sp, 11, 0);
     host.setNumber(sp, 12, 1);
     FakeHost::setFlag(sp, 3);
-    ParsedStatement *p = effect("p", EV_POLYNOMIAL, {"x1", "x2"});
+    ParsedStatement* p = effect("p", EV_POLYNOMIAL, {"x1", "x2"});
     host.setNumber(p, 15, 2);
     FakeHost::setFlag(p, 21); // STANDARDIZE(METHOD=MOMENTS)
     host.setNumber(p, 20, PM_MOMENTS);
-    ParsedStatement *lg = effect("lg", EV_LAG, {"a"});
+    ParsedStatement* lg = effect("lg", EV_LAG, {"a"});
     host.setVarList(lg, 24, {"t"});
     host.setVarList(lg, 23, {"s", "g"});
     host.setVarList(lg, 25, {"r"});
-    ParsedStatement *model = host.model("x mm col sp p lg b*p");
+    ParsedStatement* model = host.model("x mm col sp p lg b*p");
     ASSERT_EQ(host.root.status, 0);
     host.messages.clear();
 
@@ -659,7 +659,7 @@ TEST(DesignMemoryTest, EveryAllocationFailureOfTheBuildIsOutOfMemory) {
       ++failures;
       EXPECT_EQ(r, -2);
       EXPECT_EQ(design.worstReturnCode, 0);
-      for (const efftest::Message &m : host.messages)
+      for (const efftest::Message& m : host.messages)
         ADD_FAILURE() << "message " << m.set << "/" << m.number;
     }
   }

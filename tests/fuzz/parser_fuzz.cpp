@@ -15,9 +15,9 @@
 
 // ---- fakes of the host and module services the parser reaches ----
 
-HostControlBlock *v_global_gcb_anchor = nullptr;
+HostControlBlock* v_global_gcb_anchor = nullptr;
 
-HostMsgArg::HostMsgArg(const char *v)
+HostMsgArg::HostMsgArg(const char* v)
     : kind(Str), s(v), len(v ? static_cast<int32_t>(std::strlen(v)) : 0) {}
 double hostMissing() {
   double d;
@@ -31,14 +31,14 @@ bool isHostMissing(double value) {
 }
 
 namespace qrxhost {
-void logMessage(int, int, const HostMsgArg *args, int count) {
+void logMessage(int, int, const HostMsgArg* args, int count) {
   // Touch every value as the catalogue would when formatting.
   for (int i = 0; i < count; ++i)
     if (args[i].kind == HostMsgArg::Str && args[i].s && args[i].len > 0)
       (void)args[i].s[args[i].len - 1];
 }
-std::optional<std::string> hostOption(const std::string &) { return std::nullopt; }
-const StepSource &currentStepSource() {
+std::optional<std::string> hostOption(const std::string&) { return std::nullopt; }
+const StepSource& currentStepSource() {
   static StepSource s;
   return s;
 }
@@ -50,26 +50,26 @@ struct FakeDataSet {
   int dummy;
 };
 FakeDataSet gData, gOut;
-const char *kNames[] = {"Y", "X1", "X2", "X3", "X4", "X5", "A", "B", "C", "W"};
+const char* kNames[] = {"Y", "X1", "X2", "X3", "X4", "X5", "A", "B", "C", "W"};
 const int kVars = 10;
 HostVariable gVar;
 } // namespace
 
 void xexit(int32_t, int32_t) { std::abort(); }
-void *xtalloc(int64_t size, uint32_t) { return std::calloc(1, static_cast<size_t>(size)); }
-void xtfree(void *p) { std::free(p); }
-HostDataSet *xdsopen(const char *name, int32_t length) {
+void* xtalloc(int64_t size, uint32_t) { return std::calloc(1, static_cast<size_t>(size)); }
+void xtfree(void* p) { std::free(p); }
+HostDataSet* xdsopen(const char* name, int32_t length) {
   if (length == 1 && (name[0] == 'd' || name[0] == 'D'))
-    return reinterpret_cast<HostDataSet *>(&gData);
+    return reinterpret_cast<HostDataSet*>(&gData);
   return nullptr;
 }
-HostDataSet *xdscreate(const char *, int32_t) { return reinterpret_cast<HostDataSet *>(&gOut); }
-int32_t xdsnvar(HostDataSet *ds) {
-  return ds == reinterpret_cast<HostDataSet *>(&gData) ? kVars : 0;
+HostDataSet* xdscreate(const char*, int32_t) { return reinterpret_cast<HostDataSet*>(&gOut); }
+int32_t xdsnvar(HostDataSet* ds) {
+  return ds == reinterpret_cast<HostDataSet*>(&gData) ? kVars : 0;
 }
-int32_t xvfind(HostDataSet *ds, const char *name, int32_t length, int32_t *number, int32_t) {
+int32_t xvfind(HostDataSet* ds, const char* name, int32_t length, int32_t* number, int32_t) {
   *number = 0;
-  if (ds != reinterpret_cast<HostDataSet *>(&gData))
+  if (ds != reinterpret_cast<HostDataSet*>(&gData))
     return 0;
   for (int i = 0; i < kVars; ++i)
     if (static_cast<int32_t>(std::strlen(kNames[i])) == length &&
@@ -77,8 +77,8 @@ int32_t xvfind(HostDataSet *ds, const char *name, int32_t length, int32_t *numbe
       *number = i + 1;
   return 0;
 }
-int32_t xvname(HostDataSet *ds, int32_t number, HostVariable **out) {
-  if (ds != reinterpret_cast<HostDataSet *>(&gData) || number < 1 || number > kVars)
+int32_t xvname(HostDataSet* ds, int32_t number, HostVariable** out) {
+  if (ds != reinterpret_cast<HostDataSet*>(&gData) || number < 1 || number > kVars)
     return 1;
   gVar = HostVariable{};
   gVar.name = kNames[number - 1];
@@ -91,18 +91,18 @@ int32_t xvname(HostDataSet *ds, int32_t number, HostVariable **out) {
 
 // ---- the target ----
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  static VsfGrammar *grammar = vsfselg();
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static VsfGrammar* grammar = vsfselg();
   static HostParser parser;
-  std::string text(reinterpret_cast<const char *>(data), size);
+  std::string text(reinterpret_cast<const char*>(data), size);
   qrxhost::loadParserText(&parser, "VARSIFTER " + text, 1, 1);
   grammar->parseAnchor = &parser;
   ParseRoot root{};
   qrxhost::parserServices()->xsproc(grammar, &root, 0, nullptr, nullptr, nullptr);
   // Walk what the parse left: every present slot's list must be readable.
-  for (ParsedStatement *s = root.first; s; s = s->next)
+  for (ParsedStatement* s = root.first; s; s = s->next)
     for (int k = 0; k < s->slotCount; ++k) {
-      const OptionSlot &sl = s->slots[k];
+      const OptionSlot& sl = s->slots[k];
       if (sl.kind == OSK_INTLIST || sl.kind == OSK_DBLLIST)
         for (int i = 0; i < sl.value.list.count; ++i)
           (void)(sl.kind == OSK_INTLIST ? sl.items.ints[i] : sl.items.doubles[i]);

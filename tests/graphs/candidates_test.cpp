@@ -16,7 +16,7 @@ namespace {
 
 struct Ranking : ::testing::Test {
   std::unique_ptr<VsfContext> ctx;
-  QkPool *pool = nullptr;
+  QkPool* pool = nullptr;
   std::vector<double> values;
   std::vector<int32_t> stepEffect{0, 1}, stepEffects{0, 1, 2};
   std::vector<uint8_t> status;
@@ -29,9 +29,9 @@ struct Ranking : ::testing::Test {
   }
   void TearDown() override { xmpoold(pool); }
 
-  std::vector<int32_t> rank(std::vector<double> v, int32_t select, std::vector<double> *out) {
+  std::vector<int32_t> rank(std::vector<double> v, int32_t select, std::vector<double>* out) {
     values = std::move(v);
-    VsfModel &m = ctx->model;
+    VsfModel& m = ctx->model;
     m.pool = pool;
     m.effectCount = static_cast<int32_t>(values.size());
     m.candidateValue = values.data();

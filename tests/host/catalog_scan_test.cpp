@@ -31,7 +31,7 @@ struct Source {
   std::vector<size_t> match; // the offset of the bracket that closes/opens each bracket
 };
 
-std::string blankComments(const std::string &s) {
+std::string blankComments(const std::string& s) {
   std::string out = s;
   size_t i = 0;
   while (i < s.size()) {
@@ -60,7 +60,7 @@ std::string blankComments(const std::string &s) {
   return out;
 }
 
-void matchBrackets(Source &f) {
+void matchBrackets(Source& f) {
   f.match.assign(f.code.size(), std::string::npos);
   std::vector<size_t> stack;
   for (size_t i = 0; i < f.code.size(); ++i) {
@@ -77,13 +77,13 @@ void matchBrackets(Source &f) {
 
 bool identChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
 
-std::string trim(const std::string &s) {
+std::string trim(const std::string& s) {
   size_t a = s.find_first_not_of(" \t\r\n"), b = s.find_last_not_of(" \t\r\n");
   return a == std::string::npos ? std::string() : s.substr(a, b - a + 1);
 }
 
 // Splits an argument list at its top-level commas.
-std::vector<std::string> splitArgs(const std::string &s) {
+std::vector<std::string> splitArgs(const std::string& s) {
   std::vector<std::string> out;
   int depth = 0;
   size_t start = 0;
@@ -110,25 +110,25 @@ using Pairs = std::set<Pair>;
 
 // Where the scan stands: a file, an offset in it, and the expressions still to trace.
 struct Site {
-  const Source *file;
+  const Source* file;
   size_t pos;
 };
 
 class Scanner {
 public:
   explicit Scanner(std::vector<Source> files) : files_(std::move(files)) {
-    for (const Source &f : files_)
+    for (const Source& f : files_)
       collectConstants(f);
   }
 
   // Every (set, number) logged through the named services; the argument positions of
   // set and number are given per service.
-  Pairs scan(const std::map<std::string, std::pair<int, int>> &services) {
+  Pairs scan(const std::map<std::string, std::pair<int, int>>& services) {
     Pairs all;
-    for (const auto &entry : services)
+    for (const auto& entry : services)
       services_.insert(entry.first);
-    for (const Source &f : files_)
-      for (const auto &[name, where] : services)
+    for (const Source& f : files_)
+      for (const auto& [name, where] : services)
         for (size_t pos : callSites(f, name)) {
           std::vector<std::string> args = callArgs(f, pos);
           if (static_cast<int>(args.size()) <= std::max(where.first, where.second))
@@ -139,17 +139,17 @@ public:
     return all;
   }
 
-  const std::vector<std::string> &failures() const { return failures_; }
+  const std::vector<std::string>& failures() const { return failures_; }
 
   // Numbers the scan cannot bound by itself (a code added to a base, a table indexed by a
   // criterion), given by hand per file and expression as written there.
-  void allow(const std::string &file, const std::string &expr, std::set<int> numbers) {
+  void allow(const std::string& file, const std::string& expr, std::set<int> numbers) {
     allowed_[{file, expr}] = std::move(numbers);
   }
   // The hand-given entries that no call used: stale, to be removed.
   std::vector<std::string> unusedAllowances() const {
     std::vector<std::string> out;
-    for (const auto &[key, numbers] : allowed_)
+    for (const auto& [key, numbers] : allowed_)
       if (!used_.count(key))
         out.push_back(key.first + ": " + key.second);
     return out;
@@ -164,7 +164,7 @@ private:
   std::map<std::pair<std::string, std::string>, std::set<int>> allowed_;
   std::set<std::pair<std::string, std::string>> used_;
   std::map<std::string, std::optional<std::set<int>>> fields_;
-  std::map<std::pair<const Source *, std::string>, bool> declared_;
+  std::map<std::pair<const Source*, std::string>, bool> declared_;
   std::map<std::string, std::set<int>> enums_; // enumerators by enumeration name
 
   static std::string where(Site s) {
@@ -174,7 +174,7 @@ private:
   }
 
   // A failure names where the scan stood and the calls it came through.
-  void fail(Site s, const std::string &why) {
+  void fail(Site s, const std::string& why) {
     std::string path;
     for (auto it = stack_.rbegin(); it != stack_.rend(); ++it)
       path += " <- " + where(*it);
@@ -182,7 +182,7 @@ private:
   }
 
   // Named integer constants: enumerators and constexpr/const integers, per file.
-  void collectConstants(const Source &f) {
+  void collectConstants(const Source& f) {
     static const std::regex constant(
         R"((?:constexpr|const)\s+[A-Za-z_:0-9]+\s+([A-Za-z_][A-Za-z_0-9]*)\s*=\s*(-?\d+)\s*;)");
     for (std::sregex_iterator it(f.code.begin(), f.code.end(), constant), end; it != end; ++it)
@@ -191,15 +191,15 @@ private:
         R"(\benum\s+(?:class\s+)?([A-Za-z_][A-Za-z_0-9]*)?[^;{]*\{([^}]*)\})");
     for (std::sregex_iterator it(f.code.begin(), f.code.end(), enumBody), end; it != end; ++it) {
       long next = 0;
-      std::set<int> &all = enums_[(*it)[1].matched ? (*it)[1].str() : std::string()];
-      for (const std::string &item : splitArgs((*it)[2])) {
+      std::set<int>& all = enums_[(*it)[1].matched ? (*it)[1].str() : std::string()];
+      for (const std::string& item : splitArgs((*it)[2])) {
         if (item.empty())
           continue;
         size_t eq = item.find('=');
         std::string name = trim(item.substr(0, eq));
         if (eq != std::string::npos) {
           std::string value = trim(item.substr(eq + 1));
-          char *endp = nullptr;
+          char* endp = nullptr;
           long v = std::strtol(value.c_str(), &endp, 0);
           if (endp == nullptr || *endp != '\0')
             continue; // an enumerator defined by an expression: not a message number
@@ -212,8 +212,8 @@ private:
   }
 
   // Offsets of the calls of `name` (not its definitions or declarations).
-  static std::vector<size_t> callSites(const Source &f, const std::string &name,
-                                       bool *defines = nullptr, bool memberCalls = false) {
+  static std::vector<size_t> callSites(const Source& f, const std::string& name,
+                                       bool* defines = nullptr, bool memberCalls = false) {
     std::vector<size_t> out;
     for (size_t pos = f.code.find(name); pos != std::string::npos;
          pos = f.code.find(name, pos + 1)) {
@@ -263,7 +263,7 @@ private:
     return out;
   }
 
-  static std::vector<std::string> callArgs(const Source &f, size_t pos) {
+  static std::vector<std::string> callArgs(const Source& f, size_t pos) {
     size_t open = f.code.find('(', pos);
     size_t close = f.match[open];
     if (close == std::string::npos)
@@ -281,7 +281,7 @@ private:
   };
 
   static std::optional<Enclosing> enclosing(Site s, size_t from = std::string::npos) {
-    const std::string &c = s.file->code;
+    const std::string& c = s.file->code;
     size_t depthPos = from == std::string::npos ? s.pos : from;
     // innermost unclosed '{' before depthPos
     int depth = 0;
@@ -310,8 +310,8 @@ private:
     return enc;
   }
 
-  static std::optional<Enclosing> headOf(const Source &f, size_t brace) {
-    const std::string &c = f.code;
+  static std::optional<Enclosing> headOf(const Source& f, size_t brace) {
+    const std::string& c = f.code;
     size_t i = brace;
     // skip qualifiers between the parameter list and the body
     size_t close = i;
@@ -370,7 +370,7 @@ private:
 
   // True when the value of `expr` depends on `word`: a record field or a table element
   // has its own values whatever record or index the expression names.
-  static bool dependsOn(const std::string &expr, const std::string &word) {
+  static bool dependsOn(const std::string& expr, const std::string& word) {
     static const std::regex fieldOrElement(
         R"(^(?:.*(?:\.|->)[A-Za-z_][A-Za-z_0-9]*|[A-Za-z_][A-Za-z_0-9:]*\s*[\[(].*[\])])$)");
     if (std::regex_match(expr, fieldOrElement))
@@ -378,7 +378,7 @@ private:
     return mentions(expr, word);
   }
 
-  static bool mentions(const std::string &expr, const std::string &word) {
+  static bool mentions(const std::string& expr, const std::string& word) {
     if (word.empty())
       return false;
     for (size_t p = expr.find(word); p != std::string::npos; p = expr.find(word, p + 1)) {
@@ -391,8 +391,8 @@ private:
     return false;
   }
 
-  static std::string substitute(const std::string &expr, const std::string &word,
-                                const std::string &by) {
+  static std::string substitute(const std::string& expr, const std::string& word,
+                                const std::string& by) {
     return std::regex_replace(expr, std::regex("(^|[^A-Za-z_0-9.>])" + word + "\\b"),
                               "$1(" + by + ")");
   }
@@ -412,7 +412,7 @@ private:
     }
   }
 
-  static bool balanced(const std::string &s) {
+  static bool balanced(const std::string& s) {
     int d = 0;
     for (char c : s) {
       d += c == '(' ? 1 : c == ')' ? -1 : 0;
@@ -423,7 +423,7 @@ private:
   }
 
   // Splits "c ? a : b" at its top level; false when the expression is no conditional.
-  static bool ternary(const std::string &e, std::string &cond, std::string &a, std::string &b) {
+  static bool ternary(const std::string& e, std::string& cond, std::string& a, std::string& b) {
     int depth = 0, q = -1, nested = 0;
     for (size_t i = 0; i < e.size(); ++i) {
       char ch = e[i];
@@ -450,7 +450,7 @@ private:
   }
 
   // The values an expression without parameters of the enclosing function can take.
-  std::optional<std::set<int>> values(Site s, const std::string &expr0, int depth) {
+  std::optional<std::set<int>> values(Site s, const std::string& expr0, int depth) {
     std::string e = strip(expr0);
     auto given = allowed_.find({s.file->path, e});
     if (given != allowed_.end()) {
@@ -480,7 +480,7 @@ private:
       return std::set<int>{std::stoi(e)};
     if (e.size() >= 2 && e.front() == '{' && e.back() == '}') {
       // a list (or a row of a table): every element
-      for (const std::string &item : splitArgs(e.substr(1, e.size() - 2))) {
+      for (const std::string& item : splitArgs(e.substr(1, e.size() - 2))) {
         if (item.empty())
           continue;
         auto v = values(s, item, depth + 1);
@@ -511,7 +511,7 @@ private:
     return std::nullopt;
   }
 
-  std::optional<std::set<int>> named(Site s, const std::string &n, int depth) {
+  std::optional<std::set<int>> named(Site s, const std::string& n, int depth) {
     if (auto enc = scope(s)) {
       // "for (T n : list)": the elements of the list
       std::regex rangeFor(R"(\bfor\s*\(\s*(?:const\s+)?[A-Za-z_:0-9]+\s*&?\s*)" + n +
@@ -521,7 +521,7 @@ private:
       if (std::regex_search(code, m, rangeFor)) {
         Site at{s.file, enc->bodyOpen + static_cast<size_t>(m.position(1))};
         std::set<int> out;
-        for (const Pair &q : trace(at, "0", m[1], depth + 1))
+        for (const Pair& q : trace(at, "0", m[1], depth + 1))
           out.insert(q.second);
         return out;
       }
@@ -534,7 +534,7 @@ private:
     if (own != constants_.end() && own->second.count(n))
       return toInts(own->second.at(n));
     std::set<std::string> found;
-    for (const auto &[path, table] : constants_)
+    for (const auto& [path, table] : constants_)
       if (table.count(n))
         found.insert(table.at(n).begin(), table.at(n).end());
     if (found.empty()) {
@@ -548,16 +548,16 @@ private:
     return toInts(found);
   }
 
-  static std::set<int> toInts(const std::set<std::string> &s) {
+  static std::set<int> toInts(const std::set<std::string>& s) {
     std::set<int> out;
-    for (const auto &v : s)
+    for (const auto& v : s)
       out.insert(std::stoi(v));
     return out;
   }
 
   // The right-hand side that starts at `from`: up to the ';', or the ',' or closing bracket
   // at its own level.
-  static std::string rhsAt(const std::string &c, size_t from) {
+  static std::string rhsAt(const std::string& c, size_t from) {
     int depth = 0;
     size_t i = from;
     for (; i < c.size(); ++i) {
@@ -574,8 +574,8 @@ private:
 
   // Every value given to `n` in c[lo, hi): "n = value" and "n{value}"; `prefix` is what must
   // precede the name (a member access for a record field).
-  bool assignments(const Source &f, size_t lo, size_t hi, const std::string &n,
-                   const std::string &prefix, int depth, std::set<int> &out) {
+  bool assignments(const Source& f, size_t lo, size_t hi, const std::string& n,
+                   const std::string& prefix, int depth, std::set<int>& out) {
     std::regex assign(prefix + "\\b" + n + R"(\s*(=[^=]|\{))");
     std::string part = f.code.substr(lo, hi - lo);
     bool any = false;
@@ -585,14 +585,14 @@ private:
       if (rhs.empty())
         continue;
       any = true;
-      for (const Pair &q : trace({&f, from}, "0", rhs, depth + 1))
+      for (const Pair& q : trace({&f, from}, "0", rhs, depth + 1))
         out.insert(q.second);
     }
     return any;
   }
 
   // The values of a local variable: what the function around `s` gives it.
-  std::optional<std::set<int>> local(Site s, const std::string &n, int depth) {
+  std::optional<std::set<int>> local(Site s, const std::string& n, int depth) {
     std::optional<Enclosing> enc = scope(s);
     std::set<int> out;
     if (!assignments(*s.file, enc->bodyOpen, enc->bodyClose, n, "", depth, out)) {
@@ -607,22 +607,22 @@ private:
   // initializers of tables of its record. The field's name must be declared as an integer
   // or enumeration in one place only (a header, or the file that uses it), so that its
   // assignments are known to be its own.
-  std::optional<std::set<int>> field(Site s, const std::string &n, int depth) {
+  std::optional<std::set<int>> field(Site s, const std::string& n, int depth) {
     auto known = fields_.find(n);
     if (known != fields_.end())
       return known->second;
     return fields_[n] = fieldValues(s, n, depth);
   }
 
-  std::optional<std::set<int>> fieldValues(Site s, const std::string &n, int depth) {
+  std::optional<std::set<int>> fieldValues(Site s, const std::string& n, int depth) {
     std::regex decl(R"(\b([A-Za-z_][A-Za-z_0-9]*)\s+)" + n + R"(\s*(?:=[^=]|;|\{|:))");
     struct Decl {
-      const Source *file;
+      const Source* file;
       size_t pos;
       std::string type;
     };
     std::vector<Decl> decls;
-    for (const Source &f : files_) {
+    for (const Source& f : files_) {
       bool header = f.path.compare(f.path.size() - 2, 2, ".h") == 0;
       if (!sameTree(f, *s.file) || (!header && &f != s.file) || !has(f, n))
         continue;
@@ -637,10 +637,10 @@ private:
                   " times; give the message field a name of its own");
       return std::nullopt;
     }
-    if (const std::set<int> *e = enumerators(decls[0].type))
+    if (const std::set<int>* e = enumerators(decls[0].type))
       return *e;
     std::set<int> out;
-    for (const Source &f : files_)
+    for (const Source& f : files_)
       if (sameTree(f, *s.file) && has(f, n))
         assignments(f, 0, f.code.size(), n, "(?:\\.|->)", depth, out);
     if (!tableColumn(*decls[0].file, decls[0].pos, depth, out))
@@ -649,7 +649,7 @@ private:
   }
 
   // The record (struct or class) whose body holds `pos`, with the offset of its '{'.
-  static std::optional<std::pair<std::string, size_t>> recordOf(const Source &f, size_t pos) {
+  static std::optional<std::pair<std::string, size_t>> recordOf(const Source& f, size_t pos) {
     int depth = 0;
     for (size_t i = pos; i-- > 0;) {
       if (f.code[i] == '}')
@@ -668,7 +668,7 @@ private:
 
   // The values a table of the record gives the field declared at `pos`:
   // "Record name[] = {{...}, {...}}", the field taken by its place among the record's fields.
-  bool tableColumn(const Source &f, size_t pos, int depth, std::set<int> &out) {
+  bool tableColumn(const Source& f, size_t pos, int depth, std::set<int>& out) {
     auto rec = recordOf(f, pos);
     size_t column = 0;
     int level = 0;
@@ -678,7 +678,7 @@ private:
       column += (c == ';' && level == 0) ? 1 : 0;
     }
     std::regex table("\\b" + rec->first + R"(\s+[A-Za-z_][A-Za-z_0-9]*\s*\[[^\]]*\]\s*=\s*\{)");
-    for (const Source &g : files_) {
+    for (const Source& g : files_) {
       if (!sameTree(g, f) || !has(g, rec->first))
         continue;
       for (std::sregex_iterator it(g.code.begin(), g.code.end(), table), end; it != end; ++it) {
@@ -701,20 +701,20 @@ private:
     return true;
   }
 
-  static bool isIntegerType(const std::string &t) {
+  static bool isIntegerType(const std::string& t) {
     return t == "int" || t == "int32_t" || t == "int16_t" || t == "int64_t" || t == "long" ||
            t == "uint8_t" || t == "uint16_t" || t == "uint32_t";
   }
 
-  const std::set<int> *enumerators(const std::string &type) const {
+  const std::set<int>* enumerators(const std::string& type) const {
     auto it = enums_.find(type);
     return it == enums_.end() ? nullptr : &it->second;
   }
 
   // The values a function returns: every return statement of its definition, in the same
   // file or elsewhere in the same tree.
-  std::optional<std::set<int>> returned(Site s, const std::string &n, int depth) {
-    for (const Source &f : files_) {
+  std::optional<std::set<int>> returned(Site s, const std::string& n, int depth) {
+    for (const Source& f : files_) {
       if (!sameTree(f, *s.file) || !has(f, n) || (&f != s.file && !declaredInOwnHeader(f, n)))
         continue;
       std::regex def("[A-Za-z_0-9>*&]\\s+" + n + R"(\s*\()");
@@ -730,7 +730,7 @@ private:
         std::optional<Enclosing> fn = headOf(f, body);
         for (std::sregex_iterator r(text.begin(), text.end(), ret), rend; r != rend; ++r) {
           // A result made of the function's own arguments would need each call's arguments.
-          for (const std::string &p : fn ? fn->params : std::vector<std::string>())
+          for (const std::string& p : fn ? fn->params : std::vector<std::string>())
             if (dependsOn(strip((*r)[1]), p)) {
               fail(s, "the message number returned by '" + n + "' depends on its argument '" + p +
                           "'");
@@ -738,7 +738,7 @@ private:
             }
           Pairs p =
               trace({&f, body + static_cast<size_t>(r->position(1))}, "0", (*r)[1], depth + 1);
-          for (const Pair &q : p)
+          for (const Pair& q : p)
             out.insert(q.second);
         }
         return out;
@@ -748,10 +748,10 @@ private:
     return std::nullopt;
   }
 
-  std::optional<std::set<int>> table(Site s, const std::string &n, int depth) {
+  std::optional<std::set<int>> table(Site s, const std::string& n, int depth) {
     std::regex init("\\b" + n + R"((?:\s*\[[^\]]*\])+\s*=?\s*\{)");
     std::smatch m;
-    for (const Source &f : files_) {
+    for (const Source& f : files_) {
       if (!std::regex_search(f.code, m, init))
         continue;
       size_t open = static_cast<size_t>(m.position(0) + m.length(0) - 1);
@@ -762,14 +762,14 @@ private:
   }
 
   // The (set, number) pairs that the two expressions at `s` can take together.
-  Pairs trace(Site s, const std::string &setExpr, const std::string &numExpr, int depth) {
+  Pairs trace(Site s, const std::string& setExpr, const std::string& numExpr, int depth) {
     stack_.push_back(s);
     Pairs out = traceAt(s, setExpr, numExpr, depth);
     stack_.pop_back();
     return out;
   }
 
-  Pairs traceAt(Site s, const std::string &setExpr, const std::string &numExpr, int depth) {
+  Pairs traceAt(Site s, const std::string& setExpr, const std::string& numExpr, int depth) {
     Pairs out;
     if (depth > 12) {
       fail(s, "tracing goes too deep");
@@ -795,7 +795,7 @@ private:
       if (services_.count(enc->name))
         return out; // the forwarding stub of a service: its callers are scanned themselves
       for (size_t k = 0; k < enc->params.size(); ++k) {
-        const std::string &p = enc->params[k];
+        const std::string& p = enc->params[k];
         if (dependsOn(se, p) || dependsOn(ne, p))
           return throughCallers(s, *enc, k, se, ne, depth);
       }
@@ -812,8 +812,8 @@ private:
   }
 
   // The parameter `k` of a wrapper: trace its argument at every call of the wrapper.
-  Pairs throughCallers(Site s, const Enclosing &enc, size_t k, const std::string &setExpr,
-                       const std::string &numExpr, int depth) {
+  Pairs throughCallers(Site s, const Enclosing& enc, size_t k, const std::string& setExpr,
+                       const std::string& numExpr, int depth) {
     Pairs out;
     if (enc.name.empty()) {
       fail(s, "a message number comes from a parameter of an unnamed function");
@@ -821,7 +821,7 @@ private:
     }
     bool sawCall = false;
     bool shared = !enc.lambda && declaredInOwnHeader(*s.file, enc.name);
-    for (const Source &f : files_) {
+    for (const Source& f : files_) {
       // A member function is called as object.name(...) anywhere in the tree, and by its
       // plain name from its own class.
       if (enc.member && sameTree(f, *s.file)) {
@@ -832,7 +832,7 @@ private:
           std::vector<std::string> args = callArgs(f, pos);
           if (args.size() <= k)
             continue;
-          const std::string &p = enc.params[k];
+          const std::string& p = enc.params[k];
           Pairs q = trace({&f, pos}, substitute(setExpr, p, args[k]),
                           substitute(numExpr, p, args[k]), depth + 1);
           out.insert(q.begin(), q.end());
@@ -850,7 +850,7 @@ private:
         if (args.size() <= k)
           continue; // another overload or a call that leaves the parameter defaulted
         sawCall = true;
-        const std::string &p = enc.params[k];
+        const std::string& p = enc.params[k];
         Pairs q = trace({&f, pos}, substitute(setExpr, p, args[k]), substitute(numExpr, p, args[k]),
                         depth + 1);
         out.insert(q.begin(), q.end());
@@ -861,16 +861,16 @@ private:
   }
 
   // A cheap test before a regular expression runs over a whole file.
-  static bool has(const Source &f, const std::string &word) {
+  static bool has(const Source& f, const std::string& word) {
     return f.code.find(word) != std::string::npos;
   }
 
-  static bool sameTree(const Source &a, const Source &b) {
+  static bool sameTree(const Source& a, const Source& b) {
     return a.path.substr(0, a.path.find('/')) == b.path.substr(0, b.path.find('/'));
   }
 
   // A source file (not a header) with its own function of that name: its calls are its own.
-  static bool definesOwn(const Source &f, const std::string &name) {
+  static bool definesOwn(const Source& f, const std::string& name) {
     if (f.path.size() > 2 && f.path.compare(f.path.size() - 2, 2, ".h") == 0)
       return false;
     bool defines = false;
@@ -880,7 +880,7 @@ private:
 
   // A function that other files call: declared in the header of its own source file, or
   // defined in a header.
-  bool declaredInOwnHeader(const Source &file, const std::string &name) {
+  bool declaredInOwnHeader(const Source& file, const std::string& name) {
     auto key = std::make_pair(&file, name);
     auto known = declared_.find(key);
     if (known != declared_.end())
@@ -888,9 +888,9 @@ private:
     return declared_[key] = searchOwnHeader(file, name);
   }
 
-  bool searchOwnHeader(const Source &file, const std::string &name) const {
+  bool searchOwnHeader(const Source& file, const std::string& name) const {
     std::string stem = file.path.substr(0, file.path.rfind('.'));
-    for (const Source &f : files_)
+    for (const Source& f : files_)
       if ((&f == &file || f.path == stem + ".h") && f.path.size() > 2 && has(f, name) &&
           f.path.compare(f.path.size() - 2, 2, ".h") == 0 &&
           std::regex_search(f.code, std::regex("\\b" + name + "\\s*\\(")))
@@ -899,10 +899,10 @@ private:
   }
 };
 
-std::vector<Source> readTree(const std::string &sub) {
+std::vector<Source> readTree(const std::string& sub) {
   std::vector<Source> out;
   fs::path root = fs::path(QRX_SOURCE_DIR);
-  for (const auto &entry : fs::recursive_directory_iterator(root / sub)) {
+  for (const auto& entry : fs::recursive_directory_iterator(root / sub)) {
     std::string ext = entry.path().extension().string();
     if (!entry.is_regular_file() || (ext != ".cpp" && ext != ".h"))
       continue;
@@ -916,7 +916,7 @@ std::vector<Source> readTree(const std::string &sub) {
     out.push_back(std::move(f));
   }
   std::sort(out.begin(), out.end(),
-            [](const Source &a, const Source &b) { return a.path < b.path; });
+            [](const Source& a, const Source& b) { return a.path < b.path; });
   return out;
 }
 
@@ -929,8 +929,8 @@ const std::map<std::string, std::pair<int, int>> kModuleTextServices = {
     {"rvqmsg", {0, 1}}, {"rvqmsgs", {0, 1}}, {"wkread", {0, 1}}};
 const std::map<std::string, std::pair<int, int>> kHostServices = {{"logMessage", {0, 1}}};
 
-void expectCatalogued(const Pairs &logged) {
-  for (const auto &[set, number] : logged)
+void expectCatalogued(const Pairs& logged) {
+  for (const auto& [set, number] : logged)
     EXPECT_NE(qrxhost::findMessage(set, number), nullptr)
         << "message " << set << "/" << number << " is logged but has no catalogue text";
 }
@@ -956,9 +956,9 @@ TEST(CatalogueScan, EveryMessageTheModuleLogsHasAText) {
   // A levelisation worker's math-error code picks one of the messages 43-55.
   scan.allow("src/design/zlevthr.cpp", "mathErrorMessage(w.mathError)", span(43, 55));
   Pairs logged = scan.scan(kModuleServices);
-  for (const std::string &f : scan.failures())
+  for (const std::string& f : scan.failures())
     ADD_FAILURE() << f;
-  for (const std::string &f : scan.unusedAllowances())
+  for (const std::string& f : scan.unusedAllowances())
     ADD_FAILURE() << "no call uses the hand-given numbers of " << f;
   // the scan sees the ways the module logs: direct calls, wrappers, lambdas, switches, fields
   EXPECT_GT(logged.size(), 250u);
@@ -982,19 +982,19 @@ TEST(CatalogueScan, EveryOutputTextTheModuleWritesHasAText) {
   scan.allow("src/output/vsfinfo.cpp", "440 + o.hierarchy", span(440, 442));   // 0-2
   scan.allow("src/effects/zlevpolyprint.cpp", "955 + method", span(956, 958)); // 1-3
   scan.allow("src/effects/zlevpolyprint.cpp", "959 + info->standardize",
-             span(960, 962)); // PolyStdKind 1-3
-  scan.allow("src/graphs/vsfgframe.cpp", "889 + a", span(890, 892));          // VsfStepAxis 1-3
-  scan.allow("src/graphs/vsfgraph.cpp", "1000 + axis", span(1001, 1003));     // VsfStepAxis 1-3
-  scan.allow("src/graphs/vsfgraph.cpp", "1003 + axis", span(1004, 1006));     // VsfStepAxis 1-3
+             span(960, 962));                                             // PolyStdKind 1-3
+  scan.allow("src/graphs/vsfgframe.cpp", "889 + a", span(890, 892));      // VsfStepAxis 1-3
+  scan.allow("src/graphs/vsfgraph.cpp", "1000 + axis", span(1001, 1003)); // VsfStepAxis 1-3
+  scan.allow("src/graphs/vsfgraph.cpp", "1003 + axis", span(1004, 1006)); // VsfStepAxis 1-3
   scan.allow("src/graphs/vsfgraph.cpp", "(roles ? 1006 : 1009) + axis", span(1007, 1012));
   scan.allow("src/graphs/vsfgframe.cpp", "419 + method", span(420, 432)); // VsfMethod 1-13
   scan.allow("src/graphs/vsfgcoeffs.cpp", "(unpack ? 1016 : 1013) + axisIndex",
              span(1013, 1018)); // axis index 0-2
   scan.allow("src/graphs/vsfgcoeffs.cpp", "1019 + axisIndex", span(1019, 1021));
   Pairs texts = scan.scan(kModuleTextServices);
-  for (const std::string &f : scan.failures())
+  for (const std::string& f : scan.failures())
     ADD_FAILURE() << f;
-  for (const std::string &f : scan.unusedAllowances())
+  for (const std::string& f : scan.unusedAllowances())
     ADD_FAILURE() << "no call uses the hand-given numbers of " << f;
   EXPECT_GT(texts.size(), 100u);
   expectCatalogued(texts);
@@ -1004,7 +1004,7 @@ TEST(CatalogueScan, EveryMessageTheHostLogsOfItsOwnSetsHasAText) {
   CatalogueDir dir;
   Scanner scan(readTree("host"));
   Pairs logged = scan.scan(kHostServices);
-  for (const std::string &f : scan.failures())
+  for (const std::string& f : scan.failures())
     ADD_FAILURE() << f;
   EXPECT_TRUE(logged.count({612, 1})); // the parser's syntax error, raised through a throw
   EXPECT_TRUE(logged.count({612, 5})); // the tokenizer's, kept in its error record

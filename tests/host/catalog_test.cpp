@@ -1,8 +1,8 @@
 // The message catalogue: every committed set file is well formed, markers are filled in,
 // unknown messages still name their set, number and values.
-#include <unistd.h>
 #include "host/catalog.h"
 #include "host/hostapi.h"
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 

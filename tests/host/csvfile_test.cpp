@@ -25,8 +25,8 @@ TEST(CsvFile, TypesMissingValuesAndLengths) {
   EXPECT_TRUE(t.columns[2].numeric);
   EXPECT_TRUE(t.columns[3].numeric); // every value missing: numeric
   EXPECT_EQ(t.columns[1].str(1), "c,d");
-  EXPECT_EQ(t.columns[1].str(2), " e");  // leading blanks kept, trailing dropped
-  EXPECT_EQ(t.columns[1].length, 3);     // longest value
+  EXPECT_EQ(t.columns[1].str(2), " e"); // leading blanks kept, trailing dropped
+  EXPECT_EQ(t.columns[1].length, 3);    // longest value
   EXPECT_EQ(t.columns[2].nums[0], 1.5);
   EXPECT_TRUE(isHostMissing(t.columns[2].nums[1]));
   EXPECT_EQ(t.columns[2].nums[2], -2000.0);
@@ -44,7 +44,7 @@ TEST(CsvFile, OneNonNumberMakesTheColumnCharacter) {
   CsvError e;
   ASSERT_TRUE(parseCsv("a,b\n1,1\n2,0x10\n3,nan\n", &t, &e));
   EXPECT_TRUE(t.columns[0].numeric);
-  EXPECT_FALSE(t.columns[1].numeric); // hexadecimal is not a data-set number
+  EXPECT_FALSE(t.columns[1].numeric);    // hexadecimal is not a data-set number
   EXPECT_EQ(t.columns[1].str(2), "nan"); // a character column keeps the missing spellings
   EXPECT_EQ(t.columns[1].str(1), "0x10");
   EXPECT_EQ(t.columns[1].length, 4);
@@ -53,7 +53,8 @@ TEST(CsvFile, OneNonNumberMakesTheColumnCharacter) {
 TEST(CsvFile, OtherProgramsMissingSpellingsAreMissingNumbers) {
   CsvTable t;
   CsvError e;
-  ASSERT_TRUE(parseCsv("a,b,c\n1,NA,x\n2,NaN,NA\n3, nan ,y\n4,\"N/A\",z\n5,n/a,w\n6,2.5,v\n", &t, &e))
+  ASSERT_TRUE(
+      parseCsv("a,b,c\n1,NA,x\n2,NaN,NA\n3, nan ,y\n4,\"N/A\",z\n5,n/a,w\n6,2.5,v\n", &t, &e))
       << e.text;
   EXPECT_TRUE(t.columns[0].numeric);
   ASSERT_TRUE(t.columns[1].numeric);
@@ -66,9 +67,9 @@ TEST(CsvFile, OtherProgramsMissingSpellingsAreMissingNumbers) {
 
 TEST(CsvFile, NumbersBeyondTheLargestDoubleAreRefused) {
   struct Case {
-    const char *text;
+    const char* text;
     int line;
-    const char *where;
+    const char* where;
   };
   const Case cases[] = {
       {"x,y\n1,2\n2,inf\n", 3, "column 2 (y): the value \"inf\""},
@@ -76,7 +77,7 @@ TEST(CsvFile, NumbersBeyondTheLargestDoubleAreRefused) {
       {"x,y\n1,2\n2,3\n3, 1e400\n", 4, "column 2 (y): the value \"1e400\""},
       {"x,y\n1,-1.5E+309\n2,INF\n", 2, "column 2 (y): the value \"-1.5E+309\""},
   };
-  for (const Case &c : cases) {
+  for (const Case& c : cases) {
     CsvTable t;
     CsvError e;
     EXPECT_FALSE(parseCsv(c.text, &t, &e)) << c.text;
@@ -210,7 +211,7 @@ public:
 private:
   int pick(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng_); }
 
-  std::string maybeQuoted(const std::string &v) {
+  std::string maybeQuoted(const std::string& v) {
     bool must = v.find_first_of(",\"\n\r") != std::string::npos;
     if (!must && pick(0, 4) != 0)
       return v;
@@ -224,7 +225,7 @@ private:
   }
 
   std::string number() {
-    static const char *const odd[] = {"1e-400",
+    static const char* const odd[] = {"1e-400",
                                       "-0",
                                       "+.5",
                                       "5.",
@@ -249,8 +250,8 @@ private:
   }
 
   std::string value(int kind) {
-    static const char *const missing[] = {"", ".", "NA", "nan", "N/A", " . ", "NaN"};
-    static const char *const texts[] = {"abc",   "a,b",     "say \"hi\"", "two\nlines",
+    static const char* const missing[] = {"", ".", "NA", "nan", "N/A", " . ", "NaN"};
+    static const char* const texts[] = {"abc",   "a,b",     "say \"hi\"", "two\nlines",
                                         " lead", "trail  ", "x\r\ny",     "\xC3\xA9t\xC3\xA9",
                                         "\"",    "NA"};
     int k = pick(0, 9);
@@ -264,7 +265,7 @@ private:
 // The threaded reader against the reference on the same text: outcome, error line and text,
 // types, lengths, values bit for bit, lines.
 // Returns the reference's outcome: "" or the start of its error text.
-std::string expectSameAsReference(const std::string &text, const CsvReadOptions &options) {
+std::string expectSameAsReference(const std::string& text, const CsvReadOptions& options) {
   const csvref::Table ref = csvref::parse(text);
   const std::string outcome = ref.ok ? "" : ref.errorText.substr(0, 12);
   CsvTable t;
@@ -279,7 +280,7 @@ std::string expectSameAsReference(const std::string &text, const CsvReadOptions 
   EXPECT_EQ(t.columns.size(), ref.names.size());
   EXPECT_EQ(t.lines, std::vector<int32_t>(ref.lines.begin(), ref.lines.end()));
   for (size_t c = 0; c < t.columns.size() && c < ref.names.size(); ++c) {
-    const CsvColumn &col = t.columns[c];
+    const CsvColumn& col = t.columns[c];
     EXPECT_EQ(col.name, ref.names[c]);
     EXPECT_EQ(col.numeric, ref.numeric[c]) << c;
     if (col.numeric != ref.numeric[c] || t.lines.size() != ref.lines.size())

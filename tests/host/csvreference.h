@@ -32,12 +32,12 @@ struct RefRecord {
 };
 
 inline std::string lowered(std::string s) {
-  for (char &c : s)
+  for (char& c : s)
     c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return s;
 }
 
-inline std::string trimmed(const std::string &s) {
+inline std::string trimmed(const std::string& s) {
   size_t b = s.find_first_not_of(" \t");
   if (b == std::string::npos)
     return "";
@@ -45,7 +45,7 @@ inline std::string trimmed(const std::string &s) {
 }
 
 // 0 number, 1 not a number, 2 a number beyond the largest double
-inline int classify(const std::string &t, double *v) {
+inline int classify(const std::string& t, double* v) {
   static const std::regex number("[+-]?([0-9]+\\.?[0-9]*|\\.[0-9]+)([eE][+-]?[0-9]+)?");
   static const std::regex infinite("[+-]?(inf|infinity)");
   if (std::regex_match(lowered(t), infinite))
@@ -56,14 +56,14 @@ inline int classify(const std::string &t, double *v) {
   return std::isinf(*v) ? 2 : 0;
 }
 
-inline bool fail(Table *out, int line, const std::string &text) {
+inline bool fail(Table* out, int line, const std::string& text) {
   out->errorLine = line;
   out->errorText = text;
   return false;
 }
 
 // The records of the text: a state machine over its characters.
-inline bool splitText(const std::string &s, std::vector<RefRecord> *recs, Table *out) {
+inline bool splitText(const std::string& s, std::vector<RefRecord>* recs, Table* out) {
   size_t i = s.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
   int line = 1;
   while (i < s.size()) {
@@ -122,7 +122,7 @@ inline bool splitText(const std::string &s, std::vector<RefRecord> *recs, Table 
   return true;
 }
 
-inline bool checkHeader(const RefRecord &h, Table *out) {
+inline bool checkHeader(const RefRecord& h, Table* out) {
   std::set<std::string> seen;
   for (size_t c = 0; c < h.fields.size(); ++c) {
     std::string name = trimmed(h.fields[c]);
@@ -148,7 +148,7 @@ inline bool checkHeader(const RefRecord &h, Table *out) {
     if (name.size() > 32)
       return fail(out, h.line, "the name " + name + " is longer than 32 characters");
     std::string key = name;
-    for (char &ch : key)
+    for (char& ch : key)
       ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
     if (!seen.insert(key).second)
       return fail(out, h.line, "the name " + name + " is given twice");
@@ -159,8 +159,8 @@ inline bool checkHeader(const RefRecord &h, Table *out) {
 
 // One column over all rows: its type, values and length; the first number too large to hold
 // (record index) when the column is numeric.
-inline size_t readColumn(const std::vector<RefRecord> &recs, size_t c, Table *out,
-                         std::string *bad) {
+inline size_t readColumn(const std::vector<RefRecord>& recs, size_t c, Table* out,
+                         std::string* bad) {
   bool numeric = true;
   size_t badRecord = 0;
   std::vector<double> nums;
@@ -197,7 +197,7 @@ inline size_t readColumn(const std::vector<RefRecord> &recs, size_t c, Table *ou
   return numeric ? badRecord : 0;
 }
 
-inline Table parse(const std::string &text) {
+inline Table parse(const std::string& text) {
   Table out;
   std::vector<RefRecord> recs;
   if (!splitText(text, &recs, &out))

@@ -26,8 +26,9 @@ protected:
   void SetUp() override {
     // A directory of its own: ctest runs these tests side by side.
     dir = fs::temp_directory_path() /
-          ("qrx_bymatch_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
-           "_" + std::to_string(static_cast<long>(::getpid())));
+          ("qrx_bymatch_" +
+           std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + "_" +
+           std::to_string(static_cast<long>(::getpid())));
     fs::remove_all(dir);
     fs::create_directories(dir);
     setWorkDir(dir.string());

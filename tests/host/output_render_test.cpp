@@ -57,7 +57,7 @@ TEST(OutputListing, ShowVariablesHideColumnsAndOptColumnsMarkTheirColumn) {
   t->kind = NodeKind::Table;
   t->name = "SelectionSummary";
   t->published = true;
-  auto col = [](const char *name, ColumnType type, const char *show, int64_t on) {
+  auto col = [](const char* name, ColumnType type, const char* show, int64_t on) {
     OutputColumn c{name, "", type, 0, {}, "", {}};
     if (show != nullptr)
       c.dynamics.emplace_back(show, OutputValue(on));

@@ -64,7 +64,7 @@ protected:
                    ("qrx_parser_grammar_" + std::to_string(::getpid())));
   }
 
-  int32_t run(const std::string &text, int mode = 0) {
+  int32_t run(const std::string& text, int mode = 0) {
     grammar.tableFormat = kGrammarRuleText;
     grammar.tokenClassCount = TC_COUNT;
     grammar.rules = kRules;
@@ -83,32 +83,32 @@ protected:
     return rc;
   }
 
-  ParsedStatement *nth(int i) {
-    ParsedStatement *s = root.first;
+  ParsedStatement* nth(int i) {
+    ParsedStatement* s = root.first;
     while (s && i-- > 0)
       s = s->next;
     return s;
   }
-  const LogRecord *msg(int number) {
-    for (const auto &r : log)
+  const LogRecord* msg(int number) {
+    for (const auto& r : log)
       if (r.numbered && r.set == kParserMsgSet && r.number == number)
         return &r;
     return nullptr;
   }
-  std::vector<int> ints(const OptionSlot &s) {
+  std::vector<int> ints(const OptionSlot& s) {
     return std::vector<int>(s.items.ints, s.items.ints + s.value.list.count);
   }
 };
 
 TEST_F(Grammar, FlagsSlotsAndHiddenKeywords) {
   ASSERT_EQ(run("test flag num=7 txt='hi there' mode=b; test hidden$; test hidden;"), 0);
-  ParsedStatement *s = nth(0);
+  ParsedStatement* s = nth(0);
   ASSERT_NE(s, nullptr);
   EXPECT_EQ(std::string(s->name, 5), "TEST ");
   EXPECT_TRUE(stmtFlag(s, 3));
   EXPECT_FALSE(stmtFlag(s, 2));
   EXPECT_DOUBLE_EQ(stmtNumber(s, 2, 0), 7);
-  const OptionSlot *txt = stmtSlot(s, 4);
+  const OptionSlot* txt = stmtSlot(s, 4);
   ASSERT_NE(txt, nullptr);
   EXPECT_EQ(std::string(txt->items.text, txt->value.list.count), "hi there");
   EXPECT_DOUBLE_EQ(stmtNumber(s, 7, 0), 2);
@@ -123,11 +123,11 @@ TEST_F(Grammar, FlagsSlotsAndHiddenKeywords) {
 
 TEST_F(Grammar, NumberAndNameLists) {
   ASSERT_EQ(run("test list(1 to 5 by 2, 10 0.5) names=a bb ccc;"), 0);
-  const OptionSlot *l = stmtSlot(nth(0), 5);
+  const OptionSlot* l = stmtSlot(nth(0), 5);
   ASSERT_NE(l, nullptr);
   std::vector<double> got(l->items.doubles, l->items.doubles + l->value.list.count);
   EXPECT_EQ(got, (std::vector<double>{1, 3, 5, 10, 0.5}));
-  const OptionSlot *n = stmtSlot(nth(0), 6);
+  const OptionSlot* n = stmtSlot(nth(0), 6);
   ASSERT_NE(n, nullptr);
   EXPECT_EQ(n->value.list.count, 3);
 }
@@ -153,7 +153,7 @@ TEST_F(Grammar, VariableListItems) {
 
 TEST_F(Grammar, BadVariablesAreReportedAndTheNextStatementParsed) {
   EXPECT_EQ(run("vars nosuch;\nvars x3-x1; vars x1;"), 1);
-  const LogRecord *notFound = msg(PM_VARIABLE);
+  const LogRecord* notFound = msg(PM_VARIABLE);
   ASSERT_NE(notFound, nullptr);
   EXPECT_EQ(notFound->values[2].s, "NOSUCH");
   EXPECT_NE(msg(PM_VARLIST), nullptr);
@@ -165,7 +165,7 @@ TEST_F(Grammar, BadVariablesAreReportedAndTheNextStatementParsed) {
 
 TEST_F(Grammar, SyntaxErrorNamesTokenLineAndColumn) {
   EXPECT_EQ(run("test flag;\n  test num=x;\ntest flag;"), 1);
-  const LogRecord *e = msg(PM_SYNTAX);
+  const LogRecord* e = msg(PM_SYNTAX);
   ASSERT_NE(e, nullptr);
   EXPECT_EQ(e->values[0].i, 2);
   EXPECT_EQ(e->values[1].i, 12);
@@ -177,12 +177,12 @@ TEST_F(Grammar, SyntaxErrorNamesTokenLineAndColumn) {
 
 TEST_F(Grammar, UnknownStatementAndRangeCheck) {
   EXPECT_EQ(run("tset flag; test num=11; test num=10;"), 1);
-  const LogRecord *s = msg(PM_STATEMENT);
+  const LogRecord* s = msg(PM_STATEMENT);
   ASSERT_NE(s, nullptr);
   EXPECT_EQ(s->values[0].i, 1);
   EXPECT_EQ(s->values[1].i, 1);
   EXPECT_EQ(s->values[2].s, "tset");
-  const LogRecord *r = msg(PM_RANGE);
+  const LogRecord* r = msg(PM_RANGE);
   ASSERT_NE(r, nullptr);
   EXPECT_EQ(r->values[1].i, 21);
   EXPECT_DOUBLE_EQ(stmtNumber(nth(1), 2, 0), 10);
@@ -191,7 +191,7 @@ TEST_F(Grammar, UnknownStatementAndRangeCheck) {
 TEST_F(Grammar, TraceModes) {
   run("test flag;", 3);
   int syn = 0, sem = 0;
-  for (const auto &r : log)
+  for (const auto& r : log)
     if (r.numbered && r.number == PM_TRACE) {
       syn += r.text.find("SYN:") != std::string::npos;
       sem += r.text.find("SEM:") != std::string::npos;
@@ -199,7 +199,7 @@ TEST_F(Grammar, TraceModes) {
   EXPECT_EQ(syn, 2); // TEST, FLAG
   EXPECT_EQ(sem, 3); // 3(9), 5(3), 4
   run("test flag;", 0);
-  for (const auto &r : log)
+  for (const auto& r : log)
     EXPECT_NE(r.number, PM_TRACE);
 }
 
@@ -218,7 +218,7 @@ TEST_F(Grammar, BadRuleTextIsReportedNotParsed) {
 
 TEST_F(Grammar, UnterminatedStringReported) {
   EXPECT_EQ(run("test txt='abc;"), 1);
-  const LogRecord *e = msg(PM_UNTERMINATED);
+  const LogRecord* e = msg(PM_UNTERMINATED);
   ASSERT_NE(e, nullptr);
   EXPECT_EQ(e->values[1].i, 10);
 }
@@ -229,7 +229,7 @@ TEST_F(Grammar, SyntaxErrorListsNeitherFormOfAHiddenKeyword) {
   EXPECT_EQ(run("test mode=cee; test mode=cee$; test mode=5;"), 1);
   EXPECT_EQ(nth(0)->syntaxError, 0);
   EXPECT_EQ(nth(1)->syntaxError, 0);
-  const LogRecord *e = msg(PM_SYNTAX);
+  const LogRecord* e = msg(PM_SYNTAX);
   ASSERT_NE(e, nullptr);
   ASSERT_GE(e->values.size(), 4u);
   EXPECT_EQ(e->values[3].s, "A, B");

@@ -14,7 +14,7 @@ namespace {
 TEST(ParserServices, PeekAndTokenValues) {
   HostParser p;
   loadParserText(&p, "a = 12 x 0.5;", 1, 1);
-  HostParserServices *s = parserServices();
+  HostParserServices* s = parserServices();
   p.pos = 1;
   EXPECT_EQ(std::string(s->xttkcur(&p)->text, s->xttkcur(&p)->length), "=");
   EXPECT_EQ(std::string(s->yttkpk(&p, 1)->text, 2), "12");
@@ -27,7 +27,7 @@ TEST(ParserServices, PeekAndTokenValues) {
 
 TEST(ParserServices, ListSlotsGrowAndKeepTheirItems) {
   OptionSlot slot{};
-  HostParserServices *s = parserServices();
+  HostParserServices* s = parserServices();
   for (int i = 0; i < 1000; ++i) {
     ASSERT_EQ(s->zaddlst(&slot, 4, 1), 0);
     slot.items.ints[slot.value.list.count++] = i * 3;
@@ -41,7 +41,7 @@ TEST(ParserServices, ListSlotsGrowAndKeepTheirItems) {
 
 TEST(ParserServices, NumberFormatting) {
   char buf[17] = {0};
-  HostParserServices *s = parserServices();
+  HostParserServices* s = parserServices();
   EXPECT_EQ(s->xpfs(buf, -16, 99, 1.0), 16);
   EXPECT_EQ(std::string(buf, 16), "1               ");
   s->xpfs(buf, 16, 99, 0.25);
@@ -51,8 +51,8 @@ TEST(ParserServices, NumberFormatting) {
 }
 
 TEST(ParserServices, AllocatorZeroesAndIgnoresForeignBlocks) {
-  HostParserServices *s = parserServices();
-  auto *p = static_cast<unsigned char *>(s->xtalloc(64, 0));
+  HostParserServices* s = parserServices();
+  auto* p = static_cast<unsigned char*>(s->xtalloc(64, 0));
   ASSERT_NE(p, nullptr);
   for (int i = 0; i < 64; ++i)
     ASSERT_EQ(p[i], 0);

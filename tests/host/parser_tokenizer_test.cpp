@@ -10,7 +10,7 @@ using qrxhost::tokenize;
 
 namespace {
 
-std::vector<LexToken> lex(const std::string &text, LexError *err = nullptr) {
+std::vector<LexToken> lex(const std::string& text, LexError* err = nullptr) {
   std::vector<LexToken> out;
   LexError e;
   bool ok = tokenize(text, 1, 1, out, err ? err : &e);
@@ -61,7 +61,7 @@ TEST(ParserTokenizer, SignsOnlyAfterValuePositions) {
 TEST(ParserTokenizer, CommentsAreDropped) {
   auto t = lex("/* a ; 'b */ model y=x; * it's a comment statement; run");
   std::vector<std::string> texts;
-  for (const auto &k : t)
+  for (const auto& k : t)
     texts.push_back(k.text);
   std::vector<std::string> want = {"MODEL", "Y", "=", "X", ";", "RUN", ""};
   EXPECT_EQ(texts, want);
@@ -110,7 +110,7 @@ TEST(ParserTokenizer, ParserStreamMatchesTheTokenList) {
   ASSERT_EQ(p.toks.size(), list.size());
   for (size_t i = 0; i < list.size(); ++i) {
     SCOPED_TRACE(list[i].raw);
-    const HostToken &t = p.toks[i];
+    const HostToken& t = p.toks[i];
     EXPECT_EQ(t.tokenClass, list[i].cls);
     EXPECT_EQ(qrxhost::tokenText(t), list[i].text);
     EXPECT_EQ(qrxhost::tokenRaw(p, i), list[i].raw);

@@ -25,7 +25,7 @@ std::string drain(int fd) {
 TEST(ProgressLine, OnlyOnATerminalAndOnlyAfterTheDelay) {
   int fds[2];
   ASSERT_EQ(::pipe2(fds, O_NONBLOCK), 0);
-  ProgressLine &line = ProgressLine::instance();
+  ProgressLine& line = ProgressLine::instance();
 
   line.redirect(fds[1], false, 0ms); // not a terminal: silent
   line.start();

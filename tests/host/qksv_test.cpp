@@ -17,24 +17,24 @@ struct Problem {
   std::vector<std::vector<int>> groups; // for the group penalty
 };
 
-int32_t lossFn(QkSolver *s, const double *b, double *f) {
-  auto *p = static_cast<Problem *>(s->userData);
+int32_t lossFn(QkSolver* s, const double* b, double* f) {
+  auto* p = static_cast<Problem*>(s->userData);
   double v = 0;
   for (size_t j = 0; j < p->c.size(); ++j)
     v += 0.5 * p->d[j] * p->d[j] * (b[j] - p->c[j]) * (b[j] - p->c[j]);
   *f = v;
   return 0;
 }
-int32_t gradFn(QkSolver *s, double *b, double *g, double *f) {
-  auto *p = static_cast<Problem *>(s->userData);
+int32_t gradFn(QkSolver* s, double* b, double* g, double* f) {
+  auto* p = static_cast<Problem*>(s->userData);
   for (size_t j = 0; j < p->c.size(); ++j)
     g[j] = p->d[j] * p->d[j] * (b[j] - p->c[j]);
   return lossFn(s, b, f);
 }
-int32_t lmaxFn(QkSolver *s) {
-  auto *p = static_cast<Problem *>(s->userData);
+int32_t lmaxFn(QkSolver* s) {
+  auto* p = static_cast<Problem*>(s->userData);
   double best = 0;
-  for (const auto &g : p->groups) {
+  for (const auto& g : p->groups) {
     double n = 0;
     for (int j : g)
       n += p->c[j] * p->c[j] * std::pow(p->d[j], 4);
@@ -43,14 +43,14 @@ int32_t lmaxFn(QkSolver *s) {
   s->lambdaMax = best;
   return 0;
 }
-int32_t valueFn(QkSolver *, const double *, double *v) {
+int32_t valueFn(QkSolver*, const double*, double* v) {
   *v = 0;
   return 0;
 }
-int32_t opFn(QkSolver *s, const double *x, double *y, double *, int32_t *, double *) {
-  auto *p = static_cast<Problem *>(s->userData);
+int32_t opFn(QkSolver* s, const double* x, double* y, double*, int32_t*, double*) {
+  auto* p = static_cast<Problem*>(s->userData);
   const double tau = s->lambda * s->lambdaMax;
-  for (const auto &g : p->groups) {
+  for (const auto& g : p->groups) {
     double n = 0;
     for (int j : g)
       n += x[j] * x[j];
@@ -63,10 +63,10 @@ int32_t opFn(QkSolver *s, const double *x, double *y, double *, int32_t *, doubl
 }
 
 struct Session {
-  QkSvExtension *ext;
-  QkSolver *s;
+  QkSvExtension* ext;
+  QkSolver* s;
   Session() {
-    ext = reinterpret_cast<QkSvExtension *>(qrxhost::loadExtension("qksv"));
+    ext = reinterpret_cast<QkSvExtension*>(qrxhost::loadExtension("qksv"));
     s = ext != nullptr ? ext->create(ext, nullptr, nullptr) : nullptr;
   }
   ~Session() {
@@ -75,8 +75,8 @@ struct Session {
     if (ext)
       ext->header.unload(&ext->header);
   }
-  int32_t setUp(Problem &p, int32_t kind) {
-    const QkSolverOps *o = s->ops;
+  int32_t setUp(Problem& p, int32_t kind) {
+    const QkSolverOps* o = s->ops;
     int32_t rc;
     if ((rc = o->setProblemSize(s, static_cast<int32_t>(p.c.size()))) != 0 ||
         (rc = o->setPenaltyKind(s, kind)) != 0 || (rc = o->prepare(s)) != 0)
@@ -132,7 +132,7 @@ TEST(Qksv, GroupPenaltyShrinksWholeGroups) {
   std::vector<double> b(5);
   S.s->ops->getSolution(S.s, b.data());
   const double lmax = 5.0 / std::sqrt(2.0), tau = 0.4 * lmax;
-  for (const auto &g : p.groups) {
+  for (const auto& g : p.groups) {
     double n = 0;
     for (int j : g)
       n += p.c[j] * p.c[j];
@@ -147,7 +147,7 @@ TEST(Qksv, GroupPenaltyShrinksWholeGroups) {
 
 TEST(Qksv, MisuseGivesStatusCodes) {
   Session S;
-  const QkSolverOps *o = S.s->ops;
+  const QkSolverOps* o = S.s->ops;
   EXPECT_EQ(o->setProblemSize(S.s, 0), QKSV_BAD_SIZE);
   EXPECT_EQ(o->setPenaltyKind(S.s, 2), QKSV_BAD_KIND);
   EXPECT_EQ(o->solve(S.s), QKSV_NOT_READY);

@@ -61,13 +61,13 @@ struct KernelRun {
   std::vector<Row> rows;
   int32_t P = 0;
 
-  KernelRun(Source &src, bool sparse, int32_t threads, bool disk, bool full) {
+  KernelRun(Source& src, bool sparse, int32_t threads, bool disk, bool full) {
     qrxhost::resetPageFileSettings();
     if (disk)
       qrxhost::setPageFileSizes(512, 512, 512);
     denseEntries(run, kWidths);
     if (sparse) {
-      for (auto &e : run.entries)
+      for (auto& e : run.entries)
         e.sparseVote = e.columnCount > 1 ? 1 : 0;
     }
     run.settings.weightGiven = run.settings.freqGiven = 1;
@@ -100,20 +100,20 @@ struct KernelRun {
 
   // The stored rows with every parameter restored to its place.
   void collectRows() {
-    VsfModel &m = run.model;
+    VsfModel& m = run.model;
     auto doubles = run.rowDoubles();
     auto codes = run.rowCodes();
     for (size_t i = 0; i < doubles.size(); ++i) {
-      const auto &d = doubles[i];
-      const auto &c = codes[i];
+      const auto& d = doubles[i];
+      const auto& c = codes[i];
       Row r;
       r.w = d[0];
       r.f = d[1];
       r.y = d[2];
       r.role = c[0];
       r.x.assign(P, 0.0);
-      const double *dense = d.data() + 3;
-      const double *stored = dense + m.denseColumnCount;
+      const double* dense = d.data() + 3;
+      const double* stored = dense + m.denseColumnCount;
       int32_t p0 = 0;
       for (int32_t e = 0; e < m.effectCount; ++e) {
         if (m.sparseSlot[e] < 0) {
@@ -133,7 +133,7 @@ struct KernelRun {
   }
   // X'X column of parameter p in the full layout.
   int32_t column(int32_t p) const {
-    const VsfModel &m = run.model;
+    const VsfModel& m = run.model;
     for (int32_t e = 0; e < m.effectCount; ++e)
       if (p < m.parmOffset[e] + m.effectColumns[e])
         return m.effectColumn[e] + p - m.parmOffset[e];
@@ -141,7 +141,7 @@ struct KernelRun {
   }
 };
 
-void near(double got, double want, const char *what) {
+void near(double got, double want, const char* what) {
   EXPECT_NEAR(got, want, 1e-11 * std::max(1.0, std::fabs(want))) << what;
 }
 
@@ -159,10 +159,10 @@ TEST_F(Kernels, CrossProductsAndMomentsEqualDirectSums) {
                      << "sparse " << sparse << " threads " << threads << " disk " << disk);
         {
           KernelRun k(src, sparse, threads, disk, true);
-          VsfModel &m = k.run.model;
+          VsfModel& m = k.run.model;
           ASSERT_EQ(vsfExecuteByThreads(&m, vsfFullXpX, vsfFullXpX_t, 0), 0);
           std::vector<double> xpx((k.P + 1) * (k.P + 2) / 2, 0.0);
-          for (const Row &r : k.rows) {
+          for (const Row& r : k.rows) {
             if (r.role != VSF_ROLE_TRAIN)
               continue;
             std::vector<double> v(k.P + 1);
@@ -185,7 +185,7 @@ TEST_F(Kernels, CrossProductsAndMomentsEqualDirectSums) {
           ASSERT_EQ(vsfExecuteByThreads(&m, vsfYpwY, vsfYpwY_t, 0), 0);
           double sy = 0, syy = 0;
           std::vector<double> sx(k.P, 0.0), sxx(k.P, 0.0);
-          for (const Row &r : k.rows)
+          for (const Row& r : k.rows)
             if (r.role == VSF_ROLE_TRAIN) {
               sy += r.w * r.f * r.y;
               syy += r.w * r.f * r.y * r.y;
@@ -206,14 +206,14 @@ TEST_F(Kernels, CrossProductsAndMomentsEqualDirectSums) {
           // On demand: every effect's own block, X'y with every column, then the rows of
           // entering effects and their cross products.
           KernelRun k(src, sparse, threads, disk, false);
-          VsfModel &m = k.run.model;
+          VsfModel& m = k.run.model;
           ASSERT_EQ(vsfExecuteByThreads(&m, vsfEffectXpX, vsfEffectXpX_t, 0), 0);
           for (int32_t e = 0; e < m.effectCount; ++e) {
             const int32_t c = m.effectColumns[e], p0 = m.parmOffset[e];
             for (int32_t i = 0; i < c; ++i)
               for (int32_t j = 0; j <= i; ++j) {
                 double want = 0;
-                for (const Row &r : k.rows)
+                for (const Row& r : k.rows)
                   if (r.role == VSF_ROLE_TRAIN)
                     want += r.w * r.f * r.x[p0 + i] * r.x[p0 + j];
                 near(m.effectBlocks[e][i * (i + 1) / 2 + j], want, "effect block");
@@ -221,13 +221,13 @@ TEST_F(Kernels, CrossProductsAndMomentsEqualDirectSums) {
           }
           ASSERT_EQ(vsfExecuteByThreads(&m, vsfYCross, vsfYCross_t, 0), 0);
           double yy = 0;
-          for (const Row &r : k.rows)
+          for (const Row& r : k.rows)
             if (r.role == VSF_ROLE_TRAIN)
               yy += r.w * r.f * r.y * r.y;
           near(m.cross[0], yy, "y'y");
           for (int32_t p = 0; p < k.P; ++p) {
             double want = 0;
-            for (const Row &r : k.rows)
+            for (const Row& r : k.rows)
               if (r.role == VSF_ROLE_TRAIN)
                 want += r.w * r.f * r.y * r.x[p];
             near(m.cross[1 + p], want, "x'y");
@@ -245,13 +245,13 @@ TEST_F(Kernels, CrossProductsAndMomentsEqualDirectSums) {
               parms.push_back(m.parmOffset[e] + q);
           }
           ASSERT_EQ(m.xpxColumns, 1 + static_cast<int32_t>(parms.size()));
-          auto value = [&](const Row &r, int32_t col) {
+          auto value = [&](const Row& r, int32_t col) {
             return col == 0 ? r.y : r.x[parms[col - 1]];
           };
           for (int32_t i = 1; i < m.xpxColumns; ++i)
             for (int32_t j = 0; j <= i; ++j) {
               double want = 0;
-              for (const Row &r : k.rows)
+              for (const Row& r : k.rows)
                 if (r.role == VSF_ROLE_TRAIN)
                   want += r.w * r.f * value(r, i) * value(r, j);
               near(m.xpx[i * (i + 1) / 2 + j], want, "grown X'X");
@@ -262,7 +262,7 @@ TEST_F(Kernels, CrossProductsAndMomentsEqualDirectSums) {
           for (int32_t q = 0; q < m.effectColumns[3]; ++q)
             for (int32_t p = 0; p < k.P; ++p) {
               double want = 0;
-              for (const Row &r : k.rows)
+              for (const Row& r : k.rows)
                 if (r.role == VSF_ROLE_TRAIN)
                   want += r.w * r.f * r.x[m.parmOffset[3] + q] * r.x[p];
               near(m.cross[(m.crossSlot[3] + q) * (k.P + 1) + 1 + p], want,
@@ -300,7 +300,7 @@ TEST_F(Kernels, PressAndPredictionErrorsEqualALeastSquaresFit) {
   for (bool sparse : {false, true})
     for (int32_t threads : {1, 4}) {
       KernelRun k(src, sparse, threads, true, true);
-      VsfModel &m = k.run.model;
+      VsfModel& m = k.run.model;
       ASSERT_EQ(vsfExecuteByThreads(&m, vsfFullXpX, vsfFullXpX_t, 0), 0);
       std::copy(m.xpx, m.xpx + (k.P + 1) * (k.P + 2) / 2, m.sweptXpx);
       for (int32_t e = 0; e < m.effectCount; ++e)
@@ -312,7 +312,7 @@ TEST_F(Kernels, PressAndPredictionErrorsEqualALeastSquaresFit) {
       const int n = k.P;
       std::vector<double> A(n * n, 0.0), b(n, 0.0);
       double wv = 0, wt = 0;
-      for (const Row &r : k.rows) {
+      for (const Row& r : k.rows) {
         if (r.role == VSF_ROLE_VALIDATE)
           wv += r.w * r.f;
         if (r.role == VSF_ROLE_TEST)
@@ -331,7 +331,7 @@ TEST_F(Kernels, PressAndPredictionErrorsEqualALeastSquaresFit) {
         for (int j = 0; j < n; ++j)
           beta[i] += Ai[i * n + j] * b[j];
       double press = 0, ase[2] = {0, 0};
-      for (const Row &r : k.rows) {
+      for (const Row& r : k.rows) {
         double fit = 0;
         for (int i = 0; i < n; ++i)
           fit += beta[i] * r.x[i];
@@ -376,7 +376,7 @@ TEST_F(Kernels, ARowOutsideTheFoldsFailsThePass) {
   run.settings.cv = 1;
   run.settings.folds = 3; // rows carry folds 0, 1, 2, 0, 1, 2, ...
   ASSERT_EQ(run.read(src), 0);
-  VsfModel &m = run.model;
+  VsfModel& m = run.model;
   const int64_t T = 6; // the packed X'X of (y, two columns)
   std::vector<std::vector<double>> sums(3, std::vector<double>(T, 0.0));
   std::vector<VsfFoldRecord> folds(3);
@@ -411,7 +411,7 @@ TEST_F(Kernels, ARowOutsideTheFoldsFailsThePass) {
 TEST_F(Kernels, PlainCorrelationCentresByTheEntryOfTheEffect) {
   Source src = makeSource(60);
   KernelRun k(src, false, 1, false, true);
-  VsfModel &m = k.run.model;
+  VsfModel& m = k.run.model;
   ASSERT_NE(m.parmOffset[5], 5);
   for (int32_t p = 0; p < k.P; ++p)
     m.columnSums[p] = 0.1 * (p + 1);
@@ -423,7 +423,7 @@ TEST_F(Kernels, PlainCorrelationCentresByTheEntryOfTheEffect) {
   ASSERT_EQ(vsfExecuteByThreads(&m, vsfCorr, vsfCorr_t, 0), 0);
   for (int32_t e : {1, 2, 5}) {
     double want = 0;
-    for (const Row &r : k.rows)
+    for (const Row& r : k.rows)
       if (r.role == VSF_ROLE_TRAIN)
         want += r.w * r.f * r.y * (r.x[m.parmOffset[e]] - m.columnSums[e]);
     near(m.corr[e], want, "corr");

@@ -55,7 +55,7 @@ TEST_F(Transforms, ForwardThenUndoRestoresEveryRow) {
           }
           VsfModelOptions opt{};
           opt.noint = noint;
-          VsfModel &m = run.model;
+          VsfModel& m = run.model;
           m.options = &opt;
           vsfRegisterKernels();
           const std::vector<std::vector<double>> before = run.rowDoubles();
@@ -105,7 +105,7 @@ TEST_F(Transforms, AdaptiveWeightsMultiplyAndDivideBack) {
   denseEntries(run, {1, 1, 1});
   ASSERT_EQ(run.read(src), 0);
   VsfModelOptions opt{};
-  VsfModel &m = run.model;
+  VsfModel& m = run.model;
   m.options = &opt;
   vsfRegisterKernels();
   double weights[3] = {hostMissing(), 0.0, 2.5};

@@ -73,7 +73,7 @@ TEST_F(FitStatus, FewerRowsThanParametersKeepsTheRankAndDropsAliasedEffects) {
     Fit fit(d, s);
     fit.go();
     ASSERT_EQ(fit.processRc, 0);
-    VsfModel &m = fit.m();
+    VsfModel& m = fit.m();
     // The full model has rank 6: five effects have no swept column and leave before step 0.
     EXPECT_EQ(m.aliasDropCount, 5);
     EXPECT_EQ(m.stepRank[0], 6);
@@ -97,7 +97,7 @@ TEST_F(FitStatus, AllRowsMissing) {
   Design d = firstRows(20);
   FitSetup s;
   Fit fit(d, s);
-  for (auto &o : fit.src.rows)
+  for (auto& o : fit.src.rows)
     o.status = 0x02; // response missing
   fit.go();
   ASSERT_EQ(fit.readRc, 0);
@@ -111,7 +111,7 @@ TEST_F(FitStatus, AllRowsMissing) {
 TEST_F(FitStatus, DuplicatedColumnIsAliasedWithVarianceMinusOne) {
   Design d = firstRows(60);
   d.widths.push_back(1);
-  for (auto &row : d.x)
+  for (auto& row : d.x)
     row.push_back(row[2] * 1.0); // BMI again
   for (bool full : {true, false}) {
     FitSetup s;
@@ -121,7 +121,7 @@ TEST_F(FitStatus, DuplicatedColumnIsAliasedWithVarianceMinusOne) {
     Fit fit(d, s);
     fit.go();
     ASSERT_EQ(fit.processRc, 0);
-    VsfModel &m = fit.m();
+    VsfModel& m = fit.m();
     EXPECT_EQ(m.rank, 11);
     EXPECT_EQ(m.inModelCount, 12);
     const int32_t dup = m.parmOffset[11];
@@ -135,8 +135,8 @@ TEST_F(FitStatus, DuplicatedColumnIsAliasedWithVarianceMinusOne) {
 // Fails the n-th page read or write after the pages are made, for n = 1, 1 + stride, ...
 // until the fit gets through: each failure ends the fit with a negative status and message
 // 848/9103, and never with a model built from partial sums. Returns the failed runs.
-int failEveryNthPageIo(const Design &d, const FitSetup &s, int stride,
-                       void (*adjust)(VsfModelOptions &) = nullptr) {
+int failEveryNthPageIo(const Design& d, const FitSetup& s, int stride,
+                       void (*adjust)(VsfModelOptions&) = nullptr) {
   bool finished = false;
   int failures = 0;
   for (int n = 1; n < 3000 && !finished; n += stride) {
@@ -144,7 +144,7 @@ int failEveryNthPageIo(const Design &d, const FitSetup &s, int stride,
     if (adjust != nullptr)
       adjust(fit.opt);
     EXPECT_EQ(fit.run.read(fit.src), 0);
-    VsfModel &m = fit.m();
+    VsfModel& m = fit.m();
     m.options = &fit.opt;
     m.fuzz = fit.opt.fuzz;
     EXPECT_EQ(vsfModelInit(&m), 0);
@@ -174,7 +174,7 @@ TEST_F(FitStatus, FailingDataPassEndsTheFitWithItsMessage) {
     FitSetup s;
     s.disk = true;
     s.full = full;
-    s.choose = 9; // PRESS after every step
+    s.choose = 9;                                            // PRESS after every step
     EXPECT_GT(failEveryNthPageIo(d, s, full ? 13 : 37), 10); // not only the first pass
   }
 }
@@ -190,7 +190,7 @@ TEST_F(FitStatus, FailingStopDetailsMoveOfStepwiseEndsTheFit) {
   s.method = 4;
   s.select = 1; // SL
   // SBC: the stop details need their own criterion
-  EXPECT_GT(failEveryNthPageIo(d, s, 7, [](VsfModelOptions &o) { o.stop = 4; }), 10);
+  EXPECT_GT(failEveryNthPageIo(d, s, 7, [](VsfModelOptions& o) { o.stop = 4; }), 10);
 }
 
 TEST_F(FitStatus, FailingStepRecordWriteEndsTheFit) {
@@ -201,7 +201,7 @@ TEST_F(FitStatus, FailingStepRecordWriteEndsTheFit) {
     Fit fit(d, s);
     ASSERT_NE(fit.scratch.file, nullptr);
     ASSERT_EQ(fit.run.read(fit.src), 0);
-    VsfModel &m = fit.m();
+    VsfModel& m = fit.m();
     m.options = &fit.opt;
     m.fuzz = fit.opt.fuzz;
     m.scratchHolder = &fit.scratch;
@@ -225,7 +225,7 @@ TEST_F(FitStatus, RoadsNotBuiltYetFailWithTheirMessage) {
     FitSetup s;
     Fit fit(d, s);
     ASSERT_EQ(fit.run.read(fit.src), 0);
-    VsfModel &m = fit.m();
+    VsfModel& m = fit.m();
     m.options = &fit.opt;
     // Model averaging is built, but never runs without its resamplers.
     fit.opt.modelAverage = 1;

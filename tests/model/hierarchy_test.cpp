@@ -18,9 +18,9 @@ struct Hierarchy {
   int32_t listA4[2] = {2, 3};
   int32_t listB2[1] = {4};
   int32_t listB3[1] = {4};
-  int32_t *listA[6] = {nullptr, nullptr, nullptr, nullptr, listA4, nullptr};
-  int32_t *listB[6] = {nullptr, nullptr, listB2, listB3, nullptr, nullptr};
-  void install(VsfModelOptions &o) {
+  int32_t* listA[6] = {nullptr, nullptr, nullptr, nullptr, listA4, nullptr};
+  int32_t* listB[6] = {nullptr, nullptr, listB2, listB3, nullptr, nullptr};
+  void install(VsfModelOptions& o) {
     o.hierarchy = 1;
     o.hierAddCountInit = addInit;
     o.hierDropCountInit = dropInit;
@@ -33,7 +33,7 @@ struct HierarchyTest : ::testing::Test {
   void SetUp() override { datatest::setUpHost(); }
 };
 
-int32_t position(const VsfModel &m, int32_t effect) {
+int32_t position(const VsfModel& m, int32_t effect) {
   for (int32_t s = 0; s < m.stepCount; ++s)
     if (m.stepEffect[s] == effect)
       return s;
@@ -59,7 +59,7 @@ TEST_F(HierarchyTest, InteractionFollowsItsMainEffects) {
       h.install(fit.opt);
       fit.go();
       ASSERT_EQ(fit.processRc, 0);
-      const VsfModel &m = fit.m();
+      const VsfModel& m = fit.m();
       ASSERT_EQ(m.fitStatus, 0);
       const int32_t ab = position(m, 4);
       const int32_t a = position(m, 2), b = position(m, 3);
@@ -90,7 +90,7 @@ TEST_F(HierarchyTest, CountsThatNeverReachZeroDoNotHang) {
   h.install(fit.opt);
   fit.go();
   ASSERT_EQ(fit.processRc, 0);
-  const VsfModel &m = fit.m();
+  const VsfModel& m = fit.m();
   EXPECT_EQ(m.fitStatus, 0);
   EXPECT_EQ(m.stepEffects[0], 5); // the full model without x2
   for (int32_t i = 0; i < m.inModelCount; ++i)

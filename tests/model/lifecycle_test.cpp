@@ -116,7 +116,7 @@ TEST(Lifecycle, FoldCountFollowsTheTrainingRows) {
 TEST(Lifecycle, GrowthKeepsContentsAndFrontElements) {
   Bare b(std::vector<int32_t>(4, 1), 2);
   ASSERT_EQ(vsfModelInit(&b.m), 0);
-  VsfModel &m = b.m;
+  VsfModel& m = b.m;
   const int32_t cap = m.stepCapacity;
   for (int32_t s = 0; s < cap; ++s) {
     m.stepEffect[s] = 100 + s;
@@ -141,8 +141,8 @@ TEST(Lifecycle, GrowthKeepsContentsAndFrontElements) {
   EXPECT_EQ(datatest::loggedNumbers(), std::vector<int>{848 * 1000 + 9131});
   EXPECT_EQ(m.xpxCapacity, before);
   // Triangles that the pool cannot give: out of memory, said with the column count.
-  auto *realloc = m.pool->reallocate;
-  m.pool->reallocate = [](QkPool *, void *, size_t, uint32_t) -> void * { return nullptr; };
+  auto* realloc = m.pool->reallocate;
+  m.pool->reallocate = [](QkPool*, void*, size_t, uint32_t) -> void* { return nullptr; };
   EXPECT_EQ(vsfAddXpXMemory(&m, 2 * before), -2);
   m.pool->reallocate = realloc;
   EXPECT_EQ(datatest::loggedNumbers(), std::vector<int>{848 * 1000 + 9132});
@@ -165,7 +165,7 @@ TEST(Lifecycle, GrowthKeepsContentsAndFrontElements) {
 TEST(Lifecycle, TinySumsAreZeroedWithOrWithoutStepRecords) {
   Bare b(std::vector<int32_t>(3, 1), 2);
   ASSERT_EQ(vsfModelInit(&b.m), 0);
-  VsfModel &m = b.m;
+  VsfModel& m = b.m;
   ASSERT_EQ(b.opt.stepRecordBits & b.opt.recordSteps, 0); // no record is written
   m.totalSSUncorrected = 1000.0;
   m.totalSS = 1e-11; // below 1.110223024625157e-13 x 1000

@@ -29,7 +29,7 @@ TEST_F(Records, EveryStepReadsBackAsWritten) {
     Fit fit(d, s);
     fit.go();
     ASSERT_EQ(fit.processRc, 0);
-    VsfModel &live = fit.m();
+    VsfModel& live = fit.m();
     ASSERT_EQ(live.fitStatus, 0);
     const int32_t nE = live.effectCount, nP = live.parmCount;
     int64_t pos = 0;
@@ -75,7 +75,7 @@ TEST_F(Records, ChosenStepIsRestoredByResetChosenStep) {
   s.choose = 4;
   Fit fit(d, s);
   fit.go();
-  VsfModel &m = fit.m();
+  VsfModel& m = fit.m();
   ASSERT_EQ(m.fitStatus, 0);
   const int32_t c = m.chosenStep;
   ASSERT_GE(c, 0);

@@ -14,7 +14,7 @@
 namespace {
 using Dense = std::vector<std::vector<double>>;
 
-std::vector<double> pack(const Dense &m) {
+std::vector<double> pack(const Dense& m) {
   std::vector<double> a;
   for (size_t i = 0; i < m.size(); ++i)
     for (size_t j = 0; j <= i; ++j)
@@ -22,15 +22,15 @@ std::vector<double> pack(const Dense &m) {
   return a;
 }
 
-double at(const std::vector<double> &a, int i, int j) { return a[zisub(i, j)]; }
+double at(const std::vector<double>& a, int i, int j) { return a[zisub(i, j)]; }
 
 // Random symmetric positive definite matrix B'B + n I.
 Dense randomSpd(int n, unsigned seed) {
   std::mt19937 gen(seed);
   std::uniform_real_distribution<double> u(-1.0, 1.0);
   Dense b(n, std::vector<double>(n));
-  for (auto &row : b)
-    for (auto &v : row)
+  for (auto& row : b)
+    for (auto& v : row)
       v = u(gen);
   Dense m(n, std::vector<double>(n, 0.0));
   for (int i = 0; i < n; ++i)
@@ -44,7 +44,7 @@ Dense randomSpd(int n, unsigned seed) {
 }
 
 // Textbook sweep on a full matrix: pivot 1/p, row / p, column / -p.
-void denseSweep(Dense &m, int k) {
+void denseSweep(Dense& m, int k) {
   int n = static_cast<int>(m.size());
   double p = m[k][k];
   Dense o = m;
@@ -92,9 +92,9 @@ Dense inverse(Dense m) {
   return inv;
 }
 
-double maxAbs(const Dense &m) {
+double maxAbs(const Dense& m) {
   double s = 0.0;
-  for (auto &r : m)
+  for (auto& r : m)
     for (double v : r)
       s = std::fmax(s, std::fabs(v));
   return s;

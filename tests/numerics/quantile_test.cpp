@@ -21,7 +21,7 @@ using reftest::relErr;
 TEST(GammaQuantile, LowerAndUpperTailsMatchReference) {
   auto rows = loadGrid("gammaq.txt");
   ASSERT_GT(rows.size(), 30u);
-  for (const auto &r : rows) {
+  for (const auto& r : rows) {
     GamRequest lo{};
     lo.mode = 4;
     lo.a = r[0];
@@ -84,7 +84,7 @@ TEST(GammaQuantile, EdgesAndFailures) {
 TEST(BetaQuantile, LowerAndUpperTailsMatchReference) {
   auto rows = loadGrid("betaq.txt");
   ASSERT_GT(rows.size(), 40u);
-  for (const auto &r : rows) {
+  for (const auto& r : rows) {
     BetRequest lo{};
     lo.mode = 4;
     lo.a = r[0];
@@ -174,7 +174,7 @@ TEST(BetaQuantile, ClosedFormsAndEdges) {
 }
 
 TEST(ChiSquareAndFQuantiles, MatchReference) {
-  for (const auto &r : loadGrid("chisqq.txt")) {
+  for (const auto& r : loadGrid("chisqq.txt")) {
     CncRequest lo{};
     lo.mode = 4;
     lo.df = r[0];
@@ -190,7 +190,7 @@ TEST(ChiSquareAndFQuantiles, MatchReference) {
     ASSERT_EQ(zlogcnc(&up), 0) << "df=" << r[0] << " nc=" << r[1] << " q=" << r[2];
     EXPECT_LE(relErr(up.x, r[4]), 1e-7) << "df=" << r[0] << " nc=" << r[1] << " q=" << r[2];
   }
-  for (const auto &r : loadGrid("fq.txt")) {
+  for (const auto& r : loadGrid("fq.txt")) {
     FncRequest lo{};
     lo.mode = 4;
     lo.df1 = r[0];
@@ -210,21 +210,21 @@ TEST(ChiSquareAndFQuantiles, MatchReference) {
 
 namespace {
 struct Logistic {
-  double *slot;
+  double* slot;
 };
 // Plain probability of the standard logistic distribution at the solver's x (shifted by 5
 // so that the solution is positive).
-int32_t logisticCdf(QuantileSolve *rec) {
+int32_t logisticCdf(QuantileSolve* rec) {
   *rec->prob = 1.0 / (1.0 + std::exp(-(rec->x - 5.0)));
   return 0;
 }
-int32_t fromOne(QuantileSolve *rec) {
+int32_t fromOne(QuantileSolve* rec) {
   rec->xStart = 1.0;
   rec->stepUp = 2.0;
   rec->stepDown = 0.5;
   return 0;
 }
-int32_t flat(QuantileSolve *rec) {
+int32_t flat(QuantileSolve* rec) {
   *rec->prob = 0.25;
   return 0;
 }

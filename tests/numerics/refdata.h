@@ -12,7 +12,7 @@
 namespace reftest {
 
 // The rows of one grid file; '#' lines are skipped. "nan", "inf", "-inf" are read as such.
-inline std::vector<std::vector<double>> loadGrid(const std::string &name) {
+inline std::vector<std::vector<double>> loadGrid(const std::string& name) {
   std::vector<std::vector<double>> rows;
   std::ifstream in(std::string(QRX_TEST_DATA) + "/numerics/" + name);
   std::string line;

@@ -1,6 +1,7 @@
 // Every entry of the probability library fed with NaN, infinities and extreme values: it
 // must return (no hang, no undefined behaviour under the sanitizers) and never report
 // success with a NaN result.
+#include "numerics/zelementary.h"
 #include "numerics/zibess.h"
 #include "numerics/zibeta.h"
 #include "numerics/zlgamma.h"
@@ -9,7 +10,6 @@
 #include "numerics/zlogfnc.h"
 #include "numerics/zloggam.h"
 #include "numerics/znormal.h"
-#include "numerics/zelementary.h"
 
 #include <gtest/gtest.h>
 

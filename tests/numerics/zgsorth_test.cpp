@@ -9,7 +9,7 @@
 #include <vector>
 
 namespace {
-double rAt(const std::vector<double> &R, int row, int col) { return R[col * (col + 1) / 2 + row]; }
+double rAt(const std::vector<double>& R, int row, int col) { return R[col * (col + 1) / 2 + row]; }
 } // namespace
 
 TEST(GramSchmidt, OrthonormalAndReproducesA) {
@@ -17,7 +17,7 @@ TEST(GramSchmidt, OrthonormalAndReproducesA) {
   std::mt19937 gen(42);
   std::uniform_real_distribution<double> u(-2.0, 2.0);
   std::vector<double> A(m * n), Q(m * n), R(n * (n + 1) / 2, -1.0);
-  for (auto &v : A)
+  for (auto& v : A)
     v = u(gen);
   EXPECT_EQ(zgsorth(m, n, A.data(), Q.data(), R.data()), 0);
   for (int c = 0; c < n; ++c)

@@ -13,7 +13,7 @@ using reftest::loadGrid;
 TEST(BesselI, LogValuesMatchReference) {
   auto rows = loadGrid("bessel.txt");
   ASSERT_GT(rows.size(), 100u);
-  for (const auto &r : rows) {
+  for (const auto& r : rows) {
     BesselRequest q{};
     q.nu = r[0];
     q.x = r[1];
@@ -92,25 +92,25 @@ struct Counter {
   bool fail = false;
 };
 
-int32_t expMinus(double x, void *c, double *v) {
-  static_cast<Counter *>(c)->calls++;
+int32_t expMinus(double x, void* c, double* v) {
+  static_cast<Counter*>(c)->calls++;
   *v = std::exp(-x);
   return 0;
 }
-int32_t square(double x, void *, double *v) {
+int32_t square(double x, void*, double* v) {
   *v = x * x;
   return 0;
 }
-int32_t gauss(double x, void *, double *v) {
+int32_t gauss(double x, void*, double* v) {
   *v = std::exp(-0.5 * x * x);
   return 0;
 }
-int32_t failing(double, void *, double *v) {
+int32_t failing(double, void*, double* v) {
   *v = 1.0;
   return 1;
 }
 
-IntegrationRecord base(int mode, IntegrandFn f, void *ctx) {
+IntegrationRecord base(int mode, IntegrandFn f, void* ctx) {
   IntegrationRecord r{};
   r.mode = mode;
   r.tol = 1e-12;
@@ -174,11 +174,11 @@ TEST(Integrator, Failures) {
 
 namespace {
 struct LogCtx {
-  IntegrationRecord *rec;
+  IntegrationRecord* rec;
 };
 // e^{-(t - 800)^2 / 2} times e^{-700}: far below the double range unless scaled.
-int32_t tinyGauss(double t, void *c, double *v) {
-  auto *r = static_cast<LogCtx *>(c)->rec;
+int32_t tinyGauss(double t, void* c, double* v) {
+  auto* r = static_cast<LogCtx*>(c)->rec;
   double lv = -700.0 - 0.5 * (t - 800.0) * (t - 800.0) - 100.0;
   if (lv > r->exponent)
     r->exponent = static_cast<int32_t>(lv);

@@ -22,7 +22,7 @@ TEST(IncompleteBeta, PlainFormMatchesReference) {
   auto rows = loadGrid("ibeta.txt");
   ASSERT_GT(rows.size(), 500u);
   int checked = 0;
-  for (const auto &r : rows) {
+  for (const auto& r : rows) {
     double p, d;
     int st = zibeta(r[0], r[1], r[2], &p, &d);
     if (st != 0) {
@@ -75,7 +75,7 @@ TEST(IncompleteBeta, PlainFormEdges) {
 
 TEST(IncompleteBeta, LogFormMatchesReference) {
   auto rows = loadGrid("ibeta.txt");
-  for (const auto &r : rows) {
+  for (const auto& r : rows) {
     BetRequest req{};
     req.mode = 1;
     req.x = r[0];

@@ -12,7 +12,7 @@ using reftest::loadGrid;
 TEST(LogGamma, MatchesReference) {
   auto rows = loadGrid("lgamma.txt");
   ASSERT_GT(rows.size(), 20u);
-  for (const auto &r : rows)
+  for (const auto& r : rows)
     EXPECT_LE(std::fabs(zlgamma(r[0]) - r[1]), 1e-14 * std::fmax(1.0, std::fabs(r[1])))
         << "x=" << r[0];
 }
@@ -36,7 +36,7 @@ TEST(LogGamma, ExactPointsAndMarks) {
 TEST(LogBeta, MatchesReferenceAndMarks) {
   auto rows = loadGrid("lbeta.txt");
   ASSERT_GT(rows.size(), 10u);
-  for (const auto &r : rows)
+  for (const auto& r : rows)
     EXPECT_LE(std::fabs(zlbeta(r[0], r[1]) - r[2]), 2e-14 * std::fmax(1.0, std::fabs(r[2])))
         << "a=" << r[0] << " b=" << r[1];
   EXPECT_EQ(zlbeta(0.0, 1.0), 99.0);

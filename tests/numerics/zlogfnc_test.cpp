@@ -15,7 +15,7 @@ using reftest::logProbErr;
 TEST(FTails, CentralAndNoncentralMatchReference) {
   auto rows = loadGrid("ftail.txt");
   ASSERT_GT(rows.size(), 600u);
-  for (const auto &r : rows) {
+  for (const auto& r : rows) {
     const double f = r[0], d1 = r[1], d2 = r[2], nc = r[3];
     if (d1 > 1e7 || d2 > 1e7)
       continue; // the chi-square fall-backs have a test of their own
@@ -47,7 +47,7 @@ TEST(FTails, CentralAndNoncentralMatchReference) {
 TEST(FTails, HugeDegreesOfFreedomFallBacks) {
   auto rows = loadGrid("ftail.txt");
   int seen = 0;
-  for (const auto &r : rows) {
+  for (const auto& r : rows) {
     const double f = r[0], d1 = r[1], d2 = r[2];
     if (!(d1 > 1e7 || d2 > 1e7))
       continue;
@@ -108,7 +108,7 @@ TEST(FTails, PlainUpperTail) {
   EXPECT_EQ(zprbf(1.0, 0.0, 10.0), -1.0);
   EXPECT_EQ(zprbf(1.0, 3.0, 9007199254740994.0 * 4.0), -2.0);
   auto rows = loadGrid("ftail.txt");
-  for (const auto &r : rows) {
+  for (const auto& r : rows) {
     if (r[3] != 0.0 || r[1] > 1e5 || r[2] > 1e5 || r[5] < -700.0)
       continue;
     double p = zprbf(r[0], r[1], r[2]);
@@ -154,7 +154,7 @@ TEST(FTails, LogDensityMode) {
 TEST(ChiSquare, NoncentralMatchesReference) {
   auto rows = loadGrid("ncchisq.txt");
   ASSERT_GT(rows.size(), 100u);
-  for (const auto &r : rows) {
+  for (const auto& r : rows) {
     CncRequest q{};
     q.mode = 3;
     q.x = r[0];

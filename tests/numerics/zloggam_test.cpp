@@ -23,7 +23,7 @@ GamRequest probability(double x, double a) {
 TEST(LogIncompleteGamma, MatchesReference) {
   auto rows = loadGrid("gamma.txt");
   ASSERT_GT(rows.size(), 100u);
-  for (const auto &r : rows) {
+  for (const auto& r : rows) {
     GamRequest q = probability(r[0], r[1]);
     ASSERT_EQ(zloggam(&q), 0) << "x=" << r[0] << " a=" << r[1];
     // Cancellation in the log prefactor costs about a ulps for large shapes.

@@ -9,7 +9,7 @@
 
 namespace {
 // B_{i,k}(x) on knots t by the Cox-de Boor recursion, half-open intervals.
-double coxDeBoor(const std::vector<double> &t, int i, int k, double x) {
+double coxDeBoor(const std::vector<double>& t, int i, int k, double x) {
   if (k == 0)
     return (t[i] <= x && x < t[i + 1]) ? 1.0 : 0.0;
   double a = 0.0, b = 0.0;

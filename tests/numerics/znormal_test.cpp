@@ -1,7 +1,7 @@
 // Tests of the normal distribution routines, the error function, the probit, the Mills
 // ratio, expm1/log1p and the inverse Gaussian cdf against the mpmath reference grids.
-#include "numerics/znormal.h"
 #include "numerics/zelementary.h"
+#include "numerics/znormal.h"
 #include "refdata.h"
 
 #include <gtest/gtest.h>
@@ -15,7 +15,7 @@ using reftest::relErr;
 TEST(Normal, ErfAndErfcMatchReference) {
   auto rows = loadGrid("erf.txt");
   ASSERT_GT(rows.size(), 20u);
-  for (const auto &r : rows) {
+  for (const auto& r : rows) {
     double x = r[0];
     double e, c;
     calerf(&e, 0, x);
@@ -43,7 +43,7 @@ TEST(Normal, ErfEdgeValues) {
 TEST(Normal, LogTailsAndDensityMatchReference) {
   auto rows = loadGrid("normal.txt");
   ASSERT_GT(rows.size(), 200u);
-  for (const auto &r : rows) {
+  for (const auto& r : rows) {
     double lc, ls, ld;
     ASSERT_EQ(zlognrm(&lc, &ls, &ld, r[0]), 0);
     EXPECT_LE(logProbErr(lc, r[1]), 1e-13) << "z=" << r[0];
@@ -69,7 +69,7 @@ TEST(Normal, LogTailsAtZero) {
 TEST(Normal, ProbitMatchesReference) {
   auto rows = loadGrid("probit.txt");
   ASSERT_GT(rows.size(), 20u);
-  for (const auto &r : rows)
+  for (const auto& r : rows)
     EXPECT_LE(std::fabs(zprobit(r[0]) - r[1]), 1e-12 * std::fmax(std::fabs(r[1]), 1e-3))
         << "p=" << r[0];
 }
@@ -89,7 +89,7 @@ TEST(Normal, ProbitEnds) {
 TEST(Normal, MillsRatioMatchesReference) {
   auto rows = loadGrid("mills.txt");
   ASSERT_GT(rows.size(), 10u);
-  for (const auto &r : rows) {
+  for (const auto& r : rows) {
     double m;
     EXPECT_EQ(zmillsr(r[0], &m), 0);
     EXPECT_LE(relErr(m, r[1]), 5e-14) << "x=" << r[0];
@@ -108,7 +108,7 @@ TEST(Normal, MillsRatioMatchesReference) {
 TEST(Normal, InverseGaussianCdfMatchesReference) {
   auto rows = loadGrid("invgauss.txt");
   ASSERT_GT(rows.size(), 20u);
-  for (const auto &r : rows)
+  for (const auto& r : rows)
     EXPECT_LE(std::fabs(zprbigs(r[0], r[1]) - r[2]), 1e-13 + 1e-12 * r[2])
         << "x=" << r[0] << " lambda=" << r[1];
   EXPECT_EQ(zprbigs(0.0, 2.0), 0.0);
@@ -119,7 +119,7 @@ TEST(Elementary, Expm1AndLog1pMatchReference) {
   ASSERT_GT(rows.size(), 20u);
   // Beyond their switch points both use the library exp and log, where the subtraction
   // (or the rounding of 1 + x) costs about 2^-53 / |x| relative.
-  for (const auto &r : rows) {
+  for (const auto& r : rows) {
     double ax = std::fabs(r[0]);
     double tolE = 1e-15 + (ax > 0.01 ? 2.3e-16 / ax : 0.0);
     double tolL = 1e-15 + (ax > 0.03125 ? 2.3e-16 / ax : 0.0);

@@ -15,7 +15,7 @@ using namespace restest;
 namespace {
 
 std::string msg(int number) {
-  const qrxhost::MessageDef *m = qrxhost::findMessage(848, number);
+  const qrxhost::MessageDef* m = qrxhost::findMessage(848, number);
   return m != nullptr ? m->text : "<missing " + std::to_string(number) + ">";
 }
 
@@ -37,15 +37,15 @@ struct Perf : ResultsFixture {
   }
 };
 
-std::vector<std::string> entryLabels(const minijson::Value &f) {
+std::vector<std::string> entryLabels(const minijson::Value& f) {
   std::vector<std::string> out;
-  for (const auto &e : f["entries"].items)
+  for (const auto& e : f["entries"].items)
     out.push_back(e["label"].s);
   return out;
 }
 
 // The Timing rows as (label without its indentation, seconds).
-std::vector<std::pair<std::string, double>> timingRows(const minijson::Value &t) {
+std::vector<std::pair<std::string, double>> timingRows(const minijson::Value& t) {
   std::vector<std::pair<std::string, double>> out;
   for (size_t r = 0; r < t["rows"].items.size(); ++r) {
     std::string label = cell(t, r, "CodeSection");
@@ -152,7 +152,7 @@ TEST_F(Perf, UtilInfoSizesBeyondThirtyTwoBits) {
   auto out = output();
   auto tables = find(out, "UtilInfo");
   ASSERT_EQ(tables.size(), 2u);
-  const auto &t = *tables[0];
+  const auto& t = *tables[0];
   EXPECT_EQ(t["template"].s, "Stat.VARSIFTER.UtilInfo");
   ASSERT_EQ(t["rows"].items.size(), 2u);
   EXPECT_EQ(number(t, 0, "UtilFile"), 0);

@@ -273,7 +273,7 @@ namespace {
 // Every stop reason, with the widest values its message can carry, prints its whole text.
 TEST_F(Printers, EveryStopReasonTextFitsItsBuffer) {
   setEffects({"Intercept"});
-  VsfModelOptions &o = ctx->options;
+  VsfModelOptions& o = ctx->options;
   o.slEntry = 0.123456789012345;
   o.slStay = 0.987654321098765;
   o.steps = 2147483647;
@@ -301,7 +301,7 @@ TEST_F(Printers, EveryStopReasonTextFitsItsBuffer) {
   auto out = output();
   const auto tables = find(out, "StopReason");
   ASSERT_EQ(static_cast<int>(tables.size()), expected);
-  for (const auto *t : tables) {
+  for (const auto* t : tables) {
     const std::string reason = cell(*t, 0, "Reason");
     EXPECT_GT(reason.size(), 20u) << "code " << number(*t, 0, "Code");
     EXPECT_EQ(reason.back(), '.') << "cut: '" << reason << "'";

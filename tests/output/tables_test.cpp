@@ -2,8 +2,8 @@
 // "-Infty" entries and ASE label, the ANOVA rows, stop details under STOP=SL, CLASS level
 // information, model information by method, dimensions under NOINT, the tolerated manager
 // status, and the OUTPUT data set finished once.
-#include <unistd.h>
 #include "resultsfixture.h"
+#include <unistd.h>
 
 #include "host/data/dataset.h"
 #include "host/hostapi.h"
@@ -209,7 +209,7 @@ TEST_F(Tables, TheOutputDataSetIsFinishedOnce) {
   ctx->options.outputBlock = out;
   vsfFinishOutput(ctx.get());
   EXPECT_EQ(ctx->options.outputBlock, nullptr);
-  vsfFinishOutput(ctx.get()); // a second road through the clean-up does nothing
+  vsfFinishOutput(ctx.get());       // a second road through the clean-up does nothing
   qrxhost::commitStepOutputs(true); // the step ends without error
   std::ifstream f(dir / "out.csv");
   std::string header, row;

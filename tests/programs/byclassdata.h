@@ -12,7 +12,7 @@
 #include <unistd.h>
 
 // Writes d.csv into `dir`: y = 1 + 2 x1 - x2 + [c = A] + noise, BY g (1 then 2).
-inline void writeByClassData(const std::filesystem::path &dir) {
+inline void writeByClassData(const std::filesystem::path& dir) {
   std::ofstream data(dir / "d.csv");
   data << "g,c,k,x1,x2,x3,y\n";
   for (int i = 0; i < 60; ++i)
@@ -23,7 +23,7 @@ inline void writeByClassData(const std::filesystem::path &dir) {
          << "\n";
 }
 
-inline std::string readFile(const std::filesystem::path &path);
+inline std::string readFile(const std::filesystem::path& path);
 
 // The text of that data set, for tests that hand it to a run themselves.
 inline std::string byClassDataText() {
@@ -36,7 +36,7 @@ inline std::string byClassDataText() {
   return text;
 }
 
-inline std::string readFile(const std::filesystem::path &path) {
+inline std::string readFile(const std::filesystem::path& path) {
   std::ifstream in(path);
   std::stringstream s;
   s << in.rdbuf();

@@ -20,9 +20,9 @@ struct Outcome {
 };
 
 // Runs a shell command, standard error joined to standard output.
-inline Outcome shell(const std::string &cmd) {
+inline Outcome shell(const std::string& cmd) {
   Outcome r;
-  FILE *p = ::popen((cmd + " 2>&1").c_str(), "r");
+  FILE* p = ::popen((cmd + " 2>&1").c_str(), "r");
   if (!p)
     return r;
   char buf[4096];
@@ -36,11 +36,11 @@ inline Outcome shell(const std::string &cmd) {
 
 // Leak reports at exit would change the exit status under the sanitizers; the status is
 // what these tests check.
-inline Outcome qrx(const std::string &args) {
+inline Outcome qrx(const std::string& args) {
   return shell(std::string("ASAN_OPTIONS=detect_leaks=0 '") + QRX_BINARY + "' " + args);
 }
 
-inline bool has(const Outcome &r, const std::string &text) {
+inline bool has(const Outcome& r, const std::string& text) {
   return r.out.find(text) != std::string::npos;
 }
 
@@ -60,18 +60,18 @@ protected:
     std::filesystem::create_directories(dir);
   }
   void TearDown() override { std::filesystem::remove_all(dir); }
-  std::string write(const std::string &name, const std::string &text) {
+  std::string write(const std::string& name, const std::string& text) {
     std::ofstream(dir / name, std::ios::binary) << text;
     return (dir / name).string();
   }
-  std::string read(const std::string &name) {
+  std::string read(const std::string& name) {
     std::ifstream f(dir / name, std::ios::binary);
     std::stringstream s;
     s << f.rdbuf();
     return s.str();
   }
   // Runs qrx with WORK set to the test's directory.
-  Outcome run(const std::string &program, const std::string &options = "") {
+  Outcome run(const std::string& program, const std::string& options = "") {
     return qrx("--work '" + dir.string() + "' " + options + " '" + program + "'");
   }
 };

@@ -58,10 +58,10 @@ TEST(ConstructedEffects, SplineAndPolynomialWithoutSelectionMatchLeastSquares) {
                                       "  effect p = polynomial(age bp / degree=2);\n"
                                       "  model y = sp p / selection=none;\nrun;\n",
                                       "constructed_none");
-  const Value &step = run.json["steps"][0];
+  const Value& step = run.json["steps"][0];
   ASSERT_EQ(step["returnCode"].n, 0) << run.log;
-  const Value *pe = qrxrun::findTable(step["output"], "ParameterEstimates");
-  const Value *anova = qrxrun::findTable(step["output"], "ANOVA");
+  const Value* pe = qrxrun::findTable(step["output"], "ParameterEstimates");
+  const Value* anova = qrxrun::findTable(step["output"], "ANOVA");
   ASSERT_TRUE(pe != nullptr && anova != nullptr) << run.log;
   ASSERT_EQ((*pe)["rows"].items.size(), 13u);
   // The seventh spline column is aliased with the intercept: its estimate is 0.
@@ -77,8 +77,8 @@ TEST(ConstructedEffects, SplineAndPolynomialWithoutSelectionMatchLeastSquares) {
 
 // Predictions of OUTPUT against the reference spline columns and the data times the printed
 // estimates (SP:k is spline column k).
-void checkPredictions(const qrxrun::ProgramRun &run, const Reference &ref) {
-  const Value *pe = qrxrun::findTable(run.json["steps"][0]["output"], "ParameterEstimates");
+void checkPredictions(const qrxrun::ProgramRun& run, const Reference& ref) {
+  const Value* pe = qrxrun::findTable(run.json["steps"][0]["output"], "ParameterEstimates");
   ASSERT_NE(pe, nullptr) << run.log;
   std::map<std::string, double> b;
   for (size_t r = 0; r < (*pe)["rows"].items.size(); ++r)
@@ -86,8 +86,8 @@ void checkPredictions(const qrxrun::ProgramRun &run, const Reference &ref) {
   ASSERT_GT(b.size(), 2u);
   const auto rows = qrxrun::csvRows(run.files.at("pred.csv"));
   ASSERT_EQ(rows.size(), ref.spline.size() + 1);
-  const std::vector<std::string> &head = rows[0];
-  auto at = [&](const std::vector<std::string> &row, const std::string &name) {
+  const std::vector<std::string>& head = rows[0];
+  auto at = [&](const std::vector<std::string>& row, const std::string& name) {
     for (size_t j = 0; j < head.size(); ++j)
       if (head[j] == name)
         return std::stod(row[j]);
@@ -96,7 +96,7 @@ void checkPredictions(const qrxrun::ProgramRun &run, const Reference &ref) {
   };
   for (size_t i = 1; i < rows.size(); ++i) {
     double p = 0;
-    for (const auto &[name, value] : b) {
+    for (const auto& [name, value] : b) {
       if (name == "Intercept")
         p += value;
       else if (name.rfind("SP:", 0) == 0)
@@ -137,19 +137,19 @@ TEST(ConstructedEffects, DetailsShowTheKnotsAndPolynomialTermsComeInDegreeOrder)
                                       "  effect q = polynomial(z / degree=1);\n"
                                       "  model y = sp p / selection=none;\nrun;\n",
                                       "constructed_details", {{"d.csv", data}});
-  const Value &step = run.json["steps"][0];
+  const Value& step = run.json["steps"][0];
   ASSERT_EQ(step["returnCode"].n, 0) << run.log;
-  const Value *knots = qrxrun::findTable(step["output"], "SplineKnots");
+  const Value* knots = qrxrun::findTable(step["output"], "SplineKnots");
   ASSERT_NE(knots, nullptr) << run.log;
   const double e = 1.110223024625157e-13;
   const std::vector<double> expected = {-2, -1, -e, 1, 2, 3, 4 + e, 5, 6};
   ASSERT_EQ((*knots)["rows"].items.size(), expected.size());
   for (size_t k = 0; k < expected.size(); ++k)
     EXPECT_NEAR(qrxrun::number(*knots, k, "x"), expected[k], 1e-15) << k;
-  const Value *basis = qrxrun::findTable(step["output"], "BSplineDetails");
+  const Value* basis = qrxrun::findTable(step["output"], "BSplineDetails");
   ASSERT_NE(basis, nullptr);
   EXPECT_EQ((*basis)["rows"].items.size(), 7u);
-  const Value *pe = qrxrun::findTable(step["output"], "ParameterEstimates");
+  const Value* pe = qrxrun::findTable(step["output"], "ParameterEstimates");
   ASSERT_NE(pe, nullptr);
   const std::vector<std::string> terms = {"x",   "z",     "x^2",   "x*z", "z^2",
                                           "x^3", "x^2*z", "x*z^2", "z^3"};
@@ -167,13 +167,13 @@ TEST(ConstructedEffects, LagEffectMatchesLeastSquaresOnItsDesign) {
       {"3", "1", "a", "1"}, {"3", "3", "b", "8"}, {"3", "4", "a", "4.5"}};
   std::string data = "g,t,x,y\n";
   std::map<std::pair<std::string, int>, std::string> level;
-  for (const auto &o : obs) {
+  for (const auto& o : obs) {
     data += o[0] + "," + o[1] + "," + o[2] + "," + o[3] + "\n";
     level[{o[0], std::stoi(o[1])}] = o[2];
   }
   std::vector<std::vector<double>> x;
   std::vector<double> y, w;
-  for (const auto &o : obs) {
+  for (const auto& o : obs) {
     const int t = std::stoi(o[1]);
     std::vector<double> row = {1, 0, 0};
     if (t > 1) {
@@ -193,9 +193,9 @@ TEST(ConstructedEffects, LagEffectMatchesLeastSquaresOnItsDesign) {
                                       "  effect lg = lag(x / period=t within=g details);\n"
                                       "  model y = lg / selection=none;\nrun;\n",
                                       "constructed_lag", {{"lag.csv", data}});
-  const Value &step = run.json["steps"][0];
+  const Value& step = run.json["steps"][0];
   ASSERT_EQ(step["returnCode"].n, 0) << run.log;
-  const Value *pe = qrxrun::findTable(step["output"], "ParameterEstimates");
+  const Value* pe = qrxrun::findTable(step["output"], "ParameterEstimates");
   ASSERT_NE(pe, nullptr) << run.log;
   ASSERT_EQ((*pe)["rows"].items.size(), 3u);
   for (size_t k = 0; k < 3; ++k)
@@ -209,7 +209,7 @@ TEST(ConstructedEffects, DuplicatePeriodsInALagGroupFailTheGroup) {
                   "  effect lg = lag(x / period=t within=g);\n"
                   "  model y = lg / selection=none;\nrun;\n",
                   "constructed_lagdup", {{"lag.csv", "g,t,x,y\n1,1,a,1\n1,1,b,2\n1,2,a,3\n"}});
-  const Value &step = run.json["steps"][0];
+  const Value& step = run.json["steps"][0];
   EXPECT_EQ(qrxrun::messageCount(step, 174, 77), 1) << run.log;
   EXPECT_GE(step["returnCode"].n, 108) << run.log;
 }

@@ -49,20 +49,20 @@ std::map<std::string, std::vector<RefStep>> readSteps() {
 
 std::string dataText() { return qrxrun::readFile(std::string(QRX_TEST_DATA) + "/cv/cvdata.csv"); }
 
-qrxrun::ProgramRun runCv(const std::string &statements, const std::string &tag,
-                         const std::vector<std::string> &readBack = {}) {
+qrxrun::ProgramRun runCv(const std::string& statements, const std::string& tag,
+                         const std::vector<std::string>& readBack = {}) {
   return qrxrun::runProgram("proc varsifter data=cvdata seed=20240611;\n" + statements + "run;\n",
                             tag, {{"cvdata.csv", dataText()}}, readBack);
 }
 
-const Value *summary(const qrxrun::ProgramRun &r) {
+const Value* summary(const qrxrun::ProgramRun& r) {
   return findTable(r.json["steps"][0]["output"], "SelectionSummary");
 }
 
-void expectSteps(const qrxrun::ProgramRun &r, const std::vector<RefStep> &ref, bool backward,
-                 const std::string &what) {
+void expectSteps(const qrxrun::ProgramRun& r, const std::vector<RefStep>& ref, bool backward,
+                 const std::string& what) {
   ASSERT_EQ(r.status, 0) << what << "\n" << r.log;
-  const Value *t = summary(r);
+  const Value* t = summary(r);
   ASSERT_NE(t, nullptr) << what;
   ASSERT_EQ((*t)["rows"].items.size(), ref.size()) << what;
   for (size_t i = 0; i < ref.size(); ++i) {
@@ -75,7 +75,7 @@ void expectSteps(const qrxrun::ProgramRun &r, const std::vector<RefStep> &ref, b
   }
 }
 
-const char *kModel = "  model y = age sex bmi bp s1-s6 / ";
+const char* kModel = "  model y = age sex bmi bp s1-s6 / ";
 
 } // namespace
 
@@ -113,7 +113,7 @@ TEST(CrossValidation, BlockFoldsInOutputAreConsecutiveRuns) {
   while (c < rows[0].size() && rows[0][c] != "_CVINDEX_")
     ++c;
   ASSERT_LT(c, rows[0].size());
-  const char *want[] = {"1", "1", "1", "1", "2", "2", "2", "3", "3", "3"};
+  const char* want[] = {"1", "1", "1", "1", "2", "2", "2", "3", "3", "3"};
   for (size_t i = 0; i < 10; ++i)
     EXPECT_EQ(rows[i + 1][c], want[i]) << "row " << i;
 }
@@ -130,7 +130,7 @@ TEST(CrossValidation, RandomFoldsAreTheSameOnEveryRoadAndGiveThePress) {
             {"o.csv"});
   ASSERT_EQ(one.status, 0) << one.log;
   ASSERT_EQ(many.status, 0) << many.log;
-  const auto column = [](const std::string &csv, const std::string &name) {
+  const auto column = [](const std::string& csv, const std::string& name) {
     const auto rows = qrxrun::csvRows(csv);
     std::vector<std::string> out;
     size_t c = 0;
@@ -157,7 +157,7 @@ TEST(CrossValidation, RandomFoldsAreTheSameOnEveryRoadAndGiveThePress) {
   for (size_t c = 0; c < rows[0].size(); ++c)
     at[rows[0][c]] = c;
   ASSERT_TRUE(at.count("_CVINDEX_"));
-  const Value *sel = findTable(one.json["steps"][0]["output"], "ParameterEstimates");
+  const Value* sel = findTable(one.json["steps"][0]["output"], "ParameterEstimates");
   ASSERT_NE(sel, nullptr);
   std::vector<std::string> effects;
   for (size_t i = 1; i < (*sel)["rows"].items.size(); ++i)
@@ -173,7 +173,7 @@ TEST(CrossValidation, RandomFoldsAreTheSameOnEveryRoadAndGiveThePress) {
     fold.push_back(k - 1);
     ++count[k - 1];
     std::vector<double> row{1.0};
-    for (const std::string &e : effects)
+    for (const std::string& e : effects)
       row.push_back(std::stod(rows[i][at[e]]));
     x.push_back(row);
     y.push_back(std::stod(rows[i][at["Y"]]));
@@ -204,7 +204,7 @@ TEST(CrossValidation, RandomFoldsAreTheSameOnEveryRoadAndGiveThePress) {
   EXPECT_NEAR(number(*a, last, "CVPRESS"), press, 1e-9 * press);
 
   // CVDetails: the per-fold PRESS and counts, and the total row.
-  const Value *d = findTable(one.json["steps"][0]["output"], "CVDetails");
+  const Value* d = findTable(one.json["steps"][0]["output"], "CVDetails");
   ASSERT_NE(d, nullptr);
   ASSERT_EQ((*d)["rows"].items.size(), 5u);
   for (size_t k = 0; k < 4; ++k) {
@@ -224,7 +224,7 @@ TEST(CrossValidation, FoldEstimatesAreTheRefitsWithoutEachFold) {
                                "cvmethod=split(3) cvdetails=coeffs;\n",
                                "cvcoef");
   ASSERT_EQ(r.status, 0) << r.log;
-  const Value *t = findTable(r.json["steps"][0]["output"], "ParameterEstimates");
+  const Value* t = findTable(r.json["steps"][0]["output"], "ParameterEstimates");
   ASSERT_NE(t, nullptr);
   ASSERT_EQ((*t)["rows"].items.size(), 3u);
   const auto rows = qrxrun::csvRows(dataText());
@@ -251,7 +251,7 @@ TEST(CrossValidation, LassoChoosesTheStepOfSmallestCvPress) {
   qrxrun::ProgramRun r = runCv(
       std::string(kModel) + "selection=lasso(choose=cv stop=none) cvmethod=split(5);\n", "cvlasso");
   ASSERT_EQ(r.status, 0) << r.log;
-  const Value *t = summary(r);
+  const Value* t = summary(r);
   ASSERT_NE(t, nullptr);
   const auto rows = qrxrun::csvRows(dataText());
   std::map<std::string, size_t> at;
@@ -274,7 +274,7 @@ TEST(CrossValidation, LassoChoosesTheStepOfSmallestCvPress) {
       for (size_t i = 1; i < rows.size(); ++i)
         if (static_cast<int>((i - 1) % 5) != k) {
           std::vector<double> row{1.0};
-          for (const std::string &e : active)
+          for (const std::string& e : active)
             row.push_back(std::stod(rows[i][at[e]]));
           x.push_back(row);
           y.push_back(std::stod(rows[i][at["Y"]]));
@@ -293,7 +293,7 @@ TEST(CrossValidation, LassoChoosesTheStepOfSmallestCvPress) {
     if (press < bestPress)
       bestPress = press, best = s, bestSize = active.size();
   }
-  const Value *pe = findTable(r.json["steps"][0]["output"], "ParameterEstimates");
+  const Value* pe = findTable(r.json["steps"][0]["output"], "ParameterEstimates");
   ASSERT_NE(pe, nullptr);
   EXPECT_EQ((*pe)["rows"].items.size(), bestSize + 1) << "step " << best;
 }

@@ -27,12 +27,12 @@ using clitest::qrx;
 namespace {
 
 // Files in `dir` other than those named.
-std::vector<std::string> strayFiles(const fs::path &dir, std::initializer_list<const char *> keep) {
+std::vector<std::string> strayFiles(const fs::path& dir, std::initializer_list<const char*> keep) {
   std::vector<std::string> stray;
-  for (const auto &e : fs::directory_iterator(dir)) {
+  for (const auto& e : fs::directory_iterator(dir)) {
     std::string name = e.path().filename().string();
     bool kept = false;
-    for (const char *k : keep)
+    for (const char* k : keep)
       kept = kept || name == k;
     if (!kept)
       stray.push_back(name);
@@ -41,24 +41,24 @@ std::vector<std::string> strayFiles(const fs::path &dir, std::initializer_list<c
 }
 
 // Starts qrx on `program` with its output thrown away; returns its process id.
-pid_t startQrx(const std::string &program) {
+pid_t startQrx(const std::string& program) {
   pid_t pid = ::fork();
   if (pid == 0) {
     int null = ::open("/dev/null", O_WRONLY);
     ::dup2(null, 1);
     ::dup2(null, 2);
     ::setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
-    ::execl(QRX_BINARY, QRX_BINARY, program.c_str(), static_cast<char *>(nullptr));
+    ::execl(QRX_BINARY, QRX_BINARY, program.c_str(), static_cast<char*>(nullptr));
     ::_exit(127);
   }
   return pid;
 }
 
-bool emptyDir(const fs::path &dir) { return fs::is_empty(dir); }
+bool emptyDir(const fs::path& dir) { return fs::is_empty(dir); }
 
 // A data set large enough that a stepwise run with small pages keeps its page files on disk
 // for a while.
-void writeLargeData(const fs::path &file) {
+void writeLargeData(const fs::path& file) {
   std::ofstream f(file);
   std::mt19937 gen(7);
   std::uniform_real_distribution<double> u(0, 1);
@@ -170,7 +170,7 @@ TEST_F(Cli, UnwritableRecordPathsStopTheRunFirst) {
   struct Case {
     std::string option, path;
   } cases[] = {{"--json", missingDir}, {"--listing", (dir / "sub").string()}};
-  for (const Case &c : cases) {
+  for (const Case& c : cases) {
     Outcome r = run(prog, c.option + " '" + c.path + "'");
     EXPECT_EQ(r.status, 2) << r.out;
     EXPECT_TRUE(has(r, c.option) && has(r, c.path)) << r.out;

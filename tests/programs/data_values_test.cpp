@@ -43,12 +43,12 @@ protected:
   }
   void TearDown() override { fs::remove_all(dir); }
 
-  void write(const std::string &name, const std::string &text) {
+  void write(const std::string& name, const std::string& text) {
     std::ofstream(dir / name) << text;
   }
 
   // Runs the program text with WORK in the test's directory and reads its JSON record.
-  Outcome run(const std::string &program, const std::string &options = "") {
+  Outcome run(const std::string& program, const std::string& options = "") {
     Outcome r;
     write("p.qrx", program);
     const fs::path json = dir / "run.json";
@@ -56,7 +56,7 @@ protected:
     std::string cmd = std::string("ASAN_OPTIONS=detect_leaks=0 '") + QRX_BINARY + "' " + options +
                       " --work '" + dir.string() + "' --json '" + json.string() + "' '" +
                       (dir / "p.qrx").string() + "' 2>&1";
-    FILE *p = ::popen(cmd.c_str(), "r");
+    FILE* p = ::popen(cmd.c_str(), "r");
     if (p == nullptr)
       return r;
     char buf[4096];
@@ -75,35 +75,35 @@ protected:
 };
 
 // The numbered log records of the run's first step, as "set/number".
-std::vector<std::string> numbered(const Outcome &r) {
+std::vector<std::string> numbered(const Outcome& r) {
   std::vector<std::string> out;
   if (r.json["steps"].items.empty())
     return out;
-  for (const Value &rec : r.json["steps"][0]["log"].items)
+  for (const Value& rec : r.json["steps"][0]["log"].items)
     if (rec.has("set"))
       out.push_back(std::to_string(static_cast<int>(rec["set"].n)) + "/" +
                     std::to_string(static_cast<int>(rec["number"].n)));
   return out;
 }
 
-bool logs(const Outcome &r, const std::string &id) {
-  for (const std::string &s : numbered(r))
+bool logs(const Outcome& r, const std::string& id) {
+  for (const std::string& s : numbered(r))
     if (s == id)
       return true;
   return false;
 }
 
 // The text of the first log record with that set and number.
-std::string textOf(const Outcome &r, int set, int number) {
-  for (const Value &rec : r.json["steps"][0]["log"].items)
+std::string textOf(const Outcome& r, int set, int number) {
+  for (const Value& rec : r.json["steps"][0]["log"].items)
     if (rec.has("set") && rec["set"].n == set && rec["number"].n == number)
       return rec["text"].s;
   return "";
 }
 
-void collect(const Value &node, const std::string &name, std::vector<const Value *> &out) {
+void collect(const Value& node, const std::string& name, std::vector<const Value*>& out) {
   if (node.kind == Value::Array) {
-    for (const Value &item : node.items)
+    for (const Value& item : node.items)
       collect(item, name, out);
     return;
   }
@@ -116,13 +116,13 @@ void collect(const Value &node, const std::string &name, std::vector<const Value
 }
 
 // The last table of that name in the first step.
-const Value *table(const Outcome &r, const std::string &name) {
-  std::vector<const Value *> found;
+const Value* table(const Outcome& r, const std::string& name) {
+  std::vector<const Value*> found;
   collect(r.json["steps"][0]["output"], name, found);
   return found.empty() ? nullptr : found.back();
 }
 
-int columnIndex(const Value &t, const std::string &name) {
+int columnIndex(const Value& t, const std::string& name) {
   for (size_t i = 0; i < t["columns"].items.size(); ++i)
     if (t["columns"][i]["name"].s == name)
       return static_cast<int>(i);
@@ -147,7 +147,7 @@ TEST_F(DataValues, OtherProgramsMissingSpellingsAreMissingNumbers) {
   Outcome r = run("proc varsifter data=na; model y = x1 x2 / selection=none; run;\n");
   EXPECT_EQ(r.status, 0) << r.log;
   EXPECT_FALSE(logs(r, "848/131")) << r.log;
-  const Value *nobs = table(r, "NObs");
+  const Value* nobs = table(r, "NObs");
   ASSERT_NE(nobs, nullptr) << r.log;
   const int used = columnIndex(*nobs, "NObsUsed");
   ASSERT_GE(used, 0);
@@ -155,10 +155,10 @@ TEST_F(DataValues, OtherProgramsMissingSpellingsAreMissingNumbers) {
 }
 
 TEST_F(DataValues, NumbersBeyondTheLargestDoubleAreRefusedWithFileLineAndColumn) {
-  const char *cases[][3] = {{"1.5,inf", "line 4", "column 2 (x1): the value \"inf\""},
+  const char* cases[][3] = {{"1.5,inf", "line 4", "column 2 (x1): the value \"inf\""},
                             {"1.5,-Infinity", "line 4", "the value \"-Infinity\""},
                             {"1e400,2", "line 4", "column 1 (y): the value \"1e400\""}};
-  for (const auto &c : cases) {
+  for (const auto& c : cases) {
     write("big.csv", std::string("y,x1\n1,2\n2,3.5\n") + c[0] + "\n4,1\n5,0\n");
     Outcome r = run("proc varsifter data=big; model y = x1; run;\n");
     EXPECT_EQ(r.status, 2) << c[0];
@@ -173,9 +173,9 @@ TEST_F(DataValues, UnusableResponseWeightAndFreqNameTheVariable) {
   write("chary.csv", "y,x1\na,1\nb,2\nc,3\n");
   write("missy.csv", "y,x1,w\n,1,a\n.,2,b\nNA,3,c\n,4,d\n");
   struct Case {
-    const char *program;
-    const char *id;
-    const char *words; // in the message text
+    const char* program;
+    const char* id;
+    const char* words; // in the message text
     int status;
   };
   const Case cases[] = {
@@ -187,7 +187,7 @@ TEST_F(DataValues, UnusableResponseWeightAndFreqNameTheVariable) {
       {"proc varsifter data=d; model y = x1 x2; freq c; run;", "848/1703", "FREQ variable c", 2},
       {"proc varsifter data=missy; model y = x1; run;", "848/1704", "response variable y", 2},
   };
-  for (const Case &c : cases) {
+  for (const Case& c : cases) {
     Outcome r = run(std::string(c.program) + "\n");
     EXPECT_EQ(r.status, c.status) << c.program << "\n" << r.log;
     EXPECT_TRUE(logs(r, c.id)) << c.program << "\n" << r.log;
@@ -232,7 +232,7 @@ std::map<std::string, Reference> readReference() {
   return out;
 }
 
-std::string readFile(const std::string &path) {
+std::string readFile(const std::string& path) {
   std::ifstream f(path);
   std::stringstream s;
   s << f.rdbuf();
@@ -240,7 +240,7 @@ std::string readFile(const std::string &path) {
 }
 
 // Appends ",text" to the header and ",value" to every data line.
-std::string withColumn(const std::string &csv, const std::string &name, const std::string &value) {
+std::string withColumn(const std::string& csv, const std::string& name, const std::string& value) {
   std::istringstream in(csv);
   std::string line, out;
   bool header = true;
@@ -253,23 +253,23 @@ std::string withColumn(const std::string &csv, const std::string &name, const st
   return out;
 }
 
-void expectNear(double got, double want, double rel, const std::string &what) {
+void expectNear(double got, double want, double rel, const std::string& what) {
   EXPECT_LE(std::fabs(got - want), rel * std::fabs(want)) << what << ": " << got << " vs " << want;
 }
 
 // Compares every ParameterEstimates table of the run (one per BY group) and the R-square.
-void expectReference(const Outcome &r, const Reference &ref, const std::string &road) {
-  std::vector<const Value *> tables;
+void expectReference(const Outcome& r, const Reference& ref, const std::string& road) {
+  std::vector<const Value*> tables;
   collect(r.json["steps"][0]["output"], "ParameterEstimates", tables);
   ASSERT_FALSE(tables.empty()) << road << "\n" << r.log;
-  for (const Value *t : tables) {
+  for (const Value* t : tables) {
     const int parm = columnIndex(*t, "Parameter"), est = columnIndex(*t, "Estimate");
     const int se = columnIndex(*t, "StdErr"), df = columnIndex(*t, "DF");
     ASSERT_GE(parm, 0);
     ASSERT_GE(est, 0);
     ASSERT_GE(se, 0);
     ASSERT_EQ((*t)["rows"].items.size(), ref.parms.size()) << road;
-    for (const Value &row : (*t)["rows"].items) {
+    for (const Value& row : (*t)["rows"].items) {
       const std::string name = row[parm].s;
       auto it = ref.parms.find(name);
       ASSERT_NE(it, ref.parms.end()) << road << " " << name;
@@ -278,11 +278,11 @@ void expectReference(const Outcome &r, const Reference &ref, const std::string &
       expectNear(row[se].n, it->second.second, 1e-8, road + " stderr " + name);
     }
   }
-  std::vector<const Value *> fits;
+  std::vector<const Value*> fits;
   collect(r.json["steps"][0]["output"], "FitStatistics", fits);
   ASSERT_FALSE(fits.empty()) << road;
   bool found = false;
-  for (const Value &entry : (*fits.back())["entries"].items)
+  for (const Value& entry : (*fits.back())["entries"].items)
     if (entry["label"].s == "R-Square") {
       expectNear(entry["value"].n, ref.rsquare, 1e-8, road + " R-Square");
       found = true;
@@ -305,9 +305,9 @@ TEST_F(DataValues, LargeOffsetPredictorsMatchLeastSquaresOnEveryRoad) {
   held += "2.5,1000001.5,0.3,500002,1,V\n-1,999999.2,-0.7,499990,2,V\n3,1000000.4,1.1,500011,1,S\n";
   write("loheld.csv", held);
   struct Road {
-    const char *name;
-    const char *program;
-    const char *reference;
+    const char* name;
+    const char* program;
+    const char* reference;
   };
   const Road roads[] = {
       {"full", "proc varsifter data=lo; model y = x1 x2 x3 / selection=none; run;", "plain"},
@@ -333,7 +333,7 @@ TEST_F(DataValues, LargeOffsetPredictorsMatchLeastSquaresOnEveryRoad) {
        "slentry=0.5); partition rolevar=r(train='T' validate='V' test='S'); run;",
        "plain"},
   };
-  for (const Road &road : roads) {
+  for (const Road& road : roads) {
     Outcome r = run(std::string(road.program) + "\n");
     EXPECT_LE(r.status, 1) << road.name << "\n" << r.log;
     expectReference(r, ref.at(road.reference), road.name);
@@ -343,16 +343,16 @@ TEST_F(DataValues, LargeOffsetPredictorsMatchLeastSquaresOnEveryRoad) {
 TEST_F(DataValues, SumsOfSquaresBeyondTheLargestDoubleEndTheFitNamingTheVariable) {
   const std::string base = "1.5,0.3\n2.5,1.2\n0.5,-0.4\n3.5,2.0\n1.0,0.1\n2.0,0.9\n";
   struct Case {
-    const char *csv;
-    const char *program;
-    const char *variable;
+    const char* csv;
+    const char* program;
+    const char* variable;
   };
   const Case cases[] = {
       {"y,x1\n1e200,0.5\n", "model y = x1 / selection=none", "of y"},
       {"y,x1\n1,-3e170\n", "model y = x1 / selection=none", "of x1"},
       {"y,x1\n1,-3e170\n", "model y = x1; performance buildsscp=incremental", "of x1"},
   };
-  for (const Case &c : cases) {
+  for (const Case& c : cases) {
     write("huge.csv", std::string(c.csv) + base);
     Outcome r = run(std::string("proc varsifter data=huge; ") + c.program + "; run;\n");
     EXPECT_EQ(r.status, 2) << c.program << "\n" << r.log;
@@ -367,7 +367,7 @@ namespace {
 // About 3 MB of rows (several reading blocks): y = 1 + 2 x1 - x2 + noise, a character column
 // with quoted commas and line breaks, CRLF line ends. `last` replaces the final row's x2;
 // *lastLine is the line where the final row starts.
-std::string blockCrossingData(int rows, const std::string &last, int *lastLine) {
+std::string blockCrossingData(int rows, const std::string& last, int* lastLine) {
   std::string s = "y,x1,x2,c\r\n";
   uint64_t state = 20260428;
   auto next = [&state] {
@@ -378,7 +378,7 @@ std::string blockCrossingData(int rows, const std::string &last, int *lastLine) 
   for (int r = 0; r < rows; ++r) {
     const double x1 = 4 * next(), x2 = 4 * next(), y = 1 + 2 * x1 - x2 + next();
     char buf[160];
-    const char *c = r % 7 == 0 ? "\"two\nlines, one comma\""
+    const char* c = r % 7 == 0 ? "\"two\nlines, one comma\""
                     : r % 3    ? "plain"
                                : "\"say \"\"hi\"\"\"";
     std::string x2text = std::to_string(x2);
@@ -403,8 +403,8 @@ TEST_F(DataValues, ThreadedReadingOfALargeFileGivesTheSameFitAndMessages) {
   Outcome many = run(program, "-o CPUCOUNT=8");
   ASSERT_EQ(one.status, 0) << one.log;
   ASSERT_EQ(many.status, 0) << many.log;
-  const Value *a = table(one, "ParameterEstimates");
-  const Value *b = table(many, "ParameterEstimates");
+  const Value* a = table(one, "ParameterEstimates");
+  const Value* b = table(many, "ParameterEstimates");
   ASSERT_TRUE(a && b);
   ASSERT_EQ((*a)["rows"].items.size(), 3u);
   const int est = columnIndex(*a, "Estimate");
@@ -416,7 +416,7 @@ TEST_F(DataValues, ThreadedReadingOfALargeFileGivesTheSameFitAndMessages) {
   EXPECT_NEAR((*a)["rows"][0][est].n, 1.0, 0.01);
   EXPECT_NEAR((*a)["rows"][1][est].n, 2.0, 0.01);
   EXPECT_NEAR((*a)["rows"][2][est].n, -1.0, 0.01);
-  const Value *nobs = table(many, "NObs");
+  const Value* nobs = table(many, "NObs");
   ASSERT_NE(nobs, nullptr);
   EXPECT_EQ((*nobs)["rows"][0][columnIndex(*nobs, "NObsUsed")].n, 45000);
 

@@ -17,12 +17,12 @@ namespace {
 
 using minijson::Value;
 
-const char *const kUnusedEffects = "  effect sp = spline(bmi s3 / knotmethod=equal(4) split);\n"
+const char* const kUnusedEffects = "  effect sp = spline(bmi s3 / knotmethod=equal(4) split);\n"
                                    "  effect p = polynomial(age bp / degree=2);\n"
                                    "  effect c = collection(s1 s2);\n";
 
-std::string program(const std::string &effects, const std::string &model,
-                    const std::string &selection = "stepwise(select=sbc)") {
+std::string program(const std::string& effects, const std::string& model,
+                    const std::string& selection = "stepwise(select=sbc)") {
   return "libname ex 'examples';\n"
          "proc varsifter data=ex.diabetes;\n" +
          effects + "  model y = " + model + " / selection=" + selection + ";\nrun;\n";
@@ -43,8 +43,8 @@ std::map<std::string, double> referenceEstimates() {
   return out;
 }
 
-bool mentionsInternalError(const Value &step) {
-  for (const auto &rec : step["log"].items)
+bool mentionsInternalError(const Value& step) {
+  for (const auto& rec : step["log"].items)
     if (rec.has("text") && rec["text"].s.find("internal error") != std::string::npos)
       return true;
   return false;
@@ -55,19 +55,19 @@ TEST(EffectStatements, UnusedOnesLeaveTheFitAsWithoutThem) {
   const qrxrun::Run with = qrxrun::run(program(kUnusedEffects, model), "effect_unused");
   const qrxrun::Run without = qrxrun::run(program("", model), "effect_none");
   ASSERT_EQ(with.json["steps"].items.size(), 1u) << with.log;
-  const Value &step = with.json["steps"][0];
+  const Value& step = with.json["steps"][0];
   EXPECT_EQ(step["returnCode"].n, 0) << with.log;
   EXPECT_EQ(with.status, 0) << with.log;
   EXPECT_FALSE(mentionsInternalError(step)) << with.log;
 
-  const Value *mine = qrxrun::findTable(step["output"], "ParameterEstimates");
-  const Value *plain = qrxrun::findTable(without.json["steps"][0]["output"], "ParameterEstimates");
+  const Value* mine = qrxrun::findTable(step["output"], "ParameterEstimates");
+  const Value* plain = qrxrun::findTable(without.json["steps"][0]["output"], "ParameterEstimates");
   ASSERT_NE(mine, nullptr) << with.log;
   ASSERT_NE(plain, nullptr) << without.log;
   // Cell for cell the table of the same program without EFFECT statements.
   ASSERT_EQ((*mine)["rows"].items.size(), (*plain)["rows"].items.size());
   for (size_t r = 0; r < (*mine)["rows"].items.size(); ++r)
-    for (const char *c : {"Parameter", "Estimate", "StdErr", "tValue"}) {
+    for (const char* c : {"Parameter", "Estimate", "StdErr", "tValue"}) {
       const Value *a = qrxrun::cell(*mine, r, c), *b = qrxrun::cell(*plain, r, c);
       ASSERT_TRUE(a != nullptr && b != nullptr) << c;
       EXPECT_EQ(a->s, b->s) << "row " << r << " " << c;
@@ -90,7 +90,7 @@ TEST(EffectStatements, AModelEffectThatUsesOneFits) {
     SCOPED_TRACE(model);
     const qrxrun::Run run = qrxrun::run(program(kUnusedEffects, model), "effect_used");
     ASSERT_EQ(run.json["steps"].items.size(), 1u) << run.log;
-    const Value &step = run.json["steps"][0];
+    const Value& step = run.json["steps"][0];
     EXPECT_EQ(step["returnCode"].n, 0) << run.log;
     EXPECT_EQ(run.status, 0);
     EXPECT_FALSE(mentionsInternalError(step)) << run.log;

@@ -22,43 +22,43 @@ using qrxrun::Value;
 
 namespace {
 
-std::vector<std::vector<double>> readCsv(const std::string &name) {
+std::vector<std::vector<double>> readCsv(const std::string& name) {
   std::vector<std::vector<double>> out;
   const auto rows =
       qrxrun::csvRows(qrxrun::readFile(std::string(QRX_TEST_DATA) + "/lars/" + name + ".csv"));
   for (size_t i = 1; i < rows.size(); ++i) {
     std::vector<double> v;
-    for (const std::string &c : rows[i])
+    for (const std::string& c : rows[i])
       v.push_back(std::stod(c));
     out.push_back(v);
   }
   return out;
 }
 
-ProgramRun runDiabetes(const std::string &options) {
+ProgramRun runDiabetes(const std::string& options) {
   return qrxrun::run("libname ex 'examples';\nproc varsifter data=ex.diabetes;\n"
                      "  model y = age sex bmi bp s1-s6 / selection=elasticnet(" +
                          options + ");\nrun;\n",
                      "elnet");
 }
 
-const Value *factoidEntry(const Value &f, const std::string &label) {
-  for (const Value &e : f["entries"].items)
+const Value* factoidEntry(const Value& f, const std::string& label) {
+  for (const Value& e : f["entries"].items)
     if (e["label"].s == label)
       return &e["value"];
   return nullptr;
 }
 
-void expectTuneRows(const ProgramRun &r, const std::string &ref) {
+void expectTuneRows(const ProgramRun& r, const std::string& ref) {
   ASSERT_EQ(r.status, 0) << r.log;
   const auto want = readCsv(ref);
   const auto tables = tablesOf(r, "ElasticNetTuneL2");
   ASSERT_EQ(tables.size(), 1u) << r.log;
-  const Value &t = *tables[0];
+  const Value& t = *tables[0];
   ASSERT_EQ(t["rows"].items.size(), want.size());
   size_t best = 0;
   for (size_t i = 0; i < want.size(); ++i) {
-    const auto &w = want[i];
+    const auto& w = want[i];
     EXPECT_EQ(number(t, i, "Step"), i + 1.0);
     EXPECT_NEAR(number(t, i, "L2"), w[1], 1e-12 * std::max(1.0, w[1])) << i;
     EXPECT_NEAR(number(t, i, "L1Ratio"), w[2], 1e-9) << i;
@@ -74,10 +74,10 @@ void expectTuneRows(const ProgramRun &r, const std::string &ref) {
     EXPECT_EQ(number(t, i, "OptCriterion"), want[i][1] == want[best][1] ? 1.0 : 0.0) << i;
   const auto summary = tablesOf(r, "ElasticNetParaSummary");
   ASSERT_EQ(summary.size(), 1u);
-  const Value *chosen = factoidEntry(*summary[0], "Chosen L2");
+  const Value* chosen = factoidEntry(*summary[0], "Chosen L2");
   ASSERT_NE(chosen, nullptr);
   EXPECT_EQ(chosen->n, want[best][1]);
-  const Value *count = factoidEntry(*summary[0], "Number of L2 Values");
+  const Value* count = factoidEntry(*summary[0], "Number of L2 Values");
   ASSERT_NE(count, nullptr);
   EXPECT_EQ(count->n, static_cast<double>(want.size()));
 }
@@ -112,14 +112,14 @@ std::string wideData(int n, int p) {
 }
 
 // Absolute correlations of x1..xp with y, from the CSV text.
-std::vector<double> absCorrelations(const std::string &csv, int p) {
+std::vector<double> absCorrelations(const std::string& csv, int p) {
   std::vector<std::vector<double>> rows = [&] {
     std::vector<std::vector<double>> r;
-    for (const auto &f : qrxrun::csvRows(csv)) {
+    for (const auto& f : qrxrun::csvRows(csv)) {
       if (f[0] == "y")
         continue;
       std::vector<double> v;
-      for (const auto &c : f)
+      for (const auto& c : f)
         v.push_back(std::stod(c));
       r.push_back(v);
     }
@@ -127,13 +127,13 @@ std::vector<double> absCorrelations(const std::string &csv, int p) {
   }();
   const double n = static_cast<double>(rows.size());
   std::vector<double> mean(static_cast<size_t>(p) + 1, 0.0);
-  for (const auto &r : rows)
+  for (const auto& r : rows)
     for (int j = 0; j <= p; ++j)
       mean[j] += r[j] / n;
   std::vector<double> out(static_cast<size_t>(p) + 1, 0.0);
   for (int j = 1; j <= p; ++j) {
     double sxy = 0, sxx = 0, syy = 0;
-    for (const auto &r : rows) {
+    for (const auto& r : rows) {
       sxy += (r[j] - mean[j]) * (r[0] - mean[0]);
       sxx += (r[j] - mean[j]) * (r[j] - mean[j]);
       syy += (r[0] - mean[0]) * (r[0] - mean[0]);
@@ -145,7 +145,7 @@ std::vector<double> absCorrelations(const std::string &csv, int p) {
 
 constexpr int kRows = 60, kCols = 300;
 
-ProgramRun runWide(const std::string &screen, const std::string &tag) {
+ProgramRun runWide(const std::string& screen, const std::string& tag) {
   return qrxrun::run("proc varsifter data=wide;\n  model y = x1-x" + std::to_string(kCols) +
                          " / selection=lasso(steps=25 screen=" + screen + ");\nrun;\n",
                      tag, {{"wide.csv", wideData(kRows, kCols)}});
@@ -183,11 +183,11 @@ TEST(ElasticNetProgram, SearchedFitReportsTheChosenPath) {
 TEST(ScreeningProgram, SafeRulesWalkTheUnscreenedPath) {
   const ProgramRun plain = runWide("none", "scrnone");
   ASSERT_EQ(plain.status, 0) << plain.log;
-  const Value *p = tablesOf(plain, "SelectionSummary").at(0);
+  const Value* p = tablesOf(plain, "SelectionSummary").at(0);
   for (const std::string rule : {"sasvi", "sasvi2$", "dpp$", "base$"}) {
     const ProgramRun r = runWide(rule, "scr");
     ASSERT_EQ(r.status, 0) << r.log;
-    const Value *s = tablesOf(r, "SelectionSummary").at(0);
+    const Value* s = tablesOf(r, "SelectionSummary").at(0);
     ASSERT_EQ((*s)["rows"].items.size(), (*p)["rows"].items.size()) << rule;
     for (size_t i = 0; i < (*p)["rows"].items.size(); ++i) {
       EXPECT_EQ(text(*s, i, "EffectEntered"), text(*p, i, "EffectEntered")) << rule << i;
@@ -197,7 +197,7 @@ TEST(ScreeningProgram, SafeRulesWalkTheUnscreenedPath) {
     }
     const auto info = tablesOf(r, "ScreeningInfo");
     ASSERT_EQ(info.size(), 1u) << rule;
-    const Value *method = factoidEntry(*info[0], "Screening Method");
+    const Value* method = factoidEntry(*info[0], "Screening Method");
     ASSERT_NE(method, nullptr);
     EXPECT_EQ(method->s, rule == "base$" ? "Sure Independence Screening" : "Safe Screening");
     if (rule == "base$") {
@@ -221,7 +221,7 @@ TEST(ScreeningProgram, SisTablesReportTheKeptCandidates) {
   EXPECT_NEAR(factoidEntry(*info[0], "Fraction of Effects Kept")->n, 12.0 / kCols, 1e-15);
   const auto sis = tablesOf(r, "SISCorrelation");
   ASSERT_EQ(sis.size(), 1u);
-  const Value &t = *sis[0];
+  const Value& t = *sis[0];
   ASSERT_EQ(t["rows"].items.size(), 17u); // the 12 kept and 5 of the screened-out
   const std::vector<double> corr = absCorrelations(csv, kCols);
   std::vector<int> order(kCols);
@@ -236,7 +236,7 @@ TEST(ScreeningProgram, SisTablesReportTheKeptCandidates) {
     EXPECT_EQ(number(t, i, "corrOut"), i < 12 ? 0.0 : 1.0) << i;
   }
   // The path enters kept candidates only, and ends when all 12 are in.
-  const Value *s = tablesOf(r, "SelectionSummary").at(0);
+  const Value* s = tablesOf(r, "SelectionSummary").at(0);
   EXPECT_LE((*s)["rows"].items.size(), 13u);
 }
 
@@ -249,7 +249,7 @@ TEST(ElasticNetProgram, ValidationRowsJudgeTheTrials) {
   ASSERT_EQ(r.status, 0) << r.log;
   const auto tables = tablesOf(r, "ElasticNetTuneL2");
   ASSERT_EQ(tables.size(), 1u) << r.log;
-  const Value &t = *tables[0];
+  const Value& t = *tables[0];
   ASSERT_EQ(t["rows"].items.size(), 6u);
   size_t best = 0;
   for (size_t i = 0; i < 6; ++i) {
@@ -259,11 +259,11 @@ TEST(ElasticNetProgram, ValidationRowsJudgeTheTrials) {
   }
   for (size_t i = 0; i < 6; ++i)
     EXPECT_EQ(number(t, i, "OptCriterion"), i == best ? 1.0 : 0.0) << i;
-  const Value *chosen = factoidEntry(*tablesOf(r, "ElasticNetParaSummary")[0], "Chosen L2");
+  const Value* chosen = factoidEntry(*tablesOf(r, "ElasticNetParaSummary")[0], "Chosen L2");
   ASSERT_NE(chosen, nullptr);
   EXPECT_EQ(chosen->n, number(t, best, "L2"));
   // The final fit's validation ASE at its chosen step is the chosen row's value.
-  const Value *summary = tablesOf(r, "SelectionSummary").at(0);
+  const Value* summary = tablesOf(r, "SelectionSummary").at(0);
   bool marked = false;
   for (size_t i = 0; i < (*summary)["rows"].items.size(); ++i)
     if (number(*summary, i, "OptValidationASE") == 1) {

@@ -26,13 +26,13 @@ namespace {
 
 const std::string kLib = "libname ex '" + std::string(QRX_SOURCE_DIR) + "/examples';\n";
 
-int shell(const std::string &cmd) {
+int shell(const std::string& cmd) {
   std::string ignored;
   return qrxrun::runCommand(cmd + " > /dev/null 2>&1", &ignored);
 }
 
-void collectGraphs(const Value &nodes, std::vector<const Value *> *out) {
-  for (const Value &n : nodes.items) {
+void collectGraphs(const Value& nodes, std::vector<const Value*>* out) {
+  for (const Value& n : nodes.items) {
     if (n["kind"].s == "group")
       collectGraphs(n["children"], out);
     else if (n["kind"].s == "graph")
@@ -40,19 +40,19 @@ void collectGraphs(const Value &nodes, std::vector<const Value *> *out) {
   }
 }
 
-std::vector<const Value *> graphs(const ProgramRun &r) {
-  std::vector<const Value *> out;
-  for (const Value &step : r.json["steps"].items)
+std::vector<const Value*> graphs(const ProgramRun& r) {
+  std::vector<const Value*> out;
+  for (const Value& step : r.json["steps"].items)
     collectGraphs(step["output"], &out);
   return out;
 }
 
-bool haveTool(const char *tool) { return shell(std::string("command -v ") + tool) == 0; }
+bool haveTool(const char* tool) { return shell(std::string("command -v ") + tool) == 0; }
 
 fs::path webModules() { return fs::path(QRX_SOURCE_DIR) / "web" / "node_modules"; }
 
 // Runs the validator script on a run record; its output.
-std::string validate(const fs::path &record, int *status) {
+std::string validate(const fs::path& record, int* status) {
   std::string out;
   *status =
       qrxrun::runCommand("node '" + std::string(QRX_SOURCE_DIR) +
@@ -69,7 +69,7 @@ struct Page {
 
 // Runs the program with --html and --json, opens the page in headless Chromium and keeps a
 // screenshot under the build directory.
-Page runPage(const std::string &program, const std::string &tag) {
+Page runPage(const std::string& program, const std::string& tag) {
   Page p;
   fs::path dir =
       fs::temp_directory_path() / ("qrx_graphs_" + tag + "_" + std::to_string(::getpid()));
@@ -115,13 +115,13 @@ Page runPage(const std::string &program, const std::string &tag) {
   return p;
 }
 
-int count(const std::string &text, const std::regex &re) {
+int count(const std::string& text, const std::regex& re) {
   return static_cast<int>(
       std::distance(std::sregex_iterator(text.begin(), text.end(), re), std::sregex_iterator()));
 }
 
 // The mark elements Vega drew for the layer named `name` (its group's children).
-int marksOf(const std::string &dom, const std::string &name) {
+int marksOf(const std::string& dom, const std::string& name) {
   std::regex group("<g class=\"mark-[a-z]+ role-mark " + name + "_marks\"[^>]*>([\\s\\S]*?)</g>");
   int n = 0;
   for (std::sregex_iterator it(dom.begin(), dom.end(), group), end; it != end; ++it)
@@ -140,14 +140,14 @@ TEST(Graphs, CriterionAndAsePlotCallsInTheRecord) {
           "proc varsifter data=ex.diabetes plots(unpack stepaxis=number)=(criteria ase);\n" +
           kStepwise,
       "graphs_calls", {}, {}, QRX_SOURCE_DIR);
-  std::vector<const Value *> g = graphs(r);
+  std::vector<const Value*> g = graphs(r);
   ASSERT_EQ(g.size(), 3u + 4u + 1u) << r.log;
   // PLOTS=ALL: the coefficient panel, then the criterion panel and the ASE plot.
   EXPECT_EQ((*g[0])["template"].s, "Stat.VARSIFTER.Graphics.CoefficientPanel");
   g.erase(g.begin());
   // The panel: four criteria (AIC, AICC, SBC, adjusted R-square) in two rows of two.
   EXPECT_EQ((*g[0])["template"].s, "Stat.VARSIFTER.Graphics.CriterionPanel");
-  const Value &d = (*g[0])["dynamics"];
+  const Value& d = (*g[0])["dynamics"];
   EXPECT_EQ(d["_NROWS"].n, 2);
   EXPECT_EQ(d["_NCOLS"].n, 2);
   EXPECT_EQ(d["_CRITERION4"].s, "AdjRSq");
@@ -173,24 +173,24 @@ TEST(Graphs, StepRangesAndAnEmptyRange) {
           kStepwise + "proc varsifter data=ex.diabetes plots(startstep=20)=(criteria ase);\n" +
           kStepwise,
       "graphs_range", {}, {}, QRX_SOURCE_DIR);
-  std::vector<const Value *> g = graphs(r);
+  std::vector<const Value*> g = graphs(r);
   ASSERT_EQ(g.size(), 2u) << r.log;
   // The range leaves the chosen step 6 out, and the SBC optimum (step 6) gets no value
   // column; the graphs read only the shown steps.
-  const Value &d = (*g[0])["dynamics"];
+  const Value& d = (*g[0])["dynamics"];
   EXPECT_TRUE(d["_CHOSENVALUE"].kind == Value::Null);
   EXPECT_TRUE(d["_OPTVAL3"].s.empty());
   EXPECT_EQ(d["_OPTVAL1"].s.empty(), true); // AIC's optimum is step 6 as well
-  for (const Value *graph : g) {
-    const Value &rows = (*graph)["vegaLite"]["datasets"]["summary"];
+  for (const Value* graph : g) {
+    const Value& rows = (*graph)["vegaLite"]["datasets"]["summary"];
     ASSERT_EQ(rows.items.size(), 3u);
     EXPECT_EQ(rows.items[0]["Step"].n, 2);
     EXPECT_EQ(rows.items[2]["Step"].n, 4);
   }
   // STARTSTEP=20 on a path of six steps: both warnings, return code 4, no graph.
-  const Value &log = r.json["steps"].items[1]["log"];
+  const Value& log = r.json["steps"].items[1]["log"];
   std::vector<double> numbers;
-  for (const Value &line : log.items)
+  for (const Value& line : log.items)
     if (line["set"].n == 848)
       numbers.push_back(line["number"].n);
   EXPECT_NE(std::find(numbers.begin(), numbers.end(), 225), numbers.end());
@@ -258,35 +258,35 @@ TEST(Graphs, PageDrawsEveryGraphWithItsMarks) {
 namespace {
 
 // The graphs of a run record whose template ends in `templ`.
-std::vector<const Value *> graphsOf(const Value &record, const std::string &templ) {
-  std::vector<const Value *> all, out;
-  for (const Value &step : record["steps"].items)
+std::vector<const Value*> graphsOf(const Value& record, const std::string& templ) {
+  std::vector<const Value*> all, out;
+  for (const Value& step : record["steps"].items)
     collectGraphs(step["output"], &all);
-  for (const Value *g : all)
+  for (const Value* g : all)
     if ((*g)["template"].s == "Stat.VARSIFTER.Graphics." + templ)
       out.push_back(g);
   return out;
 }
 
-const Value &coefRows(const Value &graph) { return graph["vegaLite"]["datasets"]["coef"]; }
+const Value& coefRows(const Value& graph) { return graph["vegaLite"]["datasets"]["coef"]; }
 
-int distinctCurves(const Value &rows) {
+int distinctCurves(const Value& rows) {
   std::vector<double> seen;
-  for (const Value &row : rows.items)
+  for (const Value& row : rows.items)
     if (std::find(seen.begin(), seen.end(), row["CurveNumber"].n) == seen.end())
       seen.push_back(row["CurveNumber"].n);
   return static_cast<int>(seen.size());
 }
 
-int validRows(const Value &rows, const std::string &field) {
+int validRows(const Value& rows, const std::string& field) {
   int n = 0;
-  for (const Value &row : rows.items)
+  for (const Value& row : rows.items)
     n += row[field].kind == Value::Number;
   return n;
 }
 
 // The graph sections of the page, in page order.
-std::vector<std::string> graphSections(const std::string &dom) {
+std::vector<std::string> graphSections(const std::string& dom) {
   std::vector<std::string> out;
   const std::string start = "<section class=\"output graph\"";
   for (size_t at = dom.find(start); at != std::string::npos;) {
@@ -303,7 +303,7 @@ std::vector<std::string> graphSections(const std::string &dom) {
 // range below the last kept one while above 1% of the range, the bottom label unless it is
 // zero, and going up from it the labels more than the gap above the last kept one while
 // below -1% of the range. Indices into `plotted`.
-std::vector<size_t> keptByRule(const std::vector<double> &plotted, double gapFraction) {
+std::vector<size_t> keptByRule(const std::vector<double>& plotted, double gapFraction) {
   std::vector<double> v = plotted;
   v.push_back(0.0);
   std::vector<size_t> order(v.size());
@@ -332,11 +332,11 @@ std::vector<size_t> keptByRule(const std::vector<double> &plotted, double gapFra
 }
 
 // Checks the right-hand labels of a coefficient graph against the rule at its last step.
-void expectThinnedLabels(const Value &graph, double gapFraction, int lastStep) {
-  const Value &rows = coefRows(graph);
+void expectThinnedLabels(const Value& graph, double gapFraction, int lastStep) {
+  const Value& rows = coefRows(graph);
   std::vector<double> values;
   std::vector<size_t> labelled;
-  for (const Value &row : rows.items) {
+  for (const Value& row : rows.items) {
     if (row["Step"].n != lastStep) {
       EXPECT_TRUE(row["RhsLabelYValue"].kind == Value::Null) << row["Step"].n;
       continue;
@@ -365,17 +365,17 @@ TEST(Graphs, CoefficientLabelsThinnedAndStepRanges) {
           "endstep=12);\n" +
           kMany + "proc varsifter data=ex.diabetes plots(startstep=40)=coefficients;\n" + kMany,
       "graphs_coefs", {}, {}, QRX_SOURCE_DIR);
-  std::vector<const Value *> g = graphsOf(r.json, "CoefficientPanel");
+  std::vector<const Value*> g = graphsOf(r.json, "CoefficientPanel");
   ASSERT_EQ(g.size(), 2u) << r.log;
   // Six main effects, their fifteen two-way interactions and four more: all 25 enter.
-  const Value &whole = coefRows(*g[0]);
+  const Value& whole = coefRows(*g[0]);
   EXPECT_EQ(distinctCurves(whole), 25);
   EXPECT_EQ(whole.items.size(), 26u * 25u); // steps 0 to 25, one row per curve
   EXPECT_EQ((*g[0])["dynamics"]["_STEPAXIS"].s, "STEPLABEL");
   EXPECT_EQ((*g[0])["dynamics"]["_NUMSTEPS"].n, 25);
   expectThinnedLabels(*g[0], 0.05, 25);
   // The range keeps steps 3 to 12 in the data; the labels sit at step 12 with a gap of 20%.
-  const Value &part = coefRows(*g[1]);
+  const Value& part = coefRows(*g[1]);
   EXPECT_EQ(part.items.size(), 10u * 25u);
   EXPECT_EQ(part.items.front()["Step"].n, 3);
   EXPECT_EQ(part.items.back()["Step"].n, 12);
@@ -384,9 +384,9 @@ TEST(Graphs, CoefficientLabelsThinnedAndStepRanges) {
   EXPECT_TRUE(part.items[0]["AIC"].kind == Value::Number);
   EXPECT_TRUE(part.items[1]["AIC"].kind == Value::Null);
   // STARTSTEP=40 on 25 steps: warning 227, return code 4, no coefficient graph.
-  const Value &last = r.json["steps"].items[2];
+  const Value& last = r.json["steps"].items[2];
   bool warned = false;
-  for (const Value &line : last["log"].items)
+  for (const Value& line : last["log"].items)
     warned = warned || (line["set"].n == 848 && line["number"].n == 227);
   EXPECT_TRUE(warned);
   EXPECT_EQ(last["returnCode"].n, 4);
@@ -427,8 +427,8 @@ TEST(Graphs, CoefficientAndCandidateSpecificationsValidate) {
   EXPECT_EQ(graphsOf(record, "PValuePlot").size(), 1u);
   const size_t candidates = graphsOf(record, "CandidatesPlot").size();
   EXPECT_GE(candidates, 8u);
-  std::vector<const Value *> all;
-  for (const Value &step : record["steps"].items)
+  std::vector<const Value*> all;
+  for (const Value& step : record["steps"].items)
     collectGraphs(step["output"], &all);
   int status = -1;
   std::string out = validate(dir / "r.json", &status);
@@ -447,46 +447,46 @@ TEST(Graphs, PageDrawsCoefficientCurvesAndCandidateBars) {
   Value record;
   std::string error;
   ASSERT_TRUE(minijson::Parser(p.json).parse(&record, &error)) << error;
-  std::vector<const Value *> all;
-  for (const Value &step : record["steps"].items)
+  std::vector<const Value*> all;
+  for (const Value& step : record["steps"].items)
     collectGraphs(step["output"], &all);
   std::vector<std::string> sections = graphSections(p.dom);
   ASSERT_EQ(sections.size(), all.size());
   EXPECT_EQ(count(p.dom, std::regex("<svg[^>]*class=\"marks\"")), static_cast<int>(all.size()));
   int coefficientGraphs = 0, candidateGraphs = 0, needles = 0;
   for (size_t i = 0; i < all.size(); ++i) {
-    const Value &g = *all[i];
-    const std::string &s = sections[i];
+    const Value& g = *all[i];
+    const std::string& s = sections[i];
     const std::string templ =
         g["template"].s.substr(std::string("Stat.VARSIFTER.Graphics.").size());
     const bool chosen = g["dynamics"].has("_CHOSENVALUE");
     if (templ == "CoefficientPanel" || templ == "CoefficientPlot") {
       // One curve per plotted parameter, labels where the data keep them, the chosen rule.
       ++coefficientGraphs;
-      const Value &rows = coefRows(g);
+      const Value& rows = coefRows(g);
       EXPECT_EQ(marksOf(s, "coefficients"), distinctCurves(rows)) << i;
       EXPECT_EQ(marksOf(s, "labels"), validRows(rows, "RhsLabelYValue")) << i;
       EXPECT_EQ(marksOf(s, "chosen_coef"), chosen ? 1 : 0) << i;
       EXPECT_TRUE(chosen) << i;
       // The rule's data place it at the chosen value on the step axis.
-      const Value &c = g["dynamics"]["_CHOSENVALUE"];
+      const Value& c = g["dynamics"]["_CHOSENVALUE"];
       bool placed = false;
-      for (const auto &[name, set] : g["vegaLite"]["datasets"].members)
+      for (const auto& [name, set] : g["vegaLite"]["datasets"].members)
         if (name != "coef" && set.items.size() == 1)
-          for (const auto &[field, v] : set.items[0].members)
+          for (const auto& [field, v] : set.items[0].members)
             placed = placed || (v.kind == c.kind && v.s == c.s && v.n == c.n);
       EXPECT_TRUE(placed) << i;
     }
     if (templ == "PValuePlot") {
       // Needles for the steps that add and for those that drop.
-      const Value &rows = coefRows(g);
+      const Value& rows = coefRows(g);
       needles = marksOf(s, "pvaladd") + marksOf(s, "pvaldrop");
       EXPECT_EQ(needles, validRows(rows, "LogPValAdd") + validRows(rows, "LogPValDrop")) << i;
       EXPECT_EQ(marksOf(s, "chosen_lower"), chosen ? 1 : 0) << i;
     }
     if (templ == "CandidatesPlot") {
       ++candidateGraphs;
-      const Value &rows = g["vegaLite"]["datasets"]["candidates"];
+      const Value& rows = g["vegaLite"]["datasets"]["candidates"];
       EXPECT_EQ(marksOf(s, "candidates") + marksOf(s, "candidatesdrop"),
                 validRows(rows, "Criterion") + validRows(rows, "CriterionDrop"))
           << i;
@@ -508,11 +508,11 @@ TEST(Graphs, PageDrawsCoefficientCurvesAndCandidateBars) {
 namespace {
 
 // The (curve number, curve index, label) of each curve of the run's coefficient panels.
-std::vector<std::vector<std::string>> curveLabels(const Value &record) {
+std::vector<std::vector<std::string>> curveLabels(const Value& record) {
   std::vector<std::vector<std::string>> out;
-  for (const Value *g : graphsOf(record, "CoefficientPanel")) {
+  for (const Value* g : graphsOf(record, "CoefficientPanel")) {
     std::vector<std::string> labels;
-    for (const Value &row : coefRows(*g).items)
+    for (const Value& row : coefRows(*g).items)
       if (row["Step"].n == 0)
         labels.push_back(std::to_string(static_cast<int>(row["CurveIndex"].n)) + ":" +
                          row["Parameter"].s);
@@ -542,7 +542,7 @@ TEST(Graphs, CurveLabelsFollowTheParameterLabelStyle) {
   // SPLIT parts are effects of their own: one curve each, labelled as their parameters in
   // the estimates table.
   std::string data = "g,x1,y\n";
-  const char *levels[] = {"alpha", "beta", "gamma"};
+  const char* levels[] = {"alpha", "beta", "gamma"};
   for (int i = 0; i < 30; ++i)
     data += std::string(levels[i % 3]) + "," + std::to_string((i * 7 % 11) - 5) + "," +
             std::to_string(2 * ((i * 7 % 11) - 5) + 3 * (i % 3) + (i * 5 % 3)) + "\n";
@@ -553,12 +553,12 @@ TEST(Graphs, CurveLabelsFollowTheParameterLabelStyle) {
   labels = curveLabels(split.json);
   ASSERT_EQ(labels.size(), 1u) << split.log;
   std::vector<std::string> expected;
-  std::function<void(const Value &)> walk = [&](const Value &nodes) {
-    for (const Value &n : nodes.items) {
+  std::function<void(const Value&)> walk = [&](const Value& nodes) {
+    for (const Value& n : nodes.items) {
       if (n["kind"].s == "group")
         walk(n["children"]);
       if (n["name"].s == "ParameterEstimates")
-        for (const Value &row : n["rows"].items)
+        for (const Value& row : n["rows"].items)
           if (row[0].s != "Intercept")
             expected.push_back(row[2].s);
     }
@@ -576,7 +576,7 @@ struct RoleRow {
   char role;
 };
 
-std::vector<RoleRow> roleRows(const char *roles) {
+std::vector<RoleRow> roleRows(const char* roles) {
   std::vector<RoleRow> out;
   for (int i = 0; i < 45; ++i) {
     RoleRow r{};
@@ -590,11 +590,11 @@ std::vector<RoleRow> roleRows(const char *roles) {
   return out;
 }
 
-std::string roleCsv(const std::vector<RoleRow> &rows) {
+std::string roleCsv(const std::vector<RoleRow>& rows) {
   std::ostringstream s;
   s.precision(17);
   s << "y,x1,x2,x3,rl\n";
-  for (const RoleRow &r : rows)
+  for (const RoleRow& r : rows)
     s << r.y << "," << r.x[0] << "," << r.x[1] << "," << r.x[2] << "," << r.role << "\n";
   return s.str();
 }
@@ -608,22 +608,22 @@ TEST(Graphs, CoefficientDataAgainstLeastSquaresAndValidationAse) {
                               "run;\n";
   std::vector<RoleRow> rows = roleRows("TTV");
   qrxrun::Run r = qrxrun::run(program, "graphs_vase", {{"d.csv", roleCsv(rows)}});
-  std::vector<const Value *> g = graphsOf(r.json, "CoefficientPanel");
+  std::vector<const Value*> g = graphsOf(r.json, "CoefficientPanel");
   ASSERT_EQ(g.size(), 1u) << r.log;
   // Training sample standard deviations of the regressors and of the response.
   auto sd = [&](auto value) {
     double n = 0, s = 0, ss = 0;
-    for (const RoleRow &row : rows)
+    for (const RoleRow& row : rows)
       if (row.role == 'T')
         n += 1, s += value(row), ss += value(row) * value(row);
     return std::sqrt((ss - s * s / n) / (n - 1));
   };
-  const double sy = sd([](const RoleRow &row) { return row.y; });
+  const double sy = sd([](const RoleRow& row) { return row.y; });
   std::vector<int> entered;
   int step = -1;
   std::vector<double> beta;
   double vase = 0;
-  for (const Value &row : coefRows(*g[0]).items) {
+  for (const Value& row : coefRows(*g[0]).items) {
     if (row["Step"].n != step) {
       // A new step: its effect from the step label, then the least-squares fit on the
       // training rows and its average squared error on the validation rows.
@@ -633,7 +633,7 @@ TEST(Graphs, CoefficientDataAgainstLeastSquaresAndValidationAse) {
         entered.push_back(label.back() - '1');
       std::vector<std::vector<double>> x;
       std::vector<double> y, w;
-      for (const RoleRow &o : rows)
+      for (const RoleRow& o : rows)
         if (o.role == 'T') {
           x.push_back({1.0});
           for (int k : entered)
@@ -642,7 +642,7 @@ TEST(Graphs, CoefficientDataAgainstLeastSquaresAndValidationAse) {
         }
       beta = qrxrun::leastSquares(x, y, w);
       double sum = 0, n = 0;
-      for (const RoleRow &o : rows)
+      for (const RoleRow& o : rows)
         if (o.role == 'V') {
           double fit = beta[0];
           for (size_t k = 0; k < entered.size(); ++k)
@@ -659,7 +659,7 @@ TEST(Graphs, CoefficientDataAgainstLeastSquaresAndValidationAse) {
     const double expected = at == entered.end()
                                 ? 0.0
                                 : beta[static_cast<size_t>(at - entered.begin()) + 1] *
-                                      sd([&](const RoleRow &o) { return o.x[parm]; }) / sy;
+                                      sd([&](const RoleRow& o) { return o.x[parm]; }) / sy;
     EXPECT_NEAR(row["StandardizedEst"].n, expected, 1e-9) << step << " " << parm;
   }
   EXPECT_EQ(step, 3);
@@ -667,9 +667,9 @@ TEST(Graphs, CoefficientDataAgainstLeastSquaresAndValidationAse) {
   qrxrun::Run none = qrxrun::run(program, "graphs_novase", {{"d.csv", roleCsv(roleRows("TTS"))}});
   g = graphsOf(none.json, "CoefficientPanel");
   ASSERT_EQ(g.size(), 1u) << none.log;
-  const Value &empty = coefRows(*g[0]);
+  const Value& empty = coefRows(*g[0]);
   ASSERT_EQ(empty.items.size(), 12u);
-  for (const Value &row : empty.items) {
+  for (const Value& row : empty.items) {
     EXPECT_TRUE(row.has("ValidationASE"));
     EXPECT_TRUE(row["ValidationASE"].kind == Value::Null);
   }

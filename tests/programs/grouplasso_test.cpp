@@ -24,30 +24,30 @@ using qrxrun::number;
 using qrxrun::ProgramRun;
 using qrxrun::Value;
 
-std::vector<std::vector<double>> readCsv(const std::string &name) {
+std::vector<std::vector<double>> readCsv(const std::string& name) {
   const auto rows =
       qrxrun::csvRows(qrxrun::readFile(std::string(QRX_TEST_DATA) + "/grouplasso/" + name));
   std::vector<std::vector<double>> out;
   for (size_t i = 1; i < rows.size(); ++i) {
     out.emplace_back();
-    for (const std::string &c : rows[i])
+    for (const std::string& c : rows[i])
       out.back().push_back(std::stod(c));
   }
   return out;
 }
 
-ProgramRun runProgram(const std::string &body, const std::string &tag) {
+ProgramRun runProgram(const std::string& body, const std::string& tag) {
   return qrxrun::run("libname ex 'examples';\n" + body, tag);
 }
 
-std::vector<const Value *> tablesOfStep(const ProgramRun &r, size_t step, const std::string &n) {
-  std::vector<const Value *> out;
+std::vector<const Value*> tablesOfStep(const ProgramRun& r, size_t step, const std::string& n) {
+  std::vector<const Value*> out;
   qrxrun::collectTables(r.json["steps"][step]["output"], n, out);
   return out;
 }
 
 // Estimates of a ParameterEstimates table by parameter name (blanks squeezed), 0 elsewhere.
-double estimate(const Value &t, const std::string &parameter) {
+double estimate(const Value& t, const std::string& parameter) {
   for (size_t i = 0; i < t["rows"].items.size(); ++i) {
     std::string p = qrxrun::text(t, i, "Parameter");
     p.erase(std::remove(p.begin(), p.end(), ' '), p.end());
@@ -58,9 +58,9 @@ double estimate(const Value &t, const std::string &parameter) {
 }
 
 // The text line that names the selected step.
-std::string selectedNote(const Value &node) {
+std::string selectedNote(const Value& node) {
   if (node.kind == Value::Array) {
-    for (const auto &item : node.items)
+    for (const auto& item : node.items)
       if (std::string t = selectedNote(item); !t.empty())
         return t;
     return "";
@@ -86,7 +86,7 @@ struct Design {
     std::vector<std::vector<double>> raw(11);
     for (size_t r = 1; r < rows.size(); ++r) {
       std::vector<double> v;
-      for (const std::string &c : rows[r])
+      for (const std::string& c : rows[r])
         v.push_back(std::stod(c));
       const double row[11] = {v[0],
                               v[1] == 1 ? 1.0 : 0.0,
@@ -107,9 +107,9 @@ struct Design {
     double ybar = 0;
     for (double v : y)
       ybar += v / n;
-    for (double &v : y)
+    for (double& v : y)
       v -= ybar;
-    for (auto &c : raw) {
+    for (auto& c : raw) {
       double m = 0, ss = 0;
       for (double v : c)
         m += v / n;
@@ -118,7 +118,7 @@ struct Design {
       const double s = std::sqrt(ss / (n - 1));
       mean.push_back(m);
       sd.push_back(s);
-      for (double &v : c)
+      for (double& v : c)
         v = (v - m) / s;
       x.push_back(c);
     }
@@ -126,7 +126,7 @@ struct Design {
   // The largest violation of the optimality conditions at standardized coefficients b and
   // penalty weight tau: |g_g + tau sqrt(k) b_g / |b_g|| for a non-zero group, the excess of
   // |g_g| over tau sqrt(k) for a zero one, g = X'(Xb - y).
-  double kktViolation(const std::vector<double> &b, double tau) const {
+  double kktViolation(const std::vector<double>& b, double tau) const {
     const size_t n = y.size(), p = x.size();
     std::vector<double> r(n);
     for (size_t i = 0; i < n; ++i) {
@@ -140,7 +140,7 @@ struct Design {
       for (size_t i = 0; i < n; ++i)
         g[j] += x[j][i] * r[i];
     double worst = 0;
-    for (const auto &grp : groups) {
+    for (const auto& grp : groups) {
       const double w = tau * std::sqrt(static_cast<double>(grp.size()));
       double nb = 0, ng = 0;
       for (int j : grp) {
@@ -165,13 +165,13 @@ struct Design {
 
 class GroupLassoProgram : public ::testing::Test {
 protected:
-  static ProgramRun *run;
+  static ProgramRun* run;
   static void SetUpTestSuite() {
     const std::string model = "  class sex;\n  model y = age sex bmi bp s1-s6 / ";
     std::string text = "proc varsifter data=ex.diabetes;\n" + model +
                        "selection=grouplasso(stop=none rho=0.7 tol=1e-12 maxsteps=30) "
                        "details=steps(parmest);\nrun;\n";
-    for (const char *c : {"sbc", "aic", "aicc"})
+    for (const char* c : {"sbc", "aic", "aicc"})
       text += "proc varsifter data=ex.diabetes;\n" + model +
               "selection=grouplasso(stop=none choose=" + c + " rho=0.8 maxsteps=40);\nrun;\n";
     text += "proc varsifter data=ex.diabetes seed=7;\n  partition fraction(validate=0.3);\n" +
@@ -180,7 +180,7 @@ protected:
   }
   static void TearDownTestSuite() { delete run; }
 };
-ProgramRun *GroupLassoProgram::run = nullptr;
+ProgramRun* GroupLassoProgram::run = nullptr;
 
 TEST_F(GroupLassoProgram, EveryStepMatchesBlockCoordinateDescentAndMeetsOptimality) {
   ASSERT_EQ(run->status, 0) << run->log;
@@ -193,7 +193,7 @@ TEST_F(GroupLassoProgram, EveryStepMatchesBlockCoordinateDescentAndMeetsOptimali
   ASSERT_EQ(est.size(), ref.size() + 2);
   static const Design d;
   for (size_t s = 0; s < ref.size(); ++s) {
-    const Value &t = *est[s + 1];
+    const Value& t = *est[s + 1];
     std::vector<double> b;
     for (size_t j = 0; j < kGroupParms.size(); ++j) {
       const double want = ref[s][2 + j], got = estimate(t, kGroupParms[j]);
@@ -210,7 +210,7 @@ TEST_F(GroupLassoProgram, EveryStepMatchesBlockCoordinateDescentAndMeetsOptimali
 }
 
 TEST_F(GroupLassoProgram, SummaryShowsGroupsAndSeveralChangesPerStep) {
-  const Value *t = findTable(run->json["steps"][0]["output"], "SelectionSummary");
+  const Value* t = findTable(run->json["steps"][0]["output"], "SelectionSummary");
   ASSERT_NE(t, nullptr);
   bool multi = false, sex = false;
   for (size_t i = 0; i < (*t)["rows"].items.size(); ++i) {
@@ -228,13 +228,13 @@ TEST_F(GroupLassoProgram, SummaryShowsGroupsAndSeveralChangesPerStep) {
 }
 
 TEST_F(GroupLassoProgram, ChooseTakesTheMinimumOfItsCriterion) {
-  const char *columns[] = {"SBC", "AIC", "AICC", "ValidationASE"};
+  const char* columns[] = {"SBC", "AIC", "AICC", "ValidationASE"};
   for (size_t k = 0; k < 4; ++k) {
     const size_t step = k + 1;
     ASSERT_LT(step, run->json["steps"].items.size());
     const auto sums = tablesOfStep(*run, step, "SelectionSummary");
     ASSERT_EQ(sums.size(), 1u) << columns[k];
-    const Value &t = *sums[0];
+    const Value& t = *sums[0];
     size_t best = 0;
     for (size_t i = 1; i < t["rows"].items.size(); ++i)
       if (number(t, i, columns[k]) < number(t, best, columns[k]))
@@ -254,7 +254,7 @@ TEST(QkLassoProgram, MatchesScikitLearnAndTheLassoPathKnots) {
   const std::string model = "  model y = age sex bmi bp s1-s6 / ";
   std::string text = "proc varsifter data=ex.diabetes;\n" + model +
                      "selection=lasso(stop=none showstepl1) details=steps(parmest);\nrun;\n";
-  for (const auto &r : ref) {
+  for (const auto& r : ref) {
     std::ostringstream l1;
     l1.precision(17);
     l1 << r[0];
@@ -263,7 +263,7 @@ TEST(QkLassoProgram, MatchesScikitLearnAndTheLassoPathKnots) {
   }
   const ProgramRun run = runProgram(text, "qklasso");
   ASSERT_EQ(run.status, 0) << run.log;
-  const char *names[] = {"Intercept", "AGE", "SEX", "BMI", "BP", "S1",
+  const char* names[] = {"Intercept", "AGE", "SEX", "BMI", "BP", "S1",
                          "S2",        "S3",  "S4",  "S5",  "S6"};
   for (size_t k = 0; k < ref.size(); ++k) {
     const auto est = tablesOfStep(run, k + 1, "ParameterEstimates");
@@ -275,7 +275,7 @@ TEST(QkLassoProgram, MatchesScikitLearnAndTheLassoPathKnots) {
   }
   // The path's knot 3 (BP entered) solved by the solver at the knot's penalty ratio.
   const auto path = tablesOfStep(run, 0, "ParameterEstimates");
-  const Value *sum = findTable(run.json["steps"][0]["output"], "SelectionSummary");
+  const Value* sum = findTable(run.json["steps"][0]["output"], "SelectionSummary");
   ASSERT_NE(sum, nullptr);
   ASSERT_GT(path.size(), 4u);
   const double ratio = number(*sum, 3, "StepL1Ratio");
@@ -288,7 +288,7 @@ TEST(QkLassoProgram, MatchesScikitLearnAndTheLassoPathKnots) {
                  "qklassoknot");
   const auto at = tablesOfStep(knot, 0, "ParameterEstimates");
   ASSERT_EQ(at.size(), 1u);
-  for (const char *n : names) {
+  for (const char* n : names) {
     const double want = estimate(*path[3], n);
     EXPECT_NEAR(estimate(*at[0], n), want, 1e-6 * std::max(1.0, std::fabs(want))) << n;
   }

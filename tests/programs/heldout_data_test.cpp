@@ -105,7 +105,7 @@ double weightedMean(const std::vector<Obs>& rows) {
 }
 
 struct HeldOutData {
-  std::vector<Obs> train, valid, test;            // the rows the fit uses
+  std::vector<Obs> train, valid, test;             // the rows the fit uses
   std::vector<Obs> trainFile, validFile, testFile; // as written
   double testFreqRead = 0;
   std::vector<std::pair<std::string, std::string>> files() const {
@@ -159,11 +159,12 @@ void expectSecondaryCounts(const Value& t, double read, double used, double freq
 
 TEST(HeldOutData, CountsAndValidationAndTestErrorsOfAForwardSelection) {
   const HeldOutData d = heldOutData();
-  const ProgramRun r = runProgram("proc varsifter data=tr valdata=va testdata=te;\n"
-                           "  class g;\n  freq n;\n"
-                           "  model y = x1 x2 g / selection=forward(stop=none choose=validate);\n"
-                           "run;\n",
-                           "forward", d.files());
+  const ProgramRun r =
+      runProgram("proc varsifter data=tr valdata=va testdata=te;\n"
+                 "  class g;\n  freq n;\n"
+                 "  model y = x1 x2 g / selection=forward(stop=none choose=validate);\n"
+                 "run;\n",
+                 "forward", d.files());
   ASSERT_EQ(r.json["returnCode"].n, 0) << r.log;
   // The unknown level of TESTDATA= is noted, and nothing is said of VALDATA=.
   EXPECT_TRUE(logged(r, 848, 195)) << r.log;
@@ -201,10 +202,10 @@ TEST(HeldOutData, CountsAndValidationAndTestErrorsOfAForwardSelection) {
 TEST(HeldOutData, LassoOnASplitClassEffectReadsTheHeldOutRows) {
   const HeldOutData d = heldOutData();
   const ProgramRun r = runProgram("proc varsifter data=tr valdata=va testdata=te;\n"
-                           "  class g;\n  freq n;\n"
-                           "  model y = x1 x2 g / selection=lasso(choose=validate);\n"
-                           "run;\n",
-                           "lasso", d.files());
+                                  "  class g;\n  freq n;\n"
+                                  "  model y = x1 x2 g / selection=lasso(choose=validate);\n"
+                                  "run;\n",
+                                  "lasso", d.files());
   ASSERT_LT(r.json["returnCode"].n, 8) << r.log;
   const auto nobs = tablesOf(r, "NObs");
   ASSERT_EQ(nobs.size(), 3u) << r.log;
@@ -241,8 +242,8 @@ TEST(HeldOutData, AValidationSetIsReadForTheBYGroupsItHas) {
   val.precision(17);
   data << "k,y,x1,x2,g\n";
   for (size_t i = 0; i < train.size(); ++i)
-    data << (i < 20 ? 1 : 2) << "," << train[i].y << "," << train[i].x1 << "," << train[i].x2
-         << "," << train[i].g << "\n";
+    data << (i < 20 ? 1 : 2) << "," << train[i].y << "," << train[i].x1 << "," << train[i].x2 << ","
+         << train[i].g << "\n";
   val << "k,y,x1,x2,g\n";
   for (const Obs& o : valid)
     val << 1 << "," << o.y << "," << o.x1 << "," << o.x2 << "," << o.g << "\n";
@@ -280,11 +281,10 @@ TEST(HeldOutData, RoleVariableValuesGiveTheRoles) {
   const char* roles[3] = {" T", "V", "S "};
   for (size_t i = 0; i < rows.size(); ++i)
     data << rows[i].y << "," << rows[i].x1 << "," << rows[i].x2 << "," << roles[i % 3] << "\n";
-  const ProgramRun r =
-      runProgram("proc varsifter data=d;\n"
-                 "  partition rolevar=rl(train='T' validate='V' test='S');\n"
-                 "  model y = x1 x2 / selection=forward(choose=validate);\nrun;\n",
-                 "rolevar", {{"d.csv", data.str()}});
+  const ProgramRun r = runProgram("proc varsifter data=d;\n"
+                                  "  partition rolevar=rl(train='T' validate='V' test='S');\n"
+                                  "  model y = x1 x2 / selection=forward(choose=validate);\nrun;\n",
+                                  "rolevar", {{"d.csv", data.str()}});
   ASSERT_EQ(r.json["returnCode"].n, 0) << r.log;
   const auto nobs = tablesOf(r, "NObs");
   ASSERT_EQ(nobs.size(), 1u) << r.log;

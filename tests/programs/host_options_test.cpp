@@ -16,8 +16,8 @@ TEST_F(Cli, HostOptionValuesAreChecked) {
   write("d.csv", clitest::kSmallData);
   std::string prog = write("p.qrx", "proc varsifter data=d; model y = x1 x2; run;\n");
   struct Case {
-    const char *option;
-    const char *expect;
+    const char* option;
+    const char* expect;
   } bad[] = {
       {"CPUCOUNT=100000", "CPUCOUNT takes a whole number from 1 to 1024, or ACTUAL"},
       {"CPUCOUNT=0", "CPUCOUNT takes"},
@@ -27,14 +27,14 @@ TEST_F(Cli, HostOptionValuesAreChecked) {
       {"MEMSIZE=lots", "MEMSIZE takes"},
       {"FROBNICATE=1", "the host options are THREADS, CPUCOUNT"},
   };
-  for (const Case &c : bad) {
+  for (const Case& c : bad) {
     Outcome r = run(prog, std::string("-o ") + c.option);
     EXPECT_EQ(r.status, 2) << c.option;
     EXPECT_TRUE(has(r, c.expect)) << c.option << ":\n" << r.out;
     EXPECT_FALSE(has(r, "internal error")) << r.out;
     EXPECT_FALSE(has(r, "Model Information")) << r.out; // refused before the run
   }
-  for (const char *good : {"CPUCOUNT=4", "CPUCOUNT=actual", "THREADS=no", "THREADS=2",
+  for (const char* good : {"CPUCOUNT=4", "CPUCOUNT=actual", "THREADS=no", "THREADS=2",
                            "VALIDVARNAME=any", "MEMSIZE=2G", "DEBUG=anything"}) {
     Outcome r = run(prog, std::string("-o ") + good);
     EXPECT_EQ(r.status, 0) << good << ":\n" << r.out;
@@ -60,7 +60,7 @@ TEST_F(Cli, OptionsStatementValuesAreChecked) {
 
 TEST_F(Cli, LibraryNamesAreCheckedAsLibnameChecksThem) {
   std::string prog = write("p.qrx", "%put hi;\n");
-  for (const char *name : {"toolongname", "1lib", "a-b"}) {
+  for (const char* name : {"toolongname", "1lib", "a-b"}) {
     Outcome r =
         clitest::qrx(std::string("--lib ") + name + "='" + dir.string() + "' '" + prog + "'");
     EXPECT_EQ(r.status, 2) << name;

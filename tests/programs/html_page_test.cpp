@@ -25,12 +25,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
-int shell(const std::string &cmd) {
+int shell(const std::string& cmd) {
   int st = std::system(cmd.c_str());
   return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
 }
 
-std::vector<std::string> lines(const std::string &text) {
+std::vector<std::string> lines(const std::string& text) {
   std::vector<std::string> out;
   std::stringstream s(text);
   std::string line;
@@ -39,22 +39,22 @@ std::vector<std::string> lines(const std::string &text) {
   return out;
 }
 
-std::string trim(const std::string &s) {
+std::string trim(const std::string& s) {
   size_t b = s.find_first_not_of(' ');
   size_t e = s.find_last_not_of(' ');
   return b == std::string::npos ? "" : s.substr(b, e - b + 1);
 }
 
 std::string unescape(std::string s) {
-  const std::pair<const char *, const char *> entities[] = {
+  const std::pair<const char*, const char*> entities[] = {
       {"&lt;", "<"}, {"&gt;", ">"}, {"&quot;", "\""}, {"&#39;", "'"}, {"&amp;", "&"}};
-  for (const auto &[from, to] : entities)
+  for (const auto& [from, to] : entities)
     for (size_t at = s.find(from); at != std::string::npos; at = s.find(from, at + 1))
       s.replace(at, std::strlen(from), to);
   return s;
 }
 
-std::vector<std::string> captures(const std::string &text, const std::regex &re, int group = 1) {
+std::vector<std::string> captures(const std::string& text, const std::regex& re, int group = 1) {
   std::vector<std::string> out;
   for (std::sregex_iterator it(text.begin(), text.end(), re), end; it != end; ++it)
     out.push_back(unescape((*it)[group]));
@@ -78,9 +78,9 @@ struct ListingCursor {
 };
 
 // True when the line is the cells in this order with only blanks around and between them.
-bool lineHoldsCells(const std::string &line, const std::vector<std::string> &cells) {
+bool lineHoldsCells(const std::string& line, const std::vector<std::string>& cells) {
   size_t pos = 0;
-  for (const std::string &raw : cells) {
+  for (const std::string& raw : cells) {
     std::string cell = trim(raw);
     if (cell.empty())
       continue;
@@ -93,12 +93,12 @@ bool lineHoldsCells(const std::string &line, const std::vector<std::string> &cel
   return trim(line.substr(std::min(pos, line.size()))).empty();
 }
 
-bool ruleLine(const std::string &line, char c) {
+bool ruleLine(const std::string& line, char c) {
   return !line.empty() && line.find_first_not_of(c) == std::string::npos;
 }
 
 // Checks the page's elements, in order, against the listing; returns the number of tables.
-int comparePageWithListing(const std::string &dom, const std::string &listing) {
+int comparePageWithListing(const std::string& dom, const std::string& listing) {
   ListingCursor cur{lines(listing)};
   const std::regex item(
       R"re(<section class="output (table|factoid)"[^>]*>([\s\S]*?)</section>|<p class="text( center)?">([\s\S]*?)</p>|<hr class="rule">)re");
@@ -107,7 +107,7 @@ int comparePageWithListing(const std::string &dom, const std::string &listing) {
   const std::regex cell("<t[dh][^>]*>([\\s\\S]*?)</t[dh]>");
   int tables = 0;
   for (std::sregex_iterator it(dom.begin(), dom.end(), item), end; it != end; ++it) {
-    const std::smatch &m = *it;
+    const std::smatch& m = *it;
     std::string body = m[2];
     if (m[0].str().rfind("<hr", 0) == 0) {
       std::string line = cur.next();
@@ -120,7 +120,7 @@ int comparePageWithListing(const std::string &dom, const std::string &listing) {
       bool isTable = m[1] == "table";
       tables += isTable;
       std::string head = body.substr(0, body.find("<tbody>"));
-      for (const std::string &span :
+      for (const std::string& span :
            captures(head, std::regex("<th class=\"span\"[^>]*>([^<]*)</th>")))
         EXPECT_NE(cur.next().find(span), std::string::npos) << title << ": span " << span;
       std::vector<std::string> headers =
@@ -138,7 +138,7 @@ int comparePageWithListing(const std::string &dom, const std::string &listing) {
         std::string line = cur.next();
         EXPECT_TRUE(lineHoldsCells(line, captures(tr, cell))) << title << ": " << line;
       }
-      for (const std::string &note :
+      for (const std::string& note :
            captures(body, std::regex("<p class=\"footnote\">([^<]*)</p>")))
         EXPECT_EQ(trim(cur.next()), note);
     }
@@ -152,12 +152,12 @@ struct PageRun {
   int status = -1;
 };
 
-const char *kChromium = "chromium";
+const char* kChromium = "chromium";
 
 // Runs the program with --html, opens the page in headless Chromium (its DOM and console
 // messages) and keeps a screenshot under the build directory.
-PageRun runAndOpen(const fs::path &program, const fs::path &cwd, const std::string &tag,
-                   const fs::path &work = {}) {
+PageRun runAndOpen(const fs::path& program, const fs::path& cwd, const std::string& tag,
+                   const fs::path& work = {}) {
   PageRun r;
   fs::path out = fs::temp_directory_path() / ("qrx_html_" + tag + "_" + std::to_string(::getpid()));
   fs::create_directories(out);
@@ -173,7 +173,7 @@ PageRun runAndOpen(const fs::path &program, const fs::path &cwd, const std::stri
   shell(flags + "--dump-dom 'file://" + page.string() + "' > '" + (out / "dom.html").string() +
         "' 2> '" + (out / "chromium.txt").string() + "'");
   r.dom = readFile(out / "dom.html");
-  for (const std::string &line : lines(readFile(out / "chromium.txt")))
+  for (const std::string& line : lines(readFile(out / "chromium.txt")))
     if (line.find(":CONSOLE") != std::string::npos)
       r.console += line + "\n";
   fs::path shots = fs::path(QRX_BINARY).parent_path().parent_path() / "html";
@@ -188,16 +188,16 @@ bool haveChromium() {
   return shell(std::string("command -v ") + kChromium + " > /dev/null 2>&1") == 0;
 }
 
-void checkPage(const PageRun &r, const std::string &tag) {
+void checkPage(const PageRun& r, const std::string& tag) {
   EXPECT_LE(r.status, 1) << tag << "\n" << r.log;
   ASSERT_FALSE(r.dom.empty()) << tag << ": Chromium gave no document";
   EXPECT_EQ(r.console, "") << tag;
   EXPECT_GT(comparePageWithListing(r.dom, r.listing), 3) << tag;
   // The page holds the run's log, line for line.
   std::vector<std::string> logged;
-  for (const std::string &block :
+  for (const std::string& block :
        captures(r.dom, std::regex("<pre class=\"log\">([\\s\\S]*?)</pre>")))
-    for (const std::string &line :
+    for (const std::string& line :
          captures(block, std::regex("<span class=\"[a-z]+\">([^<]*)</span>")))
       logged.push_back(line);
   EXPECT_EQ(logged, lines(r.log)) << tag;
@@ -226,7 +226,7 @@ TEST(HtmlPage, EveryExampleOpensCleanAndMatchesItsListing) {
   if (!haveChromium())
     GTEST_SKIP() << "chromium is not installed (scripts/setup installs the Debian package)";
   int examples = 0;
-  for (const auto &entry : fs::directory_iterator(fs::path(QRX_SOURCE_DIR) / "examples")) {
+  for (const auto& entry : fs::directory_iterator(fs::path(QRX_SOURCE_DIR) / "examples")) {
     if (entry.path().extension() != ".qrx")
       continue;
     ++examples;
@@ -257,7 +257,7 @@ TEST(HtmlPage, ByGroupsClassTablesAndStepDetails) {
 TEST(Listing, DiabetesExamplesReadAsTablesInProgramOrder) {
   fs::path out = fs::temp_directory_path() / ("qrx_listing_" + std::to_string(::getpid()));
   fs::create_directories(out);
-  for (const char *name : {"diabetes", "diabetes_stepwise"}) {
+  for (const char* name : {"diabetes", "diabetes_stepwise"}) {
     fs::path listing = out / (std::string(name) + ".lst");
     int status = shell(std::string("cd '") + QRX_SOURCE_DIR + "' && ASAN_OPTIONS=detect_leaks=0 '" +
                        QRX_BINARY + "' --work '" + out.string() + "' --listing '" +
@@ -265,10 +265,10 @@ TEST(Listing, DiabetesExamplesReadAsTablesInProgramOrder) {
     EXPECT_EQ(status, 0) << name;
     std::string text = readFile(listing);
     // Worded headers, and neither the column names nor the marker columns.
-    for (const char *words : {"Effect Entered", "Number Effects In", "Sum of Squares",
+    for (const char* words : {"Effect Entered", "Number Effects In", "Sum of Squares",
                               "Mean Square", "F Value", "Standard Error", "t Value"})
       EXPECT_NE(text.find(words), std::string::npos) << name << ": " << words;
-    for (const char *raw :
+    for (const char* raw :
          {"nEffectsIn", "FValue", "StdErr", "tValue", "Control", "OptSBC", "Label "})
       EXPECT_EQ(text.find(raw), std::string::npos) << name << ": " << raw;
     // The rule that Control asks for sits between the starting model and step 1, and the

@@ -37,14 +37,14 @@ std::vector<Knot> readKnots() {
   return out;
 }
 
-std::string fileText(const std::string &path) {
+std::string fileText(const std::string& path) {
   std::ifstream in(path);
   std::stringstream s;
   s << in.rdbuf();
   return s.str();
 }
 
-const char *const kNames[] = {"AGE", "SEX", "BMI", "BP", "S1", "S2", "S3", "S4", "S5", "S6"};
+const char* const kNames[] = {"AGE", "SEX", "BMI", "BP", "S1", "S2", "S3", "S4", "S5", "S6"};
 const std::string kHeader = "Intercept,AGE,SEX,BMI,BP,S1,S2,S3,S4,S5,S6";
 const std::string kJunk = "9,9,9,9,9,9,9,9,9,9,9";
 
@@ -65,7 +65,7 @@ std::string twoGroups() {
     if (!line.empty())
       rows += line + "\n";
   std::string out = "g," + header + "\n";
-  for (const char *g : {"1,", "2,"}) {
+  for (const char* g : {"1,", "2,"}) {
     std::stringstream r(rows);
     while (std::getline(r, line))
       out += g + line + "\n";
@@ -75,11 +75,11 @@ std::string twoGroups() {
 
 class AdaptiveInest : public ::testing::Test {
 protected:
-  static qrxrun::Run *run;
+  static qrxrun::Run* run;
   static void SetUpTestSuite() {
     const std::string model = "  model y = age sex bmi bp s1-s6 / selection=lasso("
                               "adaptive(gamma=0.5 inest=%s) stop=none choose=sbc showstepl1);\n";
-    auto step = [&](const std::string &data, const std::string &inest, const std::string &by) {
+    auto step = [&](const std::string& data, const std::string& inest, const std::string& by) {
       std::string m = model;
       m.replace(m.find("%s"), 2, inest);
       return "proc varsifter data=" + data + ";\n" + by + m + "run;\n";
@@ -100,15 +100,15 @@ protected:
 
   // The selection summary of `table` (counting the tables of all steps in order) follows
   // the reference path knot by knot.
-  static void checkPath(const Value &output, int table, const std::string &tag) {
+  static void checkPath(const Value& output, int table, const std::string& tag) {
     const std::vector<Knot> knots = readKnots();
     ASSERT_EQ(knots.size(), 13u);
-    const Value *t = qrxrun::findTable(output, "SelectionSummary", table);
+    const Value* t = qrxrun::findTable(output, "SelectionSummary", table);
     ASSERT_NE(t, nullptr) << tag;
     ASSERT_EQ((*t)["rows"].items.size(), knots.size()) << tag;
     const double n = 442;
     for (size_t i = 1; i < knots.size(); ++i) {
-      const Knot &k = knots[i];
+      const Knot& k = knots[i];
       const std::string at = tag + " step " + std::to_string(i);
       const std::string name = kNames[std::abs(k.change) - 1];
       EXPECT_EQ(qrxrun::text(*t, i, k.change > 0 ? "EffectEntered" : "EffectRemoved"), name) << at;
@@ -118,11 +118,11 @@ protected:
     }
   }
 };
-qrxrun::Run *AdaptiveInest::run = nullptr;
+qrxrun::Run* AdaptiveInest::run = nullptr;
 
 TEST_F(AdaptiveInest, EstimatesFileWithoutTypeColumn) {
   ASSERT_EQ(run->json["steps"].items.size(), 3u) << run->log;
-  const Value &step = run->json["steps"][0];
+  const Value& step = run->json["steps"][0];
   EXPECT_EQ(step["returnCode"].n, 0) << run->log;
   EXPECT_EQ(qrxrun::messageCount(step, 848, 9130), 0);
   checkPath(step["output"], 0, "no _TYPE_");
@@ -130,7 +130,7 @@ TEST_F(AdaptiveInest, EstimatesFileWithoutTypeColumn) {
 
 TEST_F(AdaptiveInest, ParmsRowInAnyCase) {
   ASSERT_EQ(run->json["steps"].items.size(), 3u) << run->log;
-  const Value &step = run->json["steps"][1];
+  const Value& step = run->json["steps"][1];
   EXPECT_EQ(step["returnCode"].n, 0) << run->log;
   EXPECT_EQ(qrxrun::messageCount(step, 848, 9130), 0);
   checkPath(step["output"], 0, "parms row");
@@ -138,7 +138,7 @@ TEST_F(AdaptiveInest, ParmsRowInAnyCase) {
 
 TEST_F(AdaptiveInest, ByGroupWithoutParmsRowUsesItsLastRow) {
   ASSERT_EQ(run->json["steps"].items.size(), 3u) << run->log;
-  const Value &step = run->json["steps"][2];
+  const Value& step = run->json["steps"][2];
   EXPECT_EQ(qrxrun::messageCount(step, 848, 9130), 1) << run->log;
   checkPath(step["output"], 0, "BY group 1");
   checkPath(step["output"], 1, "BY group 2");

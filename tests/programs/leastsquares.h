@@ -10,9 +10,9 @@ namespace qrxrun {
 
 // Least squares by the normal equations with Gauss-Jordan elimination (partial pivoting);
 // x holds one row of regressors per observation, w the weights.
-inline std::vector<double> leastSquares(const std::vector<std::vector<double>> &x,
-                                        const std::vector<double> &y,
-                                        const std::vector<double> &w) {
+inline std::vector<double> leastSquares(const std::vector<std::vector<double>>& x,
+                                        const std::vector<double>& y,
+                                        const std::vector<double>& w) {
   const size_t p = x.empty() ? 0 : x[0].size();
   std::vector<std::vector<long double>> a(p, std::vector<long double>(p + 1, 0));
   for (size_t r = 0; r < x.size(); ++r)

@@ -25,7 +25,7 @@ class Memory : public clitest::Cli {
 protected:
   // Runs qrx on the program file in its own process and takes that process's peak from
   // wait4, so that no other child of the test counts.
-  Measured measure(const std::string &program) {
+  Measured measure(const std::string& program) {
     Measured m;
     const std::string outFile = (dir / "run.out").string();
     const std::string work = dir.string();
@@ -37,7 +37,7 @@ protected:
       // Freed blocks held back by the address sanitizer would count as the run's own.
       ::setenv("ASAN_OPTIONS", "detect_leaks=0:quarantine_size_mb=0", 1);
       ::execl(QRX_BINARY, QRX_BINARY, "--work", work.c_str(), program.c_str(),
-              static_cast<char *>(nullptr));
+              static_cast<char*>(nullptr));
       ::_exit(127);
     }
     int status = 0;
@@ -61,7 +61,7 @@ protected:
   }
 
   // The peak of a run less the tiny run's, against the input's size.
-  void expectProportionate(const Measured &m, long baseKb, size_t inputBytes, double factor) {
+  void expectProportionate(const Measured& m, long baseKb, size_t inputBytes, double factor) {
     const double grownKb = static_cast<double>(m.peakKb - baseKb);
     const double inputKb = static_cast<double>(inputBytes) / 1024.0;
     EXPECT_LT(grownKb, factor * inputKb)

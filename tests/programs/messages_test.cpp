@@ -62,7 +62,7 @@ TEST_F(Cli, CrossProductsNoteNamesNoInternalOption) {
   std::string err;
   ASSERT_TRUE(minijson::parse(read("r.json"), &v, &err)) << err;
   bool seen = false;
-  for (const minijson::Value &rec : v["steps"][0]["log"].items)
+  for (const minijson::Value& rec : v["steps"][0]["log"].items)
     if (rec.has("number") && rec["set"].n == 848 && rec["number"].n == 4001) {
       seen = true;
       EXPECT_EQ(rec["text"].s.find('$'), std::string::npos) << rec["text"].s;

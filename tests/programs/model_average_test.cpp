@@ -10,7 +10,7 @@ namespace {
 
 using namespace qrxrun;
 
-std::string program(const std::string &method, const std::string &perf) {
+std::string program(const std::string& method, const std::string& perf) {
   return "PROC VARSIFTER DATA='examples/diabetes.csv' SEED=123;\n"
          "  MODEL Y = AGE SEX BMI BP S1 S2 S3 S4 S5 S6 / SELECTION=" +
          method +
@@ -21,9 +21,9 @@ std::string program(const std::string &method, const std::string &perf) {
 }
 
 // Every effect's selection percentage equals the share of samples whose model holds it.
-void checkCounts(const ProgramRun &r) {
-  const Value *pct = findTable(r.json["steps"][0]["output"], "EffectSelectPct");
-  const Value *freq = findTable(r.json["steps"][0]["output"], "ModelSelectFreq");
+void checkCounts(const ProgramRun& r) {
+  const Value* pct = findTable(r.json["steps"][0]["output"], "EffectSelectPct");
+  const Value* freq = findTable(r.json["steps"][0]["output"], "ModelSelectFreq");
   ASSERT_NE(pct, nullptr) << r.log;
   ASSERT_NE(freq, nullptr) << r.log;
   double samples = 0;
@@ -41,7 +41,7 @@ void checkCounts(const ProgramRun &r) {
   }
   EXPECT_EQ(samples, 10);
   size_t listed = 0;
-  for (auto &[name, times] : held) {
+  for (auto& [name, times] : held) {
     if (name == "Intercept")
       continue;
     ++listed;
@@ -56,14 +56,14 @@ void checkCounts(const ProgramRun &r) {
   EXPECT_EQ((*pct)["rows"].items.size(), listed);
 }
 
-std::string tables(const ProgramRun &r) {
+std::string tables(const ProgramRun& r) {
   std::string s;
-  for (const char *name : {"EffectSelectPct", "ModelSelectFreq", "AvgParmEst"}) {
-    const Value *t = findTable(r.json["steps"][0]["output"], name);
+  for (const char* name : {"EffectSelectPct", "ModelSelectFreq", "AvgParmEst"}) {
+    const Value* t = findTable(r.json["steps"][0]["output"], name);
     if (t == nullptr)
       return "missing " + std::string(name);
-    for (const auto &row : (*t)["rows"].items)
-      for (const auto &v : row.items)
+    for (const auto& row : (*t)["rows"].items)
+      for (const auto& v : row.items)
         s += (v.kind == Value::Number ? std::to_string(v.n) : v.s) + ",";
   }
   return s;
@@ -87,7 +87,7 @@ TEST(ModelAverage, LassoCountsAgree) {
   ProgramRun r = run(program("LASSO(CHOOSE=SBC)", ""), "ma_lasso");
   ASSERT_EQ(r.status, 0) << r.log;
   checkCounts(r);
-  const Value *est = findTable(r.json["steps"][0]["output"], "AvgParmEst");
+  const Value* est = findTable(r.json["steps"][0]["output"], "AvgParmEst");
   ASSERT_NE(est, nullptr);
   EXPECT_GT((*est)["rows"].items.size(), 0u);
 }

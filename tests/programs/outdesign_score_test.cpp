@@ -40,9 +40,11 @@ TEST(OutDesign, DesignColumnsMatchAnIndependentConstruction) {
   const std::string data = readFile(kDataDir + "data.csv");
   for (const std::string coding : {"glm", "ref", "effect"}) {
     const auto run = runProgram("proc varsifter data=d outdesign(names)=od;\n"
-                                "  class c d / param=" + coding + ";\n"
-                                "  model y = x1 c d c*d x1*d x2(c) / selection=none;\nrun;\n"
-                                "%put &_VSFMOD;\n",
+                                "  class c d / param=" +
+                                    coding +
+                                    ";\n"
+                                    "  model y = x1 c d c*d x1*d x2(c) / selection=none;\nrun;\n"
+                                    "%put &_VSFMOD;\n",
                                 "outdesign_" + coding, {{"d.csv", data}}, {"od.csv"});
     ASSERT_EQ(run.json["returnCode"].n, 0) << run.log;
     const auto expected = numbers(readFile(kDataDir + "design_" + coding + ".csv"));
@@ -77,8 +79,8 @@ TEST(OutDesign, ByGroupsOfThreeAndFiveParametersGiveFiveColumnsAndMissingPadding
   for (int i = 0; i < 24; ++i) {
     const int g = i < 12 ? 1 : 2;
     const char c = g == 1 ? "AB"[i % 2] : "ABCD"[i % 4];
-    data << g << "," << (0.5 * i + (c - 'A') + std::sin(i)) << "," << std::cos(1.7 * i) << ","
-         << c << "\n";
+    data << g << "," << (0.5 * i + (c - 'A') + std::sin(i)) << "," << std::cos(1.7 * i) << "," << c
+         << "\n";
   }
   const auto run = runProgram("proc varsifter data=d outdesign(names)=od;\n  by g;\n"
                               "  class c / param=ref;\n  model y = x1 c / selection=none;\n"
@@ -88,8 +90,8 @@ TEST(OutDesign, ByGroupsOfThreeAndFiveParametersGiveFiveColumnsAndMissingPadding
   ASSERT_TRUE(run.files.count("o.csv")) << "OUTPUT is still written after the across-group pass";
   const auto rows = csvRows(run.files.at("od.csv"));
   ASSERT_EQ(rows.size(), 25u);
-  EXPECT_EQ(rows[0], (std::vector<std::string>{"_X1", "_X2", "_X3", "_X4", "_X5", "g", "y",
-                                               "_BY_"}));
+  EXPECT_EQ(rows[0],
+            (std::vector<std::string>{"_X1", "_X2", "_X3", "_X4", "_X5", "g", "y", "_BY_"}));
   for (size_t i = 1; i < rows.size(); ++i) {
     const bool first = i <= 12;
     EXPECT_EQ(rows[i][0], "1");
@@ -123,8 +125,9 @@ TEST(OutDesign, FullModelWithNointAndPrefixLimits) {
     EXPECT_EQ(std::stod(rows[i + 1][3]), ref[i][4]);
   }
   const std::string prefix(32, 'p');
-  const auto tooLong = runProgram("proc varsifter data=d outdesign(prefix=" + prefix + ")=od;\n"
-                                  "  model y = x1 x2 / selection=none;\nrun;\n",
+  const auto tooLong = runProgram("proc varsifter data=d outdesign(prefix=" + prefix +
+                                      ")=od;\n"
+                                      "  model y = x1 x2 / selection=none;\nrun;\n",
                                   "outdesign_prefix", {{"d.csv", data}}, {"od.csv"});
   EXPECT_EQ(tooLong.json["returnCode"].n, 1012);
   EXPECT_TRUE(logged(tooLong, 848, 9151));

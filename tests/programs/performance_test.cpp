@@ -17,12 +17,12 @@ using qrxrun::Value;
 
 namespace {
 
-const char *kModel = "proc varsifter data=d;\n by g;\n class c k;\n"
+const char* kModel = "proc varsifter data=d;\n by g;\n class c k;\n"
                      "  model y = c k x1 x2 x3 / selection=stepwise(select=sbc);\n";
 
 // The names of the top-level output nodes and of the nodes inside groups, in order.
-void names(const Value &nodes, std::vector<std::string> *out) {
-  for (const Value &n : nodes.items) {
+void names(const Value& nodes, std::vector<std::string>* out) {
+  for (const Value& n : nodes.items) {
     out->push_back(n["name"].s);
     if (n.has("children"))
       names(n["children"], out);
@@ -30,10 +30,10 @@ void names(const Value &nodes, std::vector<std::string> *out) {
 }
 
 // The rows of a table as text, for comparing two runs.
-std::string rowsOf(const Value &t) {
+std::string rowsOf(const Value& t) {
   std::string s;
-  for (const Value &row : t["rows"].items)
-    for (const Value &cell : row.items)
+  for (const Value& row : t["rows"].items)
+    for (const Value& cell : row.items)
       s += (cell.kind == Value::String ? cell.s : std::to_string(cell.n)) + "|";
   return s;
 }
@@ -47,14 +47,14 @@ TEST(Performance, DetailsPrintSettingsFirstAndTimingLastWithoutChangingTheFit) {
   ASSERT_EQ(perf.status, 0) << perf.log;
   std::vector<std::string> order;
   names(perf.json["steps"][0]["output"], &order);
-  const auto at = [&](const std::string &name) {
+  const auto at = [&](const std::string& name) {
     return std::find(order.begin(), order.end(), name) - order.begin();
   };
   ASSERT_LT(at("PerfSettings"), static_cast<long>(order.size())) << perf.log;
   EXPECT_LT(at("PerfSettings"), at("NObs"));
   EXPECT_EQ(order.back(), "Timing");
   // The fit of each BY group is the one made without the request.
-  for (const char *table : {"SelectionSummary", "ParameterEstimates"}) {
+  for (const char* table : {"SelectionSummary", "ParameterEstimates"}) {
     auto a = tablesOf(plain, table), b = tablesOf(perf, table);
     ASSERT_EQ(a.size(), 2u) << table;
     ASSERT_EQ(b.size(), 2u) << table;
@@ -63,14 +63,14 @@ TEST(Performance, DetailsPrintSettingsFirstAndTimingLastWithoutChangingTheFit) {
   }
   auto timing = tablesOf(perf, "Timing");
   ASSERT_EQ(timing.size(), 1u);
-  const Value &t = *timing[0];
+  const Value& t = *timing[0];
   EXPECT_EQ(t["template"].s, "Stat.VarSifter.Timing");
   const int section = qrxrun::col(t, "CodeSection"), seconds = qrxrun::col(t, "time");
   ASSERT_GE(section, 0);
   ASSERT_GE(seconds, 0);
   std::vector<std::string> labels;
   double total = -1, parts = 0;
-  for (const Value &row : t["rows"].items) {
+  for (const Value& row : t["rows"].items) {
     labels.push_back(row[static_cast<size_t>(section)].s);
     EXPECT_GE(row[static_cast<size_t>(seconds)].n, 0.0);
     if (labels.back() == "Total")
@@ -80,7 +80,7 @@ TEST(Performance, DetailsPrintSettingsFirstAndTimingLastWithoutChangingTheFit) {
   }
   // Setup, reading, fit, results and clean-up are always there; the sections and "Other"
   // add up to the total (each shown rounded by nothing: the record holds the seconds).
-  for (const char *label :
+  for (const char* label :
        {"Setup and Parsing", "Reading Data", "Candidate Evaluation and Selection",
         "Results and Displays", "Cleanup", "Other", "Total"})
     EXPECT_NE(std::find(labels.begin(), labels.end(), label), labels.end()) << label;
@@ -99,10 +99,10 @@ TEST(Performance, UtilDetailsGiveOnePageFileRowPerFileInEveryGroup) {
     ASSERT_EQ(r.status, 0) << r.log;
     auto tables = tablesOf(r, "UtilInfo");
     ASSERT_EQ(tables.size(), 2u) << r.log;
-    for (const Value *t : tables) {
+    for (const Value* t : tables) {
       ASSERT_EQ((*t)["rows"].items.size(), static_cast<size_t>(threads)) << perf;
       for (size_t i = 0; i < static_cast<size_t>(threads); ++i) {
-        const Value &row = (*t)["rows"][i];
+        const Value& row = (*t)["rows"][i];
         EXPECT_EQ(row[0].n, static_cast<double>(i));
         EXPECT_LE(row[1].n, 1.0); // UTIL_BUFFERS$=1: one page in memory at most
         EXPECT_EQ(row[3].n, 1.0); // 1 KB pages

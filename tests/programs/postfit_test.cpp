@@ -35,21 +35,21 @@ const std::string kDataDir = std::string(QRX_SOURCE_DIR) + "/tests/data/outdesig
 // A directory of the test's own for the scoring code and the data handed to Python.
 struct TempDir {
   fs::path path;
-  explicit TempDir(const std::string &tag)
+  explicit TempDir(const std::string& tag)
       : path(fs::temp_directory_path() /
              ("qrx_scoring_" + tag + "_" + std::to_string(long(::getpid())))) {
     fs::remove_all(path);
     fs::create_directories(path);
   }
   ~TempDir() { fs::remove_all(path); }
-  std::string file(const std::string &name) const { return (path / name).string(); }
+  std::string file(const std::string& name) const { return (path / name).string(); }
 };
 
 // The data of the outdesign tests with a numeric CLASS variable n whose values need the
 // BEST12. text (0.1, 1e-05, 123456789012345, 2.5), a missing x1 and a missing c.
 std::string dataWithNumericClass() {
   const auto rows = csvRows(readFile(kDataDir + "data.csv"));
-  const char *levels[] = {"0.1", "1e-05", "123456789012345", "2.5"};
+  const char* levels[] = {"0.1", "1e-05", "123456789012345", "2.5"};
   std::string out = "y,x1,x2,c,d,n\n";
   for (size_t i = 1; i < rows.size(); ++i) {
     std::vector<std::string> r = rows[i];
@@ -63,8 +63,8 @@ std::string dataWithNumericClass() {
 }
 
 // The predictions of the scoring code over a CSV text, one per row ("" for None).
-std::vector<std::string> pythonPredictions(const TempDir &dir, const std::string &code,
-                                           const std::string &data) {
+std::vector<std::string> pythonPredictions(const TempDir& dir, const std::string& code,
+                                           const std::string& data) {
   std::ofstream(dir.file("data.csv"), std::ios::binary) << data;
   std::string log;
   const std::string cmd = "/usr/bin/python3 '" + std::string(QRX_SOURCE_DIR) +
@@ -80,15 +80,15 @@ std::vector<std::string> pythonPredictions(const TempDir &dir, const std::string
 
 // OUTPUT's predictions against the scoring code's, row by row: both missing or equal to
 // 1e-12. Returns the number of rows predicted.
-int comparePredictions(const std::string &output, const std::vector<std::string> &python,
-                       const std::string &what) {
+int comparePredictions(const std::string& output, const std::vector<std::string>& python,
+                       const std::string& what) {
   const auto rows = csvRows(output);
   const int p = qrxrun::headerColumn(rows[0], "PRED");
   EXPECT_EQ(python.size() + 1, rows.size()) << what;
   int predicted = 0;
   for (size_t i = 1; i < rows.size() && i - 1 < python.size(); ++i) {
-    const std::string &ours = rows[i][size_t(p)];
-    const std::string &theirs = python[i - 1];
+    const std::string& ours = rows[i][size_t(p)];
+    const std::string& theirs = python[i - 1];
     EXPECT_EQ(ours.empty(), theirs.empty()) << what << " row " << i << ": " << theirs;
     if (ours.empty() || theirs.empty())
       continue;
@@ -100,8 +100,8 @@ int comparePredictions(const std::string &output, const std::vector<std::string>
 
 // Runs "proc varsifter data=<name>; <body> output ...; code ...; run;" on the data set and
 // checks that the scoring code predicts as OUTPUT does, in `predicted` rows.
-void expectCodeMatchesOutput(const TempDir &dir, const std::string &name, const std::string &data,
-                             const std::string &body, int predicted) {
+void expectCodeMatchesOutput(const TempDir& dir, const std::string& name, const std::string& data,
+                             const std::string& body, int predicted) {
   const std::string code = dir.file("score.py");
   fs::remove(code);
   const auto run = runProgram("proc varsifter data=" + name + ";\n" + body +
@@ -127,7 +127,7 @@ TEST(PostFit, ScoringCodeReproducesOutputAcrossCodings) {
       {"c(split) d / param=ref", "x1 c c*d x1*d x2(c)", "forward(select=sl sle=0.5)"},
       {"c d / param=orthpoly", "x1 c*d x2(c)", "stepwise(select=sbc)"},
   };
-  for (const Case &c : cases)
+  for (const Case& c : cases)
     expectCodeMatchesOutput(dir, "d", data,
                             "  class " + c.classes + ";\n  model y = " + c.model +
                                 " / selection=" + c.select + ";\n",
@@ -157,7 +157,7 @@ TEST(PostFit, ScoringCodeReproducesConstructedEffects) {
       "  effect p = polynomial(x2 x1 / degree=2 standardize=center);\n"
       "  model y = s*c p(d) / selection=none;\n",
   };
-  for (const std::string &body : programs)
+  for (const std::string& body : programs)
     expectCodeMatchesOutput(dir, "d", data, body, 36);
 }
 
@@ -166,7 +166,7 @@ TEST(PostFit, ScoringCodeReproducesConstructedEffects) {
 // missing value.
 std::string dataWithMembers() {
   const auto rows = csvRows(readFile(kDataDir + "data.csv"));
-  const char *levels[] = {"A", "B", "C", "P"};
+  const char* levels[] = {"A", "B", "C", "P"};
   std::string out = "y,x1,x2,c,a,b,w1,w2,z\n";
   for (size_t i = 1; i < rows.size(); ++i) {
     const std::string a = i == 4 || i == 9 ? "" : levels[i % 4];
@@ -196,7 +196,7 @@ TEST(PostFit, ScoringCodeReproducesMultimemberEffectsAndSkipsRowsAsOutputDoes) {
        "  model y = s c z / selection=forward(select=sl sle=0.01);\n",
        35},
   };
-  for (const auto &[body, predicted] : programs)
+  for (const auto& [body, predicted] : programs)
     expectCodeMatchesOutput(dir, "g", data, body, predicted);
 }
 
@@ -241,10 +241,10 @@ TEST(PostFit, ItemStoreHoldsTheSelectedModel) {
   ASSERT_TRUE(minijson::Parser(run.files.at("mystore.json")).parse(&store, &error)) << error;
   EXPECT_EQ(store["response"].s, "y");
   ASSERT_EQ(store["groups"].items.size(), 1u);
-  const Value &g = store["groups"].items[0];
+  const Value& g = store["groups"].items[0];
   // CLASS levels, coding and reference level.
   ASSERT_EQ(g["classes"].items.size(), 2u);
-  const Value &c = g["classes"].items[0];
+  const Value& c = g["classes"].items[0];
   EXPECT_EQ(c["name"].s, "c");
   EXPECT_EQ(c["coding"].s, "REFERENCE");
   ASSERT_EQ(c["levels"].items.size(), 3u);
@@ -253,8 +253,8 @@ TEST(PostFit, ItemStoreHoldsTheSelectedModel) {
   // The parameters are the ParameterEstimates table's rows with their estimates.
   const auto pe = tablesOf(run, "ParameterEstimates");
   ASSERT_EQ(pe.size(), 1u);
-  const Value &t = *pe[0];
-  const auto &parms = g["parameters"].items;
+  const Value& t = *pe[0];
+  const auto& parms = g["parameters"].items;
   ASSERT_EQ(parms.size(), t["rows"].items.size());
   for (size_t i = 0; i < parms.size(); ++i)
     EXPECT_DOUBLE_EQ(parms[i]["estimate"].n, qrxrun::number(t, i, "Estimate")) << i;
@@ -309,7 +309,7 @@ TEST(PostFit, ByGroupsGetTheirOwnModels) {
   std::string sorted = "y,x1,x2,c,d,k\n";
   for (const std::string level : {"P", "Q"}) {
     int i = 0;
-    for (const auto &r : csvRows(data))
+    for (const auto& r : csvRows(data))
       if (r.size() == 5 && r[4] == level)
         sorted += r[0] + "," + r[1] + "," + r[2] + "," + r[3] + "," + r[4] + "," +
                   (i++ < 9 ? "1" : "2.5") + "\n";

@@ -160,8 +160,8 @@ TEST_F(Cli, SyntaxErrorDoesNotAdvertiseHiddenMethods) {
   size_t at = r.out.find("Syntax error");
   ASSERT_NE(at, std::string::npos) << r.out;
   std::string line = r.out.substr(at, r.out.find('\n', at) - at);
-  for (const char* shown : {"BACKWARD", "ELASTICNET", "FORWARD", "GROUPLASSO", "LAR", "LASSO",
-                            "NONE", "STEPWISE"})
+  for (const char* shown :
+       {"BACKWARD", "ELASTICNET", "FORWARD", "GROUPLASSO", "LAR", "LASSO", "NONE", "STEPWISE"})
     EXPECT_NE(line.find(shown), std::string::npos) << shown << " in: " << line;
   EXPECT_EQ(line.find("QK"), std::string::npos) << line;
 }
@@ -203,8 +203,8 @@ TEST_F(Cli, MultimemberMissingDisagreementIsACataloguedError) {
   write("mm.csv", "y,a,b,x\n1,p,q,2\n2,q,,3\n3,,p,4\n4,p,q,6\n5,q,p,1\n");
   std::string prog = write("p.qrx", "proc varsifter data=mm;\n class a(missing) b;\n"
                                     " effect m = mm(a b);\n model y = m x;\nrun;\n");
-  Outcome r = qrx("--work '" + dir.string() + "' --json '" + (dir / "run.json").string() +
-                  "' '" + prog + "'");
+  Outcome r = qrx("--work '" + dir.string() + "' --json '" + (dir / "run.json").string() + "' '" +
+                  prog + "'");
   EXPECT_EQ(r.status, 2) << r.out;
   minijson::Value v;
   std::string err;

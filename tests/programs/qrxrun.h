@@ -32,7 +32,7 @@ struct ProgramRun {
   std::map<std::string, std::string> files; // the files asked for, as the run left them
 };
 
-inline std::string readFile(const std::filesystem::path &path) {
+inline std::string readFile(const std::filesystem::path& path) {
   std::ifstream f(path, std::ios::binary);
   std::stringstream s;
   s << f.rdbuf();
@@ -41,8 +41,8 @@ inline std::string readFile(const std::filesystem::path &path) {
 
 // Runs a shell command, appending its output to *log; its exit status, -1 when it did not
 // exit normally.
-inline int runCommand(const std::string &cmd, std::string *log) {
-  FILE *p = ::popen(cmd.c_str(), "r");
+inline int runCommand(const std::string& cmd, std::string* log) {
+  FILE* p = ::popen(cmd.c_str(), "r");
   if (p == nullptr)
     return -1;
   char buf[4096];
@@ -55,17 +55,17 @@ inline int runCommand(const std::string &cmd, std::string *log) {
 
 // Runs program in a WORK directory holding files; readBack names WORK files to keep; the
 // runner starts in directory cwd when one is given.
-inline ProgramRun runProgram(const std::string &program, const std::string &tag,
-                             const std::vector<std::pair<std::string, std::string>> &files,
-                             const std::vector<std::string> &readBack = {},
-                             const std::string &cwd = "") {
+inline ProgramRun runProgram(const std::string& program, const std::string& tag,
+                             const std::vector<std::pair<std::string, std::string>>& files,
+                             const std::vector<std::string>& readBack = {},
+                             const std::string& cwd = "") {
   namespace fs = std::filesystem;
   ProgramRun r;
   const fs::path work = fs::temp_directory_path() /
                         ("qrx_" + tag + "_" + std::to_string(static_cast<long>(::getpid())));
   fs::remove_all(work);
   fs::create_directories(work);
-  for (const auto &[name, text] : files)
+  for (const auto& [name, text] : files)
     std::ofstream(work / name, std::ios::binary) << text;
   std::ofstream(work / "program.qrx") << program;
   const fs::path json = work / "run.json";
@@ -76,17 +76,17 @@ inline ProgramRun runProgram(const std::string &program, const std::string &tag,
   r.status = runCommand(cmd, &r.log);
   std::string error;
   EXPECT_TRUE(minijson::Parser(readFile(json)).parse(&r.json, &error)) << error << "\n" << r.log;
-  for (const std::string &name : readBack)
+  for (const std::string& name : readBack)
     if (fs::exists(work / name))
       r.files[name] = readFile(work / name);
   fs::remove_all(work);
   return r;
 }
 
-inline void collectTables(const Value &node, const std::string &name,
-                          std::vector<const Value *> &out) {
+inline void collectTables(const Value& node, const std::string& name,
+                          std::vector<const Value*>& out) {
   if (node.kind == Value::Array) {
-    for (const auto &item : node.items)
+    for (const auto& item : node.items)
       collectTables(item, name, out);
     return;
   }
@@ -99,24 +99,24 @@ inline void collectTables(const Value &node, const std::string &name,
 }
 
 // The tables (or factoids) of the first step with this name, in output order.
-inline std::vector<const Value *> tablesOf(const ProgramRun &r, const std::string &name) {
-  std::vector<const Value *> out;
+inline std::vector<const Value*> tablesOf(const ProgramRun& r, const std::string& name) {
+  std::vector<const Value*> out;
   if (r.json.has("steps") && !r.json["steps"].items.empty())
     collectTables(r.json["steps"][0]["output"], name, out);
   return out;
 }
 
-inline int col(const Value &t, const std::string &name) {
+inline int col(const Value& t, const std::string& name) {
   for (size_t i = 0; i < t["columns"].items.size(); ++i)
     if (t["columns"][i]["name"].s == name)
       return static_cast<int>(i);
   return -1;
 }
 
-inline bool logged(const ProgramRun &r, int set, int number) {
+inline bool logged(const ProgramRun& r, int set, int number) {
   if (!r.json.has("steps") || r.json["steps"].items.empty())
     return false;
-  for (const Value &l : r.json["steps"][0]["log"].items)
+  for (const Value& l : r.json["steps"][0]["log"].items)
     if (l.has("number") && static_cast<int>(l["set"].n) == set &&
         static_cast<int>(l["number"].n) == number)
       return true;
@@ -125,10 +125,10 @@ inline bool logged(const ProgramRun &r, int set, int number) {
 
 // The first table called `name` under `node`, depth first; tables of BY groups follow each
 // other, so `skip` passes over that many earlier ones.
-inline const Value *findTable(const Value &node, const std::string &name, int *skip) {
+inline const Value* findTable(const Value& node, const std::string& name, int* skip) {
   if (node.kind == Value::Array) {
-    for (const auto &item : node.items)
-      if (const Value *t = findTable(item, name, skip))
+    for (const auto& item : node.items)
+      if (const Value* t = findTable(item, name, skip))
         return t;
     return nullptr;
   }
@@ -139,11 +139,11 @@ inline const Value *findTable(const Value &node, const std::string &name, int *s
   return node.has("children") ? findTable(node["children"], name, skip) : nullptr;
 }
 
-inline const Value *findTable(const Value &node, const std::string &name, int skip = 0) {
+inline const Value* findTable(const Value& node, const std::string& name, int skip = 0) {
   return findTable(node, name, &skip);
 }
 
-inline const Value *cell(const Value &t, size_t row, const std::string &name) {
+inline const Value* cell(const Value& t, size_t row, const std::string& name) {
   const int k = col(t, name);
   if (k < 0 || row >= t["rows"].items.size())
     return nullptr;
@@ -151,20 +151,20 @@ inline const Value *cell(const Value &t, size_t row, const std::string &name) {
 }
 
 // A numeric cell by column name; NaN when it is missing or not a number.
-inline double number(const Value &t, size_t row, const std::string &name) {
-  const Value *v = cell(t, row, name);
+inline double number(const Value& t, size_t row, const std::string& name) {
+  const Value* v = cell(t, row, name);
   return v != nullptr && v->kind == Value::Number ? v->n : std::nan("");
 }
 
-inline std::string text(const Value &t, size_t row, const std::string &name) {
-  const Value *v = cell(t, row, name);
+inline std::string text(const Value& t, size_t row, const std::string& name) {
+  const Value* v = cell(t, row, name);
   return v != nullptr ? v->s : std::string();
 }
 
 // How many log records of a step carry (set, number).
-inline int messageCount(const Value &step, int set, int number) {
+inline int messageCount(const Value& step, int set, int number) {
   int n = 0;
-  for (const auto &rec : step["log"].items)
+  for (const auto& rec : step["log"].items)
     if (rec.has("set") && rec["set"].n == set && rec["number"].n == number)
       ++n;
   return n;
@@ -173,16 +173,16 @@ inline int messageCount(const Value &step, int set, int number) {
 using Run = ProgramRun;
 
 // runProgram from the source directory, with the data files given by name.
-inline Run run(const std::string &program, const std::string &tag,
-               const std::map<std::string, std::string> &files = {}) {
+inline Run run(const std::string& program, const std::string& tag,
+               const std::map<std::string, std::string>& files = {}) {
   return runProgram(program, tag, {files.begin(), files.end()}, {}, QRX_SOURCE_DIR);
 }
 
 // The position of a column in a CSV header, names compared without regard to case; a test
 // failure and 0 when there is none.
-inline int headerColumn(const std::vector<std::string> &header, const std::string &name) {
+inline int headerColumn(const std::vector<std::string>& header, const std::string& name) {
   auto upper = [](std::string s) {
-    for (char &ch : s)
+    for (char& ch : s)
       ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
     return s;
   };
@@ -194,7 +194,7 @@ inline int headerColumn(const std::vector<std::string> &header, const std::strin
 }
 
 // A CSV file as rows of fields (no quoting: the runner writes none for these data).
-inline std::vector<std::vector<std::string>> csvRows(const std::string &text) {
+inline std::vector<std::vector<std::string>> csvRows(const std::string& text) {
   std::vector<std::vector<std::string>> rows;
   std::istringstream in(text);
   std::string line;

@@ -14,9 +14,9 @@ namespace {
 
 using Obs = std::vector<std::vector<std::string>>; // g, t, x, y
 
-std::string csvOf(const Obs &obs) {
+std::string csvOf(const Obs& obs) {
   std::string data = "g,t,x,y\n";
-  for (const auto &o : obs)
+  for (const auto& o : obs)
     data += o[0] + "," + o[1] + "," + o[2] + "," + o[3] + "\n";
   return data;
 }
@@ -24,12 +24,12 @@ std::string csvOf(const Obs &obs) {
 // The design row of each observation: intercept, then x's level a or b one period earlier
 // in the same group; an all-zero lag block in the first period; none (empty) when the
 // earlier period is not in the data.
-std::vector<std::vector<double>> lagRows(const Obs &obs) {
+std::vector<std::vector<double>> lagRows(const Obs& obs) {
   std::map<std::pair<std::string, int>, std::string> level;
-  for (const auto &o : obs)
+  for (const auto& o : obs)
     level[{o[0], std::stoi(o[1])}] = o[2];
   std::vector<std::vector<double>> rows;
-  for (const auto &o : obs) {
+  for (const auto& o : obs) {
     const int t = std::stoi(o[1]);
     std::vector<double> row = {1, 0, 0};
     if (t > 1) {
@@ -79,7 +79,7 @@ TEST(ScoreLag, LaggedLevelsComeFromTheScoredData) {
   ASSERT_EQ(rows.size(), score.size() + 1);
   const auto expected = lagRows(score);
   for (size_t i = 0; i < score.size(); ++i) {
-    const std::string &pred = rows[i + 1][4];
+    const std::string& pred = rows[i + 1][4];
     if (expected[i].empty()) {
       EXPECT_EQ(pred, "") << i;
       continue;
@@ -107,7 +107,7 @@ TEST(ScoreLag, LaggedLevelsComeFromTheScoredData) {
   const auto info = qrxrun::tablesOf(dup, "ScoreInfo");
   ASSERT_EQ(info.size(), 1u);
   bool usedNone = false;
-  for (const auto &e : (*info[0])["entries"].items)
+  for (const auto& e : (*info[0])["entries"].items)
     usedNone = usedNone || (e["label"].s == "Number of Observations Used" && e["value"].n == 0);
   EXPECT_TRUE(usedNone);
 }

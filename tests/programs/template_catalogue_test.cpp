@@ -37,7 +37,7 @@ std::set<std::string> templatesInSources() {
                            std::regex::icase);
   const std::regex shortBind(R"re(\bbind\(\s*parent\s*,\s*data\s*,\s*label\s*,\s*"([A-Za-z]+)")re");
   const std::regex shortFactoid(R"re(\bcreateFactoid\(\s*parent\s*,\s*"([A-Za-z]+)")re");
-  for (const auto &entry : fs::recursive_directory_iterator(fs::path(QRX_SOURCE_DIR) / "src")) {
+  for (const auto& entry : fs::recursive_directory_iterator(fs::path(QRX_SOURCE_DIR) / "src")) {
     if (!entry.is_regular_file() || entry.path().extension() != ".cpp")
       continue;
     std::string text = readFile(entry.path());
@@ -45,7 +45,7 @@ std::set<std::string> templatesInSources() {
       found.insert((*it)[1]);
     if (text.find("effects/effout.h") == std::string::npos)
       continue;
-    for (const std::regex *re : {&shortBind, &shortFactoid})
+    for (const std::regex* re : {&shortBind, &shortFactoid})
       for (std::sregex_iterator it(text.begin(), text.end(), *re), end; it != end; ++it)
         found.insert("Stat.VARSIFTER." + (*it)[1].str());
   }
@@ -64,19 +64,19 @@ TEST(TemplateCatalogue, EveryTemplateTheModulePassesIsCatalogued) {
   EXPECT_EQ(used.count("Stat.VARSIFTER.SelectionSummary"), 1u);
   EXPECT_EQ(used.count("Stat.VARSIFTER.LagDesignLevels"), 1u);
   EXPECT_EQ(used.count("Stat.VARSIFTER.PolynomialDetails"), 1u);
-  for (const std::string &path : used)
+  for (const std::string& path : used)
     EXPECT_NE(findTemplate(path), nullptr) << "the catalogue has no template " << path;
 }
 
 TEST(TemplateCatalogue, EveryColumnHasAHeaderAndAKnownFormat) {
   std::string why;
   ASSERT_TRUE(templateCatalogueAvailable(&why)) << why;
-  for (const std::string &problem : templateProblems())
+  for (const std::string& problem : templateProblems())
     ADD_FAILURE() << problem;
-  for (const std::string &path : templatePaths()) {
-    const TableTemplate *t = findTemplate(path);
+  for (const std::string& path : templatePaths()) {
+    const TableTemplate* t = findTemplate(path);
     ASSERT_NE(t, nullptr);
-    for (const TemplateColumn &column : t->columns) {
+    for (const TemplateColumn& column : t->columns) {
       EXPECT_FALSE(column.header.empty()) << path << " column " << column.match;
       EXPECT_NE(findDisplayFormat(column.format), nullptr)
           << path << " column " << column.match << " format " << column.format;
@@ -86,11 +86,11 @@ TEST(TemplateCatalogue, EveryColumnHasAHeaderAndAKnownFormat) {
 
 namespace {
 
-void entry(HostControlBlock *cb, void *pidb) { mcn_main(cb, pidb); }
+void entry(HostControlBlock* cb, void* pidb) { mcn_main(cb, pidb); }
 
 // Every displayed table of the documents (groups included) must be fully catalogued.
-void checkNodes(const std::vector<std::unique_ptr<OutputNode>> &nodes, int *tables) {
-  for (const auto &node : nodes) {
+void checkNodes(const std::vector<std::unique_ptr<OutputNode>>& nodes, int* tables) {
+  for (const auto& node : nodes) {
     if (node->kind == NodeKind::Group) {
       checkNodes(node->children, tables);
     } else if (node->kind == NodeKind::Factoid) {
@@ -100,7 +100,7 @@ void checkNodes(const std::vector<std::unique_ptr<OutputNode>> &nodes, int *tabl
       continue;
     ++*tables;
     EXPECT_NE(findTemplate(node->templ), nullptr) << node->templ;
-    for (const std::string &column : uncataloguedColumns(*node))
+    for (const std::string& column : uncataloguedColumns(*node))
       ADD_FAILURE() << node->templ << ": column " << column << " has no header";
   }
 }
@@ -127,11 +127,11 @@ TEST(TemplateCatalogue, TablesOfRealRunsHaveAHeaderForEveryColumn) {
       "proc varsifter data=d;\n  model y = x1 x2 x3 / selection=lasso details=steps;\nrun;\n";
   ProgramResult result = runProgram(program, "catalogue.qrx", modules);
   int tables = 0;
-  for (const auto &document : stepOutputs())
+  for (const auto& document : stepOutputs())
     checkNodes(document->nodes, &tables);
   EXPECT_GT(tables, 20);
   EXPECT_EQ(result.record.steps.size(), 3u);
-  for (const StepRecord &step : result.record.steps)
+  for (const StepRecord& step : result.record.steps)
     EXPECT_LT(step.returnCode, 5) << "step at line " << step.line;
   endRun();
   fs::remove_all(work);

@@ -21,11 +21,11 @@ TEST(ThreadedLevels, TheSwitchLeavesEveryTableAsTheSerialPassesMakeIt) {
       qrxrun::runProgram("%let _testthread = 1;\n" + step, "thr1", {{"d.csv", data}});
   ASSERT_EQ(serial.status, 0) << serial.log;
   ASSERT_EQ(threaded.status, 0) << threaded.log;
-  const auto &a = serial.json["steps"][0]["output"];
-  const auto &b = threaded.json["steps"][0]["output"];
+  const auto& a = serial.json["steps"][0]["output"];
+  const auto& b = threaded.json["steps"][0]["output"];
   ASSERT_GT(qrxrun::tablesOf(serial, "ClassLevelInfo").size(), 1u);
   // The whole output record is the same, table by table.
-  std::function<std::string(const minijson::Value &)> dump = [&](const minijson::Value &v) {
+  std::function<std::string(const minijson::Value&)> dump = [&](const minijson::Value& v) {
     std::string s;
     switch (v.kind) {
     case minijson::Value::String:
@@ -33,11 +33,11 @@ TEST(ThreadedLevels, TheSwitchLeavesEveryTableAsTheSerialPassesMakeIt) {
     case minijson::Value::Number:
       return std::to_string(v.n);
     case minijson::Value::Array:
-      for (const auto &item : v.items)
+      for (const auto& item : v.items)
         s += dump(item) + ",";
       return "[" + s + "]";
     case minijson::Value::Object:
-      for (const auto &[key, value] : v.members)
+      for (const auto& [key, value] : v.members)
         s += key + ":" + dump(value) + ";";
       return "{" + s + "}";
     default:

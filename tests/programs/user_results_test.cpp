@@ -22,8 +22,8 @@ using qrxrun::runProgram;
 using qrxrun::tablesOf;
 using qrxrun::Value;
 
-double factoidValue(const Value &f, const std::string &label) {
-  for (const Value &e : f["entries"].items)
+double factoidValue(const Value& f, const std::string& label) {
+  for (const Value& e : f["entries"].items)
     if (e["label"].s == label)
       return e["value"].n;
   ADD_FAILURE() << "no entry " << label;
@@ -39,8 +39,8 @@ struct RoleRow {
 TEST(UserResults, RoleVariableRolesInTheOutputAreTheRolesOfTheFit) {
   // Values with leading and trailing blanks match after justification; a value that names
   // no role leaves the row out of the fit and its _ROLE_ blank.
-  const char *written[6] = {"train", " valid", "test ", "train", "other", "valid"};
-  const char *role[6] = {"TRAIN", "VALIDATE", "TEST", "TRAIN", "", "VALIDATE"};
+  const char* written[6] = {"train", " valid", "test ", "train", "other", "valid"};
+  const char* role[6] = {"TRAIN", "VALIDATE", "TEST", "TRAIN", "", "VALIDATE"};
   std::vector<RoleRow> rows;
   std::ostringstream data;
   data.precision(17);
@@ -62,7 +62,7 @@ TEST(UserResults, RoleVariableRolesInTheOutputAreTheRolesOfTheFit) {
   ASSERT_EQ(run.json["returnCode"].n, 0) << run.log;
   std::vector<std::vector<double>> x;
   std::vector<double> y, w;
-  for (const RoleRow &r : rows)
+  for (const RoleRow& r : rows)
     if (r.expected == "TRAIN") {
       x.push_back({1, r.x1, r.x2});
       y.push_back(r.y);
@@ -76,7 +76,7 @@ TEST(UserResults, RoleVariableRolesInTheOutputAreTheRolesOfTheFit) {
   double sseValidate = 0;
   int nValidate = 0;
   for (size_t i = 0; i < rows.size(); ++i) {
-    const auto &o = out[i + 1];
+    const auto& o = out[i + 1];
     ASSERT_EQ(o.size(), 7u) << "row " << i;
     EXPECT_EQ(o[4], rows[i].expected) << "row " << i << " value '" << rows[i].role << "'";
     const double p = b[0] + b[1] * rows[i].x1 + b[2] * rows[i].x2;
@@ -118,7 +118,7 @@ TEST(UserResults, StepwiseSignificanceStopReasonIsWhole) {
 }
 
 // Ordinary least squares of y on (1, x1, x2) over the rows of linearData.
-std::vector<double> linearFit(const std::vector<std::vector<std::string>> &rows) {
+std::vector<double> linearFit(const std::vector<std::vector<std::string>>& rows) {
   std::vector<std::vector<double>> x;
   std::vector<double> y, w;
   for (size_t i = 1; i < rows.size(); ++i) {
@@ -184,7 +184,7 @@ TEST(UserResults, InterceptStandardizedEstimateUnderWeightIsZero) {
   ASSERT_EQ(run.json["returnCode"].n, 0) << run.log;
   const auto pe = tablesOf(run, "ParameterEstimates");
   ASSERT_EQ(pe.size(), 1u) << run.log;
-  const Value &t = *pe[0];
+  const Value& t = *pe[0];
   const int stb = col(t, "StandardizedEst");
   ASSERT_GE(stb, 0);
   EXPECT_EQ(t["rows"][0][stb].n, 0.0);
@@ -207,7 +207,7 @@ TEST(UserResults, InterceptStandardizedEstimateUnderWeightIsZero) {
 }
 
 // Rows of a CLASS model whose levels are long and differ only at their ends.
-std::string longLevelData(const std::vector<std::string> &levels, int count) {
+std::string longLevelData(const std::vector<std::string>& levels, int count) {
   std::ostringstream data;
   data.precision(17);
   data << "y,x1,g\n";
@@ -220,7 +220,7 @@ std::string longLevelData(const std::vector<std::string> &levels, int count) {
   return data.str();
 }
 
-std::string trimmed(const std::string &s) {
+std::string trimmed(const std::string& s) {
   const size_t a = s.find_first_not_of(' '), b = s.find_last_not_of(' ');
   return a == std::string::npos ? "" : s.substr(a, b - a + 1);
 }
@@ -229,7 +229,7 @@ TEST(UserResults, ParameterEstimatesShowWholeLevelsAndInterlacedLabels) {
   const std::string stem = "a_level_name_longer_than_thirty_two_characters_";
   const std::vector<std::string> levels = {stem + "first", stem + "second", stem + "third"};
   const std::string data = longLevelData(levels, 30);
-  for (const char *style : {"separate", "interlaced"}) {
+  for (const char* style : {"separate", "interlaced"}) {
     const auto run = runProgram(std::string("proc varsifter data=d parmlabelstyle=") + style +
                                     ";\n  class g;\n  model y = x1 g x1*g / selection=none;\n"
                                     "run;\n",
@@ -237,13 +237,13 @@ TEST(UserResults, ParameterEstimatesShowWholeLevelsAndInterlacedLabels) {
     ASSERT_EQ(run.json["returnCode"].n, 0) << run.log;
     const auto pe = tablesOf(run, "ParameterEstimates");
     ASSERT_EQ(pe.size(), 1u) << run.log;
-    const Value &t = *pe[0];
+    const Value& t = *pe[0];
     const int g = col(t, "g"), parameter = col(t, "Parameter"), effect = col(t, "Effect");
     ASSERT_GE(g, 0);
     ASSERT_EQ(t["rows"].items.size(), 8u);
     for (size_t r = 2; r < 8; ++r) {
-      const Value &row = t["rows"][r];
-      const std::string &level = levels[(r - 2) % 3];
+      const Value& row = t["rows"][r];
+      const std::string& level = levels[(r - 2) % 3];
       EXPECT_EQ(trimmed(row[g].s), level) << style << " row " << r;
       const std::string label = trimmed(row[parameter].s);
       EXPECT_NE(label.find(level), std::string::npos) << style << ": " << label;
@@ -260,7 +260,7 @@ TEST(UserResults, ParameterEstimatesShowWholeLevelsAndInterlacedLabels) {
 // the fit: a CSV written with ", " separators, and one that mixes blank-led values (quoted,
 // so that any reader keeps the blank) with plain ones.
 TEST(UserResults, LeadingBlanksDoNotMakeNewClassLevels) {
-  const char *levels[3] = {"alpha", "beta", "gamma"};
+  const char* levels[3] = {"alpha", "beta", "gamma"};
   std::vector<std::vector<double>> x;
   std::vector<double> y, w;
   std::ostringstream spaced, mixed;
@@ -279,7 +279,7 @@ TEST(UserResults, LeadingBlanksDoNotMakeNewClassLevels) {
           << (i % 2 ? std::string("\"  ") + levels[k] + "\"" : std::string(levels[k])) << "\n";
   }
   const std::vector<double> b = leastSquares(x, y, w);
-  for (const auto &[tag, data] :
+  for (const auto& [tag, data] :
        {std::pair<std::string, std::string>{"spaced", spaced.str()}, {"mixed", mixed.str()}}) {
     const auto run = runProgram("proc varsifter data=d;\n  class g;\n"
                                 "  model y = x1 x2 g / selection=none;\nrun;\n",
@@ -287,12 +287,12 @@ TEST(UserResults, LeadingBlanksDoNotMakeNewClassLevels) {
     ASSERT_EQ(run.json["returnCode"].n, 0) << tag << "\n" << run.log;
     const auto info = tablesOf(run, "ClassLevelInfo");
     ASSERT_EQ(info.size(), 1u) << run.log;
-    const Value &li = *info[0];
+    const Value& li = *info[0];
     EXPECT_EQ(li["rows"][0][col(li, "Levels")].n, 3) << tag;
     EXPECT_EQ(trimmed(li["rows"][0][col(li, "Values")].s), "alpha beta gamma") << tag;
     const auto pe = tablesOf(run, "ParameterEstimates");
     ASSERT_EQ(pe.size(), 1u);
-    const Value &t = *pe[0];
+    const Value& t = *pe[0];
     ASSERT_EQ(t["rows"].items.size(), 6u) << tag;
     const int estimate = col(t, "Estimate"), df = col(t, "DF");
     for (size_t r = 0; r < 5; ++r) {
@@ -322,7 +322,7 @@ TEST(UserResults, SplitEffectNamesAreJoinedByOneBlank) {
   EXPECT_NE(vsfind.back(), ' ') << "'" << vsfind << "'";
   const auto selected = tablesOf(chosen, "SelectedEffects");
   ASSERT_EQ(selected.size(), 1u);
-  const Value &t = *selected[0];
+  const Value& t = *selected[0];
   EXPECT_EQ(trimmed(t["rows"][0][col(t, "Effects")].s), "Intercept " + vsfind);
 }
 
@@ -356,7 +356,7 @@ TEST(UserResults, ParameterCountColumnFollowsTheEffectsParameterCounts) {
 // The count table of a VALDATA= or TESTDATA= data set shows frequency rows when that data
 // set has the FREQ variable, not when DATA= has it.
 TEST(UserResults, HeldOutCountTablesFollowTheirOwnFreqVariable) {
-  auto rows = [](int count, int offset, bool withFreq, double *freqSum) {
+  auto rows = [](int count, int offset, bool withFreq, double* freqSum) {
     std::ostringstream s;
     s.precision(17);
     s << "y,x1,x2" << (withFreq ? ",n" : "") << "\n";
@@ -383,8 +383,8 @@ TEST(UserResults, HeldOutCountTablesFollowTheirOwnFreqVariable) {
   const auto nobs = tablesOf(run, "NObs");
   ASSERT_EQ(nobs.size(), 3u) << run.log;
   // Analysis data, then VALDATA=, then TESTDATA=.
-  const Value &v = *nobs[1];
-  const Value &t = *nobs[2];
+  const Value& v = *nobs[1];
+  const Value& t = *nobs[2];
   ASSERT_EQ(v["rows"].items.size(), 2u) << "VALDATA= has no FREQ variable";
   EXPECT_EQ(v["rows"][0][col(v, "N")].n, 12);
   ASSERT_EQ(t["rows"].items.size(), 4u) << "TESTDATA= has the FREQ variable";

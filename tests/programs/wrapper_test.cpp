@@ -53,6 +53,6 @@ TEST_F(Cli, StepwiseExampleWritesBesideItself) {
                       "' examples/diabetes_stepwise.qrx");
   EXPECT_EQ(run.status, 0) << run.out;
   EXPECT_TRUE(fs::exists(dir / "examples" / "diabetes_pred.csv")) << run.out;
-  for (const auto &e : fs::directory_iterator(dir))
+  for (const auto& e : fs::directory_iterator(dir))
     EXPECT_EQ(e.path().filename(), "examples");
 }

@@ -19,9 +19,9 @@ struct TuneRef {
   double l2, ratio, rank, sbc, l2Norm, l1Norm, steps;
 };
 
-std::vector<TuneRef> readTune(const std::string &name) {
+std::vector<TuneRef> readTune(const std::string& name) {
   std::vector<TuneRef> out;
-  for (const std::vector<double> &v : readNumbers(name))
+  for (const std::vector<double>& v : readNumbers(name))
     out.push_back({v[1], v[2], v[3], v[4], v[5], v[6], v[7]});
   return out;
 }
@@ -31,11 +31,11 @@ struct Search {
   PathFit f;
   std::vector<double> rows;
   Search(int32_t kind, double lo, double hi, int32_t steps, int32_t choose, int32_t stop = 0,
-         const Design &d = diabetes())
+         const Design& d = diabetes())
       : f(setup(choose, stop), d) {
     f.fit.opt.pressNeeded = choose == VC_PRESS;
     EXPECT_EQ(f.fit.run.read(f.fit.src), 0);
-    VsfModel &m = f.m();
+    VsfModel& m = f.m();
     m.options = &f.fit.opt;
     m.fuzz = f.fit.opt.fuzz;
     m.l2Search = kind;
@@ -53,15 +53,15 @@ struct Search {
     p.stop = stop;
     return p;
   }
-  VsfModel &m() { return f.m(); }
+  VsfModel& m() { return f.m(); }
   int32_t run() { return vsfProcess(&f.m(), nullptr); }
-  const double *row(size_t i) const { return rows.data() + 7 * i; }
+  const double* row(size_t i) const { return rows.data() + 7 * i; }
 };
 
-void expectRows(const Search &s, const std::vector<TuneRef> &want, const std::string &tag) {
+void expectRows(const Search& s, const std::vector<TuneRef>& want, const std::string& tag) {
   for (size_t i = 0; i < want.size(); ++i) {
-    const double *r = s.row(i);
-    const TuneRef &w = want[i];
+    const double* r = s.row(i);
+    const TuneRef& w = want[i];
     const std::string at = tag + " trial " + std::to_string(i);
     expectClose(r[0], w.l2, std::fabs(w.l2), 1e-12, at + " L2");
     expectClose(r[1], w.ratio, w.ratio, 1e-9, at + " L1 ratio");
@@ -77,7 +77,7 @@ void expectRows(const Search &s, const std::vector<TuneRef> &want, const std::st
 }
 
 // The first smallest criterion of the reference trials.
-double argminL2(const std::vector<TuneRef> &want) {
+double argminL2(const std::vector<TuneRef>& want) {
   size_t best = 0;
   for (size_t i = 1; i < want.size(); ++i)
     if (want[i].sbc < want[best].sbc)
@@ -139,10 +139,10 @@ TEST(ElasticNetSearch, NoCriterionKeepsTheFirstTrial) {
 TEST(ElasticNetSearch, AdjustedRSquareIsNegated) {
   Search s(3, 0.0, 10.0, 4, VC_ADJRSQ);
   ASSERT_EQ(s.run(), 0);
-  VsfModel &m = s.m();
+  VsfModel& m = s.m();
   size_t best = 0;
   for (size_t i = 0; i < 4; ++i) {
-    const double *r = s.row(i);
+    const double* r = s.row(i);
     ASSERT_GT(r[6], 0) << i;
     // 1 - (n - 1) SSE / (TSS (n - p)) with the SSE recovered from the trial's own row is
     // not available; the value is the negated adjusted R-square, within (-1, 0).
@@ -174,7 +174,7 @@ TEST(ElasticNetSearch, SharedCrossProductsGiveEachTrialItsOwnPath) {
 
     PathFit shared(p);
     ASSERT_EQ(shared.fit.run.read(shared.fit.src), 0);
-    VsfModel &m = shared.m();
+    VsfModel& m = shared.m();
     m.options = &shared.fit.opt;
     m.fuzz = shared.fit.opt.fuzz;
     std::vector<double> base(static_cast<size_t>((m.parmCount + 1) * (m.parmCount + 2) / 2));
@@ -213,7 +213,7 @@ TEST(ElasticNetSearch, EveryCriterionChoosesItsSmallestTrial) {
       if (s.row(i)[3] < s.row(best)[3])
         best = i;
     }
-    VsfModel &m = s.m();
+    VsfModel& m = s.m();
     EXPECT_EQ(m.finalL2, s.row(best)[0]) << tag;
     const double sign = code == VC_ADJRSQ ? -1.0 : 1.0;
     const double value = sign * fittest::stepCriterion(m, code, m.chosenStep);

@@ -14,7 +14,7 @@
 namespace fittest {
 
 namespace {
-std::vector<std::string> split(const std::string &line) {
+std::vector<std::string> split(const std::string& line) {
   std::vector<std::string> out;
   std::stringstream ss(line);
   std::string cell;
@@ -22,12 +22,12 @@ std::vector<std::string> split(const std::string &line) {
     out.push_back(cell);
   return out;
 }
-std::string path(const std::string &file) {
+std::string path(const std::string& file) {
   return std::string(QRX_TEST_DATA) + "/selection/" + file;
 }
 } // namespace
 
-Design readDesign(const std::string &name) {
+Design readDesign(const std::string& name) {
   std::ifstream in(path(name + "_design.csv"));
   if (!in)
     throw std::runtime_error("missing reference design " + name);
@@ -51,7 +51,7 @@ Design readDesign(const std::string &name) {
   return d;
 }
 
-std::vector<StepRef> readSteps(const std::string &name) {
+std::vector<StepRef> readSteps(const std::string& name) {
   std::ifstream in(path(name + "_steps.csv"));
   if (!in)
     throw std::runtime_error("missing reference steps " + name);
@@ -81,7 +81,7 @@ std::vector<StepRef> readSteps(const std::string &name) {
   return out;
 }
 
-int32_t codeOf(const std::string &n) {
+int32_t codeOf(const std::string& n) {
   if (n == "SL")
     return 1;
   if (n == "AIC")
@@ -105,14 +105,14 @@ int32_t codeOf(const std::string &n) {
   return 0;
 }
 
-Fit::Fit(const Design &d, const FitSetup &s) {
+Fit::Fit(const Design& d, const FitSetup& s) {
   qrxhost::resetPageFileSettings();
   if (s.disk)
     qrxhost::setPageFileSizes(1024, 1024, 1024);
   run.model.pool = nullptr; // the fit makes its own "model pool"; the page run's is its own
   datatest::denseEntries(run, d.widths);
   if (s.sparse)
-    for (auto &e : run.entries)
+    for (auto& e : run.entries)
       e.sparseVote = e.columnCount > 1 ? 1 : 0;
   run.settings.threadCount = s.threads < 1 ? 1 : s.threads;
   run.settings.threadingOn = s.threads > 1;
@@ -167,7 +167,7 @@ void Fit::go() {
     readRc = -1;
     return;
   }
-  VsfModel &model = m();
+  VsfModel& model = m();
   model.options = &opt;
   model.fuzz = opt.fuzz;
   model.scratchHolder = scratch.file != nullptr ? &scratch : nullptr;
@@ -185,7 +185,7 @@ Fit::~Fit() {
   qrxhost::resetPageFileSettings();
 }
 
-double stepCriterion(VsfModel &m, int32_t code, int32_t s) {
+double stepCriterion(VsfModel& m, int32_t code, int32_t s) {
   const double n = m.nObs, sse = m.stepSSE[s];
   const int32_t p = m.stepRank[s];
   switch (code) {

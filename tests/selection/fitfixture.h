@@ -18,7 +18,7 @@ struct Design {
   std::vector<std::vector<double>> x; // per row every design column
   std::string roles; // per row A (TRAIN), V (VALIDATE) or T (TEST); empty: all TRAIN
 };
-Design readDesign(const std::string &name);
+Design readDesign(const std::string& name);
 
 struct StepRef {
   std::string method, criterion;
@@ -28,7 +28,7 @@ struct StepRef {
   double validate = 0, test = 0; // prediction errors of the partition (missing: none)
   bool hasValidate = false, hasTest = false;
 };
-std::vector<StepRef> readSteps(const std::string &name);
+std::vector<StepRef> readSteps(const std::string& name);
 
 struct FitSetup {
   int32_t method = 2;
@@ -51,15 +51,15 @@ struct Fit {
   VsfScratch scratch{};
   int32_t readRc = 0, initRc = 0, processRc = 0;
 
-  Fit(const Design &d, const FitSetup &s);
+  Fit(const Design& d, const FitSetup& s);
   ~Fit();
-  VsfModel &m() { return run.model; }
+  VsfModel& m() { return run.model; }
   // Reads the pages, initialises the model and runs one fit.
   void go();
 };
 
 // The criterion of recorded step s, by code, from the model's step history.
-double stepCriterion(VsfModel &m, int32_t code, int32_t s);
-int32_t codeOf(const std::string &name);
+double stepCriterion(VsfModel& m, int32_t code, int32_t s);
+int32_t codeOf(const std::string& name);
 
 } // namespace fittest

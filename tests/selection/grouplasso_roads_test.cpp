@@ -24,7 +24,7 @@ struct PathResult {
   int64_t passes = 0, evaluations = 0;
 };
 
-PathResult groupPath(const FitSetup &s, int64_t gramLimit) {
+PathResult groupPath(const FitSetup& s, int64_t gramLimit) {
   static const Design d = fittest::readDesign("classdata");
   vsfSetSolverGramLimit(gramLimit);
   Fit fit(d, s);
@@ -42,7 +42,7 @@ PathResult groupPath(const FitSetup &s, int64_t gramLimit) {
   fit.go();
   vsfSetSolverGramLimit(-1);
   PathResult r;
-  VsfModel &m = fit.m();
+  VsfModel& m = fit.m();
   EXPECT_EQ(fit.readRc, 0);
   EXPECT_EQ(fit.processRc, 0);
   EXPECT_EQ(m.fitStatus, 0);
@@ -57,7 +57,7 @@ PathResult groupPath(const FitSetup &s, int64_t gramLimit) {
   return r;
 }
 
-void expectSamePath(const PathResult &a, const PathResult &b, const char *what) {
+void expectSamePath(const PathResult& a, const PathResult& b, const char* what) {
   ASSERT_EQ(a.sse.size(), b.sse.size()) << what;
   for (size_t i = 0; i < a.sse.size(); ++i) {
     EXPECT_EQ(a.effects[i], b.effects[i]) << what << " step " << i;

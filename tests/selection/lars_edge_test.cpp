@@ -31,7 +31,7 @@ Design smallDesign(bool dup, bool sum) {
   return d;
 }
 
-bool entered(const VsfModel &m, int32_t e) {
+bool entered(const VsfModel& m, int32_t e) {
   for (int32_t s = 1; s < m.stepCount; ++s)
     if (m.stepEffect[s] == e)
       return true;
@@ -47,7 +47,7 @@ TEST(LarEdges, TiedCorrelationsLeaveThePathToTheLowerIndex) {
     p.method = method;
     PathFit f(p, d);
     f.go();
-    VsfModel &m = f.m();
+    VsfModel& m = f.m();
     EXPECT_EQ(m.effectStatus[2], VES_UNAVAILABLE) << method;
     EXPECT_FALSE(entered(m, 2)) << method;
     EXPECT_TRUE(entered(m, 1)) << method;
@@ -65,7 +65,7 @@ TEST(LarEdges, CollinearFullFitMakesTheAliasedEffectUnavailable) {
     p.full = full;
     PathFit f(p, d);
     f.go();
-    VsfModel &m = f.m();
+    VsfModel& m = f.m();
     EXPECT_EQ(m.adaptiveAliased, 1) << full;
     EXPECT_EQ(m.effectStatus[3], VES_UNAVAILABLE) << full;
     EXPECT_FALSE(entered(m, 3)) << full;
@@ -84,7 +84,7 @@ TEST(LarEdges, ZeroInestEstimateKeepsItsEffectOffThePath) {
   p.inest = {0.0, 1.0, 0.0, -1.0};
   PathFit f(p, d);
   f.go();
-  VsfModel &m = f.m();
+  VsfModel& m = f.m();
   EXPECT_EQ(m.adaptiveWeight[2], 0.0);
   EXPECT_FALSE(entered(m, 2));
   // With GAMMA=2 the weights are the squared estimates on the standardized scale.
@@ -104,7 +104,7 @@ TEST(LarEdges, WeightsThatCannotBeFormedEndTheFit) {
   PathFit f(p, d);
   f.fit.readRc = f.fit.run.read(f.fit.src);
   ASSERT_EQ(f.fit.readRc, 0);
-  VsfModel &m = f.m();
+  VsfModel& m = f.m();
   m.inestEstimates = f.inest.data();
   m.options = &f.fit.opt;
   m.fuzz = f.fit.opt.fuzz;
@@ -130,7 +130,7 @@ TEST(LarEdges, ScreeningOnAFewCandidates) {
     f.fit.opt.keepNum = 1;
     f.fit.opt.keepRatio = -1;
     f.go();
-    VsfModel &m = f.m();
+    VsfModel& m = f.m();
     if (screen == 6) {
       ASSERT_EQ(m.stepCount, 2) << "the intercept and the one kept effect";
       EXPECT_EQ(m.stepEffect[1], plain.m().stepEffect[1]);
@@ -149,7 +149,7 @@ namespace {
 
 // Fits the model again on the pages as the last fit left them and compares its path with
 // the SSE series of a fit on the data.
-void expectSamePathOnRefit(VsfModel &m, const std::vector<double> &sse) {
+void expectSamePathOnRefit(VsfModel& m, const std::vector<double>& sse) {
   vsfModelByFree(&m);
   ASSERT_EQ(vsfModelInit(&m), 0);
   ASSERT_EQ(vsfProcessModel(&m), 0);
@@ -160,7 +160,7 @@ void expectSamePathOnRefit(VsfModel &m, const std::vector<double> &sse) {
 }
 
 // The SSE series of a LAR fit on the data (one that hands its pages back).
-std::vector<double> larPathOnTheData(const Design &d) {
+std::vector<double> larPathOnTheData(const Design& d) {
   PathSetup p;
   p.method = 5;
   PathFit clean(p, d);
@@ -204,7 +204,7 @@ TEST(LarEdges, FailingDataPassEndsThePathWithItsMessage) {
       p.adaptive = 1;
       PathFit f(p);
       ASSERT_EQ(f.fit.run.read(f.fit.src), 0);
-      VsfModel &m = f.m();
+      VsfModel& m = f.m();
       m.options = &f.fit.opt;
       m.fuzz = f.fit.opt.fuzz;
       ASSERT_EQ(vsfModelInit(&m), 0);
@@ -243,7 +243,7 @@ TEST(LarEdges, PagesAreRestoredAfterAFailedMethod) {
   f.fit.opt.adaptiveInest = 1;
   std::vector<double> inest = {1.0, 1.0, hostMissing(), 1.0};
   ASSERT_EQ(f.fit.run.read(f.fit.src), 0);
-  VsfModel &m = f.m();
+  VsfModel& m = f.m();
   m.inestEstimates = inest.data();
   m.options = &f.fit.opt;
   m.fuzz = f.fit.opt.fuzz;
@@ -264,7 +264,7 @@ TEST(LarEdges, PagesAreRestoredByAFitThatEndsBeforeItsMethod) {
   p.method = 5;
   PathFit f(p, d);
   f.go(); // the pages stay centred and scaled
-  VsfModel &m = f.m();
+  VsfModel& m = f.m();
   f.fit.opt.transformPages = 0;
   f.fit.opt.restorePages = 1;
   f.fit.opt.stop = 10; // VALIDATE without validation rows: the fit ends at once

@@ -15,7 +15,7 @@ TEST(LarPath, LarAndLassoFollowTheReferenceOnEveryRoad) {
     int32_t threads;
     bool disk;
   };
-  for (const char *name : {"lar", "lasso"}) {
+  for (const char* name : {"lar", "lasso"}) {
     const auto want = readPath(name);
     for (Road r :
          {Road{true, 1, false}, Road{false, 1, false}, Road{false, 3, true}, Road{true, 2, true}}) {
@@ -35,7 +35,7 @@ TEST(LarPath, LarAndLassoFollowTheReferenceOnEveryRoad) {
 }
 
 TEST(LarPath, CoefficientsAtEveryKnot) {
-  for (const char *name : {"lar", "lasso"}) {
+  for (const char* name : {"lar", "lasso"}) {
     PathSetup p;
     p.method = std::string(name) == "lar" ? 5 : 6;
     checkKnots(p, readPath(name), name);

@@ -41,7 +41,7 @@ struct Expected {
 };
 
 // The stop and choose rules applied to the criterion values of the reference knots.
-Expected expected(const std::vector<double> &v, const std::vector<Knot> &path, bool stop) {
+Expected expected(const std::vector<double>& v, const std::vector<Knot>& path, bool stop) {
   Expected e;
   double stopValue = v[0], chooseValue = v[0];
   e.recorded = 1;
@@ -69,7 +69,7 @@ TEST(LarRules, StopAndChooseByAicSbcAndCp) {
   const double sigma2 = path.back().sse / (n - 11.0);
   for (int32_t code : {2, 4, 7}) {
     std::vector<double> v;
-    for (const Knot &k : path)
+    for (const Knot& k : path)
       v.push_back(criterion(code, k.sse, k.active + 1, n, sigma2));
     for (bool stop : {false, true}) {
       const Expected want = expected(v, path, stop);
@@ -79,7 +79,7 @@ TEST(LarRules, StopAndChooseByAicSbcAndCp) {
       p.stop = stop ? code : 0;
       PathFit f(p);
       f.go();
-      VsfModel &m = f.m();
+      VsfModel& m = f.m();
       const std::string tag = "criterion " + std::to_string(code) + (stop ? " STOP" : " CHOOSE");
       EXPECT_EQ(m.stepCount, want.recorded) << tag;
       EXPECT_EQ(m.chosenStep, want.chosen) << tag;
@@ -87,7 +87,7 @@ TEST(LarRules, StopAndChooseByAicSbcAndCp) {
         ASSERT_LT(want.recorded, static_cast<int>(path.size())) << tag << ": the path must stop";
         EXPECT_EQ(m.stopReason, VSR_NO_IMPROVEMENT) << tag;
         // The refused step is undone: the estimates are those of the last recorded knot.
-        const Knot &k = path[want.recorded - 1];
+        const Knot& k = path[want.recorded - 1];
         for (int j = 1; j <= 10; ++j)
           expectClose(m.effectStatus[j] == VES_SELECTED ? m.beta[j] : 0.0, k.beta[j - 1],
                       maxAbs(k.beta), 1e-8, tag + " beta" + std::to_string(j));
@@ -106,7 +106,7 @@ TEST(LarRules, ChooseValidatePicksTheSmallestValidationError) {
   while (std::getline(in, line)) {
     std::stringstream ss(line);
     std::string c[5];
-    for (auto &x : c)
+    for (auto& x : c)
       std::getline(ss, x, ',');
     sse.push_back(std::stod(c[2]));
     ase.push_back(std::stod(c[3]));
@@ -125,7 +125,7 @@ TEST(LarRules, ChooseValidatePicksTheSmallestValidationError) {
     p.full = full;
     PathFit f(p, d);
     f.go();
-    VsfModel &m = f.m();
+    VsfModel& m = f.m();
     const std::string tag = full ? "packed" : "passes";
     ASSERT_EQ(m.stepCount, static_cast<int32_t>(ase.size())) << tag;
     for (size_t t = 0; t < ase.size(); ++t) {
@@ -173,7 +173,7 @@ TEST(LarRules, StopAtAnL1TargetInsideASegment) {
     p.l1Target = c.target;
     PathFit f(p);
     f.go();
-    VsfModel &m = f.m();
+    VsfModel& m = f.m();
     const std::string tag = "L1CHOICE " + std::to_string(c.choice);
     EXPECT_EQ(m.stopReason, VSR_L1_TARGET) << tag;
     ASSERT_EQ(m.stepCount, static_cast<int32_t>(seg + 1)) << tag;

@@ -14,7 +14,7 @@
 using namespace larstest;
 
 TEST(LarVariants, LeastSquaresCoefficientsOfTheActiveSet) {
-  for (const char *name : {"lar", "lasso"}) {
+  for (const char* name : {"lar", "lasso"}) {
     const auto want = readPath(std::string(name) + "_ls");
     for (bool full : {true, false}) {
       PathSetup p;
@@ -81,7 +81,7 @@ TEST(LarVariants, MissingInestEstimateEndsTheFitWithItsMessage) {
   PathFit f(p);
   f.fit.readRc = f.fit.run.read(f.fit.src);
   ASSERT_EQ(f.fit.readRc, 0);
-  VsfModel &m = f.m();
+  VsfModel& m = f.m();
   m.inestEstimates = f.inest.data();
   m.options = &f.fit.opt;
   m.fuzz = f.fit.opt.fuzz;
@@ -140,7 +140,7 @@ TEST(LarVariants, ElasticNetThroughTheProcessEntry) {
     p.enSetting = en;
     PathFit f(p);
     ASSERT_EQ(f.fit.run.read(f.fit.src), 0);
-    VsfModel &m = f.m();
+    VsfModel& m = f.m();
     m.options = &f.fit.opt;
     m.fuzz = f.fit.opt.fuzz;
     m.l2Search = search;

@@ -14,7 +14,7 @@ namespace larstest {
 
 using namespace fittest;
 
-std::vector<std::vector<double>> readNumbers(const std::string &name) {
+std::vector<std::vector<double>> readNumbers(const std::string& name) {
   std::ifstream in(std::string(QRX_TEST_DATA) + "/lars/" + name + ".csv");
   EXPECT_TRUE(in.good()) << name;
   std::vector<std::vector<double>> out;
@@ -31,9 +31,9 @@ std::vector<std::vector<double>> readNumbers(const std::string &name) {
   return out;
 }
 
-std::vector<Knot> readPath(const std::string &name) {
+std::vector<Knot> readPath(const std::string& name) {
   std::vector<Knot> out;
-  for (const std::vector<double> &v : readNumbers(name)) {
+  for (const std::vector<double>& v : readNumbers(name)) {
     Knot k;
     k.change = static_cast<int>(v[1]);
     k.pathValue = v[2];
@@ -48,13 +48,13 @@ std::vector<Knot> readPath(const std::string &name) {
   return out;
 }
 
-const Design &diabetes() {
+const Design& diabetes() {
   static Design d = readDesign("diabetes");
   return d;
 }
 
 namespace {
-FitSetup setupOf(const PathSetup &p) {
+FitSetup setupOf(const PathSetup& p) {
   FitSetup s;
   s.method = p.method;
   s.select = 0;
@@ -66,10 +66,10 @@ FitSetup setupOf(const PathSetup &p) {
 }
 } // namespace
 
-PathFit::PathFit(const PathSetup &p, const Design &d) : fit(d, setupOf(p)), inest(p.inest) {
+PathFit::PathFit(const PathSetup& p, const Design& d) : fit(d, setupOf(p)), inest(p.inest) {
   fit.run.settings.rewritePages = 1; // the pages are centred and scaled in place
   fit.run.settings.forceDense = 1;
-  VsfModelOptions &o = fit.opt;
+  VsfModelOptions& o = fit.opt;
   o.colStandardize = 1;
   o.screen = 1;
   o.storeCross = 0;
@@ -84,7 +84,7 @@ PathFit::PathFit(const PathSetup &p, const Design &d) : fit(d, setupOf(p)), ines
   o.adaptiveInest = p.adaptiveInest;
   o.gamma = p.gamma;
   o.stopL1Choice = p.l1Choice;
-  VsfModel &m = fit.m();
+  VsfModel& m = fit.m();
   m.l2 = p.l2;
   m.enSetting = p.enSetting;
   m.l1Target = p.l1Target;
@@ -97,7 +97,7 @@ void PathFit::go() {
     // INEST= estimates belong to the BY group: they are set after reading, before the fit.
     fit.readRc = fit.run.read(fit.src);
     ASSERT_EQ(fit.readRc, 0);
-    VsfModel &model = fit.m();
+    VsfModel& model = fit.m();
     model.inestEstimates = inest.data();
     model.options = &fit.opt;
     model.fuzz = fit.opt.fuzz;
@@ -111,22 +111,22 @@ void PathFit::go() {
   ASSERT_EQ(fit.m().fitStatus, 0);
 }
 
-void expectClose(double got, double want, double scale, double tol, const std::string &what) {
+void expectClose(double got, double want, double scale, double tol, const std::string& what) {
   EXPECT_LE(std::fabs(got - want), tol * std::max(scale, 1e-300))
       << what << ": got " << got << " want " << want;
 }
 
-double maxAbs(const std::vector<double> &v) {
+double maxAbs(const std::vector<double>& v) {
   double s = 0;
   for (double x : v)
     s = std::max(s, std::fabs(x));
   return s;
 }
 
-void checkSeries(VsfModel &m, const std::vector<Knot> &want, const std::string &tag) {
+void checkSeries(VsfModel& m, const std::vector<Knot>& want, const std::string& tag) {
   ASSERT_EQ(m.stepCount, static_cast<int32_t>(want.size())) << tag;
   for (size_t t = 1; t < want.size(); ++t) {
-    const Knot &k = want[t];
+    const Knot& k = want[t];
     const std::string at = tag + " step " + std::to_string(t);
     EXPECT_EQ(m.stepEffect[t], std::abs(k.change)) << at;
     EXPECT_EQ(m.stepEffects[t], k.active + 1) << at;
@@ -136,13 +136,13 @@ void checkSeries(VsfModel &m, const std::vector<Knot> &want, const std::string &
   }
 }
 
-void checkKnots(PathSetup p, const std::vector<Knot> &want, const std::string &tag) {
+void checkKnots(PathSetup p, const std::vector<Knot>& want, const std::string& tag) {
   for (size_t t = 1; t < want.size(); ++t) {
     p.steps = static_cast<int32_t>(t);
     PathFit f(p);
     f.go();
-    VsfModel &m = f.m();
-    const Knot &k = want[t];
+    VsfModel& m = f.m();
+    const Knot& k = want[t];
     const std::string at = tag + " knot " + std::to_string(t);
     ASSERT_EQ(m.stepCount, static_cast<int32_t>(t + 1)) << at;
     const double bs = maxAbs(k.b), betas = maxAbs(k.beta);

@@ -19,9 +19,9 @@ struct Knot {
   std::vector<double> b, beta;
 };
 // The rows of tests/data/lars/<name>.csv as numbers, the header skipped.
-std::vector<std::vector<double>> readNumbers(const std::string &name);
-std::vector<Knot> readPath(const std::string &name);
-const Design &diabetes();
+std::vector<std::vector<double>> readNumbers(const std::string& name);
+std::vector<Knot> readPath(const std::string& name);
+const Design& diabetes();
 
 struct PathSetup {
   int32_t method = 6;
@@ -43,16 +43,16 @@ struct PathSetup {
 struct PathFit {
   Fit fit;
   std::vector<double> inest;
-  explicit PathFit(const PathSetup &p, const Design &d = diabetes());
+  explicit PathFit(const PathSetup& p, const Design& d = diabetes());
   void go();
-  VsfModel &m() { return fit.m(); }
+  VsfModel& m() { return fit.m(); }
 };
 
-void expectClose(double got, double want, double scale, double tol, const std::string &what);
-double maxAbs(const std::vector<double> &v);
+void expectClose(double got, double want, double scale, double tol, const std::string& what);
+double maxAbs(const std::vector<double>& v);
 // The recorded path: one step per knot, the same change, path value, L1 norm and SSE.
-void checkSeries(VsfModel &m, const std::vector<Knot> &want, const std::string &tag);
+void checkSeries(VsfModel& m, const std::vector<Knot>& want, const std::string& tag);
 // The coefficients at every knot, from fits stopped after that many steps.
-void checkKnots(PathSetup p, const std::vector<Knot> &want, const std::string &tag);
+void checkKnots(PathSetup p, const std::vector<Knot>& want, const std::string& tag);
 
 } // namespace larstest

@@ -17,11 +17,11 @@ using namespace fittest;
 
 namespace {
 
-int32_t methodCode(const std::string &m) {
+int32_t methodCode(const std::string& m) {
   return m == "NONE" ? 1 : m == "FORWARD" ? 2 : m == "BACKWARD" ? 3 : 4;
 }
 
-void expectRel(double got, double want, double tol, const std::string &what) {
+void expectRel(double got, double want, double tol, const std::string& what) {
   const double scale = std::max(std::fabs(want), 1e-300);
   EXPECT_LE(std::fabs(got - want) / scale, tol) << what << ": got " << got << " want " << want;
 }
@@ -32,7 +32,7 @@ struct Case {
   int32_t fullSweep;
 };
 
-void checkCase(const Case &c) {
+void checkCase(const Case& c) {
   static std::map<std::string, Design> designs;
   static std::map<std::string, std::vector<StepRef>> refs;
   if (!designs.count(c.data)) {
@@ -40,7 +40,7 @@ void checkCase(const Case &c) {
     refs[c.data] = readSteps(c.data);
   }
   std::vector<StepRef> want;
-  for (const StepRef &r : refs[c.data])
+  for (const StepRef& r : refs[c.data])
     if (r.method == c.method && r.criterion == c.crit)
       want.push_back(r);
   ASSERT_FALSE(want.empty());
@@ -57,12 +57,12 @@ void checkCase(const Case &c) {
   ASSERT_EQ(fit.readRc, 0) << tag;
   ASSERT_EQ(fit.initRc, 0) << tag;
   ASSERT_EQ(fit.processRc, 0) << tag;
-  VsfModel &m = fit.m();
+  VsfModel& m = fit.m();
   ASSERT_EQ(m.fitStatus, 0) << tag;
   EXPECT_EQ(m.stepCount, static_cast<int32_t>(want.size())) << tag;
   for (int32_t st = 0; st < std::min<int32_t>(m.stepCount, static_cast<int32_t>(want.size()));
        ++st) {
-    const StepRef &r = want[st];
+    const StepRef& r = want[st];
     const std::string at = tag + " step " + std::to_string(st);
     EXPECT_EQ(m.stepEffect[st], r.effect) << at;
     EXPECT_EQ(m.stepRank[st], r.rank) << at;
@@ -90,7 +90,7 @@ struct Reference : ::testing::TestWithParam<std::tuple<std::string, std::string,
 };
 
 TEST_P(Reference, StepsMatchTheIndependentComputation) {
-  const auto &[data, method, crit] = GetParam();
+  const auto& [data, method, crit] = GetParam();
   // Full X'X; grown on demand with incremental extension; grown and re-swept in full.
   checkCase({data, method, crit, true, 1});
   checkCase({data, method, crit, false, 1});
@@ -103,7 +103,7 @@ INSTANTIATE_TEST_SUITE_P(Classic, Reference,
                                                               "COMPETITIVE"),
                                             ::testing::Values("SL", "AIC", "AICC", "SBC", "BIC",
                                                               "CP", "ADJRSQ", "PRESS")),
-                         [](const auto &info) {
+                         [](const auto& info) {
                            return std::get<0>(info.param) + "_" + std::get<1>(info.param) + "_" +
                                   std::get<2>(info.param);
                          });
@@ -115,7 +115,7 @@ struct Partition : ::testing::TestWithParam<std::tuple<std::string, std::string>
 };
 
 TEST_P(Partition, StepsMatchTheIndependentComputation) {
-  const auto &[method, crit] = GetParam();
+  const auto& [method, crit] = GetParam();
   checkCase({"partition", method, crit, true, 1});
   checkCase({"partition", method, crit, false, 1});
 }
@@ -123,15 +123,15 @@ TEST_P(Partition, StepsMatchTheIndependentComputation) {
 INSTANTIATE_TEST_SUITE_P(Roles, Partition,
                          ::testing::Combine(::testing::Values("FORWARD", "BACKWARD", "STEPWISE"),
                                             ::testing::Values("VALIDATE", "SBC", "SL")),
-                         [](const auto &info) {
+                         [](const auto& info) {
                            return std::get<0>(info.param) + "_" + std::get<1>(info.param);
                          });
 
 TEST(ReferenceInclude, ForcedEffectsThenStepsAdditions) {
   datatest::setUpHost();
-  for (const char *data : {"diabetes", "classdata"}) {
+  for (const char* data : {"diabetes", "classdata"}) {
     std::vector<StepRef> want;
-    for (const StepRef &r : readSteps(data))
+    for (const StepRef& r : readSteps(data))
       if (r.method == "FORWARD_INCLUDE")
         want.push_back(r);
     ASSERT_EQ(want.size(), 6u);
@@ -146,7 +146,7 @@ TEST(ReferenceInclude, ForcedEffectsThenStepsAdditions) {
       fit.opt.stopTest = 0; // STEPS= governs
       fit.go();
       ASSERT_EQ(fit.processRc, 0);
-      VsfModel &m = fit.m();
+      VsfModel& m = fit.m();
       ASSERT_EQ(m.stepCount, 6) << data;
       EXPECT_EQ(m.stopReason, VSR_STEPS);
       EXPECT_GE(m.chosenStep, 2); // the choice starts at the last forced step
@@ -163,7 +163,7 @@ TEST(ReferenceInclude, ForcedEffectsThenStepsAdditions) {
 
 TEST(ReferenceNone, EveryEffectEntersInOrder) {
   datatest::setUpHost();
-  for (const char *data : {"diabetes", "classdata"})
+  for (const char* data : {"diabetes", "classdata"})
     for (bool full : {true, false})
       checkCase({data, "NONE", "SBC", full, 1});
 }

@@ -58,12 +58,12 @@ struct Series {
   int32_t screenedOut = 0;
 };
 
-Series fitWith(const Design &d, const PathSetup &p, uint8_t screen) {
+Series fitWith(const Design& d, const PathSetup& p, uint8_t screen) {
   PathFit f(p, d);
   f.fit.opt.screen = screen;
   f.fit.opt.screenSteps = 4; // the MODEL statement's default power of the ratio
   f.go();
-  VsfModel &m = f.m();
+  VsfModel& m = f.m();
   Series s;
   for (int32_t t = 0; t < m.stepCount; ++t) {
     s.effect.push_back(m.stepEffect[t]);
@@ -75,7 +75,7 @@ Series fitWith(const Design &d, const PathSetup &p, uint8_t screen) {
   return s;
 }
 
-void expectSamePath(const Design &d, int32_t method, int32_t steps, double l2) {
+void expectSamePath(const Design& d, int32_t method, int32_t steps, double l2) {
   const PathSetup p = pathOf(method, steps, l2);
   const Series plain = fitWith(d, p, SCREEN_NONE);
   ASSERT_GT(plain.effect.size(), 10u);
@@ -99,7 +99,7 @@ void expectSamePath(const Design &d, int32_t method, int32_t steps, double l2) {
 }
 
 // The absolute correlation of every candidate with the response, from the rows.
-std::vector<double> absCorrelations(const Design &d) {
+std::vector<double> absCorrelations(const Design& d) {
   const size_t n = d.y.size(), p = d.widths.size() - 1;
   const double ybar = std::accumulate(d.y.begin(), d.y.end(), 0.0) / n;
   std::vector<double> out(p);
@@ -120,7 +120,7 @@ std::vector<double> absCorrelations(const Design &d) {
   return out;
 }
 
-void expectSisKeepsTheTop(const Design &d, int32_t keep) {
+void expectSisKeepsTheTop(const Design& d, int32_t keep) {
   const std::vector<double> r = absCorrelations(d);
   std::vector<int32_t> order(r.size());
   std::iota(order.begin(), order.end(), 1);
@@ -131,7 +131,7 @@ void expectSisKeepsTheTop(const Design &d, int32_t keep) {
   f.fit.opt.keepNum = keep;
   f.fit.opt.keepRatio = -1;
   f.go();
-  VsfModel &m = f.m();
+  VsfModel& m = f.m();
   ASSERT_EQ(m.screenKeep, keep);
   std::set<int32_t> kept, want(order.begin(), order.begin() + keep);
   for (int32_t j = 1; j < m.effectCount; ++j)

@@ -123,7 +123,7 @@ TEST(StopRules, KeepGoingStopsAtTheL1TargetByEachChoice) {
                {2, 3.0001, false}, //
                {3, 2.0, true},     // VALUE: lambda itself
                {3, 1.0, false}};
-  for (const Case &k : cases) {
+  for (const Case& k : cases) {
     c.opt.stopL1Choice = k.choice;
     c.m.l1Target = k.target;
     EXPECT_EQ(c.keepGoing(2), k.stops ? 0 : 1) << int(k.choice) << " " << k.target;
@@ -219,17 +219,17 @@ struct Moves : ::testing::Test {
   void SetUp() override { datatest::setUpHost(); }
 };
 
-Fit *forwardFit(const Design &d) {
+Fit* forwardFit(const Design& d) {
   FitSetup s;
   s.method = 2;
   s.select = 2; // AIC
   s.choose = 9; // PRESS: the PRESS history exists
-  Fit *fit = new Fit(d, s);
+  Fit* fit = new Fit(d, s);
   fit->go();
   return fit;
 }
 
-bool inModel(const VsfModel &m, int32_t k) {
+bool inModel(const VsfModel& m, int32_t k) {
   for (int32_t i = 0; i < m.inModelCount; ++i)
     if (m.inModelList[i] == k)
       return true;
@@ -237,7 +237,7 @@ bool inModel(const VsfModel &m, int32_t k) {
 }
 
 // The first candidate the fit left out, -1 when there is none.
-int32_t firstCandidateOut(const VsfModel &m) {
+int32_t firstCandidateOut(const VsfModel& m) {
   for (int32_t e = 1; e < m.effectCount; ++e)
     if (!inModel(m, e) && m.effectStatus[e] == VES_CANDIDATE)
       return e;
@@ -248,7 +248,7 @@ TEST_F(Moves, ARefusedAdditionIsTakenOut) {
   const Design d = readDesign("classdata");
   std::unique_ptr<Fit> fit(forwardFit(d));
   ASSERT_EQ(fit->processRc, 0);
-  VsfModel &m = fit->m();
+  VsfModel& m = fit->m();
   const int32_t k = firstCandidateOut(m);
   ASSERT_GE(k, 0) << "the forward fit left no effect out";
   const double sse = m.sse, press = m.press;
@@ -274,7 +274,7 @@ TEST_F(Moves, ARefusedRemovalIsEnteredAgain) {
   const Design d = readDesign("classdata");
   std::unique_ptr<Fit> fit(forwardFit(d));
   ASSERT_EQ(fit->processRc, 0);
-  VsfModel &m = fit->m();
+  VsfModel& m = fit->m();
   ASSERT_GE(m.inModelCount, 3);
   const int32_t j = m.inModelList[m.inModelCount - 1];
   ASSERT_NE(j, 0);
@@ -304,7 +304,7 @@ TEST_F(Moves, AStepAtTheEndOfALarPathIsUndoneAndKeepsItsReason) {
   for (VsfStopReason reason : {VSR_PATH_END, VSR_PATH_END2}) {
     std::unique_ptr<Fit> fit(forwardFit(d));
     ASSERT_EQ(fit->processRc, 0);
-    VsfModel &m = fit->m();
+    VsfModel& m = fit->m();
     const int32_t k = firstCandidateOut(m);
     ASSERT_GE(k, 0);
     ASSERT_EQ(vsfAddEffect(&m, k, 0, 0), 0);
@@ -322,7 +322,7 @@ TEST_F(Moves, ChooseKeepsTheEarlierStepOnATieForAnAddition) {
   const Design d = readDesign("classdata");
   std::unique_ptr<Fit> fit(forwardFit(d));
   ASSERT_EQ(fit->processRc, 0);
-  VsfModel &m = fit->m();
+  VsfModel& m = fit->m();
   fit->opt.choose = 4; // SBC, neither SELECT nor STOP: computed from the model
   const double v = vsfGetCriterion(&m, 4);
   m.chosenStep = 1;
@@ -346,8 +346,8 @@ TEST_F(Moves, StartValuesComeFromTheLastRecordedStep) {
   const Design d = readDesign("classdata");
   std::unique_ptr<Fit> fit(forwardFit(d));
   ASSERT_EQ(fit->processRc, 0);
-  VsfModel &m = fit->m();
-  VsfModelOptions &o = fit->opt;
+  VsfModel& m = fit->m();
+  VsfModelOptions& o = fit->opt;
   const int32_t s = m.stepCount;
   const double sse = m.stepSSE[s - 1], n = m.nObs;
   const int32_t p = m.stepRank[s - 1];
@@ -393,8 +393,8 @@ TEST_F(Moves, StartValuesComeFromTheLastRecordedStep) {
 // The reasons the methods give themselves, through whole fits.
 struct MethodReasons : ::testing::Test {
   void SetUp() override { datatest::setUpHost(); }
-  static int run(const Design &d, int32_t method, int32_t select,
-                 void (*adjust)(VsfModelOptions &)) {
+  static int run(const Design& d, int32_t method, int32_t select,
+                 void (*adjust)(VsfModelOptions&)) {
     FitSetup s;
     s.method = method;
     s.select = select;
@@ -414,12 +414,12 @@ TEST_F(MethodReasons, EachMethodEndsWithItsOwnReason) {
   // FORWARD by SBC until SBC gets no better
   EXPECT_EQ(run(d, 2, 4, nullptr), int(VSR_NO_IMPROVEMENT));
   // STEPWISE by SL with STEPS= beyond what enters: the method ends by SL itself
-  EXPECT_EQ(run(d, 4, 1, [](VsfModelOptions &o) { o.steps = 50, o.stopTest = 0; }),
+  EXPECT_EQ(run(d, 4, 1, [](VsfModelOptions& o) { o.steps = 50, o.stopTest = 0; }),
             int(VSR_STEPWISE_SL));
-  EXPECT_EQ(run(d, 4, 4, [](VsfModelOptions &o) { o.steps = 50, o.stopTest = 0; }),
+  EXPECT_EQ(run(d, 4, 4, [](VsfModelOptions& o) { o.steps = 50, o.stopTest = 0; }),
             int(VSR_STEPWISE_OTHER));
   // STEPWISE that lets a weak effect in and takes it out again: it would come back
-  EXPECT_EQ(run(d, 4, 1, [](VsfModelOptions &o) { o.slEntry = 0.99, o.slStay = 0.001; }),
+  EXPECT_EQ(run(d, 4, 1, [](VsfModelOptions& o) { o.slEntry = 0.99, o.slStay = 0.001; }),
             int(VSR_CYCLING));
 }
 
@@ -428,8 +428,8 @@ TEST_F(MethodReasons, NoCandidateLeft) {
   const Design d = readDesign("classdata");
   static int32_t addInit[6] = {0, 0, 0, 0, 0, 1}; // x2 waits for an entry no list brings
   static int32_t dropInit[6] = {0, 0, 0, 0, 0, 0};
-  static int32_t *lists[6] = {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
-  auto hierarchy = [](VsfModelOptions &o) {
+  static int32_t* lists[6] = {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+  auto hierarchy = [](VsfModelOptions& o) {
     o.hierarchy = 1;
     o.hierAddCountInit = addInit;
     o.hierDropCountInit = dropInit;

@@ -19,14 +19,14 @@ struct Snapshot {
   uint8_t stopReason = 0;
 };
 
-Snapshot run(const Design &d, FitSetup s) {
+Snapshot run(const Design& d, FitSetup s) {
   Fit fit(d, s);
   fit.go();
   EXPECT_EQ(fit.readRc, 0);
   EXPECT_EQ(fit.initRc, 0);
   EXPECT_EQ(fit.processRc, 0);
   Snapshot out;
-  VsfModel &m = fit.m();
+  VsfModel& m = fit.m();
   EXPECT_EQ(m.fitStatus, 0);
   for (int32_t i = 0; i < m.stepCount; ++i) {
     out.effects.push_back(m.stepEffect[i]);
@@ -42,7 +42,7 @@ Snapshot run(const Design &d, FitSetup s) {
 // tol: 1e-12, except for the full model of the uncentred diabetes design (BACKWARD), whose
 // SSE is about a tenth of y'y and whose X'X is ill-conditioned: the differently ordered
 // sums of the page workers reach its SSE and PRESS at about 5e-12.
-void expectSame(const Snapshot &a, const Snapshot &b, const std::string &tag, double tol) {
+void expectSame(const Snapshot& a, const Snapshot& b, const std::string& tag, double tol) {
   EXPECT_EQ(a.effects, b.effects) << tag;
   EXPECT_EQ(a.ranks, b.ranks) << tag;
   EXPECT_EQ(a.stopReason, b.stopReason) << tag;
@@ -60,7 +60,7 @@ struct Threads : ::testing::Test {
 };
 
 TEST_F(Threads, SelectionsAgreeAcrossWorkersDiskPagesAndStorage) {
-  for (const char *data : {"diabetes", "classdata"}) {
+  for (const char* data : {"diabetes", "classdata"}) {
     const Design d = readDesign(data);
     for (int32_t method : {2, 3, 4}) {
       for (bool full : {true, false}) {
