@@ -330,10 +330,12 @@ int32_t vsfResults(VsfContext* ctx) {
     zlevPrintEftDetails(ctx->outputManager, d);
   if ((rc = vsfpDimensions(ctx)) != 0)
     return rc;
-  if (o.screen > SCREEN_NONE || o.showL2Search || (o.cvExternal && o.showCvex)) {
-    return vsfNotBuiltInternal("the screening, elastic-net search and external cross-validation "
-                               "tables are not available in this build");
+  if (o.screen > SCREEN_NONE || o.showL2Search) {
+    return vsfNotBuiltInternal("the screening and elastic-net search tables are not available "
+                               "in this build");
   }
+  if (o.cvExternal && o.showCvex && (rc = vsfpCvExternal(ctx)) != 0)
+    return rc;
   if (o.stepDetails != 0 || o.details >= 2) {
     if ((rc = vsfDisplaySteps(ctx, nullptr, nullptr, -1)) != 0)
       return rc;

@@ -363,9 +363,6 @@ int32_t vsfLarLasso(VsfModel *m) {
   if (o->screen >= SCREEN_SASVI) {
     return vsfNotBuilt("screening");
   }
-  if (o->cvExternal) {
-    return vsfNotBuilt("external cross validation");
-  }
   double stopValue, chooseValue;
   vsfInitCriteria(m, &stopValue, &chooseValue, nullptr);
 
@@ -377,7 +374,11 @@ int32_t vsfLarLasso(VsfModel *m) {
   } else {
     for (int32_t j = 0; j < E; ++j)
       m->corr[j] = m->xpx[sym(m->effectColumn[j], 0)];
-    m->sse = m->sweptXpx[0];
+    // The held-out sums need a pass over the rows.
+    if (!o->cvExternal)
+      m->sse = m->sweptXpx[0];
+    else if ((rc = pass(m, vsfLarRss, vsfLarRss_t)) != 0)
+      return rc;
   }
 
   m->lambdaMax = 0.0;
@@ -391,6 +392,12 @@ int32_t vsfLarLasso(VsfModel *m) {
     m->stepPathValue[0] = 1.0;
     m->stepL1Norm[0] = 0.0;
     m->stepL2Norm[0] = 0.0;
+    // The intercept's step: a fold fit holds out the error of the mean; the final fit
+    // starts on the averaged curve.
+    if (o->cvExternal) {
+      m->stepHeldOutTestError[0] = 0.0;
+      m->stepHeldOutError[0] = m->heldOutFold == m->foldCount ? m->cvexCurve[0] : m->heldOutError;
+    }
   }
 
   int32_t pendingDrop = -1;

@@ -7,7 +7,9 @@
 
 #include "data/vsfthread.h"
 #include "driver/vsfoptions.h"
+#include "data/vsfdata.h"
 #include "kernels/vsfkernels.h"
+#include "kernels/vsfmoments.h"
 #include "kernels/vsftransform.h"
 #include "kernels/vsfxpx.h"
 #include "model/vsfadaptive.h"
@@ -19,10 +21,12 @@
 #include "numerics/packedtri.h"
 #include "selection/vsfclassic.h"
 #include "selection/vsfcv.h"
+#include "selection/vsfcvex.h"
 #include "selection/vsflarlasso.h"
 #include "support/hoststubs.h"
 #include "support/notbuilt.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -51,6 +55,8 @@ int32_t fail(VsfModel *m, int32_t rc) {
 }
 
 bool refuseFit(VsfModel *m, int32_t *rc);
+int32_t foldMoments(VsfModel *m, bool *emptyFold);
+int32_t foldSumsOfSquares(VsfModel *m);
 int32_t transformPages(VsfModel *m, bool *centred, bool *weighted);
 int32_t undoTransforms(VsfModel *m, bool centred, bool weighted);
 int32_t fitOnPages(VsfModel *m, int32_t start);
@@ -61,10 +67,18 @@ int32_t vsfProcess(VsfModel *model, VsfResampling *) {
   const VsfModelOptions *o = model->options;
   if (o->modelAverage)
     return vsfNotBuilt("model averaging");
-  if (o->cvExternal)
-    return vsfNotBuilt("external cross validation");
+  const bool elasticNet = o->method == VM_ELASTICNET || o->method == VM_ELASTICNET_LS;
+  if (o->cvExternal) {
+    // External cross validation runs the least-angle path with a fixed L2; the group LASSO
+    // and the searches over L2 are not built.
+    if (o->method < VM_LAR || o->method > VM_ELASTICNET_LS)
+      return vsfNotBuilt("external cross validation");
+    if (elasticNet && model->l2Search != 1)
+      return vsfNotBuilt("elastic-net L2 search");
+    return vsfDriveCVExternal(model);
+  }
   // A fixed L2 is one plain fit; the searches over L2 are not built.
-  if ((o->method == VM_ELASTICNET || o->method == VM_ELASTICNET_LS) && model->l2Search != 1)
+  if (elasticNet && model->l2Search != 1)
     return vsfNotBuilt("elastic-net L2 search");
   int32_t rc = vsfModelInit(model);
   if (rc != 0)
@@ -81,10 +95,11 @@ int32_t vsfProcessModel(VsfModel *model) {
   // Pages that an earlier fit of the road left centred count as centred here.
   bool centred = o->colStandardize && !o->transformPages, weighted = false;
   int32_t rc = 0;
-  if (!refuseFit(m, &rc)) {
+  bool emptyFold = false;
+  if (!refuseFit(m, &rc) && (rc = foldMoments(m, &emptyFold)) == 0 && !emptyFold) {
     if (o->colStandardize)
       rc = transformPages(m, &centred, &weighted);
-    if (rc == 0)
+    if (rc == 0 && (rc = foldSumsOfSquares(m)) == 0)
       rc = fitOnPages(m, start);
   }
   // The pages go back to the data on every road once they were transformed, also when the
@@ -93,6 +108,11 @@ int32_t vsfProcessModel(VsfModel *model) {
     const int32_t undo = undoTransforms(m, centred, weighted);
     if (rc == 0)
       rc = undo;
+  }
+  // The held-out fold's rows go back to the training totals.
+  if (o->cvExternal && o->transformPages && m->heldOutFold != m->foldCount && !emptyFold) {
+    m->wTrain += m->wValidate;
+    m->nObs += m->freqValidate;
   }
   return rc;
 }
@@ -123,10 +143,6 @@ bool refuseFit(VsfModel *m, int32_t *rc) {
     m->fitStatus = VFS_TOO_MANY_FOLDS;
     return true;
   }
-  if (o->cvExternal) {
-    *rc = fail(m, vsfNotBuilt("external cross validation"));
-    return true;
-  }
   if (o->method < VM_NONE || o->method > VM_ELASTICNET_LS) {
     *rc = fail(m, vsfNotBuilt("the penalized selection methods"));
     return true;
@@ -141,6 +157,47 @@ bool refuseFit(VsfModel *m, int32_t *rc) {
     return true;
   }
   return false;
+}
+
+// Under external cross validation every fit standardises with the moments of its own
+// training rows: the TRAIN rows outside the held-out fold (all of them in the final fit).
+// The pass also counts the held-out rows (in the final fit the VALIDATE rows) into
+// wValidate and freqValidate. A fold whose training part is empty is not fitted.
+int32_t foldMoments(VsfModel *m, bool *emptyFold) {
+  const VsfModelOptions *o = m->options;
+  if (!o->cvExternal || !o->transformPages || !(m->wTrain > 0))
+    return 0;
+  m->wTrain = m->nObs = m->wValidate = m->freqValidate = 0;
+  m->sumWY = 0;
+  std::fill(m->columnSums, m->columnSums + m->parmCount, 0.0);
+  std::fill(m->columnSumSquares, m->columnSumSquares + m->parmCount, 0.0);
+  int32_t rc = pass(m, vsfMoments, vsfMoments_t, 0);
+  if (rc != 0)
+    return rc;
+  const double W = m->wTrain, N = m->nObs;
+  if (W == 0 && m->heldOutFold != m->foldCount) {
+    m->wTrain += m->wValidate;
+    m->nObs += m->freqValidate;
+    *emptyFold = true;
+    return 0;
+  }
+  for (int32_t p = 0; p < m->parmCount; ++p) {
+    m->columnSumSquares[p] =
+        vsfColumnScale(m->columnSums[p], m->columnSumSquares[p], W, N, o->noint);
+    m->columnSums[p] /= W;
+  }
+  m->sumWY /= W;
+  return 0;
+}
+
+// Under external cross validation the sums of squares of the fit's training rows, on the
+// standardised pages (so the response's is already about its mean).
+int32_t foldSumsOfSquares(VsfModel *m) {
+  if (!m->options->cvExternal || !m->options->transformPages)
+    return 0;
+  m->sumWYY = 0;
+  std::fill(m->columnSquareSums, m->columnSquareSums + m->parmCount, 0.0);
+  return pass(m, vsfYpwY, vsfYpwY_t, 0);
 }
 
 int32_t transformPages(VsfModel *m, bool *centred, bool *weighted) {
@@ -277,7 +334,7 @@ int32_t fitOnPages(VsfModel *m, int32_t start) {
       return rc;
     if ((rc = vsfCVBlocksOutsideFolds(m)) != 0)
       return fail(m, rc);
-    if (o->colStandardize && !o->noint)
+    if (o->colStandardize && !o->noint && !(o->cvExternal && o->transformPages))
       m->xpx[0] -= m->wTrain * m->sumWY * m->sumWY;
     m->sweptXpx[0] = m->xpx[0];
   } else {
