@@ -21,19 +21,7 @@ using qrxrun::Value;
 namespace {
 
 std::vector<std::vector<double>> readCsv(const std::string &name) {
-  std::ifstream in(std::string(QRX_TEST_DATA) + "/cvex/" + name);
-  std::string line;
-  std::getline(in, line);
-  std::vector<std::vector<double>> rows;
-  while (std::getline(in, line)) {
-    std::vector<double> row;
-    std::stringstream s(line);
-    std::string c;
-    while (std::getline(s, c, ','))
-      row.push_back(std::stod(c));
-    rows.push_back(row);
-  }
-  return rows;
+  return qrxrun::csvNumbers(std::string(QRX_TEST_DATA) + "/cvex/" + name);
 }
 
 qrxrun::ProgramRun runCvex(const std::string &choice, const std::string &extra = "") {

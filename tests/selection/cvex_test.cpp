@@ -21,13 +21,12 @@ namespace {
 std::vector<std::vector<double>> readCsv(const std::string &name) {
   std::ifstream in(std::string(QRX_TEST_DATA) + "/cvex/" + name);
   std::string line;
-  std::getline(in, line);
+  std::getline(in, line); // the header
   std::vector<std::vector<double>> rows;
   while (std::getline(in, line)) {
     std::vector<double> row;
     std::stringstream s(line);
-    std::string c;
-    while (std::getline(s, c, ','))
+    for (std::string c; std::getline(s, c, ',');)
       row.push_back(std::stod(c));
     rows.push_back(row);
   }
