@@ -4,9 +4,13 @@
 // and a FORWARD selection by CV PRESS (SELECT=CV, five folds, 5 steps) on the same rows with
 // 20 columns. The reading pass is untimed set-up; the timed run is vsfModelInit +
 // vsfProcessModel, serially and on all cores. Each run checks that the effects the response
-// depends on entered first, and counts the data passes of one fit.
+// depends on entered first, and counts the data passes of one fit. BM_LassoChooseCvex runs
+// the LASSO with CHOOSE=CVEX (five SPLIT external folds: five fold fits and the final fit)
+// through vsfProcess; the pages the final fit leaves standardised are restored untimed.
 #include "benchfit.h"
 #include "data/vsfthread.h"
+#include "kernels/vsftransform.h"
+#include "model/vsfsweep.h"
 #include "selection/vsfprocess.h"
 
 #include <benchmark/benchmark.h>
@@ -103,8 +107,54 @@ void BM_ForwardByCv(benchmark::State& state) {
   state.counters["threads"] = setup.s.threadCount;
 }
 
+void BM_LassoChooseCvex(benchmark::State& state) {
+  const int32_t cols = 50;
+  benchfit::Rows& r = benchfit::rows(rowsOf(state.range(0)), cols, kSignal);
+  Setup setup(threadsOf(state.range(1)), cols, VM_LASSO);
+  setup.s.cv = 0;
+  setup.s.xcv = 1;
+  setup.opt.cvOn = 0;
+  setup.opt.cvExternal = 1;
+  setup.opt.l1Choice = VL1_RATIO;
+  setup.s.rewritePages = 1;
+  setup.s.forceDense = 1;
+  setup.opt.fullXpx = 1;
+  setup.opt.colStandardize = 1;
+  setup.opt.screen = 1;
+  setup.opt.choose = VC_CVEX;
+  setup.model.l2Search = 1;
+  if (setup.read(r) != 0)
+    throw std::runtime_error("reading pass failed");
+  VsfModel& m = setup.model;
+  const int64_t before = vsfPassCount();
+  int64_t restorePasses = 0;
+  for (auto _ : state) {
+    vsfModelByFree(&m);
+    if (vsfProcess(&m, nullptr) != 0 || m.fitStatus != 0 || m.stepCount < kSignal + 1)
+      throw std::runtime_error("external cross validation failed");
+    state.PauseTiming();
+    const int64_t at = vsfPassCount();
+    if (vsfRunPass(&m, vsfUndoCenterScale, vsfUndoCenterScale_t, 0) != 0)
+      throw std::runtime_error("restore failed");
+    restorePasses += vsfPassCount() - at;
+    state.ResumeTiming();
+  }
+  const double fits = static_cast<double>(state.iterations()) * (kFolds + 1);
+  state.counters["passes_per_fit"] =
+      static_cast<double>(vsfPassCount() - before - restorePasses) / fits;
+  state.counters["grid"] = m.cvexGridCount;
+  state.counters["rows"] = static_cast<double>(r.n);
+  state.counters["threads"] = setup.s.threadCount;
+}
+
 } // namespace
 
+BENCHMARK(BM_LassoChooseCvex)
+    ->Args({100000, 1})
+    ->Args({100000, 0})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(2);
 BENCHMARK(BM_LassoChooseCv)
     ->Args({100000, 1})
     ->Args({100000, 0})

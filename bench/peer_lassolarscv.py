@@ -3,7 +3,9 @@
 bench_cv's LASSO (fixed seed, response on the first 5 of 50 columns), and a forward
 selection by five-fold CV PRESS written with numpy least squares (the refit of every
 candidate on the rows outside each fold), on 20 columns for 5 steps. Prints the median of
-three runs. Run: /usr/bin/python3 bench/peer_lassolarscv.py [rows]"""
+three runs. LassoLarsCV is also the peer of bench_cv's CHOOSE=CVEX (five fold paths, their
+errors on a merged grid, a final path on all rows): pass "lasso" as the second argument to
+time it alone. Run: /usr/bin/python3 bench/peer_lassolarscv.py [rows] [lasso]"""
 import sys
 import time
 
@@ -54,6 +56,8 @@ def main():
     y, x = data(n, 50)
     t = median_time(lambda: LassoLarsCV(cv=KFold(5), max_iter=500).fit(x, y))
     print(f"LassoLarsCV 5 folds, {n} x 50: {t * 1000:.0f} ms")
+    if len(sys.argv) > 2 and sys.argv[2] == "lasso":
+        return
     y, x = data(n, 20)
     t = median_time(lambda: forward_by_cv(x, y))
     print(f"forward by 5-fold CV PRESS (numpy), {n} x 20, 5 steps: {t * 1000:.0f} ms")

@@ -305,25 +305,12 @@ int32_t bridgeMeans(Pass& p, QkPool* pool, VsfReadResult* result) {
   return 0;
 }
 
-// The corrected sum of squares, relative to the raw one, at or under which a column counts as
-// constant: far above the rounding of the raw sums, far below any variance they resolve.
-constexpr double kConstantColumnTolerance = 1e-12;
-
 } // namespace
 
 void vsfColumnMoments(double sum, double ss, double W, double F, bool noint, double* mean,
                       double* scale) {
   *mean = sum / W;
-  *scale = hostMissing();
-  if (F > 1.0) {
-    // A constant column's corrected sum of squares comes out of the raw sums as rounding
-    // noise, a few units in the last place of its sum of squares; it has no variance and
-    // no scale.
-    const double css = noint ? ss : ss - sum * sum / W;
-    const double var = css > kConstantColumnTolerance * ss ? css / (F - 1.0) : 0.0;
-    if (var > 0.0)
-      *scale = 1.0 / std::sqrt(var);
-  }
+  *scale = vsfColumnScale(sum, ss, W, F, noint);
 }
 
 int32_t useSparseRepresentation(const VsfEffectTraits& t) {

@@ -160,3 +160,13 @@ int32_t vsfRoleOfValue(const VsfRoleValue& train, const VsfRoleValue& validate,
 
 // The entries the driver calls.
 int32_t vsfData(VsfContext* context);
+
+// The inverse standard deviation of a column from its weighted sum and sum of squares over
+// `weight` (frequency total `freq`), about the mean or, under NOINT, about 0; missing for a
+// constant column or fewer than two rows.
+double vsfColumnScale(double sum, double sumSquares, double weight, double freq, bool noint);
+
+// The external cross-validation records one fold's path can need: the path's step limit plus
+// the steps recorded before it.
+int64_t vsfCVExFoldRoom(int32_t maxSteps, int32_t steps, bool noint, int32_t effects,
+                        int32_t forcedIn);

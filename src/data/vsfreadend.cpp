@@ -8,6 +8,7 @@
 #include "support/hoststubs.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstring>
 
@@ -69,6 +70,10 @@ int32_t blockFolds(Pass& p) {
   }
   return 0;
 }
+
+// The corrected sum of squares, relative to the raw one, at or under which a column counts as
+// constant: far above the rounding of the raw sums, far below any variance they resolve.
+constexpr double kConstantColumnTolerance = 1e-12;
 
 // Column means and scales, and the counts of the pass, into the model.
 void storeTotals(Pass& p) {
@@ -158,36 +163,30 @@ int32_t laterArrays(Pass& p, QkPool* pool) {
   if (!s->xcv)
     return 0;
   const int64_t k = std::max(s->folds, 1);
-  const int64_t maxSteps = s->maxSteps == 0 ? 2147483647 : s->maxSteps;
-  int64_t records = 0; // room per fold
   if (s->method >= VM_LAR && s->method <= VM_ELASTICNET_LS) {
-    int64_t steps = std::min<int64_t>(maxSteps, 2 * (s->noint ? E - 1 : E));
-    if (s->steps > 0)
-      steps = std::min<int64_t>(steps, s->steps);
-    const int64_t mm = steps + 1;
-    records = mm;
-    m->cvexKeys = allocArray<int32_t>(pool, 3 * k * mm);
-    m->cvexValues = allocArray<double>(pool, 6 * k * mm);
-    m->cvexFoldEnd = allocArray<double>(pool, k * mm);
-    m->cvexFoldLambdaMax = allocArray<double>(pool, k * mm);
-    m->cvexGrid = allocArray<double>(pool, mm);
+    // Every fold records up to `room` steps; the merged grid can hold every fold's knots,
+    // and the error curve doubles as the merge's scratch copy of the grid.
+    const int64_t room = vsfCVExFoldRoom(s->maxSteps, s->steps, s->noint, E, s->forcedIn);
+    if (k * room > INT32_MAX)
+      return -2;
+    m->cvexKeys = allocArray<int32_t>(pool, 3 * k * room);
+    m->cvexValues = allocArray<double>(pool, 6 * k * room);
+    m->cvexGrid = allocArray<double>(pool, k * room);
+    m->cvexCurve = allocArray<double>(pool, k * room);
+    m->cvexFoldKnots = allocArray<double>(pool, room);
   } else if (s->method == VM_GROUPLASSO) {
     int64_t steps = s->maxSteps == 0 ? s->forcedIn + 100 : s->maxSteps;
     if (s->steps > 0)
       steps = std::min<int64_t>(steps, s->steps + s->forcedIn);
-    records = steps;
     m->cvexKeys = allocArray<int32_t>(pool, 3 * k * steps);
     m->cvexValues = allocArray<double>(pool, 2 * k * steps);
-    m->cvexFoldEnd = allocArray<double>(pool, steps);
-    m->cvexFoldLambdaMax = m->cvexFoldEnd; // no second array of this size for GROUPLASSO
-    m->cvexGrid = m->cvexFoldEnd;
+    m->cvexCurve = allocArray<double>(pool, steps);
+    m->cvexGrid = m->cvexFoldKnots = m->cvexCurve; // the penalty sequence needs no merge
   } else {
     return 0;
   }
-  // The averaged held-out error per grid point (per step for GROUPLASSO), a double; it is
-  // also the scratch of the grid merge, so it has room for every record of every fold.
-  m->cvexCurve = allocArray<double>(pool, k * records);
-  m->cvexFoldKnots = allocArray<double>(pool, k);
+  m->cvexFoldEnd = allocArray<int32_t>(pool, k);
+  m->cvexFoldLambdaMax = allocArray<double>(pool, k);
   if (!m->cvexKeys || !m->cvexValues || !m->cvexFoldEnd || !m->cvexFoldLambdaMax || !m->cvexGrid ||
       !m->cvexCurve || !m->cvexFoldKnots)
     return -2;
@@ -222,3 +221,27 @@ int32_t vsfReadCompletion(Pass& p, QkExtensionSet* exts, QkPool* pool) {
 }
 
 } // namespace vsfread
+
+int64_t vsfCVExFoldRoom(int32_t maxSteps, int32_t steps, bool noint, int32_t effects,
+                        int32_t forcedIn) {
+  // The path's step limit (twice the candidate effects, MAXSTEPS=, STEPS= beyond the
+  // INCLUDE= effects) plus the forced steps recorded before it.
+  const int64_t include = forcedIn - (noint ? 0 : 1);
+  int64_t limit = std::min<int64_t>(maxSteps == 0 ? INT32_MAX : maxSteps,
+                                    2LL * (noint ? effects - 1 : effects));
+  if (steps > 0)
+    limit = std::min<int64_t>(limit, steps + include);
+  return std::max<int64_t>(limit, 0) + std::max(forcedIn, 1);
+}
+
+double vsfColumnScale(double sum, double sumSquares, double weight, double freq, bool noint) {
+  if (!(freq > 1.0) || !(weight > 0.0))
+    return hostMissing();
+  // A constant column's corrected sum of squares comes out of the raw sums as rounding
+  // noise, a few units in the last place of its sum of squares; it has no variance and no
+  // scale.
+  const double css = noint ? sumSquares : sumSquares - sum * sum / weight;
+  const double var =
+      css > vsfread::kConstantColumnTolerance * sumSquares ? css / (freq - 1.0) : 0.0;
+  return var > 0.0 ? 1.0 / std::sqrt(var) : hostMissing();
+}

@@ -170,8 +170,50 @@ void vsfComputeCVEXPRESS(VsfModel* m) {
     m->heldOutError = hostMissing();
     return;
   }
-  // The fold fits set it from the kernels; the final fit's interpolation arrives with the
-  // external cross-validation road.
+  // The fold fits set it from the kernels.
+  if (m->heldOutFold != m->foldCount || m->cvexGridCount <= 0)
+    return;
+  const VsfModelOptions* o = m->options;
+  const double *g = m->cvexGrid, *c = m->cvexCurve;
+  if (vsfGroupMethod(o->method)) {
+    m->heldOutError = c[m->stepCount];
+    return;
+  }
+  // The final fit: the averaged curve interpolated linearly at the step's path position.
+  const double x = o->l1Choice == VL1_NORM    ? m->l1Norm
+                   : o->l1Choice == VL1_VALUE ? m->lambda
+                   : m->lambdaMax > 0         ? m->lambda / m->lambdaMax
+                                              : 1.0;
+  const int32_t L = m->cvexGridCount - 1;
+  int32_t lo = 0, hi = L;
+  if (o->l1Choice == VL1_NORM) {
+    if (g[L] <= x) {
+      m->heldOutError = c[L];
+      return;
+    }
+    if (x <= g[0]) {
+      m->heldOutError = c[0];
+      return;
+    }
+    while (hi - lo > 1) {
+      const int32_t mid = (lo + hi) / 2;
+      (g[mid] <= x ? lo : hi) = mid;
+    }
+  } else {
+    if (x <= g[L]) {
+      m->heldOutError = c[L];
+      return;
+    }
+    if (x >= g[0]) {
+      m->heldOutError = c[0];
+      return;
+    }
+    while (hi - lo > 1) {
+      const int32_t mid = (lo + hi) / 2;
+      (g[mid] < x ? hi : lo) = mid;
+    }
+  }
+  m->heldOutError = c[hi] + (x - g[hi]) * (c[lo] - c[hi]) / (g[lo] - g[hi]);
 }
 
 void vsfStdBeta(VsfModel* m) {

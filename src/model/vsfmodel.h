@@ -171,7 +171,7 @@ struct VsfModel {
   int32_t heldOutFold;
   int32_t* cvexKeys;
   double* cvexValues;
-  double* cvexFoldEnd;
+  int32_t* cvexFoldEnd;
   double* cvexFoldLambdaMax;
   double* cvexGrid;
   double* cvexCurve;

@@ -342,10 +342,8 @@ int32_t vsfResults(VsfContext* ctx) {
     vsfpElasticNetParaSummary(ctx);
     vsfpElasticNetL2(ctx);
   }
-  if (o.cvExternal && o.showCvex) {
-    return vsfNotBuiltInternal("the external cross-validation tables are not available in this "
-                               "build");
-  }
+  if (o.cvExternal && o.showCvex && (rc = vsfpCvExternal(ctx)) != 0)
+    return rc;
   if (o.stepDetails != 0 || o.details >= 2) {
     if ((rc = vsfDisplaySteps(ctx, nullptr, nullptr, -1)) != 0)
       return rc;

@@ -20,6 +20,8 @@ int32_t vsfpAnova(VsfContext* ctx, VsfModel* model, QkPool* pool);
 int32_t vsfpFitStats(VsfContext* ctx, VsfModel* model);
 int32_t vsfpParmEst(VsfContext* ctx, VsfModel* model, QkPool* pool, int32_t stepOrder);
 int32_t vsfpCVDetails(VsfContext* ctx, VsfModel* model, QkPool* pool);
+// The "CVExternal" table: every fold's path steps with their held-out error.
+int32_t vsfpCvExternal(VsfContext* ctx);
 int32_t vsfpOptStep(VsfContext* ctx, VsfModel* model, int32_t* optimalSteps, int32_t* chosenStep,
                     RvqText** dataRef);
 int32_t vsfpSummary(VsfContext* ctx, VsfModel* model, QkPool* pool, const int32_t* optimalSteps,

@@ -405,9 +405,6 @@ int32_t vsfLarLasso(VsfModel* m) {
   VsfModelOptions* o = m->options;
   const int32_t E = m->effectCount;
   int32_t rc;
-  if (o->cvExternal) {
-    return vsfNotBuilt("external cross validation");
-  }
   double stopValue, chooseValue;
   vsfInitCriteria(m, &stopValue, &chooseValue, nullptr);
 
@@ -419,7 +416,11 @@ int32_t vsfLarLasso(VsfModel* m) {
   } else {
     for (int32_t j = 0; j < E; ++j)
       m->corr[j] = m->xpx[sym(m->effectColumn[j], 0)];
-    m->sse = m->sweptXpx[0];
+    // The held-out sums need a pass over the rows.
+    if (!o->cvExternal)
+      m->sse = m->sweptXpx[0];
+    else if ((rc = pass(m, vsfLarRss, vsfLarRss_t)) != 0)
+      return rc;
   }
 
   m->lambdaMax = 0.0;
@@ -446,6 +447,12 @@ int32_t walkPath(VsfModel* m, double* stopValue, double* chooseValue) {
     m->stepPathValue[0] = 1.0;
     m->stepL1Norm[0] = 0.0;
     m->stepL2Norm[0] = 0.0;
+    // The intercept's step: a fold fit holds out the error of the mean; the final fit
+    // starts on the averaged curve.
+    if (o->cvExternal) {
+      m->stepHeldOutTestError[0] = 0.0;
+      m->stepHeldOutError[0] = m->heldOutFold == m->foldCount ? m->cvexCurve[0] : m->heldOutError;
+    }
   }
 
   int32_t pendingDrop = -1;

@@ -22,6 +22,7 @@
 #include "numerics/packedtri.h"
 #include "selection/vsfclassic.h"
 #include "selection/vsfcv.h"
+#include "selection/vsfcvex.h"
 #include "selection/vsfelnet.h"
 #include "selection/vsflarlasso.h"
 #include "selection/vsfqklasso.h"
@@ -63,6 +64,8 @@ bool refuseFit(VsfModel* m, int32_t* rc);
 int32_t drawSample(VsfModel* m);
 int32_t sampleMoments(VsfModel* m);
 int32_t sampleSquares(VsfModel* m);
+int32_t foldMoments(VsfModel* m, bool* emptyFold);
+int32_t foldSumsOfSquares(VsfModel* m);
 int32_t transformPages(VsfModel* m, bool* centred, bool* weighted);
 int32_t undoTransforms(VsfModel* m, bool centred, bool weighted);
 int32_t fitOnPages(VsfModel* m, int32_t start);
@@ -78,9 +81,17 @@ int32_t vsfProcess(VsfModel* model, VsfResampling* resampling) {
     model->resampler = nullptr;
     return rc;
   }
-  if (o->cvExternal)
-    return vsfNotBuilt("external cross validation");
-  if (o->method == VM_ELASTICNET || o->method == VM_ELASTICNET_LS)
+  const bool elasticNet = o->method == VM_ELASTICNET || o->method == VM_ELASTICNET_LS;
+  if (o->cvExternal) {
+    // External cross validation runs the least-angle path with a fixed L2; with the group
+    // LASSO and with the searches over L2 it is not built.
+    if (o->method < VM_LAR || o->method > VM_ELASTICNET_LS)
+      return vsfNotBuilt("external cross validation");
+    if (elasticNet && model->l2Search != 1)
+      return vsfNotBuilt("external cross validation with the elastic net's L2 search");
+    return vsfDriveCVExternal(model);
+  }
+  if (elasticNet)
     return vsfDriveElasticNet(model);
   int32_t rc = vsfModelInit(model);
   if (rc != 0)
@@ -100,10 +111,12 @@ int32_t vsfProcessModel(VsfModel* model) {
   int32_t rc = m->resampler != nullptr ? drawSample(m) : 0;
   if (rc != 0)
     return rc;
-  if (!refuseFit(m, &rc) && (m->resampler == nullptr || (rc = sampleMoments(m)) == 0)) {
+  bool emptyFold = false;
+  if (!refuseFit(m, &rc) && (m->resampler == nullptr || (rc = sampleMoments(m)) == 0) &&
+      (rc = foldMoments(m, &emptyFold)) == 0 && !emptyFold) {
     if (standardized)
       rc = transformPages(m, &centred, &weighted);
-    if (rc == 0)
+    if (rc == 0 && (rc = foldSumsOfSquares(m)) == 0)
       rc = fitOnPages(m, start);
   }
   // The pages go back to the data on every road once they were transformed, also when the
@@ -112,6 +125,11 @@ int32_t vsfProcessModel(VsfModel* model) {
     const int32_t undo = undoTransforms(m, centred, weighted);
     if (rc == 0)
       rc = undo;
+  }
+  // The held-out fold's rows go back to the training totals.
+  if (o->cvExternal && o->transformPages && m->heldOutFold != m->foldCount && !emptyFold) {
+    m->wTrain += m->wValidate;
+    m->nObs += m->freqValidate;
   }
   return rc;
 }
@@ -202,10 +220,6 @@ bool refuseFit(VsfModel* m, int32_t* rc) {
     m->fitStatus = VFS_TOO_MANY_FOLDS;
     return true;
   }
-  if (o->cvExternal) {
-    *rc = fail(m, vsfNotBuilt("external cross validation"));
-    return true;
-  }
   if (o->method < VM_NONE || o->method > VM_GROUPLASSO) {
     *rc = fail(m, vsfNotBuilt("the penalized selection methods"));
     return true;
@@ -220,6 +234,47 @@ bool refuseFit(VsfModel* m, int32_t* rc) {
     return true;
   }
   return false;
+}
+
+// Under external cross validation every fit standardises with the moments of its own
+// training rows: the TRAIN rows outside the held-out fold (all of them in the final fit).
+// The pass also counts the held-out rows (in the final fit the VALIDATE rows) into
+// wValidate and freqValidate. A fold whose training part is empty is not fitted.
+int32_t foldMoments(VsfModel* m, bool* emptyFold) {
+  const VsfModelOptions* o = m->options;
+  if (!o->cvExternal || !o->transformPages || !(m->wTrain > 0))
+    return 0;
+  m->wTrain = m->nObs = m->wValidate = m->freqValidate = 0;
+  m->sumWY = 0;
+  std::fill(m->columnSums, m->columnSums + m->parmCount, 0.0);
+  std::fill(m->columnSumSquares, m->columnSumSquares + m->parmCount, 0.0);
+  int32_t rc = pass(m, vsfMoments, vsfMoments_t, 0);
+  if (rc != 0)
+    return rc;
+  const double W = m->wTrain, N = m->nObs;
+  if (W == 0 && m->heldOutFold != m->foldCount) {
+    m->wTrain += m->wValidate;
+    m->nObs += m->freqValidate;
+    *emptyFold = true;
+    return 0;
+  }
+  for (int32_t p = 0; p < m->parmCount; ++p) {
+    m->columnSumSquares[p] =
+        vsfColumnScale(m->columnSums[p], m->columnSumSquares[p], W, N, o->noint);
+    m->columnSums[p] /= W;
+  }
+  m->sumWY /= W;
+  return 0;
+}
+
+// Under external cross validation the sums of squares of the fit's training rows, on the
+// standardised pages (so the response's is already about its mean).
+int32_t foldSumsOfSquares(VsfModel* m) {
+  if (!m->options->cvExternal || !m->options->transformPages)
+    return 0;
+  m->sumWYY = 0;
+  std::fill(m->columnSquareSums, m->columnSquareSums + m->parmCount, 0.0);
+  return pass(m, vsfYpwY, vsfYpwY_t, 0);
 }
 
 int32_t transformPages(VsfModel* m, bool* centred, bool* weighted) {
@@ -392,7 +447,8 @@ int32_t fitOnPages(VsfModel* m, int32_t start) {
       return rc;
     if ((rc = vsfCVBlocksOutsideFolds(m)) != 0)
       return fail(m, rc);
-    if ((o->colStandardize || o->parmStandardize) && !o->noint && !squareSums)
+    if ((o->colStandardize || o->parmStandardize) && !o->noint && !squareSums &&
+        !(o->cvExternal && o->transformPages))
       m->xpx[0] -= m->wTrain * m->sumWY * m->sumWY;
     m->sweptXpx[0] = m->xpx[0];
   } else {

@@ -211,4 +211,16 @@ inline std::vector<std::vector<std::string>> csvRows(const std::string& text) {
   return rows;
 }
 
+// A numeric CSV file without its header line, as rows of numbers.
+inline std::vector<std::vector<double>> csvNumbers(const std::filesystem::path& path) {
+  std::vector<std::vector<double>> out;
+  const auto rows = csvRows(readFile(path));
+  for (size_t i = 1; i < rows.size(); ++i) {
+    out.emplace_back();
+    for (const std::string& f : rows[i])
+      out.back().push_back(std::stod(f));
+  }
+  return out;
+}
+
 } // namespace qrxrun

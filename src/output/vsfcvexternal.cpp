@@ -1,0 +1,50 @@
+// The "CVExternal" table of external cross validation: one row per recorded step of every
+// fold fit, with its path position, the curvature of its held-out error along the step and
+// the held-out error itself. The records are written by the external cross-validation road.
+#include "driver/vsfcontext.h"
+#include "driver/vsfoptions.h"
+#include "model/vsfmodel.h"
+#include "output/vsfprint.h"
+#include "output/vsfprinters.h"
+
+int32_t vsfpCvExternal(VsfContext* ctx) {
+  const VsfModel* m = &ctx->model;
+  const bool path = ctx->options.method >= VM_LAR && ctx->options.method <= VM_ELASTICNET_LS;
+  int32_t fold = 0, step = 0, nVar = 0;
+  double ratio = 0, curvature = 0, error = 0, l2 = 0, l2Norm = 0, l1Norm = 0, value = 0;
+  VsfOut out(ctx);
+  out.create("CVExternal", vsfMsg(665));
+  out.intColumn("Fold", &fold);
+  out.intColumn("Step", &step);
+  out.intColumn("nVar", &nVar);
+  out.numberColumn("L1Ratio", &ratio);
+  out.numberColumn("Interpolation", &curvature);
+  out.numberColumn("ASEValidate", &error);
+  if (path) {
+    out.numberColumn("L2", &l2);
+    out.numberColumn("L2Norm", &l2Norm);
+    out.numberColumn("L1Norm", &l1Norm);
+    out.numberColumn("L1Value", &value);
+  }
+  out.endColumns();
+  out.bind("Stat.VARSIFTER.CVEXTERNAL");
+  for (int32_t i = 0; i < m->cvexRecordCount && path; ++i) {
+    const int32_t* key = m->cvexKeys + 3 * i;
+    const double* v = m->cvexValues + 6 * i;
+    fold = key[0];
+    step = key[1];
+    nVar = key[2];
+    ratio = v[0];
+    l2 = v[1];
+    l1Norm = v[2];
+    l2Norm = v[3];
+    curvature = v[4];
+    error = v[5];
+    value = v[0] * m->cvexFoldLambdaMax[fold];
+    out.emit();
+  }
+  out.endRows();
+  out.publish();
+  out.finish();
+  return 0;
+}

@@ -1,0 +1,262 @@
+// External cross validation over the least-angle path. Every fold fit standardises the pages
+// with the moments of its own training rows and restores them; its steps become records
+// {fold, step, rank} with {path value, L2, L1 norm, L2 norm, curvature, held-out error}.
+// The knots of all folds merge into one grid, each fold's held-out error is interpolated
+// onto it (exactly quadratic along a step, from the curvature the path kernels measure), and
+// the final fit on all training rows picks its step by the averaged curve (vsfcriteria.cpp).
+#include "selection/vsfcvex.h"
+
+#include "data/vsfdata.h"
+#include "driver/vsfoptions.h"
+#include "model/vsfmodel.h"
+#include "selection/vsfprocess.h"
+#include "support/hoststubs.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+constexpr double kBig = 1.7976931348623157e308;
+constexpr int32_t kValues = 6; // doubles per record
+// A fold fit that recorded more steps than its records have room for: a bug (the room is
+// the path's own step limit), reported as an internal error rather than written past.
+constexpr int32_t kTooManySteps = -3;
+
+enum RecordValue { RV_PATH = 0, RV_L2, RV_L1NORM, RV_L2NORM, RV_CURVATURE, RV_ERROR };
+
+// L1CHOICE= of the path; LAR has none and walks by the ratio.
+int32_t choiceOf(const VsfModel* m) {
+  const int32_t c = m->options->l1Choice;
+  return c == VL1_NORM || c == VL1_VALUE ? c : int32_t{VL1_RATIO};
+}
+
+const double* recordValues(const VsfModel* m, int32_t i) { return m->cvexValues + kValues * i; }
+
+int32_t foldBegin(const VsfModel* m, int32_t f) { return f == 0 ? 0 : m->cvexFoldEnd[f - 1]; }
+
+// The knot of record i (of fold f) on the grid's axis.
+double knotValue(const VsfModel* m, int32_t choice, int32_t f, int32_t i) {
+  const double* v = recordValues(m, i);
+  if (choice == VL1_NORM)
+    return v[RV_L1NORM];
+  if (choice == VL1_VALUE)
+    return v[RV_PATH] * m->cvexFoldLambdaMax[f];
+  return v[RV_PATH];
+}
+
+int64_t foldRoom(const VsfModel* m) {
+  const VsfModelOptions* o = m->options;
+  return vsfCVExFoldRoom(o->maxSteps, o->steps, o->noint, m->effectCount, o->forcedIn);
+}
+
+// The records of fold k's fit, divided by the held-out weight (left undivided when it is 0).
+int32_t recordFold(VsfModel* m, int32_t k) {
+  const int32_t begin = foldBegin(m, k);
+  if (m->stepCount > foldRoom(m))
+    return kTooManySteps;
+  m->cvexFoldEnd[k] = begin + m->stepCount;
+  const double w = m->wValidate;
+  const bool linear = m->options->linearCvex != 0;
+  for (int32_t s = 0; s < m->stepCount; ++s) {
+    const int32_t i = begin + s;
+    int32_t* key = m->cvexKeys + 3 * i;
+    key[0] = k;
+    key[1] = s;
+    key[2] = m->stepRank[s];
+    double* v = m->cvexValues + kValues * i;
+    double q = linear ? 0.0 : m->stepHeldOutTestError[s];
+    double e = m->stepHeldOutError[s];
+    if (w != 0) {
+      q /= w;
+      e /= w;
+    }
+    v[RV_PATH] = m->stepPathValue[s];
+    v[RV_L2] = m->l2;
+    v[RV_L1NORM] = m->stepL1Norm[s];
+    v[RV_L2NORM] = m->stepL2Norm[s];
+    v[RV_CURVATURE] = q;
+    v[RV_ERROR] = e;
+  }
+  m->cvexFoldLambdaMax[k] = m->lambdaMax;
+  return 0;
+}
+
+// The fold's held-out error at grid value G on the segment that ends at record i (b: the
+// fold's first record, lambda: its path maximum).
+double errorAt(const VsfModel* m, int32_t choice, int32_t b, int32_t i, double G, double lambda) {
+  const double* cur = recordValues(m, i);
+  if (i == b)
+    return cur[RV_ERROR];
+  const double* prev = recordValues(m, i - 1);
+  const double fuzz = m->fuzz;
+  const double c = prev[RV_ERROR];
+  if (cur[RV_CURVATURE] > 0) {
+    // Along a step the coefficients move linearly in lambda, so the error is quadratic in
+    // the lambda travelled: a s^2 + slope s + c.
+    const double d = (prev[RV_PATH] - cur[RV_PATH]) * lambda;
+    if (std::fabs(d / 1000) <= std::fabs(d / 1000) * fuzz)
+      return c;
+    const double a = cur[RV_CURVATURE];
+    const double slope = (cur[RV_ERROR] - c) / d - d * a;
+    double s;
+    if (choice == VL1_NORM) {
+      const double n0 = prev[RV_L1NORM], n1 = cur[RV_L1NORM];
+      s = std::fabs(n1 / 1000 - n0 / 1000) <= std::fabs(n1 / 1000) * fuzz
+              ? 0.0
+              : (prev[RV_PATH] - cur[RV_PATH]) * ((G - n0) / (n1 - n0)) * lambda;
+    } else if (choice == VL1_VALUE) {
+      s = prev[RV_PATH] * lambda - G;
+    } else {
+      s = (prev[RV_PATH] - G) * lambda;
+    }
+    if (s < 0)
+      s = 0;
+    return a * s * s + slope * s + c;
+  }
+  const int at = choice == VL1_NORM ? RV_L1NORM : RV_PATH;
+  const double u0 = prev[at], u1 = cur[at];
+  const double g = choice == VL1_VALUE ? G / lambda : G;
+  if (std::fabs(u1 / 1000 - u0 / 1000) <= std::fabs(u1 / 1000) * fuzz)
+    return c;
+  return c + (g - u0) * (cur[RV_ERROR] - c) / (u1 - u0);
+}
+
+// Whether record i has reached grid value G (the grid runs the fold's own direction).
+bool reaches(const VsfModel* m, int32_t choice, int32_t f, int32_t i, double G) {
+  const double x = knotValue(m, choice, f, i);
+  return choice == VL1_NORM ? G <= x : x <= G;
+}
+
+int32_t mergeGrid(VsfModel* m, int32_t choice) {
+  int32_t M = 0;
+  for (int32_t i = 0; i < m->cvexFoldEnd[0]; ++i)
+    m->cvexGrid[M++] = knotValue(m, choice, 0, i);
+  for (int32_t f = 1; f < m->foldCount; ++f) {
+    const int32_t b = foldBegin(m, f), n = m->cvexFoldEnd[f] - b;
+    for (int32_t i = 0; i < n; ++i)
+      m->cvexFoldKnots[i] = knotValue(m, choice, f, b + i);
+    std::copy(m->cvexGrid, m->cvexGrid + M, m->cvexCurve);
+    M = vsfmerge(m->cvexFoldKnots, m->cvexCurve, m->cvexGrid, n, M, choice == VL1_NORM);
+  }
+  return M;
+}
+
+// Adds fold f's error at every grid point into the curve; points past its last knot take
+// its last error. A fold without records (an empty training part) adds nothing.
+void addFold(VsfModel* m, int32_t choice, int32_t f, int32_t M) {
+  const int32_t b = foldBegin(m, f), z = m->cvexFoldEnd[f] - 1;
+  if (z < b)
+    return;
+  const double lambda = m->cvexFoldLambdaMax[f];
+  int32_t j = 0, i = b;
+  while (j < M && i <= z) {
+    if (reaches(m, choice, f, i, m->cvexGrid[j])) {
+      m->cvexCurve[j] += errorAt(m, choice, b, i, m->cvexGrid[j], lambda);
+      ++j;
+    } else {
+      ++i;
+    }
+  }
+  for (; j < M; ++j)
+    m->cvexCurve[j] += recordValues(m, z)[RV_ERROR];
+}
+
+// One fold fit with fold k held out; 0, -1 for a fit status, or the fit's failure code.
+int32_t foldFit(VsfModel* m, int32_t k) {
+  VsfModelOptions* o = m->options;
+  m->heldOutFold = k;
+  o->recordSteps = 0;
+  o->transformPages = 1;
+  o->restorePages = 1;
+  int32_t rc = vsfModelInit(m);
+  if (rc == 0)
+    rc = vsfProcessModel(m);
+  if (rc == 0 && m->fitStatus != VFS_DONE)
+    rc = -1;
+  if (rc == 0)
+    rc = recordFold(m, k);
+  if (rc == 0)
+    vsfModelByFree(m);
+  return rc;
+}
+
+} // namespace
+
+int32_t vsfmerge(const double* a, const double* b, double* out, int32_t na, int32_t nb,
+                 bool ascending) {
+  int32_t i = 0, j = 0, n = 0;
+  while (i < na && j < nb) {
+    if (a[i] == b[j]) {
+      out[n++] = a[i++];
+      ++j;
+    } else if (ascending ? a[i] < b[j] : a[i] > b[j]) {
+      out[n++] = a[i++];
+    } else {
+      out[n++] = b[j++];
+    }
+  }
+  while (i < na)
+    out[n++] = a[i++];
+  while (j < nb)
+    out[n++] = b[j++];
+  return n;
+}
+
+double vsfCVExMergeAndCurve(VsfModel* model) {
+  VsfModel* m = model;
+  const int32_t choice = choiceOf(m);
+  const int32_t M = mergeGrid(m, choice);
+  m->cvexGridCount = M;
+  std::fill(m->cvexCurve, m->cvexCurve + M, 0.0);
+  for (int32_t f = 0; f < m->foldCount; ++f)
+    addFold(m, choice, f, M);
+  m->cvexChosenValue = 0;
+  double best = kBig;
+  for (int32_t j = 0; j < M; ++j) {
+    m->cvexCurve[j] /= m->foldCount;
+    if (m->cvexCurve[j] < best) {
+      best = m->cvexCurve[j];
+      m->cvexChosenValue = m->cvexGrid[j];
+    }
+  }
+  return best;
+}
+
+double vsfCVExRunAndMerge(VsfModel* model) {
+  VsfModel* m = model;
+  m->cvexRecordCount = 0;
+  for (int32_t k = 0; k < m->foldCount; ++k) {
+    const int32_t rc = foldFit(m, k);
+    if (rc != 0)
+      return rc;
+  }
+  m->cvexRecordCount = m->cvexFoldEnd[m->foldCount - 1];
+  return vsfCVExMergeAndCurve(m);
+}
+
+int32_t vsfDriveCVExternal(VsfModel* model) {
+  VsfModel* m = model;
+  VsfModelOptions* o = m->options;
+  if (o->method < VM_LAR || o->method > VM_ELASTICNET_LS)
+    return 0;
+  // The adaptive elastic net's folds run as the plain elastic net.
+  const int32_t method = o->method;
+  if (method == VM_ELASTICNET_LS)
+    o->method = VM_ELASTICNET;
+  const double r = vsfCVExRunAndMerge(m);
+  o->method = method;
+  // A fold fit that ended with a status reports it for the BY group: no final fit.
+  if (m->fitStatus != VFS_DONE)
+    return 0;
+  if (r < 0)
+    return static_cast<int32_t>(r);
+  m->heldOutFold = m->foldCount;
+  o->recordSteps = 1;
+  o->transformPages = 1;
+  o->restorePages = 0;
+  int32_t rc = vsfModelInit(m);
+  if (rc != 0)
+    return rc;
+  return vsfProcessModel(m);
+}

@@ -1,0 +1,84 @@
+// External cross validation (CHOOSE=CVEX) end to end through qrx on the diabetes data with
+// SPLIT(3) folds, against scripts/gen_cvex_ref.py (scikit-learn's lars_path on each fold's
+// training rows standardised with that fold's moments, tests/data/cvex/): the CVExternal
+// table's per-fold knots, held-out errors and curvatures; the final fit's external CV PRESS
+// at every step (the averaged curve interpolated at the step); the step CHOOSE=CVEX picks;
+// for L1CHOICE=RATIO, NORM and VALUE.
+#include "qrxrun.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+using qrxrun::findTable;
+using qrxrun::number;
+using qrxrun::Value;
+
+namespace {
+
+std::vector<std::vector<double>> readCsv(const std::string& name) {
+  return qrxrun::csvNumbers(std::string(QRX_TEST_DATA) + "/cvex/" + name);
+}
+
+qrxrun::ProgramRun runCvex(const std::string& choice, const std::string& extra = "") {
+  const std::string data = qrxrun::readFile(std::string(QRX_TEST_DATA) + "/cv/cvdata.csv");
+  return qrxrun::runProgram("proc varsifter data=cvdata;\n"
+                            "  model y = age sex bmi bp s1-s6 / selection=lasso(choose=cvex "
+                            "stop=none l1choice=" +
+                                choice + " showcvex$) cvmethod=split(3)" + extra + ";\nrun;\n",
+                            "cvex" + choice, {{"cvdata.csv", data}});
+}
+
+bool near(double a, double b, double tol) { return std::fabs(a - b) <= tol * (1 + std::fabs(b)); }
+
+void expectChoice(const std::string& choice) {
+  qrxrun::ProgramRun r = runCvex(choice);
+  ASSERT_EQ(r.status, 0) << r.log;
+  const Value& out = r.json["steps"][0]["output"];
+  const Value* cx = findTable(out, "CVExternal");
+  ASSERT_NE(cx, nullptr) << choice;
+  const auto rec = readCsv("records.csv");
+  ASSERT_EQ((*cx)["rows"].items.size(), rec.size()) << choice;
+  for (size_t i = 0; i < rec.size(); ++i) {
+    EXPECT_EQ(number(*cx, i, "Fold"), rec[i][0]) << i;
+    EXPECT_EQ(number(*cx, i, "Step"), rec[i][1]) << i;
+    EXPECT_TRUE(near(number(*cx, i, "L1Ratio"), rec[i][2], 1e-9)) << i;
+    EXPECT_TRUE(near(number(*cx, i, "L1Norm"), rec[i][3], 1e-9)) << i;
+    EXPECT_TRUE(near(number(*cx, i, "L1Value"), rec[i][4], 1e-9)) << i;
+    EXPECT_TRUE(near(number(*cx, i, "ASEValidate"), rec[i][5], 1e-9)) << i;
+    EXPECT_TRUE(near(number(*cx, i, "Interpolation"), rec[i][6], 1e-7)) << i;
+  }
+  const Value* t = findTable(out, "SelectionSummary");
+  ASSERT_NE(t, nullptr);
+  const auto fin = readCsv("final_" + choice + ".csv");
+  ASSERT_EQ((*t)["rows"].items.size(), fin.size()) << choice;
+  size_t best = 0;
+  for (size_t i = 0; i < fin.size(); ++i) {
+    EXPECT_NEAR(number(*t, i, "CVEXPRESS"), fin[i][1], 1e-9 * fin[i][1]) << choice << " " << i;
+    if (fin[i][1] < fin[best][1])
+      best = i;
+  }
+  for (size_t i = 0; i < fin.size(); ++i)
+    EXPECT_EQ(number(*t, i, "OptCVEXPRESS"), i == best ? 1.0 : 0.0) << choice << " " << i;
+}
+
+TEST(CvExternal, RatioCurveRecordsAndChoiceMatchTheFoldPaths) { expectChoice("ratio"); }
+TEST(CvExternal, NormCurveRecordsAndChoiceMatchTheFoldPaths) { expectChoice("norm"); }
+TEST(CvExternal, ValueCurveRecordsAndChoiceMatchTheFoldPaths) { expectChoice("value"); }
+
+// The road's refusals: the group LASSO and the L2 searches are not built; STOP=CV with
+// CHOOSE=CVEX is refused by the statement checks.
+TEST(CvExternal, ElasticNetWithAnL2SearchIsRefused) {
+  qrxrun::ProgramRun r = qrxrun::runProgram(
+      "proc varsifter data=cvdata;\n  model y = age sex bmi bp / "
+      "selection=elasticnet(choose=cvex l2search=grid) cvmethod=split(3);\nrun;\n",
+      "cvexen", {{"cvdata.csv", qrxrun::readFile(std::string(QRX_TEST_DATA) + "/cv/cvdata.csv")}});
+  EXPECT_NE(r.status, 0);
+  EXPECT_TRUE(qrxrun::logged(r, 848, 9102)) << r.log;
+}
+
+} // namespace
