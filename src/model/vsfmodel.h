@@ -95,6 +95,7 @@ struct VsfResampler {
   int64_t freqStart, freqEnd;
   const struct VsfResampleSettings* settings;
   int64_t* recordPos; // per sample, where its resample record begins
+  int64_t* blockPos;  // per sample, where its frequency block begins
 };
 
 // One cross-validation fold: its own sums without the fold's rows, and its trial state.

@@ -222,6 +222,61 @@ bool allocate(VsfContext* ctx, int32_t S, int32_t nE, int32_t nP) {
   return ok;
 }
 
+// Every resample's model in sparse form, kept in the BY pool for the OUTPUT predictions.
+bool keepSampleModels(VsfContext* ctx, const std::vector<SampleModel>& samples) {
+  VsfAverageSummary& a = ctx->average;
+  a.sampleModels = take<VsfSampleModel>(ctx, static_cast<int64_t>(samples.size()));
+  if (a.sampleModels == nullptr)
+    return false;
+  for (size_t s = 0; s < samples.size(); ++s) {
+    const SampleModel& sm = samples[s];
+    const auto n = static_cast<int64_t>(sm.parms.size());
+    int32_t* parms = take<int32_t>(ctx, std::max<int64_t>(n, 1));
+    double* values = take<double>(ctx, std::max<int64_t>(n, 1));
+    if (parms == nullptr || values == nullptr)
+      return false;
+    std::copy(sm.parms.begin(), sm.parms.end(), parms);
+    std::copy(sm.values.begin(), sm.values.end(), values);
+    a.sampleModels[s] = {static_cast<int32_t>(n), parms, values};
+  }
+  return true;
+}
+
+// The drawn frequencies of every resample, observation by observation, from the frequency
+// blocks the resamplers kept (SAMPLEFREQ). Each block is read from its own position in its
+// own resampler's file. 0, -2, or -6 when a block does not read back whole.
+int32_t keepFrequencies(VsfContext* ctx) {
+  VsfAverageSummary& a = ctx->average;
+  VsfResampling* d = ctx->resampling;
+  if (!d->settings.keepFreqs)
+    return 0;
+  const int32_t S = a.sampleCount;
+  int64_t rows = -1;
+  std::vector<double> block;
+  int32_t g = 0;
+  for (int32_t i = 0; i < d->count; ++i) {
+    VsfResampler* r = &d->resamplers[i];
+    for (int32_t k = 0; k < r->sampleCount; ++k, ++g) {
+      const int64_t bytes = r->recordPos[k] - r->blockPos[k];
+      if (rows < 0) {
+        rows = bytes / 8;
+        a.obsCount = static_cast<int32_t>(rows);
+        a.obsFrequency = take<int32_t>(ctx, std::max<int64_t>(rows * S, 1));
+        if (a.obsFrequency == nullptr)
+          return -2;
+        block.resize(static_cast<size_t>(rows));
+      }
+      int64_t pos = r->blockPos[k];
+      if (bytes != rows * 8 ||
+          (rows > 0 && vsfReadScratch(r->freqScratch->file, block.data(), bytes, &pos) != 0))
+        return -6;
+      for (int64_t o = 0; o < rows; ++o)
+        a.obsFrequency[o * S + g] = static_cast<int32_t>(block[static_cast<size_t>(o)]);
+    }
+  }
+  return 0;
+}
+
 } // namespace
 
 double vsfIdxVal(const double* values, int64_t index, int64_t negatives, int64_t zeros) {
@@ -257,6 +312,10 @@ int32_t vsfPostBootstrap(VsfContext* ctx) {
   }
   if (usable < S)
     xpmlog(848, 240, {HostMsgArg(static_cast<int64_t>(S - usable))});
+  if (!keepSampleModels(ctx, samples))
+    return -2;
+  if ((rc = keepFrequencies(ctx)) != 0)
+    return rc;
   const int32_t largest = rankModels(ctx, samples, keys, usable);
   int32_t N = 0;
   for (int32_t s = 0; s < S; ++s)

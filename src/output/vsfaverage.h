@@ -19,6 +19,13 @@ struct VsfModelNode {
   double meanSelectFraction;
 };
 
+// The model of one resample in sparse form: its non-zero estimates and their parameters.
+struct VsfSampleModel {
+  int32_t termCount;
+  const int32_t* parms;
+  const double* values;
+};
+
 struct VsfAverageSummary {
   int32_t sampleCount;
   int32_t usableCount;
@@ -33,7 +40,8 @@ struct VsfAverageSummary {
   uint8_t* sampleUsed;
   double *meanEstimate, *medianEstimate, *lowerEstimate, *upperEstimate, *stdDevEstimate;
   double *nonzeroMean, *nonzeroMedian, *nonzeroLower, *nonzeroUpper, *nonzeroStdDev;
-  VsfModelNode* models; // ascending key order
+  VsfModelNode* models;         // ascending key order
+  VsfSampleModel* sampleModels; // one per resample, empty for an unusable one
 };
 
 // Element `index` of the sorted array made of the `negatives` negative values, then

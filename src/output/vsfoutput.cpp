@@ -10,6 +10,7 @@
 #include "driver/vsfcontext.h"
 #include "model/vsfformulas.h"
 #include "numerics/zranuni.h"
+#include "output/vsfavgoutput.h"
 #include "output/vsfmodelview.h"
 #include "output/vsfresults.h"
 #include "support/hoststubs.h"
@@ -19,6 +20,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 namespace {
@@ -120,6 +122,8 @@ int32_t vsfPrep(VsfContext* ctx, int32_t index) {
     c.pred = defineStat(out, spec.stats[OS_PRED], "p_", response);
   if (spec.stats[OS_RESID].on)
     c.resid = defineStat(out, spec.stats[OS_RESID], "r_", response);
+  if (int32_t rc = vsfDefineResampleColumns(ctx, out, c); rc != 0)
+    return rc;
   if (ctx->stmt.proc.byCount > 0)
     c.by = xdsdefvar(out, "_BY_", 4, 1, 8);
   if (c.role < 0 || c.cvIndex < 0 || c.pred < 0 || c.resid < 0 || c.by < 0)
@@ -364,7 +368,8 @@ int32_t drawRoleAndFold(VsfContext* ctx, const VsfModel* m, HostDataSet* in, Rol
 
 // Appends the output row: the observation's own values, then the statistics.
 int32_t writeRow(HostDataSet* out, HostDataSet* in, const VsfOutputColumns& c, const char* role,
-                 double cvIndex, double pred, double resid, double byNumber) {
+                 double cvIndex, double pred, double resid, double byNumber,
+                 const std::function<void()>& averaging) {
   for (int32_t i = 0; i < c.inputCount; ++i) {
     if (c.inputNumeric[i]) {
       xdsputn(out, c.input[i], xobsnum(in, i + 1));
@@ -382,6 +387,7 @@ int32_t writeRow(HostDataSet* out, HostDataSet* in, const VsfOutputColumns& c, c
     xdsputn(out, c.pred, pred);
   if (c.resid > 0)
     xdsputn(out, c.resid, resid);
+  averaging();
   if (c.by > 0)
     xdsputn(out, c.by, byNumber);
   return xdsappend(out) != 0 ? -2 : 0;
@@ -412,13 +418,14 @@ int32_t vsfOutputBy(VsfContext* ctx, VsfModel* m, VsfResampling*, int64_t seed) 
   LevRegContext* dc = &ctx->design;
   if (!ctx->options.hasOutput || out == nullptr)
     return 0;
-  if (ctx->options.modelAverage) {
-    return vsfNotBuiltInternal(
-        "OUTPUT statistics of model averaging are not available in this build");
-  }
   const VsfOutputColumns& c = ctx->outputColumns;
   LevDesign* d = dc->design;
-  const bool usable = m->fitStatus == VFS_DONE && d != nullptr && m->beta != nullptr;
+  // With model averaging the averaged model of the resamples predicts.
+  VsfAveragePrediction averaged;
+  vsfAveragePrepare(ctx, m, averaged);
+  const bool usable =
+      d != nullptr &&
+      (averaged.on ? averaged.usable : m->fitStatus == VFS_DONE && m->beta != nullptr);
   std::vector<double> row(usable ? static_cast<size_t>(std::max(d->columnCount, 1)) : 1);
   HostDataSet* in = dc->library != nullptr ? dc->library->data : ctx->data;
   RoleDraw draw{seed};
@@ -436,8 +443,12 @@ int32_t vsfOutputBy(VsfContext* ctx, VsfModel* m, VsfResampling*, int64_t seed) 
     char role[8];
     std::memset(role, ' ', 8);
     double cvIndex = 0;
-    if (predictable)
+    if (predictable && averaged.on) {
+      vsfModelRgx(ctx, m, dc, row.data());
+      pred = vsfAveragePredict(ctx, averaged, row.data());
+    } else if (predictable) {
       pred = predictRow(ctx, m, dc, row.data());
+    }
     if ((s & LRS_RESPONSE) == 0) {
       resid = isHostMissing(pred) || isHostMissing(y) ? hostMissing() : y - pred;
       if (!bad && (s & LRS_EXPLANATORY) == 0 && usable && predictable) {
@@ -448,7 +459,14 @@ int32_t vsfOutputBy(VsfContext* ctx, VsfModel* m, VsfResampling*, int64_t seed) 
         }
       }
     }
-    if (writeRow(out, in, c, role, cvIndex, pred, resid, ctx->options.outputByNumber) != 0)
+    // The drawn frequencies belong to the rows the fit read, in their order.
+    const bool fitRow = !bad && (s & (LRS_EXPLANATORY | LRS_RESPONSE | LRS_COMPUTED)) == 0;
+    const auto averagingColumns = [&] {
+      if (averaged.on)
+        vsfPutAverageColumns(out, c, ctx, averaged, predictable, fitRow);
+    };
+    if (writeRow(out, in, c, role, cvIndex, pred, resid, ctx->options.outputByNumber,
+                 averagingColumns) != 0)
       return -2;
   }
   noteUnseen(out, d, unseenNote, needs);

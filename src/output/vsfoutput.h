@@ -18,6 +18,8 @@ struct VsfOutputColumns {
   int32_t* input;        // output variable number of each input variable
   uint8_t* inputNumeric; // 1 for a numeric input variable
   int32_t role, cvIndex, pred, resid, by;
+  int32_t median, stddev, lower, upper; // model averaging's spread of the predictions
+  int32_t *sampleFreq, *samplePred;     // R columns each, or null
 };
 
 // Defines the columns of the OUTPUT data set (index < 0); SCORE entries (index >= 0) are

@@ -66,6 +66,7 @@ int32_t sampleMoments(VsfModel* m);
 int32_t sampleSquares(VsfModel* m);
 int32_t foldMoments(VsfModel* m, bool* emptyFold);
 int32_t foldSumsOfSquares(VsfModel* m);
+int32_t sampleStatistics(VsfModel* m);
 int32_t transformPages(VsfModel* m, bool* centred, bool* weighted);
 int32_t undoTransforms(VsfModel* m, bool centred, bool weighted);
 int32_t fitOnPages(VsfModel* m, int32_t start);
@@ -112,7 +113,7 @@ int32_t vsfProcessModel(VsfModel* model) {
   if (rc != 0)
     return rc;
   bool emptyFold = false;
-  if (!refuseFit(m, &rc) && (m->resampler == nullptr || (rc = sampleMoments(m)) == 0) &&
+  if (!refuseFit(m, &rc) && (m->resampler == nullptr || (rc = sampleStatistics(m)) == 0) &&
       (rc = foldMoments(m, &emptyFold)) == 0 && !emptyFold) {
     if (standardized)
       rc = transformPages(m, &centred, &weighted);
@@ -198,6 +199,16 @@ int32_t sampleSquares(VsfModel* m) {
     m->rawSumWYY = m->sumWYY + 2.0 * s * W * (m->sumWY - s) + s * s * W;
   }
   return 0;
+}
+
+// The sample's moments; on pages that are centred and scaled for the fit, also its sums of
+// squares, taken before the transform so that they are raw sums as the reading pass's are
+// (the fit corrects them by the sample's mean itself). Unshifted pages are left as read.
+int32_t sampleStatistics(VsfModel* m) {
+  int32_t rc = sampleMoments(m);
+  if (rc == 0 && m->options->colStandardize)
+    rc = sampleSquares(m);
+  return rc;
 }
 
 // The conditions under which the fit does not run: true with *rc 0 and the fit status set,
@@ -435,7 +446,7 @@ int32_t fitOnPages(VsfModel* m, int32_t start) {
     if ((rc = vsfCVCounts(m)) != 0)
       return fail(m, rc);
   }
-  if (m->resampler != nullptr && (rc = sampleSquares(m)) != 0)
+  if (m->resampler != nullptr && !o->colStandardize && (rc = sampleSquares(m)) != 0)
     return rc;
   // Screening reads the sums of squares of the transformed columns and response.
   const bool squareSums = o->colStandardize && o->screen >= SCREEN_SASVI;

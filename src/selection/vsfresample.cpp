@@ -112,11 +112,12 @@ int32_t vsfDriveResample(VsfResampling* d, VsfModel* m) {
 }
 
 int32_t vsfProcessResample(VsfResampling* d, VsfModel* m, VsfResampler* r) {
-  r->recordPos =
-      r->sampleCount > 0
-          ? static_cast<int64_t*>(r->pool->allocate(r->pool, 8 * size_t(r->sampleCount), 0))
-          : nullptr;
-  if (r->recordPos == nullptr)
+  // More resamplers than samples leaves the last ones idle.
+  if (r->sampleCount <= 0)
+    return 0;
+  r->recordPos = static_cast<int64_t*>(r->pool->allocate(r->pool, 8 * size_t(r->sampleCount), 0));
+  r->blockPos = static_cast<int64_t*>(r->pool->allocate(r->pool, 8 * size_t(r->sampleCount), 0));
+  if (r->recordPos == nullptr || r->blockPos == nullptr)
     return -2;
   for (int32_t i = 0; i < r->sampleCount; ++i) {
     r->sampleTag = i;
@@ -132,6 +133,7 @@ int32_t vsfProcessResample(VsfResampling* d, VsfModel* m, VsfResampler* r) {
     if (rc != 0)
       return rc;
     // The record follows the sample's frequency block, whatever later passes read.
+    r->blockPos[i] = r->freqStart;
     r->recordPos[i] = r->freqEnd;
     r->freqScratchPos = r->freqEnd;
     r->sampleTag = -100 - i;
@@ -159,7 +161,7 @@ void vsfResamplersCleanup(VsfResampling* d) {
       vsfFreeScratch(r->freqScratch, d->exts);
     r->modelScratch = r->freqScratch = nullptr;
     r->freqBuffer = nullptr;
-    r->recordPos = nullptr;
+    r->recordPos = r->blockPos = nullptr;
     poolDestroy(r->pool);
   }
 }

@@ -1,0 +1,180 @@
+// The model-averaging columns of the OUTPUT data set: their definitions once per run, and per
+// row the averaged prediction, the statistics of the resample predictions and the drawn
+// frequencies, read from the averaging summary of the BY group.
+#include "output/vsfavgoutput.h"
+
+#include "driver/vsfcontext.h"
+#include "effects/levdesign.h"
+#include "output/vsfaverage.h"
+#include "output/vsfmodelview.h"
+#include "support/hoststubs.h"
+#include "support/poolalloc.h"
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+
+namespace {
+
+enum : int32_t { kColumnRefused = -8 };
+
+std::string statName(const VsfOutputStat& stat, const char* fallback) {
+  if (stat.nameLength > 0 && stat.name != nullptr)
+    return std::string(stat.name, static_cast<size_t>(stat.nameLength));
+  return fallback;
+}
+
+int32_t defineNumber(HostDataSet* out, const std::string& name) {
+  const auto n = std::min<size_t>(name.size(), kVsfColumnNameMax);
+  return xdsdefvar(out, name.data(), static_cast<int32_t>(n), 1, 8);
+}
+
+// The R columns of SAMPLEFREQ or SAMPLEPRED; a prefix cut to fit is logged (848/2440).
+int32_t defineSampleColumns(VsfContext* ctx, HostDataSet* out, const VsfOutputStat& stat,
+                            const char* fallback, const char* option, int32_t** columns) {
+  const int32_t R = vsfOutputResamples(ctx);
+  const std::string prefix = statName(stat, fallback);
+  bool cut = false;
+  const std::vector<std::string> names = vsfResampleColumnNames(prefix, R, &cut);
+  const std::string last = names.empty() ? std::string() : names.back();
+  if (cut)
+    xpmlog(848, 2440,
+           {HostMsgArg(prefix.data(), static_cast<int32_t>(prefix.size())),
+            HostMsgArg(option, static_cast<int32_t>(std::char_traits<char>::length(option))),
+            HostMsgArg(static_cast<int64_t>(kVsfColumnNameMax)),
+            HostMsgArg(last.data(), static_cast<int32_t>(last.size()))});
+  *columns = poolArray<int32_t>(ctx->mainPool, std::max(R, 1));
+  if (*columns == nullptr)
+    return -2;
+  for (int32_t i = 0; i < R; ++i)
+    if (((*columns)[i] = defineNumber(out, names[static_cast<size_t>(i)])) <= 0)
+      return kColumnRefused;
+  return 0;
+}
+
+double coefficientOf(const VsfAverageSummary& a, int32_t method, int32_t p) {
+  const double* v = method == 2   ? a.nonzeroMean
+                    : method == 3 ? a.medianEstimate
+                    : method == 4 ? a.nonzeroMedian
+                                  : a.meanEstimate;
+  // A parameter that no averaged resample estimated has no non-zero statistics.
+  return isHostMissing(v[p]) ? 0.0 : v[p];
+}
+
+} // namespace
+
+int32_t vsfOutputResamples(const VsfContext* ctx) {
+  const VsfModelAverageSettings& ma = ctx->stmt.ma;
+  return ma.refit ? ma.refitNSamples : ma.nSamples;
+}
+
+std::vector<std::string> vsfResampleColumnNames(const std::string& prefix, int32_t R, bool* cut) {
+  const int32_t digits = static_cast<int32_t>(std::log10(R + 0.5)) + 1;
+  const size_t room = static_cast<size_t>(std::max(kVsfColumnNameMax - digits, 0));
+  *cut = prefix.size() > room;
+  const std::string head = prefix.substr(0, std::min(prefix.size(), room));
+  std::vector<std::string> names;
+  for (int32_t i = 1; i <= R; ++i)
+    names.push_back(head + std::to_string(i));
+  return names;
+}
+
+int32_t vsfDefineResampleColumns(VsfContext* ctx, HostDataSet* out, VsfOutputColumns& c) {
+  const VsfOutputSpec& spec = ctx->stmt.output;
+  struct Named {
+    int index;
+    const char* fallback;
+    int32_t* column;
+  };
+  const Named named[] = {{OS_MEDIAN, "median", &c.median},
+                         {OS_STDDEV, "stdDev", &c.stddev},
+                         {OS_LOWER, "lower", &c.lower},
+                         {OS_UPPER, "upper", &c.upper}};
+  for (const Named& n : named)
+    if (spec.stats[n.index].on &&
+        (*n.column = defineNumber(out, statName(spec.stats[n.index], n.fallback))) <= 0)
+      return kColumnRefused;
+  int32_t rc = 0;
+  if (spec.stats[OS_SAMPLEFREQ].on)
+    rc = defineSampleColumns(ctx, out, spec.stats[OS_SAMPLEFREQ], "sampleFreq", "SAMPLEFREQ",
+                             &c.sampleFreq);
+  if (rc == 0 && spec.stats[OS_SAMPLEPRED].on)
+    rc = defineSampleColumns(ctx, out, spec.stats[OS_SAMPLEPRED], "samplePred", "SAMPLEPRED",
+                             &c.samplePred);
+  return rc;
+}
+
+void vsfAveragePrepare(VsfContext* ctx, const VsfModel* m, VsfAveragePrediction& p) {
+  p = VsfAveragePrediction{};
+  if (!ctx->options.modelAverage)
+    return;
+  const VsfAverageSummary& a = ctx->average;
+  const VsfOutputSpec& spec = ctx->stmt.output;
+  p.on = true;
+  p.usable = a.averagedCount > 0 && a.sampleModels != nullptr;
+  p.quantiles = spec.stats[OS_MEDIAN].on || spec.stats[OS_LOWER].on || spec.stats[OS_UPPER].on;
+  p.resampleStats = p.quantiles || spec.stats[OS_STDDEV].on || spec.stats[OS_SAMPLEPRED].on;
+  p.resamples = a.sampleCount;
+  if (!p.usable)
+    return;
+  p.coef.assign(static_cast<size_t>(m->parmCount), 0.0);
+  p.column.assign(static_cast<size_t>(m->parmCount), -1);
+  for (int32_t k = 0; k < m->effectCount; ++k) {
+    const VsfEffectView v = vsfEffectView(ctx, m, k);
+    for (int32_t j = 0; j < v.parms && v.lev != nullptr; ++j) {
+      const int32_t parm = m->parmOffset[k] + j;
+      p.column[static_cast<size_t>(parm)] = v.lev->firstColumn + (v.columns ? v.columns[j] : j);
+      if (vsfInModelStatus(m->effectStatus[k]))
+        p.coef[static_cast<size_t>(parm)] = coefficientOf(a, ctx->stmt.ma.averageMethod, parm);
+    }
+  }
+  p.preds.assign(static_cast<size_t>(p.resamples), hostMissing());
+  p.work.assign(static_cast<size_t>(p.resamples), 0.0);
+}
+
+double vsfAveragePredict(const VsfContext* ctx, VsfAveragePrediction& p, const double* row) {
+  const VsfAverageSummary& a = ctx->average;
+  if (!p.resampleStats) {
+    double sum = 0.0;
+    for (size_t parm = 0; parm < p.coef.size(); ++parm)
+      if (p.coef[parm] != 0.0 && p.column[parm] >= 0)
+        sum += p.coef[parm] * row[p.column[parm]];
+    return sum;
+  }
+  for (int32_t s = 0; s < p.resamples; ++s) {
+    const VsfSampleModel& sm = a.sampleModels[s];
+    double sum = 0.0;
+    for (int32_t t = 0; t < sm.termCount; ++t)
+      sum += sm.values[t] * row[p.column[static_cast<size_t>(sm.parms[t])]];
+    p.preds[static_cast<size_t>(s)] = a.sampleUsed[s] ? sum : hostMissing();
+  }
+  p.stats = vsfResamplePredict(ctx->stmt.ma.alpha, p.quantiles, p.resamples, a.averagedCount,
+                               p.preds.data(), p.work.data());
+  return p.stats.mean;
+}
+
+void vsfPutAverageColumns(HostDataSet* out, const VsfOutputColumns& c, VsfContext* ctx,
+                          VsfAveragePrediction& p, bool predicted, bool freqRow) {
+  const double miss = hostMissing();
+  const bool stats = predicted && p.usable && p.resampleStats;
+  const std::pair<int32_t, double> named[] = {{c.median, p.stats.median},
+                                              {c.stddev, p.stats.stddev},
+                                              {c.lower, p.stats.lower},
+                                              {c.upper, p.stats.upper}};
+  for (const auto& [column, value] : named)
+    if (column > 0)
+      xdsputn(out, column, stats ? value : miss);
+  const VsfAverageSummary& a = ctx->average;
+  const int32_t R = vsfOutputResamples(ctx);
+  if (c.samplePred != nullptr)
+    for (int32_t i = 0; i < R; ++i)
+      xdsputn(out, c.samplePred[i],
+              stats && i < p.resamples ? p.preds[static_cast<size_t>(i)] : miss);
+  const bool freqs = freqRow && a.obsFrequency != nullptr && p.freqRow < a.obsCount;
+  if (c.sampleFreq != nullptr)
+    for (int32_t i = 0; i < R; ++i)
+      xdsputn(out, c.sampleFreq[i],
+              freqs && i < a.sampleCount ? a.obsFrequency[p.freqRow * a.sampleCount + i] : miss);
+  if (freqs)
+    ++p.freqRow;
+}

@@ -1,0 +1,160 @@
+// Model averaging's OUTPUT columns end to end through qrx on the diabetes data. Each
+// resample's prediction must be the prediction of a plain fit of the same program whose FREQ
+// variable holds that resample's drawn frequencies, so every resample's selected model and
+// estimates are those of an independent plain fit; the averaged prediction and its spread
+// are then recomputed here from the resample predictions by the textbook formulas.
+#include "qrxrun.h"
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace qrxrun;
+
+const char* const kVars[] = {"AGE", "SEX", "BMI", "BP", "S1", "S2", "S3", "S4", "S5", "S6", "Y"};
+const char* const kModel = "  MODEL Y = AGE SEX BMI BP S1 S2 S3 S4 S5 S6 / SELECTION=";
+
+// A CSV as a map from column name to its values (missing values as NaN).
+using Columns = std::map<std::string, std::vector<double>>;
+Columns columnsOf(const std::string& csv) {
+  Columns out;
+  const auto rows = csvRows(csv);
+  if (rows.empty())
+    return out;
+  for (size_t r = 1; r < rows.size(); ++r)
+    for (size_t c = 0; c < rows[0].size(); ++c) {
+      const std::string v = c < rows[r].size() ? rows[r][c] : "";
+      out[rows[0][c]].push_back(v.empty() || v == "." ? std::nan("") : std::stod(v));
+    }
+  return out;
+}
+
+std::string dataWithFreq(const Columns& o, const std::string& freq) {
+  std::string s;
+  for (const char* v : kVars)
+    s += std::string(v) + ",";
+  s += "F\n";
+  const size_t n = o.at("Y").size();
+  for (size_t r = 0; r < n; ++r) {
+    for (const char* v : kVars) {
+      char buf[64];
+      std::snprintf(buf, sizeof buf, "%.17g,", o.at(v)[r]);
+      s += buf;
+    }
+    s += std::to_string(static_cast<long>(o.at(freq)[r])) + "\n";
+  }
+  return s;
+}
+
+// The order statistic rule of the quantiles: t = n q; a whole t takes the mean of values
+// t - 1 and t (0-based), any other t value floor(t).
+double quantile(std::vector<double> v, double q) {
+  std::sort(v.begin(), v.end());
+  const double t = q * static_cast<double>(v.size());
+  const auto j = static_cast<size_t>(std::floor(t + 1e-13));
+  const auto at = [&](size_t i) { return v[std::min(i, v.size() - 1)]; };
+  return std::fabs(t - static_cast<double>(j)) > 1e-13 ? at(j)
+                                                       : (at(j == 0 ? 0 : j - 1) + at(j)) / 2;
+}
+
+void checkSpread(const Columns& o, int samples, double alpha) {
+  const size_t n = o.at("Y").size();
+  for (size_t r = 0; r < n; ++r) {
+    std::vector<double> p;
+    for (int i = 1; i <= samples; ++i)
+      p.push_back(o.at("samplePred" + std::to_string(i))[r]);
+    double mean = 0, ss = 0;
+    for (double x : p)
+      mean += x / samples;
+    for (double x : p)
+      ss += (x - mean) * (x - mean);
+    const double tol = 1e-9 * (1 + std::fabs(mean));
+    ASSERT_NEAR(o.at("p_Y")[r], mean, tol) << "row " << r;
+    ASSERT_NEAR(o.at("stdDev")[r], std::sqrt(ss / (samples - 1)), tol) << "row " << r;
+    ASSERT_NEAR(o.at("median")[r], quantile(p, 0.5), tol) << "row " << r;
+    ASSERT_NEAR(o.at("lower")[r], quantile(p, alpha / 2), tol) << "row " << r;
+    ASSERT_NEAR(o.at("upper")[r], quantile(p, 1 - alpha / 2), tol) << "row " << r;
+  }
+}
+
+void eachSampleIsAPlainFit(const std::string& method, const std::string& tag) {
+  const int samples = 4;
+  const ProgramRun ma =
+      runProgram("PROC VARSIFTER DATA=d SEED=321;\n" + std::string(kModel) + method +
+                     ";\n  MODELAVERAGE NSAMPLES=4 NTHREADS$=3 ALPHA=0.5;\n"
+                     "  OUTPUT OUT=o P SAMPLEFREQ SAMPLEPRED STDDEV MEDIAN LOWER UPPER;\nRUN;\n",
+                 tag, {{"d.csv", readFile(std::string(QRX_SOURCE_DIR) + "/examples/diabetes.csv")}},
+                 {"o.csv"});
+  ASSERT_EQ(ma.status, 0) << ma.log;
+  const Columns o = columnsOf(ma.files.at("o.csv"));
+  ASSERT_EQ(o.count("sampleFreq4"), 1u);
+  ASSERT_EQ(o.count("sampleFreq5"), 0u);
+  for (int i = 1; i <= samples; ++i) {
+    const std::string f = "sampleFreq" + std::to_string(i);
+    double total = 0;
+    for (double x : o.at(f))
+      total += x;
+    EXPECT_EQ(total, 442) << f;
+    const ProgramRun plain =
+        runProgram("PROC VARSIFTER DATA=d;\n  FREQ F;\n" + std::string(kModel) + method +
+                       ";\n  OUTPUT OUT=q P=plain;\nRUN;\n",
+                   tag + "_plain", {{"d.csv", dataWithFreq(o, f)}}, {"q.csv"});
+    ASSERT_EQ(plain.status, 0) << plain.log;
+    const Columns q = columnsOf(plain.files.at("q.csv"));
+    const std::vector<double>&want = q.at("PLAIN"), &got = o.at("samplePred" + std::to_string(i));
+    ASSERT_EQ(want.size(), got.size());
+    for (size_t r = 0; r < want.size(); ++r)
+      ASSERT_NEAR(got[r], want[r], 1e-10 * (1 + std::fabs(want[r])))
+          << "sample " << i << " row " << r;
+  }
+  checkSpread(o, samples, 0.5);
+}
+
+TEST(ModelAverageOutput, ForwardSamplesAreThePlainFitsOfTheirFrequencies) {
+  eachSampleIsAPlainFit("FORWARD(SELECT=SBC)", "maofwd");
+}
+
+TEST(ModelAverageOutput, LassoSamplesAreThePlainFitsOfTheirFrequencies) {
+  eachSampleIsAPlainFit("LASSO(CHOOSE=SBC)", "maolasso");
+}
+
+// Ten samples take two digits; a prefix that leaves no room for them is cut to keep every
+// name within 32 characters, with a warning; the unused resamples of a subset are missing.
+TEST(ModelAverageOutput, ColumnNamesFitAndLongPrefixesAreCut) {
+  const std::string prefix(31, 'Q');
+  const ProgramRun r = runProgram(
+      "PROC VARSIFTER DATA=d SEED=5;\n" + std::string(kModel) +
+          "FORWARD(SELECT=SBC);\n  MODELAVERAGE NSAMPLES=10 SUBSET(BEST=1);\n"
+          "  OUTPUT OUT=o SAMPLEFREQ=" +
+          prefix + " SAMPLEPRED;\nRUN;\n",
+      "maonames", {{"d.csv", readFile(std::string(QRX_SOURCE_DIR) + "/examples/diabetes.csv")}},
+      {"o.csv"});
+  // The cut prefix is a warning: the run ends with the warning's return code.
+  ASSERT_EQ(r.json["returnCode"].n, 4) << r.log;
+  EXPECT_TRUE(logged(r, 848, 2440)) << r.log;
+  const auto rows = csvRows(r.files.at("o.csv"));
+  ASSERT_FALSE(rows.empty());
+  for (const std::string& name : rows[0])
+    EXPECT_LE(name.size(), 32u) << name;
+  const Columns o = columnsOf(r.files.at("o.csv"));
+  EXPECT_EQ(o.count(prefix.substr(0, 30) + "10"), 1u);
+  EXPECT_EQ(o.count("samplePred1"), 1u);
+  EXPECT_EQ(o.count("samplePred10"), 1u);
+  // BEST=1 averages only the resamples of the most frequent model; the others show missing
+  // predictions on every row, the averaged ones none.
+  int averaged = 0;
+  for (int i = 1; i <= 10; ++i) {
+    const std::vector<double>& p = o.at("samplePred" + std::to_string(i));
+    const auto missing = std::count_if(p.begin(), p.end(), [](double x) { return std::isnan(x); });
+    EXPECT_TRUE(missing == 0 || missing == static_cast<long>(p.size())) << i;
+    averaged += missing == 0;
+  }
+  EXPECT_GT(averaged, 0);
+  EXPECT_LT(averaged, 10);
+}
+
+} // namespace
