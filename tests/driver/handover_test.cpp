@@ -8,6 +8,7 @@
 #include "driver/vsfmain.h"
 #include "host/hostcore.h"
 #include "host/runner/programrun.h"
+#include "siblingswap.h"
 #include "support/hostif.h"
 
 #include <gtest/gtest.h>
@@ -79,8 +80,7 @@ void entry(HostControlBlock *cb, void *pidb) { mcn_main(cb, pidb); }
 
 struct HandOverTest : ::testing::Test {
   std::filesystem::path dir;
-  HostModuleServices fake{};
-  HostModuleServices *saved = nullptr;
+  ModuleLoaderSwap loader{load, entryOf};
 
   void SetUp() override {
     dir = std::filesystem::temp_directory_path() /
@@ -96,17 +96,8 @@ struct HandOverTest : ::testing::Test {
     };
     gMethods.runModel = recordModel;
     gMethods.byStart = [](PostFitBridge *) {};
-    HostServiceGroups *g = qrxhost::hostControlBlock()->groups;
-    saved = g->module;
-    fake = *saved;
-    fake.wiloadv = load;
-    fake.viidb2g = entryOf;
-    g->module = &fake;
   }
-  void TearDown() override {
-    qrxhost::hostControlBlock()->groups->module = saved;
-    std::filesystem::remove_all(dir);
-  }
+  void TearDown() override { std::filesystem::remove_all(dir); }
 
   // Runs the statements over data set t.d; every hand-over starts a record.
   int run(const std::string &data, const std::string &statements) {
