@@ -33,8 +33,17 @@ std::string numberList(const double* values, int32_t count, bool python);
 // The name of a constructed effect's kind ("SPLINE", ...).
 const char* kindName(int32_t kind);
 
-// The JSON text of one group's selected model, with the error variance handed over.
-std::string storeGroupJson(const PostFitModel& model, double errorVariance, double errorDf);
+// What the procedure hands over with a group's model besides its description: the error
+// variance with its degrees of freedom and the swept triangle of the reduced design (empty
+// when none was handed over).
+struct HandedStatistics {
+  double errorVariance = 0, errorDf = 0;
+  std::vector<double> triangle;
+};
+
+// The JSON text of one group's selected model, with the error variance and, when the swept
+// triangle was handed over, the covariance of the estimates in parameter order.
+std::string storeGroupJson(const PostFitModel& model, const HandedStatistics& handed);
 // The item store: the groups' texts in one document.
 std::string storeDocument(const std::vector<std::string>& groups, const PostFitModel& model);
 

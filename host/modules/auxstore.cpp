@@ -76,12 +76,35 @@ std::string constructedJson(const PostFitModel& m, const PostFitConstructed& c) 
   return out + "}";
 }
 
+// The covariance of the estimates, parameter by parameter: the error variance times the
+// block of the swept triangle (a missing error variance gives nulls).
+std::string covarianceJson(const PostFitModel& m, const HandedStatistics& handed) {
+  const int64_t N = m.reducedColumnCount;
+  if (handed.triangle.size() != size_t((N + 1) * (N + 2) / 2))
+    return std::string();
+  auto at = [&](int64_t i, int64_t j) {
+    return i >= j ? handed.triangle[size_t(i * (i + 1) / 2 + j)]
+                  : handed.triangle[size_t(j * (j + 1) / 2 + i)];
+  };
+  std::string out = ",\n     \"covariance\": [";
+  for (int32_t i = 0; i < m.parameterCount; ++i) {
+    out += i ? ",\n       [" : "\n       [";
+    for (int32_t j = 0; j < m.parameterCount; ++j) {
+      const int64_t a = m.parameters[i].reducedColumn, b = m.parameters[j].reducedColumn;
+      const double v = a >= 0 && b >= 0 ? handed.errorVariance * at(a, b) : 0.0;
+      out += (j ? ", " : "") + jsonNumber(v);
+    }
+    out += "]";
+  }
+  return out + "]";
+}
+
 } // namespace
 
-std::string storeGroupJson(const PostFitModel& m, double errorVariance, double errorDf) {
+std::string storeGroupJson(const PostFitModel& m, const HandedStatistics& handed) {
   std::string out = "    {\"byGroup\": " + std::to_string(m.byIndex) +
-                    ",\n     \"errorVariance\": " + jsonNumber(errorVariance) +
-                    ", \"errorDF\": " + jsonNumber(errorDf) + ",\n     \"classes\": [";
+                    ",\n     \"errorVariance\": " + jsonNumber(handed.errorVariance) +
+                    ", \"errorDF\": " + jsonNumber(handed.errorDf) + ",\n     \"classes\": [";
   for (int32_t i = 0; i < m.classCount; ++i)
     out += std::string(i ? ",\n       " : "\n       ") + classJson(m.classes[i]);
   out += "],\n     \"numerics\": " + nameList(m.numerics, nullptr, m.numericCount) +
@@ -99,7 +122,7 @@ std::string storeGroupJson(const PostFitModel& m, double errorVariance, double e
            ", \"column\": " + std::to_string(p.column) +
            ", \"estimate\": " + jsonNumber(p.estimate) + "}";
   }
-  return out + "]}";
+  return out + "]" + covarianceJson(m, handed) + "}";
 }
 
 std::string storeDocument(const std::vector<std::string>& groups, const PostFitModel& m) {

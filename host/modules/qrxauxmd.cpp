@@ -26,8 +26,8 @@ struct AuxState {
   std::set<std::string> codeKeys;      // their BY values
   aux::Refusal refusal;                // why no scoring code is written
   bool refusalLogged = false;
-  double errorVariance = 0, errorDf = 0;
-  bool unreadable = false; // a STORE or CODE statement could not be understood
+  aux::HandedStatistics handed; // of the group being handed over
+  bool unreadable = false;      // a STORE or CODE statement could not be understood
 };
 
 AuxState* stateOf(PostFitBridge* b) { return static_cast<AuxState*>(b->own); }
@@ -176,13 +176,22 @@ int32_t run(PostFitBridge* b, int32_t, void*) {
   return ok ? 0 : 1;
 }
 
-// Slot 2: the items of the hand-over; the statistics block brings the error variance.
+// Slot 2: the items of the hand-over; the statistics block brings the error variance, item
+// 7 the swept triangle over the reduced design's columns.
 int32_t set(PostFitBridge* b, int32_t item, const void* value, int32_t) {
   AuxState* st = stateOf(b);
-  if (st != nullptr && item == PFI_STATISTICS && value != nullptr) {
+  if (st == nullptr || value == nullptr)
+    return 0;
+  if (item == PFI_ESTIMATES) {
+    st->handed = aux::HandedStatistics{};
+  } else if (item == PFI_COVARIANCE && b->model != nullptr) {
+    const int64_t N = b->model->reducedColumnCount;
+    const double* t = static_cast<const double*>(value);
+    st->handed.triangle.assign(t, t + (N + 1) * (N + 2) / 2);
+  } else if (item == PFI_STATISTICS) {
     const double* stats = static_cast<const double*>(value);
-    st->errorVariance = stats[1];
-    st->errorDf = stats[4];
+    st->handed.errorVariance = stats[1];
+    st->handed.errorDf = stats[4];
   }
   return 0;
 }
@@ -193,7 +202,7 @@ int32_t runModel(PostFitBridge* b) {
   if (st == nullptr || b->model == nullptr)
     return 0;
   const PostFitModel& m = *b->model;
-  st->groups.push_back(aux::storeGroupJson(m, st->errorVariance, st->errorDf));
+  st->groups.push_back(aux::storeGroupJson(m, st->handed));
   if (!st->codes.empty() && st->refusal.refusalMessage == 0) {
     const std::string key = aux::scoringGroupKey(m);
     st->refusal = aux::codeRefusal(m);

@@ -1,15 +1,20 @@
 // The hand-over of a BY group's selected model to the post-fit bridge: the estimates of the
-// reduced design and the error variance through the bridge's set entry, and a description
-// of the selected model (CLASS levels and codings, each effect's CLASS part tabulated by
-// level combination, parameters in prediction order) for the sibling's run entry. With the
-// full-model switch the data reader's means of the effects and variables go along. What the
-// sibling makes of it is its own business.
+// reduced design, the swept cross products of the selected model and the error variance
+// through the bridge's set entry, and a description of the selected model (CLASS levels and
+// codings, each effect's CLASS part tabulated by level combination, parameters in prediction
+// order, named after the reduced design) for the sibling's run entry. With the full-model
+// switch the data reader's means of the effects and variables go along. What the sibling
+// makes of it is its own business.
 #include "output/vsfhandover.h"
 
 #include "data/vsfdata.h"
+#include "design/levnames.h"
 #include "design/levrow.h"
 #include "driver/vsfbridge.h"
 #include "driver/vsfcontext.h"
+#include "model/vsfsweep.h"
+#include "numerics/packedtri.h"
+#include "numerics/qkzsweep.h"
 #include "output/vsfpostfitdesc.h"
 #include "output/vsfselrow.h"
 #include "support/hoststubs.h"
@@ -20,27 +25,197 @@
 
 namespace {
 
-// The estimates of the reduced design: the selected design effects' blocks one after the
-// other in design order, each parameter's estimate at its column.
-std::vector<double> reducedEstimates(const LevDesign* d, const VsfModel* m,
-                                     const VsfSelectedModel& sm) {
-  std::vector<int32_t> effects = sm.designEffects;
-  std::sort(effects.begin(), effects.end());
-  effects.erase(std::unique(effects.begin(), effects.end()), effects.end());
-  std::vector<int32_t> start(size_t(d->effectCount), -1);
-  int32_t n = 0;
-  for (int32_t e : effects) {
-    start[size_t(e)] = n;
-    n += d->effects[e].columnCount;
-  }
-  std::vector<double> beta(size_t(n), 0.0);
-  for (size_t i = 0; i < sm.parms.size(); ++i)
-    for (int32_t e : effects) {
-      const LevEffect& ef = d->effects[e];
-      if (sm.columns[i] >= ef.firstColumn && sm.columns[i] < ef.firstColumn + ef.columnCount)
-        beta[size_t(start[size_t(e)] + sm.columns[i] - ef.firstColumn)] = m->beta[sm.parms[i]];
+// The reduced design: the design effects of the selected effects, each once and in design
+// order, their blocks one after the other from column 0.
+struct ReducedDesign {
+  std::vector<int32_t> start; // per design effect: its first reduced column, -1 when left out
+  std::vector<LevEffect> effects;
+  int32_t columns = 0;
+  LevDesign copy{};
+};
+
+void reduceDesign(const LevDesign* d, const VsfSelectedModel& sm, ReducedDesign* r) {
+  r->start.assign(size_t(d->effectCount), -1);
+  for (int32_t e : sm.designEffects)
+    r->start[size_t(e)] = 0;
+  for (int32_t e = 0; e < d->effectCount; ++e)
+    if (r->start[size_t(e)] == 0) {
+      r->start[size_t(e)] = r->columns;
+      LevEffect& copy = r->effects.emplace_back(d->effects[e]);
+      copy.firstColumn = r->columns;
+      r->columns += copy.columnCount;
     }
-  return beta;
+  r->copy = *d;
+  r->copy.effectCount = int32_t(r->effects.size());
+  r->copy.effects = r->effects.data();
+  r->copy.columnCount = r->columns;
+  r->copy.columnNames = r->copy.columnLabels = nullptr;
+  // Per-effect tables of the full design do not follow the new effect numbers.
+  r->copy.cells = nullptr;
+  r->copy.effectLevels = nullptr;
+  r->copy.inModel = nullptr;
+  if (r->start[0] < 0)
+    r->copy.designFlags |= kLevFlagNoIntercept;
+}
+
+// The reduced column of design column `column`, -1 when its effect is left out.
+int32_t reducedColumn(const LevDesign* d, const ReducedDesign& r, int32_t column) {
+  for (int32_t e = 0; e < d->effectCount; ++e) {
+    const LevEffect& ef = d->effects[e];
+    if (column >= ef.firstColumn && column < ef.firstColumn + ef.columnCount)
+      return r.start[size_t(e)] < 0 ? -1 : r.start[size_t(e)] + column - ef.firstColumn;
+  }
+  return -1;
+}
+
+// The column of the model's cross products that holds each model parameter, -1 for the
+// parameters of effects outside the model.
+std::vector<int32_t> modelColumnOfParameter(const VsfModel* m) {
+  std::vector<int32_t> out(size_t(std::max(m->parmCount, 0)), -1);
+  if (m->effectColumn == nullptr || m->effectColumns == nullptr || m->parmOffset == nullptr)
+    return out;
+  for (int32_t k = 0; k < m->effectCount; ++k)
+    if (vsfInModelStatus(m->effectStatus[k]) && m->effectColumn[k] >= 0)
+      for (int32_t j = 0; j < m->effectColumns[k]; ++j)
+        out[size_t(m->parmOffset[k] + j)] = m->effectColumn[k] + j;
+  return out;
+}
+
+// The swept matrix of exactly the model's non-aliased selected columns (`wanted`, by model
+// column): the model's own when its sweep state is that model, else a copy swept into it
+// (CHOOSE= an earlier step). Empty when a column cannot be brought into that state.
+std::vector<double> sweptSelection(VsfModel* m, const std::vector<uint8_t>& wanted) {
+  const int32_t n = m->xpxColumns;
+  std::vector<double> w(m->sweptXpx, m->sweptXpx + packed::tri(n));
+  std::vector<char> flags(m->sweepFlags, m->sweepFlags + n);
+  std::vector<double> work(size_t(n), 0.0);
+  for (int32_t c = 1; c < n; ++c) {
+    const bool want = wanted[size_t(c)] != 0;
+    if ((flags[size_t(c)] == '1') == want)
+      continue;
+    const double tol = want ? vsfSweepTolerance(m->xpx[packed::diag(c)]) : 0.0;
+    qkzsweep(w.data(), c, n, flags.data(), work.data(), tol);
+    if ((flags[size_t(c)] == '1') != want)
+      return {};
+  }
+  return w;
+}
+
+// Carries the intercept's row of a block swept on shifted pages to the data's scale: the
+// intercept on the data's scale is b0 - sum of shift(p) b(p), so its row is a'V with
+// a = (1, -shift) and its diagonal a'Va. V is the dense block over the reduced columns.
+void interceptRowToData(std::vector<double>& V, int32_t N, int32_t r0,
+                        const std::vector<double>& shift) {
+  std::vector<double> row(size_t(N), 0.0);
+  for (int32_t j = 0; j < N; ++j) {
+    double v = V[size_t(r0) * size_t(N) + size_t(j)];
+    for (int32_t r = 0; r < N; ++r)
+      v -= shift[size_t(r)] * V[size_t(r) * size_t(N) + size_t(j)];
+    row[size_t(j)] = v;
+  }
+  double diag = row[size_t(r0)];
+  for (int32_t r = 0; r < N; ++r)
+    diag -= shift[size_t(r)] * row[size_t(r)];
+  for (int32_t j = 0; j < N; ++j)
+    V[size_t(r0) * size_t(N) + size_t(j)] = V[size_t(j) * size_t(N) + size_t(r0)] = row[size_t(j)];
+  V[size_t(r0) * size_t(N) + size_t(r0)] = diag;
+}
+
+// Item 7: the swept triangle of the selected model over the reduced columns and the
+// response; empty when the model keeps no swept matrix that can give it.
+std::vector<double> reducedTriangle(VsfModel* m, const std::vector<int32_t>& parmOfReduced,
+                                    const std::vector<double>& beta) {
+  const int32_t N = int32_t(parmOfReduced.size());
+  if (m->sweptXpx == nullptr || m->xpx == nullptr || m->sweepFlags == nullptr ||
+      m->betaVariance == nullptr || m->xpxColumns <= 1)
+    return {};
+  const std::vector<int32_t> columnOf = modelColumnOfParameter(m);
+  std::vector<int32_t> source(size_t(N), -1);
+  std::vector<uint8_t> wanted(size_t(m->xpxColumns), 0);
+  for (int32_t r = 0; r < N; ++r) {
+    const int32_t p = parmOfReduced[size_t(r)];
+    if (p < 0 || m->betaVariance[p] == -1.0)
+      continue;
+    const int32_t c = columnOf[size_t(p)];
+    if (c < 1 || c >= m->xpxColumns || wanted[size_t(c)])
+      return {};
+    source[size_t(r)] = c;
+    wanted[size_t(c)] = 1;
+  }
+  const std::vector<double> W = sweptSelection(m, wanted);
+  if (W.empty())
+    return {};
+  std::vector<double> V(size_t(N) * size_t(N), 0.0);
+  for (int32_t i = 0; i < N; ++i)
+    for (int32_t j = 0; j < N; ++j)
+      if (source[size_t(i)] >= 0 && source[size_t(j)] >= 0)
+        V[size_t(i) * size_t(N) + size_t(j)] =
+            W[size_t(packed::sym(source[size_t(i)], source[size_t(j)]))];
+  const int32_t interceptColumn = m->effectColumns[0] == 1 ? m->effectColumn[0] : -1;
+  if (m->pagesShifted && m->xpxShift != nullptr)
+    for (int32_t r0 = 0; r0 < N; ++r0)
+      if (source[size_t(r0)] >= 0 && source[size_t(r0)] == interceptColumn) {
+        std::vector<double> shift(size_t(N), 0.0);
+        for (int32_t r = 0; r < N; ++r)
+          if (source[size_t(r)] >= 0 && r != r0)
+            shift[size_t(r)] = m->xpxShift[1 + parmOfReduced[size_t(r)]];
+        interceptRowToData(V, N, r0, shift);
+      }
+  std::vector<double> T(size_t(packed::tri(N + 1)), 0.0);
+  for (int32_t i = 0; i < N; ++i) {
+    for (int32_t j = 0; j <= i; ++j)
+      T[size_t(packed::at(i, j))] = V[size_t(i) * size_t(N) + size_t(j)];
+    if (source[size_t(i)] >= 0)
+      T[size_t(packed::at(N, i))] = -beta[size_t(i)];
+  }
+  T[size_t(packed::at(N, N))] = m->sse;
+  return T;
+}
+
+// While the bridge works on the group: the context's design is the reduced copy and no
+// CLASS variable is split, so that the parameter names are made for every level; both are
+// restored when the hand-over ends.
+class ReducedScope {
+public:
+  ReducedScope(VsfContext* ctx, ReducedDesign& r) : ctx_(ctx), full_(ctx->design.design) {
+    for (int32_t j = 0; j < full_->classCount; ++j) {
+      split_.push_back(full_->classes[j].split);
+      full_->classes[j].split = 0;
+    }
+    ctx->design.design = &r.copy;
+  }
+  ~ReducedScope() {
+    ctx_->design.design = full_;
+    for (int32_t j = 0; j < full_->classCount; ++j)
+      full_->classes[j].split = split_[size_t(j)];
+  }
+  ReducedScope(const ReducedScope&) = delete;
+  ReducedScope& operator=(const ReducedScope&) = delete;
+
+private:
+  VsfContext* ctx_;
+  LevDesign* full_;
+  std::vector<uint8_t> split_;
+};
+
+// Items 7, 13, 14 and 15 and the error variance, handed only with the full-model switch.
+void handFullModel(PostFitBridge* bridge, VsfModel* m, const LevDesign* d,
+                   const std::vector<double>& triangle) {
+  PostFitBridgeMethods* methods = bridge->methods;
+  if (!triangle.empty())
+    methods->set(bridge, PFI_COVARIANCE, triangle.data(), 0);
+  const double df = m->nObs - m->rank;
+  bridge->statistics.values[1] = df > 0 ? std::max(m->sse, 0.0) / df : hostMissing();
+  bridge->statistics.values[4] = df;
+  const VsfReadResult* read = m->dataSettings != nullptr ? &m->dataSettings->read : nullptr;
+  if (read == nullptr)
+    return;
+  if (read->bridgeEffectMeans != nullptr && (d->designFlags & kLevFlagNonGlm) == 0)
+    methods->set(bridge, PFI_EFFECT_MEANS, read->bridgeEffectMeans, 0);
+  if (read->bridgeWeightedMeans != nullptr)
+    methods->set(bridge, PFI_WEIGHTED_MEANS, read->bridgeWeightedMeans, 0);
+  if (read->bridgeFreqMeans != nullptr)
+    methods->set(bridge, PFI_FREQUENCY_MEANS, read->bridgeFreqMeans, 0);
 }
 
 } // namespace
@@ -56,33 +231,37 @@ int32_t vsfFormSelectedModelForBridge(VsfContext* ctx, VsfModel* m) {
   vsfSelectedModelOf(ctx, m, &sm);
   if (!sm.usable)
     return 0;
-  const std::vector<double> beta = reducedEstimates(d, m, sm);
-  if (beta.empty())
+  ReducedDesign r;
+  reduceDesign(d, sm, &r);
+  if (r.columns == 0)
     return -2;
+  std::vector<double> beta(size_t(r.columns), 0.0);
+  std::vector<int32_t> parmOf(size_t(r.columns), -1), reduced(sm.parms.size(), -1);
+  for (size_t i = 0; i < sm.parms.size(); ++i) {
+    reduced[i] = reducedColumn(d, r, sm.columns[i]);
+    if (reduced[i] >= 0) {
+      beta[size_t(reduced[i])] = m->beta[sm.parms[i]];
+      parmOf[size_t(reduced[i])] = sm.parms[i];
+    }
+  }
   PostFitDescription h;
   vsfDescribeSelectedModel(h, ctx, m, sm);
   PostFitBridgeMethods* methods = bridge->methods;
   if (methods == nullptr)
     return 0;
+  const std::vector<double> triangle =
+      ctx->postFitAllowed ? reducedTriangle(m, parmOf, beta) : std::vector<double>();
+  ReducedScope scope(ctx, r);
+  zlevParmName(&ctx->design, 0, nullptr);
+  vsfNameReducedParameters(h, r.copy, reduced);
+  bridge->model = &h.model;
   if (methods->set != nullptr) {
     methods->set(bridge, PFI_ESTIMATES, beta.data(), 0);
-    if (ctx->postFitAllowed) {
-      const double df = m->nObs - m->rank;
-      bridge->statistics.values[1] = df > 0 ? std::max(m->sse, 0.0) / df : hostMissing();
-      bridge->statistics.values[4] = df;
-      const VsfReadResult* read = m->dataSettings != nullptr ? &m->dataSettings->read : nullptr;
-      if (read != nullptr && read->bridgeEffectMeans != nullptr &&
-          (d->designFlags & kLevFlagNonGlm) == 0)
-        methods->set(bridge, PFI_EFFECT_MEANS, read->bridgeEffectMeans, 0);
-      if (read != nullptr && read->bridgeWeightedMeans != nullptr)
-        methods->set(bridge, PFI_WEIGHTED_MEANS, read->bridgeWeightedMeans, 0);
-      if (read != nullptr && read->bridgeFreqMeans != nullptr)
-        methods->set(bridge, PFI_FREQUENCY_MEANS, read->bridgeFreqMeans, 0);
-    }
+    if (ctx->postFitAllowed)
+      handFullModel(bridge, m, d, triangle);
     methods->set(bridge, PFI_STATISTICS, &bridge->statistics, 0);
   }
   bridge->handedWord = 0;
-  bridge->model = &h.model;
   if (methods->runModel != nullptr)
     methods->runModel(bridge);
   if (methods->finish != nullptr) {

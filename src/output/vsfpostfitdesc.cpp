@@ -408,6 +408,18 @@ void vsfDescribeSelectedModel(PostFitDescription& h, VsfContext* ctx, const VsfM
   pm.parameters = h.parameters.data();
 }
 
+void vsfNameReducedParameters(PostFitDescription& h, const LevDesign& reduced,
+                              const std::vector<int32_t>& reducedColumns) {
+  h.model.reducedColumnCount = reduced.columnCount;
+  for (size_t i = 0; i < h.parameters.size() && i < reducedColumns.size(); ++i) {
+    PostFitParameter& p = h.parameters[i];
+    const int32_t c = reducedColumns[i];
+    p.reducedColumn = c;
+    if (c >= 0 && reduced.columnNames != nullptr && reduced.columnNames[c] != nullptr)
+      p.name = h.keep(trimmed(reduced.columnNames[c], std::strlen(reduced.columnNames[c])));
+  }
+}
+
 static_assert(int32_t(PFK_SPLINE) == int32_t(EV_SPLINE) && int32_t(PFK_LAG) == int32_t(EV_LAG) &&
                   int32_t(PFK_COLLECTION) == int32_t(EV_COLLECTION) &&
                   int32_t(PFK_POLYNOMIAL) == int32_t(EV_POLYNOMIAL) &&

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+struct LevDesign;
 struct VsfContext;
 struct VsfModel;
 struct VsfSelectedModel;
@@ -37,3 +38,7 @@ struct PostFitDescription {
 // Fills h with the selected model of the current group.
 void vsfDescribeSelectedModel(PostFitDescription& h, VsfContext* ctx, const VsfModel* m,
                               const VsfSelectedModel& sm);
+// Names the parameters of h after the columns of the reduced design (reducedColumns: each
+// parameter's column there, -1 keeps its name) and records the reduced columns.
+void vsfNameReducedParameters(PostFitDescription& h, const LevDesign& reduced,
+                              const std::vector<int32_t>& reducedColumns);

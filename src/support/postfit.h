@@ -41,10 +41,19 @@ struct TokenSave {
   int32_t hostSwitchWasOn;
 };
 
-// Items handed to the bridge's set entry after a fit.
+// Items handed to the bridge's set entry after a fit, in this order: 3; with the full-model
+// switch 7, 13 (GLM designs), 14 and 15; last 25. N is PostFitModel::reducedColumnCount, the
+// columns of the reduced design: the selected effects' design blocks in design order.
+//
+// Item 7 is the swept cross-products matrix of the selected model over the N reduced
+// columns and the response (index N), as a packed lower triangle row after row (element
+// (i, j), j <= i, at i(i+1)/2 + j). Its N x N block is the generalised inverse of X'X on the
+// data's scale, so that the covariance of the estimates is the error variance times it; row
+// N holds minus the estimates and (N, N) the error sum of squares. Rows of aliased columns
+// are 0.
 enum PostFitItem : int32_t {
   PFI_ESTIMATES = 3,        // double[N]: estimates of the reduced design
-  PFI_COVARIANCE = 7,       // double[(N + 1)(N + 2) / 2]: packed lower triangle
+  PFI_COVARIANCE = 7,       // double[(N + 1)(N + 2) / 2]: the swept triangle above
   PFI_EFFECT_MEANS = 13,    // double[model effects]: frequency-weighted means (GLM)
   PFI_WEIGHTED_MEANS = 14,  // double[numeric variables]: weighted means
   PFI_FREQUENCY_MEANS = 15, // double[numeric variables]: frequency-weighted means
@@ -152,10 +161,11 @@ struct PostFitEffect {
 };
 
 struct PostFitParameter {
-  const char* name;
-  int32_t effect; // index into PostFitModel::effects
-  int32_t column; // column within the effect's block
+  const char* name; // the reduced design's parameter name
+  int32_t effect;   // index into PostFitModel::effects
+  int32_t column;   // column within the effect's block
   double estimate;
+  int32_t reducedColumn; // its index in items 3 and 7
 };
 
 // The selected model of one group, in the order the procedure sums its prediction.
@@ -178,6 +188,7 @@ struct PostFitModel {
   const PostFitEffect* effects;
   int32_t parameterCount;
   const PostFitParameter* parameters;
+  int32_t reducedColumnCount; // N of items 3 and 7
 };
 
 struct PostFitBridge {

@@ -2,6 +2,7 @@
 // statements load it, the saved texts its entry routine sees, the run routine under STORE,
 // the clean-up before the 1012 end of a failing run, and load failures that are only traced.
 #include "parse_harness.h"
+#include "siblingswap.h"
 
 #include "driver/vsfbridge.h"
 #include "host/hostcore.h"
@@ -49,8 +50,7 @@ int32_t fakeEntryOf(void*, PostFitEntry* entry) {
 
 // Installs the stand-in sibling in the host's module group for one test.
 struct SiblingSwap {
-  HostModuleServices fake{};
-  HostModuleServices* saved;
+  ModuleLoaderSwap loader{fakeLoad, fakeEntryOf};
   SiblingSwap() {
     gSibling = FakeSibling{};
     gFakeMethods = PostFitBridgeMethods{};
@@ -59,14 +59,7 @@ struct SiblingSwap {
       gSibling.calls.push_back("run " + std::to_string(which) + (b->save ? " saved" : ""));
       return gSibling.runResult;
     };
-    HostServiceGroups* g = qrxhost::hostControlBlock()->groups;
-    saved = g->module;
-    fake = *saved;
-    fake.wiloadv = fakeLoad;
-    fake.viidb2g = fakeEntryOf;
-    g->module = &fake;
   }
-  ~SiblingSwap() { qrxhost::hostControlBlock()->groups->module = saved; }
 };
 
 TEST(PostFitBridge, OnlyPostFitStatementsLoadTheSibling) {

@@ -9,6 +9,7 @@
 
 #include <cctype>
 #include <cmath>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -187,6 +188,75 @@ TEST(Score, AnalysisDataReproducesOutputAndNewDataGetsMissingForUnseenLevels) {
   EXPECT_EQ(entry(*info[1], "Number of Observations Read"), 4);
   EXPECT_EQ(entry(*info[1], "Number of Observations Used"), 2);
   EXPECT_EQ(entry(*info[2], "Number of Observations Used"), 0);
+}
+
+// Data with a CLASS combination (C, Q) whose responses are all missing, and a numeric
+// variable c_A whose name is also the parameter name of level A of c.
+std::string dataWithUnseenCombination() {
+  std::ostringstream out;
+  out << "y,x1,c,d,c_A\n";
+  for (int i = 0; i < 30; ++i) {
+    const char c = "ABC"[i % 3], d = "PQ"[(i / 3) % 2];
+    out << (c == 'C' && d == 'Q' ? std::string() : std::to_string(0.5 * i + std::sin(i))) << ","
+        << std::cos(1.7 * i) << "," << c << "," << d << "," << std::sin(0.3 * i) << "\n";
+  }
+  return out.str();
+}
+
+TEST(OutDesign, CollidingParameterNamesAreMadeUnique) {
+  const std::string data = dataWithUnseenCombination();
+  const auto run = runProgram("proc varsifter data=u outdesign(names)=od;\n  class c;\n"
+                              "  model y = x1 c c_A / selection=none;\nrun;\n",
+                              "outdesign_unique", {{"u.csv", data}}, {"od.csv"});
+  ASSERT_EQ(run.json["returnCode"].n, 0) << run.log;
+  const auto rows = csvRows(run.files.at("od.csv"));
+  const auto input = csvRows(data);
+  ASSERT_EQ(rows[0].size(), 7u); // Intercept, x1, c_A, c_B, c_C, the variable c_A, y
+  std::set<std::string> seen;
+  for (size_t j = 0; j + 1 < rows[0].size(); ++j) {
+    std::string upper = rows[0][j];
+    for (char& ch : upper)
+      ch = char(std::toupper(static_cast<unsigned char>(ch)));
+    EXPECT_TRUE(seen.insert(upper).second) << rows[0][j] << ": names are unique in any case";
+  }
+  // The level's column holds the indicator, the variable's column the variable.
+  for (size_t i = 1; i < rows.size(); ++i) {
+    EXPECT_EQ(std::stod(rows[i][2]), input[i][2] == "A" ? 1.0 : 0.0) << i;
+    EXPECT_NEAR(std::stod(rows[i][5]), std::stod(input[i][4]), 1e-12) << i;
+  }
+  const auto names = tablesOf(run, "ParameterNames");
+  ASSERT_EQ(names.size(), 1u);
+  for (size_t j = 0; j + 1 < rows[0].size(); ++j)
+    EXPECT_EQ(qrxrun::text(*names[0], j, "Name"), rows[0][j]);
+}
+
+TEST(Score, UnseenLevelCombinationsAreMissingAsInOutput) {
+  // Under GLM coding the combination (C, Q) has no parameter: OUTPUT and SCORE of the same
+  // rows (another data set, so the SCORE road with its own variable look-up) both leave its
+  // rows unpredicted and agree on every other row.
+  const std::string data = dataWithUnseenCombination();
+  const auto run =
+      runProgram("proc varsifter data=u;\n  class c d;\n"
+                 "  model y = x1 c*d / selection=none;\n  output out=o p=pred;\n"
+                 "  score data=u2 out=s p=pred;\nrun;\n",
+                 "score_unseen", {{"u.csv", data}, {"u2.csv", data}}, {"o.csv", "s.csv"});
+  ASSERT_EQ(run.json["returnCode"].n, 0) << run.log;
+  const auto o = csvRows(run.files.at("o.csv"));
+  const auto s = csvRows(run.files.at("s.csv"));
+  ASSERT_EQ(o.size(), s.size());
+  const int po = headerColumn(o[0], "pred"), ps = headerColumn(s[0], "pred");
+  int unseen = 0;
+  for (size_t i = 1; i < o.size(); ++i) {
+    const std::string &a = o[i][size_t(po)], &b = s[i][size_t(ps)];
+    const bool cq = o[i][2] == "C" && o[i][3] == "Q";
+    EXPECT_EQ(a.empty(), cq) << i;
+    EXPECT_EQ(b.empty(), cq) << i;
+    unseen += cq;
+    if (!a.empty() && !b.empty()) {
+      EXPECT_NEAR(std::stod(b), std::stod(a), 1e-12) << i;
+    }
+  }
+  EXPECT_EQ(unseen, 5);
 }
 
 } // namespace

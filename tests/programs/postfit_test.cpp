@@ -5,7 +5,9 @@
 // the ParameterEstimates table's estimates and the CLASS levels; constructed effects
 // (splines, polynomials, collections) are reproduced; a failing check of the post-fit module
 // ends the step with 1012; BY groups get their own models; what the code cannot reproduce
-// (LAG effects, BY groups with the same values twice) is refused.
+// (LAG effects, BY groups with the same values twice) is refused. The item store's
+// covariance gives ParameterEstimates' standard errors, and split CLASS effects keep
+// parameter names with their levels.
 #include "../host/minijson.h"
 #include "qrxrun.h"
 
@@ -13,9 +15,11 @@
 
 #include <unistd.h>
 
+#include <cctype>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -264,6 +268,101 @@ TEST(PostFit, ItemStoreHoldsTheSelectedModel) {
   const auto anova = tablesOf(run, "ANOVA");
   ASSERT_EQ(anova.size(), 1u);
   EXPECT_NEAR(g["errorVariance"].n, qrxrun::number(*anova[0], 1, "MS"), 1e-12);
+}
+
+// The parameter name form of a label: each run of other characters than letters, digits
+// and '_' becomes one '_' (trailing blanks dropped first).
+std::string nameForm(std::string label) {
+  label.erase(label.find_last_not_of(' ') + 1);
+  std::string out;
+  for (char ch : label) {
+    const bool word = std::isalnum(static_cast<unsigned char>(ch)) || ch == '_';
+    if (word)
+      out += ch;
+    else if (out.empty() || out.back() != '_')
+      out += '_';
+  }
+  return out;
+}
+
+// The item store's group and the ParameterEstimates table of a STORE run.
+struct StoredFit {
+  qrxrun::ProgramRun run;
+  Value store;
+  const Value* estimates = nullptr;
+};
+
+StoredFit storedFit(const std::string& data, const std::string& body) {
+  StoredFit f;
+  f.run = runProgram("proc varsifter data=d;\n" + body + "  store out=ms;\nrun;\n", "postfit_cov",
+                     {{"d.csv", data}}, {"ms.json"});
+  EXPECT_EQ(f.run.json["returnCode"].n, 0) << body << "\n" << f.run.log;
+  std::string error;
+  EXPECT_TRUE(minijson::Parser(f.run.files["ms.json"]).parse(&f.store, &error)) << error;
+  const auto pe = tablesOf(f.run, "ParameterEstimates");
+  EXPECT_EQ(pe.size(), 1u) << body;
+  if (!pe.empty())
+    f.estimates = pe[0];
+  return f;
+}
+
+TEST(PostFit, ItemStoreCovarianceGivesTheStandardErrors) {
+  const std::string data = readFile(kDataDir + "data.csv");
+  // Full-rank and GLM codings (aliased parameters), split effects, and a selection whose
+  // chosen step lies before its last.
+  for (const std::string body :
+       {"  class c(split) d / param=ref;\n  model y = x1 c c*d x2(c) / selection=none;\n",
+        "  class c d;\n  model y = x1 x2 c d c*d x1*d x2(c) / "
+        "selection=forward(select=sl sle=0.99 choose=sbc);\n",
+        "  class c d / param=effect;\n  model y = x1 c*d x2(d) / selection=none;\n"}) {
+    const StoredFit f = storedFit(data, body);
+    ASSERT_NE(f.estimates, nullptr);
+    ASSERT_EQ(f.store["groups"].items.size(), 1u);
+    const Value& g = f.store["groups"].items[0];
+    const auto& cov = g["covariance"].items;
+    const size_t n = (*f.estimates)["rows"].items.size();
+    ASSERT_EQ(cov.size(), n) << body;
+    int checked = 0;
+    for (size_t i = 0; i < n; ++i) {
+      ASSERT_EQ(cov[i].items.size(), n);
+      for (size_t j = 0; j < i; ++j)
+        EXPECT_DOUBLE_EQ(cov[i].items[j].n, cov[j].items[i].n) << body;
+      const double se = qrxrun::number(*f.estimates, i, "StdErr");
+      if (std::isnan(se)) { // aliased: no variance
+        EXPECT_EQ(cov[i].items[i].n, 0.0) << body << " row " << i;
+        continue;
+      }
+      EXPECT_NEAR(std::sqrt(cov[i].items[i].n), se, 1e-9 * se) << body << " row " << i;
+      ++checked;
+    }
+    EXPECT_GE(checked, 6) << body;
+  }
+}
+
+TEST(PostFit, SplitClassEffectsKeepInformativeParameterNames) {
+  const std::string data = readFile(kDataDir + "data.csv");
+  // The split fit and the same model unsplit give the same parameters in the same order; the
+  // item store names the split fit's parameters as the unsplit fit's Parameter column does.
+  const std::string model = " d / param=ref;\n  model y = x1 c c*d x2(c) / selection=none;\n";
+  const StoredFit split = storedFit(data, "  class c(split)" + model);
+  const StoredFit whole = storedFit(data, "  class c" + model);
+  ASSERT_NE(split.estimates, nullptr);
+  ASSERT_NE(whole.estimates, nullptr);
+  const auto& parms = split.store["groups"].items[0]["parameters"].items;
+  const size_t n = (*whole.estimates)["rows"].items.size();
+  ASSERT_EQ(parms.size(), n);
+  std::set<std::string> names;
+  for (size_t i = 0; i < n; ++i) {
+    EXPECT_EQ(parms[i]["name"].s, nameForm(qrxrun::text(*whole.estimates, i, "Parameter"))) << i;
+    EXPECT_NEAR(parms[i]["estimate"].n, qrxrun::number(*whole.estimates, i, "Estimate"), 1e-9);
+    // The split table shows the level in the effect's name: it is in the stored name too.
+    const std::string level = qrxrun::text(*split.estimates, i, "c");
+    if (!level.empty()) {
+      EXPECT_NE(parms[i]["name"].s.find("_" + level), std::string::npos) << i;
+    }
+    names.insert(parms[i]["name"].s);
+  }
+  EXPECT_EQ(names.size(), n) << "every parameter has its own name";
 }
 
 TEST(PostFit, StoreAndCodeTargetsByName) {
