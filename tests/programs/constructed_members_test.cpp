@@ -301,3 +301,26 @@ TEST(ConstructedMembers, PolynomialColumnsComeInDegreeThenVariableOrder) {
       EXPECT_NEAR(std::stod(rows[i + 1][j]), terms[j], 1e-9) << "row " << i << " column " << j;
   }
 }
+
+// The DESIGNROLE variable is taken as it stands wherever the design centres and scales by
+// the range: a polynomial of it standardised by the range is the variable itself, not
+// (r - 1) as the range 0..2 would make it.
+TEST(ConstructedMembers, TheDesignRoleVariableIsNotCentredByItsRange) {
+  const std::string data = "g,t,x,y,r\n1,1,a,3,1\n1,2,b,5,2\n1,3,a,4,1\n1,4,b,9,2\n"
+                           "2,1,b,2,2\n2,2,a,7,1\n2,3,b,6,1\n2,4,a,5,2\n1,1,b,,0\n1,2,a,,0\n";
+  const qrxrun::ProgramRun run = qrxrun::runProgram(
+      "proc varsifter data=lag outdesign=od;\n  class g t x;\n"
+      "  effect lg = lag(x / period=t within=g designrole=r);\n"
+      "  effect p = polynomial(r / degree=1 standardize(method=range)=centerscale);\n"
+      "  model y = lg p / selection=none;\nrun;\n",
+      "members_rolerange", {{"lag.csv", data}}, {"od.csv"});
+  ASSERT_EQ(run.json["steps"][0]["returnCode"].n, 0) << run.log;
+  ASSERT_EQ(run.files.count("od.csv"), 1u) << run.log;
+  const auto rows = qrxrun::csvRows(run.files.at("od.csv"));
+  ASSERT_EQ(rows.size(), 11u) << run.files.at("od.csv");
+  const int p = qrxrun::headerColumn(rows[0], "s_r");
+  ASSERT_GE(p, 0) << run.files.at("od.csv");
+  const double r[] = {1, 2, 1, 2, 2, 1, 1, 2, 0, 0};
+  for (size_t i = 0; i < 10; ++i)
+    EXPECT_EQ(std::stod(rows[i + 1][static_cast<size_t>(p)]), r[i]) << "row " << i;
+}
