@@ -4,7 +4,7 @@
 // run's column sums are checked against a second, plain computation of the same columns.
 // Run: build/release/bench/bench_constructed (not part of the test run).
 #include "design/levconstructed.h"
-#include "effects/levdesign.h"
+#include "tests/design/constructedrecords.h"
 
 #include <benchmark/benchmark.h>
 
@@ -18,63 +18,16 @@ namespace {
 constexpr size_t kRows = 1000000;
 constexpr int32_t kDegree = 3;
 
-struct Bench {
+struct Bench : constructedtest::SplineAndPolynomial {
   std::vector<double> x, z;
-  std::vector<double> knots = {-3, -2, -1 - 1e-13, -0.5, 0, 0.5, 1 + 1e-13, 2, 3};
-  std::vector<int32_t> knotCount = {9}, splineVars = {0}, polyVars = {0, 1};
-  std::vector<double *> varKnots;
-  std::vector<double> splineValues = std::vector<double>(7), polyValues = std::vector<double>(9);
-  std::vector<double> degreeWork = std::vector<double>(kDegree + 1),
-                      boundaryWork = std::vector<double>(2 * kDegree + 1),
-                      polyWork = std::vector<double>(2);
-  // Terms of degree 1, 2, 3 over the variables 0 (x) and 1 (z), each as its variable list.
-  std::vector<int32_t> degreeCount = {2, 3, 4},
-                       terms = {0, 1, 0, 0, 0, 1, 1, 1, 0, 0, 0, 0, 0, 1, 0, 1, 1, 1, 1, 1};
-  std::vector<double> numeric = std::vector<double>(2);
-  SplineInfo spline{};
-  PolyInfo poly{};
-  LevEftVar records[2]{};
-  LevDesign design{};
-  LevRegContext ctx{};
 
-  Bench() {
+  Bench() : SplineAndPolynomial({-3, -2, -1 - 1e-13, -0.5, 0, 0.5, 1 + 1e-13, 2, 3}, kDegree) {
     std::mt19937_64 rng(20261207);
     std::uniform_real_distribution<double> u(-1, 1);
     for (size_t i = 0; i < kRows; ++i) {
       x.push_back(u(rng));
       z.push_back(u(rng));
     }
-    varKnots = {knots.data()};
-    spline.basis = SB_BSPLINE;
-    spline.degree = kDegree;
-    spline.columnsPerVariable = 7;
-    spline.varKnots = varKnots.data();
-    spline.varKnotCount = knotCount.data();
-    spline.degreeWork = degreeWork.data();
-    spline.boundaryWork = boundaryWork.data();
-    poly.nVariables = 2;
-    poly.degree = 3;
-    poly.degreeCount = degreeCount.data();
-    poly.termList = terms.data();
-    poly.variables = polyVars.data();
-    poly.basisWork = polyWork.data();
-    LevEftVar &s = records[0], &p = records[1];
-    s.kind = EV_SPLINE;
-    s.numericCount = 1;
-    s.numeric = splineVars.data();
-    s.spline = &spline;
-    s.values = splineValues.data();
-    s.valueCount = s.columnCount = 7;
-    p.kind = EV_POLYNOMIAL;
-    p.numericCount = 2;
-    p.numeric = polyVars.data();
-    p.poly = &poly;
-    p.values = polyValues.data();
-    p.valueCount = p.columnCount = 9;
-    design.constructed = records;
-    design.constructedCount = 2;
-    ctx.design = &design;
-    ctx.numeric = numeric.data();
   }
 
   // The column sums over every row through the row builder's column code.

@@ -2,6 +2,7 @@
 // current observation (a spline crossed with a polynomial against the products formed here),
 // the per-column means kept after the reading pass, and the inverse member maps of
 // MULTIMEMBER and COLLECTION effect variables.
+#include "constructedrecords.h"
 #include "design/levconstructed.h"
 #include "design/levnames.h"
 #include "design/levquery.h"
@@ -30,47 +31,14 @@ struct TestPool : QkPool {
   }
 };
 
-// Records 0: a cubic B-spline of x (7 columns); 1: the degree-2 polynomial of x and z (x, z,
-// x², xz, z²). Effects 0: the spline; 1: spline*polynomial; 2: the polynomial.
-struct Fixture {
+// The spline (record 0) and the degree-2 polynomial (record 1) of constructedrecords.h;
+// effects 0: the spline; 1: spline*polynomial; 2: the polynomial.
+struct Fixture : constructedtest::SplineAndPolynomial {
   TestPool pool;
-  std::vector<double> knots = {-3, -2, -1, -0.5, 0, 0.5, 1, 2, 3};
-  std::vector<int32_t> knotCount = {9}, splineVars = {0}, polyVars = {0, 1};
-  std::vector<double *> varKnots;
-  std::vector<double> splineValues = std::vector<double>(7), polyValues = std::vector<double>(5);
-  std::vector<double> degreeWork = std::vector<double>(4), boundaryWork = std::vector<double>(7),
-                      polyWork = std::vector<double>(2);
-  std::vector<int32_t> degreeCount = {2, 3}, terms = {0, 1, 0, 0, 0, 1, 1, 1};
   std::vector<int32_t> lists[3] = {{0}, {0, 1}, {1}};
-  std::vector<double> numeric = std::vector<double>(2);
-  SplineInfo spline{};
-  PolyInfo poly{};
-  LevEftVar records[2]{};
   LevEffect effects[3]{};
-  LevDesign design{};
-  LevRegContext ctx{};
 
-  Fixture() {
-    varKnots = {knots.data()};
-    spline.basis = SB_BSPLINE;
-    spline.degree = 3;
-    spline.columnsPerVariable = 7;
-    spline.varKnots = varKnots.data();
-    spline.varKnotCount = knotCount.data();
-    spline.degreeWork = degreeWork.data();
-    spline.boundaryWork = boundaryWork.data();
-    poly.nVariables = 2;
-    poly.degree = 2;
-    poly.degreeCount = degreeCount.data();
-    poly.termList = terms.data();
-    poly.variables = polyVars.data();
-    poly.basisWork = polyWork.data();
-    records[0] = constructed(EV_SPLINE, splineVars, splineValues);
-    records[0].spline = &spline;
-    records[1] = constructed(EV_POLYNOMIAL, polyVars, polyValues);
-    records[1].poly = &poly;
-    design.constructed = records;
-    design.constructedCount = 2;
+  Fixture() : SplineAndPolynomial({-3, -2, -1, -0.5, 0, 0.5, 1, 2, 3}, 2) {
     design.effects = effects;
     design.effectCount = 3;
     design.libraryPool = &pool;
@@ -87,21 +55,8 @@ struct Fixture {
       first += ef.columnCount;
     }
     design.columnCount = first;
-    ctx.design = &design;
-    ctx.numeric = numeric.data();
     for (LevEffect &ef : effects)
       zlevLevelsAllOne(&ctx, &ef, nullptr, &pool);
-  }
-
-  static LevEftVar constructed(int32_t kind, std::vector<int32_t> &vars,
-                               std::vector<double> &values) {
-    LevEftVar ev{};
-    ev.kind = kind;
-    ev.numericCount = static_cast<int32_t>(vars.size());
-    ev.numeric = vars.data();
-    ev.values = values.data();
-    ev.valueCount = ev.columnCount = static_cast<int32_t>(values.size());
-    return ev;
   }
 };
 
