@@ -56,3 +56,9 @@ void levEffectBlock(LevRegContext* context, int32_t e, double* block);
 // The design row of the selected effects only (every other column 0): computes the columns
 // of the constructed effects they use and builds their blocks.
 void zlevSelectedRow(LevRegContext* context, const int32_t* effects, int32_t count, double* row);
+
+// The per-column mean vector of effect `ef` from the column sums of the reading pass (times
+// `scale`), kept in the effect, for effects with polynomial, spline or COLLECTION (numeric
+// member) variables; `effectMean` is the effect's mean, which split pieces take whole.
+void levEffectColumnMeans(LevDesign* design, LevEffect* ef, const double* sums, double scale,
+                          double effectMean);

@@ -116,9 +116,11 @@ double standardised(const PolyInfo& p, int32_t i, double x) {
 void polynomialColumns(LevRegContext* ctx, LevEftVar& ev) {
   const PolyInfo& p = *ev.poly;
   const int32_t m = p.nVariables;
-  std::vector<double> s(static_cast<size_t>(m));
+  // The standardised values go to the polynomial's work array made by the set-up, so that
+  // a row allocates nothing.
+  double* s = static_cast<double*>(p.basisWork);
   for (int32_t i = 0; i < m; ++i)
-    s[static_cast<size_t>(i)] = standardised(p, i, ctx->numeric[p.variables[i]]);
+    s[i] = standardised(p, i, ctx->numeric[p.variables[i]]);
   auto position = [&](int32_t numeric) {
     for (int32_t i = 0; i < m; ++i)
       if (p.variables[i] == numeric)
@@ -129,9 +131,9 @@ void polynomialColumns(LevRegContext* ctx, LevEftVar& ev) {
   int32_t t = 0;
   for (int32_t k = 1; k <= p.degree; ++k)
     for (int32_t c = 0; c < p.degreeCount[k - 1]; ++c, ++t, term += k) {
-      double v = s[static_cast<size_t>(position(term[k - 1]))];
+      double v = s[position(term[k - 1])];
       for (int32_t e = k - 2; e >= 0 && !isHostMissing(v); --e) {
-        const double f = s[static_cast<size_t>(position(term[e]))];
+        const double f = s[position(term[e])];
         v = isHostMissing(f) ? f : f * v;
       }
       ev.values[t] = isHostMissing(v) ? hostMissing() : v;
@@ -159,13 +161,15 @@ void lagColumns(LevRegContext* ctx, LevEftVar& ev) {
 
 void levBSplineColumns(const SplineInfo& s, const double* knots, int32_t K, double x, double* out) {
   const int32_t d = s.degree;
-  std::vector<double> b(static_cast<size_t>(d) + 1), work(2 * static_cast<size_t>(d) + 2);
+  // The d + 1 basis values and the 2d differences of the recurrence use the spline's work
+  // arrays made with its knots, so that a row allocates nothing.
+  double* b = s.degreeWork;
   int32_t left = d;
-  zmaopb(d, K, &left, knots, b.data(), work.data(), work.data() + d + 1, x);
+  zmaopb(d, K, &left, knots, b, s.boundaryWork, s.boundaryWork + d, x);
   for (int32_t j = 0; j <= d; ++j) {
     const int32_t c = left - d + j;
     if (c >= 0 && c < s.columnsPerVariable)
-      out[c] = b[static_cast<size_t>(j)];
+      out[c] = b[j];
   }
 }
 
@@ -252,7 +256,7 @@ void zlevGetEftVarCols(LevRegContext* ctx, LevEftVar* record) {
       splineColumns(ctx, ev);
     break;
   case EV_POLYNOMIAL:
-    if (ev.poly != nullptr)
+    if (ev.poly != nullptr && ev.poly->basisWork != nullptr)
       polynomialColumns(ctx, ev);
     break;
   case EV_LAG:

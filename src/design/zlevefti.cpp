@@ -270,8 +270,12 @@ int32_t zlevefti(LevRegContext* ctx) {
     case EV_POLYNOMIAL:
       ev.values = ev.termValues;
       ev.valueCount = ev.continuation || ev.poly == nullptr ? 0 : ev.poly->nTerms;
-      if (!ev.continuation && ev.poly != nullptr)
+      if (!ev.continuation && ev.poly != nullptr) {
+        // The standardised values of a row, one per variable.
+        ev.poly->basisWork = levArray<double>(
+            levGroupPool(ctx), static_cast<size_t>(std::max(ev.poly->nVariables, 1)));
         rc = standardisePolynomial(d, ev);
+      }
       break;
     case EV_LAG:
       rc = ev.lag != nullptr ? setUpLag(ctx, ev) : 0;

@@ -4,6 +4,7 @@
 // INTERLACED names are zlevname.cpp's.
 #include "design/levnames.h"
 
+#include "design/levconstructed.h"
 #include "design/levlevel.h"
 
 #include "support/hoststubs.h"
@@ -205,8 +206,7 @@ void zlevEfMeans(LevRegContext* ctx, const double* sums, double* out, const doub
     out[e] = scale * total;
     if (divisor != nullptr && !isHostMissing(divisor[e]) && divisor[e] != 0)
       out[e] /= divisor[e];
-    // The per-column mean vectors belong to effects with constructed effects, whose columns
-    // this build does not make.
+    levEffectColumnMeans(d, &d->effects[e], sums, scale, out[e]);
   }
 }
 

@@ -67,14 +67,20 @@ void zlevLevelizeLagWithin(LevRegContext* ctx, int32_t count, LagSpec** list) {
   if (count <= 0 || list == nullptr)
     return;
   QkPool* pool = levGroupPool(ctx);
+  LevDesign* d = ctx->design;
   std::vector<void*> spare(2 * static_cast<size_t>(count), nullptr);
   for (int32_t k = 0; k < count; ++k) {
     LagSpec& lag = *list[k];
     lag.key = levArray<char>(pool, nodeSize(lag));
     lag.design = LagDesignBlock{};
     lag.second = nullptr;
-    if (lag.roleVariable >= 0 && lag.score == nullptr)
+    if (lag.roleVariable >= 0 && lag.score == nullptr) {
       lag.second = levArray<LagDesignBlock>(pool, 1);
+      // The DESIGNROLE variable is a switch, not a measurement: its values are taken as they
+      // stand wherever the design centres and scales by the data's range.
+      d->numerics[lag.roleVariable].centre = 0.0;
+      d->numerics[lag.roleVariable].halfRange = 1.0;
+    }
   }
   zlevGetInit(ctx);
   while (zlevGetNext(ctx) != 0) {

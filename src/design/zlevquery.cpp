@@ -1,20 +1,28 @@
 // Effect-column queries: one effect's columns of the current row through the CLASS codings,
 // the CLASS levels behind a column, the columns that a COLLECTION's member levels select and
-// the counts of identifying level texts. Constructed-effect columns are not made here.
+// the counts of identifying level texts, and the inverse member maps of MULTIMEMBER and
+// COLLECTION effect variables.
 #include "design/levquery.h"
 
+#include "design/levconstructed.h"
 #include "design/levrow.h"
 
+#include <algorithm>
 #include <cstring>
 
 int32_t zlevGetEfCols(LevRegContext* ctx, int32_t e, double* out) {
   LevDesign* d = ctx->design;
   const LevEffect& ef = d->effects[e];
-  if (ef.constructedCount > 0)
-    return -1;
   if (ef.columnCount > 0)
     std::memset(out, 0, sizeof(double) * static_cast<size_t>(ef.columnCount));
-  zlevpar(ctx, e, out);
+  // The constructed effects' columns of the current observation, then the block as the row
+  // builder makes it.
+  if (ef.constructedCount > 0) {
+    zlevResetEftVarCols(d);
+    for (int32_t k = 0; k < ef.constructedCount; ++k)
+      zlevGetEftVarCols(ctx, &d->constructed[ef.constructed[k]]);
+  }
+  levEffectBlock(ctx, e, out);
   return ef.columnCount;
 }
 
@@ -22,12 +30,8 @@ int32_t zlevGetEfNosepCols(LevRegContext* ctx, int32_t e, int32_t count, double*
   LevDesign* d = ctx->design;
   const int32_t n = count > 0 ? count : 1;
   int32_t total = 0;
-  for (int32_t k = 0; k < n && e + k < d->effectCount; ++k) {
-    int32_t got = zlevGetEfCols(ctx, e + k, out + total);
-    if (got < 0)
-      return -1;
-    total += got;
-  }
+  for (int32_t k = 0; k < n && e + k < d->effectCount; ++k)
+    total += zlevGetEfCols(ctx, e + k, out + total);
   return total;
 }
 
@@ -41,10 +45,53 @@ int32_t zlevGetEfClassLevels(const LevDesign* d, int32_t e, int32_t column, int3
   return K;
 }
 
+namespace {
+
+// The level of a CLASS member behind column k of its block: every level under GLM, the
+// levels other than the reference under a full-rank coding.
+int32_t levelOfColumn(const LevVariable& v, bool fullRank, int32_t k) {
+  return fullRank && k >= v.referenceSelector ? k + 1 : k;
+}
+
+// Member j's inverse map over the record's columns: -1 except in the member's own columns.
+int32_t* inverseOf(LevDesign* d, const LevEftVar& ev, int32_t j) {
+  const LevVariable& v = d->classes[ev.classes[j]];
+  int32_t* map = levArray<int32_t>(d->libraryPool, static_cast<size_t>(ev.columnCount));
+  if (map == nullptr)
+    return nullptr;
+  std::fill_n(map, ev.columnCount, -1);
+  if (ev.kind == EV_MULTIMEMBER) {
+    for (int32_t L = 0; ev.memberMaps != nullptr && L < v.levelCount; ++L)
+      if (ev.memberMaps[j][L] >= 0 && ev.memberMaps[j][L] < ev.columnCount)
+        map[ev.memberMaps[j][L]] = L;
+    return map;
+  }
+  const bool fullRank = (d->designFlags & kLevFlagNonGlm) != 0;
+  int32_t base = ev.numericCount;
+  for (int32_t i = 0; i < j; ++i)
+    base += d->classes[ev.classes[i]].levelCount - (fullRank ? 1 : 0);
+  const int32_t width = v.levelCount - (fullRank ? 1 : 0);
+  for (int32_t k = 0; k < width && base + k < ev.columnCount; ++k)
+    map[base + k] = levelOfColumn(v, fullRank, k);
+  return map;
+}
+
+} // namespace
+
 int32_t zlevMapEftLevInverse(LevDesign* d) {
-  for (int32_t k = 0; k < d->constructedCount; ++k)
-    if (d->constructed[k].kind == EV_MULTIMEMBER || d->constructed[k].kind == EV_COLLECTION)
+  for (int32_t r = 0; r < d->constructedCount; ++r) {
+    LevEftVar& ev = d->constructed[r];
+    if (ev.kind != EV_MULTIMEMBER && ev.kind != EV_COLLECTION)
+      continue;
+    if (ev.columnCount <= 0 || ev.classCount <= 0 || d->libraryPool == nullptr)
       return 1;
+    ev.inverseMaps = levArray<int32_t*>(d->libraryPool, static_cast<size_t>(ev.classCount));
+    if (ev.inverseMaps == nullptr)
+      return 1;
+    for (int32_t j = 0; j < ev.classCount; ++j)
+      if ((ev.inverseMaps[j] = inverseOf(d, ev, j)) == nullptr)
+        return 1;
+  }
   return 0;
 }
 

@@ -271,6 +271,8 @@ struct LevEftVar {
   uint8_t columnsDone;
   double memberTotal;
   int32_t** memberMaps;
+  // MULTIMEMBER, COLLECTION: per CLASS member, column -> member level (-1 elsewhere).
+  int32_t** inverseMaps;
 };
 
 // One MODEL effect of the selection (the Intercept record first).

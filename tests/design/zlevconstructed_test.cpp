@@ -63,8 +63,14 @@ TEST(ConstructedColumns, SplineBasesAgreeWithTheIndependentConstruction) {
     std::vector<double> out(c.expected.size(), -7.0);
     std::fill(out.begin(), out.end(), 0.0);
     const int32_t K = static_cast<int32_t>(c.knots.size());
+    // The work arrays that the knot placement makes with the knots.
+    std::vector<double> basis(static_cast<size_t>(c.spline.degree) + 1),
+        differences(2 * static_cast<size_t>(c.spline.degree) + 1);
+    SplineInfo spline = c.spline;
+    spline.degreeWork = basis.data();
+    spline.boundaryWork = differences.data();
     if (c.kind == "bspline")
-      levBSplineColumns(c.spline, c.knots.data(), K, c.x, out.data());
+      levBSplineColumns(spline, c.knots.data(), K, c.x, out.data());
     else
       levTPFColumns(c.spline, c.knots.data(), K, c.x, out.data());
     for (size_t j = 0; j < out.size(); ++j)
