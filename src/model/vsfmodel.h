@@ -69,6 +69,9 @@ enum VsfFitStatus : int32_t {
   VFS_OVERFLOW = -203, // a sum of squares is beyond the largest double (overflowEffect)
 };
 
+// Whether a fit status says the fit gave no usable model (every failure code is negative).
+inline bool vsfFitFailed(int32_t status) { return status < VFS_DONE; }
+
 // The message of set 848 that reports a fit status (0 when there is none).
 int32_t vsfFitStatusMessage(int32_t fitStatus);
 

@@ -222,7 +222,7 @@ void handFullModel(PostFitBridge* bridge, VsfModel* m, const LevDesign* d,
 
 int32_t vsfFormSelectedModelForBridge(VsfContext* ctx, VsfModel* m) {
   PostFitBridge* bridge = ctx->postFit;
-  if (bridge == nullptr || m->fitStatus < 0)
+  if (bridge == nullptr || vsfFitFailed(m->fitStatus))
     return 0;
   LevDesign* d = ctx->design.design;
   if (d == nullptr || d->effectCount == 0)

@@ -72,7 +72,7 @@ std::string prefixText(const VsfContext* ctx) {
 std::vector<int32_t> groupDesignColumns(const VsfContext* ctx, const VsfModel* m) {
   const LevDesign* d = ctx->design.design;
   std::vector<int32_t> columns;
-  if (d == nullptr || m->fitStatus < 0)
+  if (d == nullptr || vsfFitFailed(m->fitStatus))
     return columns;
   if (ctx->stmt.proc.outDesignFull) {
     for (int32_t c = ctx->options.noint ? 1 : 0; c < d->columnCount; ++c)
@@ -240,7 +240,7 @@ int32_t vsfPrepareOutputAndDesign(VsfContext* ctx) {
   if (st == nullptr)
     return -2;
   LevDesign* d = ctx->design.design;
-  if (ctx->model.fitStatus == 0 && d != nullptr && d->columnNames == nullptr)
+  if (ctx->model.fitStatus == VFS_DONE && d != nullptr && d->columnNames == nullptr)
     zlevParmName(&ctx->design, 0, nullptr);
   st->groupColumns = groupDesignColumns(ctx, &ctx->model);
   const int32_t n = static_cast<int32_t>(st->groupColumns.size());

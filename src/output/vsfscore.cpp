@@ -362,7 +362,7 @@ int32_t vsfScore(VsfContext* ctx, VsfModel* m, int32_t index, VsfSelectedModel* 
   const bool hasResponse = dc->responseCount > 0;
   ScoreStats st;
   std::vector<double> row(size_t(std::max(dc->design->columnCount, 1)));
-  scorable = scorable && m->fitStatus >= 0 && sm->usable;
+  scorable = scorable && !vsfFitFailed(m->fitStatus) && sm->usable;
   LagScoring lags;
   if (scorable && dc->design->constructedCount > 0)
     lags.begin(ctx, *sm);
