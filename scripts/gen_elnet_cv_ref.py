@@ -94,34 +94,6 @@ def cvex_trial(X, y, folds, l2):
     return [l2, float(g[j]), 0, float(c[j]), 0]
 
 
-def golden(f, a, b, N):
-    rows = []
-
-    def val(x):
-        rows.append(f(x))
-        return rows[-1][3]
-
-    c = a + (b - a) / 2.618033988749895
-    fa, fc, fb = val(a), val(c), val(b)
-    for _ in range(3, N):
-        x = c + 0.3819660112501051 * (b - c) if (c - a) < (b - c) else \
-            c - 0.3819660112501051 * (c - a)
-        if abs(b - a) < 1e-8 * (abs(x) + abs(c)):
-            break
-        fx = val(x)
-        if fx < fc:
-            fc = fx
-            if (b - c) <= (c - a):
-                b, c = c, x
-            else:
-                a, c = c, x
-        elif (c - a) < (b - c):
-            b = x
-        else:
-            a = x
-    return rows
-
-
 def best_l2(rows):
     return min(rows, key=lambda r: r[3])[0]  # min keeps the first of equal values
 
@@ -143,7 +115,7 @@ def main():
         trial = lambda l2, f=f: f(X, y, folds, l2)  # noqa: E731
         grid_rows = [trial(l2) for l2 in pts]
         write(name + "_grid", head, grid_rows)
-        write(name + "_golden", head, golden(trial, 0.0, 1.0, 6))
+        write(name + "_golden", head, enref.golden(trial, 0.0, 1.0, 6))
         chosen = best_l2(grid_rows)
         if name == "cv":
             write("cv_final_grid", "step,ratio,rank,cvpress", cv_steps(X, y, folds, chosen))

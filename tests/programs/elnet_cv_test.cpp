@@ -99,31 +99,36 @@ void expectFinalPath(const ProgramRun& r, const std::string& column, const Rows&
     EXPECT_EQ(number(*t, i, "Opt" + column), i == best ? 1.0 : 0.0) << column << " " << i;
 }
 
+constexpr const char* kGrid = "l2search=grid l2low=0 l2high=10 l2steps=4";
+constexpr const char* kGolden = "l2search=golden l2low=0 l2high=1 l2steps=6";
+
+// The search by `choose` checked against the reference trials in <choose>_<name>.csv.
+ProgramRun expectSearch(const std::string& choose, const std::string& search,
+                        const std::string& name) {
+  ProgramRun r = runSearch(choose, search);
+  EXPECT_EQ(r.status, 0) << r.log;
+  if (r.status == 0)
+    expectTrials(r, readCsv(choose + "_" + name), choose == "cv");
+  return r;
+}
+
 TEST(ElasticNetCv, GridTrialsAreJudgedByTheirCvPress) {
-  const ProgramRun r = runSearch("cv", "l2search=grid l2low=0 l2high=10 l2steps=4");
-  ASSERT_EQ(r.status, 0) << r.log;
-  expectTrials(r, readCsv("cv_grid"), true);
+  const ProgramRun r = expectSearch("cv", kGrid, "grid");
   expectFinalPath(r, "CVPRESS", readCsv("cv_final_grid"), 3);
 }
 
 TEST(ElasticNetCv, GoldenSectionTrialsAreJudgedByTheirCvPress) {
-  const ProgramRun r = runSearch("cv", "l2search=golden l2low=0 l2high=1 l2steps=6");
-  ASSERT_EQ(r.status, 0) << r.log;
-  expectTrials(r, readCsv("cv_golden"), true);
+  expectSearch("cv", kGolden, "golden");
 }
 
+// The records and the curve the final fit picks by are those of the chosen L2.
 TEST(ElasticNetCvEx, GridTrialsAreJudgedByTheFoldCurves) {
-  const ProgramRun r = runSearch("cvex", "l2search=grid l2low=0 l2high=10 l2steps=4");
-  ASSERT_EQ(r.status, 0) << r.log;
-  expectTrials(r, readCsv("cvex_grid"), false);
-  // The records and the curve the final fit picks by are those of the chosen L2.
+  const ProgramRun r = expectSearch("cvex", kGrid, "grid");
   expectFinalPath(r, "CVEXPRESS", readCsv("cvex_final_grid"), 2);
 }
 
 TEST(ElasticNetCvEx, GoldenSectionTrialsAreJudgedByTheFoldCurves) {
-  const ProgramRun r = runSearch("cvex", "l2search=golden l2low=0 l2high=1 l2steps=6");
-  ASSERT_EQ(r.status, 0) << r.log;
-  expectTrials(r, readCsv("cvex_golden"), false);
+  expectSearch("cvex", kGolden, "golden");
 }
 
 } // namespace
