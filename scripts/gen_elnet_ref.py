@@ -65,11 +65,13 @@ def grid_points(lo, hi, N):
     return pts
 
 
-def golden(Xs, yc, a, b, N):
+def golden(trial_row, a, b, N):
+    """The golden-section search as written; trial_row(L2) gives a trial's row, its value in
+    column 3. Returns the rows in trial order."""
     rows = []
 
     def f(x):
-        rows.append(tune_row(Xs, yc, x))
+        rows.append(trial_row(x))
         return rows[-1][3]
 
     c = a + (b - a) / 2.618033988749895
@@ -105,7 +107,7 @@ def main():
     Xs, yc, mean, sd, ybar = ref.standardize(X, y, roles == "A")
     pts = grid_points(0.0, 10.0, 4)
     write("enet_search_grid", [tune_row(Xs, yc, l2) for l2 in pts])
-    write("enet_search_golden", golden(Xs, yc, 0.0, 1.0, 8))
+    write("enet_search_golden", golden(lambda l2: tune_row(Xs, yc, l2), 0.0, 1.0, 8))
     for k, l2 in enumerate(pts):
         alphas, coefs = trial(Xs, yc, l2)
         ch = ref.events(coefs)

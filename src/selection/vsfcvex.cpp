@@ -9,6 +9,7 @@
 #include "data/vsfdata.h"
 #include "driver/vsfoptions.h"
 #include "model/vsfmodel.h"
+#include "selection/vsfelnet.h"
 #include "selection/vsfprocess.h"
 #include "support/hoststubs.h"
 
@@ -235,6 +236,48 @@ double vsfCVExRunAndMerge(VsfModel* model) {
   return vsfCVExMergeAndCurve(m);
 }
 
+namespace {
+
+// A trial of the L2 search: the fold fits and the merge at l2, its row of the tuning rows
+// {L2, chosen grid value, -, averaged error, -, -, -} when they are kept. A fold fit that
+// ends with a fit status or fails ends the search; *failure keeps a failure's code.
+VsfL2Trial cvexTrial(VsfModel* m, int32_t* failure) {
+  return [m, failure](int32_t index, double l2, double* value) {
+    m->l2 = l2;
+    *value = vsfCVExRunAndMerge(m);
+    if (m->fitStatus != VFS_DONE || *value < 0) {
+      *failure = m->fitStatus != VFS_DONE ? 0 : static_cast<int32_t>(*value);
+      return false;
+    }
+    if (m->enTuneRows != nullptr && index >= 0 && index < m->enTuneCapacity) {
+      double* row = m->enTuneRows + 7 * static_cast<int64_t>(index);
+      std::fill(row, row + 7, 0.0);
+      row[0] = l2;
+      row[1] = m->cvexChosenValue;
+      row[3] = *value;
+    }
+    return true;
+  };
+}
+
+// The elastic net's L2 by the averaged held-out error of its fold fits (GOLDEN or GRID),
+// left in l2. 0; -1 when no L2 was chosen (a fold fit ended with a fit status); or a failing
+// fit's code.
+int32_t searchL2(VsfModel* m) {
+  int32_t failure = -1;
+  const VsfL2Trial trial = cvexTrial(m, &failure);
+  bool ranToEnd;
+  const double best = m->l2Search == 2
+                          ? vsfGoldenSectionWalk(m->l2Low, m->l2High, m->l2Steps, trial, &ranToEnd)
+                          : vsfLogGridWalk(m->l2Low, m->l2High, m->l2Steps, trial);
+  if (best < 0)
+    return failure;
+  m->l2 = best;
+  return 0;
+}
+
+} // namespace
+
 int32_t vsfDriveCVExternal(VsfModel* model) {
   VsfModel* m = model;
   VsfModelOptions* o = m->options;
@@ -244,19 +287,25 @@ int32_t vsfDriveCVExternal(VsfModel* model) {
   const int32_t method = o->method;
   if (method == VM_ELASTICNET_LS)
     o->method = VM_ELASTICNET;
-  const double r = vsfCVExRunAndMerge(m);
+  const bool search = o->method == VM_ELASTICNET && (m->l2Search == 2 || m->l2Search == 3);
+  int32_t rc = search ? searchL2(m) : 0;
+  // The records, the grid and the curve that the final fit and the tables use are those of
+  // the chosen L2.
+  const double r = rc == 0 ? vsfCVExRunAndMerge(m) : 0.0;
   o->method = method;
   // A fold fit that ended with a status reports it for the BY group: no final fit.
   if (m->fitStatus != VFS_DONE)
     return 0;
+  if (rc != 0)
+    return rc;
   if (r < 0)
     return static_cast<int32_t>(r);
+  m->finalL2 = m->l2;
   m->heldOutFold = m->foldCount;
   o->recordSteps = 1;
   o->transformPages = 1;
   o->restorePages = 0;
-  int32_t rc = vsfModelInit(m);
-  if (rc != 0)
+  if ((rc = vsfModelInit(m)) != 0)
     return rc;
   return vsfProcessModel(m);
 }

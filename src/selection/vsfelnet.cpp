@@ -64,12 +64,22 @@ void writeTuneRow(VsfModel* m, double l2, int32_t k, double value) {
   row[6] = k + 1.0;
 }
 
-// One trial at `l2`; *failed is set when the fit ended with a fit status (the search ends).
-double trial(VsfModel* m, int32_t index, double l2, bool* failed) {
-  m->l2Trial = index;
-  const double f = vsfProcessCriterionEN(l2, m);
-  *failed = m->fitStatus != 0;
-  return f;
+// The trials of a search on the pages: no step records; the first trial transforms the
+// pages and leaves them transformed for the later trials and the final fit.
+void startTrials(VsfModelOptions* o) {
+  o->recordSteps = 0;
+  o->transformPages = 1;
+  o->restorePages = 0;
+}
+
+// One fit per trial; a trial that ends with a fit status ends the search.
+VsfL2Trial fitTrial(VsfModel* m) {
+  return [m](int32_t index, double l2, double* value) {
+    m->l2Trial = index;
+    *value = vsfProcessCriterionEN(l2, m);
+    m->options->transformPages = 0;
+    return m->fitStatus == 0;
+  };
 }
 
 // Strictly smaller; the missing value is never smaller and nothing is smaller than it.
@@ -97,25 +107,13 @@ double vsfProcessCriterionEN(double l2, VsfModel* model) {
   return value;
 }
 
-double vsfProcessGoldenSection(VsfModel* model) {
-  VsfModel* m = model;
-  VsfModelOptions* o = m->options;
-  double a = m->l2Low, b = m->l2High;
+double vsfGoldenSectionWalk(double low, double high, int32_t N, const VsfL2Trial& trial,
+                            bool* ranToEnd) {
+  double a = low, b = high;
   double c = a + (b - a) / kGoldenInterval;
-  const int32_t N = m->l2Steps;
-  bool failed;
-  o->recordSteps = 0;
-  o->transformPages = 1;
-  o->restorePages = 0;
-  const double fa = trial(m, 0, a, &failed);
-  if (failed)
-    return -1.0;
-  o->transformPages = 0;
-  double fc = trial(m, 1, c, &failed);
-  if (failed)
-    return -1.0;
-  const double fb = trial(m, 2, b, &failed);
-  if (failed)
+  double fa, fc, fb;
+  *ranToEnd = false;
+  if (!trial(0, a, &fa) || !trial(1, c, &fc) || !trial(2, b, &fb))
     return -1.0;
   double best = a, fbest = fa;
   if (smaller(fc, fbest))
@@ -126,8 +124,8 @@ double vsfProcessGoldenSection(VsfModel* model) {
     const double x = (c - a) < (b - c) ? c + kGoldenStep * (b - c) : c - kGoldenStep * (c - a);
     if (std::fabs(b - a) < 1e-8 * (std::fabs(x) + std::fabs(c)))
       return best;
-    const double fx = trial(m, t, x, &failed);
-    if (failed)
+    double fx;
+    if (!trial(t, x, &fx))
       return -1.0;
     if (smaller(fx, fbest))
       best = x, fbest = fx;
@@ -144,17 +142,11 @@ double vsfProcessGoldenSection(VsfModel* model) {
       a = x;
     }
   }
-  char line[80];
-  std::snprintf(line, sizeof line, "chosen L2 by golden section search = %.5e:", best);
-  vsfLogLine(line);
+  *ranToEnd = true;
   return best;
 }
 
-double vsfProcessLogGridSearch(VsfModel* model) {
-  VsfModel* m = model;
-  VsfModelOptions* o = m->options;
-  const double lo = m->l2Low, hi = m->l2High;
-  const int32_t N = m->l2Steps;
+double vsfLogGridWalk(double lo, double hi, int32_t N, const VsfL2Trial& trial) {
   const double s = lo != 0 ? lo : (hi < 1 ? hi * 1e-8 : 1e-8);
   const double A = std::log10(s), B = std::log10(hi);
   double step;
@@ -162,22 +154,17 @@ double vsfProcessLogGridSearch(VsfModel* model) {
     step = (B - A) / (N - 1);
   else
     step = N >= 3 ? (B - A) / (N - 2) : 0.0;
-  bool failed;
-  o->recordSteps = 0;
-  o->transformPages = 1;
-  o->restorePages = 0;
-  double fbest = trial(m, 0, lo, &failed), best = lo;
-  if (failed)
+  double fbest, best = lo;
+  if (!trial(0, lo, &fbest))
     return -1.0;
-  o->transformPages = 0;
   for (int32_t i = 1; i < N; ++i) {
     double v;
     if (lo != 0)
       v = std::pow(10.0, A + i * step);
     else
       v = N >= 3 ? std::pow(10.0, A + (i - 1) * step) : hi;
-    const double f = trial(m, i, v, &failed);
-    if (failed)
+    double f;
+    if (!trial(i, v, &f))
       return -1.0;
     if (isHostMissing(f) || isHostMissing(fbest))
       return best;
@@ -185,6 +172,25 @@ double vsfProcessLogGridSearch(VsfModel* model) {
       fbest = f, best = v;
   }
   return best;
+}
+
+double vsfProcessGoldenSection(VsfModel* model) {
+  VsfModel* m = model;
+  startTrials(m->options);
+  bool ranToEnd;
+  const double best = vsfGoldenSectionWalk(m->l2Low, m->l2High, m->l2Steps, fitTrial(m), &ranToEnd);
+  if (ranToEnd) {
+    char line[80];
+    std::snprintf(line, sizeof line, "chosen L2 by golden section search = %.5e:", best);
+    vsfLogLine(line);
+  }
+  return best;
+}
+
+double vsfProcessLogGridSearch(VsfModel* model) {
+  VsfModel* m = model;
+  startTrials(m->options);
+  return vsfLogGridWalk(m->l2Low, m->l2High, m->l2Steps, fitTrial(m));
 }
 
 int32_t vsfDriveElasticNet(VsfModel* model) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 struct VsfModel;
 
@@ -16,3 +17,16 @@ double vsfProcessCriterionEN(double l2, VsfModel* model);
 // The chosen L2, or -1.0 when a trial ended with a fit status.
 double vsfProcessGoldenSection(VsfModel* model);
 double vsfProcessLogGridSearch(VsfModel* model);
+
+// One trial of an L2 search: its value at l2 (smaller is better) in *value; false ends the
+// search as failed. `index` numbers the trials from 0.
+using VsfL2Trial = std::function<bool(int32_t index, double l2, double* value)>;
+// The golden-section search on [low, high] with at most N trials: the best L2 (ties keep the
+// earlier trial), or -1.0 when a trial failed. *ranToEnd tells whether all N trials were made
+// (not stopped by convergence or failure).
+double vsfGoldenSectionWalk(double low, double high, int32_t N, const VsfL2Trial& trial,
+                            bool* ranToEnd);
+// The logarithmic grid of N points on [lo, hi] (0 first, then from a tiny start, when lo is
+// 0): the best L2, or -1.0 when a trial failed. A missing value ends the walk with the best
+// so far.
+double vsfLogGridWalk(double lo, double hi, int32_t N, const VsfL2Trial& trial);

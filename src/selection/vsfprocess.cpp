@@ -84,12 +84,10 @@ int32_t vsfProcess(VsfModel* model, VsfResampling* resampling) {
   }
   const bool elasticNet = o->method == VM_ELASTICNET || o->method == VM_ELASTICNET_LS;
   if (o->cvExternal) {
-    // External cross validation runs the least-angle path with a fixed L2; with the group
-    // LASSO and with the searches over L2 it is not built.
+    // External cross validation runs the least-angle path; with the group LASSO it is not
+    // built.
     if (o->method < VM_LAR || o->method > VM_ELASTICNET_LS)
       return vsfNotBuilt("external cross validation");
-    if (elasticNet && model->l2Search != 1)
-      return vsfNotBuilt("external cross validation with the elastic net's L2 search");
     return vsfDriveCVExternal(model);
   }
   if (elasticNet)

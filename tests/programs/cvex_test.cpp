@@ -70,13 +70,12 @@ TEST(CvExternal, RatioCurveRecordsAndChoiceMatchTheFoldPaths) { expectChoice("ra
 TEST(CvExternal, NormCurveRecordsAndChoiceMatchTheFoldPaths) { expectChoice("norm"); }
 TEST(CvExternal, ValueCurveRecordsAndChoiceMatchTheFoldPaths) { expectChoice("value"); }
 
-// The road's refusals: the group LASSO and the L2 searches are not built; STOP=CV with
-// CHOOSE=CVEX is refused by the statement checks.
-TEST(CvExternal, ElasticNetWithAnL2SearchIsRefused) {
+// The road's refusal: external cross validation of the group LASSO is not built.
+TEST(CvExternal, GroupLassoIsRefused) {
   qrxrun::ProgramRun r = qrxrun::runProgram(
       "proc varsifter data=cvdata;\n  model y = age sex bmi bp / "
-      "selection=elasticnet(choose=cvex l2search=grid) cvmethod=split(3);\nrun;\n",
-      "cvexen", {{"cvdata.csv", qrxrun::readFile(std::string(QRX_TEST_DATA) + "/cv/cvdata.csv")}});
+      "selection=grouplasso(choose=cvex) cvmethod=split(3);\nrun;\n",
+      "cvexgl", {{"cvdata.csv", qrxrun::readFile(std::string(QRX_TEST_DATA) + "/cv/cvdata.csv")}});
   EXPECT_NE(r.status, 0);
   EXPECT_TRUE(qrxrun::logged(r, 848, 9102)) << r.log;
 }
