@@ -471,19 +471,68 @@ std::string candidatesSpec(const OutputNode& g) {
   return withSets(out + "]", {{"candidates", rows}});
 }
 
-// A line of the graph's criterion against its own axis column, with the chosen value
-// (the elastic-net search and the external cross validation).
+// A number of a cell or a dynamic variable; NaN for a text or no value.
+double numberOf(const OutputValue& v) {
+  if (const auto* i = std::get_if<int64_t>(&v))
+    return static_cast<double>(*i);
+  if (const auto* d = std::get_if<double>(&v))
+    return *d;
+  return std::nan("");
+}
+
+// The shown rows whose axis value is the chosen value, as a data set of the axis and the
+// criterion ("[]" without a chosen value).
+std::string chosenRows(const OutputNode& g, const OutputNode* table, const Axis& a,
+                       const std::string& y) {
+  const OutputValue* v = dyn(g, "_CHOSENVALUE");
+  if (v == nullptr || table == nullptr)
+    return "[]";
+  const double chosen = numberOf(*v);
+  size_t xc = table->columns.size(), yc = table->columns.size();
+  for (size_t c = 0; c < table->columns.size(); ++c) {
+    xc = table->columns[c].name == a.field ? c : xc;
+    yc = table->columns[c].name == y ? c : yc;
+  }
+  std::string out = "[";
+  for (size_t r : shownRows(*table, g.viewWhere)) {
+    const auto& row = table->rows[r];
+    if (xc >= row.size() || yc >= row.size())
+      continue;
+    const double x = numberOf(row[xc]);
+    if (!(std::fabs(x - chosen) <= 1e-12 * std::max(1.0, std::fabs(chosen))) ||
+        cellJson(row[yc]) == "null")
+      continue;
+    out += (out.size() > 1 ? ",{" : "{") + jsonQuote(a.field) + ":" + cellJson(row[xc]) + "," +
+           jsonQuote(y) + ":" + cellJson(row[yc]) + "}";
+  }
+  return out + "]";
+}
+
+// The graph's criterion against its own axis column (the elastic-net search and the
+// external cross validation): the line, a point per row (an L2 tried, a grid point), the
+// rows at the chosen value marked and the rule there.
 std::string tuningSpec(const OutputNode& g) {
   const OutputNode* table = source(g, 0);
   Axis a = stepAxis(g, table);
   a.integer = false;
   std::string y = column(table, dynText(g, "_CRITERION"));
+  if (y.empty())
+    y = dynText(g, "_CRITERION");
+  const std::string title = dynText(g, "_SHORTYLABEL");
   std::string rows = table != nullptr ? rowsJson(*table, g.viewWhere) : "[]";
   DataSets sets{{"tuning", rows}};
-  std::string curve = curveLayer(g, "tuning", a, y.empty() ? dynText(g, "_CRITERION") : y,
-                                 dynText(g, "_SHORTYLABEL"));
+  const std::string enc = "\"encoding\":{" + xEncoding(a) + "," + yEncoding(y, title) + "}}";
+  std::string layers = "{\"name\":\"curve\",\"data\":{\"name\":\"tuning\"},\"mark\":\"line\"," +
+                       enc + ",{\"name\":\"trials\",\"data\":{\"name\":\"tuning\"},\"mark\":{" +
+                       "\"type\":\"point\",\"filled\":true,\"size\":30}," + enc;
+  std::string chosen = chosenRows(g, table, a, y);
+  if (chosen != "[]")
+    layers += ",{\"name\":\"optimum\",\"data\":{\"name\":" + jsonQuote(addSet(sets, chosen)) +
+              "},\"mark\":{\"type\":\"point\",\"shape\":\"diamond\",\"filled\":true,\"size\":"
+              "120,\"color\":\"#c0392b\"}," +
+              enc;
   return withSets(top(g) + ",\"width\":" + std::to_string(kWidth) +
-                      ",\"height\":" + std::to_string(kHeight) + ",\"layer\":[" + curve +
+                      ",\"height\":" + std::to_string(kHeight) + ",\"layer\":[" + layers +
                       chosenLayer(g, a, sets) + "]",
                   sets);
 }

@@ -41,8 +41,30 @@ const CriterionRow kCriteria[] = {
     {VC_CVEX, "CVEXPRESS", "CVEX", "CVEXVal", "CVEXPRESSPlot", 834, 833, 855, true},
 };
 
-// Label of the chosen step by the CHOOSE= criterion.
-int32_t selectedStepMessage(int32_t choose) {
+RvqText* labelText(const VsfContext* ctx, int32_t number, bool folds) {
+  return folds ? vsfMsgArgs(number, {ctx->options.cvFolds}) : vsfMsg(number);
+}
+
+const char* stepColumnSuffix(int32_t axis) {
+  return axis == VSA_STEPLABEL ? "StepLabel" : axis == VSA_NORMBETA ? "NormBeta" : "Step";
+}
+
+// The view that filters the selection summary to the shown range, or null when the range
+// is the whole path or the view selects no rows.
+RvqObject* rangeView(VsfContext* ctx, const VsfStepRange& range, RvqText* summary) {
+  if (!range.view || summary == nullptr)
+    return nullptr;
+  RvqObject* view = vsfgMakeView(ctx, summary, range);
+  if (view != nullptr && vsfgViewRows(view) <= 0) {
+    vsfgReleaseView(ctx, view);
+    return nullptr;
+  }
+  return view;
+}
+
+} // namespace
+
+int32_t vsfgSelectedStepMessage(int32_t choose) {
   switch (choose) {
   case VC_AIC:
     return 912;
@@ -69,28 +91,16 @@ int32_t selectedStepMessage(int32_t choose) {
   }
 }
 
-RvqText* labelText(const VsfContext* ctx, int32_t number, bool folds) {
-  return folds ? vsfMsgArgs(number, {ctx->options.cvFolds}) : vsfMsg(number);
+void vsfgCriterionAxisLabels(const VsfContext* ctx, int32_t criterion, RvqText** yLabel,
+                             RvqText** shortLabel) {
+  for (const CriterionRow& c : kCriteria)
+    if (c.code == criterion) {
+      *yLabel = labelText(ctx, c.axisLabel, c.folds);
+      *shortLabel = labelText(ctx, c.shortLabel, c.folds);
+      return;
+    }
+  *yLabel = *shortLabel = nullptr;
 }
-
-const char* stepColumnSuffix(int32_t axis) {
-  return axis == VSA_STEPLABEL ? "StepLabel" : axis == VSA_NORMBETA ? "NormBeta" : "Step";
-}
-
-// The view that filters the selection summary to the shown range, or null when the range
-// is the whole path or the view selects no rows.
-RvqObject* rangeView(VsfContext* ctx, const VsfStepRange& range, RvqText* summary) {
-  if (!range.view || summary == nullptr)
-    return nullptr;
-  RvqObject* view = vsfgMakeView(ctx, summary, range);
-  if (view != nullptr && vsfgViewRows(view) <= 0) {
-    vsfgReleaseView(ctx, view);
-    return nullptr;
-  }
-  return view;
-}
-
-} // namespace
 
 int32_t vsfgCriterion(VsfContext* ctx, VsfModel* m, const int32_t* optimalSteps, int32_t chosenStep,
                       RvqText** summaryRef, RvqText** bestRef) {
@@ -108,7 +118,7 @@ int32_t vsfgCriterion(VsfContext* ctx, VsfModel* m, const int32_t* optimalSteps,
     vsfRaiseRC(ctx, 4);
     return 0;
   }
-  RvqText* selectedLabel = vsfMsg(selectedStepMessage(ctx->options.choose));
+  RvqText* selectedLabel = vsfMsg(vsfgSelectedStepMessage(ctx->options.choose));
   VsfStepAxisList list = vsfgStepAxisList(ctx, axis, chosenStep, range);
   RvqText* summary = summaryRef != nullptr ? *summaryRef : nullptr;
   RvqText* best = bestRef != nullptr ? *bestRef : nullptr;

@@ -25,3 +25,17 @@ int32_t vsfgCandidates(VsfContext* ctx, VsfModel* stepModel);
 // The last displayed step of the fit's selection path (the step numbers that the selection
 // summary shows run from 0 to it).
 int32_t vsfgLastShownStep(const VsfContext* ctx, const VsfModel* model);
+
+// The label of the chosen step by the criterion that chose it ("Selected Step" for a code
+// without its own).
+int32_t vsfgSelectedStepMessage(int32_t criterion);
+// The axis and short labels of a criterion's plot (with the fold count for CV and CVEX);
+// both null for a code without a criterion plot.
+void vsfgCriterionAxisLabels(const VsfContext* ctx, int32_t criterion, RvqText** yLabel,
+                             RvqText** shortLabel);
+// The L2 search of an elastic-net fit (SHOWL2SEARCH$): the "ElasticNetTuneL2" data and its
+// graphs against the trial number and log10 of L2, with the kept L2 marked.
+int32_t vsfgElasticNet(VsfContext* ctx, VsfModel* model);
+// External cross validation (SHOWCVEX$): the held-out error over the merged L1 grid, with
+// its smallest value marked.
+int32_t vsfgCvExternal(VsfContext* ctx, VsfModel* model);

@@ -341,9 +341,17 @@ int32_t vsfResults(VsfContext* ctx) {
   if (o.showL2Search) {
     vsfpElasticNetParaSummary(ctx);
     vsfpElasticNetL2(ctx);
+    vsfgElasticNet(ctx, m);
   }
-  if (o.cvExternal && o.showCvex && (rc = vsfpCvExternal(ctx)) != 0)
-    return rc;
+  if (o.cvExternal && o.showCvex) {
+    if ((rc = vsfpCvExternal(ctx)) != 0)
+      return rc;
+    // For the elastic net the curve is drawn when no L2 search ran or the search is shown.
+    const bool path = o.method >= VM_LAR && o.method <= VM_ELASTICNET_LS;
+    const bool elasticNet = o.method == VM_ELASTICNET || o.method == VM_ELASTICNET_LS;
+    if (path && (!elasticNet || o.showL2Search || o.l2Search == 1))
+      vsfgCvExternal(ctx, m);
+  }
   if (o.stepDetails != 0 || o.details >= 2) {
     if ((rc = vsfDisplaySteps(ctx, nullptr, nullptr, -1)) != 0)
       return rc;

@@ -13,12 +13,6 @@ constexpr int32_t kSearchName[] = {2011, 2011, 2012, 2013};
 constexpr int32_t kCriterionName[] = {696, 400, 401, 402, 403, 404, 405, 406,
                                       407, 408, 409, 410, 411, 412, 413};
 
-// The criterion the search judged by: CHOOSE=, or STOP= when CHOOSE= names none, SL or NONE.
-int32_t searchCriterion(const VsfModelOptions& o) {
-  const int32_t c = o.choose;
-  return (c == VC_NONE_GIVEN || c == VC_SL || c == VC_NONE) ? o.stop : c;
-}
-
 // The step the kept fit reports: the chosen one, else the last.
 int32_t reportedStep(const VsfModel* m) {
   if (m->options->choose != VC_NONE_GIVEN && m->chosenStep >= 0 && m->chosenStep < m->stepCount)
@@ -26,11 +20,16 @@ int32_t reportedStep(const VsfModel* m) {
   return m->stepCount - 1;
 }
 
-bool rowEmpty(const double* row) {
+} // namespace
+
+bool vsfTuneRowEmpty(const double* row) {
   return row[0] == 0 && row[1] == 0 && row[2] == 0 && row[3] == 0;
 }
 
-} // namespace
+int32_t vsfElasticNetCriterion(const VsfModelOptions& o) {
+  const int32_t c = o.choose;
+  return (c == VC_NONE_GIVEN || c == VC_SL || c == VC_NONE) ? o.stop : c;
+}
 
 int32_t vsfpElasticNetParaSummary(VsfContext* ctx) {
   const VsfModelOptions& o = ctx->options;
@@ -47,7 +46,7 @@ int32_t vsfpElasticNetParaSummary(VsfContext* ctx) {
     out.entry(2004, rvqDouble(287, m->l2High));
     out.entry(2005, rvqInt(287, m->l2Steps));
   }
-  const int32_t c = searchCriterion(o);
+  const int32_t c = vsfElasticNetCriterion(o);
   out.entry(2006, rvqTextHandle(287, vsfMsg(kCriterionName[c >= 0 && c <= 14 ? c : 0])));
   const int32_t k = reportedStep(m);
   if (k >= 0) {
@@ -84,7 +83,7 @@ int32_t vsfpElasticNetL2(VsfContext* ctx) {
   int32_t shown = 0;
   for (; shown < m->enTuneCapacity; ++shown) {
     const double* row = m->enTuneRows + 7 * static_cast<int64_t>(shown);
-    if (rowEmpty(row))
+    if (vsfTuneRowEmpty(row))
       break;
     step = shown + 1;
     l2 = row[0];

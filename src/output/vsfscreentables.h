@@ -5,6 +5,7 @@
 #include <cstdint>
 
 struct VsfContext;
+struct VsfModelOptions;
 
 // "ScreeningInfo" (SCREEN= other than NONE); 0.
 int32_t vsfpScreenInfo(VsfContext* ctx);
@@ -14,3 +15,9 @@ int32_t vsfpSISInfo(VsfContext* ctx);
 // fit's tuning-row count to the rows it showed.
 int32_t vsfpElasticNetParaSummary(VsfContext* ctx);
 int32_t vsfpElasticNetL2(VsfContext* ctx);
+// The criterion the L2 search judged by: CHOOSE=, or STOP= when CHOOSE= names none, SL or
+// NONE.
+int32_t vsfElasticNetCriterion(const VsfModelOptions& options);
+// A tuning row that no trial wrote (L2, L1 ratio, effect count and criterion all 0): it
+// ends the rows shown.
+bool vsfTuneRowEmpty(const double* row);

@@ -63,7 +63,7 @@ size_t bestTrial(const Rows& want) {
 // The tuning rows: each trial's L2, the L1 ratio it falls on and its criterion value (and
 // for CV the rank and step count of the chosen step); the chosen L2 is the trials' minimum.
 void expectTrials(const ProgramRun& r, const Rows& want, bool counts) {
-  const auto tables = tablesOf(r, "ElasticNetTuneL2");
+  const auto tables = qrxrun::shownTables(r, "ElasticNetTuneL2");
   ASSERT_EQ(tables.size(), 1u) << r.log;
   const Value& t = *tables[0];
   ASSERT_EQ(t["rows"].items.size(), want.size());

@@ -52,7 +52,7 @@ const Value* factoidEntry(const Value& f, const std::string& label) {
 void expectTuneRows(const ProgramRun& r, const std::string& ref) {
   ASSERT_EQ(r.status, 0) << r.log;
   const auto want = readCsv(ref);
-  const auto tables = tablesOf(r, "ElasticNetTuneL2");
+  const auto tables = qrxrun::shownTables(r, "ElasticNetTuneL2");
   ASSERT_EQ(tables.size(), 1u) << r.log;
   const Value& t = *tables[0];
   ASSERT_EQ(t["rows"].items.size(), want.size());
@@ -247,7 +247,7 @@ TEST(ElasticNetProgram, ValidationRowsJudgeTheTrials) {
       runDiabetes("l2search=grid l2low=0.001 l2high=100 l2steps=6 choose=validate showl2search$);\n"
                   "  partition fraction(validate=0.3");
   ASSERT_EQ(r.status, 0) << r.log;
-  const auto tables = tablesOf(r, "ElasticNetTuneL2");
+  const auto tables = qrxrun::shownTables(r, "ElasticNetTuneL2");
   ASSERT_EQ(tables.size(), 1u) << r.log;
   const Value& t = *tables[0];
   ASSERT_EQ(t["rows"].items.size(), 6u);

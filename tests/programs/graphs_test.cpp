@@ -297,6 +297,30 @@ std::vector<std::string> graphSections(const std::string& dom) {
   return out;
 }
 
+// A page that Chromium drew: its run record, the record's graph calls and the page's graph
+// sections, in the same order.
+struct DrawnPage {
+  Value record;
+  std::vector<const Value*> graphs;
+  std::vector<std::string> sections;
+};
+
+// Reads a drawn page; a test failure unless the run succeeded without console messages and
+// the page has one section and one rendered SVG per graph call.
+void readDrawnPage(const Page& p, DrawnPage* d) {
+  EXPECT_EQ(p.status, 0) << p.json;
+  ASSERT_FALSE(p.dom.empty()) << "Chromium gave no document";
+  EXPECT_EQ(p.console, "");
+  std::string error;
+  ASSERT_TRUE(minijson::Parser(p.json).parse(&d->record, &error)) << error;
+  for (const Value& step : d->record["steps"].items)
+    collectGraphs(step["output"], &d->graphs);
+  d->sections = graphSections(p.dom);
+  ASSERT_EQ(d->sections.size(), d->graphs.size());
+  EXPECT_EQ(count(p.dom, std::regex("<svg[^>]*class=\"marks\"")),
+            static_cast<int>(d->graphs.size()));
+}
+
 // The labels a coefficient plot keeps, by the thinning rule written out on its own: the
 // values of the plotted parameters and a zero for the parameters that are not plotted (the
 // intercept), largest first; the top label, then going down the labels more than `gap` x
@@ -441,18 +465,12 @@ TEST(Graphs, PageDrawsCoefficientCurvesAndCandidateBars) {
   if (!haveTool("chromium") || !fs::exists(webModules() / "vega-embed"))
     GTEST_SKIP() << "chromium or the npm packages are not installed (scripts/setup installs them)";
   Page p = runPage(kPathPlots, "paths");
-  EXPECT_EQ(p.status, 0) << p.json;
-  ASSERT_FALSE(p.dom.empty()) << "Chromium gave no document";
-  EXPECT_EQ(p.console, "");
-  Value record;
-  std::string error;
-  ASSERT_TRUE(minijson::Parser(p.json).parse(&record, &error)) << error;
-  std::vector<const Value*> all;
-  for (const Value& step : record["steps"].items)
-    collectGraphs(step["output"], &all);
-  std::vector<std::string> sections = graphSections(p.dom);
-  ASSERT_EQ(sections.size(), all.size());
-  EXPECT_EQ(count(p.dom, std::regex("<svg[^>]*class=\"marks\"")), static_cast<int>(all.size()));
+  DrawnPage d;
+  readDrawnPage(p, &d);
+  if (HasFatalFailure())
+    return;
+  const std::vector<const Value*>& all = d.graphs;
+  const std::vector<std::string>& sections = d.sections;
   int coefficientGraphs = 0, candidateGraphs = 0, needles = 0;
   for (size_t i = 0; i < all.size(); ++i) {
     const Value& g = *all[i];
@@ -673,4 +691,147 @@ TEST(Graphs, CoefficientDataAgainstLeastSquaresAndValidationAse) {
     EXPECT_TRUE(row.has("ValidationASE"));
     EXPECT_TRUE(row["ValidationASE"].kind == Value::Null);
   }
+}
+
+namespace {
+
+// The data set of the layer named `layer` in a graph's specification (null when none).
+const Value* layerData(const Value& graph, const std::string& layer) {
+  const Value& spec = graph["vegaLite"];
+  for (const Value& l : spec["layer"].items)
+    if (l["name"].s == layer)
+      return &spec["datasets"][l["data"]["name"].s];
+  return nullptr;
+}
+
+const std::string kElasticNet =
+    "  model y = age sex bmi bp s1-s6 / selection=elasticnet(l2search=grid l2low=0.001 "
+    "l2high=10 l2steps=6 stop=none choose=sbc showl2search$);\nrun;\n";
+
+std::string cvexProgram(const std::string& data, const std::string& choice) {
+  return "proc varsifter data=" + data +
+         " plots=all;\n  model y = age sex bmi bp s1-s6 / selection=lasso(choose=cvex "
+         "stop=none l1choice=" +
+         choice + " showcvex$) cvmethod=split(3);\nrun;\n";
+}
+
+} // namespace
+
+TEST(Graphs, ElasticNetTuningGraphsMarkTheKeptL2) {
+  ProgramRun r =
+      qrxrun::runProgram(kLib + "proc varsifter data=ex.diabetes plots=all;\n" + kElasticNet,
+                         "graphs_elnet", {}, {}, QRX_SOURCE_DIR);
+  std::vector<const Value*> g = graphsOf(r.json, "ElasticNetL2TuningPlot");
+  ASSERT_EQ(g.size(), 7u) << r.log;
+  const char* names[] = {"LogL2Plot",  "ChooseCriterionPlot", "L1Plot",    "nVarPlot",
+                         "L1NormPlot", "L2NormPlot",          "nStepsPlot"};
+  const char* columns[] = {"LogL2", "CriterionValue", "L1", "nVar", "L1Norm", "L2Norm", "nSteps"};
+  // The search keeps the L2 with the smallest SBC: found here from the rows themselves.
+  const Value& rows = (*g[0])["vegaLite"]["datasets"]["tuning"];
+  ASSERT_EQ(rows.items.size(), 6u);
+  size_t best = 0;
+  for (size_t i = 0; i < rows.items.size(); ++i) {
+    const Value& row = rows.items[i];
+    EXPECT_EQ(row["Step"].n, static_cast<double>(i + 1));
+    EXPECT_NEAR(row["LogL2"].n, std::log10(row["L2"].n), 1e-12);
+    if (row["CriterionValue"].n < rows.items[best]["CriterionValue"].n)
+      best = i;
+  }
+  for (size_t i = 0; i < rows.items.size(); ++i)
+    EXPECT_EQ(rows.items[i]["OptCriterion"].n, i == best ? 1 : 0) << i;
+  const Value& kept = rows.items[best];
+  for (size_t k = 0; k < g.size(); ++k) {
+    const Value& graph = *g[k];
+    const Value& d = graph["dynamics"];
+    EXPECT_EQ(graph["name"].s, names[k]);
+    EXPECT_EQ(d["_CRITERION"].s, columns[k]);
+    // The first graph runs over the trial number, the others over log10 of L2.
+    const bool byTrial = k == 0;
+    EXPECT_EQ(d["_STEPAXIS"].s, byTrial ? "STEP" : "LogL2");
+    EXPECT_NEAR(d["_CHOSENVALUE"].n, byTrial ? static_cast<double>(best + 1) : kept["LogL2"].n,
+                1e-12)
+        << k;
+    // The marked point is the kept trial's.
+    const Value* opt = layerData(graph, "optimum");
+    ASSERT_NE(opt, nullptr) << k;
+    ASSERT_EQ(opt->items.size(), 1u) << k;
+    EXPECT_EQ((*opt)[0][columns[k]].n, kept[columns[k]].n) << k;
+  }
+  EXPECT_EQ((*g[1])["dynamics"]["_YLABEL"].s, "Schwarz Bayesian Criterion");
+}
+
+TEST(Graphs, ExternalCvCurveOverTheMergedGrid) {
+  const std::string data = qrxrun::readFile(std::string(QRX_TEST_DATA) + "/cv/cvdata.csv");
+  for (const std::string choice : {"ratio", "norm", "value"}) {
+    ProgramRun r = qrxrun::runProgram(cvexProgram("cvdata", choice), "graphs_cvex" + choice,
+                                      {{"cvdata.csv", data}});
+    std::vector<const Value*> g = graphsOf(r.json, "CVEXTERNAL");
+    ASSERT_EQ(g.size(), 1u) << r.log;
+    // The averaged held-out error at each merged grid point, as scikit-learn's fold paths
+    // give it (scripts/gen_cvex_ref.py); the grid on a log axis floored at -6 except NORM.
+    const auto ref =
+        qrxrun::csvNumbers(std::string(QRX_TEST_DATA) + "/cvex/curve_" + choice + ".csv");
+    const Value& rows = (*g[0])["vegaLite"]["datasets"]["tuning"];
+    ASSERT_EQ(rows.items.size(), ref.size()) << choice;
+    size_t best = 0;
+    bool floored = false;
+    for (size_t i = 0; i < ref.size(); ++i) {
+      const double x = choice == "norm"   ? ref[i][0]
+                       : ref[i][0] < 1e-6 ? -6.0
+                                          : std::log10(ref[i][0]);
+      floored = floored || x == -6.0;
+      EXPECT_NEAR(rows.items[i]["L1"].n, x, 1e-9 * (1 + std::fabs(x))) << choice << " " << i;
+      EXPECT_NEAR(rows.items[i]["ASEValidate"].n, ref[i][1], 1e-9 * ref[i][1]) << choice << i;
+      if (ref[i][1] < ref[best][1])
+        best = i;
+    }
+    EXPECT_EQ(floored, choice != "norm");
+    const Value& d = (*g[0])["dynamics"];
+    EXPECT_EQ(d["_STEPAXIS"].s, "L1");
+    EXPECT_NEAR(d["_CHOSENVALUE"].n, rows.items[best]["L1"].n, 1e-12) << choice;
+    const Value* opt = layerData(*g[0], "optimum");
+    ASSERT_NE(opt, nullptr) << choice;
+    ASSERT_EQ(opt->items.size(), 1u) << choice;
+    EXPECT_NEAR((*opt)[0]["ASEValidate"].n, ref[best][1], 1e-9 * ref[best][1]) << choice;
+  }
+}
+
+TEST(Graphs, PageDrawsTheTuningGraphsAndTheirSpecificationsValidate) {
+  if (!haveTool("chromium") || !haveTool("node") || !fs::exists(webModules() / "vega-embed") ||
+      !fs::exists(webModules() / "ajv"))
+    GTEST_SKIP() << "chromium, node or the npm packages are not installed (scripts/setup)";
+  Page p = runPage(kLib + "proc varsifter data=ex.diabetes plots=all;\n" + kElasticNet +
+                       cvexProgram("ex.diabetes", "ratio"),
+                   "tuning");
+  DrawnPage d;
+  readDrawnPage(p, &d);
+  if (HasFatalFailure())
+    return;
+  const std::vector<const Value*>& all = d.graphs;
+  const std::vector<std::string>& sections = d.sections;
+  int tuning = 0;
+  for (size_t i = 0; i < all.size(); ++i) {
+    const std::string& templ = (*all[i])["template"].s;
+    if (templ != "Stat.VARSIFTER.Graphics.ElasticNetL2TuningPlot" &&
+        templ != "Stat.VARSIFTER.Graphics.CVEXTERNAL")
+      continue;
+    // A line, a point per L2 tried or grid point, the kept one marked and the rule there.
+    ++tuning;
+    const std::string& s = sections[i];
+    EXPECT_EQ(marksOf(s, "curve"), 1) << i;
+    EXPECT_EQ(marksOf(s, "trials"),
+              static_cast<int>((*all[i])["vegaLite"]["datasets"]["tuning"].items.size()))
+        << i;
+    EXPECT_EQ(marksOf(s, "optimum"), 1) << i;
+    EXPECT_EQ(marksOf(s, "chosen"), 1) << i;
+  }
+  EXPECT_EQ(tuning, 8);
+  // Every specification of the record, the tuning graphs among them, is Vega-Lite.
+  fs::path file = fs::temp_directory_path() / ("qrx_graphs_tuning_" + std::to_string(::getpid()));
+  std::ofstream(file) << p.json;
+  int status = -1;
+  std::string out = validate(file, &status);
+  fs::remove(file);
+  EXPECT_EQ(status, 0) << out;
+  EXPECT_NE(out.find(std::to_string(all.size()) + " graphs, 0 invalid"), std::string::npos) << out;
 }

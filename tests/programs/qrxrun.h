@@ -106,6 +106,15 @@ inline std::vector<const Value*> tablesOf(const ProgramRun& r, const std::string
   return out;
 }
 
+// The displayed tables of this name: a graph's own data table of the same name has no label.
+inline std::vector<const Value*> shownTables(const ProgramRun& r, const std::string& name) {
+  std::vector<const Value*> out;
+  for (const Value* t : tablesOf(r, name))
+    if (!(*t)["label"].s.empty())
+      out.push_back(t);
+  return out;
+}
+
 inline int col(const Value& t, const std::string& name) {
   for (size_t i = 0; i < t["columns"].items.size(); ++i)
     if (t["columns"][i]["name"].s == name)

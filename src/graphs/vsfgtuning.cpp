@@ -1,0 +1,207 @@
+// The graphs of how a penalized fit was tuned: the elastic net's L2 search (one row per L2
+// tried, drawn against the trial number and against log10 of L2) and external cross
+// validation (the held-out error over the merged L1 grid). Each builds its own data table,
+// hidden unless internal tables are shown, and hands its data to the host templates.
+#include "driver/vsfcontext.h"
+#include "graphs/vsfgframe.h"
+#include "graphs/vsfgraph.h"
+#include "output/vsfmodelview.h"
+#include "output/vsfprint.h"
+#include "output/vsfscreentables.h"
+#include "support/hoststubs.h"
+
+#include <cmath>
+
+namespace {
+
+// log10 of a penalty, with the floor the axis uses for values too small to show.
+double logAxis(double value, double floor) {
+  return value < std::pow(10.0, floor) ? floor : std::log10(value);
+}
+
+constexpr double kLogL2Floor = -8.0, kLogL1Floor = -6.0;
+// The L1 axis label by L1CHOICE= (1 RATIO, 2 NORM, 3 VALUE).
+constexpr int32_t kL1AxisLabel[] = {3301, 3301, 3302, 3303};
+
+RvqAttr hiddenUnlessShown(const VsfContext* ctx) {
+  return rvqFlag(2640, ctx->stmt.proc.showInternal ? 0 : 1);
+}
+
+// Builds and publishes the "ElasticNetTuneL2" data; the row number of the kept L2 (the last
+// row with it), 0 when no row has it. Lowers the tuning-row count to the rows it showed.
+int32_t emitTuning(VsfContext* ctx, VsfModel* m, bool cvex, RvqText** dataRef) {
+  int32_t step = 0, opt = 0, nVar = 0, nSteps = 0, chosen = 0;
+  double l2 = 0, logL2 = 0, l1 = 0, value = 0, l2Norm = 0, l1Norm = 0;
+  VsfOut out(ctx);
+  out.create("ElasticNetTuneL2", nullptr);
+  out.intColumn("Step", &step);
+  out.numberColumn("L2", &l2);
+  out.numberColumn("LogL2", &logL2);
+  out.numberColumn("L1", &l1);
+  out.numberColumn("CriterionValue", &value);
+  out.intColumn("OptCriterion", &opt);
+  if (!cvex) {
+    out.intColumn("nVar", &nVar);
+    out.numberColumn("L2Norm", &l2Norm);
+    out.numberColumn("L1Norm", &l1Norm);
+    out.intColumn("nSteps", &nSteps);
+  }
+  out.endColumns();
+  out.bind("Stat.VARSIFTER.ElasticNetTuneL2", {hiddenUnlessShown(ctx), vsfaDataRef(dataRef)});
+  for (int32_t i = 0; i < m->enTuneCapacity && m->enTuneRows != nullptr; ++i) {
+    const double* row = m->enTuneRows + 7 * static_cast<int64_t>(i);
+    if (vsfTuneRowEmpty(row)) {
+      m->enTuneCapacity = i;
+      break;
+    }
+    step = i + 1;
+    l2 = row[0];
+    logL2 = logAxis(row[0], kLogL2Floor);
+    l1 = row[1];
+    value = row[3];
+    opt = row[0] == m->finalL2 ? 1 : 0;
+    nVar = static_cast<int32_t>(row[2]);
+    l2Norm = row[4];
+    l1Norm = row[5];
+    nSteps = static_cast<int32_t>(row[6]);
+    if (opt == 1)
+      chosen = step;
+    out.emit();
+  }
+  out.endRows();
+  out.publish();
+  out.finish();
+  return chosen;
+}
+
+struct TuningGraph {
+  const char* name;
+  const char* column;
+  int32_t axisLabel, shortLabel;
+};
+
+const TuningGraph kTuningGraphs[] = {
+    {"LogL2Plot", "LogL2", 3001, 3011},   {"ChooseCriterionPlot", "CriterionValue", 0, 0},
+    {"L1Plot", "L1", 3003, 3013},         {"nVarPlot", "nVar", 3004, 3014},
+    {"L1NormPlot", "L1Norm", 3005, 3015}, {"L2NormPlot", "L2Norm", 3006, 3016},
+    {"nStepsPlot", "nSteps", 3007, 3017},
+};
+
+// The step-axis list of the tuning graphs: graph 0 runs over the trial number, the others
+// over log10 of L2 (the kept L2 placed by the rule of the LogL2 column, so that the mark
+// meets its row); the chosen value only when a shown row holds the kept L2.
+VsfStepAxisList tuningAxis(const VsfModel* m, bool byTrial, int32_t chosenRow) {
+  VsfStepAxisList list;
+  auto pair = [&](const char* name, RvqAttr value) {
+    list.records.push_back(vsfaDyn(name));
+    value.id = 287;
+    list.records.push_back(value);
+  };
+  pair("_STEPAXIS", rvqTextHandle(287, vsfText(byTrial ? "STEP" : "LogL2")));
+  pair("_STEPAXISLABEL", rvqTextHandle(287, vsfMsg(byTrial ? 3101 : 3001)));
+  pair("_STEPTIP", rvqTextHandle(287, nullptr));
+  if (chosenRow >= 1)
+    pair("_CHOSENVALUE",
+         byTrial ? rvqInt(287, chosenRow) : rvqDouble(287, logAxis(m->finalL2, kLogL2Floor)));
+  list.intTicks = vsfText("FALSE");
+  return list;
+}
+
+} // namespace
+
+int32_t vsfgElasticNet(VsfContext* ctx, VsfModel* m) {
+  if (!vsfGraphicsOn(ctx))
+    return 0;
+  const VsfModelOptions& o = ctx->options;
+  const bool cvex = o.cvExternal != 0;
+  RvqText* dataRef = nullptr;
+  const int32_t chosenRow = emitTuning(ctx, m, cvex, &dataRef);
+  ctx->printStart = zdattim();
+  const VsfStepAxisList byTrial = tuningAxis(m, true, chosenRow);
+  const VsfStepAxisList byL2 = tuningAxis(m, false, chosenRow);
+  const int32_t c = vsfElasticNetCriterion(o);
+  RvqText* selected = vsfMsg(vsfgSelectedStepMessage(c));
+  const int32_t graphs = cvex ? 3 : 7;
+  for (int32_t k = 0; k < graphs; ++k) {
+    const TuningGraph& t = kTuningGraphs[k];
+    RvqText* yLabel = nullptr;
+    RvqText* shortLabel = nullptr;
+    if (k == 1)
+      vsfgCriterionAxisLabels(ctx, c, &yLabel, &shortLabel);
+    if (yLabel == nullptr) {
+      yLabel = vsfMsg(k == 1 ? 3001 : t.axisLabel);
+      shortLabel = vsfMsg(k == 1 ? 3011 : t.shortLabel);
+    }
+    VsfGraphCall g;
+    g.head(t.name, vsfMsgArgs(vsfgSelectedStepMessage(c), {HostMsgArg::text(yLabel)}), shortLabel);
+    g.templ("Stat.VARSIFTER.Graphics.ElasticNetL2TuningPlot");
+    g.data(&dataRef, 1);
+    g.text("_SELECTEDSTEPLABEL", selected);
+    g.text("_CRITERION", vsfText(t.column));
+    g.text("_YLABEL", yLabel);
+    g.text("_SHORTYLABEL", shortLabel);
+    g.text("_DEPNAME", ctx->responseName);
+    g.text("_INTTICKS", vsfText("FALSE"));
+    g.list(k == 0 ? byTrial : byL2);
+    g.call(ctx);
+  }
+  ctx->printStart = zdattim() - ctx->printStart;
+  ctx->graphTime += ctx->printStart;
+  return 0;
+}
+
+int32_t vsfgCvExternal(VsfContext* ctx, VsfModel* m) {
+  if (!vsfGraphicsOn(ctx))
+    return 0;
+  const int32_t choice = ctx->options.l1Choice;
+  double l1 = 0, error = 0, chosen = 0, best = 0;
+  bool found = false;
+  RvqText* dataRef = nullptr;
+  {
+    VsfOut out(ctx);
+    out.create("CVExternal", nullptr);
+    out.numberColumn("L1", &l1);
+    out.numberColumn("ASEValidate", &error);
+    out.endColumns();
+    out.bind("Stat.VARSIFTER.CVEXTERNAL", {hiddenUnlessShown(ctx), vsfaDataRef(&dataRef)});
+    for (int32_t j = 0; j < m->cvexGridCount && m->cvexGrid != nullptr; ++j) {
+      error = m->cvexCurve[j];
+      l1 = choice == VL1_NORM ? m->cvexGrid[j] : logAxis(m->cvexGrid[j], kLogL1Floor);
+      // The point the fit chose: the first smallest error; a missing one never counts.
+      if (!std::isnan(error) && (!found || error < best)) {
+        found = true;
+        best = error;
+        chosen = l1;
+      }
+      out.emit();
+    }
+    out.endRows();
+    out.publish();
+    out.finish();
+  }
+  ctx->printStart = zdattim();
+  VsfStepAxisList list;
+  list.records = {vsfaDyn("_STEPAXIS"),
+                  rvqTextHandle(287, vsfText("L1")),
+                  vsfaDyn("_STEPAXISLABEL"),
+                  rvqTextHandle(287, vsfMsg(kL1AxisLabel[choice >= 1 && choice <= 3 ? choice : 1])),
+                  vsfaDyn("_STEPTIP"),
+                  rvqTextHandle(287, nullptr),
+                  vsfaDyn("_CHOSENVALUE"),
+                  rvqDouble(287, chosen)};
+  RvqText* yLabel = vsfMsg(3202);
+  VsfGraphCall g;
+  g.head("L1VsASEPlot", vsfMsgArgs(3203, {HostMsgArg::text(yLabel)}), yLabel);
+  g.templ("Stat.VARSIFTER.Graphics.CVEXTERNAL");
+  g.data(&dataRef, 1);
+  g.text("_CRITERION", vsfText("ASEValidate"));
+  g.text("_YLABEL", yLabel);
+  g.text("_SHORTYLABEL", yLabel);
+  g.text("_DEPNAME", ctx->responseName);
+  g.text("_INTTICKS", vsfText("FALSE"));
+  g.list(list);
+  g.call(ctx);
+  ctx->printStart = zdattim() - ctx->printStart;
+  ctx->graphTime += ctx->printStart;
+  return 0;
+}
