@@ -6,25 +6,35 @@
 #include "data/vsfscratchfile.h"
 #include "driver/vsfcontext.h"
 #include "model/vsfserialize.h"
+#include "output/vsfmodeltree.h"
 #include "selection/vsfresample.h"
 #include "support/hoststubs.h"
 #include "support/poolalloc.h"
 
 #include <algorithm>
 #include <cmath>
-#include <map>
 #include <vector>
 
 namespace {
 
 constexpr double kFuzz = 1.110223024625157e-13;
 
-// Distinct models are ordered by their effect count first, then effect by effect.
-struct ModelKeyLess {
-  bool operator()(const std::vector<int32_t>& a, const std::vector<int32_t>& b) const {
-    if (a.size() != b.size())
-      return a.size() < b.size();
-    return a < b;
+// The distinct models: a qkavlt tree ordered by vsfAVL (effect count first, then effect by
+// effect), its nodes taken from the BY pool and numbered in the order they were first met.
+struct ModelTree {
+  QkAvlTree* tree = nullptr;
+  int32_t count = 0;
+  ModelTree(const ModelTree&) = delete;
+  ModelTree& operator=(const ModelTree&) = delete;
+  explicit ModelTree(VsfContext* ctx) {
+    auto* ext = reinterpret_cast<QkAvlExtension*>(ctx->exts.qkavlt);
+    const QkAvlDescriptor desc{0, kVsfModelKeyOffset, QKAVL_CALLBACKS, 0, &vsfAVL};
+    if (ext != nullptr)
+      tree = ext->createTree(ext, &desc, nullptr, nullptr);
+  }
+  ~ModelTree() {
+    if (tree != nullptr)
+      tree->destroy(tree);
   }
 };
 
@@ -43,10 +53,27 @@ void failedSample(VsfContext* ctx, int32_t status, int32_t number) {
   vsfRaiseRC(ctx, 4);
 }
 
+// The number of the distinct model with these ascending effects, added when new; -1 when
+// memory fails.
+int32_t distinctModel(VsfContext* ctx, ModelTree& models, const int32_t* effects, int32_t count) {
+  QkAvlHeader* h = &models.tree->header;
+  const VsfModelKey probe{count, effects};
+  if (auto* found = static_cast<VsfModelTreeNode*>(models.tree->find(h, &probe)))
+    return found->id;
+  auto* node = take<VsfModelTreeNode>(ctx, 1);
+  int32_t* copy = take<int32_t>(ctx, std::max(count, 1));
+  if (node == nullptr || copy == nullptr)
+    return -1;
+  std::copy(effects, effects + count, copy);
+  node->key = VsfModelKey{count, copy};
+  node->id = models.count++;
+  models.tree->insert(h, node);
+  return node->id;
+}
+
 // Reads every resample record; fills the samples and the distinct models.
-int32_t readSamples(VsfContext* ctx, std::vector<SampleModel>& samples,
-                    std::map<std::vector<int32_t>, int32_t, ModelKeyLess>& keys,
-                    std::vector<std::vector<int32_t>>& modelKeys, int32_t* usable) {
+int32_t readSamples(VsfContext* ctx, std::vector<SampleModel>& samples, ModelTree& models,
+                    int32_t* usable) {
   VsfAverageSummary& a = ctx->average;
   VsfResampling* d = ctx->resampling;
   const int32_t nE = ctx->model.effectCount, nP = ctx->model.parmCount;
@@ -77,12 +104,11 @@ int32_t readSamples(VsfContext* ctx, std::vector<SampleModel>& samples,
           s.values.push_back(estimates[static_cast<size_t>(j)]);
           ++a.nonzeroCount[j];
         }
-      std::vector<int32_t> key(effects.begin(), effects.begin() + count);
-      std::sort(key.begin(), key.end());
-      auto [it, added] = keys.emplace(key, static_cast<int32_t>(modelKeys.size()));
-      if (added)
-        modelKeys.push_back(key);
-      s.model = it->second;
+      std::sort(effects.begin(), effects.begin() + count);
+      const int32_t id = distinctModel(ctx, models, effects.data(), count);
+      if (id < 0)
+        return -2;
+      s.model = id;
     }
   }
   return 0;
@@ -91,26 +117,26 @@ int32_t readSamples(VsfContext* ctx, std::vector<SampleModel>& samples,
 // Ranks the distinct models (score descending, then key order) and marks those the SUBSET
 // limits admit. Returns the largest model frequency.
 int32_t rankModels(VsfContext* ctx, const std::vector<SampleModel>& samples,
-                   const std::map<std::vector<int32_t>, int32_t, ModelKeyLess>& keys,
-                   int32_t usable) {
+                   const ModelTree& models, int32_t usable) {
   VsfAverageSummary& a = ctx->average;
   const VsfModelAverageSettings& ma = ctx->stmt.ma;
-  a.modelCount = static_cast<int32_t>(keys.size());
+  a.modelCount = models.count;
   a.models = take<VsfModelNode>(ctx, a.modelCount);
   a.modelOrder = take<int32_t>(ctx, a.modelCount);
-  std::vector<int32_t> nodeOf(keys.size());
+  std::vector<int32_t> nodeOf(static_cast<size_t>(models.count));
   int32_t n = 0;
-  for (const auto& [key, id] : keys) {
+  QkAvlHeader* h = &models.tree->header;
+  for (void* p = models.tree->first(h); p != nullptr; p = models.tree->next(p)) {
+    const auto* tn = static_cast<const VsfModelTreeNode*>(p);
     VsfModelNode& node = a.models[n];
-    int32_t* copy = take<int32_t>(ctx, std::max<int64_t>(1, static_cast<int64_t>(key.size())));
-    std::copy(key.begin(), key.end(), copy);
-    node.effectCount = static_cast<int32_t>(key.size());
-    node.effects = copy;
+    const int32_t count = tn->key.count;
+    node.effectCount = count;
+    node.effects = tn->key.indices;
     double sum = 0.0;
-    for (int32_t e : key)
-      sum += a.effectSelectCount[e];
-    node.meanSelectFraction = key.empty() ? 0.0 : sum / (double(key.size()) * usable);
-    nodeOf[static_cast<size_t>(id)] = n++;
+    for (int32_t e = 0; e < count; ++e)
+      sum += a.effectSelectCount[tn->key.indices[e]];
+    node.meanSelectFraction = count == 0 ? 0.0 : sum / (double(count) * usable);
+    nodeOf[static_cast<size_t>(tn->id)] = n++;
   }
   for (const SampleModel& s : samples)
     if (s.model >= 0)
@@ -296,10 +322,11 @@ int32_t vsfPostBootstrap(VsfContext* ctx) {
   if (S <= 0 || nE <= 0 || nP <= 0 || !allocate(ctx, S, nE, nP))
     return -2;
   std::vector<SampleModel> samples(static_cast<size_t>(S));
-  std::map<std::vector<int32_t>, int32_t, ModelKeyLess> keys;
-  std::vector<std::vector<int32_t>> modelKeys;
+  ModelTree models(ctx);
+  if (models.tree == nullptr)
+    return -2;
   int32_t usable = 0;
-  int32_t rc = readSamples(ctx, samples, keys, modelKeys, &usable);
+  int32_t rc = readSamples(ctx, samples, models, &usable);
   if (rc != 0)
     return rc;
   a.sampleCount = S;
@@ -316,7 +343,7 @@ int32_t vsfPostBootstrap(VsfContext* ctx) {
     return -2;
   if ((rc = keepFrequencies(ctx)) != 0)
     return rc;
-  const int32_t largest = rankModels(ctx, samples, keys, usable);
+  const int32_t largest = rankModels(ctx, samples, models, usable);
   int32_t N = 0;
   for (int32_t s = 0; s < S; ++s)
     N += a.sampleUsed[s];
