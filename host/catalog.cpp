@@ -3,6 +3,7 @@
 // message to the log is the supervisor's (supervisor.cpp).
 #include "host/catalog.h"
 
+#include "host/datadir.h"
 #include "host/hostapi.h"
 #include "host/output/numformat.h"
 
@@ -13,6 +14,10 @@
 #include <fstream>
 #include <map>
 #include <mutex>
+
+#ifndef QRX_MESSAGE_DIR
+#define QRX_MESSAGE_DIR "messages"
+#endif
 
 namespace qrxhost {
 namespace {
@@ -30,15 +35,7 @@ Catalogue& catalogue() {
 }
 
 std::string dirInUse(const Catalogue& c) {
-  if (!c.dir.empty())
-    return c.dir;
-  if (const char* env = std::getenv("QRX_MESSAGE_DIR"); env && *env)
-    return env;
-#ifdef QRX_MESSAGE_DIR
-  return QRX_MESSAGE_DIR;
-#else
-  return "messages";
-#endif
+  return dataDirectory(c.dir, "QRX_MESSAGE_DIR", QRX_MESSAGE_DIR);
 }
 
 bool parseSeverity(const std::string& s, HostSeverity* out) {

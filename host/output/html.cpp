@@ -3,6 +3,7 @@
 // specification, drawn on the page by the graph libraries that the page carries inline.
 #include "host/output/html.h"
 
+#include "host/datadir.h"
 #include "host/output/graphspec.h"
 #include "host/output/numformat.h"
 #include "host/output/tableview.h"
@@ -12,6 +13,10 @@
 #include <fstream>
 #include <sstream>
 #include <strings.h>
+
+#ifndef QRX_WEB_DIR
+#define QRX_WEB_DIR ""
+#endif
 
 namespace qrxhost {
 namespace {
@@ -81,15 +86,7 @@ std::string readWhole(const std::filesystem::path& path) {
 }
 
 // The directory of the installed graph libraries (web/node_modules of the source tree).
-std::filesystem::path webDir() {
-  if (const char* env = std::getenv("QRX_WEB_DIR"); env && *env)
-    return env;
-#ifdef QRX_WEB_DIR
-  return QRX_WEB_DIR;
-#else
-  return {};
-#endif
-}
+std::filesystem::path webDir() { return dataDirectory("", "QRX_WEB_DIR", QRX_WEB_DIR); }
 
 // The three graph libraries as inline scripts; empty when any of them is not installed.
 std::string graphLibraries() {

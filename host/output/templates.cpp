@@ -3,12 +3,18 @@
 // fields separated by " | "; '#' starts a comment line. Loaded once, on first use.
 #include "host/output/templates.h"
 
+#include "host/datadir.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <mutex>
+
+#ifndef QRX_TEMPLATE_DIR
+#define QRX_TEMPLATE_DIR "templates"
+#endif
 
 namespace qrxhost {
 namespace {
@@ -30,15 +36,7 @@ Catalogue& catalogue() {
 }
 
 std::string dirInUse(const Catalogue& c) {
-  if (!c.dir.empty())
-    return c.dir;
-  if (const char* env = std::getenv("QRX_TEMPLATE_DIR"); env && *env)
-    return env;
-#ifdef QRX_TEMPLATE_DIR
-  return QRX_TEMPLATE_DIR;
-#else
-  return "templates";
-#endif
+  return dataDirectory(c.dir, "QRX_TEMPLATE_DIR", QRX_TEMPLATE_DIR);
 }
 
 std::string trim(const std::string& s) {

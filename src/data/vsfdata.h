@@ -12,6 +12,7 @@
 
 #include <cstdint>
 
+struct LevReadBlock;
 struct VsfContext;
 struct VsfModel;
 
@@ -160,6 +161,12 @@ int32_t vsfRoleOfValue(const VsfRoleValue& train, const VsfRoleValue& validate,
 
 // The entries the driver calls.
 int32_t vsfData(VsfContext* context);
+
+// Pointing the design library's read block at another data set (a held-out or SCORE data
+// set): the read vectors and records belong to one data set, so they are dropped and the
+// library declares new ones on the next read; the release frees the ones it declared.
+void vsfPointReadBlockAt(LevReadBlock* rb, HostDataSet* data);
+void vsfReleaseReadBlock(LevReadBlock* rb);
 
 // The inverse standard deviation of a column from its weighted sum and sum of squares over
 // `weight` (frequency total `freq`), about the mean or, under NOINT, about 0; missing for a

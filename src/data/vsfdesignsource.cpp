@@ -105,9 +105,7 @@ int32_t pointAtHeldOut(DesignSource* src, int32_t which) {
       dc->freq = nullptr;
   }
   // Read vectors are declared on one data set: the held-out set gets its own.
-  rb->data = names->data;
-  rb->formattedVector = rb->plainVector = nullptr;
-  rb->formattedRecord = rb->plainRecord = nullptr;
+  vsfPointReadBlockAt(rb, names->data);
   return 0;
 }
 
@@ -120,13 +118,7 @@ void restoreFromHeldOut(DesignSource* src) {
   LevDesign* d = dc->design;
   LevReadBlock* rb = dc->library;
   const DesignSource::Saved& sv = src->saved;
-  QkPool* general = v_global_gcb_anchor != nullptr ? v_global_gcb_anchor->defaultPool : nullptr;
-  for (HostReadVector* v : {rb->formattedVector, rb->plainVector})
-    if (v != nullptr)
-      xvgett(v);
-  for (char* r : {rb->formattedRecord, rb->plainRecord})
-    if (r != nullptr && general != nullptr)
-      general->free(general, r);
+  vsfReleaseReadBlock(rb);
   rb->data = sv.data;
   rb->formattedVector = sv.formattedVector;
   rb->plainVector = sv.plainVector;
@@ -241,6 +233,22 @@ uint8_t designSparseVote(const LevDesign* d, const LevEffect& e) {
 }
 
 } // namespace
+
+void vsfPointReadBlockAt(LevReadBlock* rb, HostDataSet* data) {
+  rb->data = data;
+  rb->formattedVector = rb->plainVector = nullptr;
+  rb->formattedRecord = rb->plainRecord = nullptr;
+}
+
+void vsfReleaseReadBlock(LevReadBlock* rb) {
+  QkPool* general = v_global_gcb_anchor != nullptr ? v_global_gcb_anchor->defaultPool : nullptr;
+  for (HostReadVector* v : {rb->formattedVector, rb->plainVector})
+    if (v != nullptr)
+      xvgett(v);
+  for (char* r : {rb->formattedRecord, rb->plainRecord})
+    if (r != nullptr && general != nullptr)
+      general->free(general, r);
+}
 
 int32_t vsfRoleOfValue(const VsfRoleValue& train, const VsfRoleValue& validate,
                        const VsfRoleValue& test, bool testData, const char* text, int32_t length) {

@@ -2,6 +2,7 @@
 // every BY group into its OUT= data set (its own variables, the predicted value and the
 // residual), followed by the ScoreInfo factoid with the counts and error sums. The design
 // context is pointed at the SCORE data set for the pass and put back after it.
+#include "data/vsfdata.h"
 #include "data/vsfsync.h"
 #include "design/levconstructed.h"
 #include "design/levreg.h"
@@ -205,22 +206,14 @@ void pointAt(VsfContext* ctx, const VsfNameRecord* names, DesignSwap* sv) {
   if (dc->freq != nullptr && names->freq == nullptr)
     dc->freq = nullptr;
   LevReadBlock* rb = dc->library;
-  rb->data = names->data;
-  rb->formattedVector = rb->plainVector = nullptr;
-  rb->formattedRecord = rb->plainRecord = nullptr;
+  vsfPointReadBlockAt(rb, names->data);
 }
 
 void restore(VsfContext* ctx, DesignSwap* sv) {
   LevRegContext* dc = &ctx->design;
   LevDesign* d = dc->design;
   LevReadBlock* rb = dc->library;
-  QkPool* general = v_global_gcb_anchor != nullptr ? v_global_gcb_anchor->defaultPool : nullptr;
-  for (HostReadVector* v : {rb->formattedVector, rb->plainVector})
-    if (v != nullptr)
-      xvgett(v);
-  for (char* r : {rb->formattedRecord, rb->plainRecord})
-    if (r != nullptr && general != nullptr)
-      general->free(general, r);
+  vsfReleaseReadBlock(rb);
   *rb = sv->block;
   dc->weights = sv->weights;
   dc->freq = sv->freq;

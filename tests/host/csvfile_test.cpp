@@ -13,6 +13,25 @@
 
 using namespace qrxhost;
 
+namespace {
+
+// A text the reader refuses: the line the error names and words its message holds.
+struct Refused {
+  const char* text;
+  int line;
+  const char* words;
+};
+
+void expectRefused(const Refused& c) {
+  CsvTable t;
+  CsvError e;
+  EXPECT_FALSE(parseCsv(c.text, &t, &e)) << c.text;
+  EXPECT_EQ(e.line, c.line) << c.text;
+  EXPECT_NE(e.text.find(c.words), std::string::npos) << c.text << " -> " << e.text;
+}
+
+} // namespace
+
 TEST(CsvFile, TypesMissingValuesAndLengths) {
   CsvTable t;
   CsvError e;
@@ -66,24 +85,14 @@ TEST(CsvFile, OtherProgramsMissingSpellingsAreMissingNumbers) {
 }
 
 TEST(CsvFile, NumbersBeyondTheLargestDoubleAreRefused) {
-  struct Case {
-    const char* text;
-    int line;
-    const char* where;
-  };
-  const Case cases[] = {
+  const Refused cases[] = {
       {"x,y\n1,2\n2,inf\n", 3, "column 2 (y): the value \"inf\""},
       {"x,y\n1,2\n-Infinity,3\n", 3, "column 1 (x): the value \"-Infinity\""},
       {"x,y\n1,2\n2,3\n3, 1e400\n", 4, "column 2 (y): the value \"1e400\""},
       {"x,y\n1,-1.5E+309\n2,INF\n", 2, "column 2 (y): the value \"-1.5E+309\""},
   };
-  for (const Case& c : cases) {
-    CsvTable t;
-    CsvError e;
-    EXPECT_FALSE(parseCsv(c.text, &t, &e)) << c.text;
-    EXPECT_EQ(e.line, c.line) << c.text;
-    EXPECT_NE(e.text.find(c.where), std::string::npos) << e.text;
-  }
+  for (const Refused& c : cases)
+    expectRefused(c);
   // In a character column such texts are values; tiny magnitudes read as zero.
   CsvTable t;
   CsvError e;
@@ -105,11 +114,7 @@ TEST(CsvFile, QuotedFieldsWithQuotesAndLineBreaks) {
 }
 
 TEST(CsvFile, MalformedFilesNameTheLine) {
-  struct Case {
-    const char* text;
-    int line;
-    const char* words;
-  } cases[] = {
+  const Refused cases[] = {
       {"a,b\n1,2\n3\n", 3, "1 values"},
       {"a,b\n1,2\n3,4,5\n", 3, "3 values"},
       {"a,b\n1,\"open\n2,3\n", 2, "not closed"},
@@ -119,13 +124,8 @@ TEST(CsvFile, MalformedFilesNameTheLine) {
       {"", 1, "no header"},
       {"a\n1\"x\n", 2, "quote"},
   };
-  for (const Case& c : cases) {
-    CsvTable t;
-    CsvError e;
-    EXPECT_FALSE(parseCsv(c.text, &t, &e)) << c.text;
-    EXPECT_EQ(e.line, c.line) << c.text;
-    EXPECT_NE(e.text.find(c.words), std::string::npos) << c.text << " -> " << e.text;
-  }
+  for (const Refused& c : cases)
+    expectRefused(c);
   CsvTable t;
   CsvError e;
   EXPECT_FALSE(readCsvFile("/nonexistent/dir/x.csv", &t, &e));

@@ -2,6 +2,7 @@
 // history taken from the reference path of the diabetes data (tests/data/lars/lasso.csv,
 // scripts/gen_lars_ref.py): the position of each step by L1CHOICE=, NormBeta against the
 // last step, and the edge cases of a norm series that ends at zero.
+#include "refcsv.h"
 #include "resultsfixture.h"
 
 #include "output/vsfmodelview.h"
@@ -21,16 +22,8 @@ struct RefKnot {
 };
 
 std::vector<RefKnot> lassoKnots() {
-  std::ifstream in(std::string(QRX_TEST_DATA) + "/lars/lasso.csv");
-  std::string line;
-  std::getline(in, line); // header
   std::vector<RefKnot> out;
-  while (std::getline(in, line)) {
-    std::vector<double> v;
-    std::stringstream s(line);
-    std::string c;
-    while (std::getline(s, c, ','))
-      v.push_back(std::stod(c));
+  for (const std::vector<double>& v : readReferenceRows("lars/lasso.csv")) {
     RefKnot k;
     k.change = static_cast<int>(v[1]);
     k.pathValue = v[2];
@@ -42,12 +35,7 @@ std::vector<RefKnot> lassoKnots() {
   return out;
 }
 
-double lambdaMax() {
-  std::ifstream in(std::string(QRX_TEST_DATA) + "/lars/lambda_max.csv");
-  double v = 0;
-  in >> v;
-  return v;
-}
+double lambdaMax() { return readReferenceValue("lars/lambda_max.csv"); }
 
 bool isNull(double v) { return std::isnan(v); }
 

@@ -3,6 +3,7 @@
 // variables, a data set without observations, sums of squares that overflow, and
 // predictors with a large offset against numpy's least squares
 // (tests/data/results/large_offset.txt, scripts/gen_large_offset_ref.py).
+#include "clifixture.h"
 #include "host/minijson.h"
 
 #include <gtest/gtest.h>
@@ -53,18 +54,11 @@ protected:
     write("p.qrx", program);
     const fs::path json = dir / "run.json";
     fs::remove(json);
-    std::string cmd = std::string("ASAN_OPTIONS=detect_leaks=0 '") + QRX_BINARY + "' " + options +
-                      " --work '" + dir.string() + "' --json '" + json.string() + "' '" +
-                      (dir / "p.qrx").string() + "' 2>&1";
-    FILE* p = ::popen(cmd.c_str(), "r");
-    if (p == nullptr)
-      return r;
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
-      r.log.append(buf, n);
-    int st = ::pclose(p);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    const clitest::Outcome done =
+        clitest::qrx(options + " --work '" + dir.string() + "' --json '" + json.string() + "' '" +
+                     (dir / "p.qrx").string() + "'");
+    r.status = done.status;
+    r.log = done.out;
     std::ifstream f(json);
     std::stringstream s;
     s << f.rdbuf();

@@ -23,16 +23,7 @@ using qrxrun::Value;
 namespace {
 
 std::vector<std::vector<double>> readCsv(const std::string& name) {
-  std::vector<std::vector<double>> out;
-  const auto rows =
-      qrxrun::csvRows(qrxrun::readFile(std::string(QRX_TEST_DATA) + "/lars/" + name + ".csv"));
-  for (size_t i = 1; i < rows.size(); ++i) {
-    std::vector<double> v;
-    for (const std::string& c : rows[i])
-      v.push_back(std::stod(c));
-    out.push_back(v);
-  }
-  return out;
+  return readReferenceRows("lars/" + name + ".csv");
 }
 
 ProgramRun runDiabetes(const std::string& options) {

@@ -25,15 +25,7 @@ using qrxrun::ProgramRun;
 using qrxrun::Value;
 
 std::vector<std::vector<double>> readCsv(const std::string& name) {
-  const auto rows =
-      qrxrun::csvRows(qrxrun::readFile(std::string(QRX_TEST_DATA) + "/grouplasso/" + name));
-  std::vector<std::vector<double>> out;
-  for (size_t i = 1; i < rows.size(); ++i) {
-    out.emplace_back();
-    for (const std::string& c : rows[i])
-      out.back().push_back(std::stod(c));
-  }
-  return out;
+  return readReferenceRows("grouplasso/" + name);
 }
 
 ProgramRun runProgram(const std::string& body, const std::string& tag) {

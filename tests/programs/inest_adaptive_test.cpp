@@ -3,6 +3,7 @@
 // reference path of scikit-learn's lars_path on the columns times |b s_x|^0.5
 // (tests/data/lars/adaptive_inest.csv from scripts/gen_lars_ref.py, estimates inest.csv).
 #include "qrxrun.h"
+#include "refcsv.h"
 
 #include <gtest/gtest.h>
 
@@ -22,26 +23,10 @@ struct Knot {
 };
 
 std::vector<Knot> readKnots() {
-  std::ifstream in(std::string(QRX_TEST_DATA) + "/lars/adaptive_inest.csv");
-  std::string line;
-  std::getline(in, line);
   std::vector<Knot> out;
-  while (std::getline(in, line)) {
-    std::vector<double> v;
-    std::stringstream s(line);
-    std::string c;
-    while (std::getline(s, c, ','))
-      v.push_back(std::stod(c));
+  for (const std::vector<double>& v : readReferenceRows("lars/adaptive_inest.csv"))
     out.push_back(Knot{static_cast<int>(v[1]), static_cast<int>(v[5]), v[2], v[4]});
-  }
   return out;
-}
-
-std::string fileText(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
 }
 
 const char* const kNames[] = {"AGE", "SEX", "BMI", "BP", "S1", "S2", "S3", "S4", "S5", "S6"};
@@ -50,7 +35,7 @@ const std::string kJunk = "9,9,9,9,9,9,9,9,9,9,9";
 
 // The estimates row: any intercept (it gets no weight), then the reference estimates.
 std::string estimates() {
-  std::string e = fileText(std::string(QRX_TEST_DATA) + "/lars/inest.csv");
+  std::string e = qrxrun::readFile(std::string(QRX_TEST_DATA) + "/lars/inest.csv");
   while (!e.empty() && (e.back() == '\n' || e.back() == '\r'))
     e.pop_back();
   return "150," + e;
@@ -58,7 +43,7 @@ std::string estimates() {
 
 // The diabetes data twice, as BY groups g=1 and g=2.
 std::string twoGroups() {
-  std::stringstream in(fileText(std::string(QRX_SOURCE_DIR) + "/examples/diabetes.csv"));
+  std::stringstream in(qrxrun::readFile(std::string(QRX_SOURCE_DIR) + "/examples/diabetes.csv"));
   std::string line, header, rows;
   std::getline(in, header);
   while (std::getline(in, line))

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "host/minijson.h"
+#include "refcsv.h"
 
 #include <gtest/gtest.h>
 
@@ -222,14 +223,7 @@ inline std::vector<std::vector<std::string>> csvRows(const std::string& text) {
 
 // A numeric CSV file without its header line, as rows of numbers.
 inline std::vector<std::vector<double>> csvNumbers(const std::filesystem::path& path) {
-  std::vector<std::vector<double>> out;
-  const auto rows = csvRows(readFile(path));
-  for (size_t i = 1; i < rows.size(); ++i) {
-    out.emplace_back();
-    for (const std::string& f : rows[i])
-      out.back().push_back(std::stod(f));
-  }
-  return out;
+  return readNumberRows(path.string());
 }
 
 } // namespace qrxrun

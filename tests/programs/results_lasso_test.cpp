@@ -4,6 +4,7 @@
 // scripts/gen_lars_ref.py): the position of every step by L1CHOICE= and NormBeta, and the
 // L1 norms of the elastic net at a fixed L2 against the LASSO on the augmented data.
 #include "qrxrun.h"
+#include "refcsv.h"
 
 #include <gtest/gtest.h>
 
@@ -29,27 +30,13 @@ struct Knot {
 };
 
 std::vector<Knot> readKnots(const std::string& name = "lasso") {
-  std::ifstream in(std::string(QRX_TEST_DATA) + "/lars/" + name + ".csv");
-  std::string line;
-  std::getline(in, line);
   std::vector<Knot> out;
-  while (std::getline(in, line)) {
-    std::vector<double> v;
-    std::stringstream s(line);
-    std::string c;
-    while (std::getline(s, c, ','))
-      v.push_back(std::stod(c));
+  for (const std::vector<double>& v : readReferenceRows("lars/" + name + ".csv"))
     out.push_back(Knot{static_cast<int>(v[5]), v[2], v[3], v[4]});
-  }
   return out;
 }
 
-double readLambdaMax() {
-  std::ifstream in(std::string(QRX_TEST_DATA) + "/lars/lambda_max.csv");
-  double v = 0;
-  in >> v;
-  return v;
-}
+double readLambdaMax() { return readReferenceValue("lars/lambda_max.csv"); }
 
 using qrxrun::col;
 using qrxrun::ProgramRun;

@@ -8,6 +8,8 @@
 #include "model/vsfmodel.h"
 #include "selection/vsfcvex.h"
 
+#include "refcsv.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -19,18 +21,7 @@
 namespace {
 
 std::vector<std::vector<double>> readCsv(const std::string& name) {
-  std::ifstream in(std::string(QRX_TEST_DATA) + "/cvex/" + name);
-  std::string line;
-  std::getline(in, line); // the header
-  std::vector<std::vector<double>> rows;
-  while (std::getline(in, line)) {
-    std::vector<double> row;
-    std::stringstream s(line);
-    for (std::string c; std::getline(s, c, ',');)
-      row.push_back(std::stod(c));
-    rows.push_back(row);
-  }
-  return rows;
+  return readReferenceRows("cvex/" + name);
 }
 
 // A model holding the reference's per-fold records, as the fold fits leave them.

@@ -3,6 +3,7 @@
 // the criterion, with the estimates of that step, and chooses the best step; CHOOSE=VALIDATE
 // picks the step of the smallest validation error; STOP=L1 ends the path exactly at the
 // target (by norm, ratio or value), part-way along a segment.
+#include "refcsv.h"
 #include "selection/larsfixture.h"
 
 #include "support/hostif.h"
@@ -144,9 +145,7 @@ TEST(LarRules, StopAtAnL1TargetInsideASegment) {
     uint8_t choice;
     double target;
   };
-  std::ifstream in(std::string(QRX_TEST_DATA) + "/lars/lambda_max.csv");
-  double lambdaMax = 0;
-  in >> lambdaMax;
+  const double lambdaMax = readReferenceValue("lars/lambda_max.csv");
   ASSERT_GT(lambdaMax, 0);
   for (Case c : {Case{2, 50.0}, Case{1, 0.2}, Case{3, 0.2 * lambdaMax}}) {
     // The VALUE target is a path value on the scale of the correlations.
