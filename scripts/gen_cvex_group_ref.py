@@ -19,7 +19,7 @@ import sys
 import numpy as np
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from gen_grouplasso_ref import ROOT, block_min, load  # noqa: E402
+from gen_grouplasso_ref import ROOT, load, solve_groups  # noqa: E402
 
 OUT = os.path.join(ROOT, "tests", "data", "cvex")
 RHO, STEPS, K = 0.7, 20, 3
@@ -34,19 +34,6 @@ def design():
     return raw, y, groups
 
 
-def solve(X, yc, groups, tau, b):
-    for _ in range(100000):
-        moved = 0.0
-        for g in groups:
-            r = yc - X @ b + X[:, g] @ b[g]
-            new = block_min(X[:, g], r, b[g], tau, len(g))
-            moved = max(moved, np.max(np.abs(new - b[g])))
-            b[g] = new
-        if moved < 1e-14:
-            return b
-    return b
-
-
 def fold_errors(raw, y, groups, train, held):
     mean = raw[train].mean(axis=0)
     sd = raw[train].std(axis=0, ddof=1)
@@ -59,7 +46,7 @@ def fold_errors(raw, y, groups, train, held):
     v = 1.0
     for _ in range(STEPS):
         v *= RHO
-        b = solve(X, yt, groups, v * lmax, b)
+        b = solve_groups(X, yt, groups, v * lmax, b)
         r = yc[held] - Xs[held] @ b
         rows.append((v, float(np.mean(r * r))))
     return rows

@@ -13,6 +13,7 @@
 #include "selection/vsfelnet.h"
 #include "selection/vsfprocess.h"
 #include "support/hoststubs.h"
+#include "support/notbuilt.h"
 
 #include <algorithm>
 #include <cmath>
@@ -21,9 +22,6 @@ namespace {
 
 constexpr double kBig = 1.7976931348623157e308;
 constexpr int32_t kValues = 6; // doubles per record
-// A fold fit that recorded more steps than its records have room for: a bug (the room is
-// the path's own step limit), reported as an internal error rather than written past.
-constexpr int32_t kTooManySteps = -3;
 
 enum RecordValue { RV_PATH = 0, RV_L2, RV_L1NORM, RV_L2NORM, RV_CURVATURE, RV_ERROR };
 
@@ -52,20 +50,48 @@ int64_t foldRoom(const VsfModel* m) {
   return vsfCVExFoldRoom(o->maxSteps, o->steps, o->noint, m->effectCount, o->forcedIn);
 }
 
+// Fold k's end index and the keys {fold, step, rank} of its fit's steps. A fit that recorded
+// more steps than the fold's room (the path's own step limit) is a bug, journalled as an
+// internal error rather than written past.
+int32_t foldKeys(VsfModel* m, int32_t k, int64_t room) {
+  if (m->stepCount > room)
+    return vsfNotBuiltInternal("external cross validation: a fold fit outgrew its records");
+  const int32_t begin = foldBegin(m, k);
+  m->cvexFoldEnd[k] = begin + m->stepCount;
+  for (int32_t s = 0; s < m->stepCount; ++s) {
+    int32_t* key = m->cvexKeys + 3 * (begin + s);
+    key[0] = k;
+    key[1] = s;
+    key[2] = m->stepRank[s];
+  }
+  return 0;
+}
+
+// Divides the first M entries of the curve by the fold count; the position (valueAt(j)) of
+// the first smallest goes to cvexChosenValue, 0 when there is none. Returns the smallest
+// entry, the largest double when there is none.
+template <class ValueAt> double averageCurve(VsfModel* m, int32_t M, ValueAt valueAt) {
+  m->cvexChosenValue = 0;
+  double best = kBig;
+  for (int32_t j = 0; j < M; ++j) {
+    m->cvexCurve[j] /= m->foldCount;
+    if (m->cvexCurve[j] < best) {
+      best = m->cvexCurve[j];
+      m->cvexChosenValue = valueAt(j);
+    }
+  }
+  return best;
+}
+
 // The records of fold k's fit, divided by the held-out weight (left undivided when it is 0).
 int32_t recordFold(VsfModel* m, int32_t k) {
   const int32_t begin = foldBegin(m, k);
-  if (m->stepCount > foldRoom(m))
-    return kTooManySteps;
-  m->cvexFoldEnd[k] = begin + m->stepCount;
+  if (int32_t rc = foldKeys(m, k, foldRoom(m)); rc != 0)
+    return rc;
   const double w = m->wValidate;
   const bool linear = m->options->linearCvex != 0;
   for (int32_t s = 0; s < m->stepCount; ++s) {
     const int32_t i = begin + s;
-    int32_t* key = m->cvexKeys + 3 * i;
-    key[0] = k;
-    key[1] = s;
-    key[2] = m->stepRank[s];
     double* v = m->cvexValues + kValues * i;
     double q = linear ? 0.0 : m->stepHeldOutTestError[s];
     double e = m->stepHeldOutError[s];
@@ -235,16 +261,7 @@ double vsfCVExMergeAndCurve(VsfModel* model) {
   std::fill(m->cvexCurve, m->cvexCurve + M, 0.0);
   for (int32_t f = 0; f < m->foldCount; ++f)
     addFold(m, choice, f, M);
-  m->cvexChosenValue = 0;
-  double best = kBig;
-  for (int32_t j = 0; j < M; ++j) {
-    m->cvexCurve[j] /= m->foldCount;
-    if (m->cvexCurve[j] < best) {
-      best = m->cvexCurve[j];
-      m->cvexChosenValue = m->cvexGrid[j];
-    }
-  }
-  return best;
+  return averageCurve(m, M, [m](int32_t j) { return m->cvexGrid[j]; });
 }
 
 double vsfCVExRunAndMerge(VsfModel* model) {
@@ -312,17 +329,12 @@ int32_t groupRoom(const VsfModel* m) {
 // error. A fold without steps (an empty training part) adds nothing, as on the path road.
 int32_t recordGroupFold(VsfModel* m, int32_t k) {
   const int32_t begin = foldBegin(m, k), L = groupRoom(m);
-  if (m->stepCount > L)
-    return kTooManySteps;
-  m->cvexFoldEnd[k] = begin + m->stepCount;
+  if (int32_t rc = foldKeys(m, k, L); rc != 0)
+    return rc;
   const double w = m->wValidate;
   double e = 0;
   for (int32_t s = 0; s < m->stepCount; ++s) {
     const int32_t i = begin + s;
-    int32_t* key = m->cvexKeys + 3 * i;
-    key[0] = k;
-    key[1] = s;
-    key[2] = m->stepRank[s];
     e = w != 0 ? m->stepHeldOutError[s] / w : m->stepHeldOutError[s];
     m->cvexValues[2 * i] = m->stepPathValue[s];
     m->cvexValues[2 * i + 1] = e;
@@ -349,15 +361,7 @@ void groupCurve(VsfModel* m) {
   for (int32_t f = 0; f < m->foldCount; ++f)
     M = std::max(M, m->cvexFoldEnd[f] - foldBegin(m, f));
   m->cvexGridCount = M;
-  m->cvexChosenValue = 0;
-  double best = kBig;
-  for (int32_t s = 0; s < M; ++s) {
-    m->cvexCurve[s] /= m->foldCount;
-    if (m->cvexCurve[s] < best) {
-      best = m->cvexCurve[s];
-      m->cvexChosenValue = groupStepRatio(m, s);
-    }
-  }
+  averageCurve(m, M, [m](int32_t s) { return groupStepRatio(m, s); });
 }
 
 // The group LASSO's road: the fold fits, the curve, the final fit. A fold fit that ends with
