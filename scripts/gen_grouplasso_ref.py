@@ -67,6 +67,20 @@ def block_min(Xg, r, bg, tau, k):
     return b
 
 
+def solve_groups(X, yc, groups, tau, b):
+    """Block coordinate descent from b until no coefficient moves by more than 1e-14."""
+    for _ in range(100000):
+        moved = 0.0
+        for g in groups:
+            r = yc - X @ b + X[:, g] @ b[g]
+            new = block_min(X[:, g], r, b[g], tau, len(g))
+            moved = max(moved, np.max(np.abs(new - b[g])))
+            b[g] = new
+        if moved < 1e-14:
+            break
+    return b
+
+
 def group_path():
     col, y = load()
     sex = col("SEX")
@@ -81,16 +95,7 @@ def group_path():
     v = 1.0
     for t in range(1, STEPS + 1):
         v *= RHO
-        tau = v * lmax
-        for _ in range(100000):
-            moved = 0.0
-            for g in groups:
-                r = yc - X @ b + X[:, g] @ b[g]
-                new = block_min(X[:, g], r, b[g], tau, len(g))
-                moved = max(moved, np.max(np.abs(new - b[g])))
-                b[g] = new
-            if moved < 1e-14:
-                break
+        b = solve_groups(X, yc, groups, v * lmax, b)
         out.append([t, v] + list(data_scale(b, mean, sd, y.mean())))
     with open(os.path.join(OUT, "grouplasso_path.csv"), "w") as f:
         f.write("step,v,Intercept," + ",".join(names) + "\n")

@@ -177,3 +177,6 @@ double vsfColumnScale(double sum, double sumSquares, double weight, double freq,
 // the steps recorded before it.
 int64_t vsfCVExFoldRoom(int32_t maxSteps, int32_t steps, bool noint, int32_t effects,
                         int32_t forcedIn);
+// The steps one fold's group-LASSO path can record: the forced steps and, past them,
+// MAXSTEPS= (100 when it is 0) lowered to STEPS=.
+int64_t vsfCVExGroupRoom(int32_t maxSteps, int32_t steps, int32_t forcedIn);

@@ -175,9 +175,9 @@ int32_t laterArrays(Pass& p, QkPool* pool) {
     m->cvexCurve = allocArray<double>(pool, k * room);
     m->cvexFoldKnots = allocArray<double>(pool, room);
   } else if (s->method == VM_GROUPLASSO) {
-    int64_t steps = s->maxSteps == 0 ? s->forcedIn + 100 : s->maxSteps;
-    if (s->steps > 0)
-      steps = std::min<int64_t>(steps, s->steps + s->forcedIn);
+    const int64_t steps = vsfCVExGroupRoom(s->maxSteps, s->steps, s->forcedIn);
+    if (k * steps > INT32_MAX)
+      return -2;
     m->cvexKeys = allocArray<int32_t>(pool, 3 * k * steps);
     m->cvexValues = allocArray<double>(pool, 2 * k * steps);
     m->cvexCurve = allocArray<double>(pool, steps);
@@ -231,6 +231,15 @@ int64_t vsfCVExFoldRoom(int32_t maxSteps, int32_t steps, bool noint, int32_t eff
                                     2LL * (noint ? effects - 1 : effects));
   if (steps > 0)
     limit = std::min<int64_t>(limit, steps + include);
+  return std::max<int64_t>(limit, 0) + std::max(forcedIn, 1);
+}
+
+int64_t vsfCVExGroupRoom(int32_t maxSteps, int32_t steps, int32_t forcedIn) {
+  // The path's step limit (MAXSTEPS=, 100 when it is 0, at most STEPS=) counts the steps past
+  // the forced ones, which are recorded too.
+  int64_t limit = maxSteps == 0 ? 100 : maxSteps;
+  if (steps > 0)
+    limit = std::min<int64_t>(limit, steps);
   return std::max<int64_t>(limit, 0) + std::max(forcedIn, 1);
 }
 

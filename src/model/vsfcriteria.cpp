@@ -176,7 +176,9 @@ void vsfComputeCVEXPRESS(VsfModel* m) {
   const VsfModelOptions* o = m->options;
   const double *g = m->cvexGrid, *c = m->cvexCurve;
   if (vsfGroupMethod(o->method)) {
-    m->heldOutError = c[m->stepCount];
+    // The group path's steps walk the folds' penalty ratios: the curve's entry of the step
+    // (a step past every fold's last takes the curve's last entry).
+    m->heldOutError = c[std::min(m->stepCount, m->cvexGridCount - 1)];
     return;
   }
   // The final fit: the averaged curve interpolated linearly at the step's path position.

@@ -1,11 +1,13 @@
 // The "CVExternal" table of external cross validation: one row per recorded step of every
 // fold fit, with its path position, the curvature of its held-out error along the step and
-// the held-out error itself. The records are written by the external cross-validation road.
+// the held-out error itself (for the group LASSO: its penalty ratio and held-out error). The
+// records are written by the external cross-validation road.
 #include "driver/vsfcontext.h"
 #include "driver/vsfoptions.h"
 #include "model/vsfmodel.h"
 #include "output/vsfprint.h"
 #include "output/vsfprinters.h"
+#include "support/hoststubs.h"
 
 int32_t vsfpCvExternal(VsfContext* ctx) {
   const VsfModel* m = &ctx->model;
@@ -41,6 +43,18 @@ int32_t vsfpCvExternal(VsfContext* ctx) {
     curvature = v[4];
     error = v[5];
     value = v[0] * m->cvexFoldLambdaMax[fold];
+    out.emit();
+  }
+  // The group LASSO's records hold {penalty ratio, held-out error}: its steps are not
+  // interpolated, so the Interpolation column shows the missing value.
+  for (int32_t i = 0; i < m->cvexRecordCount && ctx->options.method == VM_GROUPLASSO; ++i) {
+    const int32_t* key = m->cvexKeys + 3 * i;
+    fold = key[0];
+    step = key[1];
+    nVar = key[2];
+    ratio = m->cvexValues[2 * i];
+    curvature = hostMissing();
+    error = m->cvexValues[2 * i + 1];
     out.emit();
   }
   out.endRows();

@@ -4,6 +4,7 @@
 // The knots of all folds merge into one grid, each fold's held-out error is interpolated
 // onto it (exactly quadratic along a step, from the curvature the path kernels measure), and
 // the final fit on all training rows picks its step by the averaged curve (vsfcriteria.cpp).
+// The group LASSO's folds share one penalty sequence: their errors are averaged per step.
 #include "selection/vsfcvex.h"
 
 #include "data/vsfdata.h"
@@ -12,6 +13,7 @@
 #include "selection/vsfelnet.h"
 #include "selection/vsfprocess.h"
 #include "support/hoststubs.h"
+#include "support/notbuilt.h"
 
 #include <algorithm>
 #include <cmath>
@@ -20,9 +22,6 @@ namespace {
 
 constexpr double kBig = 1.7976931348623157e308;
 constexpr int32_t kValues = 6; // doubles per record
-// A fold fit that recorded more steps than its records have room for: a bug (the room is
-// the path's own step limit), reported as an internal error rather than written past.
-constexpr int32_t kTooManySteps = -3;
 
 enum RecordValue { RV_PATH = 0, RV_L2, RV_L1NORM, RV_L2NORM, RV_CURVATURE, RV_ERROR };
 
@@ -51,20 +50,48 @@ int64_t foldRoom(const VsfModel* m) {
   return vsfCVExFoldRoom(o->maxSteps, o->steps, o->noint, m->effectCount, o->forcedIn);
 }
 
+// Fold k's end index and the keys {fold, step, rank} of its fit's steps. A fit that recorded
+// more steps than the fold's room (the path's own step limit) is a bug, journalled as an
+// internal error rather than written past.
+int32_t foldKeys(VsfModel* m, int32_t k, int64_t room) {
+  if (m->stepCount > room)
+    return vsfNotBuiltInternal("external cross validation: a fold fit outgrew its records");
+  const int32_t begin = foldBegin(m, k);
+  m->cvexFoldEnd[k] = begin + m->stepCount;
+  for (int32_t s = 0; s < m->stepCount; ++s) {
+    int32_t* key = m->cvexKeys + 3 * (begin + s);
+    key[0] = k;
+    key[1] = s;
+    key[2] = m->stepRank[s];
+  }
+  return 0;
+}
+
+// Divides the first M entries of the curve by the fold count; the position (valueAt(j)) of
+// the first smallest goes to cvexChosenValue, 0 when there is none. Returns the smallest
+// entry, the largest double when there is none.
+template <class ValueAt> double averageCurve(VsfModel* m, int32_t M, ValueAt valueAt) {
+  m->cvexChosenValue = 0;
+  double best = kBig;
+  for (int32_t j = 0; j < M; ++j) {
+    m->cvexCurve[j] /= m->foldCount;
+    if (m->cvexCurve[j] < best) {
+      best = m->cvexCurve[j];
+      m->cvexChosenValue = valueAt(j);
+    }
+  }
+  return best;
+}
+
 // The records of fold k's fit, divided by the held-out weight (left undivided when it is 0).
 int32_t recordFold(VsfModel* m, int32_t k) {
   const int32_t begin = foldBegin(m, k);
-  if (m->stepCount > foldRoom(m))
-    return kTooManySteps;
-  m->cvexFoldEnd[k] = begin + m->stepCount;
+  if (int32_t rc = foldKeys(m, k, foldRoom(m)); rc != 0)
+    return rc;
   const double w = m->wValidate;
   const bool linear = m->options->linearCvex != 0;
   for (int32_t s = 0; s < m->stepCount; ++s) {
     const int32_t i = begin + s;
-    int32_t* key = m->cvexKeys + 3 * i;
-    key[0] = k;
-    key[1] = s;
-    key[2] = m->stepRank[s];
     double* v = m->cvexValues + kValues * i;
     double q = linear ? 0.0 : m->stepHeldOutTestError[s];
     double e = m->stepHeldOutError[s];
@@ -163,10 +190,13 @@ void addFold(VsfModel* m, int32_t choice, int32_t f, int32_t M) {
     m->cvexCurve[j] += recordValues(m, z)[RV_ERROR];
 }
 
-// One fold fit with fold k held out; 0, -1 for a fit status, or the fit's failure code.
-int32_t foldFit(VsfModel* m, int32_t k) {
+// The fit with fold k held out, on pages standardised with its own training rows' moments
+// and restored after it; 0, -1 for a fit status, or the fit's failure code.
+int32_t fitFold(VsfModel* m, int32_t k) {
   VsfModelOptions* o = m->options;
   m->heldOutFold = k;
+  // The forced steps record the path position before the path sets it: not the last fit's.
+  m->lambda = m->lambdaMax = 0;
   o->recordSteps = 0;
   o->transformPages = 1;
   o->restorePages = 1;
@@ -175,11 +205,30 @@ int32_t foldFit(VsfModel* m, int32_t k) {
     rc = vsfProcessModel(m);
   if (rc == 0 && m->fitStatus != VFS_DONE)
     rc = -1;
+  return rc;
+}
+
+// One fold fit of the least-angle path and its records.
+int32_t foldFit(VsfModel* m, int32_t k) {
+  int32_t rc = fitFold(m, k);
   if (rc == 0)
     rc = recordFold(m, k);
   if (rc == 0)
     vsfModelByFree(m);
   return rc;
+}
+
+// The final fit on all training rows (no fold held out), which keeps its steps and picks
+// one by the averaged curve.
+int32_t finalFit(VsfModel* m) {
+  VsfModelOptions* o = m->options;
+  m->heldOutFold = m->foldCount;
+  m->lambda = m->lambdaMax = 0;
+  o->recordSteps = 1;
+  o->transformPages = 1;
+  o->restorePages = 0;
+  const int32_t rc = vsfModelInit(m);
+  return rc != 0 ? rc : vsfProcessModel(m);
 }
 
 } // namespace
@@ -212,16 +261,7 @@ double vsfCVExMergeAndCurve(VsfModel* model) {
   std::fill(m->cvexCurve, m->cvexCurve + M, 0.0);
   for (int32_t f = 0; f < m->foldCount; ++f)
     addFold(m, choice, f, M);
-  m->cvexChosenValue = 0;
-  double best = kBig;
-  for (int32_t j = 0; j < M; ++j) {
-    m->cvexCurve[j] /= m->foldCount;
-    if (m->cvexCurve[j] < best) {
-      best = m->cvexCurve[j];
-      m->cvexChosenValue = m->cvexGrid[j];
-    }
-  }
-  return best;
+  return averageCurve(m, M, [m](int32_t j) { return m->cvexGrid[j]; });
 }
 
 double vsfCVExRunAndMerge(VsfModel* model) {
@@ -276,11 +316,81 @@ int32_t searchL2(VsfModel* m) {
   return 0;
 }
 
+// The group LASSO walks the same penalty ratios in every fold, so its fold errors are
+// averaged step by step without a merge: records {fold, step, rank} with {penalty ratio,
+// held-out error}, and cvexCurve[s] the averaged error of step s.
+int32_t groupRoom(const VsfModel* m) {
+  const VsfModelOptions* o = m->options;
+  return static_cast<int32_t>(vsfCVExGroupRoom(o->maxSteps, o->steps, o->forcedIn));
+}
+
+// Fold k's steps as records, their held-out errors (divided by the held-out weight, left
+// undivided when it is 0) added into the curve; the steps past the fold's last add its last
+// error. A fold without steps (an empty training part) adds nothing, as on the path road.
+int32_t recordGroupFold(VsfModel* m, int32_t k) {
+  const int32_t begin = foldBegin(m, k), L = groupRoom(m);
+  if (int32_t rc = foldKeys(m, k, L); rc != 0)
+    return rc;
+  const double w = m->wValidate;
+  double e = 0;
+  for (int32_t s = 0; s < m->stepCount; ++s) {
+    const int32_t i = begin + s;
+    e = w != 0 ? m->stepHeldOutError[s] / w : m->stepHeldOutError[s];
+    m->cvexValues[2 * i] = m->stepPathValue[s];
+    m->cvexValues[2 * i + 1] = e;
+    m->cvexCurve[s] += e;
+  }
+  for (int32_t s = m->stepCount; s < L && m->stepCount > 0; ++s)
+    m->cvexCurve[s] += e;
+  m->cvexFoldLambdaMax[k] = m->lambdaMax;
+  return 0;
+}
+
+// The penalty ratio of step s, from a fold that recorded it (0 when none did).
+double groupStepRatio(const VsfModel* m, int32_t s) {
+  for (int32_t f = 0; f < m->foldCount; ++f)
+    if (m->cvexFoldEnd[f] - foldBegin(m, f) > s)
+      return m->cvexValues[2 * (foldBegin(m, f) + s)];
+  return 0;
+}
+
+// The averaged curve over the steps some fold recorded (cvexGridCount of them) and the
+// penalty ratio of its first smallest entry in cvexChosenValue.
+void groupCurve(VsfModel* m) {
+  int32_t M = 0;
+  for (int32_t f = 0; f < m->foldCount; ++f)
+    M = std::max(M, m->cvexFoldEnd[f] - foldBegin(m, f));
+  m->cvexGridCount = M;
+  averageCurve(m, M, [m](int32_t s) { return groupStepRatio(m, s); });
+}
+
+// The group LASSO's road: the fold fits, the curve, the final fit. A fold fit that ends with
+// a fit status reports it for the BY group without a final fit, as on the path road.
+int32_t driveGroup(VsfModel* m) {
+  m->cvexRecordCount = m->cvexGridCount = 0;
+  std::fill(m->cvexCurve, m->cvexCurve + groupRoom(m), 0.0);
+  for (int32_t k = 0; k < m->foldCount; ++k) {
+    int32_t rc = fitFold(m, k);
+    if (rc == -1)
+      return 0;
+    if (rc == 0)
+      rc = recordGroupFold(m, k);
+    if (rc != 0)
+      return rc;
+    vsfModelByFree(m);
+  }
+  m->cvexRecordCount = m->cvexFoldEnd[m->foldCount - 1];
+  groupCurve(m);
+  return finalFit(m);
+}
+
 } // namespace
 
 int32_t vsfDriveCVExternal(VsfModel* model) {
   VsfModel* m = model;
   VsfModelOptions* o = m->options;
+  if (o->method == VM_GROUPLASSO)
+    return driveGroup(m);
   if (o->method < VM_LAR || o->method > VM_ELASTICNET_LS)
     return 0;
   // The adaptive elastic net's folds run as the plain elastic net.
@@ -301,11 +411,5 @@ int32_t vsfDriveCVExternal(VsfModel* model) {
   if (r < 0)
     return static_cast<int32_t>(r);
   m->finalL2 = m->l2;
-  m->heldOutFold = m->foldCount;
-  o->recordSteps = 1;
-  o->transformPages = 1;
-  o->restorePages = 0;
-  if ((rc = vsfModelInit(m)) != 0)
-    return rc;
-  return vsfProcessModel(m);
+  return finalFit(m);
 }

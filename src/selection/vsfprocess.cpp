@@ -84,10 +84,10 @@ int32_t vsfProcess(VsfModel* model, VsfResampling* resampling) {
   }
   const bool elasticNet = o->method == VM_ELASTICNET || o->method == VM_ELASTICNET_LS;
   if (o->cvExternal) {
-    // External cross validation runs the least-angle path; with the group LASSO it is not
-    // built.
-    if (o->method < VM_LAR || o->method > VM_ELASTICNET_LS)
-      return vsfNotBuilt("external cross validation");
+    // External cross validation runs the least-angle path or the group LASSO; the front end
+    // refuses it for the other methods.
+    if ((o->method < VM_LAR || o->method > VM_ELASTICNET_LS) && o->method != VM_GROUPLASSO)
+      return vsfNotBuiltInternal("vsfProcess: external cross validation of this method");
     return vsfDriveCVExternal(model);
   }
   if (elasticNet)
@@ -502,9 +502,12 @@ int32_t fitOnPages(VsfModel* m, int32_t start) {
       }
       if (o->pressNeeded && (rc = vsfComputePress(m)) != 0)
         return fail(m, rc);
-      if (o->parmStandardize)
+      if (o->parmStandardize) {
         rc = vsfQkValidateTest(m);
-      else if (vsfValidationInUse(m) || vsfTestInUse(m))
+        // The final fit of external cross validation takes the averaged curve's entry.
+        if (rc == 0 && o->cvExternal)
+          vsfComputeCVEXPRESS(m);
+      } else if (vsfValidationInUse(m) || vsfTestInUse(m))
         rc = vsfComputeResids(m);
       if (rc != 0)
         return fail(m, rc);
