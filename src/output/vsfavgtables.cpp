@@ -2,6 +2,7 @@
 // of the distinct selected models and the averaged parameter estimates, read from the
 // summary (vsfaverage.h); and the fit-and-display road of model averaging.
 #include "driver/vsfcontext.h"
+#include "graphs/vsfgraph.h"
 #include "output/vsfaverage.h"
 #include "output/vsfmodelview.h"
 #include "output/vsfprint.h"
@@ -231,11 +232,12 @@ int32_t vsfResampleResults(VsfContext* ctx) {
     return rc;
   if (ma.espLevel != 0 && (rc = selectPct(ctx)) != 0)
     return rc;
+  vsfgBootstrapSelFreq(ctx);
   if (ma.msfLevel != 0 && (rc = modelFreq(ctx)) != 0)
     return rc;
-  if (ma.pestLevel != 0)
-    rc = parmEst(ctx, ma.nonzeroParms != 0);
-  return rc;
+  if (ma.pestLevel != 0 && (rc = parmEst(ctx, ma.nonzeroParms != 0)) != 0)
+    return rc;
+  return vsfgBootstrapParmHistogram(ctx, &ctx->model, false);
 }
 
 int32_t vsfAverageFit(VsfContext* ctx) {
