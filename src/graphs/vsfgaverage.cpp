@@ -10,6 +10,7 @@
 #include "output/vsfaverage.h"
 #include "output/vsfmodelview.h"
 #include "output/vsfprint.h"
+#include "output/vsfprinters.h"
 #include "support/hoststubs.h"
 
 #include <algorithm>
@@ -24,70 +25,10 @@ RvqAttr hiddenUnlessShown(const VsfContext* ctx) {
 
 double usablePercent(const VsfAverageSummary& a) { return 100.0 / a.usableCount; }
 
-// `effects` ordered by selection count: 0 keeps the list, 1 ascending, 2 descending. The key
-// count + index / (2n + 1) (descending: (n - index) / (2n + 1)) keeps the list order of
-// effects with equal counts in both directions.
-std::vector<int32_t> byCount(const VsfAverageSummary& a, std::vector<int32_t> effects,
-                             int32_t order, int32_t n) {
-  if (order == 0)
-    return effects;
-  auto key = [&](int32_t e) {
-    const double tie = order == 1 ? e : n - e;
-    return a.effectSelectCount[e] + tie / (2.0 * n + 1.0);
-  };
-  std::sort(effects.begin(), effects.end(),
-            [&](int32_t x, int32_t y) { return order == 1 ? key(x) < key(y) : key(x) > key(y); });
-  return effects;
-}
-
 std::string effectName(VsfContext* ctx, int32_t e) {
   int32_t length = 0;
   const char* name = vsfEffectName(ctx, e, &length);
   return name != nullptr ? std::string(name, static_cast<size_t>(length)) : std::string();
-}
-
-// The plot's own "EffectSelPercentageForPlot" data, by the plot's ORDER= and MINPCT= (the
-// table's where the plot gives none); the number of rows it holds.
-int32_t selectPctData(VsfContext* ctx, RvqText** ref) {
-  const VsfAverageSummary& a = ctx->average;
-  const VsfPlotSettings& g = ctx->stmt.plots;
-  const int32_t order = g.espOrder != 0 ? g.espOrder : ctx->stmt.ma.espOrder;
-  const double minPct = g.espMinPct != -1.0 ? g.espMinPct : ctx->stmt.ma.espMinPct;
-  std::vector<int32_t> all;
-  for (int32_t e = 0; e < ctx->model.effectCount; ++e)
-    all.push_back(e);
-  std::vector<std::string> names;
-  std::vector<double> pcts;
-  for (int32_t e : byCount(a, all, order, ctx->model.effectCount)) {
-    const double pct = a.effectSelectCount[e] * usablePercent(a);
-    std::string name = effectName(ctx, e);
-    if (pct != 0.0 && pct >= minPct && name != "Intercept") {
-      names.push_back(name);
-      pcts.push_back(pct);
-    }
-  }
-  int32_t width = 1;
-  for (const std::string& n : names)
-    width = std::max(width, static_cast<int32_t>(n.size()));
-  std::vector<char> effect(static_cast<size_t>(width) + 1);
-  double pct = 0.0;
-  VsfOut out(ctx);
-  out.create("EffectSelPercentageForPlot", vsfMsg(1150));
-  out.charColumn("Effect", effect.data(), width);
-  out.numberColumn("SelectionPct", &pct);
-  out.endColumns();
-  RvqText* header = minPct == 0.0 ? vsfMsg(1150) : vsfMsgArgs(1152, {HostMsgArg(minPct)});
-  out.bind("Stat.VARSIFTER.EffectSelectPct", {hiddenUnlessShown(ctx), vsfaDataRef(ref),
-                                              vsfaDyn("tableHeader"), rvqTextHandle(287, header)});
-  for (size_t i = 0; i < names.size(); ++i) {
-    vsfFill(effect.data(), width, names[i].data(), static_cast<int32_t>(names[i].size()));
-    pct = pcts[i];
-    out.emit();
-  }
-  out.endRows();
-  out.publish();
-  out.finish();
-  return static_cast<int32_t>(names.size());
 }
 
 // The "Coeffs" data: one row per averaged resample, its estimate of every parameter (missing
@@ -161,7 +102,7 @@ std::vector<ShownParm> shownParms(VsfContext* ctx, const VsfModel* m, double lim
   const LevDesign* d = vsfDesign(ctx);
   std::vector<int32_t> list(m->inModelList, m->inModelList + m->inModelCount);
   std::vector<ShownParm> out;
-  for (int32_t e : byCount(a, list, order, m->effectCount)) {
+  for (int32_t e : vsfOrderByCount(a, list, order)) {
     if (limit > a.effectSelectCount[e] * usablePercent(a))
       continue;
     const VsfEffectView v = vsfEffectView(ctx, m, e);
@@ -235,13 +176,20 @@ void panelGraph(VsfContext* ctx, const DistCall& c, const ShownParm* parms, int3
 
 } // namespace
 
-int32_t vsfgBootstrapSelFreq(VsfContext* ctx) {
+bool vsfgSelectPctShared(const VsfContext* ctx) {
+  const VsfPlotSettings& g = ctx->stmt.plots;
+  const VsfModelAverageSettings& ma = ctx->stmt.ma;
+  return vsfGraphicsOn(ctx) && g.espLevel != 0 && (g.espOrder == 0 || g.espOrder == ma.espOrder) &&
+         (g.espMinPct == -1.0 || g.espMinPct == ma.espMinPct);
+}
+
+int32_t vsfgBootstrapSelFreq(VsfContext* ctx, RvqText** data, int32_t rows) {
   const VsfPlotSettings& g = ctx->stmt.plots;
   if (!vsfGraphicsOn(ctx) || g.espLevel == 0)
     return 0;
   ctx->printStart = zdattim();
-  RvqText* data = nullptr;
-  const int32_t rows = selectPctData(ctx, &data);
+  if (*data == nullptr)
+    rows = vsfpBootstrapSelFreq(ctx, 2, data);
   if (rows == 0)
     return 0;
   const double offset = rows <= 1 ? 0.05 : 0.5 / rows + 0.025;
@@ -254,7 +202,7 @@ int32_t vsfgBootstrapSelFreq(VsfContext* ctx) {
   VsfGraphCall call;
   call.head("EffectSelectPctPlot", vsfMsg(1025), vsfMsg(1200));
   call.templ("Stat.VARSIFTER.Graphics.EffectSelectPctPlot");
-  call.data(&data, 1);
+  call.data(data, 1);
   call.text("_DEPNAME", ctx->responseName);
   call.text("_TITLE", title);
   call.value("_OFFSET", rvqDouble(287, offset));

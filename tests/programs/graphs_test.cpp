@@ -844,14 +844,15 @@ const std::string kAveraged =
     "  model y = age sex bmi bp s1-s6 / selection=stepwise(select=sbc);\n"
     "  modelaverage nsamples=20 tables=(effectselectpct(minpct=0) parmest(minpct=0));\nrun;\n";
 
-// The averaging run: the distribution panels of four plots and the selection-percentage plot;
-// then every parameter of an effect selected in at least half of the resamples unpacked as
-// a histogram alone.
+// The averaging run: the distribution panels of four plots and the selection-percentage plot
+// from data of its own; then every parameter of an effect selected in at least half of the
+// resamples unpacked as a histogram alone, and the selection-percentage plot drawn from the
+// table (same order and limit).
 const std::string kAveragingProgram =
     kLib + "proc varsifter data=ex.diabetes seed=123 plots=(effectselectpct(minpct=0) " +
     "parmdist(plotsperpanel=4));\n" + kAveraged +
-    "proc varsifter data=ex.diabetes seed=123 plots=parmdist(unpack noboxplots minpct=50);\n" +
-    kAveraged;
+    "proc varsifter data=ex.diabetes seed=123 plots=(parmdist(unpack noboxplots minpct=50) " +
+    "effectselectpct(order=model));\n" + kAveraged;
 
 // The graphs of a step's output inside the group `group`.
 std::vector<const Value*> graphsIn(const Value& output, const std::string& group) {
@@ -931,7 +932,7 @@ TEST(Graphs, ModelAveragingGraphsFollowTheAveragingTables) {
   // The selection-percentage plot: a bar per selected effect, by count from the most selected,
   // each at the table's percentage.
   std::vector<const Value*> g = graphsOf(r.json, "EffectSelectPctPlot");
-  ASSERT_EQ(g.size(), 1u) << r.log;
+  ASSERT_EQ(g.size(), 2u) << r.log;
   const std::map<std::string, double> pcts = selectionPcts(first);
   const Value& bars = (*g[0])["vegaLite"]["datasets"]["bars"];
   ASSERT_EQ(bars.items.size(), pcts.size());
@@ -969,8 +970,18 @@ TEST(Graphs, ModelAveragingGraphsFollowTheAveragingTables) {
     }
   }
   EXPECT_EQ(plotted.size(), n);
-  // Unpacked histograms of the effects selected in at least half of the resamples.
+  // The second run's plot reads the table itself, row for row.
   const Value& second = r.json["steps"][1]["output"];
+  EXPECT_EQ(qrxrun::findTable(second, "EffectSelPercentageForPlot"), nullptr);
+  const Value* table = qrxrun::findTable(second, "EffectSelectPct");
+  ASSERT_NE(table, nullptr);
+  const Value& tableBars = (*g[1])["vegaLite"]["datasets"]["bars"];
+  ASSERT_EQ(tableBars.items.size(), (*table)["rows"].items.size());
+  for (size_t i = 0; i < tableBars.items.size(); ++i) {
+    EXPECT_EQ(tableBars[i]["Effect"].s, qrxrun::text(*table, i, "Effect"));
+    EXPECT_EQ(tableBars[i]["SelectionPct"].n, qrxrun::number(*table, i, "SelectionPct"));
+  }
+  // Unpacked histograms of the effects selected in at least half of the resamples.
   std::vector<const Value*> single = graphsIn(second, "EstimateDistributions");
   const std::map<std::string, double> pcts2 = selectionPcts(second);
   size_t expected = 1; // the intercept, in every model
