@@ -560,17 +560,22 @@ std::string barsSpec(const OutputNode& g) {
       {{"bars", rows}});
 }
 
-// The distribution of one parameter's estimates over the resamples: a histogram, with a box
-// plot above it unless only histograms are asked for.
-std::string distributionUnit(const std::string& field, const std::string& title, bool box) {
-  std::string hist = "{\"name\":\"bars\",\"data\":{\"name\":\"coeffs\"},\"width\":220,"
+// The distribution of one parameter's estimates over the resamples: a histogram ("hist"
+// followed by the plot's number), with a box plot ("box" and the number) above it unless only
+// histograms are asked for. The numbers keep the names of a panel's plots apart.
+std::string distributionUnit(const std::string& field, const std::string& title, bool box,
+                             int number) {
+  const std::string k = std::to_string(number);
+  std::string hist = "{\"name\":\"hist" + k +
+                     "\",\"data\":{\"name\":\"coeffs\"},\"width\":220,"
                      "\"height\":140,\"mark\":\"bar\",\"encoding\":{\"x\":{\"field\":" +
                      jsonQuote(field) + ",\"bin\":true,\"title\":" + jsonQuote(title) +
                      "},\"y\":{\"aggregate\":\"count\",\"title\":\"Count\"}}}";
   if (!box)
     return hist;
-  return "{\"vconcat\":[{\"data\":{\"name\":\"coeffs\"},\"width\":220,\"height\":30,\"mark\":"
-         "\"boxplot\",\"encoding\":{\"x\":{\"field\":" +
+  return "{\"vconcat\":[{\"name\":\"box" + k +
+         "\",\"data\":{\"name\":\"coeffs\"},\"width\":220,\"height\":30,\"mark\":"
+         "{\"type\":\"boxplot\",\"extent\":\"min-max\"},\"encoding\":{\"x\":{\"field\":" +
          jsonQuote(field) + ",\"type\":\"quantitative\",\"title\":null}}}," + hist + "]}";
 }
 
@@ -581,7 +586,7 @@ std::string distributionSpec(const OutputNode& g, bool panel, bool box) {
   std::string out = top(g);
   if (!panel) {
     std::string field = column(table, dynText(g, "_INDEPVAR"));
-    std::string unit = distributionUnit(field, dynText(g, "_INDEPLABEL"), box);
+    std::string unit = distributionUnit(field, dynText(g, "_INDEPLABEL"), box, 1);
     return withSets(out + "," + unit.substr(1, unit.size() - 2), sets);
   }
   int columns = static_cast<int>(dynNumber(g, "_NCOLUMNS", 3));
@@ -590,8 +595,8 @@ std::string distributionSpec(const OutputNode& g, bool panel, bool box) {
     std::string k = std::to_string(i);
     if (dyn(g, "_XVAR" + k) == nullptr)
       break;
-    out += (i > 1 ? "," : "") +
-           distributionUnit(column(table, dynText(g, "_XVAR" + k)), dynText(g, "_XLABEL" + k), box);
+    out += (i > 1 ? "," : "") + distributionUnit(column(table, dynText(g, "_XVAR" + k)),
+                                                 dynText(g, "_XLABEL" + k), box, i);
   }
   return withSets(out + "]", sets);
 }

@@ -149,14 +149,12 @@ int32_t vsfgStepLabels(VsfContext* ctx, VsfModel* m) {
   return 0;
 }
 
-namespace {
-
 // The curve label of parameter j of selection effect k: under INTERLACED the text of its
 // design column (the effect name when the column has none), else the effect name followed
 // by the column's level text. The column is the design effect's column that the effect's
 // column map (SPLIT parts) gives. Writes into `buffer` when it is not null; the length.
-int32_t parmLabelText(const VsfContext* ctx, const LevDesign* d, int32_t k, const VsfEffectView& v,
-                      int32_t j, char* buffer) {
+int32_t vsfgParmLabelText(const VsfContext* ctx, const LevDesign* d, int32_t k,
+                          const VsfEffectView& v, int32_t j, char* buffer) {
   int32_t nameLength = 0;
   const char* name = vsfEffectName(ctx, k, &nameLength);
   const int32_t c = v.columns != nullptr ? v.columns[j] : j;
@@ -176,8 +174,6 @@ int32_t parmLabelText(const VsfContext* ctx, const LevDesign* d, int32_t k, cons
   std::memcpy(buffer, name, static_cast<size_t>(nameLength));
   return nameLength + (row != nullptr ? zlevEfLevelLabel(d, v.lev, buffer + nameLength, row) : 0);
 }
-
-} // namespace
 
 int32_t vsfgParmLabels(VsfContext* ctx, VsfModel* m) {
   VsfResultsState& r = ctx->results;
@@ -222,7 +218,7 @@ int32_t vsfgParmLabels(VsfContext* ctx, VsfModel* m) {
   r.parmLabels = labels;
   int32_t longest = 0;
   each([&](int32_t e, const VsfEffectView& v, int32_t j, int32_t) {
-    longest = std::max(longest, parmLabelText(ctx, d, e, v, j, nullptr));
+    longest = std::max(longest, vsfgParmLabelText(ctx, d, e, v, j, nullptr));
   });
   char* buffer = longest > 0 ? static_cast<char*>(poolTake(pool, longest + 1)) : nullptr;
   if (buffer == nullptr)
@@ -233,7 +229,7 @@ int32_t vsfgParmLabels(VsfContext* ctx, VsfModel* m) {
     if (e != lastEffect)
       ++c, lastEffect = e;
     std::memset(buffer, ' ', static_cast<size_t>(longest));
-    int32_t n = std::min(parmLabelText(ctx, d, e, v, j, buffer), longest);
+    int32_t n = std::min(vsfgParmLabelText(ctx, d, e, v, j, buffer), longest);
     empty = empty || n == 0;
     if (n > maxLabel)
       n = maxLabel, cut = true;

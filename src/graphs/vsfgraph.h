@@ -39,3 +39,14 @@ int32_t vsfgElasticNet(VsfContext* ctx, VsfModel* model);
 // External cross validation (SHOWCVEX$): the held-out error over the merged L1 grid, with
 // its smallest value marked.
 int32_t vsfgCvExternal(VsfContext* ctx, VsfModel* model);
+// Model averaging: the selection percentage of every effect (PLOTS=EFFECTSELECTPCT) from
+// `*data` with `rows` rows, or, when *data is null, from data of its own made by the plot's
+// ORDER= and MINPCT=.
+int32_t vsfgBootstrapSelFreq(VsfContext* ctx, RvqText** data, int32_t rows);
+// True when the plot is asked for and its ORDER= and MINPCT= are the table's, so that the
+// selection-percentage table can serve as its data.
+bool vsfgSelectPctShared(const VsfContext* ctx);
+// Model averaging: the distribution of each shown parameter's estimates over the averaged
+// resamples (PLOTS=PARMDIST), in the group "EstimateDistributions"; `refitting` while the
+// averaged model is refitted. 0, or -2 when the fit has no parameters.
+int32_t vsfgBootstrapParmHistogram(VsfContext* ctx, VsfModel* model, bool refitting);

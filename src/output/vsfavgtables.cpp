@@ -2,6 +2,7 @@
 // of the distinct selected models and the averaged parameter estimates, read from the
 // summary (vsfaverage.h); and the fit-and-display road of model averaging.
 #include "driver/vsfcontext.h"
+#include "graphs/vsfgraph.h"
 #include "output/vsfaverage.h"
 #include "output/vsfmodelview.h"
 #include "output/vsfprint.h"
@@ -16,11 +17,8 @@
 #include <string>
 #include <vector>
 
-namespace {
-
-// Effects in the order ORDER= asks for: 0 effect order, 1 ascending, 2 descending count
-// (equal counts keep the lower effect index first).
-std::vector<int32_t> ordered(const VsfAverageSummary& a, std::vector<int32_t> effects, int order) {
+std::vector<int32_t> vsfOrderByCount(const VsfAverageSummary& a, std::vector<int32_t> effects,
+                                     int order) {
   if (order != 0)
     std::stable_sort(effects.begin(), effects.end(), [&](int32_t x, int32_t y) {
       return order == 1 ? a.effectSelectCount[x] < a.effectSelectCount[y]
@@ -29,24 +27,32 @@ std::vector<int32_t> ordered(const VsfAverageSummary& a, std::vector<int32_t> ef
   return effects;
 }
 
+namespace {
+
 std::string nameOf(VsfContext* ctx, int32_t e) {
   int32_t length = 0;
   const char* name = vsfEffectName(ctx, e, &length);
   return name != nullptr ? std::string(name, size_t(length)) : std::string();
 }
 
-int32_t selectPct(VsfContext* ctx) {
+} // namespace
+
+int32_t vsfpBootstrapSelFreq(VsfContext* ctx, int32_t mode, RvqText** plotData) {
   const VsfAverageSummary& a = ctx->average;
   const VsfModelAverageSettings& ma = ctx->stmt.ma;
+  const VsfPlotSettings& g = ctx->stmt.plots;
+  const bool plotOnly = mode == 2;
+  const int32_t order = plotOnly && g.espOrder != 0 ? g.espOrder : ma.espOrder;
+  const double minPct = plotOnly && g.espMinPct != -1.0 ? g.espMinPct : ma.espMinPct;
   std::vector<int32_t> all;
   for (int32_t e = 0; e < ctx->model.effectCount; ++e)
     all.push_back(e);
   std::vector<std::string> names;
   std::vector<double> pcts;
-  for (int32_t e : ordered(a, all, ma.espOrder)) {
+  for (int32_t e : vsfOrderByCount(a, all, order)) {
     const double pct = a.effectSelectCount[e] * (100.0 / a.usableCount);
     std::string name = nameOf(ctx, e);
-    if (pct == 0.0 || pct < ma.espMinPct || name == "Intercept")
+    if (pct == 0.0 || pct < minPct || name == "Intercept")
       continue;
     names.push_back(name);
     pcts.push_back(pct);
@@ -57,13 +63,19 @@ int32_t selectPct(VsfContext* ctx) {
   std::vector<char> effect(size_t(width) + 1);
   double pct = 0.0;
   VsfOut out(ctx);
-  out.create("EffectSelectPct", vsfMsg(1150));
+  out.create(plotOnly ? "EffectSelPercentageForPlot" : "EffectSelectPct", vsfMsg(1150));
   out.charColumn("Effect", effect.data(), width);
   out.numberColumn("SelectionPct", &pct);
   out.endColumns();
-  RvqText* header =
-      ma.espMinPct == 0.0 ? vsfMsg(1150) : vsfMsgArgs(1152, {HostMsgArg(ma.espMinPct)});
-  out.bind("Stat.VARSIFTER.EffectSelectPct", {vsfaDyn("tableHeader"), rvqTextHandle(287, header)});
+  RvqText* header = minPct == 0.0 ? vsfMsg(1150) : vsfMsgArgs(1152, {HostMsgArg(minPct)});
+  const bool hidden = plotOnly && !ctx->stmt.proc.showInternal;
+  if (mode == 0)
+    out.bind("Stat.VARSIFTER.EffectSelectPct",
+             {vsfaDyn("tableHeader"), rvqTextHandle(287, header)});
+  else
+    out.bind("Stat.VARSIFTER.EffectSelectPct",
+             {vsfaDataRef(plotData), rvqFlag(2640, hidden ? 1 : 0), vsfaDyn("tableHeader"),
+              rvqTextHandle(287, header)});
   for (size_t i = 0; i < names.size(); ++i) {
     vsfFill(effect.data(), width, names[i].data(), static_cast<int32_t>(names[i].size()));
     pct = pcts[i];
@@ -72,8 +84,10 @@ int32_t selectPct(VsfContext* ctx) {
   out.endRows();
   out.publish();
   out.finish();
-  return 0;
+  return static_cast<int32_t>(names.size());
 }
+
+namespace {
 
 int32_t modelFreq(VsfContext* ctx) {
   const VsfAverageSummary& a = ctx->average;
@@ -163,7 +177,7 @@ int32_t parmEst(VsfContext* ctx, bool nonzero) {
   };
   std::vector<Row> rows;
   bool leftOut = false;
-  for (int32_t e : ordered(a, list, ma.pestOrder)) {
+  for (int32_t e : vsfOrderByCount(a, list, ma.pestOrder)) {
     if (a.effectSelectCount[e] * (100.0 / a.averagedCount) < ma.pestMinPct) {
       leftOut = true;
       continue;
@@ -229,13 +243,15 @@ int32_t vsfResampleResults(VsfContext* ctx) {
   int32_t rc = vsfpDimensions(ctx);
   if (rc != 0 || ctx->average.usableCount == 0)
     return rc;
-  if (ma.espLevel != 0 && (rc = selectPct(ctx)) != 0)
-    return rc;
+  RvqText* pctData = nullptr; // the selection-percentage table when it serves the plot
+  const int32_t pctRows =
+      ma.espLevel != 0 ? vsfpBootstrapSelFreq(ctx, vsfgSelectPctShared(ctx) ? 1 : 0, &pctData) : 0;
+  vsfgBootstrapSelFreq(ctx, &pctData, pctRows);
   if (ma.msfLevel != 0 && (rc = modelFreq(ctx)) != 0)
     return rc;
-  if (ma.pestLevel != 0)
-    rc = parmEst(ctx, ma.nonzeroParms != 0);
-  return rc;
+  if (ma.pestLevel != 0 && (rc = parmEst(ctx, ma.nonzeroParms != 0)) != 0)
+    return rc;
+  return vsfgBootstrapParmHistogram(ctx, &ctx->model, false);
 }
 
 int32_t vsfAverageFit(VsfContext* ctx) {

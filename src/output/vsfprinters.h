@@ -4,8 +4,10 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 struct RvqText;
+struct VsfAverageSummary;
 
 struct VsfContext;
 struct VsfModel;
@@ -48,6 +50,14 @@ int32_t vsfResults(VsfContext* ctx);
 // Model averaging: the resamplers' fits and the summary of a BY group, then its tables.
 int32_t vsfAverageFit(VsfContext* ctx);
 int32_t vsfResampleResults(VsfContext* ctx);
+// The effect selection percentages: mode 0 the table, 1 the table that also serves as the
+// selection-percentage plot's data, 2 only the plot's hidden data by the plot's ORDER= and
+// MINPCT=; modes 1 and 2 store the data reference in `plotData`. The number of rows.
+int32_t vsfpBootstrapSelFreq(VsfContext* ctx, int32_t mode, RvqText** plotData);
+// Effects in the order ORDER= asks for: 0 as given, 1 ascending, 2 descending selection
+// count (equal counts keep the lower effect index first).
+std::vector<int32_t> vsfOrderByCount(const VsfAverageSummary& a, std::vector<int32_t> effects,
+                                     int order);
 // Labels and short names of the design columns of the effects chosen by `which` (0 all
 // effects of the model, 2 the selected effects, 3 the chosen step's effects).
 int32_t vsfParmLabels(VsfContext* ctx, VsfModel* model, int32_t which);

@@ -13,7 +13,9 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -834,4 +836,219 @@ TEST(Graphs, PageDrawsTheTuningGraphsAndTheirSpecificationsValidate) {
   fs::remove(file);
   EXPECT_EQ(status, 0) << out;
   EXPECT_NE(out.find(std::to_string(all.size()) + " graphs, 0 invalid"), std::string::npos) << out;
+}
+
+namespace {
+
+const std::string kAveraged =
+    "  model y = age sex bmi bp s1-s6 / selection=stepwise(select=sbc);\n"
+    "  modelaverage nsamples=20 tables=(effectselectpct(minpct=0) parmest(minpct=0));\nrun;\n";
+
+// The averaging run: the distribution panels of four plots and the selection-percentage plot
+// from data of its own; then every parameter of an effect selected in at least half of the
+// resamples unpacked as a histogram alone, and the selection-percentage plot drawn from the
+// table (same order and limit).
+const std::string kAveragingProgram =
+    kLib + "proc varsifter data=ex.diabetes seed=123 plots=(effectselectpct(minpct=0) " +
+    "parmdist(plotsperpanel=4));\n" + kAveraged +
+    "proc varsifter data=ex.diabetes seed=123 plots=(parmdist(unpack noboxplots minpct=50) " +
+    "effectselectpct(order=model));\n" + kAveraged;
+
+// The graphs of a step's output inside the group `group`.
+std::vector<const Value*> graphsIn(const Value& output, const std::string& group) {
+  std::vector<const Value*> out;
+  for (const Value& n : output.items)
+    if (n["kind"].s == "group" && n["name"].s == group)
+      collectGraphs(n["children"], &out);
+  return out;
+}
+
+// Per plotted parameter label: the averaged estimate and the resamples that selected it, as
+// the averaged-estimates table shows them.
+struct AveragedParm {
+  double mean;
+  int nonzero;
+};
+std::map<std::string, AveragedParm> averagedParms(const Value& output) {
+  std::map<std::string, AveragedParm> out;
+  const Value* t = qrxrun::findTable(output, "AvgParmEst");
+  if (t != nullptr)
+    for (size_t i = 0; i < (*t)["rows"].items.size(); ++i)
+      out[qrxrun::text(*t, i, "Parameter")] = {
+          qrxrun::number(*t, i, "Mean"), static_cast<int>(qrxrun::number(*t, i, "NumberNonzero"))};
+  return out;
+}
+
+// The selection percentage of each effect in the EffectSelectPct table.
+std::map<std::string, double> selectionPcts(const Value& output) {
+  std::map<std::string, double> out;
+  const Value* t = qrxrun::findTable(output, "EffectSelectPct");
+  if (t != nullptr)
+    for (size_t i = 0; i < (*t)["rows"].items.size(); ++i)
+      out[qrxrun::text(*t, i, "Effect")] = qrxrun::number(*t, i, "SelectionPct");
+  return out;
+}
+
+// One resample column of "Coeffs" by a graph's variable name (matched without regard to
+// case): its values, missing values as NaN.
+std::vector<double> coeffColumn(const Value& coeffs, const std::string& variable) {
+  std::vector<double> out;
+  for (size_t k = 0; k < coeffs["columns"].items.size(); ++k) {
+    std::string name = coeffs["columns"][k]["name"].s;
+    std::transform(name.begin(), name.end(), name.begin(), ::tolower);
+    if (name != variable)
+      continue;
+    for (const Value& row : coeffs["rows"].items)
+      out.push_back(row[k].kind == Value::Number ? row[k].n : std::nan(""));
+  }
+  return out;
+}
+
+// Checks one plotted parameter against the tables: the resamples that estimated it, and the
+// mean of its estimates over all averaged resamples (an unselected one counting 0).
+void expectParmMatchesTables(const Value& coeffs, const std::map<std::string, AveragedParm>& parms,
+                             const std::string& variable, const std::string& label,
+                             double nonzero) {
+  auto it = parms.find(label);
+  ASSERT_NE(it, parms.end()) << label;
+  std::vector<double> v = coeffColumn(coeffs, variable);
+  ASSERT_EQ(v.size(), 20u) << variable;
+  int estimated = 0;
+  double sum = 0;
+  for (double x : v)
+    if (!std::isnan(x))
+      ++estimated, sum += x;
+  EXPECT_EQ(estimated, it->second.nonzero) << label;
+  EXPECT_EQ(nonzero, it->second.nonzero) << label;
+  EXPECT_NEAR(sum / 20.0, it->second.mean, 1e-9 * (1 + std::fabs(it->second.mean))) << label;
+}
+
+} // namespace
+
+TEST(Graphs, ModelAveragingGraphsFollowTheAveragingTables) {
+  ProgramRun r = qrxrun::runProgram(kAveragingProgram, "graphs_average", {}, {}, QRX_SOURCE_DIR);
+  ASSERT_EQ(r.json["steps"].items.size(), 2u) << r.log;
+  const Value& first = r.json["steps"][0]["output"];
+  // The selection-percentage plot: a bar per selected effect, by count from the most selected,
+  // each at the table's percentage.
+  std::vector<const Value*> g = graphsOf(r.json, "EffectSelectPctPlot");
+  ASSERT_EQ(g.size(), 2u) << r.log;
+  const std::map<std::string, double> pcts = selectionPcts(first);
+  const Value& bars = (*g[0])["vegaLite"]["datasets"]["bars"];
+  ASSERT_EQ(bars.items.size(), pcts.size());
+  ASSERT_GT(pcts.size(), 4u);
+  for (size_t i = 0; i < bars.items.size(); ++i) {
+    EXPECT_EQ(bars[i]["SelectionPct"].n, pcts.at(bars[i]["Effect"].s)) << bars[i]["Effect"].s;
+    if (i > 0) {
+      EXPECT_LE(bars[i]["SelectionPct"].n, bars[i - 1]["SelectionPct"].n);
+    }
+  }
+  EXPECT_NEAR((*g[0])["dynamics"]["_OFFSET"].n, 0.5 / pcts.size() + 0.025, 1e-15);
+  // The distribution panels: every parameter of the estimates table (all have a non-zero
+  // average here) in panels of four, the last one partly filled with the same 2 x 2 layout.
+  const Value* coeffs = qrxrun::findTable(first, "Coeffs");
+  ASSERT_NE(coeffs, nullptr);
+  EXPECT_EQ((*coeffs)["rows"].items.size(), 20u);
+  const std::map<std::string, AveragedParm> parms = averagedParms(first);
+  std::vector<const Value*> panels = graphsIn(first, "EstimateDistributions");
+  const size_t n = parms.size();
+  ASSERT_EQ(panels.size(), (n + 3) / 4);
+  std::set<std::string> plotted;
+  for (size_t p = 0; p < panels.size(); ++p) {
+    const Value& d = (*panels[p])["dynamics"];
+    EXPECT_EQ((*panels[p])["template"].s, "Stat.VARSIFTER.Graphics.ParmDistributionPanel");
+    EXPECT_EQ(d["_NPLOTS"].n, static_cast<double>(std::min<size_t>(4, n - 4 * p)));
+    EXPECT_EQ(d["_NROWS"].n, 2);
+    EXPECT_EQ(d["_NCOLUMNS"].n, 2);
+    EXPECT_EQ(d["_PANELNUMBER"].n, static_cast<double>(p + 1));
+    EXPECT_EQ(d["_NSAMPLESUSED"].n, 20);
+    for (int k = 1; k <= static_cast<int>(d["_NPLOTS"].n); ++k) {
+      const std::string m = std::to_string(k);
+      plotted.insert(d["_XLABEL" + m].s);
+      expectParmMatchesTables(*coeffs, parms, d["_XVAR" + m].s, d["_XLABEL" + m].s,
+                              d["_NNONZERO" + m].n);
+    }
+  }
+  EXPECT_EQ(plotted.size(), n);
+  // The second run's plot reads the table itself, row for row.
+  const Value& second = r.json["steps"][1]["output"];
+  EXPECT_EQ(qrxrun::findTable(second, "EffectSelPercentageForPlot"), nullptr);
+  const Value* table = qrxrun::findTable(second, "EffectSelectPct");
+  ASSERT_NE(table, nullptr);
+  const Value& tableBars = (*g[1])["vegaLite"]["datasets"]["bars"];
+  ASSERT_EQ(tableBars.items.size(), (*table)["rows"].items.size());
+  for (size_t i = 0; i < tableBars.items.size(); ++i) {
+    EXPECT_EQ(tableBars[i]["Effect"].s, qrxrun::text(*table, i, "Effect"));
+    EXPECT_EQ(tableBars[i]["SelectionPct"].n, qrxrun::number(*table, i, "SelectionPct"));
+  }
+  // Unpacked histograms of the effects selected in at least half of the resamples.
+  std::vector<const Value*> single = graphsIn(second, "EstimateDistributions");
+  const std::map<std::string, double> pcts2 = selectionPcts(second);
+  size_t expected = 1; // the intercept, in every model
+  for (const auto& [effect, pct] : pcts2)
+    expected += pct >= 50;
+  ASSERT_EQ(single.size(), expected);
+  const Value* coeffs2 = qrxrun::findTable(second, "Coeffs");
+  ASSERT_NE(coeffs2, nullptr);
+  const std::map<std::string, AveragedParm> parms2 = averagedParms(second);
+  for (const Value* s : single) {
+    const Value& d = (*s)["dynamics"];
+    EXPECT_EQ((*s)["template"].s, "Stat.VARSIFTER.Graphics.ParmHistogram");
+    const std::string label = d["_INDEPLABEL"].s;
+    EXPECT_TRUE(label == "Intercept" || pcts2.at(label) >= 50) << label;
+    expectParmMatchesTables(*coeffs2, parms2, d["_INDEPVAR"].s, label, d["_NNONZERO"].n);
+  }
+}
+
+TEST(Graphs, PageDrawsTheModelAveragingGraphsAndTheirSpecificationsValidate) {
+  if (!haveTool("chromium") || !haveTool("node") || !fs::exists(webModules() / "vega-embed") ||
+      !fs::exists(webModules() / "ajv"))
+    GTEST_SKIP() << "chromium, node or the npm packages are not installed (scripts/setup)";
+  Page p = runPage(kAveragingProgram, "average");
+  DrawnPage d;
+  readDrawnPage(p, &d);
+  if (HasFatalFailure())
+    return;
+  int distributions = 0;
+  for (size_t i = 0; i < d.graphs.size(); ++i) {
+    const Value& g = *d.graphs[i];
+    const std::string& s = d.sections[i];
+    if (g["name"].s == "EffectSelectPctPlot") {
+      EXPECT_EQ(marksOf(s, "bars"),
+                static_cast<int>(g["vegaLite"]["datasets"]["bars"].items.size()));
+      continue;
+    }
+    // Each plot's histogram counts, read from the drawn bars, add up to the resamples that
+    // estimated the parameter; with box plots one box per plot.
+    ++distributions;
+    const Value& dyn = g["dynamics"];
+    const bool panel = dyn.has("_NPLOTS");
+    const int plots = panel ? static_cast<int>(dyn["_NPLOTS"].n) : 1;
+    const bool box = g["template"].s.find("Distribution") != std::string::npos;
+    for (int k = 1; k <= plots; ++k) {
+      const std::string m = std::to_string(k);
+      std::regex group("<g class=\"mark-rect role-mark hist" + m +
+                       "_marks\"[^>]*>([\\s\\S]*?)</g>");
+      std::smatch hist;
+      ASSERT_TRUE(std::regex_search(s, hist, group)) << i << " " << k;
+      int counted = 0;
+      const std::string bars = hist[1].str();
+      std::regex countRe("Count: ([0-9]+)");
+      for (std::sregex_iterator it(bars.begin(), bars.end(), countRe), end; it != end; ++it)
+        counted += std::stoi((*it)[1].str());
+      EXPECT_EQ(counted, static_cast<int>(dyn[panel ? "_NNONZERO" + m : "_NNONZERO"].n)) << i;
+      if (box) {
+        EXPECT_EQ(marksOf(s, "box" + m + "_layer_2"), 1) << i << " " << k;
+      }
+    }
+  }
+  EXPECT_GT(distributions, 3);
+  fs::path file = fs::temp_directory_path() / ("qrx_graphs_average_" + std::to_string(::getpid()));
+  std::ofstream(file) << p.json;
+  int status = -1;
+  std::string out = validate(file, &status);
+  fs::remove(file);
+  EXPECT_EQ(status, 0) << out;
+  EXPECT_NE(out.find(std::to_string(d.graphs.size()) + " graphs, 0 invalid"), std::string::npos)
+      << out;
 }
