@@ -537,8 +537,8 @@ constexpr int32_t kPackedDefaultEffects = 1000;
 // variables the effects bound the columns, and the bound keeps each thread's copy of the
 // triangle within a few megabytes.
 bool packedCheaper(int32_t method, int32_t effects, int32_t classVariables) {
-  const bool stepwiseKind = method == VM_FORWARD || method == VM_STEPWISE || method == VM_LAR ||
-                            method == VM_LASSO;
+  const bool stepwiseKind =
+      method == VM_FORWARD || method == VM_STEPWISE || method == VM_LAR || method == VM_LASSO;
   return stepwiseKind && classVariables == 0 && effects <= kPackedDefaultEffects;
 }
 
