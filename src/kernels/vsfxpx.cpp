@@ -3,6 +3,7 @@
 // worker's buffer, laid out as the frame folds it back.
 #include "kernels/vsfxpx.h"
 
+#include "kernels/vsfrankk.h"
 #include "kernels/vsfrowwalk.h"
 #include "numerics/packedtri.h"
 #include "numerics/qkzsweep.h"
@@ -21,10 +22,42 @@ int32_t foldOf(const VsfModel* m, const VsfRowShape& S, const VsfRowView& r) {
   return (r.fold >= 0 && r.fold < m->foldCount) ? r.fold : -2;
 }
 
+// Page rows waiting for the rank-k update of the dense triangle, all for one target.
+struct PendingRows {
+  double* target = nullptr;
+  const double* x[kVsfRankRows];
+  double w[kVsfRankRows];
+  int32_t count = 0;
+  int32_t n = 0;
+
+  void flush() {
+    if (count > 0)
+      vsfRankUpdate(target, n, x, w, count);
+    count = 0;
+  }
+  void add(double* T, const double* row, double weight) {
+    if (T != target) {
+      flush();
+      target = T;
+    }
+    x[count] = row;
+    w[count++] = weight;
+    if (count == kVsfRankRows)
+      flush();
+  }
+};
+
+// True when the row's dense values and its weight can be added (zscp's test).
+bool addable(const double* x, int32_t n, double w) {
+  return !vsfAnyMissing(x, n) && !isHostMissing(w) && w != 0.0;
+}
+
 // ---- full X'X ----
 template <class Target> int32_t fullBody(VsfModel* m, QkPageDescriptor* page, Target target) {
   const VsfRowShape S = vsfRowShape(m);
   int32_t badFolds = 0;
+  PendingRows pending;
+  pending.n = S.dense + 1;
   vsfEachRow(S, page, [&](const VsfRowView& r) {
     const double w = vsfTrainWeight(m, S, r);
     const int32_t f = foldOf(m, S, r);
@@ -35,8 +68,11 @@ template <class Target> int32_t fullBody(VsfModel* m, QkPageDescriptor* page, Ta
       return;
     }
     double* T = target(f);
-    if (zscp(r.y, S.dense + 1, T, w) == 0)
+    if (!addable(r.y, S.dense + 1, w))
       return;
+    // The dense triangle and the sparse rows are apart: the dense part can wait for the
+    // page's next rows.
+    pending.add(T, r.y, w);
     for (int32_t s = 0; s < S.sparse; ++s) {
       const int32_t e = m->sparseEffectList[s];
       const int32_t end = r.slotEnd(S, s);
@@ -54,6 +90,7 @@ template <class Target> int32_t fullBody(VsfModel* m, QkPageDescriptor* page, Ta
       }
     }
   });
+  pending.flush();
   return badFolds != 0 ? kVsfBadFoldRow : 0;
 }
 

@@ -13,6 +13,7 @@
 #include "model/vsftrial.h"
 #include "numerics/packedtri.h"
 #include "numerics/qkzsweep.h"
+#include "numerics/qkzsweepblock.h"
 #include "support/hostif.h"
 #include "support/hoststubs.h"
 
@@ -66,6 +67,34 @@ void sweepIn(VsfModel* m, int32_t k) {
   vsfCVSweep(m, k, '0');
 }
 
+// vsfSweep's pivot tolerance for the blocked sweep, given the pivot's current diagonal.
+double blockTolerance(void* context, int32_t k, double current) {
+  const VsfModel* m = static_cast<const VsfModel*>(context);
+  double tol = m->sweepFlags[k] == '1' ? 0.0 : vsfSweepTolerance(m->xpx[diag(k)]);
+  if (current != 0.0 && std::fabs(current) < vsfTinyPivot())
+    tol = vsfTinyPivot();
+  return tol;
+}
+
+// Sweeps columns first .. first + count - 1 into the model in order. Many columns without
+// folds go through the blocked sweep (the same pivots taken, the same matrix to rounding).
+void sweepInRun(VsfModel* m, int32_t first, int32_t count) {
+  if (count < kVsfBlockSweepColumns || cvFolds(m)) {
+    for (int32_t j = 0; j < count; ++j)
+      sweepIn(m, first + j);
+    return;
+  }
+  int32_t before = 0;
+  for (int32_t j = 0; j < count; ++j)
+    before += m->sweepFlags[first + j] == '1' ? 1 : 0;
+  qkzsweepBlock(m->sweptXpx, m->xpxColumns, first, count, m->sweepFlags, false, blockTolerance, m,
+                vsfSweepThreads(m));
+  int32_t after = 0;
+  for (int32_t j = 0; j < count; ++j)
+    after += m->sweepFlags[first + j] == '1' ? 1 : 0;
+  m->rank += after - before;
+}
+
 // Fills new row r of a triangle from stored cross products (and, for the entering effect's
 // own columns without a slot, from its block).
 void rowFromCross(VsfModel* m, double* T, const double* cross, double* const* blocks, int32_t k,
@@ -111,6 +140,12 @@ int32_t vsfRunPass(VsfModel* m, VsfSerialKernel serial, VsfThreadedKernel thread
   return 0;
 }
 
+int32_t vsfSweepThreads(const VsfModel* m) {
+  return m->dataSettings != nullptr && m->dataSettings->threadCount > 1
+             ? m->dataSettings->threadCount
+             : 1;
+}
+
 double vsfTinyPivot() { return std::bit_cast<double>(uint64_t{0x20000000002302ACull}); }
 
 void vsfSweep(VsfModel* m, int32_t k) {
@@ -153,14 +188,12 @@ int32_t vsfAddEffect(VsfModel* m, int32_t k, uint8_t resweepAll, uint8_t trial) 
 
   if (vsfFullXpxOn(m)) {
     if (trial == 0) {
-      for (int32_t j = 0; j < nk; ++j)
-        sweepIn(m, m->effectColumn[k] + j);
+      sweepInRun(m, m->effectColumn[k], nk);
     } else {
       vsfEffectXpXiCollapse(m, k);
       const int32_t c0 = m->effectColumn[k];
       if (trialSelect(m)) {
-        for (int32_t j = 0; j < nk; ++j)
-          sweepIn(m, c0 + j);
+        sweepInRun(m, c0, nk);
       } else {
         for (int32_t j = 0; j < nk; ++j)
           partialStep(m, c0 + j);
@@ -242,8 +275,7 @@ int32_t vsfAddEffect(VsfModel* m, int32_t k, uint8_t resweepAll, uint8_t trial) 
             m->folds[f].sweepFlags[c] = '0';
       vsfUpdateXpXi(m);
       if (trialSelect(m) || trial == 0) {
-        for (int32_t c = m0; c < m1; ++c)
-          sweepIn(m, c);
+        sweepInRun(m, m0, m1 - m0);
       } else {
         for (int32_t c = m0; c < m1; ++c)
           partialStep(m, c);

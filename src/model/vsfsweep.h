@@ -15,6 +15,11 @@ int32_t vsfRunPass(VsfModel* model, int32_t (*serial)(VsfModel*, QkPageDescripto
                    int32_t (*threaded)(VsfModel*, QkPageDescriptor*, double*, int64_t),
                    int64_t length);
 
+// Effects with at least this many columns enter by the blocked sweep (qkzsweepBlock).
+constexpr int32_t kVsfBlockSweepColumns = 64;
+// The threads of in-memory sweeps: the data passes' thread count.
+int32_t vsfSweepThreads(const VsfModel* model);
+
 // The sweep tolerance floor of a nearly zero swept diagonal (bits 0x20000000002302AC).
 double vsfTinyPivot();
 

@@ -7,6 +7,7 @@
 #include "model/vsfmodel.h"
 #include "model/vsfsweep.h"
 #include "numerics/packedtri.h"
+#include "numerics/qkzsweepblock.h"
 #include "support/hostif.h"
 
 #include <cmath>
@@ -43,6 +44,17 @@ struct Target {
   double* cleanSwept;
   char* cleanFlags;
 };
+
+// The trial block's pivot k is the effect's column k - 1, whose unswept diagonal sets its
+// tolerance.
+struct TrialBlock {
+  const double* xpx;
+  int64_t first;
+};
+double trialTolerance(void* context, int32_t k, double) {
+  const TrialBlock* b = static_cast<const TrialBlock*>(context);
+  return vsfSweepTolerance(b->xpx[diag(b->first + k - 1)]);
+}
 
 int32_t collapseInto(VsfModel* m, const Target& t, bool forDrop, bool setColumns) {
   t.workSwept[0] = t.swept[0];
@@ -298,6 +310,14 @@ void vsfEffectXpXi(VsfModel* m, int32_t effect, double* sse, int32_t* sweptCount
       R[1 + q - s] = W[at(S, q)];
   }
   int32_t count = 0;
+  if (c >= kVsfBlockSweepColumns) {
+    TrialBlock block{m->xpx, s};
+    count = qkzsweepBlock(T, static_cast<int32_t>(c + 1), 1, static_cast<int32_t>(c), nullptr, true,
+                          trialTolerance, &block, vsfSweepThreads(m));
+    *sse = T[0] >= 0 ? T[0] : 0.0;
+    *sweptCount = count;
+    return;
+  }
   for (int64_t j = 0; j < c; ++j) {
     const double tol = vsfSweepTolerance(m->xpx[diag(s + j)]);
     if (T[diag(j + 1)] > tol) {

@@ -1,0 +1,62 @@
+// vsfRankUpdate: for each row of the triangle, the page rows whose coefficient there is not
+// zero are gathered and added by an unrolled kernel of that count, so each element is read
+// and written once per k rows instead of once per row.
+#include "kernels/vsfrankk.h"
+
+namespace {
+
+template <int K>
+inline void addRows(double* row, int32_t len, const double* a, const double* const* x) {
+  for (int32_t j = 0; j < len; ++j) {
+    double v = row[j];
+    for (int r = 0; r < K; ++r)
+      v += a[r] * x[r][j];
+    row[j] = v;
+  }
+}
+
+} // namespace
+
+__attribute__((target_clones("avx2", "default"))) void
+vsfRankUpdate(double* T, int32_t n, const double* const* x, const double* w, int32_t k) {
+  double* row = T;
+  for (int32_t i = 0; i < n; row += i + 1, ++i) {
+    double a[kVsfRankRows];
+    const double* xs[kVsfRankRows];
+    int32_t c = 0;
+    for (int32_t r = 0; r < k; ++r) {
+      if (x[r][i] == 0.0)
+        continue;
+      a[c] = x[r][i] * w[r];
+      xs[c++] = x[r];
+    }
+    switch (c) {
+    case 1:
+      addRows<1>(row, i + 1, a, xs);
+      break;
+    case 2:
+      addRows<2>(row, i + 1, a, xs);
+      break;
+    case 3:
+      addRows<3>(row, i + 1, a, xs);
+      break;
+    case 4:
+      addRows<4>(row, i + 1, a, xs);
+      break;
+    case 5:
+      addRows<5>(row, i + 1, a, xs);
+      break;
+    case 6:
+      addRows<6>(row, i + 1, a, xs);
+      break;
+    case 7:
+      addRows<7>(row, i + 1, a, xs);
+      break;
+    case 8:
+      addRows<8>(row, i + 1, a, xs);
+      break;
+    default:
+      break;
+    }
+  }
+}

@@ -1,0 +1,26 @@
+// The dense part of the cross-product kernel as a rank-k update: up to kVsfRankRows rows of
+// a page added into a packed triangle in one pass over it. Every element receives the rows'
+// products in row order, exactly as adding the rows one at a time would.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+inline constexpr int32_t kVsfRankRows = 8;
+
+// T += sum over r < k of w[r] x[r] x[r]' on the packed triangle T of order n, row r's
+// products added before row r + 1's in every element; a row's column i is skipped where
+// x[r][i] is 0 (as zscp does). Vectorised for the processor found at run time.
+void vsfRankUpdate(double* T, int32_t n, const double* const* x, const double* w, int32_t k);
+
+// True when any of the n values is the missing value (top 16 bits set): the row test of the
+// cross-product kernel, written as one loop the compiler can vectorise.
+inline bool vsfAnyMissing(const double* x, int32_t n) {
+  uint64_t any = 0;
+  for (int32_t i = 0; i < n; ++i) {
+    uint64_t bits;
+    std::memcpy(&bits, x + i, sizeof bits);
+    any |= ((bits >> 48) + 1) >> 16; // 1 exactly when the top 16 bits are all set
+  }
+  return any != 0;
+}

@@ -1,0 +1,45 @@
+// zparrows: the row split of a triangle update over short-lived std::threads. The split is
+// by rows, so every element is updated by exactly one thread with the same operations as
+// in a serial run: results do not depend on the thread count.
+#include "support/zparrows.h"
+
+#include <thread>
+#include <vector>
+
+namespace {
+// Below this many elements a matrix update is not worth starting threads for.
+constexpr int64_t kMinParallelElements = int64_t{1} << 16;
+
+int64_t elements(int64_t first, int64_t last) {
+  return (last * (last + 1) - first * (first + 1)) / 2;
+}
+} // namespace
+
+void zparrows(int32_t threads, int64_t first, int64_t last,
+              const std::function<void(int64_t, int64_t)>& body) {
+  if (last <= first)
+    return;
+  const int64_t total = elements(first, last);
+  if (threads < 2 || total < kMinParallelElements) {
+    body(first, last);
+    return;
+  }
+  std::vector<int64_t> cuts{first};
+  const int64_t share = total / threads;
+  int64_t acc = 0;
+  for (int64_t r = first; r < last && static_cast<int32_t>(cuts.size()) < threads; ++r) {
+    acc += r + 1;
+    if (acc >= share) {
+      cuts.push_back(r + 1);
+      acc = 0;
+    }
+  }
+  if (cuts.back() != last)
+    cuts.push_back(last);
+  std::vector<std::thread> pool;
+  for (size_t t = 1; t + 1 < cuts.size(); ++t)
+    pool.emplace_back(body, cuts[t], cuts[t + 1]);
+  body(cuts[0], cuts[1]);
+  for (auto& t : pool)
+    t.join();
+}

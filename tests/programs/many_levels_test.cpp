@@ -1,0 +1,107 @@
+// A CLASS effect with many levels through qrx: FORWARD sweeps its block by panels (its trial
+// and its entry), on one and on several threads; the selected fit matches least squares on
+// its design, and the thread counts agree to rounding.
+#include "programs/leastsquares.h"
+#include "programs/qrxrun.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+using minijson::Value;
+
+constexpr int kLevels = 90;
+constexpr int kRows = 1500;
+
+struct Data {
+  std::string csv = "y,c,x1,x2\n";
+  std::vector<int> level;
+  std::vector<double> x1, y;
+};
+
+// y = the level's mean + 2 x1 + noise; x2 is noise. Levels C01..C90 sort as numbered.
+Data makeData() {
+  Data d;
+  std::mt19937_64 gen(28);
+  std::normal_distribution<double> z;
+  std::vector<double> mean(kLevels);
+  for (double& m : mean)
+    m = 3.0 * z(gen);
+  char buf[128];
+  for (int r = 0; r < kRows; ++r) {
+    const int c = r < kLevels ? r : static_cast<int>(gen() % kLevels);
+    const double x1 = z(gen), x2 = z(gen);
+    const double y = mean[c] + 2.0 * x1 + 0.5 * z(gen);
+    std::snprintf(buf, sizeof buf, "%.10g,C%02d,%.10g,%.10g\n", y, c + 1, x1, x2);
+    d.csv += buf;
+    // The values as the file holds them.
+    double yv = 0.0, x1v = 0.0;
+    std::sscanf(buf, "%lf,C%*d,%lf", &yv, &x1v);
+    d.level.push_back(c);
+    d.x1.push_back(x1v);
+    d.y.push_back(yv);
+  }
+  return d;
+}
+
+qrxrun::ProgramRun runWith(const Data& d, int cpus) {
+  return qrxrun::runProgram("proc varsifter data=d;\n  class c;\n"
+                            "  model y = c x1 x2 / selection=forward(select=sbc);\n"
+                            "  performance cpucount=" +
+                                std::to_string(cpus) + ";\nrun;\n",
+                            "manylevels" + std::to_string(cpus), {{"d.csv", d.csv}});
+}
+
+} // namespace
+
+TEST(ManyLevels, ForwardOverAWideClassEffectMatchesLeastSquares) {
+  const Data d = makeData();
+  const qrxrun::ProgramRun one = runWith(d, 1);
+  ASSERT_EQ(one.status, 0) << one.log;
+  const Value& step = one.json["steps"][0];
+  const Value* pe = qrxrun::findTable(step["output"], "ParameterEstimates");
+  ASSERT_NE(pe, nullptr) << one.log;
+  // Intercept, the 90 levels (the last one aliased), x1; x2 is noise and stays out.
+  ASSERT_EQ((*pe)["rows"].items.size(), static_cast<size_t>(kLevels + 2)) << one.log;
+  std::vector<std::vector<double>> x;
+  std::vector<double> w(kRows, 1.0);
+  for (int r = 0; r < kRows; ++r) {
+    std::vector<double> row(kLevels + 1, 0.0);
+    row[0] = 1.0;
+    if (d.level[r] < kLevels - 1)
+      row[1 + d.level[r]] = 1.0;
+    row[kLevels] = d.x1[r];
+    x.push_back(row);
+  }
+  const std::vector<double> b = qrxrun::leastSquares(x, d.y, w);
+  for (int k = 0; k < kLevels + 2; ++k) {
+    const double want = k < kLevels ? b[k] : k == kLevels ? 0.0 : b[kLevels];
+    EXPECT_NEAR(qrxrun::number(*pe, k, "Estimate"), want, 1e-8 * (1.0 + std::fabs(want))) << k;
+  }
+  double sse = 0.0;
+  for (int r = 0; r < kRows; ++r) {
+    double fit = 0.0;
+    for (int j = 0; j <= kLevels; ++j)
+      fit += x[r][j] * b[j];
+    sse += (d.y[r] - fit) * (d.y[r] - fit);
+  }
+  const Value* anova = qrxrun::findTable(step["output"], "ANOVA");
+  ASSERT_NE(anova, nullptr);
+  EXPECT_NEAR(qrxrun::number(*anova, 1, "SS"), sse, 1e-8 * sse);
+
+  // Four threads: the data passes sum per-thread buffers, so the estimates agree to rounding.
+  const qrxrun::ProgramRun four = runWith(d, 4);
+  ASSERT_EQ(four.status, 0) << four.log;
+  const Value* pe4 = qrxrun::findTable(four.json["steps"][0]["output"], "ParameterEstimates");
+  ASSERT_NE(pe4, nullptr);
+  for (int k = 0; k < kLevels + 2; ++k) {
+    const double v = qrxrun::number(*pe, k, "Estimate");
+    EXPECT_NEAR(v, qrxrun::number(*pe4, k, "Estimate"), 1e-10 * (1.0 + std::fabs(v))) << k;
+  }
+}
