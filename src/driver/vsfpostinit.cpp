@@ -337,8 +337,8 @@ int32_t modelAveraging(VsfContext* ctx) {
     if (ctx->options.noint) {
       if (ma.refitBest == 0)
         return fail(ctx, 267, -44);
-    } else {
-      ma.refitBest += 1;
+    } else if (ma.refitBest >= 0) {
+      ma.refitBest += 1; // BEST= counts the intercept too; -1 stays "not given"
     }
   }
   // One random stream per resampler, seeded with the run's seed plus its index.

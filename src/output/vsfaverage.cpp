@@ -318,7 +318,10 @@ int32_t vsfPostBootstrap(VsfContext* ctx) {
   VsfAverageSummary& a = ctx->average;
   VsfModel* m = &ctx->model;
   a = VsfAverageSummary{};
-  const int32_t S = ctx->stmt.ma.nSamples, nE = m->effectCount, nP = m->parmCount;
+  // The refit of the averaged model draws its own number of samples.
+  const int32_t S = ctx->resampling->settings.refitInProgress ? ctx->stmt.ma.refitNSamples
+                                                              : ctx->stmt.ma.nSamples;
+  const int32_t nE = m->effectCount, nP = m->parmCount;
   if (S <= 0 || nE <= 0 || nP <= 0 || !allocate(ctx, S, nE, nP))
     return -2;
   std::vector<SampleModel> samples(static_cast<size_t>(S));

@@ -166,7 +166,8 @@ std::string parmText(VsfContext* ctx, int32_t e, int32_t p) {
   return nameOf(ctx, e);
 }
 
-int32_t parmEst(VsfContext* ctx, bool nonzero) {
+// The averaged estimates; the refit's table (`refit`) has no selection counts.
+int32_t parmEst(VsfContext* ctx, bool nonzero, bool refit) {
   const VsfAverageSummary& a = ctx->average;
   const VsfModelAverageSettings& ma = ctx->stmt.ma;
   const VsfModel* m = &ctx->model;
@@ -198,13 +199,15 @@ int32_t parmEst(VsfContext* ctx, bool nonzero) {
   double pct = 0, mean = 0, sd = 0, median = 0, lower = 0, upper = 0;
   const double q = ma.alpha / 2.0;
   VsfOut out(ctx);
-  out.create("AvgParmEst", vsfMsg(559));
+  out.create(refit ? "RefitAvgParmEst" : "AvgParmEst", vsfMsg(559));
   out.charColumn("Effect", effect.data(), We);
   out.charColumn("Parameter", parameter.data(), Wp);
-  out.intColumn("NumberNonzero", &count);
-  if (ma.trimFraction != 0.0)
-    out.intColumn("TrimmedNumberNonzero", &trimmed);
-  out.numberColumn("NonZeroPct", &pct);
+  if (!refit) {
+    out.intColumn("NumberNonzero", &count);
+    if (ma.trimFraction != 0.0)
+      out.intColumn("TrimmedNumberNonzero", &trimmed);
+    out.numberColumn("NonZeroPct", &pct);
+  }
   out.numberColumn("Mean", &mean);
   out.numberColumn("StdDev", &sd);
   out.numberColumn("Median", &median);
@@ -240,29 +243,39 @@ int32_t parmEst(VsfContext* ctx, bool nonzero) {
 
 int32_t vsfResampleResults(VsfContext* ctx) {
   const VsfModelAverageSettings& ma = ctx->stmt.ma;
+  const bool refit = ctx->resampling->settings.refitInProgress != 0;
   int32_t rc = vsfpDimensions(ctx);
   if (rc != 0 || ctx->average.usableCount == 0)
     return rc;
+  if (refit) {
+    if (ma.pestLevel != 0 && (rc = parmEst(ctx, false, true)) != 0)
+      return rc;
+    return vsfgBootstrapParmHistogram(ctx, &ctx->model, true);
+  }
   RvqText* pctData = nullptr; // the selection-percentage table when it serves the plot
   const int32_t pctRows =
       ma.espLevel != 0 ? vsfpBootstrapSelFreq(ctx, vsfgSelectPctShared(ctx) ? 1 : 0, &pctData) : 0;
   vsfgBootstrapSelFreq(ctx, &pctData, pctRows);
   if (ma.msfLevel != 0 && (rc = modelFreq(ctx)) != 0)
     return rc;
-  if (ma.pestLevel != 0 && (rc = parmEst(ctx, ma.nonzeroParms != 0)) != 0)
+  if (ma.pestLevel != 0 && (rc = parmEst(ctx, ma.nonzeroParms != 0, false)) != 0)
     return rc;
-  return vsfgBootstrapParmHistogram(ctx, &ctx->model, false);
+  if ((rc = vsfgBootstrapParmHistogram(ctx, &ctx->model, false)) != 0)
+    return rc;
+  return ma.refit ? vsfRefitAverage(ctx) : 0;
 }
 
 int32_t vsfAverageFit(VsfContext* ctx) {
-  if (ctx->stmt.ma.refit)
-    return vsfNotBuilt("the refit of the averaged model (MODELAVERAGE REFIT)");
   if (ctx->stmt.ma.details)
     return vsfNotBuilt("the per-sample tables of MODELAVERAGE DETAILS");
-  int32_t rc = vsfResamplersInit(ctx->resampling, ctx->maxRowsPerPage, false);
+  const bool refit = ctx->resampling->settings.refitInProgress != 0;
+  int32_t rc = vsfResamplersInit(ctx->resampling, ctx->maxRowsPerPage, refit);
   if (rc == 0)
     rc = vsfProcess(&ctx->model, ctx->resampling);
   if (rc == 0)
     rc = vsfPostBootstrap(ctx);
+  // Under NOPRINT no tables come first: the refit follows the first pass at once.
+  if (rc == 0 && ctx->noprint && ctx->stmt.ma.refit && !refit && ctx->average.usableCount != 0)
+    rc = vsfRefitAverage(ctx);
   return rc;
 }

@@ -128,6 +128,10 @@ int32_t vsfProcessResample(VsfResampling* d, VsfModel* m, VsfResampler* r) {
     if (m->pool != nullptr)
       vsfModelByFree(m);
     int32_t rc = vsfModelInit(m);
+    if (rc == 0 && d->refitEffects != nullptr)
+      for (int32_t e = 0; e < m->effectCount; ++e)
+        if (d->refitEffects[e] == 0)
+          m->effectStatus[e] = VES_UNAVAILABLE;
     if (rc == 0)
       rc = vsfProcessModel(m);
     if (rc != 0)

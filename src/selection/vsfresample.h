@@ -25,6 +25,9 @@ struct VsfResampling {
   int32_t successCount;              // samples whose fit ended with status 0
   uint8_t modelRecords;              // each sample's final model record is written too
   QkExtensionSet* exts;
+  // While the averaged model is refitted: one byte per effect, non-zero for the effects the
+  // refit may enter; the others are made unavailable in every sample's fit. Null otherwise.
+  const uint8_t* refitEffects;
 };
 
 // Makes the resampling record from the MODELAVERAGE settings, each stream seeded with

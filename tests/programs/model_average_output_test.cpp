@@ -81,6 +81,27 @@ void checkSpread(const Columns& o, int samples, double alpha) {
   }
 }
 
+// The plain fit of `model` (a MODEL statement) with FREQ holding sample i's drawn
+// frequencies: its predictions must be sample i's. Returns the plain run.
+ProgramRun plainFitOfSample(const Columns& o, int i, const std::string& model,
+                            const std::string& tag) {
+  const ProgramRun plain = runProgram(
+      "PROC VARSIFTER DATA=d;\n  FREQ F;\n" + model + ";\n  OUTPUT OUT=q P=plain;\nRUN;\n",
+      tag + "_plain", {{"d.csv", dataWithFreq(o, "sampleFreq" + std::to_string(i))}}, {"q.csv"});
+  EXPECT_EQ(plain.status, 0) << plain.log;
+  if (plain.status != 0)
+    return plain;
+  const Columns q = columnsOf(plain.files.at("q.csv"));
+  const std::vector<double>&want = q.at("PLAIN"), &got = o.at("samplePred" + std::to_string(i));
+  EXPECT_EQ(want.size(), got.size());
+  for (size_t r = 0; r < want.size() && r < got.size(); ++r)
+    if (std::fabs(got[r] - want[r]) > 1e-10 * (1 + std::fabs(want[r]))) {
+      ADD_FAILURE() << "sample " << i << " row " << r << ": " << got[r] << " != " << want[r];
+      break;
+    }
+  return plain;
+}
+
 void eachSampleIsAPlainFit(const std::string& method, const std::string& tag) {
   const int samples = 4;
   const ProgramRun ma =
@@ -99,17 +120,9 @@ void eachSampleIsAPlainFit(const std::string& method, const std::string& tag) {
     for (double x : o.at(f))
       total += x;
     EXPECT_EQ(total, 442) << f;
-    const ProgramRun plain =
-        runProgram("PROC VARSIFTER DATA=d;\n  FREQ F;\n" + std::string(kModel) + method +
-                       ";\n  OUTPUT OUT=q P=plain;\nRUN;\n",
-                   tag + "_plain", {{"d.csv", dataWithFreq(o, f)}}, {"q.csv"});
-    ASSERT_EQ(plain.status, 0) << plain.log;
-    const Columns q = columnsOf(plain.files.at("q.csv"));
-    const std::vector<double>&want = q.at("PLAIN"), &got = o.at("samplePred" + std::to_string(i));
-    ASSERT_EQ(want.size(), got.size());
-    for (size_t r = 0; r < want.size(); ++r)
-      ASSERT_NEAR(got[r], want[r], 1e-10 * (1 + std::fabs(want[r])))
-          << "sample " << i << " row " << r;
+    plainFitOfSample(o, i, std::string(kModel) + method, tag);
+    if (::testing::Test::HasFailure())
+      return;
   }
   checkSpread(o, samples, 0.5);
 }
@@ -155,6 +168,109 @@ TEST(ModelAverageOutput, ColumnNamesFitAndLongPrefixesAreCut) {
   }
   EXPECT_GT(averaged, 0);
   EXPECT_LT(averaged, 10);
+}
+
+// REFIT(BEST=2): the refit enters the intercept and the two effects selected most often in
+// the first pass (equal percentages keep the MODEL order), read here from the first pass's
+// selection percentages. Each refit sample must be a plain fit (SELECTION=NONE) of exactly
+// those effects with FREQ holding that sample's drawn frequencies, and the refit's averaged
+// estimates the mean of those plain fits' estimates.
+void refitIsThePlainFitOfTheBestEffects(const std::string& method, const std::string& tag) {
+  const int samples = 4;
+  const ProgramRun ma =
+      runProgram("PROC VARSIFTER DATA=d SEED=321;\n" + std::string(kModel) + method +
+                     ";\n  MODELAVERAGE NSAMPLES=6 REFIT(BEST=2 NSAMPLES=4) "
+                     "TABLES=(EFFECTSELECTPCT(MINPCT=0) PARMEST(MINPCT=0));\n"
+                     "  OUTPUT OUT=o P SAMPLEFREQ SAMPLEPRED;\nRUN;\n",
+                 tag, {{"d.csv", readFile(std::string(QRX_SOURCE_DIR) + "/examples/diabetes.csv")}},
+                 {"o.csv"});
+  ASSERT_EQ(ma.status, 0) << ma.log;
+  const Value& out = ma.json["steps"][0]["output"];
+  const Value* pct = findTable(out, "EffectSelectPct");
+  const Value* refit = findTable(out, "RefitAvgParmEst");
+  ASSERT_NE(pct, nullptr) << ma.log;
+  ASSERT_NE(refit, nullptr) << ma.log;
+  std::vector<std::pair<double, int>> ranked;
+  for (size_t r = 0; r < (*pct)["rows"].items.size(); ++r) {
+    const std::string name = text(*pct, r, "Effect");
+    const int order = int(std::find(std::begin(kVars), std::end(kVars), name) - kVars);
+    ranked.push_back({-number(*pct, r, "SelectionPct"), order});
+  }
+  std::sort(ranked.begin(), ranked.end());
+  ASSERT_GE(ranked.size(), 3u);
+  ASSERT_GE(-ranked[1].first, 20.0);
+  std::string effects;
+  std::map<std::string, double> mean;
+  for (size_t k = 0; k < 2; ++k)
+    effects += std::string(kVars[ranked[k].second]) + " ";
+  const Columns o = columnsOf(ma.files.at("o.csv"));
+  ASSERT_EQ(o.count("sampleFreq4"), 1u);
+  ASSERT_EQ(o.count("sampleFreq5"), 0u);
+  for (int i = 1; i <= samples; ++i) {
+    const ProgramRun plain =
+        plainFitOfSample(o, i, "  MODEL Y = " + effects + "/ SELECTION=NONE", tag);
+    if (::testing::Test::HasFailure())
+      return;
+    const Value* pe = findTable(plain.json["steps"][0]["output"], "ParameterEstimates");
+    ASSERT_NE(pe, nullptr) << plain.log;
+    for (size_t r = 0; r < (*pe)["rows"].items.size(); ++r)
+      mean[text(*pe, r, "Parameter")] += number(*pe, r, "Estimate") / samples;
+  }
+  ASSERT_EQ(mean.size(), 3u);
+  ASSERT_EQ((*refit)["rows"].items.size(), mean.size());
+  for (size_t r = 0; r < mean.size(); ++r) {
+    const std::string parm = text(*refit, r, "Parameter");
+    ASSERT_EQ(mean.count(parm), 1u) << parm;
+    EXPECT_NEAR(number(*refit, r, "Mean"), mean[parm], 1e-10 * (1 + std::fabs(mean[parm]))) << parm;
+  }
+}
+
+TEST(ModelAverageOutput, ForwardRefitIsThePlainFitOfTheBestEffects) {
+  refitIsThePlainFitOfTheBestEffects("FORWARD(SELECT=SBC)", "maorfwd");
+}
+
+TEST(ModelAverageOutput, LassoRefitIsThePlainFitOfTheBestEffects) {
+  refitIsThePlainFitOfTheBestEffects("LASSO(CHOOSE=SBC)", "maorlasso");
+}
+
+// NOPRINT shows no tables, yet the refit still runs: the output data set holds the refit's
+// samples, as it does with the tables shown.
+TEST(ModelAverageOutput, RefitRunsUnderNoprint) {
+  auto program = [](const std::string& options) {
+    return "PROC VARSIFTER DATA=d SEED=321" + options + ";\n" + std::string(kModel) +
+           "FORWARD(SELECT=SBC);\n  MODELAVERAGE NSAMPLES=6 REFIT(BEST=2 NSAMPLES=4);\n"
+           "  OUTPUT OUT=o P SAMPLEFREQ SAMPLEPRED;\nRUN;\n";
+  };
+  const std::string data = readFile(std::string(QRX_SOURCE_DIR) + "/examples/diabetes.csv");
+  const ProgramRun shown = runProgram(program(""), "maornp1", {{"d.csv", data}}, {"o.csv"});
+  const ProgramRun quiet = runProgram(program(" NOPRINT"), "maornp2", {{"d.csv", data}}, {"o.csv"});
+  ASSERT_EQ(shown.status, 0) << shown.log;
+  ASSERT_EQ(quiet.status, 0) << quiet.log;
+  const Columns o = columnsOf(quiet.files.at("o.csv"));
+  EXPECT_EQ(o.count("sampleFreq4"), 1u);
+  EXPECT_EQ(o.count("sampleFreq5"), 0u);
+  EXPECT_EQ(quiet.files.at("o.csv"), shown.files.at("o.csv"));
+}
+
+// REFIT without BEST= shows no best-effects count in ModelAverageInfo; with BEST=2 it shows 2
+// (the count the user gave, not the one that includes the intercept).
+TEST(ModelAverageOutput, RefitBestCountIsShownOnlyWhenGiven) {
+  const std::string data = readFile(std::string(QRX_SOURCE_DIR) + "/examples/diabetes.csv");
+  auto bestEntries = [&](const std::string& refit, const std::string& tag) {
+    const ProgramRun r =
+        runProgram("PROC VARSIFTER DATA=d SEED=321;\n" + std::string(kModel) +
+                       "FORWARD(SELECT=SBC);\n  MODELAVERAGE NSAMPLES=4 " + refit + ";\nRUN;\n",
+                   tag, {{"d.csv", data}});
+    EXPECT_EQ(r.status, 0) << r.log;
+    std::vector<double> values;
+    for (const Value* f : tablesOf(r, "ModelAverageInfo"))
+      for (const Value& e : (*f)["entries"].items)
+        if (e["label"].s.find("Best") != std::string::npos)
+          values.push_back(e["value"].n);
+    return values;
+  };
+  EXPECT_TRUE(bestEntries("REFIT(NSAMPLES=2)", "mabest1").empty());
+  EXPECT_EQ(bestEntries("REFIT(BEST=2 NSAMPLES=2)", "mabest2"), std::vector<double>{2});
 }
 
 } // namespace
