@@ -5,6 +5,7 @@
 
 #include "data/vsfscratchfile.h"
 #include "driver/vsfoptions.h"
+#include "driver/vsfpools.h"
 #include "model/vsfformulas.h"
 #include "model/vsfmodel.h"
 
@@ -287,6 +288,36 @@ int32_t vsfRestoreModel(VsfModel* m) {
     }
   }
   return r.rc;
+}
+
+int32_t vsfSeekFinalRecord(VsfModel* m, int32_t sample) {
+  Reader r{m->stepScratch != nullptr ? m->stepScratch->file : nullptr, m->stepScratchPos};
+  if (r.file == nullptr || r.pos == nullptr)
+    return -6;
+  // Every step record of the sample precedes its final record: each is read in full (into a
+  // pool of its own) to reach the next tag.
+  for (;;) {
+    int32_t tag = 0;
+    r.get(&tag, 1);
+    if (r.rc != 0)
+      return -6;
+    if (tag == -100 - sample)
+      return 0;
+    if (tag != sample)
+      return -6;
+    VsfModel step{};
+    step.options = m->options;
+    step.dataSettings = m->dataSettings;
+    step.stepScratch = m->stepScratch;
+    step.stepScratchPos = m->stepScratchPos;
+    step.pool = vsfCreateNamedPool(1, "step pool");
+    if (step.pool == nullptr)
+      return -6;
+    const int32_t rc = vsfRestoreModel(&step);
+    step.pool->destroy(step.pool);
+    if (rc != 0)
+      return -6;
+  }
 }
 
 int32_t vsfSerializeResample(VsfModel* m, QkByteFile* file, int64_t* position) {

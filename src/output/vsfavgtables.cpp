@@ -1,8 +1,10 @@
 // The model-averaging tables of a BY group: effect selection percentages, the frequencies
 // of the distinct selected models and the averaged parameter estimates, read from the
 // summary (vsfaverage.h); and the fit-and-display road of model averaging.
+#include "data/vsfscratchfile.h"
 #include "driver/vsfcontext.h"
 #include "graphs/vsfgraph.h"
+#include "model/vsfserialize.h"
 #include "output/vsfaverage.h"
 #include "output/vsfmodelview.h"
 #include "output/vsfprint.h"
@@ -10,7 +12,6 @@
 #include "selection/vsfprocess.h"
 #include "selection/vsfresample.h"
 #include "support/hoststubs.h"
-#include "support/notbuilt.h"
 
 #include <algorithm>
 #include <cstring>
@@ -241,12 +242,68 @@ int32_t parmEst(VsfContext* ctx, bool nonzero, bool refit) {
 
 } // namespace
 
+namespace {
+
+// The tables of one sample's selected model, read from its final record in the resampler's
+// file at *position, inside the group "Sample<k>".
+int32_t showSample(VsfContext* ctx, VsfResampler* r, int32_t i, int32_t k, int64_t* position,
+                   int32_t level) {
+  RvqObject* group =
+      vsfOpenGroup(ctx, ("Sample" + std::to_string(k)).c_str(),
+                   {rvqFlag(286, 1), rvqTextHandle(288, vsfText("Sample")),
+                    vsfaLabel(vsfMsgArgs(1151, {k})), rvqDouble(437, k), rvqFlag(435, 0)});
+  vsfLevelNote(ctx, level, vsfMsgArgs(485, {k}), false);
+  VsfModel sample{};
+  sample.options = ctx->model.options;
+  sample.dataSettings = ctx->model.dataSettings;
+  sample.stepScratch = r->modelScratch;
+  sample.stepScratchPos = position;
+  sample.pool = ctx->byPool;
+  int32_t rc = vsfSeekFinalRecord(&sample, i);
+  if (rc == 0 && vsfRestoreModel(&sample) != 0)
+    rc = -6;
+  if (rc == 0 && sample.fitStatus == VFS_DONE) {
+    // The sample's step records are not shown, so neither is its coefficient graph.
+    const int16_t graphics = ctx->stmt.plots.graphicsEnabled;
+    ctx->stmt.plots.graphicsEnabled = 0;
+    rc = vsfDisplayModel(ctx, &sample, nullptr, nullptr, i);
+    ctx->stmt.plots.graphicsEnabled = graphics;
+  }
+  if (ctx->outputGroup != nullptr) {
+    vsfCloseObject(ctx->outputGroup);
+    ctx->outputGroup = nullptr;
+  }
+  vsfCloseObject(group);
+  vsfLevelMark(ctx, level);
+  return rc;
+}
+
+// MODELAVERAGE DETAILS: every sample's selected model, numbered from 1 across the resamplers.
+int32_t sampleTables(VsfContext* ctx, int32_t level) {
+  VsfResampling* d = ctx->resampling;
+  int32_t k = 0;
+  for (int32_t j = 0; j < d->count; ++j) {
+    VsfResampler* r = &d->resamplers[j];
+    int64_t position = 0;
+    for (int32_t i = 0; i < r->sampleCount; ++i)
+      if (int32_t rc = showSample(ctx, r, i, ++k, &position, level); rc != 0)
+        return rc;
+  }
+  return 0;
+}
+
+} // namespace
+
 int32_t vsfResampleResults(VsfContext* ctx) {
   const VsfModelAverageSettings& ma = ctx->stmt.ma;
   const bool refit = ctx->resampling->settings.refitInProgress != 0;
   int32_t rc = vsfpDimensions(ctx);
-  if (rc != 0 || ctx->average.usableCount == 0)
+  if (rc != 0)
     return rc;
+  if (ma.details && (rc = sampleTables(ctx, refit ? 3 : 2)) != 0)
+    return rc;
+  if (ctx->average.usableCount == 0)
+    return 0;
   if (refit) {
     if (ma.pestLevel != 0 && (rc = parmEst(ctx, false, true)) != 0)
       return rc;
@@ -266,8 +323,6 @@ int32_t vsfResampleResults(VsfContext* ctx) {
 }
 
 int32_t vsfAverageFit(VsfContext* ctx) {
-  if (ctx->stmt.ma.details)
-    return vsfNotBuilt("the per-sample tables of MODELAVERAGE DETAILS");
   const bool refit = ctx->resampling->settings.refitInProgress != 0;
   int32_t rc = vsfResamplersInit(ctx->resampling, ctx->maxRowsPerPage, refit);
   if (rc == 0)

@@ -273,4 +273,47 @@ TEST(ModelAverageOutput, RefitBestCountIsShownOnlyWhenGiven) {
   EXPECT_EQ(bestEntries("REFIT(BEST=2 NSAMPLES=2)", "mabest2"), std::vector<double>{2});
 }
 
+// MODELAVERAGE DETAILS shows each sample's selected model: its estimates are those of a plain
+// fit with FREQ set to the sample's drawn frequencies. Every sample's step records precede its
+// final record in the resampler's file, and the samples of the second resampler are read from
+// that file's own start.
+void sampleTablesArePlainFits(const std::string& method, const std::string& tag) {
+  const int samples = 3;
+  const ProgramRun ma =
+      runProgram("PROC VARSIFTER DATA=d SEED=77;\n" + std::string(kModel) + method +
+                     ";\n  MODELAVERAGE NSAMPLES=3 NTHREADS$=2 DETAILS;\n"
+                     "  OUTPUT OUT=o SAMPLEFREQ SAMPLEPRED;\nRUN;\n",
+                 tag, {{"d.csv", readFile(std::string(QRX_SOURCE_DIR) + "/examples/diabetes.csv")}},
+                 {"o.csv"});
+  ASSERT_EQ(ma.status, 0) << ma.log;
+  const std::vector<const Value*> shown = tablesOf(ma, "ParameterEstimates");
+  ASSERT_EQ(shown.size(), size_t(samples));
+  ASSERT_EQ(tablesOf(ma, "SelectedEffects").size(), size_t(samples));
+  const Columns o = columnsOf(ma.files.at("o.csv"));
+  for (int i = 1; i <= samples; ++i) {
+    const ProgramRun plain = plainFitOfSample(o, i, std::string(kModel) + method, tag);
+    ASSERT_EQ(plain.status, 0);
+    const std::vector<const Value*> want = tablesOf(plain, "ParameterEstimates");
+    ASSERT_EQ(want.size(), 1u);
+    const Value& got = *shown[size_t(i - 1)];
+    ASSERT_EQ(got["rows"].items.size(), (*want[0])["rows"].items.size()) << "sample " << i;
+    for (size_t r = 0; r < got["rows"].items.size(); ++r) {
+      EXPECT_EQ(text(got, r, "Parameter"), text(*want[0], r, "Parameter")) << i;
+      const double w = number(*want[0], r, "Estimate");
+      EXPECT_NEAR(number(got, r, "Estimate"), w, 1e-10 * (1 + std::fabs(w))) << i << " " << r;
+    }
+    const std::string effects = text(*tablesOf(ma, "SelectedEffects")[size_t(i - 1)], 0, "Effects");
+    EXPECT_FALSE(effects.empty()) << i;
+    EXPECT_EQ(effects, text(*tablesOf(plain, "SelectedEffects")[0], 0, "Effects")) << i;
+  }
+}
+
+TEST(ModelAverageOutput, ForwardDetailsShowEachSamplesPlainFit) {
+  sampleTablesArePlainFits("FORWARD(SELECT=SBC)", "maodetfwd");
+}
+
+TEST(ModelAverageOutput, LassoDetailsShowEachSamplesPlainFit) {
+  sampleTablesArePlainFits("LASSO(CHOOSE=SBC)", "maodetlasso");
+}
+
 } // namespace
