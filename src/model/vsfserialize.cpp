@@ -320,6 +320,21 @@ int32_t vsfSeekFinalRecord(VsfModel* m, int32_t sample) {
   }
 }
 
+int32_t vsfNextSampleStep(VsfModel* m, int32_t sample) {
+  Reader r{m->stepScratch != nullptr ? m->stepScratch->file : nullptr, m->stepScratchPos};
+  if (r.file == nullptr || r.pos == nullptr)
+    return -6;
+  const int64_t before = *r.pos;
+  int32_t tag = 0;
+  r.get(&tag, 1);
+  if (r.rc != 0)
+    return -6;
+  if (tag == sample)
+    return 1;
+  *r.pos = before;
+  return 0;
+}
+
 int32_t vsfSerializeResample(VsfModel* m, QkByteFile* file, int64_t* position) {
   Writer w{file, position};
   w.one<int32_t>(m->fitStatus);

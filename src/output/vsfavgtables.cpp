@@ -259,11 +259,17 @@ int32_t showSample(VsfContext* ctx, VsfResampler* r, int32_t i, int32_t k, int64
   sample.stepScratch = r->modelScratch;
   sample.stepScratchPos = position;
   sample.pool = ctx->byPool;
-  int32_t rc = vsfSeekFinalRecord(&sample, i);
+  // With step details the sample's step records are shown before its selected model.
+  const VsfModelOptions& o = ctx->options;
+  int32_t rc = 0;
+  if (o.details >= 2)
+    rc = vsfDisplaySteps(ctx, r->modelScratch, position, i);
+  if (rc == 0)
+    rc = vsfSeekFinalRecord(&sample, i);
   if (rc == 0 && vsfRestoreModel(&sample) != 0)
     rc = -6;
   if (rc == 0 && sample.fitStatus == VFS_DONE) {
-    // The sample's step records are not shown, so neither is its coefficient graph.
+    // The coefficient graph is not drawn for a sample.
     const int16_t graphics = ctx->stmt.plots.graphicsEnabled;
     ctx->stmt.plots.graphicsEnabled = 0;
     rc = vsfDisplayModel(ctx, &sample, nullptr, nullptr, i);

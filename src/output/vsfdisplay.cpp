@@ -18,12 +18,14 @@
 #include "output/vsfresults.h"
 #include "output/vsfscreentables.h"
 #include "selection/vsfprocess.h"
+#include "selection/vsfresample.h"
 #include "support/hoststubs.h"
 #include "support/notbuilt.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 
 namespace {
 
@@ -98,9 +100,11 @@ int32_t vsfSetSelModelGroup(VsfContext* ctx) {
   return 0;
 }
 
-int32_t vsfDisplaySteps(VsfContext* ctx, void*, int64_t* position, int32_t sampleTag) {
+int32_t vsfDisplaySteps(VsfContext* ctx, void* scratch, int64_t* position, int32_t sampleTag) {
   const VsfModelOptions& o = ctx->options;
-  const int32_t L = 2;
+  // A sample's steps sit one level below its Sample group, which a refit moves down by one.
+  const bool refit = ctx->resampling != nullptr && ctx->resampling->settings.refitInProgress != 0;
+  const int32_t L = scratch == nullptr ? 2 : (refit ? 4 : 3);
   const bool backward = o.method == VM_BACKWARD;
   VsfModel* fit = &ctx->model;
   const int32_t before = fit->includeCount;
@@ -116,15 +120,21 @@ int32_t vsfDisplaySteps(VsfContext* ctx, void*, int64_t* position, int32_t sampl
   int64_t* pos = position != nullptr ? position : &localPosition;
   RvqObject* stepsGroup =
       vsfOpenGroup(ctx, "StepDetails", {vsfaLabel(vsfMsg(791)), rvqFlag(435, 0)});
-  const int32_t R = fit->stepCount;
+  // A sample's records run until the first record with another tag.
+  const int32_t R = sampleTag != -1 ? std::numeric_limits<int32_t>::max() : fit->stepCount;
   for (int32_t i = 0; i < R; ++i) {
-    if (sampleTag != -1)
-      break; // model-averaged step records are not shown by this build
     VsfModel step{};
     step.options = fit->options;
-    step.stepScratch = fit->stepScratch;
+    step.stepScratch = scratch != nullptr ? static_cast<VsfScratch*>(scratch) : fit->stepScratch;
     step.stepScratchPos = pos;
     step.dataSettings = fit->dataSettings;
+    if (sampleTag != -1) {
+      const int32_t next = vsfNextSampleStep(&step, sampleTag);
+      if (next < 0)
+        return next;
+      if (next == 0)
+        break;
+    }
     QkPool* pool = vsfCreateNamedPool(1, "step pool");
     if (pool == nullptr)
       return -1;

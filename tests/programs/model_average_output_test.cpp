@@ -316,4 +316,79 @@ TEST(ModelAverageOutput, LassoDetailsShowEachSamplesPlainFit) {
   sampleTablesArePlainFits("LASSO(CHOOSE=SBC)", "maodetlasso");
 }
 
+// The first node called `name` under `node`, depth first.
+const Value* nodeNamed(const Value& node, const std::string& name) {
+  if (node.kind == Value::Array) {
+    for (const auto& item : node.items)
+      if (const Value* n = nodeNamed(item, name))
+        return n;
+    return nullptr;
+  }
+  if (node.kind != Value::Object)
+    return nullptr;
+  if (node.has("name") && node["name"].s == name)
+    return &node;
+  return node.has("children") ? nodeNamed(node["children"], name) : nullptr;
+}
+
+// The ParameterEstimates tables of the step groups under `steps`, in step order.
+std::vector<const Value*> stepEstimates(const Value& steps) {
+  std::vector<const Value*> out;
+  for (int s = 0;; ++s) {
+    const Value* step = nodeNamed(steps, "Step" + std::to_string(s));
+    if (step == nullptr)
+      return out;
+    out.push_back(findTable(*step, "ParameterEstimates"));
+  }
+}
+
+// MODELAVERAGE DETAILS with MODEL DETAILS=STEPS shows each sample's step records inside its
+// Sample group: every step's estimates are those of the same step of a plain fit with FREQ set
+// to the sample's drawn frequencies, and the sample shows as many steps as that fit.
+void sampleStepsArePlainFitSteps(const std::string& method, const std::string& tag) {
+  const int samples = 3;
+  const std::string model = std::string(kModel) + method + " DETAILS=STEPS";
+  const ProgramRun ma =
+      runProgram("PROC VARSIFTER DATA=d SEED=77;\n" + model +
+                     ";\n  MODELAVERAGE NSAMPLES=3 NTHREADS$=2 DETAILS;\n"
+                     "  OUTPUT OUT=o SAMPLEFREQ SAMPLEPRED;\nRUN;\n",
+                 tag, {{"d.csv", readFile(std::string(QRX_SOURCE_DIR) + "/examples/diabetes.csv")}},
+                 {"o.csv"});
+  ASSERT_EQ(ma.status, 0) << ma.log;
+  const Columns o = columnsOf(ma.files.at("o.csv"));
+  const Value& out = ma.json["steps"][0]["output"];
+  for (int i = 1; i <= samples; ++i) {
+    const Value* group = nodeNamed(out, "Sample" + std::to_string(i));
+    ASSERT_NE(group, nullptr) << i;
+    const Value* steps = nodeNamed(*group, "StepDetails");
+    ASSERT_NE(steps, nullptr) << i;
+    const ProgramRun plain = plainFitOfSample(o, i, model, tag);
+    ASSERT_EQ(plain.status, 0);
+    const Value* wantSteps = nodeNamed(plain.json["steps"][0]["output"], "StepDetails");
+    ASSERT_NE(wantSteps, nullptr);
+    const std::vector<const Value*> got = stepEstimates(*steps), want = stepEstimates(*wantSteps);
+    ASSERT_GE(want.size(), 2u) << i;
+    ASSERT_EQ(got.size(), want.size()) << "sample " << i;
+    for (size_t s = 0; s < want.size(); ++s) {
+      ASSERT_NE(got[s], nullptr) << i << " step " << s;
+      ASSERT_NE(want[s], nullptr) << i << " step " << s;
+      ASSERT_EQ((*got[s])["rows"].items.size(), (*want[s])["rows"].items.size()) << i << " " << s;
+      for (size_t r = 0; r < (*want[s])["rows"].items.size(); ++r) {
+        EXPECT_EQ(text(*got[s], r, "Parameter"), text(*want[s], r, "Parameter")) << i << " " << s;
+        const double w = number(*want[s], r, "Estimate");
+        EXPECT_NEAR(number(*got[s], r, "Estimate"), w, 1e-10 * (1 + std::fabs(w)))
+            << i << " " << s << " " << r;
+      }
+    }
+  }
+}
+
+TEST(ModelAverageOutput, ForwardStepDetailsShowEachSamplesPlainFitSteps) {
+  sampleStepsArePlainFitSteps("FORWARD(SELECT=SBC)", "maostepfwd");
+}
+
+TEST(ModelAverageOutput, LassoStepDetailsShowEachSamplesPlainFitSteps) {
+  sampleStepsArePlainFitSteps("LASSO(CHOOSE=SBC)", "maosteplasso");
+}
+
 } // namespace
