@@ -201,17 +201,25 @@ struct CoefData {
 
 // Reads the step records of the fit from its scratch file, each into a pool of its own, and
 // emits their rows.
-int32_t walkRecords(CoefData& data) {
+// A model-averaging sample's records (sampleTag >= 0) are read from *position on, each after
+// its tag; a plain fit's from the start of its file.
+int32_t walkRecords(CoefData& data, int64_t* position, int32_t sampleTag) {
   VsfContext* ctx = data.ctx;
   VsfModel* m = data.m;
   const VsfResultsState& r = ctx->results;
-  int64_t position = 0;
+  int64_t start = 0;
+  int64_t* pos = sampleTag >= 0 && position != nullptr ? position : &start;
   for (int32_t i = 0; i < m->stepCount; ++i) {
     VsfModel record{};
     record.options = m->options;
     record.stepScratch = m->stepScratch;
-    record.stepScratchPos = &position;
+    record.stepScratchPos = pos;
     record.dataSettings = m->dataSettings;
+    if (sampleTag >= 0) {
+      const int32_t next = vsfNextSampleStep(&record, sampleTag);
+      if (next <= 0)
+        return -6;
+    }
     ctx->coefGraphPool = vsfCreateNamedPool(1, "model pool");
     if (ctx->coefGraphPool == nullptr)
       return -1;
@@ -314,7 +322,7 @@ void coefficientGraphs(CoefData& data, int32_t axis) {
 
 } // namespace
 
-int32_t vsfgCoeffs(VsfContext* ctx, VsfModel* m) {
+int32_t vsfgCoeffs(VsfContext* ctx, VsfModel* m, int64_t* position, int32_t sampleTag) {
   const VsfPlotSettings& pl = ctx->stmt.plots;
   if (pl.coefLevel == 0)
     return 0;
@@ -331,7 +339,7 @@ int32_t vsfgCoeffs(VsfContext* ctx, VsfModel* m) {
   const int32_t axis = vsfgAutoAxis(pl.coefStepAxis, m, 26);
   int32_t rc = data.defineColumns();
   if (rc == 0 && m->stepCount >= 1)
-    rc = walkRecords(data);
+    rc = walkRecords(data, position, sampleTag);
   if (rc != 0)
     return rc;
   data.out.endRows();

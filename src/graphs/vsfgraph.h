@@ -18,7 +18,10 @@ int32_t vsfgCriterion(VsfContext* ctx, VsfModel* model, const int32_t* optimalSt
 int32_t vsfgAse(VsfContext* ctx, VsfModel* model, int32_t chosenStep, RvqText** summaryRef);
 // Coefficient progression of the plain fit: reads every step record back from the fit's
 // scratch file into its own "Coefficients" data and draws the panel or the unpacked pair.
-int32_t vsfgCoeffs(VsfContext* ctx, VsfModel* model);
+// A model-averaging sample passes its tag and the position of its first step record in the
+// model's scratch file; a plain fit passes neither.
+int32_t vsfgCoeffs(VsfContext* ctx, VsfModel* model, int64_t* position = nullptr,
+                   int32_t sampleTag = -1);
 // The candidates plot of one restored step.
 int32_t vsfgCandidates(VsfContext* ctx, VsfModel* stepModel);
 

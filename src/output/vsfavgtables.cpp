@@ -261,6 +261,7 @@ int32_t showSample(VsfContext* ctx, VsfResampler* r, int32_t i, int32_t k, int64
   sample.pool = ctx->byPool;
   // With step details the sample's step records are shown before its selected model.
   const VsfModelOptions& o = ctx->options;
+  const int64_t first = *position;
   int32_t rc = 0;
   if (o.details >= 2)
     rc = vsfDisplaySteps(ctx, r->modelScratch, position, i);
@@ -269,11 +270,9 @@ int32_t showSample(VsfContext* ctx, VsfResampler* r, int32_t i, int32_t k, int64
   if (rc == 0 && vsfRestoreModel(&sample) != 0)
     rc = -6;
   if (rc == 0 && sample.fitStatus == VFS_DONE) {
-    // The coefficient graph is not drawn for a sample.
-    const int16_t graphics = ctx->stmt.plots.graphicsEnabled;
-    ctx->stmt.plots.graphicsEnabled = 0;
-    rc = vsfDisplayModel(ctx, &sample, nullptr, nullptr, i);
-    ctx->stmt.plots.graphicsEnabled = graphics;
+    // The coefficient graph reads the sample's step records again from their start.
+    int64_t steps = first;
+    rc = vsfDisplayModel(ctx, &sample, nullptr, &steps, i);
   }
   if (ctx->outputGroup != nullptr) {
     vsfCloseObject(ctx->outputGroup);

@@ -241,7 +241,7 @@ int32_t vsfDisplaySteps(VsfContext* ctx, void* scratch, int64_t* position, int32
   return 0;
 }
 
-int32_t vsfDisplayModel(VsfContext* ctx, VsfModel* m, void*, int64_t*, int32_t) {
+int32_t vsfDisplayModel(VsfContext* ctx, VsfModel* m, void*, int64_t* position, int32_t sampleTag) {
   const VsfModelOptions& o = ctx->options;
   const int32_t method = o.method;
   if ((method == VM_LAR || method == VM_LASSO || method == VM_ELASTICNET) && m->stepCount > 0) {
@@ -278,7 +278,7 @@ int32_t vsfDisplayModel(VsfContext* ctx, VsfModel* m, void*, int64_t*, int32_t) 
         return rc;
     }
     if (vsfGraphicsOn(ctx) && ctx->results.stepLabels != nullptr) {
-      if ((rc = vsfgCoeffs(ctx, m)) != 0)
+      if ((rc = vsfgCoeffs(ctx, m, position, sampleTag)) != 0)
         return rc;
       vsfgCriterion(ctx, m, optimal, chosen, &summaryRef, &bestRef);
       vsfgAse(ctx, m, chosen, &summaryRef);

@@ -84,9 +84,10 @@ void checkSpread(const Columns& o, int samples, double alpha) {
 // The plain fit of `model` (a MODEL statement) with FREQ holding sample i's drawn
 // frequencies: its predictions must be sample i's. Returns the plain run.
 ProgramRun plainFitOfSample(const Columns& o, int i, const std::string& model,
-                            const std::string& tag) {
+                            const std::string& tag, const std::string& procOptions = "") {
   const ProgramRun plain = runProgram(
-      "PROC VARSIFTER DATA=d;\n  FREQ F;\n" + model + ";\n  OUTPUT OUT=q P=plain;\nRUN;\n",
+      "PROC VARSIFTER DATA=d" + procOptions + ";\n  FREQ F;\n" + model +
+          ";\n  OUTPUT OUT=q P=plain;\nRUN;\n",
       tag + "_plain", {{"d.csv", dataWithFreq(o, "sampleFreq" + std::to_string(i))}}, {"q.csv"});
   EXPECT_EQ(plain.status, 0) << plain.log;
   if (plain.status != 0)
@@ -389,6 +390,59 @@ TEST(ModelAverageOutput, ForwardStepDetailsShowEachSamplesPlainFitSteps) {
 
 TEST(ModelAverageOutput, LassoStepDetailsShowEachSamplesPlainFitSteps) {
   sampleStepsArePlainFitSteps("LASSO(CHOOSE=SBC)", "maosteplasso");
+}
+
+// The graphs of a template under `node`, depth first.
+void graphsNamed(const Value& node, const std::string& templ, std::vector<const Value*>* out) {
+  if (node.kind == Value::Array) {
+    for (const auto& item : node.items)
+      graphsNamed(item, templ, out);
+    return;
+  }
+  if (node.kind != Value::Object)
+    return;
+  if (node["kind"].s == "graph" && node["template"].s == "Stat.VARSIFTER.Graphics." + templ)
+    out->push_back(&node);
+  if (node.has("children"))
+    graphsNamed(node["children"], templ, out);
+}
+
+// With graphics on, MODELAVERAGE DETAILS draws each sample's coefficient progression inside
+// its Sample group: its rows (step, parameter, standardized estimate) are those of the plain
+// fit with FREQ set to the sample's drawn frequencies.
+TEST(ModelAverageOutput, SampleCoefficientPanelsArePlainFitPanels) {
+  const int samples = 3;
+  const std::string model = std::string(kModel) + "FORWARD(SELECT=SBC)";
+  const ProgramRun ma = runProgram(
+      "PROC VARSIFTER DATA=d SEED=77 PLOTS=COEFFICIENTS;\n" + model +
+          ";\n  MODELAVERAGE NSAMPLES=3 NTHREADS$=2 DETAILS;\n"
+          "  OUTPUT OUT=o SAMPLEFREQ SAMPLEPRED;\nRUN;\n",
+      "maocoef", {{"d.csv", readFile(std::string(QRX_SOURCE_DIR) + "/examples/diabetes.csv")}},
+      {"o.csv"});
+  ASSERT_EQ(ma.status, 0) << ma.log;
+  const Columns o = columnsOf(ma.files.at("o.csv"));
+  const Value& out = ma.json["steps"][0]["output"];
+  for (int i = 1; i <= samples; ++i) {
+    const Value* group = nodeNamed(out, "Sample" + std::to_string(i));
+    ASSERT_NE(group, nullptr) << i;
+    std::vector<const Value*> got, want;
+    graphsNamed(*group, "CoefficientPanel", &got);
+    ASSERT_EQ(got.size(), 1u) << "sample " << i;
+    const ProgramRun plain = plainFitOfSample(o, i, model, "maocoef", " PLOTS=COEFFICIENTS");
+    ASSERT_EQ(plain.status, 0);
+    graphsNamed(plain.json["steps"][0]["output"], "CoefficientPanel", &want);
+    ASSERT_EQ(want.size(), 1u);
+    const Value& g = (*got[0])["vegaLite"]["datasets"]["coef"];
+    const Value& w = (*want[0])["vegaLite"]["datasets"]["coef"];
+    ASSERT_GE(w.items.size(), 2u);
+    ASSERT_EQ(g.items.size(), w.items.size()) << "sample " << i;
+    for (size_t r = 0; r < w.items.size(); ++r) {
+      EXPECT_EQ(g.items[r]["Step"].n, w.items[r]["Step"].n) << i << " " << r;
+      EXPECT_EQ(g.items[r]["Parameter"].s, w.items[r]["Parameter"].s) << i << " " << r;
+      const double e = w.items[r]["StandardizedEst"].n;
+      EXPECT_NEAR(g.items[r]["StandardizedEst"].n, e, 1e-10 * (1 + std::fabs(e))) << i << " " << r;
+    }
+  }
 }
 
 } // namespace
