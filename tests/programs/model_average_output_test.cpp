@@ -274,18 +274,25 @@ TEST(ModelAverageOutput, RefitBestCountIsShownOnlyWhenGiven) {
   EXPECT_EQ(bestEntries("REFIT(BEST=2 NSAMPLES=2)", "mabest2"), std::vector<double>{2});
 }
 
+// Three samples over two resamplers with MODELAVERAGE DETAILS, writing each sample's drawn
+// frequencies and predictions.
+ProgramRun detailsRun(const std::string& procOptions, const std::string& model,
+                      const std::string& tag) {
+  return runProgram("PROC VARSIFTER DATA=d SEED=77" + procOptions + ";\n" + model +
+                        ";\n  MODELAVERAGE NSAMPLES=3 NTHREADS$=2 DETAILS;\n"
+                        "  OUTPUT OUT=o SAMPLEFREQ SAMPLEPRED;\nRUN;\n",
+                    tag,
+                    {{"d.csv", readFile(std::string(QRX_SOURCE_DIR) + "/examples/diabetes.csv")}},
+                    {"o.csv"});
+}
+
 // MODELAVERAGE DETAILS shows each sample's selected model: its estimates are those of a plain
 // fit with FREQ set to the sample's drawn frequencies. Every sample's step records precede its
 // final record in the resampler's file, and the samples of the second resampler are read from
 // that file's own start.
 void sampleTablesArePlainFits(const std::string& method, const std::string& tag) {
   const int samples = 3;
-  const ProgramRun ma =
-      runProgram("PROC VARSIFTER DATA=d SEED=77;\n" + std::string(kModel) + method +
-                     ";\n  MODELAVERAGE NSAMPLES=3 NTHREADS$=2 DETAILS;\n"
-                     "  OUTPUT OUT=o SAMPLEFREQ SAMPLEPRED;\nRUN;\n",
-                 tag, {{"d.csv", readFile(std::string(QRX_SOURCE_DIR) + "/examples/diabetes.csv")}},
-                 {"o.csv"});
+  const ProgramRun ma = detailsRun("", std::string(kModel) + method, tag);
   ASSERT_EQ(ma.status, 0) << ma.log;
   const std::vector<const Value*> shown = tablesOf(ma, "ParameterEstimates");
   ASSERT_EQ(shown.size(), size_t(samples));
@@ -349,12 +356,7 @@ std::vector<const Value*> stepEstimates(const Value& steps) {
 void sampleStepsArePlainFitSteps(const std::string& method, const std::string& tag) {
   const int samples = 3;
   const std::string model = std::string(kModel) + method + " DETAILS=STEPS";
-  const ProgramRun ma =
-      runProgram("PROC VARSIFTER DATA=d SEED=77;\n" + model +
-                     ";\n  MODELAVERAGE NSAMPLES=3 NTHREADS$=2 DETAILS;\n"
-                     "  OUTPUT OUT=o SAMPLEFREQ SAMPLEPRED;\nRUN;\n",
-                 tag, {{"d.csv", readFile(std::string(QRX_SOURCE_DIR) + "/examples/diabetes.csv")}},
-                 {"o.csv"});
+  const ProgramRun ma = detailsRun("", model, tag);
   ASSERT_EQ(ma.status, 0) << ma.log;
   const Columns o = columnsOf(ma.files.at("o.csv"));
   const Value& out = ma.json["steps"][0]["output"];
@@ -413,12 +415,7 @@ void graphsNamed(const Value& node, const std::string& templ, std::vector<const 
 TEST(ModelAverageOutput, SampleCoefficientPanelsArePlainFitPanels) {
   const int samples = 3;
   const std::string model = std::string(kModel) + "FORWARD(SELECT=SBC)";
-  const ProgramRun ma = runProgram(
-      "PROC VARSIFTER DATA=d SEED=77 PLOTS=COEFFICIENTS;\n" + model +
-          ";\n  MODELAVERAGE NSAMPLES=3 NTHREADS$=2 DETAILS;\n"
-          "  OUTPUT OUT=o SAMPLEFREQ SAMPLEPRED;\nRUN;\n",
-      "maocoef", {{"d.csv", readFile(std::string(QRX_SOURCE_DIR) + "/examples/diabetes.csv")}},
-      {"o.csv"});
+  const ProgramRun ma = detailsRun(" PLOTS=COEFFICIENTS", model, "maocoef");
   ASSERT_EQ(ma.status, 0) << ma.log;
   const Columns o = columnsOf(ma.files.at("o.csv"));
   const Value& out = ma.json["steps"][0]["output"];
