@@ -1,12 +1,12 @@
 // HTML rendering of output documents: one <section> per table, factoid or graph, with
 // classes the page's style sheet (below) gives their look. A graph is its Vega-Lite
-// specification, drawn on the page by the graph libraries that the page carries inline.
+// chart, drawn on the page by the graph libraries that the page carries inline.
 #include "host/output/html.h"
 
 #include "host/datadir.h"
-#include "host/output/graphspec.h"
 #include "host/output/numformat.h"
 #include "host/output/tableview.h"
+#include "host/output/vegachart.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -53,7 +53,7 @@ section.graph div.graph { background: #fff; border: 1px solid #c8cdd3; display: 
 section.graph p.nograph { font-size: 12px; color: #8a5a00; }
 )";
 
-// Draws every graph of the page: each section's specification, rendered as SVG. A failure
+// Draws every graph of the page: each section's chart, rendered as SVG. A failure
 // is reported on the console and in the section.
 const char kDrawGraphs[] = R"(
 document.querySelectorAll('section.graph').forEach(function (section) {

@@ -2,7 +2,7 @@
 // shape of the run record's "output" member, with texts quoted safely.
 #include "host/output/jsonnodes.h"
 
-#include "host/output/graphspec.h"
+#include "host/output/vegachart.h"
 
 #include "host/output/numformat.h"
 #include "host/output/rvqoutput.h"

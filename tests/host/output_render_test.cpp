@@ -1,9 +1,9 @@
 // The renderers on documents built by hand: listing layout of tables and factoids, the
 // JSON node shape, JSON quoting of awkward texts, and the number formats.
-#include "host/output/graphspec.h"
 #include "host/output/jsonnodes.h"
 #include "host/output/numformat.h"
 #include "host/output/rvqoutput.h"
+#include "host/output/vegachart.h"
 
 #include <gtest/gtest.h>
 

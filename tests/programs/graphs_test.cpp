@@ -1,5 +1,5 @@
 // Graphs end to end through the qrx binary on the diabetes data: the JSON record's graph
-// calls (names, templates, dynamic variables) and their Vega-Lite specifications, checked
+// calls (names, templates, dynamic variables) and their Vega-Lite charts, checked
 // against the schema the vega-lite package ships; the HTML page opened in headless Chromium
 // draws one SVG per graph call with the marks the data imply (a curve per criterion, the
 // optimum marker, the rule at the chosen step); step ranges and an empty range.
@@ -58,7 +58,7 @@ std::string validate(const fs::path& record, int* status) {
   std::string out;
   *status =
       qrxrun::runCommand("node '" + std::string(QRX_SOURCE_DIR) +
-                             "/scripts/validate_graph_specs.js' '" + record.string() + "' 2>&1",
+                             "/scripts/validate_vega_charts.js' '" + record.string() + "' 2>&1",
                          &out);
   return out;
 }
@@ -201,7 +201,7 @@ TEST(Graphs, StepRangesAndAnEmptyRange) {
   EXPECT_EQ(r.status, 1);
 }
 
-TEST(Graphs, SpecificationsValidateAgainstTheVegaLiteSchema) {
+TEST(Graphs, ChartsValidateAgainstTheVegaLiteSchema) {
   if (!haveTool("node") || !fs::exists(webModules() / "ajv"))
     GTEST_SKIP() << "node or the npm packages are not installed (scripts/setup installs them)";
   fs::path dir = fs::temp_directory_path() / ("qrx_graphs_schema_" + std::to_string(::getpid()));
@@ -434,7 +434,7 @@ const std::string kPathPlots =
 
 } // namespace
 
-TEST(Graphs, CoefficientAndCandidateSpecificationsValidate) {
+TEST(Graphs, CoefficientAndCandidateChartsValidate) {
   if (!haveTool("node") || !fs::exists(webModules() / "ajv"))
     GTEST_SKIP() << "node or the npm packages are not installed (scripts/setup installs them)";
   fs::path dir = fs::temp_directory_path() / ("qrx_graphs_pschema_" + std::to_string(::getpid()));
@@ -697,7 +697,7 @@ TEST(Graphs, CoefficientDataAgainstLeastSquaresAndValidationAse) {
 
 namespace {
 
-// The data set of the layer named `layer` in a graph's specification (null when none).
+// The data set of the layer named `layer` in a graph's chart (null when none).
 const Value* layerData(const Value& graph, const std::string& layer) {
   const Value& spec = graph["vegaLite"];
   for (const Value& l : spec["layer"].items)
@@ -798,7 +798,7 @@ TEST(Graphs, ExternalCvCurveOverTheMergedGrid) {
   }
 }
 
-TEST(Graphs, PageDrawsTheTuningGraphsAndTheirSpecificationsValidate) {
+TEST(Graphs, PageDrawsTheTuningGraphsAndTheirChartsValidate) {
   if (!haveTool("chromium") || !haveTool("node") || !fs::exists(webModules() / "vega-embed") ||
       !fs::exists(webModules() / "ajv"))
     GTEST_SKIP() << "chromium, node or the npm packages are not installed (scripts/setup)";
@@ -828,7 +828,7 @@ TEST(Graphs, PageDrawsTheTuningGraphsAndTheirSpecificationsValidate) {
     EXPECT_EQ(marksOf(s, "chosen"), 1) << i;
   }
   EXPECT_EQ(tuning, 8);
-  // Every specification of the record, the tuning graphs among them, is Vega-Lite.
+  // Every chart of the record, the tuning graphs among them, is Vega-Lite.
   fs::path file = fs::temp_directory_path() / ("qrx_graphs_tuning_" + std::to_string(::getpid()));
   std::ofstream(file) << p.json;
   int status = -1;
@@ -1000,7 +1000,7 @@ TEST(Graphs, ModelAveragingGraphsFollowTheAveragingTables) {
   }
 }
 
-TEST(Graphs, PageDrawsTheModelAveragingGraphsAndTheirSpecificationsValidate) {
+TEST(Graphs, PageDrawsTheModelAveragingGraphsAndTheirChartsValidate) {
   if (!haveTool("chromium") || !haveTool("node") || !fs::exists(webModules() / "vega-embed") ||
       !fs::exists(webModules() / "ajv"))
     GTEST_SKIP() << "chromium, node or the npm packages are not installed (scripts/setup)";

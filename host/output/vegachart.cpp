@@ -1,10 +1,10 @@
-// Vega-Lite specifications of the graph templates. Each graph's tables go into the
-// specification's named data sets (a view's rows only); every drawing is a layer of unit
-// specifications whose marks carry names (curve, optimum, chosen, coefficients, labels,
+// Vega-Lite charts of the graph templates. Each graph's tables go into the
+// chart's named data sets (a view's rows only); every drawing is a layer of unit
+// charts whose marks carry names (curve, optimum, chosen, coefficients, labels,
 // criterion, pvaladd, pvaldrop, candidates, bars; units of a panel add their number, since
 // equal names would be merged) so that a reader of the page can find them. Column
 // names given by dynamic variables are matched without regard to case.
-#include "host/output/graphspec.h"
+#include "host/output/vegachart.h"
 
 #include "host/output/jsonnodes.h"
 #include "host/output/rvqoutput.h"
@@ -192,7 +192,7 @@ std::string tooltip(const OutputNode& g, const Axis& a, const std::string& y) {
          ",\"title\":\"Step\"},{\"field\":" + jsonQuote(y) + ",\"type\":\"quantitative\"}]";
 }
 
-// Data sets of one specification, all named at its top (inline values in several layers
+// Data sets of one chart, all named at its top (inline values in several layers
 // are not kept apart by the compiler, named sets are).
 using DataSets = std::vector<std::pair<std::string, std::string>>;
 
@@ -245,7 +245,7 @@ std::string criterionUnit(const OutputNode& g, const OutputNode* summary, const 
   return out + chosenLayer(g, a, sets, suffix) + "]}";
 }
 
-// Ends a specification whose text lacks its closing brace with its data sets.
+// Ends a chart whose text lacks its closing brace with its data sets.
 std::string withSets(const std::string& spec, const DataSets& sets) {
   std::string out = spec + ",\"datasets\":{";
   for (size_t i = 0; i < sets.size(); ++i)

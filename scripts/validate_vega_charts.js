@@ -1,6 +1,6 @@
-// Checks the graph specifications of a run's JSON record against the Vega-Lite schema that
-// the installed vega-lite package ships. Usage: node validate_graph_specs.js RUN.json
-// Prints one line per graph and exits 1 when a specification does not validate.
+// Checks the graph charts of a run's JSON record against the Vega-Lite schema that
+// the installed vega-lite package ships. Usage: node validate_vega_charts.js RUN.json
+// Prints one line per graph and exits 1 when a chart does not validate.
 const path = require('path');
 const fs = require('fs');
 const modules = path.join(__dirname, '..', 'web', 'node_modules');

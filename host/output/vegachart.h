@@ -1,6 +1,6 @@
-// Graph templates ("Stat.VARSIFTER.Graphics.*") rendered as Vega-Lite specifications: what a
+// Graph templates ("Stat.VARSIFTER.Graphics.*") rendered as Vega-Lite charts: what a
 // graph draws follows from its template, its dynamic variables and the rows of the tables
-// it reads. The HTML page draws the specifications; the JSON record keeps them.
+// it reads. The HTML page draws the charts; the JSON record keeps them.
 #pragma once
 
 #include "host/output/outputdoc.h"
@@ -9,7 +9,7 @@
 
 namespace qrxhost {
 
-// The Vega-Lite specification (JSON text) of one graph node.
+// The Vega-Lite chart (JSON text) of one graph node.
 std::string vegaLiteSpec(const OutputNode& graph);
 
 } // namespace qrxhost
