@@ -2,6 +2,9 @@
 // line is rewritten in place; throttled and delayed so short steps print nothing.
 #include "host/progress.h"
 
+#include <algorithm>
+#include <cstdlib>
+
 #include <unistd.h>
 
 namespace qrxhost {
@@ -11,7 +14,17 @@ ProgressLine& ProgressLine::instance() {
   return line;
 }
 
-ProgressLine::ProgressLine() : terminal_(::isatty(2) == 1) {}
+// QRX_PROGRESS_DELAY_MS sets the delay (and shortens the pause between texts to it), so that
+// the display can be watched through a pseudo-terminal without a long step.
+ProgressLine::ProgressLine() : terminal_(::isatty(2) == 1) {
+  const char* given = std::getenv("QRX_PROGRESS_DELAY_MS");
+  char* end = nullptr;
+  const long ms = given != nullptr ? std::strtol(given, &end, 10) : -1;
+  if (given != nullptr && end != given && *end == '\0' && ms >= 0 && ms <= 3600000) {
+    delay_ = std::chrono::milliseconds(ms);
+    pause_ = std::min(pause_, delay_);
+  }
+}
 
 void ProgressLine::start() {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -23,10 +36,25 @@ void ProgressLine::start() {
 
 void ProgressLine::show(const std::string& text) {
   std::lock_guard<std::mutex> lock(mutex_);
+  showLocked(text);
+}
+
+void ProgressLine::showGroup(const std::string& text) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  group_ = text;
+  showLocked(text);
+}
+
+void ProgressLine::showStep(const std::string& text) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  showLocked(group_.empty() ? text : group_ + ", " + text);
+}
+
+void ProgressLine::showLocked(const std::string& text) {
   if (!terminal_ || !running_)
     return;
   const auto now = std::chrono::steady_clock::now();
-  if (now - started_ < delay_ || (shown_ && now - lastShown_ < std::chrono::milliseconds(250)))
+  if (now - started_ < delay_ || (shown_ && now - lastShown_ < pause_))
     return;
   lastShown_ = now;
   shown_ = true;
@@ -39,6 +67,7 @@ void ProgressLine::finish() {
     write("\r\x1b[K");
   shown_ = false;
   running_ = false;
+  group_.clear();
 }
 
 void ProgressLine::redirect(int fd, bool terminal, std::chrono::milliseconds delay) {
@@ -47,6 +76,7 @@ void ProgressLine::redirect(int fd, bool terminal, std::chrono::milliseconds del
   terminal_ = terminal;
   delay_ = delay;
   shown_ = running_ = false;
+  group_.clear();
 }
 
 void ProgressLine::write(const std::string& text) {

@@ -1,6 +1,6 @@
 // A progress line on standard error for steps that run longer than a few seconds: rows read
-// while a data set is parsed, the BY group being fitted. Shown only when standard error is a
-// terminal, so logs, pipes and tests stay silent.
+// while a data set is parsed, the BY group being fitted and the step of its selection. Shown
+// only when standard error is a terminal, so logs, pipes and tests stay silent.
 #pragma once
 
 #include <chrono>
@@ -18,6 +18,10 @@ public:
   // Shows the text in place of the previous one (callable from any thread); nothing until the
   // step has run for the delay, and at most a few times a second.
   void show(const std::string& text);
+  // The BY group being fitted: shown, and kept in front of the step texts that follow.
+  void showGroup(const std::string& text);
+  // How the fit is getting on (a selection step), after the BY group when there is one.
+  void showStep(const std::string& text);
   // Erases the line if one is shown and stops the clock (the step ended).
   void finish();
 
@@ -27,13 +31,16 @@ public:
 private:
   ProgressLine();
   void write(const std::string& text);
+  void showLocked(const std::string& text);
 
   std::mutex mutex_;
   int fd_ = 2;
   bool terminal_ = false;
   bool running_ = false;
   bool shown_ = false;
+  std::string group_;
   std::chrono::milliseconds delay_{3000};
+  std::chrono::milliseconds pause_{250}; // the least time between two texts
   std::chrono::steady_clock::time_point started_, lastShown_;
 };
 

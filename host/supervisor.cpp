@@ -6,6 +6,7 @@
 #include "host/kernel.h"
 #include "host/output/rvqoutput.h"
 #include "host/pools.h"
+#include "host/progress.h"
 
 #include <algorithm>
 #include <atomic>
@@ -84,6 +85,11 @@ int32_t hostXmpoolcln(QkPool* pool, void (*cleanup)(void*), void* object) {
   return poolAtDestroy(pool, cleanup, object);
 }
 
+void hostXprogress(const char* text, int32_t length) {
+  if (text != nullptr && length > 0)
+    ProgressLine::instance().showStep(std::string(text, static_cast<size_t>(length)));
+}
+
 HostSupervisorServices makeSupervisor() {
   HostSupervisorServices s{};
   s.xexit = hostXexit;
@@ -96,6 +102,7 @@ HostSupervisorServices makeSupervisor() {
   s.xoption = hostXoption;
   s.xrcset = hostXrcset;
   s.xmpoolcln = hostXmpoolcln;
+  s.xprogress = hostXprogress;
   return s;
 }
 

@@ -326,8 +326,9 @@ int32_t byNext(HostByHandle* by) {
   by->begin = ds->groupStarts[static_cast<size_t>(by->groupIndex)];
   by->end = ds->groupStarts[static_cast<size_t>(by->groupIndex) + 1];
   if (!by->vars.empty())
-    ProgressLine::instance().show(ds->display + ": BY group " + std::to_string(by->groupIndex + 1) +
-                                  " of " + std::to_string(groups));
+    ProgressLine::instance().showGroup(ds->display + ": BY group " +
+                                       std::to_string(by->groupIndex + 1) + " of " +
+                                       std::to_string(groups));
   ds->position = by->begin;
   ds->current = -1;
   return 1;

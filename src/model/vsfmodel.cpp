@@ -14,6 +14,7 @@
 #include "support/poolalloc.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <type_traits>
 
@@ -664,6 +665,19 @@ int32_t vsfAddEffChangeMemory(VsfModel* model, int32_t newCapacity) {
   return 0;
 }
 
+namespace {
+
+// The host's progress display of a long selection: the step just recorded.
+void showStepProgress(int32_t step, int32_t effectsIn) {
+  char text[80];
+  const int n = std::snprintf(text, sizeof text, "selection step %d, %d effects in the model",
+                              static_cast<int>(step), static_cast<int>(effectsIn));
+  if (n > 0)
+    xprogress(text, std::min(n, static_cast<int>(sizeof text) - 1));
+}
+
+} // namespace
+
 int32_t vsfRecordStep(VsfModel* model, int32_t effect) {
   VsfModel* m = model;
   const VsfModelOptions* o = m->options;
@@ -778,6 +792,7 @@ int32_t vsfRecordStep(VsfModel* model, int32_t effect) {
   }
 
   m->stepCount = s + 1;
+  showStepProgress(s, m->inModelCount);
 
   // Sums of squares that are rounding noise against the uncorrected total are zero; done
   // here for every recorded step, so that the model does not depend on whether its step

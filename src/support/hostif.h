@@ -316,6 +316,9 @@ struct HostSupervisorServices {
   // Registers cleanup(object) to run when the pool is destroyed (last registered first),
   // so records with non-trivial members made in a pool are destroyed with it; 0, or -1.
   int32_t (*xmpoolcln)(QkPool* pool, void (*cleanup)(void*), void* object);
+  // Shows a short text of how a long fit is getting on (the step of a selection) on the
+  // host's progress display; the host may ignore it.
+  void (*xprogress)(const char* text, int32_t length);
 };
 
 // Group 40: macro variables.

@@ -67,6 +67,11 @@ int32_t xoption(const char* name, char* buffer, int32_t capacity) {
 int32_t xmpoolcln(QkPool* pool, void (*cleanup)(void*), void* object) {
   return hostGroups(HG_SUPERVISOR)->supervisor->xmpoolcln(pool, cleanup, object);
 }
+void xprogress(const char* text, int32_t length) {
+  const HostServiceGroups* groups = hostGroups(HG_SUPERVISOR);
+  if (groups->supervisor != nullptr && groups->supervisor->xprogress != nullptr)
+    groups->supervisor->xprogress(text, length);
+}
 
 HostMacroTable* xalanch(void* taskWord) { return hostGroups(HG_MACRO)->macro->xalanch(taskWord); }
 int32_t xjsympc(HostMacroTable* anchor, const char* name, int32_t nameLength, int32_t scope,

@@ -19,6 +19,7 @@ int32_t xpmstr(char* buffer, int32_t size, int32_t set, int32_t number,
                std::initializer_list<HostMsgArg> args = {});
 int32_t xoption(const char* name, char* buffer, int32_t capacity);
 int32_t xmpoolcln(QkPool* pool, void (*cleanup)(void*), void* object);
+void xprogress(const char* text, int32_t length);
 
 // Makes a T in the pool (zeroed storage); its destructor runs when the pool is destroyed.
 // Null when the pool cannot give the block.

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace qrxhost;
@@ -47,6 +48,31 @@ TEST(ProgressLine, OnlyOnATerminalAndOnlyAfterTheDelay) {
   EXPECT_EQ(drain(fds[0]), "\r\x1b[Kreading WORK.A: 10 rows\r\x1b[K");
   line.show("after the step"); // the clock stopped with the step
   EXPECT_EQ(drain(fds[0]), "");
+
+  line.redirect(2, ::isatty(2) == 1, 3000ms);
+  ::close(fds[0]);
+  ::close(fds[1]);
+}
+
+TEST(ProgressLine, StepsAreShownAfterTheirByGroupUntilTheStepEnds) {
+  int fds[2];
+  ASSERT_EQ(::pipe2(fds, O_NONBLOCK), 0);
+  ProgressLine& line = ProgressLine::instance();
+  line.redirect(fds[1], true, 0ms);
+  line.start();
+  line.showGroup("WORK.A: BY group 2 of 3");
+  std::this_thread::sleep_for(300ms); // past the pause between two texts
+  line.showStep("selection step 4, 5 effects in the model");
+  line.finish();
+  EXPECT_EQ(drain(fds[0]),
+            "\r\x1b[KWORK.A: BY group 2 of 3"
+            "\r\x1b[KWORK.A: BY group 2 of 3, selection step 4, 5 effects in the model"
+            "\r\x1b[K");
+  // The next step has no BY group of its own until one is shown.
+  line.start();
+  line.showStep("selection step 1, 2 effects in the model");
+  line.finish();
+  EXPECT_EQ(drain(fds[0]), "\r\x1b[Kselection step 1, 2 effects in the model\r\x1b[K");
 
   line.redirect(2, ::isatty(2) == 1, 3000ms);
   ::close(fds[0]);

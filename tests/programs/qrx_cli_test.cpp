@@ -219,3 +219,27 @@ TEST_F(Cli, MultimemberMissingDisagreementIsACataloguedError) {
   EXPECT_EQ(found, 1) << r.out;
   EXPECT_GE(v["steps"][0]["returnCode"].n, 3000);
 }
+
+// On a terminal the progress line shows the BY group and the selection's steps; the listing
+// and the log are unchanged. `script` gives the run a pseudo-terminal; the environment
+// variable drops the delay so that a short run shows its texts.
+TEST_F(Cli, ProgressLineOnATerminalShowsByGroupAndSteps) {
+  if (std::system("command -v script >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "script (util-linux) is not installed";
+  write("d.csv", "g,y,x1,x2\n1,3.1,1,2\n1,4.9,2,1\n1,7.2,3,3\n1,8.8,4,2\n1,11.1,5,5\n"
+                 "2,12.7,6,4\n2,15.2,7,6\n2,16.8,8,5\n2,19.1,9,9\n2,20.7,10,7\n");
+  const std::string prog = write("p.qrx", "proc varsifter data=d; by g;\n"
+                                          "  model y = x1 x2 / selection=forward;\nrun;\n");
+  const std::string command = std::string("QRX_PROGRESS_DELAY_MS=0 ASAN_OPTIONS=detect_leaks=0 '") +
+                              QRX_BINARY + "' --work '" + dir.string() + "' --listing '" +
+                              (dir / "out.lst").string() + "' '" + prog + "'";
+  Outcome r = clitest::shell("script -qec \"" + command + "\" /dev/null");
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_TRUE(clitest::has(r, "WORK.D: BY group 2 of 2, selection step")) << r.out;
+  EXPECT_TRUE(clitest::has(r, "\r\x1b[K")) << r.out;
+  // Without a terminal nothing of it is written.
+  Outcome plain = clitest::shell(command);
+  EXPECT_EQ(plain.status, 0);
+  EXPECT_FALSE(clitest::has(plain, "selection step")) << plain.out;
+  EXPECT_FALSE(clitest::has(plain, "\x1b[K")) << plain.out;
+}
