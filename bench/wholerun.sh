@@ -1,15 +1,21 @@
 #!/usr/bin/env bash
-# Whole runs on the generated 1,000,000 x 50 CSV (build/bench/wide.csv, made by
-# bench/gen_csvread_data.py when missing): qrx LASSO and FORWARD (bench/csvread_*.qrx) on 1
-# and on 8 threads with their peak memory, beside fread + glmnet, fread + leaps (1 and 8
-# threads for the reading) and pandas + LassoLarsIC. Needs r-cran-data.table, r-cran-glmnet,
-# r-cran-leaps and python3-pandas. Run from the repository root: bench/wholerun.sh [QRX]
+# Whole runs on a generated ROWS x 50 CSV (default 1,000,000 rows: build/bench/wide.csv; other
+# counts: build/bench/wide_ROWS.csv; made by bench/gen_csvread_data.py when missing): qrx
+# LASSO and FORWARD (bench/csvread_*.qrx) on 1 and on 8 threads with their peak memory, beside
+# fread + glmnet, fread + leaps (1 and 8 threads for the reading) and pandas + LassoLarsIC
+# (PEERS=0 leaves the peers out). Needs r-cran-data.table, r-cran-glmnet, r-cran-leaps and
+# python3-pandas. Run from the repository root: [ROWS=n] [PEERS=0] bench/wholerun.sh [QRX]
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
-data=build/bench/wide.csv
-[ -f "$data" ] || /usr/bin/python3 bench/gen_csvread_data.py 1000000 "$data"
+rows="${ROWS:-1000000}"
+name=wide
+[ "$rows" = 1000000 ] || name="wide_$rows"
+data="build/bench/$name.csv"
+mkdir -p build/bench
+[ -f "$data" ] || /usr/bin/python3 bench/gen_csvread_data.py "$rows" "$data"
 qrx="${1:-./qrx}"
+echo "data: $data ($(stat -c %s "$data") bytes; design as doubles $((rows * 50 * 8 / 1048576)) MB)"
 timed() { # label, command...
   local label="$1"
   shift
@@ -19,10 +25,15 @@ timed() { # label, command...
 }
 for cpus in 1 8; do
   for prog in lasso forward; do
+    sed "s/data=b\.wide;/data=b.$name;/" "bench/csvread_$prog.qrx" >"build/bench/$prog.qrx"
     timed "qrx $prog, $cpus thread(s)" "$qrx" -o CPUCOUNT="$cpus" --listing /dev/null \
-      "bench/csvread_$prog.qrx"
+      "build/bench/$prog.qrx"
   done
-  timed "fread + glmnet, $cpus thread(s)" Rscript bench/peer_wholerun.R glmnet "$data" "$cpus"
-  timed "fread + leaps, $cpus thread(s)" Rscript bench/peer_wholerun.R leaps "$data" "$cpus"
+  if [ "${PEERS:-1}" != 0 ]; then
+    timed "fread + glmnet, $cpus thread(s)" Rscript bench/peer_wholerun.R glmnet "$data" "$cpus"
+    timed "fread + leaps, $cpus thread(s)" Rscript bench/peer_wholerun.R leaps "$data" "$cpus"
+  fi
 done
-timed "pandas + LassoLarsIC" /usr/bin/python3 bench/peer_wholerun.py "$data"
+if [ "${PEERS:-1}" != 0 ]; then
+  timed "pandas + LassoLarsIC" /usr/bin/python3 bench/peer_wholerun.py "$data"
+fi
