@@ -77,12 +77,10 @@ void buildRow(Pass& p, const double* full, double y, double w, double f, int32_t
   if (s->resampling)
     p.stageD[nd++] = 0.0; // filled by the resampling kernels before any pass reads it
   p.stageD[nd++] = y;
-  for (int32_t i = 0; i < L.entryCount; ++i) {
-    const VsfEffectEntry& e = s->entries[i];
-    if (L.denseOffset[i] < 0)
-      continue;
-    for (int32_t c = 0; c < e.columnCount; ++c)
-      p.stageD[nd++] = full[e.firstColumn + (e.columnList ? e.columnList[c] : c)];
+  for (int32_t r = 0; r < p.denseRunCount; ++r) {
+    const int32_t from = p.denseRuns[2 * r], length = p.denseRuns[2 * r + 1];
+    std::memcpy(p.stageD + nd, full + from, sizeof(double) * static_cast<size_t>(length));
+    nd += length;
   }
   // Codes, first code in the last slot.
   const int32_t top = L.codeCapacity - 1;
@@ -109,6 +107,50 @@ void buildRow(Pass& p, const double* full, double y, double w, double f, int32_t
   }
   p.stagedDoubles = nd;
   p.stagedCodes = nc;
+}
+
+// Adds a training row's values to the column sums and sums of squares. A zero adds nothing:
+// with a finite weight, adding its products (signed zeros) leaves every sum as skipping it
+// does, since no sum is ever a negative zero; so the loop runs without a test per value.
+void addColumnSums(Pass& p, const double* full, double ww) {
+  const int32_t N = p.s->columnCount;
+  double* sum = p.colSum;
+  double* sumSq = p.colSumSq;
+  if (!std::isfinite(ww)) {
+    for (int32_t c = 0; c < N; ++c)
+      if (full[c] != 0.0) {
+        sum[c] += full[c] * ww;
+        sumSq[c] += full[c] * full[c] * ww;
+      }
+    return;
+  }
+  for (int32_t c = 0; c < N; ++c) {
+    const double x = full[c];
+    sum[c] += x * ww;
+    sumSq[c] += x * x * ww;
+  }
+}
+
+// The dense values of a row in entry order as runs of consecutive design columns: (first
+// column, length) pairs, so that staging a row copies runs.
+int32_t denseRunsOf(const VsfDataSettings* s, const VsfRowLayout& L, int32_t* runs) {
+  int32_t n = 0;
+  for (int32_t i = 0; i < L.entryCount; ++i) {
+    const VsfEffectEntry& e = s->entries[i];
+    if (L.denseOffset[i] < 0)
+      continue;
+    for (int32_t c = 0; c < e.columnCount; ++c) {
+      const int32_t column = e.firstColumn + (e.columnList ? e.columnList[c] : c);
+      if (n > 0 && runs[2 * n - 2] + runs[2 * n - 1] == column) {
+        runs[2 * n - 1] += 1;
+      } else {
+        runs[2 * n] = column;
+        runs[2 * n + 1] = 1;
+        ++n;
+      }
+    }
+  }
+  return n;
 }
 
 // Places the staged row; opens and closes pages as needed.
@@ -233,13 +275,7 @@ int32_t storeRow(Pass& p, int32_t which, const double* full, double y, double w,
   const double ww = weighted ? wf : 1.0;
   p.t.sumY += y * ww;
   p.t.sumYY += y * y * ww;
-  for (int32_t c = 0; c < s->columnCount; ++c) {
-    double x = full[c];
-    if (x != 0.0) {
-      p.colSum[c] += x * ww;
-      p.colSumSq[c] += x * x * ww;
-    }
-  }
+  addColumnSums(p, full, ww);
   if (s->bridge) {
     src->numericValues(src->self, p.numeric);
     addScaled(p.bridgeWSum, p.numeric, s->numericCount, wf);
@@ -472,6 +508,10 @@ int32_t vsfReadPass(VsfDataSettings* s, VsfRowSource* src, VsfModel* m, VsfBagVe
   p.layout.hasFold = s->cvMethod != CV_NONE && (s->cv || s->xcv);
   p.layout.hasRole = s->roleCodes;
   p.layout.codeCapacity = 2 * N + 3;
+  p.denseRuns = allocArray<int32_t>(byPool, 2 * static_cast<int64_t>(denseColumns), false);
+  if (p.denseRuns == nullptr)
+    return -2;
+  p.denseRunCount = denseRunsOf(s, p.layout, p.denseRuns);
   vsfPageWriterStart(&p.writer, bags);
 
   // The passes: DATA=, the bridge means, TESTDATA= and VALDATA=.

@@ -41,6 +41,8 @@ struct Pass {
   double* stageD;
   int32_t* stageC;
   int32_t stagedDoubles = 0, stagedCodes = 0;
+  int32_t* denseRuns = nullptr; // (first column, length) runs of the dense values
+  int32_t denseRunCount = 0;
   Totals t;
   double* colSum;
   double* colSumSq;
