@@ -13,6 +13,7 @@
 #include "driver/vsfcontext.h"
 #include "driver/vsfeffects.h"
 #include "driver/vsfpostinit.h"
+#include "driver/vsfreaders.h"
 #include "model/vsfmodel.h"
 #include "output/vsfmodelview.h"
 #include "support/hoststubs.h"
@@ -478,10 +479,14 @@ int32_t vsfData(VsfContext* ctx) {
   src.numericValues = designNumeric;
   src.levelsAll = designLevelsAll;
   src.effectMeans = designEffectMeans;
-  src.blockBegin = designBlockBegin;
-  src.blockWorker = designBlockWorker;
-  src.blockRows = designBlockRows;
-  src.blockEnd = designBlockEnd;
+  // The _testthread switch with the suffix "read" at 0 keeps DATA= on the serial road, so
+  // that tests can compare the two roads at one thread count.
+  if (ztestthread("read", 4) != 0) {
+    src.blockBegin = designBlockBegin;
+    src.blockWorker = designBlockWorker;
+    src.blockRows = designBlockRows;
+    src.blockEnd = designBlockEnd;
+  }
   VsfReadResult& result = s->read;
   ctx->model.bags = &ctx->bags;
   ctx->model.puddle = &ctx->puddle;

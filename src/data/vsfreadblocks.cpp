@@ -43,11 +43,15 @@ struct Road {
   std::atomic<bool> stop{false};
 };
 
-int32_t blockSize(int32_t columns) {
+// The observations of a block: about 512 KB of design values, and at least four blocks a
+// worker so that a short group still spreads over the workers.
+int32_t blockSize(int32_t columns, int64_t span, int32_t workers) {
   const int32_t forced = gBlockRows.load();
   if (forced > 0)
     return forced;
-  return static_cast<int32_t>(std::clamp<int64_t>(kBlockDoubles / std::max(columns, 1), 16, 4096));
+  const int64_t rows =
+      std::min<int64_t>(kBlockDoubles / std::max(columns, 1), span / (4 * workers));
+  return static_cast<int32_t>(std::clamp<int64_t>(rows, 16, 4096));
 }
 
 // Waits until `a` holds `want`, or the road stops; false when it stopped.
@@ -175,10 +179,10 @@ int32_t vsfReadBlocks(Pass& p) {
   Road road;
   road.src = src;
   road.columns = std::max(p.s->columnCount, 1);
-  road.blockRows = blockSize(road.columns);
   const int32_t T = p.s->threadCount;
-  // A group shorter than two blocks a worker is read one by one.
   road.span = src->blockBegin(src->self);
+  road.blockRows = blockSize(road.columns, road.span, T);
+  // A group shorter than two blocks is read one by one.
   if (road.span < 2 * static_cast<int64_t>(road.blockRows))
     return 0;
   road.blockCount = (road.span + road.blockRows - 1) / road.blockRows;
