@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <functional>
 #include <string>
 
 namespace {
@@ -46,30 +45,6 @@ std::string readingProgram(const std::string& perf) {
          "  partition fraction(validate=0.3 test=0.2);\n"
          "  model y = k x1 x2 x3 / selection=forward(choose=validate);\n" +
          p;
-}
-
-// Every node of a run's output as text, numbers in full.
-std::string dump(const minijson::Value& v) {
-  std::string s;
-  switch (v.kind) {
-  case minijson::Value::String:
-    return v.s;
-  case minijson::Value::Number: {
-    char buf[40];
-    std::snprintf(buf, sizeof buf, "%.17g", v.n);
-    return buf;
-  }
-  case minijson::Value::Array:
-    for (const auto& item : v.items)
-      s += dump(item) + ",";
-    return "[" + s + "]";
-  case minijson::Value::Object:
-    for (const auto& [key, value] : v.members)
-      s += key + ":" + dump(value) + ";";
-    return "{" + s + "}";
-  default:
-    return "null";
-  }
 }
 
 // Compares two outputs node by node: texts equal, numbers within `tolerance` relative.
@@ -117,7 +92,7 @@ TEST(ThreadedReading, WorkersGiveTheTablesOfTheSerialReading) {
     const auto& a = serial.json["steps"][s]["output"];
     const auto& b = threaded.json["steps"][s]["output"];
     // At one thread count: the very same output, timing aside (no timing table is asked).
-    EXPECT_EQ(dump(a), dump(b)) << "step " << s + 1;
+    EXPECT_EQ(qrxrun::dumpOutput(a), qrxrun::dumpOutput(b)) << "step " << s + 1;
     // On one thread the fit sums in another order: the same to rounding.
     expectClose(one.json["steps"][s]["output"], b, 1e-8, "step " + std::to_string(s + 1));
   }
