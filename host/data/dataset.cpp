@@ -423,6 +423,26 @@ int32_t obsNext(HostDataSet* data) {
   return 1;
 }
 
+int32_t obsSpan(HostDataSet* data, int64_t* next, int64_t* count) {
+  HostDataSet* ds = liveInput(data);
+  if (!ds || !next || !count)
+    return -1;
+  *next = ds->position + 1;
+  *count = std::max<int64_t>(ds->by.end - ds->position, 0);
+  return 0;
+}
+
+int64_t obsSkip(HostDataSet* data, int64_t n) {
+  HostDataSet* ds = liveInput(data);
+  if (!ds || n <= 0)
+    return 0;
+  const int64_t passed = std::min(n, std::max<int64_t>(ds->by.end - ds->position, 0));
+  ds->position += passed;
+  // As xobsnext: the last observation passed is current; beyond the group's end none is.
+  ds->current = passed == n ? ds->position - 1 : -1;
+  return passed;
+}
+
 double obsNum(HostDataSet* data, int32_t number) {
   HostDataSet* ds = liveInput(data);
   if (!ds || ds->current < 0 || number < 1 || number > static_cast<int32_t>(ds->vars.size()))
@@ -772,6 +792,8 @@ HostDataSetServices* dataSetServices() {
     v.xvallvr = dsAllvr;
     v.xvsele = dsSele;
     v.xoinfo = dsInfo;
+    v.xobsspan = obsSpan;
+    v.xobsskip = obsSkip;
     installReadVectorServices(&v);
     return v;
   }();
@@ -881,6 +903,11 @@ const CsvTable* inputTable(HostDataSet* data, int64_t* current) {
     return nullptr;
   *current = ds->current;
   return ds->table.get();
+}
+
+const CsvTable* inputCopy(HostDataSet* data) {
+  HostDataSet* ds = liveInput(data);
+  return ds ? ds->table.get() : nullptr;
 }
 
 int openDataSetCount() {

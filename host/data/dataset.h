@@ -36,6 +36,9 @@ struct CsvTable;
 // The parsed copy behind an open input data set and its current observation (-1 when none),
 // for readers that fetch many values of one observation at once; null for anything else.
 const CsvTable* inputTable(HostDataSet* data, int64_t* current);
+// The parsed copy alone, without the read position: readers on other threads use it while
+// the main thread moves through the observations.
+const CsvTable* inputCopy(HostDataSet* data);
 
 // The number of data sets open (input and output) and of parsed copies kept.
 int openDataSetCount();

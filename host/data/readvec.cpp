@@ -82,23 +82,35 @@ int32_t vgete(HostReadVector* vector) {
   return 0;
 }
 
+// One entry's value of observation `obs` (0-based) of the parsed copy: the one place the
+// read vectors touch the column storage. A formatted number is written as xobsnum's value
+// in the default format; a formatted text is the value cut or padded, as xobschar's.
+void columnValue(const HostReadVector::Entry& e, const CsvColumn& c, int64_t obs, char* at) {
+  if (e.numeric) {
+    const double x = c.nums[static_cast<size_t>(obs)];
+    if (e.type == 4) {
+      const std::string text = formattedNumber(x, e.length);
+      std::memcpy(at, text.data(), static_cast<size_t>(e.length));
+    } else {
+      std::memcpy(at, &x, sizeof x);
+    }
+    return;
+  }
+  const std::string_view text = c.str(obs);
+  putText(at, e.length, text.data(), text.size());
+}
+
 // One entry's value: from the table's columns when there is a current observation, else
 // what the per-value services give (missing, empty).
 void putValue(const HostReadVector& v, const HostReadVector::Entry& e, const CsvTable* table,
               int64_t obs, char* at) {
+  if (table && obs >= 0) {
+    columnValue(e, table->columns[static_cast<size_t>(e.number - 1)], obs, at);
+    return;
+  }
   if (e.type == 4) {
     std::string text = formattedValue(v.data, e.number, e.length);
     std::memcpy(at, text.data(), static_cast<size_t>(e.length));
-    return;
-  }
-  if (table && obs >= 0) {
-    const CsvColumn& c = table->columns[static_cast<size_t>(e.number - 1)];
-    if (e.numeric) {
-      std::memcpy(at, &c.nums[static_cast<size_t>(obs)], sizeof(double));
-    } else {
-      const std::string_view s = c.str(obs);
-      putText(at, e.length, s.data(), s.size());
-    }
     return;
   }
   HostDataSetServices* ds = dataSetServices();
@@ -120,6 +132,27 @@ int32_t yvget(HostReadVector* vector, void* record) {
   const CsvTable* table = inputTable(v->data, &obs);
   for (const HostReadVector::Entry& e : v->entries)
     putValue(*v, e, table, obs, static_cast<char*>(record) + e.offset);
+  return 0;
+}
+
+// Observations first .. first + count - 1 (1-based) into records `stride` bytes apart. It
+// reads the parsed copy only, never the read position, so that workers may call it while
+// the main thread moves on.
+int32_t yvgetn(HostReadVector* vector, int64_t first, int32_t count, void* records,
+               int64_t stride) {
+  HostReadVector* v = live(vector);
+  if (!v || !v->ended || !records || count < 0 || first < 1)
+    return -1;
+  const CsvTable* table = inputCopy(v->data);
+  if (!table || first - 1 + count > table->nobs)
+    return -2;
+  // Entry by entry: each column is read in order.
+  for (const HostReadVector::Entry& e : v->entries) {
+    const CsvColumn& c = table->columns[static_cast<size_t>(e.number - 1)];
+    char* at = static_cast<char*>(records) + e.offset;
+    for (int32_t k = 0; k < count; ++k, at += stride)
+      columnValue(e, c, first - 1 + k, at);
+  }
   return 0;
 }
 
@@ -207,6 +240,7 @@ void installReadVectorServices(HostDataSetServices* services) {
   services->xvgetd = vgetd;
   services->xvgete = vgete;
   services->xyvget = yvget;
+  services->xyvgetn = yvgetn;
   services->xvgett = vgett;
   services->zname = hostZname;
   services->xvget1v = vget1v;

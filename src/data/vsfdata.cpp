@@ -64,8 +64,9 @@ int32_t dataFold(Pass& p) {
   }
 }
 
-// Stages the current observation's row: doubles and (backward) codes.
-void buildRow(Pass& p, double y, double w, double f, int32_t role, int32_t fold) {
+// Stages an observation's row from its N design values: doubles and (backward) codes.
+void buildRow(Pass& p, const double* full, double y, double w, double f, int32_t role,
+              int32_t fold) {
   const VsfRowLayout& L = p.layout;
   const VsfDataSettings* s = p.s;
   int32_t nd = 0;
@@ -76,13 +77,10 @@ void buildRow(Pass& p, double y, double w, double f, int32_t role, int32_t fold)
   if (s->resampling)
     p.stageD[nd++] = 0.0; // filled by the resampling kernels before any pass reads it
   p.stageD[nd++] = y;
-  p.src->row(p.src->self, p.full);
-  for (int32_t i = 0; i < L.entryCount; ++i) {
-    const VsfEffectEntry& e = s->entries[i];
-    if (L.denseOffset[i] < 0)
-      continue;
-    for (int32_t c = 0; c < e.columnCount; ++c)
-      p.stageD[nd++] = p.full[e.firstColumn + (e.columnList ? e.columnList[c] : c)];
+  for (int32_t r = 0; r < p.denseRunCount; ++r) {
+    const int32_t from = p.denseRuns[2 * r], length = p.denseRuns[2 * r + 1];
+    std::memcpy(p.stageD + nd, full + from, sizeof(double) * static_cast<size_t>(length));
+    nd += length;
   }
   // Codes, first code in the last slot.
   const int32_t top = L.codeCapacity - 1;
@@ -98,7 +96,7 @@ void buildRow(Pass& p, double y, double w, double f, int32_t role, int32_t fold)
   for (int32_t k = 0; k < L.sparseCount; ++k) {
     const VsfEffectEntry& e = s->entries[L.sparseList[k]];
     for (int32_t c = 0; c < e.columnCount; ++c) {
-      double v = p.full[e.firstColumn + (e.columnList ? e.columnList[c] : c)];
+      double v = full[e.firstColumn + (e.columnList ? e.columnList[c] : c)];
       if (v != 0.0) {
         p.stageD[nd++] = v;
         code(c);
@@ -109,6 +107,50 @@ void buildRow(Pass& p, double y, double w, double f, int32_t role, int32_t fold)
   }
   p.stagedDoubles = nd;
   p.stagedCodes = nc;
+}
+
+// Adds a training row's values to the column sums and sums of squares. A zero adds nothing:
+// with a finite weight, adding its products (signed zeros) leaves every sum as skipping it
+// does, since no sum is ever a negative zero; so the loop runs without a test per value.
+void addColumnSums(Pass& p, const double* full, double ww) {
+  const int32_t N = p.s->columnCount;
+  double* sum = p.colSum;
+  double* sumSq = p.colSumSq;
+  if (!std::isfinite(ww)) {
+    for (int32_t c = 0; c < N; ++c)
+      if (full[c] != 0.0) {
+        sum[c] += full[c] * ww;
+        sumSq[c] += full[c] * full[c] * ww;
+      }
+    return;
+  }
+  for (int32_t c = 0; c < N; ++c) {
+    const double x = full[c];
+    sum[c] += x * ww;
+    sumSq[c] += x * x * ww;
+  }
+}
+
+// The dense values of a row in entry order as runs of consecutive design columns: (first
+// column, length) pairs, so that staging a row copies runs.
+int32_t denseRunsOf(const VsfDataSettings* s, const VsfRowLayout& L, int32_t* runs) {
+  int32_t n = 0;
+  for (int32_t i = 0; i < L.entryCount; ++i) {
+    const VsfEffectEntry& e = s->entries[i];
+    if (L.denseOffset[i] < 0)
+      continue;
+    for (int32_t c = 0; c < e.columnCount; ++c) {
+      const int32_t column = e.firstColumn + (e.columnList ? e.columnList[c] : c);
+      if (n > 0 && runs[2 * n - 2] + runs[2 * n - 1] == column) {
+        runs[2 * n - 1] += 1;
+      } else {
+        runs[2 * n] = column;
+        runs[2 * n + 1] = 1;
+        ++n;
+      }
+    }
+  }
+  return n;
 }
 
 // Places the staged row; opens and closes pages as needed.
@@ -141,104 +183,134 @@ int32_t placeRow(Pass& p) {
   return 0;
 }
 
-// Reads the rows of one data set whose pass has begun: which 0 DATA=, 1 TESTDATA=,
-// 2 VALDATA=. Held-out rows with unknown levels are counted into counters / *unknownClass.
-int32_t readRows(Pass& p, int32_t which, int32_t* counters, int32_t* unknownClass) {
+} // namespace
+
+namespace vsfread {
+
+bool keepRow(Pass& p, int32_t which, int32_t st, double w, double* f, double* wf, int32_t* counters,
+             int32_t* unknownClass) {
+  VsfDataSettings* s = p.s;
+  VsfRowSource* src = p.src;
+  if (which == 0)
+    p.t.obsRead += 1;
+  else
+    p.t.extraRead[which] += 1;
+  if (which == 0 && (st & 0x04))
+    p.t.missingResponse += 1;
+  if (s->freqGiven && !isHostMissing(*f)) {
+    if (std::fabs(*f) < 4503599627370496.0)
+      *f = std::floor(*f);
+    if (!(*f > 0.0))
+      return false;
+  }
+  if (!isHostMissing(*f)) {
+    if (which == 0)
+      p.t.freqRead += *f;
+    else
+      p.t.extraFreq[which] += *f;
+  }
+  if (which != 0 && (st & 0x02)) {
+    if (src->unknownLevels(src->self, counters))
+      *unknownClass = 1;
+    return false;
+  }
+  if (st & (which == 0 ? 0x23 : 0x25))
+    return false;
+  const bool weighted = s->weightGiven || s->freqGiven;
+  *wf = weighted ? w * *f : 1.0;
+  if (weighted && !(*wf > 0.0))
+    return false;
+  if (st & 0x04) {
+    // Response missing: not stored; the bridge counts it unless roles are partitioned.
+    if (which == 0 && s->bridge && !s->partitionGiven) {
+      p.missingResponseWeight += *wf;
+      src->numericValues(src->self, p.numeric);
+      addScaled(p.bridgeWSum, p.numeric, s->numericCount, *wf);
+    }
+    return false;
+  }
+  return true;
+}
+
+int32_t storeRow(Pass& p, int32_t which, const double* full, double y, double w, double f,
+                 double wf) {
   VsfDataSettings* s = p.s;
   VsfRowSource* src = p.src;
   const bool weighted = s->weightGiven || s->freqGiven;
-  while (src->next(src->self) == 1) {
-    double y = 0.0, w = 1.0, f = 1.0;
-    if (which == 0)
-      p.t.obsRead += 1;
-    else
-      p.t.extraRead[which] += 1;
-    int32_t st =
-        src->status(src->self, &y, s->weightGiven ? &w : nullptr, s->freqGiven ? &f : nullptr);
-    if (which == 0 && (st & 0x04))
-      p.t.missingResponse += 1;
-    if (s->freqGiven && !isHostMissing(f)) {
-      if (std::fabs(f) < 4503599627370496.0)
-        f = std::floor(f);
-      if (!(f > 0.0))
-        continue;
-    }
-    if (!isHostMissing(f)) {
-      if (which == 0)
-        p.t.freqRead += f;
-      else
-        p.t.extraFreq[which] += f;
-    }
-    if (which != 0 && (st & 0x02)) {
-      if (src->unknownLevels(src->self, counters))
-        *unknownClass = 1;
-      continue;
-    }
-    if (st & (which == 0 ? 0x23 : 0x25))
-      continue;
-    const double wf = weighted ? w * f : 1.0;
-    if (weighted && !(wf > 0.0))
-      continue;
-    if (st & 0x04) {
-      // Response missing: not stored; the bridge counts it unless roles are partitioned.
-      if (which == 0 && s->bridge && !s->partitionGiven) {
-        p.missingResponseWeight += wf;
-        src->numericValues(src->self, p.numeric);
-        addScaled(p.bridgeWSum, p.numeric, s->numericCount, wf);
-      }
-      continue;
-    }
-    int32_t role, fold = kVsfNoFold;
-    if (which == 0) {
-      role = dataRole(p);
-      if (role == VSF_ROLE_TRAIN && p.layout.hasFold)
-        fold = dataFold(p);
-    } else {
-      role = which == 1 ? VSF_ROLE_TEST : VSF_ROLE_VALIDATE;
-    }
-    buildRow(p, y, w, f, role, fold);
-    int32_t rc = placeRow(p);
+  int32_t role, fold = kVsfNoFold;
+  if (which == 0) {
+    role = dataRole(p);
+    if (role == VSF_ROLE_TRAIN && p.layout.hasFold)
+      fold = dataFold(p);
+  } else {
+    role = which == 1 ? VSF_ROLE_TEST : VSF_ROLE_VALIDATE;
+  }
+  buildRow(p, full, y, w, f, role, fold);
+  int32_t rc = placeRow(p);
+  if (rc != 0)
+    return rc;
+  p.rowsStored = true;
+  const int ri = roleIndex(role);
+  if (which != 0) {
+    // A held-out row counts for its role, and its weight for the role's weight sum: the
+    // validation and test ASE are averaged over that sum.
+    p.t.rows[ri] += 1;
+    p.t.freq[ri] += f;
+    p.t.weight[ri] += wf;
+    return 0;
+  }
+  p.t.kept += 1;
+  p.t.freqKept += f;
+  p.t.rows[ri] += 1;
+  p.t.freq[ri] += f;
+  if (role != VSF_ROLE_NONE)
+    p.t.weight[ri] += wf;
+  if (role != VSF_ROLE_TRAIN)
+    return 0;
+  if (s->resampling && p.t.freq[1] > 2147483647.0) {
+    xpmlog(848, 263, {2147483647});
+    *p.returnCode = std::max(*p.returnCode, 1012);
+    return -39;
+  }
+  const double ww = weighted ? wf : 1.0;
+  p.t.sumY += y * ww;
+  p.t.sumYY += y * y * ww;
+  addColumnSums(p, full, ww);
+  if (s->bridge) {
+    src->numericValues(src->self, p.numeric);
+    addScaled(p.bridgeWSum, p.numeric, s->numericCount, wf);
+    addScaled(p.bridgeFSum, p.numeric, s->numericCount, f);
+    addScaled(p.bridgeColSum, full, s->columnCount, f);
+  }
+  return 0;
+}
+
+} // namespace vsfread
+
+namespace {
+
+// Reads the rows of one data set whose pass has begun: which 0 DATA=, 1 TESTDATA=,
+// 2 VALDATA=. Held-out rows with unknown levels are counted into counters / *unknownClass.
+// Workers take the DATA= observations in blocks where the source and the pass allow it; the
+// rest are read one by one.
+int32_t readRows(Pass& p, int32_t which, int32_t* counters, int32_t* unknownClass) {
+  VsfDataSettings* s = p.s;
+  VsfRowSource* src = p.src;
+  if (which == 0) {
+    int32_t rc = vsfReadBlocks(p);
     if (rc != 0)
       return rc;
-    p.rowsStored = true;
-    const int ri = roleIndex(role);
-    if (which == 0) {
-      p.t.kept += 1;
-      p.t.freqKept += f;
-      p.t.rows[ri] += 1;
-      p.t.freq[ri] += f;
-      if (role != VSF_ROLE_NONE)
-        p.t.weight[ri] += wf;
-      if (role == VSF_ROLE_TRAIN) {
-        if (s->resampling && p.t.freq[1] > 2147483647.0) {
-          xpmlog(848, 263, {2147483647});
-          *p.returnCode = std::max(*p.returnCode, 1012);
-          return -39;
-        }
-        const double ww = weighted ? wf : 1.0;
-        p.t.sumY += y * ww;
-        p.t.sumYY += y * y * ww;
-        for (int32_t c = 0; c < s->columnCount; ++c) {
-          double x = p.full[c];
-          if (x != 0.0) {
-            p.colSum[c] += x * ww;
-            p.colSumSq[c] += x * x * ww;
-          }
-        }
-        if (s->bridge) {
-          src->numericValues(src->self, p.numeric);
-          addScaled(p.bridgeWSum, p.numeric, s->numericCount, wf);
-          addScaled(p.bridgeFSum, p.numeric, s->numericCount, f);
-          addScaled(p.bridgeColSum, p.full, s->columnCount, f);
-        }
-      }
-    } else {
-      // A held-out row counts for its role, and its weight for the role's weight sum: the
-      // validation and test ASE are averaged over that sum.
-      p.t.rows[ri] += 1;
-      p.t.freq[ri] += f;
-      p.t.weight[ri] += wf;
-    }
+  }
+  while (src->next(src->self) == 1) {
+    double y = 0.0, w = 1.0, f = 1.0, wf = 1.0;
+    int32_t st =
+        src->status(src->self, &y, s->weightGiven ? &w : nullptr, s->freqGiven ? &f : nullptr);
+    if (!keepRow(p, which, st, w, &f, &wf, counters, unknownClass))
+      continue;
+    src->row(src->self, p.full);
+    int32_t rc = storeRow(p, which, p.full, y, w, f, wf);
+    if (rc != 0)
+      return rc;
   }
   return 0;
 }
@@ -436,6 +508,10 @@ int32_t vsfReadPass(VsfDataSettings* s, VsfRowSource* src, VsfModel* m, VsfBagVe
   p.layout.hasFold = s->cvMethod != CV_NONE && (s->cv || s->xcv);
   p.layout.hasRole = s->roleCodes;
   p.layout.codeCapacity = 2 * N + 3;
+  p.denseRuns = allocArray<int32_t>(byPool, 2 * static_cast<int64_t>(denseColumns), false);
+  if (p.denseRuns == nullptr)
+    return -2;
+  p.denseRunCount = denseRunsOf(s, p.layout, p.denseRuns);
   vsfPageWriterStart(&p.writer, bags);
 
   // The passes: DATA=, the bridge means, TESTDATA= and VALDATA=.

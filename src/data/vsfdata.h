@@ -130,6 +130,19 @@ struct VsfRowSource {
   void (*numericValues)(void* self, double* values);
   void (*levelsAll)(void* self);
   void (*effectMeans)(void* self, const double* columnSums, double scale, double* means);
+  // The block road (all null when the source has none). blockBegin: how many observations
+  // of the current DATA= pass, from the next one on, workers may take in blocks (0 none).
+  // blockWorker: a worker's state from `pool`, for blocks of up to `rows` observations
+  // (made on the main thread; null when out of memory). blockRows: on a worker, observations
+  // offset .. offset + count - 1 of those counted by blockBegin, each with its status,
+  // response, weight, frequency and (when the status keeps it: none of the bits 0x27) its
+  // N design values: 0, or -2 out of memory. blockEnd: the main thread took `count`
+  // observations; the source goes on after them.
+  int64_t (*blockBegin)(void* self);
+  void* (*blockWorker)(void* self, QkPool* pool, int32_t rows);
+  int32_t (*blockRows)(void* worker, int64_t offset, int32_t count, int32_t* status,
+                       double* response, double* weight, double* frequency, double* rows);
+  void (*blockEnd)(void* self, int64_t count);
 };
 
 // Sparse or dense by the design's traits of one effect.
@@ -153,6 +166,11 @@ int32_t vsfPrepRead(VsfDataSettings* settings, VsfBagVec* bags, int32_t* returnC
 int32_t vsfReadPass(VsfDataSettings* settings, VsfRowSource* source, VsfModel* model,
                     VsfBagVec* bags, QkExtensionSet* exts, QkPool* byPool, QkPool* pagePool,
                     int32_t* returnCode, VsfReadResult* result);
+
+// Test hooks of the reading pass's block road: the observations of a block (0: chosen from
+// the row width), and the block (1-based) whose worker fails as out of memory (0: none).
+void vsfSetReadBlockRows(int32_t rows);
+void vsfFailReadBlock(int64_t block);
 
 // The partition role (VsfRole) of a ROLEVAR= value of length characters, as the reading pass
 // and the OUTPUT data set give it: the value is left-justified, trailing blanks do not count.

@@ -8,10 +8,12 @@
 #include "design/levnames.h"
 #include "design/levreg.h"
 #include "design/levrow.h"
+#include "design/levrowwork.h"
 #include "design/levtables.h"
 #include "driver/vsfcontext.h"
 #include "driver/vsfeffects.h"
 #include "driver/vsfpostinit.h"
+#include "driver/vsfreaders.h"
 #include "model/vsfmodel.h"
 #include "output/vsfmodelview.h"
 #include "support/hoststubs.h"
@@ -44,6 +46,7 @@ struct DesignSource {
     HostVariable** classes;  // [CLASS count]
   } saved{};
   bool swapped = false;
+  int64_t blockFirst = 0; // the first observation (1-based) the block road counts from
 };
 
 const VsfNameRecord* heldOutNames(const DesignSource* src, int32_t which) {
@@ -210,6 +213,66 @@ void designRoleValue(void* self, const char** text, int32_t* length) {
 }
 const char* designEffectName(void* self, int32_t e) {
   return static_cast<DesignSource*>(self)->design->design->effects[e].name;
+}
+
+// The block road: workers read observations from the host in blocks of formatted records
+// and run the row protocol on their own copies of the design context.
+struct BlockWorker {
+  LevRowWorker* rows;
+  HostReadVector* vector;
+  int32_t recordLength;
+  int32_t columns;
+  int64_t first;
+  char* records;
+};
+
+int64_t designBlockBegin(void* self) {
+  auto* src = static_cast<DesignSource*>(self);
+  LevRegContext* dc = src->design;
+  if (src->swapped || zlevRowWorkersReady(dc) != 1)
+    return 0;
+  int64_t next = 0, count = 0;
+  if (xobsspan(dc->library->data, &next, &count) != 0)
+    return 0;
+  src->blockFirst = next;
+  return count;
+}
+
+void* designBlockWorker(void* self, QkPool* pool, int32_t rows) {
+  auto* src = static_cast<DesignSource*>(self);
+  LevRegContext* dc = src->design;
+  auto* w = poolArray<BlockWorker>(pool, 1);
+  if (w == nullptr)
+    return nullptr;
+  w->rows = zlevRowWorkerMake(dc, pool);
+  w->vector = zlevRowVector(dc, &w->recordLength);
+  w->columns = dc->design->columnCount;
+  w->first = src->blockFirst;
+  w->records = poolArray<char>(pool, static_cast<size_t>(rows) * w->recordLength);
+  return w->rows != nullptr && w->records != nullptr ? w : nullptr;
+}
+
+int32_t designBlockRows(void* worker, int64_t offset, int32_t count, int32_t* status,
+                        double* response, double* weight, double* frequency, double* rows) {
+  auto* w = static_cast<BlockWorker*>(worker);
+  if (xyvgetn(w->vector, w->first + offset, count, w->records, w->recordLength) != 0)
+    return -99; // the block lies inside the span the host gave: a bug
+  for (int32_t k = 0; k < count; ++k) {
+    double* wk = weight != nullptr ? weight + k : nullptr;
+    double* fk = frequency != nullptr ? frequency + k : nullptr;
+    if (wk != nullptr)
+      *wk = 1.0;
+    if (fk != nullptr)
+      *fk = 1.0;
+    status[k] = zlevRowWorkerRow(w->rows, w->records + static_cast<size_t>(k) * w->recordLength,
+                                 response + k, wk, fk,
+                                 rows + static_cast<size_t>(k) * static_cast<size_t>(w->columns));
+  }
+  return 0;
+}
+
+void designBlockEnd(void* self, int64_t count) {
+  xobsskip(static_cast<DesignSource*>(self)->design->library->data, count);
 }
 
 // The design's vote for a sparse representation of model effect e.
@@ -416,6 +479,14 @@ int32_t vsfData(VsfContext* ctx) {
   src.numericValues = designNumeric;
   src.levelsAll = designLevelsAll;
   src.effectMeans = designEffectMeans;
+  // The _testthread switch with the suffix "read" at 0 keeps DATA= on the serial road, so
+  // that tests can compare the two roads at one thread count.
+  if (ztestthread("read", 4) != 0) {
+    src.blockBegin = designBlockBegin;
+    src.blockWorker = designBlockWorker;
+    src.blockRows = designBlockRows;
+    src.blockEnd = designBlockEnd;
+  }
   VsfReadResult& result = s->read;
   ctx->model.bags = &ctx->bags;
   ctx->model.puddle = &ctx->puddle;

@@ -41,6 +41,8 @@ struct Pass {
   double* stageD;
   int32_t* stageC;
   int32_t stagedDoubles = 0, stagedCodes = 0;
+  int32_t* denseRuns = nullptr; // (first column, length) runs of the dense values
+  int32_t denseRunCount = 0;
   Totals t;
   double* colSum;
   double* colSumSq;
@@ -53,6 +55,22 @@ struct Pass {
   double* bridgeColSum = nullptr;
   double missingResponseWeight = 0;
 };
+
+// The main thread's part of one observation, in observation order, for the serial road and
+// the block road alike. keepRow counts the observation and decides whether its row is
+// stored (the frequency floored, *wf the weight times the frequency); storeRow gives the row
+// (its N design values in `full`) its role and fold, puts it on a page and adds it to the
+// counts and sums: 0, or the negative code of a page failure.
+bool keepRow(Pass& p, int32_t which, int32_t status, double weight, double* frequency, double* wf,
+             int32_t* counters, int32_t* unknownClass);
+int32_t storeRow(Pass& p, int32_t which, const double* full, double y, double weight,
+                 double frequency, double wf);
+
+// The block road of a DATA= pass (vsfreadblocks.cpp): when the settings and the source allow
+// it, workers build the design rows of the rest of the BY group in blocks and the main
+// thread stores them in observation order; the source is left after the last observation
+// taken. 0 (also when the road is closed: the caller reads on one by one), or a negative code.
+int32_t vsfReadBlocks(Pass& p);
 
 // Completes a pass whose rows are all on pages: the column statistics and counts into the
 // model, the BLOCK folds, the page files reopened for reading and the arrays later fits need.

@@ -24,6 +24,7 @@ struct LevReadBlock {
   char* formattedRecord;
   char* plainRecord;
   QkPool* pool;
+  int32_t formattedLength, plainLength; // bytes of a record of each vector
 };
 using LevLibraryBlock = LevReadBlock;
 
@@ -116,6 +117,9 @@ int32_t GetNext(LevRegContext* context);
 int32_t GetInitAcrossBy(LevRegContext* context);
 int32_t GetNextAcrossBy(LevRegContext* context);
 int32_t GetVals(LevRegContext* context, const char* letters, void* const* destinations);
+// GetVals without the fetch: the values come from the record the read block already holds
+// (a row worker points it at an observation of its block); never calls the host.
+int32_t GetValsFromRecord(LevRegContext* context, const char* letters, void* const* destinations);
 // Declares the formatted (1) or plain (0) read vector; 0, or negative when the host
 // refused a declaration.
 int32_t SetupXV(LevRegContext* context, int32_t formatted);

@@ -213,60 +213,55 @@ int32_t SetupXV(LevRegContext* ctx, int32_t formatted) {
   if (*record != nullptr)
     pool->free(pool, *record);
   *record = static_cast<char*>(levBlock(pool, static_cast<size_t>(offset > 0 ? offset : 8)));
+  (formatted ? rb->formattedLength : rb->plainLength) = offset > 0 ? offset : 8;
   return 0;
 }
 
-int32_t GetVals(LevRegContext* ctx, const char* letters, void* const* destinations) {
-  LevDesign* d = ctx->design;
-  LevReadBlock* rb = ctx->library;
-  void* z = nullptr;
-  void* y = nullptr;
-  void* c = nullptr;
-  void* w = nullptr;
-  void* f = nullptr;
-  void* u = nullptr;
-  void* b = nullptr;
+namespace {
+
+// The destinations of GetVals by letter.
+struct ValueDestinations {
+  void *z = nullptr, *y = nullptr, *c = nullptr, *w = nullptr, *f = nullptr, *u = nullptr,
+       *b = nullptr;
+};
+
+ValueDestinations destinationsOf(const char* letters, void* const* destinations) {
+  ValueDestinations d;
   for (int32_t k = 0; letters[k] != '\0'; ++k) {
     void* dest = destinations[k];
     switch (letters[k]) {
     case 'z':
-      z = dest;
+      d.z = dest;
       break;
     case 'y':
-      y = dest;
+      d.y = dest;
       break;
     case 'c':
-      c = dest;
+      d.c = dest;
       break;
     case 'w':
-      w = dest;
+      d.w = dest;
       break;
     case 'f':
-      f = dest;
+      d.f = dest;
       break;
     case 'u':
-      u = dest;
+      d.u = dest;
       break;
     case 'b':
-      b = dest;
+      d.b = dest;
       break;
     default:
       break;
     }
   }
-  const bool useFormatted = std::strchr(letters, 'c') != nullptr || ctx->formattedFetch;
-  normaliseWeightCount(ctx);
-  if (rb == nullptr || rb->data == nullptr)
-    return 0;
-  HostReadVector* vector = useFormatted ? rb->formattedVector : rb->plainVector;
-  if (vector == nullptr) {
-    if (SetupXV(ctx, useFormatted ? 1 : 0) != 0)
-      return 0;
-    vector = useFormatted ? rb->formattedVector : rb->plainVector;
-  }
-  char* record = useFormatted ? rb->formattedRecord : rb->plainRecord;
-  if (xyvget(vector, record) != 0)
-    return 0;
+  return d;
+}
+
+// Spreads one record of the formatted or plain read vector over the destinations.
+void decodeRecord(LevRegContext* ctx, const ValueDestinations& dst, const char* record,
+                  bool useFormatted) {
+  LevDesign* d = ctx->design;
   int32_t at = 0;
   auto number = [&]() {
     double x;
@@ -276,15 +271,15 @@ int32_t GetVals(LevRegContext* ctx, const char* letters, void* const* destinatio
   };
   for (int32_t j = 0; j < d->numericCount; ++j) {
     double x = number();
-    if (z != nullptr)
-      static_cast<double*>(z)[j] = x;
+    if (dst.z != nullptr)
+      static_cast<double*>(dst.z)[j] = x;
   }
   if (ctx->extraExplanatory != nullptr)
     ctx->extraExplanatory->value = number();
   for (int32_t r = 0; r < ctx->responseCount; ++r) {
     double x = number();
-    if (y != nullptr)
-      static_cast<double*>(y)[r] = isNumeric(ctx->responses[r]) ? x : hostMissing();
+    if (dst.y != nullptr)
+      static_cast<double*>(dst.y)[r] = isNumeric(ctx->responses[r]) ? x : hostMissing();
   }
   if (ctx->extraResponse1 != nullptr)
     ctx->extraResponse1->value = number();
@@ -293,8 +288,8 @@ int32_t GetVals(LevRegContext* ctx, const char* letters, void* const* destinatio
   if (useFormatted)
     for (int32_t i = 0; i < d->classCount; ++i) {
       const int32_t width = d->classes[i].levelWidth;
-      if (c != nullptr)
-        std::memcpy(static_cast<char**>(c)[i], record + at, static_cast<size_t>(width));
+      if (dst.c != nullptr)
+        std::memcpy(static_cast<char**>(dst.c)[i], record + at, static_cast<size_t>(width));
       at += width;
     }
   if (ctx->weightCount == 0) {
@@ -307,24 +302,24 @@ int32_t GetVals(LevRegContext* ctx, const char* letters, void* const* destinatio
     }
     if (!isHostMissing(sum))
       sum /= ctx->weightCount;
-    if (w != nullptr)
-      *static_cast<double*>(w) = sum;
+    if (dst.w != nullptr)
+      *static_cast<double*>(dst.w) = sum;
   }
   double freq = number();
-  if (f != nullptr && ctx->freq != nullptr)
-    *static_cast<double*>(f) = freq;
+  if (dst.f != nullptr && ctx->freq != nullptr)
+    *static_cast<double*>(dst.f) = freq;
   int32_t kn = 0, kc = 0;
   for (int32_t i = 0; i < d->classCount; ++i) {
     const LevVariable& v = d->classes[i];
     if (isNumeric(v)) {
       double x = number();
-      if (u != nullptr)
-        static_cast<double*>(u)[kn] = x;
+      if (dst.u != nullptr)
+        static_cast<double*>(dst.u)[kn] = x;
       ++kn;
     } else {
       const int32_t length = v.var != nullptr && v.var->length > 0 ? v.var->length : 1;
-      if (b != nullptr) {
-        LevCharValue& e = static_cast<LevCharValue*>(b)[kc];
+      if (dst.b != nullptr) {
+        LevCharValue& e = static_cast<LevCharValue*>(dst.b)[kc];
         int32_t n = e.length < length ? e.length : length;
         std::memcpy(e.buffer, record + at, static_cast<size_t>(n));
       }
@@ -332,6 +327,43 @@ int32_t GetVals(LevRegContext* ctx, const char* letters, void* const* destinatio
       ++kc;
     }
   }
+}
+
+bool wantsFormatted(const LevRegContext* ctx, const char* letters) {
+  return std::strchr(letters, 'c') != nullptr || ctx->formattedFetch;
+}
+
+} // namespace
+
+int32_t GetVals(LevRegContext* ctx, const char* letters, void* const* destinations) {
+  LevReadBlock* rb = ctx->library;
+  const bool useFormatted = wantsFormatted(ctx, letters);
+  normaliseWeightCount(ctx);
+  if (rb == nullptr || rb->data == nullptr)
+    return 0;
+  HostReadVector* vector = useFormatted ? rb->formattedVector : rb->plainVector;
+  if (vector == nullptr) {
+    if (SetupXV(ctx, useFormatted ? 1 : 0) != 0)
+      return 0;
+    vector = useFormatted ? rb->formattedVector : rb->plainVector;
+  }
+  char* record = useFormatted ? rb->formattedRecord : rb->plainRecord;
+  if (xyvget(vector, record) != 0)
+    return 0;
+  decodeRecord(ctx, destinationsOf(letters, destinations), record, useFormatted);
+  return 1;
+}
+
+int32_t GetValsFromRecord(LevRegContext* ctx, const char* letters, void* const* destinations) {
+  LevReadBlock* rb = ctx->library;
+  const bool useFormatted = wantsFormatted(ctx, letters);
+  normaliseWeightCount(ctx);
+  const char* record = rb == nullptr  ? nullptr
+                       : useFormatted ? rb->formattedRecord
+                                      : rb->plainRecord;
+  if (record == nullptr)
+    return 0;
+  decodeRecord(ctx, destinationsOf(letters, destinations), record, useFormatted);
   return 1;
 }
 

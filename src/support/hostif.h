@@ -4,6 +4,7 @@
 // calls the services through the forwarding stubs of hoststubs.h, the host fills them in.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 
@@ -22,7 +23,10 @@ using HostRoutine = void (*)();
 inline constexpr uint64_t kHostMissingBits = 0xFFFFFE0000000000ull;
 double hostMissing();
 // True for every missing value (any double whose top 16 bits are all ones); never use ==.
-bool isHostMissing(double value);
+// Inline: the data passes test every value they read.
+inline bool isHostMissing(double value) {
+  return (std::bit_cast<uint64_t>(value) >> 48) == 0xFFFFu;
+}
 
 // ---------------------------------------------------------------------------------------
 // Numbered messages
@@ -455,6 +459,20 @@ struct HostDataSetServices {
   // writes its name (WORK.NAME, LIB.NAME or the path) into buffer (terminated) and returns
   // its length. -1 for an unknown item or data set.
   int32_t (*xoinfo)(HostDataSet* data, int32_t item, char* buffer, int32_t capacity);
+  // Block reads, for passes that take many observations at once (null in a host without
+  // them: the caller reads observation by observation). xobsspan gives the number (1-based)
+  // of the observation the next xobsnext would make current and how many observations it
+  // would still deliver in the current BY group; 0, or negative for a bad handle.
+  // xobsskip makes the n-th next observation current, as n calls of xobsnext would (n = 0
+  // changes nothing); it returns how many it passed, fewer at the end of the group.
+  // xyvgetn copies observations first .. first + count - 1 (1-based numbers) into `count`
+  // records `stride` bytes apart, each as xyvget copies the current one; it leaves the
+  // current observation alone and may run on several threads at once. 0, or negative for
+  // a bad vector or range.
+  int32_t (*xobsspan)(HostDataSet* data, int64_t* next, int64_t* count);
+  int64_t (*xobsskip)(HostDataSet* data, int64_t n);
+  int32_t (*xyvgetn)(HostReadVector* vector, int64_t first, int32_t count, void* records,
+                     int64_t stride);
 };
 
 // Group 326: output objects.

@@ -19,12 +19,6 @@ double hostMissing() {
   return d;
 }
 
-bool isHostMissing(double value) {
-  uint64_t bits;
-  std::memcpy(&bits, &value, sizeof bits);
-  return (bits >> 48) == 0xFFFFu;
-}
-
 HostServiceGroups* hostGroups(HostGroup group) {
   HostControlBlock* cb = v_global_gcb_anchor;
   if (cb->groupBytes)
@@ -153,6 +147,20 @@ int32_t xvgetd(HostReadVector* vector, int32_t number, int32_t offset, int32_t f
 int32_t xvgete(HostReadVector* vector) { return hostGroups(HG_DATASET)->dataSet->xvgete(vector); }
 int32_t xyvget(HostReadVector* vector, void* record) {
   return hostGroups(HG_DATASET)->dataSet->xyvget(vector, record);
+}
+bool hostHasBlockReads() {
+  const HostDataSetServices* ds = hostGroups(HG_DATASET)->dataSet;
+  return ds->xobsspan != nullptr && ds->xobsskip != nullptr && ds->xyvgetn != nullptr;
+}
+int32_t xobsspan(HostDataSet* data, int64_t* next, int64_t* count) {
+  return hostGroups(HG_DATASET)->dataSet->xobsspan(data, next, count);
+}
+int64_t xobsskip(HostDataSet* data, int64_t n) {
+  return hostGroups(HG_DATASET)->dataSet->xobsskip(data, n);
+}
+int32_t xyvgetn(HostReadVector* vector, int64_t first, int32_t count, void* records,
+                int64_t stride) {
+  return hostGroups(HG_DATASET)->dataSet->xyvgetn(vector, first, count, records, stride);
 }
 void xvgett(HostReadVector* vector) { hostGroups(HG_DATASET)->dataSet->xvgett(vector); }
 void zname(int32_t mode, char* text, int32_t length) {

@@ -75,6 +75,12 @@ int32_t xvgetd(HostReadVector* vector, int32_t number, int32_t offset, int32_t f
                int32_t length, int32_t type);
 int32_t xvgete(HostReadVector* vector);
 int32_t xyvget(HostReadVector* vector, void* record);
+// True when the host offers the block reads (xobsspan, xobsskip, xyvgetn).
+bool hostHasBlockReads();
+int32_t xobsspan(HostDataSet* data, int64_t* next, int64_t* count);
+int64_t xobsskip(HostDataSet* data, int64_t n);
+int32_t xyvgetn(HostReadVector* vector, int64_t first, int32_t count, void* records,
+                int64_t stride);
 void xvgett(HostReadVector* vector);
 void zname(int32_t mode, char* text, int32_t length);
 int32_t xopnt(HostDataSet* data, int64_t obs);

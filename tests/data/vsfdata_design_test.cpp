@@ -448,3 +448,97 @@ TEST(HeldOutSynchronize, ADataSetWithoutTheBYGroupIsReportedAndSkipped) {
 }
 
 } // namespace
+
+namespace {
+
+// 700 observations of a weighted, counted design with two CLASS variables (one with a
+// missing value) and a numeric one, some values missing and some weights and frequencies
+// that leave the row out. Also the number of rows the pass must keep, counted from the
+// values themselves.
+std::string weightedClassData(int* usable) {
+  std::string text = "y,x,g,a,w,n\n";
+  uint64_t state = 12345;
+  auto next = [&]() {
+    state = state * 6364136223846793005ull + 1442695040888963407ull;
+    return static_cast<int>((state >> 33) % 1000);
+  };
+  *usable = 0;
+  for (int r = 0; r < 700; ++r) {
+    const int u = next();
+    const bool yMissing = u % 37 == 0, xMissing = u % 41 == 0, aMissing = u % 29 == 0;
+    const bool wMissing = u % 43 == 0, wZero = u % 47 == 0, nZero = u % 53 == 0;
+    const double w = 0.5 + (u % 13) / 4.0;
+    const int n = 1 + u % 3;
+    text += (yMissing ? std::string(".") : std::to_string(u / 10.0)) + "," +
+            (xMissing ? std::string(".") : std::to_string((u % 17) / 3.0)) + ",g" +
+            std::to_string(u % 5) + "," + (aMissing ? std::string() : "a" + std::to_string(u % 3)) +
+            "," +
+            (wMissing ? std::string(".")
+             : wZero  ? std::string("0")
+                      : std::to_string(w)) +
+            "," + (nZero ? std::string("0.5") : std::to_string(n)) + "\n";
+    if (!yMissing && !xMissing && !aMissing && !wMissing && !wZero && !nZero)
+      ++*usable;
+  }
+  return text;
+}
+
+} // namespace
+
+TEST(ReadingPassOverDesignRows, WorkersStoreTheRowsAndSumsOfTheSerialPass) {
+  designtest::DesignFixture f;
+  int usable = 0;
+  f.data(weightedClassData(&usable));
+  f.design({"g", "a"}, {"x"},
+           {{"x", {"x"}, {}, {}},
+            {"g", {}, {"g"}, {}},
+            {"a", {}, {"a"}, {}},
+            {"x*g", {"x"}, {"g"}, {}}});
+  f.response("y");
+  f.weight("w");
+  f.freq("n");
+  ASSERT_EQ(f.levelise(), 0);
+  vsfSetReadBlockRows(16);
+  auto pass = [&](int32_t threads, std::vector<std::pair<double, std::vector<double>>>* rows,
+                  std::vector<double>* sums) {
+    Context c;
+    c.ctx->design = f.ctx;
+    c.ctx->stmt.proc.weightGiven = 1;
+    c.ctx->stmt.proc.freqGiven = 1;
+    c.ctx->perf.threadCount = threads;
+    c.ctx->perf.threadingOn = threads > 1;
+    const int32_t rc = vsfData(c.ctx.get());
+    if (rc != 0)
+      return rc;
+    const VsfModel& m = c.ctx->model;
+    *rows = pageRows(c.ctx.get());
+    *sums = {m.nRead, m.nTrain, m.freqRead, m.wTrain, m.sumWY, m.sumWYY};
+    for (int32_t k = 0; k < m.parmCount; ++k)
+      for (const double* a : {m.columnSums, m.columnSumSquares, m.columnSquareSums})
+        sums->push_back(a[k]);
+    return rc;
+  };
+  std::vector<std::pair<double, std::vector<double>>> serialRows, threadedRows;
+  std::vector<double> serialSums, threadedSums;
+  ASSERT_EQ(pass(1, &serialRows, &serialSums), 0);
+  ASSERT_EQ(serialRows.size(), static_cast<size_t>(usable));
+  EXPECT_EQ(serialSums[0], 700);
+  for (int32_t threads : {2, 4}) {
+    ASSERT_EQ(pass(threads, &threadedRows, &threadedSums), 0) << threads;
+    EXPECT_EQ(threadedRows, serialRows) << threads;
+    ASSERT_EQ(threadedSums.size(), serialSums.size());
+    // Bit for bit: the main thread adds the rows in the serial order.
+    EXPECT_EQ(
+        std::memcmp(threadedSums.data(), serialSums.data(), sizeof(double) * serialSums.size()), 0)
+        << threads;
+  }
+  // A worker that runs out of memory fails the pass (the driver reports 848/140) after
+  // the workers have stopped; the serial pass has no workers to fail.
+  for (int64_t block : {1, 3, 44}) {
+    vsfFailReadBlock(block);
+    EXPECT_EQ(pass(4, &threadedRows, &threadedSums), -2) << block;
+    EXPECT_EQ(pass(1, &threadedRows, &threadedSums), 0) << block;
+    vsfFailReadBlock(0);
+  }
+  vsfSetReadBlockRows(0);
+}

@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
+#include <vector>
 
 using designtest::DesignFixture;
 
@@ -38,6 +40,68 @@ TEST(ReadVector, ValuesAndFormattedValuesLandAtTheirOffsets) {
   EXPECT_TRUE(isHostMissing(n));
   EXPECT_EQ(std::string(record + 8, 6), ".     ");
   EXPECT_EQ(std::string(record + 14, 5), "     ");
+  xvgett(v);
+}
+
+// A block read gives, record for record, what the per-observation reads give, including
+// formatted values and missing ones; it leaves the read position alone, and xobsspan and
+// xobsskip move through a BY group as xobsnext does.
+TEST(ReadVector, ABlockReadGivesTheRecordsOfTheObservationReads) {
+  DesignFixture f;
+  f.data("g,n,s\n1,1.5,abc\n1,.,\n1,-20,xy\n2,1234567.125,long text\n2,7,q\n");
+  int32_t g = 1;
+  ASSERT_EQ(xbyset(f.ds, &g, nullptr, 1, 0), 0);
+  HostReadVector* v = nullptr;
+  ASSERT_EQ(xvgeti(f.ds, 4, &v), 0);
+  ASSERT_EQ(xvgetd(v, 2, 0, 0, 8, 8), 0);  // n
+  ASSERT_EQ(xvgetd(v, 2, 8, 0, 7, 4), 0);  // n formatted in 7 bytes
+  ASSERT_EQ(xvgetd(v, 3, 15, 0, 4, 8), 0); // s in 4 bytes
+  ASSERT_EQ(xvgetd(v, 3, 19, 0, 6, 4), 0); // s formatted in 6 bytes
+  ASSERT_EQ(xvgete(v), 0);
+  constexpr int kLength = 25;
+  HostByHandle* by = xdsby(f.ds);
+  std::vector<std::string> one, block;
+  int64_t groupStart = 1;
+  while (xbynext(by) == 1) {
+    int64_t next = 0, count = 0;
+    ASSERT_EQ(xobsspan(f.ds, &next, &count), 0);
+    EXPECT_EQ(next, groupStart);
+    std::vector<char> records(static_cast<size_t>(count) * kLength, '#');
+    ASSERT_EQ(xyvgetn(v, next, static_cast<int32_t>(count), records.data(), kLength), 0);
+    for (int64_t k = 0; k < count; ++k)
+      block.emplace_back(records.data() + k * kLength, kLength);
+    char record[kLength];
+    while (xobsnext(f.ds) == 1) {
+      ASSERT_EQ(xyvget(v, record), 0);
+      one.emplace_back(record, kLength);
+    }
+    groupStart = next + count;
+  }
+  ASSERT_EQ(one.size(), 5u);
+  EXPECT_EQ(block, one);
+  EXPECT_EQ(one[0].substr(8, 7), "1.5    ");
+  EXPECT_EQ(one[1].substr(8, 7), ".      ");
+  EXPECT_EQ(one[3].substr(19, 6), "long t");
+  // Beyond the data set, or before its first observation: refused.
+  char spare[2 * kLength];
+  EXPECT_LT(xyvgetn(v, 5, 2, spare, kLength), 0);
+  EXPECT_LT(xyvgetn(v, 0, 1, spare, kLength), 0);
+
+  // Skipping within the first group: the last observation passed is current.
+  ASSERT_EQ(xbyrwnd(f.ds, 70), 0);
+  ASSERT_EQ(xbynext(by), 1);
+  EXPECT_EQ(xobsskip(f.ds, 2), 2);
+  EXPECT_TRUE(isHostMissing(xobsnum(f.ds, 2)));
+  int64_t next = 0, count = 0;
+  ASSERT_EQ(xobsspan(f.ds, &next, &count), 0);
+  EXPECT_EQ(next, 3);
+  EXPECT_EQ(count, 1);
+  EXPECT_EQ(xobsskip(f.ds, 5), 1); // the group ends: none is current
+  EXPECT_TRUE(isHostMissing(xobsnum(f.ds, 2)));
+  EXPECT_EQ(xobsnext(f.ds), 0);
+  ASSERT_EQ(xbynext(by), 1);
+  ASSERT_EQ(xobsnext(f.ds), 1);
+  EXPECT_EQ(xobsnum(f.ds, 2), 1234567.125);
   xvgett(v);
 }
 

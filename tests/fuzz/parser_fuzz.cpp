@@ -24,11 +24,6 @@ double hostMissing() {
   std::memcpy(&d, &kHostMissingBits, sizeof d);
   return d;
 }
-bool isHostMissing(double value) {
-  uint64_t bits;
-  std::memcpy(&bits, &value, sizeof bits);
-  return (bits >> 48) == 0xFFFFu;
-}
 
 namespace qrxhost {
 void logMessage(int, int, const HostMsgArg* args, int count) {

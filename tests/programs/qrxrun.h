@@ -84,6 +84,31 @@ inline ProgramRun runProgram(const std::string& program, const std::string& tag,
   return r;
 }
 
+// Every node of a run's output as one text, numbers in full: two outputs are the same when
+// their texts are.
+inline std::string dumpOutput(const Value& v) {
+  std::string s;
+  switch (v.kind) {
+  case Value::String:
+    return v.s;
+  case Value::Number: {
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%.17g", v.n);
+    return buf;
+  }
+  case Value::Array:
+    for (const auto& item : v.items)
+      s += dumpOutput(item) + ",";
+    return "[" + s + "]";
+  case Value::Object:
+    for (const auto& [key, value] : v.members)
+      s += key + ":" + dumpOutput(value) + ";";
+    return "{" + s + "}";
+  default:
+    return "null";
+  }
+}
+
 inline void collectTables(const Value& node, const std::string& name,
                           std::vector<const Value*>& out) {
   if (node.kind == Value::Array) {

@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <string>
 
 namespace {
@@ -25,26 +24,7 @@ TEST(ThreadedLevels, TheSwitchLeavesEveryTableAsTheSerialPassesMakeIt) {
   const auto& b = threaded.json["steps"][0]["output"];
   ASSERT_GT(qrxrun::tablesOf(serial, "ClassLevelInfo").size(), 1u);
   // The whole output record is the same, table by table.
-  std::function<std::string(const minijson::Value&)> dump = [&](const minijson::Value& v) {
-    std::string s;
-    switch (v.kind) {
-    case minijson::Value::String:
-      return v.s;
-    case minijson::Value::Number:
-      return std::to_string(v.n);
-    case minijson::Value::Array:
-      for (const auto& item : v.items)
-        s += dump(item) + ",";
-      return "[" + s + "]";
-    case minijson::Value::Object:
-      for (const auto& [key, value] : v.members)
-        s += key + ":" + dump(value) + ";";
-      return "{" + s + "}";
-    default:
-      return std::string("null");
-    }
-  };
-  EXPECT_EQ(dump(a), dump(b));
+  EXPECT_EQ(qrxrun::dumpOutput(a), qrxrun::dumpOutput(b));
   EXPECT_EQ(threaded.json["macros"]["_TESTTHREAD"].s, "1");
 }
 

@@ -1,0 +1,218 @@
+// The block road of the reading pass: workers take the observations of a BY group in blocks
+// and build their design rows on their own copies of the source's state; the main thread
+// stores the blocks in observation order, so pages, counts and sums are those of the serial
+// road whatever the thread count. The per-observation decisions are vsfdata.cpp's.
+#include "data/vsfreadpass.h"
+
+#include "support/hoststubs.h"
+
+#include <algorithm>
+#include <atomic>
+#include <new>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using namespace vsfread;
+
+std::atomic<int32_t> gBlockRows{0}; // the tests' block size (0: chosen from the row width)
+std::atomic<int64_t> gFailBlock{0}; // the tests' failing block (1-based; 0 none)
+
+constexpr int64_t kBlockDoubles = 1 << 16; // design values of one block: 512 KB
+
+// One slot of the ring of blocks between the workers and the main thread. Block k goes to
+// slot k % slots; `turn` is the block the slot may be filled with next, `filled` one past
+// the block it holds.
+struct Slot {
+  std::atomic<int64_t> turn{0};
+  std::atomic<int64_t> filled{0};
+  int32_t rc = 0;
+  int32_t* status = nullptr;
+  double *y = nullptr, *w = nullptr, *f = nullptr, *rows = nullptr;
+};
+
+struct Road {
+  VsfRowSource* src;
+  int64_t span;      // observations the road takes
+  int32_t blockRows; // observations of a full block
+  int64_t blockCount;
+  int32_t columns;
+  std::vector<Slot> slots;
+  std::atomic<int64_t> nextBlock{0};
+  std::atomic<bool> stop{false};
+};
+
+// The observations of a block: about 512 KB of design values, and at least four blocks a
+// worker so that a short group still spreads over the workers.
+int32_t blockSize(int32_t columns, int64_t span, int32_t workers) {
+  const int32_t forced = gBlockRows.load();
+  if (forced > 0)
+    return forced;
+  const int64_t rows =
+      std::min<int64_t>(kBlockDoubles / std::max(columns, 1), span / (4 * workers));
+  return static_cast<int32_t>(std::clamp<int64_t>(rows, 16, 4096));
+}
+
+// Waits until `a` holds `want`, or the road stops; false when it stopped.
+bool waitFor(std::atomic<int64_t>& a, int64_t want, const std::atomic<bool>& stop) {
+  for (;;) {
+    const int64_t now = a.load(std::memory_order_acquire);
+    if (now == want)
+      return true;
+    if (stop.load(std::memory_order_acquire))
+      return false;
+    a.wait(now, std::memory_order_acquire);
+  }
+}
+
+// A worker fills the blocks it claims, each when its slot is free.
+void workerMain(Road* road, void* state) {
+  const int64_t S = static_cast<int64_t>(road->slots.size());
+  for (;;) {
+    const int64_t k = road->nextBlock.fetch_add(1);
+    if (k >= road->blockCount)
+      return;
+    Slot& slot = road->slots[static_cast<size_t>(k % S)];
+    if (!waitFor(slot.turn, k, road->stop))
+      return;
+    const int64_t offset = k * road->blockRows;
+    const int32_t count =
+        static_cast<int32_t>(std::min<int64_t>(road->blockRows, road->span - offset));
+    int32_t rc = 0;
+    if (gFailBlock.load() == k + 1) {
+      rc = -2;
+    } else {
+      try {
+        rc = road->src->blockRows(state, offset, count, slot.status, slot.y, slot.w, slot.f,
+                                  slot.rows);
+      } catch (const std::bad_alloc&) {
+        rc = -2;
+      }
+    }
+    slot.rc = rc;
+    slot.filled.store(k + 1, std::memory_order_release);
+    slot.filled.notify_all();
+    if (rc != 0)
+      return;
+  }
+}
+
+// Stops the workers still waiting for a slot.
+void stopRoad(Road& road) {
+  road.stop.store(true, std::memory_order_release);
+  for (Slot& s : road.slots) {
+    s.turn.store(-1, std::memory_order_release);
+    s.turn.notify_all();
+    s.filled.notify_all();
+  }
+}
+
+// Takes the slots' buffers from the pass's pool; false when out of memory.
+bool allocateSlots(Pass& p, Road& road) {
+  const int32_t B = road.blockRows;
+  const bool wantW = p.s->weightGiven, wantF = p.s->freqGiven;
+  for (size_t i = 0; i < road.slots.size(); ++i) {
+    Slot& s = road.slots[i];
+    s.turn.store(static_cast<int64_t>(i));
+    s.status = allocArray<int32_t>(p.bags->pool, B, false);
+    s.y = allocArray<double>(p.bags->pool, B, false);
+    s.w = wantW ? allocArray<double>(p.bags->pool, B, false) : nullptr;
+    s.f = wantF ? allocArray<double>(p.bags->pool, B, false) : nullptr;
+    s.rows = allocArray<double>(p.bags->pool, static_cast<int64_t>(B) * road.columns, false);
+    if (!s.status || !s.y || (wantW && !s.w) || (wantF && !s.f) || !s.rows)
+      return false;
+  }
+  return true;
+}
+
+// The main thread's part: each block, in order, observation by observation as the serial
+// road would take it.
+int32_t storeBlocks(Pass& p, Road& road) {
+  const int64_t S = static_cast<int64_t>(road.slots.size());
+  for (int64_t k = 0; k < road.blockCount; ++k) {
+    Slot& slot = road.slots[static_cast<size_t>(k % S)];
+    waitFor(slot.filled, k + 1, road.stop);
+    if (slot.rc != 0)
+      return slot.rc;
+    const int64_t offset = k * road.blockRows;
+    const int32_t count =
+        static_cast<int32_t>(std::min<int64_t>(road.blockRows, road.span - offset));
+    for (int32_t i = 0; i < count; ++i) {
+      const double w = slot.w != nullptr ? slot.w[i] : 1.0;
+      double f = slot.f != nullptr ? slot.f[i] : 1.0, wf = 1.0;
+      if (!keepRow(p, 0, slot.status[i], w, &f, &wf, nullptr, nullptr))
+        continue;
+      int32_t rc =
+          storeRow(p, 0, slot.rows + static_cast<size_t>(i) * road.columns, slot.y[i], w, f, wf);
+      if (rc != 0)
+        return rc;
+    }
+    slot.turn.store(k + S, std::memory_order_release);
+    slot.turn.notify_all();
+  }
+  return 0;
+}
+
+// The road is open for a DATA= pass on threads whose per-observation decisions all stay
+// with the main thread's counters and the rows: not for ROLEVAR=, CVMETHOD=INDEX folds or
+// the post-fit bridge, which read more of the current observation.
+bool roadOpen(const Pass& p) {
+  const VsfDataSettings* s = p.s;
+  const VsfRowSource* src = p.src;
+  return s->threadingOn && s->threadCount > 1 && !s->roleVar && !s->bridge &&
+         !(s->cvMethod == VSF_CV_INDEX && p.layout.hasFold) && src->blockBegin != nullptr &&
+         src->blockWorker != nullptr && src->blockRows != nullptr && src->blockEnd != nullptr;
+}
+
+} // namespace
+
+void vsfSetReadBlockRows(int32_t rows) { gBlockRows.store(std::max(rows, 0)); }
+void vsfFailReadBlock(int64_t block) { gFailBlock.store(std::max<int64_t>(block, 0)); }
+
+namespace vsfread {
+
+int32_t vsfReadBlocks(Pass& p) {
+  if (!roadOpen(p))
+    return 0;
+  VsfRowSource* src = p.src;
+  Road road;
+  road.src = src;
+  road.columns = std::max(p.s->columnCount, 1);
+  const int32_t T = p.s->threadCount;
+  road.span = src->blockBegin(src->self);
+  road.blockRows = blockSize(road.columns, road.span, T);
+  // A group shorter than two blocks is read one by one.
+  if (road.span < 2 * static_cast<int64_t>(road.blockRows))
+    return 0;
+  road.blockCount = (road.span + road.blockRows - 1) / road.blockRows;
+  const int32_t workers = static_cast<int32_t>(std::min<int64_t>(T, road.blockCount));
+  road.slots = std::vector<Slot>(static_cast<size_t>(2 * workers));
+  std::vector<void*> states(static_cast<size_t>(workers), nullptr);
+  if (!allocateSlots(p, road))
+    return -2;
+  for (void*& state : states)
+    if ((state = src->blockWorker(src->self, p.bags->pool, road.blockRows)) == nullptr)
+      return -2;
+  // Blocks are claimed as workers come free: the road runs on the threads that start; with
+  // none the observations are read one by one.
+  std::vector<std::thread> threads;
+  try {
+    for (void* state : states)
+      threads.emplace_back(workerMain, &road, state);
+  } catch (const std::exception&) {
+  }
+  if (threads.empty())
+    return 0;
+  int32_t rc = storeBlocks(p, road);
+  stopRoad(road);
+  for (std::thread& t : threads)
+    t.join();
+  if (rc == -99)
+    xebug("vsfData: a block of observations lies outside its BY group");
+  // The observations taken, whatever became of them, are behind the source.
+  src->blockEnd(src->self, road.span);
+  return rc;
+}
+
+} // namespace vsfread
