@@ -32,10 +32,11 @@ std::string defaultOutputName();
 // starting with a digit.
 bool validName(const std::string& name);
 
-struct CsvTable;
-// The parsed copy behind an open input data set and its current observation (-1 when none),
-// for readers that fetch many values of one observation at once; null for anything else.
-const CsvTable* inputTable(HostDataSet* data, int64_t* current);
+class CsvRows;
+// The values behind an open input data set as its reader holds them (CsvRows::reach makes an
+// observation readable) and its current observation (-1 when none), for readers that fetch
+// many values of one observation at once; null for anything else.
+CsvRows* inputRows(HostDataSet* data, int64_t* current);
 
 // The number of data sets open (input and output) and of parsed copies kept.
 int openDataSetCount();

@@ -82,21 +82,22 @@ int32_t vgete(HostReadVector* vector) {
   return 0;
 }
 
-// One entry's value: from the table's columns when there is a current observation, else
+// One entry's value: from the input's values when there is a current observation, else
 // what the per-value services give (missing, empty).
-void putValue(const HostReadVector& v, const HostReadVector::Entry& e, const CsvTable* table,
-              int64_t obs, char* at) {
+void putValue(const HostReadVector& v, const HostReadVector::Entry& e, CsvRows* rows, int64_t obs,
+              char* at) {
   if (e.type == 4) {
     std::string text = formattedValue(v.data, e.number, e.length);
     std::memcpy(at, text.data(), static_cast<size_t>(e.length));
     return;
   }
-  if (table && obs >= 0) {
-    const CsvColumn& c = table->columns[static_cast<size_t>(e.number - 1)];
+  if (rows && obs >= 0 && rows->reach(obs)) {
+    const size_t c = static_cast<size_t>(e.number - 1);
     if (e.numeric) {
-      std::memcpy(at, &c.nums[static_cast<size_t>(obs)], sizeof(double));
+      const double value = rows->num(c, obs);
+      std::memcpy(at, &value, sizeof value);
     } else {
-      const std::string_view s = c.str(obs);
+      const std::string_view s = rows->str(c, obs);
       putText(at, e.length, s.data(), s.size());
     }
     return;
@@ -117,9 +118,9 @@ int32_t yvget(HostReadVector* vector, void* record) {
   if (!v || !v->ended || !record)
     return -1;
   int64_t obs = -1;
-  const CsvTable* table = inputTable(v->data, &obs);
+  CsvRows* rows = inputRows(v->data, &obs);
   for (const HostReadVector::Entry& e : v->entries)
-    putValue(*v, e, table, obs, static_cast<char*>(record) + e.offset);
+    putValue(*v, e, rows, obs, static_cast<char*>(record) + e.offset);
   return 0;
 }
 
