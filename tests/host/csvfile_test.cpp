@@ -7,9 +7,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <random>
+
+#include <unistd.h>
 
 using namespace qrxhost;
 
@@ -374,4 +379,68 @@ TEST(CsvFile, WindowedReaderMatchesTheReferenceOnRandomTexts) {
   EXPECT_GT(outcomes[""], 600);
   EXPECT_GE(outcomes.size(), 8u);
   EXPECT_GT(windowed, 500); // most good parses went the windowed road
+}
+
+namespace {
+
+// A file of `rows` numeric rows spanning many pages; its path.
+std::string writeNumbers(const std::string& name, int rows) {
+  const std::string path = (std::filesystem::temp_directory_path() /
+                            (name + "_" + std::to_string(static_cast<long>(::getpid()))))
+                               .string();
+  std::ofstream f(path, std::ios::binary);
+  f << "a,b,c\n";
+  for (int i = 0; i < rows; ++i)
+    f << i << "," << i * 0.5 << "," << -i << "\n";
+  return path;
+}
+
+} // namespace
+
+// Another process shortening the file while it is parsed: the pages that vanished read as
+// zeros instead of ending the process with a bus error, and the reading is refused as a
+// changed file, on one thread and on several.
+TEST(CsvFile, FileShortenedWhileReadIsRefusedNotACrash) {
+  for (int threads : {1, 4}) {
+    const std::string path = writeNumbers("qrx_shortened", 20000);
+    CsvReadOptions options;
+    options.threads = threads;
+    options.blockBytes = 8192;
+    std::atomic<bool> cut{false};
+    options.doneWith = [&](size_t, size_t) {
+      if (!cut.exchange(true)) {
+        ASSERT_EQ(::truncate(path.c_str(), 4096), 0);
+      }
+    };
+    CsvTable t;
+    CsvError e;
+    EXPECT_FALSE(readCsvFile(path, options, &t, &e)) << threads;
+    EXPECT_EQ(e.line, 0);
+    EXPECT_EQ(e.text, "the file changed while it was being read");
+    std::filesystem::remove(path);
+  }
+}
+
+// A file read window by window and shortened between windows: the windows already read stay
+// readable, a window whose text vanished is refused as a change; the first reading had found
+// 20000 observations with their values.
+TEST(CsvFile, FileShortenedBetweenWindowsIsAChange) {
+  const std::string path = writeNumbers("qrx_shortened_windows", 20000);
+  CsvReadOptions options;
+  options.threads = 2;
+  options.holdBytes = 64 << 10;
+  auto t = std::make_shared<CsvTable>();
+  CsvError e;
+  ASSERT_TRUE(readCsvFile(path, options, t.get(), &e)) << e.text;
+  ASSERT_TRUE(t->windowed());
+  ASSERT_EQ(t->nobs, 20000);
+  CsvRows rows(t);
+  ASSERT_TRUE(rows.reach(10));
+  EXPECT_EQ(rows.num(1, 10), 5.0);
+  ASSERT_LT(rows.end(), 20000); // more windows to come
+  ASSERT_EQ(::truncate(path.c_str(), 4096), 0);
+  EXPECT_TRUE(rows.reach(11)); // held already
+  EXPECT_FALSE(rows.reach(19999));
+  EXPECT_TRUE(rows.changed());
+  std::filesystem::remove(path);
 }
