@@ -1141,9 +1141,7 @@ CsvRows::CsvRows(std::shared_ptr<const CsvTable> table) : table_(std::move(table
     end_ = table_->nobs;
 }
 
-bool CsvRows::reach(int64_t obs) {
-  if (obs >= first_ && obs < end_)
-    return true;
+bool CsvRows::load(int64_t obs) {
   if (!table_->windowed() || obs < 0 || obs >= table_->nobs || changed_)
     return false;
   const std::vector<int64_t>& starts = table_->source->windowRow;

@@ -117,7 +117,7 @@ public:
   const CsvTable& table() const { return *table_; }
   // Makes observation `obs` (0-based) readable, parsing its window when it is not held; false
   // when obs is out of range or the file changed since it was first read (changed() tells).
-  bool reach(int64_t obs);
+  bool reach(int64_t obs) { return (obs >= first_ && obs < end_) || load(obs); }
   bool changed() const { return changed_; }
   // The observations held: [first(), end()).
   int64_t first() const { return first_; }
@@ -134,6 +134,8 @@ public:
   const char* cstr(size_t c, int64_t obs) const { return column(c).cstr(obs - first_); }
 
 private:
+  bool load(int64_t obs); // parses the window holding obs
+
   std::shared_ptr<const CsvTable> table_;
   std::vector<CsvColumn> window_;
   int64_t first_ = 0, end_ = 0;

@@ -212,6 +212,15 @@ int compareKey(HostDataSet* ds, const ByKey& key, int64_t obs, bool* ok) {
   return 0;
 }
 
+// Back before the first BY group and the first observation.
+void rewindGroups(HostDataSet* ds) {
+  ds->by.groupIndex = -1;
+  ds->by.begin = 0;
+  ds->by.end = ds->table->nobs;
+  ds->position = 0;
+  ds->current = -1;
+}
+
 // Finds the BY groups in one pass over the observations; returns the first observation out
 // of BY order (-1: none).
 int64_t computeGroups(HostDataSet* ds) {
@@ -243,11 +252,7 @@ int64_t computeGroups(HostDataSet* ds) {
     }
   }
   ds->groupStarts.push_back(n);
-  ds->by.groupIndex = -1;
-  ds->by.begin = 0;
-  ds->by.end = n;
-  ds->position = 0;
-  ds->current = -1;
+  rewindGroups(ds);
   return unsorted;
 }
 
@@ -786,7 +791,7 @@ int32_t byRwnd(HostDataSet* data, int32_t) {
   HostDataSet* ds = checkedInput(data);
   if (!ds)
     return -1;
-  computeGroups(ds);
+  rewindGroups(ds); // the groups stay those of the BY variables set last
   return 0;
 }
 
