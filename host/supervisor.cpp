@@ -157,6 +157,7 @@ const OptionRule kOptionRules[] = {
      "V6, V7 or ANY"},
     {"DEBUG", [](const std::string&) { return true; }, "any text"},
     {"MEMSIZE", memorySize, "a positive size in bytes, or with the suffix K, M or G"},
+    {"CSVHOLD", memorySize, "a positive size in bytes, or with the suffix K, M or G"},
     {"PAGEFILE_PAGESIZE", [](const std::string& v) { return wholeNumber(v, 8, 0x7FFFFFF8); },
      "a whole number of bytes from 8 to 2147483640"},
 };

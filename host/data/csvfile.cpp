@@ -14,8 +14,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <mutex>
 #include <thread>
 
+#include <csignal>
 #include <fast_float/fast_float.h>
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -24,6 +26,8 @@
 
 namespace qrxhost {
 namespace {
+
+const char kChanged[] = "the file changed while it was being read";
 
 bool validUtf8(const std::string& s) {
   size_t i = 0;
@@ -419,11 +423,23 @@ template <class Fn> void forEachBlock(size_t count, int threads, Fn&& fn) {
     t.join();
 }
 
+uint64_t windowBytes(const CsvReadOptions& options) {
+  return std::max<uint64_t>(options.windowBytes ? options.windowBytes : options.holdBytes / 4, 1);
+}
+
+// A text about as long as the values it holds could need windows: its blocks are cut to fit.
+bool mayBeWindowed(const Text& x, const CsvReadOptions& options) {
+  return options.holdBytes > 0 && x.n > options.holdBytes / 2;
+}
+
 // Cuts the text into blocks and counts them on the threads; fills in where each block's
 // records begin among all records and on which line the block begins.
 std::vector<Block> layBlocks(const Text& x, const CsvReadOptions& options) {
   const int threads = std::max(options.threads, 1);
   size_t size = options.blockBytes;
+  if (size == 0 && mayBeWindowed(x, options)) // blocks small enough for a window of several
+    size = std::clamp<size_t>(windowBytes(options) / (static_cast<size_t>(threads) * 2), 64,
+                              size_t{64} << 20);
   if (size == 0)
     size = std::clamp<size_t>(x.n / (static_cast<size_t>(threads) * 8), size_t{1} << 20,
                               size_t{64} << 20);
@@ -547,16 +563,26 @@ void noteLength(ColumnStats* cs, size_t length) {
   cs->longest = std::max(cs->longest, static_cast<int32_t>(length));
 }
 
-// The data rows of one block: numbers into the columns' storage, types, lengths, and the
-// first ragged row and syntax error.
-void readBlockValues(const Text& x, Block& k, std::vector<CsvColumn>& columns, int32_t* lines) {
+// Where the values of a parse go: the columns' storage (a column without numbers allocated
+// keeps none), the lines of the observations (none when null), and the observation whose
+// values are at index 0.
+struct Storage {
+  std::vector<CsvColumn>* columns = nullptr;
+  int32_t* lines = nullptr;
+  int64_t base = 0;
+};
+
+// The data rows of one block: numbers into the storage, types, lengths, and the first ragged
+// row and syntax error.
+void readBlockValues(const Text& x, Block& k, const Storage& to) {
+  std::vector<CsvColumn>& columns = *to.columns;
   const int64_t ncol = static_cast<int64_t>(columns.size());
   k.columns.assign(columns.size(), ColumnStats());
   walkRecords(x, k, [&](int64_t record, size_t* i, int64_t* line) {
     const int64_t recordLine = *line;
-    const size_t row = static_cast<size_t>(record - 1);
-    if (record > 0)
-      lines[row] = static_cast<int32_t>(recordLine);
+    const size_t row = static_cast<size_t>(record - 1 - to.base);
+    if (record > 0 && to.lines)
+      to.lines[row] = static_cast<int32_t>(recordLine);
     auto onField = [&](int64_t c, const Field& f, size_t* at) {
       if (record == 0 || c >= ncol)
         return false;
@@ -564,20 +590,20 @@ void readBlockValues(const Text& x, Block& k, std::vector<CsvColumn>& columns, i
       double* out = columns[static_cast<size_t>(c)].nums.data();
       if (at) { // offered the field before it is split: an empty field or a plain number
         size_t length = 0;
-        double v;
-        if (atFieldEnd(x, *at)) {
-          out[row] = hostMissing();
-        } else if (cs.numeric && fastNumber(x, at, &v, &length)) {
-          out[row] = v;
-        } else {
+        double v = hostMissing();
+        if (!atFieldEnd(x, *at) && !(cs.numeric && fastNumber(x, at, &v, &length)))
           return false;
-        }
+        if (out)
+          out[row] = v;
         noteLength(&cs, length);
         return true;
       }
       noteLength(&cs, characterSize(f));
-      if (cs.numeric)
-        out[row] = numericValue(f, record, recordLine, &cs);
+      if (cs.numeric) {
+        const double v = numericValue(f, record, recordLine, &cs);
+        if (out)
+          out[row] = v;
+      }
       return true;
     };
     const int64_t fields = parseRecord(x, i, line, &k.syntax, onField);
@@ -593,10 +619,11 @@ void readBlockValues(const Text& x, Block& k, std::vector<CsvColumn>& columns, i
 }
 
 // The character columns' values of one block, written at the block's place in each buffer.
-void writeBlockCharacters(const Text& x, Block& k, std::vector<CsvColumn>& columns,
+void writeBlockCharacters(const Text& x, Block& k, const Storage& to,
                           std::vector<uint64_t>& cursor) {
+  std::vector<CsvColumn>& columns = *to.columns;
   walkRecords(x, k, [&](int64_t record, size_t* i, int64_t* line) {
-    const size_t row = static_cast<size_t>(record - 1);
+    const size_t row = static_cast<size_t>(record - 1 - to.base);
     auto onField = [&](int64_t c, const Field& f, size_t* at) {
       if (at || record == 0)
         return false;
@@ -682,7 +709,7 @@ bool rowErrors(const std::vector<Block>& blocks, const std::vector<CsvColumn>& c
                CsvError* error) {
   for (const Block& k : blocks)
     if (k.mismatch) {
-      *error = {0, "the file changed while it was being read"};
+      *error = {0, kChanged};
       return true;
     }
   for (const Block& k : blocks)
@@ -748,8 +775,9 @@ bool sizeCharacterColumns(const std::vector<Block>& blocks, std::vector<CsvColum
   return anyCharacter;
 }
 
-void writeCharacters(const Text& x, std::vector<Block>& blocks, std::vector<CsvColumn>& columns,
+void writeCharacters(const Text& x, std::vector<Block>& blocks, const Storage& to,
                      const CsvReadOptions& options) {
+  const std::vector<CsvColumn>& columns = *to.columns;
   std::vector<std::vector<uint64_t>> cursors(blocks.size(),
                                              std::vector<uint64_t>(columns.size(), 0));
   std::vector<uint64_t> at(columns.size(), 0);
@@ -762,14 +790,14 @@ void writeCharacters(const Text& x, std::vector<Block>& blocks, std::vector<CsvC
   }
   forEachBlock(blocks.size(), options.threads, [&](size_t b) {
     if (blocks[b].records > 0)
-      writeBlockCharacters(x, blocks[b], columns, cursors[b]);
+      writeBlockCharacters(x, blocks[b], to, cursors[b]);
     if (options.doneWith)
       options.doneWith(blocks[b].lo, blocks[b].hi);
   });
 }
 
 // The blocks' records on the threads: the values, lines, types and errors.
-void readBlocks(const Text& x, std::vector<Block>& blocks, CsvTable* out,
+void readBlocks(const Text& x, std::vector<Block>& blocks, const Storage& to,
                 const CsvReadOptions& options) {
   std::atomic<int64_t> rowsRead{0};
   forEachBlock(blocks.size(), options.threads, [&](size_t b) {
@@ -780,7 +808,7 @@ void readBlocks(const Text& x, std::vector<Block>& blocks, CsvTable* out,
         k.mismatch = true;
       } else {
         k.recordLine = k.firstLine + newlines;
-        readBlockValues(x, k, out->columns, out->lines.data());
+        readBlockValues(x, k, to);
       }
     }
     if (options.doneWith)
@@ -788,6 +816,86 @@ void readBlocks(const Text& x, std::vector<Block>& blocks, CsvTable* out,
     if (options.progress)
       options.progress(rowsRead.fetch_add(k.records) + k.records);
   });
+}
+
+// The character columns' lengths when their values are not held: the longest value, at least 1.
+void settleCharacterLengths(const std::vector<Block>& blocks, std::vector<CsvColumn>& columns) {
+  for (size_t c = 0; c < columns.size(); ++c) {
+    if (columns[c].numeric)
+      continue;
+    int32_t longest = 1;
+    for (const Block& k : blocks)
+      if (!k.columns.empty())
+        longest = std::max(longest, k.columns[c].longest);
+    columns[c].length = longest;
+  }
+}
+
+} // namespace
+
+// The text behind a table read window by window, its blocks as the first reading settled
+// them, and the windows: runs of blocks, each holding about the window's share of values.
+struct CsvSource {
+  std::shared_ptr<const void> owner;          // keeps the text alive (the mapped file)
+  const std::atomic<bool>* changed = nullptr; // set when the text vanished under the reader
+  std::function<void(size_t begin, size_t end)> doneWith;
+  Text x;
+  int threads = 1;
+  std::vector<Block> blocks;
+  std::vector<size_t> windowBlock; // first block of each window; one more: blocks.size()
+  std::vector<int64_t> windowRow;  // first observation of each window; one more: nobs
+};
+
+namespace {
+
+int64_t firstRowOf(const Block& k) { return std::max<int64_t>(k.firstRecord - 1, 0); }
+int64_t endRowOf(const Block& k) { return std::max<int64_t>(k.firstRecord + k.records - 1, 0); }
+
+// The values' bytes of a block when held: 8 per number, a character value's bytes and NUL
+// and 8 for its offset.
+uint64_t heldBytes(const Block& k, const std::vector<CsvColumn>& columns) {
+  const uint64_t rows = static_cast<uint64_t>(endRowOf(k) - firstRowOf(k));
+  uint64_t bytes = 0;
+  for (size_t c = 0; c < columns.size(); ++c)
+    bytes += columns[c].numeric || k.columns.empty() ? 8 * rows : 8 * rows + k.columns[c].bytes;
+  return bytes;
+}
+
+// Cuts the blocks into windows of about `limit` bytes of values (at least one block each).
+void layWindows(CsvSource* src, const std::vector<CsvColumn>& columns, uint64_t limit,
+                int64_t nobs) {
+  uint64_t held = 0;
+  for (size_t b = 0; b < src->blocks.size(); ++b) {
+    const uint64_t bytes = heldBytes(src->blocks[b], columns);
+    if (b == 0 || (held > 0 && held + bytes > limit)) {
+      src->windowBlock.push_back(b);
+      src->windowRow.push_back(firstRowOf(src->blocks[b]));
+      held = 0;
+    }
+    held += bytes;
+  }
+  src->windowBlock.push_back(src->blocks.size());
+  src->windowRow.push_back(nobs);
+}
+
+// The whole road: every value parsed into the columns at once.
+void holdValues(const Text& x, std::vector<Block>& blocks, const CsvReadOptions& options,
+                CsvTable* out) {
+  if (sizeCharacterColumns(blocks, out->columns, out->nobs))
+    writeCharacters(x, blocks, Storage{&out->columns, nullptr, 0}, options);
+}
+
+// The windowed road: the blocks as settled are kept for parsing windows later.
+void keepSource(const Text& x, std::vector<Block>& blocks, const CsvReadOptions& options,
+                CsvTable* out) {
+  settleCharacterLengths(blocks, out->columns);
+  auto src = std::make_shared<CsvSource>();
+  src->x = x;
+  src->threads = options.threads;
+  src->doneWith = options.doneWith;
+  src->blocks = std::move(blocks);
+  layWindows(src.get(), out->columns, windowBytes(options), out->nobs);
+  out->source = std::move(src);
 }
 
 bool parseText(const Text& x, const CsvReadOptions& options, CsvTable* out, CsvError* error) {
@@ -800,24 +908,62 @@ bool parseText(const Text& x, const CsvReadOptions& options, CsvTable* out, CsvE
   for (const Block& k : blocks)
     records += k.records;
   if (records < 1) {
-    *error = {0, "the file changed while it was being read"};
+    *error = {0, kChanged};
     return false;
   }
   out->nobs = records - 1;
   out->columns.clear();
   out->columns.resize(names.size());
-  for (CsvColumn& col : out->columns)
-    col.nums.allocate(static_cast<size_t>(out->nobs));
+  // Beyond the bound, the first reading settles types, lengths, lines and errors only.
+  const uint64_t values = static_cast<uint64_t>(out->nobs) * names.size() * 8;
+  const bool windowed = options.holdBytes > 0 && values > options.holdBytes;
+  if (!windowed)
+    for (CsvColumn& col : out->columns)
+      col.nums.allocate(static_cast<size_t>(out->nobs));
   out->lines.assign(static_cast<size_t>(out->nobs), 0);
-  readBlocks(x, blocks, out, options);
+  readBlocks(x, blocks, Storage{&out->columns, out->lines.data(), 0}, options);
   if (syntaxError(blocks, error) || !checkNames(names, headerLine, out, error))
     return false;
   settleTypes(blocks, out->columns);
   if (rowErrors(blocks, out->columns, error))
     return false;
-  if (sizeCharacterColumns(blocks, out->columns, out->nobs))
-    writeCharacters(x, blocks, out->columns, options);
+  if (windowed)
+    keepSource(x, blocks, options, out);
+  else
+    holdValues(x, blocks, options, out);
   return true;
+}
+
+// Parses window w of a table into `columns` (names, types and lengths copied from the
+// table); false when the text no longer holds what the first reading found.
+bool loadWindow(const CsvTable& table, size_t w, std::vector<CsvColumn>* columns) {
+  const CsvSource& src = *table.source;
+  std::vector<Block> blocks(src.blocks.begin() + static_cast<ptrdiff_t>(src.windowBlock[w]),
+                            src.blocks.begin() + static_cast<ptrdiff_t>(src.windowBlock[w + 1]));
+  const int64_t base = src.windowRow[w];
+  const size_t rows = static_cast<size_t>(src.windowRow[w + 1] - base);
+  columns->clear();
+  columns->resize(table.columns.size());
+  for (size_t c = 0; c < columns->size(); ++c) {
+    (*columns)[c].name = table.columns[c].name;
+    (*columns)[c].numeric = table.columns[c].numeric;
+    if ((*columns)[c].numeric)
+      (*columns)[c].nums.allocate(rows);
+  }
+  CsvReadOptions options;
+  options.threads = src.threads;
+  const Storage to{columns, nullptr, base};
+  readBlocks(src.x, blocks, to, options);
+  if (sizeCharacterColumns(blocks, *columns, static_cast<int64_t>(rows)))
+    writeCharacters(src.x, blocks, to, options);
+  for (size_t c = 0; c < columns->size(); ++c)
+    (*columns)[c].length = table.columns[c].length;
+  if (src.doneWith && !blocks.empty())
+    src.doneWith(blocks.front().lo, blocks.back().hi);
+  const bool changed = src.changed && src.changed->load();
+  return !changed && std::none_of(blocks.begin(), blocks.end(), [](const Block& k) {
+    return k.syntax.set || k.mismatch || k.raggedRecord >= 0;
+  });
 }
 
 } // namespace
@@ -843,11 +989,78 @@ bool parseCsv(const std::string& text, CsvTable* out, CsvError* error) {
 
 namespace {
 
+// Mapped files whose pages may vanish when another process shortens the file. Touching such
+// a page raises a bus error; the handler maps a page of zeros over it and marks the file, so
+// that the parse runs to its end and the reader reports the change instead of the process
+// dying. The slots are read by the handler, hence plain atomics and no allocation.
+struct GuardSlot {
+  std::atomic<uintptr_t> begin{0};
+  std::atomic<uintptr_t> end{0};
+  std::atomic<bool>* changed = nullptr;
+};
+constexpr size_t kGuardSlots = 256;
+GuardSlot gGuards[kGuardSlots];
+std::mutex gGuardMutex;
+struct sigaction gPreviousBus {};
+uintptr_t gPageSize = 4096;
+
+void onBusError(int, siginfo_t* info, void*) {
+  const uintptr_t at = reinterpret_cast<uintptr_t>(info->si_addr);
+  for (GuardSlot& g : gGuards) {
+    const uintptr_t b = g.begin.load(std::memory_order_acquire);
+    if (b == 0 || at < b || at >= g.end.load(std::memory_order_acquire))
+      continue;
+    void* page = reinterpret_cast<void*>(at & ~(gPageSize - 1));
+    if (::mmap(page, gPageSize, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) !=
+        MAP_FAILED) {
+      g.changed->store(true);
+      return;
+    }
+  }
+  // Not a guarded mapping: the fault repeats under the handler that was there before.
+  ::sigaction(SIGBUS, &gPreviousBus, nullptr);
+}
+
+void installBusHandler() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    gPageSize = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
+    struct sigaction sa {};
+    sa.sa_sigaction = onBusError;
+    sa.sa_flags = SA_SIGINFO;
+    sigemptyset(&sa.sa_mask);
+    ::sigaction(SIGBUS, &sa, &gPreviousBus);
+  });
+}
+
+// Guards [p, p + n) until unguard; a mapping beyond the slots stays unguarded.
+GuardSlot* guard(const char* p, size_t n, std::atomic<bool>* changed) {
+  installBusHandler();
+  std::lock_guard<std::mutex> lock(gGuardMutex);
+  for (GuardSlot& g : gGuards)
+    if (g.begin.load() == 0) {
+      g.changed = changed;
+      g.end.store(reinterpret_cast<uintptr_t>(p) + n, std::memory_order_release);
+      g.begin.store(reinterpret_cast<uintptr_t>(p), std::memory_order_release);
+      return &g;
+    }
+  return nullptr;
+}
+
+void unguard(GuardSlot* g) {
+  if (!g)
+    return;
+  std::lock_guard<std::mutex> lock(gGuardMutex);
+  g->begin.store(0);
+  g->end.store(0);
+}
+
 // A file mapped for reading; pages the parse is done with are handed back as it goes, so
 // that the mapped text does not stay resident beside the columns.
 class MappedFile {
 public:
   ~MappedFile() {
+    unguard(guard_);
     if (data_ && size_ > 0)
       ::munmap(data_, size_);
     if (fd_ >= 0)
@@ -869,11 +1082,14 @@ public:
       return false;
     }
     data_ = static_cast<char*>(p);
+    guard_ = guard(data_, size_, &changed_);
     ::madvise(data_, size_, MADV_SEQUENTIAL);
     return true;
   }
   const char* data() const { return data_ ? data_ : ""; }
   size_t size() const { return size_; }
+  // True when pages of the file vanished while it was read (another process shortened it).
+  const std::atomic<bool>& changed() const { return changed_; }
   // Drops the whole pages inside [begin, end) from the process's memory.
   void release(size_t begin, size_t end) const {
     const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
@@ -887,23 +1103,61 @@ private:
   int fd_ = -1;
   char* data_ = nullptr;
   size_t size_ = 0;
+  std::atomic<bool> changed_{false};
+  GuardSlot* guard_ = nullptr;
 };
 
 } // namespace
 
 bool readCsvFile(const std::string& path, const CsvReadOptions& options, CsvTable* out,
                  CsvError* error) {
-  MappedFile file;
-  if (!file.open(path, error))
+  auto file = std::make_shared<MappedFile>();
+  if (!file->open(path, error))
     return false;
   CsvReadOptions mapped = options;
-  mapped.doneWith = [&](size_t begin, size_t end) {
-    file.release(begin, end);
-    if (options.doneWith)
-      options.doneWith(begin, end);
+  const MappedFile* f = file.get(); // kept alive by the table's source when windows need it
+  mapped.doneWith = [f, done = options.doneWith](size_t begin, size_t end) {
+    f->release(begin, end);
+    if (done)
+      done(begin, end);
   };
   out->file = path;
-  return parseCsv(file.data(), file.size(), mapped, out, error);
+  const bool ok = parseCsv(file->data(), file->size(), mapped, out, error);
+  if (file->changed().load()) {
+    *error = {0, kChanged};
+    out->source.reset();
+    return false;
+  }
+  if (ok && out->source) {
+    auto src = std::const_pointer_cast<CsvSource>(out->source);
+    src->owner = file;
+    src->changed = &file->changed();
+  }
+  return ok;
+}
+
+CsvRows::CsvRows(std::shared_ptr<const CsvTable> table) : table_(std::move(table)) {
+  if (!table_->windowed())
+    end_ = table_->nobs;
+}
+
+bool CsvRows::load(int64_t obs) {
+  if (!table_->windowed() || obs < 0 || obs >= table_->nobs || changed_)
+    return false;
+  const std::vector<int64_t>& starts = table_->source->windowRow;
+  const size_t w = static_cast<size_t>(std::upper_bound(starts.begin(), starts.end() - 1, obs) -
+                                       starts.begin()) -
+                   1;
+  first_ = end_ = 0;
+  window_.clear();
+  if (!loadWindow(*table_, w, &window_)) {
+    changed_ = true;
+    window_.clear();
+    return false;
+  }
+  first_ = starts[w];
+  end_ = starts[w + 1];
+  return true;
 }
 
 bool readCsvFile(const std::string& path, CsvTable* out, CsvError* error) {

@@ -57,12 +57,19 @@ struct CsvColumn {
   const char* cstr(int64_t obs) const { return chars.data() + offsets[static_cast<size_t>(obs)]; }
 };
 
-// The parsed copy of a CSV file kept while a step runs.
+// The text and block layout behind a table whose values are read window by window.
+struct CsvSource;
+
+// The parsed copy of a CSV file kept while a step runs. A file whose values would take more
+// memory than the reader was allowed is not held whole: the columns then carry names, types
+// and lengths only, and CsvRows parses the values window by window from `source`.
 struct CsvTable {
   std::string file;
   std::vector<CsvColumn> columns;
   std::vector<int32_t> lines; // line in the file where each observation starts
   int64_t nobs = 0;
+  std::shared_ptr<const CsvSource> source; // set when the values are read window by window
+  bool windowed() const { return source != nullptr; }
 };
 
 struct CsvError {
@@ -74,11 +81,16 @@ struct CsvError {
 // (0: chosen from the text's size and the threads), a report of the observations read so far
 // (called from the reading threads), and a notice that the text of [begin, end) is no longer
 // needed (the mapped file's pages can go).
+// holdBytes bounds the memory of the values held whole (8 bytes for each value of each
+// observation, 0: no bound); a file beyond it is read window by window, each window holding
+// about windowBytes of values (0: a quarter of holdBytes).
 struct CsvReadOptions {
   int threads = 1;
   size_t blockBytes = 0;
   std::function<void(int64_t rows)> progress;
   std::function<void(size_t begin, size_t end)> doneWith;
+  uint64_t holdBytes = 0;
+  uint64_t windowBytes = 0;
 };
 
 // Parses CSV text (header line of names, then one row per observation). A column is
@@ -88,10 +100,47 @@ struct CsvReadOptions {
 bool parseCsv(const char* text, size_t size, const CsvReadOptions& options, CsvTable* out,
               CsvError* error);
 bool parseCsv(const std::string& text, CsvTable* out, CsvError* error);
-// Maps and parses a file; a file that cannot be read is an error with line 0.
+// A table read window by window from text in memory keeps pointing into that text: the text
+// has to outlive the table.
+// Maps and parses a file; a file that cannot be read, or that another process shortens while
+// it is read, is an error with line 0.
 bool readCsvFile(const std::string& path, const CsvReadOptions& options, CsvTable* out,
                  CsvError* error);
 bool readCsvFile(const std::string& path, CsvTable* out, CsvError* error);
+
+// The observations of a table as a reader goes through them: all of them when the table is
+// held whole, else the window holding the observation last reached. Each reader has its own
+// window, so that several readers of one table can be at different places.
+class CsvRows {
+public:
+  explicit CsvRows(std::shared_ptr<const CsvTable> table);
+  const CsvTable& table() const { return *table_; }
+  // Makes observation `obs` (0-based) readable, parsing its window when it is not held; false
+  // when obs is out of range or the file changed since it was first read (changed() tells).
+  bool reach(int64_t obs) { return (obs >= first_ && obs < end_) || load(obs); }
+  bool changed() const { return changed_; }
+  // The observations held: [first(), end()).
+  int64_t first() const { return first_; }
+  int64_t end() const { return end_; }
+  // Column c's values of the observations held, observation obs at index obs - first().
+  const CsvColumn& column(size_t c) const {
+    return table_->windowed() ? window_[c] : table_->columns[c];
+  }
+  // Values of a held observation.
+  double num(size_t c, int64_t obs) const {
+    return column(c).nums[static_cast<size_t>(obs - first_)];
+  }
+  std::string_view str(size_t c, int64_t obs) const { return column(c).str(obs - first_); }
+  const char* cstr(size_t c, int64_t obs) const { return column(c).cstr(obs - first_); }
+
+private:
+  bool load(int64_t obs); // parses the window holding obs
+
+  std::shared_ptr<const CsvTable> table_;
+  std::vector<CsvColumn> window_;
+  int64_t first_ = 0, end_ = 0;
+  bool changed_ = false;
+};
 
 // True when the text is a number as the data sets accept it (decimal, optional sign,
 // fraction and exponent; no hexadecimal, infinities or NaNs).

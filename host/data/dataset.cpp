@@ -5,6 +5,7 @@
 #include "host/data/dataset.h"
 #include "host/data/csvfile.h"
 #include "host/data/readvec.h"
+#include "host/ext/qkmemfig.h"
 #include "host/hostlog.h"
 #include "host/kernel.h"
 #include "host/output/rvqoutput.h"
@@ -29,6 +30,15 @@
 
 namespace fs = std::filesystem;
 
+// A BY value of an observation, copied so that it can be compared after the observation's
+// window has moved on.
+struct ByValue {
+  bool numeric = true;
+  double num = 0;
+  std::string text;
+};
+using ByKey = std::vector<ByValue>;
+
 struct HostByHandle {
   HostDataSet* data = nullptr;
   std::vector<int32_t> vars; // 0-based columns
@@ -43,12 +53,20 @@ struct HostDataSet {
   std::string display; // WORK.NAME, LIB.NAME or the path
   std::string path;
   std::shared_ptr<const qrxhost::CsvTable> table; // inputs
-  std::vector<HostVariable> vars;                 // descriptions handed out by xvname
-  std::vector<std::string> names;                 // storage of the names
+  std::unique_ptr<qrxhost::CsvRows> rows;         // this handle's place in the table's values
+  bool changeLogged = false;                      // the file's change has been reported
+  // The reader of the block reads of a file read window by window, and its lock.
+  std::unique_ptr<qrxhost::CsvRows> blockRows;
+  std::mutex blockMutex;
+  std::vector<HostVariable> vars; // descriptions handed out by xvname
+  std::vector<std::string> names; // storage of the names
   HostByHandle by;
   std::vector<int64_t> groupStarts; // start of each BY group; last entry = nobs
-  int64_t position = 0;             // next observation to read
-  int64_t current = -1;             // current observation
+  // The BY values at each group start, kept when the values are read window by window so
+  // that matching groups of a second data set does not parse a window per group.
+  std::vector<ByKey> groupKeys;
+  int64_t position = 0; // next observation to read
+  int64_t current = -1; // current observation
   // outputs
   std::vector<std::vector<double>> outNums;
   std::vector<std::vector<std::string>> outStrs;
@@ -141,23 +159,58 @@ HostDataSet* checkedAny(HostDataSet* ds) {
   return ds && gOpen.count(ds) ? ds : nullptr;
 }
 
-// Compares observations a and b on the BY variables: <0, 0, >0 in BY order.
-int compareBy(const HostDataSet* ds, int64_t a, int64_t b) {
-  const CsvTable& t = *ds->table;
-  for (size_t k = 0; k < ds->by.vars.size(); ++k) {
-    const CsvColumn& c = t.columns[static_cast<size_t>(ds->by.vars[k])];
-    int r = 0;
-    if (c.numeric) {
-      double x = c.nums[static_cast<size_t>(a)], y = c.nums[static_cast<size_t>(b)];
-      bool mx = isHostMissing(x), my = isHostMissing(y);
-      if (mx || my)
-        r = mx == my ? 0 : (mx ? -1 : 1); // missing sorts first
-      else
-        r = x < y ? -1 : x > y ? 1 : 0;
-    } else {
-      int cmp = c.str(a).compare(c.str(b));
-      r = cmp < 0 ? -1 : cmp > 0 ? 1 : 0;
-    }
+// Makes observation `obs` of an input readable; a file that changed since it was first read
+// is an error naming the file, logged once for the data set.
+void reportChange(HostDataSet* ds) {
+  if (!ds->changeLogged) {
+    ds->changeLogged = true;
+    fail(2, {ds->path.c_str(), "the file changed while it was being read"});
+  }
+}
+bool reachObs(HostDataSet* ds, int64_t obs) {
+  if (ds->rows->reach(obs))
+    return true;
+  if (ds->rows->changed())
+    reportChange(ds);
+  return false;
+}
+
+// The values of observation `obs` on the BY variables; false when it cannot be read.
+bool keyOf(HostDataSet* ds, int64_t obs, ByKey* key) {
+  key->clear();
+  if (!reachObs(ds, obs))
+    return false;
+  for (int32_t v : ds->by.vars) {
+    const size_t c = static_cast<size_t>(v);
+    const bool numeric = ds->rows->column(c).numeric;
+    key->push_back({numeric, numeric ? ds->rows->num(c, obs) : 0.0,
+                    numeric ? std::string() : std::string(ds->rows->str(c, obs))});
+  }
+  return true;
+}
+
+// <0, 0, >0 as value x sorts before, with or after column c's value at the reached obs;
+// missing numbers sort first. Values of different types never match.
+int compareValue(const ByValue& x, const CsvRows& rows, size_t c, int64_t obs) {
+  if (x.numeric != rows.column(c).numeric)
+    return 1;
+  if (!x.numeric) {
+    const int cmp = std::string_view(x.text).compare(rows.str(c, obs));
+    return cmp < 0 ? -1 : cmp > 0 ? 1 : 0;
+  }
+  const double y = rows.num(c, obs);
+  const bool mx = isHostMissing(x.num), my = isHostMissing(y);
+  if (mx || my)
+    return mx == my ? 0 : (mx ? -1 : 1);
+  return x.num < y ? -1 : x.num > y ? 1 : 0;
+}
+
+// Compares a key with observation `obs` on the data set's BY variables: <0, 0, >0 in BY
+// order; false in *ok when the observation cannot be read.
+int compareKey(HostDataSet* ds, const ByKey& key, int64_t obs, bool* ok) {
+  *ok = reachObs(ds, obs);
+  for (size_t k = 0; *ok && k < ds->by.vars.size() && k < key.size(); ++k) {
+    int r = compareValue(key[k], *ds->rows, static_cast<size_t>(ds->by.vars[k]), obs);
     if (ds->by.descending[k])
       r = -r;
     if (r != 0)
@@ -166,21 +219,48 @@ int compareBy(const HostDataSet* ds, int64_t a, int64_t b) {
   return 0;
 }
 
-void computeGroups(HostDataSet* ds) {
-  ds->groupStarts.clear();
-  int64_t n = ds->table->nobs;
-  if (n > 0)
-    ds->groupStarts.push_back(0);
-  if (!ds->by.vars.empty())
-    for (int64_t i = 1; i < n; ++i)
-      if (compareBy(ds, i - 1, i) != 0)
-        ds->groupStarts.push_back(i);
-  ds->groupStarts.push_back(n);
+// Back before the first BY group and the first observation.
+void rewindGroups(HostDataSet* ds) {
   ds->by.groupIndex = -1;
   ds->by.begin = 0;
-  ds->by.end = n;
+  ds->by.end = ds->table->nobs;
   ds->position = 0;
   ds->current = -1;
+}
+
+// Finds the BY groups in one pass over the observations; returns the first observation out
+// of BY order (-1: none).
+int64_t computeGroups(HostDataSet* ds) {
+  ds->groupStarts.clear();
+  ds->groupKeys.clear();
+  int64_t n = ds->table->nobs;
+  int64_t unsorted = -1;
+  if (n > 0)
+    ds->groupStarts.push_back(0);
+  ByKey key;
+  if (!ds->by.vars.empty() && n > 0 && keyOf(ds, 0, &key)) {
+    const bool keep = ds->table->windowed();
+    if (keep)
+      ds->groupKeys.push_back(key);
+    bool ok = true;
+    for (int64_t i = 1; i < n; ++i) {
+      const int r = compareKey(ds, key, i, &ok);
+      if (!ok)
+        break;
+      if (r == 0)
+        continue;
+      if (r > 0 && unsorted < 0)
+        unsorted = i;
+      ds->groupStarts.push_back(i);
+      if (!keyOf(ds, i, &key))
+        break;
+      if (keep)
+        ds->groupKeys.push_back(key);
+    }
+  }
+  ds->groupStarts.push_back(n);
+  rewindGroups(ds);
+  return unsorted;
 }
 
 // The threads that read a data set: one when the THREADS option turns threading off, else
@@ -196,11 +276,24 @@ int readerThreads() {
   return static_cast<int>(std::clamp<int64_t>(hostCpuCount(), 1, 256));
 }
 
+// The most memory an input's values may take before the input is read window by window: the
+// CSVHOLD option, else a quarter of the host memory figure (MEMSIZE, else the memory
+// available), leaving the rest to the procedure's pages; 0 (no bound) when neither is known.
+uint64_t holdBytes() {
+  int64_t kb = 0;
+  if (auto v = hostOption("CSVHOLD"); v && parseMemorySize(*v, &kb))
+    return static_cast<uint64_t>(kb) * 1024;
+  if (hostMemoryFigure(&kb) == 0 && kb > 0)
+    return static_cast<uint64_t>(kb) * 1024 / 4;
+  return 0;
+}
+
 // Parses an input file on the reader threads, with the rows read on the progress line.
 bool readInput(const std::string& path, const std::string& display, CsvTable* table,
                CsvError* error) {
   CsvReadOptions options;
   options.threads = readerThreads();
+  options.holdBytes = holdBytes();
   ProgressLine::instance().start();
   options.progress = [&display](int64_t rows) {
     ProgressLine::instance().show("reading " + display + ": " + std::to_string(rows) + " rows");
@@ -255,6 +348,7 @@ HostDataSet* dsOpen(const char* name, int32_t length) {
   for (const CsvColumn& c : table->columns)
     describe(ds, c.name, c.numeric, c.length);
   ds->by.data = ds;
+  ds->rows = std::make_unique<CsvRows>(table);
   computeGroups(ds);
   ds->magic = kLiveInput;
   std::lock_guard<std::mutex> lock(gMutex);
@@ -334,12 +428,13 @@ int32_t byNext(HostByHandle* by) {
   return 1;
 }
 
-std::string valueText(const CsvColumn& c, int64_t obs) {
-  if (c.numeric) {
-    double v = c.nums[static_cast<size_t>(obs)];
+// The text of column c's value at a reached observation.
+std::string valueText(const CsvRows& rows, size_t c, int64_t obs) {
+  if (rows.column(c).numeric) {
+    double v = rows.num(c, obs);
     return isHostMissing(v) ? "." : formatCsvNumber(v);
   }
-  return std::string(c.str(obs));
+  return std::string(rows.str(c, obs));
 }
 
 int32_t bySet(HostDataSet* data, const int32_t* numbers, const uint8_t* descending, int32_t count,
@@ -362,24 +457,20 @@ int32_t bySet(HostDataSet* data, const int32_t* numbers, const uint8_t* descendi
   }
   ds->by.vars = vars;
   ds->by.descending = desc;
-  if (!notsorted) {
-    for (int64_t i = 1; i < ds->table->nobs; ++i) {
-      if (compareBy(ds, i - 1, i) > 0) {
-        std::string list;
-        for (size_t k = 0; k < vars.size(); ++k)
-          list.append(k ? " " : "")
-              .append(desc[k] ? "DESCENDING " : "")
-              .append(ds->names[static_cast<size_t>(vars[k])]);
-        fail(6, {ds->display.c_str(), list.c_str(), ds->table->lines[static_cast<size_t>(i - 1)],
-                 ds->table->lines[static_cast<size_t>(i)]});
-        ds->by.vars.clear();
-        ds->by.descending.clear();
-        computeGroups(ds);
-        return -3;
-      }
-    }
+  const int64_t i = computeGroups(ds);
+  if (!notsorted && i > 0) {
+    std::string list;
+    for (size_t k = 0; k < vars.size(); ++k)
+      list.append(k ? " " : "")
+          .append(desc[k] ? "DESCENDING " : "")
+          .append(ds->names[static_cast<size_t>(vars[k])]);
+    fail(6, {ds->display.c_str(), list.c_str(), ds->table->lines[static_cast<size_t>(i - 1)],
+             ds->table->lines[static_cast<size_t>(i)]});
+    ds->by.vars.clear();
+    ds->by.descending.clear();
+    computeGroups(ds);
+    return -3;
   }
-  computeGroups(ds);
   return 0;
 }
 
@@ -396,10 +487,11 @@ int32_t byLine(HostByHandle* by, char* buffer, int32_t capacity) {
     return 0;
   HostDataSet* ds = by->data;
   std::string text;
-  if (!by->vars.empty() && by->begin < by->end) {
+  if (!by->vars.empty() && by->begin < by->end && reachObs(ds, by->begin)) {
     for (size_t k = 0; k < by->vars.size(); ++k) {
-      const CsvColumn& c = ds->table->columns[static_cast<size_t>(by->vars[k])];
-      text += (k ? " " : "") + c.name + "=" + valueText(c, by->begin);
+      const size_t c = static_cast<size_t>(by->vars[k]);
+      text +=
+          (k ? " " : "") + ds->table->columns[c].name + "=" + valueText(*ds->rows, c, by->begin);
     }
   }
   if (buffer && capacity > 0) {
@@ -420,6 +512,10 @@ int32_t obsNext(HostDataSet* data) {
     return 0;
   }
   ds->current = ds->position++;
+  if (!reachObs(ds, ds->current)) {
+    ds->current = -1;
+    return -1;
+  }
   return 1;
 }
 
@@ -445,10 +541,11 @@ int64_t obsSkip(HostDataSet* data, int64_t n) {
 
 double obsNum(HostDataSet* data, int32_t number) {
   HostDataSet* ds = liveInput(data);
-  if (!ds || ds->current < 0 || number < 1 || number > static_cast<int32_t>(ds->vars.size()))
+  if (!ds || ds->current < 0 || number < 1 || number > static_cast<int32_t>(ds->vars.size()) ||
+      !reachObs(ds, ds->current))
     return hostMissing();
-  const CsvColumn& c = ds->table->columns[static_cast<size_t>(number - 1)];
-  return c.numeric ? c.nums[static_cast<size_t>(ds->current)] : hostMissing();
+  const size_t c = static_cast<size_t>(number - 1);
+  return ds->rows->column(c).numeric ? ds->rows->num(c, ds->current) : hostMissing();
 }
 
 int32_t obsChar(HostDataSet* data, int32_t number, const char** text) {
@@ -456,12 +553,13 @@ int32_t obsChar(HostDataSet* data, int32_t number, const char** text) {
   if (text)
     *text = kEmpty;
   HostDataSet* ds = liveInput(data);
-  if (!ds || ds->current < 0 || number < 1 || number > static_cast<int32_t>(ds->vars.size()))
+  if (!ds || ds->current < 0 || number < 1 || number > static_cast<int32_t>(ds->vars.size()) ||
+      !reachObs(ds, ds->current))
     return 0;
-  const CsvColumn& c = ds->table->columns[static_cast<size_t>(number - 1)];
-  if (c.numeric)
+  const size_t c = static_cast<size_t>(number - 1);
+  if (ds->rows->column(c).numeric)
     return 0;
-  const std::string_view s = c.str(ds->current);
+  const std::string_view s = ds->rows->str(c, ds->current);
   if (text)
     *text = s.data();
   return static_cast<int32_t>(s.size());
@@ -635,6 +733,10 @@ int32_t dsOget(HostDataSet* data) {
     return 0;
   }
   ds->current = ds->position++;
+  if (!reachObs(ds, ds->current)) {
+    ds->current = -1;
+    return -1;
+  }
   return 1;
 }
 
@@ -662,23 +764,20 @@ int32_t byList(HostDataSet* data, HostDataSet* other) {
   return 0;
 }
 
-// Compares observation a of `x` with observation b of `y` on their BY variables.
-bool sameByValues(const HostDataSet* x, int64_t a, const HostDataSet* y, int64_t b) {
-  for (size_t k = 0; k < x->by.vars.size() && k < y->by.vars.size(); ++k) {
-    const CsvColumn& cx = x->table->columns[static_cast<size_t>(x->by.vars[k])];
-    const CsvColumn& cy = y->table->columns[static_cast<size_t>(y->by.vars[k])];
-    if (cx.numeric != cy.numeric)
-      return false;
-    if (cx.numeric) {
-      double u = cx.nums[static_cast<size_t>(a)], v = cy.nums[static_cast<size_t>(b)];
-      bool mu = isHostMissing(u), mv = isHostMissing(v);
-      if (mu != mv || (!mu && u != v))
+// True when `key` holds the BY values of group g of `y`.
+bool groupMatches(HostDataSet* y, const ByKey& key, int64_t g) {
+  if (!y->groupKeys.empty()) {
+    const ByKey& have = y->groupKeys[static_cast<size_t>(g)];
+    for (size_t k = 0; k < key.size() && k < have.size(); ++k) {
+      const ByValue &u = key[k], &v = have[k];
+      const bool mu = u.numeric && isHostMissing(u.num), mv = v.numeric && isHostMissing(v.num);
+      if (u.numeric != v.numeric || mu != mv || (!mu && (u.num != v.num || u.text != v.text)))
         return false;
-    } else if (cx.str(a) != cy.str(b)) {
-      return false;
     }
+    return true;
   }
-  return true;
+  bool ok = true;
+  return compareKey(y, key, y->groupStarts[static_cast<size_t>(g)], &ok) == 0 && ok;
 }
 
 int32_t bySync(HostByHandle* by, HostDataSet* other) {
@@ -697,10 +796,11 @@ int32_t bySync(HostByHandle* by, HostDataSet* other) {
     os->current = -1;
     return 0;
   }
-  if (by->begin < by->end)
+  ByKey key;
+  if (by->begin < by->end && keyOf(ds, by->begin, &key))
     for (int64_t g = 0; g < groups; ++g) {
       int64_t first = os->groupStarts[static_cast<size_t>(g)];
-      if (sameByValues(ds, by->begin, os, first)) {
+      if (groupMatches(os, key, g)) {
         os->by.groupIndex = g;
         os->by.begin = first;
         os->by.end = os->groupStarts[static_cast<size_t>(g) + 1];
@@ -719,7 +819,7 @@ int32_t byRwnd(HostDataSet* data, int32_t) {
   HostDataSet* ds = checkedInput(data);
   if (!ds)
     return -1;
-  computeGroups(ds);
+  rewindGroups(ds); // the groups stay those of the BY variables set last
   return 0;
 }
 
@@ -897,17 +997,30 @@ std::string defaultOutputName() {
   }
 }
 
-const CsvTable* inputTable(HostDataSet* data, int64_t* current) {
+CsvRows* inputRows(HostDataSet* data, int64_t* current) {
   HostDataSet* ds = liveInput(data);
   if (!ds)
     return nullptr;
   *current = ds->current;
-  return ds->table.get();
+  return ds->rows.get();
 }
 
-const CsvTable* inputCopy(HostDataSet* data) {
+bool withBlockRows(HostDataSet* data, const std::function<void(CsvRows&)>& use) {
   HostDataSet* ds = liveInput(data);
-  return ds ? ds->table.get() : nullptr;
+  if (!ds)
+    return false;
+  if (!ds->table->windowed()) {
+    // Held whole: reaching an observation changes nothing, so readers share the handle's.
+    use(*ds->rows);
+    return true;
+  }
+  std::lock_guard<std::mutex> lock(ds->blockMutex);
+  if (!ds->blockRows)
+    ds->blockRows = std::make_unique<CsvRows>(ds->table);
+  use(*ds->blockRows);
+  if (ds->blockRows->changed())
+    reportChange(ds);
+  return true;
 }
 
 int openDataSetCount() {

@@ -5,6 +5,7 @@
 
 #include "support/hostif.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -32,13 +33,16 @@ std::string defaultOutputName();
 // starting with a digit.
 bool validName(const std::string& name);
 
-struct CsvTable;
-// The parsed copy behind an open input data set and its current observation (-1 when none),
-// for readers that fetch many values of one observation at once; null for anything else.
-const CsvTable* inputTable(HostDataSet* data, int64_t* current);
-// The parsed copy alone, without the read position: readers on other threads use it while
-// the main thread moves through the observations.
-const CsvTable* inputCopy(HostDataSet* data);
+class CsvRows;
+// The values behind an open input data set as its reader holds them (CsvRows::reach makes an
+// observation readable) and its current observation (-1 when none), for readers that fetch
+// many values of one observation at once; null for anything else.
+CsvRows* inputRows(HostDataSet* data, int64_t* current);
+// For readers on other threads, apart from the read position: runs `use` with the values of
+// an open input data set. A file held whole is read by all at once; a file read window by
+// window has a reader of its own for them, one caller at a time, whose window moves as they
+// reach on. False for anything but an open input data set (`use` is not run).
+bool withBlockRows(HostDataSet* data, const std::function<void(CsvRows&)>& use);
 
 // The number of data sets open (input and output) and of parsed copies kept.
 int openDataSetCount();

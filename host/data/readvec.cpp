@@ -82,12 +82,12 @@ int32_t vgete(HostReadVector* vector) {
   return 0;
 }
 
-// One entry's value of observation `obs` (0-based) of the parsed copy: the one place the
-// read vectors touch the column storage. A formatted number is written as xobsnum's value
+// One entry's value of a held observation, at `index` in the column's storage: the one place
+// the read vectors touch the column storage. A formatted number is written as xobsnum's value
 // in the default format; a formatted text is the value cut or padded, as xobschar's.
-void columnValue(const HostReadVector::Entry& e, const CsvColumn& c, int64_t obs, char* at) {
+void columnValue(const HostReadVector::Entry& e, const CsvColumn& c, int64_t index, char* at) {
   if (e.numeric) {
-    const double x = c.nums[static_cast<size_t>(obs)];
+    const double x = c.nums[static_cast<size_t>(index)];
     if (e.type == 4) {
       const std::string text = formattedNumber(x, e.length);
       std::memcpy(at, text.data(), static_cast<size_t>(e.length));
@@ -96,16 +96,16 @@ void columnValue(const HostReadVector::Entry& e, const CsvColumn& c, int64_t obs
     }
     return;
   }
-  const std::string_view text = c.str(obs);
+  const std::string_view text = c.str(index);
   putText(at, e.length, text.data(), text.size());
 }
 
-// One entry's value: from the table's columns when there is a current observation, else
+// One entry's value: from the input's values when there is a current observation, else
 // what the per-value services give (missing, empty).
-void putValue(const HostReadVector& v, const HostReadVector::Entry& e, const CsvTable* table,
-              int64_t obs, char* at) {
-  if (table && obs >= 0) {
-    columnValue(e, table->columns[static_cast<size_t>(e.number - 1)], obs, at);
+void putValue(const HostReadVector& v, const HostReadVector::Entry& e, CsvRows* rows, int64_t obs,
+              char* at) {
+  if (rows && obs >= 0 && rows->reach(obs)) {
+    columnValue(e, rows->column(static_cast<size_t>(e.number - 1)), obs - rows->first(), at);
     return;
   }
   if (e.type == 4) {
@@ -129,31 +129,62 @@ int32_t yvget(HostReadVector* vector, void* record) {
   if (!v || !v->ended || !record)
     return -1;
   int64_t obs = -1;
-  const CsvTable* table = inputTable(v->data, &obs);
+  CsvRows* rows = inputRows(v->data, &obs);
   for (const HostReadVector::Entry& e : v->entries)
-    putValue(*v, e, table, obs, static_cast<char*>(record) + e.offset);
+    putValue(*v, e, rows, obs, static_cast<char*>(record) + e.offset);
   return 0;
 }
 
+// `count` records of missing values: numbers missing, texts blank.
+void missingRecords(const HostReadVector& v, int64_t count, char* records, int64_t stride) {
+  const double missing = hostMissing();
+  for (const HostReadVector::Entry& e : v.entries) {
+    char* at = records + e.offset;
+    for (int64_t i = 0; i < count; ++i, at += stride) {
+      if (e.numeric && e.type != 4)
+        std::memcpy(at, &missing, sizeof missing);
+      else if (e.numeric)
+        std::memcpy(at, formattedNumber(missing, e.length).data(), static_cast<size_t>(e.length));
+      else
+        putText(at, e.length, "", 0);
+    }
+  }
+}
+
 // Observations first .. first + count - 1 (1-based) into records `stride` bytes apart. It
-// reads the parsed copy only, never the read position, so that workers may call it while
-// the main thread moves on.
+// never reads or moves the read position, so that workers may call it while the main thread
+// moves on.
 int32_t yvgetn(HostReadVector* vector, int64_t first, int32_t count, void* records,
                int64_t stride) {
   HostReadVector* v = live(vector);
   if (!v || !v->ended || !records || count < 0 || first < 1)
     return -1;
-  const CsvTable* table = inputCopy(v->data);
-  if (!table || first - 1 + count > table->nobs)
-    return -2;
-  // Entry by entry: each column is read in order.
-  for (const HostReadVector::Entry& e : v->entries) {
-    const CsvColumn& c = table->columns[static_cast<size_t>(e.number - 1)];
-    char* at = static_cast<char*>(records) + e.offset;
-    for (int32_t k = 0; k < count; ++k, at += stride)
-      columnValue(e, c, first - 1 + k, at);
-  }
-  return 0;
+  int32_t rc = 0;
+  const bool open = withBlockRows(v->data, [&](CsvRows& rows) {
+    if (first - 1 + count > rows.table().nobs) {
+      rc = -2;
+      return;
+    }
+    // Entry by entry, each column in order, a window at a time.
+    for (int64_t k = 0; k < count;) {
+      const int64_t obs = first - 1 + k;
+      if (!rows.reach(obs)) {
+        // The file changed since it was first read (reported by the data set): what is left
+        // reads as missing, as the per-value services give it.
+        missingRecords(*v, count - k, static_cast<char*>(records) + k * stride, stride);
+        return;
+      }
+      const int64_t n = std::min(count - k, rows.end() - obs);
+      for (const HostReadVector::Entry& e : v->entries) {
+        const CsvColumn& c = rows.column(static_cast<size_t>(e.number - 1));
+        char* at = static_cast<char*>(records) + e.offset + k * stride;
+        for (int64_t i = 0; i < n; ++i, at += stride)
+          columnValue(e, c, obs - rows.first() + i, at);
+      }
+      k += n;
+    }
+  });
+  return open ? rc : -2;
 }
 
 void vgett(HostReadVector* vector) {

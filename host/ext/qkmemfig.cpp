@@ -16,7 +16,9 @@ namespace {
 
 std::atomic<int64_t> gForced{0};
 
-bool parseSize(const std::string& text, int64_t* kilobytes) {
+} // namespace
+
+bool parseMemorySize(const std::string& text, int64_t* kilobytes) {
   char* end = nullptr;
   double v = std::strtod(text.c_str(), &end);
   if (end == text.c_str() || !(v > 0))
@@ -43,8 +45,6 @@ bool parseSize(const std::string& text, int64_t* kilobytes) {
   return *kilobytes > 0;
 }
 
-} // namespace
-
 int32_t hostMemoryFigure(int64_t* kilobytes) {
   if (kilobytes == nullptr)
     return -1;
@@ -55,7 +55,7 @@ int32_t hostMemoryFigure(int64_t* kilobytes) {
     *kilobytes = forced;
     return 0;
   }
-  if (auto v = hostOption("MEMSIZE"); v && parseSize(*v, kilobytes))
+  if (auto v = hostOption("MEMSIZE"); v && parseMemorySize(*v, kilobytes))
     return 0;
   std::ifstream in("/proc/meminfo");
   std::string key;

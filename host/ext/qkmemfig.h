@@ -2,12 +2,17 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace qrxhost {
 
 // 0 and the figure in units of 1024 bytes: the MEMSIZE host option (in bytes, or with a
 // K, M or G suffix) when set, else the memory the system reports available.
 int32_t hostMemoryFigure(int64_t* kilobytes);
+
+// A size as MEMSIZE takes it (bytes, or with a K, M or G suffix) in kilobytes; false when the
+// text is not one or is below 1 KB.
+bool parseMemorySize(const std::string& text, int64_t* kilobytes);
 
 // Test hook: a fixed figure in kilobytes; a negative value makes the service fail; 0 goes
 // back to the real figure.

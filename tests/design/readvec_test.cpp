@@ -3,6 +3,7 @@
 // declaration beyond the vector's capacity refused; and the variable-name rewriting.
 #include "designfixture.h"
 
+#include "host/supervisor.h"
 #include "support/hoststubs.h"
 
 #include <gtest/gtest.h>
@@ -45,8 +46,17 @@ TEST(ReadVector, ValuesAndFormattedValuesLandAtTheirOffsets) {
 
 // A block read gives, record for record, what the per-observation reads give, including
 // formatted values and missing ones; it leaves the read position alone, and xobsspan and
-// xobsskip move through a BY group as xobsnext does.
-TEST(ReadVector, ABlockReadGivesTheRecordsOfTheObservationReads) {
+// xobsskip move through a BY group as xobsnext does. The same holds for a file held whole and
+// for one read in windows of a row or two (CSVHOLD), where a block spans several windows.
+class BlockReads : public ::testing::TestWithParam<const char*> {
+protected:
+  void SetUp() override { qrxhost::setHostOption("CSVHOLD", GetParam()); }
+  void TearDown() override { qrxhost::setHostOption("CSVHOLD", ""); }
+};
+
+INSTANTIATE_TEST_SUITE_P(ReadVector, BlockReads, ::testing::Values("", "48"));
+
+TEST_P(BlockReads, ABlockReadGivesTheRecordsOfTheObservationReads) {
   DesignFixture f;
   f.data("g,n,s\n1,1.5,abc\n1,.,\n1,-20,xy\n2,1234567.125,long text\n2,7,q\n");
   int32_t g = 1;

@@ -241,3 +241,34 @@ TEST_F(DataSets, UnfinishedOutputIsNotWritten) {
   EXPECT_FALSE(fs::exists(dir / "partial.csv"));
   EXPECT_FALSE(fs::exists(dir / "partial.csv.tmp"));
 }
+
+// An input read window by window (CSVHOLD below its values) whose file another process
+// shortens while the step reads it: the read that needs the vanished text ends with -1 and
+// one numbered error naming the file, and the step's return code is raised.
+TEST_F(DataSets, FileShortenedWhileReadInWindowsIsAnError) {
+  std::string text = "a,b\n";
+  for (int i = 0; i < 5000; ++i)
+    text += std::to_string(i) + "," + std::to_string(i % 7) + "\n";
+  write(dir / "big.csv", text);
+  setHostOption("CSVHOLD", "4K");
+  HostDataSet* d = open("big");
+  setHostOption("CSVHOLD", "");
+  ASSERT_NE(d, nullptr);
+  const int32_t a = var(d, "a");
+  ASSERT_EQ(ds->xobsnext(d), 1);
+  EXPECT_EQ(ds->xobsnum(d, a), 0.0);
+  fs::resize_file(dir / "big.csv", 0);
+  int32_t got = 1;
+  int64_t read = 1;
+  while ((got = ds->xobsnext(d)) == 1)
+    ++read;
+  EXPECT_EQ(got, -1);
+  EXPECT_LT(read, 5000);
+  std::vector<LogRecord> e = errors();
+  ASSERT_EQ(e.size(), 1u);
+  EXPECT_EQ(e[0].set, 610);
+  EXPECT_EQ(e[0].number, 2);
+  EXPECT_NE(e[0].text.find("big.csv"), std::string::npos) << e[0].text;
+  EXPECT_NE(e[0].text.find("changed"), std::string::npos) << e[0].text;
+  EXPECT_GE(stepReturnCode(), 1012);
+}

@@ -98,4 +98,22 @@ TEST(ThreadedReading, WorkersGiveTheTablesOfTheSerialReading) {
   }
 }
 
+// A file read window by window (CSVHOLD below its values) gives the workers the same rows:
+// their block reads cross window ends.
+TEST(ThreadedReading, WorkersOnAFileReadInWindowsGiveTheTablesOfTheWholeFile) {
+  const std::string data = readingData();
+  using qrxrun::runProgram;
+  const auto whole = runProgram(readingProgram("threads cpucount=4"), "rdwhole", {{"d.csv", data}});
+  const auto windows = runProgram("options csvhold=16K;\n" + readingProgram("threads cpucount=4"),
+                                  "rdwin", {{"d.csv", data}});
+  for (const auto* r : {&whole, &windows}) {
+    ASSERT_EQ(r->status, 0) << r->log;
+    ASSERT_EQ(r->json["steps"].items.size(), 5u);
+  }
+  for (size_t s = 0; s < 5; ++s)
+    EXPECT_EQ(qrxrun::dumpOutput(whole.json["steps"][s]["output"]),
+              qrxrun::dumpOutput(windows.json["steps"][s]["output"]))
+        << "step " << s + 1;
+}
+
 } // namespace
