@@ -301,7 +301,13 @@ int32_t readRows(Pass& p, int32_t which, int32_t* counters, int32_t* unknownClas
     if (rc != 0)
       return rc;
   }
+  // The rows of DATA= observations taken are on pages before the next is read: the source
+  // may free them as the pass goes on.
+  const bool release = which == 0 && s->releaseData && src->release != nullptr;
+  int64_t taken = 0;
   while (src->next(src->self) == 1) {
+    if (release && ++taken % kReleaseRows == 0)
+      src->release(src->self, -1);
     double y = 0.0, w = 1.0, f = 1.0, wf = 1.0;
     int32_t st =
         src->status(src->self, &y, s->weightGiven ? &w : nullptr, s->freqGiven ? &f : nullptr);
@@ -312,6 +318,8 @@ int32_t readRows(Pass& p, int32_t which, int32_t* counters, int32_t* unknownClas
     if (rc != 0)
       return rc;
   }
+  if (release)
+    src->release(src->self, -1);
   return 0;
 }
 
