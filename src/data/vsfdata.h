@@ -152,6 +152,9 @@ struct VsfRowSource {
   void (*release)(void* self, int64_t taken);
 };
 
+// The DATA= observations a reading pass takes between two calls of its source's release.
+inline constexpr int64_t kVsfReleaseRows = int64_t{1} << 16;
+
 // Sparse or dense by the design's traits of one effect.
 struct VsfEffectTraits {
   int32_t columnCount;

@@ -130,10 +130,10 @@ bool allocateSlots(Pass& p, Road& road) {
 // road would take it.
 int32_t storeBlocks(Pass& p, Road& road) {
   const int64_t S = static_cast<int64_t>(road.slots.size());
-  // Stored blocks are given up every kReleaseRows observations or so: the workers read ahead
+  // Stored blocks are given up every kVsfReleaseRows observations or so: the workers read ahead
   // of the main thread, never behind it.
   const bool release = p.s->releaseData && road.src->release != nullptr;
-  const int64_t releaseEvery = std::max<int64_t>(kReleaseRows / road.blockRows, 1);
+  const int64_t releaseEvery = std::max<int64_t>(kVsfReleaseRows / road.blockRows, 1);
   for (int64_t k = 0; k < road.blockCount; ++k) {
     Slot& slot = road.slots[static_cast<size_t>(k % S)];
     waitFor(slot.filled, k + 1, road.stop);

@@ -66,9 +66,6 @@ bool keepRow(Pass& p, int32_t which, int32_t status, double weight, double* freq
 int32_t storeRow(Pass& p, int32_t which, const double* full, double y, double weight,
                  double frequency, double wf);
 
-// The observations a DATA= pass stores between two calls of the source's release.
-inline constexpr int64_t kReleaseRows = int64_t{1} << 16;
-
 // The block road of a DATA= pass (vsfreadblocks.cpp): when the settings and the source allow
 // it, workers build the design rows of the rest of the BY group in blocks and the main
 // thread stores them in observation order; the source is left after the last observation
