@@ -16,13 +16,16 @@
 
 namespace qrxhost {
 
+// Where a column's values live: the heap (windows, which come and go), or for a large array
+// of a table held whole a mapping of its own, whose pages discardFront can hand back.
+enum class ColumnStorage { Heap, OwnPages };
+
 // A column's values, allocated once at their final size and left unset until written (the
-// reader writes every element; zero-filling would cost a pass over the whole design). A large
-// array has a mapping of its own, so that discardFront can hand its pages back.
+// reader writes every element; zero-filling would cost a pass over the whole design).
 template <class T> class ColumnBuffer {
 public:
-  void allocate(size_t n) {
-    Storage s{n * sizeof(T), n * sizeof(T) >= kColumnMapBytes};
+  void allocate(size_t n, ColumnStorage where = ColumnStorage::Heap) {
+    Storage s{n * sizeof(T), where == ColumnStorage::OwnPages && n * sizeof(T) >= kColumnMapBytes};
     T* p = s.mapped ? static_cast<T*>(mapColumnBytes(s.bytes)) : new T[n];
     data_ = std::unique_ptr<T[], Storage>(p, s);
     size_ = n;

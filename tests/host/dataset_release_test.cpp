@@ -92,7 +92,7 @@ TEST(ColumnMemory, DiscardedPagesLeaveMemoryAndLaterValuesStay) {
   const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
   const size_t n = 1 << 20, cut = 500000;
   ColumnBuffer<double> big;
-  big.allocate(n);
+  big.allocate(n, ColumnStorage::OwnPages);
   ASSERT_EQ(reinterpret_cast<uintptr_t>(big.data()) % page, 0u);
   for (size_t i = 0; i < n; ++i)
     big[i] = static_cast<double>(i) + 0.25;
@@ -105,7 +105,7 @@ TEST(ColumnMemory, DiscardedPagesLeaveMemoryAndLaterValuesStay) {
     ASSERT_EQ(big[i], static_cast<double>(i) + 0.25) << i;
   // A small array comes from the heap and gives nothing back.
   ColumnBuffer<double> small;
-  small.allocate(100);
+  small.allocate(100, ColumnStorage::OwnPages);
   for (size_t i = 0; i < 100; ++i)
     small[i] = static_cast<double>(i);
   small.discardFront(100);
