@@ -751,7 +751,7 @@ void settleTypes(const std::vector<Block>& blocks, std::vector<CsvColumn>& colum
 // Frees the numbers of character columns and sizes their byte buffers and lengths. True when
 // some column is character.
 bool sizeCharacterColumns(const std::vector<Block>& blocks, std::vector<CsvColumn>& columns,
-                          int64_t nobs) {
+                          int64_t nobs, ColumnStorage where) {
   bool anyCharacter = false;
   for (size_t c = 0; c < columns.size(); ++c) {
     CsvColumn& col = columns[c];
@@ -768,8 +768,8 @@ bool sizeCharacterColumns(const std::vector<Block>& blocks, std::vector<CsvColum
     anyCharacter = true;
     col.length = longest;
     col.nums.release();
-    col.chars.allocate(std::max<uint64_t>(bytes, 1));
-    col.offsets.allocate(static_cast<size_t>(nobs) + 1);
+    col.chars.allocate(std::max<uint64_t>(bytes, 1), where);
+    col.offsets.allocate(static_cast<size_t>(nobs) + 1, where);
     col.offsets[static_cast<size_t>(nobs)] = bytes;
   }
   return anyCharacter;
@@ -881,7 +881,7 @@ void layWindows(CsvSource* src, const std::vector<CsvColumn>& columns, uint64_t 
 // The whole road: every value parsed into the columns at once.
 void holdValues(const Text& x, std::vector<Block>& blocks, const CsvReadOptions& options,
                 CsvTable* out) {
-  if (sizeCharacterColumns(blocks, out->columns, out->nobs))
+  if (sizeCharacterColumns(blocks, out->columns, out->nobs, ColumnStorage::OwnPages))
     writeCharacters(x, blocks, Storage{&out->columns, nullptr, 0}, options);
 }
 
@@ -919,7 +919,7 @@ bool parseText(const Text& x, const CsvReadOptions& options, CsvTable* out, CsvE
   const bool windowed = options.holdBytes > 0 && values > options.holdBytes;
   if (!windowed)
     for (CsvColumn& col : out->columns)
-      col.nums.allocate(static_cast<size_t>(out->nobs));
+      col.nums.allocate(static_cast<size_t>(out->nobs), ColumnStorage::OwnPages);
   out->lines.assign(static_cast<size_t>(out->nobs), 0);
   readBlocks(x, blocks, Storage{&out->columns, out->lines.data(), 0}, options);
   if (syntaxError(blocks, error) || !checkNames(names, headerLine, out, error))
@@ -954,7 +954,7 @@ bool loadWindow(const CsvTable& table, size_t w, std::vector<CsvColumn>* columns
   options.threads = src.threads;
   const Storage to{columns, nullptr, base};
   readBlocks(src.x, blocks, to, options);
-  if (sizeCharacterColumns(blocks, *columns, static_cast<int64_t>(rows)))
+  if (sizeCharacterColumns(blocks, *columns, static_cast<int64_t>(rows), ColumnStorage::Heap))
     writeCharacters(src.x, blocks, to, options);
   for (size_t c = 0; c < columns->size(); ++c)
     (*columns)[c].length = table.columns[c].length;

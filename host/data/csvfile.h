@@ -3,6 +3,9 @@
 // dataset.cpp's.
 #pragma once
 
+#include "host/data/colmem.h"
+
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -13,17 +16,30 @@
 
 namespace qrxhost {
 
+// Where a column's values live: the heap (windows, which come and go), or for a large array
+// of a table held whole a mapping of its own, whose pages discardFront can hand back.
+enum class ColumnStorage { Heap, OwnPages };
+
 // A column's values, allocated once at their final size and left unset until written (the
 // reader writes every element; zero-filling would cost a pass over the whole design).
 template <class T> class ColumnBuffer {
 public:
-  void allocate(size_t n) {
-    data_ = std::make_unique_for_overwrite<T[]>(n);
+  void allocate(size_t n, ColumnStorage where = ColumnStorage::Heap) {
+    Storage s{n * sizeof(T), where == ColumnStorage::OwnPages && n * sizeof(T) >= kColumnMapBytes};
+    T* p = s.mapped ? static_cast<T*>(mapColumnBytes(s.bytes)) : new T[n];
+    data_ = std::unique_ptr<T[], Storage>(p, s);
     size_ = n;
   }
   void release() {
     data_.reset();
     size_ = 0;
+  }
+  // Hands the memory of the first n values back to the system (the whole pages of a mapped
+  // array; nothing for a small one). They read as zeros afterwards: only an owner that will
+  // never read them again may ask.
+  void discardFront(size_t n) const {
+    if (data_.get_deleter().mapped)
+      dropColumnBytes(data_.get(), std::min(n, size_) * sizeof(T));
   }
   size_t size() const { return size_; }
   bool empty() const { return size_ == 0; }
@@ -35,7 +51,17 @@ public:
   const T* end() const { return data_.get() + size_; }
 
 private:
-  std::unique_ptr<T[]> data_;
+  struct Storage {
+    size_t bytes = 0;
+    bool mapped = false;
+    void operator()(T* p) const {
+      if (mapped)
+        unmapColumnBytes(p, bytes);
+      else
+        delete[] p;
+    }
+  };
+  std::unique_ptr<T[], Storage> data_;
   size_t size_ = 0;
 };
 
@@ -55,6 +81,16 @@ struct CsvColumn {
     return {chars.data() + b, offsets[static_cast<size_t>(obs) + 1] - b - 1};
   }
   const char* cstr(int64_t obs) const { return chars.data() + offsets[static_cast<size_t>(obs)]; }
+  // Hands back the memory of the values of observations before `obs` (see discardFront).
+  void discardFront(int64_t obs) const {
+    const size_t n = static_cast<size_t>(obs);
+    if (numeric) {
+      nums.discardFront(n);
+      return;
+    }
+    chars.discardFront(offsets[n]);
+    offsets.discardFront(n);
+  }
 };
 
 // The text and block layout behind a table whose values are read window by window.

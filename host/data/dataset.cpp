@@ -13,6 +13,7 @@
 #include "host/supervisor.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
@@ -58,6 +59,10 @@ struct HostDataSet {
   // The reader of the block reads of a file read window by window, and its lock.
   std::unique_ptr<qrxhost::CsvRows> blockRows;
   std::mutex blockMutex;
+  // Observations before this one (0-based) were given up by the reader (xobsdone): their
+  // values are gone, and reading one again is refused. Block readers on other threads check it.
+  std::atomic<int64_t> released{0};
+  std::atomic<bool> releasedReadLogged{false};
   std::vector<HostVariable> vars; // descriptions handed out by xvname
   std::vector<std::string> names; // storage of the names
   HostByHandle by;
@@ -65,6 +70,11 @@ struct HostDataSet {
   // The BY values at each group start, kept when the values are read window by window so
   // that matching groups of a second data set does not parse a window per group.
   std::vector<ByKey> groupKeys;
+  // The BY values of the current group's first observation (groupKeyAt; -1 none), taken
+  // when the group starts: the BY line and the matching of other data sets use them after
+  // the reader may have given the observation up.
+  ByKey groupKey;
+  int64_t groupKeyAt = -1;
   int64_t position = 0; // next observation to read
   int64_t current = -1; // current observation
   // outputs
@@ -159,6 +169,17 @@ HostDataSet* checkedAny(HostDataSet* ds) {
   return ds && gOpen.count(ds) ? ds : nullptr;
 }
 
+// True unless observation `obs` (0-based) was given up with xobsdone: reading it again is a
+// fault of the reader, refused with an internal error (logged once for the data set) rather
+// than answered with values that are gone.
+bool releasedRead(HostDataSet* ds, int64_t obs) {
+  if (obs >= ds->released.load(std::memory_order_acquire))
+    return true;
+  if (!ds->releasedReadLogged.exchange(true))
+    fail(14, {static_cast<long long>(obs + 1), ds->display.c_str()});
+  return false;
+}
+
 // Makes observation `obs` of an input readable; a file that changed since it was first read
 // is an error naming the file, logged once for the data set.
 void reportChange(HostDataSet* ds) {
@@ -168,6 +189,8 @@ void reportChange(HostDataSet* ds) {
   }
 }
 bool reachObs(HostDataSet* ds, int64_t obs) {
+  if (!releasedRead(ds, obs))
+    return false;
   if (ds->rows->reach(obs))
     return true;
   if (ds->rows->changed())
@@ -419,6 +442,7 @@ int32_t byNext(HostByHandle* by) {
   ++by->groupIndex;
   by->begin = ds->groupStarts[static_cast<size_t>(by->groupIndex)];
   by->end = ds->groupStarts[static_cast<size_t>(by->groupIndex) + 1];
+  ds->groupKeyAt = !by->vars.empty() && keyOf(ds, by->begin, &ds->groupKey) ? by->begin : -1;
   if (!by->vars.empty())
     ProgressLine::instance().showGroup(ds->display + ": BY group " +
                                        std::to_string(by->groupIndex + 1) + " of " +
@@ -428,13 +452,21 @@ int32_t byNext(HostByHandle* by) {
   return 1;
 }
 
-// The text of column c's value at a reached observation.
-std::string valueText(const CsvRows& rows, size_t c, int64_t obs) {
-  if (rows.column(c).numeric) {
-    double v = rows.num(c, obs);
-    return isHostMissing(v) ? "." : formatCsvNumber(v);
+// The BY values of the current group's first observation: those taken when the group
+// started, else read now. False when it cannot be read.
+bool currentGroupKey(HostDataSet* ds, ByKey* key) {
+  if (ds->groupKeyAt >= 0 && ds->groupKeyAt == ds->by.begin) {
+    *key = ds->groupKey;
+    return true;
   }
-  return std::string(rows.str(c, obs));
+  return keyOf(ds, ds->by.begin, key);
+}
+
+// The text of a BY value.
+std::string valueText(const ByValue& v) {
+  if (v.numeric)
+    return isHostMissing(v.num) ? "." : formatCsvNumber(v.num);
+  return v.text;
 }
 
 int32_t bySet(HostDataSet* data, const int32_t* numbers, const uint8_t* descending, int32_t count,
@@ -487,11 +519,11 @@ int32_t byLine(HostByHandle* by, char* buffer, int32_t capacity) {
     return 0;
   HostDataSet* ds = by->data;
   std::string text;
-  if (!by->vars.empty() && by->begin < by->end && reachObs(ds, by->begin)) {
-    for (size_t k = 0; k < by->vars.size(); ++k) {
+  ByKey key;
+  if (!by->vars.empty() && by->begin < by->end && currentGroupKey(ds, &key)) {
+    for (size_t k = 0; k < by->vars.size() && k < key.size(); ++k) {
       const size_t c = static_cast<size_t>(by->vars[k]);
-      text +=
-          (k ? " " : "") + ds->table->columns[c].name + "=" + valueText(*ds->rows, c, by->begin);
+      text += (k ? " " : "") + ds->table->columns[c].name + "=" + valueText(key[k]);
     }
   }
   if (buffer && capacity > 0) {
@@ -563,6 +595,37 @@ int32_t obsChar(HostDataSet* data, int32_t number, const char** text) {
   if (text)
     *text = s.data();
   return static_cast<int32_t>(s.size());
+}
+
+// True when `ds` is the only open handle on its parsed copy; the copy then leaves the step's
+// shared copies, so that a later open of the same file parses it again rather than share
+// values this handle gives up.
+bool ownCopy(HostDataSet* ds) {
+  std::lock_guard<std::mutex> lock(gMutex);
+  const auto users = std::count_if(gOpen.begin(), gOpen.end(), [ds](const HostDataSet* o) {
+    return !o->output && o->table == ds->table;
+  });
+  if (users != 1)
+    return false;
+  std::erase_if(gCopies, [ds](const auto& copy) { return copy.second == ds->table; });
+  return true;
+}
+
+// The reader gives up the observations before `next` (1-based) for the rest of the step: the
+// memory of their values goes back to the system when this handle is the only one on its
+// parsed copy. A file read window by window holds no more than a window: nothing to give.
+int32_t obsDone(HostDataSet* data, int64_t next) {
+  HostDataSet* ds = liveInput(data);
+  if (!ds || next < 1)
+    return -1;
+  const int64_t before = std::min(next - 1, ds->table->nobs);
+  if (ds->table->windowed() || before <= ds->released.load() || !ownCopy(ds))
+    return 0;
+  // Marked first: a read of a value on its way out is refused rather than answered with zeros.
+  ds->released.store(before, std::memory_order_release);
+  for (const CsvColumn& c : ds->table->columns)
+    c.discardFront(before);
+  return 0;
 }
 
 void dsClose(HostDataSet* data) {
@@ -797,7 +860,7 @@ int32_t bySync(HostByHandle* by, HostDataSet* other) {
     return 0;
   }
   ByKey key;
-  if (by->begin < by->end && keyOf(ds, by->begin, &key))
+  if (by->begin < by->end && currentGroupKey(ds, &key))
     for (int64_t g = 0; g < groups; ++g) {
       int64_t first = os->groupStarts[static_cast<size_t>(g)];
       if (groupMatches(os, key, g)) {
@@ -894,6 +957,7 @@ HostDataSetServices* dataSetServices() {
     v.xoinfo = dsInfo;
     v.xobsspan = obsSpan;
     v.xobsskip = obsSkip;
+    v.xobsdone = obsDone;
     installReadVectorServices(&v);
     return v;
   }();
@@ -1002,7 +1066,12 @@ CsvRows* inputRows(HostDataSet* data, int64_t* current) {
   if (!ds)
     return nullptr;
   *current = ds->current;
-  return ds->rows.get();
+  return ds->current >= ds->released.load(std::memory_order_acquire) ? ds->rows.get() : nullptr;
+}
+
+bool blockReadable(HostDataSet* data, int64_t obs) {
+  HostDataSet* ds = liveInput(data);
+  return ds != nullptr && releasedRead(ds, obs);
 }
 
 bool withBlockRows(HostDataSet* data, const std::function<void(CsvRows&)>& use) {

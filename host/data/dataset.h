@@ -38,6 +38,9 @@ class CsvRows;
 // observation readable) and its current observation (-1 when none), for readers that fetch
 // many values of one observation at once; null for anything else.
 CsvRows* inputRows(HostDataSet* data, int64_t* current);
+// For block readers on any thread: false when observation `obs` (0-based) was given up with
+// xobsdone (an internal error, logged once for the data set) or `data` is no open input.
+bool blockReadable(HostDataSet* data, int64_t obs);
 // For readers on other threads, apart from the read position: runs `use` with the values of
 // an open input data set. A file held whole is read by all at once; a file read window by
 // window has a reader of its own for them, one caller at a time, whose window moves as they

@@ -159,6 +159,8 @@ int32_t yvgetn(HostReadVector* vector, int64_t first, int32_t count, void* recor
   HostReadVector* v = live(vector);
   if (!v || !v->ended || !records || count < 0 || first < 1)
     return -1;
+  if (!blockReadable(v->data, first - 1))
+    return -3;
   int32_t rc = 0;
   const bool open = withBlockRows(v->data, [&](CsvRows& rows) {
     if (first - 1 + count > rows.table().nobs) {

@@ -183,6 +183,27 @@ int32_t placeRow(Pass& p) {
   return 0;
 }
 
+// Whether an entry's values are stored dense (else sparse: the non-zero ones with their
+// columns).
+bool storedDense(const VsfDataSettings* s, const VsfEffectEntry& e) {
+  return !s->forceSparse && (s->forceDense || !e.sparseVote);
+}
+
+// Whether rows carry a fold code.
+bool hasFoldCode(const VsfDataSettings* s) { return s->cvMethod != CV_NONE && (s->cv || s->xcv); }
+
+// The bytes every row takes on a page when all entries are stored dense; 0 when some entry is
+// sparse (rows then differ).
+int64_t denseRowBytes(const VsfDataSettings* s) {
+  int64_t doubles = s->weightGiven + s->freqGiven + s->resampling + 1;
+  for (int32_t i = 0; i < s->entryCount; ++i) {
+    if (!storedDense(s, s->entries[i]))
+      return 0;
+    doubles += s->entries[i].columnCount;
+  }
+  return 8 * doubles + 4 * (int64_t{hasFoldCode(s)} + s->roleCodes);
+}
+
 } // namespace
 
 namespace vsfread {
@@ -301,7 +322,13 @@ int32_t readRows(Pass& p, int32_t which, int32_t* counters, int32_t* unknownClas
     if (rc != 0)
       return rc;
   }
+  // The rows of DATA= observations taken are on pages before the next is read: the source
+  // may free them as the pass goes on.
+  const bool release = which == 0 && s->releaseData && src->release != nullptr;
+  int64_t taken = 0;
   while (src->next(src->self) == 1) {
+    if (release && ++taken % kVsfReleaseRows == 0)
+      src->release(src->self, -1);
     double y = 0.0, w = 1.0, f = 1.0, wf = 1.0;
     int32_t st =
         src->status(src->self, &y, s->weightGiven ? &w : nullptr, s->freqGiven ? &f : nullptr);
@@ -312,6 +339,8 @@ int32_t readRows(Pass& p, int32_t which, int32_t* counters, int32_t* unknownClas
     if (rc != 0)
       return rc;
   }
+  if (release)
+    src->release(src->self, -1);
   return 0;
 }
 
@@ -419,7 +448,7 @@ int32_t vsfReadPass(VsfDataSettings* s, VsfRowSource* src, VsfModel* m, VsfBagVe
     return rc;
   const int64_t request =
       std::max<int64_t>(40 * static_cast<int64_t>(N), 8 + 8 * (N + 4) + 4 * (2 * N + 3) + 4 + 8);
-  VsfPerfSettings perf{s->utilPageSize};
+  VsfPerfSettings perf{s->utilPageSize, denseRowBytes(s)};
   for (int32_t t = 0; t < T; ++t) {
     VsfUtilFile* rec = nullptr;
     rc = vsfBagVecAddElt(bags, exts, &perf, request, &rec);
@@ -473,8 +502,7 @@ int32_t vsfReadPass(VsfDataSettings* s, VsfRowSource* src, VsfModel* m, VsfBagVe
   for (int32_t i = 0; i < E; ++i) {
     const VsfEffectEntry& e = s->entries[i];
     m->effectColumns[i] = e.columnCount;
-    bool isDense = !s->forceSparse && (s->forceDense || !e.sparseVote);
-    if (isDense) {
+    if (storedDense(s, e)) {
       m->denseOffset[i] = denseColumns;
       m->sparseSlot[i] = -1;
       denseColumns += e.columnCount;
@@ -505,7 +533,7 @@ int32_t vsfReadPass(VsfDataSettings* s, VsfRowSource* src, VsfModel* m, VsfBagVe
   p.layout.hasWeight = s->weightGiven;
   p.layout.hasFreq = s->freqGiven;
   p.layout.hasResample = s->resampling;
-  p.layout.hasFold = s->cvMethod != CV_NONE && (s->cv || s->xcv);
+  p.layout.hasFold = hasFoldCode(s);
   p.layout.hasRole = s->roleCodes;
   p.layout.codeCapacity = 2 * N + 3;
   p.denseRuns = allocArray<int32_t>(byPool, 2 * static_cast<int64_t>(denseColumns), false);

@@ -83,6 +83,9 @@ struct VsfDataSettings {
   // The post-fit bridge: means of the numeric variables and (GLM) of the effects.
   uint8_t bridge, glm;
   uint8_t partitionGiven; // a PARTITION statement was given
+  // Nothing in the step reads DATA= again after its reading pass: the pass gives up the
+  // observations it has stored, so that the host can free their values.
+  uint8_t releaseData;
   int32_t numericCount;
   // The design.
   int32_t columnCount; // N
@@ -143,7 +146,14 @@ struct VsfRowSource {
   int32_t (*blockRows)(void* worker, int64_t offset, int32_t count, int32_t* status,
                        double* response, double* weight, double* frequency, double* rows);
   void (*blockEnd)(void* self, int64_t count);
+  // Gives up DATA= observations for the rest of the step (null: they are kept): with
+  // taken >= 0 the first `taken` of those counted by blockBegin, else those before the
+  // current one (before the next one when none is current).
+  void (*release)(void* self, int64_t taken);
 };
+
+// The DATA= observations a reading pass takes between two calls of its source's release.
+inline constexpr int64_t kVsfReleaseRows = int64_t{1} << 16;
 
 // Sparse or dense by the design's traits of one effect.
 struct VsfEffectTraits {

@@ -275,6 +275,20 @@ void designBlockEnd(void* self, int64_t count) {
   xobsskip(static_cast<DesignSource*>(self)->design->library->data, count);
 }
 
+void designRelease(void* self, int64_t taken) {
+  auto* src = static_cast<DesignSource*>(self);
+  if (src->swapped)
+    return;
+  HostDataSet* data = src->design->library->data;
+  if (taken >= 0) {
+    xobsdone(data, src->blockFirst + taken);
+    return;
+  }
+  int64_t next = 0, count = 0;
+  if (xobsspan(data, &next, &count) == 0)
+    xobsdone(data, next - 1);
+}
+
 // The design's vote for a sparse representation of model effect e.
 uint8_t designSparseVote(const LevDesign* d, const LevEffect& e) {
   VsfEffectTraits t{};
@@ -389,6 +403,7 @@ void fillRunSettings(VsfContext* ctx, VsfDataSettings* s) {
   // The post-fit bridge takes the means of the numeric variables when no model averaging
   // is asked.
   s->bridge = ctx->postFit != nullptr && !st.ma.on;
+  s->releaseData = ctx->dataReadOnce;
 }
 
 } // namespace
@@ -487,6 +502,9 @@ int32_t vsfData(VsfContext* ctx) {
     src.blockRows = designBlockRows;
     src.blockEnd = designBlockEnd;
   }
+  // A design levelised across BY groups reads DATA= from its start: nothing is given up.
+  if (s->releaseData && (d->designFlags & kLevFlagAcrossBy) == 0)
+    src.release = designRelease;
   VsfReadResult& result = s->read;
   ctx->model.bags = &ctx->bags;
   ctx->model.puddle = &ctx->puddle;

@@ -50,6 +50,14 @@ inline int64_t vsfPageEnd(uint32_t pageSize) {
   return static_cast<int64_t>(pageSize) & ~int64_t{7};
 }
 
+// The smallest page that holds as many rows of rowBytes bytes each as a page of pageSize.
+inline uint32_t vsfPageSizeFor(uint32_t pageSize, int64_t rowBytes) {
+  const int64_t rows = rowBytes > 0 ? (vsfPageEnd(pageSize) - 8 - 4) / rowBytes : 0;
+  if (rows < 1)
+    return pageSize;
+  return static_cast<uint32_t>((8 + rows * rowBytes + 4 + 7) & ~int64_t{7});
+}
+
 inline void vsfPageWriterStart(VsfPageWriter* w, VsfBagVec*) {
   std::memset(static_cast<void*>(w), 0, sizeof *w);
 }

@@ -130,6 +130,10 @@ bool allocateSlots(Pass& p, Road& road) {
 // road would take it.
 int32_t storeBlocks(Pass& p, Road& road) {
   const int64_t S = static_cast<int64_t>(road.slots.size());
+  // Stored blocks are given up every kVsfReleaseRows observations or so: the workers read ahead
+  // of the main thread, never behind it.
+  const bool release = p.s->releaseData && road.src->release != nullptr;
+  const int64_t releaseEvery = std::max<int64_t>(kVsfReleaseRows / road.blockRows, 1);
   for (int64_t k = 0; k < road.blockCount; ++k) {
     Slot& slot = road.slots[static_cast<size_t>(k % S)];
     waitFor(slot.filled, k + 1, road.stop);
@@ -150,6 +154,8 @@ int32_t storeBlocks(Pass& p, Road& road) {
     }
     slot.turn.store(k + S, std::memory_order_release);
     slot.turn.notify_all();
+    if (release && (k + 1) % releaseEvery == 0)
+      road.src->release(road.src->self, offset + count);
   }
   return 0;
 }

@@ -3,6 +3,7 @@
 // visitors. Page contents are the kernels' and the reading pass's business.
 #include "data/vsfutilfile.h"
 
+#include "data/vsfpage.h"
 #include "data/vsfthread.h"
 #include "model/vsfmodel.h"
 #include "support/hoststubs.h"
@@ -193,6 +194,10 @@ int32_t createUtil(VsfUtilFile* rec, QkExtensionSet* exts, const VsfPerfSettings
     pageSize = r;
     companion = sizes[2];
   }
+  // Rows of one size: the default page, cut after the rows it holds. Sizes set by hand (the
+  // PERFORMANCE page size, or a host whose standard sizes are all one) stay as given.
+  if (perf != nullptr && perf->rowBytes > 0 && pageSize == sizes[0] && sizes[0] != sizes[1])
+    pageSize = companion = vsfPageSizeFor(static_cast<uint32_t>(pageSize), perf->rowBytes);
   if (perf != nullptr && perf->utilPageSize > 0 &&
       static_cast<uint64_t>(perf->utilPageSize) * 1024u >= r) {
     pageSize = static_cast<uint64_t>(perf->utilPageSize) * 1024u;

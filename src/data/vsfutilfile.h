@@ -76,6 +76,9 @@ struct QkExtensionSet {
 // The PERFORMANCE settings the page files read: UTIL_PAGESIZE$ in kilobytes (0 not given).
 struct VsfPerfSettings {
   int32_t utilPageSize;
+  // The bytes every row of the pass takes on a page (0: rows differ): a standard page is cut
+  // to the rows it holds, leaving no tail shorter than a row.
+  int64_t rowBytes = 0;
 };
 
 // Kernel forms: serial (model, page) and threaded (model, page, buffer, length).

@@ -60,6 +60,7 @@ struct VsfContext {
   VsfDataSettings dataSettings; // what the reading pass reads: the run's options once, the
                                 // BY group's design each group (vsfdesignsource.cpp)
   uint8_t dataSettingsReady;    // dataSettings holds the run's options
+  uint8_t dataReadOnce;         // no step after a group's reading pass reads DATA= again
   ThreadPuddle puddle;          // the worker threads
   VsfScoreSpec* scores;         // the SCORE statements
   int32_t scoreCount;

@@ -174,6 +174,15 @@ void runByGroup(VsfContext* ctx, VsfStepTable& steps) {
   ctx->resultsTime += zdattim() - ctx->intervalStart;
 }
 
+// True when nothing after a BY group's reading pass reads its DATA= observations again: the
+// OUTPUT and OUTDESIGN= rows, SCORE (also of DATA= itself), model averaging and the post-fit
+// statements go back to them, and INEST= matching rewinds the BY groups.
+bool dataReadOnce(const VsfContext* ctx) {
+  const VsfModelOptions& o = ctx->options;
+  return !o.hasOutput && !o.hasOutDesign && ctx->scoreCount == 0 && !o.modelAverage &&
+         !ctx->stmt.ma.on && ctx->postFit == nullptr && ctx->inest == nullptr;
+}
+
 void setByCountMacros(VsfContext* ctx) {
   HostTaskBlock* task = hostCurrentTask();
   HostMacroTable* anchor = xalanch(task ? task->macroWord : nullptr);
@@ -223,6 +232,7 @@ void qrxvarsf(void* a1, void* a2, void* a3, void* a4, void* a5, void* a6) {
   vsfExitError(ctx, steps.vsfInitializeThreads(&ctx->puddle, ctx->perf.threadCount));
 
   // BY-group loop.
+  ctx->dataReadOnce = dataReadOnce(ctx) ? 1 : 0;
   while (xbynext(ctx->byHandle) != 0)
     runByGroup(ctx, steps);
   if (ctx->byCount == 0)

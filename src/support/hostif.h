@@ -473,6 +473,11 @@ struct HostDataSetServices {
   int64_t (*xobsskip)(HostDataSet* data, int64_t n);
   int32_t (*xyvgetn)(HostReadVector* vector, int64_t first, int32_t count, void* records,
                      int64_t stride);
+  // The procedure will not read the observations before `next` (1-based) again in this step:
+  // the host may hand back the memory of their values (null in a host that keeps them). A
+  // later read of one of them is refused with an internal error. 0, or negative for a bad
+  // handle.
+  int32_t (*xobsdone)(HostDataSet* data, int64_t next);
 };
 
 // Group 326: output objects.

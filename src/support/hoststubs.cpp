@@ -162,6 +162,10 @@ int32_t xyvgetn(HostReadVector* vector, int64_t first, int32_t count, void* reco
                 int64_t stride) {
   return hostGroups(HG_DATASET)->dataSet->xyvgetn(vector, first, count, records, stride);
 }
+int32_t xobsdone(HostDataSet* data, int64_t next) {
+  const HostDataSetServices* ds = hostGroups(HG_DATASET)->dataSet;
+  return ds->xobsdone != nullptr ? ds->xobsdone(data, next) : 0;
+}
 void xvgett(HostReadVector* vector) { hostGroups(HG_DATASET)->dataSet->xvgett(vector); }
 void zname(int32_t mode, char* text, int32_t length) {
   hostGroups(HG_DATASET)->dataSet->zname(mode, text, length);

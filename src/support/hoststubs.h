@@ -81,6 +81,9 @@ int32_t xobsspan(HostDataSet* data, int64_t* next, int64_t* count);
 int64_t xobsskip(HostDataSet* data, int64_t n);
 int32_t xyvgetn(HostReadVector* vector, int64_t first, int32_t count, void* records,
                 int64_t stride);
+// Gives up the observations before `next` (1-based) for the rest of the step (nothing in a
+// host without the service).
+int32_t xobsdone(HostDataSet* data, int64_t next);
 void xvgett(HostReadVector* vector);
 void zname(int32_t mode, char* text, int32_t length);
 int32_t xopnt(HostDataSet* data, int64_t obs);

@@ -68,6 +68,7 @@ void roleValue(void* p, const char** text, int32_t* length) {
   *length = static_cast<int32_t>(o.role.size());
 }
 int32_t indexLevel(void* p) { return cur(p).index; }
+void release(void* p, int64_t) { self(p)->releases.emplace_back(self(p)->which, self(p)->at); }
 
 // Row walk shared by the test kernels.
 template <class Fn> void eachRow(VsfModel* m, QkPageDescriptor* page, Fn fn) {
@@ -203,6 +204,7 @@ VsfRowSource Source::table() {
   t.numericValues = numericValues;
   t.levelsAll = levelsAll;
   t.effectMeans = effectMeans;
+  t.release = release;
   return t;
 }
 

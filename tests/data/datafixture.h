@@ -7,6 +7,7 @@
 #include "model/vsfmodel.h"
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace datatest {
@@ -31,6 +32,9 @@ struct Source {
   int32_t ended = 0; // passes ended (restores)
   int32_t levelsAllCalls = 0;
   size_t at = 0;
+  // The calls giving observations up: the data set being read and the observations taken
+  // of it when the call came.
+  std::vector<std::pair<int32_t, size_t>> releases;
   const std::vector<Obs>& current() const {
     return which == 0 ? rows : which == 1 ? testRows : valRows;
   }

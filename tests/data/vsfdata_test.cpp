@@ -536,3 +536,72 @@ TEST_F(DataRead, ExternalCrossValidationCurveIsDoublesForEveryRecord) {
     m.cvexCurve[i] = 0.25 + double(i);
   EXPECT_EQ(m.cvexCurve[3 * records - 1], 0.25 + double(3 * records - 1));
 }
+
+// Rows of one size: the default page is cut after the rows it holds (40 rows of 50 doubles:
+// 8 + 40 x 400 + 4 spare bytes, rounded up to 8), so the pages hold the same rows as the
+// uncut page does, bit for bit. Sparse rows, the PERFORMANCE page size and host sizes set by
+// hand keep their page size.
+TEST_F(DataRead, PagesOfRowsOfOneSizeAreCutAfterTheRowsTheyHold) {
+  Source src;
+  for (int i = 0; i < 100; ++i) {
+    std::vector<double> x(49);
+    for (int c = 0; c < 49; ++c)
+      x[static_cast<size_t>(c)] = std::sin(i * 49.0 + c);
+    src.rows.push_back(obs(std::cos(i), x));
+  }
+  auto readWith = [&](int32_t perfPageKb, bool sparse) {
+    PageRun run;
+    denseEntries(run, {1, 48});
+    run.entries[1].sparseVote = sparse ? 1 : 0;
+    run.settings.utilPageSize = perfPageKb;
+    EXPECT_EQ(run.read(src), 0);
+    return std::tuple{run.bags.files[0].page.pageSize, run.result.maxRowsPerPage,
+                      run.result.pagesWritten, run.rowDoubles(), run.model.columnSums[1]};
+  };
+  auto [cut, cutRows, cutPages, cutDoubles, cutSum] = readWith(0, false);
+  EXPECT_EQ(cut, 16016u);
+  EXPECT_EQ(cutRows, 40);
+  EXPECT_EQ(cutPages, 3);
+  auto [whole, wholeRows, wholePages, wholeDoubles, wholeSum] = readWith(16, false);
+  EXPECT_EQ(whole, 16384u);
+  EXPECT_EQ(wholeRows, 40);
+  EXPECT_EQ(wholePages, 3);
+  EXPECT_EQ(cutDoubles, wholeDoubles);
+  EXPECT_EQ(std::memcmp(&cutSum, &wholeSum, sizeof cutSum), 0);
+  EXPECT_EQ(std::get<0>(readWith(0, true)), 16384u);
+  qrxhost::setPageFileSizes(16384, 16384, 16384);
+  EXPECT_EQ(std::get<0>(readWith(0, false)), 16384u);
+}
+
+// With releaseData the pass gives DATA= observations up every kReleaseRows taken and at the
+// end, each time only those before the observation being read; never TESTDATA= ones, and
+// nothing without the setting.
+TEST_F(DataRead, ThePassGivesUpDataRowsBehindTheOneBeingRead) {
+  Source src;
+  const size_t n = 2 * kVsfReleaseRows + 100;
+  src.rows.assign(n, obs(1, {2}));
+  for (size_t i = 0; i < n; ++i)
+    src.rows[i].y = static_cast<double>(i);
+  src.testRows = {obs(5, {1}), obs(6, {2})};
+  for (bool release : {false, true}) {
+    src.releases.clear();
+    PageRun run;
+    denseEntries(run, {1});
+    run.settings.releaseData = release;
+    run.settings.testData = 1;
+    run.settings.roleCodes = 1;
+    ASSERT_EQ(run.read(src), 0);
+    EXPECT_EQ(run.model.nTrain, static_cast<double>(n));
+    if (!release) {
+      EXPECT_TRUE(src.releases.empty());
+      continue;
+    }
+    const size_t k = static_cast<size_t>(kVsfReleaseRows);
+    EXPECT_EQ(src.releases, (std::vector<std::pair<int32_t, size_t>>{{0, k}, {0, 2 * k}, {0, n}}));
+    // every DATA= row is on the pages, in order
+    const auto rows = run.rowDoubles();
+    ASSERT_EQ(rows.size(), n + 2);
+    for (size_t i = 0; i < n; i += 997)
+      EXPECT_EQ(rows[i][0], static_cast<double>(i));
+  }
+}

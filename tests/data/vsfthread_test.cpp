@@ -428,7 +428,10 @@ double estimateOf(double p, double g, double steps, double effects, bool methodN
 TEST_F(Frame, TheBudgetThatFeedsFiveOfEightThreadsLowersTheCountToFive) {
   qrxhost::resetPageFileSettings(); // the default page size, 16384
   Source src = makeRows(30, true);
-  const double g = 16384, N = 12, E = 11;
+  // Rows of y and 12 dense values: the default page is cut after the 157 rows it holds.
+  const uint32_t page = vsfPageSizeFor(16384, 13 * 8);
+  ASSERT_EQ(page, 8u + 157 * 104 + 4 + 4);
+  const double g = page, N = 12, E = 11;
   const double X = estimateOf(N, g, 5, E, false); // STEPWISE, STEPS=5: s = 5
   const double W = 8 * X;
   const int64_t kilobytes = static_cast<int64_t>(std::ceil((W + 5.5 * X / 0.6) / 1024));
@@ -444,7 +447,7 @@ TEST_F(Frame, TheBudgetThatFeedsFiveOfEightThreadsLowersTheCountToFive) {
   run.settings.cpuCount = 8;
   ASSERT_EQ(run.read(src), 0);
   qrxhost::setMemoryFigureForTest(0);
-  EXPECT_EQ(run.bags.files[0].page.pageSize, 16384u);
+  EXPECT_EQ(run.bags.files[0].page.pageSize, page);
   EXPECT_EQ(run.settings.threadCount, 5);
   EXPECT_EQ(run.bags.count, 8u) << "the files made stay";
   auto logged = loggedNumbers();
