@@ -97,7 +97,8 @@ std::string rowsJson(const OutputNode& table, const std::string& where) {
     firstRow = false;
     const auto& row = table.rows[r];
     for (size_t c = 0; c < table.columns.size() && c < row.size(); ++c)
-      out += (c > 0 ? "," : "") + jsonQuote(table.columns[c].name) + ":" + cellJson(row[c]);
+      out +=
+          std::string(c > 0 ? "," : "") + jsonQuote(table.columns[c].name) + ":" + cellJson(row[c]);
     out += "}";
   }
   return out + "]";
@@ -163,7 +164,7 @@ Axis stepAxis(const OutputNode& g, const OutputNode* table) {
     }
     a.domain = "[";
     for (size_t i = 0; i < seen.size(); ++i)
-      a.domain += (i > 0 ? "," : "") + seen[i];
+      a.domain += std::string(i > 0 ? "," : "") + seen[i];
     a.domain += "]";
   }
   return a;
@@ -249,7 +250,7 @@ std::string criterionUnit(const OutputNode& g, const OutputNode* summary, const 
 std::string withSets(const std::string& spec, const DataSets& sets) {
   std::string out = spec + ",\"datasets\":{";
   for (size_t i = 0; i < sets.size(); ++i)
-    out += (i > 0 ? "," : "") + jsonQuote(sets[i].first) + ":" + sets[i].second;
+    out += std::string(i > 0 ? "," : "") + jsonQuote(sets[i].first) + ":" + sets[i].second;
   return out + "}}";
 }
 
@@ -292,9 +293,9 @@ std::string criterionSpec(const OutputNode& g, bool panel) {
     std::string k = std::to_string(i);
     if (dyn(g, "_CRITERION" + k) == nullptr)
       break;
-    out += (i > 1 ? "," : "") + criterionUnit(g, summary, best, dynText(g, "_CRITERION" + k),
-                                              dynText(g, "_LABEL" + k), dynText(g, "_OPTSTEP" + k),
-                                              dynText(g, "_OPTVAL" + k), sets, k);
+    out += std::string(i > 1 ? "," : "") +
+           criterionUnit(g, summary, best, dynText(g, "_CRITERION" + k), dynText(g, "_LABEL" + k),
+                         dynText(g, "_OPTSTEP" + k), dynText(g, "_OPTVAL" + k), sets, k);
   }
   return withSets(out + "]", sets);
 }
@@ -305,7 +306,7 @@ std::string aseSpec(const OutputNode& g) {
   std::string fold = "[";
   for (const char* name : {"ASE", "ValidationASE", "TestASE"})
     if (!column(summary, name).empty())
-      fold += (fold.size() > 1 ? "," : "") + jsonQuote(column(summary, name));
+      fold += std::string(fold.size() > 1 ? "," : "") + jsonQuote(column(summary, name));
   fold += "]";
   std::string rows = summary != nullptr ? rowsJson(*summary, g.viewWhere) : "[]";
   DataSets sets{{"summary", rows}};
@@ -416,7 +417,7 @@ std::string effectDomain(const OutputNode* table, const std::string& effect) {
     for (size_t c = 0; c < table->columns.size(); ++c)
       if (table->columns[c].name == effect)
         for (size_t r = 0; r < table->rows.size(); ++r)
-          out += (r > 0 ? "," : "") +
+          out += std::string(r > 0 ? "," : "") +
                  (c < table->rows[r].size() ? cellJson(table->rows[r][c]) : std::string("null"));
   return out + "]";
 }
@@ -595,8 +596,8 @@ std::string distributionSpec(const OutputNode& g, bool panel, bool box) {
     std::string k = std::to_string(i);
     if (dyn(g, "_XVAR" + k) == nullptr)
       break;
-    out += (i > 1 ? "," : "") + distributionUnit(column(table, dynText(g, "_XVAR" + k)),
-                                                 dynText(g, "_XLABEL" + k), box, i);
+    out += std::string(i > 1 ? "," : "") + distributionUnit(column(table, dynText(g, "_XVAR" + k)),
+                                                            dynText(g, "_XLABEL" + k), box, i);
   }
   return withSets(out + "]", sets);
 }

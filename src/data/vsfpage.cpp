@@ -78,12 +78,61 @@ int32_t vsfWritePage(VsfUtilFile* file, QkExtension* pageService, int64_t k, voi
   return vsfWritePageInMultiFiles(&v, k, page);
 }
 
+bool vsfPageReserveTopUp(VsfPageReserve* reserve) {
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> lock(reserve->mutex);
+      if (static_cast<int32_t>(reserve->ready.size()) >= reserve->target)
+        return true;
+    }
+    void* buffer = reserve->pool->allocate(reserve->pool, reserve->pageSize, kQkZeroed);
+    if (buffer == nullptr)
+      return false;
+    std::memset(buffer, 0, reserve->pageSize); // the first touch, here rather than in the writer
+    std::lock_guard<std::mutex> lock(reserve->mutex);
+    reserve->ready.push_back(buffer);
+  }
+}
+
+void vsfPageReserveRelease(VsfPageReserve* reserve) {
+  std::lock_guard<std::mutex> lock(reserve->mutex);
+  for (void* buffer : reserve->ready)
+    reserve->pool->free(reserve->pool, buffer);
+  reserve->ready.clear();
+}
+
+namespace {
+
+// A ready buffer for page k when it is held in memory and one is ready, else null.
+void* reservedBuffer(VsfPageWriter* w, VsfBagVec* bags, int64_t k, QkPool* pagePool) {
+  VsfPageReserve* r = w->reserve;
+  const VsfUtilFile& file = bags->files[k % bags->count];
+  if (r == nullptr || r->pool != pagePool || k / bags->count >= file.memLimit ||
+      file.page.pageSize != r->pageSize)
+    return nullptr;
+  std::lock_guard<std::mutex> lock(r->mutex);
+  if (r->ready.empty())
+    return nullptr;
+  void* buffer = r->ready.back();
+  r->ready.pop_back();
+  return buffer;
+}
+
+} // namespace
+
 int32_t vsfPageOpen(VsfPageWriter* w, VsfBagVec* bags, QkPool* pagePool) {
   void* page = nullptr;
   double* first = nullptr;
   unsigned char* end = nullptr;
   const int64_t k = w->pagesWritten;
-  int32_t rc = startNewPageInMultiFiles(bags, k, pagePool, &page, &first, &end);
+  int32_t rc = 0;
+  if ((page = reservedBuffer(w, bags, k, pagePool)) != nullptr) {
+    first = reinterpret_cast<double*>(static_cast<unsigned char*>(page) + 8);
+    end =
+        static_cast<unsigned char*>(page) + vsfPageEnd(bags->files[k % bags->count].page.pageSize);
+  } else {
+    rc = startNewPageInMultiFiles(bags, k, pagePool, &page, &first, &end);
+  }
   if (rc == -2)
     return -7; // a page that cannot be started
   if (rc != 0)

@@ -19,6 +19,8 @@
 
 #include <cstdint>
 #include <cstring>
+#include <mutex>
+#include <vector>
 
 // What a BY group's rows hold (the same on every page of the group).
 struct VsfRowLayout {
@@ -34,6 +36,22 @@ struct VsfRowLayout {
   int32_t fixedCodes() const { return hasFold + hasRole + sparseCount; }
 };
 
+// Page buffers made ready ahead of the page writer: taken from the page pool and written once
+// by the threads that have time, so that the writer's first touch of a page costs no fault.
+struct VsfPageReserve {
+  QkPool* pool = nullptr;
+  uint32_t pageSize = 0;
+  int32_t target = 0; // buffers to keep ready
+  std::mutex mutex;
+  std::vector<void*> ready;
+};
+
+// Keeps `target` buffers ready (called by the reading threads between their blocks); false
+// when the pool gives no more memory (the writer then allocates for itself).
+bool vsfPageReserveTopUp(VsfPageReserve* reserve);
+// Returns the buffers not taken to the pool.
+void vsfPageReserveRelease(VsfPageReserve* reserve);
+
 struct VsfPageWriter {
   int64_t pageNumber;   // the open page's number k
   int64_t pagesWritten; // pages closed so far
@@ -44,6 +62,7 @@ struct VsfPageWriter {
   int32_t rows;
   int32_t maxRows;
   bool open;
+  VsfPageReserve* reserve; // buffers made ready for the pages held in memory, or null
 };
 
 inline int64_t vsfPageEnd(uint32_t pageSize) {

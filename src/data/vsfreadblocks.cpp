@@ -39,6 +39,7 @@ struct Road {
   int64_t blockCount;
   int32_t columns;
   std::vector<Slot> slots;
+  VsfPageReserve* reserve = nullptr; // page buffers the workers make ready, or null
   std::atomic<int64_t> nextBlock{0};
   std::atomic<bool> stop{false};
 };
@@ -95,6 +96,10 @@ void workerMain(Road* road, void* state) {
     slot.filled.notify_all();
     if (rc != 0)
       return;
+    // The main thread stores the rows; pages written once here spare it their faults. Without
+    // memory for them the writer allocates its pages itself.
+    if (road->reserve != nullptr)
+      vsfPageReserveTopUp(road->reserve);
   }
 }
 
@@ -171,6 +176,23 @@ bool roadOpen(const Pass& p) {
          src->blockWorker != nullptr && src->blockRows != nullptr && src->blockEnd != nullptr;
 }
 
+// The page reserve of the road when the pass's pages are held in memory and share one size: as
+// many buffers as about two blocks' rows fill.
+bool startReserve(Pass& p, const Road& road, VsfPageReserve* reserve) {
+  const VsfBagVec* bags = p.bags;
+  if (bags == nullptr || bags->count == 0)
+    return false;
+  const uint32_t size = bags->files[0].page.pageSize;
+  for (uint32_t i = 0; i < bags->count; ++i)
+    if (bags->files[i].page.pageSize != size || bags->files[i].memLimit <= 0)
+      return false;
+  const int64_t bytes = 2 * static_cast<int64_t>(road.blockRows) * road.columns * 8;
+  reserve->pool = p.pagePool;
+  reserve->pageSize = size;
+  reserve->target = static_cast<int32_t>(std::clamp<int64_t>(bytes / size + 1, 8, 1024));
+  return size > 0;
+}
+
 } // namespace
 
 void vsfSetReadBlockRows(int32_t rows) { gBlockRows.store(std::max(rows, 0)); }
@@ -202,6 +224,9 @@ int32_t vsfReadBlocks(Pass& p) {
       return -2;
   // Blocks are claimed as workers come free: the road runs on the threads that start; with
   // none the observations are read one by one.
+  VsfPageReserve reserve;
+  if (startReserve(p, road, &reserve))
+    road.reserve = &reserve;
   std::vector<std::thread> threads;
   try {
     for (void* state : states)
@@ -210,10 +235,14 @@ int32_t vsfReadBlocks(Pass& p) {
   }
   if (threads.empty())
     return 0;
+  p.writer.reserve = road.reserve;
   int32_t rc = storeBlocks(p, road);
   stopRoad(road);
   for (std::thread& t : threads)
     t.join();
+  p.writer.reserve = nullptr;
+  if (road.reserve != nullptr)
+    vsfPageReserveRelease(&reserve);
   if (rc == -99)
     xebug("vsfData: a block of observations lies outside its BY group");
   // The observations taken, whatever became of them, are behind the source.

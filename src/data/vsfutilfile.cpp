@@ -134,7 +134,11 @@ void vsfBagVecRelease(VsfBagVec* vec, QkExtensionSet* exts) {
 QkChar* vsfNumberedPath(int64_t dirLength, const QkChar* dirName, const char* stem, int32_t number,
                         int64_t* length) {
   std::u32string out(dirName != nullptr ? dirName : U"", dirName != nullptr ? dirLength : 0);
-  for (char c : "/" + std::string(stem) + std::to_string(number) + ".utl")
+  std::string name = "/";
+  name += stem;
+  name += std::to_string(number);
+  name += ".utl";
+  for (char c : name)
     out += static_cast<char32_t>(static_cast<unsigned char>(c));
   auto* path = new (std::nothrow) QkChar[out.size() + 1];
   if (path == nullptr)

@@ -96,7 +96,8 @@ std::string uniqueName(std::string name, std::set<std::string>* taken) {
   name = name.substr(0, 32);
   std::string candidate = name;
   for (int32_t i = 2; taken->count(upperCase(candidate)) != 0; ++i) {
-    const std::string suffix = "_" + std::to_string(i);
+    std::string suffix = "_";
+    suffix += std::to_string(i);
     candidate = name.substr(0, 32 - suffix.size()) + suffix;
   }
   taken->insert(upperCase(candidate));

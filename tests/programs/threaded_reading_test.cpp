@@ -116,4 +116,23 @@ TEST(ThreadedReading, WorkersOnAFileReadInWindowsGiveTheTablesOfTheWholeFile) {
         << "step " << s + 1;
 }
 
+// With one page of each file in memory and the rest on disk, the pages the workers make ready
+// go only to the pages held in memory: the tables are those of the serial reading.
+TEST(ThreadedReading, WorkersWithPagesOnDiskGiveTheTablesOfTheSerialReading) {
+  const std::string data = readingData();
+  const std::string perf = "threads cpucount=4 util_buffers$=1 util_pagesize$=1";
+  using qrxrun::runProgram;
+  const auto serial =
+      runProgram("%let _testthreadread = 0;\n" + readingProgram(perf), "rddser", {{"d.csv", data}});
+  const auto threaded = runProgram(readingProgram(perf), "rddthr", {{"d.csv", data}});
+  for (const auto* r : {&serial, &threaded}) {
+    ASSERT_EQ(r->status, 0) << r->log;
+    ASSERT_EQ(r->json["steps"].items.size(), 5u);
+  }
+  for (size_t s = 0; s < 5; ++s)
+    EXPECT_EQ(qrxrun::dumpOutput(serial.json["steps"][s]["output"]),
+              qrxrun::dumpOutput(threaded.json["steps"][s]["output"]))
+        << "step " << s + 1;
+}
+
 } // namespace
