@@ -508,6 +508,36 @@ template <class OnRecord> void walkRecords(const Text& x, Block& k, OnRecord&& o
 
 // ---- the values -------------------------------------------------------------------------
 
+// Powers of ten held exactly by a double.
+constexpr double kExactPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                        1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                        1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// The common number of a data file, an optional minus, digits and a fraction (-12.034567),
+// ending at a separator: read as its digits, an integer below 2^53, divided by an exact power
+// of ten, which one correctly rounded division makes the nearest double, the value a full
+// conversion gives. Null for anything else (exponents, long mantissas), left to the full
+// conversion.
+const char* plainDecimal(const char* s, const char* e, double* value) {
+  const char* p = s;
+  const bool negative = *p == '-';
+  p += negative ? 1 : 0;
+  uint64_t mantissa = 0;
+  int digits = 0, fraction = 0;
+  for (; p < e && isDigit(*p) && digits < 19; ++p, ++digits)
+    mantissa = mantissa * 10 + static_cast<uint64_t>(*p - '0');
+  if (p < e && *p == '.')
+    for (++p; p < e && isDigit(*p) && digits < 19; ++p, ++digits, ++fraction)
+      mantissa = mantissa * 10 + static_cast<uint64_t>(*p - '0');
+  if (digits == 0 || mantissa > (uint64_t{1} << 53) || fraction > 22)
+    return nullptr;
+  if (p < e && *p != ',' && *p != '\n' && *p != '\r')
+    return nullptr; // an exponent, more digits than counted, or text
+  const double v = static_cast<double>(mantissa) / kExactPowersOfTen[fraction];
+  *value = negative ? -v : v;
+  return p;
+}
+
 // Reads an unquoted number in place when the field is one fast_float takes whole and it
 // ends at a separator: the common case, read in one pass. Other texts take the full rules.
 // Both conversions round correctly, so they give the same bits.
@@ -516,6 +546,11 @@ bool fastNumber(const Text& x, size_t* at, double* value, size_t* length) {
   const char* e = x.t + x.n;
   if (s == e || !(isDigit(*s) || *s == '-' || *s == '.'))
     return false;
+  if (const char* end = plainDecimal(s, e, value)) {
+    *length = static_cast<size_t>(end - s);
+    *at = static_cast<size_t>(end - x.t);
+    return true;
+  }
   auto res = fast_float::from_chars(s, e, *value);
   if (res.ec != std::errc() || !std::isfinite(*value))
     return false;
@@ -578,6 +613,7 @@ void readBlockValues(const Text& x, Block& k, const Storage& to) {
   std::vector<CsvColumn>& columns = *to.columns;
   const int64_t ncol = static_cast<int64_t>(columns.size());
   k.columns.assign(columns.size(), ColumnStats());
+  const double missing = hostMissing();
   walkRecords(x, k, [&](int64_t record, size_t* i, int64_t* line) {
     const int64_t recordLine = *line;
     const size_t row = static_cast<size_t>(record - 1 - to.base);
@@ -590,7 +626,7 @@ void readBlockValues(const Text& x, Block& k, const Storage& to) {
       double* out = columns[static_cast<size_t>(c)].nums.data();
       if (at) { // offered the field before it is split: an empty field or a plain number
         size_t length = 0;
-        double v = hostMissing();
+        double v = missing;
         if (!atFieldEnd(x, *at) && !(cs.numeric && fastNumber(x, at, &v, &length)))
           return false;
         if (out)
