@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cctype>
 #include <charconv>
 #include <cmath>
@@ -15,6 +16,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <new>
 #include <thread>
 
 #include <csignal>
@@ -533,8 +535,10 @@ const char* plainDecimal(const char* s, const char* e, double* value) {
     return nullptr;
   if (p < e && *p != ',' && *p != '\n' && *p != '\r')
     return nullptr; // an exponent, more digits than counted, or text
+  // The sign goes in as a bit: a branch on it would be mispredicted on half of the values
+  // of a column whose signs are random.
   const double v = static_cast<double>(mantissa) / kExactPowersOfTen[fraction];
-  *value = negative ? -v : v;
+  *value = std::bit_cast<double>(std::bit_cast<uint64_t>(v) | uint64_t{negative} << 63);
   return p;
 }
 
@@ -607,6 +611,76 @@ struct Storage {
   int64_t base = 0;
 };
 
+// The common record of a block whose columns are all numeric so far, read without splitting
+// it into fields first: the road for data files of numbers.
+struct PlainRecords {
+  std::vector<double*> outs;    // each column's numbers (null: not held)
+  std::vector<int32_t> lengths; // the record's field lengths until it is taken whole
+  std::vector<uint64_t> bytes;  // as ColumnStats, for the records read here
+  std::vector<int32_t> longest;
+  double missing = 0;
+  bool open = true; // every column of the block numeric so far
+};
+
+// Reads the record at *at when every field is empty or a number fastNumber takes, there are
+// as many fields as columns and the record ends at a line feed (or CRLF, or the text's end).
+// False for any other record, which the general road then reads from the same place: the
+// numbers written here are written again, and no length is counted until the record is whole.
+bool plainRecord(const Text& x, size_t* at, int64_t* line, size_t row, PlainRecords& p) {
+  const size_t ncol = p.outs.size();
+  size_t i = *at;
+  for (size_t c = 0;; ++c) {
+    size_t length = 0;
+    double v = p.missing;
+    if (!atFieldEnd(x, i) && !fastNumber(x, &i, &v, &length))
+      return false;
+    if (double* out = p.outs[c])
+      out[row] = v;
+    p.lengths[c] = static_cast<int32_t>(length);
+    if (c + 1 < ncol) {
+      if (i >= x.n || x.t[i] != ',')
+        return false;
+      ++i;
+      continue;
+    }
+    if (i < x.n && x.t[i] == '\r' && i + 1 < x.n && x.t[i + 1] == '\n')
+      ++i;
+    if (i < x.n && x.t[i] != '\n')
+      return false;
+    if (i < x.n) {
+      ++i;
+      ++*line;
+    }
+    break;
+  }
+  for (size_t c = 0; c < ncol; ++c) {
+    p.bytes[c] += static_cast<uint64_t>(p.lengths[c]) + 1;
+    p.longest[c] = std::max(p.longest[c], p.lengths[c]);
+  }
+  *at = i;
+  return true;
+}
+
+PlainRecords plainRecords(std::vector<CsvColumn>& columns) {
+  PlainRecords p;
+  p.missing = hostMissing();
+  for (CsvColumn& col : columns)
+    p.outs.push_back(col.nums.data());
+  p.lengths.assign(columns.size(), 0);
+  p.bytes.assign(columns.size(), 0);
+  p.longest.assign(columns.size(), 0);
+  p.open = !columns.empty();
+  return p;
+}
+
+// Adds the lengths counted on the plain road to the block's column statistics.
+void addPlainLengths(const PlainRecords& p, std::vector<ColumnStats>& stats) {
+  for (size_t c = 0; c < p.bytes.size(); ++c) {
+    stats[c].bytes += p.bytes[c];
+    stats[c].longest = std::max(stats[c].longest, p.longest[c]);
+  }
+}
+
 // The data rows of one block: numbers into the storage, types, lengths, and the first ragged
 // row and syntax error.
 void readBlockValues(const Text& x, Block& k, const Storage& to) {
@@ -614,11 +688,14 @@ void readBlockValues(const Text& x, Block& k, const Storage& to) {
   const int64_t ncol = static_cast<int64_t>(columns.size());
   k.columns.assign(columns.size(), ColumnStats());
   const double missing = hostMissing();
+  PlainRecords plain = plainRecords(columns);
   walkRecords(x, k, [&](int64_t record, size_t* i, int64_t* line) {
     const int64_t recordLine = *line;
     const size_t row = static_cast<size_t>(record - 1 - to.base);
     if (record > 0 && to.lines)
       to.lines[row] = static_cast<int32_t>(recordLine);
+    if (record > 0 && plain.open && plainRecord(x, i, line, row, plain))
+      return true;
     auto onField = [&](int64_t c, const Field& f, size_t* at) {
       if (record == 0 || c >= ncol)
         return false;
@@ -650,8 +727,11 @@ void readBlockValues(const Text& x, Block& k, const Storage& to) {
       k.raggedLine = recordLine;
       k.raggedCount = fields;
     }
+    plain.open = plain.open && std::all_of(k.columns.begin(), k.columns.end(),
+                                           [](const ColumnStats& cs) { return cs.numeric; });
     return true;
   });
+  addPlainLengths(plain, k.columns);
 }
 
 // The character columns' values of one block, written at the block's place in each buffer.
@@ -955,7 +1035,7 @@ bool parseText(const Text& x, const CsvReadOptions& options, CsvTable* out, CsvE
   const bool windowed = options.holdBytes > 0 && values > options.holdBytes;
   if (!windowed)
     for (CsvColumn& col : out->columns)
-      col.nums.allocate(static_cast<size_t>(out->nobs));
+      col.nums.allocate(static_cast<size_t>(out->nobs), options.threads <= 1);
   out->lines.assign(static_cast<size_t>(out->nobs), 0);
   readBlocks(x, blocks, Storage{&out->columns, out->lines.data(), 0}, options);
   if (syntaxError(blocks, error) || !checkNames(names, headerLine, out, error))
@@ -984,7 +1064,7 @@ bool loadWindow(const CsvTable& table, size_t w, std::vector<CsvColumn>* columns
     (*columns)[c].name = table.columns[c].name;
     (*columns)[c].numeric = table.columns[c].numeric;
     if ((*columns)[c].numeric)
-      (*columns)[c].nums.allocate(rows);
+      (*columns)[c].nums.allocate(rows, src.threads <= 1);
   }
   CsvReadOptions options;
   options.threads = src.threads;
@@ -1003,6 +1083,22 @@ bool loadWindow(const CsvTable& table, size_t w, std::vector<CsvColumn>* columns
 }
 
 } // namespace
+
+void* allocateColumnStorage(size_t bytes, bool hugePages) {
+  constexpr size_t kHugePage = size_t{2} << 20;
+  if (!hugePages || bytes < kHugePage) {
+    void* p = std::malloc(std::max<size_t>(bytes, 1));
+    if (!p)
+      throw std::bad_alloc();
+    return p;
+  }
+  const size_t rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+  void* p = std::aligned_alloc(kHugePage, rounded);
+  if (!p)
+    throw std::bad_alloc();
+  ::madvise(p, rounded, MADV_HUGEPAGE); // a hint: without it the pages are ordinary ones
+  return p;
+}
 
 bool parseCsvNumber(const std::string& text, double* value) {
   return classifyNumber(trimView(text), value) == NumberText::kNumber;

@@ -5,20 +5,31 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 namespace qrxhost {
 
+// Memory for a column's values, released by std::free. With hugePages, a large buffer is
+// aligned to and marked for huge pages where the system grants them: the first touch of the
+// storage then takes one page fault per 2 MB instead of one per 4 KB. That pays for a single
+// writer; threads writing into the same huge page wait for each other's faults instead.
+void* allocateColumnStorage(size_t bytes, bool hugePages);
+
 // A column's values, allocated once at their final size and left unset until written (the
 // reader writes every element; zero-filling would cost a pass over the whole design).
 template <class T> class ColumnBuffer {
+  static_assert(std::is_trivially_default_constructible_v<T> &&
+                std::is_trivially_destructible_v<T>);
+
 public:
-  void allocate(size_t n) {
-    data_ = std::make_unique_for_overwrite<T[]>(n);
+  void allocate(size_t n, bool hugePages = false) {
+    data_.reset(static_cast<T*>(allocateColumnStorage(n * sizeof(T), hugePages)));
     size_ = n;
   }
   void release() {
@@ -35,7 +46,10 @@ public:
   const T* end() const { return data_.get() + size_; }
 
 private:
-  std::unique_ptr<T[]> data_;
+  struct Free {
+    void operator()(T* p) const { std::free(p); }
+  };
+  std::unique_ptr<T[], Free> data_;
   size_t size_ = 0;
 };
 
