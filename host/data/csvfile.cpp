@@ -510,31 +510,64 @@ template <class OnRecord> void walkRecords(const Text& x, Block& k, OnRecord&& o
 
 // ---- the values -------------------------------------------------------------------------
 
-// Powers of ten held exactly by a double.
-constexpr double kExactPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                        1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                        1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+// Powers of ten held exactly by a double, and as integers.
+constexpr double kExactPowersOfTen[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8};
+constexpr uint64_t kPowersOfTen[] = {1,      10,      100,      1000,     10000,
+                                     100000, 1000000, 10000000, 100000000};
 
-// The common number of a data file, an optional minus, digits and a fraction (-12.034567),
-// ending at a separator: read as its digits, an integer below 2^53, divided by an exact power
-// of ten, which one correctly rounded division makes the nearest double, the value a full
-// conversion gives. Null for anything else (exponents, long mantissas), left to the full
-// conversion.
+uint64_t loadEight(const char* p) {
+  uint64_t w;
+  std::memcpy(&w, p, sizeof w);
+  return w;
+}
+
+// The number of decimal digits at the start of eight bytes (first byte lowest): a byte is
+// flagged when subtracting '0' borrows or adding 0x46 passes 0x7F; a borrow or carry only
+// reaches bytes after the first flagged one.
+int leadingDigits(uint64_t w) {
+  const uint64_t flags =
+      ((w + 0x4646464646464646) | (w - 0x3030303030303030)) & 0x8080808080808080;
+  return flags ? std::countr_zero(flags) / 8 : 8;
+}
+
+// The value of the first n (0 to 8) decimal digits of eight bytes, by pairs, fours and eights
+// of digits at once.
+uint64_t digitsValue(uint64_t w, int n) {
+  if (n == 0)
+    return 0;
+  uint64_t d = (w - 0x3030303030303030) << (8 * (8 - n)); // leading zero digits
+  d = d * 10 + (d >> 8);
+  return (((d & 0x000000FF000000FF) * (100 + (1000000ULL << 32))) +
+          (((d >> 16) & 0x000000FF000000FF) * (1 + (10000ULL << 32)))) >>
+         32;
+}
+
+bool endsField(char c) { return c == ',' || c == '\n' || c == '\r'; }
+
+// The common number of a data file, an optional minus, up to eight digits and a fraction of
+// up to eight (-12.034567), ending at a separator, with room in the text to look at it eight
+// bytes at a time: read as its digits, an integer not above 2^53, divided by an exact power of
+// ten, which one correctly rounded division makes the nearest double, the value a full
+// conversion gives. Null for anything else (exponents, long mantissas, the text's last
+// bytes), left to the full conversion.
 const char* plainDecimal(const char* s, const char* e, double* value) {
-  const char* p = s;
-  const bool negative = *p == '-';
-  p += negative ? 1 : 0;
-  uint64_t mantissa = 0;
-  int digits = 0, fraction = 0;
-  for (; p < e && isDigit(*p) && digits < 19; ++p, ++digits)
-    mantissa = mantissa * 10 + static_cast<uint64_t>(*p - '0');
-  if (p < e && *p == '.')
-    for (++p; p < e && isDigit(*p) && digits < 19; ++p, ++digits, ++fraction)
-      mantissa = mantissa * 10 + static_cast<uint64_t>(*p - '0');
-  if (digits == 0 || mantissa > (uint64_t{1} << 53) || fraction > 22)
+  if (e - s < 20)
     return nullptr;
-  if (p < e && *p != ',' && *p != '\n' && *p != '\r')
-    return nullptr; // an exponent, more digits than counted, or text
+  const bool negative = *s == '-';
+  const char* p = s + (negative ? 1 : 0);
+  const uint64_t head = loadEight(p);
+  const int whole = leadingDigits(head);
+  uint64_t mantissa = digitsValue(head, whole);
+  p += whole;
+  int fraction = 0;
+  if (*p == '.') {
+    const uint64_t tail = loadEight(++p);
+    fraction = leadingDigits(tail);
+    mantissa = mantissa * kPowersOfTen[fraction] + digitsValue(tail, fraction);
+    p += fraction;
+  }
+  if (whole + fraction == 0 || !endsField(*p) || mantissa > (uint64_t{1} << 53))
+    return nullptr;
   // The sign goes in as a bit: a branch on it would be mispredicted on half of the values
   // of a column whose signs are random.
   const double v = static_cast<double>(mantissa) / kExactPowersOfTen[fraction];
@@ -558,7 +591,7 @@ bool fastNumber(const Text& x, size_t* at, double* value, size_t* length) {
   auto res = fast_float::from_chars(s, e, *value);
   if (res.ec != std::errc() || !std::isfinite(*value))
     return false;
-  if (res.ptr != e && *res.ptr != ',' && *res.ptr != '\n' && *res.ptr != '\r')
+  if (res.ptr != e && !endsField(*res.ptr))
     return false;
   *length = static_cast<size_t>(res.ptr - s);
   *at = static_cast<size_t>(res.ptr - x.t);
@@ -566,7 +599,7 @@ bool fastNumber(const Text& x, size_t* at, double* value, size_t* length) {
 }
 
 bool atFieldEnd(const Text& x, size_t at) {
-  return at >= x.n || x.t[at] == ',' || x.t[at] == '\n' || x.t[at] == '\r';
+  return at >= x.n || endsField(x.t[at]);
 }
 
 // The numeric value of a field in a column still numeric; clears `numeric` when the field is
