@@ -1117,20 +1117,40 @@ bool loadWindow(const CsvTable& table, size_t w, std::vector<CsvColumn>* columns
 
 } // namespace
 
-void* allocateColumnStorage(size_t bytes, bool hugePages) {
-  constexpr size_t kHugePage = size_t{2} << 20;
-  if (!hugePages || bytes < kHugePage) {
+ColumnStorage allocateColumnStorage(size_t bytes, bool hugePages) {
+  constexpr size_t kMapped = size_t{1} << 20, kHugePage = size_t{2} << 20;
+  if (bytes < kMapped) {
     void* p = std::malloc(std::max<size_t>(bytes, 1));
     if (!p)
       throw std::bad_alloc();
-    return p;
+    return {p, 0};
   }
-  const size_t rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
-  void* p = std::aligned_alloc(kHugePage, rounded);
-  if (!p)
+  const size_t unit = hugePages ? kHugePage : static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+  const size_t mapped = (bytes + unit - 1) / unit * unit;
+  const size_t slack = hugePages ? kHugePage : 0; // room to start at a huge page's boundary
+  void* p = ::mmap(nullptr, mapped + slack, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
+                   -1, 0);
+  if (p == MAP_FAILED)
     throw std::bad_alloc();
-  ::madvise(p, rounded, MADV_HUGEPAGE); // a hint: without it the pages are ordinary ones
-  return p;
+  char* base = static_cast<char*>(p);
+  if (hugePages) {
+    char* aligned = reinterpret_cast<char*>(
+        (reinterpret_cast<uintptr_t>(base) + kHugePage - 1) / kHugePage * kHugePage);
+    if (aligned > base)
+      ::munmap(base, static_cast<size_t>(aligned - base));
+    if (const size_t after = slack - static_cast<size_t>(aligned - base))
+      ::munmap(aligned + mapped, after);
+    base = aligned;
+    ::madvise(base, mapped, MADV_HUGEPAGE); // a hint: without it the pages are ordinary ones
+  }
+  return {base, mapped};
+}
+
+void releaseColumnStorage(void* data, size_t mapped) noexcept {
+  if (mapped > 0)
+    ::munmap(data, mapped);
+  else
+    std::free(data);
 }
 
 bool parseCsvNumber(const std::string& text, double* value) {

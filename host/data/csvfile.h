@@ -15,11 +15,17 @@
 
 namespace qrxhost {
 
-// Memory for a column's values, released by std::free. With hugePages, a large buffer is
-// aligned to and marked for huge pages where the system grants them: the first touch of the
-// storage then takes one page fault per 2 MB instead of one per 4 KB. That pays for a single
-// writer; threads writing into the same huge page wait for each other's faults instead.
-void* allocateColumnStorage(size_t bytes, bool hugePages);
+// Memory for a column's values. A large buffer is a mapping of its own, so that its pages are
+// fresh and go back to the system when it is released. With hugePages it is also aligned to
+// and marked for huge pages where the system grants them: the first touch of the storage then
+// takes one page fault per 2 MB instead of one per 4 KB. That pays for a single writer;
+// threads writing into the same huge page wait for each other's faults instead.
+struct ColumnStorage {
+  void* data = nullptr;
+  size_t mapped = 0; // bytes mapped; 0: allocated by malloc
+};
+ColumnStorage allocateColumnStorage(size_t bytes, bool hugePages);
+void releaseColumnStorage(void* data, size_t mapped) noexcept;
 
 // A column's values, allocated once at their final size and left unset until written (the
 // reader writes every element; zero-filling would cost a pass over the whole design).
@@ -29,7 +35,8 @@ template <class T> class ColumnBuffer {
 
 public:
   void allocate(size_t n, bool hugePages = false) {
-    data_.reset(static_cast<T*>(allocateColumnStorage(n * sizeof(T), hugePages)));
+    const ColumnStorage s = allocateColumnStorage(n * sizeof(T), hugePages);
+    data_ = std::unique_ptr<T[], Release>(static_cast<T*>(s.data), Release{s.mapped});
     size_ = n;
   }
   void release() {
@@ -46,10 +53,11 @@ public:
   const T* end() const { return data_.get() + size_; }
 
 private:
-  struct Free {
-    void operator()(T* p) const { std::free(p); }
+  struct Release {
+    size_t mapped = 0;
+    void operator()(T* p) const noexcept { releaseColumnStorage(p, mapped); }
   };
-  std::unique_ptr<T[], Free> data_;
+  std::unique_ptr<T[], Release> data_;
   size_t size_ = 0;
 };
 
