@@ -16,7 +16,6 @@
 #include <cstring>
 #include <map>
 #include <mutex>
-#include <new>
 #include <thread>
 
 #include <csignal>
@@ -662,11 +661,16 @@ struct PlainRecords {
 bool plainRecord(const Text& x, size_t* at, int64_t* line, size_t row, PlainRecords& p) {
   const size_t ncol = p.outs.size();
   size_t i = *at;
+  const char* e = x.t + x.n;
   for (size_t c = 0;; ++c) {
     size_t length = 0;
     double v = p.missing;
-    if (!atFieldEnd(x, i) && !fastNumber(x, &i, &v, &length))
+    if (const char* end = plainDecimal(x.t + i, e, &v)) {
+      length = static_cast<size_t>(end - (x.t + i));
+      i = static_cast<size_t>(end - x.t);
+    } else if (!atFieldEnd(x, i) && !fastNumber(x, &i, &v, &length)) {
       return false;
+    }
     if (double* out = p.outs[c])
       out[row] = v;
     p.lengths[c] = static_cast<int32_t>(length);
@@ -1068,7 +1072,7 @@ bool parseText(const Text& x, const CsvReadOptions& options, CsvTable* out, CsvE
   const bool windowed = options.holdBytes > 0 && values > options.holdBytes;
   if (!windowed)
     for (CsvColumn& col : out->columns)
-      col.nums.allocate(static_cast<size_t>(out->nobs), options.threads <= 1);
+      col.nums.allocate(static_cast<size_t>(out->nobs));
   out->lines.assign(static_cast<size_t>(out->nobs), 0);
   readBlocks(x, blocks, Storage{&out->columns, out->lines.data(), 0}, options);
   if (syntaxError(blocks, error) || !checkNames(names, headerLine, out, error))
@@ -1097,7 +1101,7 @@ bool loadWindow(const CsvTable& table, size_t w, std::vector<CsvColumn>* columns
     (*columns)[c].name = table.columns[c].name;
     (*columns)[c].numeric = table.columns[c].numeric;
     if ((*columns)[c].numeric)
-      (*columns)[c].nums.allocate(rows, src.threads <= 1);
+      (*columns)[c].nums.allocate(rows);
   }
   CsvReadOptions options;
   options.threads = src.threads;
@@ -1116,42 +1120,6 @@ bool loadWindow(const CsvTable& table, size_t w, std::vector<CsvColumn>* columns
 }
 
 } // namespace
-
-ColumnStorage allocateColumnStorage(size_t bytes, bool hugePages) {
-  constexpr size_t kMapped = size_t{1} << 20, kHugePage = size_t{2} << 20;
-  if (bytes < kMapped) {
-    void* p = std::malloc(std::max<size_t>(bytes, 1));
-    if (!p)
-      throw std::bad_alloc();
-    return {p, 0};
-  }
-  const size_t unit = hugePages ? kHugePage : static_cast<size_t>(::sysconf(_SC_PAGESIZE));
-  const size_t mapped = (bytes + unit - 1) / unit * unit;
-  const size_t slack = hugePages ? kHugePage : 0; // room to start at a huge page's boundary
-  void* p = ::mmap(nullptr, mapped + slack, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
-                   -1, 0);
-  if (p == MAP_FAILED)
-    throw std::bad_alloc();
-  char* base = static_cast<char*>(p);
-  if (hugePages) {
-    char* aligned = reinterpret_cast<char*>(
-        (reinterpret_cast<uintptr_t>(base) + kHugePage - 1) / kHugePage * kHugePage);
-    if (aligned > base)
-      ::munmap(base, static_cast<size_t>(aligned - base));
-    if (const size_t after = slack - static_cast<size_t>(aligned - base))
-      ::munmap(aligned + mapped, after);
-    base = aligned;
-    ::madvise(base, mapped, MADV_HUGEPAGE); // a hint: without it the pages are ordinary ones
-  }
-  return {base, mapped};
-}
-
-void releaseColumnStorage(void* data, size_t mapped) noexcept {
-  if (mapped > 0)
-    ::munmap(data, mapped);
-  else
-    std::free(data);
-}
 
 bool parseCsvNumber(const std::string& text, double* value) {
   return classifyNumber(trimView(text), value) == NumberText::kNumber;

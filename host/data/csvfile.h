@@ -5,38 +5,20 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
-#include <type_traits>
 #include <vector>
 
 namespace qrxhost {
 
-// Memory for a column's values. A large buffer is a mapping of its own, so that its pages are
-// fresh and go back to the system when it is released. With hugePages it is also aligned to
-// and marked for huge pages where the system grants them: the first touch of the storage then
-// takes one page fault per 2 MB instead of one per 4 KB. That pays for a single writer;
-// threads writing into the same huge page wait for each other's faults instead.
-struct ColumnStorage {
-  void* data = nullptr;
-  size_t mapped = 0; // bytes mapped; 0: allocated by malloc
-};
-ColumnStorage allocateColumnStorage(size_t bytes, bool hugePages);
-void releaseColumnStorage(void* data, size_t mapped) noexcept;
-
 // A column's values, allocated once at their final size and left unset until written (the
 // reader writes every element; zero-filling would cost a pass over the whole design).
 template <class T> class ColumnBuffer {
-  static_assert(std::is_trivially_default_constructible_v<T> &&
-                std::is_trivially_destructible_v<T>);
-
 public:
-  void allocate(size_t n, bool hugePages = false) {
-    const ColumnStorage s = allocateColumnStorage(n * sizeof(T), hugePages);
-    data_ = std::unique_ptr<T[], Release>(static_cast<T*>(s.data), Release{s.mapped});
+  void allocate(size_t n) {
+    data_ = std::make_unique_for_overwrite<T[]>(n);
     size_ = n;
   }
   void release() {
@@ -53,11 +35,7 @@ public:
   const T* end() const { return data_.get() + size_; }
 
 private:
-  struct Release {
-    size_t mapped = 0;
-    void operator()(T* p) const noexcept { releaseColumnStorage(p, mapped); }
-  };
-  std::unique_ptr<T[], Release> data_;
+  std::unique_ptr<T[]> data_;
   size_t size_ = 0;
 };
 
