@@ -24,6 +24,9 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace qrxhost {
 namespace {
@@ -520,17 +523,8 @@ uint64_t loadEight(const char* p) {
   return w;
 }
 
-// The number of decimal digits at the start of eight bytes (first byte lowest): a byte is
-// flagged when subtracting '0' borrows or adding 0x46 passes 0x7F; a borrow or carry only
-// reaches bytes after the first flagged one.
-int leadingDigits(uint64_t w) {
-  const uint64_t flags =
-      ((w + 0x4646464646464646) | (w - 0x3030303030303030)) & 0x8080808080808080;
-  return flags ? std::countr_zero(flags) / 8 : 8;
-}
-
-// The value of the first n (0 to 8) decimal digits of eight bytes, by pairs, fours and eights
-// of digits at once.
+// The value of the first n (0 to 8) decimal digits of eight bytes (first byte lowest), by
+// pairs, fours and eights of digits at once.
 uint64_t digitsValue(uint64_t w, int n) {
   if (n == 0)
     return 0;
@@ -543,35 +537,64 @@ uint64_t digitsValue(uint64_t w, int n) {
 
 bool endsField(char c) { return c == ',' || c == '\n' || c == '\r'; }
 
-// The common number of a data file, an optional minus, up to eight digits and a fraction of
-// up to eight (-12.034567), ending at a separator, with room in the text to look at it eight
-// bytes at a time: read as its digits, an integer not above 2^53, divided by an exact power of
-// ten, which one correctly rounded division makes the nearest double, the value a full
-// conversion gives. Null for anything else (exponents, long mantissas, the text's last
-// bytes), left to the full conversion.
-const char* plainDecimal(const char* s, const char* e, double* value) {
-  if (e - s < 20)
-    return nullptr;
-  const bool negative = *s == '-';
-  const char* p = s + (negative ? 1 : 0);
-  const uint64_t head = loadEight(p);
-  const int whole = leadingDigits(head);
-  uint64_t mantissa = digitsValue(head, whole);
-  p += whole;
-  int fraction = 0;
-  if (*p == '.') {
-    const uint64_t tail = loadEight(++p);
-    fraction = leadingDigits(tail);
-    mantissa = mantissa * kPowersOfTen[fraction] + digitsValue(tail, fraction);
-    p += fraction;
+// Sixteen bytes of text as bit masks, bit k standing for byte k.
+struct WindowMasks {
+  uint32_t nondigit = 0, minus = 0, dot = 0, separator = 0;
+};
+
+WindowMasks windowMasks(const char* p) {
+  WindowMasks m;
+#if defined(__SSE2__)
+  const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  const __m128i d = _mm_sub_epi8(b, _mm_set1_epi8('0'));
+  const __m128i digit = _mm_cmpeq_epi8(_mm_min_epu8(d, _mm_set1_epi8(9)), d);
+  auto bits = [](__m128i v) { return static_cast<uint32_t>(_mm_movemask_epi8(v)); };
+  auto equal = [&](char c) { return _mm_cmpeq_epi8(b, _mm_set1_epi8(c)); };
+  m.nondigit = ~bits(digit) & 0xFFFF;
+  m.minus = bits(equal('-'));
+  m.dot = bits(equal('.'));
+  m.separator = bits(_mm_or_si128(_mm_or_si128(equal(','), equal('\n')), equal('\r')));
+#else
+  for (uint32_t k = 0; k < 16; ++k) {
+    m.nondigit |= uint32_t{!isDigit(p[k])} << k;
+    m.minus |= uint32_t{p[k] == '-'} << k;
+    m.dot |= uint32_t{p[k] == '.'} << k;
+    m.separator |= uint32_t{endsField(p[k])} << k;
   }
-  if (whole + fraction == 0 || !endsField(*p) || mantissa > (uint64_t{1} << 53))
+#endif
+  return m;
+}
+
+// The common number of a data file, an optional minus, up to eight digits and a fraction of
+// up to eight (-12.034567), ending at a separator within sixteen bytes: read as its digits,
+// an integer not above 2^53, divided by an exact power of ten, which one correctly rounded
+// division makes the nearest double, the value a full conversion gives. Null for anything
+// else (exponents, long mantissas, the text's last bytes), left to the full conversion.
+// The field's end comes from the window's masks alone, so that the reading of one field
+// does not wait on the digits of the one before.
+[[gnu::always_inline]] inline const char* plainDecimal(const char* s, const char* e, double* value) {
+  if (e - s < 32)
+    return nullptr;
+  const WindowMasks m = windowMasks(s);
+  const uint32_t sign = m.minus & 1;
+  const uint32_t stops = (m.nondigit & ~sign) | 0x10000;
+  const int first = std::countr_zero(stops);
+  const bool dot = (m.dot >> first) & 1;
+  const int end = dot ? std::countr_zero(stops & (stops - 1)) : first;
+  const int whole = first - static_cast<int>(sign);
+  const int fraction = dot ? end - first - 1 : 0;
+  if (end >= 16 || !((m.separator >> end) & 1) || whole > 8 || fraction > 8 ||
+      whole + fraction == 0)
+    return nullptr;
+  const uint64_t mantissa = digitsValue(loadEight(s + sign), whole) * kPowersOfTen[fraction] +
+                            digitsValue(loadEight(s + first + 1), fraction);
+  if (mantissa > (uint64_t{1} << 53))
     return nullptr;
   // The sign goes in as a bit: a branch on it would be mispredicted on half of the values
   // of a column whose signs are random.
   const double v = static_cast<double>(mantissa) / kExactPowersOfTen[fraction];
-  *value = std::bit_cast<double>(std::bit_cast<uint64_t>(v) | uint64_t{negative} << 63);
-  return p;
+  *value = std::bit_cast<double>(std::bit_cast<uint64_t>(v) | uint64_t{sign} << 63);
+  return s + end;
 }
 
 // Reads an unquoted number in place when the field is one fast_float takes whole and it
@@ -654,47 +677,56 @@ struct PlainRecords {
   bool open = true; // every column of the block numeric so far
 };
 
-// Reads the record at *at when every field is empty or a number fastNumber takes, there are
-// as many fields as columns and the record ends at a line feed (or CRLF, or the text's end).
-// False for any other record, which the general road then reads from the same place: the
-// numbers written here are written again, and no length is counted until the record is whole.
-bool plainRecord(const Text& x, size_t* at, int64_t* line, size_t row, PlainRecords& p) {
-  const size_t ncol = p.outs.size();
-  size_t i = *at;
-  const char* e = x.t + x.n;
+// The fields of a plain record from q: each a number plainDecimal or fastNumber takes, or
+// empty, the numbers written to the storage and the lengths noted. Returns the end of the
+// last field, or null at anything else (text, quotes, fewer fields than columns).
+const char* plainFields(const Text& x, const char* q, size_t row, PlainRecords& p) {
+  const char* const e = x.t + x.n;
+  double* const* outs = p.outs.data();
+  int32_t* lengths = p.lengths.data();
+  const size_t last = p.outs.size() - 1;
   for (size_t c = 0;; ++c) {
-    size_t length = 0;
     double v = p.missing;
-    if (const char* end = plainDecimal(x.t + i, e, &v)) {
-      length = static_cast<size_t>(end - (x.t + i));
-      i = static_cast<size_t>(end - x.t);
-    } else if (!atFieldEnd(x, i) && !fastNumber(x, &i, &v, &length)) {
-      return false;
+    const char* end = plainDecimal(q, e, &v);
+    if (!end) {
+      size_t i = static_cast<size_t>(q - x.t), length = 0;
+      if (!atFieldEnd(x, i) && !fastNumber(x, &i, &v, &length))
+        return nullptr;
+      end = x.t + i;
     }
-    if (double* out = p.outs[c])
+    lengths[c] = static_cast<int32_t>(end - q);
+    if (double* out = outs[c])
       out[row] = v;
-    p.lengths[c] = static_cast<int32_t>(length);
-    if (c + 1 < ncol) {
-      if (i >= x.n || x.t[i] != ',')
-        return false;
-      ++i;
-      continue;
-    }
-    if (i < x.n && x.t[i] == '\r' && i + 1 < x.n && x.t[i + 1] == '\n')
-      ++i;
-    if (i < x.n && x.t[i] != '\n')
-      return false;
-    if (i < x.n) {
-      ++i;
-      ++*line;
-    }
-    break;
+    if (c == last)
+      return end;
+    if (end == e || *end != ',')
+      return nullptr;
+    q = end + 1;
   }
-  for (size_t c = 0; c < ncol; ++c) {
+}
+
+// Reads the record at *at when its fields are plain (plainFields), there are as many as
+// columns and the record ends at a line feed (or CRLF, or the text's end). False for any
+// other record, which the general road then reads from the same place: the numbers written
+// here are written again, and no length is counted until the record is whole.
+bool plainRecord(const Text& x, size_t* at, int64_t* line, size_t row, PlainRecords& p) {
+  const char* end = plainFields(x, x.t + *at, row, p);
+  if (!end)
+    return false;
+  const char* const e = x.t + x.n;
+  if (end < e && *end == '\r' && end + 1 < e && end[1] == '\n')
+    ++end;
+  if (end < e) {
+    if (*end != '\n')
+      return false;
+    ++end;
+    ++*line;
+  }
+  for (size_t c = 0; c < p.lengths.size(); ++c) {
     p.bytes[c] += static_cast<uint64_t>(p.lengths[c]) + 1;
     p.longest[c] = std::max(p.longest[c], p.lengths[c]);
   }
-  *at = i;
+  *at = static_cast<size_t>(end - x.t);
   return true;
 }
 
