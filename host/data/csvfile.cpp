@@ -514,8 +514,7 @@ template <class OnRecord> void walkRecords(const Text& x, Block& k, OnRecord&& o
 
 // Powers of ten held exactly by a double, and as integers.
 constexpr double kExactPowersOfTen[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8};
-constexpr uint64_t kPowersOfTen[] = {1,      10,      100,      1000,     10000,
-                                     100000, 1000000, 10000000, 100000000};
+constexpr uint64_t kPowersOfTen[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
 
 uint64_t loadEight(const char* p) {
   uint64_t w;
@@ -572,7 +571,8 @@ WindowMasks windowMasks(const char* p) {
 // else (exponents, long mantissas, the text's last bytes), left to the full conversion.
 // The field's end comes from the window's masks alone, so that the reading of one field
 // does not wait on the digits of the one before.
-[[gnu::always_inline]] inline const char* plainDecimal(const char* s, const char* e, double* value) {
+[[gnu::always_inline]] inline const char* plainDecimal(const char* s, const char* e,
+                                                       double* value) {
   if (e - s < 32)
     return nullptr;
   const WindowMasks m = windowMasks(s);
@@ -620,9 +620,7 @@ bool fastNumber(const Text& x, size_t* at, double* value, size_t* length) {
   return true;
 }
 
-bool atFieldEnd(const Text& x, size_t at) {
-  return at >= x.n || endsField(x.t[at]);
-}
+bool atFieldEnd(const Text& x, size_t at) { return at >= x.n || endsField(x.t[at]); }
 
 // The numeric value of a field in a column still numeric; clears `numeric` when the field is
 // not a number and keeps the first number the host cannot hold.
