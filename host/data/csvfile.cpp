@@ -566,9 +566,9 @@ WindowMasks windowMasks(const char* p) {
 
 // The common number of a data file, an optional minus, up to eight digits and a fraction of
 // up to eight (-12.034567), ending at a separator within sixteen bytes: read as its digits,
-// an integer not above 2^53, divided by an exact power of ten, which one correctly rounded
+// an integer held exactly, divided by an exact power of ten, which one correctly rounded
 // division makes the nearest double, the value a full conversion gives. Null for anything
-// else (exponents, long mantissas, the text's last bytes), left to the full conversion.
+// else (exponents, long numbers, the text's last bytes), left to the full conversion.
 // The field's end comes from the window's masks alone, so that the reading of one field
 // does not wait on the digits of the one before.
 [[gnu::always_inline]] inline const char* plainDecimal(const char* s, const char* e,
@@ -586,10 +586,9 @@ WindowMasks windowMasks(const char* p) {
   if (end >= 16 || !((m.separator >> end) & 1) || whole > 8 || fraction > 8 ||
       whole + fraction == 0)
     return nullptr;
+  // At most fourteen digits: an integer below 2^53, held exactly.
   const uint64_t mantissa = digitsValue(loadEight(s + sign), whole) * kPowersOfTen[fraction] +
                             digitsValue(loadEight(s + first + 1), fraction);
-  if (mantissa > (uint64_t{1} << 53))
-    return nullptr;
   // The sign goes in as a bit: a branch on it would be mispredicted on half of the values
   // of a column whose signs are random.
   const double v = static_cast<double>(mantissa) / kExactPowersOfTen[fraction];
