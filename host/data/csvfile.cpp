@@ -343,30 +343,44 @@ struct BlockScan {
   int64_t starts[2] = {0, 0};
 };
 
-// A block without quotes: jumps from line feed to line feed.
-void scanPlainBlock(const Text& x, size_t lo, size_t hi, BlockScan* s) {
+// A block without quotes, in one pass that looks for quotes and line feeds together, sixteen
+// bytes at a time; false (with nothing counted) when the block holds a quote.
+bool scanPlainBlock(const Text& x, size_t lo, size_t hi, BlockScan* s) {
+  BlockScan r;
   if (lineStart(x, lo) && nonEmptyAt(x, lo))
-    ++s->starts[0];
+    ++r.starts[0];
   if (x.start > lo && x.start < hi && nonEmptyAt(x, x.start))
-    ++s->starts[0]; // the first line, after a byte-order mark
-  for (size_t p = lo; p < hi;) {
-    const void* q = std::memchr(x.t + p, '\n', hi - p);
-    if (!q)
-      break;
-    const size_t nl = static_cast<size_t>(static_cast<const char*>(q) - x.t);
-    ++s->newlines;
+    ++r.starts[0]; // the first line, after a byte-order mark
+  auto lineFeed = [&](size_t nl) {
+    ++r.newlines;
     if (nl + 1 < hi && nonEmptyAt(x, nl + 1))
-      ++s->starts[0];
-    p = nl + 1;
+      ++r.starts[0];
+  };
+  size_t p = lo;
+#if defined(__SSE2__)
+  const __m128i quote = _mm_set1_epi8('"'), feed = _mm_set1_epi8('\n');
+  for (; p + 16 <= hi; p += 16) {
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x.t + p));
+    if (_mm_movemask_epi8(_mm_cmpeq_epi8(b, quote)))
+      return false;
+    for (auto m = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(b, feed))); m; m &= m - 1)
+      lineFeed(p + static_cast<size_t>(std::countr_zero(m)));
   }
+#endif
+  for (; p < hi; ++p) {
+    if (x.t[p] == '"')
+      return false;
+    if (x.t[p] == '\n')
+      lineFeed(p);
+  }
+  *s = r;
+  return true;
 }
 
 BlockScan scanBlock(const Text& x, size_t lo, size_t hi) {
   BlockScan s;
-  if (!std::memchr(x.t + lo, '"', hi - lo)) {
-    scanPlainBlock(x, lo, hi, &s);
+  if (scanPlainBlock(x, lo, hi, &s))
     return s;
-  }
   int parity = 0;
   for (size_t p = lo; p < hi; ++p) {
     if (lineStart(x, p) && nonEmptyAt(x, p))
