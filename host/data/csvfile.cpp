@@ -677,26 +677,49 @@ struct Storage {
   int64_t base = 0;
 };
 
-// The common record of a block whose columns are all numeric so far, read without splitting
-// it into fields first: the road for data files of numbers.
+// The common record, read without splitting it into fields first: the road for data files
+// of numbers, and of numbers beside columns of unquoted texts.
 struct PlainRecords {
   std::vector<double*> outs;    // each column's numbers (null: not held)
+  std::vector<uint8_t> numeric; // each column numeric so far in the block
   std::vector<int32_t> lengths; // the record's field lengths until it is taken whole
   std::vector<uint64_t> bytes;  // as ColumnStats, for the records read here
   std::vector<int32_t> longest;
   double missing = 0;
-  bool open = true; // every column of the block numeric so far
 };
 
-// The fields of a plain record from q: each a number plainDecimal or fastNumber takes, or
-// empty, the numbers written to the storage and the lengths noted. Returns the end of the
-// last field, or null at anything else (text, quotes, fewer fields than columns).
+// The end of an unquoted field in a column that holds texts; null at a quote.
+const char* plainText(const char* q, const char* e) {
+  for (; q < e && !endsField(*q); ++q)
+    if (*q == '"')
+      return nullptr;
+  return q;
+}
+
+// The fields of a plain record from q: in a numeric column each a number plainDecimal or
+// fastNumber takes, or empty, written to the storage; in a column of texts an unquoted
+// text. The lengths are noted. Returns the end of the last field, or null at anything else
+// (a text in a numeric column, quotes, fewer fields than columns).
 const char* plainFields(const Text& x, const char* q, size_t row, PlainRecords& p) {
   const char* const e = x.t + x.n;
   double* const* outs = p.outs.data();
   int32_t* lengths = p.lengths.data();
   const size_t last = p.outs.size() - 1;
   for (size_t c = 0;; ++c) {
+    if (!p.numeric[c]) {
+      const char* end = plainText(q, e);
+      if (!end)
+        return nullptr;
+      Field f;
+      f.raw = std::string_view(q, static_cast<size_t>(end - q));
+      lengths[c] = static_cast<int32_t>(characterSize(f));
+      if (c == last)
+        return end;
+      if (end == e || *end != ',')
+        return nullptr;
+      q = end + 1;
+      continue;
+    }
     double v = p.missing;
     const char* end = plainDecimal(q, e, &v);
     if (!end) {
@@ -746,10 +769,10 @@ PlainRecords plainRecords(std::vector<CsvColumn>& columns) {
   p.missing = hostMissing();
   for (CsvColumn& col : columns)
     p.outs.push_back(col.nums.data());
+  p.numeric.assign(columns.size(), 1);
   p.lengths.assign(columns.size(), 0);
   p.bytes.assign(columns.size(), 0);
   p.longest.assign(columns.size(), 0);
-  p.open = !columns.empty();
   return p;
 }
 
@@ -774,7 +797,7 @@ void readBlockValues(const Text& x, Block& k, const Storage& to) {
     const size_t row = static_cast<size_t>(record - 1 - to.base);
     if (record > 0 && to.lines)
       to.lines[row] = static_cast<int32_t>(recordLine);
-    if (record > 0 && plain.open && plainRecord(x, i, line, row, plain))
+    if (record > 0 && ncol > 0 && plainRecord(x, i, line, row, plain))
       return true;
     auto onField = [&](int64_t c, const Field& f, size_t* at) {
       if (record == 0 || c >= ncol)
@@ -807,8 +830,8 @@ void readBlockValues(const Text& x, Block& k, const Storage& to) {
       k.raggedLine = recordLine;
       k.raggedCount = fields;
     }
-    plain.open = plain.open && std::all_of(k.columns.begin(), k.columns.end(),
-                                           [](const ColumnStats& cs) { return cs.numeric; });
+    for (size_t c = 0; c < k.columns.size(); ++c)
+      plain.numeric[c] = k.columns[c].numeric;
     return true;
   });
   addPlainLengths(plain, k.columns);
