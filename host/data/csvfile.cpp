@@ -688,12 +688,36 @@ struct PlainRecords {
   double missing = 0;
 };
 
-// The end of an unquoted field in a column that holds texts; null at a quote.
+// The end of an unquoted field: the first separator, line end or quote (a quote then fails the
+// caller's check for a separator, sending the record to the full rules), or the text's end.
 const char* plainText(const char* q, const char* e) {
-  for (; q < e && !endsField(*q); ++q)
-    if (*q == '"')
-      return nullptr;
+#if defined(__SSE2__)
+  for (; e - q >= 16; q += 16) {
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
+    auto equal = [&](char c) { return _mm_cmpeq_epi8(b, _mm_set1_epi8(c)); };
+    const __m128i stop =
+        _mm_or_si128(_mm_or_si128(equal(','), equal('\n')), _mm_or_si128(equal('\r'), equal('"')));
+    if (const auto m = static_cast<uint32_t>(_mm_movemask_epi8(stop)))
+      return q + std::countr_zero(m);
+  }
+#endif
+  while (q < e && !endsField(*q) && *q != '"')
+    ++q;
   return q;
+}
+
+// Past the end of a record whose last field ends at `end`: a line feed, CRLF or the text's
+// end (counting the line); null when something else follows.
+const char* pastRecordEnd(const Text& x, const char* end, int64_t* line) {
+  const char* const e = x.t + x.n;
+  if (end < e && *end == '\r' && end + 1 < e && end[1] == '\n')
+    ++end;
+  if (end == e)
+    return end;
+  if (*end != '\n')
+    return nullptr;
+  ++*line;
+  return end + 1;
 }
 
 // The fields of a plain record from q: in a numeric column each a number plainDecimal or
@@ -708,8 +732,6 @@ const char* plainFields(const Text& x, const char* q, size_t row, PlainRecords& 
   for (size_t c = 0;; ++c) {
     if (!p.numeric[c]) {
       const char* end = plainText(q, e);
-      if (!end)
-        return nullptr;
       Field f;
       f.raw = std::string_view(q, static_cast<size_t>(end - q));
       lengths[c] = static_cast<int32_t>(characterSize(f));
@@ -745,17 +767,8 @@ const char* plainFields(const Text& x, const char* q, size_t row, PlainRecords& 
 // here are written again, and no length is counted until the record is whole.
 bool plainRecord(const Text& x, size_t* at, int64_t* line, size_t row, PlainRecords& p) {
   const char* end = plainFields(x, x.t + *at, row, p);
-  if (!end)
+  if (!end || !(end = pastRecordEnd(x, end, line)))
     return false;
-  const char* const e = x.t + x.n;
-  if (end < e && *end == '\r' && end + 1 < e && end[1] == '\n')
-    ++end;
-  if (end < e) {
-    if (*end != '\n')
-      return false;
-    ++end;
-    ++*line;
-  }
   for (size_t c = 0; c < p.lengths.size(); ++c) {
     p.bytes[c] += static_cast<uint64_t>(p.lengths[c]) + 1;
     p.longest[c] = std::max(p.longest[c], p.lengths[c]);
@@ -838,22 +851,53 @@ void readBlockValues(const Text& x, Block& k, const Storage& to) {
 }
 
 // The character columns' values of one block, written at the block's place in each buffer.
+// Writes a character value at the column's cursor for observation `row`.
+void putCharacter(CsvColumn& col, uint64_t& pos, size_t row, const Field& f) {
+  col.offsets[row] = pos;
+  char* end = writeCharacter(f, characterSize(f), col.chars.data() + pos);
+  *end = '\0';
+  pos = static_cast<uint64_t>(end + 1 - col.chars.data());
+}
+
+// The record at *at when no field is quoted and there are as many fields as columns: its
+// fields split at the separators into `fields` and the position moved past it. False for any
+// other record, left to the full rules.
+bool plainSplit(const Text& x, size_t* at, int64_t* line, std::vector<Field>& fields) {
+  const char* q = x.t + *at;
+  const char* const e = x.t + x.n;
+  for (size_t c = 0;; ++c) {
+    const char* end = plainText(q, e);
+    fields[c].raw = std::string_view(q, static_cast<size_t>(end - q));
+    if (c + 1 == fields.size()) {
+      if (!(end = pastRecordEnd(x, end, line)))
+        return false;
+      *at = static_cast<size_t>(end - x.t);
+      return true;
+    }
+    if (end == e || *end != ',')
+      return false;
+    q = end + 1;
+  }
+}
+
 void writeBlockCharacters(const Text& x, Block& k, const Storage& to,
                           std::vector<uint64_t>& cursor) {
   std::vector<CsvColumn>& columns = *to.columns;
+  std::vector<Field> fields(columns.size());
   walkRecords(x, k, [&](int64_t record, size_t* i, int64_t* line) {
     const size_t row = static_cast<size_t>(record - 1 - to.base);
+    if (record > 0 && !fields.empty() && plainSplit(x, i, line, fields)) {
+      for (size_t c = 0; c < columns.size(); ++c)
+        if (!columns[c].numeric)
+          putCharacter(columns[c], cursor[c], row, fields[c]);
+      return true;
+    }
     auto onField = [&](int64_t c, const Field& f, size_t* at) {
       if (at || record == 0)
         return false;
       CsvColumn& col = columns[static_cast<size_t>(c)];
-      if (col.numeric)
-        return true;
-      uint64_t& pos = cursor[static_cast<size_t>(c)];
-      col.offsets[row] = pos;
-      char* end = writeCharacter(f, characterSize(f), col.chars.data() + pos);
-      *end = '\0';
-      pos = static_cast<uint64_t>(end + 1 - col.chars.data());
+      if (!col.numeric)
+        putCharacter(col, cursor[static_cast<size_t>(c)], row, f);
       return true;
     };
     return parseRecord(x, i, line, &k.syntax, onField) >= 0;
