@@ -637,3 +637,21 @@ TEST(CsvFile, PlainRecordsHandBackToTheFullRulesMidRecord) {
   EXPECT_GE(outcomes.size(), 4u);
   EXPECT_GT(character, 50);
 }
+
+// Faults in a record the plain road starts on, once a column holds texts: a quote inside an
+// unquoted text (in the last column and before it), a bare carriage return, a ragged row;
+// each refused with its line as the full rules refuse it.
+TEST(CsvFile, FaultsAfterPlainRecordsNameTheLine) {
+  const std::string rows = "x,t,y\n1,a,2\n3,bb,4\n";
+  const Refused cases[] = {
+      {"\n5,cc,6\n7,d\"e,8\n", 6, "a quote inside an unquoted value"},
+      {"\n5,cc,6\n7,de,8\"\n", 6, "a quote inside an unquoted value"},
+      {"\n5,cc,6\n7,de\r,8\n", 6, "a carriage return inside a value"},
+      {"\n5,cc,6\n7,de\n", 6, "the row has 2 values"},
+      {"\n5,cc,6\n7,de,8,9\n", 6, "the row has 4 values"},
+  };
+  for (const Refused& c : cases) {
+    const std::string text = rows + c.text;
+    expectRefused({text.c_str(), c.line, c.words});
+  }
+}
