@@ -444,3 +444,214 @@ TEST(CsvFile, FileShortenedBetweenWindowsIsAChange) {
   EXPECT_TRUE(rows.changed());
   std::filesystem::remove(path);
 }
+
+namespace {
+
+// Decimal texts of every shape the number reader meets: signs, leading zeros, no whole part
+// or no fraction, 1 to 20 digits before the point, fractions up to 30 digits, mantissas near
+// 2^53, and the spellings that leave the common case (exponents, a plus sign).
+class DecimalGenerator {
+public:
+  explicit DecimalGenerator(uint64_t seed) : rng_(seed) {}
+
+  std::string next() {
+    switch (pick(0, 5)) {
+    case 0:
+      return nearTwoTo53();
+    case 1: {
+      static const char* const fixed[] = {"-0",
+                                          "-0.0",
+                                          "0.000",
+                                          "-.5",
+                                          "5.",
+                                          ".0",
+                                          "00000000.00000001",
+                                          "99999999.99999999",
+                                          "12345678.12345678",
+                                          "123456789.1234567",
+                                          "1234567.123456789",
+                                          "9007199254740992",
+                                          "9007199254740993",
+                                          "-9007199254740995",
+                                          "0.1000000000000000055511151231257827",
+                                          "1e5",
+                                          "+2.5",
+                                          "-1.5E-3"};
+      return fixed[pick(0, 17)];
+    }
+    default:
+      return random();
+    }
+  }
+
+private:
+  int pick(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng_); }
+  std::string digits(int n) {
+    std::string s;
+    for (int k = 0; k < n; ++k)
+      s += static_cast<char>('0' + pick(0, 9));
+    return s;
+  }
+  std::string random() {
+    std::string s = pick(0, 1) ? "-" : "";
+    const int whole = pick(0, 3) == 0 ? pick(0, 20) : pick(0, 3);
+    const int fraction = pick(0, 3) == 0 ? pick(0, 30) : pick(0, 9);
+    if (pick(0, 10) == 0)
+      s += std::string(static_cast<size_t>(pick(1, 4)), '0'); // leading zeros
+    s += digits(whole);
+    if (fraction > 0 || whole == 0 || pick(0, 2) == 0)
+      s += "." + digits(fraction);
+    if (s.find_first_of("0123456789") == std::string::npos)
+      s += "0";
+    return s;
+  }
+  // 2^53 + k with a point put anywhere in its digits, or sixteen digits above 2^53 split
+  // eight and eight: mantissas a double does not hold exactly.
+  std::string nearTwoTo53() {
+    if (pick(0, 1))
+      return (pick(0, 1) ? "-9" : "9") + std::to_string(pick(1000000, 9999999)) + "." + digits(8);
+    const uint64_t m = (uint64_t{1} << 53) + static_cast<uint64_t>(pick(-3, 3));
+    std::string s = std::to_string(m);
+    s.insert(static_cast<size_t>(pick(0, static_cast<int>(s.size()))), ".");
+    return (pick(0, 1) ? "-" : "") + s;
+  }
+
+  std::mt19937_64 rng_;
+};
+
+} // namespace
+
+// Every decimal a data file may hold reads as the same double as the C library's strtod
+// (correctly rounded) gives, bit for bit: in the middle of a text, next to its end, on one
+// thread and on several with blocks cut anywhere.
+TEST(CsvFile, NumbersReadAsStrtodReadsThem) {
+  DecimalGenerator gen(20261207);
+  constexpr int kRows = 5000, kCols = 4;
+  std::vector<std::string> texts;
+  std::string csv = "a,b,c,d\n";
+  for (int r = 0; r < kRows; ++r) {
+    for (int c = 0; c < kCols; ++c) {
+      texts.push_back(gen.next());
+      csv += (c ? "," : "") + texts.back();
+    }
+    csv += r % 3 ? "\n" : "\r\n";
+  }
+  csv.pop_back(); // the last line without its line feed
+  for (int threads : {1, 3}) {
+    CsvReadOptions options;
+    options.threads = threads;
+    options.blockBytes = threads > 1 ? 997 : 0;
+    CsvTable t;
+    CsvError e;
+    ASSERT_TRUE(parseCsv(csv.data(), csv.size(), options, &t, &e)) << e.text;
+    ASSERT_EQ(t.nobs, kRows);
+    for (size_t i = 0; i < texts.size(); ++i) {
+      const double expected = std::strtod(texts[i].c_str(), nullptr);
+      const double got = t.columns[i % kCols].nums[i / kCols];
+      ASSERT_EQ(std::memcmp(&got, &expected, sizeof got), 0)
+          << texts[i] << ": " << got << " vs " << expected << " (threads " << threads << ")";
+    }
+  }
+}
+
+// Numbers read on the plain road count their text's length: a column that turns out to hold
+// a word after many numbers is as long as its longest number, and keeps the numbers as
+// their texts.
+TEST(CsvFile, ColumnTurningCharacterKeepsTheNumbersTexts) {
+  std::string csv = "x,y\n";
+  for (int r = 0; r < 300; ++r)
+    csv += (r == 7 ? "-123.4567891" : "1.25") + std::string(",") + std::to_string(r) + "\n";
+  csv += "ab,300\n";
+  CsvTable t;
+  CsvError e;
+  ASSERT_TRUE(parseCsv(csv, &t, &e)) << e.text;
+  ASSERT_EQ(t.nobs, 301);
+  EXPECT_FALSE(t.columns[0].numeric);
+  EXPECT_EQ(t.columns[0].length, 12);
+  EXPECT_EQ(t.columns[0].str(7), "-123.4567891");
+  EXPECT_EQ(t.columns[0].str(300), "ab");
+  EXPECT_TRUE(t.columns[1].numeric);
+  EXPECT_EQ(t.columns[1].nums[299], 299.0);
+}
+
+namespace {
+
+// Texts of numbers with now and then something else in a field (a quoted number, a word, a
+// missing spelling, blanks, an exponent, a number beyond the largest double, a quoted line
+// break), a row with a field too few or too many, a bare carriage return, CRLF endings: the
+// records the plain road starts on and hands back to the full rules mid-record.
+std::string mostlyNumbers(std::mt19937_64& rng) {
+  auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  static const char* const odd[] = {
+      "\"1.5\"", "abc",      "NA", "",  " 7 ",  "1e5",     "+3",
+      "1e400",   "\"x\ny\"", "-",  ".", "1.5x", "\"a,b\"", "12345678901234567890.5"};
+  const int ncol = pick(1, 6), nrow = pick(1, 120);
+  const bool crlf = pick(0, 3) == 0;
+  const char* eol = crlf ? "\r\n" : "\n";
+  std::string s;
+  for (int c = 0; c < ncol; ++c)
+    s += (c ? ",c" : "c") + std::to_string(c);
+  s += eol;
+  const int rarity = pick(20, 400);
+  std::uniform_real_distribution<double> u(-100, 100);
+  for (int r = 0; r < nrow; ++r) {
+    const int fields = pick(0, rarity * 4) == 0 ? ncol + (pick(0, 1) ? 1 : -1) : ncol;
+    for (int c = 0; c < fields; ++c) {
+      char buf[48];
+      std::snprintf(buf, sizeof buf, "%.*f", pick(0, 9), u(rng));
+      s += (c ? "," : "") + std::string(pick(0, rarity) == 0 ? odd[pick(0, 13)] : buf);
+    }
+    if (pick(0, rarity * 8) == 0)
+      s += "\r"; // a carriage return not followed by a line feed
+    if (r + 1 < nrow || pick(0, 1))
+      s += eol;
+  }
+  return s;
+}
+
+} // namespace
+
+TEST(CsvFile, PlainRecordsHandBackToTheFullRulesMidRecord) {
+  std::mt19937_64 rng(424242);
+  std::mt19937 pick(5);
+  std::map<std::string, int> outcomes;
+  int character = 0;
+  for (int round = 0; round < 600; ++round) {
+    const std::string text = mostlyNumbers(rng);
+    CsvReadOptions options;
+    options.threads = 1 + static_cast<int>(pick() % 4);
+    options.blockBytes = pick() % 2 ? 0 : 1 + pick() % 600;
+    if (pick() % 4 == 0)
+      options.holdBytes = 1 + pick() % 4000;
+    SCOPED_TRACE("round " + std::to_string(round) + ": " + text);
+    ++outcomes[expectSameAsReference(text, options)];
+    CsvTable t;
+    CsvError e;
+    if (parseCsv(text, &t, &e))
+      character += std::any_of(t.columns.begin(), t.columns.end(),
+                               [](const CsvColumn& c) { return !c.numeric; });
+    if (::testing::Test::HasFailure())
+      return;
+  }
+  EXPECT_GT(outcomes[""], 300); // mostly good parses, some of every fault
+  EXPECT_GE(outcomes.size(), 4u);
+  EXPECT_GT(character, 50);
+}
+
+// Faults in a record the plain road starts on, once a column holds texts: a quote inside an
+// unquoted text (in the last column and before it), a bare carriage return, a ragged row;
+// each refused with its line as the full rules refuse it.
+TEST(CsvFile, FaultsAfterPlainRecordsNameTheLine) {
+  const std::string rows = "x,t,y\n1,a,2\n3,bb,4\n";
+  const Refused cases[] = {
+      {"\n5,cc,6\n7,d\"e,8\n", 6, "a quote inside an unquoted value"},
+      {"\n5,cc,6\n7,de,8\"\n", 6, "a quote inside an unquoted value"},
+      {"\n5,cc,6\n7,de\r,8\n", 6, "a carriage return inside a value"},
+      {"\n5,cc,6\n7,de\n", 6, "the row has 2 values"},
+      {"\n5,cc,6\n7,de,8,9\n", 6, "the row has 4 values"},
+  };
+  for (const Refused& c : cases) {
+    const std::string text = rows + c.text;
+    expectRefused({text.c_str(), c.line, c.words});
+  }
+}
