@@ -79,25 +79,26 @@ int32_t vsfWritePage(VsfUtilFile* file, QkExtension* pageService, int64_t k, voi
 }
 
 bool vsfPageReserveTopUp(VsfPageReserve* reserve) {
+  const size_t pages = static_cast<size_t>(reserve->target);
   for (;;) {
     {
       std::lock_guard<std::mutex> lock(reserve->mutex);
-      if (static_cast<int32_t>(reserve->ready.size()) >= reserve->target)
+      if (reserve->ready.size() >= pages)
         return true;
     }
-    void* buffer = reserve->pool->allocate(reserve->pool, reserve->pageSize, kQkZeroed);
-    if (buffer == nullptr)
+    auto* block = static_cast<unsigned char*>(
+        reserve->pool->allocate(reserve->pool, pages * reserve->pageSize, kQkZeroed));
+    if (block == nullptr)
       return false;
-    std::memset(buffer, 0, reserve->pageSize); // the first touch, here rather than in the writer
+    std::memset(block, 0, pages * reserve->pageSize); // the first touch, here, not in the writer
     std::lock_guard<std::mutex> lock(reserve->mutex);
-    reserve->ready.push_back(buffer);
+    for (size_t i = 0; i < pages; ++i)
+      reserve->ready.push_back(block + i * reserve->pageSize);
   }
 }
 
 void vsfPageReserveRelease(VsfPageReserve* reserve) {
   std::lock_guard<std::mutex> lock(reserve->mutex);
-  for (void* buffer : reserve->ready)
-    reserve->pool->free(reserve->pool, buffer);
   reserve->ready.clear();
 }
 

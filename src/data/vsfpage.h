@@ -38,6 +38,10 @@ struct VsfRowLayout {
 
 // Page buffers made ready ahead of the page writer: taken from the page pool and written once
 // by the threads that have time, so that the writer's first touch of a page costs no fault.
+// They are cut from blocks of `target` pages: one allocation per block rather than one per
+// page, since every growth of a thread's heap changes the address space and stalls the page
+// faults of all threads. Pages held in memory are never freed one by one: the blocks go with
+// the page pool.
 struct VsfPageReserve {
   QkPool* pool = nullptr;
   uint32_t pageSize = 0;
@@ -49,7 +53,7 @@ struct VsfPageReserve {
 // Keeps `target` buffers ready (called by the reading threads between their blocks); false
 // when the pool gives no more memory (the writer then allocates for itself).
 bool vsfPageReserveTopUp(VsfPageReserve* reserve);
-// Returns the buffers not taken to the pool.
+// Forgets the buffers not taken (their blocks go with the page pool).
 void vsfPageReserveRelease(VsfPageReserve* reserve);
 
 struct VsfPageWriter {

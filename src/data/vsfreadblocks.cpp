@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <new>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -131,6 +132,54 @@ bool allocateSlots(Pass& p, Road& road) {
   return true;
 }
 
+// Gives up stored observations on a thread of its own: handing their memory back costs the
+// kernel time that the main thread would otherwise spend between blocks. `upTo` is the
+// observation to give up before (the latest posted wins), -1 to stop.
+class Releaser {
+public:
+  explicit Releaser(VsfRowSource* src) : src_(src) {
+    try {
+      thread_ = std::thread([this] { run(); });
+    } catch (const std::exception&) {
+      // Without a thread of its own the observations are given up where they are posted.
+    }
+  }
+  ~Releaser() {
+    upTo_.store(-1, std::memory_order_release);
+    upTo_.notify_one();
+    if (thread_.joinable())
+      thread_.join();
+  }
+  void post(int64_t next) {
+    if (!thread_.joinable()) {
+      src_->release(src_->self, next);
+      return;
+    }
+    upTo_.store(next, std::memory_order_release);
+    upTo_.notify_one();
+  }
+
+private:
+  void run() {
+    int64_t done = 0;
+    for (;;) {
+      const int64_t want = upTo_.load(std::memory_order_acquire);
+      if (want < 0)
+        return;
+      if (want > done) {
+        src_->release(src_->self, want);
+        done = want;
+      } else {
+        upTo_.wait(want, std::memory_order_acquire);
+      }
+    }
+  }
+
+  VsfRowSource* src_;
+  std::atomic<int64_t> upTo_{0};
+  std::thread thread_;
+};
+
 // The main thread's part: each block, in order, observation by observation as the serial
 // road would take it.
 int32_t storeBlocks(Pass& p, Road& road) {
@@ -139,6 +188,9 @@ int32_t storeBlocks(Pass& p, Road& road) {
   // of the main thread, never behind it.
   const bool release = p.s->releaseData && road.src->release != nullptr;
   const int64_t releaseEvery = std::max<int64_t>(kVsfReleaseRows / road.blockRows, 1);
+  std::optional<Releaser> releaser;
+  if (release)
+    releaser.emplace(road.src);
   for (int64_t k = 0; k < road.blockCount; ++k) {
     Slot& slot = road.slots[static_cast<size_t>(k % S)];
     waitFor(slot.filled, k + 1, road.stop);
@@ -160,7 +212,7 @@ int32_t storeBlocks(Pass& p, Road& road) {
     slot.turn.store(k + S, std::memory_order_release);
     slot.turn.notify_all();
     if (release && (k + 1) % releaseEvery == 0)
-      road.src->release(road.src->self, offset + count);
+      releaser->post(offset + count);
   }
   return 0;
 }
@@ -214,7 +266,9 @@ int32_t vsfReadBlocks(Pass& p) {
   if (road.span < 2 * static_cast<int64_t>(road.blockRows))
     return 0;
   road.blockCount = (road.span + road.blockRows - 1) / road.blockRows;
-  const int32_t workers = static_cast<int32_t>(std::min<int64_t>(T, road.blockCount));
+  // The main thread stores the rows: one worker fewer than the threads keeps it on a core.
+  const int32_t workers =
+      static_cast<int32_t>(std::min<int64_t>(std::max(T - 1, 1), road.blockCount));
   road.slots = std::vector<Slot>(static_cast<size_t>(2 * workers));
   std::vector<void*> states(static_cast<size_t>(workers), nullptr);
   if (!allocateSlots(p, road))
