@@ -253,8 +253,14 @@ bool keepRow(Pass& p, int32_t which, int32_t st, double w, double* f, double* wf
   return true;
 }
 
+void addRowSums(Pass& p, const double* full, double y, double ww) {
+  p.t.sumY += y * ww;
+  p.t.sumYY += y * y * ww;
+  addColumnSums(p, full, ww);
+}
+
 int32_t storeRow(Pass& p, int32_t which, const double* full, double y, double w, double f,
-                 double wf) {
+                 double wf, double* sumWeight) {
   VsfDataSettings* s = p.s;
   VsfRowSource* src = p.src;
   const bool weighted = s->weightGiven || s->freqGiven;
@@ -294,9 +300,11 @@ int32_t storeRow(Pass& p, int32_t which, const double* full, double y, double w,
     return -39;
   }
   const double ww = weighted ? wf : 1.0;
-  p.t.sumY += y * ww;
-  p.t.sumYY += y * y * ww;
-  addColumnSums(p, full, ww);
+  if (sumWeight != nullptr && !s->bridge) {
+    *sumWeight = ww;
+    return 0;
+  }
+  addRowSums(p, full, y, ww);
   if (s->bridge) {
     src->numericValues(src->self, p.numeric);
     addScaled(p.bridgeWSum, p.numeric, s->numericCount, wf);

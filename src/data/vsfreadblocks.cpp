@@ -31,6 +31,7 @@ struct Slot {
   int32_t rc = 0;
   int32_t* status = nullptr;
   double *y = nullptr, *w = nullptr, *f = nullptr, *rows = nullptr;
+  double* sumWeight = nullptr; // per row the weight its sums are added with, 0 none
 };
 
 struct Road {
@@ -41,6 +42,10 @@ struct Road {
   int32_t columns;
   std::vector<Slot> slots;
   VsfPageReserve* reserve = nullptr; // page buffers the workers make ready, or null
+  // With a summing thread the main thread leaves the sums of each block to it: `stored` is
+  // one past the last block stored, and the summing thread frees each slot after its sums.
+  bool summing = false;
+  std::atomic<int64_t> stored{0};
   std::atomic<int64_t> nextBlock{0};
   std::atomic<bool> stop{false};
 };
@@ -56,11 +61,13 @@ int32_t blockSize(int32_t columns, int64_t span, int32_t workers) {
   return static_cast<int32_t>(std::clamp<int64_t>(rows, 16, 4096));
 }
 
-// Waits until `a` holds `want`, or the road stops; false when it stopped.
-bool waitFor(std::atomic<int64_t>& a, int64_t want, const std::atomic<bool>& stop) {
+// Waits until `a` holds `want` (with atLeast, `want` or more), or the road stops; false when
+// it stopped.
+bool waitFor(std::atomic<int64_t>& a, int64_t want, const std::atomic<bool>& stop,
+             bool atLeast = false) {
   for (;;) {
     const int64_t now = a.load(std::memory_order_acquire);
-    if (now == want)
+    if (now == want || (atLeast && now > want))
       return true;
     if (stop.load(std::memory_order_acquire))
       return false;
@@ -104,6 +111,26 @@ void workerMain(Road* road, void* state) {
   }
 }
 
+// The summing thread: the sums of each stored block's training rows, block after block and
+// row after row, so that they are added in the serial road's order; then the block's slot
+// goes back to the workers.
+void sumBlocks(Pass* p, Road* road) {
+  const int64_t S = static_cast<int64_t>(road->slots.size());
+  for (int64_t k = 0; k < road->blockCount; ++k) {
+    if (!waitFor(road->stored, k + 1, road->stop, true))
+      return;
+    Slot& slot = road->slots[static_cast<size_t>(k % S)];
+    const int32_t count =
+        static_cast<int32_t>(std::min<int64_t>(road->blockRows, road->span - k * road->blockRows));
+    for (int32_t i = 0; i < count; ++i)
+      if (slot.sumWeight[i] != 0.0)
+        addRowSums(*p, slot.rows + static_cast<size_t>(i) * road->columns, slot.y[i],
+                   slot.sumWeight[i]);
+    slot.turn.store(k + S, std::memory_order_release);
+    slot.turn.notify_all();
+  }
+}
+
 // Stops the workers still waiting for a slot.
 void stopRoad(Road& road) {
   road.stop.store(true, std::memory_order_release);
@@ -126,7 +153,8 @@ bool allocateSlots(Pass& p, Road& road) {
     s.w = wantW ? allocArray<double>(p.bags->pool, B, false) : nullptr;
     s.f = wantF ? allocArray<double>(p.bags->pool, B, false) : nullptr;
     s.rows = allocArray<double>(p.bags->pool, static_cast<int64_t>(B) * road.columns, false);
-    if (!s.status || !s.y || (wantW && !s.w) || (wantF && !s.f) || !s.rows)
+    s.sumWeight = allocArray<double>(p.bags->pool, B, false);
+    if (!s.status || !s.y || (wantW && !s.w) || (wantF && !s.f) || !s.rows || !s.sumWeight)
       return false;
   }
   return true;
@@ -202,15 +230,21 @@ int32_t storeBlocks(Pass& p, Road& road) {
     for (int32_t i = 0; i < count; ++i) {
       const double w = slot.w != nullptr ? slot.w[i] : 1.0;
       double f = slot.f != nullptr ? slot.f[i] : 1.0, wf = 1.0;
+      slot.sumWeight[i] = 0.0;
       if (!keepRow(p, 0, slot.status[i], w, &f, &wf, nullptr, nullptr))
         continue;
-      int32_t rc =
-          storeRow(p, 0, slot.rows + static_cast<size_t>(i) * road.columns, slot.y[i], w, f, wf);
+      int32_t rc = storeRow(p, 0, slot.rows + static_cast<size_t>(i) * road.columns, slot.y[i], w,
+                            f, wf, road.summing ? slot.sumWeight + i : nullptr);
       if (rc != 0)
         return rc;
     }
-    slot.turn.store(k + S, std::memory_order_release);
-    slot.turn.notify_all();
+    if (road.summing) {
+      road.stored.store(k + 1, std::memory_order_release);
+      road.stored.notify_all();
+    } else {
+      slot.turn.store(k + S, std::memory_order_release);
+      slot.turn.notify_all();
+    }
     if (release && (k + 1) % releaseEvery == 0)
       releaser->post(offset + count);
   }
@@ -290,7 +324,24 @@ int32_t vsfReadBlocks(Pass& p) {
   if (threads.empty())
     return 0;
   p.writer.reserve = road.reserve;
+  // The sums go to a thread of their own when one starts (the post-fit bridge's sums, which
+  // read the source, keep the block road closed).
+  std::thread summer;
+  try {
+    summer = std::thread(sumBlocks, &p, &road);
+    road.summing = true;
+  } catch (const std::exception&) {
+  }
   int32_t rc = storeBlocks(p, road);
+  if (summer.joinable()) {
+    // After a failure the sums are dropped: the summing thread stops at the next block.
+    if (rc != 0) {
+      road.stop.store(true, std::memory_order_release);
+      road.stored.store(-1, std::memory_order_release);
+      road.stored.notify_all();
+    }
+    summer.join();
+  }
   stopRoad(road);
   for (std::thread& t : threads)
     t.join();

@@ -60,11 +60,15 @@ struct Pass {
 // the block road alike. keepRow counts the observation and decides whether its row is
 // stored (the frequency floored, *wf the weight times the frequency); storeRow gives the row
 // (its N design values in `full`) its role and fold, puts it on a page and adds it to the
-// counts and sums: 0, or the negative code of a page failure.
+// counts and sums: 0, or the negative code of a page failure. With `sumWeight` the sums of a
+// training row are left to the caller: *sumWeight is the weight to add it with (addRowSums),
+// 0 for a row that adds nothing; the bridge's sums are never left.
 bool keepRow(Pass& p, int32_t which, int32_t status, double weight, double* frequency, double* wf,
              int32_t* counters, int32_t* unknownClass);
 int32_t storeRow(Pass& p, int32_t which, const double* full, double y, double weight,
-                 double frequency, double wf);
+                 double frequency, double wf, double* sumWeight = nullptr);
+// Adds a training row to the response's and the columns' sums with weight ww.
+void addRowSums(Pass& p, const double* full, double y, double ww);
 
 // The block road of a DATA= pass (vsfreadblocks.cpp): when the settings and the source allow
 // it, workers build the design rows of the rest of the BY group in blocks and the main
