@@ -109,6 +109,43 @@ void buildRow(Pass& p, const double* full, double y, double w, double f, int32_t
   p.stagedCodes = nc;
 }
 
+// A row of a layout without sparse entries written straight onto the open page when it has the
+// room, as placing the staged row would write it (the staging copy spared); false when no page
+// is open or the row does not fit, for the staged road to open the next page.
+bool putDenseRow(Pass& p, const double* full, double y, double w, double f, int32_t role,
+                 int32_t fold) {
+  VsfPageWriter& W = p.writer;
+  const VsfRowLayout& L = p.layout;
+  const int64_t nd = L.fixedDoubles(), nc = L.fixedCodes();
+  if (!W.open || W.next + 8 * nd + 4 * nc > W.lowest - 4)
+    return false;
+  auto* out = reinterpret_cast<double*>(W.page + W.next);
+  int32_t k = 0;
+  if (L.hasWeight)
+    out[k++] = w;
+  if (L.hasFreq)
+    out[k++] = f;
+  if (L.hasResample)
+    out[k++] = 0.0; // filled by the resampling kernels before any pass reads it
+  out[k++] = y;
+  for (int32_t r = 0; r < p.denseRunCount; ++r) {
+    const int32_t from = p.denseRuns[2 * r], length = p.denseRuns[2 * r + 1];
+    std::memcpy(out + k, full + from, sizeof(double) * static_cast<size_t>(length));
+    k += length;
+  }
+  W.next += 8 * nd;
+  // Codes below the previous row's, the first code highest.
+  W.lowest -= 4 * nc;
+  auto* codes = reinterpret_cast<int32_t*>(W.page + W.lowest);
+  int32_t at = static_cast<int32_t>(nc);
+  if (L.hasFold)
+    codes[--at] = fold;
+  if (L.hasRole)
+    codes[--at] = role;
+  ++W.rows;
+  return true;
+}
+
 // Adds a training row's values to the column sums and sums of squares. A zero adds nothing:
 // with a finite weight, adding its products (signed zeros) leaves every sum as skipping it
 // does, since no sum is ever a negative zero; so the loop runs without a test per value.
@@ -272,10 +309,12 @@ int32_t storeRow(Pass& p, int32_t which, const double* full, double y, double w,
   } else {
     role = which == 1 ? VSF_ROLE_TEST : VSF_ROLE_VALIDATE;
   }
-  buildRow(p, full, y, w, f, role, fold);
-  int32_t rc = placeRow(p);
-  if (rc != 0)
-    return rc;
+  if (p.layout.sparseCount != 0 || !putDenseRow(p, full, y, w, f, role, fold)) {
+    buildRow(p, full, y, w, f, role, fold);
+    int32_t rc = placeRow(p);
+    if (rc != 0)
+      return rc;
+  }
   p.rowsStored = true;
   const int ri = roleIndex(role);
   if (which != 0) {
