@@ -298,8 +298,16 @@ void zlevrgx(LevRegContext* ctx, const double* numeric, const int32_t* levels, d
     zlevGetEftVarCols(ctx, &d->constructed[k]);
   if (d->columnCount > 0)
     std::memset(row, 0, sizeof(double) * static_cast<size_t>(d->columnCount));
-  for (int32_t e = 0; e < d->effectCount; ++e)
-    levEffectBlock(ctx, e, row + d->effects[e].firstColumn);
+  for (int32_t e = 0; e < d->effectCount; ++e) {
+    const LevEffect& ef = d->effects[e];
+    // An effect of numeric variables alone has one column: its cell's product, which is what
+    // its block would hold.
+    if (ef.allClassCount == 0 && ef.crossedCount == 0 && ef.nestedCount == 0 &&
+        ef.constructedCount == 0 && ef.columnCount == 1)
+      row[ef.firstColumn] = d->cells[e].value;
+    else
+      levEffectBlock(ctx, e, row + ef.firstColumn);
+  }
 }
 
 int32_t eCompare(const LevEffect* ef, int32_t r, const int32_t* levels) {
