@@ -208,6 +208,45 @@ private:
   std::thread thread_;
 };
 
+// The rows of a filled slot, in order, observation by observation as the serial road takes
+// them; with a summing thread their sums are left to it.
+int32_t storeSlotRows(Pass& p, const Road& road, Slot& slot, int32_t count) {
+  for (int32_t i = 0; i < count; ++i) {
+    const double w = slot.w != nullptr ? slot.w[i] : 1.0;
+    double f = slot.f != nullptr ? slot.f[i] : 1.0, wf = 1.0;
+    slot.sumWeight[i] = 0.0;
+    if (!keepRow(p, 0, slot.status[i], w, &f, &wf, nullptr, nullptr))
+      continue;
+    int32_t rc = storeRow(p, 0, slot.rows + static_cast<size_t>(i) * road.columns, slot.y[i], w, f,
+                          wf, road.summing ? slot.sumWeight + i : nullptr);
+    if (rc != 0)
+      return rc;
+  }
+  return 0;
+}
+
+// The block road on the main thread alone (one thread): each block built and stored in turn,
+// which spares the per-observation reads of the serial road.
+int32_t readBlocksHere(Pass& p, Road& road, void* state) {
+  const bool release = p.s->releaseData && road.src->release != nullptr;
+  const int64_t releaseEvery = std::max<int64_t>(kVsfReleaseRows / road.blockRows, 1);
+  Slot& slot = road.slots[0];
+  for (int64_t k = 0; k < road.blockCount; ++k) {
+    const int64_t offset = k * road.blockRows;
+    const int32_t count =
+        static_cast<int32_t>(std::min<int64_t>(road.blockRows, road.span - offset));
+    int32_t rc =
+        road.src->blockRows(state, offset, count, slot.status, slot.y, slot.w, slot.f, slot.rows);
+    if (rc == 0)
+      rc = storeSlotRows(p, road, slot, count);
+    if (rc != 0)
+      return rc;
+    if (release && (k + 1) % releaseEvery == 0)
+      road.src->release(road.src->self, offset + count);
+  }
+  return 0;
+}
+
 // The main thread's part: each block, in order, observation by observation as the serial
 // road would take it.
 int32_t storeBlocks(Pass& p, Road& road) {
@@ -227,17 +266,8 @@ int32_t storeBlocks(Pass& p, Road& road) {
     const int64_t offset = k * road.blockRows;
     const int32_t count =
         static_cast<int32_t>(std::min<int64_t>(road.blockRows, road.span - offset));
-    for (int32_t i = 0; i < count; ++i) {
-      const double w = slot.w != nullptr ? slot.w[i] : 1.0;
-      double f = slot.f != nullptr ? slot.f[i] : 1.0, wf = 1.0;
-      slot.sumWeight[i] = 0.0;
-      if (!keepRow(p, 0, slot.status[i], w, &f, &wf, nullptr, nullptr))
-        continue;
-      int32_t rc = storeRow(p, 0, slot.rows + static_cast<size_t>(i) * road.columns, slot.y[i], w,
-                            f, wf, road.summing ? slot.sumWeight + i : nullptr);
-      if (rc != 0)
-        return rc;
-    }
+    if (int32_t rc = storeSlotRows(p, road, slot, count); rc != 0)
+      return rc;
     if (road.summing) {
       road.stored.store(k + 1, std::memory_order_release);
       road.stored.notify_all();
@@ -251,15 +281,15 @@ int32_t storeBlocks(Pass& p, Road& road) {
   return 0;
 }
 
-// The road is open for a DATA= pass on threads whose per-observation decisions all stay
-// with the main thread's counters and the rows: not for ROLEVAR=, CVMETHOD=INDEX folds or
-// the post-fit bridge, which read more of the current observation.
+// The road is open for a DATA= pass whose per-observation decisions all stay with the main
+// thread's counters and the rows: not for ROLEVAR=, CVMETHOD=INDEX folds or the post-fit
+// bridge, which read more of the current observation.
 bool roadOpen(const Pass& p) {
   const VsfDataSettings* s = p.s;
   const VsfRowSource* src = p.src;
-  return s->threadingOn && s->threadCount > 1 && !s->roleVar && !s->bridge &&
-         !(s->cvMethod == VSF_CV_INDEX && p.layout.hasFold) && src->blockBegin != nullptr &&
-         src->blockWorker != nullptr && src->blockRows != nullptr && src->blockEnd != nullptr;
+  return !s->roleVar && !s->bridge && !(s->cvMethod == VSF_CV_INDEX && p.layout.hasFold) &&
+         src->blockBegin != nullptr && src->blockWorker != nullptr && src->blockRows != nullptr &&
+         src->blockEnd != nullptr;
 }
 
 // The page reserve of the road when the pass's pages are held in memory and share one size: as
@@ -293,7 +323,9 @@ int32_t vsfReadBlocks(Pass& p) {
   Road road;
   road.src = src;
   road.columns = std::max(p.s->columnCount, 1);
-  const int32_t T = p.s->threadCount;
+  // Without threads the main thread builds the blocks itself.
+  const bool here = !p.s->threadingOn || p.s->threadCount <= 1;
+  const int32_t T = here ? 1 : p.s->threadCount;
   road.span = src->blockBegin(src->self);
   road.blockRows = blockSize(road.columns, road.span, T);
   // A group shorter than two blocks is read one by one.
@@ -303,13 +335,20 @@ int32_t vsfReadBlocks(Pass& p) {
   // The main thread stores the rows: one worker fewer than the threads keeps it on a core.
   const int32_t workers =
       static_cast<int32_t>(std::min<int64_t>(std::max(T - 1, 1), road.blockCount));
-  road.slots = std::vector<Slot>(static_cast<size_t>(2 * workers));
+  road.slots = std::vector<Slot>(static_cast<size_t>(here ? 1 : 2 * workers));
   std::vector<void*> states(static_cast<size_t>(workers), nullptr);
   if (!allocateSlots(p, road))
     return -2;
   for (void*& state : states)
     if ((state = src->blockWorker(src->self, p.bags->pool, road.blockRows)) == nullptr)
       return -2;
+  if (here) {
+    const int32_t rc = readBlocksHere(p, road, states[0]);
+    if (rc == -99)
+      xebug("vsfData: a block of observations lies outside its BY group");
+    src->blockEnd(src->self, road.span);
+    return rc;
+  }
   // Blocks are claimed as workers come free: the road runs on the threads that start; with
   // none the observations are read one by one.
   VsfPageReserve reserve;

@@ -135,4 +135,22 @@ TEST(ThreadedReading, WorkersWithPagesOnDiskGiveTheTablesOfTheSerialReading) {
         << "step " << s + 1;
 }
 
+// On one thread the main thread builds the blocks itself: the same output as the serial
+// reading, to the last digit, on every kind of step.
+TEST(ThreadedReading, BlocksOnOneThreadGiveTheTablesOfTheSerialReading) {
+  const std::string data = readingData();
+  using qrxrun::runProgram;
+  const auto serial = runProgram("%let _testthreadread = 0;\n" + readingProgram("nothreads"),
+                                 "rd1ser", {{"d.csv", data}});
+  const auto blocks = runProgram(readingProgram("nothreads"), "rd1blk", {{"d.csv", data}});
+  for (const auto* r : {&serial, &blocks}) {
+    ASSERT_EQ(r->status, 0) << r->log;
+    ASSERT_EQ(r->json["steps"].items.size(), 5u);
+  }
+  for (size_t s = 0; s < 5; ++s)
+    EXPECT_EQ(qrxrun::dumpOutput(serial.json["steps"][s]["output"]),
+              qrxrun::dumpOutput(blocks.json["steps"][s]["output"]))
+        << "step " << s + 1;
+}
+
 } // namespace
