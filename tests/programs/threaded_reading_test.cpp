@@ -98,59 +98,40 @@ TEST(ThreadedReading, WorkersGiveTheTablesOfTheSerialReading) {
   }
 }
 
-// A file read window by window (CSVHOLD below its values) gives the workers the same rows:
-// their block reads cross window ends.
-TEST(ThreadedReading, WorkersOnAFileReadInWindowsGiveTheTablesOfTheWholeFile) {
+// Runs the five steps as `first` and as `second` (programs before the steps) and expects the
+// very same output, step by step.
+void expectSameOutput(const std::string& first, const std::string& second, const std::string& perf,
+                      const std::string& tag) {
   const std::string data = readingData();
-  using qrxrun::runProgram;
-  const auto whole = runProgram(readingProgram("threads cpucount=4"), "rdwhole", {{"d.csv", data}});
-  const auto windows = runProgram("options csvhold=16K;\n" + readingProgram("threads cpucount=4"),
-                                  "rdwin", {{"d.csv", data}});
-  for (const auto* r : {&whole, &windows}) {
+  const auto a = qrxrun::runProgram(first + readingProgram(perf), tag + "a", {{"d.csv", data}});
+  const auto b = qrxrun::runProgram(second + readingProgram(perf), tag + "b", {{"d.csv", data}});
+  for (const auto* r : {&a, &b}) {
     ASSERT_EQ(r->status, 0) << r->log;
     ASSERT_EQ(r->json["steps"].items.size(), 5u);
   }
   for (size_t s = 0; s < 5; ++s)
-    EXPECT_EQ(qrxrun::dumpOutput(whole.json["steps"][s]["output"]),
-              qrxrun::dumpOutput(windows.json["steps"][s]["output"]))
+    EXPECT_EQ(qrxrun::dumpOutput(a.json["steps"][s]["output"]),
+              qrxrun::dumpOutput(b.json["steps"][s]["output"]))
         << "step " << s + 1;
+}
+
+// A file read window by window (CSVHOLD below its values) gives the workers the same rows:
+// their block reads cross window ends.
+TEST(ThreadedReading, WorkersOnAFileReadInWindowsGiveTheTablesOfTheWholeFile) {
+  expectSameOutput("", "options csvhold=16K;\n", "threads cpucount=4", "rdwin");
 }
 
 // With one page of each file in memory and the rest on disk, the pages the workers make ready
 // go only to the pages held in memory: the tables are those of the serial reading.
 TEST(ThreadedReading, WorkersWithPagesOnDiskGiveTheTablesOfTheSerialReading) {
-  const std::string data = readingData();
-  const std::string perf = "threads cpucount=4 util_buffers$=1 util_pagesize$=1";
-  using qrxrun::runProgram;
-  const auto serial =
-      runProgram("%let _testthreadread = 0;\n" + readingProgram(perf), "rddser", {{"d.csv", data}});
-  const auto threaded = runProgram(readingProgram(perf), "rddthr", {{"d.csv", data}});
-  for (const auto* r : {&serial, &threaded}) {
-    ASSERT_EQ(r->status, 0) << r->log;
-    ASSERT_EQ(r->json["steps"].items.size(), 5u);
-  }
-  for (size_t s = 0; s < 5; ++s)
-    EXPECT_EQ(qrxrun::dumpOutput(serial.json["steps"][s]["output"]),
-              qrxrun::dumpOutput(threaded.json["steps"][s]["output"]))
-        << "step " << s + 1;
+  expectSameOutput("%let _testthreadread = 0;\n", "",
+                   "threads cpucount=4 util_buffers$=1 util_pagesize$=1", "rddisk");
 }
 
 // On one thread the main thread builds the blocks itself: the same output as the serial
 // reading, to the last digit, on every kind of step.
 TEST(ThreadedReading, BlocksOnOneThreadGiveTheTablesOfTheSerialReading) {
-  const std::string data = readingData();
-  using qrxrun::runProgram;
-  const auto serial = runProgram("%let _testthreadread = 0;\n" + readingProgram("nothreads"),
-                                 "rd1ser", {{"d.csv", data}});
-  const auto blocks = runProgram(readingProgram("nothreads"), "rd1blk", {{"d.csv", data}});
-  for (const auto* r : {&serial, &blocks}) {
-    ASSERT_EQ(r->status, 0) << r->log;
-    ASSERT_EQ(r->json["steps"].items.size(), 5u);
-  }
-  for (size_t s = 0; s < 5; ++s)
-    EXPECT_EQ(qrxrun::dumpOutput(serial.json["steps"][s]["output"]),
-              qrxrun::dumpOutput(blocks.json["steps"][s]["output"]))
-        << "step " << s + 1;
+  expectSameOutput("%let _testthreadread = 0;\n", "", "nothreads", "rd1");
 }
 
 } // namespace
