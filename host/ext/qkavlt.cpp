@@ -5,6 +5,7 @@
 #include "host/ext/qkavlt.h"
 
 #include "support/qkavlt.h"
+#include "support/qkavltlinks.h"
 
 #include <atomic>
 #include <cstddef>
@@ -62,42 +63,7 @@ void lockRelease(QkAvlLock* lock) {
   }
 }
 
-// ----- tagged link words ---------------------------------------------------------------
-
-struct Links {
-  uintptr_t word[2];
-};
-
-inline Links* L(void* p) { return static_cast<Links*>(p); }
-inline bool isThread(const Links* n, int d) { return (n->word[d] & kQkAvlThread) != 0; }
-inline Links* target(const Links* n, int d) {
-  return reinterpret_cast<Links*>(n->word[d] & ~kQkAvlTagMask);
-}
-inline int balanceOf(const Links* n) {
-  return static_cast<int>(n->word[1] & kQkAvlBalance) -
-         static_cast<int>(n->word[0] & kQkAvlBalance);
-}
-inline void setBalance(Links* n, int b) {
-  n->word[0] = (n->word[0] & ~kQkAvlBalance) | (b < 0 ? kQkAvlBalance : 0);
-  n->word[1] = (n->word[1] & ~kQkAvlBalance) | (b > 0 ? kQkAvlBalance : 0);
-}
-// Sets a side to a child or a thread, keeping that side's balance bit.
-inline void setChild(Links* n, int d, const Links* c) {
-  n->word[d] = reinterpret_cast<uintptr_t>(c) | (n->word[d] & kQkAvlBalance);
-}
-inline void setThread(Links* n, int d, const Links* t) {
-  n->word[d] = reinterpret_cast<uintptr_t>(t) | kQkAvlThread | (n->word[d] & kQkAvlBalance);
-}
-// Copies the address and thread tag of another link word, keeping this side's balance bit.
-inline void copyLink(Links* n, int d, uintptr_t w) {
-  n->word[d] = (w & ~kQkAvlBalance) | (n->word[d] & kQkAvlBalance);
-}
-
-Links* outermost(Links* n, int d) {
-  while (!isThread(n, d))
-    n = target(n, d);
-  return n;
-}
+using namespace qkavl;
 
 // ----- key comparison of the built-in kinds ----------------------------------------------
 
@@ -172,56 +138,7 @@ void* builtinInsert(HostAvlTree* t, void* node) {
   n->word[d] = p->word[d] & ~kQkAvlBalance;
   n->word[1 - d] = reinterpret_cast<uintptr_t>(p) | kQkAvlThread;
   setChild(p, d, n);
-
-  for (int i = k - 1; i >= 0; --i) {
-    Links* y = path[i];
-    int a = dirs[i];
-    int s = a ? 1 : -1;
-    int yb = balanceOf(y);
-    if (yb == 0) {
-      setBalance(y, s);
-      continue;
-    }
-    if (yb == -s) {
-      setBalance(y, 0);
-      break;
-    }
-    int b = 1 - a;
-    Links* x = target(y, a);
-    Links* top;
-    if (balanceOf(x) == s) {
-      if (isThread(x, b))
-        setThread(y, a, x);
-      else
-        copyLink(y, a, x->word[b]);
-      setChild(x, b, y);
-      setBalance(x, 0);
-      setBalance(y, 0);
-      top = x;
-    } else {
-      Links* w = target(x, b);
-      int wb = balanceOf(w);
-      if (isThread(w, a))
-        setThread(x, b, w);
-      else
-        copyLink(x, b, w->word[a]);
-      if (isThread(w, b))
-        setThread(y, a, w);
-      else
-        copyLink(y, a, w->word[b]);
-      setChild(w, a, x);
-      setChild(w, b, y);
-      setBalance(x, wb == -s ? s : 0);
-      setBalance(y, wb == s ? -s : 0);
-      setBalance(w, 0);
-      top = w;
-    }
-    if (i == 0)
-      h.root = top;
-    else
-      setChild(path[i - 1], dirs[i - 1], top);
-    break;
-  }
+  rebalanceAfterInsert(&h, path, dirs, k);
   return n;
 }
 
