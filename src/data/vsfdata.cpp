@@ -120,19 +120,10 @@ bool putDenseRow(Pass& p, const double* full, double y, double w, double f, int3
   if (!W.open || W.next + 8 * nd + 4 * nc > W.lowest - 4)
     return false;
   auto* out = reinterpret_cast<double*>(W.page + W.next);
-  int32_t k = 0;
-  if (L.hasWeight)
-    out[k++] = w;
-  if (L.hasFreq)
-    out[k++] = f;
-  if (L.hasResample)
-    out[k++] = 0.0; // filled by the resampling kernels before any pass reads it
-  out[k++] = y;
-  for (int32_t r = 0; r < p.denseRunCount; ++r) {
-    const int32_t from = p.denseRuns[2 * r], length = p.denseRuns[2 * r + 1];
-    std::memcpy(out + k, full + from, sizeof(double) * static_cast<size_t>(length));
-    k += length;
-  }
+  if (p.deferTo != nullptr)
+    *p.deferTo = out;
+  else
+    writeDenseDoubles(p, out, full, y, w, f);
   W.next += 8 * nd;
   // Codes below the previous row's, the first code highest.
   W.lowest -= 4 * nc;
@@ -245,6 +236,24 @@ int64_t denseRowBytes(const VsfDataSettings* s) {
 
 namespace vsfread {
 
+void writeDenseDoubles(const Pass& p, double* out, const double* full, double y, double w,
+                       double f) {
+  const VsfRowLayout& L = p.layout;
+  int32_t k = 0;
+  if (L.hasWeight)
+    out[k++] = w;
+  if (L.hasFreq)
+    out[k++] = f;
+  if (L.hasResample)
+    out[k++] = 0.0; // filled by the resampling kernels before any pass reads it
+  out[k++] = y;
+  for (int32_t r = 0; r < p.denseRunCount; ++r) {
+    const int32_t from = p.denseRuns[2 * r], length = p.denseRuns[2 * r + 1];
+    std::memcpy(out + k, full + from, sizeof(double) * static_cast<size_t>(length));
+    k += length;
+  }
+}
+
 bool keepRow(Pass& p, int32_t which, int32_t st, double w, double* f, double* wf, int32_t* counters,
              int32_t* unknownClass) {
   VsfDataSettings* s = p.s;
@@ -290,9 +299,9 @@ bool keepRow(Pass& p, int32_t which, int32_t st, double w, double* f, double* wf
   return true;
 }
 
-void addRowSums(Pass& p, const double* full, double y, double ww) {
-  p.t.sumY += y * ww;
-  p.t.sumYY += y * y * ww;
+void addRowSums(Pass& p, const double* full, double y, double ww, double& sumY, double& sumYY) {
+  sumY += y * ww;
+  sumYY += y * y * ww;
   addColumnSums(p, full, ww);
 }
 
@@ -343,7 +352,7 @@ int32_t storeRow(Pass& p, int32_t which, const double* full, double y, double w,
     *sumWeight = ww;
     return 0;
   }
-  addRowSums(p, full, y, ww);
+  addRowSums(p, full, y, ww, p.t.sumY, p.t.sumYY);
   if (s->bridge) {
     src->numericValues(src->self, p.numeric);
     addScaled(p.bridgeWSum, p.numeric, s->numericCount, wf);

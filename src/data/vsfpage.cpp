@@ -86,13 +86,17 @@ bool vsfPageReserveTopUp(VsfPageReserve* reserve) {
       if (reserve->ready.size() >= pages)
         return true;
     }
+    // Blocks of at least kVsfReserveBlockBytes: the host can back blocks that large with large
+    // memory pages, which cost the system far less to hand out than small ones.
+    const size_t count = std::max(pages, (kVsfReserveBlockBytes + reserve->pageSize - 1) /
+                                             static_cast<size_t>(reserve->pageSize));
     auto* block = static_cast<unsigned char*>(
-        reserve->pool->allocate(reserve->pool, pages * reserve->pageSize, kQkZeroed));
+        reserve->pool->allocate(reserve->pool, count * reserve->pageSize, kQkZeroed));
     if (block == nullptr)
       return false;
-    std::memset(block, 0, pages * reserve->pageSize); // the first touch, here, not in the writer
+    std::memset(block, 0, count * reserve->pageSize); // the first touch, here, not in the writer
     std::lock_guard<std::mutex> lock(reserve->mutex);
-    for (size_t i = 0; i < pages; ++i)
+    for (size_t i = 0; i < count; ++i)
       reserve->ready.push_back(block + i * reserve->pageSize);
   }
 }

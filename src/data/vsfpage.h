@@ -42,6 +42,9 @@ struct VsfRowLayout {
 // page, since every growth of a thread's heap changes the address space and stalls the page
 // faults of all threads. Pages held in memory are never freed one by one: the blocks go with
 // the page pool.
+// The bytes of page buffers a reading thread makes ready at a time (at least).
+inline constexpr size_t kVsfReserveBlockBytes = size_t{4} << 20;
+
 struct VsfPageReserve {
   QkPool* pool = nullptr;
   uint32_t pageSize = 0;

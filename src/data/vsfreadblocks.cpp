@@ -17,21 +17,25 @@ namespace {
 
 using namespace vsfread;
 
-std::atomic<int32_t> gBlockRows{0}; // the tests' block size (0: chosen from the row width)
-std::atomic<int64_t> gFailBlock{0}; // the tests' failing block (1-based; 0 none)
+std::atomic<int32_t> gBlockRows{0};    // the tests' block size (0: chosen from the row width)
+std::atomic<int64_t> gFailBlock{0};    // the tests' failing block (1-based; 0 none)
+std::atomic<int64_t> gBlocksCopied{0}; // blocks the workers copied onto pages in the last road
 
 constexpr int64_t kBlockDoubles = 1 << 16; // design values of one block: 512 KB
 
 // One slot of the ring of blocks between the workers and the main thread. Block k goes to
 // slot k % slots; `turn` is the block the slot may be filled with next, `filled` one past
-// the block it holds.
+// the block it holds. `pending` counts what still reads a stored block (its sums, its copy
+// onto the pages): the last of them gives the slot back.
 struct Slot {
   std::atomic<int64_t> turn{0};
   std::atomic<int64_t> filled{0};
+  std::atomic<int32_t> pending{0};
   int32_t rc = 0;
   int32_t* status = nullptr;
   double *y = nullptr, *w = nullptr, *f = nullptr, *rows = nullptr;
   double* sumWeight = nullptr; // per row the weight its sums are added with, 0 none
+  double** place = nullptr;    // per row the page place its doubles are copied to, null none
 };
 
 struct Road {
@@ -43,12 +47,32 @@ struct Road {
   std::vector<Slot> slots;
   VsfPageReserve* reserve = nullptr; // page buffers the workers make ready, or null
   // With a summing thread the main thread leaves the sums of each block to it: `stored` is
-  // one past the last block stored, and the summing thread frees each slot after its sums.
+  // one past the last block stored.
   bool summing = false;
+  // With `copying` the main thread gives each row its place on a page and the workers copy
+  // the stored blocks' rows there, `copyNext` the next block to copy.
+  bool copying = false;
   std::atomic<int64_t> stored{0};
   std::atomic<int64_t> nextBlock{0};
+  std::atomic<int64_t> copyNext{0};
   std::atomic<bool> stop{false};
+  // Bumped whenever a worker may find work: a slot given back, a block stored, the stop.
+  std::atomic<int64_t> event{0};
 };
+
+void signal(Road& road) {
+  road.event.fetch_add(1, std::memory_order_acq_rel);
+  road.event.notify_all();
+}
+
+// A stored block's slot once its sums and its copy are done: back to the workers.
+void finishStored(Road& road, Slot& slot, int64_t k) {
+  if (slot.pending.fetch_sub(1, std::memory_order_acq_rel) != 1)
+    return;
+  slot.turn.store(k + static_cast<int64_t>(road.slots.size()), std::memory_order_release);
+  slot.turn.notify_all();
+  signal(road);
+}
 
 // The observations of a block: about 512 KB of design values, and at least four blocks a
 // worker so that a short group still spreads over the workers.
@@ -75,60 +99,110 @@ bool waitFor(std::atomic<int64_t>& a, int64_t want, const std::atomic<bool>& sto
   }
 }
 
-// A worker fills the blocks it claims, each when its slot is free.
-void workerMain(Road* road, void* state) {
+// Builds block k into its slot and hands it to the main thread; false after a failure.
+bool buildBlock(Road* road, void* state, Slot& slot, int64_t k) {
+  const int64_t offset = k * road->blockRows;
+  const int32_t count =
+      static_cast<int32_t>(std::min<int64_t>(road->blockRows, road->span - offset));
+  int32_t rc = 0;
+  if (gFailBlock.load() == k + 1) {
+    rc = -2;
+  } else {
+    try {
+      rc = road->src->blockRows(state, offset, count, slot.status, slot.y, slot.w, slot.f,
+                                slot.rows);
+    } catch (const std::bad_alloc&) {
+      rc = -2;
+    }
+  }
+  slot.rc = rc;
+  slot.filled.store(k + 1, std::memory_order_release);
+  slot.filled.notify_all();
+  if (rc != 0)
+    return false;
+  // The main thread stores the rows; pages written once here spare it their faults. Without
+  // memory for them the writer allocates its pages itself.
+  if (road->reserve != nullptr)
+    vsfPageReserveTopUp(road->reserve);
+  return true;
+}
+
+// Copies the rows of a stored block onto the places the main thread gave them.
+void copyBlock(const Pass& p, Road& road, int64_t k) {
+  Slot& slot = road.slots[static_cast<size_t>(k % static_cast<int64_t>(road.slots.size()))];
+  const int32_t count =
+      static_cast<int32_t>(std::min<int64_t>(road.blockRows, road.span - k * road.blockRows));
+  for (int32_t i = 0; i < count; ++i)
+    if (slot.place[i] != nullptr)
+      writeDenseDoubles(p, slot.place[i], slot.rows + static_cast<size_t>(i) * road.columns,
+                        slot.y[i], slot.w != nullptr ? slot.w[i] : 1.0,
+                        slot.f != nullptr ? slot.f[i] : 1.0);
+  gBlocksCopied.fetch_add(1, std::memory_order_relaxed);
+  finishStored(road, slot, k);
+}
+
+// Claims and copies the oldest stored block not yet copied; false when there is none.
+bool copyOne(const Pass& p, Road& road) {
+  int64_t c = road.copyNext.load(std::memory_order_acquire);
+  while (c < road.stored.load(std::memory_order_acquire)) {
+    if (road.copyNext.compare_exchange_weak(c, c + 1, std::memory_order_acq_rel)) {
+      copyBlock(p, road, c);
+      return true;
+    }
+  }
+  return false;
+}
+
+// A worker copies stored blocks onto the pages first, else builds the next block once its slot
+// is free, else waits for either. It ends when every block is built and every copy taken.
+void workerMain(const Pass* p, Road* road, void* state) {
   const int64_t S = static_cast<int64_t>(road->slots.size());
   for (;;) {
-    const int64_t k = road->nextBlock.fetch_add(1);
-    if (k >= road->blockCount)
+    const int64_t seen = road->event.load(std::memory_order_acquire);
+    if (road->stop.load(std::memory_order_acquire))
       return;
-    Slot& slot = road->slots[static_cast<size_t>(k % S)];
-    if (!waitFor(slot.turn, k, road->stop))
-      return;
-    const int64_t offset = k * road->blockRows;
-    const int32_t count =
-        static_cast<int32_t>(std::min<int64_t>(road->blockRows, road->span - offset));
-    int32_t rc = 0;
-    if (gFailBlock.load() == k + 1) {
-      rc = -2;
+    if (road->copying && copyOne(*p, *road))
+      continue;
+    int64_t k = road->nextBlock.load(std::memory_order_acquire);
+    if (k >= road->blockCount) {
+      if (!road->copying || road->copyNext.load(std::memory_order_acquire) >= road->blockCount)
+        return;
     } else {
-      try {
-        rc = road->src->blockRows(state, offset, count, slot.status, slot.y, slot.w, slot.f,
-                                  slot.rows);
-      } catch (const std::bad_alloc&) {
-        rc = -2;
+      Slot& slot = road->slots[static_cast<size_t>(k % S)];
+      if (slot.turn.load(std::memory_order_acquire) == k) {
+        if (road->nextBlock.compare_exchange_strong(k, k + 1, std::memory_order_acq_rel) &&
+            !buildBlock(road, state, slot, k))
+          return;
+        continue;
       }
     }
-    slot.rc = rc;
-    slot.filled.store(k + 1, std::memory_order_release);
-    slot.filled.notify_all();
-    if (rc != 0)
-      return;
-    // The main thread stores the rows; pages written once here spare it their faults. Without
-    // memory for them the writer allocates its pages itself.
-    if (road->reserve != nullptr)
-      vsfPageReserveTopUp(road->reserve);
+    road->event.wait(seen, std::memory_order_acquire);
   }
 }
 
 // The summing thread: the sums of each stored block's training rows, block after block and
 // row after row, so that they are added in the serial road's order; then the block's slot
-// goes back to the workers.
+// goes back to the workers. It works on a copy of the pass and keeps the response's sums
+// until the end: the main thread writes the pass's counters at every row, and sharing their
+// cache lines would stall both threads at every row.
 void sumBlocks(Pass* p, Road* road) {
   const int64_t S = static_cast<int64_t>(road->slots.size());
+  Pass mine = *p;
+  double sumY = p->t.sumY, sumYY = p->t.sumYY;
   for (int64_t k = 0; k < road->blockCount; ++k) {
     if (!waitFor(road->stored, k + 1, road->stop, true))
-      return;
+      break;
     Slot& slot = road->slots[static_cast<size_t>(k % S)];
     const int32_t count =
         static_cast<int32_t>(std::min<int64_t>(road->blockRows, road->span - k * road->blockRows));
     for (int32_t i = 0; i < count; ++i)
       if (slot.sumWeight[i] != 0.0)
-        addRowSums(*p, slot.rows + static_cast<size_t>(i) * road->columns, slot.y[i],
-                   slot.sumWeight[i]);
-    slot.turn.store(k + S, std::memory_order_release);
-    slot.turn.notify_all();
+        addRowSums(mine, slot.rows + static_cast<size_t>(i) * road->columns, slot.y[i],
+                   slot.sumWeight[i], sumY, sumYY);
+    finishStored(*road, slot, k);
   }
+  p->t.sumY = sumY;
+  p->t.sumYY = sumYY;
 }
 
 // Stops the workers still waiting for a slot.
@@ -139,6 +213,7 @@ void stopRoad(Road& road) {
     s.turn.notify_all();
     s.filled.notify_all();
   }
+  signal(road);
 }
 
 // Takes the slots' buffers from the pass's pool; false when out of memory.
@@ -154,7 +229,9 @@ bool allocateSlots(Pass& p, Road& road) {
     s.f = wantF ? allocArray<double>(p.bags->pool, B, false) : nullptr;
     s.rows = allocArray<double>(p.bags->pool, static_cast<int64_t>(B) * road.columns, false);
     s.sumWeight = allocArray<double>(p.bags->pool, B, false);
-    if (!s.status || !s.y || (wantW && !s.w) || (wantF && !s.f) || !s.rows || !s.sumWeight)
+    s.place = road.copying ? allocArray<double*>(p.bags->pool, B, false) : nullptr;
+    if (!s.status || !s.y || (wantW && !s.w) || (wantF && !s.f) || !s.rows || !s.sumWeight ||
+        (road.copying && !s.place))
       return false;
   }
   return true;
@@ -215,13 +292,22 @@ int32_t storeSlotRows(Pass& p, const Road& road, Slot& slot, int32_t count) {
     const double w = slot.w != nullptr ? slot.w[i] : 1.0;
     double f = slot.f != nullptr ? slot.f[i] : 1.0, wf = 1.0;
     slot.sumWeight[i] = 0.0;
+    if (road.copying) {
+      slot.place[i] = nullptr;
+      p.deferTo = slot.place + i;
+    }
     if (!keepRow(p, 0, slot.status[i], w, &f, &wf, nullptr, nullptr))
       continue;
+    if (slot.f != nullptr)
+      slot.f[i] = f; // the frequency as kept (floored), which the copy writes
     int32_t rc = storeRow(p, 0, slot.rows + static_cast<size_t>(i) * road.columns, slot.y[i], w, f,
                           wf, road.summing ? slot.sumWeight + i : nullptr);
-    if (rc != 0)
+    if (rc != 0) {
+      p.deferTo = nullptr;
       return rc;
+    }
   }
+  p.deferTo = nullptr;
   return 0;
 }
 
@@ -266,14 +352,17 @@ int32_t storeBlocks(Pass& p, Road& road) {
     const int64_t offset = k * road.blockRows;
     const int32_t count =
         static_cast<int32_t>(std::min<int64_t>(road.blockRows, road.span - offset));
+    slot.pending.store(int32_t{road.summing} + int32_t{road.copying}, std::memory_order_relaxed);
     if (int32_t rc = storeSlotRows(p, road, slot, count); rc != 0)
       return rc;
-    if (road.summing) {
+    if (road.summing || road.copying) {
       road.stored.store(k + 1, std::memory_order_release);
       road.stored.notify_all();
+      signal(road);
     } else {
       slot.turn.store(k + S, std::memory_order_release);
       slot.turn.notify_all();
+      signal(road);
     }
     if (release && (k + 1) % releaseEvery == 0)
       releaser->post(offset + count);
@@ -309,10 +398,31 @@ bool startReserve(Pass& p, const Road& road, VsfPageReserve* reserve) {
   return size > 0;
 }
 
+// Whether the workers may copy the rows onto their pages after the main thread has placed
+// them: rows of one size whose pages all stay in memory, since a page held on disk is written
+// out when it closes.
+bool pagesStayInMemory(const Pass& p, const Road& road) {
+  const VsfBagVec* bags = p.bags;
+  if (road.reserve == nullptr || p.layout.sparseCount != 0)
+    return false;
+  const int64_t rowBytes = 8 * p.layout.fixedDoubles() + 4 * p.layout.fixedCodes();
+  const int64_t perPage =
+      (vsfPageEnd(road.reserve->pageSize) - 16) / std::max<int64_t>(rowBytes, 1);
+  if (perPage < 1)
+    return false;
+  // The pages written, the open one, and those the road's rows can fill at most.
+  const int64_t pages = p.writer.pagesWritten + 2 + road.span / perPage;
+  for (uint32_t i = 0; i < bags->count; ++i)
+    if ((pages - 1) / bags->count >= bags->files[i].memLimit)
+      return false;
+  return true;
+}
+
 } // namespace
 
 void vsfSetReadBlockRows(int32_t rows) { gBlockRows.store(std::max(rows, 0)); }
 void vsfFailReadBlock(int64_t block) { gFailBlock.store(std::max<int64_t>(block, 0)); }
+int64_t vsfReadBlocksCopied() { return gBlocksCopied.load(); }
 
 namespace vsfread {
 
@@ -337,6 +447,14 @@ int32_t vsfReadBlocks(Pass& p) {
       static_cast<int32_t>(std::min<int64_t>(std::max(T - 1, 1), road.blockCount));
   road.slots = std::vector<Slot>(static_cast<size_t>(here ? 1 : 2 * workers));
   std::vector<void*> states(static_cast<size_t>(workers), nullptr);
+  // With workers, buffers for the pages are made ready ahead of the main thread and, where the
+  // pages stay in memory, the workers copy the rows onto them.
+  VsfPageReserve reserve;
+  gBlocksCopied.store(0);
+  if (!here && startReserve(p, road, &reserve)) {
+    road.reserve = &reserve;
+    road.copying = pagesStayInMemory(p, road);
+  }
   if (!allocateSlots(p, road))
     return -2;
   for (void*& state : states)
@@ -351,17 +469,17 @@ int32_t vsfReadBlocks(Pass& p) {
   }
   // Blocks are claimed as workers come free: the road runs on the threads that start; with
   // none the observations are read one by one.
-  VsfPageReserve reserve;
-  if (startReserve(p, road, &reserve))
-    road.reserve = &reserve;
   std::vector<std::thread> threads;
   try {
     for (void* state : states)
-      threads.emplace_back(workerMain, &road, state);
+      threads.emplace_back(workerMain, &p, &road, state);
   } catch (const std::exception&) {
   }
-  if (threads.empty())
+  if (threads.empty()) {
+    if (road.reserve != nullptr)
+      vsfPageReserveRelease(&reserve);
     return 0;
+  }
   p.writer.reserve = road.reserve;
   // The sums go to a thread of their own when one starts (the post-fit bridge's sums, which
   // read the source, keep the block road closed).
@@ -381,7 +499,9 @@ int32_t vsfReadBlocks(Pass& p) {
     }
     summer.join();
   }
-  stopRoad(road);
+  // After a success the workers end when the last copy is done; after a failure they stop.
+  if (rc != 0)
+    stopRoad(road);
   for (std::thread& t : threads)
     t.join();
   p.writer.reserve = nullptr;

@@ -54,6 +54,10 @@ struct Pass {
   double* bridgeFSum = nullptr;
   double* bridgeColSum = nullptr;
   double missingResponseWeight = 0;
+  // Set by a block road whose workers copy the rows onto the pages: where a row stored straight
+  // onto its page leaves the place of its doubles instead of writing them (its codes are
+  // written as ever). Null: rows are written where they are stored.
+  double** deferTo = nullptr;
 };
 
 // The main thread's part of one observation, in observation order, for the serial road and
@@ -67,8 +71,14 @@ bool keepRow(Pass& p, int32_t which, int32_t status, double weight, double* freq
              int32_t* counters, int32_t* unknownClass);
 int32_t storeRow(Pass& p, int32_t which, const double* full, double y, double weight,
                  double frequency, double wf, double* sumWeight = nullptr);
-// Adds a training row to the response's and the columns' sums with weight ww.
-void addRowSums(Pass& p, const double* full, double y, double ww);
+// Writes the doubles of a row stored straight onto its page, at `out`: weight, frequency,
+// resampling place and response as the layout has them, then the dense design values.
+void writeDenseDoubles(const Pass& p, double* out, const double* full, double y, double weight,
+                       double frequency);
+// Adds a training row to the response's sums (sumY, sumYY) and the columns' sums with weight
+// ww. A thread that sums beside the main thread keeps the response's sums apart from the
+// pass's counters, which the main thread writes at every row.
+void addRowSums(Pass& p, const double* full, double y, double ww, double& sumY, double& sumYY);
 
 // The block road of a DATA= pass (vsfreadblocks.cpp): when the settings and the source allow
 // it, workers build the design rows of the rest of the BY group in blocks and the main

@@ -542,3 +542,80 @@ TEST(ReadingPassOverDesignRows, WorkersStoreTheRowsAndSumsOfTheSerialPass) {
   }
   vsfSetReadBlockRows(0);
 }
+
+namespace {
+
+// The bytes of every page the pass wrote, page after page (pages held in memory).
+std::vector<unsigned char> pageBytes(VsfContext* ctx) {
+  std::vector<unsigned char> out;
+  const uint32_t F = ctx->bags.count;
+  for (int64_t k = 0; k < ctx->model.dataSettings->read.pagesWritten; ++k) {
+    VsfUtilFile& file = ctx->bags.files[k % F];
+    const auto* page = static_cast<const unsigned char*>(file.memPages[k / F]);
+    out.insert(out.end(), page, page + file.page.pageSize);
+  }
+  return out;
+}
+
+} // namespace
+
+// With numeric effects alone the rows have one size, and the workers copy them onto the places
+// the main thread gives them: the pages must be those of the serial pass byte for byte,
+// weights and floored frequencies included, whatever the thread count and block size.
+TEST(ReadingPassOverDesignRows, WorkersCopyTheRowsOntoThePagesOfTheSerialPass) {
+  designtest::DesignFixture f;
+  std::string text = "y,x1,x2,w,n\n";
+  uint64_t state = 99;
+  auto next = [&]() {
+    state = state * 6364136223846793005ull + 1442695040888963407ull;
+    return static_cast<int>((state >> 33) % 1000);
+  };
+  for (int r = 0; r < 3000; ++r) {
+    const int u = next();
+    text += (u % 31 == 0 ? std::string(".") : std::to_string(u / 7.0)) + "," +
+            std::to_string((u % 19) / 3.0) + "," +
+            (u % 37 == 0 ? std::string(".") : std::to_string(u % 23 - 11.5)) + "," +
+            (u % 41 == 0 ? std::string("0") : std::to_string(0.25 + (u % 9) / 2.0)) + "," +
+            std::to_string(1 + (u % 4) * 0.7) + "\n";
+  }
+  f.data(text);
+  f.design({}, {"x1", "x2"},
+           {{"x1", {"x1"}, {}, {}}, {"x2", {"x2"}, {}, {}}, {"x1*x2", {"x1", "x2"}, {}, {}}});
+  f.response("y");
+  f.weight("w");
+  f.freq("n");
+  ASSERT_EQ(f.levelise(), 0);
+  auto pass = [&](int32_t threads, std::vector<unsigned char>* pages, std::vector<double>* sums) {
+    Context c;
+    c.ctx->design = f.ctx;
+    c.ctx->stmt.proc.weightGiven = 1;
+    c.ctx->stmt.proc.freqGiven = 1;
+    c.ctx->perf.threadCount = threads;
+    c.ctx->perf.threadingOn = threads > 1;
+    const int32_t rc = vsfData(c.ctx.get());
+    if (rc != 0)
+      return rc;
+    const VsfModel& m = c.ctx->model;
+    *pages = pageBytes(c.ctx.get());
+    *sums = {m.nRead, m.nTrain, m.freqRead, m.wTrain, m.sumWY, m.sumWYY};
+    for (int32_t k = 0; k < m.parmCount; ++k)
+      for (const double* a : {m.columnSums, m.columnSumSquares, m.columnSquareSums})
+        sums->push_back(a[k]);
+    return rc;
+  };
+  std::vector<unsigned char> serialPages, pages;
+  std::vector<double> serialSums, sums;
+  ASSERT_EQ(pass(1, &serialPages, &serialSums), 0);
+  ASSERT_FALSE(serialPages.empty());
+  for (int32_t blockRows : {16, 0})
+    for (int32_t threads : {2, 4}) {
+      vsfSetReadBlockRows(blockRows);
+      ASSERT_EQ(pass(threads, &pages, &sums), 0) << threads;
+      EXPECT_GT(vsfReadBlocksCopied(), 0) << threads << " threads, blocks of " << blockRows;
+      EXPECT_TRUE(pages == serialPages) << threads << " threads, blocks of " << blockRows;
+      ASSERT_EQ(sums.size(), serialSums.size());
+      EXPECT_EQ(std::memcmp(sums.data(), serialSums.data(), sizeof(double) * sums.size()), 0)
+          << threads;
+    }
+  vsfSetReadBlockRows(0);
+}
