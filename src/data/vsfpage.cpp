@@ -86,8 +86,8 @@ bool vsfPageReserveTopUp(VsfPageReserve* reserve) {
       if (reserve->ready.size() >= pages)
         return true;
     }
-    // Blocks of at least kVsfReserveBlockBytes: the host can back blocks that large with large
-    // memory pages, which cost the system far less to hand out than small ones.
+    // Blocks of at least kVsfReserveBlockBytes: fewer, larger blocks, each a mapping of its
+    // own, keep the threads' first touches from queueing behind one another as much.
     const size_t count = std::max(pages, (kVsfReserveBlockBytes + reserve->pageSize - 1) /
                                              static_cast<size_t>(reserve->pageSize));
     auto* block = static_cast<unsigned char*>(

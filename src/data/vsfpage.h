@@ -38,11 +38,10 @@ struct VsfRowLayout {
 
 // Page buffers made ready ahead of the page writer: taken from the page pool and written once
 // by the threads that have time, so that the writer's first touch of a page costs no fault.
-// They are cut from blocks of `target` pages: one allocation per block rather than one per
-// page, since every growth of a thread's heap changes the address space and stalls the page
-// faults of all threads. Pages held in memory are never freed one by one: the blocks go with
-// the page pool.
-// The bytes of page buffers a reading thread makes ready at a time (at least).
+// They are cut from blocks of at least `target` pages and kVsfReserveBlockBytes: one
+// allocation per block rather than one per page, since every growth of a thread's heap changes
+// the address space and stalls the page faults of all threads. Pages held in memory are never
+// freed one by one: the blocks go with the page pool.
 inline constexpr size_t kVsfReserveBlockBytes = size_t{4} << 20;
 
 struct VsfPageReserve {

@@ -27,7 +27,7 @@ constexpr int64_t kBlockDoubles = 1 << 16; // design values of one block: 512 KB
 // slot k % slots; `turn` is the block the slot may be filled with next, `filled` one past
 // the block it holds. `pending` counts what still reads a stored block (its sums, its copy
 // onto the pages): the last of them gives the slot back.
-struct Slot {
+struct alignas(64) Slot {
   std::atomic<int64_t> turn{0};
   std::atomic<int64_t> filled{0};
   std::atomic<int32_t> pending{0};
@@ -52,12 +52,14 @@ struct Road {
   // With `copying` the main thread gives each row its place on a page and the workers copy
   // the stored blocks' rows there, `copyNext` the next block to copy.
   bool copying = false;
-  std::atomic<int64_t> stored{0};
-  std::atomic<int64_t> nextBlock{0};
-  std::atomic<int64_t> copyNext{0};
-  std::atomic<bool> stop{false};
+  // Each word the threads keep writing has a cache line of its own, away from the fields they
+  // only read.
+  alignas(64) std::atomic<int64_t> stored{0};
+  alignas(64) std::atomic<int64_t> nextBlock{0};
+  alignas(64) std::atomic<int64_t> copyNext{0};
+  alignas(64) std::atomic<bool> stop{false};
   // Bumped whenever a worker may find work: a slot given back, a block stored, the stop.
-  std::atomic<int64_t> event{0};
+  alignas(64) std::atomic<int64_t> event{0};
 };
 
 void signal(Road& road) {
@@ -185,10 +187,9 @@ void workerMain(const Pass* p, Road* road, void* state) {
 // goes back to the workers. It works on a copy of the pass and keeps the response's sums
 // until the end: the main thread writes the pass's counters at every row, and sharing their
 // cache lines would stall both threads at every row.
-void sumBlocks(Pass* p, Road* road) {
+void sumBlocks(Pass* p, Pass mine, Road* road) {
   const int64_t S = static_cast<int64_t>(road->slots.size());
-  Pass mine = *p;
-  double sumY = p->t.sumY, sumYY = p->t.sumYY;
+  double sumY = mine.t.sumY, sumYY = mine.t.sumYY;
   for (int64_t k = 0; k < road->blockCount; ++k) {
     if (!waitFor(road->stored, k + 1, road->stop, true))
       break;
@@ -469,10 +470,13 @@ int32_t vsfReadBlocks(Pass& p) {
   }
   // Blocks are claimed as workers come free: the road runs on the threads that start; with
   // none the observations are read one by one.
+  // The workers copy rows after the layout in a copy of the pass of their own: the main thread
+  // writes the pass's page writer and counters at every row.
+  const Pass view = p;
   std::vector<std::thread> threads;
   try {
     for (void* state : states)
-      threads.emplace_back(workerMain, &p, &road, state);
+      threads.emplace_back(workerMain, &view, &road, state);
   } catch (const std::exception&) {
   }
   if (threads.empty()) {
@@ -485,7 +489,7 @@ int32_t vsfReadBlocks(Pass& p) {
   // read the source, keep the block road closed).
   std::thread summer;
   try {
-    summer = std::thread(sumBlocks, &p, &road);
+    summer = std::thread(sumBlocks, &p, p, &road);
     road.summing = true;
   } catch (const std::exception&) {
   }

@@ -5,6 +5,7 @@
 #include "data/vsfthread.h"
 
 #include "data/vsfdata.h"
+#include "model/vsflarahead.h"
 #include "model/vsfmodel.h"
 #include "numerics/packedtri.h"
 #include "support/hoststubs.h"
@@ -119,6 +120,8 @@ int64_t vsfBufferLength(VsfModel* m, VsfKernelKind kind, int64_t arg) {
     return E + 2;
   case VsfKernelKind::LarRss:
     return xcv ? 5 : 3;
+  case VsfKernelKind::LarRssAhead:
+    return arg;
   case VsfKernelKind::Resids:
     return 2;
   case VsfKernelKind::CVNobs:
@@ -331,6 +334,9 @@ void storeStatistics(VsfModel* m, VsfKernelKind kind, const double* B) {
       int32_t e = m->screenNewList[i];
       m->dirCorr[e] += B[e];
     }
+    break;
+  case VsfKernelKind::LarRssAhead:
+    addInto(m->larAhead->sse.data(), B, static_cast<int64_t>(m->larAhead->sse.size()));
     break;
   case VsfKernelKind::LarRss:
     m->sse += B[0];

@@ -29,6 +29,7 @@ enum class VsfKernelKind : int32_t {
   LarSasviCorrOut,
   LarSasviAvecOut,
   LarRss,
+  LarRssAhead,
   LarAvec,
   Press,
   CenterScale,

@@ -62,7 +62,20 @@ struct PathTerms {
       if (need & kLs)
         ls.push_back(m->sweptXpx[packed::at(c, 0)]);
     }
-    dense = m->denseColumnCount;
+    layOut(m->denseColumnCount, need);
+  }
+  // The path coefficients of given terms (unscaled), laid out as build lays out its own.
+  void assign(const std::vector<int32_t>& offsets, const std::vector<double>& betas,
+              int32_t denseColumns) {
+    s = 1.0;
+    offset = offsets;
+    beta = betas;
+    dir.clear();
+    ls.clear();
+    layOut(denseColumns, kBeta);
+  }
+  void layOut(int32_t denseColumns, int need) {
+    dense = denseColumns;
     wide = dense > 0 && 4 * static_cast<int64_t>(offset.size()) >= dense;
     if (wide) {
       // Laid out in place: the buffers keep their capacity from page to page.
@@ -168,6 +181,30 @@ void corrBody(VsfModel* m, QkPageDescriptor* page, const Sinks& out, bool withCo
       *out.validate += mult * e * e;
     } else if (r.role == VSF_ROLE_TEST) {
       *out.test += mult * e * e;
+    }
+  });
+}
+
+// The training rows' residual sums of squares of every entry of the look-ahead, each as
+// corrBody forms the sum of its own terms: the same rows, the same order, the same arithmetic.
+void aheadBody(VsfModel* m, QkPageDescriptor* page, double* sse) {
+  const VsfRowShape S = vsfRowShape(m);
+  const VsfLarAhead& A = *m->larAhead;
+  const size_t n = A.offsets.size();
+  thread_local std::vector<PathTerms> T;
+  if (T.size() < n)
+    T.resize(n);
+  for (size_t i = 0; i < n; ++i)
+    T[i].assign(A.offsets[i], A.betas[i], m->denseColumnCount);
+  vsfEachRow(S, page, [&](const VsfRowView& r) {
+    bool skip;
+    const double mult = rowMultiplier(S, r, skip);
+    if (skip || r.role != VSF_ROLE_TRAIN)
+      return;
+    for (size_t i = 0; i < n; ++i) {
+      const double fit = T[i].fitted(r.y);
+      const double e = r.y[0] - T[i].s * fit;
+      sse[i] += mult * e * e;
     }
   });
 }
@@ -353,6 +390,15 @@ int32_t vsfLarRss_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t
   return 0;
 }
 
+int32_t vsfLarRssAhead(VsfModel* m, QkPageDescriptor* page) {
+  aheadBody(m, page, m->larAhead->sse.data());
+  return 0;
+}
+int32_t vsfLarRssAhead_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t) {
+  aheadBody(m, page, buffer);
+  return 0;
+}
+
 int32_t vsfLarAvec(VsfModel* m, QkPageDescriptor* page) {
   avecBody(m, page, m->dirCorr);
   return 0;
@@ -409,6 +455,8 @@ int32_t vsfCorr_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t) 
 
 static const VsfKernelRegistration regLarCorr(vsfLarCorr, vsfLarCorr_t, VsfKernelKind::LarCorr);
 static const VsfKernelRegistration regLarRss(vsfLarRss, vsfLarRss_t, VsfKernelKind::LarRss);
+static const VsfKernelRegistration regLarRssAhead(vsfLarRssAhead, vsfLarRssAhead_t,
+                                                  VsfKernelKind::LarRssAhead);
 static const VsfKernelRegistration regLarAvec(vsfLarAvec, vsfLarAvec_t, VsfKernelKind::LarAvec);
 static const VsfKernelRegistration regSasviCorrOut(vsfLarSasviCorrOut, vsfLarSasviCorrOut_t,
                                                    VsfKernelKind::LarSasviCorrOut);

@@ -5,6 +5,8 @@
 
 #include "support/qkpgf.h"
 
+#include "model/vsflarahead.h"
+
 #include <cstdint>
 
 struct VsfModel;
@@ -16,6 +18,10 @@ int32_t vsfLarCorr_t(VsfModel* model, QkPageDescriptor* page, double* buffer, in
 // The residual sums of vsfLarCorr without the correlations.
 int32_t vsfLarRss(VsfModel* model, QkPageDescriptor* page);
 int32_t vsfLarRss_t(VsfModel* model, QkPageDescriptor* page, double* buffer, int64_t length);
+// The training rows' residual sums of squares of every entry of model->larAhead (rows with
+// roles or external folds are not for it).
+int32_t vsfLarRssAhead(VsfModel* model, QkPageDescriptor* page);
+int32_t vsfLarRssAhead_t(VsfModel* model, QkPageDescriptor* page, double* buffer, int64_t length);
 // dirCorr[k] += m v x_k for the candidates (or the screened-in working set).
 int32_t vsfLarAvec(VsfModel* model, QkPageDescriptor* page);
 int32_t vsfLarAvec_t(VsfModel* model, QkPageDescriptor* page, double* buffer, int64_t length);

@@ -17,6 +17,7 @@ struct ThreadPuddle;
 struct VsfScratch;
 struct VsfDataSettings;
 struct VsfResampleDriver;
+struct VsfLarAhead;
 
 // Why a selection stopped.
 enum VsfStopReason : uint8_t {
@@ -265,6 +266,9 @@ struct VsfModel {
   double* savedSolverBetaB;
   int32_t* activeSign;
   int32_t adaptiveAliased;
+  // The least-angle path's residual sums of the coming steps, found by one pass (null when
+  // the path takes a pass per step); set by the path for the time it runs.
+  VsfLarAhead* larAhead;
 
   // Screening vectors.
   double* screenBound;

@@ -6,7 +6,9 @@
 
 #include "data/vsfthread.h"
 #include "driver/vsfoptions.h"
+#include "driver/vsfreaders.h"
 #include "kernels/vsflarcallbacks.h"
+#include "kernels/vsfrowwalk.h"
 #include "model/vsfmodel.h"
 #include "model/vsfsweep.h"
 #include "numerics/packedtri.h"
@@ -18,6 +20,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -260,9 +263,16 @@ double matrixSse(const VsfModel* m, int32_t first) {
   return sse < 0 ? 0.0 : sse;
 }
 
+int32_t residualAhead(VsfModel* m, int32_t pendingDrop);
+
+// A run of the path ahead of the fit, on a copy of its state: no residual sums, no estimates.
+thread_local bool tAhead = false;
+
 // The correlations and sums of squares of the new residual: from a data pass, or from the
-// full X'X (the least-squares coefficients' SSE is the swept corner).
-int32_t updateResidual(VsfModel* m, int32_t first, double gamma, double A, bool full) {
+// full X'X (the least-squares coefficients' SSE is the swept corner); with the look-ahead on,
+// the SSE of the plain path comes from the pass that formed it for several steps.
+int32_t updateResidual(VsfModel* m, int32_t first, double gamma, double A, bool full,
+                       int32_t pendingDrop) {
   const VsfModelOptions* o = m->options;
   const int32_t E = m->effectCount;
   const int32_t* in = m->inModelList;
@@ -290,6 +300,11 @@ int32_t updateResidual(VsfModel* m, int32_t first, double gamma, double A, bool 
       m->sse = m->sweptXpx[0];
     } else if (m->l2BaseXpx != nullptr && !rolesPresent(m) && !o->cvExternal) {
       m->sse = matrixSse(m, first);
+    } else if (tAhead) {
+      // Looking ahead: only the coefficients are wanted.
+    } else if (m->larAhead != nullptr) {
+      if ((rc = residualAhead(m, pendingDrop)) != 0)
+        return rc;
     } else if ((rc = pass(m, vsfLarRss, vsfLarRss_t)) != 0) {
       return rc;
     }
@@ -332,6 +347,134 @@ void dataScaleEstimates(VsfModel* m, int32_t first, double sy) {
 }
 
 int32_t walkPath(VsfModel* m, double* stopValue, double* chooseValue);
+
+// ---- looking ahead on the path
+//
+// With the full X'X the path's coefficients come from the matrix alone; only the SSE of each
+// step needs the rows. The coming steps are walked on a copy of the path's state, and one pass
+// forms the SSE of all their coefficient vectors; a step whose terms are bit for bit those of
+// an entry takes its SSE from there, any other runs a new look-ahead. Each entry's sum is
+// formed over the same rows in the same order with the same arithmetic as the pass per step,
+// so the results are those of the pass per step.
+
+constexpr size_t kAheadSteps = 16; // entries of one look-ahead at most
+
+// The look-ahead serves the plain LAR and LASSO paths with the full X'X, whose rows carry no
+// roles or folds; anything else keeps its pass per step.
+bool lookAheadOpen(const VsfModel* m) {
+  const VsfModelOptions* o = m->options;
+  if (!vsfFullXpxOn(m) || (o->method != VM_LAR && o->method != VM_LASSO) || o->adaptive ||
+      o->cvExternal || rolesPresent(m) || o->screen != SCREEN_NONE || vsfSafeScreening(m) ||
+      m->hierarchy || m->l2 > 0 || m->l2BaseXpx != nullptr || m->foldCount > 0)
+    return false;
+  const VsfRowShape S = vsfRowShape(m);
+  return !S.hasRole && !S.hasFold && !S.xcv && !S.cv && S.sparse == 0;
+}
+
+// The in-model terms past the forced ones, as the residual pass takes them.
+void pathTerms(const VsfModel* m, std::vector<int32_t>& offsets, std::vector<double>& betas) {
+  offsets.clear();
+  betas.clear();
+  for (int32_t p = m->includeCount; p < m->inModelCount; ++p) {
+    offsets.push_back(m->denseOffset[m->inModelList[p]]);
+    betas.push_back(m->pathBeta[m->inModelList[p]]);
+  }
+}
+
+bool sameTerms(const VsfLarAhead& a, size_t i, const std::vector<int32_t>& offsets,
+               const std::vector<double>& betas) {
+  return a.offsets[i] == offsets && a.betas[i].size() == betas.size() &&
+         std::memcmp(a.betas[i].data(), betas.data(), sizeof(double) * betas.size()) == 0;
+}
+
+// A copy of the model whose path state is its own: the arrays a path step writes are copied,
+// and what a step must not reach (the pages, the estimates) is cut off, so that walking it
+// leaves the model untouched.
+class PathCopy {
+public:
+  explicit PathCopy(const VsfModel* m) : c_(*m) {
+    const size_t E = static_cast<size_t>(m->effectCount);
+    const size_t P = static_cast<size_t>(m->parmCount);
+    const size_t X = static_cast<size_t>(m->xpxColumns);
+    own(c_.sweptXpx, swept_, m->sweptXpx, static_cast<size_t>(packed::tri(m->xpxColumns)));
+    own(c_.corr, corr_, m->corr, E);
+    own(c_.dirCorr, dirCorr_, m->dirCorr, E);
+    own(c_.direction, direction_, m->direction, E);
+    own(c_.pathBeta, pathBeta_, m->pathBeta, P);
+    own(c_.workVector, work_, m->workVector, P + 1);
+    own(c_.activeSign, sign_, m->activeSign, E);
+    own(c_.inModelList, inModel_, m->inModelList, E);
+    own(c_.effectStatus, status_, m->effectStatus, E);
+    own(c_.sweepFlags, flags_, m->sweepFlags, X);
+    c_.bags = nullptr;
+    c_.puddle = nullptr;
+    c_.beta = c_.stdBeta = c_.savedBeta = c_.savedStdBeta = nullptr;
+    c_.larAhead = nullptr;
+  }
+  VsfModel* model() { return &c_; }
+
+private:
+  template <class T> static void own(T*& field, std::vector<T>& store, const T* from, size_t n) {
+    store.assign(from, from + n);
+    field = store.data();
+  }
+  VsfModel c_;
+  std::vector<double> swept_, corr_, dirCorr_, direction_, pathBeta_, work_;
+  std::vector<int32_t> sign_, inModel_;
+  std::vector<uint8_t> status_;
+  std::vector<char> flags_;
+};
+
+// What one entry costs a row: a dot product over the active terms, or over all dense values
+// once the terms are laid out over them.
+int64_t entryCost(int64_t terms, int64_t dense) { return 4 * terms >= dense ? dense : terms; }
+
+// The terms of the coming steps after the current one (already the first entry), walked on a
+// copy of the path: as many as a pass can afford, up to the path's end.
+void walkAhead(const VsfModel* m, int32_t pendingDrop, VsfLarAhead& a) {
+  const int64_t dense = m->denseColumnCount;
+  const int64_t budget = std::max<int64_t>(4 * dense, 64);
+  int64_t cost = entryCost(static_cast<int64_t>(a.offsets[0].size()), dense);
+  PathCopy copy(m);
+  VsfModel* c = copy.model();
+  tAhead = true;
+  std::vector<int32_t> offsets;
+  std::vector<double> betas;
+  while (a.offsets.size() < kAheadSteps && cost < budget) {
+    int32_t changed = -1;
+    if (LarLassoStep(c, &changed, &pendingDrop) != 0 || c->stopReason != VSR_NONE)
+      break;
+    pathTerms(c, offsets, betas);
+    a.offsets.push_back(offsets);
+    a.betas.push_back(betas);
+    cost += entryCost(static_cast<int64_t>(offsets.size()), dense);
+  }
+  tAhead = false;
+}
+
+int32_t residualAhead(VsfModel* m, int32_t pendingDrop) {
+  VsfLarAhead& a = *m->larAhead;
+  std::vector<int32_t> offsets;
+  std::vector<double> betas;
+  pathTerms(m, offsets, betas);
+  if (a.next < a.offsets.size() && sameTerms(a, a.next, offsets, betas)) {
+    m->sse = a.sse[a.next++];
+    return 0;
+  }
+  a.offsets.assign(1, offsets);
+  a.betas.assign(1, betas);
+  walkAhead(m, pendingDrop, a);
+  a.sse.assign(a.offsets.size(), 0.0);
+  a.next = 1;
+  const int32_t rc =
+      vsfRunPass(m, vsfLarRssAhead, vsfLarRssAhead_t, static_cast<int64_t>(a.sse.size()));
+  if (rc != 0) {
+    a.offsets.clear();
+    return rc;
+  }
+  m->sse = a.sse[0];
+  return 0;
+}
 
 } // namespace
 
@@ -395,9 +538,10 @@ int32_t LarLassoStep(VsfModel* m, int32_t* changedEffect, int32_t* pendingDrop) 
   }
 
   moveCoefficients(m, first, gamma, *pendingDrop, reached);
-  if ((rc = updateResidual(m, first, gamma, A, full)) != 0)
+  if ((rc = updateResidual(m, first, gamma, A, full, *pendingDrop)) != 0)
     return rc;
-  dataScaleEstimates(m, first, sy);
+  if (!tAhead)
+    dataScaleEstimates(m, first, sy);
   return 0;
 }
 
@@ -430,8 +574,13 @@ int32_t vsfLarLasso(VsfModel* m) {
 
   // A rule switched off for this fit (nothing correlated) is the user's again for the next.
   const uint8_t screen = o->screen;
-  if ((rc = vsfScreenStart(m)) == 0)
+  VsfLarAhead ahead;
+  if ((rc = vsfScreenStart(m)) == 0) {
+    // The _testthreadahead switch at 0 keeps the pass per step, for comparing the two.
+    m->larAhead = lookAheadOpen(m) && ztestthread("ahead", 5) != 0 ? &ahead : nullptr;
     rc = walkPath(m, &stopValue, &chooseValue);
+    m->larAhead = nullptr;
+  }
   o->screen = screen;
   return rc;
 }

@@ -39,48 +39,6 @@ TEST(Pools, EveryBlockIsZeroedAndPoolsAreCounted) {
   EXPECT_EQ(livePoolCount(), before);
 }
 
-// Blocks of several megabytes are mappings of their own: zero when handed out, their contents
-// kept when reallocated across the size where blocks become mappings (both ways), freed one
-// by one or with the pool, and many of them at once.
-TEST(Pools, LargeBlocksAreZeroedKeptAcrossReallocationAndFreed) {
-  QkPool* p = createArenaPool("large");
-  const size_t large = size_t{5} << 20, small = 1000;
-  auto* b = static_cast<unsigned char*>(p->allocate(p, large + 3, 0));
-  ASSERT_NE(b, nullptr);
-  for (size_t i = 0; i < large + 3; i += 4093)
-    ASSERT_EQ(b[i], 0) << i;
-  EXPECT_EQ(b[large + 2], 0);
-  std::memset(b, 0x5A, large + 3);
-  // Large to small keeps the first bytes; small to large keeps them and zeroes the rest.
-  auto* s = static_cast<unsigned char*>(p->reallocate(p, b, small, 0));
-  ASSERT_NE(s, nullptr);
-  EXPECT_EQ(s[0], 0x5A);
-  EXPECT_EQ(s[small - 1], 0x5A);
-  auto* g = static_cast<unsigned char*>(p->reallocate(p, s, 2 * large, 0));
-  ASSERT_NE(g, nullptr);
-  EXPECT_EQ(g[small - 1], 0x5A);
-  EXPECT_EQ(g[small], 0);
-  EXPECT_EQ(g[2 * large - 1], 0);
-  // Large to larger keeps everything.
-  g[2 * large - 1] = 9;
-  auto* h = static_cast<unsigned char*>(p->reallocate(p, g, 3 * large, 0));
-  ASSERT_NE(h, nullptr);
-  EXPECT_EQ(h[0], 0x5A);
-  EXPECT_EQ(h[2 * large - 1], 9);
-  EXPECT_EQ(h[3 * large - 1], 0);
-  p->free(p, h);
-  std::vector<void*> blocks;
-  for (int i = 0; i < 8; ++i) {
-    blocks.push_back(p->allocate(p, large, 0));
-    ASSERT_NE(blocks.back(), nullptr);
-    std::memset(blocks.back(), i, large);
-  }
-  for (int i = 0; i < 8; ++i)
-    EXPECT_EQ(static_cast<unsigned char*>(blocks[static_cast<size_t>(i)])[large - 1], i);
-  p->free(p, blocks[3]);
-  p->destroy(p); // the other seven go with the pool
-}
-
 TEST(Pools, DestroyRunsDestructorsLastFirst) {
   auto log = std::make_shared<std::string>();
   struct Rec {

@@ -5,6 +5,10 @@
 // serially and on page workers.
 #include "selection/larsfixture.h"
 
+#include "data/vsfthread.h"
+
+#include <string>
+
 #include <gtest/gtest.h>
 
 using namespace larstest;
@@ -42,4 +46,26 @@ TEST(LarPath, CoefficientsAtEveryKnot) {
     p.full = false;
     checkKnots(p, readPath(name), std::string(name) + " passes");
   }
+}
+
+// With the packed cross products the path's residual sums come from passes that look several
+// steps ahead: far fewer passes over the rows than steps, on one thread and on page workers.
+TEST(LarPath, PackedPathsPassOverTheRowsFarFewerTimesThanTheyTakeSteps) {
+  for (int32_t method : {5, 6})
+    for (int32_t threads : {1, 3}) {
+      PathSetup p;
+      p.method = method;
+      p.threads = threads;
+      PathFit f(p);
+      const int64_t before = vsfPassCount();
+      f.go();
+      const int64_t passes = vsfPassCount() - before;
+      const std::string tag =
+          (method == 5 ? "LAR" : "LASSO") + std::string(" threads ") + std::to_string(threads);
+      // The centring, the cross products and the look-ahead; a pass per step would make at
+      // least as many passes as steps.
+      EXPECT_GE(f.m().stepCount, 11) << tag;
+      EXPECT_LT(2 * passes, f.m().stepCount) << tag;
+      EXPECT_EQ(f.m().stopReason, VSR_ALL_ENTERED) << tag;
+    }
 }

@@ -1,0 +1,59 @@
+// The least-angle path with the full X'X forms the residual sums of squares of several coming
+// steps in one pass. End to end through qrx on the diabetes data: LAR and LASSO paths with
+// drops, weights, BY groups, an L1 end and criteria that walk the whole path give the very
+// same output as the pass per step (the _testthreadahead switch at 0), on one thread and on
+// four.
+#include "programs/qrxrun.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+const char* const kHead = "libname ex 'examples';\n";
+
+// Six paths of the diabetes data, each with the PERFORMANCE statement `perf`.
+std::string pathPrograms(const std::string& perf) {
+  const std::string all = "age|sex|bmi|bp|s1|s2|s3|s4|s5|s6 @2";
+  const std::string models[] = {
+      "model y = " + all + " / selection=lasso;",
+      "model y = " + all + " / selection=lar(choose=aic stop=none);",
+      "model y = " + all + " / selection=lasso(stop=l1 l1choice=ratio l1=0.3);",
+      "model y = " + all + " / selection=lasso(choose=cp stop=none);",
+      "weight bmi;\n  model y = age sex bp s1-s6 age*bp s1*s2 / selection=lasso(choose=sbc "
+      "stop=none);",
+      "by sex notsorted;\n  model y = age bmi bp s1-s6 / selection=lasso(stop=aicc);",
+  };
+  std::string program;
+  for (const std::string& model : models)
+    program +=
+        "proc varsifter data=ex.diabetes;\n  " + model + "\n  performance " + perf + ";\nrun;\n";
+  return program;
+}
+
+void expectSameAsPassPerStep(const std::string& perf, const std::string& tag) {
+  const auto ahead = qrxrun::run(kHead + pathPrograms(perf), tag + "a");
+  const auto perStep = qrxrun::run(
+      std::string(kHead) + "%let _testthreadahead = 0;\n" + pathPrograms(perf), tag + "s");
+  for (const auto* r : {&ahead, &perStep}) {
+    ASSERT_EQ(r->status, 0) << r->log;
+    ASSERT_EQ(r->json["steps"].items.size(), 6u);
+  }
+  for (size_t s = 0; s < 6; ++s) {
+    const auto& a = ahead.json["steps"][s]["output"];
+    ASSERT_FALSE(a.items.empty()) << "step " << s + 1;
+    EXPECT_EQ(qrxrun::dumpOutput(a), qrxrun::dumpOutput(perStep.json["steps"][s]["output"]))
+        << "step " << s + 1;
+  }
+}
+
+TEST(LarLookAhead, PathsGiveTheOutputOfThePassPerStepOnOneThread) {
+  expectSameAsPassPerStep("nothreads", "ahead1");
+}
+
+TEST(LarLookAhead, PathsGiveTheOutputOfThePassPerStepOnFourThreads) {
+  expectSameAsPassPerStep("threads cpucount=4", "ahead4");
+}
+
+} // namespace
