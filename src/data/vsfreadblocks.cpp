@@ -446,7 +446,9 @@ int32_t vsfReadBlocks(Pass& p) {
   // The main thread stores the rows: one worker fewer than the threads keeps it on a core.
   const int32_t workers =
       static_cast<int32_t>(std::min<int64_t>(std::max(T - 1, 1), road.blockCount));
-  road.slots = std::vector<Slot>(static_cast<size_t>(here ? 1 : 2 * workers));
+  // Four slots a worker: a block waits for the main thread, the summing thread and its copy
+  // in turn, and a short ring leaves the workers waiting whenever one of them is late.
+  road.slots = std::vector<Slot>(static_cast<size_t>(here ? 1 : 4 * workers));
   std::vector<void*> states(static_cast<size_t>(workers), nullptr);
   // With workers, buffers for the pages are made ready ahead of the main thread and, where the
   // pages stay in memory, the workers copy the rows onto them.
