@@ -75,7 +75,6 @@ bool vsfIsPageTransform(VsfKernelKind k) {
   case VsfKernelKind::UndoCenterScaleEffect:
   case VsfKernelKind::ApplyAdaptiveWeights:
   case VsfKernelKind::UndoAdaptiveWeights:
-  case VsfKernelKind::ShiftRows:
     return true;
   default:
     return false;
@@ -96,6 +95,7 @@ int64_t vsfBufferLength(VsfModel* m, VsfKernelKind kind, int64_t arg) {
   case VsfKernelKind::Moments:
     return xcv ? 2 * P + 5 : 2 * P + 1;
   case VsfKernelKind::YpwY:
+  case VsfKernelKind::ShiftRowsSquares:
   case VsfKernelKind::Gradient:
     return P + 1;
   case VsfKernelKind::CVYpY:
@@ -282,6 +282,7 @@ void storeStatistics(VsfModel* m, VsfKernelKind kind, const double* B) {
     }
     break;
   case VsfKernelKind::YpwY:
+  case VsfKernelKind::ShiftRowsSquares:
     m->sumWYY = B[0];
     copyInto(m->columnSquareSums, B + 1, P);
     break;

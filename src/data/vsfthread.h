@@ -42,7 +42,7 @@ enum class VsfKernelKind : int32_t {
   CVResids,
   CVNobs,
   ResampleFreqs,
-  ShiftRows,
+  ShiftRowsSquares,
 };
 
 // One work item per page worker, in order: its page file, the model, the threaded kernel,

@@ -327,7 +327,8 @@ int32_t vsfReopenUtil(VsfUtilFile* rec, QkExtensionSet* exts, int32_t access, bo
 
 bool vsfKernelRewritesPages(const void* kernel) {
   VsfKernelKind k = vsfKernelKindOf(kernel);
-  return vsfIsPageTransform(k) || k == VsfKernelKind::ResampleFreqs;
+  return vsfIsPageTransform(k) || k == VsfKernelKind::ResampleFreqs ||
+         k == VsfKernelKind::ShiftRowsSquares;
 }
 
 bool vsfIsResampleKernel(VsfSerialKernel kernel) {

@@ -22,7 +22,8 @@ void vsfRegisterKernels() {
     vsfRegisterKernelPair(vsfYpwY, vsfYpwY_t, VsfKernelKind::YpwY);
     vsfRegisterKernelPair(vsfPress, vsfPress_t, VsfKernelKind::Press);
     vsfRegisterKernelPair(vsfResids, vsfResids_t, VsfKernelKind::Resids);
-    vsfRegisterKernelPair(vsfShiftRows, vsfShiftRows_t, VsfKernelKind::ShiftRows);
+    vsfRegisterKernelPair(vsfShiftRowsSquares, vsfShiftRowsSquares_t,
+                          VsfKernelKind::ShiftRowsSquares);
     vsfRegisterKernelPair(vsfCenterScale, vsfCenterScale_t, VsfKernelKind::CenterScale);
     vsfRegisterKernelPair(vsfUndoCenterScale, vsfUndoCenterScale_t, VsfKernelKind::UndoCenterScale);
     vsfRegisterKernelPair(vsfCenterScaleEffect, vsfCenterScaleEffect_t,

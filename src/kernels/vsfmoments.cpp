@@ -4,6 +4,7 @@
 #include "kernels/vsfmoments.h"
 
 #include "kernels/vsfrowwalk.h"
+#include "kernels/vsftransform.h"
 
 namespace {
 
@@ -100,4 +101,13 @@ int32_t vsfYpwY(VsfModel* m, QkPageDescriptor* page) {
 int32_t vsfYpwY_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t) {
   ypwyBody(m, page, [buffer](int32_t p, double v) { buffer[1 + p] += v; });
   return 0;
+}
+
+int32_t vsfShiftRowsSquares(VsfModel* m, QkPageDescriptor* page) {
+  vsfShiftRows(m, page);
+  return vsfYpwY(m, page);
+}
+int32_t vsfShiftRowsSquares_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t length) {
+  vsfShiftRows(m, page);
+  return vsfYpwY_t(m, page, buffer, length);
 }

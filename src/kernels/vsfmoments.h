@@ -13,3 +13,8 @@ int32_t vsfMoments(VsfModel* model, QkPageDescriptor* page);
 int32_t vsfMoments_t(VsfModel* model, QkPageDescriptor* page, double* buffer, int64_t length);
 int32_t vsfYpwY(VsfModel* model, QkPageDescriptor* page);
 int32_t vsfYpwY_t(VsfModel* model, QkPageDescriptor* page, double* buffer, int64_t length);
+// vsfShiftRows and then vsfYpwY on each page, in one pass over the rows: the sums of squares
+// about the shift, added page by page and row by row as the two passes add them.
+int32_t vsfShiftRowsSquares(VsfModel* model, QkPageDescriptor* page);
+int32_t vsfShiftRowsSquares_t(VsfModel* model, QkPageDescriptor* page, double* buffer,
+                              int64_t length);

@@ -99,9 +99,6 @@ int32_t vsfShiftRows(VsfModel* m, QkPageDescriptor* page) {
   shiftRows(m, page);
   return 0;
 }
-int32_t vsfShiftRows_t(VsfModel* m, QkPageDescriptor* page, double*, int64_t) {
-  return vsfShiftRows(m, page);
-}
 int32_t vsfCenterScale(VsfModel* m, QkPageDescriptor* page) {
   standardize<false>(m, page, true);
   return 0;

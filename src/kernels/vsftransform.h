@@ -12,7 +12,6 @@ struct VsfModel;
 
 // Subtracts the model's xpxShift from the response and the dense values of every row.
 int32_t vsfShiftRows(VsfModel* model, QkPageDescriptor* page);
-int32_t vsfShiftRows_t(VsfModel* model, QkPageDescriptor* page, double* buffer, int64_t length);
 int32_t vsfCenterScale(VsfModel* model, QkPageDescriptor* page);
 int32_t vsfCenterScale_t(VsfModel* model, QkPageDescriptor* page, double* buffer, int64_t length);
 int32_t vsfUndoCenterScale(VsfModel* model, QkPageDescriptor* page);

@@ -44,15 +44,17 @@ int32_t vsfShiftPages(VsfModel* m) {
     if (e == 0 || m->sparseSlot[e] >= 0)
       std::fill(m->xpxShift + 1 + m->parmOffset[e],
                 m->xpxShift + 1 + m->parmOffset[e] + m->effectColumns[e], 0.0);
-  int32_t rc = vsfRunPass(m, vsfShiftRows, vsfShiftRows_t, 0);
+  // The sums of squares that the grown-on-demand matrix starts from, about the shift, formed
+  // in the pass that shifts the rows.
+  const double raw = m->sumWYY;
+  m->sumWYY = 0.0;
+  std::fill(m->columnSquareSums, m->columnSquareSums + m->parmCount, 0.0);
+  int32_t rc = vsfRunPass(m, vsfShiftRowsSquares, vsfShiftRowsSquares_t, 0);
   if (rc != 0)
     return rc;
   m->pagesShifted = 1;
-  // The sums of squares that the grown-on-demand matrix starts from, about the shift.
-  m->rawSumWYY = m->sumWYY;
-  m->sumWYY = 0.0;
-  std::fill(m->columnSquareSums, m->columnSquareSums + m->parmCount, 0.0);
-  return vsfRunPass(m, vsfYpwY, vsfYpwY_t, 0);
+  m->rawSumWYY = raw;
+  return 0;
 }
 
 double vsfUncorrectedTotal(const VsfModel* m) { return m->pagesShifted ? m->rawSumWYY : m->xpx[0]; }

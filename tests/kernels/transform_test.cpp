@@ -6,12 +6,14 @@
 #include "driver/vsfoptions.h"
 #include "host/ext/qkpgf.h"
 #include "kernels/vsfkernels.h"
+#include "kernels/vsfmoments.h"
 #include "kernels/vsftransform.h"
 #include "model/vsfmodel.h"
 #include "support/hostif.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -122,6 +124,71 @@ TEST_F(Transforms, AdaptiveWeightsMultiplyAndDivideBack) {
     EXPECT_DOUBLE_EQ(after[i][3], before[i][3]);
   }
   m.adaptiveWeight = nullptr;
+}
+
+} // namespace
+
+namespace {
+
+// The shift and the sums of squares about it in one pass: every row less the shift, in memory
+// and on disk, serially and on page workers; the weighted sums of squares of the shifted
+// response and columns, in row order on one thread (bit for bit) and to rounding on three.
+TEST_F(Transforms, ShiftingTheRowsFormsTheSumsOfSquaresAboutTheShift) {
+  Source src;
+  for (int i = 0; i < 300; ++i) {
+    Obs o;
+    o.y = 20 + std::sin(i * 0.37) * 6;
+    o.w = 0.5 + (i % 5) * 0.25;
+    o.x = {1.0, std::cos(i * 0.7) + 3, i * 0.01, std::sin(i * 1.3)};
+    src.rows.push_back(o);
+  }
+  for (int32_t threads : {1, 3})
+    for (bool disk : {false, true}) {
+      SCOPED_TRACE(testing::Message() << "threads " << threads << " disk " << disk);
+      qrxhost::resetPageFileSettings();
+      if (disk)
+        qrxhost::setPageFileSizes(512, 512, 512);
+      PageRun run;
+      denseEntries(run, {1, 1, 1, 1});
+      run.settings.weightGiven = 1;
+      run.settings.threadCount = threads;
+      run.settings.threadingOn = threads > 1;
+      run.settings.utilBuffers = disk ? 1 : 0;
+      run.settings.rewritePages = 1;
+      ASSERT_EQ(run.read(src), 0);
+      if (threads > 1) {
+        ASSERT_EQ(run.startThreads(threads), 0);
+      }
+      VsfModelOptions opt{};
+      VsfModel& m = run.model;
+      m.options = &opt;
+      vsfRegisterKernels();
+      std::vector<int32_t> parmOffset = {0, 1, 2, 3};
+      m.parmOffset = parmOffset.data();
+      // The response's shift, then the intercept's (none) and the three columns'.
+      std::vector<double> shift = {21.0, 0.0, 3.0, 1.5, -0.25};
+      m.xpxShift = shift.data();
+      const auto before = run.rowDoubles();
+      m.sumWYY = 0.0;
+      std::fill(m.columnSquareSums, m.columnSquareSums + m.parmCount, 0.0);
+      ASSERT_EQ(vsfExecuteByThreads(&m, vsfShiftRowsSquares, vsfShiftRowsSquares_t, 0), 0);
+      const auto after = run.rowDoubles();
+      ASSERT_EQ(after.size(), before.size());
+      // The rows lead with the weight, then the response and the four columns.
+      double yy = 0.0, squares[4] = {0, 0, 0, 0};
+      for (size_t i = 0; i < after.size(); ++i) {
+        const double w = before[i][0];
+        for (int c = 0; c < 5; ++c)
+          ASSERT_EQ(after[i][1 + c], before[i][1 + c] - shift[c]) << i << " " << c;
+        yy += w * after[i][1] * after[i][1];
+        for (int p = 0; p < 4; ++p)
+          squares[p] += w * after[i][2 + p] * after[i][2 + p];
+      }
+      const double tol = threads == 1 ? 0.0 : 1e-12;
+      EXPECT_NEAR(m.sumWYY, yy, tol * yy);
+      for (int p = 0; p < 4; ++p)
+        EXPECT_NEAR(m.columnSquareSums[p], squares[p], tol * squares[p]) << p;
+    }
 }
 
 } // namespace
