@@ -86,6 +86,7 @@ int64_t vsfBufferLength(VsfModel* m, VsfKernelKind kind, int64_t arg) {
   const bool cv = cvOn(m), xcv = xcvOn(m);
   switch (kind) {
   case VsfKernelKind::FullXpX:
+  case VsfKernelKind::CenterScaleXpX:
     return cv ? K * tri(m->xpxColumns) : tri(m->xpxColumns);
   case VsfKernelKind::EffectXpX:
     return cv ? K * effectXpXLength(m) : effectXpXLength(m);
@@ -221,6 +222,7 @@ bool storeCrossProducts(VsfModel* m, VsfKernelKind kind, const double* B, int64_
   const int64_t slice = (cv && K > 0) ? L / K : L;
   switch (kind) {
   case VsfKernelKind::FullXpX:
+  case VsfKernelKind::CenterScaleXpX:
     if (cv)
       for (int32_t f = 0; f < K; ++f)
         addInto(m->folds[f].xpx, B + f * slice, slice);

@@ -43,6 +43,7 @@ enum class VsfKernelKind : int32_t {
   CVNobs,
   ResampleFreqs,
   ShiftRowsSquares,
+  CenterScaleXpX,
 };
 
 // One work item per page worker, in order: its page file, the model, the threaded kernel,

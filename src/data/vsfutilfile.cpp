@@ -328,7 +328,7 @@ int32_t vsfReopenUtil(VsfUtilFile* rec, QkExtensionSet* exts, int32_t access, bo
 bool vsfKernelRewritesPages(const void* kernel) {
   VsfKernelKind k = vsfKernelKindOf(kernel);
   return vsfIsPageTransform(k) || k == VsfKernelKind::ResampleFreqs ||
-         k == VsfKernelKind::ShiftRowsSquares;
+         k == VsfKernelKind::ShiftRowsSquares || k == VsfKernelKind::CenterScaleXpX;
 }
 
 bool vsfIsResampleKernel(VsfSerialKernel kernel) {

@@ -14,6 +14,7 @@ void vsfRegisterKernels() {
   static std::once_flag once;
   std::call_once(once, [] {
     vsfRegisterKernelPair(vsfFullXpX, vsfFullXpX_t, VsfKernelKind::FullXpX);
+    vsfRegisterKernelPair(vsfCenterScaleXpX, vsfCenterScaleXpX_t, VsfKernelKind::CenterScaleXpX);
     vsfRegisterKernelPair(vsfEffectXpX, vsfEffectXpX_t, VsfKernelKind::EffectXpX);
     vsfRegisterKernelPair(vsfEffXpX, vsfEffXpX_t, VsfKernelKind::EffXpX);
     vsfRegisterKernelPair(vsfYCross, vsfYCross_t, VsfKernelKind::YCross);

@@ -5,6 +5,7 @@
 
 #include "kernels/vsfrankk.h"
 #include "kernels/vsfrowwalk.h"
+#include "kernels/vsftransform.h"
 #include "numerics/packedtri.h"
 #include "numerics/qkzsweep.h"
 #include "numerics/zvector.h"
@@ -300,6 +301,15 @@ int32_t vsfFullXpX(VsfModel* m, QkPageDescriptor* page) {
 int32_t vsfFullXpX_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t) {
   const int64_t slice = tri(m->xpxColumns);
   return fullBody(m, page, [=](int32_t f) { return buffer + (f < 0 ? 0 : f * slice); });
+}
+
+int32_t vsfCenterScaleXpX(VsfModel* m, QkPageDescriptor* page) {
+  vsfCenterScale(m, page);
+  return vsfFullXpX(m, page);
+}
+int32_t vsfCenterScaleXpX_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t length) {
+  vsfCenterScale(m, page);
+  return vsfFullXpX_t(m, page, buffer, length);
 }
 
 int32_t vsfEffectXpX(VsfModel* m, QkPageDescriptor* page) {

@@ -16,6 +16,11 @@ inline constexpr int32_t kVsfBadFoldRow = -61;
 
 int32_t vsfFullXpX(VsfModel* model, QkPageDescriptor* page);
 int32_t vsfFullXpX_t(VsfModel* model, QkPageDescriptor* page, double* buffer, int64_t length);
+// vsfCenterScale and then vsfFullXpX on each page, in one pass over the rows: the cross
+// products of the centred and scaled rows, added as the two passes add them.
+int32_t vsfCenterScaleXpX(VsfModel* model, QkPageDescriptor* page);
+int32_t vsfCenterScaleXpX_t(VsfModel* model, QkPageDescriptor* page, double* buffer,
+                            int64_t length);
 int32_t vsfEffectXpX(VsfModel* model, QkPageDescriptor* page);
 int32_t vsfEffectXpX_t(VsfModel* model, QkPageDescriptor* page, double* buffer, int64_t length);
 int32_t vsfEffXpX(VsfModel* model, QkPageDescriptor* page);

@@ -70,6 +70,14 @@ enum VsfFitStatus : int32_t {
   VFS_OVERFLOW = -203, // a sum of squares is beyond the largest double (overflowEffect)
 };
 
+// The centring and scaling of the path methods' pages when the pass that forms the full X'X
+// does it (centreWithXpx): not so, left to that pass, or done by it.
+enum VsfCentreWithXpx : uint8_t {
+  VCX_NONE = 0,
+  VCX_PENDING = 1,
+  VCX_DONE = 2,
+};
+
 // Whether a fit status says the fit gave no usable model (every failure code is negative).
 inline bool vsfFitFailed(int32_t status) { return status < VFS_DONE; }
 
@@ -302,6 +310,9 @@ struct VsfModel {
   double* xpxShift;
   uint8_t pagesShifted;
   double rawSumWYY;
+  // The centring and scaling of the path methods' pages, when it is left to the pass that
+  // forms the full X'X (VsfCentreWithXpx): the rows are then read once for both.
+  uint8_t centreWithXpx;
   double* inestEstimates;
   int32_t* sparseEffectList;
   int32_t* sparseSlot;

@@ -117,6 +117,10 @@ int32_t vsfProcessModel(VsfModel* model) {
       rc = transformPages(m, &centred, &weighted);
     if (rc == 0 && (rc = foldSumsOfSquares(m)) == 0)
       rc = fitOnPages(m, start);
+    // Centring left to a pass that did not run, or failed part-way, is nothing to undo.
+    if (m->centreWithXpx == VCX_PENDING)
+      centred = false;
+    m->centreWithXpx = VCX_NONE;
   }
   // The pages go back to the data on every road once they were transformed, also when the
   // fit failed or ended without a usable model.
@@ -286,6 +290,17 @@ int32_t foldSumsOfSquares(VsfModel* m) {
   return pass(m, vsfYpwY, vsfYpwY_t, 0);
 }
 
+// Whether the centring and scaling of the pages can wait for the pass that forms the full X'X:
+// when no pass between them reads the pages (adaptive weights, the held-out sums of external
+// cross validation, fold counts, resampling, safe screening's sums of squares) and the X'X
+// is formed from the rows, not copied from an L2 search's earlier trial.
+bool centreWithCrossProducts(const VsfModel* m) {
+  const VsfModelOptions* o = m->options;
+  return vsfFullXpxOn(m) && !o->adaptive && !o->cvExternal && o->cvDetails != 1 &&
+         o->cvDetails != 3 && m->resampler == nullptr && o->screen < SCREEN_SASVI &&
+         m->l2BaseXpx == nullptr && m->foldCount == 0;
+}
+
 int32_t transformPages(VsfModel* m, bool* centred, bool* weighted) {
   const VsfModelOptions* o = m->options;
   int32_t rc;
@@ -308,8 +323,12 @@ int32_t transformPages(VsfModel* m, bool* centred, bool* weighted) {
   for (int32_t k = 1; k < m->effectCount; ++k)
     if (isHostMissing(m->columnSumSquares[k]))
       m->effectStatus[k] = VES_UNAVAILABLE;
-  // Without transformPages an earlier fit of the same road left the pages centred.
-  if (o->transformPages && (rc = pass(m, vsfCenterScale, vsfCenterScale_t, 0)) != 0)
+  // Without transformPages an earlier fit of the same road left the pages centred. Where the
+  // next pass forms the full X'X, that pass centres the rows it reads.
+  m->centreWithXpx = VCX_NONE;
+  if (o->transformPages && centreWithCrossProducts(m))
+    m->centreWithXpx = VCX_PENDING;
+  else if (o->transformPages && (rc = pass(m, vsfCenterScale, vsfCenterScale_t, 0)) != 0)
     return rc;
   *centred = true;
   if (o->adaptive) {
@@ -426,7 +445,13 @@ int32_t fullCrossProducts(VsfModel* m) {
     std::memcpy(m->xpx, m->l2BaseXpx, sizeof(double) * length);
     return 0;
   }
-  int32_t rc = pass(m, vsfFullXpX, vsfFullXpX_t, 0);
+  int32_t rc;
+  if (m->centreWithXpx == VCX_PENDING) {
+    if ((rc = pass(m, vsfCenterScaleXpX, vsfCenterScaleXpX_t, 0)) == 0)
+      m->centreWithXpx = VCX_DONE;
+  } else {
+    rc = pass(m, vsfFullXpX, vsfFullXpX_t, 0);
+  }
   if (rc == 0 && m->l2BaseXpx != nullptr) {
     std::memcpy(m->l2BaseXpx, m->xpx, sizeof(double) * length);
     m->l2BaseReady = 1;

@@ -10,6 +10,7 @@
 #include "kernels/vsflarcallbacks.h"
 #include "kernels/vsfmoments.h"
 #include "kernels/vsfresid.h"
+#include "kernels/vsftransform.h"
 #include "kernels/vsfxpx.h"
 #include "model/vsfcriteria.h"
 #include "model/vsfmodel.h"
@@ -20,6 +21,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 using namespace datatest;
@@ -430,3 +432,42 @@ TEST_F(Kernels, PlainCorrelationCentresByTheEntryOfTheEffect) {
   }
   EXPECT_EQ(m.corr[3], 0.0); // more than one column: not a candidate of this kernel
 }
+
+namespace {
+
+// The centring and scaling of the path methods and the full X'X in one pass over the rows:
+// the pages and the cross products are those of the two passes, to the bit, in memory and on
+// disk, serially and on page workers.
+TEST_F(Kernels, CentringWithTheCrossProductsGivesTheTwoPassesResults) {
+  Source src = makeSource(400);
+  for (int32_t threads : {1, 3})
+    for (bool disk : {false, true}) {
+      SCOPED_TRACE(testing::Message() << "threads " << threads << " disk " << disk);
+      KernelRun twoPasses(src, false, threads, disk, true);
+      KernelRun onePass(src, false, threads, disk, true);
+      for (KernelRun* k : {&twoPasses, &onePass}) {
+        VsfModel& m = k->run.model;
+        k->run.settings.rewritePages = 1;
+        m.sumWY = 2.25;
+        for (int32_t e = 1; e < m.effectCount; ++e) {
+          m.columnSums[e] = 0.3 * e - 0.1;
+          m.columnSumSquares[e] = 1.5 / e;
+        }
+      }
+      VsfModel& a = twoPasses.run.model;
+      ASSERT_EQ(vsfExecuteByThreads(&a, vsfCenterScale, vsfCenterScale_t, 0), 0);
+      ASSERT_EQ(vsfExecuteByThreads(&a, vsfFullXpX, vsfFullXpX_t, 0), 0);
+      VsfModel& b = onePass.run.model;
+      ASSERT_EQ(vsfExecuteByThreads(&b, vsfCenterScaleXpX, vsfCenterScaleXpX_t, 0), 0);
+      const size_t length = static_cast<size_t>((a.xpxColumns * (a.xpxColumns + 1)) / 2);
+      ASSERT_EQ(b.xpxColumns, a.xpxColumns);
+      EXPECT_EQ(std::memcmp(a.xpx, b.xpx, sizeof(double) * length), 0);
+      EXPECT_NE(a.xpx[0], 0.0);
+      const auto pagesA = twoPasses.run.rowDoubles(), pagesB = onePass.run.rowDoubles();
+      EXPECT_TRUE(pagesA == pagesB);
+      // The pages were rewritten: the response is about its mean now.
+      EXPECT_EQ(pagesA[0][2], twoPasses.rows[0].y - 2.25);
+    }
+}
+
+} // namespace
