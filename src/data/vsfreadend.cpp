@@ -98,7 +98,7 @@ void storeTotals(Pass& p) {
     m->columnSquareSums[c] = p.colSumSq[c];
   // The TRAIN means as the shift of the cross products; none without an intercept.
   m->pagesShifted = 0;
-  m->centreWithXpx = VCX_NONE;
+  m->xpxPagePrep = VXP_NONE;
   for (int32_t c = 0; c <= N; ++c)
     m->xpxShift[c] = 0.0;
   if (!s->noint && W > 0.0) {

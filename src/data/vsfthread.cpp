@@ -88,6 +88,8 @@ int64_t vsfBufferLength(VsfModel* m, VsfKernelKind kind, int64_t arg) {
   case VsfKernelKind::FullXpX:
   case VsfKernelKind::CenterScaleXpX:
     return cv ? K * tri(m->xpxColumns) : tri(m->xpxColumns);
+  case VsfKernelKind::ShiftSquaresXpX:
+    return P + 1 + tri(m->xpxColumns);
   case VsfKernelKind::EffectXpX:
     return cv ? K * effectXpXLength(m) : effectXpXLength(m);
   case VsfKernelKind::EffXpX:
@@ -228,6 +230,13 @@ bool storeCrossProducts(VsfModel* m, VsfKernelKind kind, const double* B, int64_
         addInto(m->folds[f].xpx, B + f * slice, slice);
     else
       addInto(m->xpx, B, L);
+    return true;
+  case VsfKernelKind::ShiftSquaresXpX:
+    // The sums of squares about the shift, then the cross products (never under cross
+    // validation).
+    m->sumWYY = B[0];
+    copyInto(m->columnSquareSums, B + 1, P);
+    addInto(m->xpx, B + P + 1, L - (P + 1));
     return true;
   case VsfKernelKind::EffXpX: {
     int64_t from = tri(m->xpxColumns);

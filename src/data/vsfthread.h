@@ -44,6 +44,7 @@ enum class VsfKernelKind : int32_t {
   ResampleFreqs,
   ShiftRowsSquares,
   CenterScaleXpX,
+  ShiftSquaresXpX,
 };
 
 // One work item per page worker, in order: its page file, the model, the threaded kernel,

@@ -328,7 +328,8 @@ int32_t vsfReopenUtil(VsfUtilFile* rec, QkExtensionSet* exts, int32_t access, bo
 bool vsfKernelRewritesPages(const void* kernel) {
   VsfKernelKind k = vsfKernelKindOf(kernel);
   return vsfIsPageTransform(k) || k == VsfKernelKind::ResampleFreqs ||
-         k == VsfKernelKind::ShiftRowsSquares || k == VsfKernelKind::CenterScaleXpX;
+         k == VsfKernelKind::ShiftRowsSquares || k == VsfKernelKind::CenterScaleXpX ||
+         k == VsfKernelKind::ShiftSquaresXpX;
 }
 
 bool vsfIsResampleKernel(VsfSerialKernel kernel) {

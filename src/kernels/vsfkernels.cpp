@@ -15,6 +15,7 @@ void vsfRegisterKernels() {
   std::call_once(once, [] {
     vsfRegisterKernelPair(vsfFullXpX, vsfFullXpX_t, VsfKernelKind::FullXpX);
     vsfRegisterKernelPair(vsfCenterScaleXpX, vsfCenterScaleXpX_t, VsfKernelKind::CenterScaleXpX);
+    vsfRegisterKernelPair(vsfShiftSquaresXpX, vsfShiftSquaresXpX_t, VsfKernelKind::ShiftSquaresXpX);
     vsfRegisterKernelPair(vsfEffectXpX, vsfEffectXpX_t, VsfKernelKind::EffectXpX);
     vsfRegisterKernelPair(vsfEffXpX, vsfEffXpX_t, VsfKernelKind::EffXpX);
     vsfRegisterKernelPair(vsfYCross, vsfYCross_t, VsfKernelKind::YCross);

@@ -3,6 +3,7 @@
 // worker's buffer, laid out as the frame folds it back.
 #include "kernels/vsfxpx.h"
 
+#include "kernels/vsfmoments.h"
 #include "kernels/vsfrankk.h"
 #include "kernels/vsfrowwalk.h"
 #include "kernels/vsftransform.h"
@@ -310,6 +311,16 @@ int32_t vsfCenterScaleXpX(VsfModel* m, QkPageDescriptor* page) {
 int32_t vsfCenterScaleXpX_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t length) {
   vsfCenterScale(m, page);
   return vsfFullXpX_t(m, page, buffer, length);
+}
+
+int32_t vsfShiftSquaresXpX(VsfModel* m, QkPageDescriptor* page) {
+  vsfShiftRowsSquares(m, page);
+  return vsfFullXpX(m, page);
+}
+int32_t vsfShiftSquaresXpX_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t length) {
+  const int64_t squares = m->parmCount + 1;
+  vsfShiftRowsSquares_t(m, page, buffer, squares);
+  return vsfFullXpX_t(m, page, buffer + squares, length - squares);
 }
 
 int32_t vsfEffectXpX(VsfModel* m, QkPageDescriptor* page) {

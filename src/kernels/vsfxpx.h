@@ -21,6 +21,11 @@ int32_t vsfFullXpX_t(VsfModel* model, QkPageDescriptor* page, double* buffer, in
 int32_t vsfCenterScaleXpX(VsfModel* model, QkPageDescriptor* page);
 int32_t vsfCenterScaleXpX_t(VsfModel* model, QkPageDescriptor* page, double* buffer,
                             int64_t length);
+// vsfShiftRowsSquares and then vsfFullXpX on each page, in one pass over the rows; the
+// threaded form's buffer holds the sums of squares (as vsfYpwY_t's) before the cross products.
+int32_t vsfShiftSquaresXpX(VsfModel* model, QkPageDescriptor* page);
+int32_t vsfShiftSquaresXpX_t(VsfModel* model, QkPageDescriptor* page, double* buffer,
+                             int64_t length);
 int32_t vsfEffectXpX(VsfModel* model, QkPageDescriptor* page);
 int32_t vsfEffectXpX_t(VsfModel* model, QkPageDescriptor* page, double* buffer, int64_t length);
 int32_t vsfEffXpX(VsfModel* model, QkPageDescriptor* page);

@@ -70,12 +70,14 @@ enum VsfFitStatus : int32_t {
   VFS_OVERFLOW = -203, // a sum of squares is beyond the largest double (overflowEffect)
 };
 
-// The centring and scaling of the path methods' pages when the pass that forms the full X'X
-// does it (centreWithXpx): not so, left to that pass, or done by it.
-enum VsfCentreWithXpx : uint8_t {
-  VCX_NONE = 0,
-  VCX_PENDING = 1,
-  VCX_DONE = 2,
+// What the pass that forms the full X'X does to the pages first (xpxPagePrep): nothing, the
+// path methods' centring and scaling, or the shift with its sums of squares; done once that
+// pass has run.
+enum VsfXpxPagePrep : uint8_t {
+  VXP_NONE = 0,
+  VXP_CENTRE = 1,
+  VXP_SHIFT = 2,
+  VXP_DONE = 3,
 };
 
 // Whether a fit status says the fit gave no usable model (every failure code is negative).
@@ -310,9 +312,9 @@ struct VsfModel {
   double* xpxShift;
   uint8_t pagesShifted;
   double rawSumWYY;
-  // The centring and scaling of the path methods' pages, when it is left to the pass that
-  // forms the full X'X (VsfCentreWithXpx): the rows are then read once for both.
-  uint8_t centreWithXpx;
+  // The centring and scaling, or the shift, of the pages when it is left to the pass that
+  // forms the full X'X (VsfXpxPagePrep): the rows are then read once for both.
+  uint8_t xpxPagePrep;
   double* inestEstimates;
   int32_t* sparseEffectList;
   int32_t* sparseSlot;

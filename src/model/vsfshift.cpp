@@ -7,6 +7,7 @@
 #include "driver/vsfoptions.h"
 #include "kernels/vsfmoments.h"
 #include "kernels/vsftransform.h"
+#include "kernels/vsfxpx.h"
 #include "model/vsfmodel.h"
 #include "model/vsfsweep.h"
 #include "numerics/packedtri.h"
@@ -32,9 +33,19 @@ bool overflow(VsfModel* m, int32_t effect) {
   return false;
 }
 
+// The sums of squares that the grown-on-demand matrix starts from are formed about the shift,
+// from zero, in the pass that shifts the rows; returns the uncorrected response sum of
+// squares they replace.
+double startSquares(VsfModel* m) {
+  const double raw = m->sumWYY;
+  m->sumWYY = 0.0;
+  std::fill(m->columnSquareSums, m->columnSquareSums + m->parmCount, 0.0);
+  return raw;
+}
+
 } // namespace
 
-int32_t vsfShiftPages(VsfModel* m) {
+int32_t vsfShiftPages(VsfModel* m, bool withCrossProducts) {
   const VsfModelOptions* o = m->options;
   if (m->pagesShifted || m->xpxShift == nullptr || o->noint || o->colStandardize ||
       o->parmStandardize)
@@ -44,16 +55,27 @@ int32_t vsfShiftPages(VsfModel* m) {
     if (e == 0 || m->sparseSlot[e] >= 0)
       std::fill(m->xpxShift + 1 + m->parmOffset[e],
                 m->xpxShift + 1 + m->parmOffset[e] + m->effectColumns[e], 0.0);
-  // The sums of squares that the grown-on-demand matrix starts from, about the shift, formed
-  // in the pass that shifts the rows.
-  const double raw = m->sumWYY;
-  m->sumWYY = 0.0;
-  std::fill(m->columnSquareSums, m->columnSquareSums + m->parmCount, 0.0);
+  if (withCrossProducts) {
+    m->xpxPagePrep = VXP_SHIFT;
+    return 0;
+  }
+  const double raw = startSquares(m);
   int32_t rc = vsfRunPass(m, vsfShiftRowsSquares, vsfShiftRowsSquares_t, 0);
   if (rc != 0)
     return rc;
   m->pagesShifted = 1;
   m->rawSumWYY = raw;
+  return 0;
+}
+
+int32_t vsfShiftPagesWithCrossProducts(VsfModel* m) {
+  const double raw = startSquares(m);
+  int32_t rc = vsfRunPass(m, vsfShiftSquaresXpX, vsfShiftSquaresXpX_t, 0);
+  if (rc != 0)
+    return rc;
+  m->pagesShifted = 1;
+  m->rawSumWYY = raw;
+  m->xpxPagePrep = VXP_DONE;
   return 0;
 }
 

@@ -11,8 +11,11 @@ struct VsfModel;
 
 // Shifts the pages once per BY group (not for models without an intercept, nor for the
 // path methods, which centre their pages themselves) and recomputes the response and column
-// sums of squares about the shift. 0 or the code of the failing pass.
-int32_t vsfShiftPages(VsfModel* model);
+// sums of squares about the shift. 0 or the code of the failing pass. withCrossProducts
+// leaves the shift to the pass that forms the full X'X next (xpxPagePrep VXP_SHIFT), which
+// vsfShiftPagesWithCrossProducts then runs: one pass over the rows for the three.
+int32_t vsfShiftPages(VsfModel* model, bool withCrossProducts);
+int32_t vsfShiftPagesWithCrossProducts(VsfModel* model);
 // The uncorrected total sum of squares of the response, on the data's own scale.
 double vsfUncorrectedTotal(const VsfModel* model);
 // Tests the diagonal of the accumulated cross products (the full X'X, or the response's sum

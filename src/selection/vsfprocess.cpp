@@ -118,9 +118,9 @@ int32_t vsfProcessModel(VsfModel* model) {
     if (rc == 0 && (rc = foldSumsOfSquares(m)) == 0)
       rc = fitOnPages(m, start);
     // Centring left to a pass that did not run, or failed part-way, is nothing to undo.
-    if (m->centreWithXpx == VCX_PENDING)
+    if (m->xpxPagePrep == VXP_CENTRE)
       centred = false;
-    m->centreWithXpx = VCX_NONE;
+    m->xpxPagePrep = VXP_NONE;
   }
   // The pages go back to the data on every road once they were transformed, also when the
   // fit failed or ended without a usable model.
@@ -290,11 +290,12 @@ int32_t foldSumsOfSquares(VsfModel* m) {
   return pass(m, vsfYpwY, vsfYpwY_t, 0);
 }
 
-// Whether the centring and scaling of the pages can wait for the pass that forms the full X'X:
-// when no pass between them reads the pages (adaptive weights, the held-out sums of external
-// cross validation, fold counts, resampling, safe screening's sums of squares) and the X'X
-// is formed from the rows, not copied from an L2 search's earlier trial.
-bool centreWithCrossProducts(const VsfModel* m) {
+// Whether the centring and scaling of the pages, or their shift, can wait for the pass that
+// forms the full X'X: when no pass between them reads the pages (adaptive weights, the
+// held-out sums of external cross validation, fold counts, resampling, safe screening's sums
+// of squares) and the X'X is formed from the rows, not copied from an L2 search's earlier
+// trial.
+bool prepareWithCrossProducts(const VsfModel* m) {
   const VsfModelOptions* o = m->options;
   return vsfFullXpxOn(m) && !o->adaptive && !o->cvExternal && o->cvDetails != 1 &&
          o->cvDetails != 3 && m->resampler == nullptr && o->screen < SCREEN_SASVI &&
@@ -325,9 +326,9 @@ int32_t transformPages(VsfModel* m, bool* centred, bool* weighted) {
       m->effectStatus[k] = VES_UNAVAILABLE;
   // Without transformPages an earlier fit of the same road left the pages centred. Where the
   // next pass forms the full X'X, that pass centres the rows it reads.
-  m->centreWithXpx = VCX_NONE;
-  if (o->transformPages && centreWithCrossProducts(m))
-    m->centreWithXpx = VCX_PENDING;
+  m->xpxPagePrep = VXP_NONE;
+  if (o->transformPages && prepareWithCrossProducts(m))
+    m->xpxPagePrep = VXP_CENTRE;
   else if (o->transformPages && (rc = pass(m, vsfCenterScale, vsfCenterScale_t, 0)) != 0)
     return rc;
   *centred = true;
@@ -446,11 +447,19 @@ int32_t fullCrossProducts(VsfModel* m) {
     return 0;
   }
   int32_t rc;
-  if (m->centreWithXpx == VCX_PENDING) {
+  switch (m->xpxPagePrep) {
+  case VXP_CENTRE:
     if ((rc = pass(m, vsfCenterScaleXpX, vsfCenterScaleXpX_t, 0)) == 0)
-      m->centreWithXpx = VCX_DONE;
-  } else {
+      m->xpxPagePrep = VXP_DONE;
+    break;
+  case VXP_SHIFT:
+    // A failing shift ends the fit, as when it has a pass of its own.
+    if ((rc = vsfShiftPagesWithCrossProducts(m)) != 0)
+      return fail(m, rc);
+    break;
+  default:
     rc = pass(m, vsfFullXpX, vsfFullXpX_t, 0);
+    break;
   }
   if (rc == 0 && m->l2BaseXpx != nullptr) {
     std::memcpy(m->l2BaseXpx, m->xpx, sizeof(double) * length);
@@ -463,7 +472,7 @@ int32_t fitOnPages(VsfModel* m, int32_t start) {
   const VsfModelOptions* o = m->options;
   int32_t rc;
   const bool full = vsfFullXpxOn(m);
-  if ((rc = vsfShiftPages(m)) != 0)
+  if ((rc = vsfShiftPages(m, full && prepareWithCrossProducts(m))) != 0)
     return fail(m, rc);
   if (o->cvDetails == 1 || o->cvDetails == 3) {
     if ((rc = vsfCVCounts(m)) != 0)

@@ -471,3 +471,48 @@ TEST_F(Kernels, CentringWithTheCrossProductsGivesTheTwoPassesResults) {
 }
 
 } // namespace
+
+namespace {
+
+// The shift, its sums of squares and the full X'X in one pass over the rows: the pages, sums
+// and cross products of the two passes, to the bit, in memory and on disk, serially and on
+// page workers.
+TEST_F(Kernels, ShiftingWithTheCrossProductsGivesTheTwoPassesResults) {
+  Source src = makeSource(400);
+  for (int32_t threads : {1, 3})
+    for (bool disk : {false, true}) {
+      SCOPED_TRACE(testing::Message() << "threads " << threads << " disk " << disk);
+      KernelRun twoPasses(src, false, threads, disk, true);
+      KernelRun onePass(src, false, threads, disk, true);
+      std::vector<double> shift;
+      for (KernelRun* k : {&twoPasses, &onePass}) {
+        VsfModel& m = k->run.model;
+        k->run.settings.rewritePages = 1;
+        ASSERT_NE(m.xpxShift, nullptr);
+        shift.assign(static_cast<size_t>(m.parmCount + 1), 0.0);
+        shift[0] = 2.5;
+        for (int32_t p = 2; p <= m.parmCount; ++p)
+          shift[static_cast<size_t>(p)] = 0.25 * p - 0.5;
+        std::copy(shift.begin(), shift.end(), m.xpxShift);
+        m.sumWYY = 0.0;
+        std::fill(m.columnSquareSums, m.columnSquareSums + m.parmCount, 0.0);
+      }
+      VsfModel& a = twoPasses.run.model;
+      ASSERT_EQ(vsfExecuteByThreads(&a, vsfShiftRowsSquares, vsfShiftRowsSquares_t, 0), 0);
+      ASSERT_EQ(vsfExecuteByThreads(&a, vsfFullXpX, vsfFullXpX_t, 0), 0);
+      VsfModel& b = onePass.run.model;
+      ASSERT_EQ(vsfExecuteByThreads(&b, vsfShiftSquaresXpX, vsfShiftSquaresXpX_t, 0), 0);
+      const size_t length = static_cast<size_t>((a.xpxColumns * (a.xpxColumns + 1)) / 2);
+      EXPECT_EQ(std::memcmp(a.xpx, b.xpx, sizeof(double) * length), 0);
+      EXPECT_EQ(std::memcmp(&a.sumWYY, &b.sumWYY, sizeof(double)), 0);
+      EXPECT_EQ(std::memcmp(a.columnSquareSums, b.columnSquareSums,
+                            sizeof(double) * static_cast<size_t>(a.parmCount)),
+                0);
+      EXPECT_GT(a.sumWYY, 0.0);
+      const auto pagesA = twoPasses.run.rowDoubles(), pagesB = onePass.run.rowDoubles();
+      EXPECT_TRUE(pagesA == pagesB);
+      EXPECT_EQ(pagesA[0][2], twoPasses.rows[0].y - 2.5);
+    }
+}
+
+} // namespace
