@@ -33,14 +33,20 @@ bool overflow(VsfModel* m, int32_t effect) {
   return false;
 }
 
-// The sums of squares that the grown-on-demand matrix starts from are formed about the shift,
-// from zero, in the pass that shifts the rows; returns the uncorrected response sum of
-// squares they replace.
-double startSquares(VsfModel* m) {
+// The pass that shifts the rows (a kernel pair of the shift and its sums of squares, with or
+// without the cross products): the sums of squares that the grown-on-demand matrix starts
+// from are formed about the shift, from zero, while the uncorrected response sum of squares
+// they replace is kept.
+int32_t shiftPass(VsfModel* m, VsfSerialKernel serial, VsfThreadedKernel threaded) {
   const double raw = m->sumWYY;
   m->sumWYY = 0.0;
   std::fill(m->columnSquareSums, m->columnSquareSums + m->parmCount, 0.0);
-  return raw;
+  const int32_t rc = vsfRunPass(m, serial, threaded, 0);
+  if (rc != 0)
+    return rc;
+  m->pagesShifted = 1;
+  m->rawSumWYY = raw;
+  return 0;
 }
 
 } // namespace
@@ -59,24 +65,14 @@ int32_t vsfShiftPages(VsfModel* m, bool withCrossProducts) {
     m->xpxPagePrep = VXP_SHIFT;
     return 0;
   }
-  const double raw = startSquares(m);
-  int32_t rc = vsfRunPass(m, vsfShiftRowsSquares, vsfShiftRowsSquares_t, 0);
-  if (rc != 0)
-    return rc;
-  m->pagesShifted = 1;
-  m->rawSumWYY = raw;
-  return 0;
+  return shiftPass(m, vsfShiftRowsSquares, vsfShiftRowsSquares_t);
 }
 
 int32_t vsfShiftPagesWithCrossProducts(VsfModel* m) {
-  const double raw = startSquares(m);
-  int32_t rc = vsfRunPass(m, vsfShiftSquaresXpX, vsfShiftSquaresXpX_t, 0);
-  if (rc != 0)
-    return rc;
-  m->pagesShifted = 1;
-  m->rawSumWYY = raw;
-  m->xpxPagePrep = VXP_DONE;
-  return 0;
+  const int32_t rc = shiftPass(m, vsfShiftSquaresXpX, vsfShiftSquaresXpX_t);
+  if (rc == 0)
+    m->xpxPagePrep = VXP_DONE;
+  return rc;
 }
 
 double vsfUncorrectedTotal(const VsfModel* m) { return m->pagesShifted ? m->rawSumWYY : m->xpx[0]; }

@@ -483,6 +483,42 @@ std::string weightedClassData(int* usable) {
   return text;
 }
 
+// One reading pass of the fixture's design with its weight and frequency on `threads`
+// threads: `keep` takes what the test compares of the pages; *sums receives the pass's counts
+// and the sums of the response and of every column.
+template <class Keep>
+int32_t weightedPass(designtest::DesignFixture& f, int32_t threads, std::vector<double>* sums,
+                     Keep keep) {
+  Context c;
+  c.ctx->design = f.ctx;
+  c.ctx->stmt.proc.weightGiven = 1;
+  c.ctx->stmt.proc.freqGiven = 1;
+  c.ctx->perf.threadCount = threads;
+  c.ctx->perf.threadingOn = threads > 1;
+  const int32_t rc = vsfData(c.ctx.get());
+  if (rc != 0)
+    return rc;
+  const VsfModel& m = c.ctx->model;
+  keep(c.ctx.get());
+  *sums = {m.nRead, m.nTrain, m.freqRead, m.wTrain, m.sumWY, m.sumWYY};
+  for (int32_t k = 0; k < m.parmCount; ++k)
+    for (const double* a : {m.columnSums, m.columnSumSquares, m.columnSquareSums})
+      sums->push_back(a[k]);
+  return rc;
+}
+
+// The bytes of every page the pass wrote, page after page (pages held in memory).
+std::vector<unsigned char> pageBytes(VsfContext* ctx) {
+  std::vector<unsigned char> out;
+  const uint32_t F = ctx->bags.count;
+  for (int64_t k = 0; k < ctx->model.dataSettings->read.pagesWritten; ++k) {
+    VsfUtilFile& file = ctx->bags.files[k % F];
+    const auto* page = static_cast<const unsigned char*>(file.memPages[k / F]);
+    out.insert(out.end(), page, page + file.page.pageSize);
+  }
+  return out;
+}
+
 } // namespace
 
 TEST(ReadingPassOverDesignRows, WorkersStoreTheRowsAndSumsOfTheSerialPass) {
@@ -501,22 +537,7 @@ TEST(ReadingPassOverDesignRows, WorkersStoreTheRowsAndSumsOfTheSerialPass) {
   vsfSetReadBlockRows(16);
   auto pass = [&](int32_t threads, std::vector<std::pair<double, std::vector<double>>>* rows,
                   std::vector<double>* sums) {
-    Context c;
-    c.ctx->design = f.ctx;
-    c.ctx->stmt.proc.weightGiven = 1;
-    c.ctx->stmt.proc.freqGiven = 1;
-    c.ctx->perf.threadCount = threads;
-    c.ctx->perf.threadingOn = threads > 1;
-    const int32_t rc = vsfData(c.ctx.get());
-    if (rc != 0)
-      return rc;
-    const VsfModel& m = c.ctx->model;
-    *rows = pageRows(c.ctx.get());
-    *sums = {m.nRead, m.nTrain, m.freqRead, m.wTrain, m.sumWY, m.sumWYY};
-    for (int32_t k = 0; k < m.parmCount; ++k)
-      for (const double* a : {m.columnSums, m.columnSumSquares, m.columnSquareSums})
-        sums->push_back(a[k]);
-    return rc;
+    return weightedPass(f, threads, sums, [&](VsfContext* ctx) { *rows = pageRows(ctx); });
   };
   std::vector<std::pair<double, std::vector<double>>> serialRows, threadedRows;
   std::vector<double> serialSums, threadedSums;
@@ -542,22 +563,6 @@ TEST(ReadingPassOverDesignRows, WorkersStoreTheRowsAndSumsOfTheSerialPass) {
   }
   vsfSetReadBlockRows(0);
 }
-
-namespace {
-
-// The bytes of every page the pass wrote, page after page (pages held in memory).
-std::vector<unsigned char> pageBytes(VsfContext* ctx) {
-  std::vector<unsigned char> out;
-  const uint32_t F = ctx->bags.count;
-  for (int64_t k = 0; k < ctx->model.dataSettings->read.pagesWritten; ++k) {
-    VsfUtilFile& file = ctx->bags.files[k % F];
-    const auto* page = static_cast<const unsigned char*>(file.memPages[k / F]);
-    out.insert(out.end(), page, page + file.page.pageSize);
-  }
-  return out;
-}
-
-} // namespace
 
 // With numeric effects alone the rows have one size, and the workers copy them onto the places
 // the main thread gives them: the pages must be those of the serial pass byte for byte,
@@ -586,22 +591,7 @@ TEST(ReadingPassOverDesignRows, WorkersCopyTheRowsOntoThePagesOfTheSerialPass) {
   f.freq("n");
   ASSERT_EQ(f.levelise(), 0);
   auto pass = [&](int32_t threads, std::vector<unsigned char>* pages, std::vector<double>* sums) {
-    Context c;
-    c.ctx->design = f.ctx;
-    c.ctx->stmt.proc.weightGiven = 1;
-    c.ctx->stmt.proc.freqGiven = 1;
-    c.ctx->perf.threadCount = threads;
-    c.ctx->perf.threadingOn = threads > 1;
-    const int32_t rc = vsfData(c.ctx.get());
-    if (rc != 0)
-      return rc;
-    const VsfModel& m = c.ctx->model;
-    *pages = pageBytes(c.ctx.get());
-    *sums = {m.nRead, m.nTrain, m.freqRead, m.wTrain, m.sumWY, m.sumWYY};
-    for (int32_t k = 0; k < m.parmCount; ++k)
-      for (const double* a : {m.columnSums, m.columnSumSquares, m.columnSquareSums})
-        sums->push_back(a[k]);
-    return rc;
+    return weightedPass(f, threads, sums, [&](VsfContext* ctx) { *pages = pageBytes(ctx); });
   };
   std::vector<unsigned char> serialPages, pages;
   std::vector<double> serialSums, sums;

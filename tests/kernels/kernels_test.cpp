@@ -435,10 +435,13 @@ TEST_F(Kernels, PlainCorrelationCentresByTheEntryOfTheEffect) {
 
 namespace {
 
-// The centring and scaling of the path methods and the full X'X in one pass over the rows:
-// the pages and the cross products are those of the two passes, to the bit, in memory and on
-// disk, serially and on page workers.
-TEST_F(Kernels, CentringWithTheCrossProductsGivesTheTwoPassesResults) {
+// Two runs of the same rows, each set up by `prepare`: the page transform `first` and then the
+// full X'X on the one, the pass `fused` that does both on the other. Pages, sums of squares and
+// cross products are the same to the bit, in memory and on disk, serially and on page workers;
+// the response on the pages is less `yShift`.
+template <class Prepare>
+void expectOnePassLikeTwo(Prepare prepare, VsfSerialKernel first, VsfThreadedKernel firstT,
+                          VsfSerialKernel fused, VsfThreadedKernel fusedT, double yShift) {
   Source src = makeSource(400);
   for (int32_t threads : {1, 3})
     for (bool disk : {false, true}) {
@@ -446,73 +449,54 @@ TEST_F(Kernels, CentringWithTheCrossProductsGivesTheTwoPassesResults) {
       KernelRun twoPasses(src, false, threads, disk, true);
       KernelRun onePass(src, false, threads, disk, true);
       for (KernelRun* k : {&twoPasses, &onePass}) {
-        VsfModel& m = k->run.model;
         k->run.settings.rewritePages = 1;
-        m.sumWY = 2.25;
-        for (int32_t e = 1; e < m.effectCount; ++e) {
-          m.columnSums[e] = 0.3 * e - 0.1;
-          m.columnSumSquares[e] = 1.5 / e;
-        }
+        prepare(k->run.model);
       }
       VsfModel& a = twoPasses.run.model;
-      ASSERT_EQ(vsfExecuteByThreads(&a, vsfCenterScale, vsfCenterScale_t, 0), 0);
+      ASSERT_EQ(vsfExecuteByThreads(&a, first, firstT, 0), 0);
       ASSERT_EQ(vsfExecuteByThreads(&a, vsfFullXpX, vsfFullXpX_t, 0), 0);
       VsfModel& b = onePass.run.model;
-      ASSERT_EQ(vsfExecuteByThreads(&b, vsfCenterScaleXpX, vsfCenterScaleXpX_t, 0), 0);
-      const size_t length = static_cast<size_t>((a.xpxColumns * (a.xpxColumns + 1)) / 2);
+      ASSERT_EQ(vsfExecuteByThreads(&b, fused, fusedT, 0), 0);
       ASSERT_EQ(b.xpxColumns, a.xpxColumns);
+      const size_t length = static_cast<size_t>((a.xpxColumns * (a.xpxColumns + 1)) / 2);
       EXPECT_EQ(std::memcmp(a.xpx, b.xpx, sizeof(double) * length), 0);
       EXPECT_NE(a.xpx[0], 0.0);
-      const auto pagesA = twoPasses.run.rowDoubles(), pagesB = onePass.run.rowDoubles();
-      EXPECT_TRUE(pagesA == pagesB);
-      // The pages were rewritten: the response is about its mean now.
-      EXPECT_EQ(pagesA[0][2], twoPasses.rows[0].y - 2.25);
-    }
-}
-
-} // namespace
-
-namespace {
-
-// The shift, its sums of squares and the full X'X in one pass over the rows: the pages, sums
-// and cross products of the two passes, to the bit, in memory and on disk, serially and on
-// page workers.
-TEST_F(Kernels, ShiftingWithTheCrossProductsGivesTheTwoPassesResults) {
-  Source src = makeSource(400);
-  for (int32_t threads : {1, 3})
-    for (bool disk : {false, true}) {
-      SCOPED_TRACE(testing::Message() << "threads " << threads << " disk " << disk);
-      KernelRun twoPasses(src, false, threads, disk, true);
-      KernelRun onePass(src, false, threads, disk, true);
-      std::vector<double> shift;
-      for (KernelRun* k : {&twoPasses, &onePass}) {
-        VsfModel& m = k->run.model;
-        k->run.settings.rewritePages = 1;
-        ASSERT_NE(m.xpxShift, nullptr);
-        shift.assign(static_cast<size_t>(m.parmCount + 1), 0.0);
-        shift[0] = 2.5;
-        for (int32_t p = 2; p <= m.parmCount; ++p)
-          shift[static_cast<size_t>(p)] = 0.25 * p - 0.5;
-        std::copy(shift.begin(), shift.end(), m.xpxShift);
-        m.sumWYY = 0.0;
-        std::fill(m.columnSquareSums, m.columnSquareSums + m.parmCount, 0.0);
-      }
-      VsfModel& a = twoPasses.run.model;
-      ASSERT_EQ(vsfExecuteByThreads(&a, vsfShiftRowsSquares, vsfShiftRowsSquares_t, 0), 0);
-      ASSERT_EQ(vsfExecuteByThreads(&a, vsfFullXpX, vsfFullXpX_t, 0), 0);
-      VsfModel& b = onePass.run.model;
-      ASSERT_EQ(vsfExecuteByThreads(&b, vsfShiftSquaresXpX, vsfShiftSquaresXpX_t, 0), 0);
-      const size_t length = static_cast<size_t>((a.xpxColumns * (a.xpxColumns + 1)) / 2);
-      EXPECT_EQ(std::memcmp(a.xpx, b.xpx, sizeof(double) * length), 0);
       EXPECT_EQ(std::memcmp(&a.sumWYY, &b.sumWYY, sizeof(double)), 0);
       EXPECT_EQ(std::memcmp(a.columnSquareSums, b.columnSquareSums,
                             sizeof(double) * static_cast<size_t>(a.parmCount)),
                 0);
-      EXPECT_GT(a.sumWYY, 0.0);
       const auto pagesA = twoPasses.run.rowDoubles(), pagesB = onePass.run.rowDoubles();
       EXPECT_TRUE(pagesA == pagesB);
-      EXPECT_EQ(pagesA[0][2], twoPasses.rows[0].y - 2.5);
+      EXPECT_EQ(pagesA[0][2], twoPasses.rows[0].y - yShift);
     }
+}
+
+// The centring and scaling of the path methods and the full X'X in one pass over the rows.
+TEST_F(Kernels, CentringWithTheCrossProductsGivesTheTwoPassesResults) {
+  auto centre = [](VsfModel& m) {
+    m.sumWY = 2.25;
+    for (int32_t e = 1; e < m.effectCount; ++e) {
+      m.columnSums[e] = 0.3 * e - 0.1;
+      m.columnSumSquares[e] = 1.5 / e;
+    }
+  };
+  expectOnePassLikeTwo(centre, vsfCenterScale, vsfCenterScale_t, vsfCenterScaleXpX,
+                       vsfCenterScaleXpX_t, 2.25);
+}
+
+// The shift, its sums of squares and the full X'X in one pass over the rows.
+TEST_F(Kernels, ShiftingWithTheCrossProductsGivesTheTwoPassesResults) {
+  auto shift = [](VsfModel& m) {
+    ASSERT_NE(m.xpxShift, nullptr);
+    std::fill(m.xpxShift, m.xpxShift + m.parmCount + 1, 0.0);
+    m.xpxShift[0] = 2.5;
+    for (int32_t p = 2; p <= m.parmCount; ++p)
+      m.xpxShift[p] = 0.25 * p - 0.5;
+    m.sumWYY = 0.0;
+    std::fill(m.columnSquareSums, m.columnSquareSums + m.parmCount, 0.0);
+  };
+  expectOnePassLikeTwo(shift, vsfShiftRowsSquares, vsfShiftRowsSquares_t, vsfShiftSquaresXpX,
+                       vsfShiftSquaresXpX_t, 2.5);
 }
 
 } // namespace

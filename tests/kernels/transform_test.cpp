@@ -21,6 +21,23 @@ using namespace datatest;
 
 namespace {
 
+// Reads `src` onto the pages of `run` (its entries set), small pages on disk when asked, with
+// `threads` page workers; the pages may be rewritten.
+::testing::AssertionResult readRows(PageRun& run, Source& src, int32_t threads, bool disk) {
+  qrxhost::resetPageFileSettings();
+  if (disk)
+    qrxhost::setPageFileSizes(512, 512, 512);
+  run.settings.threadCount = threads;
+  run.settings.threadingOn = threads > 1;
+  run.settings.utilBuffers = disk ? 1 : 0;
+  run.settings.rewritePages = 1;
+  if (run.read(src) != 0)
+    return ::testing::AssertionFailure() << "the rows were not read";
+  if (threads > 1 && run.startThreads(threads) != 0)
+    return ::testing::AssertionFailure() << "the page workers did not start";
+  return ::testing::AssertionSuccess();
+}
+
 struct Transforms : ::testing::Test {
   void SetUp() override { setUpHost(); }
   void TearDown() override {
@@ -42,19 +59,9 @@ TEST_F(Transforms, ForwardThenUndoRestoresEveryRow) {
       for (int32_t threads : {1, 3})
         for (bool disk : {false, true}) {
           SCOPED_TRACE(testing::Message() << byEffect << noint << threads << disk);
-          qrxhost::resetPageFileSettings();
-          if (disk)
-            qrxhost::setPageFileSizes(512, 512, 512);
           PageRun run;
           denseEntries(run, {1, 1, 1, 1, 1}); // intercept, three columns, a constant
-          run.settings.threadCount = threads;
-          run.settings.threadingOn = threads > 1;
-          run.settings.utilBuffers = disk ? 1 : 0;
-          run.settings.rewritePages = 1;
-          ASSERT_EQ(run.read(src), 0);
-          if (threads > 1) {
-            ASSERT_EQ(run.startThreads(threads), 0);
-          }
+          ASSERT_TRUE(readRows(run, src, threads, disk));
           VsfModelOptions opt{};
           opt.noint = noint;
           VsfModel& m = run.model;
@@ -145,20 +152,10 @@ TEST_F(Transforms, ShiftingTheRowsFormsTheSumsOfSquaresAboutTheShift) {
   for (int32_t threads : {1, 3})
     for (bool disk : {false, true}) {
       SCOPED_TRACE(testing::Message() << "threads " << threads << " disk " << disk);
-      qrxhost::resetPageFileSettings();
-      if (disk)
-        qrxhost::setPageFileSizes(512, 512, 512);
       PageRun run;
       denseEntries(run, {1, 1, 1, 1});
       run.settings.weightGiven = 1;
-      run.settings.threadCount = threads;
-      run.settings.threadingOn = threads > 1;
-      run.settings.utilBuffers = disk ? 1 : 0;
-      run.settings.rewritePages = 1;
-      ASSERT_EQ(run.read(src), 0);
-      if (threads > 1) {
-        ASSERT_EQ(run.startThreads(threads), 0);
-      }
+      ASSERT_TRUE(readRows(run, src, threads, disk));
       VsfModelOptions opt{};
       VsfModel& m = run.model;
       m.options = &opt;
