@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <new>
 #include <vector>
 
 namespace {
@@ -437,7 +438,11 @@ void walkAhead(const VsfModel* m, int32_t pendingDrop, VsfLarAhead& a) {
   int64_t cost = entryCost(static_cast<int64_t>(a.offsets[0].size()), dense);
   PathCopy copy(m);
   VsfModel* c = copy.model();
-  tAhead = true;
+  // The steps below run without their sums until the walk ends, also by an exception.
+  struct Ahead {
+    Ahead() { tAhead = true; }
+    ~Ahead() { tAhead = false; }
+  } ahead;
   std::vector<int32_t> offsets;
   std::vector<double> betas;
   while (a.offsets.size() < kAheadSteps && cost < budget) {
@@ -449,22 +454,29 @@ void walkAhead(const VsfModel* m, int32_t pendingDrop, VsfLarAhead& a) {
     a.betas.push_back(betas);
     cost += entryCost(static_cast<int64_t>(offsets.size()), dense);
   }
-  tAhead = false;
 }
 
 int32_t residualAhead(VsfModel* m, int32_t pendingDrop) {
   VsfLarAhead& a = *m->larAhead;
-  std::vector<int32_t> offsets;
-  std::vector<double> betas;
-  pathTerms(m, offsets, betas);
-  if (a.next < a.offsets.size() && sameTerms(a, a.next, offsets, betas)) {
-    m->sse = a.sse[a.next++];
-    return 0;
+  try {
+    std::vector<int32_t> offsets;
+    std::vector<double> betas;
+    pathTerms(m, offsets, betas);
+    if (a.next < a.offsets.size() && sameTerms(a, a.next, offsets, betas)) {
+      m->sse = a.sse[a.next++];
+      return 0;
+    }
+    a.offsets.assign(1, offsets);
+    a.betas.assign(1, betas);
+    walkAhead(m, pendingDrop, a);
+    a.sse.assign(a.offsets.size(), 0.0);
+  } catch (const std::bad_alloc&) {
+    // Without memory to look ahead, the step takes a pass of its own.
+    a.offsets.clear();
+    a.betas.clear();
+    a.next = 0;
+    return pass(m, vsfLarRss, vsfLarRss_t);
   }
-  a.offsets.assign(1, offsets);
-  a.betas.assign(1, betas);
-  walkAhead(m, pendingDrop, a);
-  a.sse.assign(a.offsets.size(), 0.0);
   a.next = 1;
   const int32_t rc =
       vsfRunPass(m, vsfLarRssAhead, vsfLarRssAhead_t, static_cast<int64_t>(a.sse.size()));
