@@ -14,6 +14,17 @@ using namespace qrxhost;
 
 namespace {
 
+// A column of the given name, header, type and width, with the default format and neither
+// a template nor dynamic variables.
+OutputColumn column(const char* name, const char* label, ColumnType type, int32_t width) {
+  OutputColumn c;
+  c.name = name;
+  c.label = label;
+  c.type = type;
+  c.width = width;
+  return c;
+}
+
 std::unique_ptr<OutputNode> smallTable() {
   auto t = std::make_unique<OutputNode>();
   t->kind = NodeKind::Table;
@@ -21,11 +32,10 @@ std::unique_ptr<OutputNode> smallTable() {
   t->label = "Selection Summary";
   t->templ = "Stat.VARSIFTER.SelectionSummary";
   t->published = true;
-  OutputColumn step{"Step", "", ColumnType::Int, 0, {}, "", {}};
-  step.format.code = 0;
-  OutputColumn effect{"Effect", "Effect Entered", ColumnType::Chars, 10, {}, "", {}};
-  OutputColumn value{"Value", "", ColumnType::Double, 0, {}, "", {}};
-  t->columns = {step, effect, value};
+  t->columns.push_back(column("Step", "", ColumnType::Int, 0));
+  t->columns.back().format.code = 0;
+  t->columns.push_back(column("Effect", "Effect Entered", ColumnType::Chars, 10));
+  t->columns.push_back(column("Value", "", ColumnType::Double, 0));
   t->rows.push_back({int64_t{0}, std::string("Intercept"), 1.5});
   t->rows.push_back({int64_t{12}, std::string("x"), std::monostate{}});
   t->dynamics.emplace_back("titleText", std::string("Forward"));
@@ -58,7 +68,7 @@ TEST(OutputListing, ShowVariablesHideColumnsAndOptColumnsMarkTheirColumn) {
   t->name = "SelectionSummary";
   t->published = true;
   auto col = [](const char* name, ColumnType type, const char* show, int64_t on) {
-    OutputColumn c{name, "", type, 0, {}, "", {}};
+    OutputColumn c = column(name, "", type, 0);
     if (show != nullptr)
       c.dynamics.emplace_back(show, OutputValue(on));
     return c;
@@ -220,8 +230,8 @@ TEST(GraphSpec, CandidatesWithoutAValueKeepTheirPlaceOnTheBarAxis) {
   auto table = std::make_unique<OutputNode>();
   table->kind = NodeKind::Table;
   table->name = "PlotCandidates";
-  table->columns = {OutputColumn{"Effect", "", ColumnType::Chars, 4, {}, "", {}},
-                    OutputColumn{"Criterion", "", ColumnType::Double, 0, {}, "", {}}};
+  table->columns.push_back(column("Effect", "", ColumnType::Chars, 4));
+  table->columns.push_back(column("Criterion", "", ColumnType::Double, 0));
   table->rows.push_back({std::string("BMI "), 1.0});
   table->rows.push_back({std::string("S5  "), 2.0});
   table->rows.push_back({std::string("AGE "), std::monostate{}});
