@@ -471,8 +471,8 @@ std::string weightedClassData(int* usable) {
     const int n = 1 + u % 3;
     text += (yMissing ? std::string(".") : std::to_string(u / 10.0)) + "," +
             (xMissing ? std::string(".") : std::to_string((u % 17) / 3.0)) + ",g" +
-            std::to_string(u % 5) + "," + (aMissing ? std::string() : "a" + std::to_string(u % 3)) +
-            "," +
+            std::to_string(u % 5) + "," +
+            (aMissing ? std::string() : std::string("a").append(std::to_string(u % 3))) + "," +
             (wMissing ? std::string(".")
              : wZero  ? std::string("0")
                       : std::to_string(w)) +

@@ -46,7 +46,7 @@ TEST(Names, LongDuplicatesAreCutToMakeRoomForTheCounter) {
   const std::string longName(32, 'v');
   Texts names(99, "");
   for (size_t k = 0; k < names.size(); ++k)
-    names[k] = "c" + std::to_string(k);
+    names[k] = std::string("c").append(std::to_string(k));
   names[10] = longName;
   names[20] = longName;
   Texts out = unique(f, names);

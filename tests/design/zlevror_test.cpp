@@ -140,7 +140,11 @@ TEST(Levels, LookupFindsEveryLevelAndRejectsOthers) {
   DesignFixture f;
   std::string csv = "a,y\n";
   for (int i = 0; i < 40; ++i)
-    csv += "L" + std::to_string((i * 7) % 20) + "," + std::to_string(i) + "\n";
+    csv.append("L")
+        .append(std::to_string((i * 7) % 20))
+        .append(",")
+        .append(std::to_string(i))
+        .append("\n");
   f.data(csv);
   f.design({"a"}, {}, {{"a", {}, {"a"}, {}}});
   f.response("y");

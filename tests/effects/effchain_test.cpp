@@ -246,7 +246,7 @@ TEST_F(NameTest, MoreThanSixteenComponentsIsLongnameWithoutFitting) {
   std::vector<std::string> vars;
   std::string effect;
   for (int i = 0; i < 17; ++i) {
-    vars.push_back("v" + std::to_string(i));
+    vars.push_back(std::string("v").append(std::to_string(i)));
     host.addVar(vars.back());
     effect += (effect.empty() ? "" : "*") + vars.back();
   }
@@ -273,7 +273,7 @@ TEST(ChainScaleTest, ManyVariablesKeepTheirPositionsAndDuplicatesDrop) {
   FakeHost host;
   std::string effects;
   for (int i = 1; i <= 300; ++i) {
-    host.addVar("v" + std::to_string(i));
+    host.addVar(std::string("v").append(std::to_string(i)));
     effects += " v" + std::to_string(301 - i); // written in reverse order
   }
   effects += " v100 v50*v60 v60*v50 v7";

@@ -513,7 +513,7 @@ TEST_F(DesignTest, RecordCountIsWhatWasBuilt) {
 TEST_F(DesignTest, PolynomialWithTooManyTermsIsRefused) {
   Names many;
   for (int i = 0; i < 40; ++i) {
-    many.push_back("v" + std::to_string(i));
+    many.push_back(std::string("v").append(std::to_string(i)));
     host.addVar(many.back());
   }
   ParsedStatement* p = effect("p", EV_POLYNOMIAL, many);

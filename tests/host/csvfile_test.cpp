@@ -191,8 +191,10 @@ public:
     std::string s = pick(0, 5) == 0 ? "\xEF\xBB\xBF" : "";
     std::vector<int> kinds(static_cast<size_t>(ncol));
     for (int c = 0; c < ncol; ++c) {
-      s +=
-          (c ? "," : "") + maybeQuoted(c == 1 && pick(0, 30) == 0 ? "C0" : "c" + std::to_string(c));
+      const std::string name = c == 1 && pick(0, 30) == 0
+                                   ? std::string("C0")
+                                   : std::string("c").append(std::to_string(c));
+      s.append(c ? "," : "").append(maybeQuoted(name));
       kinds[static_cast<size_t>(c)] = pick(0, 3); // 0-2 mostly numbers, 3 text
     }
     s += crlf ? "\r\n" : "\n";
@@ -201,7 +203,7 @@ public:
         s += crlf ? "\r\n" : "\n"; // an empty line
       int fields = pick(0, 400) == 0 ? ncol + pick(0, 1) * 2 - 1 : ncol;
       for (int c = 0; c < fields; ++c)
-        s += (c ? "," : "") + value(kinds[static_cast<size_t>(std::min(c, ncol - 1))]);
+        s.append(c ? "," : "").append(value(kinds[static_cast<size_t>(std::min(c, ncol - 1))]));
       if (r + 1 < nrow || pick(0, 3) != 0)
         s += crlf ? "\r\n" : "\n";
     }
@@ -512,7 +514,7 @@ private:
       return (pick(0, 1) ? "-9" : "9") + std::to_string(pick(1000000, 9999999)) + "." + digits(8);
     const uint64_t m = (uint64_t{1} << 53) + static_cast<uint64_t>(pick(-3, 3));
     std::string s = std::to_string(m);
-    s.insert(static_cast<size_t>(pick(0, static_cast<int>(s.size()))), ".");
+    s.insert(static_cast<size_t>(pick(0, static_cast<int>(s.size()))), 1, '.');
     return (pick(0, 1) ? "-" : "") + s;
   }
 
@@ -599,7 +601,7 @@ std::string mostlyNumbers(std::mt19937_64& rng) {
     for (int c = 0; c < fields; ++c) {
       char buf[48];
       std::snprintf(buf, sizeof buf, "%.*f", pick(0, 9), u(rng));
-      s += (c ? "," : "") + std::string(pick(0, rarity) == 0 ? odd[pick(0, 13)] : buf);
+      s.append(c ? "," : "").append(pick(0, rarity) == 0 ? odd[pick(0, 13)] : buf);
     }
     if (pick(0, rarity * 8) == 0)
       s += "\r"; // a carriage return not followed by a line feed

@@ -66,7 +66,7 @@ protected:
         out += "|";
       bool first = true;
       while (ds->xobsnext(d) == 1) {
-        out += (first ? "" : " ") + std::to_string(static_cast<int>(ds->xobsnum(d, v)));
+        out.append(first ? "" : " ").append(std::to_string(static_cast<int>(ds->xobsnum(d, v))));
         first = false;
       }
     }
@@ -98,7 +98,7 @@ TEST_F(DataSets, OpensByNameLibraryAndPathAndDescribesVariables) {
   write(dir / "three file.csv", "c\n7\n");
   HostDataSet* a = open("ONE");
   HostDataSet* b = open("mylib.two"); // a file name differing in case is found
-  HostDataSet* c = open("'" + (dir / "three file.csv").string() + "'");
+  HostDataSet* c = open(std::string("'").append((dir / "three file.csv").string()).append("'"));
   ASSERT_TRUE(a && b && c);
   EXPECT_EQ(ds->xdsnvar(a), 2);
   EXPECT_EQ(ds->xdsnobs(a), 2);

@@ -150,7 +150,7 @@ TEST(ClassValuesText, JoinsTrimmedLevelsAndCutsLongLists) {
   std::vector<const char*> ptrs;
   std::vector<int32_t> lens;
   for (int i = 0; i < 60; ++i)
-    names.push_back("L" + std::to_string(1000 + i));
+    names.push_back(std::string("L").append(std::to_string(1000 + i)));
   for (auto& n : names)
     ptrs.push_back(n.c_str()), lens.push_back(5);
   std::string buffer(256, '#');

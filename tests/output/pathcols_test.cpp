@@ -83,7 +83,7 @@ struct PathColumns : ResultsFixture {
     ctx->stmt.plots.graphicsEnabled = 1;
     labelTexts.clear();
     for (size_t i = 0; i < knots.size(); ++i)
-      labelTexts.push_back("L" + std::to_string(i));
+      labelTexts.push_back(std::string("L").append(std::to_string(i)));
     labels.clear();
     for (const std::string& s : labelTexts)
       labels.push_back(VsfLabel{s.data(), static_cast<int16_t>(s.size())});

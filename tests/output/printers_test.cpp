@@ -209,7 +209,7 @@ TEST_F(Printers, StopReasonTextsAndTheFittedWithoutSelectionCase) {
 TEST_F(Printers, CandidatesRankedBestFirstAndCut) {
   std::vector<std::string> effects = {"Intercept"};
   for (int i = 1; i <= 12; ++i)
-    effects.push_back("C" + std::to_string(i));
+    effects.push_back(std::string("C").append(std::to_string(i)));
   setEffects(effects);
   VsfModel& m = ctx->model;
   setHistory({0, 3}, {1, 2}, {1, 2}, {100, 90});

@@ -200,7 +200,7 @@ TEST_F(Tables, TheOutputDataSetIsFinishedOnce) {
   const fs::path dir = fs::temp_directory_path() /
                        ("qrx_results_finish_" + std::to_string(static_cast<long>(::getpid())));
   fs::create_directories(dir);
-  const std::string name = "'" + (dir / "out.csv").string() + "'";
+  const std::string name = std::string("'").append((dir / "out.csv").string()).append("'");
   HostDataSet* out = xdscreate(name.c_str(), static_cast<int32_t>(name.size()));
   ASSERT_NE(out, nullptr);
   ASSERT_GT(xdsdefvar(out, "x", 1, 1, 8), 0);
@@ -259,7 +259,7 @@ TEST_F(Coding, IndicatorDesignGivesOneColumnPerLevel) {
   ASSERT_EQ(t["rows"].items.size(), 3u);
   for (size_t k = 0; k < 3; ++k)
     for (size_t j = 0; j < 3; ++j)
-      EXPECT_EQ(number(t, k, "X" + std::to_string(j + 1)), k == j ? 1 : 0);
+      EXPECT_EQ(number(t, k, std::string("X").append(std::to_string(j + 1))), k == j ? 1 : 0);
   EXPECT_EQ(cell(t, 0, "Class"), "G");
   EXPECT_EQ(cell(t, 1, "Class"), "") << "the name shows in the first row only";
   EXPECT_EQ(cell(t, 2, "Value"), "c");

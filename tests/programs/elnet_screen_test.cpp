@@ -222,7 +222,7 @@ TEST(ScreeningProgram, SisTablesReportTheKeptCandidates) {
     EXPECT_EQ(number(t, i, "Rank"), i + 1.0);
     std::string name = text(t, i, "Effect");
     name.erase(name.find_last_not_of(' ') + 1);
-    EXPECT_EQ(name, "x" + std::to_string(order[i])) << i;
+    EXPECT_EQ(name, std::string("x").append(std::to_string(order[i]))) << i;
     EXPECT_NEAR(number(t, i, "absCorr"), corr[order[i]], 1e-12) << i;
     EXPECT_EQ(number(t, i, "corrOut"), i < 12 ? 0.0 : 1.0) << i;
   }

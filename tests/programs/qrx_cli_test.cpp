@@ -29,7 +29,7 @@ TEST_F(Cli, HelpAndCommandLineErrors) {
   EXPECT_EQ(unknown.status, 2);
   EXPECT_NE(unknown.out.find("unknown option --frobnicate"), std::string::npos);
 
-  Outcome missing = qrx("'" + (dir / "absent.qrx").string() + "'");
+  Outcome missing = qrx(std::string("'").append((dir / "absent.qrx").string()).append("'"));
   EXPECT_EQ(missing.status, 2);
   EXPECT_NE(missing.out.find("absent.qrx"), std::string::npos);
 

@@ -267,7 +267,7 @@ TEST_F(ResultsProgram, SelectionAndEstimatesAgreeWithTheReference) {
   std::string selected;
   for (const char* name : {"AGE", "SEX", "BMI", "BP", "S1", "S2", "S3", "S4", "S5", "S6"})
     if (ref.estimates.count(name))
-      selected += (selected.empty() ? "" : " ") + std::string(name);
+      selected.append(selected.empty() ? "" : " ").append(name);
   EXPECT_EQ(run->json["macros"]["_VSFIND"].s, selected);
 }
 

@@ -35,7 +35,8 @@ TEST_F(Cli, WrapperBuildsQuietlyAndShowsAFailedBuild) {
                      "esac\n");
   fs::permissions(dir / "bin" / "cmake", fs::perms::owner_all);
   const std::string env = "PATH='" + (dir / "bin").string() + "':\"$PATH\" ";
-  const std::string wrapper = "'" + (dir / "tree" / "qrx").string() + "' prog.qrx";
+  const std::string wrapper =
+      std::string("'").append((dir / "tree" / "qrx").string()).append("' prog.qrx");
 
   Outcome failed = shell(env + "BUILD_FAILS=1 " + wrapper);
   EXPECT_EQ(failed.status, 2);
