@@ -110,36 +110,10 @@ constexpr int kMaxPath = 96;
 // the low bits of the link words.
 void* builtinInsert(HostAvlTree* t, void* node) {
   QkAvlHeader& h = t->pub.header;
-  Links* n = L(node);
-  if (!h.root) {
-    n->word[0] = n->word[1] = kQkAvlThread;
-    h.root = n;
-    return n;
-  }
   const char* key = static_cast<const char*>(node) + h.keyOffset;
-  Links* path[kMaxPath];
-  int dirs[kMaxPath];
-  int k = 0;
-  Links* p = L(h.root);
-  int d;
-  for (;;) {
-    int c = compareKey(t->desc, key, reinterpret_cast<const char*>(p) + h.keyOffset);
-    if (c == 0)
-      return p;
-    d = c > 0;
-    if (k == kMaxPath)
-      return nullptr; // deeper than any AVL tree
-    path[k] = p;
-    dirs[k++] = d;
-    if (isThread(p, d))
-      break;
-    p = target(p, d);
-  }
-  n->word[d] = p->word[d] & ~kQkAvlBalance;
-  n->word[1 - d] = reinterpret_cast<uintptr_t>(p) | kQkAvlThread;
-  setChild(p, d, n);
-  rebalanceAfterInsert(&h, path, dirs, k);
-  return n;
+  return qkavl::insertThreaded<kMaxPath>(&h, L(node), [&](const Links* p) {
+    return compareKey(t->desc, key, reinterpret_cast<const char*>(p) + h.keyOffset);
+  });
 }
 
 void* builtinFind(HostAvlTree* t, const void* key) {

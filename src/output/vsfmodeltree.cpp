@@ -128,35 +128,9 @@ int vsfModelKeyCompare(const VsfModelKey* a, const VsfModelKey* b) {
 }
 
 void* vsfAVL_adder(QkAvlHeader* h, void* node) {
-  Links* n = L(node);
-  if (!h->root) {
-    n->word[0] = n->word[1] = kQkAvlThread;
-    h->root = n;
-    return n;
-  }
   const VsfModelKey* key = keyOf(h, node);
-  Links* path[kMaxPath];
-  int dirs[kMaxPath];
-  int k = 0, d = 0;
-  Links* p = L(h->root);
-  for (;;) {
-    const int c = vsfModelKeyCompare(key, keyOf(h, p));
-    if (c == 0)
-      return p;
-    d = c > 0;
-    if (k == kMaxPath)
-      return nullptr; // deeper than any AVL tree: the tree is corrupt
-    path[k] = p;
-    dirs[k++] = d;
-    if (isThread(p, d))
-      break;
-    p = target(p, d);
-  }
-  n->word[d] = p->word[d] & ~kQkAvlBalance;
-  n->word[1 - d] = reinterpret_cast<uintptr_t>(p) | kQkAvlThread;
-  setChild(p, d, n);
-  rebalanceAfterInsert(h, path, dirs, k);
-  return n;
+  return qkavl::insertThreaded<kMaxPath>(
+      h, L(node), [&](const Links* p) { return vsfModelKeyCompare(key, keyOf(h, p)); });
 }
 
 void* vsfAVL_finder(QkAvlHeader* h, const void* key) {

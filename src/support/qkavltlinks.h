@@ -116,4 +116,39 @@ inline void rebalanceAfterInsert(QkAvlHeader* h, Links** path, const int* dirs, 
   }
 }
 
+// Inserts n: an empty tree takes it as its root; else the descent by compare(p) (the new key
+// against node p's: negative left, positive right) links it as a leaf and rebalances. Returns
+// n, the node that already holds the key, or null when the descent goes deeper than MaxPath
+// (deeper than any AVL tree can be: the tree is corrupt).
+template <int MaxPath, class Compare>
+Links* insertThreaded(QkAvlHeader* h, Links* n, Compare compare) {
+  if (!h->root) {
+    n->word[0] = n->word[1] = kQkAvlThread;
+    h->root = n;
+    return n;
+  }
+  Links* path[MaxPath];
+  int dirs[MaxPath];
+  int k = 0, d = 0;
+  Links* p = L(h->root);
+  for (;;) {
+    const int c = compare(p);
+    if (c == 0)
+      return p;
+    d = c > 0;
+    if (k == MaxPath)
+      return nullptr;
+    path[k] = p;
+    dirs[k++] = d;
+    if (isThread(p, d))
+      break;
+    p = target(p, d);
+  }
+  n->word[d] = p->word[d] & ~kQkAvlBalance;
+  n->word[1 - d] = reinterpret_cast<uintptr_t>(p) | kQkAvlThread;
+  setChild(p, d, n);
+  rebalanceAfterInsert(h, path, dirs, k);
+  return n;
+}
+
 } // namespace qkavl

@@ -63,6 +63,18 @@ std::string validate(const fs::path& record, int* status) {
   return out;
 }
 
+// Every chart of a run's JSON record is valid Vega-Lite, and there are `graphs` of them.
+void expectValidCharts(const std::string& json, const std::string& tag, size_t graphs) {
+  const fs::path file =
+      fs::temp_directory_path() / ("qrx_graphs_" + tag + "_" + std::to_string(::getpid()));
+  std::ofstream(file) << json;
+  int status = -1;
+  const std::string out = validate(file, &status);
+  fs::remove(file);
+  EXPECT_EQ(status, 0) << out;
+  EXPECT_NE(out.find(std::to_string(graphs) + " graphs, 0 invalid"), std::string::npos) << out;
+}
+
 struct Page {
   std::string dom, console;
   int status = -1;
@@ -829,13 +841,7 @@ TEST(Graphs, PageDrawsTheTuningGraphsAndTheirChartsValidate) {
   }
   EXPECT_EQ(tuning, 8);
   // Every chart of the record, the tuning graphs among them, is Vega-Lite.
-  fs::path file = fs::temp_directory_path() / ("qrx_graphs_tuning_" + std::to_string(::getpid()));
-  std::ofstream(file) << p.json;
-  int status = -1;
-  std::string out = validate(file, &status);
-  fs::remove(file);
-  EXPECT_EQ(status, 0) << out;
-  EXPECT_NE(out.find(std::to_string(all.size()) + " graphs, 0 invalid"), std::string::npos) << out;
+  expectValidCharts(p.json, "tuning", all.size());
 }
 
 namespace {
@@ -1043,12 +1049,5 @@ TEST(Graphs, PageDrawsTheModelAveragingGraphsAndTheirChartsValidate) {
     }
   }
   EXPECT_GT(distributions, 3);
-  fs::path file = fs::temp_directory_path() / ("qrx_graphs_average_" + std::to_string(::getpid()));
-  std::ofstream(file) << p.json;
-  int status = -1;
-  std::string out = validate(file, &status);
-  fs::remove(file);
-  EXPECT_EQ(status, 0) << out;
-  EXPECT_NE(out.find(std::to_string(d.graphs.size()) + " graphs, 0 invalid"), std::string::npos)
-      << out;
+  expectValidCharts(p.json, "average", d.graphs.size());
 }
