@@ -15,6 +15,10 @@ int32_t parse_bootstrap(VsfContext* ctx, ParsedStatement* m) {
   VsfModelAverageSettings& a = ctx->stmt.ma;
   if (ctx->options.l2Search != 1)
     return stmtFail(ctx, 11, 3000, -46);
+  // Each sample's draws would have to be replayed across the external folds; the resampling
+  // road does not do that, so the combination is refused before any data is read.
+  if (ctx->options.choose == VC_CVEX)
+    return stmtFail(ctx, 12, 3000, -46);
   a.on = 1;
   ctx->options.modelAverage = 1;
   // NTHREADS$=0 is taken as one thread: the samples are divided by the thread count.

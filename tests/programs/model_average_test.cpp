@@ -1,6 +1,7 @@
 // Model averaging end to end through qrx on the diabetes data: the selection counts of the
 // tables agree with each other and with the number of samples, and a fixed seed gives the
-// same tables on one page worker, on four, and with small pages kept on disk.
+// same tables on one page worker, on four, and with small pages kept on disk; external cross
+// validation is refused before any data is read.
 #include "qrxrun.h"
 
 #include <map>
@@ -90,6 +91,17 @@ TEST(ModelAverage, LassoCountsAgree) {
   const Value* est = findTable(r.json["steps"][0]["output"], "AvgParmEst");
   ASSERT_NE(est, nullptr);
   EXPECT_GT((*est)["rows"].items.size(), 0u);
+}
+
+// Each sample would need its draws replayed across the external folds, which the resampling
+// road does not do: CHOOSE=CVEX is refused at the statement with its message and a raised
+// return code, before the data is read (no table is shown).
+TEST(ModelAverage, ExternalCrossValidationIsRefused) {
+  ProgramRun r = run(program("LASSO(CHOOSE=CVEX)", ""), "ma_cvex");
+  EXPECT_NE(r.status, 0) << r.log;
+  EXPECT_TRUE(logged(r, 848, 12)) << r.log;
+  for (const char* name : {"NObs", "SelectionSummary", "EffectSelectPct"})
+    EXPECT_EQ(findTable(r.json["steps"][0]["output"], name), nullptr) << name;
 }
 
 } // namespace
