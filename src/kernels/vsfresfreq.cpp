@@ -19,8 +19,9 @@ double drawCopy(VsfResampler* r, bool subsample, double N, double m) {
   if (!subsample) {
     const double p = 1.0 / (N - r->copiesSeen + 1.0);
     const auto n = static_cast<int64_t>(m - r->drawnTotal);
-    // The copy visited last takes every draw still open.
-    return p >= 1.0 ? static_cast<double>(n) : GetOneVariateBINOMIAL(r->stream, n, p);
+    // The copy visited last (p = 1) takes every draw still open; its draw still takes a
+    // uniform, so that the stream goes on as the sample's sequence of draws defines it.
+    return GetOneVariateBINOMIAL(r->stream, n, p);
   }
   const double u = GetOneVariateUNIFORM(r->stream);
   const double d = r->neededLeft / r->poolLeft > u ? 1.0 : 0.0;

@@ -2,7 +2,9 @@
 // qrx: bootstrap samples hold exactly m copies and their counts follow Binomial(m, 1/N)
 // (chi-square against scipy's values, tests/data/resample/chi2_binomial.txt from
 // scripts/gen_resample_ref.py); subsamples select exactly m rows once; ten samples on three
-// resamplers are split 4, 3, 3, each resampler drawing from its own stream; and the draws do
+// resamplers are split 4, 3, 3, each resampler drawing from its own stream; the draws of a
+// seed are, sample after sample, those of a generator written apart from the code
+// (tests/data/resample/draws.txt from scripts/gen_resample_draws_ref.py); and the draws do
 // not change with threads or with pages kept on disk.
 #include "qrxrun.h"
 
@@ -131,6 +133,42 @@ TEST(ModelAverageDraws, TenSamplesOnThreeResamplersSplitFourThreeThree) {
     ASSERT_EQ(own.size(), static_cast<size_t>(count));
     for (const auto& f : own)
       EXPECT_EQ(f, freqs[next++]) << "seed " << seed;
+  }
+}
+
+// Every sample of a seed, not only the first, is the one an independent twister and binomial
+// draw: the copy visited last (p = 1) takes its uniform like any other, so later samples do
+// not shift. Twelve rows: six samples of seed 7 over two resamplers (seeds 7 and 8), and
+// three of seed 8192 (the other seeding) with SIZE=700, whose first copies take the normal
+// approximation of the binomial.
+TEST(ModelAverageDraws, SeedsDrawTheSequenceOfAnIndependentGenerator) {
+  std::ifstream in(std::string(QRX_SOURCE_DIR) + "/tests/data/resample/draws.txt");
+  std::map<std::string, std::vector<std::vector<double>>> want;
+  std::string line;
+  while (std::getline(in, line)) {
+    std::istringstream row(line);
+    std::string name;
+    int sample = 0;
+    row >> name >> sample;
+    std::vector<double> f;
+    for (double x; row >> x;)
+      f.push_back(x);
+    want[name].push_back(f);
+  }
+  ASSERT_EQ(want.size(), 2u);
+  std::string data = "y,x\n";
+  for (int i = 0; i < 12; ++i)
+    data += std::to_string(i % 5 + 0.5 * i) + "," + std::to_string(i * 7 % 11) + "\n";
+  const std::map<std::string, std::string> cases = {
+      {"seed7", "SEED=7;\n  MODEL y = x / SELECTION=NONE;\n  MODELAVERAGE NSAMPLES=6 NTHREADS$=2"},
+      {"seed8192size", "SEED=8192;\n  MODEL y = x / SELECTION=NONE;\n"
+                       "  MODELAVERAGE NSAMPLES=3 SAMPLING=URS(SIZE=700)"}};
+  for (const auto& [name, program] : cases) {
+    const ProgramRun r =
+        runProgram("PROC VARSIFTER DATA=d " + program + ";\n  OUTPUT OUT=o SAMPLEFREQ;\nRUN;\n",
+                   "maseq" + name, {{"d.csv", data}}, {"o.csv"});
+    ASSERT_EQ(r.status, 0) << r.log;
+    EXPECT_EQ(sampleFreqs(r.files.at("o.csv")), want.at(name)) << name;
   }
 }
 

@@ -278,7 +278,7 @@ TEST(ModelAverageOutput, RefitBestCountIsShownOnlyWhenGiven) {
 // frequencies and predictions.
 ProgramRun detailsRun(const std::string& procOptions, const std::string& model,
                       const std::string& tag) {
-  return runProgram("PROC VARSIFTER DATA=d SEED=77" + procOptions + ";\n" + model +
+  return runProgram("PROC VARSIFTER DATA=d SEED=78" + procOptions + ";\n" + model +
                         ";\n  MODELAVERAGE NSAMPLES=3 NTHREADS$=2 DETAILS;\n"
                         "  OUTPUT OUT=o SAMPLEFREQ SAMPLEPRED;\nRUN;\n",
                     tag,
