@@ -203,12 +203,13 @@ int32_t sampleSquares(VsfModel* m) {
   return 0;
 }
 
-// The sample's moments; on pages that are centred and scaled for the fit, also its sums of
-// squares, taken before the transform so that they are raw sums as the reading pass's are
-// (the fit corrects them by the sample's mean itself). Unshifted pages are left as read.
+// The sample's moments; on pages that are centred (and scaled) for the fit, by single
+// columns or by every parameter column, also its sums of squares, taken before the transform
+// so that they are raw sums as the reading pass's are (the fit corrects them by the sample's
+// mean itself). Unshifted pages are left as read.
 int32_t sampleStatistics(VsfModel* m) {
   int32_t rc = sampleMoments(m);
-  if (rc == 0 && m->options->colStandardize)
+  if (rc == 0 && (m->options->colStandardize || m->options->parmStandardize))
     rc = sampleSquares(m);
   return rc;
 }
@@ -478,7 +479,8 @@ int32_t fitOnPages(VsfModel* m, int32_t start) {
     if ((rc = vsfCVCounts(m)) != 0)
       return fail(m, rc);
   }
-  if (m->resampler != nullptr && !o->colStandardize && (rc = sampleSquares(m)) != 0)
+  if (m->resampler != nullptr && !o->colStandardize && !o->parmStandardize &&
+      (rc = sampleSquares(m)) != 0)
     return rc;
   // Screening reads the sums of squares of the transformed columns and response.
   const bool squareSums = o->colStandardize && o->screen >= SCREEN_SASVI;

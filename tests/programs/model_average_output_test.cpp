@@ -289,10 +289,13 @@ ProgramRun detailsRun(const std::string& procOptions, const std::string& model,
 // MODELAVERAGE DETAILS shows each sample's selected model: its estimates are those of a plain
 // fit with FREQ set to the sample's drawn frequencies. Every sample's step records precede its
 // final record in the resampler's file, and the samples of the second resampler are read from
-// that file's own start.
-void sampleTablesArePlainFits(const std::string& method, const std::string& tag) {
+// that file's own start. The run is left in *kept when one is given.
+void sampleTablesArePlainFits(const std::string& method, const std::string& tag,
+                              ProgramRun* kept = nullptr) {
   const int samples = 3;
   const ProgramRun ma = detailsRun("", std::string(kModel) + method, tag);
+  if (kept != nullptr)
+    *kept = ma;
   ASSERT_EQ(ma.status, 0) << ma.log;
   const std::vector<const Value*> shown = tablesOf(ma, "ParameterEstimates");
   ASSERT_EQ(shown.size(), size_t(samples));
@@ -322,6 +325,32 @@ TEST(ModelAverageOutput, ForwardDetailsShowEachSamplesPlainFit) {
 
 TEST(ModelAverageOutput, LassoDetailsShowEachSamplesPlainFit) {
   sampleTablesArePlainFits("LASSO(CHOOSE=SBC)", "maodetlasso");
+}
+
+// The group LASSO centres the response on the pages: a sample's total sum of squares is taken
+// before that, as the plain fit's is, and its step 0 has the SBC of the frequency-weighted
+// total sum of squares about the sample's mean, n ln(SST / n) + ln n.
+TEST(ModelAverageOutput, GroupLassoDetailsShowEachSamplesPlainFitAndTotal) {
+  ProgramRun ma;
+  sampleTablesArePlainFits("GROUPLASSO(CHOOSE=SBC)", "maodetglasso", &ma);
+  ASSERT_EQ(ma.status, 0);
+  const Columns o = columnsOf(ma.files.at("o.csv"));
+  const std::vector<const Value*> summaries = tablesOf(ma, "SelectionSummary");
+  ASSERT_EQ(summaries.size(), 3u);
+  const std::vector<double>& y = o.at("Y");
+  for (size_t i = 0; i < summaries.size(); ++i) {
+    const std::vector<double>& f = o.at("sampleFreq" + std::to_string(i + 1));
+    double n = 0, sum = 0, sst = 0;
+    for (size_t r = 0; r < y.size(); ++r) {
+      n += f[r];
+      sum += f[r] * y[r];
+    }
+    for (size_t r = 0; r < y.size(); ++r)
+      sst += f[r] * (y[r] - sum / n) * (y[r] - sum / n);
+    const double sbc = n * std::log(sst / n) + std::log(n);
+    EXPECT_NEAR(number(*summaries[i], 0, "SBC"), sbc, 1e-8 * std::fabs(sbc)) << "sample " << i;
+    EXPECT_GT((*summaries[i])["rows"].items.size(), 1u) << "sample " << i;
+  }
 }
 
 // The first node called `name` under `node`, depth first.
