@@ -276,12 +276,14 @@ int main(int argc, char** argv) {
 
   if (!work.empty()) {
     if (!fs::is_directory(work, ec))
-      return fail("the WORK directory " + work + " does not exist");
+      return fail("the WORK directory " + work +
+                  (fs::exists(work, ec) ? " is not a directory" : " does not exist"));
     qrxhost::setWorkDir(work);
   }
   for (const auto& [name, dir] : libs) {
     if (!fs::is_directory(dir, ec))
-      return fail("the directory " + dir + " of library " + name + " does not exist");
+      return fail("the directory " + dir + " of library " + name +
+                  (fs::exists(dir, ec) ? " is not a directory" : " does not exist"));
     qrxhost::setLibrary(name, dir);
   }
   for (const auto& [name, val] : options)

@@ -13,6 +13,13 @@ namespace qrxhost {
 namespace {
 
 std::atomic<int> gLivePools{0};
+std::atomic<size_t> gLargestFailed{0};
+
+void noteFailedRequest(size_t size) {
+  size_t seen = gLargestFailed.load(std::memory_order_relaxed);
+  while (size > seen && !gLargestFailed.compare_exchange_weak(seen, size))
+    ;
+}
 
 struct Arena {
   QkPool vt; // first: the pool pointer handed out is the arena's address
@@ -45,8 +52,10 @@ void* arenaAllocate(QkPool* pool, size_t size, uint32_t /*flags*/) {
   Arena* a = arenaOf(pool);
   // Every block is zeroed whatever the flags say: callers rely on it.
   void* block = std::calloc(1, size ? size : 1);
-  if (!block)
+  if (!block) {
+    noteFailedRequest(size);
     return nullptr;
+  }
   std::lock_guard<std::mutex> lock(a->mutex);
   a->blocks.emplace(block, size);
   return block;
@@ -76,8 +85,10 @@ void* arenaReallocate(QkPool* pool, void* block, size_t size, uint32_t flags) {
     return nullptr;
   size_t old = it->second;
   void* grown = std::realloc(block, size ? size : 1);
-  if (!grown)
+  if (!grown) {
+    noteFailedRequest(size);
     return nullptr;
+  }
   if (size > old)
     std::memset(static_cast<char*>(grown) + old, 0, size - old);
   a->blocks.erase(it);
@@ -110,6 +121,8 @@ QkPool* createArenaPool(const std::string& name, bool counted) {
 }
 
 int livePoolCount() { return gLivePools.load(); }
+
+size_t takeLargestFailedRequest() { return gLargestFailed.exchange(0); }
 
 void clearArenaPool(QkPool* pool) {
   if (pool)

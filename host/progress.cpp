@@ -61,6 +61,13 @@ void ProgressLine::showLocked(const std::string& text) {
   write("\r\x1b[K" + text);
 }
 
+void ProgressLine::clear() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (shown_)
+    write("\r\x1b[K");
+  shown_ = false;
+}
+
 void ProgressLine::finish() {
   std::lock_guard<std::mutex> lock(mutex_);
   if (shown_)

@@ -22,6 +22,9 @@ public:
   void showGroup(const std::string& text);
   // How the fit is getting on (a selection step), after the BY group when there is one.
   void showStep(const std::string& text);
+  // Erases the line if one is shown, so that a log line can be written in its place; the
+  // next text is shown on a line of its own.
+  void clear();
   // Erases the line if one is shown and stops the clock (the step ended).
   void finish();
 

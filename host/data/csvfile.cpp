@@ -16,6 +16,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <set>
 #include <thread>
 
 #include <csignal>
@@ -929,6 +930,20 @@ bool readHeader(const Text& x, std::vector<Field>* fields, int64_t* line, CsvErr
   return !err.set;
 }
 
+// The name of a column whose header is empty, as files written with a row index have in
+// their first column: VARn after its column number, with _2, _3, ... added while another
+// column of the header has that name.
+std::string unnamedColumnName(const std::vector<Field>& fields, size_t c) {
+  std::set<std::string> given;
+  for (const Field& f : fields)
+    given.insert(upper(std::string(trimView(unescaped(f)))));
+  const std::string base = "VAR" + std::to_string(c + 1);
+  std::string name = base;
+  for (int k = 2; given.count(upper(name)) != 0; ++k)
+    name = base + "_" + std::to_string(k);
+  return name;
+}
+
 bool checkNames(const std::vector<Field>& fields, int64_t line, CsvTable* out, CsvError* error) {
   std::map<std::string, int> seen;
   const int ln = static_cast<int>(line);
@@ -939,10 +954,8 @@ bool checkNames(const std::vector<Field>& fields, int64_t line, CsvTable* out, C
                 "the name of column " + std::to_string(c + 1) + " holds a byte that is not UTF-8"};
       return false;
     }
-    if (name.empty()) {
-      *error = {ln, "column " + std::to_string(c + 1) + " has no name"};
-      return false;
-    }
+    if (name.empty())
+      name = unnamedColumnName(fields, c);
     if (name.size() > 32) {
       *error = {ln, "the name " + name + " is longer than 32 characters"};
       return false;
@@ -1076,8 +1089,12 @@ void readBlocks(const Text& x, std::vector<Block>& blocks, const Storage& to,
     }
     if (options.doneWith)
       options.doneWith(k.lo, k.hi);
-    if (options.progress)
-      options.progress(rowsRead.fetch_add(k.records) + k.records);
+    if (options.progress) {
+      // the observations of the block: its records less the header line
+      const int64_t rows = std::max<int64_t>(k.firstRecord + k.records - 1, 0) -
+                           std::max<int64_t>(k.firstRecord - 1, 0);
+      options.progress(rowsRead.fetch_add(rows) + rows);
+    }
   });
 }
 

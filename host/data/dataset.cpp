@@ -63,6 +63,7 @@ struct HostDataSet {
   // values are gone, and reading one again is refused. Block readers on other threads check it.
   std::atomic<int64_t> released{0};
   std::atomic<bool> releasedReadLogged{false};
+  std::vector<bool> emptyWarned;  // variables already reported as having no values
   std::vector<HostVariable> vars; // descriptions handed out by xvname
   std::vector<std::string> names; // storage of the names
   HostByHandle by;
@@ -319,7 +320,8 @@ bool readInput(const std::string& path, const std::string& display, CsvTable* ta
   options.holdBytes = holdBytes();
   ProgressLine::instance().start();
   options.progress = [&display](int64_t rows) {
-    ProgressLine::instance().show("reading " + display + ": " + std::to_string(rows) + " rows");
+    ProgressLine::instance().show("reading " + display + ": " + std::to_string(rows) +
+                                  (rows == 1 ? " observation" : " observations"));
   };
   return readCsvFile(path, options, table, error);
 }
@@ -336,6 +338,10 @@ HostDataSet* dsOpen(const char* name, int32_t length) {
     return nullptr;
   }
   std::error_code ec;
+  if (fs::is_directory(path, ec)) {
+    fail(2, {path.c_str(), "it is a directory, not a file"});
+    return nullptr;
+  }
   if (!fs::is_regular_file(path, ec)) {
     fail(1, {display.c_str(), path.c_str()});
     return nullptr;
@@ -404,6 +410,8 @@ int32_t dsVfind(HostDataSet* data, const char* name, int32_t length, int32_t* nu
     if (upper(ds->names[i]) == want) {
       if (number)
         *number = static_cast<int32_t>(i) + 1;
+      if (!ds->output)
+        warnIfNoValues(ds, static_cast<int32_t>(i) + 1);
       break;
     }
   return 0;
@@ -1067,6 +1075,46 @@ CsvRows* inputRows(HostDataSet* data, int64_t* current) {
     return nullptr;
   *current = ds->current;
   return ds->current >= ds->released.load(std::memory_order_acquire) ? ds->rows.get() : nullptr;
+}
+
+namespace {
+
+bool hasNoValues(const HostDataSet* ds, int32_t number) {
+  if (!ds->table || ds->table->windowed() || ds->table->nobs <= 0 || number < 1 ||
+      static_cast<size_t>(number) > ds->table->columns.size() ||
+      ds->released.load(std::memory_order_acquire) > 0)
+    return false;
+  const CsvColumn& col = ds->table->columns[static_cast<size_t>(number - 1)];
+  const auto n = static_cast<size_t>(ds->table->nobs);
+  if (!col.numeric) {
+    for (size_t i = 0; i < n; ++i)
+      if (!col.str(static_cast<int64_t>(i)).empty())
+        return false;
+    return true;
+  }
+  if (col.nums.size() < n)
+    return false;
+  for (size_t i = 0; i < n; ++i)
+    if (!isHostMissing(col.nums[i]))
+      return false;
+  return true;
+}
+
+} // namespace
+
+void warnIfNoValues(HostDataSet* data, int32_t number) {
+  HostDataSet* ds = liveInput(data);
+  if (!ds || !hasNoValues(ds, number))
+    return;
+  const auto k = static_cast<size_t>(number - 1);
+  if (ds->emptyWarned.size() <= k)
+    ds->emptyWarned.resize(ds->table->columns.size());
+  if (ds->emptyWarned[k])
+    return;
+  ds->emptyWarned[k] = true;
+  const std::string& name = ds->table->columns[k].name;
+  HostMsgArg args[2] = {HostMsgArg(name.c_str()), HostMsgArg(ds->display.c_str())};
+  logMessage(kSet, 15, args, 2);
 }
 
 bool blockReadable(HostDataSet* data, int64_t obs) {

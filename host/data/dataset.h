@@ -47,6 +47,12 @@ bool blockReadable(HostDataSet* data, int64_t obs);
 // reach on. False for anything but an open input data set (`use` is not run).
 bool withBlockRows(HostDataSet* data, const std::function<void(CsvRows&)>& use);
 
+// Warns, once per variable and data set, when variable `number` (1-based) of an open input
+// data set held whole has observations and every one of its values is missing, so that the
+// user learns which column is empty before the procedure fails for want of values. A file
+// read window by window is not checked: its values are not all at hand.
+void warnIfNoValues(HostDataSet* data, int32_t number);
+
 // The number of data sets open (input and output) and of parsed copies kept.
 int openDataSetCount();
 int parsedCopyCount();

@@ -54,6 +54,9 @@ struct Interp {
   // BY statement state.
   int byItemStart = -1;
   bool byDescending = false;
+  // The step's input data set was named but could not be opened: the data-set service has
+  // said why, so the statements that need it end without a second message.
+  bool inputFailed = false;
 
   TokenAt at(size_t i) const {
     const HostToken& t = ps->toks[i];
@@ -241,15 +244,20 @@ struct Interp {
 
   // ---- variable lists ----
 
+  static std::string_view asTyped(const TokenAt& t) { return t.cls == TC_NAMEX ? t.raw() : t.text; }
+
   void variableItem(int kind) {
+    if (!root->dataSet && inputFailed)
+      throw StatementError{};
     if (!root->dataSet)
       error(PM_NODATA, kind <= 6 ? at(itemStart) : at(ps->pos - 1), "");
     std::string first, second;
-    if (kind >= 1 && kind <= 6) {
-      first = std::string(at(itemStart).text);
-    }
+    // Names go to the look-up as the user wrote them (it ignores case), so that a message
+    // about a name shows it as typed.
+    if (kind >= 1 && kind <= 6)
+      first = std::string(asTyped(at(itemStart)));
     if (kind >= 2 && kind <= 5)
-      second = std::string(at(ps->pos - 1).text);
+      second = std::string(asTyped(at(ps->pos - 1)));
     HostVarList vl{};
     int32_t rc = parserServices()->zaddvar(root->dataSet, &vl, 3, 0, first.data(),
                                            static_cast<int32_t>(first.size()), second.data(),
@@ -355,13 +363,16 @@ struct Interp {
     const std::string_view name = at(dsStart).raw();
     HostDataSet* ds = arg(n, 1) == 2 ? xdscreate(name.data(), static_cast<int32_t>(name.size()))
                                      : xdsopen(name.data(), static_cast<int32_t>(name.size()));
-    if (!ds)
+    const bool stepInput = arg(n, 0) == 11 && arg(n, 1) == 1 && current() == root->first;
+    if (!ds) {
+      inputFailed = inputFailed || stepInput;
       throw StatementError{}; // the data-set service has logged why
+    }
     OptionSlot* sl = slot(arg(n, 0));
     sl->value.dataSet = ds;
     sl->kind = OSK_DATASET;
     sl->present = 1;
-    if (arg(n, 0) == 11 && arg(n, 1) == 1 && current() == root->first)
+    if (stepInput)
       root->dataSet = ds;
   }
 
@@ -519,7 +530,8 @@ struct Interp {
   // its input data set; an output statement without one writes to a new WORK.DATAn.
   void defaultDataSet(const GNode* n) {
     const int slotNumber = arg(n, 0);
-    if (slotNumber == 11 && arg(n, 1) == 1 && current() == root->first && !root->dataSet)
+    if (slotNumber == 11 && arg(n, 1) == 1 && current() == root->first && !root->dataSet &&
+        !inputFailed)
       error(PM_NODEFAULTDATA, look(), "");
     if (arg(n, 1) != 2 || current() == nullptr || slot(slotNumber)->present)
       return;

@@ -13,8 +13,41 @@ namespace qrxhost {
 
 namespace {
 
-bool nameStart(char c) { return std::isalpha(static_cast<unsigned char>(c)) || c == '_'; }
-bool nameChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
+// The bytes of the name character at s[j]: an ASCII letter, digit or underscore, or a whole
+// UTF-8 character beyond ASCII (so that a variable such as größe from a CSV header can be
+// named as it is written); 0 when s[j] starts none. A byte that is not part of a valid UTF-8
+// character stays a token of its own.
+size_t nameCharBytes(const std::string& s, size_t j) {
+  const auto b = static_cast<unsigned char>(s[j]);
+  if (b < 0x80)
+    return std::isalnum(b) || b == '_' ? 1 : 0;
+  const size_t n = b >= 0xC2 && b <= 0xDF   ? 2
+                   : b >= 0xE0 && b <= 0xEF ? 3
+                   : b >= 0xF0 && b <= 0xF4 ? 4
+                                            : 0;
+  if (n == 0 || j + n > s.size())
+    return 0;
+  for (size_t k = 1; k < n; ++k)
+    if ((static_cast<unsigned char>(s[j + k]) & 0xC0) != 0x80)
+      return 0;
+  return n;
+}
+
+bool nameStart(const std::string& s, size_t j) {
+  return !std::isdigit(static_cast<unsigned char>(s[j])) && nameCharBytes(s, j) > 0;
+}
+
+// The end of the run of name characters that starts at j.
+size_t nameEnd(const std::string& s, size_t j) {
+  while (j < s.size()) {
+    const size_t n = nameCharBytes(s, j);
+    if (n == 0)
+      break;
+    j += n;
+  }
+  return j;
+}
+
 bool digit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }
 
 // One token as the lexer makes it: `text` is valid only while the sink takes it.
@@ -142,17 +175,13 @@ template <class Sink> struct Lexer {
   }
 
   bool name(Lexeme& t) {
-    size_t j = i + 1;
-    while (j < s.size() && nameChar(s[j]))
-      ++j;
+    size_t j = nameEnd(s, i);
     if (j < s.size() && s[j] == '$')
       ++j;
     t.cls = TC_NAMEX;
     if (j < s.size() && s[j] == '.' && s[j - 1] != '$') {
-      if (j + 1 < s.size() && nameStart(s[j + 1])) {
-        size_t k = j + 1;
-        while (k < s.size() && nameChar(s[k]))
-          ++k;
+      if (j + 1 < s.size() && nameStart(s, j + 1)) {
+        size_t k = nameEnd(s, j + 1);
         if (k - j - 1 > 32)
           return fail(PM_NAMELENGTH, line, col, s.substr(i, k - i));
         t.cls = TC_COMPOUND;
@@ -183,7 +212,7 @@ template <class Sink> struct Lexer {
       return fail(PM_UNTERMINATED, l, cc, std::string(1, s[i]));
     t.cls = TC_QS;
     if (j < s.size() && (s[j] == 'n' || s[j] == 'N') &&
-        (j + 1 >= s.size() || !nameChar(s[j + 1]))) {
+        (j + 1 >= s.size() || nameCharBytes(s, j + 1) == 0)) {
       ++j;
       t.cls = TC_VLITERAL;
       if (scratch.empty() || scratch.size() > 32)
@@ -222,7 +251,7 @@ template <class Sink> struct Lexer {
       t.line = line;
       t.column = col;
       t.begin = i;
-      if (nameStart(c)) {
+      if (nameStart(s, i)) {
         if (!name(t))
           return false;
       } else if (c == '\'' || c == '"') {

@@ -7,8 +7,10 @@
 #include "host/hostlog.h"
 #include "host/output/html.h"
 #include "host/output/rvqoutput.h"
+#include "host/pools.h"
 #include "host/supervisor.h"
 
+#include <cstdio>
 #include <exception>
 #include <new>
 #include <stdexcept>
@@ -42,6 +44,22 @@ template <class Fn> int guarded(Fn fn, bool* exited) {
     internalError("an unknown exception reached the host");
   }
   return 0;
+}
+
+// A failed step that asked for a memory block it could not get says how large the block
+// was and what makes a run need less; a step that recovered from it says nothing.
+void reportFailedMemoryRequest(int rc) {
+  const size_t bytes = takeLargestFailedRequest();
+  if (bytes == 0 || rc <= kWarningReturnCode)
+    return;
+  char size[32];
+  const double mb = static_cast<double>(bytes) / (1024.0 * 1024.0);
+  if (mb >= 1024)
+    std::snprintf(size, sizeof size, "%.1f GB", mb / 1024.0);
+  else
+    std::snprintf(size, sizeof size, "%.1f MB", mb);
+  HostMsgArg arg(size);
+  logMessage(611, 12, &arg, 1); // the runner's messages
 }
 
 } // namespace
@@ -80,6 +98,7 @@ StepOutcome runStep(ProcedureModule& module, StepSource source) {
     rc = std::max(rc, late);
   }
   rc = std::max(rc, stepReturnCode());
+  reportFailedMemoryRequest(rc);
   out.record.returnCode = rc;
 
   commitStepOutputs(rc <= kWarningReturnCode);

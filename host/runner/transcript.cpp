@@ -2,6 +2,7 @@
 #include "host/runner/transcript.h"
 
 #include "host/output/html.h"
+#include "host/progress.h"
 
 #include <iostream>
 
@@ -11,6 +12,7 @@ RunTranscript::RunTranscript(std::ostream& listing, bool logInListing, bool html
     : listing_(listing), logInListing_(logInListing), html_(html) {}
 
 void RunTranscript::logLine(const std::string& line) {
+  ProgressLine::instance().clear(); // a progress line shown there would run into the log line
   std::cerr << line << '\n';
   if (logInListing_)
     listing_ << line << '\n';

@@ -30,6 +30,16 @@ bool isClassVariable(const LevDesign* d, const HostVariable* v) {
   return false;
 }
 
+// A numeric variable of the effects, constructed effects included.
+bool isDesignVariable(const LevDesign* d, const HostVariable* v) {
+  if (d == nullptr)
+    return false;
+  for (int32_t i = 0; i < d->numericCount; ++i)
+    if (d->numerics[i].var != nullptr && d->numerics[i].var->number == v->number)
+      return true;
+  return false;
+}
+
 } // namespace
 
 int32_t vsfCheckResponseSide(VsfContext* ctx) {
@@ -48,8 +58,14 @@ int32_t vsfCheckResponseSide(VsfContext* ctx) {
     fail(1703, {"WEIGHT", nameOf(st.proc.weightVar)});
   if (st.proc.freqGiven && st.proc.freqVar != nullptr && st.proc.freqVar->type != 1)
     fail(1703, {"FREQ", nameOf(st.proc.freqVar)});
-  if (failures == 0)
+  if (failures == 0) {
+    if (y != nullptr && isDesignVariable(ctx->design.design, y)) {
+      // Not an error (the fit runs), but every criterion then reports a perfect fit.
+      xpmlog(848, 1730, {nameOf(y)});
+      vsfRaiseRC(ctx, 4);
+    }
     return 0;
+  }
   vsfRaiseRC(ctx, 1012);
   return -100;
 }

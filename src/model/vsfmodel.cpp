@@ -670,8 +670,9 @@ namespace {
 // The host's progress display of a long selection: the step just recorded.
 void showStepProgress(int32_t step, int32_t effectsIn) {
   char text[80];
-  const int n = std::snprintf(text, sizeof text, "selection step %d, %d effects in the model",
-                              static_cast<int>(step), static_cast<int>(effectsIn));
+  const int n =
+      std::snprintf(text, sizeof text, "selection step %d, %d effect%s in the model",
+                    static_cast<int>(step), static_cast<int>(effectsIn), effectsIn == 1 ? "" : "s");
   if (n > 0)
     xprogress(text, std::min(n, static_cast<int>(sizeof text) - 1));
 }

