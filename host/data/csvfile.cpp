@@ -1248,6 +1248,29 @@ bool loadWindow(const CsvTable& table, size_t w, std::vector<CsvColumn>* columns
 
 } // namespace
 
+bool firstTextAmongNumbers(const CsvTable& table, size_t column, int64_t* obs, std::string* text) {
+  if (table.windowed() || column >= table.columns.size() || table.columns[column].numeric)
+    return false;
+  const CsvColumn& col = table.columns[column];
+  bool sawNumber = false;
+  for (int64_t i = 0; i < table.nobs; ++i) {
+    const std::string_view v = trimView(col.str(i));
+    double value = 0;
+    if (isMissingText(v) || isMissingNumberText(v))
+      continue;
+    if (classifyNumber(v, &value) == NumberText::kNumber) {
+      sawNumber = true;
+      continue;
+    }
+    if (!sawNumber)
+      return false;
+    *obs = i;
+    *text = std::string(v);
+    return true;
+  }
+  return false;
+}
+
 bool parseCsvNumber(const std::string& text, double* value) {
   return classifyNumber(trimView(text), value) == NumberText::kNumber;
 }

@@ -144,6 +144,11 @@ bool readCsvFile(const std::string& path, const CsvReadOptions& options, CsvTabl
                  CsvError* error);
 bool readCsvFile(const std::string& path, CsvTable* out, CsvError* error);
 
+// For a character column of a table held whole whose values begin as numbers: the first
+// observation (0-based) whose value is not a number nor missing, and that value. False for
+// any other column, such as one whose first value is text.
+bool firstTextAmongNumbers(const CsvTable& table, size_t column, int64_t* obs, std::string* text);
+
 // The observations of a table as a reader goes through them: all of them when the table is
 // held whole, else the window holding the observation last reached. Each reader has its own
 // window, so that several readers of one table can be at different places.

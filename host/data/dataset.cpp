@@ -63,7 +63,7 @@ struct HostDataSet {
   // values are gone, and reading one again is refused. Block readers on other threads check it.
   std::atomic<int64_t> released{0};
   std::atomic<bool> releasedReadLogged{false};
-  std::vector<bool> emptyWarned;  // variables already reported as having no values
+  std::vector<bool> described;    // variables already looked up (describeLookedUpVariable)
   std::vector<HostVariable> vars; // descriptions handed out by xvname
   std::vector<std::string> names; // storage of the names
   HostByHandle by;
@@ -411,7 +411,7 @@ int32_t dsVfind(HostDataSet* data, const char* name, int32_t length, int32_t* nu
       if (number)
         *number = static_cast<int32_t>(i) + 1;
       if (!ds->output)
-        warnIfNoValues(ds, static_cast<int32_t>(i) + 1);
+        describeLookedUpVariable(ds, static_cast<int32_t>(i) + 1);
       break;
     }
   return 0;
@@ -1080,9 +1080,7 @@ CsvRows* inputRows(HostDataSet* data, int64_t* current) {
 namespace {
 
 bool hasNoValues(const HostDataSet* ds, int32_t number) {
-  if (!ds->table || ds->table->windowed() || ds->table->nobs <= 0 || number < 1 ||
-      static_cast<size_t>(number) > ds->table->columns.size() ||
-      ds->released.load(std::memory_order_acquire) > 0)
+  if (ds->table->windowed() || ds->table->nobs <= 0)
     return false;
   const CsvColumn& col = ds->table->columns[static_cast<size_t>(number - 1)];
   const auto n = static_cast<size_t>(ds->table->nobs);
@@ -1102,19 +1100,31 @@ bool hasNoValues(const HostDataSet* ds, int32_t number) {
 
 } // namespace
 
-void warnIfNoValues(HostDataSet* data, int32_t number) {
+void describeLookedUpVariable(HostDataSet* data, int32_t number) {
   HostDataSet* ds = liveInput(data);
-  if (!ds || !hasNoValues(ds, number))
+  if (!ds || !ds->table || number < 1 || static_cast<size_t>(number) > ds->table->columns.size() ||
+      ds->released.load(std::memory_order_acquire) > 0)
     return;
   const auto k = static_cast<size_t>(number - 1);
-  if (ds->emptyWarned.size() <= k)
-    ds->emptyWarned.resize(ds->table->columns.size());
-  if (ds->emptyWarned[k])
+  if (ds->described.size() <= k)
+    ds->described.resize(ds->table->columns.size());
+  if (ds->described[k])
     return;
-  ds->emptyWarned[k] = true;
+  ds->described[k] = true;
   const std::string& name = ds->table->columns[k].name;
-  HostMsgArg args[2] = {HostMsgArg(name.c_str()), HostMsgArg(ds->display.c_str())};
-  logMessage(kSet, 15, args, 2);
+  int64_t obs = 0;
+  std::string text;
+  if (hasNoValues(ds, number)) {
+    HostMsgArg args[2] = {HostMsgArg(name.c_str()), HostMsgArg(ds->display.c_str())};
+    logMessage(kSet, 15, args, 2);
+  } else if (firstTextAmongNumbers(*ds->table, k, &obs, &text)) {
+    const int64_t line = obs < static_cast<int64_t>(ds->table->lines.size())
+                             ? ds->table->lines[static_cast<size_t>(obs)]
+                             : obs + 2;
+    HostMsgArg args[4] = {HostMsgArg(name.c_str()), HostMsgArg(ds->display.c_str()),
+                          HostMsgArg(static_cast<int>(line)), HostMsgArg(text.c_str())};
+    logMessage(kSet, 16, args, 4);
+  }
 }
 
 bool blockReadable(HostDataSet* data, int64_t obs) {

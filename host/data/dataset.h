@@ -47,11 +47,12 @@ bool blockReadable(HostDataSet* data, int64_t obs);
 // reach on. False for anything but an open input data set (`use` is not run).
 bool withBlockRows(HostDataSet* data, const std::function<void(CsvRows&)>& use);
 
-// Warns, once per variable and data set, when variable `number` (1-based) of an open input
-// data set held whole has observations and every one of its values is missing, so that the
-// user learns which column is empty before the procedure fails for want of values. A file
+// Tells the user, once per variable and data set, what will make a looked-up variable of an
+// open input data set held whole unusable: every value missing (a warning), or a column
+// read as character because of a text among its numbers (a note naming its line and
+// text), so that the message the procedure gives later can be traced to the data. A file
 // read window by window is not checked: its values are not all at hand.
-void warnIfNoValues(HostDataSet* data, int32_t number);
+void describeLookedUpVariable(HostDataSet* data, int32_t number);
 
 // The number of data sets open (input and output) and of parsed copies kept.
 int openDataSetCount();

@@ -77,6 +77,15 @@ TEST_F(Cli, EmptyColumnIsNamed) {
   }
 }
 
+// A response read as character because of one text among its numbers: the line and the
+// text are named before the procedure refuses it.
+TEST_F(Cli, TextAmongNumbersIsTracedToItsLine) {
+  write("d.csv", "y,x1\n1,2\n2,3\n3,4\n4,5\nabc,6\n");
+  Outcome r = run(write("p.qrx", "proc varsifter data=d; model y = x1; run;\n"));
+  EXPECT_EQ(r.status, 2);
+  EXPECT_TRUE(has(r, "line 6 holds \"abc\"")) << r.out;
+}
+
 // The response among the effects fits itself exactly: a warning says so.
 TEST_F(Cli, ResponseAmongTheEffectsIsWarnedOf) {
   write("d.csv", clitest::kSmallData);
