@@ -16,7 +16,6 @@
 #include "numerics/packedtri.h"
 #include "selection/vsfstoprules.h"
 #include "support/hoststubs.h"
-#include "support/notbuilt.h"
 #include "support/qksv.h"
 
 #include <cmath>
@@ -35,6 +34,10 @@ constexpr int32_t kSolverMissing = -311;
 // The largest X'X triangle kept for the callbacks, in bytes.
 constexpr int64_t kGramBytes = int64_t{256} << 20;
 int64_t gramLimit = kGramBytes;
+// The L1-norm search: the smallest positive penalty ratio tried before the least-squares
+// end, and the most solves that narrow the bracket.
+constexpr double kSmallestRatio = 1e-6;
+constexpr int32_t kNormSearchSolves = 200;
 
 VsfModel* modelOf(QkSolver* s) { return static_cast<VsfModel*>(s->userData); }
 
@@ -207,11 +210,115 @@ int32_t failed(int32_t status) {
   return kSolverFailed;
 }
 
-// The L1 target is the penalty relative to its maximum; the other L1CHOICE readings need a
-// search the solver does not make.
-bool ratioTarget(const VsfModel* m) {
-  const VsfModelOptions* o = m->options;
-  return o->stop != VC_L1 || o->stopL1Choice == VL1_RATIO || o->stopL1Choice == VL1_NONE;
+// One solve at penalty ratio r (the penalty relative to its maximum) from `start` (null: 0);
+// the solution into b.
+int32_t solveAtRatio(QkSolver* s, double r, const double* start, std::vector<double>& b) {
+  const QkSolverOps* ops = s->ops;
+  int32_t rc;
+  if ((rc = failed(ops->setLambda(s, r))) != 0)
+    return rc;
+  ops->setStartValues(s, start);
+  if ((rc = failed(ops->solve(s))) != 0)
+    return rc;
+  b.assign(static_cast<size_t>(s->size), 0.0);
+  ops->getSolution(s, b.data());
+  return 0;
+}
+
+// The penalty maximum: a solve at ratio 1, whose solution is 0, computes it.
+int32_t penaltyMaximum(QkSolver* s, double* lambdaMax) {
+  std::vector<double> zero;
+  const int32_t rc = solveAtRatio(s, 1.0, nullptr, zero);
+  if (rc == 0)
+    s->ops->getResult(s, lambdaMax);
+  return rc;
+}
+
+double absoluteSum(const std::vector<double>& b) {
+  double t = 0;
+  for (double v : b)
+    t += std::fabs(v);
+  return t;
+}
+
+// A solution of the LASSO at one penalty ratio and its L1 norm.
+struct RatioPoint {
+  double r = 1.0;
+  std::vector<double> b;
+  double norm = 0.0;
+};
+
+// Between two solutions with the same non-zero coefficients and signs the LASSO's
+// coefficients, and so their L1 norm, are linear in the penalty.
+bool samePiece(const RatioPoint& a, const RatioPoint& b) {
+  for (size_t i = 0; i < a.b.size(); ++i)
+    if ((a.b[i] > 0) != (b.b[i] > 0) || (a.b[i] < 0) != (b.b[i] < 0))
+      return false;
+  return true;
+}
+
+// The ratio of the first solution, walking down from `hi` (the zero solution) by factors of
+// 4 with warm starts, whose L1 norm reaches `target`; the least-squares end (ratio 0) when
+// none does before it. hi becomes the last point short of the target.
+int32_t bracketFromAbove(QkSolver* s, double target, RatioPoint& hi, RatioPoint& lo) {
+  for (double r = 0.25;; r = r > kSmallestRatio ? 0.25 * r : 0.0) {
+    lo.r = r;
+    if (const int32_t rc = solveAtRatio(s, r, hi.b.data(), lo.b); rc != 0)
+      return rc;
+    lo.norm = absoluteSum(lo.b);
+    if (lo.norm >= target || r == 0.0)
+      return 0;
+    std::swap(hi, lo);
+  }
+}
+
+// The LASSO solution whose L1 norm is `target`. The norm falls as the penalty grows, and is
+// linear in it wherever the signs of the coefficients do not change: a bracket [lo, hi] of
+// ratios around the target is narrowed by secant steps (halving when they stall) until its
+// ends share their signs, or are closer than the solver's tolerance; the solution is the
+// linear interpolation between the ends at the target norm. A target beyond the
+// least-squares norm gives the least-squares fit.
+int32_t solveAtNorm(QkSolver* s, double target, double tolerance, std::vector<double>& b) {
+  RatioPoint hi, lo;
+  hi.b.assign(static_cast<size_t>(s->size), 0.0);
+  if (target <= 0) {
+    b = hi.b;
+    return 0;
+  }
+  int32_t rc = bracketFromAbove(s, target, hi, lo);
+  if (rc != 0)
+    return rc;
+  if (lo.norm <= target) {
+    b = lo.b;
+    return 0;
+  }
+  double lastWidth = hi.r - lo.r;
+  for (int32_t it = 0; it < kNormSearchSolves && !samePiece(lo, hi) && hi.r - lo.r > tolerance;
+       ++it) {
+    double r = lo.r + (lo.norm - target) / (lo.norm - hi.norm) * (hi.r - lo.r);
+    // A secant step that left the bracket more than half as wide as two steps ago halves it.
+    if (it % 2 == 1) {
+      if (hi.r - lo.r > 0.5 * lastWidth)
+        r = 0.5 * (lo.r + hi.r);
+      lastWidth = hi.r - lo.r;
+    }
+    RatioPoint mid;
+    mid.r = r;
+    const RatioPoint& near = r - lo.r < hi.r - r ? lo : hi;
+    if ((rc = solveAtRatio(s, r, near.b.data(), mid.b)) != 0)
+      return rc;
+    mid.norm = absoluteSum(mid.b);
+    if (mid.norm == target) {
+      b = mid.b;
+      return 0;
+    }
+    (mid.norm > target ? lo : hi) = std::move(mid);
+  }
+  const double w = (lo.norm - target) / (lo.norm - hi.norm);
+  b.resize(lo.b.size());
+  for (size_t i = 0; i < b.size(); ++i)
+    b[i] = lo.b[i] + w * (hi.b[i] - lo.b[i]);
+  return 0;
 }
 
 } // namespace
@@ -335,10 +442,39 @@ int32_t vsfQkValidateTest(VsfModel* m) {
   return 0;
 }
 
+namespace {
+
+// The solution at the L1 target as L1CHOICE= reads it: a penalty ratio (the solver's own
+// reading of its penalty), a penalty value (the ratio times the penalty maximum) or the L1
+// norm of the coefficients. *loss is the loss at the solution.
+int32_t solveAtTarget(VsfModel* m, QkSolver* s, std::vector<double>& b, double* loss) {
+  const VsfModelOptions* o = m->options;
+  const int32_t choice = o->stop == VC_L1 ? o->stopL1Choice : int32_t{VL1_RATIO};
+  int32_t rc = 0;
+  if (choice == VL1_NORM) {
+    if ((rc = solveAtNorm(s, m->l1Target, o->tol, b)) != 0)
+      return rc;
+    // The interpolated coefficients were not the solver's last point.
+    std::vector<double> copy = b;
+    return vsfQkLossFun(s, copy.data(), loss);
+  }
+  double r = m->l1Target;
+  if (choice == VL1_VALUE) {
+    double lambdaMax = 0;
+    if ((rc = penaltyMaximum(s, &lambdaMax)) != 0)
+      return rc;
+    r = lambdaMax > 0 ? m->l1Target / lambdaMax : 1.0;
+  }
+  if ((rc = solveAtRatio(s, r, nullptr, b)) != 0)
+    return rc;
+  s->ops->getObjective(s, loss);
+  return 0;
+}
+
+} // namespace
+
 int32_t vsfQkLasso(VsfModel* m) {
   const VsfModelOptions* o = m->options;
-  if (!ratioTarget(m))
-    return vsfNotBuilt("L1CHOICE=NORM and VALUE with the solver-based LASSO");
   SolverSession session(m);
   int32_t rc = session.open();
   if (rc != 0)
@@ -354,16 +490,15 @@ int32_t vsfQkLasso(VsfModel* m) {
   s->callbacks.lossAndGradient = vsfQkLossFunAndDeriv;
   if ((rc = failed(ops->setTolerance(s, o->tol))) != 0 || (rc = failed(ops->finishSetup(s))) != 0)
     return rc;
-  ops->setStartValues(s, nullptr);
-  if ((rc = failed(ops->solve(s))) != 0)
+  std::vector<double> b;
+  double loss = 0;
+  if ((rc = solveAtTarget(m, s, b, &loss)) != 0)
     return rc;
   double* out = o->parmStandardize ? m->solverBeta : m->pathBeta;
-  ops->getSolution(s, out);
+  std::memcpy(out, b.data(), sizeof(double) * static_cast<size_t>(m->parmCount));
   double result = 0;
   ops->getResult(s, &result);
   m->lambdaMax = result;
-  double loss = 0;
-  ops->getObjective(s, &loss);
   m->sse = 2.0 * loss;
   vsfReSetInModelFlags(m, out);
   return vsfScaleBeta(m);

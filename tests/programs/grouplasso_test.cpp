@@ -4,7 +4,8 @@
 // group LASSO's optimality conditions, computed here from the data; the CLASS variable SEX
 // entering as one group and the multi-change rows of the selection summary; CHOOSE= picking
 // the minimum of its criterion; QKLASSO$ against scikit-learn's Lasso (qklasso.csv) and
-// against the knots of the LASSO path.
+// against the knots of the LASSO path, and at L1 norms and penalty values against the exact
+// LASSO path (qklasso_l1.csv).
 #include "qrxrun.h"
 
 #include <gtest/gtest.h>
@@ -286,15 +287,35 @@ TEST(QkLassoProgram, MatchesScikitLearnAndTheLassoPathKnots) {
   }
 }
 
-// An L1 target read as a norm or an absolute value would need a search over the penalty
-// that the solver does not make: the fit is refused, not solved at a ratio.
-TEST(QkLassoProgram, L1TargetsOtherThanRatiosAreRefused) {
-  const ProgramRun run = runProgram("proc varsifter data=ex.diabetes;\n"
-                                    "  model y = age sex bmi bp s1-s6 / "
-                                    "selection=qklasso$(stop=l1 l1=5 l1choice=norm);\nrun;\n",
-                                    "qklassonorm");
-  EXPECT_NE(run.status, 0);
-  EXPECT_TRUE(qrxrun::logged(run, 848, 9102)) << run.log;
+// An L1 target read as the L1 norm of the standardized coefficients or as the penalty value,
+// for QKLASSO$ and for QKGLASSO$ (which solves with the plain L1 penalty), against the exact
+// LASSO path interpolated at the same norm or value (qklasso_l1.csv, scripts/
+// gen_qklasso_l1_ref.py), within the error that the run's TOL= allows.
+TEST(QkLassoProgram, L1TargetsAsNormsAndPenaltyValuesMatchTheExactPath) {
+  const auto ref = readCsv("qklasso_l1.csv");
+  ASSERT_EQ(ref.size(), 6u);
+  std::string text;
+  for (const char* method : {"qklasso$", "qkglasso$"})
+    for (const auto& r : ref) {
+      std::ostringstream options;
+      options.precision(17);
+      options << "stop=l1 l1=" << r[1] << " l1choice=" << (r[0] == 2 ? "norm" : "value")
+              << " tol=" << r[2];
+      text += "proc varsifter data=ex.diabetes;\n  model y = age sex bmi bp s1-s6 / selection=" +
+              std::string(method) + "(" + options.str() + ");\nrun;\n";
+    }
+  const ProgramRun run = runProgram(text, "qklassol1");
+  ASSERT_EQ(run.status, 0) << run.log;
+  const char* names[] = {"Intercept", "AGE", "SEX", "BMI", "BP", "S1",
+                         "S2",        "S3",  "S4",  "S5",  "S6"};
+  for (size_t k = 0; k < 2 * ref.size(); ++k) {
+    const auto& r = ref[k % ref.size()];
+    const auto est = tablesOfStep(run, k, "ParameterEstimates");
+    ASSERT_EQ(est.size(), 1u) << run.log;
+    for (size_t j = 0; j < 11; ++j)
+      EXPECT_NEAR(estimate(*est[0], names[j]), r[3 + j], r[14 + j])
+          << "step " << k << " choice " << r[0] << " target " << r[1] << " " << names[j];
+  }
 }
 
 } // namespace
