@@ -1,7 +1,8 @@
 // Held-out data sets end to end: a program with VALDATA= and TESTDATA= through the qrx
 // runner, its NObs tables and the validation and test ASE of its selection summary checked
 // against the test's own weighted least-squares fit of the same rows; and a LASSO on a
-// CLASS effect (which splits it) reading the same data sets through to its tables.
+// CLASS effect (which splits it) reading the same data sets through to its tables; the
+// listed count tables showing each row's label and count alone.
 #include "leastsquares.h"
 #include "qrxrun.h"
 
@@ -13,6 +14,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
@@ -293,6 +295,59 @@ TEST(HeldOutData, RoleVariableValuesGiveTheRoles) {
   EXPECT_EQ(row[col(t, "NObsTraining")].n, 14);
   EXPECT_EQ(row[col(t, "NObsValidation")].n, 13);
   EXPECT_EQ(row[col(t, "NObsTest")].n, 13);
+}
+
+// Every row of the listed count tables is its label and its count alone: under PARTITION
+// with frequencies and rows without a role, and with VALDATA= and TESTDATA=.
+TEST(HeldOutData, CountTablesListEachLabelWithItsCountAlone) {
+  std::vector<Obs> rows = makeRows(40, 0);
+  std::ostringstream data;
+  data.precision(17);
+  data << "y,x1,x2,n,rl\n";
+  const char* roles[4] = {"T", "V", "S", "X"};
+  for (size_t i = 0; i < rows.size(); ++i)
+    data << rows[i].y << "," << rows[i].x1 << "," << rows[i].x2 << "," << rows[i].n << ","
+         << roles[i % 7 == 6 ? 3 : i % 3] << "\n";
+  auto files = heldOutData().files();
+  files.push_back({"d.csv", data.str()});
+  const ProgramRun r =
+      runProgram("proc varsifter data=d;\n  freq n;\n"
+                 "  partition rolevar=rl(train='T' validate='V' test='S');\n"
+                 "  model y = x1 x2 / selection=forward;\nrun;\n"
+                 "proc varsifter data=tr valdata=va testdata=te;\n  class g;\n  freq n;\n"
+                 "  model y = x1 x2 g / selection=forward;\nrun;\n",
+                 "countlist", files);
+  ASSERT_LT(r.json["returnCode"].n, 8) << r.log;
+  std::vector<const Value*> nobs;
+  for (const Value& step : r.json["steps"].items)
+    qrxrun::collectTables(step["output"], "NObs", nobs);
+  ASSERT_EQ(nobs.size(), 4u) << r.log;
+  // The role-less rows are counted, so every count row of the partitioned table is there.
+  EXPECT_EQ((*nobs[0])["rows"].items.size(), 12u) << r.log;
+  const auto escape = [](const std::string& t) {
+    return std::regex_replace(t, std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)");
+  };
+  for (const Value* t : nobs) {
+    const int source = col(*t, "DataSource"), label = col(*t, "Label"), n = col(*t, "N");
+    ASSERT_GE(label, 0);
+    ASSERT_GE(n, 0);
+    for (const Value& row : (*t)["rows"].items) {
+      std::string prefix = escape(row[static_cast<size_t>(label)].s);
+      if (source >= 0)
+        prefix = escape(row[static_cast<size_t>(source)].s) + " +" + prefix;
+      // The label's line and the numbers after it.
+      const std::regex line("(^|\n) *" + prefix + " +([0-9][0-9 .]*)(\r?\n|$)");
+      const std::string count = std::to_string(std::llround(row[static_cast<size_t>(n)].n));
+      int found = 0;
+      for (auto it = std::sregex_iterator(r.log.begin(), r.log.end(), line);
+           it != std::sregex_iterator(); ++it, ++found) {
+        std::string numbers = (*it)[2].str();
+        numbers.erase(numbers.find_last_not_of(' ') + 1);
+        EXPECT_EQ(numbers, count) << (*it)[0].str();
+      }
+      EXPECT_GT(found, 0) << prefix << "\n" << r.log;
+    }
+  }
 }
 
 } // namespace
