@@ -255,7 +255,8 @@ void qrxvarsf(void* a1, void* a2, void* a3, void* a4, void* a5, void* a6) {
     vsfFinishOutput(ctx);
   vsfFinishScores(ctx);
   vsfCleanup(ctx);
-  if (ctx->perf.details)
+  // DETAILS asks for the Timing table too; NOTIMING$ takes it back.
+  if (ctx->perf.timing)
     vsfExitError(ctx, steps.vsfTimes(ctx));
   xexit(ctx->returnCode, 0);
 }

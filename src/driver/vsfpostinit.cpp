@@ -565,6 +565,10 @@ void buildShapeAndThreads(VsfContext* ctx) {
     warn(ctx, 149);
   o.fullXpx = full;
   ctx->perf.threadCount = ctx->perf.threadingOn ? ctx->perf.threadCount : 1;
+  // One thread is no threading: known now, before the PerfSettings table is printed. The
+  // reading pass may still lower threading for want of memory; its notes say so.
+  if (ctx->perf.threadCount < 2)
+    ctx->perf.threadingOn = 0;
   if (ctx->noprint) {
     ctx->perf.details = 0;
     ctx->perf.timing = 0;

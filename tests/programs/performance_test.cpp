@@ -1,13 +1,14 @@
 // PERFORMANCE DETAILS and UTIL_DETAILS$ end to end through qrx: the PerfSettings factoid
 // before the first BY group, the Timing table at the end of the run with every section, the
-// fit unchanged by the request, and one UtilInfo row per page file in every BY group.
+// fit unchanged by the request, and one UtilInfo row per page file in every BY group; the
+// threading in effect on one CPU, and NOTIMING$ dropping the Timing table.
 #include "programs/byclassdata.h"
 #include "programs/qrxrun.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-
+#include <map>
 #include <string>
 #include <vector>
 
@@ -114,6 +115,37 @@ TEST(Performance, UtilDetailsGiveOnePageFileRowPerFileInEveryGroup) {
       }
     }
   }
+}
+
+// The PerfSettings entries, label to value text.
+std::map<std::string, std::string> perfSettings(const ProgramRun& r) {
+  std::map<std::string, std::string> out;
+  for (const Value* f : tablesOf(r, "PerfSettings"))
+    for (const Value& e : (*f)["entries"].items)
+      out[e["label"].s] =
+          e["value"].kind == Value::String ? e["value"].s : std::to_string(e["value"].n);
+  return out;
+}
+
+// Asking for threads on one CPU gives no threading, which the settings say before the first
+// BY group; NOTIMING$ keeps the settings and drops the Timing table.
+TEST(Performance, SettingsTellThreadingInEffectAndNotimingDropsTheTiming) {
+  const std::string data = byClassDataText();
+  const auto run = [&](const std::string& perf) {
+    return qrxrun::runProgram(std::string(kModel) + "  performance details " + perf + ";\nrun;\n",
+                              "perf3", {{"d.csv", data}});
+  };
+  const ProgramRun one = run("threads cpucount=1"), three = run("threads cpucount=3 notiming$");
+  ASSERT_EQ(one.status, 0) << one.log;
+  ASSERT_EQ(three.status, 0) << three.log;
+  auto settings = perfSettings(one);
+  EXPECT_EQ(settings["Execution Mode"], "Multithreaded") << one.log;
+  EXPECT_EQ(settings["Threading in Effect"], "Single-threaded") << one.log;
+  EXPECT_EQ(tablesOf(one, "Timing").size(), 1u);
+  settings = perfSettings(three);
+  EXPECT_EQ(settings["Execution Mode"], "Multithreaded") << three.log;
+  EXPECT_EQ(settings.count("Threading in Effect"), 0u) << three.log;
+  EXPECT_TRUE(tablesOf(three, "Timing").empty()) << three.log;
 }
 
 } // namespace
