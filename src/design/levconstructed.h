@@ -38,9 +38,13 @@ void levBSplineColumns(const SplineInfo& spline, const double* knots, int32_t K,
                        double* out);
 void levTPFColumns(const SplineInfo& spline, const double* knots, int32_t n, double x, double* out);
 
-// LAG groups of every lag of the list and the lag table of one lag (0, or 5 after a message).
+// LAG groups of every lag of the list.
 void zlevLevelizeLagWithin(LevRegContext* context, int32_t count, LagSpec** list);
-int32_t zlevLagDesignCreate(LevRegContext* context, LagSpec* lag, LevEftVar* record);
+// The lag table of one LAG effect: 0, or 5 after a message. `scored` and `out` are the SCORE
+// data set and its OUT= data set when a SCORE data set is read (its messages name them),
+// else null.
+int32_t zlevLagDesignCreate(LevRegContext* context, LagSpec* lag, LevEftVar* record,
+                            HostDataSet* scored, HostDataSet* out);
 // The lagged level of the current observation: a level index, -1 missing, -2 no earlier
 // period.
 int32_t zlevGetEftLaggedLevel(LevRegContext* context, LagSpec* lag);

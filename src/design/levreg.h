@@ -123,6 +123,10 @@ int32_t GetValsFromRecord(LevRegContext* context, const char* letters, void* con
 // Declares the formatted (1) or plain (0) read vector; 0, or negative when the host
 // refused a declaration.
 int32_t SetupXV(LevRegContext* context, int32_t formatted);
+// The number in a text cell, for a numeric design variable that its data set holds as text:
+// false when the text is neither a number nor a missing spelling (blank, ".", NA, NaN, N/A).
+// *value is the number, or missing.
+bool levNumberFromText(const char* text, int32_t length, double* value);
 // Prepares the context for reading without levelising; 1 when it has no design.
 int32_t zlevseci(LevRegContext* context, QkPool* pool);
 // Registers the data callbacks that are still empty (across BY groups when the design's

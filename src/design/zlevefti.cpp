@@ -228,7 +228,7 @@ int32_t setUpLag(LevRegContext* ctx, LevEftVar& ev) {
   lag.periodCount = d->classes[lag.periodVariable].levelCount;
   if ((d->designFlags & kLevFlagAcrossBy) != 0)
     return 0;
-  if (const int32_t rc = zlevLagDesignCreate(ctx, &lag, &ev); rc != 0)
+  if (const int32_t rc = zlevLagDesignCreate(ctx, &lag, &ev, nullptr, nullptr); rc != 0)
     return rc;
   d->constructedReady = 1;
   return 0;

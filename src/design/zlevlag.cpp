@@ -112,7 +112,8 @@ void zlevLevelizeLagWithin(LevRegContext* ctx, int32_t count, LagSpec** list) {
   }
 }
 
-int32_t zlevLagDesignCreate(LevRegContext* ctx, LagSpec* lag, LevEftVar* ev) {
+int32_t zlevLagDesignCreate(LevRegContext* ctx, LagSpec* lag, LevEftVar* ev, HostDataSet* scored,
+                            HostDataSet* out) {
   LevDesign* d = ctx->design;
   QkPool* pool = levGroupPool(ctx);
   lag->lagged = -1;
@@ -122,7 +123,9 @@ int32_t zlevLagDesignCreate(LevRegContext* ctx, LagSpec* lag, LevEftVar* ev) {
   }
   LagDesignBlock* primary = lag->score != nullptr ? lag->score : &lag->design;
   if (primary->rowCount == 0) {
-    if (lag->second != nullptr)
+    if (scored != nullptr)
+      xpmlog(174, 84, {labelOf(*ev), HostDataSetName(scored).arg(), HostDataSetName(out).arg()});
+    else if (lag->second != nullptr)
       xpmlog(174, 83, {labelOf(*ev), numericName(d, lag->roleVariable)});
     else
       xpmlog(174, 82, {labelOf(*ev)});
@@ -168,7 +171,9 @@ int32_t zlevLagDesignCreate(LevRegContext* ctx, LagSpec* lag, LevEftVar* ev) {
       continue;
     int32_t& cell = table->periods[static_cast<size_t>(g) * P + static_cast<size_t>(p)];
     if (cell != 0) {
-      if (lag->second == nullptr)
+      if (scored != nullptr)
+        xpmlog(174, 80, {labelOf(*ev), HostDataSetName(scored).arg(), HostDataSetName(out).arg()});
+      else if (lag->second == nullptr)
         xpmlog(174, 77, {labelOf(*ev)});
       else
         xpmlog(174, table == lag->second ? 79 : 78,

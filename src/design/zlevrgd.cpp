@@ -162,8 +162,12 @@ int32_t zlevrgd(LevRegContext* ctx, double* response, double* weight, double* fr
   // CLASS levels.
   for (int32_t i = 0; i < d->classCount; ++i) {
     LevVariable& v = d->classes[i];
-    if (v.var == nullptr)
+    // A variable that the data set does not hold (one the model does not need, when a SCORE
+    // data set is read) has no level.
+    if (v.var == nullptr) {
+      ctx->levelIndex[i] = -1;
       continue;
+    }
     int32_t level = zlevlwh(nullptr, &v, ctx->valueBuffers[i]);
     // A missing value is a level only under MISSING, which the CLASS reader turns off for
     // POLYNOMIAL and ORTHPOLY: no level of theirs is missing, so none lacks its powers.

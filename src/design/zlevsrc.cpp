@@ -7,7 +7,12 @@
 
 #include "support/hoststubs.h"
 
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cmath>
 #include <cstring>
+#include <string_view>
 
 namespace {
 
@@ -19,6 +24,21 @@ template <typename Fn> void registerInto(HostRoutine* slot, Fn fn) {
 }
 
 bool isNumeric(const LevVariable& v) { return v.var != nullptr && v.var->type == 1; }
+
+// A numeric design variable that its data set holds as text (a SCORE data set whose column
+// has a cell that is not a number): its cells are read as text and converted row by row.
+bool isTextNumber(const LevVariable& v) { return v.var != nullptr && v.var->type != 1; }
+
+int32_t textLength(const LevVariable& v) { return v.var->length > 0 ? v.var->length : 1; }
+
+// The bytes at the end of a record that hold the text of such variables, in variable order.
+int32_t textNumberBytes(const LevDesign* d) {
+  int32_t n = 0;
+  for (int32_t j = 0; j < d->numericCount; ++j)
+    if (isTextNumber(d->numerics[j]))
+      n += textLength(d->numerics[j]);
+  return n;
+}
 
 void normaliseWeightCount(LevRegContext* ctx) {
   if (ctx->weights == nullptr)
@@ -202,6 +222,9 @@ int32_t SetupXV(LevRegContext* ctx, int32_t formatted) {
     else
       declare(&v, v.var != nullptr && v.var->length > 0 ? v.var->length : 1, 8);
   }
+  for (int32_t j = 0; j < d->numericCount; ++j)
+    if (isTextNumber(d->numerics[j]))
+      declare(&d->numerics[j], textLength(d->numerics[j]), 8);
   if (rc == 0 && xvgete(*vector) != 0)
     rc = -4;
   if (rc != 0) {
@@ -269,8 +292,17 @@ void decodeRecord(LevRegContext* ctx, const ValueDestinations& dst, const char* 
     at += 8;
     return x;
   };
+  const LevReadBlock* rb = ctx->library;
+  int32_t textAt = (useFormatted ? rb->formattedLength : rb->plainLength) - textNumberBytes(d);
   for (int32_t j = 0; j < d->numericCount; ++j) {
+    const LevVariable& v = d->numerics[j];
     double x = number();
+    if (v.var == nullptr) {
+      x = hostMissing();
+    } else if (isTextNumber(v)) {
+      levNumberFromText(record + textAt, textLength(v), &x);
+      textAt += textLength(v);
+    }
     if (dst.z != nullptr)
       static_cast<double*>(dst.z)[j] = x;
   }
@@ -365,6 +397,30 @@ int32_t GetValsFromRecord(LevRegContext* ctx, const char* letters, void* const* 
     return 0;
   decodeRecord(ctx, destinationsOf(letters, destinations), record, useFormatted);
   return 1;
+}
+
+bool levNumberFromText(const char* text, int32_t length, double* value) {
+  *value = hostMissing();
+  std::string_view t(text, static_cast<size_t>(std::max(length, 0)));
+  const size_t first = t.find_first_not_of(' ');
+  if (first == std::string_view::npos)
+    return true;
+  t = t.substr(first, t.find_last_not_of(' ') - first + 1);
+  auto spelled = [&](std::string_view m) {
+    return t.size() == m.size() && std::equal(t.begin(), t.end(), m.begin(), [](char a, char b) {
+             return std::tolower(static_cast<unsigned char>(a)) == b;
+           });
+  };
+  if (t == "." || spelled("na") || spelled("nan") || spelled("n/a"))
+    return true;
+  if (t.size() > 1 && t[0] == '+' && t[1] != '-' && t[1] != '+')
+    t.remove_prefix(1);
+  double x = 0;
+  const auto r = std::from_chars(t.data(), t.data() + t.size(), x);
+  if (r.ec != std::errc() || r.ptr != t.data() + t.size() || !std::isfinite(x))
+    return false;
+  *value = x;
+  return true;
 }
 
 int32_t zlevseci(LevRegContext* ctx, QkPool* pool) {

@@ -26,18 +26,6 @@ namespace {
 constexpr int32_t kSet = 848;
 
 // The name of a data set for messages (WORK.NAME, LIB.NAME or a path).
-struct DataSetName {
-  char text[260];
-  int32_t length = 0;
-  explicit DataSetName(HostDataSet* data) {
-    text[0] = '\0';
-    if (data != nullptr)
-      length =
-          std::clamp(xoinfo(data, 81, text, sizeof text), 0, static_cast<int32_t>(sizeof text) - 1);
-  }
-  HostMsgArg arg() const { return HostMsgArg(text, length); }
-};
-
 HostMsgArg nameArg(const HostVariable* v) {
   return v != nullptr ? HostMsgArg(v->name, v->nameLength) : HostMsgArg("", 0);
 }
@@ -259,7 +247,7 @@ void impliedPredicted(VsfOutputSpec& spec) {
 // BY matching of a further data set with DATA=: 0, or -23 when a BY variable has another
 // type there. Absent BY variables read the data set as a whole after `warning`.
 int32_t matchBy(VsfContext* ctx, VsfNameRecord* names, int32_t warning) {
-  DataSetName dsName(names->data);
+  HostDataSetName dsName(names->data);
   int32_t r = xbylist(ctx->data, names->data);
   names->bySync = 1;
   if (r == 1)
@@ -292,8 +280,8 @@ int32_t checkScores(VsfContext* ctx) {
     if (vsfAllocNames(ctx, &names) != 0)
       return -2;
     if (sc.data != ctx->data) {
-      DataSetName dsName(sc.data);
-      DataSetName outName(sc.out);
+      HostDataSetName dsName(sc.data);
+      HostDataSetName outName(sc.out);
       auto lookup = [&](const HostVariable* want, HostVariable** out, int32_t missing,
                         bool logged) {
         if (want == nullptr)
@@ -351,7 +339,7 @@ int32_t modelAveraging(VsfContext* ctx) {
 } // namespace
 
 int32_t vsfFind(const HostVariable* want, HostDataSet* data, HostVariable** out, int32_t message) {
-  DataSetName dsName(data);
+  HostDataSetName dsName(data);
   int32_t number = 0;
   if (want != nullptr)
     xvfind(data, want->name, want->nameLength, &number, 0);

@@ -19,6 +19,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -60,7 +61,7 @@ struct LagScoring {
   std::vector<LagDesignBlock> blocks;
   bool failed = false;
 
-  void begin(VsfContext* ctx, const VsfSelectedModel& sm) {
+  void begin(VsfContext* ctx, const VsfSelectedModel& sm, HostDataSet* scored, HostDataSet* out) {
     LevRegContext* dc = &ctx->design;
     LevDesign* d = dc->design;
     for (int32_t lev : sm.designEffects) {
@@ -83,7 +84,7 @@ struct LagScoring {
     }
     zlevLevelizeLagWithin(dc, int32_t(lags.size()), lags.data());
     for (size_t i = 0; i < lags.size() && !failed; ++i)
-      if (zlevLagDesignCreate(dc, lags[i], records[i]) != 0) {
+      if (zlevLagDesignCreate(dc, lags[i], records[i], scored, out) != 0) {
         failed = true;
         vsfRaiseRC(ctx, 1012);
       }
@@ -136,51 +137,139 @@ int32_t columnsOf(VsfContext* ctx, int32_t index, VsfScoreOutput::Entry* e) {
   return 0;
 }
 
-// Looks up the selected model's variables in the SCORE data set (`names` receives them).
-// False after message 184 when one is missing; variables of the design that the model does
-// not need read any variable of their type there (their values are not used).
+// The design variables that the selected model reads: the CLASS and continuous variables of
+// its effects and the inputs of their constructed effects (with a LAG effect's WITHIN=,
+// PERIOD= and lagged variables).
+struct ModelVariables {
+  std::vector<uint8_t> numerics, classes;
+};
+
+ModelVariables modelVariables(const LevDesign* d, const VsfSelectedModel& sm) {
+  ModelVariables need;
+  need.numerics.assign(size_t(std::max(d->numericCount, 0)), 0);
+  need.classes.assign(size_t(std::max(d->classCount, 0)), 0);
+  auto mark = [](std::vector<uint8_t>& v, int32_t k) {
+    if (k >= 0 && size_t(k) < v.size())
+      v[size_t(k)] = 1;
+  };
+  for (int32_t lev : sm.designEffects) {
+    const LevEffect& ef = d->effects[lev];
+    for (int32_t k = 0; k < ef.allClassCount; ++k)
+      mark(need.classes, ef.allClass[k]);
+    for (int32_t k = 0; k < ef.continuousCount; ++k)
+      mark(need.numerics, ef.continuous[k]);
+    for (int32_t k = 0; k < ef.constructedCount; ++k) {
+      const LevEftVar& ev = d->constructed[ef.constructed[k]];
+      for (int32_t j = 0; j < ev.classCount; ++j)
+        mark(need.classes, ev.classes[j]);
+      for (int32_t j = 0; j < ev.numericCount; ++j)
+        mark(need.numerics, ev.numeric[j]);
+      if (ev.lag == nullptr)
+        continue;
+      for (int32_t j = 0; j < ev.lag->withinCount; ++j)
+        mark(need.classes, ev.lag->within[j]);
+      mark(need.classes, ev.lag->laggedVariable);
+      mark(need.classes, ev.lag->periodVariable);
+    }
+  }
+  return need;
+}
+
+// Looks up the design's variables in the SCORE data set by name (`names` receives them).
+// One that the selected model does not read may be absent (it reads as missing). One that
+// it reads must be there with its type, except that a numeric one may be text (its cells are
+// converted row by row); else the first such variable is named in a message and false
+// returned: the data set is not scored for the BY group.
 bool findModelVariables(VsfContext* ctx, const VsfSelectedModel& sm, VsfNameRecord* names,
                         HostDataSet* out) {
-  LevDesign* d = ctx->design.design;
-  auto find = [&](const HostVariable* want) -> HostVariable* {
+  const LevDesign* d = ctx->design.design;
+  const ModelVariables need = modelVariables(d, sm);
+  const HostVariable* failed = nullptr;
+  int32_t message = 0;
+  auto fill = [&](HostVariable** slot, const HostVariable* want, bool needed, bool numeric) {
+    *slot = nullptr;
+    if (want == nullptr)
+      return;
     int32_t number = 0;
-    if (want != nullptr)
-      xvfind(names->data, want->name, want->nameLength, &number, 0);
+    xvfind(names->data, want->name, want->nameLength, &number, 0);
     HostVariable* have = nullptr;
-    if (number <= 0 || xvname(names->data, number, &have) != 0 || have == nullptr ||
-        have->type != want->type)
-      return nullptr;
-    return have;
-  };
-  auto anyOfType = [&](uint8_t type) -> HostVariable* {
-    for (int32_t i = 1; i <= xdsnvar(names->data); ++i) {
-      HostVariable* v = nullptr;
-      if (xvname(names->data, i, &v) == 0 && v != nullptr && v->type == type)
-        return v;
+    if (number > 0 && xvname(names->data, number, &have) == 0 && have != nullptr &&
+        (have->type == want->type || numeric)) {
+      *slot = have;
+      return;
     }
-    return nullptr;
-  };
-  bool complete = true;
-  auto fill = [&](HostVariable** slot, const HostVariable* want, bool needed) {
-    *slot = find(want);
-    if (*slot == nullptr && needed)
-      complete = false;
-    if (*slot == nullptr && want != nullptr)
-      *slot = anyOfType(want->type);
+    if (needed && failed == nullptr) {
+      failed = want;
+      message = have == nullptr ? 184 : 9140;
+    }
   };
   for (int32_t j = 0; j < d->numericCount; ++j)
-    fill(&names->numerics[j], d->numerics[j].var, sm.needNumeric[size_t(j)] != 0);
+    fill(&names->numerics[j], d->numerics[j].var, need.numerics[size_t(j)] != 0, true);
   for (int32_t j = 0; j < d->classCount; ++j)
-    fill(&names->classes[j], d->classes[j].var, sm.needClass[size_t(j)] != 0);
-  if (!complete) {
-    char a[260], b[260];
-    const int32_t na = std::max(xoinfo(names->data, 81, a, sizeof a), 0);
-    const int32_t nb = std::max(xoinfo(out, 81, b, sizeof b), 0);
-    xpmlog(848, 184, {HostMsgArg(a, na), HostMsgArg(b, nb)});
+    fill(&names->classes[j], d->classes[j].var, need.classes[size_t(j)] != 0, false);
+  if (failed != nullptr) {
+    xpmlog(848, message,
+           {HostMsgArg(failed->name, failed->nameLength), HostDataSetName(names->data).arg(),
+            HostDataSetName(out).arg()});
     vsfRaiseRC(ctx, 4);
   }
-  return complete;
+  return failed == nullptr;
 }
+
+// The numeric variables that the selected model reads and the SCORE data set holds as text
+// (a column with a cell that is not a number): such a cell is a data error of its row, which
+// keeps missing statistics. The first kListed of a scoring are named in the log, then their
+// count.
+struct TextCells {
+  static constexpr int64_t kListed = 5;
+  std::vector<const HostVariable*> vars;
+  int64_t bad = 0;
+
+  TextCells(const VsfContext* ctx, const VsfSelectedModel& sm, const VsfNameRecord& names) {
+    if (names.data == ctx->data || names.numerics == nullptr)
+      return;
+    const LevDesign* d = ctx->design.design;
+    const ModelVariables need = modelVariables(d, sm);
+    for (int32_t j = 0; j < d->numericCount; ++j)
+      if (need.numerics[size_t(j)] && names.numerics[j] != nullptr && names.numerics[j]->type != 1)
+        vars.push_back(names.numerics[j]);
+  }
+
+  // True when a cell of the current observation of `in` is not a number; `read` counts the
+  // observations read, the observation's number when the host cannot tell it.
+  bool rowBad(VsfContext* ctx, HostDataSet* in, double read) {
+    for (const HostVariable* v : vars) {
+      const char* text = nullptr;
+      const int32_t n = xobschar(in, v->number, &text);
+      double x = 0;
+      if (levNumberFromText(text, n, &x))
+        continue;
+      if (++bad <= kListed) {
+        int64_t next = static_cast<int64_t>(read) + 1, count = 0;
+        if (hostHasBlockReads())
+          xobsspan(in, &next, &count);
+        char observation[24];
+        const int32_t k = std::snprintf(observation, sizeof observation, "%lld",
+                                        static_cast<long long>(next - 1));
+        xpmlog(848, 9141,
+               {HostMsgArg(v->name, v->nameLength), HostMsgArg(observation, k), HostMsgArg(text, n),
+                HostDataSetName(in).arg()});
+      }
+      vsfRaiseRC(ctx, 4);
+      return true;
+    }
+    return false;
+  }
+
+  void end(HostDataSet* in) const {
+    if (bad <= kListed)
+      return;
+    char more[24];
+    const int32_t k =
+        std::snprintf(more, sizeof more, "%lld", static_cast<long long>(bad - kListed));
+    xpmlog(848, 9142, {HostMsgArg(more, k), HostDataSetName(in).arg()});
+  }
+};
 
 void pointAt(VsfContext* ctx, const VsfNameRecord* names, DesignSwap* sv) {
   LevRegContext* dc = &ctx->design;
@@ -195,6 +284,11 @@ void pointAt(VsfContext* ctx, const VsfNameRecord* names, DesignSwap* sv) {
   sv->responseCount = dc->responseCount;
   sv->responseVar = dc->responseCount > 0 ? dc->responses[0].var : nullptr;
   vsfSetNamePtrs(ctx, names, 1);
+  // A variable that the SCORE data set does not hold is read as missing, not from DATA=.
+  for (int32_t j = 0; j < d->numericCount; ++j)
+    d->numerics[j].var = names->numerics[j];
+  for (int32_t j = 0; j < d->classCount; ++j)
+    d->classes[j].var = names->classes[j];
   if (dc->responseCount > 0) {
     if (names->response != nullptr)
       dc->responses[0].var = names->response;
@@ -249,7 +343,8 @@ void writeRow(HostDataSet* in, HostDataSet* out, const VsfScoreOutput::Entry& e,
 
 // One row of a scored pass: counts, prediction and residual.
 void scoreRow(VsfContext* ctx, const VsfModel* m, VsfSelectedModel* sm, bool hasResponse,
-              std::vector<double>* row, ScoreStats* st, double* pred, double* resid) {
+              bool dataError, std::vector<double>* row, ScoreStats* st, double* pred,
+              double* resid) {
   LevRegContext* dc = &ctx->design;
   double y = hostMissing(), w = 1, f = 1;
   const int32_t s = zlevrgd(dc, &y, &w, &f);
@@ -264,7 +359,7 @@ void scoreRow(VsfContext* ctx, const VsfModel* m, VsfSelectedModel* sm, bool has
     st->freqRead += f;
   }
   const bool goodWeight = !weightGiven || (!isHostMissing(w) && w > 0);
-  if (!vsfRowPredictable(sm, dc, s))
+  if (dataError || !vsfRowPredictable(sm, dc, s))
     return;
   st->used += 1;
   const bool response = hasResponse && (s & LRS_RESPONSE) == 0 && !isHostMissing(y);
@@ -330,16 +425,15 @@ void scoreInfo(VsfContext* ctx, int32_t index, const ScoreStats& st, bool freq, 
 }
 
 void unseenNotes(const VsfContext* ctx, HostDataSet* data, VsfSelectedModel* sm) {
-  char name[260];
-  const int32_t n = std::max(xoinfo(data, 81, name, sizeof name), 0);
+  const HostDataSetName name(data);
   if (sm->unseenLevel)
-    xpmlog(848, 191, {HostMsgArg(name, n)});
+    xpmlog(848, 191, {name.arg()});
   sm->unseenLevel = false;
   const LevDesign* d = ctx->design.design;
   for (int32_t lev : sm->designEffects)
     if (sm->unseenCombinations[size_t(lev)] > 0) {
       const char* effect = d->effects[lev].name != nullptr ? d->effects[lev].name : "";
-      xpmlog(848, 192, {HostMsgArg(name, n), HostMsgArg(effect, int32_t(std::strlen(effect)))});
+      xpmlog(848, 192, {name.arg(), HostMsgArg(effect, int32_t(std::strlen(effect)))});
       sm->unseenCombinations[size_t(lev)] = 0;
     }
 }
@@ -358,16 +452,18 @@ int32_t vsfScore(VsfContext* ctx, VsfModel* m, int32_t index, VsfSelectedModel* 
   scorable = scorable && !vsfFitFailed(m->fitStatus) && sm->usable;
   LagScoring lags;
   if (scorable && dc->design->constructedCount > 0)
-    lags.begin(ctx, *sm);
+    lags.begin(ctx, *sm, in, sc.out);
   scorable = scorable && !lags.failed;
+  TextCells text(ctx, *sm, names);
   if (zlevGetInit(dc) == 0)
     while (zlevGetNext(dc) == 1) {
       st.read += 1;
       double pred = hostMissing(), resid = hostMissing();
       if (scorable)
-        scoreRow(ctx, m, sm, hasResponse, &row, &st, &pred, &resid);
+        scoreRow(ctx, m, sm, hasResponse, text.rowBad(ctx, in, st.read), &row, &st, &pred, &resid);
       writeRow(in, sc.out, e, pred, resid);
     }
+  text.end(in);
   if (!hasResponse || st.usedResponse == 0)
     st.sse = st.weightedSse = hostMissing();
   if (dc->freq != nullptr && hasResponse && st.freqUsedResponse == 0)

@@ -96,6 +96,20 @@ int32_t xbyrwnd(HostDataSet* data, int32_t code);
 int32_t xvallvr(HostDataSet* data);
 int32_t xvsele(HostDataSet* data);
 int32_t xoinfo(HostDataSet* data, int32_t item, char* buffer, int32_t capacity);
+// A data set's name (xoinfo item 81) as a message argument; empty for a null handle.
+struct HostDataSetName {
+  char text[260];
+  int32_t length = 0;
+  explicit HostDataSetName(HostDataSet* data) {
+    text[0] = '\0';
+    if (data != nullptr) {
+      const int32_t capacity = static_cast<int32_t>(sizeof text);
+      const int32_t n = xoinfo(data, 81, text, capacity);
+      length = n < 0 ? 0 : (n < capacity ? n : capacity - 1);
+    }
+  }
+  HostMsgArg arg() const { return HostMsgArg(text, length); }
+};
 
 void xobinit(RvqObject** out, int32_t flags);
 RvqText* rvqmsg(int32_t set, int32_t number);

@@ -3,6 +3,7 @@
 // tests/data/outdesign/), BY groups of different widths, PREFIX= limits, the parameter-names
 // table and _VSFMOD, and SCORE predictions against OUTPUT's with unseen levels and missing
 // variables.
+#include "leastsquares.h"
 #include "qrxrun.h"
 
 #include <gtest/gtest.h>
@@ -257,6 +258,86 @@ TEST(Score, UnseenLevelCombinationsAreMissingAsInOutput) {
     }
   }
   EXPECT_EQ(unseen, 5);
+}
+
+// The text of the first log record with that set and number.
+std::string logText(const qrxrun::ProgramRun& r, int set, int number) {
+  for (const Value& rec : r.json["steps"][0]["log"].items)
+    if (rec.has("set") && rec["set"].n == set && rec["number"].n == number)
+      return rec["text"].s;
+  return "";
+}
+
+// A SCORE data set is looked up for the variables the selected model reads: one it does not
+// read (Type, when only Horsepower is selected) may be absent; a text cell in a numeric one
+// leaves only its own row unscored; a needed one absent or of another type ends the scoring
+// of that data set with a message naming it. Predictions are checked against the
+// least-squares line of Price on Horsepower.
+TEST(Score, VariablesAreLookedUpByNameAndCheckedByRow) {
+  std::string cars = "Price,Horsepower,Type\n";
+  std::vector<std::vector<double>> x;
+  std::vector<double> y, w;
+  for (int i = 0; i < 24; ++i) {
+    const double hp = 100 + 10 * i;
+    const std::string price = std::to_string(5 + 0.2 * hp + 0.5 * std::sin(1.7 * i));
+    cars += price + "," + std::to_string(hp) + "," +
+            (i % 3 == 0   ? "Sedan"
+             : i % 3 == 1 ? "SUV"
+                          : "Sports") +
+            "\n";
+    x.push_back({1, hp});
+    y.push_back(std::stod(price));
+    w.push_back(1);
+  }
+  const std::vector<double> b = qrxrun::leastSquares(x, y, w);
+  const std::vector<double> hp = {120, 250, 80, 310};
+  const auto run =
+      runProgram("proc varsifter data=cars;\n  class Type;\n"
+                 "  model Price = Horsepower Type / selection=forward(select=sbc);\n"
+                 "  score data=plain out=s1 p=pred;\n  score data=oddcell out=s2 p=pred;\n"
+                 "  score data=nohp out=s3 p=pred;\nrun;\n",
+                 "score_lookup",
+                 {{"cars.csv", cars},
+                  {"plain.csv", "Horsepower,Price\n120,1\n250,2\n80,3\n310,4\n"},
+                  {"oddcell.csv", "Horsepower,Price\n120,1\nabc,2\n80,3\n.,4\n"},
+                  {"nohp.csv", "Type,Price\nSUV,1\n"}},
+                 {"s1.csv", "s2.csv", "s3.csv"});
+  ASSERT_EQ(run.json["returnCode"].n, 4) << run.log;
+  const auto s1 = csvRows(run.files.at("s1.csv"));
+  ASSERT_EQ(s1.size(), 5u);
+  for (size_t i = 0; i < hp.size(); ++i) {
+    ASSERT_FALSE(s1[i + 1][2].empty()) << i;
+    EXPECT_NEAR(std::stod(s1[i + 1][2]), b[0] + b[1] * hp[i], 1e-8) << i;
+  }
+  // The text cell and the missing value leave their own rows without a prediction.
+  const auto s2 = csvRows(run.files.at("s2.csv"));
+  ASSERT_EQ(s2.size(), 5u);
+  EXPECT_NEAR(std::stod(s2[1][2]), b[0] + b[1] * 120, 1e-8);
+  EXPECT_TRUE(s2[2].size() < 3 || s2[2][2].empty());
+  EXPECT_NEAR(std::stod(s2[3][2]), b[0] + b[1] * 80, 1e-8);
+  EXPECT_TRUE(s2[4].size() < 3 || s2[4][2].empty());
+  const std::string bad = logText(run, 848, 9141);
+  EXPECT_NE(bad.find("Horsepower"), std::string::npos) << bad;
+  EXPECT_NE(bad.find("abc"), std::string::npos) << bad;
+  EXPECT_NE(bad.find(" 2 "), std::string::npos) << bad;
+  // Without Horsepower nothing is scored, and the message names it.
+  const auto s3 = csvRows(run.files.at("s3.csv"));
+  ASSERT_EQ(s3.size(), 2u);
+  EXPECT_TRUE(s3[1].size() < 3 || s3[1][2].empty());
+  EXPECT_NE(logText(run, 848, 184).find("Horsepower"), std::string::npos);
+
+  // A CLASS variable that the model reads must have its type: Type given as numbers.
+  const auto typed =
+      runProgram("proc varsifter data=cars;\n  class Type;\n"
+                 "  model Price = Horsepower Type / selection=none;\n"
+                 "  score data=numtype out=s4 p=pred;\nrun;\n",
+                 "score_lookup_type",
+                 {{"cars.csv", cars}, {"numtype.csv", "Horsepower,Type\n120,1\n"}}, {"s4.csv"});
+  ASSERT_EQ(typed.json["returnCode"].n, 4) << typed.log;
+  EXPECT_NE(logText(typed, 848, 9140).find("Type"), std::string::npos) << typed.log;
+  const auto s4 = csvRows(typed.files.at("s4.csv"));
+  ASSERT_EQ(s4.size(), 2u);
+  EXPECT_TRUE(s4[1].size() < 3 || s4[1][2].empty());
 }
 
 } // namespace

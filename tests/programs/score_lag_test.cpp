@@ -94,22 +94,31 @@ TEST(ScoreLag, LaggedLevelsComeFromTheScoredData) {
   EXPECT_EQ(qrxrun::tablesOf(run, "ScoreInfo").size(), 2u);
   EXPECT_GE(qrxrun::tablesOf(run, "LagDesign").size(), 3u);
 
-  // A SCORE data set with two rows for one group and period has no lag design: the run
-  // ends with 1012 and the data set's ScoreInfo is printed all the same, with no
+  // A SCORE data set with two rows for one group and period, or with no group, has no lag
+  // design: the run ends with 1012 after the SCORE data set's own message (not the one of
+  // the analysis data), and the data set's ScoreInfo is printed all the same, with no
   // observation used.
   const Obs twice = {{"1", "1", "a", "1"}, {"1", "1", "b", "2"}, {"1", "2", "a", "3"}};
+  const Obs nogroup = {{"", "1", "a", "1"}, {"", "2", "b", "2"}};
   const auto dup = qrxrun::runProgram(
       "proc varsifter data=lag;\n  class g t x;\n  effect lg = lag(x / period=t within=g);\n"
-      "  model y = lg / selection=none;\n  score data=twice out=s3 p=pred;\nrun;\n",
-      "score_lag_dup", {{"lag.csv", csvOf(fit)}, {"twice.csv", csvOf(twice)}});
+      "  model y = lg / selection=none;\n  score data=twice out=s3 p=pred;\n"
+      "  score data=nogroup out=s4 p=pred;\nrun;\n",
+      "score_lag_dup",
+      {{"lag.csv", csvOf(fit)}, {"twice.csv", csvOf(twice)}, {"nogroup.csv", csvOf(nogroup)}});
   EXPECT_EQ(dup.json["returnCode"].n, 1012) << dup.log;
-  EXPECT_TRUE(qrxrun::logged(dup, 174, 77));
+  EXPECT_TRUE(qrxrun::logged(dup, 174, 80));
+  EXPECT_TRUE(qrxrun::logged(dup, 174, 84));
+  EXPECT_FALSE(qrxrun::logged(dup, 174, 77));
+  EXPECT_FALSE(qrxrun::logged(dup, 174, 82));
   const auto info = qrxrun::tablesOf(dup, "ScoreInfo");
-  ASSERT_EQ(info.size(), 1u);
-  bool usedNone = false;
-  for (const auto& e : (*info[0])["entries"].items)
-    usedNone = usedNone || (e["label"].s == "Number of Observations Used" && e["value"].n == 0);
-  EXPECT_TRUE(usedNone);
+  ASSERT_EQ(info.size(), 2u);
+  for (const auto* table : info) {
+    bool usedNone = false;
+    for (const auto& e : (*table)["entries"].items)
+      usedNone = usedNone || (e["label"].s == "Number of Observations Used" && e["value"].n == 0);
+    EXPECT_TRUE(usedNone);
+  }
 }
 
 } // namespace
