@@ -7,6 +7,7 @@
 #include "effects/levdesign.h"
 #include "output/vsfaverage.h"
 #include "output/vsfmodelview.h"
+#include "output/vsfselrow.h"
 #include "support/hoststubs.h"
 #include "support/poolalloc.h"
 
@@ -52,15 +53,6 @@ int32_t defineSampleColumns(VsfContext* ctx, HostDataSet* out, const VsfOutputSt
   return 0;
 }
 
-double coefficientOf(const VsfAverageSummary& a, int32_t method, int32_t p) {
-  const double* v = method == 2   ? a.nonzeroMean
-                    : method == 3 ? a.medianEstimate
-                    : method == 4 ? a.nonzeroMedian
-                                  : a.meanEstimate;
-  // A parameter that no averaged resample estimated has no non-zero statistics.
-  return isHostMissing(v[p]) ? 0.0 : v[p];
-}
-
 } // namespace
 
 int32_t vsfOutputResamples(const VsfContext* ctx) {
@@ -79,8 +71,8 @@ std::vector<std::string> vsfResampleColumnNames(const std::string& prefix, int32
   return names;
 }
 
-int32_t vsfDefineResampleColumns(VsfContext* ctx, HostDataSet* out, VsfOutputColumns& c) {
-  const VsfOutputSpec& spec = ctx->stmt.output;
+int32_t vsfDefineResampleColumns(VsfContext* ctx, const VsfOutputSpec& spec, HostDataSet* out,
+                                 VsfOutputColumns& c) {
   struct Named {
     int index;
     const char* fallback;
@@ -104,12 +96,12 @@ int32_t vsfDefineResampleColumns(VsfContext* ctx, HostDataSet* out, VsfOutputCol
   return rc;
 }
 
-void vsfAveragePrepare(VsfContext* ctx, const VsfModel* m, VsfAveragePrediction& p) {
+void vsfAveragePrepare(VsfContext* ctx, const VsfModel* m, const VsfOutputSpec& spec,
+                       VsfAveragePrediction& p) {
   p = VsfAveragePrediction{};
   if (!ctx->options.modelAverage)
     return;
   const VsfAverageSummary& a = ctx->average;
-  const VsfOutputSpec& spec = ctx->stmt.output;
   p.on = true;
   p.usable = a.averagedCount > 0 && a.sampleModels != nullptr;
   p.quantiles = spec.stats[OS_MEDIAN].on || spec.stats[OS_LOWER].on || spec.stats[OS_UPPER].on;
@@ -117,16 +109,14 @@ void vsfAveragePrepare(VsfContext* ctx, const VsfModel* m, VsfAveragePrediction&
   p.resamples = a.sampleCount;
   if (!p.usable)
     return;
-  p.coef.assign(static_cast<size_t>(m->parmCount), 0.0);
+  p.coef = vsfModelEstimates(ctx, m);
+  p.coef.resize(static_cast<size_t>(m->parmCount), 0.0);
   p.column.assign(static_cast<size_t>(m->parmCount), -1);
   for (int32_t k = 0; k < m->effectCount; ++k) {
     const VsfEffectView v = vsfEffectView(ctx, m, k);
-    for (int32_t j = 0; j < v.parms && v.lev != nullptr; ++j) {
-      const int32_t parm = m->parmOffset[k] + j;
-      p.column[static_cast<size_t>(parm)] = v.lev->firstColumn + (v.columns ? v.columns[j] : j);
-      if (vsfInModelStatus(m->effectStatus[k]))
-        p.coef[static_cast<size_t>(parm)] = coefficientOf(a, ctx->stmt.ma.averageMethod, parm);
-    }
+    for (int32_t j = 0; j < v.parms && v.lev != nullptr; ++j)
+      p.column[static_cast<size_t>(m->parmOffset[k] + j)] =
+          v.lev->firstColumn + (v.columns ? v.columns[j] : j);
   }
   p.preds.assign(static_cast<size_t>(p.resamples), hostMissing());
   p.work.assign(static_cast<size_t>(p.resamples), 0.0);

@@ -12,6 +12,7 @@
 struct VsfContext;
 struct VsfModel;
 struct HostDataSet;
+struct VsfOutputSpec;
 
 // The longest column name of an output data set.
 constexpr int32_t kVsfColumnNameMax = 32;
@@ -22,8 +23,10 @@ int32_t vsfOutputResamples(const VsfContext* ctx);
 // prefix + the digits of R would pass 32 characters, and *cut is set then.
 std::vector<std::string> vsfResampleColumnNames(const std::string& prefix, int32_t R, bool* cut);
 // Defines MEDIAN, STDDEV, LOWER, UPPER, then the SAMPLEFREQ and SAMPLEPRED columns, each
-// when asked for. 0, -2, or -8 when the host refused a column.
-int32_t vsfDefineResampleColumns(VsfContext* ctx, HostDataSet* out, VsfOutputColumns& c);
+// when `spec` (OUTPUT's or a SCORE statement's) asks for it. 0, -2, or -8 when the host
+// refused a column.
+int32_t vsfDefineResampleColumns(VsfContext* ctx, const VsfOutputSpec& spec, HostDataSet* out,
+                                 VsfOutputColumns& c);
 
 // The prediction state of one BY group: the averaged coefficients, the design column of
 // every parameter, the buffers of the resample predictions and the frequency cursor.
@@ -40,8 +43,10 @@ struct VsfAveragePrediction {
   VsfPredictStats stats{};
 };
 
-// Prepares the prediction state of a BY group (model averaging off: `on` stays false).
-void vsfAveragePrepare(VsfContext* ctx, const VsfModel* m, VsfAveragePrediction& p);
+// Prepares the prediction state of a BY group for the statistics that `spec` asks for
+// (model averaging off: `on` stays false).
+void vsfAveragePrepare(VsfContext* ctx, const VsfModel* m, const VsfOutputSpec& spec,
+                       VsfAveragePrediction& p);
 // The averaged prediction of the design row `row`; with resample statistics the per-resample
 // predictions and their statistics are kept in `p` too.
 double vsfAveragePredict(const VsfContext* ctx, VsfAveragePrediction& p, const double* row);

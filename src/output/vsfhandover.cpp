@@ -3,8 +3,8 @@
 // through the bridge's set entry, and a description of the selected model (CLASS levels and
 // codings, each effect's CLASS part tabulated by level combination, parameters in prediction
 // order, named after the reduced design) for the sibling's run entry. With the full-model
-// switch the data reader's means of the effects and variables go along. What the sibling
-// makes of it is its own business.
+// switch the data reader's means of the effects and variables go along; under model averaging
+// the averaged model is handed over. What the sibling makes of it is its own business.
 #include "output/vsfhandover.h"
 
 #include "data/vsfdata.h"
@@ -199,8 +199,13 @@ private:
 };
 
 // Items 7, 13, 14 and 15 and the error variance, handed only with the full-model switch.
+// Without it (model averaging, the path methods) the error variance and its degrees of
+// freedom are missing: no single least-squares fit stands behind those estimates.
 void handFullModel(PostFitBridge* bridge, VsfModel* m, const LevDesign* d,
-                   const std::vector<double>& triangle) {
+                   const std::vector<double>& triangle, bool full) {
+  bridge->statistics.values[1] = bridge->statistics.values[4] = hostMissing();
+  if (!full)
+    return;
   PostFitBridgeMethods* methods = bridge->methods;
   if (!triangle.empty())
     methods->set(bridge, PFI_COVARIANCE, triangle.data(), 0);
@@ -222,7 +227,9 @@ void handFullModel(PostFitBridge* bridge, VsfModel* m, const LevDesign* d,
 
 int32_t vsfFormSelectedModelForBridge(VsfContext* ctx, VsfModel* m) {
   PostFitBridge* bridge = ctx->postFit;
-  if (bridge == nullptr || vsfFitFailed(m->fitStatus))
+  // Under model averaging the averaged model is handed over even when the last resample's
+  // own fit failed.
+  if (bridge == nullptr || (!ctx->options.modelAverage && vsfFitFailed(m->fitStatus)))
     return 0;
   LevDesign* d = ctx->design.design;
   if (d == nullptr || d->effectCount == 0)
@@ -235,17 +242,18 @@ int32_t vsfFormSelectedModelForBridge(VsfContext* ctx, VsfModel* m) {
   reduceDesign(d, sm, &r);
   if (r.columns == 0)
     return -2;
+  const std::vector<double> estimates = vsfModelEstimates(ctx, m);
   std::vector<double> beta(size_t(r.columns), 0.0);
   std::vector<int32_t> parmOf(size_t(r.columns), -1), reduced(sm.parms.size(), -1);
   for (size_t i = 0; i < sm.parms.size(); ++i) {
     reduced[i] = reducedColumn(d, r, sm.columns[i]);
     if (reduced[i] >= 0) {
-      beta[size_t(reduced[i])] = m->beta[sm.parms[i]];
+      beta[size_t(reduced[i])] = estimates[size_t(sm.parms[i])];
       parmOf[size_t(reduced[i])] = sm.parms[i];
     }
   }
   PostFitDescription h;
-  vsfDescribeSelectedModel(h, ctx, m, sm);
+  vsfDescribeSelectedModel(h, ctx, sm, estimates);
   PostFitBridgeMethods* methods = bridge->methods;
   if (methods == nullptr)
     return 0;
@@ -257,8 +265,7 @@ int32_t vsfFormSelectedModelForBridge(VsfContext* ctx, VsfModel* m) {
   bridge->model = &h.model;
   if (methods->set != nullptr) {
     methods->set(bridge, PFI_ESTIMATES, beta.data(), 0);
-    if (ctx->postFitAllowed)
-      handFullModel(bridge, m, d, triangle);
+    handFullModel(bridge, m, d, triangle, ctx->postFitAllowed != 0);
     methods->set(bridge, PFI_STATISTICS, &bridge->statistics, 0);
   }
   bridge->handedWord = 0;

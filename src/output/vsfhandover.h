@@ -8,5 +8,6 @@ struct VsfModel;
 
 // Hands the selected model of the current group to the bridge and runs the sibling's run
 // and finish entries: 0, or -2 when the design has no effects or the selected design no
-// columns. A failed fit hands nothing over.
+// columns. A failed fit hands nothing over; under model averaging the averaged model is
+// handed over.
 int32_t vsfFormSelectedModelForBridge(VsfContext* ctx, VsfModel* model);

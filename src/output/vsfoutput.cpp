@@ -122,7 +122,7 @@ int32_t vsfPrep(VsfContext* ctx, int32_t index) {
     c.pred = defineStat(out, spec.stats[OS_PRED], "p_", response);
   if (spec.stats[OS_RESID].on)
     c.resid = defineStat(out, spec.stats[OS_RESID], "r_", response);
-  if (int32_t rc = vsfDefineResampleColumns(ctx, out, c); rc != 0)
+  if (int32_t rc = vsfDefineResampleColumns(ctx, spec, out, c); rc != 0)
     return rc;
   if (ctx->stmt.proc.byCount > 0)
     c.by = xdsdefvar(out, "_BY_", 4, 1, 8);
@@ -422,7 +422,7 @@ int32_t vsfOutputBy(VsfContext* ctx, VsfModel* m, VsfResampling*, int64_t seed) 
   LevDesign* d = dc->design;
   // With model averaging the averaged model of the resamples predicts.
   VsfAveragePrediction averaged;
-  vsfAveragePrepare(ctx, m, averaged);
+  vsfAveragePrepare(ctx, m, ctx->stmt.output, averaged);
   const bool usable =
       d != nullptr &&
       (averaged.on ? averaged.usable : m->fitStatus == VFS_DONE && m->beta != nullptr);

@@ -345,8 +345,8 @@ void describeBy(PostFitDescription& h, VsfContext* ctx) {
 
 } // namespace
 
-void vsfDescribeSelectedModel(PostFitDescription& h, VsfContext* ctx, const VsfModel* m,
-                              const VsfSelectedModel& sm) {
+void vsfDescribeSelectedModel(PostFitDescription& h, VsfContext* ctx, const VsfSelectedModel& sm,
+                              const std::vector<double>& estimates) {
   LevRegContext* dc = &ctx->design;
   const LevDesign* d = dc->design;
   h.classOf.assign(size_t(d->classCount), -1);
@@ -386,7 +386,7 @@ void vsfDescribeSelectedModel(PostFitDescription& h, VsfContext* ctx, const VsfM
         break;
       }
     }
-    p.estimate = m->beta[sm.parms[i]];
+    p.estimate = estimates[size_t(sm.parms[i])];
     h.parameters.push_back(p);
   }
   PostFitModel& pm = h.model;

@@ -12,7 +12,6 @@
 
 struct LevDesign;
 struct VsfContext;
-struct VsfModel;
 struct VsfSelectedModel;
 
 // The description of a selected model and the storage its pointers lead into.
@@ -35,9 +34,10 @@ struct PostFitDescription {
   const char* keep(std::string s) { return texts.emplace_back(std::move(s)).c_str(); }
 };
 
-// Fills h with the selected model of the current group.
-void vsfDescribeSelectedModel(PostFitDescription& h, VsfContext* ctx, const VsfModel* m,
-                              const VsfSelectedModel& sm);
+// Fills h with the selected model of the current group, whose parameters carry `estimates`
+// (one per model parameter).
+void vsfDescribeSelectedModel(PostFitDescription& h, VsfContext* ctx, const VsfSelectedModel& sm,
+                              const std::vector<double>& estimates);
 // Names the parameters of h after the columns of the reduced design (reducedColumns: each
 // parameter's column there, -1 keeps its name) and records the reduced columns.
 void vsfNameReducedParameters(PostFitDescription& h, const LevDesign& reduced,

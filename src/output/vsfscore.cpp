@@ -1,7 +1,8 @@
 // The SCORE data sets: each SCORE statement's data set is scored with the selected model of
 // every BY group into its OUT= data set (its own variables, the predicted value and the
-// residual), followed by the ScoreInfo factoid with the counts and error sums. The design
-// context is pointed at the SCORE data set for the pass and put back after it.
+// residual; under model averaging also the spread of the resample predictions), followed by
+// the ScoreInfo factoid with the counts and error sums. The design context is pointed at the
+// SCORE data set for the pass and put back after it.
 #include "data/vsfdata.h"
 #include "data/vsfsync.h"
 #include "design/levconstructed.h"
@@ -10,6 +11,7 @@
 #include "driver/vsfcontext.h"
 #include "driver/vsfpostinit.h"
 #include "effects/zleveftprint.h"
+#include "output/vsfavgoutput.h"
 #include "output/vsfmodelview.h"
 #include "output/vsfoutput.h"
 #include "output/vsfprint.h"
@@ -29,6 +31,7 @@ struct VsfScoreOutput {
     std::vector<int32_t> inputOut;
     std::vector<uint8_t> inputNumeric;
     int32_t pred = 0, resid = 0;
+    VsfOutputColumns averaging{}; // MEDIAN, STDDEV, LOWER, UPPER and SAMPLEPRED
   };
   std::vector<Entry> entries;
 };
@@ -134,7 +137,7 @@ int32_t columnsOf(VsfContext* ctx, int32_t index, VsfScoreOutput::Entry* e) {
     e->pred = vsfDefineStat(out, sc.spec.stats[OS_PRED], "p_", response);
   if (sc.spec.stats[OS_RESID].on)
     e->resid = vsfDefineStat(out, sc.spec.stats[OS_RESID], "r_", response);
-  return 0;
+  return vsfDefineResampleColumns(ctx, sc.spec, out, e->averaging);
 }
 
 // The design variables that the selected model reads: the CLASS and continuous variables of
@@ -321,8 +324,8 @@ void restore(VsfContext* ctx, DesignSwap* sv) {
     d->classes[j].var = sv->classes[size_t(j)];
 }
 
-void writeRow(HostDataSet* in, HostDataSet* out, const VsfScoreOutput::Entry& e, double pred,
-              double resid) {
+void writeRow(VsfContext* ctx, HostDataSet* in, HostDataSet* out, const VsfScoreOutput::Entry& e,
+              VsfAveragePrediction& averaged, double pred, double resid) {
   for (size_t i = 0; i < e.inputOut.size(); ++i) {
     if (e.inputOut[i] <= 0)
       continue;
@@ -338,13 +341,16 @@ void writeRow(HostDataSet* in, HostDataSet* out, const VsfScoreOutput::Entry& e,
     xdsputn(out, e.pred, pred);
   if (e.resid > 0)
     xdsputn(out, e.resid, resid);
+  if (averaged.on)
+    vsfPutAverageColumns(out, e.averaging, ctx, averaged, !isHostMissing(pred), false);
   xdsappend(out);
 }
 
-// One row of a scored pass: counts, prediction and residual.
-void scoreRow(VsfContext* ctx, const VsfModel* m, VsfSelectedModel* sm, bool hasResponse,
-              bool dataError, std::vector<double>* row, ScoreStats* st, double* pred,
-              double* resid) {
+// One row of a scored pass: counts, prediction and residual. Under model averaging the
+// averaged model predicts, as in OUTPUT, and `averaged` keeps the resample predictions.
+void scoreRow(VsfContext* ctx, const VsfModel* m, VsfSelectedModel* sm,
+              VsfAveragePrediction& averaged, bool hasResponse, bool dataError,
+              std::vector<double>* row, ScoreStats* st, double* pred, double* resid) {
   LevRegContext* dc = &ctx->design;
   double y = hostMissing(), w = 1, f = 1;
   const int32_t s = zlevrgd(dc, &y, &w, &f);
@@ -371,7 +377,8 @@ void scoreRow(VsfContext* ctx, const VsfModel* m, VsfSelectedModel* sm, bool has
       st->freqUsedResponse += f;
   }
   vsfModelRgx(ctx, m, dc, row->data());
-  *pred = vsfPredictRow(*sm, m->beta, row->data());
+  *pred = averaged.on ? vsfAveragePredict(ctx, averaged, row->data())
+                      : vsfPredictRow(*sm, m->beta, row->data());
   if (response) {
     *resid = y - *pred;
     st->sse += *resid * *resid;
@@ -449,7 +456,9 @@ int32_t vsfScore(VsfContext* ctx, VsfModel* m, int32_t index, VsfSelectedModel* 
   const bool hasResponse = dc->responseCount > 0;
   ScoreStats st;
   std::vector<double> row(size_t(std::max(dc->design->columnCount, 1)));
-  scorable = scorable && !vsfFitFailed(m->fitStatus) && sm->usable;
+  VsfAveragePrediction averaged;
+  vsfAveragePrepare(ctx, m, sc.spec, averaged);
+  scorable = scorable && sm->usable;
   LagScoring lags;
   if (scorable && dc->design->constructedCount > 0)
     lags.begin(ctx, *sm, in, sc.out);
@@ -460,8 +469,9 @@ int32_t vsfScore(VsfContext* ctx, VsfModel* m, int32_t index, VsfSelectedModel* 
       st.read += 1;
       double pred = hostMissing(), resid = hostMissing();
       if (scorable)
-        scoreRow(ctx, m, sm, hasResponse, text.rowBad(ctx, in, st.read), &row, &st, &pred, &resid);
-      writeRow(in, sc.out, e, pred, resid);
+        scoreRow(ctx, m, sm, averaged, hasResponse, text.rowBad(ctx, in, st.read), &row, &st, &pred,
+                 &resid);
+      writeRow(ctx, in, sc.out, e, averaged, pred, resid);
     }
   text.end(in);
   if (!hasResponse || st.usedResponse == 0)

@@ -1,5 +1,6 @@
-// The selected model's parameters and design columns, and the per-row tests and prediction
-// that the OUTDESIGN and SCORE writers share.
+// The selected model's parameters and design columns, the estimates it predicts with (the
+// averaged ones under model averaging), and the per-row tests and prediction that the
+// OUTDESIGN and SCORE writers share.
 #include "output/vsfselrow.h"
 
 #include "design/levreg.h"
@@ -7,6 +8,7 @@
 #include "driver/vsfcontext.h"
 #include "output/vsfmodelview.h"
 
+#include <algorithm>
 #include <cmath>
 
 void vsfSelectedModelOf(const VsfContext* ctx, const VsfModel* m, VsfSelectedModel* out) {
@@ -14,11 +16,16 @@ void vsfSelectedModelOf(const VsfContext* ctx, const VsfModel* m, VsfSelectedMod
   const LevDesign* d = ctx->design.design;
   if (d == nullptr)
     return;
-  out->usable = m->fitStatus == VFS_DONE && m->beta != nullptr;
+  // Under model averaging the averaged model predicts; the last resample's fit may have
+  // failed without harm to it.
+  const bool fitted = ctx->options.modelAverage
+                          ? ctx->average.averagedCount > 0 && ctx->average.sampleModels != nullptr
+                          : m->fitStatus == VFS_DONE;
+  out->usable = fitted && m->beta != nullptr;
   out->needClass.assign(static_cast<size_t>(d->classCount), 0);
   out->needNumeric.assign(static_cast<size_t>(d->numericCount), 0);
   out->unseenCombinations.assign(static_cast<size_t>(d->effectCount), 0);
-  if (m->fitStatus != VFS_DONE || m->effectStatus == nullptr)
+  if (!fitted || m->effectStatus == nullptr)
     return;
   for (int32_t k = 0; k < m->effectCount; ++k) {
     if (!vsfInModelStatus(m->effectStatus[k]))
@@ -43,6 +50,39 @@ void vsfSelectedModelOf(const VsfContext* ctx, const VsfModel* m, VsfSelectedMod
       if (e.continuous[j] >= 0 && e.continuous[j] < d->numericCount)
         out->needNumeric[static_cast<size_t>(e.continuous[j])] = 1;
   }
+}
+
+namespace {
+
+// A parameter that no averaged resample estimated has no non-zero statistics: it counts 0.
+double averagedEstimate(const VsfAverageSummary& a, uint8_t method, int32_t p) {
+  const double* v = method == 2   ? a.nonzeroMean
+                    : method == 3 ? a.medianEstimate
+                    : method == 4 ? a.nonzeroMedian
+                                  : a.meanEstimate;
+  return isHostMissing(v[p]) ? 0.0 : v[p];
+}
+
+} // namespace
+
+std::vector<double> vsfModelEstimates(const VsfContext* ctx, const VsfModel* m) {
+  const size_t n = static_cast<size_t>(std::max(m->parmCount, 0));
+  if (m->beta == nullptr)
+    return {};
+  if (!ctx->options.modelAverage)
+    return std::vector<double>(m->beta, m->beta + n);
+  std::vector<double> estimates(n, 0.0);
+  const VsfAverageSummary& a = ctx->average;
+  if (a.averagedCount == 0 || a.meanEstimate == nullptr || m->effectStatus == nullptr)
+    return estimates;
+  for (int32_t k = 0; k < m->effectCount; ++k) {
+    if (!vsfInModelStatus(m->effectStatus[k]))
+      continue;
+    const int32_t parms = vsfEffectView(ctx, m, k).parms;
+    for (int32_t p = m->parmOffset[k]; p < m->parmOffset[k] + parms; ++p)
+      estimates[static_cast<size_t>(p)] = averagedEstimate(a, ctx->stmt.ma.averageMethod, p);
+  }
+  return estimates;
 }
 
 bool vsfRowWeightBad(const LevRegContext* dc, int32_t status, double* w, double* f) {

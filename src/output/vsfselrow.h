@@ -1,6 +1,7 @@
 // The selected model as the row writers of the OUTDESIGN and SCORE data sets read it: its
 // parameters with their design columns, the variables it needs, whether an observation's
-// row can be predicted (one rule for every writer) and the prediction from a design row.
+// row can be predicted (one rule for every writer), the estimates it predicts with and the
+// prediction from a design row.
 #pragma once
 
 #include <cstdint>
@@ -11,7 +12,7 @@ struct VsfModel;
 struct LevRegContext;
 
 struct VsfSelectedModel {
-  bool usable = false;                     // fit status 0 with estimates
+  bool usable = false; // fit status 0 with estimates; under model averaging: resamples averaged
   std::vector<int32_t> designEffects;      // design effect of each selected effect, in effect order
   std::vector<int32_t> parms;              // model parameter number of each selected parameter
   std::vector<int32_t> columns;            // its design column
@@ -22,7 +23,14 @@ struct VsfSelectedModel {
 };
 
 // The selected effects of `model` (status selected, intercept or forced) in effect order.
+// Under model averaging these are the averaged model's effects, whatever the last
+// resample's fit gave.
 void vsfSelectedModelOf(const VsfContext* ctx, const VsfModel* model, VsfSelectedModel* out);
+
+// The estimate of every model parameter that the group predicts with: the fit's, or under
+// model averaging the averaged estimate that AVERAGEMETHOD= chooses (0 outside the averaged
+// model). Empty when the model has no estimates.
+std::vector<double> vsfModelEstimates(const VsfContext* ctx, const VsfModel* model);
 
 // The weight and frequency test of a row that zlevrgd read with `status`: true when the row
 // cannot count. A missing or absent frequency counts as 1 (written back rounded down).

@@ -7,7 +7,8 @@
 // ends the step with 1012; BY groups get their own models; what the code cannot reproduce
 // (LAG effects, BY groups with the same values twice) is refused. The item store's
 // covariance gives ParameterEstimates' standard errors, and split CLASS effects keep
-// parameter names with their levels.
+// parameter names with their levels. Under model averaging the averaged model is what
+// OUTPUT, SCORE, the item store and the scoring code predict with.
 #include "../host/minijson.h"
 #include "qrxrun.h"
 
@@ -463,3 +464,62 @@ TEST(PostFit, CodeRefusesWhatItCannotReproduce) {
 }
 
 } // namespace
+
+namespace {
+
+// Model averaging on the diabetes data with OUTPUT and SCORE asking for the spread of the
+// resample predictions: SCORE on the training data writes OUTPUT's columns; the item store
+// holds the averaged model once (no error variance, no covariance), whose estimates applied
+// by hand give OUTPUT's predictions, as does the scoring code.
+void expectAveragedModelEverywhere(const std::string& modelaverage, const std::string& tag) {
+  const std::string data = readFile(std::string(QRX_SOURCE_DIR) + "/examples/diabetes.csv");
+  TempDir dir(tag);
+  const std::string code = dir.file("score.py");
+  const std::string stats = " p=pred stddev=sd median=med lower=lo upper=up samplepred=sp;\n";
+  const auto run = runProgram(
+      "proc varsifter data=d seed=7;\n"
+      "  model Y = AGE SEX BMI BP S1 S2 S3 S4 S5 S6 / selection=forward(select=sbc);\n  " +
+          modelaverage + ";\n  output out=o" + stats + "  score data=d out=s" + stats +
+          "  store out=m;\n  code file='" + code + "';\nrun;\n",
+      "postfit_" + tag, {{"d.csv", data}}, {"o.csv", "s.csv", "m.json"});
+  ASSERT_EQ(run.json["returnCode"].n, 0) << modelaverage << "\n" << run.log;
+  ASSERT_EQ(run.files.count("o.csv") + run.files.count("s.csv") + run.files.count("m.json"), 3u);
+  const auto o = csvRows(run.files.at("o.csv")), s = csvRows(run.files.at("s.csv"));
+  ASSERT_EQ(o.size(), 443u);
+  ASSERT_EQ(s.size(), o.size());
+  for (const std::string name : {"pred", "sd", "med", "lo", "up", "sp1", "sp4"}) {
+    const int a = qrxrun::headerColumn(o[0], name), b = qrxrun::headerColumn(s[0], name);
+    for (size_t r = 1; r < o.size(); ++r)
+      ASSERT_EQ(s[r][size_t(b)], o[r][size_t(a)]) << modelaverage << " " << name << " row " << r;
+  }
+  Value store;
+  std::string error;
+  ASSERT_TRUE(minijson::Parser(run.files.at("m.json")).parse(&store, &error)) << error;
+  ASSERT_EQ(store["groups"].items.size(), 1u) << modelaverage;
+  const Value& g = store["groups"].items[0];
+  EXPECT_EQ(g["errorVariance"].kind, Value::Null);
+  EXPECT_FALSE(g.has("covariance"));
+  const int pred = qrxrun::headerColumn(o[0], "pred");
+  for (size_t r = 1; r < o.size(); ++r) {
+    double byHand = 0;
+    for (const Value& p : g["parameters"].items) {
+      const std::string effect = p["effect"].s;
+      byHand +=
+          p["estimate"].n * (effect == "Intercept"
+                                 ? 1.0
+                                 : std::stod(o[r][size_t(qrxrun::headerColumn(o[0], effect))]));
+    }
+    const double ours = std::stod(o[r][size_t(pred)]);
+    ASSERT_NEAR(byHand, ours, 1e-9 * (1 + std::fabs(ours))) << modelaverage << " row " << r;
+  }
+  ASSERT_TRUE(fs::exists(code)) << modelaverage;
+  EXPECT_EQ(
+      comparePredictions(run.files.at("o.csv"), pythonPredictions(dir, code, data), modelaverage),
+      442);
+}
+
+} // namespace
+
+TEST(PostFit, AveragedModelIsWhatScoreStoreAndCodePredictWith) {
+  expectAveragedModelEverywhere("modelaverage nsamples=6", "average");
+}
