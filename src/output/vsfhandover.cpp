@@ -17,6 +17,7 @@
 #include "numerics/qkzsweep.h"
 #include "output/vsfpostfitdesc.h"
 #include "output/vsfselrow.h"
+#include "selection/vsfresample.h"
 #include "support/hoststubs.h"
 
 #include <algorithm>
@@ -227,9 +228,11 @@ void handFullModel(PostFitBridge* bridge, VsfModel* m, const LevDesign* d,
 
 int32_t vsfFormSelectedModelForBridge(VsfContext* ctx, VsfModel* m) {
   PostFitBridge* bridge = ctx->postFit;
-  // Under model averaging the averaged model is handed over even when the last resample's
-  // own fit failed.
-  if (bridge == nullptr || (!ctx->options.modelAverage && vsfFitFailed(m->fitStatus)))
+  // The refit of the averaged model runs inside the fit of the group: the group's one
+  // hand-over is that fit's, made when the refit is done. Under model averaging the averaged
+  // model is handed over even when the last resample's own fit failed.
+  const bool refitting = ctx->resampling != nullptr && ctx->resampling->settings.refitInProgress;
+  if (bridge == nullptr || refitting || (!ctx->options.modelAverage && vsfFitFailed(m->fitStatus)))
     return 0;
   LevDesign* d = ctx->design.design;
   if (d == nullptr || d->effectCount == 0)

@@ -7,8 +7,9 @@
 // ends the step with 1012; BY groups get their own models; what the code cannot reproduce
 // (LAG effects, BY groups with the same values twice) is refused. The item store's
 // covariance gives ParameterEstimates' standard errors, and split CLASS effects keep
-// parameter names with their levels. Under model averaging the averaged model is what
-// OUTPUT, SCORE, the item store and the scoring code predict with.
+// parameter names with their levels. Under model averaging (with and without REFIT) the
+// averaged model is what OUTPUT, SCORE, the item store and the scoring code predict with,
+// handed over once.
 #include "../host/minijson.h"
 #include "qrxrun.h"
 
@@ -522,4 +523,10 @@ void expectAveragedModelEverywhere(const std::string& modelaverage, const std::s
 
 TEST(PostFit, AveragedModelIsWhatScoreStoreAndCodePredictWith) {
   expectAveragedModelEverywhere("modelaverage nsamples=6", "average");
+}
+
+// The refit hands its model over once: CODE writes its code, OUTPUT and SCORE are written
+// and the item store holds one model.
+TEST(PostFit, RefitOfTheAveragedModelIsHandedOverOnce) {
+  expectAveragedModelEverywhere("modelaverage nsamples=6 refit(nsamples=4)", "refit");
 }
