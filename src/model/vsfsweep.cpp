@@ -67,10 +67,13 @@ void sweepIn(VsfModel* m, int32_t k) {
   vsfCVSweep(m, k, '0');
 }
 
-// vsfSweep's pivot tolerance for the blocked sweep, given the pivot's current diagonal.
-double blockTolerance(void* context, int32_t k, double current) {
+// vsfSweep's pivot tolerance for the blocked sweep, given the pivot's current diagonal and
+// that of every column.
+double blockTolerance(void* context, int32_t k, double current, const double* diagonal) {
   const VsfModel* m = static_cast<const VsfModel*>(context);
-  double tol = m->sweepFlags[k] == '1' ? 0.0 : vsfSweepTolerance(m->xpx[diag(k)]);
+  double tol = m->sweepFlags[k] == '1' ? 0.0
+                                       : vsfPivotTolerance(m->xpx, m->sweptXpx, m->sweepFlags,
+                                                           m->xpxColumns, k, diagonal);
   if (current != 0.0 && std::fabs(current) < vsfTinyPivot())
     tol = vsfTinyPivot();
   return tol;
@@ -146,11 +149,34 @@ int32_t vsfSweepThreads(const VsfModel* m) {
              : 1;
 }
 
+double vsfPivotTolerance(const double* xpx, const double* swept, const char* flags, int64_t n,
+                         int64_t k, const double* diagonal) {
+  double g = 0.0;
+  for (int64_t i = 1; i < n; ++i)
+    if (i != k && flags[i] == '1') {
+      const double d = diagonal != nullptr ? diagonal[i] : swept[diag(i)];
+      g += std::fabs(xpx[sym(k, i)]) * std::sqrt(std::fabs(d));
+    }
+  return std::max(vsfSweepTolerance(xpx[diag(k)]), kVsfPivotNoise * g * g);
+}
+
+double vsfCandidateTolerance(const VsfModel* m, int64_t k) {
+  double g = 0.0;
+  for (int32_t p = 0; p < m->inModelCount; ++p) {
+    const int32_t e = m->inModelList[p];
+    for (int64_t i = m->effectColumn[e]; i < m->effectColumn[e] + m->effectColumns[e]; ++i)
+      if (i != k && m->sweepFlags[i] == '1')
+        g += std::fabs(m->xpx[sym(k, i)]) * std::sqrt(std::fabs(m->sweptXpx[diag(i)]));
+  }
+  return std::max(vsfSweepTolerance(m->xpx[diag(k)]), kVsfPivotNoise * g * g);
+}
+
 double vsfTinyPivot() { return std::bit_cast<double>(uint64_t{0x20000000002302ACull}); }
 
 void vsfSweep(VsfModel* m, int32_t k) {
   const char before = m->sweepFlags[k];
-  double tol = before == '1' ? 0.0 : vsfSweepTolerance(m->xpx[diag(k)]);
+  double tol =
+      before == '1' ? 0.0 : vsfPivotTolerance(m->xpx, m->sweptXpx, m->sweepFlags, m->xpxColumns, k);
   const double s = m->sweptXpx[diag(k)];
   if (s != 0.0 && std::fabs(s) < vsfTinyPivot())
     tol = vsfTinyPivot();
@@ -168,7 +194,9 @@ void vsfCVSweep(VsfModel* m, int32_t k, char state) {
     VsfFoldRecord& F = m->folds[f];
     if (F.sweepFlags[k] != state)
       continue;
-    double tol = F.sweepFlags[k] == '1' ? 0.0 : vsfSweepTolerance(F.xpx[diag(k)]);
+    double tol = F.sweepFlags[k] == '1'
+                     ? 0.0
+                     : vsfPivotTolerance(F.xpx, F.sweptXpx, F.sweepFlags, m->xpxColumns, k);
     if (tiny)
       tol = vsfTinyPivot();
     qkzsweep(F.sweptXpx, k, m->xpxColumns, F.sweepFlags, m->workVector, tol);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 
 struct VsfModel;
 struct QkPageDescriptor;
@@ -27,6 +28,24 @@ double vsfTinyPivot();
 // `diagonal`: a column is swept only while its swept diagonal exceeds 1e-8 of it (1e-8 when
 // the diagonal is not positive), so that a column nearly collinear with the model stays out.
 inline double vsfSweepTolerance(double diagonal) { return diagonal > 0 ? 1e-8 * diagonal : 1e-8; }
+
+// The tolerance of sweeping column k of `swept` (order n, flags `flags`) into the model:
+// vsfSweepTolerance of its unswept diagonal in `xpx`, raised to kVsfPivotNoise g^2 where
+// g is the sum over the swept columns i of |xpx(k, i)| sqrt(|swept diagonal i|). Its pivot
+// is what elimination left of its diagonal, and the rounding of that elimination can leave
+// an error of about DBL_EPSILON g^2: with columns of very different scales or nearly
+// dependent swept columns (a high-degree spline's basis) it exceeds the 1e-8 test, and a
+// pivot of rounding noise would give estimates whose fit is not the one reported. Such a
+// column counts as dependent on the swept ones. `diagonal`, when given, holds the current
+// diagonal of every index in place of swept's.
+double vsfPivotTolerance(const double* xpx, const double* swept, const char* flags, int64_t n,
+                         int64_t k, const double* diagonal = nullptr);
+// vsfPivotTolerance of candidate column k of the model's full X'X, the sum taken over the
+// columns of the effects in the model only.
+double vsfCandidateTolerance(const VsfModel* model, int64_t k);
+// Pivots within this factor of their rounding bound are refused (about 2.2e-11: a pivot
+// keeps five digits beyond its possible error).
+constexpr double kVsfPivotNoise = 1e5 * std::numeric_limits<double>::epsilon();
 
 int32_t vsfAddEffect(VsfModel* model, int32_t effect, uint8_t resweepAll, uint8_t trial);
 void vsfDropEffect(VsfModel* model, int32_t effect, uint8_t mode);

@@ -51,7 +51,7 @@ struct TrialBlock {
   const double* xpx;
   int64_t first;
 };
-double trialTolerance(void* context, int32_t k, double) {
+double trialTolerance(void* context, int32_t k, double, const double*) {
   const TrialBlock* b = static_cast<const TrialBlock*>(context);
   return vsfSweepTolerance(b->xpx[diag(b->first + k - 1)]);
 }

@@ -99,12 +99,14 @@ int32_t vsfBestSimple(VsfModel* m, int32_t* effect, double* value) {
   for (int32_t i = 0; i < m->effectCount; ++i) {
     if (m->effectColumns[i] != 1 || !addEligible(m, i))
       continue;
-    double r, d, q;
+    double r, d, q, tol = 0.0;
     if (full) {
       const int64_t c = m->effectColumn[i];
       r = m->sweptXpx[at(c, 0)];
       d = m->sweptXpx[at(c, c)];
       q = m->xpx[at(c, c)];
+      // The tolerance that sweeping the column in would meet.
+      tol = vsfCandidateTolerance(m, c);
     } else {
       const int64_t row = m->effectFirstColumn[i];
       q = m->columnSquareSums[row - 1];
@@ -142,7 +144,8 @@ int32_t vsfBestSimple(VsfModel* m, int32_t* effect, double* value) {
         }
       }
     }
-    const double tol = vsfSweepTolerance(q);
+    if (!full)
+      tol = vsfSweepTolerance(q);
     const double reduction = d > tol ? r * r / d : -1.0;
     if (storeCandidates(m))
       m->candidateValue[i] =

@@ -45,7 +45,7 @@ std::vector<double> crossProducts(int n, int levels, int rows, unsigned seed,
 struct Tolerances {
   std::vector<double> diagonal;
 };
-double relativeTolerance(void* context, int32_t k, double) {
+double relativeTolerance(void* context, int32_t k, double, const double*) {
   const double d = static_cast<Tolerances*>(context)->diagonal[k];
   return d > 0 ? 1e-8 * d : 1e-8;
 }
@@ -74,8 +74,13 @@ void compareFull(int n, int levels, int k0, int m, const std::vector<int>& pre, 
   std::vector<double> blocked = plain;
   std::string blockFlags = plainFlags;
   int taken = 0;
+  // The diagonal before each pivot, which the block's tolerance must be shown.
+  std::vector<std::vector<double>> diagonals;
   for (int k = k0; k < k0 + m; ++k) {
-    const double tk = relativeTolerance(&tol, k, 0.0);
+    diagonals.emplace_back();
+    for (int i = 0; i < n; ++i)
+      diagonals.back().push_back(plain[static_cast<size_t>(zisub(i, i))]);
+    const double tk = relativeTolerance(&tol, k, 0.0, nullptr);
     const char before = plainFlags[k];
     qkzsweep(plain.data(), k, n, plainFlags.data(), work.data(), before == '1' ? 0.0 : tk);
     taken += plainFlags[k] != before ? 1 : 0;
@@ -84,10 +89,15 @@ void compareFull(int n, int levels, int k0, int m, const std::vector<int>& pre, 
   struct Context {
     Tolerances* tol;
     const std::string* flags;
-  } ctx{&tol, &blockFlags};
-  auto tolerance = [](void* c, int32_t k, double p) {
+    const std::vector<std::vector<double>>* diagonals;
+    int k0;
+  } ctx{&tol, &blockFlags, &diagonals, k0};
+  auto tolerance = [](void* c, int32_t k, double p, const double* diagonal) {
     auto* x = static_cast<Context*>(c);
-    return (*x->flags)[k] == '1' ? 0.0 : relativeTolerance(x->tol, k, p);
+    const std::vector<double>& want = (*x->diagonals)[static_cast<size_t>(k - x->k0)];
+    for (size_t i = 0; i < want.size(); ++i)
+      EXPECT_NEAR(want[i], diagonal[i], 1e-9 * (1.0 + std::fabs(want[i]))) << k << " " << i;
+    return (*x->flags)[k] == '1' ? 0.0 : relativeTolerance(x->tol, k, p, diagonal);
   };
   const int32_t got =
       qkzsweepBlock(blocked.data(), n, k0, m, blockFlags.data(), false, tolerance, &ctx, threads);
@@ -105,7 +115,7 @@ int plainPartial(std::vector<double>& a, int n, int k0, int m, Tolerances& tol) 
   int taken = 0;
   for (int k = k0; k < k0 + m; ++k) {
     const double p = e(k, k);
-    if (!(p > relativeTolerance(&tol, k, p)))
+    if (!(p > relativeTolerance(&tol, k, p, nullptr)))
       continue;
     ++taken;
     std::vector<int> rows{0};
@@ -155,7 +165,7 @@ TEST(QkzsweepBlock, SweepingTwiceRestores) {
   std::vector<double> a = start;
   Tolerances tol = tolerancesOf(a, n);
   std::string flags(n, '0');
-  auto back = [](void*, int32_t, double) { return 0.0; };
+  auto back = [](void*, int32_t, double, const double*) { return 0.0; };
   ASSERT_EQ(66, qkzsweepBlock(a.data(), n, 2, 66, flags.data(), false, relativeTolerance, &tol, 2));
   ASSERT_EQ(66, qkzsweepBlock(a.data(), n, 2, 66, flags.data(), false, back, nullptr, 2));
   EXPECT_EQ(std::string(n, '0'), flags);

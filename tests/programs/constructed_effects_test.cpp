@@ -214,4 +214,112 @@ TEST(ConstructedEffects, DuplicatePeriodsInALagGroupFailTheGroup) {
   EXPECT_GE(step["returnCode"].n, 108) << run.log;
 }
 
+// The least residual sum of squares of y on the columns (each n values) by Householder QR in
+// long double, the columns scaled to unit length and pivoted by their remaining length; a
+// column whose remaining length falls below 1e-13 is taken as dependent on those before it.
+long double leastSquaresMinimum(std::vector<std::vector<long double>> cols,
+                                std::vector<long double> y) {
+  const size_t n = y.size();
+  std::erase_if(cols, [](auto& c) {
+    long double s = 0;
+    for (long double v : c)
+      s += v * v;
+    for (long double& v : c)
+      v = s > 0 ? v / std::sqrt(s) : 0;
+    return s == 0;
+  });
+  auto rest = [&](const std::vector<long double>& c, size_t j) {
+    long double s = 0;
+    for (size_t i = j; i < n; ++i)
+      s += c[i] * c[i];
+    return std::sqrt(s);
+  };
+  size_t j = 0;
+  for (; j < n && j < cols.size(); ++j) {
+    size_t best = j;
+    for (size_t c = j + 1; c < cols.size(); ++c)
+      if (rest(cols[c], j) > rest(cols[best], j))
+        best = c;
+    std::swap(cols[j], cols[best]);
+    const long double norm = rest(cols[j], j);
+    if (norm < 1e-13L)
+      break;
+    std::vector<long double> v(cols[j].begin() + static_cast<long>(j), cols[j].end());
+    v[0] += cols[j][j] < 0 ? -norm : norm;
+    const long double vv = [&] {
+      long double s = 0;
+      for (long double e : v)
+        s += e * e;
+      return s;
+    }();
+    auto reflect = [&](std::vector<long double>& c) {
+      long double s = 0;
+      for (size_t i = j; i < n; ++i)
+        s += v[i - j] * c[i];
+      for (size_t i = j; i < n; ++i)
+        c[i] -= 2 * s / vv * v[i - j];
+    };
+    for (size_t c = j; c < cols.size(); ++c)
+      reflect(cols[c]);
+    reflect(y);
+  }
+  long double sse = 0;
+  for (size_t i = j; i < n; ++i)
+    sse += y[i] * y[i];
+  return sse;
+}
+
+// A high-degree B-spline's basis has columns many orders of magnitude apart that are nearly
+// dependent over the data: the fit reported must be the fit of the OUTPUT predictions and
+// never below least squares on the OUTDESIGN columns.
+TEST(ConstructedEffects, HighDegreeSplinesReportTheFitOfTheirPredictions) {
+  std::string data = "x,y\n";
+  for (int i = 1; i <= 60; ++i) {
+    const double x = std::round(10000 * std::fmod(i * 0.6180339887, 1.0)) / 1000;
+    const double y = std::round(1000 * (5 * std::sin(x) + x + 0.8 * std::sin(37.1 * i))) / 1000;
+    data += std::to_string(x) + "," + std::to_string(y) + "\n";
+  }
+  for (const int degree : {3, 12, 30, 50}) {
+    SCOPED_TRACE(degree);
+    const qrxrun::ProgramRun run =
+        qrxrun::runProgram("proc varsifter data=d outdesign(fullmodel)=des;\n"
+                           "  effect s = spline(x / degree=" +
+                               std::to_string(degree) +
+                               ");\n"
+                               "  model y = s / selection=none;\n  output out=pred p=p;\nrun;\n",
+                           "spline_degree", {{"d.csv", data}}, {"des.csv", "pred.csv"});
+    const Value& step = run.json["steps"][0];
+    ASSERT_EQ(step["returnCode"].n, 0) << run.log;
+    const Value* anova = qrxrun::findTable(step["output"], "ANOVA");
+    ASSERT_TRUE(anova != nullptr && run.files.count("des.csv") && run.files.count("pred.csv"))
+        << run.log;
+    const double reported = qrxrun::number(*anova, 1, "SS");
+    const auto pred = qrxrun::csvRows(run.files.at("pred.csv"));
+    const int py = qrxrun::headerColumn(pred[0], "y"), pp = qrxrun::headerColumn(pred[0], "p");
+    double predicted = 0;
+    for (size_t i = 1; i < pred.size(); ++i)
+      predicted += std::pow(std::stod(pred[i][py]) - std::stod(pred[i][pp]), 2);
+    const auto des = qrxrun::csvRows(run.files.at("des.csv"));
+    const int dy = qrxrun::headerColumn(des[0], "y");
+    std::vector<std::vector<long double>> cols(des[0].size() - 1);
+    std::vector<long double> y;
+    for (size_t i = 1; i < des.size(); ++i)
+      for (size_t j = 0, c = 0; j < des[i].size(); ++j) {
+        if (static_cast<int>(j) == dy)
+          y.push_back(std::stold(des[i][j]));
+        else
+          cols[c++].push_back(std::stold(des[i][j]));
+      }
+    const double least = static_cast<double>(leastSquaresMinimum(cols, y));
+    // The error SS is the total less what the model explains: its rounding is relative to
+    // the total.
+    const double total = qrxrun::number(*anova, 2, "SS");
+    EXPECT_NEAR(reported, predicted, 1e-8 * total);
+    EXPECT_GE(reported, least - 1e-8 * total);
+    if (degree == 3) {
+      EXPECT_NEAR(reported, least, 1e-9 * least);
+    }
+  }
+}
+
 } // namespace
