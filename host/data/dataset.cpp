@@ -4,6 +4,7 @@
 // when ended (xvputt); the step runner puts them in place only when the step succeeds.
 #include "host/data/dataset.h"
 #include "host/data/csvfile.h"
+#include "host/data/outfile.h"
 #include "host/data/readvec.h"
 #include "host/ext/qkmemfig.h"
 #include "host/hostlog.h"
@@ -107,6 +108,10 @@ struct PendingOutput {
   int vars = 0;
 };
 std::vector<PendingOutput> gPending;
+
+// The files the step's outputs will write (as one spelling of the path) and what names each
+// ("OUT= of the OUTPUT statement at line 3"), for refusing a second output of the same file.
+std::map<std::string, std::string> gClaims;
 
 std::string upper(std::string s) {
   for (char& c : s)
@@ -734,14 +739,13 @@ std::string pendingPath(const std::string& path) {
       .string();
 }
 
-bool writeCsv(const HostDataSet* ds, const std::string& file) {
-  std::ofstream f(file, std::ios::binary | std::ios::trunc);
-  if (!f)
-    return false;
+// Writes the rows of an output data set to `file`; false with `why` set when it fails.
+bool writeCsv(const HostDataSet* ds, const std::string& file, std::string* why) {
+  OutFile f(file);
   for (size_t i = 0; i < ds->names.size(); ++i)
     f << (i ? "," : "") << csvField(ds->names[i]);
-  f << "\n";
-  for (int64_t r = 0; f && r < ds->outRows; ++r) {
+  f << '\n';
+  for (int64_t r = 0; f.good() && r < ds->outRows; ++r) {
     for (size_t i = 0; i < ds->vars.size(); ++i) {
       if (i)
         f << ',';
@@ -752,8 +756,7 @@ bool writeCsv(const HostDataSet* ds, const std::string& file) {
     }
     f << '\n';
   }
-  f.flush();
-  return static_cast<bool>(f);
+  return f.finish(why);
 }
 
 // Ends an output data set: writes its temporary file and frees the data set. The file
@@ -772,14 +775,14 @@ void dsVputt(HostDataSet* out) {
       ::close(fd);
     gPending.push_back(p);
   }
-  if (!writeCsv(ds, p.tmp)) {
+  if (std::string why; !writeCsv(ds, p.tmp, &why)) {
     {
       std::lock_guard<std::mutex> lock(gMutex);
       std::error_code ec;
       fs::remove(p.tmp, ec);
       gPending.pop_back();
     }
-    fail(7, {ds->display.c_str(), ds->path.c_str(), "the file cannot be written"});
+    fail(7, {ds->display.c_str(), ds->path.c_str(), why.c_str()});
   }
   dsClose(ds);
 }
@@ -1069,6 +1072,37 @@ std::string defaultOutputName() {
   }
 }
 
+bool claimOutputFile(const std::string& path, const OutputMaker& by) {
+  std::string maker = by.option.empty() ? "the default output data set" : upper(by.option) + "=";
+  maker += " of the " + upper(by.statement) + " statement";
+  if (by.line > 0)
+    maker += " at line " + std::to_string(by.line);
+  std::error_code ec;
+  fs::path full = fs::absolute(path, ec);
+  full = fs::weakly_canonical(ec ? fs::path(path) : full, ec).lexically_normal();
+  std::string first;
+  {
+    std::lock_guard<std::mutex> lock(gMutex);
+    auto [it, added] = gClaims.emplace(full.string(), maker);
+    if (added)
+      return true;
+    first = it->second;
+  }
+  fail(17, {path.c_str(), first.c_str(), maker.c_str()});
+  return false;
+}
+
+bool claimOutput(HostDataSet* out, const OutputMaker& by) {
+  HostDataSet* ds = checkedOutput(out);
+  return ds == nullptr || claimOutputFile(ds->path, by);
+}
+
+std::string nameProblem(const std::string& error) {
+  if (error.rfind("library:", 0) == 0)
+    return "the library " + error.substr(8) + " is not assigned";
+  return "it is not a valid data set name";
+}
+
 CsvRows* inputRows(HostDataSet* data, int64_t* current) {
   HostDataSet* ds = liveInput(data);
   if (!ds)
@@ -1165,9 +1199,7 @@ namespace {
 // Puts one pending output in place; false with `why` set when the rename fails.
 bool commitOutput(const PendingOutput& p, std::string* why) {
   std::error_code ec;
-  fs::rename(p.tmp, p.path, ec);
-  if (ec) {
-    *why = ec.message();
+  if (!renameFile(p.tmp, p.path, why)) {
     fs::remove(p.tmp, ec);
     return false;
   }
@@ -1224,6 +1256,7 @@ void endStepDataSets() {
     std::lock_guard<std::mutex> lock(gMutex);
     open.swap(gOpen);
     gCopies.clear();
+    gClaims.clear();
   }
   for (HostDataSet* ds : open) {
     ds->magic = 0;

@@ -26,6 +26,24 @@ void clearLibraries();
 bool resolveDataSet(const std::string& written, bool forOutput, std::string* path,
                     std::string* display, std::string* error);
 
+// Why resolveDataSet refused a name, from its `error`: "the library X is not assigned" or
+// "it is not a valid data set name".
+std::string nameProblem(const std::string& error);
+
+// What names an output of a step: the option (empty for a statement's default output data
+// set), the statement and its line (0 when not known).
+struct OutputMaker {
+  std::string option, statement;
+  int line = 0;
+};
+// Registers a file that an output of the step will write. A file registered before in the
+// step is refused: false after an error naming both outputs ("OUT= of the OUTPUT statement
+// at line 3"), the step's return code raised. The registrations end with the step
+// (endStepDataSets).
+bool claimOutputFile(const std::string& path, const OutputMaker& by);
+// The same for the file of an output data set made by xdscreate.
+bool claimOutput(HostDataSet* out, const OutputMaker& by);
+
 // The name of the data set an output statement makes when it names none: DATAn in WORK
 // with the smallest n whose file neither exists nor is being written by this step.
 std::string defaultOutputName();

@@ -10,17 +10,20 @@
 
 namespace qrxhost::aux {
 
-// A STORE request: the item store's file and the name shown in messages.
+// A STORE request: the item store's file, the name shown in messages and the statement's
+// line (0 when not known).
 struct StoreRequest {
   std::string written;
   std::string path;
   std::string display;
+  int line = 0;
 };
 
-// A CODE request: the file of the scoring code.
+// A CODE request: the file of the scoring code and the statement's line.
 struct CodeRequest {
   std::string written;
   std::string path;
+  int line = 0;
 };
 
 // Lists written alike in the item store (JSON) and the scoring code (Python): "[...]" of

@@ -3,14 +3,17 @@
 // the procedure parses; each group's hand-over is kept, and the finish routine writes the
 // item store and the scoring code (each into a temporary file renamed into place).
 #include "host/data/dataset.h"
+#include "host/data/outfile.h"
 #include "host/hostlog.h"
 #include "host/modules/auxmodel.h"
 #include "host/modules/modload.h"
 #include "host/textcase.h"
+#include "support/parsedstmt.h"
 
+#include <algorithm>
 #include <cctype>
 #include <filesystem>
-#include <fstream>
+#include <initializer_list>
 #include <set>
 
 namespace qrxhost {
@@ -83,20 +86,39 @@ std::string withExtension(std::string path, const std::string& extension) {
   return path + extension;
 }
 
+// The lines of the parsed statements named by one of `keywords`, in statement order.
+std::vector<int> statementLines(std::initializer_list<const char*> keywords) {
+  std::vector<int> lines;
+  const ParseRoot* root = hostParseRoot();
+  for (const ParsedStatement* s = root != nullptr ? root->first : nullptr; s; s = s->next) {
+    const std::string name(s->name, sizeof s->name);
+    if (std::any_of(keywords.begin(), keywords.end(),
+                    [&](const char* k) { return startsWith(name, k); }))
+      lines.push_back(s->line);
+  }
+  return lines;
+}
+
 // Reads the STORE and CODE statements of the saved texts; false after a message when one
 // cannot be understood.
 bool readRequests(AuxState* st, const TokenSave* save) {
+  // The saved texts come in statement order, as the parsed statements do.
+  const std::vector<int> storeLines = statementLines({"STORE", "ITEMSTORE"});
+  const std::vector<int> codeLines = statementLines({"CODE"});
+  size_t storeCount = 0, codeCount = 0;
   bool ok = true;
   for (const TokenSaveText* t = save != nullptr ? save->head : nullptr; t; t = t->next) {
     const std::string text(t->text, static_cast<size_t>(t->length));
     if (startsWith(text, "STORE") || startsWith(text, "ITEMSTORE")) {
       aux::StoreRequest r;
+      r.line = storeCount < storeLines.size() ? storeLines[storeCount] : 0;
+      ++storeCount;
       r.written = optionValue(text, "OUT", false);
       if (r.written.empty())
         r.written = optionValue(text, "OUTSTORE", true);
       std::string error;
       if (r.written.empty() || !resolveDataSet(r.written, true, &r.path, &r.display, &error)) {
-        message(1, r.written, error.empty() ? "no item store is named" : error);
+        message(1, r.written, error.empty() ? "no item store is named" : nameProblem(error));
         ok = false;
         continue;
       }
@@ -105,13 +127,15 @@ bool readRequests(AuxState* st, const TokenSave* save) {
       st->stores.push_back(r);
     } else if (startsWith(text, "CODE")) {
       aux::CodeRequest r;
+      r.line = codeCount < codeLines.size() ? codeLines[codeCount] : 0;
+      ++codeCount;
       r.written = optionValue(text, "FILE", false);
       if (r.written.size() >= 2 && (r.written.front() == '\'' || r.written.front() == '"'))
         r.path = r.written.substr(1, r.written.size() - 2);
       else if (!r.written.empty())
         r.path = (std::filesystem::path(workDir()) / (asciiLower(r.written) + ".py")).string();
       if (r.path.empty()) {
-        message(2, r.written, "FILE= names no file");
+        message(10);
         ok = false;
         continue;
       }
@@ -128,24 +152,15 @@ bool directoryExists(const std::string& path) {
   return dir.empty() || std::filesystem::is_directory(dir, ec);
 }
 
+// Writes the file through a temporary one beside it, so that a failed write leaves what
+// was there; false after message `number` with the system's reason.
 bool writeFile(const std::string& path, const std::string& text, int number) {
   const std::string temp = path + ".tmp";
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    out << text;
-    out.close();
-    if (!out) {
-      std::error_code ec;
-      std::filesystem::remove(temp, ec);
-      message(number, path, "the file cannot be written");
-      return false;
-    }
-  }
-  std::error_code ec;
-  std::filesystem::rename(temp, path, ec);
-  if (ec) {
+  std::string why;
+  if (!writeWholeFile(temp, text, &why) || !renameFile(temp, path, &why)) {
+    std::error_code ec;
     std::filesystem::remove(temp, ec);
-    message(number, path, ec.message());
+    message(number, path, why);
     return false;
   }
   return true;
@@ -157,7 +172,8 @@ void cleanup(PostFitBridge* b, int32_t) {
   b->own = nullptr;
 }
 
-// Slot 1, while the procedure parses with STORE given: every request must be writable.
+// Slot 1, while the procedure parses with STORE or CODE given: every request must name a
+// file of its own in a directory that exists.
 int32_t run(PostFitBridge* b, int32_t, void*) {
   AuxState* st = stateOf(b);
   if (st == nullptr || st->unreadable)
@@ -167,10 +183,14 @@ int32_t run(PostFitBridge* b, int32_t, void*) {
     if (!directoryExists(r.path)) {
       message(1, r.display, "its directory does not exist");
       ok = false;
+    } else if (!claimOutputFile(r.path, {"OUT", "STORE", r.line})) {
+      ok = false;
     }
   for (const aux::CodeRequest& r : st->codes)
     if (!directoryExists(r.path)) {
       message(2, r.path, "its directory does not exist");
+      ok = false;
+    } else if (!claimOutputFile(r.path, {"FILE", "CODE", r.line})) {
       ok = false;
     }
   return ok ? 0 : 1;

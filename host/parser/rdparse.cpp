@@ -11,6 +11,7 @@
 #include <cstring>
 #include <map>
 #include <sstream>
+#include <string>
 
 namespace qrxhost {
 
@@ -357,6 +358,18 @@ struct Interp {
     root->effectSlot = static_cast<int16_t>(list.slot);
   }
 
+  // Registers a created output data set's file with the option that names it (empty: the
+  // statement's default); a file another output of the step writes ends the statement (the
+  // data set is given up).
+  void claimCreated(HostDataSet* ds, std::string_view option, int line) {
+    std::string statement(current()->name, sizeof current()->name);
+    statement.erase(statement.find_last_not_of(' ') + 1);
+    if (qrxhost::claimOutput(ds, {std::string(option), statement, line}))
+      return;
+    xdsclose(ds);
+    throw StatementError{}; // claimOutput has logged why
+  }
+
   // Opens (form 1) or creates (form 2) the data set named at dsStart into a slot; DATA= of the
   // procedure statement becomes the step's data set.
   void dataSetAction(const GNode* n) {
@@ -368,6 +381,8 @@ struct Interp {
       inputFailed = inputFailed || stepInput;
       throw StatementError{}; // the data-set service has logged why
     }
+    if (arg(n, 1) == 2)
+      claimCreated(ds, at(dsStart - 2).raw(), at(dsStart).line); // OPTION '=' name
     OptionSlot* sl = slot(arg(n, 0));
     sl->value.dataSet = ds;
     sl->kind = OSK_DATASET;
@@ -539,6 +554,7 @@ struct Interp {
     HostDataSet* ds = xdscreate(name.data(), static_cast<int32_t>(name.size()));
     if (!ds)
       throw StatementError{}; // the data-set service has logged why
+    claimCreated(ds, std::string_view(), current()->line);
     OptionSlot* sl = slot(slotNumber);
     sl->value.dataSet = ds;
     sl->kind = OSK_DATASET;

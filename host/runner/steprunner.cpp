@@ -99,9 +99,10 @@ StepOutcome runStep(ProcedureModule& module, StepSource source) {
   }
   rc = std::max(rc, stepReturnCode());
   reportFailedMemoryRequest(rc);
-  out.record.returnCode = rc;
 
   commitStepOutputs(rc <= kWarningReturnCode);
+  // An output that could not be put in place raises the step's return code.
+  out.record.returnCode = std::max(rc, stepReturnCode());
   endStepDataSets();
   if (doc) {
     out.listing = renderListing(*doc);

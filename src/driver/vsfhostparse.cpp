@@ -178,9 +178,10 @@ void loadSibling(PostFitBridge* bridge, TokenSave* save) {
     xpslog("Failed to load qrxauxmd bridge.");
 }
 
-// The bridge after a parse without error, or null when no statement asks for it. With STORE
-// the sibling's run routine checks the statements now; its failure ends the run with 1012
-// after the sibling's clean-up.
+// The bridge after a parse without error, or null when no statement asks for it. The
+// sibling's run routine checks the statements now, before any data is read (STORE needs it;
+// the other post-fit statements are checked when the sibling has one); its failure ends the
+// run with 1012 after the sibling's clean-up.
 PostFitBridge* postFitBridge(BridgeParseState* st, ParseRoot* root) {
   if (st->bridgeWanted == 0) {
     bool wanted = false;
@@ -194,11 +195,12 @@ PostFitBridge* postFitBridge(BridgeParseState* st, ParseRoot* root) {
     xexit(1016, 0);
   std::memset(static_cast<void*>(bridge), 0, sizeof *bridge);
   loadSibling(bridge, st->save);
-  if (st->bridgeWanted == 0)
+  PostFitBridgeMethods* methods = bridge->methods;
+  const bool checks = methods != nullptr && methods->run != nullptr;
+  if (st->bridgeWanted == 0 && !checks)
     return bridge;
   bridge->save = st->save;
-  PostFitBridgeMethods* methods = bridge->methods;
-  if (methods == nullptr || methods->run == nullptr || methods->run(bridge, -1, nullptr) != 0) {
+  if (!checks || methods->run(bridge, -1, nullptr) != 0) {
     if (methods != nullptr && methods->cleanup != nullptr)
       methods->cleanup(bridge, 0);
     zttkse(st->save);

@@ -325,7 +325,7 @@ const GrammarRule kRules[] = {
     // ---- STORE and CODE (handed on, not read here) ----
     {"storestmt",
      "#3(7) 'STORE'/'ITEMSTORE$' [ 'OUT'/'OUTSTORE' '=' ] #8(1,6) #30(208) #30(108) #35(6,1)"
-     " ( NAMEX | COMPOUND | FMT ) [ '/' { 'LABEL' '=' #5(3) #6(5,5) QS } ] #4"},
+     " ( NAMEX | COMPOUND | FMT | QS ) [ '/' { 'LABEL' '=' #5(3) #6(5,5) QS } ] #4"},
     {"codestmt", "#3(20) #23(16) 'CODE' #33(1,13165) #30(114) { codeopt } #4"},
     {"codeopt",
      "( 'FILE' '=' ( #6(11,3) QS | #6(11,2,8,1) #16(1,1,1) NAMEX )"

@@ -1,6 +1,7 @@
 // The post-fit bridge at the end of the parse, against a stand-in sibling module: which
-// statements load it, the saved texts its entry routine sees, the run routine under STORE,
-// the clean-up before the 1012 end of a failing run, and load failures that are only traced.
+// statements load it, the saved texts its entry routine sees, the run routine under STORE and
+// CODE, the clean-up before the 1012 end of a failing run, and load failures that are only
+// traced.
 #include "parse_harness.h"
 #include "siblingswap.h"
 
@@ -74,13 +75,13 @@ TEST(PostFitBridge, OnlyPostFitStatementsLoadTheSibling) {
   ASSERT_NE(r.ctx->postFit, nullptr);
   EXPECT_EQ(gSibling.loads, 1);
   EXPECT_EQ(gSibling.loadedName, "qrxauxmd");
-  // The entry routine saw every statement's text, each ending in one ';'; the run routine is
-  // not called without STORE, and the texts are released before the bridge is returned.
+  // The entry routine saw every statement's text, each ending in one ';'; the run routine
+  // checks CODE while parsing too, and the texts are released before the bridge is returned.
   ASSERT_EQ(gSibling.texts.size(), 3u);
   EXPECT_EQ(gSibling.texts[0], "VARSIFTER DATA=D;");
   EXPECT_EQ(gSibling.texts[1], "MODEL Y=X1;");
   EXPECT_EQ(gSibling.texts[2], "CODE FILE='x.py';");
-  EXPECT_TRUE(gSibling.calls.empty());
+  EXPECT_EQ(gSibling.calls, std::vector<std::string>{"run -1 saved"});
   EXPECT_EQ(r.ctx->postFit->save, nullptr);
 }
 

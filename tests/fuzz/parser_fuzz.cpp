@@ -38,6 +38,7 @@ const StepSource& currentStepSource() {
   return s;
 }
 std::string defaultOutputName() { return "DATA1"; }
+bool claimOutput(HostDataSet*, const OutputMaker&) { return true; }
 } // namespace qrxhost
 
 namespace {
@@ -59,6 +60,7 @@ HostDataSet* xdsopen(const char* name, int32_t length) {
   return nullptr;
 }
 HostDataSet* xdscreate(const char*, int32_t) { return reinterpret_cast<HostDataSet*>(&gOut); }
+void xdsclose(HostDataSet*) {}
 int32_t xdsnvar(HostDataSet* ds) {
   return ds == reinterpret_cast<HostDataSet*>(&gData) ? kVars : 0;
 }

@@ -1,16 +1,22 @@
 // What a run leaves on disk, end to end through qrx: output data sets are replaced only by
-// a step that ends without error, a killed run leaves no utility or temporary file, and an
-// unwritable --json or --listing path stops the run before its first step.
+// a step that ends without error, a killed run leaves no utility or temporary file, an
+// unwritable --json or --listing path stops the run before its first step, an output that
+// cannot be written ends the run with an error, and two outputs of one step naming one file
+// are refused before anything is read or written.
+#include "host/minijson.h"
 #include "programs/clifixture.h"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -77,6 +83,17 @@ void writeLargeData(const fs::path& file) {
       f << ',' << v;
     f << '\n';
   }
+}
+
+// The JSON record a run wrote to `path`.
+minijson::Value runRecord(const fs::path& path) {
+  std::ifstream f(path, std::ios::binary);
+  std::stringstream text;
+  text << f.rdbuf();
+  minijson::Value v;
+  std::string error;
+  EXPECT_TRUE(minijson::Parser(text.str()).parse(&v, &error)) << error;
+  return v;
 }
 
 } // namespace
@@ -183,4 +200,58 @@ TEST_F(Cli, UnwritableRecordPathsStopTheRunFirst) {
       qrx("--json '" + (dir / "new.json").string() + "' '" + (dir / "no.qrx").string() + "'");
   EXPECT_EQ(r.status, 2);
   EXPECT_FALSE(fs::exists(dir / "new.json"));
+}
+
+// An output whose file cannot be written when the step's outputs are put in place (here a
+// directory stands where the data set or the scoring code would go) is an error giving the
+// system's reason; it raises the step's and the run's return codes and the exit status.
+TEST_F(Cli, FailedOutputWriteEndsTheRunWithAnError) {
+  write("t.csv", clitest::kSmallData);
+  fs::create_directories(dir / "o.csv");
+  fs::create_directories(dir / "s.py");
+  struct Case {
+    std::string statement, named;
+  } cases[] = {{"output out=o p=p;", "WORK.O"}, {"code file=s;", "s.py"}};
+  for (const Case& c : cases) {
+    const std::string prog =
+        write("p.qrx", "proc varsifter data=t; model y = x1 x2; " + c.statement + " run;\n");
+    Outcome r = run(prog, "--json '" + (dir / "r.json").string() + "'");
+    EXPECT_EQ(r.status, 2) << r.out;
+    EXPECT_TRUE(has(r, c.named) && has(r, std::strerror(EISDIR))) << r.out;
+    EXPECT_FALSE(has(r, "Success")) << r.out;
+    const minijson::Value json = runRecord(dir / "r.json");
+    EXPECT_EQ(json["returnCode"].n, 1012) << c.statement;
+    EXPECT_EQ(json["steps"][0]["returnCode"].n, 1012) << c.statement;
+  }
+}
+
+// Two outputs of one step that name one file (data sets of OUTDESIGN=, SCORE and OUTPUT, the
+// item store, the scoring code) are refused while the step is read: a numbered error, no
+// data read, no output, and the files already there unchanged.
+TEST_F(Cli, TwoOutputsOfOneFileAreRefused) {
+  write("t.csv", clitest::kSmallData);
+  const std::string old = "y,p\r\n1,2\r\n";
+  const std::string head = "proc varsifter data=t; model y = x1 x2; ";
+  const std::string cases[] = {
+      "proc varsifter data=t outdesign=o; model y = x1 x2; output out=o p=p; run;\n",
+      head + "score data=t out=o;\noutput out=O p=p; run;\n",
+      head + "output out=o p=p; store out='" + (dir / "o.csv").string() + "'; run;\n",
+      head + "store out=o; code file='" + (dir / "o.json").string() + "'; run;\n"};
+  for (const std::string& program : cases) {
+    write("o.csv", old);
+    write("o.json", old);
+    Outcome r = run(write("p.qrx", program), "--json '" + (dir / "r.json").string() + "'");
+    EXPECT_EQ(r.status, 2) << program << r.out;
+    const minijson::Value json = runRecord(dir / "r.json");
+    const minijson::Value& step = json["steps"][0];
+    EXPECT_GE(step["returnCode"].n, 1012) << program;
+    bool refused = false;
+    for (const auto& rec : step["log"].items)
+      refused = refused || (rec.has("set") && rec["set"].n == 610 && rec["number"].n == 17);
+    EXPECT_TRUE(refused) << program << r.out;
+    EXPECT_TRUE(step["output"].items.empty()) << program;
+    EXPECT_EQ(read("o.csv"), old) << program;
+    EXPECT_EQ(read("o.json"), old) << program;
+    EXPECT_TRUE(strayFiles(dir, {"t.csv", "p.qrx", "o.csv", "o.json", "r.json"}).empty());
+  }
 }

@@ -370,15 +370,17 @@ TEST(PostFit, SplitClassEffectsKeepInformativeParameterNames) {
 TEST(PostFit, StoreAndCodeTargetsByName) {
   const std::string data = readFile(kDataDir + "data.csv");
   TempDir lib("library");
-  // lib.name stores in the library's directory, a bare name in WORK; CODE FILE=name writes
-  // name.py in WORK.
+  // lib.name stores in the library's directory, a bare name in WORK, a quoted path where it
+  // says; CODE FILE=name writes name.py in WORK.
   const auto run = runProgram("libname mylib '" + lib.path.string() +
                                   "';\nproc varsifter data=d;\n  class c;\n"
                                   "  model y = x1 c / selection=none;\n  store out=mylib.mm;\n"
-                                  "  store mm2;\n  code file=scorefile;\nrun;\n",
+                                  "  store mm2;\n  store out='" +
+                                  lib.file("quoted.store") + "';\n  code file=scorefile;\nrun;\n",
                               "postfit_names", {{"d.csv", data}}, {"mm2.json", "scorefile.py"});
   ASSERT_EQ(run.json["returnCode"].n, 0) << run.log;
   EXPECT_TRUE(fs::exists(lib.path / "mm.json"));
+  EXPECT_TRUE(fs::exists(lib.path / "quoted.store"));
   EXPECT_EQ(run.files.count("mm2.json"), 1u);
   ASSERT_EQ(run.files.count("scorefile.py"), 1u);
   EXPECT_NE(run.files.at("scorefile.py").find("def score(row):"), std::string::npos);
@@ -386,15 +388,16 @@ TEST(PostFit, StoreAndCodeTargetsByName) {
 
 TEST(PostFit, FailingStoreCheckEndsTheStepWith1012) {
   const std::string data = readFile(kDataDir + "data.csv");
-  // An unassigned library, then a code file in a directory that does not exist.
+  // An unassigned library, a code file in a directory that does not exist, no code file.
   for (const std::string stmts :
-       {"store out=nolib.m;", "store out=m;\n  code file='/nonexistent/dir/s.py';"}) {
+       {"store out=nolib.m;", "store out=m;\n  code file='/nonexistent/dir/s.py';", "code;"}) {
     const auto run = runProgram("proc varsifter data=d;\n  class c;\n"
                                 "  model y = x1 c / selection=none;\n  output out=o p=pred;\n  " +
                                     stmts + "\nrun;\n",
                                 "postfit_fail", {{"d.csv", data}}, {"o.csv", "m.json"});
     EXPECT_EQ(run.json["returnCode"].n, 1012) << stmts << "\n" << run.log;
-    EXPECT_TRUE(logged(run, 613, 1) || logged(run, 613, 2)) << stmts;
+    EXPECT_TRUE(logged(run, 613, 1) || logged(run, 613, 2) || logged(run, 613, 10)) << stmts;
+    EXPECT_EQ(run.log.find("library:"), std::string::npos) << run.log;
     // The step ends before the fit: nothing is written.
     EXPECT_TRUE(tablesOf(run, "ParameterEstimates").empty()) << stmts;
     EXPECT_EQ(run.files.count("o.csv"), 0u) << stmts;

@@ -1,0 +1,40 @@
+// Writing a file whose failure is told by the system's reason: the text goes through a
+// buffer to the file's descriptor, and the first failing call's errno is kept, so a message
+// can say why (a full disk, a directory in the way) instead of a bare "cannot be written".
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace qrxhost {
+
+class OutFile {
+public:
+  // Creates or truncates the file at `path`.
+  explicit OutFile(const std::string& path);
+  ~OutFile();
+  OutFile(const OutFile&) = delete;
+  OutFile& operator=(const OutFile&) = delete;
+
+  OutFile& operator<<(std::string_view text);
+  OutFile& operator<<(char c) { return *this << std::string_view(&c, 1); }
+  // False once a call has failed; later writes are dropped.
+  bool good() const { return error_ == 0; }
+  // Writes what is buffered and closes the file: true when every call succeeded, else false
+  // with `why` set to the first failure's reason.
+  bool finish(std::string* why);
+
+private:
+  void flush();
+  int fd_ = -1;
+  int error_ = 0;
+  std::string buffer_;
+};
+
+// Writes `text` to `path` whole; false with `why` set as OutFile::finish sets it.
+bool writeWholeFile(const std::string& path, std::string_view text, std::string* why);
+// Renames `from` to `to` (replacing a file there); false with `why` set to the system's
+// reason.
+bool renameFile(const std::string& from, const std::string& to, std::string* why);
+
+} // namespace qrxhost
