@@ -465,9 +465,10 @@ int32_t bridgeMeans(Pass& p, QkPool* pool, VsfReadResult* result) {
 } // namespace
 
 void vsfColumnMoments(double sum, double ss, double W, double F, bool noint, double* mean,
-                      double* scale) {
+                      double* scale, uint8_t* state) {
   *mean = sum / W;
   *scale = vsfColumnScale(sum, ss, W, F, noint);
+  *state = vsfSpreadState(sum, ss, W, F, noint);
 }
 
 int32_t useSparseRepresentation(const VsfEffectTraits& t) {
@@ -533,6 +534,8 @@ int32_t vsfReadPass(VsfDataSettings* s, VsfRowSource* src, VsfModel* m, VsfBagVe
   m->columnSums = allocArray<double>(byPool, N);
   m->columnSumSquares = allocArray<double>(byPool, N);
   m->columnSquareSums = allocArray<double>(byPool, N);
+  m->spreadState = allocArray<uint8_t>(byPool, N);
+  m->spreadSums = allocArray<double>(byPool, 2 * static_cast<int64_t>(N));
   m->xpxShift = allocArray<double>(byPool, N + 1);
   m->sparseEffectList = allocArray<int32_t>(byPool, E);
   m->sparseSlot = allocArray<int32_t>(byPool, E);
@@ -550,9 +553,9 @@ int32_t vsfReadPass(VsfDataSettings* s, VsfRowSource* src, VsfModel* m, VsfBagVe
       return -2;
   }
   if (!p.full || !p.stageD || !p.stageC || !p.colSum || !p.colSumSq || !m->columnSums ||
-      !m->columnSumSquares || !m->columnSquareSums || !m->xpxShift || !m->sparseEffectList ||
-      !m->sparseSlot || !m->effectColumn || !m->denseOffset || !m->effectColumns ||
-      !m->inModelList || !m->prevInModelList)
+      !m->columnSumSquares || !m->columnSquareSums || !m->spreadState || !m->spreadSums ||
+      !m->xpxShift || !m->sparseEffectList || !m->sparseSlot || !m->effectColumn ||
+      !m->denseOffset || !m->effectColumns || !m->inModelList || !m->prevInModelList)
     return -2;
   int32_t dense = 0, sparse = 0, denseColumns = 0;
   for (int32_t i = 0; i < E; ++i) {

@@ -97,11 +97,23 @@ struct VsfDataSettings {
   VsfReadResult read;
 };
 
+// What a column's raw sums tell of its spread.
+enum VsfSpreadState : uint8_t {
+  VSS_RESOLVED = 0, // the scale formed from the sums stands
+  VSS_ABOUT_MEAN,   // the corrected sum cancels too far in the raw sums (a mean large against
+                    // the spread, or no spread left): it is formed again about the mean
+  VSS_OVERFLOW,     // the sum of squares is beyond the largest double
+};
+
 // The mean and the scale (1 / standard deviation; missing for a constant column or a
 // frequency total F not above 1) of a column from its weighted sum and sum of squares over
-// the weight total W.
+// the weight total W, and whether those sums resolve the scale.
 void vsfColumnMoments(double sum, double ss, double W, double F, bool noint, double* mean,
-                      double* scale);
+                      double* scale, uint8_t* state);
+// The mean and the scale of a column from its weighted sums of deviations and of squared
+// deviations about `centre`, a value near its mean: constant only when the deviations are.
+void vsfColumnMomentsAbout(double centre, double deviations, double squares, double W, double F,
+                           double* mean, double* scale);
 
 // Where the reading pass gets observations and design rows (the design context in a run).
 struct VsfRowSource {
@@ -202,6 +214,8 @@ void vsfReleaseReadBlock(LevReadBlock* rb);
 // `weight` (frequency total `freq`), about the mean or, under NOINT, about 0; missing for a
 // constant column or fewer than two rows.
 double vsfColumnScale(double sum, double sumSquares, double weight, double freq, bool noint);
+// Whether the same sums resolve that scale (a VsfSpreadState).
+uint8_t vsfSpreadState(double sum, double sumSquares, double weight, double freq, bool noint);
 
 // The external cross-validation records one fold's path can need: the path's step limit plus
 // the steps recorded before it.

@@ -71,9 +71,15 @@ int32_t blockFolds(Pass& p) {
   return 0;
 }
 
-// The corrected sum of squares, relative to the raw one, at or under which a column counts as
-// constant: far above the rounding of the raw sums, far below any variance they resolve.
+// The corrected sum of squares, relative to the uncorrected one (raw, or about a centre), at
+// or under which a column counts as constant: far above the rounding of the sums, far below
+// any variance they resolve.
 constexpr double kConstantColumnTolerance = 1e-12;
+// The corrected sum of squares, relative to the raw one, below which the raw sums resolve it
+// poorly: their rounding, some units in the last place of the raw sum, is then more than a few
+// parts in 1e12 of it. Such a column (a mean beyond some 100 standard deviations) has its
+// spread formed again about its mean.
+constexpr double kResolvedSpread = 1e-4;
 
 // Column means and scales, and the counts of the pass, into the model.
 void storeTotals(Pass& p) {
@@ -91,7 +97,7 @@ void storeTotals(Pass& p) {
   } else if (W > 0.0) {
     for (int32_t c = 0; c < N; ++c)
       vsfColumnMoments(p.colSum[c], p.colSumSq[c], W, F, s->noint, &m->columnSums[c],
-                       &m->columnSumSquares[c]);
+                       &m->columnSumSquares[c], &m->spreadState[c]);
     m->sumWY = t.sumY / W;
   }
   for (int32_t c = 0; c < N; ++c)
@@ -254,4 +260,31 @@ double vsfColumnScale(double sum, double sumSquares, double weight, double freq,
   const double var =
       css > vsfread::kConstantColumnTolerance * sumSquares ? css / (freq - 1.0) : 0.0;
   return var > 0.0 ? 1.0 / std::sqrt(var) : hostMissing();
+}
+
+uint8_t vsfSpreadState(double sum, double sumSquares, double weight, double freq, bool noint) {
+  if (!(freq > 1.0) || !(weight > 0.0))
+    return VSS_RESOLVED;
+  if (!std::isfinite(sumSquares))
+    return VSS_OVERFLOW;
+  // A column of zeros is constant as it stands; without an intercept the sum of squares is
+  // not corrected and nothing cancels.
+  const double css = noint ? sumSquares : sumSquares - sum * sum / weight;
+  return sumSquares == 0.0 || css > vsfread::kResolvedSpread * sumSquares ? VSS_RESOLVED
+                                                                          : VSS_ABOUT_MEAN;
+}
+
+void vsfColumnMomentsAbout(double centre, double deviations, double squares, double W, double F,
+                           double* mean, double* scale) {
+  *mean = centre + deviations / W;
+  if (!(F > 1.0) || !(W > 0.0)) {
+    *scale = hostMissing();
+    return;
+  }
+  // About a centre this near the mean the deviations of a constant column are one value, a
+  // few units in the last place of the mean or 0, and cancel to rounding noise of their own
+  // size: a column with any spread the values can hold keeps most of its sum of squares.
+  const double css = squares - deviations * deviations / W;
+  const double var = css > vsfread::kConstantColumnTolerance * squares ? css / (F - 1.0) : 0.0;
+  *scale = var > 0.0 ? 1.0 / std::sqrt(var) : hostMissing();
 }

@@ -97,6 +97,8 @@ int64_t vsfBufferLength(VsfModel* m, VsfKernelKind kind, int64_t arg) {
     return cv ? K * arg : arg;
   case VsfKernelKind::Moments:
     return xcv ? 2 * P + 5 : 2 * P + 1;
+  case VsfKernelKind::Spreads:
+    return 2 * P;
   case VsfKernelKind::YpwY:
   case VsfKernelKind::ShiftRowsSquares:
   case VsfKernelKind::Gradient:
@@ -291,6 +293,9 @@ void storeStatistics(VsfModel* m, VsfKernelKind kind, const double* B) {
       m->wValidate += B[2 * P + 3];
       m->freqValidate += B[2 * P + 4];
     }
+    break;
+  case VsfKernelKind::Spreads:
+    copyInto(m->spreadSums, B, 2 * P);
     break;
   case VsfKernelKind::YpwY:
   case VsfKernelKind::ShiftRowsSquares:

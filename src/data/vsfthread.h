@@ -45,6 +45,7 @@ enum class VsfKernelKind : int32_t {
   ShiftRowsSquares,
   CenterScaleXpX,
   ShiftSquaresXpX,
+  Spreads,
 };
 
 // One work item per page worker, in order: its page file, the model, the threaded kernel,

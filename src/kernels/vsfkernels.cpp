@@ -22,6 +22,7 @@ void vsfRegisterKernels() {
     vsfRegisterKernelPair(vsfEffCross, vsfEffCross_t, VsfKernelKind::EffCross);
     vsfRegisterKernelPair(vsfMoments, vsfMoments_t, VsfKernelKind::Moments);
     vsfRegisterKernelPair(vsfYpwY, vsfYpwY_t, VsfKernelKind::YpwY);
+    vsfRegisterKernelPair(vsfSpreads, vsfSpreads_t, VsfKernelKind::Spreads);
     vsfRegisterKernelPair(vsfPress, vsfPress_t, VsfKernelKind::Press);
     vsfRegisterKernelPair(vsfResids, vsfResids_t, VsfKernelKind::Resids);
     vsfRegisterKernelPair(vsfShiftRowsSquares, vsfShiftRowsSquares_t,

@@ -1,8 +1,9 @@
-// Moment kernels. Both walk every parameter of a row at its parameter position (dense
-// values and stored sparse values alike); vsfMoments also keeps the training and held-out
-// totals of external cross validation.
+// Moment kernels. vsfMoments and vsfYpwY walk every parameter of a row at its parameter
+// position (dense values and stored sparse values alike); vsfMoments also keeps the training
+// and held-out totals of external cross validation. vsfSpreads walks the dense columns only.
 #include "kernels/vsfmoments.h"
 
+#include "data/vsfdata.h"
 #include "kernels/vsfrowwalk.h"
 #include "kernels/vsftransform.h"
 
@@ -66,6 +67,30 @@ template <class Fn> void ypwyBody(VsfModel* m, QkPageDescriptor* page, Fn add) {
   });
 }
 
+void spreadsBody(VsfModel* m, QkPageDescriptor* page, double* deviations, double* squares) {
+  const VsfRowShape S = vsfRowShape(m);
+  const bool shifted = m->pagesShifted && m->xpxShift != nullptr;
+  vsfEachRow(S, page, [&](const VsfRowView& r) {
+    const double w = vsfTrainWeight(m, S, r);
+    if (w == 0.0)
+      return;
+    const double* dense = r.denseValues();
+    for (int32_t e = 1; e < m->effectCount; ++e) {
+      if (m->sparseSlot[e] >= 0)
+        continue;
+      for (int32_t q = 0; q < m->effectColumns[e]; ++q) {
+        const int32_t p = m->parmOffset[e] + q;
+        if (m->spreadState[p] != VSS_ABOUT_MEAN)
+          continue;
+        const double centre = m->columnSums[p] - (shifted ? m->xpxShift[1 + p] : 0.0);
+        const double d = dense[m->denseOffset[e] + q] - centre;
+        deviations[p] += w * d;
+        squares[p] += w * d * d;
+      }
+    }
+  });
+}
+
 } // namespace
 
 int32_t vsfMoments(VsfModel* m, QkPageDescriptor* page) {
@@ -110,4 +135,13 @@ int32_t vsfShiftRowsSquares(VsfModel* m, QkPageDescriptor* page) {
 int32_t vsfShiftRowsSquares_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t length) {
   vsfShiftRows(m, page);
   return vsfYpwY_t(m, page, buffer, length);
+}
+
+int32_t vsfSpreads(VsfModel* m, QkPageDescriptor* page) {
+  spreadsBody(m, page, m->spreadSums, m->spreadSums + m->parmCount);
+  return 0;
+}
+int32_t vsfSpreads_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t) {
+  spreadsBody(m, page, buffer, buffer + m->parmCount);
+  return 0;
 }

@@ -1,6 +1,7 @@
 // The moment kernel pairs: weighted sums of the response and of every parameter column and
-// of their squares over the TRAIN rows (with the external-fold totals), and the weighted
-// sums of squares that start an on-demand X'X.
+// of their squares over the TRAIN rows (with the external-fold totals), the weighted
+// sums of squares that start an on-demand X'X, and the sums about the means of the columns
+// whose raw sums cancel too far.
 #pragma once
 
 #include "support/qkpgf.h"
@@ -18,3 +19,8 @@ int32_t vsfYpwY_t(VsfModel* model, QkPageDescriptor* page, double* buffer, int64
 int32_t vsfShiftRowsSquares(VsfModel* model, QkPageDescriptor* page);
 int32_t vsfShiftRowsSquares_t(VsfModel* model, QkPageDescriptor* page, double* buffer,
                               int64_t length);
+// The sums about its mean of every dense column whose spread its raw sums leave unresolved
+// (spreadState VSS_ABOUT_MEAN): the weighted TRAIN deviations and squared deviations, into
+// spreadSums. On shifted pages the mean less the shift is the centre.
+int32_t vsfSpreads(VsfModel* model, QkPageDescriptor* page);
+int32_t vsfSpreads_t(VsfModel* model, QkPageDescriptor* page, double* buffer, int64_t length);

@@ -304,6 +304,11 @@ struct VsfModel {
   double* columnSums;
   double* columnSumSquares;
   double* columnSquareSums;
+  // Per parameter, whether the sums that formed its scale resolve it (VsfSpreadState): set
+  // with the scales, cleared once a fit has formed the unresolved ones again about the means
+  // (their sums of deviations and of squared deviations in spreadSums, 2 x parmCount).
+  uint8_t* spreadState;
+  double* spreadSums;
   // The shift the pages are held about while a model with an intercept is fitted: [0] the
   // response's TRAIN mean, [1 + p] parameter p's (0 for the intercept and sparse columns).
   // Cross products about it keep the sweep's singularity test and its precision meaningful

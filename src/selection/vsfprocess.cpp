@@ -61,6 +61,7 @@ int32_t fail(VsfModel* m, int32_t rc) {
 }
 
 bool refuseFit(VsfModel* m, int32_t* rc);
+bool spreadsRefuseFit(VsfModel* m, int32_t* rc);
 int32_t drawSample(VsfModel* m);
 int32_t sampleMoments(VsfModel* m);
 int32_t sampleSquares(VsfModel* m);
@@ -112,7 +113,7 @@ int32_t vsfProcessModel(VsfModel* model) {
     return rc;
   bool emptyFold = false;
   if (!refuseFit(m, &rc) && (m->resampler == nullptr || (rc = sampleStatistics(m)) == 0) &&
-      (rc = foldMoments(m, &emptyFold)) == 0 && !emptyFold) {
+      (rc = foldMoments(m, &emptyFold)) == 0 && !emptyFold && !spreadsRefuseFit(m, &rc)) {
     if (standardized)
       rc = transformPages(m, &centred, &weighted);
     if (rc == 0 && (rc = foldSumsOfSquares(m)) == 0)
@@ -159,6 +160,16 @@ int32_t drawSample(VsfModel* m) {
   return 0;
 }
 
+// Parameter p's mean, scale and spread state from its raw sums over W (frequency total F),
+// in place.
+void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
+  uint8_t state = VSS_RESOLVED;
+  vsfColumnMoments(m->columnSums[p], m->columnSumSquares[p], W, F, m->options->noint != 0,
+                   &m->columnSums[p], &m->columnSumSquares[p], &state);
+  if (m->spreadState != nullptr)
+    m->spreadState[p] = state;
+}
+
 // The sample's column means and scales and its response mean. On shifted pages the sums
 // are about the shift, which is added back to the means (the scales do not change).
 int32_t sampleMoments(VsfModel* m) {
@@ -180,8 +191,7 @@ int32_t sampleMoments(VsfModel* m) {
     return rc;
   const bool shifted = m->pagesShifted && m->xpxShift != nullptr;
   for (int32_t p = 0; p < P; ++p) {
-    vsfColumnMoments(m->columnSums[p], m->columnSumSquares[p], W, m->nObs, m->options->noint,
-                     &m->columnSums[p], &m->columnSumSquares[p]);
+    rawColumnMoments(m, p, W, m->nObs);
     if (shifted)
       m->columnSums[p] += m->xpxShift[1 + p];
   }
@@ -272,13 +282,52 @@ int32_t foldMoments(VsfModel* m, bool* emptyFold) {
     *emptyFold = true;
     return 0;
   }
-  for (int32_t p = 0; p < m->parmCount; ++p) {
-    m->columnSumSquares[p] =
-        vsfColumnScale(m->columnSums[p], m->columnSumSquares[p], W, N, o->noint);
-    m->columnSums[p] /= W;
-  }
+  for (int32_t p = 0; p < m->parmCount; ++p)
+    rawColumnMoments(m, p, W, N);
   m->sumWY /= W;
   return 0;
+}
+
+// Where the raw sums leave a column's spread unresolved (a mean large against its spread),
+// its mean and scale are formed again from sums about that mean, in a pass of their own, so
+// that the column is constant only when its values are. A sum of squares beyond the largest
+// double ends a standardized fit with the fit status set (*rc 0), as the cross products end
+// the others. True when the fit does not go on (else with *rc a failing pass's code).
+bool spreadsRefuseFit(VsfModel* m, int32_t* rc) {
+  const VsfModelOptions* o = m->options;
+  uint8_t* state = m->spreadState;
+  const bool standardized = o->colStandardize || o->parmStandardize;
+  // Pages an earlier fit left centred were resolved by that fit.
+  if (state == nullptr || (standardized && !o->transformPages))
+    return false;
+  bool pending = false;
+  for (int32_t e = 1; e < m->effectCount; ++e)
+    for (int32_t q = 0; q < m->effectColumns[e]; ++q) {
+      const int32_t p = m->parmOffset[e] + q;
+      if (state[p] == VSS_OVERFLOW && standardized) {
+        m->fitStatus = VFS_OVERFLOW;
+        m->overflowEffect = e;
+        return true;
+      }
+      // Sparse columns hold codes and basis values, which the raw sums resolve.
+      if (state[p] == VSS_ABOUT_MEAN && m->sparseSlot[e] < 0)
+        pending = true;
+      else
+        state[p] = VSS_RESOLVED;
+    }
+  if (!pending)
+    return false;
+  const int32_t P = m->parmCount;
+  std::fill(m->spreadSums, m->spreadSums + 2 * P, 0.0);
+  if ((*rc = pass(m, vsfSpreads, vsfSpreads_t, 0)) != 0)
+    return true;
+  for (int32_t p = 1; p < P; ++p)
+    if (state[p] == VSS_ABOUT_MEAN) {
+      vsfColumnMomentsAbout(m->columnSums[p], m->spreadSums[p], m->spreadSums[P + p], m->wTrain,
+                            m->nObs, &m->columnSums[p], &m->columnSumSquares[p]);
+      state[p] = VSS_RESOLVED;
+    }
+  return false;
 }
 
 // Under external cross validation the sums of squares of the fit's training rows, on the

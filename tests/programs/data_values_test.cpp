@@ -345,6 +345,11 @@ TEST_F(DataValues, SumsOfSquaresBeyondTheLargestDoubleEndTheFitNamingTheVariable
       {"y,x1\n1e200,0.5\n", "model y = x1 / selection=none", "of y"},
       {"y,x1\n1,-3e170\n", "model y = x1 / selection=none", "of x1"},
       {"y,x1\n1,-3e170\n", "model y = x1; performance buildsscp=incremental", "of x1"},
+      // the penalized fits, which scale their columns first, refuse it as well
+      {"y,x1\n1,-3e170\n", "model y = x1 / selection=lasso", "of x1"},
+      {"y,x1\n1,-3e170\n", "model y = x1 / selection=grouplasso", "of x1"},
+      {"y,x1\n1,-3e170\n", "model y = x1 / selection=elasticnet(choose=cvex) cvmethod=split(3)",
+       "of x1"},
   };
   for (const Case& c : cases) {
     write("huge.csv", std::string(c.csv) + base);
@@ -422,4 +427,112 @@ TEST_F(DataValues, ThreadedReadingOfALargeFileGivesTheSameFitAndMessages) {
   EXPECT_NE(bad.log.find("wide.csv, line " + std::to_string(lastLine)), std::string::npos)
       << bad.log;
   EXPECT_NE(bad.log.find("column 3 (x2): the value \"1e400\""), std::string::npos) << bad.log;
+}
+
+namespace {
+
+// 60 rows of y = 3 x1 + x2 - x3 / 2 + x4 / 10 + noise, x5 pure noise, every x a multiple of
+// 1/64 (so that x1 plus an offset up to 1e9 is held exactly), with `offset` added to x1.
+std::string offsetData(double offset) {
+  uint64_t state = 20261207;
+  auto draw = [&state] { // a whole number in [-128, 128]
+    state = state * 6364136223846793005ull + 1442695040888963407ull;
+    return static_cast<double>(static_cast<int>((state >> 33) % 257) - 128);
+  };
+  std::string s = "y,x1,x2,x3,x4,x5\n";
+  for (int r = 0; r < 60; ++r) {
+    double x[5];
+    for (double& v : x)
+      v = draw() / 64;
+    const double y = 3 * x[0] + x[1] - 0.5 * x[2] + 0.1 * x[3] + draw() / 160;
+    char buf[200];
+    std::snprintf(buf, sizeof buf, "%.17g,%.17g,%.17g,%.17g,%.17g,%.17g\n", y, x[0] + offset, x[1],
+                  x[2], x[3], x[4]);
+    s += buf;
+  }
+  return s;
+}
+
+// The estimates (and standardized estimates, where shown) of every parameter but the
+// intercept, by name, from the last ParameterEstimates table.
+std::map<std::string, std::vector<double>> slopes(const Value* t) {
+  std::map<std::string, std::vector<double>> out;
+  if (t == nullptr)
+    return out;
+  const int parm = columnIndex(*t, "Parameter"), est = columnIndex(*t, "Estimate");
+  const int stb = columnIndex(*t, "StandardizedEst");
+  for (const Value& row : (*t)["rows"].items)
+    if (row[parm].s.find("Intercept") == std::string::npos) {
+      std::vector<double>& v = out[row[parm].s];
+      v.push_back(row[est].n);
+      if (stb >= 0)
+        v.push_back(row[stb].n);
+    }
+  return out;
+}
+
+} // namespace
+
+// A predictor whose mean is large against its spread keeps its place in every method: the
+// same selection and slopes with an offset of 0, 1e3, 1e6 or 1e9 added to it, where the
+// column scaling once called it constant from its raw sums (and zeroed its STB).
+TEST_F(DataValues, OffsetPredictorGivesTheSameSelectionAndSlopesInEveryMethod) {
+  const char* methods[][2] = {
+      {"LAR", "selection=lar(stop=none choose=sbc)"},
+      {"LASSO", "selection=lasso(stop=none choose=sbc)"},
+      {"LASSO, a pass per step",
+       "selection=lasso(stop=none choose=sbc); performance buildsscp=incremental"},
+      {"adaptive LASSO", "selection=lasso(adaptive stop=none choose=sbc)"},
+      {"elastic net", "selection=elasticnet(l2=0.05 stop=none choose=sbc)"},
+      {"group LASSO", "selection=grouplasso(stop=none choose=sbc rho=0.8 maxsteps=40)"},
+      {"external CV", "selection=lasso(choose=cvex stop=none) cvmethod=split(3)"},
+      {"FORWARD", "selection=forward(select=sbc) stb"},
+  };
+  const double offsets[] = {0, 1e3, 1e6, 1e9};
+  for (const auto& method : methods) {
+    std::map<std::string, std::vector<double>> base;
+    for (double offset : offsets) {
+      write("off.csv", offsetData(offset));
+      Outcome r =
+          run(std::string("proc varsifter data=off; model y = x1-x5 / ") + method[1] + ";\nrun;\n");
+      const std::string what = std::string(method[0]) + ", offset " + std::to_string(offset);
+      EXPECT_LE(r.status, 1) << what << "\n" << r.log;
+      const std::map<std::string, std::vector<double>> got = slopes(table(r, "ParameterEstimates"));
+      if (got.count("x1") == 0) {
+        ADD_FAILURE() << what << ": x1 not selected\n" << r.log;
+        continue;
+      }
+      if (offset == 0) {
+        base = got;
+        continue;
+      }
+      EXPECT_EQ(got.size(), base.size()) << what;
+      for (const auto& [name, values] : base) {
+        if (got.count(name) == 0) {
+          ADD_FAILURE() << what << ": " << name << " not selected";
+          continue;
+        }
+        for (size_t i = 0; i < values.size(); ++i)
+          EXPECT_NEAR(got.at(name)[i], values[i], 1e-8 * std::fabs(values[i]))
+              << what << " " << name << " " << i;
+      }
+    }
+  }
+  // FORWARD's standardized estimate of x1 is its slope times sd(x1) / sd(y).
+  write("off.csv", offsetData(1e9));
+  Outcome r = run("proc varsifter data=off; model y = x1-x5 / selection=forward stb;\nrun;\n");
+  const auto got = slopes(table(r, "ParameterEstimates"));
+  ASSERT_TRUE(got.count("x1")) << r.log;
+  std::istringstream in(offsetData(0));
+  std::string line;
+  std::getline(in, line);
+  double n = 0, sy = 0, syy = 0, sx = 0, sxx = 0;
+  while (std::getline(in, line)) {
+    double y = 0, x = 0;
+    ASSERT_EQ(std::sscanf(line.c_str(), "%lf,%lf", &y, &x), 2);
+    n += 1, sy += y, syy += y * y, sx += x, sxx += x * x;
+  }
+  const double sdx = std::sqrt((sxx - sx * sx / n) / (n - 1));
+  const double sdy = std::sqrt((syy - sy * sy / n) / (n - 1));
+  EXPECT_NEAR(got.at("x1")[1], got.at("x1")[0] * sdx / sdy, 1e-8 * std::fabs(got.at("x1")[1]));
 }
