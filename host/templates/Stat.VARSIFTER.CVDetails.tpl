@@ -1,5 +1,6 @@
 title Cross Validation Details
-column Index        | Index                 | int
+column Index        | Index                 | int   | hidden
+column Fold         | Fold                  | text
 column @IndexNumVar | {label}               | module
 column @IndexCharVar | {label}              | text
 column NOBSFITTED   | Observations Fitted   | count

@@ -187,6 +187,15 @@ struct VsfModelOptions {
   int32_t* const* hierListB;
 };
 
+// CVDETAILS=CVPRESS or ALL: the folds' counts and PRESS, shown in the CVDetails table.
+inline bool vsfCvFoldStatsAsked(const VsfModelOptions& o) {
+  return o.cvDetails == 1 || o.cvDetails == 3;
+}
+// CVDETAILS=COEFFS or ALL: the folds' estimates, shown beside the model's.
+inline bool vsfCvFoldBetaAsked(const VsfModelOptions& o) {
+  return o.cvDetails == 2 || o.cvDetails == 3;
+}
+
 struct VsfPerfBlock {
   uint8_t details;   // PERFORMANCE DETAILS
   uint8_t buildSscp; // BUILDSSCP choice

@@ -65,11 +65,12 @@ int32_t limitFor(const VsfModel* m, const VsfModelOptions* o, int32_t base) {
 
 bool chooseGiven(const VsfModel* m) { return m->options->choose != VC_NONE_GIVEN; }
 bool foldStats(const VsfModel* m) {
-  return vsfCvOn(m) && m->foldCount > 0 &&
-         (m->options->cvDetails == 1 || m->options->cvDetails == 3);
+  return vsfCvOn(m) && m->foldCount > 0 && vsfCvFoldStatsAsked(*m->options);
 }
-bool foldEstimates(const VsfModel* m) {
-  return m->options->cvDetails == 2 || m->options->cvDetails == 3;
+bool foldEstimates(const VsfModel* m) { return vsfCvFoldBetaAsked(*m->options); }
+// Whether each step sets the folds' estimates (their arrays exist then).
+bool foldBetaKept(const VsfModel* m) {
+  return vsfCvOn(m) && m->foldCount > 0 && m->folds != nullptr && foldEstimates(m);
 }
 
 } // namespace
@@ -327,6 +328,9 @@ int32_t allocateChosen(VsfModel* m, int32_t nE, int32_t nP) {
     return -2;
   if (foldStats(m) && (m->chosenFoldCvSse = vsfModelArray<double>(m, m->foldCount)) == nullptr)
     return -2;
+  if (foldBetaKept(m) &&
+      (m->chosenFoldBeta = vsfModelArray<double>(m, int64_t(m->foldCount) * nP)) == nullptr)
+    return -2;
   m->chosenStep = 0;
   return 0;
 }
@@ -477,6 +481,7 @@ void forgetPoolArrays(VsfModel* m) {
   m->cvPress = 0;
   m->folds = nullptr;
   m->chosenFoldCvSse = nullptr;
+  m->chosenFoldBeta = nullptr;
   m->solverExtension = nullptr;
   m->hierAddCount = m->hierDropCount = nullptr;
 }
@@ -677,6 +682,65 @@ void showStepProgress(int32_t step, int32_t effectsIn) {
     xprogress(text, std::min(n, static_cast<int>(sizeof text) - 1));
 }
 
+// A fold's estimates on the data's scale. The penalized paths fit centred and scaled columns
+// (adaptively weighted when asked): each slope goes back by its column's weight and scale, and
+// the intercept adds the response's mean less the slopes at the columns' means. The other
+// methods fit shifted columns.
+void foldBetaToData(const VsfModel* m, double* beta, const char* flags) {
+  const VsfModelOptions* o = m->options;
+  if (!o->colStandardize) {
+    vsfInterceptToData(m, beta, flags);
+    return;
+  }
+  double S = 0.0;
+  for (int32_t e = 1; e < m->effectCount; ++e)
+    for (int32_t j = 0; j < m->effectColumns[e]; ++j) {
+      const int32_t q = m->parmOffset[e] + j;
+      if (beta[q] == 0.0)
+        continue;
+      if (o->adaptive && m->adaptiveWeight != nullptr)
+        beta[q] *= m->adaptiveWeight[q];
+      beta[q] *= m->columnSumSquares[q];
+      S += beta[q] * m->columnSums[q];
+    }
+  if (!o->noint)
+    beta[0] += m->sumWY - S;
+}
+
+// Each fold's least-squares estimates of the effects in the model, read from its swept
+// matrix; an effect column the fold's sweep left out (aliased) gets 0.
+void setFoldEstimates(VsfModel* m) {
+  const int32_t nP = m->parmCount;
+  for (int32_t f = 0; f < m->foldCount; ++f) {
+    VsfFoldRecord& F = m->folds[f];
+    if (F.beta == nullptr)
+      continue;
+    std::fill(F.beta, F.beta + nP, 0.0);
+    for (int32_t e = 0; e < m->effectCount; ++e) {
+      if (m->effectStatus[e] == VES_CANDIDATE || m->effectStatus[e] == VES_UNAVAILABLE)
+        continue;
+      for (int32_t j = 0; j < m->effectColumns[e]; ++j) {
+        const int64_t k = m->effectColumn[e] + j;
+        F.beta[m->parmOffset[e] + j] = F.sweepFlags[k] == '1' ? -F.sweptXpx[packed::at(k, 0)] : 0.0;
+      }
+    }
+    foldBetaToData(m, F.beta, F.sweepFlags);
+  }
+}
+
+// The folds' estimates into the chosen step's copy, or (restore) back from it.
+void copyFoldBeta(VsfModel* m, bool restore) {
+  if (m->chosenFoldBeta == nullptr)
+    return;
+  const int32_t nP = m->parmCount;
+  for (int32_t f = 0; f < m->foldCount; ++f) {
+    double* kept = m->chosenFoldBeta + int64_t(f) * nP;
+    double* beta = m->folds[f].beta;
+    if (beta != nullptr)
+      std::memcpy(restore ? beta : kept, restore ? kept : beta, sizeof(double) * nP);
+  }
+}
+
 } // namespace
 
 int32_t vsfRecordStep(VsfModel* model, int32_t effect) {
@@ -725,6 +789,8 @@ int32_t vsfRecordStep(VsfModel* model, int32_t effect) {
     vsfScaleBeta(m);
   }
 
+  if (foldBetaKept(m))
+    setFoldEstimates(m);
   if (s == m->chosenStep && m->chosenBeta != nullptr) {
     std::memcpy(m->chosenBeta, m->beta, sizeof(double) * nP);
     std::memcpy(m->chosenStdBeta, m->stdBeta, sizeof(double) * nP);
@@ -734,25 +800,8 @@ int32_t vsfRecordStep(VsfModel* model, int32_t effect) {
     if (m->chosenFoldCvSse != nullptr)
       for (int32_t f = 0; f < m->foldCount; ++f)
         m->chosenFoldCvSse[f] = m->folds[f].cvSse;
+    copyFoldBeta(m, false);
   }
-
-  if (vsfCvOn(m) && o->cvDetails != 0 && m->foldCount > 0 && foldEstimates(m))
-    for (int32_t f = 0; f < m->foldCount; ++f) {
-      VsfFoldRecord& F = m->folds[f];
-      if (F.beta == nullptr)
-        continue;
-      std::fill(F.beta, F.beta + nP, 0.0);
-      for (int32_t e = 0; e < nE; ++e) {
-        if (m->effectStatus[e] == VES_CANDIDATE || m->effectStatus[e] == VES_UNAVAILABLE)
-          continue;
-        for (int32_t j = 0; j < m->effectColumns[e]; ++j) {
-          int64_t k = m->effectColumn[e] + j;
-          F.beta[m->parmOffset[e] + j] =
-              F.sweepFlags[k] == '1' ? -F.sweptXpx[packed::at(k, 0)] : 0.0;
-        }
-      }
-      vsfInterceptToData(m, F.beta, F.sweepFlags);
-    }
 
   if (o->method == VM_GROUPLASSO) {
     if (m->changeListCapacity < nE + m->changeListLength) {
@@ -841,4 +890,5 @@ void vsfResetChosenStep(VsfModel* model) {
   if (m->chosenFoldCvSse != nullptr)
     for (int32_t f = 0; f < m->foldCount; ++f)
       m->folds[f].cvSse = m->chosenFoldCvSse[f];
+  copyFoldBeta(m, true);
 }

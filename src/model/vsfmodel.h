@@ -371,6 +371,9 @@ struct VsfModel {
   double cvPress;
   VsfFoldRecord* folds;
   double* chosenFoldCvSse;
+  // The chosen step's fold estimates (fold f at f x parmCount), kept under CHOOSE= when the
+  // fold estimates are shown.
+  double* chosenFoldBeta;
 
   // Solver-based fits: the packed X'X of the response and every parameter (parameter p in
   // column 1 + p) that the solver's loss and gradient read instead of passing over the pages,

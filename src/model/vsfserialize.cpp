@@ -36,12 +36,8 @@ struct Reader {
 };
 
 bool cvDetailsGiven(const VsfModel* m) { return m->options->cvDetails != 0; }
-bool foldStatsAsked(const VsfModel* m) {
-  return m->options->cvDetails == 1 || m->options->cvDetails == 3;
-}
-bool foldBetaAsked(const VsfModel* m) {
-  return m->options->cvDetails == 2 || m->options->cvDetails == 3;
-}
+bool foldStatsAsked(const VsfModel* m) { return vsfCvFoldStatsAsked(*m->options); }
+bool foldBetaAsked(const VsfModel* m) { return vsfCvFoldBetaAsked(*m->options); }
 
 // The 28 statistics in record order.
 double* const* statFields(VsfModel* m, double* (&f)[28]) {

@@ -217,7 +217,7 @@ int32_t vsfDisplaySteps(VsfContext* ctx, void* scratch, int64_t* position, int32
     if (o.stepFit) {
       if ((rc = vsfpFitStats(ctx, &step)) != 0)
         return fail(rc);
-      if (o.cvDetails && (rc = vsfpCVDetails(ctx, &step, pool)) != 0)
+      if (vsfCvFoldStatsAsked(o) && (rc = vsfpCVDetails(ctx, &step, pool)) != 0)
         return fail(rc);
     }
     if (o.stepParmEst && (rc = vsfpParmEst(ctx, &step, pool, o.orderSelect)) != 0)
@@ -298,7 +298,7 @@ int32_t vsfDisplayModel(VsfContext* ctx, VsfModel* m, void*, int64_t* position, 
       return rc;
     if ((rc = vsfpFitStats(ctx, m)) != 0)
       return rc;
-    if (o.cvDetails && (rc = vsfpCVDetails(ctx, m, m->pool)) != 0)
+    if (vsfCvFoldStatsAsked(o) && (rc = vsfpCVDetails(ctx, m, m->pool)) != 0)
       return rc;
   }
   return vsfpParmEst(ctx, m, m->pool, o.orderSelect);

@@ -314,10 +314,15 @@ int32_t vsfpParmEst(VsfContext* ctx, VsfModel* m, QkPool* pool, int32_t stepOrde
   return 0;
 }
 
+// The CVDetails table: a row per fold (its rows fitted and left out, its PRESS) and a total
+// row of the column sums, marked by Index -1 and labelled "Total" in Fold.
 int32_t vsfpCVDetails(VsfContext* ctx, VsfModel* m, QkPool* pool) {
   int32_t index = 0;
   double fitted = 0, leftOut = 0, press = 0, indexValue = 0;
   char control = ' ';
+  char fold[16];
+  const int32_t foldWidth =
+      std::max(5, std::snprintf(fold, sizeof fold, "%d", static_cast<int>(m->foldCount)));
   const LevDesign* d = vsfDesign(ctx);
   const int32_t var = ctx->options.cvIndexVar;
   const LevVariable* iv =
@@ -330,6 +335,7 @@ int32_t vsfpCVDetails(VsfContext* ctx, VsfModel* m, QkPool* pool) {
   VsfOut out(ctx);
   out.create("CVDetails", vsfMsg(790));
   out.column({rvqInt(103, 3), vsfaName("Index"), vsfaBound(&index)});
+  out.charColumn("Fold", fold, foldWidth);
   if (iv != nullptr && iv->var != nullptr) {
     char name[40];
     std::snprintf(name, sizeof name, "%.*s", std::min<int32_t>(iv->var->nameLength, 32),
@@ -351,8 +357,12 @@ int32_t vsfpCVDetails(VsfContext* ctx, VsfModel* m, QkPool* pool) {
   out.column({rvqInt(103, 1), vsfaName("Control"), vsfaBound(&control)});
   out.endColumns();
   out.bind("Stat.VARSIFTER.CVDetails");
+  double fittedSum = 0, leftOutSum = 0;
   for (int32_t i = 0; i < m->foldCount && m->folds != nullptr; ++i) {
     index = i + 1;
+    char label[16];
+    const int n = std::snprintf(label, sizeof label, "%d", static_cast<int>(index));
+    vsfFill(fold, foldWidth, label, std::min(n, foldWidth));
     if (iv != nullptr && i < iv->levelCount) {
       if (numericIndex && iv->levelValues != nullptr)
         indexValue = static_cast<const LevLevelValue*>(iv->levelValues)[i].value;
@@ -361,15 +371,19 @@ int32_t vsfpCVDetails(VsfContext* ctx, VsfModel* m, QkPool* pool) {
     }
     leftOut = m->folds[i].rowCount;
     fitted = m->nUsed - leftOut;
+    fittedSum += fitted;
+    leftOutSum += leftOut;
     press = m->folds[i].cvSse;
     control = ' ';
     out.emit();
   }
   index = -1;
-  indexValue = -1.0;
+  vsfFill(fold, foldWidth, "Total", 5);
+  indexValue = hostMissing();
   if (indexText != nullptr)
     std::memset(indexText, ' ', static_cast<size_t>(indexWidth));
-  fitted = leftOut = -1.0;
+  fitted = fittedSum;
+  leftOut = leftOutSum;
   press = m->cvPress;
   control = '-';
   out.emit();

@@ -326,7 +326,9 @@ TEST_F(Folds, CrossValidationDetailsEndWithTheTotalRow) {
   EXPECT_EQ(number(t, 1, "NOBSLEFTOUT"), 6);
   EXPECT_EQ(number(t, 1, "CVPRESS"), 4.5);
   EXPECT_EQ(number(t, 2, "Index"), -1);
-  EXPECT_EQ(number(t, 2, "NOBSFITTED"), -1);
+  EXPECT_EQ(cell(t, 2, "Fold"), "Total");
+  EXPECT_EQ(number(t, 2, "NOBSFITTED"), 10) << "6 + 4 rows fitted";
+  EXPECT_EQ(number(t, 2, "NOBSLEFTOUT"), 10);
   EXPECT_EQ(number(t, 2, "CVPRESS"), 7.5);
   EXPECT_EQ(cell(t, 2, "Control"), "-");
   EXPECT_EQ(cell(t, 0, "Control"), "");

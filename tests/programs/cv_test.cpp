@@ -297,3 +297,76 @@ TEST(CrossValidation, LassoChoosesTheStepOfSmallestCvPress) {
   ASSERT_NE(pe, nullptr);
   EXPECT_EQ((*pe)["rows"].items.size(), bestSize + 1) << "step " << best;
 }
+
+// CHOOSE=CV picking a step before the last, on the diabetes example: the fold estimates beside
+// the selected model are its own effects refitted without each SPLIT fold, and the CVDetails
+// total row sums the folds' rows; CVDETAILS=COEFFS alone shows no CVDetails table.
+TEST(CrossValidation, ChosenModelShowsItsOwnFoldEstimatesAndTotals) {
+  const std::string data = qrxrun::readFile(std::string(QRX_SOURCE_DIR) + "/examples/diabetes.csv");
+  const auto rows = qrxrun::csvRows(data);
+  std::map<std::string, size_t> at;
+  for (size_t c = 0; c < rows[0].size(); ++c)
+    at[rows[0][c]] = c;
+  const size_t n = rows.size() - 1;
+  struct Case {
+    const char* selection;
+    const char* details;
+  };
+  for (const Case& c : {Case{"forward(select=sl choose=cv stop=none)", "all"},
+                        Case{"lasso(choose=cv stop=none)", "coeffs"}}) {
+    SCOPED_TRACE(c.selection);
+    const qrxrun::ProgramRun r = qrxrun::runProgram(
+        "proc varsifter data=diabetes;\n  model y = age sex bmi bp s1-s6 / selection=" +
+            std::string(c.selection) + " cvmethod=split(4) cvdetails=" + c.details + ";\nrun;\n",
+        "cvchosen", {{"diabetes.csv", data}});
+    ASSERT_EQ(r.status, 0) << r.log;
+    const Value& output = r.json["steps"][0]["output"];
+    const Value* s = findTable(output, "SelectionSummary");
+    const Value* pe = findTable(output, "ParameterEstimates");
+    ASSERT_NE(s, nullptr);
+    ASSERT_NE(pe, nullptr);
+    const size_t parms = (*pe)["rows"].items.size();
+    ASSERT_LT(parms, number(*s, (*s)["rows"].items.size() - 1, "nEffectsIn")) << "the last step";
+    std::vector<double> foldPress(4, 0.0);
+    for (int k = 0; k < 4; ++k) {
+      std::vector<std::vector<double>> x;
+      std::vector<double> y, w;
+      for (size_t i = 1; i <= n; ++i) {
+        if (static_cast<int>((i - 1) % 4) == k)
+          continue;
+        std::vector<double> row{1.0};
+        for (size_t j = 1; j < parms; ++j)
+          row.push_back(std::stod(rows[i][at[text(*pe, j, "Effect")]]));
+        x.push_back(row);
+        y.push_back(std::stod(rows[i][at["Y"]]));
+        w.push_back(1.0);
+      }
+      const std::vector<double> b = qrxrun::leastSquares(x, y, w);
+      const std::string column = "CVEstimate" + std::to_string(k + 1);
+      for (size_t j = 0; j < parms; ++j)
+        EXPECT_NEAR(number(*pe, j, column), b[j], 1e-8 * std::fabs(b[j])) << column << " " << j;
+      for (size_t i = 1 + k; i <= n; i += 4) {
+        double e = std::stod(rows[i][at["Y"]]) - b[0];
+        for (size_t j = 1; j < parms; ++j)
+          e -= b[j] * std::stod(rows[i][at[text(*pe, j, "Effect")]]);
+        foldPress[k] += e * e;
+      }
+    }
+    const Value* d = findTable(output, "CVDetails");
+    if (std::string(c.details) == "coeffs") {
+      EXPECT_EQ(d, nullptr);
+      continue;
+    }
+    ASSERT_NE(d, nullptr);
+    ASSERT_EQ((*d)["rows"].items.size(), 5u);
+    double press = 0.0;
+    for (size_t k = 0; k < 4; ++k) {
+      EXPECT_NEAR(number(*d, k, "CVPRESS"), foldPress[k], 1e-8 * foldPress[k]) << k;
+      press += foldPress[k];
+    }
+    EXPECT_EQ(text(*d, 4, "Fold"), "Total");
+    EXPECT_EQ(number(*d, 4, "NOBSFITTED"), 3.0 * n);
+    EXPECT_EQ(number(*d, 4, "NOBSLEFTOUT"), static_cast<double>(n));
+    EXPECT_NEAR(number(*d, 4, "CVPRESS"), press, 1e-8 * press);
+  }
+}
