@@ -48,8 +48,12 @@ int32_t vsfpElasticNetParaSummary(VsfContext* ctx) {
   }
   const int32_t c = vsfElasticNetCriterion(o);
   out.entry(2006, rvqTextHandle(287, vsfMsg(kCriterionName[c >= 0 && c <= 14 ? c : 0])));
+  // Under external cross validation the kept L2 is judged by the folds' averaged curve: its
+  // best path position is the outcome; the final fit's own step is the selection's to show.
   const int32_t k = reportedStep(m);
-  if (k >= 0) {
+  if (o.cvExternal) {
+    out.entry(2008, rvqDouble(287, m->cvexChosenValue));
+  } else if (k >= 0) {
     out.entry(2007, rvqDouble(287, m->lambdaMax));
     out.entry(2008, rvqDouble(287, m->stepPathValue[k]));
     out.entry(2010, rvqInt(287, m->stepEffects[k]));
@@ -74,10 +78,14 @@ int32_t vsfpElasticNetL2(VsfContext* ctx) {
   out.numberColumn("L1Ratio", &ratio);
   out.numberColumn("CriterionValue", &value);
   out.intColumn("OptCriterion", &opt);
-  out.intColumn("nVar", &nVar);
-  out.numberColumn("L2Norm", &l2Norm);
-  out.numberColumn("L1Norm", &l1Norm);
-  out.intColumn("nSteps", &nSteps);
+  // External cross validation's trials keep only the averaged curve's best: no fit's counts.
+  const bool cvex = ctx->options.cvExternal != 0;
+  if (!cvex) {
+    out.intColumn("nVar", &nVar);
+    out.numberColumn("L2Norm", &l2Norm);
+    out.numberColumn("L1Norm", &l1Norm);
+    out.intColumn("nSteps", &nSteps);
+  }
   out.endColumns();
   out.bind("Stat.VARSIFTER.ElasticNetTuneL2");
   int32_t shown = 0;

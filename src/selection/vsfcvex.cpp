@@ -67,14 +67,18 @@ int32_t foldKeys(VsfModel* m, int32_t k, int64_t room) {
   return 0;
 }
 
-// Divides the first M entries of the curve by the fold count; the position (valueAt(j)) of
-// the first smallest goes to cvexChosenValue, 0 when there is none. Returns the smallest
-// entry, the largest double when there is none.
+// Divides the first M entries of the curve by the count of folds that recorded steps (a fold
+// with an empty training part adds nothing to it); the position (valueAt(j)) of the first
+// smallest goes to cvexChosenValue, 0 when there is none. Returns the smallest entry, the
+// largest double when there is none.
 template <class ValueAt> double averageCurve(VsfModel* m, int32_t M, ValueAt valueAt) {
   m->cvexChosenValue = 0;
+  int32_t fitted = 0;
+  for (int32_t f = 0; f < m->foldCount; ++f)
+    fitted += m->cvexFoldEnd[f] > foldBegin(m, f) ? 1 : 0;
   double best = kBig;
-  for (int32_t j = 0; j < M; ++j) {
-    m->cvexCurve[j] /= m->foldCount;
+  for (int32_t j = 0; j < M && fitted > 0; ++j) {
+    m->cvexCurve[j] /= fitted;
     if (m->cvexCurve[j] < best) {
       best = m->cvexCurve[j];
       m->cvexChosenValue = valueAt(j);
@@ -100,7 +104,7 @@ int32_t recordFold(VsfModel* m, int32_t k) {
       e /= w;
     }
     v[RV_PATH] = m->stepPathValue[s];
-    v[RV_L2] = m->l2;
+    v[RV_L2] = std::max(m->l2, 0.0); // -1: not given, no ridge term (LAR, LASSO)
     v[RV_L1NORM] = m->stepL1Norm[s];
     v[RV_L2NORM] = m->stepL2Norm[s];
     v[RV_CURVATURE] = q;

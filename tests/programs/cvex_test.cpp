@@ -51,6 +51,7 @@ void expectChoice(const std::string& choice) {
     EXPECT_TRUE(near(number(*cx, i, "L1Value"), rec[i][4], 1e-9)) << i;
     EXPECT_TRUE(near(number(*cx, i, "ASEValidate"), rec[i][5], 1e-9)) << i;
     EXPECT_TRUE(near(number(*cx, i, "Interpolation"), rec[i][6], 1e-7)) << i;
+    EXPECT_EQ(number(*cx, i, "L2"), 0.0) << "a LASSO has no ridge term, row " << i;
   }
   const Value* t = findTable(out, "SelectionSummary");
   ASSERT_NE(t, nullptr);

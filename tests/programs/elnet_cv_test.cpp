@@ -79,6 +79,15 @@ void expectTrials(const ProgramRun& r, const Rows& want, bool counts) {
   }
   const size_t best = bestTrial(want);
   EXPECT_EQ(factoid(r, "Chosen L2"), number(t, best, "L2"));
+  if (!counts) {
+    // External CV keeps no fold fit's counts: the table has no such columns, and the factoid
+    // reports the chosen trial's best position on the averaged curve instead of a step.
+    for (const char* c : {"nVar", "L2Norm", "L1Norm", "nSteps"})
+      EXPECT_LT(qrxrun::col(t, c), 0) << c;
+    EXPECT_NEAR(factoid(r, "L1 Ratio of the Selected Step"), want[best][2], 1e-9);
+    EXPECT_TRUE(std::isnan(factoid(r, "Effects in the Selected Model")));
+    EXPECT_TRUE(std::isnan(factoid(r, "Largest Path Correlation")));
+  }
   for (size_t i = 0; i < want.size(); ++i)
     EXPECT_EQ(number(t, i, "OptCriterion"), want[i][1] == want[best][1] ? 1.0 : 0.0) << i;
 }

@@ -100,25 +100,30 @@ TEST(CvExternal, CurveAtEveryGridPointIsTheHeldOutErrorOfTheFoldPaths) {
 }
 
 // Linear records (no curvature) interpolate linearly; a grid point past a fold's last knot
-// takes that fold's last error.
+// takes that fold's last error. A fold without records (an empty training part) is left out
+// of the average, not counted as an error of 0.
 TEST(CvExternal, LinearSegmentsAndPointsPastTheLastKnot) {
-  Records r(VL1_RATIO);
-  std::vector<int32_t> ends{2, 5};
-  std::vector<double> lmax{10, 20};
-  // fold 0: knots 1, 0.5 with errors 4, 2; fold 1: knots 1, 0.6, 0.2 with errors 6, 3, 1.
-  std::vector<double> v{1, 0, 0, 0,   0, 4, 0.5, 0, 0, 0,   0, 2, 1, 0, 0,
-                        0, 0, 6, 0.6, 0, 0, 0,   0, 3, 0.2, 0, 0, 0, 0, 1};
-  r.m.foldCount = 2;
-  r.m.cvexFoldEnd = ends.data();
-  r.m.cvexFoldLambdaMax = lmax.data();
-  r.m.cvexValues = v.data();
-  const double best = vsfCVExMergeAndCurve(&r.m);
-  ASSERT_EQ(r.m.cvexGridCount, 4);
-  const double expect[] = {5, (2.4 + 3) / 2, (2 + 2.5) / 2, (2 + 1) / 2.0};
-  for (int j = 0; j < 4; ++j)
-    EXPECT_NEAR(r.m.cvexCurve[j], expect[j], 1e-14) << j;
-  EXPECT_DOUBLE_EQ(best, 1.5);
-  EXPECT_DOUBLE_EQ(r.m.cvexChosenValue, 0.2);
+  for (const std::vector<int32_t>& folds : {std::vector<int32_t>{2, 5}, {2, 5, 5}, {0, 2, 5}}) {
+    Records r(VL1_RATIO);
+    std::vector<int32_t> ends = folds;
+    std::vector<double> lmax{10, 20, 20};
+    if (ends[0] == 0)
+      lmax = {20, 10, 20};
+    // fold 0: knots 1, 0.5 with errors 4, 2; fold 1: knots 1, 0.6, 0.2 with errors 6, 3, 1.
+    std::vector<double> v{1, 0, 0, 0,   0, 4, 0.5, 0, 0, 0,   0, 2, 1, 0, 0,
+                          0, 0, 6, 0.6, 0, 0, 0,   0, 3, 0.2, 0, 0, 0, 0, 1};
+    r.m.foldCount = static_cast<int32_t>(ends.size());
+    r.m.cvexFoldEnd = ends.data();
+    r.m.cvexFoldLambdaMax = lmax.data();
+    r.m.cvexValues = v.data();
+    const double best = vsfCVExMergeAndCurve(&r.m);
+    ASSERT_EQ(r.m.cvexGridCount, 4);
+    const double expect[] = {5, (2.4 + 3) / 2, (2 + 2.5) / 2, (2 + 1) / 2.0};
+    for (int j = 0; j < 4; ++j)
+      EXPECT_NEAR(r.m.cvexCurve[j], expect[j], 1e-14) << ends.size() << " folds, " << j;
+    EXPECT_DOUBLE_EQ(best, 1.5);
+    EXPECT_DOUBLE_EQ(r.m.cvexChosenValue, 0.2);
+  }
 }
 
 } // namespace
