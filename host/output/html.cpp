@@ -34,6 +34,7 @@ pre.log .warning { color: #8a5a00; }
 pre.log .note { color: #2d4a6e; }
 section.output { margin: 18px 0; }
 section.output h2 { font-size: 15px; margin: 0 0 6px; color: #2d4a6e; }
+div.tablebox { max-width: 100%; overflow-x: auto; }
 table.qrx { border-collapse: collapse; background: #fff; border: 1px solid #c8cdd3; }
 table.qrx th, table.qrx td { padding: 3px 10px; border-bottom: 1px solid #e3e6e9; }
 table.qrx thead th { background: #e8edf3; font-weight: bold; border-bottom: 2px solid #9aa7b5;
@@ -113,7 +114,7 @@ void appendGraph(std::string& out, const OutputNode& graph) {
 void appendTable(std::string& out, const OutputNode& table) {
   TableView view = viewTable(table);
   out += "<section class=\"output table\" data-name=\"" + htmlEscape(table.name) + "\">\n<h2>" +
-         htmlEscape(view.title) + "</h2>\n<table class=\"qrx\">\n";
+         htmlEscape(view.title) + "</h2>\n<div class=\"tablebox\">\n<table class=\"qrx\">\n";
   auto cls = [&](size_t k) { return view.columns[k].numeric ? "num" : "txt"; };
   if (!view.spans.empty() || view.headers)
     out += "<thead>\n";
@@ -149,7 +150,8 @@ void appendTable(std::string& out, const OutputNode& table) {
       out += std::string("<td class=\"") + cls(k) + "\">" + htmlEscape(view.cells[r][k]) + "</td>";
     out += "</tr>\n";
   }
-  out += "</tbody>\n</table>\n";
+  // A table wider than the page scrolls inside its box instead of running off the page.
+  out += "</tbody>\n</table>\n</div>\n";
   for (const std::string& note : view.footnotes)
     out += "<p class=\"footnote\">" + htmlEscape(note) + "</p>\n";
   out += "</section>\n";

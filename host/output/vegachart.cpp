@@ -8,6 +8,7 @@
 
 #include "host/output/jsonnodes.h"
 #include "host/output/rvqoutput.h"
+#include "host/output/tableview.h"
 
 #include <algorithm>
 #include <cmath>
@@ -77,6 +78,33 @@ std::string column(const OutputNode* table, const std::string& name) {
     if (sameName(c.name, name))
       return c.name;
   return "";
+}
+
+// The worded header of a table's column, as the table shows it ("Validation ASE" for
+// ValidationASE); the name itself for a column the table does not have.
+std::string header(const OutputNode* table, const std::string& name) {
+  if (table != nullptr)
+    for (const OutputColumn& c : table->columns)
+      if (sameName(c.name, name))
+        return columnHeader(*table, c);
+  return name;
+}
+
+// True when the table's column holds whole numbers (counts: effects, steps, trials).
+bool integerColumn(const OutputNode* table, const std::string& name) {
+  if (table != nullptr)
+    for (const OutputColumn& c : table->columns)
+      if (sameName(c.name, name))
+        return c.type == ColumnType::Int || c.type == ColumnType::Int64;
+  return false;
+}
+
+// A text as a JavaScript string literal in single quotes (for Vega expressions).
+std::string jsString(const std::string& text) {
+  std::string out = "'";
+  for (char c : text)
+    out += c == '\\' || c == '\'' ? std::string("\\") + c : std::string(1, c);
+  return out + "'";
 }
 
 std::vector<size_t> shownRows(const OutputNode& table, const std::string& where) {
@@ -153,11 +181,13 @@ Axis stepAxis(const OutputNode& g, const OutputNode* table) {
   if (a.field.empty())
     a.field = column(table, "Step").empty() ? "Step" : column(table, "Step");
   if (a.ordinal) {
+    // The labels of the shown steps only: a step range keeps the others off the axis.
     std::vector<std::string> seen;
     size_t c = 0;
     while (table->columns[c].name != a.field)
       ++c;
-    for (const auto& row : table->rows) {
+    for (size_t r : shownRows(*table, g.viewWhere)) {
+      const auto& row = table->rows[r];
       std::string label = c < row.size() ? cellJson(row[c]) : "null";
       if (std::find(seen.begin(), seen.end(), label) == seen.end())
         seen.push_back(label);
@@ -170,20 +200,25 @@ Axis stepAxis(const OutputNode& g, const OutputNode* table) {
   return a;
 }
 
+// Ticks at whole numbers only, for an axis of counts.
+// (A short axis may still place a tick between two numbers; it goes without a label.)
+const char kIntegerAxis[] = "\"axis\":{\"tickMinStep\":1,\"format\":\"d\",\"labelExpr\":"
+                            "\"datum.value % 1 ? '' : datum.label\"}";
+
 std::string xEncoding(const Axis& a) {
   std::string out = "\"x\":{\"field\":" + jsonQuote(a.field) + ",\"type\":\"" +
                     (a.ordinal ? "ordinal" : "quantitative") + "\",\"title\":" + jsonQuote(a.title);
   if (a.ordinal)
     out += ",\"scale\":{\"domain\":" + a.domain + "},\"axis\":{\"labelAngle\":-45}";
   else if (a.integer)
-    out += ",\"axis\":{\"tickMinStep\":1,\"format\":\"d\"}";
+    out += std::string(",") + kIntegerAxis;
   return out + "}";
 }
 
-std::string yEncoding(const std::string& field, const std::string& title, bool zero = false) {
+std::string yEncoding(const std::string& field, const std::string& title, bool integer = false) {
   return "\"y\":{\"field\":" + jsonQuote(field) +
          ",\"type\":\"quantitative\",\"title\":" + jsonQuote(title) +
-         ",\"scale\":{\"zero\":" + (zero ? "true" : "false") + "}}";
+         ",\"scale\":{\"zero\":false}" + (integer ? std::string(",") + kIntegerAxis : "") + "}";
 }
 
 std::string tooltip(const OutputNode& g, const Axis& a, const std::string& y) {
@@ -225,13 +260,15 @@ std::string curveLayer(const OutputNode& g, const std::string& data, const Axis&
 
 // A unit plot of one criterion: its curve, the optimum and the chosen-step rule.
 std::string criterionUnit(const OutputNode& g, const OutputNode* summary, const OutputNode* best,
-                          const std::string& criterion, const std::string& title,
+                          const std::string& criterion, std::string title,
                           const std::string& optStep, const std::string& optVal, DataSets& sets,
                           const std::string& suffix) {
   Axis a = stepAxis(g, summary);
   std::string y = column(summary, criterion);
   if (y.empty())
     y = criterion;
+  if (title.empty())
+    title = header(summary, y);
   std::string out = "{\"width\":" + std::to_string(kWidth) +
                     ",\"height\":" + std::to_string(kHeight) + ",\"layer\":[" +
                     curveLayer(g, "summary", a, y, title, suffix);
@@ -257,6 +294,17 @@ std::string withSets(const std::string& spec, const DataSets& sets) {
 std::string top(const OutputNode& g) {
   return "{\"$schema\":" + jsonQuote(kSchema) +
          ",\"title\":" + jsonQuote(g.label.empty() ? g.name : g.label);
+}
+
+bool ends(const std::string& templ, const char* name) {
+  std::string full = std::string("Stat.VARSIFTER.Graphics.") + name;
+  return sameName(templ, full);
+}
+
+// The start of a chart titled `title`, with the graph's label as its subtitle.
+std::string topTitled(const OutputNode& g, const std::string& title) {
+  return "{\"$schema\":" + jsonQuote(kSchema) + ",\"title\":{\"text\":" + jsonQuote(title) +
+         (g.label.empty() ? "" : ",\"subtitle\":" + jsonQuote(g.label)) + "}";
 }
 
 const OutputNode* source(const OutputNode& g, size_t i) {
@@ -303,10 +351,16 @@ std::string criterionSpec(const OutputNode& g, bool panel) {
 std::string aseSpec(const OutputNode& g) {
   const OutputNode* summary = source(g, 0);
   Axis a = stepAxis(g, summary);
-  std::string fold = "[";
-  for (const char* name : {"ASE", "ValidationASE", "TestASE"})
-    if (!column(summary, name).empty())
-      fold += std::string(fold.size() > 1 ? "," : "") + jsonQuote(column(summary, name));
+  // The ASE columns folded into one curve each, named by their headers in the legend.
+  std::string fold = "[", worded = "datum.Data";
+  for (const char* name : {"ASE", "ValidationASE", "TestASE"}) {
+    const std::string col = column(summary, name);
+    if (col.empty())
+      continue;
+    fold += std::string(fold.size() > 1 ? "," : "") + jsonQuote(col);
+    worded =
+        "datum.Data === " + jsString(col) + " ? " + jsString(header(summary, col)) + " : " + worded;
+  }
   fold += "]";
   std::string rows = summary != nullptr ? rowsJson(*summary, g.viewWhere) : "[]";
   DataSets sets{{"summary", rows}};
@@ -314,29 +368,84 @@ std::string aseSpec(const OutputNode& g) {
       top(g) + ",\"width\":" + std::to_string(kWidth) + ",\"height\":" + std::to_string(kHeight) +
           ",\"layer\":[{\"name\":\"curve\",\"data\":{\"name\":\"summary\"},\"transform\":[{"
           "\"fold\":" +
-          fold + ",\"as\":[\"Data\",\"ASEValue\"]}],\"mark\":{\"type\":\"line\",\"point\":true}," +
-          "\"encoding\":{" + xEncoding(a) + "," + yEncoding("ASEValue", "Average Squared Error") +
+          fold + ",\"as\":[\"Data\",\"ASEValue\"]},{\"calculate\":" + jsonQuote(worded) +
+          ",\"as\":\"Data\"}],\"mark\":{\"type\":\"line\",\"point\":true}," + "\"encoding\":{" +
+          xEncoding(a) + "," + yEncoding("ASEValue", "Average Squared Error") +
           ",\"color\":{\"field\":\"Data\",\"type\":\"nominal\",\"title\":null}}}" +
           chosenLayer(g, a, sets) + "]",
       sets);
 }
 
+// The number of curves (distinct parameters) of the shown coefficient rows, and how many
+// of them carry an end label.
+std::pair<size_t, size_t> curveCounts(const OutputNode& coef, const std::string& where,
+                                      const std::string& parm, const std::string& rhs) {
+  size_t p = coef.columns.size(), h = coef.columns.size();
+  for (size_t c = 0; c < coef.columns.size(); ++c) {
+    p = coef.columns[c].name == parm ? c : p;
+    h = coef.columns[c].name == rhs ? c : h;
+  }
+  std::vector<std::string> curves, labelled;
+  for (size_t r : shownRows(coef, where)) {
+    const auto& row = coef.rows[r];
+    if (p >= row.size())
+      continue;
+    const std::string key = cellJson(row[p]);
+    if (std::find(curves.begin(), curves.end(), key) == curves.end())
+      curves.push_back(key);
+    if (h < row.size() && cellJson(row[h]) != "null" &&
+        std::find(labelled.begin(), labelled.end(), key) == labelled.end())
+      labelled.push_back(key);
+  }
+  return {curves.size(), labelled.size()};
+}
+
+// The colour encoding of the coefficient curves. Up to ten curves that all carry their end
+// label need no key; more curves, or a curve whose label was dropped, get a legend that
+// names every parameter, and colours that do not repeat: the twenty of the tableau scheme,
+// or past twenty one hue per curve (hues a golden angle apart, lightness alternating).
+std::string curveColour(const OutputNode* coef, const std::string& where, const std::string& parm,
+                        const std::string& color) {
+  const auto [curves, labelled] =
+      coef != nullptr && !parm.empty()
+          ? curveCounts(*coef, where, parm, column(coef, "RhsLabelYValue"))
+          : std::pair<size_t, size_t>{0, 0};
+  if (curves <= 10 && labelled == curves)
+    return ",\"color\":{\"field\":" + jsonQuote(color) + ",\"type\":\"nominal\",\"legend\":null}";
+  std::string scale = "{\"scheme\":\"tableau20\"}";
+  if (curves > 20) {
+    scale = "{\"range\":[";
+    for (size_t i = 0; i < curves; ++i)
+      scale +=
+          std::string(i > 0 ? "," : "") + "\"hsl(" +
+          std::to_string(static_cast<int>(std::fmod(137.508 * static_cast<double>(i), 360.0))) +
+          ",65%," + (i % 2 == 0 ? "40%" : "58%") + ")\"";
+    scale += "]}";
+  }
+  return ",\"color\":{\"field\":" + jsonQuote(color) + ",\"type\":\"nominal\",\"scale\":" + scale +
+         ",\"legend\":{\"title\":" + jsonQuote(header(coef, parm)) +
+         ",\"symbolType\":\"stroke\",\"symbolLimit\":0,\"labelLimit\":160,\"columns\":" +
+         std::to_string((curves + 15) / 16) + "}}";
+}
+
 // The upper plot of the coefficient progression: one curve per parameter, labels at the
-// right end of the curves whose label is kept.
+// right end of the curves whose label is kept; hovering over a curve names its parameter.
 std::string coefficientsUnit(const OutputNode& g, const OutputNode* coef, const Axis& a,
                              DataSets& sets) {
   std::string curve = column(coef, "CurveNumber");
   std::string parm = column(coef, "Parameter");
   std::string color = parm.empty() ? curve : parm;
+  const std::string colour = curveColour(coef, g.viewWhere, parm, color);
   std::string out =
       "{\"width\":" + std::to_string(kWidth + 80) + ",\"height\":" + std::to_string(kHeight + 40) +
       ",\"layer\":[{\"name\":\"coefficients\",\"data\":{\"name\":\"coef\"},"
       "\"mark\":{\"type\":\"line\"},\"encoding\":{" +
       xEncoding(a) + "," + yEncoding(column(coef, "StandardizedEst"), "Standardized Coefficient") +
-      ",\"color\":{\"field\":" + jsonQuote(color) +
-      ",\"type\":\"nominal\",\"legend\":null},\"detail\":{\"field\":" + jsonQuote(curve) +
-      ",\"type\":\"nominal\"}" +
-      (parm.empty() ? "" : ",\"tooltip\":[{\"field\":" + jsonQuote(parm) + "}]") + "}}";
+      colour + ",\"detail\":{\"field\":" + jsonQuote(curve) + ",\"type\":\"nominal\"}" +
+      (parm.empty() ? ""
+                    : ",\"tooltip\":[{\"field\":" + jsonQuote(parm) +
+                          ",\"title\":" + jsonQuote(header(coef, parm)) + "}]") +
+      "}}";
   std::string rhs = column(coef, "RhsLabelYValue");
   if (!parm.empty() && !rhs.empty())
     out += ",{\"name\":\"labels\",\"data\":{\"name\":\"coef\"},\"transform\":[{\"filter\":"
@@ -345,9 +454,7 @@ std::string coefficientsUnit(const OutputNode& g, const OutputNode* coef, const 
            ")\"}],\"mark\":{\"type\":\"text\",\"align\":\"left\",\"dx\":4,\"fontSize\":10},"
            "\"encoding\":{" +
            xEncoding(a) + "," + yEncoding(rhs, "Standardized Coefficient") +
-           ",\"text\":{\"field\":" + jsonQuote(parm) +
-           "},\"color\":{\"field\":" + jsonQuote(color) +
-           ",\"type\":\"nominal\",\"legend\":null}}}";
+           ",\"text\":{\"field\":" + jsonQuote(parm) + "}" + colour + "}}";
   return out + chosenLayer(g, a, sets, "_coef") + "]}";
 }
 
@@ -381,7 +488,7 @@ std::string criterionProgressUnit(const OutputNode& g, const OutputNode* coef, c
     std::string field = column(coef, dynText(g, "_CRITERION"));
     std::string title = dynText(g, "_SHORTCRITERIONLABEL");
     if (title.empty())
-      title = dynText(g, "_CRITERION");
+      title = header(coef, field.empty() ? dynText(g, "_CRITERION") : field);
     out += "{\"name\":\"criterion\",\"data\":{\"name\":\"coef\"},\"transform\":[{\"filter\":"
            "\"isValid(datum." +
            (field.empty() ? std::string("Step") : field) +
@@ -443,16 +550,31 @@ std::string candidatesSpec(const OutputNode& g) {
   for (const std::string& c : columns)
     if (anyValue(table, c))
       fields.push_back(c);
-  for (size_t i = 0; i < fields.size(); ++i)
+  // Entry candidates are blue, removal candidates red; when a step weighs both (competitive
+  // stepwise), a legend says which is which.
+  const bool both = dynNumber(g, "_ADDANDDROP", 0) != 0;
+  for (size_t i = 0; i < fields.size(); ++i) {
+    const bool drop = sameName(fields[i], "CriterionDrop");
+    const std::string kind = both ? std::string(",{\"calculate\":\"") +
+                                        (drop ? "'Removal'" : "'Entry'") +
+                                        "\",\"as\":\"CandidateKind\"}"
+                                  : "";
+    const std::string colour =
+        both ? ",\"color\":{\"field\":\"CandidateKind\",\"type\":\"nominal\",\"scale\":{"
+               "\"domain\":[\"Entry\",\"Removal\"],\"range\":[\"#1f77b4\",\"#d62728\"]},"
+               "\"legend\":{\"title\":" +
+                   jsonQuote(header(table, "CandidateFor")) + "}}"
+             : "";
     out += std::string(i > 0 ? "," : "") + "{\"name\":\"" +
-           std::string(sameName(fields[i], "CriterionDrop") ? "candidatesdrop" : "candidates") +
+           std::string(drop ? "candidatesdrop" : "candidates") +
            "\",\"data\":{\"name\":\"candidates\"},\"transform\":[{"
            "\"filter\":\"isValid(datum." +
-           fields[i] + ")\"}],\"mark\":{\"type\":\"bar\",\"color\":\"" +
-           (sameName(fields[i], "CriterionDrop") ? "#d62728" : "#1f77b4") + "\"},\"encoding\":{" +
-           yAxis + ",\"x\":{\"field\":" + jsonQuote(fields[i]) +
+           fields[i] + ")\"}" + kind + "],\"mark\":{\"type\":\"bar\",\"color\":\"" +
+           (drop ? "#d62728" : "#1f77b4") + "\"},\"encoding\":{" + yAxis + colour +
+           ",\"x\":{\"field\":" + jsonQuote(fields[i]) +
            ",\"type\":\"quantitative\",\"title\":" + jsonQuote(dynText(g, "_SHORTCRITERIONLABEL")) +
            ",\"scale\":{\"zero\":false}},\"x2\":{\"datum\":" + base + "}}}";
+  }
   if (columns.empty()) {
     out += "{\"mark\":\"bar\",\"data\":{\"values\":[]}}";
   } else {
@@ -515,14 +637,15 @@ std::string chosenRows(const OutputNode& g, const OutputNode* table, const Axis&
 std::string tuningSpec(const OutputNode& g) {
   const OutputNode* table = source(g, 0);
   Axis a = stepAxis(g, table);
-  a.integer = false;
+  a.integer = integerColumn(table, a.field);
   std::string y = column(table, dynText(g, "_CRITERION"));
   if (y.empty())
     y = dynText(g, "_CRITERION");
   const std::string title = dynText(g, "_SHORTYLABEL");
   std::string rows = table != nullptr ? rowsJson(*table, g.viewWhere) : "[]";
   DataSets sets{{"tuning", rows}};
-  const std::string enc = "\"encoding\":{" + xEncoding(a) + "," + yEncoding(y, title) + "}}";
+  const std::string enc =
+      "\"encoding\":{" + xEncoding(a) + "," + yEncoding(y, title, integerColumn(table, y)) + "}}";
   std::string layers = "{\"name\":\"curve\",\"data\":{\"name\":\"tuning\"},\"mark\":\"line\"," +
                        enc + ",{\"name\":\"trials\",\"data\":{\"name\":\"tuning\"},\"mark\":{" +
                        "\"type\":\"point\",\"filled\":true,\"size\":30}," + enc;
@@ -532,7 +655,12 @@ std::string tuningSpec(const OutputNode& g) {
               "},\"mark\":{\"type\":\"point\",\"shape\":\"diamond\",\"filled\":true,\"size\":"
               "120,\"color\":\"#c0392b\"}," +
               enc;
-  return withSets(top(g) + ",\"width\":" + std::to_string(kWidth) +
+  // The elastic-net graphs share one label (the choosing criterion's selected step): each is
+  // titled by what it plots against what, with that label below.
+  std::string head = top(g);
+  if (ends(g.templ, "ElasticNetL2TuningPlot") && !dynText(g, "_YLABEL").empty())
+    head = topTitled(g, dynText(g, "_YLABEL") + " by " + a.title);
+  return withSets(head + ",\"width\":" + std::to_string(kWidth) +
                       ",\"height\":" + std::to_string(kHeight) + ",\"layer\":[" + layers +
                       chosenLayer(g, a, sets) + "]",
                   sets);
@@ -557,7 +685,8 @@ std::string barsSpec(const OutputNode& g) {
           "\"encoding\":{\"y\":{\"field\":" +
           jsonQuote(label.empty() ? "Effect" : label) +
           ",\"type\":\"nominal\",\"sort\":null,\"title\":null},\"x\":{\"field\":" +
-          jsonQuote(value.empty() ? "Percent" : value) + ",\"type\":\"quantitative\"}}}]",
+          jsonQuote(value.empty() ? "Percent" : value) +
+          ",\"type\":\"quantitative\",\"title\":" + jsonQuote(header(table, value)) + "}}}]",
       {{"bars", rows}});
 }
 
@@ -571,13 +700,17 @@ std::string distributionUnit(const std::string& field, const std::string& title,
                      "\",\"data\":{\"name\":\"coeffs\"},\"width\":220,"
                      "\"height\":140,\"mark\":\"bar\",\"encoding\":{\"x\":{\"field\":" +
                      jsonQuote(field) + ",\"bin\":true,\"title\":" + jsonQuote(title) +
-                     "},\"y\":{\"aggregate\":\"count\",\"title\":\"Count\"}}}";
+                     "},\"y\":{\"aggregate\":\"count\",\"title\":\"Count\"," + kIntegerAxis + "}}}";
   if (!box)
     return hist;
+  // The box plot and the histogram share one x scale (the histogram's bins), so that the
+  // box sits over the bars it summarizes.
   return "{\"vconcat\":[{\"name\":\"box" + k +
          "\",\"data\":{\"name\":\"coeffs\"},\"width\":220,\"height\":30,\"mark\":"
          "{\"type\":\"boxplot\",\"extent\":\"min-max\"},\"encoding\":{\"x\":{\"field\":" +
-         jsonQuote(field) + ",\"type\":\"quantitative\",\"title\":null}}}," + hist + "]}";
+         jsonQuote(field) +
+         ",\"type\":\"quantitative\",\"title\":null,\"scale\":{\"zero\":false}}}}," + hist +
+         "],\"resolve\":{\"scale\":{\"x\":\"shared\"}}}";
 }
 
 std::string distributionSpec(const OutputNode& g, bool panel, bool box) {
@@ -600,11 +733,6 @@ std::string distributionSpec(const OutputNode& g, bool panel, bool box) {
                                                             dynText(g, "_XLABEL" + k), box, i);
   }
   return withSets(out + "]", sets);
-}
-
-bool ends(const std::string& templ, const char* name) {
-  std::string full = std::string("Stat.VARSIFTER.Graphics.") + name;
-  return sameName(templ, full);
 }
 
 } // namespace

@@ -1051,3 +1051,142 @@ TEST(Graphs, PageDrawsTheModelAveragingGraphsAndTheirChartsValidate) {
   EXPECT_GT(distributions, 3);
   expectValidCharts(p.json, "average", d.graphs.size());
 }
+
+namespace {
+
+// The aria labels Vega gives a page's axes, legends and titles, in page order.
+std::vector<std::string> ariaLabels(const std::string& dom, const std::string& prefix) {
+  std::vector<std::string> out;
+  std::regex re("aria-label=\"(" + prefix + "[^\"]*)\"");
+  for (std::sregex_iterator it(dom.begin(), dom.end(), re), end; it != end; ++it)
+    out.push_back((*it)[1].str());
+  return out;
+}
+
+// The tick labels of every axis whose aria label starts with `axis`.
+std::vector<std::string> tickLabels(const std::string& dom, const std::string& axis) {
+  std::vector<std::string> out;
+  std::regex re("aria-label=\"" + axis +
+                "[^\"]*\">[\\s\\S]*?role-axis-label[^>]*>([\\s\\S]*?)</g>");
+  std::regex text(">([^<]*)</text>");
+  for (std::sregex_iterator it(dom.begin(), dom.end(), re), end; it != end; ++it) {
+    const std::string labels = (*it)[1].str();
+    for (std::sregex_iterator t(labels.begin(), labels.end(), text); t != end; ++t)
+      out.push_back((*t)[1].str());
+  }
+  return out;
+}
+
+bool skipPages() { return !haveTool("chromium") || !fs::exists(webModules() / "vega-embed"); }
+
+} // namespace
+
+// Axis titles and legends are worded as the tables word their columns; the elastic-net graphs
+// each have a title of their own; axes of counts tick at whole numbers; a parameter's box plot
+// and histogram share one x scale.
+TEST(Graphs, PageWordsItsAxesAndTitlesAndCountsInWholeNumbers) {
+  if (skipPages())
+    GTEST_SKIP() << "chromium or the npm packages are not installed (scripts/setup)";
+  Page p = runPage(kLib + "proc varsifter data=ex.diabetes plots=(ase coefficients);\n" +
+                       "  partition fraction(validate=0.3 test=0.2);\n" +
+                       "  model y = age sex bmi bp s1-s6 / selection=stepwise(select=sbc "
+                       "choose=validate);\nrun;\n" +
+                       "proc varsifter data=ex.diabetes plots=all;\n" + kElasticNet +
+                       "proc varsifter data=ex.diabetes seed=123 plots=(effectselectpct(minpct=0) "
+                       "parmdist(plotsperpanel=9));\n" +
+                       kAveraged,
+                   "worded");
+  ASSERT_EQ(p.status, 0);
+  EXPECT_EQ(p.console, "");
+  const std::vector<std::string> legends = ariaLabels(p.dom, "Symbol legend");
+  EXPECT_NE(std::find(legends.begin(), legends.end(),
+                      "Symbol legend for fill color and stroke color with 3 values: ASE, Test "
+                      "ASE, Validation ASE"),
+            legends.end());
+  const std::vector<std::string> axes = ariaLabels(p.dom, "[XY]-axis titled");
+  for (const char* worded :
+       {"Y-axis titled 'Validation ASE'", "X-axis titled 'Selection Percentage'"})
+    EXPECT_TRUE(std::any_of(axes.begin(), axes.end(), [&](const std::string& a) {
+      return a.rfind(worded, 0) == 0;
+    })) << worded;
+  for (const std::string& a : axes)
+    for (const char* name : {"'ValidationASE'", "'SelectionPct'", "'TestASE'"})
+      EXPECT_EQ(a.find(name), std::string::npos) << a;
+  // Seven elastic-net graphs, seven titles.
+  std::set<std::string> titles;
+  for (const std::string& t : ariaLabels(p.dom, "Title text '[^']* by (L2 Search Step|Log10)"))
+    titles.insert(t);
+  EXPECT_EQ(titles.size(), 7u);
+  // Trials, effects, steps and counts of resamples tick at whole numbers.
+  const std::vector<std::string> counts = [&] {
+    std::vector<std::string> all;
+    for (const char* axis : {"X-axis titled 'L2 Search Step'", "Y-axis titled 'Effects'",
+                             "Y-axis titled 'Steps'", "Y-axis titled 'Count'"}) {
+      std::vector<std::string> ticks = tickLabels(p.dom, axis);
+      EXPECT_FALSE(ticks.empty()) << axis;
+      all.insert(all.end(), ticks.begin(), ticks.end());
+    }
+    return all;
+  }();
+  for (const std::string& tick : counts)
+    EXPECT_TRUE(std::regex_match(tick, std::regex("(-?[0-9]+)?"))) << tick;
+  // Each box plot's axis runs over the values of the histogram below it.
+  const std::vector<std::string> x = ariaLabels(p.dom, "X-axis (titled '[^']*' )?for a linear");
+  int pairs = 0;
+  for (size_t i = 0; i + 1 < x.size(); ++i)
+    if (x[i].rfind("X-axis for", 0) == 0) {
+      ++pairs;
+      const std::string range = x[i].substr(x[i].find(" with values"));
+      EXPECT_EQ(x[i + 1].substr(x[i + 1].find(" with values")), range) << x[i + 1];
+    }
+  EXPECT_GE(pairs, 5);
+}
+
+// More than ten coefficient curves get a key naming each parameter, in colours of their own;
+// the criterion and ASE plots of a step range show only the steps in it; the candidates of a
+// competitive stepwise step say which colour is entry and which removal.
+TEST(Graphs, PageKeysManyCurvesStepRangesAndCompetingCandidates) {
+  if (skipPages())
+    GTEST_SKIP() << "chromium or the npm packages are not installed (scripts/setup)";
+  Page p = runPage(kLib + "proc varsifter data=ex.diabetes plots=(coefficients ase);\n" +
+                       "  model y = age|sex|bmi|bp|s1|s2 @2 s3-s6 / "
+                       "selection=forward(select=sbc stop=none choose=adjrsq);\nrun;\n" +
+                       "proc varsifter data=ex.diabetes plots(startstep=3 endstep=8 "
+                       "stepaxis=effect)=(criteria ase);\n" +
+                       kMany + "proc varsifter data=ex.diabetes plots=candidates;\n" +
+                       "  model y = age sex bmi bp s1-s6 / selection=stepwise(select=sbc "
+                       "drop=competitive);\nrun;\n",
+                   "keyed");
+  DrawnPage d;
+  readDrawnPage(p, &d);
+  if (HasFatalFailure())
+    return;
+  const std::vector<std::string> legends = ariaLabels(p.dom, "Symbol legend");
+  const auto has = [&](const std::string& prefix) {
+    return std::any_of(legends.begin(), legends.end(),
+                       [&](const std::string& l) { return l.rfind(prefix, 0) == 0; });
+  };
+  EXPECT_TRUE(has("Symbol legend titled 'Parameter' for fill color and stroke color with 25 "
+                  "values: AGE, "));
+  EXPECT_TRUE(has("Symbol legend titled 'Candidate For' for fill color with 2 values: Entry, "
+                  "Removal"));
+  for (size_t i = 0; i < d.graphs.size(); ++i) {
+    const std::string& s = d.sections[i];
+    const std::string name = (*d.graphs[i])["name"].s;
+    if (name == "CoefficientPanel") {
+      // 25 curves in 25 colours; the lower plot names its criterion in words.
+      std::regex curve("role-mark coefficients_marks\"[^>]*><path[^>]* stroke=\"([^\"]+)\"");
+      std::set<std::string> colours;
+      for (std::sregex_iterator it(s.begin(), s.end(), curve), end; it != end; ++it)
+        colours.insert((*it)[1].str());
+      EXPECT_EQ(colours.size(), 25u);
+      EXPECT_NE(s.find("aria-label=\"Y-axis titled 'Adjusted R-Square'"), std::string::npos);
+    }
+    if (name == "ASEPlot" && i > 1) {
+      // Steps 3 to 8 of the range: six labels, the first the third step's.
+      EXPECT_NE(s.find("X-axis titled 'Step' for a discrete scale with 6 values: 3+"),
+                std::string::npos)
+          << ariaLabels(s, "X-axis").at(0);
+    }
+  }
+}

@@ -316,3 +316,36 @@ TEST(Listing, DiabetesExamplesReadAsTablesInProgramOrder) {
   }
   fs::remove_all(out);
 }
+
+// A selection summary wider than the window (every statistic, three data roles) scrolls inside
+// its own box: the page itself is no wider than the window.
+TEST(HtmlPage, WideTableScrollsInsideItsBox) {
+  if (!haveChromium())
+    GTEST_SKIP() << "chromium is not installed (scripts/setup installs the Debian package)";
+  fs::path dir = fs::temp_directory_path() / ("qrx_html_wide_" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  std::ofstream(dir / "p.qrx")
+      << "libname ex '" << QRX_SOURCE_DIR << "/examples';\n"
+      << "proc varsifter data=ex.diabetes plots=none;\n  partition fraction(validate=0.3 "
+         "test=0.2);\n  model y = age sex bmi bp s1-s6 / selection=stepwise(select=sbc) "
+         "stats=all;\nrun;\n";
+  const fs::path page = dir / "p.html";
+  ASSERT_LE(shell("ASAN_OPTIONS=detect_leaks=0 '" + std::string(QRX_BINARY) + "' --work '" +
+                  dir.string() + "' --html '" + page.string() + "' '" + (dir / "p.qrx").string() +
+                  "' > /dev/null 2>&1"),
+            1);
+  // The page with a script that notes its layout in the document.
+  std::ofstream(page, std::ios::app)
+      << "<script>var box = document.querySelector('section[data-name=SelectionSummary] table')"
+         ".parentElement; document.body.dataset.layout = 'page ' + "
+         "(document.documentElement.scrollWidth > window.innerWidth ? 'wider' : 'fits') + "
+         "', box ' + (box.scrollWidth > box.clientWidth ? 'scrolls' : 'still');</script>\n";
+  shell(std::string(kChromium) +
+        " --headless --no-sandbox --disable-gpu --window-size=800,600 "
+        "--dump-dom 'file://" +
+        page.string() + "' > '" + (dir / "dom.html").string() + "' 2> /dev/null");
+  const std::string dom = readFile(dir / "dom.html");
+  EXPECT_NE(dom.find("data-layout=\"page fits, box scrolls\""), std::string::npos)
+      << dom.substr(0, 400);
+  fs::remove_all(dir);
+}
