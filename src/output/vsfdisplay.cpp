@@ -432,7 +432,8 @@ int32_t vsfParmLabels(VsfContext* ctx, VsfModel* m, int32_t which) {
     }
     return vsfInModelStatus(s);
   };
-  // Each parameter of each chosen effect: its design column and its level-index row.
+  // Each parameter of each chosen effect: its level-index row and its design column, under
+  // which its texts are kept (the OUTDESIGN columns are design columns).
   auto each = [&](auto&& visit) {
     for (int32_t k = 0; k < m->effectCount; ++k) {
       if (!chosen(k))
@@ -448,7 +449,7 @@ int32_t vsfParmLabels(VsfContext* ctx, VsfModel* m, int32_t which) {
         const int32_t c = cols != nullptr ? cols[j] : j;
         const int32_t* row =
             e.columnTable != nullptr ? e.columnTable + size_t(c) * e.columnRowWidth : nullptr;
-        visit(k, e, row, m->parmOffset != nullptr ? m->parmOffset[k] + j : e.firstColumn + c);
+        visit(k, e, row, e.firstColumn + c);
       }
     }
   };

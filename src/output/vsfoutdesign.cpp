@@ -12,6 +12,7 @@
 #include "driver/vsfcontext.h"
 #include "numerics/zranuni.h"
 #include "output/vsfoutput.h"
+#include "output/vsfprinters.h"
 #include "output/vsfselrow.h"
 #include "support/hoststubs.h"
 
@@ -42,7 +43,11 @@ struct VsfDesignOutput {
   std::vector<uint8_t> inputNumeric;
   int32_t role = 0, by = 0;
   int32_t acrossMax = 0;
-  std::vector<int32_t> groupColumns; // the current group's design column of each column
+  // The current group's columns: the design column of each, the parameter's short name and
+  // label, and whether it holds a selected or forced effect (not the intercept).
+  std::vector<int32_t> groupColumns;
+  std::vector<std::string> groupNames, groupLabels;
+  std::vector<uint8_t> groupListed;
   std::vector<DesignGroup> groups;
 };
 
@@ -67,21 +72,60 @@ std::string prefixText(const VsfContext* ctx) {
   return "_X";
 }
 
-// The design columns of the group, in output order: the selected parameters in
-// selected-effect order, or with FULLMODEL every column (the intercept's not under NOINT).
-std::vector<int32_t> groupDesignColumns(const VsfContext* ctx, const VsfModel* m) {
+// The group's design columns, in output order: the selected parameters in selected-effect
+// order, or with FULLMODEL every column (the intercept's not under NOINT); and for each
+// whether it belongs to a selected or forced effect (the intercept is parameter 0).
+void groupDesignColumns(const VsfContext* ctx, const VsfModel* m, VsfDesignOutput* st) {
   const LevDesign* d = ctx->design.design;
-  std::vector<int32_t> columns;
+  st->groupColumns.clear();
+  st->groupListed.clear();
   if (d == nullptr || vsfFitFailed(m->fitStatus))
-    return columns;
-  if (ctx->stmt.proc.outDesignFull) {
-    for (int32_t c = ctx->options.noint ? 1 : 0; c < d->columnCount; ++c)
-      columns.push_back(c);
-    return columns;
-  }
+    return;
   VsfSelectedModel sm;
   vsfSelectedModelOf(ctx, m, &sm);
-  return sm.columns;
+  std::vector<uint8_t> listed(static_cast<size_t>(std::max(d->columnCount, 1)), 0);
+  for (size_t i = 0; i < sm.columns.size(); ++i)
+    if (sm.parms[i] != 0 && sm.columns[i] >= 0 && sm.columns[i] < d->columnCount)
+      listed[size_t(sm.columns[i])] = 1;
+  if (ctx->stmt.proc.outDesignFull) {
+    for (int32_t c = ctx->options.noint ? 1 : 0; c < d->columnCount; ++c)
+      st->groupColumns.push_back(c);
+  } else {
+    st->groupColumns = sm.columns;
+  }
+  for (int32_t c : st->groupColumns)
+    st->groupListed.push_back(c >= 0 && c < d->columnCount ? listed[size_t(c)] : 0);
+}
+
+// The short name and label of each of the group's columns: the parameter names of the
+// selected model's tables (a split effect's columns bear its split name), or the design's
+// own names under PARMLABELSTYLE=INTERLACED and SHORTPARMNAMES.
+int32_t groupColumnNames(VsfContext* ctx, VsfDesignOutput* st) {
+  const LevDesign* d = ctx->design.design;
+  st->groupNames.clear();
+  st->groupLabels.clear();
+  if (d == nullptr || st->groupColumns.empty())
+    return 0;
+  if (int32_t rc = vsfParmLabels(ctx, &ctx->model, 0); rc != 0)
+    return rc;
+  VsfResultsState& r = ctx->results;
+  auto text = [](char** texts, int32_t count, int32_t c) {
+    return texts != nullptr && c >= 0 && c < count && texts[c] != nullptr ? std::string(texts[c])
+                                                                          : std::string();
+  };
+  const bool own = d->shortParmNames || r.designShortNames == nullptr;
+  for (int32_t c : st->groupColumns) {
+    std::string name = own ? text(d->columnNames, d->columnCount, c)
+                           : text(r.designShortNames, r.designLabelCount, c);
+    std::string label = r.designLabels != nullptr ? text(r.designLabels, r.designLabelCount, c)
+                                                  : text(d->columnLabels, d->columnCount, c);
+    st->groupNames.push_back(std::move(name));
+    st->groupLabels.push_back(std::move(label));
+  }
+  // The texts live in the group's pools: nothing may read them after the group.
+  r.designLabels = r.designShortNames = nullptr;
+  r.designLabelCount = 0;
+  return 0;
 }
 
 std::string upperCase(std::string s) {
@@ -125,7 +169,6 @@ std::vector<int32_t> inputVariables(const VsfContext* ctx) {
 // message 9151 when prefix and number would exceed 32 characters.
 std::vector<std::string> designNames(VsfContext* ctx, int32_t n, std::set<std::string>* taken) {
   const VsfProcSettings& p = ctx->stmt.proc;
-  const LevDesign* d = ctx->design.design;
   const VsfDesignOutput* st = ctx->results.designOutput;
   const bool prefixed = !p.outDesignDefaultPrefix || byVariables(ctx);
   const std::string prefix = prefixText(ctx);
@@ -137,12 +180,10 @@ std::vector<std::string> designNames(VsfContext* ctx, int32_t n, std::set<std::s
     return names;
   }
   for (int32_t k = 0; k < n; ++k) {
-    const int32_t c =
-        k < static_cast<int32_t>(st->groupColumns.size()) ? st->groupColumns[size_t(k)] : -1;
     std::string name = prefix + std::to_string(k + 1);
-    if (!prefixed && c >= 0 && d->columnNames != nullptr && d->columnNames[c] != nullptr &&
-        d->columnNames[c][0] != '\0')
-      name = d->columnNames[c];
+    if (!prefixed && k < static_cast<int32_t>(st->groupNames.size()) &&
+        !st->groupNames[size_t(k)].empty())
+      name = st->groupNames[size_t(k)];
     names.push_back(uniqueName(name, taken));
   }
   return names;
@@ -243,7 +284,9 @@ int32_t vsfPrepareOutputAndDesign(VsfContext* ctx) {
   LevDesign* d = ctx->design.design;
   if (ctx->model.fitStatus == VFS_DONE && d != nullptr && d->columnNames == nullptr)
     zlevParmName(&ctx->design, 0, nullptr);
-  st->groupColumns = groupDesignColumns(ctx, &ctx->model);
+  groupDesignColumns(ctx, &ctx->model, st);
+  if (int32_t rc = groupColumnNames(ctx, st); rc != 0)
+    return rc;
   const int32_t n = static_cast<int32_t>(st->groupColumns.size());
   ctx->parameterNamesPresent = n;
   if (byVariables(ctx)) {
@@ -327,6 +370,8 @@ int32_t vsfAcrossByDesign(VsfContext* ctx) {
   if (!ctx->options.hasOutDesign || !byVariables(ctx) || st == nullptr)
     return 0;
   st->groupColumns.clear();
+  st->groupNames.clear();
+  st->groupListed.clear();
   if (int32_t rc = prepDesign(ctx, st, st->acrossMax); rc != 0)
     return rc;
   const double start = zdattim();
@@ -361,20 +406,16 @@ void vsfFinishDesign(VsfContext* ctx) {
 std::vector<VsfDesignColumn> vsfDesignColumns(const VsfContext* ctx) {
   std::vector<VsfDesignColumn> out;
   const VsfDesignOutput* st = ctx->results.designOutput;
-  const LevDesign* d = ctx->design.design;
-  if (st == nullptr || d == nullptr)
+  if (st == nullptr)
     return out;
-  auto text = [](char** texts, int32_t c) {
-    return texts != nullptr && texts[c] != nullptr ? std::string(texts[c]) : std::string();
-  };
   for (size_t k = 0; k < st->groupColumns.size(); ++k) {
-    const int32_t c = st->groupColumns[k];
     VsfDesignColumn col;
-    col.shortName = text(d->columnNames, c);
-    col.label = text(d->columnLabels, c);
+    col.shortName = k < st->groupNames.size() ? st->groupNames[k] : std::string();
+    col.label = k < st->groupLabels.size() ? st->groupLabels[k] : std::string();
     const bool named = k < st->names.size();
     col.name = named ? st->names[k] : std::string();
     col.dropped = st->defined && (!named || st->vars[k] <= 0);
+    col.listed = st->groupListed[k] != 0;
     if (!named && byVariables(ctx))
       col.name = prefixText(ctx) + std::to_string(k + 1);
     out.push_back(col);

@@ -31,11 +31,14 @@ void vsfFinishDesign(VsfContext* ctx);
 
 // The current group's design columns as the macro variable _VSFMOD and the parameter-names
 // table see them: per column the OUTDESIGN name (empty when the column was not defined),
-// the parameter's short name and its label.
+// the parameter's short name and its label, and whether it holds a selected or forced
+// effect (the columns _VSFMOD lists: not the intercept, nor with FULLMODEL the effects
+// left out).
 struct VsfDesignColumn {
   std::string name;
   std::string shortName;
   std::string label;
   bool dropped;
+  bool listed;
 };
 std::vector<VsfDesignColumn> vsfDesignColumns(const VsfContext* ctx);

@@ -288,10 +288,13 @@ int32_t vsfMakeDesignMacroVar(VsfContext* ctx, VsfModel* m) {
   const int32_t byIndex = static_cast<int32_t>(std::min<int64_t>(ctx->byCount, 2147483647));
   std::string value;
   if (m->fitStatus == VFS_DONE) {
-    // With BY variables the data set's columns exist only after the BY loop: the value
-    // names the group's parameters by their short names.
+    // The OUTDESIGN names of the selected and forced effects' columns. With BY variables the
+    // data set's columns are defined after the BY loop and named by the prefix and their
+    // position, as the group's names here are.
     const bool byGroups = ctx->stmt.proc.byCount > 0;
     for (const VsfDesignColumn& c : vsfDesignColumns(ctx)) {
+      if (!c.listed)
+        continue;
       if (!byGroups && c.dropped) {
         char name[64];
         const bool plain = byIndex == 1 && ctx->maxMacro >= 0;
@@ -304,9 +307,8 @@ int32_t vsfMakeDesignMacroVar(VsfContext* ctx, VsfModel* m) {
         ctx->results.macroTime += zdattim() - start;
         return 0;
       }
-      const std::string& name = byGroups ? c.shortName : c.name;
       char quoted[80];
-      const int32_t n = programName(name.data(), static_cast<int32_t>(name.size()), quoted);
+      const int32_t n = programName(c.name.data(), static_cast<int32_t>(c.name.size()), quoted);
       if (!value.empty())
         value += ' ';
       value.append(quoted, static_cast<size_t>(n));
