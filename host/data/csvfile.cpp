@@ -1471,7 +1471,9 @@ std::string formatCsvNumber(double value) {
   if (isHostMissing(value) || std::isnan(value))
     return std::string();
   char buf[64];
-  auto res = std::to_chars(buf, buf + sizeof buf, value);
+  // A product such as -1 x 0 (an EFFECT-coded column crossed with a zero) is a negative
+  // zero: it is written as 0, the value it stands for.
+  auto res = std::to_chars(buf, buf + sizeof buf, value == 0 ? 0.0 : value);
   return std::string(buf, res.ptr);
 }
 

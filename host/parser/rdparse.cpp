@@ -477,8 +477,11 @@ struct Interp {
       break;
     }
     case 25:
+      // Argument 2: a name the step creates (an output variable), kept as the user wrote it,
+      // as a data set keeps the case of its variables' names; otherwise upper-cased.
       if (list.slot >= 0 && ps->pos > 0)
-        appendName(slot(list.slot), at(ps->pos - 1).text);
+        appendName(slot(list.slot),
+                   arg(n, 0) == 2 ? asTyped(at(ps->pos - 1)) : at(ps->pos - 1).text);
       break;
     case 29:
       byAction(arg(n, 0));

@@ -21,6 +21,7 @@ const GrammarRule kRules[] = {
     // ---- shared value forms ----
     {"number", "( INT | NBR | DATE | TIME | DATETIME )"},
     {"name", "#26(1) ( NAMEX | VLITERAL ) #25(1)"},
+    {"outname", "#26(1) ( NAMEX | VLITERAL ) #25(2)"},
     {"vname", "( NAMEX | VLITERAL )"},
     {"variable", "#9 ( NAMEX | VLITERAL ) #10(1)"},
     {"varlist", "{ varitem }"},
@@ -51,7 +52,7 @@ const GrammarRule kRules[] = {
      "   | 'SEPARATE'/'SEPARATED$' #33(7,1) | 'SEPARATECOMPACT'/'SEPARATEDCOMPACT$' #33(7,2) )"
      " | 'SHORTPARMNAMES$' #5(64) [ '=' #7(8,5) QS ]"
      " | 'OUTDESIGN'/'DESIGN$' #5(66) [ '(' { 'FULLMODEL' #5(67) | 'ADDINPUTVARS' #5(68)"
-     "   | 'PREFIX' #5(69) [ '=' #5(70) #8(57,9) name ] | 'NAMES' #5(71) } ')' ]"
+     "   | 'PREFIX' #5(69) [ '=' #5(70) #8(57,9) outname ] | 'NAMES' #5(71) } ')' ]"
      "   '=' dsname #17(56,2,0,2,2,4,0,0) )"},
     {"globplotopt",
      "( 'UNPACK'/'UNPACKPANEL' #5(1) | 'LOGPVALUE$'/'LOGP' #5(2)"
@@ -262,18 +263,18 @@ const GrammarRule kRules[] = {
      "   | 'TEST' '=' #5(4) #7(4,5) QS } ')' ]"
      " | 'FRACTION'/'FRAC$' '(' { 'VALIDATE'/'VAL$'/'VALID$' '=' #5(5) #20(0,1) #6(5,1) number"
      "   | 'TEST' '=' #5(6) #20(0,1) #6(6,1) number } ')' ) ] #4"},
-    {"statopt", "( 'PRED'/'PREDICTED'/'P' #5(2) [ '=' #8(2,9) name ]"
-                " | 'RESID'/'RESIDUAL'/'R' #5(3) [ '=' #8(3,9) name ]"
-                " | 'SAMPLEPRED'/'SP' #5(4) [ '=' #8(4,9) name ]"
-                " | 'STDDEV'/'STANDARDDEVIATION' #5(6) [ '=' #8(6,9) name ]"
-                " | 'UPPER'/'UPPERQUANTILE$'/'UQUANT$' #5(7) [ '=' #8(7,9) name ]"
-                " | 'LOWER'/'LOWERQUANTILE$'/'LQUANT$' #5(8) [ '=' #8(8,9) name ] )"},
+    {"statopt", "( 'PRED'/'PREDICTED'/'P' #5(2) [ '=' #8(2,9) outname ]"
+                " | 'RESID'/'RESIDUAL'/'R' #5(3) [ '=' #8(3,9) outname ]"
+                " | 'SAMPLEPRED'/'SP' #5(4) [ '=' #8(4,9) outname ]"
+                " | 'STDDEV'/'STANDARDDEVIATION' #5(6) [ '=' #8(6,9) outname ]"
+                " | 'UPPER'/'UPPERQUANTILE$'/'UQUANT$' #5(7) [ '=' #8(7,9) outname ]"
+                " | 'LOWER'/'LOWERQUANTILE$'/'LQUANT$' #5(8) [ '=' #8(8,9) outname ] )"},
     {"outputstmt", "#3(11) 'OUTPUT' { 'OUT' '=' dsname #17(1,2,0,2,2,4,0,0) | statopt"
-                   " | 'SAMPLEFREQ'/'SF' #5(5) [ '=' #8(5,9) name ]"
-                   " | 'MEDIAN' #5(9) [ '=' #8(9,9) name ] } #18(1,2,0,2,2,4,0,0) #4"},
+                   " | 'SAMPLEFREQ'/'SF' #5(5) [ '=' #8(5,9) outname ]"
+                   " | 'MEDIAN' #5(9) [ '=' #8(9,9) outname ] } #18(1,2,0,2,2,4,0,0) #4"},
     {"scorestmt", "#3(11) 'SCORE' { 'DATA' '=' dsname #17(1,1,0,2,2,3,0)"
                   " | 'OUT' '=' dsname #17(11,2,0,2,2,4,0) | statopt"
-                  " | 'MEDIAN'/'MED' #5(9) [ '=' #8(9,9) name ] } #18(11,2,0,2,2,4,0) #4"},
+                  " | 'MEDIAN'/'MED' #5(9) [ '=' #8(9,9) outname ] } #18(11,2,0,2,2,4,0) #4"},
 
     // ---- PERFORMANCE ----
     {"performancestmt", "#3(5) 'PERFORMANCE' { perfopt } #4"},

@@ -134,7 +134,7 @@ TEST(ParseDriver, NameListsAndStatementLookup) {
   const char* text = nullptr;
   int32_t len = 0;
   ASSERT_EQ(zgetnmr(s->items.names, 0, &text, &len), 0);
-  EXPECT_EQ(std::string(text, len), "PNAME");
+  EXPECT_EQ(std::string(text, len), "pname");
   EXPECT_EQ(zgetnmr(s->items.names, 1, &text, &len), 1);
   EXPECT_EQ(zgetnmr(nullptr, 0, &text, &len), 1);
 }

@@ -83,7 +83,7 @@ TEST(ParseProc, OutDesignAndShortNames) {
   EXPECT_EQ(p.outDesignNames, 1);
   EXPECT_EQ(p.outDesignDefaultPrefix, 0);
   ASSERT_EQ(p.outDesignPrefixLength, 3);
-  EXPECT_EQ(std::string(p.outDesignPrefix, 3), "COL");
+  EXPECT_EQ(std::string(p.outDesignPrefix, 3), "col");
   EXPECT_EQ(r.ctx->design.design->shortParmNames, 1);
   EXPECT_EQ(r.ctx->design.design->shortNameLength, 2);
 }

@@ -98,7 +98,7 @@ TEST(ParseOutput, StatisticsAndNames) {
   EXPECT_EQ(s.stats[OS_PRED].on, 1);
   EXPECT_EQ(s.stats[OS_PRED].nameLength, 0);
   ASSERT_EQ(s.stats[OS_RESID].nameLength, 3);
-  EXPECT_EQ(std::string(s.stats[OS_RESID].name, 3), "RES");
+  EXPECT_EQ(std::string(s.stats[OS_RESID].name, 3), "res");
   EXPECT_EQ(s.stats[OS_SAMPLEPRED].on, 1);
   EXPECT_EQ(r.ctx->options.hasOutput, 1);
 }

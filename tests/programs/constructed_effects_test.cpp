@@ -104,7 +104,7 @@ void checkPredictions(const qrxrun::ProgramRun& run, const Reference& ref) {
       else
         p += value * at(rows[i], name);
     }
-    EXPECT_NEAR(at(rows[i], "PRED"), p, 1e-9 * std::max(1.0, std::fabs(p))) << "row " << i;
+    EXPECT_NEAR(at(rows[i], "pred"), p, 1e-9 * std::max(1.0, std::fabs(p))) << "row " << i;
   }
 }
 

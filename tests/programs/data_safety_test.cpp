@@ -140,12 +140,12 @@ TEST_F(Cli, FailingStepKeepsTheDataSetItWouldReplace) {
   Outcome first = run(prog);
   ASSERT_EQ(first.status, 0) << first.out;
   std::string after = read("t.csv");
-  ASSERT_EQ(after.rfind("y,x1,x2,P\n3.1,1,2,", 0), 0u) << after; // read and replaced itself
+  ASSERT_EQ(after.rfind("y,x1,x2,p\n3.1,1,2,", 0), 0u) << after; // read and replaced itself
   EXPECT_EQ(std::count(after.begin(), after.end(), '\n'), 9);
 
   Outcome second = run(prog);
   EXPECT_EQ(second.status, 2);
-  EXPECT_TRUE(has(second, "Variable P is defined twice in the output data set WORK.T"))
+  EXPECT_TRUE(has(second, "Variable p is defined twice in the output data set WORK.T"))
       << second.out;
   EXPECT_FALSE(has(second, "memory")) << second.out;
   EXPECT_TRUE(has(second, "WORK.T was not replaced")) << second.out;
@@ -173,7 +173,7 @@ TEST_F(Cli, FailedFitKeepsOrDoesNotCreateItsOutput) {
   prog = write("q.qrx", "proc varsifter data=d; model y = x1; output out=o p=p; run;\n");
   r = run(prog);
   EXPECT_EQ(r.status, 0) << r.out;
-  EXPECT_EQ(read("o.csv").rfind("y,x1,x2,P\n", 0), 0u);
+  EXPECT_EQ(read("o.csv").rfind("y,x1,x2,p\n", 0), 0u);
 }
 
 // An unwritable --json or --listing path ends the run before its first step: nothing is

@@ -93,7 +93,7 @@ ProgramRun plainFitOfSample(const Columns& o, int i, const std::string& model,
   if (plain.status != 0)
     return plain;
   const Columns q = columnsOf(plain.files.at("q.csv"));
-  const std::vector<double>&want = q.at("PLAIN"), &got = o.at("samplePred" + std::to_string(i));
+  const std::vector<double>&want = q.at("plain"), &got = o.at("samplePred" + std::to_string(i));
   EXPECT_EQ(want.size(), got.size());
   for (size_t r = 0; r < want.size() && r < got.size(); ++r)
     if (std::fabs(got[r] - want[r]) > 1e-10 * (1 + std::fabs(want[r]))) {

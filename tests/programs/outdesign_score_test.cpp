@@ -124,7 +124,7 @@ TEST(OutDesign, FullModelWithNointAndPrefixLimits) {
   ASSERT_EQ(run.json["returnCode"].n, 0) << run.log;
   const auto rows = csvRows(run.files.at("od.csv"));
   // Every column of the design but the intercept's: x1, c_A, c_B, d_P.
-  EXPECT_EQ(rows[0], (std::vector<std::string>{"COL1", "COL2", "COL3", "COL4", "y"}));
+  EXPECT_EQ(rows[0], (std::vector<std::string>{"col1", "col2", "col3", "col4", "y"}));
   const auto ref = numbers(readFile(kDataDir + "design_ref.csv"));
   for (size_t i = 0; i < ref.size(); ++i) {
     EXPECT_EQ(std::stod(rows[i + 1][0]), ref[i][1]);
@@ -483,5 +483,34 @@ TEST(Score, VariablesAreLookedUpByNameAndCheckedByRow) {
       }
     }
   }
+
+// Names the step creates keep the case the user typed, as the input variables keep theirs;
+// an EFFECT-coded crossing's zero cells (a product such as 0 x -1) are written as 0.
+TEST(OutDesign, OutputNamesKeepTheirCaseAndZeroCellsAreWrittenAsZero) {
+  const std::string data = readFile(kDataDir + "data.csv");
+  const auto run = runProgram("proc varsifter data=d outdesign(prefix=Col)=od;\n"
+                              "  class c d / param=effect;\n"
+                              "  model Y = x1 c d c*d / selection=none;\n"
+                              "  output out=o p=Pr r=myResid;\n"
+                              "  score data=d out=s p=ScorePred;\nrun;\n",
+                              "names_case", {{"d.csv", data}}, {"od.csv", "o.csv", "s.csv"});
+  ASSERT_EQ(run.json["returnCode"].n, 0) << run.log;
+  const auto header = [&](const std::string& file) { return csvRows(run.files.at(file))[0]; };
+  EXPECT_EQ(header("o.csv"),
+            (std::vector<std::string>{"y", "x1", "x2", "c", "d", "Pr", "myResid"}));
+  EXPECT_EQ(header("s.csv").back(), "ScorePred");
+  const auto od = csvRows(run.files.at("od.csv"));
+  EXPECT_EQ(od[0][0], "Col1");
+  // Intercept, x1, c (2 columns), d (1) and c*d (2): the crossing is columns 5 and 6.
+  const auto expected = numbers(readFile(kDataDir + "design_effect.csv"));
+  int zeros = 0;
+  for (size_t i = 1; i < od.size(); ++i)
+    for (size_t j = 0; j + 1 < od[i].size(); ++j) {
+      EXPECT_NE(od[i][j], "-0") << "row " << i << " column " << j;
+      if (j >= 5 && j <= 6 && expected[i - 1][j] == 0)
+        ++zeros;
+    }
+  EXPECT_GT(zeros, 0) << "the crossing has zero cells";
+}
 
 } // namespace
