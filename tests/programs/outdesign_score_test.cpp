@@ -342,147 +342,147 @@ TEST(Score, VariablesAreLookedUpByNameAndCheckedByRow) {
   const auto s4 = csvRows(typed.files.at("s4.csv"));
   ASSERT_EQ(s4.size(), 2u);
   EXPECT_TRUE(s4[1].size() < 3 || s4[1][2].empty());
+}
 
-  // Cars-like data sorted by Origin: the Type levels that matter differ between origins, so
-  // that a stepwise fit selects some split Type columns and not others.
-  std::string carsData() {
-    const char* types[] = {"Compact", "Hybrid", "SUV", "Sedan", "Sporty", "Truck"};
-    const char* origins[] = {"Asia", "Europe", "USA"};
-    std::ostringstream d;
-    d << "Origin,Type,Horsepower,Weight,Length,MSRP\n";
-    for (int i = 0; i < 90; ++i) {
-      const int t = i % 6, o = i / 30;
-      const double hp = 150 + 50 * std::sin(1.3 * i), wt = 3000 + 400 * std::cos(0.7 * i);
-      double y = 100 + 2 * hp + 0.01 * wt + 3 * std::sin(5.3 * i);
-      y += t == 2 ? 40 : t == 1 ? -30 : 0;
-      y += (o == 0 && t == 0 ? -20 : 0) + (o == 1 && t == 4 ? 35 : 0) + (o == 2 && t == 5 ? 25 : 0);
-      d << origins[o] << "," << types[t] << "," << hp << "," << wt << ","
-        << 180 + 10 * std::sin(2.1 * i) << "," << y << "\n";
+// Cars-like data sorted by Origin: the Type levels that matter differ between origins, so
+// that a stepwise fit selects some split Type columns and not others.
+std::string carsData() {
+  const char* types[] = {"Compact", "Hybrid", "SUV", "Sedan", "Sporty", "Truck"};
+  const char* origins[] = {"Asia", "Europe", "USA"};
+  std::ostringstream d;
+  d << "Origin,Type,Horsepower,Weight,Length,MSRP\n";
+  for (int i = 0; i < 90; ++i) {
+    const int t = i % 6, o = i / 30;
+    const double hp = 150 + 50 * std::sin(1.3 * i), wt = 3000 + 400 * std::cos(0.7 * i);
+    double y = 100 + 2 * hp + 0.01 * wt + 3 * std::sin(5.3 * i);
+    y += t == 2 ? 40 : t == 1 ? -30 : 0;
+    y += (o == 0 && t == 0 ? -20 : 0) + (o == 1 && t == 4 ? 35 : 0) + (o == 2 && t == 5 ? 25 : 0);
+    d << origins[o] << "," << types[t] << "," << hp << "," << wt << ","
+      << 180 + 10 * std::sin(2.1 * i) << "," << y << "\n";
+  }
+  return d.str();
+}
+
+// The Parameter Estimates of one table: parameter names and estimates, the intercept first.
+std::vector<std::pair<std::string, double>> estimatesOf(const Value& t) {
+  std::vector<std::pair<std::string, double>> out;
+  for (size_t r = 0; r < t["rows"].items.size(); ++r)
+    out.emplace_back(qrxrun::text(t, r, "Parameter"), qrxrun::number(t, r, "Estimate"));
+  return out;
+}
+
+// Least squares of the response on the named OUTDESIGN columns over `rows` (header first,
+// rows of BY group `by` when by > 0) must reproduce `expected`, in that order.
+void expectLeastSquares(const std::vector<std::vector<std::string>>& od,
+                        const std::vector<std::string>& columns,
+                        const std::vector<double>& expected, int by = 0) {
+  std::vector<std::vector<double>> x;
+  std::vector<double> y, w;
+  for (size_t i = 1; i < od.size(); ++i) {
+    if (by > 0 && std::stoi(od[i][size_t(headerColumn(od[0], "_BY_"))]) != by)
+      continue;
+    std::vector<double> row;
+    for (const std::string& c : columns)
+      row.push_back(std::stod(od[i][size_t(headerColumn(od[0], c))]));
+    x.push_back(row);
+    y.push_back(std::stod(od[i][size_t(headerColumn(od[0], "MSRP"))]));
+    w.push_back(1);
+  }
+  const std::vector<double> b = qrxrun::leastSquares(x, y, w);
+  ASSERT_EQ(b.size(), expected.size());
+  for (size_t j = 0; j < b.size(); ++j)
+    EXPECT_NEAR(b[j], expected[j], 1e-6 * std::max(1.0, std::fabs(expected[j]))) << columns[j];
+}
+
+// Split CLASS columns bear the names of the parameters they hold, and _VSFMOD lists the
+// OUTDESIGN columns of the selected effects (not the intercept): by name, by the prefix
+// within the full design, and by position in each BY group.
+TEST(OutDesign, SplitColumnsAndVsfmodFollowTheSelectedModel) {
+  const std::string model = "  class Type / split;\n"
+                            "  model MSRP = Type Horsepower Weight Length / selection=stepwise;\n";
+  const auto files = std::vector<std::pair<std::string, std::string>>{{"cars.csv", carsData()}};
+  auto join = [](const std::vector<std::string>& v) {
+    std::string s;
+    for (const std::string& t : v)
+      s += (s.empty() ? "" : " ") + t;
+    return s;
+  };
+  {
+    const auto run =
+        runProgram("proc varsifter data=cars outdesign(names)=od;\n" + model + "run;\n",
+                   "split_named", files, {"od.csv"});
+    ASSERT_EQ(run.json["returnCode"].n, 0) << run.log;
+    const auto est = estimatesOf(*tablesOf(run, "ParameterEstimates").at(0));
+    const auto od = csvRows(run.files.at("od.csv"));
+    const Value& names = *tablesOf(run, "ParameterNames").at(0);
+    std::vector<std::string> columns, listed;
+    std::vector<double> b;
+    for (size_t j = 0; j < est.size(); ++j) {
+      EXPECT_EQ(od[0][j], est[j].first);
+      EXPECT_EQ(qrxrun::text(names, j, "Name"), est[j].first);
+      EXPECT_EQ(qrxrun::text(names, j, "Parameter"), est[j].first);
+      columns.push_back(est[j].first);
+      b.push_back(est[j].second);
+      if (j > 0)
+        listed.push_back(est[j].first);
     }
-    return d.str();
+    EXPECT_NE(join(listed).find("Type_"), std::string::npos) << "a split column is selected";
+    EXPECT_EQ(run.json["macros"]["_VSFMOD"].s, join(listed));
+    expectLeastSquares(od, columns, b);
   }
-
-  // The Parameter Estimates of one table: parameter names and estimates, the intercept first.
-  std::vector<std::pair<std::string, double>> estimatesOf(const Value& t) {
-    std::vector<std::pair<std::string, double>> out;
-    for (size_t r = 0; r < t["rows"].items.size(); ++r)
-      out.emplace_back(qrxrun::text(t, r, "Parameter"), qrxrun::number(t, r, "Estimate"));
-    return out;
-  }
-
-  // Least squares of the response on the named OUTDESIGN columns over `rows` (header first,
-  // rows of BY group `by` when by > 0) must reproduce `expected`, in that order.
-  void expectLeastSquares(const std::vector<std::vector<std::string>>& od,
-                          const std::vector<std::string>& columns,
-                          const std::vector<double>& expected, int by = 0) {
-    std::vector<std::vector<double>> x;
-    std::vector<double> y, w;
-    for (size_t i = 1; i < od.size(); ++i) {
-      if (by > 0 && std::stoi(od[i][size_t(headerColumn(od[0], "_BY_"))]) != by)
-        continue;
-      std::vector<double> row;
-      for (const std::string& c : columns)
-        row.push_back(std::stod(od[i][size_t(headerColumn(od[0], c))]));
-      x.push_back(row);
-      y.push_back(std::stod(od[i][size_t(headerColumn(od[0], "MSRP"))]));
-      w.push_back(1);
+  {
+    const auto run = runProgram("proc varsifter data=cars outdesign(fullmodel prefix names)=od;\n" +
+                                    model + "run;\n",
+                                "split_full", files, {"od.csv"});
+    ASSERT_EQ(run.json["returnCode"].n, 0) << run.log;
+    const auto est = estimatesOf(*tablesOf(run, "ParameterEstimates").at(0));
+    const auto od = csvRows(run.files.at("od.csv"));
+    const Value& names = *tablesOf(run, "ParameterNames").at(0);
+    // Every column of the full design: the intercept, six Type levels and three variables.
+    ASSERT_EQ(names["rows"].items.size(), 10u);
+    std::map<std::string, std::string> columnOf;
+    for (size_t k = 0; k < 10; ++k)
+      columnOf[qrxrun::text(names, k, "Parameter")] = qrxrun::text(names, k, "Name");
+    EXPECT_EQ(columnOf.at("Type_Truck"), "_X7");
+    std::vector<std::string> columns, listed;
+    std::vector<double> b;
+    for (const auto& [parameter, estimate] : est) {
+      columns.push_back(columnOf.at(parameter));
+      b.push_back(estimate);
     }
-    const std::vector<double> b = qrxrun::leastSquares(x, y, w);
-    ASSERT_EQ(b.size(), expected.size());
-    for (size_t j = 0; j < b.size(); ++j)
-      EXPECT_NEAR(b[j], expected[j], 1e-6 * std::max(1.0, std::fabs(expected[j]))) << columns[j];
+    listed.assign(columns.begin() + 1, columns.end());
+    std::sort(listed.begin(), listed.end(), [](const std::string& a, const std::string& c) {
+      return std::stoi(a.substr(2)) < std::stoi(c.substr(2));
+    });
+    ASSERT_LT(listed.size(), 9u) << "the selection leaves some columns out";
+    EXPECT_EQ(run.json["macros"]["_VSFMOD"].s, join(listed));
+    expectLeastSquares(od, columns, b);
   }
-
-  // Split CLASS columns bear the names of the parameters they hold, and _VSFMOD lists the
-  // OUTDESIGN columns of the selected effects (not the intercept): by name, by the prefix
-  // within the full design, and by position in each BY group.
-  TEST(OutDesign, SplitColumnsAndVsfmodFollowTheSelectedModel) {
-    const std::string model =
-        "  class Type / split;\n"
-        "  model MSRP = Type Horsepower Weight Length / selection=stepwise;\n";
-    const auto files = std::vector<std::pair<std::string, std::string>>{{"cars.csv", carsData()}};
-    auto join = [](const std::vector<std::string>& v) {
-      std::string s;
-      for (const std::string& t : v)
-        s += (s.empty() ? "" : " ") + t;
-      return s;
-    };
-    {
-      const auto run =
-          runProgram("proc varsifter data=cars outdesign(names)=od;\n" + model + "run;\n",
-                     "split_named", files, {"od.csv"});
-      ASSERT_EQ(run.json["returnCode"].n, 0) << run.log;
-      const auto est = estimatesOf(*tablesOf(run, "ParameterEstimates").at(0));
-      const auto od = csvRows(run.files.at("od.csv"));
-      const Value& names = *tablesOf(run, "ParameterNames").at(0);
-      std::vector<std::string> columns, listed;
+  {
+    const auto run = runProgram("proc varsifter data=cars outdesign(names)=od;\n  by Origin;\n" +
+                                    model + "run;\n",
+                                "split_by", files, {"od.csv"});
+    ASSERT_EQ(run.json["returnCode"].n, 0) << run.log;
+    const auto od = csvRows(run.files.at("od.csv"));
+    const auto tables = tablesOf(run, "ParameterEstimates");
+    ASSERT_EQ(tables.size(), 3u);
+    for (int g = 1; g <= 3; ++g) {
+      const auto est = estimatesOf(*tables[size_t(g - 1)]);
+      const Value& names = *tablesOf(run, "ParameterNames").at(size_t(g - 1));
+      std::vector<std::string> columns;
       std::vector<double> b;
       for (size_t j = 0; j < est.size(); ++j) {
-        EXPECT_EQ(od[0][j], est[j].first);
-        EXPECT_EQ(qrxrun::text(names, j, "Name"), est[j].first);
-        EXPECT_EQ(qrxrun::text(names, j, "Parameter"), est[j].first);
-        columns.push_back(est[j].first);
+        columns.push_back("_X" + std::to_string(j + 1));
         b.push_back(est[j].second);
-        if (j > 0)
-          listed.push_back(est[j].first);
+        EXPECT_EQ(qrxrun::text(names, j, "Name"), columns.back());
+        EXPECT_EQ(qrxrun::text(names, j, "Parameter"), est[j].first);
       }
-      EXPECT_NE(join(listed).find("Type_"), std::string::npos) << "a split column is selected";
-      EXPECT_EQ(run.json["macros"]["_VSFMOD"].s, join(listed));
-      expectLeastSquares(od, columns, b);
-    }
-    {
-      const auto run = runProgram(
-          "proc varsifter data=cars outdesign(fullmodel prefix names)=od;\n" + model + "run;\n",
-          "split_full", files, {"od.csv"});
-      ASSERT_EQ(run.json["returnCode"].n, 0) << run.log;
-      const auto est = estimatesOf(*tablesOf(run, "ParameterEstimates").at(0));
-      const auto od = csvRows(run.files.at("od.csv"));
-      const Value& names = *tablesOf(run, "ParameterNames").at(0);
-      // Every column of the full design: the intercept, six Type levels and three variables.
-      ASSERT_EQ(names["rows"].items.size(), 10u);
-      std::map<std::string, std::string> columnOf;
-      for (size_t k = 0; k < 10; ++k)
-        columnOf[qrxrun::text(names, k, "Parameter")] = qrxrun::text(names, k, "Name");
-      EXPECT_EQ(columnOf.at("Type_Truck"), "_X7");
-      std::vector<std::string> columns, listed;
-      std::vector<double> b;
-      for (const auto& [parameter, estimate] : est) {
-        columns.push_back(columnOf.at(parameter));
-        b.push_back(estimate);
-      }
-      listed.assign(columns.begin() + 1, columns.end());
-      std::sort(listed.begin(), listed.end(), [](const std::string& a, const std::string& c) {
-        return std::stoi(a.substr(2)) < std::stoi(c.substr(2));
-      });
-      ASSERT_LT(listed.size(), 9u) << "the selection leaves some columns out";
-      EXPECT_EQ(run.json["macros"]["_VSFMOD"].s, join(listed));
-      expectLeastSquares(od, columns, b);
-    }
-    {
-      const auto run = runProgram("proc varsifter data=cars outdesign(names)=od;\n  by Origin;\n" +
-                                      model + "run;\n",
-                                  "split_by", files, {"od.csv"});
-      ASSERT_EQ(run.json["returnCode"].n, 0) << run.log;
-      const auto od = csvRows(run.files.at("od.csv"));
-      const auto tables = tablesOf(run, "ParameterEstimates");
-      ASSERT_EQ(tables.size(), 3u);
-      for (int g = 1; g <= 3; ++g) {
-        const auto est = estimatesOf(*tables[size_t(g - 1)]);
-        const Value& names = *tablesOf(run, "ParameterNames").at(size_t(g - 1));
-        std::vector<std::string> columns;
-        std::vector<double> b;
-        for (size_t j = 0; j < est.size(); ++j) {
-          columns.push_back("_X" + std::to_string(j + 1));
-          b.push_back(est[j].second);
-          EXPECT_EQ(qrxrun::text(names, j, "Name"), columns.back());
-          EXPECT_EQ(qrxrun::text(names, j, "Parameter"), est[j].first);
-        }
-        const std::vector<std::string> listed(columns.begin() + 1, columns.end());
-        EXPECT_EQ(run.json["macros"]["_VSFMOD" + std::to_string(g)].s, join(listed)) << g;
-        expectLeastSquares(od, columns, b, g);
-      }
+      const std::vector<std::string> listed(columns.begin() + 1, columns.end());
+      EXPECT_EQ(run.json["macros"]["_VSFMOD" + std::to_string(g)].s, join(listed)) << g;
+      expectLeastSquares(od, columns, b, g);
     }
   }
+}
 
 // Names the step creates keep the case the user typed, as the input variables keep theirs;
 // an EFFECT-coded crossing's zero cells (a product such as 0 x -1) are written as 0.
