@@ -85,18 +85,27 @@ bool reportFitStatus(VsfContext* ctx, VsfModel* m) {
   return true;
 }
 
-} // namespace
-
-int32_t vsfSetSelModelGroup(VsfContext* ctx) {
-  // The BY group's "SelectedModel" group lives in the context's output-group slot, which the
-  // procedure main closes and clears at the end of the group.
+// The BY group's "SelectedModel" group lives in the context's output-group slot, which the
+// procedure main closes and clears at the end of the group. Its heading is printed only when
+// tables of a selected model follow it.
+void openSelModelGroup(VsfContext* ctx, bool heading) {
   if (ctx->outputGroup != nullptr)
-    return 0;
+    return;
   const bool none = ctx->options.method == VM_NONE;
   const int32_t level = 2;
   ctx->outputGroup =
       vsfOpenGroup(ctx, "SelectedModel", {vsfaLabel(vsfMsg(none ? 481 : 480)), rvqFlag(435, 1)});
-  vsfLevelNote(ctx, level, vsfMsg(none ? 482 : 480), false);
+  if (heading)
+    vsfLevelNote(ctx, level, vsfMsg(none ? 482 : 480), false);
+}
+
+} // namespace
+
+int32_t vsfSetSelModelGroup(VsfContext* ctx) {
+  // After the fit: under model averaging no single selected model is shown (the averaged
+  // tables came before, with their own headings), so the outputs' tables that follow here
+  // get no "The Selected Model" heading of their own.
+  openSelModelGroup(ctx, !ctx->options.modelAverage);
   return 0;
 }
 
@@ -286,7 +295,7 @@ int32_t vsfDisplayModel(VsfContext* ctx, VsfModel* m, void*, int64_t* position, 
     vsfCloseObject(summary);
   }
   if (!solverOnly) {
-    vsfSetSelModelGroup(ctx);
+    openSelModelGroup(ctx, true);
     vsfResetChosenStep(m);
     if ((rc = vsfpNoteSelected(ctx, m, m->pool, m->stopReason)) != 0)
       return rc;

@@ -105,3 +105,16 @@ TEST(ModelAverage, ExternalCrossValidationIsRefused) {
 }
 
 } // namespace
+
+// Under model averaging no single selected model is shown: the SCORE statement's table follows
+// the averaged tables without an empty "The Selected Model" heading.
+TEST(ModelAverage, OutputsFollowTheAveragedTablesWithoutAnEmptyHeading) {
+  const ProgramRun r =
+      run("PROC VARSIFTER DATA='examples/diabetes.csv' SEED=3;\n"
+          "  MODEL Y = AGE SEX BMI BP S1 S2 S3 S4 S5 S6 / SELECTION=STEPWISE(SELECT=SBC);\n"
+          "  MODELAVERAGE NSAMPLES=5;\n  SCORE DATA='examples/diabetes.csv' OUT=work.sc;\nRUN;\n",
+          "ma_heading");
+  ASSERT_EQ(r.status, 0) << r.log;
+  EXPECT_FALSE(tablesOf(r, "ScoreInfo").empty()) << r.log;
+  EXPECT_EQ(r.log.find("The Selected Model"), std::string::npos) << r.log;
+}
