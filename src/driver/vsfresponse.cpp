@@ -21,23 +21,21 @@ LevVariable* newRecords(QkPool* pool, int32_t count) {
 
 HostMsgArg nameOf(const HostVariable* v) { return HostMsgArg(v->name, v->nameLength); }
 
-bool isClassVariable(const LevDesign* d, const HostVariable* v) {
-  if (d == nullptr)
-    return false;
-  for (int32_t i = 0; i < d->classCount; ++i)
-    if (d->classes[i].var != nullptr && d->classes[i].var->number == v->number)
+// True when one of the design's variable records is variable v.
+bool amongRecords(const LevVariable* records, int32_t count, const HostVariable* v) {
+  for (int32_t i = 0; i < count; ++i)
+    if (records[i].var != nullptr && records[i].var->number == v->number)
       return true;
   return false;
 }
 
+bool isClassVariable(const LevDesign* d, const HostVariable* v) {
+  return d != nullptr && amongRecords(d->classes, d->classCount, v);
+}
+
 // A numeric variable of the effects, constructed effects included.
 bool isDesignVariable(const LevDesign* d, const HostVariable* v) {
-  if (d == nullptr)
-    return false;
-  for (int32_t i = 0; i < d->numericCount; ++i)
-    if (d->numerics[i].var != nullptr && d->numerics[i].var->number == v->number)
-      return true;
-  return false;
+  return d != nullptr && amongRecords(d->numerics, d->numericCount, v);
 }
 
 } // namespace
