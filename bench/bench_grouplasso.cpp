@@ -10,6 +10,7 @@
 #include "benchfit.h"
 #include "selection/vsfprocess.h"
 #include "selection/vsfqklasso.h"
+#include "support/testhooks.h"
 
 #include <benchmark/benchmark.h>
 
@@ -49,7 +50,7 @@ void BM_GroupLassoPath(benchmark::State& state) {
   const int32_t T = state.range(1) == 0 ? static_cast<int32_t>(std::thread::hardware_concurrency())
                                         : static_cast<int32_t>(state.range(1));
   Setup setup(T, cols);
-  vsfSetSolverGramLimit(state.range(2) == 1 ? 0 : -1);
+  testHooks().solverGramLimit = state.range(2) == 1 ? 0 : -1;
   if (setup.read(r) != 0)
     throw std::runtime_error("reading pass failed");
   for (auto _ : state) {
@@ -71,7 +72,7 @@ void BM_GroupLassoPath(benchmark::State& state) {
     state.counters["passesPerFit"] = static_cast<double>(m.solverPasses) / 100.0;
   }
   state.counters["threads"] = setup.s.threadCount;
-  vsfSetSolverGramLimit(-1);
+  testHooks().solverGramLimit = -1;
 }
 
 void registerSizes() {

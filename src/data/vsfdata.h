@@ -189,13 +189,6 @@ int32_t vsfReadPass(VsfDataSettings* settings, VsfRowSource* source, VsfModel* m
                     VsfBagVec* bags, QkExtensionSet* exts, QkPool* byPool, QkPool* pagePool,
                     int32_t* returnCode, VsfReadResult* result);
 
-// Test hooks of the reading pass's block road: the observations of a block (0: chosen from
-// the row width), the block (1-based) whose worker fails as out of memory (0: none), and the
-// blocks whose rows the workers copied onto their pages in the last road.
-void vsfSetReadBlockRows(int32_t rows);
-void vsfFailReadBlock(int64_t block);
-int64_t vsfReadBlocksCopied();
-
 // The partition role (VsfRole) of a ROLEVAR= value of length characters, as the reading pass
 // and the OUTPUT data set give it: the value is left-justified, trailing blanks do not count.
 int32_t vsfRoleOfValue(const VsfRoleValue& train, const VsfRoleValue& validate,

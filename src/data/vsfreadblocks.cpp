@@ -5,6 +5,7 @@
 #include "data/vsfreadpass.h"
 
 #include "support/hoststubs.h"
+#include "support/testhooks.h"
 
 #include <algorithm>
 #include <atomic>
@@ -16,10 +17,6 @@
 namespace {
 
 using namespace vsfread;
-
-std::atomic<int32_t> gBlockRows{0};    // the tests' block size (0: chosen from the row width)
-std::atomic<int64_t> gFailBlock{0};    // the tests' failing block (1-based; 0 none)
-std::atomic<int64_t> gBlocksCopied{0}; // blocks the workers copied onto pages in the last road
 
 constexpr int64_t kBlockDoubles = 1 << 16; // design values of one block: 512 KB
 
@@ -79,7 +76,7 @@ void finishStored(Road& road, Slot& slot, int64_t k) {
 // The observations of a block: about 512 KB of design values, and at least four blocks a
 // worker so that a short group still spreads over the workers.
 int32_t blockSize(int32_t columns, int64_t span, int32_t workers) {
-  const int32_t forced = gBlockRows.load();
+  const int32_t forced = std::max(testHooks().readBlockRows.load(), 0);
   if (forced > 0)
     return forced;
   const int64_t rows =
@@ -107,7 +104,7 @@ bool buildBlock(Road* road, void* state, Slot& slot, int64_t k) {
   const int32_t count =
       static_cast<int32_t>(std::min<int64_t>(road->blockRows, road->span - offset));
   int32_t rc = 0;
-  if (gFailBlock.load() == k + 1) {
+  if (testHooks().failReadBlock.load() == k + 1) {
     rc = -2;
   } else {
     try {
@@ -139,7 +136,7 @@ void copyBlock(const Pass& p, Road& road, int64_t k) {
       writeDenseDoubles(p, slot.place[i], slot.rows + static_cast<size_t>(i) * road.columns,
                         slot.y[i], slot.w != nullptr ? slot.w[i] : 1.0,
                         slot.f != nullptr ? slot.f[i] : 1.0);
-  gBlocksCopied.fetch_add(1, std::memory_order_relaxed);
+  testHooks().readBlocksCopied.fetch_add(1, std::memory_order_relaxed);
   finishStored(road, slot, k);
 }
 
@@ -421,10 +418,6 @@ bool pagesStayInMemory(const Pass& p, const Road& road) {
 
 } // namespace
 
-void vsfSetReadBlockRows(int32_t rows) { gBlockRows.store(std::max(rows, 0)); }
-void vsfFailReadBlock(int64_t block) { gFailBlock.store(std::max<int64_t>(block, 0)); }
-int64_t vsfReadBlocksCopied() { return gBlocksCopied.load(); }
-
 namespace vsfread {
 
 int32_t vsfReadBlocks(Pass& p) {
@@ -453,7 +446,7 @@ int32_t vsfReadBlocks(Pass& p) {
   // With workers, buffers for the pages are made ready ahead of the main thread and, where the
   // pages stay in memory, the workers copy the rows onto them.
   VsfPageReserve reserve;
-  gBlocksCopied.store(0);
+  testHooks().readBlocksCopied.store(0);
   if (!here && startReserve(p, road, &reserve)) {
     road.reserve = &reserve;
     road.copying = pagesStayInMemory(p, road);

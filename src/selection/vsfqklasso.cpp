@@ -17,6 +17,7 @@
 #include "selection/vsfstoprules.h"
 #include "support/hoststubs.h"
 #include "support/qksv.h"
+#include "support/testhooks.h"
 
 #include <cmath>
 #include <cstring>
@@ -33,7 +34,10 @@ constexpr int32_t kSolverFailed = -310;
 constexpr int32_t kSolverMissing = -311;
 // The largest X'X triangle kept for the callbacks, in bytes.
 constexpr int64_t kGramBytes = int64_t{256} << 20;
-int64_t gramLimit = kGramBytes;
+int64_t gramLimit() {
+  const int64_t forced = testHooks().solverGramLimit.load();
+  return forced < 0 ? kGramBytes : forced;
+}
 // The L1-norm search: the smallest positive penalty ratio tried before the least-squares
 // end, and the most solves that narrow the bracket.
 constexpr double kSmallestRatio = 1e-6;
@@ -323,13 +327,11 @@ int32_t solveAtNorm(QkSolver* s, double target, double tolerance, std::vector<do
 
 } // namespace
 
-void vsfSetSolverGramLimit(int64_t bytes) { gramLimit = bytes < 0 ? kGramBytes : bytes; }
-
 int32_t vsfSolverGram(VsfModel* m) {
   m->solverGram = nullptr;
   const int64_t cols = static_cast<int64_t>(m->parmCount) + 1;
   if (m->sparseEffectCount != 0 || m->denseColumnCount != m->parmCount ||
-      tri(cols) * static_cast<int64_t>(sizeof(double)) > gramLimit)
+      tri(cols) * static_cast<int64_t>(sizeof(double)) > gramLimit())
     return 0;
   for (int32_t e = 0; e < m->effectCount; ++e)
     if (m->effectColumns[e] > 0 && m->effectColumn[e] != 1 + m->parmOffset[e])

@@ -28,6 +28,3 @@ int32_t vsfGroupLassoLambdaMax(QkSolver* solver);
 // is all dense and the triangle fits the memory budget; otherwise solverGram stays null and the
 // callbacks pass over the pages. Returns 0 or the code of a failing pass.
 int32_t vsfSolverGram(VsfModel* model);
-// Test hook: the largest X'X triangle, in bytes, that vsfSolverGram keeps (negative: the
-// default budget). A limit of 0 sends every loss and gradient over the pages.
-void vsfSetSolverGramLimit(int64_t bytes);

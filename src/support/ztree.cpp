@@ -5,6 +5,7 @@
 
 #include "support/hostif.h"
 #include "support/hoststubs.h"
+#include "support/testhooks.h"
 
 #include <cstring>
 #include <new>
@@ -21,7 +22,6 @@ struct WalkRecord {
 };
 
 thread_local WalkRecord* walks = nullptr;
-int32_t failAllocations = 0;
 
 inline ZtreNode* N(void* p) { return static_cast<ZtreNode*>(p); }
 inline ZtreNode*& child(ZtreNode* n, int dir) { return dir > 0 ? n->right : n->left; }
@@ -62,8 +62,6 @@ bool pushSpine(WalkRecord* w, ZtreNode* n) {
 }
 
 } // namespace
-
-void ztreFailNextAllocations(int32_t n) { failAllocations = n; }
 
 int32_t ztrecc(const void* a, const void* b, int32_t length, int32_t offset) {
   const char* ka = static_cast<const char*>(a) + offset;
@@ -193,11 +191,10 @@ void* ztreord(void* root, int32_t* status) {
     return nullptr;
   WalkRecord** slot = findWalk(root);
   if (!slot) {
-    WalkRecord* w = nullptr;
-    if (failAllocations > 0)
-      --failAllocations;
-    else
-      w = new (std::nothrow) WalkRecord;
+    std::atomic<int32_t>& failures = testHooks().treeWalkFailures;
+    int32_t left = failures.load();
+    const bool fail = left > 0 && failures.compare_exchange_strong(left, left - 1);
+    WalkRecord* w = fail ? nullptr : new (std::nothrow) WalkRecord;
     if (!w) {
       reportInternal("ZTREORD: no memory for the walk");
       if (status)

@@ -44,6 +44,3 @@ void* ztrefdf(void** root, const void* keyRecord, int32_t length, int32_t offset
 void* ztreord(void* root, int32_t* status = nullptr);
 // Ends a walk of the root early and releases its state; nothing when no walk is under way.
 void ztreofx(void* root);
-
-// Test hook: the next n walk-record allocations fail.
-void ztreFailNextAllocations(int32_t n);

@@ -13,6 +13,7 @@
 #include "host/ext/qkpgf.h"
 #include "host/pools.h"
 #include "support/hoststubs.h"
+#include "support/testhooks.h"
 
 #include <gtest/gtest.h>
 
@@ -534,7 +535,7 @@ TEST(ReadingPassOverDesignRows, WorkersStoreTheRowsAndSumsOfTheSerialPass) {
   f.weight("w");
   f.freq("n");
   ASSERT_EQ(f.levelise(), 0);
-  vsfSetReadBlockRows(16);
+  testHooks().readBlockRows = 16;
   auto pass = [&](int32_t threads, std::vector<std::pair<double, std::vector<double>>>* rows,
                   std::vector<double>* sums) {
     return weightedPass(f, threads, sums, [&](VsfContext* ctx) { *rows = pageRows(ctx); });
@@ -556,12 +557,12 @@ TEST(ReadingPassOverDesignRows, WorkersStoreTheRowsAndSumsOfTheSerialPass) {
   // A worker that runs out of memory fails the pass (the driver reports 848/140) after
   // the workers have stopped; the serial pass has no workers to fail.
   for (int64_t block : {1, 3, 44}) {
-    vsfFailReadBlock(block);
+    testHooks().failReadBlock = block;
     EXPECT_EQ(pass(4, &threadedRows, &threadedSums), -2) << block;
     EXPECT_EQ(pass(1, &threadedRows, &threadedSums), 0) << block;
-    vsfFailReadBlock(0);
+    testHooks().failReadBlock = 0;
   }
-  vsfSetReadBlockRows(0);
+  testHooks().readBlockRows = 0;
 }
 
 // With numeric effects alone the rows have one size, and the workers copy them onto the places
@@ -599,13 +600,14 @@ TEST(ReadingPassOverDesignRows, WorkersCopyTheRowsOntoThePagesOfTheSerialPass) {
   ASSERT_FALSE(serialPages.empty());
   for (int32_t blockRows : {16, 0})
     for (int32_t threads : {2, 4}) {
-      vsfSetReadBlockRows(blockRows);
+      testHooks().readBlockRows = blockRows;
       ASSERT_EQ(pass(threads, &pages, &sums), 0) << threads;
-      EXPECT_GT(vsfReadBlocksCopied(), 0) << threads << " threads, blocks of " << blockRows;
+      EXPECT_GT(testHooks().readBlocksCopied.load(), 0)
+          << threads << " threads, blocks of " << blockRows;
       EXPECT_TRUE(pages == serialPages) << threads << " threads, blocks of " << blockRows;
       ASSERT_EQ(sums.size(), serialSums.size());
       EXPECT_EQ(std::memcmp(sums.data(), serialSums.data(), sizeof(double) * sums.size()), 0)
           << threads;
     }
-  vsfSetReadBlockRows(0);
+  testHooks().readBlockRows = 0;
 }

@@ -5,6 +5,7 @@
 // solver's tolerance.
 #include "fitfixture.h"
 #include "selection/vsfqklasso.h"
+#include "support/testhooks.h"
 
 #include <gtest/gtest.h>
 
@@ -26,7 +27,7 @@ struct PathResult {
 
 PathResult groupPath(const FitSetup& s, int64_t gramLimit) {
   static const Design d = fittest::readDesign("classdata");
-  vsfSetSolverGramLimit(gramLimit);
+  testHooks().solverGramLimit = gramLimit;
   Fit fit(d, s);
   fit.opt.stop = 0;
   fit.opt.select = 0;
@@ -40,7 +41,7 @@ PathResult groupPath(const FitSetup& s, int64_t gramLimit) {
   fit.opt.maxSteps = 25;
   fit.run.settings.rewritePages = 1;
   fit.go();
-  vsfSetSolverGramLimit(-1);
+  testHooks().solverGramLimit = -1;
   PathResult r;
   VsfModel& m = fit.m();
   EXPECT_EQ(fit.readRc, 0);

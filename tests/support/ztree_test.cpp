@@ -4,6 +4,7 @@
 #include "support/ztree.h"
 
 #include "support/hostif.h"
+#include "support/testhooks.h"
 
 #include <gtest/gtest.h>
 
@@ -122,7 +123,7 @@ TEST(Ztree, EarlyEndAndFailureAreDistinct) {
   EXPECT_EQ(static_cast<Level*>(ztreord(root))->value, 0.0); // a fresh walk
   ztreofx(root);
 
-  ztreFailNextAllocations(1);
+  testHooks().treeWalkFailures = 1;
   int32_t st = 0;
   EXPECT_EQ(ztreord(root, &st), nullptr);
   EXPECT_EQ(st, ZTRE_WALK_NO_MEMORY);
