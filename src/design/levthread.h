@@ -32,8 +32,3 @@ int32_t zlevThreadedEffects(LevRegContext* context, void** roots, QkPool* temp, 
                             double* weight, double* frequency);
 // Stops whatever workers are left and frees their structures; nothing without thread data.
 void CleanupEThreads(LevRegContext* context);
-
-// Test hook: the n-th buffer handed to a worker (1-based, counted over the run) makes its
-// worker fail with `status` (0x803fc002 out of memory, else a fault) after the math-error
-// code `code` (0 none). n = 0 clears the hook.
-void zlevFailWorkerBuffer(int64_t n, uint32_t status, int32_t code);

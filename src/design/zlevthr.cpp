@@ -9,29 +9,25 @@
 #include "support/hoststubs.h"
 #include "support/qkaux.h"
 #include "support/qkavlt.h"
+#include "support/testhooks.h"
 #include "support/wzstr.h"
 #include "support/ztree.h"
 
 #include <algorithm>
-#include <atomic>
+#include <cfenv>
 #include <cfloat>
 #include <cstddef>
 #include <cstring>
 #include <new>
+#include <stdexcept>
 #include <vector>
 
 namespace {
 
 constexpr uint32_t kNoMemory = 0x803fc002u; // a worker ran out of memory
+constexpr uint32_t kFault = 0x803fc009u;    // a worker stopped on a fault
 constexpr int32_t kLevelKey = 56;           // the formatted value in a LevelNode
 constexpr int32_t kEffectKey = 24;          // the level indices in a combination key
-constexpr int64_t kRowsUnknownCount = 1000;
-
-// The failure hook of the tests.
-std::atomic<int64_t> gFailAt{0};
-std::atomic<int64_t> gHandedOver{0};
-std::atomic<uint32_t> gFailStatus{0};
-std::atomic<int32_t> gFailCode{0};
 
 enum class Job { Levels, Effects };
 
@@ -39,12 +35,76 @@ enum class Job { Levels, Effects };
 struct WorkerLevel {
   void* links[2];
   int64_t frequency;
-  int64_t first; // the smallest observation number
-  double number; // representative value of a numeric variable
-  char* text;    // representative value of a character variable
-  char key[8];   // level width bytes (the node is allocated larger)
+  int64_t first;      // the smallest observation number
+  double number;      // representative value of a numeric variable
+  char* text;         // representative value of a character variable
+  int32_t levelIndex; // the level's final index, once the levels are ordered
+  char key[8];        // level width bytes (the node is allocated larger)
 };
 constexpr int32_t kWorkerKey = offsetof(WorkerLevel, key);
+
+// An unformatted value new to a worker, kept in a list when the effect-level pass will look
+// values up: the lists of all workers make the main thread's index of the values.
+struct RawLink {
+  RawLink* next;
+  WorkerLevel* level;
+  char key[8]; // the unformatted value (the link is allocated larger)
+};
+constexpr int32_t kRawKey = offsetof(RawLink, key);
+
+// The main thread's level index by unformatted value for one CLASS variable, built from the
+// values every worker met: open addressing over a power-of-two number of slots, each slot
+// the position of a value (or -1), the values `width` bytes each.
+struct RawIndex {
+  int32_t width;
+  int64_t mask;
+  int64_t count;
+  int64_t* slots;
+  char* values;
+  int32_t* levels;
+};
+
+// Every bit of the value moves every bit of the hash: doubles differ in their high bits,
+// texts anywhere.
+uint64_t mix(uint64_t x) {
+  x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+  x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+  return x ^ (x >> 31);
+}
+
+uint64_t hashBytes(const char* key, int32_t width) {
+  uint64_t h = static_cast<uint64_t>(width);
+  for (int32_t at = 0; at < width; at += 8) {
+    uint64_t word = 0;
+    std::memcpy(&word, key + at, static_cast<size_t>(std::min(8, width - at)));
+    h = mix(h ^ word);
+  }
+  return h;
+}
+
+// The slot of `key`: the one that holds it, or the empty one where it belongs.
+int64_t rawSlot(const RawIndex& x, const char* key) {
+  for (int64_t s = static_cast<int64_t>(hashBytes(key, x.width)) & x.mask;; s = (s + 1) & x.mask) {
+    const int64_t at = x.slots[s];
+    if (at < 0 || std::memcmp(x.values + at * x.width, key, static_cast<size_t>(x.width)) == 0)
+      return s;
+  }
+}
+
+void rawAdd(RawIndex& x, const char* key, int32_t level) {
+  const int64_t s = rawSlot(x, key);
+  if (x.slots[s] >= 0)
+    return;
+  std::memcpy(x.values + x.count * x.width, key, static_cast<size_t>(x.width));
+  x.levels[x.count] = level;
+  x.slots[s] = x.count++;
+}
+
+// The level index of `key`, -1 when no worker met it.
+int32_t rawFind(const RawIndex& x, const char* key) {
+  const int64_t at = x.slots[rawSlot(x, key)];
+  return at < 0 ? -1 : x.levels[at];
+}
 
 struct Worker {
   LevelizeThreadControl* control;
@@ -55,14 +115,16 @@ struct Worker {
   QkEvent* quit;
   QkEvent* start;
   uint32_t status;   // 0, or why the worker stopped
-  int32_t mathError; // the math-error code of a fault (1..13)
+  int32_t mathError; // the host's code of a floating-point fault plus 1, 0 none
   bool busy;         // main thread's view: handed over, not yet taken back
-  bool failing;      // the test hook picked this buffer
+  WorkerFault fault; // what the tests' hook puts in the way of this buffer
   bool failed;
   char* buffer;
+  int64_t bufferBytes;
   int64_t count; // rows or entries held
   QkPool* pool;  // this worker's levels, raw values and keys
   QkAuxTable** raw;
+  RawLink** rawAdded; // per CLASS variable the values this worker met first, when kept
   QkAvlTree** levels;
   QkAvlTree** effectTrees;
   char** spareKeys;
@@ -86,16 +148,23 @@ struct LevelizeThreadControl {
   int32_t rowSize;
   int64_t capacity; // rows or entries per buffer
   int32_t freqOffset;
-  int32_t* offsets;  // per CLASS variable its slot in a row
-  int32_t* charSlot; // per CLASS variable its index among the character ones, else -1
-  int32_t* numSlot;  // per CLASS variable its index among the numeric ones, else -1
+  int32_t* offsets;    // per CLASS variable its slot in a row
+  int32_t* charSlot;   // per CLASS variable its index among the character ones, else -1
+  int32_t* numSlot;    // per CLASS variable its index among the numeric ones, else -1
+  int32_t* rawLengths; // per CLASS variable the bytes of its unformatted value
   QkAvlExtension* avl;
   QkAuxExtension* aux;
   FormatContext* format;
   Worker* workers;
   bool threadsRunning;
+  bool keepRaw;        // the effect-level pass will look unformatted values up
   int32_t effectCount; // CLASS effects
   int32_t* effects;    // their indices
+  // The effect-level pass's unformatted values of the current observation, and the level
+  // index of every value the workers met, per CLASS variable.
+  double* numericRaw;
+  LevCharValue* charRaw;
+  RawIndex* rawIndex;
 };
 
 namespace {
@@ -109,6 +178,73 @@ void* take(LevelizeThreadControl* c, size_t bytes) {
 uint32_t levelizeBuffer(Worker* w);
 uint32_t treeEffects(Worker* w);
 
+// The math-error handler of a worker: keeps the host's code of a floating-point fault plus
+// 1 (0 stays "none") for the report when the workers are stopped; the worker then leaves
+// its buffer.
+int32_t ZLEVMathError(Worker* w, int32_t code) {
+  w->mathError = code + 1;
+  return 2;
+}
+
+// True when a floating-point fault was raised on this worker since its buffer began; the
+// handler has then recorded it. The faults, with the host's codes, are an invalid
+// operation (0), a division by zero (1) and an overflow (2); underflow and inexact results
+// come with ordinary formatting and are no faults. The flags are the thread's own, so a
+// check here never sees another thread's fault, and nothing jumps across C++ frames.
+bool mathFault(Worker* w) {
+  static constexpr struct {
+    int flag;
+    int32_t code;
+  } kFaults[] = {{FE_INVALID, 0}, {FE_DIVBYZERO, 1}, {FE_OVERFLOW, 2}};
+  for (const auto& f : kFaults)
+    if (std::fetestexcept(f.flag) != 0) {
+      ZLEVMathError(w, f.code);
+      return true;
+    }
+  return false;
+}
+
+// The fault the tests' hook puts in the way of a buffer, raised as the real one would be.
+void meetFault(WorkerFault fault) {
+  volatile double zero = 0.0;
+  volatile double largest = DBL_MAX;
+  volatile double result = 0.0;
+  switch (fault) {
+  case WorkerFault::None:
+    return;
+  case WorkerFault::NoMemory:
+    throw std::bad_alloc();
+  case WorkerFault::Exception:
+    throw std::runtime_error("a fault in a levelisation worker");
+  case WorkerFault::Invalid:
+    result = zero / zero;
+    break;
+  case WorkerFault::DivideByZero:
+    result = 1.0 / zero;
+    break;
+  case WorkerFault::Overflow:
+    result = largest * 2.0;
+    break;
+  }
+  (void)result;
+}
+
+// One buffer under the worker's recovery: running out of memory gives kNoMemory, a
+// floating-point fault or any other fault kFault.
+uint32_t workOnBuffer(Worker* w) {
+  std::feclearexcept(FE_ALL_EXCEPT);
+  w->mathError = 0;
+  try {
+    meetFault(w->fault);
+    const uint32_t status = w->control->job == Job::Levels ? levelizeBuffer(w) : treeEffects(w);
+    return status == 0 && mathFault(w) ? kFault : status;
+  } catch (const std::bad_alloc&) {
+    return kNoMemory;
+  } catch (...) {
+    return kFault;
+  }
+}
+
 void workerMain(void* argument) {
   auto* w = static_cast<Worker*>(argument);
   QkThreadServices* ts = services();
@@ -116,21 +252,10 @@ void workerMain(void* argument) {
     QkEvent* events[2] = {w->quit, w->work};
     if (ts->waitAny(ts, events, 2, -1) != 1)
       break;
-    uint32_t status = 0;
-    if (w->failing) {
-      w->mathError = gFailCode.load();
-      status = gFailStatus.load();
-    } else {
-      try {
-        status = w->control->job == Job::Levels ? levelizeBuffer(w) : treeEffects(w);
-      } catch (const std::bad_alloc&) {
-        status = kNoMemory;
-      }
-    }
-    w->status = status;
+    w->status = workOnBuffer(w);
     ts->reset(ts, w->work);
     ts->post(ts, w->done);
-    if (status != 0)
+    if (w->status != 0)
       break;
   }
 }
@@ -230,8 +355,11 @@ void destroyControl(LevelizeThreadControl* c) {
 // ---- the main thread's hand-over -------------------------------------------------------
 
 void handOver(LevelizeThreadControl*, Worker* w) {
-  const int64_t failAt = gFailAt.load();
-  w->failing = failAt > 0 && gHandedOver.fetch_add(1) + 1 == failAt;
+  TestHooks& hooks = testHooks();
+  const int64_t failAt = hooks.levelFaultBuffer.load();
+  w->fault = failAt > 0 && hooks.levelBuffersHandedOver.fetch_add(1) + 1 == failAt
+                 ? hooks.levelWorkerFault.load()
+                 : WorkerFault::None;
   w->busy = true;
   services()->post(services(), w->work);
 }
@@ -307,8 +435,37 @@ namespace {
 
 bool isNumericVar(const LevVariable& v) { return v.var != nullptr && v.var->type == 1; }
 
-// Row layout, and rows per buffer: all workers' buffers within a fifth of the host's memory
-// figure (kilobytes, as the read preparation takes it), at least 20 rows.
+// The bytes of a CLASS variable's unformatted value in a row.
+int32_t rawBytes(const LevelizeThreadControl* c, int32_t v) { return c->rawLengths[v]; }
+
+// Rows per buffer of the level pass for n observations in the input and T workers: n / 2T
+// below 200,000 observations and n / 4T from there, so that every worker gets a few large
+// buffers (the hand-over stays rare and the rows still spread over the workers), 1000
+// when the count is unknown; all workers' buffers within a fifth of M = the host's memory
+// figure x 256 bytes; at least 20 rows, which wins over the memory cut.
+int64_t rowsPerBuffer(int64_t n, int32_t T, int32_t rowSize) {
+  int64_t rows = n < 1 ? 1000 : n < 200000 ? n / (2 * int64_t{T}) : n / (4 * int64_t{T});
+  int64_t kilobytes = 0;
+  if (wmrlmem(&kilobytes) == 0 && kilobytes > 0)
+    rows = std::min(rows, kilobytes * 256 / (5 * int64_t{T} * rowSize));
+  return std::max<int64_t>(rows, 20);
+}
+
+// Entries per buffer of the effect-level pass: the level pass's rows per buffer, cut so
+// that all workers' buffers stay within 102 times the host's memory figure in bytes.
+int64_t entriesPerBuffer(int64_t rows, int32_t T, int32_t entrySize) {
+  int64_t kilobytes = 0;
+  if (wmrlmem(&kilobytes) == 0 && kilobytes > 0 && T * entrySize * rows > 102 * kilobytes)
+    rows = 102 * kilobytes / (int64_t{T} * entrySize);
+  return std::max<int64_t>(rows, 1);
+}
+
+int64_t inputObservations(const LevRegContext* ctx) {
+  const LevReadBlock* rb = ctx->library;
+  return rb != nullptr && rb->data != nullptr ? xdsnobs(rb->data) : -1;
+}
+
+// Row layout and rows per buffer.
 void layRows(LevelizeThreadControl* c) {
   const LevDesign* d = c->design;
   int32_t at = 8;
@@ -323,21 +480,16 @@ void layRows(LevelizeThreadControl* c) {
     if (isNumericVar(d->classes[i])) {
       c->numSlot[i] = kn++;
       c->charSlot[i] = -1;
-      at += 8;
+      c->rawLengths[i] = 8;
     } else {
       c->charSlot[i] = kc++;
       c->numSlot[i] = -1;
-      at += static_cast<int32_t>(round8(c->levels->charInternal[c->charSlot[i]].length));
+      c->rawLengths[i] = c->levels->charInternal[c->charSlot[i]].length;
     }
+    at += static_cast<int32_t>(round8(c->rawLengths[i]));
   }
   c->rowSize = at;
-  int64_t kilobytes = 0;
-  const double memory = wmrlmem(&kilobytes) == 0 ? static_cast<double>(kilobytes) * 1024.0 : 0;
-  const double perRow = static_cast<double>(c->workerCount) * c->rowSize;
-  int64_t rows = kRowsUnknownCount;
-  if (memory > 0)
-    rows = std::min<int64_t>(rows, static_cast<int64_t>(memory / (5 * perRow)));
-  c->capacity = std::max<int64_t>(rows, 20);
+  c->capacity = rowsPerBuffer(inputObservations(c->owner), c->workerCount, c->rowSize);
 }
 
 bool makeWorkerStructures(LevelizeThreadControl* c) {
@@ -349,8 +501,11 @@ bool makeWorkerStructures(LevelizeThreadControl* c) {
     w.pool = qk->createPool(qk, &attrs, nullptr, "Levelize worker pool");
     w.raw = static_cast<QkAuxTable**>(take(c, sizeof(void*) * size_t(d->classCount)));
     w.levels = static_cast<QkAvlTree**>(take(c, sizeof(void*) * size_t(d->classCount)));
-    w.buffer = static_cast<char*>(take(c, size_t(c->rowSize) * size_t(c->capacity)));
-    if (w.pool == nullptr || w.raw == nullptr || w.levels == nullptr || w.buffer == nullptr)
+    w.rawAdded = static_cast<RawLink**>(take(c, sizeof(void*) * size_t(d->classCount)));
+    w.bufferBytes = int64_t{c->rowSize} * c->capacity;
+    w.buffer = static_cast<char*>(take(c, size_t(w.bufferBytes)));
+    if (w.pool == nullptr || w.raw == nullptr || w.rawAdded == nullptr || w.levels == nullptr ||
+        w.buffer == nullptr)
       return false;
     for (int32_t v = 0; v < d->classCount; ++v) {
       const int32_t rawSize =
@@ -401,11 +556,13 @@ LevelizeThreadControl* makeControl(LevRegContext* ctx, LevelizeContext* lctx) {
   c->offsets = static_cast<int32_t*>(take(c, sizeof(int32_t) * nc));
   c->charSlot = static_cast<int32_t*>(take(c, sizeof(int32_t) * nc));
   c->numSlot = static_cast<int32_t*>(take(c, sizeof(int32_t) * nc));
+  c->rawLengths = static_cast<int32_t*>(take(c, sizeof(int32_t) * nc));
   c->workers = static_cast<Worker*>(take(c, sizeof(Worker) * size_t(c->workerCount)));
   c->avl = reinterpret_cast<QkAvlExtension*>(qkLoadByName(kernel(), "qkavlt"));
   c->aux = reinterpret_cast<QkAuxExtension*>(qkLoadByName(kernel(), "qkaux"));
   bool ok = c->offsets != nullptr && c->charSlot != nullptr && c->numSlot != nullptr &&
-            c->workers != nullptr && c->avl != nullptr && c->aux != nullptr;
+            c->rawLengths != nullptr && c->workers != nullptr && c->avl != nullptr &&
+            c->aux != nullptr;
   if (ok) {
     layRows(c);
     ok = makeWorkerStructures(c) && makeFormatter(c) && startWorkers(c);
@@ -441,7 +598,7 @@ WorkerLevel* levelOfNewRaw(Worker* w, int32_t v, const char* raw, int64_t observ
   LevelizeThreadControl* c = w->control;
   const LevVariable& var = c->design->classes[v];
   const bool numeric = c->numSlot[v] >= 0;
-  const int32_t rawLength = numeric ? 8 : c->levels->charInternal[c->charSlot[v]].length;
+  const int32_t rawLength = rawBytes(c, v);
   FormatRecord* fr = &c->format->records[w->index];
   if (QKFormatToPLX(c->format, fr, v, raw, rawLength) != 0)
     return nullptr;
@@ -455,6 +612,7 @@ WorkerLevel* levelOfNewRaw(Worker* w, int32_t v, const char* raw, int64_t observ
   auto* hit = static_cast<WorkerLevel*>(w->levels[v]->insert(&w->levels[v]->header, node));
   if (hit == node) {
     node->first = observation;
+    node->levelIndex = -1;
     if (numeric) {
       std::memcpy(&node->number, raw, 8);
     } else {
@@ -477,10 +635,25 @@ WorkerLevel* levelOfNewRaw(Worker* w, int32_t v, const char* raw, int64_t observ
   return hit;
 }
 
+// Notes a value new to this worker for the effect-level pass's lookups.
+bool noteRaw(Worker* w, int32_t v, const char* raw, int32_t rawLength, WorkerLevel* level) {
+  const size_t size = static_cast<size_t>(kRawKey + round8(rawLength));
+  auto* link = static_cast<RawLink*>(w->pool->allocate(w->pool, size, 0));
+  if (link == nullptr)
+    return false;
+  std::memcpy(link->key, raw, static_cast<size_t>(rawLength));
+  link->level = level;
+  link->next = w->rawAdded[v];
+  w->rawAdded[v] = link;
+  return true;
+}
+
 uint32_t levelizeBuffer(Worker* w) {
   LevelizeThreadControl* c = w->control;
   const LevDesign* d = c->design;
   for (int64_t r = 0; r < w->count; ++r) {
+    if (mathFault(w))
+      return kFault;
     const char* row = w->buffer + r * c->rowSize;
     int64_t observation;
     std::memcpy(&observation, row, 8);
@@ -506,8 +679,12 @@ uint32_t levelizeBuffer(Worker* w) {
       auto** slot = static_cast<WorkerLevel**>(w->raw[v]->insert(w->raw[v], raw, &added));
       if (slot == nullptr)
         return kNoMemory;
-      if (*slot == nullptr && (*slot = levelOfNewRaw(w, v, raw, observation)) == nullptr)
-        return kNoMemory;
+      if (*slot == nullptr) {
+        if ((*slot = levelOfNewRaw(w, v, raw, observation)) == nullptr)
+          return kNoMemory;
+        if (c->keepRaw && !noteRaw(w, v, raw, rawBytes(c, v), *slot))
+          return kNoMemory;
+      }
       (*slot)->frequency += weight;
     }
   }
@@ -523,7 +700,7 @@ void mergeLevels(LevelizeThreadControl* c) {
   for (int32_t v = 0; v < d->classCount; ++v) {
     const LevVariable& var = d->classes[v];
     const bool numeric = c->numSlot[v] >= 0;
-    const int32_t rawLength = numeric ? 8 : l->charInternal[c->charSlot[v]].length;
+    const int32_t rawLength = rawBytes(c, v);
     std::vector<LevelNode*> made;
     l->levelCounts[v] = 0;
     for (int32_t i = 0; i < c->workerCount; ++i) {
@@ -591,6 +768,7 @@ int32_t zlevrinit(LevRegContext* ctx, LevelizeContext* lctx) {
     ctx->threadsAllowed = 0;
     return 0;
   }
+  c->keepRaw = effectPassAhead(d);
   lctx->threadData = c;
   return 1;
 }
@@ -621,7 +799,7 @@ int32_t zlevThreadedPass(LevelizeContext* lctx, LevDesign* d) {
   // effect-level pass.
   lctx->threadData = nullptr;
   c->levels = nullptr;
-  if (!effectPassAhead(d))
+  if (!c->keepRaw)
     destroyControl(c);
   return 0;
 }
@@ -680,16 +858,15 @@ bool makeEffectStructures(LevelizeThreadControl* c) {
     if (d->effects[e].allClassCount > 0)
       c->effects[c->effectCount++] = e;
   c->rowSize = static_cast<int32_t>(round8(4 * int64_t(d->classCount)));
-  // All workers' buffers within a fifth of the host's memory figure (kilobytes).
-  int64_t kilobytes = 0;
-  c->capacity = kRowsUnknownCount * 4;
-  if (wmrlmem(&kilobytes) == 0 && kilobytes > 0)
-    c->capacity = std::min<int64_t>(c->capacity,
-                                    kilobytes * 1024 / (5 * int64_t(c->workerCount) * c->rowSize));
-  c->capacity = std::max<int64_t>(c->capacity, 20);
+  c->capacity = entriesPerBuffer(c->capacity, c->workerCount, c->rowSize);
   for (int32_t i = 0; i < c->workerCount; ++i) {
     Worker& w = c->workers[i];
-    w.buffer = static_cast<char*>(take(c, size_t(c->rowSize) * size_t(c->capacity)));
+    // The level pass's buffer serves when it is large enough.
+    const int64_t bytes = int64_t{c->rowSize} * c->capacity;
+    if (w.bufferBytes < bytes) {
+      w.buffer = static_cast<char*>(take(c, size_t(bytes)));
+      w.bufferBytes = bytes;
+    }
     w.effectTrees = static_cast<QkAvlTree**>(take(c, sizeof(void*) * size_t(c->effectCount)));
     w.spareKeys = static_cast<char**>(take(c, sizeof(char*) * size_t(c->effectCount)));
     if (w.buffer == nullptr || w.effectTrees == nullptr || w.spareKeys == nullptr)
@@ -727,14 +904,127 @@ void mergeEffects(LevelizeThreadControl* c, void** roots, QkPool* temp) {
   }
 }
 
+// Gives every level the workers met its final index, now that the levels are ordered, so
+// that an unformatted value looked up in the first worker's tables gives its level index.
+void resolveLevelIndices(LevelizeThreadControl* c) {
+  const LevDesign* d = c->design;
+  for (int32_t v = 0; v < d->classCount; ++v) {
+    LevVariable& var = d->classes[v];
+    std::vector<char> text(static_cast<size_t>(std::max(var.levelWidth, 1)));
+    for (int32_t i = 0; i < c->workerCount; ++i) {
+      QkAvlTree* t = c->workers[i].levels[v];
+      for (auto* wl = static_cast<WorkerLevel*>(t->first(&t->header)); wl != nullptr;
+           wl = static_cast<WorkerLevel*>(t->next(wl))) {
+        std::memcpy(text.data(), wl->key, static_cast<size_t>(var.levelWidth));
+        wl->levelIndex = zlevlwh(nullptr, &var, text.data());
+      }
+    }
+  }
+}
+
+// The index of every unformatted value the workers met, with its level index; false when
+// memory runs out.
+bool makeRawIndex(LevelizeThreadControl* c) {
+  const LevDesign* d = c->design;
+  c->rawIndex = static_cast<RawIndex*>(take(c, sizeof(RawIndex) * size_t(d->classCount)));
+  if (c->rawIndex == nullptr)
+    return false;
+  for (int32_t v = 0; v < d->classCount; ++v) {
+    int64_t met = 0; // at most the values all workers met, some of them several times
+    for (int32_t i = 0; i < c->workerCount; ++i)
+      for (RawLink* link = c->workers[i].rawAdded[v]; link != nullptr; link = link->next)
+        ++met;
+    int64_t slots = 16;
+    while (slots < 2 * met)
+      slots *= 2;
+    RawIndex& x = c->rawIndex[v];
+    x.width = c->rawLengths[v];
+    x.mask = slots - 1;
+    x.slots = static_cast<int64_t*>(take(c, sizeof(int64_t) * size_t(slots)));
+    x.values = static_cast<char*>(take(c, size_t(x.width) * size_t(met)));
+    x.levels = static_cast<int32_t*>(take(c, sizeof(int32_t) * size_t(met)));
+    if (x.slots == nullptr || (met > 0 && (x.values == nullptr || x.levels == nullptr)))
+      return false;
+    std::fill(x.slots, x.slots + slots, int64_t{-1});
+    for (int32_t i = 0; i < c->workerCount; ++i)
+      for (RawLink* link = c->workers[i].rawAdded[v]; link != nullptr; link = link->next)
+        rawAdd(x, link->key, link->level->levelIndex);
+  }
+  return true;
+}
+
+// Room for the current observation's unformatted CLASS values.
+bool makeRawValues(LevelizeThreadControl* c) {
+  const LevDesign* d = c->design;
+  c->numericRaw = static_cast<double*>(take(c, sizeof(double) * size_t(d->classCount)));
+  c->charRaw = static_cast<LevCharValue*>(take(c, sizeof(LevCharValue) * size_t(d->classCount)));
+  if (c->numericRaw == nullptr || c->charRaw == nullptr)
+    return false;
+  for (int32_t v = 0; v < d->classCount; ++v) {
+    if (c->charSlot[v] < 0)
+      continue;
+    LevCharValue& cv = c->charRaw[c->charSlot[v]];
+    cv.length = c->rawLengths[v];
+    if ((cv.buffer = static_cast<char*>(take(c, size_t(cv.length)))) == nullptr)
+      return false;
+  }
+  return true;
+}
+
+// True when a row's status can be had from its unformatted values alone: no constructed
+// effects and none of the context's further variables, whose rules only zlevrgd knows.
+bool rawStatusSuffices(const LevRegContext* ctx) {
+  return ctx->design->constructedCount == 0 && ctx->extraExplanatory == nullptr &&
+         ctx->extraResponse1 == nullptr && ctx->extraResponse2 == nullptr;
+}
+
+// The current observation's level indices (into ctx->levelIndex) and row status from its
+// unformatted values, each looked up among those the level pass met: the same indices and
+// status bits that zlevrgd gives, without formatting a value. -1 when a value is not among
+// them; the caller then asks zlevrgd.
+int32_t rawRowStatus(LevelizeThreadControl* c, LevRegContext* ctx, double* y, double* w,
+                     double* f) {
+  const LevDesign* d = c->design;
+  double* responses = y != nullptr ? y : ctx->fit.responses;
+  void* dest[6] = {ctx->numeric, responses, w, f, c->numericRaw, c->charRaw};
+  const uint8_t formatted = ctx->formattedFetch;
+  ctx->formattedFetch = 0;
+  const int32_t fetched = zlevGetVals(ctx, "zywfub", dest);
+  ctx->formattedFetch = formatted;
+  if (fetched == 0)
+    return -1;
+  for (int32_t v = 0; v < d->classCount; ++v) {
+    const char* raw = c->numSlot[v] >= 0
+                          ? reinterpret_cast<const char*>(&c->numericRaw[c->numSlot[v]])
+                          : c->charRaw[c->charSlot[v]].buffer;
+    const int32_t level = rawFind(c->rawIndex[v], raw);
+    if (level < 0)
+      return -1;
+    ctx->levelIndex[v] = level;
+  }
+  int32_t status = 0;
+  for (int32_t j = 0; j < d->numericCount; ++j)
+    if (d->numerics[j].var != nullptr && isHostMissing(ctx->numeric[j]))
+      status |= LRS_EXPLANATORY | LRS_NUMERIC;
+  for (int32_t r = 0; responses != nullptr && r < ctx->responseCount; ++r)
+    if (isHostMissing(responses[r]))
+      status |= LRS_RESPONSE;
+  if (w != nullptr && ctx->weights != nullptr && (isHostMissing(*w) || !(*w > 0)))
+    status |= LRS_WEIGHT;
+  if (f != nullptr && ctx->freq != nullptr && (isHostMissing(*f) || !(*f > 0)))
+    status |= LRS_WEIGHT;
+  return status;
+}
+
 } // namespace
 
 int32_t ThreadInit(LevRegContext* ctx) {
   LevelizeThreadControl* c = ctx->threads;
   if (c == nullptr || !ctx->threadsAllowed || !c->threadsRunning || ctx->design->classCount == 0 ||
-      !effectPassAhead(ctx->design))
+      !c->keepRaw)
     return 0;
-  if (!makeEffectStructures(c)) {
+  resolveLevelIndices(c);
+  if (!makeEffectStructures(c) || !makeRawValues(c) || !makeRawIndex(c)) {
     CleanupEThreads(ctx);
     return 0;
   }
@@ -748,10 +1038,13 @@ int32_t zlevThreadedEffects(LevRegContext* ctx, void** roots, QkPool* temp, doub
   c->job = Job::Effects;
   c->failureMessage = 0;
   const bool perVariable = (levFlags(d) & kLevFlagMissingPerVar) != 0;
+  const bool raw = rawStatusSuffices(ctx);
   Worker* current = &c->workers[0];
   zlevGetInit(ctx);
   while (current != nullptr && zlevGetNext(ctx) != 0) {
-    const int32_t status = zlevrgd(ctx, y, w, f);
+    int32_t status = raw ? rawRowStatus(c, ctx, y, w, f) : -1;
+    if (status < 0)
+      status = zlevrgd(ctx, y, w, f);
     if (!perVariable && (status & ~0x48) != 0)
       continue;
     std::memcpy(current->buffer + current->count * c->rowSize, ctx->levelIndex,
@@ -772,11 +1065,4 @@ int32_t zlevThreadedEffects(LevRegContext* ctx, void** roots, QkPool* temp, doub
 void CleanupEThreads(LevRegContext* ctx) {
   if (ctx->threads != nullptr)
     destroyControl(ctx->threads);
-}
-
-void zlevFailWorkerBuffer(int64_t n, uint32_t status, int32_t code) {
-  gFailAt = n;
-  gHandedOver = 0;
-  gFailStatus = status;
-  gFailCode = code;
 }

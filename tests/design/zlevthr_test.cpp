@@ -8,6 +8,7 @@
 
 #include "design/levthread.h"
 #include "support/hoststubs.h"
+#include "support/testhooks.h"
 #include "support/ztree.h"
 
 #include <gtest/gtest.h>
@@ -70,7 +71,7 @@ struct ThreadTest : ::testing::Test {
     f.des.freqVariable = f.ctx.freq;
     f.messages();
   }
-  void TearDown() override { zlevFailWorkerBuffer(0, 0, 0); }
+  void TearDown() override { testHooks().reset(); }
 
   Outcome run(int32_t workers) {
     f.ctx.threadsAllowed = workers > 0 ? 1 : 0;
@@ -163,20 +164,30 @@ TEST_F(ThreadTest, LevelStatisticsEqualTheSerialPass) {
     EXPECT_EQ(collect(workers), serial) << workers << " workers";
 }
 
+// Faults met for real by a worker: an allocation that fails, a floating-point fault caught
+// by the worker's math-error check, any other fault; in the level pass (the first buffers)
+// and in the effect-level pass (the last buffer).
 TEST_F(ThreadTest, AFailedWorkerIsReportedAndThePassRedoneSerially) {
   const Outcome serial = run(0);
+  // Armed past the last buffer, the hook only counts them.
+  testHooks().levelFaultBuffer = INT64_MAX;
+  run(4);
+  const int64_t last = testHooks().levelBuffersHandedOver;
+  ASSERT_GE(last, 8 + 2) << "a few buffers a worker in each pass";
   struct Case {
     int64_t buffer;
-    uint32_t status;
-    int32_t code;
+    WorkerFault fault;
     int message;
   } cases[] = {
-      {1, 0x803fc002u, 0, 174056}, // out of memory in the level pass
-      {2, 0x803fc009u, 3, 174045}, // a math error (overflow) in the level pass
-      {3, 0x803fc009u, 0, 174055}, // a fault in the effect-level pass
+      {1, WorkerFault::NoMemory, 174056},     {2, WorkerFault::Invalid, 174043},
+      {3, WorkerFault::DivideByZero, 174044}, {2, WorkerFault::Overflow, 174045},
+      {2, WorkerFault::Exception, 174055},    {last, WorkerFault::Overflow, 174045},
+      {last, WorkerFault::NoMemory, 174056},
   };
   for (const Case& c : cases) {
-    zlevFailWorkerBuffer(c.buffer, c.status, c.code);
+    testHooks().levelFaultBuffer = c.buffer;
+    testHooks().levelWorkerFault = c.fault;
+    testHooks().levelBuffersHandedOver = 0;
     f.des.worstReturnCode = 0;
     EXPECT_TRUE(run(4) == serial) << "buffer " << c.buffer;
     const std::vector<int> logged = f.messages();
