@@ -53,7 +53,7 @@ QRX
     same=same
     cmp -s <(sed '/Timing/,$d' "$dir/levelise0.lst") <(sed '/Timing/,$d' "$dir/levelise1.lst") ||
       same=DIFFERENT
-    ratio=$(awk -v s="$serial" -v t="$threaded" 'BEGIN {printf "%.2f", t > 0 ? s / t : 0}')
+    ratio=$(awk -v s="$serial" -v t="$threaded" 'BEGIN {printf "%.2f", (t > 0 ? s / t : 0)}')
     echo "rows $rows, CPUCOUNT=$cpu ($((2 * cpu)) workers): levelisation serial $serial s," \
       "threaded $threaded s, ratio $ratio; wall $serialWall s / $threadedWall s; tables $same"
   done
