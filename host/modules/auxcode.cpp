@@ -4,6 +4,7 @@
 // BEST12. text, texts cut to the level width and trimmed); each effect's CLASS part is
 // tabulated by level combination, so every coding, crossing, nesting and split effect is
 // reproduced; the prediction is summed in the procedure's order.
+// Declared in host/modules/auxmodel.h.
 #include "host/modules/auxmodel.h"
 
 #include "host/runner/jsonout.h"

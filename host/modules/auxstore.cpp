@@ -1,6 +1,7 @@
 // The item store of the sibling module: the selected model of every group as JSON (the
 // response, CLASS variables with their levels and codings, numeric variables, effects,
 // parameters with their estimates, the error variance), enough to rebuild the predictions.
+// Declared in host/modules/auxmodel.h.
 #include "host/modules/auxmodel.h"
 
 #include "host/runner/jsonout.h"

@@ -2,6 +2,7 @@
 // routine reads their saved texts into requests; the run routine checks the requests while
 // the procedure parses; each group's hand-over is kept, and the finish routine writes the
 // item store and the scoring code (each into a temporary file renamed into place).
+// Declared in host/modules/modload.h.
 #include "host/data/dataset.h"
 #include "host/data/outfile.h"
 #include "host/hostlog.h"

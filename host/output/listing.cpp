@@ -1,7 +1,7 @@
 // The text listing of an output document: published tables laid out by their templates
 // (tableview.cpp) with aligned columns, factoids as label-value lists, text lines and
 // level notes. Hidden tables, groups and graphs print nothing of their own; graphs are
-// drawn by other renderers.
+// drawn by other renderers. Declared in host/output/rvqoutput.h.
 #include "host/output/numformat.h"
 #include "host/output/rvqoutput.h"
 #include "host/output/tableview.h"

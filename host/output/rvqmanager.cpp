@@ -1,7 +1,7 @@
 // The output manager's methods on the output-object block and the manager: making
 // objects, binding and publishing tables, text lines, groups, level notes, views and
 // graphs; and the helpers that every method body shares. Table, factoid and group
-// methods are in rvqtable.cpp.
+// methods are in rvqtable.cpp. Declared in host/output/rvqmethods.h.
 #include "host/output/rvqmethods.h"
 
 #include "host/output/rvqattrs.h"

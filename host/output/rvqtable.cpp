@@ -1,5 +1,6 @@
 // The methods of tables (columns, rows, dynamic variables), factoids (entries, release)
 // and groups (close). Rows are read from the variables bound to the columns at each emit.
+// Declared in host/output/rvqmethods.h.
 #include "host/output/rvqmethods.h"
 
 #include "host/output/rvqattrs.h"

@@ -1,5 +1,6 @@
 // The output-delivery text services (group 320): text handles of literals and of
 // numbered messages, owned by the step's document. Message texts come from the catalogue.
+// Declared in host/output/rvqoutput.h.
 #include "host/hostapi.h"
 #include "host/output/rvqobjects.h"
 #include "host/output/rvqoutput.h"

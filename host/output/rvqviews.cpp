@@ -1,6 +1,7 @@
 // Row counts of filtered views: reads a view's where-text (comparisons of numeric
 // columns with numbers, joined by "and") and counts the rows of its table that pass.
 // Views are made and released by the manager methods in rvqmethods.cpp.
+// Declared in host/output/rvqoutput.h.
 #include "host/output/rvqobjects.h"
 #include "host/output/rvqoutput.h"
 

@@ -105,6 +105,11 @@ void parseArenaReset();
 // The service group of the host parser.
 HostParserServices* parserServices();
 
+// Runs the recursive-descent parse of the step's statements over the grammar (rdparse.cpp);
+// 0, 1 when a statement had an error, -1 when the grammar is not a rule-text grammar.
+int32_t runStatementParse(VsfGrammar* grammar, ParseRoot* root, int32_t mode,
+                          ParseHookTable* hooks);
+
 } // namespace qrxhost
 
 // The token stream of one step (the module sees it as an opaque type).

@@ -1,7 +1,7 @@
 // The host parser's service group (31): the parse run, the token stream of the step,
 // token peeking, list slots, the variable-list expander and its error reports, number
 // formatting, the general allocator and the parse memory. The interpreter itself is in
-// rdparse.cpp.
+// rdparse.cpp. Declared in host/parser/psparser.h.
 #include "host/hostapi.h"
 #include "host/hostlog.h"
 #include "host/parser/psparser.h"
@@ -16,9 +16,6 @@
 #include <unordered_set>
 
 namespace qrxhost {
-
-int32_t runStatementParse(VsfGrammar* grammar, ParseRoot* root, int32_t mode,
-                          ParseHookTable* hooks);
 
 namespace {
 

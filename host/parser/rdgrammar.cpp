@@ -1,6 +1,7 @@
 // Compiles the rule text of a grammar descriptor into a tree of sequence, choice, option,
 // repetition, terminal, action and rule-reference nodes, and computes the FIRST sets
 // that the recursive-descent interpreter (rdparse.cpp) chooses its way by.
+// Declared in host/parser/psparser.h.
 #include "host/parser/psparser.h"
 
 #include <cctype>

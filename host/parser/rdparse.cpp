@@ -2,6 +2,7 @@
 // hooks, choice by FIRST sets, terminal matching with range checks, the action routines
 // that fill ParsedStatement nodes, syntax errors with line and column, and the traces.
 // Tokenizing and grammar compilation are in tokenizer.cpp and rdgrammar.cpp.
+// Declared in host/parser/psparser.h.
 #include "host/data/dataset.h"
 #include "host/hostlog.h"
 #include "host/parser/psparser.h"

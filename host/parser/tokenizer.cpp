@@ -1,6 +1,6 @@
 // The statement tokenizer: names, compound and format names, quoted strings, name
 // literals, integers and numbers, punctuation; comments are dropped. Grammar matching and
-// actions are the interpreter's (rdparse.cpp).
+// actions are the interpreter's (rdparse.cpp). Declared in host/parser/psparser.h.
 #include "host/parser/psparser.h"
 #include "host/utf8text.h"
 

@@ -1,7 +1,7 @@
 // The design-context adapter of the reading pass: vsfData builds the pass's settings and
 // effect list from the run's context and reads the BY group through the design library's
 // rows (DATA=, then the held-out data sets, whose variables the library is pointed at in
-// turn); vsfRoleOfValue matches a ROLEVAR= value to its role.
+// turn); vsfRoleOfValue matches a ROLEVAR= value to its role. Declared in data/vsfdata.h.
 #include "data/vsfdata.h"
 
 #include "data/vsfsync.h"

@@ -1,6 +1,6 @@
 // Read preparation: the per-thread work estimate, the host memory figure, the budget for
 // pages kept in memory, the page thread count it can feed, and each page file's in-memory
-// page limit and page table.
+// page limit and page table. Declared in data/vsfdata.h.
 #include "data/vsfdata.h"
 
 #include "driver/vsfoptions.h"

@@ -2,6 +2,7 @@
 // and build their design rows on their own copies of the source's state; the main thread
 // stores the blocks in observation order, so pages, counts and sums are those of the serial
 // road whatever the thread count. The per-observation decisions are vsfdata.cpp's.
+// Declared in data/vsfreadpass.h and data/vsfdata.h.
 #include "data/vsfreadpass.h"
 
 #include "support/hoststubs.h"

@@ -1,6 +1,7 @@
 // The completion of a BY group's reading pass: the column means and scales and the counts
 // of the pass into the model, the BLOCK cross-validation folds written into the pages, the
 // page files reopened for reading, and the arrays later fits need.
+// Declared in data/vsfreadpass.h and data/vsfdata.h.
 #include "data/vsfreadpass.h"
 
 #include "driver/vsfoptions.h"

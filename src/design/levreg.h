@@ -66,6 +66,7 @@ struct LevFitBlock {
 };
 
 struct LevelizeThreadControl;
+struct LevelizeContext;
 
 struct LevRegContext {
   LevReadBlock* library; // word 0: the read block
@@ -132,6 +133,9 @@ int32_t zlevseci(LevRegContext* context, QkPool* pool);
 // Registers the data callbacks that are still empty (across BY groups when the design's
 // flag 0x02 is set).
 void zlevRegisterSource(LevRegContext* context);
+// Points the levelisation engine's data callbacks (levlevel.h) at this context's observation
+// source, before the levelisation pass of zlevrgi reads the group.
+void levRegisterForwarders(LevRegContext* context, LevelizeContext* levelize);
 
 // Through the context's slots, as the data passes call them.
 // Rewinds the observation source to the start of the current BY group.

@@ -1,6 +1,6 @@
 // Per-column means of the design columns of effects with polynomial, spline or COLLECTION
 // (numeric member) variables, kept with the effect after the reading pass; the per-effect
-// means and the caller's bookkeeping are zlevlabel.cpp's.
+// means and the caller's bookkeeping are zlevlabel.cpp's. Declared in design/levconstructed.h.
 #include "design/levconstructed.h"
 
 #include <map>

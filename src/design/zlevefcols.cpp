@@ -2,7 +2,7 @@
 // union indicators, COLLECTION member blocks, B-spline, truncated-power and natural cubic
 // spline bases, polynomial terms of standardised variables, lagged CLASS codings; and the
 // effect blocks and the selected-effect row built from them. Knots, standardisation and
-// lag tables come from the set-up (zlevefti.cpp).
+// lag tables come from the set-up (zlevefti.cpp). Declared in design/levconstructed.h.
 #include "design/levconstructed.h"
 
 #include "design/levrow.h"

@@ -2,6 +2,7 @@
 // moments, spline knots (B-spline and truncated power), polynomial standardisation,
 // MULTIMEMBER union levels, COLLECTION and LAG sizes, and the value arrays of the row
 // columns. Lag groups and tables are zlevlag.cpp's; the row columns zlevefcols.cpp's.
+// Declared in design/levrow.h.
 #include "design/levconstructed.h"
 
 #include "design/levrow.h"

@@ -2,6 +2,7 @@
 // accumulated from the row protocol, the sweep with its dependency record, the Cholesky root
 // and its inverse, coefficients, sums of squares and linear-hypothesis tests, each computed
 // once per BY group and kept in the fit block's cache. The row protocol is levrow.h's.
+// Declared in design/levfit.h.
 #include "design/levfit.h"
 
 #include "design/levrow.h"

@@ -1,7 +1,7 @@
 // Effect containment: per-effect summaries of CLASS, continuous and constructed-effect
 // variables (polynomials without NOSEPARATE counted as their variables), the multiset and
 // set comparisons of two effects, and the containing/contained lists of every effect.
-// HIERARCHY= and backward elimination read the lists.
+// HIERARCHY= and backward elimination read the lists. Declared in design/levhier.h.
 #include "design/levhier.h"
 
 #include "driver/vsfoptions.h"

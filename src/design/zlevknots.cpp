@@ -2,6 +2,7 @@
 // MULTISCALE, LIST, RANGEFRACTIONS, PERCENTILES and LISTWITHBOUNDARY for the B-spline basis,
 // the knots and column counts of the truncated-power and natural cubic bases, and the
 // percentile positions over sorted data. The set-up that calls them is zlevefti.cpp's.
+// Declared in design/levconstructed.h.
 #include "design/levconstructed.h"
 
 #include "support/hoststubs.h"

@@ -1,7 +1,7 @@
 // Parameter labels of the SEPARATE and SEPARATECOMPACT styles and the short names, the
 // level texts through which the printers show a parameter's levels, the true values of its
 // CLASS levels, the response-to-CLASS links and the per-effect means of the design columns.
-// INTERLACED names are zlevname.cpp's.
+// INTERLACED names are zlevname.cpp's. Declared in design/levnames.h.
 #include "design/levnames.h"
 
 #include "design/levconstructed.h"

@@ -1,6 +1,7 @@
 // LAG effects of one BY group: the groups of WITHIN level combinations (a tree per lag
 // table, numbered in key order) and the lag table of each lag (per group and period, 1 + the
 // lag variable's level, 0 for none). The lookup of the lagged level is zlevefcols.cpp's.
+// Declared in design/levconstructed.h.
 #include "design/levconstructed.h"
 
 #include "design/levrow.h"

@@ -2,6 +2,7 @@
 // distinct formatted values of every CLASS variable and the range of every continuous
 // numeric variable, the level arrays with their byte-sorted lookup table, and the lookups
 // of later passes. Ordering and codings are zlevror.cpp's; the data come through callbacks.
+// Declared in design/levlevel.h.
 #include "design/levlevel.h"
 
 #include "design/levreg.h"

@@ -2,6 +2,7 @@
 // constructed-effect variables and of every design column, composed by the effect library's
 // name helpers and made unique; level names of constructed-effect variables; the note for
 // CLASS variables with a single level. SEPARATE-style labels are zlevlabel.cpp's.
+// Declared in design/levnames.h.
 #include "design/levnames.h"
 
 #include "design/levtables.h"

@@ -2,6 +2,7 @@
 // REFERENCE, POLYNOMIAL, ORDINAL, BATHTUB and the orthogonal forms) and the CLASS part of one
 // model effect's block of the design row under the GLM design or the per-variable codings.
 // The levels, reference indices and orthogonal matrices come from levelisation.
+// Declared in design/levrow.h.
 #include "design/levlevel.h"
 #include "design/levrow.h"
 

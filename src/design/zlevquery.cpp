@@ -1,7 +1,7 @@
 // Effect-column queries: one effect's columns of the current row through the CLASS codings,
 // the CLASS levels behind a column, the columns that a COLLECTION's member levels select and
 // the counts of identifying level texts, and the inverse member maps of MULTIMEMBER and
-// COLLECTION effect variables.
+// COLLECTION effect variables. Declared in design/levquery.h.
 #include "design/levquery.h"
 
 #include "design/levconstructed.h"

@@ -2,6 +2,7 @@
 // effect's constructed-effect inputs, the row builder (zlevrgx) with its in-place direct
 // products, the GLM level-table lookup, the in-model marks, cross products of one row and
 // the fit-block value callbacks. The CLASS codings are zlevpar.cpp's.
+// Declared in design/levrow.h and design/levreg.h.
 #include "design/levrow.h"
 
 #include "design/levconstructed.h"

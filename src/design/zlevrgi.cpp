@@ -2,6 +2,7 @@
 // variables, the GLM level combinations met in the data, label widths, column counts and
 // first columns, column tables, names and the fit block (zlevrgi), and the staged clean-up
 // (zlevtrm). Levels, rows, tables and names are the other units of src/design.
+// Declared in design/levreg.h.
 #include "design/levreg.h"
 
 #include "design/levfit.h"
@@ -16,9 +17,6 @@
 
 #include <cmath>
 #include <cstring>
-
-// Defined with the observation source.
-void levRegisterForwarders(LevRegContext* ctx, LevelizeContext* lctx);
 
 namespace {
 

@@ -1,7 +1,7 @@
 // Level ordering of one CLASS variable: settling its ORDER, reference and descending codes,
 // sorting the levels by fixed-size key records with an exact Shell sort, resolving the
 // reference level (moved last under the GLM design) and building the orthogonal coding
-// matrices. The level arrays themselves come from zlevlev.cpp.
+// matrices. The level arrays themselves come from zlevlev.cpp. Declared in design/levlevel.h.
 #include "design/levlevel.h"
 
 #include "design/levreg.h"

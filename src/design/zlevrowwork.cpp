@@ -1,6 +1,7 @@
 // Row workers: the check that a context's rows may be built on copies, the copies
 // themselves, and one observation's status and row on a copy. The row protocol is
 // zlevrgd.cpp's; the copies only move its per-observation state off the shared records.
+// Declared in design/levrowwork.h.
 #include "design/levrowwork.h"
 
 #include "design/levrow.h"

@@ -1,7 +1,7 @@
 // The observation source of the design context: rewind and next-observation callbacks (per
 // BY group or across BY groups), the value fetch by letters through a read vector declared
 // once, the forwarders through which the levelisation engine reads, and the library's
-// memory helpers. Building and ending the context is zlevrgi.cpp's.
+// memory helpers. Building and ending the context is zlevrgi.cpp's. Declared in design/levreg.h.
 #include "design/levlevel.h"
 #include "design/levreg.h"
 

@@ -2,6 +2,7 @@
 // codings (one row per coded CLASS column, from level counts, codings and reference levels
 // alone) and the column table of each effect (constructed-effect columns, then the CLASS
 // row). The GLM level-combination tables come from the design context's data pass.
+// Declared in design/levtables.h.
 #include "design/levtables.h"
 
 #include <algorithm>

@@ -2,6 +2,7 @@
 // and buffers, the main thread's hand-over, the workers' per-buffer work, the merges into the
 // serial passes' trees, and the stop with its messages. The serial passes are zlevlev.cpp's
 // and zlevrgi.cpp's; every decision on a value is theirs, shared through levlevel.h.
+// Declared in design/levthread.h.
 #include "design/levthread.h"
 
 #include "design/levfmt.h"

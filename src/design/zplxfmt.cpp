@@ -1,5 +1,6 @@
 // The formatter context of the threaded levelisation: the qkfmtr extension loaded once per
 // BY group, one formatter per worker, and the call that formats one value.
+// Declared in design/levfmt.h.
 #include "design/levfmt.h"
 
 #include "support/hoststubs.h"

@@ -1,6 +1,7 @@
 // The CLASS statement reader: codings, level order, reference levels, DESCENDING, SPLIT,
 // CPREFIX=/LPREFIX=, MISSING and DELIMITER=, statement-wide and per variable, written into
 // the design's defaults and its CLASS variable records (which zlevmod made).
+// Declared in driver/vsfreaders.h.
 #include "driver/vsfcontext.h"
 #include "driver/vsfreaders.h"
 #include "driver/vsfslots.h"

@@ -3,6 +3,7 @@
 // hooks with the caller's view of the parse state and hand a syntax error over to the
 // caller's error byte; then the post-fit bridge: the sibling module loaded by name when a
 // statement asks for it, and its run over the saved texts when STORE is given.
+// Declared in driver/vsfparse.h.
 #include "driver/vsfparse.h"
 
 #include "driver/vsfcontext.h"

@@ -1,7 +1,7 @@
 // The MODEL statement reader: response, design (through zlevmod), method, criteria,
 // significance levels, step limits, cross validation, penalties, screening and adaptive
 // weights, with the method-dependent defaults and corrections. The effects themselves are
-// the effect library's.
+// the effect library's. Declared in driver/vsfreaders.h.
 #include "driver/vsfcontext.h"
 #include "driver/vsfparse.h"
 #include "driver/vsfreaders.h"

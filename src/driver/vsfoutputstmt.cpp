@@ -1,6 +1,6 @@
 // The OUTPUT, SCORE and PARTITION statement readers: output data sets with the statistics
 // and their names, the data sets to score, and the training/validation/test roles from a
-// role variable or from fractions.
+// role variable or from fractions. Declared in driver/vsfreaders.h.
 #include "driver/vsfcontext.h"
 #include "driver/vsfparse.h"
 #include "driver/vsfreaders.h"

@@ -1,6 +1,6 @@
 // The PERFORMANCE statement reader with the host's THREADS and CPUCOUNT options, the copy
 // of its hidden options into the run's settings, and the thread queries that the
-// levelisation code uses (zquerythreads, ztestthread).
+// levelisation code uses (zquerythreads, ztestthread). Declared in driver/vsfreaders.h.
 #include "driver/vsfcontext.h"
 #include "driver/vsfreaders.h"
 #include "support/hoststubs.h"

@@ -1,6 +1,7 @@
 // The procedure-statement reader: data sets, BY set-up, FREQ and WEIGHT records, name
 // length, seed, MAXMACRO, printing, parameter-label style and OUTDESIGN=, and the PLOTS=
 // settings. The node also carries BY, CLASS, FREQ and WEIGHT; CLASS is parse_class's.
+// Declared in driver/vsfreaders.h.
 #include "driver/vsfcontext.h"
 #include "driver/vsfparse.h"
 #include "driver/vsfreaders.h"

@@ -1,6 +1,7 @@
 // Lag detail tables: the "LagInfo" factoid and the subjects-by-periods design of a LAG
 // effect for the BY group, as level numbers ("LagDesignLevels") or as the lagged variable's
 // values ("LagDesign"); with a score block the design of a SCORE data set instead.
+// Declared in effects/zleveftprint.h.
 #include "effects/zleveftprint.h"
 
 #include "effects/effout.h"

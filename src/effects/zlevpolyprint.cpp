@@ -1,6 +1,7 @@
 // Polynomial detail tables: the "PolynomialDetails" factoid (variables, degree, terms and
 // standardisation) and the "PolynomialScaling" table of the minimum, maximum, moment sums,
 // centre and scale of each standardised variable for the BY group.
+// Declared in effects/zleveftprint.h.
 #include "effects/zleveftprint.h"
 
 #include "effects/effout.h"

@@ -1,6 +1,7 @@
 // Spline detail tables: the knots levelisation placed for the BY group ("SplineKnots") and,
 // per spline variable, the knots supporting each basis column ("BSplineDetails") or the
 // powers and break knots of a truncated power basis ("TPFSplineDetails").
+// Declared in effects/zleveftprint.h.
 #include "effects/zleveftprint.h"
 
 #include "effects/effout.h"

@@ -2,6 +2,7 @@
 // the distribution of every shown parameter's estimates over the averaged resamples
 // (histograms, with box plots unless only histograms are asked for), one graph per parameter
 // or several per panel. Both read the averaging summary of the BY group (vsfaverage.h).
+// Declared in graphs/vsfgraph.h.
 #include "design/levnames.h"
 #include "driver/vsfcontext.h"
 #include "graphs/vsfgframe.h"

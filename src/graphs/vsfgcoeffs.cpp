@@ -2,7 +2,7 @@
 // fit's scratch file into a step model of its own pool, and its standardized estimates,
 // criteria and p-values become the rows of the "Coefficients" data (one row per step and
 // plotted parameter). The panel, or the coefficient plot and the choosing-criterion plot,
-// draw that data.
+// draw that data. Declared in graphs/vsfgraph.h.
 #include "driver/vsfcontext.h"
 #include "driver/vsfpools.h"
 #include "graphs/vsfgframe.h"

@@ -2,6 +2,7 @@
 // tried, drawn against the trial number and against log10 of L2) and external cross
 // validation (the held-out error over the merged L1 grid). Each builds its own data table,
 // hidden unless internal tables are shown, and hands its data to the host templates.
+// Declared in graphs/vsfgraph.h.
 #include "driver/vsfcontext.h"
 #include "graphs/vsfgframe.h"
 #include "graphs/vsfgraph.h"

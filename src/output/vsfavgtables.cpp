@@ -1,6 +1,7 @@
 // The model-averaging tables of a BY group: effect selection percentages, the frequencies
 // of the distinct selected models and the averaged parameter estimates, read from the
 // summary (vsfaverage.h); and the fit-and-display road of model averaging.
+// Declared in output/vsfprinters.h.
 #include "data/vsfscratchfile.h"
 #include "driver/vsfcontext.h"
 #include "graphs/vsfgraph.h"

@@ -1,6 +1,6 @@
 // The CLASS tables: "ClassLevelInfo" (levels and values of every CLASS variable) and,
 // with SHOWCODING, one "ClassLevelCoding" table per used CLASS variable inside the
-// "Coding" group. Levels and codings are the design library's.
+// "Coding" group. Levels and codings are the design library's. Declared in output/vsfprinters.h.
 #include "design/levrow.h"
 #include "driver/vsfcontext.h"
 #include "output/vsfmodelview.h"

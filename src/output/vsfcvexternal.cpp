@@ -1,7 +1,7 @@
 // The "CVExternal" table of external cross validation: one row per recorded step of every
 // fold fit, with its path position, the curvature of its held-out error along the step and
 // the held-out error itself (for the group LASSO: its penalty ratio and held-out error). The
-// records are written by the external cross-validation road.
+// records are written by the external cross-validation road. Declared in output/vsfprinters.h.
 #include "driver/vsfcontext.h"
 #include "driver/vsfoptions.h"
 #include "model/vsfmodel.h"

@@ -1,6 +1,7 @@
 // The per-BY-group spine of the results: the fit, the names, the information tables, the
 // step details read back from the scratch file, the selection summary and stop tables, and
 // the tables of the selected model; the "SelectedModel" group.
+// Declared in output/vsfprinters.h and output/vsfresults.h.
 #include "design/levnames.h"
 #include "design/levtables.h"
 #include "driver/vsfcontext.h"

@@ -1,6 +1,7 @@
 // Level combinations of split effects: for every model effect with CLASS variables, the
 // level of each of its CLASS variables in each column of its CLASS part under the
 // full-rank codings. The effect splitter of the driver groups columns by these levels.
+// Declared in output/vsfresults.h.
 #include "design/levtables.h"
 #include "driver/vsfcontext.h"
 #include "effects/levdesign.h"

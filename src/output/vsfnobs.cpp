@@ -1,6 +1,7 @@
 // The observation count tables "NObs": the analysis data's counts split by partition role,
 // and one table per separate VALDATA= or TESTDATA= data set inside the "ObsProfiles"
 // group. The counts are the data pass's; this file only shows them.
+// Declared in output/vsfprinters.h.
 #include "driver/vsfcontext.h"
 #include "output/vsfprint.h"
 #include "output/vsfprinters.h"

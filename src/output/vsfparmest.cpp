@@ -1,6 +1,7 @@
 // The "ParameterEstimates" table of a fit (a step record or the selected model) and the
 // "CVDetails" table of its cross-validation folds. Estimates and the inverse diagonal are
 // the model core's; parameter labels and CLASS levels are the design library's.
+// Declared in output/vsfprinters.h.
 #include "design/levnames.h"
 #include "driver/vsfcontext.h"
 #include "numerics/zlogfnc.h"

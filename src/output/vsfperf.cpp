@@ -1,6 +1,7 @@
 // The PERFORMANCE tables: the PerfSettings factoid (threading, processor counts, how the
 // cross products are built), the Timing table of the run's timers, and the UtilInfo table of
 // a BY group's page files. The timers are fed by the sections they measure.
+// Declared in output/vsfresults.h.
 #include "data/vsfutilfile.h"
 #include "driver/vsfcontext.h"
 #include "output/vsfprint.h"

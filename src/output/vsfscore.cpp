@@ -2,7 +2,7 @@
 // every BY group into its OUT= data set (its own variables, the predicted value and the
 // residual; under model averaging also the spread of the resample predictions), followed by
 // the ScoreInfo factoid with the counts and error sums. The design context is pointed at the
-// SCORE data set for the pass and put back after it.
+// SCORE data set for the pass and put back after it. Declared in output/vsfresults.h.
 #include "data/vsfdata.h"
 #include "data/vsfsync.h"
 #include "design/levconstructed.h"

@@ -1,6 +1,7 @@
 // The selected effects in three forms: the "SelectedEffects" table, the macro variables
 // _VSFIND<n> (effect syntax for a later MODEL statement) and _VSFMOD<n> (the OUTDESIGN
 // columns), and the text of the effects in the model before selection for the step notes.
+// Declared in output/vsfprinters.h and output/vsfresults.h.
 #include "driver/vsfcontext.h"
 #include "output/vsfmodelview.h"
 #include "output/vsfoutdesign.h"

@@ -1,5 +1,5 @@
 // Forwarding stubs of the host's statement-parser group (31): tokens, the parse run,
-// list slots and list expansion. Declared in hoststubs.h; the host implements them.
+// list slots and list expansion. Declared in support/hoststubs.h; the host implements them.
 #include "support/hoststubs.h"
 #include "support/parsedstmt.h"
 
