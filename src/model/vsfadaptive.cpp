@@ -12,8 +12,10 @@
 #include "numerics/qkzpower.h"
 #include "support/hostif.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -28,6 +30,29 @@ double weightOf(double b, double gamma, int32_t* status) {
 
 bool weighted(const VsfModel* m, int32_t e) {
   return m->effectStatus[e] != VES_UNAVAILABLE && m->effectStatus[e] != VES_INTERCEPT;
+}
+
+// The weights come from every training row. Under cross validation the pass files each
+// row's cross products under its fold, not in the model's X'X: the folds' sums are added
+// into it, and what the folds held before the pass is put back.
+int32_t fullXpxOverFolds(VsfModel* m, int64_t T) {
+  const bool folds = vsfCvOn(m) && m->folds != nullptr && m->foldCount > 0;
+  std::vector<double> kept;
+  if (folds)
+    for (int32_t f = 0; f < m->foldCount; ++f) {
+      kept.insert(kept.end(), m->folds[f].xpx, m->folds[f].xpx + T);
+      std::fill(m->folds[f].xpx, m->folds[f].xpx + T, 0.0);
+    }
+  // A failing pass is reported (848/9103) before its code is returned.
+  const int32_t rc = vsfRunPass(m, vsfFullXpX, vsfFullXpX_t, 0);
+  if (folds)
+    for (int32_t f = 0; f < m->foldCount; ++f) {
+      double* x = m->folds[f].xpx;
+      for (int64_t i = 0; i < T; ++i)
+        m->xpx[i] += x[i];
+      std::copy(kept.begin() + f * T, kept.begin() + (f + 1) * T, x);
+    }
+  return rc;
 }
 
 } // namespace
@@ -48,8 +73,7 @@ int32_t vsfLSAdaptiveWeights(VsfModel* m) {
   }
   auto column = [&](int32_t e) { return grown ? m->denseOffset[e] + 1 : m->effectColumn[e]; };
   const int64_t T = static_cast<int64_t>(m->xpxColumns) * (m->xpxColumns + 1) / 2;
-  // A failing pass is reported (848/9103) before its code is returned.
-  int32_t rc = vsfRunPass(m, vsfFullXpX, vsfFullXpX_t, 0);
+  int32_t rc = fullXpxOverFolds(m, T);
   if (rc != 0) {
     m->xpxColumns = grownColumns;
     return rc;

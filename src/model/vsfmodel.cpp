@@ -91,6 +91,8 @@ int32_t vsfFitStatusMessage(int32_t fitStatus) {
     return 131;
   case VFS_OVERFLOW:
     return 1706;
+  case VFS_RIDGE_TOO_LARGE:
+    return 9314;
   case VFS_DONE:
     return 0;
   default:

@@ -67,7 +67,8 @@ enum VsfFitStatus : int32_t {
   VFS_TOO_MANY_FOLDS = -103,
   VFS_NO_RANK = -201,
   VFS_NO_TRAIN = -202,
-  VFS_OVERFLOW = -203, // a sum of squares is beyond the largest double (overflowEffect)
+  VFS_OVERFLOW = -203,        // a sum of squares is beyond the largest double (overflowEffect)
+  VFS_RIDGE_TOO_LARGE = -204, // the elastic net's ridge term (n - 1) x L2 cannot be held
 };
 
 // What the pass that forms the full X'X does to the pages first (xpxPagePrep): nothing, the

@@ -45,6 +45,9 @@ bool reportFitStatus(VsfContext* ctx, VsfModel* m) {
   case VFS_OVERFLOW:
     message = 1706, rc = 1012;
     break;
+  case VFS_RIDGE_TOO_LARGE:
+    message = 9314, rc = 1012;
+    break;
   case VFS_NO_TRAIN:
     // Name the response when it is the reason no observation is left.
     message = m->nRead > 0 && m->nMissingResponse >= m->nRead ? 1704 : 131, rc = 108;
@@ -77,6 +80,8 @@ bool reportFitStatus(VsfContext* ctx, VsfModel* m) {
     int32_t length = 0;
     const char* name = vsfEffectName(ctx, m->overflowEffect, &length);
     xpmlog(848, message, {HostMsgArg(name, length)});
+  } else if (message == 9314) {
+    xpmlog(848, message, {HostMsgArg(m->l2), HostMsgArg(m->nObs)});
   } else if (message != 0) {
     xpmlog(848, message);
   }

@@ -13,6 +13,7 @@
 #include "output/vsfavgoutput.h"
 #include "output/vsfmodelview.h"
 #include "output/vsfresults.h"
+#include "output/vsfselrow.h"
 #include "support/hoststubs.h"
 #include "support/notbuilt.h"
 #include "support/poolalloc.h"
@@ -215,6 +216,7 @@ struct SelectedNeeds {
   std::vector<uint8_t> needClass;
   std::vector<uint8_t> needNumeric;
   std::vector<int64_t> unseenCombinations;
+  int64_t unformedRows = 0; // refused because an effect of the design could not be formed
 };
 SelectedNeeds selectedNeeds(const VsfContext* ctx, const VsfModel* m, const LevDesign* d,
                             bool usable) {
@@ -280,7 +282,9 @@ bool rowPredictable(const LevRegContext* dc, const LevDesign* d, int32_t status,
     predictable = false;
     *unseenNote = true;
   } else if (predictable && (status & LRS_COMPUTED) != 0 && d->constructedCount > 0) {
+    // With constructed effects every effect of the design must be formed, selected or not.
     predictable = false;
+    ++needs.unformedRows;
   } else if (predictable && !nonGlm) {
     for (int32_t lev : needs.effects) {
       const LevEffect& e = d->effects[lev];
@@ -393,13 +397,15 @@ int32_t writeRow(HostDataSet* out, HostDataSet* in, const VsfOutputColumns& c, c
   return xdsappend(out) != 0 ? -2 : 0;
 }
 
-// The notes on rows left unpredicted: a CLASS level the fit did not see (848/193), and per
-// effect a level combination it did not see (848/194).
+// The notes on rows left unpredicted: a CLASS level the fit did not see (848/193), per
+// effect a level combination it did not see (848/194), and an effect of the design that
+// could not be formed.
 void noteUnseen(HostDataSet* out, const LevDesign* d, bool unseenNote, SelectedNeeds& needs) {
   char name[300];
   const int32_t nameLength = std::max(xdsname(out, name, static_cast<int32_t>(sizeof name)), 0);
   if (unseenNote)
     xpmlog(848, 193, {HostMsgArg(name, nameLength)});
+  vsfNoteUnformedRows(needs.unformedRows, out);
   for (int32_t lev : needs.effects)
     if (needs.unseenCombinations[static_cast<size_t>(lev)] > 0) {
       const char* effect = d->effects[lev].name != nullptr ? d->effects[lev].name : "";

@@ -436,6 +436,8 @@ void unseenNotes(const VsfContext* ctx, HostDataSet* data, VsfSelectedModel* sm)
   if (sm->unseenLevel)
     xpmlog(848, 191, {name.arg()});
   sm->unseenLevel = false;
+  vsfNoteUnformedRows(sm->unformedRows, data);
+  sm->unformedRows = 0;
   const LevDesign* d = ctx->design.design;
   for (int32_t lev : sm->designEffects)
     if (sm->unseenCombinations[size_t(lev)] > 0) {

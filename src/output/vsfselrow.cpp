@@ -7,6 +7,7 @@
 #include "design/levrow.h"
 #include "driver/vsfcontext.h"
 #include "output/vsfmodelview.h"
+#include "support/hoststubs.h"
 
 #include <algorithm>
 #include <cmath>
@@ -119,8 +120,10 @@ bool vsfRowPredictable(VsfSelectedModel* sm, const LevRegContext* dc, int32_t st
     }
   if (!predictable)
     return false;
-  if ((status & LRS_COMPUTED) != 0 && d->constructedCount > 0)
+  if ((status & LRS_COMPUTED) != 0 && d->constructedCount > 0) {
+    ++sm->unformedRows;
     return false;
+  }
   if ((d->designFlags & kLevFlagNonGlm) != 0 || d->cells == nullptr)
     return true;
   for (int32_t lev : sm->designEffects) {
@@ -131,6 +134,11 @@ bool vsfRowPredictable(VsfSelectedModel* sm, const LevRegContext* dc, int32_t st
     }
   }
   return true;
+}
+
+void vsfNoteUnformedRows(int64_t rows, HostDataSet* data) {
+  if (rows > 0)
+    xpmlog(848, 9313, {HostDataSetName(data).arg(), HostMsgArg(static_cast<long long>(rows))});
 }
 
 double vsfPredictRow(const VsfSelectedModel& sm, const double* beta, const double* row) {

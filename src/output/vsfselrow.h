@@ -10,6 +10,7 @@
 struct VsfContext;
 struct VsfModel;
 struct LevRegContext;
+struct HostDataSet;
 
 struct VsfSelectedModel {
   bool usable = false; // fit status 0 with estimates; under model averaging: resamples averaged
@@ -20,6 +21,7 @@ struct VsfSelectedModel {
   std::vector<uint8_t> needNumeric;        // per numeric variable of the design
   std::vector<int64_t> unseenCombinations; // per design effect: rows with a new combination
   bool unseenLevel = false;                // some row had a needed CLASS level not in the fit
+  int64_t unformedRows = 0; // rows refused because some effect of the design could not be formed
 };
 
 // The selected effects of `model` (status selected, intercept or forced) in effect order.
@@ -40,8 +42,14 @@ bool vsfRowWeightBad(const LevRegContext* context, int32_t status, double* weigh
 // True when the current row can be predicted: every needed numeric value present, every
 // needed CLASS level known (else the unseen-level note is due), no computed value missing
 // and, under GLM coding, every selected effect's level combination seen in the fit (else
-// that effect's counter is raised).
+// that effect's counter is raised). With constructed effects in the design a row is
+// predicted only when every effect of the design can be formed from it, selected or not;
+// the rows refused for that alone are counted for the note of vsfNoteUnformedRows.
 bool vsfRowPredictable(VsfSelectedModel* model, const LevRegContext* context, int32_t status);
+
+// The note on the rows that `rows` counts as refused because an effect of the design could
+// not be formed from them (the rule above); nothing when there are none.
+void vsfNoteUnformedRows(int64_t rows, HostDataSet* data);
 
 // The prediction of a design row (design columns) under `coefficients` (model parameters),
 // summed in selected-effect order.

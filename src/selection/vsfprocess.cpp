@@ -34,6 +34,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 namespace {
 
@@ -518,9 +519,23 @@ int32_t fullCrossProducts(VsfModel* m) {
   return rc;
 }
 
+// The elastic net adds (n - 1) x L2 to the diagonal of the scaled columns' sums of squares;
+// the path squares those sums, so beyond about 1E154 they cannot be held.
+bool ridgeTooLarge(const VsfModel* m) {
+  const VsfModelOptions* o = m->options;
+  if ((o->method != VM_ELASTICNET && o->method != VM_ELASTICNET_LS) || !(m->l2 > 0))
+    return false;
+  const double ridge = (m->nObs - 1) * m->l2 + 1.0;
+  return !(ridge < std::sqrt(std::numeric_limits<double>::max()));
+}
+
 int32_t fitOnPages(VsfModel* m, int32_t start) {
   const VsfModelOptions* o = m->options;
   int32_t rc;
+  if (ridgeTooLarge(m)) {
+    m->fitStatus = VFS_RIDGE_TOO_LARGE;
+    return 0;
+  }
   const bool full = vsfFullXpxOn(m);
   if ((rc = vsfShiftPages(m, full && prepareWithCrossProducts(m))) != 0)
     return fail(m, rc);

@@ -323,3 +323,53 @@ TEST(ConstructedEffects, HighDegreeSplinesReportTheFitOfTheirPredictions) {
 }
 
 } // namespace
+
+// With a spline in the design, a row is predicted only when every effect of the MODEL
+// statement can be formed from it, also the ones the selected model leaves out: selecting
+// hp alone, rows whose CLASS value is missing, and a SCORE data set without the CLASS
+// variable, get no prediction, and a note says for each data set how many rows that cost.
+// The rows that are predicted get the least-squares line of the complete rows.
+TEST(ConstructedEffects, RowsLostToUnselectedEffectsAreCountedInANote) {
+  std::string cars = "y,hp,type\n", score = "hp\n";
+  std::vector<std::vector<double>> x;
+  std::vector<double> y, w;
+  for (int i = 0; i < 60; ++i) {
+    const double hp = 50 + (i * 37) % 200, v = 2 + 0.05 * hp + 0.3 * std::sin(1.7 * i);
+    const bool typed = i % 10 != 0;
+    cars += std::to_string(v) + "," + std::to_string(hp) + "," +
+            (typed ? std::string(1, "ABC"[i % 3]) : "") + "\n";
+    if (typed) {
+      x.push_back({1.0, hp});
+      y.push_back(std::stod(std::to_string(v)));
+      w.push_back(1.0);
+    }
+  }
+  for (int i = 0; i < 5; ++i)
+    score += std::to_string(60 + 30 * i) + "\n";
+  const qrxrun::ProgramRun run =
+      qrxrun::runProgram("proc varsifter data=cars;\n  class type;\n  effect sp = spline(hp);\n"
+                         "  model y = hp sp type / selection=forward(select=sbc);\n"
+                         "  output out=pred p=p;\n  score data=score out=scored p=p;\nrun;\n",
+                         "constructed_unformed", {{"cars.csv", cars}, {"score.csv", score}},
+                         {"pred.csv", "scored.csv"});
+  ASSERT_EQ(run.status, 0) << run.log;
+  const Value* pe = qrxrun::findTable(run.json["steps"][0]["output"], "ParameterEstimates");
+  ASSERT_NE(pe, nullptr);
+  ASSERT_EQ((*pe)["rows"].items.size(), 2u) << run.log;
+  const std::vector<double> b = qrxrun::leastSquares(x, y, w);
+  EXPECT_NEAR(qrxrun::number(*pe, 1, "Estimate"), b[1], 1e-9);
+  const auto pred = qrxrun::csvRows(run.files.at("pred.csv"));
+  ASSERT_EQ(pred.size(), 61u);
+  for (size_t i = 1; i < pred.size(); ++i) {
+    if (pred[i][2].empty())
+      EXPECT_TRUE(pred[i][3].empty()) << i;
+    else
+      EXPECT_NEAR(std::stod(pred[i][3]), b[0] + b[1] * std::stod(pred[i][1]), 1e-6) << i;
+  }
+  for (const auto& row : qrxrun::csvRows(run.files.at("scored.csv")))
+    EXPECT_TRUE(row.size() < 2 || row[1].empty() || row[1] == "p");
+  EXPECT_EQ(qrxrun::messageCount(run.json["steps"][0], 848, 9313), 2) << run.log;
+  EXPECT_NE(run.log.find("6 observations of the data set WORK.PRED"), std::string::npos) << run.log;
+  EXPECT_NE(run.log.find("5 observations of the data set WORK.SCORE"), std::string::npos)
+      << run.log;
+}

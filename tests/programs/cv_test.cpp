@@ -370,3 +370,37 @@ TEST(CrossValidation, ChosenModelShowsItsOwnFoldEstimatesAndTotals) {
     EXPECT_NEAR(number(*d, 4, "CVPRESS"), press, 1e-8 * press);
   }
 }
+
+// Adaptive LASSO with CHOOSE=CV: the least-squares fit behind the adaptive weights is taken
+// over every training row, whatever fold they fall in, so the path is the one without CV. The
+// chosen step's estimates and CV PRESS are scripts/gen_adaptive_cv_ref.py's: the path of
+// numpy's weights, and least-squares refits of the step's effects on the other folds.
+TEST(CrossValidation, AdaptiveLassoWeightsComeFromEveryFold) {
+  const qrxrun::ProgramRun r = qrxrun::runProgram(
+      "libname ex '" + std::string(QRX_SOURCE_DIR) +
+          "/examples';\nproc varsifter data=ex.diabetes;\n"
+          "  model y = age sex bmi bp s1-s6 / selection=lasso(adaptive choose=cv) "
+          "cvmethod=split(4);\nrun;\n",
+      "cvadaptive", {});
+  ASSERT_EQ(r.status, 0) << r.log;
+  EXPECT_FALSE(qrxrun::logged(r, 848, 236)) << r.log;
+  const Value* t = summary(r);
+  ASSERT_NE(t, nullptr);
+  const std::vector<std::string> entered{"Intercept", "S5", "BMI", "BP", "S1"};
+  ASSERT_GE((*t)["rows"].items.size(), entered.size()) << r.log;
+  for (size_t s = 0; s < entered.size(); ++s)
+    EXPECT_EQ(text(*t, s, "EffectEntered"), entered[s]) << "step " << s;
+  EXPECT_NEAR(number(*t, 4, "CVPRESS"), 1364610.5217604416, 1e-6);
+  const Value* pe = findTable(r.json["steps"][0]["output"], "ParameterEstimates");
+  ASSERT_NE(pe, nullptr);
+  const std::map<std::string, double> expected{{"Intercept", -300.42700202854735},
+                                               {"BMI", 6.253096267465919},
+                                               {"BP", 0.6576212585838568},
+                                               {"S1", -0.17705868085525164},
+                                               {"S5", 55.775531878764724}};
+  ASSERT_EQ((*pe)["rows"].items.size(), expected.size());
+  for (size_t i = 0; i < expected.size(); ++i) {
+    const double want = expected.at(text(*pe, i, "Effect"));
+    EXPECT_NEAR(number(*pe, i, "Estimate"), want, 1e-8 * std::fabs(want)) << i;
+  }
+}

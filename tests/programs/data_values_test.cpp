@@ -536,3 +536,25 @@ TEST_F(DataValues, OffsetPredictorGivesTheSameSelectionAndSlopesInEveryMethod) {
   const double sdy = std::sqrt((syy - sy * sy / n) / (n - 1));
   EXPECT_NEAR(got.at("x1")[1], got.at("x1")[0] * sdx / sdy, 1e-8 * std::fabs(got.at("x1")[1]));
 }
+
+// An elastic-net L2 whose ridge term (n - 1) x L2 on the sums of squares cannot be held is
+// refused naming L2, not blamed on a variable; the largest L2 that can be held still fits,
+// and an L2 search whose range reaches too far is refused the same way.
+TEST_F(DataValues, RidgeTermTooLargeToHoldIsRefusedNamingL2) {
+  write("small.csv", "y,x1,x2\n1.5,0.3,1\n2.5,1.2,0\n0.5,-0.4,2\n3.5,2.0,1\n1.0,0.1,3\n"
+                     "2.0,0.9,2\n2.2,1.1,0\n");
+  for (const char* option : {"l2=1e307", "l2=1e154", "l2high=1e300"}) {
+    Outcome r = run(std::string("proc varsifter data=small; model y = x1 x2 / "
+                                "selection=elasticnet(") +
+                    option + "); run;\n");
+    EXPECT_EQ(r.status, 2) << option << "\n" << r.log;
+    EXPECT_TRUE(logs(r, "848/9314")) << option << "\n" << r.log;
+    EXPECT_FALSE(logs(r, "848/1706")) << option << "\n" << r.log;
+    EXPECT_EQ(table(r, "ParameterEstimates"), nullptr) << option;
+  }
+  // (7 - 1) x 1e153 is still below the bound.
+  Outcome r = run("proc varsifter data=small; model y = x1 x2 / selection=elasticnet(l2=1e153);"
+                  " run;\n");
+  EXPECT_EQ(r.status, 0) << r.log;
+  EXPECT_NE(table(r, "ParameterEstimates"), nullptr);
+}
