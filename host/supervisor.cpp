@@ -129,6 +129,21 @@ bool memorySize(const std::string& v) {
   return *end == '\0' || (std::strchr("KkMmGg", *end) && end[1] == '\0');
 }
 
+// The parser's trace modes: SYN and SEM in any case, apart by commas or blanks, or none.
+bool debugModes(const std::string& v) {
+  std::string word;
+  for (size_t i = 0; i <= v.size(); ++i) {
+    if (i < v.size() && v[i] != ',' && v[i] != ' ') {
+      word += v[i];
+      continue;
+    }
+    if (!word.empty() && !oneOf(word, {"SYN", "SEM"}))
+      return false;
+    word.clear();
+  }
+  return true;
+}
+
 struct OptionRule {
   const char* name;
   bool (*accepts)(const std::string&);
@@ -155,7 +170,7 @@ const OptionRule kOptionRules[] = {
        return oneOf(v, {"V6", "V7", "ANY"});
      },
      "V6, V7 or ANY"},
-    {"DEBUG", [](const std::string&) { return true; }, "any text"},
+    {"DEBUG", debugModes, "SYN and SEM (the parser's traces), by commas or blanks"},
     {"MEMSIZE", memorySize, "a positive size in bytes, or with the suffix K, M or G"},
     {"CSVHOLD", memorySize, "a positive size in bytes, or with the suffix K, M or G"},
     {"PAGEFILE_PAGESIZE", [](const std::string& v) { return wholeNumber(v, 8, 0x7FFFFFF8); },

@@ -16,6 +16,7 @@ struct StoreRequest {
   std::string written;
   std::string path;
   std::string display;
+  std::string label; // LABEL=, written into the item store
   int line = 0;
 };
 
@@ -47,8 +48,9 @@ struct HandedStatistics {
 // The JSON text of one group's selected model, with the error variance and, when the swept
 // triangle was handed over, the covariance of the estimates in parameter order.
 std::string storeGroupJson(const PostFitModel& model, const HandedStatistics& handed);
-// The item store: the groups' texts in one document.
-std::string storeDocument(const std::vector<std::string>& groups, const PostFitModel& model);
+// The item store: its label, the BY variables and the groups' texts in one document.
+std::string storeDocument(const std::vector<std::string>& groups, const PostFitModel& model,
+                          const std::string& label);
 
 // Why the scoring code of a model cannot be written (message number of set 613 and its
 // values), or message 0 when it can.

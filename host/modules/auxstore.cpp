@@ -1,7 +1,8 @@
 // The item store of the sibling module: the selected model of every group as JSON (the
-// response, CLASS variables with their levels and codings, numeric variables, effects,
-// parameters with their estimates, the error variance), enough to rebuild the predictions.
-// Declared in host/modules/auxmodel.h.
+// The item store of the sibling module: the selected model of every group as JSON (the
+// label and BY variables, the response, CLASS variables with their levels and codings,
+// numeric variables, effects, parameters with their estimates, each group's BY values and
+// error variance), enough to rebuild the predictions. Declared in host/modules/auxmodel.h.
 #include "host/modules/auxmodel.h"
 
 #include "host/runner/jsonout.h"
@@ -103,9 +104,12 @@ std::string covarianceJson(const PostFitModel& m, const HandedStatistics& handed
 } // namespace
 
 std::string storeGroupJson(const PostFitModel& m, const HandedStatistics& handed) {
-  std::string out = "    {\"byGroup\": " + std::to_string(m.byIndex) +
-                    ",\n     \"errorVariance\": " + jsonNumber(handed.errorVariance) +
-                    ", \"errorDF\": " + jsonNumber(handed.errorDf) + ",\n     \"classes\": [";
+  std::string out = "    {\"byGroup\": " + std::to_string(m.byIndex) + ", \"byValues\": [";
+  for (int32_t b = 0; b < m.byCount; ++b)
+    out +=
+        (b ? ", " : "") + (m.byNumeric[b] ? jsonNumber(m.byNumbers[b]) : jsonString(m.byTexts[b]));
+  out += "],\n     \"errorVariance\": " + jsonNumber(handed.errorVariance) +
+         ", \"errorDF\": " + jsonNumber(handed.errorDf) + ",\n     \"classes\": [";
   for (int32_t i = 0; i < m.classCount; ++i)
     out += std::string(i ? ",\n       " : "\n       ") + classJson(m.classes[i]);
   out += "],\n     \"numerics\": " + nameList(m.numerics, nullptr, m.numericCount) +
@@ -126,12 +130,17 @@ std::string storeGroupJson(const PostFitModel& m, const HandedStatistics& handed
   return out + "]" + covarianceJson(m, handed) + "}";
 }
 
-std::string storeDocument(const std::vector<std::string>& groups, const PostFitModel& m) {
-  std::string out = "{\"itemStore\": \"VARSIFTER selected model\", \"version\": 1,\n"
-                    " \"response\": " +
-                    jsonString(m.response) +
-                    ", \"intercept\": " + (m.noIntercept ? "false" : "true") +
-                    ",\n \"groups\": [\n";
+std::string storeDocument(const std::vector<std::string>& groups, const PostFitModel& m,
+                          const std::string& label) {
+  std::string out =
+      "{\"itemStore\": \"VARSIFTER selected model\", \"version\": 1,\n"
+      " \"label\": " +
+      (label.empty() ? "null" : jsonString(label)) + ",\n \"response\": " + jsonString(m.response) +
+      ", \"intercept\": " + (m.noIntercept ? "false" : "true") + ",\n \"byVariables\": [";
+  for (int32_t b = 0; b < m.byCount; ++b)
+    out += std::string(b ? ", " : "") + "{\"name\": " + jsonString(m.byNames[b]) +
+           ", \"type\": " + (m.byNumeric[b] ? "\"numeric\"" : "\"character\"") + "}";
+  out += "],\n \"groups\": [\n";
   for (size_t i = 0; i < groups.size(); ++i)
     out += groups[i] + (i + 1 < groups.size() ? ",\n" : "\n");
   return out + " ]}\n";

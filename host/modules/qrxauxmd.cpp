@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <initializer_list>
 #include <set>
+#include <utility>
 
 namespace qrxhost {
 namespace {
@@ -87,33 +88,66 @@ std::string withExtension(std::string path, const std::string& extension) {
   return path + extension;
 }
 
-// The lines of the parsed statements named by one of `keywords`, in statement order.
-std::vector<int> statementLines(std::initializer_list<const char*> keywords) {
-  std::vector<int> lines;
+// The parsed statements named by one of `keywords`, in statement order.
+std::vector<const ParsedStatement*> statementsNamed(std::initializer_list<const char*> keywords) {
+  std::vector<const ParsedStatement*> found;
   const ParseRoot* root = hostParseRoot();
   for (const ParsedStatement* s = root != nullptr ? root->first : nullptr; s; s = s->next) {
     const std::string name(s->name, sizeof s->name);
     if (std::any_of(keywords.begin(), keywords.end(),
                     [&](const char* k) { return startsWith(name, k); }))
-      lines.push_back(s->line);
+      found.push_back(s);
   }
-  return lines;
+  return found;
+}
+
+// The last LABEL= of a STORE statement, empty when none is given.
+std::string storeLabel(const ParsedStatement* s) {
+  const OptionSlot* slot = stmtSlot(s, 5);
+  if (slot == nullptr || slot->kind != OSK_TEXT || slot->items.text == nullptr)
+    return std::string();
+  return std::string(slot->items.text, static_cast<size_t>(slot->value.list.count));
+}
+
+// The first option of a CODE statement other than FILE=, or null: the scoring code is a
+// Python module, and the options that shape generated code of another kind (its catalogue
+// entry, number format, line width, level look-up, variable prefix, residual, error and
+// dummy variables, imputation) have nothing to act on in it.
+const char* unsupportedCodeOption(const ParsedStatement* s) {
+  static const std::pair<int, const char*> kSlots[] = {{12, "METABASE= (CATALOG=)"},
+                                                       {13, "FORMAT="},
+                                                       {14, "LINESIZE="},
+                                                       {15, "LOOKUP="},
+                                                       {17, "GROUP="}};
+  static const std::pair<int, const char*> kFlags[] = {
+      {11, "RESIDUALS"}, {12, "NORESIDUALS"}, {13, "ERRORS"}, {14, "NOERRORS"},
+      {15, "DUMMIES"},   {16, "NODUMMIES"},   {17, "IMPUTE"}};
+  for (const auto& [slot, name] : kSlots)
+    if (stmtSlot(s, slot) != nullptr)
+      return name;
+  for (const auto& [flag, name] : kFlags)
+    if (stmtFlag(s, flag))
+      return name;
+  return nullptr;
 }
 
 // Reads the STORE and CODE statements of the saved texts; false after a message when one
 // cannot be understood.
 bool readRequests(AuxState* st, const TokenSave* save) {
   // The saved texts come in statement order, as the parsed statements do.
-  const std::vector<int> storeLines = statementLines({"STORE", "ITEMSTORE"});
-  const std::vector<int> codeLines = statementLines({"CODE"});
+  const auto storeStatements = statementsNamed({"STORE", "ITEMSTORE"});
+  const auto codeStatements = statementsNamed({"CODE"});
   size_t storeCount = 0, codeCount = 0;
   bool ok = true;
   for (const TokenSaveText* t = save != nullptr ? save->head : nullptr; t; t = t->next) {
     const std::string text(t->text, static_cast<size_t>(t->length));
     if (startsWith(text, "STORE") || startsWith(text, "ITEMSTORE")) {
       aux::StoreRequest r;
-      r.line = storeCount < storeLines.size() ? storeLines[storeCount] : 0;
+      const ParsedStatement* stmt =
+          storeCount < storeStatements.size() ? storeStatements[storeCount] : nullptr;
       ++storeCount;
+      r.line = stmt != nullptr ? stmt->line : 0;
+      r.label = storeLabel(stmt);
       r.written = optionValue(text, "OUT", false);
       if (r.written.empty())
         r.written = optionValue(text, "OUTSTORE", true);
@@ -128,8 +162,15 @@ bool readRequests(AuxState* st, const TokenSave* save) {
       st->stores.push_back(r);
     } else if (startsWith(text, "CODE")) {
       aux::CodeRequest r;
-      r.line = codeCount < codeLines.size() ? codeLines[codeCount] : 0;
+      const ParsedStatement* stmt =
+          codeCount < codeStatements.size() ? codeStatements[codeCount] : nullptr;
       ++codeCount;
+      r.line = stmt != nullptr ? stmt->line : 0;
+      if (const char* option = unsupportedCodeOption(stmt)) {
+        message(11, option);
+        ok = false;
+        continue;
+      }
       r.written = optionValue(text, "FILE", false);
       if (r.written.size() >= 2 && (r.written.front() == '\'' || r.written.front() == '"'))
         r.path = r.written.substr(1, r.written.size() - 2);
@@ -244,7 +285,7 @@ int32_t finish(PostFitBridge* b, int32_t) {
   const PostFitModel& m = *b->model;
   bool ok = !st->unreadable;
   for (const aux::StoreRequest& r : st->stores) {
-    if (!writeFile(r.path, aux::storeDocument(st->groups, m), 1))
+    if (!writeFile(r.path, aux::storeDocument(st->groups, m, r.label), 1))
       ok = false;
     else if (st->groups.size() == 1)
       message(8, r.display);

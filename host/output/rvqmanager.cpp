@@ -182,7 +182,9 @@ int32_t bindTable(HostObject*, int32_t method, int32_t count, RvqAttr* attrs) {
   OutputNode* node = table->node;
   if (templGiven)
     node->templ = std::move(templ);
-  node->hidden = isPhantomTemplate(node->templ);
+  // A graph's data table is hidden by its template unless the bind's switch 2640 says
+  // to show it (the procedure's SHOWINTERNALTABLES$ turns the switch off).
+  node->hidden = isPhantomTemplate(node->templ) && graphsOnly != 0;
   node->graphsOnly = graphsOnly > 0;
   if (!label.empty())
     node->label = std::move(label);

@@ -83,16 +83,10 @@ int32_t parse_bootstrap(VsfContext* ctx, ParsedStatement* m) {
   if (a.sampleFraction == 0 && a.sampleSize == 0)
     a.sampleFraction = a.srs ? 0.75 : 1.0;
 
-  if (stmtFlag(m, 9)) {
-    int32_t n = 0;
-    const char* text = slotLastText(stmtSlot(m, 8), &n);
-    a.sharedGiven = 1;
-    a.sharedPath = text;
-    a.sharedLength = n;
-    ctx->stmt.util.sharedDrive = 1;
-    ctx->stmt.util.path = text;
-    ctx->stmt.util.pathLength = n;
-  }
+  // A shared drive would hold the scratch files of resamples run on other machines; this
+  // host runs them all here, and -o UTILPATH= already places its utility files.
+  if (stmtFlag(m, 9))
+    return stmtFail(ctx, 19, 3000, -46);
 
   a.refit = stmtFlag(m, 19);
   a.refitNSamples = stmtInt(m, 22, a.nSamples);

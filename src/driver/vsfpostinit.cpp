@@ -837,7 +837,8 @@ int32_t saveNamePointers(VsfContext* ctx) {
   return 0;
 }
 
-// The output manager's title and whether post-fit statements may run.
+// The output manager's title, and whether the post-fit module gets the error variance and
+// the covariance of the estimates (not when no single least-squares fit stands behind them).
 void titleAndPostFitStatements(VsfContext* ctx) {
   VsfStatementSettings& st = ctx->stmt;
   const bool lasso = lassoType(ctx->options);

@@ -1190,3 +1190,38 @@ TEST(Graphs, PageKeysManyCurvesStepRangesAndCompetingCandidates) {
     }
   }
 }
+
+namespace {
+
+// The JSON `hidden` flags of the tables named, in output order.
+std::string hiddenFlags(const ProgramRun& r, std::initializer_list<const char*> names) {
+  std::string out;
+  for (const char* name : names) {
+    std::vector<const Value*> tables;
+    for (const Value& step : r.json["steps"].items)
+      qrxrun::collectTables(step["output"], name, tables);
+    for (const Value* t : tables)
+      out += std::string(name) + "=" + ((*t)["hidden"].b ? "hidden " : "shown ");
+  }
+  return out;
+}
+
+} // namespace
+
+// The data tables behind the graphs (bound to graph-only templates) are hidden unless
+// SHOWINTERNALTABLES$ is given, which shows them.
+TEST(Graphs, ShowInternalTablesShowsTheGraphsDataTables) {
+  for (const std::string show : {"", " showinternaltables$"}) {
+    const std::string step = "proc varsifter data=ex.diabetes seed=1 plots=all" + show +
+                             ";\n  model Y = AGE SEX BMI BP S1 S2 / selection=lasso;\n";
+    ProgramRun r =
+        qrxrun::runProgram(kLib + step + "run;\n" + step + "  modelaverage nsamples=4;\nrun;\n",
+                           "graphs_internal", {});
+    ASSERT_EQ(r.json["returnCode"].n, 0) << r.log;
+    const std::string state = show.empty() ? "hidden " : "shown ";
+    std::string want;
+    for (const char* name : {"BestStep", "Coefficients", "Coeffs"})
+      want += std::string(name) + "=" + state;
+    EXPECT_EQ(hiddenFlags(r, {"BestStep", "Coefficients", "Coeffs"}), want) << show;
+  }
+}

@@ -25,6 +25,7 @@ TEST_F(Cli, HostOptionValuesAreChecked) {
       {"VALIDVARNAME=V9", "VALIDVARNAME takes V6, V7 or ANY"},
       {"UTILPATH=/no/such/dir", "UTILPATH takes an existing directory"},
       {"MEMSIZE=lots", "MEMSIZE takes"},
+      {"DEBUG=anything", "DEBUG takes SYN and SEM"},
       {"FROBNICATE=1", "the host options are THREADS, CPUCOUNT"},
   };
   for (const Case& c : bad) {
@@ -35,7 +36,7 @@ TEST_F(Cli, HostOptionValuesAreChecked) {
     EXPECT_FALSE(has(r, "Model Information")) << r.out; // refused before the run
   }
   for (const char* good : {"CPUCOUNT=4", "CPUCOUNT=actual", "THREADS=no", "THREADS=2",
-                           "VALIDVARNAME=any", "MEMSIZE=2G", "DEBUG=anything"}) {
+                           "VALIDVARNAME=any", "MEMSIZE=2G", "DEBUG=syn,SEM"}) {
     Outcome r = run(prog, std::string("-o ") + good);
     EXPECT_EQ(r.status, 0) << good << ":\n" << r.out;
   }

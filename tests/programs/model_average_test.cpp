@@ -104,6 +104,17 @@ TEST(ModelAverage, ExternalCrossValidationIsRefused) {
     EXPECT_EQ(findTable(r.json["steps"][0]["output"], name), nullptr) << name;
 }
 
+// There is no shared drive to put resample scratch files on: SHAREDDRIVE$= is refused at
+// the statement before the data is read.
+TEST(ModelAverage, SharedDriveIsRefused) {
+  std::string p = program("LASSO", "");
+  p.replace(p.find("NSAMPLES=10"), 11, "NSAMPLES=10 SHAREDDRIVE$='/tmp'");
+  ProgramRun r = run(p, "ma_shared");
+  EXPECT_NE(r.status, 0) << r.log;
+  EXPECT_TRUE(logged(r, 848, 19)) << r.log;
+  EXPECT_EQ(findTable(r.json["steps"][0]["output"], "NObs"), nullptr);
+}
+
 } // namespace
 
 // Under model averaging no single selected model is shown: the SCORE statement's table follows

@@ -440,6 +440,59 @@ TEST(PostFit, ByGroupsGetTheirOwnModels) {
   EXPECT_EQ(store["groups"].items[3]["byGroup"].n, 4);
 }
 
+// The item store names its BY variables and each group's values (a character and a
+// numeric one), keeps STORE's LABEL=, and has no error variance for the LASSO, whose
+// estimates no single least-squares fit stands behind.
+TEST(PostFit, ItemStoreRecordsLabelAndByValues) {
+  std::string sorted = "y,x1,x2,d,k\n";
+  const auto rows = csvRows(readFile(kDataDir + "data.csv"));
+  for (const std::string level : {"P", "Q"}) {
+    int i = 0;
+    for (const auto& r : rows)
+      if (r.size() == 5 && r[4] == level)
+        sorted +=
+            r[0] + "," + r[1] + "," + r[2] + "," + r[4] + "," + (i++ < 9 ? "1" : "2.5") + "\n";
+  }
+  const auto run = runProgram("proc varsifter data=d;\n  by d k;\n"
+                              "  model y = x1 x2 / selection=lasso;\n"
+                              "  store out=m / label='y on x, by d and k';\nrun;\n",
+                              "postfit_label", {{"d.csv", sorted}}, {"m.json"});
+  ASSERT_EQ(run.json["returnCode"].n, 0) << run.log;
+  Value store;
+  std::string error;
+  ASSERT_TRUE(minijson::Parser(run.files.at("m.json")).parse(&store, &error)) << error;
+  EXPECT_EQ(store["label"].s, "y on x, by d and k");
+  ASSERT_EQ(store["byVariables"].items.size(), 2u);
+  EXPECT_EQ(store["byVariables"][0]["name"].s + store["byVariables"][0]["type"].s +
+                store["byVariables"][1]["name"].s + store["byVariables"][1]["type"].s,
+            "dcharacterknumeric");
+  std::string values;
+  for (const Value& g : store["groups"].items) {
+    ASSERT_EQ(g["byValues"].items.size(), 2u);
+    values += g["byValues"][0].s + std::to_string(g["byValues"][1].n) + " ";
+    EXPECT_EQ(g["errorVariance"].kind, Value::Null);
+  }
+  EXPECT_EQ(values, "P1.000000 P2.500000 Q1.000000 Q2.500000 ");
+}
+
+// CODE takes FILE= and nothing else: every other option (a catalogue entry, a line width,
+// residuals, imputation) is refused by name and no scoring code is written.
+TEST(PostFit, CodeRefusesOptionsOtherThanFile) {
+  const std::string data = readFile(kDataDir + "data.csv");
+  TempDir dir("codeopts");
+  const std::string code = dir.file("score.py");
+  for (const std::string option :
+       {"catalog=work.cat", "linesize=100", "lookup=binary", "residuals", "impute"}) {
+    const auto run = runProgram("proc varsifter data=d;\n  model y = x1 x2 / selection=none;\n"
+                                "  code file='" +
+                                    code + "' " + option + ";\nrun;\n",
+                                "postfit_codeopt", {{"d.csv", data}});
+    EXPECT_EQ(run.json["returnCode"].n, 1012) << option << "\n" << run.log;
+    EXPECT_TRUE(logged(run, 613, 11)) << option << "\n" << run.log;
+    EXPECT_FALSE(fs::exists(code)) << option;
+  }
+}
+
 TEST(PostFit, CodeRefusesWhatItCannotReproduce) {
   TempDir dir("refuse");
   const std::string code = dir.file("score.py");
