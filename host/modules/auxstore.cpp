@@ -1,5 +1,4 @@
 // The item store of the sibling module: the selected model of every group as JSON (the
-// The item store of the sibling module: the selected model of every group as JSON (the
 // label and BY variables, the response, CLASS variables with their levels and codings,
 // numeric variables, effects, parameters with their estimates, each group's BY values and
 // error variance), enough to rebuild the predictions. Declared in host/modules/auxmodel.h.
