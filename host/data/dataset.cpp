@@ -4,6 +4,7 @@
 // when ended (xvputt); the step runner puts them in place only when the step succeeds.
 #include "host/data/dataset.h"
 #include "host/data/csvfile.h"
+#include "host/data/dsoptions.h"
 #include "host/data/outfile.h"
 #include "host/data/readvec.h"
 #include "host/ext/qkmemfig.h"
@@ -85,6 +86,7 @@ struct HostDataSet {
   std::vector<double> rowNum;
   std::vector<std::string> rowStr;
   int64_t outRows = 0;
+  std::unique_ptr<qrxhost::DataSetOptions> outOptions; // applied when the rows are written
 };
 
 namespace qrxhost {
@@ -389,6 +391,118 @@ HostDataSet* dsOpen(const char* name, int32_t length) {
   gOpen.insert(ds);
   return ds;
 }
+
+// The variables of a data set as its options see them.
+std::vector<OptionVariable> optionVariables(const HostDataSet* ds) {
+  std::vector<OptionVariable> vars;
+  for (size_t i = 0; i < ds->vars.size(); ++i)
+    vars.push_back({ds->names[i], ds->vars[i].type == 1});
+  return vars;
+}
+
+// Logs why a data set's options do not fit it and raises the step's return code.
+void reportMisfit(const HostDataSet* ds, const OptionMisfit& m) {
+  fail(18, {m.at.line, m.at.column, m.at.text.c_str(), m.option.c_str(), m.why.c_str(),
+            ds->display.c_str()});
+}
+
+// The observations of an input that its options choose (0-based): those satisfying WHERE=,
+// and among them the FIRSTOBS=-th up to the OBS=-th. False after a message when the file
+// changed while it was read.
+bool chosenRows(HostDataSet* ds, const DataSetOptions& o, std::vector<int64_t>* out) {
+  int64_t obs = 0, satisfied = 0;
+  const WhereRow row{[&](int c) { return ds->rows->num(static_cast<size_t>(c), obs); },
+                     [&](int c) { return ds->rows->str(static_cast<size_t>(c), obs); }};
+  for (; obs < ds->table->nobs && (o.obs < 0 || satisfied < o.obs); ++obs) {
+    if (!reachObs(ds, obs))
+      return false;
+    if (o.where && !whereHolds(*o.where, row))
+      continue;
+    if (++satisfied >= o.firstObs)
+      out->push_back(obs);
+  }
+  return true;
+}
+
+// A table held whole with the chosen columns (under their new names) and rows of an input.
+bool viewTable(HostDataSet* ds, const OptionView& view, const std::vector<int64_t>& chosen,
+               CsvTable* out) {
+  const size_t n = chosen.size();
+  out->file = ds->table->file;
+  out->nobs = static_cast<int64_t>(n);
+  out->columns.resize(view.columns.size());
+  std::vector<std::string> texts(view.columns.size());
+  std::vector<std::vector<uint64_t>> starts(view.columns.size());
+  for (size_t i = 0; i < view.columns.size(); ++i) {
+    const CsvColumn& from = ds->table->columns[static_cast<size_t>(view.columns[i])];
+    CsvColumn& to = out->columns[i];
+    to.name = view.names[i];
+    to.numeric = from.numeric;
+    to.length = from.length;
+    if (to.numeric)
+      to.nums.allocate(n);
+  }
+  for (size_t k = 0; k < n; ++k) {
+    const int64_t obs = chosen[k];
+    if (!reachObs(ds, obs))
+      return false;
+    if (static_cast<size_t>(obs) < ds->table->lines.size())
+      out->lines.push_back(ds->table->lines[static_cast<size_t>(obs)]);
+    for (size_t i = 0; i < view.columns.size(); ++i) {
+      const auto c = static_cast<size_t>(view.columns[i]);
+      if (out->columns[i].numeric) {
+        out->columns[i].nums[k] = ds->rows->num(c, obs);
+        continue;
+      }
+      starts[i].push_back(texts[i].size());
+      texts[i].append(ds->rows->str(c, obs));
+      texts[i].push_back('\0');
+    }
+  }
+  for (size_t i = 0; i < view.columns.size(); ++i) {
+    CsvColumn& to = out->columns[i];
+    if (to.numeric)
+      continue;
+    starts[i].push_back(texts[i].size());
+    to.chars.allocate(std::max<size_t>(texts[i].size(), 1));
+    std::memcpy(to.chars.data(), texts[i].data(), texts[i].size());
+    to.offsets.allocate(n + 1);
+    std::copy(starts[i].begin(), starts[i].end(), to.offsets.data());
+  }
+  return true;
+}
+
+} // namespace
+
+bool applyDataSetOptions(HostDataSet* data, std::unique_ptr<DataSetOptions> options) {
+  HostDataSet* ds = checkedAny(data);
+  if (!ds || !options)
+    return ds != nullptr;
+  if (ds->output) { // its variables are not defined yet: the options apply when it is written
+    ds->outOptions = std::move(options);
+    return true;
+  }
+  OptionView view;
+  OptionMisfit misfit;
+  if (!viewOptions(optionVariables(ds), *options, &view, &misfit)) {
+    reportMisfit(ds, misfit);
+    return false;
+  }
+  std::vector<int64_t> chosen;
+  auto table = std::make_shared<CsvTable>();
+  if (!chosenRows(ds, *options, &chosen) || !viewTable(ds, view, chosen, table.get()))
+    return false;
+  ds->table = table;
+  ds->rows = std::make_unique<CsvRows>(ds->table);
+  ds->vars.clear();
+  ds->names.clear();
+  for (const CsvColumn& c : table->columns)
+    describe(ds, c.name, c.numeric, c.length);
+  computeGroups(ds);
+  return true;
+}
+
+namespace {
 
 int32_t dsNvar(HostDataSet* data) {
   HostDataSet* ds = checkedAny(data);
@@ -739,24 +853,56 @@ std::string pendingPath(const std::string& path) {
       .string();
 }
 
-// Writes the rows of an output data set to `file`; false with `why` set when it fails.
-bool writeCsv(const HostDataSet* ds, const std::string& file, std::string* why) {
+// Writes the chosen columns and rows (null: all rows) of an output data set to `file`; false
+// with `why` set when it fails.
+bool writeCsv(const HostDataSet* ds, const OptionView& view, const std::vector<int64_t>* chosen,
+              const std::string& file, std::string* why) {
   OutFile f(file);
-  for (size_t i = 0; i < ds->names.size(); ++i)
-    f << (i ? "," : "") << csvField(ds->names[i]);
+  for (size_t i = 0; i < view.names.size(); ++i)
+    f << (i ? "," : "") << csvField(view.names[i]);
   f << '\n';
-  for (int64_t r = 0; f.good() && r < ds->outRows; ++r) {
-    for (size_t i = 0; i < ds->vars.size(); ++i) {
+  const int64_t n = chosen ? static_cast<int64_t>(chosen->size()) : ds->outRows;
+  for (int64_t k = 0; f.good() && k < n; ++k) {
+    const auto r = static_cast<size_t>(chosen ? (*chosen)[static_cast<size_t>(k)] : k);
+    for (size_t i = 0; i < view.columns.size(); ++i) {
+      const auto c = static_cast<size_t>(view.columns[i]);
       if (i)
         f << ',';
-      if (ds->vars[i].type == 1)
-        f << formatCsvNumber(ds->outNums[i][static_cast<size_t>(r)]);
+      if (ds->vars[c].type == 1)
+        f << formatCsvNumber(ds->outNums[c][r]);
       else
-        f << csvField(ds->outStrs[i][static_cast<size_t>(r)]);
+        f << csvField(ds->outStrs[c][r]);
     }
     f << '\n';
   }
   return f.finish(why);
+}
+
+// The columns and rows an output data set writes under its options; false after a message
+// when they do not fit it.
+bool outputView(HostDataSet* ds, OptionView* view, std::vector<int64_t>* chosen) {
+  if (!ds->outOptions) {
+    for (size_t i = 0; i < ds->vars.size(); ++i) {
+      view->columns.push_back(static_cast<int>(i));
+      view->names.push_back(ds->names[i]);
+    }
+    return true;
+  }
+  OptionMisfit misfit;
+  if (!viewOptions(optionVariables(ds), *ds->outOptions, view, &misfit)) {
+    reportMisfit(ds, misfit);
+    return false;
+  }
+  int64_t r = 0;
+  const WhereRow row{
+      [&](int c) { return ds->outNums[static_cast<size_t>(c)][static_cast<size_t>(r)]; },
+      [&](int c) -> std::string_view {
+        return ds->outStrs[static_cast<size_t>(c)][static_cast<size_t>(r)];
+      }};
+  for (; r < ds->outRows; ++r)
+    if (!ds->outOptions->where || whereHolds(*ds->outOptions->where, row))
+      chosen->push_back(r);
+  return true;
 }
 
 // Ends an output data set: writes its temporary file and frees the data set. The file
@@ -765,8 +911,16 @@ void dsVputt(HostDataSet* out) {
   HostDataSet* ds = checkedOutput(out);
   if (!ds)
     return;
-  PendingOutput p{pendingPath(ds->path), ds->path, ds->display, ds->outRows,
-                  static_cast<int>(ds->vars.size())};
+  OptionView view;
+  std::vector<int64_t> chosen;
+  if (!outputView(ds, &view, &chosen)) {
+    dsClose(ds);
+    return;
+  }
+  const std::vector<int64_t>* rows = ds->outOptions ? &chosen : nullptr;
+  PendingOutput p{pendingPath(ds->path), ds->path, ds->display,
+                  rows ? static_cast<int64_t>(rows->size()) : ds->outRows,
+                  static_cast<int>(view.columns.size())};
   {
     // made and registered at once, so that a killed run removes a half-written file
     std::lock_guard<std::mutex> lock(gMutex);
@@ -775,7 +929,7 @@ void dsVputt(HostDataSet* out) {
       ::close(fd);
     gPending.push_back(p);
   }
-  if (std::string why; !writeCsv(ds, p.tmp, &why)) {
+  if (std::string why; !writeCsv(ds, view, rows, p.tmp, &why)) {
     {
       std::lock_guard<std::mutex> lock(gMutex);
       std::error_code ec;

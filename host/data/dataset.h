@@ -6,6 +6,7 @@
 #include "support/hostif.h"
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -50,6 +51,13 @@ std::string defaultOutputName();
 // A name of a variable, data set or library: 1 to 32 letters, digits or underscores, not
 // starting with a digit.
 bool validName(const std::string& name);
+
+struct DataSetOptions;
+// Applies the data-set options given in parentheses after a data set's name, just after it
+// was opened or created: an input then shows only the variables (under their new names) and
+// the observations they choose; an output writes only those when it is ended. False after a
+// message naming the option and its line when they do not fit the data set.
+bool applyDataSetOptions(HostDataSet* data, std::unique_ptr<DataSetOptions> options);
 
 class CsvRows;
 // The values behind an open input data set as its reader holds them (CsvRows::reach makes an

@@ -33,6 +33,9 @@ enum ParserMsg : int {
   PM_TRACE = 20,        // a trace line
   PM_INTERNAL = 21,     // the grammar itself is not valid
   PM_HANDEDON = 22,     // statement left to a module that is not available
+  PM_DSOPTION = 23,     // not a data-set option
+  PM_DSOPTVALUE = 24,   // a data-set option not valid here
+  PM_NUMLISTNAME = 25,  // a name item in a list of numbers
 };
 
 // ---------------------------------------------------------------------------------------
@@ -94,6 +97,23 @@ struct CompiledGrammar {
 // Compiles the rules; null after a logged message when a rule is not valid.
 std::unique_ptr<CompiledGrammar> compileGrammar(const GrammarRule* rules, int count,
                                                 std::string* problem);
+
+// ---------------------------------------------------------------------------------------
+// Data-set options
+// ---------------------------------------------------------------------------------------
+
+struct DataSetOptions;
+// A fault in data-set options: the message, where, and its two texts.
+struct OptionProblem {
+  ParserMsg optionMessage = PM_SYNTAX;
+  int line = 0;
+  int column = 0;
+  std::string detail, detail2;
+};
+
+// Reads the data-set options that follow "(" at the parser's position, up to the ")" that
+// closes them, which is left to read. False with *problem set at the first fault.
+bool readDataSetOptions(HostParser& ps, DataSetOptions* out, OptionProblem* problem);
 
 // ---------------------------------------------------------------------------------------
 // Parse memory: everything a parse makes lives until the next parse begins

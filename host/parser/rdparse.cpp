@@ -4,6 +4,7 @@
 // Tokenizing and grammar compilation are in tokenizer.cpp and rdgrammar.cpp.
 // Declared in host/parser/psparser.h.
 #include "host/data/dataset.h"
+#include "host/data/dsoptions.h"
 #include "host/hostlog.h"
 #include "host/parser/psparser.h"
 #include "support/hoststubs.h"
@@ -47,6 +48,7 @@ struct Interp {
   ListTarget list;
   size_t itemStart = 0;
   size_t dsStart = 0;
+  std::unique_ptr<DataSetOptions> dsOptions{}; // those in parentheses after the data-set name
   bool rangePending = false;
   double rangeMin = 0, rangeMax = 0;
   bool rangeHasMax = false;
@@ -75,7 +77,11 @@ struct Interp {
 
   [[noreturn]] void error(int msg, const TokenAt& at, std::string_view detail,
                           const std::string& detail2 = std::string()) {
-    HostMsgArg args[4] = {HostMsgArg(at.line), HostMsgArg(at.column),
+    errorAt(msg, at.line, at.column, detail, detail2);
+  }
+  [[noreturn]] void errorAt(int msg, int line, int column, std::string_view detail,
+                            const std::string& detail2 = std::string()) {
+    HostMsgArg args[4] = {HostMsgArg(line), HostMsgArg(column),
                           HostMsgArg(detail.data(), static_cast<int32_t>(detail.size())),
                           HostMsgArg(detail2.c_str(), static_cast<int32_t>(detail2.size()))};
     logMessage(kParserMsgSet, msg, args, 4);
@@ -371,25 +377,54 @@ struct Interp {
     throw StatementError{}; // claimOutput has logged why
   }
 
-  // Opens (form 1) or creates (form 2) the data set named at dsStart into a slot; DATA= of the
-  // procedure statement becomes the step's data set.
+  // Opens (form 1) or creates (form 2) the data set named at dsStart into a slot, under the
+  // options given after its name; DATA= of the procedure statement becomes the step's data set.
   void dataSetAction(const GNode* n) {
     const std::string_view name = at(dsStart).raw();
-    HostDataSet* ds = arg(n, 1) == 2 ? xdscreate(name.data(), static_cast<int32_t>(name.size()))
-                                     : xdsopen(name.data(), static_cast<int32_t>(name.size()));
-    const bool stepInput = arg(n, 0) == 11 && arg(n, 1) == 1 && current() == root->first;
+    const bool output = arg(n, 1) == 2;
+    if (output && dsOptions)
+      refuseInputOnly(*dsOptions);
+    HostDataSet* ds = output ? xdscreate(name.data(), static_cast<int32_t>(name.size()))
+                             : xdsopen(name.data(), static_cast<int32_t>(name.size()));
+    const bool stepInput = arg(n, 0) == 11 && !output && current() == root->first;
+    if (ds && output)
+      claimCreated(ds, at(dsStart - 2).raw(), at(dsStart).line); // OPTION '=' name
+    if (ds && dsOptions && !applyDataSetOptions(ds, std::move(dsOptions))) {
+      xdsclose(ds);
+      ds = nullptr;
+    }
     if (!ds) {
       inputFailed = inputFailed || stepInput;
       throw StatementError{}; // the data-set service has logged why
     }
-    if (arg(n, 1) == 2)
-      claimCreated(ds, at(dsStart - 2).raw(), at(dsStart).line); // OPTION '=' name
     OptionSlot* sl = slot(arg(n, 0));
     sl->value.dataSet = ds;
     sl->kind = OSK_DATASET;
     sl->present = 1;
     if (stepInput)
       root->dataSet = ds;
+  }
+
+  // FIRSTOBS= and OBS= choose observations to read: an output data set has none to choose.
+  void refuseInputOnly(const DataSetOptions& o) {
+    for (const OptionWord* w : {&o.firstObsAt, &o.obsAt})
+      if (w->line != 0)
+        errorAt(PM_DSOPTVALUE, w->line, w->column, w->text + "=",
+                "it chooses observations to read, and this data set is written");
+  }
+
+  // The options in parentheses after a data-set name (the closing parenthesis is the grammar's).
+  void dataSetOptionsAction() {
+    dsOptions = std::make_unique<DataSetOptions>();
+    OptionProblem p;
+    if (!readDataSetOptions(*ps, dsOptions.get(), &p)) {
+      // DATA= of the procedure statement: the statements that need its data set say no more
+      inputFailed = inputFailed ||
+                    (current() == root->first && dsStart >= 2 && at(dsStart - 2).text == "DATA");
+      errorAt(p.optionMessage, p.line, p.column, p.detail, p.detail2);
+    }
+    if (dsOptions->empty())
+      dsOptions.reset();
   }
 
   // Appends to a slot the position the next CLASS variable takes in the CLASS list.
@@ -454,6 +489,7 @@ struct Interp {
       break;
     case 15:
       dsStart = ps->pos;
+      dsOptions.reset();
       break;
     case 17:
       dataSetAction(n);
@@ -462,7 +498,7 @@ struct Interp {
       defaultDataSet(n);
       break;
     case 19:
-      numberListAction(arg(n, 0));
+      numberListAction(n);
       break;
     case 20:
       rangePending = arg(n, 0) != 65535;
@@ -501,17 +537,29 @@ struct Interp {
       if (list.slot >= 0)
         storeText(slot(list.slot), look().text);
       break;
+    case 36:
+      if (arg(n, 0) == 2)
+        dataSetOptionsAction();
+      break;
     case 39:
       effectHookAction(n);
       break;
-    default: // 13, 16, 23, 26, 30, 36: token-class and name handling of the host's own
+    default: // 13, 16, 23, 26, 30: token-class and name handling of the host's own
       break;
     }
   }
 
-  void numberListAction(int which) {
+  // Number-list items: 1 a number, 2 TO, 3 BY, 4 the item's end, 5 a name item (ALT or a
+  // name), which a list of numbers refuses and any other list keeps as a name.
+  void numberListAction(const GNode* n) {
     OptionSlot* sl = list.slot >= 0 ? slot(list.slot) : nullptr;
-    switch (which) {
+    switch (arg(n, 0)) {
+    case 5:
+      if (!sl || list.kind == 4)
+        error(PM_NUMLISTNAME, look(), look().raw());
+      appendName(sl, look().text);
+      numHasTo = false;
+      break;
     case 1:
       numStart = lookNumber();
       numHasTo = false;
@@ -525,7 +573,7 @@ struct Interp {
       numBy = lookNumber();
       break;
     case 4: {
-      if (!sl)
+      if (!sl || sl->kind == OSK_NAMELIST)
         break;
       if (!numHasTo) {
         appendDouble(sl, numStart);

@@ -30,9 +30,11 @@ const GrammarRule kRules[] = {
      " | #9 ( NAMEX | VLITERAL ) ( ':' #10(6) | '-' ( '-' vname #10(3)"
      " | 'NUMERIC' '-' vname #10(4) | 'CHARACTER'/'CHAR' '-' vname #10(5) | vname #10(2) )"
      " | #10(1) ) )"},
-    {"dsname", "#30(208) #30(108) #15 ( NAMEX | VLITERAL | COMPOUND | FMT | QS )"},
+    {"dsname", "#30(208) #30(108) #15 ( NAMEX | VLITERAL | COMPOUND | FMT | QS )"
+               " [ #30(18) #36(1) '(' #36(2) ')' #30(118) ]"},
     {"numlist", "( '(' numitems ')' | numitems )"},
-    {"numitems", "{ #19(1) number [ 'TO' #19(2) number [ 'BY' #19(3) number ] ] #19(4) [ ',' ] }"},
+    {"numitems", "{ ( #19(1) number [ 'TO' #19(2) number [ 'BY' #19(3) number ] ]"
+                 " | #19(5,99) 'ALT' | #19(5,20) ( NAMEX | VLITERAL | FMT ) ) #19(4) [ ',' ] }"},
 
     // ---- procedure statement (also receives BY, CLASS, FREQ and WEIGHT) ----
     {"procstmt", "#1 #3(76) 'VARSIFTER' { procopt } #18(11,1,1,2,2,2,0) #4"},

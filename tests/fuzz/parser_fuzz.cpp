@@ -3,6 +3,7 @@
 // small fakes here, so the target builds from the parser and grammar sources alone.
 #include "driver/vsfselg.h"
 #include "host/data/dataset.h"
+#include "host/data/dsoptions.h"
 #include "host/hostapi.h"
 #include "host/hostlog.h"
 #include "host/parser/psparser.h"
@@ -39,6 +40,7 @@ const StepSource& currentStepSource() {
 }
 std::string defaultOutputName() { return "DATA1"; }
 bool claimOutput(HostDataSet*, const OutputMaker&) { return true; }
+bool applyDataSetOptions(HostDataSet*, std::unique_ptr<DataSetOptions>) { return true; }
 } // namespace qrxhost
 
 namespace {
