@@ -1,6 +1,7 @@
 // Reads the data-set options in parentheses after a data-set name, token by token, into
 // their parsed form (dsoptions.h): the option names, their values and the WHERE expression.
 // The grammar's actions around the parentheses and the data sets are rdparse.cpp's.
+// Declared in host/parser/psparser.h.
 #include "host/data/dsoptions.h"
 #include "host/parser/psparser.h"
 #include "support/hostif.h"
