@@ -114,7 +114,9 @@ void appendGraph(std::string& out, const OutputNode& graph) {
 void appendTable(std::string& out, const OutputNode& table) {
   TableView view = viewTable(table);
   out += "<section class=\"output table\" data-name=\"" + htmlEscape(table.name) + "\">\n<h2>" +
-         htmlEscape(view.title) + "</h2>\n<div class=\"tablebox\">\n<table class=\"qrx\">\n";
+         htmlEscape(view.title) + "</h2>\n" +
+         (view.title2.empty() ? "" : "<p class=\"title2\">" + htmlEscape(view.title2) + "</p>\n") +
+         "<div class=\"tablebox\">\n<table class=\"qrx\">\n";
   auto cls = [&](size_t k) { return view.columns[k].numeric ? "num" : "txt"; };
   if (!view.spans.empty() || view.headers)
     out += "<thead>\n";

@@ -75,6 +75,8 @@ void appendNode(std::string& out, const OutputNode& node) {
   case NodeKind::Table: {
     out += "{\"kind\":\"table\",\"name\":" + jsonQuote(node.name) +
            ",\"template\":" + jsonQuote(node.templ) + ",\"label\":" + jsonQuote(node.label) +
+           ",\"title\":" + jsonQuote(factoidTitle(node)) +
+           ",\"title2\":" + jsonQuote(secondTitle(node)) +
            ",\"hidden\":" + (node.hidden ? "true" : "false") + ",\"dynamics\":";
     appendDynamics(out, node.dynamics);
     out += ",\"columns\":[";
@@ -107,7 +109,8 @@ void appendNode(std::string& out, const OutputNode& node) {
   }
   case NodeKind::Factoid:
     out += "{\"kind\":\"factoid\",\"name\":" + jsonQuote(node.name) +
-           ",\"template\":" + jsonQuote(node.templ) + ",\"entries\":[";
+           ",\"template\":" + jsonQuote(node.templ) +
+           ",\"title\":" + jsonQuote(factoidTitle(node)) + ",\"entries\":[";
     for (size_t k = 0; k < node.entries.size(); ++k) {
       if (k > 0)
         out += ",";

@@ -56,6 +56,8 @@ std::string spanLine(const TableView& view, std::vector<size_t>& widths) {
 void renderTable(const OutputNode& table, std::string& out) {
   TableView view = viewTable(table);
   appendLine(out, view.title);
+  if (!view.title2.empty())
+    appendLine(out, view.title2);
   out += '\n';
   size_t n = view.columns.size();
   std::vector<size_t> widths(n, 0);

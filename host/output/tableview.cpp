@@ -224,17 +224,28 @@ std::vector<std::string> uncataloguedColumns(const OutputNode& table) {
 std::string factoidTitle(const OutputNode& factoid) {
   if (!factoid.title.empty())
     return factoid.title;
-  if (!factoid.label.empty())
-    return factoid.label;
   const TableTemplate* templ = findTemplate(factoid.templ);
-  std::string title = templ != nullptr ? expand(templ->title, factoid, nullptr) : "";
-  return title.empty() ? factoid.name : title;
+  std::string title = templ != nullptr ? templ->title : "";
+  if (templ != nullptr)
+    for (const auto& [name, text] : templ->namedTitles)
+      if (name == factoid.name)
+        title = text;
+  title = expand(title, factoid, nullptr);
+  if (!title.empty())
+    return title;
+  return factoid.label.empty() ? factoid.name : factoid.label;
+}
+
+std::string secondTitle(const OutputNode& table) {
+  const TableTemplate* templ = findTemplate(table.templ);
+  return templ != nullptr ? expand(templ->title2, table, nullptr) : "";
 }
 
 TableView viewTable(const OutputNode& table) {
   TableView view;
   const TableTemplate* templ = findTemplate(table.templ);
-  view.title = table.label.empty() ? factoidTitle(table) : table.label;
+  view.title = factoidTitle(table);
+  view.title2 = secondTitle(table);
   view.headers = templ == nullptr || !templ->noHeaders;
   size_t n = table.columns.size();
   std::vector<size_t> markerOf(n, n);

@@ -25,6 +25,7 @@ struct ViewSpan {
 
 struct TableView {
   std::string title;
+  std::string title2; // empty when the table has no second heading line
   bool headers = true;
   std::vector<ViewColumn> columns;
   std::vector<ViewSpan> spans;
@@ -42,7 +43,11 @@ std::string columnHeader(const OutputNode& table, const OutputColumn& column);
 // The columns of a table that the catalogue has no entry for (all of them when it lacks the
 // template); the marker columns Control and OptX need none.
 std::vector<std::string> uncataloguedColumns(const OutputNode& table);
-// The heading of a factoid: its title, else its label, else the catalogue's title.
+// The heading of a table or factoid: its title, else the catalogue's title when that comes
+// out non-empty (it may carry dynamic values, such as a SCORE statement's number), else its
+// label, else its name.
 std::string factoidTitle(const OutputNode& factoid);
+// The second heading line of a table from the catalogue (empty when it has none).
+std::string secondTitle(const OutputNode& table);
 
 } // namespace qrxhost

@@ -1,6 +1,8 @@
 // Reads the template catalogue: formats.txt (display format classes) and one file per
 // template, named by its path ("Stat.VARSIFTER.ANOVA.tpl"). Lines are "keyword fields",
 // fields separated by " | "; '#' starts a comment line. Loaded once, on first use.
+// A template shared by several objects may give one of them its own title
+// ("title NAME | text").
 #include "host/output/templates.h"
 
 #include "host/datadir.h"
@@ -107,6 +109,10 @@ bool templateLine(const std::string& keyword, const std::string& rest, TableTemp
   std::vector<std::string> f = fields(rest);
   if (keyword == "title" && f.size() == 1) {
     t->title = f[0];
+  } else if (keyword == "title" && f.size() == 2 && !f[0].empty()) {
+    t->namedTitles.emplace_back(f[0], f[1]); // "title NAME | text": the object NAME's title
+  } else if (keyword == "title2" && f.size() == 1) {
+    t->title2 = f[0];
   } else if (keyword == "noheaders" && rest.empty()) {
     t->noHeaders = true;
   } else if (keyword == "column" && f.size() >= 3 && f.size() <= 4 && !f[0].empty()) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace qrxhost {
@@ -50,7 +51,10 @@ struct TemplateFootnote {
 
 struct TableTemplate {
   std::string path;
-  std::string title;      // used when the object has no label; may name dynamic variables
+  std::string title;  // the heading; may name dynamic variables; the label stands in
+                      // when it comes out empty
+  std::string title2; // a second heading line, shown when it comes out non-empty
+  std::vector<std::pair<std::string, std::string>> namedTitles; // object name, its own title
   bool noHeaders = false; // one-row text tables print their cells without a header line
   std::vector<TemplateColumn> columns;
   std::vector<TemplateSpan> spans;

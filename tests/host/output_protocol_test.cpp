@@ -223,7 +223,7 @@ TEST_F(OutputProtocol, PhantomTablesAreHiddenAndUnpublishedTablesAreNotRendered)
   std::string json = renderJsonNodes(*doc);
   EXPECT_NE(
       json.find(
-          R"("name":"BestStep","template":"Stat.VARSIFTER.Phantom.BestStep","label":"BestStep label","hidden":true)"),
+          R"("name":"BestStep","template":"Stat.VARSIFTER.Phantom.BestStep","label":"BestStep label","title":"Optimal Steps","title2":"","hidden":true)"),
       std::string::npos)
       << json;
   EXPECT_EQ(json.find("Dropped"), std::string::npos);
@@ -257,10 +257,11 @@ TEST_F(OutputProtocol, FactoidEntriesAndRelease) {
   ASSERT_EQ(node.entries.size(), 4u);
   EXPECT_EQ(node.entries[1].format.width, 6);
   EXPECT_EQ(node.entries[1].format.code, 4);
-  EXPECT_EQ(renderJsonNodes(*doc),
-            R"([{"kind":"factoid","name":"ModelInfo","template":"Stat.VARSIFTER.ModelInfo",)"
-            R"("entries":[{"label":"Data Set","value":"WORK.A"},{"label":"R-Square","value":0.5},)"
-            R"({"label":"Rows","value":1099511627776},{"label":"Missing","value":null}]}])");
+  EXPECT_EQ(
+      renderJsonNodes(*doc),
+      R"([{"kind":"factoid","name":"ModelInfo","template":"Stat.VARSIFTER.ModelInfo",)"
+      R"("title":"Model Information","entries":[{"label":"Data Set","value":"WORK.A"},{"label":"R-Square","value":0.5},)"
+      R"({"label":"Rows","value":1099511627776},{"label":"Missing","value":null}]}])");
 }
 
 TEST_F(OutputProtocol, GroupsNestAndCloseThroughTheCloseSlot) {

@@ -49,8 +49,9 @@ TEST(OutputListing, TableColumnsAreAlignedUnderTheirHeaders) {
   doc.nodes.push_back(smallTable());
   doc.nodes[0]->footnote = "Selection stopped.";
   // Widths: Step 4 (header), Effect Entered 14 (header), Value 5 (header). Numbers are
-  // right-aligned, texts left-aligned, two blanks between columns, no trailing blanks.
-  std::string expected = "Selection Summary\n"
+  // right-aligned, texts left-aligned, two blanks between columns, no trailing blanks. The
+  // template's title (here its dynamic variable) heads the table rather than the label.
+  std::string expected = "Forward\n"
                          "\n"
                          "Step  Effect Entered  Value\n"
                          "   0  Intercept         1.5\n"
@@ -140,7 +141,8 @@ TEST(OutputJson, NodeShapeOfEveryKind) {
   const std::string expected =
       R"([{"kind":"group","name":"SelectedModel","label":"Selected Model","children":[)"
       R"({"kind":"table","name":"Summary","template":"Stat.VARSIFTER.SelectionSummary",)"
-      R"("label":"Selection Summary","hidden":false,"dynamics":{"titleText":"Forward"},)"
+      R"("label":"Selection Summary","title":"Forward","title2":"","hidden":false,)"
+      R"("dynamics":{"titleText":"Forward"},)"
       R"("columns":[{"name":"Step","label":"","type":"int","format":"12.","header":"Step"},)"
       R"({"name":"Effect","label":"Effect Entered","type":"char","format":"$10.",)"
       R"("header":"Effect Entered"},)"

@@ -152,6 +152,14 @@ TEST(Score, AnalysisDataReproducesOutputAndNewDataGetsMissingForUnseenLevels) {
                               "score_e2e", {{"d.csv", data}, {"n.csv", fresh}, {"m.csv", lacking}},
                               {"o.csv", "s1.csv", "s2.csv", "s3.csv"});
   ASSERT_EQ(run.json["returnCode"].n, 4) << run.log; // 184 is a warning
+  // Each SCORE statement's information is titled with the statement's number.
+  const auto infos = tablesOf(run, "ScoreInfo");
+  ASSERT_EQ(infos.size(), 3u);
+  for (size_t k = 0; k < infos.size(); ++k) {
+    const std::string& title = (*infos[k])["title"].s;
+    EXPECT_NE(title.find(std::to_string(k + 1)), std::string::npos) << title;
+    EXPECT_NE(title, (*infos[(k + 1) % 3])["title"].s);
+  }
   const auto o = csvRows(run.files.at("o.csv"));
   const auto s1 = csvRows(run.files.at("s1.csv"));
   ASSERT_EQ(o.size(), s1.size());
