@@ -5,6 +5,7 @@
 // Declared in output/vsfaverage.h.
 #include "driver/vsfcontext.h"
 #include "output/vsfaverage.h"
+#include "output/vsfprint.h"
 #include "output/vsfprinters.h"
 #include "output/vsfresults.h"
 #include "selection/vsfresample.h"
@@ -94,9 +95,18 @@ int32_t vsfRefitAverage(VsfContext* ctx) {
   std::memcpy(m->effectColumn, m->effectColumnCopy, sizeof(int32_t) * size_t(m->effectCount));
   d->refitEffects = flags;
   d->settings.refitInProgress = 1;
+  if (ctx->outputGroup != nullptr) {
+    vsfCloseObject(ctx->outputGroup);
+    ctx->outputGroup = nullptr;
+    vsfLevelMark(ctx, 2);
+    vsfLevelMark(ctx, 3);
+  }
+  RvqObject* group = vsfOpenGroup(ctx, "RefitAverage", {vsfaLabel(vsfMsg(1220)), rvqFlag(435, 1)});
+  vsfLevelNote(ctx, 2, vsfMsg(1220), true);
   const int32_t rc = vsfFitAndDisplay(ctx);
   if (rc != 0)
     return rc;
+  vsfCloseObject(group);
   d->refitEffects = nullptr;
   d->settings.refitInProgress = 0;
   ctx->options = saved;

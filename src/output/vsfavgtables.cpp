@@ -1,6 +1,7 @@
 // The model-averaging tables of a BY group: effect selection percentages, the frequencies
 // of the distinct selected models and the averaged parameter estimates, read from the
-// summary (vsfaverage.h); and the fit-and-display road of model averaging.
+// summary (vsfaverage.h); the results of a model-averaged BY group in their order (data and
+// design tables, then the averaging tables in their group); and the fit of model averaging.
 // Declared in output/vsfprinters.h.
 #include "data/vsfscratchfile.h"
 #include "driver/vsfcontext.h"
@@ -8,6 +9,7 @@
 #include "model/vsfserialize.h"
 #include "output/vsfaverage.h"
 #include "output/vsfmodelview.h"
+#include "output/vsfparmcolumns.h"
 #include "output/vsfprint.h"
 #include "output/vsfprinters.h"
 #include "selection/vsfprocess.h"
@@ -158,52 +160,29 @@ int32_t modelFreq(VsfContext* ctx) {
   return 0;
 }
 
-// The text of parameter p of effect e: its label when the design has one, else the name.
-std::string parmText(VsfContext* ctx, int32_t e, int32_t p) {
-  const VsfResultsState& r = ctx->results;
-  const int32_t column = p;
-  if (r.designLabels != nullptr && column >= 0 && column < r.designLabelCount &&
-      r.designLabels[column] != nullptr)
-    return r.designLabels[column];
-  return nameOf(ctx, e);
-}
-
-// The averaged estimates; the refit's table (`refit`) has no selection counts.
+// The averaged estimates; the refit's table (`refit`) has neither the forced-in marks nor
+// the selection counts. Effects, parameters and CLASS levels are named as in the estimates
+// of a fit.
 int32_t parmEst(VsfContext* ctx, bool nonzero, bool refit) {
   const VsfAverageSummary& a = ctx->average;
   const VsfModelAverageSettings& ma = ctx->stmt.ma;
+  const VsfModelOptions& o = ctx->options;
   const VsfModel* m = &ctx->model;
-  std::vector<int32_t> list(m->inModelList, m->inModelList + m->inModelCount);
-  struct Row {
-    std::string effect, parm;
-    int32_t p;
-  };
-  std::vector<Row> rows;
-  bool leftOut = false;
-  for (int32_t e : vsfOrderByCount(a, list, ma.pestOrder)) {
-    if (a.effectSelectCount[e] * (100.0 / a.averagedCount) < ma.pestMinPct) {
-      leftOut = true;
-      continue;
-    }
-    for (int32_t c = 0; c < m->effectColumns[e]; ++c) {
-      const int32_t p = m->parmOffset[e] + c;
-      if (a.meanEstimate[p] != 0.0)
-        rows.push_back({nameOf(ctx, e), parmText(ctx, e, p), p});
-    }
-  }
-  int32_t We = 1, Wp = 1;
-  for (const Row& r : rows) {
-    We = std::max(We, static_cast<int32_t>(r.effect.size()));
-    Wp = std::max(Wp, static_cast<int32_t>(r.parm.size()));
-  }
-  std::vector<char> effect(size_t(We) + 1), parameter(size_t(Wp) + 1);
-  int32_t count = 0, trimmed = 0;
+  VsfParmColumns cols(ctx, ctx->byPool);
+  if (cols.measure(m, o.noint) != 0)
+    return -2;
+  int32_t forced = 0, count = 0, trimmed = 0;
   double pct = 0, mean = 0, sd = 0, median = 0, lower = 0, upper = 0;
-  const double q = ma.alpha / 2.0;
+  const double q = ma.alpha / 2.0, trimPct = ma.trimFraction * 100.0;
+  const bool forcedColumn = o.include > 0 && !refit;
   VsfOut out(ctx);
   out.create(refit ? "RefitAvgParmEst" : "AvgParmEst", vsfMsg(559));
-  out.charColumn("Effect", effect.data(), We);
-  out.charColumn("Parameter", parameter.data(), Wp);
+  out.charColumn("Effect", cols.effect, cols.We);
+  if (cols.classColumns(out) != 0)
+    return -2; // after the object was made: the caller ends the run on -2
+  if (forcedColumn)
+    out.intColumn("ForcedIn", &forced);
+  out.charColumn("Parameter", cols.parameter, cols.Wp);
   if (!refit) {
     out.intColumn("NumberNonzero", &count);
     if (ma.trimFraction != 0.0)
@@ -216,24 +195,47 @@ int32_t parmEst(VsfContext* ctx, bool nonzero, bool refit) {
   out.numberColumn("LowerQuantile", &lower);
   out.numberColumn("UpperQuantile", &upper);
   out.endColumns();
-  out.bind("Stat.VARSIFTER.AvgParmEst",
-           {vsfaDyn("title1Space"), rvqInt(287, nonzero ? 0 : 1), vsfaDyn("confidence"),
-            rvqDouble(287, (1 - q) * 100), vsfaDyn("quantileLower"),
-            rvqTextHandle(287, vsfMsgArgs(565, {HostMsgArg(q * 100)})), vsfaDyn("quantileUpper"),
-            rvqTextHandle(287, vsfMsgArgs(565, {HostMsgArg((1 - q) * 100)}))});
-  for (const Row& r : rows) {
-    const int32_t p = r.p;
-    vsfFill(effect.data(), We, r.effect.data(), int32_t(r.effect.size()));
-    vsfFill(parameter.data(), Wp, r.parm.data(), int32_t(r.parm.size()));
-    count = a.nonzeroCount[p];
-    trimmed = static_cast<int32_t>((1 - ma.trimFraction) * a.nonzeroCount[p]);
-    pct = a.nonzeroCount[p] * 100.0 / a.averagedCount;
-    mean = nonzero ? a.nonzeroMean[p] : a.meanEstimate[p];
-    sd = nonzero ? a.nonzeroStdDev[p] : a.stdDevEstimate[p];
-    median = nonzero ? a.nonzeroMedian[p] : a.medianEstimate[p];
-    lower = nonzero ? a.nonzeroLower[p] : a.lowerEstimate[p];
-    upper = nonzero ? a.nonzeroUpper[p] : a.upperEstimate[p];
-    out.emit();
+  RvqText* meanHeader =
+      ma.trimFraction == 0.0 ? vsfMsg(563) : vsfMsgArgs(561, {HostMsgArg(trimPct)});
+  RvqText* sdHeader = ma.trimFraction == 0.0 ? vsfMsg(564) : vsfMsgArgs(562, {HostMsgArg(trimPct)});
+  RvqText* lowerHeader = vsfMsgArgs(565, {HostMsgArg(q * 100)});
+  RvqText* upperHeader = vsfMsgArgs(565, {HostMsgArg((1 - q) * 100)});
+  // The second title says that the statistics are those of the non-zero estimates alone.
+  std::vector<RvqAttr> dyn;
+  if (nonzero)
+    dyn = {vsfaDyn("title2"), rvqTextHandle(287, vsfMsg(566))};
+  for (const RvqAttr& attr :
+       {vsfaDyn("title1Space"), rvqInt(287, nonzero ? 0 : 1), vsfaDyn("printFootnote"),
+        rvqFlag(287, o.include > 0 ? 1 : 0), vsfaDyn("confidence"), rvqDouble(287, (1 - q) * 100),
+        vsfaDyn("quantileLower"), rvqTextHandle(287, lowerHeader), vsfaDyn("quantileUpper"),
+        rvqTextHandle(287, upperHeader), vsfaDyn("meanHeader"), rvqTextHandle(287, meanHeader),
+        vsfaDyn("stdDevHeader"), rvqTextHandle(287, sdHeader)})
+    dyn.push_back(attr);
+  out.bind("Stat.VARSIFTER.AvgParmEst", dyn.data(), int32_t(dyn.size()));
+  std::vector<int32_t> list(m->inModelList, m->inModelList + m->inModelCount);
+  bool leftOut = false;
+  for (int32_t e : vsfOrderByCount(a, list, ma.pestOrder)) {
+    if (a.effectSelectCount[e] * (100.0 / a.averagedCount) < ma.pestMinPct) {
+      leftOut = true;
+      continue;
+    }
+    const VsfEffectView v = cols.startEffect(m, e);
+    forced = m->effectStatus[e] == VES_FORCED ? 1 : 0;
+    for (int32_t j = 0; j < v.parms; ++j) {
+      const int32_t p = m->parmOffset[e] + j;
+      if (a.meanEstimate[p] == 0.0)
+        continue;
+      cols.fillParameter(v, j);
+      count = a.nonzeroCount[p];
+      trimmed = static_cast<int32_t>((1 - ma.trimFraction) * a.nonzeroCount[p]);
+      pct = a.nonzeroCount[p] * 100.0 / a.averagedCount;
+      mean = nonzero ? a.nonzeroMean[p] : a.meanEstimate[p];
+      sd = nonzero ? a.nonzeroStdDev[p] : a.stdDevEstimate[p];
+      median = nonzero ? a.nonzeroMedian[p] : a.medianEstimate[p];
+      lower = nonzero ? a.nonzeroLower[p] : a.lowerEstimate[p];
+      upper = nonzero ? a.nonzeroUpper[p] : a.upperEstimate[p];
+      out.emit();
+    }
   }
   out.endRows();
   out.publish(leftOut ? vsfMsgArgs(567, {HostMsgArg(ma.pestMinPct)}) : nullptr);
@@ -303,29 +305,37 @@ int32_t sampleTables(VsfContext* ctx, int32_t level) {
 int32_t vsfResampleResults(VsfContext* ctx) {
   const VsfModelAverageSettings& ma = ctx->stmt.ma;
   const bool refit = ctx->resampling->settings.refitInProgress != 0;
-  int32_t rc = vsfpDimensions(ctx);
-  if (rc != 0)
-    return rc;
+  VsfModel* m = &ctx->model;
+  int32_t rc = 0;
+  // The first pass opens with the tables of the data and the design, then gathers its own
+  // tables in a group; the refit's tables sit in the group that the refit opened.
+  RvqObject* group = nullptr;
+  if (!refit) {
+    if ((rc = vsfpNobs(ctx, m)) != 0 || (rc = vsfDesignTables(ctx, m->pool)) != 0)
+      return rc;
+    group = vsfOpenGroup(ctx, "InitialAverage",
+                         {vsfaLabel(vsfMsg(ma.refit ? 1221 : 1222)), rvqFlag(435, 0)});
+  }
   if (ma.details && (rc = sampleTables(ctx, refit ? 3 : 2)) != 0)
     return rc;
-  if (ctx->average.usableCount == 0)
-    return 0;
   if (refit) {
-    if (ma.pestLevel != 0 && (rc = parmEst(ctx, false, true)) != 0)
-      return rc;
-    return vsfgBootstrapParmHistogram(ctx, &ctx->model, true);
+    rc = vsfpModelString(ctx, m, m->pool);
+  } else {
+    RvqText* pctData = nullptr; // the selection-percentage table when it serves the plot
+    const int32_t pctRows =
+        ma.espLevel != 0 ? vsfpBootstrapSelFreq(ctx, vsfgSelectPctShared(ctx) ? 1 : 0, &pctData)
+                         : 0;
+    vsfgBootstrapSelFreq(ctx, &pctData, pctRows);
+    if (ma.msfLevel != 0)
+      rc = modelFreq(ctx);
   }
-  RvqText* pctData = nullptr; // the selection-percentage table when it serves the plot
-  const int32_t pctRows =
-      ma.espLevel != 0 ? vsfpBootstrapSelFreq(ctx, vsfgSelectPctShared(ctx) ? 1 : 0, &pctData) : 0;
-  vsfgBootstrapSelFreq(ctx, &pctData, pctRows);
-  if (ma.msfLevel != 0 && (rc = modelFreq(ctx)) != 0)
-    return rc;
-  if (ma.pestLevel != 0 && (rc = parmEst(ctx, ma.nonzeroParms != 0, false)) != 0)
-    return rc;
-  if ((rc = vsfgBootstrapParmHistogram(ctx, &ctx->model, false)) != 0)
-    return rc;
-  return ma.refit ? vsfRefitAverage(ctx) : 0;
+  if (rc == 0 && ma.pestLevel != 0)
+    rc = parmEst(ctx, ma.nonzeroParms != 0 && !refit, refit);
+  if (rc == 0)
+    rc = vsfgBootstrapParmHistogram(ctx, m, refit);
+  if (rc == 0 && group != nullptr)
+    vsfCloseObject(group);
+  return rc;
 }
 
 int32_t vsfAverageFit(VsfContext* ctx) {
@@ -335,8 +345,5 @@ int32_t vsfAverageFit(VsfContext* ctx) {
     rc = vsfProcess(&ctx->model, ctx->resampling);
   if (rc == 0)
     rc = vsfPostBootstrap(ctx);
-  // Under NOPRINT no tables come first: the refit follows the first pass at once.
-  if (rc == 0 && ctx->noprint && ctx->stmt.ma.refit && !refit && ctx->average.usableCount != 0)
-    rc = vsfRefitAverage(ctx);
   return rc;
 }

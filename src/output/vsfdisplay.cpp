@@ -12,6 +12,7 @@
 #include "graphs/vsfgraph.h"
 #include "model/vsfcriteria.h"
 #include "model/vsfserialize.h"
+#include "output/vsfaverage.h"
 #include "output/vsfhandover.h"
 #include "output/vsfmodelview.h"
 #include "output/vsfprint.h"
@@ -319,6 +320,21 @@ int32_t vsfDisplayModel(VsfContext* ctx, VsfModel* m, void*, int64_t* position, 
   return vsfpParmEst(ctx, m, m->pool, o.orderSelect);
 }
 
+int32_t vsfDesignTables(VsfContext* ctx, QkPool* pool) {
+  LevDesign* d = vsfDesign(ctx);
+  int32_t rc = 0;
+  if (d != nullptr && d->classCount > 0) {
+    if ((rc = vsfpClassInfo(ctx, pool)) != 0)
+      return rc;
+    if (ctx->stmt.cls.showCoding != 0 && (rc = vsfpClassCoding(ctx, pool)) != 0)
+      return rc;
+    zlevchk(&ctx->design);
+  }
+  if (d != nullptr)
+    zlevPrintEftDetails(ctx->outputManager, d);
+  return vsfpDimensions(ctx);
+}
+
 int32_t vsfResults(VsfContext* ctx) {
   VsfModel* m = &ctx->model;
   const VsfModelOptions& o = ctx->options;
@@ -345,17 +361,7 @@ int32_t vsfResults(VsfContext* ctx) {
     xpmlog(848, 236);
     vsfRaiseRC(ctx, 4);
   }
-  LevDesign* d = vsfDesign(ctx);
-  if (d != nullptr && d->classCount > 0) {
-    if ((rc = vsfpClassInfo(ctx, m->pool)) != 0)
-      return rc;
-    if (ctx->stmt.cls.showCoding != 0 && (rc = vsfpClassCoding(ctx, m->pool)) != 0)
-      return rc;
-    zlevchk(&ctx->design);
-  }
-  if (d != nullptr)
-    zlevPrintEftDetails(ctx->outputManager, d);
-  if ((rc = vsfpDimensions(ctx)) != 0)
+  if ((rc = vsfDesignTables(ctx, m->pool)) != 0)
     return rc;
   if (o.screen > SCREEN_NONE) {
     if ((rc = vsfpScreenInfo(ctx)) != 0)
@@ -402,14 +408,23 @@ int32_t vsfFitAndDisplay(VsfContext* ctx) {
     zlevParmName(dc, 0, nullptr);
   if (o.split && (rc = vsfMakeEffectNames(ctx, ctx->byPool)) != 0)
     return rc;
+  const bool usable = ctx->average.usableCount != 0;
   if (!ctx->noprint) {
-    if ((rc = o.modelAverage ? vsfResampleResults(ctx) : vsfResults(ctx)) != 0)
+    if (!o.modelAverage)
+      rc = vsfResults(ctx);
+    else if (usable)
+      rc = vsfResampleResults(ctx);
+    if (rc != 0)
       return rc;
-  } else {
+  } else if (!o.modelAverage) {
     vsfResetChosenStep(m);
   }
   ctx->resultsStart = zdattim() - ctx->resultsStart;
   ctx->resultsTime += ctx->resultsStart;
+  // The refit of the averaged model runs a second pass of this function; it starts no refit.
+  if (o.modelAverage && ctx->stmt.ma.refit && usable &&
+      !ctx->resampling->settings.refitInProgress && (rc = vsfRefitAverage(ctx)) != 0)
+    return rc;
   if (ctx->postFit != nullptr)
     return vsfFormSelectedModelForBridge(ctx, m);
   return 0;

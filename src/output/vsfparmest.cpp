@@ -6,6 +6,7 @@
 #include "driver/vsfcontext.h"
 #include "numerics/zlogfnc.h"
 #include "output/vsfmodelview.h"
+#include "output/vsfparmcolumns.h"
 #include "output/vsfprint.h"
 #include "output/vsfprinters.h"
 #include "support/poolalloc.h"
@@ -17,22 +18,6 @@
 
 namespace {
 
-bool numberedCoding(ClassCoding coding) { return classCodingLabelPrefix(coding) != nullptr; }
-
-// The width of a CLASS variable's column: its level label width under a numbered coding,
-// else (character) its longest level value; 0 for a numeric value column.
-int32_t classColumnWidth(const LevVariable& v) {
-  if (numberedCoding(v.coding))
-    return std::max(v.levelLabelWidth, 1);
-  if (v.var != nullptr && v.var->type == 1)
-    return 0;
-  return std::max(v.longestLevelLength, 1);
-}
-
-} // namespace
-
-namespace {
-
 // The ParameterEstimates table of one fit: the widths and buffers its columns need, the row
 // values they are bound to, and the stages that define the columns and emit the rows.
 struct ParmEstTable {
@@ -40,18 +25,9 @@ struct ParmEstTable {
   VsfModel* m;
   QkPool* pool;
   const VsfModelOptions& o;
-  const LevDesign* d;
-  const uint8_t style; // parameter label style of the design (0 interlaced)
-  const int32_t classCount;
+  VsfParmColumns cols;   // Effect, CLASS-level and Parameter columns
   const bool stdErrCols; // standard errors and t tests: not on the penalized paths
   const bool group;
-  uint8_t* usedClass = nullptr; // CLASS variables of the effects in the model
-  int32_t We = 0, Wp = 0;       // widths of the Effect and Parameter texts
-  char* parameter = nullptr;
-  char* effect = nullptr;
-  char** classTexts = nullptr;
-  int32_t* classWidths = nullptr;
-  double* classValues = nullptr;
   int32_t folds = 0; // CV estimate columns, one per fold
   double* foldValues = nullptr;
   int32_t forced = 0, df = 0;
@@ -60,68 +36,13 @@ struct ParmEstTable {
   VsfOut* out = nullptr; // set once the buffers are taken
 
   ParmEstTable(VsfContext* c, VsfModel* model, QkPool* p)
-      : ctx(c), m(model), pool(p), o(c->options), d(vsfDesign(c)),
-        style(d != nullptr ? d->parmLabelStyle : 1), classCount(d != nullptr ? d->classCount : 0),
+      : ctx(c), m(model), pool(p), o(c->options), cols(c, p),
         stdErrCols(!o.penalizedPath && !o.solverPath), group(vsfGroupMethod(o.method)) {}
 
-  // The widths of the Effect and Parameter texts, and which CLASS variables the model uses.
-  int32_t measure() {
-    We = 0;
-    if (!o.noint)
-      vsfEffectName(ctx, 0, &We);
-    usedClass = classCount > 0 ? static_cast<uint8_t*>(poolTake(pool, classCount)) : nullptr;
-    if (classCount > 0 && usedClass == nullptr)
-      return -2;
-    Wp = 0;
-    for (int32_t t = 0; t < m->inModelCount; ++t) {
-      const int32_t k = m->inModelList[t];
-      int32_t len = 0;
-      vsfEffectName(ctx, k, &len);
-      We = std::max(We, len);
-    }
-    for (int32_t t = 0; t < m->inModelCount; ++t) {
-      const int32_t k = m->inModelList[t];
-      int32_t nameLength = 0;
-      vsfEffectName(ctx, k, &nameLength);
-      VsfEffectView v = vsfEffectView(ctx, m, k);
-      if (v.lev != nullptr)
-        for (int32_t j = 0; j < v.lev->allClassCount; ++j)
-          if (v.lev->allClass[j] >= 0 && v.lev->allClass[j] < classCount)
-            usedClass[v.lev->allClass[j]] = 1;
-      for (int32_t j = 0; j < v.parms; ++j) {
-        const int32_t c = v.columns != nullptr ? v.columns[j] : j;
-        int32_t L = 0;
-        if (style == 0) {
-          if (vsfInterlacedText(d, (v.lev != nullptr ? v.lev->firstColumn : 0) + c, &L) == nullptr)
-            L = nameLength;
-        } else {
-          const int32_t* row = vsfLevelRow(v, c);
-          const int32_t levelLength = row != nullptr ? zlevLenLevelLabel(d, v.lev, row) : 0;
-          L = levelLength + (style == 1 ? We : nameLength);
-        }
-        Wp = std::max(Wp, L);
-      }
-    }
-    // A model without effects (NOINT with nothing selected) is legal: its table has no rows.
-    Wp = std::max(Wp, 1);
-    We = std::max(We, 1);
-    return 0;
-  }
-
-  // The text buffers of the row, and the fold estimates of CVDETAILS=COEFFS.
+  // The widths and text buffers of the row, and the fold estimates of CVDETAILS=COEFFS.
   int32_t takeBuffers() {
-    parameter = static_cast<char*>(poolTake(pool, Wp + 1));
-    effect = static_cast<char*>(poolTake(pool, We));
-    if (classCount > 0) {
-      classTexts = static_cast<char**>(poolTake(pool, int64_t(classCount) * 8));
-      classWidths = static_cast<int32_t*>(poolTake(pool, int64_t(classCount) * 4));
-      classValues = static_cast<double*>(poolTake(pool, int64_t(classCount) * 8));
-    }
-    if (parameter == nullptr || effect == nullptr ||
-        (classCount > 0 &&
-         (classTexts == nullptr || classWidths == nullptr || classValues == nullptr)))
+    if (cols.measure(m, o.noint) != 0)
       return -2;
-
     folds = (o.cvDetails >= 2 && m->folds != nullptr) ? m->foldCount : 0;
     foldValues = folds > 0 ? static_cast<double*>(poolTake(pool, int64_t(folds) * 8)) : nullptr;
     if (folds > 0 && foldValues == nullptr)
@@ -132,38 +53,12 @@ struct ParmEstTable {
   // Creates the table and its columns, each bound to its row value.
   int32_t defineColumns() {
     out->create("ParameterEstimates", vsfMsg(560));
-    out->charColumn("Effect", effect, We);
-    for (int32_t c = 0; c < classCount; ++c) {
-      if (!usedClass[c])
-        continue;
-      const LevVariable& v = d->classes[c];
-      char name[40];
-      const int32_t nameLength = v.var != nullptr ? v.var->nameLength : 0;
-      std::snprintf(name, sizeof name, "%.*s", std::min(nameLength, 32), v.var ? v.var->name : "");
-      const int32_t width = classColumnWidth(v);
-      if (width > 0) {
-        classWidths[c] = width;
-        classTexts[c] = static_cast<char*>(poolTake(pool, width));
-        if (classTexts[c] == nullptr)
-          return -2; // after the object was made: the caller ends the run on -2
-      }
-      if (numberedCoding(v.coding)) {
-        char pname[40];
-        std::snprintf(pname, sizeof pname, "param_%.*s", std::min(nameLength, 26),
-                      v.var ? v.var->name : "");
-        out->column({rvqInt(103, 6), vsfaName(pname), rvqInt(289, width), vsfaTemplate("Var"),
-                     vsfaBound(classTexts[c])});
-      } else if (width == 0) {
-        out->column({rvqInt(103, 5), vsfaName(name), vsfaTemplate("NumVar"), rvqInt(270, 99),
-                     vsfaBound(&classValues[c])});
-      } else {
-        out->column({rvqInt(103, 6), vsfaName(name), rvqInt(289, width), vsfaTemplate("Var"),
-                     vsfaBound(classTexts[c])});
-      }
-    }
+    out->charColumn("Effect", cols.effect, cols.We);
+    if (cols.classColumns(*out) != 0)
+      return -2; // after the object was made: the caller ends the run on -2
     if (o.include > 0)
       out->column({rvqInt(103, 3), vsfaName("ForcedIn"), vsfaBound(&forced)});
-    out->charColumn("Parameter", parameter, Wp);
+    out->charColumn("Parameter", cols.parameter, cols.Wp);
     if (!group)
       out->column({rvqInt(103, 3), vsfaName("DF"), vsfaBound(&df)});
     out->numberColumn("Estimate", &estimate);
@@ -199,37 +94,11 @@ struct ParmEstTable {
 
   // The rows of effect k, one per parameter.
   void printEffect(int32_t k) {
-    int32_t nameLength = 0;
-    const char* name = vsfEffectName(ctx, k, &nameLength);
-    VsfEffectView v = vsfEffectView(ctx, m, k);
-    vsfFill(effect, We, name, nameLength);
+    VsfEffectView v = cols.startEffect(m, k);
     forced = m->effectStatus[k] == VES_FORCED ? 1 : 0;
-    const int32_t levelStart = style == 1 ? We : nameLength;
     for (int32_t j = 0; j < v.parms; ++j) {
-      const int32_t c = v.columns != nullptr ? v.columns[j] : j;
       const int32_t p = m->parmOffset[k] + j;
-      for (int32_t q = 0; q < classCount; ++q) {
-        classValues[q] = hostMissing();
-        if (classTexts[q] != nullptr)
-          std::memset(classTexts[q], ' ', static_cast<size_t>(classWidths[q]));
-      }
-      std::memset(parameter, ' ', static_cast<size_t>(Wp));
-      const int32_t* row = vsfLevelRow(v, c);
-      if (style == 0) {
-        int32_t length = 0;
-        const char* text =
-            vsfInterlacedText(d, (v.lev != nullptr ? v.lev->firstColumn : 0) + c, &length);
-        if (text != nullptr)
-          vsfFill(parameter, Wp, text, length);
-        else
-          vsfFill(parameter, Wp, name, nameLength);
-      } else {
-        std::memcpy(parameter, name, static_cast<size_t>(std::min(nameLength, Wp)));
-        if (row != nullptr && levelStart < Wp)
-          zlevEfLevelLabel(d, v.lev, parameter + levelStart, row);
-      }
-      if (classCount > 0 && row != nullptr && v.lev != nullptr)
-        zlevEfClassLevelTrue(d, v.lev, row, classTexts, classWidths, classValues);
+      cols.fillParameter(v, j);
       const double diag = m->betaVariance != nullptr ? m->betaVariance[p] : -1.0;
       df = diag != -1.0 ? 1 : 0;
       for (int32_t f = 0; f < folds; ++f)
@@ -299,7 +168,7 @@ struct ParmEstTable {
 } // namespace
 int32_t vsfpParmEst(VsfContext* ctx, VsfModel* m, QkPool* pool, int32_t stepOrder) {
   ParmEstTable t(ctx, m, pool);
-  if (t.measure() != 0 || t.takeBuffers() != 0)
+  if (t.takeBuffers() != 0)
     return -2;
   VsfOut out(ctx);
   t.out = &out;

@@ -168,6 +168,20 @@ void VsfOut::bind(const char* templ, std::initializer_list<RvqAttr> extra, bool 
   bound = static_cast<RvqObject*>(a[0].value.ptr);
 }
 
+void VsfOut::bind(const char* templ, const RvqAttr* extra, int32_t count) {
+  if (table == nullptr)
+    return;
+  RvqAttr a[kMaxAttrs];
+  int32_t n = 0;
+  a[n++] = rvqHandle(0, nullptr);
+  a[n++] = rvqHandle(504, table);
+  a[n++] = vsfaTemplate(templ);
+  for (int32_t i = 0; i < count && n < kMaxAttrs; ++i)
+    a[n++] = extra[i];
+  vsfCallArray(ctx->outputManager, 422, a, n);
+  bound = static_cast<RvqObject*>(a[0].value.ptr);
+}
+
 void VsfOut::emit() { vsfCall(table, 329, {}); }
 void VsfOut::endRows() { vsfCall(table, 299, {}); }
 

@@ -72,6 +72,8 @@ struct VsfOut {
   void endColumns(); // method 298
   // Method 422: id 0 handle record, the table under id 504, template, then `extra`.
   void bind(const char* templ, std::initializer_list<RvqAttr> extra = {}, bool dataUnder504 = true);
+  // The same with `count` attributes at `extra`, for lists made at run time.
+  void bind(const char* templ, const RvqAttr* extra, int32_t count);
   void emit();                                                                         // method 329
   void endRows();                                                                      // method 299
   void publish(RvqText* footnote = nullptr);                                           // method 428

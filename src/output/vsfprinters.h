@@ -50,6 +50,9 @@ int32_t vsfResults(VsfContext* ctx);
 // Model averaging: the resamplers' fits and the summary of a BY group, then its tables.
 int32_t vsfAverageFit(VsfContext* ctx);
 int32_t vsfResampleResults(VsfContext* ctx);
+// The design's tables of a BY group: CLASS levels (and coding), constructed-effect details
+// and dimensions. The first non-zero code of a printer.
+int32_t vsfDesignTables(VsfContext* ctx, QkPool* pool);
 // The effect selection percentages: mode 0 the table, 1 the table that also serves as the
 // selection-percentage plot's data, 2 only the plot's hidden data by the plot's ORDER= and
 // MINPCT=; modes 1 and 2 store the data reference in `plotData`. The number of rows.

@@ -8,6 +8,7 @@
 #include "output/vsfprint.h"
 #include "output/vsfprinters.h"
 #include "output/vsfresults.h"
+#include "selection/vsfresample.h"
 #include "support/hoststubs.h"
 #include "support/poolalloc.h"
 
@@ -217,7 +218,9 @@ int32_t vsfpModelString(VsfContext* ctx, VsfModel* m, QkPool* pool) {
       ++selected;
     }
   }
-  if (selected == 0 || o.method == VM_NONE)
+  // A plain fit names its effects elsewhere, except the refit of an averaged model.
+  const bool refit = ctx->resampling != nullptr && ctx->resampling->settings.refitInProgress;
+  if (selected == 0 || (o.method == VM_NONE && !refit))
     return 0;
   char* list = static_cast<char*>(poolTake(pool, total + 1));
   if (list == nullptr)

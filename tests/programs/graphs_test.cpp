@@ -860,12 +860,19 @@ const std::string kAveragingProgram =
     "proc varsifter data=ex.diabetes seed=123 plots=(parmdist(unpack noboxplots minpct=50) " +
     "effectselectpct(order=model));\n" + kAveraged;
 
-// The graphs of a step's output inside the group `group`.
+// The graphs of a step's output inside the groups `group`, at any depth.
 std::vector<const Value*> graphsIn(const Value& output, const std::string& group) {
   std::vector<const Value*> out;
-  for (const Value& n : output.items)
-    if (n["kind"].s == "group" && n["name"].s == group)
+  for (const Value& n : output.items) {
+    if (n["kind"].s != "group")
+      continue;
+    if (n["name"].s == group) {
       collectGraphs(n["children"], &out);
+    } else {
+      std::vector<const Value*> inner = graphsIn(n["children"], group);
+      out.insert(out.end(), inner.begin(), inner.end());
+    }
+  }
   return out;
 }
 

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -472,3 +473,131 @@ TEST(ModelAverageOutput, SampleCoefficientPanelsArePlainFitPanels) {
 }
 
 } // namespace
+
+namespace {
+
+// The houses data with the column F holding sample i's drawn frequencies (the OUTPUT data set
+// keeps the observations in the order of the input).
+std::string housesWithFreq(const std::vector<std::vector<std::string>>& o, int i) {
+  std::istringstream in(readFile(std::string(QRX_SOURCE_DIR) + "/examples/houses.csv"));
+  const int f = headerColumn(o.at(0), "sampleFreq" + std::to_string(i));
+  std::string line, s;
+  std::getline(in, line);
+  s = line + ",F\n";
+  for (size_t r = 1; std::getline(in, line) && !line.empty(); ++r)
+    s += line + "," + o.at(r).at(static_cast<size_t>(f)) + "\n";
+  return s;
+}
+
+// A row's key: its effect, the levels in its CLASS columns and its parameter text with runs of
+// blanks made one (the Parameter texts are padded to widths that depend on the model).
+std::string rowKey(const Value& t, size_t r) {
+  std::string parm,
+      key = text(t, r, "Effect") + "|" + text(t, r, "type") + "|" + text(t, r, "district") + "|";
+  for (char c : text(t, r, "Parameter"))
+    if (c != ' ' || (!parm.empty() && parm.back() != ' '))
+      parm += c;
+  return key + parm;
+}
+
+const char* const kHousesModel =
+    "  CLASS type district;\n"
+    "  MODEL price = area rooms age type district noise1 / SELECTION=FORWARD(SELECT=SBC) "
+    "INCLUDE=1;\n";
+
+} // namespace
+
+// The averaged estimates of the houses data name their CLASS parameters and levels as the
+// estimates of a fit do, mark the effect forced in, and are the means over the samples of
+// the estimates of plain fits with FREQ holding each sample's drawn frequencies (0 for an
+// effect a sample did not select). The data and design tables come first, the averaging
+// tables inside their group.
+TEST(ModelAverageOutput, AveragedClassEstimatesAreTheMeansOfThePlainFits) {
+  const int samples = 4;
+  const ProgramRun ma = runProgram(
+      "PROC VARSIFTER DATA=d SEED=11;\n" + std::string(kHousesModel) +
+          "  MODELAVERAGE NSAMPLES=4;\n  OUTPUT OUT=o SAMPLEFREQ;\nRUN;\n",
+      "maoclass", {{"d.csv", readFile(std::string(QRX_SOURCE_DIR) + "/examples/houses.csv")}},
+      {"o.csv"});
+  ASSERT_EQ(ma.status, 0) << ma.log;
+  const Value& out = ma.json["steps"][0]["output"];
+  std::vector<std::string> order;
+  for (const Value& n : out.items)
+    order.push_back(n["name"].s);
+  const std::vector<std::string> want = {
+      "",           "ModelInfo",      "ModelAverageInfo", "NObs", "ClassLevelInfo",
+      "Dimensions", "InitialAverage", "SelectedModel"};
+  EXPECT_EQ(order, want);
+  const Value* group = nodeNamed(out, "InitialAverage");
+  ASSERT_NE(group, nullptr);
+  std::vector<std::string> inner;
+  for (const Value& n : (*group)["children"].items)
+    if (n["kind"].s == "table")
+      inner.push_back(n["name"].s);
+  EXPECT_EQ(inner, (std::vector<std::string>{"EffectSelectPct", "ModelSelectFreq", "AvgParmEst"}));
+  const Value* avg = findTable(*group, "AvgParmEst");
+  ASSERT_NE(avg, nullptr);
+  const auto o = csvRows(ma.files.at("o.csv"));
+  std::map<std::string, double> mean;
+  for (int i = 1; i <= samples; ++i) {
+    const ProgramRun plain =
+        runProgram("PROC VARSIFTER DATA=d;\n  FREQ F;\n" + std::string(kHousesModel) + "RUN;\n",
+                   "maoclass_plain", {{"d.csv", housesWithFreq(o, i)}});
+    ASSERT_EQ(plain.status, 0) << plain.log;
+    const Value* pe = findTable(plain.json["steps"][0]["output"], "ParameterEstimates");
+    ASSERT_NE(pe, nullptr);
+    for (size_t r = 0; r < (*pe)["rows"].items.size(); ++r)
+      mean[rowKey(*pe, r)] += number(*pe, r, "Estimate") / samples;
+  }
+  std::erase_if(mean, [](const auto& kv) { return kv.second == 0.0; });
+  ASSERT_EQ((*avg)["rows"].items.size(), mean.size());
+  int levels = 0;
+  for (size_t r = 0; r < mean.size(); ++r) {
+    const std::string key = rowKey(*avg, r);
+    ASSERT_EQ(mean.count(key), 1u) << key;
+    EXPECT_NEAR(number(*avg, r, "Mean"), mean[key], 1e-9 * (1 + std::fabs(mean[key]))) << key;
+    EXPECT_EQ(number(*avg, r, "ForcedIn"), text(*avg, r, "Effect") == "area" ? 1 : 0) << key;
+    levels += !text(*avg, r, "type").empty() || !text(*avg, r, "district").empty();
+  }
+  EXPECT_GE(levels, 10); // three type and seven district parameters at least
+}
+
+// With REFIT the first pass's tables sit in their group and the refit's, with its note and
+// selected effects, in another; the design tables are shown once. A trimmed mean says so in
+// its headers, and the refit's table has a title of its own.
+TEST(ModelAverageOutput, RefitGroupsTrimmedHeadersAndTitles) {
+  const ProgramRun r = runProgram(
+      "PROC VARSIFTER DATA=d SEED=11;\n" + std::string(kHousesModel) +
+          "  MODELAVERAGE NSAMPLES=5 AVERAGEMETHOD=MEAN(TRIMPERCENT=20) REFIT(NSAMPLES=3) "
+          "TABLES=PARMEST(NONZEROPARMS);\nRUN;\n",
+      "maorefitgroups",
+      {{"d.csv", readFile(std::string(QRX_SOURCE_DIR) + "/examples/houses.csv")}});
+  ASSERT_EQ(r.status, 0) << r.log;
+  EXPECT_EQ(tablesOf(r, "Dimensions").size(), 1u);
+  EXPECT_EQ(tablesOf(r, "NObs").size(), 1u);
+  const Value& out = r.json["steps"][0]["output"];
+  const Value* first = nodeNamed(out, "InitialAverage");
+  const Value* refit = nodeNamed(out, "RefitAverage");
+  ASSERT_NE(first, nullptr);
+  ASSERT_NE(refit, nullptr);
+  const Value& notes = (*refit)["children"];
+  ASSERT_GE(notes.items.size(), 3u);
+  EXPECT_EQ(notes[0]["kind"].s, "text");
+  EXPECT_EQ(notes[1]["name"].s, "SelectedEffects");
+  EXPECT_EQ(notes[2]["name"].s, "RefitAvgParmEst");
+  const Value* avg = findTable(*first, "AvgParmEst");
+  const Value* again = findTable(*refit, "RefitAvgParmEst");
+  ASSERT_NE(avg, nullptr);
+  ASSERT_NE(again, nullptr);
+  EXPECT_NE((*avg)["title"].s, (*again)["title"].s);
+  EXPECT_FALSE((*avg)["title2"].s.empty()); // NONZEROPARMS: the statistics of the non-zero
+  EXPECT_TRUE((*again)["title2"].s.empty());
+  for (const Value* t : {avg, again}) {
+    const Value& mean = (*t)["columns"][static_cast<size_t>(col(*t, "Mean"))];
+    EXPECT_NE(mean["header"].s.find("Trimmed"), std::string::npos) << mean["header"].s;
+    EXPECT_NE(mean["header"].s.find("20"), std::string::npos) << mean["header"].s;
+  }
+  EXPECT_GE(col(*avg, "TrimmedNumberNonzero"), 0);
+  EXPECT_GE(col(*avg, "ForcedIn"), 0);
+  EXPECT_LT(col(*again, "ForcedIn"), 0);
+}
