@@ -26,6 +26,7 @@
 #include <memory>
 #include <mutex>
 #include <set>
+#include <unordered_map>
 #include <vector>
 
 #include <fcntl.h>
@@ -68,6 +69,10 @@ struct HostDataSet {
   std::vector<bool> described;    // variables already looked up (describeLookedUpVariable)
   std::vector<HostVariable> vars; // descriptions handed out by xvname
   std::vector<std::string> names; // storage of the names
+  // Each upper-cased name and the 0-based position of its first variable: a look-up by
+  // name costs one hash, not a pass over every name (a model of thousands of columns looks
+  // up every one of them).
+  std::unordered_map<std::string, int32_t> positions;
   HostByHandle by;
   std::vector<int64_t> groupStarts; // start of each BY group; last entry = nobs
   // The BY values at each group start, kept when the values are read window by window so
@@ -147,6 +152,8 @@ std::string memberFile(const std::string& dir, const std::string& member, bool f
 }
 
 void describe(HostDataSet* ds, const std::string& name, bool numeric, int32_t length) {
+  const size_t capacity = ds->names.capacity();
+  ds->positions.emplace(upper(name), static_cast<int32_t>(ds->names.size()));
   ds->names.push_back(name);
   HostVariable v{};
   v.nameLength = static_cast<int16_t>(name.size());
@@ -156,9 +163,13 @@ void describe(HostDataSet* ds, const std::string& name, bool numeric, int32_t le
   size_t n = std::min(name.size(), sizeof v.nameText);
   std::memcpy(v.nameText, name.data(), n);
   ds->vars.push_back(v);
-  // names are handed out from storage that stays put
-  for (size_t i = 0; i < ds->vars.size(); ++i)
-    ds->vars[i].name = ds->names[i].c_str();
+  // Names are handed out from storage that stays put: when the names moved, every
+  // description points at them again.
+  if (ds->names.capacity() != capacity)
+    for (size_t i = 0; i < ds->vars.size(); ++i)
+      ds->vars[i].name = ds->names[i].c_str();
+  else
+    ds->vars.back().name = ds->names.back().c_str();
 }
 
 HostDataSet* checkedInput(HostDataSet* ds) {
@@ -525,14 +536,13 @@ int32_t dsVfind(HostDataSet* data, const char* name, int32_t length, int32_t* nu
   std::string want = upper(std::string(name, static_cast<size_t>(length)));
   while (!want.empty() && want.back() == ' ')
     want.pop_back();
-  for (size_t i = 0; i < ds->names.size(); ++i)
-    if (upper(ds->names[i]) == want) {
-      if (number)
-        *number = static_cast<int32_t>(i) + 1;
-      if (!ds->output)
-        describeLookedUpVariable(ds, static_cast<int32_t>(i) + 1);
-      break;
-    }
+  const auto found = ds->positions.find(want);
+  if (found == ds->positions.end())
+    return 0;
+  if (number)
+    *number = found->second + 1;
+  if (!ds->output)
+    describeLookedUpVariable(ds, found->second + 1);
   return 0;
 }
 
@@ -793,11 +803,10 @@ int32_t dsDefvar(HostDataSet* out, const char* name, int32_t length, int32_t typ
   std::string n(name, static_cast<size_t>(length));
   while (!n.empty() && n.back() == ' ')
     n.pop_back();
-  for (const std::string& have : ds->names)
-    if (upper(have) == upper(n)) {
-      fail(10, {n.c_str(), ds->display.c_str()});
-      return -2;
-    }
+  if (ds->positions.count(upper(n)) != 0) {
+    fail(10, {n.c_str(), ds->display.c_str()});
+    return -2;
+  }
   describe(ds, n, type == 1, type == 1 ? 8 : std::max(1, varLength));
   ds->outNums.emplace_back();
   ds->outStrs.emplace_back();
