@@ -4,6 +4,7 @@
 #include "host/data/dsoptions.h"
 
 #include "host/data/dataset.h"
+#include "host/textcase.h"
 #include "support/hostif.h"
 
 #include <algorithm>
@@ -15,17 +16,11 @@ namespace qrxhost {
 
 namespace {
 
-std::string upper(std::string s) {
-  for (char& c : s)
-    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
-}
-
 // The columns named by a KEEP= or DROP= list; false at the first name that is no variable.
 bool namedColumns(const std::map<std::string, int>& index, const std::vector<OptionWord>& words,
                   const char* option, std::set<int>* out, OptionMisfit* misfit) {
   for (const OptionWord& w : words) {
-    auto it = index.find(upper(w.text));
+    auto it = index.find(asciiUpper(w.text));
     if (it == index.end()) {
       *misfit = {w, option, "is not a variable of the data set"};
       return false;
@@ -40,7 +35,7 @@ bool namedColumns(const std::map<std::string, int>& index, const std::vector<Opt
 bool renameColumns(const std::map<std::string, int>& index, const DataSetOptions& options,
                    OptionView* view, OptionMisfit* misfit) {
   for (const auto& [from, to] : options.rename) {
-    auto it = index.find(upper(from.text));
+    auto it = index.find(asciiUpper(from.text));
     auto kept = it == index.end()
                     ? view->columns.end()
                     : std::find(view->columns.begin(), view->columns.end(), it->second);
@@ -56,9 +51,9 @@ bool renameColumns(const std::map<std::string, int>& index, const DataSetOptions
   }
   std::set<std::string> seen;
   for (size_t i = 0; i < view->names.size(); ++i)
-    if (!seen.insert(upper(view->names[i])).second) {
+    if (!seen.insert(asciiUpper(view->names[i])).second) {
       for (const auto& [from, to] : options.rename)
-        if (upper(to.text) == upper(view->names[i]))
+        if (asciiUpper(to.text) == asciiUpper(view->names[i]))
           *misfit = {to, "RENAME=", "would name two variables of the data set"};
       return false;
     }
@@ -72,7 +67,7 @@ bool resolveWhere(WhereNode& node, const std::map<std::string, int>& seenAs,
                   const std::vector<OptionVariable>& vars, const OptionWord& whereAt,
                   OptionMisfit* misfit) {
   if (node.kind == WhereNode::Variable) {
-    auto it = seenAs.find(upper(node.name.text));
+    auto it = seenAs.find(asciiUpper(node.name.text));
     if (it == seenAs.end()) {
       *misfit = {node.name, "WHERE=", "is not a variable of the data set"};
       return false;
@@ -147,7 +142,7 @@ bool viewOptions(const std::vector<OptionVariable>& vars, DataSetOptions& option
                  OptionMisfit* misfit) {
   std::map<std::string, int> index;
   for (size_t c = 0; c < vars.size(); ++c)
-    index.emplace(upper(vars[c].name), static_cast<int>(c));
+    index.emplace(asciiUpper(vars[c].name), static_cast<int>(c));
   std::set<int> keep, drop;
   if (!namedColumns(index, options.keep, "KEEP=", &keep, misfit) ||
       !namedColumns(index, options.drop, "DROP=", &drop, misfit))
@@ -167,7 +162,7 @@ bool viewOptions(const std::vector<OptionVariable>& vars, DataSetOptions& option
     return true;
   std::map<std::string, int> seenAs;
   for (size_t i = 0; i < view->columns.size(); ++i)
-    seenAs.emplace(upper(view->names[i]), view->columns[i]);
+    seenAs.emplace(asciiUpper(view->names[i]), view->columns[i]);
   return resolveWhere(*options.where, seenAs, vars, options.whereAt, misfit);
 }
 
