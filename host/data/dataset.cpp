@@ -507,6 +507,8 @@ bool applyDataSetOptions(HostDataSet* data, std::unique_ptr<DataSetOptions> opti
   ds->rows = std::make_unique<CsvRows>(ds->table);
   ds->vars.clear();
   ds->names.clear();
+  ds->positions.clear();
+  ds->described.clear();
   for (const CsvColumn& c : table->columns)
     describe(ds, c.name, c.numeric, c.length);
   computeGroups(ds);
