@@ -237,6 +237,25 @@ TEST_F(Cli, ProgressLineOnATerminalShowsByGroupAndSteps) {
   EXPECT_EQ(r.status, 0) << r.out;
   EXPECT_TRUE(clitest::has(r, "WORK.D: BY group 2 of 2, selection step")) << r.out;
   EXPECT_TRUE(clitest::has(r, "\r\x1b[K")) << r.out;
+  // Observations are counted, not lines (the header is none), and one effect is one.
+  EXPECT_TRUE(clitest::has(r, "reading WORK.D: 10 observations")) << r.out;
+  EXPECT_TRUE(clitest::has(r, ", 1 effect in the model")) << r.out;
+  // With the log on the terminal, the progress line is erased before each log line (the
+  // OUTPUT data set's note comes while the last step is shown).
+  const std::string withOutput =
+      write("q.qrx", "proc varsifter data=d; by g;\n  model y = x1 x2 / selection=forward;\n"
+                     "  output out=o p=p;\nrun;\n");
+  const std::string logged = std::string("QRX_PROGRESS_DELAY_MS=0 ASAN_OPTIONS=detect_leaks=0 '") +
+                             QRX_BINARY + "' --work '" + dir.string() + "' '" + withOutput +
+                             "' > /dev/null";
+  Outcome onTerminal = clitest::shell("script -qec \"" + logged + "\" /dev/null");
+  EXPECT_EQ(onTerminal.status, 0) << onTerminal.out;
+  EXPECT_TRUE(clitest::has(onTerminal, "NOTE: The data set WORK.O")) << onTerminal.out;
+  for (size_t at = onTerminal.out.find("NOTE:"); at != std::string::npos;
+       at = onTerminal.out.find("NOTE:", at + 1))
+    EXPECT_TRUE(at == 0 || onTerminal.out[at - 1] == '\n' ||
+                onTerminal.out.compare(at - 4, 4, "\r\x1b[K") == 0)
+        << onTerminal.out.substr(at < 60 ? 0 : at - 60, 80);
   // Without a terminal nothing of it is written.
   Outcome plain = clitest::shell(command);
   EXPECT_EQ(plain.status, 0);
