@@ -5,13 +5,13 @@
 
 #include "data/vsfdata.h"
 #include "data/zpuddle.h"
-#include "driver/vsfoptions.h"
 #include "host/ext/extlist.h"
 #include "host/hostcore.h"
 #include "host/pools.h"
 #include "kernels/vsfkernels.h"
 #include "model/vsfmodel.h"
 #include "support/hoststubs.h"
+#include "support/vsfoptions.h"
 
 #include <cstring>
 #include <random>

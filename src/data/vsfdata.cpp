@@ -6,11 +6,11 @@
 #include "data/vsfreadpass.h"
 
 #include "data/vsfpage.h"
-#include "driver/vsfoptions.h"
 #include "effects/levdesign.h"
 #include "model/vsfmodel.h"
 #include "numerics/zranuni.h"
 #include "support/hoststubs.h"
+#include "support/vsfoptions.h"
 
 #include <algorithm>
 #include <cmath>

@@ -3,8 +3,8 @@
 // page limit and page table. Declared in data/vsfdata.h.
 #include "data/vsfdata.h"
 
-#include "driver/vsfoptions.h"
 #include "support/hoststubs.h"
+#include "support/vsfoptions.h"
 
 #include <algorithm>
 #include <cmath>

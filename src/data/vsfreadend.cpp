@@ -4,9 +4,9 @@
 // Declared in data/vsfreadpass.h and data/vsfdata.h.
 #include "data/vsfreadpass.h"
 
-#include "driver/vsfoptions.h"
 #include "model/vsfmodel.h"
 #include "support/hoststubs.h"
+#include "support/vsfoptions.h"
 
 #include <algorithm>
 #include <climits>

@@ -4,9 +4,9 @@
 // HIERARCHY= and backward elimination read the lists. Declared in design/levhier.h.
 #include "design/levhier.h"
 
-#include "driver/vsfoptions.h"
 #include "effects/zlst.h"
 #include "support/hoststubs.h"
+#include "support/vsfoptions.h"
 #include "support/wzstr.h"
 
 #include <algorithm>

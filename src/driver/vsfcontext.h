@@ -6,13 +6,13 @@
 #include "data/vsfdata.h"
 #include "design/levreg.h"
 #include "driver/vsfeffects.h"
-#include "driver/vsfoptions.h"
 #include "driver/vsfpostinit.h"
 #include "model/vsfmodel.h"
 #include "output/vsfaverage.h"
 #include "output/vsfoutput.h"
 #include "output/vsfresstate.h"
 #include "support/hostif.h"
+#include "support/vsfoptions.h"
 
 #include <cstdint>
 

@@ -4,9 +4,9 @@
 #include "kernels/vsflarcallbacks.h"
 
 #include "data/vsfthread.h"
-#include "driver/vsfoptions.h"
 #include "kernels/vsfrowwalk.h"
 #include "numerics/packedtri.h"
+#include "support/vsfoptions.h"
 
 #include <vector>
 

@@ -2,7 +2,7 @@
 // settings of the reading pass.
 #include "kernels/vsfrowwalk.h"
 
-#include "driver/vsfoptions.h"
+#include "support/vsfoptions.h"
 
 VsfRowShape vsfRowShape(const VsfModel* m) {
   VsfRowShape S{};

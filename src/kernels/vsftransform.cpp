@@ -5,9 +5,9 @@
 // undo leaves such a value at 0.
 #include "kernels/vsftransform.h"
 
-#include "driver/vsfoptions.h"
 #include "kernels/vsfrowwalk.h"
 #include "support/hostif.h"
+#include "support/vsfoptions.h"
 
 namespace {
 

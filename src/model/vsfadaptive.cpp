@@ -4,13 +4,13 @@
 // the column scales.
 #include "model/vsfadaptive.h"
 
-#include "driver/vsfoptions.h"
 #include "kernels/vsfxpx.h"
 #include "model/vsfmodel.h"
 #include "model/vsfsweep.h"
 #include "numerics/packedtri.h"
 #include "numerics/qkzpower.h"
 #include "support/hostif.h"
+#include "support/vsfoptions.h"
 
 #include <algorithm>
 #include <cmath>

@@ -4,7 +4,6 @@
 #include "model/vsfcriteria.h"
 
 #include "data/vsfthread.h"
-#include "driver/vsfoptions.h"
 #include "kernels/vsfcvkernels.h"
 #include "kernels/vsfresid.h"
 #include "model/vsfformulas.h"
@@ -12,6 +11,7 @@
 #include "model/vsfsweep.h"
 #include "numerics/packedtri.h"
 #include "support/hostif.h"
+#include "support/vsfoptions.h"
 
 #include <algorithm>
 #include <cmath>

@@ -3,9 +3,9 @@
 // F-distribution tail comes from the numerical library.
 #include "model/vsfformulas.h"
 
-#include "driver/vsfoptions.h"
 #include "numerics/zlogfnc.h"
 #include "support/hostif.h"
+#include "support/vsfoptions.h"
 
 #include <cfloat>
 #include <cmath>

@@ -4,7 +4,6 @@
 // Sweeping, criteria, trials and the step-record layout live in their own units.
 #include "model/vsfmodel.h"
 
-#include "driver/vsfoptions.h"
 #include "model/vsfcriteria.h"
 #include "model/vsfformulas.h"
 #include "model/vsfserialize.h"
@@ -12,6 +11,7 @@
 #include "numerics/packedtri.h"
 #include "support/hoststubs.h"
 #include "support/poolalloc.h"
+#include "support/vsfoptions.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -4,10 +4,10 @@
 #include "model/vsfserialize.h"
 
 #include "data/vsfscratchfile.h"
-#include "driver/vsfoptions.h"
 #include "driver/vsfpools.h"
 #include "model/vsfformulas.h"
 #include "model/vsfmodel.h"
+#include "support/vsfoptions.h"
 
 #include <cstring>
 #include <type_traits>

@@ -4,13 +4,13 @@
 #include "model/vsfshift.h"
 
 #include "data/vsfthread.h"
-#include "driver/vsfoptions.h"
 #include "kernels/vsfmoments.h"
 #include "kernels/vsftransform.h"
 #include "kernels/vsfxpx.h"
 #include "model/vsfmodel.h"
 #include "model/vsfsweep.h"
 #include "numerics/packedtri.h"
+#include "support/vsfoptions.h"
 
 #include <algorithm>
 #include <cmath>

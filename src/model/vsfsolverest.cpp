@@ -3,8 +3,8 @@
 // means and columnSumSquares the inverse scales at this point of the fit.
 #include "model/vsfsolverest.h"
 
-#include "driver/vsfoptions.h"
 #include "model/vsfmodel.h"
+#include "support/vsfoptions.h"
 
 #include <algorithm>
 #include <cmath>

@@ -5,7 +5,6 @@
 #include "model/vsfsweep.h"
 
 #include "data/vsfthread.h"
-#include "driver/vsfoptions.h"
 #include "kernels/vsfresid.h"
 #include "kernels/vsfxpx.h"
 #include "model/vsfformulas.h"
@@ -16,6 +15,7 @@
 #include "numerics/qkzsweepblock.h"
 #include "support/hostif.h"
 #include "support/hoststubs.h"
+#include "support/vsfoptions.h"
 
 #include <algorithm>
 #include <bit>

@@ -3,7 +3,7 @@
 // the stop test and the cross-validation switches are decided by post-initialisation.
 #include "model/vsfswitches.h"
 
-#include "driver/vsfoptions.h"
+#include "support/vsfoptions.h"
 
 void vsfDeriveFitSwitches(VsfModelOptions* o) {
   o->colStandardize = o->penalizedPath;

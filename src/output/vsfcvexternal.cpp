@@ -3,11 +3,11 @@
 // the held-out error itself (for the group LASSO: its penalty ratio and held-out error). The
 // records are written by the external cross-validation road. Declared in output/vsfprinters.h.
 #include "driver/vsfcontext.h"
-#include "driver/vsfoptions.h"
 #include "model/vsfmodel.h"
 #include "output/vsfprint.h"
 #include "output/vsfprinters.h"
 #include "support/hoststubs.h"
+#include "support/vsfoptions.h"
 
 int32_t vsfpCvExternal(VsfContext* ctx) {
   const VsfModel* m = &ctx->model;

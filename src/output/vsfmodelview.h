@@ -3,8 +3,8 @@
 // the fit as the tables show them. The records themselves belong to the driver and model.
 #pragma once
 
-#include "driver/vsfoptions.h"
 #include "support/hostif.h"
+#include "support/vsfoptions.h"
 
 #include <cstdint>
 

@@ -3,7 +3,6 @@
 // strict, so among equal values the lowest-numbered effect wins.
 #include "selection/vsfclassic.h"
 
-#include "driver/vsfoptions.h"
 #include "model/vsfcriteria.h"
 #include "model/vsfformulas.h"
 #include "model/vsfmodel.h"
@@ -12,6 +11,7 @@
 #include "numerics/packedtri.h"
 #include "selection/vsfstoprules.h"
 #include "support/hostif.h"
+#include "support/vsfoptions.h"
 
 #include <cfloat>
 #include <cmath>

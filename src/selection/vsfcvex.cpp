@@ -8,12 +8,12 @@
 #include "selection/vsfcvex.h"
 
 #include "data/vsfdata.h"
-#include "driver/vsfoptions.h"
 #include "model/vsfmodel.h"
 #include "selection/vsfelnet.h"
 #include "selection/vsfprocess.h"
 #include "support/hoststubs.h"
 #include "support/notbuilt.h"
+#include "support/vsfoptions.h"
 
 #include <algorithm>
 #include <cmath>

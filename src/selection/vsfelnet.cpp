@@ -4,12 +4,12 @@
 // ridge to the diagonal (vsfprocess.cpp), so a trial costs a path on the matrix, not a pass.
 #include "selection/vsfelnet.h"
 
-#include "driver/vsfoptions.h"
 #include "model/vsfcriteria.h"
 #include "model/vsfmodel.h"
 #include "selection/vsfprocess.h"
 #include "support/hostif.h"
 #include "support/logline.h"
+#include "support/vsfoptions.h"
 
 #include <cmath>
 #include <cstdio>

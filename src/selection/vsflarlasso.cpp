@@ -5,7 +5,6 @@
 #include "selection/vsflarlasso.h"
 
 #include "data/vsfthread.h"
-#include "driver/vsfoptions.h"
 #include "driver/vsfreaders.h"
 #include "kernels/vsflarcallbacks.h"
 #include "kernels/vsfrowwalk.h"
@@ -16,6 +15,7 @@
 #include "selection/vsfstoprules.h"
 #include "support/hoststubs.h"
 #include "support/notbuilt.h"
+#include "support/vsfoptions.h"
 
 #include <algorithm>
 #include <cmath>

@@ -7,7 +7,6 @@
 
 #include "data/vsfdata.h"
 #include "data/vsfthread.h"
-#include "driver/vsfoptions.h"
 #include "kernels/vsfkernels.h"
 #include "kernels/vsfmoments.h"
 #include "kernels/vsfresfreq.h"
@@ -30,6 +29,7 @@
 #include "selection/vsfscreen.h"
 #include "support/hoststubs.h"
 #include "support/notbuilt.h"
+#include "support/vsfoptions.h"
 
 #include <algorithm>
 #include <cmath>

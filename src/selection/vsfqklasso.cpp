@@ -6,7 +6,6 @@
 #include "selection/vsfqklasso.h"
 
 #include "data/vsfthread.h"
-#include "driver/vsfoptions.h"
 #include "kernels/vsflarcallbacks.h"
 #include "kernels/vsfqkkernels.h"
 #include "kernels/vsfxpx.h"
@@ -18,6 +17,7 @@
 #include "support/hoststubs.h"
 #include "support/qksv.h"
 #include "support/testhooks.h"
+#include "support/vsfoptions.h"
 
 #include <cmath>
 #include <cstring>

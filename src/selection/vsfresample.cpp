@@ -5,12 +5,12 @@
 
 #include "data/vsfscratchfile.h"
 #include "data/vsfutilfile.h"
-#include "driver/vsfoptions.h"
 #include "model/vsfserialize.h"
 #include "numerics/zrandom.h"
 #include "selection/vsfprocess.h"
 #include "support/hoststubs.h"
 #include "support/poolalloc.h"
+#include "support/vsfoptions.h"
 
 #include <cstring>
 

@@ -6,13 +6,13 @@
 #include "selection/vsfscreen.h"
 
 #include "data/vsfthread.h"
-#include "driver/vsfoptions.h"
 #include "kernels/vsflarcallbacks.h"
 #include "kernels/vsfmoments.h"
 #include "model/vsfmodel.h"
 #include "model/vsfsweep.h"
 #include "selection/vsflarlasso.h"
 #include "support/logline.h"
+#include "support/vsfoptions.h"
 
 #include <algorithm>
 #include <cmath>

@@ -3,12 +3,12 @@
 // missing criterion value never counts as better.
 #include "selection/vsfstoprules.h"
 
-#include "driver/vsfoptions.h"
 #include "model/vsfcriteria.h"
 #include "model/vsfformulas.h"
 #include "model/vsfmodel.h"
 #include "model/vsfsweep.h"
 #include "support/hostif.h"
+#include "support/vsfoptions.h"
 
 #include <cfloat>
 #include <cmath>

@@ -4,7 +4,6 @@
 // validation/test ASE are checked against a least-squares fit by Gauss-Jordan inversion.
 #include "data/datafixture.h"
 #include "data/vsfthread.h"
-#include "driver/vsfoptions.h"
 #include "host/ext/qkpgf.h"
 #include "kernels/vsfkernels.h"
 #include "kernels/vsflarcallbacks.h"
@@ -16,6 +15,7 @@
 #include "model/vsfmodel.h"
 #include "model/vsfsweep.h"
 #include "support/hostif.h"
+#include "support/vsfoptions.h"
 
 #include <gtest/gtest.h>
 

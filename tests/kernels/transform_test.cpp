@@ -3,13 +3,13 @@
 // and the inverse restores the values; a missing scale sets the column to 0 for good.
 #include "data/datafixture.h"
 #include "data/vsfthread.h"
-#include "driver/vsfoptions.h"
 #include "host/ext/qkpgf.h"
 #include "kernels/vsfkernels.h"
 #include "kernels/vsfmoments.h"
 #include "kernels/vsftransform.h"
 #include "model/vsfmodel.h"
 #include "support/hostif.h"
+#include "support/vsfoptions.h"
 
 #include <gtest/gtest.h>
 

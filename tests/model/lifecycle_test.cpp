@@ -2,9 +2,9 @@
 // an X'X grown on demand, fold counts, initial effect statuses; growth of the step history
 // and of X'X keeps what was there; step records of unavailable effects are skipped.
 #include "data/datafixture.h"
-#include "driver/vsfoptions.h"
 #include "model/vsfformulas.h"
 #include "model/vsfmodel.h"
+#include "support/vsfoptions.h"
 
 #include <gtest/gtest.h>
 

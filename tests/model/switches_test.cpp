@@ -1,8 +1,8 @@
 // The fitting switches that follow from the method alone and the fit-control words of a
 // BY group's first fit. The switches post-initialisation decides are tested through it
 // (tests/driver/postinit_options_test.cpp).
-#include "driver/vsfoptions.h"
 #include "model/vsfswitches.h"
+#include "support/vsfoptions.h"
 
 #include <gtest/gtest.h>
 

@@ -3,10 +3,10 @@
 // scripts/gen_cvex_ref.py (scikit-learn's lars_path per fold, the error of the fold's
 // coefficients interpolated exactly at each grid point), for L1CHOICE=RATIO, NORM and VALUE;
 // and the final fit's linear interpolation on the curve.
-#include "driver/vsfoptions.h"
 #include "model/vsfcriteria.h"
 #include "model/vsfmodel.h"
 #include "selection/vsfcvex.h"
+#include "support/vsfoptions.h"
 
 #include "refcsv.h"
 

@@ -4,8 +4,8 @@
 #pragma once
 
 #include "data/datafixture.h"
-#include "driver/vsfoptions.h"
 #include "model/vsfmodel.h"
+#include "support/vsfoptions.h"
 
 #include <string>
 #include <vector>
