@@ -10,7 +10,6 @@
 #include "data/vsfdata.h"
 #include "design/levnames.h"
 #include "design/levrow.h"
-#include "driver/vsfbridge.h"
 #include "driver/vsfcontext.h"
 #include "model/vsfsweep.h"
 #include "numerics/packedtri.h"
@@ -19,6 +18,7 @@
 #include "output/vsfselrow.h"
 #include "selection/vsfresample.h"
 #include "support/hoststubs.h"
+#include "support/postfit.h"
 
 #include <algorithm>
 #include <cstring>
