@@ -1,3 +1,0 @@
-// Compiles the shared set-ups of the data-layer and selection tests into this program.
-#include "data/datafixture.cpp"
-#include "selection/fitfixture.cpp"
