@@ -7,6 +7,7 @@
 #include "host/ext/qkpgf.h"
 #include "host/hostcore.h"
 #include "host/hostlog.h"
+#include "host/output/html.h"
 #include "host/output/templates.h"
 #include "host/runner/program.h"
 #include "host/runner/programrun.h"
@@ -63,8 +64,9 @@ bool splitPair(const std::string& arg, std::string* name, std::string* value) {
 
 void entry(HostControlBlock* cb, void* pidb) { mcn_main(cb, pidb); }
 
-// A data directory of the host (`name` is "messages" or "templates"): $`env`, the
-// directory beside the executable, or the source tree's directory the build recorded.
+// A data directory of the host (`name` is "messages", "templates" or "web"): $`env`, the
+// directory beside the executable or share/qrx/`name` of the installed tree, or the source
+// tree's directory the build recorded.
 void chooseDataDir(const char* argv0, const char* env, const char* name,
                    void (*set)(const std::string&)) {
   if (const char* value = std::getenv(env); value && *value)
@@ -83,6 +85,7 @@ void chooseDataDir(const char* argv0, const char* env, const char* name,
 void chooseDataDirs(const char* argv0) {
   chooseDataDir(argv0, "QRX_MESSAGE_DIR", "messages", qrxhost::setMessageDir);
   chooseDataDir(argv0, "QRX_TEMPLATE_DIR", "templates", qrxhost::setTemplateDir);
+  chooseDataDir(argv0, "QRX_WEB_DIR", "web", qrxhost::setWebDir);
 }
 
 // SIGINT, SIGTERM and SIGHUP are taken by a thread of their own (every other thread blocks

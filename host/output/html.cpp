@@ -86,8 +86,14 @@ std::string readWhole(const std::filesystem::path& path) {
   return s.str();
 }
 
+// The directory of the graph libraries set by setWebDir, or empty.
+std::string& chosenWebDir() {
+  static std::string dir;
+  return dir;
+}
+
 // The directory of the installed graph libraries (web/node_modules of the source tree).
-std::filesystem::path webDir() { return dataDirectory("", "QRX_WEB_DIR", QRX_WEB_DIR); }
+std::filesystem::path webDir() { return dataDirectory(chosenWebDir(), "QRX_WEB_DIR", QRX_WEB_DIR); }
 
 // The three graph libraries as inline scripts; empty when any of them is not installed.
 std::string graphLibraries() {
@@ -263,5 +269,7 @@ std::string htmlPage(const std::string& title, const std::string& body) {
          "</h1></header>\n<main>\n" + body + "</main>\n" + graphScripts(body) +
          "</body>\n</html>\n";
 }
+
+void setWebDir(const std::string& dir) { chosenWebDir() = dir; }
 
 } // namespace qrxhost

@@ -21,5 +21,8 @@ std::string htmlLogBlock(const std::vector<std::string>& lines);
 std::string graphScripts(const std::string& body);
 // A whole page around `body`, with the given title.
 std::string htmlPage(const std::string& title, const std::string& body);
+// Where the graph libraries are read from: `dir` when set, else $QRX_WEB_DIR, else the
+// source tree's web/node_modules the build recorded. Set before a run, not during one.
+void setWebDir(const std::string& dir);
 
 } // namespace qrxhost

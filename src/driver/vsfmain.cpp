@@ -36,7 +36,7 @@ const VsfImageInfo vi_mcn = {{'Q', 'R', 'X', '_', 'I', 'm', 'a', 'g', 'e', '_', 
                              8,
                              "1.0",
                              "qrxvarsf",
-                             __DATE__,
+                             QRX_BUILD_DATE,
                              kModuleData,
                              kModuleData,
                              "001"};
