@@ -17,8 +17,16 @@ inline void addRows(double* row, int32_t len, const double* a, const double* con
 
 } // namespace
 
-__attribute__((target_clones("avx2", "default"))) void
-vsfRankUpdate(double* T, int32_t n, const double* const* x, const double* w, int32_t k) {
+// GCC builds an AVX2 version and a default one, chosen when the program loads. clang 14 does
+// not resolve such a function when another file calls it, so there it is one version.
+#if defined(__clang__)
+#define VSF_RANK_CLONES
+#else
+#define VSF_RANK_CLONES __attribute__((target_clones("avx2", "default")))
+#endif
+
+VSF_RANK_CLONES void vsfRankUpdate(double* T, int32_t n, const double* const* x, const double* w,
+                                   int32_t k) {
   double* row = T;
   for (int32_t i = 0; i < n; row += i + 1, ++i) {
     double a[kVsfRankRows];

@@ -10,29 +10,42 @@
 
 namespace minijson {
 
+struct Member;
+
 struct Value {
   enum Kind { Null, Bool, Number, String, Array, Object } kind = Null;
   bool b = false;
   double n = 0;
   std::string s;
   std::vector<Value> items;
-  std::vector<std::pair<std::string, Value>> members;
+  std::vector<Member> members; // an object's members in their order
 
   const Value& operator[](size_t i) const { return items.at(i); }
-  const Value& operator[](const std::string& key) const {
-    for (const auto& m : members)
-      if (m.first == key)
-        return m.second;
-    static const Value none;
-    return none;
-  }
-  bool has(const std::string& key) const {
-    for (const auto& m : members)
-      if (m.first == key)
-        return true;
-    return false;
-  }
+  const Value& operator[](const std::string& key) const;
+  bool has(const std::string& key) const;
 };
+
+// A name and value of an object (a struct, not a std::pair, which clang's library wants
+// complete where Value is not yet).
+struct Member {
+  std::string first;
+  Value second;
+};
+
+inline const Value& Value::operator[](const std::string& key) const {
+  for (const auto& m : members)
+    if (m.first == key)
+      return m.second;
+  static const Value none;
+  return none;
+}
+
+inline bool Value::has(const std::string& key) const {
+  for (const auto& m : members)
+    if (m.first == key)
+      return true;
+  return false;
+}
 
 class Parser {
 public:
@@ -102,7 +115,7 @@ private:
         }
         ++i_;
         ws();
-        v.members.emplace_back(key, value());
+        v.members.push_back(Member{key, value()});
         ws();
         if (i_ < t_.size() && t_[i_] == ',') {
           ++i_;
