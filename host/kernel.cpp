@@ -7,6 +7,7 @@
 #include "host/hostlog.h"
 #include "host/pools.h"
 #include "host/supervisor.h"
+#include "host/textcase.h"
 
 #include <algorithm>
 #include <atomic>
@@ -170,18 +171,12 @@ std::string toNarrow(const QkChar* name, int32_t length) {
   return s;
 }
 
-std::string upper(std::string s) {
-  for (char& c : s)
-    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
-}
-
 // The registry key: OSENV.X keeps the case of X (environment names are case-sensitive);
 // every other name is case-insensitive.
 std::string keyOf(const std::string& name) {
-  if (name.size() >= 6 && upper(name.substr(0, 6)) == "OSENV.")
+  if (name.size() >= 6 && asciiUpper(name.substr(0, 6)) == "OSENV.")
     return "OSENV." + name.substr(6);
-  return upper(name);
+  return asciiUpper(name);
 }
 
 bool lookUp(const std::string& key, StoredValue* out) {

@@ -2,6 +2,7 @@
 // Macro references in %PUT are resolved here; the statement itself is the runner's.
 #include "host/macros.h"
 #include "host/catalog.h"
+#include "host/textcase.h"
 
 #include <cctype>
 #include <cstring>
@@ -20,12 +21,6 @@ std::map<std::string, std::string>& table() {
   return t;
 }
 HostMacroTable gAnchor{0};
-
-std::string upper(std::string s) {
-  for (char& c : s)
-    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
-}
 
 HostMacroTable* hostXalanch(void* /*taskWord*/) { return &gAnchor; }
 
@@ -90,13 +85,13 @@ bool setMacro(const std::string& name, const std::string& value) {
   if (!validMacroName(name))
     return false;
   std::lock_guard<std::mutex> lock(gMutex);
-  table()[upper(name)] = value;
+  table()[asciiUpper(name)] = value;
   return true;
 }
 
 std::optional<std::string> getMacro(const std::string& name) {
   std::lock_guard<std::mutex> lock(gMutex);
-  auto it = table().find(upper(name));
+  auto it = table().find(asciiUpper(name));
   if (it == table().end())
     return std::nullopt;
   return it->second;
@@ -131,7 +126,7 @@ std::string resolveMacroRefs(const std::string& text, std::vector<std::string>* 
     auto v = getMacro(name);
     if (!v) {
       if (unresolved)
-        unresolved->push_back(upper(name));
+        unresolved->push_back(asciiUpper(name));
       out += text.substr(i, j - i);
       i = j;
       continue;

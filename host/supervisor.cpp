@@ -7,6 +7,7 @@
 #include "host/output/rvqoutput.h"
 #include "host/pools.h"
 #include "host/progress.h"
+#include "host/textcase.h"
 
 #include <algorithm>
 #include <atomic>
@@ -26,12 +27,6 @@ std::map<std::string, std::string>& options() {
 }
 std::atomic<int> gStepCode{0};
 EndOfTaskRoutine gEndOfTask = nullptr;
-
-std::string upper(std::string s) {
-  for (char& c : s)
-    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
-}
 
 int32_t copyOut(const std::string& text, char* buffer, int32_t capacity) {
   if (!buffer || capacity <= 0)
@@ -115,7 +110,7 @@ bool wholeNumber(const std::string& v, long long lo, long long hi) {
 
 bool oneOf(const std::string& v, std::initializer_list<const char*> words) {
   for (const char* w : words)
-    if (upper(v) == w)
+    if (asciiUpper(v) == w)
       return true;
   return false;
 }
@@ -182,7 +177,7 @@ const OptionRule kOptionRules[] = {
 bool checkHostOption(const std::string& name, const std::string& value, std::string* allowed) {
   std::string names;
   for (const OptionRule& r : kOptionRules) {
-    if (upper(name) == r.name) {
+    if (asciiUpper(name) == r.name) {
       if (r.accepts(value))
         return true;
       *allowed = std::string(r.name) + " takes " + r.allowed;
@@ -201,12 +196,12 @@ HostSupervisorServices* supervisorServices() {
 
 void setHostOption(const std::string& name, const std::string& value) {
   std::lock_guard<std::mutex> lock(gMutex);
-  options()[upper(name)] = value;
+  options()[asciiUpper(name)] = value;
 }
 
 std::optional<std::string> hostOption(const std::string& name) {
   std::lock_guard<std::mutex> lock(gMutex);
-  auto it = options().find(upper(name));
+  auto it = options().find(asciiUpper(name));
   if (it == options().end())
     return std::nullopt;
   return it->second;

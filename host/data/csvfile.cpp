@@ -4,6 +4,7 @@
 // parity of the quotes before it, and parses the blocks on several threads straight into
 // the columns' final storage; the results do not depend on the number of threads.
 #include "host/data/csvfile.h"
+#include "host/textcase.h"
 #include "support/hostif.h"
 
 #include <algorithm>
@@ -75,12 +76,6 @@ size_t rtrimmedSize(std::string_view s) {
   while (e > 0 && isBlank(s[e - 1]))
     --e;
   return e;
-}
-
-std::string upper(std::string s) {
-  for (char& c : s)
-    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
 }
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
@@ -936,10 +931,10 @@ bool readHeader(const Text& x, std::vector<Field>* fields, int64_t* line, CsvErr
 std::string unnamedColumnName(const std::vector<Field>& fields, size_t c) {
   std::set<std::string> given;
   for (const Field& f : fields)
-    given.insert(upper(std::string(trimView(unescaped(f)))));
+    given.insert(asciiUpper(std::string(trimView(unescaped(f)))));
   const std::string base = "VAR" + std::to_string(c + 1);
   std::string name = base;
-  for (int k = 2; given.count(upper(name)) != 0; ++k)
+  for (int k = 2; given.count(asciiUpper(name)) != 0; ++k)
     name = base + "_" + std::to_string(k);
   return name;
 }
@@ -960,7 +955,7 @@ bool checkNames(const std::vector<Field>& fields, int64_t line, CsvTable* out, C
       *error = {ln, "the name " + name + " is longer than 32 characters"};
       return false;
     }
-    if (!seen.emplace(upper(name), static_cast<int>(c)).second) {
+    if (!seen.emplace(asciiUpper(name), static_cast<int>(c)).second) {
       *error = {ln, "the name " + name + " is given twice"};
       return false;
     }

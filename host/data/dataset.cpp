@@ -13,6 +13,7 @@
 #include "host/output/rvqoutput.h"
 #include "host/progress.h"
 #include "host/supervisor.h"
+#include "host/textcase.h"
 
 #include <algorithm>
 #include <atomic>
@@ -120,17 +121,6 @@ std::vector<PendingOutput> gPending;
 // ("OUT= of the OUTPUT statement at line 3"), for refusing a second output of the same file.
 std::map<std::string, std::string> gClaims;
 
-std::string upper(std::string s) {
-  for (char& c : s)
-    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
-}
-std::string lower(std::string s) {
-  for (char& c : s)
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
-
 void fail(int number, std::initializer_list<HostMsgArg> args) {
   logMessage(kSet, number, args.begin(), static_cast<int>(args.size()));
   raiseStepReturnCode(kFailCode);
@@ -140,20 +130,20 @@ void fail(int number, std::initializer_list<HostMsgArg> args) {
 std::string memberFile(const std::string& dir, const std::string& member, bool forOutput) {
   fs::path exact = fs::path(dir) / (member + ".csv");
   if (forOutput)
-    return (fs::path(dir) / (lower(member) + ".csv")).string();
+    return (fs::path(dir) / (asciiLower(member) + ".csv")).string();
   std::error_code ec;
   if (fs::exists(exact, ec))
     return exact.string();
-  std::string want = lower(member) + ".csv";
+  std::string want = asciiLower(member) + ".csv";
   for (const auto& e : fs::directory_iterator(dir, ec))
-    if (lower(e.path().filename().string()) == want)
+    if (asciiLower(e.path().filename().string()) == want)
       return e.path().string();
   return exact.string();
 }
 
 void describe(HostDataSet* ds, const std::string& name, bool numeric, int32_t length) {
   const size_t capacity = ds->names.capacity();
-  ds->positions.emplace(upper(name), static_cast<int32_t>(ds->names.size()));
+  ds->positions.emplace(asciiUpper(name), static_cast<int32_t>(ds->names.size()));
   ds->names.push_back(name);
   HostVariable v{};
   v.nameLength = static_cast<int16_t>(name.size());
@@ -309,7 +299,7 @@ int64_t computeGroups(HostDataSet* ds) {
 // the processor count (CPUCOUNT).
 int readerThreads() {
   if (auto opt = hostOption("THREADS")) {
-    std::string v = upper(*opt);
+    std::string v = asciiUpper(*opt);
     char* end = nullptr;
     const double d = std::strtod(v.c_str(), &end);
     if (v == "NO" || v == "OFF" || v == "FALSE" || (end != v.c_str() && *end == '\0' && d == 0))
@@ -535,7 +525,7 @@ int32_t dsVfind(HostDataSet* data, const char* name, int32_t length, int32_t* nu
   HostDataSet* ds = checkedAny(data);
   if (!ds || !name || length <= 0)
     return 0;
-  std::string want = upper(std::string(name, static_cast<size_t>(length)));
+  std::string want = asciiUpper(std::string(name, static_cast<size_t>(length)));
   while (!want.empty() && want.back() == ' ')
     want.pop_back();
   const auto found = ds->positions.find(want);
@@ -805,7 +795,7 @@ int32_t dsDefvar(HostDataSet* out, const char* name, int32_t length, int32_t typ
   std::string n(name, static_cast<size_t>(length));
   while (!n.empty() && n.back() == ' ')
     n.pop_back();
-  if (ds->positions.count(upper(n)) != 0) {
+  if (ds->positions.count(asciiUpper(n)) != 0) {
     fail(10, {n.c_str(), ds->display.c_str()});
     return -2;
   }
@@ -1152,11 +1142,11 @@ std::string workDir() {
 
 void setLibrary(const std::string& name, const std::string& dir) {
   std::lock_guard<std::mutex> lock(gMutex);
-  gLibs[upper(name)] = dir;
+  gLibs[asciiUpper(name)] = dir;
 }
 
 std::optional<std::string> libraryDir(const std::string& name) {
-  std::string u = upper(name);
+  std::string u = asciiUpper(name);
   if (u == "WORK")
     return workDir();
   std::lock_guard<std::mutex> lock(gMutex);
@@ -1205,11 +1195,11 @@ bool resolveDataSet(const std::string& written, bool forOutput, std::string* pat
   }
   auto dir = libraryDir(lib);
   if (!dir) {
-    *error = "library:" + upper(lib);
+    *error = "library:" + asciiUpper(lib);
     return false;
   }
   *path = memberFile(*dir, member, forOutput);
-  *display = upper(lib) + "." + upper(member);
+  *display = asciiUpper(lib) + "." + asciiUpper(member);
   return true;
 }
 
@@ -1238,8 +1228,9 @@ std::string defaultOutputName() {
 }
 
 bool claimOutputFile(const std::string& path, const OutputMaker& by) {
-  std::string maker = by.option.empty() ? "the default output data set" : upper(by.option) + "=";
-  maker += " of the " + upper(by.statement) + " statement";
+  std::string maker =
+      by.option.empty() ? "the default output data set" : asciiUpper(by.option) + "=";
+  maker += " of the " + asciiUpper(by.statement) + " statement";
   if (by.line > 0)
     maker += " at line " + std::to_string(by.line);
   std::error_code ec;

@@ -8,6 +8,7 @@
 #include "host/data/dataset.h"
 #include "host/output/numformat.h"
 #include "host/supervisor.h"
+#include "host/textcase.h"
 
 #include <algorithm>
 #include <cctype>
@@ -239,9 +240,7 @@ std::string formattedValue(HostDataSet* data, int32_t number, int32_t width) {
 void validName(char* text, int32_t length) {
   if (!text || length <= 0)
     return;
-  std::string rule = hostOption("VALIDVARNAME").value_or("V7");
-  for (char& c : rule)
-    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  const std::string rule = asciiUpper(hostOption("VALIDVARNAME").value_or("V7"));
   if (rule == "ANY")
     return;
   int32_t n = length;

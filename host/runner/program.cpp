@@ -3,18 +3,13 @@
 #include "host/runner/program.h"
 
 #include "host/data/dataset.h"
+#include "host/textcase.h"
 
 #include <cctype>
 #include <utility>
 
 namespace qrxhost {
 namespace {
-
-std::string upper(std::string s) {
-  for (char& c : s)
-    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
-}
 
 bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
 
@@ -159,7 +154,7 @@ std::string keyword(const std::string& t, size_t begin, size_t end) {
     ++i;
   while (i < end && (std::isalnum(static_cast<unsigned char>(t[i])) || t[i] == '_'))
     ++i;
-  return upper(t.substr(begin, i - begin));
+  return asciiUpper(t.substr(begin, i - begin));
 }
 
 ProgramItem invalid(const Statement& st, const std::string& message, int number = 3) {
@@ -181,7 +176,7 @@ ProgramItem parseOptions(const Statement& st, const std::string& body) {
   for (size_t i = 0; i < w.size();) {
     if (!validName(w[i]))
       return invalid(st, "OPTIONS: '" + w[i] + "' is not an option name");
-    std::string name = upper(w[i]);
+    std::string name = asciiUpper(w[i]);
     if (i + 1 < w.size() && w[i + 1] == "=") {
       if (i + 2 >= w.size() || w[i + 2] == "=")
         return invalid(st, "OPTIONS: the option " + name + " has no value after '='");
@@ -206,7 +201,7 @@ ProgramItem parseLibname(const Statement& st, const std::string& body) {
   item.kind = ProgramItem::Libname;
   item.line = st.line;
   item.column = st.column;
-  item.name = upper(w[0]);
+  item.name = asciiUpper(w[0]);
   item.value = unquote(w[1]);
   if (item.value.empty())
     return invalid(st, "LIBNAME: the directory is empty");
@@ -378,7 +373,7 @@ void ProgramSplitter::State::step(const Statement& st, ProgramItem* item) {
   item->line = st.line;
   item->column = st.column;
   std::vector<std::string> w = words(body(st));
-  item->procedure = w.size() >= 2 ? upper(w[1]) : std::string();
+  item->procedure = w.size() >= 2 ? asciiUpper(w[1]) : std::string();
   item->terminated = false;
   size_t end = text.size();
   std::vector<std::pair<size_t, size_t>> blanked; // host statements: [begin, end)

@@ -516,6 +516,10 @@ int32_t vsfReadPass(VsfDataSettings* s, VsfRowSource* src, VsfModel* m, VsfBagVe
   rc = vsfPrepRead(s, bags, returnCode);
   if (rc != 0)
     return rc;
+  // A page file per thread that memory cannot feed would make every pass run serially (the
+  // frame runs threads only with one file each): those files go before any page is written.
+  while (bags->count > static_cast<uint32_t>(std::max(s->threadCount, 1)))
+    vsfFreeUtil(&bags->files[--bags->count], exts);
 
   // The pass's buffers and the model's column tables, then the representation of each
   // entry (dense or sparse) and its first compact column.

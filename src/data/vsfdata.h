@@ -55,6 +55,18 @@ struct VsfReadResult {
   double* bridgeEffectMeans;
 };
 
+// Why the read preparation lowered the page thread count.
+enum VsfThreadLimit : uint8_t {
+  VTL_NONE = 0,   // the count asked for stands
+  VTL_MEMORY = 1, // the memory figure cannot feed that many threads
+};
+// What the read preparation set the thread count from (bytes): the host memory figure, what
+// the fit holds once, and what each page thread holds.
+struct VsfThreadBudget {
+  VsfThreadLimit limit;
+  double memory, fitWork, threadWork;
+};
+
 // Everything the reading pass, the read preparation and the frame read of the options,
 // the PERFORMANCE settings and the context.
 struct VsfDataSettings {
@@ -62,6 +74,7 @@ struct VsfDataSettings {
   int32_t threadCount; // page threads; lowered by the read preparation
   uint8_t threadingOn;
   int32_t cpuCount;
+  VsfThreadBudget threadBudget; // set by the read preparation
   // PERFORMANCE utility settings.
   uint8_t forceDense, forceSparse, utilDetails;
   int32_t utilAccess; // 4, or 2

@@ -510,9 +510,12 @@ int32_t vsfData(VsfContext* ctx) {
   ctx->model.puddle = &ctx->puddle;
   int32_t rc = vsfReadPass(s, &src, &ctx->model, &ctx->bags, &ctx->exts, ctx->byPool, ctx->pagePool,
                            &ctx->returnCode, &result);
-  // The lowered thread count holds for the rest of the run.
+  // The lowered thread count holds for the rest of the run; the budget that lowered it is
+  // kept for the PerfSettings table.
   ctx->perf.threadCount = s->threadCount;
   ctx->perf.threadingOn = s->threadingOn;
+  if (ctx->threadBudget.memory == 0 || s->threadBudget.limit != VTL_NONE)
+    ctx->threadBudget = s->threadBudget;
   ctx->maxRowsPerPage = std::max(ctx->maxRowsPerPage, result.maxRowsPerPage);
   return rc;
 }

@@ -1,6 +1,6 @@
-// Read preparation: the per-thread work estimate, the host memory figure, the budget for
-// pages kept in memory, the page thread count it can feed, and each page file's in-memory
-// page limit and page table. Declared in data/vsfdata.h.
+// Read preparation: what the fit holds once and what each page thread holds, the host memory
+// figure, the page thread count it can feed, the budget for pages kept in memory, and each
+// page file's in-memory page limit and page table. Declared in data/vsfdata.h.
 #include "data/vsfdata.h"
 
 #include "support/hoststubs.h"
@@ -41,25 +41,57 @@ int64_t stepEstimate(const VsfDataSettings* s) {
   return steps;
 }
 
-// Bytes one page thread needs for its own work during the fit.
-double workEstimate(const VsfDataSettings* s, const VsfUtilFile& file, int64_t steps) {
+// Cells of a packed triangle of order n.
+uint64_t triangle(uint64_t n) { return n * (n + 1) / 2; }
+
+// Bytes the fit holds once, whatever the number of page threads: the cross-products matrix
+// and its swept copy (two packed triangles of order p' + 1; without the full build the matrix
+// grows with the steps, so p' is capped at 1000), a third for the trial block or working copy
+// that a selection sweeps, one more per fold under cross validation, the step records, the
+// per-effect arrays and, with the incremental build, the cross-product columns of the steps.
+double fitEstimate(const VsfDataSettings* s, const VsfUtilFile& file, int64_t steps) {
   const uint64_t p = file.columnCount;
-  const uint64_t g = file.page.pageSize;
   const uint64_t E = static_cast<uint64_t>(s->entryCount);
   uint64_t pc = p, sc = static_cast<uint64_t>(steps < 0 ? 0 : steps);
   if (!s->fullBuild && p >= 1000) {
     pc = 1000;
     sc = 1000;
   }
-  const uint64_t T = (pc + 1) * (pc + 2);
-  double est = static_cast<double>(2 * g + 9 * pc + 28 * sc + 8 * T);
+  const uint64_t folds = s->cv ? static_cast<uint64_t>(std::max(s->folds, 1)) : 0;
+  const uint64_t selecting = s->method != VM_NONE ? 1 : 0;
+  double est =
+      static_cast<double>(9 * pc + 28 * sc + 8 * (2 + selecting + folds) * triangle(pc + 1));
   if (s->method != VM_NONE)
-    est += static_cast<double>(9 * E + 8 * T);
+    est += static_cast<double>(9 * E);
   if (s->incrementalBuild)
     est += static_cast<double>(8 * p * sc);
   if (s->method != VM_NONE && s->numericOptionByte)
     est += static_cast<double>(8 * E);
   return est;
+}
+
+// Bytes one page thread holds during a pass: the page it reads into and the partial sums of
+// the widest pass, one copy per fold under cross validation. The widest pass is the full
+// cross-products matrix (a packed triangle of order p + 1) when it is built in full, else
+// the effects' own triangles, or with the incremental build the rows that the widest effect
+// adds to the matrix; a few vectors of p doubles cover the narrower passes.
+double threadEstimate(const VsfDataSettings* s, const VsfUtilFile& file) {
+  const uint64_t p = file.columnCount;
+  uint64_t cells = 0;
+  if (s->fullBuild) {
+    cells = triangle(p + 1);
+  } else {
+    uint64_t widest = 0;
+    for (int32_t e = 0; e < s->entryCount && s->entries != nullptr; ++e) {
+      const auto c = static_cast<uint64_t>(std::max(s->entries[e].columnCount, 0));
+      cells += triangle(c);
+      widest = std::max(widest, c);
+    }
+    if (s->incrementalBuild)
+      cells = std::max(cells, widest * (p + 1));
+  }
+  const uint64_t copies = s->cv ? static_cast<uint64_t>(std::max(s->folds, 1)) : 1;
+  return static_cast<double>(file.page.pageSize + 8 * (copies * cells + 2 * p + 5));
 }
 
 } // namespace
@@ -73,19 +105,22 @@ int32_t vsfPrepRead(VsfDataSettings* s, VsfBagVec* bags, int32_t* returnCode) {
     return -16;
   }
   const double M = static_cast<double>(kilobytes) * 1024.0;
+  // The fit's own holding is counted once; each thread's work once per thread.
   double W = 0.0, X = 0.0;
   for (uint32_t f = 0; f < bags->count; ++f) {
-    double est = workEstimate(s, bags->files[f], steps);
-    W += est;
-    X = std::max(X, est);
+    W = std::max(W, fitEstimate(s, bags->files[f], steps));
+    X = std::max(X, threadEstimate(s, bags->files[f]));
   }
-  const double B = 0.6 * std::max(0.0, M - W);
-
-  if (s->threadingOn && s->threadCount > 1 && W >= B) {
-    double n = X > 0.0 ? std::trunc(B / X) : 0.0;
+  s->threadBudget = {VTL_NONE, M, W, X};
+  // The threads may take 60 % of what the fit leaves; pages held in memory get 60 % of
+  // what the fit and the threads leave.
+  if (s->threadingOn && s->threadCount > 1) {
+    const double n = X > 0.0 ? std::trunc(0.6 * std::max(0.0, M - W) / X) : s->threadCount;
+    if (n < s->threadCount)
+      s->threadBudget.limit = VTL_MEMORY;
     if (n < 2.0) {
       s->threadingOn = 0;
-      if (s->threadCount > 1 && bags->count > 1)
+      if (bags->count > 1)
         xpmlog(848, 113);
       s->threadCount = 1;
     } else if (n < s->threadCount) {
@@ -93,6 +128,10 @@ int32_t vsfPrepRead(VsfDataSettings* s, VsfBagVec* bags, int32_t* returnCode) {
       xpmlog(848, 114, {s->threadCount, s->cpuCount});
     }
   }
+  const double B = 0.6 * std::max(0.0, M - W - std::max(s->threadCount, 1) * X);
+  // The files beyond a lowered thread count are released by the reading pass before any
+  // page is written: only the files kept share the budget.
+  const uint32_t kept = std::min<uint32_t>(bags->count, std::max(s->threadCount, 1));
 
   for (uint32_t f = 0; f < bags->count; ++f) {
     VsfUtilFile& file = bags->files[f];
@@ -100,7 +139,7 @@ int32_t vsfPrepRead(VsfDataSettings* s, VsfBagVec* bags, int32_t* returnCode) {
     if (s->utilBuffers > 0)
       limit = s->utilBuffers;
     else
-      limit = std::trunc((B / bags->count) / std::max<uint32_t>(file.page.pageSize, 1u));
+      limit = std::trunc((B / kept) / std::max<uint32_t>(file.page.pageSize, 1u));
     limit = std::clamp(limit, 1.0, 2147483647.0);
     file.memLimit = static_cast<int64_t>(limit);
     file.memPageCount = 0;

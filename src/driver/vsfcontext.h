@@ -55,6 +55,8 @@ struct VsfContext {
   QkExtensionSet exts;          // the host extensions in use
   VsfModelOptions options;      // MODEL and procedure options
   VsfPerfBlock perf;            // PERFORMANCE: threads, details, timing
+  VsfThreadBudget threadBudget; // what set the page thread count (the read that lowered it)
+  uint8_t perfShown;            // the PerfSettings table is printed
   HostDataSet* inest;           // INEST= (adaptive weights), or null
   VsfBagVec bags;               // the observation bags of the reading pass
   VsfDataSettings dataSettings; // what the reading pass reads: the run's options once, the

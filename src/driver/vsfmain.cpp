@@ -80,6 +80,15 @@ void closeGroupOutput(VsfContext* ctx) {
   }
 }
 
+// The PerfSettings table, once: after the first reading pass, which settles the thread
+// count the data passes run on, or at the end of a run that read no group.
+void showPerfSettings(VsfContext* ctx, VsfStepTable& steps) {
+  if (!ctx->perf.details || ctx->perfShown)
+    return;
+  ctx->perfShown = 1;
+  vsfExitError(ctx, steps.vsfpPerf(ctx));
+}
+
 // One BY group: its model and pools, the levelisation, the effect list, the reading pass,
 // the fit and its tables, the macro variables, the OUTPUT and OUTDESIGN rows, the scores,
 // and the release of everything the group made.
@@ -126,6 +135,7 @@ void runByGroup(VsfContext* ctx, VsfStepTable& steps) {
     vsfExitError(ctx, steps.vsfReadInEstParms(ctx));
   vsfExitError(ctx, steps.vsfData(ctx));
   ctx->dataTime += zdattim() - ctx->intervalStart;
+  showPerfSettings(ctx, steps);
   // The page-file table follows the last page of every file of the group.
   if (ctx->stmt.perfOptions.utilDetails && !ctx->noprint)
     vsfExitError(ctx, vsfpUtilInfo(ctx));
@@ -216,8 +226,6 @@ void qrxvarsf(void* a1, void* a2, void* a3, void* a4, void* a5, void* a6) {
     if (ctx->modelAverageCount > 0)
       vsfExitError(ctx, steps.vsfpBootstrapInfo(ctx));
   }
-  if (ctx->perf.details)
-    vsfExitError(ctx, steps.vsfpPerf(ctx));
   if (!ctx->options.split) {
     vsfExitError(ctx, steps.vsfPrepEffects(ctx, ctx->mainPool));
     vsfExitError(ctx, steps.vsfMakeEffectNames(ctx, ctx->mainPool));
@@ -239,6 +247,7 @@ void qrxvarsf(void* a1, void* a2, void* a3, void* a4, void* a5, void* a6) {
     reportNoObservations(ctx);
 
   // End order.
+  showPerfSettings(ctx, steps);
   steps.vsfTerminateThreads(&ctx->puddle);
   ctx->intervalStart = zdattim();
   if (ctx->maxMacro >= 0)

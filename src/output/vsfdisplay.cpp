@@ -99,7 +99,9 @@ void openSelModelGroup(VsfContext* ctx, bool heading) {
   if (ctx->outputGroup != nullptr)
     return;
   const bool none = ctx->options.method == VM_NONE;
-  const int32_t level = 2;
+  // A refit's groups sit one level below the run's own.
+  const bool refit = ctx->resampling != nullptr && ctx->resampling->settings.refitInProgress != 0;
+  const int32_t level = refit ? 3 : 2;
   ctx->outputGroup =
       vsfOpenGroup(ctx, "SelectedModel", {vsfaLabel(vsfMsg(none ? 481 : 480)), rvqFlag(435, 1)});
   if (heading)

@@ -208,42 +208,6 @@ int32_t vsfBlockFold(int64_t row, int64_t n, int32_t k) {
 
 namespace {
 
-// What the selected model needs of a row: its design effects, and the CLASS and continuous
-// variables they use; with the count of rows of each effect whose level combination the
-// fit never saw.
-struct SelectedNeeds {
-  std::vector<int32_t> effects;
-  std::vector<uint8_t> needClass;
-  std::vector<uint8_t> needNumeric;
-  std::vector<int64_t> unseenCombinations;
-  int64_t unformedRows = 0; // refused because an effect of the design could not be formed
-};
-SelectedNeeds selectedNeeds(const VsfContext* ctx, const VsfModel* m, const LevDesign* d,
-                            bool usable) {
-  SelectedNeeds n;
-  n.needClass.resize(d != nullptr ? static_cast<size_t>(d->classCount) : 0);
-  n.needNumeric.resize(d != nullptr ? static_cast<size_t>(d->numericCount) : 0);
-  n.unseenCombinations.resize(d != nullptr ? static_cast<size_t>(d->effectCount) : 0);
-  if (!usable)
-    return n;
-  for (int32_t k = 0; k < m->effectCount; ++k) {
-    if (!vsfInModelStatus(m->effectStatus[k]))
-      continue;
-    const int32_t lev = vsfDesignEffect(ctx, k);
-    if (lev < 0 || lev >= d->effectCount)
-      continue;
-    n.effects.push_back(lev);
-    const LevEffect& e = d->effects[lev];
-    for (int32_t j = 0; j < e.allClassCount; ++j)
-      if (e.allClass[j] >= 0 && e.allClass[j] < d->classCount)
-        n.needClass[static_cast<size_t>(e.allClass[j])] = 1;
-    for (int32_t j = 0; j < e.continuousCount; ++j)
-      if (e.continuous[j] >= 0 && e.continuous[j] < d->numericCount)
-        n.needNumeric[static_cast<size_t>(e.continuous[j])] = 1;
-  }
-  return n;
-}
-
 // True when the row's weight or frequency keeps it out of the fit (a missing or
 // non-positive weight, a non-positive frequency); `f` becomes the whole frequency.
 bool weightOrFreqBad(const LevRegContext* dc, int32_t status, double w, double f) {
@@ -263,40 +227,6 @@ bool weightOrFreqBad(const LevRegContext* dc, int32_t status, double w, double f
       bad = true;
   }
   return bad;
-}
-
-// Whether the selected model can predict the current row: only what the model needs
-// decides. A missing CLASS level asks for the unseen-level note; a level combination the
-// fit never saw is counted for its effect's note.
-bool rowPredictable(const LevRegContext* dc, const LevDesign* d, int32_t status, bool nonGlm,
-                    SelectedNeeds& needs, bool* unseenNote) {
-  bool predictable = true;
-  bool classMissing = false;
-  for (size_t j = 0; j < needs.needNumeric.size() && predictable; ++j)
-    if (needs.needNumeric[j] && isHostMissing(dc->numeric[j]))
-      predictable = false;
-  for (size_t j = 0; j < needs.needClass.size(); ++j)
-    if (needs.needClass[j] && dc->levelIndex[j] < 0)
-      classMissing = true;
-  if (classMissing) {
-    predictable = false;
-    *unseenNote = true;
-  } else if (predictable && (status & LRS_COMPUTED) != 0 && d->constructedCount > 0) {
-    // With constructed effects every effect of the design must be formed, selected or not.
-    predictable = false;
-    ++needs.unformedRows;
-  } else if (predictable && !nonGlm) {
-    for (int32_t lev : needs.effects) {
-      const LevEffect& e = d->effects[lev];
-      if (e.allClassCount > 0 && d->cells != nullptr &&
-          d->cells[lev].column >= e.combinationCount) {
-        predictable = false;
-        ++needs.unseenCombinations[static_cast<size_t>(lev)];
-        break;
-      }
-    }
-  }
-  return predictable;
 }
 
 // The selected model's prediction of the current row (design row in `row`).
@@ -400,19 +330,19 @@ int32_t writeRow(HostDataSet* out, HostDataSet* in, const VsfOutputColumns& c, c
 // The notes on rows left unpredicted: a CLASS level the fit did not see (848/193), per
 // effect a level combination it did not see (848/194), and an effect of the design that
 // could not be formed.
-void noteUnseen(HostDataSet* out, const LevDesign* d, bool unseenNote, SelectedNeeds& needs) {
+void noteUnseen(HostDataSet* out, const LevDesign* d, VsfSelectedModel& sm) {
   char name[300];
   const int32_t nameLength = std::max(xdsname(out, name, static_cast<int32_t>(sizeof name)), 0);
-  if (unseenNote)
+  if (sm.unseenLevel)
     xpmlog(848, 193, {HostMsgArg(name, nameLength)});
-  vsfNoteUnformedRows(needs.unformedRows, out);
-  for (int32_t lev : needs.effects)
-    if (needs.unseenCombinations[static_cast<size_t>(lev)] > 0) {
+  vsfNoteUnformedRows(sm.unformedRows, out);
+  for (int32_t lev : sm.designEffects)
+    if (sm.unseenCombinations[static_cast<size_t>(lev)] > 0) {
       const char* effect = d->effects[lev].name != nullptr ? d->effects[lev].name : "";
       xpmlog(848, 194,
              {HostMsgArg(name, nameLength),
               HostMsgArg(effect, static_cast<int32_t>(std::strlen(effect)))});
-      needs.unseenCombinations[static_cast<size_t>(lev)] = 0;
+      sm.unseenCombinations[static_cast<size_t>(lev)] = 0;
     }
 }
 
@@ -435,16 +365,15 @@ int32_t vsfOutputBy(VsfContext* ctx, VsfModel* m, VsfResampling*, int64_t seed) 
   std::vector<double> row(usable ? static_cast<size_t>(std::max(d->columnCount, 1)) : 1);
   HostDataSet* in = dc->library != nullptr ? dc->library->data : ctx->data;
   RoleDraw draw{seed};
-  bool unseenNote = false;
-  SelectedNeeds needs = selectedNeeds(ctx, m, d, usable);
-  const bool nonGlm = d != nullptr && (d->designFlags & kLevFlagNonGlm) != 0;
+  VsfSelectedModel sm;
+  vsfSelectedModelOf(ctx, m, &sm);
   if (zlevGetInit(dc) != 0)
     return 0;
   while (zlevGetNext(dc) == 1) {
     double y = hostMissing(), w = 1, f = 1;
     int32_t s = zlevrgd(dc, &y, &w, &f);
     const bool bad = weightOrFreqBad(dc, s, w, f);
-    const bool predictable = usable && rowPredictable(dc, d, s, nonGlm, needs, &unseenNote);
+    const bool predictable = usable && vsfRowPredictable(&sm, dc, s);
     double pred = hostMissing(), resid = hostMissing();
     char role[8];
     std::memset(role, ' ', 8);
@@ -475,7 +404,7 @@ int32_t vsfOutputBy(VsfContext* ctx, VsfModel* m, VsfResampling*, int64_t seed) 
                  averagingColumns) != 0)
       return -2;
   }
-  noteUnseen(out, d, unseenNote, needs);
+  noteUnseen(out, d, sm);
   ctx->outputTime += zdattim() - start;
   return 0;
 }

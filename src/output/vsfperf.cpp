@@ -9,6 +9,7 @@
 #include "support/hoststubs.h"
 
 #include <algorithm>
+#include <cmath>
 #include <vector>
 
 namespace {
@@ -69,6 +70,19 @@ int32_t vsfpPerf(VsfContext* ctx) {
   } else {
     out.entry(735, rvqInt(287, perf.cpuCountSetting));
     out.entry(736, rvqInt(287, perf.actualCpuCount));
+  }
+  // The threads the data passes ran on, and the memory reckoning when it lowered them.
+  if (perf.threadsSetting)
+    out.entry(743, rvqInt(287, perf.threadingOn ? perf.threadCount : 1));
+  const VsfThreadBudget& budget = ctx->threadBudget;
+  if (budget.limit == VTL_MEMORY) {
+    const auto megabytes = [](double bytes) {
+      return rvqInt(287, static_cast<int32_t>(std::llround(bytes / 1048576.0)));
+    };
+    out.entry(744, msgValue(745));
+    out.entry(746, megabytes(budget.memory));
+    out.entry(747, megabytes(budget.fitWork));
+    out.entry(748, megabytes(budget.threadWork));
   }
   out.entry(739, msgValue(ctx->options.fullXpx ? 740 : 741));
   out.endRows();

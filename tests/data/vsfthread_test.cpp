@@ -416,13 +416,20 @@ TEST_F(Frame, ResampleFrequenciesVisitPagesInReadingOrderAlwaysSeriallyAndRewrit
 
 namespace {
 
-// The work estimate of one page file, written from the read preparation's formula.
-double estimateOf(double p, double g, double steps, double effects, bool methodNone) {
-  const double T = (p + 1) * (p + 2);
-  double est = 2 * g + 9 * p + 28 * steps + 8 * T;
-  if (!methodNone)
-    est += 9 * effects + 8 * T;
-  return est;
+// What a fit over p design columns holds once: the cross-products matrix, its swept copy and
+// a selection's working copy (three packed triangles of order p + 1), 28 bytes a step and
+// 9 a model effect; and what each page thread holds: its page and the partial sums of the
+// effects' own triangles (built incrementally), plus 2p + 5 doubles.
+struct Reckoning {
+  double fit, thread;
+};
+Reckoning reckoningOf(double p, double g, double steps, const std::vector<int32_t>& effects) {
+  double cells = 0;
+  for (int32_t c : effects)
+    cells += c * (c + 1) / 2.0;
+  const double triangle = (p + 1) * (p + 2) / 2;
+  return {9 * p + 28 * steps + 3 * 8 * triangle + 9.0 * static_cast<double>(effects.size()),
+          g + 8 * (cells + 2 * p + 5)};
 }
 
 TEST_F(Frame, TheBudgetThatFeedsFiveOfEightThreadsLowersTheCountToFive) {
@@ -431,13 +438,13 @@ TEST_F(Frame, TheBudgetThatFeedsFiveOfEightThreadsLowersTheCountToFive) {
   // Rows of y and 12 dense values: the default page is cut after the 157 rows it holds.
   const uint32_t page = vsfPageSizeFor(16384, 13 * 8);
   ASSERT_EQ(page, 8u + 157 * 104 + 4 + 4);
-  const double g = page, N = 12, E = 11;
-  const double X = estimateOf(N, g, 5, E, false); // STEPWISE, STEPS=5: s = 5
-  const double W = 8 * X;
-  const int64_t kilobytes = static_cast<int64_t>(std::ceil((W + 5.5 * X / 0.6) / 1024));
+  const std::vector<int32_t> effects = {2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
+  const Reckoning r = reckoningOf(12, page, 5, effects); // STEPWISE, STEPS=5: s = 5
+  // The threads get 60 % of what the fit leaves: room for 5.5 threads.
+  const int64_t kilobytes = static_cast<int64_t>(std::ceil((r.fit + 5.5 * r.thread / 0.6) / 1024));
   qrxhost::setMemoryFigureForTest(kilobytes);
   PageRun run;
-  denseEntries(run, {2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1});
+  denseEntries(run, effects);
   for (Obs& o : src.rows)
     o.x.resize(12, 0.5);
   run.settings.method = 4;
@@ -449,12 +456,14 @@ TEST_F(Frame, TheBudgetThatFeedsFiveOfEightThreadsLowersTheCountToFive) {
   qrxhost::setMemoryFigureForTest(0);
   EXPECT_EQ(run.bags.files[0].page.pageSize, page);
   EXPECT_EQ(run.settings.threadCount, 5);
-  EXPECT_EQ(run.bags.count, 8u) << "the files made stay";
+  EXPECT_EQ(run.settings.threadBudget.limit, VTL_MEMORY);
+  EXPECT_EQ(run.bags.count, 5u) << "a file per thread that memory cannot feed goes";
   auto logged = loggedNumbers();
   EXPECT_NE(std::find(logged.begin(), logged.end(), 848114), logged.end());
-  const double B = 0.6 * (kilobytes * 1024.0 - W);
-  EXPECT_EQ(run.bags.files[3].memLimit, std::max<int64_t>(1, static_cast<int64_t>(B / 8 / g)));
-  // Eight files but five threads: the frame runs serially, with the same sums.
+  // Pages get 60 % of what the fit and the five threads leave, shared by the five files.
+  const double B = 0.6 * (kilobytes * 1024.0 - r.fit - 5 * r.thread);
+  EXPECT_EQ(run.bags.files[3].memLimit, std::max<int64_t>(1, static_cast<int64_t>(B / 5 / page)));
+  // Five files and five threads: the frame runs on the threads, with the same sums.
   ASSERT_EQ(run.startThreads(5), 0);
   run.model.corr =
       static_cast<double*>(run.modelPool->allocate(run.modelPool, sizeof(double) * 11, kQkZeroed));

@@ -4,7 +4,11 @@
 #include "resultsfixture.h"
 
 #include "host/hostlog.h"
+#include "host/output/outputdoc.h"
+#include "output/vsfprint.h"
 #include "output/vsfprinters.h"
+#include "output/vsfresults.h"
+#include "selection/vsfresample.h"
 
 #include <functional>
 
@@ -112,6 +116,27 @@ TEST_F(Display, AFitWithoutSelectionStillShowsItsSummary) {
   EXPECT_EQ(find(out, "SelectionSummary").size(), 1u);
   EXPECT_TRUE(find(out, "StopReason").empty());
   EXPECT_TRUE(find(out, "SelectedEffects").empty());
+}
+
+// The heading of the "SelectedModel" group sits at level 2, and during a refit of the
+// averaged model, whose groups all sit one level deeper, at level 3.
+TEST_F(Display, TheSelectedModelHeadingSitsOneLevelDeeperDuringARefit) {
+  VsfResampling resampling{};
+  ctx->resampling = &resampling;
+  std::vector<int32_t> levels;
+  for (uint8_t refit : {0, 1}) {
+    resampling.settings.refitInProgress = refit;
+    ASSERT_EQ(vsfSetSelModelGroup(ctx.get()), 0);
+    const auto* doc = static_cast<qrxhost::OutputDocument*>(this->doc);
+    const qrxhost::OutputNode& group = *doc->nodes.back();
+    ASSERT_EQ(group.name, "SelectedModel");
+    ASSERT_EQ(group.children.size(), 1u);
+    levels.push_back(group.children[0]->level);
+    vsfCloseObject(ctx->outputGroup);
+    ctx->outputGroup = nullptr;
+  }
+  ctx->resampling = nullptr;
+  EXPECT_EQ(levels, (std::vector<int32_t>{2, 3}));
 }
 
 } // namespace

@@ -65,6 +65,7 @@ TEST_F(Perf, SettingsShowOneCountWhenBothAgreeAndTwoOtherwise) {
   ctx->perf.threadingOn = 1;
   ctx->perf.cpuCountSetting = 4;
   ctx->perf.actualCpuCount = 4;
+  ctx->perf.threadCount = 4;
   ctx->options.fullXpx = 1;
   ASSERT_EQ(vsfpPerf(ctx.get()), 0);
   ctx->perf.threadingOn = 0; // asked for, but turned off
@@ -75,13 +76,16 @@ TEST_F(Perf, SettingsShowOneCountWhenBothAgreeAndTwoOtherwise) {
   auto factoids = find(out, "PerfSettings");
   ASSERT_EQ(factoids.size(), 2u);
   EXPECT_EQ((*factoids[0])["template"].s, "Stat.VARSIFTER.PerfSettings");
-  EXPECT_EQ(entryLabels(*factoids[0]), (std::vector<std::string>{msg(731), msg(734), msg(739)}));
+  EXPECT_EQ(entryLabels(*factoids[0]),
+            (std::vector<std::string>{msg(731), msg(734), msg(743), msg(739)}));
   EXPECT_EQ(entryLabels(*factoids[1]),
-            (std::vector<std::string>{msg(731), msg(742), msg(735), msg(736), msg(739)}));
+            (std::vector<std::string>{msg(731), msg(742), msg(735), msg(736), msg(743), msg(739)}));
   EXPECT_EQ((*factoids[0])["entries"][1]["value"].n, 4);
+  EXPECT_EQ((*factoids[0])["entries"][2]["value"].n, 4);
   EXPECT_EQ((*factoids[1])["entries"][2]["value"].n, 2);
   EXPECT_EQ((*factoids[1])["entries"][3]["value"].n, 4);
-  EXPECT_EQ((*factoids[1])["entries"][4]["value"].s, msg(741));
+  EXPECT_EQ((*factoids[1])["entries"][4]["value"].n, 1) << "threading off: one thread used";
+  EXPECT_EQ((*factoids[1])["entries"][5]["value"].s, msg(741));
 }
 
 TEST_F(Perf, TimingRowsAndTheRemainderOfTheRun) {

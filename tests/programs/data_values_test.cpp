@@ -134,10 +134,10 @@ std::string smallData() {
 } // namespace
 
 TEST_F(DataValues, OtherProgramsMissingSpellingsAreMissingNumbers) {
-  // One NA, NaN, nan or N/A in a numeric column leaves it numeric with that value missing.
+  // One NA, na, NaN, nan or N/A in a numeric column leaves it numeric with that value missing.
   write("na.csv", "y,x1,x2\n3.1,1.2,0.3\n-0.4,NA,0.5\n2.2,0.4,-0.6\n5.9,2.1,NaN\n"
                   "0.7,-0.3,-0.1\n1.8,0.9,0.8\n-2.1,nan,0.2\n4.4,1.6,0.1\nN/A,0.2,0.4\n"
-                  "0.2,-0.6,-0.9\n1.1,0.3,0.2\n");
+                  "0.2,-0.6,-0.9\n1.1,0.3,0.2\n0.9,0.5,na\n");
   Outcome r = run("proc varsifter data=na; model y = x1 x2 / selection=none; run;\n");
   EXPECT_EQ(r.status, 0) << r.log;
   EXPECT_FALSE(logs(r, "848/131")) << r.log;
@@ -145,7 +145,7 @@ TEST_F(DataValues, OtherProgramsMissingSpellingsAreMissingNumbers) {
   ASSERT_NE(nobs, nullptr) << r.log;
   const int used = columnIndex(*nobs, "NObsUsed");
   ASSERT_GE(used, 0);
-  EXPECT_EQ((*nobs)["rows"][0][used].n, 7); // 11 rows, 4 with a missing value
+  EXPECT_EQ((*nobs)["rows"][0][used].n, 7); // 12 rows, 5 with a missing value
 }
 
 TEST_F(DataValues, NumbersBeyondTheLargestDoubleAreRefusedWithFileLineAndColumn) {

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <map>
 #include <string>
 #include <vector>
@@ -146,6 +147,56 @@ TEST(Performance, SettingsTellThreadingInEffectAndNotimingDropsTheTiming) {
   EXPECT_EQ(settings["Execution Mode"], "Multithreaded") << three.log;
   EXPECT_EQ(settings.count("Threading in Effect"), 0u) << three.log;
   EXPECT_TRUE(tablesOf(three, "Timing").empty()) << three.log;
+}
+
+} // namespace
+
+namespace {
+
+// A memory figure too small for the threads asked for: the data passes run on fewer, and
+// PerfSettings (printed once the reading pass has set the count) says how many and why,
+// with the memory reckoning: per thread the partial sums of the full X'X, a packed triangle
+// over the 702 design columns and the response.
+TEST(Performance, SettingsTellTheThreadsUsedAndTheMemoryThatLoweredThem) {
+  std::string data = "y,g,x\n";
+  for (int i = 0; i < 1400; ++i)
+    data += std::to_string((i * 37) % 101 * 0.1 + i % 7) + ",L" + std::to_string(i % 700) + "," +
+            std::to_string((i * 13) % 29) + "\n";
+  const auto run = [&](const std::string& memsize, int cpus) {
+    return qrxrun::runProgram("options memsize=" + memsize +
+                                  ";\nproc varsifter data=d;\n"
+                                  "  class g;\n  model y = g x / selection=none;\n"
+                                  "  performance details threads cpucount=" +
+                                  std::to_string(cpus) + ";\nrun;\n",
+                              "perf4", {{"d.csv", data}});
+  };
+  const ProgramRun tight = run("14M", 4), ample = run("1G", 4), serial = run("1G", 1);
+  ASSERT_EQ(tight.status, 0) << tight.log;
+  ASSERT_EQ(ample.status, 0) << ample.log;
+  auto settings = perfSettings(tight);
+  const double triangleMB = 8.0 * 703 * 704 / 2 / 1048576;
+  EXPECT_EQ(settings["Threads Lowered For"], "Memory") << tight.log;
+  EXPECT_NEAR(std::stod(settings["Memory per Thread (MB)"]), triangleMB, 1.0);
+  EXPECT_NEAR(std::stod(settings["Memory Held by the Fit (MB)"]), 2 * triangleMB, 1.0);
+  // 60 % of what the fit leaves of the 14 MB, in whole threads.
+  EXPECT_EQ(std::stod(settings["Memory Figure (MB)"]), 14);
+  const double used = std::floor(0.6 * (14 - 2 * triangleMB) / triangleMB);
+  EXPECT_EQ(std::stod(settings["Threads Used"]), used) << tight.log;
+  EXPECT_LT(used, 4);
+  settings = perfSettings(ample);
+  EXPECT_EQ(std::stod(settings["Threads Used"]), 4);
+  EXPECT_EQ(settings.count("Threads Lowered For"), 0u);
+  // The fewer threads give the estimates of one.
+  auto a = tablesOf(tight, "ParameterEstimates"), b = tablesOf(serial, "ParameterEstimates");
+  ASSERT_EQ(a.size(), 1u);
+  ASSERT_EQ(b.size(), 1u);
+  const int est = qrxrun::col(*a[0], "Estimate");
+  ASSERT_GE(est, 0);
+  ASSERT_EQ((*a[0])["rows"].items.size(), (*b[0])["rows"].items.size());
+  for (size_t i = 0; i < (*a[0])["rows"].items.size(); ++i) {
+    const double x = (*a[0])["rows"][i][static_cast<size_t>(est)].n;
+    EXPECT_NEAR(x, (*b[0])["rows"][i][static_cast<size_t>(est)].n, 1e-9 * (1 + std::fabs(x))) << i;
+  }
 }
 
 } // namespace
