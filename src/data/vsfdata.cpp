@@ -11,6 +11,7 @@
 #include "model/vsfmodel.h"
 #include "numerics/zranuni.h"
 #include "support/hoststubs.h"
+#include "support/nomemory.h"
 
 #include <algorithm>
 #include <cmath>
@@ -409,7 +410,7 @@ int32_t readDataSet(Pass& p, int32_t which) {
   if (which != 0) {
     counters = allocArray<int32_t>(p.bags->pool, s->modelEffectCount);
     if (counters == nullptr)
-      return -2;
+      return kVsfNoMemory;
   }
   int32_t rc = src->begin(src->self, which);
   if (rc > 0)
@@ -441,7 +442,7 @@ int32_t bridgeMeans(Pass& p, QkPool* pool, VsfReadResult* result) {
   result->bridgeWeightedMeans = allocArray<double>(pool, nv);
   result->bridgeFreqMeans = allocArray<double>(pool, nv);
   if (!result->bridgeWeightedMeans || !result->bridgeFreqMeans)
-    return -2;
+    return kVsfNoMemory;
   p.src->levelsAll(p.src->self);
   const double W = p.t.weight[1], F = p.t.freq[1];
   const double total = p.missingResponseWeight + W;
@@ -452,7 +453,7 @@ int32_t bridgeMeans(Pass& p, QkPool* pool, VsfReadResult* result) {
   if (s->glm) {
     result->bridgeEffectMeans = allocArray<double>(pool, s->modelEffectCount);
     if (result->bridgeEffectMeans == nullptr)
-      return -2;
+      return kVsfNoMemory;
     if (F > 0.0)
       p.src->effectMeans(p.src->self, p.bridgeColSum, 1.0 / F, result->bridgeEffectMeans);
     else
@@ -494,7 +495,7 @@ int32_t vsfReadPass(VsfDataSettings* s, VsfRowSource* src, VsfModel* m, VsfBagVe
                     VsfReadResult* result) {
   const int32_t N = s->columnCount, E = s->entryCount;
   if (N <= 0 || E <= 0)
-    return -2;
+    return kVsfNoMemory;
   m->dataSettings = s;
   // Page files and memory. A page must hold the row count, the largest row and 4 spare
   // bytes: (N + 4) doubles and (2N + 3) codes, which 40 bytes a column alone does not
@@ -550,13 +551,13 @@ int32_t vsfReadPass(VsfDataSettings* s, VsfRowSource* src, VsfModel* m, VsfBagVe
     p.bridgeFSum = allocArray<double>(byPool, s->numericCount);
     p.bridgeColSum = allocArray<double>(byPool, N);
     if (!p.numeric || !p.bridgeWSum || !p.bridgeFSum || !p.bridgeColSum)
-      return -2;
+      return kVsfNoMemory;
   }
   if (!p.full || !p.stageD || !p.stageC || !p.colSum || !p.colSumSq || !m->columnSums ||
       !m->columnSumSquares || !m->columnSquareSums || !m->spreadState || !m->spreadSums ||
       !m->xpxShift || !m->sparseEffectList || !m->sparseSlot || !m->effectColumn ||
       !m->denseOffset || !m->effectColumns || !m->inModelList || !m->prevInModelList)
-    return -2;
+    return kVsfNoMemory;
   int32_t dense = 0, sparse = 0, denseColumns = 0;
   for (int32_t i = 0; i < E; ++i) {
     const VsfEffectEntry& e = s->entries[i];
@@ -597,7 +598,7 @@ int32_t vsfReadPass(VsfDataSettings* s, VsfRowSource* src, VsfModel* m, VsfBagVe
   p.layout.codeCapacity = 2 * N + 3;
   p.denseRuns = allocArray<int32_t>(byPool, 2 * static_cast<int64_t>(denseColumns), false);
   if (p.denseRuns == nullptr)
-    return -2;
+    return kVsfNoMemory;
   p.denseRunCount = denseRunsOf(s, p.layout, p.denseRuns);
   vsfPageWriterStart(&p.writer, bags);
 

@@ -17,6 +17,7 @@
 #include "model/vsfmodel.h"
 #include "output/vsfmodelview.h"
 #include "support/hoststubs.h"
+#include "support/nomemory.h"
 #include "support/poolalloc.h"
 
 #include <algorithm>
@@ -71,7 +72,7 @@ int32_t pointAtHeldOut(DesignSource* src, int32_t which) {
     sv.classes = poolArray<HostVariable*>(ctx->byPool, d->classCount);
   if ((d->numericCount > 0 && sv.numerics == nullptr) ||
       (d->classCount > 0 && sv.classes == nullptr))
-    return -2;
+    return kVsfNoMemory;
   for (int32_t j = 0; j < d->numericCount; ++j)
     sv.numerics[j] = d->numerics[j].var;
   for (int32_t i = 0; i < d->classCount; ++i)
@@ -444,7 +445,7 @@ int32_t vsfData(VsfContext* ctx) {
   const int32_t E = fromRecords ? ctx->effectRecordCount : d->effectCount;
   auto* entries = poolArray<VsfEffectEntry>(ctx->byPool, std::max(E, 1));
   if (entries == nullptr)
-    return -2;
+    return kVsfNoMemory;
   for (int32_t i = 0; i < E; ++i) {
     const VsfEffectRecord* r = vsfEffectRecord(ctx, i);
     const int32_t e = r != nullptr ? r->effect : i;

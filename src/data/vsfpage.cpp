@@ -3,6 +3,7 @@
 #include "data/vsfpage.h"
 
 #include "support/hoststubs.h"
+#include "support/nomemory.h"
 
 #include <algorithm>
 
@@ -15,7 +16,7 @@ int32_t startNewPageInMultiFiles(VsfBagVec* bags, int64_t k, QkPool* pagePool, v
   if (j < file.memLimit) {
     buffer = pagePool->allocate(pagePool, size, kQkZeroed);
     if (buffer == nullptr)
-      return -2;
+      return kVsfNoMemory;
   } else {
     auto* pgf = reinterpret_cast<QkPgfExtension*>(bags->pageService);
     if (pgf->qkpgfNewPage(file.file, &buffer, 0) != 0 || buffer == nullptr)
@@ -37,7 +38,7 @@ int32_t vsfWritePageInMultiFiles(VsfBagVec* bags, int64_t k, void* page) {
       void* table = file.tablePool->reallocate(file.tablePool, file.memPages,
                                                sizeof(void*) * static_cast<size_t>(grown), 0);
       if (table == nullptr)
-        return -2;
+        return kVsfNoMemory;
       file.memPages = static_cast<void**>(table);
       file.memCapacity = grown;
     }
@@ -138,7 +139,7 @@ int32_t vsfPageOpen(VsfPageWriter* w, VsfBagVec* bags, QkPool* pagePool) {
   } else {
     rc = startNewPageInMultiFiles(bags, k, pagePool, &page, &first, &end);
   }
-  if (rc == -2)
+  if (rc == kVsfNoMemory)
     return -7; // a page that cannot be started
   if (rc != 0)
     return rc;

@@ -5,6 +5,7 @@
 
 #include "driver/vsfoptions.h"
 #include "support/hoststubs.h"
+#include "support/nomemory.h"
 
 #include <algorithm>
 #include <cmath>
@@ -112,7 +113,7 @@ int32_t vsfPrepRead(VsfDataSettings* s, VsfBagVec* bags, int32_t* returnCode) {
     file.memPages = static_cast<void**>(
         bags->pool->allocate(bags->pool, sizeof(void*) * static_cast<size_t>(file.memCapacity), 0));
     if (file.memPages == nullptr)
-      return -2;
+      return kVsfNoMemory;
   }
   return 0;
 }

@@ -6,6 +6,7 @@
 #include "data/vsfreadpass.h"
 
 #include "support/hoststubs.h"
+#include "support/nomemory.h"
 #include "support/testhooks.h"
 
 #include <algorithm>
@@ -106,13 +107,13 @@ bool buildBlock(Road* road, void* state, Slot& slot, int64_t k) {
       static_cast<int32_t>(std::min<int64_t>(road->blockRows, road->span - offset));
   int32_t rc = 0;
   if (testHooks().failReadBlock.load() == k + 1) {
-    rc = -2;
+    rc = kVsfNoMemory;
   } else {
     try {
       rc = road->src->blockRows(state, offset, count, slot.status, slot.y, slot.w, slot.f,
                                 slot.rows);
     } catch (const std::bad_alloc&) {
-      rc = -2;
+      rc = kVsfNoMemory;
     }
   }
   slot.rc = rc;
@@ -453,10 +454,10 @@ int32_t vsfReadBlocks(Pass& p) {
     road.copying = pagesStayInMemory(p, road);
   }
   if (!allocateSlots(p, road))
-    return -2;
+    return kVsfNoMemory;
   for (void*& state : states)
     if ((state = src->blockWorker(src->self, p.bags->pool, road.blockRows)) == nullptr)
-      return -2;
+      return kVsfNoMemory;
   if (here) {
     const int32_t rc = readBlocksHere(p, road, states[0]);
     if (rc == -99)

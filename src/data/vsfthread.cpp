@@ -9,6 +9,7 @@
 #include "model/vsfmodel.h"
 #include "numerics/packedtri.h"
 #include "support/hoststubs.h"
+#include "support/nomemory.h"
 
 #include <atomic>
 #include <cstring>
@@ -152,12 +153,12 @@ int32_t dispatch(VsfModel* model, VsfThreadedKernel threaded, int64_t arg) {
   const int32_t T = model->dataSettings->threadCount;
   QkPool* pool = model->pool;
   if (pool == nullptr || puddle == nullptr || T < 1)
-    return -2; // no model pool: nowhere to put the items and buffers
+    return kVsfNoMemory; // no model pool: nowhere to put the items and buffers
   // The items, then the pass's stop word.
   size_t bytes = sizeof(VsfWorkItem) * static_cast<size_t>(T) + sizeof(int32_t);
   auto* items = static_cast<VsfWorkItem*>(pool->allocate(pool, bytes, kQkZeroed));
   if (items == nullptr)
-    return -2;
+    return kVsfNoMemory;
   puddle->items = items;
   auto* stop = reinterpret_cast<int32_t*>(items + T);
   const int64_t L =
@@ -177,7 +178,7 @@ int32_t dispatch(VsfModel* model, VsfThreadedKernel threaded, int64_t arg) {
           pool->allocate(pool, sizeof(double) * static_cast<size_t>(L + 8), kQkZeroed));
       if (it.buffer == nullptr) {
         it.length = 0;
-        rc = -2;
+        rc = kVsfNoMemory;
         break;
       }
     }

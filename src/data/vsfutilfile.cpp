@@ -7,6 +7,7 @@
 #include "data/vsfthread.h"
 #include "model/vsfmodel.h"
 #include "support/hoststubs.h"
+#include "support/nomemory.h"
 #include "support/qkupath.h"
 
 #include <algorithm>
@@ -65,7 +66,7 @@ int32_t vsfBagVecAlloc(VsfBagVec* vec, QkPool* pool, uint32_t count, uint32_t gr
     vec->files = static_cast<VsfUtilFile*>(
         pool->allocate(pool, sizeof(VsfUtilFile) * count, flags | kQkZeroed));
     if (vec->files == nullptr)
-      return -2;
+      return kVsfNoMemory;
   }
   vec->count = 0;
   vec->capacity = count;
@@ -87,7 +88,7 @@ int32_t vsfBagVecAddElt(VsfBagVec* vec, QkExtensionSet* exts, const VsfPerfSetti
             : vec->pool->reallocate(vec->pool, vec->files, sizeof(VsfUtilFile) * capacity,
                                     vec->flags | kQkZeroed);
     if (grown == nullptr)
-      return -2;
+      return kVsfNoMemory;
     vec->files = static_cast<VsfUtilFile*>(grown);
     vec->capacity = capacity;
   }
@@ -163,7 +164,7 @@ int32_t createUtil(VsfUtilFile* rec, QkExtensionSet* exts, const VsfPerfSettings
     rec->path = vsfNumberedPath(dirLength, dirName, "util_", number, &rec->pathLength);
     if (rec->path == nullptr) {
       *createStatus = kVsfCreatePathFailed;
-      return -2;
+      return kVsfNoMemory;
     }
     rec->pathOwned = 1;
   } else {
@@ -257,7 +258,7 @@ int32_t vsfOpenSharedUtil(VsfUtilFile* rec, QkExtensionSet* exts, int64_t dirLen
     return kQkNoObject;
   rec->path = vsfNumberedPath(dirLength, dirName, "util_", number, &rec->pathLength);
   if (rec->path == nullptr)
-    return -2;
+    return kVsfNoMemory;
   rec->pathOwned = 1;
   QkPageFile* file = pgf->qkpgfCreate(pgf, 0);
   if (file == nullptr)

@@ -6,6 +6,7 @@
 #include "design/levreg.h"
 
 #include "support/hoststubs.h"
+#include "support/nomemory.h"
 
 #include <algorithm>
 #include <cctype>
@@ -175,7 +176,7 @@ int32_t SetupXV(LevRegContext* ctx, int32_t formatted) {
                      (ctx->extraResponse1 ? 1 : 0) + (ctx->extraResponse2 ? 1 : 0) +
                      (ctx->freq ? 1 : 0);
   if (xvgeti(rb->data, capacity, vector) != 0 || *vector == nullptr)
-    return -2;
+    return kVsfNoMemory;
   int32_t offset = 0, rc = 0;
   auto declare = [&](const LevVariable* v, int32_t length, int32_t type) {
     if (v != nullptr && v->var != nullptr && rc == 0 &&

@@ -11,6 +11,7 @@
 #include "effects/levmod.h"
 #include "output/vsfmodelview.h"
 #include "support/hoststubs.h"
+#include "support/nomemory.h"
 #include "support/parsedstmt.h"
 
 #include <cstring>
@@ -43,7 +44,7 @@ int32_t readCvIndexVariable(VsfContext* ctx, ParsedStatement* m) {
       auto* extra = static_cast<ExtraVariableSource*>(
           ctx->mainPool->allocate(ctx->mainPool, sizeof(ExtraVariableSource), kQkZeroed));
       if (!extra)
-        return -2;
+        return kVsfNoMemory;
       std::memset(static_cast<void*>(extra), 0, sizeof *extra);
       extra->classCount = 1;
       extra->classArgument = &o.cvIndexVar;
@@ -68,8 +69,8 @@ int32_t buildModelDesign(VsfContext* ctx, ParsedStatement* m) {
     design->designFlags2 |= 0x20;
   int32_t lev = zlevmod(design, ctx->data, 1, 2, m, 1, 0, 0);
   vsfRaiseRC(ctx, design->worstReturnCode);
-  if (lev == -2)
-    return -2; // out of memory: the exit says so
+  if (lev == kVsfNoMemory)
+    return kVsfNoMemory; // out of memory: the exit says so
   if (lev != 0) {
     vsfRaiseRC(ctx, 1012);
     return -29;
@@ -90,10 +91,10 @@ int32_t readResponse(VsfContext* ctx, ParsedStatement* m) {
   st.responses = static_cast<HostVariable**>(
       ctx->mainPool->allocate(ctx->mainPool, sizeof(HostVariable*) * nresp, kQkZeroed));
   if (!st.responses)
-    return -2;
+    return kVsfNoMemory;
   for (int32_t i = 0; i < nresp; ++i)
     if (vsfVariableRecord(ctx, resp->items.ints[i], &st.responses[i]) != 0)
-      return -2;
+      return kVsfNoMemory;
   return 0;
 }
 

@@ -7,6 +7,7 @@
 #include "driver/vsfslots.h"
 #include "driver/vsfstmtlog.h"
 #include "support/hoststubs.h"
+#include "support/nomemory.h"
 
 #include <cstring>
 
@@ -81,7 +82,7 @@ int32_t parse_scores(VsfContext* ctx, ParsedStatement* first) {
   auto* specs = static_cast<VsfScoreSpec*>(
       ctx->mainPool->allocate(ctx->mainPool, sizeof(VsfScoreSpec) * count, kQkZeroed));
   if (!specs)
-    return -2;
+    return kVsfNoMemory;
   std::memset(static_cast<void*>(specs), 0, sizeof(VsfScoreSpec) * count);
   ctx->scores = specs;
   int32_t i = 0;

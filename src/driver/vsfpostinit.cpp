@@ -14,6 +14,7 @@
 #include "model/vsfswitches.h"
 #include "selection/vsfresample.h"
 #include "support/hoststubs.h"
+#include "support/nomemory.h"
 #include "support/parsedstmt.h"
 #include "support/poolalloc.h"
 #include "support/wobmth.h"
@@ -265,7 +266,7 @@ int32_t checkScores(VsfContext* ctx) {
     return 0;
   ctx->scoreNames = poolArray<VsfNameRecord>(ctx->mainPool, ctx->scoreCount);
   if (ctx->scoreNames == nullptr)
-    return -2;
+    return kVsfNoMemory;
   const VsfProcSettings& p = ctx->stmt.proc;
   for (int32_t s = 0; s < ctx->scoreCount; ++s) {
     VsfScoreSpec& sc = ctx->scores[s];
@@ -278,7 +279,7 @@ int32_t checkScores(VsfContext* ctx) {
     }
     names.data = sc.data;
     if (vsfAllocNames(ctx, &names) != 0)
-      return -2;
+      return kVsfNoMemory;
     if (sc.data != ctx->data) {
       HostDataSetName dsName(sc.data);
       HostDataSetName outName(sc.out);
@@ -360,7 +361,7 @@ int32_t vsfAllocNames(VsfContext* ctx, VsfNameRecord* names) {
   LevDesign* d = ctx->design.design;
   names->numerics = poolArray<HostVariable*>(ctx->mainPool, std::max(d->numericCount, 1));
   names->classes = poolArray<HostVariable*>(ctx->mainPool, std::max(d->classCount, 1));
-  return names->numerics != nullptr && names->classes != nullptr ? 0 : -2;
+  return names->numerics != nullptr && names->classes != nullptr ? 0 : kVsfNoMemory;
 }
 
 int32_t vsfCheckForVars(VsfContext* ctx, VsfNameRecord* names, int32_t base) {
@@ -369,7 +370,7 @@ int32_t vsfCheckForVars(VsfContext* ctx, VsfNameRecord* names, int32_t base) {
   xvallvr(data);
   xvsele(data);
   if (vsfAllocNames(ctx, names) != 0)
-    return -2;
+    return kVsfNoMemory;
   auto require = [&](const HostVariable* want, HostVariable** out) {
     if (*out != nullptr)
       return 0;
@@ -429,7 +430,7 @@ int32_t vsfSaveModelNamePtrs(VsfContext* ctx) {
   VsfNameRecord& m = ctx->modelNames;
   m.data = ctx->data;
   if (vsfAllocNames(ctx, &m) != 0)
-    return -2;
+    return kVsfNoMemory;
   for (int32_t j = 0; j < d->numericCount; ++j)
     m.numerics[j] = d->numerics[j].var;
   for (int32_t i = 0; i < d->classCount; ++i)
@@ -679,7 +680,7 @@ int32_t plotsRoleAndPartition(VsfContext* ctx) {
       width = std::max({role->formatWidth, role->length, 1});
     ctx->roleBuffer = poolArray<char>(ctx->mainPool, width + 1);
     if (ctx->roleBuffer == nullptr)
-      return -2;
+      return kVsfNoMemory;
     ctx->roleLength = width;
     o.trainFraction = 0;
   }
@@ -754,7 +755,7 @@ int32_t effectContainment(VsfContext* ctx) {
   ctx->hierContaining = poolArray<int32_t*>(ctx->mainPool, E);
   if (ctx->hierContainedCounts == nullptr || ctx->hierContainingCounts == nullptr ||
       ctx->hierContained == nullptr || ctx->hierContaining == nullptr)
-    return -2;
+    return kVsfNoMemory;
   HierarchyRequest request{};
   request.context = &ctx->design;
   request.pool = ctx->mainPool;
@@ -818,7 +819,7 @@ int32_t outputStatisticsAndAveraging(VsfContext* ctx) {
     ctx->outEffectFlags = poolArray<uint8_t>(ctx->mainPool, std::max(d->effectCount, 1));
     if (ctx->outClassFlags == nullptr || ctx->outNumericFlags == nullptr ||
         ctx->outConstructedFlags == nullptr || ctx->outEffectFlags == nullptr)
-      return -2;
+      return kVsfNoMemory;
     if (!anyStatistic(st.output))
       impliedPredicted(st.output);
     for (int32_t s = 0; s < ctx->scoreCount; ++s)
@@ -833,7 +834,7 @@ int32_t saveNamePointers(VsfContext* ctx) {
   VsfProcSettings& p = ctx->stmt.proc;
   if (p.valData != nullptr || p.testData != nullptr || ctx->scoreCount > 0)
     if (vsfSaveModelNamePtrs(ctx) != 0)
-      return -2;
+      return kVsfNoMemory;
   return 0;
 }
 

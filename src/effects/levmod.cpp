@@ -194,13 +194,13 @@ int32_t zlevmod(LevDesign* design, HostDataSet* data, int32_t numericList, int32
     int32_t total = n + extraNumeric;
     design->numerics = levNew<LevVariable>(static_cast<size_t>(total));
     if (design->numerics == nullptr)
-      return -2;
+      return kLevNoMemory;
     for (int32_t i = 0; i < n; ++i)
       if (!describe(data, list->items.ints[i], design->numerics[i]))
-        return -2;
+        return kLevNoMemory;
     for (int32_t i = n; i < total; ++i)
       if (!describeExtra(design, data, extra->numericArgument, design->numerics[i]))
-        return -2;
+        return kLevNoMemory;
     design->numericCount = total;
   }
 
@@ -213,7 +213,7 @@ int32_t zlevmod(LevDesign* design, HostDataSet* data, int32_t numericList, int32
     int32_t total = m + extraClass;
     design->classes = levNew<LevVariable>(static_cast<size_t>(total));
     if (design->classes == nullptr)
-      return -2;
+      return kLevNoMemory;
     design->totalLevelWidth = 0;
     design->maxLevelWidth = 0;
     for (int32_t i = 0; i < total; ++i) {
@@ -222,7 +222,7 @@ int32_t zlevmod(LevDesign* design, HostDataSet* data, int32_t numericList, int32
       bool ok = i < m ? describe(data, list->items.ints[i], v)
                       : describeExtra(design, data, extra->classArgument, v);
       if (!ok)
-        return -2;
+        return kLevNoMemory;
       placeLevelText(design, v);
     }
     design->classCount = total;

@@ -165,7 +165,7 @@ int32_t zlevmodef(LevDesign* design, HostDataSet*, ParsedStatement* model, int32
     design->modelEffectCount = count;
     design->partCounts = levNew<int32_t>(static_cast<size_t>(count > 0 ? count : 1));
     if (design->partCounts == nullptr)
-      return -2;
+      return kLevNoMemory;
     int64_t total = 0;
     for (int32_t i = 0; i < count; ++i) {
       auto* node = static_cast<EffectChainNode*>(slot->items.pointers[i]);
@@ -181,7 +181,7 @@ int32_t zlevmodef(LevDesign* design, HostDataSet*, ParsedStatement* model, int32
     }
     LevEffect* records = levNew<LevEffect>(static_cast<size_t>(total) + 1);
     if (records == nullptr)
-      return -2;
+      return kLevNoMemory;
     design->effects = records + 1;
     design->effectCount = static_cast<int32_t>(total);
     int32_t at = 0;
@@ -189,13 +189,13 @@ int32_t zlevmodef(LevDesign* design, HostDataSet*, ParsedStatement* model, int32
       auto* node = static_cast<EffectChainNode*>(slot->items.pointers[i]);
       LevEffect* r = &design->effects[at];
       if (!fillRecord(design, r, node, numericListCount))
-        return -2;
+        return kLevNoMemory;
       int32_t parts = design->partCounts[i];
       if (parts < 2) {
         if (r->constructedCount > 0)
           zlevMakeEffectName(design, r);
       } else if (zlevSeparate(design, at, parts) != 0) {
-        return -2;
+        return kLevNoMemory;
       }
       at += parts;
     }

@@ -8,6 +8,7 @@
 #include "output/vsfprint.h"
 #include "output/vsfprinters.h"
 #include "support/hoststubs.h"
+#include "support/nomemory.h"
 #include "support/poolalloc.h"
 
 #include <algorithm>
@@ -82,12 +83,12 @@ int32_t vsfgCandidates(VsfContext* ctx, VsfModel* step) {
     return 0;
   const double start = zdattim();
   if (ctx->effectRecordCount <= 0 && step->effectCount <= 0)
-    return -2;
+    return kVsfNoMemory;
   if (step->candidateValue == nullptr || step->stepCount <= 0)
     return 0;
   VsfCandidateRanking ranked;
   if (vsfRankCandidates(ctx, step, &ranked) != 0)
-    return -2;
+    return kVsfNoMemory;
   // A step without candidates (every effect already in, or none with a value) has no plot.
   if (ranked.count == 0) {
     vsfFreeCandidates(step, &ranked);
@@ -107,7 +108,7 @@ int32_t vsfgCandidates(VsfContext* ctx, VsfModel* step) {
   const int32_t kind = emitCandidates(ctx, step, ranked, shown, competitive, title, &dataRef);
   if (kind == 0) {
     vsfFreeCandidates(step, &ranked);
-    return -2;
+    return kVsfNoMemory;
   }
   double low = DBL_MAX, high = -DBL_MAX;
   for (int32_t i = 0; i < shown; ++i)

@@ -13,6 +13,7 @@
 #include "output/vsfmodelview.h"
 #include "output/vsfprint.h"
 #include "support/hoststubs.h"
+#include "support/nomemory.h"
 #include "support/poolalloc.h"
 
 #include <algorithm>
@@ -78,7 +79,7 @@ struct CoefData {
     const VsfResultsState& r = ctx->results;
     stepLabel = static_cast<char*>(poolTake(m->pool, r.stepLabelWidth));
     if (stepLabel == nullptr)
-      return -2;
+      return kVsfNoMemory;
     out.create("Coefficients", nullptr);
     out.intColumn("Step", &step);
     out.intColumn("CurveNumber", &curveNumber);
@@ -88,7 +89,7 @@ struct CoefData {
     if (r.parmLabelWidth > 0) {
       parameter = static_cast<char*>(poolTake(m->pool, r.parmLabelWidth));
       if (parameter == nullptr)
-        return -2;
+        return kVsfNoMemory;
       out.charColumn("Parameter", parameter, r.parmLabelWidth);
     }
     out.intColumn("CurveIndex", &curveIndex);

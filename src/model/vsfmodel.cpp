@@ -11,6 +11,7 @@
 #include "model/vsfsolverest.h"
 #include "numerics/packedtri.h"
 #include "support/hoststubs.h"
+#include "support/nomemory.h"
 #include "support/poolalloc.h"
 
 #include <algorithm>
@@ -140,7 +141,7 @@ int32_t openModelPool(VsfModel* m) {
   m->stepScratch = m->scratchHolder;
   m->stepScratchPos = vsfModelArray<int64_t>(m, 1);
   if (m->stepScratchPos == nullptr)
-    return -2;
+    return kVsfNoMemory;
   *m->stepScratchPos = 0;
   return 0;
 }
@@ -158,7 +159,7 @@ int32_t setUpHierarchy(VsfModel* m, const VsfModelOptions* o, int32_t nE) {
   m->hierAddCount = vsfModelArray<int32_t>(m, nE);
   m->hierDropCount = vsfModelArray<int32_t>(m, nE);
   if (m->hierAddCount == nullptr || m->hierDropCount == nullptr)
-    return -2;
+    return kVsfNoMemory;
   if (m->hierarchy && m->hierAddCountInit != nullptr && m->hierDropCountInit != nullptr) {
     std::memcpy(m->hierAddCount, m->hierAddCountInit, sizeof(int32_t) * nE);
     std::memcpy(m->hierDropCount, m->hierDropCountInit, sizeof(int32_t) * nE);
@@ -175,11 +176,11 @@ int32_t allocateFolds(VsfModel* m, const VsfModelOptions* o, int32_t nP) {
     return 0;
   m->folds = vsfModelArray<VsfFoldRecord>(m, m->foldCount);
   if (m->folds == nullptr)
-    return -2;
+    return kVsfNoMemory;
   if (foldEstimates(m) && o->cvDetails != 0)
     for (int32_t f = 0; f < m->foldCount; ++f)
       if ((m->folds[f].beta = vsfModelArray<double>(m, nP)) == nullptr)
-        return -2;
+        return kVsfNoMemory;
   return 0;
 }
 
@@ -225,7 +226,7 @@ int32_t allocateTrialBlocks(VsfModel* m, const VsfModelOptions* o, bool full, in
     m->trialXpx = vsfModelArray<double>(m, packed::tri(widest + 1));
     m->trialFlags = vsfModelArray<char>(m, widest + 1);
     if (m->trialXpx == nullptr || m->trialFlags == nullptr)
-      return -2;
+      return kVsfNoMemory;
   }
   if (trialSelect || (o->method == VM_FORWARD && !m->needTrialBlock) ||
       ((o->method == VM_BACKWARD || o->method == VM_STEPWISE) && m->singleColumnEffectCount < nE))
@@ -237,7 +238,7 @@ int32_t allocateTrialBlocks(VsfModel* m, const VsfModelOptions* o, bool full, in
     m->cleanInModelList = vsfModelArray<int32_t>(m, nE);
     if (!m->workEffectColumn || !m->cleanEffectColumn || !m->workInModelList ||
         !m->cleanInModelList)
-      return -2;
+      return kVsfNoMemory;
   }
   return 0;
 }
@@ -247,12 +248,12 @@ int32_t allocateTrialBlocks(VsfModel* m, const VsfModelOptions* o, bool full, in
 int32_t allocateCross(VsfModel* m, bool cv, int32_t nP, int32_t crossCap) {
   m->cross = vsfModelArray<double>(m, static_cast<int64_t>(nP + 1) * crossCap);
   if (m->cross == nullptr)
-    return -2;
+    return kVsfNoMemory;
   if (cv)
     for (int32_t f = 0; f < m->foldCount; ++f)
       if ((m->folds[f].cross = vsfModelArray<double>(m, static_cast<int64_t>(nP + 1) * crossCap)) ==
           nullptr)
-        return -2;
+        return kVsfNoMemory;
   m->crossCapacity = crossCap;
   return 0;
 }
@@ -264,13 +265,13 @@ int32_t allocateFitArrays(VsfModel* m, const VsfModelOptions* o, bool full, int3
   if (o->parmStandardize) {
     m->changeList = vsfModelArray<int32_t>(m, 2LL * nE);
     if (m->changeList == nullptr)
-      return -2;
+      return kVsfNoMemory;
     m->changeListCapacity = 2 * nE;
   }
   if (o->method == VM_BACKWARD) {
     m->hierarchy = 1;
     if ((m->aliasDropList = vsfModelArray<int32_t>(m, nE)) == nullptr)
-      return -2;
+      return kVsfNoMemory;
   }
   m->effectStatus = vsfModelArray<uint8_t>(m, nE);
   m->parmOffset = vsfModelArray<int32_t>(m, nE);
@@ -282,15 +283,15 @@ int32_t allocateFitArrays(VsfModel* m, const VsfModelOptions* o, bool full, int3
   m->betaVariance = vsfModelArray<double>(m, nP);
   if (!m->effectStatus || !m->parmOffset || !m->workVector || !m->corr || !m->beta || !m->stdBeta ||
       !m->betaVariance)
-    return -2;
+    return kVsfNoMemory;
   if (o->adaptive && (m->adaptiveWeight = vsfModelArray<double>(m, nP)) == nullptr)
-    return -2;
+    return kVsfNoMemory;
   if (o->parmStandardize) {
     if ((m->solverBeta = vsfModelArray<double>(m, nP)) == nullptr)
-      return -2;
+      return kVsfNoMemory;
     if (o->stop != VC_NONE_GIVEN && (!(m->savedSolverBetaA = vsfModelArray<double>(m, nP)) ||
                                      !(m->savedSolverBetaB = vsfModelArray<double>(m, nP))))
-      return -2;
+      return kVsfNoMemory;
   }
   if (o->colStandardize) {
     m->pathBeta = vsfModelArray<double>(m, nP);
@@ -298,19 +299,19 @@ int32_t allocateFitArrays(VsfModel* m, const VsfModelOptions* o, bool full, int3
     m->direction = vsfModelArray<double>(m, nE);
     m->activeSign = vsfModelArray<int32_t>(m, nE);
     if (!m->pathBeta || !m->dirCorr || !m->direction || !m->activeSign)
-      return -2;
+      return kVsfNoMemory;
     if (o->stop != VC_NONE_GIVEN && (!(m->savedBeta = vsfModelArray<double>(m, nP)) ||
                                      !(m->savedStdBeta = vsfModelArray<double>(m, nP))))
-      return -2;
+      return kVsfNoMemory;
   }
   if (!full) {
     if ((m->crossSlot = vsfModelArray<int32_t>(m, nE)) == nullptr)
-      return -2;
+      return kVsfNoMemory;
     for (int32_t e = 0; e < nE; ++e)
       m->crossSlot[e] = -1;
   }
   if (o->storeCandidates && (m->candidateValue = vsfModelArray<double>(m, nE)) == nullptr)
-    return -2;
+    return kVsfNoMemory;
   return 0;
 }
 
@@ -327,12 +328,12 @@ int32_t allocateChosen(VsfModel* m, int32_t nE, int32_t nP) {
   m->chosenEffectStatus = vsfModelArray<uint8_t>(m, nE);
   if (!m->chosenBeta || !m->chosenStdBeta || !m->chosenBetaVariance || !m->chosenInModelList ||
       !m->chosenEffectStatus)
-    return -2;
+    return kVsfNoMemory;
   if (foldStats(m) && (m->chosenFoldCvSse = vsfModelArray<double>(m, m->foldCount)) == nullptr)
-    return -2;
+    return kVsfNoMemory;
   if (foldBetaKept(m) &&
       (m->chosenFoldBeta = vsfModelArray<double>(m, int64_t(m->foldCount) * nP)) == nullptr)
-    return -2;
+    return kVsfNoMemory;
   m->chosenStep = 0;
   return 0;
 }
@@ -343,24 +344,24 @@ int32_t allocateEffectBlocks(VsfModel* m, bool cv, int32_t nE) {
   m->effectFirstColumn = vsfModelArray<int32_t>(m, nE);
   m->effectBlocks = vsfModelArray<double*>(m, nE);
   if (m->effectFirstColumn == nullptr || m->effectBlocks == nullptr)
-    return -2;
+    return kVsfNoMemory;
   m->effectFirstColumn[0] = 1;
   for (int32_t i = 0; i + 1 < nE; ++i)
     m->effectFirstColumn[i + 1] = m->effectFirstColumn[i] + m->effectColumns[i];
   if (cv)
     for (int32_t f = 0; f < m->foldCount; ++f)
       if ((m->folds[f].effectBlocks = vsfModelArray<double*>(m, nE)) == nullptr)
-        return -2;
+        return kVsfNoMemory;
   for (int32_t e = 0; e < nE; ++e) {
     const int64_t c = m->effectColumns[e];
     if (c <= 0)
       continue;
     if ((m->effectBlocks[e] = vsfModelArray<double>(m, packed::tri(c))) == nullptr)
-      return -2;
+      return kVsfNoMemory;
     if (cv)
       for (int32_t f = 0; f < m->foldCount; ++f)
         if ((m->folds[f].effectBlocks[e] = vsfModelArray<double>(m, packed::tri(c))) == nullptr)
-          return -2;
+          return kVsfNoMemory;
   }
   return 0;
 }
@@ -501,7 +502,7 @@ int32_t vsfAddStepMemory(VsfModel* model, int32_t newCapacity) {
   if (newCapacity == -1)
     newCapacity = 2 * m->stepCapacity;
   if (newCapacity <= 0)
-    return -2;
+    return kVsfNoMemory;
   const bool first = m->stepCapacity == 0;
   auto grow = [&](auto*& arr, int64_t count, bool front) -> bool {
     using T = std::remove_reference_t<decltype(*arr)>;
@@ -515,25 +516,25 @@ int32_t vsfAddStepMemory(VsfModel* model, int32_t newCapacity) {
   if (!grow(m->stepEffect, newCapacity, false) || !grow(m->stepParms, newCapacity, false) ||
       !grow(m->stepRank, newCapacity + 1LL, true) ||
       !grow(m->stepEffects, newCapacity + 1LL, true) || !grow(m->stepSSE, newCapacity + 1LL, true))
-    return -2;
+    return kVsfNoMemory;
   m->stepRank[-1] = 0;
   if (o->pressNeeded && !grow(m->stepPress, newCapacity, false))
-    return -2;
+    return kVsfNoMemory;
   if (vsfValidationInUse(m) && !grow(m->stepValidateAse, newCapacity, false))
-    return -2;
+    return kVsfNoMemory;
   if (vsfTestInUse(m) && !grow(m->stepTestAse, newCapacity, false))
-    return -2;
+    return kVsfNoMemory;
   if (vsfCvOn(m) && !grow(m->stepCvPress, newCapacity, false))
-    return -2;
+    return kVsfNoMemory;
   if (o->stdL1History && !grow(m->stepStdL1Norm, newCapacity, false))
-    return -2;
+    return kVsfNoMemory;
   if (methodHasPath(o->method)) {
     if (!grow(m->stepPathValue, newCapacity, false) || !grow(m->stepL1Norm, newCapacity, false) ||
         !grow(m->stepL2Norm, newCapacity, false))
-      return -2;
+      return kVsfNoMemory;
     if (vsfCvExternalOn(m) && (!grow(m->stepHeldOutError, newCapacity, false) ||
                                !grow(m->stepHeldOutTestError, newCapacity, false)))
-      return -2;
+      return kVsfNoMemory;
   }
   m->stepCapacity = newCapacity;
   return 0;
@@ -575,12 +576,12 @@ int32_t vsfGrowXpX(VsfModel* m, int32_t newCapacity, int64_t n) {
   double* none = nullptr;
   char* noFlags = nullptr;
   if (!growFlags(m->sweepFlags, m->savedSweepFlags))
-    return -2;
+    return kVsfNoMemory;
   if (!growTri(m->xpx, m->savedXpx, true))
-    return -2;
+    return kVsfNoMemory;
   double* oldSwept = m->sweptXpx;
   if (!growTri(m->sweptXpx, m->savedSweptXpx, false))
-    return -2;
+    return kVsfNoMemory;
   if (oldSwept != nullptr && m->savedSweptXpx == m->sweptXpx)
     m->savedXpxCapacity = newCapacity;
   if (m->trialCopies) {
@@ -591,20 +592,20 @@ int32_t vsfGrowXpX(VsfModel* m, int32_t newCapacity, int64_t n) {
         !growTri(m->cleanSweptXpx, none = nullptr, false) ||
         !growFlags(m->workSweepFlags, noFlags = nullptr) ||
         !growFlags(m->cleanSweepFlags, noFlags = nullptr))
-      return -2;
+      return kVsfNoMemory;
   }
   if (vsfCvOn(m))
     for (int32_t f = 0; f < m->foldCount; ++f) {
       VsfFoldRecord& F = m->folds[f];
       if (!growFlags(F.sweepFlags, F.savedSweepFlags) || !growTri(F.xpx, F.savedXpx, true) ||
           !growTri(F.sweptXpx, F.savedSweptXpx, false))
-        return -2;
+        return kVsfNoMemory;
       if (m->trialCopies && (!growTri(F.workXpx, none = nullptr, false) ||
                              !growTri(F.workSweptXpx, none = nullptr, false) ||
                              !growTri(F.cleanSweptXpx, none = nullptr, false) ||
                              !growFlags(F.workSweepFlags, noFlags = nullptr) ||
                              !growFlags(F.cleanSweepFlags, noFlags = nullptr)))
-        return -2;
+        return kVsfNoMemory;
     }
   m->xpxCapacity = newCapacity;
   return 0;
@@ -623,7 +624,7 @@ int32_t vsfAddXpXMemory(VsfModel* model, int32_t newCapacity) {
     // The response is column 0 of the triangle; the message counts design columns.
     xpmlog(848, kMsgXpxTooManyColumns,
            {HostMsgArg(newCapacity - 1), HostMsgArg(kVsfMaxTriangleColumns - 1)});
-    return -2;
+    return kVsfNoMemory;
   }
   const int32_t grown = vsfGrowXpX(m, newCapacity, n);
   if (grown != 0)
@@ -639,7 +640,7 @@ int32_t vsfAddCrossMemory(VsfModel* model, int32_t newCapacity, int32_t rowLengt
   const int64_t size = static_cast<int64_t>(newCapacity) * rowLength;
   const int64_t oldSize = static_cast<int64_t>(m->crossCapacity) * rowLength;
   if (size <= 0)
-    return -2;
+    return kVsfNoMemory;
   auto grow = [&](double*& arr) -> bool {
     double* out = vsfModelResize<double>(m, arr, size);
     if (out == nullptr)
@@ -650,23 +651,23 @@ int32_t vsfAddCrossMemory(VsfModel* model, int32_t newCapacity, int32_t rowLengt
     return true;
   };
   if (!grow(m->cross))
-    return -2;
+    return kVsfNoMemory;
   if (vsfCvOn(m))
     for (int32_t f = 0; f < m->foldCount; ++f)
       if (!grow(m->folds[f].cross))
-        return -2;
+        return kVsfNoMemory;
   m->crossCapacity = newCapacity;
   return 0;
 }
 
 int32_t vsfAddEffChangeMemory(VsfModel* model, int32_t newCapacity) {
   if (newCapacity <= 0)
-    return -2;
+    return kVsfNoMemory;
   int32_t* out = model->changeListCapacity == 0
                      ? vsfModelArray<int32_t>(model, newCapacity)
                      : vsfModelResize<int32_t>(model, model->changeList, newCapacity);
   if (out == nullptr)
-    return -2;
+    return kVsfNoMemory;
   model->changeList = out;
   model->changeListCapacity = newCapacity;
   return 0;

@@ -16,6 +16,7 @@
 #include "numerics/qkzsweepblock.h"
 #include "support/hostif.h"
 #include "support/hoststubs.h"
+#include "support/nomemory.h"
 
 #include <algorithm>
 #include <bit>
@@ -467,7 +468,7 @@ int32_t vsfAddCross(VsfModel* m, int32_t k) {
     if (cap > m->parmCount)
       cap = m->parmCount + 1;
     if (vsfAddCrossMemory(m, cap, static_cast<int32_t>(N)) != 0)
-      return -2;
+      return kVsfNoMemory;
   }
   const int64_t L = static_cast<int64_t>(need - used) * N;
   if (L != 0) {

@@ -9,6 +9,7 @@
 #include "output/vsfmodeltree.h"
 #include "selection/vsfresample.h"
 #include "support/hoststubs.h"
+#include "support/nomemory.h"
 #include "support/poolalloc.h"
 
 #include <algorithm>
@@ -107,7 +108,7 @@ int32_t readSamples(VsfContext* ctx, std::vector<SampleModel>& samples, ModelTre
       std::sort(effects.begin(), effects.begin() + count);
       const int32_t id = distinctModel(ctx, models, effects.data(), count);
       if (id < 0)
-        return -2;
+        return kVsfNoMemory;
       s.model = id;
     }
   }
@@ -289,7 +290,7 @@ int32_t keepFrequencies(VsfContext* ctx) {
         a.obsCount = static_cast<int32_t>(rows);
         a.obsFrequency = take<int32_t>(ctx, std::max<int64_t>(rows * S, 1));
         if (a.obsFrequency == nullptr)
-          return -2;
+          return kVsfNoMemory;
         block.resize(static_cast<size_t>(rows));
       }
       int64_t pos = r->blockPos[k];
@@ -323,11 +324,11 @@ int32_t vsfPostBootstrap(VsfContext* ctx) {
                                                               : ctx->stmt.ma.nSamples;
   const int32_t nE = m->effectCount, nP = m->parmCount;
   if (S <= 0 || nE <= 0 || nP <= 0 || !allocate(ctx, S, nE, nP))
-    return -2;
+    return kVsfNoMemory;
   std::vector<SampleModel> samples(static_cast<size_t>(S));
   ModelTree models(ctx);
   if (models.tree == nullptr)
-    return -2;
+    return kVsfNoMemory;
   int32_t usable = 0;
   int32_t rc = readSamples(ctx, samples, models, &usable);
   if (rc != 0)
@@ -343,7 +344,7 @@ int32_t vsfPostBootstrap(VsfContext* ctx) {
   if (usable < S)
     xpmlog(848, 240, {HostMsgArg(static_cast<int64_t>(S - usable))});
   if (!keepSampleModels(ctx, samples))
-    return -2;
+    return kVsfNoMemory;
   if ((rc = keepFrequencies(ctx)) != 0)
     return rc;
   const int32_t largest = rankModels(ctx, samples, models, usable);

@@ -9,6 +9,7 @@
 #include "output/vsfmodelview.h"
 #include "output/vsfselrow.h"
 #include "support/hoststubs.h"
+#include "support/nomemory.h"
 #include "support/poolalloc.h"
 
 #include <algorithm>
@@ -46,7 +47,7 @@ int32_t defineSampleColumns(VsfContext* ctx, HostDataSet* out, const VsfOutputSt
             HostMsgArg(last.data(), static_cast<int32_t>(last.size()))});
   *columns = poolArray<int32_t>(ctx->mainPool, std::max(R, 1));
   if (*columns == nullptr)
-    return -2;
+    return kVsfNoMemory;
   for (int32_t i = 0; i < R; ++i)
     if (((*columns)[i] = defineNumber(out, names[static_cast<size_t>(i)])) <= 0)
       return kColumnRefused;

@@ -15,6 +15,7 @@
 #include "selection/vsfprocess.h"
 #include "selection/vsfresample.h"
 #include "support/hoststubs.h"
+#include "support/nomemory.h"
 
 #include <algorithm>
 #include <cstring>
@@ -170,7 +171,7 @@ int32_t parmEst(VsfContext* ctx, bool nonzero, bool refit) {
   const VsfModel* m = &ctx->model;
   VsfParmColumns cols(ctx, ctx->byPool);
   if (cols.measure(m, o.noint) != 0)
-    return -2;
+    return kVsfNoMemory;
   int32_t forced = 0, count = 0, trimmed = 0;
   double pct = 0, mean = 0, sd = 0, median = 0, lower = 0, upper = 0;
   const double q = ma.alpha / 2.0, trimPct = ma.trimFraction * 100.0;
@@ -179,7 +180,7 @@ int32_t parmEst(VsfContext* ctx, bool nonzero, bool refit) {
   out.create(refit ? "RefitAvgParmEst" : "AvgParmEst", vsfMsg(559));
   out.charColumn("Effect", cols.effect, cols.We);
   if (cols.classColumns(out) != 0)
-    return -2; // after the object was made: the caller ends the run on -2
+    return kVsfNoMemory; // after the object was made: the caller ends the run on -2
   if (forcedColumn)
     out.intColumn("ForcedIn", &forced);
   out.charColumn("Parameter", cols.parameter, cols.Wp);

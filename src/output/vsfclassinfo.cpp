@@ -7,6 +7,7 @@
 #include "output/vsfprint.h"
 #include "output/vsfprinters.h"
 #include "support/hoststubs.h"
+#include "support/nomemory.h"
 #include "support/poolalloc.h"
 
 #include <algorithm>
@@ -111,7 +112,7 @@ int32_t vsfpClassInfo(VsfContext* ctx, QkPool* pool) {
   // A design whose CLASS variables have no levels still gets its table, without values.
   char* values = valuesWidth > 0 ? static_cast<char*>(poolTake(pool, valuesWidth)) : nullptr;
   if (valuesWidth > 0 && values == nullptr)
-    return -2;
+    return kVsfNoMemory;
   const int32_t nameLen =
       std::min<int32_t>(ctx->stmt.proc.nameLen > 0 ? ctx->stmt.proc.nameLen : 20, 32);
   char name[32];
@@ -161,7 +162,7 @@ int32_t vsfpClassCoding(VsfContext* ctx, QkPool* pool) {
   }
   uint8_t* used = static_cast<uint8_t*>(poolTake(pool, count));
   if (used == nullptr)
-    return -2;
+    return kVsfNoMemory;
   for (int32_t e = 0; e < d->effectCount; ++e) {
     const LevEffect& eff = d->effects[e];
     for (int32_t j = 0; j < eff.allClassCount; ++j)
@@ -186,7 +187,7 @@ int32_t vsfpClassCoding(VsfContext* ctx, QkPool* pool) {
   const int32_t textWidth = std::max(d->maxLevelWidth, 8);
   char* text = static_cast<char*>(poolTake(pool, textWidth));
   if (text == nullptr)
-    return -2;
+    return kVsfNoMemory;
   RvqObject* group = vsfOpenGroup(ctx, "Coding", {vsfaLabel(vsfMsg(585)), rvqFlag(435, 0)});
   const bool fullRank = (d->designFlags & 0x10) != 0;
   const int32_t dropLast = fullRank ? 1 : 0;
@@ -218,7 +219,7 @@ int32_t vsfpClassCoding(VsfContext* ctx, QkPool* pool) {
     const int32_t n = v.levelCount;
     double* row = n > 0 ? static_cast<double*>(poolTake(pool, int64_t(n) * 8)) : nullptr;
     if (n > 0 && row == nullptr)
-      return -2;
+      return kVsfNoMemory;
     VsfOut t(ctx);
     HostMsgArg nameArg(name, nameLength);
     t.create("ClassLevelCoding", vsfMsgArgs(586, {nameArg}),

@@ -22,6 +22,7 @@
 #include "selection/vsfprocess.h"
 #include "selection/vsfresample.h"
 #include "support/hoststubs.h"
+#include "support/nomemory.h"
 #include "support/notbuilt.h"
 
 #include <algorithm>
@@ -207,7 +208,7 @@ int32_t vsfDisplaySteps(VsfContext* ctx, void* scratch, int64_t* position, int32
           char* in = static_cast<char*>(pool->allocate(pool, size_t(W) * K + 1, 0));
           char* out = static_cast<char*>(pool->allocate(pool, size_t(W) * K + 1, 0));
           if (in == nullptr || out == nullptr)
-            return fail(-2);
+            return fail(kVsfNoMemory);
           int32_t nin = 0, nout = 0;
           const int32_t startAt = step.changeListLength - K;
           for (int32_t c = std::max(startAt, 0); c < step.changeListLength; ++c) {
@@ -448,7 +449,7 @@ int32_t vsfParmLabels(VsfContext* ctx, VsfModel* m, int32_t which) {
   auto** shorts =
       static_cast<char**>(pool->allocate(pool, sizeof(char*) * size_t(columns), kQkZeroed));
   if (labels == nullptr || shorts == nullptr)
-    return -2;
+    return kVsfNoMemory;
   ctx->results.designLabels = labels;
   ctx->results.designShortNames = shorts;
   ctx->results.designLabelCount = columns;
@@ -495,7 +496,7 @@ int32_t vsfParmLabels(VsfContext* ctx, VsfModel* m, int32_t which) {
   char* buffer = static_cast<char*>(
       m->pool != nullptr ? m->pool->allocate(m->pool, size_t(longest) + 1, 0) : nullptr);
   if (buffer == nullptr)
-    return -2;
+    return kVsfNoMemory;
   int32_t rc = 0;
   each([&](int32_t k, const LevEffect& e, const int32_t* row, int32_t column) {
     if (rc != 0 || column < 0 || column >= columns)
@@ -510,7 +511,7 @@ int32_t vsfParmLabels(VsfContext* ctx, VsfModel* m, int32_t which) {
     char* full = static_cast<char*>(pool->allocate(pool, size_t(total) + 1, kQkZeroed));
     char* brief = static_cast<char*>(pool->allocate(pool, 33, kQkZeroed));
     if (full == nullptr || brief == nullptr) {
-      rc = -2;
+      rc = kVsfNoMemory;
       return;
     }
     std::memcpy(full, buffer, size_t(total));

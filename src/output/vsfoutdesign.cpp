@@ -15,6 +15,7 @@
 #include "output/vsfprinters.h"
 #include "output/vsfselrow.h"
 #include "support/hoststubs.h"
+#include "support/nomemory.h"
 
 #include <algorithm>
 #include <cctype>
@@ -211,7 +212,7 @@ int32_t prepDesign(VsfContext* ctx, VsfDesignOutput* st, int32_t n) {
   for (int32_t number : st->inputIn) {
     HostVariable* v = nullptr;
     if (xvname(ctx->data, number, &v) != 0 || v == nullptr)
-      return -2;
+      return kVsfNoMemory;
     st->inputOut.push_back(xdsdefvar(out, v->name, v->nameLength, v->type, v->length));
     st->inputNumeric.push_back(v->type == 1);
   }
@@ -280,7 +281,7 @@ int32_t vsfPrepareOutputAndDesign(VsfContext* ctx) {
     return 0;
   VsfDesignOutput* st = designState(ctx);
   if (st == nullptr)
-    return -2;
+    return kVsfNoMemory;
   LevDesign* d = ctx->design.design;
   if (ctx->model.fitStatus == VFS_DONE && d != nullptr && d->columnNames == nullptr)
     zlevParmName(&ctx->design, 0, nullptr);
@@ -344,7 +345,7 @@ int32_t vsfDesignBy(VsfContext* ctx, VsfModel* m, int64_t seed) {
         group.roles.push_back(role);
         group.values.insert(group.values.end(), values.begin(), values.begin() + n);
       } else if (writeRow(ctx, st, in, role, values.data(), n) != 0) {
-        return -2;
+        return kVsfNoMemory;
       }
     }
   }
@@ -389,7 +390,7 @@ int32_t vsfAcrossByDesign(VsfContext* ctx) {
       const uint8_t role = have ? g.roles[row] : 0;
       const double* values = have ? g.values.data() + row * size_t(g.columns) : nullptr;
       if (writeRow(ctx, st, in, role, values, g.columns) != 0)
-        return -2;
+        return kVsfNoMemory;
       ++row;
     }
   }

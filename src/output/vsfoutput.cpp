@@ -15,6 +15,7 @@
 #include "output/vsfresults.h"
 #include "output/vsfselrow.h"
 #include "support/hoststubs.h"
+#include "support/nomemory.h"
 #include "support/notbuilt.h"
 #include "support/poolalloc.h"
 
@@ -94,19 +95,19 @@ int32_t vsfPrep(VsfContext* ctx, int32_t index) {
   HostDataSet* out = ctx->options.outputBlock;
   HostDataSet* in = ctx->data;
   if (out == nullptr || in == nullptr)
-    return -2;
+    return kVsfNoMemory;
   VsfOutputColumns c{};
   c.inputCount = xdsnvar(in);
   if (c.inputCount > 0) {
     c.input = poolArray<int32_t>(ctx->mainPool, c.inputCount);
     c.inputNumeric = poolArray<uint8_t>(ctx->mainPool, c.inputCount);
     if (c.input == nullptr || c.inputNumeric == nullptr)
-      return -2;
+      return kVsfNoMemory;
   }
   for (int32_t i = 1; i <= c.inputCount; ++i) {
     HostVariable* v = nullptr;
     if (xvname(in, i, &v) != 0 || v == nullptr)
-      return -2;
+      return kVsfNoMemory;
     int32_t number = xdsdefvar(out, v->name, v->nameLength, v->type, v->length);
     if (number <= 0)
       return kColumnRefused;
@@ -473,7 +474,7 @@ int32_t vsfOutputBy(VsfContext* ctx, VsfModel* m, VsfResampling*, int64_t seed) 
     };
     if (writeRow(out, in, c, role, cvIndex, pred, resid, ctx->options.outputByNumber,
                  averagingColumns) != 0)
-      return -2;
+      return kVsfNoMemory;
   }
   noteUnseen(out, d, unseenNote, needs);
   ctx->outputTime += zdattim() - start;

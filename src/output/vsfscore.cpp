@@ -18,6 +18,7 @@
 #include "output/vsfresults.h"
 #include "output/vsfselrow.h"
 #include "support/hoststubs.h"
+#include "support/nomemory.h"
 
 #include <algorithm>
 #include <cmath>
@@ -124,11 +125,11 @@ int32_t columnsOf(VsfContext* ctx, int32_t index, VsfScoreOutput::Entry* e) {
   HostDataSet* in = sc.data != nullptr ? sc.data : ctx->data;
   HostDataSet* out = sc.out;
   if (out == nullptr || in == nullptr)
-    return -2;
+    return kVsfNoMemory;
   for (int32_t i = 1; i <= xdsnvar(in); ++i) {
     HostVariable* v = nullptr;
     if (xvname(in, i, &v) != 0 || v == nullptr)
-      return -2;
+      return kVsfNoMemory;
     e->inputOut.push_back(xdsdefvar(out, v->name, v->nameLength, v->type, v->length));
     e->inputNumeric.push_back(v->type == 1);
   }
@@ -496,7 +497,7 @@ int32_t vsfPrepScores(VsfContext* ctx) {
   VsfScoreOutput*& so = ctx->results.scoreOutput;
   so = poolNew<VsfScoreOutput>(ctx->mainPool);
   if (so == nullptr)
-    return -2;
+    return kVsfNoMemory;
   so->entries.resize(static_cast<size_t>(ctx->scoreCount));
   for (int32_t i = 0; i < ctx->scoreCount; ++i)
     if (int32_t rc = columnsOf(ctx, i, &so->entries[size_t(i)]); rc != 0)

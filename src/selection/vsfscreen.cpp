@@ -13,6 +13,7 @@
 #include "model/vsfsweep.h"
 #include "selection/vsflarlasso.h"
 #include "support/logline.h"
+#include "support/nomemory.h"
 
 #include <algorithm>
 #include <cmath>
@@ -141,7 +142,7 @@ int32_t allocateScreening(VsfModel* m) {
   m->screenNewList = vsfModelArray<int32_t>(m, E);
   if (m->screenBound == nullptr || m->screenStat == nullptr || m->screenFlag == nullptr ||
       m->screenInList == nullptr || m->screenOutList == nullptr || m->screenNewList == nullptr)
-    return -2;
+    return kVsfNoMemory;
   m->screenInCount = m->screenOutCount = m->screenNewCount = 0;
   return 0;
 }
@@ -224,7 +225,7 @@ int32_t vsfScreenStart(VsfModel* m) {
   }
   if (o->screen == SCREEN_SIS) {
     if (allocateScreening(m) != 0)
-      return -2;
+      return kVsfNoMemory;
     sureIndependence(m);
     return 0;
   }
@@ -235,7 +236,7 @@ int32_t vsfScreenStart(VsfModel* m) {
     return 0;
   }
   if (allocateScreening(m) != 0)
-    return -2;
+    return kVsfNoMemory;
   const int32_t E = m->effectCount;
   m->lambdaRatioSum = 0;
   m->screenPower = o->screenSteps; // SCREENSTEPS$=, 4 by default
