@@ -22,7 +22,7 @@ namespace {
 using namespace vsfread;
 
 // The index of a role in the per-role counters: TRAIN 1, VALIDATE 2, TEST 3 (0 none).
-int roleIndex(int32_t role) { return role == VSF_ROLE_TEST ? 3 : role; }
+[[nodiscard]] int roleIndex(int32_t role) { return role == VSF_ROLE_TEST ? 3 : role; }
 
 void addScaled(double* sums, const double* values, int32_t n, double scale) {
   for (int32_t i = 0; i < n; ++i)
@@ -30,7 +30,7 @@ void addScaled(double* sums, const double* values, int32_t n, double scale) {
 }
 
 // The role of a DATA= row.
-int32_t dataRole(Pass& p) {
+[[nodiscard]] int32_t dataRole(Pass& p) {
   VsfDataSettings* s = p.s;
   if (!s->roleVar) {
     if (s->trainFraction == 1.0)
@@ -48,7 +48,7 @@ int32_t dataRole(Pass& p) {
   return vsfRoleOfValue(s->trainValue, s->validateValue, s->testValue, s->testData != 0, text, len);
 }
 
-int32_t dataFold(Pass& p) {
+[[nodiscard]] int32_t dataFold(Pass& p) {
   VsfDataSettings* s = p.s;
   switch (s->cvMethod) {
   case VSF_CV_RANDOM:
@@ -113,8 +113,8 @@ void buildRow(Pass& p, const double* full, double y, double w, double f, int32_t
 // A row of a layout without sparse entries written straight onto the open page when it has the
 // room, as placing the staged row would write it (the staging copy spared); false when no page
 // is open or the row does not fit, for the staged road to open the next page.
-bool putDenseRow(Pass& p, const double* full, double y, double w, double f, int32_t role,
-                 int32_t fold) {
+[[nodiscard]] bool putDenseRow(Pass& p, const double* full, double y, double w, double f,
+                               int32_t role, int32_t fold) {
   VsfPageWriter& W = p.writer;
   const VsfRowLayout& L = p.layout;
   const int64_t nd = L.fixedDoubles(), nc = L.fixedCodes();
@@ -162,7 +162,7 @@ void addColumnSums(Pass& p, const double* full, double ww) {
 
 // The dense values of a row in entry order as runs of consecutive design columns: (first
 // column, length) pairs, so that staging a row copies runs.
-int32_t denseRunsOf(const VsfDataSettings* s, const VsfRowLayout& L, int32_t* runs) {
+[[nodiscard]] int32_t denseRunsOf(const VsfDataSettings* s, const VsfRowLayout& L, int32_t* runs) {
   int32_t n = 0;
   for (int32_t i = 0; i < L.entryCount; ++i) {
     const VsfEffectEntry& e = s->entries[i];
@@ -183,7 +183,7 @@ int32_t denseRunsOf(const VsfDataSettings* s, const VsfRowLayout& L, int32_t* ru
 }
 
 // Places the staged row; opens and closes pages as needed.
-int32_t placeRow(Pass& p) {
+[[nodiscard]] int32_t placeRow(Pass& p) {
   VsfPageWriter& w = p.writer;
   const int32_t* codes = p.stageC + (p.layout.codeCapacity - p.stagedCodes);
   for (int attempt = 0; attempt < 2; ++attempt) {
@@ -214,16 +214,18 @@ int32_t placeRow(Pass& p) {
 
 // Whether an entry's values are stored dense (else sparse: the non-zero ones with their
 // columns).
-bool storedDense(const VsfDataSettings* s, const VsfEffectEntry& e) {
+[[nodiscard]] bool storedDense(const VsfDataSettings* s, const VsfEffectEntry& e) {
   return !s->forceSparse && (s->forceDense || !e.sparseVote);
 }
 
 // Whether rows carry a fold code.
-bool hasFoldCode(const VsfDataSettings* s) { return s->cvMethod != CV_NONE && (s->cv || s->xcv); }
+[[nodiscard]] bool hasFoldCode(const VsfDataSettings* s) {
+  return s->cvMethod != CV_NONE && (s->cv || s->xcv);
+}
 
 // The bytes every row takes on a page when all entries are stored dense; 0 when some entry is
 // sparse (rows then differ).
-int64_t denseRowBytes(const VsfDataSettings* s) {
+[[nodiscard]] int64_t denseRowBytes(const VsfDataSettings* s) {
   int64_t doubles = s->weightGiven + s->freqGiven + s->resampling + 1;
   for (int32_t i = 0; i < s->entryCount; ++i) {
     if (!storedDense(s, s->entries[i]))
@@ -371,7 +373,7 @@ namespace {
 // 2 VALDATA=. Held-out rows with unknown levels are counted into counters / *unknownClass.
 // Workers take the DATA= observations in blocks where the source and the pass allow it; the
 // rest are read one by one.
-int32_t readRows(Pass& p, int32_t which, int32_t* counters, int32_t* unknownClass) {
+[[nodiscard]] int32_t readRows(Pass& p, int32_t which, int32_t* counters, int32_t* unknownClass) {
   VsfDataSettings* s = p.s;
   VsfRowSource* src = p.src;
   if (which == 0) {
@@ -402,7 +404,7 @@ int32_t readRows(Pass& p, int32_t which, int32_t* counters, int32_t* unknownClas
 }
 
 // Reads one data set: which 0 DATA=, 1 TESTDATA=, 2 VALDATA=.
-int32_t readDataSet(Pass& p, int32_t which) {
+[[nodiscard]] int32_t readDataSet(Pass& p, int32_t which) {
   VsfDataSettings* s = p.s;
   VsfRowSource* src = p.src;
   int32_t* counters = nullptr;
@@ -436,7 +438,7 @@ int32_t readDataSet(Pass& p, int32_t which) {
 }
 
 // The bridge means, right after the DATA= pass.
-int32_t bridgeMeans(Pass& p, QkPool* pool, VsfReadResult* result) {
+[[nodiscard]] int32_t bridgeMeans(Pass& p, QkPool* pool, VsfReadResult* result) {
   const VsfDataSettings* s = p.s;
   const int32_t nv = s->numericCount;
   result->bridgeWeightedMeans = allocArray<double>(pool, nv);

@@ -13,7 +13,7 @@
 namespace {
 
 // The number of steps the fit may take, for the work estimate.
-int64_t stepEstimate(const VsfDataSettings* s) {
+[[nodiscard]] int64_t stepEstimate(const VsfDataSettings* s) {
   const int64_t maxSteps = s->maxSteps == 0 ? 2147483647 : s->maxSteps;
   const int64_t b = s->noint ? s->entryCount - 1 : s->entryCount;
   int64_t steps;

@@ -18,7 +18,7 @@ namespace vsfread {
 namespace {
 
 // Writes the BLOCK cross-validation folds into the TRAIN rows, in page order.
-int32_t blockFolds(Pass& p) {
+[[nodiscard]] int32_t blockFolds(Pass& p) {
   const VsfDataSettings* s = p.s;
   const int64_t n = static_cast<int64_t>(p.t.rows[1]);
   const int64_t k = std::max(s->folds, 1);
@@ -152,7 +152,7 @@ void storeTotals(Pass& p) {
 
 // The arrays later drivers need: the refit copy, the L2 tuning rows, the external
 // cross-validation records.
-int32_t laterArrays(Pass& p, QkPool* pool) {
+[[nodiscard]] int32_t laterArrays(Pass& p, QkPool* pool) {
   VsfModel* m = p.model;
   const VsfDataSettings* s = p.s;
   const int32_t E = p.layout.entryCount;

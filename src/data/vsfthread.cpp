@@ -29,10 +29,14 @@ constexpr int kMaxPairs = 128;
 KernelPair gPairs[kMaxPairs];
 std::atomic<int> gPairCount{0};
 
-bool cvOn(const VsfModel* m) { return m->dataSettings != nullptr && m->dataSettings->cv != 0; }
-bool xcvOn(const VsfModel* m) { return m->dataSettings != nullptr && m->dataSettings->xcv != 0; }
+[[nodiscard]] bool cvOn(const VsfModel* m) {
+  return m->dataSettings != nullptr && m->dataSettings->cv != 0;
+}
+[[nodiscard]] bool xcvOn(const VsfModel* m) {
+  return m->dataSettings != nullptr && m->dataSettings->xcv != 0;
+}
 
-int64_t effectXpXLength(const VsfModel* m) {
+[[nodiscard]] int64_t effectXpXLength(const VsfModel* m) {
   int64_t sum = 0;
   for (int32_t e = 0; e < m->effectCount; ++e)
     sum += tri(m->effectColumns[e]);
@@ -221,7 +225,7 @@ void spreadEffectBlocks(const VsfModel* m, double** blocks, const double* src) {
 // Stores the summed buffer of a cross-product kernel (X'X, its effect blocks and the cross
 // columns) in the model or, under cross validation, slice by slice in the folds; false for
 // the other kernels.
-bool storeCrossProducts(VsfModel* m, VsfKernelKind kind, const double* B, int64_t L) {
+[[nodiscard]] bool storeCrossProducts(VsfModel* m, VsfKernelKind kind, const double* B, int64_t L) {
   const int32_t P = m->parmCount, K = m->foldCount;
   const bool cv = cvOn(m);
   const int64_t slice = (cv && K > 0) ? L / K : L;

@@ -44,7 +44,7 @@ void reportCreateFailure(uint8_t createStatus, int32_t rc) {
 // Runs the kernel on one disk page: read, run, then write back (rewriting kernels) or
 // release. The descriptor's number is set by the caller.
 template <class Run>
-int32_t visitDiskPage(QkPgfExtension* pgf, VsfUtilFile* rec, bool rewrite, Run run) {
+[[nodiscard]] int32_t visitDiskPage(QkPgfExtension* pgf, VsfUtilFile* rec, bool rewrite, Run run) {
   int32_t rc = pgf->qkpgfReadPage(rec->file, &rec->page, 0);
   if (rc != 0)
     return rc;
@@ -152,9 +152,10 @@ QkChar* vsfNumberedPath(int64_t dirLength, const QkChar* dirName, const char* st
 
 namespace {
 
-int32_t createUtil(VsfUtilFile* rec, QkExtensionSet* exts, const VsfPerfSettings* perf,
-                   int64_t request, uint8_t* createStatus, int64_t dirLength, const QkChar* dirName,
-                   int32_t number) {
+[[nodiscard]] int32_t createUtil(VsfUtilFile* rec, QkExtensionSet* exts,
+                                 const VsfPerfSettings* perf, int64_t request,
+                                 uint8_t* createStatus, int64_t dirLength, const QkChar* dirName,
+                                 int32_t number) {
   *createStatus = 0;
   QkUpathExtension* up = upathOf(exts);
   QkPgfExtension* pgf = pgfOf(exts);

@@ -17,7 +17,7 @@
 
 namespace {
 
-int32_t combine(int32_t r1, int32_t r2, int32_t r3) {
+[[nodiscard]] int32_t combine(int32_t r1, int32_t r2, int32_t r3) {
   const int32_t r[3] = {r1, r2, r3};
   bool up = false, down = false;
   for (int32_t x : r) {

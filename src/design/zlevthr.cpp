@@ -84,7 +84,7 @@ uint64_t hashBytes(const char* key, int32_t width) {
 }
 
 // The slot of `key`: the one that holds it, or the empty one where it belongs.
-int64_t rawSlot(const RawIndex& x, const char* key) {
+[[nodiscard]] int64_t rawSlot(const RawIndex& x, const char* key) {
   for (int64_t s = static_cast<int64_t>(hashBytes(key, x.width)) & x.mask;; s = (s + 1) & x.mask) {
     const int64_t at = x.slots[s];
     if (at < 0 || std::memcmp(x.values + at * x.width, key, static_cast<size_t>(x.width)) == 0)
@@ -102,7 +102,7 @@ void rawAdd(RawIndex& x, const char* key, int32_t level) {
 }
 
 // The level index of `key`, -1 when no worker met it.
-int32_t rawFind(const RawIndex& x, const char* key) {
+[[nodiscard]] int32_t rawFind(const RawIndex& x, const char* key) {
   const int64_t at = x.slots[rawSlot(x, key)];
   return at < 0 ? -1 : x.levels[at];
 }
@@ -134,7 +134,7 @@ struct Worker {
 QkHandle* kernel() { return Exported_QKHandle; }
 QkThreadServices* services() { return kernel()->threadServices(kernel()); }
 
-int64_t round8(int64_t n) { return (n + 7) / 8 * 8; }
+[[nodiscard]] int64_t round8(int64_t n) { return (n + 7) / 8 * 8; }
 
 } // namespace
 
@@ -176,8 +176,8 @@ void* take(LevelizeThreadControl* c, size_t bytes) {
 
 // ---- workers --------------------------------------------------------------------------
 
-uint32_t levelizeBuffer(Worker* w);
-uint32_t treeEffects(Worker* w);
+[[nodiscard]] uint32_t levelizeBuffer(Worker* w);
+[[nodiscard]] uint32_t treeEffects(Worker* w);
 
 // The math-error handler of a worker: keeps the host's code of a floating-point fault plus
 // 1 (0 stays "none") for the report when the workers are stopped; the worker then leaves
@@ -192,7 +192,7 @@ int32_t ZLEVMathError(Worker* w, int32_t code) {
 // operation (0), a division by zero (1) and an overflow (2); underflow and inexact results
 // come with ordinary formatting and are no faults. The flags are the thread's own, so a
 // check here never sees another thread's fault, and nothing jumps across C++ frames.
-bool mathFault(Worker* w) {
+[[nodiscard]] bool mathFault(Worker* w) {
   static constexpr struct {
     int flag;
     int32_t code;
@@ -232,7 +232,7 @@ void meetFault(WorkerFault fault) {
 
 // One buffer under the worker's recovery: running out of memory gives kNoMemory, a
 // floating-point fault or any other fault kFault.
-uint32_t workOnBuffer(Worker* w) {
+[[nodiscard]] uint32_t workOnBuffer(Worker* w) {
   std::feclearexcept(FE_ALL_EXCEPT);
   w->mathError = 0;
   try {
@@ -261,7 +261,7 @@ void workerMain(void* argument) {
   }
 }
 
-bool startWorkers(LevelizeThreadControl* c) {
+[[nodiscard]] bool startWorkers(LevelizeThreadControl* c) {
   QkHandle* qk = kernel();
   for (int32_t i = 0; i < c->workerCount; ++i) {
     Worker& w = c->workers[i];
@@ -283,7 +283,7 @@ bool startWorkers(LevelizeThreadControl* c) {
 }
 
 // The message of a worker's math-error code.
-int32_t mathErrorMessage(int32_t code) {
+[[nodiscard]] int32_t mathErrorMessage(int32_t code) {
   // Codes 1-9 and 11-13 have messages of their own; every other code is a plain fault.
   static const int32_t kMessage[] = {55, 43, 44, 45, 46, 47, 48, 49, 50, 51, 55, 52, 53, 54};
   const int32_t count = static_cast<int32_t>(sizeof kMessage / sizeof kMessage[0]);
@@ -366,7 +366,7 @@ void handOver(LevelizeThreadControl*, Worker* w) {
 }
 
 // Takes a worker back after its done event; false when it failed (the pass status is set).
-bool takeBack(LevelizeThreadControl* c, Worker* w) {
+[[nodiscard]] bool takeBack(LevelizeThreadControl* c, Worker* w) {
   services()->reset(services(), w->done);
   w->busy = false;
   w->count = 0;
@@ -393,7 +393,7 @@ Worker* idleWorker(LevelizeThreadControl* c) {
 }
 
 // Waits until no worker is busy; false when one failed.
-bool waitAll(LevelizeThreadControl* c) {
+[[nodiscard]] bool waitAll(LevelizeThreadControl* c) {
   bool ok = true;
   for (int32_t i = 0; i < c->workerCount; ++i) {
     Worker& w = c->workers[i];
@@ -417,12 +417,12 @@ Worker* advance(LevelizeThreadControl* c, Worker* current) {
 
 // Ends a pass: the last buffer, then every worker idle. False when a worker failed; the
 // workers are then stopped and reported.
-bool finishPass(LevelizeThreadControl* c, Worker* current) {
+[[nodiscard]] bool finishPass(LevelizeThreadControl* c, Worker* current) {
   if (current != nullptr && current->count > 0)
     handOver(c, current);
   const bool ok = current != nullptr && waitAll(c);
   if (!ok) {
-    waitAll(c);
+    (void)waitAll(c); // the failure is known; this only lets the other workers finish
     stopWorkers(c);
   }
   return ok;
@@ -434,17 +434,21 @@ bool finishPass(LevelizeThreadControl* c, Worker* current) {
 
 namespace {
 
-bool isNumericVar(const LevVariable& v) { return v.var != nullptr && v.var->type == 1; }
+[[nodiscard]] bool isNumericVar(const LevVariable& v) {
+  return v.var != nullptr && v.var->type == 1;
+}
 
 // The bytes of a CLASS variable's unformatted value in a row.
-int32_t rawBytes(const LevelizeThreadControl* c, int32_t v) { return c->rawLengths[v]; }
+[[nodiscard]] int32_t rawBytes(const LevelizeThreadControl* c, int32_t v) {
+  return c->rawLengths[v];
+}
 
 // Rows per buffer of the level pass for n observations in the input and T workers: n / 2T
 // below 200,000 observations and n / 4T from there, so that every worker gets a few large
 // buffers (the hand-over stays rare and the rows still spread over the workers), 1000
 // when the count is unknown; all workers' buffers within a fifth of M = the host's memory
 // figure x 256 bytes; at least 20 rows, which wins over the memory cut.
-int64_t rowsPerBuffer(int64_t n, int32_t T, int32_t rowSize) {
+[[nodiscard]] int64_t rowsPerBuffer(int64_t n, int32_t T, int32_t rowSize) {
   int64_t rows = n < 1 ? 1000 : n < 200000 ? n / (2 * int64_t{T}) : n / (4 * int64_t{T});
   int64_t kilobytes = 0;
   if (wmrlmem(&kilobytes) == 0 && kilobytes > 0)
@@ -454,14 +458,14 @@ int64_t rowsPerBuffer(int64_t n, int32_t T, int32_t rowSize) {
 
 // Entries per buffer of the effect-level pass: the level pass's rows per buffer, cut so
 // that all workers' buffers stay within 102 times the host's memory figure in bytes.
-int64_t entriesPerBuffer(int64_t rows, int32_t T, int32_t entrySize) {
+[[nodiscard]] int64_t entriesPerBuffer(int64_t rows, int32_t T, int32_t entrySize) {
   int64_t kilobytes = 0;
   if (wmrlmem(&kilobytes) == 0 && kilobytes > 0 && T * entrySize * rows > 102 * kilobytes)
     rows = 102 * kilobytes / (int64_t{T} * entrySize);
   return std::max<int64_t>(rows, 1);
 }
 
-int64_t inputObservations(const LevRegContext* ctx) {
+[[nodiscard]] int64_t inputObservations(const LevRegContext* ctx) {
   const LevReadBlock* rb = ctx->library;
   return rb != nullptr && rb->data != nullptr ? xdsnobs(rb->data) : -1;
 }
@@ -493,7 +497,7 @@ void layRows(LevelizeThreadControl* c) {
   c->capacity = rowsPerBuffer(inputObservations(c->owner), c->workerCount, c->rowSize);
 }
 
-bool makeWorkerStructures(LevelizeThreadControl* c) {
+[[nodiscard]] bool makeWorkerStructures(LevelizeThreadControl* c) {
   QkHandle* qk = kernel();
   const LevDesign* d = c->design;
   for (int32_t i = 0; i < c->workerCount; ++i) {
@@ -521,7 +525,7 @@ bool makeWorkerStructures(LevelizeThreadControl* c) {
   return true;
 }
 
-bool makeFormatter(LevelizeThreadControl* c) {
+[[nodiscard]] bool makeFormatter(LevelizeThreadControl* c) {
   const LevDesign* d = c->design;
   std::vector<const HostVariable*> vars(static_cast<size_t>(d->classCount));
   std::vector<int32_t> widths(static_cast<size_t>(d->classCount));
@@ -637,7 +641,8 @@ WorkerLevel* levelOfNewRaw(Worker* w, int32_t v, const char* raw, int64_t observ
 }
 
 // Notes a value new to this worker for the effect-level pass's lookups.
-bool noteRaw(Worker* w, int32_t v, const char* raw, int32_t rawLength, WorkerLevel* level) {
+[[nodiscard]] bool noteRaw(Worker* w, int32_t v, const char* raw, int32_t rawLength,
+                           WorkerLevel* level) {
   const size_t size = static_cast<size_t>(kRawKey + round8(rawLength));
   auto* link = static_cast<RawLink*>(w->pool->allocate(w->pool, size, 0));
   if (link == nullptr)
@@ -649,7 +654,7 @@ bool noteRaw(Worker* w, int32_t v, const char* raw, int32_t rawLength, WorkerLev
   return true;
 }
 
-uint32_t levelizeBuffer(Worker* w) {
+[[nodiscard]] uint32_t levelizeBuffer(Worker* w) {
   LevelizeThreadControl* c = w->control;
   const LevDesign* d = c->design;
   for (int64_t r = 0; r < w->count; ++r) {
@@ -742,7 +747,7 @@ void mergeLevels(LevelizeThreadControl* c) {
 }
 
 // True when the GLM effect-level pass will want the workers after the levels.
-bool effectPassAhead(const LevDesign* d) {
+[[nodiscard]] bool effectPassAhead(const LevDesign* d) {
   if ((d->designFlags & kLevFlagNonGlm) != 0)
     return false;
   for (int32_t e = 0; e < d->effectCount; ++e)
@@ -809,7 +814,7 @@ int32_t zlevThreadedPass(LevelizeContext* lctx, LevDesign* d) {
 
 namespace {
 
-int32_t keySize(const LevEffect& ef) {
+[[nodiscard]] int32_t keySize(const LevEffect& ef) {
   return static_cast<int32_t>(round8(4 * ef.allClassCount + 32));
 }
 
@@ -822,7 +827,7 @@ char* keyRecord(Worker* w, int32_t e) {
   return w->spareKeys[e] = static_cast<char*>(w->pool->allocate(w->pool, size_t(keySize(ef)), 0));
 }
 
-uint32_t treeEffects(Worker* w) {
+[[nodiscard]] uint32_t treeEffects(Worker* w) {
   LevelizeThreadControl* c = w->control;
   const LevDesign* d = c->design;
   for (int64_t r = 0; r < w->count; ++r) {
@@ -849,7 +854,7 @@ uint32_t treeEffects(Worker* w) {
   return 0;
 }
 
-bool makeEffectStructures(LevelizeThreadControl* c) {
+[[nodiscard]] bool makeEffectStructures(LevelizeThreadControl* c) {
   const LevDesign* d = c->design;
   c->effects = static_cast<int32_t*>(take(c, sizeof(int32_t) * size_t(d->effectCount)));
   if (c->effects == nullptr)
@@ -925,7 +930,7 @@ void resolveLevelIndices(LevelizeThreadControl* c) {
 
 // The index of every unformatted value the workers met, with its level index; false when
 // memory runs out.
-bool makeRawIndex(LevelizeThreadControl* c) {
+[[nodiscard]] bool makeRawIndex(LevelizeThreadControl* c) {
   const LevDesign* d = c->design;
   c->rawIndex = static_cast<RawIndex*>(take(c, sizeof(RawIndex) * size_t(d->classCount)));
   if (c->rawIndex == nullptr)
@@ -955,7 +960,7 @@ bool makeRawIndex(LevelizeThreadControl* c) {
 }
 
 // Room for the current observation's unformatted CLASS values.
-bool makeRawValues(LevelizeThreadControl* c) {
+[[nodiscard]] bool makeRawValues(LevelizeThreadControl* c) {
   const LevDesign* d = c->design;
   c->numericRaw = static_cast<double*>(take(c, sizeof(double) * size_t(d->classCount)));
   c->charRaw = static_cast<LevCharValue*>(take(c, sizeof(LevCharValue) * size_t(d->classCount)));
@@ -974,7 +979,7 @@ bool makeRawValues(LevelizeThreadControl* c) {
 
 // True when a row's status can be had from its unformatted values alone: no constructed
 // effects and none of the context's further variables, whose rules only zlevrgd knows.
-bool rawStatusSuffices(const LevRegContext* ctx) {
+[[nodiscard]] bool rawStatusSuffices(const LevRegContext* ctx) {
   return ctx->design->constructedCount == 0 && ctx->extraExplanatory == nullptr &&
          ctx->extraResponse1 == nullptr && ctx->extraResponse2 == nullptr;
 }
@@ -983,8 +988,8 @@ bool rawStatusSuffices(const LevRegContext* ctx) {
 // unformatted values, each looked up among those the level pass met: the same indices and
 // status bits that zlevrgd gives, without formatting a value. -1 when a value is not among
 // them; the caller then asks zlevrgd.
-int32_t rawRowStatus(LevelizeThreadControl* c, LevRegContext* ctx, double* y, double* w,
-                     double* f) {
+[[nodiscard]] int32_t rawRowStatus(LevelizeThreadControl* c, LevRegContext* ctx, double* y,
+                                   double* w, double* f) {
   const LevDesign* d = c->design;
   double* responses = y != nullptr ? y : ctx->fit.responses;
   void* dest[6] = {ctx->numeric, responses, w, f, c->numericRaw, c->charRaw};

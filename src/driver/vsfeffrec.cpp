@@ -16,12 +16,12 @@
 
 namespace {
 
-int32_t textLength(const char* text) {
+[[nodiscard]] int32_t textLength(const char* text) {
   return text != nullptr ? static_cast<int32_t>(std::strlen(text)) : 0;
 }
 
 // The CLASS variables of an effect in the order of its level rows: crossed, then nested.
-int32_t classAt(const LevEffect& ef, int32_t k) {
+[[nodiscard]] int32_t classAt(const LevEffect& ef, int32_t k) {
   return k < ef.crossedCount ? ef.crossed[k] : ef.nested[k - ef.crossedCount];
 }
 
@@ -81,14 +81,14 @@ std::string levelLabel(const LevVariable& v, int32_t level) {
 
 // The split level of design CLASS variable `var` in record r, or -1 when it is no split
 // variable of r.
-int32_t splitLevelOf(const VsfEffectRecord& r, int32_t var) {
+[[nodiscard]] int32_t splitLevelOf(const VsfEffectRecord& r, int32_t var) {
   for (int32_t k = 0; k < r.splitCount; ++k)
     if (r.splitVars[k] == var)
       return r.splitLevels[k];
   return -1;
 }
 
-bool inList(const int32_t* list, int32_t count, int32_t value) {
+[[nodiscard]] bool inList(const int32_t* list, int32_t count, int32_t value) {
   for (int32_t k = 0; k < count; ++k)
     if (list[k] == value)
       return true;

@@ -28,7 +28,7 @@ constexpr int32_t kMsgInestNoParmsRow = 9130; // set 848: a group's estimates co
 char* inestRecord(VsfContext* ctx) { return reinterpret_cast<char*>(ctx->inestValues) - 8; }
 
 // A _TYPE_ value that begins with PARMS, in any case.
-bool isParmsType(const char* type) {
+[[nodiscard]] bool isParmsType(const char* type) {
   static constexpr char kParms[] = "PARMS";
   for (size_t i = 0; i + 1 < sizeof kParms; ++i)
     if (std::toupper(static_cast<unsigned char>(type[i])) != kParms[i])

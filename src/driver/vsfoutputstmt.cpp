@@ -48,7 +48,7 @@ void readStats(const ParsedStatement* s, VsfOutputSpec* spec, bool sampleFreq) {
 
 // A role value left-justified: *text moves past leading blanks; the length leaves out the
 // trailing ones. An all-blank value gives minus its full length.
-int32_t roleLength(const char** text, int32_t n) {
+[[nodiscard]] int32_t roleLength(const char** text, int32_t n) {
   int32_t a = 0, b = n;
   while (a < b && (*text)[a] == ' ')
     ++a;

@@ -17,7 +17,7 @@
 namespace {
 
 HostDataSet* slotDataSet(const ParsedStatement* s, int k) { return slotDataSet(stmtSlot(s, k)); }
-int32_t listCount(const OptionSlot* sl, uint8_t kind) { return slotCount(sl, kind); }
+[[nodiscard]] int32_t listCount(const OptionSlot* sl, uint8_t kind) { return slotCount(sl, kind); }
 
 } // namespace
 
@@ -128,7 +128,7 @@ int32_t parse_proc(VsfContext* ctx, ParsedStatement* first) {
 namespace {
 
 // A step range whose end is below its start becomes the whole range; true when corrected.
-bool fixRange(int32_t& start, int32_t& end) {
+[[nodiscard]] bool fixRange(int32_t& start, int32_t& end) {
   if (end < start) {
     start = -1;
     end = 2147483647;

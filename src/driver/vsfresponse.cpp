@@ -23,19 +23,19 @@ LevVariable* newRecords(QkPool* pool, int32_t count) {
 HostMsgArg nameOf(const HostVariable* v) { return HostMsgArg(v->name, v->nameLength); }
 
 // True when one of the design's variable records is variable v.
-bool amongRecords(const LevVariable* records, int32_t count, const HostVariable* v) {
+[[nodiscard]] bool amongRecords(const LevVariable* records, int32_t count, const HostVariable* v) {
   for (int32_t i = 0; i < count; ++i)
     if (records[i].var != nullptr && records[i].var->number == v->number)
       return true;
   return false;
 }
 
-bool isClassVariable(const LevDesign* d, const HostVariable* v) {
+[[nodiscard]] bool isClassVariable(const LevDesign* d, const HostVariable* v) {
   return d != nullptr && amongRecords(d->classes, d->classCount, v);
 }
 
 // A numeric variable of the effects, constructed effects included.
-bool isDesignVariable(const LevDesign* d, const HostVariable* v) {
+[[nodiscard]] bool isDesignVariable(const LevDesign* d, const HostVariable* v) {
   return d != nullptr && amongRecords(d->numerics, d->numericCount, v);
 }
 

@@ -22,7 +22,7 @@ const OptionSlot* parseList(int32_t index) {
   return slot != nullptr && slot->present ? slot : nullptr;
 }
 
-bool describe(HostDataSet* data, int32_t number, LevVariable& record) {
+[[nodiscard]] bool describe(HostDataSet* data, int32_t number, LevVariable& record) {
   HostVariable* var = nullptr;
   if (xvname(data, number, &var) != 0 || var == nullptr)
     return false;
@@ -31,7 +31,8 @@ bool describe(HostDataSet* data, int32_t number, LevVariable& record) {
   return true;
 }
 
-bool describeExtra(LevDesign* design, HostDataSet* data, void* argument, LevVariable& record) {
+[[nodiscard]] bool describeExtra(LevDesign* design, HostDataSet* data, void* argument,
+                                 LevVariable& record) {
   ExtraVariableSource* extra = design->extra;
   auto* var = static_cast<HostVariable*>(levAlloc(sizeof(HostVariable)));
   if (var == nullptr || extra->callback == nullptr)

@@ -36,7 +36,7 @@ constexpr int32_t kMsgTooManyRecords = 9102;           // 174: the model passes 
 
 // The number of records a parsed effect yields: the product of its constructed effects'
 // part counts.
-int32_t partCount(const LevDesign* design, const EffectChainNode* node) {
+[[nodiscard]] int32_t partCount(const LevDesign* design, const EffectChainNode* node) {
   int64_t p = 1;
   for (int32_t i = 0; i < node->lists[1].count; ++i) {
     int32_t id = node->lists[1].items[i];
@@ -66,7 +66,8 @@ void mapNewNames(const LevDesign* design, LevEffect* r, int32_t numericListCount
 }
 
 // Fills the record of one parsed effect (before any split).
-bool fillRecord(LevDesign* design, LevEffect* r, EffectChainNode* node, int32_t numericListCount) {
+[[nodiscard]] bool fillRecord(LevDesign* design, LevEffect* r, EffectChainNode* node,
+                              int32_t numericListCount) {
   r->parsed = node;
   r->continuousCount = node->lists[0].count;
   r->continuous = copyIds(node->lists[0]);

@@ -35,7 +35,7 @@ std::string effectName(VsfContext* ctx, int32_t e) {
 
 // The "Coeffs" data: one row per averaged resample, its estimate of every parameter (missing
 // where the resample's model left the parameter out).
-int32_t coeffsData(VsfContext* ctx, const VsfModel* m, RvqText** ref) {
+[[nodiscard]] int32_t coeffsData(VsfContext* ctx, const VsfModel* m, RvqText** ref) {
   const VsfAverageSummary& a = ctx->average;
   const int32_t parms = m->parmCount;
   if (parms <= 0)

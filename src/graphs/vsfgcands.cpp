@@ -16,7 +16,7 @@
 
 namespace {
 
-bool noValue(double v) { return isHostMissing(v) || v == DBL_MAX || v == -DBL_MAX; }
+[[nodiscard]] bool noValue(double v) { return isHostMissing(v) || v == DBL_MAX || v == -DBL_MAX; }
 
 // The row values of the "PlotCandidates" data, bound to its columns.
 struct CandidateRows {
@@ -28,8 +28,9 @@ struct CandidateRows {
 
 // Creates, fills and publishes the data; the kind (1 entry, -1 removal) of its last row, 0
 // when the effect names are empty or their buffer cannot be taken.
-int32_t emitCandidates(VsfContext* ctx, VsfModel* m, const VsfCandidateRanking& ranked,
-                       int32_t shown, bool competitive, RvqText* title, RvqText** dataRef) {
+[[nodiscard]] int32_t emitCandidates(VsfContext* ctx, VsfModel* m,
+                                     const VsfCandidateRanking& ranked, int32_t shown,
+                                     bool competitive, RvqText* title, RvqText** dataRef) {
   CandidateRows row;
   for (int32_t i = 0; i < shown; ++i) {
     int32_t length = 0;

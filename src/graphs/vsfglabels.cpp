@@ -17,7 +17,9 @@
 
 namespace {
 
-int32_t digits(int32_t k) { return static_cast<int32_t>(std::floor(std::log10(k + 0.5) + 1)); }
+[[nodiscard]] int32_t digits(int32_t k) {
+  return static_cast<int32_t>(std::floor(std::log10(k + 0.5) + 1));
+}
 
 // Copies `length` characters into a new pool text.
 const char* poolText(QkPool* pool, const char* text, int32_t length) {
@@ -27,7 +29,7 @@ const char* poolText(QkPool* pool, const char* text, int32_t length) {
   return p;
 }
 
-int32_t maxStepLabel(const VsfContext* ctx) {
+[[nodiscard]] int32_t maxStepLabel(const VsfContext* ctx) {
   int32_t v = ctx->stmt.plots.maxStepLabel;
   return v > 0 ? v : 20;
 }

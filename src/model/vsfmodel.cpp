@@ -21,11 +21,11 @@
 
 namespace {
 
-bool methodHasPath(int32_t m) {
+[[nodiscard]] bool methodHasPath(int32_t m) {
   return (m >= VM_LAR && m <= VM_ELASTICNET_LS) || m == VM_GROUPLASSO;
 }
 
-int32_t limitFor(const VsfModel* m, const VsfModelOptions* o, int32_t base) {
+[[nodiscard]] int32_t limitFor(const VsfModel* m, const VsfModelOptions* o, int32_t base) {
   const int64_t M = o->maxSteps == 0 ? 2147483647LL : o->maxSteps;
   const int64_t S = o->steps;
   // The INCLUDE= value itself (not counting the intercept) bounds the steps with STEPS=.
@@ -64,13 +64,13 @@ int32_t limitFor(const VsfModel* m, const VsfModelOptions* o, int32_t base) {
   return static_cast<int32_t>(limit);
 }
 
-bool chooseGiven(const VsfModel* m) { return m->options->choose != VC_NONE_GIVEN; }
-bool foldStats(const VsfModel* m) {
+[[nodiscard]] bool chooseGiven(const VsfModel* m) { return m->options->choose != VC_NONE_GIVEN; }
+[[nodiscard]] bool foldStats(const VsfModel* m) {
   return vsfCvOn(m) && m->foldCount > 0 && vsfCvFoldStatsAsked(*m->options);
 }
-bool foldEstimates(const VsfModel* m) { return vsfCvFoldBetaAsked(*m->options); }
+[[nodiscard]] bool foldEstimates(const VsfModel* m) { return vsfCvFoldBetaAsked(*m->options); }
 // Whether each step sets the folds' estimates (their arrays exist then).
-bool foldBetaKept(const VsfModel* m) {
+[[nodiscard]] bool foldBetaKept(const VsfModel* m) {
   return vsfCvOn(m) && m->foldCount > 0 && m->folds != nullptr && foldEstimates(m);
 }
 
@@ -121,7 +121,7 @@ namespace {
 
 // The model's pool and the position of its step records (written from the start of the
 // step-record file).
-int32_t openModelPool(VsfModel* m) {
+[[nodiscard]] int32_t openModelPool(VsfModel* m) {
   QkPoolAttributes attrs{};
   attrs.flags = 1;
   m->pool = Exported_QKHandle == nullptr
@@ -148,7 +148,7 @@ int32_t openModelPool(VsfModel* m) {
 
 // The hierarchy switch, and (without SPLIT) the working counts of the hierarchy lists,
 // started from the counts the post-init checks made.
-int32_t setUpHierarchy(VsfModel* m, const VsfModelOptions* o, int32_t nE) {
+[[nodiscard]] int32_t setUpHierarchy(VsfModel* m, const VsfModelOptions* o, int32_t nE) {
   m->hierarchy = (o->hierarchy != 0 || o->method == VM_BACKWARD) ? 1 : 0;
   if (o->split)
     return 0;
@@ -169,7 +169,7 @@ int32_t setUpHierarchy(VsfModel* m, const VsfModelOptions* o, int32_t nE) {
 
 // The fold records of cross validation (no more folds than training rows, except for
 // random folds), with room for each fold's estimates when they are shown.
-int32_t allocateFolds(VsfModel* m, const VsfModelOptions* o, int32_t nP) {
+[[nodiscard]] int32_t allocateFolds(VsfModel* m, const VsfModelOptions* o, int32_t nP) {
   if (m->foldCount > m->nTrain && o->cvMethod != CV_RANDOM)
     m->foldCount = static_cast<int32_t>(m->nTrain);
   if (!vsfCvOn(m))
@@ -214,7 +214,8 @@ StartCapacities startCapacities(const VsfModel* m, const VsfModelOptions* o, boo
 
 // The trial block of a multi-column candidate (forward and stepwise on the full X'X by a
 // criterion that needs no data pass) and the copies of the model that a trial works on.
-int32_t allocateTrialBlocks(VsfModel* m, const VsfModelOptions* o, bool full, int32_t nE) {
+[[nodiscard]] int32_t allocateTrialBlocks(VsfModel* m, const VsfModelOptions* o, bool full,
+                                          int32_t nE) {
   const int32_t sel = o->select;
   const bool trialSelect = sel == VC_PRESS || sel == VC_VALIDATE || sel == VC_CV;
   int32_t widest = 0;
@@ -245,7 +246,7 @@ int32_t allocateTrialBlocks(VsfModel* m, const VsfModelOptions* o, bool full, in
 
 // The cross-product columns kept between the model and candidate effects (model and folds)
 // when the full X'X is not formed.
-int32_t allocateCross(VsfModel* m, bool cv, int32_t nP, int32_t crossCap) {
+[[nodiscard]] int32_t allocateCross(VsfModel* m, bool cv, int32_t nP, int32_t crossCap) {
   m->cross = vsfModelArray<double>(m, static_cast<int64_t>(nP + 1) * crossCap);
   if (m->cross == nullptr)
     return kVsfNoMemory;
@@ -260,8 +261,8 @@ int32_t allocateCross(VsfModel* m, bool cv, int32_t nP, int32_t crossCap) {
 
 // The per-effect and per-parameter arrays of the fit: status, offsets, estimates, the path
 // arrays of the penalized methods, and the candidates' criterion values.
-int32_t allocateFitArrays(VsfModel* m, const VsfModelOptions* o, bool full, int32_t nE,
-                          int32_t nP) {
+[[nodiscard]] int32_t allocateFitArrays(VsfModel* m, const VsfModelOptions* o, bool full,
+                                        int32_t nE, int32_t nP) {
   if (o->parmStandardize) {
     m->changeList = vsfModelArray<int32_t>(m, 2LL * nE);
     if (m->changeList == nullptr)
@@ -316,7 +317,7 @@ int32_t allocateFitArrays(VsfModel* m, const VsfModelOptions* o, bool full, int3
 }
 
 // The copy of the chosen model kept under CHOOSE= (chosenStep -1 without CHOOSE=).
-int32_t allocateChosen(VsfModel* m, int32_t nE, int32_t nP) {
+[[nodiscard]] int32_t allocateChosen(VsfModel* m, int32_t nE, int32_t nP) {
   if (!chooseGiven(m)) {
     m->chosenStep = -1;
     return 0;
@@ -340,7 +341,7 @@ int32_t allocateChosen(VsfModel* m, int32_t nE, int32_t nP) {
 
 // Without the full X'X: each effect's own cross-product block (model and folds) and the
 // first column of each effect in the growing swept matrix (after the response column).
-int32_t allocateEffectBlocks(VsfModel* m, bool cv, int32_t nE) {
+[[nodiscard]] int32_t allocateEffectBlocks(VsfModel* m, bool cv, int32_t nE) {
   m->effectFirstColumn = vsfModelArray<int32_t>(m, nE);
   m->effectBlocks = vsfModelArray<double*>(m, nE);
   if (m->effectFirstColumn == nullptr || m->effectBlocks == nullptr)
@@ -546,7 +547,7 @@ constexpr int32_t kMsgXpxTooManyColumns = 9131; // 848: more columns than a tria
 constexpr int32_t kMsgXpxDoesNotFit = 9132;     // 848: the triangles do not fit in memory
 
 // Grows every X'X triangle and its sweep flags to `newCapacity` columns of `n` elements.
-int32_t vsfGrowXpX(VsfModel* m, int32_t newCapacity, int64_t n) {
+[[nodiscard]] int32_t vsfGrowXpX(VsfModel* m, int32_t newCapacity, int64_t n) {
   const int64_t oldTri = vsfMemTri(m->xpxColumns);
 
   auto growFlags = [&](char*& flags, char*& saved) -> bool {

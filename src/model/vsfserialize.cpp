@@ -36,9 +36,9 @@ struct Reader {
   }
 };
 
-bool cvDetailsGiven(const VsfModel* m) { return m->options->cvDetails != 0; }
-bool foldStatsAsked(const VsfModel* m) { return vsfCvFoldStatsAsked(*m->options); }
-bool foldBetaAsked(const VsfModel* m) { return vsfCvFoldBetaAsked(*m->options); }
+[[nodiscard]] bool cvDetailsGiven(const VsfModel* m) { return m->options->cvDetails != 0; }
+[[nodiscard]] bool foldStatsAsked(const VsfModel* m) { return vsfCvFoldStatsAsked(*m->options); }
+[[nodiscard]] bool foldBetaAsked(const VsfModel* m) { return vsfCvFoldBetaAsked(*m->options); }
 
 // The 28 statistics in record order.
 double* const* statFields(VsfModel* m, double* (&f)[28]) {

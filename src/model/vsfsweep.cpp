@@ -30,11 +30,11 @@ using packed::diag;
 using packed::sym;
 using packed::tri;
 
-bool trialSelect(const VsfModel* m) {
+[[nodiscard]] bool trialSelect(const VsfModel* m) {
   const int32_t s = m->options->select;
   return s == 9 || s == 10 || s == 11;
 }
-bool cvFolds(const VsfModel* m) { return vsfCvOn(m) && m->foldCount > 0; }
+[[nodiscard]] bool cvFolds(const VsfModel* m) { return vsfCvOn(m) && m->foldCount > 0; }
 
 void clearCache(VsfModel* m) {
   m->testAse = m->validateAse = m->press = m->cvPress = hostMissing();

@@ -56,7 +56,8 @@ void failedSample(VsfContext* ctx, int32_t status, int32_t number) {
 
 // The number of the distinct model with these ascending effects, added when new; -1 when
 // memory fails.
-int32_t distinctModel(VsfContext* ctx, ModelTree& models, const int32_t* effects, int32_t count) {
+[[nodiscard]] int32_t distinctModel(VsfContext* ctx, ModelTree& models, const int32_t* effects,
+                                    int32_t count) {
   QkAvlHeader* h = &models.tree->header;
   const VsfModelKey probe{count, effects};
   if (auto* found = static_cast<VsfModelTreeNode*>(models.tree->find(h, &probe)))
@@ -73,8 +74,8 @@ int32_t distinctModel(VsfContext* ctx, ModelTree& models, const int32_t* effects
 }
 
 // Reads every resample record; fills the samples and the distinct models.
-int32_t readSamples(VsfContext* ctx, std::vector<SampleModel>& samples, ModelTree& models,
-                    int32_t* usable) {
+[[nodiscard]] int32_t readSamples(VsfContext* ctx, std::vector<SampleModel>& samples,
+                                  ModelTree& models, int32_t* usable) {
   VsfAverageSummary& a = ctx->average;
   VsfResampling* d = ctx->resampling;
   const int32_t nE = ctx->model.effectCount, nP = ctx->model.parmCount;
@@ -117,8 +118,8 @@ int32_t readSamples(VsfContext* ctx, std::vector<SampleModel>& samples, ModelTre
 
 // Ranks the distinct models (score descending, then key order) and marks those the SUBSET
 // limits admit. Returns the largest model frequency.
-int32_t rankModels(VsfContext* ctx, const std::vector<SampleModel>& samples,
-                   const ModelTree& models, int32_t usable) {
+[[nodiscard]] int32_t rankModels(VsfContext* ctx, const std::vector<SampleModel>& samples,
+                                 const ModelTree& models, int32_t usable) {
   VsfAverageSummary& a = ctx->average;
   const VsfModelAverageSettings& ma = ctx->stmt.ma;
   a.modelCount = models.count;
@@ -235,7 +236,7 @@ void averagedModel(VsfContext* ctx) {
   }
 }
 
-bool allocate(VsfContext* ctx, int32_t S, int32_t nE, int32_t nP) {
+[[nodiscard]] bool allocate(VsfContext* ctx, int32_t S, int32_t nE, int32_t nP) {
   VsfAverageSummary& a = ctx->average;
   a.sampleUsed = take<uint8_t>(ctx, S);
   a.effectSelectCount = take<int32_t>(ctx, nE);
@@ -250,7 +251,7 @@ bool allocate(VsfContext* ctx, int32_t S, int32_t nE, int32_t nP) {
 }
 
 // Every resample's model in sparse form, kept in the BY pool for the OUTPUT predictions.
-bool keepSampleModels(VsfContext* ctx, const std::vector<SampleModel>& samples) {
+[[nodiscard]] bool keepSampleModels(VsfContext* ctx, const std::vector<SampleModel>& samples) {
   VsfAverageSummary& a = ctx->average;
   a.sampleModels = take<VsfSampleModel>(ctx, static_cast<int64_t>(samples.size()));
   if (a.sampleModels == nullptr)
@@ -272,7 +273,7 @@ bool keepSampleModels(VsfContext* ctx, const std::vector<SampleModel>& samples) 
 // The drawn frequencies of every resample, observation by observation, from the frequency
 // blocks the resamplers kept (SAMPLEFREQ). Each block is read from its own position in its
 // own resampler's file. 0, -2, or -6 when a block does not read back whole.
-int32_t keepFrequencies(VsfContext* ctx) {
+[[nodiscard]] int32_t keepFrequencies(VsfContext* ctx) {
   VsfAverageSummary& a = ctx->average;
   VsfResampling* d = ctx->resampling;
   if (!d->settings.keepFreqs)

@@ -94,7 +94,7 @@ int32_t vsfpBootstrapSelFreq(VsfContext* ctx, int32_t mode, RvqText** plotData) 
 
 namespace {
 
-int32_t modelFreq(VsfContext* ctx) {
+[[nodiscard]] int32_t modelFreq(VsfContext* ctx) {
   const VsfAverageSummary& a = ctx->average;
   const VsfModelAverageSettings& ma = ctx->stmt.ma;
   const VsfModel* m = &ctx->model;
@@ -164,7 +164,7 @@ int32_t modelFreq(VsfContext* ctx) {
 // The averaged estimates; the refit's table (`refit`) has neither the forced-in marks nor
 // the selection counts. Effects, parameters and CLASS levels are named as in the estimates
 // of a fit.
-int32_t parmEst(VsfContext* ctx, bool nonzero, bool refit) {
+[[nodiscard]] int32_t parmEst(VsfContext* ctx, bool nonzero, bool refit) {
   const VsfAverageSummary& a = ctx->average;
   const VsfModelAverageSettings& ma = ctx->stmt.ma;
   const VsfModelOptions& o = ctx->options;
@@ -250,8 +250,8 @@ namespace {
 
 // The tables of one sample's selected model, read from its final record in the resampler's
 // file at *position, inside the group "Sample<k>".
-int32_t showSample(VsfContext* ctx, VsfResampler* r, int32_t i, int32_t k, int64_t* position,
-                   int32_t level) {
+[[nodiscard]] int32_t showSample(VsfContext* ctx, VsfResampler* r, int32_t i, int32_t k,
+                                 int64_t* position, int32_t level) {
   RvqObject* group =
       vsfOpenGroup(ctx, ("Sample" + std::to_string(k)).c_str(),
                    {rvqFlag(286, 1), rvqTextHandle(288, vsfText("Sample")),
@@ -288,7 +288,7 @@ int32_t showSample(VsfContext* ctx, VsfResampler* r, int32_t i, int32_t k, int64
 }
 
 // MODELAVERAGE DETAILS: every sample's selected model, numbered from 1 across the resamplers.
-int32_t sampleTables(VsfContext* ctx, int32_t level) {
+[[nodiscard]] int32_t sampleTables(VsfContext* ctx, int32_t level) {
   VsfResampling* d = ctx->resampling;
   int32_t k = 0;
   for (int32_t j = 0; j < d->count; ++j) {
@@ -326,8 +326,8 @@ int32_t vsfResampleResults(VsfContext* ctx) {
     const int32_t pctRows =
         ma.espLevel != 0 ? vsfpBootstrapSelFreq(ctx, vsfgSelectPctShared(ctx) ? 1 : 0, &pctData)
                          : 0;
-    vsfgBootstrapSelFreq(ctx, &pctData, pctRows);
-    if (ma.msfLevel != 0)
+    rc = vsfgBootstrapSelFreq(ctx, &pctData, pctRows);
+    if (rc == 0 && ma.msfLevel != 0)
       rc = modelFreq(ctx);
   }
   if (rc == 0 && ma.pestLevel != 0)

@@ -18,7 +18,7 @@ namespace {
 
 constexpr int32_t kValuesLimit = 256;
 
-int32_t trimmedLength(const char* text, int32_t width) {
+[[nodiscard]] int32_t trimmedLength(const char* text, int32_t width) {
   int32_t n = width;
   while (n > 0 && text[n - 1] == ' ')
     --n;
@@ -30,7 +30,7 @@ const char* levelText(const LevVariable& v, int32_t i) {
   return v.levelTexts != nullptr ? v.levelTexts[i] : "";
 }
 
-int32_t levelLength(const LevVariable& v, int32_t i) {
+[[nodiscard]] int32_t levelLength(const LevVariable& v, int32_t i) {
   if (v.levelTexts == nullptr || v.levelTexts[i] == nullptr)
     return 0;
   return trimmedLength(v.levelTexts[i], v.levelWidth);
@@ -41,7 +41,7 @@ constexpr int32_t kShownLevels = 1024;
 
 // The level texts and their lengths of the first levels of `v` (at most kShownLevels);
 // returns how many.
-int32_t levelTexts(const LevVariable& v, const char** texts, int32_t* lengths) {
+[[nodiscard]] int32_t levelTexts(const LevVariable& v, const char** texts, int32_t* lengths) {
   const int32_t shown = std::min(v.levelCount, kShownLevels);
   for (int32_t i = 0; i < shown; ++i) {
     texts[i] = levelText(v, i);

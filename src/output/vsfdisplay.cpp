@@ -38,7 +38,7 @@ constexpr double kZeroFraction = 1.110223024625157e-13;
 double referenceSS(const VsfModel* m) { return m->totalSSUncorrected; }
 
 // Reports a negative fit status; returns true when the group's display ends here.
-bool reportFitStatus(VsfContext* ctx, VsfModel* m) {
+[[nodiscard]] bool reportFitStatus(VsfContext* ctx, VsfModel* m) {
   const int32_t status = m->fitStatus;
   if (status >= 0)
     return false;
@@ -297,8 +297,10 @@ int32_t vsfDisplayModel(VsfContext* ctx, VsfModel* m, void*, int64_t* position, 
     if (vsfGraphicsOn(ctx) && ctx->results.stepLabels != nullptr) {
       if ((rc = vsfgCoeffs(ctx, m, position, sampleTag)) != 0)
         return rc;
-      vsfgCriterion(ctx, m, optimal, chosen, &summaryRef, &bestRef);
-      vsfgAse(ctx, m, chosen, &summaryRef);
+      if ((rc = vsfgCriterion(ctx, m, optimal, chosen, &summaryRef, &bestRef)) != 0)
+        return rc;
+      if ((rc = vsfgAse(ctx, m, chosen, &summaryRef)) != 0)
+        return rc;
     }
     vsfCloseObject(summary);
   }
@@ -371,9 +373,9 @@ int32_t vsfResults(VsfContext* ctx) {
       return rc;
   }
   if (o.showL2Search) {
-    vsfpElasticNetParaSummary(ctx);
-    vsfpElasticNetL2(ctx);
-    vsfgElasticNet(ctx, m);
+    if ((rc = vsfpElasticNetParaSummary(ctx)) != 0 || (rc = vsfpElasticNetL2(ctx)) != 0 ||
+        (rc = vsfgElasticNet(ctx, m)) != 0)
+      return rc;
   }
   if (o.cvExternal && o.showCvex) {
     if ((rc = vsfpCvExternal(ctx)) != 0)
@@ -381,8 +383,9 @@ int32_t vsfResults(VsfContext* ctx) {
     // For the elastic net the curve is drawn when no L2 search ran or the search is shown.
     const bool path = o.method >= VM_LAR && o.method <= VM_ELASTICNET_LS;
     const bool elasticNet = o.method == VM_ELASTICNET || o.method == VM_ELASTICNET_LS;
-    if (path && (!elasticNet || o.showL2Search || o.l2Search == 1))
-      vsfgCvExternal(ctx, m);
+    if (path && (!elasticNet || o.showL2Search || o.l2Search == 1) &&
+        (rc = vsfgCvExternal(ctx, m)) != 0)
+      return rc;
   }
   if (o.stepDetails != 0 || o.details >= 2) {
     if ((rc = vsfDisplaySteps(ctx, nullptr, nullptr, -1)) != 0)

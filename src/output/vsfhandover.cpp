@@ -61,7 +61,7 @@ void reduceDesign(const LevDesign* d, const VsfSelectedModel& sm, ReducedDesign*
 }
 
 // The reduced column of design column `column`, -1 when its effect is left out.
-int32_t reducedColumn(const LevDesign* d, const ReducedDesign& r, int32_t column) {
+[[nodiscard]] int32_t reducedColumn(const LevDesign* d, const ReducedDesign& r, int32_t column) {
   for (int32_t e = 0; e < d->effectCount; ++e) {
     const LevEffect& ef = d->effects[e];
     if (column >= ef.firstColumn && column < ef.firstColumn + ef.columnCount)

@@ -20,7 +20,9 @@ namespace {
 constexpr int32_t kCodes = 14;
 
 // Criteria with a value per step: all but SL and the no-criterion codes.
-bool hasValues(int32_t code) { return code != VC_NONE_GIVEN && code != VC_SL && code != VC_NONE; }
+[[nodiscard]] bool hasValues(int32_t code) {
+  return code != VC_NONE_GIVEN && code != VC_SL && code != VC_NONE;
+}
 
 } // namespace
 
@@ -58,8 +60,8 @@ void findBest(VsfModel* m, int32_t steps, double* best, int32_t* optimalSteps) {
 // Among the steps whose value ties with the best (within the fit's fuzz), the optimum is the
 // last of those with the fewest effects and, among them, the smallest rank; the CHOOSE=
 // criterion keeps the fit's chosen step.
-int32_t breakTies(VsfContext* ctx, VsfModel* m, int32_t steps, const double* best,
-                  int32_t* optimalSteps) {
+[[nodiscard]] int32_t breakTies(VsfContext* ctx, VsfModel* m, int32_t steps, const double* best,
+                                int32_t* optimalSteps) {
   const VsfModelOptions& o = ctx->options;
   int32_t* flags =
       static_cast<int32_t*>(m->pool->allocate(m->pool, sizeof(int32_t) * steps, kQkZeroed));

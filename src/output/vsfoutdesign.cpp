@@ -63,7 +63,7 @@ VsfDesignOutput* designState(VsfContext* ctx) {
   return st;
 }
 
-bool byVariables(const VsfContext* ctx) { return ctx->stmt.proc.byCount > 0; }
+[[nodiscard]] bool byVariables(const VsfContext* ctx) { return ctx->stmt.proc.byCount > 0; }
 
 // PREFIX= text, or "_X" when none is given.
 std::string prefixText(const VsfContext* ctx) {
@@ -101,7 +101,7 @@ void groupDesignColumns(const VsfContext* ctx, const VsfModel* m, VsfDesignOutpu
 // The short name and label of each of the group's columns: the parameter names of the
 // selected model's tables (a split effect's columns bear its split name), or the design's
 // own names under PARMLABELSTYLE=INTERLACED and SHORTPARMNAMES.
-int32_t groupColumnNames(VsfContext* ctx, VsfDesignOutput* st) {
+[[nodiscard]] int32_t groupColumnNames(VsfContext* ctx, VsfDesignOutput* st) {
   const LevDesign* d = ctx->design.design;
   st->groupNames.clear();
   st->groupLabels.clear();
@@ -191,7 +191,7 @@ std::vector<std::string> designNames(VsfContext* ctx, int32_t n, std::set<std::s
 }
 
 // Defines the columns: n design columns, the input variables, _ROLE_ and _BY_.
-int32_t prepDesign(VsfContext* ctx, VsfDesignOutput* st, int32_t n) {
+[[nodiscard]] int32_t prepDesign(VsfContext* ctx, VsfDesignOutput* st, int32_t n) {
   HostDataSet* out = ctx->stmt.proc.outDesign;
   if (out == nullptr || st->defined)
     return 0;
@@ -243,8 +243,8 @@ uint8_t rowRole(VsfContext* ctx, HostDataSet* in, bool roleColumn, int64_t* rng)
 
 // Writes one row: design values (missing past `columns` or when `values` is null), the
 // current observation's input values, the role and the BY number.
-int32_t writeRow(VsfContext* ctx, const VsfDesignOutput* st, HostDataSet* in, uint8_t role,
-                 const double* values, int32_t columns) {
+[[nodiscard]] int32_t writeRow(VsfContext* ctx, const VsfDesignOutput* st, HostDataSet* in,
+                               uint8_t role, const double* values, int32_t columns) {
   HostDataSet* out = ctx->stmt.proc.outDesign;
   for (int32_t k = 0; k < st->columnCount; ++k)
     if (st->vars[size_t(k)] > 0)

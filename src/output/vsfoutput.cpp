@@ -37,7 +37,7 @@ const HostVariable* responseVariable(const VsfContext* ctx) {
   return ctx->stmt.responses != nullptr ? ctx->stmt.responses[0] : nullptr;
 }
 
-bool rolesWritten(const VsfContext* ctx) {
+[[nodiscard]] bool rolesWritten(const VsfContext* ctx) {
   const VsfPartitionSettings& p = ctx->stmt.partition;
   const VsfModelOptions& o = ctx->options;
   const bool roles = p.roleVar > 0 || o.trainFraction != 1.0 || ctx->stmt.proc.valData != nullptr ||
@@ -45,8 +45,8 @@ bool rolesWritten(const VsfContext* ctx) {
   return roles && p.given;
 }
 
-int32_t defineStat(HostDataSet* out, const VsfOutputStat& stat, const char* prefix,
-                   const HostVariable* response) {
+[[nodiscard]] int32_t defineStat(HostDataSet* out, const VsfOutputStat& stat, const char* prefix,
+                                 const HostVariable* response) {
   char name[40];
   int32_t length = 0;
   if (stat.nameLength > 0 && stat.name != nullptr) {
@@ -66,7 +66,7 @@ int32_t defineStat(HostDataSet* out, const VsfOutputStat& stat, const char* pref
 // The role code (1 TRAIN, 2 VALIDATE, 3 TEST, 0 none) of the current observation's ROLEVAR=
 // value, fetched and matched as the reading pass does, so that a row shows the role it had
 // in the fit.
-int32_t roleVarCode(VsfContext* ctx, HostDataSet* in) {
+[[nodiscard]] int32_t roleVarCode(VsfContext* ctx, HostDataSet* in) {
   const VsfPartitionSettings& ps = ctx->stmt.partition;
   int32_t length = 0;
   if (ctx->roleBuffer != nullptr && ctx->roleLength > 0 &&
@@ -247,7 +247,7 @@ SelectedNeeds selectedNeeds(const VsfContext* ctx, const VsfModel* m, const LevD
 
 // True when the row's weight or frequency keeps it out of the fit (a missing or
 // non-positive weight, a non-positive frequency); `f` becomes the whole frequency.
-bool weightOrFreqBad(const LevRegContext* dc, int32_t status, double w, double f) {
+[[nodiscard]] bool weightOrFreqBad(const LevRegContext* dc, int32_t status, double w, double f) {
   bool bad = (status & LRS_WEIGHT) != 0;
   const bool freqGiven = dc->freq != nullptr, weightGiven = dc->weights != nullptr;
   if (freqGiven && !isHostMissing(f)) {
@@ -269,8 +269,8 @@ bool weightOrFreqBad(const LevRegContext* dc, int32_t status, double w, double f
 // Whether the selected model can predict the current row: only what the model needs
 // decides. A missing CLASS level asks for the unseen-level note; a level combination the
 // fit never saw is counted for its effect's note.
-bool rowPredictable(const LevRegContext* dc, const LevDesign* d, int32_t status, bool nonGlm,
-                    SelectedNeeds& needs, bool* unseenNote) {
+[[nodiscard]] bool rowPredictable(const LevRegContext* dc, const LevDesign* d, int32_t status,
+                                  bool nonGlm, SelectedNeeds& needs, bool* unseenNote) {
   bool predictable = true;
   bool classMissing = false;
   for (size_t j = 0; j < needs.needNumeric.size() && predictable; ++j)
@@ -332,8 +332,8 @@ struct RoleDraw {
 
 // The role of the current row (1 TRAIN, 2 VALIDATE, 3 TEST, 0 none) and, for a TRAIN row
 // under cross validation, its fold in *cvIndex.
-int32_t drawRoleAndFold(VsfContext* ctx, const VsfModel* m, HostDataSet* in, RoleDraw& r,
-                        double* cvIndex) {
+[[nodiscard]] int32_t drawRoleAndFold(VsfContext* ctx, const VsfModel* m, HostDataSet* in,
+                                      RoleDraw& r, double* cvIndex) {
   const VsfModelOptions& o = ctx->options;
   const VsfPartitionSettings& ps = ctx->stmt.partition;
   const LevRegContext* dc = &ctx->design;
@@ -372,9 +372,9 @@ int32_t drawRoleAndFold(VsfContext* ctx, const VsfModel* m, HostDataSet* in, Rol
 }
 
 // Appends the output row: the observation's own values, then the statistics.
-int32_t writeRow(HostDataSet* out, HostDataSet* in, const VsfOutputColumns& c, const char* role,
-                 double cvIndex, double pred, double resid, double byNumber,
-                 const std::function<void()>& averaging) {
+[[nodiscard]] int32_t writeRow(HostDataSet* out, HostDataSet* in, const VsfOutputColumns& c,
+                               const char* role, double cvIndex, double pred, double resid,
+                               double byNumber, const std::function<void()>& averaging) {
   for (int32_t i = 0; i < c.inputCount; ++i) {
     if (c.inputNumeric[i]) {
       xdsputn(out, c.input[i], xobsnum(in, i + 1));

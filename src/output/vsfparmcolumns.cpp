@@ -14,11 +14,13 @@
 
 namespace {
 
-bool numberedCoding(ClassCoding coding) { return classCodingLabelPrefix(coding) != nullptr; }
+[[nodiscard]] bool numberedCoding(ClassCoding coding) {
+  return classCodingLabelPrefix(coding) != nullptr;
+}
 
 // The width of a CLASS variable's column: its level label width under a numbered coding,
 // else (character) its longest level value; 0 for a numeric value column.
-int32_t classColumnWidth(const LevVariable& v) {
+[[nodiscard]] int32_t classColumnWidth(const LevVariable& v) {
   if (numberedCoding(v.coding))
     return std::max(v.levelLabelWidth, 1);
   if (v.var != nullptr && v.var->type == 1)

@@ -41,7 +41,7 @@ struct ParmEstTable {
         stdErrCols(!o.penalizedPath && !o.solverPath), group(vsfGroupMethod(o.method)) {}
 
   // The widths and text buffers of the row, and the fold estimates of CVDETAILS=COEFFS.
-  int32_t takeBuffers() {
+  [[nodiscard]] int32_t takeBuffers() {
     if (cols.measure(m, o.noint) != 0)
       return kVsfNoMemory;
     folds = (o.cvDetails >= 2 && m->folds != nullptr) ? m->foldCount : 0;
@@ -52,7 +52,7 @@ struct ParmEstTable {
   }
 
   // Creates the table and its columns, each bound to its row value.
-  int32_t defineColumns() {
+  [[nodiscard]] int32_t defineColumns() {
     out->create("ParameterEstimates", vsfMsg(560));
     out->charColumn("Effect", cols.effect, cols.We);
     if (cols.classColumns(*out) != 0)
@@ -133,7 +133,7 @@ struct ParmEstTable {
 
   // The effects in the model in the order of their entry (or of the model for BACKWARD and
   // without the step order).
-  int32_t emitRows(int32_t stepOrder) {
+  [[nodiscard]] int32_t emitRows(int32_t stepOrder) {
     if (o.method == VM_BACKWARD || stepOrder == 0) {
       for (int32_t k = 0; k < m->effectCount; ++k) {
         uint8_t s = m->effectStatus[k];

@@ -23,7 +23,7 @@ namespace {
 
 // A name as program text: unchanged when it is a valid name, else quoted as a name
 // literal ('...'n with quotes doubled). Returns the length written (at most 2n + 3).
-int32_t programName(const char* name, int32_t n, char* out) {
+[[nodiscard]] int32_t programName(const char* name, int32_t n, char* out) {
   bool valid = n > 0 && (std::isalpha(static_cast<unsigned char>(name[0])) || name[0] == '_');
   for (int32_t i = 0; i < n && valid; ++i)
     valid = std::isalnum(static_cast<unsigned char>(name[i])) || name[i] == '_';
@@ -52,8 +52,8 @@ int32_t programName(const char* name, int32_t n, char* out) {
 // The order in which effects are listed: effect order, or with ORDERSELECT the order in
 // which they first entered. Calls `take` for each effect once.
 template <class F>
-int32_t eachInOrder(const VsfContext* ctx, const VsfModel* m, QkPool* pool, int32_t first,
-                    F&& visit) {
+[[nodiscard]] int32_t eachInOrder(const VsfContext* ctx, const VsfModel* m, QkPool* pool,
+                                  int32_t first, F&& visit) {
   if (!ctx->options.orderSelect) {
     for (int32_t k = first; k < m->effectCount; ++k)
       visit(k);

@@ -16,7 +16,7 @@
 namespace {
 
 // The message of VSR_NO_IMPROVEMENT by STOP criterion (0 when there is none).
-int32_t noImprovementMessage(int32_t stop, int32_t method) {
+[[nodiscard]] int32_t noImprovementMessage(int32_t stop, int32_t method) {
   switch (stop) {
   case VC_SL:
     if (method == VM_FORWARD || method == VM_LAR || method == VM_LAR_LS)
@@ -50,7 +50,7 @@ int32_t noImprovementMessage(int32_t stop, int32_t method) {
 }
 
 // The STOP criterion as the model core applies it (SELECT's when STOP= is not given).
-int32_t stopCriterion(const VsfModelOptions& o) {
+[[nodiscard]] int32_t stopCriterion(const VsfModelOptions& o) {
   return o.stop != VC_NONE_GIVEN ? o.stop : o.select;
 }
 

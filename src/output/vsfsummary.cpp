@@ -100,7 +100,7 @@ struct SummaryTable {
 
   // The entered and removed effect texts: one name wide, or as many names as the longest
   // step of a group method changes.
-  int32_t takeNameBuffers() {
+  [[nodiscard]] int32_t takeNameBuffers() {
     const int32_t nameWidth = vsfLongestEffectName(ctx);
     W = nameWidth;
     if (multi) {
@@ -124,7 +124,7 @@ struct SummaryTable {
   }
 
   // Creates the table and its columns, each bound to its row value.
-  int32_t defineColumns() {
+  [[nodiscard]] int32_t defineColumns() {
     out->create("SelectionSummary", vsfMsg(519 + method), {rvqInt(336, 1)});
     out->intColumn("Step", &step);
     normB = graphics && normBetaKept(o);
@@ -272,7 +272,7 @@ struct SummaryTable {
 
   // The rows of step 0: the INCLUDE= effects one by one, or for BACKWARD the full model and
   // the aliased effects it drops. Returns the first history entry the step rows show.
-  int32_t emitStartingRows(int32_t* cursor, int32_t* slot, bool* startingRows) {
+  [[nodiscard]] int32_t emitStartingRows(int32_t* cursor, int32_t* slot, bool* startingRows) {
     if (!backward) {
       const int32_t s = std::min(m->includeCount, steps);
       for (int32_t i = 0; i < s; ++i) {

@@ -25,7 +25,8 @@ QkPool* resamplePool() {
              : Exported_QKHandle->createPool(Exported_QKHandle, &attrs, nullptr, "resample pool");
 }
 
-int32_t createFile(VsfScratch** slot, QkPool* pool, QkExtensionSet* exts, int32_t kind) {
+[[nodiscard]] int32_t createFile(VsfScratch** slot, QkPool* pool, QkExtensionSet* exts,
+                                 int32_t kind) {
   auto* file = static_cast<VsfScratch*>(pool->allocate(pool, sizeof(VsfScratch), kQkZeroed));
   if (file == nullptr)
     return kVsfNoMemory;

@@ -29,7 +29,7 @@ constexpr double kGuard = 1e-12;
 constexpr int32_t kAddTarget = 10;
 constexpr int32_t kAddIterations = 5;
 
-bool elasticNet(const VsfModel* m) {
+[[nodiscard]] bool elasticNet(const VsfModel* m) {
   return m->options->method == VM_ELASTICNET || m->options->method == VM_ELASTICNET_LS;
 }
 
@@ -132,7 +132,7 @@ void trace(const VsfModel* m, const char* format, int32_t newCount) {
   vsfLogLine(line);
 }
 
-int32_t allocateScreening(VsfModel* m) {
+[[nodiscard]] int32_t allocateScreening(VsfModel* m) {
   const int32_t E = m->effectCount;
   m->screenBound = vsfModelArray<double>(m, E);
   m->screenStat = vsfModelArray<double>(m, E);
@@ -259,7 +259,7 @@ namespace {
 
 // The refresh: the screened-out correlations and the fitted values' sums from one pass,
 // new bounds, a new working set, and the direction products of the effects that joined it.
-int32_t refresh(VsfModel* m, double A) {
+[[nodiscard]] int32_t refresh(VsfModel* m, double A) {
   const VsfModelOptions* o = m->options;
   const int32_t E = m->effectCount;
   m->screenTermA = m->screenTermB = 0;

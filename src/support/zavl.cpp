@@ -28,7 +28,7 @@ ZavlNode* outermost(ZavlNode* n, int dir) {
 // Key comparisons of the three kinds: negative, 0 or positive for key against record.
 struct IntKey {
   int32_t offset;
-  int compare(const void* key, const ZavlNode* rec) const {
+  [[nodiscard]] int compare(const void* key, const ZavlNode* rec) const {
     int32_t a, b;
     std::memcpy(&a, key, sizeof a);
     std::memcpy(&b, reinterpret_cast<const char*>(rec) + offset, sizeof b);
@@ -40,7 +40,7 @@ struct IntKey {
 struct BytesKey {
   int32_t offset;
   int32_t length;
-  int compare(const void* key, const ZavlNode* rec) const {
+  [[nodiscard]] int compare(const void* key, const ZavlNode* rec) const {
     if (length <= 0)
       return 0;
     return std::memcmp(key, reinterpret_cast<const char*>(rec) + offset,
