@@ -6,6 +6,7 @@
 #include "support/nomemory.h"
 
 #include <algorithm>
+#include <cassert>
 
 int32_t startNewPageInMultiFiles(VsfBagVec* bags, int64_t k, QkPool* pagePool, void** page,
                                  double** firstDouble, unsigned char** end) {
@@ -182,6 +183,7 @@ void vsfRowCursorStart(VsfRowCursor* c, void* page, uint32_t pageSize) {
   c->page = static_cast<unsigned char*>(page);
   double count;
   std::memcpy(&count, c->page, sizeof count);
+  assert(count >= 0 && "a page starts with its row count");
   c->rows = static_cast<int64_t>(count);
   c->row = 0;
   c->nextDoubles = reinterpret_cast<double*>(c->page + 8);
@@ -200,6 +202,10 @@ bool vsfRowCursorNext(VsfRowCursor* c, const VsfRowLayout* L) {
   c->nc = L->fixedCodes() + stored;
   c->nextDoubles = c->doubles + c->nd;
   c->nextCodeEnd = c->codeEnd - c->nc;
+  assert(stored >= 0 &&
+         reinterpret_cast<unsigned char*>(c->nextDoubles) <=
+             reinterpret_cast<unsigned char*>(c->nextCodeEnd) &&
+         "a row's doubles, stored from the front, stay clear of its codes, stored from the end");
   ++c->row;
   return true;
 }

@@ -2,6 +2,7 @@
 // the path in a fixed array on the stack; walks follow the threads and need no stack.
 #include "support/zavl.h"
 
+#include <cassert>
 #include <cstring>
 
 namespace {
@@ -118,6 +119,7 @@ template <class Key> void* add(void** root, void* record, const Key& key) {
     if (c == 0)
       return p;
     d = c > 0;
+    assert(path.k < kMaxPath && "an AVL tree is shallower than the path record");
     if (path.k == kMaxPath)
       return nullptr; // cannot happen in an AVL tree
     path.node[path.k] = p;
@@ -222,6 +224,7 @@ template <class Key> void* remove(void** root, const void* keyRecord, const Key&
       int j = path.k++;
       ZavlNode* s;
       for (;;) {
+        assert(path.k < kMaxPath && "an AVL tree is shallower than the path record");
         if (path.k == kMaxPath)
           return nullptr; // cannot happen in an AVL tree
         path.node[path.k] = r;
