@@ -10,6 +10,7 @@
 #include "model/vsfmodel.h"
 #include "numerics/zranuni.h"
 #include "support/hoststubs.h"
+#include "support/nomemory.h"
 #include "support/vsfoptions.h"
 
 #include <algorithm>
@@ -21,7 +22,7 @@ namespace {
 using namespace vsfread;
 
 // The index of a role in the per-role counters: TRAIN 1, VALIDATE 2, TEST 3 (0 none).
-int roleIndex(int32_t role) { return role == VSF_ROLE_TEST ? 3 : role; }
+[[nodiscard]] int roleIndex(int32_t role) { return role == VSF_ROLE_TEST ? 3 : role; }
 
 void addScaled(double* sums, const double* values, int32_t n, double scale) {
   for (int32_t i = 0; i < n; ++i)
@@ -29,7 +30,7 @@ void addScaled(double* sums, const double* values, int32_t n, double scale) {
 }
 
 // The role of a DATA= row.
-int32_t dataRole(Pass& p) {
+[[nodiscard]] int32_t dataRole(Pass& p) {
   VsfDataSettings* s = p.s;
   if (!s->roleVar) {
     if (s->trainFraction == 1.0)
@@ -47,7 +48,7 @@ int32_t dataRole(Pass& p) {
   return vsfRoleOfValue(s->trainValue, s->validateValue, s->testValue, s->testData != 0, text, len);
 }
 
-int32_t dataFold(Pass& p) {
+[[nodiscard]] int32_t dataFold(Pass& p) {
   VsfDataSettings* s = p.s;
   switch (s->cvMethod) {
   case VSF_CV_RANDOM:
@@ -112,8 +113,8 @@ void buildRow(Pass& p, const double* full, double y, double w, double f, int32_t
 // A row of a layout without sparse entries written straight onto the open page when it has the
 // room, as placing the staged row would write it (the staging copy spared); false when no page
 // is open or the row does not fit, for the staged road to open the next page.
-bool putDenseRow(Pass& p, const double* full, double y, double w, double f, int32_t role,
-                 int32_t fold) {
+[[nodiscard]] bool putDenseRow(Pass& p, const double* full, double y, double w, double f,
+                               int32_t role, int32_t fold) {
   VsfPageWriter& W = p.writer;
   const VsfRowLayout& L = p.layout;
   const int64_t nd = L.fixedDoubles(), nc = L.fixedCodes();
@@ -161,7 +162,7 @@ void addColumnSums(Pass& p, const double* full, double ww) {
 
 // The dense values of a row in entry order as runs of consecutive design columns: (first
 // column, length) pairs, so that staging a row copies runs.
-int32_t denseRunsOf(const VsfDataSettings* s, const VsfRowLayout& L, int32_t* runs) {
+[[nodiscard]] int32_t denseRunsOf(const VsfDataSettings* s, const VsfRowLayout& L, int32_t* runs) {
   int32_t n = 0;
   for (int32_t i = 0; i < L.entryCount; ++i) {
     const VsfEffectEntry& e = s->entries[i];
@@ -182,7 +183,7 @@ int32_t denseRunsOf(const VsfDataSettings* s, const VsfRowLayout& L, int32_t* ru
 }
 
 // Places the staged row; opens and closes pages as needed.
-int32_t placeRow(Pass& p) {
+[[nodiscard]] int32_t placeRow(Pass& p) {
   VsfPageWriter& w = p.writer;
   const int32_t* codes = p.stageC + (p.layout.codeCapacity - p.stagedCodes);
   for (int attempt = 0; attempt < 2; ++attempt) {
@@ -213,16 +214,18 @@ int32_t placeRow(Pass& p) {
 
 // Whether an entry's values are stored dense (else sparse: the non-zero ones with their
 // columns).
-bool storedDense(const VsfDataSettings* s, const VsfEffectEntry& e) {
+[[nodiscard]] bool storedDense(const VsfDataSettings* s, const VsfEffectEntry& e) {
   return !s->forceSparse && (s->forceDense || !e.sparseVote);
 }
 
 // Whether rows carry a fold code.
-bool hasFoldCode(const VsfDataSettings* s) { return s->cvMethod != CV_NONE && (s->cv || s->xcv); }
+[[nodiscard]] bool hasFoldCode(const VsfDataSettings* s) {
+  return s->cvMethod != CV_NONE && (s->cv || s->xcv);
+}
 
 // The bytes every row takes on a page when all entries are stored dense; 0 when some entry is
 // sparse (rows then differ).
-int64_t denseRowBytes(const VsfDataSettings* s) {
+[[nodiscard]] int64_t denseRowBytes(const VsfDataSettings* s) {
   int64_t doubles = s->weightGiven + s->freqGiven + s->resampling + 1;
   for (int32_t i = 0; i < s->entryCount; ++i) {
     if (!storedDense(s, s->entries[i]))
@@ -370,7 +373,7 @@ namespace {
 // 2 VALDATA=. Held-out rows with unknown levels are counted into counters / *unknownClass.
 // Workers take the DATA= observations in blocks where the source and the pass allow it; the
 // rest are read one by one.
-int32_t readRows(Pass& p, int32_t which, int32_t* counters, int32_t* unknownClass) {
+[[nodiscard]] int32_t readRows(Pass& p, int32_t which, int32_t* counters, int32_t* unknownClass) {
   VsfDataSettings* s = p.s;
   VsfRowSource* src = p.src;
   if (which == 0) {
@@ -401,7 +404,7 @@ int32_t readRows(Pass& p, int32_t which, int32_t* counters, int32_t* unknownClas
 }
 
 // Reads one data set: which 0 DATA=, 1 TESTDATA=, 2 VALDATA=.
-int32_t readDataSet(Pass& p, int32_t which) {
+[[nodiscard]] int32_t readDataSet(Pass& p, int32_t which) {
   VsfDataSettings* s = p.s;
   VsfRowSource* src = p.src;
   int32_t* counters = nullptr;
@@ -409,7 +412,7 @@ int32_t readDataSet(Pass& p, int32_t which) {
   if (which != 0) {
     counters = allocArray<int32_t>(p.bags->pool, s->modelEffectCount);
     if (counters == nullptr)
-      return -2;
+      return kVsfNoMemory;
   }
   int32_t rc = src->begin(src->self, which);
   if (rc > 0)
@@ -435,13 +438,13 @@ int32_t readDataSet(Pass& p, int32_t which) {
 }
 
 // The bridge means, right after the DATA= pass.
-int32_t bridgeMeans(Pass& p, QkPool* pool, VsfReadResult* result) {
+[[nodiscard]] int32_t bridgeMeans(Pass& p, QkPool* pool, VsfReadResult* result) {
   const VsfDataSettings* s = p.s;
   const int32_t nv = s->numericCount;
   result->bridgeWeightedMeans = allocArray<double>(pool, nv);
   result->bridgeFreqMeans = allocArray<double>(pool, nv);
   if (!result->bridgeWeightedMeans || !result->bridgeFreqMeans)
-    return -2;
+    return kVsfNoMemory;
   p.src->levelsAll(p.src->self);
   const double W = p.t.weight[1], F = p.t.freq[1];
   const double total = p.missingResponseWeight + W;
@@ -452,7 +455,7 @@ int32_t bridgeMeans(Pass& p, QkPool* pool, VsfReadResult* result) {
   if (s->glm) {
     result->bridgeEffectMeans = allocArray<double>(pool, s->modelEffectCount);
     if (result->bridgeEffectMeans == nullptr)
-      return -2;
+      return kVsfNoMemory;
     if (F > 0.0)
       p.src->effectMeans(p.src->self, p.bridgeColSum, 1.0 / F, result->bridgeEffectMeans);
     else
@@ -494,7 +497,7 @@ int32_t vsfReadPass(VsfDataSettings* s, VsfRowSource* src, VsfModel* m, VsfBagVe
                     VsfReadResult* result) {
   const int32_t N = s->columnCount, E = s->entryCount;
   if (N <= 0 || E <= 0)
-    return -2;
+    return kVsfNoMemory;
   m->dataSettings = s;
   // Page files and memory. A page must hold the row count, the largest row and 4 spare
   // bytes: (N + 4) doubles and (2N + 3) codes, which 40 bytes a column alone does not
@@ -554,13 +557,13 @@ int32_t vsfReadPass(VsfDataSettings* s, VsfRowSource* src, VsfModel* m, VsfBagVe
     p.bridgeFSum = allocArray<double>(byPool, s->numericCount);
     p.bridgeColSum = allocArray<double>(byPool, N);
     if (!p.numeric || !p.bridgeWSum || !p.bridgeFSum || !p.bridgeColSum)
-      return -2;
+      return kVsfNoMemory;
   }
   if (!p.full || !p.stageD || !p.stageC || !p.colSum || !p.colSumSq || !m->columnSums ||
       !m->columnSumSquares || !m->columnSquareSums || !m->spreadState || !m->spreadSums ||
       !m->xpxShift || !m->sparseEffectList || !m->sparseSlot || !m->effectColumn ||
       !m->denseOffset || !m->effectColumns || !m->inModelList || !m->prevInModelList)
-    return -2;
+    return kVsfNoMemory;
   int32_t dense = 0, sparse = 0, denseColumns = 0;
   for (int32_t i = 0; i < E; ++i) {
     const VsfEffectEntry& e = s->entries[i];
@@ -601,7 +604,7 @@ int32_t vsfReadPass(VsfDataSettings* s, VsfRowSource* src, VsfModel* m, VsfBagVe
   p.layout.codeCapacity = 2 * N + 3;
   p.denseRuns = allocArray<int32_t>(byPool, 2 * static_cast<int64_t>(denseColumns), false);
   if (p.denseRuns == nullptr)
-    return -2;
+    return kVsfNoMemory;
   p.denseRunCount = denseRunsOf(s, p.layout, p.denseRuns);
   vsfPageWriterStart(&p.writer, bags);
 

@@ -191,24 +191,25 @@ struct VsfEffectTraits {
 // The sparse form suits an effect of more than 4 columns under GLM, or with a CLASS variable
 // coded EFFECT or REFERENCE, or (more than 6 columns) ORDINAL or BATHTUB; the orthogonal
 // codings and POLYNOMIAL fill every column.
-int32_t useSparseRepresentation(const VsfEffectTraits& traits);
+[[nodiscard]] int32_t useSparseRepresentation(const VsfEffectTraits& traits);
 
 // Read preparation: memory budget, thread count and in-memory limits. 0, -2, or -16 after
 // message 848/145 (*returnCode raised to at least 1012).
-int32_t vsfPrepRead(VsfDataSettings* settings, VsfBagVec* bags, int32_t* returnCode);
+[[nodiscard]] int32_t vsfPrepRead(VsfDataSettings* settings, VsfBagVec* bags, int32_t* returnCode);
 
 // The reading pass over an explicit row source: pages, counts and sums into the model.
-int32_t vsfReadPass(VsfDataSettings* settings, VsfRowSource* source, VsfModel* model,
-                    VsfBagVec* bags, QkExtensionSet* exts, QkPool* byPool, QkPool* pagePool,
-                    int32_t* returnCode, VsfReadResult* result);
+[[nodiscard]] int32_t vsfReadPass(VsfDataSettings* settings, VsfRowSource* source, VsfModel* model,
+                                  VsfBagVec* bags, QkExtensionSet* exts, QkPool* byPool,
+                                  QkPool* pagePool, int32_t* returnCode, VsfReadResult* result);
 
 // The partition role (VsfRole) of a ROLEVAR= value of length characters, as the reading pass
 // and the OUTPUT data set give it: the value is left-justified, trailing blanks do not count.
-int32_t vsfRoleOfValue(const VsfRoleValue& train, const VsfRoleValue& validate,
-                       const VsfRoleValue& test, bool testData, const char* text, int32_t length);
+[[nodiscard]] int32_t vsfRoleOfValue(const VsfRoleValue& train, const VsfRoleValue& validate,
+                                     const VsfRoleValue& test, bool testData, const char* text,
+                                     int32_t length);
 
 // The entries the driver calls.
-int32_t vsfData(VsfContext* context);
+[[nodiscard]] int32_t vsfData(VsfContext* context);
 
 // Pointing the design library's read block at another data set (a held-out or SCORE data
 // set): the read vectors and records belong to one data set, so they are dropped and the
@@ -225,8 +226,8 @@ uint8_t vsfSpreadState(double sum, double sumSquares, double weight, double freq
 
 // The external cross-validation records one fold's path can need: the path's step limit plus
 // the steps recorded before it.
-int64_t vsfCVExFoldRoom(int32_t maxSteps, int32_t steps, bool noint, int32_t effects,
-                        int32_t forcedIn);
+[[nodiscard]] int64_t vsfCVExFoldRoom(int32_t maxSteps, int32_t steps, bool noint, int32_t effects,
+                                      int32_t forcedIn);
 // The steps one fold's group-LASSO path can record: the forced steps and, past them,
 // MAXSTEPS= (100 when it is 0) lowered to STEPS=.
-int64_t vsfCVExGroupRoom(int32_t maxSteps, int32_t steps, int32_t forcedIn);
+[[nodiscard]] int64_t vsfCVExGroupRoom(int32_t maxSteps, int32_t steps, int32_t forcedIn);

@@ -17,6 +17,7 @@
 #include "model/vsfmodel.h"
 #include "output/vsfmodelview.h"
 #include "support/hoststubs.h"
+#include "support/nomemory.h"
 #include "support/poolalloc.h"
 
 #include <algorithm>
@@ -55,7 +56,7 @@ const VsfNameRecord* heldOutNames(const DesignSource* src, int32_t which) {
 
 // Points the design context at a held-out data set: its variables, its observations, and
 // no FREQ or WEIGHT variable when it lacks them (frequency and weight 1 for the pass).
-int32_t pointAtHeldOut(DesignSource* src, int32_t which) {
+[[nodiscard]] int32_t pointAtHeldOut(DesignSource* src, int32_t which) {
   VsfContext* ctx = src->ctx;
   LevRegContext* dc = src->design;
   LevDesign* d = dc->design;
@@ -71,7 +72,7 @@ int32_t pointAtHeldOut(DesignSource* src, int32_t which) {
     sv.classes = poolArray<HostVariable*>(ctx->byPool, d->classCount);
   if ((d->numericCount > 0 && sv.numerics == nullptr) ||
       (d->classCount > 0 && sv.classes == nullptr))
-    return -2;
+    return kVsfNoMemory;
   for (int32_t j = 0; j < d->numericCount; ++j)
     sv.numerics[j] = d->numerics[j].var;
   for (int32_t i = 0; i < d->classCount; ++i)
@@ -143,7 +144,7 @@ void restoreFromHeldOut(DesignSource* src) {
     d->classes[i].var = sv.classes[i];
 }
 
-int32_t designBegin(void* self, int32_t which) {
+[[nodiscard]] int32_t designBegin(void* self, int32_t which) {
   auto* src = static_cast<DesignSource*>(self);
   if (which != 0) {
     VsfNameRecord* names = which == 1 ? &src->ctx->testNames : &src->ctx->valNames;
@@ -159,14 +160,16 @@ int32_t designBegin(void* self, int32_t which) {
   return 0;
 }
 void designEnd(void* self, int32_t) { restoreFromHeldOut(static_cast<DesignSource*>(self)); }
-int32_t designNext(void* self) { return zlevGetNext(static_cast<DesignSource*>(self)->design); }
-int32_t designStatus(void* self, double* y, double* w, double* f) {
+[[nodiscard]] int32_t designNext(void* self) {
+  return zlevGetNext(static_cast<DesignSource*>(self)->design);
+}
+[[nodiscard]] int32_t designStatus(void* self, double* y, double* w, double* f) {
   return zlevrgd(static_cast<DesignSource*>(self)->design, y, w, f);
 }
 void designRow(void* self, double* values) {
   zlevrgx(static_cast<DesignSource*>(self)->design, nullptr, nullptr, values);
 }
-int32_t designIndexLevel(void* self) {
+[[nodiscard]] int32_t designIndexLevel(void* self) {
   const DesignSource* src = static_cast<DesignSource*>(self);
   return src->design->levelIndex[src->indexVariable];
 }
@@ -186,7 +189,7 @@ void designEffectMeans(void* self, const double* columnSums, double scale, doubl
 // A held-out row with an explanatory value missing: 1 when a CLASS variable read from the
 // data set has no level for the row's value; otherwise, under the GLM coding, every effect
 // whose level combination was not met in DATA= counts the row.
-int32_t designUnknownLevels(void* self, int32_t* counters) {
+[[nodiscard]] int32_t designUnknownLevels(void* self, int32_t* counters) {
   LevRegContext* dc = static_cast<DesignSource*>(self)->design;
   const LevDesign* d = dc->design;
   for (int32_t i = 0; i < d->classCount; ++i)
@@ -226,7 +229,7 @@ struct BlockWorker {
   char* records;
 };
 
-int64_t designBlockBegin(void* self) {
+[[nodiscard]] int64_t designBlockBegin(void* self) {
   auto* src = static_cast<DesignSource*>(self);
   LevRegContext* dc = src->design;
   if (src->swapped || zlevRowWorkersReady(dc) != 1)
@@ -252,8 +255,9 @@ void* designBlockWorker(void* self, QkPool* pool, int32_t rows) {
   return w->rows != nullptr && w->records != nullptr ? w : nullptr;
 }
 
-int32_t designBlockRows(void* worker, int64_t offset, int32_t count, int32_t* status,
-                        double* response, double* weight, double* frequency, double* rows) {
+[[nodiscard]] int32_t designBlockRows(void* worker, int64_t offset, int32_t count, int32_t* status,
+                                      double* response, double* weight, double* frequency,
+                                      double* rows) {
   auto* w = static_cast<BlockWorker*>(worker);
   if (xyvgetn(w->vector, w->first + offset, count, w->records, w->recordLength) != 0)
     return -99; // the block lies inside the span the host gave: a bug
@@ -444,7 +448,7 @@ int32_t vsfData(VsfContext* ctx) {
   const int32_t E = fromRecords ? ctx->effectRecordCount : d->effectCount;
   auto* entries = poolArray<VsfEffectEntry>(ctx->byPool, std::max(E, 1));
   if (entries == nullptr)
-    return -2;
+    return kVsfNoMemory;
   for (int32_t i = 0; i < E; ++i) {
     const VsfEffectRecord* r = vsfEffectRecord(ctx, i);
     const int32_t e = r != nullptr ? r->effect : i;

@@ -3,8 +3,10 @@
 #include "data/vsfpage.h"
 
 #include "support/hoststubs.h"
+#include "support/nomemory.h"
 
 #include <algorithm>
+#include <cassert>
 
 int32_t startNewPageInMultiFiles(VsfBagVec* bags, int64_t k, QkPool* pagePool, void** page,
                                  double** firstDouble, unsigned char** end) {
@@ -15,7 +17,7 @@ int32_t startNewPageInMultiFiles(VsfBagVec* bags, int64_t k, QkPool* pagePool, v
   if (j < file.memLimit) {
     buffer = pagePool->allocate(pagePool, size, kQkZeroed);
     if (buffer == nullptr)
-      return -2;
+      return kVsfNoMemory;
   } else {
     auto* pgf = reinterpret_cast<QkPgfExtension*>(bags->pageService);
     if (pgf->qkpgfNewPage(file.file, &buffer, 0) != 0 || buffer == nullptr)
@@ -37,7 +39,7 @@ int32_t vsfWritePageInMultiFiles(VsfBagVec* bags, int64_t k, void* page) {
       void* table = file.tablePool->reallocate(file.tablePool, file.memPages,
                                                sizeof(void*) * static_cast<size_t>(grown), 0);
       if (table == nullptr)
-        return -2;
+        return kVsfNoMemory;
       file.memPages = static_cast<void**>(table);
       file.memCapacity = grown;
     }
@@ -138,7 +140,7 @@ int32_t vsfPageOpen(VsfPageWriter* w, VsfBagVec* bags, QkPool* pagePool) {
   } else {
     rc = startNewPageInMultiFiles(bags, k, pagePool, &page, &first, &end);
   }
-  if (rc == -2)
+  if (rc == kVsfNoMemory)
     return -7; // a page that cannot be started
   if (rc != 0)
     return rc;
@@ -181,6 +183,7 @@ void vsfRowCursorStart(VsfRowCursor* c, void* page, uint32_t pageSize) {
   c->page = static_cast<unsigned char*>(page);
   double count;
   std::memcpy(&count, c->page, sizeof count);
+  assert(count >= 0 && "a page starts with its row count");
   c->rows = static_cast<int64_t>(count);
   c->row = 0;
   c->nextDoubles = reinterpret_cast<double*>(c->page + 8);
@@ -199,6 +202,10 @@ bool vsfRowCursorNext(VsfRowCursor* c, const VsfRowLayout* L) {
   c->nc = L->fixedCodes() + stored;
   c->nextDoubles = c->doubles + c->nd;
   c->nextCodeEnd = c->codeEnd - c->nc;
+  assert(stored >= 0 &&
+         reinterpret_cast<unsigned char*>(c->nextDoubles) <=
+             reinterpret_cast<unsigned char*>(c->nextCodeEnd) &&
+         "a row's doubles, stored from the front, stay clear of its codes, stored from the end");
   ++c->row;
   return true;
 }

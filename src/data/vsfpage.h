@@ -32,8 +32,10 @@ struct VsfRowLayout {
   uint8_t hasWeight, hasFreq, hasResample, hasFold, hasRole;
   int32_t codeCapacity; // the reading pass's staging room for codes (2N + 3)
 
-  int32_t fixedDoubles() const { return hasWeight + hasFreq + hasResample + 1 + denseColumns; }
-  int32_t fixedCodes() const { return hasFold + hasRole + sparseCount; }
+  [[nodiscard]] int32_t fixedDoubles() const {
+    return hasWeight + hasFreq + hasResample + 1 + denseColumns;
+  }
+  [[nodiscard]] int32_t fixedCodes() const { return hasFold + hasRole + sparseCount; }
 };
 
 // Page buffers made ready ahead of the page writer: taken from the page pool and written once
@@ -54,7 +56,7 @@ struct VsfPageReserve {
 
 // Keeps `target` buffers ready (called by the reading threads between their blocks); false
 // when the pool gives no more memory (the writer then allocates for itself).
-bool vsfPageReserveTopUp(VsfPageReserve* reserve);
+[[nodiscard]] bool vsfPageReserveTopUp(VsfPageReserve* reserve);
 // Forgets the buffers not taken (their blocks go with the page pool).
 void vsfPageReserveRelease(VsfPageReserve* reserve);
 
@@ -71,12 +73,12 @@ struct VsfPageWriter {
   VsfPageReserve* reserve; // buffers made ready for the pages held in memory, or null
 };
 
-inline int64_t vsfPageEnd(uint32_t pageSize) {
+[[nodiscard]] inline int64_t vsfPageEnd(uint32_t pageSize) {
   return static_cast<int64_t>(pageSize) & ~int64_t{7};
 }
 
 // The smallest page that holds as many rows of rowBytes bytes each as a page of pageSize.
-inline uint32_t vsfPageSizeFor(uint32_t pageSize, int64_t rowBytes) {
+[[nodiscard]] inline uint32_t vsfPageSizeFor(uint32_t pageSize, int64_t rowBytes) {
   const int64_t rows = rowBytes > 0 ? (vsfPageEnd(pageSize) - 8 - 4) / rowBytes : 0;
   if (rows < 1)
     return pageSize;
@@ -88,21 +90,24 @@ inline void vsfPageWriterStart(VsfPageWriter* w, VsfBagVec*) {
 }
 
 // Opens page k = pagesWritten: 0, -2 (page pool), or -7 (page-file service).
-int32_t vsfPageOpen(VsfPageWriter* w, VsfBagVec* bags, QkPool* pagePool);
+[[nodiscard]] int32_t vsfPageOpen(VsfPageWriter* w, VsfBagVec* bags, QkPool* pagePool);
 // Places a row when it fits (4 spare bytes); false when it does not.
-bool vsfPagePut(VsfPageWriter* w, const double* doubles, int32_t nd, const int32_t* codes,
-                int32_t nc);
+[[nodiscard]] bool vsfPagePut(VsfPageWriter* w, const double* doubles, int32_t nd,
+                              const int32_t* codes, int32_t nc);
 // Closes the open page into its file: 0, or -12 after message 848/139.
-int32_t vsfPageClose(VsfPageWriter* w, VsfBagVec* bags);
+[[nodiscard]] int32_t vsfPageClose(VsfPageWriter* w, VsfBagVec* bags);
 
 // The multi-file forms of the interface.
-int32_t startNewPageInMultiFiles(VsfBagVec* bags, int64_t k, QkPool* pagePool, void** page,
-                                 double** firstDouble, unsigned char** end);
-int32_t vsfWritePageInMultiFiles(VsfBagVec* bags, int64_t k, void* page);
+[[nodiscard]] int32_t startNewPageInMultiFiles(VsfBagVec* bags, int64_t k, QkPool* pagePool,
+                                               void** page, double** firstDouble,
+                                               unsigned char** end);
+[[nodiscard]] int32_t vsfWritePageInMultiFiles(VsfBagVec* bags, int64_t k, void* page);
 // The same two steps for a single page file (page k is that file's page k).
-int32_t StartNewPage(VsfUtilFile* file, QkExtension* pageService, int64_t k, QkPool* pagePool,
-                     void** page, double** firstDouble, unsigned char** end);
-int32_t vsfWritePage(VsfUtilFile* file, QkExtension* pageService, int64_t k, void* page);
+[[nodiscard]] int32_t StartNewPage(VsfUtilFile* file, QkExtension* pageService, int64_t k,
+                                   QkPool* pagePool, void** page, double** firstDouble,
+                                   unsigned char** end);
+[[nodiscard]] int32_t vsfWritePage(VsfUtilFile* file, QkExtension* pageService, int64_t k,
+                                   void* page);
 
 // Walks the rows of a page: after vsfRowCursorNext, doubles points at the row's first
 // double and codeEnd one past its first code (the first code is codeEnd[-1]).
@@ -118,4 +123,4 @@ struct VsfRowCursor {
 };
 
 void vsfRowCursorStart(VsfRowCursor* c, void* page, uint32_t pageSize);
-bool vsfRowCursorNext(VsfRowCursor* c, const VsfRowLayout* layout);
+[[nodiscard]] bool vsfRowCursorNext(VsfRowCursor* c, const VsfRowLayout* layout);

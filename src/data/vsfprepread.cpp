@@ -4,6 +4,7 @@
 #include "data/vsfdata.h"
 
 #include "support/hoststubs.h"
+#include "support/nomemory.h"
 #include "support/vsfoptions.h"
 
 #include <algorithm>
@@ -12,7 +13,7 @@
 namespace {
 
 // The number of steps the fit may take, for the work estimate.
-int64_t stepEstimate(const VsfDataSettings* s) {
+[[nodiscard]] int64_t stepEstimate(const VsfDataSettings* s) {
   const int64_t maxSteps = s->maxSteps == 0 ? 2147483647 : s->maxSteps;
   const int64_t b = s->noint ? s->entryCount - 1 : s->entryCount;
   int64_t steps;
@@ -151,7 +152,7 @@ int32_t vsfPrepRead(VsfDataSettings* s, VsfBagVec* bags, int32_t* returnCode) {
     file.memPages = static_cast<void**>(
         bags->pool->allocate(bags->pool, sizeof(void*) * static_cast<size_t>(file.memCapacity), 0));
     if (file.memPages == nullptr)
-      return -2;
+      return kVsfNoMemory;
   }
   return 0;
 }

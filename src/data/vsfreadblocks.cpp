@@ -6,6 +6,7 @@
 #include "data/vsfreadpass.h"
 
 #include "support/hoststubs.h"
+#include "support/nomemory.h"
 #include "support/testhooks.h"
 
 #include <algorithm>
@@ -76,7 +77,7 @@ void finishStored(Road& road, Slot& slot, int64_t k) {
 
 // The observations of a block: about 512 KB of design values, and at least four blocks a
 // worker so that a short group still spreads over the workers.
-int32_t blockSize(int32_t columns, int64_t span, int32_t workers) {
+[[nodiscard]] int32_t blockSize(int32_t columns, int64_t span, int32_t workers) {
   const int32_t forced = std::max(testHooks().readBlockRows.load(), 0);
   if (forced > 0)
     return forced;
@@ -87,8 +88,8 @@ int32_t blockSize(int32_t columns, int64_t span, int32_t workers) {
 
 // Waits until `a` holds `want` (with atLeast, `want` or more), or the road stops; false when
 // it stopped.
-bool waitFor(std::atomic<int64_t>& a, int64_t want, const std::atomic<bool>& stop,
-             bool atLeast = false) {
+[[nodiscard]] bool waitFor(std::atomic<int64_t>& a, int64_t want, const std::atomic<bool>& stop,
+                           bool atLeast = false) {
   for (;;) {
     const int64_t now = a.load(std::memory_order_acquire);
     if (now == want || (atLeast && now > want))
@@ -100,19 +101,19 @@ bool waitFor(std::atomic<int64_t>& a, int64_t want, const std::atomic<bool>& sto
 }
 
 // Builds block k into its slot and hands it to the main thread; false after a failure.
-bool buildBlock(Road* road, void* state, Slot& slot, int64_t k) {
+[[nodiscard]] bool buildBlock(Road* road, void* state, Slot& slot, int64_t k) {
   const int64_t offset = k * road->blockRows;
   const int32_t count =
       static_cast<int32_t>(std::min<int64_t>(road->blockRows, road->span - offset));
   int32_t rc = 0;
   if (testHooks().failReadBlock.load() == k + 1) {
-    rc = -2;
+    rc = kVsfNoMemory;
   } else {
     try {
       rc = road->src->blockRows(state, offset, count, slot.status, slot.y, slot.w, slot.f,
                                 slot.rows);
     } catch (const std::bad_alloc&) {
-      rc = -2;
+      rc = kVsfNoMemory;
     }
   }
   slot.rc = rc;
@@ -123,7 +124,7 @@ bool buildBlock(Road* road, void* state, Slot& slot, int64_t k) {
   // The main thread stores the rows; pages written once here spare it their faults. Without
   // memory for them the writer allocates its pages itself.
   if (road->reserve != nullptr)
-    vsfPageReserveTopUp(road->reserve);
+    (void)vsfPageReserveTopUp(road->reserve); // short of memory, the writer allocates itself
   return true;
 }
 
@@ -142,7 +143,7 @@ void copyBlock(const Pass& p, Road& road, int64_t k) {
 }
 
 // Claims and copies the oldest stored block not yet copied; false when there is none.
-bool copyOne(const Pass& p, Road& road) {
+[[nodiscard]] bool copyOne(const Pass& p, Road& road) {
   int64_t c = road.copyNext.load(std::memory_order_acquire);
   while (c < road.stored.load(std::memory_order_acquire)) {
     if (road.copyNext.compare_exchange_weak(c, c + 1, std::memory_order_acq_rel)) {
@@ -216,7 +217,7 @@ void stopRoad(Road& road) {
 }
 
 // Takes the slots' buffers from the pass's pool; false when out of memory.
-bool allocateSlots(Pass& p, Road& road) {
+[[nodiscard]] bool allocateSlots(Pass& p, Road& road) {
   const int32_t B = road.blockRows;
   const bool wantW = p.s->weightGiven, wantF = p.s->freqGiven;
   for (size_t i = 0; i < road.slots.size(); ++i) {
@@ -286,7 +287,7 @@ private:
 
 // The rows of a filled slot, in order, observation by observation as the serial road takes
 // them; with a summing thread their sums are left to it.
-int32_t storeSlotRows(Pass& p, const Road& road, Slot& slot, int32_t count) {
+[[nodiscard]] int32_t storeSlotRows(Pass& p, const Road& road, Slot& slot, int32_t count) {
   for (int32_t i = 0; i < count; ++i) {
     const double w = slot.w != nullptr ? slot.w[i] : 1.0;
     double f = slot.f != nullptr ? slot.f[i] : 1.0, wf = 1.0;
@@ -312,7 +313,7 @@ int32_t storeSlotRows(Pass& p, const Road& road, Slot& slot, int32_t count) {
 
 // The block road on the main thread alone (one thread): each block built and stored in turn,
 // which spares the per-observation reads of the serial road.
-int32_t readBlocksHere(Pass& p, Road& road, void* state) {
+[[nodiscard]] int32_t readBlocksHere(Pass& p, Road& road, void* state) {
   const bool release = p.s->releaseData && road.src->release != nullptr;
   const int64_t releaseEvery = std::max<int64_t>(kVsfReleaseRows / road.blockRows, 1);
   Slot& slot = road.slots[0];
@@ -334,7 +335,7 @@ int32_t readBlocksHere(Pass& p, Road& road, void* state) {
 
 // The main thread's part: each block, in order, observation by observation as the serial
 // road would take it.
-int32_t storeBlocks(Pass& p, Road& road) {
+[[nodiscard]] int32_t storeBlocks(Pass& p, Road& road) {
   const int64_t S = static_cast<int64_t>(road.slots.size());
   // Stored blocks are given up every kVsfReleaseRows observations or so: the workers read ahead
   // of the main thread, never behind it.
@@ -345,7 +346,7 @@ int32_t storeBlocks(Pass& p, Road& road) {
     releaser.emplace(road.src);
   for (int64_t k = 0; k < road.blockCount; ++k) {
     Slot& slot = road.slots[static_cast<size_t>(k % S)];
-    waitFor(slot.filled, k + 1, road.stop);
+    (void)waitFor(slot.filled, k + 1, road.stop); // a stopped road leaves its rc in the slot
     if (slot.rc != 0)
       return slot.rc;
     const int64_t offset = k * road.blockRows;
@@ -372,7 +373,7 @@ int32_t storeBlocks(Pass& p, Road& road) {
 // The road is open for a DATA= pass whose per-observation decisions all stay with the main
 // thread's counters and the rows: not for ROLEVAR=, CVMETHOD=INDEX folds or the post-fit
 // bridge, which read more of the current observation.
-bool roadOpen(const Pass& p) {
+[[nodiscard]] bool roadOpen(const Pass& p) {
   const VsfDataSettings* s = p.s;
   const VsfRowSource* src = p.src;
   return !s->roleVar && !s->bridge && !(s->cvMethod == VSF_CV_INDEX && p.layout.hasFold) &&
@@ -382,7 +383,7 @@ bool roadOpen(const Pass& p) {
 
 // The page reserve of the road when the pass's pages are held in memory and share one size: as
 // many buffers as about two blocks' rows fill.
-bool startReserve(Pass& p, const Road& road, VsfPageReserve* reserve) {
+[[nodiscard]] bool startReserve(Pass& p, const Road& road, VsfPageReserve* reserve) {
   const VsfBagVec* bags = p.bags;
   if (bags == nullptr || bags->count == 0)
     return false;
@@ -400,7 +401,7 @@ bool startReserve(Pass& p, const Road& road, VsfPageReserve* reserve) {
 // Whether the workers may copy the rows onto their pages after the main thread has placed
 // them: rows of one size whose pages all stay in memory, since a page held on disk is written
 // out when it closes.
-bool pagesStayInMemory(const Pass& p, const Road& road) {
+[[nodiscard]] bool pagesStayInMemory(const Pass& p, const Road& road) {
   const VsfBagVec* bags = p.bags;
   if (road.reserve == nullptr || p.layout.sparseCount != 0)
     return false;
@@ -453,10 +454,10 @@ int32_t vsfReadBlocks(Pass& p) {
     road.copying = pagesStayInMemory(p, road);
   }
   if (!allocateSlots(p, road))
-    return -2;
+    return kVsfNoMemory;
   for (void*& state : states)
     if ((state = src->blockWorker(src->self, p.bags->pool, road.blockRows)) == nullptr)
-      return -2;
+      return kVsfNoMemory;
   if (here) {
     const int32_t rc = readBlocksHere(p, road, states[0]);
     if (rc == -99)

@@ -6,6 +6,7 @@
 
 #include "model/vsfmodel.h"
 #include "support/hoststubs.h"
+#include "support/nomemory.h"
 #include "support/vsfoptions.h"
 
 #include <algorithm>
@@ -17,7 +18,7 @@ namespace vsfread {
 namespace {
 
 // Writes the BLOCK cross-validation folds into the TRAIN rows, in page order.
-int32_t blockFolds(Pass& p) {
+[[nodiscard]] int32_t blockFolds(Pass& p) {
   const VsfDataSettings* s = p.s;
   const int64_t n = static_cast<int64_t>(p.t.rows[1]);
   const int64_t k = std::max(s->folds, 1);
@@ -151,14 +152,14 @@ void storeTotals(Pass& p) {
 
 // The arrays later drivers need: the refit copy, the L2 tuning rows, the external
 // cross-validation records.
-int32_t laterArrays(Pass& p, QkPool* pool) {
+[[nodiscard]] int32_t laterArrays(Pass& p, QkPool* pool) {
   VsfModel* m = p.model;
   const VsfDataSettings* s = p.s;
   const int32_t E = p.layout.entryCount;
   if (s->refit) {
     m->effectColumnCopy = allocArray<int32_t>(pool, E);
     if (m->effectColumnCopy == nullptr)
-      return -2;
+      return kVsfNoMemory;
     std::memcpy(m->effectColumnCopy, m->effectColumn, sizeof(int32_t) * static_cast<size_t>(E));
   }
   if (s->enTuneRows) {
@@ -166,7 +167,7 @@ int32_t laterArrays(Pass& p, QkPool* pool) {
     m->enTuneCapacity = std::max(s->l2Steps, 3);
     m->enTuneRows = allocArray<double>(pool, 7 * static_cast<int64_t>(m->enTuneCapacity));
     if (m->enTuneRows == nullptr)
-      return -2;
+      return kVsfNoMemory;
   }
   if (!s->xcv)
     return 0;
@@ -176,7 +177,7 @@ int32_t laterArrays(Pass& p, QkPool* pool) {
     // and the error curve doubles as the merge's scratch copy of the grid.
     const int64_t room = vsfCVExFoldRoom(s->maxSteps, s->steps, s->noint, E, s->forcedIn);
     if (k * room > INT32_MAX)
-      return -2;
+      return kVsfNoMemory;
     m->cvexKeys = allocArray<int32_t>(pool, 3 * k * room);
     m->cvexValues = allocArray<double>(pool, 6 * k * room);
     m->cvexGrid = allocArray<double>(pool, k * room);
@@ -185,7 +186,7 @@ int32_t laterArrays(Pass& p, QkPool* pool) {
   } else if (s->method == VM_GROUPLASSO) {
     const int64_t steps = vsfCVExGroupRoom(s->maxSteps, s->steps, s->forcedIn);
     if (k * steps > INT32_MAX)
-      return -2;
+      return kVsfNoMemory;
     m->cvexKeys = allocArray<int32_t>(pool, 3 * k * steps);
     m->cvexValues = allocArray<double>(pool, 2 * k * steps);
     m->cvexCurve = allocArray<double>(pool, steps);
@@ -197,7 +198,7 @@ int32_t laterArrays(Pass& p, QkPool* pool) {
   m->cvexFoldLambdaMax = allocArray<double>(pool, k);
   if (!m->cvexKeys || !m->cvexValues || !m->cvexFoldEnd || !m->cvexFoldLambdaMax || !m->cvexGrid ||
       !m->cvexCurve || !m->cvexFoldKnots)
-    return -2;
+    return kVsfNoMemory;
   return 0;
 }
 

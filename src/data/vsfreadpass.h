@@ -67,10 +67,10 @@ struct Pass {
 // counts and sums: 0, or the negative code of a page failure. With `sumWeight` the sums of a
 // training row are left to the caller: *sumWeight is the weight to add it with (addRowSums),
 // 0 for a row that adds nothing; the bridge's sums are never left.
-bool keepRow(Pass& p, int32_t which, int32_t status, double weight, double* frequency, double* wf,
-             int32_t* counters, int32_t* unknownClass);
-int32_t storeRow(Pass& p, int32_t which, const double* full, double y, double weight,
-                 double frequency, double wf, double* sumWeight = nullptr);
+[[nodiscard]] bool keepRow(Pass& p, int32_t which, int32_t status, double weight, double* frequency,
+                           double* wf, int32_t* counters, int32_t* unknownClass);
+[[nodiscard]] int32_t storeRow(Pass& p, int32_t which, const double* full, double y, double weight,
+                               double frequency, double wf, double* sumWeight = nullptr);
 // Writes the doubles of a row stored straight onto its page, at `out`: weight, frequency,
 // resampling place and response as the layout has them, then the dense design values.
 void writeDenseDoubles(const Pass& p, double* out, const double* full, double y, double weight,
@@ -84,11 +84,11 @@ void addRowSums(Pass& p, const double* full, double y, double ww, double& sumY, 
 // it, workers build the design rows of the rest of the BY group in blocks and the main
 // thread stores them in observation order; the source is left after the last observation
 // taken. 0 (also when the road is closed: the caller reads on one by one), or a negative code.
-int32_t vsfReadBlocks(Pass& p);
+[[nodiscard]] int32_t vsfReadBlocks(Pass& p);
 
 // Completes a pass whose rows are all on pages: the column statistics and counts into the
 // model, the BLOCK folds, the page files reopened for reading and the arrays later fits need.
 // 0, or a negative code (the return code raised where the pages failed).
-int32_t vsfReadCompletion(Pass& p, QkExtensionSet* exts, QkPool* pool);
+[[nodiscard]] int32_t vsfReadCompletion(Pass& p, QkExtensionSet* exts, QkPool* pool);
 
 } // namespace vsfread

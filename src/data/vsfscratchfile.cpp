@@ -4,6 +4,7 @@
 #include "data/vsfscratchfile.h"
 
 #include "data/vsfutilfile.h"
+#include "support/nomemory.h"
 #include "support/qkupath.h"
 
 #include <cstring>
@@ -38,7 +39,7 @@ int32_t vsfCreateScratch(VsfScratch* scratch, QkExtensionSet* exts, int32_t inde
                                     index, &scratch->pathLength);
     if (scratch->path == nullptr) {
       *status = 1;
-      return -2;
+      return kVsfNoMemory;
     }
     scratch->pathOrigin = kOwnBuffer;
   } else {

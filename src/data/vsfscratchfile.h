@@ -20,11 +20,13 @@ struct VsfScratch {
 // Creates a scratch file: index 0 under the utility directory, else "<dir>/scratch_<i>.utl"
 // ("resample_" with the resample flag). 0, or the failing status with *status 1 (path) or
 // 2 (creation).
-int32_t vsfCreateScratch(VsfScratch* scratch, QkExtensionSet* exts, int32_t index,
-                         int64_t dirLength, const QkChar* dirName, int32_t resample,
-                         uint8_t* status);
-int32_t vsfWriteScratch(QkByteFile* file, const void* data, int64_t length, int64_t* position);
-int32_t vsfReadScratch(QkByteFile* file, void* buffer, int64_t length, int64_t* position);
+[[nodiscard]] int32_t vsfCreateScratch(VsfScratch* scratch, QkExtensionSet* exts, int32_t index,
+                                       int64_t dirLength, const QkChar* dirName, int32_t resample,
+                                       uint8_t* status);
+[[nodiscard]] int32_t vsfWriteScratch(QkByteFile* file, const void* data, int64_t length,
+                                      int64_t* position);
+[[nodiscard]] int32_t vsfReadScratch(QkByteFile* file, void* buffer, int64_t length,
+                                     int64_t* position);
 void vsfFreeScratch(VsfScratch* scratch, QkExtensionSet* exts);
 void vsfCloseScratch(VsfScratch* scratch, QkExtensionSet* exts);
-int32_t vsfEofMarker(QkByteFile* file);
+[[nodiscard]] int32_t vsfEofMarker(QkByteFile* file);

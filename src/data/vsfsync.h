@@ -10,4 +10,4 @@ struct VsfNameRecord;
 // Positions the data set of `names` at the current BY group of DATA=. 0 at once when the
 // data set is not read by group. A data set without the group: message 848/`message`
 // with its name, return code raised to at least 4, and the host's non-zero answer.
-int32_t vsfSynchronize(VsfContext* ctx, VsfNameRecord* names, int32_t message);
+[[nodiscard]] int32_t vsfSynchronize(VsfContext* ctx, VsfNameRecord* names, int32_t message);

@@ -9,6 +9,7 @@
 #include "model/vsfmodel.h"
 #include "numerics/packedtri.h"
 #include "support/hoststubs.h"
+#include "support/nomemory.h"
 
 #include <atomic>
 #include <cstring>
@@ -28,10 +29,14 @@ constexpr int kMaxPairs = 128;
 KernelPair gPairs[kMaxPairs];
 std::atomic<int> gPairCount{0};
 
-bool cvOn(const VsfModel* m) { return m->dataSettings != nullptr && m->dataSettings->cv != 0; }
-bool xcvOn(const VsfModel* m) { return m->dataSettings != nullptr && m->dataSettings->xcv != 0; }
+[[nodiscard]] bool cvOn(const VsfModel* m) {
+  return m->dataSettings != nullptr && m->dataSettings->cv != 0;
+}
+[[nodiscard]] bool xcvOn(const VsfModel* m) {
+  return m->dataSettings != nullptr && m->dataSettings->xcv != 0;
+}
 
-int64_t effectXpXLength(const VsfModel* m) {
+[[nodiscard]] int64_t effectXpXLength(const VsfModel* m) {
   int64_t sum = 0;
   for (int32_t e = 0; e < m->effectCount; ++e)
     sum += tri(m->effectColumns[e]);
@@ -152,12 +157,12 @@ int32_t dispatch(VsfModel* model, VsfThreadedKernel threaded, int64_t arg) {
   const int32_t T = model->dataSettings->threadCount;
   QkPool* pool = model->pool;
   if (pool == nullptr || puddle == nullptr || T < 1)
-    return -2; // no model pool: nowhere to put the items and buffers
+    return kVsfNoMemory; // no model pool: nowhere to put the items and buffers
   // The items, then the pass's stop word.
   size_t bytes = sizeof(VsfWorkItem) * static_cast<size_t>(T) + sizeof(int32_t);
   auto* items = static_cast<VsfWorkItem*>(pool->allocate(pool, bytes, kQkZeroed));
   if (items == nullptr)
-    return -2;
+    return kVsfNoMemory;
   puddle->items = items;
   auto* stop = reinterpret_cast<int32_t*>(items + T);
   const int64_t L =
@@ -177,7 +182,7 @@ int32_t dispatch(VsfModel* model, VsfThreadedKernel threaded, int64_t arg) {
           pool->allocate(pool, sizeof(double) * static_cast<size_t>(L + 8), kQkZeroed));
       if (it.buffer == nullptr) {
         it.length = 0;
-        rc = -2;
+        rc = kVsfNoMemory;
         break;
       }
     }
@@ -220,7 +225,7 @@ void spreadEffectBlocks(const VsfModel* m, double** blocks, const double* src) {
 // Stores the summed buffer of a cross-product kernel (X'X, its effect blocks and the cross
 // columns) in the model or, under cross validation, slice by slice in the folds; false for
 // the other kernels.
-bool storeCrossProducts(VsfModel* m, VsfKernelKind kind, const double* B, int64_t L) {
+[[nodiscard]] bool storeCrossProducts(VsfModel* m, VsfKernelKind kind, const double* B, int64_t L) {
   const int32_t P = m->parmCount, K = m->foldCount;
   const bool cv = cvOn(m);
   const int64_t slice = (cv && K > 0) ? L / K : L;

@@ -72,20 +72,20 @@ struct VsfKernelRegistration {
 };
 VsfKernelKind vsfKernelKindOf(const void* kernel);
 // True for the page transforms (no buffer, pages rewritten).
-bool vsfIsPageTransform(VsfKernelKind kind);
+[[nodiscard]] bool vsfIsPageTransform(VsfKernelKind kind);
 
 // The one entry of the frame: 0, or the first non-zero status (serial road), -2 when a
 // work item or buffer cannot be had, or the first failing worker's status in slot order.
-int32_t vsfExecuteByThreads(VsfModel* model, VsfSerialKernel serial, VsfThreadedKernel threaded,
-                            int64_t arg);
-int32_t dispatch(VsfModel* model, VsfThreadedKernel threaded, int64_t arg);
+[[nodiscard]] int32_t vsfExecuteByThreads(VsfModel* model, VsfSerialKernel serial,
+                                          VsfThreadedKernel threaded, int64_t arg);
+[[nodiscard]] int32_t dispatch(VsfModel* model, VsfThreadedKernel threaded, int64_t arg);
 void accumulate(VsfModel* model, VsfThreadedKernel threaded);
 // The number of passes over the pages run so far in this process (for the benchmarks).
-int64_t vsfPassCount();
+[[nodiscard]] int64_t vsfPassCount();
 // Gives back the work items and their buffers of the last pass.
 void cleanup(VsfModel* model);
 // The buffer length of a threaded kernel for this model (doubles).
-int64_t vsfBufferLength(VsfModel* model, VsfKernelKind kind, int64_t arg);
+[[nodiscard]] int64_t vsfBufferLength(VsfModel* model, VsfKernelKind kind, int64_t arg);
 
 // The pool's worker routine: visits the item's page file with its kernel and buffer.
 void utilReadWrapper(void* poolContext, void* item);

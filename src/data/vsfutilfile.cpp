@@ -7,6 +7,7 @@
 #include "data/vsfthread.h"
 #include "model/vsfmodel.h"
 #include "support/hoststubs.h"
+#include "support/nomemory.h"
 #include "support/qkupath.h"
 
 #include <algorithm>
@@ -43,7 +44,7 @@ void reportCreateFailure(uint8_t createStatus, int32_t rc) {
 // Runs the kernel on one disk page: read, run, then write back (rewriting kernels) or
 // release. The descriptor's number is set by the caller.
 template <class Run>
-int32_t visitDiskPage(QkPgfExtension* pgf, VsfUtilFile* rec, bool rewrite, Run run) {
+[[nodiscard]] int32_t visitDiskPage(QkPgfExtension* pgf, VsfUtilFile* rec, bool rewrite, Run run) {
   int32_t rc = pgf->qkpgfReadPage(rec->file, &rec->page, 0);
   if (rc != 0)
     return rc;
@@ -65,7 +66,7 @@ int32_t vsfBagVecAlloc(VsfBagVec* vec, QkPool* pool, uint32_t count, uint32_t gr
     vec->files = static_cast<VsfUtilFile*>(
         pool->allocate(pool, sizeof(VsfUtilFile) * count, flags | kQkZeroed));
     if (vec->files == nullptr)
-      return -2;
+      return kVsfNoMemory;
   }
   vec->count = 0;
   vec->capacity = count;
@@ -87,7 +88,7 @@ int32_t vsfBagVecAddElt(VsfBagVec* vec, QkExtensionSet* exts, const VsfPerfSetti
             : vec->pool->reallocate(vec->pool, vec->files, sizeof(VsfUtilFile) * capacity,
                                     vec->flags | kQkZeroed);
     if (grown == nullptr)
-      return -2;
+      return kVsfNoMemory;
     vec->files = static_cast<VsfUtilFile*>(grown);
     vec->capacity = capacity;
   }
@@ -151,9 +152,10 @@ QkChar* vsfNumberedPath(int64_t dirLength, const QkChar* dirName, const char* st
 
 namespace {
 
-int32_t createUtil(VsfUtilFile* rec, QkExtensionSet* exts, const VsfPerfSettings* perf,
-                   int64_t request, uint8_t* createStatus, int64_t dirLength, const QkChar* dirName,
-                   int32_t number) {
+[[nodiscard]] int32_t createUtil(VsfUtilFile* rec, QkExtensionSet* exts,
+                                 const VsfPerfSettings* perf, int64_t request,
+                                 uint8_t* createStatus, int64_t dirLength, const QkChar* dirName,
+                                 int32_t number) {
   *createStatus = 0;
   QkUpathExtension* up = upathOf(exts);
   QkPgfExtension* pgf = pgfOf(exts);
@@ -163,7 +165,7 @@ int32_t createUtil(VsfUtilFile* rec, QkExtensionSet* exts, const VsfPerfSettings
     rec->path = vsfNumberedPath(dirLength, dirName, "util_", number, &rec->pathLength);
     if (rec->path == nullptr) {
       *createStatus = kVsfCreatePathFailed;
-      return -2;
+      return kVsfNoMemory;
     }
     rec->pathOwned = 1;
   } else {
@@ -257,7 +259,7 @@ int32_t vsfOpenSharedUtil(VsfUtilFile* rec, QkExtensionSet* exts, int64_t dirLen
     return kQkNoObject;
   rec->path = vsfNumberedPath(dirLength, dirName, "util_", number, &rec->pathLength);
   if (rec->path == nullptr)
-    return -2;
+    return kVsfNoMemory;
   rec->pathOwned = 1;
   QkPageFile* file = pgf->qkpgfCreate(pgf, 0);
   if (file == nullptr)

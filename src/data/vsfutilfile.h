@@ -89,42 +89,46 @@ using VsfThreadedKernel = int32_t (*)(VsfModel* model, QkPageDescriptor* page, d
 // Create status values of vsfCreateUtil.
 enum : uint8_t { kVsfCreatePathFailed = 1, kVsfCreateOpenFailed = 2 };
 
-int32_t vsfBagVecAlloc(VsfBagVec* vec, QkPool* pool, uint32_t count, uint32_t growth,
-                       uint32_t flags);
-int32_t vsfBagVecAddElt(VsfBagVec* vec, QkExtensionSet* exts, const VsfPerfSettings* perf,
-                        int64_t request, VsfUtilFile** out);
+[[nodiscard]] int32_t vsfBagVecAlloc(VsfBagVec* vec, QkPool* pool, uint32_t count, uint32_t growth,
+                                     uint32_t flags);
+[[nodiscard]] int32_t vsfBagVecAddElt(VsfBagVec* vec, QkExtensionSet* exts,
+                                      const VsfPerfSettings* perf, int64_t request,
+                                      VsfUtilFile** out);
 void vsfBagVecRelease(VsfBagVec* vec, QkExtensionSet* exts);
-int32_t vsfBagInit(VsfUtilFile* rec, QkExtensionSet* exts, const VsfPerfSettings* perf,
-                   int64_t request);
+[[nodiscard]] int32_t vsfBagInit(VsfUtilFile* rec, QkExtensionSet* exts,
+                                 const VsfPerfSettings* perf, int64_t request);
 void vsfBagRelease(VsfUtilFile* rec, QkExtensionSet* exts);
-int32_t vsfCreateUtil(VsfUtilFile* rec, QkExtensionSet* exts, const VsfPerfSettings* perf,
-                      int64_t request, uint8_t* createStatus);
+[[nodiscard]] int32_t vsfCreateUtil(VsfUtilFile* rec, QkExtensionSet* exts,
+                                    const VsfPerfSettings* perf, int64_t request,
+                                    uint8_t* createStatus);
 void vsfFreeUtil(VsfUtilFile* rec, QkExtensionSet* exts);
 // As vsfCreateUtil, but with number not 0 the file is "<dir>/util_<number>.utl" (the
 // directory never cut), and the open fields are 2, 2, 2.
-int32_t vsfCreateUtil_(VsfUtilFile* rec, QkExtensionSet* exts, const VsfPerfSettings* perf,
-                       int64_t request, uint8_t* createStatus, int64_t dirLength,
-                       const QkChar* dirName, int32_t number);
+[[nodiscard]] int32_t vsfCreateUtil_(VsfUtilFile* rec, QkExtensionSet* exts,
+                                     const VsfPerfSettings* perf, int64_t request,
+                                     uint8_t* createStatus, int64_t dirLength,
+                                     const QkChar* dirName, int32_t number);
 // Opens the existing numbered page file "<dir>/util_<number>.utl" for reading, with the
 // given page size. 0 or the failing status.
-int32_t vsfOpenSharedUtil(VsfUtilFile* rec, QkExtensionSet* exts, int64_t dirLength,
-                          const QkChar* dirName, int32_t number, uint32_t pageSize);
+[[nodiscard]] int32_t vsfOpenSharedUtil(VsfUtilFile* rec, QkExtensionSet* exts, int64_t dirLength,
+                                        const QkChar* dirName, int32_t number, uint32_t pageSize);
 
 // Closes a file that received disk pages and reopens it for reading (update 2 when later
 // passes rewrite pages, else 0; access the utility access setting). 0, or the status of the
 // close (*step 1) or of the open (*step 2).
-int32_t vsfReopenUtil(VsfUtilFile* rec, QkExtensionSet* exts, int32_t access, bool rewrite,
-                      int32_t* step);
+[[nodiscard]] int32_t vsfReopenUtil(VsfUtilFile* rec, QkExtensionSet* exts, int32_t access,
+                                    bool rewrite, int32_t* step);
 
 // True for the kernels that rewrite pages in place (the page transforms and the
 // resample-frequency kernel), serial or threaded form.
-bool vsfKernelRewritesPages(const void* kernel);
+[[nodiscard]] bool vsfKernelRewritesPages(const void* kernel);
 // True for the resample-frequency kernel (serial form).
-bool vsfIsResampleKernel(VsfSerialKernel kernel);
+[[nodiscard]] bool vsfIsResampleKernel(VsfSerialKernel kernel);
 
-int32_t vsfUtilRead(VsfModel* model, VsfSerialKernel kernel);
-int32_t vsfUtilReadByThreads(VsfModel* model, VsfThreadedKernel kernel, double* buffer,
-                             int64_t length, VsfUtilFile* rec);
+[[nodiscard]] int32_t vsfUtilRead(VsfModel* model, VsfSerialKernel kernel);
+[[nodiscard]] int32_t vsfUtilReadByThreads(VsfModel* model, VsfThreadedKernel kernel,
+                                           double* buffer, int64_t length, VsfUtilFile* rec);
 // The same, stopping before a page when *stop has become non-zero (another worker failed).
-int32_t vsfUtilReadByThreadsStoppable(VsfModel* model, VsfThreadedKernel kernel, double* buffer,
-                                      int64_t length, VsfUtilFile* rec, const int32_t* stop);
+[[nodiscard]] int32_t vsfUtilReadByThreadsStoppable(VsfModel* model, VsfThreadedKernel kernel,
+                                                    double* buffer, int64_t length,
+                                                    VsfUtilFile* rec, const int32_t* stop);

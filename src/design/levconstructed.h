@@ -24,8 +24,10 @@ struct LevPercentiles {
 
 // Knot placement of one placing SPLINE piece: 0, or 1 after a message (knot list outside the
 // data, too short a boundary list, repeated knots of a natural cubic spline).
-int32_t zlevBSplineKnots(LevRegContext* context, LevEftVar* piece, const LevPercentiles* data);
-int32_t zlevTPFSplineKnots(LevRegContext* context, LevEftVar* piece, const LevPercentiles* data);
+[[nodiscard]] int32_t zlevBSplineKnots(LevRegContext* context, LevEftVar* piece,
+                                       const LevPercentiles* data);
+[[nodiscard]] int32_t zlevTPFSplineKnots(LevRegContext* context, LevEftVar* piece,
+                                         const LevPercentiles* data);
 // The n percentile knots of one sorted variable (positions i/(n + 1) of the observation
 // count, or of the frequency total with FREQ).
 std::vector<double> levPercentileKnots(const std::vector<std::pair<double, double>>& sorted,
@@ -43,11 +45,11 @@ void zlevLevelizeLagWithin(LevRegContext* context, int32_t count, LagSpec** list
 // The lag table of one LAG effect: 0, or 5 after a message. `scored` and `out` are the SCORE
 // data set and its OUT= data set when a SCORE data set is read (its messages name them),
 // else null.
-int32_t zlevLagDesignCreate(LevRegContext* context, LagSpec* lag, LevEftVar* record,
-                            HostDataSet* scored, HostDataSet* out);
+[[nodiscard]] int32_t zlevLagDesignCreate(LevRegContext* context, LagSpec* lag, LevEftVar* record,
+                                          HostDataSet* scored, HostDataSet* out);
 // The lagged level of the current observation: a level index, -1 missing, -2 no earlier
 // period.
-int32_t zlevGetEftLaggedLevel(LevRegContext* context, LagSpec* lag);
+[[nodiscard]] int32_t zlevGetEftLaggedLevel(LevRegContext* context, LagSpec* lag);
 
 // Clears every constructed effect's columns-computed flag (before a row).
 void zlevResetEftVarCols(LevDesign* design);

@@ -88,8 +88,8 @@ LevFitTest* Test(LevRegContext* context, const LevHypothesis* hypothesis, int32_
 
 // Sweeps pivot k of the packed matrix of order n with tolerance `tol`: 1 when swept, else 0
 // (row and column k zeroed and, with a record, the dependencies of k noted first).
-int32_t zlevswp(double tol, double* matrix, int32_t k, int32_t n, char* status, double* work,
-                LevSweepRecord* record);
+[[nodiscard]] int32_t zlevswp(double tol, double* matrix, int32_t k, int32_t n, char* status,
+                              double* work, LevSweepRecord* record);
 // Inverts the leading p x p block of a packed lower-triangular matrix in place; a diagonal
 // not above `tol` in absolute value leaves its row as the elimination left it and its column
 // zero. Returns 0.

@@ -35,5 +35,5 @@ FormatContext* zplxfmt(const HostVariable* const* variables, const int32_t* widt
 void zplxftrm(FormatContext** context);
 // Formats `value` (a double, or `length` bytes) of variable `index` into the record's output:
 // 0 formatted; 1 no context or formatter; 2 index outside the variables; 3 the host failed.
-int32_t QKFormatToPLX(const FormatContext* context, FormatRecord* record, int32_t index,
-                      const void* value, int32_t length);
+[[nodiscard]] int32_t QKFormatToPLX(const FormatContext* context, FormatRecord* record,
+                                    int32_t index, const void* value, int32_t length);

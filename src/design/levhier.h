@@ -26,9 +26,9 @@ struct EffectVarSummary {
   int32_t* constructed;
 };
 
-int32_t zlevhier(HierarchyRequest* request);
-int32_t levefc_all(int32_t i, int32_t j, EffectVarSummary* summaries);
-int32_t levefc_class(int32_t i, int32_t j, EffectVarSummary* summaries);
-int32_t cont_lstcmp(const int32_t* a, int32_t na, int32_t* b, int32_t nb);
-int32_t zlevFindContVarInModel(const LevDesign* design, const char* name, int32_t length,
-                               int32_t* index);
+[[nodiscard]] int32_t zlevhier(HierarchyRequest* request);
+[[nodiscard]] int32_t levefc_all(int32_t i, int32_t j, EffectVarSummary* summaries);
+[[nodiscard]] int32_t levefc_class(int32_t i, int32_t j, EffectVarSummary* summaries);
+[[nodiscard]] int32_t cont_lstcmp(const int32_t* a, int32_t na, int32_t* b, int32_t nb);
+[[nodiscard]] int32_t zlevFindContVarInModel(const LevDesign* design, const char* name,
+                                             int32_t length, int32_t* index);

@@ -84,22 +84,23 @@ int32_t zlevad1(void* tag, LevelizeContext* context, LevDesign* design, LevelNod
 // fetch, filter and completeness (true when the observation takes part); whether a value
 // of a variable is passed over; the frequency a level gets; the representative-value rule
 // of numeric levels (the smaller, a missing value the smallest); the numeric ranges.
-bool levTakeObservation(LevelizeContext* context, LevDesign* design);
-bool levSkipsValue(const LevVariable& variable, const LevDesign* design, bool present);
-int64_t levFrequency(const LevDesign* design, double frequency);
-bool levSmallerNumber(double now, double kept);
+[[nodiscard]] bool levTakeObservation(LevelizeContext* context, LevDesign* design);
+[[nodiscard]] bool levSkipsValue(const LevVariable& variable, const LevDesign* design,
+                                 bool present);
+[[nodiscard]] int64_t levFrequency(const LevDesign* design, double frequency);
+[[nodiscard]] bool levSmallerNumber(double now, double kept);
 void levUpdateRange(LevelizeContext* context, const LevDesign* design);
 // Empties what a pass collected (levels and ranges), for a pass done again.
 void levRestartPass(LevelizeContext* context, const LevDesign* design);
 // Builds the level arrays of CLASS variable `index` in `pool`; returns the level count.
-int32_t zlevlls(QkPool* pool, LevelizeContext* context, LevDesign* design, int32_t index,
-                char*** valuesOut);
+[[nodiscard]] int32_t zlevlls(QkPool* pool, LevelizeContext* context, LevDesign* design,
+                              int32_t index, char*** valuesOut);
 // The level index of a level-width value (left-justified in place first), or -1.
-int32_t zlevlwh(void* ignored, LevVariable* variable, char* value);
+[[nodiscard]] int32_t zlevlwh(void* ignored, LevVariable* variable, char* value);
 // Centre and half-range of numeric variable `index` into out[0], out[1]: 0 no data, 1 zero
 // range, 2 normal.
-int32_t zlevllm(void* ignored, LevelizeContext* context, LevDesign* design, int32_t index,
-                double* out);
+[[nodiscard]] int32_t zlevllm(void* ignored, LevelizeContext* context, LevDesign* design,
+                              int32_t index, double* out);
 
 // Orders the levels of CLASS variable `index` (mode 'L'), resolves its reference level and
 // builds its orthogonal coding matrix in `pool`.
@@ -111,12 +112,12 @@ void ShellSort(char* records, int32_t n, int64_t* permutation, const char* first
                const char* secondKey, int32_t keySize, int32_t stride);
 // The level width a variable's values need: its format width, else 12 for numbers and the
 // storage length for characters.
-int32_t levValueWidth(const HostVariable* var);
+[[nodiscard]] int32_t levValueWidth(const HostVariable* var);
 // Writes 172/14 (or the variable's own message) once per variable when its level width is
 // smaller than its values need.
 void levWidthCheck(LevVariable* variable);
 // True when a REF= text names a level value: both left-justified (unless the variable keeps
 // justification) and cut at their last non-blank character, then equal in length and bytes.
 // The design context and the level ordering compare alike through it.
-bool levRefMatches(const char* refText, const char* level, int32_t width,
-                   int32_t keepJustification);
+[[nodiscard]] bool levRefMatches(const char* refText, const char* level, int32_t width,
+                                 int32_t keepJustification);

@@ -8,7 +8,7 @@
 int32_t ParmName(LevRegContext* context);
 int32_t zlevParmName(LevRegContext* context, int32_t count, const int32_t* effects);
 int32_t UniqDups(LevRegContext* context);
-int32_t clcmp(const void* a, const void* b, int32_t ignored, int32_t offset);
+[[nodiscard]] int32_t clcmp(const void* a, const void* b, int32_t ignored, int32_t offset);
 int32_t zlevchk(LevRegContext* context);
 int32_t zlevEftVarLevNames(LevRegContext* context, int32_t count, const int32_t* list);
 int32_t zlevEftVarParmLevName(LevRegContext* context, LevEftVar* variable);
@@ -16,7 +16,8 @@ int32_t zlevEftVarParmLevName(LevRegContext* context, LevEftVar* variable);
 int32_t zlevEfParmLabel(LevDesign* design, QkPool* pool, int32_t effect, int32_t width);
 int32_t zlevEfLevelLabel(const LevDesign* design, const LevEffect* effect, char* out,
                          const int32_t* levels);
-int32_t zlevLenLevelLabel(const LevDesign* design, const LevEffect* effect, const int32_t* levels);
+[[nodiscard]] int32_t zlevLenLevelLabel(const LevDesign* design, const LevEffect* effect,
+                                        const int32_t* levels);
 // The CLASS values of a parameter's level combination: per CLASS variable of the effect, its
 // level's text into texts[variable] (widths[variable] bytes, blank-padded; skipped when
 // null) or its numeric value into values[variable].
@@ -25,11 +26,11 @@ void zlevEfClassLevelTrue(const LevDesign* design, const LevEffect* effect, cons
 void FindYonClass(LevRegContext* context);
 void zlevEfMeans(LevRegContext* context, const double* sums, double* out, const double* divisor,
                  double scale);
-int32_t strjscmp(const char* a, int32_t na, const char* b, int32_t nb);
-int32_t zlevEftClValParm(const LevDesign* design, const LevEffect* effect, const char* const* texts,
-                         const int32_t* lengths);
+[[nodiscard]] int32_t strjscmp(const char* a, int32_t na, const char* b, int32_t nb);
+[[nodiscard]] int32_t zlevEftClValParm(const LevDesign* design, const LevEffect* effect,
+                                       const char* const* texts, const int32_t* lengths);
 
 // The name part of level i of a CLASS variable under its coding into out (32 bytes for the
 // name form, `label` true for the "OEFF 1" label form); returns its length.
-int32_t levLevelNamePart(const LevVariable* variable, int32_t i, char* out, int32_t capacity,
-                         bool label);
+[[nodiscard]] int32_t levLevelNamePart(const LevVariable* variable, int32_t i, char* out,
+                                       int32_t capacity, bool label);

@@ -106,30 +106,32 @@ struct LevRegContext {
 
 // Builds the design of the current BY group: 0 ready; 1 no usable levels or values; 2 a
 // REF= value is not a level; 6 the constructed-effect set-up failed.
-int32_t zlevrgi(LevRegContext* context);
+[[nodiscard]] int32_t zlevrgi(LevRegContext* context);
 // Ends parts of the context (flags, -1 all); a null context does nothing.
 void zlevtrm(LevRegContext* context, int32_t flags);
 // An effect's column count as zlevrgi computes it; stores the CLASS column count.
-int32_t zlevedf(LevDesign* design, int32_t effect);
+[[nodiscard]] int32_t zlevedf(LevDesign* design, int32_t effect);
 
 // The observation source (the data callbacks and what calls them).
-int32_t GetInit(LevRegContext* context);
-int32_t GetNext(LevRegContext* context);
-int32_t GetInitAcrossBy(LevRegContext* context);
-int32_t GetNextAcrossBy(LevRegContext* context);
-int32_t GetVals(LevRegContext* context, const char* letters, void* const* destinations);
+[[nodiscard]] int32_t GetInit(LevRegContext* context);
+[[nodiscard]] int32_t GetNext(LevRegContext* context);
+[[nodiscard]] int32_t GetInitAcrossBy(LevRegContext* context);
+[[nodiscard]] int32_t GetNextAcrossBy(LevRegContext* context);
+[[nodiscard]] int32_t GetVals(LevRegContext* context, const char* letters,
+                              void* const* destinations);
 // GetVals without the fetch: the values come from the record the read block already holds
 // (a row worker points it at an observation of its block); never calls the host.
-int32_t GetValsFromRecord(LevRegContext* context, const char* letters, void* const* destinations);
+[[nodiscard]] int32_t GetValsFromRecord(LevRegContext* context, const char* letters,
+                                        void* const* destinations);
 // Declares the formatted (1) or plain (0) read vector; 0, or negative when the host
 // refused a declaration.
-int32_t SetupXV(LevRegContext* context, int32_t formatted);
+[[nodiscard]] int32_t SetupXV(LevRegContext* context, int32_t formatted);
 // The number in a text cell, for a numeric design variable that its data set holds as text:
 // false when the text is neither a number nor a missing spelling (blank, ".", NA, NaN, N/A).
 // *value is the number, or missing.
 bool levNumberFromText(const char* text, int32_t length, double* value);
 // Prepares the context for reading without levelising; 1 when it has no design.
-int32_t zlevseci(LevRegContext* context, QkPool* pool);
+[[nodiscard]] int32_t zlevseci(LevRegContext* context, QkPool* pool);
 // Registers the data callbacks that are still empty (across BY groups when the design's
 // flag 0x02 is set).
 void zlevRegisterSource(LevRegContext* context);
@@ -141,7 +143,7 @@ void levRegisterForwarders(LevRegContext* context, LevelizeContext* levelize);
 // Rewinds the observation source to the start of the current BY group.
 int32_t zlevGetInit(LevRegContext* context);
 // Makes the next observation current: 1 while one is current, 0 at the end.
-int32_t zlevGetNext(LevRegContext* context);
+[[nodiscard]] int32_t zlevGetNext(LevRegContext* context);
 // Fetches values of the current observation by letters.
 int32_t zlevGetVals(LevRegContext* context, const char* letters, void* const* destinations);
 
@@ -152,7 +154,8 @@ int32_t zlevrgd(LevRegContext* context, double* response, double* weight, double
 // Writes the design row of the current observation (the design's column count of doubles).
 void zlevrgx(LevRegContext* context, const double* numeric, const int32_t* levels, double* row);
 // 1 when effect e's constructed effects have their inputs; may add bits to *status.
-int32_t zlevCheckEftEXMISS(int32_t* status, LevRegContext* context, LevDesign* design, int32_t e);
+[[nodiscard]] int32_t zlevCheckEftEXMISS(int32_t* status, LevRegContext* context, LevDesign* design,
+                                         int32_t e);
 
 // Memory of the design library: zero-filled blocks from a pool (null for 0 bytes).
 void* levBlock(QkPool* pool, size_t bytes);

@@ -35,16 +35,17 @@ struct InModelMask {
 InModelMask* SetInmodel(LevRegContext* context);
 void zlevEffCrossMultiply(double* block, int32_t B, const double* values, int32_t m);
 void zlevCrossMultiply(double* block, int32_t B, const double* values, int32_t w);
-int32_t zlevwel(const LevEffect* effect, const int32_t* levels);
-int32_t eCompare(const LevEffect* effect, int32_t r, const int32_t* levels);
-int32_t EqIntList(const int32_t* row, const int32_t* levels, int32_t n, const int32_t* list);
-int32_t zlevscp(double w, LevRegContext* context, double* sscp, int32_t nExtra,
-                const double* extra);
-int32_t FitGetY(LevRegContext* context, double* y);
-int32_t FitGetW(LevRegContext* context, double* w);
+[[nodiscard]] int32_t zlevwel(const LevEffect* effect, const int32_t* levels);
+[[nodiscard]] int32_t eCompare(const LevEffect* effect, int32_t r, const int32_t* levels);
+[[nodiscard]] int32_t EqIntList(const int32_t* row, const int32_t* levels, int32_t n,
+                                const int32_t* list);
+[[nodiscard]] int32_t zlevscp(double w, LevRegContext* context, double* sscp, int32_t nExtra,
+                              const double* extra);
+[[nodiscard]] int32_t FitGetY(LevRegContext* context, double* y);
+[[nodiscard]] int32_t FitGetW(LevRegContext* context, double* w);
 // Key compare of effect-level and lag-group trees: length/4 signed 32-bit integers from
 // `offset`.
-int32_t Compare(const void* a, const void* b, int32_t length, int32_t offset);
+[[nodiscard]] int32_t Compare(const void* a, const void* b, int32_t length, int32_t offset);
 
 // Writes effect e's CLASS part from `block`; returns the columns written for the nested cell.
 int32_t zlevpar(LevRegContext* context, int32_t e, double* block);
@@ -53,4 +54,4 @@ void zlevflr(double s, const LevVariable* variable, double* out, int32_t i, int3
 
 // Constructed-effect set-up of the BY group: 0; 3 knots failed, 4 a polynomial
 // standardisation failed, 5 a lag table failed (each after its message).
-int32_t zlevefti(LevRegContext* context);
+[[nodiscard]] int32_t zlevefti(LevRegContext* context);

@@ -21,7 +21,7 @@ struct LevRowWorker {
 // host's read vectors with block reads, no constructed effects and no extra variables (their
 // per-observation state lives in shared records). Prepares the context for the copies (the
 // formatted read vector, the in-model marks): 1 ready, 0 not allowed, negative out of memory.
-int32_t zlevRowWorkersReady(LevRegContext* context);
+[[nodiscard]] int32_t zlevRowWorkersReady(LevRegContext* context);
 // The formatted read vector and its record length (after zlevRowWorkersReady returned 1).
 HostReadVector* zlevRowVector(const LevRegContext* context, int32_t* recordLength);
 // A worker's copy from `pool` (on the main thread); null when out of memory.
@@ -29,5 +29,5 @@ LevRowWorker* zlevRowWorkerMake(LevRegContext* context, QkPool* pool);
 // The status of the observation whose formatted record is `record`, with its response,
 // weight and frequency (weight, frequency null when not wanted) and, when the status leaves
 // the row usable (none of the bits 0x27), its design row into `row`.
-int32_t zlevRowWorkerRow(LevRowWorker* worker, const char* record, double* response, double* weight,
-                         double* frequency, double* row);
+[[nodiscard]] int32_t zlevRowWorkerRow(LevRowWorker* worker, const char* record, double* response,
+                                       double* weight, double* frequency, double* row);

@@ -9,7 +9,7 @@ int32_t zlevLevelsNonSing(LevDesign* design, QkPool* pool, int32_t count, const 
 // The row count of an effect's non-singular level table: the product of (levels - 1) over its
 // crossed CLASS variables and of the level counts over its nested ones; 0 without CLASS
 // variables.
-int64_t zlevNonSingRowCount(const LevDesign* design, const LevEffect* effect);
+[[nodiscard]] int64_t zlevNonSingRowCount(const LevDesign* design, const LevEffect* effect);
 // Writes that table into `table` (rows of the crossed levels, then the nested ones; the
 // nested combination varies slowest, the last variable of each list fastest). A crossed
 // entry at or past the reference level skips it under EFFECT and REFERENCE, and under

@@ -17,7 +17,7 @@
 
 namespace {
 
-bool fullRank(const LevDesign* d) { return (d->designFlags & kLevFlagNonGlm) != 0; }
+[[nodiscard]] bool fullRank(const LevDesign* d) { return (d->designFlags & kLevFlagNonGlm) != 0; }
 
 HostMsgArg labelOf(const LevEftVar& ev) {
   return ev.label != nullptr ? HostMsgArg(ev.label, ev.labelLength)
@@ -112,7 +112,7 @@ void polynomialMoments(LevRegContext* ctx) {
 }
 
 // Centres and scales of one polynomial: 0, or 4 after 174/70 or 174/71.
-int32_t standardisePolynomial(LevDesign* d, const LevEftVar& ev) {
+[[nodiscard]] int32_t standardisePolynomial(LevDesign* d, const LevEftVar& ev) {
   PolyInfo& p = *ev.poly;
   if (p.standardize == PS_NONE)
     return 0;
@@ -200,8 +200,8 @@ void allocateValues(LevRegContext* ctx, LevEftVar& ev, int32_t count) {
 
 // Knots, value array and column count of a SPLINE piece; a continuation piece takes its
 // column from the value array of the piece that placed its knots.
-int32_t setUpSpline(LevRegContext* ctx, LevEftVar& ev, const LevPercentiles& pd,
-                    LevEftVar*& placing, int32_t& following) {
+[[nodiscard]] int32_t setUpSpline(LevRegContext* ctx, LevEftVar& ev, const LevPercentiles& pd,
+                                  LevEftVar*& placing, int32_t& following) {
   if (ev.continuation) {
     ev.columnCount = ev.currentColumnCount = 1;
     ev.valueCount = 0;
@@ -220,7 +220,7 @@ int32_t setUpSpline(LevRegContext* ctx, LevEftVar& ev, const LevPercentiles& pd,
   return 0;
 }
 
-int32_t setUpLag(LevRegContext* ctx, LevEftVar& ev) {
+[[nodiscard]] int32_t setUpLag(LevRegContext* ctx, LevEftVar& ev) {
   LevDesign* d = ctx->design;
   LagSpec& lag = *ev.lag;
   ev.columnCount = ev.currentColumnCount =

@@ -48,7 +48,7 @@ double* copyOf(LevRegContext* ctx, const double* a, int64_t n) {
 }
 
 // The fitted column count p and the order n of the cross products.
-int32_t fittedColumns(const LevRegContext* ctx) {
+[[nodiscard]] int32_t fittedColumns(const LevRegContext* ctx) {
   const LevFitBlock& fit = ctx->fit;
   if (fit.columnMap == nullptr)
     return ctx->design->columnCount;
@@ -57,7 +57,9 @@ int32_t fittedColumns(const LevRegContext* ctx) {
     p = std::max(p, fit.columnMap[c] + 1);
   return p;
 }
-int32_t order(const LevRegContext* ctx) { return ctx->fit.fittedCount + ctx->fit.responseCount; }
+[[nodiscard]] int32_t order(const LevRegContext* ctx) {
+  return ctx->fit.fittedCount + ctx->fit.responseCount;
+}
 
 // A packed matrix of order n must stay below the library's size limit; beyond it the run
 // ends.
@@ -122,7 +124,7 @@ void* install(LevRegContext* ctx, int32_t code, void* value) {
 
 // Adds the current row with weight w at the mapped positions: the full design row, then the
 // responses, scattered into a row of the fitted order.
-int32_t accumulateMapped(LevRegContext* ctx, double* xpx, double w) {
+[[nodiscard]] int32_t accumulateMapped(LevRegContext* ctx, double* xpx, double w) {
   const LevFitBlock& fit = ctx->fit;
   const int32_t D = ctx->design->columnCount, p = fit.fittedCount, n = order(ctx);
   double* design = doubles(ctx, D);
@@ -427,7 +429,7 @@ namespace {
 
 // The hypothesis matrix M = L S L' swept on its q pivots; pivots that stay unswept have
 // their row and column zeroed. Returns the number of swept pivots.
-int32_t sweepHypothesis(LevRegContext* ctx, double* M, int32_t q) {
+[[nodiscard]] int32_t sweepHypothesis(LevRegContext* ctx, double* M, int32_t q) {
   char* status = levArray<char>(pool(ctx), static_cast<size_t>(q) + 1);
   double* work = doubles(ctx, q);
   int32_t swept = 0;

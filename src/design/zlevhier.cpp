@@ -6,6 +6,7 @@
 
 #include "effects/zlst.h"
 #include "support/hoststubs.h"
+#include "support/nomemory.h"
 #include "support/vsfoptions.h"
 #include "support/wzstr.h"
 
@@ -16,7 +17,7 @@
 
 namespace {
 
-int32_t combine(int32_t r1, int32_t r2, int32_t r3) {
+[[nodiscard]] int32_t combine(int32_t r1, int32_t r2, int32_t r3) {
   const int32_t r[3] = {r1, r2, r3};
   bool up = false, down = false;
   for (int32_t x : r) {
@@ -84,7 +85,7 @@ int32_t zlevhier(HierarchyRequest* req) {
   LevDesign* d = req->context->design;
   const int32_t E = d->effectCount;
   if (E <= 0)
-    return -2;
+    return kVsfNoMemory;
   int32_t (*compare)(int32_t, int32_t, EffectVarSummary*) = nullptr;
   if (req->hierarchy == 2)
     compare = levefc_class;
@@ -143,7 +144,7 @@ int32_t zlevhier(HierarchyRequest* req) {
             : nullptr;
     if ((req->containedCounts[e] > 0 && req->contained[e] == nullptr) ||
         (req->containingCounts[e] > 0 && req->containing[e] == nullptr))
-      return -2;
+      return kVsfNoMemory;
     req->containedCounts[e] = req->containingCounts[e] = 0;
   }
   for (int32_t i = first; i < E; ++i) {

@@ -13,7 +13,7 @@
 
 namespace {
 
-bool given(double v) { return !isHostMissing(v); }
+[[nodiscard]] bool given(double v) { return !isHostMissing(v); }
 
 HostMsgArg variableName(const LevVariable& v) {
   return v.var != nullptr ? HostMsgArg(v.var->name, v.var->nameLength) : HostMsgArg("");
@@ -40,14 +40,15 @@ double startingMargin(int32_t d) {
   return e0;
 }
 
-int32_t interiorCount(const SplineInfo& s) {
+[[nodiscard]] int32_t interiorCount(const SplineInfo& s) {
   if (s.knotMethod == KM_MULTISCALE && s.scale != nullptr)
     return 1 << *s.scale;
   return s.knotCount;
 }
 
 // The list knots must lie within the data: else 174/63 and the design's return code 112.
-bool listOutside(LevDesign* d, const SplineInfo& s, const LevVariable& v, double lo, double hi) {
+[[nodiscard]] bool listOutside(LevDesign* d, const SplineInfo& s, const LevVariable& v, double lo,
+                               double hi) {
   if (s.knotCount > 0 && (s.knotList[0] < lo || s.knotList[s.knotCount - 1] > hi)) {
     xpmlog(174, 63, {variableName(v)});
     levRaise(d, 112);

@@ -18,15 +18,19 @@
 
 namespace {
 
-bool prefixed(ClassCoding coding) { return classCodingLabelPrefix(coding) != nullptr; }
+[[nodiscard]] bool prefixed(ClassCoding coding) {
+  return classCodingLabelPrefix(coding) != nullptr;
+}
 
-int32_t digitsOf(int32_t n) { return static_cast<int32_t>(std::floor(std::log10(n + 0.5))) + 1; }
+[[nodiscard]] int32_t digitsOf(int32_t n) {
+  return static_cast<int32_t>(std::floor(std::log10(n + 0.5))) + 1;
+}
 
-int32_t prefixWidth(ClassCoding coding) {
+[[nodiscard]] int32_t prefixWidth(ClassCoding coding) {
   return static_cast<int32_t>(std::strlen(classCodingLabelPrefix(coding)));
 }
 
-int32_t classAt(const LevEffect* ef, int32_t j) {
+[[nodiscard]] int32_t classAt(const LevEffect* ef, int32_t j) {
   return j < ef->crossedCount ? ef->crossed[j] : ef->nested[j - ef->crossedCount];
 }
 

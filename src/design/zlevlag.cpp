@@ -46,7 +46,7 @@ LagDesignBlock* tableOf(LevRegContext* ctx, LagSpec& lag) {
 }
 
 // Fills the key buffer with the WITHIN levels; false when one is missing.
-bool fillKey(LevRegContext* ctx, const LagSpec& lag, void* node) {
+[[nodiscard]] bool fillKey(LevRegContext* ctx, const LagSpec& lag, void* node) {
   int32_t* keys = keysOf(node);
   for (int32_t i = 0; i < lag.withinCount; ++i) {
     keys[i] = ctx->levelIndex[lag.within[i]];

@@ -21,7 +21,7 @@ constexpr int32_t kKeyOffset = 56;
 void leftJustify(char* text, int32_t width) { wzstjls(text, width, 'L', nullptr, nullptr); }
 
 // Default callbacks: read the data set given to zlevini directly.
-int32_t defaultInit(LevelizeContext* context, LevDesign* design) {
+[[nodiscard]] int32_t defaultInit(LevelizeContext* context, LevDesign* design) {
   auto* data = static_cast<HostDataSet*>(context->source);
   for (int32_t i = 0; i < design->classCount; ++i) {
     HostVariable* var = design->classes[i].var;
@@ -31,7 +31,7 @@ int32_t defaultInit(LevelizeContext* context, LevDesign* design) {
   return xbyrewind(xdsby(data)) == 0 ? 1 : 0;
 }
 
-int32_t defaultNext(LevelizeContext* context, LevDesign*) {
+[[nodiscard]] int32_t defaultNext(LevelizeContext* context, LevDesign*) {
   return xobsnext(static_cast<HostDataSet*>(context->source)) == 1 ? 1 : 0;
 }
 
@@ -72,7 +72,7 @@ int32_t callSlot(HostRoutine slot, LevelizeContext* context, LevDesign* design) 
   return reinterpret_cast<LevCallbackFn>(slot)(context, design);
 }
 
-bool allBlank(const char* text, int32_t n) { return wzstrip(text, n) == 0; }
+[[nodiscard]] bool allBlank(const char* text, int32_t n) { return wzstrip(text, n) == 0; }
 
 } // namespace
 

@@ -37,7 +37,8 @@ char* poolText(QkPool* pool, const char* text, int32_t length) {
 
 // The numbered level name ("OEFF3") or label ("OEFF 3") of level `number` under a coding
 // that numbers its levels, into out; its length as snprintf gives it.
-int numberedLevel(const char* prefix, bool label, int32_t number, char* out, size_t capacity) {
+[[nodiscard]] int numberedLevel(const char* prefix, bool label, int32_t number, char* out,
+                                size_t capacity) {
   return std::snprintf(out, capacity, label ? "%s %d" : "%s%d", prefix, number);
 }
 

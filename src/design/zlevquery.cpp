@@ -49,7 +49,7 @@ namespace {
 
 // The level of a CLASS member behind column k of its block: every level under GLM, the
 // levels other than the reference under a full-rank coding.
-int32_t levelOfColumn(const LevVariable& v, bool fullRank, int32_t k) {
+[[nodiscard]] int32_t levelOfColumn(const LevVariable& v, bool fullRank, int32_t k) {
   return fullRank && k >= v.referenceSelector ? k + 1 : k;
 }
 

@@ -19,8 +19,8 @@ double missingValue() { return hostMissing(); }
 // The inputs of one constructed effect are present (the row protocol's check by kind). A
 // MULTIMEMBER effect whose members are all missing passes only under its NOEFFECT allowance,
 // which marks the row (bit 64) and the effect.
-bool constructedPresent(LevRegContext* ctx, LevDesign* d, const LevEftVar& ev, LevEffect& ef,
-                        int32_t* status) {
+[[nodiscard]] bool constructedPresent(LevRegContext* ctx, LevDesign* d, const LevEftVar& ev,
+                                      LevEffect& ef, int32_t* status) {
   switch (ev.kind) {
   case EV_MULTIMEMBER: {
     int32_t sum = 0;
@@ -65,7 +65,8 @@ bool constructedPresent(LevRegContext* ctx, LevDesign* d, const LevEftVar& ev, L
   }
 }
 
-bool effectConstructedPresent(LevRegContext* ctx, LevDesign* d, LevEffect& ef, int32_t* status) {
+[[nodiscard]] bool effectConstructedPresent(LevRegContext* ctx, LevDesign* d, LevEffect& ef,
+                                            int32_t* status) {
   ef.allMissing = 0;
   for (int32_t k = 0; k < ef.constructedCount; ++k)
     if (!constructedPresent(ctx, d, d->constructed[ef.constructed[k]], ef, status))
@@ -75,7 +76,7 @@ bool effectConstructedPresent(LevRegContext* ctx, LevDesign* d, LevEffect& ef, i
 
 // The lagged level of every LAG effect for the current observation; a lag without one marks
 // an explanatory value missing.
-int32_t lagStatus(LevRegContext* ctx, LevDesign* d) {
+[[nodiscard]] int32_t lagStatus(LevRegContext* ctx, LevDesign* d) {
   int32_t status = 0;
   for (int32_t k = 0; k < d->constructedCount; ++k) {
     LevEftVar& ev = d->constructed[k];
@@ -88,7 +89,7 @@ int32_t lagStatus(LevRegContext* ctx, LevDesign* d) {
   return status;
 }
 
-bool isResponseSlot(const LevRegContext* ctx, const int32_t* slot) {
+[[nodiscard]] bool isResponseSlot(const LevRegContext* ctx, const int32_t* slot) {
   for (int32_t r = 0; r < ctx->responseCount; ++r)
     if (ctx->responseOnClass != nullptr && ctx->responseOnClass[r] == slot)
       return true;

@@ -20,7 +20,7 @@
 
 namespace {
 
-bool isNumeric(const LevVariable& v) { return v.var != nullptr && v.var->type == 1; }
+[[nodiscard]] bool isNumeric(const LevVariable& v) { return v.var != nullptr && v.var->type == 1; }
 
 void refind(HostDataSet* data, LevVariable* v) {
   if (v == nullptr || v->var == nullptr || v->var->number < 0)
@@ -200,7 +200,7 @@ HostDataSet* prepareSource(LevRegContext* ctx, LevReadBlock* rb) {
 // The levelisation pass over the group: the CLASS levels in their order with resolved
 // reference levels, and the centre and half-range of every numeric variable. 0, or 1 when
 // no levelisation context can be made, 2 when a REF= value is no level (message 172/394).
-int32_t levelise(LevRegContext* ctx, HostDataSet* data, QkPool* pool) {
+[[nodiscard]] int32_t levelise(LevRegContext* ctx, HostDataSet* data, QkPool* pool) {
   LevDesign* d = ctx->design;
   LevelizeContext* lctx = zlevini(data, d);
   if (lctx == nullptr)

@@ -17,19 +17,19 @@
 
 namespace {
 
-bool validOrder(int32_t c) {
+[[nodiscard]] bool validOrder(int32_t c) {
   int32_t d = c - 'D';
   return d >= 0 && d <= 22 && ((0x700225u >> d) & 1u) != 0;
 }
 
-int cmpSigned64(const char* a, const char* b) {
+[[nodiscard]] int cmpSigned64(const char* a, const char* b) {
   int64_t x, y;
   std::memcpy(&x, a, 8);
   std::memcpy(&y, b, 8);
   return x < y ? -1 : x > y ? 1 : 0;
 }
 
-int cmpDouble(const char* a, const char* b) {
+[[nodiscard]] int cmpDouble(const char* a, const char* b) {
   double x, y;
   std::memcpy(&x, a, 8);
   std::memcpy(&y, b, 8);
@@ -39,13 +39,13 @@ int cmpDouble(const char* a, const char* b) {
   return x < y ? -1 : x > y ? 1 : 0;
 }
 
-int cmpBytes(const char* a, const char* b, int32_t n) {
+[[nodiscard]] int cmpBytes(const char* a, const char* b, int32_t n) {
   int r = n > 0 ? std::memcmp(a, b, static_cast<size_t>(n)) : 0;
   return r < 0 ? -1 : r > 0 ? 1 : 0;
 }
 
 // Compares by one key letter (ignoring its sign).
-int cmpKey(char letter, const char* a, const char* b, int32_t size) {
+[[nodiscard]] int cmpKey(char letter, const char* a, const char* b, int32_t size) {
   switch (letter) {
   case 'D':
     return cmpDouble(a, b);
@@ -59,8 +59,8 @@ int cmpKey(char letter, const char* a, const char* b, int32_t size) {
 }
 
 // True when record a must move behind record b.
-bool outOfOrder(const char* a, const char* b, const char* first, const char* second,
-                int32_t keySize) {
+[[nodiscard]] bool outOfOrder(const char* a, const char* b, const char* first, const char* second,
+                              int32_t keySize) {
   int direction = first[0] == '-' ? -1 : 1;
   char letter = first[0] == '-' ? first[1] : first[0];
   if (letter != 'X')

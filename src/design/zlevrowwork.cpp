@@ -6,6 +6,7 @@
 
 #include "design/levrow.h"
 #include "support/hoststubs.h"
+#include "support/nomemory.h"
 
 #include <algorithm>
 
@@ -30,7 +31,7 @@ int32_t zlevRowWorkersReady(LevRegContext* ctx) {
   if (rb->formattedVector == nullptr && SetupXV(ctx, 1) != 0)
     return 0;
   if ((d->designFlags & kLevFlagNonGlm) != 0 && SetInmodel(ctx) == nullptr)
-    return -2;
+    return kVsfNoMemory;
   return 1;
 }
 

@@ -6,6 +6,7 @@
 #include "design/levreg.h"
 
 #include "support/hoststubs.h"
+#include "support/nomemory.h"
 
 #include <algorithm>
 #include <cctype>
@@ -23,16 +24,20 @@ template <typename Fn> void registerInto(HostRoutine* slot, Fn fn) {
     vir2g(reinterpret_cast<HostRoutine>(fn), slot);
 }
 
-bool isNumeric(const LevVariable& v) { return v.var != nullptr && v.var->type == 1; }
+[[nodiscard]] bool isNumeric(const LevVariable& v) { return v.var != nullptr && v.var->type == 1; }
 
 // A numeric design variable that its data set holds as text (a SCORE data set whose column
 // has a cell that is not a number): its cells are read as text and converted row by row.
-bool isTextNumber(const LevVariable& v) { return v.var != nullptr && v.var->type != 1; }
+[[nodiscard]] bool isTextNumber(const LevVariable& v) {
+  return v.var != nullptr && v.var->type != 1;
+}
 
-int32_t textLength(const LevVariable& v) { return v.var->length > 0 ? v.var->length : 1; }
+[[nodiscard]] int32_t textLength(const LevVariable& v) {
+  return v.var->length > 0 ? v.var->length : 1;
+}
 
 // The bytes at the end of a record that hold the text of such variables, in variable order.
-int32_t textNumberBytes(const LevDesign* d) {
+[[nodiscard]] int32_t textNumberBytes(const LevDesign* d) {
   int32_t n = 0;
   for (int32_t j = 0; j < d->numericCount; ++j)
     if (isTextNumber(d->numerics[j]))
@@ -50,15 +55,17 @@ void normaliseWeightCount(LevRegContext* ctx) {
 // The levelisation context's view of the design context.
 LevRegContext* owner(LevelizeContext* lctx) { return static_cast<LevRegContext*>(lctx->source); }
 
-int32_t LevGetInit(LevelizeContext* lctx, LevDesign*) {
+[[nodiscard]] int32_t LevGetInit(LevelizeContext* lctx, LevDesign*) {
   LevRegContext* ctx = owner(lctx);
   ctx->formattedFetch = lctx->serial;
   return zlevGetInit(ctx);
 }
 
-int32_t LevGetNext(LevelizeContext* lctx, LevDesign*) { return zlevGetNext(owner(lctx)); }
+[[nodiscard]] int32_t LevGetNext(LevelizeContext* lctx, LevDesign*) {
+  return zlevGetNext(owner(lctx));
+}
 
-int32_t LevGetVals(LevelizeContext* lctx, LevDesign* design) {
+[[nodiscard]] int32_t LevGetVals(LevelizeContext* lctx, LevDesign* design) {
   LevRegContext* ctx = owner(lctx);
   int32_t r;
   if (ctx->formattedFetch) {
@@ -75,7 +82,7 @@ int32_t LevGetVals(LevelizeContext* lctx, LevDesign* design) {
   return r;
 }
 
-int32_t LevGetLevIndex(LevelizeContext* lctx) {
+[[nodiscard]] int32_t LevGetLevIndex(LevelizeContext* lctx) {
   LevRegContext* ctx = owner(lctx);
   return reinterpret_cast<LevFilterFn>(ctx->filter)(lctx->pool, ctx->design->filterWord, nullptr,
                                                     ctx);
@@ -175,7 +182,7 @@ int32_t SetupXV(LevRegContext* ctx, int32_t formatted) {
                      (ctx->extraResponse1 ? 1 : 0) + (ctx->extraResponse2 ? 1 : 0) +
                      (ctx->freq ? 1 : 0);
   if (xvgeti(rb->data, capacity, vector) != 0 || *vector == nullptr)
-    return -2;
+    return kVsfNoMemory;
   int32_t offset = 0, rc = 0;
   auto declare = [&](const LevVariable* v, int32_t length, int32_t type) {
     if (v != nullptr && v->var != nullptr && rc == 0 &&
@@ -361,7 +368,7 @@ void decodeRecord(LevRegContext* ctx, const ValueDestinations& dst, const char* 
   }
 }
 
-bool wantsFormatted(const LevRegContext* ctx, const char* letters) {
+[[nodiscard]] bool wantsFormatted(const LevRegContext* ctx, const char* letters) {
   return std::strchr(letters, 'c') != nullptr || ctx->formattedFetch;
 }
 

@@ -30,7 +30,7 @@ namespace levthr {
 QkHandle* kernel() { return Exported_QKHandle; }
 QkThreadServices* services() { return kernel()->threadServices(kernel()); }
 
-int64_t round8(int64_t n) { return (n + 7) / 8 * 8; }
+[[nodiscard]] int64_t round8(int64_t n) { return (n + 7) / 8 * 8; }
 
 void* take(LevelizeThreadControl* c, size_t bytes) {
   return bytes == 0 ? nullptr : c->pool->allocate(c->pool, bytes, kQkZeroed);
@@ -51,7 +51,7 @@ int32_t ZLEVMathError(Worker* w, int32_t code) {
 // operation (0), a division by zero (1) and an overflow (2); underflow and inexact results
 // come with ordinary formatting and are no faults. The flags are the thread's own, so a
 // check here never sees another thread's fault, and nothing jumps across C++ frames.
-bool mathFault(Worker* w) {
+[[nodiscard]] bool mathFault(Worker* w) {
   static constexpr struct {
     int flag;
     int32_t code;
@@ -91,7 +91,7 @@ void meetFault(WorkerFault fault) {
 
 // One buffer under the worker's recovery: running out of memory gives kNoMemory, a
 // floating-point fault or any other fault kFault.
-uint32_t workOnBuffer(Worker* w) {
+[[nodiscard]] uint32_t workOnBuffer(Worker* w) {
   std::feclearexcept(FE_ALL_EXCEPT);
   w->mathError = 0;
   try {
@@ -120,7 +120,7 @@ void workerMain(void* argument) {
   }
 }
 
-bool startWorkers(LevelizeThreadControl* c) {
+[[nodiscard]] bool startWorkers(LevelizeThreadControl* c) {
   QkHandle* qk = kernel();
   for (int32_t i = 0; i < c->workerCount; ++i) {
     Worker& w = c->workers[i];
@@ -142,7 +142,7 @@ bool startWorkers(LevelizeThreadControl* c) {
 }
 
 // The message of a worker's math-error code.
-int32_t mathErrorMessage(int32_t code) {
+[[nodiscard]] int32_t mathErrorMessage(int32_t code) {
   // Codes 1-9 and 11-13 have messages of their own; every other code is a plain fault.
   static const int32_t kMessage[] = {55, 43, 44, 45, 46, 47, 48, 49, 50, 51, 55, 52, 53, 54};
   const int32_t count = static_cast<int32_t>(sizeof kMessage / sizeof kMessage[0]);
@@ -225,7 +225,7 @@ void handOver(LevelizeThreadControl*, Worker* w) {
 }
 
 // Takes a worker back after its done event; false when it failed (the pass status is set).
-bool takeBack(LevelizeThreadControl* c, Worker* w) {
+[[nodiscard]] bool takeBack(LevelizeThreadControl* c, Worker* w) {
   services()->reset(services(), w->done);
   w->busy = false;
   w->count = 0;
@@ -252,7 +252,7 @@ Worker* idleWorker(LevelizeThreadControl* c) {
 }
 
 // Waits until no worker is busy; false when one failed.
-bool waitAll(LevelizeThreadControl* c) {
+[[nodiscard]] bool waitAll(LevelizeThreadControl* c) {
   bool ok = true;
   for (int32_t i = 0; i < c->workerCount; ++i) {
     Worker& w = c->workers[i];
@@ -276,12 +276,12 @@ Worker* advance(LevelizeThreadControl* c, Worker* current) {
 
 // Ends a pass: the last buffer, then every worker idle. False when a worker failed; the
 // workers are then stopped and reported.
-bool finishPass(LevelizeThreadControl* c, Worker* current) {
+[[nodiscard]] bool finishPass(LevelizeThreadControl* c, Worker* current) {
   if (current != nullptr && current->count > 0)
     handOver(c, current);
   const bool ok = current != nullptr && waitAll(c);
   if (!ok) {
-    waitAll(c);
+    (void)waitAll(c); // the failure is known; this only lets the other workers finish
     stopWorkers(c);
   }
   return ok;

@@ -22,7 +22,9 @@ LevVariable* classRecord(LevDesign* d, const OptionSlot* classList, int32_t pos)
   return at >= 0 ? &d->classes[at] : nullptr;
 }
 
-int32_t code(const OptionSlot* sl, int32_t i) { return -static_cast<int32_t>(slotDouble(sl, i)); }
+[[nodiscard]] int32_t code(const OptionSlot* sl, int32_t i) {
+  return -static_cast<int32_t>(slotDouble(sl, i));
+}
 
 // Copies a reference value left-justified (leading blanks dropped) and terminated.
 char* referenceCopy(VsfContext* ctx, const char* text, int32_t n) {

@@ -26,13 +26,13 @@ struct VsfEffectRecord {
   char* name;
 };
 
-int32_t vsfPrepEffects(VsfContext* ctx, QkPool* pool);
-int32_t vsfMakeEffectNames(VsfContext* ctx, QkPool* pool);
-int32_t vsfSplitEffects(VsfContext* ctx, QkPool* pool);
-int32_t vsfSetEffectListNParms(VsfContext* ctx);
-int32_t vsfSplitHierarchy(VsfContext* ctx, QkPool* pool);
+[[nodiscard]] int32_t vsfPrepEffects(VsfContext* ctx, QkPool* pool);
+[[nodiscard]] int32_t vsfMakeEffectNames(VsfContext* ctx, QkPool* pool);
+[[nodiscard]] int32_t vsfSplitEffects(VsfContext* ctx, QkPool* pool);
+[[nodiscard]] int32_t vsfSetEffectListNParms(VsfContext* ctx);
+[[nodiscard]] int32_t vsfSplitHierarchy(VsfContext* ctx, QkPool* pool);
 // Ascending Shell sort of signed keys; a companion array (or null) moves with its keys.
 void vsfqsort(int32_t* keys, int32_t count, int32_t* companion);
 // An estimate of the memory a fit of the current records needs against the host's budget:
 // 0, or -16 after message 848/145 when it is short.
-int32_t vsfMemory(VsfContext* ctx);
+[[nodiscard]] int32_t vsfMemory(VsfContext* ctx);

@@ -6,6 +6,7 @@
 #include "driver/vsfeffects.h"
 #include "output/vsfresults.h"
 #include "support/hoststubs.h"
+#include "support/nomemory.h"
 #include "support/poolalloc.h"
 
 #include <algorithm>
@@ -15,12 +16,12 @@
 
 namespace {
 
-int32_t textLength(const char* text) {
+[[nodiscard]] int32_t textLength(const char* text) {
   return text != nullptr ? static_cast<int32_t>(std::strlen(text)) : 0;
 }
 
 // The CLASS variables of an effect in the order of its level rows: crossed, then nested.
-int32_t classAt(const LevEffect& ef, int32_t k) {
+[[nodiscard]] int32_t classAt(const LevEffect& ef, int32_t k) {
   return k < ef.crossedCount ? ef.crossed[k] : ef.nested[k - ef.crossedCount];
 }
 
@@ -80,14 +81,14 @@ std::string levelLabel(const LevVariable& v, int32_t level) {
 
 // The split level of design CLASS variable `var` in record r, or -1 when it is no split
 // variable of r.
-int32_t splitLevelOf(const VsfEffectRecord& r, int32_t var) {
+[[nodiscard]] int32_t splitLevelOf(const VsfEffectRecord& r, int32_t var) {
   for (int32_t k = 0; k < r.splitCount; ++k)
     if (r.splitVars[k] == var)
       return r.splitLevels[k];
   return -1;
 }
 
-bool inList(const int32_t* list, int32_t count, int32_t value) {
+[[nodiscard]] bool inList(const int32_t* list, int32_t count, int32_t value) {
   for (int32_t k = 0; k < count; ++k)
     if (list[k] == value)
       return true;
@@ -123,7 +124,7 @@ int32_t vsfPrepEffects(VsfContext* ctx, QkPool* pool) {
   const int32_t E = d != nullptr ? d->effectCount : 0;
   auto* records = poolArray<VsfEffectRecord>(pool, E);
   if (records == nullptr)
-    return -2;
+    return kVsfNoMemory;
   for (int32_t e = 0; e < E; ++e) {
     records[e].effect = e;
     records[e].parmCount = d->effects[e].columnCount;
@@ -149,7 +150,7 @@ int32_t vsfSetEffectListNParms(VsfContext* ctx) {
 int32_t vsfSplitEffects(VsfContext* ctx, QkPool* pool) {
   LevDesign* d = ctx->design.design;
   if (d == nullptr || d->effectCount <= 0)
-    return -2;
+    return kVsfNoMemory;
   if ((d->designFlags & kLevFlagNonGlm) != 0 && d->classCount > 0) {
     int32_t rc = vsfLevels(ctx, nullptr, pool);
     if (rc != 0)
@@ -165,7 +166,7 @@ int32_t vsfSplitEffects(VsfContext* ctx, QkPool* pool) {
   auto* radix = poolArray<int32_t>(pool, nClass);
   auto* position = poolArray<int32_t>(pool, nClass);
   if (records == nullptr || radix == nullptr || position == nullptr)
-    return -2;
+    return kVsfNoMemory;
 
   const bool noint = ctx->options.noint != 0;
   const int32_t enteredFirst = ctx->options.forcedIn;
@@ -199,7 +200,7 @@ int32_t vsfSplitEffects(VsfContext* ctx, QkPool* pool) {
     auto* keys = poolArray<int32_t>(pool, C);
     auto* cellOf = poolArray<int32_t>(pool, C);
     if (keys == nullptr || cellOf == nullptr)
-      return -2;
+      return kVsfNoMemory;
     for (int32_t c = 0; c < C; ++c) {
       const int32_t* row = cells.rows + static_cast<size_t>(c) * cells.width;
       int32_t key = 0;
@@ -223,7 +224,7 @@ int32_t vsfSplitEffects(VsfContext* ctx, QkPool* pool) {
       r.splitVars = poolArray<int32_t>(pool, nSplit);
       r.splitLevels = poolArray<int32_t>(pool, nSplit);
       if (r.columns == nullptr || r.splitVars == nullptr || r.splitLevels == nullptr)
-        return -2;
+        return kVsfNoMemory;
       std::copy(cellOf + start, cellOf + end, r.columns);
       vsfqsort(r.columns, run, nullptr);
       for (int32_t k = 1; k < perCell; ++k)
@@ -288,7 +289,7 @@ int32_t vsfMakeEffectNames(VsfContext* ctx, QkPool* pool) {
     if (name == nullptr) {
       if (label != labels)
         delete[] label;
-      return -2;
+      return kVsfNoMemory;
     }
     std::memset(name, ' ', static_cast<size_t>(length));
     int32_t at = 0;
@@ -353,7 +354,7 @@ int32_t vsfSplitHierarchy(VsfContext* ctx, QkPool* pool) {
   auto* containsCount = poolArray<int32_t>(pool, std::max(R, 1));
   auto* containedByCount = poolArray<int32_t>(pool, std::max(R, 1));
   if (containsCount == nullptr || containedByCount == nullptr)
-    return -2;
+    return kVsfNoMemory;
   m.hierAddCountInit = containsCount;
   m.hierDropCountInit = containedByCount;
   if (ctx->options.hierarchy == 0 && ctx->options.method != VM_BACKWARD)
@@ -365,7 +366,7 @@ int32_t vsfSplitHierarchy(VsfContext* ctx, QkPool* pool) {
   auto* work = poolArray<int32_t>(pool, std::max(R, 1));
   if (listA == nullptr || listB == nullptr || addCount == nullptr || dropCount == nullptr ||
       work == nullptr)
-    return -2;
+    return kVsfNoMemory;
   const VsfEffectRecord* rec = ctx->effectRecords;
   // Record i contains record j when i's model effect contains j's and every split variable
   // of j is split in i at the same level.
@@ -388,7 +389,7 @@ int32_t vsfSplitHierarchy(VsfContext* ctx, QkPool* pool) {
     if (n > 0) {
       listA[i] = poolArray<int32_t>(pool, n);
       if (listA[i] == nullptr)
-        return -2;
+        return kVsfNoMemory;
       std::copy(work, work + n, listA[i]);
     }
   }
@@ -401,7 +402,7 @@ int32_t vsfSplitHierarchy(VsfContext* ctx, QkPool* pool) {
     if (n > 0) {
       listB[j] = poolArray<int32_t>(pool, n);
       if (listB[j] == nullptr)
-        return -2;
+        return kVsfNoMemory;
       std::copy(work, work + n, listB[j]);
     }
   }

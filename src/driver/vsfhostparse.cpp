@@ -39,7 +39,7 @@ BridgeParseState* driverState() {
 }
 
 // Runs the caller's hook of an entry with the caller's view of the parse state.
-int32_t callerHook(BridgeParseState* st, int entry, bool after) {
+[[nodiscard]] int32_t callerHook(BridgeParseState* st, int entry, bool after) {
   if (!st || !st->caller)
     return 0;
   ParseHookFn fn = after ? st->caller->entries[entry].after : st->caller->entries[entry].before;
@@ -62,7 +62,7 @@ void handOverError(BridgeParseState* st) {
   }
 }
 
-int32_t bok() {
+[[nodiscard]] int32_t bok() {
   BridgeParseState* st = driverState();
   if (!st)
     return 0;
@@ -81,7 +81,7 @@ int32_t bok() {
   return r;
 }
 
-int32_t aok() {
+[[nodiscard]] int32_t aok() {
   BridgeParseState* st = driverState();
   if (!st)
     return 0;
@@ -102,7 +102,7 @@ int32_t aok() {
 // RUN and QUIT are saved as their keyword and ';' (an empty statement or the end of the
 // step, which carry nothing, are not saved); then the caller's hook of the entry that the
 // token names.
-int32_t brunq() {
+[[nodiscard]] int32_t brunq() {
   BridgeParseState* st = driverState();
   if (!st)
     return 0;
@@ -111,8 +111,9 @@ int32_t brunq() {
   const bool run = vsfTokenIs(t, "RUN"), quit = vsfTokenIs(t, "QUIT");
   if (st->save && (run || quit)) {
     st->save->length = 0;
-    zttkadd(st->save, t->text, t->length);
-    zttkadd(st->save, ";", 1);
+    // As in zttks, the saved text gives way when memory runs out; the parse goes on.
+    (void)zttkadd(st->save, t->text, t->length);
+    (void)zttkadd(st->save, ";", 1);
     zttks(st->save);
   }
   if (run)
@@ -122,7 +123,7 @@ int32_t brunq() {
   return 0;
 }
 
-int32_t aattrib() {
+[[nodiscard]] int32_t aattrib() {
   BridgeParseState* st = driverState();
   if (!st)
     return 0;
@@ -131,7 +132,7 @@ int32_t aattrib() {
   return r;
 }
 
-int32_t bwhere() {
+[[nodiscard]] int32_t bwhere() {
   BridgeParseState* st = driverState();
   if (st && st->save)
     zttkus(st->save, xttkcur(st->anchor), st->save->length, 0);
@@ -145,7 +146,7 @@ constexpr const char* kPostFitNames[] = {"TEST",       "LSMEAN",   "LSMEANS",   
                                          "EFFECTPLOT", "CODE"};
 constexpr double kPostFitCode = 13165;
 
-bool asksForBridge(const ParsedStatement* s) {
+[[nodiscard]] bool asksForBridge(const ParsedStatement* s) {
   const OptionSlot* slot = stmtSlot(s, 1);
   if (slot == nullptr || slot->kind != OSK_NUMBER || isHostMissing(slot->value.number) ||
       slot->value.number != kPostFitCode)

@@ -6,6 +6,7 @@
 #include "driver/vsfcontext.h"
 #include "driver/vsfexit.h"
 #include "support/hoststubs.h"
+#include "support/nomemory.h"
 #include "support/wobmth.h"
 
 #include <cstring>
@@ -83,11 +84,11 @@ int32_t vsfPreInit(VsfContext* ctx) {
 
   void* design = ctx->mainPool->allocate(ctx->mainPool, sizeof(LevDesign), kQkZeroed);
   if (design == nullptr)
-    return -2;
+    return kVsfNoMemory;
   ctx->design.design = new (design) LevDesign{};
   void* library = ctx->mainPool->allocate(ctx->mainPool, sizeof(LevLibraryBlock), kQkZeroed);
   if (library == nullptr)
-    return -2;
+    return kVsfNoMemory;
   ctx->design.library = new (library) LevLibraryBlock{};
   ctx->design.library->pool = v_global_gcb_anchor->defaultPool;
 

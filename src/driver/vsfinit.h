@@ -6,6 +6,6 @@
 struct VsfContext;
 struct QkExtensionSet;
 
-int32_t vsfPreInit(VsfContext* ctx);
-int32_t vsfQkExtsLoad(QkExtensionSet* exts);
+[[nodiscard]] int32_t vsfPreInit(VsfContext* ctx);
+[[nodiscard]] int32_t vsfQkExtsLoad(QkExtensionSet* exts);
 void vsfQkExtsUnload(QkExtensionSet* exts);

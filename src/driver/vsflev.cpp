@@ -7,6 +7,7 @@
 #include "driver/vsfreaders.h"
 #include "driver/vsfsteps.h"
 #include "support/hoststubs.h"
+#include "support/nomemory.h"
 
 #include <algorithm>
 #include <cctype>
@@ -27,7 +28,7 @@ constexpr int32_t kMsgInestNoParmsRow = 9130; // set 848: a group's estimates co
 char* inestRecord(VsfContext* ctx) { return reinterpret_cast<char*>(ctx->inestValues) - 8; }
 
 // A _TYPE_ value that begins with PARMS, in any case.
-bool isParmsType(const char* type) {
+[[nodiscard]] bool isParmsType(const char* type) {
   static constexpr char kParms[] = "PARMS";
   for (size_t i = 0; i + 1 < sizeof kParms; ++i)
     if (std::toupper(static_cast<unsigned char>(type[i])) != kParms[i])
@@ -137,7 +138,7 @@ int32_t vsfSetupInEstScatter(VsfContext* ctx) {
   if (record == nullptr) {
     vsfSteps().zlevtrm(&ctx->design, -1);
     restoreMode();
-    return -2;
+    return kVsfNoMemory;
   }
   ctx->inestValues = record + 1;
   ctx->inestCount = count;
@@ -145,10 +146,10 @@ int32_t vsfSetupInEstScatter(VsfContext* ctx) {
   std::memset(record, ' ', 8);
   int32_t rc = 0;
   if (xvgeti(inest, count + 1, &ctx->inestReader) != 0 || ctx->inestReader == nullptr) {
-    rc = -2;
+    rc = kVsfNoMemory;
   } else if (xmpoolcln(ctx->mainPool, releaseReader, ctx) != 0) {
     releaseReader(ctx);
-    rc = -2;
+    rc = kVsfNoMemory;
   }
   int32_t typeNumber = 0;
   if (rc == 0)
@@ -179,7 +180,7 @@ int32_t vsfSetupInEstScatter(VsfContext* ctx) {
   }
   xvsele(inest);
   if (ctx->inestReader != nullptr && xvgete(ctx->inestReader) != 0 && rc == 0)
-    rc = -2;
+    rc = kVsfNoMemory;
   vsfSteps().zlevtrm(&ctx->design, -1);
   restoreMode();
   return rc;

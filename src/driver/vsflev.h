@@ -5,6 +5,6 @@
 
 struct VsfContext;
 
-int32_t vsfLev(VsfContext* ctx);
-int32_t vsfSetupInEstScatter(VsfContext* ctx);
-int32_t vsfReadInEstParms(VsfContext* ctx);
+[[nodiscard]] int32_t vsfLev(VsfContext* ctx);
+[[nodiscard]] int32_t vsfSetupInEstScatter(VsfContext* ctx);
+[[nodiscard]] int32_t vsfReadInEstParms(VsfContext* ctx);

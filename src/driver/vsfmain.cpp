@@ -60,7 +60,7 @@ void exitOnOutputFailure(int32_t rc) {
 }
 
 // Runs a step and adds its time to `timer`; returns the step's code.
-template <typename Step> int32_t timed(double* timer, Step step) {
+template <typename Step> [[nodiscard]] int32_t timed(double* timer, Step step) {
   const double start = zdattim();
   const int32_t rc = step();
   *timer += zdattim() - start;
@@ -129,7 +129,7 @@ void runByGroup(VsfContext* ctx, VsfStepTable& steps) {
     vsfExitError(ctx, steps.vsfSplitEffects(ctx, ctx->byPool));
     vsfExitError(ctx, steps.vsfSplitHierarchy(ctx, ctx->byPool));
   } else {
-    steps.vsfSetEffectListNParms(ctx);
+    (void)steps.vsfSetEffectListNParms(ctx); // only counts parameters; always 0
   }
   if (ctx->inest != nullptr)
     vsfExitError(ctx, steps.vsfReadInEstParms(ctx));
@@ -152,7 +152,7 @@ void runByGroup(VsfContext* ctx, VsfStepTable& steps) {
                    return steps.vsfMakeMacroVar(ctx, static_cast<int32_t>(ctx->byCount));
                  }));
   vsfExitError(ctx, steps.vsfPrepareOutputAndDesign(ctx));
-  steps.vsfSetSelModelGroup(ctx);
+  (void)steps.vsfSetSelModelGroup(ctx); // only names the output group; always 0
 
   VsfModelOptions& opt = ctx->options;
   if (opt.hasOutput || opt.hasOutDesign) {
@@ -170,7 +170,8 @@ void runByGroup(VsfContext* ctx, VsfStepTable& steps) {
         ctx, timed(&ctx->macroTime, [&] { return steps.vsfMakeDesignMacroVar(ctx, &ctx->model); }));
   }
   if (ctx->scoreCount != 0)
-    timed(&ctx->scoreTime, [&] { return steps.vsfScoreResults(ctx, &ctx->model); });
+    vsfExitError(ctx,
+                 timed(&ctx->scoreTime, [&] { return steps.vsfScoreResults(ctx, &ctx->model); }));
 
   closeGroupOutput(ctx);
 
@@ -187,7 +188,7 @@ void runByGroup(VsfContext* ctx, VsfStepTable& steps) {
 // True when nothing after a BY group's reading pass reads its DATA= observations again: the
 // OUTPUT and OUTDESIGN= rows, SCORE (also of DATA= itself), model averaging and the post-fit
 // statements go back to them, and INEST= matching rewinds the BY groups.
-bool dataReadOnce(const VsfContext* ctx) {
+[[nodiscard]] bool dataReadOnce(const VsfContext* ctx) {
   const VsfModelOptions& o = ctx->options;
   return !o.hasOutput && !o.hasOutDesign && ctx->scoreCount == 0 && !o.modelAverage &&
          !ctx->stmt.ma.on && ctx->postFit == nullptr && ctx->inest == nullptr;
@@ -251,7 +252,7 @@ void qrxvarsf(void* a1, void* a2, void* a3, void* a4, void* a5, void* a6) {
   steps.vsfTerminateThreads(&ctx->puddle);
   ctx->intervalStart = zdattim();
   if (ctx->maxMacro >= 0)
-    timed(&ctx->macroTime, [&] {
+    (void)timed(&ctx->macroTime, [&] { // the macros are set without a status
       setByCountMacros(ctx);
       return 0;
     });

@@ -11,14 +11,15 @@
 #include "effects/levmod.h"
 #include "output/vsfmodelview.h"
 #include "support/hoststubs.h"
+#include "support/nomemory.h"
 #include "support/parsedstmt.h"
 
 #include <cstring>
 
 namespace {
-bool given(const ParsedStatement* s, int k) { return stmtSlot(s, k) != nullptr; }
+[[nodiscard]] bool given(const ParsedStatement* s, int k) { return stmtSlot(s, k) != nullptr; }
 
-bool inIntList(const OptionSlot* sl, int32_t v) {
+[[nodiscard]] bool inIntList(const OptionSlot* sl, int32_t v) {
   for (int32_t i = 0; i < slotCount(sl, OSK_INTLIST); ++i)
     if (sl->items.ints[i] == v)
       return true;
@@ -26,7 +27,7 @@ bool inIntList(const OptionSlot* sl, int32_t v) {
 }
 
 // NOSTANDARDIZE, and the CV index variable made an extra CLASS variable of the design.
-int32_t readCvIndexVariable(VsfContext* ctx, ParsedStatement* m) {
+[[nodiscard]] int32_t readCvIndexVariable(VsfContext* ctx, ParsedStatement* m) {
   VsfModelOptions& o = ctx->options;
   VsfStatementSettings& st = ctx->stmt;
   LevDesign* design = ctx->design.design;
@@ -43,7 +44,7 @@ int32_t readCvIndexVariable(VsfContext* ctx, ParsedStatement* m) {
       auto* extra = static_cast<ExtraVariableSource*>(
           ctx->mainPool->allocate(ctx->mainPool, sizeof(ExtraVariableSource), kQkZeroed));
       if (!extra)
-        return -2;
+        return kVsfNoMemory;
       std::memset(static_cast<void*>(extra), 0, sizeof *extra);
       extra->classCount = 1;
       extra->classArgument = &o.cvIndexVar;
@@ -58,7 +59,7 @@ int32_t readCvIndexVariable(VsfContext* ctx, ParsedStatement* m) {
 }
 
 // The design flags and the design of the MODEL effects.
-int32_t buildModelDesign(VsfContext* ctx, ParsedStatement* m) {
+[[nodiscard]] int32_t buildModelDesign(VsfContext* ctx, ParsedStatement* m) {
   VsfModelOptions& o = ctx->options;
   LevDesign* design = ctx->design.design;
   design->designFlags |= 0x01 | 0x20;
@@ -68,8 +69,8 @@ int32_t buildModelDesign(VsfContext* ctx, ParsedStatement* m) {
     design->designFlags2 |= 0x20;
   int32_t lev = zlevmod(design, ctx->data, 1, 2, m, 1, 0, 0);
   vsfRaiseRC(ctx, design->worstReturnCode);
-  if (lev == -2)
-    return -2; // out of memory: the exit says so
+  if (lev == kVsfNoMemory)
+    return kVsfNoMemory; // out of memory: the exit says so
   if (lev != 0) {
     vsfRaiseRC(ctx, 1012);
     return -29;
@@ -78,7 +79,7 @@ int32_t buildModelDesign(VsfContext* ctx, ParsedStatement* m) {
 }
 
 // The response: exactly one variable, its record copied into the main pool.
-int32_t readResponse(VsfContext* ctx, ParsedStatement* m) {
+[[nodiscard]] int32_t readResponse(VsfContext* ctx, ParsedStatement* m) {
   VsfStatementSettings& st = ctx->stmt;
   const OptionSlot* resp = stmtSlot(m, 2);
   int32_t nresp = slotCount(resp, OSK_INTLIST);
@@ -90,10 +91,10 @@ int32_t readResponse(VsfContext* ctx, ParsedStatement* m) {
   st.responses = static_cast<HostVariable**>(
       ctx->mainPool->allocate(ctx->mainPool, sizeof(HostVariable*) * nresp, kQkZeroed));
   if (!st.responses)
-    return -2;
+    return kVsfNoMemory;
   for (int32_t i = 0; i < nresp; ++i)
     if (vsfVariableRecord(ctx, resp->items.ints[i], &st.responses[i]) != 0)
-      return -2;
+      return kVsfNoMemory;
   return 0;
 }
 
@@ -194,7 +195,7 @@ void readElasticNet(VsfContext* ctx, ParsedStatement* m, int32_t method) {
 }
 
 // The L1 options of the penalized methods.
-int32_t readL1Options(VsfContext* ctx, ParsedStatement* m, int32_t method) {
+[[nodiscard]] int32_t readL1Options(VsfContext* ctx, ParsedStatement* m, int32_t method) {
   VsfModelOptions& o = ctx->options;
   o.l1 = stmtNumber(m, 30, -1.0);
   o.showStepL1 = stmtFlag(m, 79);
@@ -281,7 +282,7 @@ void readScreening(VsfContext* ctx, ParsedStatement* m, int32_t method) {
 
 // The method groups (penalized path, solver path), RHO and TOL, and STOP= with the
 // method's default.
-int32_t methodGroupsAndStop(VsfContext* ctx, ParsedStatement* m, int32_t method) {
+[[nodiscard]] int32_t methodGroupsAndStop(VsfContext* ctx, ParsedStatement* m, int32_t method) {
   VsfModelOptions& o = ctx->options;
   uint8_t defaultStop = o.select;
   if (method == VM_LAR || method == VM_LASSO || method == VM_ELASTICNET || method == VM_QKLASSO) {
@@ -401,7 +402,7 @@ void readDropAndOrder(VsfContext* ctx, ParsedStatement* m) {
 }
 
 // Cross validation: CVMETHOD= and CVDETAILS= when a criterion needs it.
-int32_t readCrossValidation(VsfContext* ctx, ParsedStatement* m) {
+[[nodiscard]] int32_t readCrossValidation(VsfContext* ctx, ParsedStatement* m) {
   VsfModelOptions& o = ctx->options;
   bool cv = o.stop == VC_CV || o.choose == VC_CV || o.choose == VC_CVEX || o.select == VC_CV;
   if (cv) {
@@ -438,7 +439,7 @@ int32_t readCrossValidation(VsfContext* ctx, ParsedStatement* m) {
 }
 
 // The criteria GROUPLASSO cannot use.
-int32_t checkGroupLassoCriteria(VsfContext* ctx) {
+[[nodiscard]] int32_t checkGroupLassoCriteria(VsfContext* ctx) {
   VsfModelOptions& o = ctx->options;
   if (o.method == VM_GROUPLASSO) {
     if (o.stop == VC_SL || o.stop == VC_CP || o.stop == VC_BIC || o.stop == VC_PRESS ||
@@ -451,7 +452,7 @@ int32_t checkGroupLassoCriteria(VsfContext* ctx) {
 }
 
 // SHOWPVALUES and the adaptive weights, refused for LAR and GROUPLASSO.
-int32_t readPValuesAndAdaptive(VsfContext* ctx, ParsedStatement* m) {
+[[nodiscard]] int32_t readPValuesAndAdaptive(VsfContext* ctx, ParsedStatement* m) {
   VsfModelOptions& o = ctx->options;
   VsfStatementSettings& st = ctx->stmt;
   st.showPValues = stmtFlag(m, 40) || o.method == VM_NONE;

@@ -7,6 +7,7 @@
 #include "driver/vsfslots.h"
 #include "driver/vsfstmtlog.h"
 #include "support/hoststubs.h"
+#include "support/nomemory.h"
 
 #include <cstring>
 
@@ -47,7 +48,7 @@ void readStats(const ParsedStatement* s, VsfOutputSpec* spec, bool sampleFreq) {
 
 // A role value left-justified: *text moves past leading blanks; the length leaves out the
 // trailing ones. An all-blank value gives minus its full length.
-int32_t roleLength(const char** text, int32_t n) {
+[[nodiscard]] int32_t roleLength(const char** text, int32_t n) {
   int32_t a = 0, b = n;
   while (a < b && (*text)[a] == ' ')
     ++a;
@@ -81,7 +82,7 @@ int32_t parse_scores(VsfContext* ctx, ParsedStatement* first) {
   auto* specs = static_cast<VsfScoreSpec*>(
       ctx->mainPool->allocate(ctx->mainPool, sizeof(VsfScoreSpec) * count, kQkZeroed));
   if (!specs)
-    return -2;
+    return kVsfNoMemory;
   std::memset(static_cast<void*>(specs), 0, sizeof(VsfScoreSpec) * count);
   ctx->scores = specs;
   int32_t i = 0;

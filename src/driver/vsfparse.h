@@ -20,19 +20,20 @@ struct HostToken;
 // Prepares printing, logging and the parse state at procedure start.
 void xinit(void* a1, void* a2, void* a3, void* a4, void* a5, void* a6);
 // Parses all statements of the step; 0 or a negative code.
-int32_t vsfParse(VsfContext* ctx);
+[[nodiscard]] int32_t vsfParse(VsfContext* ctx);
 
 // Statement hooks of the parse driver (after and before each statement); both return 0.
-int32_t vsfa();
-int32_t vsfb();
+[[nodiscard]] int32_t vsfa();
+[[nodiscard]] int32_t vsfb();
 
 // The n-th name (from 0) of a name list: its characters and length; 0, or 1 when the list
 // is null or has no name n.
-int32_t zgetnmr(const NameListBlock* list, int64_t n, const char** text, int32_t* length);
+[[nodiscard]] int32_t zgetnmr(const NameListBlock* list, int64_t n, const char** text,
+                              int32_t* length);
 // True when the statement's name (blank-padded) is `name`.
-bool vsfStmtNameIs(const ParsedStatement* s, const char* name);
+[[nodiscard]] bool vsfStmtNameIs(const ParsedStatement* s, const char* name);
 // True when the token is `word` in any case (`word` in upper case).
-bool vsfTokenIs(const HostToken* t, const char* word);
+[[nodiscard]] bool vsfTokenIs(const HostToken* t, const char* word);
 // The first node of the list whose name (trailing blanks stripped) equals `name`.
 ParsedStatement* findstmt(ParsedStatement* first, const char* name);
 // Returns at once (effects are parsed by the effect callback).

@@ -15,7 +15,7 @@ namespace {
 
 // Reads a host option as a number. An absent option gives the default; a value that is
 // not a number (nor YES/NO) is a failed read.
-bool numericOption(const char* name, double dflt, double* out) {
+[[nodiscard]] bool numericOption(const char* name, double dflt, double* out) {
   char buf[64];
   int32_t n = xoption(name, buf, sizeof buf);
   if (n < 0) {
@@ -45,7 +45,7 @@ bool numericOption(const char* name, double dflt, double* out) {
   return true;
 }
 
-int32_t actualCpuCount() {
+[[nodiscard]] int32_t actualCpuCount() {
   QkHandle* qk = v_global_gcb_anchor ? v_global_gcb_anchor->qkHandle : nullptr;
   if (!qk || !qk->qkNameValueGet)
     return 1;

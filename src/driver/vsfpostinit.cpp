@@ -14,6 +14,7 @@
 #include "model/vsfswitches.h"
 #include "selection/vsfresample.h"
 #include "support/hoststubs.h"
+#include "support/nomemory.h"
 #include "support/parsedstmt.h"
 #include "support/poolalloc.h"
 #include "support/wobmth.h"
@@ -37,24 +38,26 @@ void warn(VsfContext* ctx, int32_t number, std::initializer_list<HostMsgArg> arg
   stmtWarn(ctx, number, args);
 }
 // A refusal of the checks after the statements: return code 1012, `code` to the caller.
-int32_t fail(VsfContext* ctx, int32_t number, int32_t code,
-             std::initializer_list<HostMsgArg> args = {}) {
+[[nodiscard]] int32_t fail(VsfContext* ctx, int32_t number, int32_t code,
+                           std::initializer_list<HostMsgArg> args = {}) {
   return stmtFail(ctx, number, 1012, code, args);
 }
 
 // LAR, LASSO (with or without least-squares coefficients), ELASTICNET and the solver-based
 // LASSO: the methods that walk a penalized path.
-bool lassoType(const VsfModelOptions& o) {
+[[nodiscard]] bool lassoType(const VsfModelOptions& o) {
   return o.penalizedPath != 0 || o.method == VM_LAR || o.method == VM_LASSO ||
          o.method == VM_LAR_LS || o.method == VM_LASSO_LS || o.method == VM_ELASTICNET ||
          o.method == VM_QKLASSO;
 }
-bool groupType(const VsfModelOptions& o) { return o.solverPath != 0 || vsfGroupMethod(o.method); }
-bool larOrLasso(int32_t m) {
+[[nodiscard]] bool groupType(const VsfModelOptions& o) {
+  return o.solverPath != 0 || vsfGroupMethod(o.method);
+}
+[[nodiscard]] bool larOrLasso(int32_t m) {
   return m == VM_LAR || m == VM_LASSO || m == VM_LAR_LS || m == VM_LASSO_LS;
 }
 
-bool anyCriterion(const VsfModelOptions& o, uint8_t code) {
+[[nodiscard]] bool anyCriterion(const VsfModelOptions& o, uint8_t code) {
   return o.select == code || o.stop == code || o.choose == code;
 }
 
@@ -97,12 +100,12 @@ void markStatistic(VsfModelOptions& o, uint8_t code, bool validateMarks) {
   }
 }
 
-bool roleTextGiven(int32_t length) { return length != 0; }
+[[nodiscard]] bool roleTextGiven(int32_t length) { return length != 0; }
 
 // True when an EFFECT statement makes a spline without its own SPLIT option (the penalized
 // paths split it all the same). The k-th EFFECT statement made the records from
 // constructedMap[k].first on.
-bool splineWithoutSplit(const LevDesign* d) {
+[[nodiscard]] bool splineWithoutSplit(const LevDesign* d) {
   constexpr int kSplineSplitFlag = 3;
   ParseRoot* root = hostParseRoot();
   if (root == nullptr || d->constructedMap == nullptr)
@@ -120,7 +123,7 @@ bool splineWithoutSplit(const LevDesign* d) {
 }
 
 // Refuses effects the penalized paths cannot take, and a model without effects.
-int32_t checkEffects(VsfContext* ctx) {
+[[nodiscard]] int32_t checkEffects(VsfContext* ctx) {
   const VsfModelOptions& o = ctx->options;
   LevDesign* d = ctx->design.design;
   if (lassoType(o)) {
@@ -233,7 +236,7 @@ void dropResamplingStats(VsfContext* ctx) {
   }
 }
 
-bool anyStatistic(const VsfOutputSpec& spec) {
+[[nodiscard]] bool anyStatistic(const VsfOutputSpec& spec) {
   for (const VsfOutputStat& s : spec.stats)
     if (s.on)
       return true;
@@ -246,7 +249,7 @@ void impliedPredicted(VsfOutputSpec& spec) {
 
 // BY matching of a further data set with DATA=: 0, or -23 when a BY variable has another
 // type there. Absent BY variables read the data set as a whole after `warning`.
-int32_t matchBy(VsfContext* ctx, VsfNameRecord* names, int32_t warning) {
+[[nodiscard]] int32_t matchBy(VsfContext* ctx, VsfNameRecord* names, int32_t warning) {
   HostDataSetName dsName(names->data);
   int32_t r = xbylist(ctx->data, names->data);
   names->bySync = 1;
@@ -260,12 +263,12 @@ int32_t matchBy(VsfContext* ctx, VsfNameRecord* names, int32_t warning) {
 }
 
 // The SCORE statements' data sets.
-int32_t checkScores(VsfContext* ctx) {
+[[nodiscard]] int32_t checkScores(VsfContext* ctx) {
   if (ctx->scoreCount <= 0)
     return 0;
   ctx->scoreNames = poolArray<VsfNameRecord>(ctx->mainPool, ctx->scoreCount);
   if (ctx->scoreNames == nullptr)
-    return -2;
+    return kVsfNoMemory;
   const VsfProcSettings& p = ctx->stmt.proc;
   for (int32_t s = 0; s < ctx->scoreCount; ++s) {
     VsfScoreSpec& sc = ctx->scores[s];
@@ -278,7 +281,7 @@ int32_t checkScores(VsfContext* ctx) {
     }
     names.data = sc.data;
     if (vsfAllocNames(ctx, &names) != 0)
-      return -2;
+      return kVsfNoMemory;
     if (sc.data != ctx->data) {
       HostDataSetName dsName(sc.data);
       HostDataSetName outName(sc.out);
@@ -317,7 +320,7 @@ int32_t checkScores(VsfContext* ctx) {
 }
 
 // Model averaging's refit size counts the Intercept; the resamplers are seeded.
-int32_t modelAveraging(VsfContext* ctx) {
+[[nodiscard]] int32_t modelAveraging(VsfContext* ctx) {
   VsfModelAverageSettings& ma = ctx->stmt.ma;
   if (!ma.on)
     return 0;
@@ -360,7 +363,7 @@ int32_t vsfAllocNames(VsfContext* ctx, VsfNameRecord* names) {
   LevDesign* d = ctx->design.design;
   names->numerics = poolArray<HostVariable*>(ctx->mainPool, std::max(d->numericCount, 1));
   names->classes = poolArray<HostVariable*>(ctx->mainPool, std::max(d->classCount, 1));
-  return names->numerics != nullptr && names->classes != nullptr ? 0 : -2;
+  return names->numerics != nullptr && names->classes != nullptr ? 0 : kVsfNoMemory;
 }
 
 int32_t vsfCheckForVars(VsfContext* ctx, VsfNameRecord* names, int32_t base) {
@@ -369,7 +372,7 @@ int32_t vsfCheckForVars(VsfContext* ctx, VsfNameRecord* names, int32_t base) {
   xvallvr(data);
   xvsele(data);
   if (vsfAllocNames(ctx, names) != 0)
-    return -2;
+    return kVsfNoMemory;
   auto require = [&](const HostVariable* want, HostVariable** out) {
     if (*out != nullptr)
       return 0;
@@ -429,7 +432,7 @@ int32_t vsfSaveModelNamePtrs(VsfContext* ctx) {
   VsfNameRecord& m = ctx->modelNames;
   m.data = ctx->data;
   if (vsfAllocNames(ctx, &m) != 0)
-    return -2;
+    return kVsfNoMemory;
   for (int32_t j = 0; j < d->numericCount; ++j)
     m.numerics[j] = d->numerics[j].var;
   for (int32_t i = 0; i < d->classCount; ++i)
@@ -486,7 +489,7 @@ namespace {
 
 // Settles CHOOSE= and INCLUDE= against the method, links and checks the response side and
 // the effects, and keeps DROP= for STEPWISE only.
-int32_t checkMethodsAndResponse(VsfContext* ctx) {
+[[nodiscard]] int32_t checkMethodsAndResponse(VsfContext* ctx) {
   VsfModelOptions& o = ctx->options;
   VsfStatementSettings& st = ctx->stmt;
   const bool lasso = lassoType(ctx->options);
@@ -522,7 +525,7 @@ constexpr int32_t kPackedDefaultEffects = 1000;
 // passes of p per row at every step, and these methods run up to p steps. Without CLASS
 // variables the effects bound the columns, and the bound keeps each thread's copy of the
 // triangle within a few megabytes.
-bool packedCheaper(int32_t method, int32_t effects, int32_t classVariables) {
+[[nodiscard]] bool packedCheaper(int32_t method, int32_t effects, int32_t classVariables) {
   const bool stepwiseKind =
       method == VM_FORWARD || method == VM_STEPWISE || method == VM_LAR || method == VM_LASSO;
   return stepwiseKind && classVariables == 0 && effects <= kPackedDefaultEffects;
@@ -647,7 +650,7 @@ void splitLabelStyle(VsfContext* ctx) {
 }
 
 // PRESS on the penalized paths, and whether the fit stops by a criterion.
-int32_t pressAndStopTest(VsfContext* ctx) {
+[[nodiscard]] int32_t pressAndStopTest(VsfContext* ctx) {
   VsfModelOptions& o = ctx->options;
   if (o.pressNeeded && larOrLasso(o.method)) {
     o.pressNeeded = 0;
@@ -667,7 +670,7 @@ int32_t pressAndStopTest(VsfContext* ctx) {
 }
 
 // The plots, the role variable's buffer and whether the data are partitioned.
-int32_t plotsRoleAndPartition(VsfContext* ctx) {
+[[nodiscard]] int32_t plotsRoleAndPartition(VsfContext* ctx) {
   VsfModelOptions& o = ctx->options;
   VsfProcSettings& p = ctx->stmt.proc;
   VsfPartitionSettings& ps = ctx->stmt.partition;
@@ -679,7 +682,7 @@ int32_t plotsRoleAndPartition(VsfContext* ctx) {
       width = std::max({role->formatWidth, role->length, 1});
     ctx->roleBuffer = poolArray<char>(ctx->mainPool, width + 1);
     if (ctx->roleBuffer == nullptr)
-      return -2;
+      return kVsfNoMemory;
     ctx->roleLength = width;
     o.trainFraction = 0;
   }
@@ -730,7 +733,7 @@ void derivedSwitches(VsfContext* ctx) {
 }
 
 // Selects the variables of DATA= to read.
-int32_t openDataForReading(VsfContext* ctx) {
+[[nodiscard]] int32_t openDataForReading(VsfContext* ctx) {
   VsfModelOptions& o = ctx->options;
   bool scoreOnData = false;
   for (int32_t s = 0; s < ctx->scoreCount; ++s)
@@ -744,7 +747,7 @@ int32_t openDataForReading(VsfContext* ctx) {
 }
 
 // Effect containment for the hierarchy rules.
-int32_t effectContainment(VsfContext* ctx) {
+[[nodiscard]] int32_t effectContainment(VsfContext* ctx) {
   VsfModelOptions& o = ctx->options;
   LevDesign* d = ctx->design.design;
   const int32_t E = d->effectCount;
@@ -754,7 +757,7 @@ int32_t effectContainment(VsfContext* ctx) {
   ctx->hierContaining = poolArray<int32_t*>(ctx->mainPool, E);
   if (ctx->hierContainedCounts == nullptr || ctx->hierContainingCounts == nullptr ||
       ctx->hierContained == nullptr || ctx->hierContaining == nullptr)
-    return -2;
+    return kVsfNoMemory;
   HierarchyRequest request{};
   request.context = &ctx->design;
   request.pool = ctx->mainPool;
@@ -778,7 +781,7 @@ int32_t effectContainment(VsfContext* ctx) {
 }
 
 // Checks the variables and BY variables of VALDATA=, TESTDATA= and the SCORE data sets.
-int32_t heldOutAndScoringSets(VsfContext* ctx) {
+[[nodiscard]] int32_t heldOutAndScoringSets(VsfContext* ctx) {
   VsfProcSettings& p = ctx->stmt.proc;
   if (p.testData != nullptr) {
     ctx->testNames.data = p.testData;
@@ -802,7 +805,7 @@ int32_t heldOutAndScoringSets(VsfContext* ctx) {
 }
 
 // The statistics of OUTPUT= and SCORE, and the model-averaging settings.
-int32_t outputStatisticsAndAveraging(VsfContext* ctx) {
+[[nodiscard]] int32_t outputStatisticsAndAveraging(VsfContext* ctx) {
   VsfModelOptions& o = ctx->options;
   VsfStatementSettings& st = ctx->stmt;
   LevDesign* d = ctx->design.design;
@@ -818,7 +821,7 @@ int32_t outputStatisticsAndAveraging(VsfContext* ctx) {
     ctx->outEffectFlags = poolArray<uint8_t>(ctx->mainPool, std::max(d->effectCount, 1));
     if (ctx->outClassFlags == nullptr || ctx->outNumericFlags == nullptr ||
         ctx->outConstructedFlags == nullptr || ctx->outEffectFlags == nullptr)
-      return -2;
+      return kVsfNoMemory;
     if (!anyStatistic(st.output))
       impliedPredicted(st.output);
     for (int32_t s = 0; s < ctx->scoreCount; ++s)
@@ -829,11 +832,11 @@ int32_t outputStatisticsAndAveraging(VsfContext* ctx) {
 }
 
 // The model's name pointers, kept when held-out or scoring data sets are read.
-int32_t saveNamePointers(VsfContext* ctx) {
+[[nodiscard]] int32_t saveNamePointers(VsfContext* ctx) {
   VsfProcSettings& p = ctx->stmt.proc;
   if (p.valData != nullptr || p.testData != nullptr || ctx->scoreCount > 0)
     if (vsfSaveModelNamePtrs(ctx) != 0)
-      return -2;
+      return kVsfNoMemory;
   return 0;
 }
 
@@ -865,7 +868,7 @@ void titleAndPostFitStatements(VsfContext* ctx) {
 // A full build needs no re-sweeping of the grown matrix. The note says so only when the
 // user asked for the full build: where the procedure chose it, it tells the user nothing
 // they chose (PERFORMANCE DETAILS shows how the matrix was built).
-int32_t fullSweepSetting(VsfContext* ctx) {
+[[nodiscard]] int32_t fullSweepSetting(VsfContext* ctx) {
   VsfModelOptions& o = ctx->options;
   VsfPerfOptions& po = ctx->stmt.perfOptions;
   o.fullSweep = po.fullSweep;

@@ -28,18 +28,19 @@ struct VsfNameRecord {
   uint8_t weightFound;
 };
 
-int32_t vsfPostInit(VsfContext* ctx);
-int32_t vsfInitializeModel(VsfContext* ctx);
+[[nodiscard]] int32_t vsfPostInit(VsfContext* ctx);
+[[nodiscard]] int32_t vsfInitializeModel(VsfContext* ctx);
 
 // Finds every model variable in VALDATA= (message base 171) or TESTDATA= (165).
-int32_t vsfCheckForVars(VsfContext* ctx, VsfNameRecord* names, int32_t messageBase);
+[[nodiscard]] int32_t vsfCheckForVars(VsfContext* ctx, VsfNameRecord* names, int32_t messageBase);
 // Looks `want` up by name in `data`: 0 and *out set; -24 missing, -25 other type, each
 // after message `message` (+1 for the type) with the variable and data set names.
-int32_t vsfFind(const HostVariable* want, HostDataSet* data, HostVariable** out, int32_t message);
-int32_t vsfAllocNames(VsfContext* ctx, VsfNameRecord* names);
-int32_t vsfSaveModelNamePtrs(VsfContext* ctx);
+[[nodiscard]] int32_t vsfFind(const HostVariable* want, HostDataSet* data, HostVariable** out,
+                              int32_t message);
+[[nodiscard]] int32_t vsfAllocNames(VsfContext* ctx, VsfNameRecord* names);
+[[nodiscard]] int32_t vsfSaveModelNamePtrs(VsfContext* ctx);
 // Swaps the variables of `names` into the design (on) or back (off).
 void vsfSetNamePtrs(VsfContext* ctx, const VsfNameRecord* names, int32_t on);
 void vsfRestoreModelNamePtrs(VsfContext* ctx);
 // The SCORE data sets' variable lookups as vsfPostInit does them (not called by the run).
-int32_t vsfCheckScoreForVars(VsfContext* ctx);
+[[nodiscard]] int32_t vsfCheckScoreForVars(VsfContext* ctx);

@@ -9,6 +9,7 @@
 #include "driver/vsfslots.h"
 #include "effects/levdesign.h"
 #include "support/hoststubs.h"
+#include "support/nomemory.h"
 #include "support/parsedstmt.h"
 
 #include <cstring>
@@ -16,7 +17,7 @@
 namespace {
 
 HostDataSet* slotDataSet(const ParsedStatement* s, int k) { return slotDataSet(stmtSlot(s, k)); }
-int32_t listCount(const OptionSlot* sl, uint8_t kind) { return slotCount(sl, kind); }
+[[nodiscard]] int32_t listCount(const OptionSlot* sl, uint8_t kind) { return slotCount(sl, kind); }
 
 } // namespace
 
@@ -25,7 +26,7 @@ int32_t vsfVariableRecord(VsfContext* ctx, int32_t number, HostVariable** out) {
   auto* rec = static_cast<HostVariable*>(
       ctx->mainPool->allocate(ctx->mainPool, sizeof(HostVariable), kQkZeroed));
   if (!rec)
-    return -2;
+    return kVsfNoMemory;
   std::memset(static_cast<void*>(rec), 0, sizeof *rec);
   HostVariable* v = nullptr;
   if (xvname(ctx->data, number, &v) == 0 && v)
@@ -52,7 +53,7 @@ int32_t parse_proc(VsfContext* ctx, ParsedStatement* first) {
     p.byDescending = static_cast<uint8_t*>(
         ctx->mainPool->allocate(ctx->mainPool, static_cast<size_t>(p.byCount), kQkZeroed));
     if (!p.byDescending)
-      return -2;
+      return kVsfNoMemory;
     const OptionSlot* desc = stmtSlot(first, kSlotByDescending);
     for (int32_t i = 0; i < p.byCount; ++i)
       p.byDescending[i] = i < listCount(desc, OSK_DBLLIST) && desc->items.doubles[i] != 0;
@@ -72,9 +73,9 @@ int32_t parse_proc(VsfContext* ctx, ParsedStatement* first) {
   p.weightGiven = listCount(weight, OSK_INTLIST) == 1;
   p.freqGiven = listCount(freq, OSK_INTLIST) == 1;
   if (p.weightGiven && vsfVariableRecord(ctx, weight->items.ints[0], &p.weightVar) != 0)
-    return -2;
+    return kVsfNoMemory;
   if (p.freqGiven && vsfVariableRecord(ctx, freq->items.ints[0], &p.freqVar) != 0)
-    return -2;
+    return kVsfNoMemory;
   p.freqOrWeight = p.weightGiven || p.freqGiven;
 
   p.nameLen = static_cast<int32_t>(stmtNumber(first, 55, 20));
@@ -127,7 +128,7 @@ int32_t parse_proc(VsfContext* ctx, ParsedStatement* first) {
 namespace {
 
 // A step range whose end is below its start becomes the whole range; true when corrected.
-bool fixRange(int32_t& start, int32_t& end) {
+[[nodiscard]] bool fixRange(int32_t& start, int32_t& end) {
   if (end < start) {
     start = -1;
     end = 2147483647;

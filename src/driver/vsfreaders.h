@@ -12,18 +12,18 @@ struct HostVariable;
 
 // A zeroed variable record from the main pool, filled from DATA= variable `number`: 0, or -2
 // when the pool has no room.
-int32_t vsfVariableRecord(VsfContext* ctx, int32_t number, HostVariable** out);
+[[nodiscard]] int32_t vsfVariableRecord(VsfContext* ctx, int32_t number, HostVariable** out);
 
-int32_t parse_proc(VsfContext* ctx, ParsedStatement* first);
+[[nodiscard]] int32_t parse_proc(VsfContext* ctx, ParsedStatement* first);
 void parse_plots(VsfContext* ctx, ParsedStatement* first);
-int32_t parse_model(VsfContext* ctx, ParsedStatement* model);
+[[nodiscard]] int32_t parse_model(VsfContext* ctx, ParsedStatement* model);
 void parse_class(VsfContext* ctx, ParsedStatement* first);
 void zperform(ParsedStatement* first, VsfPerfBlock* block);
 // zperform, then the copy of the hidden PERFORMANCE options into the context.
 void parse_perf(VsfContext* ctx, ParsedStatement* first);
 void zquerythreads(uint8_t* threadingOn, int32_t* cpuCount);
-int32_t ztestthread(const char* suffix, int32_t suffixLength);
+[[nodiscard]] int32_t ztestthread(const char* suffix, int32_t suffixLength);
 void parse_output(VsfContext* ctx, ParsedStatement* output);
-int32_t parse_partition(VsfContext* ctx, ParsedStatement* partition);
-int32_t parse_scores(VsfContext* ctx, ParsedStatement* first);
-int32_t parse_bootstrap(VsfContext* ctx, ParsedStatement* modelaverage);
+[[nodiscard]] int32_t parse_partition(VsfContext* ctx, ParsedStatement* partition);
+[[nodiscard]] int32_t parse_scores(VsfContext* ctx, ParsedStatement* first);
+[[nodiscard]] int32_t parse_bootstrap(VsfContext* ctx, ParsedStatement* modelaverage);

@@ -4,6 +4,7 @@
 
 #include "driver/vsfcontext.h"
 #include "support/hoststubs.h"
+#include "support/nomemory.h"
 
 #include <new>
 
@@ -22,19 +23,19 @@ LevVariable* newRecords(QkPool* pool, int32_t count) {
 HostMsgArg nameOf(const HostVariable* v) { return HostMsgArg(v->name, v->nameLength); }
 
 // True when one of the design's variable records is variable v.
-bool amongRecords(const LevVariable* records, int32_t count, const HostVariable* v) {
+[[nodiscard]] bool amongRecords(const LevVariable* records, int32_t count, const HostVariable* v) {
   for (int32_t i = 0; i < count; ++i)
     if (records[i].var != nullptr && records[i].var->number == v->number)
       return true;
   return false;
 }
 
-bool isClassVariable(const LevDesign* d, const HostVariable* v) {
+[[nodiscard]] bool isClassVariable(const LevDesign* d, const HostVariable* v) {
   return d != nullptr && amongRecords(d->classes, d->classCount, v);
 }
 
 // A numeric variable of the effects, constructed effects included.
-bool isDesignVariable(const LevDesign* d, const HostVariable* v) {
+[[nodiscard]] bool isDesignVariable(const LevDesign* d, const HostVariable* v) {
   return d != nullptr && amongRecords(d->numerics, d->numericCount, v);
 }
 
@@ -74,7 +75,7 @@ int32_t vsfLinkResponseSide(VsfContext* ctx) {
   if (st.responseCount > 0 && design.responses == nullptr) {
     design.responses = newRecords(ctx->mainPool, st.responseCount);
     if (design.responses == nullptr)
-      return -2;
+      return kVsfNoMemory;
     for (int32_t r = 0; r < st.responseCount; ++r)
       design.responses[r].var = st.responses[r];
     design.responseCount = st.responseCount;
@@ -82,14 +83,14 @@ int32_t vsfLinkResponseSide(VsfContext* ctx) {
   if (st.proc.weightGiven && st.proc.weightVar != nullptr && design.weights == nullptr) {
     design.weights = newRecords(ctx->mainPool, 1);
     if (design.weights == nullptr)
-      return -2;
+      return kVsfNoMemory;
     design.weights[0].var = st.proc.weightVar;
     design.weightCount = 1;
   }
   if (st.proc.freqGiven && st.proc.freqVar != nullptr && design.freq == nullptr) {
     design.freq = newRecords(ctx->mainPool, 1);
     if (design.freq == nullptr)
-      return -2;
+      return kVsfNoMemory;
     design.freq[0].var = st.proc.freqVar;
   }
   return 0;

@@ -8,9 +8,9 @@ struct VsfContext;
 
 // Gives the design context one record per response variable and, when given, a WEIGHT
 // and a FREQ record. 0, or -2 when the records cannot be allocated.
-int32_t vsfLinkResponseSide(VsfContext* ctx);
+[[nodiscard]] int32_t vsfLinkResponseSide(VsfContext* ctx);
 
 // Checks the types of the response, WEIGHT and FREQ variables: each must be numeric, and the
 // response must not be a CLASS variable. Logs a message naming each one that is not and
 // returns -100 with the return code raised; 0 when all are usable.
-int32_t vsfCheckResponseSide(VsfContext* ctx);
+[[nodiscard]] int32_t vsfCheckResponseSide(VsfContext* ctx);

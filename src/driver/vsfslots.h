@@ -9,20 +9,20 @@
 
 // Item count of a list slot of the given kind (0 when absent or of another kind).
 // Variable-number lists made by the effect callback count as integer lists.
-inline int32_t slotCount(const OptionSlot* sl, uint8_t kind) {
+[[nodiscard]] inline int32_t slotCount(const OptionSlot* sl, uint8_t kind) {
   if (!sl || !sl->present)
     return 0;
   bool same = sl->kind == kind || (kind == OSK_INTLIST && sl->kind == OSK_VARLIST);
   return same ? sl->value.list.count : 0;
 }
-inline int32_t slotInt(const OptionSlot* sl, int32_t i) {
+[[nodiscard]] inline int32_t slotInt(const OptionSlot* sl, int32_t i) {
   return i < slotCount(sl, OSK_INTLIST) ? sl->items.ints[i] : 0;
 }
 inline double slotDouble(const OptionSlot* sl, int32_t i) {
   return i < slotCount(sl, OSK_DBLLIST) ? sl->items.doubles[i] : 0.0;
 }
 // Number of quoted texts in a slot (one text, or a name list of repeated ones).
-inline int32_t slotTextCount(const OptionSlot* sl) {
+[[nodiscard]] inline int32_t slotTextCount(const OptionSlot* sl) {
   if (!sl)
     return 0;
   if (sl->kind == OSK_TEXT)

@@ -20,8 +20,8 @@ inline void stmtWarn(VsfContext* ctx, int32_t message,
 
 // Logs an error, raises the return code to `rc` and returns `result` for the caller to pass
 // on.
-inline int32_t stmtFail(VsfContext* ctx, int32_t message, int32_t rc, int32_t result,
-                        std::initializer_list<HostMsgArg> args = {}) {
+[[nodiscard]] inline int32_t stmtFail(VsfContext* ctx, int32_t message, int32_t rc, int32_t result,
+                                      std::initializer_list<HostMsgArg> args = {}) {
   xpmlog(kVsfMessageSet, message, args);
   vsfRaiseRC(ctx, rc);
   return result;

@@ -12,7 +12,7 @@
 
 namespace {
 
-bool appendBuffer(TokenSave* s, const char* text, int64_t n) {
+[[nodiscard]] bool appendBuffer(TokenSave* s, const char* text, int64_t n) {
   if (s->length + n + 2 > s->capacity) {
     int64_t cap = std::max<int64_t>(s->capacity * 2, s->length + n + 256);
     auto* fresh = static_cast<char*>(xtalloc(cap, 0x2004));

@@ -15,5 +15,5 @@ int32_t zttkus(TokenSave* save, const HostToken* token, int64_t offset, int32_t 
 // Closes the statement in the buffer: appends it to the list with one ';' at its end.
 void zttks(TokenSave* save);
 // Appends text to the statement in the buffer; false when memory runs out.
-bool zttkadd(TokenSave* save, const char* text, int64_t length);
+[[nodiscard]] bool zttkadd(TokenSave* save, const char* text, int64_t length);
 void zttkse(TokenSave* save);

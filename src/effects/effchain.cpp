@@ -17,7 +17,7 @@
 
 namespace {
 
-int32_t listIndex(int32_t listCode) {
+[[nodiscard]] int32_t listIndex(int32_t listCode) {
   switch (listCode) {
   case 1:
   case 5:
@@ -34,13 +34,13 @@ int32_t listIndex(int32_t listCode) {
 
 // The sorted order of list items: new names first in order of creation, then constructed
 // effects in statement order, then positions ascending.
-bool goesBefore(int32_t id, int32_t item) {
+[[nodiscard]] bool goesBefore(int32_t id, int32_t item) {
   if (id < -1 && item < -1)
     return id > item;
   return id < item;
 }
 
-bool growIds(EffectIdList& list) {
+[[nodiscard]] bool growIds(EffectIdList& list) {
   if (list.count < list.capacity)
     return true;
   int32_t capacity = list.capacity == 0 ? 10 : list.capacity * 2;
@@ -53,7 +53,7 @@ bool growIds(EffectIdList& list) {
   return true;
 }
 
-bool growValues(EffectChainNode* node) {
+[[nodiscard]] bool growValues(EffectChainNode* node) {
   if (node->valueCount < node->valueCapacity)
     return true;
   int32_t capacity = node->valueCapacity == 0 ? 5 : node->valueCapacity * 2;
@@ -66,7 +66,7 @@ bool growValues(EffectChainNode* node) {
   return true;
 }
 
-bool copyList(EffectIdList& to, const EffectIdList& from) {
+[[nodiscard]] bool copyList(EffectIdList& to, const EffectIdList& from) {
   to = EffectIdList{};
   if (from.count == 0)
     return true;
@@ -79,7 +79,7 @@ bool copyList(EffectIdList& to, const EffectIdList& from) {
   return true;
 }
 
-int32_t compareEffects(const void* a, const void* b, void* ctx) {
+[[nodiscard]] int32_t compareEffects(const void* a, const void* b, void* ctx) {
   return EqualEffects(static_cast<const EffectChainNode*>(a),
                       static_cast<const EffectChainNode*>(b), ctx != nullptr);
 }
@@ -88,12 +88,12 @@ int32_t compareEffects(const void* a, const void* b, void* ctx) {
 int contrastTag;
 void* contrastContext(bool contrast) { return contrast ? &contrastTag : nullptr; }
 
-bool currentIsContrast() {
+[[nodiscard]] bool currentIsContrast() {
   ParseRoot* root = effRoot();
   return root != nullptr && effStmtIs(root->current, "CONTRAST", 8);
 }
 
-bool stepHasEffectStatement() {
+[[nodiscard]] bool stepHasEffectStatement() {
   ParseRoot* root = effRoot();
   for (ParsedStatement* s = root ? root->first : nullptr; s != nullptr; s = s->next)
     if (effStmtIs(s, "EFFECT ", 7))
@@ -102,7 +102,7 @@ bool stepHasEffectStatement() {
 }
 
 // True when one position is both crossed and nested (both lists are sorted).
-bool crossedAndNested(const EffectChainNode* c) {
+[[nodiscard]] bool crossedAndNested(const EffectChainNode* c) {
   const EffectIdList& a = c->lists[1];
   const EffectIdList& b = c->lists[2];
   int32_t i = 0, j = 0;

@@ -12,8 +12,8 @@ struct ParsedStatement;
 // Variable ids: > 0 a data-set variable number; -2 - i the i-th new name; -10000000 - i the
 // i-th constructed effect. Node lists hold positions in the list holder's lists, or ids.
 inline constexpr int32_t kEffFirstConstructed = -10000000;
-inline bool effIsConstructed(int32_t id) { return id <= kEffFirstConstructed; }
-inline bool effIsNewName(int32_t id) { return id < -1 && id > kEffFirstConstructed; }
+[[nodiscard]] inline bool effIsConstructed(int32_t id) { return id <= kEffFirstConstructed; }
+[[nodiscard]] inline bool effIsNewName(int32_t id) { return id < -1 && id > kEffFirstConstructed; }
 
 // A growable list of 32-bit ids (capacity 0, then 10, then doubling).
 struct EffectIdList {
@@ -110,38 +110,43 @@ EffectChainNode* CopyEffect(EffectParseState* state, const EffectChainNode* node
 // Unlinks `node` from the chain whose head is *head (when head is given) and frees it.
 void zeffre(EffectChainNode** head, EffectChainNode* node);
 // Variables in lists 1 to 3.
-int32_t effVariableCount(const EffectChainNode* node);
+[[nodiscard]] int32_t effVariableCount(const EffectChainNode* node);
 
 // Inserts a position; list codes 1 and 5 address list 1, 2 and 6 list 2, 3 list 3, 4 list 4
 // (with its 16-character value). `duringValue` marks the call of the var=value action.
 // Returns 0, or -1 when the parse status was set.
-int32_t InsertElemInList(EffectParseState* state, int32_t position, EffectChainNode* node,
-                         int32_t listCode, const char* value, bool duringValue = false);
+[[nodiscard]] int32_t InsertElemInList(EffectParseState* state, int32_t position,
+                                       EffectChainNode* node, int32_t listCode, const char* value,
+                                       bool duringValue = false);
 
 // Three-way comparisons of effects and of two id lists.
-int32_t EqualEffLists(const EffectIdList& a, const EffectIdList& b);
-int32_t EqualEffects(const EffectChainNode* a, const EffectChainNode* b, bool contrast);
+[[nodiscard]] int32_t EqualEffLists(const EffectIdList& a, const EffectIdList& b);
+[[nodiscard]] int32_t EqualEffects(const EffectChainNode* a, const EffectChainNode* b,
+                                   bool contrast);
 // Finds an equal record in the set or inserts `node`; returns the record present or node.
 EffectChainNode* zeff_add_ef(EffSortedSet* set, EffectChainNode* node, bool contrast);
 EffectChainNode* zeff_find_ef(const EffSortedSet* set, const EffectChainNode* node, bool contrast);
 
 // Adds `node` to the chain (head, tail). Result 1 new (out = node), 0 not added (out = the
 // equal effect, or null when the order limit dropped it), -1 refused (node freed, status set).
-int32_t AddEffToChain(EffectParseState* state, EffectChainNode* node, EffectChainNode** head,
-                      EffectChainNode*** tail, EffectChainNode** out, EffSortedSet* tree,
-                      double* runningCount, int32_t listMode);
+[[nodiscard]] int32_t AddEffToChain(EffectParseState* state, EffectChainNode* node,
+                                    EffectChainNode** head, EffectChainNode*** tail,
+                                    EffectChainNode** out, EffSortedSet* tree, double* runningCount,
+                                    int32_t listMode);
 // Expands the bar-term chain into the statement's chain; 0, or -1.
-int32_t AddBarEffects(EffectParseState* state);
+[[nodiscard]] int32_t AddBarEffects(EffectParseState* state);
 // Crossing of e with the term t, or null when it is discarded.
 EffectChainNode* CrossEffects(EffectParseState* state, const EffectChainNode* e,
                               const EffectChainNode* t);
 // Adds an effect to the statement's chain, names and records it (see zeffect.cpp).
-int32_t AddEffect(EffectParseState* state, EffectChainNode* node, int32_t id, bool constructed);
+[[nodiscard]] int32_t AddEffect(EffectParseState* state, EffectChainNode* node, int32_t id,
+                                bool constructed);
 
 // Sorted-set helpers.
-int32_t effSetFind(const EffSortedSet* set, const void* key,
-                   int32_t (*cmp)(const void*, const void*, void*), void* ctx, bool* found);
-bool effSetInsertAt(EffSortedSet* set, int32_t at, void* item);
+[[nodiscard]] int32_t effSetFind(const EffSortedSet* set, const void* key,
+                                 int32_t (*cmp)(const void*, const void*, void*), void* ctx,
+                                 bool* found);
+[[nodiscard]] bool effSetInsertAt(EffSortedSet* set, int32_t at, void* item);
 void effSetClear(EffSortedSet* set);
 
 // Trace print of one effect.

@@ -21,8 +21,8 @@ struct Component {
 
 constexpr int32_t kMaxComponents = 16;
 
-bool holderName(EffectParseState* state, int32_t which, int32_t position, const char** text,
-                int32_t* length) {
+[[nodiscard]] bool holderName(EffectParseState* state, int32_t which, int32_t position,
+                              const char** text, int32_t* length) {
   OptionSlot* list = effHolderList(which);
   if (position < 0 || position >= effListCount(list))
     return false;

@@ -14,9 +14,9 @@ void FillEffName(EffectParseState* state, EffectChainNode* node);
 // The name of data-set variable `number` (callback or host description); false when none.
 bool effVariableName(EffectParseState* state, int32_t number, const char** text, int32_t* length);
 // The name of entry `position` of node list k (0..3) of `node`; false when none.
-bool effEntryName(EffectParseState* state, const EffectChainNode* node, int32_t k, int32_t position,
-                  const char** text, int32_t* length);
+[[nodiscard]] bool effEntryName(EffectParseState* state, const EffectChainNode* node, int32_t k,
+                                int32_t position, const char** text, int32_t* length);
 // Blank-padded comparison of two 16-character (or n-character) texts: -1, 0 or 1.
-int32_t effCollateText(const char* a, const char* b, int32_t n);
+[[nodiscard]] int32_t effCollateText(const char* a, const char* b, int32_t n);
 // Replaces the node's name by a fixed text in a fresh buffer.
 void effSetFixedName(EffectChainNode* node, const char* text);

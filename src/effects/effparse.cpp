@@ -48,7 +48,7 @@ namespace {
 
 // Makes room for one more item in a list slot through the host's list growth: 0, or the
 // host's negative result (a growth that leaves no items counts as out of memory).
-int32_t growSlot(OptionSlot* slot, size_t itemSize) {
+[[nodiscard]] int32_t growSlot(OptionSlot* slot, size_t itemSize) {
   if (slot == nullptr)
     return kEffListNoMemory;
   if (!slot->present) {

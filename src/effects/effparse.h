@@ -20,27 +20,27 @@ void effSetStatus(int16_t status);
 OptionSlot* effSlotAt(ParsedStatement* stmt, int32_t k);
 // The list holder's list 1 (direct) or 2 (CLASS) as a slot (null when there is none).
 OptionSlot* effHolderList(int32_t which);
-int32_t effListCount(const OptionSlot* slot);
+[[nodiscard]] int32_t effListCount(const OptionSlot* slot);
 // Failures of the host's list growth: it refused the list (-1), or any other negative
 // result, taken as memory that could not be had.
 inline constexpr int32_t kEffListRefused = -1;
 inline constexpr int32_t kEffListNoMemory = -2;
 // Appends one i32 item to a list slot (marked present, kind 11); the new index, or the
 // negative result of the list growth.
-int32_t effListAppend(OptionSlot* slot, int32_t item);
+[[nodiscard]] int32_t effListAppend(OptionSlot* slot, int32_t item);
 // Appends one pointer item to a list slot; the new count, or the negative result of the
 // list growth.
-int32_t effListAppendPointer(OptionSlot* slot, void* item);
+[[nodiscard]] int32_t effListAppendPointer(OptionSlot* slot, void* item);
 // Ends the run after a failed list growth: a refused list with 2000, any other failure
 // with 1016. The host has said what went wrong; nothing is logged here.
 [[noreturn]] void effListGrowthFailed(int32_t result);
 
 // True when the statement's blank-padded name begins with `prefix` (n characters).
-bool effStmtIs(const ParsedStatement* stmt, const char* prefix, int32_t n);
+[[nodiscard]] bool effStmtIs(const ParsedStatement* stmt, const char* prefix, int32_t n);
 // The statement's name without trailing blanks.
-int32_t effStmtNameLength(const ParsedStatement* stmt);
+[[nodiscard]] int32_t effStmtNameLength(const ParsedStatement* stmt);
 
 // Name n (from 0) of a name list: its characters and length; 0, or 1 when there is none.
 int32_t effNameAt(const NameListBlock* list, int64_t n, const char** text, int32_t* length);
 // Number of names in a name-list slot (0 when absent).
-int32_t effNameCount(const OptionSlot* slot);
+[[nodiscard]] int32_t effNameCount(const OptionSlot* slot);

@@ -3,6 +3,8 @@
 // default pool at parse time, a per-BY-group pool later) belong to the host and the driver.
 #pragma once
 
+#include "support/nomemory.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -28,7 +30,7 @@ char* levStrdup(const char* text, int32_t n);
 
 // Result of the library's builders when a block could not be had: out of memory, said by
 // the caller; the builders log no message of their own for it.
-inline constexpr int32_t kLevNoMemory = -2;
+inline constexpr int32_t kLevNoMemory = kVsfNoMemory;
 
 template <typename T> T* levNew(size_t count = 1) {
   return static_cast<T*>(levAlloc(sizeof(T) * (count ? count : 1)));

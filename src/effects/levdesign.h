@@ -57,7 +57,7 @@ enum ClassCoding : int32_t {
 };
 
 // The orthogonal codings: their coding rows come from the variable's coding matrix.
-inline bool classCodingOrthogonal(ClassCoding c) {
+[[nodiscard]] inline bool classCodingOrthogonal(ClassCoding c) {
   return c == CC_ORTHEFFECT || c == CC_ORTHREF || c == CC_ORTHPOLY || c == CC_ORTHORDINAL ||
          c == CC_ORTHBATHTUB;
 }
@@ -411,7 +411,7 @@ inline constexpr uint32_t kLevFlagMissingPerVar = 0x4000;  // in wideFlags
 inline constexpr uint32_t kLevFlagNameLengthened = 0x8000; // in wideFlags
 
 // All design flags: the first byte and the wide bits together.
-inline uint32_t levFlags(const LevDesign* design) {
+[[nodiscard]] inline uint32_t levFlags(const LevDesign* design) {
   return design->designFlags | design->wideFlags;
 }
 

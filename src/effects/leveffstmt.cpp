@@ -53,7 +53,7 @@ struct StatementView {
   int32_t* numbers; // the variables' data-set numbers (a private copy)
 };
 
-int32_t listCount(const ParsedStatement* s, int k) {
+[[nodiscard]] int32_t listCount(const ParsedStatement* s, int k) {
   const OptionSlot* slot = stmtSlot(s, k);
   return slot ? slot->value.list.count : 0;
 }
@@ -72,15 +72,15 @@ HostMsgArg variableArg(HostDataSet* data, int32_t number) {
   return HostMsgArg(var->name, var->nameLength);
 }
 
-int32_t failWith(LevDesign* design, int32_t number, std::initializer_list<HostMsgArg> args,
-                 int32_t severity = kError) {
+[[nodiscard]] int32_t failWith(LevDesign* design, int32_t number,
+                               std::initializer_list<HostMsgArg> args, int32_t severity = kError) {
   xpmlog(174, number, args);
   levRaise(design, severity);
   return 1;
 }
 
 // Reads statement `s`: its name and its variables without repeats (first occurrence kept).
-bool view(ParsedStatement* s, StatementView& v) {
+[[nodiscard]] bool view(ParsedStatement* s, StatementView& v) {
   v = StatementView{s, "", 0, stmtInt(s, kSlotKind, 0), 0, nullptr};
   const OptionSlot* names = stmtSlot(s, kSlotName);
   if (names != nullptr)
@@ -100,10 +100,12 @@ bool view(ParsedStatement* s, StatementView& v) {
   return true;
 }
 
-bool isEffectStatement(const ParsedStatement* s) { return effStmtIs(s, "EFFECT ", 7); }
+[[nodiscard]] bool isEffectStatement(const ParsedStatement* s) {
+  return effStmtIs(s, "EFFECT ", 7);
+}
 
 // Columns of one scale of a split spline, as the building pass makes them.
-int32_t splineColumns(const SplineInfo& info, int32_t scale) {
+[[nodiscard]] int32_t splineColumns(const SplineInfo& info, int32_t scale) {
   int32_t degree = info.natural ? 3 : info.degree;
   int32_t knots = info.knotCount;
   int32_t terms = info.tpfTerms;
@@ -119,7 +121,7 @@ int32_t splineColumns(const SplineInfo& info, int32_t scale) {
 }
 
 // The counting pass's record count of a spline statement, from the options as written.
-int32_t countSpline(LevDesign* design, const StatementView& v, int32_t* count) {
+[[nodiscard]] int32_t countSpline(LevDesign* design, const StatementView& v, int32_t* count) {
   const ParsedStatement* s = v.stmt;
   bool natural = stmtFlag(s, kFlagSplineNatural);
   bool columnsSplit =
@@ -173,7 +175,7 @@ int32_t countSpline(LevDesign* design, const StatementView& v, int32_t* count) {
   return 0;
 }
 
-int32_t countStatement(LevDesign* design, const StatementView& v, int32_t* count) {
+[[nodiscard]] int32_t countStatement(LevDesign* design, const StatementView& v, int32_t* count) {
   const ParsedStatement* s = v.stmt;
   switch (v.kind) {
   case EV_MULTIMEMBER:
@@ -204,8 +206,8 @@ int32_t countStatement(LevDesign* design, const StatementView& v, int32_t* count
 }
 
 // Numeric records for the statement's variables; refuses character variables.
-int32_t numericIndexes(LevDesign* design, HostDataSet* data, const StatementView& v,
-                       int32_t* indexes) {
+[[nodiscard]] int32_t numericIndexes(LevDesign* design, HostDataSet* data, const StatementView& v,
+                                     int32_t* indexes) {
   auto* numbers = levNew<int32_t>(static_cast<size_t>(v.n > 0 ? v.n : 1));
   if (numbers == nullptr)
     return kLevNoMemory;
@@ -222,7 +224,7 @@ int32_t numericIndexes(LevDesign* design, HostDataSet* data, const StatementView
 
 // The CLASS index of a variable, appended with REFERENCE coding when it is not a CLASS
 // variable yet; kLevNoMemory, or -1 when the variable cannot be described.
-int32_t addClassWithReference(LevDesign* design, HostDataSet* data, int32_t number) {
+[[nodiscard]] int32_t addClassWithReference(LevDesign* design, HostDataSet* data, int32_t number) {
   int32_t at = levClassIndex(design, number);
   if (at >= 0)
     return at;
@@ -247,7 +249,7 @@ struct Builder {
   }
 };
 
-int32_t buildMultimember(Builder& b, const StatementView& v, LevEftVar* r) {
+[[nodiscard]] int32_t buildMultimember(Builder& b, const StatementView& v, LevEftVar* r) {
   LevDesign* design = b.design;
   const ParsedStatement* s = v.stmt;
   r->name = levStrdup(v.name, v.nameLength);
@@ -292,7 +294,7 @@ int32_t buildMultimember(Builder& b, const StatementView& v, LevEftVar* r) {
   return r->memberValues != nullptr ? 0 : kLevNoMemory;
 }
 
-int32_t buildCollection(Builder& b, const StatementView& v, LevEftVar* r) {
+[[nodiscard]] int32_t buildCollection(Builder& b, const StatementView& v, LevEftVar* r) {
   LevDesign* design = b.design;
   r->name = levStrdup(v.name, v.nameLength);
   r->nameLength = v.nameLength;
@@ -329,7 +331,7 @@ int32_t buildCollection(Builder& b, const StatementView& v, LevEftVar* r) {
   return 0;
 }
 
-int32_t buildLag(Builder& b, const StatementView& v, LevEftVar* r) {
+[[nodiscard]] int32_t buildLag(Builder& b, const StatementView& v, LevEftVar* r) {
   LevDesign* design = b.design;
   const ParsedStatement* s = v.stmt;
   r->name = levStrdup(v.name, v.nameLength);
@@ -391,7 +393,8 @@ int32_t buildLag(Builder& b, const StatementView& v, LevEftVar* r) {
   return lag->work != nullptr ? 0 : kLevNoMemory;
 }
 
-int32_t buildPolynomial(Builder& b, const StatementView& v, LevEftVar* first, int32_t* made) {
+[[nodiscard]] int32_t buildPolynomial(Builder& b, const StatementView& v, LevEftVar* first,
+                                      int32_t* made) {
   LevDesign* design = b.design;
   for (int32_t i = 0; i < v.n; ++i)
     if (levClassIndex(design, v.numbers[i]) >= 0)
@@ -449,7 +452,8 @@ int32_t buildPolynomial(Builder& b, const StatementView& v, LevEftVar* first, in
   return 0;
 }
 
-int32_t buildSpline(Builder& b, const StatementView& v, LevEftVar* first, int32_t* made) {
+[[nodiscard]] int32_t buildSpline(Builder& b, const StatementView& v, LevEftVar* first,
+                                  int32_t* made) {
   LevDesign* design = b.design;
   auto* indexes = levNew<int32_t>(static_cast<size_t>(v.n > 0 ? v.n : 1));
   if (indexes == nullptr)
@@ -558,7 +562,7 @@ void setDelimiter(const StatementView& v, LevEftVar* first) {
     xpmlog(174, 64, {nameArg(v)});
 }
 
-int32_t makeUsageBlocks(LevDesign* design, bool moments, bool wmoments) {
+[[nodiscard]] int32_t makeUsageBlocks(LevDesign* design, bool moments, bool wmoments) {
   for (int which = 0; which < 2; ++which) {
     if (!(which == 0 ? moments : wmoments))
       continue;

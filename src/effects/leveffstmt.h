@@ -11,5 +11,5 @@ struct HostDataSet;
 // 0 on success; 1 after a logged error (the design's code raised); kLevNoMemory when a
 // block could not be had (nothing logged); or the non-zero result of the spline or
 // polynomial option reader.
-int32_t zlevProcessEffectStatements(LevDesign* design, HostDataSet* data,
-                                    ConstructedEffectEntry** map);
+[[nodiscard]] int32_t zlevProcessEffectStatements(LevDesign* design, HostDataSet* data,
+                                                  ConstructedEffectEntry** map);

@@ -22,7 +22,7 @@ const OptionSlot* parseList(int32_t index) {
   return slot != nullptr && slot->present ? slot : nullptr;
 }
 
-bool describe(HostDataSet* data, int32_t number, LevVariable& record) {
+[[nodiscard]] bool describe(HostDataSet* data, int32_t number, LevVariable& record) {
   HostVariable* var = nullptr;
   if (xvname(data, number, &var) != 0 || var == nullptr)
     return false;
@@ -31,7 +31,8 @@ bool describe(HostDataSet* data, int32_t number, LevVariable& record) {
   return true;
 }
 
-bool describeExtra(LevDesign* design, HostDataSet* data, void* argument, LevVariable& record) {
+[[nodiscard]] bool describeExtra(LevDesign* design, HostDataSet* data, void* argument,
+                                 LevVariable& record) {
   ExtraVariableSource* extra = design->extra;
   auto* var = static_cast<HostVariable*>(levAlloc(sizeof(HostVariable)));
   if (var == nullptr || extra->callback == nullptr)
@@ -194,13 +195,13 @@ int32_t zlevmod(LevDesign* design, HostDataSet* data, int32_t numericList, int32
     int32_t total = n + extraNumeric;
     design->numerics = levNew<LevVariable>(static_cast<size_t>(total));
     if (design->numerics == nullptr)
-      return -2;
+      return kLevNoMemory;
     for (int32_t i = 0; i < n; ++i)
       if (!describe(data, list->items.ints[i], design->numerics[i]))
-        return -2;
+        return kLevNoMemory;
     for (int32_t i = n; i < total; ++i)
       if (!describeExtra(design, data, extra->numericArgument, design->numerics[i]))
-        return -2;
+        return kLevNoMemory;
     design->numericCount = total;
   }
 
@@ -213,7 +214,7 @@ int32_t zlevmod(LevDesign* design, HostDataSet* data, int32_t numericList, int32
     int32_t total = m + extraClass;
     design->classes = levNew<LevVariable>(static_cast<size_t>(total));
     if (design->classes == nullptr)
-      return -2;
+      return kLevNoMemory;
     design->totalLevelWidth = 0;
     design->maxLevelWidth = 0;
     for (int32_t i = 0; i < total; ++i) {
@@ -222,7 +223,7 @@ int32_t zlevmod(LevDesign* design, HostDataSet* data, int32_t numericList, int32
       bool ok = i < m ? describe(data, list->items.ints[i], v)
                       : describeExtra(design, data, extra->classArgument, v);
       if (!ok)
-        return -2;
+        return kLevNoMemory;
       placeLevelText(design, v);
     }
     design->classCount = total;

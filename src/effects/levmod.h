@@ -13,28 +13,30 @@ struct ParsedStatement;
 // Builds the design: (design, data set, numeric list index, CLASS list index, MODEL node,
 // effect list index, no-intercept flag, builder flag). 0 on success, else the non-zero
 // result of the EFFECT statements or of the model-effect builder; -2 is out of memory.
-int32_t zlevmod(LevDesign* design, HostDataSet* data, int32_t numericList, int32_t classList,
-                ParsedStatement* model, int32_t effectList, int32_t noIntercept,
-                int32_t builderFlag);
+[[nodiscard]] int32_t zlevmod(LevDesign* design, HostDataSet* data, int32_t numericList,
+                              int32_t classList, ParsedStatement* model, int32_t effectList,
+                              int32_t noIntercept, int32_t builderFlag);
 
 // Appends the numeric variables of `numbers` that are not yet numeric records; `indexes`
 // receives each variable's numeric index. Returns 1 when a variable is character (its
 // number is left non-zero), kLevNoMemory when the records cannot grow, else 0. Numbers found
 // or added are set to 0.
-int32_t zlevAddContVars(HostDataSet* data, LevDesign* design, int32_t n, int32_t* numbers,
-                        int32_t* indexes);
+[[nodiscard]] int32_t zlevAddContVars(HostDataSet* data, LevDesign* design, int32_t n,
+                                      int32_t* numbers, int32_t* indexes);
 // Appends the variables not yet CLASS records as CLASS records (width rule of zlevmod):
 // 0, kLevNoMemory when the records cannot grow, 1 when a variable cannot be described.
-int32_t zlevAddToClassList(HostDataSet* data, LevDesign* design, int32_t n, const int32_t* numbers);
+[[nodiscard]] int32_t zlevAddToClassList(HostDataSet* data, LevDesign* design, int32_t n,
+                                         const int32_t* numbers);
 // 0 when every number is a CLASS variable (indexes get the positions); else 1, and each
 // number that is not is negated.
-int32_t zlevValidateClassList(LevDesign* design, int32_t n, int32_t* numbers, int32_t* indexes);
+[[nodiscard]] int32_t zlevValidateClassList(LevDesign* design, int32_t n, int32_t* numbers,
+                                            int32_t* indexes);
 
 // The level width of a CLASS variable under the design's TRUNCATE option.
-int32_t levLevelWidth(const LevDesign* design, const HostVariable* var);
+[[nodiscard]] int32_t levLevelWidth(const LevDesign* design, const HostVariable* var);
 // Position of the CLASS record of data-set variable `number`, -1 when none.
-int32_t levClassIndex(const LevDesign* design, int32_t number);
+[[nodiscard]] int32_t levClassIndex(const LevDesign* design, int32_t number);
 // Position of the numeric record of data-set variable `number`, -1 when none.
-int32_t levNumericIndex(const LevDesign* design, int32_t number);
+[[nodiscard]] int32_t levNumericIndex(const LevDesign* design, int32_t number);
 // The variable's data-set number.
-int32_t levVariableNumber(const LevVariable& v);
+[[nodiscard]] int32_t levVariableNumber(const LevVariable& v);

@@ -36,7 +36,7 @@ constexpr int32_t kMsgTooManyRecords = 9102;           // 174: the model passes 
 
 // The number of records a parsed effect yields: the product of its constructed effects'
 // part counts.
-int32_t partCount(const LevDesign* design, const EffectChainNode* node) {
+[[nodiscard]] int32_t partCount(const LevDesign* design, const EffectChainNode* node) {
   int64_t p = 1;
   for (int32_t i = 0; i < node->lists[1].count; ++i) {
     int32_t id = node->lists[1].items[i];
@@ -66,7 +66,8 @@ void mapNewNames(const LevDesign* design, LevEffect* r, int32_t numericListCount
 }
 
 // Fills the record of one parsed effect (before any split).
-bool fillRecord(LevDesign* design, LevEffect* r, EffectChainNode* node, int32_t numericListCount) {
+[[nodiscard]] bool fillRecord(LevDesign* design, LevEffect* r, EffectChainNode* node,
+                              int32_t numericListCount) {
   r->parsed = node;
   r->continuousCount = node->lists[0].count;
   r->continuous = copyIds(node->lists[0]);
@@ -165,7 +166,7 @@ int32_t zlevmodef(LevDesign* design, HostDataSet*, ParsedStatement* model, int32
     design->modelEffectCount = count;
     design->partCounts = levNew<int32_t>(static_cast<size_t>(count > 0 ? count : 1));
     if (design->partCounts == nullptr)
-      return -2;
+      return kLevNoMemory;
     int64_t total = 0;
     for (int32_t i = 0; i < count; ++i) {
       auto* node = static_cast<EffectChainNode*>(slot->items.pointers[i]);
@@ -181,7 +182,7 @@ int32_t zlevmodef(LevDesign* design, HostDataSet*, ParsedStatement* model, int32
     }
     LevEffect* records = levNew<LevEffect>(static_cast<size_t>(total) + 1);
     if (records == nullptr)
-      return -2;
+      return kLevNoMemory;
     design->effects = records + 1;
     design->effectCount = static_cast<int32_t>(total);
     int32_t at = 0;
@@ -189,13 +190,13 @@ int32_t zlevmodef(LevDesign* design, HostDataSet*, ParsedStatement* model, int32
       auto* node = static_cast<EffectChainNode*>(slot->items.pointers[i]);
       LevEffect* r = &design->effects[at];
       if (!fillRecord(design, r, node, numericListCount))
-        return -2;
+        return kLevNoMemory;
       int32_t parts = design->partCounts[i];
       if (parts < 2) {
         if (r->constructedCount > 0)
           zlevMakeEffectName(design, r);
       } else if (zlevSeparate(design, at, parts) != 0) {
-        return -2;
+        return kLevNoMemory;
       }
       at += parts;
     }

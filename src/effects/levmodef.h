@@ -14,8 +14,9 @@ struct ParsedStatement;
 // memory.
 inline constexpr int32_t kLevLimitPassed = -4;
 
-int32_t zlevmodef(LevDesign* design, HostDataSet* data, ParsedStatement* model, int32_t effectList,
-                  int32_t numericListCount, int32_t noIntercept, int32_t builderFlag);
+[[nodiscard]] int32_t zlevmodef(LevDesign* design, HostDataSet* data, ParsedStatement* model,
+                                int32_t effectList, int32_t numericListCount, int32_t noIntercept,
+                                int32_t builderFlag);
 // Fills one record from a parsed effect: node, the three variable lists and the name.
 void zlevglm(LevEffect* record, EffectChainNode* node);
 // The same for an effect added later: Intercept naming, back pointer, new-name mapping.

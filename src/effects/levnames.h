@@ -18,16 +18,17 @@ void zlevEffectNames(LevDesign* design);
 // Splits model effect `effect` (an index) into `combinations` records, one per combination
 // of its constructed effects' parts (the last varying fastest). Returns 0, or 1 when no
 // memory was left.
-int32_t zlevSeparate(LevDesign* design, int32_t effect, int32_t combinations);
+[[nodiscard]] int32_t zlevSeparate(LevDesign* design, int32_t effect, int32_t combinations);
 // For the effects of a statement's effect list: each one's count of records (product of its
 // constructed effects' parts) into `parts`; returns their sum.
-int32_t zlevNef(LevDesign* design, ParsedStatement* stmt, int32_t slot, int32_t* parts);
-int32_t zlevEqualGlmEfs(const EffectChainNode* a, const EffectChainNode* b);
+[[nodiscard]] int32_t zlevNef(LevDesign* design, ParsedStatement* stmt, int32_t slot,
+                              int32_t* parts);
+[[nodiscard]] int32_t zlevEqualGlmEfs(const EffectChainNode* a, const EffectChainNode* b);
 // Finds the model effects matching a parsed effect: returns 1 when found, with the first
 // index and the count of consecutive matches.
-int32_t zlevMatchGLMEfToEf(const EffectChainNode* parsed, const LevDesign* design,
-                           const double* weights, int32_t* first, int32_t* count);
-int32_t zlevIsOnClassList(const LevDesign* design, int32_t n, const int32_t* numbers);
-int32_t zlevPosOnClassList(const LevDesign* design, int32_t number);
-int32_t zlevMapClassVars(const LevDesign* design, int32_t n, int32_t* numbers);
-int32_t zlevEliminateListDups(int32_t* list, int32_t n);
+[[nodiscard]] int32_t zlevMatchGLMEfToEf(const EffectChainNode* parsed, const LevDesign* design,
+                                         const double* weights, int32_t* first, int32_t* count);
+[[nodiscard]] int32_t zlevIsOnClassList(const LevDesign* design, int32_t n, const int32_t* numbers);
+[[nodiscard]] int32_t zlevPosOnClassList(const LevDesign* design, int32_t number);
+[[nodiscard]] int32_t zlevMapClassVars(const LevDesign* design, int32_t n, int32_t* numbers);
+[[nodiscard]] int32_t zlevEliminateListDups(int32_t* list, int32_t n);

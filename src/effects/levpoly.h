@@ -11,18 +11,20 @@ struct ParsedStatement;
 
 // Fills `info` for n variables (numeric indexes `variables`); 0, 1 when the terms would
 // exceed what can be held (message 174/96, design code raised to 1012), or kLevNoMemory.
-int32_t zlevParsePoly(LevDesign* design, PolyInfo* info, int32_t n, const int32_t* variables,
-                      const ParsedStatement* options, const char* name, int32_t nameLength);
+[[nodiscard]] int32_t zlevParsePoly(LevDesign* design, PolyInfo* info, int32_t n,
+                                    const int32_t* variables, const ParsedStatement* options,
+                                    const char* name, int32_t nameLength);
 // Labels one POLYNOMIAL record (a term effect, or the whole polynomial with NOSEPARATE):
 // 0, or kLevNoMemory.
-int32_t zlevPolyLabel(LevDesign* design, LevEftVar* record, const char* name, int32_t nameLength);
+[[nodiscard]] int32_t zlevPolyLabel(LevDesign* design, LevEftVar* record, const char* name,
+                                    int32_t nameLength);
 // Writes the label of a term of `degree` variables (numeric indexes) into `buffer`; returns
 // its length. The buffer holds zlevPolyTermLen(...) + 1 bytes.
-int32_t zlevPolyTermLabel(const LevDesign* design, const LevEftVar* record, int32_t degree,
-                          const int32_t* term, char* buffer);
-int32_t zlevPolyTermLen(const LevDesign* design, const PolyInfo* info, int32_t degree,
-                        const int32_t* term);
+[[nodiscard]] int32_t zlevPolyTermLabel(const LevDesign* design, const LevEftVar* record,
+                                        int32_t degree, const int32_t* term, char* buffer);
+[[nodiscard]] int32_t zlevPolyTermLen(const LevDesign* design, const PolyInfo* info, int32_t degree,
+                                      const int32_t* term);
 // The binomial coefficient n over k, saturating at 2147483647.
-int32_t zlevBinCoef(int32_t n, int32_t k);
+[[nodiscard]] int32_t zlevBinCoef(int32_t n, int32_t k);
 // Constructed effects a polynomial yields: 1 with NOSEPARATE, else B(n + degree, degree) - 1.
-int32_t zlevPolyNefts(const ParsedStatement* options, int32_t n);
+[[nodiscard]] int32_t zlevPolyNefts(const ParsedStatement* options, int32_t n);

@@ -11,14 +11,15 @@ struct ParsedStatement;
 
 // 0 when the spline is usable, 1 after an error (the design's code raised to 1012),
 // kLevNoMemory when a block could not be had.
-int32_t zlevParseSpline(LevDesign* design, SplineInfo* info, int32_t nVariables,
-                        const ParsedStatement* options, const char* name, int32_t nameLength);
+[[nodiscard]] int32_t zlevParseSpline(LevDesign* design, SplineInfo* info, int32_t nVariables,
+                                      const ParsedStatement* options, const char* name,
+                                      int32_t nameLength);
 // The option fields only, without checks: 1 when fewer than one column, 2 when ENDSCALE is
 // below STARTLEVEL, else 0.
-int32_t zlevPartialParseSpline(LevDesign* design, SplineInfo* info, int32_t nVariables,
-                               const ParsedStatement* options);
+[[nodiscard]] int32_t zlevPartialParseSpline(LevDesign* design, SplineInfo* info,
+                                             int32_t nVariables, const ParsedStatement* options);
 // Removes knot values repeated more than degree + 1 times from the sorted list; 1 when it
 // removed any (message 174/62), else 0.
-int32_t zlevRepeatedKnotCheck(SplineInfo* info, const char* name, int32_t nameLength);
+[[nodiscard]] int32_t zlevRepeatedKnotCheck(SplineInfo* info, const char* name, int32_t nameLength);
 // Sorts ascending in place (Shell sort with power-of-two gaps).
 void zlevQSort(double* values, int32_t n);

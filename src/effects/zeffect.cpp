@@ -29,12 +29,12 @@ ParsedStatement* currentStatement() {
   return root ? root->current : nullptr;
 }
 
-int32_t currentSlot() {
+[[nodiscard]] int32_t currentSlot() {
   ParseRoot* root = effRoot();
   return root ? root->effectSlot : 0;
 }
 
-bool isOneChar(const HostToken* t, char c) {
+[[nodiscard]] bool isOneChar(const HostToken* t, char c) {
   return t != nullptr && t->length == 1 && t->text != nullptr && t->text[0] == c;
 }
 
@@ -54,14 +54,14 @@ void clearCounters(EffectParseState* state) {
   state->orderLimit = 0;
 }
 
-int32_t counterSum(const EffectParseState* state) {
+[[nodiscard]] int32_t counterSum(const EffectParseState* state) {
   int32_t sum = 0;
   for (int k = 0; k < 8; ++k)
     sum += state->counters[k];
   return sum;
 }
 
-bool isVariableOfDataSet(EffectParseState* state, const char* name, int32_t length) {
+[[nodiscard]] bool isVariableOfDataSet(EffectParseState* state, const char* name, int32_t length) {
   int32_t number = 0;
   if (state->lookupVariable != nullptr) {
     state->lookupVariable(name, length, &number);
@@ -75,7 +75,7 @@ bool isVariableOfDataSet(EffectParseState* state, const char* name, int32_t leng
 }
 
 // The type of data-set variable `number` (1 numeric, 2 character; 0 unknown).
-int32_t variableType(EffectParseState* state, int32_t number) {
+[[nodiscard]] int32_t variableType(EffectParseState* state, int32_t number) {
   if (state->describeVariable != nullptr) {
     const char* text = nullptr;
     int32_t length = 0, type = 0;
@@ -170,7 +170,8 @@ void actionVariable(EffectParseState* state, HostParser* parser, const HostToken
   if (node->type == ECT_FACTOR) {
     int32_t position = RepeatedFactor(state, name, length);
     if (position >= 0)
-      InsertElemInList(state, position, node, 2, nullptr);
+      (void)InsertElemInList(state, position, node, 2,
+                             nullptr); // a failure is kept in the parse status
     return;
   }
   const HostToken* next = yttkpk(parser, 1);
@@ -228,7 +229,8 @@ void actionVariable(EffectParseState* state, HostParser* parser, const HostToken
   } else {
     state->starToken = nullptr;
   }
-  InsertElemInList(state, position, node, listCode, nullptr);
+  (void)InsertElemInList(state, position, node, listCode,
+                         nullptr); // a failure is kept in the parse status
 }
 
 // Action 2: a variable inside parentheses.
@@ -264,7 +266,8 @@ void actionNested(EffectParseState* state, const HostToken* token) {
     }
   }
   node->code = position;
-  InsertElemInList(state, position, node, 3, nullptr);
+  (void)InsertElemInList(state, position, node, 3,
+                         nullptr); // a failure is kept in the parse status
 }
 
 // Action 3: the nested variable just added becomes a var=value item.
@@ -367,7 +370,7 @@ struct ListEnds {
 
 // Reads the ends of the list of kind k from the bar terms (or the saved prefix token) and
 // frees the bar terms; false (status set) when an end is missing or not a simple name.
-bool readListEnds(EffectParseState* state, int32_t k, ListEnds& ends) {
+[[nodiscard]] bool readListEnds(EffectParseState* state, int32_t k, ListEnds& ends) {
   const char*& first = ends.first;
   int32_t& firstLength = ends.firstLength;
   const char*& second = ends.second;
@@ -432,8 +435,8 @@ bool readListEnds(EffectParseState* state, int32_t k, ListEnds& ends) {
 // The data-set numbers of the variables of the list (from the data set, or for names the
 // data set does not have yet: a numbered range by name, a range of variable numbers);
 // false with the status set when the list cannot be expanded.
-bool listVariableNumbers(EffectParseState* state, int32_t k, const ListEnds& ends, int32_t*& ids,
-                         int32_t& count) {
+[[nodiscard]] bool listVariableNumbers(EffectParseState* state, int32_t k, const ListEnds& ends,
+                                       int32_t*& ids, int32_t& count) {
   ParseRoot* root = effRoot();
   HostVarList list{};
   const char* first = ends.first;
@@ -515,7 +518,8 @@ void addListEffects(EffectParseState* state, int32_t k, const int32_t* ids, int3
       zeffre(nullptr, node);
       break;
     }
-    InsertElemInList(state, position, node, code, nullptr);
+    (void)InsertElemInList(state, position, node, code,
+                           nullptr); // a failure is kept in the parse status
     int32_t r;
     if (k == 5) {
       state->barHead = node;
@@ -578,7 +582,7 @@ void actionEndExpression(EffectParseState* state) {
   if (sum == state->counters[0]) {
     if (state->barHead == nullptr && state->current != nullptr)
       actionEndTerm(state);
-    AddBarEffects(state);
+    (void)AddBarEffects(state); // a failure is kept in the parse status
   } else {
     expandVariableList(state);
   }
@@ -589,11 +593,11 @@ void actionEndExpression(EffectParseState* state) {
 
 // Position lookups of shared-chain mode: a sorted index (variable number, position) of each
 // of the list holder's two lists, built on first use and kept up to date on appends.
-int64_t positionKey(int32_t number, int32_t position) {
+[[nodiscard]] int64_t positionKey(int32_t number, int32_t position) {
   return (static_cast<int64_t>(number) << 32) | static_cast<uint32_t>(position);
 }
 
-bool buildIndex(EffPositionIndex& index, const OptionSlot* list) {
+[[nodiscard]] bool buildIndex(EffPositionIndex& index, const OptionSlot* list) {
   int32_t n = effListCount(list);
   if (index.capacity < n + 1) {
     int32_t capacity = n + 64;
@@ -612,7 +616,7 @@ bool buildIndex(EffPositionIndex& index, const OptionSlot* list) {
 }
 
 // The position of `number` in list `which` (1 or 2), or -1.
-int32_t indexedPosition(EffectParseState* state, int32_t which, int32_t number) {
+[[nodiscard]] int32_t indexedPosition(EffectParseState* state, int32_t which, int32_t number) {
   EffPositionIndex& index = state->positions[which - 1];
   OptionSlot* list = effHolderList(which);
   if (!index.built || index.count != effListCount(list)) {

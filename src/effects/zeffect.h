@@ -17,24 +17,25 @@ EffectParseState* zefprss(int32_t nameLen, int32_t defaultList, EffectParseState
 // Installs zeffect in the given root's action slot when it is empty; returns 0.
 int32_t zefprsf(ParseRoot* root);
 // The name-prefix list (a:) is supported.
-int32_t SupportColon();
+[[nodiscard]] int32_t SupportColon();
 
 // Builds the table of constructed-effect names from the EFFECT statements before MODEL.
 void BuildEftVarList(EffectParseState* state);
 // The variable id of a name (see effchain.h); 0 with the parse status set when refused.
-int32_t FindVarNum(EffectParseState* state, const char* name, int32_t length, bool* constructed,
-                   int32_t nodeType);
+[[nodiscard]] int32_t FindVarNum(EffectParseState* state, const char* name, int32_t length,
+                                 bool* constructed, int32_t nodeType);
 // Places an id in the list holder's lists: the list code (1, 2, 5, 6) and the position.
-int32_t FindListElem(EffectParseState* state, int32_t id, int32_t defaultList, int32_t* position,
-                     bool constructed, int32_t nodeType);
+[[nodiscard]] int32_t FindListElem(EffectParseState* state, int32_t id, int32_t defaultList,
+                                   int32_t* position, bool constructed, int32_t nodeType);
 // Records an effect in option slot `slot` of a statement.
 void AddEffToList(EffectParseState* state, ParsedStatement* stmt, int32_t slot,
                   EffectChainNode* effect);
 // The single variable of a range-end term: list code (1, 2 or 5), 0 on error.
-int32_t GetSimpleEff(EffectParseState* state, const EffectChainNode* term, const char** name,
-                     int32_t* length, int32_t* number, int32_t* position);
+[[nodiscard]] int32_t GetSimpleEff(EffectParseState* state, const EffectChainNode* term,
+                                   const char** name, int32_t* length, int32_t* number,
+                                   int32_t* position);
 // Takes a range end's variable out of the default list again when nothing else uses it.
 void TruncDfltList(EffectParseState* state, const EffectChainNode* term, int32_t position,
                    int32_t number);
 // Position of a factor name (type-3 effects); -1 with the status set when not found.
-int32_t RepeatedFactor(EffectParseState* state, const char* name, int32_t length);
+[[nodiscard]] int32_t RepeatedFactor(EffectParseState* state, const char* name, int32_t length);

@@ -18,7 +18,7 @@ constexpr int32_t kValuesMax = 253; // the longest Values text
 // The level names joined by the delimiter into `values`, at most kValuesMax characters; a
 // list that does not fit ends with the delimiter and "..." after the last name that does.
 // A first name longer than the text gives no text. Returns the length.
-int32_t joinLevelNames(const LevEftVar* record, char (&values)[kValuesMax + 1]) {
+[[nodiscard]] int32_t joinLevelNames(const LevEftVar* record, char (&values)[kValuesMax + 1]) {
   const int32_t columns = record->columnCount;
   if (columns <= 0 || record->columnNames == nullptr || record->columnNameLengths == nullptr ||
       record->columnNameLengths[0] > kValuesMax)

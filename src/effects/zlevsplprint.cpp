@@ -30,7 +30,7 @@ struct SplineView {
     int32_t at = firstIndex + p;
     return at < design->constructedCount ? &design->constructed[at] : first;
   }
-  int32_t knotCount(int32_t p) const {
+  [[nodiscard]] int32_t knotCount(int32_t p) const {
     const LevEftVar* r = first->partTotal >= 2 ? piece(p) : first;
     const SplineInfo* s = r->spline != nullptr ? r->spline : info;
     return s->varKnotCount != nullptr ? s->varKnotCount[0] : 0;
@@ -57,8 +57,8 @@ struct SplineView {
       return Knots{nullptr, 0};
     return Knots{s->varKnots[slot], s->varKnotCount[slot]};
   }
-  int32_t degree() const { return info->natural ? 3 : info->degree; }
-  int32_t advance(int32_t p, int32_t scale) const {
+  [[nodiscard]] int32_t degree() const { return info->natural ? 3 : info->degree; }
+  [[nodiscard]] int32_t advance(int32_t p, int32_t scale) const {
     return p + (info->split ? (1 << scale) + degree() + 1 : 1);
   }
   LevVariable& variable(int32_t j) const { return design->numerics[first->numeric[j]]; }

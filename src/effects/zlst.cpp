@@ -13,11 +13,11 @@ const unsigned char* at(const void* list, int32_t i, int32_t size) {
   return static_cast<const unsigned char*>(list) + static_cast<size_t>(i) * size;
 }
 
-bool same(const void* list, int32_t i, const void* element, int32_t size) {
+[[nodiscard]] bool same(const void* list, int32_t i, const void* element, int32_t size) {
   return std::memcmp(at(list, i, size), element, static_cast<size_t>(size)) == 0;
 }
 
-int32_t codeFromMatches(int32_t m, int32_t na, int32_t nb) {
+[[nodiscard]] int32_t codeFromMatches(int32_t m, int32_t na, int32_t nb) {
   if (m < na)
     return m < nb ? 999 : 1;
   return m < nb ? -1 : 0;

@@ -71,7 +71,9 @@ void justify(char* text, int32_t n) {
   }
 }
 
-bool isNameChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
+[[nodiscard]] bool isNameChar(char c) {
+  return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
+}
 
 // Maps a numeric-looking text ("-1.5", "+2") to name characters ("N1D5", "P2").
 void mapNumeric(char* text, int32_t n) {
@@ -93,7 +95,7 @@ void mapNumeric(char* text, int32_t n) {
 }
 
 // Prefix length P of a CLASS variable's names (see zmnprcl).
-int32_t prefixLength(const ClassNameRecord& r, int32_t width) {
+[[nodiscard]] int32_t prefixLength(const ClassNameRecord& r, int32_t width) {
   int32_t w = r.nameLimit > 0 && r.nameLimit < width ? r.nameLimit : width;
   int32_t p = r.cprefix;
   if (p == -1) {

@@ -82,6 +82,6 @@ void zmnduef(const EffectNameRecord* records, int32_t count);
 void zmnducl(const ClassNameRecord* records, int32_t count);
 
 // The VALIDVARNAME width: 8 under V6, else 32.
-int32_t zmnNameWidth();
+[[nodiscard]] int32_t zmnNameWidth();
 // Makes a 32-character blank-padded text a valid variable name (the host's rules).
 void zmnValidName(char* text, int32_t length);

@@ -13,6 +13,7 @@
 #include "output/vsfprint.h"
 #include "output/vsfprinters.h"
 #include "support/hoststubs.h"
+#include "support/nomemory.h"
 
 #include <algorithm>
 #include <string>
@@ -34,11 +35,11 @@ std::string effectName(VsfContext* ctx, int32_t e) {
 
 // The "Coeffs" data: one row per averaged resample, its estimate of every parameter (missing
 // where the resample's model left the parameter out).
-int32_t coeffsData(VsfContext* ctx, const VsfModel* m, RvqText** ref) {
+[[nodiscard]] int32_t coeffsData(VsfContext* ctx, const VsfModel* m, RvqText** ref) {
   const VsfAverageSummary& a = ctx->average;
   const int32_t parms = m->parmCount;
   if (parms <= 0)
-    return -2;
+    return kVsfNoMemory;
   std::vector<double> coef(static_cast<size_t>(parms));
   std::vector<std::string> names;
   for (int32_t j = 0; j < parms; ++j)
@@ -226,7 +227,7 @@ int32_t vsfgBootstrapParmHistogram(VsfContext* ctx, VsfModel* m, bool refitting)
   const bool box = g.pdNoBox == 0;
   RvqText* data = nullptr;
   if (coeffsData(ctx, m, &data) != 0)
-    return -2;
+    return kVsfNoMemory;
   const std::vector<ShownParm> parms = shownParms(ctx, m, limit, order);
   const int32_t titleMsg = !ma.refit ? 1212 : refitting ? 1214 : 1213;
   DistCall c{refitting ? "RefitParmDistPanel" : "ParmDistPanel",

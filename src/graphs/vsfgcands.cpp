@@ -8,6 +8,7 @@
 #include "output/vsfprint.h"
 #include "output/vsfprinters.h"
 #include "support/hoststubs.h"
+#include "support/nomemory.h"
 #include "support/poolalloc.h"
 
 #include <algorithm>
@@ -15,7 +16,7 @@
 
 namespace {
 
-bool noValue(double v) { return isHostMissing(v) || v == DBL_MAX || v == -DBL_MAX; }
+[[nodiscard]] bool noValue(double v) { return isHostMissing(v) || v == DBL_MAX || v == -DBL_MAX; }
 
 // The row values of the "PlotCandidates" data, bound to its columns.
 struct CandidateRows {
@@ -27,8 +28,9 @@ struct CandidateRows {
 
 // Creates, fills and publishes the data; the kind (1 entry, -1 removal) of its last row, 0
 // when the effect names are empty or their buffer cannot be taken.
-int32_t emitCandidates(VsfContext* ctx, VsfModel* m, const VsfCandidateRanking& ranked,
-                       int32_t shown, bool competitive, RvqText* title, RvqText** dataRef) {
+[[nodiscard]] int32_t emitCandidates(VsfContext* ctx, VsfModel* m,
+                                     const VsfCandidateRanking& ranked, int32_t shown,
+                                     bool competitive, RvqText* title, RvqText** dataRef) {
   CandidateRows row;
   for (int32_t i = 0; i < shown; ++i) {
     int32_t length = 0;
@@ -82,12 +84,12 @@ int32_t vsfgCandidates(VsfContext* ctx, VsfModel* step) {
     return 0;
   const double start = zdattim();
   if (ctx->effectRecordCount <= 0 && step->effectCount <= 0)
-    return -2;
+    return kVsfNoMemory;
   if (step->candidateValue == nullptr || step->stepCount <= 0)
     return 0;
   VsfCandidateRanking ranked;
   if (vsfRankCandidates(ctx, step, &ranked) != 0)
-    return -2;
+    return kVsfNoMemory;
   // A step without candidates (every effect already in, or none with a value) has no plot.
   if (ranked.count == 0) {
     vsfFreeCandidates(step, &ranked);
@@ -107,7 +109,7 @@ int32_t vsfgCandidates(VsfContext* ctx, VsfModel* step) {
   const int32_t kind = emitCandidates(ctx, step, ranked, shown, competitive, title, &dataRef);
   if (kind == 0) {
     vsfFreeCandidates(step, &ranked);
-    return -2;
+    return kVsfNoMemory;
   }
   double low = DBL_MAX, high = -DBL_MAX;
   for (int32_t i = 0; i < shown; ++i)

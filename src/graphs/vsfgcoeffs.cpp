@@ -13,6 +13,7 @@
 #include "output/vsfmodelview.h"
 #include "output/vsfprint.h"
 #include "support/hoststubs.h"
+#include "support/nomemory.h"
 #include "support/poolalloc.h"
 
 #include <algorithm>
@@ -74,11 +75,11 @@ struct CoefData {
     out.column({rvqInt(103, 5), vsfaName(name), vsfaLabel(vsfMsg(header)), vsfaBound(v)});
   }
 
-  int32_t defineColumns() {
+  [[nodiscard]] int32_t defineColumns() {
     const VsfResultsState& r = ctx->results;
     stepLabel = static_cast<char*>(poolTake(m->pool, r.stepLabelWidth));
     if (stepLabel == nullptr)
-      return -2;
+      return kVsfNoMemory;
     out.create("Coefficients", nullptr);
     out.intColumn("Step", &step);
     out.intColumn("CurveNumber", &curveNumber);
@@ -88,7 +89,7 @@ struct CoefData {
     if (r.parmLabelWidth > 0) {
       parameter = static_cast<char*>(poolTake(m->pool, r.parmLabelWidth));
       if (parameter == nullptr)
-        return -2;
+        return kVsfNoMemory;
       out.charColumn("Parameter", parameter, r.parmLabelWidth);
     }
     out.intColumn("CurveIndex", &curveIndex);
@@ -203,7 +204,7 @@ struct CoefData {
 // emits their rows.
 // A model-averaging sample's records (sampleTag >= 0) are read from *position on, each after
 // its tag; a plain fit's from the start of its file.
-int32_t walkRecords(CoefData& data, int64_t* position, int32_t sampleTag) {
+[[nodiscard]] int32_t walkRecords(CoefData& data, int64_t* position, int32_t sampleTag) {
   VsfContext* ctx = data.ctx;
   VsfModel* m = data.m;
   const VsfResultsState& r = ctx->results;
@@ -327,7 +328,7 @@ int32_t vsfgCoeffs(VsfContext* ctx, VsfModel* m, int64_t* position, int32_t samp
   if (pl.coefLevel == 0)
     return 0;
   const double start = zdattim();
-  vsfgParmLabels(ctx, m); // a fit without labels still draws its curves
+  (void)vsfgParmLabels(ctx, m); // a fit without labels still draws its curves
   if (ctx->results.stepLabelWidth <= 0 || ctx->results.parmInPlot == nullptr)
     return ctx->results.stepLabelWidth <= 0 ? -2 : 0;
   CoefData data(ctx, m);

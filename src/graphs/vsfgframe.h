@@ -52,23 +52,23 @@ private:
 
 // The axis a graph uses: its setting, or STEPLABEL when the fit has at most `threshold`
 // steps and STEP beyond.
-int32_t vsfgAutoAxis(int32_t setting, const VsfModel* model, int32_t threshold);
+[[nodiscard]] int32_t vsfgAutoAxis(int32_t setting, const VsfModel* model, int32_t threshold);
 // Works out the shown range from a plot's first and last step (negative and INT32_MAX when
 // not given); false when it holds no step.
-bool vsfgStepRange(const VsfContext* ctx, const VsfModel* model, int32_t firstStep,
-                   int32_t lastStep, VsfStepRange* range);
+[[nodiscard]] bool vsfgStepRange(const VsfContext* ctx, const VsfModel* model, int32_t firstStep,
+                                 int32_t lastStep, VsfStepRange* range);
 // The step-axis list for `axis`, with the chosen value when the chosen step is shown.
 VsfStepAxisList vsfgStepAxisList(const VsfContext* ctx, int32_t axis, int32_t chosenStep,
                                  const VsfStepRange& range);
 // A view of the table behind `data` holding the rows of the shown steps (method 708).
 RvqObject* vsfgMakeView(VsfContext* ctx, RvqText* data, const VsfStepRange& range);
 // The number of rows a view selects; -1 when the host cannot tell.
-int64_t vsfgViewRows(RvqObject* view);
+[[nodiscard]] int64_t vsfgViewRows(RvqObject* view);
 void vsfgReleaseView(VsfContext* ctx, RvqObject* view);
 
 // The displayed step number of history entry `entry` of a fit (the selection summary's
 // Step): the entries of the starting model are step 0, BACKWARD numbers entries from 0.
-int32_t vsfgShownStep(const VsfContext* ctx, const VsfModel* model, int32_t entry);
+[[nodiscard]] int32_t vsfgShownStep(const VsfContext* ctx, const VsfModel* model, int32_t entry);
 // The "_METHOD" text: the method's name, null for a method without one.
 RvqText* vsfgMethodText(const VsfContext* ctx);
 

@@ -7,6 +7,7 @@
 #include "model/vsfformulas.h"
 #include "output/vsfmodelview.h"
 #include "support/hoststubs.h"
+#include "support/nomemory.h"
 #include "support/poolalloc.h"
 
 #include <algorithm>
@@ -16,7 +17,9 @@
 
 namespace {
 
-int32_t digits(int32_t k) { return static_cast<int32_t>(std::floor(std::log10(k + 0.5) + 1)); }
+[[nodiscard]] int32_t digits(int32_t k) {
+  return static_cast<int32_t>(std::floor(std::log10(k + 0.5) + 1));
+}
 
 // Copies `length` characters into a new pool text.
 const char* poolText(QkPool* pool, const char* text, int32_t length) {
@@ -26,7 +29,7 @@ const char* poolText(QkPool* pool, const char* text, int32_t length) {
   return p;
 }
 
-int32_t maxStepLabel(const VsfContext* ctx) {
+[[nodiscard]] int32_t maxStepLabel(const VsfContext* ctx) {
   int32_t v = ctx->stmt.plots.maxStepLabel;
   return v > 0 ? v : 20;
 }
@@ -50,7 +53,7 @@ int32_t vsfgStepLabels(VsfContext* ctx, VsfModel* m) {
   r.stepLabels =
       static_cast<VsfLabel*>(poolTake(pool, int64_t(std::max(steps, 1)) * sizeof(VsfLabel)));
   if (r.effectInPath == nullptr || r.stepLabels == nullptr)
-    return -2;
+    return kVsfNoMemory;
   r.stepLabelCount = steps;
   const bool backward = ctx->options.method == VM_BACKWARD;
   const bool multi = vsfGroupMethod(ctx->options.method);
@@ -95,7 +98,7 @@ int32_t vsfgStepLabels(VsfContext* ctx, VsfModel* m) {
   const int32_t limit = maxStepLabel(ctx);
   char* buffer = static_cast<char*>(poolTake(pool, limit + 600));
   if (buffer == nullptr)
-    return -2;
+    return kVsfNoMemory;
   bool cut = false;
   int32_t k = 1;
   int32_t cursor = ctx->options.noint ? 0 : 1;
@@ -193,7 +196,7 @@ int32_t vsfgParmLabels(VsfContext* ctx, VsfModel* m) {
   int32_t* curve = static_cast<int32_t*>(poolTake(pool, int64_t(parms) * 4));
   if (inPlot == nullptr || curve == nullptr || r.effectInPath == nullptr ||
       m->parmOffset == nullptr)
-    return -2;
+    return kVsfNoMemory;
   r.parmInPlot = inPlot;
   r.parmCurve = curve;
   const LevDesign* d = vsfDesign(ctx);
@@ -214,7 +217,7 @@ int32_t vsfgParmLabels(VsfContext* ctx, VsfModel* m) {
   }
   VsfLabel* labels = static_cast<VsfLabel*>(poolTake(pool, int64_t(parms) * sizeof(VsfLabel)));
   if (labels == nullptr)
-    return -2;
+    return kVsfNoMemory;
   r.parmLabels = labels;
   int32_t longest = 0;
   each([&](int32_t e, const VsfEffectView& v, int32_t j, int32_t) {
@@ -222,7 +225,7 @@ int32_t vsfgParmLabels(VsfContext* ctx, VsfModel* m) {
   });
   char* buffer = longest > 0 ? static_cast<char*>(poolTake(pool, longest + 1)) : nullptr;
   if (buffer == nullptr)
-    return -2;
+    return kVsfNoMemory;
   bool cut = false, empty = false;
   int32_t c = 0, lastEffect = -1;
   each([&](int32_t e, const VsfEffectView& v, int32_t j, int32_t q) {
@@ -248,12 +251,12 @@ int32_t vsfgThinLabels(VsfContext* ctx, VsfModel* m, const double* v) {
   VsfResultsState& r = ctx->results;
   const int32_t n = m->parmCount;
   if (n <= 0 || r.parmLabels == nullptr)
-    return -2;
+    return kVsfNoMemory;
   int32_t* order = static_cast<int32_t*>(poolTake(m->pool, int64_t(n) * 4));
   uint8_t* kept = static_cast<uint8_t*>(poolTake(m->pool, n));
   double* values = static_cast<double*>(poolTake(m->pool, int64_t(n) * 8));
   if (order == nullptr || kept == nullptr || values == nullptr)
-    return -2;
+    return kVsfNoMemory;
   for (int32_t i = 0; i < n; ++i)
     order[i] = i, values[i] = v[i];
   vsfQsort(values, n, order, 0);

@@ -10,13 +10,13 @@ struct VsfModel;
 struct VsfEffectView;
 struct LevDesign;
 
-int32_t vsfgStepLabels(VsfContext* ctx, VsfModel* model);
-int32_t vsfgParmLabels(VsfContext* ctx, VsfModel* model);
+[[nodiscard]] int32_t vsfgStepLabels(VsfContext* ctx, VsfModel* model);
+[[nodiscard]] int32_t vsfgParmLabels(VsfContext* ctx, VsfModel* model);
 // Thins the curve labels by the per-parameter coefficient values `values` (n = model's
 // parameter count).
 int32_t vsfgThinLabels(VsfContext* ctx, VsfModel* model, const double* values);
 // The curve label of parameter j of selection effect k: under INTERLACED the text of its
 // design column (the effect name when the column has none), else the effect name followed
 // by the column's level text. Writes into `buffer` when it is not null; the length.
-int32_t vsfgParmLabelText(const VsfContext* ctx, const LevDesign* d, int32_t k,
-                          const VsfEffectView& v, int32_t j, char* buffer);
+[[nodiscard]] int32_t vsfgParmLabelText(const VsfContext* ctx, const LevDesign* d, int32_t k,
+                                        const VsfEffectView& v, int32_t j, char* buffer);

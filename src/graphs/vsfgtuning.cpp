@@ -30,7 +30,7 @@ RvqAttr hiddenUnlessShown(const VsfContext* ctx) {
 
 // Builds and publishes the "ElasticNetTuneL2" data; the row number of the kept L2 (the last
 // row with it), 0 when no row has it. Lowers the tuning-row count to the rows it showed.
-int32_t emitTuning(VsfContext* ctx, VsfModel* m, bool cvex, RvqText** dataRef) {
+[[nodiscard]] int32_t emitTuning(VsfContext* ctx, VsfModel* m, bool cvex, RvqText** dataRef) {
   int32_t step = 0, opt = 0, nVar = 0, nSteps = 0, chosen = 0;
   double l2 = 0, logL2 = 0, l1 = 0, value = 0, l2Norm = 0, l1Norm = 0;
   VsfOut out(ctx);

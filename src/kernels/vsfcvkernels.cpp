@@ -30,7 +30,7 @@ template <class Fn> int32_t eachCounted(VsfModel* m, QkPageDescriptor* page, Fn 
   return bad != 0 ? kVsfBadFoldRow : 0;
 }
 
-int32_t cvResidsBody(VsfModel* m, QkPageDescriptor* page, double* sums) {
+[[nodiscard]] int32_t cvResidsBody(VsfModel* m, QkPageDescriptor* page, double* sums) {
   const VsfRowShape S = vsfRowShape(m);
   return eachCounted(m, page, [&](const VsfRowView& r, int32_t k, double, double w) {
     // The row's residual under its fold's model, fitted without the fold's rows.

@@ -10,9 +10,12 @@
 
 struct VsfModel;
 
-int32_t vsfCVNobs(VsfModel* model, QkPageDescriptor* page);
-int32_t vsfCVNobs_t(VsfModel* model, QkPageDescriptor* page, double* buffer, int64_t length);
-int32_t vsfCVYpY(VsfModel* model, QkPageDescriptor* page);
-int32_t vsfCVYpY_t(VsfModel* model, QkPageDescriptor* page, double* buffer, int64_t length);
-int32_t vsfCVResids(VsfModel* model, QkPageDescriptor* page);
-int32_t vsfCVResids_t(VsfModel* model, QkPageDescriptor* page, double* buffer, int64_t length);
+[[nodiscard]] int32_t vsfCVNobs(VsfModel* model, QkPageDescriptor* page);
+[[nodiscard]] int32_t vsfCVNobs_t(VsfModel* model, QkPageDescriptor* page, double* buffer,
+                                  int64_t length);
+[[nodiscard]] int32_t vsfCVYpY(VsfModel* model, QkPageDescriptor* page);
+[[nodiscard]] int32_t vsfCVYpY_t(VsfModel* model, QkPageDescriptor* page, double* buffer,
+                                 int64_t length);
+[[nodiscard]] int32_t vsfCVResids(VsfModel* model, QkPageDescriptor* page);
+[[nodiscard]] int32_t vsfCVResids_t(VsfModel* model, QkPageDescriptor* page, double* buffer,
+                                    int64_t length);

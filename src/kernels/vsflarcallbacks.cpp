@@ -21,7 +21,7 @@ struct Sinks {
   double *termA = nullptr, *termB = nullptr;
 };
 
-bool lsCoeffMethod(int32_t method) {
+[[nodiscard]] bool lsCoeffMethod(int32_t method) {
   return method == VM_LAR_LS || method == VM_LASSO_LS || method == VM_ELASTICNET_LS;
 }
 

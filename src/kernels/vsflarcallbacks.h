@@ -13,30 +13,36 @@ struct VsfModel;
 
 // corr[k] += m r x_k for every effect but the intercept; sse, validateAse, testAse and the
 // held-out sums of the external fold.
-int32_t vsfLarCorr(VsfModel* model, QkPageDescriptor* page);
-int32_t vsfLarCorr_t(VsfModel* model, QkPageDescriptor* page, double* buffer, int64_t length);
+[[nodiscard]] int32_t vsfLarCorr(VsfModel* model, QkPageDescriptor* page);
+[[nodiscard]] int32_t vsfLarCorr_t(VsfModel* model, QkPageDescriptor* page, double* buffer,
+                                   int64_t length);
 // The residual sums of vsfLarCorr without the correlations.
-int32_t vsfLarRss(VsfModel* model, QkPageDescriptor* page);
-int32_t vsfLarRss_t(VsfModel* model, QkPageDescriptor* page, double* buffer, int64_t length);
+[[nodiscard]] int32_t vsfLarRss(VsfModel* model, QkPageDescriptor* page);
+[[nodiscard]] int32_t vsfLarRss_t(VsfModel* model, QkPageDescriptor* page, double* buffer,
+                                  int64_t length);
 // The training rows' residual sums of squares of every entry of model->larAhead (rows with
 // roles or external folds are not for it).
-int32_t vsfLarRssAhead(VsfModel* model, QkPageDescriptor* page);
-int32_t vsfLarRssAhead_t(VsfModel* model, QkPageDescriptor* page, double* buffer, int64_t length);
+[[nodiscard]] int32_t vsfLarRssAhead(VsfModel* model, QkPageDescriptor* page);
+[[nodiscard]] int32_t vsfLarRssAhead_t(VsfModel* model, QkPageDescriptor* page, double* buffer,
+                                       int64_t length);
 // dirCorr[k] += m v x_k for the candidates (or the screened-in working set).
-int32_t vsfLarAvec(VsfModel* model, QkPageDescriptor* page);
-int32_t vsfLarAvec_t(VsfModel* model, QkPageDescriptor* page, double* buffer, int64_t length);
+[[nodiscard]] int32_t vsfLarAvec(VsfModel* model, QkPageDescriptor* page);
+[[nodiscard]] int32_t vsfLarAvec_t(VsfModel* model, QkPageDescriptor* page, double* buffer,
+                                   int64_t length);
 // Correlations of the screened-out effects and the two sums of the fitted values.
-int32_t vsfLarSasviCorrOut(VsfModel* model, QkPageDescriptor* page);
-int32_t vsfLarSasviCorrOut_t(VsfModel* model, QkPageDescriptor* page, double* buffer,
-                             int64_t length);
+[[nodiscard]] int32_t vsfLarSasviCorrOut(VsfModel* model, QkPageDescriptor* page);
+[[nodiscard]] int32_t vsfLarSasviCorrOut_t(VsfModel* model, QkPageDescriptor* page, double* buffer,
+                                           int64_t length);
 // Direction products of the working-set effects whose products are still to be formed.
-int32_t vsfLarSasviAvecOut(VsfModel* model, QkPageDescriptor* page);
-int32_t vsfLarSasviAvecOut_t(VsfModel* model, QkPageDescriptor* page, double* buffer,
-                             int64_t length);
+[[nodiscard]] int32_t vsfLarSasviAvecOut(VsfModel* model, QkPageDescriptor* page);
+[[nodiscard]] int32_t vsfLarSasviAvecOut_t(VsfModel* model, QkPageDescriptor* page, double* buffer,
+                                           int64_t length);
 // vsfLarSasviCorrOut together with the direction products of the screened-out effects.
-int32_t vsfLarSasvi(VsfModel* model, QkPageDescriptor* page);
-int32_t vsfLarSasvi_t(VsfModel* model, QkPageDescriptor* page, double* buffer, int64_t length);
+[[nodiscard]] int32_t vsfLarSasvi(VsfModel* model, QkPageDescriptor* page);
+[[nodiscard]] int32_t vsfLarSasvi_t(VsfModel* model, QkPageDescriptor* page, double* buffer,
+                                    int64_t length);
 // Correlations of the single-column candidates with the least-squares residual of the
 // in-model effects, about the column means.
-int32_t vsfCorr(VsfModel* model, QkPageDescriptor* page);
-int32_t vsfCorr_t(VsfModel* model, QkPageDescriptor* page, double* buffer, int64_t length);
+[[nodiscard]] int32_t vsfCorr(VsfModel* model, QkPageDescriptor* page);
+[[nodiscard]] int32_t vsfCorr_t(VsfModel* model, QkPageDescriptor* page, double* buffer,
+                                int64_t length);

@@ -10,10 +10,12 @@
 
 struct VsfModel;
 
-int32_t vsfMoments(VsfModel* model, QkPageDescriptor* page);
-int32_t vsfMoments_t(VsfModel* model, QkPageDescriptor* page, double* buffer, int64_t length);
-int32_t vsfYpwY(VsfModel* model, QkPageDescriptor* page);
-int32_t vsfYpwY_t(VsfModel* model, QkPageDescriptor* page, double* buffer, int64_t length);
+[[nodiscard]] int32_t vsfMoments(VsfModel* model, QkPageDescriptor* page);
+[[nodiscard]] int32_t vsfMoments_t(VsfModel* model, QkPageDescriptor* page, double* buffer,
+                                   int64_t length);
+[[nodiscard]] int32_t vsfYpwY(VsfModel* model, QkPageDescriptor* page);
+[[nodiscard]] int32_t vsfYpwY_t(VsfModel* model, QkPageDescriptor* page, double* buffer,
+                                int64_t length);
 // vsfShiftRows and then vsfYpwY on each page, in one pass over the rows: the sums of squares
 // about the shift, added page by page and row by row as the two passes add them.
 int32_t vsfShiftRowsSquares(VsfModel* model, QkPageDescriptor* page);
@@ -22,5 +24,6 @@ int32_t vsfShiftRowsSquares_t(VsfModel* model, QkPageDescriptor* page, double* b
 // The sums about its mean of every dense column whose spread its raw sums leave unresolved
 // (spreadState VSS_ABOUT_MEAN): the weighted TRAIN deviations and squared deviations, into
 // spreadSums. On shifted pages the mean less the shift is the centre.
-int32_t vsfSpreads(VsfModel* model, QkPageDescriptor* page);
-int32_t vsfSpreads_t(VsfModel* model, QkPageDescriptor* page, double* buffer, int64_t length);
+[[nodiscard]] int32_t vsfSpreads(VsfModel* model, QkPageDescriptor* page);
+[[nodiscard]] int32_t vsfSpreads_t(VsfModel* model, QkPageDescriptor* page, double* buffer,
+                                   int64_t length);

@@ -15,7 +15,7 @@ void vsfRankUpdate(double* T, int32_t n, const double* const* x, const double* w
 
 // True when any of the n values is the missing value (top 16 bits set): the row test of the
 // cross-product kernel, written as one loop the compiler can vectorise.
-inline bool vsfAnyMissing(const double* x, int32_t n) {
+[[nodiscard]] inline bool vsfAnyMissing(const double* x, int32_t n) {
   uint64_t any = 0;
   for (int32_t i = 0; i < n; ++i) {
     uint64_t bits;

@@ -27,5 +27,6 @@ double vsfSampleSize(const VsfResampleSettings* settings, double N);
 
 // Serial form; the threaded form has the same body and is never handed to a page worker
 // (the draws depend on the running totals of the one stream).
-int32_t vsfResampleFreqs(VsfModel* model, QkPageDescriptor* page);
-int32_t vsfResampleFreqs_t(VsfModel* model, QkPageDescriptor* page, double* buffer, int64_t length);
+[[nodiscard]] int32_t vsfResampleFreqs(VsfModel* model, QkPageDescriptor* page);
+[[nodiscard]] int32_t vsfResampleFreqs_t(VsfModel* model, QkPageDescriptor* page, double* buffer,
+                                         int64_t length);

@@ -22,7 +22,9 @@ void vsfGatherSwept(const VsfModel* model, const VsfRowShape& S, const VsfRowVie
 // The row's residual under the swept matrix s (its column 0 holds minus the coefficients).
 double vsfGatheredResidual(const double* s, const VsfRowView& r, const VsfGathered& g);
 
-int32_t vsfPress(VsfModel* model, QkPageDescriptor* page);
-int32_t vsfPress_t(VsfModel* model, QkPageDescriptor* page, double* buffer, int64_t length);
-int32_t vsfResids(VsfModel* model, QkPageDescriptor* page);
-int32_t vsfResids_t(VsfModel* model, QkPageDescriptor* page, double* buffer, int64_t length);
+[[nodiscard]] int32_t vsfPress(VsfModel* model, QkPageDescriptor* page);
+[[nodiscard]] int32_t vsfPress_t(VsfModel* model, QkPageDescriptor* page, double* buffer,
+                                 int64_t length);
+[[nodiscard]] int32_t vsfResids(VsfModel* model, QkPageDescriptor* page);
+[[nodiscard]] int32_t vsfResids_t(VsfModel* model, QkPageDescriptor* page, double* buffer,
+                                  int64_t length);

@@ -37,12 +37,14 @@ struct VsfRowView {
 
   double* denseValues() const { return y + 1; }
   // Stored values of sparse slot s are numbers [begin, end) of the row.
-  int32_t slotEnd(const VsfRowShape& S, int32_t s) const { return codeEnd[-1 - S.fixedCodes - s]; }
-  int32_t slotBegin(const VsfRowShape& S, int32_t s) const {
+  [[nodiscard]] int32_t slotEnd(const VsfRowShape& S, int32_t s) const {
+    return codeEnd[-1 - S.fixedCodes - s];
+  }
+  [[nodiscard]] int32_t slotBegin(const VsfRowShape& S, int32_t s) const {
     return s == 0 ? 0 : codeEnd[-1 - S.fixedCodes - (s - 1)];
   }
   // Column index within its effect of stored value v.
-  int32_t storedIndex(const VsfRowShape& S, int32_t v) const {
+  [[nodiscard]] int32_t storedIndex(const VsfRowShape& S, int32_t v) const {
     return codeEnd[-1 - S.fixedCodes - S.sparse - v];
   }
 };

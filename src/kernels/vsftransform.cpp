@@ -11,7 +11,7 @@
 
 namespace {
 
-bool rewritten(const VsfRowShape& S, const VsfRowView& r) {
+[[nodiscard]] bool rewritten(const VsfRowShape& S, const VsfRowView& r) {
   if (!S.hasResample)
     return true;
   const double mult = r.role == VSF_ROLE_TRAIN ? r.rfreq : r.freq;

@@ -18,7 +18,7 @@ namespace {
 using packed::at;
 using packed::tri;
 
-int32_t foldOf(const VsfModel* m, const VsfRowShape& S, const VsfRowView& r) {
+[[nodiscard]] int32_t foldOf(const VsfModel* m, const VsfRowShape& S, const VsfRowView& r) {
   if (!S.cv)
     return -1;
   return (r.fold >= 0 && r.fold < m->foldCount) ? r.fold : -2;
@@ -50,7 +50,7 @@ struct PendingRows {
 };
 
 // True when the row's dense values and its weight can be added (zscp's test).
-bool addable(const double* x, int32_t n, double w) {
+[[nodiscard]] bool addable(const double* x, int32_t n, double w) {
   return !vsfAnyMissing(x, n) && !isHostMissing(w) && w != 0.0;
 }
 
@@ -134,7 +134,7 @@ template <class Target> int32_t effectBody(VsfModel* m, QkPageDescriptor* page, 
 // ---- new rows of the entering effect; target(f) gives the base that element (r, c) of
 // the whole triangle is addressed from ----
 template <class Target>
-int32_t effBody(VsfModel* m, QkPageDescriptor* page, int64_t origin, Target target) {
+[[nodiscard]] int32_t effBody(VsfModel* m, QkPageDescriptor* page, int64_t origin, Target target) {
   const VsfRowShape S = vsfRowShape(m);
   const int32_t k = m->inModelList[m->inModelCount - 1];
   const int64_t m0 = m->xpxColumns;
@@ -193,7 +193,7 @@ int32_t effBody(VsfModel* m, QkPageDescriptor* page, int64_t origin, Target targ
 
 // True when every effect is dense and stored in parameter order, so that the dense values
 // of a row are its parameters in order.
-bool denseInParameterOrder(const VsfModel* m) {
+[[nodiscard]] bool denseInParameterOrder(const VsfModel* m) {
   if (m->sparseEffectCount != 0)
     return false;
   for (int32_t e = 0; e < m->effectCount; ++e)
@@ -287,7 +287,7 @@ template <class Target> int32_t effCrossBody(VsfModel* m, QkPageDescriptor* page
   return badFolds != 0 ? kVsfBadFoldRow : 0;
 }
 
-int64_t blocksLength(const VsfModel* m) {
+[[nodiscard]] int64_t blocksLength(const VsfModel* m) {
   int64_t sum = 0;
   for (int32_t e = 0; e < m->effectCount; ++e)
     sum += tri(m->effectColumns[e]);

@@ -14,23 +14,28 @@ struct VsfModel;
 // outside 0 to foldCount - 1: such a row belongs to no fold's sums, so the sums are incomplete.
 inline constexpr int32_t kVsfBadFoldRow = -61;
 
-int32_t vsfFullXpX(VsfModel* model, QkPageDescriptor* page);
-int32_t vsfFullXpX_t(VsfModel* model, QkPageDescriptor* page, double* buffer, int64_t length);
+[[nodiscard]] int32_t vsfFullXpX(VsfModel* model, QkPageDescriptor* page);
+[[nodiscard]] int32_t vsfFullXpX_t(VsfModel* model, QkPageDescriptor* page, double* buffer,
+                                   int64_t length);
 // vsfCenterScale and then vsfFullXpX on each page, in one pass over the rows: the cross
 // products of the centred and scaled rows, added as the two passes add them.
-int32_t vsfCenterScaleXpX(VsfModel* model, QkPageDescriptor* page);
-int32_t vsfCenterScaleXpX_t(VsfModel* model, QkPageDescriptor* page, double* buffer,
-                            int64_t length);
+[[nodiscard]] int32_t vsfCenterScaleXpX(VsfModel* model, QkPageDescriptor* page);
+[[nodiscard]] int32_t vsfCenterScaleXpX_t(VsfModel* model, QkPageDescriptor* page, double* buffer,
+                                          int64_t length);
 // vsfShiftRowsSquares and then vsfFullXpX on each page, in one pass over the rows; the
 // threaded form's buffer holds the sums of squares (as vsfYpwY_t's) before the cross products.
-int32_t vsfShiftSquaresXpX(VsfModel* model, QkPageDescriptor* page);
-int32_t vsfShiftSquaresXpX_t(VsfModel* model, QkPageDescriptor* page, double* buffer,
-                             int64_t length);
-int32_t vsfEffectXpX(VsfModel* model, QkPageDescriptor* page);
-int32_t vsfEffectXpX_t(VsfModel* model, QkPageDescriptor* page, double* buffer, int64_t length);
-int32_t vsfEffXpX(VsfModel* model, QkPageDescriptor* page);
-int32_t vsfEffXpX_t(VsfModel* model, QkPageDescriptor* page, double* buffer, int64_t length);
-int32_t vsfYCross(VsfModel* model, QkPageDescriptor* page);
-int32_t vsfYCross_t(VsfModel* model, QkPageDescriptor* page, double* buffer, int64_t length);
-int32_t vsfEffCross(VsfModel* model, QkPageDescriptor* page);
-int32_t vsfEffCross_t(VsfModel* model, QkPageDescriptor* page, double* buffer, int64_t length);
+[[nodiscard]] int32_t vsfShiftSquaresXpX(VsfModel* model, QkPageDescriptor* page);
+[[nodiscard]] int32_t vsfShiftSquaresXpX_t(VsfModel* model, QkPageDescriptor* page, double* buffer,
+                                           int64_t length);
+[[nodiscard]] int32_t vsfEffectXpX(VsfModel* model, QkPageDescriptor* page);
+[[nodiscard]] int32_t vsfEffectXpX_t(VsfModel* model, QkPageDescriptor* page, double* buffer,
+                                     int64_t length);
+[[nodiscard]] int32_t vsfEffXpX(VsfModel* model, QkPageDescriptor* page);
+[[nodiscard]] int32_t vsfEffXpX_t(VsfModel* model, QkPageDescriptor* page, double* buffer,
+                                  int64_t length);
+[[nodiscard]] int32_t vsfYCross(VsfModel* model, QkPageDescriptor* page);
+[[nodiscard]] int32_t vsfYCross_t(VsfModel* model, QkPageDescriptor* page, double* buffer,
+                                  int64_t length);
+[[nodiscard]] int32_t vsfEffCross(VsfModel* model, QkPageDescriptor* page);
+[[nodiscard]] int32_t vsfEffCross_t(VsfModel* model, QkPageDescriptor* page, double* buffer,
+                                    int64_t length);

@@ -28,14 +28,14 @@ double weightOf(double b, double gamma, int32_t* status) {
   return qkzpower(status, a, gamma);
 }
 
-bool weighted(const VsfModel* m, int32_t e) {
+[[nodiscard]] bool weighted(const VsfModel* m, int32_t e) {
   return m->effectStatus[e] != VES_UNAVAILABLE && m->effectStatus[e] != VES_INTERCEPT;
 }
 
 // The weights come from every training row. Under cross validation the pass files each
 // row's cross products under its fold, not in the model's X'X: the folds' sums are added
 // into it, and what the folds held before the pass is put back.
-int32_t fullXpxOverFolds(VsfModel* m, int64_t T) {
+[[nodiscard]] int32_t fullXpxOverFolds(VsfModel* m, int64_t T) {
   const bool folds = vsfCvOn(m) && m->folds != nullptr && m->foldCount > 0;
   std::vector<double> kept;
   if (folds)

@@ -8,6 +8,6 @@
 struct VsfModel;
 
 // 0, the non-zero code of the cross-products pass, or the non-zero qkzpower status.
-int32_t vsfLSAdaptiveWeights(VsfModel* model);
+[[nodiscard]] int32_t vsfLSAdaptiveWeights(VsfModel* model);
 // 0, or the non-zero qkzpower status (a missing estimate reports kPowNotANumber).
-int32_t vsfInEstAdaptiveWeights(VsfModel* model);
+[[nodiscard]] int32_t vsfInEstAdaptiveWeights(VsfModel* model);

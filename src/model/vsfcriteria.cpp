@@ -61,20 +61,20 @@ double criterion(VsfModel* m, int32_t code, double prevSse, double sse, int32_t 
 }
 
 // Effects that contribute parameters: neither a candidate nor unavailable.
-bool contributes(const VsfModel* m, int32_t e) {
+[[nodiscard]] bool contributes(const VsfModel* m, int32_t e) {
   return m->effectStatus[e] != VES_CANDIDATE && m->effectStatus[e] != VES_UNAVAILABLE &&
          m->effectColumns[e] > 0;
 }
 
 // The intercept's column when the pages are shifted and the intercept is swept in (by the
 // sweep flags given), else -1.
-int64_t shiftedInterceptColumn(const VsfModel* m, const char* flags) {
+[[nodiscard]] int64_t shiftedInterceptColumn(const VsfModel* m, const char* flags) {
   if (!m->pagesShifted || m->effectColumns[0] != 1 || !contributes(m, 0))
     return -1;
   const int64_t c = m->effectColumn[0];
   return flags[c] == '1' ? c : -1;
 }
-int64_t shiftedInterceptColumn(const VsfModel* m) {
+[[nodiscard]] int64_t shiftedInterceptColumn(const VsfModel* m) {
   return shiftedInterceptColumn(m, m->sweepFlags);
 }
 

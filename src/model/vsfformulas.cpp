@@ -12,7 +12,7 @@
 #include <utility>
 
 namespace {
-bool big(int32_t code) { return code == VC_RSQUARE || code == VC_ADJRSQ; }
+[[nodiscard]] bool big(int32_t code) { return code == VC_RSQUARE || code == VC_ADJRSQ; }
 } // namespace
 
 int64_t vsfMemTri(int32_t n) {

@@ -16,13 +16,14 @@ inline constexpr double kVsfLogUnderflow = -708.3964185;
 // index k(k+3)/2 of the last column, are formed in 32-bit arithmetic throughout the fit.
 inline constexpr int32_t kVsfMaxTriangleColumns = 46340;
 // Elements of a packed triangle of n columns (64-bit), or -1 above kVsfMaxTriangleColumns.
-int64_t vsfMemTri(int32_t n);
+[[nodiscard]] int64_t vsfMemTri(int32_t n);
 double vsfEpsZero(double x);
-int32_t vsfBigBetter(int32_t code);
-int32_t vsfSmallBetter(int32_t code);
-int32_t vsfIsBetter(int32_t code, double a, double b);
-int32_t vsfIsEpsBetter(int32_t code, double a, double b);
-int32_t vsfIsFUZZBetter(int32_t code, int32_t direction, double a, double b, double fuzz);
+[[nodiscard]] int32_t vsfBigBetter(int32_t code);
+[[nodiscard]] int32_t vsfSmallBetter(int32_t code);
+[[nodiscard]] int32_t vsfIsBetter(int32_t code, double a, double b);
+[[nodiscard]] int32_t vsfIsEpsBetter(int32_t code, double a, double b);
+[[nodiscard]] int32_t vsfIsFUZZBetter(int32_t code, int32_t direction, double a, double b,
+                                      double fuzz);
 
 double vsfAic(int32_t p, double sse, double n);
 double vsfAicc(int32_t p, double sse, double n);

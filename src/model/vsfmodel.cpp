@@ -10,6 +10,7 @@
 #include "model/vsfsolverest.h"
 #include "numerics/packedtri.h"
 #include "support/hoststubs.h"
+#include "support/nomemory.h"
 #include "support/poolalloc.h"
 #include "support/vsfoptions.h"
 
@@ -20,11 +21,11 @@
 
 namespace {
 
-bool methodHasPath(int32_t m) {
+[[nodiscard]] bool methodHasPath(int32_t m) {
   return (m >= VM_LAR && m <= VM_ELASTICNET_LS) || m == VM_GROUPLASSO;
 }
 
-int32_t limitFor(const VsfModel* m, const VsfModelOptions* o, int32_t base) {
+[[nodiscard]] int32_t limitFor(const VsfModel* m, const VsfModelOptions* o, int32_t base) {
   const int64_t M = o->maxSteps == 0 ? 2147483647LL : o->maxSteps;
   const int64_t S = o->steps;
   // The INCLUDE= value itself (not counting the intercept) bounds the steps with STEPS=.
@@ -63,13 +64,13 @@ int32_t limitFor(const VsfModel* m, const VsfModelOptions* o, int32_t base) {
   return static_cast<int32_t>(limit);
 }
 
-bool chooseGiven(const VsfModel* m) { return m->options->choose != VC_NONE_GIVEN; }
-bool foldStats(const VsfModel* m) {
+[[nodiscard]] bool chooseGiven(const VsfModel* m) { return m->options->choose != VC_NONE_GIVEN; }
+[[nodiscard]] bool foldStats(const VsfModel* m) {
   return vsfCvOn(m) && m->foldCount > 0 && vsfCvFoldStatsAsked(*m->options);
 }
-bool foldEstimates(const VsfModel* m) { return vsfCvFoldBetaAsked(*m->options); }
+[[nodiscard]] bool foldEstimates(const VsfModel* m) { return vsfCvFoldBetaAsked(*m->options); }
 // Whether each step sets the folds' estimates (their arrays exist then).
-bool foldBetaKept(const VsfModel* m) {
+[[nodiscard]] bool foldBetaKept(const VsfModel* m) {
   return vsfCvOn(m) && m->foldCount > 0 && m->folds != nullptr && foldEstimates(m);
 }
 
@@ -120,7 +121,7 @@ namespace {
 
 // The model's pool and the position of its step records (written from the start of the
 // step-record file).
-int32_t openModelPool(VsfModel* m) {
+[[nodiscard]] int32_t openModelPool(VsfModel* m) {
   QkPoolAttributes attrs{};
   attrs.flags = 1;
   m->pool = Exported_QKHandle == nullptr
@@ -140,14 +141,14 @@ int32_t openModelPool(VsfModel* m) {
   m->stepScratch = m->scratchHolder;
   m->stepScratchPos = vsfModelArray<int64_t>(m, 1);
   if (m->stepScratchPos == nullptr)
-    return -2;
+    return kVsfNoMemory;
   *m->stepScratchPos = 0;
   return 0;
 }
 
 // The hierarchy switch, and (without SPLIT) the working counts of the hierarchy lists,
 // started from the counts the post-init checks made.
-int32_t setUpHierarchy(VsfModel* m, const VsfModelOptions* o, int32_t nE) {
+[[nodiscard]] int32_t setUpHierarchy(VsfModel* m, const VsfModelOptions* o, int32_t nE) {
   m->hierarchy = (o->hierarchy != 0 || o->method == VM_BACKWARD) ? 1 : 0;
   if (o->split)
     return 0;
@@ -158,7 +159,7 @@ int32_t setUpHierarchy(VsfModel* m, const VsfModelOptions* o, int32_t nE) {
   m->hierAddCount = vsfModelArray<int32_t>(m, nE);
   m->hierDropCount = vsfModelArray<int32_t>(m, nE);
   if (m->hierAddCount == nullptr || m->hierDropCount == nullptr)
-    return -2;
+    return kVsfNoMemory;
   if (m->hierarchy && m->hierAddCountInit != nullptr && m->hierDropCountInit != nullptr) {
     std::memcpy(m->hierAddCount, m->hierAddCountInit, sizeof(int32_t) * nE);
     std::memcpy(m->hierDropCount, m->hierDropCountInit, sizeof(int32_t) * nE);
@@ -168,18 +169,18 @@ int32_t setUpHierarchy(VsfModel* m, const VsfModelOptions* o, int32_t nE) {
 
 // The fold records of cross validation (no more folds than training rows, except for
 // random folds), with room for each fold's estimates when they are shown.
-int32_t allocateFolds(VsfModel* m, const VsfModelOptions* o, int32_t nP) {
+[[nodiscard]] int32_t allocateFolds(VsfModel* m, const VsfModelOptions* o, int32_t nP) {
   if (m->foldCount > m->nTrain && o->cvMethod != CV_RANDOM)
     m->foldCount = static_cast<int32_t>(m->nTrain);
   if (!vsfCvOn(m))
     return 0;
   m->folds = vsfModelArray<VsfFoldRecord>(m, m->foldCount);
   if (m->folds == nullptr)
-    return -2;
+    return kVsfNoMemory;
   if (foldEstimates(m) && o->cvDetails != 0)
     for (int32_t f = 0; f < m->foldCount; ++f)
       if ((m->folds[f].beta = vsfModelArray<double>(m, nP)) == nullptr)
-        return -2;
+        return kVsfNoMemory;
   return 0;
 }
 
@@ -213,7 +214,8 @@ StartCapacities startCapacities(const VsfModel* m, const VsfModelOptions* o, boo
 
 // The trial block of a multi-column candidate (forward and stepwise on the full X'X by a
 // criterion that needs no data pass) and the copies of the model that a trial works on.
-int32_t allocateTrialBlocks(VsfModel* m, const VsfModelOptions* o, bool full, int32_t nE) {
+[[nodiscard]] int32_t allocateTrialBlocks(VsfModel* m, const VsfModelOptions* o, bool full,
+                                          int32_t nE) {
   const int32_t sel = o->select;
   const bool trialSelect = sel == VC_PRESS || sel == VC_VALIDATE || sel == VC_CV;
   int32_t widest = 0;
@@ -225,7 +227,7 @@ int32_t allocateTrialBlocks(VsfModel* m, const VsfModelOptions* o, bool full, in
     m->trialXpx = vsfModelArray<double>(m, packed::tri(widest + 1));
     m->trialFlags = vsfModelArray<char>(m, widest + 1);
     if (m->trialXpx == nullptr || m->trialFlags == nullptr)
-      return -2;
+      return kVsfNoMemory;
   }
   if (trialSelect || (o->method == VM_FORWARD && !m->needTrialBlock) ||
       ((o->method == VM_BACKWARD || o->method == VM_STEPWISE) && m->singleColumnEffectCount < nE))
@@ -237,40 +239,40 @@ int32_t allocateTrialBlocks(VsfModel* m, const VsfModelOptions* o, bool full, in
     m->cleanInModelList = vsfModelArray<int32_t>(m, nE);
     if (!m->workEffectColumn || !m->cleanEffectColumn || !m->workInModelList ||
         !m->cleanInModelList)
-      return -2;
+      return kVsfNoMemory;
   }
   return 0;
 }
 
 // The cross-product columns kept between the model and candidate effects (model and folds)
 // when the full X'X is not formed.
-int32_t allocateCross(VsfModel* m, bool cv, int32_t nP, int32_t crossCap) {
+[[nodiscard]] int32_t allocateCross(VsfModel* m, bool cv, int32_t nP, int32_t crossCap) {
   m->cross = vsfModelArray<double>(m, static_cast<int64_t>(nP + 1) * crossCap);
   if (m->cross == nullptr)
-    return -2;
+    return kVsfNoMemory;
   if (cv)
     for (int32_t f = 0; f < m->foldCount; ++f)
       if ((m->folds[f].cross = vsfModelArray<double>(m, static_cast<int64_t>(nP + 1) * crossCap)) ==
           nullptr)
-        return -2;
+        return kVsfNoMemory;
   m->crossCapacity = crossCap;
   return 0;
 }
 
 // The per-effect and per-parameter arrays of the fit: status, offsets, estimates, the path
 // arrays of the penalized methods, and the candidates' criterion values.
-int32_t allocateFitArrays(VsfModel* m, const VsfModelOptions* o, bool full, int32_t nE,
-                          int32_t nP) {
+[[nodiscard]] int32_t allocateFitArrays(VsfModel* m, const VsfModelOptions* o, bool full,
+                                        int32_t nE, int32_t nP) {
   if (o->parmStandardize) {
     m->changeList = vsfModelArray<int32_t>(m, 2LL * nE);
     if (m->changeList == nullptr)
-      return -2;
+      return kVsfNoMemory;
     m->changeListCapacity = 2 * nE;
   }
   if (o->method == VM_BACKWARD) {
     m->hierarchy = 1;
     if ((m->aliasDropList = vsfModelArray<int32_t>(m, nE)) == nullptr)
-      return -2;
+      return kVsfNoMemory;
   }
   m->effectStatus = vsfModelArray<uint8_t>(m, nE);
   m->parmOffset = vsfModelArray<int32_t>(m, nE);
@@ -282,15 +284,15 @@ int32_t allocateFitArrays(VsfModel* m, const VsfModelOptions* o, bool full, int3
   m->betaVariance = vsfModelArray<double>(m, nP);
   if (!m->effectStatus || !m->parmOffset || !m->workVector || !m->corr || !m->beta || !m->stdBeta ||
       !m->betaVariance)
-    return -2;
+    return kVsfNoMemory;
   if (o->adaptive && (m->adaptiveWeight = vsfModelArray<double>(m, nP)) == nullptr)
-    return -2;
+    return kVsfNoMemory;
   if (o->parmStandardize) {
     if ((m->solverBeta = vsfModelArray<double>(m, nP)) == nullptr)
-      return -2;
+      return kVsfNoMemory;
     if (o->stop != VC_NONE_GIVEN && (!(m->savedSolverBetaA = vsfModelArray<double>(m, nP)) ||
                                      !(m->savedSolverBetaB = vsfModelArray<double>(m, nP))))
-      return -2;
+      return kVsfNoMemory;
   }
   if (o->colStandardize) {
     m->pathBeta = vsfModelArray<double>(m, nP);
@@ -298,24 +300,24 @@ int32_t allocateFitArrays(VsfModel* m, const VsfModelOptions* o, bool full, int3
     m->direction = vsfModelArray<double>(m, nE);
     m->activeSign = vsfModelArray<int32_t>(m, nE);
     if (!m->pathBeta || !m->dirCorr || !m->direction || !m->activeSign)
-      return -2;
+      return kVsfNoMemory;
     if (o->stop != VC_NONE_GIVEN && (!(m->savedBeta = vsfModelArray<double>(m, nP)) ||
                                      !(m->savedStdBeta = vsfModelArray<double>(m, nP))))
-      return -2;
+      return kVsfNoMemory;
   }
   if (!full) {
     if ((m->crossSlot = vsfModelArray<int32_t>(m, nE)) == nullptr)
-      return -2;
+      return kVsfNoMemory;
     for (int32_t e = 0; e < nE; ++e)
       m->crossSlot[e] = -1;
   }
   if (o->storeCandidates && (m->candidateValue = vsfModelArray<double>(m, nE)) == nullptr)
-    return -2;
+    return kVsfNoMemory;
   return 0;
 }
 
 // The copy of the chosen model kept under CHOOSE= (chosenStep -1 without CHOOSE=).
-int32_t allocateChosen(VsfModel* m, int32_t nE, int32_t nP) {
+[[nodiscard]] int32_t allocateChosen(VsfModel* m, int32_t nE, int32_t nP) {
   if (!chooseGiven(m)) {
     m->chosenStep = -1;
     return 0;
@@ -327,40 +329,40 @@ int32_t allocateChosen(VsfModel* m, int32_t nE, int32_t nP) {
   m->chosenEffectStatus = vsfModelArray<uint8_t>(m, nE);
   if (!m->chosenBeta || !m->chosenStdBeta || !m->chosenBetaVariance || !m->chosenInModelList ||
       !m->chosenEffectStatus)
-    return -2;
+    return kVsfNoMemory;
   if (foldStats(m) && (m->chosenFoldCvSse = vsfModelArray<double>(m, m->foldCount)) == nullptr)
-    return -2;
+    return kVsfNoMemory;
   if (foldBetaKept(m) &&
       (m->chosenFoldBeta = vsfModelArray<double>(m, int64_t(m->foldCount) * nP)) == nullptr)
-    return -2;
+    return kVsfNoMemory;
   m->chosenStep = 0;
   return 0;
 }
 
 // Without the full X'X: each effect's own cross-product block (model and folds) and the
 // first column of each effect in the growing swept matrix (after the response column).
-int32_t allocateEffectBlocks(VsfModel* m, bool cv, int32_t nE) {
+[[nodiscard]] int32_t allocateEffectBlocks(VsfModel* m, bool cv, int32_t nE) {
   m->effectFirstColumn = vsfModelArray<int32_t>(m, nE);
   m->effectBlocks = vsfModelArray<double*>(m, nE);
   if (m->effectFirstColumn == nullptr || m->effectBlocks == nullptr)
-    return -2;
+    return kVsfNoMemory;
   m->effectFirstColumn[0] = 1;
   for (int32_t i = 0; i + 1 < nE; ++i)
     m->effectFirstColumn[i + 1] = m->effectFirstColumn[i] + m->effectColumns[i];
   if (cv)
     for (int32_t f = 0; f < m->foldCount; ++f)
       if ((m->folds[f].effectBlocks = vsfModelArray<double*>(m, nE)) == nullptr)
-        return -2;
+        return kVsfNoMemory;
   for (int32_t e = 0; e < nE; ++e) {
     const int64_t c = m->effectColumns[e];
     if (c <= 0)
       continue;
     if ((m->effectBlocks[e] = vsfModelArray<double>(m, packed::tri(c))) == nullptr)
-      return -2;
+      return kVsfNoMemory;
     if (cv)
       for (int32_t f = 0; f < m->foldCount; ++f)
         if ((m->folds[f].effectBlocks[e] = vsfModelArray<double>(m, packed::tri(c))) == nullptr)
-          return -2;
+          return kVsfNoMemory;
   }
   return 0;
 }
@@ -501,7 +503,7 @@ int32_t vsfAddStepMemory(VsfModel* model, int32_t newCapacity) {
   if (newCapacity == -1)
     newCapacity = 2 * m->stepCapacity;
   if (newCapacity <= 0)
-    return -2;
+    return kVsfNoMemory;
   const bool first = m->stepCapacity == 0;
   auto grow = [&](auto*& arr, int64_t count, bool front) -> bool {
     using T = std::remove_reference_t<decltype(*arr)>;
@@ -515,25 +517,25 @@ int32_t vsfAddStepMemory(VsfModel* model, int32_t newCapacity) {
   if (!grow(m->stepEffect, newCapacity, false) || !grow(m->stepParms, newCapacity, false) ||
       !grow(m->stepRank, newCapacity + 1LL, true) ||
       !grow(m->stepEffects, newCapacity + 1LL, true) || !grow(m->stepSSE, newCapacity + 1LL, true))
-    return -2;
+    return kVsfNoMemory;
   m->stepRank[-1] = 0;
   if (o->pressNeeded && !grow(m->stepPress, newCapacity, false))
-    return -2;
+    return kVsfNoMemory;
   if (vsfValidationInUse(m) && !grow(m->stepValidateAse, newCapacity, false))
-    return -2;
+    return kVsfNoMemory;
   if (vsfTestInUse(m) && !grow(m->stepTestAse, newCapacity, false))
-    return -2;
+    return kVsfNoMemory;
   if (vsfCvOn(m) && !grow(m->stepCvPress, newCapacity, false))
-    return -2;
+    return kVsfNoMemory;
   if (o->stdL1History && !grow(m->stepStdL1Norm, newCapacity, false))
-    return -2;
+    return kVsfNoMemory;
   if (methodHasPath(o->method)) {
     if (!grow(m->stepPathValue, newCapacity, false) || !grow(m->stepL1Norm, newCapacity, false) ||
         !grow(m->stepL2Norm, newCapacity, false))
-      return -2;
+      return kVsfNoMemory;
     if (vsfCvExternalOn(m) && (!grow(m->stepHeldOutError, newCapacity, false) ||
                                !grow(m->stepHeldOutTestError, newCapacity, false)))
-      return -2;
+      return kVsfNoMemory;
   }
   m->stepCapacity = newCapacity;
   return 0;
@@ -545,7 +547,7 @@ constexpr int32_t kMsgXpxTooManyColumns = 9131; // 848: more columns than a tria
 constexpr int32_t kMsgXpxDoesNotFit = 9132;     // 848: the triangles do not fit in memory
 
 // Grows every X'X triangle and its sweep flags to `newCapacity` columns of `n` elements.
-int32_t vsfGrowXpX(VsfModel* m, int32_t newCapacity, int64_t n) {
+[[nodiscard]] int32_t vsfGrowXpX(VsfModel* m, int32_t newCapacity, int64_t n) {
   const int64_t oldTri = vsfMemTri(m->xpxColumns);
 
   auto growFlags = [&](char*& flags, char*& saved) -> bool {
@@ -575,12 +577,12 @@ int32_t vsfGrowXpX(VsfModel* m, int32_t newCapacity, int64_t n) {
   double* none = nullptr;
   char* noFlags = nullptr;
   if (!growFlags(m->sweepFlags, m->savedSweepFlags))
-    return -2;
+    return kVsfNoMemory;
   if (!growTri(m->xpx, m->savedXpx, true))
-    return -2;
+    return kVsfNoMemory;
   double* oldSwept = m->sweptXpx;
   if (!growTri(m->sweptXpx, m->savedSweptXpx, false))
-    return -2;
+    return kVsfNoMemory;
   if (oldSwept != nullptr && m->savedSweptXpx == m->sweptXpx)
     m->savedXpxCapacity = newCapacity;
   if (m->trialCopies) {
@@ -591,20 +593,20 @@ int32_t vsfGrowXpX(VsfModel* m, int32_t newCapacity, int64_t n) {
         !growTri(m->cleanSweptXpx, none = nullptr, false) ||
         !growFlags(m->workSweepFlags, noFlags = nullptr) ||
         !growFlags(m->cleanSweepFlags, noFlags = nullptr))
-      return -2;
+      return kVsfNoMemory;
   }
   if (vsfCvOn(m))
     for (int32_t f = 0; f < m->foldCount; ++f) {
       VsfFoldRecord& F = m->folds[f];
       if (!growFlags(F.sweepFlags, F.savedSweepFlags) || !growTri(F.xpx, F.savedXpx, true) ||
           !growTri(F.sweptXpx, F.savedSweptXpx, false))
-        return -2;
+        return kVsfNoMemory;
       if (m->trialCopies && (!growTri(F.workXpx, none = nullptr, false) ||
                              !growTri(F.workSweptXpx, none = nullptr, false) ||
                              !growTri(F.cleanSweptXpx, none = nullptr, false) ||
                              !growFlags(F.workSweepFlags, noFlags = nullptr) ||
                              !growFlags(F.cleanSweepFlags, noFlags = nullptr)))
-        return -2;
+        return kVsfNoMemory;
     }
   m->xpxCapacity = newCapacity;
   return 0;
@@ -623,7 +625,7 @@ int32_t vsfAddXpXMemory(VsfModel* model, int32_t newCapacity) {
     // The response is column 0 of the triangle; the message counts design columns.
     xpmlog(848, kMsgXpxTooManyColumns,
            {HostMsgArg(newCapacity - 1), HostMsgArg(kVsfMaxTriangleColumns - 1)});
-    return -2;
+    return kVsfNoMemory;
   }
   const int32_t grown = vsfGrowXpX(m, newCapacity, n);
   if (grown != 0)
@@ -639,7 +641,7 @@ int32_t vsfAddCrossMemory(VsfModel* model, int32_t newCapacity, int32_t rowLengt
   const int64_t size = static_cast<int64_t>(newCapacity) * rowLength;
   const int64_t oldSize = static_cast<int64_t>(m->crossCapacity) * rowLength;
   if (size <= 0)
-    return -2;
+    return kVsfNoMemory;
   auto grow = [&](double*& arr) -> bool {
     double* out = vsfModelResize<double>(m, arr, size);
     if (out == nullptr)
@@ -650,23 +652,23 @@ int32_t vsfAddCrossMemory(VsfModel* model, int32_t newCapacity, int32_t rowLengt
     return true;
   };
   if (!grow(m->cross))
-    return -2;
+    return kVsfNoMemory;
   if (vsfCvOn(m))
     for (int32_t f = 0; f < m->foldCount; ++f)
       if (!grow(m->folds[f].cross))
-        return -2;
+        return kVsfNoMemory;
   m->crossCapacity = newCapacity;
   return 0;
 }
 
 int32_t vsfAddEffChangeMemory(VsfModel* model, int32_t newCapacity) {
   if (newCapacity <= 0)
-    return -2;
+    return kVsfNoMemory;
   int32_t* out = model->changeListCapacity == 0
                      ? vsfModelArray<int32_t>(model, newCapacity)
                      : vsfModelResize<int32_t>(model, model->changeList, newCapacity);
   if (out == nullptr)
-    return -2;
+    return kVsfNoMemory;
   model->changeList = out;
   model->changeListCapacity = newCapacity;
   return 0;

@@ -53,7 +53,7 @@ enum VsfEffectStatus : uint8_t {
 };
 
 // True for the states of an effect that is in the model: selected, the intercept or forced.
-inline bool vsfInModelStatus(uint8_t status) {
+[[nodiscard]] inline bool vsfInModelStatus(uint8_t status) {
   return status == VES_SELECTED || status == VES_INTERCEPT || status == VES_FORCED;
 }
 
@@ -82,10 +82,10 @@ enum VsfXpxPagePrep : uint8_t {
 };
 
 // Whether a fit status says the fit gave no usable model (every failure code is negative).
-inline bool vsfFitFailed(int32_t status) { return status < VFS_DONE; }
+[[nodiscard]] inline bool vsfFitFailed(int32_t status) { return status < VFS_DONE; }
 
 // The message of set 848 that reports a fit status (0 when there is none).
-int32_t vsfFitStatusMessage(int32_t fitStatus);
+[[nodiscard]] int32_t vsfFitStatusMessage(int32_t fitStatus);
 
 // The resampler of the current sample, as far as the data passes read it.
 struct VsfResampler {
@@ -394,21 +394,21 @@ struct VsfModel {
 };
 
 // Lifecycle. All return 0, -1 (pool) or -2 (allocation) unless noted.
-int32_t vsfModelInit(VsfModel* model);
+[[nodiscard]] int32_t vsfModelInit(VsfModel* model);
 void vsfModelByFree(VsfModel* model);
-int32_t vsfRecordStep(VsfModel* model, int32_t effect);
-int32_t vsfAddStepMemory(VsfModel* model, int32_t newCapacity);
-int32_t vsfAddXpXMemory(VsfModel* model, int32_t newCapacity);
-int32_t vsfAddCrossMemory(VsfModel* model, int32_t newCapacity, int32_t rowLength);
-int32_t vsfAddEffChangeMemory(VsfModel* model, int32_t newCapacity);
+[[nodiscard]] int32_t vsfRecordStep(VsfModel* model, int32_t effect);
+[[nodiscard]] int32_t vsfAddStepMemory(VsfModel* model, int32_t newCapacity);
+[[nodiscard]] int32_t vsfAddXpXMemory(VsfModel* model, int32_t newCapacity);
+[[nodiscard]] int32_t vsfAddCrossMemory(VsfModel* model, int32_t newCapacity, int32_t rowLength);
+[[nodiscard]] int32_t vsfAddEffChangeMemory(VsfModel* model, int32_t newCapacity);
 void vsfResetChosenStep(VsfModel* model);
 
 // Option tests shared by the model core.
-bool vsfCvOn(const VsfModel* model);
-bool vsfCvExternalOn(const VsfModel* model);
-bool vsfFullXpxOn(const VsfModel* model);
-bool vsfValidationInUse(const VsfModel* model);
-bool vsfTestInUse(const VsfModel* model);
+[[nodiscard]] bool vsfCvOn(const VsfModel* model);
+[[nodiscard]] bool vsfCvExternalOn(const VsfModel* model);
+[[nodiscard]] bool vsfFullXpxOn(const VsfModel* model);
+[[nodiscard]] bool vsfValidationInUse(const VsfModel* model);
+[[nodiscard]] bool vsfTestInUse(const VsfModel* model);
 // Allocation from the model pool: zero-filled when zero is true; null for a count <= 0.
 void* vsfModelAlloc(VsfModel* model, int64_t bytes, bool zero);
 template <class T> T* vsfModelArray(VsfModel* model, int64_t count, bool zero = true) {

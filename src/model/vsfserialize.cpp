@@ -7,6 +7,7 @@
 #include "driver/vsfpools.h"
 #include "model/vsfformulas.h"
 #include "model/vsfmodel.h"
+#include "support/nomemory.h"
 #include "support/vsfoptions.h"
 
 #include <cstring>
@@ -35,9 +36,9 @@ struct Reader {
   }
 };
 
-bool cvDetailsGiven(const VsfModel* m) { return m->options->cvDetails != 0; }
-bool foldStatsAsked(const VsfModel* m) { return vsfCvFoldStatsAsked(*m->options); }
-bool foldBetaAsked(const VsfModel* m) { return vsfCvFoldBetaAsked(*m->options); }
+[[nodiscard]] bool cvDetailsGiven(const VsfModel* m) { return m->options->cvDetails != 0; }
+[[nodiscard]] bool foldStatsAsked(const VsfModel* m) { return vsfCvFoldStatsAsked(*m->options); }
+[[nodiscard]] bool foldBetaAsked(const VsfModel* m) { return vsfCvFoldBetaAsked(*m->options); }
 
 // The 28 statistics in record order.
 double* const* statFields(VsfModel* m, double* (&f)[28]) {
@@ -193,7 +194,7 @@ int32_t vsfRestoreModel(VsfModel* m) {
       !need(stepEffects, nS + 1) || !need(stepSSE, nS + 1) || !need(m->beta, nP) ||
       !need(m->betaVariance, nP) || !need(m->stdBeta, nP) ||
       (o->storeCandidates && !need(m->candidateValue, nE)))
-    return -2;
+    return kVsfNoMemory;
   m->stepRank = stepRank + 1;
   m->stepEffects = stepEffects + 1;
   m->stepSSE = stepSSE + 1;
@@ -202,16 +203,16 @@ int32_t vsfRestoreModel(VsfModel* m) {
       (!need(m->chosenBetaVariance, nP) || !need(m->chosenBeta, nP) ||
        !need(m->chosenStdBeta, nP) || !need(m->chosenInModelList, nE) ||
        !need(m->chosenEffectStatus, nE)))
-    return -2;
+    return kVsfNoMemory;
   if (cvDetailsGiven(m)) {
     if (!need(m->folds, nF))
-      return -2;
+      return kVsfNoMemory;
     if (foldBetaAsked(m)) {
       for (int32_t f = 0; f < nF; ++f)
         if (!need(m->folds[f].beta, nP))
-          return -2;
+          return kVsfNoMemory;
       if (!need(m->workVector, nF))
-        return -2;
+        return kVsfNoMemory;
     }
   }
   r.get(m->inModelList, nE);
@@ -225,7 +226,7 @@ int32_t vsfRestoreModel(VsfModel* m) {
   r.get(m->stepSSE, nS);
   auto series = [&](double*& arr) {
     if (r.rc == 0 && nS > 0 && !need(arr, nS))
-      r.rc = -2;
+      r.rc = kVsfNoMemory;
     r.get(arr, nS);
   };
   if (o->pressNeeded)
@@ -279,7 +280,7 @@ int32_t vsfRestoreModel(VsfModel* m) {
     r.get(&m->changeListLength, 1);
     if (r.rc == 0 && m->changeListLength != 0) {
       if (!need(m->changeList, m->changeListLength))
-        return -2;
+        return kVsfNoMemory;
       r.get(m->changeList, m->changeListLength);
     }
   }

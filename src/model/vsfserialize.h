@@ -14,16 +14,17 @@
 struct VsfModel;
 struct QkByteFile;
 
-int32_t vsfSerializeModel(VsfModel* model);
-int32_t vsfRestoreModel(VsfModel* model);
+[[nodiscard]] int32_t vsfSerializeModel(VsfModel* model);
+[[nodiscard]] int32_t vsfRestoreModel(VsfModel* model);
 // Moves the model's read position in a resampler's file past the step records of `sample`
 // and the tag of its final record, so that vsfRestoreModel reads that final record next.
 // -6 when a record of another sample comes first or the file cannot be read.
-int32_t vsfSeekFinalRecord(VsfModel* model, int32_t sample);
+[[nodiscard]] int32_t vsfSeekFinalRecord(VsfModel* model, int32_t sample);
 // Reads the tag before the next record of a resampler's file: 1 when the record is a step
 // record of `sample` (the tag is passed), 0 when it is not (the position stays before the
 // tag), -6 when the file cannot be read.
-int32_t vsfNextSampleStep(VsfModel* model, int32_t sample);
-int32_t vsfSerializeResample(VsfModel* model, QkByteFile* file, int64_t* position);
-int32_t vsfRestoreResample(QkByteFile* file, int32_t parmCount, int64_t* position, int32_t* status,
-                           int32_t* count, int32_t* effects, double* estimates);
+[[nodiscard]] int32_t vsfNextSampleStep(VsfModel* model, int32_t sample);
+[[nodiscard]] int32_t vsfSerializeResample(VsfModel* model, QkByteFile* file, int64_t* position);
+[[nodiscard]] int32_t vsfRestoreResample(QkByteFile* file, int32_t parmCount, int64_t* position,
+                                         int32_t* status, int32_t* count, int32_t* effects,
+                                         double* estimates);

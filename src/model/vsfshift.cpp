@@ -20,14 +20,14 @@ namespace {
 using packed::diag;
 
 // The effect whose parameters hold full X'X column c (column 0 is the response: -1).
-int32_t effectOfColumn(const VsfModel* m, int64_t c) {
+[[nodiscard]] int32_t effectOfColumn(const VsfModel* m, int64_t c) {
   for (int32_t e = 0; e < m->effectCount; ++e)
     if (c >= m->effectColumn[e] && c < m->effectColumn[e] + m->effectColumns[e])
       return e;
   return -1;
 }
 
-bool overflow(VsfModel* m, int32_t effect) {
+[[nodiscard]] bool overflow(VsfModel* m, int32_t effect) {
   m->fitStatus = VFS_OVERFLOW;
   m->overflowEffect = effect;
   return false;
@@ -37,7 +37,7 @@ bool overflow(VsfModel* m, int32_t effect) {
 // without the cross products): the sums of squares that the grown-on-demand matrix starts
 // from are formed about the shift, from zero, while the uncorrected response sum of squares
 // they replace is kept.
-int32_t shiftPass(VsfModel* m, VsfSerialKernel serial, VsfThreadedKernel threaded) {
+[[nodiscard]] int32_t shiftPass(VsfModel* m, VsfSerialKernel serial, VsfThreadedKernel threaded) {
   const double raw = m->sumWYY;
   m->sumWYY = 0.0;
   std::fill(m->columnSquareSums, m->columnSquareSums + m->parmCount, 0.0);

@@ -14,11 +14,11 @@ struct VsfModel;
 // sums of squares about the shift. 0 or the code of the failing pass. withCrossProducts
 // leaves the shift to the pass that forms the full X'X next (xpxPagePrep VXP_SHIFT), which
 // vsfShiftPagesWithCrossProducts then runs: one pass over the rows for the three.
-int32_t vsfShiftPages(VsfModel* model, bool withCrossProducts);
-int32_t vsfShiftPagesWithCrossProducts(VsfModel* model);
+[[nodiscard]] int32_t vsfShiftPages(VsfModel* model, bool withCrossProducts);
+[[nodiscard]] int32_t vsfShiftPagesWithCrossProducts(VsfModel* model);
 // The uncorrected total sum of squares of the response, on the data's own scale.
 double vsfUncorrectedTotal(const VsfModel* model);
 // Tests the diagonal of the accumulated cross products (the full X'X, or the response's sum
 // of squares and every effect block): a value that is not finite sets fitStatus to
 // VFS_OVERFLOW with overflowEffect naming the effect (-1 the response). True when finite.
-bool vsfCrossProductsFinite(VsfModel* model);
+[[nodiscard]] bool vsfCrossProductsFinite(VsfModel* model);

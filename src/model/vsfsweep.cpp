@@ -15,6 +15,7 @@
 #include "numerics/qkzsweepblock.h"
 #include "support/hostif.h"
 #include "support/hoststubs.h"
+#include "support/nomemory.h"
 #include "support/vsfoptions.h"
 
 #include <algorithm>
@@ -29,11 +30,11 @@ using packed::diag;
 using packed::sym;
 using packed::tri;
 
-bool trialSelect(const VsfModel* m) {
+[[nodiscard]] bool trialSelect(const VsfModel* m) {
   const int32_t s = m->options->select;
   return s == 9 || s == 10 || s == 11;
 }
-bool cvFolds(const VsfModel* m) { return vsfCvOn(m) && m->foldCount > 0; }
+[[nodiscard]] bool cvFolds(const VsfModel* m) { return vsfCvOn(m) && m->foldCount > 0; }
 
 void clearCache(VsfModel* m) {
   m->testAse = m->validateAse = m->press = m->cvPress = hostMissing();
@@ -467,7 +468,7 @@ int32_t vsfAddCross(VsfModel* m, int32_t k) {
     if (cap > m->parmCount)
       cap = m->parmCount + 1;
     if (vsfAddCrossMemory(m, cap, static_cast<int32_t>(N)) != 0)
-      return -2;
+      return kVsfNoMemory;
   }
   const int64_t L = static_cast<int64_t>(need - used) * N;
   if (L != 0) {

@@ -12,14 +12,14 @@ struct QkPageDescriptor;
 
 // One data pass of a kernel pair through the threading frame; a failure is reported
 // (message 848/9103) and its code returned, so that no caller goes on with partial sums.
-int32_t vsfRunPass(VsfModel* model, int32_t (*serial)(VsfModel*, QkPageDescriptor*),
-                   int32_t (*threaded)(VsfModel*, QkPageDescriptor*, double*, int64_t),
-                   int64_t length);
+[[nodiscard]] int32_t
+vsfRunPass(VsfModel* model, int32_t (*serial)(VsfModel*, QkPageDescriptor*),
+           int32_t (*threaded)(VsfModel*, QkPageDescriptor*, double*, int64_t), int64_t length);
 
 // Effects with at least this many columns enter by the blocked sweep (qkzsweepBlock).
 constexpr int32_t kVsfBlockSweepColumns = 64;
 // The threads of in-memory sweeps: the data passes' thread count.
-int32_t vsfSweepThreads(const VsfModel* model);
+[[nodiscard]] int32_t vsfSweepThreads(const VsfModel* model);
 
 // The sweep tolerance floor of a nearly zero swept diagonal (bits 0x20000000002302AC).
 double vsfTinyPivot();
@@ -47,15 +47,16 @@ double vsfCandidateTolerance(const VsfModel* model, int64_t k);
 // keeps five digits beyond its possible error).
 constexpr double kVsfPivotNoise = 1e5 * std::numeric_limits<double>::epsilon();
 
-int32_t vsfAddEffect(VsfModel* model, int32_t effect, uint8_t resweepAll, uint8_t trial);
+[[nodiscard]] int32_t vsfAddEffect(VsfModel* model, int32_t effect, uint8_t resweepAll,
+                                   uint8_t trial);
 void vsfDropEffect(VsfModel* model, int32_t effect, uint8_t mode);
 void vsfSweep(VsfModel* model, int32_t column);
 void vsfCVSweep(VsfModel* model, int32_t column, char state);
 void vsfUpdateXpXi(VsfModel* model);
 void vsfPhysicalDelete(VsfModel* model, int32_t position);
-int32_t vsfInitCross(VsfModel* model);
-int32_t vsfAddCross(VsfModel* model, int32_t effect);
+[[nodiscard]] int32_t vsfInitCross(VsfModel* model);
+[[nodiscard]] int32_t vsfAddCross(VsfModel* model, int32_t effect);
 int32_t vsfComputePress(VsfModel* model);
 // One elimination step of the partial sweep on the model's swept matrix (trial adds that
 // only need the SSE); 1 when done, 0 when the pivot fails the tolerance.
-int32_t vsfSweepPartial(VsfModel* model, int32_t column);
+[[nodiscard]] int32_t vsfSweepPartial(VsfModel* model, int32_t column);

@@ -20,7 +20,7 @@ using packed::diag;
 using packed::sym;
 using packed::tri;
 
-bool cvFolds(const VsfModel* m) { return vsfCvOn(m) && m->foldCount > 0; }
+[[nodiscard]] bool cvFolds(const VsfModel* m) { return vsfCvOn(m) && m->foldCount > 0; }
 
 template <class T> void copyN(T* dst, const T* src, int64_t n) {
   if (n > 0 && dst != src)

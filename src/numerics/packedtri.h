@@ -3,20 +3,30 @@
 // trial matrices of the fit are all held this way.
 #pragma once
 
+#include <cassert>
 #include <cstdint>
 
 namespace packed {
 
 // The number of elements of the lower triangle of an n-by-n matrix (also the offset of row n).
-inline int64_t tri(int64_t n) { return n * (n + 1) / 2; }
+[[nodiscard]] inline int64_t tri(int64_t n) {
+  assert(n >= 0 && "a matrix order is not negative");
+  return n * (n + 1) / 2;
+}
 
 // The position of (i, j) with j <= i.
-inline int64_t at(int64_t i, int64_t j) { return i * (i + 1) / 2 + j; }
+[[nodiscard]] inline int64_t at(int64_t i, int64_t j) {
+  assert(0 <= j && j <= i && "only the lower triangle is kept");
+  return i * (i + 1) / 2 + j;
+}
 
 // The position of (i, j) in either order.
-inline int64_t sym(int64_t i, int64_t j) { return i >= j ? at(i, j) : at(j, i); }
+[[nodiscard]] inline int64_t sym(int64_t i, int64_t j) { return i >= j ? at(i, j) : at(j, i); }
 
 // The position of the diagonal element (k, k).
-inline int64_t diag(int64_t k) { return k * (k + 3) / 2; }
+[[nodiscard]] inline int64_t diag(int64_t k) {
+  assert(k >= 0 && "a diagonal index is not negative");
+  return k * (k + 3) / 2;
+}
 
 } // namespace packed

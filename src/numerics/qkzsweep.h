@@ -9,7 +9,7 @@
 #include <cstdint>
 
 // Index of element (i, j) in packed storage; the argument order does not matter.
-int64_t zisub(int32_t i, int32_t j);
+[[nodiscard]] int64_t zisub(int32_t i, int32_t j);
 
 // a += w x x' over the packed matrix a of order n. Returns 0 (nothing added) when any x[i]
 // or w is missing or w is 0, else 1 (also for n < 1). Rows with x[i] = 0 are skipped.

@@ -18,7 +18,7 @@ using packed::tri;
 
 constexpr int64_t kPanel = 32;
 
-bool swept(const char* flags, int64_t i) { return flags[i] == '1'; }
+[[nodiscard]] bool swept(const char* flags, int64_t i) { return flags[i] == '1'; }
 
 // -1 where the stored element (max, min) of i and k is the negated true value of (i, k)
 // above the diagonal: exactly one of the two is swept.
@@ -26,7 +26,7 @@ double sideSign(const char* flags, int64_t i, int64_t k) {
   return swept(flags, i) != swept(flags, k) ? -1.0 : 1.0;
 }
 
-bool accepted(double p, double tol) {
+[[nodiscard]] bool accepted(double p, double tol) {
   if (std::isnan(p))
     return false;
   return tol >= 0.0 ? p > tol : std::fabs(p) > -tol;

@@ -15,7 +15,7 @@ constexpr double kUpperBound = 0.999999999999889;
 constexpr double kTopTarget = 0.9999999894632878;
 
 // The probability mode at x; the request's x stays at that point.
-int32_t evaluateAt(BetRequest* req, double x) {
+[[nodiscard]] int32_t evaluateAt(BetRequest* req, double x) {
   req->x = x;
   return ComputeTheProbability(req);
 }

@@ -8,13 +8,13 @@
 #include <cstdint>
 
 namespace betafamily {
-int32_t ComputeTheQuantile(BetRequest* req);
+[[nodiscard]] int32_t ComputeTheQuantile(BetRequest* req);
 // 0 inside the bounds, 1 evaluation failed, 2 target below the probability at lowerBound,
 // 3 above the probability at upperBound.
-int32_t CheckBoundsQ(BetRequest* req);
+[[nodiscard]] int32_t CheckBoundsQ(BetRequest* req);
 double GetTheInitialGuess(BetRequest* req);
-int32_t UseHalley_sMethod(BetRequest* req);
-int32_t UseLogScaleMethod(BetRequest* req);
+[[nodiscard]] int32_t UseHalley_sMethod(BetRequest* req);
+[[nodiscard]] int32_t UseLogScaleMethod(BetRequest* req);
 // Evaluates the point t of the second search; *g receives lcdf - lsdf.
-int32_t ComputeTheBetaFunctionForQ(BetRequest* req, double t, double* g);
+[[nodiscard]] int32_t ComputeTheBetaFunctionForQ(BetRequest* req, double t, double* g);
 } // namespace betafamily

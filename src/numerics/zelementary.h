@@ -29,7 +29,7 @@ double zlnSumOfExp(double a, double b);
 // x >= 5 did not converge (the last approximation is still written), else 0.
 int32_t zmillsr(double x, double* r);
 // The continued fraction of zmillsr alone (meant for x >= 5).
-int32_t zcnfmill(double x, double* r);
+[[nodiscard]] int32_t zcnfmill(double x, double* r);
 // Factors row n of the packed matrix a in place (rows 0..n-1 already hold the factor L of
 // A = L L'); a pivot not above tol gives a zero diagonal. Returns the last pivot value
 // computed (the square of the diagonal). A negative n changes nothing.

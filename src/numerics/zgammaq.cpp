@@ -13,7 +13,7 @@ namespace {
 constexpr double kTopTarget = 0.9999999894632878;
 constexpr double kSecantTol = 1.053671212772351e-08;
 
-int32_t evaluateAt(GamRequest* req, double x) {
+[[nodiscard]] int32_t evaluateAt(GamRequest* req, double x) {
   req->x = x;
   return ComputeTheProbability(req);
 }

@@ -9,7 +9,9 @@ namespace {
 constexpr double kTinyNorm = 1.491668147e-154;
 constexpr double kDependent = 1.110223024625157e-13;
 
-int64_t rIndex(int32_t row, int32_t col) { return static_cast<int64_t>(col) * (col + 1) / 2 + row; }
+[[nodiscard]] int64_t rIndex(int32_t row, int32_t col) {
+  return static_cast<int64_t>(col) * (col + 1) / 2 + row;
+}
 } // namespace
 
 int32_t zgsorth(int32_t m, int32_t n, const double* A, double* Q, double* R) {

@@ -24,7 +24,7 @@ struct Pass {
 };
 
 // Brings every running value to the exponent the integrand has just reported.
-bool rescale(IntegrationRecord* r, Pass* ps) {
+[[nodiscard]] bool rescale(IntegrationRecord* r, Pass* ps) {
   if (!r->logScale || r->exponent == r->exponentOld)
     return true;
   double e = -(static_cast<double>(r->exponent) - static_cast<double>(r->exponentOld)) * r->logBase;
@@ -73,7 +73,7 @@ void map(const IntegrationRecord* r, double t, double* x, double* w) {
 }
 
 // Evaluates the weighted integrand at t into *v. Returns false when the pass fails.
-bool point(IntegrationRecord* r, Pass* ps, double t, double* v) {
+[[nodiscard]] bool point(IntegrationRecord* r, Pass* ps, double t, double* v) {
   double x, w;
   map(r, t, &x, &w);
   if (!(std::fabs(x) <= kHuge))
@@ -102,8 +102,8 @@ bool point(IntegrationRecord* r, Pass* ps, double t, double* v) {
 // A run of count points t = start, start + delta, ... added into ps->walkSum. With
 // stopEarly the run ends when the last three magnitudes are negligible beside the
 // centre value plus walkSum; *taken receives the number of points evaluated.
-bool add(IntegrationRecord* r, Pass* ps, double start, double delta, int32_t count, bool stopEarly,
-         int32_t* taken) {
+[[nodiscard]] bool add(IntegrationRecord* r, Pass* ps, double start, double delta, int32_t count,
+                       bool stopEarly, int32_t* taken) {
   ps->last[0] = ps->last[1] = ps->last[2] = kHuge;
   for (int32_t i = 1; i <= count; ++i) {
     double v;
@@ -126,7 +126,7 @@ bool add(IntegrationRecord* r, Pass* ps, double start, double delta, int32_t cou
 }
 
 // First pass at step initialStep: the centre, then both directions until negligible.
-bool shaccum(IntegrationRecord* r, Pass* ps) {
+[[nodiscard]] bool shaccum(IntegrationRecord* r, Pass* ps) {
   double h = r->initialStep;
   r->refValue = 1.0;
   double v0;

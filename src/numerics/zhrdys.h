@@ -53,8 +53,8 @@ void zhrdysExponentForm(IntegrationRecord* rec, IntegrandFn integrand, void* con
 // An integrand's log value v in the exponent form: raises rec->exponent to v (truncated
 // toward zero) when v is above it, and writes e^(v - rec->exponent) to *value, 0 below the
 // underflow limit. Returns 0, or 1 when v is too large in magnitude for the exponent.
-int32_t zhrdysExponentValue(IntegrationRecord* rec, double v, double* value);
+[[nodiscard]] int32_t zhrdysExponentValue(IntegrationRecord* rec, double v, double* value);
 
 // Writes the estimate (in the exponent form its mantissa; the exponent is rec->exponent)
 // and returns 0, or returns 1 with nothing written.
-int32_t zhrdys(IntegrationRecord* rec, double* result);
+[[nodiscard]] int32_t zhrdys(IntegrationRecord* rec, double* result);

@@ -25,7 +25,7 @@ struct BesselRequest {
 // Returns the error field: 0 success, 1 failure; the answer is in req->result.
 int32_t zibess(BesselRequest* req);
 // ln I_nu(x) into *logI; 0 on success (a wrapper for the probability routines).
-int32_t zbess(double nu, double x, double* logI);
+[[nodiscard]] int32_t zbess(double nu, double x, double* logI);
 
 namespace bessel {
 double series(BesselRequest* req, double mu);

@@ -9,7 +9,7 @@
 // returns 1 (nothing written) when a or b exceeds 2^53; returns -1 with *prob = -1 and
 // *dens = 0 for x outside [0, 1], a <= 0, b <= 0 or a fraction that did not converge
 // where no approximation applies.
-int32_t zibeta(double x, double a, double b, double* prob, double* dens);
+[[nodiscard]] int32_t zibeta(double x, double a, double b, double* prob, double* dens);
 
 // The continued fraction of the incomplete beta at y with parameters q and r and c = r - 1
 // (q already raised by the caller when it was below 1). Runs at most maxSteps steps with
@@ -23,9 +23,9 @@ double zibetaFraction(double y, double q, double r, double c, double tol, int32_
 double zibetaLogDensity(double x, double a, double b);
 
 // The tail rule shared by both forms: true when the upper tail is the one to compute.
-bool zibetaSwapTail(double x, double a, double b);
+[[nodiscard]] bool zibetaSwapTail(double x, double a, double b);
 
 // Cube-root normal deviate of I_x(a, b) for large a and b (the fall-back of both forms).
 double zibetaNormalDeviate(double x, double a, double b);
 // True when the parameters are large enough for that approximation.
-bool zibetaLargeParameters(double a, double b);
+[[nodiscard]] bool zibetaLargeParameters(double a, double b);

@@ -87,7 +87,7 @@ struct BetaIntegrandContext {
 };
 
 // Beta density at t in the exponent form of the integrator.
-int32_t BetaIntegrand(double t, void* context, double* value) {
+[[nodiscard]] int32_t BetaIntegrand(double t, void* context, double* value) {
   auto* c = static_cast<BetaIntegrandContext*>(context);
   if (!(t > 0.0 && t < 1.0)) {
     *value = 0.0;

@@ -36,25 +36,25 @@ struct BetRequest {
   int32_t approximated = 0;
 };
 
-int32_t zlogbet(BetRequest* req);
+[[nodiscard]] int32_t zlogbet(BetRequest* req);
 // Log beta density at x; 1 (nothing written) when x < 0, x > 1, a <= 0 or b <= 0.
-int32_t zldnbet(double x, double a, double b, double* res);
+[[nodiscard]] int32_t zldnbet(double x, double a, double b, double* res);
 
 namespace betafamily {
 // 1 when a <= 0 or b <= 0, when bit 1 is set and x lies outside [0, 1], or when bit 4 is
 // set and p lies outside [0, 1]; else 0 (mode 0 becomes 1).
-int32_t Verify(BetRequest* req);
+[[nodiscard]] int32_t Verify(BetRequest* req);
 // The probability mode: lcdf, lsdf and ldens at the request's x.
-int32_t ComputeTheProbability(BetRequest* req);
+[[nodiscard]] int32_t ComputeTheProbability(BetRequest* req);
 // The probability mode's computation as an entry of its own.
-int32_t BetaContinuedFraction(BetRequest* req);
+[[nodiscard]] int32_t BetaContinuedFraction(BetRequest* req);
 // The continued fraction on the record (swap, shift, value into cf). Returns whether it
 // converged.
-bool DoTheContinuedF(BetRequest* req);
+[[nodiscard]] bool DoTheContinuedF(BetRequest* req);
 // The lower tail as an integral of the beta density through zhrdys: ln I into *lcdf.
-int32_t BetaIntegration(double x, double a, double b, double tol, double* lcdf);
+[[nodiscard]] int32_t BetaIntegration(double x, double a, double b, double tol, double* lcdf);
 // zldnbet on the request's x, a and b into ldens.
-int32_t ComputeTheDensity(BetRequest* req);
+[[nodiscard]] int32_t ComputeTheDensity(BetRequest* req);
 // Mean a/(a+b) and standard deviation into the request, marking them computed.
 void CalculateTheMeanAndStdDeviation(BetRequest* req);
 } // namespace betafamily

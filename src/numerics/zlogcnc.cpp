@@ -19,7 +19,7 @@ constexpr double kTolFloor = 5.551115123125785e-16;
 constexpr double kTopTarget = 0.9999999894632878;
 
 // Log density of the central chi-square.
-int32_t centralLogDensity(double x, double df, double* ld) {
+[[nodiscard]] int32_t centralLogDensity(double x, double df, double* ld) {
   double g;
   if (zldngam(x / 2.0, df / 2.0, &g) != 0)
     return 1;
@@ -41,7 +41,7 @@ double centralTerm(double k, void* context) {
 
 // Log density as a Poisson mixture of central densities (used for df < 2, where the order
 // of the Bessel form would be negative).
-int32_t mixtureLogDensity(double x, double df, double nc, double* ld) {
+[[nodiscard]] int32_t mixtureLogDensity(double x, double df, double nc, double* ld) {
   MixtureContext ctx{x, df};
   double v = zlogPoissonMix(nc / 2.0, centralTerm, &ctx);
   if (!std::isfinite(v))
@@ -170,7 +170,7 @@ struct CncIntegrandContext {
 };
 
 // The noncentral chi-square density in the exponent form of the integrator.
-int32_t fntrcnc(double t, void* context, double* value) {
+[[nodiscard]] int32_t fntrcnc(double t, void* context, double* value) {
   auto* c = static_cast<CncIntegrandContext*>(context);
   if (!(t > 0.0)) {
     *value = 0.0;
@@ -256,7 +256,7 @@ int32_t ComputeTheProbability(CncRequest* req) {
 }
 
 namespace {
-int32_t evalCnc(void* r, double x, double* lcdf, double* lsdf) {
+[[nodiscard]] int32_t evalCnc(void* r, double x, double* lcdf, double* lsdf) {
   auto* req = static_cast<CncRequest*>(r);
   req->x = x;
   if (ComputeTheProbability(req) != 0)

@@ -23,21 +23,21 @@ struct CncRequest {
   double p = 0.0; // target probability of the quantile modes (upper tail with bit 8)
 };
 
-int32_t zlogcnc(CncRequest* req);
+[[nodiscard]] int32_t zlogcnc(CncRequest* req);
 // Log density of the noncentral chi-square at x into *ldens; 0 on success.
-int32_t zldncnc(double* ldens, double x, double df, double nc);
+[[nodiscard]] int32_t zldncnc(double* ldens, double x, double df, double nc);
 // Plain tails of the noncentral chi-square; 1 on bad arguments; probability 0 at x = 0.
-int32_t zplbcnc(double* cdf, double* sdf, double x, double df, double nc);
+[[nodiscard]] int32_t zplbcnc(double* cdf, double* sdf, double x, double df, double nc);
 
 namespace chisqfamily {
-int32_t ComputeTheProbability(CncRequest* req);
+[[nodiscard]] int32_t ComputeTheProbability(CncRequest* req);
 void CalculateTheMeanAndStdDeviation(CncRequest* req);
 // Poisson-weighted sum of gamma tails (nc > 0).
-int32_t zsercnc(CncRequest* req);
+[[nodiscard]] int32_t zsercnc(CncRequest* req);
 // The tail as an integral of the density through zhrdys.
-int32_t zintcnc(CncRequest* req);
-int32_t ComputeTheQuantile(CncRequest* req);
-int32_t ComputeTheSDFQuantile(CncRequest* req);
-int32_t ComputeTheQUANTInitialGuess(QuantileSolve* rec);
-int32_t ComputeTheQUANTFunction(QuantileSolve* rec);
+[[nodiscard]] int32_t zintcnc(CncRequest* req);
+[[nodiscard]] int32_t ComputeTheQuantile(CncRequest* req);
+[[nodiscard]] int32_t ComputeTheSDFQuantile(CncRequest* req);
+[[nodiscard]] int32_t ComputeTheQUANTInitialGuess(QuantileSolve* rec);
+[[nodiscard]] int32_t ComputeTheQUANTFunction(QuantileSolve* rec);
 } // namespace chisqfamily

@@ -149,7 +149,7 @@ struct FncIntegrandContext {
 
 // The numerator chi-square density at u times the probability that the denominator
 // chi-square lies on the far side of u df2 / (x df1), in the exponent form.
-int32_t fntrfnc(double u, void* context, double* value) {
+[[nodiscard]] int32_t fntrfnc(double u, void* context, double* value) {
   auto* c = static_cast<FncIntegrandContext*>(context);
   if (!(u > 0.0)) {
     *value = 0.0;
@@ -245,7 +245,7 @@ int32_t ComputeTheProbability(FncRequest* req) {
 }
 
 namespace {
-int32_t evalF(void* r, double x, double* lcdf, double* lsdf) {
+[[nodiscard]] int32_t evalF(void* r, double x, double* lcdf, double* lsdf) {
   auto* req = static_cast<FncRequest*>(r);
   req->x = x;
   if (ComputeTheProbability(req) != 0)
@@ -255,7 +255,7 @@ int32_t evalF(void* r, double x, double* lcdf, double* lsdf) {
   return 0;
 }
 
-bool validDf(const FncRequest* req) {
+[[nodiscard]] bool validDf(const FncRequest* req) {
   return req->df1 > kMinDf && req->df1 <= kMaxDf && req->df2 > kMinDf && req->df2 <= kMaxDf &&
          req->nc >= 0.0;
 }

@@ -30,24 +30,25 @@ struct FncRequest {
 // Log cdf and log sdf of F(df1, df2, nc) at f. 0 on success; 1234567 (nothing written)
 // for f < 0, df1 <= 0, df2 <= 0, nc < 0 or a NaN argument; another non-zero value when
 // no route, the last fall-back included, can give the tails.
-int32_t zlogFNCApproxLarge(double* lcdf, double* lsdf, double f, double df1, double df2, double nc);
-int32_t zlogfnc(FncRequest* req);
+[[nodiscard]] int32_t zlogFNCApproxLarge(double* lcdf, double* lsdf, double f, double df1,
+                                         double df2, double nc);
+[[nodiscard]] int32_t zlogfnc(FncRequest* req);
 // P(F > f); -1.0 on bad arguments, -2.0 when the incomplete beta fails.
 double zprbf(double f, double df1, double df2);
 // As zprbf with a status: 0, -1 (missing written) on bad arguments, -2 on failure.
-int32_t zprbfNew(double* prob, double f, double df1, double df2);
+[[nodiscard]] int32_t zprbfNew(double* prob, double f, double df1, double df2);
 // Plain cdf of the noncentral F; 1 on bad arguments; probability 0 at x = 0.
-int32_t zplbfnc(double* cdf, double x, double df1, double df2, double nc);
+[[nodiscard]] int32_t zplbfnc(double* cdf, double x, double df1, double df2, double nc);
 
 namespace ffamily {
-int32_t ComputeTheProbability(FncRequest* req);
+[[nodiscard]] int32_t ComputeTheProbability(FncRequest* req);
 void CalculateTheMeanAndStdDeviation(FncRequest* req);
-int32_t zserfnc(FncRequest* req);
-int32_t zintfnc(FncRequest* req);
+[[nodiscard]] int32_t zserfnc(FncRequest* req);
+[[nodiscard]] int32_t zintfnc(FncRequest* req);
 double ComputeTheInitialGuess(FncRequest* req);
 double ComputeTheSDFInitialGuess(FncRequest* req);
-int32_t ComputeTheQuantile(FncRequest* req);
-int32_t ComputeTheSDFQuantile(FncRequest* req);
-int32_t ComputeTheQUANTInitialGuess(QuantileSolve* rec);
-int32_t ComputeTheQUANTFunction(QuantileSolve* rec);
+[[nodiscard]] int32_t ComputeTheQuantile(FncRequest* req);
+[[nodiscard]] int32_t ComputeTheSDFQuantile(FncRequest* req);
+[[nodiscard]] int32_t ComputeTheQUANTInitialGuess(QuantileSolve* rec);
+[[nodiscard]] int32_t ComputeTheQUANTFunction(QuantileSolve* rec);
 } // namespace ffamily

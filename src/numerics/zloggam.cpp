@@ -32,7 +32,7 @@ void rescale(double ref, double* a1, double* a0, double* b1, double* b0) {
 }
 
 // Series x * sum x^n / (a (a+1) ... (a+n)); false when more than 1999 terms were needed.
-bool series(double x, double a, double tol, double* s) {
+[[nodiscard]] bool series(double x, double a, double tol, double* s) {
   double t = 1.0 / a, sum = t;
   int32_t n = 1;
   for (; n <= 2001; ++n) {
@@ -46,7 +46,7 @@ bool series(double x, double a, double tol, double* s) {
 }
 
 // Legendre's continued fraction of the upper tail; false when 1000 or more steps were taken.
-bool firstFraction(double x, double a, double tol, double* f) {
+[[nodiscard]] bool firstFraction(double x, double a, double tol, double* f) {
   double Am1 = 0.0, A0 = 1.0, Bm1 = 1.0, B0 = 1.0, prev = 1.0, cur = 1.0;
   int32_t n = 1;
   for (; n <= 1001; ++n) {
@@ -68,7 +68,7 @@ bool firstFraction(double x, double a, double tol, double* f) {
 }
 
 // The second fraction for the lower tail; false when it reaches 1000 steps.
-bool secondFraction(double x, double a, double tol, double* s) {
+[[nodiscard]] bool secondFraction(double x, double a, double tol, double* s) {
   double Am1 = x / a, A0 = x / a, Bm1 = 1.0, B0 = 1.0 - x / (a + 1.0);
   double prev = A0 / B0, cur = prev;
   double m = a + 1.0, k = 0.0;
@@ -119,7 +119,7 @@ int32_t lwilhil(GamRequest* req) {
 namespace {
 // General route: series, fractions or the normal approximation. Works on a possibly
 // raised shape; the caller restores it.
-int32_t generalRoute(GamRequest* req) {
+[[nodiscard]] int32_t generalRoute(GamRequest* req) {
   const double x = req->x;
   bool shift = false;
   if (req->a < 1.0) {
@@ -189,7 +189,7 @@ int32_t generalRoute(GamRequest* req) {
 }
 
 // Asymptotic series of the upper tail for x >= 100 a.
-int32_t asymptoticRoute(GamRequest* req) {
+[[nodiscard]] int32_t asymptoticRoute(GamRequest* req) {
   const double x = req->x, a = req->a;
   double S = 0.0, term = 1.0;
   int32_t n = 1;
@@ -221,7 +221,7 @@ struct GamIntegrandContext {
 // t^shiftBase e^-t at t = x + u, relative to x^shiftBase e^-x, in the exponent form of the
 // integrator. Taking the offset u as the variable keeps the exponent free of the
 // cancellation between shiftBase ln t and t, which for shapes near 1e7 would cost 1e-8.
-int32_t fntrgam(double u, void* context, double* value) {
+[[nodiscard]] int32_t fntrgam(double u, void* context, double* value) {
   auto* c = static_cast<GamIntegrandContext*>(context);
   double v = c->shiftBase * zln1px(u / c->x) - u;
   return zhrdysExponentValue(c->rec, v, value);

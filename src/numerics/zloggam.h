@@ -33,20 +33,20 @@ struct GamRequest {
   double xFloor = 0.0;
 };
 
-int32_t zloggam(GamRequest* req);
+[[nodiscard]] int32_t zloggam(GamRequest* req);
 // Plain tails P and Q (clamped to [0, 1]) and the density term x^a e^-x / Gamma(a + 1).
 // Returns 0, or 1 for x < 0 or a <= 0.
-int32_t zigamma(double x, double a, double* P, double* Q, double* dens);
+[[nodiscard]] int32_t zigamma(double x, double a, double* P, double* Q, double* dens);
 // zln1px, except that x = -1 gives kLogZero.
 double SpecialLog1PlusX(double x);
 
 namespace gammafamily {
 // The probability computation (lcdf, lsdf and ldens at the request's x).
-int32_t ComputeTheProbability(GamRequest* req);
+[[nodiscard]] int32_t ComputeTheProbability(GamRequest* req);
 // P(a, x) by the Wilson-Hilferty approximation (huge shapes, near the mode).
 double wilhil(double x, double a);
 // The log tails by the cube-root normal approximation.
-int32_t lwilhil(GamRequest* req);
+[[nodiscard]] int32_t lwilhil(GamRequest* req);
 // The integral route.
-int32_t zintgam(GamRequest* req);
+[[nodiscard]] int32_t zintgam(GamRequest* req);
 } // namespace gammafamily

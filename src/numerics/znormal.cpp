@@ -83,7 +83,7 @@ const double D2[8] = {1.0,
 
 // Newton's method on the log cdf for p < 1e-16. Fails (returns false) when zlognrm fails
 // or 30 evaluations do not reach the stop test.
-bool farTailNewton(double pr, double* out) {
+[[nodiscard]] bool farTailNewton(double pr, double* out) {
   double lp = std::log(pr);
   double x = -std::sqrt(-2.0 * lp);
   for (int it = 0; it < 30; ++it) {

@@ -40,22 +40,22 @@ struct QuantileSolve {
 inline constexpr int32_t kQuantNoStart = 12345677;
 
 // Returns the status (0 success); the solution is rec->x.
-int32_t zquant(QuantileSolve* rec);
+[[nodiscard]] int32_t zquant(QuantileSolve* rec);
 
 // The upper-tail quantile solve of the gamma, F and chi-square families: the point whose log
 // upper tail is *logTail (the evaluation overwrites it), on the log-tail scale with
 // interpolation in ln x, relative tolerance `tol` and 1e-13 on the transform, from x = 0
 // up. Writes the point, or the missing value on failure, to *x; returns zquant's status.
-int32_t zquantUpperTail(double* logTail, double tol, QuantileFn initialGuess, QuantileFn evaluate,
-                        void* context, double* x);
+[[nodiscard]] int32_t zquantUpperTail(double* logTail, double tol, QuantileFn initialGuess,
+                                      QuantileFn evaluate, void* context, double* x);
 
 namespace quantsolver {
 // Makes the bracket [xLo, xHi] by multiplicative steps from xStart.
-int32_t BracketTheSolution(QuantileSolve* rec);
+[[nodiscard]] int32_t BracketTheSolution(QuantileSolve* rec);
 // Evaluates at x: the transform into rec->f; *hit set when the target is met.
-int32_t EvaluateTarget(QuantileSolve* rec, double x, bool* hit);
+[[nodiscard]] int32_t EvaluateTarget(QuantileSolve* rec, double x, bool* hit);
 // Evaluates the transform at both ends of a given bracket.
-int32_t ComputeAtTheTwoEnds(QuantileSolve* rec);
+[[nodiscard]] int32_t ComputeAtTheTwoEnds(QuantileSolve* rec);
 } // namespace quantsolver
 
 // Lower-tail quantile of the F and chi-square families: from x0 the point is multiplied by
@@ -64,5 +64,5 @@ int32_t ComputeAtTheTwoEnds(QuantileSolve* rec);
 // 1.053671212772351e-8 (at most 70). eval writes the log tails at x (non-zero: failure).
 // Returns 0 with *xOut written, or 1.
 using FamilyEval = int32_t (*)(void* req, double x, double* lcdf, double* lsdf);
-int32_t zquantLowerTail(void* req, FamilyEval eval, double x0, double p, double stepUp,
-                        double stepDown, double* xOut);
+[[nodiscard]] int32_t zquantLowerTail(void* req, FamilyEval eval, double x0, double p,
+                                      double stepUp, double stepDown, double* xOut);

@@ -111,7 +111,7 @@ int32_t zmrsrnd(RandomStream* stream);
 // The next uniform in the open interval (0, 1); a zero twister output is skipped.
 double GetNextRanUni(RandomStream* stream);
 // Sets the uniform source to GetNextRanUni and returns 1 when flag is 1, else returns 0.
-int32_t zmrsetp(int32_t flag, RandomStream* stream);
+[[nodiscard]] int32_t zmrsetp(int32_t flag, RandomStream* stream);
 // Reseeds with a 32-bit seed exactly as zmrsrnd does.
 void zmrsReset32(int64_t seed, RandomStream* stream);
 // Copies the 624 state words and the seed field from one stream to another.

@@ -20,24 +20,24 @@ constexpr double kCumLimit = 0.9999999999999999;       // a search stops at this
 double uni(RandomStream* s) { return s->uniformSource(s); }
 
 // Parameter checks, written so that a not-a-number parameter fails them.
-bool finitePositive(double x) { return x > 0.0 && x < HUGE_VAL; }
-bool probability(double p) { return p >= 0.0 && p <= 1.0; }
+[[nodiscard]] bool finitePositive(double x) { return x > 0.0 && x < HUGE_VAL; }
+[[nodiscard]] bool probability(double p) { return p >= 0.0 && p <= 1.0; }
 
-bool okBernoulli(double p) { return probability(p); }
-bool okBeta(double a, double b) { return finitePositive(a) && finitePositive(b); }
-bool okBinomial(int64_t n, double p) { return n >= 0 && probability(p); }
-bool okChisquare(double df) { return finitePositive(df); }
-bool okErlang(int32_t k) { return k >= 1; }
-bool okF(double d1, double d2) { return finitePositive(d1) && finitePositive(d2); }
-bool okGamma(double a) { return finitePositive(a); }
-bool okGeometric(double p) { return p > 0.0 && p <= 1.0; }
-bool okHyper(int64_t N, int64_t R, int64_t n) { return N >= 1 && N >= R && N >= n; }
-bool okNegbin(double p, double k) { return p > 0.0 && p <= 1.0 && finitePositive(k); }
-bool okPoisson(double lambda) { return lambda >= 0.0 && lambda < HUGE_VAL; }
-bool okTable(int64_t n, const double* probs) { return n < 1 || probs != nullptr; }
-bool okT(double df) { return df >= 0.1 && df < HUGE_VAL; }
-bool okTriangle(double h) { return probability(h); }
-bool okWeibull(double a, double b) { return finitePositive(a) && finitePositive(b); }
+[[nodiscard]] bool okBernoulli(double p) { return probability(p); }
+[[nodiscard]] bool okBeta(double a, double b) { return finitePositive(a) && finitePositive(b); }
+[[nodiscard]] bool okBinomial(int64_t n, double p) { return n >= 0 && probability(p); }
+[[nodiscard]] bool okChisquare(double df) { return finitePositive(df); }
+[[nodiscard]] bool okErlang(int32_t k) { return k >= 1; }
+[[nodiscard]] bool okF(double d1, double d2) { return finitePositive(d1) && finitePositive(d2); }
+[[nodiscard]] bool okGamma(double a) { return finitePositive(a); }
+[[nodiscard]] bool okGeometric(double p) { return p > 0.0 && p <= 1.0; }
+[[nodiscard]] bool okHyper(int64_t N, int64_t R, int64_t n) { return N >= 1 && N >= R && N >= n; }
+[[nodiscard]] bool okNegbin(double p, double k) { return p > 0.0 && p <= 1.0 && finitePositive(k); }
+[[nodiscard]] bool okPoisson(double lambda) { return lambda >= 0.0 && lambda < HUGE_VAL; }
+[[nodiscard]] bool okTable(int64_t n, const double* probs) { return n < 1 || probs != nullptr; }
+[[nodiscard]] bool okT(double df) { return df >= 0.1 && df < HUGE_VAL; }
+[[nodiscard]] bool okTriangle(double h) { return probability(h); }
+[[nodiscard]] bool okWeibull(double a, double b) { return finitePositive(a) && finitePositive(b); }
 
 // ---- normal (Marsaglia's polar method) -------------------------------------------------
 

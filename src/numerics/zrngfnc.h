@@ -65,7 +65,7 @@ void zrng_MT1998_init(ZrngMT32State* s, uint32_t seed);   // state[i] = 69069 st
 void zrng_MT2002_init(ZrngMT32State* s, uint32_t seed);   // the 1812433253 recurrence
 void zrng_MTHYBRID_init(ZrngMT32State* s, uint32_t seed); // 2002 for multiples of 8192
 void zrng_MT32_init(ZrngMT32State* s, uint32_t seed);     // as MT2002
-uint32_t zrng_MT32_uint32(ZrngMT32State* s);
+[[nodiscard]] uint32_t zrng_MT32_uint32(ZrngMT32State* s);
 double zrng_MT32_double(void* s);
 
 // 64-bit Mersenne twister (MT19937-64).

@@ -42,7 +42,7 @@ inline constexpr uint32_t kZrngFoldedSeed = 0x8C7FE81Fu; // a seed was folded in
 
 // The generator method asked for by OSENV.QRX_RNG_METHOD; 3 (MTHYBRID) when absent or
 // unknown.
-int32_t zrngopt();
+[[nodiscard]] int32_t zrngopt();
 
 // Reports a status through the kernel's journal, filtered by OSENV.QRX_RNG_SEVERITY and
 // OSENV.QRX_RNG_MESSAGES and limited by OSENV.QRX_RNG_NOTE_LIMIT / _ERROR_LIMIT. Returns 0,
@@ -50,4 +50,4 @@ int32_t zrngopt();
 int32_t zrngmsg(int32_t severity, uint32_t status, std::initializer_list<HostMsgArg> values = {});
 
 // Size in bytes of the state of a method for the general entry zrngfnc.
-int32_t zrngsize(int32_t method);
+[[nodiscard]] int32_t zrngsize(int32_t method);

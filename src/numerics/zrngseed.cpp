@@ -26,7 +26,7 @@ void qkzstats(int64_t words[8]) {
       words[i] = args.words[i];
 }
 
-int64_t threadNumber() {
+[[nodiscard]] int64_t threadNumber() {
   QkHandle* qk = Exported_QKHandle;
   if (!qk)
     return 0;

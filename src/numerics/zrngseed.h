@@ -10,12 +10,12 @@
 double qkzdttme();
 
 // 32-bit clock value, never 0: the date-time scaled by the length of one clock tick.
-uint32_t zrngt32();
+[[nodiscard]] uint32_t zrngt32();
 // 31-bit clock seed (0 to 2147483646), reported with status 0x8C7FE81E at severity 0.
-int64_t zrngi31();
+[[nodiscard]] int64_t zrngi31();
 // Folds a seed given as a double into 1 to 2147483646 (a whole number in range is kept,
 // its sign dropped); 0 for a missing value. A folded seed is reported (0x8C7FE81F).
-int64_t zrngf31(double x);
+[[nodiscard]] int64_t zrngf31(double x);
 // 64-bit clock value mixing the date-time, the process statistics and the thread number.
 uint64_t zrngt64();
 // The same, reported with status 0x8C7FE81E at severity 0.

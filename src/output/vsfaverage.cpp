@@ -9,6 +9,7 @@
 #include "output/vsfmodeltree.h"
 #include "selection/vsfresample.h"
 #include "support/hoststubs.h"
+#include "support/nomemory.h"
 #include "support/poolalloc.h"
 
 #include <algorithm>
@@ -55,7 +56,8 @@ void failedSample(VsfContext* ctx, int32_t status, int32_t number) {
 
 // The number of the distinct model with these ascending effects, added when new; -1 when
 // memory fails.
-int32_t distinctModel(VsfContext* ctx, ModelTree& models, const int32_t* effects, int32_t count) {
+[[nodiscard]] int32_t distinctModel(VsfContext* ctx, ModelTree& models, const int32_t* effects,
+                                    int32_t count) {
   QkAvlHeader* h = &models.tree->header;
   const VsfModelKey probe{count, effects};
   if (auto* found = static_cast<VsfModelTreeNode*>(models.tree->find(h, &probe)))
@@ -72,8 +74,8 @@ int32_t distinctModel(VsfContext* ctx, ModelTree& models, const int32_t* effects
 }
 
 // Reads every resample record; fills the samples and the distinct models.
-int32_t readSamples(VsfContext* ctx, std::vector<SampleModel>& samples, ModelTree& models,
-                    int32_t* usable) {
+[[nodiscard]] int32_t readSamples(VsfContext* ctx, std::vector<SampleModel>& samples,
+                                  ModelTree& models, int32_t* usable) {
   VsfAverageSummary& a = ctx->average;
   VsfResampling* d = ctx->resampling;
   const int32_t nE = ctx->model.effectCount, nP = ctx->model.parmCount;
@@ -107,7 +109,7 @@ int32_t readSamples(VsfContext* ctx, std::vector<SampleModel>& samples, ModelTre
       std::sort(effects.begin(), effects.begin() + count);
       const int32_t id = distinctModel(ctx, models, effects.data(), count);
       if (id < 0)
-        return -2;
+        return kVsfNoMemory;
       s.model = id;
     }
   }
@@ -116,8 +118,8 @@ int32_t readSamples(VsfContext* ctx, std::vector<SampleModel>& samples, ModelTre
 
 // Ranks the distinct models (score descending, then key order) and marks those the SUBSET
 // limits admit. Returns the largest model frequency.
-int32_t rankModels(VsfContext* ctx, const std::vector<SampleModel>& samples,
-                   const ModelTree& models, int32_t usable) {
+[[nodiscard]] int32_t rankModels(VsfContext* ctx, const std::vector<SampleModel>& samples,
+                                 const ModelTree& models, int32_t usable) {
   VsfAverageSummary& a = ctx->average;
   const VsfModelAverageSettings& ma = ctx->stmt.ma;
   a.modelCount = models.count;
@@ -234,7 +236,7 @@ void averagedModel(VsfContext* ctx) {
   }
 }
 
-bool allocate(VsfContext* ctx, int32_t S, int32_t nE, int32_t nP) {
+[[nodiscard]] bool allocate(VsfContext* ctx, int32_t S, int32_t nE, int32_t nP) {
   VsfAverageSummary& a = ctx->average;
   a.sampleUsed = take<uint8_t>(ctx, S);
   a.effectSelectCount = take<int32_t>(ctx, nE);
@@ -249,7 +251,7 @@ bool allocate(VsfContext* ctx, int32_t S, int32_t nE, int32_t nP) {
 }
 
 // Every resample's model in sparse form, kept in the BY pool for the OUTPUT predictions.
-bool keepSampleModels(VsfContext* ctx, const std::vector<SampleModel>& samples) {
+[[nodiscard]] bool keepSampleModels(VsfContext* ctx, const std::vector<SampleModel>& samples) {
   VsfAverageSummary& a = ctx->average;
   a.sampleModels = take<VsfSampleModel>(ctx, static_cast<int64_t>(samples.size()));
   if (a.sampleModels == nullptr)
@@ -271,7 +273,7 @@ bool keepSampleModels(VsfContext* ctx, const std::vector<SampleModel>& samples) 
 // The drawn frequencies of every resample, observation by observation, from the frequency
 // blocks the resamplers kept (SAMPLEFREQ). Each block is read from its own position in its
 // own resampler's file. 0, -2, or -6 when a block does not read back whole.
-int32_t keepFrequencies(VsfContext* ctx) {
+[[nodiscard]] int32_t keepFrequencies(VsfContext* ctx) {
   VsfAverageSummary& a = ctx->average;
   VsfResampling* d = ctx->resampling;
   if (!d->settings.keepFreqs)
@@ -289,7 +291,7 @@ int32_t keepFrequencies(VsfContext* ctx) {
         a.obsCount = static_cast<int32_t>(rows);
         a.obsFrequency = take<int32_t>(ctx, std::max<int64_t>(rows * S, 1));
         if (a.obsFrequency == nullptr)
-          return -2;
+          return kVsfNoMemory;
         block.resize(static_cast<size_t>(rows));
       }
       int64_t pos = r->blockPos[k];
@@ -323,11 +325,11 @@ int32_t vsfPostBootstrap(VsfContext* ctx) {
                                                               : ctx->stmt.ma.nSamples;
   const int32_t nE = m->effectCount, nP = m->parmCount;
   if (S <= 0 || nE <= 0 || nP <= 0 || !allocate(ctx, S, nE, nP))
-    return -2;
+    return kVsfNoMemory;
   std::vector<SampleModel> samples(static_cast<size_t>(S));
   ModelTree models(ctx);
   if (models.tree == nullptr)
-    return -2;
+    return kVsfNoMemory;
   int32_t usable = 0;
   int32_t rc = readSamples(ctx, samples, models, &usable);
   if (rc != 0)
@@ -343,7 +345,7 @@ int32_t vsfPostBootstrap(VsfContext* ctx) {
   if (usable < S)
     xpmlog(848, 240, {HostMsgArg(static_cast<int64_t>(S - usable))});
   if (!keepSampleModels(ctx, samples))
-    return -2;
+    return kVsfNoMemory;
   if ((rc = keepFrequencies(ctx)) != 0)
     return rc;
   const int32_t largest = rankModels(ctx, samples, models, usable);

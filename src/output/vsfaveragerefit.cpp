@@ -9,6 +9,7 @@
 #include "output/vsfprinters.h"
 #include "output/vsfresults.h"
 #include "selection/vsfresample.h"
+#include "support/nomemory.h"
 #include "support/poolalloc.h"
 
 #include <algorithm>
@@ -83,10 +84,10 @@ void plainFitSettings(VsfModelOptions& o) {
 int32_t vsfRefitAverage(VsfContext* ctx) {
   VsfModel* m = &ctx->model;
   if (m->effectCount <= 0 || m->effectColumnCopy == nullptr)
-    return -2;
+    return kVsfNoMemory;
   uint8_t* flags = refitEffects(ctx);
   if (flags == nullptr)
-    return -2;
+    return kVsfNoMemory;
   VsfResampling* d = ctx->resampling;
   const VsfModelOptions saved = ctx->options;
   plainFitSettings(ctx->options);

@@ -9,6 +9,7 @@
 #include "output/vsfmodelview.h"
 #include "output/vsfselrow.h"
 #include "support/hoststubs.h"
+#include "support/nomemory.h"
 #include "support/poolalloc.h"
 
 #include <algorithm>
@@ -25,14 +26,15 @@ std::string statName(const VsfOutputStat& stat, const char* fallback) {
   return fallback;
 }
 
-int32_t defineNumber(HostDataSet* out, const std::string& name) {
+[[nodiscard]] int32_t defineNumber(HostDataSet* out, const std::string& name) {
   const auto n = std::min<size_t>(name.size(), kVsfColumnNameMax);
   return xdsdefvar(out, name.data(), static_cast<int32_t>(n), 1, 8);
 }
 
 // The R columns of SAMPLEFREQ or SAMPLEPRED; a prefix cut to fit is logged (848/2440).
-int32_t defineSampleColumns(VsfContext* ctx, HostDataSet* out, const VsfOutputStat& stat,
-                            const char* fallback, const char* option, int32_t** columns) {
+[[nodiscard]] int32_t defineSampleColumns(VsfContext* ctx, HostDataSet* out,
+                                          const VsfOutputStat& stat, const char* fallback,
+                                          const char* option, int32_t** columns) {
   const int32_t R = vsfOutputResamples(ctx);
   const std::string prefix = statName(stat, fallback);
   bool cut = false;
@@ -46,7 +48,7 @@ int32_t defineSampleColumns(VsfContext* ctx, HostDataSet* out, const VsfOutputSt
             HostMsgArg(last.data(), static_cast<int32_t>(last.size()))});
   *columns = poolArray<int32_t>(ctx->mainPool, std::max(R, 1));
   if (*columns == nullptr)
-    return -2;
+    return kVsfNoMemory;
   for (int32_t i = 0; i < R; ++i)
     if (((*columns)[i] = defineNumber(out, names[static_cast<size_t>(i)])) <= 0)
       return kColumnRefused;

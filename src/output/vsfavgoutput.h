@@ -18,15 +18,15 @@ struct VsfOutputSpec;
 constexpr int32_t kVsfColumnNameMax = 32;
 
 // The number of resamples R whose columns OUTPUT carries.
-int32_t vsfOutputResamples(const VsfContext* ctx);
+[[nodiscard]] int32_t vsfOutputResamples(const VsfContext* ctx);
 // The names of the R columns of a prefix: prefix + i (1 .. R); the prefix is cut when
 // prefix + the digits of R would pass 32 characters, and *cut is set then.
 std::vector<std::string> vsfResampleColumnNames(const std::string& prefix, int32_t R, bool* cut);
 // Defines MEDIAN, STDDEV, LOWER, UPPER, then the SAMPLEFREQ and SAMPLEPRED columns, each
 // when `spec` (OUTPUT's or a SCORE statement's) asks for it. 0, -2, or -8 when the host
 // refused a column.
-int32_t vsfDefineResampleColumns(VsfContext* ctx, const VsfOutputSpec& spec, HostDataSet* out,
-                                 VsfOutputColumns& c);
+[[nodiscard]] int32_t vsfDefineResampleColumns(VsfContext* ctx, const VsfOutputSpec& spec,
+                                               HostDataSet* out, VsfOutputColumns& c);
 
 // The prediction state of one BY group: the averaged coefficients, the design column of
 // every parameter, the buffers of the resample predictions and the frequency cursor.

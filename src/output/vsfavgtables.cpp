@@ -15,6 +15,7 @@
 #include "selection/vsfprocess.h"
 #include "selection/vsfresample.h"
 #include "support/hoststubs.h"
+#include "support/nomemory.h"
 
 #include <algorithm>
 #include <cstring>
@@ -93,7 +94,7 @@ int32_t vsfpBootstrapSelFreq(VsfContext* ctx, int32_t mode, RvqText** plotData) 
 
 namespace {
 
-int32_t modelFreq(VsfContext* ctx) {
+[[nodiscard]] int32_t modelFreq(VsfContext* ctx) {
   const VsfAverageSummary& a = ctx->average;
   const VsfModelAverageSettings& ma = ctx->stmt.ma;
   const VsfModel* m = &ctx->model;
@@ -163,14 +164,14 @@ int32_t modelFreq(VsfContext* ctx) {
 // The averaged estimates; the refit's table (`refit`) has neither the forced-in marks nor
 // the selection counts. Effects, parameters and CLASS levels are named as in the estimates
 // of a fit.
-int32_t parmEst(VsfContext* ctx, bool nonzero, bool refit) {
+[[nodiscard]] int32_t parmEst(VsfContext* ctx, bool nonzero, bool refit) {
   const VsfAverageSummary& a = ctx->average;
   const VsfModelAverageSettings& ma = ctx->stmt.ma;
   const VsfModelOptions& o = ctx->options;
   const VsfModel* m = &ctx->model;
   VsfParmColumns cols(ctx, ctx->byPool);
   if (cols.measure(m, o.noint) != 0)
-    return -2;
+    return kVsfNoMemory;
   int32_t forced = 0, count = 0, trimmed = 0;
   double pct = 0, mean = 0, sd = 0, median = 0, lower = 0, upper = 0;
   const double q = ma.alpha / 2.0, trimPct = ma.trimFraction * 100.0;
@@ -179,7 +180,7 @@ int32_t parmEst(VsfContext* ctx, bool nonzero, bool refit) {
   out.create(refit ? "RefitAvgParmEst" : "AvgParmEst", vsfMsg(559));
   out.charColumn("Effect", cols.effect, cols.We);
   if (cols.classColumns(out) != 0)
-    return -2; // after the object was made: the caller ends the run on -2
+    return kVsfNoMemory; // after the object was made: the caller ends the run on -2
   if (forcedColumn)
     out.intColumn("ForcedIn", &forced);
   out.charColumn("Parameter", cols.parameter, cols.Wp);
@@ -249,8 +250,8 @@ namespace {
 
 // The tables of one sample's selected model, read from its final record in the resampler's
 // file at *position, inside the group "Sample<k>".
-int32_t showSample(VsfContext* ctx, VsfResampler* r, int32_t i, int32_t k, int64_t* position,
-                   int32_t level) {
+[[nodiscard]] int32_t showSample(VsfContext* ctx, VsfResampler* r, int32_t i, int32_t k,
+                                 int64_t* position, int32_t level) {
   RvqObject* group =
       vsfOpenGroup(ctx, ("Sample" + std::to_string(k)).c_str(),
                    {rvqFlag(286, 1), rvqTextHandle(288, vsfText("Sample")),
@@ -287,7 +288,7 @@ int32_t showSample(VsfContext* ctx, VsfResampler* r, int32_t i, int32_t k, int64
 }
 
 // MODELAVERAGE DETAILS: every sample's selected model, numbered from 1 across the resamplers.
-int32_t sampleTables(VsfContext* ctx, int32_t level) {
+[[nodiscard]] int32_t sampleTables(VsfContext* ctx, int32_t level) {
   VsfResampling* d = ctx->resampling;
   int32_t k = 0;
   for (int32_t j = 0; j < d->count; ++j) {
@@ -325,8 +326,8 @@ int32_t vsfResampleResults(VsfContext* ctx) {
     const int32_t pctRows =
         ma.espLevel != 0 ? vsfpBootstrapSelFreq(ctx, vsfgSelectPctShared(ctx) ? 1 : 0, &pctData)
                          : 0;
-    vsfgBootstrapSelFreq(ctx, &pctData, pctRows);
-    if (ma.msfLevel != 0)
+    rc = vsfgBootstrapSelFreq(ctx, &pctData, pctRows);
+    if (rc == 0 && ma.msfLevel != 0)
       rc = modelFreq(ctx);
   }
   if (rc == 0 && ma.pestLevel != 0)

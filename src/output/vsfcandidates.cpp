@@ -6,6 +6,7 @@
 #include "output/vsfmodelview.h"
 #include "output/vsfprint.h"
 #include "output/vsfprinters.h"
+#include "support/nomemory.h"
 #include "support/poolalloc.h"
 
 #include <algorithm>
@@ -52,7 +53,7 @@ int32_t vsfRankCandidates(const VsfContext* ctx, VsfModel* m, VsfCandidateRankin
   int32_t* index = static_cast<int32_t*>(poolTake(pool, int64_t(count) * 4));
   double* values = static_cast<double*>(poolTake(pool, int64_t(count) * 8));
   if (index == nullptr || values == nullptr)
-    return -2;
+    return kVsfNoMemory;
   const int32_t last = m->stepCount - 1;
   const int32_t a = m->stepEffects[last], b = m->stepEffects[last - 1]; // [-1] is kept
   out->addition = a > b || (a == b && o.method != VM_BACKWARD);
@@ -88,7 +89,7 @@ int32_t vsfpCandidates(VsfContext* ctx, VsfModel* m) {
   QkPool* pool = m->pool;
   VsfCandidateRanking ranked;
   if (vsfRankCandidates(ctx, m, &ranked) != 0)
-    return -2;
+    return kVsfNoMemory;
   const int32_t n = ranked.count;
   const bool addition = ranked.addition;
   // The table shows the largest doubles as missing values.
@@ -113,7 +114,7 @@ int32_t vsfpCandidates(VsfContext* ctx, VsfModel* m) {
   We = std::max(We, 1);
   char* effect = static_cast<char*>(poolTake(pool, We));
   if (effect == nullptr)
-    return -2;
+    return kVsfNoMemory;
   int32_t rank = 0;
   double logp = 0, probf = 0, criterion = 0;
   char* candidateFor = nullptr;
@@ -125,7 +126,7 @@ int32_t vsfpCandidates(VsfContext* ctx, VsfModel* m) {
     forWidth = std::max(vsfMsgLength(576), vsfMsgLength(577));
     candidateFor = static_cast<char*>(poolTake(pool, forWidth));
     if (forWidth == 0 || candidateFor == nullptr)
-      return -2;
+      return kVsfNoMemory;
     out.charColumn("CandidateFor", candidateFor, forWidth);
   }
   if (o.select == VC_SL) {

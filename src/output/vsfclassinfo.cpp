@@ -7,6 +7,7 @@
 #include "output/vsfprint.h"
 #include "output/vsfprinters.h"
 #include "support/hoststubs.h"
+#include "support/nomemory.h"
 #include "support/poolalloc.h"
 
 #include <algorithm>
@@ -17,7 +18,7 @@ namespace {
 
 constexpr int32_t kValuesLimit = 256;
 
-int32_t trimmedLength(const char* text, int32_t width) {
+[[nodiscard]] int32_t trimmedLength(const char* text, int32_t width) {
   int32_t n = width;
   while (n > 0 && text[n - 1] == ' ')
     --n;
@@ -29,7 +30,7 @@ const char* levelText(const LevVariable& v, int32_t i) {
   return v.levelTexts != nullptr ? v.levelTexts[i] : "";
 }
 
-int32_t levelLength(const LevVariable& v, int32_t i) {
+[[nodiscard]] int32_t levelLength(const LevVariable& v, int32_t i) {
   if (v.levelTexts == nullptr || v.levelTexts[i] == nullptr)
     return 0;
   return trimmedLength(v.levelTexts[i], v.levelWidth);
@@ -40,7 +41,7 @@ constexpr int32_t kShownLevels = 1024;
 
 // The level texts and their lengths of the first levels of `v` (at most kShownLevels);
 // returns how many.
-int32_t levelTexts(const LevVariable& v, const char** texts, int32_t* lengths) {
+[[nodiscard]] int32_t levelTexts(const LevVariable& v, const char** texts, int32_t* lengths) {
   const int32_t shown = std::min(v.levelCount, kShownLevels);
   for (int32_t i = 0; i < shown; ++i) {
     texts[i] = levelText(v, i);
@@ -111,7 +112,7 @@ int32_t vsfpClassInfo(VsfContext* ctx, QkPool* pool) {
   // A design whose CLASS variables have no levels still gets its table, without values.
   char* values = valuesWidth > 0 ? static_cast<char*>(poolTake(pool, valuesWidth)) : nullptr;
   if (valuesWidth > 0 && values == nullptr)
-    return -2;
+    return kVsfNoMemory;
   const int32_t nameLen =
       std::min<int32_t>(ctx->stmt.proc.nameLen > 0 ? ctx->stmt.proc.nameLen : 20, 32);
   char name[32];
@@ -161,7 +162,7 @@ int32_t vsfpClassCoding(VsfContext* ctx, QkPool* pool) {
   }
   uint8_t* used = static_cast<uint8_t*>(poolTake(pool, count));
   if (used == nullptr)
-    return -2;
+    return kVsfNoMemory;
   for (int32_t e = 0; e < d->effectCount; ++e) {
     const LevEffect& eff = d->effects[e];
     for (int32_t j = 0; j < eff.allClassCount; ++j)
@@ -186,7 +187,7 @@ int32_t vsfpClassCoding(VsfContext* ctx, QkPool* pool) {
   const int32_t textWidth = std::max(d->maxLevelWidth, 8);
   char* text = static_cast<char*>(poolTake(pool, textWidth));
   if (text == nullptr)
-    return -2;
+    return kVsfNoMemory;
   RvqObject* group = vsfOpenGroup(ctx, "Coding", {vsfaLabel(vsfMsg(585)), rvqFlag(435, 0)});
   const bool fullRank = (d->designFlags & 0x10) != 0;
   const int32_t dropLast = fullRank ? 1 : 0;
@@ -218,7 +219,7 @@ int32_t vsfpClassCoding(VsfContext* ctx, QkPool* pool) {
     const int32_t n = v.levelCount;
     double* row = n > 0 ? static_cast<double*>(poolTake(pool, int64_t(n) * 8)) : nullptr;
     if (n > 0 && row == nullptr)
-      return -2;
+      return kVsfNoMemory;
     VsfOut t(ctx);
     HostMsgArg nameArg(name, nameLength);
     t.create("ClassLevelCoding", vsfMsgArgs(586, {nameArg}),

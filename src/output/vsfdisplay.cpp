@@ -22,6 +22,7 @@
 #include "selection/vsfprocess.h"
 #include "selection/vsfresample.h"
 #include "support/hoststubs.h"
+#include "support/nomemory.h"
 #include "support/notbuilt.h"
 
 #include <algorithm>
@@ -37,7 +38,7 @@ constexpr double kZeroFraction = 1.110223024625157e-13;
 double referenceSS(const VsfModel* m) { return m->totalSSUncorrected; }
 
 // Reports a negative fit status; returns true when the group's display ends here.
-bool reportFitStatus(VsfContext* ctx, VsfModel* m) {
+[[nodiscard]] bool reportFitStatus(VsfContext* ctx, VsfModel* m) {
   const int32_t status = m->fitStatus;
   if (status >= 0)
     return false;
@@ -209,7 +210,7 @@ int32_t vsfDisplaySteps(VsfContext* ctx, void* scratch, int64_t* position, int32
           char* in = static_cast<char*>(pool->allocate(pool, size_t(W) * K + 1, 0));
           char* out = static_cast<char*>(pool->allocate(pool, size_t(W) * K + 1, 0));
           if (in == nullptr || out == nullptr)
-            return fail(-2);
+            return fail(kVsfNoMemory);
           int32_t nin = 0, nout = 0;
           const int32_t startAt = step.changeListLength - K;
           for (int32_t c = std::max(startAt, 0); c < step.changeListLength; ++c) {
@@ -298,8 +299,10 @@ int32_t vsfDisplayModel(VsfContext* ctx, VsfModel* m, void*, int64_t* position, 
     if (vsfGraphicsOn(ctx) && ctx->results.stepLabels != nullptr) {
       if ((rc = vsfgCoeffs(ctx, m, position, sampleTag)) != 0)
         return rc;
-      vsfgCriterion(ctx, m, optimal, chosen, &summaryRef, &bestRef);
-      vsfgAse(ctx, m, chosen, &summaryRef);
+      if ((rc = vsfgCriterion(ctx, m, optimal, chosen, &summaryRef, &bestRef)) != 0)
+        return rc;
+      if ((rc = vsfgAse(ctx, m, chosen, &summaryRef)) != 0)
+        return rc;
     }
     vsfCloseObject(summary);
   }
@@ -372,9 +375,9 @@ int32_t vsfResults(VsfContext* ctx) {
       return rc;
   }
   if (o.showL2Search) {
-    vsfpElasticNetParaSummary(ctx);
-    vsfpElasticNetL2(ctx);
-    vsfgElasticNet(ctx, m);
+    if ((rc = vsfpElasticNetParaSummary(ctx)) != 0 || (rc = vsfpElasticNetL2(ctx)) != 0 ||
+        (rc = vsfgElasticNet(ctx, m)) != 0)
+      return rc;
   }
   if (o.cvExternal && o.showCvex) {
     if ((rc = vsfpCvExternal(ctx)) != 0)
@@ -382,8 +385,9 @@ int32_t vsfResults(VsfContext* ctx) {
     // For the elastic net the curve is drawn when no L2 search ran or the search is shown.
     const bool path = o.method >= VM_LAR && o.method <= VM_ELASTICNET_LS;
     const bool elasticNet = o.method == VM_ELASTICNET || o.method == VM_ELASTICNET_LS;
-    if (path && (!elasticNet || o.showL2Search || o.l2Search == 1))
-      vsfgCvExternal(ctx, m);
+    if (path && (!elasticNet || o.showL2Search || o.l2Search == 1) &&
+        (rc = vsfgCvExternal(ctx, m)) != 0)
+      return rc;
   }
   if (o.stepDetails != 0 || o.details >= 2) {
     if ((rc = vsfDisplaySteps(ctx, nullptr, nullptr, -1)) != 0)
@@ -450,7 +454,7 @@ int32_t vsfParmLabels(VsfContext* ctx, VsfModel* m, int32_t which) {
   auto** shorts =
       static_cast<char**>(pool->allocate(pool, sizeof(char*) * size_t(columns), kQkZeroed));
   if (labels == nullptr || shorts == nullptr)
-    return -2;
+    return kVsfNoMemory;
   ctx->results.designLabels = labels;
   ctx->results.designShortNames = shorts;
   ctx->results.designLabelCount = columns;
@@ -497,7 +501,7 @@ int32_t vsfParmLabels(VsfContext* ctx, VsfModel* m, int32_t which) {
   char* buffer = static_cast<char*>(
       m->pool != nullptr ? m->pool->allocate(m->pool, size_t(longest) + 1, 0) : nullptr);
   if (buffer == nullptr)
-    return -2;
+    return kVsfNoMemory;
   int32_t rc = 0;
   each([&](int32_t k, const LevEffect& e, const int32_t* row, int32_t column) {
     if (rc != 0 || column < 0 || column >= columns)
@@ -512,7 +516,7 @@ int32_t vsfParmLabels(VsfContext* ctx, VsfModel* m, int32_t which) {
     char* full = static_cast<char*>(pool->allocate(pool, size_t(total) + 1, kQkZeroed));
     char* brief = static_cast<char*>(pool->allocate(pool, 33, kQkZeroed));
     if (full == nullptr || brief == nullptr) {
-      rc = -2;
+      rc = kVsfNoMemory;
       return;
     }
     std::memcpy(full, buffer, size_t(total));

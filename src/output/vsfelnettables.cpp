@@ -15,7 +15,7 @@ constexpr int32_t kCriterionName[] = {696, 400, 401, 402, 403, 404, 405, 406,
                                       407, 408, 409, 410, 411, 412, 413};
 
 // The step the kept fit reports: the chosen one, else the last.
-int32_t reportedStep(const VsfModel* m) {
+[[nodiscard]] int32_t reportedStep(const VsfModel* m) {
   if (m->options->choose != VC_NONE_GIVEN && m->chosenStep >= 0 && m->chosenStep < m->stepCount)
     return m->chosenStep;
   return m->stepCount - 1;

@@ -9,6 +9,7 @@
 #include "output/vsfmodelview.h"
 #include "output/vsfprint.h"
 #include "output/vsfprinters.h"
+#include "support/nomemory.h"
 
 #include <algorithm>
 #include <cfloat>
@@ -56,7 +57,7 @@ int32_t vsfpAnova(VsfContext* ctx, VsfModel* m, QkPool* pool) {
                      ? static_cast<char*>(pool->allocate(pool, static_cast<size_t>(width), 0))
                      : nullptr;
   if (source == nullptr)
-    return -2;
+    return kVsfNoMemory;
   VsfAnovaValues v =
       vsfAnovaCompute(m->sse, m->totalSS, m->totalSSUncorrected, m->nObs, m->rank, noint);
   double df = 0, ss = 0, ms = 0, f = 0, p = 0;

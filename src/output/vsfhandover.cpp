@@ -18,6 +18,7 @@
 #include "output/vsfselrow.h"
 #include "selection/vsfresample.h"
 #include "support/hoststubs.h"
+#include "support/nomemory.h"
 #include "support/postfit.h"
 
 #include <algorithm>
@@ -60,7 +61,7 @@ void reduceDesign(const LevDesign* d, const VsfSelectedModel& sm, ReducedDesign*
 }
 
 // The reduced column of design column `column`, -1 when its effect is left out.
-int32_t reducedColumn(const LevDesign* d, const ReducedDesign& r, int32_t column) {
+[[nodiscard]] int32_t reducedColumn(const LevDesign* d, const ReducedDesign& r, int32_t column) {
   for (int32_t e = 0; e < d->effectCount; ++e) {
     const LevEffect& ef = d->effects[e];
     if (column >= ef.firstColumn && column < ef.firstColumn + ef.columnCount)
@@ -236,7 +237,7 @@ int32_t vsfFormSelectedModelForBridge(VsfContext* ctx, VsfModel* m) {
     return 0;
   LevDesign* d = ctx->design.design;
   if (d == nullptr || d->effectCount == 0)
-    return -2;
+    return kVsfNoMemory;
   VsfSelectedModel sm;
   vsfSelectedModelOf(ctx, m, &sm);
   if (!sm.usable)
@@ -244,7 +245,7 @@ int32_t vsfFormSelectedModelForBridge(VsfContext* ctx, VsfModel* m) {
   ReducedDesign r;
   reduceDesign(d, sm, &r);
   if (r.columns == 0)
-    return -2;
+    return kVsfNoMemory;
   const std::vector<double> estimates = vsfModelEstimates(ctx, m);
   std::vector<double> beta(size_t(r.columns), 0.0);
   std::vector<int32_t> parmOf(size_t(r.columns), -1), reduced(sm.parms.size(), -1);

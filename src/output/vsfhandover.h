@@ -11,4 +11,4 @@ struct VsfModel;
 // columns. A failed fit hands nothing over; under model averaging the averaged model is
 // handed over, and during the refit of the averaged model nothing is: the pass that asked
 // for the refit hands the refitted model over once.
-int32_t vsfFormSelectedModelForBridge(VsfContext* ctx, VsfModel* model);
+[[nodiscard]] int32_t vsfFormSelectedModelForBridge(VsfContext* ctx, VsfModel* model);

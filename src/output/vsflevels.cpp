@@ -6,6 +6,7 @@
 #include "driver/vsfcontext.h"
 #include "effects/levdesign.h"
 #include "output/vsfresults.h"
+#include "support/nomemory.h"
 
 namespace {
 
@@ -21,11 +22,11 @@ int32_t* zeroedInts(QkPool* pool, int64_t count) {
 int32_t vsfLevels(VsfContext* ctx, VsfModel* /*fit*/, QkPool* pool) {
   LevDesign* d = ctx->design.design;
   if (d == nullptr || d->classCount <= 0)
-    return -2;
+    return kVsfNoMemory;
   const int32_t nClass = d->classCount;
   int32_t* scratch = zeroedInts(pool, 3 * static_cast<int64_t>(nClass));
   if (scratch == nullptr)
-    return -2;
+    return kVsfNoMemory;
 
   for (int32_t e = 0; e < d->effectCount; ++e) {
     LevEffect& ef = d->effects[e];
@@ -36,7 +37,7 @@ int32_t vsfLevels(VsfContext* ctx, VsfModel* /*fit*/, QkPool* pool) {
       continue;
     int32_t* table = zeroedInts(pool, size);
     if (table == nullptr)
-      return -2;
+      return kVsfNoMemory;
     zlevNonSingFill(d, &ef, table, scratch, nClass, false);
     ef.levelIndexTable = table;
   }

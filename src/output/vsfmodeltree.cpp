@@ -53,7 +53,7 @@ void rebalanceAfterDelete(QkAvlHeader* h, Links** path, const int* dirs, int k) 
 // Unlinks p (at path step k, its parent at k - 1) when it has two children: its neighbour on
 // the side it leans to (the successor when balance is +1, else the predecessor) takes its
 // place. Returns the new path length.
-int unlinkInner(QkAvlHeader* h, Links** path, int* dirs, int k, Links* p) {
+[[nodiscard]] int unlinkInner(QkAvlHeader* h, Links** path, int* dirs, int k, Links* p) {
   const int r = balanceOf(p) > 0 ? 1 : 0, o = 1 - r;
   Links* x = target(p, r);
   Links* lastOther = outermost(target(p, o), r); // its thread on side r points at p
@@ -87,7 +87,7 @@ int unlinkInner(QkAvlHeader* h, Links** path, int* dirs, int k, Links* p) {
 }
 
 // Unlinks p with at most one child. Returns the new path length.
-int unlinkOuter(QkAvlHeader* h, Links** path, int* dirs, int k, Links* p) {
+[[nodiscard]] int unlinkOuter(QkAvlHeader* h, Links** path, int* dirs, int k, Links* p) {
   if (isThread(p, 0) && isThread(p, 1)) {
     if (k == 0)
       h->root = nullptr;

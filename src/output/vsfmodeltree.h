@@ -29,7 +29,7 @@ inline constexpr int32_t kVsfModelKeyOffset = 16;
 
 // Order of two keys: the count first; equal counts of 0 or less are equal; then the
 // indices, the first difference deciding. Negative, 0 or positive.
-int vsfModelKeyCompare(const VsfModelKey* a, const VsfModelKey* b);
+[[nodiscard]] int vsfModelKeyCompare(const VsfModelKey* a, const VsfModelKey* b);
 
 void* vsfAVL_adder(QkAvlHeader* header, void* node);
 void* vsfAVL_finder(QkAvlHeader* header, const void* key);

@@ -18,29 +18,29 @@ struct LevEffect;
 // The record of effect k of the selection, null when the run keeps no records or none for k.
 const VsfEffectRecord* vsfEffectRecord(const VsfContext* ctx, int32_t k);
 // The design effect behind effect k of the selection: its record's, else k itself.
-int32_t vsfDesignEffect(const VsfContext* ctx, int32_t k);
+[[nodiscard]] int32_t vsfDesignEffect(const VsfContext* ctx, int32_t k);
 // The name of effect k of the selection (its record, else the design effect's name).
 const char* vsfEffectName(const VsfContext* ctx, int32_t k, int32_t* length);
 // The longest effect name of the selection.
-int32_t vsfLongestEffectName(const VsfContext* ctx);
+[[nodiscard]] int32_t vsfLongestEffectName(const VsfContext* ctx);
 // The design of the run (null before levelisation).
 LevDesign* vsfDesign(const VsfContext* ctx);
 // A text handle with a data set's name, or with a variable's name.
 RvqText* vsfDataSetNameText(HostDataSet* data);
 RvqText* vsfVariableNameText(const HostVariable* var);
 // The STATS= display switch of index 1 ProbF .. 11 ASE (statsShown of the tables).
-int32_t vsfStatShown(const VsfContext* ctx, int32_t index);
+[[nodiscard]] int32_t vsfStatShown(const VsfContext* ctx, int32_t index);
 // True when graphs are drawn for this run.
-bool vsfGraphicsOn(const VsfContext* ctx);
+[[nodiscard]] bool vsfGraphicsOn(const VsfContext* ctx);
 // True when p-values are shown (SHOWPVALS, also for METHOD=NONE).
-bool vsfShowPValues(const VsfContext* ctx);
+[[nodiscard]] bool vsfShowPValues(const VsfContext* ctx);
 // The training-weight divisor of the ASE.
 double vsfTrainingWeight(const VsfModel* model);
 
 // The fit keeps the standardized-L1 series of its steps (a plot asks the NORMB step axis).
-bool normBetaKept(const VsfModelOptions& options);
+[[nodiscard]] bool normBetaKept(const VsfModelOptions& options);
 // SHOWSTEPL1: the selection summary shows each step's position on the path.
-bool l1Shown(const VsfModelOptions& options);
+[[nodiscard]] bool l1Shown(const VsfModelOptions& options);
 // The standardized-L1 series, one value per history entry (null when it is not kept).
 const double* normBetaHistory(const VsfModel* model);
 // The norm of history entry i over the norm of the last entry: missing when i is outside

@@ -10,7 +10,7 @@
 
 namespace {
 
-int32_t widest(std::initializer_list<int32_t> numbers) {
+[[nodiscard]] int32_t widest(std::initializer_list<int32_t> numbers) {
   int32_t w = 0;
   for (int32_t n : numbers)
     w = std::max(w, vsfMsgLength(n));
@@ -34,7 +34,7 @@ void emitRow(VsfOut& out, NobsRow& row, int32_t label, double n) {
   out.emit();
 }
 
-int32_t vsfpNobsInput(VsfContext* ctx, VsfModel* m, int32_t sourceWidth) {
+[[nodiscard]] int32_t vsfpNobsInput(VsfContext* ctx, VsfModel* m, int32_t sourceWidth) {
   const bool partitioned = ctx->stmt.partition.given == 1 || ctx->partitionOn == 1;
   const bool freq = ctx->stmt.proc.freqGiven != 0;
   HostDataSet* val = ctx->stmt.proc.valData;
@@ -118,7 +118,8 @@ int32_t vsfpNobsInput(VsfContext* ctx, VsfModel* m, int32_t sourceWidth) {
   return 0;
 }
 
-int32_t vsfpSecondaryNobs(VsfContext* ctx, VsfModel* m, HostDataSet* data, int32_t sourceWidth) {
+[[nodiscard]] int32_t vsfpSecondaryNobs(VsfContext* ctx, VsfModel* m, HostDataSet* data,
+                                        int32_t sourceWidth) {
   const bool freq = ctx->stmt.proc.freqGiven != 0;
   int32_t labelWidth = widest({501, 502});
   if (freq)

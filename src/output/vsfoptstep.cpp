@@ -8,6 +8,7 @@
 #include "output/vsfprint.h"
 #include "output/vsfprinters.h"
 #include "support/hoststubs.h"
+#include "support/nomemory.h"
 
 #include <cfloat>
 #include <cmath>
@@ -19,7 +20,9 @@ namespace {
 constexpr int32_t kCodes = 14;
 
 // Criteria with a value per step: all but SL and the no-criterion codes.
-bool hasValues(int32_t code) { return code != VC_NONE_GIVEN && code != VC_SL && code != VC_NONE; }
+[[nodiscard]] bool hasValues(int32_t code) {
+  return code != VC_NONE_GIVEN && code != VC_SL && code != VC_NONE;
+}
 
 } // namespace
 
@@ -57,13 +60,13 @@ void findBest(VsfModel* m, int32_t steps, double* best, int32_t* optimalSteps) {
 // Among the steps whose value ties with the best (within the fit's fuzz), the optimum is the
 // last of those with the fewest effects and, among them, the smallest rank; the CHOOSE=
 // criterion keeps the fit's chosen step.
-int32_t breakTies(VsfContext* ctx, VsfModel* m, int32_t steps, const double* best,
-                  int32_t* optimalSteps) {
+[[nodiscard]] int32_t breakTies(VsfContext* ctx, VsfModel* m, int32_t steps, const double* best,
+                                int32_t* optimalSteps) {
   const VsfModelOptions& o = ctx->options;
   int32_t* flags =
       static_cast<int32_t*>(m->pool->allocate(m->pool, sizeof(int32_t) * steps, kQkZeroed));
   if (flags == nullptr)
-    return -2;
+    return kVsfNoMemory;
   for (int32_t c = 0; c < kCodes; ++c) {
     const double b = best[c];
     if (!hasValues(c) || isHostMissing(b) || b == DBL_MAX || b == -DBL_MAX)
@@ -215,7 +218,7 @@ int32_t vsfpOptStep(VsfContext* ctx, VsfModel* m, int32_t* optimalSteps, int32_t
     optimalSteps[c] = shown[c] = -1;
   const int32_t steps = m->stepCount;
   if (m->pool == nullptr)
-    return -2;
+    return kVsfNoMemory;
   if (steps <= 0) {
     // A fit without a recorded step (NOINT, nothing forced in, nothing entered) is legal:
     // no criterion has an optimum and the starting model is the chosen one.
@@ -227,7 +230,7 @@ int32_t vsfpOptStep(VsfContext* ctx, VsfModel* m, int32_t* optimalSteps, int32_t
   double best[kCodes];
   findBest(m, steps, best, optimalSteps);
   if (breakTies(ctx, m, steps, best, optimalSteps) != 0)
-    return -2;
+    return kVsfNoMemory;
   int32_t slot[kCodes];
   numberSteps(ctx, m, steps, optimalSteps, shown, slot, chosenStep);
 

@@ -15,6 +15,7 @@
 #include "output/vsfprinters.h"
 #include "output/vsfselrow.h"
 #include "support/hoststubs.h"
+#include "support/nomemory.h"
 
 #include <algorithm>
 #include <cctype>
@@ -62,7 +63,7 @@ VsfDesignOutput* designState(VsfContext* ctx) {
   return st;
 }
 
-bool byVariables(const VsfContext* ctx) { return ctx->stmt.proc.byCount > 0; }
+[[nodiscard]] bool byVariables(const VsfContext* ctx) { return ctx->stmt.proc.byCount > 0; }
 
 // PREFIX= text, or "_X" when none is given.
 std::string prefixText(const VsfContext* ctx) {
@@ -100,7 +101,7 @@ void groupDesignColumns(const VsfContext* ctx, const VsfModel* m, VsfDesignOutpu
 // The short name and label of each of the group's columns: the parameter names of the
 // selected model's tables (a split effect's columns bear its split name), or the design's
 // own names under PARMLABELSTYLE=INTERLACED and SHORTPARMNAMES.
-int32_t groupColumnNames(VsfContext* ctx, VsfDesignOutput* st) {
+[[nodiscard]] int32_t groupColumnNames(VsfContext* ctx, VsfDesignOutput* st) {
   const LevDesign* d = ctx->design.design;
   st->groupNames.clear();
   st->groupLabels.clear();
@@ -190,7 +191,7 @@ std::vector<std::string> designNames(VsfContext* ctx, int32_t n, std::set<std::s
 }
 
 // Defines the columns: n design columns, the input variables, _ROLE_ and _BY_.
-int32_t prepDesign(VsfContext* ctx, VsfDesignOutput* st, int32_t n) {
+[[nodiscard]] int32_t prepDesign(VsfContext* ctx, VsfDesignOutput* st, int32_t n) {
   HostDataSet* out = ctx->stmt.proc.outDesign;
   if (out == nullptr || st->defined)
     return 0;
@@ -211,7 +212,7 @@ int32_t prepDesign(VsfContext* ctx, VsfDesignOutput* st, int32_t n) {
   for (int32_t number : st->inputIn) {
     HostVariable* v = nullptr;
     if (xvname(ctx->data, number, &v) != 0 || v == nullptr)
-      return -2;
+      return kVsfNoMemory;
     st->inputOut.push_back(xdsdefvar(out, v->name, v->nameLength, v->type, v->length));
     st->inputNumeric.push_back(v->type == 1);
   }
@@ -242,8 +243,8 @@ uint8_t rowRole(VsfContext* ctx, HostDataSet* in, bool roleColumn, int64_t* rng)
 
 // Writes one row: design values (missing past `columns` or when `values` is null), the
 // current observation's input values, the role and the BY number.
-int32_t writeRow(VsfContext* ctx, const VsfDesignOutput* st, HostDataSet* in, uint8_t role,
-                 const double* values, int32_t columns) {
+[[nodiscard]] int32_t writeRow(VsfContext* ctx, const VsfDesignOutput* st, HostDataSet* in,
+                               uint8_t role, const double* values, int32_t columns) {
   HostDataSet* out = ctx->stmt.proc.outDesign;
   for (int32_t k = 0; k < st->columnCount; ++k)
     if (st->vars[size_t(k)] > 0)
@@ -280,7 +281,7 @@ int32_t vsfPrepareOutputAndDesign(VsfContext* ctx) {
     return 0;
   VsfDesignOutput* st = designState(ctx);
   if (st == nullptr)
-    return -2;
+    return kVsfNoMemory;
   LevDesign* d = ctx->design.design;
   if (ctx->model.fitStatus == VFS_DONE && d != nullptr && d->columnNames == nullptr)
     zlevParmName(&ctx->design, 0, nullptr);
@@ -344,7 +345,7 @@ int32_t vsfDesignBy(VsfContext* ctx, VsfModel* m, int64_t seed) {
         group.roles.push_back(role);
         group.values.insert(group.values.end(), values.begin(), values.begin() + n);
       } else if (writeRow(ctx, st, in, role, values.data(), n) != 0) {
-        return -2;
+        return kVsfNoMemory;
       }
     }
   }
@@ -389,7 +390,7 @@ int32_t vsfAcrossByDesign(VsfContext* ctx) {
       const uint8_t role = have ? g.roles[row] : 0;
       const double* values = have ? g.values.data() + row * size_t(g.columns) : nullptr;
       if (writeRow(ctx, st, in, role, values, g.columns) != 0)
-        return -2;
+        return kVsfNoMemory;
       ++row;
     }
   }

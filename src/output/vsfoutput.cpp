@@ -15,6 +15,7 @@
 #include "output/vsfresults.h"
 #include "output/vsfselrow.h"
 #include "support/hoststubs.h"
+#include "support/nomemory.h"
 #include "support/notbuilt.h"
 #include "support/poolalloc.h"
 
@@ -36,7 +37,7 @@ const HostVariable* responseVariable(const VsfContext* ctx) {
   return ctx->stmt.responses != nullptr ? ctx->stmt.responses[0] : nullptr;
 }
 
-bool rolesWritten(const VsfContext* ctx) {
+[[nodiscard]] bool rolesWritten(const VsfContext* ctx) {
   const VsfPartitionSettings& p = ctx->stmt.partition;
   const VsfModelOptions& o = ctx->options;
   const bool roles = p.roleVar > 0 || o.trainFraction != 1.0 || ctx->stmt.proc.valData != nullptr ||
@@ -44,8 +45,8 @@ bool rolesWritten(const VsfContext* ctx) {
   return roles && p.given;
 }
 
-int32_t defineStat(HostDataSet* out, const VsfOutputStat& stat, const char* prefix,
-                   const HostVariable* response) {
+[[nodiscard]] int32_t defineStat(HostDataSet* out, const VsfOutputStat& stat, const char* prefix,
+                                 const HostVariable* response) {
   char name[40];
   int32_t length = 0;
   if (stat.nameLength > 0 && stat.name != nullptr) {
@@ -65,7 +66,7 @@ int32_t defineStat(HostDataSet* out, const VsfOutputStat& stat, const char* pref
 // The role code (1 TRAIN, 2 VALIDATE, 3 TEST, 0 none) of the current observation's ROLEVAR=
 // value, fetched and matched as the reading pass does, so that a row shows the role it had
 // in the fit.
-int32_t roleVarCode(VsfContext* ctx, HostDataSet* in) {
+[[nodiscard]] int32_t roleVarCode(VsfContext* ctx, HostDataSet* in) {
   const VsfPartitionSettings& ps = ctx->stmt.partition;
   int32_t length = 0;
   if (ctx->roleBuffer != nullptr && ctx->roleLength > 0 &&
@@ -94,19 +95,19 @@ int32_t vsfPrep(VsfContext* ctx, int32_t index) {
   HostDataSet* out = ctx->options.outputBlock;
   HostDataSet* in = ctx->data;
   if (out == nullptr || in == nullptr)
-    return -2;
+    return kVsfNoMemory;
   VsfOutputColumns c{};
   c.inputCount = xdsnvar(in);
   if (c.inputCount > 0) {
     c.input = poolArray<int32_t>(ctx->mainPool, c.inputCount);
     c.inputNumeric = poolArray<uint8_t>(ctx->mainPool, c.inputCount);
     if (c.input == nullptr || c.inputNumeric == nullptr)
-      return -2;
+      return kVsfNoMemory;
   }
   for (int32_t i = 1; i <= c.inputCount; ++i) {
     HostVariable* v = nullptr;
     if (xvname(in, i, &v) != 0 || v == nullptr)
-      return -2;
+      return kVsfNoMemory;
     int32_t number = xdsdefvar(out, v->name, v->nameLength, v->type, v->length);
     if (number <= 0)
       return kColumnRefused;
@@ -210,7 +211,7 @@ namespace {
 
 // True when the row's weight or frequency keeps it out of the fit (a missing or
 // non-positive weight, a non-positive frequency); `f` becomes the whole frequency.
-bool weightOrFreqBad(const LevRegContext* dc, int32_t status, double w, double f) {
+[[nodiscard]] bool weightOrFreqBad(const LevRegContext* dc, int32_t status, double w, double f) {
   bool bad = (status & LRS_WEIGHT) != 0;
   const bool freqGiven = dc->freq != nullptr, weightGiven = dc->weights != nullptr;
   if (freqGiven && !isHostMissing(f)) {
@@ -261,8 +262,8 @@ struct RoleDraw {
 
 // The role of the current row (1 TRAIN, 2 VALIDATE, 3 TEST, 0 none) and, for a TRAIN row
 // under cross validation, its fold in *cvIndex.
-int32_t drawRoleAndFold(VsfContext* ctx, const VsfModel* m, HostDataSet* in, RoleDraw& r,
-                        double* cvIndex) {
+[[nodiscard]] int32_t drawRoleAndFold(VsfContext* ctx, const VsfModel* m, HostDataSet* in,
+                                      RoleDraw& r, double* cvIndex) {
   const VsfModelOptions& o = ctx->options;
   const VsfPartitionSettings& ps = ctx->stmt.partition;
   const LevRegContext* dc = &ctx->design;
@@ -301,9 +302,9 @@ int32_t drawRoleAndFold(VsfContext* ctx, const VsfModel* m, HostDataSet* in, Rol
 }
 
 // Appends the output row: the observation's own values, then the statistics.
-int32_t writeRow(HostDataSet* out, HostDataSet* in, const VsfOutputColumns& c, const char* role,
-                 double cvIndex, double pred, double resid, double byNumber,
-                 const std::function<void()>& averaging) {
+[[nodiscard]] int32_t writeRow(HostDataSet* out, HostDataSet* in, const VsfOutputColumns& c,
+                               const char* role, double cvIndex, double pred, double resid,
+                               double byNumber, const std::function<void()>& averaging) {
   for (int32_t i = 0; i < c.inputCount; ++i) {
     if (c.inputNumeric[i]) {
       xdsputn(out, c.input[i], xobsnum(in, i + 1));
@@ -402,7 +403,7 @@ int32_t vsfOutputBy(VsfContext* ctx, VsfModel* m, VsfResampling*, int64_t seed) 
     };
     if (writeRow(out, in, c, role, cvIndex, pred, resid, ctx->options.outputByNumber,
                  averagingColumns) != 0)
-      return -2;
+      return kVsfNoMemory;
   }
   noteUnseen(out, d, sm);
   ctx->outputTime += zdattim() - start;

@@ -24,7 +24,7 @@ struct VsfOutputColumns {
 
 // Defines the columns of the OUTPUT data set (index < 0); SCORE entries (index >= 0) are
 // refused with an internal error in this build. 0, or -2 when a column cannot be defined.
-int32_t vsfPrep(VsfContext* ctx, int32_t index);
+[[nodiscard]] int32_t vsfPrep(VsfContext* ctx, int32_t index);
 
 // The design row of the current observation for the selected effects only; other columns
 // are 0. `row` has the design's column count.
@@ -43,15 +43,15 @@ void vsfFinishOutput(VsfContext* ctx);
 
 // The CV fold numbers of BLOCK assignment: the fold of the `row`-th (0-based) TRAIN row of
 // n rows split into k folds.
-int32_t vsfBlockFold(int64_t row, int64_t n, int32_t k);
+[[nodiscard]] int32_t vsfBlockFold(int64_t row, int64_t n, int32_t k);
 
 // True when the output data sets carry a _ROLE_ column (a PARTITION statement that gives
 // roles).
-bool vsfRolesWritten(const VsfContext* ctx);
+[[nodiscard]] bool vsfRolesWritten(const VsfContext* ctx);
 // The role (1 TRAIN, 2 VALIDATE, 3 TEST, 0 none) of the current observation of `in` by its
 // ROLEVAR= value, matched as the reading pass matches it.
-int32_t vsfRoleVarCode(VsfContext* ctx, HostDataSet* in);
+[[nodiscard]] int32_t vsfRoleVarCode(VsfContext* ctx, HostDataSet* in);
 // Defines the column of statistic `stat`: its given name, else `prefix` and the response's
 // name (at most 30 characters of it). The variable number, or negative when refused.
-int32_t vsfDefineStat(HostDataSet* out, const VsfOutputStat& stat, const char* prefix,
-                      const HostVariable* response);
+[[nodiscard]] int32_t vsfDefineStat(HostDataSet* out, const VsfOutputStat& stat, const char* prefix,
+                                    const HostVariable* response);

@@ -5,6 +5,7 @@
 #include "design/levnames.h"
 #include "driver/vsfcontext.h"
 #include "output/vsfprint.h"
+#include "support/nomemory.h"
 #include "support/poolalloc.h"
 
 #include <algorithm>
@@ -13,11 +14,13 @@
 
 namespace {
 
-bool numberedCoding(ClassCoding coding) { return classCodingLabelPrefix(coding) != nullptr; }
+[[nodiscard]] bool numberedCoding(ClassCoding coding) {
+  return classCodingLabelPrefix(coding) != nullptr;
+}
 
 // The width of a CLASS variable's column: its level label width under a numbered coding,
 // else (character) its longest level value; 0 for a numeric value column.
-int32_t classColumnWidth(const LevVariable& v) {
+[[nodiscard]] int32_t classColumnWidth(const LevVariable& v) {
   if (numberedCoding(v.coding))
     return std::max(v.levelLabelWidth, 1);
   if (v.var != nullptr && v.var->type == 1)
@@ -37,7 +40,7 @@ int32_t VsfParmColumns::measure(const VsfModel* m, bool noint) {
     vsfEffectName(ctx, 0, &We);
   usedClass = classCount > 0 ? static_cast<uint8_t*>(poolTake(pool, classCount)) : nullptr;
   if (classCount > 0 && usedClass == nullptr)
-    return -2;
+    return kVsfNoMemory;
   for (int32_t t = 0; t < m->inModelCount; ++t) {
     int32_t len = 0;
     vsfEffectName(ctx, m->inModelList[t], &len);
@@ -80,7 +83,7 @@ int32_t VsfParmColumns::measure(const VsfModel* m, bool noint) {
   if (parameter == nullptr || effect == nullptr ||
       (classCount > 0 &&
        (classTexts == nullptr || classWidths == nullptr || classValues == nullptr)))
-    return -2;
+    return kVsfNoMemory;
   return 0;
 }
 
@@ -97,7 +100,7 @@ int32_t VsfParmColumns::classColumns(VsfOut& out) {
       classWidths[c] = width;
       classTexts[c] = static_cast<char*>(poolTake(pool, width));
       if (classTexts[c] == nullptr)
-        return -2;
+        return kVsfNoMemory;
     }
     if (numberedCoding(v.coding)) {
       char pname[40];

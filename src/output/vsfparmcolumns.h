@@ -33,10 +33,10 @@ struct VsfParmColumns {
   VsfParmColumns(VsfContext* c, QkPool* p);
   // The widths over the model's effects (the intercept's name counts unless NOINT) and the
   // CLASS variables they use, then the row buffers. 0, or -2 when memory runs out.
-  int32_t measure(const VsfModel* m, bool noint);
+  [[nodiscard]] int32_t measure(const VsfModel* m, bool noint);
   // The level columns, one per CLASS variable in use, in the design's order. 0, or -2 when
   // a level buffer cannot be taken (after the object was made).
-  int32_t classColumns(VsfOut& out);
+  [[nodiscard]] int32_t classColumns(VsfOut& out);
   // Effect k's name goes to the Effect buffer; its view maps its parameters to columns.
   VsfEffectView startEffect(const VsfModel* m, int32_t k);
   // The Parameter text and the level columns of parameter j of the effect started last.

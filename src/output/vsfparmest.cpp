@@ -9,6 +9,7 @@
 #include "output/vsfparmcolumns.h"
 #include "output/vsfprint.h"
 #include "output/vsfprinters.h"
+#include "support/nomemory.h"
 #include "support/poolalloc.h"
 
 #include <algorithm>
@@ -40,22 +41,22 @@ struct ParmEstTable {
         stdErrCols(!o.penalizedPath && !o.solverPath), group(vsfGroupMethod(o.method)) {}
 
   // The widths and text buffers of the row, and the fold estimates of CVDETAILS=COEFFS.
-  int32_t takeBuffers() {
+  [[nodiscard]] int32_t takeBuffers() {
     if (cols.measure(m, o.noint) != 0)
-      return -2;
+      return kVsfNoMemory;
     folds = (o.cvDetails >= 2 && m->folds != nullptr) ? m->foldCount : 0;
     foldValues = folds > 0 ? static_cast<double*>(poolTake(pool, int64_t(folds) * 8)) : nullptr;
     if (folds > 0 && foldValues == nullptr)
-      return -2;
+      return kVsfNoMemory;
     return 0;
   }
 
   // Creates the table and its columns, each bound to its row value.
-  int32_t defineColumns() {
+  [[nodiscard]] int32_t defineColumns() {
     out->create("ParameterEstimates", vsfMsg(560));
     out->charColumn("Effect", cols.effect, cols.We);
     if (cols.classColumns(*out) != 0)
-      return -2; // after the object was made: the caller ends the run on -2
+      return kVsfNoMemory; // after the object was made: the caller ends the run on -2
     if (o.include > 0)
       out->column({rvqInt(103, 3), vsfaName("ForcedIn"), vsfaBound(&forced)});
     out->charColumn("Parameter", cols.parameter, cols.Wp);
@@ -132,7 +133,7 @@ struct ParmEstTable {
 
   // The effects in the model in the order of their entry (or of the model for BACKWARD and
   // without the step order).
-  int32_t emitRows(int32_t stepOrder) {
+  [[nodiscard]] int32_t emitRows(int32_t stepOrder) {
     if (o.method == VM_BACKWARD || stepOrder == 0) {
       for (int32_t k = 0; k < m->effectCount; ++k) {
         uint8_t s = m->effectStatus[k];
@@ -143,7 +144,7 @@ struct ParmEstTable {
     } else {
       uint8_t* printed = static_cast<uint8_t*>(poolTake(pool, std::max(m->effectCount, 1)));
       if (printed == nullptr)
-        return -2; // after the object was made: the caller ends the run on -2
+        return kVsfNoMemory; // after the object was made: the caller ends the run on -2
       auto visit = [&](int32_t k) {
         if (k < 0 || k >= m->effectCount || printed[k])
           return;
@@ -169,15 +170,15 @@ struct ParmEstTable {
 int32_t vsfpParmEst(VsfContext* ctx, VsfModel* m, QkPool* pool, int32_t stepOrder) {
   ParmEstTable t(ctx, m, pool);
   if (t.takeBuffers() != 0)
-    return -2;
+    return kVsfNoMemory;
   VsfOut out(ctx);
   t.out = &out;
   if (t.defineColumns() != 0)
-    return -2; // after the object was made: the caller ends the run on -2
+    return kVsfNoMemory; // after the object was made: the caller ends the run on -2
   t.dfe = m->nObs - m->rank;
   t.mse = t.dfe > 0 ? m->sse / t.dfe : hostMissing();
   if (t.emitRows(stepOrder) != 0)
-    return -2; // after the object was made: the caller ends the run on -2
+    return kVsfNoMemory; // after the object was made: the caller ends the run on -2
   out.endRows();
   out.publish();
   out.finish();
@@ -216,7 +217,7 @@ int32_t vsfpCVDetails(VsfContext* ctx, VsfModel* m, QkPool* pool) {
     } else {
       indexText = static_cast<char*>(poolTake(pool, indexWidth));
       if (indexText == nullptr)
-        return -2;
+        return kVsfNoMemory;
       out.column({rvqInt(103, 6), vsfaName(name), rvqInt(289, indexWidth),
                   vsfaTemplate("IndexCharVar"), vsfaBound(indexText)});
     }

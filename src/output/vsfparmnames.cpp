@@ -4,6 +4,7 @@
 #include "output/vsfoutdesign.h"
 #include "output/vsfprint.h"
 #include "output/vsfresults.h"
+#include "support/nomemory.h"
 #include "support/poolalloc.h"
 
 #include <algorithm>
@@ -22,11 +23,11 @@ int32_t vsfpParameterNames(VsfContext* ctx, VsfModel* m) {
     labelWidth = std::max(labelWidth, static_cast<int32_t>(label(c).size()));
   }
   if (nameWidth == 0 || labelWidth == 0)
-    return -2;
+    return kVsfNoMemory;
   char* name = static_cast<char*>(poolTake(m->pool, nameWidth));
   char* text = static_cast<char*>(poolTake(m->pool, labelWidth));
   if (name == nullptr || text == nullptr)
-    return -2;
+    return kVsfNoMemory;
   double byNumber = static_cast<double>(ctx->byCount);
   VsfOut out(ctx);
   out.create("ParameterNames", vsfMsg(880));

@@ -7,6 +7,7 @@
 #include "output/vsfprint.h"
 #include "output/vsfresults.h"
 #include "support/hoststubs.h"
+#include "support/nomemory.h"
 
 #include <algorithm>
 #include <cmath>
@@ -101,7 +102,7 @@ int32_t vsfTimes(VsfContext* ctx) {
                       ? static_cast<char*>(pool->allocate(pool, size_t(width) + 1, kQkZeroed))
                       : nullptr;
   if (section == nullptr)
-    return -2;
+    return kVsfNoMemory;
   double seconds = 0;
   char control = ' ';
   VsfOut out(ctx);

@@ -100,7 +100,7 @@ void describeClass(PostFitDescription& h, const LevDesign* d, int32_t j) {
 }
 
 // The design's CLASS variable j in the description, added when first needed.
-int32_t classIndex(PostFitDescription& h, const LevDesign* d, int32_t j) {
+[[nodiscard]] int32_t classIndex(PostFitDescription& h, const LevDesign* d, int32_t j) {
   if (h.classOf[size_t(j)] < 0)
     describeClass(h, d, j);
   return h.classOf[size_t(j)];
@@ -109,7 +109,8 @@ int32_t classIndex(PostFitDescription& h, const LevDesign* d, int32_t j) {
 // The level combinations of an effect's CLASS variables (crossed then nested) and the CLASS
 // part of its block for each, from the design library's own coding of a cell with value 1:
 // under GLM the combinations met in the data, otherwise every combination.
-bool tabulate(LevRegContext* dc, int32_t e, PostFitEffect* out, PostFitDescription& h) {
+[[nodiscard]] bool tabulate(LevRegContext* dc, int32_t e, PostFitEffect* out,
+                            PostFitDescription& h) {
   LevDesign* d = dc->design;
   const LevEffect& ef = d->effects[e];
   if (d->cells == nullptr)
@@ -243,8 +244,8 @@ std::string constructedName(const LevEftVar& ev) {
 
 // Constructed record k of the design in the description: the parameters of the record that
 // computes its values and where its columns lie among them.
-int32_t describeConstructed(PostFitDescription& h, const LevDesign* d, int32_t k,
-                            std::vector<const char*>& numerics) {
+[[nodiscard]] int32_t describeConstructed(PostFitDescription& h, const LevDesign* d, int32_t k,
+                                          std::vector<const char*>& numerics) {
   if (h.constructedOf[size_t(k)] >= 0)
     return h.constructedOf[size_t(k)];
   const LevEftVar& ev = d->constructed[k];

@@ -56,7 +56,7 @@ int32_t vsfCallArray(RvqObject* object, int32_t method, RvqAttr* attrs, int32_t 
 namespace {
 constexpr int32_t kMaxAttrs = 32;
 
-int32_t copyAttrs(std::initializer_list<RvqAttr> list, RvqAttr* out, int32_t at = 0) {
+[[nodiscard]] int32_t copyAttrs(std::initializer_list<RvqAttr> list, RvqAttr* out, int32_t at = 0) {
   for (const RvqAttr& a : list)
     if (at < kMaxAttrs)
       out[at++] = a;

@@ -22,7 +22,7 @@ RvqText* vsfText(const char* text, int32_t length = -1);
 RvqText* vsfMsg(int32_t number);
 RvqText* vsfMsgArgs(int32_t number, std::initializer_list<HostMsgArg> args);
 // The length of the text of message 848/number (0 when it has none).
-int32_t vsfMsgLength(int32_t number);
+[[nodiscard]] int32_t vsfMsgLength(int32_t number);
 // Copies the text of message 848/number into a blank-filled field of `width` bytes.
 void vsfMsgCopy(int32_t number, char* field, int32_t width);
 // Blank-fills a field of `width` bytes and copies up to `width` bytes of `text` into it.

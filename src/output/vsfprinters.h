@@ -14,24 +14,27 @@ struct VsfModel;
 struct QkPool;
 struct LevDesign;
 
-int32_t vsfpNobs(VsfContext* ctx, VsfModel* model);
-int32_t vsfpClassInfo(VsfContext* ctx, QkPool* pool);
-int32_t vsfpClassCoding(VsfContext* ctx, QkPool* pool);
-int32_t vsfpDimensions(VsfContext* ctx);
-int32_t vsfpAnova(VsfContext* ctx, VsfModel* model, QkPool* pool);
-int32_t vsfpFitStats(VsfContext* ctx, VsfModel* model);
-int32_t vsfpParmEst(VsfContext* ctx, VsfModel* model, QkPool* pool, int32_t stepOrder);
-int32_t vsfpCVDetails(VsfContext* ctx, VsfModel* model, QkPool* pool);
+[[nodiscard]] int32_t vsfpNobs(VsfContext* ctx, VsfModel* model);
+[[nodiscard]] int32_t vsfpClassInfo(VsfContext* ctx, QkPool* pool);
+[[nodiscard]] int32_t vsfpClassCoding(VsfContext* ctx, QkPool* pool);
+[[nodiscard]] int32_t vsfpDimensions(VsfContext* ctx);
+[[nodiscard]] int32_t vsfpAnova(VsfContext* ctx, VsfModel* model, QkPool* pool);
+[[nodiscard]] int32_t vsfpFitStats(VsfContext* ctx, VsfModel* model);
+[[nodiscard]] int32_t vsfpParmEst(VsfContext* ctx, VsfModel* model, QkPool* pool,
+                                  int32_t stepOrder);
+[[nodiscard]] int32_t vsfpCVDetails(VsfContext* ctx, VsfModel* model, QkPool* pool);
 // The "CVExternal" table: every fold's path steps with their held-out error.
-int32_t vsfpCvExternal(VsfContext* ctx);
-int32_t vsfpOptStep(VsfContext* ctx, VsfModel* model, int32_t* optimalSteps, int32_t* chosenStep,
-                    RvqText** dataRef);
-int32_t vsfpSummary(VsfContext* ctx, VsfModel* model, QkPool* pool, const int32_t* optimalSteps,
-                    RvqText** dataRef);
-int32_t vsfpStopReason(VsfContext* ctx, int32_t stopReason, int32_t steps);
-int32_t vsfpStopDetails(VsfContext* ctx, QkPool* pool, VsfModel* model, double current);
-int32_t vsfpNoteSelected(VsfContext* ctx, VsfModel* model, QkPool* pool, int32_t stopReason);
-int32_t vsfpCandidates(VsfContext* ctx, VsfModel* model);
+[[nodiscard]] int32_t vsfpCvExternal(VsfContext* ctx);
+[[nodiscard]] int32_t vsfpOptStep(VsfContext* ctx, VsfModel* model, int32_t* optimalSteps,
+                                  int32_t* chosenStep, RvqText** dataRef);
+[[nodiscard]] int32_t vsfpSummary(VsfContext* ctx, VsfModel* model, QkPool* pool,
+                                  const int32_t* optimalSteps, RvqText** dataRef);
+[[nodiscard]] int32_t vsfpStopReason(VsfContext* ctx, int32_t stopReason, int32_t steps);
+[[nodiscard]] int32_t vsfpStopDetails(VsfContext* ctx, QkPool* pool, VsfModel* model,
+                                      double current);
+[[nodiscard]] int32_t vsfpNoteSelected(VsfContext* ctx, VsfModel* model, QkPool* pool,
+                                       int32_t stopReason);
+[[nodiscard]] int32_t vsfpCandidates(VsfContext* ctx, VsfModel* model);
 // The candidates of a step record (effects with a candidate value, the largest doubles
 // included), best first by the SELECT= criterion, as the Candidates table and the
 // candidates plot rank them; arrays from the record's pool.
@@ -41,35 +44,37 @@ struct VsfCandidateRanking {
   int32_t count;
   bool addition; // the step entered effects (else it removed them)
 };
-int32_t vsfRankCandidates(const VsfContext* ctx, VsfModel* model, VsfCandidateRanking* out);
+[[nodiscard]] int32_t vsfRankCandidates(const VsfContext* ctx, VsfModel* model,
+                                        VsfCandidateRanking* out);
 void vsfFreeCandidates(VsfModel* model, VsfCandidateRanking* ranking);
-int32_t vsfpModelString(VsfContext* ctx, VsfModel* model, QkPool* pool);
-int32_t vsfIncludeString(VsfContext* ctx, VsfModel* model, QkPool* pool, char** text,
-                         int32_t* length);
-int32_t vsfResults(VsfContext* ctx);
+[[nodiscard]] int32_t vsfpModelString(VsfContext* ctx, VsfModel* model, QkPool* pool);
+[[nodiscard]] int32_t vsfIncludeString(VsfContext* ctx, VsfModel* model, QkPool* pool, char** text,
+                                       int32_t* length);
+[[nodiscard]] int32_t vsfResults(VsfContext* ctx);
 // Model averaging: the resamplers' fits and the summary of a BY group, then its tables.
-int32_t vsfAverageFit(VsfContext* ctx);
-int32_t vsfResampleResults(VsfContext* ctx);
+[[nodiscard]] int32_t vsfAverageFit(VsfContext* ctx);
+[[nodiscard]] int32_t vsfResampleResults(VsfContext* ctx);
 // The design's tables of a BY group: CLASS levels (and coding), constructed-effect details
 // and dimensions. The first non-zero code of a printer.
-int32_t vsfDesignTables(VsfContext* ctx, QkPool* pool);
+[[nodiscard]] int32_t vsfDesignTables(VsfContext* ctx, QkPool* pool);
 // The effect selection percentages: mode 0 the table, 1 the table that also serves as the
 // selection-percentage plot's data, 2 only the plot's hidden data by the plot's ORDER= and
 // MINPCT=; modes 1 and 2 store the data reference in `plotData`. The number of rows.
-int32_t vsfpBootstrapSelFreq(VsfContext* ctx, int32_t mode, RvqText** plotData);
+[[nodiscard]] int32_t vsfpBootstrapSelFreq(VsfContext* ctx, int32_t mode, RvqText** plotData);
 // Effects in the order ORDER= asks for: 0 as given, 1 ascending, 2 descending selection
 // count (equal counts keep the lower effect index first).
 std::vector<int32_t> vsfOrderByCount(const VsfAverageSummary& a, std::vector<int32_t> effects,
                                      int order);
 // Labels and short names of the design columns of the effects chosen by `which` (0 all
 // effects of the model, 2 the selected effects, 3 the chosen step's effects).
-int32_t vsfParmLabels(VsfContext* ctx, VsfModel* model, int32_t which);
+[[nodiscard]] int32_t vsfParmLabels(VsfContext* ctx, VsfModel* model, int32_t which);
 // The syntax of effect k for a MODEL statement; with write 0 only its length.
-int32_t vsfMakeEffSyntax(const LevDesign* design, const VsfContext* ctx, int32_t k, char* out,
-                         int32_t write);
-int32_t vsfDisplaySteps(VsfContext* ctx, void* scratch, int64_t* position, int32_t sampleTag);
-int32_t vsfDisplayModel(VsfContext* ctx, VsfModel* model, void* scratch, int64_t* position,
-                        int32_t sampleTag);
+[[nodiscard]] int32_t vsfMakeEffSyntax(const LevDesign* design, const VsfContext* ctx, int32_t k,
+                                       char* out, int32_t write);
+[[nodiscard]] int32_t vsfDisplaySteps(VsfContext* ctx, void* scratch, int64_t* position,
+                                      int32_t sampleTag);
+[[nodiscard]] int32_t vsfDisplayModel(VsfContext* ctx, VsfModel* model, void* scratch,
+                                      int64_t* position, int32_t sampleTag);
 
 // The values text of a CLASS variable in "ClassLevelInfo": the level texts (without
 // trailing blanks, a blank text counting as one character) joined by the delimiter, cut

@@ -18,6 +18,7 @@
 #include "output/vsfresults.h"
 #include "output/vsfselrow.h"
 #include "support/hoststubs.h"
+#include "support/nomemory.h"
 
 #include <algorithm>
 #include <cmath>
@@ -119,16 +120,16 @@ struct LagScoring {
   }
 };
 
-int32_t columnsOf(VsfContext* ctx, int32_t index, VsfScoreOutput::Entry* e) {
+[[nodiscard]] int32_t columnsOf(VsfContext* ctx, int32_t index, VsfScoreOutput::Entry* e) {
   const VsfScoreSpec& sc = ctx->scores[index];
   HostDataSet* in = sc.data != nullptr ? sc.data : ctx->data;
   HostDataSet* out = sc.out;
   if (out == nullptr || in == nullptr)
-    return -2;
+    return kVsfNoMemory;
   for (int32_t i = 1; i <= xdsnvar(in); ++i) {
     HostVariable* v = nullptr;
     if (xvname(in, i, &v) != 0 || v == nullptr)
-      return -2;
+      return kVsfNoMemory;
     e->inputOut.push_back(xdsdefvar(out, v->name, v->nameLength, v->type, v->length));
     e->inputNumeric.push_back(v->type == 1);
   }
@@ -183,8 +184,8 @@ ModelVariables modelVariables(const LevDesign* d, const VsfSelectedModel& sm) {
 // it reads must be there with its type, except that a numeric one may be text (its cells are
 // converted row by row); else the first such variable is named in a message and false
 // returned: the data set is not scored for the BY group.
-bool findModelVariables(VsfContext* ctx, const VsfSelectedModel& sm, VsfNameRecord* names,
-                        HostDataSet* out) {
+[[nodiscard]] bool findModelVariables(VsfContext* ctx, const VsfSelectedModel& sm,
+                                      VsfNameRecord* names, HostDataSet* out) {
   const LevDesign* d = ctx->design.design;
   const ModelVariables need = modelVariables(d, sm);
   const HostVariable* failed = nullptr;
@@ -240,7 +241,7 @@ struct TextCells {
 
   // True when a cell of the current observation of `in` is not a number; `read` counts the
   // observations read, the observation's number when the host cannot tell it.
-  bool rowBad(VsfContext* ctx, HostDataSet* in, double read) {
+  [[nodiscard]] bool rowBad(VsfContext* ctx, HostDataSet* in, double read) {
     for (const HostVariable* v : vars) {
       const char* text = nullptr;
       const int32_t n = xobschar(in, v->number, &text);
@@ -448,8 +449,8 @@ void unseenNotes(const VsfContext* ctx, HostDataSet* data, VsfSelectedModel* sm)
 }
 
 // Scores SCORE entry `index` for the BY group; the design context reads its data set.
-int32_t vsfScore(VsfContext* ctx, VsfModel* m, int32_t index, VsfSelectedModel* sm, bool scorable,
-                 const VsfNameRecord& names) {
+[[nodiscard]] int32_t vsfScore(VsfContext* ctx, VsfModel* m, int32_t index, VsfSelectedModel* sm,
+                               bool scorable, const VsfNameRecord& names) {
   const double start = zdattim();
   const VsfScoreSpec& sc = ctx->scores[index];
   const VsfScoreOutput::Entry& e = ctx->results.scoreOutput->entries[size_t(index)];
@@ -496,7 +497,7 @@ int32_t vsfPrepScores(VsfContext* ctx) {
   VsfScoreOutput*& so = ctx->results.scoreOutput;
   so = poolNew<VsfScoreOutput>(ctx->mainPool);
   if (so == nullptr)
-    return -2;
+    return kVsfNoMemory;
   so->entries.resize(static_cast<size_t>(ctx->scoreCount));
   for (int32_t i = 0; i < ctx->scoreCount; ++i)
     if (int32_t rc = columnsOf(ctx, i, &so->entries[size_t(i)]); rc != 0)

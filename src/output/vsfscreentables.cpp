@@ -6,6 +6,7 @@
 #include "output/vsfmodelview.h"
 #include "output/vsfprint.h"
 #include "output/vsfresults.h"
+#include "support/nomemory.h"
 
 #include <algorithm>
 #include <vector>
@@ -47,7 +48,7 @@ int32_t vsfpSISInfo(VsfContext* ctx) {
   const VsfModel* m = &ctx->model;
   const int32_t W = vsfLongestEffectName(ctx);
   if (W == 0 || m->screenStat == nullptr || m->screenInList == nullptr)
-    return -2;
+    return kVsfNoMemory;
   const int32_t candidates = m->effectCount - m->includeCount;
   const int32_t K = m->screenKeep;
   const int32_t shown = std::min(K + kShownOut, candidates);

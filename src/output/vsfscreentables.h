@@ -8,16 +8,16 @@ struct VsfContext;
 struct VsfModelOptions;
 
 // "ScreeningInfo" (SCREEN= other than NONE); 0.
-int32_t vsfpScreenInfo(VsfContext* ctx);
+[[nodiscard]] int32_t vsfpScreenInfo(VsfContext* ctx);
 // "SISCorrelation" (SCREEN=SIS); 0, or -2 when there are no names or no ranking.
-int32_t vsfpSISInfo(VsfContext* ctx);
+[[nodiscard]] int32_t vsfpSISInfo(VsfContext* ctx);
 // "ElasticNetParaSummary" and "ElasticNetTuneL2" (SHOWL2SEARCH$); 0. The table lowers the
 // fit's tuning-row count to the rows it showed.
-int32_t vsfpElasticNetParaSummary(VsfContext* ctx);
-int32_t vsfpElasticNetL2(VsfContext* ctx);
+[[nodiscard]] int32_t vsfpElasticNetParaSummary(VsfContext* ctx);
+[[nodiscard]] int32_t vsfpElasticNetL2(VsfContext* ctx);
 // The criterion the L2 search judged by: CHOOSE=, or STOP= when CHOOSE= names none, SL or
 // NONE.
-int32_t vsfElasticNetCriterion(const VsfModelOptions& options);
+[[nodiscard]] int32_t vsfElasticNetCriterion(const VsfModelOptions& options);
 // A tuning row that no trial wrote (L2, L1 ratio, effect count and criterion all 0): it
 // ends the rows shown.
-bool vsfTuneRowEmpty(const double* row);
+[[nodiscard]] bool vsfTuneRowEmpty(const double* row);

@@ -10,6 +10,7 @@
 #include "output/vsfresults.h"
 #include "selection/vsfresample.h"
 #include "support/hoststubs.h"
+#include "support/nomemory.h"
 #include "support/poolalloc.h"
 
 #include <algorithm>
@@ -22,7 +23,7 @@ namespace {
 
 // A name as program text: unchanged when it is a valid name, else quoted as a name
 // literal ('...'n with quotes doubled). Returns the length written (at most 2n + 3).
-int32_t programName(const char* name, int32_t n, char* out) {
+[[nodiscard]] int32_t programName(const char* name, int32_t n, char* out) {
   bool valid = n > 0 && (std::isalpha(static_cast<unsigned char>(name[0])) || name[0] == '_');
   for (int32_t i = 0; i < n && valid; ++i)
     valid = std::isalnum(static_cast<unsigned char>(name[i])) || name[i] == '_';
@@ -51,8 +52,8 @@ int32_t programName(const char* name, int32_t n, char* out) {
 // The order in which effects are listed: effect order, or with ORDERSELECT the order in
 // which they first entered. Calls `take` for each effect once.
 template <class F>
-int32_t eachInOrder(const VsfContext* ctx, const VsfModel* m, QkPool* pool, int32_t first,
-                    F&& visit) {
+[[nodiscard]] int32_t eachInOrder(const VsfContext* ctx, const VsfModel* m, QkPool* pool,
+                                  int32_t first, F&& visit) {
   if (!ctx->options.orderSelect) {
     for (int32_t k = first; k < m->effectCount; ++k)
       visit(k);
@@ -61,7 +62,7 @@ int32_t eachInOrder(const VsfContext* ctx, const VsfModel* m, QkPool* pool, int3
   uint8_t* done =
       m->effectCount > 0 ? static_cast<uint8_t*>(poolTake(pool, m->effectCount)) : nullptr;
   if (done == nullptr)
-    return -2;
+    return kVsfNoMemory;
   auto once = [&](int32_t k) {
     if (k >= 0 && k < m->effectCount && !done[k]) {
       done[k] = 1;
@@ -179,7 +180,7 @@ int32_t vsfMakeMacroVar(VsfContext* ctx, int32_t byIndex) {
     total = std::max(total, 1);
     text = static_cast<char*>(poolTake(m->pool, total));
     if (text == nullptr)
-      return -2;
+      return kVsfNoMemory;
     int32_t at = 0;
     const int32_t first = ctx->options.noint ? 0 : 1;
     int32_t rc = eachInOrder(ctx, m, m->pool, first, [&](int32_t k) {
@@ -224,7 +225,7 @@ int32_t vsfpModelString(VsfContext* ctx, VsfModel* m, QkPool* pool) {
     return 0;
   char* list = static_cast<char*>(poolTake(pool, total + 1));
   if (list == nullptr)
-    return -2;
+    return kVsfNoMemory;
   int32_t at = 0;
   int32_t rc = eachInOrder(ctx, m, pool, 0, [&](int32_t k) {
     uint8_t s = m->effectStatus[k];
@@ -240,10 +241,10 @@ int32_t vsfpModelString(VsfContext* ctx, VsfModel* m, QkPool* pool) {
     return rc;
   const int32_t labelLength = vsfMsgLength(590);
   if (labelLength == 0)
-    return -2;
+    return kVsfNoMemory;
   char* label = static_cast<char*>(poolTake(pool, labelLength));
   if (label == nullptr)
-    return -2;
+    return kVsfNoMemory;
   vsfMsgCopy(590, label, labelLength);
   VsfOut out(ctx);
   out.create("SelectedEffects", vsfMsg(780));
@@ -270,7 +271,7 @@ int32_t vsfIncludeString(VsfContext* ctx, VsfModel* m, QkPool* pool, char** text
     }
   char* buffer = static_cast<char*>(poolTake(pool, total));
   if (buffer == nullptr)
-    return -2;
+    return kVsfNoMemory;
   int32_t at = 0;
   for (int32_t k = 0; k < m->effectCount; ++k)
     if (m->effectStatus[k] == 2 || m->effectStatus[k] == 3) {

@@ -6,6 +6,7 @@
 #include "output/vsfprint.h"
 #include "output/vsfprinters.h"
 #include "support/hoststubs.h"
+#include "support/nomemory.h"
 #include "support/poolalloc.h"
 
 #include <algorithm>
@@ -15,7 +16,7 @@
 namespace {
 
 // The message of VSR_NO_IMPROVEMENT by STOP criterion (0 when there is none).
-int32_t noImprovementMessage(int32_t stop, int32_t method) {
+[[nodiscard]] int32_t noImprovementMessage(int32_t stop, int32_t method) {
   switch (stop) {
   case VC_SL:
     if (method == VM_FORWARD || method == VM_LAR || method == VM_LAR_LS)
@@ -49,7 +50,7 @@ int32_t noImprovementMessage(int32_t stop, int32_t method) {
 }
 
 // The STOP criterion as the model core applies it (SELECT's when STOP= is not given).
-int32_t stopCriterion(const VsfModelOptions& o) {
+[[nodiscard]] int32_t stopCriterion(const VsfModelOptions& o) {
   return o.stop != VC_NONE_GIVEN ? o.stop : o.select;
 }
 
@@ -155,7 +156,7 @@ int32_t vsfpStopDetails(VsfContext* ctx, QkPool* pool, VsfModel* m, double curre
                                          {638, 639}, {650, 651}, {640, 641}, {644, 645},
                                          {642, 643}, {646, 647}, {648, 649}, {652, 653}};
   if (stop < VC_SL || stop > VC_CV)
-    return -2;
+    return kVsfNoMemory;
   VsfOut out(ctx);
   RvqText* head1 = vsfMsg(headers[stop][0]);
   RvqText* head2 = vsfMsg(headers[stop][1]);
@@ -189,11 +190,11 @@ int32_t vsfpStopDetails(VsfContext* ctx, QkPool* pool, VsfModel* m, double curre
   if ((m->stopAddEffect <= 0 && m->stopDropEffect <= 0) || width == 0)
     return 0;
   if (forWidth == 0)
-    return -2;
+    return kVsfNoMemory;
   char* effect = static_cast<char*>(poolTake(pool, width));
   char* candidateFor = static_cast<char*>(poolTake(pool, forWidth));
   if (effect == nullptr || candidateFor == nullptr)
-    return -2;
+    return kVsfNoMemory;
   char sig[5];
   out.create("StopDetails", vsfMsg(654));
   out.charColumn("CandidateFor", candidateFor, forWidth);
@@ -253,7 +254,7 @@ int32_t vsfpNoteSelected(VsfContext* ctx, VsfModel* m, QkPool* pool, int32_t rea
     const int32_t length = vsfMsgLength(399 + o.choose);
     char* name = static_cast<char*>(poolTake(pool, length));
     if (length == 0 || name == nullptr)
-      return -2;
+      return kVsfNoMemory;
     vsfMsgCopy(399 + o.choose, name, length);
     note = vsfMsgArgs(661, {HostMsgArg(name, length), k});
   }

@@ -7,6 +7,7 @@
 #include "output/vsfmodelview.h"
 #include "output/vsfprint.h"
 #include "output/vsfprinters.h"
+#include "support/nomemory.h"
 #include "support/poolalloc.h"
 
 #include <algorithm>
@@ -99,7 +100,7 @@ struct SummaryTable {
 
   // The entered and removed effect texts: one name wide, or as many names as the longest
   // step of a group method changes.
-  int32_t takeNameBuffers() {
+  [[nodiscard]] int32_t takeNameBuffers() {
     const int32_t nameWidth = vsfLongestEffectName(ctx);
     W = nameWidth;
     if (multi) {
@@ -111,7 +112,7 @@ struct SummaryTable {
     W = std::max(W, 1);
     entered = static_cast<char*>(poolTake(pool, W));
     removed = static_cast<char*>(poolTake(pool, W));
-    return entered == nullptr || removed == nullptr ? -2 : 0;
+    return entered == nullptr || removed == nullptr ? kVsfNoMemory : 0;
   }
 
   void shownInt(const char* name, int32_t* v, const char* dyn, int32_t show) {
@@ -123,7 +124,7 @@ struct SummaryTable {
   }
 
   // Creates the table and its columns, each bound to its row value.
-  int32_t defineColumns() {
+  [[nodiscard]] int32_t defineColumns() {
     out->create("SelectionSummary", vsfMsg(519 + method), {rvqInt(336, 1)});
     out->intColumn("Step", &step);
     normB = graphics && normBetaKept(o);
@@ -134,7 +135,7 @@ struct SummaryTable {
       ctx->results.stepLabelWidth = std::max(ctx->results.stepLabelWidth, 1);
       labelBuffer = static_cast<char*>(poolTake(pool, ctx->results.stepLabelWidth));
       if (labelBuffer == nullptr)
-        return -2;
+        return kVsfNoMemory;
       out->charColumn("StepLabel", labelBuffer, ctx->results.stepLabelWidth);
     }
     if (!backward)
@@ -271,7 +272,7 @@ struct SummaryTable {
 
   // The rows of step 0: the INCLUDE= effects one by one, or for BACKWARD the full model and
   // the aliased effects it drops. Returns the first history entry the step rows show.
-  int32_t emitStartingRows(int32_t* cursor, int32_t* slot, bool* startingRows) {
+  [[nodiscard]] int32_t emitStartingRows(int32_t* cursor, int32_t* slot, bool* startingRows) {
     if (!backward) {
       const int32_t s = std::min(m->includeCount, steps);
       for (int32_t i = 0; i < s; ++i) {
@@ -335,11 +336,11 @@ int32_t vsfpSummary(VsfContext* ctx, VsfModel* m, QkPool* pool, const int32_t* o
                     RvqText** dataRef) {
   SummaryTable t(ctx, m, pool, optimal);
   if (t.takeNameBuffers() != 0)
-    return -2;
+    return kVsfNoMemory;
   VsfOut out(ctx);
   t.out = &out;
   if (t.defineColumns() != 0)
-    return -2;
+    return kVsfNoMemory;
   int32_t cursor = ctx->options.noint ? 0 : 1;
   int32_t slot = 0;
   bool startingRows = false;

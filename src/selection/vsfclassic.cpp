@@ -21,19 +21,19 @@ namespace {
 using packed::at;
 using packed::sym;
 
-int32_t sel(const VsfModel* m) { return m->options->select; }
-bool trialAll(const VsfModel* m) {
+[[nodiscard]] int32_t sel(const VsfModel* m) { return m->options->select; }
+[[nodiscard]] bool trialAll(const VsfModel* m) {
   const int32_t s = sel(m);
   return s == 9 || s == 10 || s == 11;
 }
-bool storeCandidates(const VsfModel* m) {
+[[nodiscard]] bool storeCandidates(const VsfModel* m) {
   return m->options->storeCandidates != 0 && m->candidateValue != nullptr;
 }
-bool addEligible(const VsfModel* m, int32_t e) {
+[[nodiscard]] bool addEligible(const VsfModel* m, int32_t e) {
   return m->effectStatus[e] == VES_CANDIDATE &&
          (m->hierAddCount == nullptr || m->hierAddCount[e] == 0);
 }
-bool dropEligible(const VsfModel* m, int32_t e) {
+[[nodiscard]] bool dropEligible(const VsfModel* m, int32_t e) {
   if (m->effectStatus[e] != VES_SELECTED)
     return false;
   if (!m->hierarchy || m->hierDropCount == nullptr || m->hierDropCountInit == nullptr)
@@ -49,7 +49,7 @@ void clearCandidates(VsfModel* m) {
 
 // The criteria of the new model after a real add or drop.
 // A failing pass ends the fit with its code rather than leaving partial sums behind.
-int32_t refresh(VsfModel* m, double value) {
+[[nodiscard]] int32_t refresh(VsfModel* m, double value) {
   const VsfModelOptions* o = m->options;
   int32_t rc = 0;
   if (o->pressNeeded) {
@@ -69,7 +69,7 @@ int32_t refresh(VsfModel* m, double value) {
   return rc;
 }
 
-int32_t growCross(VsfModel* m, int32_t k) {
+[[nodiscard]] int32_t growCross(VsfModel* m, int32_t k) {
   if (m->options->storeCross && m->crossSlot != nullptr && m->crossSlot[k] == -1)
     return vsfAddCross(m, k);
   return 0;

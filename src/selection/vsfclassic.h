@@ -8,14 +8,14 @@
 
 struct VsfModel;
 
-int32_t vsfLeastSquares(VsfModel* model);
-int32_t vsfForward(VsfModel* model);
-int32_t vsfBackward(VsfModel* model);
-int32_t vsfStepwise(VsfModel* model);
-int32_t vsfCompetitiveStepwise(VsfModel* model);
+[[nodiscard]] int32_t vsfLeastSquares(VsfModel* model);
+[[nodiscard]] int32_t vsfForward(VsfModel* model);
+[[nodiscard]] int32_t vsfBackward(VsfModel* model);
+[[nodiscard]] int32_t vsfStepwise(VsfModel* model);
+[[nodiscard]] int32_t vsfCompetitiveStepwise(VsfModel* model);
 
-int32_t AddCandidate(VsfModel* model, int32_t* effect, double* value);
+[[nodiscard]] int32_t AddCandidate(VsfModel* model, int32_t* effect, double* value);
 int32_t vsfBestSimple(VsfModel* model, int32_t* effect, double* value);
 void DropCandidate(VsfModel* model, int32_t* effect, double* value);
-int32_t Add(double value, VsfModel* model, int32_t effect);
-int32_t Drop(double value, VsfModel* model, int32_t effect);
+[[nodiscard]] int32_t Add(double value, VsfModel* model, int32_t effect);
+[[nodiscard]] int32_t Drop(double value, VsfModel* model, int32_t effect);

@@ -13,7 +13,9 @@
 
 namespace {
 
-bool foldsOn(const VsfModel* m) { return vsfCvOn(m) && m->folds != nullptr && m->foldCount > 0; }
+[[nodiscard]] bool foldsOn(const VsfModel* m) {
+  return vsfCvOn(m) && m->folds != nullptr && m->foldCount > 0;
+}
 
 // total = sum of the folds' parts; each part becomes total - part.
 template <class Part> void complement(VsfModel* m, double* total, Part part, int64_t n) {

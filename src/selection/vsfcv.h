@@ -8,10 +8,10 @@
 struct VsfModel;
 
 // The per-fold counts (CVDETAILS= with fold statistics); 0 or the pass's failure code.
-int32_t vsfCVCounts(VsfModel* model);
+[[nodiscard]] int32_t vsfCVCounts(VsfModel* model);
 // After the effect-block pass of the grown-on-demand shape: every fold's effect blocks and
 // y'y become the sums outside the fold; 0 or the failure code of the y'y pass.
-int32_t vsfCVBlocksOutsideFolds(VsfModel* model);
+[[nodiscard]] int32_t vsfCVBlocksOutsideFolds(VsfModel* model);
 // After the full X'X pass: the model's X'X is the sum of the folds' and every fold's
 // becomes the sum outside the fold, swept copy included.
 void vsfCVFullOutsideFolds(VsfModel* model);

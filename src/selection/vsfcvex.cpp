@@ -26,14 +26,16 @@ constexpr int32_t kValues = 6; // doubles per record
 enum RecordValue { RV_PATH = 0, RV_L2, RV_L1NORM, RV_L2NORM, RV_CURVATURE, RV_ERROR };
 
 // L1CHOICE= of the path; LAR has none and walks by the ratio.
-int32_t choiceOf(const VsfModel* m) {
+[[nodiscard]] int32_t choiceOf(const VsfModel* m) {
   const int32_t c = m->options->l1Choice;
   return c == VL1_NORM || c == VL1_VALUE ? c : int32_t{VL1_RATIO};
 }
 
 const double* recordValues(const VsfModel* m, int32_t i) { return m->cvexValues + kValues * i; }
 
-int32_t foldBegin(const VsfModel* m, int32_t f) { return f == 0 ? 0 : m->cvexFoldEnd[f - 1]; }
+[[nodiscard]] int32_t foldBegin(const VsfModel* m, int32_t f) {
+  return f == 0 ? 0 : m->cvexFoldEnd[f - 1];
+}
 
 // The knot of record i (of fold f) on the grid's axis.
 double knotValue(const VsfModel* m, int32_t choice, int32_t f, int32_t i) {
@@ -45,7 +47,7 @@ double knotValue(const VsfModel* m, int32_t choice, int32_t f, int32_t i) {
   return v[RV_PATH];
 }
 
-int64_t foldRoom(const VsfModel* m) {
+[[nodiscard]] int64_t foldRoom(const VsfModel* m) {
   const VsfModelOptions* o = m->options;
   return vsfCVExFoldRoom(o->maxSteps, o->steps, o->noint, m->effectCount, o->forcedIn);
 }
@@ -53,7 +55,7 @@ int64_t foldRoom(const VsfModel* m) {
 // Fold k's end index and the keys {fold, step, rank} of its fit's steps. A fit that recorded
 // more steps than the fold's room (the path's own step limit) is a bug, journalled as an
 // internal error rather than written past.
-int32_t foldKeys(VsfModel* m, int32_t k, int64_t room) {
+[[nodiscard]] int32_t foldKeys(VsfModel* m, int32_t k, int64_t room) {
   if (m->stepCount > room)
     return vsfNotBuiltInternal("external cross validation: a fold fit outgrew its records");
   const int32_t begin = foldBegin(m, k);
@@ -88,7 +90,7 @@ template <class ValueAt> double averageCurve(VsfModel* m, int32_t M, ValueAt val
 }
 
 // The records of fold k's fit, divided by the held-out weight (left undivided when it is 0).
-int32_t recordFold(VsfModel* m, int32_t k) {
+[[nodiscard]] int32_t recordFold(VsfModel* m, int32_t k) {
   const int32_t begin = foldBegin(m, k);
   if (int32_t rc = foldKeys(m, k, foldRoom(m)); rc != 0)
     return rc;
@@ -155,12 +157,12 @@ double errorAt(const VsfModel* m, int32_t choice, int32_t b, int32_t i, double G
 }
 
 // Whether record i has reached grid value G (the grid runs the fold's own direction).
-bool reaches(const VsfModel* m, int32_t choice, int32_t f, int32_t i, double G) {
+[[nodiscard]] bool reaches(const VsfModel* m, int32_t choice, int32_t f, int32_t i, double G) {
   const double x = knotValue(m, choice, f, i);
   return choice == VL1_NORM ? G <= x : x <= G;
 }
 
-int32_t mergeGrid(VsfModel* m, int32_t choice) {
+[[nodiscard]] int32_t mergeGrid(VsfModel* m, int32_t choice) {
   int32_t M = 0;
   for (int32_t i = 0; i < m->cvexFoldEnd[0]; ++i)
     m->cvexGrid[M++] = knotValue(m, choice, 0, i);
@@ -196,7 +198,7 @@ void addFold(VsfModel* m, int32_t choice, int32_t f, int32_t M) {
 
 // The fit with fold k held out, on pages standardised with its own training rows' moments
 // and restored after it; 0, -1 for a fit status, or the fit's failure code.
-int32_t fitFold(VsfModel* m, int32_t k) {
+[[nodiscard]] int32_t fitFold(VsfModel* m, int32_t k) {
   VsfModelOptions* o = m->options;
   m->heldOutFold = k;
   // The forced steps record the path position before the path sets it: not the last fit's.
@@ -213,7 +215,7 @@ int32_t fitFold(VsfModel* m, int32_t k) {
 }
 
 // One fold fit of the least-angle path and its records.
-int32_t foldFit(VsfModel* m, int32_t k) {
+[[nodiscard]] int32_t foldFit(VsfModel* m, int32_t k) {
   int32_t rc = fitFold(m, k);
   if (rc == 0)
     rc = recordFold(m, k);
@@ -224,7 +226,7 @@ int32_t foldFit(VsfModel* m, int32_t k) {
 
 // The final fit on all training rows (no fold held out), which keeps its steps and picks
 // one by the averaged curve.
-int32_t finalFit(VsfModel* m) {
+[[nodiscard]] int32_t finalFit(VsfModel* m) {
   VsfModelOptions* o = m->options;
   m->heldOutFold = m->foldCount;
   m->lambda = m->lambdaMax = 0;
@@ -307,7 +309,7 @@ VsfL2Trial cvexTrial(VsfModel* m, int32_t* failure) {
 // The elastic net's L2 by the averaged held-out error of its fold fits (GOLDEN or GRID),
 // left in l2. 0; -1 when no L2 was chosen (a fold fit ended with a fit status); or a failing
 // fit's code.
-int32_t searchL2(VsfModel* m) {
+[[nodiscard]] int32_t searchL2(VsfModel* m) {
   int32_t failure = -1;
   const VsfL2Trial trial = cvexTrial(m, &failure);
   bool ranToEnd;
@@ -323,7 +325,7 @@ int32_t searchL2(VsfModel* m) {
 // The group LASSO walks the same penalty ratios in every fold, so its fold errors are
 // averaged step by step without a merge: records {fold, step, rank} with {penalty ratio,
 // held-out error}, and cvexCurve[s] the averaged error of step s.
-int32_t groupRoom(const VsfModel* m) {
+[[nodiscard]] int32_t groupRoom(const VsfModel* m) {
   const VsfModelOptions* o = m->options;
   return static_cast<int32_t>(vsfCVExGroupRoom(o->maxSteps, o->steps, o->forcedIn));
 }
@@ -331,7 +333,7 @@ int32_t groupRoom(const VsfModel* m) {
 // Fold k's steps as records, their held-out errors (divided by the held-out weight, left
 // undivided when it is 0) added into the curve; the steps past the fold's last add its last
 // error. A fold without steps (an empty training part) adds nothing, as on the path road.
-int32_t recordGroupFold(VsfModel* m, int32_t k) {
+[[nodiscard]] int32_t recordGroupFold(VsfModel* m, int32_t k) {
   const int32_t begin = foldBegin(m, k), L = groupRoom(m);
   if (int32_t rc = foldKeys(m, k, L); rc != 0)
     return rc;
@@ -370,7 +372,7 @@ void groupCurve(VsfModel* m) {
 
 // The group LASSO's road: the fold fits, the curve, the final fit. A fold fit that ends with
 // a fit status reports it for the BY group without a final fit, as on the path road.
-int32_t driveGroup(VsfModel* m) {
+[[nodiscard]] int32_t driveGroup(VsfModel* m) {
   m->cvexRecordCount = m->cvexGridCount = 0;
   std::fill(m->cvexCurve, m->cvexCurve + groupRoom(m), 0.0);
   for (int32_t k = 0; k < m->foldCount; ++k) {

@@ -8,14 +8,14 @@
 struct VsfModel;
 
 // The road: fold fits, merge, curve, final fit. 0, or a failure code of a fit.
-int32_t vsfDriveCVExternal(VsfModel* model);
+[[nodiscard]] int32_t vsfDriveCVExternal(VsfModel* model);
 // The fold fits and the merged curve; the smallest averaged error (the largest double when
 // the grid is empty), -1.0 when a fold fit ends with a fit status, or a fit's failure code.
 double vsfCVExRunAndMerge(VsfModel* model);
 // Merges the sorted arrays a (na values) and b (nb values) into out, equal values once;
 // descending unless `ascending`. Returns the count written.
-int32_t vsfmerge(const double* a, const double* b, double* out, int32_t na, int32_t nb,
-                 bool ascending);
+[[nodiscard]] int32_t vsfmerge(const double* a, const double* b, double* out, int32_t na,
+                               int32_t nb, bool ascending);
 // From the records of every fold: the merged grid (cvexGrid, cvexGridCount), the averaged
 // held-out error at each grid point (cvexCurve) and cvexChosenValue; returns the smallest
 // averaged error (the largest double when the grid is empty).

@@ -22,7 +22,7 @@ constexpr double kGoldenStep = 0.3819660112501051;    // 2 - the golden ratio
 
 // The criterion the trials are judged by: CHOOSE=, or STOP= when CHOOSE= names none, SL or
 // NONE.
-int32_t searchCriterion(const VsfModelOptions* o) {
+[[nodiscard]] int32_t searchCriterion(const VsfModelOptions* o) {
   const int32_t c = o->choose;
   return (c == VC_NONE_GIVEN || c == VC_SL || c == VC_NONE) ? o->stop : c;
 }
@@ -83,7 +83,9 @@ VsfL2Trial fitTrial(VsfModel* m) {
 }
 
 // Strictly smaller; the missing value is never smaller and nothing is smaller than it.
-bool smaller(double a, double b) { return !isHostMissing(a) && !isHostMissing(b) && a < b; }
+[[nodiscard]] bool smaller(double a, double b) {
+  return !isHostMissing(a) && !isHostMissing(b) && a < b;
+}
 
 } // namespace
 

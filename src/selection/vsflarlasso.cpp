@@ -30,19 +30,19 @@ using packed::sym;
 constexpr double kBig = 1.7976931348623157e308;
 constexpr double kTiny = 1.110223024625157e-16;
 
-bool lassoType(int32_t method) {
+[[nodiscard]] bool lassoType(int32_t method) {
   return method == VM_LASSO || method == VM_LASSO_LS || method == VM_ELASTICNET ||
          method == VM_ELASTICNET_LS;
 }
-bool lsCoeffs(int32_t method) {
+[[nodiscard]] bool lsCoeffs(int32_t method) {
   return method == VM_LAR_LS || method == VM_LASSO_LS || method == VM_ELASTICNET_LS;
 }
 
-int32_t pass(VsfModel* m, VsfSerialKernel serial, VsfThreadedKernel threaded) {
+[[nodiscard]] int32_t pass(VsfModel* m, VsfSerialKernel serial, VsfThreadedKernel threaded) {
   return vsfRunPass(m, serial, threaded, 0);
 }
 
-bool rolesPresent(const VsfModel* m) {
+[[nodiscard]] bool rolesPresent(const VsfModel* m) {
   const VsfModelOptions* o = m->options;
   return o->validateInUse || o->testInUse;
 }
@@ -73,7 +73,7 @@ namespace {
 // The most correlated outside effect (near-ties go to the lower index) and its absolute
 // correlation; effects tied with it would make the direction undefined, so they leave the
 // path. -1 when no effect is outside.
-int32_t mostCorrelated(VsfModel* m, int32_t first, double* cmaxOut) {
+[[nodiscard]] int32_t mostCorrelated(VsfModel* m, int32_t first, double* cmaxOut) {
   const int32_t E = m->effectCount;
   double cmax = 0.0;
   int32_t candidate = -1;
@@ -134,7 +134,7 @@ double directionProduct(const VsfModel* m, int32_t first, int32_t j) {
 
 // The inner products of the outside columns with the direction (a data pass without the
 // full X'X); the active ones are +-A by construction.
-int32_t outsideProducts(VsfModel* m, int32_t first, double A, bool full) {
+[[nodiscard]] int32_t outsideProducts(VsfModel* m, int32_t first, double A, bool full) {
   const int32_t E = m->effectCount;
   const int32_t* in = m->inModelList;
   if (full) {
@@ -178,7 +178,7 @@ void lassoZeroCrossing(const VsfModel* m, int32_t first, double* gamma, int32_t*
 
 // The new path value (lambda or the L1 norm), or the end at the STOP=L1 target, which
 // shortens *gamma; true when the target is reached.
-bool newPathValue(VsfModel* m, double cmax, double A, double R, double* gamma) {
+[[nodiscard]] bool newPathValue(VsfModel* m, double cmax, double A, double R, double* gamma) {
   const VsfModelOptions* o = m->options;
   const int32_t kind = o->stop == VC_L1 ? o->stopL1Choice : int32_t{VL1_NONE};
   const double target = m->l1Target;
@@ -264,7 +264,7 @@ double matrixSse(const VsfModel* m, int32_t first) {
   return sse < 0 ? 0.0 : sse;
 }
 
-int32_t residualAhead(VsfModel* m, int32_t pendingDrop);
+[[nodiscard]] int32_t residualAhead(VsfModel* m, int32_t pendingDrop);
 
 // A run of the path ahead of the fit, on a copy of its state: no residual sums, no estimates.
 thread_local bool tAhead = false;
@@ -272,8 +272,8 @@ thread_local bool tAhead = false;
 // The correlations and sums of squares of the new residual: from a data pass, or from the
 // full X'X (the least-squares coefficients' SSE is the swept corner); with the look-ahead on,
 // the SSE of the plain path comes from the pass that formed it for several steps.
-int32_t updateResidual(VsfModel* m, int32_t first, double gamma, double A, bool full,
-                       int32_t pendingDrop) {
+[[nodiscard]] int32_t updateResidual(VsfModel* m, int32_t first, double gamma, double A, bool full,
+                                     int32_t pendingDrop) {
   const VsfModelOptions* o = m->options;
   const int32_t E = m->effectCount;
   const int32_t* in = m->inModelList;
@@ -347,7 +347,7 @@ void dataScaleEstimates(VsfModel* m, int32_t first, double sy) {
   m->beta[0] = m->sumWY - S;
 }
 
-int32_t walkPath(VsfModel* m, double* stopValue, double* chooseValue);
+[[nodiscard]] int32_t walkPath(VsfModel* m, double* stopValue, double* chooseValue);
 
 // ---- looking ahead on the path
 //
@@ -362,7 +362,7 @@ constexpr size_t kAheadSteps = 16; // entries of one look-ahead at most
 
 // The look-ahead serves the plain LAR and LASSO paths with the full X'X, whose rows carry no
 // roles or folds; anything else keeps its pass per step.
-bool lookAheadOpen(const VsfModel* m) {
+[[nodiscard]] bool lookAheadOpen(const VsfModel* m) {
   const VsfModelOptions* o = m->options;
   if (!vsfFullXpxOn(m) || (o->method != VM_LAR && o->method != VM_LASSO) || o->adaptive ||
       o->cvExternal || rolesPresent(m) || o->screen != SCREEN_NONE || vsfSafeScreening(m) ||
@@ -382,8 +382,8 @@ void pathTerms(const VsfModel* m, std::vector<int32_t>& offsets, std::vector<dou
   }
 }
 
-bool sameTerms(const VsfLarAhead& a, size_t i, const std::vector<int32_t>& offsets,
-               const std::vector<double>& betas) {
+[[nodiscard]] bool sameTerms(const VsfLarAhead& a, size_t i, const std::vector<int32_t>& offsets,
+                             const std::vector<double>& betas) {
   return a.offsets[i] == offsets && a.betas[i].size() == betas.size() &&
          std::memcmp(a.betas[i].data(), betas.data(), sizeof(double) * betas.size()) == 0;
 }
@@ -428,7 +428,9 @@ private:
 
 // What one entry costs a row: a dot product over the active terms, or over all dense values
 // once the terms are laid out over them.
-int64_t entryCost(int64_t terms, int64_t dense) { return 4 * terms >= dense ? dense : terms; }
+[[nodiscard]] int64_t entryCost(int64_t terms, int64_t dense) {
+  return 4 * terms >= dense ? dense : terms;
+}
 
 // The terms of the coming steps after the current one (already the first entry), walked on a
 // copy of the path: as many as a pass can afford, up to the path's end.
@@ -456,7 +458,7 @@ void walkAhead(const VsfModel* m, int32_t pendingDrop, VsfLarAhead& a) {
   }
 }
 
-int32_t residualAhead(VsfModel* m, int32_t pendingDrop) {
+[[nodiscard]] int32_t residualAhead(VsfModel* m, int32_t pendingDrop) {
   VsfLarAhead& a = *m->larAhead;
   try {
     std::vector<int32_t> offsets;
@@ -599,7 +601,7 @@ int32_t vsfLarLasso(VsfModel* m) {
 
 namespace {
 
-int32_t walkPath(VsfModel* m, double* stopValue, double* chooseValue) {
+[[nodiscard]] int32_t walkPath(VsfModel* m, double* stopValue, double* chooseValue) {
   const VsfModelOptions* o = m->options;
   int32_t rc;
   m->lambda = m->lambdaMax;

@@ -44,34 +44,35 @@ using packed::tri;
 // An adaptive weight that could not be formed (message 848/9104).
 constexpr int32_t kAdaptiveFailed = -300;
 
-bool asks(const VsfModelOptions* o, int32_t code) {
+[[nodiscard]] bool asks(const VsfModelOptions* o, int32_t code) {
   return o->select == code || o->stop == code || o->choose == code;
 }
 
 // A data pass: a failing pass ends the fit with its code (the sums are partial).
-int32_t pass(VsfModel* m, VsfSerialKernel serial, VsfThreadedKernel threaded, int64_t length) {
+[[nodiscard]] int32_t pass(VsfModel* m, VsfSerialKernel serial, VsfThreadedKernel threaded,
+                           int64_t length) {
   int32_t rc = vsfRunPass(m, serial, threaded, length);
   if (rc != 0)
     m->fitStatus = rc;
   return rc;
 }
 
-int32_t fail(VsfModel* m, int32_t rc) {
+[[nodiscard]] int32_t fail(VsfModel* m, int32_t rc) {
   m->fitStatus = rc;
   return rc;
 }
 
-bool refuseFit(VsfModel* m, int32_t* rc);
-bool spreadsRefuseFit(VsfModel* m, int32_t* rc);
-int32_t drawSample(VsfModel* m);
-int32_t sampleMoments(VsfModel* m);
-int32_t sampleSquares(VsfModel* m);
-int32_t foldMoments(VsfModel* m, bool* emptyFold);
-int32_t foldSumsOfSquares(VsfModel* m);
-int32_t sampleStatistics(VsfModel* m);
-int32_t transformPages(VsfModel* m, bool* centred, bool* weighted);
-int32_t undoTransforms(VsfModel* m, bool centred, bool weighted);
-int32_t fitOnPages(VsfModel* m, int32_t start);
+[[nodiscard]] bool refuseFit(VsfModel* m, int32_t* rc);
+[[nodiscard]] bool spreadsRefuseFit(VsfModel* m, int32_t* rc);
+[[nodiscard]] int32_t drawSample(VsfModel* m);
+[[nodiscard]] int32_t sampleMoments(VsfModel* m);
+[[nodiscard]] int32_t sampleSquares(VsfModel* m);
+[[nodiscard]] int32_t foldMoments(VsfModel* m, bool* emptyFold);
+[[nodiscard]] int32_t foldSumsOfSquares(VsfModel* m);
+[[nodiscard]] int32_t sampleStatistics(VsfModel* m);
+[[nodiscard]] int32_t transformPages(VsfModel* m, bool* centred, bool* weighted);
+[[nodiscard]] int32_t undoTransforms(VsfModel* m, bool centred, bool weighted);
+[[nodiscard]] int32_t fitOnPages(VsfModel* m, int32_t start);
 
 } // namespace
 
@@ -143,7 +144,7 @@ namespace {
 
 // The first pass of a resample's fit: the sample's frequencies, which every later pass of
 // the fit weights the rows by; the sample's totals replace the data's.
-int32_t drawSample(VsfModel* m) {
+[[nodiscard]] int32_t drawSample(VsfModel* m) {
   VsfResampler* r = m->resampler;
   const VsfResampleSettings* s = r->settings;
   r->freqStart = r->freqScratchPos;
@@ -173,7 +174,7 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
 
 // The sample's column means and scales and its response mean. On shifted pages the sums
 // are about the shift, which is added back to the means (the scales do not change).
-int32_t sampleMoments(VsfModel* m) {
+[[nodiscard]] int32_t sampleMoments(VsfModel* m) {
   const int32_t P = m->parmCount;
   const double W = m->wTrain;
   // Under NOSTANDARDIZE the means stay 0 and the scales 1, as for the data.
@@ -202,7 +203,7 @@ int32_t sampleMoments(VsfModel* m) {
 
 // The sample's sums of squares of the response and the columns (about the shift on shifted
 // pages), and its uncorrected response sum of squares.
-int32_t sampleSquares(VsfModel* m) {
+[[nodiscard]] int32_t sampleSquares(VsfModel* m) {
   m->sumWYY = 0.0;
   std::fill(m->columnSquareSums, m->columnSquareSums + m->parmCount, 0.0);
   if (int32_t rc = pass(m, vsfYpwY, vsfYpwY_t, 0); rc != 0)
@@ -218,7 +219,7 @@ int32_t sampleSquares(VsfModel* m) {
 // columns or by every parameter column, also its sums of squares, taken before the transform
 // so that they are raw sums as the reading pass's are (the fit corrects them by the sample's
 // mean itself). Unshifted pages are left as read.
-int32_t sampleStatistics(VsfModel* m) {
+[[nodiscard]] int32_t sampleStatistics(VsfModel* m) {
   int32_t rc = sampleMoments(m);
   if (rc == 0 && (m->options->colStandardize || m->options->parmStandardize))
     rc = sampleSquares(m);
@@ -227,7 +228,7 @@ int32_t sampleStatistics(VsfModel* m) {
 
 // The conditions under which the fit does not run: true with *rc 0 and the fit status set,
 // or with *rc a failure code; false when the fit goes on.
-bool refuseFit(VsfModel* m, int32_t* rc) {
+[[nodiscard]] bool refuseFit(VsfModel* m, int32_t* rc) {
   const VsfModelOptions* o = m->options;
   if (m->nObs == 0) {
     m->fitStatus = VFS_NO_TRAIN;
@@ -265,7 +266,7 @@ bool refuseFit(VsfModel* m, int32_t* rc) {
 // training rows: the TRAIN rows outside the held-out fold (all of them in the final fit).
 // The pass also counts the held-out rows (in the final fit the VALIDATE rows) into
 // wValidate and freqValidate. A fold whose training part is empty is not fitted.
-int32_t foldMoments(VsfModel* m, bool* emptyFold) {
+[[nodiscard]] int32_t foldMoments(VsfModel* m, bool* emptyFold) {
   const VsfModelOptions* o = m->options;
   if (!o->cvExternal || !o->transformPages || !(m->wTrain > 0))
     return 0;
@@ -294,7 +295,7 @@ int32_t foldMoments(VsfModel* m, bool* emptyFold) {
 // that the column is constant only when its values are. A sum of squares beyond the largest
 // double ends a standardized fit with the fit status set (*rc 0), as the cross products end
 // the others. True when the fit does not go on (else with *rc a failing pass's code).
-bool spreadsRefuseFit(VsfModel* m, int32_t* rc) {
+[[nodiscard]] bool spreadsRefuseFit(VsfModel* m, int32_t* rc) {
   const VsfModelOptions* o = m->options;
   uint8_t* state = m->spreadState;
   const bool standardized = o->colStandardize || o->parmStandardize;
@@ -333,7 +334,7 @@ bool spreadsRefuseFit(VsfModel* m, int32_t* rc) {
 
 // Under external cross validation the sums of squares of the fit's training rows, on the
 // standardised pages (so the response's is already about its mean).
-int32_t foldSumsOfSquares(VsfModel* m) {
+[[nodiscard]] int32_t foldSumsOfSquares(VsfModel* m) {
   if (!m->options->cvExternal || !m->options->transformPages)
     return 0;
   m->sumWYY = 0;
@@ -346,14 +347,14 @@ int32_t foldSumsOfSquares(VsfModel* m) {
 // held-out sums of external cross validation, fold counts, resampling, safe screening's sums
 // of squares) and the X'X is formed from the rows, not copied from an L2 search's earlier
 // trial.
-bool prepareWithCrossProducts(const VsfModel* m) {
+[[nodiscard]] bool prepareWithCrossProducts(const VsfModel* m) {
   const VsfModelOptions* o = m->options;
   return vsfFullXpxOn(m) && !o->adaptive && !o->cvExternal && o->cvDetails != 1 &&
          o->cvDetails != 3 && m->resampler == nullptr && o->screen < SCREEN_SASVI &&
          m->l2BaseXpx == nullptr && m->foldCount == 0;
 }
 
-int32_t transformPages(VsfModel* m, bool* centred, bool* weighted) {
+[[nodiscard]] int32_t transformPages(VsfModel* m, bool* centred, bool* weighted) {
   const VsfModelOptions* o = m->options;
   int32_t rc;
   if (!o->noint)
@@ -404,7 +405,7 @@ int32_t transformPages(VsfModel* m, bool* centred, bool* weighted) {
 // Undoes the transforms that completed, in the reverse order: the adaptive weights, then the
 // centring and scaling. A transform that failed part-way is left as it is: its pages hold
 // partial results that no undo can tell apart.
-int32_t undoTransforms(VsfModel* m, bool centred, bool weighted) {
+[[nodiscard]] int32_t undoTransforms(VsfModel* m, bool centred, bool weighted) {
   int32_t rc;
   if (weighted && (rc = pass(m, vsfUndoAdaptiveWeights, vsfUndoAdaptiveWeights_t, 0)) != 0)
     return rc;
@@ -418,7 +419,7 @@ int32_t undoTransforms(VsfModel* m, bool centred, bool weighted) {
 // Enters the full model; BACKWARD keeps it, the other methods note its variance and empty
 // the model again. Returns a failure code, or 0 (with VFS_ZERO_FULL_MSE in fitStatus when the
 // criteria need a variance that the full model cannot give).
-int32_t fullModelFirst(VsfModel* m, int32_t start, bool full) {
+[[nodiscard]] int32_t fullModelFirst(VsfModel* m, int32_t start, bool full) {
   const VsfModelOptions* o = m->options;
   int32_t rc;
   auto enter = [&](int32_t k) -> int32_t {
@@ -491,7 +492,7 @@ int32_t fullModelFirst(VsfModel* m, int32_t start, bool full) {
 
 // The full X'X before any ridge: from a data pass, or from the copy that an L2 search keeps
 // for its trials (the pages do not change between them).
-int32_t fullCrossProducts(VsfModel* m) {
+[[nodiscard]] int32_t fullCrossProducts(VsfModel* m) {
   const int64_t length = tri(m->xpxColumns);
   if (m->l2BaseXpx != nullptr && m->l2BaseReady) {
     std::memcpy(m->xpx, m->l2BaseXpx, sizeof(double) * length);
@@ -521,7 +522,7 @@ int32_t fullCrossProducts(VsfModel* m) {
 
 // The elastic net adds (n - 1) x L2 to the diagonal of the scaled columns' sums of squares;
 // the path squares those sums, so beyond about 1E154 they cannot be held.
-bool ridgeTooLarge(const VsfModel* m) {
+[[nodiscard]] bool ridgeTooLarge(const VsfModel* m) {
   const VsfModelOptions* o = m->options;
   if ((o->method != VM_ELASTICNET && o->method != VM_ELASTICNET_LS) || !(m->l2 > 0))
     return false;
@@ -529,7 +530,7 @@ bool ridgeTooLarge(const VsfModel* m) {
   return !(ridge < std::sqrt(std::numeric_limits<double>::max()));
 }
 
-int32_t fitOnPages(VsfModel* m, int32_t start) {
+[[nodiscard]] int32_t fitOnPages(VsfModel* m, int32_t start) {
   const VsfModelOptions* o = m->options;
   int32_t rc;
   if (ridgeTooLarge(m)) {

@@ -8,5 +8,5 @@
 struct VsfModel;
 struct VsfResampling;
 
-int32_t vsfProcess(VsfModel* model, VsfResampling* resampling);
-int32_t vsfProcessModel(VsfModel* model);
+[[nodiscard]] int32_t vsfProcess(VsfModel* model, VsfResampling* resampling);
+[[nodiscard]] int32_t vsfProcessModel(VsfModel* model);

@@ -34,7 +34,7 @@ constexpr int32_t kSolverFailed = -310;
 constexpr int32_t kSolverMissing = -311;
 // The largest X'X triangle kept for the callbacks, in bytes.
 constexpr int64_t kGramBytes = int64_t{256} << 20;
-int64_t gramLimit() {
+[[nodiscard]] int64_t gramLimit() {
   const int64_t forced = testHooks().solverGramLimit.load();
   return forced < 0 ? kGramBytes : forced;
 }
@@ -45,12 +45,12 @@ constexpr int32_t kNormSearchSolves = 200;
 
 VsfModel* modelOf(QkSolver* s) { return static_cast<VsfModel*>(s->userData); }
 
-int32_t pass(VsfModel* m, VsfSerialKernel serial, VsfThreadedKernel threaded) {
+[[nodiscard]] int32_t pass(VsfModel* m, VsfSerialKernel serial, VsfThreadedKernel threaded) {
   ++m->solverPasses;
   return vsfRunPass(m, serial, threaded, 0);
 }
 
-bool groupKernels(const VsfModelOptions* o) {
+[[nodiscard]] bool groupKernels(const VsfModelOptions* o) {
   return o->method == VM_QKGLASSO || o->method == VM_GROUPLASSO;
 }
 
@@ -109,7 +109,7 @@ std::vector<char> gradientParameters(const VsfModel* m) {
 
 // The coefficients into the model's vector, the in-model state rebuilt from them, and the
 // loss (and gradient) from X'X or a pass over the pages.
-int32_t evaluate(QkSolver* s, double* b, double* gradient, double* loss) {
+[[nodiscard]] int32_t evaluate(QkSolver* s, double* b, double* gradient, double* loss) {
   VsfModel* m = modelOf(s);
   const VsfModelOptions* o = m->options;
   const int32_t P = m->parmCount;
@@ -187,7 +187,7 @@ struct SolverSession {
     m->solverGram = nullptr;
   }
   // Loads the extension, creates the solver and forms X'X for the callbacks when it fits.
-  int32_t open() {
+  [[nodiscard]] int32_t open() {
     ext = reinterpret_cast<QkSvExtension*>(qkLoadByName(Exported_QKHandle, "qksv"));
     if (ext == nullptr) {
       xpmlog(848, 9001, {});
@@ -205,7 +205,7 @@ struct SolverSession {
 };
 
 // A solver operation's non-zero status ends the fit with message 848/9230.
-int32_t failed(int32_t status) {
+[[nodiscard]] int32_t failed(int32_t status) {
   if (status == 0)
     return 0;
   if (status < 0)
@@ -216,7 +216,8 @@ int32_t failed(int32_t status) {
 
 // One solve at penalty ratio r (the penalty relative to its maximum) from `start` (null: 0);
 // the solution into b.
-int32_t solveAtRatio(QkSolver* s, double r, const double* start, std::vector<double>& b) {
+[[nodiscard]] int32_t solveAtRatio(QkSolver* s, double r, const double* start,
+                                   std::vector<double>& b) {
   const QkSolverOps* ops = s->ops;
   int32_t rc;
   if ((rc = failed(ops->setLambda(s, r))) != 0)
@@ -230,7 +231,7 @@ int32_t solveAtRatio(QkSolver* s, double r, const double* start, std::vector<dou
 }
 
 // The penalty maximum: a solve at ratio 1, whose solution is 0, computes it.
-int32_t penaltyMaximum(QkSolver* s, double* lambdaMax) {
+[[nodiscard]] int32_t penaltyMaximum(QkSolver* s, double* lambdaMax) {
   std::vector<double> zero;
   const int32_t rc = solveAtRatio(s, 1.0, nullptr, zero);
   if (rc == 0)
@@ -254,7 +255,7 @@ struct RatioPoint {
 
 // Between two solutions with the same non-zero coefficients and signs the LASSO's
 // coefficients, and so their L1 norm, are linear in the penalty.
-bool samePiece(const RatioPoint& a, const RatioPoint& b) {
+[[nodiscard]] bool samePiece(const RatioPoint& a, const RatioPoint& b) {
   for (size_t i = 0; i < a.b.size(); ++i)
     if ((a.b[i] > 0) != (b.b[i] > 0) || (a.b[i] < 0) != (b.b[i] < 0))
       return false;
@@ -264,7 +265,7 @@ bool samePiece(const RatioPoint& a, const RatioPoint& b) {
 // The ratio of the first solution, walking down from `hi` (the zero solution) by factors of
 // 4 with warm starts, whose L1 norm reaches `target`; the least-squares end (ratio 0) when
 // none does before it. hi becomes the last point short of the target.
-int32_t bracketFromAbove(QkSolver* s, double target, RatioPoint& hi, RatioPoint& lo) {
+[[nodiscard]] int32_t bracketFromAbove(QkSolver* s, double target, RatioPoint& hi, RatioPoint& lo) {
   for (double r = 0.25;; r = r > kSmallestRatio ? 0.25 * r : 0.0) {
     lo.r = r;
     if (const int32_t rc = solveAtRatio(s, r, hi.b.data(), lo.b); rc != 0)
@@ -282,7 +283,8 @@ int32_t bracketFromAbove(QkSolver* s, double target, RatioPoint& hi, RatioPoint&
 // ends share their signs, or are closer than the solver's tolerance; the solution is the
 // linear interpolation between the ends at the target norm. A target beyond the
 // least-squares norm gives the least-squares fit.
-int32_t solveAtNorm(QkSolver* s, double target, double tolerance, std::vector<double>& b) {
+[[nodiscard]] int32_t solveAtNorm(QkSolver* s, double target, double tolerance,
+                                  std::vector<double>& b) {
   RatioPoint hi, lo;
   hi.b.assign(static_cast<size_t>(s->size), 0.0);
   if (target <= 0) {
@@ -449,7 +451,8 @@ namespace {
 // The solution at the L1 target as L1CHOICE= reads it: a penalty ratio (the solver's own
 // reading of its penalty), a penalty value (the ratio times the penalty maximum) or the L1
 // norm of the coefficients. *loss is the loss at the solution.
-int32_t solveAtTarget(VsfModel* m, QkSolver* s, std::vector<double>& b, double* loss) {
+[[nodiscard]] int32_t solveAtTarget(VsfModel* m, QkSolver* s, std::vector<double>& b,
+                                    double* loss) {
   const VsfModelOptions* o = m->options;
   const int32_t choice = o->stop == VC_L1 ? o->stopL1Choice : int32_t{VL1_RATIO};
   int32_t rc = 0;
@@ -509,7 +512,7 @@ int32_t vsfQkLasso(VsfModel* m) {
 namespace {
 
 // Sets up the group-penalty solver with all five callbacks.
-int32_t setUpGroup(VsfModel* m, QkSolver* s) {
+[[nodiscard]] int32_t setUpGroup(VsfModel* m, QkSolver* s) {
   const QkSolverOps* ops = s->ops;
   int32_t rc;
   if ((rc = failed(ops->setProblemSize(s, m->parmCount))) != 0 ||
@@ -529,7 +532,7 @@ int32_t setUpGroup(VsfModel* m, QkSolver* s) {
 }
 
 // The solution at penalty v: coefficients, SSE, in-model state, held-out sums.
-int32_t solveAt(VsfModel* m, QkSolver* s, double v) {
+[[nodiscard]] int32_t solveAt(VsfModel* m, QkSolver* s, double v) {
   const QkSolverOps* ops = s->ops;
   int32_t rc;
   if ((rc = failed(ops->setLambda(s, v))) != 0 || (rc = failed(ops->solve(s))) != 0)

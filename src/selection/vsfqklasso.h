@@ -9,22 +9,22 @@
 struct VsfModel;
 struct QkSolver;
 
-int32_t vsfQkLasso(VsfModel* model);
-int32_t vsfGroupLasso(VsfModel* model);
+[[nodiscard]] int32_t vsfQkLasso(VsfModel* model);
+[[nodiscard]] int32_t vsfGroupLasso(VsfModel* model);
 // Validation and test ASE of the solver's current coefficients (missing for an empty role).
-int32_t vsfQkValidateTest(VsfModel* model);
+[[nodiscard]] int32_t vsfQkValidateTest(VsfModel* model);
 
 // The solver's callbacks; the model is the solver's user data.
-int32_t vsfQkLossFun(QkSolver* solver, const double* coefficients, double* loss);
-int32_t vsfQkLossFunAndDeriv(QkSolver* solver, double* coefficients, double* gradient,
-                             double* loss);
-int32_t vsfGroupLassoValue(QkSolver* solver, const double* x, double* value);
-int32_t vsfGroupLassoOperator(QkSolver* solver, const double* x, double* y, double* penalty,
-                              int32_t* count, double* norm);
-int32_t vsfGroupLassoLambdaMax(QkSolver* solver);
+[[nodiscard]] int32_t vsfQkLossFun(QkSolver* solver, const double* coefficients, double* loss);
+[[nodiscard]] int32_t vsfQkLossFunAndDeriv(QkSolver* solver, double* coefficients, double* gradient,
+                                           double* loss);
+[[nodiscard]] int32_t vsfGroupLassoValue(QkSolver* solver, const double* x, double* value);
+[[nodiscard]] int32_t vsfGroupLassoOperator(QkSolver* solver, const double* x, double* y,
+                                            double* penalty, int32_t* count, double* norm);
+[[nodiscard]] int32_t vsfGroupLassoLambdaMax(QkSolver* solver);
 
 // The packed X'X of the response and every parameter (parameter p in column 1 + p) in
 // model->solverGram, from the full cross products or one pass over the pages, when the design
 // is all dense and the triangle fits the memory budget; otherwise solverGram stays null and the
 // callbacks pass over the pages. Returns 0 or the code of a failing pass.
-int32_t vsfSolverGram(VsfModel* model);
+[[nodiscard]] int32_t vsfSolverGram(VsfModel* model);

@@ -9,6 +9,7 @@
 #include "numerics/zrandom.h"
 #include "selection/vsfprocess.h"
 #include "support/hoststubs.h"
+#include "support/nomemory.h"
 #include "support/poolalloc.h"
 #include "support/vsfoptions.h"
 
@@ -24,10 +25,11 @@ QkPool* resamplePool() {
              : Exported_QKHandle->createPool(Exported_QKHandle, &attrs, nullptr, "resample pool");
 }
 
-int32_t createFile(VsfScratch** slot, QkPool* pool, QkExtensionSet* exts, int32_t kind) {
+[[nodiscard]] int32_t createFile(VsfScratch** slot, QkPool* pool, QkExtensionSet* exts,
+                                 int32_t kind) {
   auto* file = static_cast<VsfScratch*>(pool->allocate(pool, sizeof(VsfScratch), kQkZeroed));
   if (file == nullptr)
-    return -2;
+    return kVsfNoMemory;
   uint8_t status = 0;
   if (vsfCreateScratch(file, exts, 0, 0, nullptr, kind, &status) != 0)
     return -5;
@@ -43,13 +45,13 @@ int32_t vsfResamplingSetUp(VsfResampling** out, QkPool* pool, const VsfModelAver
       pool != nullptr ? pool->allocate(pool, sizeof(VsfResampling), kQkZeroed) : nullptr);
   const int32_t n = ma.threads > 0 ? ma.threads : 1;
   if (r == nullptr)
-    return -2;
+    return kVsfNoMemory;
   r->resamplers =
       static_cast<VsfResampler*>(pool->allocate(pool, sizeof(VsfResampler) * size_t(n), kQkZeroed));
   r->streams =
       static_cast<RandomStream*>(pool->allocate(pool, sizeof(RandomStream) * size_t(n), kQkZeroed));
   if (r->resamplers == nullptr || r->streams == nullptr)
-    return -2;
+    return kVsfNoMemory;
   r->count = n;
   r->base = ma.nSamples / n;
   r->remainder = ma.nSamples % n;
@@ -91,7 +93,7 @@ int32_t vsfResamplersInit(VsfResampling* d, int64_t rowsPerPage, bool refit) {
     if (rowsPerPage > 0 &&
         (r->freqBuffer = static_cast<double*>(r->pool->allocate(
              r->pool, sizeof(double) * size_t(rowsPerPage), kQkZeroed))) == nullptr)
-      return -2;
+      return kVsfNoMemory;
     r->modelScratchPos = r->freqScratchPos = r->freqStart = r->freqEnd = 0;
   }
   return 0;
@@ -118,7 +120,7 @@ int32_t vsfProcessResample(VsfResampling* d, VsfModel* m, VsfResampler* r) {
   r->recordPos = static_cast<int64_t*>(r->pool->allocate(r->pool, 8 * size_t(r->sampleCount), 0));
   r->blockPos = static_cast<int64_t*>(r->pool->allocate(r->pool, 8 * size_t(r->sampleCount), 0));
   if (r->recordPos == nullptr || r->blockPos == nullptr)
-    return -2;
+    return kVsfNoMemory;
   for (int32_t i = 0; i < r->sampleCount; ++i) {
     r->sampleTag = i;
     r->sampleWeight = 0.0;

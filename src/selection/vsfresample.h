@@ -32,15 +32,16 @@ struct VsfResampling {
 
 // Makes the resampling record from the MODELAVERAGE settings, each stream seeded with
 // `seed` plus the resampler's index (0 when no seed is set: a clock seed). 0 or -2.
-int32_t vsfResamplingSetUp(VsfResampling** out, QkPool* pool, const VsfModelAverageSettings& ma,
-                           QkExtensionSet* exts);
+[[nodiscard]] int32_t vsfResamplingSetUp(VsfResampling** out, QkPool* pool,
+                                         const VsfModelAverageSettings& ma, QkExtensionSet* exts);
 // Pools, files and frequency buffers of the resamplers for a BY group (the refit's share
 // when `refit`). 0; -1 pool; -5 scratch file; -2 buffer.
-int32_t vsfResamplersInit(VsfResampling* resampling, int64_t rowsPerPage, bool refit);
+[[nodiscard]] int32_t vsfResamplersInit(VsfResampling* resampling, int64_t rowsPerPage, bool refit);
 // Runs every resampler's samples; 0 or the first failure.
-int32_t vsfDriveResample(VsfResampling* resampling, VsfModel* model);
+[[nodiscard]] int32_t vsfDriveResample(VsfResampling* resampling, VsfModel* model);
 // One resampler's samples. 0; -2 no record table; -15 / -12 a record not written; or the
 // failure of a fit.
-int32_t vsfProcessResample(VsfResampling* resampling, VsfModel* model, VsfResampler* r);
+[[nodiscard]] int32_t vsfProcessResample(VsfResampling* resampling, VsfModel* model,
+                                         VsfResampler* r);
 // Frees every resampler's pool and scratch files; safe when none was started.
 void vsfResamplersCleanup(VsfResampling* resampling);

@@ -12,6 +12,7 @@
 #include "model/vsfsweep.h"
 #include "selection/vsflarlasso.h"
 #include "support/logline.h"
+#include "support/nomemory.h"
 #include "support/vsfoptions.h"
 
 #include <algorithm>
@@ -28,7 +29,7 @@ constexpr double kGuard = 1e-12;
 constexpr int32_t kAddTarget = 10;
 constexpr int32_t kAddIterations = 5;
 
-bool elasticNet(const VsfModel* m) {
+[[nodiscard]] bool elasticNet(const VsfModel* m) {
   return m->options->method == VM_ELASTICNET || m->options->method == VM_ELASTICNET_LS;
 }
 
@@ -131,7 +132,7 @@ void trace(const VsfModel* m, const char* format, int32_t newCount) {
   vsfLogLine(line);
 }
 
-int32_t allocateScreening(VsfModel* m) {
+[[nodiscard]] int32_t allocateScreening(VsfModel* m) {
   const int32_t E = m->effectCount;
   m->screenBound = vsfModelArray<double>(m, E);
   m->screenStat = vsfModelArray<double>(m, E);
@@ -141,7 +142,7 @@ int32_t allocateScreening(VsfModel* m) {
   m->screenNewList = vsfModelArray<int32_t>(m, E);
   if (m->screenBound == nullptr || m->screenStat == nullptr || m->screenFlag == nullptr ||
       m->screenInList == nullptr || m->screenOutList == nullptr || m->screenNewList == nullptr)
-    return -2;
+    return kVsfNoMemory;
   m->screenInCount = m->screenOutCount = m->screenNewCount = 0;
   return 0;
 }
@@ -224,7 +225,7 @@ int32_t vsfScreenStart(VsfModel* m) {
   }
   if (o->screen == SCREEN_SIS) {
     if (allocateScreening(m) != 0)
-      return -2;
+      return kVsfNoMemory;
     sureIndependence(m);
     return 0;
   }
@@ -235,7 +236,7 @@ int32_t vsfScreenStart(VsfModel* m) {
     return 0;
   }
   if (allocateScreening(m) != 0)
-    return -2;
+    return kVsfNoMemory;
   const int32_t E = m->effectCount;
   m->lambdaRatioSum = 0;
   m->screenPower = o->screenSteps; // SCREENSTEPS$=, 4 by default
@@ -258,7 +259,7 @@ namespace {
 
 // The refresh: the screened-out correlations and the fitted values' sums from one pass,
 // new bounds, a new working set, and the direction products of the effects that joined it.
-int32_t refresh(VsfModel* m, double A) {
+[[nodiscard]] int32_t refresh(VsfModel* m, double A) {
   const VsfModelOptions* o = m->options;
   const int32_t E = m->effectCount;
   m->screenTermA = m->screenTermB = 0;

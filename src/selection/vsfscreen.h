@@ -9,24 +9,24 @@
 struct VsfModel;
 
 // True under SASVI, SASVI2$ and DPP$.
-bool vsfSafeScreening(const VsfModel* model);
+[[nodiscard]] bool vsfSafeScreening(const VsfModel* model);
 // True when candidate j may take part in the step under the current rule (the working set
 // under the safe rules, the available candidates otherwise).
-bool vsfScreenEligible(const VsfModel* model, int32_t j);
+[[nodiscard]] bool vsfScreenEligible(const VsfModel* model, int32_t j);
 // The number of effects in the model when every candidate the rule keeps is in.
-int32_t vsfScreenFullCount(const VsfModel* model);
+[[nodiscard]] int32_t vsfScreenFullCount(const VsfModel* model);
 
 // The set-up at the path maximum: SIS ranks and cuts, the safe rules form their bounds and
 // first working set (switched off for the fit when lambdaMax is 0). 0, or -2.
-int32_t vsfScreenStart(VsfModel* model);
+[[nodiscard]] int32_t vsfScreenStart(VsfModel* model);
 // The sums of squares the bounds and the SIS statistic need, on the transformed pages.
-int32_t vsfScreenSquareSums(VsfModel* model);
+[[nodiscard]] int32_t vsfScreenSquareSums(VsfModel* model);
 // Under the safe rules, refreshes the working set when the step's end falls to the safe
 // level (or the set is nearly used up) and recomputes the step length over it; then adds the
 // step's ratio of path values. *gamma and *pendingDrop as the LASSO step found them, with
 // dropRatio the smallest zero-crossing ratio and dropEffect its effect. 0 or a pass's code.
-int32_t vsfScreenStep(VsfModel* model, double cmax, double A, double* gamma, int32_t* pendingDrop,
-                      double dropRatio, int32_t dropEffect);
+[[nodiscard]] int32_t vsfScreenStep(VsfModel* model, double cmax, double A, double* gamma,
+                                    int32_t* pendingDrop, double dropRatio, int32_t dropEffect);
 // The working-set bookkeeping of an effect that enters or leaves the model.
 void vsfScreenEntered(VsfModel* model, int32_t effect);
 void vsfScreenDropped(VsfModel* model, int32_t effect);

@@ -24,7 +24,7 @@ inline constexpr uint64_t kHostMissingBits = 0xFFFFFE0000000000ull;
 double hostMissing();
 // True for every missing value (any double whose top 16 bits are all ones); never use ==.
 // Inline: the data passes test every value they read.
-inline bool isHostMissing(double value) {
+[[nodiscard]] inline bool isHostMissing(double value) {
   return (std::bit_cast<uint64_t>(value) >> 48) == 0xFFFFu;
 }
 

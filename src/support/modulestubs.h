@@ -4,6 +4,7 @@
 
 #include "support/postfit.h"
 
-int32_t wiloadv(void** handle, const char* name, int32_t a, int32_t b, int32_t c, int32_t d);
-int32_t viidb2g(void* handle, PostFitEntry* entry);
+[[nodiscard]] int32_t wiloadv(void** handle, const char* name, int32_t a, int32_t b, int32_t c,
+                              int32_t d);
+[[nodiscard]] int32_t viidb2g(void* handle, PostFitEntry* entry);
 void xpslog(const char* text);

@@ -11,13 +11,13 @@
 inline constexpr int32_t kVsfNotBuilt = -99;
 
 // Logs 848/9102 naming `what` (a road the user asked for) and returns kVsfNotBuilt.
-inline int32_t vsfNotBuilt(const char* what) {
+[[nodiscard]] inline int32_t vsfNotBuilt(const char* what) {
   xpmlog(848, 9102, {HostMsgArg(what)});
   return kVsfNotBuilt;
 }
 
 // Journals `what` as an internal error and returns kVsfNotBuilt.
-inline int32_t vsfNotBuiltInternal(const char* what) {
+[[nodiscard]] inline int32_t vsfNotBuiltInternal(const char* what) {
   xebug(what);
   return kVsfNotBuilt;
 }

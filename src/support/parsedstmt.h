@@ -73,7 +73,7 @@ struct ParsedStatement {
   uint8_t reserved[3];
 };
 
-inline bool stmtFlag(const ParsedStatement* s, int k) {
+[[nodiscard]] inline bool stmtFlag(const ParsedStatement* s, int k) {
   return s && k >= 0 && k < 320 && (s->flags[k / 8] & (0x80u >> (k % 8))) != 0;
 }
 // The slot k of a statement when an action stored a value in it, else null.
@@ -88,7 +88,7 @@ inline double stmtNumber(const ParsedStatement* s, int k, double dflt) {
   return slot ? slot->value.number : dflt;
 }
 // The number or enumeration code in slot k as an integer; `dflt` when no action stored one.
-inline int32_t stmtInt(const ParsedStatement* s, int k, int32_t dflt) {
+[[nodiscard]] inline int32_t stmtInt(const ParsedStatement* s, int k, int32_t dflt) {
   return static_cast<int32_t>(stmtNumber(s, k, dflt));
 }
 

@@ -4,6 +4,7 @@
 
 #include "support/hostif.h"
 
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 
@@ -20,6 +21,7 @@ inline void* poolTake(QkPool* pool, int64_t bytes) {
 template <class T> T* poolArray(QkPool* pool, int64_t count) {
   if (count <= 0)
     return nullptr;
+  assert(count <= INT64_MAX / static_cast<int64_t>(sizeof(T)) && "the block size overflows");
   return static_cast<T*>(poolTake(pool, static_cast<int64_t>(sizeof(T)) * count));
 }
 

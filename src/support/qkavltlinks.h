@@ -15,11 +15,13 @@ struct Links {
 };
 
 inline Links* L(void* p) { return static_cast<Links*>(p); }
-inline bool isThread(const Links* n, int d) { return (n->word[d] & kQkAvlThread) != 0; }
+[[nodiscard]] inline bool isThread(const Links* n, int d) {
+  return (n->word[d] & kQkAvlThread) != 0;
+}
 inline Links* target(const Links* n, int d) {
   return reinterpret_cast<Links*>(n->word[d] & ~kQkAvlTagMask);
 }
-inline int balanceOf(const Links* n) {
+[[nodiscard]] inline int balanceOf(const Links* n) {
   return static_cast<int>(n->word[1] & kQkAvlBalance) -
          static_cast<int>(n->word[0] & kQkAvlBalance);
 }

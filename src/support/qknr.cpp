@@ -18,7 +18,7 @@ QkHandle* handle() { return Exported_QKHandle; }
 
 QkJournal* journalOf(QkHandle* qk) { return qk ? qk->journal : nullptr; }
 
-int32_t lengthOf(const QkChar* text, int32_t length) {
+[[nodiscard]] int32_t lengthOf(const QkChar* text, int32_t length) {
   if (length >= 1 || !text)
     return text ? length : 0;
   int32_t n = 0;
@@ -53,7 +53,7 @@ std::string narrow(const QkChar* text, int32_t length) {
   return out;
 }
 
-bool debugOn(QkHandle* qk) {
+[[nodiscard]] bool debugOn(QkHandle* qk) {
   return qk && qk->nameValueExists &&
          qk->nameValueExists(qk, kDebugName, static_cast<int32_t>(std::size(kDebugName) - 1)) != 0;
 }
@@ -81,12 +81,14 @@ void echo(QkHandle* qk, const char* routine, const std::string& name, const std:
   journalLine(qk, 0, 2, std::string(routine) + "(" + name + ")" + rest);
 }
 
-bool wrongType(uint32_t status) { return status == kQkWrongType || status == kQkWrongType2; }
+[[nodiscard]] bool wrongType(uint32_t status) {
+  return status == kQkWrongType || status == kQkWrongType2;
+}
 
 // Reads the value as text into buffer (capacity characters including the terminator).
 // Returns the kernel status; *length receives the characters read.
-uint32_t readText(QkHandle* qk, const QkChar* name, int32_t nameLength, QkChar* buffer,
-                  int32_t capacity, int32_t* length) {
+[[nodiscard]] uint32_t readText(QkHandle* qk, const QkChar* name, int32_t nameLength,
+                                QkChar* buffer, int32_t capacity, int32_t* length) {
   *length = 0;
   if (!buffer)
     return kQkNotSet;
@@ -111,8 +113,8 @@ uint32_t readText(QkHandle* qk, const QkChar* name, int32_t nameLength, QkChar* 
   return status;
 }
 
-int32_t textRead(const char* routine, const QkChar* name, int32_t nameLength, QkChar* buffer,
-                 int32_t capacity) {
+[[nodiscard]] int32_t textRead(const char* routine, const QkChar* name, int32_t nameLength,
+                               QkChar* buffer, int32_t capacity) {
   QkHandle* qk = handle();
   nameLength = lengthOf(name, nameLength);
   int32_t length = 0;
@@ -125,8 +127,9 @@ int32_t textRead(const char* routine, const QkChar* name, int32_t nameLength, Qk
 // Integer read shared by qknrlget and qknrlimit: *found tells whether a usable value was
 // stored, *unreadable that something was stored but could not be read as an integer; a
 // stored text that is not an integer is reported with kQknrBadInteger.
-int64_t integerRead(QkHandle* qk, const QkChar* name, int32_t nameLength, int64_t defaultValue,
-                    const char* routine, bool* found, bool* unreadable) {
+[[nodiscard]] int64_t integerRead(QkHandle* qk, const QkChar* name, int32_t nameLength,
+                                  int64_t defaultValue, const char* routine, bool* found,
+                                  bool* unreadable) {
   *found = false;
   *unreadable = false;
   if (!qk || !qk->qkNameValueGet)
@@ -168,14 +171,15 @@ int64_t integerRead(QkHandle* qk, const QkChar* name, int32_t nameLength, int64_
   return value;
 }
 
-uint32_t setValue(QkHandle* qk, const QkChar* name, int32_t nameLength, const QkNameValue& v) {
+[[nodiscard]] uint32_t setValue(QkHandle* qk, const QkChar* name, int32_t nameLength,
+                                const QkNameValue& v) {
   if (!qk || !qk->qkNameValueSet)
     return 0;
   return qk->qkNameValueSet(qk, name, nameLength, &v, 1);
 }
 
-uint32_t setText(QkHandle* qk, const char* routine, const QkChar* name, int32_t nameLength,
-                 const QkChar* text, int32_t textLength) {
+[[nodiscard]] uint32_t setText(QkHandle* qk, const char* routine, const QkChar* name,
+                               int32_t nameLength, const QkChar* text, int32_t textLength) {
   QkNameValue v{};
   v.type = QK_VALUE_TEXT;
   v.text = const_cast<QkChar*>(text);
@@ -190,8 +194,8 @@ uint32_t setText(QkHandle* qk, const char* routine, const QkChar* name, int32_t 
 }
 
 // Sets a number; when the registry holds a text under the name, stores the number's text.
-uint32_t setNumber(QkHandle* qk, const char* routine, const QkChar* name, int32_t nameLength,
-                   const QkNameValue& v, const char* asText) {
+[[nodiscard]] uint32_t setNumber(QkHandle* qk, const char* routine, const QkChar* name,
+                                 int32_t nameLength, const QkNameValue& v, const char* asText) {
   uint32_t status = setValue(qk, name, nameLength, v);
   if (wrongType(status)) {
     QkChar text[32];
@@ -208,7 +212,7 @@ uint32_t setNumber(QkHandle* qk, const char* routine, const QkChar* name, int32_
   return status;
 }
 
-bool isBlank(QkChar c) { return c == U' ' || c == U'\t'; }
+[[nodiscard]] bool isBlank(QkChar c) { return c == U' ' || c == U'\t'; }
 
 } // namespace
 

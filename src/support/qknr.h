@@ -27,27 +27,30 @@ struct QknrKeyword {
 
 // Reads a text into buffer (capacity characters, always terminated); returns its length,
 // 0 when absent, failed, or capacity below 2.
-int32_t qknrtget(const QkChar* name, int32_t nameLength, QkChar* buffer, int32_t capacity);
+[[nodiscard]] int32_t qknrtget(const QkChar* name, int32_t nameLength, QkChar* buffer,
+                               int32_t capacity);
 // The same with an 8-bit result (characters above 255 become '?').
-int32_t qknrcget(const QkChar* name, int32_t nameLength, char* buffer, int32_t capacity);
+[[nodiscard]] int32_t qknrcget(const QkChar* name, int32_t nameLength, char* buffer,
+                               int32_t capacity);
 // Reads a 64-bit integer (a stored text is converted with qknrstol), else the default.
 int64_t qknrlget(const QkChar* name, int32_t nameLength, int64_t defaultValue);
 // Reads a double (a stored text is converted when it is wholly a number), else the default.
 double qknrdget(const QkChar* name, int32_t nameLength, double defaultValue);
 // Set a text, a 64-bit integer or a double; 0 or the kernel status ("not set" gives 0).
-uint32_t qknrtset(const QkChar* name, int32_t nameLength, const QkChar* text, int32_t textLength);
+[[nodiscard]] uint32_t qknrtset(const QkChar* name, int32_t nameLength, const QkChar* text,
+                                int32_t textLength);
 uint32_t qknrlset(const QkChar* name, int32_t nameLength, int64_t value);
-uint32_t qknrdset(const QkChar* name, int32_t nameLength, double value);
+[[nodiscard]] uint32_t qknrdset(const QkChar* name, int32_t nameLength, double value);
 // Counts an allowance down by one and returns what is left: starts from defaultValue when
 // nothing is stored, reports when it reaches 0, and stays at -1 once spent.
 int64_t qknrlimit(const QkChar* name, int32_t nameLength, int64_t defaultValue);
 // Looks the stored text (blanks stripped, upper-cased) up in pairs; returns the code of
 // the first equal keyword, else defaultCode (an unknown text is reported and cleared).
-int32_t qknrlook(const QkChar* name, int32_t nameLength, int32_t defaultCode,
-                 const QknrKeyword* pairs);
+[[nodiscard]] int32_t qknrlook(const QkChar* name, int32_t nameLength, int32_t defaultCode,
+                               const QknrKeyword* pairs);
 // Converts a zero-terminated text holding a whole number (blanks around it, an optional
 // sign, an optional "." followed by zeros); kQknrInvalid otherwise; limited to +-2^53.
-int64_t qknrstol(const QkChar* text);
+[[nodiscard]] int64_t qknrstol(const QkChar* text);
 
 // Journal helpers shared with the random-number reports.
 // Writes a status code at a level to the journal (no values).

@@ -7,7 +7,7 @@
 
 namespace {
 
-bool setFault(std::atomic<WorkerFault>& hook, std::string_view value) {
+[[nodiscard]] bool setFault(std::atomic<WorkerFault>& hook, std::string_view value) {
   static constexpr std::pair<std::string_view, WorkerFault> kFaults[] = {
       {"None", WorkerFault::None},
       {"NoMemory", WorkerFault::NoMemory},

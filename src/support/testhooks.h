@@ -46,7 +46,7 @@ struct TestHooks {
   void reset();
   // Sets the switches named in `text` ("name=value,..."; null or empty sets none). False
   // when a name or value is not known; the switches before it are set.
-  bool set(const char* text);
+  [[nodiscard]] bool set(const char* text);
 };
 
 TestHooks& testHooks();

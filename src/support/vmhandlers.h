@@ -26,4 +26,4 @@ void vmfree_handler(VmProvider* provider, void* block, size_t size, int32_t flag
 void himodcn();
 
 // True when a request with these flags must come back zeroed.
-bool vmWantsZeroed(int64_t flags);
+[[nodiscard]] bool vmWantsZeroed(int64_t flags);

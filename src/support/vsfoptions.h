@@ -62,7 +62,7 @@ enum VsfScreenMethod : uint8_t {
 
 // True for the group-LASSO methods, whose steps enter or leave whole effects and may change
 // several parameters at once.
-inline bool vsfGroupMethod(int32_t method) {
+[[nodiscard]] inline bool vsfGroupMethod(int32_t method) {
   return method == VM_GROUPLASSO || method == VM_QKGLASSO;
 }
 
@@ -188,11 +188,11 @@ struct VsfModelOptions {
 };
 
 // CVDETAILS=CVPRESS or ALL: the folds' counts and PRESS, shown in the CVDetails table.
-inline bool vsfCvFoldStatsAsked(const VsfModelOptions& o) {
+[[nodiscard]] inline bool vsfCvFoldStatsAsked(const VsfModelOptions& o) {
   return o.cvDetails == 1 || o.cvDetails == 3;
 }
 // CVDETAILS=COEFFS or ALL: the folds' estimates, shown beside the model's.
-inline bool vsfCvFoldBetaAsked(const VsfModelOptions& o) {
+[[nodiscard]] inline bool vsfCvFoldBetaAsked(const VsfModelOptions& o) {
   return o.cvDetails == 2 || o.cvDetails == 3;
 }
 

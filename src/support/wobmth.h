@@ -6,18 +6,19 @@
 
 // Calls method `method` of `object` (starting at class `cls`, or the object's own class
 // when null) with `count` attributes. Returns the method's result, or kRvqNoMethod.
-int32_t wobmth(RvqObject* object, RvqClass* cls, int32_t method, int32_t count, RvqAttr* attrs);
+[[nodiscard]] int32_t wobmth(RvqObject* object, RvqClass* cls, int32_t method, int32_t count,
+                             RvqAttr* attrs);
 
 // Calls the class's fixed query slot (method number 2) or close slot (code 4).
-int32_t wobquery(RvqObject* object, int32_t count, RvqAttr* attrs);
-int32_t wobclose(RvqObject* object);
+[[nodiscard]] int32_t wobquery(RvqObject* object, int32_t count, RvqAttr* attrs);
+[[nodiscard]] int32_t wobclose(RvqObject* object);
 
 // Logs the host's message for `code` and ends the run with return code 120, except for
 // the manager status of facility 63, number 53, which is only logged.
 void zrvqexit(int32_t code);
 
 // True for the one output-delivery status that is only logged.
-bool rvqIsLogOnly(int32_t code);
+[[nodiscard]] bool rvqIsLogOnly(int32_t code);
 
 // Fills attribute records.
 RvqAttr rvqInt(uint16_t id, int32_t value);

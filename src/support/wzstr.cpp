@@ -10,11 +10,12 @@
 namespace {
 
 // The collated value of a byte in the session's collating sequence.
-inline int32_t collate(char c) { return static_cast<unsigned char>(c); }
+[[nodiscard]] inline int32_t collate(char c) { return static_cast<unsigned char>(c); }
 
 // Raw or collated comparison of two blank-padded texts.
 template <bool Collated>
-int32_t compareFields(const char* a, int32_t aLength, const char* b, int32_t bLength) {
+[[nodiscard]] int32_t compareFields(const char* a, int32_t aLength, const char* b,
+                                    int32_t bLength) {
   if (!a || aLength < 0)
     aLength = 0;
   if (!b || bLength < 0)
@@ -32,9 +33,11 @@ int32_t compareFields(const char* a, int32_t aLength, const char* b, int32_t bLe
 }
 
 // The letter byte of a missing value (byte 5 of the little-endian double).
-inline uint32_t missingLetter(uint64_t bits) { return static_cast<uint32_t>((bits >> 40) & 0xFF); }
+[[nodiscard]] inline uint32_t missingLetter(uint64_t bits) {
+  return static_cast<uint32_t>((bits >> 40) & 0xFF);
+}
 
-inline bool isMissingBits(uint64_t bits) { return (bits >> 48) == 0xFFFFu; }
+[[nodiscard]] inline bool isMissingBits(uint64_t bits) { return (bits >> 48) == 0xFFFFu; }
 
 // One 8-bit character through the 32-bit case tables; partners outside 8 bits are not used.
 char caseChar(char c, bool upper) {

@@ -2,6 +2,7 @@
 // the path in a fixed array on the stack; walks follow the threads and need no stack.
 #include "support/zavl.h"
 
+#include <cassert>
 #include <cstring>
 
 namespace {
@@ -28,7 +29,7 @@ ZavlNode* outermost(ZavlNode* n, int dir) {
 // Key comparisons of the three kinds: negative, 0 or positive for key against record.
 struct IntKey {
   int32_t offset;
-  int compare(const void* key, const ZavlNode* rec) const {
+  [[nodiscard]] int compare(const void* key, const ZavlNode* rec) const {
     int32_t a, b;
     std::memcpy(&a, key, sizeof a);
     std::memcpy(&b, reinterpret_cast<const char*>(rec) + offset, sizeof b);
@@ -40,7 +41,7 @@ struct IntKey {
 struct BytesKey {
   int32_t offset;
   int32_t length;
-  int compare(const void* key, const ZavlNode* rec) const {
+  [[nodiscard]] int compare(const void* key, const ZavlNode* rec) const {
     if (length <= 0)
       return 0;
     return std::memcmp(key, reinterpret_cast<const char*>(rec) + offset,
@@ -118,6 +119,7 @@ template <class Key> void* add(void** root, void* record, const Key& key) {
     if (c == 0)
       return p;
     d = c > 0;
+    assert(path.k < kMaxPath && "an AVL tree is shallower than the path record");
     if (path.k == kMaxPath)
       return nullptr; // cannot happen in an AVL tree
     path.node[path.k] = p;
@@ -222,6 +224,7 @@ template <class Key> void* remove(void** root, const void* keyRecord, const Key&
       int j = path.k++;
       ZavlNode* s;
       for (;;) {
+        assert(path.k < kMaxPath && "an AVL tree is shallower than the path record");
         if (path.k == kMaxPath)
           return nullptr; // cannot happen in an AVL tree
         path.node[path.k] = r;

@@ -30,7 +30,7 @@ QkChar skzLowerChar(QkChar c);
 QkChar skzUpperChar(QkChar c);
 
 // Length without trailing blanks.
-int32_t qkzstrp(const QkChar* text, int32_t length);
+[[nodiscard]] int32_t qkzstrp(const QkChar* text, int32_t length);
 // Lower or upper case in place: through the kernel's locale object when one is set, else
 // through the tables.
 void qkzstlo(QkChar* text, int32_t length);
@@ -40,8 +40,8 @@ void qkzstup(QkChar* text, int32_t length);
 void qkzstmin(QkChar* text, int32_t length);
 void qkzstmax(QkChar* text, int32_t length);
 // 1 when the lengths are equal and the texts are equal after lower-casing, else 0.
-int32_t qkzseqn(const QkChar* a, int32_t aLength, const QkChar* b, int32_t bLength);
+[[nodiscard]] int32_t qkzseqn(const QkChar* a, int32_t aLength, const QkChar* b, int32_t bLength);
 // -2 or 2 when the texts differ after lower-casing (or a longer text goes on with other
 // than blanks: 2 when a is the longer, -2 when b is); else -1, 0 or 1 by the first raw
 // difference.
-int32_t qkzsncmp(const QkChar* a, int32_t aLength, const QkChar* b, int32_t bLength);
+[[nodiscard]] int32_t qkzsncmp(const QkChar* a, int32_t aLength, const QkChar* b, int32_t bLength);

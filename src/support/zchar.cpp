@@ -21,8 +21,8 @@ constexpr std::array<uint8_t, 256> makeNarrowTable() {
 }
 
 // Shared body of the two narrowing conversions; `table` null writes the low byte.
-uint32_t narrow(const QkChar* input, int32_t length, char* output, int32_t capacity,
-                int32_t* written, const std::array<uint8_t, 256>* table) {
+[[nodiscard]] uint32_t narrow(const QkChar* input, int32_t length, char* output, int32_t capacity,
+                              int32_t* written, const std::array<uint8_t, 256>* table) {
   if (length < 0)
     length = 0;
   if (capacity < 0)

@@ -22,13 +22,13 @@ extern const std::array<uint8_t, 256> kQkCharToCompiler;
 
 // Maps min(length, capacity) characters through the 8-bit to 32-bit table; the count goes to
 // *written when given. Returns 1 when the input was longer than the capacity, else 0.
-int32_t Compiler2QKChar(const char* input, int32_t length, QkChar* output, int32_t capacity,
-                        int32_t* written);
+[[nodiscard]] int32_t Compiler2QKChar(const char* input, int32_t length, QkChar* output,
+                                      int32_t capacity, int32_t* written);
 // Maps characters below 256 through the 32-bit to 8-bit table and every other one (also
 // code points at or above 0x80000000) to 26. Returns 0, kQkCharTruncated or
 // kQkCharSubstituted.
-uint32_t QKChar2Compiler(const QkChar* input, int32_t length, char* output, int32_t capacity,
-                         int32_t* written);
+[[nodiscard]] uint32_t QKChar2Compiler(const QkChar* input, int32_t length, char* output,
+                                       int32_t capacity, int32_t* written);
 // The same without a table: a character below 256 is written as its low byte.
-uint32_t QKChar2ASCII(const QkChar* input, int32_t length, char* output, int32_t capacity,
-                      int32_t* written);
+[[nodiscard]] uint32_t QKChar2ASCII(const QkChar* input, int32_t length, char* output,
+                                    int32_t capacity, int32_t* written);

@@ -10,7 +10,7 @@ namespace {
 // Below this many elements a matrix update is not worth starting threads for.
 constexpr int64_t kMinParallelElements = int64_t{1} << 16;
 
-int64_t elements(int64_t first, int64_t last) {
+[[nodiscard]] int64_t elements(int64_t first, int64_t last) {
   return (last * (last + 1) - first * (first + 1)) / 2;
 }
 } // namespace

@@ -8,9 +8,9 @@
 // Saves the block's start routine in the wrapper area, registers init_wrapper in its place
 // (and the finish routine when set), runs the host's sort and clears the callables. Returns
 // the sort's result, or the negative status of a failed registration.
-int32_t zsort(HostSortBlock* block);
+[[nodiscard]] int32_t zsort(HostSortBlock* block);
 // Called by the host when the sort starts: runs the saved start routine, then registers each
 // other routine word that is set. Returns the start routine's result (0 when there is none).
-int32_t init_wrapper(HostSortBlock* block);
+[[nodiscard]] int32_t init_wrapper(HostSortBlock* block);
 // Clears the eight callable words.
 void wrapper_cleanup(HostSortBlock* block);

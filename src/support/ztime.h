@@ -14,16 +14,16 @@ inline constexpr uint32_t kAddTimeStamp = 0x20000u;
 inline constexpr uint32_t kAddTimeSuppress = 0x200000u;
 
 // The local time of day: hour and minute, seconds with the microseconds. Returns 0.
-int32_t qkztime(int32_t* hour, int32_t* minute, double* seconds);
+[[nodiscard]] int32_t qkztime(int32_t* hour, int32_t* minute, double* seconds);
 // Writes "[hh:mm:ss] " and a terminator into a buffer of at least 12 bytes; returns the tens
 // part of the seconds times 10.
 int32_t bkzGetLogTime(char* buffer);
 // Writes the prefix for the given clock fields (the formatter of bkzGetLogTime).
-int32_t bkzFormatLogTime(char* buffer, int32_t hour, int32_t minute, int32_t second);
+[[nodiscard]] int32_t bkzFormatLogTime(char* buffer, int32_t hour, int32_t minute, int32_t second);
 // Copies the terminated text to output, preceded by the time prefix when flags ask for it.
 void bkzAddTimeT(const QkChar* text, QkChar* output, void* reserved, uint32_t flags);
 // The current time in seconds (seconds + microseconds / 1e6); runs the kernel's time-of-day
 // hook at most once every 6 seconds of wall time (and whenever the clock goes back).
 double bkztod();
 // (seconds AND mask) * 1000000 + microseconds of the current time.
-int64_t qkzTimeUsec(int64_t mask);
+[[nodiscard]] int64_t qkzTimeUsec(int64_t mask);

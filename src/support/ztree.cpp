@@ -33,8 +33,8 @@ void reportInternal(const char* text) {
     xebug(text);
 }
 
-int32_t compareKeys(ZtreCompare compare, const void* a, const void* b, int32_t length,
-                    int32_t offset) {
+[[nodiscard]] int32_t compareKeys(ZtreCompare compare, const void* a, const void* b, int32_t length,
+                                  int32_t offset) {
   return compare ? compare(a, b, length, offset) : ztrecc(a, b, length, offset);
 }
 
@@ -52,7 +52,7 @@ void endWalk(WalkRecord** w) {
 }
 
 // Pushes n and its left spine; false when the stack would overflow.
-bool pushSpine(WalkRecord* w, ZtreNode* n) {
+[[nodiscard]] bool pushSpine(WalkRecord* w, ZtreNode* n) {
   for (; n; n = n->left) {
     if (w->top >= kWalkStack)
       return false;

@@ -29,7 +29,7 @@ enum ZtreWalkStatus : int32_t {
 
 // Default key rule without a compare routine: length above 0 byte order over the length;
 // below 0 one double (missing values first); 0 all keys equal.
-int32_t ztrecc(const void* a, const void* b, int32_t length, int32_t offset);
+[[nodiscard]] int32_t ztrecc(const void* a, const void* b, int32_t length, int32_t offset);
 
 // Inserts node; returns node, or the record with an equal key (the tree is then unchanged),
 // or null after an inconsistent comparison (reported as "ztrebld: invalid compare").

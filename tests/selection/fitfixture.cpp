@@ -155,7 +155,8 @@ Fit::Fit(const Design& d, const FitSetup& s) {
   opt.stepRecordBits = s.records ? 1 : 0;
   if (s.records) {
     uint8_t status = 0;
-    vsfCreateScratch(&scratch, &run.exts, 0, 0, nullptr, 0, &status);
+    if (vsfCreateScratch(&scratch, &run.exts, 0, 0, nullptr, 0, &status) != 0)
+      throw std::runtime_error("the fit's scratch file could not be made");
   }
 }
 
