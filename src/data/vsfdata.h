@@ -61,6 +61,9 @@ struct VsfDataSettings {
   // Threads.
   int32_t threadCount; // page threads; lowered by the read preparation
   uint8_t threadingOn;
+  // The threads of work in memory (sweeps of the cross products): the run's count, which
+  // the read preparation does not lower, since such work needs no buffer per thread.
+  int32_t sweepThreads;
   int32_t cpuCount;
   // PERFORMANCE utility settings.
   uint8_t forceDense, forceSparse, utilDetails;
