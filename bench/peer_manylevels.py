@@ -64,7 +64,9 @@ def forward(y, effects):
             if name in chosen:
                 continue
             design = sp.hstack(cols + [block]).tocsc()
-            trials[name] = n * np.log(sse_of(design, y) / n) + design.shape[1] * np.log(n)
+            sse = sse_of(design, y)
+            # A fit without residual (as many levels as rows) is the best there is.
+            trials[name] = n * np.log(sse / n) + design.shape[1] * np.log(n) if sse > 0 else -np.inf
         if not trials:
             break
         best = min(trials, key=trials.get)
