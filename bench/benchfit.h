@@ -104,6 +104,7 @@ struct Setup {
     exts.qkupath = qrxhost::loadExtension("qkupath");
     s.threadCount = threads;
     s.threadingOn = threads > 1;
+    s.sweepThreads = threads;
     s.cpuCount = threads;
     s.utilAccess = 4;
     s.trainFraction = 1.0;

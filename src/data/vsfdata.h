@@ -73,6 +73,9 @@ struct VsfDataSettings {
   // Threads.
   int32_t threadCount; // page threads; lowered by the read preparation
   uint8_t threadingOn;
+  // The threads of work in memory (sweeps of the cross products): the run's count, which
+  // the read preparation does not lower, since such work needs no buffer per thread.
+  int32_t sweepThreads;
   int32_t cpuCount;
   VsfThreadBudget threadBudget; // set by the read preparation
   // PERFORMANCE utility settings.

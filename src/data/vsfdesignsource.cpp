@@ -423,6 +423,7 @@ int32_t vsfData(VsfContext* ctx) {
   // The reading pass may lower the thread count; it starts from the run's current one.
   s->threadCount = std::max(ctx->perf.threadCount, 1);
   s->threadingOn = ctx->perf.threadingOn && s->threadCount > 1;
+  s->sweepThreads = s->threadingOn ? s->threadCount : 1;
   s->folds = o.cvFolds;
   s->read = VsfReadResult{};
 

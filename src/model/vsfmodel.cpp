@@ -221,12 +221,14 @@ StartCapacities startCapacities(const VsfModel* m, const VsfModelOptions* o, boo
   int32_t widest = 0;
   for (int32_t e = 0; e < nE; ++e)
     widest = std::max(widest, m->effectColumns[e]);
+  m->trialXpx = nullptr; // made by the first dense trial (vsfEffectXpXi)
+  m->trialBlockShape = nullptr;
   if (full && (o->method == VM_FORWARD || o->method == VM_STEPWISE) && !trialSelect &&
       m->singleColumnEffectCount < nE) {
     m->needTrialBlock = 1;
-    m->trialXpx = vsfModelArray<double>(m, packed::tri(widest + 1));
     m->trialFlags = vsfModelArray<char>(m, widest + 1);
-    if (m->trialXpx == nullptr || m->trialFlags == nullptr)
+    m->trialBlockShape = vsfModelArray<uint8_t>(m, nE);
+    if (m->trialFlags == nullptr || m->trialBlockShape == nullptr)
       return kVsfNoMemory;
   }
   if (trialSelect || (o->method == VM_FORWARD && !m->needTrialBlock) ||
@@ -440,6 +442,7 @@ void forgetPoolArrays(VsfModel* m) {
   m->effectBlocks = nullptr;
   m->trialXpx = nullptr;
   m->trialFlags = nullptr;
+  m->trialBlockShape = nullptr;
   m->needTrialBlock = 0;
   m->xpx = m->sweptXpx = m->cross = nullptr;
   m->stepSSE = m->stepPress = m->stepValidateAse = m->stepTestAse = m->stepCvPress = nullptr;

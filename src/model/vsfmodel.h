@@ -214,6 +214,8 @@ struct VsfModel {
   double** effectBlocks;
   double* trialXpx;
   char* trialFlags;
+  // Per effect: whether its own block of X'X was found diagonal (vsftrial.cpp's shapes).
+  uint8_t* trialBlockShape;
   uint8_t needTrialBlock;
   uint8_t hierarchy;
 

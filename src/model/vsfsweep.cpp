@@ -145,8 +145,8 @@ int32_t vsfRunPass(VsfModel* m, VsfSerialKernel serial, VsfThreadedKernel thread
 }
 
 int32_t vsfSweepThreads(const VsfModel* m) {
-  return m->dataSettings != nullptr && m->dataSettings->threadCount > 1
-             ? m->dataSettings->threadCount
+  return m->dataSettings != nullptr && m->dataSettings->sweepThreads > 1
+             ? m->dataSettings->sweepThreads
              : 1;
 }
 

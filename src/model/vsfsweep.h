@@ -18,7 +18,8 @@ vsfRunPass(VsfModel* model, int32_t (*serial)(VsfModel*, QkPageDescriptor*),
 
 // Effects with at least this many columns enter by the blocked sweep (qkzsweepBlock).
 constexpr int32_t kVsfBlockSweepColumns = 64;
-// The threads of in-memory sweeps: the data passes' thread count.
+// The threads of in-memory sweeps: the run's thread count, also where memory kept the data
+// passes to fewer.
 [[nodiscard]] int32_t vsfSweepThreads(const VsfModel* model);
 
 // The sweep tolerance floor of a nearly zero swept diagonal (bits 0x20000000002302AC).

@@ -14,5 +14,7 @@ void vsfModelCollapse(VsfModel* model, bool forDrop);
 void vsfEffectXpXiCollapse(VsfModel* model, int32_t effect);
 void vsfModelReload(VsfModel* model, bool forDrop);
 void vsfModelRestore(VsfModel* model);
-void vsfEffectXpXi(VsfModel* model, int32_t effect, double* sse, int32_t* sweptCount);
+// The trial SSE of adding `effect` and the number of its columns that would be swept; -2
+// when the trial block cannot be had.
+int32_t vsfEffectXpXi(VsfModel* model, int32_t effect, double* sse, int32_t* sweptCount);
 int32_t vsfPartialSweep(double* a, int32_t k, int32_t n, double tol);

@@ -191,7 +191,8 @@ int32_t AddCandidate(VsfModel* m, int32_t* effect, double* value) {
     int32_t newRank;
     if (m->needTrialBlock) {
       int32_t added = 0;
-      vsfEffectXpXi(m, i, &newSse, &added);
+      if (int32_t rc = vsfEffectXpXi(m, i, &newSse, &added); rc != 0)
+        return rc;
       newRank = oldRank + added;
     } else {
       int32_t rc = vsfAddEffect(m, i, m->options->fullSweep == 2 ? 1 : 0, 1);

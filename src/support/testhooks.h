@@ -42,6 +42,11 @@ struct TestHooks {
   // budget; 0 sends every loss and gradient over the pages).
   std::atomic<int64_t> solverGramLimit{-1};
 
+  // Nonzero sends the candidate trials and sweeps of CLASS effects whose block of X'X is
+  // diagonal down the dense road, as for any other effect (the reference of the structured
+  // road).
+  std::atomic<int32_t> denseRoad{0};
+
   // Every switch back to its default.
   void reset();
   // Sets the switches named in `text` ("name=value,..."; null or empty sets none). False

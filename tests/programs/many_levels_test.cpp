@@ -1,6 +1,8 @@
 // A CLASS effect with many levels through qrx: FORWARD sweeps its block by panels (its trial
 // and its entry), on one and on several threads; the selected fit matches least squares on
-// its design, and the thread counts agree to rounding.
+// its design, and the thread counts agree to rounding. The trials of an effect whose block
+// of X'X is diagonal go by the model's few swept columns: their criteria match a sparse
+// forward selection in scipy and the dense trials of the same data.
 #include "programs/leastsquares.h"
 #include "programs/qrxrun.h"
 
@@ -8,6 +10,8 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -104,4 +108,70 @@ TEST(ManyLevels, ForwardOverAWideClassEffectMatchesLeastSquares) {
     const double v = qrxrun::number(*pe, k, "Estimate");
     EXPECT_NEAR(v, qrxrun::number(*pe4, k, "Estimate"), 1e-10 * (1.0 + std::fabs(v))) << k;
   }
+}
+
+namespace {
+
+// FORWARD by SBC with every step's candidates shown; `hooks` goes to QRX_TEST_HOOKS.
+qrxrun::ProgramRun runCandidates(const std::string& hooks, const std::string& tag) {
+  if (!hooks.empty())
+    ::setenv("QRX_TEST_HOOKS", hooks.c_str(), 1);
+  qrxrun::ProgramRun r = qrxrun::runProgram(
+      "proc varsifter data=d;\n  class g;\n"
+      "  model y = g x1 x2 x3 / selection=forward(select=sbc) details=all;\nrun;\n",
+      tag, {{"d.csv", qrxrun::readFile(std::string(QRX_TEST_DATA) + "/manylevels/data.csv")}});
+  ::unsetenv("QRX_TEST_HOOKS");
+  return r;
+}
+
+// Every step's candidate criteria by "step effect".
+std::map<std::string, double> candidateSbc(const qrxrun::ProgramRun& r) {
+  std::map<std::string, double> out;
+  int step = 1;
+  for (const Value* t : qrxrun::tablesOf(r, "Candidates")) {
+    for (size_t i = 0; i < (*t)["rows"].items.size(); ++i)
+      out[std::to_string(step) + " " + qrxrun::text(*t, i, "Effect")] =
+          qrxrun::number(*t, i, "SBC");
+    ++step;
+  }
+  return out;
+}
+
+} // namespace
+
+TEST(ManyLevels, DiagonalBlockTrialsMatchScipyAndTheDenseRoad) {
+  const qrxrun::ProgramRun fast = runCandidates("", "mlfast");
+  ASSERT_EQ(fast.status, 0) << fast.log;
+  const qrxrun::ProgramRun dense = runCandidates("denseRoad=1", "mldense");
+  ASSERT_EQ(dense.status, 0) << dense.log;
+  std::map<std::string, double> got = candidateSbc(fast), ref = candidateSbc(dense);
+  // The last step's best candidate, which the stop rule turned away.
+  const Value* stop = qrxrun::findTable(fast.json["steps"][0]["output"], "StopDetails");
+  const Value* stopRef = qrxrun::findTable(dense.json["steps"][0]["output"], "StopDetails");
+  ASSERT_TRUE(stop != nullptr && stopRef != nullptr);
+  const std::string last = std::to_string(qrxrun::tablesOf(fast, "Candidates").size() + 1) + " ";
+  got[last + qrxrun::text(*stop, 0, "Effect")] = qrxrun::number(*stop, 0, "Criterion");
+  ref[last + qrxrun::text(*stopRef, 0, "Effect")] = qrxrun::number(*stopRef, 0, "Criterion");
+  // scripts/gen_manylevels_ref.py: the trial SBC of every candidate at every step.
+  std::map<std::string, double> want;
+  for (const auto& row :
+       qrxrun::csvRows(qrxrun::readFile(std::string(QRX_TEST_DATA) + "/manylevels/candidates.csv")))
+    if (row[0] != "step")
+      want[row[0] + " " + row[1]] = std::stod(row[2]);
+  // Steps 1 and 2 show their 4 and 3 candidates; step 3 its best one, x2.
+  ASSERT_EQ(got.size(), 8u);
+  for (const auto& [key, v] : got) {
+    ASSERT_EQ(want.count(key), 1u) << key;
+    EXPECT_NEAR(v, want.at(key), 1e-7 * std::fabs(v)) << key;
+    EXPECT_NEAR(v, ref.at(key), 1e-10 * std::fabs(v)) << key;
+  }
+  // The entered effects, the fit and its estimates are those of the dense road.
+  const Value* s1 = qrxrun::findTable(fast.json["steps"][0]["output"], "SelectionSummary");
+  const Value* s2 = qrxrun::findTable(dense.json["steps"][0]["output"], "SelectionSummary");
+  ASSERT_TRUE(s1 != nullptr && s2 != nullptr);
+  EXPECT_EQ(qrxrun::dumpOutput(*s1), qrxrun::dumpOutput(*s2));
+  const std::vector<const Value*> p1 = qrxrun::tablesOf(fast, "ParameterEstimates");
+  const std::vector<const Value*> p2 = qrxrun::tablesOf(dense, "ParameterEstimates");
+  ASSERT_EQ(p1.size(), p2.size());
+  EXPECT_EQ(qrxrun::dumpOutput(*p1.back()), qrxrun::dumpOutput(*p2.back()));
 }

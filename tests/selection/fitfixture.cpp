@@ -116,6 +116,7 @@ Fit::Fit(const Design& d, const FitSetup& s) {
       e.sparseVote = e.columnCount > 1 ? 1 : 0;
   run.settings.threadCount = s.threads < 1 ? 1 : s.threads;
   run.settings.threadingOn = s.threads > 1;
+  run.settings.sweepThreads = run.settings.threadCount;
   run.settings.utilBuffers = s.disk ? 1 : 0;
   run.settings.method = s.method;
   for (size_t i = 0; i < d.y.size(); ++i) {

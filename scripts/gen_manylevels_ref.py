@@ -1,0 +1,47 @@
+#!/usr/bin/python3
+"""Writes tests/data/manylevels/: data.csv (y, a CLASS variable g of 120 levels, x1..x3 on
+2,400 rows; y depends on g's level means and more strongly on x1, so that FORWARD by SBC
+enters x1, then g with x1 in the model) and candidates.csv, the trial SBC of every
+candidate at every step of that FORWARD selection, computed by the scipy sparse forward
+selection of bench/peer_manylevels.py. Run from the repository root:
+/usr/bin/python3 scripts/gen_manylevels_ref.py"""
+import os
+import random
+import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "bench"))
+import peer_manylevels  # noqa: E402
+
+LEVELS, ROWS = 120, 2400
+OUT = "tests/data/manylevels"
+
+
+def write_data(path):
+    rng = random.Random(37)
+    means = [rng.gauss(0.0, 1.0) for _ in range(LEVELS)]
+    with open(path, "w") as f:
+        f.write("y,g,x1,x2,x3\n")
+        for r in range(ROWS):
+            g = r % LEVELS if r < LEVELS else rng.randrange(LEVELS)
+            x = [rng.gauss(0.0, 1.0) for _ in range(3)]
+            y = 0.7 * means[g] + 1.5 * x[0] + rng.gauss(0.0, 1.0)
+            f.write("%.6f,C%03d,%.6f,%.6f,%.6f\n" % (y, g + 1, x[0], x[1], x[2]))
+
+
+def main():
+    os.makedirs(OUT, exist_ok=True)
+    data = os.path.join(OUT, "data.csv")
+    write_data(data)
+    y, g, levels, x = peer_manylevels.read(data)
+    steps = peer_manylevels.forward(y, peer_manylevels.blocks(g, levels, x))
+    with open(os.path.join(OUT, "candidates.csv"), "w") as f:
+        f.write("step,effect,sbc\n")
+        for step, (_, _, trials) in enumerate(steps):
+            for name, sbc in sorted(trials.items()):
+                f.write("%d,%s,%.10f\n" % (step, name, sbc))
+    for entered, sbc, _ in steps:
+        print(entered, sbc)
+
+
+if __name__ == "__main__":
+    main()
