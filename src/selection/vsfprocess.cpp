@@ -23,6 +23,7 @@
 #include "selection/vsfclassic.h"
 #include "selection/vsfcv.h"
 #include "selection/vsfcvex.h"
+#include "selection/vsfcvexroad.h"
 #include "selection/vsfelnet.h"
 #include "selection/vsflarlasso.h"
 #include "selection/vsfqklasso.h"
@@ -269,6 +270,10 @@ int32_t foldMoments(VsfModel* m, bool* emptyFold) {
   const VsfModelOptions* o = m->options;
   if (!o->cvExternal || !o->transformPages || !(m->wTrain > 0))
     return 0;
+  if (m->cvexSums != nullptr) {
+    vsfCVExFoldMoments(m, emptyFold);
+    return 0;
+  }
   m->wTrain = m->nObs = m->wValidate = m->freqValidate = 0;
   m->sumWY = 0;
   std::fill(m->columnSums, m->columnSums + m->parmCount, 0.0);
@@ -336,6 +341,10 @@ bool spreadsRefuseFit(VsfModel* m, int32_t* rc) {
 int32_t foldSumsOfSquares(VsfModel* m) {
   if (!m->options->cvExternal || !m->options->transformPages)
     return 0;
+  if (m->cvexSums != nullptr) {
+    vsfCVExSquareSums(m);
+    return 0;
+  }
   m->sumWYY = 0;
   std::fill(m->columnSquareSums, m->columnSquareSums + m->parmCount, 0.0);
   return pass(m, vsfYpwY, vsfYpwY_t, 0);
@@ -376,8 +385,11 @@ int32_t transformPages(VsfModel* m, bool* centred, bool* weighted) {
     if (isHostMissing(m->columnSumSquares[k]))
       m->effectStatus[k] = VES_UNAVAILABLE;
   // Without transformPages an earlier fit of the same road left the pages centred. Where the
-  // next pass forms the full X'X, that pass centres the rows it reads.
+  // next pass forms the full X'X, that pass centres the rows it reads. A fold fit over the
+  // folds' cross products leaves the pages as they are.
   m->xpxPagePrep = VXP_NONE;
+  if (m->cvexSums != nullptr)
+    return 0;
   if (o->transformPages && prepareWithCrossProducts(m))
     m->xpxPagePrep = VXP_CENTRE;
   else if (o->transformPages && (rc = pass(m, vsfCenterScale, vsfCenterScale_t, 0)) != 0)
@@ -493,6 +505,10 @@ int32_t fullModelFirst(VsfModel* m, int32_t start, bool full) {
 // for its trials (the pages do not change between them).
 int32_t fullCrossProducts(VsfModel* m) {
   const int64_t length = tri(m->xpxColumns);
+  if (m->cvexSums != nullptr) {
+    vsfCVExCrossProducts(m);
+    return 0;
+  }
   if (m->l2BaseXpx != nullptr && m->l2BaseReady) {
     std::memcpy(m->xpx, m->l2BaseXpx, sizeof(double) * length);
     return 0;
