@@ -87,17 +87,20 @@ void foldXpXBody(VsfModel* m, QkPageDescriptor* page, double* sums) {
     if (S.hasRole && r.role != VSF_ROLE_TRAIN)
       return;
     const double w = r.weight * r.freq;
-    if (r.fold < 0 || r.fold >= K || !(w != 0.0) || isHostMissing(w) || vsfAnyMissing(r.y, n - 1)) {
+    if (r.fold < 0 || r.fold >= K || isHostMissing(w) || vsfAnyMissing(r.y, n - 1)) {
       unplaced += 1.0;
       return;
     }
+    // A row of weight 0 counts among the fold's observations and adds nothing to its sums.
     const int32_t f = r.fold;
+    sums[f * L + L - 1] += r.freq;
+    if (w == 0.0)
+      return;
     double* x = P.slot(f);
     x[0] = 1.0;
     for (int32_t i = 1; i < n; ++i)
       x[i] = r.y[i - 1] - shift[i];
     P.w[static_cast<size_t>(f) * kVsfRankRows + static_cast<size_t>(P.count[f])] = w;
-    sums[f * L + L - 1] += r.freq;
     if (++P.count[f] == kVsfRankRows)
       P.flush(sums + f * L, f);
   });

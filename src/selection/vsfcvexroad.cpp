@@ -101,6 +101,7 @@ bool roadOpen(const VsfModel* m) {
   const VsfRowShape S = vsfRowShape(m);
   if (!S.xcv || S.cv || S.hasRole || S.hasResample || S.sparse != 0)
     return false;
+  // Every page thread's buffer and the sums hold a triangle per fold.
   const double n = m->denseColumnCount + 2.0;
   const double bytes =
       8.0 * m->foldCount * (n * (n + 1) / 2 + 1) * (std::max(m->dataSettings->threadCount, 1) + 1);
@@ -125,6 +126,8 @@ int32_t formSums(VsfModel* m, VsfCVExSums* X, bool* usable) {
     return rc;
   *usable = X->sums.back() == 0.0 &&
             std::all_of(X->sums.begin(), X->sums.end(), [](double v) { return std::isfinite(v); });
+  if (!*usable)
+    X->sums = std::vector<double>();
   return 0;
 }
 
