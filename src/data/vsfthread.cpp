@@ -5,6 +5,7 @@
 #include "data/vsfthread.h"
 
 #include "data/vsfdata.h"
+#include "model/vsfcvexsums.h"
 #include "model/vsflarahead.h"
 #include "model/vsfmodel.h"
 #include "numerics/packedtri.h"
@@ -131,6 +132,7 @@ int64_t vsfBufferLength(VsfModel* m, VsfKernelKind kind, int64_t arg) {
   case VsfKernelKind::LarRss:
     return xcv ? 5 : 3;
   case VsfKernelKind::LarRssAhead:
+  case VsfKernelKind::CVExFoldXpX:
     return arg;
   case VsfKernelKind::Resids:
     return 2;
@@ -359,6 +361,9 @@ void storeStatistics(VsfModel* m, VsfKernelKind kind, const double* B) {
     break;
   case VsfKernelKind::LarRssAhead:
     addInto(m->larAhead->sse.data(), B, static_cast<int64_t>(m->larAhead->sse.size()));
+    break;
+  case VsfKernelKind::CVExFoldXpX:
+    addInto(m->cvexSums->sums.data(), B, static_cast<int64_t>(m->cvexSums->sums.size()));
     break;
   case VsfKernelKind::LarRss:
     m->sse += B[0];

@@ -46,6 +46,7 @@ enum class VsfKernelKind : int32_t {
   CenterScaleXpX,
   ShiftSquaresXpX,
   Spreads,
+  CVExFoldXpX,
 };
 
 // One work item per page worker, in order: its page file, the model, the threaded kernel,

@@ -3,9 +3,12 @@
 // the folds fails the pass (kVsfBadFoldRow) rather than writing past the records.
 #include "kernels/vsfcvkernels.h"
 
+#include "kernels/vsfrankk.h"
 #include "kernels/vsfresid.h"
 #include "kernels/vsfrowwalk.h"
 #include "kernels/vsfxpx.h"
+#include "model/vsfcvexsums.h"
+#include "numerics/packedtri.h"
 
 #include <vector>
 
@@ -42,7 +45,79 @@ template <class Fn> int32_t eachCounted(VsfModel* m, QkPageDescriptor* page, Fn 
   });
 }
 
+// Per fold, the shifted rows waiting for their rank-k update.
+struct FoldRows {
+  int32_t order = 0;
+  std::vector<double> rows;       // kVsfRankRows rows of `order` values per fold
+  std::vector<int32_t> count;     // per fold
+  std::vector<const double*> ptr; // kVsfRankRows per fold
+  std::vector<double> w;          // kVsfRankRows per fold
+  void start(int32_t folds, int32_t n) {
+    order = n;
+    const size_t slots = static_cast<size_t>(folds) * kVsfRankRows;
+    rows.assign(slots * static_cast<size_t>(n), 0.0);
+    count.assign(static_cast<size_t>(folds), 0);
+    ptr.assign(slots, nullptr);
+    w.assign(slots, 0.0);
+  }
+  double* slot(int32_t f) {
+    const size_t i = static_cast<size_t>(f) * kVsfRankRows + static_cast<size_t>(count[f]);
+    ptr[i] = rows.data() + i * static_cast<size_t>(order);
+    return rows.data() + i * static_cast<size_t>(order);
+  }
+  void flush(double* T, int32_t f) {
+    const size_t i = static_cast<size_t>(f) * kVsfRankRows;
+    if (count[f] > 0)
+      vsfRankUpdate(T, order, ptr.data() + i, w.data() + i, count[f]);
+    count[f] = 0;
+  }
+};
+
+// Adds every TRAIN row, less the shift and led by a one, into its fold's triangle in `sums`.
+void foldXpXBody(VsfModel* m, QkPageDescriptor* page, double* sums) {
+  const VsfRowShape S = vsfRowShape(m);
+  const VsfCVExSums& X = *m->cvexSums;
+  const int32_t n = X.order, K = m->foldCount;
+  const int64_t L = X.foldLength();
+  const double* shift = X.shift.data();
+  thread_local FoldRows P;
+  P.start(K, n);
+  double& unplaced = sums[K * L];
+  vsfEachRow(S, page, [&](const VsfRowView& r) {
+    if (S.hasRole && r.role != VSF_ROLE_TRAIN)
+      return;
+    const double w = r.weight * r.freq;
+    if (r.fold < 0 || r.fold >= K || isHostMissing(w) || vsfAnyMissing(r.y, n - 1)) {
+      unplaced += 1.0;
+      return;
+    }
+    // A row of weight 0 counts among the fold's observations and adds nothing to its sums.
+    const int32_t f = r.fold;
+    sums[f * L + L - 1] += r.freq;
+    if (w == 0.0)
+      return;
+    double* x = P.slot(f);
+    x[0] = 1.0;
+    for (int32_t i = 1; i < n; ++i)
+      x[i] = r.y[i - 1] - shift[i];
+    P.w[static_cast<size_t>(f) * kVsfRankRows + static_cast<size_t>(P.count[f])] = w;
+    if (++P.count[f] == kVsfRankRows)
+      P.flush(sums + f * L, f);
+  });
+  for (int32_t f = 0; f < K; ++f)
+    P.flush(sums + f * L, f);
+}
+
 } // namespace
+
+int32_t vsfCVExFoldXpX(VsfModel* m, QkPageDescriptor* page) {
+  foldXpXBody(m, page, m->cvexSums->sums.data());
+  return 0;
+}
+int32_t vsfCVExFoldXpX_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t) {
+  foldXpXBody(m, page, buffer);
+  return 0;
+}
 
 int32_t vsfCVNobs(VsfModel* m, QkPageDescriptor* page) {
   return eachCounted(m, page, [m](const VsfRowView&, int32_t k, double f, double w) {
@@ -84,3 +159,6 @@ int32_t vsfCVResids(VsfModel* m, QkPageDescriptor* page) {
 int32_t vsfCVResids_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t) {
   return cvResidsBody(m, page, buffer);
 }
+
+static const VsfKernelRegistration regCVExFoldXpX(vsfCVExFoldXpX, vsfCVExFoldXpX_t,
+                                                  VsfKernelKind::CVExFoldXpX);

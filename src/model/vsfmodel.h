@@ -18,6 +18,7 @@ struct VsfScratch;
 struct VsfDataSettings;
 struct VsfResampleDriver;
 struct VsfLarAhead;
+struct VsfCVExSums;
 
 // Why a selection stopped.
 enum VsfStopReason : uint8_t {
@@ -282,6 +283,9 @@ struct VsfModel {
   // The least-angle path's residual sums of the coming steps, found by one pass (null when
   // the path takes a pass per step); set by the path for the time it runs.
   VsfLarAhead* larAhead;
+  // External cross validation's fold cross products (null when the fold fits pass over the
+  // pages); set by vsfDriveCVExternal for its pass and its fold fits.
+  VsfCVExSums* cvexSums;
 
   // Screening vectors.
   double* screenBound;

@@ -9,6 +9,7 @@
 #include "numerics/packedtri.h"
 #include "numerics/qkzsweepblock.h"
 #include "support/hostif.h"
+#include "support/nomemory.h"
 #include "support/testhooks.h"
 
 #include <algorithm>
@@ -427,7 +428,7 @@ int32_t vsfEffectXpXi(VsfModel* m, int32_t effect, double* sse, int32_t* sweptCo
       widest = std::max<int64_t>(widest, m->effectColumns[e]);
     m->trialXpx = vsfModelArray<double>(m, tri(widest + 1), false);
     if (m->trialXpx == nullptr)
-      return -2;
+      return kVsfNoMemory;
   }
   double* T = m->trialXpx;
   const double* W = m->sweptXpx;

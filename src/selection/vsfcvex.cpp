@@ -8,7 +8,10 @@
 #include "selection/vsfcvex.h"
 
 #include "data/vsfdata.h"
+#include "driver/vsfoptions.h"
+#include "model/vsfcvexsums.h"
 #include "model/vsfmodel.h"
+#include "selection/vsfcvexroad.h"
 #include "selection/vsfelnet.h"
 #include "selection/vsfprocess.h"
 #include "support/hoststubs.h"
@@ -206,9 +209,16 @@ void addFold(VsfModel* m, int32_t choice, int32_t f, int32_t M) {
   o->recordSteps = 0;
   o->transformPages = 1;
   o->restorePages = 1;
+  // The least-angle path's folds keep their cross products (when they can) between fits;
+  // the fit itself sees them only when it takes that road.
+  VsfCVExSums* sums = m->cvexSums;
+  m->cvexSums = nullptr;
   int32_t rc = vsfModelInit(m);
+  if (rc == 0 && sums != nullptr)
+    rc = vsfCVExTakeRoad(m, sums);
   if (rc == 0)
     rc = vsfProcessModel(m);
+  m->cvexSums = sums;
   if (rc == 0 && m->fitStatus != VFS_DONE)
     rc = -1;
   return rc;
@@ -404,10 +414,15 @@ int32_t vsfDriveCVExternal(VsfModel* model) {
   if (method == VM_ELASTICNET_LS)
     o->method = VM_ELASTICNET;
   const bool search = o->method == VM_ELASTICNET && (m->l2Search == 2 || m->l2Search == 3);
+  // The fold fits (of every L2 trial) take their sums from the folds' cross products where
+  // they can; the final fit passes over the pages.
+  VsfCVExSums sums;
+  m->cvexSums = &sums;
   int32_t rc = search ? searchL2(m) : 0;
   // The records, the grid and the curve that the final fit and the tables use are those of
   // the chosen L2.
   const double r = rc == 0 ? vsfCVExRunAndMerge(m) : 0.0;
+  m->cvexSums = nullptr;
   o->method = method;
   // A fold fit that ended with a status reports it for the BY group: no final fit.
   if (m->fitStatus != VFS_DONE)

@@ -11,6 +11,7 @@
 #include "model/vsfmodel.h"
 #include "model/vsfsweep.h"
 #include "numerics/packedtri.h"
+#include "selection/vsfcvexroad.h"
 #include "selection/vsfscreen.h"
 #include "selection/vsfstoprules.h"
 #include "support/hoststubs.h"
@@ -301,6 +302,8 @@ thread_local bool tAhead = false;
       m->sse = m->sweptXpx[0];
     } else if (m->l2BaseXpx != nullptr && !rolesPresent(m) && !o->cvExternal) {
       m->sse = matrixSse(m, first);
+    } else if (m->cvexSums != nullptr) {
+      vsfCVExResidualSums(m);
     } else if (tAhead) {
       // Looking ahead: only the coefficients are wanted.
     } else if (m->larAhead != nullptr) {
@@ -361,15 +364,18 @@ void dataScaleEstimates(VsfModel* m, int32_t first, double sy) {
 constexpr size_t kAheadSteps = 16; // entries of one look-ahead at most
 
 // The look-ahead serves the plain LAR and LASSO paths with the full X'X, whose rows carry no
-// roles or folds; anything else keeps its pass per step.
+// roles or folds; anything else keeps its pass per step. The final fit of external cross
+// validation holds no rows out, so its residual pass is the plain one: its folds do not count.
 [[nodiscard]] bool lookAheadOpen(const VsfModel* m) {
   const VsfModelOptions* o = m->options;
+  const bool xcvFinal = o->cvExternal && m->heldOutFold == m->foldCount;
   if (!vsfFullXpxOn(m) || (o->method != VM_LAR && o->method != VM_LASSO) || o->adaptive ||
-      o->cvExternal || rolesPresent(m) || o->screen != SCREEN_NONE || vsfSafeScreening(m) ||
-      m->hierarchy || m->l2 > 0 || m->l2BaseXpx != nullptr || m->foldCount > 0)
+      (o->cvExternal && !xcvFinal) || rolesPresent(m) || o->screen != SCREEN_NONE ||
+      vsfSafeScreening(m) || m->hierarchy || m->l2 > 0 || m->l2BaseXpx != nullptr ||
+      (m->foldCount > 0 && !xcvFinal))
     return false;
   const VsfRowShape S = vsfRowShape(m);
-  return !S.hasRole && !S.hasFold && !S.xcv && !S.cv && S.sparse == 0;
+  return !S.hasRole && (!S.hasFold || xcvFinal) && (!S.xcv || xcvFinal) && !S.cv && S.sparse == 0;
 }
 
 // The in-model terms past the forced ones, as the residual pass takes them.
@@ -537,6 +543,10 @@ int32_t LarLassoStep(VsfModel* m, int32_t* changedEffect, int32_t* pendingDrop) 
   if ((rc = vsfScreenStep(m, cmax, A, &gamma, pendingDrop, dropRatio, dropEffect)) != 0)
     return rc;
   const bool reached = newPathValue(m, cmax, A, R, &gamma);
+  // A step of cmax / A (nothing left to catch up, no drop) runs to the path's end, where
+  // lambda is 0: cmax - A (cmax / A) would leave the rounding of the cross products instead.
+  if (!reached && *pendingDrop == -1 && gamma == cmax / A)
+    m->lambda = 0.0;
 
   // The path ends when the step no longer moves, or when lambda stops falling.
   if (!reached && *pendingDrop == -1) {
@@ -577,6 +587,8 @@ int32_t vsfLarLasso(VsfModel* m) {
     // The held-out sums need a pass over the rows.
     if (!o->cvExternal)
       m->sse = m->sweptXpx[0];
+    else if (m->cvexSums != nullptr)
+      vsfCVExResidualSums(m);
     else if ((rc = pass(m, vsfLarRss, vsfLarRss_t)) != 0)
       return rc;
   }

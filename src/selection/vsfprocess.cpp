@@ -22,6 +22,7 @@
 #include "selection/vsfclassic.h"
 #include "selection/vsfcv.h"
 #include "selection/vsfcvex.h"
+#include "selection/vsfcvexroad.h"
 #include "selection/vsfelnet.h"
 #include "selection/vsflarlasso.h"
 #include "selection/vsfqklasso.h"
@@ -270,6 +271,10 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
   const VsfModelOptions* o = m->options;
   if (!o->cvExternal || !o->transformPages || !(m->wTrain > 0))
     return 0;
+  if (m->cvexSums != nullptr) {
+    vsfCVExFoldMoments(m, emptyFold);
+    return 0;
+  }
   m->wTrain = m->nObs = m->wValidate = m->freqValidate = 0;
   m->sumWY = 0;
   std::fill(m->columnSums, m->columnSums + m->parmCount, 0.0);
@@ -337,6 +342,10 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
 [[nodiscard]] int32_t foldSumsOfSquares(VsfModel* m) {
   if (!m->options->cvExternal || !m->options->transformPages)
     return 0;
+  if (m->cvexSums != nullptr) {
+    vsfCVExSquareSums(m);
+    return 0;
+  }
   m->sumWYY = 0;
   std::fill(m->columnSquareSums, m->columnSquareSums + m->parmCount, 0.0);
   return pass(m, vsfYpwY, vsfYpwY_t, 0);
@@ -377,8 +386,11 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
     if (isHostMissing(m->columnSumSquares[k]))
       m->effectStatus[k] = VES_UNAVAILABLE;
   // Without transformPages an earlier fit of the same road left the pages centred. Where the
-  // next pass forms the full X'X, that pass centres the rows it reads.
+  // next pass forms the full X'X, that pass centres the rows it reads. A fold fit over the
+  // folds' cross products leaves the pages as they are.
   m->xpxPagePrep = VXP_NONE;
+  if (m->cvexSums != nullptr)
+    return 0;
   if (o->transformPages && prepareWithCrossProducts(m))
     m->xpxPagePrep = VXP_CENTRE;
   else if (o->transformPages && (rc = pass(m, vsfCenterScale, vsfCenterScale_t, 0)) != 0)
@@ -494,6 +506,10 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
 // for its trials (the pages do not change between them).
 [[nodiscard]] int32_t fullCrossProducts(VsfModel* m) {
   const int64_t length = tri(m->xpxColumns);
+  if (m->cvexSums != nullptr) {
+    vsfCVExCrossProducts(m);
+    return 0;
+  }
   if (m->l2BaseXpx != nullptr && m->l2BaseReady) {
     std::memcpy(m->xpx, m->l2BaseXpx, sizeof(double) * length);
     return 0;
