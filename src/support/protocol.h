@@ -79,3 +79,10 @@ inline constexpr uint16_t TitleNote = 2558;   // the note that is the step's tit
 inline constexpr uint16_t GraphsOnly = 2640;  // 1: the table only feeds graphs
 inline constexpr uint16_t DataRefs = 2829;    // a graph's data references
 } // namespace RvqAttrId
+
+// ---------------------------------------------------------------------------------------
+// Option codes that the statement readers set and the data layer reads
+// ---------------------------------------------------------------------------------------
+
+// CVMETHOD=: the settings and the data pass keep these codes.
+enum VsfCvMethod : uint8_t { CV_NONE = 0, CV_RANDOM = 1, CV_BLOCK = 2, CV_SPLIT = 3, CV_INDEX = 4 };
