@@ -7,11 +7,48 @@
 #include "support/parsedstmt.h"
 
 #include <cstring>
+#include <initializer_list>
+#include <string>
 
 namespace {
 
-// Rule 0 is the start rule. Flags and slots are those the readers read; see vsfselg.h for
-// the slots this grammar adds to the procedure statement's node.
+// Action items of the rule notation, written from the named actions, flags and slots:
+// #c, or #c(a,b,...).
+std::string act(int code, std::initializer_list<int> args = {}) {
+  std::string text = "#" + std::to_string(code);
+  const char* sep = "(";
+  for (int a : args) {
+    text += sep + std::to_string(a);
+    sep = ",";
+  }
+  return args.size() ? text + ")" : text;
+}
+std::string setFlag(int flag) { return act(GrammarAction::SetFlag, {flag}); }
+std::string storeNumber(int slot) { return act(GrammarAction::StoreValue, {slot, 1}); }
+std::string storeCode(int slot, int code) { return act(GrammarAction::StoreCode, {slot, code}); }
+
+const std::string kPerfOptions =
+    "( 'THREADS' " + act(GrammarAction::SetSwitch, {PerfFlag::Threads, 1}) + " [ '=' ( 'YES' " +
+    act(GrammarAction::SetSwitch, {PerfFlag::Threads, 1}) + " | 'NO' " +
+    act(GrammarAction::SetSwitch, {PerfFlag::NoThreads, 1}) + " ) ]" + " | 'NOTHREADS' " +
+    act(GrammarAction::SetSwitch, {PerfFlag::NoThreads, 1}) + " | 'CPUCOUNT' '=' ( 'MIN' " +
+    setFlag(PerfFlag::CpuMin) + " | 'MAX' " + setFlag(PerfFlag::CpuMax) + " | 'ACTUAL' " +
+    setFlag(PerfFlag::CpuActual) + " | #20(1,1024) " + storeNumber(PerfSlot::CpuCount) + " INT )" +
+    " | 'DETAILS' " + setFlag(PerfFlag::Details) + " | 'NOTIMING$' " + setFlag(PerfFlag::NoTiming) +
+    " | 'PERFSTATUS$' " + setFlag(PerfFlag::PerfStatus) + " | 'ALLDETAILS$' " +
+    setFlag(PerfFlag::AllDetails) + " " + setFlag(PerfFlag::Details) + " | 'FORCE$' " +
+    setFlag(PerfFlag::Force) + " | 'BUILDSSCP' '=' ( 'INCREMENTAL' " +
+    setFlag(PerfFlag::SscpIncremental) + " | 'FULL' " + setFlag(PerfFlag::SscpFull) + " )" +
+    " | 'UTIL_RANDOM$' " + setFlag(PerfFlag::UtilRandom) + " | 'UTIL_BUFFERS$' '=' #20(0) " +
+    storeNumber(PerfSlot::UtilBuffers) + " INT" + " | 'UTIL_PAGESIZE$' '=' #20(1,10000) " +
+    storeNumber(PerfSlot::UtilPageSize) + " INT" + " | 'ALLSPARSE$' " +
+    setFlag(PerfFlag::AllSparse) + " | 'ALLDENSE$' " + setFlag(PerfFlag::AllDense) +
+    " | 'UTIL_DETAILS$' " + setFlag(PerfFlag::UtilDetails) + " | 'FULL_SWEEP$' '=' ( 'STEPADD' " +
+    storeCode(PerfSlot::FullSweep, 0) + " | 'NEVER' " + storeCode(PerfSlot::FullSweep, 1) +
+    " | 'ALWAYS' " + storeCode(PerfSlot::FullSweep, 2) + " ) )";
+
+// Rule 0 is the start rule. Flags and slots are those the readers read; support/protocol.h
+// names the slots this grammar adds to the procedure statement's node.
 const GrammarRule kRules[] = {
     {"statement",
      "( procstmt | bystmt | classstmt | effectstmt | freqstmt | partitionstmt | modelstmt"
@@ -280,17 +317,7 @@ const GrammarRule kRules[] = {
 
     // ---- PERFORMANCE ----
     {"performancestmt", "#3(5) 'PERFORMANCE' { perfopt } #4"},
-    {"perfopt",
-     "( 'THREADS' #38(1,1) [ '=' ( 'YES' #38(1,1) | 'NO' #38(2,1) ) ]"
-     " | 'NOTHREADS' #38(2,1)"
-     " | 'CPUCOUNT' '=' ( 'MIN' #5(3) | 'MAX' #5(4) | 'ACTUAL' #5(5) | #20(1,1024) #6(1,1) INT )"
-     " | 'DETAILS' #5(6) | 'NOTIMING$' #5(7) | 'PERFSTATUS$' #5(8)"
-     " | 'ALLDETAILS$' #5(9) #5(6) | 'FORCE$' #5(10)"
-     " | 'BUILDSSCP' '=' ( 'INCREMENTAL' #5(15) | 'FULL' #5(11) )"
-     " | 'UTIL_RANDOM$' #5(12) | 'UTIL_BUFFERS$' '=' #20(0) #6(3,1) INT"
-     " | 'UTIL_PAGESIZE$' '=' #20(1,10000) #6(4,1) INT"
-     " | 'ALLSPARSE$' #5(13) | 'ALLDENSE$' #5(14) | 'UTIL_DETAILS$' #5(16)"
-     " | 'FULL_SWEEP$' '=' ( 'STEPADD' #33(5,0) | 'NEVER' #33(5,1) | 'ALWAYS' #33(5,2) ) )"},
+    {"perfopt", kPerfOptions.c_str()},
 
     // ---- MODELAVERAGE ----
     {"modelaveragestmt", "#3(23) 'MODELAVERAGE' #5(1) { maopt } #4"},

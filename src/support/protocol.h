@@ -86,3 +86,79 @@ inline constexpr uint16_t DataRefs = 2829;    // a graph's data references
 
 // CVMETHOD=: the settings and the data pass keep these codes.
 enum VsfCvMethod : uint8_t { CV_NONE = 0, CV_RANDOM = 1, CV_BLOCK = 2, CV_SPLIT = 3, CV_INDEX = 4 };
+
+// ---------------------------------------------------------------------------------------
+// The grammar: action routines (#c in the rule text), and the flags and slots they fill
+// ---------------------------------------------------------------------------------------
+
+// The action routines of the grammar notation (support/grammar.h) that the host parser runs.
+namespace GrammarAction {
+inline constexpr int ProcStatement = 1;   // the procedure statement opens the step
+inline constexpr int IntoProcNode = 2;    // BY, CLASS, FREQ, WEIGHT fill the procedure's node
+inline constexpr int NewNode = 3;         // a statement node named by its argument
+inline constexpr int EndStatement = 4;    // the statement is complete
+inline constexpr int SetFlag = 5;         // (flag)
+inline constexpr int StoreValue = 6;      // (slot, form): the token that follows
+inline constexpr int AppendValue = 7;     // (slot, form): appended to a list
+inline constexpr int StartList = 8;       // (slot, kind): the list that follows
+inline constexpr int ItemStart = 9;       // a variable item starts
+inline constexpr int VariableItem = 10;   // (list kind): a variable item ends
+inline constexpr int CatalogPart = 13;    // host's own name handling
+inline constexpr int DataSetStart = 15;   // a data-set name starts
+inline constexpr int NameToken = 16;      // host's own name handling
+inline constexpr int DataSet = 17;        // (slot, 1 open | 2 create, ...)
+inline constexpr int DefaultDataSet = 18; // (slot, 1 input | 2 output, ...)
+inline constexpr int NumberList = 19;     // (item part)
+inline constexpr int Range = 20;          // (min[, max]) of the number that follows
+inline constexpr int ListCode = 22;       // (code) appended to the current list
+inline constexpr int TokenSave = 23;      // host's own token saving
+inline constexpr int AppendName = 25;     // (1 upper-cased | 2 as typed)
+inline constexpr int NameStart = 26;      // host's own name handling
+inline constexpr int By = 29;             // (BY item part)
+inline constexpr int NameClass = 30;      // host's own token-class handling
+inline constexpr int ClassPosition = 31;  // (slot): the next CLASS variable's position
+inline constexpr int StoreCode = 33;      // (slot, code)
+inline constexpr int ListText = 35;       // the token's text into the current list
+inline constexpr int DataSetOptions = 36; // (2): the options after a data-set name
+inline constexpr int SetSwitch = 38;      // (flag), as SetFlag
+inline constexpr int Effect = 39;         // (code[, operand]) for the effect callback
+} // namespace GrammarAction
+
+// Flags and slots of the procedure statement's node that the host parser itself uses, and
+// those the grammar adds beside the numbered options: each plot option has a slot of its
+// own, and the BY statement keeps its DESCENDING marks and NOTSORTED.
+inline constexpr int kSlotByVariables = 0;    // BY variables
+inline constexpr int kSlotClassVariables = 2; // CLASS variables
+inline constexpr int kSlotData = 11;          // DATA=
+inline constexpr int kSlotCoefStepAxis = 72;  // PLOTS=COEFFICIENTS(STEPAXIS=)
+inline constexpr int kSlotEmphasis = 73;      // PLOTS=SELECTOGRAM(EMPHASISFACTOR=)
+inline constexpr int kSlotAseStepAxis = 74;   // PLOTS=ASE(STEPAXIS=)
+inline constexpr int kSlotCritStepAxis = 75;  // PLOTS=CRITERIA(STEPAXIS=)
+inline constexpr int kSlotByDescending = 76;  // one number per BY variable: 1 DESCENDING
+inline constexpr int kFlagByNotsorted = 76;   // BY ... NOTSORTED
+
+// The PERFORMANCE statement.
+namespace PerfFlag {
+inline constexpr int Threads = 1;          // THREADS, THREADS=YES
+inline constexpr int NoThreads = 2;        // THREADS=NO, NOTHREADS
+inline constexpr int CpuMin = 3;           // CPUCOUNT=MIN
+inline constexpr int CpuMax = 4;           // CPUCOUNT=MAX
+inline constexpr int CpuActual = 5;        // CPUCOUNT=ACTUAL
+inline constexpr int Details = 6;          // DETAILS
+inline constexpr int NoTiming = 7;         // NOTIMING$
+inline constexpr int PerfStatus = 8;       // PERFSTATUS$
+inline constexpr int AllDetails = 9;       // ALLDETAILS$
+inline constexpr int Force = 10;           // FORCE$
+inline constexpr int SscpFull = 11;        // BUILDSSCP=FULL
+inline constexpr int UtilRandom = 12;      // UTIL_RANDOM$
+inline constexpr int AllSparse = 13;       // ALLSPARSE$
+inline constexpr int AllDense = 14;        // ALLDENSE$
+inline constexpr int SscpIncremental = 15; // BUILDSSCP=INCREMENTAL
+inline constexpr int UtilDetails = 16;     // UTIL_DETAILS$
+} // namespace PerfFlag
+namespace PerfSlot {
+inline constexpr int CpuCount = 1;     // CPUCOUNT=n
+inline constexpr int UtilBuffers = 3;  // UTIL_BUFFERS$=
+inline constexpr int UtilPageSize = 4; // UTIL_PAGESIZE$=
+inline constexpr int FullSweep = 5;    // FULL_SWEEP$=
+} // namespace PerfSlot
