@@ -162,3 +162,32 @@ inline constexpr int UtilBuffers = 3;  // UTIL_BUFFERS$=
 inline constexpr int UtilPageSize = 4; // UTIL_PAGESIZE$=
 inline constexpr int FullSweep = 5;    // FULL_SWEEP$=
 } // namespace PerfSlot
+
+// The OUTPUT and SCORE statements: a statistic's flag is also the slot of its name.
+namespace OutputFlag {
+inline constexpr int Pred = 2;       // PRED
+inline constexpr int Resid = 3;      // RESID
+inline constexpr int SamplePred = 4; // SAMPLEPRED
+inline constexpr int SampleFreq = 5; // SAMPLEFREQ (OUTPUT only)
+inline constexpr int StdDev = 6;     // STDDEV
+inline constexpr int Upper = 7;      // UPPER
+inline constexpr int Lower = 8;      // LOWER
+inline constexpr int Median = 9;     // MEDIAN
+} // namespace OutputFlag
+namespace OutputSlot {
+inline constexpr int Out = 1;       // OUTPUT OUT=
+inline constexpr int ScoreData = 1; // SCORE DATA=
+inline constexpr int ScoreOut = 11; // SCORE OUT=
+} // namespace OutputSlot
+
+// The PARTITION statement: a role's flag is also the slot of its value or fraction.
+namespace PartitionFlag {
+inline constexpr int Train = 2;            // ROLEVAR=(TRAIN=)
+inline constexpr int Validate = 3;         // ROLEVAR=(VALIDATE=)
+inline constexpr int Test = 4;             // ROLEVAR=(TEST=)
+inline constexpr int ValidateFraction = 5; // FRACTION(VALIDATE=)
+inline constexpr int TestFraction = 6;     // FRACTION(TEST=)
+} // namespace PartitionFlag
+namespace PartitionSlot {
+inline constexpr int RoleVar = 1; // ROLEVAR=
+} // namespace PartitionSlot
