@@ -31,7 +31,7 @@ constexpr int32_t kFolds = 5;
 struct Setup : benchfit::Setup {
   Setup(int32_t threads, int32_t cols, int32_t method) : benchfit::Setup(threads, cols, method) {
     s.cv = 1;
-    s.cvMethod = VSF_CV_SPLIT;
+    s.cvMethod = CV_SPLIT;
     s.folds = kFolds;
     opt.cvOn = 1;
     opt.cvMethod = CV_SPLIT;

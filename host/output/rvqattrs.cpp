@@ -154,7 +154,7 @@ int32_t readDynamic(int32_t method, const RvqAttr* attrs, int32_t count, int32_t
     return rc;
   if (name.empty())
     return outputFail(OUT_BAD_VALUE, method, "a dynamic variable has no name");
-  if (i + 1 >= count || attrs[i + 1].id != 287)
+  if (i + 1 >= count || attrs[i + 1].id != RvqAttrId::Value)
     return outputFail(OUT_MISSING_ATTRIBUTE, method,
                       "dynamic variable " + name + " is not followed by its value (287)");
   OutputValue value;

@@ -6,6 +6,7 @@
 #include "host/output/outputdoc.h"
 #include "host/output/rvqoutput.h"
 #include "support/hostif.h"
+#include "support/protocol.h"
 
 #include <span>
 #include <string>

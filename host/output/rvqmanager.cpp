@@ -53,27 +53,30 @@ bool isPhantomTemplate(const std::string& path) {
 int32_t createObject(HostObject*, int32_t method, int32_t count, RvqAttr* attrs) {
   std::string cls, kind, name, label, title, templ, description;
   bool haveClass = false, haveKind = false, haveName = false;
-  const TextAttr texts[] = {
-      {339, &templ}, {138, &name, &haveName}, {267, &title}, {296, &label}, {310, &description}};
+  const TextAttr texts[] = {{RvqAttrId::Template, &templ},
+                            {RvqAttrId::Name, &name, &haveName},
+                            {RvqAttrId::Title, &title},
+                            {RvqAttrId::Label, &label},
+                            {RvqAttrId::Description, &description}};
   RvqAttr* out = nullptr;
   for (int32_t i = 0; i < count; ++i) {
     RvqAttr& a = attrs[i];
     int32_t rc = 0;
     switch (a.id) {
-    case 143:
+    case RvqAttrId::ObjectClass:
       rc = readCounted(method, a, &cls);
       haveClass = true;
       break;
-    case 146:
+    case RvqAttrId::ObjectKind:
       rc = readCounted(method, a, &kind);
       haveKind = true;
       break;
-    case 144:
+    case RvqAttrId::Handle:
       rc = expectType(method, a, RVQ_HANDLE);
       out = &a;
       break;
-    case 148:
-    case 336:
+    case RvqAttrId::Placement:
+    case RvqAttrId::Variant:
       rc = expectType(method, a, RVQ_INT);
       break;
     default:
@@ -84,13 +87,13 @@ int32_t createObject(HostObject*, int32_t method, int32_t count, RvqAttr* attrs)
       return rc;
   }
   if (!haveClass)
-    return missingAttr(method, 143, "object class");
+    return missingAttr(method, RvqAttrId::ObjectClass, "object class");
   if (cls != "rvq")
     return outputFail(OUT_BAD_VALUE, method, "object class \"" + cls + "\" is not \"rvq\"");
   if (!haveKind)
-    return missingAttr(method, 146, "object kind");
+    return missingAttr(method, RvqAttrId::ObjectKind, "object kind");
   if (out == nullptr)
-    return missingAttr(method, 144, "returned handle");
+    return missingAttr(method, RvqAttrId::Handle, "returned handle");
   if (kind == "manager") {
     out->value.ptr = &makeObject(outputState(), ObjKind::Manager).object;
     return 0;
@@ -99,7 +102,7 @@ int32_t createObject(HostObject*, int32_t method, int32_t count, RvqAttr* attrs)
   if (!table && kind != "factoid")
     return outputFail(OUT_BAD_VALUE, method, "object kind \"" + kind + "\" is not known");
   if (!haveName || name.empty())
-    return missingAttr(method, 138, "object name");
+    return missingAttr(method, RvqAttrId::Name, "object name");
   OutputNode* node = addNode(table ? NodeKind::Table : NodeKind::Factoid);
   node->name = std::move(name);
   node->label = std::move(label);
@@ -117,7 +120,7 @@ int32_t createObject(HostObject*, int32_t method, int32_t count, RvqAttr* attrs)
 int32_t queryManager(HostObject*, int32_t method, int32_t count, RvqAttr* attrs) {
   for (int32_t i = 0; i < count; ++i) {
     RvqAttr& a = attrs[i];
-    if (a.id != 1334)
+    if (a.id != RvqAttrId::Query)
       return outputFail(OUT_BAD_VALUE, method,
                         "attribute " + std::to_string(a.id) + " cannot be queried");
     if (int32_t rc = expectType(method, a, RVQ_FLAG))
@@ -129,22 +132,22 @@ int32_t queryManager(HostObject*, int32_t method, int32_t count, RvqAttr* attrs)
 
 int32_t bindTable(HostObject*, int32_t method, int32_t count, RvqAttr* attrs) {
   if (count < 2)
-    return missingAttr(method, 504, "data object");
-  if (attrs[0].id != 0)
-    return missingAttr(method, 0, "returned bound handle");
+    return missingAttr(method, RvqAttrId::Table, "data object");
+  if (attrs[0].id != RvqAttrId::Receiver)
+    return missingAttr(method, RvqAttrId::Receiver, "returned bound handle");
   if (int32_t rc = expectType(method, attrs[0], RVQ_HANDLE))
     return rc;
   ObjectRecord* table = nullptr;
   bool templGiven = false;
   std::string templ, label;
   Dynamics dynamics;
-  const TextAttr texts[] = {{339, &templ, &templGiven}, {296, &label}};
+  const TextAttr texts[] = {{RvqAttrId::Template, &templ, &templGiven}, {RvqAttrId::Label, &label}};
   RvqText** slot = nullptr;
   int32_t graphsOnly = -1; // switch 2640: 1 keeps the table out of the listing
   for (int32_t i = 1; i < count; ++i) {
     RvqAttr& a = attrs[i];
     int32_t rc = 0;
-    if (a.id == 504 || (i == 1 && a.id == 0)) {
+    if (a.id == RvqAttrId::Table || (i == 1 && a.id == RvqAttrId::Receiver)) {
       if ((rc = expectType(method, a, RVQ_HANDLE)) != 0)
         return rc;
       table = liveObject(a.value.ptr, ObjKind::Table);
@@ -153,14 +156,14 @@ int32_t bindTable(HostObject*, int32_t method, int32_t count, RvqAttr* attrs) {
       continue;
     }
     switch (a.id) {
-    case 311:
+    case RvqAttrId::DynamicName:
       rc = readDynamic(method, attrs, count, &i, &dynamics);
       break;
-    case 2640:
+    case RvqAttrId::GraphsOnly:
       rc = expectType(method, a, RVQ_FLAG);
       graphsOnly = a.second.i32;
       break;
-    case 784:
+    case RvqAttrId::DataRef:
       if (a.type == RVQ_TEXT) {
         slot = static_cast<RvqText**>(a.value.ptr);
       } else {
@@ -176,7 +179,7 @@ int32_t bindTable(HostObject*, int32_t method, int32_t count, RvqAttr* attrs) {
       return rc;
   }
   if (table == nullptr)
-    return missingAttr(method, 504, "data object");
+    return missingAttr(method, RvqAttrId::Table, "data object");
   if (table->bound)
     return outputFail(OUT_BAD_SEQUENCE, method, "table " + table->node->name + " is bound twice");
   OutputNode* node = table->node;
@@ -209,16 +212,16 @@ int32_t bindTable(HostObject*, int32_t method, int32_t count, RvqAttr* attrs) {
 }
 
 int32_t publishTable(HostObject*, int32_t method, int32_t count, RvqAttr* attrs) {
-  if (count < 1 || attrs[0].id != 0)
-    return missingAttr(method, 0, "bound handle");
+  if (count < 1 || attrs[0].id != RvqAttrId::Receiver)
+    return missingAttr(method, RvqAttrId::Receiver, "bound handle");
   if (int32_t rc = expectType(method, attrs[0], RVQ_HANDLE))
     return rc;
   ObjectRecord* bound = liveObject(attrs[0].value.ptr, ObjKind::Bound);
   if (bound == nullptr)
-    return badHandle(method, 0, "bound output");
+    return badHandle(method, RvqAttrId::Receiver, "bound output");
   std::string footnote;
   for (int32_t i = 1; i < count; ++i) {
-    if (attrs[i].id == 378) {
+    if (attrs[i].id == RvqAttrId::Footnote) {
       if (int32_t rc = readText(method, attrs[i], &footnote))
         return rc;
     }
@@ -240,19 +243,19 @@ int32_t textLine(HostObject*, int32_t method, int32_t count, RvqAttr* attrs) {
     RvqAttr& a = attrs[i];
     int32_t rc = 0;
     switch (a.id) {
-    case 371:
-    case 280:
+    case RvqAttrId::LineCount:
+    case RvqAttrId::RuleSpan:
       rc = expectType(method, a, RVQ_INT);
       break;
-    case 273:
+    case RvqAttrId::Align:
       if ((rc = expectType(method, a, RVQ_CHAR)) == 0)
         align = a.value.ch;
       break;
-    case 577:
+    case RvqAttrId::Text:
       rc = readText(method, a, &text);
       haveText = true;
       break;
-    case 580:
+    case RvqAttrId::Rule:
       if ((rc = expectType(method, a, RVQ_CHAR)) == 0) {
         rule = a.value.ch;
         isRule = true;
@@ -265,7 +268,7 @@ int32_t textLine(HostObject*, int32_t method, int32_t count, RvqAttr* attrs) {
       return rc;
   }
   if (!haveText && !isRule)
-    return missingAttr(method, 577, "text");
+    return missingAttr(method, RvqAttrId::Text, "text");
   OutputNode* node = addNode(NodeKind::Text);
   if (isRule) {
     node->rule = rule != '\0' ? rule : '-';
@@ -280,21 +283,22 @@ int32_t openGroup(HostObject*, int32_t method, int32_t count, RvqAttr* attrs) {
   std::string name, stem, label;
   double number = 0.0;
   bool haveNumber = false;
-  const TextAttr texts[] = {{138, &name}, {288, &stem}, {296, &label}};
+  const TextAttr texts[] = {
+      {RvqAttrId::Name, &name}, {RvqAttrId::Stem, &stem}, {RvqAttrId::Label, &label}};
   RvqAttr* out = nullptr;
   for (int32_t i = 0; i < count; ++i) {
     RvqAttr& a = attrs[i];
     int32_t rc = 0;
     switch (a.id) {
-    case 144:
+    case RvqAttrId::Handle:
       rc = expectType(method, a, RVQ_HANDLE);
       out = &a;
       break;
-    case 286:
-    case 435:
+    case RvqAttrId::Numbered:
+    case RvqAttrId::GroupKind:
       rc = expectType(method, a, RVQ_FLAG);
       break;
-    case 437:
+    case RvqAttrId::GroupNumber:
       if ((rc = expectType(method, a, RVQ_DOUBLE)) == 0) {
         number = a.value.f64;
         haveNumber = std::isfinite(number);
@@ -308,11 +312,11 @@ int32_t openGroup(HostObject*, int32_t method, int32_t count, RvqAttr* attrs) {
       return rc;
   }
   if (out == nullptr)
-    return missingAttr(method, 144, "returned group handle");
+    return missingAttr(method, RvqAttrId::Handle, "returned group handle");
   if (name.empty() && !stem.empty() && haveNumber)
     name = stem + std::to_string(static_cast<long long>(number));
   if (name.empty())
-    return missingAttr(method, 138, "group name");
+    return missingAttr(method, RvqAttrId::Name, "group name");
   OutputNode* node = addNode(NodeKind::Group);
   node->name = std::move(name);
   node->label = std::move(label);
@@ -332,12 +336,14 @@ int32_t levelNote(HostObject*, int32_t method, int32_t count, RvqAttr* attrs) {
   std::string text;
   for (int32_t i = 0; i < count; ++i) {
     RvqAttr& a = attrs[i];
-    if ((a.id == 440 || a.id == 442 || a.id == 148) && a.type == RVQ_INT) {
-      if (a.id == 440)
+    if ((a.id == RvqAttrId::NoteLevel || a.id == RvqAttrId::LevelMark ||
+         a.id == RvqAttrId::Placement) &&
+        a.type == RVQ_INT) {
+      if (a.id == RvqAttrId::NoteLevel)
         level = a.value.i32;
-      if (a.id == 442)
+      if (a.id == RvqAttrId::LevelMark)
         haveMark = true;
-    } else if (a.id == 577 && a.type == RVQ_TEXTHANDLE) {
+    } else if (a.id == RvqAttrId::Text && a.type == RVQ_TEXTHANDLE) {
       bool present = false;
       if (int32_t rc = readText(method, a, &text, &present))
         return rc;
@@ -351,7 +357,7 @@ int32_t levelNote(HostObject*, int32_t method, int32_t count, RvqAttr* attrs) {
     return 0;
   }
   if (!haveMark)
-    return missingAttr(method, 442, "level or note text");
+    return missingAttr(method, RvqAttrId::LevelMark, "level or note text");
   return 0;
 }
 
@@ -363,13 +369,13 @@ int32_t makeView(HostObject*, int32_t method, int32_t count, RvqAttr* attrs) {
     RvqAttr& a = attrs[i];
     int32_t rc = 0;
     switch (a.id) {
-    case 784:
+    case RvqAttrId::DataRef:
       rc = readTextHandle(method, a, &data);
       break;
-    case 105:
+    case RvqAttrId::Where:
       rc = readText(method, a, &where);
       break;
-    case 321:
+    case RvqAttrId::ViewHandle:
       rc = expectType(method, a, RVQ_BOUND);
       out = &a;
       break;
@@ -380,9 +386,9 @@ int32_t makeView(HostObject*, int32_t method, int32_t count, RvqAttr* attrs) {
       return rc;
   }
   if (data == nullptr || data->data == nullptr)
-    return missingAttr(method, 784, "data reference");
+    return missingAttr(method, RvqAttrId::DataRef, "data reference");
   if (out == nullptr)
-    return missingAttr(method, 321, "returned view handle");
+    return missingAttr(method, RvqAttrId::ViewHandle, "returned view handle");
   ObjectRecord& view = makeObject(outputState(), ObjKind::View);
   view.node = data->data;
   view.where = std::move(where);
@@ -393,17 +399,17 @@ int32_t makeView(HostObject*, int32_t method, int32_t count, RvqAttr* attrs) {
 int32_t releaseView(HostObject*, int32_t method, int32_t count, RvqAttr* attrs) {
   for (int32_t i = 0; i < count; ++i) {
     RvqAttr& a = attrs[i];
-    if (a.id != 321)
+    if (a.id != RvqAttrId::ViewHandle)
       continue;
     if (int32_t rc = expectType(method, a, RVQ_BOUND))
       return rc;
     ObjectRecord* view = liveObject(a.value.ptr, ObjKind::View);
     if (view == nullptr)
-      return badHandle(method, 321, "view");
+      return badHandle(method, RvqAttrId::ViewHandle, "view");
     outputState().live.erase(&view->object);
     return 0;
   }
-  return missingAttr(method, 321, "view handle");
+  return missingAttr(method, RvqAttrId::ViewHandle, "view handle");
 }
 
 int32_t makeGraph(HostObject*, int32_t method, int32_t count, RvqAttr* attrs) {
@@ -411,12 +417,15 @@ int32_t makeGraph(HostObject*, int32_t method, int32_t count, RvqAttr* attrs) {
   std::vector<std::string> data;
   std::vector<const OutputNode*> sources;
   Dynamics dynamics;
-  const TextAttr texts[] = {{138, &name}, {296, &label}, {310, &description}, {339, &templ}};
+  const TextAttr texts[] = {{RvqAttrId::Name, &name},
+                            {RvqAttrId::Label, &label},
+                            {RvqAttrId::Description, &description},
+                            {RvqAttrId::Template, &templ}};
   for (int32_t i = 0; i < count; ++i) {
     RvqAttr& a = attrs[i];
     int32_t rc = 0;
     switch (a.id) {
-    case 2829: {
+    case RvqAttrId::DataRefs: {
       if ((rc = expectType(method, a, RVQ_DATAREFS)) != 0)
         break;
       uint16_t n = a.value.counted.length;
@@ -425,27 +434,27 @@ int32_t makeGraph(HostObject*, int32_t method, int32_t count, RvqAttr* attrs) {
         return outputFail(OUT_BAD_VALUE, method, "a data list without references");
       for (uint16_t k = 0; k < n; ++k) {
         if (refs[k] == nullptr || !isLiveText(refs[k]) || refs[k]->data == nullptr)
-          return badHandle(method, 2829, "data reference");
+          return badHandle(method, RvqAttrId::DataRefs, "data reference");
         data.push_back(refs[k]->data->name);
         sources.push_back(refs[k]->data);
       }
       break;
     }
-    case 307: {
+    case RvqAttrId::View: {
       if ((rc = expectType(method, a, RVQ_BOUND)) != 0)
         break;
       ObjectRecord* view = liveObject(a.value.ptr, ObjKind::View);
       if (view == nullptr)
-        return badHandle(method, 307, "view");
+        return badHandle(method, RvqAttrId::View, "view");
       data.push_back(view->node->name);
       sources.push_back(view->node);
       where = view->where;
       break;
     }
-    case 311:
+    case RvqAttrId::DynamicName:
       rc = readDynamic(method, attrs, count, &i, &dynamics);
       break;
-    case 174: {
+    case RvqAttrId::AttrList: {
       if ((rc = expectType(method, a, RVQ_LIST)) != 0)
         break;
       int32_t n = a.value.counted.length;
@@ -453,7 +462,7 @@ int32_t makeGraph(HostObject*, int32_t method, int32_t count, RvqAttr* attrs) {
       if (n > 0 && list == nullptr)
         return outputFail(OUT_BAD_VALUE, method, "an attribute list without records");
       for (int32_t k = 0; k < n && rc == 0; ++k) {
-        if (list[k].id == 311)
+        if (list[k].id == RvqAttrId::DynamicName)
           rc = readDynamic(method, list, n, &k, &dynamics);
       }
       break;
@@ -466,7 +475,7 @@ int32_t makeGraph(HostObject*, int32_t method, int32_t count, RvqAttr* attrs) {
       return rc;
   }
   if (name.empty())
-    return missingAttr(method, 138, "graph name");
+    return missingAttr(method, RvqAttrId::Name, "graph name");
   OutputNode* node = addNode(NodeKind::Graph);
   node->name = std::move(name);
   node->label = std::move(label);

@@ -15,31 +15,49 @@ namespace qrxhost {
 using MethodBody = int32_t (*)(HostObject* self, int32_t method, int32_t count, RvqAttr* attrs);
 
 // Output-object block and manager.
-int32_t createObject(HostObject* self, int32_t method, int32_t count, RvqAttr* attrs); // #147
+int32_t createObject(HostObject* self, int32_t method, int32_t count,
+                     RvqAttr* attrs); // RvqMethod::Create
 int32_t queryManager(HostObject* self, int32_t method, int32_t count, RvqAttr* attrs); // query
-int32_t bindTable(HostObject* self, int32_t method, int32_t count, RvqAttr* attrs);    // #422
-int32_t publishTable(HostObject* self, int32_t method, int32_t count, RvqAttr* attrs); // #428
-int32_t textLine(HostObject* self, int32_t method, int32_t count, RvqAttr* attrs);     // #358
-int32_t openGroup(HostObject* self, int32_t method, int32_t count, RvqAttr* attrs);    // #300
-int32_t levelNote(HostObject* self, int32_t method, int32_t count, RvqAttr* attrs);    // #439
-int32_t makeView(HostObject* self, int32_t method, int32_t count, RvqAttr* attrs);     // #708
-int32_t releaseView(HostObject* self, int32_t method, int32_t count, RvqAttr* attrs);  // #494
-int32_t makeGraph(HostObject* self, int32_t method, int32_t count, RvqAttr* attrs);    // #2826
+int32_t bindTable(HostObject* self, int32_t method, int32_t count,
+                  RvqAttr* attrs); // RvqMethod::BindTable
+int32_t publishTable(HostObject* self, int32_t method, int32_t count,
+                     RvqAttr* attrs); // RvqMethod::Publish
+int32_t textLine(HostObject* self, int32_t method, int32_t count,
+                 RvqAttr* attrs); // RvqMethod::TextLine
+int32_t openGroup(HostObject* self, int32_t method, int32_t count,
+                  RvqAttr* attrs); // RvqMethod::OpenGroup
+int32_t levelNote(HostObject* self, int32_t method, int32_t count,
+                  RvqAttr* attrs); // RvqMethod::LevelNote
+int32_t makeView(HostObject* self, int32_t method, int32_t count,
+                 RvqAttr* attrs); // RvqMethod::MakeView
+int32_t releaseView(HostObject* self, int32_t method, int32_t count,
+                    RvqAttr* attrs); // RvqMethod::ReleaseView
+int32_t makeGraph(HostObject* self, int32_t method, int32_t count,
+                  RvqAttr* attrs); // RvqMethod::MakeGraph
 
 // Tables.
-int32_t defineColumn(HostObject* self, int32_t method, int32_t count, RvqAttr* attrs); // #338
-int32_t endColumns(HostObject* self, int32_t method, int32_t count, RvqAttr* attrs);   // #298
-int32_t emitRow(HostObject* self, int32_t method, int32_t count, RvqAttr* attrs);      // #329
-int32_t endRows(HostObject* self, int32_t method, int32_t count, RvqAttr* attrs);      // #299
-int32_t setDynamic(HostObject* self, int32_t method, int32_t count, RvqAttr* attrs);   // #316
+int32_t defineColumn(HostObject* self, int32_t method, int32_t count,
+                     RvqAttr* attrs); // RvqMethod::DefineColumn
+int32_t endColumns(HostObject* self, int32_t method, int32_t count,
+                   RvqAttr* attrs); // RvqMethod::EndColumns
+int32_t emitRow(HostObject* self, int32_t method, int32_t count,
+                RvqAttr* attrs); // RvqMethod::EmitRow
+int32_t endRows(HostObject* self, int32_t method, int32_t count,
+                RvqAttr* attrs); // RvqMethod::EndRows
+int32_t setDynamic(HostObject* self, int32_t method, int32_t count,
+                   RvqAttr* attrs); // RvqMethod::SetDynamic
 
 // Factoids.
-int32_t factoidEntry(HostObject* self, int32_t method, int32_t count, RvqAttr* attrs);   // #164
-int32_t endEntries(HostObject* self, int32_t method, int32_t count, RvqAttr* attrs);     // #299
-int32_t releaseFactoid(HostObject* self, int32_t method, int32_t count, RvqAttr* attrs); // #4
+int32_t factoidEntry(HostObject* self, int32_t method, int32_t count,
+                     RvqAttr* attrs); // RvqMethod::Entry
+int32_t endEntries(HostObject* self, int32_t method, int32_t count,
+                   RvqAttr* attrs); // RvqMethod::EndRows
+int32_t releaseFactoid(HostObject* self, int32_t method, int32_t count,
+                       RvqAttr* attrs); // RvqMethod::Close
 
 // Groups.
-int32_t closeGroup(HostObject* self, int32_t method, int32_t count, RvqAttr* attrs); // #4
+int32_t closeGroup(HostObject* self, int32_t method, int32_t count,
+                   RvqAttr* attrs); // RvqMethod::Close
 
 // Helpers of the method bodies (valid while a step's output is open).
 OutputState& outputState();

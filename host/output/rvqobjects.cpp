@@ -69,11 +69,11 @@ public:
     *head = &entries_.back();
   }
   template <MethodBody Body> void query() {
-    descriptors_.push_back(RvqMethodDescriptor{methodThunk<Body>, nullptr, 2});
+    descriptors_.push_back(RvqMethodDescriptor{methodThunk<Body>, nullptr, RvqMethod::Query});
     cls_.queryDescriptor = &descriptors_.back();
   }
   template <MethodBody Body> void close() {
-    descriptors_.push_back(RvqMethodDescriptor{methodThunk<Body>, nullptr, 4});
+    descriptors_.push_back(RvqMethodDescriptor{methodThunk<Body>, nullptr, RvqMethod::Close});
     cls_.closeDescriptor = &descriptors_.back();
   }
   RvqClass* get() { return &cls_; }
@@ -96,25 +96,25 @@ struct Classes {
   ClassTable view{nullptr};
 
   Classes() {
-    creator.add<createObject>(147);
+    creator.add<createObject>(RvqMethod::Create);
     block.query<queryManager>();
     manager.query<queryManager>();
-    manager.add<bindTable>(422);
-    manager.add<publishTable>(428);
-    manager.add<textLine>(358);
-    manager.add<openGroup>(300);
-    manager.add<levelNote>(439);
-    manager.add<makeView>(708);
-    manager.add<releaseView>(494);
-    manager.add<makeGraph>(2826);
-    table.add<defineColumn>(338);
-    table.add<endColumns>(298);
-    table.add<emitRow>(329);
-    table.add<endRows>(299);
-    table.add<setDynamic>(316);
-    factoid.add<factoidEntry>(164);
-    factoid.add<setDynamic>(316);
-    factoid.add<endEntries>(299);
+    manager.add<bindTable>(RvqMethod::BindTable);
+    manager.add<publishTable>(RvqMethod::Publish);
+    manager.add<textLine>(RvqMethod::TextLine);
+    manager.add<openGroup>(RvqMethod::OpenGroup);
+    manager.add<levelNote>(RvqMethod::LevelNote);
+    manager.add<makeView>(RvqMethod::MakeView);
+    manager.add<releaseView>(RvqMethod::ReleaseView);
+    manager.add<makeGraph>(RvqMethod::MakeGraph);
+    table.add<defineColumn>(RvqMethod::DefineColumn);
+    table.add<endColumns>(RvqMethod::EndColumns);
+    table.add<emitRow>(RvqMethod::EmitRow);
+    table.add<endRows>(RvqMethod::EndRows);
+    table.add<setDynamic>(RvqMethod::SetDynamic);
+    factoid.add<factoidEntry>(RvqMethod::Entry);
+    factoid.add<setDynamic>(RvqMethod::SetDynamic);
+    factoid.add<endEntries>(RvqMethod::EndRows);
     factoid.close<releaseFactoid>();
     group.close<closeGroup>();
   }

@@ -61,7 +61,7 @@ inline constexpr int32_t kOutputLogOnly = static_cast<int32_t>(0x80000000u | (63
 // last failure (method, attribute and what was wrong); empty for other codes.
 std::string outputStatusText(int32_t code);
 
-// The number of rows of a view (method 708) of the current step: the rows of its table
+// The number of rows of a view (RvqMethod::MakeView) of the current step: the rows of its table
 // that its filter keeps. The filter is a conjunction of comparisons of a numeric column
 // with a number ("where=(step >= 1 and step <= 3)"); a missing value is below every
 // number. False when the handle is no live view or the filter cannot be read.

@@ -84,26 +84,27 @@ int32_t defineColumn(HostObject* self, int32_t method, int32_t count, RvqAttr* a
   int32_t type = 0;
   const void* address = nullptr;
   bool haveAddress = false;
-  const TextAttr texts[] = {
-      {138, &column.name}, {296, &column.label}, {339, &column.columnTemplate}};
+  const TextAttr texts[] = {{RvqAttrId::Name, &column.name},
+                            {RvqAttrId::Label, &column.label},
+                            {RvqAttrId::Template, &column.columnTemplate}};
   for (int32_t i = 0; i < count; ++i) {
     RvqAttr& a = attrs[i];
     int32_t rc = 0;
     switch (a.id) {
-    case 103:
+    case RvqAttrId::ColumnType:
       rc = readInt(method, a, &type);
       haveType = true;
       break;
-    case 289:
+    case RvqAttrId::Width:
       rc = readInt(method, a, &column.width);
       break;
-    case 270:
+    case RvqAttrId::FormatCode:
       rc = readInt(method, a, &column.format.code);
       break;
-    case 311:
+    case RvqAttrId::DynamicName:
       rc = readDynamic(method, attrs, count, &i, &column.dynamics);
       break;
-    case 285:
+    case RvqAttrId::Bound:
       if ((rc = expectType(method, a, RVQ_BOUND)) == 0) {
         address = a.value.ptr;
         haveAddress = true;
@@ -117,12 +118,12 @@ int32_t defineColumn(HostObject* self, int32_t method, int32_t count, RvqAttr* a
       return rc;
   }
   if (!haveType)
-    return missingAttr(method, 103, "column type");
+    return missingAttr(method, RvqAttrId::ColumnType, "column type");
   if (type != 1 && type != 3 && type != 4 && type != 5 && type != 6 && type != 66)
     return outputFail(OUT_BAD_VALUE, method,
                       "column type " + std::to_string(type) + " is not known");
   if (column.name.empty())
-    return missingAttr(method, 138, "column name");
+    return missingAttr(method, RvqAttrId::Name, "column name");
   column.type = static_cast<ColumnType>(type);
   if (column.type == ColumnType::Chars) {
     if (column.width > kMaxCharColumnWidth)
@@ -139,7 +140,7 @@ int32_t defineColumn(HostObject* self, int32_t method, int32_t count, RvqAttr* a
     column.width = 1;
   }
   if (!haveAddress || address == nullptr)
-    return missingAttr(method, 285, "bound variable");
+    return missingAttr(method, RvqAttrId::Bound, "bound variable");
   table->bindings.push_back(ColumnBinding{column.type, column.width, address});
   table->node->columns.push_back(std::move(column));
   return 0;
@@ -177,13 +178,13 @@ int32_t endRows(HostObject* self, int32_t, int32_t, RvqAttr*) {
 int32_t setDynamic(HostObject* self, int32_t method, int32_t count, RvqAttr* attrs) {
   bool any = false;
   for (int32_t i = 0; i < count; ++i) {
-    if (attrs[i].id != 311)
+    if (attrs[i].id != RvqAttrId::DynamicName)
       continue;
     if (int32_t rc = readDynamic(method, attrs, count, &i, &self->record->node->dynamics))
       return rc;
     any = true;
   }
-  return any ? 0 : missingAttr(method, 311, "dynamic variable name");
+  return any ? 0 : missingAttr(method, RvqAttrId::DynamicName, "dynamic variable name");
 }
 
 // ---------------------------------------------------------------------------------------
@@ -197,22 +198,23 @@ int32_t factoidEntry(HostObject* self, int32_t method, int32_t count, RvqAttr* a
                       "an entry of factoid " + factoid->node->name + " after its entries ended");
   FactoidEntry entry;
   bool haveValue = false;
-  const TextAttr texts[] = {{296, &entry.label}, {340, &entry.format.name}};
+  const TextAttr texts[] = {{RvqAttrId::Label, &entry.label},
+                            {RvqAttrId::FormatName, &entry.format.name}};
   for (int32_t i = 0; i < count; ++i) {
     RvqAttr& a = attrs[i];
     int32_t rc = 0;
     switch (a.id) {
-    case 287:
+    case RvqAttrId::Value:
       if (a.type == RVQ_FLAG)
         rc = outputFail(OUT_BAD_ATTRIBUTE, method, "a factoid entry value cannot be a switch");
       else
         rc = readValue(method, a, &entry.value);
       haveValue = true;
       break;
-    case 272:
+    case RvqAttrId::FormatWidth:
       rc = readInt(method, a, &entry.format.width);
       break;
-    case 270:
+    case RvqAttrId::FormatCode:
       rc = readInt(method, a, &entry.format.code);
       break;
     default:
@@ -223,7 +225,7 @@ int32_t factoidEntry(HostObject* self, int32_t method, int32_t count, RvqAttr* a
       return rc;
   }
   if (!haveValue)
-    return missingAttr(method, 287, "entry value");
+    return missingAttr(method, RvqAttrId::Value, "entry value");
   factoid->node->entries.push_back(std::move(entry));
   return 0;
 }

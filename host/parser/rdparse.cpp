@@ -8,6 +8,7 @@
 #include "host/hostlog.h"
 #include "host/parser/psparser.h"
 #include "support/hoststubs.h"
+#include "support/protocol.h"
 
 #include <cmath>
 #include <cstring>
@@ -284,8 +285,8 @@ struct Interp {
   void byItemEnd() {
     if (byItemStart < 0)
       return;
-    OptionSlot* vars = slot(0);
-    OptionSlot* desc = slot(76);
+    OptionSlot* vars = slot(kSlotByVariables);
+    OptionSlot* desc = slot(kSlotByDescending);
     int32_t n = vars->kind == OSK_INTLIST ? vars->value.list.count : 0;
     for (int32_t i = byItemStart; i < n; ++i)
       appendDouble(desc, byDescending ? 1.0 : 0.0);
@@ -386,7 +387,7 @@ struct Interp {
       refuseInputOnly(*dsOptions);
     HostDataSet* ds = output ? xdscreate(name.data(), static_cast<int32_t>(name.size()))
                              : xdsopen(name.data(), static_cast<int32_t>(name.size()));
-    const bool stepInput = arg(n, 0) == 11 && !output && current() == root->first;
+    const bool stepInput = arg(n, 0) == kSlotData && !output && current() == root->first;
     if (ds && output)
       claimCreated(ds, at(dsStart - 2).raw(), at(dsStart).line); // OPTION '=' name
     if (ds && dsOptions && !applyDataSetOptions(ds, std::move(dsOptions))) {
@@ -429,7 +430,7 @@ struct Interp {
 
   // Appends to a slot the position the next CLASS variable takes in the CLASS list.
   void classPositionAction(const GNode* n) {
-    OptionSlot* classes = root->first ? &root->first->slots[2] : nullptr;
+    OptionSlot* classes = root->first ? &root->first->slots[kSlotClassVariables] : nullptr;
     int32_t pos = classes && (classes->kind == OSK_INTLIST || classes->kind == OSK_VARLIST)
                       ? classes->value.list.count
                       : 0;
@@ -452,99 +453,99 @@ struct Interp {
     if (mode & 1)
       traceAction(n);
     switch (n->action) {
-    case 1: // the procedure statement opens the step: only once, and first
+    case GrammarAction::ProcStatement: // opens the step: only once, and first
       if (root->first)
         error(PM_STATEMENT, look(), look().raw());
       break;
-    case 2: // BY, CLASS, FREQ, WEIGHT: into the procedure statement's node
+    case GrammarAction::IntoProcNode: // BY, CLASS, FREQ, WEIGHT: into the procedure's node
       root->current = root->first;
       list = ListTarget{};
       if (!root->first)
         error(PM_STATEMENT, look(), look().raw());
       break;
-    case 3:
+    case GrammarAction::NewNode:
       root->current = newNode(arg(n, 0));
       list = ListTarget{};
       break;
-    case 4:
+    case GrammarAction::EndStatement:
       break;
-    case 5:
-    case 38:
+    case GrammarAction::SetFlag:
+    case GrammarAction::SetSwitch:
       setFlag(arg(n, 0));
       break;
-    case 6:
+    case GrammarAction::StoreValue:
       storeValueAction(n);
       break;
-    case 7:
+    case GrammarAction::AppendValue:
       appendValueAction(n);
       break;
-    case 8:
+    case GrammarAction::StartList:
       startListAction(n);
       break;
-    case 9:
+    case GrammarAction::ItemStart:
       itemStart = ps->pos;
       break;
-    case 10:
+    case GrammarAction::VariableItem:
       variableItem(arg(n, 0));
       break;
-    case 15:
+    case GrammarAction::DataSetStart:
       dsStart = ps->pos;
       dsOptions.reset();
       break;
-    case 17:
+    case GrammarAction::DataSet:
       dataSetAction(n);
       break;
-    case 18:
+    case GrammarAction::DefaultDataSet:
       defaultDataSet(n);
       break;
-    case 19:
+    case GrammarAction::NumberList:
       numberListAction(n);
       break;
-    case 20:
+    case GrammarAction::Range:
       rangePending = arg(n, 0) != 65535;
       rangeMin = arg(n, 0);
       rangeHasMax = n->args.size() > 1;
       rangeMax = arg(n, 1);
       break;
-    case 22: {
+    case GrammarAction::ListCode: {
       if (list.slot < 0)
         error(PM_INTERNAL, look(), "a code without its list");
       int code = arg(n, 0);
       appendDouble(slot(list.slot), code == 0 ? 0.0 : -static_cast<double>(code));
       break;
     }
-    case 25:
+    case GrammarAction::AppendName:
       // Argument 2: a name the step creates (an output variable), kept as the user wrote it,
       // as a data set keeps the case of its variables' names; otherwise upper-cased.
       if (list.slot >= 0 && ps->pos > 0)
         appendName(slot(list.slot),
                    arg(n, 0) == 2 ? asTyped(at(ps->pos - 1)) : at(ps->pos - 1).text);
       break;
-    case 29:
+    case GrammarAction::By:
       byAction(arg(n, 0));
       break;
-    case 31:
+    case GrammarAction::ClassPosition:
       classPositionAction(n);
       break;
-    case 33: {
+    case GrammarAction::StoreCode: {
       OptionSlot* sl = slot(arg(n, 0));
       sl->value.number = arg(n, 1);
       sl->kind = OSK_NUMBER;
       sl->present = 1;
       break;
     }
-    case 35:
+    case GrammarAction::ListText:
       if (list.slot >= 0)
         storeText(slot(list.slot), look().text);
       break;
-    case 36:
+    case GrammarAction::DataSetOptions:
       if (arg(n, 0) == 2)
         dataSetOptionsAction();
       break;
-    case 39:
+    case GrammarAction::Effect:
       effectHookAction(n);
       break;
-    default: // 13, 16, 23, 26, 30: token-class and name handling of the host's own
+    default: // CatalogPart, NameToken, TokenSave, NameStart, NameClass: the host's own
       break;
     }
   }
@@ -597,7 +598,7 @@ struct Interp {
   // its input data set; an output statement without one writes to a new WORK.DATAn.
   void defaultDataSet(const GNode* n) {
     const int slotNumber = arg(n, 0);
-    if (slotNumber == 11 && arg(n, 1) == 1 && current() == root->first && !root->dataSet &&
+    if (slotNumber == kSlotData && arg(n, 1) == 1 && current() == root->first && !root->dataSet &&
         !inputFailed)
       error(PM_NODEFAULTDATA, look(), "");
     if (arg(n, 1) != 2 || current() == nullptr || slot(slotNumber)->present)
@@ -617,7 +618,7 @@ struct Interp {
     switch (which) {
     case 1: {
       byItemEnd();
-      OptionSlot* vars = slot(0);
+      OptionSlot* vars = slot(kSlotByVariables);
       byItemStart = vars->kind == OSK_INTLIST ? vars->value.list.count : 0;
       break;
     }
@@ -625,7 +626,7 @@ struct Interp {
       byDescending = true;
       break;
     case 3:
-      setFlag(76);
+      setFlag(kFlagByNotsorted);
       break;
     case 0:
       byItemEnd();

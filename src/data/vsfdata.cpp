@@ -51,14 +51,14 @@ void addScaled(double* sums, const double* values, int32_t n, double scale) {
 [[nodiscard]] int32_t dataFold(Pass& p) {
   VsfDataSettings* s = p.s;
   switch (s->cvMethod) {
-  case VSF_CV_RANDOM:
+  case CV_RANDOM:
     return static_cast<int32_t>(zranuni(s->seed) * s->folds);
-  case VSF_CV_SPLIT: {
+  case CV_SPLIT: {
     int32_t f = p.splitCounter;
     p.splitCounter = (p.splitCounter + 1) % std::max(s->folds, 1);
     return f;
   }
-  case VSF_CV_INDEX:
+  case CV_INDEX:
     return p.src->indexLevel(p.src->self);
   default:
     return kVsfNoFold;

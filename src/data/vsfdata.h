@@ -9,6 +9,7 @@
 #include "data/vsfutilfile.h"
 #include "data/zpuddle.h"
 #include "support/hostif.h"
+#include "support/protocol.h"
 
 #include <cstdint>
 
@@ -23,8 +24,6 @@ enum VsfRole : int32_t {
   VSF_ROLE_VALIDATE = 2,
   VSF_ROLE_TEST = 4
 };
-// CVMETHOD= values (the codes of VsfCvMethod).
-inline constexpr int32_t VSF_CV_RANDOM = 1, VSF_CV_BLOCK = 2, VSF_CV_SPLIT = 3, VSF_CV_INDEX = 4;
 // The fold code of a row that has no fold yet.
 inline constexpr int32_t kVsfNoFold = -999;
 

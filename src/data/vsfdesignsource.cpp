@@ -435,7 +435,7 @@ int32_t vsfData(VsfContext* ctx) {
     missing = "vsfData: the design has no model effects";
   else if (o.split && ctx->effectRecords == nullptr)
     missing = "vsfData: the split effect records of the BY group were not made";
-  else if (s->cvMethod == VSF_CV_INDEX && (o.cvIndexVar < 0 || o.cvIndexVar >= d->classCount))
+  else if (s->cvMethod == CV_INDEX && (o.cvIndexVar < 0 || o.cvIndexVar >= d->classCount))
     missing = "vsfData: the CVMETHOD=INDEX variable is not a CLASS variable of the design";
   if (missing != nullptr) {
     xebug(missing);
@@ -472,7 +472,7 @@ int32_t vsfData(VsfContext* ctx) {
   // The records of the effects entered before selection come first in the list.
   if (o.split && fromRecords)
     ctx->model.includeCount = ctx->enteredFirstBoundary;
-  if (s->cvMethod == VSF_CV_INDEX) // one fold per level of the index variable
+  if (s->cvMethod == CV_INDEX) // one fold per level of the index variable
     s->folds = d->classes[o.cvIndexVar].levelCount;
   s->entries = entries;
   s->entryCount = E;

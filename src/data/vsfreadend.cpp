@@ -207,7 +207,7 @@ void storeTotals(Pass& p) {
 int32_t vsfReadCompletion(Pass& p, QkExtensionSet* exts, QkPool* pool) {
   storeTotals(p);
   int32_t rc = 0;
-  if (p.s->cvMethod == VSF_CV_BLOCK && p.layout.hasFold) {
+  if (p.s->cvMethod == CV_BLOCK && p.layout.hasFold) {
     rc = blockFolds(p);
     if (rc != 0)
       return rc;

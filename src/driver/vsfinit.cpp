@@ -61,15 +61,16 @@ int32_t vsfPreInit(VsfContext* ctx) {
   if (block == nullptr)
     vsfExitError(ctx, 1);
 
-  RvqAttr create[3] = {rvqString(143, "rvq", 3), rvqString(146, "manager", 7),
-                       rvqHandle(144, nullptr)};
-  int32_t rc = wobmth(block, nullptr, 147, 3, create);
+  RvqAttr create[3] = {rvqString(RvqAttrId::ObjectClass, "rvq", 3),
+                       rvqString(RvqAttrId::ObjectKind, "manager", 7),
+                       rvqHandle(RvqAttrId::Handle, nullptr)};
+  int32_t rc = wobmth(block, nullptr, RvqMethod::Create, 3, create);
   if (rc < 0)
     zrvqexit(rc);
   ctx->outputManager = static_cast<RvqObject*>(create[2].value.ptr);
 
   if (ctx->outputManager != nullptr) {
-    RvqAttr query[1] = {rvqFlag(1334, 0)};
+    RvqAttr query[1] = {rvqFlag(RvqAttrId::Query, 0)};
     rc = wobquery(ctx->outputManager, 1, query);
     if (rc < 0)
       zrvqexit(rc);

@@ -75,8 +75,8 @@ void closeGroupOutput(VsfContext* ctx) {
   ctx->outputGroup = nullptr;
   for (int32_t level : {2, 3}) {
     RvqAttr attrs[2] = {};
-    attrs[1] = rvqInt(442, level);
-    exitOnOutputFailure(wobmth(ctx->outputManager, nullptr, 439, 2, attrs));
+    attrs[1] = rvqInt(RvqAttrId::LevelMark, level);
+    exitOnOutputFailure(wobmth(ctx->outputManager, nullptr, RvqMethod::LevelNote, 2, attrs));
   }
 }
 

@@ -8,6 +8,7 @@
 #include "driver/vsfstmtlog.h"
 #include "support/hoststubs.h"
 #include "support/nomemory.h"
+#include "support/protocol.h"
 
 #include <cstring>
 
@@ -20,8 +21,14 @@ struct StatRow {
   bool column;
 };
 const StatRow kStats[] = {
-    {2, OS_PRED, true},   {3, OS_RESID, true}, {4, OS_SAMPLEPRED, false}, {5, OS_SAMPLEFREQ, false},
-    {6, OS_STDDEV, true}, {7, OS_UPPER, true}, {8, OS_LOWER, true},       {9, OS_MEDIAN, true},
+    {OutputFlag::Pred, OS_PRED, true},
+    {OutputFlag::Resid, OS_RESID, true},
+    {OutputFlag::SamplePred, OS_SAMPLEPRED, false},
+    {OutputFlag::SampleFreq, OS_SAMPLEFREQ, false},
+    {OutputFlag::StdDev, OS_STDDEV, true},
+    {OutputFlag::Upper, OS_UPPER, true},
+    {OutputFlag::Lower, OS_LOWER, true},
+    {OutputFlag::Median, OS_MEDIAN, true},
 };
 
 void readStats(const ParsedStatement* s, VsfOutputSpec* spec, bool sampleFreq) {
@@ -65,7 +72,7 @@ void readStats(const ParsedStatement* s, VsfOutputSpec* spec, bool sampleFreq) {
 void parse_output(VsfContext* ctx, ParsedStatement* output) {
   VsfOutputSpec& spec = ctx->stmt.output;
   spec = VsfOutputSpec{};
-  spec.out = slotDataSet(stmtSlot(output, 1));
+  spec.out = slotDataSet(stmtSlot(output, OutputSlot::Out));
   readStats(output, &spec, true);
   ctx->options.hasOutput = 1;
   ctx->options.outputBlock = spec.out;
@@ -90,8 +97,8 @@ int32_t parse_scores(VsfContext* ctx, ParsedStatement* first) {
     if (findstmt(s, "SCORE") != s)
       continue;
     VsfScoreSpec& sc = specs[i++];
-    sc.data = slotDataSet(stmtSlot(s, 1));
-    sc.out = slotDataSet(stmtSlot(s, 11));
+    sc.data = slotDataSet(stmtSlot(s, OutputSlot::ScoreData));
+    sc.out = slotDataSet(stmtSlot(s, OutputSlot::ScoreOut));
     sc.spec.out = sc.out;
     readStats(s, &sc.spec, false);
   }
@@ -102,41 +109,43 @@ int32_t parse_partition(VsfContext* ctx, ParsedStatement* p) {
   VsfPartitionSettings& ps = ctx->stmt.partition;
   VsfModelOptions& o = ctx->options;
   ps.given = 1;
-  const OptionSlot* role = stmtSlot(p, 1);
+  const OptionSlot* role = stmtSlot(p, PartitionSlot::RoleVar);
   ps.roleVar = slotCount(role, OSK_INTLIST) > 0 ? role->items.ints[0] : 0;
   bool valData = ctx->stmt.proc.valData != nullptr;
   bool testData = ctx->stmt.proc.testData != nullptr;
   if (ps.roleVar == 0) {
-    if (stmtFlag(p, 5) && valData)
+    if (stmtFlag(p, PartitionFlag::ValidateFraction) && valData)
       return stmtFail(ctx, 122, 3000, -27);
-    if (stmtFlag(p, 6) && testData)
+    if (stmtFlag(p, PartitionFlag::TestFraction) && testData)
       return stmtFail(ctx, 123, 3000, -26);
-    if (stmtFlag(p, 5) || stmtFlag(p, 6)) {
-      o.validateFraction = stmtNumber(p, 5, 0);
-      o.testFraction = stmtNumber(p, 6, 0);
+    if (stmtFlag(p, PartitionFlag::ValidateFraction) || stmtFlag(p, PartitionFlag::TestFraction)) {
+      o.validateFraction = stmtNumber(p, PartitionFlag::ValidateFraction, 0);
+      o.testFraction = stmtNumber(p, PartitionFlag::TestFraction, 0);
       o.trainFraction = 1 - o.testFraction - o.validateFraction;
       if (!(o.trainFraction > 0))
         return stmtFail(ctx, 124, 1012, -9);
     }
   } else {
-    if (!stmtFlag(p, 2) && !stmtFlag(p, 3) && !stmtFlag(p, 4))
+    if (!stmtFlag(p, PartitionFlag::Train) && !stmtFlag(p, PartitionFlag::Validate) &&
+        !stmtFlag(p, PartitionFlag::Test))
       return stmtFail(ctx, 121, 1012, -9);
-    if (stmtFlag(p, 3) && valData)
+    if (stmtFlag(p, PartitionFlag::Validate) && valData)
       return stmtFail(ctx, 122, 3000, -27);
-    if (stmtFlag(p, 4) && testData)
+    if (stmtFlag(p, PartitionFlag::Test) && testData)
       return stmtFail(ctx, 123, 3000, -26);
     const char** texts[] = {&ps.trainText, &ps.validateText, &ps.testText};
     int32_t* lengths[] = {&ps.trainLength, &ps.validateLength, &ps.testLength};
     for (int k = 0; k < 3; ++k) {
-      if (!stmtFlag(p, 2 + k))
+      if (!stmtFlag(p, PartitionFlag::Train + k))
         continue;
       int32_t n = 0;
-      const char* text = slotLastText(stmtSlot(p, 2 + k), &n);
+      const char* text = slotLastText(stmtSlot(p, PartitionFlag::Train + k), &n);
       *lengths[k] = text ? roleLength(&text, n) : 0;
       *texts[k] = text;
     }
   }
-  ps.validationAsked = stmtFlag(p, 3) || stmtFlag(p, 5);
-  ps.testAsked = stmtFlag(p, 4) || stmtFlag(p, 6);
+  ps.validationAsked =
+      stmtFlag(p, PartitionFlag::Validate) || stmtFlag(p, PartitionFlag::ValidateFraction);
+  ps.testAsked = stmtFlag(p, PartitionFlag::Test) || stmtFlag(p, PartitionFlag::TestFraction);
   return 0;
 }

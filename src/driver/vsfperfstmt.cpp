@@ -5,6 +5,7 @@
 #include "driver/vsfreaders.h"
 #include "support/hoststubs.h"
 #include "support/parsedstmt.h"
+#include "support/protocol.h"
 
 #include <cctype>
 #include <cstdlib>
@@ -102,23 +103,23 @@ void zperform(ParsedStatement* first, VsfPerfBlock* b) {
 }
 
 static void applyPerformStatement(ParsedStatement* p, VsfPerfBlock* b) {
-  if (stmtFlag(p, 1))
+  if (stmtFlag(p, PerfFlag::Threads))
     b->threadingOn = 1;
-  if (stmtFlag(p, 2))
+  if (stmtFlag(p, PerfFlag::NoThreads))
     b->threadingOn = 0;
-  b->details = stmtFlag(p, 6);
-  b->allDetails = stmtFlag(p, 9);
-  b->timing = stmtFlag(p, 6) && !stmtFlag(p, 7);
-  b->status = stmtFlag(p, 8);
-  b->force = stmtFlag(p, 10);
-  if (stmtFlag(p, 3))
+  b->details = stmtFlag(p, PerfFlag::Details);
+  b->allDetails = stmtFlag(p, PerfFlag::AllDetails);
+  b->timing = stmtFlag(p, PerfFlag::Details) && !stmtFlag(p, PerfFlag::NoTiming);
+  b->status = stmtFlag(p, PerfFlag::PerfStatus);
+  b->force = stmtFlag(p, PerfFlag::Force);
+  if (stmtFlag(p, PerfFlag::CpuMin))
     b->threadCount = 1;
-  else if (stmtFlag(p, 4))
+  else if (stmtFlag(p, PerfFlag::CpuMax))
     b->threadCount = 1024;
-  else if (stmtFlag(p, 5))
+  else if (stmtFlag(p, PerfFlag::CpuActual))
     b->threadCount = b->actualCpuCount;
-  else if (stmtSlot(p, 1))
-    b->threadCount = static_cast<int32_t>(stmtNumber(p, 1, b->threadCount));
+  else if (stmtSlot(p, PerfSlot::CpuCount))
+    b->threadCount = static_cast<int32_t>(stmtNumber(p, PerfSlot::CpuCount, b->threadCount));
 }
 
 void parse_perf(VsfContext* ctx, ParsedStatement* first) {
@@ -128,16 +129,16 @@ void parse_perf(VsfContext* ctx, ParsedStatement* first) {
   ParsedStatement* p = ctx->perf.statement;
   if (!p)
     return;
-  o.sscpIncremental = stmtFlag(p, 15);
-  o.sscpFull = stmtFlag(p, 11);
+  o.sscpIncremental = stmtFlag(p, PerfFlag::SscpIncremental);
+  o.sscpFull = stmtFlag(p, PerfFlag::SscpFull);
   ctx->perf.buildSscp = o.sscpIncremental ? 1 : o.sscpFull ? 2 : 0;
-  o.utilBuffers = static_cast<int32_t>(stmtNumber(p, 3, 0));
-  o.utilPageSize = static_cast<int32_t>(stmtNumber(p, 4, 0));
-  o.utilAccess = stmtFlag(p, 12) ? 2 : 0;
-  o.allSparse = stmtFlag(p, 13);
-  o.allDense = stmtFlag(p, 14);
-  o.utilDetails = stmtFlag(p, 16);
-  o.fullSweep = static_cast<uint8_t>(stmtNumber(p, 5, 0));
+  o.utilBuffers = static_cast<int32_t>(stmtNumber(p, PerfSlot::UtilBuffers, 0));
+  o.utilPageSize = static_cast<int32_t>(stmtNumber(p, PerfSlot::UtilPageSize, 0));
+  o.utilAccess = stmtFlag(p, PerfFlag::UtilRandom) ? 2 : 0;
+  o.allSparse = stmtFlag(p, PerfFlag::AllSparse);
+  o.allDense = stmtFlag(p, PerfFlag::AllDense);
+  o.utilDetails = stmtFlag(p, PerfFlag::UtilDetails);
+  o.fullSweep = static_cast<uint8_t>(stmtNumber(p, PerfSlot::FullSweep, 0));
   if (o.utilAccess)
     ctx->options.utilRandom = o.utilAccess;
 }

@@ -847,11 +847,11 @@ void titleAndPostFitStatements(VsfContext* ctx) {
   const bool lasso = lassoType(ctx->options);
   if (!ctx->noprint && ctx->outputManager != nullptr) {
     RvqAttr attrs[5] = {};
-    attrs[1] = rvqInt(440, 1);
-    attrs[2] = rvqFlag(2558, 1);
-    attrs[3] = rvqInt(148, -1);
-    attrs[4] = rvqTextHandle(577, rvqmsg(kSet, 100));
-    int32_t rc = wobmth(ctx->outputManager, nullptr, 439, 5, attrs);
+    attrs[1] = rvqInt(RvqAttrId::NoteLevel, 1);
+    attrs[2] = rvqFlag(RvqAttrId::TitleNote, 1);
+    attrs[3] = rvqInt(RvqAttrId::Placement, -1);
+    attrs[4] = rvqTextHandle(RvqAttrId::Text, rvqmsg(kSet, 100));
+    int32_t rc = wobmth(ctx->outputManager, nullptr, RvqMethod::LevelNote, 5, attrs);
     if (rc < 0)
       zrvqexit(rc);
   }

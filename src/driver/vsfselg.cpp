@@ -7,11 +7,87 @@
 #include "support/parsedstmt.h"
 
 #include <cstring>
+#include <initializer_list>
+#include <string>
 
 namespace {
 
-// Rule 0 is the start rule. Flags and slots are those the readers read; see vsfselg.h for
-// the slots this grammar adds to the procedure statement's node.
+// Action items of the rule notation, written from the named actions, flags and slots:
+// #c, or #c(a,b,...).
+std::string act(int code, std::initializer_list<int> args = {}) {
+  std::string text = "#" + std::to_string(code);
+  const char* sep = "(";
+  for (int a : args) {
+    text += sep + std::to_string(a);
+    sep = ",";
+  }
+  return args.size() ? text + ")" : text;
+}
+std::string setFlag(int flag) { return act(GrammarAction::SetFlag, {flag}); }
+std::string storeNumber(int slot) { return act(GrammarAction::StoreValue, {slot, 1}); }
+std::string storeCode(int slot, int code) { return act(GrammarAction::StoreCode, {slot, code}); }
+
+const std::string kPerfOptions =
+    "( 'THREADS' " + act(GrammarAction::SetSwitch, {PerfFlag::Threads, 1}) + " [ '=' ( 'YES' " +
+    act(GrammarAction::SetSwitch, {PerfFlag::Threads, 1}) + " | 'NO' " +
+    act(GrammarAction::SetSwitch, {PerfFlag::NoThreads, 1}) + " ) ]" + " | 'NOTHREADS' " +
+    act(GrammarAction::SetSwitch, {PerfFlag::NoThreads, 1}) + " | 'CPUCOUNT' '=' ( 'MIN' " +
+    setFlag(PerfFlag::CpuMin) + " | 'MAX' " + setFlag(PerfFlag::CpuMax) + " | 'ACTUAL' " +
+    setFlag(PerfFlag::CpuActual) + " | #20(1,1024) " + storeNumber(PerfSlot::CpuCount) + " INT )" +
+    " | 'DETAILS' " + setFlag(PerfFlag::Details) + " | 'NOTIMING$' " + setFlag(PerfFlag::NoTiming) +
+    " | 'PERFSTATUS$' " + setFlag(PerfFlag::PerfStatus) + " | 'ALLDETAILS$' " +
+    setFlag(PerfFlag::AllDetails) + " " + setFlag(PerfFlag::Details) + " | 'FORCE$' " +
+    setFlag(PerfFlag::Force) + " | 'BUILDSSCP' '=' ( 'INCREMENTAL' " +
+    setFlag(PerfFlag::SscpIncremental) + " | 'FULL' " + setFlag(PerfFlag::SscpFull) + " )" +
+    " | 'UTIL_RANDOM$' " + setFlag(PerfFlag::UtilRandom) + " | 'UTIL_BUFFERS$' '=' #20(0) " +
+    storeNumber(PerfSlot::UtilBuffers) + " INT" + " | 'UTIL_PAGESIZE$' '=' #20(1,10000) " +
+    storeNumber(PerfSlot::UtilPageSize) + " INT" + " | 'ALLSPARSE$' " +
+    setFlag(PerfFlag::AllSparse) + " | 'ALLDENSE$' " + setFlag(PerfFlag::AllDense) +
+    " | 'UTIL_DETAILS$' " + setFlag(PerfFlag::UtilDetails) + " | 'FULL_SWEEP$' '=' ( 'STEPADD' " +
+    storeCode(PerfSlot::FullSweep, 0) + " | 'NEVER' " + storeCode(PerfSlot::FullSweep, 1) +
+    " | 'ALWAYS' " + storeCode(PerfSlot::FullSweep, 2) + " ) )";
+
+std::string startList(int slot, int kind) { return act(GrammarAction::StartList, {slot, kind}); }
+std::string appendText(int slot) { return act(GrammarAction::AppendValue, {slot, 5}); }
+// A statistic keyword whose flag is also the slot of the output name that may follow.
+std::string stat(const char* keywords, int flag) {
+  return std::string(keywords) + " " + setFlag(flag) + " [ '=' " + startList(flag, 9) +
+         " outname ]";
+}
+
+const std::string kPartition =
+    "#3(6) 'PARTITION' [ ( 'ROLEVAR'/'ROLE'/'VAR' '=' " + startList(PartitionSlot::RoleVar, 3) +
+    " variable   [ '(' { 'TRAIN' '=' " + setFlag(PartitionFlag::Train) + " " +
+    appendText(PartitionFlag::Train) + " QS | 'VALIDATE'/'VAL$'/'VALID$' '=' " +
+    setFlag(PartitionFlag::Validate) + " " + appendText(PartitionFlag::Validate) +
+    " QS   | 'TEST' '=' " + setFlag(PartitionFlag::Test) + " " + appendText(PartitionFlag::Test) +
+    " QS } ')' ] | 'FRACTION'/'FRAC$' '(' { 'VALIDATE'/'VAL$'/'VALID$' '=' " +
+    setFlag(PartitionFlag::ValidateFraction) + " #20(0,1) " +
+    storeNumber(PartitionFlag::ValidateFraction) + " number   | 'TEST' '=' " +
+    setFlag(PartitionFlag::TestFraction) + " #20(0,1) " + storeNumber(PartitionFlag::TestFraction) +
+    " number } ')' ) ] #4";
+const std::string kStatOptions =
+    "( " + stat("'PRED'/'PREDICTED'/'P'", OutputFlag::Pred) + " | " +
+    stat("'RESID'/'RESIDUAL'/'R'", OutputFlag::Resid) + " | " +
+    stat("'SAMPLEPRED'/'SP'", OutputFlag::SamplePred) + " | " +
+    stat("'STDDEV'/'STANDARDDEVIATION'", OutputFlag::StdDev) + " | " +
+    stat("'UPPER'/'UPPERQUANTILE$'/'UQUANT$'", OutputFlag::Upper) + " | " +
+    stat("'LOWER'/'LOWERQUANTILE$'/'LQUANT$'", OutputFlag::Lower) + " )";
+const std::string kOutput =
+    "#3(11) 'OUTPUT' { 'OUT' '=' dsname " +
+    act(GrammarAction::DataSet, {OutputSlot::Out, 2, 0, 2, 2, 4, 0, 0}) + " | statopt | " +
+    stat("'SAMPLEFREQ'/'SF'", OutputFlag::SampleFreq) + " | " +
+    stat("'MEDIAN'", OutputFlag::Median) + " } " +
+    act(GrammarAction::DefaultDataSet, {OutputSlot::Out, 2, 0, 2, 2, 4, 0, 0}) + " #4";
+const std::string kScore =
+    "#3(11) 'SCORE' { 'DATA' '=' dsname " +
+    act(GrammarAction::DataSet, {OutputSlot::ScoreData, 1, 0, 2, 2, 3, 0}) +
+    " | 'OUT' '=' dsname " + act(GrammarAction::DataSet, {OutputSlot::ScoreOut, 2, 0, 2, 2, 4, 0}) +
+    " | statopt | " + stat("'MEDIAN'/'MED'", OutputFlag::Median) + " } " +
+    act(GrammarAction::DefaultDataSet, {OutputSlot::ScoreOut, 2, 0, 2, 2, 4, 0}) + " #4";
+
+// Rule 0 is the start rule. Flags and slots are those the readers read; support/protocol.h
+// names the slots this grammar adds to the procedure statement's node.
 const GrammarRule kRules[] = {
     {"statement",
      "( procstmt | bystmt | classstmt | effectstmt | freqstmt | partitionstmt | modelstmt"
@@ -259,38 +335,14 @@ const GrammarRule kRules[] = {
                " | 'DESIGNROLE' '=' #8(25,1) variable )"},
 
     // ---- PARTITION, OUTPUT, SCORE ----
-    {"partitionstmt",
-     "#3(6) 'PARTITION' [ ( 'ROLEVAR'/'ROLE'/'VAR' '=' #8(1,3) variable"
-     "   [ '(' { 'TRAIN' '=' #5(2) #7(2,5) QS | 'VALIDATE'/'VAL$'/'VALID$' '=' #5(3) #7(3,5) QS"
-     "   | 'TEST' '=' #5(4) #7(4,5) QS } ')' ]"
-     " | 'FRACTION'/'FRAC$' '(' { 'VALIDATE'/'VAL$'/'VALID$' '=' #5(5) #20(0,1) #6(5,1) number"
-     "   | 'TEST' '=' #5(6) #20(0,1) #6(6,1) number } ')' ) ] #4"},
-    {"statopt", "( 'PRED'/'PREDICTED'/'P' #5(2) [ '=' #8(2,9) outname ]"
-                " | 'RESID'/'RESIDUAL'/'R' #5(3) [ '=' #8(3,9) outname ]"
-                " | 'SAMPLEPRED'/'SP' #5(4) [ '=' #8(4,9) outname ]"
-                " | 'STDDEV'/'STANDARDDEVIATION' #5(6) [ '=' #8(6,9) outname ]"
-                " | 'UPPER'/'UPPERQUANTILE$'/'UQUANT$' #5(7) [ '=' #8(7,9) outname ]"
-                " | 'LOWER'/'LOWERQUANTILE$'/'LQUANT$' #5(8) [ '=' #8(8,9) outname ] )"},
-    {"outputstmt", "#3(11) 'OUTPUT' { 'OUT' '=' dsname #17(1,2,0,2,2,4,0,0) | statopt"
-                   " | 'SAMPLEFREQ'/'SF' #5(5) [ '=' #8(5,9) outname ]"
-                   " | 'MEDIAN' #5(9) [ '=' #8(9,9) outname ] } #18(1,2,0,2,2,4,0,0) #4"},
-    {"scorestmt", "#3(11) 'SCORE' { 'DATA' '=' dsname #17(1,1,0,2,2,3,0)"
-                  " | 'OUT' '=' dsname #17(11,2,0,2,2,4,0) | statopt"
-                  " | 'MEDIAN'/'MED' #5(9) [ '=' #8(9,9) outname ] } #18(11,2,0,2,2,4,0) #4"},
+    {"partitionstmt", kPartition.c_str()},
+    {"statopt", kStatOptions.c_str()},
+    {"outputstmt", kOutput.c_str()},
+    {"scorestmt", kScore.c_str()},
 
     // ---- PERFORMANCE ----
     {"performancestmt", "#3(5) 'PERFORMANCE' { perfopt } #4"},
-    {"perfopt",
-     "( 'THREADS' #38(1,1) [ '=' ( 'YES' #38(1,1) | 'NO' #38(2,1) ) ]"
-     " | 'NOTHREADS' #38(2,1)"
-     " | 'CPUCOUNT' '=' ( 'MIN' #5(3) | 'MAX' #5(4) | 'ACTUAL' #5(5) | #20(1,1024) #6(1,1) INT )"
-     " | 'DETAILS' #5(6) | 'NOTIMING$' #5(7) | 'PERFSTATUS$' #5(8)"
-     " | 'ALLDETAILS$' #5(9) #5(6) | 'FORCE$' #5(10)"
-     " | 'BUILDSSCP' '=' ( 'INCREMENTAL' #5(15) | 'FULL' #5(11) )"
-     " | 'UTIL_RANDOM$' #5(12) | 'UTIL_BUFFERS$' '=' #20(0) #6(3,1) INT"
-     " | 'UTIL_PAGESIZE$' '=' #20(1,10000) #6(4,1) INT"
-     " | 'ALLSPARSE$' #5(13) | 'ALLDENSE$' #5(14) | 'UTIL_DETAILS$' #5(16)"
-     " | 'FULL_SWEEP$' '=' ( 'STEPADD' #33(5,0) | 'NEVER' #33(5,1) | 'ALWAYS' #33(5,2) ) )"},
+    {"perfopt", kPerfOptions.c_str()},
 
     // ---- MODELAVERAGE ----
     {"modelaveragestmt", "#3(23) 'MODELAVERAGE' #5(1) { maopt } #4"},

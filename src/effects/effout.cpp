@@ -70,21 +70,26 @@ RvqAttr descriptor(HostVariable* var) {
 }
 
 RvqObject* createData(RvqObject* parent, const char* name, RvqText* description, RvqText* label) {
-  RvqAttr a[] = {rvqString(143, "rvq", 3),       rvqString(146, "data", 4),
-                 rvqHandle(144, nullptr),        rvqInt(148, -1),
-                 rvqTextHandle(138, text(name)), rvqTextHandle(310, description),
-                 rvqTextHandle(296, label)};
-  check(wobmth(parent, nullptr, 147, 7, a));
+  RvqAttr a[] = {rvqString(RvqAttrId::ObjectClass, "rvq", 3),
+                 rvqString(RvqAttrId::ObjectKind, "data", 4),
+                 rvqHandle(RvqAttrId::Handle, nullptr),
+                 rvqInt(RvqAttrId::Placement, -1),
+                 rvqTextHandle(RvqAttrId::Name, text(name)),
+                 rvqTextHandle(RvqAttrId::Description, description),
+                 rvqTextHandle(RvqAttrId::Label, label)};
+  check(wobmth(parent, nullptr, RvqMethod::Create, 7, a));
   return static_cast<RvqObject*>(a[2].value.ptr);
 }
 
 void column(RvqObject* data, int32_t type, const char* name, void* bound, int32_t width) {
   if (type == 6)
-    call(data, 338,
-         {rvqInt(103, type), rvqTextHandle(138, text(name)), rvqInt(289, width),
-          rvqBound(285, bound)});
+    call(data, RvqMethod::DefineColumn,
+         {rvqInt(RvqAttrId::ColumnType, type), rvqTextHandle(RvqAttrId::Name, text(name)),
+          rvqInt(RvqAttrId::Width, width), rvqBound(RvqAttrId::Bound, bound)});
   else
-    call(data, 338, {rvqInt(103, type), rvqTextHandle(138, text(name)), rvqBound(285, bound)});
+    call(data, RvqMethod::DefineColumn,
+         {rvqInt(RvqAttrId::ColumnType, type), rvqTextHandle(RvqAttrId::Name, text(name)),
+          rvqBound(RvqAttrId::Bound, bound)});
 }
 
 void variableColumn(RvqObject* data, int32_t type, const char* name, HostVariable* var,
@@ -93,47 +98,51 @@ void variableColumn(RvqObject* data, int32_t type, const char* name, HostVariabl
   RvqText* columnName = name != nullptr  ? text(name)
                         : var != nullptr ? text(var->name, var->nameLength)
                                          : text("");
-  std::vector<RvqAttr> a = {rvqInt(103, type), rvqTextHandle(138, columnName), descriptor(var)};
+  std::vector<RvqAttr> a = {rvqInt(RvqAttrId::ColumnType, type),
+                            rvqTextHandle(RvqAttrId::Name, columnName), descriptor(var)};
   if (templateColumn != nullptr)
-    a.push_back(rvqTextHandle(339, text(templateColumn)));
+    a.push_back(rvqTextHandle(RvqAttrId::Template, text(templateColumn)));
   if (type == 6)
-    a.push_back(rvqInt(289, var != nullptr ? var->length : 1));
-  a.push_back(rvqBound(285, bound));
-  call(data, 338, a);
+    a.push_back(rvqInt(RvqAttrId::Width, var != nullptr ? var->length : 1));
+  a.push_back(rvqBound(RvqAttrId::Bound, bound));
+  call(data, RvqMethod::DefineColumn, a);
 }
 
 void dynamic(RvqObject* data, const char* name, int32_t value) {
-  call(data, 316, {rvqTextHandle(311, text(name)), rvqInt(287, value)});
+  call(data, RvqMethod::SetDynamic,
+       {rvqTextHandle(RvqAttrId::DynamicName, text(name)), rvqInt(RvqAttrId::Value, value)});
 }
 
-void endColumns(RvqObject* data) { call(data, 298, {}); }
+void endColumns(RvqObject* data) { call(data, RvqMethod::EndColumns, {}); }
 
 RvqObject* bind(RvqObject* parent, RvqObject* data, RvqText* label, const char* templ,
                 const char* extraName, RvqText* extraValue) {
   std::string full = std::string("Stat.VARSIFTER.") + templ;
-  std::vector<RvqAttr> a = {rvqHandle(0, nullptr), rvqHandle(0, data),
-                            rvqTextHandle(311, text("Header", 6)), rvqTextHandle(287, label)};
+  std::vector<RvqAttr> a = {rvqHandle(RvqAttrId::Receiver, nullptr),
+                            rvqHandle(RvqAttrId::Receiver, data),
+                            rvqTextHandle(RvqAttrId::DynamicName, text("Header", 6)),
+                            rvqTextHandle(RvqAttrId::Value, label)};
   if (extraName != nullptr) {
-    a.push_back(rvqTextHandle(311, text(extraName)));
-    a.push_back(rvqTextHandle(287, extraValue));
+    a.push_back(rvqTextHandle(RvqAttrId::DynamicName, text(extraName)));
+    a.push_back(rvqTextHandle(RvqAttrId::Value, extraValue));
   }
-  a.push_back(rvqTextHandle(339, text(full.c_str())));
-  check(wobmth(parent, nullptr, 422, static_cast<int32_t>(a.size()), a.data()));
+  a.push_back(rvqTextHandle(RvqAttrId::Template, text(full.c_str())));
+  check(wobmth(parent, nullptr, RvqMethod::BindTable, static_cast<int32_t>(a.size()), a.data()));
   return static_cast<RvqObject*>(a[0].value.ptr);
 }
 
-void row(RvqObject* data) { call(data, 329, {}); }
+void row(RvqObject* data) { call(data, RvqMethod::EmitRow, {}); }
 
 void finish(RvqObject* parent, RvqObject* data, RvqObject* table) {
-  call(data, 299, {});
-  call(parent, 428, {rvqHandle(0, table)});
+  call(data, RvqMethod::EndRows, {});
+  call(parent, RvqMethod::Publish, {rvqHandle(RvqAttrId::Receiver, table)});
 }
 
 RvqObject* openGroup(RvqObject* parent, RvqText* name, int32_t flag, uint16_t textId,
                      RvqText* label) {
-  RvqAttr a[] = {rvqHandle(144, nullptr), rvqTextHandle(138, name), rvqFlag(286, flag),
-                 rvqTextHandle(textId, label)};
-  check(wobmth(parent, nullptr, 300, 4, a));
+  RvqAttr a[] = {rvqHandle(RvqAttrId::Handle, nullptr), rvqTextHandle(RvqAttrId::Name, name),
+                 rvqFlag(RvqAttrId::Numbered, flag), rvqTextHandle(textId, label)};
+  check(wobmth(parent, nullptr, RvqMethod::OpenGroup, 4, a));
   return static_cast<RvqObject*>(a[0].value.ptr);
 }
 
@@ -145,29 +154,31 @@ void endObject(RvqObject* object) {
 RvqObject* createFactoid(RvqObject* parent, const char* templ, const char* name, RvqText* title,
                          RvqText* description) {
   std::string full = std::string("Stat.VARSIFTER.") + templ;
-  RvqAttr a[] = {rvqString(143, "rvq", 3),
-                 rvqString(146, "factoid", 7),
-                 rvqHandle(144, nullptr),
-                 rvqTextHandle(339, text(full.c_str())),
-                 rvqInt(148, -1),
-                 rvqTextHandle(138, text(name)),
-                 rvqTextHandle(267, title),
-                 rvqTextHandle(296, title),
-                 rvqTextHandle(310, description)};
-  check(wobmth(parent, nullptr, 147, 9, a));
+  RvqAttr a[] = {rvqString(RvqAttrId::ObjectClass, "rvq", 3),
+                 rvqString(RvqAttrId::ObjectKind, "factoid", 7),
+                 rvqHandle(RvqAttrId::Handle, nullptr),
+                 rvqTextHandle(RvqAttrId::Template, text(full.c_str())),
+                 rvqInt(RvqAttrId::Placement, -1),
+                 rvqTextHandle(RvqAttrId::Name, text(name)),
+                 rvqTextHandle(RvqAttrId::Title, title),
+                 rvqTextHandle(RvqAttrId::Label, title),
+                 rvqTextHandle(RvqAttrId::Description, description)};
+  check(wobmth(parent, nullptr, RvqMethod::Create, 9, a));
   return static_cast<RvqObject*>(a[2].value.ptr);
 }
 
 void entry(RvqObject* factoid, RvqText* label, int32_t value) {
-  call(factoid, 164, {rvqTextHandle(296, label), rvqInt(287, value)});
+  call(factoid, RvqMethod::Entry,
+       {rvqTextHandle(RvqAttrId::Label, label), rvqInt(RvqAttrId::Value, value)});
 }
 
 void entry(RvqObject* factoid, RvqText* label, RvqText* value) {
-  call(factoid, 164, {rvqTextHandle(296, label), rvqTextHandle(287, value)});
+  call(factoid, RvqMethod::Entry,
+       {rvqTextHandle(RvqAttrId::Label, label), rvqTextHandle(RvqAttrId::Value, value)});
 }
 
 void endFactoid(RvqObject* factoid) {
-  call(factoid, 299, {});
+  call(factoid, RvqMethod::EndRows, {});
   endObject(factoid);
 }
 

@@ -121,17 +121,18 @@ void zlevPrintLagDesignLevels(RvqObject* parent, LevEftVar* record, LevDesign* d
   }
   for (int32_t k = 1; k <= p; ++k) {
     RvqText* name = textf("Period%d", k);
-    std::vector<RvqAttr> a = {rvqInt(103, 5), rvqTextHandle(138, name),
-                              rvqTextHandle(296, textf("%d", k)),
-                              rvqTextHandle(339, text("Period"))};
+    std::vector<RvqAttr> a = {rvqInt(RvqAttrId::ColumnType, 5),
+                              rvqTextHandle(RvqAttrId::Name, name),
+                              rvqTextHandle(RvqAttrId::Label, textf("%d", k)),
+                              rvqTextHandle(RvqAttrId::Template, text("Period"))};
     if (k == 1) {
-      a.push_back(rvqTextHandle(311, text("spans")));
-      a.push_back(rvqTextHandle(287, name));
-      a.push_back(rvqTextHandle(311, text("spane")));
-      a.push_back(rvqTextHandle(287, textf("Period%d", p)));
+      a.push_back(rvqTextHandle(RvqAttrId::DynamicName, text("spans")));
+      a.push_back(rvqTextHandle(RvqAttrId::Value, name));
+      a.push_back(rvqTextHandle(RvqAttrId::DynamicName, text("spane")));
+      a.push_back(rvqTextHandle(RvqAttrId::Value, textf("Period%d", p)));
     }
-    a.push_back(rvqBound(285, &periods[static_cast<size_t>(k - 1)]));
-    call(data, 338, a);
+    a.push_back(rvqBound(RvqAttrId::Bound, &periods[static_cast<size_t>(k - 1)]));
+    call(data, RvqMethod::DefineColumn, a);
   }
   endColumns(data);
   RvqObject* table =
@@ -193,57 +194,57 @@ void zlevPrintLagDesign(RvqObject* parent, LevEftVar* record, LevDesign* design)
       int32_t width;
       const char* just;
       numericLayout(w.var, &width, &just);
-      a = {rvqInt(103, 5),
-           rvqTextHandle(138, varName(w)),
+      a = {rvqInt(RvqAttrId::ColumnType, 5),
+           rvqTextHandle(RvqAttrId::Name, varName(w)),
            descriptor(w.var),
-           rvqTextHandle(339, text("WithinNumVar")),
-           rvqBound(285, &subjects[static_cast<size_t>(i)]),
-           rvqTextHandle(311, text("withinWidth")),
-           rvqInt(287, width),
-           rvqTextHandle(311, text("withinJust")),
-           rvqTextHandle(287, text(just, 1))};
+           rvqTextHandle(RvqAttrId::Template, text("WithinNumVar")),
+           rvqBound(RvqAttrId::Bound, &subjects[static_cast<size_t>(i)]),
+           rvqTextHandle(RvqAttrId::DynamicName, text("withinWidth")),
+           rvqInt(RvqAttrId::Value, width),
+           rvqTextHandle(RvqAttrId::DynamicName, text("withinJust")),
+           rvqTextHandle(RvqAttrId::Value, text(just, 1))};
     } else {
       subjectText[static_cast<size_t>(i)].assign(static_cast<size_t>(w.var->length) + 1, ' ');
-      a = {rvqInt(103, 6),
-           rvqTextHandle(138, varName(w)),
-           rvqInt(289, w.var->length),
+      a = {rvqInt(RvqAttrId::ColumnType, 6),
+           rvqTextHandle(RvqAttrId::Name, varName(w)),
+           rvqInt(RvqAttrId::Width, w.var->length),
            descriptor(w.var),
-           rvqTextHandle(339, text("WithinCharVar")),
-           rvqBound(285, subjectText[static_cast<size_t>(i)].data()),
-           rvqInt(272, w.widestLevel)};
+           rvqTextHandle(RvqAttrId::Template, text("WithinCharVar")),
+           rvqBound(RvqAttrId::Bound, subjectText[static_cast<size_t>(i)].data()),
+           rvqInt(RvqAttrId::FormatWidth, w.widestLevel)};
     }
-    call(data, 338, a);
+    call(data, RvqMethod::DefineColumn, a);
   }
   for (int32_t k = 1; k <= p; ++k) {
     RvqText* name = textf("Period%d", k);
     const char* levelText = period.levelTexts != nullptr ? period.levelTexts[k - 1] : "";
     int32_t levelLength = period.levelTexts != nullptr ? effStrip(levelText, period.levelWidth) : 0;
     std::vector<RvqAttr> a = {
-        rvqInt(103, laggedNumeric ? 5 : 6),
-        rvqTextHandle(339, text(laggedNumeric ? "PeriodNumVar" : "PeriodCharVar")),
-        descriptor(lagged.var), rvqTextHandle(138, name),
-        rvqTextHandle(296, textf("%.*s", levelLength, levelText))};
+        rvqInt(RvqAttrId::ColumnType, laggedNumeric ? 5 : 6),
+        rvqTextHandle(RvqAttrId::Template, text(laggedNumeric ? "PeriodNumVar" : "PeriodCharVar")),
+        descriptor(lagged.var), rvqTextHandle(RvqAttrId::Name, name),
+        rvqTextHandle(RvqAttrId::Label, textf("%.*s", levelLength, levelText))};
     if (k == 1) {
-      a.push_back(rvqTextHandle(311, text("spans")));
-      a.push_back(rvqTextHandle(287, name));
-      a.push_back(rvqTextHandle(311, text("spane")));
-      a.push_back(rvqTextHandle(287, textf("Period%d", p)));
+      a.push_back(rvqTextHandle(RvqAttrId::DynamicName, text("spans")));
+      a.push_back(rvqTextHandle(RvqAttrId::Value, name));
+      a.push_back(rvqTextHandle(RvqAttrId::DynamicName, text("spane")));
+      a.push_back(rvqTextHandle(RvqAttrId::Value, textf("Period%d", p)));
     }
     if (laggedNumeric) {
       int32_t width;
       const char* just;
       numericLayout(lagged.var, &width, &just);
-      a.push_back(rvqBound(285, &periods[static_cast<size_t>(k - 1)]));
-      a.push_back(rvqTextHandle(311, text("periodWidth")));
-      a.push_back(rvqInt(287, width));
-      a.push_back(rvqTextHandle(311, text("periodJust")));
-      a.push_back(rvqTextHandle(287, text(just, 1)));
+      a.push_back(rvqBound(RvqAttrId::Bound, &periods[static_cast<size_t>(k - 1)]));
+      a.push_back(rvqTextHandle(RvqAttrId::DynamicName, text("periodWidth")));
+      a.push_back(rvqInt(RvqAttrId::Value, width));
+      a.push_back(rvqTextHandle(RvqAttrId::DynamicName, text("periodJust")));
+      a.push_back(rvqTextHandle(RvqAttrId::Value, text(just, 1)));
     } else {
-      a.push_back(rvqInt(289, laggedLength));
-      a.push_back(rvqBound(285, periodText[static_cast<size_t>(k - 1)].data()));
-      a.push_back(rvqInt(272, lagged.widestLevel));
+      a.push_back(rvqInt(RvqAttrId::Width, laggedLength));
+      a.push_back(rvqBound(RvqAttrId::Bound, periodText[static_cast<size_t>(k - 1)].data()));
+      a.push_back(rvqInt(RvqAttrId::FormatWidth, lagged.widestLevel));
     }
-    call(data, 338, a);
+    call(data, RvqMethod::DefineColumn, a);
   }
   endColumns(data);
   RvqObject* table =

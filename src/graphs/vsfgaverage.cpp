@@ -22,7 +22,7 @@
 namespace {
 
 RvqAttr hiddenUnlessShown(const VsfContext* ctx) {
-  return rvqFlag(2640, ctx->stmt.proc.showInternal ? 0 : 1);
+  return rvqFlag(RvqAttrId::GraphsOnly, ctx->stmt.proc.showInternal ? 0 : 1);
 }
 
 double usablePercent(const VsfAverageSummary& a) { return 100.0 / a.usableCount; }
@@ -49,7 +49,7 @@ std::string effectName(VsfContext* ctx, int32_t e) {
   out.create("Coeffs", nullptr);
   out.intColumn("Sample", &sample);
   for (int32_t j = 0; j < parms; ++j)
-    out.column({rvqInt(103, 5), vsfaName(names[static_cast<size_t>(j)].c_str()),
+    out.column({rvqInt(RvqAttrId::ColumnType, 5), vsfaName(names[static_cast<size_t>(j)].c_str()),
                 vsfaTemplate("Coefficient"), vsfaBound(&coef[static_cast<size_t>(j)])});
   out.endColumns();
   out.bind("Stat.VARSIFTER.Phantom.BootstrapCoefficients",
@@ -137,8 +137,8 @@ struct DistCall {
 void commonPairs(VsfContext* ctx, VsfGraphCall& g, const DistCall& c) {
   g.text("_DEPNAME", ctx->responseName);
   g.text("_TITLE", c.title);
-  g.value("_NSAMPLESUSED", rvqInt(287, ctx->average.usableCount));
-  g.value("_REFIT", rvqInt(287, c.refit));
+  g.value("_NSAMPLESUSED", rvqInt(RvqAttrId::Value, ctx->average.usableCount));
+  g.value("_REFIT", rvqInt(RvqAttrId::Value, c.refit));
 }
 
 void singleGraph(VsfContext* ctx, const DistCall& c, const ShownParm& p) {
@@ -150,7 +150,7 @@ void singleGraph(VsfContext* ctx, const DistCall& c, const ShownParm& p) {
   commonPairs(ctx, g, c);
   g.text("_INDEPVAR", vsfText(p.variable.c_str()));
   g.text("_INDEPLABEL", label);
-  g.value("_NNONZERO", rvqInt(287, p.nonzero));
+  g.value("_NNONZERO", rvqInt(RvqAttrId::Value, p.nonzero));
   g.call(ctx);
 }
 
@@ -161,16 +161,18 @@ void panelGraph(VsfContext* ctx, const DistCall& c, const ShownParm* parms, int3
   g.templ(c.templ);
   g.data(c.data, 1);
   commonPairs(ctx, g, c);
-  g.value("_PANELNUMBER", rvqInt(287, panel));
-  g.value("_NROWS", rvqInt(287, layout.rows));
-  g.value("_NCOLUMNS", rvqInt(287, layout.columns));
-  g.value("_NPLOTS", rvqInt(287, n));
-  g.value("_HEIGHT", rvqInt(287, layout.height));
+  g.value("_PANELNUMBER", rvqInt(RvqAttrId::Value, panel));
+  g.value("_NROWS", rvqInt(RvqAttrId::Value, layout.rows));
+  g.value("_NCOLUMNS", rvqInt(RvqAttrId::Value, layout.columns));
+  g.value("_NPLOTS", rvqInt(RvqAttrId::Value, n));
+  g.value("_HEIGHT", rvqInt(RvqAttrId::Value, layout.height));
   for (int32_t i = 0; i < n; ++i) {
     const std::string m = std::to_string(i + 1);
-    g.nested(("_XVAR" + m).c_str(), rvqTextHandle(287, vsfText(parms[i].variable.c_str())));
-    g.nested(("_XLABEL" + m).c_str(), rvqTextHandle(287, vsfText(parms[i].label.c_str())));
-    g.nested(("_NNONZERO" + m).c_str(), rvqInt(287, parms[i].nonzero));
+    g.nested(("_XVAR" + m).c_str(),
+             rvqTextHandle(RvqAttrId::Value, vsfText(parms[i].variable.c_str())));
+    g.nested(("_XLABEL" + m).c_str(),
+             rvqTextHandle(RvqAttrId::Value, vsfText(parms[i].label.c_str())));
+    g.nested(("_NNONZERO" + m).c_str(), rvqInt(RvqAttrId::Value, parms[i].nonzero));
   }
   g.nestedList();
   g.call(ctx);
@@ -207,7 +209,7 @@ int32_t vsfgBootstrapSelFreq(VsfContext* ctx, RvqText** data, int32_t rows) {
   call.data(data, 1);
   call.text("_DEPNAME", ctx->responseName);
   call.text("_TITLE", title);
-  call.value("_OFFSET", rvqDouble(287, offset));
+  call.value("_OFFSET", rvqDouble(RvqAttrId::Value, offset));
   call.call(ctx);
   ctx->graphTime += zdattim() - ctx->printStart;
   return 0;
@@ -236,8 +238,8 @@ int32_t vsfgBootstrapParmHistogram(VsfContext* ctx, VsfModel* m, bool refitting)
                     : (box ? "Stat.VARSIFTER.Graphics.ParmDistributionPanel"
                            : "Stat.VARSIFTER.Graphics.ParmHistogramPanel"),
              vsfMsgArgs(titleMsg, {HostMsgArg::text(ctx->responseName)}), &data, refitting ? 1 : 0};
-  RvqObject* group =
-      vsfOpenGroup(ctx, "EstimateDistributions", {vsfaLabel(vsfMsg(1210)), rvqFlag(435, 0)});
+  RvqObject* group = vsfOpenGroup(ctx, "EstimateDistributions",
+                                  {vsfaLabel(vsfMsg(1210)), rvqFlag(RvqAttrId::GroupKind, 0)});
   const int32_t perPanel = std::clamp(g.pdPerPanel, 1, 16);
   const int32_t n = static_cast<int32_t>(parms.size());
   for (int32_t i = 0; i < n; i += unpack ? 1 : perPanel) {

@@ -50,8 +50,9 @@ struct CandidateRows {
     out.numberColumn("CriterionDrop", &row.criterionDrop);
   out.endColumns();
   out.bind("Stat.VARSIFTER.Phantom.Candidates",
-           {vsfaDyn("_TITLE"), rvqTextHandle(287, title),
-            rvqFlag(2640, ctx->stmt.proc.showInternal ? 0 : 1), vsfaDataRef(dataRef)});
+           {vsfaDyn("_TITLE"), rvqTextHandle(RvqAttrId::Value, title),
+            rvqFlag(RvqAttrId::GraphsOnly, ctx->stmt.proc.showInternal ? 0 : 1),
+            vsfaDataRef(dataRef)});
   const int32_t changed = m->stepEffect[m->stepCount - 1];
   int32_t kind = 1;
   for (int32_t i = 0; i < shown; ++i) {
@@ -137,10 +138,10 @@ int32_t vsfgCandidates(VsfContext* ctx, VsfModel* step) {
   g.text("_CRITERIONLABEL", longLabel);
   g.text("_SHORTCRITERIONLABEL", vsfMsg(labels.criterionShortLabel));
   g.text("_METHOD", vsfgMethodText(ctx));
-  g.value("_STEPNUMBER", rvqInt(287, s));
-  g.value("_BASELINE", rvqDouble(287, baseline));
+  g.value("_STEPNUMBER", rvqInt(RvqAttrId::Value, s));
+  g.value("_BASELINE", rvqDouble(RvqAttrId::Value, baseline));
   g.text("_TITLE", title);
-  g.value("_ADDANDDROP", rvqInt(287, competitive ? 1 : 0));
+  g.value("_ADDANDDROP", rvqInt(RvqAttrId::Value, competitive ? 1 : 0));
   g.text("_DEPNAME", ctx->responseName);
   g.call(ctx);
   vsfFreeCandidates(step, &ranked);

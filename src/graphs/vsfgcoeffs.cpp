@@ -72,7 +72,8 @@ struct CoefData {
   }
 
   void valueColumn(const char* name, double* v, int32_t header) {
-    out.column({rvqInt(103, 5), vsfaName(name), vsfaLabel(vsfMsg(header)), vsfaBound(v)});
+    out.column({rvqInt(RvqAttrId::ColumnType, 5), vsfaName(name), vsfaLabel(vsfMsg(header)),
+                vsfaBound(v)});
   }
 
   [[nodiscard]] int32_t defineColumns() {
@@ -118,7 +119,8 @@ struct CoefData {
       valueColumn("ValidationASE", &validationAse, 854);
     out.endColumns();
     out.bind("Stat.VARSIFTER.Phantom.Coefficients",
-             {rvqFlag(2640, ctx->stmt.proc.showInternal ? 0 : 1), vsfaDataRef(&dataRef)});
+             {rvqFlag(RvqAttrId::GraphsOnly, ctx->stmt.proc.showInternal ? 0 : 1),
+              vsfaDataRef(&dataRef)});
     return 0;
   }
 
@@ -277,17 +279,17 @@ void coefficientGraphs(CoefData& data, int32_t axis) {
   g.templ(unpack ? "Stat.VARSIFTER.Graphics.CoefficientPlot"
                  : "Stat.VARSIFTER.Graphics.CoefficientPanel");
   g.data(&data.dataRef, 1);
-  g.value("_SHOWPVAL", rvqInt(287, pMode ? 1 : 0));
+  g.value("_SHOWPVAL", rvqInt(RvqAttrId::Value, pMode ? 1 : 0));
   g.text("_PVALLABEL", pLabel);
   g.text("_PVALADDVAR", addVar);
   g.text("_PVALDROPVAR", dropVar);
-  g.value("_OFFSET_RIGHT", rvqDouble(287, offset));
-  g.extra(rvqDouble(287, pMode ? 1.0 : 0.0));
+  g.value("_OFFSET_RIGHT", rvqDouble(RvqAttrId::Value, offset));
+  g.extra(rvqDouble(RvqAttrId::Value, pMode ? 1.0 : 0.0));
   g.text("_CRITERION", criterion);
   g.text("_METHOD", vsfgMethodText(ctx));
-  g.value("_NUMSTEPS", rvqInt(287, steps));
-  g.value("_PARMLABELLENMAX", rvqInt(287, ctx->results.parmLabelWidth));
-  g.value("_BASELINE", rvqDouble(287, baseline));
+  g.value("_NUMSTEPS", rvqInt(RvqAttrId::Value, steps));
+  g.value("_PARMLABELLENMAX", rvqInt(RvqAttrId::Value, ctx->results.parmLabelWidth));
+  g.value("_BASELINE", rvqDouble(RvqAttrId::Value, baseline));
   g.text("_DEPNAME", ctx->responseName);
   g.text("_INTTICKS", list.intTicks);
   g.list(list);
@@ -303,18 +305,18 @@ void coefficientGraphs(CoefData& data, int32_t axis) {
     c.text("_PVALLABEL", pLabel);
     c.text("_PVALADDVAR", addVar);
     c.text("_PVALDROPVAR", dropVar);
-    c.value("_OFFSET_RIGHT", rvqDouble(287, offset));
+    c.value("_OFFSET_RIGHT", rvqDouble(RvqAttrId::Value, offset));
   } else {
-    c.value("_OFFSET_RIGHT", rvqDouble(287, offset));
+    c.value("_OFFSET_RIGHT", rvqDouble(RvqAttrId::Value, offset));
     c.text("_CRITERION", criterion);
     c.text("_CRITERIONLABEL", lc.folds ? vsfMsgArgs(lc.criterionLongLabel, {o.cvFolds})
                                        : vsfMsg(lc.criterionLongLabel));
     c.text("_SHORTCRITERIONLABEL", vsfMsg(lc.criterionShortLabel));
   }
-  c.value("_NUMSTEPS", rvqInt(287, steps));
-  c.value("_PARMLABELLENMAX", rvqInt(287, ctx->results.parmLabelWidth));
+  c.value("_NUMSTEPS", rvqInt(RvqAttrId::Value, steps));
+  c.value("_PARMLABELLENMAX", rvqInt(RvqAttrId::Value, ctx->results.parmLabelWidth));
   if (pMode)
-    c.value("_BASELINE", rvqDouble(287, baseline));
+    c.value("_BASELINE", rvqDouble(RvqAttrId::Value, baseline));
   c.text("_DEPNAME", ctx->responseName);
   c.text("_INTTICKS", list.intTicks);
   c.list(list);

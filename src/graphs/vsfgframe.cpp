@@ -33,8 +33,8 @@ RvqAttr listRecord(const std::vector<RvqAttr>& list) {
 
 void VsfGraphCall::head(const char* name, RvqText* label, RvqText* description) {
   records_.push_back(vsfaName(name));
-  records_.push_back(rvqTextHandle(296, label));
-  records_.push_back(rvqTextHandle(310, description));
+  records_.push_back(rvqTextHandle(RvqAttrId::Label, label));
+  records_.push_back(rvqTextHandle(RvqAttrId::Description, description));
 }
 
 void VsfGraphCall::templ(const char* path) { records_.push_back(vsfaTemplate(path)); }
@@ -58,7 +58,7 @@ void VsfGraphCall::view(RvqObject* view) {
 
 void VsfGraphCall::text(const char* name, RvqText* value) {
   records_.push_back(dynName(name));
-  records_.push_back(rvqTextHandle(287, value));
+  records_.push_back(rvqTextHandle(RvqAttrId::Value, value));
 }
 
 void VsfGraphCall::value(const char* name, RvqAttr value) {
@@ -80,7 +80,8 @@ void VsfGraphCall::nested(const char* name, RvqAttr value) {
 void VsfGraphCall::nestedList() { records_.push_back(listRecord(nested_)); }
 
 void VsfGraphCall::call(VsfContext* ctx) {
-  vsfCallArray(ctx->outputManager, 2826, records_.data(), static_cast<int32_t>(records_.size()));
+  vsfCallArray(ctx->outputManager, RvqMethod::MakeGraph, records_.data(),
+               static_cast<int32_t>(records_.size()));
 }
 
 int32_t vsfgLastShownStep(const VsfContext* ctx, const VsfModel* m) {
@@ -114,17 +115,17 @@ VsfStepAxisList vsfgStepAxisList(const VsfContext* ctx, int32_t axis, int32_t ch
     out.records.push_back(withId(value, 287));
   };
   const int32_t a = axis >= VSA_STEP && axis <= VSA_NORMBETA ? axis : VSA_STEP;
-  pair("_STEPAXIS", rvqTextHandle(287, vsfText(kAxisNames[a])));
-  pair("_STEPAXISLABEL", rvqTextHandle(287, vsfMsg(889 + a)));
-  pair("_STEPTIP", rvqTextHandle(287, a == VSA_STEP ? nullptr : vsfText("Step")));
+  pair("_STEPAXIS", rvqTextHandle(RvqAttrId::Value, vsfText(kAxisNames[a])));
+  pair("_STEPAXISLABEL", rvqTextHandle(RvqAttrId::Value, vsfMsg(889 + a)));
+  pair("_STEPTIP", rvqTextHandle(RvqAttrId::Value, a == VSA_STEP ? nullptr : vsfText("Step")));
   if (chosenStep >= range.first && chosenStep <= range.last) {
     const VsfResultsState& r = ctx->results;
     if (a == VSA_STEP)
-      pair("_CHOSENVALUE", rvqInt(287, chosenStep));
+      pair("_CHOSENVALUE", rvqInt(RvqAttrId::Value, chosenStep));
     else if (a == VSA_STEPLABEL)
-      pair("_CHOSENVALUE", rvqTextHandle(287, r.chosenStepLabelText));
+      pair("_CHOSENVALUE", rvqTextHandle(RvqAttrId::Value, r.chosenStepLabelText));
     else
-      pair("_CHOSENVALUE", rvqDouble(287, r.chosenNormBeta));
+      pair("_CHOSENVALUE", rvqDouble(RvqAttrId::Value, r.chosenNormBeta));
   }
   out.intTicks = vsfText(a == VSA_NORMBETA ? "FALSE" : "TRUE");
   return out;
@@ -133,9 +134,11 @@ VsfStepAxisList vsfgStepAxisList(const VsfContext* ctx, int32_t axis, int32_t ch
 RvqObject* vsfgMakeView(VsfContext* ctx, RvqText* data, const VsfStepRange& range) {
   char where[96];
   std::snprintf(where, sizeof where, "where=(step >= %d and step <= %d)", range.first, range.last);
-  return static_cast<RvqObject*>(vsfCallHandle(
-      ctx->outputManager, 708,
-      {rvqTextHandle(784, data), rvqTextHandle(105, vsfText(where)), rvqBound(321, nullptr)}, 2));
+  return static_cast<RvqObject*>(vsfCallHandle(ctx->outputManager, RvqMethod::MakeView,
+                                               {rvqTextHandle(RvqAttrId::DataRef, data),
+                                                rvqTextHandle(RvqAttrId::Where, vsfText(where)),
+                                                rvqBound(RvqAttrId::ViewHandle, nullptr)},
+                                               2));
 }
 
 int64_t vsfgViewRows(RvqObject* view) {
@@ -143,7 +146,7 @@ int64_t vsfgViewRows(RvqObject* view) {
 }
 
 void vsfgReleaseView(VsfContext* ctx, RvqObject* view) {
-  vsfCall(ctx->outputManager, 494, {rvqBound(321, view)});
+  vsfCall(ctx->outputManager, RvqMethod::ReleaseView, {rvqBound(RvqAttrId::ViewHandle, view)});
 }
 
 int32_t vsfgShownStep(const VsfContext* ctx, const VsfModel* m, int32_t entry) {

@@ -28,7 +28,7 @@ struct VsfStepAxisList {
   RvqText* intTicks;
 };
 
-// The records of one graph call (method 2826), in the order they are added.
+// The records of one graph call (RvqMethod::MakeGraph), in the order they are added.
 class VsfGraphCall {
 public:
   // Graph name (138), label (296) and description (310).
@@ -60,7 +60,7 @@ private:
 // The step-axis list for `axis`, with the chosen value when the chosen step is shown.
 VsfStepAxisList vsfgStepAxisList(const VsfContext* ctx, int32_t axis, int32_t chosenStep,
                                  const VsfStepRange& range);
-// A view of the table behind `data` holding the rows of the shown steps (method 708).
+// A view of the table behind `data` holding the rows of the shown steps (RvqMethod::MakeView).
 RvqObject* vsfgMakeView(VsfContext* ctx, RvqText* data, const VsfStepRange& range);
 // The number of rows a view selects; -1 when the host cannot tell.
 [[nodiscard]] int64_t vsfgViewRows(RvqObject* view);

@@ -122,9 +122,10 @@ int32_t vsfgCriterion(VsfContext* ctx, VsfModel* m, const int32_t* optimalSteps,
   VsfStepAxisList list = vsfgStepAxisList(ctx, axis, chosenStep, range);
   RvqText* summary = summaryRef != nullptr ? *summaryRef : nullptr;
   RvqText* best = bestRef != nullptr ? *bestRef : nullptr;
-  RvqObject* group =
-      unpack ? vsfOpenGroup(ctx, "CriterionPlots", {vsfaLabel(vsfMsg(832)), rvqFlag(435, 0)})
-             : nullptr;
+  RvqObject* group = unpack
+                         ? vsfOpenGroup(ctx, "CriterionPlots",
+                                        {vsfaLabel(vsfMsg(832)), rvqFlag(RvqAttrId::GroupKind, 0)})
+                         : nullptr;
   RvqObject* view = rangeView(ctx, range, summary);
   RvqText* both[2] = {summary, best};
   VsfGraphCall panel;
@@ -164,13 +165,13 @@ int32_t vsfgCriterion(VsfContext* ctx, VsfModel* m, const int32_t* optimalSteps,
       ++counted;
       char name[32];
       std::snprintf(name, sizeof name, "_CRITERION%d", counted);
-      panel.nested(name, rvqTextHandle(287, vsfText(c.name)));
+      panel.nested(name, rvqTextHandle(RvqAttrId::Value, vsfText(c.name)));
       std::snprintf(name, sizeof name, "_LABEL%d", counted);
-      panel.nested(name, rvqTextHandle(287, vsfMsg(c.panelLabel)));
+      panel.nested(name, rvqTextHandle(RvqAttrId::Value, vsfMsg(c.panelLabel)));
       std::snprintf(name, sizeof name, "_OPTSTEP%d", counted);
-      panel.nested(name, rvqTextHandle(287, vsfText(column)));
+      panel.nested(name, rvqTextHandle(RvqAttrId::Value, vsfText(column)));
       std::snprintf(name, sizeof name, "_OPTVAL%d", counted);
-      panel.nested(name, rvqTextHandle(287, valueText));
+      panel.nested(name, rvqTextHandle(RvqAttrId::Value, valueText));
     }
   }
   if (!unpack) {
@@ -182,8 +183,8 @@ int32_t vsfgCriterion(VsfContext* ctx, VsfModel* m, const int32_t* optimalSteps,
       panel.data(&both[1], 1);
       panel.view(view);
     }
-    panel.value("_NROWS", rvqInt(287, (counted + 1) / 2));
-    panel.value("_NCOLS", rvqInt(287, counted == 1 ? 1 : 2));
+    panel.value("_NROWS", rvqInt(RvqAttrId::Value, (counted + 1) / 2));
+    panel.value("_NCOLS", rvqInt(RvqAttrId::Value, counted == 1 ? 1 : 2));
     panel.text("_DEPNAME", ctx->responseName);
     panel.text("_INTTICKS", list.intTicks);
     panel.text("_SELECTEDSTEPLABEL", selectedLabel);
@@ -233,7 +234,7 @@ int32_t vsfgAse(VsfContext* ctx, VsfModel* m, int32_t chosenStep, RvqText** summ
     g.view(view);
   else
     g.data(&summary, 1);
-  g.value("_ASEROLES", rvqInt(287, roles ? 1 : 0));
+  g.value("_ASEROLES", rvqInt(RvqAttrId::Value, roles ? 1 : 0));
   g.text("_DEPNAME", ctx->responseName);
   g.text("_INTTICKS", list.intTicks);
   g.list(list);

@@ -25,7 +25,7 @@ constexpr double kLogL2Floor = -8.0, kLogL1Floor = -6.0;
 constexpr int32_t kL1AxisLabel[] = {3301, 3301, 3302, 3303};
 
 RvqAttr hiddenUnlessShown(const VsfContext* ctx) {
-  return rvqFlag(2640, ctx->stmt.proc.showInternal ? 0 : 1);
+  return rvqFlag(RvqAttrId::GraphsOnly, ctx->stmt.proc.showInternal ? 0 : 1);
 }
 
 // Builds and publishes the "ElasticNetTuneL2" data; the row number of the kept L2 (the last
@@ -98,12 +98,12 @@ VsfStepAxisList tuningAxis(const VsfModel* m, bool byTrial, int32_t chosenRow) {
     value.id = 287;
     list.records.push_back(value);
   };
-  pair("_STEPAXIS", rvqTextHandle(287, vsfText(byTrial ? "STEP" : "LogL2")));
-  pair("_STEPAXISLABEL", rvqTextHandle(287, vsfMsg(byTrial ? 3101 : 3001)));
-  pair("_STEPTIP", rvqTextHandle(287, nullptr));
+  pair("_STEPAXIS", rvqTextHandle(RvqAttrId::Value, vsfText(byTrial ? "STEP" : "LogL2")));
+  pair("_STEPAXISLABEL", rvqTextHandle(RvqAttrId::Value, vsfMsg(byTrial ? 3101 : 3001)));
+  pair("_STEPTIP", rvqTextHandle(RvqAttrId::Value, nullptr));
   if (chosenRow >= 1)
-    pair("_CHOSENVALUE",
-         byTrial ? rvqInt(287, chosenRow) : rvqDouble(287, logAxis(m->finalL2, kLogL2Floor)));
+    pair("_CHOSENVALUE", byTrial ? rvqInt(RvqAttrId::Value, chosenRow)
+                                 : rvqDouble(RvqAttrId::Value, logAxis(m->finalL2, kLogL2Floor)));
   list.intTicks = vsfText("FALSE");
   return list;
 }
@@ -183,13 +183,14 @@ int32_t vsfgCvExternal(VsfContext* ctx, VsfModel* m) {
   ctx->printStart = zdattim();
   VsfStepAxisList list;
   list.records = {vsfaDyn("_STEPAXIS"),
-                  rvqTextHandle(287, vsfText("L1")),
+                  rvqTextHandle(RvqAttrId::Value, vsfText("L1")),
                   vsfaDyn("_STEPAXISLABEL"),
-                  rvqTextHandle(287, vsfMsg(kL1AxisLabel[choice >= 1 && choice <= 3 ? choice : 1])),
+                  rvqTextHandle(RvqAttrId::Value,
+                                vsfMsg(kL1AxisLabel[choice >= 1 && choice <= 3 ? choice : 1])),
                   vsfaDyn("_STEPTIP"),
-                  rvqTextHandle(287, nullptr),
+                  rvqTextHandle(RvqAttrId::Value, nullptr),
                   vsfaDyn("_CHOSENVALUE"),
-                  rvqDouble(287, chosen)};
+                  rvqDouble(RvqAttrId::Value, chosen)};
   RvqText* yLabel = vsfMsg(3202);
   VsfGraphCall g;
   g.head("L1VsASEPlot", vsfMsgArgs(3203, {HostMsgArg::text(yLabel)}), yLabel);

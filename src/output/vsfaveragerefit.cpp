@@ -102,7 +102,8 @@ int32_t vsfRefitAverage(VsfContext* ctx) {
     vsfLevelMark(ctx, 2);
     vsfLevelMark(ctx, 3);
   }
-  RvqObject* group = vsfOpenGroup(ctx, "RefitAverage", {vsfaLabel(vsfMsg(1220)), rvqFlag(435, 1)});
+  RvqObject* group = vsfOpenGroup(ctx, "RefitAverage",
+                                  {vsfaLabel(vsfMsg(1220)), rvqFlag(RvqAttrId::GroupKind, 1)});
   vsfLevelNote(ctx, 2, vsfMsg(1220), true);
   const int32_t rc = vsfFitAndDisplay(ctx);
   if (rc != 0)

@@ -76,11 +76,11 @@ int32_t vsfpBootstrapSelFreq(VsfContext* ctx, int32_t mode, RvqText** plotData) 
   const bool hidden = plotOnly && !ctx->stmt.proc.showInternal;
   if (mode == 0)
     out.bind("Stat.VARSIFTER.EffectSelectPct",
-             {vsfaDyn("tableHeader"), rvqTextHandle(287, header)});
+             {vsfaDyn("tableHeader"), rvqTextHandle(RvqAttrId::Value, header)});
   else
     out.bind("Stat.VARSIFTER.EffectSelectPct",
-             {vsfaDataRef(plotData), rvqFlag(2640, hidden ? 1 : 0), vsfaDyn("tableHeader"),
-              rvqTextHandle(287, header)});
+             {vsfaDataRef(plotData), rvqFlag(RvqAttrId::GraphsOnly, hidden ? 1 : 0),
+              vsfaDyn("tableHeader"), rvqTextHandle(RvqAttrId::Value, header)});
   for (size_t i = 0; i < names.size(); ++i) {
     vsfFill(effect.data(), width, names[i].data(), static_cast<int32_t>(names[i].size()));
     pct = pcts[i];
@@ -134,8 +134,8 @@ namespace {
   out.charColumn("Control", control, 1);
   out.endColumns();
   out.bind("Stat.VARSIFTER.ModelSelectFreq",
-           {vsfaDyn("widthMax"), rvqInt(287, width), vsfaDyn("printFootnote"),
-            rvqInt(287, footnote ? 1 : 0)});
+           {vsfaDyn("widthMax"), rvqInt(RvqAttrId::Value, width), vsfaDyn("printFootnote"),
+            rvqInt(RvqAttrId::Value, footnote ? 1 : 0)});
   bool marked = false;
   for (int32_t r = 0; r < shown; ++r) {
     const VsfModelNode& node = a.models[a.modelOrder[r]];
@@ -204,13 +204,15 @@ namespace {
   // The second title says that the statistics are those of the non-zero estimates alone.
   std::vector<RvqAttr> dyn;
   if (nonzero)
-    dyn = {vsfaDyn("title2"), rvqTextHandle(287, vsfMsg(566))};
+    dyn = {vsfaDyn("title2"), rvqTextHandle(RvqAttrId::Value, vsfMsg(566))};
   for (const RvqAttr& attr :
-       {vsfaDyn("title1Space"), rvqInt(287, nonzero ? 0 : 1), vsfaDyn("printFootnote"),
-        rvqFlag(287, o.include > 0 ? 1 : 0), vsfaDyn("confidence"), rvqDouble(287, (1 - q) * 100),
-        vsfaDyn("quantileLower"), rvqTextHandle(287, lowerHeader), vsfaDyn("quantileUpper"),
-        rvqTextHandle(287, upperHeader), vsfaDyn("meanHeader"), rvqTextHandle(287, meanHeader),
-        vsfaDyn("stdDevHeader"), rvqTextHandle(287, sdHeader)})
+       {vsfaDyn("title1Space"), rvqInt(RvqAttrId::Value, nonzero ? 0 : 1), vsfaDyn("printFootnote"),
+        rvqFlag(RvqAttrId::Value, o.include > 0 ? 1 : 0), vsfaDyn("confidence"),
+        rvqDouble(RvqAttrId::Value, (1 - q) * 100), vsfaDyn("quantileLower"),
+        rvqTextHandle(RvqAttrId::Value, lowerHeader), vsfaDyn("quantileUpper"),
+        rvqTextHandle(RvqAttrId::Value, upperHeader), vsfaDyn("meanHeader"),
+        rvqTextHandle(RvqAttrId::Value, meanHeader), vsfaDyn("stdDevHeader"),
+        rvqTextHandle(RvqAttrId::Value, sdHeader)})
     dyn.push_back(attr);
   out.bind("Stat.VARSIFTER.AvgParmEst", dyn.data(), int32_t(dyn.size()));
   std::vector<int32_t> list(m->inModelList, m->inModelList + m->inModelCount);
@@ -252,10 +254,11 @@ namespace {
 // file at *position, inside the group "Sample<k>".
 [[nodiscard]] int32_t showSample(VsfContext* ctx, VsfResampler* r, int32_t i, int32_t k,
                                  int64_t* position, int32_t level) {
-  RvqObject* group =
-      vsfOpenGroup(ctx, ("Sample" + std::to_string(k)).c_str(),
-                   {rvqFlag(286, 1), rvqTextHandle(288, vsfText("Sample")),
-                    vsfaLabel(vsfMsgArgs(1151, {k})), rvqDouble(437, k), rvqFlag(435, 0)});
+  RvqObject* group = vsfOpenGroup(
+      ctx, ("Sample" + std::to_string(k)).c_str(),
+      {rvqFlag(RvqAttrId::Numbered, 1), rvqTextHandle(RvqAttrId::Stem, vsfText("Sample")),
+       vsfaLabel(vsfMsgArgs(1151, {k})), rvqDouble(RvqAttrId::GroupNumber, k),
+       rvqFlag(RvqAttrId::GroupKind, 0)});
   vsfLevelNote(ctx, level, vsfMsgArgs(485, {k}), false);
   VsfModel sample{};
   sample.options = ctx->model.options;
@@ -314,8 +317,9 @@ int32_t vsfResampleResults(VsfContext* ctx) {
   if (!refit) {
     if ((rc = vsfpNobs(ctx, m)) != 0 || (rc = vsfDesignTables(ctx, m->pool)) != 0)
       return rc;
-    group = vsfOpenGroup(ctx, "InitialAverage",
-                         {vsfaLabel(vsfMsg(ma.refit ? 1221 : 1222)), rvqFlag(435, 0)});
+    group =
+        vsfOpenGroup(ctx, "InitialAverage",
+                     {vsfaLabel(vsfMsg(ma.refit ? 1221 : 1222)), rvqFlag(RvqAttrId::GroupKind, 0)});
   }
   if (ma.details && (rc = sampleTables(ctx, refit ? 3 : 2)) != 0)
     return rc;

@@ -120,7 +120,7 @@ int32_t vsfpCandidates(VsfContext* ctx, VsfModel* m) {
   char* candidateFor = nullptr;
   int32_t forWidth = 0;
   out.create("Candidates", nullptr);
-  out.column({rvqInt(103, 3), vsfaName("Rank"), vsfaBound(&rank)});
+  out.column({rvqInt(RvqAttrId::ColumnType, 3), vsfaName("Rank"), vsfaBound(&rank)});
   out.charColumn("Effect", effect, We);
   if (competitive) {
     forWidth = std::max(vsfMsgLength(576), vsfMsgLength(577));
@@ -134,12 +134,13 @@ int32_t vsfpCandidates(VsfContext* ctx, VsfModel* m) {
     out.numberColumn("ProbF", &probf);
   } else {
     CriterionColumn cc = criterionColumn(o.select);
-    out.column({rvqInt(103, 5), vsfaTemplate("Criterion"), vsfaBound(&criterion), vsfaName(cc.name),
-                vsfaDyn("_criterionLabel"), rvqTextHandle(287, vsfText(cc.label))});
+    out.column({rvqInt(RvqAttrId::ColumnType, 5), vsfaTemplate("Criterion"), vsfaBound(&criterion),
+                vsfaName(cc.name), vsfaDyn("_criterionLabel"),
+                rvqTextHandle(RvqAttrId::Value, vsfText(cc.label))});
   }
   out.endColumns();
   out.bind("Stat.VARSIFTER.Candidates",
-           {vsfaDyn("_TITLE"), rvqTextHandle(287, title), vsfaLabel(title)});
+           {vsfaDyn("_TITLE"), rvqTextHandle(RvqAttrId::Value, title), vsfaLabel(title)});
   const int32_t changed = m->stepEffect[m->stepCount - 1];
   for (int32_t i = 0; i < r; ++i) {
     const int32_t k = ranked.effects[i];

@@ -119,18 +119,21 @@ int32_t vsfpClassInfo(VsfContext* ctx, QkPool* pool) {
   int32_t levels = 0, split = 0;
   const bool splitColumn = ctx->stmt.cls.splitAny && !ctx->stmt.cls.splitAll;
   out.create("ClassLevelInfo", vsfMsg(580));
-  out.column({rvqInt(103, 6), vsfaName("Class"), rvqInt(289, std::max(nameWidth, 1)),
-              vsfaLabel(vsfMsg(581)), vsfaBound(name)});
+  out.column({rvqInt(RvqAttrId::ColumnType, 6), vsfaName("Class"),
+              rvqInt(RvqAttrId::Width, std::max(nameWidth, 1)), vsfaLabel(vsfMsg(581)),
+              vsfaBound(name)});
   if (splitColumn)
     out.intColumn("Split", &split, false);
-  out.column({rvqInt(103, 3), vsfaName("Levels"), vsfaLabel(vsfMsg(582)), vsfaBound(&levels)});
+  out.column({rvqInt(RvqAttrId::ColumnType, 3), vsfaName("Levels"), vsfaLabel(vsfMsg(582)),
+              vsfaBound(&levels)});
   if (valuesWidth > 0)
-    out.column({rvqInt(103, 6), vsfaName("Values"), rvqInt(289, valuesWidth),
-                vsfaLabel(vsfMsg(583)), vsfaBound(values)});
-  vsfCall(out.table, 316, {vsfaDyn("WD"), rvqInt(287, std::min(valuesWidth, 50))});
+    out.column({rvqInt(RvqAttrId::ColumnType, 6), vsfaName("Values"),
+                rvqInt(RvqAttrId::Width, valuesWidth), vsfaLabel(vsfMsg(583)), vsfaBound(values)});
+  vsfCall(out.table, RvqMethod::SetDynamic,
+          {vsfaDyn("WD"), rvqInt(RvqAttrId::Value, std::min(valuesWidth, 50))});
   out.endColumns();
   out.bind("Stat.VARSIFTER.ClassLevelInfo",
-           {vsfaDyn("printFootnote"), rvqInt(287, splitColumn ? 1 : 0)}, false);
+           {vsfaDyn("printFootnote"), rvqInt(RvqAttrId::Value, splitColumn ? 1 : 0)}, false);
   for (int32_t c = 0; c < count; ++c) {
     const LevVariable& v = d->classes[c];
     vsfFill(name, 32, v.var != nullptr ? v.var->name : "",
@@ -188,7 +191,8 @@ int32_t vsfpClassCoding(VsfContext* ctx, QkPool* pool) {
   char* text = static_cast<char*>(poolTake(pool, textWidth));
   if (text == nullptr)
     return kVsfNoMemory;
-  RvqObject* group = vsfOpenGroup(ctx, "Coding", {vsfaLabel(vsfMsg(585)), rvqFlag(435, 0)});
+  RvqObject* group =
+      vsfOpenGroup(ctx, "Coding", {vsfaLabel(vsfMsg(585)), rvqFlag(RvqAttrId::GroupKind, 0)});
   const bool fullRank = (d->designFlags & 0x10) != 0;
   const int32_t dropLast = fullRank ? 1 : 0;
   int32_t showHeader = 1;
@@ -223,23 +227,23 @@ int32_t vsfpClassCoding(VsfContext* ctx, QkPool* pool) {
     VsfOut t(ctx);
     HostMsgArg nameArg(name, nameLength);
     t.create("ClassLevelCoding", vsfMsgArgs(586, {nameArg}),
-             {rvqTextHandle(310, vsfText(name, nameLength))});
-    t.column(
-        {rvqInt(103, 6), vsfaName("Class"), rvqInt(289, std::max(nameWidth, 1)), vsfaBound(name)});
-    t.column({rvqInt(103, 6), vsfaName("Value"), vsfaLabel(vsfMsg(583)),
-              rvqInt(289, std::max(valueWidth, 1)), vsfaDyn("valueHeader"),
-              rvqTextHandle(287, vsfMsgArgs(587, {nameArg})), vsfaBound(text)});
+             {rvqTextHandle(RvqAttrId::Description, vsfText(name, nameLength))});
+    t.column({rvqInt(RvqAttrId::ColumnType, 6), vsfaName("Class"),
+              rvqInt(RvqAttrId::Width, std::max(nameWidth, 1)), vsfaBound(name)});
+    t.column({rvqInt(RvqAttrId::ColumnType, 6), vsfaName("Value"), vsfaLabel(vsfMsg(583)),
+              rvqInt(RvqAttrId::Width, std::max(valueWidth, 1)), vsfaDyn("valueHeader"),
+              rvqTextHandle(RvqAttrId::Value, vsfMsgArgs(587, {nameArg})), vsfaBound(text)});
     for (int32_t j = 1; j <= n - dropLast; ++j) {
       char cname[16], head[16];
       std::snprintf(cname, sizeof cname, "X%d", j);
       std::snprintf(head, sizeof head, "%d", j);
-      t.column({rvqInt(103, 5), vsfaName(cname), vsfaLabel(vsfText(head)),
+      t.column({rvqInt(RvqAttrId::ColumnType, 5), vsfaName(cname), vsfaLabel(vsfText(head)),
                 vsfaTemplate("designvar"), vsfaBound(row + (j - 1))});
     }
     t.endColumns();
     t.bind("Stat.VARSIFTER.ClassLevelCoding",
-           {vsfaDyn("designFormat"), rvqTextHandle(287, vsfText(format)), vsfaDyn("showHeader"),
-            rvqInt(287, showHeader)},
+           {vsfaDyn("designFormat"), rvqTextHandle(RvqAttrId::Value, vsfText(format)),
+            vsfaDyn("showHeader"), rvqInt(RvqAttrId::Value, showHeader)},
            false);
     for (int32_t k = 0; k < n; ++k) {
       vsfFill(text, std::max(valueWidth, 1), levelText(v, k), std::min(v.levelWidth, textWidth));

@@ -104,7 +104,8 @@ void openSelModelGroup(VsfContext* ctx, bool heading) {
   const bool refit = ctx->resampling != nullptr && ctx->resampling->settings.refitInProgress != 0;
   const int32_t level = refit ? 3 : 2;
   ctx->outputGroup =
-      vsfOpenGroup(ctx, "SelectedModel", {vsfaLabel(vsfMsg(none ? 481 : 480)), rvqFlag(435, 1)});
+      vsfOpenGroup(ctx, "SelectedModel",
+                   {vsfaLabel(vsfMsg(none ? 481 : 480)), rvqFlag(RvqAttrId::GroupKind, 1)});
   if (heading)
     vsfLevelNote(ctx, level, vsfMsg(none ? 482 : 480), false);
 }
@@ -138,7 +139,7 @@ int32_t vsfDisplaySteps(VsfContext* ctx, void* scratch, int64_t* position, int32
   int64_t localPosition = 0;
   int64_t* pos = position != nullptr ? position : &localPosition;
   RvqObject* stepsGroup =
-      vsfOpenGroup(ctx, "StepDetails", {vsfaLabel(vsfMsg(791)), rvqFlag(435, 0)});
+      vsfOpenGroup(ctx, "StepDetails", {vsfaLabel(vsfMsg(791)), rvqFlag(RvqAttrId::GroupKind, 0)});
   // A sample's records run until the first record with another tag.
   const int32_t R = sampleTag != -1 ? std::numeric_limits<int32_t>::max() : fit->stepCount;
   for (int32_t i = 0; i < R; ++i) {
@@ -168,10 +169,11 @@ int32_t vsfDisplaySteps(VsfContext* ctx, void* scratch, int64_t* position, int32
     }
     char groupName[32];
     std::snprintf(groupName, sizeof groupName, "Step%d", S);
-    RvqObject* group =
-        vsfOpenGroup(ctx, groupName,
-                     {rvqFlag(286, 1), rvqTextHandle(288, vsfText("Step")),
-                      vsfaLabel(vsfMsgArgs(450, {S})), rvqDouble(437, S), rvqFlag(435, 1)});
+    RvqObject* group = vsfOpenGroup(
+        ctx, groupName,
+        {rvqFlag(RvqAttrId::Numbered, 1), rvqTextHandle(RvqAttrId::Stem, vsfText("Step")),
+         vsfaLabel(vsfMsgArgs(450, {S})), rvqDouble(RvqAttrId::GroupNumber, S),
+         rvqFlag(RvqAttrId::GroupKind, 1)});
     auto fail = [&](int32_t rc) {
       vsfCloseObject(group);
       pool->destroy(pool);
@@ -248,7 +250,9 @@ int32_t vsfDisplaySteps(VsfContext* ctx, void* scratch, int64_t* position, int32
         return fail(rc);
     }
     if (notes)
-      vsfCall(ctx->outputManager, 358, {rvqChar(580, '-'), rvqInt(371, 1), rvqInt(280, 1)});
+      vsfCall(ctx->outputManager, RvqMethod::TextLine,
+              {rvqChar(RvqAttrId::Rule, '-'), rvqInt(RvqAttrId::LineCount, 1),
+               rvqInt(RvqAttrId::RuleSpan, 1)});
     vsfLevelMark(ctx, L + 1);
     vsfCloseObject(group);
     pool->destroy(pool);
@@ -276,7 +280,8 @@ int32_t vsfDisplayModel(VsfContext* ctx, VsfModel* m, void*, int64_t* position, 
   int32_t rc = 0;
   const bool solverOnly = method == VM_QKLASSO || method == VM_QKGLASSO;
   if (!solverOnly) {
-    RvqObject* summary = vsfOpenGroup(ctx, "Summary", {vsfaLabel(vsfMsg(792)), rvqFlag(435, 1)});
+    RvqObject* summary =
+        vsfOpenGroup(ctx, "Summary", {vsfaLabel(vsfMsg(792)), rvqFlag(RvqAttrId::GroupKind, 1)});
     if (vsfGraphicsOn(ctx) && (rc = vsfgStepLabels(ctx, m)) != 0)
       return rc;
     int32_t optimal[14];

@@ -39,27 +39,28 @@ int32_t vsfpElasticNetParaSummary(VsfContext* ctx) {
   VsfOut out(ctx);
   out.createFactoid("ElasticNetParaSummary", "Stat.VARSIFTER.ElasticNetParaSummary", vsfMsg(2001),
                     vsfMsg(2001));
-  out.entry(
-      2002,
-      rvqTextHandle(287, vsfMsg(kSearchName[o.l2Search >= 1 && o.l2Search <= 3 ? o.l2Search : 1])));
+  out.entry(2002, rvqTextHandle(
+                      RvqAttrId::Value,
+                      vsfMsg(kSearchName[o.l2Search >= 1 && o.l2Search <= 3 ? o.l2Search : 1])));
   if (searched) {
-    out.entry(2003, rvqDouble(287, m->l2Low));
-    out.entry(2004, rvqDouble(287, m->l2High));
-    out.entry(2005, rvqInt(287, m->l2Steps));
+    out.entry(2003, rvqDouble(RvqAttrId::Value, m->l2Low));
+    out.entry(2004, rvqDouble(RvqAttrId::Value, m->l2High));
+    out.entry(2005, rvqInt(RvqAttrId::Value, m->l2Steps));
   }
   const int32_t c = vsfElasticNetCriterion(o);
-  out.entry(2006, rvqTextHandle(287, vsfMsg(kCriterionName[c >= 0 && c <= 14 ? c : 0])));
+  out.entry(2006,
+            rvqTextHandle(RvqAttrId::Value, vsfMsg(kCriterionName[c >= 0 && c <= 14 ? c : 0])));
   // Under external cross validation the kept L2 is judged by the folds' averaged curve: its
   // best path position is the outcome; the final fit's own step is the selection's to show.
   const int32_t k = reportedStep(m);
   if (o.cvExternal) {
-    out.entry(2008, rvqDouble(287, m->cvexChosenValue));
+    out.entry(2008, rvqDouble(RvqAttrId::Value, m->cvexChosenValue));
   } else if (k >= 0) {
-    out.entry(2007, rvqDouble(287, m->lambdaMax));
-    out.entry(2008, rvqDouble(287, m->stepPathValue[k]));
-    out.entry(2010, rvqInt(287, m->stepEffects[k]));
+    out.entry(2007, rvqDouble(RvqAttrId::Value, m->lambdaMax));
+    out.entry(2008, rvqDouble(RvqAttrId::Value, m->stepPathValue[k]));
+    out.entry(2010, rvqInt(RvqAttrId::Value, m->stepEffects[k]));
   }
-  out.entry(2009, rvqDouble(287, m->finalL2));
+  out.entry(2009, rvqDouble(RvqAttrId::Value, m->finalL2));
   out.endRows();
   out.release();
   out.finish();

@@ -68,8 +68,8 @@ int32_t vsfpAnova(VsfContext* ctx, VsfModel* m, QkPool* pool) {
   out.numberColumn("SS", &ss);
   out.numberColumn("MS", &ms);
   out.numberColumn("FValue", &f);
-  out.column({rvqInt(103, 5), vsfaName("ProbF"), vsfaDyn("showProbF"),
-              rvqInt(287, vsfShowPValues(ctx) ? 1 : 0), vsfaBound(&p)});
+  out.column({rvqInt(RvqAttrId::ColumnType, 5), vsfaName("ProbF"), vsfaDyn("showProbF"),
+              rvqInt(RvqAttrId::Value, vsfShowPValues(ctx) ? 1 : 0), vsfaBound(&p)});
   out.endColumns();
   out.bind("Stat.VARSIFTER.ANOVA");
   vsfMsgCopy(5031, source, width);
@@ -96,11 +96,12 @@ int32_t vsfpFitStats(VsfContext* ctx, VsfModel* m) {
   VsfOut out(ctx);
   out.createFactoid("FitStatistics", "Stat.VARSIFTER.FitStatistics", vsfMsg(540), nullptr);
   auto number = [&](int32_t label, double value, int32_t width = 11, int32_t format = 98) {
-    out.entry(label, rvqDouble(287, value), {rvqInt(272, width), rvqInt(270, format)});
+    out.entry(label, rvqDouble(RvqAttrId::Value, value),
+              {rvqInt(RvqAttrId::FormatWidth, width), rvqInt(RvqAttrId::FormatCode, format)});
   };
   auto criterion = [&](int32_t label, double value) {
     if (!isHostMissing(value) && value == -DBL_MAX)
-      out.entry(label, rvqTextHandle(287, vsfText("-Infty")));
+      out.entry(label, rvqTextHandle(RvqAttrId::Value, vsfText("-Infty")));
     else
       number(label, value);
   };

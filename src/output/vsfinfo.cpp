@@ -10,12 +10,12 @@
 #include "support/hoststubs.h"
 
 namespace {
-RvqAttr textValue(RvqText* t) { return rvqTextHandle(287, t); }
-RvqAttr msgValue(int32_t number) { return rvqTextHandle(287, vsfMsg(number)); }
-RvqAttr intValue(int32_t v) { return rvqInt(287, v); }
-RvqAttr dblValue(double v) { return rvqDouble(287, v); }
+RvqAttr textValue(RvqText* t) { return rvqTextHandle(RvqAttrId::Value, t); }
+RvqAttr msgValue(int32_t number) { return rvqTextHandle(RvqAttrId::Value, vsfMsg(number)); }
+RvqAttr intValue(int32_t v) { return rvqInt(RvqAttrId::Value, v); }
+RvqAttr dblValue(double v) { return rvqDouble(RvqAttrId::Value, v); }
 RvqAttr i64Value(int64_t v) {
-  RvqAttr a = rvqInt(287, 0);
+  RvqAttr a = rvqInt(RvqAttrId::Value, 0);
   a.type = RVQ_INT64;
   a.value.i64 = v;
   return a;

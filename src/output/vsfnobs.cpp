@@ -23,8 +23,8 @@ struct NobsRow {
 };
 
 void labelColumns(VsfOut& out, NobsRow& row, int32_t labelWidth) {
-  out.column({rvqInt(103, 66), vsfaName("Label"), vsfaDyn("LabelWidth"), rvqInt(287, labelWidth),
-              vsfaBound(&row.label)});
+  out.column({rvqInt(RvqAttrId::ColumnType, 66), vsfaName("Label"), vsfaDyn("LabelWidth"),
+              rvqInt(RvqAttrId::Value, labelWidth), vsfaBound(&row.label)});
   out.numberColumn("N", &row.n);
 }
 
@@ -59,11 +59,12 @@ void emitRow(VsfOut& out, NobsRow& row, int32_t label, double n) {
   RvqText* source = nullptr;
   const bool separate = val != nullptr || test != nullptr;
   if (separate) {
-    out.create("NObs", vsfMsg(513), {rvqTextHandle(310, vsfMsg(516))});
-    vsfCall(out.table, 316, {vsfaDyn("tableTitle"), rvqTextHandle(287, vsfMsg(513))});
+    out.create("NObs", vsfMsg(513), {rvqTextHandle(RvqAttrId::Description, vsfMsg(516))});
+    vsfCall(out.table, RvqMethod::SetDynamic,
+            {vsfaDyn("tableTitle"), rvqTextHandle(RvqAttrId::Value, vsfMsg(513))});
     source = vsfMsg(516);
-    out.column({rvqInt(103, 66), vsfaName("DataSource"), vsfaDyn("SourceWidth"),
-                rvqInt(287, sourceWidth), vsfaBound(&source)});
+    out.column({rvqInt(RvqAttrId::ColumnType, 66), vsfaName("DataSource"), vsfaDyn("SourceWidth"),
+                rvqInt(RvqAttrId::Value, sourceWidth), vsfaBound(&source)});
   } else {
     out.create("NObs", vsfMsg(500));
   }
@@ -138,10 +139,11 @@ void emitRow(VsfOut& out, NobsRow& row, int32_t label, double n) {
   VsfOut out(ctx);
   NobsRow row;
   RvqText* source = vsfMsg(sourceMsg);
-  out.create("NObs", vsfMsg(label), {rvqTextHandle(310, vsfMsg(sourceMsg))});
-  vsfCall(out.table, 316, {vsfaDyn("tableTitle"), rvqTextHandle(287, vsfMsg(label))});
-  out.column({rvqInt(103, 66), vsfaName("DataSource"), vsfaDyn("SourceWidth"),
-              rvqInt(287, sourceWidth), vsfaBound(&source)});
+  out.create("NObs", vsfMsg(label), {rvqTextHandle(RvqAttrId::Description, vsfMsg(sourceMsg))});
+  vsfCall(out.table, RvqMethod::SetDynamic,
+          {vsfaDyn("tableTitle"), rvqTextHandle(RvqAttrId::Value, vsfMsg(label))});
+  out.column({rvqInt(RvqAttrId::ColumnType, 66), vsfaName("DataSource"), vsfaDyn("SourceWidth"),
+              rvqInt(RvqAttrId::Value, sourceWidth), vsfaBound(&source)});
   labelColumns(out, row, labelWidth);
   out.numberColumn("NObsRead", read);
   out.numberColumn("NObsUsed", used);
@@ -169,7 +171,8 @@ int32_t vsfpNobs(VsfContext* ctx, VsfModel* model) {
   RvqObject* group = nullptr;
   int32_t sourceWidth = 0;
   if (val != nullptr || test != nullptr) {
-    group = vsfOpenGroup(ctx, "ObsProfiles", {vsfaLabel(vsfMsg(793)), rvqFlag(435, 0)});
+    group = vsfOpenGroup(ctx, "ObsProfiles",
+                         {vsfaLabel(vsfMsg(793)), rvqFlag(RvqAttrId::GroupKind, 0)});
     sourceWidth = widest({516, 517, 518});
   }
   int32_t rc = vsfpNobsInput(ctx, model, sourceWidth);

@@ -177,11 +177,13 @@ void bestStepTable(VsfContext* ctx, VsfModel* m, int32_t steps, const int32_t* o
     vals[g.code] = optimalSteps[g.code] >= 0 ? vsfStepCriterion(m, g.code, optimalSteps[g.code])
                                              : hostMissing();
     std::snprintf(name, sizeof name, "%sVal", g.stem);
-    out.column({rvqInt(103, 5), vsfaName(name), rvqInt(270, 0), vsfaBound(&vals[g.code])});
+    out.column({rvqInt(RvqAttrId::ColumnType, 5), vsfaName(name), rvqInt(RvqAttrId::FormatCode, 0),
+                vsfaBound(&vals[g.code])});
   }
   out.endColumns();
-  out.bind("Stat.VARSIFTER.Phantom.BestStep",
-           {rvqFlag(2640, ctx->stmt.proc.showInternal ? 0 : 1), vsfaDataRef(dataRef)});
+  out.bind(
+      "Stat.VARSIFTER.Phantom.BestStep",
+      {rvqFlag(RvqAttrId::GraphsOnly, ctx->stmt.proc.showInternal ? 0 : 1), vsfaDataRef(dataRef)});
   out.emit();
   out.endRows();
   out.publish();

@@ -106,14 +106,14 @@ int32_t VsfParmColumns::classColumns(VsfOut& out) {
       char pname[40];
       std::snprintf(pname, sizeof pname, "param_%.*s", std::min(length, 26),
                     v.var ? v.var->name : "");
-      out.column({rvqInt(103, 6), vsfaName(pname), rvqInt(289, width), vsfaTemplate("Var"),
-                  vsfaBound(classTexts[c])});
+      out.column({rvqInt(RvqAttrId::ColumnType, 6), vsfaName(pname),
+                  rvqInt(RvqAttrId::Width, width), vsfaTemplate("Var"), vsfaBound(classTexts[c])});
     } else if (width == 0) {
-      out.column({rvqInt(103, 5), vsfaName(name), vsfaTemplate("NumVar"), rvqInt(270, 99),
-                  vsfaBound(&classValues[c])});
+      out.column({rvqInt(RvqAttrId::ColumnType, 5), vsfaName(name), vsfaTemplate("NumVar"),
+                  rvqInt(RvqAttrId::FormatCode, 99), vsfaBound(&classValues[c])});
     } else {
-      out.column({rvqInt(103, 6), vsfaName(name), rvqInt(289, width), vsfaTemplate("Var"),
-                  vsfaBound(classTexts[c])});
+      out.column({rvqInt(RvqAttrId::ColumnType, 6), vsfaName(name), rvqInt(RvqAttrId::Width, width),
+                  vsfaTemplate("Var"), vsfaBound(classTexts[c])});
     }
   }
   return 0;

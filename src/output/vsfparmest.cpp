@@ -58,18 +58,18 @@ struct ParmEstTable {
     if (cols.classColumns(*out) != 0)
       return kVsfNoMemory; // after the object was made: the caller ends the run on -2
     if (o.include > 0)
-      out->column({rvqInt(103, 3), vsfaName("ForcedIn"), vsfaBound(&forced)});
+      out->column({rvqInt(RvqAttrId::ColumnType, 3), vsfaName("ForcedIn"), vsfaBound(&forced)});
     out->charColumn("Parameter", cols.parameter, cols.Wp);
     if (!group)
-      out->column({rvqInt(103, 3), vsfaName("DF"), vsfaBound(&df)});
+      out->column({rvqInt(RvqAttrId::ColumnType, 3), vsfaName("DF"), vsfaBound(&df)});
     out->numberColumn("Estimate", &estimate);
-    out->column({rvqInt(103, 5), vsfaName("StandardizedEst"), vsfaDyn("showSTB"),
-                 rvqInt(287, o.statStb ? 1 : 0), vsfaBound(&stdEst)});
+    out->column({rvqInt(RvqAttrId::ColumnType, 5), vsfaName("StandardizedEst"), vsfaDyn("showSTB"),
+                 rvqInt(RvqAttrId::Value, o.statStb ? 1 : 0), vsfaBound(&stdEst)});
     if (stdErrCols) {
       out->numberColumn("StdErr", &stdErr);
       out->numberColumn("tValue", &tValue);
-      out->column({rvqInt(103, 5), vsfaName("Probt"), vsfaDyn("showProbt"),
-                   rvqInt(287, vsfShowPValues(ctx) ? 1 : 0), vsfaBound(&probt)});
+      out->column({rvqInt(RvqAttrId::ColumnType, 5), vsfaName("Probt"), vsfaDyn("showProbt"),
+                   rvqInt(RvqAttrId::Value, vsfShowPValues(ctx) ? 1 : 0), vsfaBound(&probt)});
     }
     for (int32_t i = 1; i <= folds; ++i) {
       char name[32], head[16];
@@ -77,19 +77,21 @@ struct ParmEstTable {
       std::snprintf(head, sizeof head, "%d", i);
       const int32_t glue = i <= 2 ? 100 : 1;
       if (i == folds)
-        out->column({rvqInt(103, 5), vsfaTemplate("CVEstimate"), vsfaName(name),
-                     vsfaDyn("spanStart"), rvqTextHandle(287, vsfText("CVEstimate1")),
-                     vsfaDyn("spanEnd"), rvqTextHandle(287, vsfText(name)),
-                     vsfaDyn("CVEstimateHead"), rvqTextHandle(287, vsfText(head)),
-                     vsfaDyn("dynamicGlue"), rvqInt(287, glue), vsfaBound(&foldValues[i - 1])});
+        out->column({rvqInt(RvqAttrId::ColumnType, 5), vsfaTemplate("CVEstimate"), vsfaName(name),
+                     vsfaDyn("spanStart"), rvqTextHandle(RvqAttrId::Value, vsfText("CVEstimate1")),
+                     vsfaDyn("spanEnd"), rvqTextHandle(RvqAttrId::Value, vsfText(name)),
+                     vsfaDyn("CVEstimateHead"), rvqTextHandle(RvqAttrId::Value, vsfText(head)),
+                     vsfaDyn("dynamicGlue"), rvqInt(RvqAttrId::Value, glue),
+                     vsfaBound(&foldValues[i - 1])});
       else
-        out->column({rvqInt(103, 5), vsfaTemplate("CVEstimate"), vsfaName(name),
-                     vsfaDyn("CVEstimateHead"), rvqTextHandle(287, vsfText(head)),
-                     vsfaDyn("dynamicGlue"), rvqInt(287, glue), vsfaBound(&foldValues[i - 1])});
+        out->column({rvqInt(RvqAttrId::ColumnType, 5), vsfaTemplate("CVEstimate"), vsfaName(name),
+                     vsfaDyn("CVEstimateHead"), rvqTextHandle(RvqAttrId::Value, vsfText(head)),
+                     vsfaDyn("dynamicGlue"), rvqInt(RvqAttrId::Value, glue),
+                     vsfaBound(&foldValues[i - 1])});
     }
     out->endColumns();
     out->bind("Stat.VARSIFTER.ParameterEstimates",
-              {vsfaDyn("printFootnote"), rvqFlag(287, o.include > 0 ? 1 : 0)});
+              {vsfaDyn("printFootnote"), rvqFlag(RvqAttrId::Value, o.include > 0 ? 1 : 0)});
     return 0;
   }
 
@@ -205,27 +207,28 @@ int32_t vsfpCVDetails(VsfContext* ctx, VsfModel* m, QkPool* pool) {
   const int32_t indexWidth = iv != nullptr ? std::max(iv->levelWidth, 1) : 0;
   VsfOut out(ctx);
   out.create("CVDetails", vsfMsg(790));
-  out.column({rvqInt(103, 3), vsfaName("Index"), vsfaBound(&index)});
+  out.column({rvqInt(RvqAttrId::ColumnType, 3), vsfaName("Index"), vsfaBound(&index)});
   out.charColumn("Fold", fold, foldWidth);
   if (iv != nullptr && iv->var != nullptr) {
     char name[40];
     std::snprintf(name, sizeof name, "%.*s", std::min<int32_t>(iv->var->nameLength, 32),
                   iv->var->name);
     if (numericIndex) {
-      out.column(
-          {rvqInt(103, 5), vsfaName(name), vsfaTemplate("IndexNumVar"), vsfaBound(&indexValue)});
+      out.column({rvqInt(RvqAttrId::ColumnType, 5), vsfaName(name), vsfaTemplate("IndexNumVar"),
+                  vsfaBound(&indexValue)});
     } else {
       indexText = static_cast<char*>(poolTake(pool, indexWidth));
       if (indexText == nullptr)
         return kVsfNoMemory;
-      out.column({rvqInt(103, 6), vsfaName(name), rvqInt(289, indexWidth),
-                  vsfaTemplate("IndexCharVar"), vsfaBound(indexText)});
+      out.column({rvqInt(RvqAttrId::ColumnType, 6), vsfaName(name),
+                  rvqInt(RvqAttrId::Width, indexWidth), vsfaTemplate("IndexCharVar"),
+                  vsfaBound(indexText)});
     }
   }
   out.numberColumn("NOBSFITTED", &fitted);
   out.numberColumn("NOBSLEFTOUT", &leftOut);
   out.numberColumn("CVPRESS", &press);
-  out.column({rvqInt(103, 1), vsfaName("Control"), vsfaBound(&control)});
+  out.column({rvqInt(RvqAttrId::ColumnType, 1), vsfaName("Control"), vsfaBound(&control)});
   out.endColumns();
   out.bind("Stat.VARSIFTER.CVDetails");
   double fittedSum = 0, leftOutSum = 0;

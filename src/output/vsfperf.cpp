@@ -15,7 +15,7 @@
 
 namespace {
 
-RvqAttr msgValue(int32_t number) { return rvqTextHandle(287, vsfMsg(number)); }
+RvqAttr msgValue(int32_t number) { return rvqTextHandle(RvqAttrId::Value, vsfMsg(number)); }
 
 // One row of the Timing table: its label, its time, and whether it is a part of the run
 // (summed for the "other" row) rather than a part of another row.
@@ -67,10 +67,10 @@ int32_t vsfpPerf(VsfContext* ctx) {
   if (perf.threadsSetting && !perf.threadingOn)
     out.entry(742, msgValue(733));
   if (perf.cpuCountSetting == perf.actualCpuCount) {
-    out.entry(734, rvqInt(287, perf.cpuCountSetting));
+    out.entry(734, rvqInt(RvqAttrId::Value, perf.cpuCountSetting));
   } else {
-    out.entry(735, rvqInt(287, perf.cpuCountSetting));
-    out.entry(736, rvqInt(287, perf.actualCpuCount));
+    out.entry(735, rvqInt(RvqAttrId::Value, perf.cpuCountSetting));
+    out.entry(736, rvqInt(RvqAttrId::Value, perf.actualCpuCount));
   }
   // The threads the data passes ran on, and the memory reckoning when it lowered them.
   if (perf.threadsSetting)
@@ -109,7 +109,7 @@ int32_t vsfTimes(VsfContext* ctx) {
   out.create("Timing", vsfMsg(700));
   out.charColumn("CodeSection", section, width);
   out.numberColumn("time", &seconds);
-  out.column({rvqInt(103, 1), vsfaName("Control"), vsfaBound(&control)});
+  out.column({rvqInt(RvqAttrId::ColumnType, 1), vsfaName("Control"), vsfaBound(&control)});
   out.endColumns();
   out.bind("Stat.VarSifter.Timing");
   for (const TimingRow& r : rows) {
@@ -133,7 +133,7 @@ int32_t vsfpUtilInfo(VsfContext* ctx) {
                              {"NumPages", &pages},
                              {"PageSize", &pageSize},
                              {"FileSize", &fileSize}})
-    out.column({rvqInt(103, 4), vsfaName(name), vsfaBound(value)});
+    out.column({rvqInt(RvqAttrId::ColumnType, 4), vsfaName(name), vsfaBound(value)});
   out.endColumns();
   out.bind("Stat.VARSIFTER.UtilInfo");
   for (uint32_t i = 0; i < bags.count; ++i) {

@@ -81,13 +81,13 @@ void* vsfCallHandle(RvqObject* object, int32_t method, std::initializer_list<Rvq
   return a[slot].value.ptr;
 }
 
-RvqAttr vsfaName(const char* name) { return rvqTextHandle(138, vsfText(name)); }
-RvqAttr vsfaLabel(RvqText* label) { return rvqTextHandle(296, label); }
-RvqAttr vsfaTemplate(const char* path) { return rvqTextHandle(339, vsfText(path)); }
-RvqAttr vsfaDyn(const char* name) { return rvqTextHandle(311, vsfText(name)); }
-RvqAttr vsfaBound(void* address) { return rvqBound(285, address); }
+RvqAttr vsfaName(const char* name) { return rvqTextHandle(RvqAttrId::Name, vsfText(name)); }
+RvqAttr vsfaLabel(RvqText* label) { return rvqTextHandle(RvqAttrId::Label, label); }
+RvqAttr vsfaTemplate(const char* path) { return rvqTextHandle(RvqAttrId::Template, vsfText(path)); }
+RvqAttr vsfaDyn(const char* name) { return rvqTextHandle(RvqAttrId::DynamicName, vsfText(name)); }
+RvqAttr vsfaBound(void* address) { return rvqBound(RvqAttrId::Bound, address); }
 RvqAttr vsfaDataRef(RvqText** slot) {
-  RvqAttr a = rvqBound(784, slot);
+  RvqAttr a = rvqBound(RvqAttrId::DataRef, slot);
   a.type = 67;
   return a;
 }
@@ -106,15 +106,15 @@ VsfOut::~VsfOut() {
 bool VsfOut::create(const char* name, RvqText* label, std::initializer_list<RvqAttr> extra) {
   RvqAttr a[kMaxAttrs];
   int32_t n = 0;
-  a[n++] = rvqString(143, "rvq", 3);
-  a[n++] = rvqString(146, "data", 4);
-  a[n++] = rvqHandle(144, nullptr);
-  a[n++] = rvqInt(148, -1);
+  a[n++] = rvqString(RvqAttrId::ObjectClass, "rvq", 3);
+  a[n++] = rvqString(RvqAttrId::ObjectKind, "data", 4);
+  a[n++] = rvqHandle(RvqAttrId::Handle, nullptr);
+  a[n++] = rvqInt(RvqAttrId::Placement, -1);
   a[n++] = vsfaName(name);
   if (label != nullptr)
     a[n++] = vsfaLabel(label);
   n = copyAttrs(extra, a, n);
-  vsfCallArray(ctx->outputManager, 147, a, n);
+  vsfCallArray(ctx->outputManager, RvqMethod::Create, a, n);
   table = static_cast<RvqObject*>(a[2].value.ptr);
   return table != nullptr;
 }
@@ -122,49 +122,53 @@ bool VsfOut::create(const char* name, RvqText* label, std::initializer_list<RvqA
 bool VsfOut::createFactoid(const char* name, const char* templ, RvqText* label, RvqText* title) {
   RvqAttr a[kMaxAttrs];
   int32_t n = 0;
-  a[n++] = rvqString(143, "rvq", 3);
-  a[n++] = rvqString(146, "factoid", 7);
-  a[n++] = rvqHandle(144, nullptr);
+  a[n++] = rvqString(RvqAttrId::ObjectClass, "rvq", 3);
+  a[n++] = rvqString(RvqAttrId::ObjectKind, "factoid", 7);
+  a[n++] = rvqHandle(RvqAttrId::Handle, nullptr);
   a[n++] = vsfaTemplate(templ);
-  a[n++] = rvqInt(148, -1);
+  a[n++] = rvqInt(RvqAttrId::Placement, -1);
   a[n++] = vsfaName(name);
   if (title != nullptr)
-    a[n++] = rvqTextHandle(267, title);
+    a[n++] = rvqTextHandle(RvqAttrId::Title, title);
   a[n++] = vsfaLabel(label);
-  vsfCallArray(ctx->outputManager, 147, a, n);
+  vsfCallArray(ctx->outputManager, RvqMethod::Create, a, n);
   table = static_cast<RvqObject*>(a[2].value.ptr);
   return table != nullptr;
 }
 
-void VsfOut::column(std::initializer_list<RvqAttr> attrs) { vsfCall(table, 338, attrs); }
+void VsfOut::column(std::initializer_list<RvqAttr> attrs) {
+  vsfCall(table, RvqMethod::DefineColumn, attrs);
+}
 
 void VsfOut::numberColumn(const char* name, double* value) {
-  column({rvqInt(103, 5), vsfaName(name), vsfaBound(value)});
+  column({rvqInt(RvqAttrId::ColumnType, 5), vsfaName(name), vsfaBound(value)});
 }
 
 void VsfOut::intColumn(const char* name, int32_t* value, bool formatZero) {
   if (formatZero)
-    column({rvqInt(103, 3), vsfaName(name), rvqInt(270, 0), vsfaBound(value)});
+    column({rvqInt(RvqAttrId::ColumnType, 3), vsfaName(name), rvqInt(RvqAttrId::FormatCode, 0),
+            vsfaBound(value)});
   else
-    column({rvqInt(103, 3), vsfaName(name), vsfaBound(value)});
+    column({rvqInt(RvqAttrId::ColumnType, 3), vsfaName(name), vsfaBound(value)});
 }
 
 void VsfOut::charColumn(const char* name, char* buffer, int32_t width) {
-  column({rvqInt(103, 6), vsfaName(name), rvqInt(289, width), vsfaBound(buffer)});
+  column({rvqInt(RvqAttrId::ColumnType, 6), vsfaName(name), rvqInt(RvqAttrId::Width, width),
+          vsfaBound(buffer)});
 }
 
-void VsfOut::endColumns() { vsfCall(table, 298, {}); }
+void VsfOut::endColumns() { vsfCall(table, RvqMethod::EndColumns, {}); }
 
 void VsfOut::bind(const char* templ, std::initializer_list<RvqAttr> extra, bool dataUnder504) {
   if (table == nullptr)
     return;
   RvqAttr a[kMaxAttrs];
   int32_t n = 0;
-  a[n++] = rvqHandle(0, nullptr);
+  a[n++] = rvqHandle(RvqAttrId::Receiver, nullptr);
   a[n++] = rvqHandle(dataUnder504 ? 504 : 0, table);
   a[n++] = vsfaTemplate(templ);
   n = copyAttrs(extra, a, n);
-  vsfCallArray(ctx->outputManager, 422, a, n);
+  vsfCallArray(ctx->outputManager, RvqMethod::BindTable, a, n);
   bound = static_cast<RvqObject*>(a[0].value.ptr);
 }
 
@@ -173,25 +177,26 @@ void VsfOut::bind(const char* templ, const RvqAttr* extra, int32_t count) {
     return;
   RvqAttr a[kMaxAttrs];
   int32_t n = 0;
-  a[n++] = rvqHandle(0, nullptr);
-  a[n++] = rvqHandle(504, table);
+  a[n++] = rvqHandle(RvqAttrId::Receiver, nullptr);
+  a[n++] = rvqHandle(RvqAttrId::Table, table);
   a[n++] = vsfaTemplate(templ);
   for (int32_t i = 0; i < count && n < kMaxAttrs; ++i)
     a[n++] = extra[i];
-  vsfCallArray(ctx->outputManager, 422, a, n);
+  vsfCallArray(ctx->outputManager, RvqMethod::BindTable, a, n);
   bound = static_cast<RvqObject*>(a[0].value.ptr);
 }
 
-void VsfOut::emit() { vsfCall(table, 329, {}); }
-void VsfOut::endRows() { vsfCall(table, 299, {}); }
+void VsfOut::emit() { vsfCall(table, RvqMethod::EmitRow, {}); }
+void VsfOut::endRows() { vsfCall(table, RvqMethod::EndRows, {}); }
 
 void VsfOut::publish(RvqText* footnote) {
   if (bound == nullptr)
     return;
   if (footnote != nullptr)
-    vsfCall(ctx->outputManager, 428, {rvqHandle(0, bound), rvqTextHandle(378, footnote)});
+    vsfCall(ctx->outputManager, RvqMethod::Publish,
+            {rvqHandle(RvqAttrId::Receiver, bound), rvqTextHandle(RvqAttrId::Footnote, footnote)});
   else
-    vsfCall(ctx->outputManager, 428, {rvqHandle(0, bound)});
+    vsfCall(ctx->outputManager, RvqMethod::Publish, {rvqHandle(RvqAttrId::Receiver, bound)});
 }
 
 void VsfOut::entry(int32_t label, RvqAttr value, std::initializer_list<RvqAttr> extra) {
@@ -203,7 +208,7 @@ void VsfOut::entry(int32_t label, RvqAttr value, std::initializer_list<RvqAttr> 
   value.id = 287;
   a[n++] = value;
   n = copyAttrs(extra, a, n);
-  vsfCallArray(table, 164, a, n);
+  vsfCallArray(table, RvqMethod::Entry, a, n);
 }
 
 void VsfOut::release() {
@@ -226,10 +231,10 @@ void VsfOut::finish() {
 RvqObject* vsfOpenGroup(VsfContext* ctx, const char* name, std::initializer_list<RvqAttr> extra) {
   RvqAttr a[kMaxAttrs];
   int32_t n = 0;
-  a[n++] = rvqHandle(144, nullptr);
+  a[n++] = rvqHandle(RvqAttrId::Handle, nullptr);
   a[n++] = vsfaName(name);
   n = copyAttrs(extra, a, n);
-  vsfCallArray(ctx->outputManager, 300, a, n);
+  vsfCallArray(ctx->outputManager, RvqMethod::OpenGroup, a, n);
   return static_cast<RvqObject*>(a[0].value.ptr);
 }
 
@@ -243,18 +248,21 @@ void vsfCloseObject(RvqObject* object) {
 
 void vsfLevelNote(VsfContext* ctx, int32_t level, RvqText* text, bool flag358) {
   if (flag358)
-    vsfCall(ctx->outputManager, 439,
-            {rvqInt(440, level), rvqFlag(358, 1), rvqInt(148, -1), rvqTextHandle(577, text)});
+    vsfCall(ctx->outputManager, RvqMethod::LevelNote,
+            {rvqInt(RvqAttrId::NoteLevel, level), rvqFlag(RvqAttrId::NoteSwitch, 1),
+             rvqInt(RvqAttrId::Placement, -1), rvqTextHandle(RvqAttrId::Text, text)});
   else
-    vsfCall(ctx->outputManager, 439,
-            {rvqInt(440, level), rvqInt(148, -1), rvqTextHandle(577, text)});
+    vsfCall(ctx->outputManager, RvqMethod::LevelNote,
+            {rvqInt(RvqAttrId::NoteLevel, level), rvqInt(RvqAttrId::Placement, -1),
+             rvqTextHandle(RvqAttrId::Text, text)});
 }
 
 void vsfLevelMark(VsfContext* ctx, int32_t level) {
-  vsfCall(ctx->outputManager, 439, {rvqInt(442, level)});
+  vsfCall(ctx->outputManager, RvqMethod::LevelNote, {rvqInt(RvqAttrId::LevelMark, level)});
 }
 
 void vsfTextLine(VsfContext* ctx, char option, RvqText* text) {
-  vsfCall(ctx->outputManager, 358,
-          {rvqInt(371, 1), rvqChar(273, option), rvqTextHandle(577, text)});
+  vsfCall(ctx->outputManager, RvqMethod::TextLine,
+          {rvqInt(RvqAttrId::LineCount, 1), rvqChar(RvqAttrId::Align, option),
+           rvqTextHandle(RvqAttrId::Text, text)});
 }

@@ -38,11 +38,11 @@ void* vsfCallHandle(RvqObject* object, int32_t method, std::initializer_list<Rvq
                     int32_t slot);
 
 // Attribute shorthands.
-RvqAttr vsfaName(const char* name);     // attribute 138
-RvqAttr vsfaLabel(RvqText* label);      // attribute 296
-RvqAttr vsfaTemplate(const char* path); // attribute 339
-RvqAttr vsfaDyn(const char* name);      // attribute 311
-RvqAttr vsfaBound(void* address);       // attribute 285
+RvqAttr vsfaName(const char* name);     // RvqAttrId::Name
+RvqAttr vsfaLabel(RvqText* label);      // RvqAttrId::Label
+RvqAttr vsfaTemplate(const char* path); // RvqAttrId::Template
+RvqAttr vsfaDyn(const char* name);      // RvqAttrId::DynamicName
+RvqAttr vsfaBound(void* address);       // RvqAttrId::Bound
 // Attribute 784 with value type 67: the slot that receives the bound data's reference.
 RvqAttr vsfaDataRef(RvqText** slot);
 
@@ -60,36 +60,39 @@ struct VsfOut {
   ~VsfOut();
   VsfOut(const VsfOut&) = delete;
   VsfOut& operator=(const VsfOut&) = delete;
-  // Method 147 for kind "data": class, kind, handle, -1, name, label, then `extra`.
+  // RvqMethod::Create for kind "data": class, kind, handle, -1, name, label, then `extra`.
   bool create(const char* name, RvqText* label, std::initializer_list<RvqAttr> extra = {});
-  // Method 147 for a factoid: template in the create call, optional title.
+  // RvqMethod::Create for a factoid: template in the create call, optional title.
   bool createFactoid(const char* name, const char* templ, RvqText* label, RvqText* title);
-  // Method 338 with the given attributes.
+  // RvqMethod::DefineColumn with the given attributes.
   void column(std::initializer_list<RvqAttr> attrs);
   void numberColumn(const char* name, double* value);
   void intColumn(const char* name, int32_t* value, bool formatZero = true);
   void charColumn(const char* name, char* buffer, int32_t width);
-  void endColumns(); // method 298
-  // Method 422: id 0 handle record, the table under id 504, template, then `extra`.
+  void endColumns(); // RvqMethod::EndColumns
+  // RvqMethod::BindTable: the Receiver record, the Table one, Template, then `extra`.
   void bind(const char* templ, std::initializer_list<RvqAttr> extra = {}, bool dataUnder504 = true);
   // The same with `count` attributes at `extra`, for lists made at run time.
   void bind(const char* templ, const RvqAttr* extra, int32_t count);
-  void emit();                                                                         // method 329
-  void endRows();                                                                      // method 299
-  void publish(RvqText* footnote = nullptr);                                           // method 428
-  void entry(int32_t label, RvqAttr value, std::initializer_list<RvqAttr> extra = {}); // method 164
-  void release(); // method 4 of a factoid
+  void emit();                               // RvqMethod::EmitRow
+  void endRows();                            // RvqMethod::EndRows
+  void publish(RvqText* footnote = nullptr); // RvqMethod::Publish
+  void entry(int32_t label, RvqAttr value,
+             std::initializer_list<RvqAttr> extra = {}); // RvqMethod::Entry
+  void release();                                        // RvqMethod::Close of a factoid
   // Adds the elapsed time since construction to the print timer, unless this printer runs
   // inside another one, whose time already holds it.
   void finish();
 };
 
-// Opens a group on the manager (method 300); returns its handle (null when none came back).
+// Opens a group on the manager (RvqMethod::OpenGroup); returns its handle (null when none came
+// back).
 RvqObject* vsfOpenGroup(VsfContext* ctx, const char* name, std::initializer_list<RvqAttr> extra);
 // Closes or releases a group or factoid through its own release entry.
 void vsfCloseObject(RvqObject* object);
-// A level note (method 439: 440 level, optional 358, 148 -1, 577 text) and a level mark.
+// A level note (RvqMethod::LevelNote: NoteLevel, optional NoteSwitch, Placement -1, Text) and a
+// level mark.
 void vsfLevelNote(VsfContext* ctx, int32_t level, RvqText* text, bool flag358);
 void vsfLevelMark(VsfContext* ctx, int32_t level);
-// A text line (method 358) with character option `option`.
+// A text line (RvqMethod::TextLine) with character option `option`.
 void vsfTextLine(VsfContext* ctx, char option, RvqText* text);

@@ -103,7 +103,8 @@ struct LagScoring {
       if (!ev->details)
         continue;
       if (group == nullptr)
-        group = vsfOpenGroup(ctx, "LagDesigns", {vsfaLabel(vsfMsg(909)), rvqFlag(286, 0)});
+        group = vsfOpenGroup(ctx, "LagDesigns",
+                             {vsfaLabel(vsfMsg(909)), rvqFlag(RvqAttrId::Numbered, 0)});
       if (ev->lag->levels)
         zlevPrintLagDesignLevels(ctx->outputManager, ev, ctx->design.design);
       else
@@ -395,18 +396,22 @@ void scoreInfo(VsfContext* ctx, int32_t index, const ScoreStats& st, bool freq, 
   const bool resid = sc.spec.stats[OS_RESID].on != 0;
   VsfOut out(ctx);
   out.createFactoid("ScoreInfo", "Stat.VARSIFTER.ScoreInfo", vsfMsg(800), nullptr);
-  vsfCall(out.table, 316,
+  vsfCall(out.table, RvqMethod::SetDynamic,
           {vsfaDyn("titleText"),
-           rvqTextHandle(287, ctx->scoreCount == 1 ? vsfMsg(800) : vsfMsgArgs(813, {index + 1}))});
+           rvqTextHandle(RvqAttrId::Value,
+                         ctx->scoreCount == 1 ? vsfMsg(800) : vsfMsgArgs(813, {index + 1}))});
   auto blank = [&]() {
-    vsfCall(out.table, 164, {vsfaLabel(vsfText(" ")), rvqTextHandle(287, vsfText(" "))});
+    vsfCall(out.table, RvqMethod::Entry,
+            {vsfaLabel(vsfText(" ")), rvqTextHandle(RvqAttrId::Value, vsfText(" "))});
   };
-  auto number = [&](int32_t label, double v) { out.entry(label, rvqDouble(287, v)); };
+  auto number = [&](int32_t label, double v) { out.entry(label, rvqDouble(RvqAttrId::Value, v)); };
   auto sum = [&](int32_t label, double v) {
-    out.entry(label, rvqDouble(287, v), {rvqInt(272, 11), rvqInt(270, 98)});
+    out.entry(label, rvqDouble(RvqAttrId::Value, v),
+              {rvqInt(RvqAttrId::FormatWidth, 11), rvqInt(RvqAttrId::FormatCode, 98)});
   };
-  out.entry(801, rvqTextHandle(287, vsfDataSetNameText(sc.data != nullptr ? sc.data : ctx->data)));
-  out.entry(802, rvqTextHandle(287, vsfDataSetNameText(sc.out)));
+  out.entry(801, rvqTextHandle(RvqAttrId::Value,
+                               vsfDataSetNameText(sc.data != nullptr ? sc.data : ctx->data)));
+  out.entry(802, rvqTextHandle(RvqAttrId::Value, vsfDataSetNameText(sc.out)));
   blank();
   number(803, st.read);
   number(804, st.used);
@@ -509,7 +514,8 @@ int32_t vsfPrepScores(VsfContext* ctx) {
 int32_t vsfScoreResults(VsfContext* ctx, VsfModel* m) {
   if (ctx->scoreCount == 0 || ctx->results.scoreOutput == nullptr)
     return 0;
-  RvqObject* details = vsfOpenGroup(ctx, "ScoreDetails", {vsfaLabel(vsfMsg(815)), rvqFlag(435, 0)});
+  RvqObject* details =
+      vsfOpenGroup(ctx, "ScoreDetails", {vsfaLabel(vsfMsg(815)), rvqFlag(RvqAttrId::GroupKind, 0)});
   VsfSelectedModel sm;
   vsfSelectedModelOf(ctx, m, &sm);
   for (int32_t i = 0; i < ctx->scoreCount; ++i) {
@@ -517,7 +523,8 @@ int32_t vsfScoreResults(VsfContext* ctx, VsfModel* m) {
     VsfNameRecord& names = ctx->scoreNames[i];
     RvqObject* group =
         vsfOpenGroup(ctx, "ScoreData",
-                     {vsfaLabel(vsfDataSetNameText(names.data)), rvqFlag(436, 1), rvqFlag(435, 0)});
+                     {vsfaLabel(vsfDataSetNameText(names.data)),
+                      rvqFlag(RvqAttrId::DataSetGroup, 1), rvqFlag(RvqAttrId::GroupKind, 0)});
     int32_t rc = 0;
     if (sc.data == nullptr || sc.data == ctx->data) {
       rc = vsfScore(ctx, m, i, &sm, true, names);

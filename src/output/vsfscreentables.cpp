@@ -24,19 +24,19 @@ int32_t vsfpScreenInfo(VsfContext* ctx) {
   VsfOut out(ctx);
   out.createFactoid("ScreeningInfo", "Stat.VARSIFTER.ScreeningInfo", vsfMsg(4020), vsfMsg(4020));
   if (o.screen != SCREEN_BASE && o.screen != SCREEN_SIS) {
-    out.entry(4021, rvqTextHandle(287, vsfMsg(4022)));
+    out.entry(4021, rvqTextHandle(RvqAttrId::Value, vsfMsg(4022)));
   } else {
-    out.entry(4021, rvqTextHandle(287, vsfMsg(4023)));
-    const RvqAttr pvalue3 = rvqTextHandle(340, vsfText("pvalue.3"));
+    out.entry(4021, rvqTextHandle(RvqAttrId::Value, vsfMsg(4023)));
+    const RvqAttr pvalue3 = rvqTextHandle(RvqAttrId::FormatName, vsfText("pvalue.3"));
     if (m->screenKeepRatio == -1)
-      out.entry(4027, rvqInt(287, o.screen == SCREEN_SIS ? o.keepNum : m->screenKeep));
+      out.entry(4027, rvqInt(RvqAttrId::Value, o.screen == SCREEN_SIS ? o.keepNum : m->screenKeep));
     else
-      out.entry(4026, rvqDouble(287, m->screenKeepRatio), {pvalue3});
+      out.entry(4026, rvqDouble(RvqAttrId::Value, m->screenKeepRatio), {pvalue3});
     const int32_t K = m->screenKeep;
-    out.entry(4024, rvqInt(287, K));
+    out.entry(4024, rvqInt(RvqAttrId::Value, K));
     const int32_t candidates = m->effectCount - m->includeCount;
     const double kept = candidates > 0 ? static_cast<double>(K) / candidates : 0.0;
-    out.entry(4025, rvqDouble(287, kept), {pvalue3});
+    out.entry(4025, rvqDouble(RvqAttrId::Value, kept), {pvalue3});
   }
   out.endRows();
   out.release();
@@ -63,7 +63,7 @@ int32_t vsfpSISInfo(VsfContext* ctx) {
   out.intColumn("corrOut", &out1);
   out.endColumns();
   out.bind("Stat.VARSIFTER.SISCorr",
-           {vsfaDyn("printFootnote"), rvqInt(287, K < candidates ? 1 : 0)});
+           {vsfaDyn("printFootnote"), rvqInt(RvqAttrId::Value, K < candidates ? 1 : 0)});
   for (int32_t r = 0; r < shown; ++r) {
     rank = r + 1;
     int32_t length = 0;

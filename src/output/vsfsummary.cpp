@@ -116,16 +116,17 @@ struct SummaryTable {
   }
 
   void shownInt(const char* name, int32_t* v, const char* dyn, int32_t show) {
-    out->column({rvqInt(103, 3), vsfaName(name), rvqInt(270, 0), vsfaDyn(dyn), rvqInt(287, show),
-                 vsfaBound(v)});
+    out->column({rvqInt(RvqAttrId::ColumnType, 3), vsfaName(name), rvqInt(RvqAttrId::FormatCode, 0),
+                 vsfaDyn(dyn), rvqInt(RvqAttrId::Value, show), vsfaBound(v)});
   }
   void shownNum(const char* name, double* v, const char* dyn, int32_t show) {
-    out->column({rvqInt(103, 5), vsfaName(name), vsfaDyn(dyn), rvqInt(287, show), vsfaBound(v)});
+    out->column({rvqInt(RvqAttrId::ColumnType, 5), vsfaName(name), vsfaDyn(dyn),
+                 rvqInt(RvqAttrId::Value, show), vsfaBound(v)});
   }
 
   // Creates the table and its columns, each bound to its row value.
   [[nodiscard]] int32_t defineColumns() {
-    out->create("SelectionSummary", vsfMsg(519 + method), {rvqInt(336, 1)});
+    out->create("SelectionSummary", vsfMsg(519 + method), {rvqInt(RvqAttrId::Variant, 1)});
     out->intColumn("Step", &step);
     normB = graphics && normBetaKept(o);
     if (normB)
@@ -182,7 +183,7 @@ struct SummaryTable {
     }
     if (l1Column != nullptr)
       out->numberColumn(l1Column, &stepL1);
-    out->column({rvqInt(103, 1), vsfaName("Control"), vsfaBound(&control)});
+    out->column({rvqInt(RvqAttrId::ColumnType, 1), vsfaName("Control"), vsfaBound(&control)});
     out->endColumns();
     return 0;
   }
@@ -348,8 +349,8 @@ int32_t vsfpSummary(VsfContext* ctx, VsfModel* m, QkPool* pool, const int32_t* o
   t.emitStepRows(first, &cursor, slot, startingRows);
   const int32_t method = ctx->options.method;
   out.bind("Stat.VARSIFTER.SelectionSummary",
-           {vsfaDyn("titleText"), rvqTextHandle(287, vsfMsg(519 + method)),
-            vsfaDyn("printFootnote"), rvqInt(287, 0), vsfaDataRef(dataRef)});
+           {vsfaDyn("titleText"), rvqTextHandle(RvqAttrId::Value, vsfMsg(519 + method)),
+            vsfaDyn("printFootnote"), rvqInt(RvqAttrId::Value, 0), vsfaDataRef(dataRef)});
   out.endRows();
   out.publish(t.backward && m->aliasDropCount > 0 ? vsfMsg(628) : nullptr);
   out.finish();

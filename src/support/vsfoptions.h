@@ -5,6 +5,7 @@
 #pragma once
 
 #include "support/hostif.h"
+#include "support/protocol.h"
 
 #include <cstdint>
 
@@ -50,7 +51,6 @@ enum VsfMethod : int32_t {
 // L1CHOICE=: how a path position is told (0 when the method has none).
 enum VsfL1Choice : uint8_t { VL1_NONE = 0, VL1_RATIO = 1, VL1_NORM = 2, VL1_VALUE = 3 };
 
-enum VsfCvMethod : uint8_t { CV_NONE = 0, CV_RANDOM = 1, CV_BLOCK = 2, CV_SPLIT = 3, CV_INDEX = 4 };
 enum VsfScreenMethod : uint8_t {
   SCREEN_NONE = 1,
   SCREEN_BASE = 2,

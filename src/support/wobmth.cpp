@@ -22,14 +22,14 @@ int32_t wobquery(RvqObject* object, int32_t count, RvqAttr* attrs) {
   RvqClass* c = object->cls;
   if (c->queryDescriptor == nullptr)
     return kRvqNoMethod;
-  return c->queryDescriptor->function(object, c->queryContext, 2, count, attrs);
+  return c->queryDescriptor->function(object, c->queryContext, RvqMethod::Query, count, attrs);
 }
 
 int32_t wobclose(RvqObject* object) {
   RvqClass* c = object->cls;
   if (c->closeDescriptor == nullptr)
     return kRvqNoMethod;
-  return c->closeDescriptor->function(object, c->closeContext, 4, 0, nullptr);
+  return c->closeDescriptor->function(object, c->closeContext, RvqMethod::Close, 0, nullptr);
 }
 
 bool rvqIsLogOnly(int32_t code) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "support/hostif.h"
+#include "support/protocol.h"
 
 // Calls method `method` of `object` (starting at class `cls`, or the object's own class
 // when null) with `count` attributes. Returns the method's result, or kRvqNoMethod.

@@ -106,7 +106,7 @@ TEST_F(Frame, FoldCountsArePerFoldAndExact) {
   Source src = makeRows(97, true);
   for (int32_t T : {1, 4}) {
     PageRun run;
-    run.settings.cvMethod = VSF_CV_SPLIT;
+    run.settings.cvMethod = CV_SPLIT;
     run.settings.cv = 1;
     run.settings.folds = 3;
     prepare(run, src, T);
@@ -204,7 +204,7 @@ TEST_F(Frame, EveryInjectedIoFailureEndsWithAMessageACodeAndNoFileLeft) {
     {
       PageRun run;
       denseEntries(run, {2, 2});
-      run.settings.cvMethod = VSF_CV_BLOCK;
+      run.settings.cvMethod = CV_BLOCK;
       run.settings.cv = 1;
       run.settings.folds = 3;
       run.settings.utilBuffers = 1;

@@ -1,0 +1,42 @@
+// The grammar's action items against the action routines the host parser names: a rule
+// that calls a routine the host does not run would be skipped silently.
+#include "driver/vsfselg.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <string>
+
+namespace {
+
+TEST(GrammarProtocol, EveryActionOfTheRulesIsANamedRoutine) {
+  namespace A = GrammarAction;
+  const int named[] = {A::ProcStatement, A::IntoProcNode, A::NewNode,        A::EndStatement,
+                       A::SetFlag,       A::StoreValue,   A::AppendValue,    A::StartList,
+                       A::ItemStart,     A::VariableItem, A::CatalogPart,    A::DataSetStart,
+                       A::NameToken,     A::DataSet,      A::DefaultDataSet, A::NumberList,
+                       A::Range,         A::ListCode,     A::TokenSave,      A::AppendName,
+                       A::NameStart,     A::By,           A::NameClass,      A::ClassPosition,
+                       A::StoreCode,     A::ListText,     A::DataSetOptions, A::SetSwitch,
+                       A::Effect};
+  int count = 0;
+  const GrammarRule* rules = vsfGrammarRules(&count);
+  int actions = 0;
+  for (int r = 0; r < count; ++r) {
+    const std::string body = rules[r].body;
+    for (size_t at = body.find('#'); at != std::string::npos; at = body.find('#', at + 1)) {
+      size_t end = at + 1;
+      while (end < body.size() && std::isdigit(static_cast<unsigned char>(body[end])))
+        ++end;
+      ASSERT_GT(end, at + 1) << rules[r].name << ": '#' without a routine number";
+      int code = std::stoi(body.substr(at + 1, end - at - 1));
+      EXPECT_NE(std::find(std::begin(named), std::end(named), code), std::end(named))
+          << rules[r].name << " calls routine " << code;
+      ++actions;
+    }
+  }
+  EXPECT_GT(actions, 500); // the generated rules are in the table too
+}
+
+} // namespace
