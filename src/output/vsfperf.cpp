@@ -74,11 +74,11 @@ int32_t vsfpPerf(VsfContext* ctx) {
   }
   // The threads the data passes ran on, and the memory reckoning when it lowered them.
   if (perf.threadsSetting)
-    out.entry(743, rvqInt(287, perf.threadingOn ? perf.threadCount : 1));
+    out.entry(743, rvqInt(RvqAttrId::Value, perf.threadingOn ? perf.threadCount : 1));
   const VsfThreadBudget& budget = ctx->threadBudget;
   if (budget.limit == VTL_MEMORY) {
     const auto megabytes = [](double bytes) {
-      return rvqInt(287, static_cast<int32_t>(std::llround(bytes / 1048576.0)));
+      return rvqInt(RvqAttrId::Value, static_cast<int32_t>(std::llround(bytes / 1048576.0)));
     };
     out.entry(744, msgValue(745));
     out.entry(746, megabytes(budget.memory));

@@ -8,7 +8,6 @@
 #include "selection/vsfcvex.h"
 
 #include "data/vsfdata.h"
-#include "driver/vsfoptions.h"
 #include "model/vsfcvexsums.h"
 #include "model/vsfmodel.h"
 #include "selection/vsfcvexroad.h"

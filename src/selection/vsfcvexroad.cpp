@@ -13,7 +13,6 @@
 
 #include "data/vsfdata.h"
 #include "data/vsfthread.h"
-#include "driver/vsfoptions.h"
 #include "driver/vsfreaders.h"
 #include "kernels/vsfcvkernels.h"
 #include "kernels/vsfrowwalk.h"
@@ -22,6 +21,7 @@
 #include "model/vsfsweep.h"
 #include "numerics/packedtri.h"
 #include "support/hostif.h"
+#include "support/vsfoptions.h"
 
 #include <algorithm>
 #include <cmath>
