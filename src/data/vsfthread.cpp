@@ -4,8 +4,8 @@
 // result does not depend on which worker finishes first.
 #include "data/vsfthread.h"
 
+#include "data/vsfcvexsums.h"
 #include "data/vsfdata.h"
-#include "model/vsfcvexsums.h"
 #include "model/vsflarahead.h"
 #include "model/vsfmodel.h"
 #include "numerics/packedtri.h"

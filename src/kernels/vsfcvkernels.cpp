@@ -3,11 +3,11 @@
 // the folds fails the pass (kVsfBadFoldRow) rather than writing past the records.
 #include "kernels/vsfcvkernels.h"
 
+#include "data/vsfcvexsums.h"
 #include "kernels/vsfrankk.h"
 #include "kernels/vsfresid.h"
 #include "kernels/vsfrowwalk.h"
 #include "kernels/vsfxpx.h"
-#include "model/vsfcvexsums.h"
 #include "numerics/packedtri.h"
 
 #include <vector>

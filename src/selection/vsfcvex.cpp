@@ -7,8 +7,8 @@
 // The group LASSO's folds share one penalty sequence: their errors are averaged per step.
 #include "selection/vsfcvex.h"
 
+#include "data/vsfcvexsums.h"
 #include "data/vsfdata.h"
-#include "model/vsfcvexsums.h"
 #include "model/vsfmodel.h"
 #include "selection/vsfcvexroad.h"
 #include "selection/vsfelnet.h"

@@ -11,12 +11,12 @@
 // G_yy - 2 c'G_Zy + c'G_ZZ c of the triangle, which agrees with the pass to rounding.
 #include "selection/vsfcvexroad.h"
 
+#include "data/vsfcvexsums.h"
 #include "data/vsfdata.h"
 #include "data/vsfthread.h"
 #include "driver/vsfreaders.h"
 #include "kernels/vsfcvkernels.h"
 #include "kernels/vsfrowwalk.h"
-#include "model/vsfcvexsums.h"
 #include "model/vsfmodel.h"
 #include "model/vsfsweep.h"
 #include "numerics/packedtri.h"
