@@ -280,6 +280,9 @@ struct VsfModel {
   // The least-angle path's residual sums of the coming steps, found by one pass (null when
   // the path takes a pass per step); set by the path for the time it runs.
   VsfLarAhead* larAhead;
+  // The most bytes of cross-product columns (x_k'X of entered effects) that the path keeps
+  // without the packed X'X; 0 when it takes the passes per step. Set by the path.
+  int64_t larCrossBytes;
 
   // Screening vectors.
   double* screenBound;

@@ -44,6 +44,7 @@ void TestHooks::reset() {
   levelBuffersHandedOver = 0;
   treeWalkFailures = 0;
   solverGramLimit = -1;
+  larCrossLimit = -1;
 }
 
 bool TestHooks::set(const char* text) {
@@ -62,6 +63,7 @@ bool TestHooks::set(const char* text) {
                     : name == "levelWorkerFault" ? setFault(levelWorkerFault, value)
                     : name == "treeWalkFailures" ? setNumber(treeWalkFailures, value)
                     : name == "solverGramLimit"  ? setNumber(solverGramLimit, value)
+                    : name == "larCrossLimit"    ? setNumber(larCrossLimit, value)
                                                  : false;
     if (!ok)
       return false;

@@ -42,6 +42,11 @@ struct TestHooks {
   // budget; 0 sends every loss and gradient over the pages).
   std::atomic<int64_t> solverGramLimit{-1};
 
+  // The most bytes of cross-product columns that the least-angle path keeps without the
+  // packed X'X, whatever the number of columns (negative: the default, which keeps them
+  // for many columns only; 0 sends every step over the pages).
+  std::atomic<int64_t> larCrossLimit{-1};
+
   // Every switch back to its default.
   void reset();
   // Sets the switches named in `text` ("name=value,..."; null or empty sets none). False
