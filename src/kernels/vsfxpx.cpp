@@ -113,6 +113,13 @@ template <class Target> int32_t effectBody(VsfModel* m, QkPageDescriptor* page, 
       const int32_t k = m->effectColumns[e];
       if (k <= 0)
         continue;
+      if (k == 1 && m->sparseSlot[e] < 0) {
+        // A single column's square, as zscp forms it, without its call per column.
+        const double x = r.denseValues()[m->denseOffset[e]];
+        if (!isHostMissing(x) && x != 0.0 && !isHostMissing(w))
+          *target(f, e) += x * w * x;
+        continue;
+      }
       double* E = target(f, e);
       if (m->sparseSlot[e] < 0) {
         zscp(r.denseValues() + m->denseOffset[e], k, E, w);

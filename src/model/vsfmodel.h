@@ -286,6 +286,9 @@ struct VsfModel {
   // External cross validation's fold cross products (null when the fold fits pass over the
   // pages); set by vsfDriveCVExternal for its pass and its fold fits.
   VsfCVExSums* cvexSums;
+  // The most bytes of cross-product columns (x_k'X of entered effects) that the path keeps
+  // without the packed X'X; 0 when it takes the passes per step. Set by the path.
+  int64_t larCrossBytes;
 
   // Screening vectors.
   double* screenBound;

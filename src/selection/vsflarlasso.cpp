@@ -1,6 +1,7 @@
 // The least-angle path. With the packed cross-product matrix the correlations, direction
-// products and (for least-squares coefficients) the SSE come from the matrix; otherwise the
-// path kernels pass over the pages. Screening (vsfscreen.cpp) decides which candidates a step
+// products and (for least-squares coefficients) the SSE come from the matrix; without it they
+// come from the kept cross products of the entered effects (many candidates), or the path
+// kernels pass over the pages. Screening (vsfscreen.cpp) decides which candidates a step
 // looks at.
 #include "selection/vsflarlasso.h"
 
@@ -16,6 +17,7 @@
 #include "selection/vsfstoprules.h"
 #include "support/hoststubs.h"
 #include "support/notbuilt.h"
+#include "support/testhooks.h"
 #include "support/vsfoptions.h"
 
 #include <algorithm>
@@ -133,15 +135,94 @@ double directionProduct(const VsfModel* m, int32_t first, int32_t j) {
   return a;
 }
 
+// ---- the kept cross products
+//
+// Without the packed X'X each step would pass over every column twice: for the direction
+// products and for the correlations of the new residual. When the candidates are many, one
+// pass at an effect's entry forms its cross products with every column (a column of X'X) and
+// keeps it; the direction products then come from the kept columns as they come from the
+// packed matrix, the correlations follow the step, and the step's only other pass sums the
+// residual over the active columns. The kept columns are bounded in bytes; past the bound an
+// entering effect keeps none, and a step whose active set lacks one takes the passes.
+
+// The default bound of the kept columns.
+constexpr int64_t kCrossBytes = int64_t{512} << 20;
+
+// The fewest parameters for which the path keeps cross products by default: below them a
+// pass over every column is cheap, and the passes per step keep their results.
+constexpr int32_t kCrossParameters = 1000;
+
+// The bytes the kept columns may take in this fit (0: every step takes the passes). They
+// serve the plain paths over single dense columns whose rows carry no roles, folds or
+// resampling weights; the larCrossLimit test hook sets the bound whatever the size.
+int64_t crossBudget(const VsfModel* m) {
+  const VsfModelOptions* o = m->options;
+  if (vsfFullXpxOn(m) || m->crossSlot == nullptr ||
+      (o->method != VM_LAR && o->method != VM_LASSO && o->method != VM_LAR_LS &&
+       o->method != VM_LASSO_LS) ||
+      o->adaptive || o->cvExternal || rolesPresent(m) || o->screen != SCREEN_NONE ||
+      vsfSafeScreening(m) || m->hierarchy || m->l2 > 0 || m->l2BaseXpx != nullptr ||
+      m->foldCount > 0)
+    return 0;
+  const VsfRowShape S = vsfRowShape(m);
+  if (S.hasRole || S.hasFold || S.xcv || S.cv || S.hasResample || S.sparse != 0)
+    return 0;
+  const int64_t limit = testHooks().larCrossLimit.load();
+  if (limit >= 0)
+    return limit;
+  return m->parmCount >= kCrossParameters ? kCrossBytes : 0;
+}
+
+// Keeps the entering effect's cross products when the bound holds the kept columns and the
+// store as vsfAddCross grows it.
+int32_t keepCross(VsfModel* m, int32_t k) {
+  if (m->larCrossBytes <= 0 || m->crossSlot[k] != -1 || m->effectColumns[k] != 1)
+    return 0;
+  const int64_t N = m->parmCount + 1, column = N * static_cast<int64_t>(sizeof(double));
+  const int64_t need = m->crossColumnCount + 1;
+  const int64_t cap = m->crossCapacity;
+  if (need * column > m->larCrossBytes ||
+      (cap <= need && std::min(std::max(2 * cap, cap + need), N) * column > m->larCrossBytes))
+    return 0;
+  return vsfAddCross(m, k);
+}
+
+// Whether every active effect has its cross products kept.
+bool crossKept(const VsfModel* m, int32_t first) {
+  if (m->larCrossBytes <= 0)
+    return false;
+  for (int32_t p = first; p < m->inModelCount; ++p)
+    if (m->crossSlot[m->inModelList[p]] == -1)
+      return false;
+  return true;
+}
+
+// The inner product of column j with the direction, from the kept cross products.
+double keptProduct(const VsfModel* m, int32_t first, int32_t j) {
+  const int64_t N = m->parmCount + 1;
+  const int64_t cj = m->effectFirstColumn[j];
+  double a = 0.0;
+  for (int32_t p = first; p < m->inModelCount; ++p) {
+    const int32_t k = m->inModelList[p];
+    a += m->cross[m->crossSlot[k] * N + cj] * m->direction[k];
+  }
+  return a;
+}
+
+// Where a step takes its inner products from: the packed X'X, the kept cross products, or
+// passes over the pages.
+enum class Road { Packed, Kept, Pages };
+
 // The inner products of the outside columns with the direction (a data pass without the
 // full X'X); the active ones are +-A by construction.
-[[nodiscard]] int32_t outsideProducts(VsfModel* m, int32_t first, double A, bool full) {
+[[nodiscard]] int32_t outsideProducts(VsfModel* m, int32_t first, double A, Road road) {
   const int32_t E = m->effectCount;
   const int32_t* in = m->inModelList;
-  if (full) {
+  if (road != Road::Pages) {
     for (int32_t j = first; j < E; ++j)
       if (m->effectStatus[j] == VES_CANDIDATE)
-        m->dirCorr[j] = directionProduct(m, first, j);
+        m->dirCorr[j] =
+            road == Road::Packed ? directionProduct(m, first, j) : keptProduct(m, first, j);
     return 0;
   }
   std::memset(m->dirCorr, 0, sizeof(double) * E);
@@ -271,16 +352,27 @@ double matrixSse(const VsfModel* m, int32_t first) {
 thread_local bool tAhead = false;
 
 // The correlations and sums of squares of the new residual: from a data pass, or from the
-// full X'X (the least-squares coefficients' SSE is the swept corner); with the look-ahead on,
+// full X'X or the kept cross products (the least-squares coefficients' SSE is the swept
+// corner, the path's a pass over the active columns); with the look-ahead on,
 // the SSE of the plain path comes from the pass that formed it for several steps.
-[[nodiscard]] int32_t updateResidual(VsfModel* m, int32_t first, double gamma, double A, bool full,
+[[nodiscard]] int32_t updateResidual(VsfModel* m, int32_t first, double gamma, double A, Road road,
                                      int32_t pendingDrop) {
   const VsfModelOptions* o = m->options;
   const int32_t E = m->effectCount;
   const int32_t* in = m->inModelList;
   int32_t rc;
   m->sse = m->validateAse = m->testAse = m->heldOutError = m->heldOutTestError = 0.0;
-  if (!full) {
+  if (road == Road::Kept) {
+    // The candidates' direction products are this step's; the others' are formed alike.
+    for (int32_t j = first; j < E; ++j)
+      if (m->effectStatus[j] != VES_INTERCEPT)
+        m->corr[j] -= gamma * (m->effectStatus[j] == VES_CANDIDATE ? m->dirCorr[j]
+                                                                   : keptProduct(m, first, j));
+    if (lsCoeffs(o->method))
+      m->sse = m->sweptXpx[0];
+    else if ((rc = pass(m, vsfLarRss, vsfLarRss_t)) != 0)
+      return rc;
+  } else if (road == Road::Pages) {
     if (o->screen == SCREEN_NONE) {
       std::memset(m->corr, 0, sizeof(double) * m->parmCount);
       if ((rc = pass(m, vsfLarCorr, vsfLarCorr_t)) != 0)
@@ -522,6 +614,8 @@ int32_t LarLassoStep(VsfModel* m, int32_t* changedEffect, int32_t* pendingDrop) 
     *changedEffect = candidate;
     rc = vsfAddEffect(m, candidate, 0, 0);
     vsfScreenEntered(m, candidate);
+    if (rc == 0)
+      rc = keepCross(m, candidate);
     if (rc != 0)
       return rc;
   }
@@ -531,9 +625,10 @@ int32_t LarLassoStep(VsfModel* m, int32_t* changedEffect, int32_t* pendingDrop) 
     return 0;
   }
 
+  const Road road = full ? Road::Packed : crossKept(m, first) ? Road::Kept : Road::Pages;
   double R;
   const double A = equiangularDirection(m, first, &R);
-  if ((rc = outsideProducts(m, first, A, full)) != 0)
+  if ((rc = outsideProducts(m, first, A, road)) != 0)
     return rc;
   double gamma = m->inModelCount == all ? cmax / A : vsfLarCatchUp(m, cmax, A);
   double dropRatio = kBig;
@@ -562,7 +657,7 @@ int32_t LarLassoStep(VsfModel* m, int32_t* changedEffect, int32_t* pendingDrop) 
   }
 
   moveCoefficients(m, first, gamma, *pendingDrop, reached);
-  if ((rc = updateResidual(m, first, gamma, A, full, *pendingDrop)) != 0)
+  if ((rc = updateResidual(m, first, gamma, A, road, *pendingDrop)) != 0)
     return rc;
   if (!tAhead)
     dataScaleEstimates(m, first, sy);
@@ -604,8 +699,10 @@ int32_t vsfLarLasso(VsfModel* m) {
   if ((rc = vsfScreenStart(m)) == 0) {
     // The _testthreadahead switch at 0 keeps the pass per step, for comparing the two.
     m->larAhead = lookAheadOpen(m) && ztestthread("ahead", 5) != 0 ? &ahead : nullptr;
+    m->larCrossBytes = crossBudget(m);
     rc = walkPath(m, &stopValue, &chooseValue);
     m->larAhead = nullptr;
+    m->larCrossBytes = 0;
   }
   o->screen = screen;
   return rc;

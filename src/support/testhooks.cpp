@@ -45,6 +45,7 @@ void TestHooks::reset() {
   treeWalkFailures = 0;
   solverGramLimit = -1;
   denseRoad = 0;
+  larCrossLimit = -1;
 }
 
 bool TestHooks::set(const char* text) {
@@ -64,6 +65,7 @@ bool TestHooks::set(const char* text) {
                     : name == "treeWalkFailures" ? setNumber(treeWalkFailures, value)
                     : name == "solverGramLimit"  ? setNumber(solverGramLimit, value)
                     : name == "denseRoad"        ? setNumber(denseRoad, value)
+                    : name == "larCrossLimit"    ? setNumber(larCrossLimit, value)
                                                  : false;
     if (!ok)
       return false;

@@ -46,6 +46,10 @@ struct TestHooks {
   // diagonal down the dense road, as for any other effect (the reference of the structured
   // road).
   std::atomic<int32_t> denseRoad{0};
+  // The most bytes of cross-product columns that the least-angle path keeps without the
+  // packed X'X, whatever the number of columns (negative: the default, which keeps them
+  // for many columns only; 0 sends every step over the pages).
+  std::atomic<int64_t> larCrossLimit{-1};
 
   // Every switch back to its default.
   void reset();

@@ -1,11 +1,12 @@
 // The least-angle path against an independent LARS computation (scikit-learn's lars_path
 // on the same standardized diabetes data, scripts/gen_lars_ref.py): LAR and LASSO enter and
 // remove the same effects in the same order with the same path value, L1 norm and SSE at
-// every knot, and the same coefficients, with the packed cross products and with data passes,
-// serially and on page workers.
+// every knot, and the same coefficients, with the packed cross products, with the cross
+// products of the entered effects kept, and with data passes, serially and on page workers.
 #include "selection/larsfixture.h"
 
 #include "data/vsfthread.h"
+#include "support/testhooks.h"
 
 #include <string>
 
@@ -68,4 +69,37 @@ TEST(LarPath, PackedPathsPassOverTheRowsFarFewerTimesThanTheyTakeSteps) {
       EXPECT_LT(2 * passes, f.m().stepCount) << tag;
       EXPECT_EQ(f.m().stopReason, VSR_ALL_ENTERED) << tag;
     }
+}
+
+// Without the packed X'X the path keeps the cross products of each entering effect while its
+// byte bound allows, and a step whose active set lacks them passes over the rows. With no
+// bound to speak of, a bound that runs out part way and a bound of nothing (the data have
+// too few columns for the path to keep any by default), LAR and LASSO (which drops
+// and re-enters effects) follow the reference, serially and on page workers.
+TEST(LarPath, KeptCrossProductsFollowTheReferenceWhateverTheirBound) {
+  for (const char* name : {"lar", "lasso"}) {
+    const auto want = readPath(name);
+    for (int64_t limit : {int64_t{1} << 30, int64_t{700}, int64_t{-1}})
+      for (int32_t threads : {1, 3}) {
+        PathSetup p;
+        p.method = std::string(name) == "lar" ? 5 : 6;
+        p.full = false;
+        p.threads = threads;
+        testHooks().larCrossLimit = limit;
+        PathFit f(p);
+        f.go();
+        testHooks().larCrossLimit = -1;
+        const std::string tag = std::string(name) + " bound " + std::to_string(limit) +
+                                " threads " + std::to_string(threads);
+        checkSeries(f.m(), want, tag);
+        // Every entered effect kept its column, some did, or none.
+        const int32_t kept = f.m().crossColumnCount, entered = f.m().effectCount - 1;
+        if (limit > 700)
+          EXPECT_EQ(kept, entered) << tag;
+        else if (limit < 0)
+          EXPECT_EQ(kept, 0) << tag;
+        else
+          EXPECT_TRUE(kept > 0 && kept < entered) << tag << " kept " << kept;
+      }
+  }
 }
