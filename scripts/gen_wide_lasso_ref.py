@@ -15,9 +15,13 @@ the data scale and the intercept.
 Needs Debian's python3-sklearn. Run: /usr/bin/python3 scripts/gen_wide_lasso_ref.py
 """
 import os
+import sys
 
 import numpy as np
 from sklearn.linear_model import lars_path
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from gen_lars_ref import events  # noqa: E402
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 OUT = os.path.join(ROOT, "tests", "data", "widelasso")
@@ -36,29 +40,6 @@ def make():
         out.write(text)
     data = np.array([[float(v) for v in line.split(",")] for line in text.split("\n")[1:-1]])
     return data[:, 1:], data[:, 0]
-
-
-def events(coefs):
-    """Signed effect numbers of the knots: +k when k enters, -k when it leaves. A coefficient
-    that reaches zero at a knot leaves at the next one, as the procedure's path removes it."""
-    out = [0]
-    active = set()
-    pending = None
-    for t in range(1, coefs.shape[1]):
-        if pending is not None:
-            out.append(-(pending + 1))
-            active.discard(pending)
-            pending = None
-        else:
-            new = [j for j in range(coefs.shape[0]) if coefs[j, t] != 0 and j not in active]
-            assert len(new) == 1, (t, new)
-            out.append(new[0] + 1)
-            active.add(new[0])
-        zero = [j for j in active if coefs[j, t] == 0 and abs(out[-1]) != j + 1]
-        if zero:
-            assert len(zero) == 1
-            pending = zero[0]
-    return out
 
 
 def main():
