@@ -11,12 +11,16 @@
 struct VsfModel;
 
 [[nodiscard]] int32_t vsfCVNobs(VsfModel* model, QkPageDescriptor* page);
-[[nodiscard]] int32_t vsfCVNobs_t(VsfModel* model, QkPageDescriptor* page, double* buffer, int64_t length);
+[[nodiscard]] int32_t vsfCVNobs_t(VsfModel* model, QkPageDescriptor* page, double* buffer,
+                                  int64_t length);
 [[nodiscard]] int32_t vsfCVYpY(VsfModel* model, QkPageDescriptor* page);
-[[nodiscard]] int32_t vsfCVYpY_t(VsfModel* model, QkPageDescriptor* page, double* buffer, int64_t length);
+[[nodiscard]] int32_t vsfCVYpY_t(VsfModel* model, QkPageDescriptor* page, double* buffer,
+                                 int64_t length);
 // The external folds' cross products (model/vsfcvexsums.h): each TRAIN row, shifted, into its
 // fold's triangle; the threaded form into its buffer laid out as the sums.
 [[nodiscard]] int32_t vsfCVExFoldXpX(VsfModel* model, QkPageDescriptor* page);
-[[nodiscard]] int32_t vsfCVExFoldXpX_t(VsfModel* model, QkPageDescriptor* page, double* buffer, int64_t length);
+[[nodiscard]] int32_t vsfCVExFoldXpX_t(VsfModel* model, QkPageDescriptor* page, double* buffer,
+                                       int64_t length);
 [[nodiscard]] int32_t vsfCVResids(VsfModel* model, QkPageDescriptor* page);
-[[nodiscard]] int32_t vsfCVResids_t(VsfModel* model, QkPageDescriptor* page, double* buffer, int64_t length);
+[[nodiscard]] int32_t vsfCVResids_t(VsfModel* model, QkPageDescriptor* page, double* buffer,
+                                    int64_t length);
