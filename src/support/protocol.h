@@ -163,6 +163,76 @@ inline constexpr int UtilPageSize = 4; // UTIL_PAGESIZE$=
 inline constexpr int FullSweep = 5;    // FULL_SWEEP$=
 } // namespace PerfSlot
 
+// The procedure statement and its PLOTS= option. The node's own slots (DATA=, BY, and the
+// plot options' STEPAXIS= and EMPHASISFACTOR=) are named above; FREQ and WEIGHT fill it too.
+namespace ProcFlag {
+inline constexpr int Unpack = 1;          // PLOTS(UNPACK)
+inline constexpr int LogP = 2;            // PLOTS(LOGPVALUE$)
+inline constexpr int SelgLogP = 10;       // SELECTOGRAM(LOGPVALUE$)
+inline constexpr int SelgNormc = 11;      // SELECTOGRAM(NORMALIZEDCRITERIA)
+inline constexpr int CandLogP = 14;       // CANDIDATES(LOGPVALUE$)
+inline constexpr int CoefUnpack = 18;     // COEFFICIENTS(UNPACK)
+inline constexpr int CoefLogP = 51;       // COEFFICIENTS(LOGPVALUE$)
+inline constexpr int CritUnpack = 52;     // CRITERIA(UNPACK)
+inline constexpr int NoPrint = 53;        // NOPRINT
+inline constexpr int PlotNone = 54;       // PLOTS=NONE
+inline constexpr int CritPlot = 55;       // PLOTS=CRITERIA
+inline constexpr int AsePlot = 56;        // PLOTS=ASE
+inline constexpr int PlotAll = 57;        // PLOTS=ALL
+inline constexpr int PlotRequests = 58;   // PLOTS=
+inline constexpr int Plots = 59;          // PLOTS
+inline constexpr int CoefPlot = 60;       // PLOTS=COEFFICIENTS
+inline constexpr int SelgPlot = 61;       // PLOTS=SELECTOGRAM$
+inline constexpr int CandPlot = 62;       // PLOTS=CANDIDATES
+inline constexpr int ShowInternal = 63;   // SHOWINTERNALTABLES$
+inline constexpr int ShortParmNames = 64; // SHORTPARMNAMES$
+inline constexpr int Separator = 65;      // PARMLABELSTYLE=INTERLACED(SEPARATOR=)
+inline constexpr int OutDesign = 66;      // OUTDESIGN
+inline constexpr int FullModel = 67;      // OUTDESIGN(FULLMODEL)
+inline constexpr int AddInputVars = 68;   // OUTDESIGN(ADDINPUTVARS)
+inline constexpr int Prefix = 69;         // OUTDESIGN(PREFIX)
+inline constexpr int PrefixName = 70;     // OUTDESIGN(PREFIX=)
+inline constexpr int Names = 71;          // OUTDESIGN(NAMES)
+inline constexpr int EspPlot = 72;        // PLOTS=EFFECTSELECTPCT
+inline constexpr int PdPlot = 73;         // PLOTS=PARMDIST
+inline constexpr int PdUnpack = 74;       // PARMDIST(UNPACK)
+inline constexpr int PdNoBox = 75;        // PARMDIST(NOBOXPLOTS)
+} // namespace ProcFlag
+namespace ProcSlot {
+inline constexpr int Freq = 5;            // FREQ variable
+inline constexpr int Weight = 6;          // WEIGHT variable
+inline constexpr int ParmLabelStyle = 7;  // PARMLABELSTYLE=
+inline constexpr int ShortParmNames = 8;  // SHORTPARMNAMES$=
+inline constexpr int Separator = 9;       // PARMLABELSTYLE=INTERLACED(SEPARATOR=)
+inline constexpr int MaxMacro = 10;       // MAXMACRO=
+inline constexpr int Candidates = 12;     // PLOTS(CANDIDATES=)
+inline constexpr int SelgCandidates = 13; // SELECTOGRAM(CANDIDATES=)
+inline constexpr int CandShow = 46;       // CANDIDATES(SHOW=)
+inline constexpr int MaxStepLabel = 47;   // PLOTS(MAXSTEPLABEL=)
+inline constexpr int MaxParmLabel = 48;   // PLOTS(MAXPARMLABEL=)
+inline constexpr int ValData = 49;        // VALDATA=
+inline constexpr int TestData = 50;       // TESTDATA=
+inline constexpr int Seed = 51;           // SEED=
+inline constexpr int StepAxis = 53;       // PLOTS(STEPAXIS=)
+inline constexpr int CoefLabelGap = 54;   // COEFFICIENTS(LABELGAP=)
+inline constexpr int NameLen = 55;        // NAMELEN=
+inline constexpr int OutDesign = 56;      // OUTDESIGN=
+inline constexpr int Prefix = 57;         // OUTDESIGN(PREFIX=)
+inline constexpr int StartStep = 58;      // PLOTS(STARTSTEP=)
+inline constexpr int EndStep = 59;        // PLOTS(ENDSTEP=)
+inline constexpr int CoefStart = 60;      // COEFFICIENTS(STARTSTEP=)
+inline constexpr int CoefEnd = 61;        // COEFFICIENTS(ENDSTEP=)
+inline constexpr int AseStart = 62;       // ASE(STARTSTEP=)
+inline constexpr int AseEnd = 63;         // ASE(ENDSTEP=)
+inline constexpr int CritStart = 64;      // CRITERIA(STARTSTEP=)
+inline constexpr int CritEnd = 65;        // CRITERIA(ENDSTEP=)
+inline constexpr int EspMinPct = 66;      // EFFECTSELECTPCT(MINPCT=)
+inline constexpr int EspOrder = 67;       // EFFECTSELECTPCT(ORDER=)
+inline constexpr int PdMinPct = 68;       // PARMDIST(MINPCT=)
+inline constexpr int PdOrder = 69;        // PARMDIST(ORDER=)
+inline constexpr int PdPerPanel = 70;     // PARMDIST(PLOTSPERPANEL=)
+} // namespace ProcSlot
+
 // The OUTPUT and SCORE statements: a statistic's flag is also the slot of its name.
 namespace OutputFlag {
 inline constexpr int Pred = 2;       // PRED
