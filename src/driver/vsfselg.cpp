@@ -182,6 +182,50 @@ const std::string kFreq = "#2 'FREQ'/'FREQUENCY' " + startList(ProcSlot::Freq, 1
 const std::string kWeight =
     "#2 'WEIGHT'/'WEIGHTS$' " + startList(ProcSlot::Weight, 1) + " variable";
 
+const std::string kModelAverage =
+    "#3(23) 'MODELAVERAGE' " + setFlag(AverageFlag::Statement) + " { maopt } #4";
+const std::string kAverageOptions =
+    "( 'NTHREADS$' '=' #20(0) " + storeNumber(AverageSlot::Threads) +
+    " INT | 'NSAMPLES' '=' #20(1) " + storeNumber(AverageSlot::Samples) + " INT" + " | 'DETAILS' " +
+    setFlag(AverageFlag::Details) + " | 'INMEMORY$' '=' ( 'YES' " + setFlag(AverageFlag::InMemory) +
+    " | 'NO' )" + " | 'SAMPLING'/'SAMPLINGMETHOD'/'SAMPLEMETHOD$' '=' ( 'URS' | 'SRS' " +
+    setFlag(AverageFlag::Srs) + " )" + "   [ '(' { 'SIZE'/'SAMPSIZE$' '=' #20(1) " +
+    storeNumber(AverageSlot::SampleSize) + " number" +
+    "   | 'PCT'/'PERCENTAGE'/'PERCENT'/'SAMPPERCENT$' '=' #20(0,100) " +
+    storeNumber(AverageSlot::SamplePct) + " number } ')' ]" + " | 'SHAREDDRIVE$' " +
+    setFlag(AverageFlag::SharedDrive) + " '=' " + appendText(AverageSlot::SharedDrive) + " QS" +
+    " | 'SCHEDULE$' '=' ( 'STATIC' " + setFlag(AverageFlag::StaticSchedule) + " | #20(1) " +
+    storeNumber(AverageSlot::ScheduleChunk) + " INT )" + " | 'TABLES'/'SHOW' [ '(' 'ONLY' " +
+    setFlag(AverageFlag::TablesOnly) + " ')' ] '=' ( '(' { tableitem } ')' | tableitem )" +
+    " | 'ALPHA' '=' #20(0,1) " + storeNumber(AverageSlot::Alpha) + " number" +
+    " | 'PARMTHRESHOLD$'/'THRESHOLD$' '=' #20(0,99) " + storeNumber(AverageSlot::ParmThreshold) +
+    " number" + " | 'SUBSET' '(' { 'MINMODELFREQ' '=' #20(1) " +
+    storeNumber(AverageSlot::MinModelFreq) + " INT" + "   | 'BEST' '=' #20(1) " +
+    storeNumber(AverageSlot::SubsetBest) + " INT } ')'" + " | 'AVERAGEMETHOD$' " +
+    setFlag(AverageFlag::AverageMethod) + " '=' ( 'MEAN' " +
+    storeCode(AverageSlot::AverageMethod, 1) + " [ trim ]" + "   | 'MEANNONZERO'/'MEANNZ' " +
+    storeCode(AverageSlot::AverageMethod, 2) + " [ trim ] | 'MEDIAN' " +
+    storeCode(AverageSlot::AverageMethod, 3) + "   | 'MEDIANNONZERO'/'MEDIANNZ' " +
+    storeCode(AverageSlot::AverageMethod, 4) + " )" + " | 'REFIT' " + setFlag(AverageFlag::Refit) +
+    " [ '(' { 'MINPCT'/'MINPERCENT$' '=' #20(0,100) " + storeNumber(AverageSlot::RefitMinPct) +
+    " number" + "   | 'NSAMPLES' '=' #20(1) " + storeNumber(AverageSlot::RefitSamples) +
+    " INT | 'BEST' '=' #20(0) " + storeNumber(AverageSlot::RefitBest) + " INT" + "   | 'ALL' " +
+    setFlag(AverageFlag::RefitAll) + " } ')' ] )";
+const std::string kTrim =
+    "'(' 'TRIMPERCENT'/'TRIM$' '=' " + storeNumber(AverageSlot::TrimPercent) + " number ')'";
+const std::string kTableItem =
+    "( 'EFFECTSELECTPCT'/'EFFECTSELPERCENT$' " + setFlag(AverageFlag::EspTable) + " [ '(' {" +
+    "   'MINPCT'/'MINPERCENT$' '=' #20(0,100) " + storeNumber(AverageSlot::EspMinPct) + " number" +
+    "   | " + order(AverageSlot::EspOrder) + "   | 'ALL' " + setFlag(AverageFlag::EspAll) +
+    " } ')' ]" + " | 'MODELSELECTFREQ' " + setFlag(AverageFlag::MsfTable) +
+    " [ '(' { 'BEST' '=' #20(1) " + storeNumber(AverageSlot::MsfBest) + " INT | 'ALL' " +
+    setFlag(AverageFlag::MsfAll) + " } ')' ]" + " | 'PARMEST' " + setFlag(AverageFlag::PestTable) +
+    " [ '(' { 'MINPCT'/'MINPERCENT$' '=' #20(0,100) " + storeNumber(AverageSlot::PestMinPct) +
+    " number" + "   | " + order(AverageSlot::PestOrder) + "   | 'NONZEROPARMS' " +
+    setFlag(AverageFlag::NonzeroParms) + " | 'ALL' " + setFlag(AverageFlag::PestAll) + " } ')' ]" +
+    " | 'ALL' " + setFlag(AverageFlag::AllTables) + " | 'NONE' " + setFlag(AverageFlag::NoTables) +
+    " )";
+
 // Rule 0 is the start rule. Flags and slots are those the readers read; support/protocol.h
 // names the slots this grammar adds to the procedure statement's node.
 const GrammarRule kRules[] = {
@@ -393,37 +437,10 @@ const GrammarRule kRules[] = {
     {"perfopt", kPerfOptions.c_str()},
 
     // ---- MODELAVERAGE ----
-    {"modelaveragestmt", "#3(23) 'MODELAVERAGE' #5(1) { maopt } #4"},
-    {"maopt",
-     "( 'NTHREADS$' '=' #20(0) #6(1,1) INT | 'NSAMPLES' '=' #20(1) #6(2,1) INT"
-     " | 'DETAILS' #5(2) | 'INMEMORY$' '=' ( 'YES' #5(5) | 'NO' )"
-     " | 'SAMPLING'/'SAMPLINGMETHOD'/'SAMPLEMETHOD$' '=' ( 'URS' | 'SRS' #5(7) )"
-     "   [ '(' { 'SIZE'/'SAMPSIZE$' '=' #20(1) #6(5,1) number"
-     "   | 'PCT'/'PERCENTAGE'/'PERCENT'/'SAMPPERCENT$' '=' #20(0,100) #6(6,1) number } ')' ]"
-     " | 'SHAREDDRIVE$' #5(9) '=' #7(8,5) QS"
-     " | 'SCHEDULE$' '=' ( 'STATIC' #5(10) | #20(1) #6(9,1) INT )"
-     " | 'TABLES'/'SHOW' [ '(' 'ONLY' #5(16) ')' ] '=' ( '(' { tableitem } ')' | tableitem )"
-     " | 'ALPHA' '=' #20(0,1) #6(3,1) number"
-     " | 'PARMTHRESHOLD$'/'THRESHOLD$' '=' #20(0,99) #6(4,1) number"
-     " | 'SUBSET' '(' { 'MINMODELFREQ' '=' #20(1) #6(16,1) INT"
-     "   | 'BEST' '=' #20(1) #6(20,1) INT } ')'"
-     " | 'AVERAGEMETHOD$' #5(18) '=' ( 'MEAN' #33(12,1) [ trim ]"
-     "   | 'MEANNONZERO'/'MEANNZ' #33(12,2) [ trim ] | 'MEDIAN' #33(12,3)"
-     "   | 'MEDIANNONZERO'/'MEDIANNZ' #33(12,4) )"
-     " | 'REFIT' #5(19) [ '(' { 'MINPCT'/'MINPERCENT$' '=' #20(0,100) #6(21,1) number"
-     "   | 'NSAMPLES' '=' #20(1) #6(22,1) INT | 'BEST' '=' #20(0) #6(23,1) INT"
-     "   | 'ALL' #5(46) } ')' ] )"},
-    {"trim", "'(' 'TRIMPERCENT'/'TRIM$' '=' #6(13,1) number ')'"},
-    {"tableitem",
-     "( 'EFFECTSELECTPCT'/'EFFECTSELPERCENT$' #5(11) [ '(' {"
-     "   'MINPCT'/'MINPERCENT$' '=' #20(0,100) #6(10,1) number"
-     "   | 'ORDER' '=' ( 'MODEL' #33(11,0) | 'ASCENDING' #33(11,1) | 'DESCENDING' #33(11,2) )"
-     "   | 'ALL' #5(45) } ')' ]"
-     " | 'MODELSELECTFREQ' #5(12) [ '(' { 'BEST' '=' #20(1) #6(17,1) INT | 'ALL' #5(15) } ')' ]"
-     " | 'PARMEST' #5(13) [ '(' { 'MINPCT'/'MINPERCENT$' '=' #20(0,100) #6(18,1) number"
-     "   | 'ORDER' '=' ( 'MODEL' #33(19,0) | 'ASCENDING' #33(19,1) | 'DESCENDING' #33(19,2) )"
-     "   | 'NONZEROPARMS' #5(43) | 'ALL' #5(44) } ')' ]"
-     " | 'ALL' #5(14) | 'NONE' #5(17) )"},
+    {"modelaveragestmt", kModelAverage.c_str()},
+    {"maopt", kAverageOptions.c_str()},
+    {"trim", kTrim.c_str()},
+    {"tableitem", kTableItem.c_str()},
 
     // ---- STORE and CODE (handed on, not read here) ----
     {"storestmt",

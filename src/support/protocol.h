@@ -233,6 +233,51 @@ inline constexpr int PdOrder = 69;        // PARMDIST(ORDER=)
 inline constexpr int PdPerPanel = 70;     // PARMDIST(PLOTSPERPANEL=)
 } // namespace ProcSlot
 
+// The MODELAVERAGE statement.
+namespace AverageFlag {
+inline constexpr int Statement = 1;       // set by the statement itself
+inline constexpr int Details = 2;         // DETAILS
+inline constexpr int InMemory = 5;        // INMEMORY$=YES
+inline constexpr int Srs = 7;             // SAMPLING=SRS
+inline constexpr int SharedDrive = 9;     // SHAREDDRIVE$=
+inline constexpr int StaticSchedule = 10; // SCHEDULE$=STATIC
+inline constexpr int EspTable = 11;       // TABLES=EFFECTSELECTPCT
+inline constexpr int MsfTable = 12;       // TABLES=MODELSELECTFREQ
+inline constexpr int PestTable = 13;      // TABLES=PARMEST
+inline constexpr int AllTables = 14;      // TABLES=ALL
+inline constexpr int MsfAll = 15;         // MODELSELECTFREQ(ALL)
+inline constexpr int TablesOnly = 16;     // TABLES(ONLY)
+inline constexpr int NoTables = 17;       // TABLES=NONE
+inline constexpr int AverageMethod = 18;  // AVERAGEMETHOD$=
+inline constexpr int Refit = 19;          // REFIT
+inline constexpr int NonzeroParms = 43;   // PARMEST(NONZEROPARMS)
+inline constexpr int PestAll = 44;        // PARMEST(ALL)
+inline constexpr int EspAll = 45;         // EFFECTSELECTPCT(ALL)
+inline constexpr int RefitAll = 46;       // REFIT(ALL)
+} // namespace AverageFlag
+namespace AverageSlot {
+inline constexpr int Threads = 1;        // NTHREADS$=
+inline constexpr int Samples = 2;        // NSAMPLES=
+inline constexpr int Alpha = 3;          // ALPHA=
+inline constexpr int ParmThreshold = 4;  // PARMTHRESHOLD$=
+inline constexpr int SampleSize = 5;     // SAMPLING(SIZE=)
+inline constexpr int SamplePct = 6;      // SAMPLING(PCT=)
+inline constexpr int SharedDrive = 8;    // SHAREDDRIVE$=
+inline constexpr int ScheduleChunk = 9;  // SCHEDULE$=n
+inline constexpr int EspMinPct = 10;     // EFFECTSELECTPCT(MINPCT=)
+inline constexpr int EspOrder = 11;      // EFFECTSELECTPCT(ORDER=)
+inline constexpr int AverageMethod = 12; // AVERAGEMETHOD$=
+inline constexpr int TrimPercent = 13;   // AVERAGEMETHOD$=MEAN(TRIMPERCENT=)
+inline constexpr int MinModelFreq = 16;  // SUBSET(MINMODELFREQ=)
+inline constexpr int MsfBest = 17;       // MODELSELECTFREQ(BEST=)
+inline constexpr int PestMinPct = 18;    // PARMEST(MINPCT=)
+inline constexpr int PestOrder = 19;     // PARMEST(ORDER=)
+inline constexpr int SubsetBest = 20;    // SUBSET(BEST=)
+inline constexpr int RefitMinPct = 21;   // REFIT(MINPCT=)
+inline constexpr int RefitSamples = 22;  // REFIT(NSAMPLES=)
+inline constexpr int RefitBest = 23;     // REFIT(BEST=)
+} // namespace AverageSlot
+
 // The OUTPUT and SCORE statements: a statistic's flag is also the slot of its name.
 namespace OutputFlag {
 inline constexpr int Pred = 2;       // PRED
