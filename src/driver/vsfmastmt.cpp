@@ -6,6 +6,7 @@
 #include "driver/vsfslots.h"
 #include "driver/vsfstmtlog.h"
 #include "support/hoststubs.h"
+#include "support/protocol.h"
 
 #include <algorithm>
 
@@ -22,31 +23,31 @@ int32_t parse_bootstrap(VsfContext* ctx, ParsedStatement* m) {
   a.on = 1;
   ctx->options.modelAverage = 1;
   // NTHREADS$=0 is taken as one thread: the samples are divided by the thread count.
-  a.threads = std::max(stmtInt(m, 1, 1), 1);
-  a.nSamples = stmtInt(m, 2, 100);
+  a.threads = std::max(stmtInt(m, AverageSlot::Threads, 1), 1);
+  a.nSamples = stmtInt(m, AverageSlot::Samples, 100);
   a.threads = std::min(a.threads, a.nSamples);
-  a.details = stmtFlag(m, 2);
+  a.details = stmtFlag(m, AverageFlag::Details);
 
-  a.alpha = stmtNumber(m, 3, 0.5);
+  a.alpha = stmtNumber(m, AverageSlot::Alpha, 0.5);
   if (a.alpha == 0)
     return stmtFail(ctx, 268, 3000, -42);
 
-  a.averageMethod = static_cast<uint8_t>(stmtInt(m, 12, 1));
-  a.averageGiven = stmtFlag(m, 18);
-  a.trimFraction = stmtNumber(m, 13, 0) / 100.0;
-  a.parmThreshold = stmtNumber(m, 4, 0) / 100.0;
-  a.minModelFreq = stmtInt(m, 16, 0);
-  a.subsetBest = stmtInt(m, 20, 0);
+  a.averageMethod = static_cast<uint8_t>(stmtInt(m, AverageSlot::AverageMethod, 1));
+  a.averageGiven = stmtFlag(m, AverageFlag::AverageMethod);
+  a.trimFraction = stmtNumber(m, AverageSlot::TrimPercent, 0) / 100.0;
+  a.parmThreshold = stmtNumber(m, AverageSlot::ParmThreshold, 0) / 100.0;
+  a.minModelFreq = stmtInt(m, AverageSlot::MinModelFreq, 0);
+  a.subsetBest = stmtInt(m, AverageSlot::SubsetBest, 0);
 
   a.samplesPerThread = a.nSamples / a.threads;
   a.remainder = a.nSamples % a.threads;
   a.seed = static_cast<int32_t>(static_cast<uint32_t>(ctx->seed & 0xFFFFFFFF));
-  a.inMemory = stmtFlag(m, 5);
+  a.inMemory = stmtFlag(m, AverageFlag::InMemory);
   a.multithreaded = a.threads >= 2;
-  a.srs = stmtFlag(m, 7);
+  a.srs = stmtFlag(m, AverageFlag::Srs);
 
-  a.sampleSize = stmtNumber(m, 5, 0);
-  double pct = stmtNumber(m, 6, -1);
+  a.sampleSize = stmtNumber(m, AverageSlot::SampleSize, 0);
+  double pct = stmtNumber(m, AverageSlot::SamplePct, -1);
   if (pct == 0)
     return stmtFail(ctx, 266, 3000, -42);
   if (pct == -1)
@@ -54,26 +55,28 @@ int32_t parse_bootstrap(VsfContext* ctx, ParsedStatement* m) {
   a.sampleFraction = pct / 100.0;
 
   // Tables.
-  bool only = stmtFlag(m, 16);
-  uint8_t all = stmtFlag(m, 14);
-  a.espLevel = only ? static_cast<uint8_t>(all + stmtFlag(m, 11)) : 1;
-  a.msfLevel = only ? static_cast<uint8_t>(all + stmtFlag(m, 12)) : 1;
-  a.pestLevel = only ? static_cast<uint8_t>(all + stmtFlag(m, 13)) : 1;
-  a.espMinPct = stmtFlag(m, 45) ? 0 : stmtNumber(m, 10, 20);
-  a.espOrder = static_cast<uint8_t>(stmtInt(m, 11, 0));
-  a.msfBest = stmtFlag(m, 15) ? 2147483647 : stmtInt(m, 17, 20);
-  a.pestMinPct = stmtFlag(m, 44) ? 0 : stmtNumber(m, 18, 20);
-  a.pestOrder = static_cast<uint8_t>(stmtInt(m, 19, 0));
-  a.nonzeroParms = stmtFlag(m, 43);
-  if (stmtFlag(m, 17)) {
-    if (stmtFlag(m, 11) || stmtFlag(m, 12) || stmtFlag(m, 13))
+  bool only = stmtFlag(m, AverageFlag::TablesOnly);
+  uint8_t all = stmtFlag(m, AverageFlag::AllTables);
+  a.espLevel = only ? static_cast<uint8_t>(all + stmtFlag(m, AverageFlag::EspTable)) : 1;
+  a.msfLevel = only ? static_cast<uint8_t>(all + stmtFlag(m, AverageFlag::MsfTable)) : 1;
+  a.pestLevel = only ? static_cast<uint8_t>(all + stmtFlag(m, AverageFlag::PestTable)) : 1;
+  a.espMinPct = stmtFlag(m, AverageFlag::EspAll) ? 0 : stmtNumber(m, AverageSlot::EspMinPct, 20);
+  a.espOrder = static_cast<uint8_t>(stmtInt(m, AverageSlot::EspOrder, 0));
+  a.msfBest = stmtFlag(m, AverageFlag::MsfAll) ? 2147483647 : stmtInt(m, AverageSlot::MsfBest, 20);
+  a.pestMinPct = stmtFlag(m, AverageFlag::PestAll) ? 0 : stmtNumber(m, AverageSlot::PestMinPct, 20);
+  a.pestOrder = static_cast<uint8_t>(stmtInt(m, AverageSlot::PestOrder, 0));
+  a.nonzeroParms = stmtFlag(m, AverageFlag::NonzeroParms);
+  if (stmtFlag(m, AverageFlag::NoTables)) {
+    if (stmtFlag(m, AverageFlag::EspTable) || stmtFlag(m, AverageFlag::MsfTable) ||
+        stmtFlag(m, AverageFlag::PestTable))
       xpmlog(848, 258);
     a.espLevel = a.msfLevel = a.pestLevel = 0;
     a.nonzeroParms = 0;
   }
 
-  int32_t chunk = stmtInt(m, 9, 5);
-  a.scheduleChunk = stmtFlag(m, 10) ? -1 : std::min(chunk, a.samplesPerThread);
+  int32_t chunk = stmtInt(m, AverageSlot::ScheduleChunk, 5);
+  a.scheduleChunk =
+      stmtFlag(m, AverageFlag::StaticSchedule) ? -1 : std::min(chunk, a.samplesPerThread);
 
   if (a.sampleSize != 0 && a.sampleFraction != 0) {
     xpmlog(848, 241);
@@ -85,20 +88,20 @@ int32_t parse_bootstrap(VsfContext* ctx, ParsedStatement* m) {
 
   // A shared drive would hold the scratch files of resamples run on other machines; this
   // host runs them all here, and -o UTILPATH= already places its utility files.
-  if (stmtFlag(m, 9))
+  if (stmtFlag(m, AverageFlag::SharedDrive))
     return stmtFail(ctx, 19, 3000, -46);
 
-  a.refit = stmtFlag(m, 19);
-  a.refitNSamples = stmtInt(m, 22, a.nSamples);
-  if (stmtFlag(m, 46)) {
+  a.refit = stmtFlag(m, AverageFlag::Refit);
+  a.refitNSamples = stmtInt(m, AverageSlot::RefitSamples, a.nSamples);
+  if (stmtFlag(m, AverageFlag::RefitAll)) {
     a.refitBest = -1;
     a.refitMinPct = 0;
   } else {
-    a.refitBest = stmtInt(m, 23, -1);
-    a.refitMinPct = stmtNumber(m, 21, 20) / 100.0;
+    a.refitBest = stmtInt(m, AverageSlot::RefitBest, -1);
+    a.refitMinPct = stmtNumber(m, AverageSlot::RefitMinPct, 20) / 100.0;
   }
   a.refitPerThread = a.refitNSamples / a.threads;
   a.refitRemainder = a.refitNSamples % a.threads;
-  a.refitChunk = stmtFlag(m, 10) ? -1 : std::min(chunk, a.refitPerThread);
+  a.refitChunk = stmtFlag(m, AverageFlag::StaticSchedule) ? -1 : std::min(chunk, a.refitPerThread);
   return 0;
 }

@@ -12,6 +12,7 @@
 #include "effects/zeffect.h"
 #include "support/hoststubs.h"
 #include "support/parsedstmt.h"
+#include "support/protocol.h"
 
 #include <cctype>
 #include <cstring>
@@ -100,7 +101,7 @@ int32_t vsfb() {
   if (vsfTokenIs(t, "MODEL")) {
     bump(ctx->modelCount);
     if (!ctx->syntaxError) {
-      int32_t nameLen = static_cast<int32_t>(stmtNumber(root->first, 55, 20));
+      int32_t nameLen = static_cast<int32_t>(stmtNumber(root->first, ProcSlot::NameLen, 20));
       zefprsi(nameLen, 1);
     }
   } else if (vsfTokenIs(t, "CLASS")) {

@@ -11,6 +11,7 @@
 #include "support/hoststubs.h"
 #include "support/nomemory.h"
 #include "support/parsedstmt.h"
+#include "support/protocol.h"
 
 #include <cstring>
 
@@ -38,14 +39,14 @@ int32_t vsfVariableRecord(VsfContext* ctx, int32_t number, HostVariable** out) {
 int32_t parse_proc(VsfContext* ctx, ParsedStatement* first) {
   VsfProcSettings& p = ctx->stmt.proc;
   LevDesign* design = ctx->design.design;
-  ctx->data = slotDataSet(first, 11);
+  ctx->data = slotDataSet(first, kSlotData);
   if (ctx->design.library)
     ctx->design.library->data = ctx->data; // the design-row context reads DATA=
-  p.valData = slotDataSet(first, 49);
-  p.testData = slotDataSet(first, 50);
+  p.valData = slotDataSet(first, ProcSlot::ValData);
+  p.testData = slotDataSet(first, ProcSlot::TestData);
 
   // BY statement: variables, their DESCENDING marks and NOTSORTED.
-  const OptionSlot* by = stmtSlot(first, 0);
+  const OptionSlot* by = stmtSlot(first, kSlotByVariables);
   p.byCount = listCount(by, OSK_INTLIST);
   p.byNumbers = p.byCount ? by->items.ints : nullptr;
   p.byNotsorted = stmtFlag(first, kFlagByNotsorted);
@@ -66,10 +67,10 @@ int32_t parse_proc(VsfContext* ctx, ParsedStatement* first) {
     ctx->byHandle = xdsby(ctx->data);
   }
 
-  ctx->maxMacro = static_cast<int32_t>(stmtNumber(first, 10, 100));
+  ctx->maxMacro = static_cast<int32_t>(stmtNumber(first, ProcSlot::MaxMacro, 100));
 
-  const OptionSlot* weight = stmtSlot(first, 6);
-  const OptionSlot* freq = stmtSlot(first, 5);
+  const OptionSlot* weight = stmtSlot(first, ProcSlot::Weight);
+  const OptionSlot* freq = stmtSlot(first, ProcSlot::Freq);
   p.weightGiven = listCount(weight, OSK_INTLIST) == 1;
   p.freqGiven = listCount(freq, OSK_INTLIST) == 1;
   if (p.weightGiven && vsfVariableRecord(ctx, weight->items.ints[0], &p.weightVar) != 0)
@@ -78,41 +79,41 @@ int32_t parse_proc(VsfContext* ctx, ParsedStatement* first) {
     return kVsfNoMemory;
   p.freqOrWeight = p.weightGiven || p.freqGiven;
 
-  p.nameLen = static_cast<int32_t>(stmtNumber(first, 55, 20));
-  ctx->noprint = stmtFlag(first, 53);
-  p.showInternal = stmtFlag(first, 63);
-  ctx->seed = static_cast<int64_t>(stmtNumber(first, 51, 0));
+  p.nameLen = static_cast<int32_t>(stmtNumber(first, ProcSlot::NameLen, 20));
+  ctx->noprint = stmtFlag(first, ProcFlag::NoPrint);
+  p.showInternal = stmtFlag(first, ProcFlag::ShowInternal);
+  ctx->seed = static_cast<int64_t>(stmtNumber(first, ProcSlot::Seed, 0));
 
   if (design) {
     design->nameLen = p.nameLen;
     design->levelWidthOption =
         stmtFlag(first, 40) ? static_cast<int32_t>(stmtNumber(first, 36, 0)) : -1;
-    design->parmLabelStyle = static_cast<uint8_t>(stmtNumber(first, 7, 1));
-    design->shortParmNames = stmtFlag(first, 64);
+    design->parmLabelStyle = static_cast<uint8_t>(stmtNumber(first, ProcSlot::ParmLabelStyle, 1));
+    design->shortParmNames = stmtFlag(first, ProcFlag::ShortParmNames);
     int32_t n = 0;
-    const char* text = slotLastText(stmtSlot(first, 8), &n);
+    const char* text = slotLastText(stmtSlot(first, ProcSlot::ShortParmNames), &n);
     design->shortNameLength = n;
     design->shortNameText = n ? text : nullptr;
     design->separatorLength = 0;
     design->separatorText = nullptr;
-    if (stmtFlag(first, 65)) {
-      text = slotLastText(stmtSlot(first, 9), &n);
+    if (stmtFlag(first, ProcFlag::Separator)) {
+      text = slotLastText(stmtSlot(first, ProcSlot::Separator), &n);
       design->separatorLength = n;
       design->separatorText = text;
     }
   }
 
-  if (stmtFlag(first, 66)) {
-    p.outDesign = slotDataSet(first, 56);
+  if (stmtFlag(first, ProcFlag::OutDesign)) {
+    p.outDesign = slotDataSet(first, ProcSlot::OutDesign);
     ctx->options.hasOutDesign = p.outDesign != nullptr;
   }
-  p.outDesignFull = stmtFlag(first, 67);
-  p.outDesignAddInput = stmtFlag(first, 68);
-  p.outDesignNames = stmtFlag(first, 71);
+  p.outDesignFull = stmtFlag(first, ProcFlag::FullModel);
+  p.outDesignAddInput = stmtFlag(first, ProcFlag::AddInputVars);
+  p.outDesignNames = stmtFlag(first, ProcFlag::Names);
   ctx->options.outDesignNames = p.outDesignNames;
-  p.outDesignDefaultPrefix = !stmtFlag(first, 69);
-  if (stmtFlag(first, 70)) {
-    const OptionSlot* names = stmtSlot(first, 57);
+  p.outDesignDefaultPrefix = !stmtFlag(first, ProcFlag::Prefix);
+  if (stmtFlag(first, ProcFlag::PrefixName)) {
+    const OptionSlot* names = stmtSlot(first, ProcSlot::Prefix);
     const char* text = nullptr;
     int32_t len = 0;
     if (names && names->kind == OSK_NAMELIST && zgetnmr(names->items.names, 0, &text, &len) == 0) {
@@ -141,15 +142,16 @@ namespace {
 
 void parse_plots(VsfContext* ctx, ParsedStatement* first) {
   VsfPlotSettings& g = ctx->stmt.plots;
-  if (stmtFlag(first, 59)) {
+  if (stmtFlag(first, ProcFlag::Plots)) {
     if (ctx->noprint) {
       xpmlog(210, 1102);
       return;
     }
-    if (stmtFlag(first, 54)) {
+    if (stmtFlag(first, ProcFlag::PlotNone)) {
       g.graphicsEnabled = 0;
-      if (stmtFlag(first, 55) || stmtFlag(first, 56) || stmtFlag(first, 57) ||
-          stmtFlag(first, 60) || stmtFlag(first, 61) || stmtFlag(first, 62))
+      if (stmtFlag(first, ProcFlag::CritPlot) || stmtFlag(first, ProcFlag::AsePlot) ||
+          stmtFlag(first, ProcFlag::PlotAll) || stmtFlag(first, ProcFlag::CoefPlot) ||
+          stmtFlag(first, ProcFlag::SelgPlot) || stmtFlag(first, ProcFlag::CandPlot))
         xpmlog(210, 1100);
       return;
     }
@@ -157,57 +159,57 @@ void parse_plots(VsfContext* ctx, ParsedStatement* first) {
       xpmlog(210, 1104);
       return;
     }
-    if (!stmtFlag(first, 58)) {
+    if (!stmtFlag(first, ProcFlag::PlotRequests)) {
       xpmlog(210, 1108);
       g.graphicsEnabled = 0;
       return;
     }
   }
-  uint8_t all = stmtFlag(first, 57) ? 2 : 0;
+  uint8_t all = stmtFlag(first, ProcFlag::PlotAll) ? 2 : 0;
   auto level = [&](int flag) {
     return static_cast<uint8_t>((stmtFlag(first, flag) ? 1 : 0) + all);
   };
 
-  g.unpack = stmtFlag(first, 1);
-  uint8_t logp = stmtFlag(first, 2);
-  g.startStep = stmtInt(first, 58, -1);
-  g.endStep = stmtInt(first, 59, 2147483647);
+  g.unpack = stmtFlag(first, ProcFlag::Unpack);
+  uint8_t logp = stmtFlag(first, ProcFlag::LogP);
+  g.startStep = stmtInt(first, ProcSlot::StartStep, -1);
+  g.endStep = stmtInt(first, ProcSlot::EndStep, 2147483647);
   bool corrected = fixRange(g.startStep, g.endStep);
-  g.maxStepLabel = stmtInt(first, 47, 20);
-  g.maxParmLabel = stmtInt(first, 48, 32);
-  uint8_t axis = static_cast<uint8_t>(stmtInt(first, 53, 0));
-  int32_t candidates = stmtInt(first, 12, 10);
+  g.maxStepLabel = stmtInt(first, ProcSlot::MaxStepLabel, 20);
+  g.maxParmLabel = stmtInt(first, ProcSlot::MaxParmLabel, 32);
+  uint8_t axis = static_cast<uint8_t>(stmtInt(first, ProcSlot::StepAxis, 0));
+  int32_t candidates = stmtInt(first, ProcSlot::Candidates, 10);
 
-  g.coefLevel = level(60);
+  g.coefLevel = level(ProcFlag::CoefPlot);
   g.coefStepAxis = static_cast<uint8_t>(stmtInt(first, kSlotCoefStepAxis, axis));
-  g.coefUnpack = static_cast<uint8_t>(stmtFlag(first, 18) + g.unpack);
-  g.coefLogp = static_cast<uint8_t>(stmtFlag(first, 51) + logp);
-  g.coefLabelGap = stmtNumber(first, 54, 5) / 100.0;
-  g.coefStart = stmtInt(first, 60, g.startStep);
-  g.coefEnd = stmtInt(first, 61, g.endStep);
+  g.coefUnpack = static_cast<uint8_t>(stmtFlag(first, ProcFlag::CoefUnpack) + g.unpack);
+  g.coefLogp = static_cast<uint8_t>(stmtFlag(first, ProcFlag::CoefLogP) + logp);
+  g.coefLabelGap = stmtNumber(first, ProcSlot::CoefLabelGap, 5) / 100.0;
+  g.coefStart = stmtInt(first, ProcSlot::CoefStart, g.startStep);
+  g.coefEnd = stmtInt(first, ProcSlot::CoefEnd, g.endStep);
   corrected = fixRange(g.coefStart, g.coefEnd) || corrected;
 
-  g.selgLevel = level(61);
-  g.selgLogp = stmtFlag(first, 10) ? 1 : logp;
-  g.selgNormc = stmtFlag(first, 11);
+  g.selgLevel = level(ProcFlag::SelgPlot);
+  g.selgLogp = stmtFlag(first, ProcFlag::SelgLogP) ? 1 : logp;
+  g.selgNormc = stmtFlag(first, ProcFlag::SelgNormc);
   g.selgEmphasis = stmtNumber(first, kSlotEmphasis, 1.0);
-  g.selgCandidates = stmtInt(first, 13, candidates);
+  g.selgCandidates = stmtInt(first, ProcSlot::SelgCandidates, candidates);
 
-  g.candLevel = level(62);
-  g.candLogp = stmtFlag(first, 14) ? 1 : logp;
-  g.candShow = stmtInt(first, 46, candidates);
+  g.candLevel = level(ProcFlag::CandPlot);
+  g.candLogp = stmtFlag(first, ProcFlag::CandLogP) ? 1 : logp;
+  g.candShow = stmtInt(first, ProcSlot::CandShow, candidates);
 
-  g.aseLevel = level(56);
+  g.aseLevel = level(ProcFlag::AsePlot);
   g.aseStepAxis = static_cast<uint8_t>(stmtInt(first, kSlotAseStepAxis, axis));
-  g.aseStart = stmtInt(first, 62, g.startStep);
-  g.aseEnd = stmtInt(first, 63, g.endStep);
+  g.aseStart = stmtInt(first, ProcSlot::AseStart, g.startStep);
+  g.aseEnd = stmtInt(first, ProcSlot::AseEnd, g.endStep);
   corrected = fixRange(g.aseStart, g.aseEnd) || corrected;
 
-  g.critLevel = level(55);
+  g.critLevel = level(ProcFlag::CritPlot);
   g.critStepAxis = static_cast<uint8_t>(stmtInt(first, kSlotCritStepAxis, axis));
-  g.critUnpack = static_cast<uint8_t>(stmtFlag(first, 52) + g.unpack);
-  g.critStart = stmtInt(first, 64, g.startStep);
-  g.critEnd = stmtInt(first, 65, g.endStep);
+  g.critUnpack = static_cast<uint8_t>(stmtFlag(first, ProcFlag::CritUnpack) + g.unpack);
+  g.critStart = stmtInt(first, ProcSlot::CritStart, g.startStep);
+  g.critEnd = stmtInt(first, ProcSlot::CritEnd, g.endStep);
   corrected = fixRange(g.critStart, g.critEnd) || corrected;
 
   if (corrected) {
@@ -217,21 +219,21 @@ void parse_plots(VsfContext* ctx, ParsedStatement* first) {
   ParseRoot* root = hostParseRoot();
   bool modelAverage = root && findstmt(root->first, "MODELAVERAGE") != nullptr;
 
-  g.espLevel = level(72);
-  g.espOrder = static_cast<uint8_t>(stmtInt(first, 67, 2));
-  g.espMinPct = stmtNumber(first, 66, -1.0);
-  if (stmtFlag(first, 72) && !modelAverage) {
+  g.espLevel = level(ProcFlag::EspPlot);
+  g.espOrder = static_cast<uint8_t>(stmtInt(first, ProcSlot::EspOrder, 2));
+  g.espMinPct = stmtNumber(first, ProcSlot::EspMinPct, -1.0);
+  if (stmtFlag(first, ProcFlag::EspPlot) && !modelAverage) {
     g.espLevel = 0;
     xpmlog(848, 244);
     vsfRaiseRC(ctx, 4);
   }
-  g.pdLevel = level(73);
-  g.pdOrder = static_cast<uint8_t>(stmtInt(first, 69, 2));
-  g.pdUnpack = static_cast<uint8_t>(stmtFlag(first, 74) + g.unpack);
-  g.pdMinPct = stmtNumber(first, 68, -1.0);
-  g.pdPerPanel = stmtInt(first, 70, 9);
-  g.pdNoBox = stmtFlag(first, 75);
-  if (stmtFlag(first, 73) && !modelAverage) {
+  g.pdLevel = level(ProcFlag::PdPlot);
+  g.pdOrder = static_cast<uint8_t>(stmtInt(first, ProcSlot::PdOrder, 2));
+  g.pdUnpack = static_cast<uint8_t>(stmtFlag(first, ProcFlag::PdUnpack) + g.unpack);
+  g.pdMinPct = stmtNumber(first, ProcSlot::PdMinPct, -1.0);
+  g.pdPerPanel = stmtInt(first, ProcSlot::PdPerPanel, 9);
+  g.pdNoBox = stmtFlag(first, ProcFlag::PdNoBox);
+  if (stmtFlag(first, ProcFlag::PdPlot) && !modelAverage) {
     g.pdLevel = 0;
     xpmlog(848, 245);
   }

@@ -86,6 +86,146 @@ const std::string kScore =
     " | statopt | " + stat("'MEDIAN'/'MED'", OutputFlag::Median) + " } " +
     act(GrammarAction::DefaultDataSet, {OutputSlot::ScoreOut, 2, 0, 2, 2, 4, 0}) + " #4";
 
+// The procedure statement's options, the PLOTS= requests and their suboptions. STEPAXIS=
+// stores 1 NUMBER, 2 EFFECT or 3 NORMB; a step range its two numbers; ORDER= 0 MODEL,
+// 1 ASCENDING or 2 DESCENDING.
+std::string stepAxis(int slot) {
+  return "'STEPAXIS' '=' ( 'NUMBER' " + storeCode(slot, 1) + " | 'EFFECT' " + storeCode(slot, 2) +
+         " | 'NORMB'/'NORMBETA$' " + storeCode(slot, 3) + " )";
+}
+std::string stepRange(int start, int end) {
+  return "'STARTSTEP' '=' #20(0) " + storeNumber(start) + " INT | 'ENDSTEP' '=' #20(0) " +
+         storeNumber(end) + " INT";
+}
+std::string order(int slot) {
+  return "'ORDER' '=' ( 'MODEL' " + storeCode(slot, 0) + " | 'ASCENDING' " + storeCode(slot, 1) +
+         " | 'DESCENDING' " + storeCode(slot, 2) + " )";
+}
+
+const std::string kProcStatement =
+    "#1 #3(76) 'VARSIFTER' { procopt } " +
+    act(GrammarAction::DefaultDataSet, {kSlotData, 1, 1, 2, 2, 2, 0}) + " #4";
+const std::string kProcOptions =
+    "( 'DATA' '=' dsname " + act(GrammarAction::DataSet, {kSlotData, 1, 1, 2, 2, 2, 0}) +
+    " | 'NAMELEN' '=' " + storeNumber(ProcSlot::NameLen) + " #20(20,200) INT" +
+    " | 'VALDATA'/'VALIDDATA$'/'VDATA$' '=' dsname " +
+    act(GrammarAction::DataSet, {ProcSlot::ValData, 1, 0, 2, 2, 3, 0}) +
+    " | 'TESTDATA'/'TDATA$' '=' dsname " +
+    act(GrammarAction::DataSet, {ProcSlot::TestData, 1, 0, 2, 2, 3, 0}) + " | 'SEED' '=' " +
+    storeNumber(ProcSlot::Seed) + " INT" + " | 'MAXMACRO' '=' #20(65535) " +
+    storeNumber(ProcSlot::MaxMacro) + " INT" + " | 'SHOWINTERNALTABLES$' " +
+    setFlag(ProcFlag::ShowInternal) + " | 'NOPRINT' " + setFlag(ProcFlag::NoPrint) +
+    " | 'PLOTS'/'PLOT' " + setFlag(ProcFlag::Plots) + " [ '(' { globplotopt } ')' ]" + "   [ '=' " +
+    setFlag(ProcFlag::PlotRequests) + " ( '(' { plotreq } ')' | plotreq ) ]" +
+    " | 'PARMLABELSTYLE'/'LSTYLE$' '=' ( 'INTERLACED'/'INTERLACE$' " +
+    storeCode(ProcSlot::ParmLabelStyle, 0) + "   [ '(' 'SEPARATOR' " +
+    setFlag(ProcFlag::Separator) + " '=' " + appendText(ProcSlot::Separator) + " QS ')' ]" +
+    "   | 'SEPARATE'/'SEPARATED$' " + storeCode(ProcSlot::ParmLabelStyle, 1) +
+    " | 'SEPARATECOMPACT'/'SEPARATEDCOMPACT$' " + storeCode(ProcSlot::ParmLabelStyle, 2) + " )" +
+    " | 'SHORTPARMNAMES$' " + setFlag(ProcFlag::ShortParmNames) + " [ '=' " +
+    appendText(ProcSlot::ShortParmNames) + " QS ]" + " | 'OUTDESIGN'/'DESIGN$' " +
+    setFlag(ProcFlag::OutDesign) + " [ '(' { 'FULLMODEL' " + setFlag(ProcFlag::FullModel) +
+    " | 'ADDINPUTVARS' " + setFlag(ProcFlag::AddInputVars) + "   | 'PREFIX' " +
+    setFlag(ProcFlag::Prefix) + " [ '=' " + setFlag(ProcFlag::PrefixName) + " " +
+    startList(ProcSlot::Prefix, 9) + " outname ] | 'NAMES' " + setFlag(ProcFlag::Names) +
+    " } ')' ]" + "   '=' dsname " +
+    act(GrammarAction::DataSet, {ProcSlot::OutDesign, 2, 0, 2, 2, 4, 0, 0}) + " )";
+const std::string kGlobalPlotOptions =
+    "( 'UNPACK'/'UNPACKPANEL' " + setFlag(ProcFlag::Unpack) + " | 'LOGPVALUE$'/'LOGP' " +
+    setFlag(ProcFlag::LogP) + " | 'CANDIDATES' '=' #20(2) " + storeNumber(ProcSlot::Candidates) +
+    " INT" + " | 'MAXSTEPLABEL' '=' #20(9,256) " + storeNumber(ProcSlot::MaxStepLabel) + " INT" +
+    " | 'MAXPARMLABEL' '=' #20(0,256) " + storeNumber(ProcSlot::MaxParmLabel) + " INT" + " | " +
+    stepAxis(ProcSlot::StepAxis) + " | " + stepRange(ProcSlot::StartStep, ProcSlot::EndStep) + " )";
+const std::string kPlotRequests =
+    "( 'COEFFICIENTPANEL$'/'COEFFICIENTS'/'COEFFICIENT$' " + setFlag(ProcFlag::CoefPlot) +
+    " [ '(' { coefopt } ')' ]" + " | 'SELECTOGRAM$' " + setFlag(ProcFlag::SelgPlot) +
+    " [ '(' { selgopt } ')' ]" + " | 'CANDIDATESPLOT$'/'CANDIDATES' " +
+    setFlag(ProcFlag::CandPlot) + " [ '(' { candopt } ')' ]" + " | 'ASEPLOT$'/'ASE' " +
+    setFlag(ProcFlag::AsePlot) + " [ '(' { aseopt } ')' ]" +
+    " | 'CRITERIONPANEL$'/'CRITERION$'/'CRITERIA' " + setFlag(ProcFlag::CritPlot) +
+    " [ '(' { critopt } ')' ]" + " | 'ALL' " + setFlag(ProcFlag::PlotAll) + " | 'NONE' " +
+    setFlag(ProcFlag::PlotNone) + " | 'EFFECTSELECTPCT'/'SELECTPCT'/'EFFECTSELECTPCTPLOT$' " +
+    setFlag(ProcFlag::EspPlot) + " [ '(' { espopt } ')' ]" +
+    " | 'PARMDIST'/'PARMDISTRIBUTION'/'PARMDISTPANEL$' " + setFlag(ProcFlag::PdPlot) +
+    " [ '(' { pdopt } ')' ] )";
+const std::string kCoefOptions = "( " + stepAxis(kSlotCoefStepAxis) + " | 'UNPACK'/'UNPACKPANEL' " +
+                                 setFlag(ProcFlag::CoefUnpack) + " | 'LOGPVALUE$'/'LOGP' " +
+                                 setFlag(ProcFlag::CoefLogP) + " | 'LABELGAP' '=' #20(0,100) " +
+                                 storeNumber(ProcSlot::CoefLabelGap) + " number" + " | " +
+                                 stepRange(ProcSlot::CoefStart, ProcSlot::CoefEnd) + " )";
+const std::string kSelectogramOptions =
+    "( 'LOGPVALUE$'/'LOGP' " + setFlag(ProcFlag::SelgLogP) + " | 'NORMALIZEDCRITERIA'/'NORMC' " +
+    setFlag(ProcFlag::SelgNormc) + " | 'EMPHASISFACTOR'/'EMPHASIS' '=' #20(0,1) " +
+    storeNumber(kSlotEmphasis) + " number" + " | 'CANDIDATES' '=' #20(2) " +
+    storeNumber(ProcSlot::SelgCandidates) + " INT )";
+const std::string kCandidatesOptions = "( 'LOGPVALUE$'/'LOGP' " + setFlag(ProcFlag::CandLogP) +
+                                       " | 'SHOW' '=' #20(2,1000) " +
+                                       storeNumber(ProcSlot::CandShow) + " INT )";
+const std::string kAseOptions = "( " + stepAxis(kSlotAseStepAxis) + " | " +
+                                stepRange(ProcSlot::AseStart, ProcSlot::AseEnd) + " )";
+const std::string kCriteriaOptions = "( " + stepAxis(kSlotCritStepAxis) +
+                                     " | 'UNPACK'/'UNPACKPANEL' " + setFlag(ProcFlag::CritUnpack) +
+                                     " | " + stepRange(ProcSlot::CritStart, ProcSlot::CritEnd) +
+                                     " )";
+const std::string kEspOptions = "( 'MINPCT'/'MINPERCENT$' '=' #20(0,100) " +
+                                storeNumber(ProcSlot::EspMinPct) + " number" + " | " +
+                                order(ProcSlot::EspOrder) + " )";
+const std::string kParmDistOptions =
+    "( 'UNPACK' " + setFlag(ProcFlag::PdUnpack) + " | 'MINPCT'/'MINPERCENT$' '=' #20(0,100) " +
+    storeNumber(ProcSlot::PdMinPct) + " number" + " | " + order(ProcSlot::PdOrder) +
+    " | 'PLOTSPERPANEL' '=' #20(1,16) " + storeNumber(ProcSlot::PdPerPanel) +
+    " number | 'NOBOXPLOTS' " + setFlag(ProcFlag::PdNoBox) + " )";
+const std::string kBy = "#2 'BY' " + startList(kSlotByVariables, 3) +
+                        " [ 'NOTSORTED' #29(3) ]"
+                        " { #29(1) [ 'DESCENDING' #29(2) ] varitem [ 'NOTSORTED' #29(3) ] } #29(0)";
+const std::string kFreq = "#2 'FREQ'/'FREQUENCY' " + startList(ProcSlot::Freq, 1) + " variable";
+const std::string kWeight =
+    "#2 'WEIGHT'/'WEIGHTS$' " + startList(ProcSlot::Weight, 1) + " variable";
+
+const std::string kModelAverage =
+    "#3(23) 'MODELAVERAGE' " + setFlag(AverageFlag::Statement) + " { maopt } #4";
+const std::string kAverageOptions =
+    "( 'NTHREADS$' '=' #20(0) " + storeNumber(AverageSlot::Threads) +
+    " INT | 'NSAMPLES' '=' #20(1) " + storeNumber(AverageSlot::Samples) + " INT" + " | 'DETAILS' " +
+    setFlag(AverageFlag::Details) + " | 'INMEMORY$' '=' ( 'YES' " + setFlag(AverageFlag::InMemory) +
+    " | 'NO' )" + " | 'SAMPLING'/'SAMPLINGMETHOD'/'SAMPLEMETHOD$' '=' ( 'URS' | 'SRS' " +
+    setFlag(AverageFlag::Srs) + " )" + "   [ '(' { 'SIZE'/'SAMPSIZE$' '=' #20(1) " +
+    storeNumber(AverageSlot::SampleSize) + " number" +
+    "   | 'PCT'/'PERCENTAGE'/'PERCENT'/'SAMPPERCENT$' '=' #20(0,100) " +
+    storeNumber(AverageSlot::SamplePct) + " number } ')' ]" + " | 'SHAREDDRIVE$' " +
+    setFlag(AverageFlag::SharedDrive) + " '=' " + appendText(AverageSlot::SharedDrive) + " QS" +
+    " | 'SCHEDULE$' '=' ( 'STATIC' " + setFlag(AverageFlag::StaticSchedule) + " | #20(1) " +
+    storeNumber(AverageSlot::ScheduleChunk) + " INT )" + " | 'TABLES'/'SHOW' [ '(' 'ONLY' " +
+    setFlag(AverageFlag::TablesOnly) + " ')' ] '=' ( '(' { tableitem } ')' | tableitem )" +
+    " | 'ALPHA' '=' #20(0,1) " + storeNumber(AverageSlot::Alpha) + " number" +
+    " | 'PARMTHRESHOLD$'/'THRESHOLD$' '=' #20(0,99) " + storeNumber(AverageSlot::ParmThreshold) +
+    " number" + " | 'SUBSET' '(' { 'MINMODELFREQ' '=' #20(1) " +
+    storeNumber(AverageSlot::MinModelFreq) + " INT" + "   | 'BEST' '=' #20(1) " +
+    storeNumber(AverageSlot::SubsetBest) + " INT } ')'" + " | 'AVERAGEMETHOD$' " +
+    setFlag(AverageFlag::AverageMethod) + " '=' ( 'MEAN' " +
+    storeCode(AverageSlot::AverageMethod, 1) + " [ trim ]" + "   | 'MEANNONZERO'/'MEANNZ' " +
+    storeCode(AverageSlot::AverageMethod, 2) + " [ trim ] | 'MEDIAN' " +
+    storeCode(AverageSlot::AverageMethod, 3) + "   | 'MEDIANNONZERO'/'MEDIANNZ' " +
+    storeCode(AverageSlot::AverageMethod, 4) + " )" + " | 'REFIT' " + setFlag(AverageFlag::Refit) +
+    " [ '(' { 'MINPCT'/'MINPERCENT$' '=' #20(0,100) " + storeNumber(AverageSlot::RefitMinPct) +
+    " number" + "   | 'NSAMPLES' '=' #20(1) " + storeNumber(AverageSlot::RefitSamples) +
+    " INT | 'BEST' '=' #20(0) " + storeNumber(AverageSlot::RefitBest) + " INT" + "   | 'ALL' " +
+    setFlag(AverageFlag::RefitAll) + " } ')' ] )";
+const std::string kTrim =
+    "'(' 'TRIMPERCENT'/'TRIM$' '=' " + storeNumber(AverageSlot::TrimPercent) + " number ')'";
+const std::string kTableItem =
+    "( 'EFFECTSELECTPCT'/'EFFECTSELPERCENT$' " + setFlag(AverageFlag::EspTable) + " [ '(' {" +
+    "   'MINPCT'/'MINPERCENT$' '=' #20(0,100) " + storeNumber(AverageSlot::EspMinPct) + " number" +
+    "   | " + order(AverageSlot::EspOrder) + "   | 'ALL' " + setFlag(AverageFlag::EspAll) +
+    " } ')' ]" + " | 'MODELSELECTFREQ' " + setFlag(AverageFlag::MsfTable) +
+    " [ '(' { 'BEST' '=' #20(1) " + storeNumber(AverageSlot::MsfBest) + " INT | 'ALL' " +
+    setFlag(AverageFlag::MsfAll) + " } ')' ]" + " | 'PARMEST' " + setFlag(AverageFlag::PestTable) +
+    " [ '(' { 'MINPCT'/'MINPERCENT$' '=' #20(0,100) " + storeNumber(AverageSlot::PestMinPct) +
+    " number" + "   | " + order(AverageSlot::PestOrder) + "   | 'NONZEROPARMS' " +
+    setFlag(AverageFlag::NonzeroParms) + " | 'ALL' " + setFlag(AverageFlag::PestAll) + " } ')' ]" +
+    " | 'ALL' " + setFlag(AverageFlag::AllTables) + " | 'NONE' " + setFlag(AverageFlag::NoTables) +
+    " )";
+
 // Rule 0 is the start rule. Flags and slots are those the readers read; support/protocol.h
 // names the slots this grammar adds to the procedure statement's node.
 const GrammarRule kRules[] = {
@@ -113,68 +253,20 @@ const GrammarRule kRules[] = {
                  " | #19(5,99) 'ALT' | #19(5,20) ( NAMEX | VLITERAL | FMT ) ) #19(4) [ ',' ] }"},
 
     // ---- procedure statement (also receives BY, CLASS, FREQ and WEIGHT) ----
-    {"procstmt", "#1 #3(76) 'VARSIFTER' { procopt } #18(11,1,1,2,2,2,0) #4"},
-    {"procopt",
-     "( 'DATA' '=' dsname #17(11,1,1,2,2,2,0)"
-     " | 'NAMELEN' '=' #6(55,1) #20(20,200) INT"
-     " | 'VALDATA'/'VALIDDATA$'/'VDATA$' '=' dsname #17(49,1,0,2,2,3,0)"
-     " | 'TESTDATA'/'TDATA$' '=' dsname #17(50,1,0,2,2,3,0)"
-     " | 'SEED' '=' #6(51,1) INT"
-     " | 'MAXMACRO' '=' #20(65535) #6(10,1) INT"
-     " | 'SHOWINTERNALTABLES$' #5(63)"
-     " | 'NOPRINT' #5(53)"
-     " | 'PLOTS'/'PLOT' #5(59) [ '(' { globplotopt } ')' ]"
-     "   [ '=' #5(58) ( '(' { plotreq } ')' | plotreq ) ]"
-     " | 'PARMLABELSTYLE'/'LSTYLE$' '=' ( 'INTERLACED'/'INTERLACE$' #33(7,0)"
-     "   [ '(' 'SEPARATOR' #5(65) '=' #7(9,5) QS ')' ]"
-     "   | 'SEPARATE'/'SEPARATED$' #33(7,1) | 'SEPARATECOMPACT'/'SEPARATEDCOMPACT$' #33(7,2) )"
-     " | 'SHORTPARMNAMES$' #5(64) [ '=' #7(8,5) QS ]"
-     " | 'OUTDESIGN'/'DESIGN$' #5(66) [ '(' { 'FULLMODEL' #5(67) | 'ADDINPUTVARS' #5(68)"
-     "   | 'PREFIX' #5(69) [ '=' #5(70) #8(57,9) outname ] | 'NAMES' #5(71) } ')' ]"
-     "   '=' dsname #17(56,2,0,2,2,4,0,0) )"},
-    {"globplotopt",
-     "( 'UNPACK'/'UNPACKPANEL' #5(1) | 'LOGPVALUE$'/'LOGP' #5(2)"
-     " | 'CANDIDATES' '=' #20(2) #6(12,1) INT"
-     " | 'MAXSTEPLABEL' '=' #20(9,256) #6(47,1) INT"
-     " | 'MAXPARMLABEL' '=' #20(0,256) #6(48,1) INT"
-     " | 'STEPAXIS' '=' ( 'NUMBER' #33(53,1) | 'EFFECT' #33(53,2) | 'NORMB'/'NORMBETA$' #33(53,3) )"
-     " | 'STARTSTEP' '=' #20(0) #6(58,1) INT | 'ENDSTEP' '=' #20(0) #6(59,1) INT )"},
-    {"plotreq",
-     "( 'COEFFICIENTPANEL$'/'COEFFICIENTS'/'COEFFICIENT$' #5(60) [ '(' { coefopt } ')' ]"
-     " | 'SELECTOGRAM$' #5(61) [ '(' { selgopt } ')' ]"
-     " | 'CANDIDATESPLOT$'/'CANDIDATES' #5(62) [ '(' { candopt } ')' ]"
-     " | 'ASEPLOT$'/'ASE' #5(56) [ '(' { aseopt } ')' ]"
-     " | 'CRITERIONPANEL$'/'CRITERION$'/'CRITERIA' #5(55) [ '(' { critopt } ')' ]"
-     " | 'ALL' #5(57) | 'NONE' #5(54)"
-     " | 'EFFECTSELECTPCT'/'SELECTPCT'/'EFFECTSELECTPCTPLOT$' #5(72) [ '(' { espopt } ')' ]"
-     " | 'PARMDIST'/'PARMDISTRIBUTION'/'PARMDISTPANEL$' #5(73) [ '(' { pdopt } ')' ] )"},
-    {"coefopt",
-     "( 'STEPAXIS' '=' ( 'NUMBER' #33(72,1) | 'EFFECT' #33(72,2) | 'NORMB'/'NORMBETA$' #33(72,3) )"
-     " | 'UNPACK'/'UNPACKPANEL' #5(18) | 'LOGPVALUE$'/'LOGP' #5(51)"
-     " | 'LABELGAP' '=' #20(0,100) #6(54,1) number"
-     " | 'STARTSTEP' '=' #20(0) #6(60,1) INT | 'ENDSTEP' '=' #20(0) #6(61,1) INT )"},
-    {"selgopt", "( 'LOGPVALUE$'/'LOGP' #5(10) | 'NORMALIZEDCRITERIA'/'NORMC' #5(11)"
-                " | 'EMPHASISFACTOR'/'EMPHASIS' '=' #20(0,1) #6(73,1) number"
-                " | 'CANDIDATES' '=' #20(2) #6(13,1) INT )"},
-    {"candopt", "( 'LOGPVALUE$'/'LOGP' #5(14) | 'SHOW' '=' #20(2,1000) #6(46,1) INT )"},
-    {"aseopt",
-     "( 'STEPAXIS' '=' ( 'NUMBER' #33(74,1) | 'EFFECT' #33(74,2) | 'NORMB'/'NORMBETA$' #33(74,3) )"
-     " | 'STARTSTEP' '=' #20(0) #6(62,1) INT | 'ENDSTEP' '=' #20(0) #6(63,1) INT )"},
-    {"critopt",
-     "( 'STEPAXIS' '=' ( 'NUMBER' #33(75,1) | 'EFFECT' #33(75,2) | 'NORMB'/'NORMBETA$' #33(75,3) )"
-     " | 'UNPACK'/'UNPACKPANEL' #5(52)"
-     " | 'STARTSTEP' '=' #20(0) #6(64,1) INT | 'ENDSTEP' '=' #20(0) #6(65,1) INT )"},
-    {"espopt",
-     "( 'MINPCT'/'MINPERCENT$' '=' #20(0,100) #6(66,1) number"
-     " | 'ORDER' '=' ( 'MODEL' #33(67,0) | 'ASCENDING' #33(67,1) | 'DESCENDING' #33(67,2) ) )"},
-    {"pdopt",
-     "( 'UNPACK' #5(74) | 'MINPCT'/'MINPERCENT$' '=' #20(0,100) #6(68,1) number"
-     " | 'ORDER' '=' ( 'MODEL' #33(69,0) | 'ASCENDING' #33(69,1) | 'DESCENDING' #33(69,2) )"
-     " | 'PLOTSPERPANEL' '=' #20(1,16) #6(70,1) number | 'NOBOXPLOTS' #5(75) )"},
+    {"procstmt", kProcStatement.c_str()},
+    {"procopt", kProcOptions.c_str()},
+    {"globplotopt", kGlobalPlotOptions.c_str()},
+    {"plotreq", kPlotRequests.c_str()},
+    {"coefopt", kCoefOptions.c_str()},
+    {"selgopt", kSelectogramOptions.c_str()},
+    {"candopt", kCandidatesOptions.c_str()},
+    {"aseopt", kAseOptions.c_str()},
+    {"critopt", kCriteriaOptions.c_str()},
+    {"espopt", kEspOptions.c_str()},
+    {"pdopt", kParmDistOptions.c_str()},
 
     // ---- BY, CLASS, FREQ, WEIGHT (into the procedure statement's node) ----
-    {"bystmt", "#2 'BY' #8(0,3) [ 'NOTSORTED' #29(3) ]"
-               " { #29(1) [ 'DESCENDING' #29(2) ] varitem [ 'NOTSORTED' #29(3) ] } #29(0)"},
+    {"bystmt", kBy.c_str()},
     {"classstmt",
      "#2 'CLASS' { #8(2,3) varitem [ '(' { classvaropt } ')' ] } [ '/' { classglobopt } ]"},
     {"coding",
@@ -202,8 +294,8 @@ const GrammarRule kRules[] = {
                      " | 'TRUNCATE' #5(40) [ '=' #6(36,1) #20(65535) INT ]"
                      " | 'SHOWCODING'/'SHOW' #5(41) | 'SPLIT' #5(42)"
                      " | 'DELIMITER' '=' #7(37,5) QS )"},
-    {"freqstmt", "#2 'FREQ'/'FREQUENCY' #8(5,1) variable"},
-    {"weightstmt", "#2 'WEIGHT'/'WEIGHTS$' #8(6,1) variable"},
+    {"freqstmt", kFreq.c_str()},
+    {"weightstmt", kWeight.c_str()},
 
     // ---- MODEL ----
     {"modelstmt", "#3(38) 'MODEL' #8(2,1) varlist '=' #8(1,9) #39(16) { effect } #39(17)"
@@ -345,37 +437,10 @@ const GrammarRule kRules[] = {
     {"perfopt", kPerfOptions.c_str()},
 
     // ---- MODELAVERAGE ----
-    {"modelaveragestmt", "#3(23) 'MODELAVERAGE' #5(1) { maopt } #4"},
-    {"maopt",
-     "( 'NTHREADS$' '=' #20(0) #6(1,1) INT | 'NSAMPLES' '=' #20(1) #6(2,1) INT"
-     " | 'DETAILS' #5(2) | 'INMEMORY$' '=' ( 'YES' #5(5) | 'NO' )"
-     " | 'SAMPLING'/'SAMPLINGMETHOD'/'SAMPLEMETHOD$' '=' ( 'URS' | 'SRS' #5(7) )"
-     "   [ '(' { 'SIZE'/'SAMPSIZE$' '=' #20(1) #6(5,1) number"
-     "   | 'PCT'/'PERCENTAGE'/'PERCENT'/'SAMPPERCENT$' '=' #20(0,100) #6(6,1) number } ')' ]"
-     " | 'SHAREDDRIVE$' #5(9) '=' #7(8,5) QS"
-     " | 'SCHEDULE$' '=' ( 'STATIC' #5(10) | #20(1) #6(9,1) INT )"
-     " | 'TABLES'/'SHOW' [ '(' 'ONLY' #5(16) ')' ] '=' ( '(' { tableitem } ')' | tableitem )"
-     " | 'ALPHA' '=' #20(0,1) #6(3,1) number"
-     " | 'PARMTHRESHOLD$'/'THRESHOLD$' '=' #20(0,99) #6(4,1) number"
-     " | 'SUBSET' '(' { 'MINMODELFREQ' '=' #20(1) #6(16,1) INT"
-     "   | 'BEST' '=' #20(1) #6(20,1) INT } ')'"
-     " | 'AVERAGEMETHOD$' #5(18) '=' ( 'MEAN' #33(12,1) [ trim ]"
-     "   | 'MEANNONZERO'/'MEANNZ' #33(12,2) [ trim ] | 'MEDIAN' #33(12,3)"
-     "   | 'MEDIANNONZERO'/'MEDIANNZ' #33(12,4) )"
-     " | 'REFIT' #5(19) [ '(' { 'MINPCT'/'MINPERCENT$' '=' #20(0,100) #6(21,1) number"
-     "   | 'NSAMPLES' '=' #20(1) #6(22,1) INT | 'BEST' '=' #20(0) #6(23,1) INT"
-     "   | 'ALL' #5(46) } ')' ] )"},
-    {"trim", "'(' 'TRIMPERCENT'/'TRIM$' '=' #6(13,1) number ')'"},
-    {"tableitem",
-     "( 'EFFECTSELECTPCT'/'EFFECTSELPERCENT$' #5(11) [ '(' {"
-     "   'MINPCT'/'MINPERCENT$' '=' #20(0,100) #6(10,1) number"
-     "   | 'ORDER' '=' ( 'MODEL' #33(11,0) | 'ASCENDING' #33(11,1) | 'DESCENDING' #33(11,2) )"
-     "   | 'ALL' #5(45) } ')' ]"
-     " | 'MODELSELECTFREQ' #5(12) [ '(' { 'BEST' '=' #20(1) #6(17,1) INT | 'ALL' #5(15) } ')' ]"
-     " | 'PARMEST' #5(13) [ '(' { 'MINPCT'/'MINPERCENT$' '=' #20(0,100) #6(18,1) number"
-     "   | 'ORDER' '=' ( 'MODEL' #33(19,0) | 'ASCENDING' #33(19,1) | 'DESCENDING' #33(19,2) )"
-     "   | 'NONZEROPARMS' #5(43) | 'ALL' #5(44) } ')' ]"
-     " | 'ALL' #5(14) | 'NONE' #5(17) )"},
+    {"modelaveragestmt", kModelAverage.c_str()},
+    {"maopt", kAverageOptions.c_str()},
+    {"trim", kTrim.c_str()},
+    {"tableitem", kTableItem.c_str()},
 
     // ---- STORE and CODE (handed on, not read here) ----
     {"storestmt",

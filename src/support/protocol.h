@@ -163,6 +163,121 @@ inline constexpr int UtilPageSize = 4; // UTIL_PAGESIZE$=
 inline constexpr int FullSweep = 5;    // FULL_SWEEP$=
 } // namespace PerfSlot
 
+// The procedure statement and its PLOTS= option. The node's own slots (DATA=, BY, and the
+// plot options' STEPAXIS= and EMPHASISFACTOR=) are named above; FREQ and WEIGHT fill it too.
+namespace ProcFlag {
+inline constexpr int Unpack = 1;          // PLOTS(UNPACK)
+inline constexpr int LogP = 2;            // PLOTS(LOGPVALUE$)
+inline constexpr int SelgLogP = 10;       // SELECTOGRAM(LOGPVALUE$)
+inline constexpr int SelgNormc = 11;      // SELECTOGRAM(NORMALIZEDCRITERIA)
+inline constexpr int CandLogP = 14;       // CANDIDATES(LOGPVALUE$)
+inline constexpr int CoefUnpack = 18;     // COEFFICIENTS(UNPACK)
+inline constexpr int CoefLogP = 51;       // COEFFICIENTS(LOGPVALUE$)
+inline constexpr int CritUnpack = 52;     // CRITERIA(UNPACK)
+inline constexpr int NoPrint = 53;        // NOPRINT
+inline constexpr int PlotNone = 54;       // PLOTS=NONE
+inline constexpr int CritPlot = 55;       // PLOTS=CRITERIA
+inline constexpr int AsePlot = 56;        // PLOTS=ASE
+inline constexpr int PlotAll = 57;        // PLOTS=ALL
+inline constexpr int PlotRequests = 58;   // PLOTS=
+inline constexpr int Plots = 59;          // PLOTS
+inline constexpr int CoefPlot = 60;       // PLOTS=COEFFICIENTS
+inline constexpr int SelgPlot = 61;       // PLOTS=SELECTOGRAM$
+inline constexpr int CandPlot = 62;       // PLOTS=CANDIDATES
+inline constexpr int ShowInternal = 63;   // SHOWINTERNALTABLES$
+inline constexpr int ShortParmNames = 64; // SHORTPARMNAMES$
+inline constexpr int Separator = 65;      // PARMLABELSTYLE=INTERLACED(SEPARATOR=)
+inline constexpr int OutDesign = 66;      // OUTDESIGN
+inline constexpr int FullModel = 67;      // OUTDESIGN(FULLMODEL)
+inline constexpr int AddInputVars = 68;   // OUTDESIGN(ADDINPUTVARS)
+inline constexpr int Prefix = 69;         // OUTDESIGN(PREFIX)
+inline constexpr int PrefixName = 70;     // OUTDESIGN(PREFIX=)
+inline constexpr int Names = 71;          // OUTDESIGN(NAMES)
+inline constexpr int EspPlot = 72;        // PLOTS=EFFECTSELECTPCT
+inline constexpr int PdPlot = 73;         // PLOTS=PARMDIST
+inline constexpr int PdUnpack = 74;       // PARMDIST(UNPACK)
+inline constexpr int PdNoBox = 75;        // PARMDIST(NOBOXPLOTS)
+} // namespace ProcFlag
+namespace ProcSlot {
+inline constexpr int Freq = 5;            // FREQ variable
+inline constexpr int Weight = 6;          // WEIGHT variable
+inline constexpr int ParmLabelStyle = 7;  // PARMLABELSTYLE=
+inline constexpr int ShortParmNames = 8;  // SHORTPARMNAMES$=
+inline constexpr int Separator = 9;       // PARMLABELSTYLE=INTERLACED(SEPARATOR=)
+inline constexpr int MaxMacro = 10;       // MAXMACRO=
+inline constexpr int Candidates = 12;     // PLOTS(CANDIDATES=)
+inline constexpr int SelgCandidates = 13; // SELECTOGRAM(CANDIDATES=)
+inline constexpr int CandShow = 46;       // CANDIDATES(SHOW=)
+inline constexpr int MaxStepLabel = 47;   // PLOTS(MAXSTEPLABEL=)
+inline constexpr int MaxParmLabel = 48;   // PLOTS(MAXPARMLABEL=)
+inline constexpr int ValData = 49;        // VALDATA=
+inline constexpr int TestData = 50;       // TESTDATA=
+inline constexpr int Seed = 51;           // SEED=
+inline constexpr int StepAxis = 53;       // PLOTS(STEPAXIS=)
+inline constexpr int CoefLabelGap = 54;   // COEFFICIENTS(LABELGAP=)
+inline constexpr int NameLen = 55;        // NAMELEN=
+inline constexpr int OutDesign = 56;      // OUTDESIGN=
+inline constexpr int Prefix = 57;         // OUTDESIGN(PREFIX=)
+inline constexpr int StartStep = 58;      // PLOTS(STARTSTEP=)
+inline constexpr int EndStep = 59;        // PLOTS(ENDSTEP=)
+inline constexpr int CoefStart = 60;      // COEFFICIENTS(STARTSTEP=)
+inline constexpr int CoefEnd = 61;        // COEFFICIENTS(ENDSTEP=)
+inline constexpr int AseStart = 62;       // ASE(STARTSTEP=)
+inline constexpr int AseEnd = 63;         // ASE(ENDSTEP=)
+inline constexpr int CritStart = 64;      // CRITERIA(STARTSTEP=)
+inline constexpr int CritEnd = 65;        // CRITERIA(ENDSTEP=)
+inline constexpr int EspMinPct = 66;      // EFFECTSELECTPCT(MINPCT=)
+inline constexpr int EspOrder = 67;       // EFFECTSELECTPCT(ORDER=)
+inline constexpr int PdMinPct = 68;       // PARMDIST(MINPCT=)
+inline constexpr int PdOrder = 69;        // PARMDIST(ORDER=)
+inline constexpr int PdPerPanel = 70;     // PARMDIST(PLOTSPERPANEL=)
+} // namespace ProcSlot
+
+// The MODELAVERAGE statement.
+namespace AverageFlag {
+inline constexpr int Statement = 1;       // set by the statement itself
+inline constexpr int Details = 2;         // DETAILS
+inline constexpr int InMemory = 5;        // INMEMORY$=YES
+inline constexpr int Srs = 7;             // SAMPLING=SRS
+inline constexpr int SharedDrive = 9;     // SHAREDDRIVE$=
+inline constexpr int StaticSchedule = 10; // SCHEDULE$=STATIC
+inline constexpr int EspTable = 11;       // TABLES=EFFECTSELECTPCT
+inline constexpr int MsfTable = 12;       // TABLES=MODELSELECTFREQ
+inline constexpr int PestTable = 13;      // TABLES=PARMEST
+inline constexpr int AllTables = 14;      // TABLES=ALL
+inline constexpr int MsfAll = 15;         // MODELSELECTFREQ(ALL)
+inline constexpr int TablesOnly = 16;     // TABLES(ONLY)
+inline constexpr int NoTables = 17;       // TABLES=NONE
+inline constexpr int AverageMethod = 18;  // AVERAGEMETHOD$=
+inline constexpr int Refit = 19;          // REFIT
+inline constexpr int NonzeroParms = 43;   // PARMEST(NONZEROPARMS)
+inline constexpr int PestAll = 44;        // PARMEST(ALL)
+inline constexpr int EspAll = 45;         // EFFECTSELECTPCT(ALL)
+inline constexpr int RefitAll = 46;       // REFIT(ALL)
+} // namespace AverageFlag
+namespace AverageSlot {
+inline constexpr int Threads = 1;        // NTHREADS$=
+inline constexpr int Samples = 2;        // NSAMPLES=
+inline constexpr int Alpha = 3;          // ALPHA=
+inline constexpr int ParmThreshold = 4;  // PARMTHRESHOLD$=
+inline constexpr int SampleSize = 5;     // SAMPLING(SIZE=)
+inline constexpr int SamplePct = 6;      // SAMPLING(PCT=)
+inline constexpr int SharedDrive = 8;    // SHAREDDRIVE$=
+inline constexpr int ScheduleChunk = 9;  // SCHEDULE$=n
+inline constexpr int EspMinPct = 10;     // EFFECTSELECTPCT(MINPCT=)
+inline constexpr int EspOrder = 11;      // EFFECTSELECTPCT(ORDER=)
+inline constexpr int AverageMethod = 12; // AVERAGEMETHOD$=
+inline constexpr int TrimPercent = 13;   // AVERAGEMETHOD$=MEAN(TRIMPERCENT=)
+inline constexpr int MinModelFreq = 16;  // SUBSET(MINMODELFREQ=)
+inline constexpr int MsfBest = 17;       // MODELSELECTFREQ(BEST=)
+inline constexpr int PestMinPct = 18;    // PARMEST(MINPCT=)
+inline constexpr int PestOrder = 19;     // PARMEST(ORDER=)
+inline constexpr int SubsetBest = 20;    // SUBSET(BEST=)
+inline constexpr int RefitMinPct = 21;   // REFIT(MINPCT=)
+inline constexpr int RefitSamples = 22;  // REFIT(NSAMPLES=)
+inline constexpr int RefitBest = 23;     // REFIT(BEST=)
+} // namespace AverageSlot
+
 // The OUTPUT and SCORE statements: a statistic's flag is also the slot of its name.
 namespace OutputFlag {
 inline constexpr int Pred = 2;       // PRED
