@@ -10,6 +10,7 @@
 #include "host/modules/modload.h"
 #include "host/textcase.h"
 #include "support/parsedstmt.h"
+#include "support/protocol.h"
 
 #include <algorithm>
 #include <cctype>
@@ -103,7 +104,7 @@ std::vector<const ParsedStatement*> statementsNamed(std::initializer_list<const 
 
 // The last LABEL= of a STORE statement, empty when none is given.
 std::string storeLabel(const ParsedStatement* s) {
-  const OptionSlot* slot = stmtSlot(s, 5);
+  const OptionSlot* slot = stmtSlot(s, StoreSlot::Label);
   if (slot == nullptr || slot->kind != OSK_TEXT || slot->items.text == nullptr)
     return std::string();
   return std::string(slot->items.text, static_cast<size_t>(slot->value.list.count));
@@ -114,14 +115,16 @@ std::string storeLabel(const ParsedStatement* s) {
 // entry, number format, line width, level look-up, variable prefix, residual, error and
 // dummy variables, imputation) have nothing to act on in it.
 const char* unsupportedCodeOption(const ParsedStatement* s) {
-  static const std::pair<int, const char*> kSlots[] = {{12, "METABASE= (CATALOG=)"},
-                                                       {13, "FORMAT="},
-                                                       {14, "LINESIZE="},
-                                                       {15, "LOOKUP="},
-                                                       {17, "GROUP="}};
+  static const std::pair<int, const char*> kSlots[] = {{CodeSlot::Metabase, "METABASE= (CATALOG=)"},
+                                                       {CodeSlot::Format, "FORMAT="},
+                                                       {CodeSlot::LineSize, "LINESIZE="},
+                                                       {CodeSlot::Lookup, "LOOKUP="},
+                                                       {CodeSlot::Group, "GROUP="}};
   static const std::pair<int, const char*> kFlags[] = {
-      {11, "RESIDUALS"}, {12, "NORESIDUALS"}, {13, "ERRORS"}, {14, "NOERRORS"},
-      {15, "DUMMIES"},   {16, "NODUMMIES"},   {17, "IMPUTE"}};
+      {CodeFlag::Residuals, "RESIDUALS"}, {CodeFlag::NoResiduals, "NORESIDUALS"},
+      {CodeFlag::Errors, "ERRORS"},       {CodeFlag::NoErrors, "NOERRORS"},
+      {CodeFlag::Dummies, "DUMMIES"},     {CodeFlag::NoDummies, "NODUMMIES"},
+      {CodeFlag::Impute, "IMPUTE"}};
   for (const auto& [slot, name] : kSlots)
     if (stmtSlot(s, slot) != nullptr)
       return name;

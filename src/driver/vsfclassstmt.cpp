@@ -8,6 +8,7 @@
 #include "effects/levdesign.h"
 #include "effects/levmod.h"
 #include "support/hoststubs.h"
+#include "support/protocol.h"
 
 #include <cstring>
 #include <vector>
@@ -66,9 +67,9 @@ struct ClassStatementReader {
 
   // The codings: the statement-wide PARAM= and the per-variable ones.
   void readCodings() {
-    const OptionSlot* gParam = stmtSlot(first, 16);
-    const OptionSlot* vParamPos = stmtSlot(first, 14);
-    const OptionSlot* vParam = stmtSlot(first, 15);
+    const OptionSlot* gParam = stmtSlot(first, ClassSlot::CodingAll);
+    const OptionSlot* vParamPos = stmtSlot(first, ClassSlot::CodingPosition);
+    const OptionSlot* vParam = stmtSlot(first, ClassSlot::Coding);
     int32_t nPer = slotCount(vParamPos, OSK_INTLIST);
     d->designFlags |= kLevFlagNonGlm;
     if (slotCount(gParam, OSK_DBLLIST) == 0 && nPer == 0)
@@ -90,7 +91,7 @@ struct ClassStatementReader {
     int32_t distinct = 0;
     {
       std::vector<uint8_t> seen(static_cast<size_t>(nvar), 0);
-      perVar(14, [&](LevVariable& v, int32_t i) {
+      perVar(ClassSlot::CodingPosition, [&](LevVariable& v, int32_t i) {
         v.coding = static_cast<ClassCoding>(code(vParam, i));
         size_t at = static_cast<size_t>(&v - d->classes);
         if (!seen[at]++)
@@ -106,7 +107,7 @@ struct ClassStatementReader {
 
   // ORDER= for all variables and per variable.
   void readOrders() {
-    const OptionSlot* gOrder = stmtSlot(first, 19);
+    const OptionSlot* gOrder = stmtSlot(first, ClassSlot::OrderAll);
     for (int32_t i = 0; i < slotCount(gOrder, OSK_DBLLIST); ++i) {
       int32_t c = code(gOrder, i);
       if (c >= 0 && c <= 3)
@@ -116,8 +117,8 @@ struct ClassStatementReader {
         d->orderDefault != 'I')
       d->orderDefault = 'M';
     each([&](LevVariable& v) { v.order = d->orderDefault; });
-    const OptionSlot* vOrder = stmtSlot(first, 18);
-    perVar(17, [&](LevVariable& v, int32_t i) {
+    const OptionSlot* vOrder = stmtSlot(first, ClassSlot::Order);
+    perVar(ClassSlot::OrderPosition, [&](LevVariable& v, int32_t i) {
       int32_t c = code(vOrder, i);
       if (c >= 0 && c <= 3)
         v.order = kOrderLetter[c];
@@ -126,14 +127,14 @@ struct ClassStatementReader {
 
   // REF= for all variables and per variable.
   void readReferenceLevels() {
-    const OptionSlot* gRef = stmtSlot(first, 23);
+    const OptionSlot* gRef = stmtSlot(first, ClassSlot::ReferenceAll);
     for (int32_t i = 0; i < slotCount(gRef, OSK_DBLLIST); ++i)
       d->referenceDefault = static_cast<int32_t>(slotDouble(gRef, i)); // -1 FIRST, -2 LAST
     each([&](LevVariable& v) { v.referenceSelector = d->referenceDefault; });
-    const OptionSlot* vRef = stmtSlot(first, 21);
-    const OptionSlot* refValues = stmtSlot(first, 22);
+    const OptionSlot* vRef = stmtSlot(first, ClassSlot::Reference);
+    const OptionSlot* refValues = stmtSlot(first, ClassSlot::ReferenceValue);
     int32_t nextValue = 0;
-    perVar(20, [&](LevVariable& v, int32_t i) {
+    perVar(ClassSlot::ReferencePosition, [&](LevVariable& v, int32_t i) {
       int32_t c = i < slotCount(vRef, OSK_DBLLIST) ? static_cast<int32_t>(slotDouble(vRef, i)) : 0;
       if (c == -1 || c == -2) {
         v.referenceSelector = c;
@@ -152,21 +153,21 @@ struct ClassStatementReader {
 
   // DESCENDING for all variables and per variable.
   void readDescending() {
-    if (stmtSlot(first, 26))
+    if (stmtSlot(first, ClassSlot::DescendingAll))
       d->descendingDefault = 1;
     each([&](LevVariable& v) { v.descending = d->descendingDefault; });
-    perVar(24, [&](LevVariable& v, int32_t) { v.descending = 1; });
+    perVar(ClassSlot::DescendingPosition, [&](LevVariable& v, int32_t) { v.descending = 1; });
   }
 
   // SPLIT for all variables and per variable.
   void readSplit() {
     VsfClassSettings& cs = ctx->stmt.cls;
-    cs.splitAll = stmtFlag(first, 42);
-    cs.splitCount = slotCount(stmtSlot(first, 43), OSK_INTLIST);
+    cs.splitAll = stmtFlag(first, ClassFlag::SplitAll);
+    cs.splitCount = slotCount(stmtSlot(first, ClassSlot::SplitPosition), OSK_INTLIST);
     cs.splitAny = cs.splitAll || cs.splitCount > 0;
     ctx->options.split = cs.splitAny;
     each([&](LevVariable& v) { v.split = cs.splitAll; });
-    perVar(43, [&](LevVariable& v, int32_t) { v.split = 1; });
+    perVar(ClassSlot::SplitPosition, [&](LevVariable& v, int32_t) { v.split = 1; });
   }
 
   // CPREFIX= and LPREFIX=.
@@ -189,16 +190,18 @@ struct ClassStatementReader {
         xpmlog(848, message);
       }
     };
-    prefix(29, 27, 28, d->cprefixDefault, &LevVariable::cprefix, 221);
-    prefix(32, 30, 31, d->lprefixDefault, &LevVariable::lprefix, 222);
+    prefix(ClassSlot::CprefixAll, ClassSlot::CprefixPosition, ClassSlot::Cprefix, d->cprefixDefault,
+           &LevVariable::cprefix, 221);
+    prefix(ClassSlot::LprefixAll, ClassSlot::LprefixPosition, ClassSlot::Lprefix, d->lprefixDefault,
+           &LevVariable::lprefix, 222);
   }
 
   // MISSING for all variables and per variable.
   void readMissing() {
-    if (stmtSlot(first, 35))
+    if (stmtSlot(first, ClassSlot::MissingAll))
       d->missingDefault = 1;
     each([&](LevVariable& v) { v.missing = d->missingDefault; });
-    perVar(33, [&](LevVariable& v, int32_t) { v.missing = 1; });
+    perVar(ClassSlot::MissingPosition, [&](LevVariable& v, int32_t) { v.missing = 1; });
     bool cleared = false;
     each([&](LevVariable& v) {
       if (v.missing && (v.coding == CC_POLYNOMIAL || v.coding == CC_ORTHPOLY)) {
@@ -215,8 +218,8 @@ struct ClassStatementReader {
   // 203).
   void readDelimiter() {
     VsfClassSettings& cs = ctx->stmt.cls;
-    cs.showCoding = stmtFlag(first, 41);
-    const OptionSlot* delim = stmtSlot(first, 37);
+    cs.showCoding = stmtFlag(first, ClassFlag::ShowCoding);
+    const OptionSlot* delim = stmtSlot(first, ClassSlot::Delimiter);
     int32_t n = 0;
     const char* text = slotLastText(delim, &n);
     char c = ' ';
@@ -237,7 +240,7 @@ void parse_class(VsfContext* ctx, ParsedStatement* first) {
   LevDesign* d = ctx->design.design;
   if (!d || !first)
     return;
-  ClassStatementReader r{ctx, first, d, stmtSlot(first, 2), d->classCount};
+  ClassStatementReader r{ctx, first, d, stmtSlot(first, kSlotClassVariables), d->classCount};
   r.readCodings();
   r.readOrders();
   r.readReferenceLevels();

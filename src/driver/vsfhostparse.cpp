@@ -13,6 +13,7 @@
 #include "support/hoststubs.h"
 #include "support/modulestubs.h"
 #include "support/parsedstmt.h"
+#include "support/protocol.h"
 
 #include <cstring>
 
@@ -144,10 +145,9 @@ void handOverError(BridgeParseState* st) {
 constexpr const char* kPostFitNames[] = {"TEST",       "LSMEAN",   "LSMEANS",     "SHOW",
                                          "SCORE",      "ESTIMATE", "LSMESTIMATE", "SLICE",
                                          "EFFECTPLOT", "CODE"};
-constexpr double kPostFitCode = 13165;
 
 [[nodiscard]] bool asksForBridge(const ParsedStatement* s) {
-  const OptionSlot* slot = stmtSlot(s, 1);
+  const OptionSlot* slot = stmtSlot(s, kSlotPostFit);
   if (slot == nullptr || slot->kind != OSK_NUMBER || isHostMissing(slot->value.number) ||
       slot->value.number != kPostFitCode)
     return false;

@@ -13,6 +13,7 @@
 #include "support/hoststubs.h"
 #include "support/nomemory.h"
 #include "support/parsedstmt.h"
+#include "support/protocol.h"
 
 #include <cstring>
 
@@ -33,14 +34,14 @@ namespace {
   LevDesign* design = ctx->design.design;
   ParseRoot* root = hostParseRoot();
   ParsedStatement* first = root ? root->first : nullptr;
-  st.noStandardize = stmtFlag(m, 42);
-  if (stmtFlag(m, 39)) {
-    const OptionSlot* idx = stmtSlot(m, 21);
+  st.noStandardize = stmtFlag(m, ModelFlag::NoStandardize);
+  if (stmtFlag(m, ModelFlag::CvIndex)) {
+    const OptionSlot* idx = stmtSlot(m, ModelSlot::CvIndexVar);
     if (slotCount(idx, OSK_INTLIST) > 0)
       o.cvIndexVar = idx->items.ints[0];
     if (inIntList(stmtSlot(first, 1), o.cvIndexVar))
       return stmtFail(ctx, 162, 1012, -21);
-    if (!inIntList(stmtSlot(first, 2), o.cvIndexVar)) {
+    if (!inIntList(stmtSlot(first, kSlotClassVariables), o.cvIndexVar)) {
       auto* extra = static_cast<ExtraVariableSource*>(
           ctx->mainPool->allocate(ctx->mainPool, sizeof(ExtraVariableSource), kQkZeroed));
       if (!extra)
@@ -63,11 +64,11 @@ namespace {
   VsfModelOptions& o = ctx->options;
   LevDesign* design = ctx->design.design;
   design->designFlags |= 0x01 | 0x20;
-  o.method = stmtInt(m, 10, VM_STEPWISE);
+  o.method = stmtInt(m, ModelSlot::Method, VM_STEPWISE);
   if (o.method == VM_LAR || o.method == VM_LASSO || o.method == VM_ELASTICNET ||
       o.method == VM_QKLASSO)
     design->designFlags2 |= 0x20;
-  int32_t lev = zlevmod(design, ctx->data, 1, 2, m, 1, 0, 0);
+  int32_t lev = zlevmod(design, ctx->data, 1, kSlotClassVariables, m, ModelSlot::Effects, 0, 0);
   vsfRaiseRC(ctx, design->worstReturnCode);
   if (lev == kVsfNoMemory)
     return kVsfNoMemory; // out of memory: the exit says so
@@ -81,7 +82,7 @@ namespace {
 // The response: exactly one variable, its record copied into the main pool.
 [[nodiscard]] int32_t readResponse(VsfContext* ctx, ParsedStatement* m) {
   VsfStatementSettings& st = ctx->stmt;
-  const OptionSlot* resp = stmtSlot(m, 2);
+  const OptionSlot* resp = stmtSlot(m, ModelSlot::Response);
   int32_t nresp = slotCount(resp, OSK_INTLIST);
   if (nresp == 0)
     return stmtFail(ctx, 216, 3000, -30);
@@ -104,19 +105,19 @@ void readSelectionOptions(VsfContext* ctx, ParsedStatement* m) {
   VsfModelOptions& o = ctx->options;
   o.penalizedPath = 0;
   o.solverPath = 0;
-  o.hierarchy = static_cast<uint8_t>(stmtInt(m, 9, 0));
-  o.noint = stmtFlag(m, 1);
-  o.include = stmtInt(m, 7, 0);
+  o.hierarchy = static_cast<uint8_t>(stmtInt(m, ModelSlot::Hierarchy, 0));
+  o.noint = stmtFlag(m, ModelFlag::NoInt);
+  o.include = stmtInt(m, ModelSlot::Include, 0);
   o.forcedIn = o.include;
-  o.select = static_cast<uint8_t>(stmtInt(m, 11, VC_SBC));
-  o.choose = static_cast<uint8_t>(stmtInt(m, 14, VC_NONE_GIVEN));
-  o.stop = static_cast<uint8_t>(stmtInt(m, 12, VC_NONE_GIVEN));
-  o.maxSteps = stmtInt(m, 6, 0);
-  o.steps = stmtInt(m, 4, 0);
-  o.stopCount = stmtInt(m, 16, 0);
-  o.start = stmtInt(m, 15, 0);
-  o.details = static_cast<uint8_t>(stmtInt(m, 13, 0));
-  o.fuzz = stmtNumber(m, 24, 1e-12);
+  o.select = static_cast<uint8_t>(stmtInt(m, ModelSlot::Select, VC_SBC));
+  o.choose = static_cast<uint8_t>(stmtInt(m, ModelSlot::Choose, VC_NONE_GIVEN));
+  o.stop = static_cast<uint8_t>(stmtInt(m, ModelSlot::Stop, VC_NONE_GIVEN));
+  o.maxSteps = stmtInt(m, ModelSlot::MaxSteps, 0);
+  o.steps = stmtInt(m, ModelSlot::Steps, 0);
+  o.stopCount = stmtInt(m, ModelSlot::StopCount, 0);
+  o.start = stmtInt(m, ModelSlot::Start, 0);
+  o.details = static_cast<uint8_t>(stmtInt(m, ModelSlot::Details, 0));
+  o.fuzz = stmtNumber(m, ModelSlot::Fuzz, 1e-12);
   if (o.fuzz > 1e-6) {
     xpmlog(848, 129);
     o.fuzz = 1e-6;
@@ -128,15 +129,15 @@ void readSelectionOptions(VsfContext* ctx, ParsedStatement* m) {
 // The elastic-net settings.
 void readElasticNet(VsfContext* ctx, ParsedStatement* m, int32_t method) {
   VsfModelOptions& o = ctx->options;
-  o.enscale = stmtFlag(m, 76);
-  o.l2 = stmtNumber(m, 25, -1.0);
-  o.l2Search = stmtInt(m, 27, 1);
-  o.l2Steps = stmtInt(m, 26, 50);
-  o.showL2Search = stmtFlag(m, 77);
-  o.l2Low = stmtNumber(m, 28, 0.0);
-  o.l2High = stmtNumber(m, 29, 1.0);
+  o.enscale = stmtFlag(m, ModelFlag::EnScale);
+  o.l2 = stmtNumber(m, ModelSlot::L2, -1.0);
+  o.l2Search = stmtInt(m, ModelSlot::L2Search, 1);
+  o.l2Steps = stmtInt(m, ModelSlot::L2Steps, 50);
+  o.showL2Search = stmtFlag(m, ModelFlag::ShowL2Search);
+  o.l2Low = stmtNumber(m, ModelSlot::L2Low, 0.0);
+  o.l2High = stmtNumber(m, ModelSlot::L2High, 1.0);
   if (method == VM_ELASTICNET) {
-    if (given(m, 25) && o.l2 != -1.0 && o.l2 < 0) {
+    if (given(m, ModelSlot::L2) && o.l2 != -1.0 && o.l2 < 0) {
       xpmlog(848, 2101);
       o.l2 = -1.0;
     }
@@ -167,7 +168,7 @@ void readElasticNet(VsfContext* ctx, ParsedStatement* m, int32_t method) {
       xpmlog(848, 2102);
       o.enscale = 0;
     }
-    if (given(m, 25)) {
+    if (given(m, ModelSlot::L2)) {
       xpmlog(848, 2103);
       o.l2 = 0;
     }
@@ -197,12 +198,12 @@ void readElasticNet(VsfContext* ctx, ParsedStatement* m, int32_t method) {
 // The L1 options of the penalized methods.
 [[nodiscard]] int32_t readL1Options(VsfContext* ctx, ParsedStatement* m, int32_t method) {
   VsfModelOptions& o = ctx->options;
-  o.l1 = stmtNumber(m, 30, -1.0);
-  o.showStepL1 = stmtFlag(m, 79);
-  o.linearCvex = stmtFlag(m, 80);
+  o.l1 = stmtNumber(m, ModelSlot::L1, -1.0);
+  o.showStepL1 = stmtFlag(m, ModelFlag::ShowStepL1);
+  o.linearCvex = stmtFlag(m, ModelFlag::LinearCvex);
   if (method == VM_LASSO || method == VM_ELASTICNET || method == VM_QKLASSO ||
       method == VM_QKGLASSO || method == VM_GROUPLASSO) {
-    o.l1Choice = static_cast<uint8_t>(stmtInt(m, 31, VL1_RATIO));
+    o.l1Choice = static_cast<uint8_t>(stmtInt(m, ModelSlot::L1Choice, VL1_RATIO));
     o.stopL1Choice = o.l1Choice;
     if (o.stop == VC_L1) {
       if (o.l1 < 0) {
@@ -211,7 +212,7 @@ void readElasticNet(VsfContext* ctx, ParsedStatement* m, int32_t method) {
       }
     } else {
       o.stopL1Choice = 0;
-      if (given(m, 30)) {
+      if (given(m, ModelSlot::L1)) {
         xpmlog(848, 2119);
         o.l1 = -1;
       }
@@ -224,9 +225,9 @@ void readElasticNet(VsfContext* ctx, ParsedStatement* m, int32_t method) {
   } else {
     if (o.stop == VC_L1)
       return stmtFail(ctx, 2131, 3000, -50);
-    if (given(m, 30))
+    if (given(m, ModelSlot::L1))
       xpmlog(848, 2116);
-    if (given(m, 31))
+    if (given(m, ModelSlot::L1Choice))
       xpmlog(848, 2112);
     o.l1 = -1;
     o.stopL1Choice = 0;
@@ -241,7 +242,7 @@ void readElasticNet(VsfContext* ctx, ParsedStatement* m, int32_t method) {
 void readExternalCv(VsfContext* ctx, ParsedStatement* m, int32_t method) {
   VsfModelOptions& o = ctx->options;
   if (o.choose == VC_CVEX) {
-    o.showCvex = stmtFlag(m, 78);
+    o.showCvex = stmtFlag(m, ModelFlag::ShowCvex);
     if (method != VM_LAR && method != VM_LASSO && method != VM_ELASTICNET &&
         method != VM_GROUPLASSO) {
       xpmlog(848, 2113);
@@ -249,7 +250,7 @@ void readExternalCv(VsfContext* ctx, ParsedStatement* m, int32_t method) {
     }
   } else {
     o.showCvex = 0;
-    if (stmtFlag(m, 78))
+    if (stmtFlag(m, ModelFlag::ShowCvex))
       xpmlog(848, 2114);
   }
 }
@@ -257,23 +258,23 @@ void readExternalCv(VsfContext* ctx, ParsedStatement* m, int32_t method) {
 // Screening of the LASSO and elastic-net candidates.
 void readScreening(VsfContext* ctx, ParsedStatement* m, int32_t method) {
   VsfModelOptions& o = ctx->options;
-  o.showScreen = stmtFlag(m, 81);
+  o.showScreen = stmtFlag(m, ModelFlag::ShowScreen);
   if (method == VM_LASSO || method == VM_ELASTICNET) {
-    o.screen = static_cast<uint8_t>(stmtInt(m, 32, SCREEN_NONE));
+    o.screen = static_cast<uint8_t>(stmtInt(m, ModelSlot::Screen, SCREEN_NONE));
   } else {
-    o.screen = static_cast<uint8_t>(stmtInt(m, 32, SCREEN_NONE));
+    o.screen = static_cast<uint8_t>(stmtInt(m, ModelSlot::Screen, SCREEN_NONE));
     if (o.screen != SCREEN_NONE) {
       xpmlog(848, 4002);
       o.screen = SCREEN_NONE;
     }
   }
-  o.screenSteps = stmtInt(m, 33, 4);
+  o.screenSteps = stmtInt(m, ModelSlot::ScreenSteps, 4);
   if (o.screen == SCREEN_SIS) {
-    o.keepNum = stmtInt(m, 34, -1);
-    o.keepRatio = stmtNumber(m, 35, -1.0);
-    if (!given(m, 35))
-      o.keepNum = stmtInt(m, 34, 100);
-    if (given(m, 34) && given(m, 35))
+    o.keepNum = stmtInt(m, ModelSlot::KeepNum, -1);
+    o.keepRatio = stmtNumber(m, ModelSlot::KeepRatio, -1.0);
+    if (!given(m, ModelSlot::KeepRatio))
+      o.keepNum = stmtInt(m, ModelSlot::KeepNum, 100);
+    if (given(m, ModelSlot::KeepNum) && given(m, ModelSlot::KeepRatio))
       xpmlog(848, 4010);
     o.keepNumWork = 0;
     o.keepRatioWork = 0;
@@ -289,7 +290,7 @@ void readScreening(VsfContext* ctx, ParsedStatement* m, int32_t method) {
     o.penalizedPath = 1;
     o.select = VC_NONE_GIVEN;
     defaultStop = VC_SBC;
-    if (stmtFlag(m, 30)) {
+    if (stmtFlag(m, ModelFlag::LsCoeffs)) {
       if (method == VM_LAR)
         o.method = VM_LAR_LS;
       else if (method == VM_LASSO)
@@ -301,19 +302,19 @@ void readScreening(VsfContext* ctx, ParsedStatement* m, int32_t method) {
     o.solverPath = 1;
     o.select = VC_NONE_GIVEN;
     defaultStop = VC_SBC;
-    if (stmtFlag(m, 30))
+    if (stmtFlag(m, ModelFlag::LsCoeffs))
       return stmtFail(ctx, 2124, 3000, -45);
   }
 
-  o.rho = stmtNumber(m, 36, -1.0);
-  o.tol = stmtNumber(m, 37, -1.0);
+  o.rho = stmtNumber(m, ModelSlot::Rho, -1.0);
+  o.tol = stmtNumber(m, ModelSlot::Tol, -1.0);
   if (o.solverPath || method == VM_QKLASSO) {
-    o.rho = stmtNumber(m, 36, 0.9);
-    o.tol = stmtNumber(m, 37, 1e-6);
+    o.rho = stmtNumber(m, ModelSlot::Rho, 0.9);
+    o.tol = stmtNumber(m, ModelSlot::Tol, 1e-6);
   } else {
-    if (given(m, 36))
+    if (given(m, ModelSlot::Rho))
       xpmlog(848, 4102);
-    if (given(m, 37))
+    if (given(m, ModelSlot::Tol))
       xpmlog(848, 4103);
   }
 
@@ -334,9 +335,9 @@ void readSignificanceLevels(VsfContext* ctx, ParsedStatement* m, int32_t method)
   VsfModelOptions& o = ctx->options;
   double sleDefault = method == VM_STEPWISE ? 0.15 : 0.5;
   double slsDefault = method == VM_STEPWISE ? 0.15 : 0.1;
-  o.slEntry = stmtNumber(m, 5, sleDefault);
-  o.slStay = stmtNumber(m, 8, slsDefault);
-  if (given(m, 5)) {
+  o.slEntry = stmtNumber(m, ModelSlot::SlEntry, sleDefault);
+  o.slStay = stmtNumber(m, ModelSlot::SlStay, slsDefault);
+  if (given(m, ModelSlot::SlEntry)) {
     if (o.select != VC_SL && o.stop != VC_SL)
       xpmlog(848, 110);
     if (o.slEntry == 0 || o.slEntry == 1) {
@@ -344,7 +345,7 @@ void readSignificanceLevels(VsfContext* ctx, ParsedStatement* m, int32_t method)
       o.slEntry = sleDefault;
     }
   }
-  if (given(m, 8)) {
+  if (given(m, ModelSlot::SlStay)) {
     if (o.select != VC_SL && o.stop != VC_SL)
       xpmlog(848, 115);
     if (o.slStay == 0 || o.slStay == 1) {
@@ -353,7 +354,7 @@ void readSignificanceLevels(VsfContext* ctx, ParsedStatement* m, int32_t method)
     }
   }
 
-  if (given(m, 6) && o.maxSteps < o.steps) {
+  if (given(m, ModelSlot::MaxSteps) && o.maxSteps < o.steps) {
     xpmlog(848, 112);
     o.maxSteps = o.steps;
   }
@@ -362,24 +363,26 @@ void readSignificanceLevels(VsfContext* ctx, ParsedStatement* m, int32_t method)
 // The statistics switches and the step details shown.
 void readStatisticsAndDetails(VsfContext* ctx, ParsedStatement* m) {
   VsfModelOptions& o = ctx->options;
-  o.statAll = stmtFlag(m, 10);
+  o.statAll = stmtFlag(m, ModelFlag::StatAll);
   uint8_t* stats[] = {&o.statSl,      &o.statF,      &o.statAic, &o.statAicc,
                       &o.statSbc,     &o.statBic,    &o.statCp,  &o.statPress,
                       &o.statRsquare, &o.statAdjrsq, &o.statAse};
-  for (int i = 0; i < 11; ++i)
-    *stats[i] = stmtFlag(m, 11 + i) || o.statAll;
-  o.statStb = stmtFlag(m, 31);
+  for (int i = 0; i <= ModelFlag::StatAse - ModelFlag::StatSl; ++i)
+    *stats[i] = stmtFlag(m, ModelFlag::StatSl + i) || o.statAll;
+  o.statStb = stmtFlag(m, ModelFlag::Stb);
 
   if (o.details > 1) {
     o.stepDetails |= 1;
-    o.candidatesShown = stmtFlag(m, 29) ? 2147483647 : stmtInt(m, 17, 10);
-    if (!stmtFlag(m, 22) || stmtFlag(m, 23)) {
+    o.candidatesShown = stmtFlag(m, ModelFlag::CandidatesAll)
+                            ? 2147483647
+                            : stmtInt(m, ModelSlot::CandidatesShown, 10);
+    if (!stmtFlag(m, ModelFlag::StepItems) || stmtFlag(m, ModelFlag::StepAll)) {
       o.stepAnova = o.stepFit = o.stepParmEst = o.stepCandidates = 1;
     } else {
-      o.stepAnova = stmtFlag(m, 24);
-      o.stepFit = stmtFlag(m, 25);
-      o.stepParmEst = stmtFlag(m, 26);
-      o.stepCandidates = stmtFlag(m, 27);
+      o.stepAnova = stmtFlag(m, ModelFlag::StepAnova);
+      o.stepFit = stmtFlag(m, ModelFlag::StepFit);
+      o.stepParmEst = stmtFlag(m, ModelFlag::StepParmEst);
+      o.stepCandidates = stmtFlag(m, ModelFlag::StepCandidates);
     }
   } else {
     o.candidatesShown = 10;
@@ -389,12 +392,12 @@ void readStatisticsAndDetails(VsfContext* ctx, ParsedStatement* m) {
 // DROP= (BEFOREADD with SELECT=SL) and ORDERSELECT (not with BACKWARD).
 void readDropAndOrder(VsfContext* ctx, ParsedStatement* m) {
   VsfModelOptions& o = ctx->options;
-  o.drop = static_cast<uint8_t>(stmtInt(m, 18, 1));
+  o.drop = static_cast<uint8_t>(stmtInt(m, ModelSlot::Drop, 1));
   if (o.drop != 1 && o.select == VC_SL) {
     stmtWarn(ctx, 120);
     o.drop = 1;
   }
-  o.orderSelect = stmtFlag(m, 28);
+  o.orderSelect = stmtFlag(m, ModelFlag::OrderSelect);
   if (o.orderSelect && o.method == VM_BACKWARD) {
     xpmlog(848, 130);
     o.orderSelect = 0;
@@ -410,29 +413,29 @@ void readDropAndOrder(VsfContext* ctx, ParsedStatement* m) {
     o.cvFolds = 5;
     if (o.choose == VC_CVEX && o.stop == VC_CV)
       return stmtFail(ctx, 2128, 1012, -48);
-    if (stmtFlag(m, 32)) {
-      if (stmtFlag(m, 39)) {
+    if (stmtFlag(m, ModelFlag::CvMethod)) {
+      if (stmtFlag(m, ModelFlag::CvIndex)) {
         o.cvMethod = CV_INDEX;
       } else {
-        if (stmtFlag(m, 33))
+        if (stmtFlag(m, ModelFlag::CvBlock))
           o.cvMethod = CV_BLOCK;
-        else if (stmtFlag(m, 34))
+        else if (stmtFlag(m, ModelFlag::CvSplit))
           o.cvMethod = CV_SPLIT;
-        o.cvFolds = stmtInt(m, 20, 5);
+        o.cvFolds = stmtInt(m, ModelSlot::CvFolds, 5);
       }
     }
-    if (stmtFlag(m, 35)) {
+    if (stmtFlag(m, ModelFlag::CvDetails)) {
       o.cvDetails = 1;
-      if (stmtFlag(m, 37))
+      if (stmtFlag(m, ModelFlag::CvCoeffs))
         o.cvDetails = 2;
-      if (stmtFlag(m, 38))
+      if (stmtFlag(m, ModelFlag::CvAll))
         o.cvDetails = 3;
     }
   } else {
     o.cvMethod = CV_NONE;
-    if (stmtFlag(m, 32))
+    if (stmtFlag(m, ModelFlag::CvMethod))
       xpmlog(848, 159);
-    if (stmtFlag(m, 35))
+    if (stmtFlag(m, ModelFlag::CvDetails))
       xpmlog(848, 160);
   }
   return 0;
@@ -455,8 +458,8 @@ void readDropAndOrder(VsfContext* ctx, ParsedStatement* m) {
 [[nodiscard]] int32_t readPValuesAndAdaptive(VsfContext* ctx, ParsedStatement* m) {
   VsfModelOptions& o = ctx->options;
   VsfStatementSettings& st = ctx->stmt;
-  st.showPValues = stmtFlag(m, 40) || o.method == VM_NONE;
-  o.adaptive = stmtFlag(m, 41);
+  st.showPValues = stmtFlag(m, ModelFlag::ShowPValues) || o.method == VM_NONE;
+  o.adaptive = stmtFlag(m, ModelFlag::Adaptive);
   if (o.adaptive) {
     if (o.method == VM_LAR || o.method == VM_LAR_LS) {
       stmtWarn(ctx, 237);
@@ -465,8 +468,8 @@ void readDropAndOrder(VsfContext* ctx, ParsedStatement* m) {
       stmtWarn(ctx, 4237);
       o.adaptive = 0;
     } else {
-      o.gamma = stmtNumber(m, 22, 1.0);
-      const OptionSlot* in = stmtSlot(m, 23);
+      o.gamma = stmtNumber(m, ModelSlot::Gamma, 1.0);
+      const OptionSlot* in = stmtSlot(m, ModelSlot::InEst);
       st.adaptiveInest = in && in->kind == OSK_DATASET ? in->value.dataSet : nullptr;
       o.adaptiveInest = st.adaptiveInest != nullptr;
       if (o.method == VM_LASSO_LS) {

@@ -86,8 +86,9 @@ int32_t parse_proc(VsfContext* ctx, ParsedStatement* first) {
 
   if (design) {
     design->nameLen = p.nameLen;
-    design->levelWidthOption =
-        stmtFlag(first, 40) ? static_cast<int32_t>(stmtNumber(first, 36, 0)) : -1;
+    design->levelWidthOption = stmtFlag(first, ClassFlag::Truncate)
+                                   ? static_cast<int32_t>(stmtNumber(first, ClassSlot::Truncate, 0))
+                                   : -1;
     design->parmLabelStyle = static_cast<uint8_t>(stmtNumber(first, ProcSlot::ParmLabelStyle, 1));
     design->shortParmNames = stmtFlag(first, ProcFlag::ShortParmNames);
     int32_t n = 0;

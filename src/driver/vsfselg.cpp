@@ -3,8 +3,10 @@
 // The host parser interprets the rules; the statement readers read the nodes.
 #include "driver/vsfselg.h"
 
+#include "effects/levdesign.h"
 #include "support/hoststubs.h"
 #include "support/parsedstmt.h"
+#include "support/vsfoptions.h"
 
 #include <cstring>
 #include <initializer_list>
@@ -225,6 +227,290 @@ const std::string kTableItem =
     setFlag(AverageFlag::NonzeroParms) + " | 'ALL' " + setFlag(AverageFlag::PestAll) + " } ')' ]" +
     " | 'ALL' " + setFlag(AverageFlag::AllTables) + " | 'NONE' " + setFlag(AverageFlag::NoTables) +
     " )";
+// A keyword and the code StoreCode writes for it.
+struct Keyword {
+  const char* words;
+  int code;
+};
+// "w1 #33(slot,c1) | w2 #33(slot,c2) ...": keywords that each store their code in a slot.
+std::string choices(int slot, std::initializer_list<Keyword> keywords) {
+  std::string text;
+  for (const Keyword& k : keywords)
+    text += (text.empty() ? "" : " | ") + std::string(k.words) + " " + storeCode(slot, k.code);
+  return text;
+}
+// The criteria SELECT=, STOP= and CHOOSE= share, from AIC to CV.
+std::string criteria(int slot) {
+  return choices(slot, {{"'AIC'", VC_AIC},
+                        {"'AICC'", VC_AICC},
+                        {"'SBC'", VC_SBC},
+                        {"'RSQUARE'", VC_RSQUARE},
+                        {"'ADJRSQ'", VC_ADJRSQ},
+                        {"'CP'", VC_CP},
+                        {"'BIC'", VC_BIC},
+                        {"'PRESS'", VC_PRESS},
+                        {"'VALIDATE'", VC_VALIDATE},
+                        {"'CV'/'CROSSVALIDATE'/'XVALIDATE$'", VC_CV}});
+}
+std::string significance(int slot) { return "'SIGNIFICANCELEVEL'/'SL' " + storeCode(slot, VC_SL); }
+// keywords '=' #20(range) #6(slot,1) form: a bounded number option.
+std::string numberOption(const char* keywords, const char* range, int slot, const char* form) {
+  return std::string(keywords) + " '=' " + range + " " + storeNumber(slot) + " " + form;
+}
+std::string flagged(const char* keywords, int flag) {
+  return std::string(keywords) + " " + setFlag(flag);
+}
+std::string method(const char* keyword, int code, const char* options) {
+  std::string text = std::string(keyword) + " " + storeCode(ModelSlot::Method, code);
+  return options ? text + " [ '(' { " + options + " } ')' ]" : text;
+}
+
+const std::string kModelStmt = "#3(38) 'MODEL' " + startList(ModelSlot::Response, 1) +
+                               " varlist '=' " + startList(ModelSlot::Effects, 9) +
+                               " #39(16) { effect } #39(17) [ '/' { modelopt } ] #4";
+const std::string kCrit11 =
+    "( " + significance(ModelSlot::Select) + " | " + criteria(ModelSlot::Select) + " )";
+const std::string kCrit12 = "( " + significance(ModelSlot::Stop) + " | " +
+                            criteria(ModelSlot::Stop) + " | " +
+                            choices(ModelSlot::Stop, {{"'NONE'", VC_NONE}, {"'L1'", VC_L1}}) + " )";
+const std::string kCrit14 = "( " + criteria(ModelSlot::Choose) + " | " +
+                            choices(ModelSlot::Choose, {{"'CVEXTERNAL'/'CVEX'/'EXCV'", VC_CVEX}}) +
+                            " )";
+const std::string kSlEntry =
+    numberOption("'SLENTRY'/'SLE'", "#20(0,1)", ModelSlot::SlEntry, "number");
+const std::string kSlStay = numberOption("'SLSTAY'/'SLS'", "#20(0,1)", ModelSlot::SlStay, "number");
+const std::string kInclude = numberOption("'INCLUDE'", "#20(0)", ModelSlot::Include, "INT");
+const std::string kStart = numberOption("'START'", "#20(1)", ModelSlot::Start, "INT");
+const std::string kMaxSteps =
+    numberOption("'MAXSTEPS'/'MAXSTEP'", "#20(1)", ModelSlot::MaxSteps, "INT");
+const std::string kSteps = numberOption("'STEPS'", "#20(1)", ModelSlot::Steps, "INT");
+const std::string kSelect = flagged("'SELECT'", ModelFlag::Select) + " '=' crit11";
+const std::string kStop = flagged("'STOP'", ModelFlag::Stop) + " '=' ( #20(1) " +
+                          storeNumber(ModelSlot::StopCount) + " INT | crit12 )";
+const std::string kDrop =
+    "'DROP' '=' ( " +
+    choices(ModelSlot::Drop, {{"'BEFOREADD'", 1}, {"'COMPETITIVE'", 2}, {"'AFTERADD'", 3}}) + " )";
+const std::string kPenaltyOptions =
+    "( oslentry | oslstay | omaxsteps | osteps | ostop | ochoose | " +
+    flagged("'LSCOEFFS'/'LEASTSQUARESCOEFFS'", ModelFlag::LsCoeffs) + " | " +
+    flagged("'ADAPTIVE'", ModelFlag::Adaptive) + " [ '(' { 'GAMMA' '=' #20(0) " +
+    storeNumber(ModelSlot::Gamma) + " number   | 'INEST'/'IN' '=' dsname " +
+    act(GrammarAction::DataSet, {ModelSlot::InEst, 1, 0, 2, 2, 3, 0}) + " } ')' ] | 'L2' '=' " +
+    storeNumber(ModelSlot::L2) + " number | " + flagged("'ENSCALE'", ModelFlag::EnScale) + " | " +
+    flagged("'SHOWL2SEARCH$'", ModelFlag::ShowL2Search) + " | " +
+    flagged("'SHOWCVEX$'", ModelFlag::ShowCvex) + " | " +
+    flagged("'SHOWSTEPL1$'", ModelFlag::ShowStepL1) + " | " +
+    flagged("'LINEARCVEX$'", ModelFlag::LinearCvex) + " | " +
+    numberOption("'L2STEPS'", "#20(2)", ModelSlot::L2Steps, "INT") + " | 'L2SEARCH' '=' ( " +
+    choices(ModelSlot::L2Search, {{"'NONE'", 1}, {"'GOLDEN'", 2}, {"'GRID'", 3}}) + " ) | " +
+    numberOption("'L2LOW'", "#20(0)", ModelSlot::L2Low, "number") + " | " +
+    numberOption("'L2HIGH'", "#20(0)", ModelSlot::L2High, "number") + " | " +
+    numberOption("'L1'", "#20(0)", ModelSlot::L1, "number") + " | 'L1CHOICE' '=' ( " +
+    choices(ModelSlot::L1Choice,
+            {{"'RATIO'", VL1_RATIO}, {"'NORM'", VL1_NORM}, {"'VALUE'", VL1_VALUE}}) +
+    " ) | 'SCREEN' '=' ( " +
+    choices(ModelSlot::Screen,
+            {{"'NONE'", SCREEN_NONE}, {"'BASE$'", SCREEN_BASE}, {"'SASVI'", SCREEN_SASVI}}) +
+    "   | " +
+    choices(ModelSlot::Screen,
+            {{"'SASVI2$'", SCREEN_SASVI2}, {"'DPP$'", SCREEN_DPP}, {"'SIS'", SCREEN_SIS}}) +
+    " [ '(' {   " + numberOption("'KEEPNUM'", "#20(1)", ModelSlot::KeepNum, "INT") + " | " +
+    numberOption("'KEEPRATIO'", "#20(0,1)", ModelSlot::KeepRatio, "number") + " } ')' ] ) | " +
+    numberOption("'SCREENSTEPS$'", "#20(1)", ModelSlot::ScreenSteps, "INT") + " | " +
+    flagged("'SHOWSCREEN$'", ModelFlag::ShowScreen) + " | " +
+    numberOption("'RHO'", "#20(0,1)", ModelSlot::Rho, "number") + " | " +
+    numberOption("'TOL'", "#20(0,1)", ModelSlot::Tol, "number") + " | 'TOLERANCE' )";
+const std::string kMethod =
+    "( " + method("'NONE'", VM_NONE, nullptr) + " | " + method("'FORWARD'", VM_FORWARD, "fwdopt") +
+    " | " + method("'BACKWARD'", VM_BACKWARD, "bwdopt") + " | " +
+    method("'STEPWISE'", VM_STEPWISE, "swopt") + " | " + method("'LAR'", VM_LAR, "penopt") + " | " +
+    method("'LASSO'", VM_LASSO, "penopt") + " | " +
+    method("'ELASTICNET'", VM_ELASTICNET, "penopt") + " | " +
+    method("'QKLASSO$'", VM_QKLASSO, "penopt") + " | " +
+    method("'QKGLASSO$'", VM_QKGLASSO, "penopt") + " | " +
+    method("'GROUPLASSO'", VM_GROUPLASSO, "penopt") + " )";
+const std::string kStatItem =
+    "( " + flagged("'ALL'", ModelFlag::StatAll) + " | " +
+    flagged("'SIGNIFICANCELEVEL'/'SL'", ModelFlag::StatSl) + " | " +
+    flagged("'FVALUE'", ModelFlag::StatF) + " | " + flagged("'AIC'", ModelFlag::StatAic) + " | " +
+    flagged("'AICC'", ModelFlag::StatAicc) + " | " + flagged("'SBC'", ModelFlag::StatSbc) + " | " +
+    flagged("'BIC'", ModelFlag::StatBic) + " | " + flagged("'CP'", ModelFlag::StatCp) + " | " +
+    flagged("'PRESS'", ModelFlag::StatPress) + " | " +
+    flagged("'RSQUARE'", ModelFlag::StatRsquare) + " | " +
+    flagged("'ADJRSQ'", ModelFlag::StatAdjrsq) + " | " + flagged("'ASE'", ModelFlag::StatAse) +
+    " )";
+const std::string kStepItem =
+    "( " + flagged("'ALL'", ModelFlag::StepAll) + " | " + flagged("'ANOVA'", ModelFlag::StepAnova) +
+    " | " + flagged("'FITSTATISTICS'/'FITSTATS'/'FIT'", ModelFlag::StepFit) + " | " +
+    flagged("'PARAMETERESTIMATES'/'PARMEST'", ModelFlag::StepParmEst) + " | " +
+    flagged("'CANDIDATES'", ModelFlag::StepCandidates) + " [ '(' 'SHOW' '=' ( " +
+    flagged("'ALL'", ModelFlag::CandidatesAll) + " | #20(1) " +
+    storeNumber(ModelSlot::CandidatesShown) + " INT ) ')' ] )";
+const std::string kCvCount = "'(' #20(2) " + storeNumber(ModelSlot::CvFolds) + " INT ')'";
+const std::string kModelOptions =
+    "( " + flagged("'NOINT'", ModelFlag::NoInt) +
+    " | 'STATS'/'STATISTICS'/'STAT' '=' ( '(' { statitem } ')' | statitem ) | 'DETAILS' '=' ( " +
+    choices(ModelSlot::Details, {{"'ALL'", 3}, {"'STEPS'", 2}}) + " [ '(' " +
+    setFlag(ModelFlag::StepItems) + " { stepitem } ')' ]   | " +
+    choices(ModelSlot::Details, {{"'SUMMARY'", 1}}) + " ) | " +
+    flagged("'SELECTION'", ModelFlag::Selection) + " '=' method | 'HIERARCHY'/'HIER' '=' ( " +
+    choices(ModelSlot::Hierarchy, {{"'NONE'", 0}, {"'SINGLE'", 1}, {"'SINGLECLASS'", 2}}) +
+    " ) | " + flagged("'ORDERSELECT'", ModelFlag::OrderSelect) + " | " +
+    flagged("'STB'", ModelFlag::Stb) + " | " +
+    flagged("'CVMETHOD'/'XVMETHOD$'", ModelFlag::CvMethod) + " '=' ( 'RANDOM' [ cvcount ] | " +
+    flagged("'BLOCK'", ModelFlag::CvBlock) + " [ cvcount ]   | " +
+    flagged("'SPLIT'", ModelFlag::CvSplit) + " [ cvcount ] | " +
+    flagged("'INDEX'", ModelFlag::CvIndex) + " '(' " + startList(ModelSlot::CvIndexVar, 1) +
+    " variable ')' ) | " + flagged("'CVDETAILS'", ModelFlag::CvDetails) + " [ '=' ( " +
+    flagged("'CVPRESS'", ModelFlag::CvPress) + " | " + flagged("'COEFFS'", ModelFlag::CvCoeffs) +
+    " | " + flagged("'ALL'", ModelFlag::CvAll) + " ) ] | " +
+    flagged("'SHOWPVALUES'/'SHOWPVALS'", ModelFlag::ShowPValues) + " | " +
+    flagged("'NOSTANDARDIZE$'", ModelFlag::NoStandardize) + " | " +
+    numberOption("'FUZZ'", "#20(0,1)", ModelSlot::Fuzz, "number") +
+    " | oslentry | oslstay | oinclude | ostart | omaxsteps | osteps | oselect | ostop | ochoose"
+    " | odrop )";
+
+// CLASS: a variable's option records the variable's position before its value.
+std::string position(int slot) { return act(GrammarAction::ClassPosition, {slot, 2}); }
+std::string appendNumber(int slot) { return act(GrammarAction::AppendValue, {slot, 1}); }
+
+const std::string kClassStmt = "#2 'CLASS' { " + startList(kSlotClassVariables, 3) +
+                               " varitem [ '(' { classvaropt } ')' ] } [ '/' { classglobopt } ]";
+const std::string kClassVariableOptions =
+    "( 'PARAM'/'CODING' " + position(ClassSlot::CodingPosition) + " '=' " +
+    startList(ClassSlot::Coding, 1) + " coding | 'ORDER' " + position(ClassSlot::OrderPosition) +
+    " '=' " + startList(ClassSlot::Order, 1) + " classorder | 'REFERENCE'/'REF' " +
+    position(ClassSlot::ReferencePosition) + " '=' " + startList(ClassSlot::Reference, 1) +
+    " ( 'FIRST' #22(1) | 'LAST' #22(2)   | #22(3) " + appendText(ClassSlot::ReferenceValue) +
+    " QS ) | 'DESCENDING'/'DESC' " + position(ClassSlot::DescendingPosition) + " " +
+    startList(ClassSlot::Descending, 1) + " #22(1) | 'CPREFIX' " +
+    position(ClassSlot::CprefixPosition) + " '=' " + appendNumber(ClassSlot::Cprefix) +
+    " #20(65535) INT | 'LPREFIX' " + position(ClassSlot::LprefixPosition) + " '=' " +
+    appendNumber(ClassSlot::Lprefix) + " #20(65535) INT | 'MISSING' " +
+    position(ClassSlot::MissingPosition) + " " + startList(ClassSlot::Missing, 1) +
+    " #22(1) | 'SPLIT' " + position(ClassSlot::SplitPosition) + " " +
+    startList(ClassSlot::Split, 1) + " #22(1) )";
+const std::string kClassGlobalOptions =
+    "( 'PARAM'/'CODING' '=' " + startList(ClassSlot::CodingAll, 1) +
+    " ( coding | 'GLM' #22(6) ) | 'ORDER' '=' " + startList(ClassSlot::OrderAll, 1) +
+    " classorder | 'REFERENCE'/'REF' '=' " + startList(ClassSlot::ReferenceAll, 1) +
+    " ( 'FIRST' #22(1) | 'LAST' #22(2) ) | 'DESCENDING'/'DESC' " +
+    startList(ClassSlot::DescendingAll, 1) + " #22(1) | 'CPREFIX' '=' " +
+    appendNumber(ClassSlot::CprefixAll) + " #20(65535) INT | 'LPREFIX' '=' " +
+    appendNumber(ClassSlot::LprefixAll) + " #20(65535) INT | 'MISSING' " +
+    startList(ClassSlot::MissingAll, 1) + " #22(1) | " +
+    flagged("'TRUNCATE'", ClassFlag::Truncate) + " [ '=' " + storeNumber(ClassSlot::Truncate) +
+    " #20(65535) INT ] | " + flagged("'SHOWCODING'/'SHOW'", ClassFlag::ShowCoding) + " | " +
+    flagged("'SPLIT'", ClassFlag::SplitAll) + " | 'DELIMITER' '=' " +
+    appendText(ClassSlot::Delimiter) + " QS )";
+
+// EFFECT: a kind's keywords, its code, the variable list's kind, the list and its options.
+std::string effectKind(const char* keywords, int kind, int listKind, const char* list,
+                       const char* options) {
+  return std::string(keywords) + " " + storeCode(EffectSlot::Kind, kind) + " '(' " +
+         startList(EffectSlot::Variables, listKind) + " " + list + options;
+}
+
+const std::string kEffectStmt =
+    "#3(25) #39(14) 'EFFECT' " + startList(EffectSlot::Name, 9) + " name '=' efkind #4";
+const std::string kEffectKind =
+    "( " +
+    effectKind("'MULTIMEMBER'/'MM'", EV_MULTIMEMBER, 3, "varlist", " [ '/' { mmopt } ] ')'") +
+    " | " +
+    effectKind("'COLLECTION'/'VARIABLES$'/'VARS$'", EV_COLLECTION, 3, "varlist",
+               "   [ '/' { efdetails } ] ')'") +
+    " | " + effectKind("'SPLINE'/'SPL'", EV_SPLINE, 1, "varlist", " [ '/' { splopt } ] ')'") +
+    " | " +
+    effectKind("'POLY'/'POLYNOMIAL'", EV_POLYNOMIAL, 1, "varlist", " [ '/' { polyopt } ] ')'") +
+    " | " + effectKind("'LAG'", EV_LAG, 3, "varitem", " [ '/' { lagopt } ] ')'") + " )";
+const std::string kEffectDetails = flagged("'DETAILS'", EffectFlag::Details) +
+                                   " [ '(' 'DELIMITER' '=' " + appendText(EffectSlot::Delimiter) +
+                                   " QS ')' ]";
+const std::string kMultiMemberOptions = "( 'WEIGHT' '=' '(' " + startList(EffectSlot::Weight, 1) +
+                                        " varlist ')' | efdetails | " +
+                                        flagged("'NOEFFECT'", EffectFlag::NoEffect) + " | " +
+                                        flagged("'STDIZE'/'ROWSTD'", EffectFlag::Stdize) + " )";
+const std::string kSplineOptions =
+    "( 'KNOTMETHOD' '=' knotmethod | " +
+    numberOption("'DEGREE'", "#20(0)", EffectSlot::SplineDegree, "INT") + " | 'BASIS' '=' ( " +
+    choices(EffectSlot::Basis, {{"'BSPLINE'", SB_BSPLINE}, {"'TPF'", SB_TPF}}) + "   [ '(' { " +
+    flagged("'NOINT'", EffectFlag::NoInt) + " | " + flagged("'NOPOWERS'", EffectFlag::NoPowers) +
+    " } ')' ] ) | 'KNOTMIN' '=' " + storeNumber(EffectSlot::KnotMin) + " number | 'KNOTMAX' '=' " +
+    storeNumber(EffectSlot::KnotMax) + " number | " +
+    flagged("'NATURALCUBIC'/'NATURAL'/'RESTRICTED'", EffectFlag::Natural) + " | " +
+    flagged("'SEPARATE'", EffectFlag::Separate) + " | " + flagged("'SPLIT'", EffectFlag::Split) +
+    " | " + flagged("'DETAILS'", EffectFlag::Details) + " | " +
+    flagged("'DATABOUNDARY'", EffectFlag::DataBoundary) + " )";
+std::string knots(const char* keyword, int code, const char* range) {
+  return std::string(keyword) + " " + storeCode(EffectSlot::KnotMethod, code) + " '(' " + range +
+         startList(EffectSlot::KnotList, 4) + " numitems ')'";
+}
+const std::string kKnotMethod =
+    "( 'EQUAL' " + storeCode(EffectSlot::KnotMethod, KM_EQUAL) + " [ '(' #20(0) " +
+    storeNumber(EffectSlot::KnotCount) + " INT ')' ] | 'MULTISCALE' " +
+    storeCode(EffectSlot::KnotMethod, KM_MULTISCALE) + " [ '(' { " +
+    numberOption("'STARTLEVEL'/'STARTSCALE$'", "#20(0)", EffectSlot::StartScale, "INT") + "   | " +
+    numberOption("'ENDSCALE'/'ENDLEVEL$'", "#20(0,15)", EffectSlot::EndScale, "INT") +
+    " } ')' ] | " + knots("'LIST'", KM_LIST, "") + " | " +
+    knots("'RANGEFRACTIONS'", KM_RANGEFRACTIONS, "#20(0,1) ") + " | 'PERCENTILES' " +
+    storeCode(EffectSlot::KnotMethod, KM_PERCENTILES) + " '(' #20(0) " +
+    storeNumber(EffectSlot::KnotCount) + " INT ')' | " +
+    knots("'LISTWITHBOUNDARY'", KM_LISTWITHBOUNDARY, "") + " )";
+const std::string kPolyOptions =
+    "( " + numberOption("'DEGREE'", "#20(1)", EffectSlot::PolyDegree, "INT") + " | " +
+    numberOption("'MDEGREE'/'MONOMIALDEGREE'", "#20(1)", EffectSlot::MonoDegree, "INT") + " | " +
+    flagged("'NOSEPARATE'", EffectFlag::NoSeparate) + " | " +
+    flagged("'DETAILS'", EffectFlag::Details) + " | " +
+    flagged("'STANDARDIZE'", EffectFlag::Standardize) + " [ '(' { 'PREFIX' '=' ( " +
+    flagged("'NONE'", EffectFlag::PrefixNone) + " | " + appendText(EffectSlot::Prefix) +
+    " QS )   | 'METHOD' '=' ( " +
+    choices(EffectSlot::StdMethod,
+            {{"'MOMENTS'", PM_MOMENTS}, {"'WMOMENTS'", PM_WMOMENTS}, {"'RANGE'", PM_RANGE}}) +
+    " ) } ')' ]   [ '=' { " +
+    choices(EffectSlot::StdKind,
+            {{"'NONE'", PS_NONE}, {"'CENTER'", PS_CENTER}, {"'SCALE'", PS_SCALE}}) +
+    "   | " + choices(EffectSlot::StdKind, {{"'CENTERSCALE'", PS_CENTERSCALE}}) +
+    " } ] | 'LABELSTYLE' '=' ( '(' { lsitem } ')' | lsitem ) )";
+const std::string kLabelStyleItem =
+    "( " + flagged("'EXPONENT'", EffectFlag::Exponent) + " [ '=' " +
+    appendText(EffectSlot::Exponent) + " QS ] | " + flagged("'EXPAND'", EffectFlag::Expand) +
+    " | " + flagged("'INCLUDENAME'", EffectFlag::IncludeName) + " | 'PRODUCTSYMBOL' '=' ( " +
+    flagged("'NONE'", EffectFlag::ProductNone) + " | " + appendText(EffectSlot::Product) +
+    " QS ) )";
+const std::string kLagOptions =
+    "( " + numberOption("'NLAG'", "#20(1)", EffectSlot::Nlag, "INT") + " | 'WITHIN' '=' ( '(' " +
+    startList(EffectSlot::Within, 3) + " varlist ')' | " + startList(EffectSlot::Within, 3) +
+    " variable ) | 'PERIOD' '=' " + startList(EffectSlot::Period, 3) + " variable | " +
+    flagged("'DETAILS'", EffectFlag::Details) + " [ '(' " +
+    flagged("'LEVELS'", EffectFlag::Levels) + " ')' ] | 'DESIGNROLE' '=' " +
+    startList(EffectSlot::Role, 1) + " variable )";
+
+const std::string kStoreStmt =
+    "#3(7) 'STORE'/'ITEMSTORE$' [ 'OUT'/'OUTSTORE' '=' ] " + startList(StoreSlot::Name, 6) +
+    " #30(208) #30(108) #35(6,1) ( NAMEX | COMPOUND | FMT | QS ) [ '/' { 'LABEL' '=' " +
+    setFlag(StoreFlag::Label) + " " + act(GrammarAction::StoreValue, {StoreSlot::Label, 5}) +
+    " QS } ] #4";
+const std::string kCodeStmt =
+    "#3(20) #23(16) 'CODE' " + storeCode(kSlotPostFit, kPostFitCode) + " #30(114) { codeopt } #4";
+const std::string kCodeOptions =
+    "( 'FILE' '=' ( " + act(GrammarAction::StoreValue, {CodeSlot::File, 3}) + " QS | " +
+    act(GrammarAction::StoreValue, {CodeSlot::File, 2, 8, 1}) +
+    " #16(1,1,1) NAMEX ) | 'METABASE'/'CATALOG'/'CAT'/'C' '=' " + startList(CodeSlot::Metabase, 6) +
+    " #30(208) #30(108) #13(1)   ( NAMEX | COMPOUND | FMT )   [ '(' { 'READ' '=' #13(2) NAMEX"
+    " | 'PROTECT' '=' #13(3) NAMEX } ')' ] | 'FORMAT' '=' " +
+    act(GrammarAction::StoreValue, {CodeSlot::Format, 5}) + " FMT | " +
+    numberOption("'LINESIZE'/'LS$'", "#20(78,254)", CodeSlot::LineSize, "INT") +
+    " | 'LOOKUP'/'LOOK' '=' ( " +
+    choices(CodeSlot::Lookup, {{"'AUTO'", 0}, {"'SELECT'", 1}, {"'LINEAR'", 2}}) + "   | " +
+    choices(CodeSlot::Lookup, {{"'BINARY'", 4}}) + " ) | 'GROUP' '=' " +
+    act(GrammarAction::StoreValue, {CodeSlot::Group, 3, 16}) + " ( NAMEX | VLITERAL ) | " +
+    flagged("'RESIDUALS'/'RES'/'RESIDUAL'", CodeFlag::Residuals) + " | " +
+    flagged("'NORESIDUALS'/'NORES'/'NORESIDUAL'", CodeFlag::NoResiduals) + " | " +
+    flagged("'ERRORS'/'ERR'/'ERROR'", CodeFlag::Errors) + " | " +
+    flagged("'NOERRORS'/'NOERR'/'NOERROR'", CodeFlag::NoErrors) + " | " +
+    flagged("'DUMMIES'/'DUM'/'DUMMY'", CodeFlag::Dummies) + " | " +
+    flagged("'NODUMMIES'/'NODUM'/'NODUMMY'", CodeFlag::NoDummies) + " | " +
+    flagged("'IMPUTE'/'IMPUTATION$'", CodeFlag::Impute) + " )";
 
 // Rule 0 is the start rule. Flags and slots are those the readers read; support/protocol.h
 // names the slots this grammar adds to the procedure statement's node.
@@ -267,164 +553,60 @@ const GrammarRule kRules[] = {
 
     // ---- BY, CLASS, FREQ, WEIGHT (into the procedure statement's node) ----
     {"bystmt", kBy.c_str()},
-    {"classstmt",
-     "#2 'CLASS' { #8(2,3) varitem [ '(' { classvaropt } ')' ] } [ '/' { classglobopt } ]"},
+    {"classstmt", kClassStmt.c_str()},
     {"coding",
      "( 'EFFECT' #22(0) | 'ORTHEFFECT' #22(1) | 'REF'/'REFERENCE' #22(2) | 'ORTHREF' #22(3)"
      " | 'POLY'/'POLYNOMIAL' #22(4) | 'ORTHPOLY' #22(5)"
      " | 'ORD'/'ORDINAL'/'THERMOMETER'/'THERM' #22(7) | 'ORTHORDINAL'/'ORTHOTHERM' #22(8)"
      " | 'BATH$'/'BATHTUB$' #22(9) | 'ORTHBATH$'/'ORTHBATHTUB$' #22(10) )"},
     {"classorder", "( 'FORMATTED' #22(0) | 'DATA' #22(1) | 'FREQ' #22(2) | 'INTERNAL' #22(3) )"},
-    {"classvaropt", "( 'PARAM'/'CODING' #31(14,2) '=' #8(15,1) coding"
-                    " | 'ORDER' #31(17,2) '=' #8(18,1) classorder"
-                    " | 'REFERENCE'/'REF' #31(20,2) '=' #8(21,1) ( 'FIRST' #22(1) | 'LAST' #22(2)"
-                    "   | #22(3) #7(22,5) QS )"
-                    " | 'DESCENDING'/'DESC' #31(24,2) #8(25,1) #22(1)"
-                    " | 'CPREFIX' #31(27,2) '=' #7(28,1) #20(65535) INT"
-                    " | 'LPREFIX' #31(30,2) '=' #7(31,1) #20(65535) INT"
-                    " | 'MISSING' #31(33,2) #8(34,1) #22(1)"
-                    " | 'SPLIT' #31(43,2) #8(44,1) #22(1) )"},
-    {"classglobopt", "( 'PARAM'/'CODING' '=' #8(16,1) ( coding | 'GLM' #22(6) )"
-                     " | 'ORDER' '=' #8(19,1) classorder"
-                     " | 'REFERENCE'/'REF' '=' #8(23,1) ( 'FIRST' #22(1) | 'LAST' #22(2) )"
-                     " | 'DESCENDING'/'DESC' #8(26,1) #22(1)"
-                     " | 'CPREFIX' '=' #7(29,1) #20(65535) INT"
-                     " | 'LPREFIX' '=' #7(32,1) #20(65535) INT"
-                     " | 'MISSING' #8(35,1) #22(1)"
-                     " | 'TRUNCATE' #5(40) [ '=' #6(36,1) #20(65535) INT ]"
-                     " | 'SHOWCODING'/'SHOW' #5(41) | 'SPLIT' #5(42)"
-                     " | 'DELIMITER' '=' #7(37,5) QS )"},
+    {"classvaropt", kClassVariableOptions.c_str()},
+    {"classglobopt", kClassGlobalOptions.c_str()},
     {"freqstmt", kFreq.c_str()},
     {"weightstmt", kWeight.c_str()},
 
     // ---- MODEL ----
-    {"modelstmt", "#3(38) 'MODEL' #8(2,1) varlist '=' #8(1,9) #39(16) { effect } #39(17)"
-                  " [ '/' { modelopt } ] #4"},
+    {"modelstmt", kModelStmt.c_str()},
     {"effect", "#39(8,0) #39(7,0) ( '_NUMERIC_' #39(10,6) | '_CHARACTER_'/'_CHAR_' #39(10,7)"
                " | term ( ':' #39(10,5) | { effsep term } ) ) [ '@' #39(12) number ] #39(6)"},
     {"effsep", "( '|' #39(10,0) | '-' ( 'NUMERIC' '-' #39(10,3) | 'CHARACTER'/'CHAR' '-' #39(10,4)"
                " | '-' #39(10,2) | #39(10,1) ) )"},
     {"term", "#39(0) evar { '*' evar } [ '(' { [ '*' ] #39(2) #26(1) vname } ')' ] #39(5)"},
     {"evar", "#39(1) #16(1,1) ( NAMEX | VLITERAL )"},
-    {"crit11", "( 'SIGNIFICANCELEVEL'/'SL' #33(11,1) | 'AIC' #33(11,2) | 'AICC' #33(11,3)"
-               " | 'SBC' #33(11,4) | 'RSQUARE' #33(11,5) | 'ADJRSQ' #33(11,6) | 'CP' #33(11,7)"
-               " | 'BIC' #33(11,8) | 'PRESS' #33(11,9) | 'VALIDATE' #33(11,10)"
-               " | 'CV'/'CROSSVALIDATE'/'XVALIDATE$' #33(11,11) )"},
-    {"crit12",
-     "( 'SIGNIFICANCELEVEL'/'SL' #33(12,1) | 'AIC' #33(12,2) | 'AICC' #33(12,3)"
-     " | 'SBC' #33(12,4) | 'RSQUARE' #33(12,5) | 'ADJRSQ' #33(12,6) | 'CP' #33(12,7)"
-     " | 'BIC' #33(12,8) | 'PRESS' #33(12,9) | 'VALIDATE' #33(12,10)"
-     " | 'CV'/'CROSSVALIDATE'/'XVALIDATE$' #33(12,11) | 'NONE' #33(12,12) | 'L1' #33(12,14) )"},
-    {"crit14", "( 'AIC' #33(14,2) | 'AICC' #33(14,3) | 'SBC' #33(14,4) | 'RSQUARE' #33(14,5)"
-               " | 'ADJRSQ' #33(14,6) | 'CP' #33(14,7) | 'BIC' #33(14,8) | 'PRESS' #33(14,9)"
-               " | 'VALIDATE' #33(14,10) | 'CV'/'CROSSVALIDATE'/'XVALIDATE$' #33(14,11)"
-               " | 'CVEXTERNAL'/'CVEX'/'EXCV' #33(14,13) )"},
-    {"oslentry", "'SLENTRY'/'SLE' '=' #20(0,1) #6(5,1) number"},
-    {"oslstay", "'SLSTAY'/'SLS' '=' #20(0,1) #6(8,1) number"},
-    {"oinclude", "'INCLUDE' '=' #20(0) #6(7,1) INT"},
-    {"ostart", "'START' '=' #20(1) #6(15,1) INT"},
-    {"omaxsteps", "'MAXSTEPS'/'MAXSTEP' '=' #20(1) #6(6,1) INT"},
-    {"osteps", "'STEPS' '=' #20(1) #6(4,1) INT"},
-    {"oselect", "'SELECT' #5(3) '=' crit11"},
-    {"ostop", "'STOP' #5(4) '=' ( #20(1) #6(16,1) INT | crit12 )"},
+    {"crit11", kCrit11.c_str()},
+    {"crit12", kCrit12.c_str()},
+    {"crit14", kCrit14.c_str()},
+    {"oslentry", kSlEntry.c_str()},
+    {"oslstay", kSlStay.c_str()},
+    {"oinclude", kInclude.c_str()},
+    {"ostart", kStart.c_str()},
+    {"omaxsteps", kMaxSteps.c_str()},
+    {"osteps", kSteps.c_str()},
+    {"oselect", kSelect.c_str()},
+    {"ostop", kStop.c_str()},
     {"ochoose", "'CHOOSE' '=' crit14"},
-    {"odrop",
-     "'DROP' '=' ( 'BEFOREADD' #33(18,1) | 'COMPETITIVE' #33(18,2) | 'AFTERADD' #33(18,3) )"},
+    {"odrop", kDrop.c_str()},
     {"fwdopt", "( oslentry | oinclude | ostart | omaxsteps | osteps | oselect | ostop | ochoose )"},
     {"bwdopt", "( oslstay | oinclude | omaxsteps | osteps | oselect | ostop | ochoose )"},
     {"swopt", "( oslentry | oslstay | oinclude | ostart | omaxsteps | osteps | oselect | ostop"
               " | ochoose | odrop )"},
-    {"penopt",
-     "( oslentry | oslstay | omaxsteps | osteps | ostop | ochoose"
-     " | 'LSCOEFFS'/'LEASTSQUARESCOEFFS' #5(30)"
-     " | 'ADAPTIVE' #5(41) [ '(' { 'GAMMA' '=' #20(0) #6(22,1) number"
-     "   | 'INEST'/'IN' '=' dsname #17(23,1,0,2,2,3,0) } ')' ]"
-     " | 'L2' '=' #6(25,1) number | 'ENSCALE' #5(76)"
-     " | 'SHOWL2SEARCH$' #5(77) | 'SHOWCVEX$' #5(78) | 'SHOWSTEPL1$' #5(79)"
-     " | 'LINEARCVEX$' #5(80)"
-     " | 'L2STEPS' '=' #20(2) #6(26,1) INT"
-     " | 'L2SEARCH' '=' ( 'NONE' #33(27,1) | 'GOLDEN' #33(27,2) | 'GRID' #33(27,3) )"
-     " | 'L2LOW' '=' #20(0) #6(28,1) number | 'L2HIGH' '=' #20(0) #6(29,1) number"
-     " | 'L1' '=' #20(0) #6(30,1) number"
-     " | 'L1CHOICE' '=' ( 'RATIO' #33(31,1) | 'NORM' #33(31,2) | 'VALUE' #33(31,3) )"
-     " | 'SCREEN' '=' ( 'NONE' #33(32,1) | 'BASE$' #33(32,2) | 'SASVI' #33(32,3)"
-     "   | 'SASVI2$' #33(32,4) | 'DPP$' #33(32,5) | 'SIS' #33(32,6) [ '(' {"
-     "   'KEEPNUM' '=' #20(1) #6(34,1) INT | 'KEEPRATIO' '=' #20(0,1) #6(35,1) number } ')' ] )"
-     " | 'SCREENSTEPS$' '=' #20(1) #6(33,1) INT | 'SHOWSCREEN$' #5(81)"
-     " | 'RHO' '=' #20(0,1) #6(36,1) number | 'TOL' '=' #20(0,1) #6(37,1) number"
-     " | 'TOLERANCE' )"},
-    {"method",
-     "( 'NONE' #33(10,1) | 'FORWARD' #33(10,2) [ '(' { fwdopt } ')' ]"
-     " | 'BACKWARD' #33(10,3) [ '(' { bwdopt } ')' ]"
-     " | 'STEPWISE' #33(10,4) [ '(' { swopt } ')' ]"
-     " | 'LAR' #33(10,5) [ '(' { penopt } ')' ] | 'LASSO' #33(10,6) [ '(' { penopt } ')' ]"
-     " | 'ELASTICNET' #33(10,9) [ '(' { penopt } ')' ]"
-     " | 'QKLASSO$' #33(10,11) [ '(' { penopt } ')' ]"
-     " | 'QKGLASSO$' #33(10,12) [ '(' { penopt } ')' ]"
-     " | 'GROUPLASSO' #33(10,13) [ '(' { penopt } ')' ] )"},
-    {"statitem", "( 'ALL' #5(10) | 'SIGNIFICANCELEVEL'/'SL' #5(11) | 'FVALUE' #5(12) | 'AIC' #5(13)"
-                 " | 'AICC' #5(14) | 'SBC' #5(15) | 'BIC' #5(16) | 'CP' #5(17) | 'PRESS' #5(18)"
-                 " | 'RSQUARE' #5(19) | 'ADJRSQ' #5(20) | 'ASE' #5(21) )"},
-    {"stepitem",
-     "( 'ALL' #5(23) | 'ANOVA' #5(24) | 'FITSTATISTICS'/'FITSTATS'/'FIT' #5(25)"
-     " | 'PARAMETERESTIMATES'/'PARMEST' #5(26)"
-     " | 'CANDIDATES' #5(27) [ '(' 'SHOW' '=' ( 'ALL' #5(29) | #20(1) #6(17,1) INT ) ')' ] )"},
-    {"cvcount", "'(' #20(2) #6(20,1) INT ')'"},
-    {"modelopt",
-     "( 'NOINT' #5(1)"
-     " | 'STATS'/'STATISTICS'/'STAT' '=' ( '(' { statitem } ')' | statitem )"
-     " | 'DETAILS' '=' ( 'ALL' #33(13,3) | 'STEPS' #33(13,2) [ '(' #5(22) { stepitem } ')' ]"
-     "   | 'SUMMARY' #33(13,1) )"
-     " | 'SELECTION' #5(2) '=' method"
-     " | 'HIERARCHY'/'HIER' '=' ( 'NONE' #33(9,0) | 'SINGLE' #33(9,1) | 'SINGLECLASS' #33(9,2) )"
-     " | 'ORDERSELECT' #5(28) | 'STB' #5(31)"
-     " | 'CVMETHOD'/'XVMETHOD$' #5(32) '=' ( 'RANDOM' [ cvcount ] | 'BLOCK' #5(33) [ cvcount ]"
-     "   | 'SPLIT' #5(34) [ cvcount ] | 'INDEX' #5(39) '(' #8(21,1) variable ')' )"
-     " | 'CVDETAILS' #5(35) [ '=' ( 'CVPRESS' #5(36) | 'COEFFS' #5(37) | 'ALL' #5(38) ) ]"
-     " | 'SHOWPVALUES'/'SHOWPVALS' #5(40) | 'NOSTANDARDIZE$' #5(42)"
-     " | 'FUZZ' '=' #20(0,1) #6(24,1) number"
-     " | oslentry | oslstay | oinclude | ostart | omaxsteps | osteps | oselect | ostop"
-     " | ochoose | odrop )"},
+    {"penopt", kPenaltyOptions.c_str()},
+    {"method", kMethod.c_str()},
+    {"statitem", kStatItem.c_str()},
+    {"stepitem", kStepItem.c_str()},
+    {"cvcount", kCvCount.c_str()},
+    {"modelopt", kModelOptions.c_str()},
 
     // ---- EFFECT ----
-    {"effectstmt", "#3(25) #39(14) 'EFFECT' #8(1,9) name '=' efkind #4"},
-    {"efkind", "( 'MULTIMEMBER'/'MM' #33(2,1) '(' #8(3,3) varlist [ '/' { mmopt } ] ')'"
-               " | 'COLLECTION'/'VARIABLES$'/'VARS$' #33(2,2) '(' #8(3,3) varlist"
-               "   [ '/' { efdetails } ] ')'"
-               " | 'SPLINE'/'SPL' #33(2,3) '(' #8(3,1) varlist [ '/' { splopt } ] ')'"
-               " | 'POLY'/'POLYNOMIAL' #33(2,4) '(' #8(3,1) varlist [ '/' { polyopt } ] ')'"
-               " | 'LAG' #33(2,5) '(' #8(3,3) varitem [ '/' { lagopt } ] ')' )"},
-    {"efdetails", "'DETAILS' #5(4) [ '(' 'DELIMITER' '=' #7(14,5) QS ')' ]"},
-    {"mmopt", "( 'WEIGHT' '=' '(' #8(4,1) varlist ')' | efdetails | 'NOEFFECT' #5(8)"
-              " | 'STDIZE'/'ROWSTD' #5(9) )"},
-    {"splopt", "( 'KNOTMETHOD' '=' knotmethod | 'DEGREE' '=' #20(0) #6(5,1) INT"
-               " | 'BASIS' '=' ( 'BSPLINE' #33(10,1) | 'TPF' #33(10,2)"
-               "   [ '(' { 'NOINT' #5(5) | 'NOPOWERS' #5(6) } ')' ] )"
-               " | 'KNOTMIN' '=' #6(6,1) number | 'KNOTMAX' '=' #6(7,1) number"
-               " | 'NATURALCUBIC'/'NATURAL'/'RESTRICTED' #5(1) | 'SEPARATE' #5(2) | 'SPLIT' #5(3)"
-               " | 'DETAILS' #5(4) | 'DATABOUNDARY' #5(7) )"},
-    {"knotmethod",
-     "( 'EQUAL' #33(13,1) [ '(' #20(0) #6(8,1) INT ')' ]"
-     " | 'MULTISCALE' #33(13,2) [ '(' { 'STARTLEVEL'/'STARTSCALE$' '=' #20(0) #6(11,1) INT"
-     "   | 'ENDSCALE'/'ENDLEVEL$' '=' #20(0,15) #6(12,1) INT } ')' ]"
-     " | 'LIST' #33(13,3) '(' #8(9,4) numitems ')'"
-     " | 'RANGEFRACTIONS' #33(13,4) '(' #20(0,1) #8(9,4) numitems ')'"
-     " | 'PERCENTILES' #33(13,5) '(' #20(0) #6(8,1) INT ')'"
-     " | 'LISTWITHBOUNDARY' #33(13,6) '(' #8(9,4) numitems ')' )"},
-    {"polyopt",
-     "( 'DEGREE' '=' #20(1) #6(15,1) INT | 'MDEGREE'/'MONOMIALDEGREE' '=' #20(1) #6(21,1) INT"
-     " | 'NOSEPARATE' #5(20) | 'DETAILS' #5(4)"
-     " | 'STANDARDIZE' #5(21) [ '(' { 'PREFIX' '=' ( 'NONE' #5(22) | #7(17,5) QS )"
-     "   | 'METHOD' '=' ( 'MOMENTS' #33(20,1) | 'WMOMENTS' #33(20,2) | 'RANGE' #33(20,3) ) } ')' ]"
-     "   [ '=' { 'NONE' #33(16,0) | 'CENTER' #33(16,1) | 'SCALE' #33(16,2)"
-     "   | 'CENTERSCALE' #33(16,3) } ]"
-     " | 'LABELSTYLE' '=' ( '(' { lsitem } ')' | lsitem ) )"},
-    {"lsitem", "( 'EXPONENT' #5(23) [ '=' #7(18,5) QS ] | 'EXPAND' #5(24) | 'INCLUDENAME' #5(25)"
-               " | 'PRODUCTSYMBOL' '=' ( 'NONE' #5(26) | #7(19,5) QS ) )"},
-    {"lagopt", "( 'NLAG' '=' #20(1) #6(22,1) INT"
-               " | 'WITHIN' '=' ( '(' #8(23,3) varlist ')' | #8(23,3) variable )"
-               " | 'PERIOD' '=' #8(24,3) variable | 'DETAILS' #5(4) [ '(' 'LEVELS' #5(1) ')' ]"
-               " | 'DESIGNROLE' '=' #8(25,1) variable )"},
+    {"effectstmt", kEffectStmt.c_str()},
+    {"efkind", kEffectKind.c_str()},
+    {"efdetails", kEffectDetails.c_str()},
+    {"mmopt", kMultiMemberOptions.c_str()},
+    {"splopt", kSplineOptions.c_str()},
+    {"knotmethod", kKnotMethod.c_str()},
+    {"polyopt", kPolyOptions.c_str()},
+    {"lsitem", kLabelStyleItem.c_str()},
+    {"lagopt", kLagOptions.c_str()},
 
     // ---- PARTITION, OUTPUT, SCORE ----
     {"partitionstmt", kPartition.c_str()},
@@ -443,23 +625,9 @@ const GrammarRule kRules[] = {
     {"tableitem", kTableItem.c_str()},
 
     // ---- STORE and CODE (handed on, not read here) ----
-    {"storestmt",
-     "#3(7) 'STORE'/'ITEMSTORE$' [ 'OUT'/'OUTSTORE' '=' ] #8(1,6) #30(208) #30(108) #35(6,1)"
-     " ( NAMEX | COMPOUND | FMT | QS ) [ '/' { 'LABEL' '=' #5(3) #6(5,5) QS } ] #4"},
-    {"codestmt", "#3(20) #23(16) 'CODE' #33(1,13165) #30(114) { codeopt } #4"},
-    {"codeopt",
-     "( 'FILE' '=' ( #6(11,3) QS | #6(11,2,8,1) #16(1,1,1) NAMEX )"
-     " | 'METABASE'/'CATALOG'/'CAT'/'C' '=' #8(12,6) #30(208) #30(108) #13(1)"
-     "   ( NAMEX | COMPOUND | FMT )"
-     "   [ '(' { 'READ' '=' #13(2) NAMEX | 'PROTECT' '=' #13(3) NAMEX } ')' ]"
-     " | 'FORMAT' '=' #6(13,5) FMT | 'LINESIZE'/'LS$' '=' #20(78,254) #6(14,1) INT"
-     " | 'LOOKUP'/'LOOK' '=' ( 'AUTO' #33(15,0) | 'SELECT' #33(15,1) | 'LINEAR' #33(15,2)"
-     "   | 'BINARY' #33(15,4) )"
-     " | 'GROUP' '=' #6(17,3,16) ( NAMEX | VLITERAL )"
-     " | 'RESIDUALS'/'RES'/'RESIDUAL' #5(11) | 'NORESIDUALS'/'NORES'/'NORESIDUAL' #5(12)"
-     " | 'ERRORS'/'ERR'/'ERROR' #5(13) | 'NOERRORS'/'NOERR'/'NOERROR' #5(14)"
-     " | 'DUMMIES'/'DUM'/'DUMMY' #5(15) | 'NODUMMIES'/'NODUM'/'NODUMMY' #5(16)"
-     " | 'IMPUTE'/'IMPUTATION$' #5(17) )"},
+    {"storestmt", kStoreStmt.c_str()},
+    {"codestmt", kCodeStmt.c_str()},
+    {"codeopt", kCodeOptions.c_str()},
 };
 
 } // namespace

@@ -10,35 +10,13 @@
 #include "effects/levpoly.h"
 #include "effects/levspline.h"
 #include "support/hoststubs.h"
+#include "support/protocol.h"
 
 #include <climits>
 #include <cstdio>
 #include <cstring>
 
 namespace {
-
-// Slots and flags of the EFFECT statement node.
-enum : int {
-  kSlotName = 1,
-  kSlotKind = 2,
-  kSlotVars = 3,
-  kSlotWeight = 4,
-  kSlotDelimiter = 14,
-  kSlotNlag = 22,
-  kSlotWithin = 23,
-  kSlotPeriod = 24,
-  kSlotRole = 25,
-  kFlagLevels = 1,
-  kFlagDetails = 4,
-  kFlagNoEffect = 8,
-  kFlagStdize = 9,
-  kFlagSplineSplit = 3,
-  kFlagSplineSeparate = 2,
-  kFlagSplineNatural = 1,
-  kFlagNoInt = 5,
-  kFlagNoPowers = 6,
-  kFlagNoSeparate = 20,
-};
 
 constexpr int32_t kError = 1012;
 // Message of a character variable where a constructed effect needs a numeric one.
@@ -81,12 +59,12 @@ HostMsgArg variableArg(HostDataSet* data, int32_t number) {
 
 // Reads statement `s`: its name and its variables without repeats (first occurrence kept).
 [[nodiscard]] bool view(ParsedStatement* s, StatementView& v) {
-  v = StatementView{s, "", 0, stmtInt(s, kSlotKind, 0), 0, nullptr};
-  const OptionSlot* names = stmtSlot(s, kSlotName);
+  v = StatementView{s, "", 0, stmtInt(s, EffectSlot::Kind, 0), 0, nullptr};
+  const OptionSlot* names = stmtSlot(s, EffectSlot::Name);
   if (names != nullptr)
     effNameAt(names->items.names, 0, &v.name, &v.nameLength);
-  int32_t count = listCount(s, kSlotVars);
-  const int32_t* items = listItems(s, kSlotVars);
+  int32_t count = listCount(s, EffectSlot::Variables);
+  const int32_t* items = listItems(s, EffectSlot::Variables);
   v.numbers = levNew<int32_t>(static_cast<size_t>(count > 0 ? count : 1));
   if (v.numbers == nullptr)
     return false;
@@ -123,20 +101,22 @@ HostMsgArg variableArg(HostDataSet* data, int32_t number) {
 // The counting pass's record count of a spline statement, from the options as written.
 [[nodiscard]] int32_t countSpline(LevDesign* design, const StatementView& v, int32_t* count) {
   const ParsedStatement* s = v.stmt;
-  bool natural = stmtFlag(s, kFlagSplineNatural);
+  bool natural = stmtFlag(s, EffectFlag::Natural);
   bool columnsSplit =
-      stmtFlag(s, kFlagSplineSplit) || (design->designFlags2 & kLevFlag2SplineSplit);
-  int32_t method = stmtInt(s, 13, KM_EQUAL);
-  bool variablesSplit = columnsSplit || stmtFlag(s, kFlagSplineSeparate) || method == KM_MULTISCALE;
-  int32_t degree = natural ? 3 : stmtInt(s, 5, 3);
-  int32_t startScale = stmtInt(s, 11, 0), endScale = stmtInt(s, 12, 7);
+      stmtFlag(s, EffectFlag::Split) || (design->designFlags2 & kLevFlag2SplineSplit);
+  int32_t method = stmtInt(s, EffectSlot::KnotMethod, KM_EQUAL);
+  bool variablesSplit =
+      columnsSplit || stmtFlag(s, EffectFlag::Separate) || method == KM_MULTISCALE;
+  int32_t degree = natural ? 3 : stmtInt(s, EffectSlot::SplineDegree, 3);
+  int32_t startScale = stmtInt(s, EffectSlot::StartScale, 0),
+          endScale = stmtInt(s, EffectSlot::EndScale, 7);
   int32_t knots =
       (method == KM_LIST || method == KM_RANGEFRACTIONS || method == KM_LISTWITHBOUNDARY)
           ? listCount(s, 9)
-          : stmtInt(s, 8, 3);
+          : stmtInt(s, EffectSlot::KnotCount, 3);
   if (method == KM_MULTISCALE && endScale < startScale)
     return failWith(design, 81, {startScale, endScale, nameArg(v)});
-  bool noPowers = stmtFlag(s, kFlagNoPowers), noInt = stmtFlag(s, kFlagNoInt);
+  bool noPowers = stmtFlag(s, EffectFlag::NoPowers), noInt = stmtFlag(s, EffectFlag::NoInt);
   if (natural && knots <= 2) {
     xpmlog(174, 86, {nameArg(v)});
     if (noPowers || noInt)
@@ -165,7 +145,8 @@ HostMsgArg variableArg(HostDataSet* data, int32_t number) {
       perVariable += knots + degree + 1 > 1 ? knots + degree + 1 : 1;
   }
   // A TPF basis turns MULTISCALE into EQUAL when the options are read: room for that too.
-  int64_t equalFallback = static_cast<int64_t>(columnsSplit ? stmtInt(s, 8, 3) + degree + 1 : 1);
+  int64_t equalFallback =
+      static_cast<int64_t>(columnsSplit ? stmtInt(s, EffectSlot::KnotCount, 3) + degree + 1 : 1);
   if (method == KM_MULTISCALE && equalFallback > perVariable)
     perVariable = equalFallback;
   int64_t total = perVariable * v.n;
@@ -184,7 +165,7 @@ HostMsgArg variableArg(HostDataSet* data, int32_t number) {
     return 0;
   case EV_LAG:
     *count = 1;
-    if (listCount(s, kSlotWithin) > 1 || stmtSlot(s, kSlotRole) != nullptr)
+    if (listCount(s, EffectSlot::Within) > 1 || stmtSlot(s, EffectSlot::Role) != nullptr)
       ++design->lagListCount;
     return 0;
   case EV_POLYNOMIAL: {
@@ -254,9 +235,9 @@ struct Builder {
   const ParsedStatement* s = v.stmt;
   r->name = levStrdup(v.name, v.nameLength);
   r->nameLength = v.nameLength;
-  r->noEffect = stmtFlag(s, kFlagNoEffect) ? 1 : 0;
-  r->stdize = stmtFlag(s, kFlagStdize) ? 1 : 0;
-  const OptionSlot* weight = stmtSlot(s, kSlotWeight);
+  r->noEffect = stmtFlag(s, EffectFlag::NoEffect) ? 1 : 0;
+  r->stdize = stmtFlag(s, EffectFlag::Stdize) ? 1 : 0;
+  const OptionSlot* weight = stmtSlot(s, EffectSlot::Weight);
   if (weight != nullptr && weight->value.list.count != v.n)
     return failWith(design, 23, {nameArg(v)});
   r->classes = levNew<int32_t>(static_cast<size_t>(v.n));
@@ -340,11 +321,11 @@ struct Builder {
   if (r->name == nullptr || lag == nullptr)
     return kLevNoMemory;
   r->lag = lag;
-  lag->nlag = stmtInt(s, kSlotNlag, 1);
-  const OptionSlot* period = stmtSlot(s, kSlotPeriod);
+  lag->nlag = stmtInt(s, EffectSlot::Nlag, 1);
+  const OptionSlot* period = stmtSlot(s, EffectSlot::Period);
   if (period == nullptr || period->value.list.count < 1)
     return failWith(design, 76, {nameArg(v)});
-  int32_t nWithin = listCount(s, kSlotWithin);
+  int32_t nWithin = listCount(s, EffectSlot::Within);
   if (nWithin < 1)
     return failWith(design, 75, {nameArg(v)});
   lag->periodVariable = addClassWithReference(design, b.data, period->items.ints[0]);
@@ -353,7 +334,7 @@ struct Builder {
     return kLevNoMemory;
   if (lag->periodVariable < 0)
     return failWith(design, 75, {nameArg(v)});
-  const int32_t* within = listItems(s, kSlotWithin);
+  const int32_t* within = listItems(s, EffectSlot::Within);
   for (int32_t i = 0; i < nWithin; ++i) {
     lag->within[i] = addClassWithReference(design, b.data, within[i]);
     if (lag->within[i] == kLevNoMemory)
@@ -362,7 +343,7 @@ struct Builder {
       return failWith(design, 75, {nameArg(v)});
   }
   lag->withinCount = nWithin;
-  const OptionSlot* role = stmtSlot(s, kSlotRole);
+  const OptionSlot* role = stmtSlot(s, EffectSlot::Role);
   if ((nWithin > 1 || role != nullptr) && design->lagList != nullptr)
     design->lagList[design->lagListCount++] = lag;
   int32_t lagged = v.n > 0 ? levClassIndex(design, v.numbers[0]) : -1;
@@ -388,7 +369,7 @@ struct Builder {
       return rc;
     lag->roleVariable = index;
   }
-  lag->levels = stmtFlag(s, kFlagLevels) ? 1 : 0;
+  lag->levels = stmtFlag(s, EffectFlag::Levels) ? 1 : 0;
   lag->work = levAlloc(24);
   return lag->work != nullptr ? 0 : kLevNoMemory;
 }
@@ -547,7 +528,7 @@ void setDelimiter(const StatementView& v, LevEftVar* first) {
   first->delimiter = ' ';
   if (!first->details)
     return;
-  const OptionSlot* slot = stmtSlot(v.stmt, kSlotDelimiter);
+  const OptionSlot* slot = stmtSlot(v.stmt, EffectSlot::Delimiter);
   if (slot == nullptr)
     return;
   // The host keeps the text's own length: an empty text logs 174/65, more than one
@@ -643,7 +624,7 @@ int32_t zlevProcessEffectStatements(LevDesign* design, HostDataSet* data,
     int32_t firstIndex = static_cast<int32_t>(first - b.records);
     first->kind = v.kind;
     first->firstPart = 1;
-    first->details = stmtFlag(s, kFlagDetails) ? 1 : 0;
+    first->details = stmtFlag(s, EffectFlag::Details) ? 1 : 0;
     int32_t made = 1;
     int32_t r = 0;
     switch (v.kind) {

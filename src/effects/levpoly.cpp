@@ -6,6 +6,7 @@
 #include "effects/levalloc.h"
 #include "support/hoststubs.h"
 #include "support/parsedstmt.h"
+#include "support/protocol.h"
 
 #include <climits>
 #include <cmath>
@@ -14,23 +15,6 @@
 #include <vector>
 
 namespace {
-
-enum : int {
-  kFlagNoSeparate = 20,
-  kFlagStandardize = 21,
-  kFlagPrefixNone = 22,
-  kFlagExponent = 23,
-  kFlagExpand = 24,
-  kFlagIncludeName = 25,
-  kFlagProductNone = 26,
-  kSlotDegree = 15,
-  kSlotStdKind = 16,
-  kSlotPrefix = 17,
-  kSlotExponent = 18,
-  kSlotProduct = 19,
-  kSlotMethod = 20,
-  kSlotMdegree = 21,
-};
 
 // Largest number of term entries (variables over all terms) a polynomial may hold.
 constexpr int64_t kMaxTermEntries = INT32_MAX / 8;
@@ -69,9 +53,9 @@ int32_t zlevBinCoef(int32_t n, int32_t k) {
 }
 
 int32_t zlevPolyNefts(const ParsedStatement* s, int32_t n) {
-  if (stmtFlag(s, kFlagNoSeparate))
+  if (stmtFlag(s, EffectFlag::NoSeparate))
     return 1;
-  int32_t degree = stmtInt(s, kSlotDegree, 1);
+  int32_t degree = stmtInt(s, EffectSlot::PolyDegree, 1);
   int32_t b = zlevBinCoef(n + degree, degree);
   return b == INT32_MAX ? b : b - 1;
 }
@@ -79,10 +63,10 @@ int32_t zlevPolyNefts(const ParsedStatement* s, int32_t n) {
 int32_t zlevParsePoly(LevDesign* design, PolyInfo* info, int32_t n, const int32_t* variables,
                       const ParsedStatement* s, const char* name, int32_t nameLength) {
   info->nVariables = n;
-  info->degree = stmtInt(s, kSlotDegree, 1);
+  info->degree = stmtInt(s, EffectSlot::PolyDegree, 1);
   if (info->degree < 1)
     info->degree = 1;
-  info->mdegree = stmtInt(s, kSlotMdegree, info->degree);
+  info->mdegree = stmtInt(s, EffectSlot::MonoDegree, info->degree);
   int32_t degree = info->degree;
   info->variables = levNew<int32_t>(static_cast<size_t>(n));
   if (info->variables == nullptr)
@@ -172,14 +156,14 @@ int32_t zlevParsePoly(LevDesign* design, PolyInfo* info, int32_t n, const int32_
   }
   info->nTerms = kept;
 
-  info->noSeparate = stmtFlag(s, kFlagNoSeparate) ? 1 : 0;
-  if (stmtFlag(s, kFlagStandardize)) {
-    info->standardize = static_cast<uint8_t>(stmtInt(s, kSlotStdKind, PS_CENTERSCALE));
+  info->noSeparate = stmtFlag(s, EffectFlag::NoSeparate) ? 1 : 0;
+  if (stmtFlag(s, EffectFlag::Standardize)) {
+    info->standardize = static_cast<uint8_t>(stmtInt(s, EffectSlot::StdKind, PS_CENTERSCALE));
     if (info->standardize != PS_NONE) {
-      if (stmtFlag(s, kFlagPrefixNone)) {
+      if (stmtFlag(s, EffectFlag::PrefixNone)) {
         info->prefix = "";
         info->prefixLength = 0;
-      } else if (!slotText(s, kSlotPrefix, &info->prefix, &info->prefixLength)) {
+      } else if (!slotText(s, EffectSlot::Prefix, &info->prefix, &info->prefixLength)) {
         info->prefix = "s_";
         info->prefixLength = 2;
       }
@@ -187,20 +171,20 @@ int32_t zlevParsePoly(LevDesign* design, PolyInfo* info, int32_t n, const int32_
   }
   if (info->prefix == nullptr)
     info->prefix = "";
-  if (!slotText(s, kSlotExponent, &info->exponent, &info->exponentLength)) {
+  if (!slotText(s, EffectSlot::Exponent, &info->exponent, &info->exponentLength)) {
     info->exponent = "^";
     info->exponentLength = 1;
   }
-  if (stmtFlag(s, kFlagProductNone)) {
+  if (stmtFlag(s, EffectFlag::ProductNone)) {
     info->product = "";
     info->productLength = 0;
-  } else if (!slotText(s, kSlotProduct, &info->product, &info->productLength)) {
+  } else if (!slotText(s, EffectSlot::Product, &info->product, &info->productLength)) {
     info->product = "*";
     info->productLength = 1;
   }
-  info->includeName = (stmtFlag(s, kFlagIncludeName) && !info->noSeparate) ? 1 : 0;
-  info->expand = stmtFlag(s, kFlagExpand) ? 1 : 0;
-  if (stmtFlag(s, kFlagExponent)) {
+  info->includeName = (stmtFlag(s, EffectFlag::IncludeName) && !info->noSeparate) ? 1 : 0;
+  info->expand = stmtFlag(s, EffectFlag::Expand) ? 1 : 0;
+  if (stmtFlag(s, EffectFlag::Exponent)) {
     if (info->expand)
       xpmlog(174, 72);
     info->expand = 0;
@@ -218,7 +202,7 @@ int32_t zlevParsePoly(LevDesign* design, PolyInfo* info, int32_t n, const int32_
           (scales && info->scales == nullptr))
         return kLevNoMemory;
     }
-    info->stdMethod = static_cast<uint8_t>(stmtInt(s, kSlotMethod, PM_RANGE));
+    info->stdMethod = static_cast<uint8_t>(stmtInt(s, EffectSlot::StdMethod, PM_RANGE));
   }
   return 0;
 }

@@ -6,30 +6,12 @@
 #include "effects/levalloc.h"
 #include "support/hoststubs.h"
 #include "support/parsedstmt.h"
+#include "support/protocol.h"
 
 #include <algorithm>
 #include <cmath>
 
 namespace {
-
-// Option flags and slots of the SPLINE effect in the EFFECT statement's node.
-enum : int {
-  kFlagNatural = 1,
-  kFlagSeparate = 2,
-  kFlagSplit = 3,
-  kFlagNoInt = 5,
-  kFlagNoPowers = 6,
-  kFlagDataBoundary = 7,
-  kSlotDegree = 5,
-  kSlotKnotMin = 6,
-  kSlotKnotMax = 7,
-  kSlotKnotCount = 8,
-  kSlotKnotList = 9,
-  kSlotBasis = 10,
-  kSlotStartScale = 11,
-  kSlotEndScale = 12,
-  kSlotKnotMethod = 13,
-};
 
 double slotDouble(const ParsedStatement* s, int k) {
   const OptionSlot* slot = stmtSlot(s, k);
@@ -44,25 +26,26 @@ void warn(LevDesign* design, int32_t number, std::initializer_list<HostMsgArg> a
 }
 
 int32_t readCommon(LevDesign* design, SplineInfo* info, const ParsedStatement* s) {
-  info->natural = stmtFlag(s, kFlagNatural) ? 1 : 0;
-  info->split = (stmtFlag(s, kFlagSplit) || (design->designFlags2 & kLevFlag2SplineSplit)) ? 1 : 0;
-  info->separate = (info->split || stmtFlag(s, kFlagSeparate)) ? 1 : 0;
-  info->degree = stmtInt(s, kSlotDegree, 3);
-  info->basis = static_cast<uint8_t>(stmtInt(s, kSlotBasis, SB_NOT_GIVEN));
-  info->knotMin = slotDouble(s, kSlotKnotMin);
-  info->knotMax = slotDouble(s, kSlotKnotMax);
-  info->knotMethod = static_cast<uint8_t>(stmtInt(s, kSlotKnotMethod, KM_EQUAL));
+  info->natural = stmtFlag(s, EffectFlag::Natural) ? 1 : 0;
+  info->split =
+      (stmtFlag(s, EffectFlag::Split) || (design->designFlags2 & kLevFlag2SplineSplit)) ? 1 : 0;
+  info->separate = (info->split || stmtFlag(s, EffectFlag::Separate)) ? 1 : 0;
+  info->degree = stmtInt(s, EffectSlot::SplineDegree, 3);
+  info->basis = static_cast<uint8_t>(stmtInt(s, EffectSlot::Basis, SB_NOT_GIVEN));
+  info->knotMin = slotDouble(s, EffectSlot::KnotMin);
+  info->knotMax = slotDouble(s, EffectSlot::KnotMax);
+  info->knotMethod = static_cast<uint8_t>(stmtInt(s, EffectSlot::KnotMethod, KM_EQUAL));
   info->tpfTerms = 2;
-  if (stmtFlag(s, kFlagNoInt))
+  if (stmtFlag(s, EffectFlag::NoInt))
     info->tpfTerms = 1;
-  if (stmtFlag(s, kFlagNoPowers))
+  if (stmtFlag(s, EffectFlag::NoPowers))
     info->tpfTerms = 0;
-  info->dataBoundary = stmtFlag(s, kFlagDataBoundary) ? 1 : 0;
+  info->dataBoundary = stmtFlag(s, EffectFlag::DataBoundary) ? 1 : 0;
   return 0;
 }
 
 void readKnotList(SplineInfo* info, const ParsedStatement* s) {
-  const OptionSlot* slot = stmtSlot(s, kSlotKnotList);
+  const OptionSlot* slot = stmtSlot(s, EffectSlot::KnotList);
   info->knotCount = slot ? slot->value.list.count : 0;
   info->knotList = slot ? slot->items.doubles : nullptr;
 }
@@ -170,11 +153,11 @@ int32_t zlevParseSpline(LevDesign* design, SplineInfo* info, int32_t nVariables,
   switch (info->knotMethod) {
   case KM_EQUAL:
   case KM_PERCENTILES:
-    info->knotCount = stmtInt(s, kSlotKnotCount, 3);
+    info->knotCount = stmtInt(s, EffectSlot::KnotCount, 3);
     break;
   case KM_MULTISCALE:
-    info->startScale = stmtInt(s, kSlotStartScale, 0);
-    info->endScale = stmtInt(s, kSlotEndScale, 7);
+    info->startScale = stmtInt(s, EffectSlot::StartScale, 0);
+    info->endScale = stmtInt(s, EffectSlot::EndScale, 7);
     info->separate = 1;
     break;
   case KM_LIST:
@@ -215,8 +198,8 @@ int32_t zlevPartialParseSpline(LevDesign* design, SplineInfo* info, int32_t,
     info->degree = 3;
   switch (info->knotMethod) {
   case KM_MULTISCALE:
-    info->startScale = stmtInt(s, kSlotStartScale, 0);
-    info->endScale = stmtInt(s, kSlotEndScale, 7);
+    info->startScale = stmtInt(s, EffectSlot::StartScale, 0);
+    info->endScale = stmtInt(s, EffectSlot::EndScale, 7);
     info->separate = 1;
     if (info->endScale < info->startScale)
       return 2;
@@ -227,7 +210,7 @@ int32_t zlevPartialParseSpline(LevDesign* design, SplineInfo* info, int32_t,
     readKnotList(info, s);
     break;
   default:
-    info->knotCount = stmtInt(s, kSlotKnotCount, 3);
+    info->knotCount = stmtInt(s, EffectSlot::KnotCount, 3);
     break;
   }
   int32_t columns;

@@ -9,6 +9,7 @@
 #include "effects/levalloc.h"
 #include "effects/zlst.h"
 #include "support/hoststubs.h"
+#include "support/protocol.h"
 
 #include <algorithm>
 #include <cctype>
@@ -703,7 +704,7 @@ void BuildEftVarList(EffectParseState* state) {
   for (; s != nullptr && !effStmtIs(s, "MODEL ", 6); s = s->next) {
     if (!effStmtIs(s, "EFFECT ", 7))
       continue;
-    OptionSlot* names = effSlotAt(s, 1);
+    OptionSlot* names = effSlotAt(s, EffectSlot::Name);
     if (names == nullptr || !names->present || names->items.names == nullptr) {
       state->constructedNamesBuilt = 0; // the name is not parsed yet: try again later
       return;
@@ -722,7 +723,7 @@ void BuildEftVarList(EffectParseState* state) {
       continue;
     const char* name = nullptr;
     int32_t length = 0;
-    if (effNameAt(effSlotAt(s, 1)->items.names, 0, &name, &length) != 0)
+    if (effNameAt(effSlotAt(s, EffectSlot::Name)->items.names, 0, &name, &length) != 0)
       continue;
     if (isVariableOfDataSet(state, name, length)) {
       xpmlog(174, 30, {HostMsgArg(name, length)});

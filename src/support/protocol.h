@@ -306,3 +306,206 @@ inline constexpr int TestFraction = 6;     // FRACTION(TEST=)
 namespace PartitionSlot {
 inline constexpr int RoleVar = 1; // ROLEVAR=
 } // namespace PartitionSlot
+
+// The MODEL statement. The flags of STATS= are consecutive from StatSl to StatAse: the
+// reader reads them in that order.
+namespace ModelFlag {
+inline constexpr int NoInt = 1;           // NOINT
+inline constexpr int Selection = 2;       // SELECTION=
+inline constexpr int Select = 3;          // SELECT=
+inline constexpr int Stop = 4;            // STOP=
+inline constexpr int StatAll = 10;        // STATS=ALL
+inline constexpr int StatSl = 11;         // STATS=SL
+inline constexpr int StatF = 12;          // STATS=FVALUE
+inline constexpr int StatAic = 13;        // STATS=AIC
+inline constexpr int StatAicc = 14;       // STATS=AICC
+inline constexpr int StatSbc = 15;        // STATS=SBC
+inline constexpr int StatBic = 16;        // STATS=BIC
+inline constexpr int StatCp = 17;         // STATS=CP
+inline constexpr int StatPress = 18;      // STATS=PRESS
+inline constexpr int StatRsquare = 19;    // STATS=RSQUARE
+inline constexpr int StatAdjrsq = 20;     // STATS=ADJRSQ
+inline constexpr int StatAse = 21;        // STATS=ASE
+inline constexpr int StepItems = 22;      // DETAILS=STEPS(...)
+inline constexpr int StepAll = 23;        // DETAILS=STEPS(ALL)
+inline constexpr int StepAnova = 24;      // DETAILS=STEPS(ANOVA)
+inline constexpr int StepFit = 25;        // DETAILS=STEPS(FITSTATISTICS)
+inline constexpr int StepParmEst = 26;    // DETAILS=STEPS(PARAMETERESTIMATES)
+inline constexpr int StepCandidates = 27; // DETAILS=STEPS(CANDIDATES)
+inline constexpr int OrderSelect = 28;    // ORDERSELECT
+inline constexpr int CandidatesAll = 29;  // CANDIDATES(SHOW=ALL)
+inline constexpr int LsCoeffs = 30;       // LSCOEFFS
+inline constexpr int Stb = 31;            // STB
+inline constexpr int CvMethod = 32;       // CVMETHOD=
+inline constexpr int CvBlock = 33;        // CVMETHOD=BLOCK
+inline constexpr int CvSplit = 34;        // CVMETHOD=SPLIT
+inline constexpr int CvDetails = 35;      // CVDETAILS
+inline constexpr int CvPress = 36;        // CVDETAILS=CVPRESS
+inline constexpr int CvCoeffs = 37;       // CVDETAILS=COEFFS
+inline constexpr int CvAll = 38;          // CVDETAILS=ALL
+inline constexpr int CvIndex = 39;        // CVMETHOD=INDEX(variable)
+inline constexpr int ShowPValues = 40;    // SHOWPVALUES
+inline constexpr int Adaptive = 41;       // ADAPTIVE
+inline constexpr int NoStandardize = 42;  // NOSTANDARDIZE$
+inline constexpr int EnScale = 76;        // ENSCALE
+inline constexpr int ShowL2Search = 77;   // SHOWL2SEARCH$
+inline constexpr int ShowCvex = 78;       // SHOWCVEX$
+inline constexpr int ShowStepL1 = 79;     // SHOWSTEPL1$
+inline constexpr int LinearCvex = 80;     // LINEARCVEX$
+inline constexpr int ShowScreen = 81;     // SHOWSCREEN$
+} // namespace ModelFlag
+namespace ModelSlot {
+inline constexpr int Effects = 1;          // the effects after '='
+inline constexpr int Response = 2;         // the response variables
+inline constexpr int Steps = 4;            // STEPS=
+inline constexpr int SlEntry = 5;          // SLENTRY=
+inline constexpr int MaxSteps = 6;         // MAXSTEPS=
+inline constexpr int Include = 7;          // INCLUDE=
+inline constexpr int SlStay = 8;           // SLSTAY=
+inline constexpr int Hierarchy = 9;        // HIERARCHY=
+inline constexpr int Method = 10;          // SELECTION=: the method's code
+inline constexpr int Select = 11;          // SELECT=: the criterion's code
+inline constexpr int Stop = 12;            // STOP=: the criterion's code
+inline constexpr int Details = 13;         // DETAILS=
+inline constexpr int Choose = 14;          // CHOOSE=: the criterion's code
+inline constexpr int Start = 15;           // START=
+inline constexpr int StopCount = 16;       // STOP=n
+inline constexpr int CandidatesShown = 17; // CANDIDATES(SHOW=n)
+inline constexpr int Drop = 18;            // DROP=
+inline constexpr int CvFolds = 20;         // CVMETHOD=...(k)
+inline constexpr int CvIndexVar = 21;      // CVMETHOD=INDEX(variable)
+inline constexpr int Gamma = 22;           // ADAPTIVE(GAMMA=)
+inline constexpr int InEst = 23;           // ADAPTIVE(INEST=)
+inline constexpr int Fuzz = 24;            // FUZZ=
+inline constexpr int L2 = 25;              // L2=
+inline constexpr int L2Steps = 26;         // L2STEPS=
+inline constexpr int L2Search = 27;        // L2SEARCH=
+inline constexpr int L2Low = 28;           // L2LOW=
+inline constexpr int L2High = 29;          // L2HIGH=
+inline constexpr int L1 = 30;              // L1=
+inline constexpr int L1Choice = 31;        // L1CHOICE=
+inline constexpr int Screen = 32;          // SCREEN=
+inline constexpr int ScreenSteps = 33;     // SCREENSTEPS$=
+inline constexpr int KeepNum = 34;         // SCREEN=SIS(KEEPNUM=)
+inline constexpr int KeepRatio = 35;       // SCREEN=SIS(KEEPRATIO=)
+inline constexpr int Rho = 36;             // RHO=
+inline constexpr int Tol = 37;             // TOL=
+} // namespace ModelSlot
+
+// The CLASS statement, whose options fill the procedure statement's node. An option given
+// for one variable records the variable's position (ClassPosition) in its Position slot and
+// its value in the slot after it; the option given after '/' for all variables has its own.
+namespace ClassFlag {
+inline constexpr int Truncate = 40;   // TRUNCATE
+inline constexpr int ShowCoding = 41; // SHOWCODING
+inline constexpr int SplitAll = 42;   // SPLIT after '/'
+} // namespace ClassFlag
+namespace ClassSlot {
+inline constexpr int CodingPosition = 14;     // PARAM= of a variable
+inline constexpr int Coding = 15;             // its value
+inline constexpr int CodingAll = 16;          // PARAM= after '/'
+inline constexpr int OrderPosition = 17;      // ORDER= of a variable
+inline constexpr int Order = 18;              // its value
+inline constexpr int OrderAll = 19;           // ORDER= after '/'
+inline constexpr int ReferencePosition = 20;  // REF= of a variable
+inline constexpr int Reference = 21;          // its value
+inline constexpr int ReferenceValue = 22;     // REF='value' of a variable
+inline constexpr int ReferenceAll = 23;       // REF= after '/'
+inline constexpr int DescendingPosition = 24; // DESCENDING of a variable
+inline constexpr int Descending = 25;         // its value
+inline constexpr int DescendingAll = 26;      // DESCENDING after '/'
+inline constexpr int CprefixPosition = 27;    // CPREFIX= of a variable
+inline constexpr int Cprefix = 28;            // its value
+inline constexpr int CprefixAll = 29;         // CPREFIX= after '/'
+inline constexpr int LprefixPosition = 30;    // LPREFIX= of a variable
+inline constexpr int Lprefix = 31;            // its value
+inline constexpr int LprefixAll = 32;         // LPREFIX= after '/'
+inline constexpr int MissingPosition = 33;    // MISSING of a variable
+inline constexpr int Missing = 34;            // its value
+inline constexpr int MissingAll = 35;         // MISSING after '/'
+inline constexpr int Truncate = 36;           // TRUNCATE=
+inline constexpr int Delimiter = 37;          // DELIMITER=
+inline constexpr int SplitPosition = 43;      // SPLIT of a variable
+inline constexpr int Split = 44;              // its value
+} // namespace ClassSlot
+
+// The EFFECT statement. SPLINE, POLY, LAG and the member kinds share the node: a number may
+// name different options of different kinds.
+namespace EffectFlag {
+inline constexpr int Natural = 1;      // SPLINE NATURALCUBIC
+inline constexpr int Levels = 1;       // LAG DETAILS(LEVELS)
+inline constexpr int Separate = 2;     // SPLINE SEPARATE
+inline constexpr int Split = 3;        // SPLINE SPLIT
+inline constexpr int Details = 4;      // DETAILS
+inline constexpr int NoInt = 5;        // SPLINE BASIS=TPF(NOINT)
+inline constexpr int NoPowers = 6;     // SPLINE BASIS=TPF(NOPOWERS)
+inline constexpr int DataBoundary = 7; // SPLINE DATABOUNDARY
+inline constexpr int NoEffect = 8;     // MULTIMEMBER NOEFFECT
+inline constexpr int Stdize = 9;       // MULTIMEMBER STDIZE
+inline constexpr int NoSeparate = 20;  // POLY NOSEPARATE
+inline constexpr int Standardize = 21; // POLY STANDARDIZE
+inline constexpr int PrefixNone = 22;  // POLY STANDARDIZE(PREFIX=NONE)
+inline constexpr int Exponent = 23;    // POLY LABELSTYLE=EXPONENT
+inline constexpr int Expand = 24;      // POLY LABELSTYLE=EXPAND
+inline constexpr int IncludeName = 25; // POLY LABELSTYLE=INCLUDENAME
+inline constexpr int ProductNone = 26; // POLY LABELSTYLE=PRODUCTSYMBOL=NONE
+} // namespace EffectFlag
+namespace EffectSlot {
+inline constexpr int Name = 1;         // the effect's name
+inline constexpr int Kind = 2;         // the kind's code
+inline constexpr int Variables = 3;    // the variables in parentheses
+inline constexpr int Weight = 4;       // MULTIMEMBER WEIGHT=
+inline constexpr int SplineDegree = 5; // SPLINE DEGREE=
+inline constexpr int KnotMin = 6;      // SPLINE KNOTMIN=
+inline constexpr int KnotMax = 7;      // SPLINE KNOTMAX=
+inline constexpr int KnotCount = 8;    // KNOTMETHOD=EQUAL(n), PERCENTILES(n)
+inline constexpr int KnotList = 9;     // KNOTMETHOD=LIST(...), RANGEFRACTIONS(...)
+inline constexpr int Basis = 10;       // SPLINE BASIS=
+inline constexpr int StartScale = 11;  // KNOTMETHOD=MULTISCALE(STARTSCALE=)
+inline constexpr int EndScale = 12;    // KNOTMETHOD=MULTISCALE(ENDSCALE=)
+inline constexpr int KnotMethod = 13;  // KNOTMETHOD=
+inline constexpr int Delimiter = 14;   // DETAILS(DELIMITER=)
+inline constexpr int PolyDegree = 15;  // POLY DEGREE=
+inline constexpr int StdKind = 16;     // POLY STANDARDIZE=
+inline constexpr int Prefix = 17;      // POLY STANDARDIZE(PREFIX=)
+inline constexpr int Exponent = 18;    // POLY LABELSTYLE=EXPONENT=
+inline constexpr int Product = 19;     // POLY LABELSTYLE=PRODUCTSYMBOL=
+inline constexpr int StdMethod = 20;   // POLY STANDARDIZE(METHOD=)
+inline constexpr int MonoDegree = 21;  // POLY MDEGREE=
+inline constexpr int Nlag = 22;        // LAG NLAG=
+inline constexpr int Within = 23;      // LAG WITHIN=
+inline constexpr int Period = 24;      // LAG PERIOD=
+inline constexpr int Role = 25;        // LAG DESIGNROLE=
+} // namespace EffectSlot
+
+// Statements served by the sibling post-fit module (CODE among them) carry its code in a slot.
+inline constexpr int kSlotPostFit = 1;     // the post-fit code
+inline constexpr int kPostFitCode = 13165; // the code the sibling module answers to
+
+// The STORE statement.
+namespace StoreFlag {
+inline constexpr int Label = 3; // LABEL=
+} // namespace StoreFlag
+namespace StoreSlot {
+inline constexpr int Name = 1;  // the store's name
+inline constexpr int Label = 5; // LABEL=
+} // namespace StoreSlot
+
+// The CODE statement.
+namespace CodeFlag {
+inline constexpr int Residuals = 11;   // RESIDUALS
+inline constexpr int NoResiduals = 12; // NORESIDUALS
+inline constexpr int Errors = 13;      // ERRORS
+inline constexpr int NoErrors = 14;    // NOERRORS
+inline constexpr int Dummies = 15;     // DUMMIES
+inline constexpr int NoDummies = 16;   // NODUMMIES
+inline constexpr int Impute = 17;      // IMPUTE
+} // namespace CodeFlag
+namespace CodeSlot {
+inline constexpr int File = 11;     // FILE=
+inline constexpr int Metabase = 12; // METABASE= (CATALOG=)
+inline constexpr int Format = 13;   // FORMAT=
+inline constexpr int LineSize = 14; // LINESIZE=
+inline constexpr int Lookup = 15;   // LOOKUP=
+inline constexpr int Group = 17;    // GROUP=
+} // namespace CodeSlot
