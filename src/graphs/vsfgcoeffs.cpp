@@ -331,8 +331,10 @@ int32_t vsfgCoeffs(VsfContext* ctx, VsfModel* m, int64_t* position, int32_t samp
     return 0;
   const double start = zdattim();
   (void)vsfgParmLabels(ctx, m); // a fit without labels still draws its curves
+  // No step has a label to put on the axis, or no parameter is plotted: no plot, and no
+  // failure of the run.
   if (ctx->results.stepLabelWidth <= 0 || ctx->results.parmInPlot == nullptr)
-    return ctx->results.stepLabelWidth <= 0 ? -2 : 0;
+    return 0;
   CoefData data(ctx, m);
   if (!vsfgStepRange(ctx, m, pl.coefStart, pl.coefEnd, &data.range)) {
     xpmlog(848, 227);

@@ -213,7 +213,7 @@ int32_t vsfgParmLabels(VsfContext* ctx, VsfModel* m) {
   };
   if (maxLabel == 0 || d == nullptr) {
     each([&](int32_t, const VsfEffectView&, int32_t, int32_t q) { inPlot[q] = 1; });
-    return maxLabel == 0 ? 0 : -2;
+    return 0;
   }
   VsfLabel* labels = static_cast<VsfLabel*>(poolTake(pool, int64_t(parms) * sizeof(VsfLabel)));
   if (labels == nullptr)
@@ -226,14 +226,13 @@ int32_t vsfgParmLabels(VsfContext* ctx, VsfModel* m) {
   char* buffer = longest > 0 ? static_cast<char*>(poolTake(pool, longest + 1)) : nullptr;
   if (buffer == nullptr)
     return kVsfNoMemory;
-  bool cut = false, empty = false;
+  bool cut = false;
   int32_t c = 0, lastEffect = -1;
   each([&](int32_t e, const VsfEffectView& v, int32_t j, int32_t q) {
     if (e != lastEffect)
       ++c, lastEffect = e;
     std::memset(buffer, ' ', static_cast<size_t>(longest));
     int32_t n = std::min(vsfgParmLabelText(ctx, d, e, v, j, buffer), longest);
-    empty = empty || n == 0;
     if (n > maxLabel)
       n = maxLabel, cut = true;
     labels[q].text = poolText(pool, buffer, n);
@@ -244,7 +243,7 @@ int32_t vsfgParmLabels(VsfContext* ctx, VsfModel* m) {
   r.parmLabelWidth = std::min(longest, maxLabel);
   if (cut)
     xpmlog(848, 201, {maxLabel});
-  return empty ? -2 : 0;
+  return 0;
 }
 
 int32_t vsfgThinLabels(VsfContext* ctx, VsfModel* m, const double* v) {

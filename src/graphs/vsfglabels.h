@@ -11,6 +11,8 @@ struct VsfEffectView;
 struct LevDesign;
 
 [[nodiscard]] int32_t vsfgStepLabels(VsfContext* ctx, VsfModel* model);
+// The plotted parameters and their curve labels: 0, or kVsfNoMemory. Without a design, or
+// with labels that come out empty, the curves are still plotted (unlabelled): no failure.
 [[nodiscard]] int32_t vsfgParmLabels(VsfContext* ctx, VsfModel* model);
 // Thins the curve labels by the per-parameter coefficient values `values` (n = model's
 // parameter count).

@@ -628,7 +628,7 @@ int32_t vsfAddXpXMemory(VsfModel* model, int32_t newCapacity) {
     // The response is column 0 of the triangle; the message counts design columns.
     xpmlog(848, kMsgXpxTooManyColumns,
            {HostMsgArg(newCapacity - 1), HostMsgArg(kVsfMaxTriangleColumns - 1)});
-    return kVsfNoMemory;
+    return kVsfReportedFailure;
   }
   const int32_t grown = vsfGrowXpX(m, newCapacity, n);
   if (grown != 0)

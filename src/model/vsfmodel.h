@@ -407,6 +407,9 @@ struct VsfModel {
 void vsfModelByFree(VsfModel* model);
 [[nodiscard]] int32_t vsfRecordStep(VsfModel* model, int32_t effect);
 [[nodiscard]] int32_t vsfAddStepMemory(VsfModel* model, int32_t newCapacity);
+// Grows the X'X triangles to `newCapacity` columns (-1: twice the columns in use): 0,
+// kVsfNoMemory after the message that they do not fit, or kVsfReportedFailure after the
+// message that the procedure supports no triangle that large.
 [[nodiscard]] int32_t vsfAddXpXMemory(VsfModel* model, int32_t newCapacity);
 [[nodiscard]] int32_t vsfAddCrossMemory(VsfModel* model, int32_t newCapacity, int32_t rowLength);
 [[nodiscard]] int32_t vsfAddEffChangeMemory(VsfModel* model, int32_t newCapacity);

@@ -135,7 +135,9 @@ int32_t vsfRunPass(VsfModel* m, VsfSerialKernel serial, VsfThreadedKernel thread
     xpmlog(848, 9103, {HostMsgArg(static_cast<long>(rc))});
   }
   if (rc != 0) {
-    rc = rc < 0 ? rc : -2;
+    // A negative code says what failed (out of memory among them) and passes up as it is; a
+    // kernel's positive status means nothing past the message just logged.
+    rc = rc < 0 ? rc : kVsfReportedFailure;
     // Criteria ignore the codes of their passes: the fit reads this after every search.
     if (m->passFailure == 0)
       m->passFailure = rc;

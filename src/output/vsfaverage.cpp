@@ -48,7 +48,10 @@ struct SampleModel {
 template <class T> T* take(VsfContext* ctx, int64_t n) { return poolArray<T>(ctx->byPool, n); }
 
 void failedSample(VsfContext* ctx, int32_t status, int32_t number) {
-  const int32_t message = status == -202 ? 259 : status == -100 ? 260 : status == -2 ? 261 : 0;
+  const int32_t message = status == VFS_NO_TRAIN        ? 259
+                          : status == VFS_ZERO_FULL_MSE ? 260
+                          : status == VFS_NO_MEMORY     ? 261
+                                                        : 0;
   if (message != 0)
     xpmlog(848, message, {HostMsgArg(static_cast<int64_t>(number))});
   vsfRaiseRC(ctx, 4);

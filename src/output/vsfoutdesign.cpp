@@ -210,9 +210,9 @@ std::vector<std::string> designNames(VsfContext* ctx, int32_t n, std::set<std::s
   for (const std::string& name : st->names)
     st->vars.push_back(xdsdefvar(out, name.data(), static_cast<int32_t>(name.size()), 1, 8));
   for (int32_t number : st->inputIn) {
-    HostVariable* v = nullptr;
-    if (xvname(ctx->data, number, &v) != 0 || v == nullptr)
-      return kVsfNoMemory;
+    const HostVariable* v = vsfCopiedVariable(ctx->data, number);
+    if (v == nullptr)
+      return kVsfReportedFailure;
     st->inputOut.push_back(xdsdefvar(out, v->name, v->nameLength, v->type, v->length));
     st->inputNumeric.push_back(v->type == 1);
   }
@@ -270,7 +270,7 @@ uint8_t rowRole(VsfContext* ctx, HostDataSet* in, bool roleColumn, int64_t* rng)
   }
   if (st->by > 0)
     xdsputn(out, st->by, static_cast<double>(st->groups.size()));
-  return xdsappend(out) == 0 ? 0 : -2;
+  return vsfAppendRow(out);
 }
 
 } // namespace
@@ -344,8 +344,8 @@ int32_t vsfDesignBy(VsfContext* ctx, VsfModel* m, int64_t seed) {
       if (kept) {
         group.roles.push_back(role);
         group.values.insert(group.values.end(), values.begin(), values.begin() + n);
-      } else if (writeRow(ctx, st, in, role, values.data(), n) != 0) {
-        return kVsfNoMemory;
+      } else if (int32_t rc = writeRow(ctx, st, in, role, values.data(), n); rc != 0) {
+        return rc;
       }
     }
   }
@@ -389,8 +389,8 @@ int32_t vsfAcrossByDesign(VsfContext* ctx) {
       const bool have = !g.skipped && row < g.roles.size();
       const uint8_t role = have ? g.roles[row] : 0;
       const double* values = have ? g.values.data() + row * size_t(g.columns) : nullptr;
-      if (writeRow(ctx, st, in, role, values, g.columns) != 0)
-        return kVsfNoMemory;
+      if (int32_t rc = writeRow(ctx, st, in, role, values, g.columns); rc != 0)
+        return rc;
       ++row;
     }
   }

@@ -105,9 +105,9 @@ int32_t vsfPrep(VsfContext* ctx, int32_t index) {
       return kVsfNoMemory;
   }
   for (int32_t i = 1; i <= c.inputCount; ++i) {
-    HostVariable* v = nullptr;
-    if (xvname(in, i, &v) != 0 || v == nullptr)
-      return kVsfNoMemory;
+    const HostVariable* v = vsfCopiedVariable(in, i);
+    if (v == nullptr)
+      return kVsfReportedFailure;
     int32_t number = xdsdefvar(out, v->name, v->nameLength, v->type, v->length);
     if (number <= 0)
       return kColumnRefused;
@@ -325,7 +325,7 @@ struct RoleDraw {
   averaging();
   if (c.by > 0)
     xdsputn(out, c.by, byNumber);
-  return xdsappend(out) != 0 ? -2 : 0;
+  return vsfAppendRow(out);
 }
 
 // The notes on rows left unpredicted: a CLASS level the fit did not see (848/193), per
@@ -401,9 +401,10 @@ int32_t vsfOutputBy(VsfContext* ctx, VsfModel* m, VsfResampling*, int64_t seed) 
       if (averaged.on)
         vsfPutAverageColumns(out, c, ctx, averaged, predictable, fitRow);
     };
-    if (writeRow(out, in, c, role, cvIndex, pred, resid, ctx->options.outputByNumber,
-                 averagingColumns) != 0)
-      return kVsfNoMemory;
+    if (int32_t rc = writeRow(out, in, c, role, cvIndex, pred, resid, ctx->options.outputByNumber,
+                              averagingColumns);
+        rc != 0)
+      return rc;
   }
   noteUnseen(out, d, sm);
   ctx->outputTime += zdattim() - start;

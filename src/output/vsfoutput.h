@@ -23,7 +23,8 @@ struct VsfOutputColumns {
 };
 
 // Defines the columns of the OUTPUT data set (index < 0); SCORE entries (index >= 0) are
-// refused with an internal error in this build. 0, or -2 when a column cannot be defined.
+// refused with an internal error in this build. 0, kVsfNoMemory, or a code that ends the run
+// after a reported failure (a column refused, an input variable not described).
 [[nodiscard]] int32_t vsfPrep(VsfContext* ctx, int32_t index);
 
 // The design row of the current observation for the selected effects only; other columns

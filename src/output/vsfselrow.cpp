@@ -8,9 +8,17 @@
 #include "driver/vsfcontext.h"
 #include "output/vsfmodelview.h"
 #include "support/hoststubs.h"
+#include "support/nomemory.h"
 
 #include <algorithm>
 #include <cmath>
+
+namespace {
+
+constexpr int32_t kMsgRowNotWritten = 9161;        // 848: an output data set refused a row
+constexpr int32_t kMsgVariableNotDescribed = 9162; // 848: an input variable had no description
+
+} // namespace
 
 void vsfSelectedModelOf(const VsfContext* ctx, const VsfModel* m, VsfSelectedModel* out) {
   *out = VsfSelectedModel{};
@@ -139,6 +147,22 @@ bool vsfRowPredictable(VsfSelectedModel* sm, const LevRegContext* dc, int32_t st
 void vsfNoteUnformedRows(int64_t rows, HostDataSet* data) {
   if (rows > 0)
     xpmlog(848, 9313, {HostDataSetName(data).arg(), HostMsgArg(static_cast<long long>(rows))});
+}
+
+int32_t vsfAppendRow(HostDataSet* out) {
+  if (xdsappend(out) == 0)
+    return 0;
+  xpmlog(848, kMsgRowNotWritten, {HostDataSetName(out).arg()});
+  return kVsfReportedFailure;
+}
+
+HostVariable* vsfCopiedVariable(HostDataSet* data, int32_t number) {
+  HostVariable* v = nullptr;
+  if (xvname(data, number, &v) == 0 && v != nullptr)
+    return v;
+  xpmlog(848, kMsgVariableNotDescribed,
+         {HostMsgArg(static_cast<long long>(number)), HostDataSetName(data).arg()});
+  return nullptr;
 }
 
 double vsfPredictRow(const VsfSelectedModel& sm, const double* beta, const double* row) {

@@ -11,6 +11,7 @@ struct VsfContext;
 struct VsfModel;
 struct LevRegContext;
 struct HostDataSet;
+struct HostVariable;
 
 struct VsfSelectedModel {
   bool usable = false; // fit status 0 with estimates; under model averaging: resamples averaged
@@ -51,6 +52,14 @@ std::vector<double> vsfModelEstimates(const VsfContext* ctx, const VsfModel* mod
 // The note on the rows that `rows` counts as refused because an effect of the design could
 // not be formed from them (the rule above); nothing when there are none.
 void vsfNoteUnformedRows(int64_t rows, HostDataSet* data);
+
+// Appends the row put to the output data set `out`: 0, or kVsfReportedFailure after the
+// message that the data set could not take the row.
+[[nodiscard]] int32_t vsfAppendRow(HostDataSet* out);
+
+// The description of variable `number` of the input data set `data`, which a writer copies
+// to its output: null after the message that the variable could not be described.
+[[nodiscard]] HostVariable* vsfCopiedVariable(HostDataSet* data, int32_t number);
 
 // The prediction of a design row (design columns) under `coefficients` (model parameters),
 // summed in selected-effect order.

@@ -4,6 +4,7 @@
 #include "data/datafixture.h"
 #include "model/vsfformulas.h"
 #include "model/vsfmodel.h"
+#include "support/nomemory.h"
 #include "support/vsfoptions.h"
 
 #include <gtest/gtest.h>
@@ -137,7 +138,7 @@ TEST(Lifecycle, GrowthKeepsContentsAndFrontElements) {
   // More columns than 32-bit triangle indices reach: refused with a message that counts
   // the design columns, arrays unchanged.
   datatest::loggedNumbers();
-  EXPECT_EQ(vsfAddXpXMemory(&m, kVsfMaxTriangleColumns + 1), -2);
+  EXPECT_EQ(vsfAddXpXMemory(&m, kVsfMaxTriangleColumns + 1), kVsfReportedFailure);
   EXPECT_EQ(datatest::loggedNumbers(), std::vector<int>{848 * 1000 + 9131});
   EXPECT_EQ(m.xpxCapacity, before);
   // Triangles that the pool cannot give: out of memory, said with the column count.

@@ -7,12 +7,15 @@
 
 #include "host/data/dataset.h"
 #include "host/hostapi.h"
+#include "host/hostlog.h"
 #include "host/output/rvqoutput.h"
 #include "output/vsfoutput.h"
 #include "output/vsfprint.h"
 #include "output/vsfprinters.h"
 #include "output/vsfresults.h"
+#include "output/vsfselrow.h"
 #include "support/hoststubs.h"
+#include "support/nomemory.h"
 
 #include <cctype>
 #include <cfloat>
@@ -218,6 +221,18 @@ TEST_F(Tables, TheOutputDataSetIsFinishedOnce) {
   EXPECT_EQ(header, "x");
   EXPECT_EQ(row, "2.5");
   fs::remove_all(dir);
+}
+
+// A row that the data set refuses is reported as such, with the code that ends the run
+// without a second message: not as a failure to get memory.
+TEST_F(Tables, ARefusedOutputRowIsReportedAsNotWritten) {
+  (void)qrxhost::takeLog();
+  EXPECT_EQ(vsfAppendRow(nullptr), kVsfReportedFailure);
+  std::vector<int> numbers;
+  for (const auto& r : qrxhost::takeLog())
+    if (r.numbered && r.set == 848)
+      numbers.push_back(r.number);
+  EXPECT_EQ(numbers, std::vector<int>{9161});
 }
 
 } // namespace

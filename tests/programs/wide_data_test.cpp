@@ -77,3 +77,25 @@ TEST(WideData, NumberedRangeOfThousandsOfColumnsFitsAsLeastSquares) {
     EXPECT_NEAR(got[names[k]], b[k], 1e-9 * (1.0 + std::fabs(b[k]))) << names[k];
   }
 }
+
+// One column more than a cross-products triangle may hold (with the intercept): the run ends
+// with the message that says so and an error return code, not with the out-of-memory message
+// on top.
+TEST(WideData, TooManyColumnsForTheTriangleIsNotOutOfMemory) {
+  constexpr int n = 46340;
+  std::string csv = "y";
+  for (int k = 1; k <= n; ++k)
+    csv += ",x" + std::to_string(k);
+  for (int r = 0; r < 3; ++r) {
+    csv += "\n" + std::to_string(r);
+    for (int k = 1; k <= n; ++k)
+      csv += "," + std::to_string((k + r) % 5);
+  }
+  const qrxrun::ProgramRun run =
+      qrxrun::runProgram("proc varsifter data=d;\n  model y = x1-x46340 / selection=none;\nrun;\n",
+                         "widecols", {{"d.csv", csv + "\n"}});
+  const qrxrun::Value& step = run.json["steps"][0];
+  EXPECT_EQ(qrxrun::messageCount(step, 848, 9131), 1) << run.log.substr(0, 3000);
+  EXPECT_EQ(qrxrun::messageCount(step, 848, 140), 0) << run.log.substr(0, 3000);
+  EXPECT_EQ(step["returnCode"].n, 1012) << run.log.substr(0, 3000);
+}
