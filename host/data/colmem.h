@@ -6,9 +6,11 @@
 
 namespace qrxhost {
 
-// Arrays of at least this many bytes get a mapping of their own; smaller ones come from the
-// heap (a partial page would be all they could give back).
-inline constexpr size_t kColumnMapBytes = size_t{1} << 18;
+// Arrays of at least this many bytes (16 pages) get a mapping of their own; smaller ones come
+// from the heap (little more than a partial page would be all they could give back). Kept low
+// so that the columns of a wide file of some thousands of rows, which together take as much
+// memory as a long narrow file's, can be handed back as the reader goes.
+inline constexpr size_t kColumnMapBytes = size_t{1} << 16;
 
 // A mapping of `bytes` bytes (throws std::bad_alloc when the system has none), and its end.
 void* mapColumnBytes(size_t bytes);

@@ -11,6 +11,7 @@
 #include "numerics/zranuni.h"
 #include "support/hoststubs.h"
 #include "support/nomemory.h"
+#include "support/testhooks.h"
 #include "support/vsfoptions.h"
 
 #include <algorithm>
@@ -237,6 +238,13 @@ void addColumnSums(Pass& p, const double* full, double ww) {
 
 } // namespace
 
+int64_t vsfReleaseRows(int64_t columns) {
+  if (const int32_t forced = testHooks().readReleaseRows.load(); forced > 0)
+    return forced;
+  const int64_t rows = kVsfReleaseBytes / (8 * std::max<int64_t>(columns, 1));
+  return std::clamp(rows, kVsfReleaseMinRows, kVsfReleaseRows);
+}
+
 namespace vsfread {
 
 void writeDenseDoubles(const Pass& p, double* out, const double* full, double y, double w,
@@ -384,9 +392,10 @@ namespace {
   // The rows of DATA= observations taken are on pages before the next is read: the source
   // may free them as the pass goes on.
   const bool release = which == 0 && s->releaseData && src->release != nullptr;
+  const int64_t releaseRows = vsfReleaseRows(s->columnCount);
   int64_t taken = 0;
   while (src->next(src->self) == 1) {
-    if (release && ++taken % kVsfReleaseRows == 0)
+    if (release && ++taken % releaseRows == 0)
       src->release(src->self, -1);
     double y = 0.0, w = 1.0, f = 1.0, wf = 1.0;
     int32_t st =

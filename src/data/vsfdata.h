@@ -179,8 +179,16 @@ struct VsfRowSource {
   void (*release)(void* self, int64_t taken);
 };
 
-// The DATA= observations a reading pass takes between two calls of its source's release.
+// The DATA= observations a reading pass takes between two calls of its source's release: at
+// most kVsfReleaseRows, and for wide rows as many as hold about kVsfReleaseBytes of values, so
+// that a wide input's values go back while the pass stores their rows on pages rather than
+// all at its end. Never fewer than kVsfReleaseMinRows: a source hands back whole pages of each
+// column, which fewer rows would not fill, for a call per column.
 inline constexpr int64_t kVsfReleaseRows = int64_t{1} << 16;
+inline constexpr int64_t kVsfReleaseMinRows = 1024;
+inline constexpr int64_t kVsfReleaseBytes = int64_t{1} << 27;
+// The release interval for rows of `columns` doubles (the test hook readReleaseRows forces it).
+[[nodiscard]] int64_t vsfReleaseRows(int64_t columns);
 
 // Sparse or dense by the design's traits of one effect.
 struct VsfEffectTraits {

@@ -315,7 +315,7 @@ private:
 // which spares the per-observation reads of the serial road.
 [[nodiscard]] int32_t readBlocksHere(Pass& p, Road& road, void* state) {
   const bool release = p.s->releaseData && road.src->release != nullptr;
-  const int64_t releaseEvery = std::max<int64_t>(kVsfReleaseRows / road.blockRows, 1);
+  const int64_t releaseEvery = std::max<int64_t>(vsfReleaseRows(road.columns) / road.blockRows, 1);
   Slot& slot = road.slots[0];
   for (int64_t k = 0; k < road.blockCount; ++k) {
     const int64_t offset = k * road.blockRows;
@@ -337,10 +337,10 @@ private:
 // road would take it.
 [[nodiscard]] int32_t storeBlocks(Pass& p, Road& road) {
   const int64_t S = static_cast<int64_t>(road.slots.size());
-  // Stored blocks are given up every kVsfReleaseRows observations or so: the workers read ahead
+  // Stored blocks are given up every vsfReleaseRows observations or so: the workers read ahead
   // of the main thread, never behind it.
   const bool release = p.s->releaseData && road.src->release != nullptr;
-  const int64_t releaseEvery = std::max<int64_t>(kVsfReleaseRows / road.blockRows, 1);
+  const int64_t releaseEvery = std::max<int64_t>(vsfReleaseRows(road.columns) / road.blockRows, 1);
   std::optional<Releaser> releaser;
   if (release)
     releaser.emplace(road.src);

@@ -39,6 +39,7 @@ void TestHooks::reset() {
   readBlockRows = 0;
   failReadBlock = 0;
   readBlocksCopied = 0;
+  readReleaseRows = 0;
   levelFaultBuffer = 0;
   levelWorkerFault = WorkerFault::None;
   levelBuffersHandedOver = 0;
@@ -60,6 +61,7 @@ bool TestHooks::set(const char* text) {
     const std::string_view name = item.substr(0, eq), value = item.substr(eq + 1);
     const bool ok = name == "readBlockRows"      ? setNumber(readBlockRows, value)
                     : name == "failReadBlock"    ? setNumber(failReadBlock, value)
+                    : name == "readReleaseRows"  ? setNumber(readReleaseRows, value)
                     : name == "levelFaultBuffer" ? setNumber(levelFaultBuffer, value)
                     : name == "levelWorkerFault" ? setFault(levelWorkerFault, value)
                     : name == "treeWalkFailures" ? setNumber(treeWalkFailures, value)

@@ -27,6 +27,9 @@ struct TestHooks {
   std::atomic<int32_t> readBlockRows{0};
   std::atomic<int64_t> failReadBlock{0};
   std::atomic<int64_t> readBlocksCopied{0};
+  // Observations the reading pass takes between two releases of DATA= observations (0: chosen
+  // from the row width).
+  std::atomic<int32_t> readReleaseRows{0};
 
   // The threaded levelisation: the n-th buffer handed to a worker (1-based, counted over the
   // run from the last reset; 0 none) makes its worker meet `levelWorkerFault` before it
