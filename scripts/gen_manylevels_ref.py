@@ -1,6 +1,6 @@
 #!/usr/bin/python3
 """Writes tests/data/manylevels/: data.csv (y, a CLASS variable g of 120 levels, x1..x3 on
-2,400 rows; y depends on g's level means and more strongly on x1, so that FORWARD by SBC
+600 rows; y depends on g's level means and more strongly on x1, so that FORWARD by SBC
 enters x1, then g with x1 in the model) and candidates.csv, the trial SBC of every
 candidate at every step of that FORWARD selection, computed by the scipy sparse forward
 selection of bench/peer_manylevels.py. Run from the repository root:
@@ -12,7 +12,7 @@ import sys
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "bench"))
 import peer_manylevels  # noqa: E402
 
-LEVELS, ROWS = 120, 2400
+LEVELS, ROWS = 120, 600
 OUT = "tests/data/manylevels"
 
 
@@ -24,7 +24,7 @@ def write_data(path):
         for r in range(ROWS):
             g = r % LEVELS if r < LEVELS else rng.randrange(LEVELS)
             x = [rng.gauss(0.0, 1.0) for _ in range(3)]
-            y = 0.7 * means[g] + 1.5 * x[0] + rng.gauss(0.0, 1.0)
+            y = 2.0 * means[g] + 3.0 * x[0] + rng.gauss(0.0, 1.0)
             f.write("%.6f,C%03d,%.6f,%.6f,%.6f\n" % (y, g + 1, x[0], x[1], x[2]))
 
 
