@@ -104,4 +104,5 @@ void vsfEndOfTask() {
   if (!ctx->cleanedUp)
     vsfRelease(ctx);
   task->procedureContext = nullptr;
+  delete ctx;
 }

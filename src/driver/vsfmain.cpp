@@ -18,14 +18,11 @@
 #include "support/wobmth.h"
 
 #include <algorithm>
+#include <new>
 
 namespace {
 // Marker of the data the image-information block points at.
 const char kModuleData[] = "qrxvarsf";
-
-// The run's context. The host's exit leaves the procedure main by unwinding it, and the
-// end-of-task routine runs after that, so the context is kept outside the main's frame.
-VsfContext gRunContext;
 } // namespace
 
 const VsfImageInfo vi_mcn = {{'Q', 'R', 'X', '_', 'I', 'm', 'a', 'g', 'e', '_', 'I',
@@ -214,8 +211,15 @@ void reportNoObservations(VsfContext* ctx) {
 
 void qrxvarsf(void* a1, void* a2, void* a3, void* a4, void* a5, void* a6) {
   VsfStepTable& steps = vsfSteps();
-  VsfContext* ctx = &gRunContext;
   steps.xinit(a1, a2, a3, a4, a5, a6);
+  // The host's exit leaves the procedure main by unwinding it, and the end-of-task routine
+  // runs after that, so the context lives on the heap, not in the main's frame; the
+  // end-of-task routine (registered by vsfPreInit) releases it.
+  auto* ctx = new (std::nothrow) VsfContext;
+  if (ctx == nullptr) {
+    xpmlog(848, 140);
+    xexit(1016, 0);
+  }
 
   // Start order.
   vsfExitError(ctx, vsfPreInit(ctx));
