@@ -66,8 +66,68 @@ void addScaled(double* sums, const double* values, int32_t n, double scale) {
   }
 }
 
-// Stages an observation's row from its N design values: doubles and (backward) codes.
-void buildRow(Pass& p, const double* full, double y, double w, double f, int32_t role,
+// Stages the sparse entries' non-zero values of a row given as its N design values, with
+// their positions as codes from the code slot `nc` on; the entries' cumulative counts go to
+// the code slots from countsAt.
+void stageSparseFull(Pass& p, const double* full, int32_t& nd, int32_t& nc, int32_t countsAt) {
+  const VsfRowLayout& L = p.layout;
+  const VsfDataSettings* s = p.s;
+  const int32_t top = L.codeCapacity - 1;
+  int32_t stored = 0;
+  for (int32_t k = 0; k < L.sparseCount; ++k) {
+    const VsfEffectEntry& e = s->entries[L.sparseList[k]];
+    for (int32_t c = 0; c < e.columnCount; ++c) {
+      double v = full[e.firstColumn + (e.columnList ? e.columnList[c] : c)];
+      if (v != 0.0) {
+        p.stageD[nd++] = v;
+        p.stageC[top - nc++] = c;
+        ++stored;
+      }
+    }
+    p.stageC[top - countsAt - k] = stored;
+  }
+}
+
+// Stages the dense values and the sparse entries' non-zero values of a sparse row as
+// stageSparseFull and the dense runs stage them from its N values: the dense values in
+// place, zero where the row lists none, then each sparse entry's values in its column order.
+void stageSparseRow(Pass& p, const DesignRow& row, int32_t& nd, int32_t& nc, int32_t countsAt) {
+  const VsfRowLayout& L = p.layout;
+  double* dense = p.stageD + nd;
+  std::fill_n(dense, L.denseColumns, 0.0);
+  int32_t* fill = p.entryFill;
+  std::fill_n(fill, L.sparseCount, 0);
+  for (int32_t i = 0; i < row.count; ++i) {
+    const int32_t place = p.columnPlace[row.columns[i]];
+    if (place >= 0)
+      dense[place] = row.values[i];
+    else if (place <= kSparsePlace && row.values[i] != 0.0)
+      ++fill[kSparsePlace - place];
+  }
+  nd += L.denseColumns;
+  // Each entry's first value, after the values of the entries before it.
+  const int32_t top = L.codeCapacity - 1;
+  int32_t stored = 0;
+  for (int32_t k = 0; k < L.sparseCount; ++k) {
+    const int32_t n = fill[k];
+    fill[k] = stored;
+    stored += n;
+    p.stageC[top - countsAt - k] = stored;
+  }
+  for (int32_t i = 0; i < row.count; ++i) {
+    const int32_t place = p.columnPlace[row.columns[i]];
+    if (place > kSparsePlace || row.values[i] == 0.0)
+      continue;
+    const int32_t at = fill[kSparsePlace - place]++;
+    p.stageD[nd + at] = row.values[i];
+    p.stageC[top - nc - at] = p.columnCode[row.columns[i]];
+  }
+  nd += stored;
+  nc += stored;
+}
+
+// Stages an observation's row: doubles and (backward) codes.
+void buildRow(Pass& p, const DesignRow& row, double y, double w, double f, int32_t role,
               int32_t fold) {
   const VsfRowLayout& L = p.layout;
   const VsfDataSettings* s = p.s;
@@ -79,33 +139,24 @@ void buildRow(Pass& p, const double* full, double y, double w, double f, int32_t
   if (s->resampling)
     p.stageD[nd++] = 0.0; // filled by the resampling kernels before any pass reads it
   p.stageD[nd++] = y;
-  for (int32_t r = 0; r < p.denseRunCount; ++r) {
-    const int32_t from = p.denseRuns[2 * r], length = p.denseRuns[2 * r + 1];
-    std::memcpy(p.stageD + nd, full + from, sizeof(double) * static_cast<size_t>(length));
-    nd += length;
-  }
   // Codes, first code in the last slot.
   const int32_t top = L.codeCapacity - 1;
   int32_t nc = 0;
-  auto code = [&](int32_t v) { p.stageC[top - nc++] = v; };
   if (L.hasFold)
-    code(fold);
+    p.stageC[top - nc++] = fold;
   if (L.hasRole)
-    code(role);
-  int32_t countsAt = nc;
-  nc += L.sparseCount; // cumulative counts, filled below
-  int32_t stored = 0;
-  for (int32_t k = 0; k < L.sparseCount; ++k) {
-    const VsfEffectEntry& e = s->entries[L.sparseList[k]];
-    for (int32_t c = 0; c < e.columnCount; ++c) {
-      double v = full[e.firstColumn + (e.columnList ? e.columnList[c] : c)];
-      if (v != 0.0) {
-        p.stageD[nd++] = v;
-        code(c);
-        ++stored;
-      }
+    p.stageC[top - nc++] = role;
+  const int32_t countsAt = nc;
+  nc += L.sparseCount; // cumulative counts, filled with the values
+  if (row.full == nullptr) {
+    stageSparseRow(p, row, nd, nc, countsAt);
+  } else {
+    for (int32_t r = 0; r < p.denseRunCount; ++r) {
+      const int32_t from = p.denseRuns[2 * r], length = p.denseRuns[2 * r + 1];
+      std::memcpy(p.stageD + nd, row.full + from, sizeof(double) * static_cast<size_t>(length));
+      nd += length;
     }
-    p.stageC[top - countsAt - k] = stored;
+    stageSparseFull(p, row.full, nd, nc, countsAt);
   }
   p.stagedDoubles = nd;
   p.stagedCodes = nc;
@@ -141,12 +192,27 @@ void buildRow(Pass& p, const double* full, double y, double w, double f, int32_t
 
 // Adds a training row's values to the column sums and sums of squares. A zero adds nothing:
 // with a finite weight, adding its products (signed zeros) leaves every sum as skipping it
-// does, since no sum is ever a negative zero; so the loop runs without a test per value.
-void addColumnSums(Pass& p, const double* full, double ww) {
-  const int32_t N = p.s->columnCount;
+// does, since no sum is ever a negative zero; so the loop runs without a test per value, and
+// a sparse row adds its listed values alone. Each column's sum takes its terms in row order
+// on either road.
+void addColumnSums(Pass& p, const DesignRow& row, double ww) {
   double* sum = p.colSum;
   double* sumSq = p.colSumSq;
-  if (!std::isfinite(ww)) {
+  const bool finite = std::isfinite(ww);
+  if (row.full == nullptr) {
+    for (int32_t i = 0; i < row.count; ++i) {
+      const double x = row.values[i];
+      const int32_t c = row.columns[i];
+      if (finite || x != 0.0) {
+        sum[c] += x * ww;
+        sumSq[c] += x * x * ww;
+      }
+    }
+    return;
+  }
+  const int32_t N = p.s->columnCount;
+  const double* full = row.full;
+  if (!finite) {
     for (int32_t c = 0; c < N; ++c)
       if (full[c] != 0.0) {
         sum[c] += full[c] * ww;
@@ -159,6 +225,26 @@ void addColumnSums(Pass& p, const double* full, double ww) {
     sum[c] += x * ww;
     sumSq[c] += x * x * ww;
   }
+}
+
+// Adds a training row's values times its frequency f to the bridge's column sums. As in the
+// column sums, a zero adds nothing while f is finite; a sparse row with any other f is laid
+// out whole first.
+void addBridgeColumnSums(Pass& p, const DesignRow& row, double f) {
+  const int32_t N = p.s->columnCount;
+  if (row.full != nullptr) {
+    addScaled(p.bridgeColSum, row.full, N, f);
+    return;
+  }
+  if (std::isfinite(f)) {
+    for (int32_t i = 0; i < row.count; ++i)
+      p.bridgeColSum[row.columns[i]] += f * row.values[i];
+    return;
+  }
+  std::fill_n(p.full, N, 0.0);
+  for (int32_t i = 0; i < row.count; ++i)
+    p.full[row.columns[i]] = row.values[i];
+  addScaled(p.bridgeColSum, p.full, N, f);
 }
 
 // The dense values of a row in entry order as runs of consecutive design columns: (first
@@ -236,6 +322,57 @@ void addColumnSums(Pass& p, const double* full, double ww) {
   return 8 * doubles + 4 * (int64_t{hasFoldCode(s)} + s->roleCodes);
 }
 
+// The columns' places in a staged row of the sparse road; false when a column lies in two
+// entries or a split entry's columns are not in ascending order (the order a row lists them).
+[[nodiscard]] bool placeColumns(Pass& p) {
+  const VsfDataSettings* s = p.s;
+  const VsfRowLayout& L = p.layout;
+  const int32_t N = s->columnCount;
+  std::fill_n(p.columnPlace, N, kNoPlace);
+  for (int32_t i = 0; i < L.entryCount; ++i) {
+    const VsfEffectEntry& e = s->entries[i];
+    for (int32_t c = 0; c < e.columnCount; ++c) {
+      const int32_t at = e.columnList != nullptr ? e.columnList[c] : c;
+      const int32_t column = e.firstColumn + at;
+      if (column < 0 || column >= N || p.columnPlace[column] != kNoPlace ||
+          (e.columnList != nullptr && c > 0 && at <= e.columnList[c - 1]))
+        return false;
+      p.columnPlace[column] =
+          L.denseOffset[i] >= 0 ? L.denseOffset[i] + c : kSparsePlace - p.model->sparseSlot[i];
+      p.columnCode[column] = c;
+    }
+  }
+  return true;
+}
+
+// Takes the sparse road when the source gives rows in sparse form, some entry is stored sparse
+// and a row's values with the dense entries' columns come to at most half the design's
+// columns: staging and summing a row then follow its values rather than every column. The
+// test hook readDenseRows keeps the dense road. 0, or kVsfNoMemory.
+[[nodiscard]] int32_t chooseRoad(Pass& p, QkPool* pool) {
+  const VsfRowSource* src = p.src;
+  const VsfRowLayout& L = p.layout;
+  const int32_t N = p.s->columnCount;
+  testHooks().readSparseRows.store(0);
+  if (src->sparseBound == nullptr || src->sparseRow == nullptr || L.sparseCount == 0 ||
+      testHooks().readDenseRows.load() != 0)
+    return 0;
+  const int32_t bound = src->sparseBound(src->self);
+  if (bound <= 0 || 2 * (int64_t{bound} + L.denseColumns) > N)
+    return 0;
+  p.columnPlace = allocArray<int32_t>(pool, N, false);
+  p.columnCode = allocArray<int32_t>(pool, N, false);
+  p.entryFill = allocArray<int32_t>(pool, L.sparseCount, false);
+  p.rowValues = allocArray<double>(pool, bound, false);
+  p.rowColumns = allocArray<int32_t>(pool, bound, false);
+  if (!p.columnPlace || !p.columnCode || !p.entryFill || !p.rowValues || !p.rowColumns)
+    return kVsfNoMemory;
+  if (placeColumns(p))
+    p.sparseBound = bound;
+  testHooks().readSparseRows.store(p.sparseBound > 0 ? 1 : 0);
+  return 0;
+}
+
 } // namespace
 
 int64_t vsfReleaseRows(int64_t columns) {
@@ -310,13 +447,13 @@ bool keepRow(Pass& p, int32_t which, int32_t st, double w, double* f, double* wf
   return true;
 }
 
-void addRowSums(Pass& p, const double* full, double y, double ww, double& sumY, double& sumYY) {
+void addRowSums(Pass& p, const DesignRow& row, double y, double ww, double& sumY, double& sumYY) {
   sumY += y * ww;
   sumYY += y * y * ww;
-  addColumnSums(p, full, ww);
+  addColumnSums(p, row, ww);
 }
 
-int32_t storeRow(Pass& p, int32_t which, const double* full, double y, double w, double f,
+int32_t storeRow(Pass& p, int32_t which, const DesignRow& row, double y, double w, double f,
                  double wf, double* sumWeight) {
   VsfDataSettings* s = p.s;
   VsfRowSource* src = p.src;
@@ -329,8 +466,8 @@ int32_t storeRow(Pass& p, int32_t which, const double* full, double y, double w,
   } else {
     role = which == 1 ? VSF_ROLE_TEST : VSF_ROLE_VALIDATE;
   }
-  if (p.layout.sparseCount != 0 || !putDenseRow(p, full, y, w, f, role, fold)) {
-    buildRow(p, full, y, w, f, role, fold);
+  if (p.layout.sparseCount != 0 || !putDenseRow(p, row.full, y, w, f, role, fold)) {
+    buildRow(p, row, y, w, f, role, fold);
     int32_t rc = placeRow(p);
     if (rc != 0)
       return rc;
@@ -363,12 +500,12 @@ int32_t storeRow(Pass& p, int32_t which, const double* full, double y, double w,
     *sumWeight = ww;
     return 0;
   }
-  addRowSums(p, full, y, ww, p.t.sumY, p.t.sumYY);
+  addRowSums(p, row, y, ww, p.t.sumY, p.t.sumYY);
   if (s->bridge) {
     src->numericValues(src->self, p.numeric);
     addScaled(p.bridgeWSum, p.numeric, s->numericCount, wf);
     addScaled(p.bridgeFSum, p.numeric, s->numericCount, f);
-    addScaled(p.bridgeColSum, full, s->columnCount, f);
+    addBridgeColumnSums(p, row, f);
   }
   return 0;
 }
@@ -376,6 +513,20 @@ int32_t storeRow(Pass& p, int32_t which, const double* full, double y, double w,
 } // namespace vsfread
 
 namespace {
+
+// The current observation's design row from the source, on the pass's road.
+[[nodiscard]] DesignRow currentRow(Pass& p) {
+  DesignRow row;
+  if (p.sparseBound > 0) {
+    row.values = p.rowValues;
+    row.columns = p.rowColumns;
+    row.count = p.src->sparseRow(p.src->self, p.full, p.rowValues, p.rowColumns);
+  } else {
+    p.src->row(p.src->self, p.full);
+    row.full = p.full;
+  }
+  return row;
+}
 
 // Reads the rows of one data set whose pass has begun: which 0 DATA=, 1 TESTDATA=,
 // 2 VALDATA=. Held-out rows with unknown levels are counted into counters / *unknownClass.
@@ -402,8 +553,7 @@ namespace {
         src->status(src->self, &y, s->weightGiven ? &w : nullptr, s->freqGiven ? &f : nullptr);
     if (!keepRow(p, which, st, w, &f, &wf, counters, unknownClass))
       continue;
-    src->row(src->self, p.full);
-    int32_t rc = storeRow(p, which, p.full, y, w, f, wf);
+    int32_t rc = storeRow(p, which, currentRow(p), y, w, f, wf);
     if (rc != 0)
       return rc;
   }
@@ -615,6 +765,8 @@ int32_t vsfReadPass(VsfDataSettings* s, VsfRowSource* src, VsfModel* m, VsfBagVe
   if (p.denseRuns == nullptr)
     return kVsfNoMemory;
   p.denseRunCount = denseRunsOf(s, p.layout, p.denseRuns);
+  if ((rc = chooseRoad(p, byPool)) != 0)
+    return rc;
   vsfPageWriterStart(&p.writer, bags);
 
   // The passes: DATA=, the bridge means, TESTDATA= and VALDATA=.

@@ -173,6 +173,18 @@ struct VsfRowSource {
   int32_t (*blockRows)(void* worker, int64_t offset, int32_t count, int32_t* status,
                        double* response, double* weight, double* frequency, double* rows);
   void (*blockEnd)(void* self, int64_t count);
+  // The rows in sparse form (all null when the source has none). sparseBound: the most
+  // values a sparse row holds (0: none). sparseRow: the current observation's design row as
+  // the values that may be non-zero with their columns (every other value is zero), each
+  // column once and, within an effect, in column order: their count; `scratch` holds N
+  // doubles. blockSparseRows: blockRows with the rows in sparse form, row k's values and
+  // columns at values/columns from ends[k - 1] (0 for k = 0) to ends[k], with room for
+  // sparseBound a row.
+  int32_t (*sparseBound)(void* self);
+  int32_t (*sparseRow)(void* self, double* scratch, double* values, int32_t* columns);
+  int32_t (*blockSparseRows)(void* worker, int64_t offset, int32_t count, int32_t* status,
+                             double* response, double* weight, double* frequency, double* values,
+                             int32_t* columns, int32_t* ends);
   // Gives up DATA= observations for the rest of the step (null: they are kept): with
   // taken >= 0 the first `taken` of those counted by blockBegin, else those before the
   // current one (before the next one when none is current).

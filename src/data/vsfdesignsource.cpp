@@ -169,6 +169,13 @@ void designEnd(void* self, int32_t) { restoreFromHeldOut(static_cast<DesignSourc
 void designRow(void* self, double* values) {
   zlevrgx(static_cast<DesignSource*>(self)->design, nullptr, nullptr, values);
 }
+[[nodiscard]] int32_t designSparseBound(void* self) {
+  return zlevSparseRowBound(static_cast<DesignSource*>(self)->design);
+}
+[[nodiscard]] int32_t designSparseRow(void* self, double* scratch, double* values,
+                                      int32_t* columns) {
+  return zlevrgxSparse(static_cast<DesignSource*>(self)->design, scratch, values, columns);
+}
 [[nodiscard]] int32_t designIndexLevel(void* self) {
   const DesignSource* src = static_cast<DesignSource*>(self);
   return src->design->levelIndex[src->indexVariable];
@@ -227,6 +234,7 @@ struct BlockWorker {
   int32_t columns;
   int64_t first;
   char* records;
+  double* scratch; // the sparse rows' effects built whole
 };
 
 [[nodiscard]] int64_t designBlockBegin(void* self) {
@@ -252,13 +260,16 @@ void* designBlockWorker(void* self, QkPool* pool, int32_t rows) {
   w->columns = dc->design->columnCount;
   w->first = src->blockFirst;
   w->records = poolArray<char>(pool, static_cast<size_t>(rows) * w->recordLength);
-  return w->rows != nullptr && w->records != nullptr ? w : nullptr;
+  w->scratch = poolArray<double>(pool, static_cast<size_t>(std::max(w->columns, 1)));
+  return w->rows != nullptr && w->records != nullptr && w->scratch != nullptr ? w : nullptr;
 }
 
-[[nodiscard]] int32_t designBlockRows(void* worker, int64_t offset, int32_t count, int32_t* status,
-                                      double* response, double* weight, double* frequency,
-                                      double* rows) {
-  auto* w = static_cast<BlockWorker*>(worker);
+// Reads observations offset .. offset + count - 1 of the block span into the worker's records
+// and calls row(k, record, weight, frequency) for each, its weight and frequency (when wanted)
+// set to 1 first.
+template <class Row>
+[[nodiscard]] int32_t eachBlockRecord(BlockWorker* w, int64_t offset, int32_t count, double* weight,
+                                      double* frequency, Row row) {
   if (xyvgetn(w->vector, w->first + offset, count, w->records, w->recordLength) != 0)
     return -99; // the block lies inside the span the host gave: a bug
   for (int32_t k = 0; k < count; ++k) {
@@ -268,11 +279,38 @@ void* designBlockWorker(void* self, QkPool* pool, int32_t rows) {
       *wk = 1.0;
     if (fk != nullptr)
       *fk = 1.0;
-    status[k] = zlevRowWorkerRow(w->rows, w->records + static_cast<size_t>(k) * w->recordLength,
-                                 response + k, wk, fk,
-                                 rows + static_cast<size_t>(k) * static_cast<size_t>(w->columns));
+    row(k, w->records + static_cast<size_t>(k) * w->recordLength, wk, fk);
   }
   return 0;
+}
+
+[[nodiscard]] int32_t designBlockRows(void* worker, int64_t offset, int32_t count, int32_t* status,
+                                      double* response, double* weight, double* frequency,
+                                      double* rows) {
+  auto* w = static_cast<BlockWorker*>(worker);
+  return eachBlockRecord(w, offset, count, weight, frequency,
+                         [&](int32_t k, const char* record, double* wk, double* fk) {
+                           status[k] = zlevRowWorkerRow(w->rows, record, response + k, wk, fk,
+                                                        rows + static_cast<size_t>(k) *
+                                                                   static_cast<size_t>(w->columns));
+                         });
+}
+
+[[nodiscard]] int32_t designBlockSparseRows(void* worker, int64_t offset, int32_t count,
+                                            int32_t* status, double* response, double* weight,
+                                            double* frequency, double* values, int32_t* columns,
+                                            int32_t* ends) {
+  auto* w = static_cast<BlockWorker*>(worker);
+  int32_t at = 0;
+  return eachBlockRecord(w, offset, count, weight, frequency,
+                         [&](int32_t k, const char* record, double* wk, double* fk) {
+                           int32_t n = 0;
+                           status[k] =
+                               zlevRowWorkerSparseRow(w->rows, record, response + k, wk, fk,
+                                                      w->scratch, values + at, columns + at, &n);
+                           at += n;
+                           ends[k] = at;
+                         });
 }
 
 void designBlockEnd(void* self, int64_t count) {
@@ -499,6 +537,8 @@ int32_t vsfData(VsfContext* ctx) {
   src.numericValues = designNumeric;
   src.levelsAll = designLevelsAll;
   src.effectMeans = designEffectMeans;
+  src.sparseBound = designSparseBound;
+  src.sparseRow = designSparseRow;
   // The _testthread switch with the suffix "read" at 0 keeps DATA= on the serial road, so
   // that tests can compare the two roads at one thread count.
   if (ztestthread("read", 4) != 0) {
@@ -506,6 +546,7 @@ int32_t vsfData(VsfContext* ctx) {
     src.blockWorker = designBlockWorker;
     src.blockRows = designBlockRows;
     src.blockEnd = designBlockEnd;
+    src.blockSparseRows = designBlockSparseRows;
   }
   // A design levelised across BY groups reads DATA= from its start: nothing is given up.
   if (s->releaseData && (d->designFlags & kLevFlagAcrossBy) == 0)

@@ -33,6 +33,8 @@ struct alignas(64) Slot {
   int32_t rc = 0;
   int32_t* status = nullptr;
   double *y = nullptr, *w = nullptr, *f = nullptr, *rows = nullptr;
+  int32_t* columns = nullptr; // the sparse road: the values' columns and each row's end
+  int32_t* ends = nullptr;
   double* sumWeight = nullptr; // per row the weight its sums are added with, 0 none
   double** place = nullptr;    // per row the page place its doubles are copied to, null none
 };
@@ -43,6 +45,10 @@ struct Road {
   int32_t blockRows; // observations of a full block
   int64_t blockCount;
   int32_t columns;
+  // Rows in sparse form (the pass's sparse road) hold at most `width` values each; dense rows
+  // are `width` = `columns` values.
+  bool sparse = false;
+  int32_t width;
   std::vector<Slot> slots;
   VsfPageReserve* reserve = nullptr; // page buffers the workers make ready, or null
   // With a summing thread the main thread leaves the sums of each block to it: `stored` is
@@ -75,14 +81,36 @@ void finishStored(Road& road, Slot& slot, int64_t k) {
   signal(road);
 }
 
+// Row i of a filled slot.
+[[nodiscard]] DesignRow slotRow(const Road& road, const Slot& slot, int32_t i) {
+  DesignRow row;
+  if (!road.sparse) {
+    row.full = slot.rows + static_cast<size_t>(i) * road.width;
+    return row;
+  }
+  const int32_t from = i > 0 ? slot.ends[i - 1] : 0;
+  row.values = slot.rows + from;
+  row.columns = slot.columns + from;
+  row.count = slot.ends[i] - from;
+  return row;
+}
+
+// Observations offset .. offset + count - 1 of the road built into a slot by a worker's state.
+[[nodiscard]] int32_t fillSlot(const Road& road, void* state, Slot& slot, int64_t offset,
+                               int32_t count) {
+  if (road.sparse)
+    return road.src->blockSparseRows(state, offset, count, slot.status, slot.y, slot.w, slot.f,
+                                     slot.rows, slot.columns, slot.ends);
+  return road.src->blockRows(state, offset, count, slot.status, slot.y, slot.w, slot.f, slot.rows);
+}
+
 // The observations of a block: about 512 KB of design values, and at least four blocks a
 // worker so that a short group still spreads over the workers.
-[[nodiscard]] int32_t blockSize(int32_t columns, int64_t span, int32_t workers) {
+[[nodiscard]] int32_t blockSize(int32_t width, int64_t span, int32_t workers) {
   const int32_t forced = std::max(testHooks().readBlockRows.load(), 0);
   if (forced > 0)
     return forced;
-  const int64_t rows =
-      std::min<int64_t>(kBlockDoubles / std::max(columns, 1), span / (4 * workers));
+  const int64_t rows = std::min<int64_t>(kBlockDoubles / std::max(width, 1), span / (4 * workers));
   return static_cast<int32_t>(std::clamp<int64_t>(rows, 16, 4096));
 }
 
@@ -110,8 +138,7 @@ void finishStored(Road& road, Slot& slot, int64_t k) {
     rc = kVsfNoMemory;
   } else {
     try {
-      rc = road->src->blockRows(state, offset, count, slot.status, slot.y, slot.w, slot.f,
-                                slot.rows);
+      rc = fillSlot(*road, state, slot, offset, count);
     } catch (const std::bad_alloc&) {
       rc = kVsfNoMemory;
     }
@@ -197,8 +224,7 @@ void sumBlocks(Pass* p, Pass mine, Road* road) {
         static_cast<int32_t>(std::min<int64_t>(road->blockRows, road->span - k * road->blockRows));
     for (int32_t i = 0; i < count; ++i)
       if (slot.sumWeight[i] != 0.0)
-        addRowSums(mine, slot.rows + static_cast<size_t>(i) * road->columns, slot.y[i],
-                   slot.sumWeight[i], sumY, sumYY);
+        addRowSums(mine, slotRow(*road, slot, i), slot.y[i], slot.sumWeight[i], sumY, sumYY);
     finishStored(*road, slot, k);
   }
   p->t.sumY = sumY;
@@ -227,11 +253,14 @@ void stopRoad(Road& road) {
     s.y = allocArray<double>(p.bags->pool, B, false);
     s.w = wantW ? allocArray<double>(p.bags->pool, B, false) : nullptr;
     s.f = wantF ? allocArray<double>(p.bags->pool, B, false) : nullptr;
-    s.rows = allocArray<double>(p.bags->pool, static_cast<int64_t>(B) * road.columns, false);
+    s.rows = allocArray<double>(p.bags->pool, static_cast<int64_t>(B) * road.width, false);
+    s.columns =
+        road.sparse ? allocArray<int32_t>(p.bags->pool, int64_t{B} * road.width, false) : nullptr;
+    s.ends = road.sparse ? allocArray<int32_t>(p.bags->pool, B, false) : nullptr;
     s.sumWeight = allocArray<double>(p.bags->pool, B, false);
     s.place = road.copying ? allocArray<double*>(p.bags->pool, B, false) : nullptr;
     if (!s.status || !s.y || (wantW && !s.w) || (wantF && !s.f) || !s.rows || !s.sumWeight ||
-        (road.copying && !s.place))
+        (road.copying && !s.place) || (road.sparse && (!s.columns || !s.ends)))
       return false;
   }
   return true;
@@ -300,8 +329,8 @@ private:
       continue;
     if (slot.f != nullptr)
       slot.f[i] = f; // the frequency as kept (floored), which the copy writes
-    int32_t rc = storeRow(p, 0, slot.rows + static_cast<size_t>(i) * road.columns, slot.y[i], w, f,
-                          wf, road.summing ? slot.sumWeight + i : nullptr);
+    int32_t rc = storeRow(p, 0, slotRow(road, slot, i), slot.y[i], w, f, wf,
+                          road.summing ? slot.sumWeight + i : nullptr);
     if (rc != 0) {
       p.deferTo = nullptr;
       return rc;
@@ -321,8 +350,7 @@ private:
     const int64_t offset = k * road.blockRows;
     const int32_t count =
         static_cast<int32_t>(std::min<int64_t>(road.blockRows, road.span - offset));
-    int32_t rc =
-        road.src->blockRows(state, offset, count, slot.status, slot.y, slot.w, slot.f, slot.rows);
+    int32_t rc = fillSlot(road, state, slot, offset, count);
     if (rc == 0)
       rc = storeSlotRows(p, road, slot, count);
     if (rc != 0)
@@ -391,7 +419,7 @@ private:
   for (uint32_t i = 0; i < bags->count; ++i)
     if (bags->files[i].page.pageSize != size || bags->files[i].memLimit <= 0)
       return false;
-  const int64_t bytes = 2 * static_cast<int64_t>(road.blockRows) * road.columns * 8;
+  const int64_t bytes = 2 * static_cast<int64_t>(road.blockRows) * road.width * 8;
   reserve->pool = p.pagePool;
   reserve->pageSize = size;
   reserve->target = static_cast<int32_t>(std::clamp<int64_t>(bytes / size + 1, 8, 1024));
@@ -429,11 +457,14 @@ int32_t vsfReadBlocks(Pass& p) {
   Road road;
   road.src = src;
   road.columns = std::max(p.s->columnCount, 1);
+  // The pass's sparse road takes sparse rows where the source builds them in blocks.
+  road.sparse = p.sparseBound > 0 && src->blockSparseRows != nullptr;
+  road.width = road.sparse ? p.sparseBound : road.columns;
   // Without threads the main thread builds the blocks itself.
   const bool here = !p.s->threadingOn || p.s->threadCount <= 1;
   const int32_t T = here ? 1 : p.s->threadCount;
   road.span = src->blockBegin(src->self);
-  road.blockRows = blockSize(road.columns, road.span, T);
+  road.blockRows = blockSize(road.width, road.span, T);
   // A group shorter than two blocks is read one by one.
   if (road.span < 2 * static_cast<int64_t>(road.blockRows))
     return 0;

@@ -19,6 +19,21 @@ template <class T> T* allocArray(QkPool* pool, int64_t n, bool zeroed = true) {
       pool->allocate(pool, sizeof(T) * static_cast<size_t>(n), zeroed ? kQkZeroed : 0));
 }
 
+// One design row as the pass takes it: its N design values in `full`, or (full null) its
+// `count` values that may be non-zero with their columns, every other value zero (the sparse
+// road). Each column is listed once, and an entry's columns in its own order.
+struct DesignRow {
+  const double* full = nullptr;
+  const double* values = nullptr;
+  const int32_t* columns = nullptr;
+  int32_t count = 0;
+};
+
+// Places of a design column in a staged row of the sparse road besides its dense offset: in
+// no entry, or in the sparse entry of slot k at kSparsePlace - k.
+inline constexpr int32_t kNoPlace = -1;
+inline constexpr int32_t kSparsePlace = -2;
+
 // Counters and sums of the pass.
 struct Totals {
   double obsRead = 0, freqRead = 0, kept = 0, freqKept = 0, missingResponse = 0;
@@ -43,6 +58,17 @@ struct Pass {
   int32_t stagedDoubles = 0, stagedCodes = 0;
   int32_t* denseRuns = nullptr; // (first column, length) runs of the dense values
   int32_t denseRunCount = 0;
+  // The sparse road, where rows come as their non-zero values: the most values a row holds
+  // (0: the dense road) and the serial road's row. Per design column its place in the staged
+  // row (its offset among the dense values, or a sparse entry: kSparsePlace - the entry's
+  // slot, or kNoPlace) and its position in its sparse entry; per sparse entry the values of
+  // the row being staged.
+  int32_t sparseBound = 0;
+  double* rowValues = nullptr;
+  int32_t* rowColumns = nullptr;
+  int32_t* columnPlace = nullptr;
+  int32_t* columnCode = nullptr;
+  int32_t* entryFill = nullptr;
   Totals t;
   double* colSum;
   double* colSumSq;
@@ -63,22 +89,25 @@ struct Pass {
 // The main thread's part of one observation, in observation order, for the serial road and
 // the block road alike. keepRow counts the observation and decides whether its row is
 // stored (the frequency floored, *wf the weight times the frequency); storeRow gives the row
-// (its N design values in `full`) its role and fold, puts it on a page and adds it to the
+// its role and fold, puts it on a page and adds it to the
 // counts and sums: 0, or the negative code of a page failure. With `sumWeight` the sums of a
 // training row are left to the caller: *sumWeight is the weight to add it with (addRowSums),
-// 0 for a row that adds nothing; the bridge's sums are never left.
+// 0 for a row that adds nothing; the bridge's sums are never left. Either road stores the
+// same bytes and adds the same terms to every sum in the same order (a zero adds nothing).
 [[nodiscard]] bool keepRow(Pass& p, int32_t which, int32_t status, double weight, double* frequency,
                            double* wf, int32_t* counters, int32_t* unknownClass);
-[[nodiscard]] int32_t storeRow(Pass& p, int32_t which, const double* full, double y, double weight,
-                               double frequency, double wf, double* sumWeight = nullptr);
+[[nodiscard]] int32_t storeRow(Pass& p, int32_t which, const DesignRow& row, double y,
+                               double weight, double frequency, double wf,
+                               double* sumWeight = nullptr);
 // Writes the doubles of a row stored straight onto its page, at `out`: weight, frequency,
-// resampling place and response as the layout has them, then the dense design values.
+// resampling place and response as the layout has them, then the dense design values (a
+// layout without sparse entries, which the sparse road never has).
 void writeDenseDoubles(const Pass& p, double* out, const double* full, double y, double weight,
                        double frequency);
 // Adds a training row to the response's sums (sumY, sumYY) and the columns' sums with weight
 // ww. A thread that sums beside the main thread keeps the response's sums apart from the
 // pass's counters, which the main thread writes at every row.
-void addRowSums(Pass& p, const double* full, double y, double ww, double& sumY, double& sumYY);
+void addRowSums(Pass& p, const DesignRow& row, double y, double ww, double& sumY, double& sumYY);
 
 // The block road of a DATA= pass (vsfreadblocks.cpp): when the settings and the source allow
 // it, workers build the design rows of the rest of the BY group in blocks and the main

@@ -153,6 +153,17 @@ int32_t zlevGetVals(LevRegContext* context, const char* letters, void* const* de
 int32_t zlevrgd(LevRegContext* context, double* response, double* weight, double* frequency);
 // Writes the design row of the current observation (the design's column count of doubles).
 void zlevrgx(LevRegContext* context, const double* numeric, const int32_t* levels, double* row);
+// The design row of the current observation in sparse form: every value zlevrgx writes that is
+// not a positive zero (it may write a signed zero where a value is a product), with its
+// column, in column order within each effect; every other column holds a positive zero.
+// Returns the count. `scratch` is the design's column count of doubles: an effect whose
+// block is not one value a row is built there (its own columns are cleared first).
+[[nodiscard]] int32_t zlevrgxSparse(LevRegContext* context, double* scratch, double* values,
+                                    int32_t* columns);
+// The most values zlevrgxSparse can give for one row: one for each effect of one value a row
+// (numeric, GLM, nested or REFERENCE-coded CLASS parts without constructed effects), the
+// column count for any other.
+[[nodiscard]] int32_t zlevSparseRowBound(const LevRegContext* context);
 // 1 when effect e's constructed effects have their inputs; may add bits to *status.
 [[nodiscard]] int32_t zlevCheckEftEXMISS(int32_t* status, LevRegContext* context, LevDesign* design,
                                          int32_t e);

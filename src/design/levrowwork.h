@@ -31,3 +31,9 @@ LevRowWorker* zlevRowWorkerMake(LevRegContext* context, QkPool* pool);
 // the row usable (none of the bits 0x27), its design row into `row`.
 [[nodiscard]] int32_t zlevRowWorkerRow(LevRowWorker* worker, const char* record, double* response,
                                        double* weight, double* frequency, double* row);
+// As zlevRowWorkerRow, with the design row in sparse form (zlevrgxSparse) into values/columns:
+// their count into *count (0 when the status leaves the row out).
+[[nodiscard]] int32_t zlevRowWorkerSparseRow(LevRowWorker* worker, const char* record,
+                                             double* response, double* weight, double* frequency,
+                                             double* scratch, double* values, int32_t* columns,
+                                             int32_t* count);

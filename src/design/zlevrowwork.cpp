@@ -91,3 +91,12 @@ int32_t zlevRowWorkerRow(LevRowWorker* w, const char* record, double* response, 
     zlevrgx(&w->context, nullptr, nullptr, row);
   return status;
 }
+
+int32_t zlevRowWorkerSparseRow(LevRowWorker* w, const char* record, double* response,
+                               double* weight, double* frequency, double* scratch, double* values,
+                               int32_t* columns, int32_t* count) {
+  w->block.formattedRecord = const_cast<char*>(record);
+  const int32_t status = zlevrgd(&w->context, response, weight, frequency);
+  *count = (status & 0x27) == 0 ? zlevrgxSparse(&w->context, scratch, values, columns) : 0;
+  return status;
+}

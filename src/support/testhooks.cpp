@@ -40,6 +40,8 @@ void TestHooks::reset() {
   failReadBlock = 0;
   readBlocksCopied = 0;
   readReleaseRows = 0;
+  readDenseRows = 0;
+  readSparseRows = 0;
   levelFaultBuffer = 0;
   levelWorkerFault = WorkerFault::None;
   levelBuffersHandedOver = 0;
@@ -62,6 +64,7 @@ bool TestHooks::set(const char* text) {
     const bool ok = name == "readBlockRows"      ? setNumber(readBlockRows, value)
                     : name == "failReadBlock"    ? setNumber(failReadBlock, value)
                     : name == "readReleaseRows"  ? setNumber(readReleaseRows, value)
+                    : name == "readDenseRows"    ? setNumber(readDenseRows, value)
                     : name == "levelFaultBuffer" ? setNumber(levelFaultBuffer, value)
                     : name == "levelWorkerFault" ? setFault(levelWorkerFault, value)
                     : name == "treeWalkFailures" ? setNumber(treeWalkFailures, value)

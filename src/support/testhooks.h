@@ -27,6 +27,11 @@ struct TestHooks {
   std::atomic<int32_t> readBlockRows{0};
   std::atomic<int64_t> failReadBlock{0};
   std::atomic<int64_t> readBlocksCopied{0};
+  // Nonzero keeps the reading pass on its dense road, where every row comes as all its design
+  // values, also where the rows could come as their non-zero values alone; and, set by the
+  // pass, whether the last one took its rows as their non-zero values.
+  std::atomic<int32_t> readDenseRows{0};
+  std::atomic<int32_t> readSparseRows{0};
   // Observations the reading pass takes between two releases of DATA= observations (0: chosen
   // from the row width).
   std::atomic<int32_t> readReleaseRows{0};

@@ -452,11 +452,11 @@ TEST(HeldOutSynchronize, ADataSetWithoutTheBYGroupIsReportedAndSkipped) {
 
 namespace {
 
-// 700 observations of a weighted, counted design with two CLASS variables (one with a
-// missing value) and a numeric one, some values missing and some weights and frequencies
-// that leave the row out. Also the number of rows the pass must keep, counted from the
-// values themselves.
-std::string weightedClassData(int* usable) {
+// 700 observations of a weighted, counted design with two CLASS variables (g of gLevels
+// levels; a with a missing value) and a numeric one (a negative zero among its values), some
+// values missing and some weights and frequencies that leave the row out. Also the number of
+// rows the pass must keep, counted from the values themselves.
+std::string weightedClassData(int* usable, int gLevels = 5) {
   std::string text = "y,x,g,a,w,n\n";
   uint64_t state = 12345;
   auto next = [&]() {
@@ -471,8 +471,10 @@ std::string weightedClassData(int* usable) {
     const double w = 0.5 + (u % 13) / 4.0;
     const int n = 1 + u % 3;
     text += (yMissing ? std::string(".") : std::to_string(u / 10.0)) + "," +
-            (xMissing ? std::string(".") : std::to_string((u % 17) / 3.0)) + ",g" +
-            std::to_string(u % 5) + "," +
+            (xMissing      ? std::string(".")
+             : u % 17 == 0 ? std::string("-0")
+                           : std::to_string((u % 17) / 3.0)) +
+            ",g" + std::to_string(u % gLevels) + "," +
             (aMissing ? std::string() : std::string("a").append(std::to_string(u % 3))) + "," +
             (wMissing ? std::string(".")
              : wZero  ? std::string("0")
@@ -610,4 +612,63 @@ TEST(ReadingPassOverDesignRows, WorkersCopyTheRowsOntoThePagesOfTheSerialPass) {
           << threads;
     }
   testHooks().readBlockRows = 0;
+}
+
+// Rows taken as their non-zero values store the pages and sums of the dense road byte for
+// byte, built on the main thread and on workers: under the GLM design and under the REFERENCE
+// codings (crossed, nested, times a numeric variable), and with an EFFECT-coded variable,
+// whose row at the reference level fills its block. The negative zeros of x stay on the pages.
+TEST(ReadingPassOverDesignRows, SparseRowsStoreThePagesAndSumsOfTheDenseRoad) {
+  const std::vector<designtest::EffectSpec> all = {
+      {"x", {"x"}, {}, {}},      {"g", {}, {"g"}, {}},        {"a", {}, {"a"}, {}},
+      {"x*g", {"x"}, {"g"}, {}}, {"g*a", {}, {"g", "a"}, {}}, {"g(a)", {}, {"g"}, {"a"}}};
+  // An EFFECT-coded crossing fills its block at every level of g: no sparse road for it.
+  const std::vector<designtest::EffectSpec> noEffectCrossing = {all[0], all[1], all[2], all[3],
+                                                                all[5]};
+  struct Coding {
+    bool glm;
+    ClassCoding a;
+  };
+  for (const Coding coding :
+       {Coding{true, CC_REFERENCE}, Coding{false, CC_REFERENCE}, Coding{false, CC_EFFECT}}) {
+    designtest::DesignFixture f;
+    int usable = 0;
+    f.data(weightedClassData(&usable, 40));
+    f.design({"g", "a"}, {"x"}, coding.a == CC_EFFECT ? noEffectCrossing : all);
+    if (!coding.glm) {
+      f.des.designFlags |= kLevFlagNonGlm;
+      f.cls("g")->coding = CC_REFERENCE;
+      f.cls("a")->coding = coding.a;
+    }
+    f.response("y");
+    f.weight("w");
+    f.freq("n");
+    ASSERT_EQ(f.levelise(), 0);
+    testHooks().readBlockRows = 16;
+    for (int32_t threads : {1, 4}) {
+      const std::string where = (coding.glm              ? "GLM, "
+                                 : coding.a == CC_EFFECT ? "EFFECT, "
+                                                         : "REFERENCE, ") +
+                                std::to_string(threads) + " threads";
+      std::vector<unsigned char> densePages, pages;
+      std::vector<double> denseSums, sums;
+      testHooks().readDenseRows = 1;
+      ASSERT_EQ(weightedPass(f, threads, &denseSums,
+                             [&](VsfContext* ctx) { densePages = pageBytes(ctx); }),
+                0)
+          << where;
+      EXPECT_EQ(testHooks().readSparseRows.load(), 0) << where;
+      testHooks().readDenseRows = 0;
+      ASSERT_EQ(weightedPass(f, threads, &sums, [&](VsfContext* ctx) { pages = pageBytes(ctx); }),
+                0)
+          << where;
+      EXPECT_EQ(testHooks().readSparseRows.load(), 1) << where;
+      ASSERT_FALSE(pages.empty()) << where;
+      EXPECT_TRUE(pages == densePages) << where;
+      ASSERT_EQ(sums.size(), denseSums.size());
+      EXPECT_EQ(std::memcmp(sums.data(), denseSums.data(), sizeof(double) * sums.size()), 0)
+          << where;
+    }
+  }
+  testHooks().reset();
 }

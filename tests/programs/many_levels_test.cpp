@@ -175,3 +175,26 @@ TEST(ManyLevels, DiagonalBlockTrialsMatchScipyAndTheDenseRoad) {
   ASSERT_EQ(p1.size(), p2.size());
   EXPECT_EQ(qrxrun::dumpOutput(*p1.back()), qrxrun::dumpOutput(*p2.back()));
 }
+
+// The reading pass takes the rows of the many-level effect as their non-zero values: the output
+// is that of the dense road (the test hook readDenseRows) number for number, on the serial
+// road (_testthreadread at 0) and on the workers' blocks, with the rows' roles on the pages.
+TEST(ManyLevels, SparseRowsGiveTheOutputOfTheDenseRoad) {
+  const std::string data = qrxrun::readFile(std::string(QRX_TEST_DATA) + "/manylevels/data.csv");
+  for (const std::string& road : {std::string("%let _testthreadread = 0;\n"), std::string()}) {
+    const std::string program =
+        road +
+        "proc varsifter data=d seed=7;\n  class g;\n"
+        "  model y = g x1 x2 x3 g*x1 / selection=forward(select=sbc) details=all;\n"
+        "  partition fraction(validate=0.25);\n  performance cpucount=" +
+        (road.empty() ? "4" : "1") + ";\nrun;\n";
+    ::setenv("QRX_TEST_HOOKS", "readDenseRows=1", 1);
+    const qrxrun::ProgramRun dense = qrxrun::runProgram(program, "mlrowsd", {{"d.csv", data}});
+    ::unsetenv("QRX_TEST_HOOKS");
+    const qrxrun::ProgramRun sparse = qrxrun::runProgram(program, "mlrowss", {{"d.csv", data}});
+    ASSERT_EQ(dense.status, 0) << dense.log;
+    ASSERT_EQ(sparse.status, 0) << sparse.log;
+    ASSERT_NE(qrxrun::findTable(sparse.json["steps"][0]["output"], "ParameterEstimates"), nullptr);
+    EXPECT_EQ(qrxrun::dumpOutput(sparse.json), qrxrun::dumpOutput(dense.json)) << road;
+  }
+}
