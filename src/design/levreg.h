@@ -67,6 +67,7 @@ struct LevFitBlock {
 
 struct LevelizeThreadControl;
 struct LevelizeContext;
+struct LevRowPlan;
 
 struct LevRegContext {
   LevReadBlock* library; // word 0: the read block
@@ -102,6 +103,9 @@ struct LevRegContext {
   // Workers for the threaded passes when threads are allowed (the driver sets it from the
   // host's THREADS and CPU count); 0 keeps the passes serial.
   int32_t workerCount;
+  // A row worker's compact copy of what the row protocol reads of a design of one-column
+  // numeric effects (levrow.h), or null: the protocol then walks the design's records.
+  const LevRowPlan* rowPlan = nullptr;
 };
 
 // Builds the design of the current BY group: 0 ready; 1 no usable levels or values; 2 a

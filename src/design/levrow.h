@@ -24,6 +24,24 @@ struct EffectCell {
   int64_t column;
 };
 
+// What the row protocol reads of a design whose effects are each the intercept or one numeric
+// variable (one column, no CLASS variable, no constructed effect), kept in a few arrays: the
+// wide models of thousands of candidates, whose effect and variable records would otherwise
+// be walked from memory at every observation. Read only; a row worker holds one.
+struct LevRowPlan {
+  int32_t effectCount;
+  bool plainNumbers; // every numeric variable is one the data set holds as a number
+  int32_t heldCount; // the numeric variables the data set holds
+  const int32_t* held;
+  const int32_t* effectNumeric; // per effect its variable; -1 none (the intercept, or a
+                                // variable the data set does not hold: the cell is 1)
+  const int32_t* effectColumn;  // per effect its column
+};
+
+// The plan of the context's design from `pool`; null when the design is not of that kind or
+// the pool has no memory (the protocol then walks the records).
+[[nodiscard]] const LevRowPlan* levRowPlan(const LevRegContext* context, QkPool* pool);
+
 // '0'/'1' marks of what the model uses.
 struct InModelMask {
   char* effects;

@@ -10,6 +10,7 @@
 #include "numerics/qkzsweep.h"
 #include "support/hoststubs.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -96,7 +97,76 @@ double missingValue() { return hostMissing(); }
   return false;
 }
 
+// An effect the plan covers: the intercept or one numeric variable, in one column.
+[[nodiscard]] bool plainEffect(const LevEffect& ef) {
+  return ef.allClassCount == 0 && ef.crossedCount == 0 && ef.nestedCount == 0 &&
+         ef.constructedCount == 0 && ef.continuousCount <= 1 && ef.columnCount == 1;
+}
+
+// The status bits of the numeric variables of the current observation, from the plan.
+[[nodiscard]] int32_t plannedNumericStatus(const LevRowPlan& plan, const LevRegContext* ctx) {
+  for (int32_t k = 0; k < plan.heldCount; ++k)
+    if (isHostMissing(ctx->numeric[plan.held[k]]))
+      return LRS_EXPLANATORY | LRS_NUMERIC;
+  return 0;
+}
+
+// The effect cells (value, GLM column) of the current observation and their status bits,
+// from the plan: no effect has a CLASS variable, so the GLM column is the one combination
+// and a missing cell is all the status they can add (the model's CLASS marks are unset).
+[[nodiscard]] int32_t plannedCells(const LevRowPlan& plan, const LevRegContext* ctx, LevDesign* d,
+                                   bool glm) {
+  int32_t status = 0;
+  for (int32_t e = 0; e < plan.effectCount; ++e) {
+    const int32_t j = plan.effectNumeric[e];
+    double value = 1.0;
+    if (j >= 0) {
+      const double x = ctx->numeric[j];
+      value = isHostMissing(x) ? missingValue() : value * x;
+    }
+    if (isHostMissing(value))
+      status |= LRS_COMPUTED;
+    d->cells[e].value = value;
+    if (glm)
+      d->cells[e].column = 0;
+  }
+  return status;
+}
+
 } // namespace
+
+const LevRowPlan* levRowPlan(const LevRegContext* ctx, QkPool* pool) {
+  const LevDesign* d = ctx->design;
+  if (d->constructedCount > 0 || d->classCount > 0)
+    return nullptr;
+  for (int32_t e = 0; e < d->effectCount; ++e)
+    if (!plainEffect(d->effects[e]))
+      return nullptr;
+  auto* plan = levArray<LevRowPlan>(pool, 1);
+  auto* held = levArray<int32_t>(pool, static_cast<size_t>(std::max(d->numericCount, 1)));
+  auto* numeric = levArray<int32_t>(pool, static_cast<size_t>(std::max(d->effectCount, 1)));
+  auto* column = levArray<int32_t>(pool, static_cast<size_t>(std::max(d->effectCount, 1)));
+  if (plan == nullptr || held == nullptr || numeric == nullptr || column == nullptr)
+    return nullptr;
+  plan->effectCount = d->effectCount;
+  plan->plainNumbers = true;
+  for (int32_t j = 0; j < d->numericCount; ++j) {
+    const HostVariable* var = d->numerics[j].var;
+    if (var != nullptr)
+      held[plan->heldCount++] = j;
+    plan->plainNumbers = plan->plainNumbers && var != nullptr && var->type == 1;
+  }
+  for (int32_t e = 0; e < d->effectCount; ++e) {
+    const LevEffect& ef = d->effects[e];
+    const int32_t j = ef.continuousCount == 1 ? ef.continuous[0] : -1;
+    numeric[e] = j >= 0 && d->numerics[j].var != nullptr ? j : -1;
+    column[e] = ef.firstColumn;
+  }
+  plan->held = held;
+  plan->effectNumeric = numeric;
+  plan->effectColumn = column;
+  return plan;
+}
 
 InModelMask* SetInmodel(LevRegContext* ctx) {
   LevDesign* d = ctx->design;
@@ -208,9 +278,13 @@ int32_t zlevrgd(LevRegContext* ctx, double* response, double* weight, double* fr
     }
   }
   // Numeric variables.
-  for (int32_t j = 0; j < d->numericCount; ++j)
-    if (d->numerics[j].var != nullptr && isHostMissing(ctx->numeric[j]))
-      status |= LRS_EXPLANATORY | LRS_NUMERIC;
+  const LevRowPlan* plan = ctx->rowPlan;
+  if (plan != nullptr)
+    status |= plannedNumericStatus(*plan, ctx);
+  else
+    for (int32_t j = 0; j < d->numericCount; ++j)
+      if (d->numerics[j].var != nullptr && isHostMissing(ctx->numeric[j]))
+        status |= LRS_EXPLANATORY | LRS_NUMERIC;
   // Extra variables and responses.
   if (ctx->extraExplanatory != nullptr && isHostMissing(ctx->extraExplanatory->value))
     status |= LRS_EXPLANATORY;
@@ -229,6 +303,8 @@ int32_t zlevrgd(LevRegContext* ctx, double* response, double* weight, double* fr
       (isHostMissing(*frequency) || !(*frequency > 0)))
     status |= LRS_WEIGHT;
   // Effect cells.
+  if (plan != nullptr)
+    return status | plannedCells(*plan, ctx, d, !nonGlm);
   for (int32_t e = 0; e < d->effectCount; ++e) {
     LevEffect& ef = d->effects[e];
     if (ef.constructedCount > 0 && (status & LRS_COMPUTED) == 0 &&
@@ -304,6 +380,11 @@ void zlevrgx(LevRegContext* ctx, const double* numeric, const int32_t* levels, d
     zlevGetEftVarCols(ctx, &d->constructed[k]);
   if (d->columnCount > 0)
     std::memset(row, 0, sizeof(double) * static_cast<size_t>(d->columnCount));
+  if (const LevRowPlan* plan = ctx->rowPlan) {
+    for (int32_t e = 0; e < plan->effectCount; ++e)
+      row[plan->effectColumn[e]] = d->cells[e].value;
+    return;
+  }
   for (int32_t e = 0; e < d->effectCount; ++e) {
     const LevEffect& ef = d->effects[e];
     // An effect of numeric variables alone has one column: its cell's product, which is what

@@ -80,6 +80,7 @@ LevRowWorker* zlevRowWorkerMake(LevRegContext* ctx, QkPool* pool) {
   }
   c.getVals = nullptr;
   vir2g(reinterpret_cast<HostRoutine>(&GetValsFromRecord), &c.getVals);
+  c.rowPlan = levRowPlan(ctx, pool); // null: the protocol walks the design's records
   return w;
 }
 

@@ -4,6 +4,7 @@
 // memory helpers. Building and ending the context is zlevrgi.cpp's. Declared in design/levreg.h.
 #include "design/levlevel.h"
 #include "design/levreg.h"
+#include "design/levrow.h"
 
 #include "support/hoststubs.h"
 #include "support/nomemory.h"
@@ -288,6 +289,28 @@ ValueDestinations destinationsOf(const char* letters, void* const* destinations)
   return d;
 }
 
+// The numeric variables of a record into dst.z: missing for a variable the data set does not
+// hold, converted from the text at the record's end for one it holds as text.
+void decodeNumerics(LevRegContext* ctx, const ValueDestinations& dst, const char* record,
+                    bool useFormatted) {
+  const LevDesign* d = ctx->design;
+  const LevReadBlock* rb = ctx->library;
+  int32_t textAt = (useFormatted ? rb->formattedLength : rb->plainLength) - textNumberBytes(d);
+  for (int32_t j = 0; j < d->numericCount; ++j) {
+    const LevVariable& v = d->numerics[j];
+    double x;
+    std::memcpy(&x, record + 8 * static_cast<size_t>(j), 8);
+    if (v.var == nullptr) {
+      x = hostMissing();
+    } else if (isTextNumber(v)) {
+      levNumberFromText(record + textAt, textLength(v), &x);
+      textAt += textLength(v);
+    }
+    if (dst.z != nullptr)
+      static_cast<double*>(dst.z)[j] = x;
+  }
+}
+
 // Spreads one record of the formatted or plain read vector over the destinations.
 void decodeRecord(LevRegContext* ctx, const ValueDestinations& dst, const char* record,
                   bool useFormatted) {
@@ -299,19 +322,15 @@ void decodeRecord(LevRegContext* ctx, const ValueDestinations& dst, const char* 
     at += 8;
     return x;
   };
-  const LevReadBlock* rb = ctx->library;
-  int32_t textAt = (useFormatted ? rb->formattedLength : rb->plainLength) - textNumberBytes(d);
-  for (int32_t j = 0; j < d->numericCount; ++j) {
-    const LevVariable& v = d->numerics[j];
-    double x = number();
-    if (v.var == nullptr) {
-      x = hostMissing();
-    } else if (isTextNumber(v)) {
-      levNumberFromText(record + textAt, textLength(v), &x);
-      textAt += textLength(v);
-    }
-    if (dst.z != nullptr)
-      static_cast<double*>(dst.z)[j] = x;
+  if (ctx->rowPlan != nullptr && ctx->rowPlan->plainNumbers) {
+    // Every numeric variable a number of the data set: the record's first values as they are.
+    const auto bytes = sizeof(double) * static_cast<size_t>(d->numericCount);
+    if (dst.z != nullptr && bytes > 0)
+      std::memcpy(dst.z, record, bytes);
+    at += static_cast<int32_t>(bytes);
+  } else {
+    decodeNumerics(ctx, dst, record, useFormatted);
+    at += 8 * d->numericCount;
   }
   if (ctx->extraExplanatory != nullptr)
     ctx->extraExplanatory->value = number();

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 
 using designtest::DesignFixture;
 using designtest::RowOut;
@@ -356,3 +357,38 @@ TEST(RowLevels, CombinationsOfManyLevelsAreInNumericOrder) {
 }
 
 } // namespace
+
+// The compact plan of a design of one-column numeric effects gives the rows, statuses,
+// responses and weights of the walk over the design's records, missing values included; a
+// design with a CLASS effect has none.
+TEST(RowPlan, PlannedRowsAreTheWalkedRows) {
+  DesignFixture f;
+  f.data("y,x1,x2,w\n1,2,3,1\n2,.,1,1\n3,0.5,-2,0\n.,1,1,1\n5,4,.,1\n");
+  f.design({}, {"x1", "x2"}, {{"x1", {"x1"}, {}, {}}, {"x2", {"x2"}, {}, {}}});
+  f.response("y");
+  f.weight("w");
+  ASSERT_EQ(f.levelise(), 0);
+  const std::vector<RowOut> walked = f.rows();
+  f.ctx.rowPlan = levRowPlan(&f.ctx, levGroupPool(&f.ctx));
+  ASSERT_NE(f.ctx.rowPlan, nullptr);
+  const std::vector<RowOut> planned = f.rows();
+  ASSERT_EQ(planned.size(), walked.size());
+  for (size_t i = 0; i < walked.size(); ++i) {
+    EXPECT_EQ(planned[i].status, walked[i].status) << "row " << i;
+    EXPECT_EQ(std::memcmp(&planned[i].y, &walked[i].y, sizeof(double)), 0) << "row " << i;
+    EXPECT_EQ(planned[i].w, walked[i].w) << "row " << i;
+    ASSERT_EQ(planned[i].x.size(), walked[i].x.size());
+    EXPECT_EQ(
+        std::memcmp(planned[i].x.data(), walked[i].x.data(), sizeof(double) * walked[i].x.size()),
+        0)
+        << "row " << i;
+  }
+  EXPECT_NE(walked[1].status & LRS_NUMERIC, 0); // the missing values do reach the statuses
+  EXPECT_NE(walked[3].status & LRS_RESPONSE, 0);
+  EXPECT_NE(walked[2].status & LRS_WEIGHT, 0);
+}
+
+TEST_F(RowTest, DesignsWithClassEffectsHaveNoPlan) {
+  ASSERT_EQ(f.levelise(), 0);
+  EXPECT_EQ(levRowPlan(&f.ctx, levGroupPool(&f.ctx)), nullptr);
+}
