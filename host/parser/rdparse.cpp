@@ -808,14 +808,14 @@ int32_t runStatementParse(VsfGrammar* grammar, ParseRoot* root, int32_t mode,
       continue;
     }
     if (hooks)
-      callHook(hooks->entries[1].before);
+      callHook(hooks->entries[HookEntry::Statement].before);
     bool ok = in.statement();
     anyError = anyError || !ok || root->status != 0;
     if (hooks)
-      callHook(hooks->entries[1].after);
+      callHook(hooks->entries[HookEntry::Statement].after);
   }
   if (hooks)
-    callHook(hooks->entries[2].before); // the RUN that ends the step
+    callHook(hooks->entries[HookEntry::Run].before);
   root->current = nullptr;
   return anyError ? 1 : 0;
 }

@@ -172,8 +172,8 @@ int32_t vsfParse(VsfContext* ctx) {
   // This host always delivers graphs (inline in the HTML output); PLOTS= may turn them off.
   ctx->stmt.plots.graphicsEnabled = 1;
   ParseHookTable hooks{};
-  hooks.entries[1].after = vsfa;
-  hooks.entries[1].before = vsfb;
+  hooks.entries[HookEntry::Statement].after = vsfa;
+  hooks.entries[HookEntry::Statement].before = vsfb;
   VsfGrammar* grammar = vsfselg();
   ctx->postFit = zxlpars(ctx, grammar, &hooks, nullptr);
   xtfree(grammar);

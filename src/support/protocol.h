@@ -81,6 +81,15 @@ inline constexpr uint16_t GraphsOnly = 2640;    // 1: the table only feeds graph
 inline constexpr uint16_t DataRefs = 2829;      // a graph's data references
 } // namespace RvqAttrId
 
+// The entries of the statement hook table (ParseHookTable) the host parser calls.
+namespace HookEntry {
+inline constexpr int EndOfStep = 0; // before the ';' or QUIT that ends the step
+inline constexpr int Statement = 1; // around every statement
+inline constexpr int Run = 2;       // before the RUN that ends the step
+inline constexpr int Attribute = 4; // after an attribute statement (none in this grammar)
+inline constexpr int Where = 5;     // before a WHERE statement (none in this grammar)
+} // namespace HookEntry
+
 // ---------------------------------------------------------------------------------------
 // Option codes that the statement readers set and the data layer reads
 // ---------------------------------------------------------------------------------------
