@@ -259,13 +259,13 @@ struct Interp {
     if (!root->dataSet && inputFailed)
       throw StatementError{};
     if (!root->dataSet)
-      error(PM_NODATA, kind <= 6 ? at(itemStart) : at(ps->pos - 1), "");
+      error(PM_NODATA, kind <= HLK_PREFIX ? at(itemStart) : at(ps->pos - 1), "");
     std::string first, second;
     // Names go to the look-up as the user wrote them (it ignores case), so that a message
     // about a name shows it as typed.
-    if (kind >= 1 && kind <= 6)
+    if (kind >= HLK_SINGLE && kind <= HLK_PREFIX)
       first = std::string(asTyped(at(itemStart)));
-    if (kind >= 2 && kind <= 5)
+    if (kind >= HLK_NUMBERED && kind <= HLK_CHARACTER_RANGE)
       second = std::string(asTyped(at(ps->pos - 1)));
     HostVarList vl{};
     int32_t rc = parserServices()->zaddvar(root->dataSet, &vl, 3, 0, first.data(),
@@ -315,12 +315,11 @@ struct Interp {
     trace(os.str());
   }
 
-  // Stores the current token into a slot: a number (form 1; anything else is left to the
-  // terminal that follows to report) or the token's text.
+  // Stores the current token into a slot: a number (anything else is left to the terminal
+  // that follows to report) or the token's text.
   void storeValueAction(const GNode* n) {
     OptionSlot* sl = slot(arg(n, 0));
-    int form = arg(n, 1, 1);
-    if (form == 1) {
+    if (arg(n, 1, ValueForm::Number) == ValueForm::Number) {
       if (!lookIsNumber())
         return; // the terminal that follows reports the error
       sl->value.number = lookNumber();
@@ -331,10 +330,10 @@ struct Interp {
     }
   }
 
-  // Appends the current token to a slot: a number (form 1) or a quoted value.
+  // Appends the current token to a slot: a number or a quoted value.
   void appendValueAction(const GNode* n) {
     OptionSlot* sl = slot(arg(n, 0));
-    if (arg(n, 1) == 1) {
+    if (arg(n, 1) == ValueForm::Number) {
       if (lookIsNumber())
         appendDouble(sl, lookNumber());
     } else if (look().cls == TC_QS) {
@@ -378,11 +377,11 @@ struct Interp {
     throw StatementError{}; // claimOutput has logged why
   }
 
-  // Opens (form 1) or creates (form 2) the data set named at dsStart into a slot, under the
-  // options given after its name; DATA= of the procedure statement becomes the step's data set.
+  // Opens or creates the data set named at dsStart into a slot, under the options given
+  // after its name; DATA= of the procedure statement becomes the step's data set.
   void dataSetAction(const GNode* n) {
     const std::string_view name = at(dsStart).raw();
-    const bool output = arg(n, 1) == 2;
+    const bool output = arg(n, 1) == DataSetAccess::Create;
     if (output && dsOptions)
       refuseInputOnly(*dsOptions);
     HostDataSet* ds = output ? xdscreate(name.data(), static_cast<int32_t>(name.size()))
@@ -502,7 +501,7 @@ struct Interp {
       numberListAction(n);
       break;
     case GrammarAction::Range:
-      rangePending = arg(n, 0) != 65535;
+      rangePending = arg(n, 0) != kRangeNone;
       rangeMin = arg(n, 0);
       rangeHasMax = n->args.size() > 1;
       rangeMax = arg(n, 1);
@@ -515,11 +514,11 @@ struct Interp {
       break;
     }
     case GrammarAction::AppendName:
-      // Argument 2: a name the step creates (an output variable), kept as the user wrote it,
-      // as a data set keeps the case of its variables' names; otherwise upper-cased.
+      // A name the step creates (an output variable) is kept as the user wrote it, as a data
+      // set keeps the case of its variables' names; others are upper-cased.
       if (list.slot >= 0 && ps->pos > 0)
-        appendName(slot(list.slot),
-                   arg(n, 0) == 2 ? asTyped(at(ps->pos - 1)) : at(ps->pos - 1).text);
+        appendName(slot(list.slot), arg(n, 0) == NameCase::AsTyped ? asTyped(at(ps->pos - 1))
+                                                                   : at(ps->pos - 1).text);
       break;
     case GrammarAction::By:
       byAction(arg(n, 0));
@@ -539,7 +538,7 @@ struct Interp {
         storeText(slot(list.slot), look().text);
       break;
     case GrammarAction::DataSetOptions:
-      if (arg(n, 0) == 2)
+      if (arg(n, 0) == DataSetOptionsAt::Inside)
         dataSetOptionsAction();
       break;
     case GrammarAction::Effect:
@@ -550,30 +549,30 @@ struct Interp {
     }
   }
 
-  // Number-list items: 1 a number, 2 TO, 3 BY, 4 the item's end, 5 a name item (ALT or a
-  // name), which a list of numbers refuses and any other list keeps as a name.
+  // Number-list items: a number, TO, BY, the item's end, a name item (ALT or a name), which
+  // a list of numbers refuses and any other list keeps as a name.
   void numberListAction(const GNode* n) {
     OptionSlot* sl = list.slot >= 0 ? slot(list.slot) : nullptr;
     switch (arg(n, 0)) {
-    case 5:
-      if (!sl || list.kind == 4)
+    case NumberItem::Name:
+      if (!sl || list.kind == ListKind::Numbers)
         error(PM_NUMLISTNAME, look(), look().raw());
       appendName(sl, look().text);
       numHasTo = false;
       break;
-    case 1:
+    case NumberItem::Start:
       numStart = lookNumber();
       numHasTo = false;
       numBy = 1;
       break;
-    case 2:
+    case NumberItem::To:
       numTo = lookNumber();
       numHasTo = true;
       break;
-    case 3:
+    case NumberItem::By:
       numBy = lookNumber();
       break;
-    case 4: {
+    case NumberItem::End: {
       if (!sl || sl->kind == OSK_NAMELIST)
         break;
       if (!numHasTo) {
@@ -598,10 +597,10 @@ struct Interp {
   // its input data set; an output statement without one writes to a new WORK.DATAn.
   void defaultDataSet(const GNode* n) {
     const int slotNumber = arg(n, 0);
-    if (slotNumber == kSlotData && arg(n, 1) == 1 && current() == root->first && !root->dataSet &&
-        !inputFailed)
+    if (slotNumber == kSlotData && arg(n, 1) == DataSetAccess::Open && current() == root->first &&
+        !root->dataSet && !inputFailed)
       error(PM_NODEFAULTDATA, look(), "");
-    if (arg(n, 1) != 2 || current() == nullptr || slot(slotNumber)->present)
+    if (arg(n, 1) != DataSetAccess::Create || current() == nullptr || slot(slotNumber)->present)
       return;
     const std::string name = qrxhost::defaultOutputName();
     HostDataSet* ds = xdscreate(name.data(), static_cast<int32_t>(name.size()));
@@ -616,19 +615,19 @@ struct Interp {
 
   void byAction(int which) {
     switch (which) {
-    case 1: {
+    case ByPart::Item: {
       byItemEnd();
       OptionSlot* vars = slot(kSlotByVariables);
       byItemStart = vars->kind == OSK_INTLIST ? vars->value.list.count : 0;
       break;
     }
-    case 2:
+    case ByPart::Descending:
       byDescending = true;
       break;
-    case 3:
+    case ByPart::NotSorted:
       setFlag(kFlagByNotsorted);
       break;
-    case 0:
+    case ByPart::End:
       byItemEnd();
       break;
     default:
@@ -809,14 +808,14 @@ int32_t runStatementParse(VsfGrammar* grammar, ParseRoot* root, int32_t mode,
       continue;
     }
     if (hooks)
-      callHook(hooks->entries[1].before);
+      callHook(hooks->entries[HookEntry::Statement].before);
     bool ok = in.statement();
     anyError = anyError || !ok || root->status != 0;
     if (hooks)
-      callHook(hooks->entries[1].after);
+      callHook(hooks->entries[HookEntry::Statement].after);
   }
   if (hooks)
-    callHook(hooks->entries[2].before); // the RUN that ends the step
+    callHook(hooks->entries[HookEntry::Run].before);
   root->current = nullptr;
   return anyError ? 1 : 0;
 }

@@ -41,6 +41,7 @@ char* referenceCopy(VsfContext* ctx, const char* text, int32_t n) {
   return p;
 }
 
+// The order letters, by VsfClassOrder code.
 const int32_t kOrderLetter[] = {'M', 'D', 'F', 'I'};
 
 // The CLASS statement's reader: the design, the statement and its CLASS variable list, with
@@ -110,7 +111,7 @@ struct ClassStatementReader {
     const OptionSlot* gOrder = stmtSlot(first, ClassSlot::OrderAll);
     for (int32_t i = 0; i < slotCount(gOrder, OSK_DBLLIST); ++i) {
       int32_t c = code(gOrder, i);
-      if (c >= 0 && c <= 3)
+      if (c >= CORDER_FORMATTED && c <= CORDER_INTERNAL)
         d->orderDefault = kOrderLetter[c];
     }
     if (d->orderDefault != 'M' && d->orderDefault != 'D' && d->orderDefault != 'F' &&
@@ -120,7 +121,7 @@ struct ClassStatementReader {
     const OptionSlot* vOrder = stmtSlot(first, ClassSlot::Order);
     perVar(ClassSlot::OrderPosition, [&](LevVariable& v, int32_t i) {
       int32_t c = code(vOrder, i);
-      if (c >= 0 && c <= 3)
+      if (c >= CORDER_FORMATTED && c <= CORDER_INTERNAL)
         v.order = kOrderLetter[c];
     });
   }
@@ -135,13 +136,14 @@ struct ClassStatementReader {
     const OptionSlot* refValues = stmtSlot(first, ClassSlot::ReferenceValue);
     int32_t nextValue = 0;
     perVar(ClassSlot::ReferencePosition, [&](LevVariable& v, int32_t i) {
-      int32_t c = i < slotCount(vRef, OSK_DBLLIST) ? static_cast<int32_t>(slotDouble(vRef, i)) : 0;
-      if (c == -1 || c == -2) {
-        v.referenceSelector = c;
-      } else if (c == -3 || (c == 0 && v.referenceSelector == -3)) {
+      // The design keeps a selector as the list does: the code negated.
+      int32_t c = i < slotCount(vRef, OSK_DBLLIST) ? code(vRef, i) : 0;
+      if (c == REF_FIRST || c == REF_LAST) {
+        v.referenceSelector = -c;
+      } else if (c == REF_VALUE || (c == 0 && v.referenceSelector == -REF_VALUE)) {
         int32_t n = 0;
         const char* text = slotTextAt(refValues, nextValue++, &n);
-        v.referenceSelector = -3;
+        v.referenceSelector = -REF_VALUE;
         v.referenceText = text ? referenceCopy(ctx, text, n) : nullptr;
       }
     });
@@ -185,7 +187,7 @@ struct ClassStatementReader {
         ++nper;
       });
       if ((ng > 0 || slotCount(stmtSlot(first, posSlot), OSK_INTLIST) > 0) &&
-          d->parmLabelStyle != 0) {
+          d->parmLabelStyle != LSTYLE_INTERLACED) {
         vsfRaiseRC(ctx, 4);
         xpmlog(848, message);
       }

@@ -242,12 +242,12 @@ PostFitBridge* zxlpars(VsfContext* ctx, VsfGrammar* grammar, ParseHookTable* cal
   st->previous = root->driverState;
   st->save = zttksi(st->anchor);
 
-  st->own.entries[0].before = brunq;
-  st->own.entries[1].after = aok;
-  st->own.entries[1].before = bok;
-  st->own.entries[2].before = brunq;
-  st->own.entries[4].after = aattrib;
-  st->own.entries[5].before = bwhere;
+  st->own.entries[HookEntry::EndOfStep].before = brunq;
+  st->own.entries[HookEntry::Statement].after = aok;
+  st->own.entries[HookEntry::Statement].before = bok;
+  st->own.entries[HookEntry::Run].before = brunq;
+  st->own.entries[HookEntry::Attribute].after = aattrib;
+  st->own.entries[HookEntry::Where].before = bwhere;
   if (caller)
     for (int i = 0; i < 8; ++i)
       st->own.entries[i].code = caller->entries[i].code;

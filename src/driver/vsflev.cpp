@@ -111,7 +111,7 @@ int32_t vsfSetupInEstScatter(VsfContext* ctx) {
   const uint8_t savedStyle = d->parmLabelStyle;
   d->designFlags = static_cast<uint8_t>((d->designFlags & ~kModeByGroup) | kModeNames);
   d->splitWarned = 0;
-  d->parmLabelStyle = 0;
+  d->parmLabelStyle = LSTYLE_INTERLACED;
   auto restoreMode = [&] {
     d->designFlags = static_cast<uint8_t>((d->designFlags | kModeByGroup) & ~kModeNames);
     d->splitWarned = savedSplitWarned;

@@ -32,7 +32,7 @@ int32_t parse_bootstrap(VsfContext* ctx, ParsedStatement* m) {
   if (a.alpha == 0)
     return stmtFail(ctx, 268, 3000, -42);
 
-  a.averageMethod = static_cast<uint8_t>(stmtInt(m, AverageSlot::AverageMethod, 1));
+  a.averageMethod = static_cast<uint8_t>(stmtInt(m, AverageSlot::AverageMethod, AVG_MEAN));
   a.averageGiven = stmtFlag(m, AverageFlag::AverageMethod);
   a.trimFraction = stmtNumber(m, AverageSlot::TrimPercent, 0) / 100.0;
   a.parmThreshold = stmtNumber(m, AverageSlot::ParmThreshold, 0) / 100.0;
@@ -61,10 +61,10 @@ int32_t parse_bootstrap(VsfContext* ctx, ParsedStatement* m) {
   a.msfLevel = only ? static_cast<uint8_t>(all + stmtFlag(m, AverageFlag::MsfTable)) : 1;
   a.pestLevel = only ? static_cast<uint8_t>(all + stmtFlag(m, AverageFlag::PestTable)) : 1;
   a.espMinPct = stmtFlag(m, AverageFlag::EspAll) ? 0 : stmtNumber(m, AverageSlot::EspMinPct, 20);
-  a.espOrder = static_cast<uint8_t>(stmtInt(m, AverageSlot::EspOrder, 0));
+  a.espOrder = static_cast<uint8_t>(stmtInt(m, AverageSlot::EspOrder, ORDER_MODEL));
   a.msfBest = stmtFlag(m, AverageFlag::MsfAll) ? 2147483647 : stmtInt(m, AverageSlot::MsfBest, 20);
   a.pestMinPct = stmtFlag(m, AverageFlag::PestAll) ? 0 : stmtNumber(m, AverageSlot::PestMinPct, 20);
-  a.pestOrder = static_cast<uint8_t>(stmtInt(m, AverageSlot::PestOrder, 0));
+  a.pestOrder = static_cast<uint8_t>(stmtInt(m, AverageSlot::PestOrder, ORDER_MODEL));
   a.nonzeroParms = stmtFlag(m, AverageFlag::NonzeroParms);
   if (stmtFlag(m, AverageFlag::NoTables)) {
     if (stmtFlag(m, AverageFlag::EspTable) || stmtFlag(m, AverageFlag::MsfTable) ||

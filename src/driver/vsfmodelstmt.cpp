@@ -39,7 +39,7 @@ namespace {
     const OptionSlot* idx = stmtSlot(m, ModelSlot::CvIndexVar);
     if (slotCount(idx, OSK_INTLIST) > 0)
       o.cvIndexVar = idx->items.ints[0];
-    if (inIntList(stmtSlot(first, 1), o.cvIndexVar))
+    if (inIntList(stmtSlot(first, kSlotDirectVariables), o.cvIndexVar))
       return stmtFail(ctx, 162, 1012, -21);
     if (!inIntList(stmtSlot(first, kSlotClassVariables), o.cvIndexVar)) {
       auto* extra = static_cast<ExtraVariableSource*>(
@@ -105,7 +105,7 @@ void readSelectionOptions(VsfContext* ctx, ParsedStatement* m) {
   VsfModelOptions& o = ctx->options;
   o.penalizedPath = 0;
   o.solverPath = 0;
-  o.hierarchy = static_cast<uint8_t>(stmtInt(m, ModelSlot::Hierarchy, 0));
+  o.hierarchy = static_cast<uint8_t>(stmtInt(m, ModelSlot::Hierarchy, HIER_NONE));
   o.noint = stmtFlag(m, ModelFlag::NoInt);
   o.include = stmtInt(m, ModelSlot::Include, 0);
   o.forcedIn = o.include;
@@ -116,7 +116,7 @@ void readSelectionOptions(VsfContext* ctx, ParsedStatement* m) {
   o.steps = stmtInt(m, ModelSlot::Steps, 0);
   o.stopCount = stmtInt(m, ModelSlot::StopCount, 0);
   o.start = stmtInt(m, ModelSlot::Start, 0);
-  o.details = static_cast<uint8_t>(stmtInt(m, ModelSlot::Details, 0));
+  o.details = static_cast<uint8_t>(stmtInt(m, ModelSlot::Details, DETAILS_NONE));
   o.fuzz = stmtNumber(m, ModelSlot::Fuzz, 1e-12);
   if (o.fuzz > 1e-6) {
     xpmlog(848, 129);
@@ -131,7 +131,7 @@ void readElasticNet(VsfContext* ctx, ParsedStatement* m, int32_t method) {
   VsfModelOptions& o = ctx->options;
   o.enscale = stmtFlag(m, ModelFlag::EnScale);
   o.l2 = stmtNumber(m, ModelSlot::L2, -1.0);
-  o.l2Search = stmtInt(m, ModelSlot::L2Search, 1);
+  o.l2Search = stmtInt(m, ModelSlot::L2Search, L2S_NONE);
   o.l2Steps = stmtInt(m, ModelSlot::L2Steps, 50);
   o.showL2Search = stmtFlag(m, ModelFlag::ShowL2Search);
   o.l2Low = stmtNumber(m, ModelSlot::L2Low, 0.0);
@@ -160,7 +160,7 @@ void readElasticNet(VsfContext* ctx, ParsedStatement* m, int32_t method) {
       o.l2Search = 1;
       o.showL2Search = 0;
       xpmlog(848, 2122);
-    } else if (o.l2Search == 1) {
+    } else if (o.l2Search == L2S_NONE) {
       o.l2Search = 3;
     }
   } else {
@@ -392,7 +392,7 @@ void readStatisticsAndDetails(VsfContext* ctx, ParsedStatement* m) {
 // DROP= (BEFOREADD with SELECT=SL) and ORDERSELECT (not with BACKWARD).
 void readDropAndOrder(VsfContext* ctx, ParsedStatement* m) {
   VsfModelOptions& o = ctx->options;
-  o.drop = static_cast<uint8_t>(stmtInt(m, ModelSlot::Drop, 1));
+  o.drop = static_cast<uint8_t>(stmtInt(m, ModelSlot::Drop, DROP_BEFOREADD));
   if (o.drop != 1 && o.select == VC_SL) {
     stmtWarn(ctx, 120);
     o.drop = 1;

@@ -102,7 +102,7 @@ int32_t vsfb() {
     bump(ctx->modelCount);
     if (!ctx->syntaxError) {
       int32_t nameLen = static_cast<int32_t>(stmtNumber(root->first, ProcSlot::NameLen, 20));
-      zefprsi(nameLen, 1);
+      zefprsi(nameLen, kSlotDirectVariables);
     }
   } else if (vsfTokenIs(t, "CLASS")) {
     if (ctx->modelCount)
@@ -172,8 +172,8 @@ int32_t vsfParse(VsfContext* ctx) {
   // This host always delivers graphs (inline in the HTML output); PLOTS= may turn them off.
   ctx->stmt.plots.graphicsEnabled = 1;
   ParseHookTable hooks{};
-  hooks.entries[1].after = vsfa;
-  hooks.entries[1].before = vsfb;
+  hooks.entries[HookEntry::Statement].after = vsfa;
+  hooks.entries[HookEntry::Statement].before = vsfb;
   VsfGrammar* grammar = vsfselg();
   ctx->postFit = zxlpars(ctx, grammar, &hooks, nullptr);
   xtfree(grammar);

@@ -198,8 +198,8 @@ void reconcilePlots(VsfContext* ctx) {
   }
   const bool pathMethod = larOrLasso(o.method) || o.method == VM_ELASTICNET;
   for (uint8_t* axis : {&pl.coefStepAxis, &pl.aseStepAxis, &pl.critStepAxis})
-    if (*axis == 3 && !pathMethod) {
-      *axis = 1;
+    if (*axis == VSA_NORMBETA && !pathMethod) {
+      *axis = VSA_STEP;
       warn(ctx, 198);
     }
 }
@@ -633,7 +633,7 @@ void heldOutAndFitStatistics(VsfContext* ctx) {
 // the split style.
 void splitLabelStyle(VsfContext* ctx) {
   LevDesign* d = ctx->design.design;
-  if (!d->splitWarned && d->parmLabelStyle == 0) {
+  if (!d->splitWarned && d->parmLabelStyle == LSTYLE_INTERLACED) {
     bool classSplit = false;
     for (int32_t i = 0; i < d->classCount && !classSplit; ++i)
       classSplit = d->classes[i].split != 0;
@@ -644,7 +644,7 @@ void splitLabelStyle(VsfContext* ctx) {
     if (classSplit || splineSplit) {
       warn(ctx, classSplit ? 219 : 220);
       d->splitWarned = 1;
-      d->parmLabelStyle = 1;
+      d->parmLabelStyle = LSTYLE_SEPARATE;
     }
   }
 }
@@ -704,7 +704,8 @@ void derivedSwitches(VsfContext* ctx) {
   LevDesign* d = ctx->design.design;
   const bool lasso = lassoType(ctx->options);
   const VsfPlotSettings& pl = st.plots;
-  ctx->normbAxis = pl.coefStepAxis == 3 || pl.aseStepAxis == 3 || pl.critStepAxis == 3;
+  ctx->normbAxis = pl.coefStepAxis == VSA_NORMBETA || pl.aseStepAxis == VSA_NORMBETA ||
+                   pl.critStepAxis == VSA_NORMBETA;
   // The NORMB step axis reads the standardized-L1 series, so the fit keeps it then.
   o.stdL1History = ctx->normbAxis ? 1 : 0;
   o.trialAll = o.select == VC_PRESS || o.select == VC_VALIDATE || o.select == VC_CV;

@@ -89,7 +89,8 @@ int32_t parse_proc(VsfContext* ctx, ParsedStatement* first) {
     design->levelWidthOption = stmtFlag(first, ClassFlag::Truncate)
                                    ? static_cast<int32_t>(stmtNumber(first, ClassSlot::Truncate, 0))
                                    : -1;
-    design->parmLabelStyle = static_cast<uint8_t>(stmtNumber(first, ProcSlot::ParmLabelStyle, 1));
+    design->parmLabelStyle =
+        static_cast<uint8_t>(stmtNumber(first, ProcSlot::ParmLabelStyle, LSTYLE_SEPARATE));
     design->shortParmNames = stmtFlag(first, ProcFlag::ShortParmNames);
     int32_t n = 0;
     const char* text = slotLastText(stmtSlot(first, ProcSlot::ShortParmNames), &n);
@@ -178,7 +179,7 @@ void parse_plots(VsfContext* ctx, ParsedStatement* first) {
   bool corrected = fixRange(g.startStep, g.endStep);
   g.maxStepLabel = stmtInt(first, ProcSlot::MaxStepLabel, 20);
   g.maxParmLabel = stmtInt(first, ProcSlot::MaxParmLabel, 32);
-  uint8_t axis = static_cast<uint8_t>(stmtInt(first, ProcSlot::StepAxis, 0));
+  uint8_t axis = static_cast<uint8_t>(stmtInt(first, ProcSlot::StepAxis, VSA_AUTO));
   int32_t candidates = stmtInt(first, ProcSlot::Candidates, 10);
 
   g.coefLevel = level(ProcFlag::CoefPlot);
@@ -221,7 +222,7 @@ void parse_plots(VsfContext* ctx, ParsedStatement* first) {
   bool modelAverage = root && findstmt(root->first, "MODELAVERAGE") != nullptr;
 
   g.espLevel = level(ProcFlag::EspPlot);
-  g.espOrder = static_cast<uint8_t>(stmtInt(first, ProcSlot::EspOrder, 2));
+  g.espOrder = static_cast<uint8_t>(stmtInt(first, ProcSlot::EspOrder, ORDER_DESCENDING));
   g.espMinPct = stmtNumber(first, ProcSlot::EspMinPct, -1.0);
   if (stmtFlag(first, ProcFlag::EspPlot) && !modelAverage) {
     g.espLevel = 0;
@@ -229,7 +230,7 @@ void parse_plots(VsfContext* ctx, ParsedStatement* first) {
     vsfRaiseRC(ctx, 4);
   }
   g.pdLevel = level(ProcFlag::PdPlot);
-  g.pdOrder = static_cast<uint8_t>(stmtInt(first, ProcSlot::PdOrder, 2));
+  g.pdOrder = static_cast<uint8_t>(stmtInt(first, ProcSlot::PdOrder, ORDER_DESCENDING));
   g.pdUnpack = static_cast<uint8_t>(stmtFlag(first, ProcFlag::PdUnpack) + g.unpack);
   g.pdMinPct = stmtNumber(first, ProcSlot::PdMinPct, -1.0);
   g.pdPerPanel = stmtInt(first, ProcSlot::PdPerPanel, 9);

@@ -10,64 +10,107 @@
 
 #include <cstring>
 #include <initializer_list>
+#include <map>
 #include <string>
+#include <vector>
 
 namespace {
 
+std::map<std::string, int>& builtActions() {
+  static std::map<std::string, int> items;
+  return items;
+}
+
 // Action items of the rule notation, written from the named actions, flags and slots:
-// #c, or #c(a,b,...).
-std::string act(int code, std::initializer_list<int> args = {}) {
+// #c, or #c(a,b,...). Every item of the rules is made here, and counted.
+std::string act(int code, const std::vector<int>& args = {}) {
   std::string text = "#" + std::to_string(code);
   const char* sep = "(";
   for (int a : args) {
     text += sep + std::to_string(a);
     sep = ",";
   }
-  return args.size() ? text + ")" : text;
+  if (args.size())
+    text += ")";
+  ++builtActions()[text];
+  return text;
 }
 std::string setFlag(int flag) { return act(GrammarAction::SetFlag, {flag}); }
-std::string storeNumber(int slot) { return act(GrammarAction::StoreValue, {slot, 1}); }
+// SetSwitch sets its flag as SetFlag does; the 1 after it is the host's own word.
+std::string setSwitch(int flag) { return act(GrammarAction::SetSwitch, {flag, 1}); }
+std::string storeNumber(int slot) {
+  return act(GrammarAction::StoreValue, {slot, ValueForm::Number});
+}
 std::string storeCode(int slot, int code) { return act(GrammarAction::StoreCode, {slot, code}); }
+// The bounds of the number that follows: at least min, or between min and max.
+std::string range(int min) { return act(GrammarAction::Range, {min}); }
+std::string range(int min, int max) { return act(GrammarAction::Range, {min, max}); }
+std::string newNode(int lastSlot) { return act(GrammarAction::NewNode, {lastSlot}); }
+std::string endStatement() { return act(GrammarAction::EndStatement); }
+std::string listCode(int code) { return act(GrammarAction::ListCode, {code}); }
+std::string effect(int code) { return act(GrammarAction::Effect, {code}); }
+std::string effect(int code, int operand) { return act(GrammarAction::Effect, {code, operand}); }
+// The host parser's own name and token handling: routines whose arguments only the host
+// that defined them reads (this host reads none of them).
+std::string hostOwn(int routine, const std::vector<int>& args) { return act(routine, args); }
+
+// DataSet and DefaultDataSet: the slot, the access and the host's own words about the data
+// set after them (this host reads none of them).
+const std::vector<int> kStepDataWords = {1, 2, 2, 2, 0};
+const std::vector<int> kInputWords = {0, 2, 2, 3, 0};
+const std::vector<int> kOutputWords = {0, 2, 2, 4, 0, 0};
+const std::vector<int> kScoreOutWords = {0, 2, 2, 4, 0};
+std::string dataSet(int routine, int slot, int access, const std::vector<int>& hostWords) {
+  std::vector<int> args = {slot, access};
+  args.insert(args.end(), hostWords.begin(), hostWords.end());
+  return act(routine, args);
+}
+std::string openDataSet(int slot) {
+  return dataSet(GrammarAction::DataSet, slot, DataSetAccess::Open, kInputWords);
+}
 
 const std::string kPerfOptions =
-    "( 'THREADS' " + act(GrammarAction::SetSwitch, {PerfFlag::Threads, 1}) + " [ '=' ( 'YES' " +
-    act(GrammarAction::SetSwitch, {PerfFlag::Threads, 1}) + " | 'NO' " +
-    act(GrammarAction::SetSwitch, {PerfFlag::NoThreads, 1}) + " ) ]" + " | 'NOTHREADS' " +
-    act(GrammarAction::SetSwitch, {PerfFlag::NoThreads, 1}) + " | 'CPUCOUNT' '=' ( 'MIN' " +
+    "( 'THREADS' " + setSwitch(PerfFlag::Threads) + " [ '=' ( 'YES' " +
+    setSwitch(PerfFlag::Threads) + " | 'NO' " + setSwitch(PerfFlag::NoThreads) + " ) ]" +
+    " | 'NOTHREADS' " + setSwitch(PerfFlag::NoThreads) + " | 'CPUCOUNT' '=' ( 'MIN' " +
     setFlag(PerfFlag::CpuMin) + " | 'MAX' " + setFlag(PerfFlag::CpuMax) + " | 'ACTUAL' " +
-    setFlag(PerfFlag::CpuActual) + " | #20(1,1024) " + storeNumber(PerfSlot::CpuCount) + " INT )" +
-    " | 'DETAILS' " + setFlag(PerfFlag::Details) + " | 'NOTIMING$' " + setFlag(PerfFlag::NoTiming) +
-    " | 'PERFSTATUS$' " + setFlag(PerfFlag::PerfStatus) + " | 'ALLDETAILS$' " +
-    setFlag(PerfFlag::AllDetails) + " " + setFlag(PerfFlag::Details) + " | 'FORCE$' " +
-    setFlag(PerfFlag::Force) + " | 'BUILDSSCP' '=' ( 'INCREMENTAL' " +
+    setFlag(PerfFlag::CpuActual) + " | " + range(1, 1024) + " " + storeNumber(PerfSlot::CpuCount) +
+    " INT )" + " | 'DETAILS' " + setFlag(PerfFlag::Details) + " | 'NOTIMING$' " +
+    setFlag(PerfFlag::NoTiming) + " | 'PERFSTATUS$' " + setFlag(PerfFlag::PerfStatus) +
+    " | 'ALLDETAILS$' " + setFlag(PerfFlag::AllDetails) + " " + setFlag(PerfFlag::Details) +
+    " | 'FORCE$' " + setFlag(PerfFlag::Force) + " | 'BUILDSSCP' '=' ( 'INCREMENTAL' " +
     setFlag(PerfFlag::SscpIncremental) + " | 'FULL' " + setFlag(PerfFlag::SscpFull) + " )" +
-    " | 'UTIL_RANDOM$' " + setFlag(PerfFlag::UtilRandom) + " | 'UTIL_BUFFERS$' '=' #20(0) " +
-    storeNumber(PerfSlot::UtilBuffers) + " INT" + " | 'UTIL_PAGESIZE$' '=' #20(1,10000) " +
-    storeNumber(PerfSlot::UtilPageSize) + " INT" + " | 'ALLSPARSE$' " +
+    " | 'UTIL_RANDOM$' " + setFlag(PerfFlag::UtilRandom) + " | 'UTIL_BUFFERS$' '=' " + range(0) +
+    " " + storeNumber(PerfSlot::UtilBuffers) + " INT" + " | 'UTIL_PAGESIZE$' '=' " +
+    range(1, 10000) + " " + storeNumber(PerfSlot::UtilPageSize) + " INT" + " | 'ALLSPARSE$' " +
     setFlag(PerfFlag::AllSparse) + " | 'ALLDENSE$' " + setFlag(PerfFlag::AllDense) +
     " | 'UTIL_DETAILS$' " + setFlag(PerfFlag::UtilDetails) + " | 'FULL_SWEEP$' '=' ( 'STEPADD' " +
-    storeCode(PerfSlot::FullSweep, 0) + " | 'NEVER' " + storeCode(PerfSlot::FullSweep, 1) +
-    " | 'ALWAYS' " + storeCode(PerfSlot::FullSweep, 2) + " ) )";
+    storeCode(PerfSlot::FullSweep, SWEEP_STEPADD) + " | 'NEVER' " +
+    storeCode(PerfSlot::FullSweep, SWEEP_NEVER) + " | 'ALWAYS' " +
+    storeCode(PerfSlot::FullSweep, SWEEP_ALWAYS) + " ) )";
 
 std::string startList(int slot, int kind) { return act(GrammarAction::StartList, {slot, kind}); }
-std::string appendText(int slot) { return act(GrammarAction::AppendValue, {slot, 5}); }
+std::string appendText(int slot) {
+  return act(GrammarAction::AppendValue, {slot, ValueForm::Text});
+}
 // A statistic keyword whose flag is also the slot of the output name that may follow.
 std::string stat(const char* keywords, int flag) {
-  return std::string(keywords) + " " + setFlag(flag) + " [ '=' " + startList(flag, 9) +
-         " outname ]";
+  return std::string(keywords) + " " + setFlag(flag) + " [ '=' " +
+         startList(flag, ListKind::Names) + " outname ]";
 }
 
 const std::string kPartition =
-    "#3(6) 'PARTITION' [ ( 'ROLEVAR'/'ROLE'/'VAR' '=' " + startList(PartitionSlot::RoleVar, 3) +
-    " variable   [ '(' { 'TRAIN' '=' " + setFlag(PartitionFlag::Train) + " " +
-    appendText(PartitionFlag::Train) + " QS | 'VALIDATE'/'VAL$'/'VALID$' '=' " +
-    setFlag(PartitionFlag::Validate) + " " + appendText(PartitionFlag::Validate) +
-    " QS   | 'TEST' '=' " + setFlag(PartitionFlag::Test) + " " + appendText(PartitionFlag::Test) +
+    newNode(NodeSlots::Partition) + " 'PARTITION' [ ( 'ROLEVAR'/'ROLE'/'VAR' '=' " +
+    startList(PartitionSlot::RoleVar, ListKind::Variables) + " variable   [ '(' { 'TRAIN' '=' " +
+    setFlag(PartitionFlag::Train) + " " + appendText(PartitionFlag::Train) +
+    " QS | 'VALIDATE'/'VAL$'/'VALID$' '=' " + setFlag(PartitionFlag::Validate) + " " +
+    appendText(PartitionFlag::Validate) + " QS   | 'TEST' '=' " + setFlag(PartitionFlag::Test) +
+    " " + appendText(PartitionFlag::Test) +
     " QS } ')' ] | 'FRACTION'/'FRAC$' '(' { 'VALIDATE'/'VAL$'/'VALID$' '=' " +
-    setFlag(PartitionFlag::ValidateFraction) + " #20(0,1) " +
+    setFlag(PartitionFlag::ValidateFraction) + " " + range(0, 1) + " " +
     storeNumber(PartitionFlag::ValidateFraction) + " number   | 'TEST' '=' " +
-    setFlag(PartitionFlag::TestFraction) + " #20(0,1) " + storeNumber(PartitionFlag::TestFraction) +
-    " number } ')' ) ] #4";
+    setFlag(PartitionFlag::TestFraction) + " " + range(0, 1) + " " +
+    storeNumber(PartitionFlag::TestFraction) + " number } ')' ) ] " + endStatement();
 const std::string kStatOptions =
     "( " + stat("'PRED'/'PREDICTED'/'P'", OutputFlag::Pred) + " | " +
     stat("'RESID'/'RESIDUAL'/'R'", OutputFlag::Resid) + " | " +
@@ -76,68 +119,76 @@ const std::string kStatOptions =
     stat("'UPPER'/'UPPERQUANTILE$'/'UQUANT$'", OutputFlag::Upper) + " | " +
     stat("'LOWER'/'LOWERQUANTILE$'/'LQUANT$'", OutputFlag::Lower) + " )";
 const std::string kOutput =
-    "#3(11) 'OUTPUT' { 'OUT' '=' dsname " +
-    act(GrammarAction::DataSet, {OutputSlot::Out, 2, 0, 2, 2, 4, 0, 0}) + " | statopt | " +
-    stat("'SAMPLEFREQ'/'SF'", OutputFlag::SampleFreq) + " | " +
+    newNode(NodeSlots::Output) + " 'OUTPUT' { 'OUT' '=' dsname " +
+    dataSet(GrammarAction::DataSet, OutputSlot::Out, DataSetAccess::Create, kOutputWords) +
+    " | statopt | " + stat("'SAMPLEFREQ'/'SF'", OutputFlag::SampleFreq) + " | " +
     stat("'MEDIAN'", OutputFlag::Median) + " } " +
-    act(GrammarAction::DefaultDataSet, {OutputSlot::Out, 2, 0, 2, 2, 4, 0, 0}) + " #4";
+    dataSet(GrammarAction::DefaultDataSet, OutputSlot::Out, DataSetAccess::Create, kOutputWords) +
+    " " + endStatement();
 const std::string kScore =
-    "#3(11) 'SCORE' { 'DATA' '=' dsname " +
-    act(GrammarAction::DataSet, {OutputSlot::ScoreData, 1, 0, 2, 2, 3, 0}) +
-    " | 'OUT' '=' dsname " + act(GrammarAction::DataSet, {OutputSlot::ScoreOut, 2, 0, 2, 2, 4, 0}) +
+    newNode(NodeSlots::Output) + " 'SCORE' { 'DATA' '=' dsname " +
+    openDataSet(OutputSlot::ScoreData) + " | 'OUT' '=' dsname " +
+    dataSet(GrammarAction::DataSet, OutputSlot::ScoreOut, DataSetAccess::Create, kScoreOutWords) +
     " | statopt | " + stat("'MEDIAN'/'MED'", OutputFlag::Median) + " } " +
-    act(GrammarAction::DefaultDataSet, {OutputSlot::ScoreOut, 2, 0, 2, 2, 4, 0}) + " #4";
+    dataSet(GrammarAction::DefaultDataSet, OutputSlot::ScoreOut, DataSetAccess::Create,
+            kScoreOutWords) +
+    " " + endStatement();
 
 // The procedure statement's options, the PLOTS= requests and their suboptions. STEPAXIS=
 // stores 1 NUMBER, 2 EFFECT or 3 NORMB; a step range its two numbers; ORDER= 0 MODEL,
 // 1 ASCENDING or 2 DESCENDING.
 std::string stepAxis(int slot) {
-  return "'STEPAXIS' '=' ( 'NUMBER' " + storeCode(slot, 1) + " | 'EFFECT' " + storeCode(slot, 2) +
-         " | 'NORMB'/'NORMBETA$' " + storeCode(slot, 3) + " )";
+  return "'STEPAXIS' '=' ( 'NUMBER' " + storeCode(slot, VSA_STEP) + " | 'EFFECT' " +
+         storeCode(slot, VSA_STEPLABEL) + " | 'NORMB'/'NORMBETA$' " +
+         storeCode(slot, VSA_NORMBETA) + " )";
 }
 std::string stepRange(int start, int end) {
-  return "'STARTSTEP' '=' #20(0) " + storeNumber(start) + " INT | 'ENDSTEP' '=' #20(0) " +
-         storeNumber(end) + " INT";
+  return "'STARTSTEP' '=' " + range(0) + " " + storeNumber(start) + " INT | 'ENDSTEP' '=' " +
+         range(0) + " " + storeNumber(end) + " INT";
 }
 std::string order(int slot) {
-  return "'ORDER' '=' ( 'MODEL' " + storeCode(slot, 0) + " | 'ASCENDING' " + storeCode(slot, 1) +
-         " | 'DESCENDING' " + storeCode(slot, 2) + " )";
+  return "'ORDER' '=' ( 'MODEL' " + storeCode(slot, ORDER_MODEL) + " | 'ASCENDING' " +
+         storeCode(slot, ORDER_ASCENDING) + " | 'DESCENDING' " + storeCode(slot, ORDER_DESCENDING) +
+         " )";
 }
 
 const std::string kProcStatement =
-    "#1 #3(76) 'VARSIFTER' { procopt } " +
-    act(GrammarAction::DefaultDataSet, {kSlotData, 1, 1, 2, 2, 2, 0}) + " #4";
+    act(GrammarAction::ProcStatement) + " " + newNode(NodeSlots::Proc) +
+    " 'VARSIFTER' { procopt } " +
+    dataSet(GrammarAction::DefaultDataSet, kSlotData, DataSetAccess::Open, kStepDataWords) + " " +
+    endStatement();
 const std::string kProcOptions =
-    "( 'DATA' '=' dsname " + act(GrammarAction::DataSet, {kSlotData, 1, 1, 2, 2, 2, 0}) +
-    " | 'NAMELEN' '=' " + storeNumber(ProcSlot::NameLen) + " #20(20,200) INT" +
-    " | 'VALDATA'/'VALIDDATA$'/'VDATA$' '=' dsname " +
-    act(GrammarAction::DataSet, {ProcSlot::ValData, 1, 0, 2, 2, 3, 0}) +
-    " | 'TESTDATA'/'TDATA$' '=' dsname " +
-    act(GrammarAction::DataSet, {ProcSlot::TestData, 1, 0, 2, 2, 3, 0}) + " | 'SEED' '=' " +
-    storeNumber(ProcSlot::Seed) + " INT" + " | 'MAXMACRO' '=' #20(65535) " +
+    "( 'DATA' '=' dsname " +
+    dataSet(GrammarAction::DataSet, kSlotData, DataSetAccess::Open, kStepDataWords) +
+    " | 'NAMELEN' '=' " + storeNumber(ProcSlot::NameLen) + " " + range(20, 200) + " INT" +
+    " | 'VALDATA'/'VALIDDATA$'/'VDATA$' '=' dsname " + openDataSet(ProcSlot::ValData) +
+    " | 'TESTDATA'/'TDATA$' '=' dsname " + openDataSet(ProcSlot::TestData) + " | 'SEED' '=' " +
+    storeNumber(ProcSlot::Seed) + " INT" + " | 'MAXMACRO' '=' " + range(kRangeNone) + " " +
     storeNumber(ProcSlot::MaxMacro) + " INT" + " | 'SHOWINTERNALTABLES$' " +
     setFlag(ProcFlag::ShowInternal) + " | 'NOPRINT' " + setFlag(ProcFlag::NoPrint) +
     " | 'PLOTS'/'PLOT' " + setFlag(ProcFlag::Plots) + " [ '(' { globplotopt } ')' ]" + "   [ '=' " +
     setFlag(ProcFlag::PlotRequests) + " ( '(' { plotreq } ')' | plotreq ) ]" +
     " | 'PARMLABELSTYLE'/'LSTYLE$' '=' ( 'INTERLACED'/'INTERLACE$' " +
-    storeCode(ProcSlot::ParmLabelStyle, 0) + "   [ '(' 'SEPARATOR' " +
+    storeCode(ProcSlot::ParmLabelStyle, LSTYLE_INTERLACED) + "   [ '(' 'SEPARATOR' " +
     setFlag(ProcFlag::Separator) + " '=' " + appendText(ProcSlot::Separator) + " QS ')' ]" +
-    "   | 'SEPARATE'/'SEPARATED$' " + storeCode(ProcSlot::ParmLabelStyle, 1) +
-    " | 'SEPARATECOMPACT'/'SEPARATEDCOMPACT$' " + storeCode(ProcSlot::ParmLabelStyle, 2) + " )" +
-    " | 'SHORTPARMNAMES$' " + setFlag(ProcFlag::ShortParmNames) + " [ '=' " +
-    appendText(ProcSlot::ShortParmNames) + " QS ]" + " | 'OUTDESIGN'/'DESIGN$' " +
-    setFlag(ProcFlag::OutDesign) + " [ '(' { 'FULLMODEL' " + setFlag(ProcFlag::FullModel) +
-    " | 'ADDINPUTVARS' " + setFlag(ProcFlag::AddInputVars) + "   | 'PREFIX' " +
-    setFlag(ProcFlag::Prefix) + " [ '=' " + setFlag(ProcFlag::PrefixName) + " " +
-    startList(ProcSlot::Prefix, 9) + " outname ] | 'NAMES' " + setFlag(ProcFlag::Names) +
-    " } ')' ]" + "   '=' dsname " +
-    act(GrammarAction::DataSet, {ProcSlot::OutDesign, 2, 0, 2, 2, 4, 0, 0}) + " )";
+    "   | 'SEPARATE'/'SEPARATED$' " + storeCode(ProcSlot::ParmLabelStyle, LSTYLE_SEPARATE) +
+    " | 'SEPARATECOMPACT'/'SEPARATEDCOMPACT$' " +
+    storeCode(ProcSlot::ParmLabelStyle, LSTYLE_SEPARATECOMPACT) + " )" + " | 'SHORTPARMNAMES$' " +
+    setFlag(ProcFlag::ShortParmNames) + " [ '=' " + appendText(ProcSlot::ShortParmNames) + " QS ]" +
+    " | 'OUTDESIGN'/'DESIGN$' " + setFlag(ProcFlag::OutDesign) + " [ '(' { 'FULLMODEL' " +
+    setFlag(ProcFlag::FullModel) + " | 'ADDINPUTVARS' " + setFlag(ProcFlag::AddInputVars) +
+    "   | 'PREFIX' " + setFlag(ProcFlag::Prefix) + " [ '=' " + setFlag(ProcFlag::PrefixName) + " " +
+    startList(ProcSlot::Prefix, ListKind::Names) + " outname ] | 'NAMES' " +
+    setFlag(ProcFlag::Names) + " } ')' ]" + "   '=' dsname " +
+    dataSet(GrammarAction::DataSet, ProcSlot::OutDesign, DataSetAccess::Create, kOutputWords) +
+    " )";
 const std::string kGlobalPlotOptions =
     "( 'UNPACK'/'UNPACKPANEL' " + setFlag(ProcFlag::Unpack) + " | 'LOGPVALUE$'/'LOGP' " +
-    setFlag(ProcFlag::LogP) + " | 'CANDIDATES' '=' #20(2) " + storeNumber(ProcSlot::Candidates) +
-    " INT" + " | 'MAXSTEPLABEL' '=' #20(9,256) " + storeNumber(ProcSlot::MaxStepLabel) + " INT" +
-    " | 'MAXPARMLABEL' '=' #20(0,256) " + storeNumber(ProcSlot::MaxParmLabel) + " INT" + " | " +
-    stepAxis(ProcSlot::StepAxis) + " | " + stepRange(ProcSlot::StartStep, ProcSlot::EndStep) + " )";
+    setFlag(ProcFlag::LogP) + " | 'CANDIDATES' '=' " + range(2) + " " +
+    storeNumber(ProcSlot::Candidates) + " INT" + " | 'MAXSTEPLABEL' '=' " + range(9, 256) + " " +
+    storeNumber(ProcSlot::MaxStepLabel) + " INT" + " | 'MAXPARMLABEL' '=' " + range(0, 256) + " " +
+    storeNumber(ProcSlot::MaxParmLabel) + " INT" + " | " + stepAxis(ProcSlot::StepAxis) + " | " +
+    stepRange(ProcSlot::StartStep, ProcSlot::EndStep) + " )";
 const std::string kPlotRequests =
     "( 'COEFFICIENTPANEL$'/'COEFFICIENTS'/'COEFFICIENT$' " + setFlag(ProcFlag::CoefPlot) +
     " [ '(' { coefopt } ')' ]" + " | 'SELECTOGRAM$' " + setFlag(ProcFlag::SelgPlot) +
@@ -150,18 +201,18 @@ const std::string kPlotRequests =
     setFlag(ProcFlag::EspPlot) + " [ '(' { espopt } ')' ]" +
     " | 'PARMDIST'/'PARMDISTRIBUTION'/'PARMDISTPANEL$' " + setFlag(ProcFlag::PdPlot) +
     " [ '(' { pdopt } ')' ] )";
-const std::string kCoefOptions = "( " + stepAxis(kSlotCoefStepAxis) + " | 'UNPACK'/'UNPACKPANEL' " +
-                                 setFlag(ProcFlag::CoefUnpack) + " | 'LOGPVALUE$'/'LOGP' " +
-                                 setFlag(ProcFlag::CoefLogP) + " | 'LABELGAP' '=' #20(0,100) " +
-                                 storeNumber(ProcSlot::CoefLabelGap) + " number" + " | " +
-                                 stepRange(ProcSlot::CoefStart, ProcSlot::CoefEnd) + " )";
+const std::string kCoefOptions =
+    "( " + stepAxis(kSlotCoefStepAxis) + " | 'UNPACK'/'UNPACKPANEL' " +
+    setFlag(ProcFlag::CoefUnpack) + " | 'LOGPVALUE$'/'LOGP' " + setFlag(ProcFlag::CoefLogP) +
+    " | 'LABELGAP' '=' " + range(0, 100) + " " + storeNumber(ProcSlot::CoefLabelGap) + " number" +
+    " | " + stepRange(ProcSlot::CoefStart, ProcSlot::CoefEnd) + " )";
 const std::string kSelectogramOptions =
     "( 'LOGPVALUE$'/'LOGP' " + setFlag(ProcFlag::SelgLogP) + " | 'NORMALIZEDCRITERIA'/'NORMC' " +
-    setFlag(ProcFlag::SelgNormc) + " | 'EMPHASISFACTOR'/'EMPHASIS' '=' #20(0,1) " +
-    storeNumber(kSlotEmphasis) + " number" + " | 'CANDIDATES' '=' #20(2) " +
+    setFlag(ProcFlag::SelgNormc) + " | 'EMPHASISFACTOR'/'EMPHASIS' '=' " + range(0, 1) + " " +
+    storeNumber(kSlotEmphasis) + " number" + " | 'CANDIDATES' '=' " + range(2) + " " +
     storeNumber(ProcSlot::SelgCandidates) + " INT )";
 const std::string kCandidatesOptions = "( 'LOGPVALUE$'/'LOGP' " + setFlag(ProcFlag::CandLogP) +
-                                       " | 'SHOW' '=' #20(2,1000) " +
+                                       " | 'SHOW' '=' " + range(2, 1000) + " " +
                                        storeNumber(ProcSlot::CandShow) + " INT )";
 const std::string kAseOptions = "( " + stepAxis(kSlotAseStepAxis) + " | " +
                                 stepRange(ProcSlot::AseStart, ProcSlot::AseEnd) + " )";
@@ -169,75 +220,87 @@ const std::string kCriteriaOptions = "( " + stepAxis(kSlotCritStepAxis) +
                                      " | 'UNPACK'/'UNPACKPANEL' " + setFlag(ProcFlag::CritUnpack) +
                                      " | " + stepRange(ProcSlot::CritStart, ProcSlot::CritEnd) +
                                      " )";
-const std::string kEspOptions = "( 'MINPCT'/'MINPERCENT$' '=' #20(0,100) " +
+const std::string kEspOptions = "( 'MINPCT'/'MINPERCENT$' '=' " + range(0, 100) + " " +
                                 storeNumber(ProcSlot::EspMinPct) + " number" + " | " +
                                 order(ProcSlot::EspOrder) + " )";
 const std::string kParmDistOptions =
-    "( 'UNPACK' " + setFlag(ProcFlag::PdUnpack) + " | 'MINPCT'/'MINPERCENT$' '=' #20(0,100) " +
-    storeNumber(ProcSlot::PdMinPct) + " number" + " | " + order(ProcSlot::PdOrder) +
-    " | 'PLOTSPERPANEL' '=' #20(1,16) " + storeNumber(ProcSlot::PdPerPanel) +
+    "( 'UNPACK' " + setFlag(ProcFlag::PdUnpack) + " | 'MINPCT'/'MINPERCENT$' '=' " + range(0, 100) +
+    " " + storeNumber(ProcSlot::PdMinPct) + " number" + " | " + order(ProcSlot::PdOrder) +
+    " | 'PLOTSPERPANEL' '=' " + range(1, 16) + " " + storeNumber(ProcSlot::PdPerPanel) +
     " number | 'NOBOXPLOTS' " + setFlag(ProcFlag::PdNoBox) + " )";
-const std::string kBy = "#2 'BY' " + startList(kSlotByVariables, 3) +
-                        " [ 'NOTSORTED' #29(3) ]"
-                        " { #29(1) [ 'DESCENDING' #29(2) ] varitem [ 'NOTSORTED' #29(3) ] } #29(0)";
-const std::string kFreq = "#2 'FREQ'/'FREQUENCY' " + startList(ProcSlot::Freq, 1) + " variable";
-const std::string kWeight =
-    "#2 'WEIGHT'/'WEIGHTS$' " + startList(ProcSlot::Weight, 1) + " variable";
+std::string intoProcNode() { return act(GrammarAction::IntoProcNode); }
+std::string byPart(int part) { return act(GrammarAction::By, {part}); }
+const std::string kBy =
+    intoProcNode() + " 'BY' " + startList(kSlotByVariables, ListKind::Variables) +
+    " [ 'NOTSORTED' " + byPart(ByPart::NotSorted) + " ] { " + byPart(ByPart::Item) +
+    " [ 'DESCENDING' " + byPart(ByPart::Descending) + " ] varitem [ 'NOTSORTED' " +
+    byPart(ByPart::NotSorted) + " ] } " + byPart(ByPart::End);
+const std::string kFreq = intoProcNode() + " 'FREQ'/'FREQUENCY' " +
+                          startList(ProcSlot::Freq, ListKind::Values) + " variable";
+const std::string kWeight = intoProcNode() + " 'WEIGHT'/'WEIGHTS$' " +
+                            startList(ProcSlot::Weight, ListKind::Values) + " variable";
 
-const std::string kModelAverage =
-    "#3(23) 'MODELAVERAGE' " + setFlag(AverageFlag::Statement) + " { maopt } #4";
+const std::string kModelAverage = newNode(NodeSlots::ModelAverage) + " 'MODELAVERAGE' " +
+                                  setFlag(AverageFlag::Statement) + " { maopt } " + endStatement();
 const std::string kAverageOptions =
-    "( 'NTHREADS$' '=' #20(0) " + storeNumber(AverageSlot::Threads) +
-    " INT | 'NSAMPLES' '=' #20(1) " + storeNumber(AverageSlot::Samples) + " INT" + " | 'DETAILS' " +
-    setFlag(AverageFlag::Details) + " | 'INMEMORY$' '=' ( 'YES' " + setFlag(AverageFlag::InMemory) +
-    " | 'NO' )" + " | 'SAMPLING'/'SAMPLINGMETHOD'/'SAMPLEMETHOD$' '=' ( 'URS' | 'SRS' " +
-    setFlag(AverageFlag::Srs) + " )" + "   [ '(' { 'SIZE'/'SAMPSIZE$' '=' #20(1) " +
+    "( 'NTHREADS$' '=' " + range(0) + " " + storeNumber(AverageSlot::Threads) +
+    " INT | 'NSAMPLES' '=' " + range(1) + " " + storeNumber(AverageSlot::Samples) + " INT" +
+    " | 'DETAILS' " + setFlag(AverageFlag::Details) + " | 'INMEMORY$' '=' ( 'YES' " +
+    setFlag(AverageFlag::InMemory) + " | 'NO' )" +
+    " | 'SAMPLING'/'SAMPLINGMETHOD'/'SAMPLEMETHOD$' '=' ( 'URS' | 'SRS' " +
+    setFlag(AverageFlag::Srs) + " )" + "   [ '(' { 'SIZE'/'SAMPSIZE$' '=' " + range(1) + " " +
     storeNumber(AverageSlot::SampleSize) + " number" +
-    "   | 'PCT'/'PERCENTAGE'/'PERCENT'/'SAMPPERCENT$' '=' #20(0,100) " +
+    "   | 'PCT'/'PERCENTAGE'/'PERCENT'/'SAMPPERCENT$' '=' " + range(0, 100) + " " +
     storeNumber(AverageSlot::SamplePct) + " number } ')' ]" + " | 'SHAREDDRIVE$' " +
     setFlag(AverageFlag::SharedDrive) + " '=' " + appendText(AverageSlot::SharedDrive) + " QS" +
-    " | 'SCHEDULE$' '=' ( 'STATIC' " + setFlag(AverageFlag::StaticSchedule) + " | #20(1) " +
-    storeNumber(AverageSlot::ScheduleChunk) + " INT )" + " | 'TABLES'/'SHOW' [ '(' 'ONLY' " +
+    " | 'SCHEDULE$' '=' ( 'STATIC' " + setFlag(AverageFlag::StaticSchedule) + " | " + range(1) +
+    " " + storeNumber(AverageSlot::ScheduleChunk) + " INT )" + " | 'TABLES'/'SHOW' [ '(' 'ONLY' " +
     setFlag(AverageFlag::TablesOnly) + " ')' ] '=' ( '(' { tableitem } ')' | tableitem )" +
-    " | 'ALPHA' '=' #20(0,1) " + storeNumber(AverageSlot::Alpha) + " number" +
-    " | 'PARMTHRESHOLD$'/'THRESHOLD$' '=' #20(0,99) " + storeNumber(AverageSlot::ParmThreshold) +
-    " number" + " | 'SUBSET' '(' { 'MINMODELFREQ' '=' #20(1) " +
-    storeNumber(AverageSlot::MinModelFreq) + " INT" + "   | 'BEST' '=' #20(1) " +
-    storeNumber(AverageSlot::SubsetBest) + " INT } ')'" + " | 'AVERAGEMETHOD$' " +
+    " | 'ALPHA' '=' " + range(0, 1) + " " + storeNumber(AverageSlot::Alpha) + " number" +
+    " | 'PARMTHRESHOLD$'/'THRESHOLD$' '=' " + range(0, 99) + " " +
+    storeNumber(AverageSlot::ParmThreshold) + " number" + " | 'SUBSET' '(' { 'MINMODELFREQ' '=' " +
+    range(1) + " " + storeNumber(AverageSlot::MinModelFreq) + " INT" + "   | 'BEST' '=' " +
+    range(1) + " " + storeNumber(AverageSlot::SubsetBest) + " INT } ')'" + " | 'AVERAGEMETHOD$' " +
     setFlag(AverageFlag::AverageMethod) + " '=' ( 'MEAN' " +
-    storeCode(AverageSlot::AverageMethod, 1) + " [ trim ]" + "   | 'MEANNONZERO'/'MEANNZ' " +
-    storeCode(AverageSlot::AverageMethod, 2) + " [ trim ] | 'MEDIAN' " +
-    storeCode(AverageSlot::AverageMethod, 3) + "   | 'MEDIANNONZERO'/'MEDIANNZ' " +
-    storeCode(AverageSlot::AverageMethod, 4) + " )" + " | 'REFIT' " + setFlag(AverageFlag::Refit) +
-    " [ '(' { 'MINPCT'/'MINPERCENT$' '=' #20(0,100) " + storeNumber(AverageSlot::RefitMinPct) +
-    " number" + "   | 'NSAMPLES' '=' #20(1) " + storeNumber(AverageSlot::RefitSamples) +
-    " INT | 'BEST' '=' #20(0) " + storeNumber(AverageSlot::RefitBest) + " INT" + "   | 'ALL' " +
-    setFlag(AverageFlag::RefitAll) + " } ')' ] )";
+    storeCode(AverageSlot::AverageMethod, AVG_MEAN) + " [ trim ]" + "   | 'MEANNONZERO'/'MEANNZ' " +
+    storeCode(AverageSlot::AverageMethod, AVG_MEANNONZERO) + " [ trim ] | 'MEDIAN' " +
+    storeCode(AverageSlot::AverageMethod, AVG_MEDIAN) + "   | 'MEDIANNONZERO'/'MEDIANNZ' " +
+    storeCode(AverageSlot::AverageMethod, AVG_MEDIANNONZERO) + " )" + " | 'REFIT' " +
+    setFlag(AverageFlag::Refit) + " [ '(' { 'MINPCT'/'MINPERCENT$' '=' " + range(0, 100) + " " +
+    storeNumber(AverageSlot::RefitMinPct) + " number" + "   | 'NSAMPLES' '=' " + range(1) + " " +
+    storeNumber(AverageSlot::RefitSamples) + " INT | 'BEST' '=' " + range(0) + " " +
+    storeNumber(AverageSlot::RefitBest) + " INT" + "   | 'ALL' " + setFlag(AverageFlag::RefitAll) +
+    " } ')' ] )";
 const std::string kTrim =
     "'(' 'TRIMPERCENT'/'TRIM$' '=' " + storeNumber(AverageSlot::TrimPercent) + " number ')'";
 const std::string kTableItem =
     "( 'EFFECTSELECTPCT'/'EFFECTSELPERCENT$' " + setFlag(AverageFlag::EspTable) + " [ '(' {" +
-    "   'MINPCT'/'MINPERCENT$' '=' #20(0,100) " + storeNumber(AverageSlot::EspMinPct) + " number" +
-    "   | " + order(AverageSlot::EspOrder) + "   | 'ALL' " + setFlag(AverageFlag::EspAll) +
-    " } ')' ]" + " | 'MODELSELECTFREQ' " + setFlag(AverageFlag::MsfTable) +
-    " [ '(' { 'BEST' '=' #20(1) " + storeNumber(AverageSlot::MsfBest) + " INT | 'ALL' " +
-    setFlag(AverageFlag::MsfAll) + " } ')' ]" + " | 'PARMEST' " + setFlag(AverageFlag::PestTable) +
-    " [ '(' { 'MINPCT'/'MINPERCENT$' '=' #20(0,100) " + storeNumber(AverageSlot::PestMinPct) +
-    " number" + "   | " + order(AverageSlot::PestOrder) + "   | 'NONZEROPARMS' " +
-    setFlag(AverageFlag::NonzeroParms) + " | 'ALL' " + setFlag(AverageFlag::PestAll) + " } ')' ]" +
-    " | 'ALL' " + setFlag(AverageFlag::AllTables) + " | 'NONE' " + setFlag(AverageFlag::NoTables) +
-    " )";
+    "   'MINPCT'/'MINPERCENT$' '=' " + range(0, 100) + " " + storeNumber(AverageSlot::EspMinPct) +
+    " number" + "   | " + order(AverageSlot::EspOrder) + "   | 'ALL' " +
+    setFlag(AverageFlag::EspAll) + " } ')' ]" + " | 'MODELSELECTFREQ' " +
+    setFlag(AverageFlag::MsfTable) + " [ '(' { 'BEST' '=' " + range(1) + " " +
+    storeNumber(AverageSlot::MsfBest) + " INT | 'ALL' " + setFlag(AverageFlag::MsfAll) +
+    " } ')' ]" + " | 'PARMEST' " + setFlag(AverageFlag::PestTable) +
+    " [ '(' { 'MINPCT'/'MINPERCENT$' '=' " + range(0, 100) + " " +
+    storeNumber(AverageSlot::PestMinPct) + " number" + "   | " + order(AverageSlot::PestOrder) +
+    "   | 'NONZEROPARMS' " + setFlag(AverageFlag::NonzeroParms) + " | 'ALL' " +
+    setFlag(AverageFlag::PestAll) + " } ')' ]" + " | 'ALL' " + setFlag(AverageFlag::AllTables) +
+    " | 'NONE' " + setFlag(AverageFlag::NoTables) + " )";
 // A keyword and the code StoreCode writes for it.
 struct Keyword {
   const char* words;
   int code;
 };
-// "w1 #33(slot,c1) | w2 #33(slot,c2) ...": keywords that each store their code in a slot.
-std::string choices(int slot, std::initializer_list<Keyword> keywords) {
+// "w1 item(c1) | w2 item(c2) ...": keywords each followed by the action item of its code.
+template <class Item> std::string keywordItems(std::initializer_list<Keyword> keywords, Item item) {
   std::string text;
   for (const Keyword& k : keywords)
-    text += (text.empty() ? "" : " | ") + std::string(k.words) + " " + storeCode(slot, k.code);
+    text += (text.empty() ? "" : " | ") + std::string(k.words) + " " + item(k.code);
   return text;
+}
+// Keywords that each store their code in a slot.
+std::string choices(int slot, std::initializer_list<Keyword> keywords) {
+  return keywordItems(keywords, [slot](int code) { return storeCode(slot, code); });
 }
 // The criteria SELECT=, STOP= and CHOOSE= share, from AIC to CV.
 std::string criteria(int slot) {
@@ -253,9 +316,10 @@ std::string criteria(int slot) {
                         {"'CV'/'CROSSVALIDATE'/'XVALIDATE$'", VC_CV}});
 }
 std::string significance(int slot) { return "'SIGNIFICANCELEVEL'/'SL' " + storeCode(slot, VC_SL); }
-// keywords '=' #20(range) #6(slot,1) form: a bounded number option.
-std::string numberOption(const char* keywords, const char* range, int slot, const char* form) {
-  return std::string(keywords) + " '=' " + range + " " + storeNumber(slot) + " " + form;
+// keywords '=' range slot form: a bounded number option.
+std::string numberOption(const char* keywords, const std::string& bounds, int slot,
+                         const char* form) {
+  return std::string(keywords) + " '=' " + bounds + " " + storeNumber(slot) + " " + form;
 }
 std::string flagged(const char* keywords, int flag) {
   return std::string(keywords) + " " + setFlag(flag);
@@ -265,9 +329,11 @@ std::string method(const char* keyword, int code, const char* options) {
   return options ? text + " [ '(' { " + options + " } ')' ]" : text;
 }
 
-const std::string kModelStmt = "#3(38) 'MODEL' " + startList(ModelSlot::Response, 1) +
-                               " varlist '=' " + startList(ModelSlot::Effects, 9) +
-                               " #39(16) { effect } #39(17) [ '/' { modelopt } ] #4";
+const std::string kModelStmt =
+    newNode(NodeSlots::Model) + " 'MODEL' " + startList(ModelSlot::Response, ListKind::Values) +
+    " varlist '=' " + startList(ModelSlot::Effects, ListKind::Names) + " " +
+    effect(EffectCode::SharedOn) + " { effect } " + effect(EffectCode::SharedOff) +
+    " [ '/' { modelopt } ] " + endStatement();
 const std::string kCrit11 =
     "( " + significance(ModelSlot::Select) + " | " + criteria(ModelSlot::Select) + " )";
 const std::string kCrit12 = "( " + significance(ModelSlot::Stop) + " | " +
@@ -277,35 +343,39 @@ const std::string kCrit14 = "( " + criteria(ModelSlot::Choose) + " | " +
                             choices(ModelSlot::Choose, {{"'CVEXTERNAL'/'CVEX'/'EXCV'", VC_CVEX}}) +
                             " )";
 const std::string kSlEntry =
-    numberOption("'SLENTRY'/'SLE'", "#20(0,1)", ModelSlot::SlEntry, "number");
-const std::string kSlStay = numberOption("'SLSTAY'/'SLS'", "#20(0,1)", ModelSlot::SlStay, "number");
-const std::string kInclude = numberOption("'INCLUDE'", "#20(0)", ModelSlot::Include, "INT");
-const std::string kStart = numberOption("'START'", "#20(1)", ModelSlot::Start, "INT");
+    numberOption("'SLENTRY'/'SLE'", range(0, 1), ModelSlot::SlEntry, "number");
+const std::string kSlStay =
+    numberOption("'SLSTAY'/'SLS'", range(0, 1), ModelSlot::SlStay, "number");
+const std::string kInclude = numberOption("'INCLUDE'", range(0), ModelSlot::Include, "INT");
+const std::string kStart = numberOption("'START'", range(1), ModelSlot::Start, "INT");
 const std::string kMaxSteps =
-    numberOption("'MAXSTEPS'/'MAXSTEP'", "#20(1)", ModelSlot::MaxSteps, "INT");
-const std::string kSteps = numberOption("'STEPS'", "#20(1)", ModelSlot::Steps, "INT");
+    numberOption("'MAXSTEPS'/'MAXSTEP'", range(1), ModelSlot::MaxSteps, "INT");
+const std::string kSteps = numberOption("'STEPS'", range(1), ModelSlot::Steps, "INT");
 const std::string kSelect = flagged("'SELECT'", ModelFlag::Select) + " '=' crit11";
-const std::string kStop = flagged("'STOP'", ModelFlag::Stop) + " '=' ( #20(1) " +
+const std::string kStop = flagged("'STOP'", ModelFlag::Stop) + " '=' ( " + range(1) + " " +
                           storeNumber(ModelSlot::StopCount) + " INT | crit12 )";
-const std::string kDrop =
-    "'DROP' '=' ( " +
-    choices(ModelSlot::Drop, {{"'BEFOREADD'", 1}, {"'COMPETITIVE'", 2}, {"'AFTERADD'", 3}}) + " )";
+const std::string kDrop = "'DROP' '=' ( " +
+                          choices(ModelSlot::Drop, {{"'BEFOREADD'", DROP_BEFOREADD},
+                                                    {"'COMPETITIVE'", DROP_COMPETITIVE},
+                                                    {"'AFTERADD'", DROP_AFTERADD}}) +
+                          " )";
 const std::string kPenaltyOptions =
     "( oslentry | oslstay | omaxsteps | osteps | ostop | ochoose | " +
     flagged("'LSCOEFFS'/'LEASTSQUARESCOEFFS'", ModelFlag::LsCoeffs) + " | " +
-    flagged("'ADAPTIVE'", ModelFlag::Adaptive) + " [ '(' { 'GAMMA' '=' #20(0) " +
+    flagged("'ADAPTIVE'", ModelFlag::Adaptive) + " [ '(' { 'GAMMA' '=' " + range(0) + " " +
     storeNumber(ModelSlot::Gamma) + " number   | 'INEST'/'IN' '=' dsname " +
-    act(GrammarAction::DataSet, {ModelSlot::InEst, 1, 0, 2, 2, 3, 0}) + " } ')' ] | 'L2' '=' " +
-    storeNumber(ModelSlot::L2) + " number | " + flagged("'ENSCALE'", ModelFlag::EnScale) + " | " +
+    openDataSet(ModelSlot::InEst) + " } ')' ] | 'L2' '=' " + storeNumber(ModelSlot::L2) +
+    " number | " + flagged("'ENSCALE'", ModelFlag::EnScale) + " | " +
     flagged("'SHOWL2SEARCH$'", ModelFlag::ShowL2Search) + " | " +
     flagged("'SHOWCVEX$'", ModelFlag::ShowCvex) + " | " +
     flagged("'SHOWSTEPL1$'", ModelFlag::ShowStepL1) + " | " +
     flagged("'LINEARCVEX$'", ModelFlag::LinearCvex) + " | " +
-    numberOption("'L2STEPS'", "#20(2)", ModelSlot::L2Steps, "INT") + " | 'L2SEARCH' '=' ( " +
-    choices(ModelSlot::L2Search, {{"'NONE'", 1}, {"'GOLDEN'", 2}, {"'GRID'", 3}}) + " ) | " +
-    numberOption("'L2LOW'", "#20(0)", ModelSlot::L2Low, "number") + " | " +
-    numberOption("'L2HIGH'", "#20(0)", ModelSlot::L2High, "number") + " | " +
-    numberOption("'L1'", "#20(0)", ModelSlot::L1, "number") + " | 'L1CHOICE' '=' ( " +
+    numberOption("'L2STEPS'", range(2), ModelSlot::L2Steps, "INT") + " | 'L2SEARCH' '=' ( " +
+    choices(ModelSlot::L2Search,
+            {{"'NONE'", L2S_NONE}, {"'GOLDEN'", L2S_GOLDEN}, {"'GRID'", L2S_GRID}}) +
+    " ) | " + numberOption("'L2LOW'", range(0), ModelSlot::L2Low, "number") + " | " +
+    numberOption("'L2HIGH'", range(0), ModelSlot::L2High, "number") + " | " +
+    numberOption("'L1'", range(0), ModelSlot::L1, "number") + " | 'L1CHOICE' '=' ( " +
     choices(ModelSlot::L1Choice,
             {{"'RATIO'", VL1_RATIO}, {"'NORM'", VL1_NORM}, {"'VALUE'", VL1_VALUE}}) +
     " ) | 'SCREEN' '=' ( " +
@@ -314,12 +384,12 @@ const std::string kPenaltyOptions =
     "   | " +
     choices(ModelSlot::Screen,
             {{"'SASVI2$'", SCREEN_SASVI2}, {"'DPP$'", SCREEN_DPP}, {"'SIS'", SCREEN_SIS}}) +
-    " [ '(' {   " + numberOption("'KEEPNUM'", "#20(1)", ModelSlot::KeepNum, "INT") + " | " +
-    numberOption("'KEEPRATIO'", "#20(0,1)", ModelSlot::KeepRatio, "number") + " } ')' ] ) | " +
-    numberOption("'SCREENSTEPS$'", "#20(1)", ModelSlot::ScreenSteps, "INT") + " | " +
+    " [ '(' {   " + numberOption("'KEEPNUM'", range(1), ModelSlot::KeepNum, "INT") + " | " +
+    numberOption("'KEEPRATIO'", range(0, 1), ModelSlot::KeepRatio, "number") + " } ')' ] ) | " +
+    numberOption("'SCREENSTEPS$'", range(1), ModelSlot::ScreenSteps, "INT") + " | " +
     flagged("'SHOWSCREEN$'", ModelFlag::ShowScreen) + " | " +
-    numberOption("'RHO'", "#20(0,1)", ModelSlot::Rho, "number") + " | " +
-    numberOption("'TOL'", "#20(0,1)", ModelSlot::Tol, "number") + " | 'TOLERANCE' )";
+    numberOption("'RHO'", range(0, 1), ModelSlot::Rho, "number") + " | " +
+    numberOption("'TOL'", range(0, 1), ModelSlot::Tol, "number") + " | 'TOLERANCE' )";
 const std::string kMethod =
     "( " + method("'NONE'", VM_NONE, nullptr) + " | " + method("'FORWARD'", VM_FORWARD, "fwdopt") +
     " | " + method("'BACKWARD'", VM_BACKWARD, "bwdopt") + " | " +
@@ -344,63 +414,76 @@ const std::string kStepItem =
     " | " + flagged("'FITSTATISTICS'/'FITSTATS'/'FIT'", ModelFlag::StepFit) + " | " +
     flagged("'PARAMETERESTIMATES'/'PARMEST'", ModelFlag::StepParmEst) + " | " +
     flagged("'CANDIDATES'", ModelFlag::StepCandidates) + " [ '(' 'SHOW' '=' ( " +
-    flagged("'ALL'", ModelFlag::CandidatesAll) + " | #20(1) " +
+    flagged("'ALL'", ModelFlag::CandidatesAll) + " | " + range(1) + " " +
     storeNumber(ModelSlot::CandidatesShown) + " INT ) ')' ] )";
-const std::string kCvCount = "'(' #20(2) " + storeNumber(ModelSlot::CvFolds) + " INT ')'";
+const std::string kCvCount = "'(' " + range(2) + " " + storeNumber(ModelSlot::CvFolds) + " INT ')'";
 const std::string kModelOptions =
     "( " + flagged("'NOINT'", ModelFlag::NoInt) +
     " | 'STATS'/'STATISTICS'/'STAT' '=' ( '(' { statitem } ')' | statitem ) | 'DETAILS' '=' ( " +
-    choices(ModelSlot::Details, {{"'ALL'", 3}, {"'STEPS'", 2}}) + " [ '(' " +
+    choices(ModelSlot::Details, {{"'ALL'", DETAILS_ALL}, {"'STEPS'", DETAILS_STEPS}}) + " [ '(' " +
     setFlag(ModelFlag::StepItems) + " { stepitem } ')' ]   | " +
-    choices(ModelSlot::Details, {{"'SUMMARY'", 1}}) + " ) | " +
+    choices(ModelSlot::Details, {{"'SUMMARY'", DETAILS_SUMMARY}}) + " ) | " +
     flagged("'SELECTION'", ModelFlag::Selection) + " '=' method | 'HIERARCHY'/'HIER' '=' ( " +
-    choices(ModelSlot::Hierarchy, {{"'NONE'", 0}, {"'SINGLE'", 1}, {"'SINGLECLASS'", 2}}) +
+    choices(
+        ModelSlot::Hierarchy,
+        {{"'NONE'", HIER_NONE}, {"'SINGLE'", HIER_SINGLE}, {"'SINGLECLASS'", HIER_SINGLECLASS}}) +
     " ) | " + flagged("'ORDERSELECT'", ModelFlag::OrderSelect) + " | " +
     flagged("'STB'", ModelFlag::Stb) + " | " +
     flagged("'CVMETHOD'/'XVMETHOD$'", ModelFlag::CvMethod) + " '=' ( 'RANDOM' [ cvcount ] | " +
     flagged("'BLOCK'", ModelFlag::CvBlock) + " [ cvcount ]   | " +
     flagged("'SPLIT'", ModelFlag::CvSplit) + " [ cvcount ] | " +
-    flagged("'INDEX'", ModelFlag::CvIndex) + " '(' " + startList(ModelSlot::CvIndexVar, 1) +
-    " variable ')' ) | " + flagged("'CVDETAILS'", ModelFlag::CvDetails) + " [ '=' ( " +
+    flagged("'INDEX'", ModelFlag::CvIndex) + " '(' " +
+    startList(ModelSlot::CvIndexVar, ListKind::Values) + " variable ')' ) | " +
+    flagged("'CVDETAILS'", ModelFlag::CvDetails) + " [ '=' ( " +
     flagged("'CVPRESS'", ModelFlag::CvPress) + " | " + flagged("'COEFFS'", ModelFlag::CvCoeffs) +
     " | " + flagged("'ALL'", ModelFlag::CvAll) + " ) ] | " +
     flagged("'SHOWPVALUES'/'SHOWPVALS'", ModelFlag::ShowPValues) + " | " +
     flagged("'NOSTANDARDIZE$'", ModelFlag::NoStandardize) + " | " +
-    numberOption("'FUZZ'", "#20(0,1)", ModelSlot::Fuzz, "number") +
+    numberOption("'FUZZ'", range(0, 1), ModelSlot::Fuzz, "number") +
     " | oslentry | oslstay | oinclude | ostart | omaxsteps | osteps | oselect | ostop | ochoose"
     " | odrop )";
 
-// CLASS: a variable's option records the variable's position before its value.
+// CLASS: a variable's option records the variable's position before its value (the 2 is
+// the host's own word).
 std::string position(int slot) { return act(GrammarAction::ClassPosition, {slot, 2}); }
-std::string appendNumber(int slot) { return act(GrammarAction::AppendValue, {slot, 1}); }
+std::string appendNumber(int slot) {
+  return act(GrammarAction::AppendValue, {slot, ValueForm::Number});
+}
+std::string values(int slot) { return startList(slot, ListKind::Values); }
+// An option a CLASS variable or the statement has or has not.
+std::string given() { return listCode(kClassOptionGiven); }
+// CPREFIX=, LPREFIX=, TRUNCATE=: any number.
+std::string anyNumber() { return range(kRangeNone) + " INT"; }
 
-const std::string kClassStmt = "#2 'CLASS' { " + startList(kSlotClassVariables, 3) +
+const std::string kClassStmt = intoProcNode() + " 'CLASS' { " +
+                               startList(kSlotClassVariables, ListKind::Variables) +
                                " varitem [ '(' { classvaropt } ')' ] } [ '/' { classglobopt } ]";
 const std::string kClassVariableOptions =
     "( 'PARAM'/'CODING' " + position(ClassSlot::CodingPosition) + " '=' " +
-    startList(ClassSlot::Coding, 1) + " coding | 'ORDER' " + position(ClassSlot::OrderPosition) +
-    " '=' " + startList(ClassSlot::Order, 1) + " classorder | 'REFERENCE'/'REF' " +
-    position(ClassSlot::ReferencePosition) + " '=' " + startList(ClassSlot::Reference, 1) +
-    " ( 'FIRST' #22(1) | 'LAST' #22(2)   | #22(3) " + appendText(ClassSlot::ReferenceValue) +
+    values(ClassSlot::Coding) + " coding | 'ORDER' " + position(ClassSlot::OrderPosition) +
+    " '=' " + values(ClassSlot::Order) + " classorder | 'REFERENCE'/'REF' " +
+    position(ClassSlot::ReferencePosition) + " '=' " + values(ClassSlot::Reference) +
+    " ( 'FIRST' " + listCode(REF_FIRST) + " | 'LAST' " + listCode(REF_LAST) + "   | " +
+    listCode(REF_VALUE) + " " + appendText(ClassSlot::ReferenceValue) +
     " QS ) | 'DESCENDING'/'DESC' " + position(ClassSlot::DescendingPosition) + " " +
-    startList(ClassSlot::Descending, 1) + " #22(1) | 'CPREFIX' " +
-    position(ClassSlot::CprefixPosition) + " '=' " + appendNumber(ClassSlot::Cprefix) +
-    " #20(65535) INT | 'LPREFIX' " + position(ClassSlot::LprefixPosition) + " '=' " +
-    appendNumber(ClassSlot::Lprefix) + " #20(65535) INT | 'MISSING' " +
-    position(ClassSlot::MissingPosition) + " " + startList(ClassSlot::Missing, 1) +
-    " #22(1) | 'SPLIT' " + position(ClassSlot::SplitPosition) + " " +
-    startList(ClassSlot::Split, 1) + " #22(1) )";
+    values(ClassSlot::Descending) + " " + given() + " | 'CPREFIX' " +
+    position(ClassSlot::CprefixPosition) + " '=' " + appendNumber(ClassSlot::Cprefix) + " " +
+    anyNumber() + " | 'LPREFIX' " + position(ClassSlot::LprefixPosition) + " '=' " +
+    appendNumber(ClassSlot::Lprefix) + " " + anyNumber() + " | 'MISSING' " +
+    position(ClassSlot::MissingPosition) + " " + values(ClassSlot::Missing) + " " + given() +
+    " | 'SPLIT' " + position(ClassSlot::SplitPosition) + " " + values(ClassSlot::Split) + " " +
+    given() + " )";
 const std::string kClassGlobalOptions =
-    "( 'PARAM'/'CODING' '=' " + startList(ClassSlot::CodingAll, 1) +
-    " ( coding | 'GLM' #22(6) ) | 'ORDER' '=' " + startList(ClassSlot::OrderAll, 1) +
-    " classorder | 'REFERENCE'/'REF' '=' " + startList(ClassSlot::ReferenceAll, 1) +
-    " ( 'FIRST' #22(1) | 'LAST' #22(2) ) | 'DESCENDING'/'DESC' " +
-    startList(ClassSlot::DescendingAll, 1) + " #22(1) | 'CPREFIX' '=' " +
-    appendNumber(ClassSlot::CprefixAll) + " #20(65535) INT | 'LPREFIX' '=' " +
-    appendNumber(ClassSlot::LprefixAll) + " #20(65535) INT | 'MISSING' " +
-    startList(ClassSlot::MissingAll, 1) + " #22(1) | " +
+    "( 'PARAM'/'CODING' '=' " + values(ClassSlot::CodingAll) + " ( coding | 'GLM' " +
+    listCode(CC_GLM) + " ) | 'ORDER' '=' " + values(ClassSlot::OrderAll) +
+    " classorder | 'REFERENCE'/'REF' '=' " + values(ClassSlot::ReferenceAll) + " ( 'FIRST' " +
+    listCode(REF_FIRST) + " | 'LAST' " + listCode(REF_LAST) + " ) | 'DESCENDING'/'DESC' " +
+    values(ClassSlot::DescendingAll) + " " + given() + " | 'CPREFIX' '=' " +
+    appendNumber(ClassSlot::CprefixAll) + " " + anyNumber() + " | 'LPREFIX' '=' " +
+    appendNumber(ClassSlot::LprefixAll) + " " + anyNumber() + " | 'MISSING' " +
+    values(ClassSlot::MissingAll) + " " + given() + " | " +
     flagged("'TRUNCATE'", ClassFlag::Truncate) + " [ '=' " + storeNumber(ClassSlot::Truncate) +
-    " #20(65535) INT ] | " + flagged("'SHOWCODING'/'SHOW'", ClassFlag::ShowCoding) + " | " +
+    " " + anyNumber() + " ] | " + flagged("'SHOWCODING'/'SHOW'", ClassFlag::ShowCoding) + " | " +
     flagged("'SPLIT'", ClassFlag::SplitAll) + " | 'DELIMITER' '=' " +
     appendText(ClassSlot::Delimiter) + " QS )";
 
@@ -412,27 +495,33 @@ std::string effectKind(const char* keywords, int kind, int listKind, const char*
 }
 
 const std::string kEffectStmt =
-    "#3(25) #39(14) 'EFFECT' " + startList(EffectSlot::Name, 9) + " name '=' efkind #4";
+    newNode(NodeSlots::Effect) + " " + effect(EffectCode::EffectStatement) + " 'EFFECT' " +
+    startList(EffectSlot::Name, ListKind::Names) + " name '=' efkind " + endStatement();
 const std::string kEffectKind =
     "( " +
-    effectKind("'MULTIMEMBER'/'MM'", EV_MULTIMEMBER, 3, "varlist", " [ '/' { mmopt } ] ')'") +
+    effectKind("'MULTIMEMBER'/'MM'", EV_MULTIMEMBER, ListKind::Variables, "varlist",
+               " [ '/' { mmopt } ] ')'") +
     " | " +
-    effectKind("'COLLECTION'/'VARIABLES$'/'VARS$'", EV_COLLECTION, 3, "varlist",
+    effectKind("'COLLECTION'/'VARIABLES$'/'VARS$'", EV_COLLECTION, ListKind::Variables, "varlist",
                "   [ '/' { efdetails } ] ')'") +
-    " | " + effectKind("'SPLINE'/'SPL'", EV_SPLINE, 1, "varlist", " [ '/' { splopt } ] ')'") +
     " | " +
-    effectKind("'POLY'/'POLYNOMIAL'", EV_POLYNOMIAL, 1, "varlist", " [ '/' { polyopt } ] ')'") +
-    " | " + effectKind("'LAG'", EV_LAG, 3, "varitem", " [ '/' { lagopt } ] ')'") + " )";
+    effectKind("'SPLINE'/'SPL'", EV_SPLINE, ListKind::Values, "varlist",
+               " [ '/' { splopt } ] ')'") +
+    " | " +
+    effectKind("'POLY'/'POLYNOMIAL'", EV_POLYNOMIAL, ListKind::Values, "varlist",
+               " [ '/' { polyopt } ] ')'") +
+    " | " + effectKind("'LAG'", EV_LAG, ListKind::Variables, "varitem", " [ '/' { lagopt } ] ')'") +
+    " )";
 const std::string kEffectDetails = flagged("'DETAILS'", EffectFlag::Details) +
                                    " [ '(' 'DELIMITER' '=' " + appendText(EffectSlot::Delimiter) +
                                    " QS ')' ]";
-const std::string kMultiMemberOptions = "( 'WEIGHT' '=' '(' " + startList(EffectSlot::Weight, 1) +
-                                        " varlist ')' | efdetails | " +
-                                        flagged("'NOEFFECT'", EffectFlag::NoEffect) + " | " +
-                                        flagged("'STDIZE'/'ROWSTD'", EffectFlag::Stdize) + " )";
+const std::string kMultiMemberOptions =
+    "( 'WEIGHT' '=' '(' " + startList(EffectSlot::Weight, ListKind::Values) +
+    " varlist ')' | efdetails | " + flagged("'NOEFFECT'", EffectFlag::NoEffect) + " | " +
+    flagged("'STDIZE'/'ROWSTD'", EffectFlag::Stdize) + " )";
 const std::string kSplineOptions =
     "( 'KNOTMETHOD' '=' knotmethod | " +
-    numberOption("'DEGREE'", "#20(0)", EffectSlot::SplineDegree, "INT") + " | 'BASIS' '=' ( " +
+    numberOption("'DEGREE'", range(0), EffectSlot::SplineDegree, "INT") + " | 'BASIS' '=' ( " +
     choices(EffectSlot::Basis, {{"'BSPLINE'", SB_BSPLINE}, {"'TPF'", SB_TPF}}) + "   [ '(' { " +
     flagged("'NOINT'", EffectFlag::NoInt) + " | " + flagged("'NOPOWERS'", EffectFlag::NoPowers) +
     " } ')' ] ) | 'KNOTMIN' '=' " + storeNumber(EffectSlot::KnotMin) + " number | 'KNOTMAX' '=' " +
@@ -441,24 +530,24 @@ const std::string kSplineOptions =
     flagged("'SEPARATE'", EffectFlag::Separate) + " | " + flagged("'SPLIT'", EffectFlag::Split) +
     " | " + flagged("'DETAILS'", EffectFlag::Details) + " | " +
     flagged("'DATABOUNDARY'", EffectFlag::DataBoundary) + " )";
-std::string knots(const char* keyword, int code, const char* range) {
-  return std::string(keyword) + " " + storeCode(EffectSlot::KnotMethod, code) + " '(' " + range +
-         startList(EffectSlot::KnotList, 4) + " numitems ')'";
+std::string knots(const char* keyword, int code, const std::string& bounds) {
+  return std::string(keyword) + " " + storeCode(EffectSlot::KnotMethod, code) + " '(' " + bounds +
+         startList(EffectSlot::KnotList, ListKind::Numbers) + " numitems ')'";
 }
 const std::string kKnotMethod =
-    "( 'EQUAL' " + storeCode(EffectSlot::KnotMethod, KM_EQUAL) + " [ '(' #20(0) " +
+    "( 'EQUAL' " + storeCode(EffectSlot::KnotMethod, KM_EQUAL) + " [ '(' " + range(0) + " " +
     storeNumber(EffectSlot::KnotCount) + " INT ')' ] | 'MULTISCALE' " +
     storeCode(EffectSlot::KnotMethod, KM_MULTISCALE) + " [ '(' { " +
-    numberOption("'STARTLEVEL'/'STARTSCALE$'", "#20(0)", EffectSlot::StartScale, "INT") + "   | " +
-    numberOption("'ENDSCALE'/'ENDLEVEL$'", "#20(0,15)", EffectSlot::EndScale, "INT") +
+    numberOption("'STARTLEVEL'/'STARTSCALE$'", range(0), EffectSlot::StartScale, "INT") + "   | " +
+    numberOption("'ENDSCALE'/'ENDLEVEL$'", range(0, 15), EffectSlot::EndScale, "INT") +
     " } ')' ] | " + knots("'LIST'", KM_LIST, "") + " | " +
-    knots("'RANGEFRACTIONS'", KM_RANGEFRACTIONS, "#20(0,1) ") + " | 'PERCENTILES' " +
-    storeCode(EffectSlot::KnotMethod, KM_PERCENTILES) + " '(' #20(0) " +
+    knots("'RANGEFRACTIONS'", KM_RANGEFRACTIONS, range(0, 1) + " ") + " | 'PERCENTILES' " +
+    storeCode(EffectSlot::KnotMethod, KM_PERCENTILES) + " '(' " + range(0) + " " +
     storeNumber(EffectSlot::KnotCount) + " INT ')' | " +
     knots("'LISTWITHBOUNDARY'", KM_LISTWITHBOUNDARY, "") + " )";
 const std::string kPolyOptions =
-    "( " + numberOption("'DEGREE'", "#20(1)", EffectSlot::PolyDegree, "INT") + " | " +
-    numberOption("'MDEGREE'/'MONOMIALDEGREE'", "#20(1)", EffectSlot::MonoDegree, "INT") + " | " +
+    "( " + numberOption("'DEGREE'", range(1), EffectSlot::PolyDegree, "INT") + " | " +
+    numberOption("'MDEGREE'/'MONOMIALDEGREE'", range(1), EffectSlot::MonoDegree, "INT") + " | " +
     flagged("'NOSEPARATE'", EffectFlag::NoSeparate) + " | " +
     flagged("'DETAILS'", EffectFlag::Details) + " | " +
     flagged("'STANDARDIZE'", EffectFlag::Standardize) + " [ '(' { 'PREFIX' '=' ( " +
@@ -478,39 +567,134 @@ const std::string kLabelStyleItem =
     flagged("'NONE'", EffectFlag::ProductNone) + " | " + appendText(EffectSlot::Product) +
     " QS ) )";
 const std::string kLagOptions =
-    "( " + numberOption("'NLAG'", "#20(1)", EffectSlot::Nlag, "INT") + " | 'WITHIN' '=' ( '(' " +
-    startList(EffectSlot::Within, 3) + " varlist ')' | " + startList(EffectSlot::Within, 3) +
-    " variable ) | 'PERIOD' '=' " + startList(EffectSlot::Period, 3) + " variable | " +
+    "( " + numberOption("'NLAG'", range(1), EffectSlot::Nlag, "INT") + " | 'WITHIN' '=' ( '(' " +
+    startList(EffectSlot::Within, ListKind::Variables) + " varlist ')' | " +
+    startList(EffectSlot::Within, ListKind::Variables) + " variable ) | 'PERIOD' '=' " +
+    startList(EffectSlot::Period, ListKind::Variables) + " variable | " +
     flagged("'DETAILS'", EffectFlag::Details) + " [ '(' " +
     flagged("'LEVELS'", EffectFlag::Levels) + " ')' ] | 'DESIGNROLE' '=' " +
-    startList(EffectSlot::Role, 1) + " variable )";
+    startList(EffectSlot::Role, ListKind::Values) + " variable )";
+
+// The host's own token classes before a name of a data set, store or catalog.
+std::string nameClasses() {
+  return hostOwn(GrammarAction::NameClass, {208}) + " " + hostOwn(GrammarAction::NameClass, {108});
+}
 
 const std::string kStoreStmt =
-    "#3(7) 'STORE'/'ITEMSTORE$' [ 'OUT'/'OUTSTORE' '=' ] " + startList(StoreSlot::Name, 6) +
-    " #30(208) #30(108) #35(6,1) ( NAMEX | COMPOUND | FMT | QS ) [ '/' { 'LABEL' '=' " +
-    setFlag(StoreFlag::Label) + " " + act(GrammarAction::StoreValue, {StoreSlot::Label, 5}) +
-    " QS } ] #4";
+    newNode(NodeSlots::Store) + " 'STORE'/'ITEMSTORE$' [ 'OUT'/'OUTSTORE' '=' ] " +
+    startList(StoreSlot::Name, ListKind::StoreName) + " " + nameClasses() + " " +
+    hostOwn(GrammarAction::ListText, {6, 1}) +
+    " ( NAMEX | COMPOUND | FMT | QS ) [ '/' { 'LABEL' '=' " + setFlag(StoreFlag::Label) + " " +
+    act(GrammarAction::StoreValue, {StoreSlot::Label, ValueForm::Text}) + " QS } ] " +
+    endStatement();
 const std::string kCodeStmt =
-    "#3(20) #23(16) 'CODE' " + storeCode(kSlotPostFit, kPostFitCode) + " #30(114) { codeopt } #4";
+    newNode(NodeSlots::Code) + " " + hostOwn(GrammarAction::TokenSave, {16}) + " 'CODE' " +
+    storeCode(kSlotPostFit, kPostFitCode) + " " + hostOwn(GrammarAction::NameClass, {114}) +
+    " { codeopt } " + endStatement();
 const std::string kCodeOptions =
-    "( 'FILE' '=' ( " + act(GrammarAction::StoreValue, {CodeSlot::File, 3}) + " QS | " +
-    act(GrammarAction::StoreValue, {CodeSlot::File, 2, 8, 1}) +
-    " #16(1,1,1) NAMEX ) | 'METABASE'/'CATALOG'/'CAT'/'C' '=' " + startList(CodeSlot::Metabase, 6) +
-    " #30(208) #30(108) #13(1)   ( NAMEX | COMPOUND | FMT )   [ '(' { 'READ' '=' #13(2) NAMEX"
-    " | 'PROTECT' '=' #13(3) NAMEX } ')' ] | 'FORMAT' '=' " +
-    act(GrammarAction::StoreValue, {CodeSlot::Format, 5}) + " FMT | " +
-    numberOption("'LINESIZE'/'LS$'", "#20(78,254)", CodeSlot::LineSize, "INT") +
+    "( 'FILE' '=' ( " + act(GrammarAction::StoreValue, {CodeSlot::File, ValueForm::Quoted}) +
+    " QS | " + act(GrammarAction::StoreValue, {CodeSlot::File, ValueForm::Name, 8, 1}) + " " +
+    hostOwn(GrammarAction::NameToken, {1, 1, 1}) +
+    " NAMEX ) | 'METABASE'/'CATALOG'/'CAT'/'C' '=' " +
+    startList(CodeSlot::Metabase, ListKind::StoreName) + " " + nameClasses() + " " +
+    hostOwn(GrammarAction::CatalogPart, {1}) +
+    "   ( NAMEX | COMPOUND | FMT )   [ '(' { 'READ' '=' " +
+    hostOwn(GrammarAction::CatalogPart, {2}) + " NAMEX | 'PROTECT' '=' " +
+    hostOwn(GrammarAction::CatalogPart, {3}) + " NAMEX } ')' ] | 'FORMAT' '=' " +
+    act(GrammarAction::StoreValue, {CodeSlot::Format, ValueForm::Text}) + " FMT | " +
+    numberOption("'LINESIZE'/'LS$'", range(78, 254), CodeSlot::LineSize, "INT") +
     " | 'LOOKUP'/'LOOK' '=' ( " +
-    choices(CodeSlot::Lookup, {{"'AUTO'", 0}, {"'SELECT'", 1}, {"'LINEAR'", 2}}) + "   | " +
-    choices(CodeSlot::Lookup, {{"'BINARY'", 4}}) + " ) | 'GROUP' '=' " +
-    act(GrammarAction::StoreValue, {CodeSlot::Group, 3, 16}) + " ( NAMEX | VLITERAL ) | " +
-    flagged("'RESIDUALS'/'RES'/'RESIDUAL'", CodeFlag::Residuals) + " | " +
-    flagged("'NORESIDUALS'/'NORES'/'NORESIDUAL'", CodeFlag::NoResiduals) + " | " +
+    choices(CodeSlot::Lookup,
+            {{"'AUTO'", LOOKUP_AUTO}, {"'SELECT'", LOOKUP_SELECT}, {"'LINEAR'", LOOKUP_LINEAR}}) +
+    "   | " + choices(CodeSlot::Lookup, {{"'BINARY'", LOOKUP_BINARY}}) + " ) | 'GROUP' '=' " +
+    act(GrammarAction::StoreValue, {CodeSlot::Group, ValueForm::Quoted, 16}) +
+    " ( NAMEX | VLITERAL ) | " + flagged("'RESIDUALS'/'RES'/'RESIDUAL'", CodeFlag::Residuals) +
+    " | " + flagged("'NORESIDUALS'/'NORES'/'NORESIDUAL'", CodeFlag::NoResiduals) + " | " +
     flagged("'ERRORS'/'ERR'/'ERROR'", CodeFlag::Errors) + " | " +
     flagged("'NOERRORS'/'NOERR'/'NOERROR'", CodeFlag::NoErrors) + " | " +
     flagged("'DUMMIES'/'DUM'/'DUMMY'", CodeFlag::Dummies) + " | " +
     flagged("'NODUMMIES'/'NODUM'/'NODUMMY'", CodeFlag::NoDummies) + " | " +
     flagged("'IMPUTE'/'IMPUTATION$'", CodeFlag::Impute) + " )";
+
+// The shared value forms: names, variables and variable lists, data-set names, number lists.
+std::string nameStart() { return hostOwn(GrammarAction::NameStart, {1}); }
+std::string appendName(int nameCase) { return act(GrammarAction::AppendName, {nameCase}); }
+std::string itemStart() { return act(GrammarAction::ItemStart); }
+std::string variableItem(int kind) { return act(GrammarAction::VariableItem, {kind}); }
+std::string numberItem(int part) { return act(GrammarAction::NumberList, {part}); }
+std::string dataSetOptions(int at) { return act(GrammarAction::DataSetOptions, {at}); }
+
+const std::string kName = nameStart() + " ( NAMEX | VLITERAL ) " + appendName(NameCase::Upper);
+const std::string kOutName = nameStart() + " ( NAMEX | VLITERAL ) " + appendName(NameCase::AsTyped);
+const std::string kVariable = itemStart() + " ( NAMEX | VLITERAL ) " + variableItem(HLK_SINGLE);
+const std::string kVariableItem =
+    "( '_NUMERIC_' " + variableItem(HLK_NUMERIC) + " | '_CHARACTER_'/'_CHAR_' " +
+    variableItem(HLK_CHARACTER) + " | '_ALL_' " + variableItem(HLK_ALL) + " | " + itemStart() +
+    " ( NAMEX | VLITERAL ) ( ':' " + variableItem(HLK_PREFIX) + " | '-' ( '-' vname " +
+    variableItem(HLK_POSITIONAL) + " | 'NUMERIC' '-' vname " + variableItem(HLK_NUMERIC_RANGE) +
+    " | 'CHARACTER'/'CHAR' '-' vname " + variableItem(HLK_CHARACTER_RANGE) + " | vname " +
+    variableItem(HLK_NUMBERED) + " ) | " + variableItem(HLK_SINGLE) + " ) )";
+const std::string kDataSetName = nameClasses() + " " + act(GrammarAction::DataSetStart) +
+                                 " ( NAMEX | VLITERAL | COMPOUND | FMT | QS ) [ " +
+                                 hostOwn(GrammarAction::NameClass, {18}) + " " +
+                                 dataSetOptions(DataSetOptionsAt::Before) + " '(' " +
+                                 dataSetOptions(DataSetOptionsAt::Inside) + " ')' " +
+                                 hostOwn(GrammarAction::NameClass, {118}) + " ]";
+// A name item's second word (99 ALT, 20 a name) is the host's own.
+const std::string kNumberItems =
+    "{ ( " + numberItem(NumberItem::Start) + " number [ 'TO' " + numberItem(NumberItem::To) +
+    " number [ 'BY' " + numberItem(NumberItem::By) + " number ] ] | " +
+    act(GrammarAction::NumberList, {NumberItem::Name, 99}) + " 'ALT' | " +
+    act(GrammarAction::NumberList, {NumberItem::Name, 20}) + " ( NAMEX | VLITERAL | FMT ) ) " +
+    numberItem(NumberItem::End) + " [ ',' ] }";
+
+// CLASS PARAM= and ORDER=: keywords that each append their code to the list.
+std::string listChoices(std::initializer_list<Keyword> keywords) {
+  return keywordItems(keywords, [](int code) { return listCode(code); });
+}
+const std::string kCoding =
+    "( " +
+    listChoices({{"'EFFECT'", CC_EFFECT},
+                 {"'ORTHEFFECT'", CC_ORTHEFFECT},
+                 {"'REF'/'REFERENCE'", CC_REFERENCE},
+                 {"'ORTHREF'", CC_ORTHREF}}) +
+    " | " + listChoices({{"'POLY'/'POLYNOMIAL'", CC_POLYNOMIAL}, {"'ORTHPOLY'", CC_ORTHPOLY}}) +
+    " | " +
+    listChoices({{"'ORD'/'ORDINAL'/'THERMOMETER'/'THERM'", CC_ORDINAL},
+                 {"'ORTHORDINAL'/'ORTHOTHERM'", CC_ORTHORDINAL}}) +
+    " | " +
+    listChoices(
+        {{"'BATH$'/'BATHTUB$'", CC_BATHTUB}, {"'ORTHBATH$'/'ORTHBATHTUB$'", CC_ORTHBATHTUB}}) +
+    " )";
+const std::string kClassOrder = "( " +
+                                listChoices({{"'FORMATTED'", CORDER_FORMATTED},
+                                             {"'DATA'", CORDER_DATA},
+                                             {"'FREQ'", CORDER_FREQ},
+                                             {"'INTERNAL'", CORDER_INTERNAL}}) +
+                                " )";
+
+// MODEL's effects, written for the effect callback.
+std::string listItem(int item) { return effect(EffectCode::ListItem, item); }
+const std::string kEffect =
+    effect(EffectCode::DirectRestriction, kNoDirectRestriction) + " " +
+    effect(EffectCode::ListMode, EffectListMode::Ordinary) + " ( '_NUMERIC_' " +
+    listItem(EffectItem::Numeric) + " | '_CHARACTER_'/'_CHAR_' " + listItem(EffectItem::Character) +
+    " | term ( ':' " + listItem(EffectItem::Prefix) + " | { effsep term } ) ) [ '@' " +
+    effect(EffectCode::OrderLimit) + " number ] " + effect(EffectCode::EndExpression);
+const std::string kEffectSeparator =
+    "( '|' " + listItem(EffectItem::Bar) + " | '-' ( 'NUMERIC' '-' " +
+    listItem(EffectItem::NumericRange) + " | 'CHARACTER'/'CHAR' '-' " +
+    listItem(EffectItem::CharacterRange) + " | '-' " + listItem(EffectItem::Positional) + " | " +
+    listItem(EffectItem::Numbered) + " ) )";
+const std::string kTerm = effect(EffectCode::NewTerm) + " evar { '*' evar } [ '(' { [ '*' ] " +
+                          effect(EffectCode::Nested) + " " + nameStart() + " vname } ')' ] " +
+                          effect(EffectCode::EndTerm);
+const std::string kEffectVariable = effect(EffectCode::Variable) + " " +
+                                    hostOwn(GrammarAction::NameToken, {1, 1}) +
+                                    " ( NAMEX | VLITERAL )";
+
+const std::string kPerformanceStmt =
+    newNode(NodeSlots::Performance) + " 'PERFORMANCE' { perfopt } " + endStatement();
 
 // Rule 0 is the start rule. Flags and slots are those the readers read; support/protocol.h
 // names the slots this grammar adds to the procedure statement's node.
@@ -522,21 +706,15 @@ const GrammarRule kRules[] = {
 
     // ---- shared value forms ----
     {"number", "( INT | NBR | DATE | TIME | DATETIME )"},
-    {"name", "#26(1) ( NAMEX | VLITERAL ) #25(1)"},
-    {"outname", "#26(1) ( NAMEX | VLITERAL ) #25(2)"},
+    {"name", kName.c_str()},
+    {"outname", kOutName.c_str()},
     {"vname", "( NAMEX | VLITERAL )"},
-    {"variable", "#9 ( NAMEX | VLITERAL ) #10(1)"},
+    {"variable", kVariable.c_str()},
     {"varlist", "{ varitem }"},
-    {"varitem",
-     "( '_NUMERIC_' #10(7) | '_CHARACTER_'/'_CHAR_' #10(8) | '_ALL_' #10(9)"
-     " | #9 ( NAMEX | VLITERAL ) ( ':' #10(6) | '-' ( '-' vname #10(3)"
-     " | 'NUMERIC' '-' vname #10(4) | 'CHARACTER'/'CHAR' '-' vname #10(5) | vname #10(2) )"
-     " | #10(1) ) )"},
-    {"dsname", "#30(208) #30(108) #15 ( NAMEX | VLITERAL | COMPOUND | FMT | QS )"
-               " [ #30(18) #36(1) '(' #36(2) ')' #30(118) ]"},
+    {"varitem", kVariableItem.c_str()},
+    {"dsname", kDataSetName.c_str()},
     {"numlist", "( '(' numitems ')' | numitems )"},
-    {"numitems", "{ ( #19(1) number [ 'TO' #19(2) number [ 'BY' #19(3) number ] ]"
-                 " | #19(5,99) 'ALT' | #19(5,20) ( NAMEX | VLITERAL | FMT ) ) #19(4) [ ',' ] }"},
+    {"numitems", kNumberItems.c_str()},
 
     // ---- procedure statement (also receives BY, CLASS, FREQ and WEIGHT) ----
     {"procstmt", kProcStatement.c_str()},
@@ -554,12 +732,8 @@ const GrammarRule kRules[] = {
     // ---- BY, CLASS, FREQ, WEIGHT (into the procedure statement's node) ----
     {"bystmt", kBy.c_str()},
     {"classstmt", kClassStmt.c_str()},
-    {"coding",
-     "( 'EFFECT' #22(0) | 'ORTHEFFECT' #22(1) | 'REF'/'REFERENCE' #22(2) | 'ORTHREF' #22(3)"
-     " | 'POLY'/'POLYNOMIAL' #22(4) | 'ORTHPOLY' #22(5)"
-     " | 'ORD'/'ORDINAL'/'THERMOMETER'/'THERM' #22(7) | 'ORTHORDINAL'/'ORTHOTHERM' #22(8)"
-     " | 'BATH$'/'BATHTUB$' #22(9) | 'ORTHBATH$'/'ORTHBATHTUB$' #22(10) )"},
-    {"classorder", "( 'FORMATTED' #22(0) | 'DATA' #22(1) | 'FREQ' #22(2) | 'INTERNAL' #22(3) )"},
+    {"coding", kCoding.c_str()},
+    {"classorder", kClassOrder.c_str()},
     {"classvaropt", kClassVariableOptions.c_str()},
     {"classglobopt", kClassGlobalOptions.c_str()},
     {"freqstmt", kFreq.c_str()},
@@ -567,12 +741,10 @@ const GrammarRule kRules[] = {
 
     // ---- MODEL ----
     {"modelstmt", kModelStmt.c_str()},
-    {"effect", "#39(8,0) #39(7,0) ( '_NUMERIC_' #39(10,6) | '_CHARACTER_'/'_CHAR_' #39(10,7)"
-               " | term ( ':' #39(10,5) | { effsep term } ) ) [ '@' #39(12) number ] #39(6)"},
-    {"effsep", "( '|' #39(10,0) | '-' ( 'NUMERIC' '-' #39(10,3) | 'CHARACTER'/'CHAR' '-' #39(10,4)"
-               " | '-' #39(10,2) | #39(10,1) ) )"},
-    {"term", "#39(0) evar { '*' evar } [ '(' { [ '*' ] #39(2) #26(1) vname } ')' ] #39(5)"},
-    {"evar", "#39(1) #16(1,1) ( NAMEX | VLITERAL )"},
+    {"effect", kEffect.c_str()},
+    {"effsep", kEffectSeparator.c_str()},
+    {"term", kTerm.c_str()},
+    {"evar", kEffectVariable.c_str()},
     {"crit11", kCrit11.c_str()},
     {"crit12", kCrit12.c_str()},
     {"crit14", kCrit14.c_str()},
@@ -615,7 +787,7 @@ const GrammarRule kRules[] = {
     {"scorestmt", kScore.c_str()},
 
     // ---- PERFORMANCE ----
-    {"performancestmt", "#3(5) 'PERFORMANCE' { perfopt } #4"},
+    {"performancestmt", kPerformanceStmt.c_str()},
     {"perfopt", kPerfOptions.c_str()},
 
     // ---- MODELAVERAGE ----
@@ -631,6 +803,8 @@ const GrammarRule kRules[] = {
 };
 
 } // namespace
+
+const std::map<std::string, int>& vsfGrammarBuiltActions() { return builtActions(); }
 
 const GrammarRule* vsfGrammarRules(int* count) {
   *count = static_cast<int>(sizeof kRules / sizeof kRules[0]);

@@ -8,6 +8,7 @@
 #include "effects/effparse.h"
 #include "effects/levalloc.h"
 #include "support/hoststubs.h"
+#include "support/protocol.h"
 
 #include <algorithm>
 #include <cstdarg>
@@ -341,11 +342,11 @@ int32_t AddEffToChain(EffectParseState* state, EffectChainNode* node, EffectChai
       xpmlog(174, 21, {2147483647});
       xexit(1012, 0);
     }
-    if (listMode == 1 && effVariableCount(node) > 0) {
+    if (listMode == EffectListMode::NoVariables && effVariableCount(node) > 0) {
       ParseRoot* root = effRoot();
       ParsedStatement* stmt = root ? root->current : nullptr;
       HostMsgArg name = stmt ? HostMsgArg(stmt->name, effStmtNameLength(stmt)) : HostMsgArg("");
-      xpmlog(174, state->defaultList == 1 ? 2 : 19, {name});
+      xpmlog(174, state->defaultList == kSlotDirectVariables ? 2 : 19, {name});
       if (OptionSlot* list = effHolderList(state->defaultList); list && list->present)
         list->value.list.count = state->savedCount;
       zeffre(nullptr, node);
@@ -377,7 +378,7 @@ int32_t AddEffToChain(EffectParseState* state, EffectChainNode* node, EffectChai
     effTraceLine("    New effect -- add it to the effect chain");
     PrintEffect(node);
   }
-  if (listMode != 2) {
+  if (listMode != EffectListMode::ClassList) {
     if (useTree && zeff_add_ef(tree, node, contrast) == nullptr) {
       effSetStatus(1012);
       zeffre(nullptr, node);

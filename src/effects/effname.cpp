@@ -8,6 +8,7 @@
 #include "effects/levalloc.h"
 #include "effects/zlst.h"
 #include "support/hoststubs.h"
+#include "support/protocol.h"
 
 #include <cstring>
 
@@ -69,7 +70,7 @@ bool effEntryName(EffectParseState* state, const EffectChainNode* node, int32_t 
       *length = static_cast<int32_t>(std::strlen(*text));
       return true;
     }
-    return holderName(state, 1, position, text, length);
+    return holderName(state, kSlotDirectVariables, position, text, length);
   }
   if (k == 1 && effIsConstructed(position)) {
     int32_t i = kEffFirstConstructed - position;
@@ -80,7 +81,7 @@ bool effEntryName(EffectParseState* state, const EffectChainNode* node, int32_t 
     return true;
   }
   if (node->type == ECT_FACTOR) {
-    if (const OptionSlot* names = nameListSlot(current, 1))
+    if (const OptionSlot* names = nameListSlot(current, EffectLibSlot::FactorNames))
       return effNameAt(names->items.names, position, text, length) == 0;
   }
   if (k == 1 && state->factorsSlot != 0) {
@@ -88,7 +89,7 @@ bool effEntryName(EffectParseState* state, const EffectChainNode* node, int32_t 
       return effNameAt(names->items.names, position, text, length) == 0;
     return false;
   }
-  return holderName(state, 2, position, text, length);
+  return holderName(state, kSlotClassVariables, position, text, length);
 }
 
 void effSetFixedName(EffectChainNode* node, const char* text) {

@@ -64,7 +64,7 @@ void call(RvqObject* object, int32_t method, std::vector<RvqAttr>& attrs) {
 }
 
 RvqAttr descriptor(HostVariable* var) {
-  RvqAttr a = attr(2224, RVQ_VALUE7);
+  RvqAttr a = attr(RvqAttrId::VarDescriptor, RVQ_VALUE7);
   a.value.ptr = var;
   return a;
 }

@@ -160,7 +160,7 @@ void nameAfterVariable(EffectParseState* state, EffectChainNode* node, int32_t i
   node->nameCapacity = length + 1;
 }
 
-// Action 1: a variable of the current term.
+// EffectCode::Variable: a variable of the current term.
 void actionVariable(EffectParseState* state, HostParser* parser, const HostToken* token) {
   EffectChainNode* node = state->current;
   if (node == nullptr)
@@ -184,9 +184,9 @@ void actionVariable(EffectParseState* state, HostParser* parser, const HostToken
   bool constructed = false;
   if (isOneChar(next, ':')) {
     state->prefixToken = const_cast<HostToken*>(token);
-    bool noRange = state->counters[0] + state->counters[1] + state->counters[2] +
-                       state->counters[3] + state->counters[4] ==
-                   0;
+    bool noRange = true; // no bar and no range operator before the prefix
+    for (int k = EffectItem::Bar; k <= EffectItem::CharacterRange; ++k)
+      noRange = noRange && state->counters[k] == 0;
     if (!noRange || token == state->starToken) {
       xpmlog(174, 93);
       fail(kStatusSyntax);
@@ -215,7 +215,9 @@ void actionVariable(EffectParseState* state, HostParser* parser, const HostToken
       return;
   }
   int32_t position = 0;
-  int32_t listCode = FindListElem(state, id, state->listMode == 2 ? 2 : state->defaultList,
+  int32_t listCode = FindListElem(state, id,
+                                  state->listMode == EffectListMode::ClassList ? kSlotClassVariables
+                                                                               : state->defaultList,
                                   &position, constructed, node->type);
   if (effStatus() != 0)
     return;
@@ -234,7 +236,7 @@ void actionVariable(EffectParseState* state, HostParser* parser, const HostToken
                          nullptr); // a failure is kept in the parse status
 }
 
-// Action 2: a variable inside parentheses.
+// EffectCode::Nested: a variable inside parentheses.
 void actionNested(EffectParseState* state, const HostToken* token) {
   EffectChainNode* node = state->current;
   if (node == nullptr)
@@ -271,7 +273,7 @@ void actionNested(EffectParseState* state, const HostToken* token) {
                          nullptr); // a failure is kept in the parse status
 }
 
-// Action 3: the nested variable just added becomes a var=value item.
+// EffectCode::NestedValue: the nested variable just added becomes a var=value item.
 void actionNestedValue(EffectParseState* state) {
   EffectChainNode* node = state->current;
   ParsedStatement* stmt = currentStatement();
@@ -280,7 +282,7 @@ void actionNestedValue(EffectParseState* state) {
   char value[17];
   std::memset(value, ' ', 16);
   value[16] = '\0';
-  OptionSlot* slot = effSlotAt(stmt, 9);
+  OptionSlot* slot = effSlotAt(stmt, EffectLibSlot::NestedValue);
   if (slot != nullptr && slot->kind == 1) {
     char buffer[64];
     int32_t n = xpfs(buffer, -16, 99, slot->value.number);
@@ -308,13 +310,14 @@ void actionNestedValue(EffectParseState* state) {
     }
 }
 
-// Action 4: end of an effect written without bars.
+// EffectCode::EndEffect: end of an effect written without bars.
 void actionEndEffect(EffectParseState* state) {
   EffectChainNode* node = state->current;
   ParsedStatement* stmt = currentStatement();
   if (node == nullptr)
     return;
-  if (state->defaultList == 2 && effStmtIs(stmt, "MODEL ", 6) && currentSlot() == 4)
+  if (state->defaultList == kSlotClassVariables && effStmtIs(stmt, "MODEL ", 6) &&
+      currentSlot() == EffectLibSlot::ModelClassEffects)
     node->code = kEffCodeModelClass;
   EffectChainNode* out = nullptr;
   int32_t r = AddEffToChain(state, node, &state->chainHead, &state->chainTail, &out,
@@ -331,7 +334,7 @@ void actionEndEffect(EffectParseState* state) {
     AddEffToList(state, stmt, currentSlot(), out);
 }
 
-// Action 5: the current node ends one bar term.
+// EffectCode::EndTerm: the current node ends one bar term.
 void actionEndTerm(EffectParseState* state) {
   if (state->barHead == nullptr)
     clearCounters(state);
@@ -378,7 +381,7 @@ struct ListEnds {
   int32_t& secondLength = ends.secondLength;
   char* firstCopy = ends.firstCopy;
   char* secondCopy = ends.secondCopy;
-  if (k >= 1 && k <= 4) {
+  if (k >= EffectItem::Numbered && k <= EffectItem::CharacterRange) {
     EffectChainNode* a = state->barHead;
     EffectChainNode* b = a ? a->next : nullptr;
     if (a == nullptr || b == nullptr) {
@@ -410,7 +413,7 @@ struct ListEnds {
     first = firstCopy;
     second = secondCopy;
     freeBarTerms(state);
-  } else if (k == 5) {
+  } else if (k == EffectItem::Prefix) {
     auto* saved = static_cast<const HostToken*>(state->prefixToken);
     if (saved == nullptr) {
       xpmlog(174, 93);
@@ -444,7 +447,7 @@ struct ListEnds {
   int32_t firstLength = ends.firstLength;
   const char* second = ends.second;
   int32_t secondLength = ends.secondLength;
-  if (state->factorsSlot == 0 && (state->newNames == 0 || k != 1)) {
+  if (state->factorsSlot == 0 && (state->newNames == 0 || k != EffectItem::Numbered)) {
     if (root == nullptr || root->dataSet == nullptr) {
       xpmlog(174, 94);
       fail(kStatusNoData);
@@ -461,7 +464,7 @@ struct ListEnds {
     }
     ids = list.numbers;
     count = list.count;
-  } else if (k == 1) {
+  } else if (k == EffectItem::Numbered) {
     int32_t code =
         zaddvar(nullptr, &list, 7, 0, first, firstLength, second, secondLength, HLK_NUMBERED);
     if (code != 0 || list.names == nullptr) {
@@ -482,7 +485,7 @@ struct ListEnds {
         return false;
     }
     count = list.count;
-  } else if (k == 2) {
+  } else if (k == EffectItem::Positional) {
     bool constructed = false;
     int32_t a = FindVarNum(state, first, firstLength, &constructed, ECT_ORDINARY);
     int32_t b = FindVarNum(state, second, secondLength, &constructed, ECT_ORDINARY);
@@ -522,7 +525,7 @@ void addListEffects(EffectParseState* state, int32_t k, const int32_t* ids, int3
     (void)InsertElemInList(state, position, node, code,
                            nullptr); // a failure is kept in the parse status
     int32_t r;
-    if (k == 5) {
+    if (k == EffectItem::Prefix) {
       state->barHead = node;
       state->barTail = &node->next;
       r = AddBarEffects(state);
@@ -536,7 +539,7 @@ void addListEffects(EffectParseState* state, int32_t k, const int32_t* ids, int3
   }
 }
 
-// Action 6, list branch: a variable list (range, prefix, _NUMERIC_, _CHARACTER_).
+// EffectCode::EndExpression, list branch: a variable list (range, prefix, _NUMERIC_, _CHARACTER_).
 void expandVariableList(EffectParseState* state) {
   int32_t sum = counterSum(state);
   if (sum != 1) {
@@ -545,8 +548,8 @@ void expandVariableList(EffectParseState* state) {
     freeBarTerms(state);
     return;
   }
-  int32_t k = 1;
-  while (k < 8 && state->counters[k] == 0)
+  int32_t k = EffectItem::Numbered;
+  while (k <= EffectItem::Character && state->counters[k] == 0)
     ++k;
   ListEnds ends;
   if (!readListEnds(state, k, ends))
@@ -558,11 +561,11 @@ void expandVariableList(EffectParseState* state) {
   addListEffects(state, k, ids, count);
 }
 
-// Action 6, last steps: refuse character variables among the direct variables.
+// EffectCode::EndExpression, last steps: refuse character variables among the direct variables.
 void checkDirectVariables(EffectParseState* state) {
-  if (state->defaultList != 1)
+  if (state->defaultList != kSlotDirectVariables)
     return;
-  OptionSlot* direct = effHolderList(1);
+  OptionSlot* direct = effHolderList(kSlotDirectVariables);
   int32_t count = effListCount(direct);
   for (int32_t i = state->savedCount; i < count; ++i) {
     int32_t number = direct->items.ints[i];
@@ -580,7 +583,7 @@ void checkDirectVariables(EffectParseState* state) {
 
 void actionEndExpression(EffectParseState* state) {
   int32_t sum = counterSum(state);
-  if (sum == state->counters[0]) {
+  if (sum == state->counters[EffectItem::Bar]) {
     if (state->barHead == nullptr && state->current != nullptr)
       actionEndTerm(state);
     (void)AddBarEffects(state); // a failure is kept in the parse status
@@ -827,7 +830,7 @@ int32_t FindListElem(EffectParseState* state, int32_t id, int32_t defaultList, i
   int32_t code = 0;
   if (state->factorsSlot != 0) {
     *position = id;
-    code = 2;
+    code = kSlotClassVariables;
   } else if (constructed) {
     *position = id;
     return 6;
@@ -837,12 +840,12 @@ int32_t FindListElem(EffectParseState* state, int32_t id, int32_t defaultList, i
   } else {
     int32_t inDirect = -1, inClass = -1;
     if (state->shared) {
-      inDirect = indexedPosition(state, 1, id);
+      inDirect = indexedPosition(state, kSlotDirectVariables, id);
       if (inDirect < 0)
-        inClass = indexedPosition(state, 2, id);
+        inClass = indexedPosition(state, kSlotClassVariables, id);
     } else {
-      OptionSlot* direct = effHolderList(1);
-      OptionSlot* classes = effHolderList(2);
+      OptionSlot* direct = effHolderList(kSlotDirectVariables);
+      OptionSlot* classes = effHolderList(kSlotClassVariables);
       int32_t nd = effListCount(direct), nc = effListCount(classes);
       int32_t at = nd > 0 ? zlstmem(direct->items.ints, nd, &id, 4) : nd;
       inDirect = at < nd ? at : -1;
@@ -851,10 +854,10 @@ int32_t FindListElem(EffectParseState* state, int32_t id, int32_t defaultList, i
     }
     if (inDirect >= 0) {
       *position = inDirect;
-      code = 1;
+      code = kSlotDirectVariables;
     } else if (inClass >= 0) {
       *position = inClass;
-      code = 2;
+      code = kSlotClassVariables;
     } else {
       OptionSlot* list = effHolderList(defaultList);
       int32_t index = effListAppend(list, id);
@@ -867,10 +870,10 @@ int32_t FindListElem(EffectParseState* state, int32_t id, int32_t defaultList, i
     }
   }
   if (nodeType == ECT_FACTOR) {
-    OptionSlot* slot4 = effSlotAt(currentStatement(), 4);
-    int32_t n = effListCount(slot4);
-    if (slot4 != nullptr && (n == 0 || zlstmem(slot4->items.ints, n, position, 4) >= n))
-      if (int32_t r = effListAppend(slot4, *position); r < 0)
+    OptionSlot* factors = effSlotAt(currentStatement(), EffectLibSlot::FactorPositions);
+    int32_t n = effListCount(factors);
+    if (factors != nullptr && (n == 0 || zlstmem(factors->items.ints, n, position, 4) >= n))
+      if (int32_t r = effListAppend(factors, *position); r < 0)
         effListGrowthFailed(r);
   }
   return code;
@@ -908,8 +911,9 @@ void AddEffToList(EffectParseState* state, ParsedStatement* stmt, int32_t slotNu
                   EffectChainNode* effect) {
   if (stmt == nullptr || effect == nullptr)
     return;
-  if (state->defaultList == 2 && effStmtIs(stmt, "MODEL ", 6) && slotNumber == 4 &&
-      effect->lists[1].count != effListCount(effHolderList(2)))
+  if (state->defaultList == kSlotClassVariables && effStmtIs(stmt, "MODEL ", 6) &&
+      slotNumber == EffectLibSlot::ModelClassEffects &&
+      effect->lists[1].count != effListCount(effHolderList(kSlotClassVariables)))
     effect->code = kEffCodePartialClass;
   OptionSlot* slot = effSlotAt(stmt, slotNumber);
   if (slot == nullptr)
@@ -958,9 +962,10 @@ int32_t GetSimpleEff(EffectParseState* state, const EffectChainNode* term, const
       return 0;
     }
     *number = *position;
-    return 2;
+    return kSlotClassVariables;
   }
-  int32_t code = term->lists[0].count > 0 ? 1 : 2;
+  // The holder list of the term's variable; the term keeps it in its list code - 1.
+  int32_t code = term->lists[0].count > 0 ? kSlotDirectVariables : kSlotClassVariables;
   if (term->lists[code - 1].count == 0) {
     xpmlog(174, 7); // a nested name alone is no range end
     fail(kStatusSyntax);
@@ -997,7 +1002,7 @@ void TruncDfltList(EffectParseState* state, const EffectChainNode* term, int32_t
                    int32_t number) {
   if (state->trimInhibit != 0)
     return;
-  int32_t k = state->defaultList == 1 ? 0 : 1;
+  int32_t k = state->defaultList == kSlotDirectVariables ? 0 : 1;
   for (EffectChainNode* e = state->chainHead; e != nullptr; e = e->next) {
     if (e == term)
       continue;
@@ -1015,7 +1020,7 @@ void TruncDfltList(EffectParseState* state, const EffectChainNode* term, int32_t
 
 int32_t RepeatedFactor(EffectParseState* state, const char* name, int32_t length) {
   ParsedStatement* stmt = currentStatement();
-  OptionSlot* names = effSlotAt(stmt, 1);
+  OptionSlot* names = effSlotAt(stmt, EffectLibSlot::FactorNames);
   int32_t n = effNameCount(names);
   if (n > 0) {
     int32_t at = zlstmev(names->items.names, n, name, length);
@@ -1031,7 +1036,8 @@ int32_t RepeatedFactor(EffectParseState* state, const char* name, int32_t length
     return -1;
   int32_t position = 0;
   if (!constructed && id > 0 &&
-      FindListElem(state, id, state->defaultList, &position, false, ECT_ORDINARY) == 2)
+      FindListElem(state, id, state->defaultList, &position, false, ECT_ORDINARY) ==
+          kSlotClassVariables)
     return position;
   xpmlog(174, 11, {HostMsgArg(name, length)});
   fail(kStatusSyntax);
@@ -1052,7 +1058,7 @@ void zeffect(HostParser* parser, const HostToken* token, const EffectAction* act
   int32_t operand = action->operand;
   state->action = code;
   switch (code) {
-  case 0: {
+  case EffectCode::NewTerm: {
     EffectChainNode* node = effNewNode(state);
     if (node == nullptr) {
       fail(kStatusNoData);
@@ -1061,51 +1067,51 @@ void zeffect(HostParser* parser, const HostToken* token, const EffectAction* act
     state->current = node;
     break;
   }
-  case 1:
+  case EffectCode::Variable:
     actionVariable(state, parser, token);
     break;
-  case 2:
+  case EffectCode::Nested:
     actionNested(state, token);
     break;
-  case 3:
+  case EffectCode::NestedValue:
     actionNestedValue(state);
     break;
-  case 4:
+  case EffectCode::EndEffect:
     actionEndEffect(state);
     break;
-  case 5:
+  case EffectCode::EndTerm:
     actionEndTerm(state);
     break;
-  case 6:
+  case EffectCode::EndExpression:
     actionEndExpression(state);
     break;
-  case 7:
+  case EffectCode::ListMode:
     state->listMode = operand;
     state->savedCount = effListCount(effHolderList(state->defaultList));
     break;
-  case 8:
+  case EffectCode::DirectRestriction:
     state->directRestriction = operand;
     break;
-  case 9:
+  case EffectCode::NodeType:
     if (state->current != nullptr)
       state->current->type = operand;
     break;
-  case 10:
+  case EffectCode::ListItem:
     if (state->barHead == nullptr)
       clearCounters(state);
     if (operand >= 0 && operand < 9)
       state->counters[operand] += 1;
     break;
-  case 11:
+  case EffectCode::AfterEffects:
     if (state->chainHead != nullptr) {
-      const char* word = state->factorsSlot != 0   ? "FACTORS"
-                         : state->defaultList == 1 ? "CLASS"
-                                                   : "DIRECT";
+      const char* word = state->factorsSlot != 0                      ? "FACTORS"
+                         : state->defaultList == kSlotDirectVariables ? "CLASS"
+                                                                      : "DIRECT";
       xpmlog(174, 5, {word});
       fail(kStatusSyntax);
     }
     break;
-  case 12: {
+  case EffectCode::OrderLimit: {
     double value = token != nullptr ? xtoknum(token) : 0.0;
     state->orderLimit = std::isfinite(value) && std::fabs(value) < 2147483647.0
                             ? static_cast<int32_t>(std::trunc(value))
@@ -1116,20 +1122,20 @@ void zeffect(HostParser* parser, const HostToken* token, const EffectAction* act
     }
     break;
   }
-  case 13:
+  case EffectCode::FactorsSlot:
     state->factorsSlot = operand;
     break;
-  case 14:
+  case EffectCode::EffectStatement:
     if (state->chainHead != nullptr) {
       xpmlog(174, 5, {"EFFECT"});
       fail(kStatusSyntax);
     }
     break;
-  case 16:
+  case EffectCode::SharedOn:
     state->shared = 1;
     resetSharedRecords(state);
     break;
-  case 17:
+  case EffectCode::SharedOff:
     resetSharedRecords(state);
     state->shared = 0;
     break;

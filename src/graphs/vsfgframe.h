@@ -4,6 +4,7 @@
 #pragma once
 
 #include "support/hostif.h"
+#include "support/protocol.h"
 
 #include <cstdint>
 #include <vector>
@@ -11,8 +12,8 @@
 struct VsfContext;
 struct VsfModel;
 
-// Step axes of the step-based graphs (0 lets the graph choose).
-enum VsfStepAxis : int32_t { VSA_AUTO = 0, VSA_STEP = 1, VSA_STEPLABEL = 2, VSA_NORMBETA = 3 };
+// The step axes of the step-based graphs are VsfStepAxis (support/protocol.h), as STEPAXIS=
+// gives them.
 
 // The shown steps, as displayed step numbers; `view` when a view must filter the table.
 struct VsfStepRange {

@@ -153,9 +153,7 @@ struct ParseHookEntry {
   ParseHookFn before; // before a statement
 };
 
-// Eight entries. Entry 1 is called around every statement; entry 0 before the ";" or QUIT
-// that ends the step, entry 2 before its RUN; entry 4 after an attribute statement,
-// entry 5 before a WHERE statement (neither occurs in this grammar).
+// Eight entries, named by HookEntry (support/protocol.h).
 struct ParseHookTable {
   ParseHookEntry entries[8];
 };

@@ -35,50 +35,60 @@ inline constexpr int32_t MakeGraph = 2826;   // a graph from tables or views
 // Attribute ids of the call records. Ids the host only checks the type of are named after
 // where the module passes them.
 namespace RvqAttrId {
-inline constexpr uint16_t Receiver = 0;       // the handle record that opens some calls
-inline constexpr uint16_t ColumnType = 103;   // a column's value type
-inline constexpr uint16_t Where = 105;        // a view's row condition
-inline constexpr uint16_t Name = 138;         // object, column or group name
-inline constexpr uint16_t ObjectClass = 143;  // "rvq"
-inline constexpr uint16_t ObjectKind = 146;   // "manager", "data" or "factoid"
-inline constexpr uint16_t Handle = 144;       // the returned handle of a new object
-inline constexpr uint16_t Placement = 148;    // -1: in order
-inline constexpr uint16_t AttrList = 174;     // a nested list of records
-inline constexpr uint16_t Title = 267;        // a factoid's title
-inline constexpr uint16_t FormatCode = 270;   // the number format
-inline constexpr uint16_t FormatWidth = 272;  // the format width of a factoid entry
-inline constexpr uint16_t Align = 273;        // a text line's alignment
-inline constexpr uint16_t RuleSpan = 280;     // a rule's span
-inline constexpr uint16_t Bound = 285;        // a column's bound variable
-inline constexpr uint16_t Numbered = 286;     // a group with a name stem and a number
-inline constexpr uint16_t Value = 287;        // an entry value; a dynamic variable's value
-inline constexpr uint16_t Stem = 288;         // a numbered group's name stem
-inline constexpr uint16_t Width = 289;        // a character column's width
-inline constexpr uint16_t Label = 296;        // a label
-inline constexpr uint16_t View = 307;         // a graph's view
-inline constexpr uint16_t Description = 310;  // a description
-inline constexpr uint16_t DynamicName = 311;  // a dynamic variable's name
-inline constexpr uint16_t ViewHandle = 321;   // a view's handle
-inline constexpr uint16_t Variant = 336;      // a table variant
-inline constexpr uint16_t Template = 339;     // a template path
-inline constexpr uint16_t FormatName = 340;   // a factoid entry's format name
-inline constexpr uint16_t NoteSwitch = 358;   // a level note's switch
-inline constexpr uint16_t LineCount = 371;    // a text line's line count
-inline constexpr uint16_t Footnote = 378;     // a published table's footnote
-inline constexpr uint16_t GroupKind = 435;    // a group's kind switch
-inline constexpr uint16_t DataSetGroup = 436; // a group that names a data set
-inline constexpr uint16_t GroupNumber = 437;  // a numbered group's number
-inline constexpr uint16_t NoteLevel = 440;    // a level note's level
-inline constexpr uint16_t LevelMark = 442;    // a level mark
-inline constexpr uint16_t Table = 504;        // the table a bind call binds
-inline constexpr uint16_t Text = 577;         // a text line's or note's text
-inline constexpr uint16_t Rule = 580;         // a rule's character
-inline constexpr uint16_t DataRef = 784;      // a data reference (bind: its out slot)
-inline constexpr uint16_t Query = 1334;       // the manager's query switch
-inline constexpr uint16_t TitleNote = 2558;   // the note that is the step's title
-inline constexpr uint16_t GraphsOnly = 2640;  // 1: the table only feeds graphs
-inline constexpr uint16_t DataRefs = 2829;    // a graph's data references
+inline constexpr uint16_t Receiver = 0;         // the handle record that opens some calls
+inline constexpr uint16_t ColumnType = 103;     // a column's value type
+inline constexpr uint16_t Where = 105;          // a view's row condition
+inline constexpr uint16_t Name = 138;           // object, column or group name
+inline constexpr uint16_t ObjectClass = 143;    // "rvq"
+inline constexpr uint16_t ObjectKind = 146;     // "manager", "data" or "factoid"
+inline constexpr uint16_t Handle = 144;         // the returned handle of a new object
+inline constexpr uint16_t Placement = 148;      // -1: in order
+inline constexpr uint16_t AttrList = 174;       // a nested list of records
+inline constexpr uint16_t Title = 267;          // a factoid's title
+inline constexpr uint16_t FormatCode = 270;     // the number format
+inline constexpr uint16_t FormatWidth = 272;    // the format width of a factoid entry
+inline constexpr uint16_t Align = 273;          // a text line's alignment
+inline constexpr uint16_t RuleSpan = 280;       // a rule's span
+inline constexpr uint16_t Bound = 285;          // a column's bound variable
+inline constexpr uint16_t Numbered = 286;       // a group with a name stem and a number
+inline constexpr uint16_t Value = 287;          // an entry value; a dynamic variable's value
+inline constexpr uint16_t Stem = 288;           // a numbered group's name stem
+inline constexpr uint16_t Width = 289;          // a character column's width
+inline constexpr uint16_t Label = 296;          // a label
+inline constexpr uint16_t View = 307;           // a graph's view
+inline constexpr uint16_t Description = 310;    // a description
+inline constexpr uint16_t DynamicName = 311;    // a dynamic variable's name
+inline constexpr uint16_t ViewHandle = 321;     // a view's handle
+inline constexpr uint16_t Variant = 336;        // a table variant
+inline constexpr uint16_t Template = 339;       // a template path
+inline constexpr uint16_t FormatName = 340;     // a factoid entry's format name
+inline constexpr uint16_t NoteSwitch = 358;     // a level note's switch
+inline constexpr uint16_t LineCount = 371;      // a text line's line count
+inline constexpr uint16_t Footnote = 378;       // a published table's footnote
+inline constexpr uint16_t GroupKind = 435;      // a group's kind switch
+inline constexpr uint16_t DataSetGroup = 436;   // a group that names a data set
+inline constexpr uint16_t GroupNumber = 437;    // a numbered group's number
+inline constexpr uint16_t NoteLevel = 440;      // a level note's level
+inline constexpr uint16_t LevelMark = 442;      // a level mark
+inline constexpr uint16_t Table = 504;          // the table a bind call binds
+inline constexpr uint16_t Text = 577;           // a text line's or note's text
+inline constexpr uint16_t Rule = 580;           // a rule's character
+inline constexpr uint16_t DataRef = 784;        // a data reference (bind: its out slot)
+inline constexpr uint16_t Query = 1334;         // the manager's query switch
+inline constexpr uint16_t VarDescriptor = 2224; // a design column's variable descriptor
+inline constexpr uint16_t TitleNote = 2558;     // the note that is the step's title
+inline constexpr uint16_t GraphsOnly = 2640;    // 1: the table only feeds graphs
+inline constexpr uint16_t DataRefs = 2829;      // a graph's data references
 } // namespace RvqAttrId
+
+// The entries of the statement hook table (ParseHookTable) the host parser calls.
+namespace HookEntry {
+inline constexpr int EndOfStep = 0; // before the ';' or QUIT that ends the step
+inline constexpr int Statement = 1; // around every statement
+inline constexpr int Run = 2;       // before the RUN that ends the step
+inline constexpr int Attribute = 4; // after an attribute statement (none in this grammar)
+inline constexpr int Where = 5;     // before a WHERE statement (none in this grammar)
+} // namespace HookEntry
 
 // ---------------------------------------------------------------------------------------
 // Option codes that the statement readers set and the data layer reads
@@ -86,6 +96,53 @@ inline constexpr uint16_t DataRefs = 2829;    // a graph's data references
 
 // CVMETHOD=: the settings and the data pass keep these codes.
 enum VsfCvMethod : uint8_t { CV_NONE = 0, CV_RANDOM = 1, CV_BLOCK = 2, CV_SPLIT = 3, CV_INDEX = 4 };
+// MODEL DROP=, HIERARCHY=, DETAILS= and L2SEARCH=.
+enum VsfDrop : uint8_t { DROP_BEFOREADD = 1, DROP_COMPETITIVE = 2, DROP_AFTERADD = 3 };
+enum VsfHierarchy : uint8_t { HIER_NONE = 0, HIER_SINGLE = 1, HIER_SINGLECLASS = 2 };
+enum VsfDetails : uint8_t {
+  DETAILS_NONE = 0,
+  DETAILS_SUMMARY = 1,
+  DETAILS_STEPS = 2,
+  DETAILS_ALL = 3
+};
+enum VsfL2Search : uint8_t { L2S_NONE = 1, L2S_GOLDEN = 2, L2S_GRID = 3 };
+// PERFORMANCE FULL_SWEEP$=.
+enum VsfFullSweep : uint8_t { SWEEP_STEPADD = 0, SWEEP_NEVER = 1, SWEEP_ALWAYS = 2 };
+// STEPAXIS= of PLOTS and of its plots: NUMBER, EFFECT, NORMB (0: not given, the graph chooses).
+enum VsfStepAxis : int32_t { VSA_AUTO = 0, VSA_STEP = 1, VSA_STEPLABEL = 2, VSA_NORMBETA = 3 };
+// ORDER= of EFFECTSELECTPCT, PARMDIST and PARMEST.
+enum VsfOrder : uint8_t { ORDER_MODEL = 0, ORDER_ASCENDING = 1, ORDER_DESCENDING = 2 };
+// PARMLABELSTYLE=.
+enum VsfLabelStyle : uint8_t {
+  LSTYLE_INTERLACED = 0,
+  LSTYLE_SEPARATE = 1,
+  LSTYLE_SEPARATECOMPACT = 2
+};
+// MODELAVERAGE AVERAGEMETHOD$=.
+enum VsfAverageMethod : uint8_t {
+  AVG_MEAN = 1,
+  AVG_MEANNONZERO = 2,
+  AVG_MEDIAN = 3,
+  AVG_MEDIANNONZERO = 4
+};
+// CLASS ORDER=, as list codes.
+enum VsfClassOrder : uint8_t {
+  CORDER_FORMATTED = 0,
+  CORDER_DATA = 1,
+  CORDER_FREQ = 2,
+  CORDER_INTERNAL = 3
+};
+// CLASS REF=, as list codes (the list keeps them negated: -1 FIRST, -2 LAST, -3 a value).
+enum VsfClassRef : uint8_t { REF_FIRST = 1, REF_LAST = 2, REF_VALUE = 3 };
+// The list code of CLASS DESCENDING, MISSING and SPLIT: the option is given.
+inline constexpr int kClassOptionGiven = 1;
+// CODE LOOKUP= (handed on to the post-fit module).
+enum VsfLookup : uint8_t {
+  LOOKUP_AUTO = 0,
+  LOOKUP_SELECT = 1,
+  LOOKUP_LINEAR = 2,
+  LOOKUP_BINARY = 4
+};
 
 // ---------------------------------------------------------------------------------------
 // The grammar: action routines (#c in the rule text), and the flags and slots they fill
@@ -124,18 +181,132 @@ inline constexpr int SetSwitch = 38;      // (flag), as SetFlag
 inline constexpr int Effect = 39;         // (code[, operand]) for the effect callback
 } // namespace GrammarAction
 
+// The arguments of the action routines, other than flags, slots and option codes.
+// NewNode(n): a statement node with slots 0 to n.
+namespace NodeSlots {
+inline constexpr int Proc = 76;         // the procedure statement (BY, CLASS, FREQ, WEIGHT too)
+inline constexpr int Performance = 5;   // PERFORMANCE
+inline constexpr int Partition = 6;     // PARTITION
+inline constexpr int Store = 7;         // STORE
+inline constexpr int Output = 11;       // OUTPUT and SCORE
+inline constexpr int Code = 20;         // CODE
+inline constexpr int ModelAverage = 23; // MODELAVERAGE
+inline constexpr int Effect = 25;       // EFFECT
+inline constexpr int Model = 38;        // MODEL
+} // namespace NodeSlots
+// Range(kRangeNone): the number that follows has no bounds to check.
+inline constexpr int kRangeNone = 65535;
+// StoreValue(slot, form), AppendValue(slot, form): the token stored. The host parser stores
+// a number for Number and the token's text for the others.
+namespace ValueForm {
+inline constexpr int Number = 1; // a number
+inline constexpr int Name = 2;   // a name (CODE FILE=fileref)
+inline constexpr int Quoted = 3; // a quoted string or name (CODE FILE=, GROUP=)
+inline constexpr int Text = 5;   // the token's text (quoted strings, formats)
+} // namespace ValueForm
+// StartList(slot, kind): what the list holds. The host parser tells Numbers apart only: a
+// number list refuses name items.
+namespace ListKind {
+inline constexpr int Values = 1;    // variables or option codes
+inline constexpr int Variables = 3; // a statement's variable list
+inline constexpr int Numbers = 4;   // a number list
+inline constexpr int StoreName = 6; // the STORE statement's and CODE METABASE='s name
+inline constexpr int Names = 9;     // names (outputs, effects)
+} // namespace ListKind
+// DataSet(slot, access, ...), DefaultDataSet(slot, access, ...).
+namespace DataSetAccess {
+inline constexpr int Open = 1;   // an input data set
+inline constexpr int Create = 2; // an output data set
+} // namespace DataSetAccess
+// DataSetOptions(at): before the '(' that follows a data-set name, and after it (the host
+// parser reads the options there).
+namespace DataSetOptionsAt {
+inline constexpr int Before = 1;
+inline constexpr int Inside = 2;
+} // namespace DataSetOptionsAt
+// NumberList(part): the parts of a number-list item.
+namespace NumberItem {
+inline constexpr int Start = 1; // the first number
+inline constexpr int To = 2;    // TO's number
+inline constexpr int By = 3;    // BY's number
+inline constexpr int End = 4;   // the item is complete
+inline constexpr int Name = 5;  // a name item (ALT or a name)
+} // namespace NumberItem
+// By(part): the parts of a BY item.
+namespace ByPart {
+inline constexpr int End = 0;        // the statement's items are complete
+inline constexpr int Item = 1;       // an item starts
+inline constexpr int Descending = 2; // DESCENDING before the item
+inline constexpr int NotSorted = 3;  // NOTSORTED
+} // namespace ByPart
+// AppendName(case): the name the token before holds.
+namespace NameCase {
+inline constexpr int Upper = 1;   // upper-cased
+inline constexpr int AsTyped = 2; // as the user wrote it (a name the step creates)
+} // namespace NameCase
+
+// Effect(code, operand): the effect callback's actions.
+namespace EffectCode {
+inline constexpr int NewTerm = 0;           // a term (a new effect node) starts
+inline constexpr int Variable = 1;          // a variable of the term
+inline constexpr int Nested = 2;            // a nested variable in parentheses
+inline constexpr int NestedValue = 3;       // the nested variable is a var=value item
+inline constexpr int EndEffect = 4;         // an effect written without bars ends
+inline constexpr int EndTerm = 5;           // a term ends
+inline constexpr int EndExpression = 6;     // an effect expression ends
+inline constexpr int ListMode = 7;          // (EffectListMode)
+inline constexpr int DirectRestriction = 8; // (0: none)
+inline constexpr int NodeType = 9;          // (the node's type)
+inline constexpr int ListItem = 10;         // (EffectItem) a bar or a variable list's kind
+inline constexpr int OrderLimit = 12;       // '@n': the number that follows
+inline constexpr int AfterEffects = 11;     // a statement keyword after effects
+inline constexpr int FactorsSlot = 13;      // (slot) names of factors
+inline constexpr int EffectStatement = 14;  // the EFFECT statement begins
+inline constexpr int SharedOn = 16;         // the effects of the statement share one chain
+inline constexpr int SharedOff = 17;        // and no more
+} // namespace EffectCode
+// Effect(ListItem, item): a bar between terms, or a variable list whose kind (HostListKind)
+// is the item plus one.
+namespace EffectItem {
+inline constexpr int Bar = 0;            // '|'
+inline constexpr int Numbered = 1;       // a1-a3
+inline constexpr int Positional = 2;     // a--c
+inline constexpr int NumericRange = 3;   // a-NUMERIC-c
+inline constexpr int CharacterRange = 4; // a-CHARACTER-c
+inline constexpr int Prefix = 5;         // a:
+inline constexpr int Numeric = 6;        // _NUMERIC_
+inline constexpr int Character = 7;      // _CHARACTER_
+} // namespace EffectItem
+// Effect(ListMode, mode).
+namespace EffectListMode {
+inline constexpr int Ordinary = 0;    // effects of variables
+inline constexpr int NoVariables = 1; // effects without variables
+inline constexpr int ClassList = 2;   // variables go to the CLASS list, not linked
+} // namespace EffectListMode
+inline constexpr int kNoDirectRestriction = 0; // Effect(DirectRestriction, 0)
+
 // Flags and slots of the procedure statement's node that the host parser itself uses, and
 // those the grammar adds beside the numbered options: each plot option has a slot of its
 // own, and the BY statement keeps its DESCENDING marks and NOTSORTED.
-inline constexpr int kSlotByVariables = 0;    // BY variables
-inline constexpr int kSlotClassVariables = 2; // CLASS variables
-inline constexpr int kSlotData = 11;          // DATA=
-inline constexpr int kSlotCoefStepAxis = 72;  // PLOTS=COEFFICIENTS(STEPAXIS=)
-inline constexpr int kSlotEmphasis = 73;      // PLOTS=SELECTOGRAM(EMPHASISFACTOR=)
-inline constexpr int kSlotAseStepAxis = 74;   // PLOTS=ASE(STEPAXIS=)
-inline constexpr int kSlotCritStepAxis = 75;  // PLOTS=CRITERIA(STEPAXIS=)
-inline constexpr int kSlotByDescending = 76;  // one number per BY variable: 1 DESCENDING
-inline constexpr int kFlagByNotsorted = 76;   // BY ... NOTSORTED
+inline constexpr int kSlotByVariables = 0;     // BY variables
+inline constexpr int kSlotDirectVariables = 1; // variables of effects not in CLASS
+inline constexpr int kSlotClassVariables = 2;  // CLASS variables
+inline constexpr int kSlotData = 11;           // DATA=
+inline constexpr int kSlotCoefStepAxis = 72;   // PLOTS=COEFFICIENTS(STEPAXIS=)
+inline constexpr int kSlotEmphasis = 73;       // PLOTS=SELECTOGRAM(EMPHASISFACTOR=)
+inline constexpr int kSlotAseStepAxis = 74;    // PLOTS=ASE(STEPAXIS=)
+inline constexpr int kSlotCritStepAxis = 75;   // PLOTS=CRITERIA(STEPAXIS=)
+inline constexpr int kSlotByDescending = 76;   // one number per BY variable: 1 DESCENDING
+inline constexpr int kFlagByNotsorted = 76;    // BY ... NOTSORTED
+
+// Slots of the current statement that the effect callback reads or fills for grammars with
+// factor statements and var=value items; this grammar has neither.
+namespace EffectLibSlot {
+inline constexpr int FactorNames = 1;       // a factor statement's names
+inline constexpr int FactorPositions = 4;   // the positions of a statement's factors
+inline constexpr int ModelClassEffects = 4; // MODEL: effects of CLASS variables only
+inline constexpr int NestedValue = 9;       // a var=value item's value
+} // namespace EffectLibSlot
 
 // The PERFORMANCE statement.
 namespace PerfFlag {

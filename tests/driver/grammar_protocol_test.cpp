@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <map>
 #include <string>
 
 namespace {
@@ -37,6 +38,29 @@ TEST(GrammarProtocol, EveryActionOfTheRulesIsANamedRoutine) {
     }
   }
   EXPECT_GT(actions, 500); // the generated rules are in the table too
+}
+
+// A number written into a rule's text by hand (a flag, slot, code, range or node size) would
+// escape the names: every action item of the rules must be one the rules were built from.
+TEST(GrammarProtocol, EveryActionItemIsBuiltFromNames) {
+  int count = 0;
+  const GrammarRule* rules = vsfGrammarRules(&count);
+  std::map<std::string, int> inRules;
+  for (int r = 0; r < count; ++r) {
+    const std::string body = rules[r].body;
+    for (size_t at = body.find('#'); at != std::string::npos; at = body.find('#', at + 1)) {
+      size_t end = body.find_first_of(" )", at);
+      if (end != std::string::npos && body[end] == ')')
+        ++end;
+      ++inRules[body.substr(at, end - at)];
+    }
+  }
+  const std::map<std::string, int>& built = vsfGrammarBuiltActions();
+  for (const auto& [item, n] : inRules) {
+    auto it = built.find(item);
+    EXPECT_EQ(n, it == built.end() ? 0 : it->second) << item << " is written into a rule by hand";
+  }
+  EXPECT_EQ(inRules.size(), built.size()) << "an action item was built but left out of the rules";
 }
 
 } // namespace

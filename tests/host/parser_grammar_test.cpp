@@ -6,6 +6,7 @@
 #include "host/hostlog.h"
 #include "host/parser/psparser.h"
 #include "host/supervisor.h"
+#include "support/protocol.h"
 
 #include <gtest/gtest.h>
 
@@ -74,9 +75,9 @@ protected:
     root = ParseRoot{};
     root.dataSet = dataSetServices()->xdsopen("g", 1);
     ParseHookTable hooks{};
-    hooks.entries[1].before = before;
-    hooks.entries[1].after = after;
-    hooks.entries[2].before = atEnd;
+    hooks.entries[HookEntry::Statement].before = before;
+    hooks.entries[HookEntry::Statement].after = after;
+    hooks.entries[HookEntry::Run].before = atEnd;
     gBefore = gAfter = gEnd = 0;
     int32_t rc = parserServices()->xsproc(&grammar, &root, mode, &hooks, nullptr, nullptr);
     log = takeLog();
