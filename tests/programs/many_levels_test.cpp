@@ -175,3 +175,30 @@ TEST(ManyLevels, DiagonalBlockTrialsMatchScipyAndTheDenseRoad) {
   ASSERT_EQ(p1.size(), p2.size());
   EXPECT_EQ(qrxrun::dumpOutput(*p1.back()), qrxrun::dumpOutput(*p2.back()));
 }
+
+// On four threads the cross products of a wide CLASS effect go by the shared triangle, each
+// worker adding its own rows in the serial order: every number shown is the serial run's,
+// to the last bit.
+TEST(ManyLevels, SharedTriangleGivesTheSerialNumbersOnFourThreads) {
+  const std::string data = qrxrun::readFile(std::string(QRX_TEST_DATA) + "/manylevels/data.csv");
+  auto run = [&](int cpus) {
+    return qrxrun::runProgram(
+        "proc varsifter data=d;\n  class g;\n"
+        "  model y = g x1 x2 x3 / selection=forward(select=sbc) details=all;\n"
+        "  performance cpucount=" +
+            std::to_string(cpus) + ";\nrun;\n",
+        "mlshared" + std::to_string(cpus), {{"d.csv", data}});
+  };
+  const qrxrun::ProgramRun one = run(1), four = run(4);
+  ASSERT_EQ(one.status, 0) << one.log;
+  ASSERT_EQ(four.status, 0) << four.log;
+  for (const char* name : {"Candidates", "SelectionSummary", "StopDetails", "ANOVA",
+                           "FitStatistics", "ParameterEstimates"}) {
+    const std::vector<const Value*> a = qrxrun::tablesOf(one, name),
+                                    b = qrxrun::tablesOf(four, name);
+    ASSERT_FALSE(a.empty()) << name;
+    ASSERT_EQ(a.size(), b.size()) << name;
+    for (size_t i = 0; i < a.size(); ++i)
+      EXPECT_EQ(qrxrun::dumpOutput(*a[i]), qrxrun::dumpOutput(*b[i])) << name << " " << i;
+  }
+}
