@@ -23,6 +23,8 @@ struct KernelPair {
   VsfSerialKernel serial;
   VsfThreadedKernel threaded;
   VsfKernelKind kind;
+  VsfSerialKernel before; // the shared-triangle form, when there is one
+  VsfPartKernel part;
 };
 
 // The 29 pairs of the data-pass callbacks, with room for the tests' own kernels.
@@ -55,13 +57,36 @@ void vsfRegisterKernelPair(VsfSerialKernel serial, VsfThreadedKernel threaded, V
   int n = gPairCount.load();
   for (int i = 0; i < n; ++i)
     if (gPairs[i].serial == serial || gPairs[i].threaded == threaded) {
-      gPairs[i] = KernelPair{serial, threaded, kind};
+      // A shared-triangle form belongs to the threaded kernel it was given for.
+      KernelPair& p = gPairs[i];
+      if (p.threaded != threaded)
+        p.before = nullptr, p.part = nullptr;
+      p.serial = serial;
+      p.threaded = threaded;
+      p.kind = kind;
       return;
     }
   if (n >= kMaxPairs)
     return;
-  gPairs[n] = KernelPair{serial, threaded, kind};
+  gPairs[n] = KernelPair{serial, threaded, kind, nullptr, nullptr};
   gPairCount.store(n + 1);
+}
+
+namespace {
+[[nodiscard]] KernelPair* pairOf(VsfThreadedKernel threaded) {
+  const int n = gPairCount.load();
+  for (int i = 0; i < n; ++i)
+    if (gPairs[i].threaded == threaded)
+      return &gPairs[i];
+  return nullptr;
+}
+} // namespace
+
+void vsfRegisterSharedForm(VsfThreadedKernel threaded, VsfSerialKernel before, VsfPartKernel part) {
+  if (KernelPair* p = pairOf(threaded)) {
+    p->before = before;
+    p->part = part;
+  }
 }
 
 VsfKernelKind vsfKernelKindOf(const void* kernel) {
@@ -143,29 +168,95 @@ int64_t vsfBufferLength(VsfModel* m, VsfKernelKind kind, int64_t arg) {
   }
 }
 
+namespace {
+
+// A worker's visit on the shared-triangle road: every in-memory page of every file, in the
+// serial visitor's order, through a descriptor of its own (the files' descriptors are shared).
+[[nodiscard]] int32_t visitForPart(const VsfWorkItem* item) {
+  const VsfBagVec* vec = item->model->bags;
+  const int32_t parts = item->model->dataSettings->threadCount;
+  for (uint32_t f = 0; f < vec->count; ++f) {
+    const VsfUtilFile& rec = vec->files[f];
+    QkPageDescriptor page = rec.page;
+    page.pageNumber = 0;
+    for (int64_t j = 0; j < rec.memPageCount; ++j) {
+      if (__atomic_load_n(item->stop, __ATOMIC_ACQUIRE) != 0)
+        return 0;
+      page.buffer = rec.memPages[j];
+      const int32_t rc = item->partKernel(item->model, &page, item->part, parts);
+      if (rc != 0)
+        return rc;
+    }
+  }
+  return 0;
+}
+
+} // namespace
+
 void utilReadWrapper(void*, void* p) {
   auto* item = static_cast<VsfWorkItem*>(p);
   // A visit that never returns here (the pool stopped it) leaves a failure behind.
   item->status = -98;
-  int32_t rc = vsfUtilReadByThreadsStoppable(item->model, item->kernel, item->buffer, item->length,
-                                             item->file, item->stop);
+  int32_t rc = item->partKernel != nullptr
+                   ? visitForPart(item)
+                   : vsfUtilReadByThreadsStoppable(item->model, item->kernel, item->buffer,
+                                                   item->length, item->file, item->stop);
   item->status = rc;
   if (rc != 0 && item->stop != nullptr)
     __atomic_store_n(item->stop, 1, __ATOMIC_RELEASE);
 }
 
+namespace {
+
+// The zeroed work items of a pass, then its stop word, left in the puddle for cleanup; null
+// when there is no model pool or no memory.
+[[nodiscard]] VsfWorkItem* newItems(VsfModel* model, int32_t T) {
+  ThreadPuddle* puddle = model->puddle;
+  QkPool* pool = model->pool;
+  if (pool == nullptr || puddle == nullptr || T < 1)
+    return nullptr;
+  size_t bytes = sizeof(VsfWorkItem) * static_cast<size_t>(T) + sizeof(int32_t);
+  auto* items = static_cast<VsfWorkItem*>(pool->allocate(pool, bytes, kQkZeroed));
+  puddle->items = items;
+  return items;
+}
+
+// Every worker's status, once all are done: the first failure in slot order fails the pass.
+[[nodiscard]] int32_t firstFailure(const VsfWorkItem* items, int32_t T) {
+  for (int32_t t = 0; t < T; ++t)
+    if (items[t].status != 0)
+      return items[t].status;
+  return 0;
+}
+
+// The shared-triangle road's pass: every worker adds its part of the rows straight into the
+// model's triangles, so there is no buffer to zero and nothing to sum afterwards.
+[[nodiscard]] int32_t dispatchParts(VsfModel* model, VsfPartKernel part) {
+  const int32_t T = model->dataSettings->threadCount;
+  VsfWorkItem* items = newItems(model, T);
+  if (items == nullptr)
+    return kVsfNoMemory;
+  auto* stop = reinterpret_cast<int32_t*>(items + T);
+  for (int32_t t = 0; t < T; ++t) {
+    items[t].model = model;
+    items[t].stop = stop;
+    items[t].partKernel = part;
+    items[t].part = t;
+    zpudenq(model->puddle, &items[t]);
+  }
+  zpudwt(model->puddle);
+  return firstFailure(items, T);
+}
+
+} // namespace
+
 int32_t dispatch(VsfModel* model, VsfThreadedKernel threaded, int64_t arg) {
   ThreadPuddle* puddle = model->puddle;
   const int32_t T = model->dataSettings->threadCount;
   QkPool* pool = model->pool;
-  if (pool == nullptr || puddle == nullptr || T < 1)
-    return kVsfNoMemory; // no model pool: nowhere to put the items and buffers
-  // The items, then the pass's stop word.
-  size_t bytes = sizeof(VsfWorkItem) * static_cast<size_t>(T) + sizeof(int32_t);
-  auto* items = static_cast<VsfWorkItem*>(pool->allocate(pool, bytes, kQkZeroed));
+  VsfWorkItem* items = newItems(model, T);
   if (items == nullptr)
-    return kVsfNoMemory;
-  puddle->items = items;
+    return kVsfNoMemory; // no model pool or no memory: nowhere to put the items and buffers
   auto* stop = reinterpret_cast<int32_t*>(items + T);
   const int64_t L =
       vsfBufferLength(model, vsfKernelKindOf(reinterpret_cast<const void*>(threaded)), arg);
@@ -196,11 +287,7 @@ int32_t dispatch(VsfModel* model, VsfThreadedKernel threaded, int64_t arg) {
     zpudwt(puddle);
   if (rc != 0)
     return rc;
-  // Every worker's status is collected: the first failure in slot order fails the pass.
-  for (int32_t t = 0; t < T; ++t)
-    if (items[t].status != 0)
-      return items[t].status;
-  return 0;
+  return firstFailure(items, T);
 }
 
 namespace {
@@ -438,6 +525,40 @@ std::atomic<int64_t> passCount{0};
 
 int64_t vsfPassCount() { return passCount.load(std::memory_order_relaxed); }
 
+namespace {
+
+// The shared-triangle road pays when the workers' buffers together would hold more doubles
+// than the pages: zeroing and summing T buffers then costs more than every worker walking
+// every page. It needs every page in memory, where the workers can visit them at once.
+[[nodiscard]] bool sharedRoadPays(VsfModel* m, VsfThreadedKernel threaded, int64_t arg, int32_t T) {
+  const VsfBagVec* vec = m->bags;
+  int64_t pageDoubles = 0;
+  for (uint32_t f = 0; f < vec->count; ++f) {
+    if (vec->files[f].diskPageCount != 0)
+      return false;
+    pageDoubles += vec->files[f].memPageCount * (vec->largestPageSize / sizeof(double));
+  }
+  const int64_t L =
+      vsfBufferLength(m, vsfKernelKindOf(reinterpret_cast<const void*>(threaded)), arg);
+  return static_cast<int64_t>(T) * L > pageDoubles;
+}
+
+// The pair's shared-triangle form: its first pass (page rewrite and small sums, serial: it
+// is light next to the triangle, and so every sum is the serial pass's), then the
+// triangle's parts.
+[[nodiscard]] int32_t executeShared(VsfModel* model, const KernelPair& p) {
+  if (p.before != nullptr) {
+    const int32_t rc = vsfUtilRead(model, p.before);
+    if (rc != 0)
+      return rc;
+  }
+  const int32_t rc = dispatchParts(model, p.part);
+  cleanup(model);
+  return rc;
+}
+
+} // namespace
+
 int32_t vsfExecuteByThreads(VsfModel* model, VsfSerialKernel serial, VsfThreadedKernel threaded,
                             int64_t arg) {
   passCount.fetch_add(1, std::memory_order_relaxed);
@@ -447,6 +568,9 @@ int32_t vsfExecuteByThreads(VsfModel* model, VsfSerialKernel serial, VsfThreaded
   if (T < 2 || static_cast<uint32_t>(T) != F || vsfIsResampleKernel(serial) ||
       s->resampleFromScratch || model->puddle == nullptr || model->puddle->pool == nullptr)
     return vsfUtilRead(model, serial);
+  if (const KernelPair* p = pairOf(threaded);
+      p != nullptr && p->part != nullptr && sharedRoadPays(model, threaded, arg, T))
+    return executeShared(model, *p);
   int32_t rc = dispatch(model, threaded, arg);
   if (rc == 0)
     accumulate(model, threaded);

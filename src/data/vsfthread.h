@@ -49,9 +49,16 @@ enum class VsfKernelKind : int32_t {
   CVExFoldXpX,
 };
 
+// The form of a cross-product kernel for the shared-triangle road: it adds a page's terms
+// straight into the model's triangles, but only into the rows of part `part` of `parts`.
+using VsfPartKernel = int32_t (*)(VsfModel* model, QkPageDescriptor* page, int32_t part,
+                                  int32_t parts);
+
 // One work item per page worker, in order: its page file, the model, the threaded kernel,
 // its buffer (null when the length is 0), the length in doubles; then the worker's status
-// and the pass's stop word, which a failing worker sets so that the others stop.
+// and the pass's stop word, which a failing worker sets so that the others stop. On the
+// shared-triangle road partKernel is set instead and the worker visits every page file for
+// its part (its slot).
 struct VsfWorkItem {
   VsfUtilFile* file;
   VsfModel* model;
@@ -60,6 +67,8 @@ struct VsfWorkItem {
   int64_t length;
   int32_t status;
   int32_t* stop;
+  VsfPartKernel partKernel;
+  int32_t part;
 };
 
 // Registers a kernel pair under its kind (idempotent; a pair registered again is replaced).
@@ -71,6 +80,11 @@ struct VsfKernelRegistration {
     vsfRegisterKernelPair(serial, threaded, kind);
   }
 };
+// Gives a registered threaded kernel a shared-triangle form: `before` (or null) runs first
+// as a serial pass of its own, for the page rewrite and the small sums, then `part` adds the
+// triangle's rows, every worker its part, with no buffers. The road's sums are the serial
+// pass's, bit for bit.
+void vsfRegisterSharedForm(VsfThreadedKernel threaded, VsfSerialKernel before, VsfPartKernel part);
 VsfKernelKind vsfKernelKindOf(const void* kernel);
 // True for the page transforms (no buffer, pages rewritten).
 [[nodiscard]] bool vsfIsPageTransform(VsfKernelKind kind);

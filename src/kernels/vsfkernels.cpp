@@ -40,5 +40,10 @@ void vsfRegisterKernels() {
     vsfRegisterKernelPair(vsfCVNobs, vsfCVNobs_t, VsfKernelKind::CVNobs);
     vsfRegisterKernelPair(vsfCVYpY, vsfCVYpY_t, VsfKernelKind::CVYpY);
     vsfRegisterKernelPair(vsfCVResids, vsfCVResids_t, VsfKernelKind::CVResids);
+    // The full cross products on the shared-triangle road: the page rewrite and the sums of
+    // squares first, as their own serial passes do them, then the triangle's rows by parts.
+    vsfRegisterSharedForm(vsfFullXpX_t, nullptr, vsfFullXpXPart);
+    vsfRegisterSharedForm(vsfCenterScaleXpX_t, vsfCenterScale, vsfFullXpXPart);
+    vsfRegisterSharedForm(vsfShiftSquaresXpX_t, vsfShiftRowsSquares, vsfFullXpXPart);
   });
 }

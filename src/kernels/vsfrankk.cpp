@@ -3,6 +3,8 @@
 // and written once per k rows instead of once per row.
 #include "kernels/vsfrankk.h"
 
+#include "numerics/packedtri.h"
+
 namespace {
 
 template <int K>
@@ -25,10 +27,16 @@ inline void addRows(double* row, int32_t len, const double* a, const double* con
 #define VSF_RANK_CLONES __attribute__((target_clones("avx2", "default")))
 #endif
 
-VSF_RANK_CLONES void vsfRankUpdate(double* T, int32_t n, const double* const* x, const double* w,
-                                   int32_t k) {
-  double* row = T;
-  for (int32_t i = 0; i < n; row += i + 1, ++i) {
+void vsfRankUpdate(double* T, int32_t n, const double* const* x, const double* w, int32_t k) {
+  vsfRankUpdateRows(T, n, x, w, k, 0, n);
+}
+
+VSF_RANK_CLONES void vsfRankUpdateRows(double* T, int32_t n, const double* const* x,
+                                       const double* w, int32_t k, int32_t rowBegin,
+                                       int32_t rowEnd) {
+  const int32_t end = rowEnd < n ? rowEnd : n;
+  double* row = T + packed::tri(rowBegin);
+  for (int32_t i = rowBegin; i < end; row += i + 1, ++i) {
     double a[kVsfRankRows];
     const double* xs[kVsfRankRows];
     int32_t c = 0;

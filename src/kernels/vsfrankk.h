@@ -12,6 +12,11 @@ inline constexpr int32_t kVsfRankRows = 8;
 // products added before row r + 1's in every element; a row's column i is skipped where
 // x[r][i] is 0 (as zscp does). Vectorised for the processor found at run time.
 void vsfRankUpdate(double* T, int32_t n, const double* const* x, const double* w, int32_t k);
+// The same update restricted to rows [rowBegin, rowEnd) of T; each element of those rows gets
+// exactly the arithmetic vsfRankUpdate gives it, so parts of T updated apart add up to the
+// same numbers bit for bit.
+void vsfRankUpdateRows(double* T, int32_t n, const double* const* x, const double* w, int32_t k,
+                       int32_t rowBegin, int32_t rowEnd);
 
 // True when any of the n values is the missing value (top 16 bits set): the row test of the
 // cross-product kernel, written as one loop the compiler can vectorise.

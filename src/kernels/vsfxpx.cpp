@@ -11,6 +11,7 @@
 #include "numerics/qkzsweep.h"
 #include "numerics/zvector.h"
 
+#include <climits>
 #include <vector>
 
 namespace {
@@ -24,17 +25,51 @@ using packed::tri;
   return (r.fold >= 0 && r.fold < m->foldCount) ? r.fold : -2;
 }
 
-// Page rows waiting for the rank-k update of the dense triangle, all for one target.
+// The rows of the triangle a pass adds into: the dense block's rows [denseBegin, denseEnd)
+// and the sparse rows [sparseBegin, sparseEnd). A serial or buffered pass owns them all; a
+// part of a shared-triangle pass owns a share of each.
+struct RowShare {
+  int64_t denseBegin = 0, denseEnd = 0, sparseBegin = 0, sparseEnd = 0;
+
+  [[nodiscard]] bool ownsSparse(int64_t row) const { return row >= sparseBegin && row < sparseEnd; }
+};
+
+[[nodiscard]] RowShare wholeTriangle(const VsfRowShape& S) {
+  return RowShare{0, S.dense + 1, 0, INT64_MAX};
+}
+
+// Part `part` of `parts`: the dense block's rows cut where the elements before reach the
+// part's fraction of its triangle (row i has i + 1 elements, so rows are not equal work);
+// the sparse rows cut into equal counts, each taking about as many page rows as the next.
+[[nodiscard]] RowShare shareOf(const VsfRowShape& S, const VsfModel* m, int32_t part,
+                               int32_t parts) {
+  const int64_t nd = S.dense + 1, ns = m->xpxColumns - nd;
+  auto denseCut = [&](int64_t t) {
+    const int64_t goal = tri(nd) * t / parts;
+    int64_t i = 0;
+    while (i < nd && tri(i) < goal)
+      ++i;
+    return i;
+  };
+  // The first and last parts also take any row outside the sparse block, so that the
+  // parts together own every row.
+  return RowShare{denseCut(part), denseCut(part + 1), part == 0 ? 0 : nd + ns * part / parts,
+                  part == parts - 1 ? INT64_MAX : nd + ns * (part + 1) / parts};
+}
+
+// Page rows waiting for the rank-k update of the dense triangle, all for one target; only
+// the rows [lo, hi) of the triangle are updated.
 struct PendingRows {
   double* target = nullptr;
   const double* x[kVsfRankRows];
   double w[kVsfRankRows];
   int32_t count = 0;
   int32_t n = 0;
+  int32_t lo = 0, hi = 0;
 
   void flush() {
-    if (count > 0)
-      vsfRankUpdate(target, n, x, w, count);
+    if (count > 0 && lo < hi)
+      vsfRankUpdateRows(target, n, x, w, count, lo, hi);
     count = 0;
   }
   void add(double* T, const double* row, double weight) {
@@ -55,11 +90,19 @@ struct PendingRows {
 }
 
 // ---- full X'X ----
-template <class Target> int32_t fullBody(VsfModel* m, QkPageDescriptor* page, Target target) {
+// Only the rows of `share` are added into. Every element receives its terms in the order of
+// the pages, of the rows in a page and, within a row, of the loops below, whichever rows are
+// shared out: the rank-k batches are cut by the page's rows and targets alone, and each
+// element of a batch is formed as a whole batch forms it. A part's sums are thus the serial
+// pass's, bit for bit, when the parts walk all pages in the serial order.
+template <class Target>
+int32_t fullBody(VsfModel* m, QkPageDescriptor* page, const RowShare& share, Target target) {
   const VsfRowShape S = vsfRowShape(m);
   int32_t badFolds = 0;
   PendingRows pending;
   pending.n = S.dense + 1;
+  pending.lo = static_cast<int32_t>(share.denseBegin);
+  pending.hi = static_cast<int32_t>(share.denseEnd);
   vsfEachRow(S, page, [&](const VsfRowView& r) {
     const double w = vsfTrainWeight(m, S, r);
     const int32_t f = foldOf(m, S, r);
@@ -81,6 +124,8 @@ template <class Target> int32_t fullBody(VsfModel* m, QkPageDescriptor* page, Ta
       for (int32_t a = r.slotBegin(S, s); a < end; ++a) {
         const double xa = r.sparseValues[a];
         const int64_t row = m->effectColumn[e] + r.storedIndex(S, a);
+        if (!share.ownsSparse(row))
+          continue;
         double* R = T + tri(row);
         zvaxpy(R, R, r.y, S.dense + 1, w * xa);
         for (int32_t sb = 0; sb <= s; ++sb) {
@@ -304,11 +349,17 @@ template <class Target> int32_t effCrossBody(VsfModel* m, QkPageDescriptor* page
 } // namespace
 
 int32_t vsfFullXpX(VsfModel* m, QkPageDescriptor* page) {
-  return fullBody(m, page, [m](int32_t f) { return f < 0 ? m->xpx : m->folds[f].xpx; });
+  return fullBody(m, page, wholeTriangle(vsfRowShape(m)),
+                  [m](int32_t f) { return f < 0 ? m->xpx : m->folds[f].xpx; });
 }
 int32_t vsfFullXpX_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t) {
   const int64_t slice = tri(m->xpxColumns);
-  return fullBody(m, page, [=](int32_t f) { return buffer + (f < 0 ? 0 : f * slice); });
+  return fullBody(m, page, wholeTriangle(vsfRowShape(m)),
+                  [=](int32_t f) { return buffer + (f < 0 ? 0 : f * slice); });
+}
+int32_t vsfFullXpXPart(VsfModel* m, QkPageDescriptor* page, int32_t part, int32_t parts) {
+  return fullBody(m, page, shareOf(vsfRowShape(m), m, part, parts),
+                  [m](int32_t f) { return f < 0 ? m->xpx : m->folds[f].xpx; });
 }
 
 int32_t vsfCenterScaleXpX(VsfModel* m, QkPageDescriptor* page) {

@@ -17,6 +17,11 @@ inline constexpr int32_t kVsfBadFoldRow = -61;
 [[nodiscard]] int32_t vsfFullXpX(VsfModel* model, QkPageDescriptor* page);
 [[nodiscard]] int32_t vsfFullXpX_t(VsfModel* model, QkPageDescriptor* page, double* buffer,
                                    int64_t length);
+// vsfFullXpX adding only into part `part` of `parts` of the rows of the model's triangles,
+// for the shared-triangle road: parts that each visit every page in the serial order give
+// together the serial form's sums, bit for bit.
+[[nodiscard]] int32_t vsfFullXpXPart(VsfModel* model, QkPageDescriptor* page, int32_t part,
+                                     int32_t parts);
 // vsfCenterScale and then vsfFullXpX on each page, in one pass over the rows: the cross
 // products of the centred and scaled rows, added as the two passes add them.
 [[nodiscard]] int32_t vsfCenterScaleXpX(VsfModel* model, QkPageDescriptor* page);

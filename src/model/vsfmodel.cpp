@@ -570,7 +570,9 @@ constexpr int32_t kMsgXpxDoesNotFit = 9132;     // 848: the triangles do not fit
     double* out = vsfModelResize<double>(m, arr, n);
     if (out == nullptr)
       return false;
-    if (zeroTail)
+    // A new block comes zeroed from the pool: writing its zeros again would touch every
+    // page of a triangle the data may never reach.
+    if (zeroTail && old != nullptr)
       std::fill(out + oldTri, out + n, 0.0);
     arr = out;
     if (saved == old && old != nullptr)

@@ -17,6 +17,7 @@
 #include "support/hoststubs.h"
 #include "support/nomemory.h"
 #include "support/vsfoptions.h"
+#include "support/zparrows.h"
 
 #include <algorithm>
 #include <bit>
@@ -174,6 +175,12 @@ double vsfCandidateTolerance(const VsfModel* m, int64_t k) {
   return std::max(vsfSweepTolerance(m->xpx[diag(k)]), kVsfPivotNoise * g * g);
 }
 
+void vsfCopyTriangle(const VsfModel* m, double* to, const double* from, int64_t columns) {
+  zparrows(vsfSweepThreads(m), 0, columns, [&](int64_t first, int64_t last) {
+    std::memcpy(to + tri(first), from + tri(first), sizeof(double) * (tri(last) - tri(first)));
+  });
+}
+
 double vsfTinyPivot() { return std::bit_cast<double>(uint64_t{0x20000000002302ACull}); }
 
 void vsfSweep(VsfModel* m, int32_t k) {
@@ -183,7 +190,7 @@ void vsfSweep(VsfModel* m, int32_t k) {
   const double s = m->sweptXpx[diag(k)];
   if (s != 0.0 && std::fabs(s) < vsfTinyPivot())
     tol = vsfTinyPivot();
-  qkzsweep(m->sweptXpx, k, m->xpxColumns, m->sweepFlags, m->workVector, tol);
+  qkzsweep(m->sweptXpx, k, m->xpxColumns, m->sweepFlags, m->workVector, tol, vsfSweepThreads(m));
   if (m->sweepFlags[k] != before)
     m->rank += before == '0' ? 1 : -1;
 }
@@ -202,7 +209,7 @@ void vsfCVSweep(VsfModel* m, int32_t k, char state) {
                      : vsfPivotTolerance(F.xpx, F.sweptXpx, F.sweepFlags, m->xpxColumns, k);
     if (tiny)
       tol = vsfTinyPivot();
-    qkzsweep(F.sweptXpx, k, m->xpxColumns, F.sweepFlags, m->workVector, tol);
+    qkzsweep(F.sweptXpx, k, m->xpxColumns, F.sweepFlags, m->workVector, tol, vsfSweepThreads(m));
   }
 }
 

@@ -22,6 +22,11 @@ constexpr int32_t kVsfBlockSweepColumns = 64;
 // passes to fewer.
 [[nodiscard]] int32_t vsfSweepThreads(const VsfModel* model);
 
+// Copies the first `columns` rows of triangle `from` into `to`, in runs of rows over the
+// sweep threads: writing a fresh block of hundreds of megabytes is mostly the faults that
+// bring its pages in, and those go in parallel.
+void vsfCopyTriangle(const VsfModel* model, double* to, const double* from, int64_t columns);
+
 // The sweep tolerance floor of a nearly zero swept diagonal (bits 0x20000000002302AC).
 double vsfTinyPivot();
 

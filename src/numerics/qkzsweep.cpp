@@ -5,6 +5,7 @@
 
 #include "numerics/zvector.h"
 #include "support/hostif.h"
+#include "support/zparrows.h"
 
 #include <cmath>
 
@@ -81,7 +82,8 @@ void zqform(const double* a, int32_t n, const double* x, int32_t m, double* out,
   }
 }
 
-void qkzsweep(double* a, int32_t k, int32_t n, char* flags, double* work, double tol) {
+void qkzsweep(double* a, int32_t k, int32_t n, char* flags, double* work, double tol,
+              int32_t threads) {
   if (k < 0 || k >= n)
     return;
   const int64_t kk = static_cast<int64_t>(k) * (k + 1) / 2;
@@ -109,27 +111,29 @@ void qkzsweep(double* a, int32_t k, int32_t n, char* flags, double* work, double
       work[i] = sigma(i) * row[k];
   }
 
+  // Every row's update reads only the work vector and the row itself, so the rows may go
+  // to threads in runs: each element gets the same operations whatever the thread count.
   // Rows above the pivot: a(i, j) -= sigma_i a(k,i) a(k,j) d.
-  {
-    double* row = a;
-    for (int32_t i = 0; i < k; row += i + 1, ++i) {
-      double mult = sigma(i) * work[i] * d;
+  zparrows(threads, 0, k, [&](int64_t first, int64_t last) {
+    double* row = a + first * (first + 1) / 2;
+    for (int64_t i = first; i < last; row += i + 1, ++i) {
+      double mult = sigma(static_cast<int32_t>(i)) * work[i] * d;
       if (mult != 0.0)
-        zvaxpy(row, row, work, i + 1, -mult);
+        zvaxpy(row, row, work, static_cast<int32_t>(i + 1), -mult);
     }
-  }
+  });
   // Rows below the pivot: a(i, j) -= a(i,k) a(k,j) d left of k, and
   // a(i, j) -= sigma_j a(i,k) a(j,k) d right of k; then the column element is scaled.
-  {
-    double* row = a + kk + k + 1;
-    for (int32_t i = k + 1; i < n; row += i + 1, ++i) {
+  zparrows(threads, k + 1, n, [&](int64_t first, int64_t last) {
+    double* row = a + first * (first + 1) / 2;
+    for (int64_t i = first; i < last; row += i + 1, ++i) {
       double aik = row[k];
       double mult = aik * d;
       if (mult != 0.0)
-        zvaxpy(row, row, work, i + 1, -mult);
+        zvaxpy(row, row, work, static_cast<int32_t>(i + 1), -mult);
       row[k] = mult;
     }
-  }
+  });
   // Row k left of the diagonal: negated and scaled.
   for (int32_t j = 0; j < k; ++j)
     rowK[j] = -work[j] * d;

@@ -25,5 +25,7 @@ void zqform(const double* a, int32_t n, const double* x, int32_t m, double* out,
 // Sweeps pivot k of the packed symmetric matrix a of order n in place and toggles flags[k].
 // With tol >= 0 a pivot <= tol is refused; with tol < 0 a pivot with |p| <= -tol is refused.
 // A refused pivot (also a NaN pivot or k outside 0..n-1) leaves everything untouched: the
-// caller learns whether the sweep took place from flags[k]. work holds n doubles.
-void qkzsweep(double* a, int32_t k, int32_t n, char* flags, double* work, double tol);
+// caller learns whether the sweep took place from flags[k]. work holds n doubles. A large
+// matrix is updated on up to `threads` threads, with the same numbers as on one.
+void qkzsweep(double* a, int32_t k, int32_t n, char* flags, double* work, double tol,
+              int32_t threads = 1);

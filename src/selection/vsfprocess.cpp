@@ -478,7 +478,7 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
     for (int32_t k = 1; k < start + m->includeCount; ++k)
       m->effectStatus[k] = VES_FORCED;
   } else {
-    std::memcpy(m->sweptXpx, m->xpx, sizeof(double) * tri(m->xpxColumns));
+    vsfCopyTriangle(m, m->sweptXpx, m->xpx, m->xpxColumns);
     std::memset(m->sweepFlags, '0', static_cast<size_t>(m->xpxColumns));
     for (int32_t k = 0; k < m->effectCount; ++k)
       if (m->effectStatus[k] != VES_UNAVAILABLE)
@@ -585,7 +585,7 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
     if ((o->method == VM_ELASTICNET || o->method == VM_ELASTICNET_LS) && m->l2 > 0)
       for (int32_t i = m->xpxColumns - m->effectCount + 1; i < m->xpxColumns; ++i)
         m->xpx[diag(i)] += (m->nObs - 1) * m->l2;
-    std::memcpy(m->sweptXpx, m->xpx, sizeof(double) * tri(m->xpxColumns));
+    vsfCopyTriangle(m, m->sweptXpx, m->xpx, m->xpxColumns);
   }
   // Sums of squares beyond the largest double would give no statistic at all.
   if (!vsfCrossProductsFinite(m))
