@@ -13,12 +13,12 @@
 #include "driver/vsfcontext.h"
 #include "driver/vsfeffects.h"
 #include "driver/vsfpostinit.h"
-#include "driver/vsfreaders.h"
 #include "model/vsfmodel.h"
 #include "output/vsfmodelview.h"
 #include "support/hoststubs.h"
 #include "support/nomemory.h"
 #include "support/poolalloc.h"
+#include "support/testthread.h"
 
 #include <algorithm>
 #include <cmath>

@@ -8,6 +8,7 @@
 #include "driver/vsfsteps.h"
 #include "support/hoststubs.h"
 #include "support/nomemory.h"
+#include "support/testthread.h"
 
 #include <algorithm>
 #include <cctype>

@@ -6,7 +6,6 @@
 #include "driver/vsfcontext.h"
 #include "driver/vsfexit.h"
 #include "driver/vsfinit.h"
-#include "driver/vsfpools.h"
 #include "driver/vsfreaders.h"
 #include "driver/vsfsteps.h"
 #include "output/vsfoutdesign.h"
@@ -15,6 +14,7 @@
 #include "support/hoststubs.h"
 #include "support/poolalloc.h"
 #include "support/vmhandlers.h"
+#include "support/vsfpools.h"
 #include "support/wobmth.h"
 
 #include <algorithm>

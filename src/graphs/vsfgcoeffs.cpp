@@ -4,7 +4,6 @@
 // plotted parameter). The panel, or the coefficient plot and the choosing-criterion plot,
 // draw that data. Declared in graphs/vsfgraph.h.
 #include "driver/vsfcontext.h"
-#include "driver/vsfpools.h"
 #include "graphs/vsfgframe.h"
 #include "graphs/vsfglabels.h"
 #include "graphs/vsfgraph.h"
@@ -15,6 +14,7 @@
 #include "support/hoststubs.h"
 #include "support/nomemory.h"
 #include "support/poolalloc.h"
+#include "support/vsfpools.h"
 
 #include <algorithm>
 #include <cfloat>

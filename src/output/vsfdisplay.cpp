@@ -6,7 +6,6 @@
 #include "design/levtables.h"
 #include "driver/vsfcontext.h"
 #include "driver/vsfexit.h"
-#include "driver/vsfpools.h"
 #include "effects/zleveftprint.h"
 #include "graphs/vsfglabels.h"
 #include "graphs/vsfgraph.h"
@@ -24,6 +23,7 @@
 #include "support/hoststubs.h"
 #include "support/nomemory.h"
 #include "support/notbuilt.h"
+#include "support/vsfpools.h"
 
 #include <algorithm>
 #include <cstdio>
