@@ -2,8 +2,8 @@
 // output manager, loads the host extensions and makes the main pool.
 #include "driver/vsfinit.h"
 
-#include "driver/vsfcontext.h"
 #include "driver/vsfexit.h"
+#include "output/vsfcontext.h"
 #include "support/hoststubs.h"
 #include "support/nomemory.h"
 #include "support/vsfpools.h"

@@ -3,11 +3,11 @@
 #include "driver/vsfmain.h"
 
 #include "driver/vsfbridge.h"
-#include "driver/vsfcontext.h"
 #include "driver/vsfexit.h"
 #include "driver/vsfinit.h"
 #include "driver/vsfreaders.h"
 #include "driver/vsfsteps.h"
+#include "output/vsfcontext.h"
 #include "output/vsfoutdesign.h"
 #include "output/vsfoutput.h"
 #include "output/vsfresults.h"

@@ -1,8 +1,8 @@
 // The PERFORMANCE statement reader with the host's THREADS and CPUCOUNT options, the copy
 // of its hidden options into the run's settings, and the thread query that the
 // levelisation code uses (zquerythreads). Declared in driver/vsfreaders.h.
-#include "driver/vsfcontext.h"
 #include "driver/vsfreaders.h"
+#include "output/vsfcontext.h"
 #include "support/hoststubs.h"
 #include "support/parsedstmt.h"
 #include "support/protocol.h"

@@ -3,12 +3,12 @@
 // criteria and p-values become the rows of the "Coefficients" data (one row per step and
 // plotted parameter). The panel, or the coefficient plot and the choosing-criterion plot,
 // draw that data. Declared in graphs/vsfgraph.h.
-#include "driver/vsfcontext.h"
 #include "graphs/vsfgframe.h"
 #include "graphs/vsfglabels.h"
 #include "graphs/vsfgraph.h"
 #include "model/vsfformulas.h"
 #include "model/vsfserialize.h"
+#include "output/vsfcontext.h"
 #include "output/vsfmodelview.h"
 #include "output/vsfprint.h"
 #include "support/hoststubs.h"

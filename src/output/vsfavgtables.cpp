@@ -4,10 +4,10 @@
 // design tables, then the averaging tables in their group); and the fit of model averaging.
 // Declared in output/vsfprinters.h.
 #include "data/vsfscratchfile.h"
-#include "driver/vsfcontext.h"
 #include "graphs/vsfgraph.h"
 #include "model/vsfserialize.h"
 #include "output/vsfaverage.h"
+#include "output/vsfcontext.h"
 #include "output/vsfmodelview.h"
 #include "output/vsfparmcolumns.h"
 #include "output/vsfprint.h"
