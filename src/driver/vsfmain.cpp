@@ -2,6 +2,7 @@
 // order of a run. Every step's code goes at once to vsfExitError.
 #include "driver/vsfmain.h"
 
+#include "display/vsfdisplay.h"
 #include "driver/vsfbridge.h"
 #include "driver/vsfexit.h"
 #include "driver/vsfinit.h"

@@ -3,6 +3,7 @@
 
 #include "data/vsfdata.h"
 #include "design/levreg.h"
+#include "display/vsfdisplay.h"
 #include "driver/vsfdesignsource.h"
 #include "driver/vsflev.h"
 #include "driver/vsfparse.h"

@@ -2,6 +2,7 @@
 // return codes, output failures and the release of every pool and extension on each road.
 #include "fakehost.h"
 
+#include "display/vsfdisplay.h"
 #include "driver/vsfmain.h"
 #include "driver/vsfsteps.h"
 #include "output/vsfcontext.h"
