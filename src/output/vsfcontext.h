@@ -62,7 +62,7 @@ struct VsfContext {
   HostDataSet* inest;           // INEST= (adaptive weights), or null
   VsfBagVec bags;               // the observation bags of the reading pass
   VsfDataSettings dataSettings; // what the reading pass reads: the run's options once, the
-                                // BY group's design each group (vsfdesignsource.cpp)
+                                // BY group's design each group (driver/vsfdesignsource.cpp)
   uint8_t dataSettingsReady;    // dataSettings holds the run's options
   uint8_t dataReadOnce;         // no step after a group's reading pass reads DATA= again
   ThreadPuddle puddle;          // the worker threads
