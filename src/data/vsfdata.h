@@ -14,7 +14,6 @@
 #include <cstdint>
 
 struct LevReadBlock;
-struct VsfContext;
 struct VsfModel;
 
 // Partition roles of a row.
@@ -229,9 +228,6 @@ struct VsfEffectTraits {
 [[nodiscard]] int32_t vsfRoleOfValue(const VsfRoleValue& train, const VsfRoleValue& validate,
                                      const VsfRoleValue& test, bool testData, const char* text,
                                      int32_t length);
-
-// The entries the driver calls.
-[[nodiscard]] int32_t vsfData(VsfContext* context);
 
 // Pointing the design library's read block at another data set (a held-out or SCORE data
 // set): the read vectors and records belong to one data set, so they are dropped and the

@@ -6,7 +6,7 @@
 
 #include "data/vsfcvexsums.h"
 #include "data/vsfdata.h"
-#include "model/vsflarahead.h"
+#include "data/vsflarahead.h"
 #include "model/vsfmodel.h"
 #include "numerics/packedtri.h"
 #include "support/hoststubs.h"

@@ -2,11 +2,11 @@
 // CPREFIX=/LPREFIX=, MISSING and DELIMITER=, statement-wide and per variable, written into
 // the design's defaults and its CLASS variable records (which zlevmod made).
 // Declared in driver/vsfreaders.h.
-#include "driver/vsfcontext.h"
 #include "driver/vsfreaders.h"
 #include "driver/vsfslots.h"
 #include "effects/levdesign.h"
 #include "effects/levmod.h"
+#include "output/vsfcontext.h"
 #include "support/hoststubs.h"
 #include "support/protocol.h"
 

@@ -3,9 +3,9 @@
 #include "driver/vsfexit.h"
 
 #include "driver/vsfbridge.h"
-#include "driver/vsfcontext.h"
 #include "driver/vsfinit.h"
 #include "driver/vsfsteps.h"
+#include "output/vsfcontext.h"
 #include "output/vsfoutput.h"
 #include "support/hoststubs.h"
 #include "support/poolalloc.h"

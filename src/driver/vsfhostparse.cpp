@@ -6,10 +6,10 @@
 // Declared in driver/vsfparse.h.
 #include "driver/vsfparse.h"
 
-#include "driver/vsfcontext.h"
 #include "driver/vsfreaders.h"
 #include "driver/vsfselg.h"
 #include "effects/zeffect.h"
+#include "output/vsfcontext.h"
 #include "support/hoststubs.h"
 #include "support/modulestubs.h"
 #include "support/parsedstmt.h"

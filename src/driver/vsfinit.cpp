@@ -1,31 +1,16 @@
 // Pre-initialisation: zeroes the context, registers the end-of-task routine, makes the
 // output manager, loads the host extensions and makes the main pool.
 #include "driver/vsfinit.h"
-#include "driver/vsfpools.h"
 
-#include "driver/vsfcontext.h"
 #include "driver/vsfexit.h"
+#include "output/vsfcontext.h"
 #include "support/hoststubs.h"
 #include "support/nomemory.h"
+#include "support/vsfpools.h"
 #include "support/wobmth.h"
 
 #include <cstring>
 #include <new>
-
-namespace {
-
-QkPool* makeNamedPool(uint32_t flags, const char* name) {
-  QkHandle* qk = Exported_QKHandle;
-  if (qk == nullptr || qk->createPool == nullptr)
-    return nullptr;
-  QkPoolAttributes attrs{};
-  attrs.flags = flags;
-  return qk->createPool(qk, &attrs, nullptr, name);
-}
-
-} // namespace
-
-QkPool* vsfCreateNamedPool(uint32_t flags, const char* name) { return makeNamedPool(flags, name); }
 
 int32_t vsfQkExtsLoad(QkExtensionSet* exts) {
   exts->qk = Exported_QKHandle;
@@ -79,7 +64,7 @@ int32_t vsfPreInit(VsfContext* ctx) {
 
   vsfExitError(ctx, vsfQkExtsLoad(&ctx->exts));
 
-  ctx->mainPool = makeNamedPool(1, "VARSIFTER MAIN POOL");
+  ctx->mainPool = vsfCreateNamedPool(1, "VARSIFTER MAIN POOL");
   if (ctx->mainPool == nullptr)
     return -1;
 

@@ -3,11 +3,12 @@
 // INEST= variable to each design column at start and reading the PARMS row of each group.
 #include "driver/vsflev.h"
 
-#include "driver/vsfcontext.h"
 #include "driver/vsfreaders.h"
 #include "driver/vsfsteps.h"
+#include "output/vsfcontext.h"
 #include "support/hoststubs.h"
 #include "support/nomemory.h"
+#include "support/testthread.h"
 
 #include <algorithm>
 #include <cctype>

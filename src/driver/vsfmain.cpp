@@ -2,19 +2,20 @@
 // order of a run. Every step's code goes at once to vsfExitError.
 #include "driver/vsfmain.h"
 
+#include "display/vsfdisplay.h"
 #include "driver/vsfbridge.h"
-#include "driver/vsfcontext.h"
 #include "driver/vsfexit.h"
 #include "driver/vsfinit.h"
-#include "driver/vsfpools.h"
 #include "driver/vsfreaders.h"
 #include "driver/vsfsteps.h"
+#include "output/vsfcontext.h"
 #include "output/vsfoutdesign.h"
 #include "output/vsfoutput.h"
 #include "output/vsfresults.h"
 #include "support/hoststubs.h"
 #include "support/poolalloc.h"
 #include "support/vmhandlers.h"
+#include "support/vsfpools.h"
 #include "support/wobmth.h"
 
 #include <algorithm>

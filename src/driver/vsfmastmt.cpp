@@ -1,10 +1,10 @@
 // The MODELAVERAGE statement reader: samples and their split over threads, sampling
 // method and size, averaging, the summary tables, the shared drive and the refit. The
 // resampling itself is the selection subsystem's. Declared in driver/vsfreaders.h.
-#include "driver/vsfcontext.h"
 #include "driver/vsfreaders.h"
 #include "driver/vsfslots.h"
 #include "driver/vsfstmtlog.h"
+#include "output/vsfcontext.h"
 #include "support/hoststubs.h"
 #include "support/protocol.h"
 

@@ -2,13 +2,13 @@
 // significance levels, step limits, cross validation, penalties, screening and adaptive
 // weights, with the method-dependent defaults and corrections. The effects themselves are
 // the effect library's. Declared in driver/vsfreaders.h.
-#include "driver/vsfcontext.h"
 #include "driver/vsfparse.h"
 #include "driver/vsfreaders.h"
 #include "driver/vsfslots.h"
 #include "driver/vsfstmtlog.h"
 #include "effects/levdesign.h"
 #include "effects/levmod.h"
+#include "output/vsfcontext.h"
 #include "output/vsfmodelview.h"
 #include "support/hoststubs.h"
 #include "support/nomemory.h"

@@ -1,11 +1,11 @@
 // The OUTPUT, SCORE and PARTITION statement readers: output data sets with the statistics
 // and their names, the data sets to score, and the training/validation/test roles from a
 // role variable or from fractions. Declared in driver/vsfreaders.h.
-#include "driver/vsfcontext.h"
 #include "driver/vsfparse.h"
 #include "driver/vsfreaders.h"
 #include "driver/vsfslots.h"
 #include "driver/vsfstmtlog.h"
+#include "output/vsfcontext.h"
 #include "support/hoststubs.h"
 #include "support/nomemory.h"
 #include "support/protocol.h"

@@ -6,10 +6,10 @@
 
 #include "driver/vsfbridge.h"
 
-#include "driver/vsfcontext.h"
 #include "driver/vsfreaders.h"
 #include "driver/vsfselg.h"
 #include "effects/zeffect.h"
+#include "output/vsfcontext.h"
 #include "support/hoststubs.h"
 #include "support/parsedstmt.h"
 #include "support/protocol.h"

@@ -7,11 +7,11 @@
 
 #include "design/levhier.h"
 #include "driver/vsfbridge.h"
-#include "driver/vsfcontext.h"
 #include "driver/vsfparse.h"
 #include "driver/vsfsteps.h"
 #include "driver/vsfstmtlog.h"
 #include "model/vsfswitches.h"
+#include "output/vsfcontext.h"
 #include "selection/vsfresample.h"
 #include "support/hoststubs.h"
 #include "support/nomemory.h"
@@ -442,45 +442,6 @@ int32_t vsfSaveModelNamePtrs(VsfContext* ctx) {
   m.weight = ctx->stmt.proc.weightGiven ? ctx->stmt.proc.weightVar : nullptr;
   m.responseFound = m.freqFound = m.weightFound = 1;
   return 0;
-}
-
-void vsfSetNamePtrs(VsfContext* ctx, const VsfNameRecord* names, int32_t on) {
-  if (!on) {
-    vsfRestoreModelNamePtrs(ctx);
-    return;
-  }
-  LevDesign* d = ctx->design.design;
-  if (names->numerics != nullptr)
-    for (int32_t j = 0; j < d->numericCount; ++j)
-      if (names->numerics[j] != nullptr)
-        d->numerics[j].var = names->numerics[j];
-  if (names->classes != nullptr)
-    for (int32_t i = 0; i < d->classCount; ++i)
-      if (names->classes[i] != nullptr)
-        d->classes[i].var = names->classes[i];
-  if (ctx->stmt.responseCount > 0 && names->response != nullptr)
-    ctx->stmt.responses[0] = names->response;
-  if (names->freq != nullptr)
-    ctx->stmt.proc.freqVar = names->freq;
-  if (names->weight != nullptr)
-    ctx->stmt.proc.weightVar = names->weight;
-}
-
-void vsfRestoreModelNamePtrs(VsfContext* ctx) {
-  const VsfNameRecord& m = ctx->modelNames;
-  if (m.numerics == nullptr)
-    return;
-  LevDesign* d = ctx->design.design;
-  for (int32_t j = 0; j < d->numericCount; ++j)
-    d->numerics[j].var = m.numerics[j];
-  for (int32_t i = 0; i < d->classCount; ++i)
-    d->classes[i].var = m.classes[i];
-  if (ctx->stmt.responseCount > 0 && m.response != nullptr)
-    ctx->stmt.responses[0] = m.response;
-  if (m.freq != nullptr)
-    ctx->stmt.proc.freqVar = m.freq;
-  if (m.weight != nullptr)
-    ctx->stmt.proc.weightVar = m.weight;
 }
 
 int32_t vsfCheckScoreForVars(VsfContext* ctx) { return checkScores(ctx); }

@@ -1,32 +1,14 @@
 // Post-parse initialisation and the per-BY-group model set-up, with the variable lookups
-// of VALDATA=, TESTDATA= and SCORE data sets.
-//
-//   VsfNameRecord field   meaning
-//   data                  the data set
-//   numerics, classes     its variable of each numeric and CLASS design variable
-//   response, freq, weight its response, FREQ and WEIGHT variables (null when absent)
-//   bySync                the data set carries the BY variables of DATA= (read by group)
-//   *Found                the response, FREQ and WEIGHT variables were found
+// of VALDATA=, TESTDATA= and SCORE data sets (their records are in output/vsfsync.h).
 #pragma once
+
+#include "output/vsfsync.h"
 
 #include <cstdint>
 
 struct VsfContext;
 struct HostDataSet;
 struct HostVariable;
-
-struct VsfNameRecord {
-  HostDataSet* data;
-  HostVariable** numerics;
-  HostVariable** classes;
-  HostVariable* response;
-  HostVariable* freq;
-  HostVariable* weight;
-  uint8_t bySync;
-  uint8_t responseFound;
-  uint8_t freqFound;
-  uint8_t weightFound;
-};
 
 [[nodiscard]] int32_t vsfPostInit(VsfContext* ctx);
 [[nodiscard]] int32_t vsfInitializeModel(VsfContext* ctx);
@@ -39,8 +21,5 @@ struct VsfNameRecord {
                               int32_t message);
 [[nodiscard]] int32_t vsfAllocNames(VsfContext* ctx, VsfNameRecord* names);
 [[nodiscard]] int32_t vsfSaveModelNamePtrs(VsfContext* ctx);
-// Swaps the variables of `names` into the design (on) or back (off).
-void vsfSetNamePtrs(VsfContext* ctx, const VsfNameRecord* names, int32_t on);
-void vsfRestoreModelNamePtrs(VsfContext* ctx);
 // The SCORE data sets' variable lookups as vsfPostInit does them (not called by the run).
 [[nodiscard]] int32_t vsfCheckScoreForVars(VsfContext* ctx);

@@ -2,12 +2,12 @@
 // length, seed, MAXMACRO, printing, parameter-label style and OUTDESIGN=, and the PLOTS=
 // settings. The node also carries BY, CLASS, FREQ and WEIGHT; CLASS is parse_class's.
 // Declared in driver/vsfreaders.h.
-#include "driver/vsfcontext.h"
 #include "driver/vsfparse.h"
 #include "driver/vsfreaders.h"
 #include "driver/vsfselg.h"
 #include "driver/vsfslots.h"
 #include "effects/levdesign.h"
+#include "output/vsfcontext.h"
 #include "support/hoststubs.h"
 #include "support/nomemory.h"
 #include "support/parsedstmt.h"

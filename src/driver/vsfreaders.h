@@ -22,7 +22,6 @@ void zperform(ParsedStatement* first, VsfPerfBlock* block);
 // zperform, then the copy of the hidden PERFORMANCE options into the context.
 void parse_perf(VsfContext* ctx, ParsedStatement* first);
 void zquerythreads(uint8_t* threadingOn, int32_t* cpuCount);
-[[nodiscard]] int32_t ztestthread(const char* suffix, int32_t suffixLength);
 void parse_output(VsfContext* ctx, ParsedStatement* output);
 [[nodiscard]] int32_t parse_partition(VsfContext* ctx, ParsedStatement* partition);
 [[nodiscard]] int32_t parse_scores(VsfContext* ctx, ParsedStatement* first);

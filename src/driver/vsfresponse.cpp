@@ -2,7 +2,7 @@
 // so that levelisation and the design rows read them with every observation.
 #include "driver/vsfresponse.h"
 
-#include "driver/vsfcontext.h"
+#include "output/vsfcontext.h"
 #include "support/hoststubs.h"
 #include "support/nomemory.h"
 

@@ -3,12 +3,14 @@
 
 #include "data/vsfdata.h"
 #include "design/levreg.h"
-#include "driver/vsfeffects.h"
+#include "display/vsfdisplay.h"
+#include "driver/vsfdesignsource.h"
 #include "driver/vsflev.h"
 #include "driver/vsfparse.h"
 #include "driver/vsfpostinit.h"
 #include "model/vsfmodel.h"
 #include "numerics/zranms.h"
+#include "output/vsfeffects.h"
 #include "output/vsfresults.h"
 #include "selection/vsfresample.h"
 

@@ -2,7 +2,7 @@
 // message of the procedure's set and raises the run's return code.
 #pragma once
 
-#include "driver/vsfcontext.h"
+#include "output/vsfcontext.h"
 #include "support/hoststubs.h"
 
 #include <cstdint>

@@ -4,11 +4,11 @@
 // or several per panel. Both read the averaging summary of the BY group (vsfaverage.h).
 // Declared in graphs/vsfgraph.h.
 #include "design/levnames.h"
-#include "driver/vsfcontext.h"
 #include "graphs/vsfgframe.h"
 #include "graphs/vsfglabels.h"
 #include "graphs/vsfgraph.h"
 #include "output/vsfaverage.h"
+#include "output/vsfcontext.h"
 #include "output/vsfmodelview.h"
 #include "output/vsfprint.h"
 #include "output/vsfprinters.h"

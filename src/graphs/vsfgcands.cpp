@@ -1,9 +1,9 @@
 // The candidates plot of one step: the best candidate effects of the step ranked by the
 // SELECT= criterion (the same ranking as the step's Candidates table), drawn as bars from
 // the "PlotCandidates" data. Declared in graphs/vsfgraph.h.
-#include "driver/vsfcontext.h"
 #include "graphs/vsfgframe.h"
 #include "graphs/vsfgraph.h"
+#include "output/vsfcontext.h"
 #include "output/vsfmodelview.h"
 #include "output/vsfprint.h"
 #include "output/vsfprinters.h"

@@ -3,18 +3,18 @@
 // criteria and p-values become the rows of the "Coefficients" data (one row per step and
 // plotted parameter). The panel, or the coefficient plot and the choosing-criterion plot,
 // draw that data. Declared in graphs/vsfgraph.h.
-#include "driver/vsfcontext.h"
-#include "driver/vsfpools.h"
 #include "graphs/vsfgframe.h"
 #include "graphs/vsfglabels.h"
 #include "graphs/vsfgraph.h"
 #include "model/vsfformulas.h"
 #include "model/vsfserialize.h"
+#include "output/vsfcontext.h"
 #include "output/vsfmodelview.h"
 #include "output/vsfprint.h"
 #include "support/hoststubs.h"
 #include "support/nomemory.h"
 #include "support/poolalloc.h"
+#include "support/vsfpools.h"
 
 #include <algorithm>
 #include <cfloat>

@@ -1,8 +1,8 @@
 // The graph call frame: graph records, step axes, step ranges and views.
 #include "graphs/vsfgframe.h"
 
-#include "driver/vsfcontext.h"
 #include "graphs/vsfgraph.h"
+#include "output/vsfcontext.h"
 #include "output/vsfprint.h"
 #include "support/hoststubs.h"
 #include "support/wobmth.h"

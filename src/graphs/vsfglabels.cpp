@@ -3,8 +3,8 @@
 #include "graphs/vsfglabels.h"
 
 #include "design/levnames.h"
-#include "driver/vsfcontext.h"
 #include "model/vsfformulas.h"
+#include "output/vsfcontext.h"
 #include "output/vsfmodelview.h"
 #include "support/hoststubs.h"
 #include "support/nomemory.h"

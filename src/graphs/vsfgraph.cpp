@@ -3,8 +3,8 @@
 // templates draw from the names and values passed here is the host's.
 #include "graphs/vsfgraph.h"
 
-#include "driver/vsfcontext.h"
 #include "graphs/vsfgframe.h"
+#include "output/vsfcontext.h"
 #include "output/vsfprint.h"
 #include "support/hoststubs.h"
 #include "support/wobmth.h"

@@ -3,9 +3,9 @@
 // validation (the held-out error over the merged L1 grid). Each builds its own data table,
 // hidden unless internal tables are shown, and hands its data to the host templates.
 // Declared in graphs/vsfgraph.h.
-#include "driver/vsfcontext.h"
 #include "graphs/vsfgframe.h"
 #include "graphs/vsfgraph.h"
+#include "output/vsfcontext.h"
 #include "output/vsfmodelview.h"
 #include "output/vsfprint.h"
 #include "output/vsfscreentables.h"

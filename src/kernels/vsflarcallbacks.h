@@ -5,7 +5,7 @@
 
 #include "support/qkpgf.h"
 
-#include "model/vsflarahead.h"
+#include "data/vsflarahead.h"
 
 #include <cstdint>
 

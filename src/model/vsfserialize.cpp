@@ -4,11 +4,11 @@
 #include "model/vsfserialize.h"
 
 #include "data/vsfscratchfile.h"
-#include "driver/vsfpools.h"
 #include "model/vsfformulas.h"
 #include "model/vsfmodel.h"
 #include "support/nomemory.h"
 #include "support/vsfoptions.h"
+#include "support/vsfpools.h"
 
 #include <cstring>
 #include <type_traits>

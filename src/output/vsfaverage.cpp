@@ -4,8 +4,8 @@
 #include "output/vsfaverage.h"
 
 #include "data/vsfscratchfile.h"
-#include "driver/vsfcontext.h"
 #include "model/vsfserialize.h"
+#include "output/vsfcontext.h"
 #include "output/vsfmodeltree.h"
 #include "selection/vsfresample.h"
 #include "support/hoststubs.h"

@@ -54,10 +54,6 @@ template <class At> double vsfQuantileAt(At at, int64_t n, double x);
 // Reads the resample records of the BY group into ctx->average. 0; -2; -43 when no resample
 // is usable; or a scratch read failure.
 [[nodiscard]] int32_t vsfPostBootstrap(VsfContext* ctx);
-// Refits the averaged model: a plain fit of the effects selected often enough (REFIT's
-// MINPCT= and BEST=) over REFIT's own samples, shown by a second fit-and-display pass; the
-// selection settings are restored afterwards. 0, -2, or the refit pass's failure.
-[[nodiscard]] int32_t vsfRefitAverage(VsfContext* ctx);
 
 template <class At> double vsfQuantileAt(At at, int64_t n, double x) {
   constexpr double fuzz = 1.110223024625157e-13;

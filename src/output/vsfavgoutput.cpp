@@ -3,9 +3,9 @@
 // frequencies, read from the averaging summary of the BY group.
 #include "output/vsfavgoutput.h"
 
-#include "driver/vsfcontext.h"
 #include "effects/levdesign.h"
 #include "output/vsfaverage.h"
+#include "output/vsfcontext.h"
 #include "output/vsfmodelview.h"
 #include "output/vsfselrow.h"
 #include "support/hoststubs.h"

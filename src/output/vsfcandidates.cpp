@@ -1,8 +1,8 @@
 // The "Candidates" table of one step: the effects that were candidates at that step,
 // ranked best first by the value of the SELECT= criterion each would have given.
 // Declared in output/vsfprinters.h.
-#include "driver/vsfcontext.h"
 #include "model/vsfformulas.h"
+#include "output/vsfcontext.h"
 #include "output/vsfmodelview.h"
 #include "output/vsfprint.h"
 #include "output/vsfprinters.h"

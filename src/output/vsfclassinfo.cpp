@@ -2,7 +2,7 @@
 // with SHOWCODING, one "ClassLevelCoding" table per used CLASS variable inside the
 // "Coding" group. Levels and codings are the design library's. Declared in output/vsfprinters.h.
 #include "design/levrow.h"
-#include "driver/vsfcontext.h"
+#include "output/vsfcontext.h"
 #include "output/vsfmodelview.h"
 #include "output/vsfprint.h"
 #include "output/vsfprinters.h"

@@ -2,8 +2,8 @@
 // fold fit, with its path position, the curvature of its held-out error along the step and
 // the held-out error itself (for the group LASSO: its penalty ratio and held-out error). The
 // records are written by the external cross-validation road. Declared in output/vsfprinters.h.
-#include "driver/vsfcontext.h"
 #include "model/vsfmodel.h"
+#include "output/vsfcontext.h"
 #include "output/vsfprint.h"
 #include "output/vsfprinters.h"
 #include "support/hoststubs.h"

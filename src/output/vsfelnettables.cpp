@@ -2,7 +2,7 @@
 // what was kept) and the "ElasticNetTuneL2" table (one row per L2 tried, from the tuning rows
 // the search left in the fit). The search itself is the selection's (vsfelnet.cpp).
 // Declared in output/vsfscreentables.h.
-#include "driver/vsfcontext.h"
+#include "output/vsfcontext.h"
 #include "output/vsfprint.h"
 #include "output/vsfscreentables.h"
 

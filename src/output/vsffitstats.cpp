@@ -3,9 +3,9 @@
 // library's.
 #include "output/vsffitstats.h"
 
-#include "driver/vsfcontext.h"
 #include "model/vsfformulas.h"
 #include "numerics/zlogfnc.h"
+#include "output/vsfcontext.h"
 #include "output/vsfmodelview.h"
 #include "output/vsfprint.h"
 #include "output/vsfprinters.h"

@@ -2,7 +2,7 @@
 // the selection and model averaging were set up, and the size of a BY group's design.
 // The settings are the statement readers' and the post-parse initialisation's.
 // Declared in output/vsfresults.h and output/vsfprinters.h.
-#include "driver/vsfcontext.h"
+#include "output/vsfcontext.h"
 #include "output/vsfmodelview.h"
 #include "output/vsfprint.h"
 #include "output/vsfprinters.h"

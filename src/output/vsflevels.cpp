@@ -3,8 +3,8 @@
 // full-rank codings. The effect splitter of the driver groups columns by these levels.
 // Declared in output/vsfresults.h.
 #include "design/levtables.h"
-#include "driver/vsfcontext.h"
 #include "effects/levdesign.h"
+#include "output/vsfcontext.h"
 #include "output/vsfresults.h"
 #include "support/nomemory.h"
 

@@ -2,8 +2,8 @@
 // switches are filled by the driver, the post-parse initialisation and the data pass.
 #include "output/vsfmodelview.h"
 
-#include "driver/vsfcontext.h"
 #include "effects/levdesign.h"
+#include "output/vsfcontext.h"
 #include "output/vsfprint.h"
 #include "support/hoststubs.h"
 

@@ -1,6 +1,6 @@
 // Small read-only views of the run that several printers share: effect names of the
 // selection's effect records, data set and variable name texts, and the count fields of
-// the fit as the tables show them. The records themselves belong to the driver and model.
+// the fit as the tables show them. The records themselves are vsfeffects.h's and the model's.
 #pragma once
 
 #include "support/hostif.h"

@@ -2,7 +2,7 @@
 // and one table per separate VALDATA= or TESTDATA= data set inside the "ObsProfiles"
 // group. The counts are the data pass's; this file only shows them.
 // Declared in output/vsfprinters.h.
-#include "driver/vsfcontext.h"
+#include "output/vsfcontext.h"
 #include "output/vsfprint.h"
 #include "output/vsfprinters.h"
 

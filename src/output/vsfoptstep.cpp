@@ -1,9 +1,9 @@
 // The optimal step of every fit criterion along the selection path, the displayed number
 // of the selected model's step, and (with graphics) the one-row data table "BestStep"
 // that the criterion and ASE plots read. Declared in output/vsfprinters.h.
-#include "driver/vsfcontext.h"
 #include "model/vsfcriteria.h"
 #include "model/vsfformulas.h"
+#include "output/vsfcontext.h"
 #include "output/vsfmodelview.h"
 #include "output/vsfprint.h"
 #include "output/vsfprinters.h"

@@ -3,7 +3,7 @@
 #include "output/vsfparmcolumns.h"
 
 #include "design/levnames.h"
-#include "driver/vsfcontext.h"
+#include "output/vsfcontext.h"
 #include "output/vsfprint.h"
 #include "support/nomemory.h"
 #include "support/poolalloc.h"

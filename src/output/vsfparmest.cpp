@@ -3,8 +3,8 @@
 // the model core's; parameter labels and CLASS levels are the design library's.
 // Declared in output/vsfprinters.h.
 #include "design/levnames.h"
-#include "driver/vsfcontext.h"
 #include "numerics/zlogfnc.h"
+#include "output/vsfcontext.h"
 #include "output/vsfmodelview.h"
 #include "output/vsfparmcolumns.h"
 #include "output/vsfprint.h"

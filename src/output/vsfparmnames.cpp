@@ -1,6 +1,6 @@
 // The "ParameterNames" table: one row per OUTDESIGN design column of the BY group, with the
 // column's name and the label of the parameter it holds. Declared in output/vsfresults.h.
-#include "driver/vsfcontext.h"
+#include "output/vsfcontext.h"
 #include "output/vsfoutdesign.h"
 #include "output/vsfprint.h"
 #include "output/vsfresults.h"

@@ -3,7 +3,7 @@
 // a BY group's page files. The timers are fed by the sections they measure.
 // Declared in output/vsfresults.h.
 #include "data/vsfutilfile.h"
-#include "driver/vsfcontext.h"
+#include "output/vsfcontext.h"
 #include "output/vsfprint.h"
 #include "output/vsfresults.h"
 #include "support/hoststubs.h"

@@ -7,7 +7,7 @@
 #include "design/levlevel.h"
 #include "design/levreg.h"
 #include "design/levrow.h"
-#include "driver/vsfcontext.h"
+#include "output/vsfcontext.h"
 #include "output/vsfoutdesign.h"
 #include "output/vsfselrow.h"
 #include "support/hoststubs.h"

@@ -2,7 +2,7 @@
 // printer follows. What a printer shows is its own file's business.
 #include "output/vsfprint.h"
 
-#include "driver/vsfcontext.h"
+#include "output/vsfcontext.h"
 #include "support/hoststubs.h"
 #include "support/wobmth.h"
 

@@ -1,6 +1,6 @@
-// The printers and helpers of the results that the fit-and-display driver and the tests
-// call: observation counts, class levels, dimensions, fit statistics, the selection path
-// tables, parameter estimates and the selected effects.
+// The printers and helpers of the results that the fit-and-display road
+// (display/vsfdisplay.h) and the tests call: observation counts, class levels, dimensions, fit
+// statistics, the selection path tables, parameter estimates and the selected effects.
 #pragma once
 
 #include <cstdint>
@@ -50,13 +50,6 @@ void vsfFreeCandidates(VsfModel* model, VsfCandidateRanking* ranking);
 [[nodiscard]] int32_t vsfpModelString(VsfContext* ctx, VsfModel* model, QkPool* pool);
 [[nodiscard]] int32_t vsfIncludeString(VsfContext* ctx, VsfModel* model, QkPool* pool, char** text,
                                        int32_t* length);
-[[nodiscard]] int32_t vsfResults(VsfContext* ctx);
-// Model averaging: the resamplers' fits and the summary of a BY group, then its tables.
-[[nodiscard]] int32_t vsfAverageFit(VsfContext* ctx);
-[[nodiscard]] int32_t vsfResampleResults(VsfContext* ctx);
-// The design's tables of a BY group: CLASS levels (and coding), constructed-effect details
-// and dimensions. The first non-zero code of a printer.
-[[nodiscard]] int32_t vsfDesignTables(VsfContext* ctx, QkPool* pool);
 // The effect selection percentages: mode 0 the table, 1 the table that also serves as the
 // selection-percentage plot's data, 2 only the plot's hidden data by the plot's ORDER= and
 // MINPCT=; modes 1 and 2 store the data reference in `plotData`. The number of rows.
@@ -65,16 +58,17 @@ void vsfFreeCandidates(VsfModel* model, VsfCandidateRanking* ranking);
 // count (equal counts keep the lower effect index first).
 std::vector<int32_t> vsfOrderByCount(const VsfAverageSummary& a, std::vector<int32_t> effects,
                                      int order);
+// The frequencies of the distinct selected models ("ModelSelectionFreq").
+[[nodiscard]] int32_t vsfpModelFreq(VsfContext* ctx);
+// The averaged estimates; the refit's table (`refit`) has neither the forced-in marks nor
+// the selection counts; `nonzero` keeps the parameters that were non-zero in some sample.
+[[nodiscard]] int32_t vsfpAverageEstimates(VsfContext* ctx, bool nonzero, bool refit);
 // Labels and short names of the design columns of the effects chosen by `which` (0 all
 // effects of the model, 2 the selected effects, 3 the chosen step's effects).
 [[nodiscard]] int32_t vsfParmLabels(VsfContext* ctx, VsfModel* model, int32_t which);
 // The syntax of effect k for a MODEL statement; with write 0 only its length.
 [[nodiscard]] int32_t vsfMakeEffSyntax(const LevDesign* design, const VsfContext* ctx, int32_t k,
                                        char* out, int32_t write);
-[[nodiscard]] int32_t vsfDisplaySteps(VsfContext* ctx, void* scratch, int64_t* position,
-                                      int32_t sampleTag);
-[[nodiscard]] int32_t vsfDisplayModel(VsfContext* ctx, VsfModel* model, void* scratch,
-                                      int64_t* position, int32_t sampleTag);
 
 // The values text of a CLASS variable in "ClassLevelInfo": the level texts (without
 // trailing blanks, a blank text counting as one character) joined by the delimiter, cut

@@ -1,5 +1,6 @@
-// The results entries that the procedure main calls: information tables, the fit and
-// display of a BY group, macro variables, output data sets, scoring and timing.
+// The results entries that the procedure main calls: information tables, macro variables,
+// output data sets, scoring and timing (the fit and display of a BY group are in
+// display/vsfdisplay.h).
 #pragma once
 
 #include <cstdint>
@@ -14,10 +15,8 @@ struct QkPool;
 [[nodiscard]] int32_t vsfpPerf(VsfContext* ctx);
 [[nodiscard]] int32_t vsfPrepOutput(VsfContext* ctx);
 [[nodiscard]] int32_t vsfPrepScores(VsfContext* ctx);
-[[nodiscard]] int32_t vsfFitAndDisplay(VsfContext* ctx);
 [[nodiscard]] int32_t vsfMakeMacroVar(VsfContext* ctx, int32_t byNumber);
 [[nodiscard]] int32_t vsfPrepareOutputAndDesign(VsfContext* ctx);
-[[nodiscard]] int32_t vsfSetSelModelGroup(VsfContext* ctx);
 [[nodiscard]] int32_t vsfOutputBy(VsfContext* ctx, VsfModel* model, VsfResampling* resampling,
                                   int64_t seed);
 [[nodiscard]] int32_t vsfpParameterNames(VsfContext* ctx, VsfModel* model);

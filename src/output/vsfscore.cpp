@@ -4,19 +4,18 @@
 // the ScoreInfo factoid with the counts and error sums. The design context is pointed at the
 // SCORE data set for the pass and put back after it. Declared in output/vsfresults.h.
 #include "data/vsfdata.h"
-#include "data/vsfsync.h"
 #include "design/levconstructed.h"
 #include "design/levreg.h"
 #include "design/levrow.h"
-#include "driver/vsfcontext.h"
-#include "driver/vsfpostinit.h"
 #include "effects/zleveftprint.h"
 #include "output/vsfavgoutput.h"
+#include "output/vsfcontext.h"
 #include "output/vsfmodelview.h"
 #include "output/vsfoutput.h"
 #include "output/vsfprint.h"
 #include "output/vsfresults.h"
 #include "output/vsfselrow.h"
+#include "output/vsfsync.h"
 #include "support/hoststubs.h"
 #include "support/nomemory.h"
 

@@ -2,7 +2,7 @@
 // kept) and the "SISCorrelation" table (the candidates by their SIS statistic, the kept ones
 // and up to five of the screened-out ones). The ranking itself is the path's (vsfscreen.cpp).
 #include "output/vsfscreentables.h"
-#include "driver/vsfcontext.h"
+#include "output/vsfcontext.h"
 #include "output/vsfmodelview.h"
 #include "output/vsfprint.h"
 #include "output/vsfresults.h"

@@ -2,7 +2,7 @@
 // _VSFIND<n> (effect syntax for a later MODEL statement) and _VSFMOD<n> (the OUTDESIGN
 // columns), and the text of the effects in the model before selection for the step notes.
 // Declared in output/vsfprinters.h and output/vsfresults.h.
-#include "driver/vsfcontext.h"
+#include "output/vsfcontext.h"
 #include "output/vsfmodelview.h"
 #include "output/vsfoutdesign.h"
 #include "output/vsfprint.h"

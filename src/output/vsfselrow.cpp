@@ -5,7 +5,7 @@
 
 #include "design/levreg.h"
 #include "design/levrow.h"
-#include "driver/vsfcontext.h"
+#include "output/vsfcontext.h"
 #include "output/vsfmodelview.h"
 #include "support/hoststubs.h"
 #include "support/nomemory.h"

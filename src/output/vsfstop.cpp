@@ -1,7 +1,7 @@
 // Why the selection stopped and which model was chosen: the "StopReason" and "StopDetails"
 // tables and the note naming the criterion of the selected model. Declared in output/vsfprinters.h.
-#include "driver/vsfcontext.h"
 #include "model/vsfformulas.h"
+#include "output/vsfcontext.h"
 #include "output/vsfmodelview.h"
 #include "output/vsfprint.h"
 #include "output/vsfprinters.h"

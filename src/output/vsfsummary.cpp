@@ -2,8 +2,8 @@
 // entered or removed, the model's size and its fit criteria, and a marker on the step that
 // each criterion judges best. It binds after its rows; its data feeds the criterion plots.
 // Declared in output/vsfprinters.h.
-#include "driver/vsfcontext.h"
 #include "model/vsfformulas.h"
+#include "output/vsfcontext.h"
 #include "output/vsfmodelview.h"
 #include "output/vsfprint.h"
 #include "output/vsfprinters.h"

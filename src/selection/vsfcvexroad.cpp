@@ -14,13 +14,13 @@
 #include "data/vsfcvexsums.h"
 #include "data/vsfdata.h"
 #include "data/vsfthread.h"
-#include "driver/vsfreaders.h"
 #include "kernels/vsfcvkernels.h"
 #include "kernels/vsfrowwalk.h"
 #include "model/vsfmodel.h"
 #include "model/vsfsweep.h"
 #include "numerics/packedtri.h"
 #include "support/hostif.h"
+#include "support/testthread.h"
 #include "support/vsfoptions.h"
 
 #include <algorithm>

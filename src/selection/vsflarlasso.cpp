@@ -6,7 +6,6 @@
 #include "selection/vsflarlasso.h"
 
 #include "data/vsfthread.h"
-#include "driver/vsfreaders.h"
 #include "kernels/vsflarcallbacks.h"
 #include "kernels/vsfrowwalk.h"
 #include "model/vsfmodel.h"
@@ -18,6 +17,7 @@
 #include "support/hoststubs.h"
 #include "support/notbuilt.h"
 #include "support/testhooks.h"
+#include "support/testthread.h"
 #include "support/vsfoptions.h"
 
 #include <algorithm>

@@ -5,13 +5,14 @@
 
 #include "data/vsfdata.h"
 #include "data/vsfpage.h"
-#include "data/vsfsync.h"
-#include "driver/vsfcontext.h"
-#include "driver/vsfeffects.h"
+#include "driver/vsfdesignsource.h"
 #include "driver/vsfpostinit.h"
 #include "host/ext/extlist.h"
 #include "host/ext/qkpgf.h"
 #include "host/pools.h"
+#include "output/vsfcontext.h"
+#include "output/vsfeffects.h"
+#include "output/vsfsync.h"
 #include "support/hoststubs.h"
 #include "support/testhooks.h"
 

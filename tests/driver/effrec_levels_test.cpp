@@ -1,9 +1,9 @@
 // Effect records on hand-built designs: the level tables of split effects, the Shell sort
 // of the splitter, the grouping of cells into records, and names of split records whose
 // numbered level labels are long.
-#include "driver/vsfcontext.h"
-#include "driver/vsfeffects.h"
 #include "host/hostcore.h"
+#include "output/vsfcontext.h"
+#include "output/vsfeffects.h"
 #include "output/vsfresults.h"
 
 #include <gtest/gtest.h>

@@ -2,8 +2,8 @@
 // parser and CSV data sets) and collects the settings and the logged messages.
 #pragma once
 
-#include "driver/vsfcontext.h"
 #include "host/hostlog.h"
+#include "output/vsfcontext.h"
 
 #include <string>
 #include <utility>

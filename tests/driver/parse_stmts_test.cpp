@@ -5,6 +5,7 @@
 #include "driver/vsfreaders.h"
 #include "host/supervisor.h"
 #include "support/hoststubs.h"
+#include "support/testthread.h"
 
 #include <gtest/gtest.h>
 

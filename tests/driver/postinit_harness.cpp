@@ -3,6 +3,7 @@
 // what they were handed instead of fitting.
 #include "postinit_harness.h"
 
+#include "display/vsfdisplay.h"
 #include "driver/vsfmain.h"
 #include "driver/vsfpostinit.h"
 #include "driver/vsfsteps.h"

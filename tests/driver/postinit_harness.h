@@ -4,8 +4,8 @@
 // are replaced by recorders that keep what each BY group handed them.
 #pragma once
 
-#include "driver/vsfcontext.h"
 #include "host/hostlog.h"
+#include "output/vsfcontext.h"
 
 #include <map>
 #include <string>

@@ -2,9 +2,10 @@
 // return codes, output failures and the release of every pool and extension on each road.
 #include "fakehost.h"
 
-#include "driver/vsfcontext.h"
+#include "display/vsfdisplay.h"
 #include "driver/vsfmain.h"
 #include "driver/vsfsteps.h"
+#include "output/vsfcontext.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // The ranking of a step's candidates that the Candidates table and the candidates plot
 // share: candidates whose value could not be worked out (the largest doubles) keep a place
 // among the worst, missing values are left out, and the order follows the criterion.
-#include "driver/vsfcontext.h"
 #include "host/hostcore.h"
+#include "output/vsfcontext.h"
 #include "output/vsfprinters.h"
 #include "support/hoststubs.h"
 

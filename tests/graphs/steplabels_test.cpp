@@ -1,10 +1,10 @@
 // Step labels, parameter labels and label thinning of the selection path: numbering and
 // signs, steps without an effect, the MAXSTEPLABEL cut with its warning, the group methods'
 // several changes per step, and which curve labels a coefficient plot keeps.
-#include "driver/vsfcontext.h"
 #include "graphs/vsfglabels.h"
 #include "host/hostcore.h"
 #include "host/hostlog.h"
+#include "output/vsfcontext.h"
 #include "support/hoststubs.h"
 
 #include <gtest/gtest.h>

@@ -3,6 +3,7 @@
 // model's tables passed on to the caller instead of being dropped.
 #include "resultsfixture.h"
 
+#include "display/vsfdisplay.h"
 #include "host/hostlog.h"
 #include "host/output/outputdoc.h"
 #include "output/vsfprint.h"

@@ -3,8 +3,8 @@
 // test fills, and the JSON of the output document for structural checks.
 #pragma once
 
-#include "driver/vsfcontext.h"
 #include "host/minijson.h"
+#include "output/vsfcontext.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // Effect records of the selection: one record per model effect, or, with SPLIT, one per
 // level combination of an effect's split CLASS variables; their names, parameter counts
 // and the containment relation between split records. Levels come from the design library.
-// Declared in driver/vsfeffects.h.
-#include "driver/vsfcontext.h"
-#include "driver/vsfeffects.h"
+// Declared in output/vsfeffects.h.
+#include "output/vsfcontext.h"
+#include "output/vsfeffects.h"
 #include "output/vsfresults.h"
 #include "support/hoststubs.h"
 #include "support/nomemory.h"

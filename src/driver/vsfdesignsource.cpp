@@ -1,24 +1,25 @@
 // The design-context adapter of the reading pass: vsfData builds the pass's settings and
 // effect list from the run's context and reads the BY group through the design library's
 // rows (DATA=, then the held-out data sets, whose variables the library is pointed at in
-// turn); vsfRoleOfValue matches a ROLEVAR= value to its role. Declared in data/vsfdata.h.
+// turn).
+#include "driver/vsfdesignsource.h"
+
 #include "data/vsfdata.h"
 
-#include "data/vsfsync.h"
 #include "design/levnames.h"
 #include "design/levreg.h"
 #include "design/levrow.h"
 #include "design/levrowwork.h"
 #include "design/levtables.h"
-#include "driver/vsfcontext.h"
-#include "driver/vsfeffects.h"
-#include "driver/vsfpostinit.h"
-#include "driver/vsfreaders.h"
 #include "model/vsfmodel.h"
+#include "output/vsfcontext.h"
+#include "output/vsfeffects.h"
 #include "output/vsfmodelview.h"
+#include "output/vsfsync.h"
 #include "support/hoststubs.h"
 #include "support/nomemory.h"
 #include "support/poolalloc.h"
+#include "support/testthread.h"
 
 #include <algorithm>
 #include <cmath>
@@ -350,49 +351,6 @@ uint8_t designSparseVote(const LevDesign* d, const LevEffect& e) {
   }
   return static_cast<uint8_t>(useSparseRepresentation(t));
 }
-
-} // namespace
-
-void vsfPointReadBlockAt(LevReadBlock* rb, HostDataSet* data) {
-  rb->data = data;
-  rb->formattedVector = rb->plainVector = nullptr;
-  rb->formattedRecord = rb->plainRecord = nullptr;
-}
-
-void vsfReleaseReadBlock(LevReadBlock* rb) {
-  QkPool* general = v_global_gcb_anchor != nullptr ? v_global_gcb_anchor->defaultPool : nullptr;
-  for (HostReadVector* v : {rb->formattedVector, rb->plainVector})
-    if (v != nullptr)
-      xvgett(v);
-  for (char* r : {rb->formattedRecord, rb->plainRecord})
-    if (r != nullptr && general != nullptr)
-      general->free(general, r);
-}
-
-int32_t vsfRoleOfValue(const VsfRoleValue& train, const VsfRoleValue& validate,
-                       const VsfRoleValue& test, bool testData, const char* text, int32_t length) {
-  // Leading blanks are stripped, trailing blanks do not count.
-  while (length > 0 && text[0] == ' ') {
-    ++text;
-    --length;
-  }
-  while (length > 0 && text[length - 1] == ' ')
-    --length;
-  const VsfRoleValue* values[3] = {&train, &validate, &test};
-  const int32_t roles[3] = {VSF_ROLE_TRAIN, VSF_ROLE_VALIDATE, VSF_ROLE_TEST};
-  for (int i = 0; i < 3; ++i) {
-    const VsfRoleValue& v = *values[i];
-    if (length == 0
-            ? v.length < 0
-            : (v.length == length && std::memcmp(v.text, text, static_cast<size_t>(length)) == 0))
-      return roles[i];
-  }
-  if (train.length == 0)
-    return VSF_ROLE_TRAIN;
-  return (test.length != 0 || testData) ? VSF_ROLE_NONE : VSF_ROLE_TEST;
-}
-
-namespace {
 
 // Fills the settings that follow from the run's options, statements and PERFORMANCE
 // settings; they hold for every BY group, so they are filled once per run.

@@ -2,9 +2,10 @@
 // (and, with BEST=, only the best-ranked of them) are fitted again without selection over
 // new resamples, and the averaged estimates of that plain fit are shown. The selection
 // settings are switched to a plain fit for the second pass and restored after it.
-// Declared in output/vsfaverage.h.
-#include "driver/vsfcontext.h"
+// Declared in display/vsfdisplay.h.
+#include "display/vsfdisplay.h"
 #include "output/vsfaverage.h"
+#include "output/vsfcontext.h"
 #include "output/vsfprint.h"
 #include "output/vsfprinters.h"
 #include "output/vsfresults.h"

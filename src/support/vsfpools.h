@@ -1,4 +1,4 @@
-// Named kernel pools of the driver.
+// Named kernel pools: the run's pools for BY groups, pages, steps and graphs.
 #pragma once
 
 #include "support/hostif.h"

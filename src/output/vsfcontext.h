@@ -1,16 +1,18 @@
 // VsfContext: the whole state of one run of the procedure, owned by the procedure main.
 // Fields follow the order the driver documents; everything is zero after vsfPreInit
-// unless a default is set there or by a statement reader.
+// unless a default is set there or by a statement reader. It holds the results state of
+// this layer by value, so it lives here, the highest layer whose state it holds: the
+// results printers and the graphs take it without reaching up to the driver.
 #pragma once
 
 #include "data/vsfdata.h"
 #include "design/levreg.h"
-#include "driver/vsfeffects.h"
-#include "driver/vsfpostinit.h"
 #include "model/vsfmodel.h"
 #include "output/vsfaverage.h"
+#include "output/vsfeffects.h"
 #include "output/vsfoutput.h"
 #include "output/vsfresstate.h"
+#include "output/vsfsync.h"
 #include "support/hostif.h"
 #include "support/vsfoptions.h"
 
@@ -60,7 +62,7 @@ struct VsfContext {
   HostDataSet* inest;           // INEST= (adaptive weights), or null
   VsfBagVec bags;               // the observation bags of the reading pass
   VsfDataSettings dataSettings; // what the reading pass reads: the run's options once, the
-                                // BY group's design each group (vsfdesignsource.cpp)
+                                // BY group's design each group (driver/vsfdesignsource.cpp)
   uint8_t dataSettingsReady;    // dataSettings holds the run's options
   uint8_t dataReadOnce;         // no step after a group's reading pass reads DATA= again
   ThreadPuddle puddle;          // the worker threads

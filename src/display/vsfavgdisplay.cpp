@@ -1,0 +1,119 @@
+// The results of a model-averaged BY group in their order (data and design tables, then
+// the averaging tables and graphs in their group, with every sample's selected model under
+// DETAILS), and the fit of model averaging. Declared in display/vsfdisplay.h.
+#include "display/vsfdisplay.h"
+#include "graphs/vsfgraph.h"
+#include "model/vsfserialize.h"
+#include "output/vsfaverage.h"
+#include "output/vsfcontext.h"
+#include "output/vsfprint.h"
+#include "output/vsfprinters.h"
+#include "selection/vsfprocess.h"
+#include "selection/vsfresample.h"
+
+#include <string>
+
+namespace {
+
+// The tables of one sample's selected model, read from its final record in the resampler's
+// file at *position, inside the group "Sample<k>".
+[[nodiscard]] int32_t showSample(VsfContext* ctx, VsfResampler* r, int32_t i, int32_t k,
+                                 int64_t* position, int32_t level) {
+  RvqObject* group = vsfOpenGroup(
+      ctx, ("Sample" + std::to_string(k)).c_str(),
+      {rvqFlag(RvqAttrId::Numbered, 1), rvqTextHandle(RvqAttrId::Stem, vsfText("Sample")),
+       vsfaLabel(vsfMsgArgs(1151, {k})), rvqDouble(RvqAttrId::GroupNumber, k),
+       rvqFlag(RvqAttrId::GroupKind, 0)});
+  vsfLevelNote(ctx, level, vsfMsgArgs(485, {k}), false);
+  VsfModel sample{};
+  sample.options = ctx->model.options;
+  sample.dataSettings = ctx->model.dataSettings;
+  sample.stepScratch = r->modelScratch;
+  sample.stepScratchPos = position;
+  sample.pool = ctx->byPool;
+  // With step details the sample's step records are shown before its selected model.
+  const VsfModelOptions& o = ctx->options;
+  const int64_t first = *position;
+  int32_t rc = 0;
+  if (o.details >= 2)
+    rc = vsfDisplaySteps(ctx, r->modelScratch, position, i);
+  if (rc == 0)
+    rc = vsfSeekFinalRecord(&sample, i);
+  if (rc == 0 && vsfRestoreModel(&sample) != 0)
+    rc = -6;
+  if (rc == 0 && sample.fitStatus == VFS_DONE) {
+    // The coefficient graph reads the sample's step records again from their start.
+    int64_t steps = first;
+    rc = vsfDisplayModel(ctx, &sample, nullptr, &steps, i);
+  }
+  if (ctx->outputGroup != nullptr) {
+    vsfCloseObject(ctx->outputGroup);
+    ctx->outputGroup = nullptr;
+  }
+  vsfCloseObject(group);
+  vsfLevelMark(ctx, level);
+  return rc;
+}
+
+// MODELAVERAGE DETAILS: every sample's selected model, numbered from 1 across the resamplers.
+[[nodiscard]] int32_t sampleTables(VsfContext* ctx, int32_t level) {
+  VsfResampling* d = ctx->resampling;
+  int32_t k = 0;
+  for (int32_t j = 0; j < d->count; ++j) {
+    VsfResampler* r = &d->resamplers[j];
+    int64_t position = 0;
+    for (int32_t i = 0; i < r->sampleCount; ++i)
+      if (int32_t rc = showSample(ctx, r, i, ++k, &position, level); rc != 0)
+        return rc;
+  }
+  return 0;
+}
+
+} // namespace
+
+int32_t vsfResampleResults(VsfContext* ctx) {
+  const VsfModelAverageSettings& ma = ctx->stmt.ma;
+  const bool refit = ctx->resampling->settings.refitInProgress != 0;
+  VsfModel* m = &ctx->model;
+  int32_t rc = 0;
+  // The first pass opens with the tables of the data and the design, then gathers its own
+  // tables in a group; the refit's tables sit in the group that the refit opened.
+  RvqObject* group = nullptr;
+  if (!refit) {
+    if ((rc = vsfpNobs(ctx, m)) != 0 || (rc = vsfDesignTables(ctx, m->pool)) != 0)
+      return rc;
+    group =
+        vsfOpenGroup(ctx, "InitialAverage",
+                     {vsfaLabel(vsfMsg(ma.refit ? 1221 : 1222)), rvqFlag(RvqAttrId::GroupKind, 0)});
+  }
+  if (ma.details && (rc = sampleTables(ctx, refit ? 3 : 2)) != 0)
+    return rc;
+  if (refit) {
+    rc = vsfpModelString(ctx, m, m->pool);
+  } else {
+    RvqText* pctData = nullptr; // the selection-percentage table when it serves the plot
+    const int32_t pctRows =
+        ma.espLevel != 0 ? vsfpBootstrapSelFreq(ctx, vsfgSelectPctShared(ctx) ? 1 : 0, &pctData)
+                         : 0;
+    rc = vsfgBootstrapSelFreq(ctx, &pctData, pctRows);
+    if (rc == 0 && ma.msfLevel != 0)
+      rc = vsfpModelFreq(ctx);
+  }
+  if (rc == 0 && ma.pestLevel != 0)
+    rc = vsfpAverageEstimates(ctx, ma.nonzeroParms != 0 && !refit, refit);
+  if (rc == 0)
+    rc = vsfgBootstrapParmHistogram(ctx, m, refit);
+  if (rc == 0 && group != nullptr)
+    vsfCloseObject(group);
+  return rc;
+}
+
+int32_t vsfAverageFit(VsfContext* ctx) {
+  const bool refit = ctx->resampling->settings.refitInProgress != 0;
+  int32_t rc = vsfResamplersInit(ctx->resampling, ctx->maxRowsPerPage, refit);
+  if (rc == 0)
+    rc = vsfProcess(&ctx->model, ctx->resampling);
+  if (rc == 0)
+    rc = vsfPostBootstrap(ctx);
+  return rc;
+}
