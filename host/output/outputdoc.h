@@ -3,6 +3,8 @@
 // renderers read it; the protocol state (objects, handles, texts) lives in rvqobjects.h.
 #pragma once
 
+#include "support/protocol.h"
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -25,8 +27,7 @@ struct OutputFormat {
 };
 
 // Column types of a table, as the module declares them.
-// Int binds an int32, Int64 an int64 (counts and sizes that outgrow 32 bits).
-enum class ColumnType : int32_t { Char1 = 1, Int = 3, Int64 = 4, Double = 5, Chars = 6, Text = 66 };
+using ColumnType = RvqColumnType;
 
 struct OutputColumn {
   std::string name;

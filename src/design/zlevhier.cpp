@@ -87,9 +87,10 @@ int32_t zlevhier(HierarchyRequest* req) {
   if (E <= 0)
     return kVsfNoMemory;
   int32_t (*compare)(int32_t, int32_t, EffectVarSummary*) = nullptr;
-  if (req->hierarchy == 2)
+  if (req->hierarchy == HIER_SINGLECLASS)
     compare = levefc_class;
-  else if (req->hierarchy == 1 || (req->hierarchy == 0 && req->method == VM_BACKWARD))
+  else if (req->hierarchy == HIER_SINGLE ||
+           (req->hierarchy == HIER_NONE && req->method == VM_BACKWARD))
     compare = levefc_all;
   else
     return 0;

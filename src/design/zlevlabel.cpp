@@ -8,6 +8,7 @@
 #include "design/levlevel.h"
 
 #include "support/hoststubs.h"
+#include "support/protocol.h"
 #include "support/wzstr.h"
 
 #include <cmath>
@@ -91,7 +92,7 @@ int32_t zlevEfParmLabel(LevDesign* d, QkPool* pool, int32_t e, int32_t W) {
     const int32_t size = A + std::max(W, nameLength) + S + 1;
     std::string label(static_cast<size_t>(size), ' ');
     label.replace(0, static_cast<size_t>(nameLength), name);
-    int32_t at = d->parmLabelStyle == 1 ? std::max(W, nameLength) : nameLength;
+    int32_t at = d->parmLabelStyle == LSTYLE_SEPARATE ? std::max(W, nameLength) : nameLength;
     const int32_t* row = ef.columnTable != nullptr
                              ? ef.columnTable + static_cast<size_t>(k) * ef.columnRowWidth
                              : nullptr;

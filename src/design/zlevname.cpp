@@ -9,6 +9,7 @@
 #include "effects/levalloc.h"
 #include "effects/zmn.h"
 #include "support/hoststubs.h"
+#include "support/protocol.h"
 #include "support/wzstr.h"
 
 #include <cmath>
@@ -337,7 +338,7 @@ int32_t ParmName(LevRegContext* ctx) {
 int32_t zlevParmName(LevRegContext* ctx, int32_t count, const int32_t* effects) {
   LevDesign* d = ctx->design;
   d->longestName = d->longestLabel = 0;
-  if (d->parmLabelStyle == 0)
+  if (d->parmLabelStyle == LSTYLE_INTERLACED)
     return ParmName(ctx);
   ensureColumnTables(ctx);
   QkPool* pool = levGroupPool(ctx);

@@ -12,6 +12,7 @@
 #include "design/levtables.h"
 #include "design/levthread.h"
 #include "support/hoststubs.h"
+#include "support/protocol.h"
 #include "support/wzstr.h"
 #include "support/ztree.h"
 
@@ -341,7 +342,7 @@ void namesAndTables(LevRegContext* ctx, QkPool* pool) {
   for (int32_t e = 0; e < d->effectCount; ++e)
     zlevLevelsAllOne(ctx, &d->effects[e], strides, pool);
   d->nameCounters[0] = d->nameCounters[1] = 0;
-  if (d->parmLabelStyle == 0) {
+  if (d->parmLabelStyle == LSTYLE_INTERLACED) {
     ParmName(ctx);
   } else {
     d->columnNames = levArray<char*>(pool, static_cast<size_t>(d->columnCount));

@@ -135,7 +135,7 @@ int32_t vsfDisplaySteps(VsfContext* ctx, void* scratch, int64_t* position, int32
     F = -1, S = 1;
   else
     F = before - 1, S = 0;
-  const bool notes = (o.stepDetails & 1) != 0 || o.details >= 2;
+  const bool notes = (o.stepDetails & 1) != 0 || o.details >= DETAILS_STEPS;
   int64_t localPosition = 0;
   int64_t* pos = position != nullptr ? position : &localPosition;
   RvqObject* stepsGroup =
@@ -390,11 +390,11 @@ int32_t vsfResults(VsfContext* ctx) {
     // For the elastic net the curve is drawn when no L2 search ran or the search is shown.
     const bool path = o.method >= VM_LAR && o.method <= VM_ELASTICNET_LS;
     const bool elasticNet = o.method == VM_ELASTICNET || o.method == VM_ELASTICNET_LS;
-    if (path && (!elasticNet || o.showL2Search || o.l2Search == 1) &&
+    if (path && (!elasticNet || o.showL2Search || o.l2Search == L2S_NONE) &&
         (rc = vsfgCvExternal(ctx, m)) != 0)
       return rc;
   }
-  if (o.stepDetails != 0 || o.details >= 2) {
+  if (o.stepDetails != 0 || o.details >= DETAILS_STEPS) {
     if ((rc = vsfDisplaySteps(ctx, nullptr, nullptr, -1)) != 0)
       return rc;
   }
@@ -415,7 +415,8 @@ int32_t vsfFitAndDisplay(VsfContext* ctx) {
   LevRegContext* dc = &ctx->design;
   zlevEftVarLevNames(dc, 0, nullptr);
   zlevLevelsAll(dc, 0, nullptr);
-  if ((vsfDesign(ctx) != nullptr && vsfDesign(ctx)->parmLabelStyle == 0) || ctx->postFit != nullptr)
+  if ((vsfDesign(ctx) != nullptr && vsfDesign(ctx)->parmLabelStyle == LSTYLE_INTERLACED) ||
+      ctx->postFit != nullptr)
     zlevParmName(dc, 0, nullptr);
   if (o.split && (rc = vsfMakeEffectNames(ctx, ctx->byPool)) != 0)
     return rc;

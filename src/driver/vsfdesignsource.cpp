@@ -387,7 +387,7 @@ void fillRunSettings(VsfContext* ctx, VsfDataSettings* s) {
   s->noStandardize = st.noStandardize;
   s->noprint = ctx->noprint;
   s->l2Steps = o.l2Steps;
-  s->enTuneRows = o.showL2Search && o.l2Search != 1;
+  s->enTuneRows = o.showL2Search && o.l2Search != L2S_NONE;
   s->testFraction = o.testFraction;
   s->validateFraction = o.validateFraction;
   s->trainFraction = o.trainFraction;

@@ -14,7 +14,7 @@ namespace {} // namespace
 
 int32_t parse_bootstrap(VsfContext* ctx, ParsedStatement* m) {
   VsfModelAverageSettings& a = ctx->stmt.ma;
-  if (ctx->options.l2Search != 1)
+  if (ctx->options.l2Search != L2S_NONE)
     return stmtFail(ctx, 11, 3000, -46);
   // Each sample's draws would have to be replayed across the external folds; the resampling
   // road does not do that, so the combination is refused before any data is read.

@@ -143,9 +143,9 @@ void readElasticNet(VsfContext* ctx, ParsedStatement* m, int32_t method) {
     }
     if (o.l2 >= 0) {
       o.showL2Search = 0;
-      if (o.l2Search != 1)
+      if (o.l2Search != L2S_NONE)
         xpmlog(848, 2108);
-      o.l2Search = 1;
+      o.l2Search = L2S_NONE;
       if (o.l2Steps != 50)
         xpmlog(848, 2109);
       o.l2Steps = 2;
@@ -157,11 +157,11 @@ void readElasticNet(VsfContext* ctx, ParsedStatement* m, int32_t method) {
       o.l2High = 1;
     } else if (!(o.l2High > o.l2Low)) {
       o.l2 = o.l2Low;
-      o.l2Search = 1;
+      o.l2Search = L2S_NONE;
       o.showL2Search = 0;
       xpmlog(848, 2122);
     } else if (o.l2Search == L2S_NONE) {
-      o.l2Search = 3;
+      o.l2Search = L2S_GRID;
     }
   } else {
     if (o.enscale) {
@@ -172,9 +172,9 @@ void readElasticNet(VsfContext* ctx, ParsedStatement* m, int32_t method) {
       xpmlog(848, 2103);
       o.l2 = 0;
     }
-    if (o.l2Search != 1) {
+    if (o.l2Search != L2S_NONE) {
       xpmlog(848, 2104);
-      o.l2Search = 1;
+      o.l2Search = L2S_NONE;
     }
     if (o.l2Steps != 50) {
       xpmlog(848, 2105);
@@ -371,7 +371,7 @@ void readStatisticsAndDetails(VsfContext* ctx, ParsedStatement* m) {
     *stats[i] = stmtFlag(m, ModelFlag::StatSl + i) || o.statAll;
   o.statStb = stmtFlag(m, ModelFlag::Stb);
 
-  if (o.details > 1) {
+  if (o.details >= DETAILS_STEPS) {
     o.stepDetails |= 1;
     o.candidatesShown = stmtFlag(m, ModelFlag::CandidatesAll)
                             ? 2147483647
@@ -393,9 +393,9 @@ void readStatisticsAndDetails(VsfContext* ctx, ParsedStatement* m) {
 void readDropAndOrder(VsfContext* ctx, ParsedStatement* m) {
   VsfModelOptions& o = ctx->options;
   o.drop = static_cast<uint8_t>(stmtInt(m, ModelSlot::Drop, DROP_BEFOREADD));
-  if (o.drop != 1 && o.select == VC_SL) {
+  if (o.drop != DROP_BEFOREADD && o.select == VC_SL) {
     stmtWarn(ctx, 120);
-    o.drop = 1;
+    o.drop = DROP_BEFOREADD;
   }
   o.orderSelect = stmtFlag(m, ModelFlag::OrderSelect);
   if (o.orderSelect && o.method == VM_BACKWARD) {

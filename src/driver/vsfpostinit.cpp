@@ -468,7 +468,7 @@ namespace {
   if (int32_t rc = checkEffects(ctx); rc != 0)
     return rc;
   if (o.method != VM_STEPWISE)
-    o.drop = 1;
+    o.drop = DROP_BEFOREADD;
   return 0;
 }
 
@@ -508,7 +508,7 @@ void buildShapeAndThreads(VsfContext* ctx) {
     full = 1;
   // The trials of an L2 search share one X'X and add their ridge to its diagonal; without it
   // every trial would make its data passes again. Screening exists to avoid the full matrix.
-  if (o.method == VM_ELASTICNET && o.l2Search != 1 && o.screen == SCREEN_NONE &&
+  if (o.method == VM_ELASTICNET && o.l2Search != L2S_NONE && o.screen == SCREEN_NONE &&
       !po.sscpIncremental && d->effectCount <= kL2SearchFullEffects)
     full = 1;
   if (po.sscpIncremental && o.method == VM_BACKWARD)
@@ -551,8 +551,8 @@ void penalizedMethodSettings(VsfContext* ctx) {
     }
     po.allDense = 1;
     po.allSparse = 0;
-    if (o.hierarchy != 0) {
-      o.hierarchy = 0;
+    if (o.hierarchy != HIER_NONE) {
+      o.hierarchy = HIER_NONE;
       note(205);
     }
   }
@@ -834,11 +834,11 @@ void titleAndPostFitStatements(VsfContext* ctx) {
   VsfModelOptions& o = ctx->options;
   VsfPerfOptions& po = ctx->stmt.perfOptions;
   o.fullSweep = po.fullSweep;
-  if (o.fullXpx && po.fullSweep != 1) {
+  if (o.fullXpx && po.fullSweep != SWEEP_NEVER) {
     if (po.sscpFull)
       note(4001);
-    po.fullSweep = 1;
-    o.fullSweep = 1;
+    po.fullSweep = SWEEP_NEVER;
+    o.fullSweep = SWEEP_NEVER;
   }
   return 0;
 }

@@ -81,28 +81,28 @@ RvqObject* createData(RvqObject* parent, const char* name, RvqText* description,
   return static_cast<RvqObject*>(a[2].value.ptr);
 }
 
-void column(RvqObject* data, int32_t type, const char* name, void* bound, int32_t width) {
-  if (type == 6)
+void column(RvqObject* data, RvqColumnType type, const char* name, void* bound, int32_t width) {
+  if (type == RvqColumnType::Chars)
     call(data, RvqMethod::DefineColumn,
-         {rvqInt(RvqAttrId::ColumnType, type), rvqTextHandle(RvqAttrId::Name, text(name)),
+         {rvqColumnType(type), rvqTextHandle(RvqAttrId::Name, text(name)),
           rvqInt(RvqAttrId::Width, width), rvqBound(RvqAttrId::Bound, bound)});
   else
     call(data, RvqMethod::DefineColumn,
-         {rvqInt(RvqAttrId::ColumnType, type), rvqTextHandle(RvqAttrId::Name, text(name)),
+         {rvqColumnType(type), rvqTextHandle(RvqAttrId::Name, text(name)),
           rvqBound(RvqAttrId::Bound, bound)});
 }
 
-void variableColumn(RvqObject* data, int32_t type, const char* name, HostVariable* var,
+void variableColumn(RvqObject* data, RvqColumnType type, const char* name, HostVariable* var,
                     const char* templateColumn, void* bound) {
   // The type and the name go beside the descriptor (a variable's column is named after it).
   RvqText* columnName = name != nullptr  ? text(name)
                         : var != nullptr ? text(var->name, var->nameLength)
                                          : text("");
-  std::vector<RvqAttr> a = {rvqInt(RvqAttrId::ColumnType, type),
-                            rvqTextHandle(RvqAttrId::Name, columnName), descriptor(var)};
+  std::vector<RvqAttr> a = {rvqColumnType(type), rvqTextHandle(RvqAttrId::Name, columnName),
+                            descriptor(var)};
   if (templateColumn != nullptr)
     a.push_back(rvqTextHandle(RvqAttrId::Template, text(templateColumn)));
-  if (type == 6)
+  if (type == RvqColumnType::Chars)
     a.push_back(rvqInt(RvqAttrId::Width, var != nullptr ? var->length : 1));
   a.push_back(rvqBound(RvqAttrId::Bound, bound));
   call(data, RvqMethod::DefineColumn, a);

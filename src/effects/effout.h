@@ -4,6 +4,7 @@
 #pragma once
 
 #include "support/hostif.h"
+#include "support/protocol.h"
 
 #include <cstdint>
 #include <initializer_list>
@@ -27,9 +28,9 @@ RvqAttr descriptor(HostVariable* var);
 
 // A data object: its columns are added by the helpers below.
 RvqObject* createData(RvqObject* parent, const char* name, RvqText* description, RvqText* label);
-void column(RvqObject* data, int32_t type, const char* name, void* bound, int32_t width = 0);
+void column(RvqObject* data, RvqColumnType type, const char* name, void* bound, int32_t width = 0);
 // A column standing for a data-set variable.
-void variableColumn(RvqObject* data, int32_t type, const char* name, HostVariable* var,
+void variableColumn(RvqObject* data, RvqColumnType type, const char* name, HostVariable* var,
                     const char* templateColumn, void* bound);
 void dynamic(RvqObject* data, const char* name, int32_t value);
 void endColumns(RvqObject* data);

@@ -49,9 +49,9 @@ void zlevEftLevelInfo(RvqObject* parent, LevDesign*, LevEftVar* record) {
   bool mm = record->kind == EV_MULTIMEMBER;
   RvqText* label = msgs(mm ? 906 : 908, {HostMsgArg(record->label, record->labelLength)});
   RvqObject* data = createData(parent, mm ? "MMLevelInfo" : "CollectionLevelInfo", msg(907), label);
-  column(data, 3, "Levels", &record->columnCount);
+  column(data, RvqColumnType::Int, "Levels", &record->columnCount);
   if (length > 0)
-    column(data, 6, "Values", values, length);
+    column(data, RvqColumnType::Chars, "Values", values, length);
   dynamic(data, "WD", length < 50 ? length : 50);
   endColumns(data);
   RvqObject* table = bind(parent, data, label, "LevelInfo");

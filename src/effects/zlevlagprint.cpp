@@ -48,10 +48,10 @@ struct Extras {
 
 void extraColumns(RvqObject* data, const Blocks& b, LevEftVar* record, Extras& e) {
   if (b.score)
-    column(data, 6, "ConstructedEffect", record->name, record->nameLength);
+    column(data, RvqColumnType::Chars, "ConstructedEffect", record->name, record->nameLength);
   else if (b.count == 2) {
-    column(data, 1, "Control", &e.control);
-    column(data, 3, "Role", &e.role);
+    column(data, RvqColumnType::Char1, "Control", &e.control);
+    column(data, RvqColumnType::Int, "Role", &e.role);
   }
 }
 
@@ -116,12 +116,12 @@ void zlevPrintLagDesignLevels(RvqObject* parent, LevEftVar* record, LevDesign* d
   std::vector<double> subjects(static_cast<size_t>(nw > 0 ? nw : 1));
   std::vector<double> periods(static_cast<size_t>(p > 0 ? p : 1));
   for (int32_t i = 0; i < nw; ++i) {
-    variableColumn(data, 5, nullptr, design->classes[lag->within[i]].var, "Subject",
-                   &subjects[static_cast<size_t>(i)]);
+    variableColumn(data, RvqColumnType::Double, nullptr, design->classes[lag->within[i]].var,
+                   "Subject", &subjects[static_cast<size_t>(i)]);
   }
   for (int32_t k = 1; k <= p; ++k) {
     RvqText* name = textf("Period%d", k);
-    std::vector<RvqAttr> a = {rvqInt(RvqAttrId::ColumnType, 5),
+    std::vector<RvqAttr> a = {rvqColumnType(RvqColumnType::Double),
                               rvqTextHandle(RvqAttrId::Name, name),
                               rvqTextHandle(RvqAttrId::Label, textf("%d", k)),
                               rvqTextHandle(RvqAttrId::Template, text("Period"))};
@@ -194,7 +194,7 @@ void zlevPrintLagDesign(RvqObject* parent, LevEftVar* record, LevDesign* design)
       int32_t width;
       const char* just;
       numericLayout(w.var, &width, &just);
-      a = {rvqInt(RvqAttrId::ColumnType, 5),
+      a = {rvqColumnType(RvqColumnType::Double),
            rvqTextHandle(RvqAttrId::Name, varName(w)),
            descriptor(w.var),
            rvqTextHandle(RvqAttrId::Template, text("WithinNumVar")),
@@ -205,7 +205,7 @@ void zlevPrintLagDesign(RvqObject* parent, LevEftVar* record, LevDesign* design)
            rvqTextHandle(RvqAttrId::Value, text(just, 1))};
     } else {
       subjectText[static_cast<size_t>(i)].assign(static_cast<size_t>(w.var->length) + 1, ' ');
-      a = {rvqInt(RvqAttrId::ColumnType, 6),
+      a = {rvqColumnType(RvqColumnType::Chars),
            rvqTextHandle(RvqAttrId::Name, varName(w)),
            rvqInt(RvqAttrId::Width, w.var->length),
            descriptor(w.var),
@@ -220,7 +220,7 @@ void zlevPrintLagDesign(RvqObject* parent, LevEftVar* record, LevDesign* design)
     const char* levelText = period.levelTexts != nullptr ? period.levelTexts[k - 1] : "";
     int32_t levelLength = period.levelTexts != nullptr ? effStrip(levelText, period.levelWidth) : 0;
     std::vector<RvqAttr> a = {
-        rvqInt(RvqAttrId::ColumnType, laggedNumeric ? 5 : 6),
+        rvqColumnType(laggedNumeric ? RvqColumnType::Double : RvqColumnType::Chars),
         rvqTextHandle(RvqAttrId::Template, text(laggedNumeric ? "PeriodNumVar" : "PeriodCharVar")),
         descriptor(lagged.var), rvqTextHandle(RvqAttrId::Name, name),
         rvqTextHandle(RvqAttrId::Label, textf("%.*s", levelLength, levelText))};

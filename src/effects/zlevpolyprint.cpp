@@ -50,23 +50,23 @@ void zlevPrintPolynomialScaling(RvqObject* parent, LevDesign* design, LevEftVar*
   std::vector<char> name(static_cast<size_t>(width) + 1, ' ');
   double minimum = 0, maximum = 0, nObs = 0, sumFreqs = 0, sumWeights = 0, sum = 0, sumSq = 0;
   double center = 0, scale = 0;
-  column(data, 6, "Variable", name.data(), width);
-  column(data, 5, "Minimum", &minimum);
-  column(data, 5, "Maximum", &maximum);
+  column(data, RvqColumnType::Chars, "Variable", name.data(), width);
+  column(data, RvqColumnType::Double, "Minimum", &minimum);
+  column(data, RvqColumnType::Double, "Maximum", &maximum);
   if (block != nullptr) {
-    column(data, 5, "nObs", &nObs);
-    column(data, 5, "SumFreqs", &sumFreqs);
+    column(data, RvqColumnType::Double, "nObs", &nObs);
+    column(data, RvqColumnType::Double, "SumFreqs", &sumFreqs);
     if (info->stdMethod == PM_WMOMENTS)
-      column(data, 5, "SumWeights", &sumWeights);
+      column(data, RvqColumnType::Double, "SumWeights", &sumWeights);
     if (info->centers != nullptr)
-      column(data, 5, "Sum", &sum);
+      column(data, RvqColumnType::Double, "Sum", &sum);
     if (info->scales != nullptr)
-      column(data, 5, "SumSq", &sumSq);
+      column(data, RvqColumnType::Double, "SumSq", &sumSq);
   }
   if (info->centers != nullptr)
-    column(data, 5, "Center", &center);
+    column(data, RvqColumnType::Double, "Center", &center);
   if (info->scales != nullptr)
-    column(data, 5, "Scale", &scale);
+    column(data, RvqColumnType::Double, "Scale", &scale);
   endColumns(data);
   RvqObject* table = bind(parent, data, label, "PolynomialScaling");
   for (int32_t i = 0; i < n; ++i) {

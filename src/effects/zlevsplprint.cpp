@@ -96,17 +96,17 @@ void zlevPrintSplineKnots(RvqObject* parent, LevDesign* design, LevEftVar* recor
   int32_t knotNumber = 0, scale = 0, scaleKnot = 0, boundary = 0;
   char control = ' ';
   std::vector<double> values(static_cast<size_t>(s.variables > 0 ? s.variables : 1));
-  column(data, 3, "KnotNumber", &knotNumber);
+  column(data, RvqColumnType::Int, "KnotNumber", &knotNumber);
   if (multiscale) {
-    column(data, 3, "Scale", &scale);
-    column(data, 3, "ScaleKnotNumber", &scaleKnot);
+    column(data, RvqColumnType::Int, "Scale", &scale);
+    column(data, RvqColumnType::Int, "ScaleKnotNumber", &scaleKnot);
   }
   if (bspline)
-    column(data, 3, "Boundary", &boundary);
+    column(data, RvqColumnType::Int, "Boundary", &boundary);
   for (int32_t j = 0; j < s.variables; ++j)
-    variableColumn(data, 5, nullptr, s.variable(j).var, "Variable",
+    variableColumn(data, RvqColumnType::Double, nullptr, s.variable(j).var, "Variable",
                    &values[static_cast<size_t>(j)]);
-  column(data, 1, "Control", &control);
+  column(data, RvqColumnType::Char1, "Control", &control);
   endColumns(data);
   RvqObject* table = bind(parent, data, label, "SplineKnots");
   int32_t degree = s.degree();
@@ -158,18 +158,18 @@ void zlevPrintBSplineDetails(RvqObject* parent, LevDesign* design, LevEftVar* re
     int32_t col = 0, scale = info->startScale, scaleColumn = 0, startKnot = 0, endKnot = 0;
     double left = 0.0, right = 0.0;
     char control = ' ';
-    column(data, 66, "Variable", &variableText);
-    column(data, 3, "Column", &col);
+    column(data, RvqColumnType::Text, "Variable", &variableText);
+    column(data, RvqColumnType::Int, "Column", &col);
     if (multiscale) {
-      column(data, 3, "Scale", &scale);
-      column(data, 3, "ScaleColumn", &scaleColumn);
+      column(data, RvqColumnType::Int, "Scale", &scale);
+      column(data, RvqColumnType::Int, "ScaleColumn", &scaleColumn);
     }
-    variableColumn(data, 5, "Left", v.var, nullptr, &left);
-    variableColumn(data, 5, "Right", v.var, nullptr, &right);
-    column(data, 6, "SupportingKnots", buffer, width);
-    column(data, 3, "StartKnot", &startKnot);
-    column(data, 3, "endKnot", &endKnot);
-    column(data, 1, "Control", &control);
+    variableColumn(data, RvqColumnType::Double, "Left", v.var, nullptr, &left);
+    variableColumn(data, RvqColumnType::Double, "Right", v.var, nullptr, &right);
+    column(data, RvqColumnType::Chars, "SupportingKnots", buffer, width);
+    column(data, RvqColumnType::Int, "StartKnot", &startKnot);
+    column(data, RvqColumnType::Int, "endKnot", &endKnot);
+    column(data, RvqColumnType::Char1, "Control", &control);
     endColumns(data);
     RvqObject* table = bind(parent, data, label, "BSplineDetails");
     int32_t piece = 0;
@@ -237,10 +237,10 @@ void zlevPrintTPFSplineDetails(RvqObject* parent, LevDesign* design, LevEftVar* 
     RvqText* variableText = name;
     int32_t col = 0, power = 0;
     double breakKnot = hostMissing(); // the intercept and power rows have no break knot
-    column(data, 66, "Variable", &variableText);
-    column(data, 3, "Column", &col);
-    column(data, 3, "Power", &power);
-    variableColumn(data, 5, "BreakKnot", v.var, nullptr, &breakKnot);
+    column(data, RvqColumnType::Text, "Variable", &variableText);
+    column(data, RvqColumnType::Int, "Column", &col);
+    column(data, RvqColumnType::Int, "Power", &power);
+    variableColumn(data, RvqColumnType::Double, "BreakKnot", v.var, nullptr, &breakKnot);
     endColumns(data);
     RvqObject* table = bind(parent, data, label, "TPFSplineDetails");
     if (info->tpfTerms == 2) {

@@ -49,8 +49,9 @@ std::string effectName(VsfContext* ctx, int32_t e) {
   out.create("Coeffs", nullptr);
   out.intColumn("Sample", &sample);
   for (int32_t j = 0; j < parms; ++j)
-    out.column({rvqInt(RvqAttrId::ColumnType, 5), vsfaName(names[static_cast<size_t>(j)].c_str()),
-                vsfaTemplate("Coefficient"), vsfaBound(&coef[static_cast<size_t>(j)])});
+    out.column({rvqColumnType(RvqColumnType::Double),
+                vsfaName(names[static_cast<size_t>(j)].c_str()), vsfaTemplate("Coefficient"),
+                vsfaBound(&coef[static_cast<size_t>(j)])});
   out.endColumns();
   out.bind("Stat.VARSIFTER.Phantom.BootstrapCoefficients",
            {hiddenUnlessShown(ctx), vsfaDataRef(ref)});

@@ -98,7 +98,7 @@ int32_t vsfgCandidates(VsfContext* ctx, VsfModel* step) {
   }
   const int32_t show = pl.candShow > 0 ? pl.candShow : 10;
   const int32_t shown = std::min(ranked.count, show);
-  const bool competitive = o.method == VM_STEPWISE && o.drop == 2;
+  const bool competitive = o.method == VM_STEPWISE && o.drop == DROP_COMPETITIVE;
   RvqText* title = shown < ranked.count ? vsfMsgArgs(competitive       ? 575
                                                      : ranked.addition ? 573
                                                                        : 574,

@@ -72,7 +72,7 @@ struct CoefData {
   }
 
   void valueColumn(const char* name, double* v, int32_t header) {
-    out.column({rvqInt(RvqAttrId::ColumnType, 5), vsfaName(name), vsfaLabel(vsfMsg(header)),
+    out.column({rvqColumnType(RvqColumnType::Double), vsfaName(name), vsfaLabel(vsfMsg(header)),
                 vsfaBound(v)});
   }
 

@@ -161,7 +161,7 @@ int32_t vsfgParmLabelText(const VsfContext* ctx, const LevDesign* d, int32_t k,
   int32_t nameLength = 0;
   const char* name = vsfEffectName(ctx, k, &nameLength);
   const int32_t c = v.columns != nullptr ? v.columns[j] : j;
-  if (d->parmLabelStyle == 0) {
+  if (d->parmLabelStyle == LSTYLE_INTERLACED) {
     int32_t length = 0;
     const char* text =
         vsfInterlacedText(d, (v.lev != nullptr ? v.lev->firstColumn : 0) + c, &length);

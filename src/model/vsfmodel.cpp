@@ -149,7 +149,7 @@ namespace {
 // The hierarchy switch, and (without SPLIT) the working counts of the hierarchy lists,
 // started from the counts the post-init checks made.
 [[nodiscard]] int32_t setUpHierarchy(VsfModel* m, const VsfModelOptions* o, int32_t nE) {
-  m->hierarchy = (o->hierarchy != 0 || o->method == VM_BACKWARD) ? 1 : 0;
+  m->hierarchy = (o->hierarchy != HIER_NONE || o->method == VM_BACKWARD) ? 1 : 0;
   if (o->split)
     return 0;
   m->hierAddCountInit = o->hierAddCountInit;

@@ -98,7 +98,7 @@ int32_t vsfpCandidates(VsfContext* ctx, VsfModel* m) {
       ranked.values[i] = hostMissing();
   const int32_t show = o.candidatesShown > 0 ? o.candidatesShown : 10;
   const int32_t r = std::min(show, n);
-  const bool competitive = o.method == VM_STEPWISE && o.drop == 2;
+  const bool competitive = o.method == VM_STEPWISE && o.drop == DROP_COMPETITIVE;
   RvqText* title;
   if (r < n)
     title = vsfMsgArgs(competitive ? 575 : addition ? 573 : 574, {show});
@@ -120,7 +120,7 @@ int32_t vsfpCandidates(VsfContext* ctx, VsfModel* m) {
   char* candidateFor = nullptr;
   int32_t forWidth = 0;
   out.create("Candidates", nullptr);
-  out.column({rvqInt(RvqAttrId::ColumnType, 3), vsfaName("Rank"), vsfaBound(&rank)});
+  out.column({rvqColumnType(RvqColumnType::Int), vsfaName("Rank"), vsfaBound(&rank)});
   out.charColumn("Effect", effect, We);
   if (competitive) {
     forWidth = std::max(vsfMsgLength(576), vsfMsgLength(577));
@@ -134,8 +134,8 @@ int32_t vsfpCandidates(VsfContext* ctx, VsfModel* m) {
     out.numberColumn("ProbF", &probf);
   } else {
     CriterionColumn cc = criterionColumn(o.select);
-    out.column({rvqInt(RvqAttrId::ColumnType, 5), vsfaTemplate("Criterion"), vsfaBound(&criterion),
-                vsfaName(cc.name), vsfaDyn("_criterionLabel"),
+    out.column({rvqColumnType(RvqColumnType::Double), vsfaTemplate("Criterion"),
+                vsfaBound(&criterion), vsfaName(cc.name), vsfaDyn("_criterionLabel"),
                 rvqTextHandle(RvqAttrId::Value, vsfText(cc.label))});
   }
   out.endColumns();

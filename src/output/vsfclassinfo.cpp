@@ -119,15 +119,15 @@ int32_t vsfpClassInfo(VsfContext* ctx, QkPool* pool) {
   int32_t levels = 0, split = 0;
   const bool splitColumn = ctx->stmt.cls.splitAny && !ctx->stmt.cls.splitAll;
   out.create("ClassLevelInfo", vsfMsg(580));
-  out.column({rvqInt(RvqAttrId::ColumnType, 6), vsfaName("Class"),
+  out.column({rvqColumnType(RvqColumnType::Chars), vsfaName("Class"),
               rvqInt(RvqAttrId::Width, std::max(nameWidth, 1)), vsfaLabel(vsfMsg(581)),
               vsfaBound(name)});
   if (splitColumn)
     out.intColumn("Split", &split, false);
-  out.column({rvqInt(RvqAttrId::ColumnType, 3), vsfaName("Levels"), vsfaLabel(vsfMsg(582)),
+  out.column({rvqColumnType(RvqColumnType::Int), vsfaName("Levels"), vsfaLabel(vsfMsg(582)),
               vsfaBound(&levels)});
   if (valuesWidth > 0)
-    out.column({rvqInt(RvqAttrId::ColumnType, 6), vsfaName("Values"),
+    out.column({rvqColumnType(RvqColumnType::Chars), vsfaName("Values"),
                 rvqInt(RvqAttrId::Width, valuesWidth), vsfaLabel(vsfMsg(583)), vsfaBound(values)});
   vsfCall(out.table, RvqMethod::SetDynamic,
           {vsfaDyn("WD"), rvqInt(RvqAttrId::Value, std::min(valuesWidth, 50))});
@@ -228,16 +228,16 @@ int32_t vsfpClassCoding(VsfContext* ctx, QkPool* pool) {
     HostMsgArg nameArg(name, nameLength);
     t.create("ClassLevelCoding", vsfMsgArgs(586, {nameArg}),
              {rvqTextHandle(RvqAttrId::Description, vsfText(name, nameLength))});
-    t.column({rvqInt(RvqAttrId::ColumnType, 6), vsfaName("Class"),
+    t.column({rvqColumnType(RvqColumnType::Chars), vsfaName("Class"),
               rvqInt(RvqAttrId::Width, std::max(nameWidth, 1)), vsfaBound(name)});
-    t.column({rvqInt(RvqAttrId::ColumnType, 6), vsfaName("Value"), vsfaLabel(vsfMsg(583)),
+    t.column({rvqColumnType(RvqColumnType::Chars), vsfaName("Value"), vsfaLabel(vsfMsg(583)),
               rvqInt(RvqAttrId::Width, std::max(valueWidth, 1)), vsfaDyn("valueHeader"),
               rvqTextHandle(RvqAttrId::Value, vsfMsgArgs(587, {nameArg})), vsfaBound(text)});
     for (int32_t j = 1; j <= n - dropLast; ++j) {
       char cname[16], head[16];
       std::snprintf(cname, sizeof cname, "X%d", j);
       std::snprintf(head, sizeof head, "%d", j);
-      t.column({rvqInt(RvqAttrId::ColumnType, 5), vsfaName(cname), vsfaLabel(vsfText(head)),
+      t.column({rvqColumnType(RvqColumnType::Double), vsfaName(cname), vsfaLabel(vsfText(head)),
                 vsfaTemplate("designvar"), vsfaBound(row + (j - 1))});
     }
     t.endColumns();

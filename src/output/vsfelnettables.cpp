@@ -35,13 +35,15 @@ int32_t vsfElasticNetCriterion(const VsfModelOptions& o) {
 int32_t vsfpElasticNetParaSummary(VsfContext* ctx) {
   const VsfModelOptions& o = ctx->options;
   const VsfModel* m = &ctx->model;
-  const bool searched = o.l2Search == 2 || o.l2Search == 3;
+  const bool searched = o.l2Search == L2S_GOLDEN || o.l2Search == L2S_GRID;
   VsfOut out(ctx);
   out.createFactoid("ElasticNetParaSummary", "Stat.VARSIFTER.ElasticNetParaSummary", vsfMsg(2001),
                     vsfMsg(2001));
-  out.entry(2002, rvqTextHandle(
-                      RvqAttrId::Value,
-                      vsfMsg(kSearchName[o.l2Search >= 1 && o.l2Search <= 3 ? o.l2Search : 1])));
+  out.entry(2002,
+            rvqTextHandle(
+                RvqAttrId::Value,
+                vsfMsg(kSearchName[o.l2Search >= L2S_NONE && o.l2Search <= L2S_GRID ? o.l2Search
+                                                                                    : L2S_NONE])));
   if (searched) {
     out.entry(2003, rvqDouble(RvqAttrId::Value, m->l2Low));
     out.entry(2004, rvqDouble(RvqAttrId::Value, m->l2High));

@@ -68,7 +68,7 @@ int32_t vsfpAnova(VsfContext* ctx, VsfModel* m, QkPool* pool) {
   out.numberColumn("SS", &ss);
   out.numberColumn("MS", &ms);
   out.numberColumn("FValue", &f);
-  out.column({rvqInt(RvqAttrId::ColumnType, 5), vsfaName("ProbF"), vsfaDyn("showProbF"),
+  out.column({rvqColumnType(RvqColumnType::Double), vsfaName("ProbF"), vsfaDyn("showProbF"),
               rvqInt(RvqAttrId::Value, vsfShowPValues(ctx) ? 1 : 0), vsfaBound(&p)});
   out.endColumns();
   out.bind("Stat.VARSIFTER.ANOVA");

@@ -41,7 +41,7 @@ int32_t vsfpModelInfo(VsfContext* ctx) {
       dc.responses != nullptr ? dc.responses[0].var
                               : (ctx->stmt.responses != nullptr ? ctx->stmt.responses[0] : nullptr);
   out.entry(687, textValue(vsfVariableNameText(response)));
-  bool competitive = o.method == VM_STEPWISE && o.drop == 2;
+  bool competitive = o.method == VM_STEPWISE && o.drop == DROP_COMPETITIVE;
   if (competitive) {
     out.entry(674, msgValue(439));
   } else if (!o.adaptive) {

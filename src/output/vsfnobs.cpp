@@ -23,7 +23,7 @@ struct NobsRow {
 };
 
 void labelColumns(VsfOut& out, NobsRow& row, int32_t labelWidth) {
-  out.column({rvqInt(RvqAttrId::ColumnType, 66), vsfaName("Label"), vsfaDyn("LabelWidth"),
+  out.column({rvqColumnType(RvqColumnType::Text), vsfaName("Label"), vsfaDyn("LabelWidth"),
               rvqInt(RvqAttrId::Value, labelWidth), vsfaBound(&row.label)});
   out.numberColumn("N", &row.n);
 }
@@ -63,7 +63,7 @@ void emitRow(VsfOut& out, NobsRow& row, int32_t label, double n) {
     vsfCall(out.table, RvqMethod::SetDynamic,
             {vsfaDyn("tableTitle"), rvqTextHandle(RvqAttrId::Value, vsfMsg(513))});
     source = vsfMsg(516);
-    out.column({rvqInt(RvqAttrId::ColumnType, 66), vsfaName("DataSource"), vsfaDyn("SourceWidth"),
+    out.column({rvqColumnType(RvqColumnType::Text), vsfaName("DataSource"), vsfaDyn("SourceWidth"),
                 rvqInt(RvqAttrId::Value, sourceWidth), vsfaBound(&source)});
   } else {
     out.create("NObs", vsfMsg(500));
@@ -142,7 +142,7 @@ void emitRow(VsfOut& out, NobsRow& row, int32_t label, double n) {
   out.create("NObs", vsfMsg(label), {rvqTextHandle(RvqAttrId::Description, vsfMsg(sourceMsg))});
   vsfCall(out.table, RvqMethod::SetDynamic,
           {vsfaDyn("tableTitle"), rvqTextHandle(RvqAttrId::Value, vsfMsg(label))});
-  out.column({rvqInt(RvqAttrId::ColumnType, 66), vsfaName("DataSource"), vsfaDyn("SourceWidth"),
+  out.column({rvqColumnType(RvqColumnType::Text), vsfaName("DataSource"), vsfaDyn("SourceWidth"),
               rvqInt(RvqAttrId::Value, sourceWidth), vsfaBound(&source)});
   labelColumns(out, row, labelWidth);
   out.numberColumn("NObsRead", read);

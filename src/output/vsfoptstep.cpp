@@ -177,8 +177,8 @@ void bestStepTable(VsfContext* ctx, VsfModel* m, int32_t steps, const int32_t* o
     vals[g.code] = optimalSteps[g.code] >= 0 ? vsfStepCriterion(m, g.code, optimalSteps[g.code])
                                              : hostMissing();
     std::snprintf(name, sizeof name, "%sVal", g.stem);
-    out.column({rvqInt(RvqAttrId::ColumnType, 5), vsfaName(name), rvqInt(RvqAttrId::FormatCode, 0),
-                vsfaBound(&vals[g.code])});
+    out.column({rvqColumnType(RvqColumnType::Double), vsfaName(name),
+                rvqInt(RvqAttrId::FormatCode, 0), vsfaBound(&vals[g.code])});
   }
   out.endColumns();
   out.bind(

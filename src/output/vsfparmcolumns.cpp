@@ -106,14 +106,14 @@ int32_t VsfParmColumns::classColumns(VsfOut& out) {
       char pname[40];
       std::snprintf(pname, sizeof pname, "param_%.*s", std::min(length, 26),
                     v.var ? v.var->name : "");
-      out.column({rvqInt(RvqAttrId::ColumnType, 6), vsfaName(pname),
+      out.column({rvqColumnType(RvqColumnType::Chars), vsfaName(pname),
                   rvqInt(RvqAttrId::Width, width), vsfaTemplate("Var"), vsfaBound(classTexts[c])});
     } else if (width == 0) {
-      out.column({rvqInt(RvqAttrId::ColumnType, 5), vsfaName(name), vsfaTemplate("NumVar"),
+      out.column({rvqColumnType(RvqColumnType::Double), vsfaName(name), vsfaTemplate("NumVar"),
                   rvqInt(RvqAttrId::FormatCode, 99), vsfaBound(&classValues[c])});
     } else {
-      out.column({rvqInt(RvqAttrId::ColumnType, 6), vsfaName(name), rvqInt(RvqAttrId::Width, width),
-                  vsfaTemplate("Var"), vsfaBound(classTexts[c])});
+      out.column({rvqColumnType(RvqColumnType::Chars), vsfaName(name),
+                  rvqInt(RvqAttrId::Width, width), vsfaTemplate("Var"), vsfaBound(classTexts[c])});
     }
   }
   return 0;

@@ -58,17 +58,18 @@ struct ParmEstTable {
     if (cols.classColumns(*out) != 0)
       return kVsfNoMemory; // after the object was made: the caller ends the run on -2
     if (o.include > 0)
-      out->column({rvqInt(RvqAttrId::ColumnType, 3), vsfaName("ForcedIn"), vsfaBound(&forced)});
+      out->column({rvqColumnType(RvqColumnType::Int), vsfaName("ForcedIn"), vsfaBound(&forced)});
     out->charColumn("Parameter", cols.parameter, cols.Wp);
     if (!group)
-      out->column({rvqInt(RvqAttrId::ColumnType, 3), vsfaName("DF"), vsfaBound(&df)});
+      out->column({rvqColumnType(RvqColumnType::Int), vsfaName("DF"), vsfaBound(&df)});
     out->numberColumn("Estimate", &estimate);
-    out->column({rvqInt(RvqAttrId::ColumnType, 5), vsfaName("StandardizedEst"), vsfaDyn("showSTB"),
-                 rvqInt(RvqAttrId::Value, o.statStb ? 1 : 0), vsfaBound(&stdEst)});
+    out->column({rvqColumnType(RvqColumnType::Double), vsfaName("StandardizedEst"),
+                 vsfaDyn("showSTB"), rvqInt(RvqAttrId::Value, o.statStb ? 1 : 0),
+                 vsfaBound(&stdEst)});
     if (stdErrCols) {
       out->numberColumn("StdErr", &stdErr);
       out->numberColumn("tValue", &tValue);
-      out->column({rvqInt(RvqAttrId::ColumnType, 5), vsfaName("Probt"), vsfaDyn("showProbt"),
+      out->column({rvqColumnType(RvqColumnType::Double), vsfaName("Probt"), vsfaDyn("showProbt"),
                    rvqInt(RvqAttrId::Value, vsfShowPValues(ctx) ? 1 : 0), vsfaBound(&probt)});
     }
     for (int32_t i = 1; i <= folds; ++i) {
@@ -77,17 +78,17 @@ struct ParmEstTable {
       std::snprintf(head, sizeof head, "%d", i);
       const int32_t glue = i <= 2 ? 100 : 1;
       if (i == folds)
-        out->column({rvqInt(RvqAttrId::ColumnType, 5), vsfaTemplate("CVEstimate"), vsfaName(name),
-                     vsfaDyn("spanStart"), rvqTextHandle(RvqAttrId::Value, vsfText("CVEstimate1")),
-                     vsfaDyn("spanEnd"), rvqTextHandle(RvqAttrId::Value, vsfText(name)),
-                     vsfaDyn("CVEstimateHead"), rvqTextHandle(RvqAttrId::Value, vsfText(head)),
-                     vsfaDyn("dynamicGlue"), rvqInt(RvqAttrId::Value, glue),
-                     vsfaBound(&foldValues[i - 1])});
+        out->column({rvqColumnType(RvqColumnType::Double), vsfaTemplate("CVEstimate"),
+                     vsfaName(name), vsfaDyn("spanStart"),
+                     rvqTextHandle(RvqAttrId::Value, vsfText("CVEstimate1")), vsfaDyn("spanEnd"),
+                     rvqTextHandle(RvqAttrId::Value, vsfText(name)), vsfaDyn("CVEstimateHead"),
+                     rvqTextHandle(RvqAttrId::Value, vsfText(head)), vsfaDyn("dynamicGlue"),
+                     rvqInt(RvqAttrId::Value, glue), vsfaBound(&foldValues[i - 1])});
       else
-        out->column({rvqInt(RvqAttrId::ColumnType, 5), vsfaTemplate("CVEstimate"), vsfaName(name),
-                     vsfaDyn("CVEstimateHead"), rvqTextHandle(RvqAttrId::Value, vsfText(head)),
-                     vsfaDyn("dynamicGlue"), rvqInt(RvqAttrId::Value, glue),
-                     vsfaBound(&foldValues[i - 1])});
+        out->column({rvqColumnType(RvqColumnType::Double), vsfaTemplate("CVEstimate"),
+                     vsfaName(name), vsfaDyn("CVEstimateHead"),
+                     rvqTextHandle(RvqAttrId::Value, vsfText(head)), vsfaDyn("dynamicGlue"),
+                     rvqInt(RvqAttrId::Value, glue), vsfaBound(&foldValues[i - 1])});
     }
     out->endColumns();
     out->bind("Stat.VARSIFTER.ParameterEstimates",
@@ -207,20 +208,20 @@ int32_t vsfpCVDetails(VsfContext* ctx, VsfModel* m, QkPool* pool) {
   const int32_t indexWidth = iv != nullptr ? std::max(iv->levelWidth, 1) : 0;
   VsfOut out(ctx);
   out.create("CVDetails", vsfMsg(790));
-  out.column({rvqInt(RvqAttrId::ColumnType, 3), vsfaName("Index"), vsfaBound(&index)});
+  out.column({rvqColumnType(RvqColumnType::Int), vsfaName("Index"), vsfaBound(&index)});
   out.charColumn("Fold", fold, foldWidth);
   if (iv != nullptr && iv->var != nullptr) {
     char name[40];
     std::snprintf(name, sizeof name, "%.*s", std::min<int32_t>(iv->var->nameLength, 32),
                   iv->var->name);
     if (numericIndex) {
-      out.column({rvqInt(RvqAttrId::ColumnType, 5), vsfaName(name), vsfaTemplate("IndexNumVar"),
+      out.column({rvqColumnType(RvqColumnType::Double), vsfaName(name), vsfaTemplate("IndexNumVar"),
                   vsfaBound(&indexValue)});
     } else {
       indexText = static_cast<char*>(poolTake(pool, indexWidth));
       if (indexText == nullptr)
         return kVsfNoMemory;
-      out.column({rvqInt(RvqAttrId::ColumnType, 6), vsfaName(name),
+      out.column({rvqColumnType(RvqColumnType::Chars), vsfaName(name),
                   rvqInt(RvqAttrId::Width, indexWidth), vsfaTemplate("IndexCharVar"),
                   vsfaBound(indexText)});
     }
@@ -228,7 +229,7 @@ int32_t vsfpCVDetails(VsfContext* ctx, VsfModel* m, QkPool* pool) {
   out.numberColumn("NOBSFITTED", &fitted);
   out.numberColumn("NOBSLEFTOUT", &leftOut);
   out.numberColumn("CVPRESS", &press);
-  out.column({rvqInt(RvqAttrId::ColumnType, 1), vsfaName("Control"), vsfaBound(&control)});
+  out.column({rvqColumnType(RvqColumnType::Char1), vsfaName("Control"), vsfaBound(&control)});
   out.endColumns();
   out.bind("Stat.VARSIFTER.CVDetails");
   double fittedSum = 0, leftOutSum = 0;

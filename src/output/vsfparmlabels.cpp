@@ -13,7 +13,7 @@
 
 int32_t vsfParmLabels(VsfContext* ctx, VsfModel* m, int32_t which) {
   LevDesign* d = vsfDesign(ctx);
-  if (d == nullptr || d->parmLabelStyle == 0)
+  if (d == nullptr || d->parmLabelStyle == LSTYLE_INTERLACED)
     return 0;
   QkPool* pool = ctx->design.library != nullptr && ctx->design.library->pool != nullptr
                      ? ctx->design.library->pool

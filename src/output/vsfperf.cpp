@@ -109,7 +109,7 @@ int32_t vsfTimes(VsfContext* ctx) {
   out.create("Timing", vsfMsg(700));
   out.charColumn("CodeSection", section, width);
   out.numberColumn("time", &seconds);
-  out.column({rvqInt(RvqAttrId::ColumnType, 1), vsfaName("Control"), vsfaBound(&control)});
+  out.column({rvqColumnType(RvqColumnType::Char1), vsfaName("Control"), vsfaBound(&control)});
   out.endColumns();
   out.bind("Stat.VarSifter.Timing");
   for (const TimingRow& r : rows) {
@@ -133,7 +133,7 @@ int32_t vsfpUtilInfo(VsfContext* ctx) {
                              {"NumPages", &pages},
                              {"PageSize", &pageSize},
                              {"FileSize", &fileSize}})
-    out.column({rvqInt(RvqAttrId::ColumnType, 4), vsfaName(name), vsfaBound(value)});
+    out.column({rvqColumnType(RvqColumnType::Int64), vsfaName(name), vsfaBound(value)});
   out.endColumns();
   out.bind("Stat.VARSIFTER.UtilInfo");
   for (uint32_t i = 0; i < bags.count; ++i) {

@@ -141,19 +141,19 @@ void VsfOut::column(std::initializer_list<RvqAttr> attrs) {
 }
 
 void VsfOut::numberColumn(const char* name, double* value) {
-  column({rvqInt(RvqAttrId::ColumnType, 5), vsfaName(name), vsfaBound(value)});
+  column({rvqColumnType(RvqColumnType::Double), vsfaName(name), vsfaBound(value)});
 }
 
 void VsfOut::intColumn(const char* name, int32_t* value, bool formatZero) {
   if (formatZero)
-    column({rvqInt(RvqAttrId::ColumnType, 3), vsfaName(name), rvqInt(RvqAttrId::FormatCode, 0),
+    column({rvqColumnType(RvqColumnType::Int), vsfaName(name), rvqInt(RvqAttrId::FormatCode, 0),
             vsfaBound(value)});
   else
-    column({rvqInt(RvqAttrId::ColumnType, 3), vsfaName(name), vsfaBound(value)});
+    column({rvqColumnType(RvqColumnType::Int), vsfaName(name), vsfaBound(value)});
 }
 
 void VsfOut::charColumn(const char* name, char* buffer, int32_t width) {
-  column({rvqInt(RvqAttrId::ColumnType, 6), vsfaName(name), rvqInt(RvqAttrId::Width, width),
+  column({rvqColumnType(RvqColumnType::Chars), vsfaName(name), rvqInt(RvqAttrId::Width, width),
           vsfaBound(buffer)});
 }
 

@@ -139,7 +139,7 @@ int32_t vsfpStopReason(VsfContext* ctx, int32_t reason, int32_t steps) {
     text[0] = ' ';
   out.create("StopReason", vsfMsg(770));
   out.charColumn("Reason", text, width);
-  out.column({rvqInt(RvqAttrId::ColumnType, 3), vsfaName("Code"), vsfaBound(&code)});
+  out.column({rvqColumnType(RvqColumnType::Int), vsfaName("Code"), vsfaBound(&code)});
   out.endColumns();
   out.bind("Stat.VARSIFTER.StopReason");
   out.emit();
@@ -165,10 +165,11 @@ int32_t vsfpStopDetails(VsfContext* ctx, QkPool* pool, VsfModel* m, double curre
   const char larger = vsfBigBetter(stop) ? '<' : '>';
   if (vsfGroupMethod(ctx->options.method)) {
     out.create("StopDetails", vsfMsg(654));
-    out.column({rvqInt(RvqAttrId::ColumnType, 5), vsfaName("Criterion"), vsfaDyn("CriterionHeader"),
-                rvqTextHandle(RvqAttrId::Value, head1), vsfaBound(&criterion)});
+    out.column({rvqColumnType(RvqColumnType::Double), vsfaName("Criterion"),
+                vsfaDyn("CriterionHeader"), rvqTextHandle(RvqAttrId::Value, head1),
+                vsfaBound(&criterion)});
     out.charColumn("Comparison", &comparison, 1);
-    out.column({rvqInt(RvqAttrId::ColumnType, 5), vsfaName("CompareCriterion"),
+    out.column({rvqColumnType(RvqColumnType::Double), vsfaName("CompareCriterion"),
                 vsfaDyn("CompareCriterionHeader"), rvqTextHandle(RvqAttrId::Value, head2),
                 vsfaBound(&compare)});
     out.endColumns();
@@ -200,10 +201,11 @@ int32_t vsfpStopDetails(VsfContext* ctx, QkPool* pool, VsfModel* m, double curre
   out.create("StopDetails", vsfMsg(654));
   out.charColumn("CandidateFor", candidateFor, forWidth);
   out.charColumn("Effect", effect, width);
-  out.column({rvqInt(RvqAttrId::ColumnType, 5), vsfaName("Criterion"), vsfaDyn("CriterionHeader"),
-              rvqTextHandle(RvqAttrId::Value, head1), vsfaBound(&criterion)});
+  out.column({rvqColumnType(RvqColumnType::Double), vsfaName("Criterion"),
+              vsfaDyn("CriterionHeader"), rvqTextHandle(RvqAttrId::Value, head1),
+              vsfaBound(&criterion)});
   out.charColumn("Comparison", &comparison, 1);
-  out.column({rvqInt(RvqAttrId::ColumnType, 5), vsfaName("CompareCriterion"),
+  out.column({rvqColumnType(RvqColumnType::Double), vsfaName("CompareCriterion"),
               vsfaDyn("CompareCriterionHeader"), rvqTextHandle(RvqAttrId::Value, head2),
               vsfaBound(&compare)});
   if (stop == VC_SL)

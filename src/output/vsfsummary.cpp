@@ -116,11 +116,12 @@ struct SummaryTable {
   }
 
   void shownInt(const char* name, int32_t* v, const char* dyn, int32_t show) {
-    out->column({rvqInt(RvqAttrId::ColumnType, 3), vsfaName(name), rvqInt(RvqAttrId::FormatCode, 0),
-                 vsfaDyn(dyn), rvqInt(RvqAttrId::Value, show), vsfaBound(v)});
+    out->column({rvqColumnType(RvqColumnType::Int), vsfaName(name),
+                 rvqInt(RvqAttrId::FormatCode, 0), vsfaDyn(dyn), rvqInt(RvqAttrId::Value, show),
+                 vsfaBound(v)});
   }
   void shownNum(const char* name, double* v, const char* dyn, int32_t show) {
-    out->column({rvqInt(RvqAttrId::ColumnType, 5), vsfaName(name), vsfaDyn(dyn),
+    out->column({rvqColumnType(RvqColumnType::Double), vsfaName(name), vsfaDyn(dyn),
                  rvqInt(RvqAttrId::Value, show), vsfaBound(v)});
   }
 
@@ -183,7 +184,7 @@ struct SummaryTable {
     }
     if (l1Column != nullptr)
       out->numberColumn(l1Column, &stepL1);
-    out->column({rvqInt(RvqAttrId::ColumnType, 1), vsfaName("Control"), vsfaBound(&control)});
+    out->column({rvqColumnType(RvqColumnType::Char1), vsfaName("Control"), vsfaBound(&control)});
     out->endColumns();
     return 0;
   }

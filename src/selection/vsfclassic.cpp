@@ -80,7 +80,7 @@ double worst(int32_t code) { return vsfBigBetter(code) ? -DBL_MAX : DBL_MAX; }
 } // namespace
 
 int32_t Add(double value, VsfModel* m, int32_t k) {
-  int32_t rc = vsfAddEffect(m, k, m->options->fullSweep == 1 ? 0 : 1, 0);
+  int32_t rc = vsfAddEffect(m, k, m->options->fullSweep == SWEEP_NEVER ? 0 : 1, 0);
   if (rc != 0)
     return rc;
   return refresh(m, value);
@@ -195,7 +195,7 @@ int32_t AddCandidate(VsfModel* m, int32_t* effect, double* value) {
         return rc;
       newRank = oldRank + added;
     } else {
-      int32_t rc = vsfAddEffect(m, i, m->options->fullSweep == 2 ? 1 : 0, 1);
+      int32_t rc = vsfAddEffect(m, i, m->options->fullSweep == SWEEP_ALWAYS ? 1 : 0, 1);
       if (rc != 0)
         return rc;
       newSse = m->sse;
@@ -227,7 +227,7 @@ void DropCandidate(VsfModel* m, int32_t* effect, double* value) {
   *value = (S == 1 || vsfBigBetter(S)) ? -DBL_MAX : DBL_MAX;
   if (m->inModelCount <= 1)
     return;
-  if (storeCandidates(m) && m->options->drop != 2)
+  if (storeCandidates(m) && m->options->drop != DROP_COMPETITIVE)
     clearCandidates(m);
   if (m->singleColumnEffectCount == m->effectCount && !trialAll(m)) {
     double smallest = DBL_MAX;
@@ -338,7 +338,7 @@ int32_t vsfBackward(VsfModel* m) {
     m->aliasDropList[dropped++] = e;
   }
   m->aliasDropCount = dropped;
-  if (m->options->hierarchy == 0)
+  if (m->options->hierarchy == HIER_NONE)
     m->hierarchy = 0;
   const double s0 = m->sweptXpx[0];
   m->sse = s0 < 0 ? 0.0 : s0;

@@ -322,7 +322,7 @@ VsfL2Trial cvexTrial(VsfModel* m, int32_t* failure) {
   int32_t failure = -1;
   const VsfL2Trial trial = cvexTrial(m, &failure);
   bool ranToEnd;
-  const double best = m->l2Search == 2
+  const double best = m->l2Search == L2S_GOLDEN
                           ? vsfGoldenSectionWalk(m->l2Low, m->l2High, m->l2Steps, trial, &ranToEnd)
                           : vsfLogGridWalk(m->l2Low, m->l2High, m->l2Steps, trial);
   if (best < 0)
@@ -412,7 +412,8 @@ int32_t vsfDriveCVExternal(VsfModel* model) {
   const int32_t method = o->method;
   if (method == VM_ELASTICNET_LS)
     o->method = VM_ELASTICNET;
-  const bool search = o->method == VM_ELASTICNET && (m->l2Search == 2 || m->l2Search == 3);
+  const bool search =
+      o->method == VM_ELASTICNET && (m->l2Search == L2S_GOLDEN || m->l2Search == L2S_GRID);
   // The fold fits (of every L2 trial) take their sums from the folds' cross products where
   // they can; the final fit passes over the pages.
   VsfCVExSums sums;

@@ -199,13 +199,13 @@ int32_t vsfDriveElasticNet(VsfModel* model) {
   VsfModel* m = model;
   VsfModelOptions* o = m->options;
   int32_t rc;
-  if (m->l2Search == 1) {
+  if (m->l2Search == L2S_NONE) {
     if ((rc = vsfModelInit(m)) != 0)
       return rc;
     m->finalL2 = m->l2;
     return vsfProcessModel(m);
   }
-  if (m->l2Search != 2 && m->l2Search != 3)
+  if (m->l2Search != L2S_GOLDEN && m->l2Search != L2S_GRID)
     return 0;
   // The cross products before the ridge, formed by the first trial's pass and shared by
   // every later trial and the final fit. Folds keep sums of their own, which are formed
@@ -217,7 +217,8 @@ int32_t vsfDriveElasticNet(VsfModel* model) {
     m->l2BaseXpx = base.data();
     m->l2BaseReady = 0;
   }
-  const double L = m->l2Search == 2 ? vsfProcessGoldenSection(m) : vsfProcessLogGridSearch(m);
+  const double L =
+      m->l2Search == L2S_GOLDEN ? vsfProcessGoldenSection(m) : vsfProcessLogGridSearch(m);
   rc = 0;
   if (m->fitStatus == 0) {
     if ((rc = vsfModelInit(m)) == 0) {

@@ -656,7 +656,7 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
     rc = vsfBackward(m);
     break;
   case 4:
-    rc = o->drop == 2 ? vsfCompetitiveStepwise(m) : vsfStepwise(m);
+    rc = o->drop == DROP_COMPETITIVE ? vsfCompetitiveStepwise(m) : vsfStepwise(m);
     break;
   case VM_QKLASSO:
   case VM_QKGLASSO:

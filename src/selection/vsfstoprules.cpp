@@ -227,7 +227,7 @@ int32_t vsfStopSelection(double v, VsfModel* m, int32_t, int32_t k, int32_t d, d
   } else {
     m->stopDropEffect = k;
     m->stopDropValue = v;
-    int32_t rc = vsfAddEffect(m, k, o->fullSweep == 2 ? 1 : 0, 0);
+    int32_t rc = vsfAddEffect(m, k, o->fullSweep == SWEEP_ALWAYS ? 1 : 0, 0);
     if (rc != 0)
       return rc;
   }

@@ -32,6 +32,17 @@ inline constexpr int32_t MakeView = 708;     // a view of a table's rows
 inline constexpr int32_t MakeGraph = 2826;   // a graph from tables or views
 } // namespace RvqMethod
 
+// Value types of a table's columns (the value of RvqAttrId::ColumnType). Int binds an int32,
+// Int64 an int64 (counts and sizes that outgrow 32 bits).
+enum class RvqColumnType : int32_t {
+  Char1 = 1,
+  Int = 3,
+  Int64 = 4,
+  Double = 5,
+  Chars = 6,
+  Text = 66
+};
+
 // Attribute ids of the call records. Ids the host only checks the type of are named after
 // where the module passes them.
 namespace RvqAttrId {

@@ -92,3 +92,7 @@ RvqAttr rvqChar(uint16_t id, char c) {
   a.value.ch = c;
   return a;
 }
+
+RvqAttr rvqColumnType(RvqColumnType type) {
+  return rvqInt(RvqAttrId::ColumnType, static_cast<int32_t>(type));
+}

@@ -30,3 +30,5 @@ RvqAttr rvqFlag(uint16_t id, int32_t value);
 RvqAttr rvqTextHandle(uint16_t id, RvqText* text);
 RvqAttr rvqBound(uint16_t id, void* address);
 RvqAttr rvqChar(uint16_t id, char c);
+// The column-type attribute of a column definition.
+RvqAttr rvqColumnType(RvqColumnType type);
