@@ -39,11 +39,8 @@ int32_t vsfpElasticNetParaSummary(VsfContext* ctx) {
   VsfOut out(ctx);
   out.createFactoid("ElasticNetParaSummary", "Stat.VARSIFTER.ElasticNetParaSummary", vsfMsg(2001),
                     vsfMsg(2001));
-  out.entry(2002,
-            rvqTextHandle(
-                RvqAttrId::Value,
-                vsfMsg(kSearchName[o.l2Search >= L2S_NONE && o.l2Search <= L2S_GRID ? o.l2Search
-                                                                                    : L2S_NONE])));
+  const int32_t search = o.l2Search >= L2S_NONE && o.l2Search <= L2S_GRID ? o.l2Search : L2S_NONE;
+  out.entry(2002, rvqTextHandle(RvqAttrId::Value, vsfMsg(kSearchName[search])));
   if (searched) {
     out.entry(2003, rvqDouble(RvqAttrId::Value, m->l2Low));
     out.entry(2004, rvqDouble(RvqAttrId::Value, m->l2High));
