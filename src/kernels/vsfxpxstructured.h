@@ -9,7 +9,10 @@
 
 struct VsfModel;
 
-// Adds one page's TRAIN rows into the model's small triangle (xpx) and the structured
-// effect's diagonal and cross block; a row with two values in the effect's block sets the
-// state's offDiagonal. Serial only: its sums are small and the pass is short.
-[[nodiscard]] int32_t vsfStructuredXpX(VsfModel* model, QkPageDescriptor* page);
+// The length of the kernel's buffer: the small triangle, the effect's diagonal, its cross
+// block and a last element that is set to 1 when a row has two values in the effect's block.
+[[nodiscard]] int64_t vsfStructuredXpXLength(const VsfModel* model);
+// Adds one page's TRAIN rows into `buffer`, laid out as vsfStructuredXpXLength says; every
+// element receives the rows as the full X'X kernel adds them into the same element.
+[[nodiscard]] int32_t vsfStructuredXpX_t(VsfModel* model, QkPageDescriptor* page, double* buffer,
+                                         int64_t length);

@@ -145,6 +145,31 @@ bool finiteSums(VsfModel* m) {
   return finite;
 }
 
+// The sums of the pass: each page file's pages into a buffer of its own, the buffers added
+// in file order, as the threading frame adds its workers' buffers (one buffer per page
+// worker), so that the small triangle is the packed road's to the last bit.
+[[nodiscard]] int32_t structuredSums(VsfModel* m) {
+  VsfStructured* st = m->structured;
+  const int64_t L = vsfStructuredXpXLength(m);
+  const uint32_t F = m->bags != nullptr ? m->bags->count : 0;
+  std::vector<double> total(static_cast<size_t>(L), 0.0), part(static_cast<size_t>(L));
+  for (uint32_t f = 0; f < F; ++f) {
+    double* B = f == 0 ? total.data() : part.data();
+    std::fill(B, B + L, 0.0);
+    if (int32_t rc = vsfUtilReadByThreads(m, vsfStructuredXpX_t, B, L, &m->bags->files[f]); rc != 0)
+      return vsfReportPassFailure(m, rc);
+    if (f > 0)
+      for (int64_t i = 0; i < L; ++i)
+        total[static_cast<size_t>(i)] += B[i];
+  }
+  const int64_t T = tri(st->small), k = st->columns;
+  std::memcpy(m->xpx, total.data(), sizeof(double) * static_cast<size_t>(T));
+  std::memcpy(st->diagonal, total.data() + T, sizeof(double) * static_cast<size_t>(k));
+  std::memcpy(st->cross, total.data() + T + k, sizeof(double) * static_cast<size_t>(k * st->small));
+  st->offDiagonal = total[static_cast<size_t>(L - 1)] != 0.0 ? 1 : 0;
+  return 0;
+}
+
 } // namespace
 
 int32_t vsfStructuredSetUp(VsfModel* m) {
@@ -172,13 +197,8 @@ int32_t vsfStructuredSetUp(VsfModel* m) {
 
 int32_t vsfStructuredCrossProducts(VsfModel* m) {
   VsfStructured* st = m->structured;
-  const int64_t k = st->columns;
-  std::fill(m->xpx, m->xpx + tri(st->small), 0.0);
-  std::fill(st->diagonal, st->diagonal + k, 0.0);
-  std::fill(st->cross, st->cross + k * st->small, 0.0);
-  st->offDiagonal = 0;
-  if (int32_t rc = vsfUtilRead(m, vsfStructuredXpX); rc != 0)
-    return vsfReportPassFailure(m, rc);
+  if (int32_t rc = structuredSums(m); rc != 0)
+    return rc;
   if (st->offDiagonal) {
     // The effect's block is no diagonal: the packed triangle of every column after all.
     m->structured = nullptr;

@@ -114,15 +114,16 @@ TEST(ManyLevels, ForwardOverAWideClassEffectMatchesLeastSquares) {
 namespace {
 
 // FORWARD by SBC with every step's candidates shown; `hooks` goes to QRX_TEST_HOOKS.
-// `effectCoding` codes g by effects, whose block of X'X is not diagonal.
+// `classOptions` go to the CLASS statement (the effect coding's block of X'X is not
+// diagonal); `model` is the MODEL statement's response and effects.
 qrxrun::ProgramRun runCandidates(const std::string& hooks, const std::string& tag,
-                                 bool effectCoding = false) {
+                                 const std::string& classOptions = "",
+                                 const std::string& model = "y = g x1 x2 x3") {
   if (!hooks.empty())
     ::setenv("QRX_TEST_HOOKS", hooks.c_str(), 1);
   qrxrun::ProgramRun r = qrxrun::runProgram(
-      std::string("proc varsifter data=d;\n  class g") + (effectCoding ? " / param=effect" : "") +
-          ";\n"
-          "  model y = g x1 x2 x3 / selection=forward(select=sbc) details=all;\nrun;\n",
+      "proc varsifter data=d;\n  class g" + classOptions + ";\n  model " + model +
+          " / selection=forward(select=sbc) details=all;\nrun;\n",
       tag, {{"d.csv", qrxrun::readFile(std::string(QRX_TEST_DATA) + "/manylevels/data.csv")}});
   ::unsetenv("QRX_TEST_HOOKS");
   return r;
@@ -217,8 +218,9 @@ std::string firstDifference(const Value& a, const Value& b, const std::string& a
 // The structured road (the many-level effect's diagonal and cross block in place of the
 // packed triangle of all columns), reached by lowering the columns it starts from: every
 // table is that of the packed triangle's road to rounding, and the candidates' criteria are
-// those of the scipy selection. Under the effect coding the block is not diagonal: the road
-// is given up for the packed triangle, with that road's very output.
+// those of the scipy selection, also where the stop rule takes the effect out again. Under the
+// effect coding the block is not diagonal: the road is given up for the packed triangle,
+// with that road's very output.
 TEST(ManyLevels, StructuredRoadGivesTheTablesOfThePackedTriangle) {
   const qrxrun::ProgramRun packedRun = runCandidates("", "mlpacked");
   ASSERT_EQ(packedRun.status, 0) << packedRun.log;
@@ -238,8 +240,20 @@ TEST(ManyLevels, StructuredRoadGivesTheTablesOfThePackedTriangle) {
   for (const auto& [key, v] : got)
     EXPECT_NEAR(v, want.at(key), 1e-7 * std::fabs(v)) << key;
 
-  const qrxrun::ProgramRun effect = runCandidates("structuredColumns=10", "mleffect", true);
-  const qrxrun::ProgramRun effectPacked = runCandidates("", "mleffectpacked", true);
+  // x2 is noise and g the only candidate: g enters a step that the stop rule takes back.
+  const qrxrun::ProgramRun noise = runCandidates("structuredColumns=10", "mlnoise", "", "x2 = g");
+  const qrxrun::ProgramRun noisePacked = runCandidates("", "mlnoisepacked", "", "x2 = g");
+  ASSERT_EQ(noise.status, 0) << noise.log;
+  EXPECT_EQ(
+      firstDifference(noise.json["steps"][0]["output"], noisePacked.json["steps"][0]["output"], ""),
+      "");
+  const Value* stop = qrxrun::findTable(noise.json["steps"][0]["output"], "StopDetails");
+  ASSERT_NE(stop, nullptr);
+  EXPECT_EQ(qrxrun::text(*stop, 0, "Effect"), "g");
+
+  const qrxrun::ProgramRun effect =
+      runCandidates("structuredColumns=10", "mleffect", " / param=effect");
+  const qrxrun::ProgramRun effectPacked = runCandidates("", "mleffectpacked", " / param=effect");
   ASSERT_EQ(effect.status, 0) << effect.log;
   EXPECT_EQ(qrxrun::dumpOutput(effect.json["steps"][0]["output"]),
             qrxrun::dumpOutput(effectPacked.json["steps"][0]["output"]));
