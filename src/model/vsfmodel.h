@@ -420,6 +420,9 @@ struct VsfModel {
   // The structured cross products of the fit, null on the road of the packed triangle of all
   // columns.
   VsfStructured* structured;
+  // Set by the results layer before the fit: the selected model goes to post-fit statements,
+  // which take its swept triangle of all columns (so the structured road is not taken).
+  uint8_t handsOverModel;
 };
 
 // Lifecycle. All return 0, -1 (pool) or -2 (allocation) unless noted.

@@ -28,15 +28,16 @@ using packed::tri;
 
 // The fits the structured road serves: FORWARD on the packed X'X whose trial of a
 // multi-column effect goes by its block, with nothing that needs other sums than X'X (folds,
-// roles, PRESS, the full model first, resamples) and no hierarchy or standardisation; the
-// one sparse effect is the last in column order and has many columns.
+// roles, PRESS, the full model first, resamples), no hierarchy or standardisation and no
+// post-fit statements (which take the packed triangle); the one sparse effect is the last in
+// column order and has many columns.
 [[nodiscard]] bool served(const VsfModel* m) {
   const VsfModelOptions* o = m->options;
   if (!vsfFullXpxOn(m) || o->method != VM_FORWARD || !m->needTrialBlock || vsfCvOn(m) ||
       o->cvExternal || o->modelAverage || m->resampler != nullptr || vsfValidationInUse(m) ||
       vsfTestInUse(m) || o->pressNeeded || o->fullModelFirst || m->hierarchy || o->colStandardize ||
       o->parmStandardize || o->adaptive || m->foldCount != 0 || m->l2BaseXpx != nullptr ||
-      m->cvexSums != nullptr || m->sparseEffectCount != 1)
+      m->cvexSums != nullptr || m->sparseEffectCount != 1 || m->handsOverModel)
     return false;
   const int32_t e = m->sparseEffectList[0];
   const int32_t hook = testHooks().structuredColumns;

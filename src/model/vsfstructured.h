@@ -18,7 +18,8 @@ struct VsfModel;
 inline constexpr int32_t kVsfStructuredColumns = 1000;
 
 // Sets up the structured state when the fit goes the structured road: FORWARD on the packed
-// X'X with no folds, roles, PRESS, full model first, hierarchy or standardisation, and one
+// X'X with no folds, roles, PRESS, full model first, hierarchy, standardisation or post-fit
+// statements, and one
 // sparse effect of at least kVsfStructuredColumns columns (a test hook lowers that number).
 // The triangles are then made for the small columns only. 0 or kVsfNoMemory.
 [[nodiscard]] int32_t vsfStructuredSetUp(VsfModel* model);
