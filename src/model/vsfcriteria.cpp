@@ -8,6 +8,7 @@
 #include "kernels/vsfresid.h"
 #include "model/vsfformulas.h"
 #include "model/vsfmodel.h"
+#include "model/vsfstructured.h"
 #include "model/vsfsweep.h"
 #include "numerics/packedtri.h"
 #include "support/hostif.h"
@@ -65,6 +66,10 @@ double criterion(VsfModel* m, int32_t code, double prevSse, double sse, int32_t 
   return m->effectStatus[e] != VES_CANDIDATE && m->effectStatus[e] != VES_UNAVAILABLE &&
          m->effectColumns[e] > 0;
 }
+// The structured road's many-level effect, whose estimates come from its own state.
+[[nodiscard]] bool structuredEffect(const VsfModel* m, int32_t e) {
+  return m->structured != nullptr && e == m->structured->effect;
+}
 
 // The intercept's column when the pages are shifted and the intercept is swept in (by the
 // sweep flags given), else -1.
@@ -87,7 +92,8 @@ void interceptVarianceToData(VsfModel* m) {
   std::vector<int64_t> cols{c0};
   std::vector<double> a{1.0};
   for (int32_t e = 1; e < m->effectCount; ++e) {
-    if (!contributes(m, e))
+    // The structured road's many-level effect is sparse: its columns have no shift.
+    if (!contributes(m, e) || structuredEffect(m, e))
       continue;
     for (int32_t i = 0; i < m->effectColumns[e]; ++i) {
       const int64_t c = m->effectColumn[e] + i;
@@ -236,7 +242,7 @@ void vsfStdBeta(VsfModel* m) {
   int32_t q = 0;
   for (int32_t e = 0; e < m->effectCount; ++e) {
     const int32_t n = m->effectColumns[e];
-    if (!contributes(m, e)) {
+    if (!contributes(m, e) || structuredEffect(m, e)) {
       q += n;
       continue;
     }
@@ -248,6 +254,7 @@ void vsfStdBeta(VsfModel* m) {
         m->stdBeta[q] = m->beta[q] / (sx * sy);
     }
   }
+  vsfStructuredBeta(m, sy);
   vsfInterceptToData(m, m->beta, m->sweepFlags);
 }
 
@@ -256,7 +263,7 @@ void vsfDiagXpXi(VsfModel* m) {
   int32_t q = 0;
   for (int32_t e = 0; e < m->effectCount; ++e) {
     const int32_t n = m->effectColumns[e];
-    if (!contributes(m, e)) {
+    if (!contributes(m, e) || structuredEffect(m, e)) {
       q += n;
       continue;
     }
@@ -265,6 +272,7 @@ void vsfDiagXpXi(VsfModel* m) {
       m->betaVariance[q] = m->sweepFlags[c] == '1' ? m->sweptXpx[packed::diag(c)] : -1.0;
     }
   }
+  vsfStructuredVariance(m);
   interceptVarianceToData(m);
 }
 

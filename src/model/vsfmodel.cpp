@@ -4,6 +4,8 @@
 // Sweeping, criteria, trials and the step-record layout live in their own units.
 #include "model/vsfmodel.h"
 
+#include "model/vsfstructured.h"
+
 #include "model/vsfcriteria.h"
 #include "model/vsfformulas.h"
 #include "model/vsfserialize.h"
@@ -414,7 +416,11 @@ int32_t vsfModelInit(VsfModel* model) {
   const StartCapacities cap = startCapacities(m, o, full, nE, nP);
   if ((rc = allocateTrialBlocks(m, o, full, nE)) != 0)
     return rc;
-  if ((rc = vsfAddXpXMemory(m, cap.xpx)) != 0)
+  if ((rc = vsfStructuredSetUp(m)) != 0)
+    return rc;
+  // The structured road's triangles hold the response and the dense columns only.
+  const int32_t triangleColumns = m->structured != nullptr ? m->structured->small : cap.xpx;
+  if ((rc = vsfAddXpXMemory(m, triangleColumns)) != 0)
     return rc;
   if ((rc = vsfAddStepMemory(m, cap.steps)) != 0)
     return rc;
@@ -424,7 +430,7 @@ int32_t vsfModelInit(VsfModel* model) {
     return rc;
   if ((rc = allocateChosen(m, nE, nP)) != 0)
     return rc;
-  m->xpxColumns = full ? nP + 1 : 1;
+  m->xpxColumns = m->structured != nullptr ? m->structured->small : full ? nP + 1 : 1;
   if (!full && (rc = allocateEffectBlocks(m, cv, nE)) != 0)
     return rc;
   setStartState(m, o, nE);
@@ -445,6 +451,7 @@ void forgetPoolArrays(VsfModel* m) {
   m->trialBlockShape = nullptr;
   m->needTrialBlock = 0;
   m->xpx = m->sweptXpx = m->cross = nullptr;
+  m->structured = nullptr;
   m->stepSSE = m->stepPress = m->stepValidateAse = m->stepTestAse = m->stepCvPress = nullptr;
   m->stepStdL1Norm = m->stepPathValue = m->stepL1Norm = m->stepL2Norm = nullptr;
   m->stepHeldOutError = m->stepHeldOutTestError = nullptr;

@@ -138,6 +138,23 @@ struct VsfFoldRecord {
   char* cleanSweepFlags;
 };
 
+// The structured cross products of a FORWARD fit over one many-level CLASS effect whose own
+// block of X'X is diagonal (vsfstructured.h): the model's packed triangles then hold only the
+// response and the dense columns ("small" columns); the effect's block is kept as its
+// diagonal and its cross block with the small columns, never as its k x k block.
+struct VsfStructured {
+  int32_t effect;        // the many-level effect (its only sparse effect)
+  int32_t columns;       // k, its columns
+  int32_t small;         // the small columns, the response first (the triangles' order)
+  double* diagonal;      // k: its block's diagonal
+  double* cross;         // k x small: row j holds X'X(column j, small columns)
+  char* swept;           // k: '1' for its columns swept in while it is in the model
+  double* sweptDiagonal; // k: the swept diagonal of those columns in the current model
+  double* reduced;       // the small triangle less the effect's swept columns (C_J' D_J^-1 C_J)
+  uint8_t offDiagonal;   // set by the pass when a row has two values in the effect's block
+  uint8_t inModel;
+};
+
 struct VsfModel {
   // Links into the run (set per BY group).
   VsfModelOptions* options;
@@ -400,6 +417,12 @@ struct VsfModel {
   double finalL2;
   double* l2BaseXpx;
   uint8_t l2BaseReady;
+  // The structured cross products of the fit, null on the road of the packed triangle of all
+  // columns.
+  VsfStructured* structured;
+  // Set by the results layer before the fit: the selected model goes to post-fit statements,
+  // which take its swept triangle of all columns (so the structured road is not taken).
+  uint8_t handsOverModel;
 };
 
 // Lifecycle. All return 0, -1 (pool) or -2 (allocation) unless noted.

@@ -9,6 +9,7 @@
 #include "kernels/vsfxpx.h"
 #include "model/vsfformulas.h"
 #include "model/vsfmodel.h"
+#include "model/vsfstructured.h"
 #include "model/vsftrial.h"
 #include "numerics/packedtri.h"
 #include "numerics/qkzsweep.h"
@@ -129,22 +130,23 @@ void rowFromCross(VsfModel* m, double* T, const double* cross, double* const* bl
 
 int32_t vsfRunPass(VsfModel* m, VsfSerialKernel serial, VsfThreadedKernel threaded,
                    int64_t length) {
-  int32_t rc = vsfExecuteByThreads(m, serial, threaded, length);
+  const int32_t rc = vsfExecuteByThreads(m, serial, threaded, length);
+  return rc == 0 ? 0 : vsfReportPassFailure(m, rc);
+}
+
+int32_t vsfReportPassFailure(VsfModel* m, int32_t rc) {
   if (rc == kVsfBadFoldRow) {
     xpmlog(848, 9105, {HostMsgArg(static_cast<int64_t>(m->foldCount))});
   } else if (rc != 0) {
     xpmlog(848, 9103, {HostMsgArg(static_cast<long>(rc))});
   }
-  if (rc != 0) {
-    // A negative code says what failed (out of memory among them) and passes up as it is; a
-    // kernel's positive status means nothing past the message just logged.
-    rc = rc < 0 ? rc : kVsfReportedFailure;
-    // Criteria ignore the codes of their passes: the fit reads this after every search.
-    if (m->passFailure == 0)
-      m->passFailure = rc;
-    return rc;
-  }
-  return 0;
+  // A negative code says what failed (out of memory among them) and passes up as it is; a
+  // kernel's positive status means nothing past the message just logged.
+  rc = rc < 0 ? rc : kVsfReportedFailure;
+  // Criteria ignore the codes of their passes: the fit reads this after every search.
+  if (m->passFailure == 0)
+    m->passFailure = rc;
+  return rc;
 }
 
 int32_t vsfSweepThreads(const VsfModel* m) {
@@ -154,8 +156,8 @@ int32_t vsfSweepThreads(const VsfModel* m) {
 }
 
 double vsfPivotTolerance(const double* xpx, const double* swept, const char* flags, int64_t n,
-                         int64_t k, const double* diagonal) {
-  double g = 0.0;
+                         int64_t k, const double* diagonal, double extraSum) {
+  double g = extraSum;
   for (int64_t i = 1; i < n; ++i)
     if (i != k && flags[i] == '1') {
       const double d = diagonal != nullptr ? diagonal[i] : swept[diag(i)];
@@ -165,9 +167,11 @@ double vsfPivotTolerance(const double* xpx, const double* swept, const char* fla
 }
 
 double vsfCandidateTolerance(const VsfModel* m, int64_t k) {
-  double g = 0.0;
+  double g = vsfStructuredNoiseSum(m, k);
   for (int32_t p = 0; p < m->inModelCount; ++p) {
     const int32_t e = m->inModelList[p];
+    if (m->structured != nullptr && e == m->structured->effect)
+      continue; // its part is the structured sum
     for (int64_t i = m->effectColumn[e]; i < m->effectColumn[e] + m->effectColumns[e]; ++i)
       if (i != k && m->sweepFlags[i] == '1')
         g += std::fabs(m->xpx[sym(k, i)]) * std::sqrt(std::fabs(m->sweptXpx[diag(i)]));
@@ -185,8 +189,9 @@ double vsfTinyPivot() { return std::bit_cast<double>(uint64_t{0x20000000002302AC
 
 void vsfSweep(VsfModel* m, int32_t k) {
   const char before = m->sweepFlags[k];
-  double tol =
-      before == '1' ? 0.0 : vsfPivotTolerance(m->xpx, m->sweptXpx, m->sweepFlags, m->xpxColumns, k);
+  double tol = before == '1' ? 0.0
+                             : vsfPivotTolerance(m->xpx, m->sweptXpx, m->sweepFlags, m->xpxColumns,
+                                                 k, nullptr, vsfStructuredNoiseSum(m, k));
   const double s = m->sweptXpx[diag(k)];
   if (s != 0.0 && std::fabs(s) < vsfTinyPivot())
     tol = vsfTinyPivot();
@@ -224,7 +229,10 @@ int32_t vsfAddEffect(VsfModel* m, int32_t k, uint8_t resweepAll, uint8_t trial) 
     m->effectStatus[k] = VES_SELECTED;
   const int32_t nk = m->effectColumns[k];
 
-  if (vsfFullXpxOn(m)) {
+  if (m->structured != nullptr && k == m->structured->effect) {
+    if (int32_t rc = vsfStructuredEnter(m); rc != 0)
+      return rc;
+  } else if (vsfFullXpxOn(m)) {
     if (trial == 0) {
       sweepInRun(m, m->effectColumn[k], nk);
     } else {
@@ -321,6 +329,8 @@ int32_t vsfAddEffect(VsfModel* m, int32_t k, uint8_t resweepAll, uint8_t trial) 
     }
   }
 
+  if (m->structured != nullptr && k != m->structured->effect)
+    vsfStructuredRefresh(m);
   clearCache(m);
   if (trial == 0 && m->hierarchy && m->hierListA != nullptr && m->hierListB != nullptr) {
     for (int32_t i = 0; i < m->hierDropCountInit[k]; ++i)
@@ -380,15 +390,22 @@ void vsfDropEffect(VsfModel* m, int32_t k, uint8_t mode) {
   if (m->effectStatus[k] == VES_UNAVAILABLE)
     return;
   const int32_t c0 = m->effectColumn[k], nk = m->effectColumns[k];
-  for (int32_t j = nk - 1; j >= 0; --j) {
-    if (m->sweepFlags[c0 + j] == '1')
-      vsfSweep(m, c0 + j);
-    vsfCVSweep(m, c0 + j, '1');
+  const int32_t structured = m->structured != nullptr ? m->structured->effect : -1;
+  if (k == structured) {
+    vsfStructuredLeave(m);
+  } else {
+    for (int32_t j = nk - 1; j >= 0; --j) {
+      if (m->sweepFlags[c0 + j] == '1')
+        vsfSweep(m, c0 + j);
+      vsfCVSweep(m, c0 + j, '1');
+    }
   }
   const bool skipIntercept = m->options->colStandardize && !m->options->noint;
   for (int32_t p = skipIntercept ? 1 : 0; p < m->inModelCount; ++p) {
     const int32_t e = m->inModelList[p];
-    if (e == k)
+    // The structured effect's columns left out stay out: no small column they were
+    // dependent on has left.
+    if (e == k || e == structured)
       continue;
     for (int32_t j = 0; j < m->effectColumns[e]; ++j) {
       const int32_t c = m->effectColumn[e] + j;
@@ -397,6 +414,7 @@ void vsfDropEffect(VsfModel* m, int32_t k, uint8_t mode) {
       vsfCVSweep(m, c, '0');
     }
   }
+  vsfStructuredRefresh(m);
   clearCache(m);
   if (mode == 0)
     return;

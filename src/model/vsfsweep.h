@@ -16,6 +16,10 @@ struct QkPageDescriptor;
 vsfRunPass(VsfModel* model, int32_t (*serial)(VsfModel*, QkPageDescriptor*),
            int32_t (*threaded)(VsfModel*, QkPageDescriptor*, double*, int64_t), int64_t length);
 
+// The report of a data pass that returned `rc` (not 0), as vsfRunPass makes it; returns the
+// code the fit ends with.
+[[nodiscard]] int32_t vsfReportPassFailure(VsfModel* model, int32_t rc);
+
 // Effects with at least this many columns enter by the blocked sweep (qkzsweepBlock).
 constexpr int32_t kVsfBlockSweepColumns = 64;
 // The threads of in-memory sweeps: the run's thread count, also where memory kept the data
@@ -44,8 +48,10 @@ inline double vsfSweepTolerance(double diagonal) { return diagonal > 0 ? 1e-8 * 
 // pivot of rounding noise would give estimates whose fit is not the one reported. Such a
 // column counts as dependent on the swept ones. `diagonal`, when given, holds the current
 // diagonal of every index in place of swept's.
+// `extraSum` is added to g before it is squared: the part of the sum over swept columns that
+// the triangle does not hold (the structured road's many-level effect).
 double vsfPivotTolerance(const double* xpx, const double* swept, const char* flags, int64_t n,
-                         int64_t k, const double* diagonal = nullptr);
+                         int64_t k, const double* diagonal = nullptr, double extraSum = 0.0);
 // vsfPivotTolerance of candidate column k of the model's full X'X, the sum taken over the
 // columns of the effects in the model only.
 double vsfCandidateTolerance(const VsfModel* model, int64_t k);

@@ -5,6 +5,7 @@
 
 #include "model/vsfformulas.h"
 #include "model/vsfmodel.h"
+#include "model/vsfstructured.h"
 #include "model/vsfsweep.h"
 #include "numerics/packedtri.h"
 #include "numerics/qkzsweepblock.h"
@@ -126,6 +127,8 @@ std::vector<int64_t> sweptColumns(const VsfModel* m) {
   std::vector<int64_t> S;
   for (int32_t i = 0; i < m->inModelCount; ++i) {
     const int32_t e = m->inModelList[i];
+    if (m->structured != nullptr && e == m->structured->effect)
+      continue; // its columns are not in the triangle
     for (int64_t q = m->effectColumn[e]; q < m->effectColumn[e] + m->effectColumns[e]; ++q)
       if (q > 0 && m->sweepFlags[q] == '1')
         S.push_back(q);
@@ -154,65 +157,34 @@ bool choleskyOf(const double* xpx, const std::vector<int64_t>& S, std::vector<do
   return true;
 }
 
-// The trial of a candidate whose own block B of X'X is diagonal, with the model's swept
-// columns S. The block of the swept matrix between its columns is then B - V V' with V the
-// k-by-|S| matrix X'X(effect, S) L^-T, so pivoting its columns in order, as the dense trial
-// does, keeps the eliminated part as V H V' with H of order |S|: pivot j is
-// b_j - v_j' H v_j, and taking it adds (H v_j)(H v_j)' / pivot to H. The response row
-// follows as its original value less z' H v_j, where z gathers -(t_j / b_j) v_j over the
-// pivots taken (t_j the response's entry of the swept matrix). The cost is k |S|^2 in place
-// of k^3; the pivots, the rank and the SSE are those of the dense trial to rounding.
+// The dense road's view of a candidate's diagonal block: its columns in the packed X'X.
+struct PackedBlock {
+  const VsfModel* m;
+  int64_t first;
+};
+double packedCross(const void* c, int64_t j, int64_t column) {
+  const PackedBlock* b = static_cast<const PackedBlock*>(c);
+  return b->m->xpx[sym(b->first + j, column)];
+}
+double packedDiagonal(const void* c, int64_t j) {
+  const PackedBlock* b = static_cast<const PackedBlock*>(c);
+  return b->m->xpx[diag(b->first + j)];
+}
+double packedResponse(const void* c, int64_t j) {
+  const PackedBlock* b = static_cast<const PackedBlock*>(c);
+  return b->m->sweptXpx[at(b->first + j, 0)];
+}
+
 bool lowRankTrial(VsfModel* m, int32_t effect, double* sse, int32_t* sweptCount) {
-  const int64_t k = m->effectColumns[effect], s = m->effectColumn[effect];
+  const int64_t k = m->effectColumns[effect];
   if (k < 2 || m->trialBlockShape == nullptr || !diagonalBlock(m, effect))
     return false;
-  const std::vector<int64_t> S = sweptColumns(m);
-  const size_t n = S.size();
-  const double dn = static_cast<double>(n), dk = static_cast<double>(k);
+  const double dn = static_cast<double>(sweptColumns(m).size()), dk = static_cast<double>(k);
   if (dk * dn * dn + dn * dn * dn > dk * dk * dk / 6.0)
     return false;
-  std::vector<double> L;
-  if (!choleskyOf(m->xpx, S, L))
-    return false;
-  std::vector<double> H(n * n, 0.0), x(n), hx(n), z(n, 0.0);
-  for (size_t i = 0; i < n; ++i)
-    H[i * n + i] = 1.0;
-  double t = m->sweptXpx[0];
-  int32_t count = 0;
-  for (int64_t j = 0; j < k; ++j) {
-    const int64_t col = s + j;
-    for (size_t i = 0; i < n; ++i) {
-      double v = m->xpx[sym(col, S[i])];
-      for (size_t q = 0; q < i; ++q)
-        v -= L[i * n + q] * x[q];
-      x[i] = v / L[i * n + i];
-    }
-    double quad = 0.0, zh = 0.0;
-    for (size_t i = 0; i < n; ++i) {
-      double v = 0.0;
-      for (size_t q = 0; q < n; ++q)
-        v += H[i * n + q] * x[q];
-      hx[i] = v;
-      quad += x[i] * v;
-      zh += z[i] * v;
-    }
-    const double b = m->xpx[diag(col)];
-    const double pivot = b - quad;
-    if (!(pivot > vsfSweepTolerance(b)))
-      continue;
-    const double tj = m->sweptXpx[at(col, 0)];
-    const double ty = tj - zh;
-    t -= ty * ty / pivot;
-    for (size_t i = 0; i < n; ++i) {
-      for (size_t q = 0; q < n; ++q)
-        H[i * n + q] += hx[i] * hx[q] / pivot;
-      z[i] -= tj / b * x[i];
-    }
-    ++count;
-  }
-  *sse = t >= 0 ? t : 0.0;
-  *sweptCount = count;
-  return true;
+  PackedBlock block{m, m->effectColumn[effect]};
+  const VsfDiagonalBlock source{&block, k, packedCross, packedDiagonal, packedResponse};
+  return vsfDiagonalBlockPivots(m, source, sse, sweptCount, nullptr);
 }
 
 } // namespace
@@ -416,6 +388,8 @@ int32_t vsfPartialSweep(double* a, int32_t k, int32_t n, double tol) {
 }
 
 int32_t vsfEffectXpXi(VsfModel* m, int32_t effect, double* sse, int32_t* sweptCount) {
+  if (m->structured != nullptr && effect == m->structured->effect)
+    return vsfStructuredTrial(m, sse, sweptCount);
   if (testHooks().denseRoad == 0 && lowRankTrial(m, effect, sse, sweptCount))
     return 0;
   const int64_t c = m->effectColumns[effect];
@@ -459,4 +433,64 @@ int32_t vsfEffectXpXi(VsfModel* m, int32_t effect, double* sse, int32_t* sweptCo
   *sse = T[0] >= 0 ? T[0] : 0.0;
   *sweptCount = count;
   return 0;
+}
+
+// The pivots of a candidate whose own block B of X'X is diagonal, with the model's swept
+// columns S. The block of the swept matrix between its columns is then B - V V' with V the
+// k-by-|S| matrix X'X(effect, S) L^-T, so pivoting its columns in order, as the dense trial
+// does, keeps the eliminated part as V H V' with H of order |S|: pivot j is
+// b_j - v_j' H v_j, and taking it adds (H v_j)(H v_j)' / pivot to H. The response row
+// follows as its original value less z' H v_j, where z gathers -(t_j / b_j) v_j over the
+// pivots taken (t_j the response's entry of the swept matrix). The cost is k |S|^2 in place
+// of k^3; the pivots, the rank and the SSE are those of the dense trial to rounding.
+bool vsfDiagonalBlockPivots(const VsfModel* m, const VsfDiagonalBlock& block, double* sse,
+                            int32_t* sweptCount, char* taken) {
+  const int64_t k = block.columns;
+  const std::vector<int64_t> S = sweptColumns(m);
+  const size_t n = S.size();
+  std::vector<double> L;
+  if (!choleskyOf(m->xpx, S, L))
+    return false;
+  std::vector<double> H(n * n, 0.0), x(n), hx(n), z(n, 0.0);
+  for (size_t i = 0; i < n; ++i)
+    H[i * n + i] = 1.0;
+  double t = m->sweptXpx[0];
+  int32_t count = 0;
+  for (int64_t j = 0; j < k; ++j) {
+    if (taken != nullptr)
+      taken[j] = '0';
+    for (size_t i = 0; i < n; ++i) {
+      double v = block.cross(block.context, j, S[i]);
+      for (size_t q = 0; q < i; ++q)
+        v -= L[i * n + q] * x[q];
+      x[i] = v / L[i * n + i];
+    }
+    double quad = 0.0, zh = 0.0;
+    for (size_t i = 0; i < n; ++i) {
+      double v = 0.0;
+      for (size_t q = 0; q < n; ++q)
+        v += H[i * n + q] * x[q];
+      hx[i] = v;
+      quad += x[i] * v;
+      zh += z[i] * v;
+    }
+    const double b = block.diagonal(block.context, j);
+    const double pivot = b - quad;
+    if (!(pivot > vsfSweepTolerance(b)))
+      continue;
+    const double tj = block.response(block.context, j);
+    const double ty = tj - zh;
+    t -= ty * ty / pivot;
+    for (size_t i = 0; i < n; ++i) {
+      for (size_t q = 0; q < n; ++q)
+        H[i * n + q] += hx[i] * hx[q] / pivot;
+      z[i] -= tj / b * x[i];
+    }
+    if (taken != nullptr)
+      taken[j] = '1';
+    ++count;
+  }
+  *sse = t >= 0 ? t : 0.0;
+  *sweptCount = count;
+  return true;
 }

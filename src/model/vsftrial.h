@@ -18,3 +18,20 @@ void vsfModelRestore(VsfModel* model);
 // when the trial block cannot be had.
 int32_t vsfEffectXpXi(VsfModel* model, int32_t effect, double* sse, int32_t* sweptCount);
 int32_t vsfPartialSweep(double* a, int32_t k, int32_t n, double tol);
+
+// The columns of a candidate effect whose own block of X'X is diagonal, as its trial reads
+// them: X'X between its column j and a column of the model, its block's diagonal element j,
+// and column j's entry in the response row of the current swept matrix.
+struct VsfDiagonalBlock {
+  const void* context;
+  int64_t columns;
+  double (*cross)(const void* context, int64_t j, int64_t column);
+  double (*diagonal)(const void* context, int64_t j);
+  double (*response)(const void* context, int64_t j);
+};
+// The trial of adding such an effect to the model by its pivots in column order: the SSE,
+// the number of columns swept and, when `taken` is given, '1' for each column swept ('0'
+// for a column dependent on the model and the columns before it). False when the model's
+// swept columns have no Cholesky factor.
+bool vsfDiagonalBlockPivots(const VsfModel* model, const VsfDiagonalBlock& block, double* sse,
+                            int32_t* sweptCount, char* taken);

@@ -17,6 +17,7 @@
 #include "model/vsfformulas.h"
 #include "model/vsfmodel.h"
 #include "model/vsfshift.h"
+#include "model/vsfstructured.h"
 #include "model/vsfsweep.h"
 #include "numerics/packedtri.h"
 #include "selection/vsfclassic.h"
@@ -554,7 +555,10 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
     return 0;
   }
   const bool full = vsfFullXpxOn(m);
-  if ((rc = vsfShiftPages(m, full && prepareWithCrossProducts(m))) != 0)
+  // The structured road shifts the pages in a pass of its own.
+  const bool shiftWithCrossProducts =
+      full && m->structured == nullptr && prepareWithCrossProducts(m);
+  if ((rc = vsfShiftPages(m, shiftWithCrossProducts)) != 0)
     return fail(m, rc);
   if (o->cvDetails == 1 || o->cvDetails == 3) {
     if ((rc = vsfCVCounts(m)) != 0)
@@ -578,7 +582,14 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
       m->xpx[0] -= m->wTrain * m->sumWY * m->sumWY;
     m->sweptXpx[0] = m->xpx[0];
   } else {
-    if ((rc = fullCrossProducts(m)) != 0)
+    if (m->structured != nullptr) {
+      if ((rc = vsfStructuredCrossProducts(m)) != 0)
+        return fail(m, rc);
+      if (m->fitStatus == VFS_OVERFLOW)
+        return 0;
+    }
+    // Without the structured state (or after giving it up) the packed triangle of all columns.
+    if (m->structured == nullptr && (rc = fullCrossProducts(m)) != 0)
       return rc;
     vsfCVFullOutsideFolds(m);
     // The elastic net's ridge term on every design column's diagonal.

@@ -48,6 +48,7 @@ void TestHooks::reset() {
   treeWalkFailures = 0;
   solverGramLimit = -1;
   denseRoad = 0;
+  structuredColumns = 0;
   larCrossLimit = -1;
 }
 
@@ -61,17 +62,18 @@ bool TestHooks::set(const char* text) {
     if (eq == std::string_view::npos)
       return false;
     const std::string_view name = item.substr(0, eq), value = item.substr(eq + 1);
-    const bool ok = name == "readBlockRows"      ? setNumber(readBlockRows, value)
-                    : name == "failReadBlock"    ? setNumber(failReadBlock, value)
-                    : name == "readReleaseRows"  ? setNumber(readReleaseRows, value)
-                    : name == "readDenseRows"    ? setNumber(readDenseRows, value)
-                    : name == "levelFaultBuffer" ? setNumber(levelFaultBuffer, value)
-                    : name == "levelWorkerFault" ? setFault(levelWorkerFault, value)
-                    : name == "treeWalkFailures" ? setNumber(treeWalkFailures, value)
-                    : name == "solverGramLimit"  ? setNumber(solverGramLimit, value)
-                    : name == "denseRoad"        ? setNumber(denseRoad, value)
-                    : name == "larCrossLimit"    ? setNumber(larCrossLimit, value)
-                                                 : false;
+    const bool ok = name == "readBlockRows"       ? setNumber(readBlockRows, value)
+                    : name == "failReadBlock"     ? setNumber(failReadBlock, value)
+                    : name == "readReleaseRows"   ? setNumber(readReleaseRows, value)
+                    : name == "readDenseRows"     ? setNumber(readDenseRows, value)
+                    : name == "levelFaultBuffer"  ? setNumber(levelFaultBuffer, value)
+                    : name == "levelWorkerFault"  ? setFault(levelWorkerFault, value)
+                    : name == "treeWalkFailures"  ? setNumber(treeWalkFailures, value)
+                    : name == "solverGramLimit"   ? setNumber(solverGramLimit, value)
+                    : name == "denseRoad"         ? setNumber(denseRoad, value)
+                    : name == "structuredColumns" ? setNumber(structuredColumns, value)
+                    : name == "larCrossLimit"     ? setNumber(larCrossLimit, value)
+                                                  : false;
     if (!ok)
       return false;
   }

@@ -54,6 +54,9 @@ struct TestHooks {
   // diagonal down the dense road, as for any other effect (the reference of the structured
   // road).
   std::atomic<int32_t> denseRoad{0};
+  // Columns of a many-level CLASS effect from which FORWARD takes the structured road (0: the
+  // default, kVsfStructuredColumns), so that a small effect reaches it.
+  std::atomic<int32_t> structuredColumns{0};
   // The most bytes of cross-product columns that the least-angle path keeps without the
   // packed X'X, whatever the number of columns (negative: the default, which keeps them
   // for many columns only; 0 sends every step over the pages).

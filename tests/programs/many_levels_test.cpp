@@ -2,7 +2,8 @@
 // and its entry), on one and on several threads; the selected fit matches least squares on
 // its design, and the thread counts agree to rounding. The trials of an effect whose block
 // of X'X is diagonal go by the model's few swept columns: their criteria match a sparse
-// forward selection in scipy and the dense trials of the same data.
+// forward selection in scipy and the dense trials of the same data. The structured road,
+// which never holds the packed triangle of all columns, gives the same tables.
 #include "programs/leastsquares.h"
 #include "programs/qrxrun.h"
 
@@ -113,12 +114,16 @@ TEST(ManyLevels, ForwardOverAWideClassEffectMatchesLeastSquares) {
 namespace {
 
 // FORWARD by SBC with every step's candidates shown; `hooks` goes to QRX_TEST_HOOKS.
-qrxrun::ProgramRun runCandidates(const std::string& hooks, const std::string& tag) {
+// `classOptions` go to the CLASS statement (the effect coding's block of X'X is not
+// diagonal); `model` is the MODEL statement's response and effects.
+qrxrun::ProgramRun runCandidates(const std::string& hooks, const std::string& tag,
+                                 const std::string& classOptions = "",
+                                 const std::string& model = "y = g x1 x2 x3") {
   if (!hooks.empty())
     ::setenv("QRX_TEST_HOOKS", hooks.c_str(), 1);
   qrxrun::ProgramRun r = qrxrun::runProgram(
-      "proc varsifter data=d;\n  class g;\n"
-      "  model y = g x1 x2 x3 / selection=forward(select=sbc) details=all;\nrun;\n",
+      "proc varsifter data=d;\n  class g" + classOptions + ";\n  model " + model +
+          " / selection=forward(select=sbc) details=all;\nrun;\n",
       tag, {{"d.csv", qrxrun::readFile(std::string(QRX_TEST_DATA) + "/manylevels/data.csv")}});
   ::unsetenv("QRX_TEST_HOOKS");
   return r;
@@ -224,4 +229,82 @@ TEST(ManyLevels, SharedTriangleGivesTheSerialNumbersOnFourThreads) {
     for (size_t i = 0; i < a.size(); ++i)
       EXPECT_EQ(qrxrun::dumpOutput(*a[i]), qrxrun::dumpOutput(*b[i])) << name << " " << i;
   }
+}
+
+namespace {
+
+// The first place where two outputs differ beyond rounding (empty when none): the same
+// nodes and texts, numbers within 1e-9 of each other relative to their size (1e-8 absolute).
+std::string firstDifference(const Value& a, const Value& b, const std::string& at) {
+  if (a.kind != b.kind)
+    return at + ": kinds";
+  switch (a.kind) {
+  case Value::Number:
+    return std::fabs(a.n - b.n) <= 1e-9 * (std::fabs(a.n) + std::fabs(b.n)) + 1e-8
+               ? ""
+               : at + ": " + qrxrun::dumpOutput(a) + " vs " + qrxrun::dumpOutput(b);
+  case Value::Array:
+    if (a.items.size() != b.items.size())
+      return at + ": lengths";
+    for (size_t i = 0; i < a.items.size(); ++i)
+      if (std::string d = firstDifference(a.items[i], b.items[i], at + "/" + std::to_string(i));
+          !d.empty())
+        return d;
+    return "";
+  case Value::Object:
+    if (a.members.size() != b.members.size())
+      return at + ": members";
+    for (const auto& [key, value] : a.members)
+      if (std::string d = firstDifference(value, b[key], at + "." + key); !d.empty())
+        return d;
+    return "";
+  default:
+    return qrxrun::dumpOutput(a) == qrxrun::dumpOutput(b) ? "" : at;
+  }
+}
+
+} // namespace
+
+// The structured road (the many-level effect's diagonal and cross block in place of the
+// packed triangle of all columns), reached by lowering the columns it starts from: every
+// table is that of the packed triangle's road to rounding, and the candidates' criteria are
+// those of the scipy selection, also where the stop rule takes the effect out again. Under the
+// effect coding the block is not diagonal: the road is given up for the packed triangle,
+// with that road's very output.
+TEST(ManyLevels, StructuredRoadGivesTheTablesOfThePackedTriangle) {
+  const qrxrun::ProgramRun packedRun = runCandidates("", "mlpacked");
+  ASSERT_EQ(packedRun.status, 0) << packedRun.log;
+  const qrxrun::ProgramRun structured = runCandidates("structuredColumns=10", "mlstructured");
+  ASSERT_EQ(structured.status, 0) << structured.log;
+  const Value& out = structured.json["steps"][0]["output"];
+  EXPECT_EQ(firstDifference(out, packedRun.json["steps"][0]["output"], ""), "");
+  // The structured road's numbers are not those of the packed road bit for bit.
+  EXPECT_NE(qrxrun::dumpOutput(out), qrxrun::dumpOutput(packedRun.json["steps"][0]["output"]));
+  std::map<std::string, double> want;
+  for (const auto& row :
+       qrxrun::csvRows(qrxrun::readFile(std::string(QRX_TEST_DATA) + "/manylevels/candidates.csv")))
+    if (row[0] != "step")
+      want[row[0] + " " + row[1]] = std::stod(row[2]);
+  const std::map<std::string, double> got = candidateSbc(structured);
+  ASSERT_EQ(got.size(), 7u);
+  for (const auto& [key, v] : got)
+    EXPECT_NEAR(v, want.at(key), 1e-7 * std::fabs(v)) << key;
+
+  // x2 is noise and g the only candidate: g enters a step that the stop rule takes back.
+  const qrxrun::ProgramRun noise = runCandidates("structuredColumns=10", "mlnoise", "", "x2 = g");
+  const qrxrun::ProgramRun noisePacked = runCandidates("", "mlnoisepacked", "", "x2 = g");
+  ASSERT_EQ(noise.status, 0) << noise.log;
+  EXPECT_EQ(
+      firstDifference(noise.json["steps"][0]["output"], noisePacked.json["steps"][0]["output"], ""),
+      "");
+  const Value* stop = qrxrun::findTable(noise.json["steps"][0]["output"], "StopDetails");
+  ASSERT_NE(stop, nullptr);
+  EXPECT_EQ(qrxrun::text(*stop, 0, "Effect"), "g");
+
+  const qrxrun::ProgramRun effect =
+      runCandidates("structuredColumns=10", "mleffect", " / param=effect");
+  const qrxrun::ProgramRun effectPacked = runCandidates("", "mleffectpacked", " / param=effect");
+  ASSERT_EQ(effect.status, 0) << effect.log;
+  EXPECT_EQ(qrxrun::dumpOutput(effect.json["steps"][0]["output"]),
+            qrxrun::dumpOutput(effectPacked.json["steps"][0]["output"]));
 }

@@ -1,0 +1,349 @@
+// The structured road: set-up, the cross-product pass, the trial and the entry of the
+// many-level effect, and its estimates, variances and pivot-noise sums.
+#include "model/vsfstructured.h"
+
+#include "data/vsfutilfile.h"
+#include "kernels/vsfxpxstructured.h"
+#include "model/vsfmodel.h"
+#include "model/vsfsweep.h"
+#include "model/vsftrial.h"
+#include "numerics/packedtri.h"
+#include "numerics/qkzsweep.h"
+#include "support/hostif.h"
+#include "support/nomemory.h"
+#include "support/testhooks.h"
+#include "support/vsfoptions.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+using packed::at;
+using packed::diag;
+using packed::sym;
+using packed::tri;
+
+// The fits the structured road serves: FORWARD on the packed X'X whose trial of a
+// multi-column effect goes by its block, with nothing that needs other sums than X'X (folds,
+// roles, PRESS, the full model first, resamples), no hierarchy or standardisation and no
+// post-fit statements (which take the packed triangle); the one sparse effect is the last in
+// column order and has many columns.
+[[nodiscard]] bool served(const VsfModel* m) {
+  const VsfModelOptions* o = m->options;
+  if (!vsfFullXpxOn(m) || o->method != VM_FORWARD || !m->needTrialBlock || vsfCvOn(m) ||
+      o->cvExternal || o->modelAverage || m->resampler != nullptr || vsfValidationInUse(m) ||
+      vsfTestInUse(m) || o->pressNeeded || o->fullModelFirst || m->hierarchy || o->colStandardize ||
+      o->parmStandardize || o->adaptive || m->foldCount != 0 || m->l2BaseXpx != nullptr ||
+      m->cvexSums != nullptr || m->sparseEffectCount != 1 || m->handsOverModel)
+    return false;
+  const int32_t e = m->sparseEffectList[0];
+  const int32_t hook = testHooks().structuredColumns;
+  const int32_t least = hook > 0 ? hook : kVsfStructuredColumns;
+  return m->effectColumns[e] >= least &&
+         m->effectColumn[e] + m->effectColumns[e] == m->parmCount + 1;
+}
+
+// The effect's columns as its trial reads them: the cross block, the diagonal, and the
+// response row of the swept matrix, C(j, 0) less C(j, S) times the estimates of the swept
+// small columns S (whose entries in the response column are their negated estimates).
+struct Block {
+  const VsfModel* m;
+  const VsfStructured* st;
+};
+double blockCross(const void* c, int64_t j, int64_t column) {
+  const Block* b = static_cast<const Block*>(c);
+  return b->st->cross[j * b->st->small + column];
+}
+double blockDiagonal(const void* c, int64_t j) {
+  return static_cast<const Block*>(c)->st->diagonal[j];
+}
+double blockResponse(const void* c, int64_t j) {
+  const Block* b = static_cast<const Block*>(c);
+  const double* C = b->st->cross + j * b->st->small;
+  double t = C[0];
+  for (int64_t s = 1; s < b->st->small; ++s)
+    if (b->m->sweepFlags[s] == '1')
+      t += C[s] * b->m->sweptXpx[at(s, 0)];
+  return t;
+}
+
+bool pivots(VsfModel* m, double* sse, int32_t* count, char* taken) {
+  VsfStructured* st = m->structured;
+  Block block{m, st};
+  const VsfDiagonalBlock source{&block, st->columns, blockCross, blockDiagonal, blockResponse};
+  if (vsfDiagonalBlockPivots(m, source, sse, count, taken))
+    return true;
+  *sse = m->sse;
+  *count = 0;
+  if (taken != nullptr)
+    std::fill(taken, taken + st->columns, '0');
+  return false;
+}
+
+// The swept small columns, in index order.
+std::vector<int64_t> sweptSmall(const VsfModel* m) {
+  std::vector<int64_t> S;
+  for (int64_t c = 1; c < m->structured->small; ++c)
+    if (m->sweepFlags[c] == '1')
+      S.push_back(c);
+  return S;
+}
+
+// The inverse (row-major, n by n) of the reduced triangle between the columns S, by its
+// Cholesky factor; false when a pivot is not positive.
+bool inverseOf(const double* a, const std::vector<int64_t>& S, std::vector<double>& inv) {
+  const size_t n = S.size();
+  std::vector<double> L(n * n, 0.0);
+  for (size_t i = 0; i < n; ++i)
+    for (size_t j = 0; j <= i; ++j) {
+      double v = a[sym(S[i], S[j])];
+      for (size_t t = 0; t < j; ++t)
+        v -= L[i * n + t] * L[j * n + t];
+      if (i == j) {
+        if (!(v > 0.0))
+          return false;
+        L[i * n + i] = std::sqrt(v);
+      } else {
+        L[i * n + j] = v / L[j * n + j];
+      }
+    }
+  // Columns of L^-1, then inv = L^-T L^-1.
+  std::vector<double> Li(n * n, 0.0);
+  for (size_t c = 0; c < n; ++c)
+    for (size_t i = c; i < n; ++i) {
+      double v = i == c ? 1.0 : 0.0;
+      for (size_t t = c; t < i; ++t)
+        v -= L[i * n + t] * Li[t * n + c];
+      Li[i * n + c] = v / L[i * n + i];
+    }
+  inv.assign(n * n, 0.0);
+  for (size_t i = 0; i < n; ++i)
+    for (size_t j = 0; j <= i; ++j) {
+      double v = 0.0;
+      for (size_t t = i; t < n; ++t)
+        v += Li[t * n + i] * Li[t * n + j];
+      inv[i * n + j] = inv[j * n + i] = v;
+    }
+  return true;
+}
+
+// A sum that is not finite ends the fit as the packed triangle's does.
+bool finiteSums(VsfModel* m) {
+  const VsfStructured* st = m->structured;
+  const int64_t n = static_cast<int64_t>(st->columns) * st->small;
+  bool finite = true;
+  for (int64_t j = 0; j < st->columns && finite; ++j)
+    finite = std::isfinite(st->diagonal[j]);
+  for (int64_t i = 0; i < n && finite; ++i)
+    finite = std::isfinite(st->cross[i]);
+  if (!finite) {
+    m->fitStatus = VFS_OVERFLOW;
+    m->overflowEffect = st->effect;
+  }
+  return finite;
+}
+
+// The sums of the pass: each page file's pages into a buffer of its own, the buffers added
+// in file order, as the threading frame adds its workers' buffers (one buffer per page
+// worker), so that the small triangle is the packed road's to the last bit.
+[[nodiscard]] int32_t structuredSums(VsfModel* m) {
+  VsfStructured* st = m->structured;
+  const int64_t L = vsfStructuredXpXLength(m);
+  const uint32_t F = m->bags != nullptr ? m->bags->count : 0;
+  std::vector<double> total(static_cast<size_t>(L), 0.0), part(static_cast<size_t>(L));
+  for (uint32_t f = 0; f < F; ++f) {
+    double* B = f == 0 ? total.data() : part.data();
+    std::fill(B, B + L, 0.0);
+    if (int32_t rc = vsfUtilReadByThreads(m, vsfStructuredXpX_t, B, L, &m->bags->files[f]); rc != 0)
+      return vsfReportPassFailure(m, rc);
+    if (f > 0)
+      for (int64_t i = 0; i < L; ++i)
+        total[static_cast<size_t>(i)] += B[i];
+  }
+  const int64_t T = tri(st->small), k = st->columns;
+  std::memcpy(m->xpx, total.data(), sizeof(double) * static_cast<size_t>(T));
+  std::memcpy(st->diagonal, total.data() + T, sizeof(double) * static_cast<size_t>(k));
+  std::memcpy(st->cross, total.data() + T + k, sizeof(double) * static_cast<size_t>(k * st->small));
+  st->offDiagonal = total[static_cast<size_t>(L - 1)] != 0.0 ? 1 : 0;
+  return 0;
+}
+
+} // namespace
+
+int32_t vsfStructuredSetUp(VsfModel* m) {
+  m->structured = nullptr;
+  if (!served(m))
+    return 0;
+  VsfStructured* st = vsfModelArray<VsfStructured>(m, 1);
+  if (st == nullptr)
+    return kVsfNoMemory;
+  st->effect = m->sparseEffectList[0];
+  st->columns = m->effectColumns[st->effect];
+  st->small = m->effectColumn[st->effect];
+  const int64_t k = st->columns;
+  st->diagonal = vsfModelArray<double>(m, k);
+  st->cross = vsfModelArray<double>(m, k * st->small);
+  st->swept = vsfModelArray<char>(m, k);
+  st->sweptDiagonal = vsfModelArray<double>(m, k);
+  st->reduced = vsfModelArray<double>(m, tri(st->small));
+  if (!st->diagonal || !st->cross || !st->swept || !st->sweptDiagonal || !st->reduced)
+    return kVsfNoMemory;
+  std::fill(st->swept, st->swept + k, '0');
+  m->structured = st;
+  return 0;
+}
+
+int32_t vsfStructuredCrossProducts(VsfModel* m) {
+  VsfStructured* st = m->structured;
+  if (int32_t rc = structuredSums(m); rc != 0)
+    return rc;
+  if (st->offDiagonal) {
+    // The effect's block is no diagonal: the packed triangle of every column after all.
+    m->structured = nullptr;
+    const int32_t columns = m->parmCount + 1;
+    if (int32_t rc = vsfAddXpXMemory(m, columns); rc != 0)
+      return rc;
+    m->xpxColumns = columns;
+    std::fill(m->xpx, m->xpx + tri(columns), 0.0);
+    return 0;
+  }
+  finiteSums(m);
+  return 0;
+}
+
+int32_t vsfStructuredTrial(VsfModel* m, double* sse, int32_t* sweptCount) {
+  pivots(m, sse, sweptCount, nullptr);
+  return 0;
+}
+
+int32_t vsfStructuredEnter(VsfModel* m) {
+  VsfStructured* st = m->structured;
+  const int64_t n = st->small;
+  double sse;
+  int32_t count;
+  pivots(m, &sse, &count, st->swept);
+  // The small triangle less the swept columns' part, C_J' D_J^-1 C_J.
+  double* A = st->reduced;
+  std::memcpy(A, m->xpx, sizeof(double) * tri(n));
+  for (int64_t j = 0; j < st->columns; ++j) {
+    if (st->swept[j] != '1')
+      continue;
+    const double* C = st->cross + j * n;
+    const double d = st->diagonal[j];
+    for (int64_t r = 0; r < n; ++r) {
+      const double f = C[r] / d;
+      double* R = A + tri(r);
+      for (int64_t q = 0; q <= r; ++q)
+        R[q] -= f * C[q];
+    }
+  }
+  // Swept again over the small columns the model had swept, in the order of its effects
+  // (the last in the list is the entering effect).
+  std::vector<char> was(m->sweepFlags, m->sweepFlags + n);
+  std::memcpy(m->sweptXpx, A, sizeof(double) * tri(n));
+  std::fill(m->sweepFlags, m->sweepFlags + n, '0');
+  for (int32_t i = 0; i + 1 < m->inModelCount; ++i) {
+    const int32_t e = m->inModelList[i];
+    for (int32_t c = m->effectColumn[e]; c < m->effectColumn[e] + m->effectColumns[e]; ++c)
+      if (was[c] == '1')
+        qkzsweep(m->sweptXpx, c, static_cast<int32_t>(n), m->sweepFlags, m->workVector, 0.0);
+  }
+  m->rank += count;
+  st->inModel = 1;
+  vsfStructuredRefresh(m);
+  return 0;
+}
+
+void vsfStructuredLeave(VsfModel* m) {
+  VsfStructured* st = m->structured;
+  const int64_t n = st->small;
+  for (int64_t j = 0; j < st->columns; ++j)
+    if (st->swept[j] == '1') {
+      st->swept[j] = '0';
+      m->rank -= 1;
+    }
+  st->inModel = 0;
+  std::vector<char> was(m->sweepFlags, m->sweepFlags + n);
+  std::memcpy(m->sweptXpx, m->xpx, sizeof(double) * tri(n));
+  std::fill(m->sweepFlags, m->sweepFlags + n, '0');
+  for (int32_t i = 0; i < m->inModelCount; ++i) {
+    const int32_t e = m->inModelList[i];
+    if (e == st->effect)
+      continue;
+    for (int32_t c = m->effectColumn[e]; c < m->effectColumn[e] + m->effectColumns[e]; ++c)
+      if (was[c] == '1')
+        qkzsweep(m->sweptXpx, c, static_cast<int32_t>(n), m->sweepFlags, m->workVector, 0.0);
+  }
+}
+
+void vsfStructuredRefresh(VsfModel* m) {
+  VsfStructured* st = m->structured;
+  if (st == nullptr || !st->inModel)
+    return;
+  const std::vector<int64_t> S = sweptSmall(m);
+  const size_t s = S.size();
+  std::vector<double> inv, w(s);
+  if (!inverseOf(st->reduced, S, inv)) {
+    inv.assign(s * s, 0.0);
+  }
+  for (int64_t j = 0; j < st->columns; ++j) {
+    if (st->swept[j] != '1')
+      continue;
+    const double* C = st->cross + j * st->small;
+    const double d = st->diagonal[j];
+    for (size_t i = 0; i < s; ++i)
+      w[i] = C[S[i]] / d;
+    double q = 0.0;
+    for (size_t i = 0; i < s; ++i) {
+      double v = 0.0;
+      for (size_t t = 0; t < s; ++t)
+        v += inv[i * s + t] * w[t];
+      q += w[i] * v;
+    }
+    st->sweptDiagonal[j] = 1.0 / d + q;
+  }
+}
+
+double vsfStructuredNoiseSum(const VsfModel* m, int64_t k) {
+  const VsfStructured* st = m->structured;
+  if (st == nullptr || !st->inModel)
+    return 0.0;
+  double g = 0.0;
+  for (int64_t j = 0; j < st->columns; ++j)
+    if (st->swept[j] == '1')
+      g += std::fabs(st->cross[j * st->small + k]) * std::sqrt(std::fabs(st->sweptDiagonal[j]));
+  return g;
+}
+
+void vsfStructuredBeta(VsfModel* m, double responseScale) {
+  const VsfStructured* st = m->structured;
+  if (st == nullptr || !st->inModel)
+    return;
+  const std::vector<int64_t> S = sweptSmall(m);
+  const int32_t q0 = m->parmOffset[st->effect];
+  for (int64_t j = 0; j < st->columns; ++j) {
+    const int64_t q = q0 + j;
+    if (st->swept[j] != '1')
+      continue;
+    const double* C = st->cross + j * st->small;
+    double r = C[0];
+    for (const int64_t s : S)
+      r += C[s] * m->sweptXpx[at(s, 0)];
+    m->beta[q] = r / st->diagonal[j];
+    const double sx = m->columnSumSquares != nullptr ? m->columnSumSquares[q] : hostMissing();
+    if (responseScale > 0 && !isHostMissing(sx) && sx > 0)
+      m->stdBeta[q] = m->beta[q] / (sx * responseScale);
+  }
+}
+
+void vsfStructuredVariance(VsfModel* m) {
+  const VsfStructured* st = m->structured;
+  if (st == nullptr || !st->inModel)
+    return;
+  const int32_t q0 = m->parmOffset[st->effect];
+  for (int64_t j = 0; j < st->columns; ++j)
+    m->betaVariance[q0 + j] = st->swept[j] == '1' ? st->sweptDiagonal[j] : -1.0;
+}

@@ -1,0 +1,48 @@
+// The structured road of FORWARD over one many-level CLASS effect whose own block of X'X is
+// diagonal (the GLM and reference codings of one CLASS variable: its columns never meet in a
+// row). The packed triangles hold only the response and the dense columns; the effect keeps
+// its block's diagonal D and its cross block C with those columns (VsfStructured), so that
+// memory is k times the dense columns, not k^2. A trial of the effect takes its pivots from
+// the model's swept columns (vsfDiagonalBlockPivots); its entry eliminates its columns in
+// closed form, the triangle becoming A - C_J' D_J^-1 C_J (J its columns swept) and swept
+// again over the model's columns, which gives every element of the small columns that the
+// packed triangle of all columns would hold after the same pivots. Its estimates and their
+// variances follow from the same elimination.
+#pragma once
+
+#include <cstdint>
+
+struct VsfModel;
+
+// Columns of the many-level effect from which the structured road is taken.
+inline constexpr int32_t kVsfStructuredColumns = 1000;
+
+// Sets up the structured state when the fit goes the structured road: FORWARD on the packed
+// X'X with no folds, roles, PRESS, full model first, hierarchy, standardisation or post-fit
+// statements, and one
+// sparse effect of at least kVsfStructuredColumns columns (a test hook lowers that number).
+// The triangles are then made for the small columns only. 0 or kVsfNoMemory.
+[[nodiscard]] int32_t vsfStructuredSetUp(VsfModel* model);
+// The pass that forms the small triangle and the effect's diagonal and cross block. When a
+// row has two values in the effect's block the road is given up: the triangles grow to
+// every column (reporting, as they always do, a triangle that is too large) and the caller
+// forms them. 0, or a failing pass's or the growth's code; an overflowing sum sets the fit
+// status.
+[[nodiscard]] int32_t vsfStructuredCrossProducts(VsfModel* model);
+// The trial SSE of adding the effect and the number of its columns that would be swept.
+[[nodiscard]] int32_t vsfStructuredTrial(VsfModel* model, double* sse, int32_t* sweptCount);
+// Enters the effect (vsfAddEffect's work for it); 0 or kVsfNoMemory.
+[[nodiscard]] int32_t vsfStructuredEnter(VsfModel* model);
+// Takes the effect's columns out of the model (vsfDropEffect's unsweeping of them): the
+// triangle is the model's small columns swept again without them.
+void vsfStructuredLeave(VsfModel* model);
+// After a column of the small triangle is swept with the effect in the model: the swept
+// diagonal of the effect's columns again.
+void vsfStructuredRefresh(VsfModel* model);
+// The sum over the effect's swept columns i of |X'X(k, i)| sqrt(swept diagonal i), the part
+// of small column k's pivot-noise sum that the triangle does not hold (0 without the effect).
+[[nodiscard]] double vsfStructuredNoiseSum(const VsfModel* model, int64_t k);
+// The effect's estimates on the shifted scale and their standardized values, and the
+// diagonal of (X'X)^-1 of its columns (-1 for columns not swept), into the model's arrays.
+void vsfStructuredBeta(VsfModel* model, double responseScale);
+void vsfStructuredVariance(VsfModel* model);
