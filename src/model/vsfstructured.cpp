@@ -96,20 +96,9 @@ std::vector<int64_t> sweptSmall(const VsfModel* m) {
 // Cholesky factor; false when a pivot is not positive.
 bool inverseOf(const double* a, const std::vector<int64_t>& S, std::vector<double>& inv) {
   const size_t n = S.size();
-  std::vector<double> L(n * n, 0.0);
-  for (size_t i = 0; i < n; ++i)
-    for (size_t j = 0; j <= i; ++j) {
-      double v = a[sym(S[i], S[j])];
-      for (size_t t = 0; t < j; ++t)
-        v -= L[i * n + t] * L[j * n + t];
-      if (i == j) {
-        if (!(v > 0.0))
-          return false;
-        L[i * n + i] = std::sqrt(v);
-      } else {
-        L[i * n + j] = v / L[j * n + j];
-      }
-    }
+  std::vector<double> L;
+  if (!vsfCholeskyOf(a, S, L))
+    return false;
   // Columns of L^-1, then inv = L^-T L^-1.
   std::vector<double> Li(n * n, 0.0);
   for (size_t c = 0; c < n; ++c)

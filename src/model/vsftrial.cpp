@@ -136,27 +136,6 @@ std::vector<int64_t> sweptColumns(const VsfModel* m) {
   return S;
 }
 
-// The lower Cholesky factor L (row-major, n by n) of the unswept X'X between the columns S;
-// false when a pivot is not positive.
-bool choleskyOf(const double* xpx, const std::vector<int64_t>& S, std::vector<double>& L) {
-  const size_t n = S.size();
-  L.assign(n * n, 0.0);
-  for (size_t i = 0; i < n; ++i)
-    for (size_t j = 0; j <= i; ++j) {
-      double v = xpx[sym(S[i], S[j])];
-      for (size_t t = 0; t < j; ++t)
-        v -= L[i * n + t] * L[j * n + t];
-      if (i == j) {
-        if (!(v > 0.0))
-          return false;
-        L[i * n + i] = std::sqrt(v);
-      } else {
-        L[i * n + j] = v / L[j * n + j];
-      }
-    }
-  return true;
-}
-
 // The dense road's view of a candidate's diagonal block: its columns in the packed X'X.
 struct PackedBlock {
   const VsfModel* m;
@@ -188,6 +167,25 @@ bool lowRankTrial(VsfModel* m, int32_t effect, double* sse, int32_t* sweptCount)
 }
 
 } // namespace
+
+bool vsfCholeskyOf(const double* xpx, const std::vector<int64_t>& S, std::vector<double>& L) {
+  const size_t n = S.size();
+  L.assign(n * n, 0.0);
+  for (size_t i = 0; i < n; ++i)
+    for (size_t j = 0; j <= i; ++j) {
+      double v = xpx[sym(S[i], S[j])];
+      for (size_t t = 0; t < j; ++t)
+        v -= L[i * n + t] * L[j * n + t];
+      if (i == j) {
+        if (!(v > 0.0))
+          return false;
+        L[i * n + i] = std::sqrt(v);
+      } else {
+        L[i * n + j] = v / L[j * n + j];
+      }
+    }
+  return true;
+}
 
 void vsfModelCopy(VsfModel* m, bool forDrop) {
   const int64_t T = tri(m->xpxColumns);
@@ -449,7 +447,7 @@ bool vsfDiagonalBlockPivots(const VsfModel* m, const VsfDiagonalBlock& block, do
   const std::vector<int64_t> S = sweptColumns(m);
   const size_t n = S.size();
   std::vector<double> L;
-  if (!choleskyOf(m->xpx, S, L))
+  if (!vsfCholeskyOf(m->xpx, S, L))
     return false;
   std::vector<double> H(n * n, 0.0), x(n), hx(n), z(n, 0.0);
   for (size_t i = 0; i < n; ++i)

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 struct VsfModel;
 
@@ -18,6 +19,11 @@ void vsfModelRestore(VsfModel* model);
 // when the trial block cannot be had.
 int32_t vsfEffectXpXi(VsfModel* model, int32_t effect, double* sse, int32_t* sweptCount);
 int32_t vsfPartialSweep(double* a, int32_t k, int32_t n, double tol);
+
+// The lower Cholesky factor L (row-major, n by n) of the packed triangle `a` between the
+// columns S; false when a pivot is not positive.
+[[nodiscard]] bool vsfCholeskyOf(const double* a, const std::vector<int64_t>& S,
+                                 std::vector<double>& L);
 
 // The columns of a candidate effect whose own block of X'X is diagonal, as its trial reads
 // them: X'X between its column j and a column of the model, its block's diagonal element j,
