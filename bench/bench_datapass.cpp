@@ -48,11 +48,11 @@ inline void addRows(const QkPageDescriptor* page, double* xpx) {
         rowi[j] += vi * v[j];
     }
 }
-int32_t xpxSerial(VsfModel* m, QkPageDescriptor* page) {
+int32_t xpxSerial(VsfPassState* m, QkPageDescriptor* page) {
   addRows(page, m->xpx);
   return 0;
 }
-int32_t xpxThreaded(VsfModel*, QkPageDescriptor* page, double* b, int64_t) {
+int32_t xpxThreaded(VsfPassState*, QkPageDescriptor* page, double* b, int64_t) {
   addRows(page, b);
   return 0;
 }

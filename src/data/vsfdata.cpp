@@ -6,8 +6,8 @@
 #include "data/vsfreadpass.h"
 
 #include "data/vsfpage.h"
+#include "data/vsfpassstate.h"
 #include "effects/levdesign.h"
-#include "model/vsfmodel.h"
 #include "numerics/zranuni.h"
 #include "support/hoststubs.h"
 #include "support/nomemory.h"
@@ -651,7 +651,7 @@ int32_t useSparseRepresentation(const VsfEffectTraits& t) {
   return t.bigBsplineBasis ? 1 : 0;
 }
 
-int32_t vsfReadPass(VsfDataSettings* s, VsfRowSource* src, VsfModel* m, VsfBagVec* bags,
+int32_t vsfReadPass(VsfDataSettings* s, VsfRowSource* src, VsfPassState* m, VsfBagVec* bags,
                     QkExtensionSet* exts, QkPool* byPool, QkPool* pagePool, int32_t* returnCode,
                     VsfReadResult* result) {
   const int32_t N = s->columnCount, E = s->entryCount;

@@ -14,7 +14,7 @@
 #include <cstdint>
 
 struct LevReadBlock;
-struct VsfModel;
+struct VsfPassState;
 
 // Partition roles of a row.
 enum VsfRole : int32_t {
@@ -219,9 +219,10 @@ struct VsfEffectTraits {
 [[nodiscard]] int32_t vsfPrepRead(VsfDataSettings* settings, VsfBagVec* bags, int32_t* returnCode);
 
 // The reading pass over an explicit row source: pages, counts and sums into the model.
-[[nodiscard]] int32_t vsfReadPass(VsfDataSettings* settings, VsfRowSource* source, VsfModel* model,
-                                  VsfBagVec* bags, QkExtensionSet* exts, QkPool* byPool,
-                                  QkPool* pagePool, int32_t* returnCode, VsfReadResult* result);
+[[nodiscard]] int32_t vsfReadPass(VsfDataSettings* settings, VsfRowSource* source,
+                                  VsfPassState* model, VsfBagVec* bags, QkExtensionSet* exts,
+                                  QkPool* byPool, QkPool* pagePool, int32_t* returnCode,
+                                  VsfReadResult* result);
 
 // The partition role (VsfRole) of a ROLEVAR= value of length characters, as the reading pass
 // and the OUTPUT data set give it: the value is left-justified, trailing blanks do not count.

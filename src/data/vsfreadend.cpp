@@ -4,7 +4,7 @@
 // Declared in data/vsfreadpass.h and data/vsfdata.h.
 #include "data/vsfreadpass.h"
 
-#include "model/vsfmodel.h"
+#include "data/vsfpassstate.h"
 #include "support/hoststubs.h"
 #include "support/nomemory.h"
 #include "support/vsfoptions.h"
@@ -85,7 +85,7 @@ constexpr double kResolvedSpread = 1e-4;
 
 // Column means and scales, and the counts of the pass, into the model.
 void storeTotals(Pass& p) {
-  VsfModel* m = p.model;
+  VsfPassState* m = p.model;
   const VsfDataSettings* s = p.s;
   const Totals& t = p.t;
   const double W = t.weight[1], F = t.freq[1];
@@ -153,7 +153,7 @@ void storeTotals(Pass& p) {
 // The arrays later drivers need: the refit copy, the L2 tuning rows, the external
 // cross-validation records.
 [[nodiscard]] int32_t laterArrays(Pass& p, QkPool* pool) {
-  VsfModel* m = p.model;
+  VsfPassState* m = p.model;
   const VsfDataSettings* s = p.s;
   const int32_t E = p.layout.entryCount;
   if (s->refit) {

@@ -46,7 +46,7 @@ struct Totals {
 struct Pass {
   VsfDataSettings* s;
   VsfRowSource* src;
-  VsfModel* model;
+  VsfPassState* model;
   VsfBagVec* bags;
   QkPool* pagePool;
   int32_t* returnCode;

@@ -7,7 +7,7 @@
 #include "data/vsfcvexsums.h"
 #include "data/vsfdata.h"
 #include "data/vsflarahead.h"
-#include "model/vsfmodel.h"
+#include "data/vsfpassstate.h"
 #include "numerics/packedtri.h"
 #include "support/hoststubs.h"
 #include "support/nomemory.h"
@@ -32,14 +32,14 @@ constexpr int kMaxPairs = 128;
 KernelPair gPairs[kMaxPairs];
 std::atomic<int> gPairCount{0};
 
-[[nodiscard]] bool cvOn(const VsfModel* m) {
+[[nodiscard]] bool cvOn(const VsfPassState* m) {
   return m->dataSettings != nullptr && m->dataSettings->cv != 0;
 }
-[[nodiscard]] bool xcvOn(const VsfModel* m) {
+[[nodiscard]] bool xcvOn(const VsfPassState* m) {
   return m->dataSettings != nullptr && m->dataSettings->xcv != 0;
 }
 
-[[nodiscard]] int64_t effectXpXLength(const VsfModel* m) {
+[[nodiscard]] int64_t effectXpXLength(const VsfPassState* m) {
   int64_t sum = 0;
   for (int32_t e = 0; e < m->effectCount; ++e)
     sum += tri(m->effectColumns[e]);
@@ -112,7 +112,7 @@ bool vsfIsPageTransform(VsfKernelKind k) {
   }
 }
 
-int64_t vsfBufferLength(VsfModel* m, VsfKernelKind kind, int64_t arg) {
+int64_t vsfBufferLength(VsfPassState* m, VsfKernelKind kind, int64_t arg) {
   const int64_t P = m->parmCount, E = m->effectCount, K = m->foldCount;
   const bool cv = cvOn(m), xcv = xcvOn(m);
   switch (kind) {
@@ -210,7 +210,7 @@ namespace {
 
 // The zeroed work items of a pass, then its stop word, left in the puddle for cleanup; null
 // when there is no model pool or no memory.
-[[nodiscard]] VsfWorkItem* newItems(VsfModel* model, int32_t T) {
+[[nodiscard]] VsfWorkItem* newItems(VsfPassState* model, int32_t T) {
   ThreadPuddle* puddle = model->puddle;
   QkPool* pool = model->pool;
   if (pool == nullptr || puddle == nullptr || T < 1)
@@ -231,7 +231,7 @@ namespace {
 
 // The shared-triangle road's pass: every worker adds its part of the rows straight into the
 // model's triangles, so there is no buffer to zero and nothing to sum afterwards.
-[[nodiscard]] int32_t dispatchParts(VsfModel* model, VsfPartKernel part) {
+[[nodiscard]] int32_t dispatchParts(VsfPassState* model, VsfPartKernel part) {
   const int32_t T = model->dataSettings->threadCount;
   VsfWorkItem* items = newItems(model, T);
   if (items == nullptr)
@@ -250,7 +250,7 @@ namespace {
 
 } // namespace
 
-int32_t dispatch(VsfModel* model, VsfThreadedKernel threaded, int64_t arg) {
+int32_t dispatch(VsfPassState* model, VsfThreadedKernel threaded, int64_t arg) {
   ThreadPuddle* puddle = model->puddle;
   const int32_t T = model->dataSettings->threadCount;
   QkPool* pool = model->pool;
@@ -301,7 +301,7 @@ void copyInto(double* dst, const double* src, int64_t n) {
 }
 
 // Copies the packed blocks of each effect from `src` (laid end to end) into `blocks`.
-void spreadEffectBlocks(const VsfModel* m, double** blocks, const double* src) {
+void spreadEffectBlocks(const VsfPassState* m, double** blocks, const double* src) {
   int64_t start = 0;
   for (int32_t e = 0; e < m->effectCount; ++e) {
     int64_t size = tri(m->effectColumns[e]);
@@ -314,7 +314,8 @@ void spreadEffectBlocks(const VsfModel* m, double** blocks, const double* src) {
 // Stores the summed buffer of a cross-product kernel (X'X, its effect blocks and the cross
 // columns) in the model or, under cross validation, slice by slice in the folds; false for
 // the other kernels.
-[[nodiscard]] bool storeCrossProducts(VsfModel* m, VsfKernelKind kind, const double* B, int64_t L) {
+[[nodiscard]] bool storeCrossProducts(VsfPassState* m, VsfKernelKind kind, const double* B,
+                                      int64_t L) {
   const int32_t P = m->parmCount, K = m->foldCount;
   const bool cv = cvOn(m);
   const int64_t slice = (cv && K > 0) ? L / K : L;
@@ -373,7 +374,7 @@ void spreadEffectBlocks(const VsfModel* m, double** blocks, const double* src) {
 
 // Stores the summed buffer of a moments, correlation, path or error kernel in the model's
 // statistics (held-out sums only under external cross validation).
-void storeStatistics(VsfModel* m, VsfKernelKind kind, const double* B) {
+void storeStatistics(VsfPassState* m, VsfKernelKind kind, const double* B) {
   const int32_t P = m->parmCount, E = m->effectCount, K = m->foldCount;
   const bool xcv = xcvOn(m);
   switch (kind) {
@@ -489,7 +490,7 @@ void storeStatistics(VsfModel* m, VsfKernelKind kind, const double* B) {
 // After a threaded pass: the workers' buffers are summed into the first (in worker order)
 // and the sum is stored where the kernel's serial form would have put it. Page transforms
 // keep no buffer.
-void accumulate(VsfModel* m, VsfThreadedKernel threaded) {
+void accumulate(VsfPassState* m, VsfThreadedKernel threaded) {
   VsfKernelKind kind = vsfKernelKindOf(reinterpret_cast<const void*>(threaded));
   if (vsfIsPageTransform(kind))
     return;
@@ -507,7 +508,7 @@ void accumulate(VsfModel* m, VsfThreadedKernel threaded) {
     storeStatistics(m, kind, B);
 }
 
-void cleanup(VsfModel* model) {
+void cleanup(VsfPassState* model) {
   ThreadPuddle* puddle = model->puddle;
   if (puddle == nullptr || puddle->items == nullptr)
     return;
@@ -530,7 +531,8 @@ namespace {
 // The shared-triangle road pays when the workers' buffers together would hold more doubles
 // than the pages: zeroing and summing T buffers then costs more than every worker walking
 // every page. It needs every page in memory, where the workers can visit them at once.
-[[nodiscard]] bool sharedRoadPays(VsfModel* m, VsfThreadedKernel threaded, int64_t arg, int32_t T) {
+[[nodiscard]] bool sharedRoadPays(VsfPassState* m, VsfThreadedKernel threaded, int64_t arg,
+                                  int32_t T) {
   const VsfBagVec* vec = m->bags;
   int64_t pageDoubles = 0;
   for (uint32_t f = 0; f < vec->count; ++f) {
@@ -546,7 +548,7 @@ namespace {
 // The pair's shared-triangle form: its first pass (page rewrite and small sums, serial: it
 // is light next to the triangle, and so every sum is the serial pass's), then the
 // triangle's parts.
-[[nodiscard]] int32_t executeShared(VsfModel* model, const KernelPair& p) {
+[[nodiscard]] int32_t executeShared(VsfPassState* model, const KernelPair& p) {
   if (p.before != nullptr) {
     const int32_t rc = vsfUtilRead(model, p.before);
     if (rc != 0)
@@ -559,7 +561,7 @@ namespace {
 
 } // namespace
 
-int32_t vsfExecuteByThreads(VsfModel* model, VsfSerialKernel serial, VsfThreadedKernel threaded,
+int32_t vsfExecuteByThreads(VsfPassState* model, VsfSerialKernel serial, VsfThreadedKernel threaded,
                             int64_t arg) {
   passCount.fetch_add(1, std::memory_order_relaxed);
   const VsfDataSettings* s = model->dataSettings;

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-struct VsfModel;
+struct VsfPassState;
 
 // What a kernel pair is, for the buffer length and the fold into the model.
 enum class VsfKernelKind : int32_t {
@@ -51,7 +51,7 @@ enum class VsfKernelKind : int32_t {
 
 // The form of a cross-product kernel for the shared-triangle road: it adds a page's terms
 // straight into the model's triangles, but only into the rows of part `part` of `parts`.
-using VsfPartKernel = int32_t (*)(VsfModel* model, QkPageDescriptor* page, int32_t part,
+using VsfPartKernel = int32_t (*)(VsfPassState* model, QkPageDescriptor* page, int32_t part,
                                   int32_t parts);
 
 // One work item per page worker, in order: its page file, the model, the threaded kernel,
@@ -61,7 +61,7 @@ using VsfPartKernel = int32_t (*)(VsfModel* model, QkPageDescriptor* page, int32
 // its part (its slot).
 struct VsfWorkItem {
   VsfUtilFile* file;
-  VsfModel* model;
+  VsfPassState* model;
   VsfThreadedKernel kernel;
   double* buffer;
   int64_t length;
@@ -91,16 +91,16 @@ VsfKernelKind vsfKernelKindOf(const void* kernel);
 
 // The one entry of the frame: 0, or the first non-zero status (serial road), -2 when a
 // work item or buffer cannot be had, or the first failing worker's status in slot order.
-[[nodiscard]] int32_t vsfExecuteByThreads(VsfModel* model, VsfSerialKernel serial,
+[[nodiscard]] int32_t vsfExecuteByThreads(VsfPassState* model, VsfSerialKernel serial,
                                           VsfThreadedKernel threaded, int64_t arg);
-[[nodiscard]] int32_t dispatch(VsfModel* model, VsfThreadedKernel threaded, int64_t arg);
-void accumulate(VsfModel* model, VsfThreadedKernel threaded);
+[[nodiscard]] int32_t dispatch(VsfPassState* model, VsfThreadedKernel threaded, int64_t arg);
+void accumulate(VsfPassState* model, VsfThreadedKernel threaded);
 // The number of passes over the pages run so far in this process (for the benchmarks).
 [[nodiscard]] int64_t vsfPassCount();
 // Gives back the work items and their buffers of the last pass.
-void cleanup(VsfModel* model);
+void cleanup(VsfPassState* model);
 // The buffer length of a threaded kernel for this model (doubles).
-[[nodiscard]] int64_t vsfBufferLength(VsfModel* model, VsfKernelKind kind, int64_t arg);
+[[nodiscard]] int64_t vsfBufferLength(VsfPassState* model, VsfKernelKind kind, int64_t arg);
 
 // The pool's worker routine: visits the item's page file with its kernel and buffer.
 void utilReadWrapper(void* poolContext, void* item);

@@ -4,8 +4,8 @@
 #include "data/vsfutilfile.h"
 
 #include "data/vsfpage.h"
+#include "data/vsfpassstate.h"
 #include "data/vsfthread.h"
-#include "model/vsfmodel.h"
 #include "support/hoststubs.h"
 #include "support/nomemory.h"
 #include "support/qkupath.h"
@@ -338,7 +338,7 @@ bool vsfIsResampleKernel(VsfSerialKernel kernel) {
   return vsfKernelKindOf(reinterpret_cast<const void*>(kernel)) == VsfKernelKind::ResampleFreqs;
 }
 
-int32_t vsfUtilRead(VsfModel* model, VsfSerialKernel kernel) {
+int32_t vsfUtilRead(VsfPassState* model, VsfSerialKernel kernel) {
   VsfBagVec* vec = model->bags;
   if (model->resampler != nullptr)
     model->resampler->freqReadPos = model->resampler->freqStartPos;
@@ -391,7 +391,7 @@ int32_t vsfUtilRead(VsfModel* model, VsfSerialKernel kernel) {
   return 0;
 }
 
-int32_t vsfUtilReadByThreadsStoppable(VsfModel* model, VsfThreadedKernel kernel, double* buffer,
+int32_t vsfUtilReadByThreadsStoppable(VsfPassState* model, VsfThreadedKernel kernel, double* buffer,
                                       int64_t length, VsfUtilFile* rec, const int32_t* stop) {
   auto* pgf = reinterpret_cast<QkPgfExtension*>(model->bags->pageService);
   bool rewrite = vsfKernelRewritesPages(reinterpret_cast<const void*>(kernel));
@@ -417,7 +417,7 @@ int32_t vsfUtilReadByThreadsStoppable(VsfModel* model, VsfThreadedKernel kernel,
   return 0;
 }
 
-int32_t vsfUtilReadByThreads(VsfModel* model, VsfThreadedKernel kernel, double* buffer,
+int32_t vsfUtilReadByThreads(VsfPassState* model, VsfThreadedKernel kernel, double* buffer,
                              int64_t length, VsfUtilFile* rec) {
   return vsfUtilReadByThreadsStoppable(model, kernel, buffer, length, rec, nullptr);
 }

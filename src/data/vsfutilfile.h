@@ -31,7 +31,7 @@ inline constexpr QkChar kVsfUtilpath[] = U"UTILPATH";
 QkChar* vsfNumberedPath(int64_t dirLength, const QkChar* dirName, const char* stem, int32_t number,
                         int64_t* length);
 
-struct VsfModel;
+struct VsfPassState;
 struct VsfPerfSettings;
 
 struct VsfUtilFile {
@@ -82,8 +82,8 @@ struct VsfPerfSettings {
 };
 
 // Kernel forms: serial (model, page) and threaded (model, page, buffer, length).
-using VsfSerialKernel = int32_t (*)(VsfModel* model, QkPageDescriptor* page);
-using VsfThreadedKernel = int32_t (*)(VsfModel* model, QkPageDescriptor* page, double* buffer,
+using VsfSerialKernel = int32_t (*)(VsfPassState* model, QkPageDescriptor* page);
+using VsfThreadedKernel = int32_t (*)(VsfPassState* model, QkPageDescriptor* page, double* buffer,
                                       int64_t length);
 
 // Create status values of vsfCreateUtil.
@@ -125,10 +125,10 @@ void vsfFreeUtil(VsfUtilFile* rec, QkExtensionSet* exts);
 // True for the resample-frequency kernel (serial form).
 [[nodiscard]] bool vsfIsResampleKernel(VsfSerialKernel kernel);
 
-[[nodiscard]] int32_t vsfUtilRead(VsfModel* model, VsfSerialKernel kernel);
-[[nodiscard]] int32_t vsfUtilReadByThreads(VsfModel* model, VsfThreadedKernel kernel,
+[[nodiscard]] int32_t vsfUtilRead(VsfPassState* model, VsfSerialKernel kernel);
+[[nodiscard]] int32_t vsfUtilReadByThreads(VsfPassState* model, VsfThreadedKernel kernel,
                                            double* buffer, int64_t length, VsfUtilFile* rec);
 // The same, stopping before a page when *stop has become non-zero (another worker failed).
-[[nodiscard]] int32_t vsfUtilReadByThreadsStoppable(VsfModel* model, VsfThreadedKernel kernel,
+[[nodiscard]] int32_t vsfUtilReadByThreadsStoppable(VsfPassState* model, VsfThreadedKernel kernel,
                                                     double* buffer, int64_t length,
                                                     VsfUtilFile* rec, const int32_t* stop);

@@ -15,7 +15,7 @@
 namespace {
 
 // Calls fn(row, fold, f, w) for every counted row: f its frequency factor, w = weight x f.
-template <class Fn> int32_t eachCounted(VsfModel* m, QkPageDescriptor* page, Fn fn) {
+template <class Fn> int32_t eachCounted(VsfPassState* m, QkPageDescriptor* page, Fn fn) {
   const VsfRowShape S = vsfRowShape(m);
   int32_t bad = 0;
   vsfEachRow(S, page, [&](const VsfRowView& r) {
@@ -33,7 +33,7 @@ template <class Fn> int32_t eachCounted(VsfModel* m, QkPageDescriptor* page, Fn 
   return bad != 0 ? kVsfBadFoldRow : 0;
 }
 
-[[nodiscard]] int32_t cvResidsBody(VsfModel* m, QkPageDescriptor* page, double* sums) {
+[[nodiscard]] int32_t cvResidsBody(VsfPassState* m, QkPageDescriptor* page, double* sums) {
   const VsfRowShape S = vsfRowShape(m);
   return eachCounted(m, page, [&](const VsfRowView& r, int32_t k, double, double w) {
     // The row's residual under its fold's model, fitted without the fold's rows.
@@ -74,7 +74,7 @@ struct FoldRows {
 };
 
 // Adds every TRAIN row, less the shift and led by a one, into its fold's triangle in `sums`.
-void foldXpXBody(VsfModel* m, QkPageDescriptor* page, double* sums) {
+void foldXpXBody(VsfPassState* m, QkPageDescriptor* page, double* sums) {
   const VsfRowShape S = vsfRowShape(m);
   const VsfCVExSums& X = *m->cvexSums;
   const int32_t n = X.order, K = m->foldCount;
@@ -110,16 +110,16 @@ void foldXpXBody(VsfModel* m, QkPageDescriptor* page, double* sums) {
 
 } // namespace
 
-int32_t vsfCVExFoldXpX(VsfModel* m, QkPageDescriptor* page) {
+int32_t vsfCVExFoldXpX(VsfPassState* m, QkPageDescriptor* page) {
   foldXpXBody(m, page, m->cvexSums->sums.data());
   return 0;
 }
-int32_t vsfCVExFoldXpX_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t) {
+int32_t vsfCVExFoldXpX_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
   foldXpXBody(m, page, buffer);
   return 0;
 }
 
-int32_t vsfCVNobs(VsfModel* m, QkPageDescriptor* page) {
+int32_t vsfCVNobs(VsfPassState* m, QkPageDescriptor* page) {
   return eachCounted(m, page, [m](const VsfRowView&, int32_t k, double f, double w) {
     VsfFoldRecord& F = m->folds[k];
     F.rowCount += 1.0;
@@ -127,7 +127,7 @@ int32_t vsfCVNobs(VsfModel* m, QkPageDescriptor* page) {
     F.weightCount += w;
   });
 }
-int32_t vsfCVNobs_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t) {
+int32_t vsfCVNobs_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
   const int32_t K = m->foldCount;
   return eachCounted(m, page, [=](const VsfRowView&, int32_t k, double f, double w) {
     buffer[k] += 1.0;
@@ -136,18 +136,18 @@ int32_t vsfCVNobs_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t
   });
 }
 
-int32_t vsfCVYpY(VsfModel* m, QkPageDescriptor* page) {
+int32_t vsfCVYpY(VsfPassState* m, QkPageDescriptor* page) {
   return eachCounted(m, page, [m](const VsfRowView& r, int32_t k, double, double w) {
     m->folds[k].xpx[0] += w * r.y[0] * r.y[0];
   });
 }
-int32_t vsfCVYpY_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t) {
+int32_t vsfCVYpY_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
   return eachCounted(m, page, [=](const VsfRowView& r, int32_t k, double, double w) {
     buffer[k] += w * r.y[0] * r.y[0];
   });
 }
 
-int32_t vsfCVResids(VsfModel* m, QkPageDescriptor* page) {
+int32_t vsfCVResids(VsfPassState* m, QkPageDescriptor* page) {
   // Per-page sums first, so that the records see the same additions as the threaded form.
   thread_local std::vector<double> sums;
   sums.assign(static_cast<size_t>(m->foldCount), 0.0);
@@ -156,7 +156,7 @@ int32_t vsfCVResids(VsfModel* m, QkPageDescriptor* page) {
     m->folds[k].cvSse += sums[static_cast<size_t>(k)];
   return rc;
 }
-int32_t vsfCVResids_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t) {
+int32_t vsfCVResids_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
   return cvResidsBody(m, page, buffer);
 }
 

@@ -8,19 +8,19 @@
 
 #include <cstdint>
 
-struct VsfModel;
+struct VsfPassState;
 
-[[nodiscard]] int32_t vsfCVNobs(VsfModel* model, QkPageDescriptor* page);
-[[nodiscard]] int32_t vsfCVNobs_t(VsfModel* model, QkPageDescriptor* page, double* buffer,
+[[nodiscard]] int32_t vsfCVNobs(VsfPassState* model, QkPageDescriptor* page);
+[[nodiscard]] int32_t vsfCVNobs_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
                                   int64_t length);
-[[nodiscard]] int32_t vsfCVYpY(VsfModel* model, QkPageDescriptor* page);
-[[nodiscard]] int32_t vsfCVYpY_t(VsfModel* model, QkPageDescriptor* page, double* buffer,
+[[nodiscard]] int32_t vsfCVYpY(VsfPassState* model, QkPageDescriptor* page);
+[[nodiscard]] int32_t vsfCVYpY_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
                                  int64_t length);
 // The external folds' cross products (model/vsfcvexsums.h): each TRAIN row, shifted, into its
 // fold's triangle; the threaded form into its buffer laid out as the sums.
-[[nodiscard]] int32_t vsfCVExFoldXpX(VsfModel* model, QkPageDescriptor* page);
-[[nodiscard]] int32_t vsfCVExFoldXpX_t(VsfModel* model, QkPageDescriptor* page, double* buffer,
+[[nodiscard]] int32_t vsfCVExFoldXpX(VsfPassState* model, QkPageDescriptor* page);
+[[nodiscard]] int32_t vsfCVExFoldXpX_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
                                        int64_t length);
-[[nodiscard]] int32_t vsfCVResids(VsfModel* model, QkPageDescriptor* page);
-[[nodiscard]] int32_t vsfCVResids_t(VsfModel* model, QkPageDescriptor* page, double* buffer,
+[[nodiscard]] int32_t vsfCVResids(VsfPassState* model, QkPageDescriptor* page);
+[[nodiscard]] int32_t vsfCVResids_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
                                     int64_t length);

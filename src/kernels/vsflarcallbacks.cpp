@@ -42,7 +42,7 @@ struct PathTerms {
   int32_t dense = 0;
   std::vector<double> spare[3];
   // Only the terms named in need (kBeta, kDir, kLs) are laid out: this runs once per page.
-  void build(const VsfModel* m, bool scaled, int need) {
+  void build(const VsfPassState* m, bool scaled, int need) {
     const VsfModelOptions* o = m->options;
     s = 1.0;
     if (scaled && o->method == VM_ELASTICNET && m->enSetting == 1 && m->l2 > 0)
@@ -127,7 +127,7 @@ inline double rowMultiplier(const VsfRowShape& S, const VsfRowView& r, bool& ski
 // A list of (effect, dense offset) pairs.
 struct Targets {
   std::vector<int32_t> effect, offset;
-  void add(const VsfModel* m, int32_t k) {
+  void add(const VsfPassState* m, int32_t k) {
     effect.push_back(k);
     offset.push_back(m->denseOffset[k]);
   }
@@ -145,7 +145,7 @@ struct Targets {
 };
 
 // vsfLarCorr (withCorr) and vsfLarRss.
-void corrBody(VsfModel* m, QkPageDescriptor* page, const Sinks& out, bool withCorr) {
+void corrBody(VsfPassState* m, QkPageDescriptor* page, const Sinks& out, bool withCorr) {
   const VsfRowShape S = vsfRowShape(m);
   thread_local PathTerms T;
   thread_local Targets K;
@@ -187,7 +187,7 @@ void corrBody(VsfModel* m, QkPageDescriptor* page, const Sinks& out, bool withCo
 
 // The training rows' residual sums of squares of every entry of the look-ahead, each as
 // corrBody forms the sum of its own terms: the same rows, the same order, the same arithmetic.
-void aheadBody(VsfModel* m, QkPageDescriptor* page, double* sse) {
+void aheadBody(VsfPassState* m, QkPageDescriptor* page, double* sse) {
   const VsfRowShape S = vsfRowShape(m);
   const VsfLarAhead& A = *m->larAhead;
   const size_t n = A.offsets.size();
@@ -210,7 +210,7 @@ void aheadBody(VsfModel* m, QkPageDescriptor* page, double* sse) {
 }
 
 // The training multiplier of a row (0: not counted).
-inline double trainMultiplier(const VsfModel* m, const VsfRowShape& S, const VsfRowView& r) {
+inline double trainMultiplier(const VsfPassState* m, const VsfRowShape& S, const VsfRowView& r) {
   if (r.role != VSF_ROLE_TRAIN)
     return 0.0;
   if (S.xcv && r.fold == m->heldOutFold)
@@ -220,7 +220,7 @@ inline double trainMultiplier(const VsfModel* m, const VsfRowShape& S, const Vsf
   return skip ? 0.0 : mult;
 }
 
-void avecBody(VsfModel* m, QkPageDescriptor* page, double* dirCorr) {
+void avecBody(VsfPassState* m, QkPageDescriptor* page, double* dirCorr) {
   const VsfRowShape S = vsfRowShape(m);
   thread_local PathTerms T;
   thread_local Targets K;
@@ -247,7 +247,7 @@ void avecBody(VsfModel* m, QkPageDescriptor* page, double* dirCorr) {
 
 // The screened-out correlations and fitted-value sums; with direction set also the
 // direction products of the same effects.
-void sasviOutBody(VsfModel* m, QkPageDescriptor* page, const Sinks& out, bool direction) {
+void sasviOutBody(VsfPassState* m, QkPageDescriptor* page, const Sinks& out, bool direction) {
   const VsfRowShape S = vsfRowShape(m);
   thread_local PathTerms T;
   thread_local Targets K;
@@ -269,7 +269,7 @@ void sasviOutBody(VsfModel* m, QkPageDescriptor* page, const Sinks& out, bool di
   });
 }
 
-void sasviAvecOutBody(VsfModel* m, QkPageDescriptor* page, double* dirCorr) {
+void sasviAvecOutBody(VsfPassState* m, QkPageDescriptor* page, double* dirCorr) {
   const VsfRowShape S = vsfRowShape(m);
   thread_local PathTerms T;
   thread_local Targets K;
@@ -287,7 +287,7 @@ void sasviAvecOutBody(VsfModel* m, QkPageDescriptor* page, double* dirCorr) {
 
 // Least-squares residual of every swept in-model column (dense and sparse), correlated
 // with the centred single-column candidates.
-void plainCorrBody(VsfModel* m, QkPageDescriptor* page, double* corr) {
+void plainCorrBody(VsfPassState* m, QkPageDescriptor* page, double* corr) {
   const VsfRowShape S = vsfRowShape(m);
   const double* sw = m->sweptXpx;
   thread_local Targets K;
@@ -330,7 +330,7 @@ void plainCorrBody(VsfModel* m, QkPageDescriptor* page, double* corr) {
   });
 }
 
-Sinks modelSums(VsfModel* m) {
+Sinks modelSums(VsfPassState* m) {
   Sinks s;
   s.sse = &m->sse;
   s.validate = &m->validateAse;
@@ -357,11 +357,11 @@ Sinks bufferSums(double* B, int64_t heldOutAt) {
 
 } // namespace
 
-int32_t vsfLarCorr(VsfModel* m, QkPageDescriptor* page) {
+int32_t vsfLarCorr(VsfPassState* m, QkPageDescriptor* page) {
   corrBody(m, page, modelSums(m), true);
   return 0;
 }
-int32_t vsfLarCorr_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t) {
+int32_t vsfLarCorr_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
   // Without external folds the held-out pair is never reached; it still needs a place.
   double spare[2] = {0, 0};
   const int64_t E = m->effectCount;
@@ -375,11 +375,11 @@ int32_t vsfLarCorr_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_
   return 0;
 }
 
-int32_t vsfLarRss(VsfModel* m, QkPageDescriptor* page) {
+int32_t vsfLarRss(VsfPassState* m, QkPageDescriptor* page) {
   corrBody(m, page, modelSums(m), false);
   return 0;
 }
-int32_t vsfLarRss_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t) {
+int32_t vsfLarRss_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
   double spare[2] = {0, 0};
   Sinks s = bufferSums(buffer, 3);
   if (!vsfRowShape(m).xcv) {
@@ -390,29 +390,29 @@ int32_t vsfLarRss_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t
   return 0;
 }
 
-int32_t vsfLarRssAhead(VsfModel* m, QkPageDescriptor* page) {
+int32_t vsfLarRssAhead(VsfPassState* m, QkPageDescriptor* page) {
   aheadBody(m, page, m->larAhead->sse.data());
   return 0;
 }
-int32_t vsfLarRssAhead_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t) {
+int32_t vsfLarRssAhead_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
   aheadBody(m, page, buffer);
   return 0;
 }
 
-int32_t vsfLarAvec(VsfModel* m, QkPageDescriptor* page) {
+int32_t vsfLarAvec(VsfPassState* m, QkPageDescriptor* page) {
   avecBody(m, page, m->dirCorr);
   return 0;
 }
-int32_t vsfLarAvec_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t) {
+int32_t vsfLarAvec_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
   avecBody(m, page, buffer);
   return 0;
 }
 
-int32_t vsfLarSasviCorrOut(VsfModel* m, QkPageDescriptor* page) {
+int32_t vsfLarSasviCorrOut(VsfPassState* m, QkPageDescriptor* page) {
   sasviOutBody(m, page, modelSums(m), false);
   return 0;
 }
-int32_t vsfLarSasviCorrOut_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t) {
+int32_t vsfLarSasviCorrOut_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
   Sinks s;
   s.termA = buffer;
   s.termB = buffer + 1;
@@ -421,20 +421,20 @@ int32_t vsfLarSasviCorrOut_t(VsfModel* m, QkPageDescriptor* page, double* buffer
   return 0;
 }
 
-int32_t vsfLarSasviAvecOut(VsfModel* m, QkPageDescriptor* page) {
+int32_t vsfLarSasviAvecOut(VsfPassState* m, QkPageDescriptor* page) {
   sasviAvecOutBody(m, page, m->dirCorr);
   return 0;
 }
-int32_t vsfLarSasviAvecOut_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t) {
+int32_t vsfLarSasviAvecOut_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
   sasviAvecOutBody(m, page, buffer);
   return 0;
 }
 
-int32_t vsfLarSasvi(VsfModel* m, QkPageDescriptor* page) {
+int32_t vsfLarSasvi(VsfPassState* m, QkPageDescriptor* page) {
   sasviOutBody(m, page, modelSums(m), true);
   return 0;
 }
-int32_t vsfLarSasvi_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t) {
+int32_t vsfLarSasvi_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
   Sinks s;
   s.termA = buffer;
   s.termB = buffer + 1;
@@ -444,11 +444,11 @@ int32_t vsfLarSasvi_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64
   return 0;
 }
 
-int32_t vsfCorr(VsfModel* m, QkPageDescriptor* page) {
+int32_t vsfCorr(VsfPassState* m, QkPageDescriptor* page) {
   plainCorrBody(m, page, m->corr);
   return 0;
 }
-int32_t vsfCorr_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t) {
+int32_t vsfCorr_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
   plainCorrBody(m, page, buffer);
   return 0;
 }

@@ -9,40 +9,40 @@
 
 #include <cstdint>
 
-struct VsfModel;
+struct VsfPassState;
 
 // corr[k] += m r x_k for every effect but the intercept; sse, validateAse, testAse and the
 // held-out sums of the external fold.
-[[nodiscard]] int32_t vsfLarCorr(VsfModel* model, QkPageDescriptor* page);
-[[nodiscard]] int32_t vsfLarCorr_t(VsfModel* model, QkPageDescriptor* page, double* buffer,
+[[nodiscard]] int32_t vsfLarCorr(VsfPassState* model, QkPageDescriptor* page);
+[[nodiscard]] int32_t vsfLarCorr_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
                                    int64_t length);
 // The residual sums of vsfLarCorr without the correlations.
-[[nodiscard]] int32_t vsfLarRss(VsfModel* model, QkPageDescriptor* page);
-[[nodiscard]] int32_t vsfLarRss_t(VsfModel* model, QkPageDescriptor* page, double* buffer,
+[[nodiscard]] int32_t vsfLarRss(VsfPassState* model, QkPageDescriptor* page);
+[[nodiscard]] int32_t vsfLarRss_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
                                   int64_t length);
 // The training rows' residual sums of squares of every entry of model->larAhead (rows with
 // roles or external folds are not for it).
-[[nodiscard]] int32_t vsfLarRssAhead(VsfModel* model, QkPageDescriptor* page);
-[[nodiscard]] int32_t vsfLarRssAhead_t(VsfModel* model, QkPageDescriptor* page, double* buffer,
+[[nodiscard]] int32_t vsfLarRssAhead(VsfPassState* model, QkPageDescriptor* page);
+[[nodiscard]] int32_t vsfLarRssAhead_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
                                        int64_t length);
 // dirCorr[k] += m v x_k for the candidates (or the screened-in working set).
-[[nodiscard]] int32_t vsfLarAvec(VsfModel* model, QkPageDescriptor* page);
-[[nodiscard]] int32_t vsfLarAvec_t(VsfModel* model, QkPageDescriptor* page, double* buffer,
+[[nodiscard]] int32_t vsfLarAvec(VsfPassState* model, QkPageDescriptor* page);
+[[nodiscard]] int32_t vsfLarAvec_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
                                    int64_t length);
 // Correlations of the screened-out effects and the two sums of the fitted values.
-[[nodiscard]] int32_t vsfLarSasviCorrOut(VsfModel* model, QkPageDescriptor* page);
-[[nodiscard]] int32_t vsfLarSasviCorrOut_t(VsfModel* model, QkPageDescriptor* page, double* buffer,
-                                           int64_t length);
+[[nodiscard]] int32_t vsfLarSasviCorrOut(VsfPassState* model, QkPageDescriptor* page);
+[[nodiscard]] int32_t vsfLarSasviCorrOut_t(VsfPassState* model, QkPageDescriptor* page,
+                                           double* buffer, int64_t length);
 // Direction products of the working-set effects whose products are still to be formed.
-[[nodiscard]] int32_t vsfLarSasviAvecOut(VsfModel* model, QkPageDescriptor* page);
-[[nodiscard]] int32_t vsfLarSasviAvecOut_t(VsfModel* model, QkPageDescriptor* page, double* buffer,
-                                           int64_t length);
+[[nodiscard]] int32_t vsfLarSasviAvecOut(VsfPassState* model, QkPageDescriptor* page);
+[[nodiscard]] int32_t vsfLarSasviAvecOut_t(VsfPassState* model, QkPageDescriptor* page,
+                                           double* buffer, int64_t length);
 // vsfLarSasviCorrOut together with the direction products of the screened-out effects.
-[[nodiscard]] int32_t vsfLarSasvi(VsfModel* model, QkPageDescriptor* page);
-[[nodiscard]] int32_t vsfLarSasvi_t(VsfModel* model, QkPageDescriptor* page, double* buffer,
+[[nodiscard]] int32_t vsfLarSasvi(VsfPassState* model, QkPageDescriptor* page);
+[[nodiscard]] int32_t vsfLarSasvi_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
                                     int64_t length);
 // Correlations of the single-column candidates with the least-squares residual of the
 // in-model effects, about the column means.
-[[nodiscard]] int32_t vsfCorr(VsfModel* model, QkPageDescriptor* page);
-[[nodiscard]] int32_t vsfCorr_t(VsfModel* model, QkPageDescriptor* page, double* buffer,
+[[nodiscard]] int32_t vsfCorr(VsfPassState* model, QkPageDescriptor* page);
+[[nodiscard]] int32_t vsfCorr_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
                                 int64_t length);

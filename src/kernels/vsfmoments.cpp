@@ -10,7 +10,7 @@
 namespace {
 
 template <class Fn>
-void eachParm(const VsfModel* m, const VsfRowShape& S, const VsfRowView& r, Fn fn) {
+void eachParm(const VsfPassState* m, const VsfRowShape& S, const VsfRowView& r, Fn fn) {
   const double* dense = r.denseValues();
   for (int32_t e = 0; e < m->effectCount; ++e) {
     const int32_t p0 = m->parmOffset[e];
@@ -27,8 +27,8 @@ void eachParm(const VsfModel* m, const VsfRowShape& S, const VsfRowView& r, Fn f
 }
 
 // out: [sumWY][P column sums][P sums of squares][train w, train f, held-out w, held-out f].
-void momentsBody(VsfModel* m, QkPageDescriptor* page, double* sumY, double* sums, double* squares,
-                 double* totals) {
+void momentsBody(VsfPassState* m, QkPageDescriptor* page, double* sumY, double* sums,
+                 double* squares, double* totals) {
   const VsfRowShape S = vsfRowShape(m);
   vsfEachRow(S, page, [&](const VsfRowView& r) {
     const bool train = r.role == VSF_ROLE_TRAIN;
@@ -56,7 +56,7 @@ void momentsBody(VsfModel* m, QkPageDescriptor* page, double* sumY, double* sums
   });
 }
 
-template <class Fn> void ypwyBody(VsfModel* m, QkPageDescriptor* page, Fn add) {
+template <class Fn> void ypwyBody(VsfPassState* m, QkPageDescriptor* page, Fn add) {
   const VsfRowShape S = vsfRowShape(m);
   vsfEachRow(S, page, [&](const VsfRowView& r) {
     const double w = vsfTrainWeight(m, S, r);
@@ -67,7 +67,7 @@ template <class Fn> void ypwyBody(VsfModel* m, QkPageDescriptor* page, Fn add) {
   });
 }
 
-void spreadsBody(VsfModel* m, QkPageDescriptor* page, double* deviations, double* squares) {
+void spreadsBody(VsfPassState* m, QkPageDescriptor* page, double* deviations, double* squares) {
   const VsfRowShape S = vsfRowShape(m);
   const bool shifted = m->pagesShifted && m->xpxShift != nullptr;
   vsfEachRow(S, page, [&](const VsfRowView& r) {
@@ -93,7 +93,7 @@ void spreadsBody(VsfModel* m, QkPageDescriptor* page, double* deviations, double
 
 } // namespace
 
-int32_t vsfMoments(VsfModel* m, QkPageDescriptor* page) {
+int32_t vsfMoments(VsfPassState* m, QkPageDescriptor* page) {
   double totals[4] = {0, 0, 0, 0};
   momentsBody(m, page, &m->sumWY, m->columnSums, m->columnSumSquares, totals);
   if (vsfRowShape(m).xcv) {
@@ -104,7 +104,7 @@ int32_t vsfMoments(VsfModel* m, QkPageDescriptor* page) {
   }
   return 0;
 }
-int32_t vsfMoments_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t) {
+int32_t vsfMoments_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
   const int64_t P = m->parmCount;
   double totals[4] = {0, 0, 0, 0};
   momentsBody(m, page, buffer, buffer + 1, buffer + 1 + P, totals);
@@ -114,7 +114,7 @@ int32_t vsfMoments_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_
   return 0;
 }
 
-int32_t vsfYpwY(VsfModel* m, QkPageDescriptor* page) {
+int32_t vsfYpwY(VsfPassState* m, QkPageDescriptor* page) {
   ypwyBody(m, page, [m](int32_t p, double v) {
     if (p < 0)
       m->sumWYY += v;
@@ -123,25 +123,26 @@ int32_t vsfYpwY(VsfModel* m, QkPageDescriptor* page) {
   });
   return 0;
 }
-int32_t vsfYpwY_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t) {
+int32_t vsfYpwY_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
   ypwyBody(m, page, [buffer](int32_t p, double v) { buffer[1 + p] += v; });
   return 0;
 }
 
-int32_t vsfShiftRowsSquares(VsfModel* m, QkPageDescriptor* page) {
+int32_t vsfShiftRowsSquares(VsfPassState* m, QkPageDescriptor* page) {
   vsfShiftRows(m, page);
   return vsfYpwY(m, page);
 }
-int32_t vsfShiftRowsSquares_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t length) {
+int32_t vsfShiftRowsSquares_t(VsfPassState* m, QkPageDescriptor* page, double* buffer,
+                              int64_t length) {
   vsfShiftRows(m, page);
   return vsfYpwY_t(m, page, buffer, length);
 }
 
-int32_t vsfSpreads(VsfModel* m, QkPageDescriptor* page) {
+int32_t vsfSpreads(VsfPassState* m, QkPageDescriptor* page) {
   spreadsBody(m, page, m->spreadSums, m->spreadSums + m->parmCount);
   return 0;
 }
-int32_t vsfSpreads_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t) {
+int32_t vsfSpreads_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
   spreadsBody(m, page, buffer, buffer + m->parmCount);
   return 0;
 }

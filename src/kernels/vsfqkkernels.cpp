@@ -28,7 +28,7 @@ struct Terms {
   std::vector<Span> gradient;     // dense parameters whose gradient is formed
   std::vector<int32_t> sparseAll; // sparse effects whose gradient is formed
 
-  void build(const VsfModel* m, bool withGradient) {
+  void build(const VsfPassState* m, bool withGradient) {
     coef.assign(static_cast<size_t>(m->denseColumnCount), 0.0);
     sparseIn.clear();
     gradient.clear();
@@ -65,7 +65,7 @@ struct Terms {
   }
 
   // x'b - y of the row.
-  double error(const VsfModel* m, const VsfRowShape& S, const VsfRowView& r) const {
+  double error(const VsfPassState* m, const VsfRowShape& S, const VsfRowView& r) const {
     double e = vsfDot(coef.data(), r.denseValues(), static_cast<int64_t>(coef.size())) - r.y[0];
     for (int32_t k : sparseIn) {
       const int32_t s = m->sparseSlot[k], end = r.slotEnd(S, s);
@@ -75,7 +75,7 @@ struct Terms {
     return e;
   }
 
-  void addGradient(const VsfModel* m, const VsfRowShape& S, const VsfRowView& r, double g,
+  void addGradient(const VsfPassState* m, const VsfRowShape& S, const VsfRowView& r, double g,
                    double* corr) const {
     const double* x = r.denseValues();
     for (const Span& s : gradient) {
@@ -92,7 +92,7 @@ struct Terms {
   }
 };
 
-void lossBody(VsfModel* m, QkPageDescriptor* page, const Sinks& out, bool withGradient) {
+void lossBody(VsfPassState* m, QkPageDescriptor* page, const Sinks& out, bool withGradient) {
   const VsfRowShape S = vsfRowShape(m);
   thread_local Terms T;
   T.build(m, withGradient);
@@ -107,7 +107,7 @@ void lossBody(VsfModel* m, QkPageDescriptor* page, const Sinks& out, bool withGr
   });
 }
 
-void validateBody(VsfModel* m, QkPageDescriptor* page, const Sinks& out) {
+void validateBody(VsfPassState* m, QkPageDescriptor* page, const Sinks& out) {
   const VsfRowShape S = vsfRowShape(m);
   thread_local Terms T;
   T.build(m, false);
@@ -132,27 +132,27 @@ void validateBody(VsfModel* m, QkPageDescriptor* page, const Sinks& out) {
 
 } // namespace
 
-int32_t vsfFunValue(VsfModel* m, QkPageDescriptor* page) {
+int32_t vsfFunValue(VsfPassState* m, QkPageDescriptor* page) {
   Sinks s;
   s.sse = &m->sse;
   lossBody(m, page, s, false);
   return 0;
 }
-int32_t vsfFunValue_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t) {
+int32_t vsfFunValue_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
   Sinks s;
   s.sse = buffer;
   lossBody(m, page, s, false);
   return 0;
 }
 
-int32_t vsfGradient(VsfModel* m, QkPageDescriptor* page) {
+int32_t vsfGradient(VsfPassState* m, QkPageDescriptor* page) {
   Sinks s;
   s.sse = &m->sse;
   s.corr = m->corr;
   lossBody(m, page, s, true);
   return 0;
 }
-int32_t vsfGradient_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t) {
+int32_t vsfGradient_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
   Sinks s;
   s.sse = buffer;
   s.corr = buffer + 1;
@@ -160,7 +160,7 @@ int32_t vsfGradient_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64
   return 0;
 }
 
-int32_t vsfValidateTest(VsfModel* m, QkPageDescriptor* page) {
+int32_t vsfValidateTest(VsfPassState* m, QkPageDescriptor* page) {
   Sinks s;
   s.validate = &m->validateAse;
   s.test = &m->testAse;
@@ -168,7 +168,7 @@ int32_t vsfValidateTest(VsfModel* m, QkPageDescriptor* page) {
   validateBody(m, page, s);
   return 0;
 }
-int32_t vsfValidateTest_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t) {
+int32_t vsfValidateTest_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
   // Without external folds the held-out sum is never reached; it still needs a place.
   double spare = 0;
   Sinks s;

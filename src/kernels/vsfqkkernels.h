@@ -8,17 +8,17 @@
 
 #include <cstdint>
 
-struct VsfModel;
+struct VsfPassState;
 
 // sse += m e^2 over the training rows, e = x'b - y over the in-model effects past the forced.
-[[nodiscard]] int32_t vsfFunValue(VsfModel* model, QkPageDescriptor* page);
-[[nodiscard]] int32_t vsfFunValue_t(VsfModel* model, QkPageDescriptor* page, double* buffer,
+[[nodiscard]] int32_t vsfFunValue(VsfPassState* model, QkPageDescriptor* page);
+[[nodiscard]] int32_t vsfFunValue_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
                                     int64_t length);
 // vsfFunValue's sum and corr[j] += m e x_j for every parameter of the effects past the forced.
-[[nodiscard]] int32_t vsfGradient(VsfModel* model, QkPageDescriptor* page);
-[[nodiscard]] int32_t vsfGradient_t(VsfModel* model, QkPageDescriptor* page, double* buffer,
+[[nodiscard]] int32_t vsfGradient(VsfPassState* model, QkPageDescriptor* page);
+[[nodiscard]] int32_t vsfGradient_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
                                     int64_t length);
 // validateAse, testAse and (external cross validation) heldOutError += m e^2 by role.
-[[nodiscard]] int32_t vsfValidateTest(VsfModel* model, QkPageDescriptor* page);
-[[nodiscard]] int32_t vsfValidateTest_t(VsfModel* model, QkPageDescriptor* page, double* buffer,
+[[nodiscard]] int32_t vsfValidateTest(VsfPassState* model, QkPageDescriptor* page);
+[[nodiscard]] int32_t vsfValidateTest_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
                                         int64_t length);

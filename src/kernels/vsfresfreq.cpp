@@ -37,7 +37,7 @@ double vsfSampleSize(const VsfResampleSettings* s, double N) {
   return std::floor(s->fraction * N + kSizeFuzz);
 }
 
-int32_t vsfResampleFreqs(VsfModel* m, QkPageDescriptor* page) {
+int32_t vsfResampleFreqs(VsfPassState* m, QkPageDescriptor* page) {
   VsfResampler* r = m->resampler;
   const VsfResampleSettings* s = r->settings;
   const VsfRowShape S = vsfRowShape(m);
@@ -66,7 +66,7 @@ int32_t vsfResampleFreqs(VsfModel* m, QkPageDescriptor* page) {
   return 0;
 }
 
-int32_t vsfResampleFreqs_t(VsfModel* m, QkPageDescriptor* page, double*, int64_t) {
+int32_t vsfResampleFreqs_t(VsfPassState* m, QkPageDescriptor* page, double*, int64_t) {
   return vsfResampleFreqs(m, page);
 }
 

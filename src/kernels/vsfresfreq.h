@@ -8,7 +8,7 @@
 
 #include <cstdint>
 
-struct VsfModel;
+struct VsfPassState;
 
 // What a resampler draws: the sampling fraction (0: the fixed size, or N when that is 0
 // too), the fixed sample size, without replacement, whether the blocks are kept, and the
@@ -27,6 +27,6 @@ double vsfSampleSize(const VsfResampleSettings* settings, double N);
 
 // Serial form; the threaded form has the same body and is never handed to a page worker
 // (the draws depend on the running totals of the one stream).
-[[nodiscard]] int32_t vsfResampleFreqs(VsfModel* model, QkPageDescriptor* page);
-[[nodiscard]] int32_t vsfResampleFreqs_t(VsfModel* model, QkPageDescriptor* page, double* buffer,
-                                         int64_t length);
+[[nodiscard]] int32_t vsfResampleFreqs(VsfPassState* model, QkPageDescriptor* page);
+[[nodiscard]] int32_t vsfResampleFreqs_t(VsfPassState* model, QkPageDescriptor* page,
+                                         double* buffer, int64_t length);

@@ -13,14 +13,14 @@ namespace {
 
 using packed::sym;
 
-void gather(const VsfModel* m, const VsfRowShape& S, const VsfRowView& r, VsfGathered& g) {
+void gather(const VsfPassState* m, const VsfRowShape& S, const VsfRowView& r, VsfGathered& g) {
   vsfGatherSwept(m, S, r, m->sweepFlags, g);
 }
 
 } // namespace
 
-void vsfGatherSwept(const VsfModel* m, const VsfRowShape& S, const VsfRowView& r, const char* flags,
-                    VsfGathered& g) {
+void vsfGatherSwept(const VsfPassState* m, const VsfRowShape& S, const VsfRowView& r,
+                    const char* flags, VsfGathered& g) {
   g.col.clear();
   g.val.clear();
   const double* dense = r.denseValues();
@@ -57,11 +57,11 @@ double vsfGatheredResidual(const double* s, const VsfRowView& r, const VsfGather
 
 namespace {
 
-double residual(const VsfModel* m, const VsfRowView& r, const VsfGathered& g) {
+double residual(const VsfPassState* m, const VsfRowView& r, const VsfGathered& g) {
   return vsfGatheredResidual(m->sweptXpx, r, g);
 }
 
-double pressOfPage(VsfModel* m, QkPageDescriptor* page) {
+double pressOfPage(VsfPassState* m, QkPageDescriptor* page) {
   const VsfRowShape S = vsfRowShape(m);
   thread_local VsfGathered g;
   double sum = 0.0;
@@ -92,7 +92,7 @@ double pressOfPage(VsfModel* m, QkPageDescriptor* page) {
   return sum;
 }
 
-void residsOfPage(VsfModel* m, QkPageDescriptor* page, double* sums) {
+void residsOfPage(VsfPassState* m, QkPageDescriptor* page, double* sums) {
   const VsfRowShape S = vsfRowShape(m);
   thread_local VsfGathered g;
   vsfEachRow(S, page, [&](const VsfRowView& r) {
@@ -107,22 +107,22 @@ void residsOfPage(VsfModel* m, QkPageDescriptor* page, double* sums) {
 
 } // namespace
 
-int32_t vsfPress(VsfModel* m, QkPageDescriptor* page) {
+int32_t vsfPress(VsfPassState* m, QkPageDescriptor* page) {
   m->press += pressOfPage(m, page);
   return 0;
 }
-int32_t vsfPress_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t) {
+int32_t vsfPress_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
   buffer[0] += pressOfPage(m, page);
   return 0;
 }
-int32_t vsfResids(VsfModel* m, QkPageDescriptor* page) {
+int32_t vsfResids(VsfPassState* m, QkPageDescriptor* page) {
   double sums[2] = {0.0, 0.0};
   residsOfPage(m, page, sums);
   m->validateAse += sums[0];
   m->testAse += sums[1];
   return 0;
 }
-int32_t vsfResids_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t) {
+int32_t vsfResids_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
   residsOfPage(m, page, buffer);
   return 0;
 }

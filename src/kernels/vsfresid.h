@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <vector>
 
-struct VsfModel;
+struct VsfPassState;
 
 // A row's values of the swept columns of a model: their X'X columns and values.
 struct VsfGathered {
@@ -17,14 +17,14 @@ struct VsfGathered {
   std::vector<double> val;
 };
 // Gathers the row's values of the in-model columns whose sweep flag is '1'.
-void vsfGatherSwept(const VsfModel* model, const VsfRowShape& S, const VsfRowView& r,
+void vsfGatherSwept(const VsfPassState* model, const VsfRowShape& S, const VsfRowView& r,
                     const char* flags, VsfGathered& g);
 // The row's residual under the swept matrix s (its column 0 holds minus the coefficients).
 double vsfGatheredResidual(const double* s, const VsfRowView& r, const VsfGathered& g);
 
-[[nodiscard]] int32_t vsfPress(VsfModel* model, QkPageDescriptor* page);
-[[nodiscard]] int32_t vsfPress_t(VsfModel* model, QkPageDescriptor* page, double* buffer,
+[[nodiscard]] int32_t vsfPress(VsfPassState* model, QkPageDescriptor* page);
+[[nodiscard]] int32_t vsfPress_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
                                  int64_t length);
-[[nodiscard]] int32_t vsfResids(VsfModel* model, QkPageDescriptor* page);
-[[nodiscard]] int32_t vsfResids_t(VsfModel* model, QkPageDescriptor* page, double* buffer,
+[[nodiscard]] int32_t vsfResids(VsfPassState* model, QkPageDescriptor* page);
+[[nodiscard]] int32_t vsfResids_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
                                   int64_t length);

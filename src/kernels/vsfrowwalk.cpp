@@ -4,7 +4,7 @@
 
 #include "support/vsfoptions.h"
 
-VsfRowShape vsfRowShape(const VsfModel* m) {
+VsfRowShape vsfRowShape(const VsfPassState* m) {
   VsfRowShape S{};
   const VsfDataSettings* s = m->dataSettings;
   if (s != nullptr) {

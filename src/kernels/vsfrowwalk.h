@@ -5,7 +5,7 @@
 #pragma once
 
 #include "data/vsfdata.h"
-#include "model/vsfmodel.h"
+#include "data/vsfpassstate.h"
 #include "support/qkpgf.h"
 
 #include <cstdint>
@@ -21,7 +21,7 @@ struct VsfRowShape {
   int32_t fixedCodes; // fold and role codes
 };
 
-VsfRowShape vsfRowShape(const VsfModel* model);
+VsfRowShape vsfRowShape(const VsfPassState* model);
 
 // One row as a kernel sees it.
 struct VsfRowView {
@@ -80,7 +80,7 @@ template <class Fn> inline void vsfEachRow(const VsfRowShape& S, QkPageDescripto
 // The weight of a row that the cross-product kernels count, or 0 when it does not count:
 // TRAIN rows only (with roles), outside the held-out external fold, with the resample
 // frequency in place of FREQ while resampling.
-inline double vsfTrainWeight(const VsfModel* m, const VsfRowShape& S, const VsfRowView& r) {
+inline double vsfTrainWeight(const VsfPassState* m, const VsfRowShape& S, const VsfRowView& r) {
   if (S.hasRole && r.role != VSF_ROLE_TRAIN)
     return 0.0;
   if (S.xcv && r.fold == m->heldOutFold)

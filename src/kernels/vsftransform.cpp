@@ -31,7 +31,7 @@ double backward(double x, double mean, double scale, bool noint) {
 }
 
 // byEffect: the single-column effects at their effect number; else every parameter p >= 1.
-template <bool Undo> void standardize(VsfModel* m, QkPageDescriptor* page, bool byEffect) {
+template <bool Undo> void standardize(VsfPassState* m, QkPageDescriptor* page, bool byEffect) {
   const VsfRowShape S = vsfRowShape(m);
   const bool noint = m->options != nullptr && m->options->noint != 0;
   const double ybar = m->sumWY;
@@ -56,7 +56,7 @@ template <bool Undo> void standardize(VsfModel* m, QkPageDescriptor* page, bool 
   });
 }
 
-template <bool Undo> void adaptive(VsfModel* m, QkPageDescriptor* page) {
+template <bool Undo> void adaptive(VsfPassState* m, QkPageDescriptor* page) {
   const VsfRowShape S = vsfRowShape(m);
   if (m->effectCount < 2 || m->adaptiveWeight == nullptr)
     return;
@@ -76,7 +76,7 @@ template <bool Undo> void adaptive(VsfModel* m, QkPageDescriptor* page) {
 }
 
 // Every row's response and dense values less the model's shift (0 leaves a column as it is).
-void shiftRows(VsfModel* m, QkPageDescriptor* page) {
+void shiftRows(VsfPassState* m, QkPageDescriptor* page) {
   const VsfRowShape S = vsfRowShape(m);
   const double* shift = m->xpxShift;
   vsfEachRow(S, page, [&](const VsfRowView& r) {
@@ -95,49 +95,49 @@ void shiftRows(VsfModel* m, QkPageDescriptor* page) {
 
 } // namespace
 
-int32_t vsfShiftRows(VsfModel* m, QkPageDescriptor* page) {
+int32_t vsfShiftRows(VsfPassState* m, QkPageDescriptor* page) {
   shiftRows(m, page);
   return 0;
 }
-int32_t vsfCenterScale(VsfModel* m, QkPageDescriptor* page) {
+int32_t vsfCenterScale(VsfPassState* m, QkPageDescriptor* page) {
   standardize<false>(m, page, true);
   return 0;
 }
-int32_t vsfCenterScale_t(VsfModel* m, QkPageDescriptor* page, double*, int64_t) {
+int32_t vsfCenterScale_t(VsfPassState* m, QkPageDescriptor* page, double*, int64_t) {
   return vsfCenterScale(m, page);
 }
-int32_t vsfUndoCenterScale(VsfModel* m, QkPageDescriptor* page) {
+int32_t vsfUndoCenterScale(VsfPassState* m, QkPageDescriptor* page) {
   standardize<true>(m, page, true);
   return 0;
 }
-int32_t vsfUndoCenterScale_t(VsfModel* m, QkPageDescriptor* page, double*, int64_t) {
+int32_t vsfUndoCenterScale_t(VsfPassState* m, QkPageDescriptor* page, double*, int64_t) {
   return vsfUndoCenterScale(m, page);
 }
-int32_t vsfCenterScaleEffect(VsfModel* m, QkPageDescriptor* page) {
+int32_t vsfCenterScaleEffect(VsfPassState* m, QkPageDescriptor* page) {
   standardize<false>(m, page, false);
   return 0;
 }
-int32_t vsfCenterScaleEffect_t(VsfModel* m, QkPageDescriptor* page, double*, int64_t) {
+int32_t vsfCenterScaleEffect_t(VsfPassState* m, QkPageDescriptor* page, double*, int64_t) {
   return vsfCenterScaleEffect(m, page);
 }
-int32_t vsfUndoCenterScaleEffect(VsfModel* m, QkPageDescriptor* page) {
+int32_t vsfUndoCenterScaleEffect(VsfPassState* m, QkPageDescriptor* page) {
   standardize<true>(m, page, false);
   return 0;
 }
-int32_t vsfUndoCenterScaleEffect_t(VsfModel* m, QkPageDescriptor* page, double*, int64_t) {
+int32_t vsfUndoCenterScaleEffect_t(VsfPassState* m, QkPageDescriptor* page, double*, int64_t) {
   return vsfUndoCenterScaleEffect(m, page);
 }
-int32_t vsfApplyAdaptiveWeights(VsfModel* m, QkPageDescriptor* page) {
+int32_t vsfApplyAdaptiveWeights(VsfPassState* m, QkPageDescriptor* page) {
   adaptive<false>(m, page);
   return 0;
 }
-int32_t vsfApplyAdaptiveWeights_t(VsfModel* m, QkPageDescriptor* page, double*, int64_t) {
+int32_t vsfApplyAdaptiveWeights_t(VsfPassState* m, QkPageDescriptor* page, double*, int64_t) {
   return vsfApplyAdaptiveWeights(m, page);
 }
-int32_t vsfUndoAdaptiveWeights(VsfModel* m, QkPageDescriptor* page) {
+int32_t vsfUndoAdaptiveWeights(VsfPassState* m, QkPageDescriptor* page) {
   adaptive<true>(m, page);
   return 0;
 }
-int32_t vsfUndoAdaptiveWeights_t(VsfModel* m, QkPageDescriptor* page, double*, int64_t) {
+int32_t vsfUndoAdaptiveWeights_t(VsfPassState* m, QkPageDescriptor* page, double*, int64_t) {
   return vsfUndoAdaptiveWeights(m, page);
 }

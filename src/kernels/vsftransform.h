@@ -8,25 +8,25 @@
 
 #include <cstdint>
 
-struct VsfModel;
+struct VsfPassState;
 
 // Subtracts the model's xpxShift from the response and the dense values of every row.
-int32_t vsfShiftRows(VsfModel* model, QkPageDescriptor* page);
-int32_t vsfCenterScale(VsfModel* model, QkPageDescriptor* page);
-[[nodiscard]] int32_t vsfCenterScale_t(VsfModel* model, QkPageDescriptor* page, double* buffer,
+int32_t vsfShiftRows(VsfPassState* model, QkPageDescriptor* page);
+int32_t vsfCenterScale(VsfPassState* model, QkPageDescriptor* page);
+[[nodiscard]] int32_t vsfCenterScale_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
                                        int64_t length);
-[[nodiscard]] int32_t vsfUndoCenterScale(VsfModel* model, QkPageDescriptor* page);
-[[nodiscard]] int32_t vsfUndoCenterScale_t(VsfModel* model, QkPageDescriptor* page, double* buffer,
-                                           int64_t length);
-[[nodiscard]] int32_t vsfCenterScaleEffect(VsfModel* model, QkPageDescriptor* page);
-[[nodiscard]] int32_t vsfCenterScaleEffect_t(VsfModel* model, QkPageDescriptor* page,
+[[nodiscard]] int32_t vsfUndoCenterScale(VsfPassState* model, QkPageDescriptor* page);
+[[nodiscard]] int32_t vsfUndoCenterScale_t(VsfPassState* model, QkPageDescriptor* page,
+                                           double* buffer, int64_t length);
+[[nodiscard]] int32_t vsfCenterScaleEffect(VsfPassState* model, QkPageDescriptor* page);
+[[nodiscard]] int32_t vsfCenterScaleEffect_t(VsfPassState* model, QkPageDescriptor* page,
                                              double* buffer, int64_t length);
-[[nodiscard]] int32_t vsfUndoCenterScaleEffect(VsfModel* model, QkPageDescriptor* page);
-[[nodiscard]] int32_t vsfUndoCenterScaleEffect_t(VsfModel* model, QkPageDescriptor* page,
+[[nodiscard]] int32_t vsfUndoCenterScaleEffect(VsfPassState* model, QkPageDescriptor* page);
+[[nodiscard]] int32_t vsfUndoCenterScaleEffect_t(VsfPassState* model, QkPageDescriptor* page,
                                                  double* buffer, int64_t length);
-[[nodiscard]] int32_t vsfApplyAdaptiveWeights(VsfModel* model, QkPageDescriptor* page);
-[[nodiscard]] int32_t vsfApplyAdaptiveWeights_t(VsfModel* model, QkPageDescriptor* page,
+[[nodiscard]] int32_t vsfApplyAdaptiveWeights(VsfPassState* model, QkPageDescriptor* page);
+[[nodiscard]] int32_t vsfApplyAdaptiveWeights_t(VsfPassState* model, QkPageDescriptor* page,
                                                 double* buffer, int64_t length);
-[[nodiscard]] int32_t vsfUndoAdaptiveWeights(VsfModel* model, QkPageDescriptor* page);
-[[nodiscard]] int32_t vsfUndoAdaptiveWeights_t(VsfModel* model, QkPageDescriptor* page,
+[[nodiscard]] int32_t vsfUndoAdaptiveWeights(VsfPassState* model, QkPageDescriptor* page);
+[[nodiscard]] int32_t vsfUndoAdaptiveWeights_t(VsfPassState* model, QkPageDescriptor* page,
                                                double* buffer, int64_t length);

@@ -19,7 +19,7 @@ namespace {
 using packed::at;
 using packed::tri;
 
-[[nodiscard]] int32_t foldOf(const VsfModel* m, const VsfRowShape& S, const VsfRowView& r) {
+[[nodiscard]] int32_t foldOf(const VsfPassState* m, const VsfRowShape& S, const VsfRowView& r) {
   if (!S.cv)
     return -1;
   return (r.fold >= 0 && r.fold < m->foldCount) ? r.fold : -2;
@@ -41,7 +41,7 @@ struct RowShare {
 // Part `part` of `parts`: the dense block's rows cut where the elements before reach the
 // part's fraction of its triangle (row i has i + 1 elements, so rows are not equal work);
 // the sparse rows cut into equal counts, each taking about as many page rows as the next.
-[[nodiscard]] RowShare shareOf(const VsfRowShape& S, const VsfModel* m, int32_t part,
+[[nodiscard]] RowShare shareOf(const VsfRowShape& S, const VsfPassState* m, int32_t part,
                                int32_t parts) {
   const int64_t nd = S.dense + 1, ns = m->xpxColumns - nd;
   auto denseCut = [&](int64_t t) {
@@ -96,7 +96,7 @@ struct PendingRows {
 // element of a batch is formed as a whole batch forms it. A part's sums are thus the serial
 // pass's, bit for bit, when the parts walk all pages in the serial order.
 template <class Target>
-int32_t fullBody(VsfModel* m, QkPageDescriptor* page, const RowShare& share, Target target) {
+int32_t fullBody(VsfPassState* m, QkPageDescriptor* page, const RowShare& share, Target target) {
   const VsfRowShape S = vsfRowShape(m);
   int32_t badFolds = 0;
   PendingRows pending;
@@ -142,7 +142,7 @@ int32_t fullBody(VsfModel* m, QkPageDescriptor* page, const RowShare& share, Tar
 }
 
 // ---- effect blocks ----
-template <class Target> int32_t effectBody(VsfModel* m, QkPageDescriptor* page, Target target) {
+template <class Target> int32_t effectBody(VsfPassState* m, QkPageDescriptor* page, Target target) {
   const VsfRowShape S = vsfRowShape(m);
   int32_t badFolds = 0;
   vsfEachRow(S, page, [&](const VsfRowView& r) {
@@ -186,7 +186,8 @@ template <class Target> int32_t effectBody(VsfModel* m, QkPageDescriptor* page, 
 // ---- new rows of the entering effect; target(f) gives the base that element (r, c) of
 // the whole triangle is addressed from ----
 template <class Target>
-[[nodiscard]] int32_t effBody(VsfModel* m, QkPageDescriptor* page, int64_t origin, Target target) {
+[[nodiscard]] int32_t effBody(VsfPassState* m, QkPageDescriptor* page, int64_t origin,
+                              Target target) {
   const VsfRowShape S = vsfRowShape(m);
   const int32_t k = m->inModelList[m->inModelCount - 1];
   const int64_t m0 = m->xpxColumns;
@@ -245,7 +246,7 @@ template <class Target>
 
 // True when every effect is dense and stored in parameter order, so that the dense values
 // of a row are its parameters in order.
-[[nodiscard]] bool denseInParameterOrder(const VsfModel* m) {
+[[nodiscard]] bool denseInParameterOrder(const VsfPassState* m) {
   if (m->sparseEffectCount != 0)
     return false;
   for (int32_t e = 0; e < m->effectCount; ++e)
@@ -255,7 +256,7 @@ template <class Target>
 }
 
 // Adds u times every parameter of the row into t[1 + p].
-inline void addParms(const VsfModel* m, const VsfRowShape& S, const VsfRowView& r, double* t,
+inline void addParms(const VsfPassState* m, const VsfRowShape& S, const VsfRowView& r, double* t,
                      double u, bool contiguous) {
   const double* dense = r.denseValues();
   if (contiguous) {
@@ -279,7 +280,7 @@ inline void addParms(const VsfModel* m, const VsfRowShape& S, const VsfRowView& 
   }
 }
 
-template <class Target> int32_t yCrossBody(VsfModel* m, QkPageDescriptor* page, Target target) {
+template <class Target> int32_t yCrossBody(VsfPassState* m, QkPageDescriptor* page, Target target) {
   const VsfRowShape S = vsfRowShape(m);
   const bool contiguous = denseInParameterOrder(m);
   int32_t badFolds = 0;
@@ -303,7 +304,8 @@ template <class Target> int32_t yCrossBody(VsfModel* m, QkPageDescriptor* page, 
 }
 
 // target(f, j) gives column j of the entering effect's new store columns.
-template <class Target> int32_t effCrossBody(VsfModel* m, QkPageDescriptor* page, Target target) {
+template <class Target>
+int32_t effCrossBody(VsfPassState* m, QkPageDescriptor* page, Target target) {
   const VsfRowShape S = vsfRowShape(m);
   const bool contiguous = denseInParameterOrder(m);
   const int32_t k = m->inModelList[m->inModelCount - 1];
@@ -339,7 +341,7 @@ template <class Target> int32_t effCrossBody(VsfModel* m, QkPageDescriptor* page
   return badFolds != 0 ? kVsfBadFoldRow : 0;
 }
 
-[[nodiscard]] int64_t blocksLength(const VsfModel* m) {
+[[nodiscard]] int64_t blocksLength(const VsfPassState* m) {
   int64_t sum = 0;
   for (int32_t e = 0; e < m->effectCount; ++e)
     sum += tri(m->effectColumns[e]);
@@ -348,45 +350,47 @@ template <class Target> int32_t effCrossBody(VsfModel* m, QkPageDescriptor* page
 
 } // namespace
 
-int32_t vsfFullXpX(VsfModel* m, QkPageDescriptor* page) {
+int32_t vsfFullXpX(VsfPassState* m, QkPageDescriptor* page) {
   return fullBody(m, page, wholeTriangle(vsfRowShape(m)),
                   [m](int32_t f) { return f < 0 ? m->xpx : m->folds[f].xpx; });
 }
-int32_t vsfFullXpX_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t) {
+int32_t vsfFullXpX_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
   const int64_t slice = tri(m->xpxColumns);
   return fullBody(m, page, wholeTriangle(vsfRowShape(m)),
                   [=](int32_t f) { return buffer + (f < 0 ? 0 : f * slice); });
 }
-int32_t vsfFullXpXPart(VsfModel* m, QkPageDescriptor* page, int32_t part, int32_t parts) {
+int32_t vsfFullXpXPart(VsfPassState* m, QkPageDescriptor* page, int32_t part, int32_t parts) {
   return fullBody(m, page, shareOf(vsfRowShape(m), m, part, parts),
                   [m](int32_t f) { return f < 0 ? m->xpx : m->folds[f].xpx; });
 }
 
-int32_t vsfCenterScaleXpX(VsfModel* m, QkPageDescriptor* page) {
+int32_t vsfCenterScaleXpX(VsfPassState* m, QkPageDescriptor* page) {
   vsfCenterScale(m, page);
   return vsfFullXpX(m, page);
 }
-int32_t vsfCenterScaleXpX_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t length) {
+int32_t vsfCenterScaleXpX_t(VsfPassState* m, QkPageDescriptor* page, double* buffer,
+                            int64_t length) {
   vsfCenterScale(m, page);
   return vsfFullXpX_t(m, page, buffer, length);
 }
 
-int32_t vsfShiftSquaresXpX(VsfModel* m, QkPageDescriptor* page) {
+int32_t vsfShiftSquaresXpX(VsfPassState* m, QkPageDescriptor* page) {
   vsfShiftRowsSquares(m, page);
   return vsfFullXpX(m, page);
 }
-int32_t vsfShiftSquaresXpX_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t length) {
+int32_t vsfShiftSquaresXpX_t(VsfPassState* m, QkPageDescriptor* page, double* buffer,
+                             int64_t length) {
   const int64_t squares = m->parmCount + 1;
   vsfShiftRowsSquares_t(m, page, buffer, squares);
   return vsfFullXpX_t(m, page, buffer + squares, length - squares);
 }
 
-int32_t vsfEffectXpX(VsfModel* m, QkPageDescriptor* page) {
+int32_t vsfEffectXpX(VsfPassState* m, QkPageDescriptor* page) {
   return effectBody(m, page, [m](int32_t f, int32_t e) {
     return f < 0 ? m->effectBlocks[e] : m->folds[f].effectBlocks[e];
   });
 }
-int32_t vsfEffectXpX_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t) {
+int32_t vsfEffectXpX_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
   // Offsets of every effect's block within one fold's slice.
   const int64_t slice = blocksLength(m);
   std::vector<int64_t> offsets(static_cast<size_t>(m->effectCount));
@@ -399,10 +403,10 @@ int32_t vsfEffectXpX_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int6
       m, page, [&](int32_t f, int32_t e) { return buffer + (f < 0 ? 0 : f * slice) + offsets[e]; });
 }
 
-int32_t vsfEffXpX(VsfModel* m, QkPageDescriptor* page) {
+int32_t vsfEffXpX(VsfPassState* m, QkPageDescriptor* page) {
   return effBody(m, page, 0, [m](int32_t f) { return f < 0 ? m->xpx : m->folds[f].xpx; });
 }
-int32_t vsfEffXpX_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t length) {
+int32_t vsfEffXpX_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t length) {
   const int64_t K = m->foldCount > 0 ? m->foldCount : 1;
   const bool cv = vsfRowShape(m).cv;
   const int64_t slice = cv ? length / K : length;
@@ -410,22 +414,22 @@ int32_t vsfEffXpX_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t
   return effBody(m, page, origin, [=](int32_t f) { return buffer + (f < 0 ? 0 : f * slice); });
 }
 
-int32_t vsfYCross(VsfModel* m, QkPageDescriptor* page) {
+int32_t vsfYCross(VsfPassState* m, QkPageDescriptor* page) {
   return yCrossBody(m, page, [m](int32_t f) { return f < 0 ? m->cross : m->folds[f].cross; });
 }
-int32_t vsfYCross_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t) {
+int32_t vsfYCross_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
   const int64_t N = m->parmCount + 1;
   return yCrossBody(m, page, [=](int32_t f) { return buffer + (f < 0 ? 0 : f * N); });
 }
 
-int32_t vsfEffCross(VsfModel* m, QkPageDescriptor* page) {
+int32_t vsfEffCross(VsfPassState* m, QkPageDescriptor* page) {
   const int64_t N = m->parmCount + 1;
   const int64_t c0 = m->crossColumnCount;
   return effCrossBody(m, page, [=](int32_t f, int32_t j) {
     return (f < 0 ? m->cross : m->folds[f].cross) + (c0 + j) * N;
   });
 }
-int32_t vsfEffCross_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t length) {
+int32_t vsfEffCross_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t length) {
   const int64_t N = m->parmCount + 1;
   const int64_t K = m->foldCount > 0 ? m->foldCount : 1;
   const bool cv = vsfRowShape(m).cv;

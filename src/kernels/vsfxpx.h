@@ -8,39 +8,39 @@
 
 #include <cstdint>
 
-struct VsfModel;
+struct VsfPassState;
 
 // The status of a cross-product pass that met a TRAIN row whose cross-validation fold lies
 // outside 0 to foldCount - 1: such a row belongs to no fold's sums, so the sums are incomplete.
 inline constexpr int32_t kVsfBadFoldRow = -61;
 
-[[nodiscard]] int32_t vsfFullXpX(VsfModel* model, QkPageDescriptor* page);
-[[nodiscard]] int32_t vsfFullXpX_t(VsfModel* model, QkPageDescriptor* page, double* buffer,
+[[nodiscard]] int32_t vsfFullXpX(VsfPassState* model, QkPageDescriptor* page);
+[[nodiscard]] int32_t vsfFullXpX_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
                                    int64_t length);
 // vsfFullXpX adding only into part `part` of `parts` of the rows of the model's triangles,
 // for the shared-triangle road: parts that each visit every page in the serial order give
 // together the serial form's sums, bit for bit.
-[[nodiscard]] int32_t vsfFullXpXPart(VsfModel* model, QkPageDescriptor* page, int32_t part,
+[[nodiscard]] int32_t vsfFullXpXPart(VsfPassState* model, QkPageDescriptor* page, int32_t part,
                                      int32_t parts);
 // vsfCenterScale and then vsfFullXpX on each page, in one pass over the rows: the cross
 // products of the centred and scaled rows, added as the two passes add them.
-[[nodiscard]] int32_t vsfCenterScaleXpX(VsfModel* model, QkPageDescriptor* page);
-[[nodiscard]] int32_t vsfCenterScaleXpX_t(VsfModel* model, QkPageDescriptor* page, double* buffer,
-                                          int64_t length);
+[[nodiscard]] int32_t vsfCenterScaleXpX(VsfPassState* model, QkPageDescriptor* page);
+[[nodiscard]] int32_t vsfCenterScaleXpX_t(VsfPassState* model, QkPageDescriptor* page,
+                                          double* buffer, int64_t length);
 // vsfShiftRowsSquares and then vsfFullXpX on each page, in one pass over the rows; the
 // threaded form's buffer holds the sums of squares (as vsfYpwY_t's) before the cross products.
-[[nodiscard]] int32_t vsfShiftSquaresXpX(VsfModel* model, QkPageDescriptor* page);
-[[nodiscard]] int32_t vsfShiftSquaresXpX_t(VsfModel* model, QkPageDescriptor* page, double* buffer,
-                                           int64_t length);
-[[nodiscard]] int32_t vsfEffectXpX(VsfModel* model, QkPageDescriptor* page);
-[[nodiscard]] int32_t vsfEffectXpX_t(VsfModel* model, QkPageDescriptor* page, double* buffer,
+[[nodiscard]] int32_t vsfShiftSquaresXpX(VsfPassState* model, QkPageDescriptor* page);
+[[nodiscard]] int32_t vsfShiftSquaresXpX_t(VsfPassState* model, QkPageDescriptor* page,
+                                           double* buffer, int64_t length);
+[[nodiscard]] int32_t vsfEffectXpX(VsfPassState* model, QkPageDescriptor* page);
+[[nodiscard]] int32_t vsfEffectXpX_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
                                      int64_t length);
-[[nodiscard]] int32_t vsfEffXpX(VsfModel* model, QkPageDescriptor* page);
-[[nodiscard]] int32_t vsfEffXpX_t(VsfModel* model, QkPageDescriptor* page, double* buffer,
+[[nodiscard]] int32_t vsfEffXpX(VsfPassState* model, QkPageDescriptor* page);
+[[nodiscard]] int32_t vsfEffXpX_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
                                   int64_t length);
-[[nodiscard]] int32_t vsfYCross(VsfModel* model, QkPageDescriptor* page);
-[[nodiscard]] int32_t vsfYCross_t(VsfModel* model, QkPageDescriptor* page, double* buffer,
+[[nodiscard]] int32_t vsfYCross(VsfPassState* model, QkPageDescriptor* page);
+[[nodiscard]] int32_t vsfYCross_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
                                   int64_t length);
-[[nodiscard]] int32_t vsfEffCross(VsfModel* model, QkPageDescriptor* page);
-[[nodiscard]] int32_t vsfEffCross_t(VsfModel* model, QkPageDescriptor* page, double* buffer,
+[[nodiscard]] int32_t vsfEffCross(VsfPassState* model, QkPageDescriptor* page);
+[[nodiscard]] int32_t vsfEffCross_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
                                     int64_t length);

@@ -7,12 +7,12 @@
 #include "numerics/packedtri.h"
 #include "numerics/zvector.h"
 
-int64_t vsfStructuredXpXLength(const VsfModel* m) {
+int64_t vsfStructuredXpXLength(const VsfPassState* m) {
   const VsfStructured* st = m->structured;
   return packed::tri(st->small) + static_cast<int64_t>(st->columns) * (st->small + 1) + 1;
 }
 
-int32_t vsfStructuredXpX_t(VsfModel* m, QkPageDescriptor* page, double* buffer, int64_t) {
+int32_t vsfStructuredXpX_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
   const VsfStructured* st = m->structured;
   double* triangle = buffer;
   double* diagonal = triangle + packed::tri(st->small);

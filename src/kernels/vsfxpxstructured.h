@@ -7,12 +7,12 @@
 
 #include <cstdint>
 
-struct VsfModel;
+struct VsfPassState;
 
 // The length of the kernel's buffer: the small triangle, the effect's diagonal, its cross
 // block and a last element that is set to 1 when a row has two values in the effect's block.
-[[nodiscard]] int64_t vsfStructuredXpXLength(const VsfModel* model);
+[[nodiscard]] int64_t vsfStructuredXpXLength(const VsfPassState* model);
 // Adds one page's TRAIN rows into `buffer`, laid out as vsfStructuredXpXLength says; every
 // element receives the rows as the full X'X kernel adds them into the same element.
-[[nodiscard]] int32_t vsfStructuredXpX_t(VsfModel* model, QkPageDescriptor* page, double* buffer,
-                                         int64_t length);
+[[nodiscard]] int32_t vsfStructuredXpX_t(VsfPassState* model, QkPageDescriptor* page,
+                                         double* buffer, int64_t length);

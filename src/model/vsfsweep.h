@@ -7,14 +7,14 @@
 #include <cstdint>
 #include <limits>
 
+#include "data/vsfutilfile.h"
+
 struct VsfModel;
-struct QkPageDescriptor;
 
 // One data pass of a kernel pair through the threading frame; a failure is reported
 // (message 848/9103) and its code returned, so that no caller goes on with partial sums.
-[[nodiscard]] int32_t
-vsfRunPass(VsfModel* model, int32_t (*serial)(VsfModel*, QkPageDescriptor*),
-           int32_t (*threaded)(VsfModel*, QkPageDescriptor*, double*, int64_t), int64_t length);
+[[nodiscard]] int32_t vsfRunPass(VsfModel* model, VsfSerialKernel serial,
+                                 VsfThreadedKernel threaded, int64_t length);
 
 // The report of a data pass that returned `rc` (not 0), as vsfRunPass makes it; returns the
 // code the fit ends with.

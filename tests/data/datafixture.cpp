@@ -71,7 +71,7 @@ int32_t indexLevel(void* p) { return cur(p).index; }
 void release(void* p, int64_t) { self(p)->releases.emplace_back(self(p)->which, self(p)->at); }
 
 // Row walk shared by the test kernels.
-template <class Fn> void eachRow(VsfModel* m, QkPageDescriptor* page, Fn fn) {
+template <class Fn> void eachRow(VsfPassState* m, QkPageDescriptor* page, Fn fn) {
   VsfRowLayout L{};
   L.entryCount = m->effectCount;
   L.denseOffset = m->denseOffset;
@@ -99,7 +99,7 @@ double& yOf(const VsfRowLayout& L, const VsfRowCursor& c) {
   return c.doubles[L.hasWeight + L.hasFreq + L.hasResample];
 }
 
-void entryAdd(VsfModel* m, const VsfRowLayout& L, const VsfRowCursor& c, double* out) {
+void entryAdd(VsfPassState* m, const VsfRowLayout& L, const VsfRowCursor& c, double* out) {
   const double* dense = &yOf(L, c) + 1;
   for (int32_t e = 0; e < L.entryCount; ++e)
     if (L.denseOffset[e] >= 0)
@@ -115,25 +115,25 @@ void entryAdd(VsfModel* m, const VsfRowLayout& L, const VsfRowCursor& c, double*
   }
 }
 
-int32_t sumYSerial(VsfModel* m, QkPageDescriptor* page) {
+int32_t sumYSerial(VsfPassState* m, QkPageDescriptor* page) {
   eachRow(m, page,
           [m](const VsfRowLayout& L, VsfRowCursor& c) { m->sse += yOf(L, c) * wfOf(L, c); });
   return 0;
 }
-int32_t sumYThreaded(VsfModel* m, QkPageDescriptor* page, double* b, int64_t) {
+int32_t sumYThreaded(VsfPassState* m, QkPageDescriptor* page, double* b, int64_t) {
   eachRow(m, page, [b](const VsfRowLayout& L, VsfRowCursor& c) { b[0] += yOf(L, c) * wfOf(L, c); });
   return 0;
 }
-int32_t entrySerial(VsfModel* m, QkPageDescriptor* page) {
+int32_t entrySerial(VsfPassState* m, QkPageDescriptor* page) {
   eachRow(m, page, [m](const VsfRowLayout& L, VsfRowCursor& c) { entryAdd(m, L, c, m->corr); });
   return 0;
 }
-int32_t entryThreaded(VsfModel* m, QkPageDescriptor* page, double* b, int64_t) {
+int32_t entryThreaded(VsfPassState* m, QkPageDescriptor* page, double* b, int64_t) {
   eachRow(m, page, [m, b](const VsfRowLayout& L, VsfRowCursor& c) { entryAdd(m, L, c, b); });
   return 0;
 }
-void foldAdd(VsfModel* m, const VsfRowLayout& L, const VsfRowCursor& c, double* rows, double* freqs,
-             double* weights) {
+void foldAdd(VsfPassState* m, const VsfRowLayout& L, const VsfRowCursor& c, double* rows,
+             double* freqs, double* weights) {
   int32_t fold = c.codeEnd[-1];
   if (fold < 0 || fold >= m->foldCount)
     return;
@@ -142,7 +142,7 @@ void foldAdd(VsfModel* m, const VsfRowLayout& L, const VsfRowCursor& c, double* 
   freqs[fold] += f;
   weights[fold] += wfOf(L, c);
 }
-int32_t foldSerial(VsfModel* m, QkPageDescriptor* page) {
+int32_t foldSerial(VsfPassState* m, QkPageDescriptor* page) {
   eachRow(m, page, [m](const VsfRowLayout& L, VsfRowCursor& c) {
     for (int32_t k = 0; k < 1; ++k) {
       int32_t fold = c.codeEnd[-1];
@@ -156,18 +156,18 @@ int32_t foldSerial(VsfModel* m, QkPageDescriptor* page) {
   });
   return 0;
 }
-int32_t foldThreaded(VsfModel* m, QkPageDescriptor* page, double* b, int64_t) {
+int32_t foldThreaded(VsfPassState* m, QkPageDescriptor* page, double* b, int64_t) {
   const int32_t K = m->foldCount;
   eachRow(m, page, [m, b, K](const VsfRowLayout& L, VsfRowCursor& c) {
     foldAdd(m, L, c, b, b + K, b + 2 * K);
   });
   return 0;
 }
-int32_t doubleSerial(VsfModel* m, QkPageDescriptor* page) {
+int32_t doubleSerial(VsfPassState* m, QkPageDescriptor* page) {
   eachRow(m, page, [](const VsfRowLayout& L, VsfRowCursor& c) { yOf(L, c) *= 2; });
   return 0;
 }
-int32_t doubleThreaded(VsfModel* m, QkPageDescriptor* page, double*, int64_t) {
+int32_t doubleThreaded(VsfPassState* m, QkPageDescriptor* page, double*, int64_t) {
   return doubleSerial(m, page);
 }
 

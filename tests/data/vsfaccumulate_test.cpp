@@ -9,8 +9,10 @@
 
 namespace {
 
-template <int K> int32_t serialOf(VsfModel*, QkPageDescriptor*) { return K; }
-template <int K> int32_t threadedOf(VsfModel*, QkPageDescriptor*, double*, int64_t) { return K; }
+template <int K> int32_t serialOf(VsfPassState*, QkPageDescriptor*) { return K; }
+template <int K> int32_t threadedOf(VsfPassState*, QkPageDescriptor*, double*, int64_t) {
+  return K;
+}
 
 // A model with P = 3, E = 2, K = 2 folds, 2 workers whose buffers are 1, 2, 3 ... and
 // 100, 200, 300 ...

@@ -141,8 +141,10 @@ TEST_F(Frame, PageTransformsRewriteDiskPagesForLaterPasses) {
 }
 
 int32_t gFailFile = -1;
-int32_t failingSerial(VsfModel*, QkPageDescriptor* page) { return page->pageNumber == 2 ? 7 : 0; }
-int32_t failingThreaded(VsfModel* m, QkPageDescriptor* page, double* b, int64_t) {
+int32_t failingSerial(VsfPassState*, QkPageDescriptor* page) {
+  return page->pageNumber == 2 ? 7 : 0;
+}
+int32_t failingThreaded(VsfPassState* m, QkPageDescriptor* page, double* b, int64_t) {
   if (&m->bags->files[gFailFile].page == page)
     return 7;
   b[0] += 1;
@@ -355,7 +357,7 @@ TEST(SharedPageFiles, ANumberedFileIsReadBackByASecondRecord) {
 namespace {
 
 std::vector<double> gVisitOrder;
-int32_t resampleSerial(VsfModel* m, QkPageDescriptor* page) {
+int32_t resampleSerial(VsfPassState* m, QkPageDescriptor* page) {
   // Records the page's first response and stamps every row's resample slot.
   VsfRowCursor c;
   VsfRowLayout L{};
@@ -374,7 +376,7 @@ int32_t resampleSerial(VsfModel* m, QkPageDescriptor* page) {
   m->resampler->freqReadPos += 8;
   return 0;
 }
-int32_t resampleThreaded(VsfModel*, QkPageDescriptor*, double*, int64_t) { return 99; }
+int32_t resampleThreaded(VsfPassState*, QkPageDescriptor*, double*, int64_t) { return 99; }
 
 TEST_F(Frame, ResampleFrequenciesVisitPagesInReadingOrderAlwaysSeriallyAndRewriteThem) {
   vsfRegisterKernelPair(resampleSerial, resampleThreaded, VsfKernelKind::ResampleFreqs);

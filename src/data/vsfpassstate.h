@@ -1,0 +1,243 @@
+// The part of a fit's state (VsfModel, model/vsfmodel.h) that the data passes and the
+// kernels work on: the links into the run (pages, puddle, pool, data settings), the data
+// totals and layout counts the reading pass writes, the per-parameter tables, the current
+// model the kernels read (in-model list, swept triangle, path and solver vectors) and the
+// buffers they fill (cross products, correlations, fold sums, criteria). VsfModel derives
+// from it, so the layers below the model see this part only.
+#pragma once
+
+#include "support/hostif.h"
+
+#include <cstdint>
+
+struct VsfModelOptions;
+struct VsfBagVec;
+struct ThreadPuddle;
+struct VsfScratch;
+struct VsfDataSettings;
+struct VsfLarAhead;
+struct VsfCVExSums;
+
+// The state of one effect in the current fit.
+enum VsfEffectStatus : uint8_t {
+  VES_CANDIDATE = 0,
+  VES_SELECTED = 1,
+  VES_INTERCEPT = 2,
+  VES_FORCED = 3,
+  VES_UNASSIGNED = 4,
+  VES_UNAVAILABLE = 5,
+  VES_SCREEN_SET = 6,
+};
+
+// True for the states of an effect that is in the model: selected, the intercept or forced.
+[[nodiscard]] inline bool vsfInModelStatus(uint8_t status) {
+  return status == VES_SELECTED || status == VES_INTERCEPT || status == VES_FORCED;
+}
+
+// What the pass that forms the full X'X does to the pages first (xpxPagePrep): nothing, the
+// path methods' centring and scaling, or the shift with its sums of squares; done once that
+// pass has run.
+enum VsfXpxPagePrep : uint8_t {
+  VXP_NONE = 0,
+  VXP_CENTRE = 1,
+  VXP_SHIFT = 2,
+  VXP_DONE = 3,
+};
+
+// The resampler of the current sample, as far as the data passes read it.
+struct VsfResampler {
+  int64_t freqReadPos;
+  int64_t freqStartPos;
+  // The draw of the current sample (vsfresfreq.h) and the resampler's files and stream
+  // (vsfresample.h).
+  double* freqBuffer; // the drawn frequencies of the page being visited
+  double copiesSeen;  // TRAIN copies visited in this sample
+  double drawnTotal;  // frequencies drawn so far in this sample
+  double savedNObs, savedNTrain, savedWTrain;
+  double poolLeft, neededLeft; // subsampling: copies not yet visited, still to select
+  double sampleWeight;         // weight sum of the sample
+  int32_t sampleCount;         // samples this resampler fits
+  int32_t sampleTag;           // i while sample i runs, -100 - i for its final records
+  struct RandomStream* stream;
+  QkPool* pool;
+  struct VsfScratch* freqScratch; // frequency blocks and resample records
+  int64_t freqScratchPos;
+  struct VsfScratch* modelScratch; // the step records of its samples
+  int64_t modelScratchPos;
+  int64_t freqStart, freqEnd;
+  const struct VsfResampleSettings* settings;
+  int64_t* recordPos; // per sample, where its resample record begins
+  int64_t* blockPos;  // per sample, where its frequency block begins
+};
+
+// One cross-validation fold: its own sums without the fold's rows, and its trial state.
+struct VsfFoldRecord {
+  double** effectBlocks;
+  double* sweptXpx;
+  double* xpx;
+  double* beta;
+  double* cross;
+  double cvSse;
+  double rowCount;
+  double freqCount;
+  double weightCount;
+  char* sweepFlags;
+  double savedCvSse;
+  double* savedSweptXpx;
+  double* savedXpx;
+  char* savedSweepFlags;
+  double cleanCvSse;
+  double* workSweptXpx;
+  double* cleanSweptXpx;
+  double* workXpx;
+  char* workSweepFlags;
+  char* cleanSweepFlags;
+};
+
+// The structured cross products of a FORWARD fit over one many-level CLASS effect whose own
+// block of X'X is diagonal (vsfstructured.h): the model's packed triangles then hold only the
+// response and the dense columns ("small" columns); the effect's block is kept as its
+// diagonal and its cross block with the small columns, never as its k x k block.
+struct VsfStructured {
+  int32_t effect;        // the many-level effect (its only sparse effect)
+  int32_t columns;       // k, its columns
+  int32_t small;         // the small columns, the response first (the triangles' order)
+  double* diagonal;      // k: its block's diagonal
+  double* cross;         // k x small: row j holds X'X(column j, small columns)
+  char* swept;           // k: '1' for its columns swept in while it is in the model
+  double* sweptDiagonal; // k: the swept diagonal of those columns in the current model
+  double* reduced;       // the small triangle less the effect's swept columns (C_J' D_J^-1 C_J)
+  uint8_t offDiagonal;   // set by the pass when a row has two values in the effect's block
+  uint8_t inModel;
+};
+
+struct VsfPassState {
+  // Links into the run (set per BY group).
+  VsfModelOptions* options;
+  VsfBagVec* bags;
+  ThreadPuddle* puddle;
+  QkPool* pool; // the "model pool"; null between fits
+
+  const VsfDataSettings* dataSettings;
+  VsfResampler* resampler;
+
+  // Data totals, written by vsfData.
+  double freqUsed, freqRead, nUsed, nRead, nTrain, nObs;
+  // valDataUsed, testDataUsed: the frequency sums read from VALDATA= and TESTDATA= (the
+  // NObs tables' SumFreqsRead), not counts used.
+  double valDataRead, valDataUsed, nValidate, freqValidate;
+  double testDataRead, testDataUsed, nTest, freqTest;
+  // nTrainRead: the rows used in the training role (the same count as nTrain, kept apart
+  // from it), not the rows read; the NObs table shows it as NObsTraining.
+  double nNoRole, freqNoRole, wTrain, wValidate, wTest, nObsRead, nTrainRead;
+  double nMissingResponse; // DATA= rows read whose response is missing
+
+  // Elastic-net settings and L2-search state.
+  double l2;
+  int32_t l2Steps, enSetting;
+  double* enTuneRows;
+  int32_t enTuneCapacity;
+
+  // External cross validation.
+  double heldOutError;
+  int32_t heldOutFold;
+  int32_t* cvexKeys;
+  double* cvexValues;
+  int32_t* cvexFoldEnd;
+  double* cvexFoldLambdaMax;
+  double* cvexGrid;
+  double* cvexCurve;
+  double* cvexFoldKnots;
+  double heldOutTestError;
+
+  // Screening and path-step state.
+  int32_t screenInCount, screenOutCount, screenNewCount;
+  double screenTermA, screenTermB;
+
+  // Counts.
+  int32_t effectCount, parmCount, denseColumnCount, sparseEffectCount;
+  int32_t singleColumnEffectCount, maxEffectColumns, includeCount, foldCount;
+  int32_t optionCount;
+  int32_t xpxColumns, crossColumnCount, inModelCount;
+
+  // Effect blocks and cross products.
+  double** effectBlocks;
+  double* xpx;
+  double* sweptXpx;
+  double* cross;
+  char* sweepFlags;
+
+  // Estimates and work vectors.
+  double* corr;
+  double* adaptiveWeight;
+
+  // Effect tables.
+  uint8_t* effectStatus;
+  int32_t* parmOffset;
+
+  // Penalized-path and solver vectors.
+  double* dirCorr;
+  double* direction;
+  double* pathBeta;
+  double* solverBeta;
+  // The least-angle path's residual sums of the coming steps, found by one pass (null when
+  // the path takes a pass per step); set by the path for the time it runs.
+  VsfLarAhead* larAhead;
+  // External cross validation's fold cross products (null when the fold fits pass over the
+  // pages); set by vsfDriveCVExternal for its pass and its fold fits.
+  VsfCVExSums* cvexSums;
+
+  // Screening vectors.
+  int32_t* screenInList;
+  int32_t* screenOutList;
+  int32_t* screenNewList;
+
+  // Per-parameter tables of the BY group (BY pool). Their names are those of the sums a
+  // moments pass forms; what they hold changes with the stage of the fit:
+  //   columnSums        during a moments pass (vsfMoments) the weighted TRAIN column sums;
+  //                     after the reading pass (vsfData) the TRAIN column means (0 under
+  //                     NOSTANDARDIZE), which the page transform centres about and the
+  //                     intercept is recovered from.
+  //   columnSumSquares  during a moments pass the weighted TRAIN sums of squares; after the
+  //                     reading pass the column scales, 1 / standard deviation (missing for
+  //                     a constant column, 1 under NOSTANDARDIZE), which turn standardized
+  //                     estimates back to the data's scale.
+  //   columnSquareSums  the weighted TRAIN sums of squares of the columns: raw after the
+  //                     reading pass, about the page shift once the pages are shifted
+  //                     (vsfYpwY adds them up again); the diagonal the candidate tests use.
+  double* columnSums;
+  double* columnSumSquares;
+  double* columnSquareSums;
+  // Per parameter, whether the sums that formed its scale resolve it (VsfSpreadState): set
+  // with the scales, cleared once a fit has formed the unresolved ones again about the means
+  // (their sums of deviations and of squared deviations in spreadSums, 2 x parmCount).
+  uint8_t* spreadState;
+  double* spreadSums;
+  // The shift the pages are held about while a model with an intercept is fitted: [0] the
+  // response's TRAIN mean, [1 + p] parameter p's (0 for the intercept and sparse columns).
+  // Cross products about it keep the sweep's singularity test and its precision meaningful
+  // for columns with a large offset. pagesShifted is set once the pages hold shifted values
+  // (VsfModel's rawSumWYY keeps the uncorrected response sum of squares).
+  double* xpxShift;
+  uint8_t pagesShifted;
+  // The centring and scaling, or the shift, of the pages when it is left to the pass that
+  // forms the full X'X (VsfXpxPagePrep): the rows are then read once for both.
+  uint8_t xpxPagePrep;
+  int32_t* sparseEffectList;
+  int32_t* sparseSlot;
+  int32_t* effectColumn;
+  int32_t* effectColumnCopy; // the averaged-model refit's copy of effectColumn
+  int32_t* denseOffset;
+  int32_t* effectColumns;
+  int32_t* inModelList;
+  int32_t* prevInModelList;
+
+  // Criteria and sums of squares of the current model.
+  double press, sumWYY, sumWY, sse, validateAse, testAse;
+
+  // Folds.
+  VsfFoldRecord* folds;
+  // The structured cross products of the fit, null on the road of the packed triangle of all
+  // columns.
+  VsfStructured* structured;
+};
