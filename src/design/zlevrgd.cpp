@@ -221,8 +221,9 @@ InModelMask* SetInmodel(LevRegContext* ctx) {
 
 int32_t zlevrgd(LevRegContext* ctx, double* response, double* weight, double* frequency) {
   LevDesign* d = ctx->design;
+  // vir2g fails only for a null routine or slot, and both are ours.
   if (ctx->getVals == nullptr)
-    vir2g(reinterpret_cast<HostRoutine>(&GetVals), &ctx->getVals);
+    (void)vir2g(reinterpret_cast<HostRoutine>(&GetVals), &ctx->getVals);
   double* y = response != nullptr ? response : ctx->fit.responses;
   void* dest[5] = {ctx->numeric, ctx->valueBuffers, y, weight, frequency};
   zlevGetVals(ctx, "zcywf", dest);

@@ -21,8 +21,9 @@ namespace {
 QkPool* generalPool() { return v_global_gcb_anchor->defaultPool; }
 
 template <typename Fn> void registerInto(HostRoutine* slot, Fn fn) {
+  // vir2g fails only for a null routine or slot, and both are ours.
   if (*slot == nullptr)
-    vir2g(reinterpret_cast<HostRoutine>(fn), slot);
+    (void)vir2g(reinterpret_cast<HostRoutine>(fn), slot);
 }
 
 [[nodiscard]] bool isNumeric(const LevVariable& v) { return v.var != nullptr && v.var->type == 1; }
@@ -109,8 +110,9 @@ void levRegisterForwarders(LevRegContext* ctx, LevelizeContext* lctx) {
   registerInto(&lctx->getInit, LevGetInit);
   registerInto(&lctx->getNext, LevGetNext);
   registerInto(&lctx->getVals, LevGetVals);
+  // vir2g fails only for a null routine or slot, and both are ours.
   if (ctx->filter != nullptr)
-    vir2g(reinterpret_cast<HostRoutine>(&LevGetLevIndex), &lctx->filter);
+    (void)vir2g(reinterpret_cast<HostRoutine>(&LevGetLevIndex), &lctx->filter);
   lctx->source = ctx;
 }
 
@@ -127,8 +129,9 @@ int32_t GetNext(LevRegContext* ctx) {
 }
 
 int32_t GetInitAcrossBy(LevRegContext* ctx) {
+  // Positions at the first row; an empty or closed set shows in the first read.
   if (ctx->library != nullptr && ctx->library->data != nullptr)
-    xopnt(ctx->library->data, 1);
+    (void)xopnt(ctx->library->data, 1);
   return 0;
 }
 
@@ -212,8 +215,9 @@ int32_t SetupXV(LevRegContext* ctx, int32_t formatted) {
     if (formatted || isNumeric(v))
       levWidthCheck(&v);
     if (formatted) {
+      // A formatting hint: it fails only for a data set not open, which the reads report.
       if (v.var != nullptr && v.var->number > 0)
-        xffile(rb->data, 70, &v.var->number, 1);
+        (void)xffile(rb->data, 70, &v.var->number, 1);
       declare(&v, v.levelWidth, 4);
     }
   }

@@ -315,7 +315,8 @@ template <class Row>
 }
 
 void designBlockEnd(void* self, int64_t count) {
-  xobsskip(static_cast<DesignSource*>(self)->design->library->data, count);
+  // The skip count is not needed: the next block read asks where it starts.
+  (void)xobsskip(static_cast<DesignSource*>(self)->design->library->data, count);
 }
 
 void designRelease(void* self, int64_t taken) {
@@ -324,12 +325,13 @@ void designRelease(void* self, int64_t taken) {
     return;
   HostDataSet* data = src->design->library->data;
   if (taken >= 0) {
-    xobsdone(data, src->blockFirst + taken);
+    // Giving up rows early is an economy; when refused the host keeps them.
+    (void)xobsdone(data, src->blockFirst + taken);
     return;
   }
   int64_t next = 0, count = 0;
   if (xobsspan(data, &next, &count) == 0)
-    xobsdone(data, next - 1);
+    (void)xobsdone(data, next - 1);
 }
 
 // The design's vote for a sparse representation of model effect e.

@@ -221,7 +221,10 @@ void xsparse(VsfGrammar* grammar, ParseHookTable* hooks) {
   if (!grammar->parseAnchor)
     grammar->parseAnchor = xtanch();
   int32_t mode = (root->syntaxTrace ? 2 : 0) + (root->semanticTrace ? 1 : 0);
-  xsproc(grammar, root, mode, hooks, nullptr, nullptr);
+  // The parser logs statement errors and sets root->status; a parse that could not start
+  // (no usable grammar) leaves the status alone, so mark it failed here.
+  if (xsproc(grammar, root, mode, hooks, nullptr, nullptr) < 0)
+    root->status = 1;
 }
 
 PostFitBridge* zxlpars(VsfContext* ctx, VsfGrammar* grammar, ParseHookTable* caller,

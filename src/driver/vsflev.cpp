@@ -131,7 +131,8 @@ int32_t vsfSetupInEstScatter(VsfContext* ctx) {
     }
     return kInestLevelsFailed;
   }
-  xbyrwnd(ctx->data, 70);
+  // Rewinding an open input cannot fail; a closed one fails the reads that follow.
+  (void)xbyrwnd(ctx->data, 70);
 
   const int32_t count = d->columnCount;
   auto* record = static_cast<double*>(ctx->mainPool->allocate(
@@ -153,13 +154,15 @@ int32_t vsfSetupInEstScatter(VsfContext* ctx) {
     rc = kVsfNoMemory;
   }
   int32_t typeNumber = 0;
+  // A missing variable leaves the number at 0, which the next lines test.
   if (rc == 0)
-    xvfind(inest, "_TYPE_", 6, &typeNumber, 0);
+    (void)xvfind(inest, "_TYPE_", 6, &typeNumber, 0);
   HostVariable* typeVar = nullptr;
   ctx->inestHasType = 0;
   if (rc == 0 && typeNumber > 0 && xvname(inest, typeNumber, &typeVar) == 0 && typeVar != nullptr &&
       typeVar->type == 2) {
-    xvgetd(ctx->inestReader, typeNumber, 0, 0, 8, 8);
+    // A refused read request leaves the column unread; xvgete reports the failure.
+    (void)xvgetd(ctx->inestReader, typeNumber, 0, 0, 8, 8);
     ctx->inestHasType = 1;
   }
   const int32_t first = ctx->options.noint ? 1 : 0;
@@ -167,8 +170,9 @@ int32_t vsfSetupInEstScatter(VsfContext* ctx) {
     const char* name = d->columnNames != nullptr ? d->columnNames[k] : nullptr;
     const int32_t length = name != nullptr ? static_cast<int32_t>(std::strlen(name)) : 0;
     int32_t number = 0;
+    // A missing variable leaves the number at 0, which the next lines test.
     if (length > 0)
-      xvfind(inest, name, length, &number, 0);
+      (void)xvfind(inest, name, length, &number, 0);
     HostVariable* var = nullptr;
     // A character variable of the column's name holds no start value either.
     if (number <= 0 || xvname(inest, number, &var) != 0 || var == nullptr || var->type != 1) {
@@ -177,9 +181,11 @@ int32_t vsfSetupInEstScatter(VsfContext* ctx) {
       rc = -35;
       break;
     }
-    xvgetd(ctx->inestReader, number, 8 * (k + 1), 0, 8, 8);
+    // A refused read request leaves the column unread; xvgete reports the failure.
+    (void)xvgetd(ctx->inestReader, number, 8 * (k + 1), 0, 8, 8);
   }
-  xvsele(inest);
+  // Selection resets on an open input: a closed one fails the reads that follow.
+  (void)xvsele(inest);
   if (ctx->inestReader != nullptr && xvgete(ctx->inestReader) != 0 && rc == 0)
     rc = kVsfNoMemory;
   vsfSteps().zlevtrm(&ctx->design, -1);

@@ -196,8 +196,9 @@ void setByCountMacros(VsfContext* ctx) {
   HostTaskBlock* task = hostCurrentTask();
   HostMacroTable* anchor = xalanch(task ? task->macroWord : nullptr);
   int64_t macroGroups = std::min<int64_t>(ctx->byCount, ctx->maxMacro);
-  xjsympn(anchor, "_VSFNUMBYS", 10, 71, 0, static_cast<double>(ctx->byCount));
-  xjsympn(anchor, "_VSFNUMMACROBYS", 15, 71, 0, static_cast<double>(macroGroups));
+  // The macro variables are informative only; a refused one must not stop the step.
+  (void)xjsympn(anchor, "_VSFNUMBYS", 10, 71, 0, static_cast<double>(ctx->byCount));
+  (void)xjsympn(anchor, "_VSFNUMMACROBYS", 15, 71, 0, static_cast<double>(macroGroups));
 }
 
 // A data set without observations gives no BY group at all: nothing was fitted.

@@ -153,7 +153,8 @@ void roleVariable(VsfContext* ctx) {
   int32_t number = 0;
   if (ctx->data == nullptr)
     return;
-  xvfind(ctx->data, "_ROLE_", 6, &number, 0);
+  // A missing variable leaves the number at 0, which the next lines test.
+  (void)xvfind(ctx->data, "_ROLE_", 6, &number, 0);
   if (number <= 0)
     return;
   VsfPartitionSettings& ps = ctx->stmt.partition;
@@ -290,7 +291,8 @@ void impliedPredicted(VsfOutputSpec& spec) {
         if (want == nullptr)
           return false;
         int32_t number = 0;
-        xvfind(sc.data, want->name, want->nameLength, &number, 0);
+        // A missing variable leaves the number at 0, which the next lines test.
+        (void)xvfind(sc.data, want->name, want->nameLength, &number, 0);
         HostVariable* have = nullptr;
         if (number <= 0 || xvname(sc.data, number, &have) != 0 || have == nullptr) {
           if (logged)
@@ -344,8 +346,9 @@ void impliedPredicted(VsfOutputSpec& spec) {
 int32_t vsfFind(const HostVariable* want, HostDataSet* data, HostVariable** out, int32_t message) {
   HostDataSetName dsName(data);
   int32_t number = 0;
+  // A missing variable leaves the number at 0, which the next lines test.
   if (want != nullptr)
-    xvfind(data, want->name, want->nameLength, &number, 0);
+    (void)xvfind(data, want->name, want->nameLength, &number, 0);
   HostVariable* have = nullptr;
   if (want == nullptr || number <= 0 || xvname(data, number, &have) != 0 || have == nullptr) {
     xpmlog(kSet, message, {nameArg(want), dsName.arg()});
@@ -369,8 +372,9 @@ int32_t vsfAllocNames(VsfContext* ctx, VsfNameRecord* names) {
 int32_t vsfCheckForVars(VsfContext* ctx, VsfNameRecord* names, int32_t base) {
   HostDataSet* data = names->data;
   LevDesign* d = ctx->design.design;
-  xvallvr(data);
-  xvsele(data);
+  // Selection resets on an open input: a closed one fails the reads that follow.
+  (void)xvallvr(data);
+  (void)xvsele(data);
   if (vsfAllocNames(ctx, names) != 0)
     return kVsfNoMemory;
   auto require = [&](const HostVariable* want, HostVariable** out) {
@@ -700,9 +704,10 @@ void derivedSwitches(VsfContext* ctx) {
   bool scoreOnData = false;
   for (int32_t s = 0; s < ctx->scoreCount; ++s)
     scoreOnData = scoreOnData || ctx->scores[s].data == nullptr;
+  // Selection resets on an open input: a closed one fails the reads that follow.
   if (o.hasOutput || o.hasOutDesign || scoreOnData)
-    xvallvr(ctx->data);
-  xvsele(ctx->data);
+    (void)xvallvr(ctx->data);
+  (void)xvsele(ctx->data);
   if (ctx->data == nullptr || xoinfo(ctx->data, 23, nullptr, 0) != 1)
     return 3;
   return 0;

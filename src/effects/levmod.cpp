@@ -209,8 +209,9 @@ int32_t zlevmod(LevDesign* design, HostDataSet* data, int32_t numericList, int32
   if (classList >= 0 || extraClass > 0) {
     const OptionSlot* list = parseList(classList);
     int32_t m = list != nullptr ? list->value.list.count : 0;
+    // A formatting hint: it fails only for a data set not open, which the reads report.
     if (m > 0)
-      xffile(data, 70, list->items.ints, m);
+      (void)xffile(data, 70, list->items.ints, m);
     int32_t total = m + extraClass;
     design->classes = levNew<LevVariable>(static_cast<size_t>(total));
     if (design->classes == nullptr)

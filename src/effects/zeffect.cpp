@@ -70,7 +70,8 @@ void clearCounters(EffectParseState* state) {
     ParseRoot* root = effRoot();
     if (root == nullptr || root->dataSet == nullptr)
       return false;
-    xvfind(root->dataSet, name, length, &number, 0);
+    // A missing variable leaves the number at 0, which the next lines test.
+    (void)xvfind(root->dataSet, name, length, &number, 0);
   }
   return number > 0;
 }
@@ -767,8 +768,9 @@ int32_t FindVarNum(EffectParseState* state, const char* name, int32_t length, bo
   int32_t number = 0;
   if (state->lookupVariable != nullptr)
     state->lookupVariable(name, length, &number);
+  // A missing variable leaves the number at 0, which the next lines test.
   else if (root != nullptr && root->dataSet != nullptr)
-    xvfind(root->dataSet, name, length, &number, 0);
+    (void)xvfind(root->dataSet, name, length, &number, 0);
   if (number != 0)
     return number;
   int32_t id = 0;

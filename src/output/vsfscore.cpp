@@ -195,7 +195,8 @@ ModelVariables modelVariables(const LevDesign* d, const VsfSelectedModel& sm) {
     if (want == nullptr)
       return;
     int32_t number = 0;
-    xvfind(names->data, want->name, want->nameLength, &number, 0);
+    // A missing variable leaves the number at 0, which the next lines test.
+    (void)xvfind(names->data, want->name, want->nameLength, &number, 0);
     HostVariable* have = nullptr;
     if (number > 0 && xvname(names->data, number, &have) == 0 && have != nullptr &&
         (have->type == want->type || numeric)) {
@@ -250,8 +251,9 @@ struct TextCells {
         continue;
       if (++bad <= kListed) {
         int64_t next = static_cast<int64_t>(read) + 1, count = 0;
+        // Without a span the defaults (this row, no block) stand.
         if (hostHasBlockReads())
-          xobsspan(in, &next, &count);
+          (void)xobsspan(in, &next, &count);
         char observation[24];
         const int32_t k = std::snprintf(observation, sizeof observation, "%lld",
                                         static_cast<long long>(next - 1));
@@ -325,8 +327,10 @@ void restore(VsfContext* ctx, DesignSwap* sv) {
     d->classes[j].var = sv->classes[size_t(j)];
 }
 
-void writeRow(VsfContext* ctx, HostDataSet* in, HostDataSet* out, const VsfScoreOutput::Entry& e,
-              VsfAveragePrediction& averaged, double pred, double resid) {
+// Fills and appends one scored row; kVsfReportedFailure (logged) when the row is refused.
+[[nodiscard]] int32_t writeRow(VsfContext* ctx, HostDataSet* in, HostDataSet* out,
+                               const VsfScoreOutput::Entry& e, VsfAveragePrediction& averaged,
+                               double pred, double resid) {
   for (size_t i = 0; i < e.inputOut.size(); ++i) {
     if (e.inputOut[i] <= 0)
       continue;
@@ -344,7 +348,7 @@ void writeRow(VsfContext* ctx, HostDataSet* in, HostDataSet* out, const VsfScore
     xdsputn(out, e.resid, resid);
   if (averaged.on)
     vsfPutAverageColumns(out, e.averaging, ctx, averaged, !isHostMissing(pred), false);
-  xdsappend(out);
+  return vsfAppendRow(out);
 }
 
 // One row of a scored pass: counts, prediction and residual. Under model averaging the
@@ -453,6 +457,7 @@ void unseenNotes(const VsfContext* ctx, HostDataSet* data, VsfSelectedModel* sm)
 }
 
 // Scores SCORE entry `index` for the BY group; the design context reads its data set.
+// 0, or kVsfReportedFailure when the output refused a row.
 [[nodiscard]] int32_t vsfScore(VsfContext* ctx, VsfModel* m, int32_t index, VsfSelectedModel* sm,
                                bool scorable, const VsfNameRecord& names) {
   const double start = zdattim();
@@ -471,6 +476,7 @@ void unseenNotes(const VsfContext* ctx, HostDataSet* data, VsfSelectedModel* sm)
     lags.begin(ctx, *sm, in, sc.out);
   scorable = scorable && !lags.failed;
   TextCells text(ctx, *sm, names);
+  int32_t rc = 0;
   if (zlevGetInit(dc) == 0)
     while (zlevGetNext(dc) == 1) {
       st.read += 1;
@@ -478,7 +484,10 @@ void unseenNotes(const VsfContext* ctx, HostDataSet* data, VsfSelectedModel* sm)
       if (scorable)
         scoreRow(ctx, m, sm, averaged, hasResponse, text.rowBad(ctx, in, st.read), &row, &st, &pred,
                  &resid);
-      writeRow(ctx, in, sc.out, e, averaged, pred, resid);
+      // After a refused row the pass still counts the rest but writes no more: the output
+      // refuses them all alike and one message says so.
+      if (rc == 0)
+        rc = writeRow(ctx, in, sc.out, e, averaged, pred, resid);
     }
   text.end(in);
   if (!hasResponse || st.usedResponse == 0)
@@ -491,7 +500,7 @@ void unseenNotes(const VsfContext* ctx, HostDataSet* data, VsfSelectedModel* sm)
   lags.end();
   unseenNotes(ctx, names.data, sm);
   ctx->results.scoreTime += zdattim() - start;
-  return 0;
+  return rc;
 }
 
 } // namespace

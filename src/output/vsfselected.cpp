@@ -99,14 +99,15 @@ void setByMacro(VsfContext* ctx, const char* stem, int32_t byIndex, const char* 
   if (maxMacro > 0) {
     if (byIndex <= maxMacro) {
       int32_t n = std::snprintf(name, sizeof name, "%s%d", stem, byIndex);
-      xjsympc(anchor, name, n, 71, 0, value, length);
+      // The macro variables are informative only; a refused one must not stop the step.
+      (void)xjsympc(anchor, name, n, 71, 0, value, length);
     } else if (byIndex == maxMacro + 1 && !*warned) {
       *warned = 1;
       xpmlog(848, 151, {maxMacro});
     }
   }
   if (byIndex == 1)
-    xjsympc(anchor, stem, static_cast<int32_t>(std::strlen(stem)), 71, 0, value, length);
+    (void)xjsympc(anchor, stem, static_cast<int32_t>(std::strlen(stem)), 71, 0, value, length);
 }
 
 } // namespace

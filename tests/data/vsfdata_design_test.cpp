@@ -201,10 +201,10 @@ struct HeldOutNames {
   HeldOutNames(designtest::DesignFixture& f, HostDataSet* data) {
     auto find = [&](const std::string& name) {
       int32_t number = 0;
-      xvfind(data, name.c_str(), static_cast<int32_t>(name.size()), &number, 0);
+      (void)xvfind(data, name.c_str(), static_cast<int32_t>(name.size()), &number, 0);
       HostVariable* v = nullptr;
       if (number > 0)
-        xvname(data, number, &v);
+        (void)xvname(data, number, &v);
       EXPECT_NE(v, nullptr) << name;
       return v;
     };
@@ -422,7 +422,7 @@ TEST(HeldOutSynchronize, ADataSetWithoutTheBYGroupIsReportedAndSkipped) {
   HostDataSet* other = openCsv(f, "bt", "k,y\n2,5\n2,6\n");
   ASSERT_NE(other, nullptr);
   int32_t k = 0;
-  xvfind(f.ds, "k", 1, &k, 0);
+  (void)xvfind(f.ds, "k", 1, &k, 0);
   ASSERT_EQ(xbyset(f.ds, &k, nullptr, 1, 0), 0);
   ASSERT_EQ(xbylist(f.ds, other), 0);
   HostByHandle* by = xdsby(f.ds);

@@ -57,10 +57,10 @@ void DesignFixture::data(const std::string& csv, const std::string& name) {
 
 HostVariable* DesignFixture::describe(const std::string& name) {
   int32_t number = 0;
-  xvfind(ds, name.c_str(), static_cast<int32_t>(name.size()), &number, 0);
+  (void)xvfind(ds, name.c_str(), static_cast<int32_t>(name.size()), &number, 0);
   EXPECT_GT(number, 0) << name;
   HostVariable* var = nullptr;
-  xvname(ds, number, &var);
+  (void)xvname(ds, number, &var);
   return var;
 }
 

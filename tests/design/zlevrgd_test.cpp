@@ -168,7 +168,7 @@ TEST(RowLevels, BygroupsLevelEachGroupAndResetTheCentre) {
   f.design({"a"}, {"x"}, {{"x", {"x"}, {}, {}}, {"a", {}, {"a"}, {}}});
   f.response("y");
   int32_t g = 0;
-  xvfind(f.ds, "g", 1, &g, 0);
+  (void)xvfind(f.ds, "g", 1, &g, 0);
   ASSERT_EQ(xbyset(f.ds, &g, nullptr, 1, 0), 0);
   HostByHandle* by = xdsby(f.ds);
   std::vector<int32_t> results;

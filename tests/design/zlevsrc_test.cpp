@@ -22,10 +22,10 @@ TEST(Source, SeveralWeightsGiveTheirMean) {
   static LevVariable weights[2];
   std::memset(weights, 0, sizeof weights);
   int32_t n1 = 0, n2 = 0;
-  xvfind(f.ds, "w1", 2, &n1, 0);
-  xvfind(f.ds, "w2", 2, &n2, 0);
-  xvname(f.ds, n1, &weights[0].var);
-  xvname(f.ds, n2, &weights[1].var);
+  (void)xvfind(f.ds, "w1", 2, &n1, 0);
+  (void)xvfind(f.ds, "w2", 2, &n2, 0);
+  EXPECT_EQ(xvname(f.ds, n1, &weights[0].var), 0);
+  EXPECT_EQ(xvname(f.ds, n2, &weights[1].var), 0);
   f.ctx.weights = weights;
   f.ctx.weightCount = 2;
   f.des.designFlags |= kLevFlagNoRowBuffers;
@@ -49,8 +49,8 @@ TEST(Source, ExtraVariablesAllFitInTheRecord) {
   const char* names[3] = {"e1", "e2", "ex"};
   for (int k = 0; k < 3; ++k) {
     int32_t n = 0;
-    xvfind(f.ds, names[k], 2, &n, 0);
-    xvname(f.ds, n, &extras[k].var);
+    (void)xvfind(f.ds, names[k], 2, &n, 0);
+    EXPECT_EQ(xvname(f.ds, n, &extras[k].var), 0);
   }
   f.ctx.extraResponse1 = &extras[0];
   f.ctx.extraResponse2 = &extras[1];
@@ -83,7 +83,7 @@ TEST(Source, AcrossByGroupsReadsTheWholeDataSet) {
   f.design({"a"}, {}, {{"a", {}, {"a"}, {}}});
   f.response("y");
   int32_t g = 0;
-  xvfind(f.ds, "g", 1, &g, 0);
+  (void)xvfind(f.ds, "g", 1, &g, 0);
   ASSERT_EQ(xbyset(f.ds, &g, nullptr, 1, 0), 0);
   ASSERT_EQ(xbynext(xdsby(f.ds)), 1);
   f.des.designFlags |= kLevFlagAcrossBy;

@@ -135,9 +135,10 @@ TEST_F(ThreadTest, LevelStatisticsEqualTheSerialPass) {
     levRegisterForwarders(&f.ctx, l);
     const int32_t threaded = zlevrinit(&f.ctx, l);
     EXPECT_EQ(threaded, workers > 0 ? 1 : 0);
-    if (threaded == 0)
+    if (threaded == 0) {
       for (int32_t i = 0; i < f.des.classCount; ++i)
-        xffile(f.ds, 70, &f.des.classes[i].var->number, 1);
+        EXPECT_EQ(xffile(f.ds, 70, &f.des.classes[i].var->number, 1), 0);
+    }
     zlevadd(f.ds, l, &f.des);
     std::vector<std::string> out;
     for (int32_t i = 0; i < f.des.classCount; ++i) {

@@ -77,8 +77,9 @@ TEST(ThreadQueries, TestThreadMacros) {
   parse("data=d; model y=x1;");
   HostMacroTable* t = xalanch(hostCurrentTask()->macroWord);
   auto set = [&](const char* name, const char* value) {
-    xjsympc(t, name, static_cast<int32_t>(std::strlen(name)), 0, 0, value,
-            static_cast<int32_t>(std::strlen(value)));
+    EXPECT_EQ(xjsympc(t, name, static_cast<int32_t>(std::strlen(name)), 0, 0, value,
+                      static_cast<int32_t>(std::strlen(value))),
+              0);
   };
   EXPECT_EQ(ztestthread("zlev", 4), -1);
   set("_testthread", "0");

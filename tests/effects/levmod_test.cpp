@@ -538,7 +538,7 @@ int32_t g_extraNumber = 0;
 void describeExtra(void* argument, void*, HostVariable* record, int32_t*) {
   // As the MODEL reader's callback does: the host's description of the variable.
   HostVariable* var = nullptr;
-  xvname(nullptr, *static_cast<int32_t*>(argument), &var);
+  (void)xvname(nullptr, *static_cast<int32_t*>(argument), &var);
   *record = *var;
 }
 

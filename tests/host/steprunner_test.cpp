@@ -69,7 +69,7 @@ void fakeMain(void*, void*, void*, void*, void*, void*) {
     char buf[32];
     int32_t n = xoption("THREADS", buf, sizeof buf);
     HostMacroTable* anchor = xalanch(hostCurrentTask()->macroWord);
-    xjsympc(anchor, "SEENTHREADS", 11, 71, 0, n < 0 ? "none" : buf, n < 0 ? 4 : n);
+    (void)xjsympc(anchor, "SEENTHREADS", 11, 71, 0, n < 0 ? "none" : buf, n < 0 ? 4 : n);
     xpmlog(848, 127, {});
     xexit(0, 0);
   }
