@@ -10,6 +10,7 @@
 #include "effects/levdesign.h"
 #include "numerics/zranuni.h"
 #include "support/hoststubs.h"
+#include "support/messages.h"
 #include "support/nomemory.h"
 #include "support/testhooks.h"
 #include "support/vsfoptions.h"
@@ -491,7 +492,7 @@ int32_t storeRow(Pass& p, int32_t which, const DesignRow& row, double y, double 
   if (role != VSF_ROLE_TRAIN)
     return 0;
   if (s->resampling && p.t.freq[1] > 2147483647.0) {
-    xpmlog(848, 263, {2147483647});
+    vsfLog(VsfMsg::SumFrequenciesTrainingObservationsExceeds, {2147483647});
     *p.returnCode = std::max(*p.returnCode, 1012);
     return -39;
   }
@@ -585,11 +586,13 @@ namespace {
   if (rc != 0 || which == 0)
     return rc;
   if (unknownClass)
-    xpmlog(848, which == 1 ? 195 : 196);
+    vsfLog(which == 1 ? VsfMsg::ObservationsTestdataDataSetClass
+                      : VsfMsg::ObservationsValdataDataSetClass);
   for (int32_t e = 0; e < s->modelEffectCount; ++e)
     if (counters[e] != 0) {
       const char* name = src->effectName(src->self, e);
-      xpmlog(848, which == 1 ? 180 : 181,
+      vsfLog(which == 1 ? VsfMsg::ObservationsTestdataDataSetLevels
+                        : VsfMsg::ObservationsValdataDataSetLevels,
              {HostMsgArg(name != nullptr ? name : "",
                          name != nullptr ? static_cast<int32_t>(std::strlen(name)) : 0)});
     }

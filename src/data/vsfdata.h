@@ -215,7 +215,7 @@ struct VsfEffectTraits {
 [[nodiscard]] int32_t useSparseRepresentation(const VsfEffectTraits& traits);
 
 // Read preparation: memory budget, thread count and in-memory limits. 0, -2, or -16 after
-// message 848/145 (*returnCode raised to at least 1012).
+// VsfMsg::MemoryAmountUnknown (*returnCode raised to at least 1012).
 [[nodiscard]] int32_t vsfPrepRead(VsfDataSettings* settings, VsfBagVec* bags, int32_t* returnCode);
 
 // The reading pass over an explicit row source: pages, counts and sums into the model.

@@ -3,6 +3,7 @@
 #include "data/vsfpage.h"
 
 #include "support/hoststubs.h"
+#include "support/messages.h"
 #include "support/nomemory.h"
 
 #include <algorithm>
@@ -50,7 +51,7 @@ int32_t vsfWritePageInMultiFiles(VsfBagVec* bags, int64_t k, void* page) {
   file.page.pageNumber = j - file.memLimit + 1;
   file.page.buffer = page;
   if (pgf->qkpgfWritePage(file.file, &file.page, 0) != 0) {
-    xpmlog(848, 139);
+    vsfLog(VsfMsg::PageUtilityFileCouldNotWritten);
     return -12;
   }
   file.diskPageCount = file.page.pageNumber;

@@ -94,7 +94,7 @@ inline void vsfPageWriterStart(VsfPageWriter* w, VsfBagVec*) {
 // Places a row when it fits (4 spare bytes); false when it does not.
 [[nodiscard]] bool vsfPagePut(VsfPageWriter* w, const double* doubles, int32_t nd,
                               const int32_t* codes, int32_t nc);
-// Closes the open page into its file: 0, or -12 after message 848/139.
+// Closes the open page into its file: 0, or -12 after VsfMsg::PageUtilityFileCouldNotWritten.
 [[nodiscard]] int32_t vsfPageClose(VsfPageWriter* w, VsfBagVec* bags);
 
 // The multi-file forms of the interface.

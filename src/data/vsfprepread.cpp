@@ -4,6 +4,7 @@
 #include "data/vsfdata.h"
 
 #include "support/hoststubs.h"
+#include "support/messages.h"
 #include "support/nomemory.h"
 #include "support/vsfoptions.h"
 
@@ -101,7 +102,7 @@ int32_t vsfPrepRead(VsfDataSettings* s, VsfBagVec* bags, int32_t* returnCode) {
   const int64_t steps = stepEstimate(s);
   int64_t kilobytes = 0;
   if (wmrlmem(&kilobytes) != 0) {
-    xpmlog(848, 145);
+    vsfLog(VsfMsg::MemoryAmountUnknown);
     *returnCode = std::max(*returnCode, 1012);
     return -16;
   }
@@ -122,11 +123,11 @@ int32_t vsfPrepRead(VsfDataSettings* s, VsfBagVec* bags, int32_t* returnCode) {
     if (n < 2.0) {
       s->threadingOn = 0;
       if (bags->count > 1)
-        xpmlog(848, 113);
+        vsfLog(VsfMsg::NotEnoughMemoryForThreads);
       s->threadCount = 1;
     } else if (n < s->threadCount) {
       s->threadCount = static_cast<int32_t>(n);
-      xpmlog(848, 114, {s->threadCount, s->cpuCount});
+      vsfLog(VsfMsg::DataPassesRunThreads, {s->threadCount, s->cpuCount});
     }
   }
   const double B = 0.6 * std::max(0.0, M - W - std::max(s->threadCount, 1) * X);

@@ -6,6 +6,7 @@
 
 #include "data/vsfpassstate.h"
 #include "support/hoststubs.h"
+#include "support/messages.h"
 #include "support/nomemory.h"
 #include "support/vsfoptions.h"
 
@@ -43,7 +44,7 @@ namespace {
     } else {
       file.page.pageNumber = j - file.memLimit + 1;
       if (pgf->qkpgfReadPage(file.file, &file.page, 0) != 0) {
-        xpmlog(848, 138);
+        vsfLog(VsfMsg::PageUtilityFileCouldNotRead);
         *p.returnCode = std::max(*p.returnCode, 1020);
         return -11;
       }
@@ -65,7 +66,7 @@ namespace {
       }
     }
     if (onDisk && pgf->qkpgfWritePage(file.file, &file.page, 0) != 0) {
-      xpmlog(848, 139);
+      vsfLog(VsfMsg::PageUtilityFileCouldNotWritten);
       *p.returnCode = std::max(*p.returnCode, 1020);
       return -12;
     }
@@ -220,7 +221,7 @@ int32_t vsfReadCompletion(Pass& p, QkExtensionSet* exts, QkPool* pool) {
       const bool rewrite = p.s->rewritePages || p.s->resampling || !p.s->noint;
       rc = vsfReopenUtil(&file, exts, p.s->utilAccess, rewrite, &step);
       if (rc != 0) {
-        xpmlog(848, step == 1 ? 264 : 265);
+        vsfLog(step == 1 ? VsfMsg::UtilityFileCouldNotClosed : VsfMsg::UtilityFileCouldNotReopened);
         *p.returnCode = std::max(*p.returnCode, 1020);
         return step == 1 ? -40 : -41;
       }

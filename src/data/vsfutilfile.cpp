@@ -7,6 +7,7 @@
 #include "data/vsfpassstate.h"
 #include "data/vsfthread.h"
 #include "support/hoststubs.h"
+#include "support/messages.h"
 #include "support/nomemory.h"
 #include "support/qkupath.h"
 
@@ -25,7 +26,8 @@ QkUpathExtension* upathOf(QkExtensionSet* exts) {
   return reinterpret_cast<QkUpathExtension*>(exts->qkupath);
 }
 
-// Reports a failed creation: the failing call and status in the journal, then 848/214.
+// Reports a failed creation: the failing call and status in the journal, then
+// VsfMsg::UtilityFileCouldNotCreated.
 void reportCreateFailure(uint8_t createStatus, int32_t rc) {
   QkHandle* qk = Exported_QKHandle;
   if (createStatus != 0 && qk != nullptr && qk->journal != nullptr &&
@@ -38,7 +40,7 @@ void reportCreateFailure(uint8_t createStatus, int32_t rc) {
                   rc);
     qk->journal->report(qk->journal, static_cast<uint32_t>(rc), 2, text);
   }
-  xpmlog(848, 214);
+  vsfLog(VsfMsg::UtilityFileCouldNotCreated);
 }
 
 // Runs the kernel on one disk page: read, run, then write back (rewriting kernels) or

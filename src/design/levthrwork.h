@@ -8,6 +8,7 @@
 
 #include "design/levfmt.h"
 #include "support/hoststubs.h"
+#include "support/messages.h"
 #include "support/qkaux.h"
 #include "support/qkavlt.h"
 #include "support/testhooks.h"
@@ -90,7 +91,7 @@ struct LevelizeThreadControl {
   LevelizeContext* levels;
   int32_t workerCount;
   levthr::Job job;
-  int32_t failureMessage; // 0, or the message number of a failure (43 .. 56)
+  EffMsg failureMessage; // EffMsg{} (none), or the message of a failure
   int32_t rowSize;
   int64_t capacity; // rows or entries per buffer
   int32_t freqOffset;

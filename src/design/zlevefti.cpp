@@ -7,6 +7,7 @@
 
 #include "design/levrow.h"
 #include "support/hoststubs.h"
+#include "support/messages.h"
 #include "support/wzstr.h"
 
 #include <algorithm>
@@ -111,7 +112,8 @@ void polynomialMoments(LevRegContext* ctx) {
     }
 }
 
-// Centres and scales of one polynomial: 0, or 4 after 174/70 or 174/71.
+// Centres and scales of one polynomial: 0, or 4 after EffMsg::PolynomialEffectCannotStandardisedSum
+// or EffMsg::PolynomialEffectCannotStandardisedFewer.
 [[nodiscard]] int32_t standardisePolynomial(LevDesign* d, const LevEftVar& ev) {
   PolyInfo& p = *ev.poly;
   if (p.standardize == PS_NONE)
@@ -133,14 +135,14 @@ void polynomialMoments(LevRegContext* ctx) {
       continue;
     if (p.centers != nullptr) {
       if (b->weightTotal == 0) {
-        xpmlog(174, 70, {labelOf(ev)});
+        vsfLog(EffMsg::PolynomialEffectCannotStandardisedSum, {labelOf(ev)});
         return 4;
       }
       p.centers[i] = b->first[j] / b->weightTotal + v.centre;
     }
     if (p.scales != nullptr) {
       if (b->frequencySum < 2) {
-        xpmlog(174, 71, {labelOf(ev)});
+        vsfLog(EffMsg::PolynomialEffectCannotStandardisedFewer, {labelOf(ev)});
         return 4;
       }
       const double s = std::sqrt((b->second[j] - b->first[j] * b->first[j] / b->weightTotal) /

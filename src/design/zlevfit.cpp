@@ -11,6 +11,7 @@
 #include "numerics/zelementary.h"
 #include "numerics/zvector.h"
 #include "support/hoststubs.h"
+#include "support/messages.h"
 
 #include <algorithm>
 #include <cmath>
@@ -65,7 +66,7 @@ double* copyOf(LevRegContext* ctx, const double* a, int64_t n) {
 // ends.
 void checkSize(int32_t n) {
   if ((static_cast<double>(n) + 1) * n * 0.5 * 8 > kLargestMatrixBytes) {
-    xpmlog(172, 405);
+    vsfLog(LevMsg::CodingMatrixClassVariable);
     xexit(1012, 0);
   }
 }

@@ -6,6 +6,7 @@
 #include "design/levconstructed.h"
 
 #include "support/hoststubs.h"
+#include "support/messages.h"
 
 #include <algorithm>
 #include <cmath>
@@ -46,11 +47,12 @@ double startingMargin(int32_t d) {
   return s.knotCount;
 }
 
-// The list knots must lie within the data: else 174/63 and the design's return code 112.
+// The list knots must lie within the data: else EffMsg::KnotListVariableLies and the design's
+// return code 112.
 [[nodiscard]] bool listOutside(LevDesign* d, const SplineInfo& s, const LevVariable& v, double lo,
                                double hi) {
   if (s.knotCount > 0 && (s.knotList[0] < lo || s.knotList[s.knotCount - 1] > hi)) {
-    xpmlog(174, 63, {variableName(v)});
+    vsfLog(EffMsg::KnotListVariableLies, {variableName(v)});
     levRaise(d, 112);
     return true;
   }
@@ -190,12 +192,12 @@ int32_t zlevBSplineKnots(LevRegContext* ctx, LevEftVar* ev, const LevPercentiles
       // Both boundary groups come from the list: it needs degree + 2 values at least.
       K = n;
       if (n < d + 2) {
-        xpmlog(174, 61, {d, d + 2});
+        vsfLog(EffMsg::KnotmethodListwithboundarySplineDegree, {d, d + 2});
         levRaise(dsg, 112);
         return 1;
       }
       if (s.knotList[d] < lo || s.knotList[n - 1 - r] > hi) {
-        xpmlog(174, 91, {variableName(v)});
+        vsfLog(EffMsg::BoundaryKnotsKnotmethodListwithboundary, {variableName(v)});
         levRaise(dsg, 112);
         return 1;
       }
@@ -248,7 +250,7 @@ int32_t zlevTPFSplineKnots(LevRegContext* ctx, LevEftVar* ev, const LevPercentil
       for (int32_t j = 0; j < ev->numericCount; ++j)
         for (int32_t i = 1; i < n; ++i)
           if (s.varKnots[j][i] == s.varKnots[j][i - 1]) {
-            xpmlog(174, 89);
+            vsfLog(EffMsg::NaturalCubicSplineTwo);
             return 1;
           }
   }

@@ -6,6 +6,7 @@
 
 #include "design/levrow.h"
 #include "support/hoststubs.h"
+#include "support/messages.h"
 #include "support/ztree.h"
 
 #include <cstring>
@@ -125,11 +126,12 @@ int32_t zlevLagDesignCreate(LevRegContext* ctx, LagSpec* lag, LevEftVar* ev, Hos
   LagDesignBlock* primary = lag->score != nullptr ? lag->score : &lag->design;
   if (primary->rowCount == 0) {
     if (scored != nullptr)
-      xpmlog(174, 84, {labelOf(*ev), HostDataSetName(scored).arg(), HostDataSetName(out).arg()});
+      vsfLog(EffMsg::LagEffectNoGroupScore,
+             {labelOf(*ev), HostDataSetName(scored).arg(), HostDataSetName(out).arg()});
     else if (lag->second != nullptr)
-      xpmlog(174, 83, {labelOf(*ev), numericName(d, lag->roleVariable)});
+      vsfLog(EffMsg::LagEffectDesignroleNo, {labelOf(*ev), numericName(d, lag->roleVariable)});
     else
-      xpmlog(174, 82, {labelOf(*ev)});
+      vsfLog(EffMsg::LagEffectNoGroupNo, {labelOf(*ev)});
     return 5;
   }
   const size_t P = static_cast<size_t>(lag->periodCount);
@@ -156,7 +158,8 @@ int32_t zlevLagDesignCreate(LevRegContext* ctx, LagSpec* lag, LevEftVar* ev, Hos
         for (int32_t r = 0; r < ctx->responseCount && y != nullptr; ++r)
           responseMissing = responseMissing || isHostMissing(y[r]);
         if (!responseMissing) {
-          xpmlog(174, 92, {labelOf(*ev), numericName(d, lag->roleVariable)});
+          vsfLog(EffMsg::ObservationLagEffectWhose,
+                 {labelOf(*ev), numericName(d, lag->roleVariable)});
           return 5;
         }
       }
@@ -173,11 +176,13 @@ int32_t zlevLagDesignCreate(LevRegContext* ctx, LagSpec* lag, LevEftVar* ev, Hos
     int32_t& cell = table->periods[static_cast<size_t>(g) * P + static_cast<size_t>(p)];
     if (cell != 0) {
       if (scored != nullptr)
-        xpmlog(174, 80, {labelOf(*ev), HostDataSetName(scored).arg(), HostDataSetName(out).arg()});
+        vsfLog(EffMsg::LagEffectTwoObservationsSameGroupPeriodScore,
+               {labelOf(*ev), HostDataSetName(scored).arg(), HostDataSetName(out).arg()});
       else if (lag->second == nullptr)
-        xpmlog(174, 77, {labelOf(*ev)});
+        vsfLog(EffMsg::LagEffectTwoObservationsSameGroupPeriod, {labelOf(*ev)});
       else
-        xpmlog(174, table == lag->second ? 79 : 78,
+        vsfLog(table == lag->second ? EffMsg::LagDuplicateWhereZero
+                                    : EffMsg::LagDuplicateWhereNotZero,
                {labelOf(*ev), numericName(d, lag->roleVariable)});
       return 5;
     }

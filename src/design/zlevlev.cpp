@@ -8,6 +8,7 @@
 #include "design/levreg.h"
 #include "design/levthread.h"
 #include "support/hoststubs.h"
+#include "support/messages.h"
 #include "support/wzstr.h"
 
 #include <cfloat>
@@ -92,8 +93,7 @@ void levWidthCheck(LevVariable* v) {
     return;
   if (v->levelWidth >= levValueWidth(v->var))
     return;
-  bool own = v->widthMessageSet != 0 && v->widthMessageNumber != 0;
-  xpmlog(own ? v->widthMessageSet : 172, own ? v->widthMessageNumber : 14,
+  vsfLog(LevMsg::SomeValuesClassVariable,
          {HostMsgArg(v->var->name, v->var->nameLength), HostMsgArg(v->levelWidth)});
   v->widthWarned = 1;
 }

@@ -9,6 +9,7 @@
 #include "effects/levalloc.h"
 #include "effects/zmn.h"
 #include "support/hoststubs.h"
+#include "support/messages.h"
 #include "support/protocol.h"
 #include "support/wzstr.h"
 
@@ -417,9 +418,8 @@ int32_t zlevchk(LevRegContext* ctx) {
   for (int32_t i = 0; i < d->classCount; ++i) {
     const LevVariable& v = d->classes[i];
     if (v.levelCount == 1 && v.var != nullptr)
-      xpmlog(
-          172, 398,
-          {HostMsgArg(v.var->name, v.var->nameLength), HostMsgArg(v.levelTexts[0], v.levelWidth)});
+      vsfLog(LevMsg::ClassVariableOnlyOne, {HostMsgArg(v.var->name, v.var->nameLength),
+                                            HostMsgArg(v.levelTexts[0], v.levelWidth)});
   }
   return 0;
 }

@@ -12,6 +12,7 @@
 #include "design/levtables.h"
 #include "design/levthread.h"
 #include "support/hoststubs.h"
+#include "support/messages.h"
 #include "support/protocol.h"
 #include "support/wzstr.h"
 #include "support/ztree.h"
@@ -144,8 +145,8 @@ int32_t zlevedf(LevDesign* d, int32_t e) {
 
 namespace {
 
-// MULTIMEMBER members must agree on MISSING (else message 174/85 ends the run); a member
-// with MISSING is then treated as an ordinary CLASS variable.
+// MULTIMEMBER members must agree on MISSING (else EffMsg::SomeButNotAllClass ends the run); a
+// member with MISSING is then treated as an ordinary CLASS variable.
 void checkMultimemberMissing(LevDesign* d) {
   for (int32_t k = 0; k < d->constructedCount; ++k) {
     const LevEftVar& ev = d->constructed[k];
@@ -155,7 +156,7 @@ void checkMultimemberMissing(LevDesign* d) {
     for (int32_t j = 0; j < ev.classCount; ++j)
       withMissing += d->classes[ev.classes[j]].missing != 0;
     if (withMissing != 0 && withMissing != ev.classCount) {
-      xpmlog(174, 85, {HostMsgArg(ev.name, ev.nameLength)});
+      vsfLog(EffMsg::SomeButNotAllClass, {HostMsgArg(ev.name, ev.nameLength)});
       xexit(3000, 0);
     }
   }
@@ -201,7 +202,8 @@ HostDataSet* prepareSource(LevRegContext* ctx, LevReadBlock* rb) {
 
 // The levelisation pass over the group: the CLASS levels in their order with resolved
 // reference levels, and the centre and half-range of every numeric variable. 0, or 1 when
-// no levelisation context can be made, 2 when a REF= value is no level (message 172/394).
+// no levelisation context can be made, 2 when a REF= value is no level
+// (LevMsg::ReferenceLevelGivenClass).
 [[nodiscard]] int32_t levelise(LevRegContext* ctx, HostDataSet* data, QkPool* pool) {
   LevDesign* d = ctx->design;
   LevelizeContext* lctx = zlevini(data, d);
@@ -238,7 +240,8 @@ HostDataSet* prepareSource(LevRegContext* ctx, LevReadBlock* rb) {
       match = v.referenceText != nullptr &&
               levRefMatches(v.referenceText, node->formatted, v.levelWidth, v.keepJustification);
     if (!match) {
-      xpmlog(172, 394, {HostMsgArg(v.var ? v.var->name : "", v.var ? v.var->nameLength : 0)});
+      vsfLog(LevMsg::ReferenceLevelGivenClass,
+             {HostMsgArg(v.var ? v.var->name : "", v.var ? v.var->nameLength : 0)});
       levRaise(d, 112);
       xmpoold(lctx->pool);
       return 2;

@@ -7,6 +7,7 @@
 #include "design/levreg.h"
 #include "numerics/zgsorth.h"
 #include "support/hoststubs.h"
+#include "support/messages.h"
 #include "support/wzstr.h"
 
 #include <cassert>
@@ -249,7 +250,7 @@ void sortLevels(LevelizeContext* context, LevVariable& v, int32_t index, char** 
 }
 
 // Turns the reference selector into a level index; a REF= value that is no level ends the
-// run after message 172/394.
+// run after LevMsg::ReferenceLevelGivenClass.
 void resolveReference(LevVariable& v, char** values) {
   const int32_t n = v.levelCount;
   int32_t ref = v.referenceSelector;
@@ -264,7 +265,8 @@ void resolveReference(LevVariable& v, char** values) {
           levRefMatches(v.referenceText, values[k], v.levelWidth, v.keepJustification))
         ref = k;
     if (ref < 0) {
-      xpmlog(172, 394, {HostMsgArg(v.var ? v.var->name : "", v.var ? v.var->nameLength : 0)});
+      vsfLog(LevMsg::ReferenceLevelGivenClass,
+             {HostMsgArg(v.var ? v.var->name : "", v.var ? v.var->nameLength : 0)});
       xexit(3000, 0);
     }
   }
@@ -331,11 +333,11 @@ std::vector<double> rawCodingRows(const LevVariable& v) {
 
 // The orthogonal coding matrix in pool: the raw rows centred, orthonormalised and scaled by
 // the square root of the level count. A matrix too large to address ends the run after
-// message 172/405.
+// LevMsg::CodingMatrixClassVariable.
 double* orthogonalCoding(QkPool* pool, const LevVariable& v) {
   const int32_t n = v.levelCount, w = n - 1;
   if (static_cast<double>(n - 1) * n * 8.0 > 9007199254740992.0) {
-    xpmlog(172, 405);
+    vsfLog(LevMsg::CodingMatrixClassVariable);
     xexit(1012, 0);
   }
   const std::vector<double> A = rawCodingRows(v);

@@ -8,6 +8,7 @@
 #include "design/levfmt.h"
 #include "design/levrow.h"
 #include "support/hoststubs.h"
+#include "support/messages.h"
 #include "support/qkaux.h"
 #include "support/qkavlt.h"
 #include "support/testhooks.h"
@@ -142,22 +143,35 @@ void workerMain(void* argument) {
 }
 
 // The message of a worker's math-error code.
-[[nodiscard]] int32_t mathErrorMessage(int32_t code) {
+[[nodiscard]] EffMsg mathErrorMessage(int32_t code) {
   // Codes 1-9 and 11-13 have messages of their own; every other code is a plain fault.
-  static const int32_t kMessage[] = {55, 43, 44, 45, 46, 47, 48, 49, 50, 51, 55, 52, 53, 54};
+  static const EffMsg kMessage[] = {EffMsg::LevelisationWorkerStoppedFault,
+                                    EffMsg::LevelisationWorkerStoppedFloatingPointErrorInvalid,
+                                    EffMsg::LevelisationWorkerStoppedFloatingPointErrorDivision,
+                                    EffMsg::LevelisationWorkerStoppedFloatingPointErrorOverflow,
+                                    EffMsg::LevelisationWorkerStoppedFloatingPointErrorUnderflow,
+                                    EffMsg::LevelisationWorkerStoppedFloatingPointErrorInexact,
+                                    EffMsg::LevelisationWorkerStoppedIntegerDivision,
+                                    EffMsg::LevelisationWorkerStoppedIntegerOverflow,
+                                    EffMsg::LevelisationWorkerStoppedDomain,
+                                    EffMsg::LevelisationWorkerStoppedRange,
+                                    EffMsg::LevelisationWorkerStoppedFault,
+                                    EffMsg::LevelisationWorkerStoppedLoss,
+                                    EffMsg::LevelisationWorkerStoppedStack,
+                                    EffMsg::LevelisationWorkerStoppedAccess};
   const int32_t count = static_cast<int32_t>(sizeof kMessage / sizeof kMessage[0]);
-  return code >= 0 && code < count ? kMessage[code] : 55;
+  return code >= 0 && code < count ? kMessage[code] : EffMsg::LevelisationWorkerStoppedFault;
 }
 
-// Stops every worker; a failed one is reported with 174/66 (once) and the pass status with
-// 174/status, each raising the design's return code to 1012.
+// Stops every worker; a failed one is reported with EffMsg::LevelisationWorkersStoppedAfter
+// (once) and the failure's own message, each raising the design's return code to 1012.
 void stopWorkers(LevelizeThreadControl* c) {
   QkHandle* qk = kernel();
   QkThreadServices* ts = services();
   bool reported = false;
   for (int32_t i = 0; c->workers != nullptr && i < c->workerCount; ++i) {
     Worker& w = c->workers[i];
-    if (c->failureMessage > 1 && w.mathError != 0)
+    if (c->failureMessage != EffMsg{} && w.mathError != 0)
       c->failureMessage = mathErrorMessage(w.mathError);
     if (w.thread != nullptr) {
       ts->post(ts, w.quit);
@@ -165,7 +179,7 @@ void stopWorkers(LevelizeThreadControl* c) {
       w.thread = nullptr;
     }
     if (w.failed && !reported) {
-      xpmlog(174, 66);
+      vsfLog(EffMsg::LevelisationWorkersStoppedAfter);
       levRaise(c->design, 1012);
       reported = true;
     }
@@ -176,8 +190,8 @@ void stopWorkers(LevelizeThreadControl* c) {
       }
   }
   c->threadsRunning = false;
-  if (c->failureMessage > 42) {
-    xpmlog(174, c->failureMessage);
+  if (c->failureMessage != EffMsg{}) {
+    vsfLog(c->failureMessage);
     levRaise(c->design, 1012);
   }
 }
@@ -232,8 +246,9 @@ void handOver(LevelizeThreadControl*, Worker* w) {
   if (w->status == 0)
     return true;
   w->failed = true;
-  if (c->failureMessage == 0)
-    c->failureMessage = w->status == kNoMemory ? 56 : 55;
+  if (c->failureMessage == EffMsg{})
+    c->failureMessage = w->status == kNoMemory ? EffMsg::LevelisationWorkerRanOut
+                                               : EffMsg::LevelisationWorkerStoppedFault;
   return false;
 }
 

@@ -7,6 +7,7 @@
 #include "design/levfmt.h"
 #include "design/levrow.h"
 #include "support/hoststubs.h"
+#include "support/messages.h"
 #include "support/qkaux.h"
 #include "support/qkavlt.h"
 #include "support/testhooks.h"
@@ -302,7 +303,7 @@ int32_t zlevThreadedEffects(LevRegContext* ctx, void** roots, QkPool* temp, doub
   LevelizeThreadControl* c = ctx->threads;
   LevDesign* d = ctx->design;
   c->job = Job::Effects;
-  c->failureMessage = 0;
+  c->failureMessage = EffMsg{};
   const bool perVariable = (levFlags(d) & kLevFlagMissingPerVar) != 0;
   const bool raw = rawStatusSuffices(ctx);
   Worker* current = &c->workers[0];

@@ -7,6 +7,7 @@
 #include "design/levfmt.h"
 #include "design/levrow.h"
 #include "support/hoststubs.h"
+#include "support/messages.h"
 #include "support/qkaux.h"
 #include "support/qkavlt.h"
 #include "support/testhooks.h"
@@ -371,7 +372,7 @@ int32_t zlevrinit(LevRegContext* ctx, LevelizeContext* lctx) {
 int32_t zlevThreadedPass(LevelizeContext* lctx, LevDesign* d) {
   auto* c = static_cast<LevelizeThreadControl*>(lctx->threadData);
   c->job = Job::Levels;
-  c->failureMessage = 0;
+  c->failureMessage = EffMsg{};
   lctx->serial = 0;
   reinterpret_cast<LevCallbackFn>(lctx->getInit)(lctx, d);
   int64_t observation = 0;

@@ -10,6 +10,7 @@
 #include "output/vsfprinters.h"
 #include "output/vsfresults.h"
 #include "selection/vsfresample.h"
+#include "support/messages.h"
 #include "support/nomemory.h"
 #include "support/poolalloc.h"
 
@@ -103,9 +104,10 @@ int32_t vsfRefitAverage(VsfContext* ctx) {
     vsfLevelMark(ctx, 2);
     vsfLevelMark(ctx, 3);
   }
-  RvqObject* group = vsfOpenGroup(ctx, "RefitAverage",
-                                  {vsfaLabel(vsfMsg(1220)), rvqFlag(RvqAttrId::GroupKind, 1)});
-  vsfLevelNote(ctx, 2, vsfMsg(1220), true);
+  RvqObject* group = vsfOpenGroup(
+      ctx, "RefitAverage",
+      {vsfaLabel(msgText(VsfMsg::AverageRefitAveragedModel)), rvqFlag(RvqAttrId::GroupKind, 1)});
+  vsfLevelNote(ctx, 2, msgText(VsfMsg::AverageRefitAveragedModel), true);
   const int32_t rc = vsfFitAndDisplay(ctx);
   if (rc != 0)
     return rc;

@@ -10,6 +10,7 @@
 #include "output/vsfprinters.h"
 #include "selection/vsfprocess.h"
 #include "selection/vsfresample.h"
+#include "support/messages.h"
 
 #include <string>
 
@@ -22,9 +23,9 @@ namespace {
   RvqObject* group = vsfOpenGroup(
       ctx, ("Sample" + std::to_string(k)).c_str(),
       {rvqFlag(RvqAttrId::Numbered, 1), rvqTextHandle(RvqAttrId::Stem, vsfText("Sample")),
-       vsfaLabel(vsfMsgArgs(1151, {k})), rvqDouble(RvqAttrId::GroupNumber, k),
+       vsfaLabel(msgText(VsfMsg::AverageSample, {k})), rvqDouble(RvqAttrId::GroupNumber, k),
        rvqFlag(RvqAttrId::GroupKind, 0)});
-  vsfLevelNote(ctx, level, vsfMsgArgs(485, {k}), false);
+  vsfLevelNote(ctx, level, msgText(VsfMsg::ResultsSample, {k}), false);
   VsfModel sample{};
   sample.options = ctx->model.options;
   sample.dataSettings = ctx->model.dataSettings;
@@ -82,9 +83,10 @@ int32_t vsfResampleResults(VsfContext* ctx) {
   if (!refit) {
     if ((rc = vsfpNobs(ctx, m)) != 0 || (rc = vsfDesignTables(ctx, m->pool)) != 0)
       return rc;
-    group =
-        vsfOpenGroup(ctx, "InitialAverage",
-                     {vsfaLabel(vsfMsg(ma.refit ? 1221 : 1222)), rvqFlag(RvqAttrId::GroupKind, 0)});
+    group = vsfOpenGroup(ctx, "InitialAverage",
+                         {vsfaLabel(msgText(ma.refit ? VsfMsg::AverageModelAveragingBeforeRefit
+                                                     : VsfMsg::AverageModelAveragingResults)),
+                          rvqFlag(RvqAttrId::GroupKind, 0)});
   }
   if (ma.details && (rc = sampleTables(ctx, refit ? 3 : 2)) != 0)
     return rc;

@@ -21,6 +21,7 @@
 #include "selection/vsfprocess.h"
 #include "selection/vsfresample.h"
 #include "support/hoststubs.h"
+#include "support/messages.h"
 #include "support/nomemory.h"
 #include "support/notbuilt.h"
 #include "support/vsfpools.h"
@@ -42,50 +43,54 @@ double referenceSS(const VsfModel* m) { return m->totalSSUncorrected; }
   const int32_t status = m->fitStatus;
   if (status >= 0)
     return false;
-  int32_t message = 0, rc = 112;
+  VsfMsg message{};
+  int32_t rc = 112;
   switch (status) {
   case VFS_OVERFLOW:
-    message = 1706, rc = 1012;
+    message = VsfMsg::SumsSquaresTooLarge, rc = 1012;
     break;
   case VFS_RIDGE_TOO_LARGE:
-    message = 9314, rc = 1012;
+    message = VsfMsg::L2ValueElasticNet, rc = 1012;
     break;
   case VFS_NO_TRAIN:
     // Name the response when it is the reason no observation is left.
-    message = m->nRead > 0 && m->nMissingResponse >= m->nRead ? 1704 : 131, rc = 108;
+    message = m->nRead > 0 && m->nMissingResponse >= m->nRead ? VsfMsg::EveryValueResponseVariable
+                                                              : VsfMsg::TrainingFrequenciesSumZero,
+    rc = 108;
     break;
   case VFS_NO_RANK:
-    message = 134, rc = 108;
+    message = VsfMsg::NoEffectEstimable, rc = 108;
     break;
   case VFS_TOO_MANY_FOLDS:
-    message = 271, rc = 108;
+    message = VsfMsg::ThereMoreExternalCross, rc = 108;
     break;
   case VFS_SINGLE_FOLD:
-    message = 213, rc = 108;
+    message = VsfMsg::CrossValidationNeedsMore, rc = 108;
     break;
   case VFS_NO_VALIDATION:
-    message = 152, rc = 108;
+    message = VsfMsg::ValidateRequestedCriterionBut, rc = 108;
     break;
   case VFS_ZERO_FULL_MSE:
-    message = 132, rc = 112;
+    message = VsfMsg::CpBicCriterionNeeds, rc = 112;
     break;
   case VFS_NO_MEMORY:
-    message = 133, rc = 116;
+    message = VsfMsg::StepFailed, rc = 116;
     break;
   default:
     break;
   }
   const HostVariable* y = ctx->stmt.responseCount > 0 ? ctx->stmt.responses[0] : nullptr;
-  if (y != nullptr && (message == 1704 || (message == 1706 && m->overflowEffect < 0))) {
-    xpmlog(848, message, {HostMsgArg(y->name, y->nameLength)});
-  } else if (message == 1706 && m->overflowEffect >= 0) {
+  if (y != nullptr && (message == VsfMsg::EveryValueResponseVariable ||
+                       (message == VsfMsg::SumsSquaresTooLarge && m->overflowEffect < 0))) {
+    vsfLog(message, {HostMsgArg(y->name, y->nameLength)});
+  } else if (message == VsfMsg::SumsSquaresTooLarge && m->overflowEffect >= 0) {
     int32_t length = 0;
     const char* name = vsfEffectName(ctx, m->overflowEffect, &length);
-    xpmlog(848, message, {HostMsgArg(name, length)});
-  } else if (message == 9314) {
-    xpmlog(848, message, {HostMsgArg(m->l2), HostMsgArg(m->nObs)});
-  } else if (message != 0) {
-    xpmlog(848, message);
+    vsfLog(message, {HostMsgArg(name, length)});
+  } else if (message == VsfMsg::L2ValueElasticNet) {
+    vsfLog(message, {HostMsgArg(m->l2), HostMsgArg(m->nObs)});
+  } else if (message != VsfMsg{}) {
+    vsfLog(message);
   }
   vsfRaiseRC(ctx, rc);
   if (ctx->stmt.proc.byCount == 0)
@@ -103,11 +108,13 @@ void openSelModelGroup(VsfContext* ctx, bool heading) {
   // A refit's groups sit one level below the run's own.
   const bool refit = ctx->resampling != nullptr && ctx->resampling->settings.refitInProgress != 0;
   const int32_t level = refit ? 3 : 2;
-  ctx->outputGroup =
-      vsfOpenGroup(ctx, "SelectedModel",
-                   {vsfaLabel(vsfMsg(none ? 481 : 480)), rvqFlag(RvqAttrId::GroupKind, 1)});
+  ctx->outputGroup = vsfOpenGroup(ctx, "SelectedModel",
+                                  {vsfaLabel(msgText(none ? VsfMsg::Model : VsfMsg::SelectedModel)),
+                                   rvqFlag(RvqAttrId::GroupKind, 1)});
   if (heading)
-    vsfLevelNote(ctx, level, vsfMsg(none ? 482 : 480), false);
+    vsfLevelNote(ctx, level,
+                 msgText(none ? VsfMsg::ModelFittedWithoutSelection : VsfMsg::SelectedModel),
+                 false);
 }
 
 } // namespace
@@ -139,7 +146,8 @@ int32_t vsfDisplaySteps(VsfContext* ctx, void* scratch, int64_t* position, int32
   int64_t localPosition = 0;
   int64_t* pos = position != nullptr ? position : &localPosition;
   RvqObject* stepsGroup =
-      vsfOpenGroup(ctx, "StepDetails", {vsfaLabel(vsfMsg(791)), rvqFlag(RvqAttrId::GroupKind, 0)});
+      vsfOpenGroup(ctx, "StepDetails",
+                   {vsfaLabel(msgText(VsfMsg::StepDetails)), rvqFlag(RvqAttrId::GroupKind, 0)});
   // A sample's records run until the first record with another tag.
   const int32_t R = sampleTag != -1 ? std::numeric_limits<int32_t>::max() : fit->stepCount;
   for (int32_t i = 0; i < R; ++i) {
@@ -172,7 +180,7 @@ int32_t vsfDisplaySteps(VsfContext* ctx, void* scratch, int64_t* position, int32
     RvqObject* group = vsfOpenGroup(
         ctx, groupName,
         {rvqFlag(RvqAttrId::Numbered, 1), rvqTextHandle(RvqAttrId::Stem, vsfText("Step")),
-         vsfaLabel(vsfMsgArgs(450, {S})), rvqDouble(RvqAttrId::GroupNumber, S),
+         vsfaLabel(msgText(VsfMsg::StepTitleStep, {S})), rvqDouble(RvqAttrId::GroupNumber, S),
          rvqFlag(RvqAttrId::GroupKind, 1)});
     auto fail = [&](int32_t rc) {
       vsfCloseObject(group);
@@ -180,17 +188,19 @@ int32_t vsfDisplaySteps(VsfContext* ctx, void* scratch, int64_t* position, int32
       return rc;
     };
     if (notes) {
-      vsfLevelNote(ctx, L, vsfMsgArgs(450 + o.method, {S}), true);
+      vsfLevelNote(ctx, L, msgText(kMsgStepTitles[o.method - 1], {S}), true);
       if (S == 0) {
         if (backward) {
-          vsfLevelNote(ctx, L + 1, vsfMsg(472), true);
+          vsfLevelNote(ctx, L + 1, msgText(VsfMsg::FullModelStartingModel), true);
         } else {
           char* text = nullptr;
           int32_t length = 0;
           int32_t rc = vsfIncludeString(ctx, &step, pool, &text, &length);
           if (rc != 0)
             return fail(rc);
-          vsfLevelNote(ctx, L + 1, vsfMsgArgs(i == 0 ? 470 : 469, {HostMsgArg(text, length)}),
+          vsfLevelNote(ctx, L + 1,
+                       msgText(i == 0 ? VsfMsg::EffectEntered : VsfMsg::EffectsModelBeforeSelection,
+                               {HostMsgArg(text, length)}),
                        true);
         }
       } else if (!vsfGroupMethod(o.method)) {
@@ -200,13 +210,16 @@ int32_t vsfDisplaySteps(VsfContext* ctx, void* scratch, int64_t* position, int32
           int32_t len = 0;
           const char* name = vsfEffectName(ctx, e, &len);
           const bool fell = last > 0 && step.stepEffects[last] < step.stepEffects[last - 1];
-          vsfLevelNote(ctx, L + 1, vsfMsgArgs(fell ? 471 : 470, {HostMsgArg(name, len)}), true);
+          vsfLevelNote(ctx, L + 1,
+                       msgText(fell ? VsfMsg::EffectRemoved : VsfMsg::EffectEntered,
+                               {HostMsgArg(name, len)}),
+                       true);
         }
       } else {
         const int32_t last = step.stepCount - 1;
         const int32_t K = last >= 0 ? step.stepEffect[last] : 0;
         if (K <= 0) {
-          vsfLevelNote(ctx, L + 1, vsfMsg(473), true);
+          vsfLevelNote(ctx, L + 1, msgText(VsfMsg::NoEffectEnteredLeft), true);
         } else {
           const int32_t W = vsfLongestEffectName(ctx) + 1;
           char* in = static_cast<char*>(pool->allocate(pool, size_t(W) * K + 1, 0));
@@ -226,9 +239,9 @@ int32_t vsfDisplaySteps(VsfContext* ctx, void* scratch, int64_t* position, int32
             buf[at++] = ' ';
           }
           if (nin > 0)
-            vsfLevelNote(ctx, L + 1, vsfMsgArgs(470, {HostMsgArg(in, nin)}), true);
+            vsfLevelNote(ctx, L + 1, msgText(VsfMsg::EffectEntered, {HostMsgArg(in, nin)}), true);
           if (nout > 0)
-            vsfLevelNote(ctx, L + 1, vsfMsgArgs(471, {HostMsgArg(out, nout)}), true);
+            vsfLevelNote(ctx, L + 1, msgText(VsfMsg::EffectRemoved, {HostMsgArg(out, nout)}), true);
         }
       }
     }
@@ -280,8 +293,9 @@ int32_t vsfDisplayModel(VsfContext* ctx, VsfModel* m, void*, int64_t* position, 
   int32_t rc = 0;
   const bool solverOnly = method == VM_QKLASSO || method == VM_QKGLASSO;
   if (!solverOnly) {
-    RvqObject* summary =
-        vsfOpenGroup(ctx, "Summary", {vsfaLabel(vsfMsg(792)), rvqFlag(RvqAttrId::GroupKind, 1)});
+    RvqObject* summary = vsfOpenGroup(
+        ctx, "Summary",
+        {vsfaLabel(msgText(VsfMsg::SelectionSummary)), rvqFlag(RvqAttrId::GroupKind, 1)});
     if (vsfGraphicsOn(ctx) && (rc = vsfgStepLabels(ctx, m)) != 0)
       return rc;
     int32_t optimal[14];
@@ -319,7 +333,7 @@ int32_t vsfDisplayModel(VsfContext* ctx, VsfModel* m, void*, int64_t* position, 
     if ((rc = vsfpModelString(ctx, m, m->pool)) != 0)
       return rc;
     if (method != VM_NONE && ctx->stmt.showPValues)
-      vsfTextLine(ctx, 'l', vsfMsg(199));
+      vsfTextLine(ctx, 'l', msgText(VsfMsg::PValuesNotAdjusted));
     if ((rc = vsfpAnova(ctx, m, m->pool)) != 0)
       return rc;
     if ((rc = vsfpFitStats(ctx, m)) != 0)
@@ -366,9 +380,9 @@ int32_t vsfResults(VsfContext* ctx) {
   if (reportFitStatus(ctx, m))
     return 0;
   if (o.cvOn && m->foldCount < o.cvFolds && o.cvMethod != CV_INDEX)
-    xpmlog(848, 161, {o.cvFolds, m->foldCount});
+    vsfLog(VsfMsg::CrossValidationFoldsRequested, {o.cvFolds, m->foldCount});
   if (o.adaptive && m->adaptiveAliased) {
-    xpmlog(848, 236);
+    vsfLog(VsfMsg::AdaptiveFitNotFullRank);
     vsfRaiseRC(ctx, 4);
   }
   if ((rc = vsfDesignTables(ctx, m->pool)) != 0)

@@ -8,6 +8,7 @@
 #include "effects/levmod.h"
 #include "output/vsfcontext.h"
 #include "support/hoststubs.h"
+#include "support/messages.h"
 #include "support/protocol.h"
 
 #include <cstring>
@@ -101,9 +102,9 @@ struct ClassStatementReader {
     }
     bool nonGlm = (d->designFlags & kLevFlagNonGlm) != 0;
     if (nonGlm && slotCount(gParam, OSK_DBLLIST) == 0 && nPer > 0 && distinct < nvar)
-      xpmlog(848, 230);
+      vsfLog(VsfMsg::ParamGivenSomeClass);
     if (!nonGlm && nPer > 0)
-      xpmlog(848, 231);
+      vsfLog(VsfMsg::GlmCodingForceParam);
   }
 
   // ORDER= for all variables and per variable.
@@ -175,7 +176,7 @@ struct ClassStatementReader {
   // CPREFIX= and LPREFIX=.
   void readPrefixes() {
     auto prefix = [&](int gSlot, int posSlot, int valSlot, int32_t& dflt,
-                      int32_t LevVariable::*field, int32_t message) {
+                      int32_t LevVariable::*field, VsfMsg message) {
       const OptionSlot* g = stmtSlot(first, gSlot);
       int32_t ng = slotCount(g, OSK_DBLLIST);
       dflt = ng ? static_cast<int32_t>(slotDouble(g, ng - 1)) : -1;
@@ -189,13 +190,13 @@ struct ClassStatementReader {
       if ((ng > 0 || slotCount(stmtSlot(first, posSlot), OSK_INTLIST) > 0) &&
           d->parmLabelStyle != LSTYLE_INTERLACED) {
         vsfRaiseRC(ctx, 4);
-        xpmlog(848, message);
+        vsfLog(message);
       }
     };
     prefix(ClassSlot::CprefixAll, ClassSlot::CprefixPosition, ClassSlot::Cprefix, d->cprefixDefault,
-           &LevVariable::cprefix, 221);
+           &LevVariable::cprefix, VsfMsg::CprefixUsedOnlyParmlabelstyle);
     prefix(ClassSlot::LprefixAll, ClassSlot::LprefixPosition, ClassSlot::Lprefix, d->lprefixDefault,
-           &LevVariable::lprefix, 222);
+           &LevVariable::lprefix, VsfMsg::LprefixUsedOnlyParmlabelstyle);
   }
 
   // MISSING for all variables and per variable.
@@ -212,12 +213,11 @@ struct ClassStatementReader {
       }
     });
     if (cleared)
-      xpmlog(500, 911);
+      vsfLog(HostMsg::MissingIgnoredClassVariables);
   }
 
   // SHOWCODING, and DELIMITER=: the host stores a quoted string's character count: an empty
-  // DELIMITER= keeps the blank (message 204), a longer one uses its first character (message
-  // 203).
+  // DELIMITER= keeps the blank, a longer one uses its first character; each with a note.
   void readDelimiter() {
     VsfClassSettings& cs = ctx->stmt.cls;
     cs.showCoding = stmtFlag(first, ClassFlag::ShowCoding);
@@ -226,11 +226,11 @@ struct ClassStatementReader {
     const char* text = slotLastText(delim, &n);
     char c = ' ';
     if (delim && n == 0)
-      xpmlog(848, 204);
+      vsfLog(VsfMsg::DelimiterEmptyBlankUsed);
     if (n >= 1)
       c = text[0];
     if (n > 1)
-      xpmlog(848, 203);
+      vsfLog(VsfMsg::OnlyFirstCharacterDelimiter);
     cs.delimiter = static_cast<uint8_t>(c);
     d->delimiter = c;
   }

@@ -17,6 +17,7 @@
 #include "output/vsfmodelview.h"
 #include "output/vsfsync.h"
 #include "support/hoststubs.h"
+#include "support/messages.h"
 #include "support/nomemory.h"
 #include "support/poolalloc.h"
 #include "support/testthread.h"
@@ -149,7 +150,9 @@ void restoreFromHeldOut(DesignSource* src) {
   auto* src = static_cast<DesignSource*>(self);
   if (which != 0) {
     VsfNameRecord* names = which == 1 ? &src->ctx->testNames : &src->ctx->valNames;
-    if (vsfSynchronize(src->ctx, names, which == 1 ? 178 : 177) != 0)
+    if (vsfSynchronize(src->ctx, names,
+                       which == 1 ? VsfMsg::TestdataLacksByGroup : VsfMsg::ValdataLacksByGroup) !=
+        0)
       return 1; // reported; the data set sits this BY group out
     int32_t rc = pointAtHeldOut(src, which);
     if (rc != 0) {

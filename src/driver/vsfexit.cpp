@@ -8,6 +8,7 @@
 #include "output/vsfcontext.h"
 #include "output/vsfoutput.h"
 #include "support/hoststubs.h"
+#include "support/messages.h"
 #include "support/poolalloc.h"
 
 namespace {
@@ -52,28 +53,28 @@ void vsfExitError(VsfContext* ctx, int32_t code) {
     return;
   switch (code) {
   case -1:
-    xpmlog(848, 142);
+    vsfLog(VsfMsg::PoolOrHandleNotCreated);
     vsfRaiseRC(ctx, 1016);
     break;
   case -2:
   case -7:
-    xpmlog(848, 140);
+    vsfLog(VsfMsg::OutOfMemory);
     vsfRaiseRC(ctx, 1016);
     break;
   case -6:
-    xpmlog(848, 143);
+    vsfLog(VsfMsg::StepNotRestored);
     vsfRaiseRC(ctx, 1020);
     break;
   case -3: // a host extension could not be loaded
-    xpmlog(848, 9001);
+    vsfLog(VsfMsg::HostExtensionProcedureNeeds);
     vsfRaiseRC(ctx, 1012);
     break;
   case 1: // no output-object block
-    xpmlog(848, 9002);
+    vsfLog(VsfMsg::ProcedureCouldNotCreate);
     vsfRaiseRC(ctx, 1012);
     break;
   case 3: // the data set cannot be read the way the step needs
-    xpmlog(848, 9003);
+    vsfLog(VsfMsg::InputDataSetCannot);
     vsfRaiseRC(ctx, 1012);
     break;
   default:

@@ -7,6 +7,7 @@
 #include "driver/vsfsteps.h"
 #include "output/vsfcontext.h"
 #include "support/hoststubs.h"
+#include "support/messages.h"
 #include "support/nomemory.h"
 #include "support/testthread.h"
 
@@ -22,7 +23,6 @@ constexpr uint8_t kModeNames = 0x02;   // design flag: the whole data set, with 
 // messages of their own, so these are handed on as negative codes it adds nothing to.
 constexpr int32_t kInestNoGroup = -34;
 constexpr int32_t kInestLevelsFailed = -36;
-constexpr int32_t kMsgInestNoParmsRow = 9130; // set 848: a group's estimates come from its last row
 
 // The INEST= record: the 8 characters of _TYPE_, then one double per design column. The
 // context keeps the address of the doubles; the type characters sit just before them.
@@ -91,7 +91,7 @@ int32_t vsfLev(VsfContext* ctx) {
   } else {
     vsfRaiseRC(ctx, worse);
     if (result == 1) {
-      xpmlog(848, 144);
+      vsfLog(VsfMsg::ClassLevelsNotDetermined);
       vsfRaiseRC(ctx, 108);
     }
   }
@@ -102,7 +102,7 @@ int32_t vsfSetupInEstScatter(VsfContext* ctx) {
   LevDesign* d = ctx->design.design;
   HostDataSet* inest = ctx->inest;
   if (xbylist(ctx->data, inest) != 0) {
-    xpmlog(848, 233);
+    vsfLog(VsfMsg::InestLacksByVariables);
     vsfRaiseRC(ctx, 108);
     return kInestNoGroup;
   }
@@ -126,7 +126,7 @@ int32_t vsfSetupInEstScatter(VsfContext* ctx) {
     if (lev == 6) {
       vsfRaiseRC(ctx, 112);
     } else {
-      xpmlog(848, 144);
+      vsfLog(VsfMsg::ClassLevelsNotDetermined);
       vsfRaiseRC(ctx, 108);
     }
     return kInestLevelsFailed;
@@ -176,7 +176,7 @@ int32_t vsfSetupInEstScatter(VsfContext* ctx) {
     HostVariable* var = nullptr;
     // A character variable of the column's name holds no start value either.
     if (number <= 0 || xvname(inest, number, &var) != 0 || var == nullptr || var->type != 1) {
-      xpmlog(848, 235, {HostMsgArg(name != nullptr ? name : "", length)});
+      vsfLog(VsfMsg::InestDataSetNoNumeric, {HostMsgArg(name != nullptr ? name : "", length)});
       vsfRaiseRC(ctx, 1012);
       rc = -35;
       break;
@@ -196,7 +196,7 @@ int32_t vsfSetupInEstScatter(VsfContext* ctx) {
 int32_t vsfReadInEstParms(VsfContext* ctx) {
   HostDataSet* inest = ctx->inest;
   if (xbysync(ctx->byHandle, inest) != 0) {
-    xpmlog(848, 234);
+    vsfLog(VsfMsg::InestDataSetNoObservations);
     vsfRaiseRC(ctx, 108);
     return kInestNoGroup;
   }
@@ -219,12 +219,12 @@ int32_t vsfReadInEstParms(VsfContext* ctx) {
     parms = ctx->inestHasType && isParmsType(ctx->inestType);
   }
   if (rows == 0) {
-    xpmlog(848, 234);
+    vsfLog(VsfMsg::InestDataSetNoObservations);
     vsfRaiseRC(ctx, 108);
     return kInestNoGroup;
   }
   if (!parms && (ctx->inestHasType || rows > 1))
-    xpmlog(848, kMsgInestNoParmsRow, {HostMsgArg(rows)});
+    vsfLog(VsfMsg::InestNoParmsRow, {HostMsgArg(rows)});
   // Every value stays at its own parameter; a missing value is no start value.
   ctx->model.inestEstimates = ctx->inestValues;
   return 0;

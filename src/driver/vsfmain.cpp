@@ -13,6 +13,7 @@
 #include "output/vsfoutput.h"
 #include "output/vsfresults.h"
 #include "support/hoststubs.h"
+#include "support/messages.h"
 #include "support/poolalloc.h"
 #include "support/vmhandlers.h"
 #include "support/vsfpools.h"
@@ -205,7 +206,7 @@ void setByCountMacros(VsfContext* ctx) {
 void reportNoObservations(VsfContext* ctx) {
   char name[300];
   const int32_t n = ctx->data != nullptr ? xdsname(ctx->data, name, sizeof name) : -1;
-  xpmlog(848, 1705, {HostMsgArg(name, n > 0 ? n : 0)});
+  vsfLog(VsfMsg::InputDataSetNo, {HostMsgArg(name, n > 0 ? n : 0)});
   vsfRaiseRC(ctx, 1012);
 }
 
@@ -219,7 +220,7 @@ void qrxvarsf(void* a1, void* a2, void* a3, void* a4, void* a5, void* a6) {
   // end-of-task routine (registered by vsfPreInit) releases it.
   auto* ctx = new (std::nothrow) VsfContext;
   if (ctx == nullptr) {
-    xpmlog(848, 140);
+    vsfLog(VsfMsg::OutOfMemory);
     xexit(1016, 0);
   }
 

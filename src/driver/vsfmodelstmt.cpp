@@ -11,6 +11,7 @@
 #include "output/vsfcontext.h"
 #include "output/vsfmodelview.h"
 #include "support/hoststubs.h"
+#include "support/messages.h"
 #include "support/nomemory.h"
 #include "support/parsedstmt.h"
 #include "support/protocol.h"
@@ -40,7 +41,7 @@ namespace {
     if (slotCount(idx, OSK_INTLIST) > 0)
       o.cvIndexVar = idx->items.ints[0];
     if (inIntList(stmtSlot(first, kSlotDirectVariables), o.cvIndexVar))
-      return stmtFail(ctx, 162, 1012, -21);
+      return stmtFail(ctx, VsfMsg::CvmethodIndexVariableMust, 1012, -21);
     if (!inIntList(stmtSlot(first, kSlotClassVariables), o.cvIndexVar)) {
       auto* extra = static_cast<ExtraVariableSource*>(
           ctx->mainPool->allocate(ctx->mainPool, sizeof(ExtraVariableSource), kQkZeroed));
@@ -85,9 +86,9 @@ namespace {
   const OptionSlot* resp = stmtSlot(m, ModelSlot::Response);
   int32_t nresp = slotCount(resp, OSK_INTLIST);
   if (nresp == 0)
-    return stmtFail(ctx, 216, 3000, -30);
+    return stmtFail(ctx, VsfMsg::ModelStatementNamesNo, 3000, -30);
   if (nresp > 1)
-    return stmtFail(ctx, 228, 3000, -32);
+    return stmtFail(ctx, VsfMsg::ModelStatementAllowsOnly, 3000, -32);
   st.responseCount = nresp;
   st.responses = static_cast<HostVariable**>(
       ctx->mainPool->allocate(ctx->mainPool, sizeof(HostVariable*) * nresp, kQkZeroed));
@@ -119,7 +120,7 @@ void readSelectionOptions(VsfContext* ctx, ParsedStatement* m) {
   o.details = static_cast<uint8_t>(stmtInt(m, ModelSlot::Details, DETAILS_NONE));
   o.fuzz = stmtNumber(m, ModelSlot::Fuzz, 1e-12);
   if (o.fuzz > 1e-6) {
-    xpmlog(848, 129);
+    vsfLog(VsfMsg::FuzzLargerThan1e);
     o.fuzz = 1e-6;
   }
   if (!o.noint)
@@ -138,58 +139,58 @@ void readElasticNet(VsfContext* ctx, ParsedStatement* m, int32_t method) {
   o.l2High = stmtNumber(m, ModelSlot::L2High, 1.0);
   if (method == VM_ELASTICNET) {
     if (given(m, ModelSlot::L2) && o.l2 != -1.0 && o.l2 < 0) {
-      xpmlog(848, 2101);
+      vsfLog(VsfMsg::L2MustNotNegative);
       o.l2 = -1.0;
     }
     if (o.l2 >= 0) {
       o.showL2Search = 0;
       if (o.l2Search != L2S_NONE)
-        xpmlog(848, 2108);
+        vsfLog(VsfMsg::L2searchIgnoredWhenL2);
       o.l2Search = L2S_NONE;
       if (o.l2Steps != 50)
-        xpmlog(848, 2109);
+        vsfLog(VsfMsg::L2stepsIgnoredWhenL2);
       o.l2Steps = 2;
       if (o.l2Low != 0)
-        xpmlog(848, 2110);
+        vsfLog(VsfMsg::L2lowIgnoredWhenL2);
       o.l2Low = 0;
       if (o.l2High != 1)
-        xpmlog(848, 2111);
+        vsfLog(VsfMsg::L2highIgnoredWhenL2);
       o.l2High = 1;
     } else if (!(o.l2High > o.l2Low)) {
       o.l2 = o.l2Low;
       o.l2Search = L2S_NONE;
       o.showL2Search = 0;
-      xpmlog(848, 2122);
+      vsfLog(VsfMsg::L2highNotLargerThan);
     } else if (o.l2Search == L2S_NONE) {
       o.l2Search = L2S_GRID;
     }
   } else {
     if (o.enscale) {
-      xpmlog(848, 2102);
+      vsfLog(VsfMsg::EnscaleUsedOnlySelection);
       o.enscale = 0;
     }
     if (given(m, ModelSlot::L2)) {
-      xpmlog(848, 2103);
+      vsfLog(VsfMsg::L2UsedOnlySelection);
       o.l2 = 0;
     }
     if (o.l2Search != L2S_NONE) {
-      xpmlog(848, 2104);
+      vsfLog(VsfMsg::L2searchUsedOnlySelection);
       o.l2Search = L2S_NONE;
     }
     if (o.l2Steps != 50) {
-      xpmlog(848, 2105);
+      vsfLog(VsfMsg::L2stepsUsedOnlySelection);
       o.l2Steps = 1;
     }
     if (o.l2Low != 0) {
-      xpmlog(848, 2106);
+      vsfLog(VsfMsg::L2lowUsedOnlySelection);
       o.l2Low = 0;
     }
     if (o.l2High != 1) {
-      xpmlog(848, 2107);
+      vsfLog(VsfMsg::L2highUsedOnlySelection);
       o.l2High = 0;
     }
     if (o.showL2Search) {
-      xpmlog(848, 2115);
+      vsfLog(VsfMsg::Showl2searchUsedOnlySelection);
       o.showL2Search = 0;
     }
   }
@@ -207,28 +208,28 @@ void readElasticNet(VsfContext* ctx, ParsedStatement* m, int32_t method) {
     o.stopL1Choice = o.l1Choice;
     if (o.stop == VC_L1) {
       if (o.l1 < 0) {
-        xpmlog(848, 2118);
+        vsfLog(VsfMsg::StopL1WithoutL1);
         o.l1 = 0;
       }
     } else {
       o.stopL1Choice = 0;
       if (given(m, ModelSlot::L1)) {
-        xpmlog(848, 2119);
+        vsfLog(VsfMsg::L1UsedOnlyStop);
         o.l1 = -1;
       }
     }
     if (method == VM_GROUPLASSO && o.l1Choice != VL1_RATIO) {
-      xpmlog(848, 4104);
+      vsfLog(VsfMsg::SelectionGrouplassoUsesL1choice);
       o.l1Choice = VL1_RATIO;
       o.stopL1Choice = 1;
     }
   } else {
     if (o.stop == VC_L1)
-      return stmtFail(ctx, 2131, 3000, -50);
+      return stmtFail(ctx, VsfMsg::StopL1AvailableOnly, 3000, -50);
     if (given(m, ModelSlot::L1))
-      xpmlog(848, 2116);
+      vsfLog(VsfMsg::L1UsedOnlyMethods);
     if (given(m, ModelSlot::L1Choice))
-      xpmlog(848, 2112);
+      vsfLog(VsfMsg::L1choiceUsedOnlyMethods);
     o.l1 = -1;
     o.stopL1Choice = 0;
     o.l1Choice = VL1_NONE;
@@ -245,13 +246,13 @@ void readExternalCv(VsfContext* ctx, ParsedStatement* m, int32_t method) {
     o.showCvex = stmtFlag(m, ModelFlag::ShowCvex);
     if (method != VM_LAR && method != VM_LASSO && method != VM_ELASTICNET &&
         method != VM_GROUPLASSO) {
-      xpmlog(848, 2113);
+      vsfLog(VsfMsg::ChooseCvexNotAvailable);
       o.choose = VC_NONE_GIVEN;
     }
   } else {
     o.showCvex = 0;
     if (stmtFlag(m, ModelFlag::ShowCvex))
-      xpmlog(848, 2114);
+      vsfLog(VsfMsg::ShowcvexUsedOnlyChoose);
   }
 }
 
@@ -264,7 +265,7 @@ void readScreening(VsfContext* ctx, ParsedStatement* m, int32_t method) {
   } else {
     o.screen = static_cast<uint8_t>(stmtInt(m, ModelSlot::Screen, SCREEN_NONE));
     if (o.screen != SCREEN_NONE) {
-      xpmlog(848, 4002);
+      vsfLog(VsfMsg::ScreenAvailableOnlySelection);
       o.screen = SCREEN_NONE;
     }
   }
@@ -275,7 +276,7 @@ void readScreening(VsfContext* ctx, ParsedStatement* m, int32_t method) {
     if (!given(m, ModelSlot::KeepRatio))
       o.keepNum = stmtInt(m, ModelSlot::KeepNum, 100);
     if (given(m, ModelSlot::KeepNum) && given(m, ModelSlot::KeepRatio))
-      xpmlog(848, 4010);
+      vsfLog(VsfMsg::BothKeepnumKeepratioGiven);
     o.keepNumWork = 0;
     o.keepRatioWork = 0;
   }
@@ -296,14 +297,14 @@ void readScreening(VsfContext* ctx, ParsedStatement* m, int32_t method) {
       else if (method == VM_LASSO)
         o.method = VM_LASSO_LS;
       else if (method == VM_ELASTICNET)
-        return stmtFail(ctx, 2123, 3000, -45);
+        return stmtFail(ctx, VsfMsg::LscoeffsNotAvailableSelectionElasticnet, 3000, -45);
     }
   } else if (vsfGroupMethod(method)) {
     o.solverPath = 1;
     o.select = VC_NONE_GIVEN;
     defaultStop = VC_SBC;
     if (stmtFlag(m, ModelFlag::LsCoeffs))
-      return stmtFail(ctx, 2124, 3000, -45);
+      return stmtFail(ctx, VsfMsg::LscoeffsNotAvailableSelectionMethod, 3000, -45);
   }
 
   o.rho = stmtNumber(m, ModelSlot::Rho, -1.0);
@@ -313,13 +314,13 @@ void readScreening(VsfContext* ctx, ParsedStatement* m, int32_t method) {
     o.tol = stmtNumber(m, ModelSlot::Tol, 1e-6);
   } else {
     if (given(m, ModelSlot::Rho))
-      xpmlog(848, 4102);
+      vsfLog(VsfMsg::RhoUsedOnlySolver);
     if (given(m, ModelSlot::Tol))
-      xpmlog(848, 4103);
+      vsfLog(VsfMsg::TolUsedOnlySolver);
   }
 
   if (o.steps >= 1 && (o.stop != VC_NONE_GIVEN || o.stopCount != 0)) {
-    xpmlog(848, 155);
+    vsfLog(VsfMsg::StopIgnoredWhenSteps);
     o.stop = VC_NONE_GIVEN;
     o.stopCount = 0;
   }
@@ -339,23 +340,23 @@ void readSignificanceLevels(VsfContext* ctx, ParsedStatement* m, int32_t method)
   o.slStay = stmtNumber(m, ModelSlot::SlStay, slsDefault);
   if (given(m, ModelSlot::SlEntry)) {
     if (o.select != VC_SL && o.stop != VC_SL)
-      xpmlog(848, 110);
+      vsfLog(VsfMsg::SlentryUsedOnlyWhen);
     if (o.slEntry == 0 || o.slEntry == 1) {
-      stmtWarn(ctx, 111);
+      stmtWarn(ctx, VsfMsg::SlentryMustLieStrictly);
       o.slEntry = sleDefault;
     }
   }
   if (given(m, ModelSlot::SlStay)) {
     if (o.select != VC_SL && o.stop != VC_SL)
-      xpmlog(848, 115);
+      vsfLog(VsfMsg::SlstayUsedOnlyWhen);
     if (o.slStay == 0 || o.slStay == 1) {
-      stmtWarn(ctx, 116);
+      stmtWarn(ctx, VsfMsg::SlstayMustLieStrictly);
       o.slStay = slsDefault;
     }
   }
 
   if (given(m, ModelSlot::MaxSteps) && o.maxSteps < o.steps) {
-    xpmlog(848, 112);
+    vsfLog(VsfMsg::MaxstepsLessThanSteps);
     o.maxSteps = o.steps;
   }
 }
@@ -394,12 +395,12 @@ void readDropAndOrder(VsfContext* ctx, ParsedStatement* m) {
   VsfModelOptions& o = ctx->options;
   o.drop = static_cast<uint8_t>(stmtInt(m, ModelSlot::Drop, DROP_BEFOREADD));
   if (o.drop != DROP_BEFOREADD && o.select == VC_SL) {
-    stmtWarn(ctx, 120);
+    stmtWarn(ctx, VsfMsg::DropCompetitiveDropAfteradd);
     o.drop = DROP_BEFOREADD;
   }
   o.orderSelect = stmtFlag(m, ModelFlag::OrderSelect);
   if (o.orderSelect && o.method == VM_BACKWARD) {
-    xpmlog(848, 130);
+    vsfLog(VsfMsg::OrderselectIgnoredSelectionBackward);
     o.orderSelect = 0;
   }
 }
@@ -412,7 +413,7 @@ void readDropAndOrder(VsfContext* ctx, ParsedStatement* m) {
     o.cvMethod = CV_RANDOM;
     o.cvFolds = 5;
     if (o.choose == VC_CVEX && o.stop == VC_CV)
-      return stmtFail(ctx, 2128, 1012, -48);
+      return stmtFail(ctx, VsfMsg::ChooseCvexCannotCombined, 1012, -48);
     if (stmtFlag(m, ModelFlag::CvMethod)) {
       if (stmtFlag(m, ModelFlag::CvIndex)) {
         o.cvMethod = CV_INDEX;
@@ -434,9 +435,9 @@ void readDropAndOrder(VsfContext* ctx, ParsedStatement* m) {
   } else {
     o.cvMethod = CV_NONE;
     if (stmtFlag(m, ModelFlag::CvMethod))
-      xpmlog(848, 159);
+      vsfLog(VsfMsg::CvmethodIgnoredBecauseNo);
     if (stmtFlag(m, ModelFlag::CvDetails))
-      xpmlog(848, 160);
+      vsfLog(VsfMsg::CvdetailsIgnoredBecauseNo);
   }
   return 0;
 }
@@ -447,9 +448,9 @@ void readDropAndOrder(VsfContext* ctx, ParsedStatement* m) {
   if (o.method == VM_GROUPLASSO) {
     if (o.stop == VC_SL || o.stop == VC_CP || o.stop == VC_BIC || o.stop == VC_PRESS ||
         o.stop == VC_CV)
-      return stmtFail(ctx, 3501, 1012, -49);
+      return stmtFail(ctx, VsfMsg::StopCriterionNotAvailable, 1012, -49);
     if (o.choose == VC_CP || o.choose == VC_BIC || o.choose == VC_PRESS || o.choose == VC_CV)
-      return stmtFail(ctx, 3502, 1012, -49);
+      return stmtFail(ctx, VsfMsg::ChooseCriterionNotAvailable, 1012, -49);
   }
   return 0;
 }
@@ -462,10 +463,10 @@ void readDropAndOrder(VsfContext* ctx, ParsedStatement* m) {
   o.adaptive = stmtFlag(m, ModelFlag::Adaptive);
   if (o.adaptive) {
     if (o.method == VM_LAR || o.method == VM_LAR_LS) {
-      stmtWarn(ctx, 237);
+      stmtWarn(ctx, VsfMsg::AdaptiveNotAvailableSelectionLar);
       o.adaptive = 0;
     } else if (o.method == VM_GROUPLASSO) {
-      stmtWarn(ctx, 4237);
+      stmtWarn(ctx, VsfMsg::AdaptiveNotAvailableSelectionGrouplasso);
       o.adaptive = 0;
     } else {
       o.gamma = stmtNumber(m, ModelSlot::Gamma, 1.0);
@@ -474,7 +475,7 @@ void readDropAndOrder(VsfContext* ctx, ParsedStatement* m) {
       o.adaptiveInest = st.adaptiveInest != nullptr;
       if (o.method == VM_LASSO_LS) {
         o.method = VM_LASSO;
-        stmtWarn(ctx, 238);
+        stmtWarn(ctx, VsfMsg::LscoeffsIgnoredAdaptive);
       }
     }
   }

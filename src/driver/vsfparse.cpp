@@ -11,6 +11,7 @@
 #include "effects/zeffect.h"
 #include "output/vsfcontext.h"
 #include "support/hoststubs.h"
+#include "support/messages.h"
 #include "support/parsedstmt.h"
 #include "support/protocol.h"
 
@@ -188,22 +189,22 @@ int32_t vsfParse(VsfContext* ctx) {
     return -100;
   }
   int32_t result = 0;
-  auto check = [&](bool failed, int32_t message, int32_t code) {
+  auto check = [&](bool failed, VsfMsg message, int32_t code) {
     if (!failed)
       return;
     vsfRaiseRC(ctx, 3000);
-    xpmlog(848, message);
+    vsfLog(message);
     result = code;
   };
-  check(ctx->modelCount == 0, 141, -14);
-  check(ctx->classCount != 0, 150, -17);
-  check(ctx->modelCount > 1, 207, -100);
-  check(ctx->partitionCount > 1, 208, -100);
-  check(ctx->weightCount > 1, 209, -100);
-  check(ctx->freqCount > 1, 210, -100);
-  check(ctx->performanceCount > 1, 211, -100);
-  check(ctx->outputCount > 1, 212, -100);
-  check(ctx->modelAverageCount > 1, 251, -100);
+  check(ctx->modelCount == 0, VsfMsg::ModelStatementRequired, -14);
+  check(ctx->classCount != 0, VsfMsg::ClassStatementMustCome, -17);
+  check(ctx->modelCount > 1, VsfMsg::OnlyOneModelStatement, -100);
+  check(ctx->partitionCount > 1, VsfMsg::OnlyOnePartitionStatement, -100);
+  check(ctx->weightCount > 1, VsfMsg::OnlyOneWeightStatement, -100);
+  check(ctx->freqCount > 1, VsfMsg::OnlyOneFreqStatement, -100);
+  check(ctx->performanceCount > 1, VsfMsg::OnlyOnePerformanceStatement, -100);
+  check(ctx->outputCount > 1, VsfMsg::OnlyOneOutputStatement, -100);
+  check(ctx->modelAverageCount > 1, VsfMsg::OnlyOneModelaverageStatement, -100);
   if (result != 0)
     return result;
 

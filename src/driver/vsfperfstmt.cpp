@@ -4,6 +4,7 @@
 #include "driver/vsfreaders.h"
 #include "output/vsfcontext.h"
 #include "support/hoststubs.h"
+#include "support/messages.h"
 #include "support/parsedstmt.h"
 #include "support/protocol.h"
 
@@ -91,7 +92,7 @@ void zperform(ParsedStatement* first, VsfPerfBlock* b) {
       b->statement = s;
     }
   if (count > 1)
-    xpmlog(210, 1300);
+    vsfLog(OptionMsg::OnlyLastPerformanceStatement);
   b->actualCpuCount = actualCpuCount();
   zquerythreads(&b->threadingOn, &b->threadCount);
   if (b->statement != nullptr)

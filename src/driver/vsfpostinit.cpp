@@ -14,6 +14,7 @@
 #include "output/vsfcontext.h"
 #include "selection/vsfresample.h"
 #include "support/hoststubs.h"
+#include "support/messages.h"
 #include "support/nomemory.h"
 #include "support/parsedstmt.h"
 #include "support/poolalloc.h"
@@ -31,14 +32,12 @@ HostMsgArg nameArg(const HostVariable* v) {
   return v != nullptr ? HostMsgArg(v->name, v->nameLength) : HostMsgArg("", 0);
 }
 
-void note(int32_t number, std::initializer_list<HostMsgArg> args = {}) {
-  xpmlog(kSet, number, args);
-}
-void warn(VsfContext* ctx, int32_t number, std::initializer_list<HostMsgArg> args = {}) {
+void note(VsfMsg number, std::initializer_list<HostMsgArg> args = {}) { vsfLog(number, args); }
+void warn(VsfContext* ctx, VsfMsg number, std::initializer_list<HostMsgArg> args = {}) {
   stmtWarn(ctx, number, args);
 }
 // A refusal of the checks after the statements: return code 1012, `code` to the caller.
-[[nodiscard]] int32_t fail(VsfContext* ctx, int32_t number, int32_t code,
+[[nodiscard]] int32_t fail(VsfContext* ctx, VsfMsg number, int32_t code,
                            std::initializer_list<HostMsgArg> args = {}) {
   return stmtFail(ctx, number, 1012, code, args);
 }
@@ -135,16 +134,16 @@ void markStatistic(VsfModelOptions& o, uint8_t code, bool validateMarks) {
       HostMsgArg name(ev.label != nullptr ? ev.label : ev.name,
                       ev.label != nullptr ? ev.labelLength : ev.nameLength);
       if (ev.kind == EV_MULTIMEMBER || ev.kind == EV_COLLECTION || ev.kind == EV_LAG)
-        return fail(ctx, 217, -100, {name});
+        return fail(ctx, VsfMsg::ConstructedEffectMultimemberCollection, -100, {name});
       if (ev.kind == EV_POLYNOMIAL && ev.poly != nullptr && ev.poly->noSeparate)
-        return fail(ctx, 229, -33, {name});
+        return fail(ctx, VsfMsg::PolynomialEffectNoseparateCannot, -33, {name});
     }
     unsplitSpline = splineWithoutSplit(d);
     if (unsplitSpline)
-      note(218);
+      note(VsfMsg::SplineEffectsSplitInto);
   }
   if (d->effectCount < 2 && o.noint)
-    return fail(ctx, 154, -19);
+    return fail(ctx, VsfMsg::ModelNoEffectsNoint, -19);
   return 0;
 }
 
@@ -159,11 +158,11 @@ void roleVariable(VsfContext* ctx) {
     return;
   VsfPartitionSettings& ps = ctx->stmt.partition;
   if (ctx->stmt.proc.valData != nullptr || ctx->stmt.proc.testData != nullptr) {
-    note(179);
+    note(VsfMsg::VariableRoleInputDataSetIgnoredBecauseValdata);
   } else if (ps.given || ctx->partitionCount > 0) {
-    note(126);
+    note(VsfMsg::VariableRoleInputDataSetIgnoredBecausePartition);
   } else {
-    note(127);
+    note(VsfMsg::VariableRoleInputDataSetAssigns);
     ps.roleVar = number;
     ps.trainText = "TRAIN";
     ps.trainLength = 5;
@@ -182,7 +181,7 @@ void reconcilePlots(VsfContext* ctx) {
   if (o.method == VM_NONE || lassoType(o) || groupType(o)) {
     if (pl.candLevel != 0 || pl.selgLevel != 0 || candDetails) {
       if (!(pl.candLevel == 2 && pl.selgLevel == 2 && !candDetails))
-        note(118);
+        note(VsfMsg::CandidateDetailsCandidatesSelectogram);
       pl.candLevel = 0;
       pl.selgLevel = 0;
       o.stepCandidates = 0;
@@ -201,7 +200,7 @@ void reconcilePlots(VsfContext* ctx) {
   for (uint8_t* axis : {&pl.coefStepAxis, &pl.aseStepAxis, &pl.critStepAxis})
     if (*axis == VSA_NORMBETA && !pathMethod) {
       *axis = VSA_STEP;
-      warn(ctx, 198);
+      warn(ctx, VsfMsg::StepaxisNormbAvailableOnly);
     }
 }
 
@@ -209,13 +208,18 @@ void reconcilePlots(VsfContext* ctx) {
 void dropResamplingStats(VsfContext* ctx) {
   struct Drop {
     int index;
-    int32_t outputMessage;
-    int32_t scoreMessage;
+    VsfMsg outputMessage;
+    VsfMsg scoreMessage;
     bool counted;
   };
   static const Drop kDrops[] = {
-      {OS_SAMPLEPRED, 242, 257, false}, {OS_SAMPLEFREQ, 243, 0, false}, {OS_STDDEV, 246, 252, true},
-      {OS_LOWER, 247, 253, true},       {OS_UPPER, 248, 254, true},     {OS_MEDIAN, 249, 255, true},
+      {OS_SAMPLEPRED, VsfMsg::SamplepredOutputStatementNeeds, VsfMsg::SamplepredScoreStatementNeeds,
+       false},
+      {OS_SAMPLEFREQ, VsfMsg::SamplefreqOutputStatementNeeds, VsfMsg{}, false},
+      {OS_STDDEV, VsfMsg::StddevOutputStatementNeeds, VsfMsg::StddevScoreStatementNeeds, true},
+      {OS_LOWER, VsfMsg::LowerOutputStatementNeeds, VsfMsg::LowerScoreStatementNeeds, true},
+      {OS_UPPER, VsfMsg::UpperOutputStatementNeeds, VsfMsg::UpperScoreStatementNeeds, true},
+      {OS_MEDIAN, VsfMsg::MedianOutputStatementNeeds, VsfMsg::MedianScoreStatementNeeds, true},
   };
   VsfOutputSpec& out = ctx->stmt.output;
   for (const Drop& drop : kDrops)
@@ -228,7 +232,7 @@ void dropResamplingStats(VsfContext* ctx) {
   for (int32_t s = 0; s < ctx->scoreCount; ++s) {
     VsfOutputSpec& spec = ctx->scores[s].spec;
     for (const Drop& drop : kDrops)
-      if (drop.scoreMessage != 0 && spec.stats[drop.index].on) {
+      if (drop.scoreMessage != VsfMsg{} && spec.stats[drop.index].on) {
         spec.stats[drop.index].on = 0;
         if (drop.counted && spec.columnCount > 0)
           spec.columnCount -= 1;
@@ -250,12 +254,12 @@ void impliedPredicted(VsfOutputSpec& spec) {
 
 // BY matching of a further data set with DATA=: 0, or -23 when a BY variable has another
 // type there. Absent BY variables read the data set as a whole after `warning`.
-[[nodiscard]] int32_t matchBy(VsfContext* ctx, VsfNameRecord* names, int32_t warning) {
+[[nodiscard]] int32_t matchBy(VsfContext* ctx, VsfNameRecord* names, VsfMsg warning) {
   HostDataSetName dsName(names->data);
   int32_t r = xbylist(ctx->data, names->data);
   names->bySync = 1;
   if (r == 1)
-    return fail(ctx, 9120, -23, {dsName.arg()});
+    return fail(ctx, VsfMsg::VariablesInputDataSetDifferent, -23, {dsName.arg()});
   if (r == 2) {
     warn(ctx, warning, {dsName.arg()});
     names->bySync = 0;
@@ -286,7 +290,9 @@ void impliedPredicted(VsfOutputSpec& spec) {
     if (sc.data != ctx->data) {
       HostDataSetName dsName(sc.data);
       HostDataSetName outName(sc.out);
-      auto lookup = [&](const HostVariable* want, HostVariable** out, int32_t missing,
+      // `missing` names the variable when it is not found; the message after it, when it
+      // has another type.
+      auto lookup = [&](const HostVariable* want, HostVariable** out, MsgRun<VsfMsg> messages,
                         bool logged) {
         if (want == nullptr)
           return false;
@@ -296,22 +302,30 @@ void impliedPredicted(VsfOutputSpec& spec) {
         HostVariable* have = nullptr;
         if (number <= 0 || xvname(sc.data, number, &have) != 0 || have == nullptr) {
           if (logged)
-            note(missing, {nameArg(want), dsName.arg(), outName.arg()});
+            note(messages[0], {nameArg(want), dsName.arg(), outName.arg()});
           return false;
         }
         if (have->type != want->type) {
           if (logged)
-            warn(ctx, missing + 1, {nameArg(want), dsName.arg(), outName.arg()});
+            warn(ctx, messages[1], {nameArg(want), dsName.arg(), outName.arg()});
           return false;
         }
         *out = have;
         return true;
       };
       const HostVariable* response = ctx->stmt.responseCount > 0 ? ctx->stmt.responses[0] : nullptr;
-      names.responseFound = lookup(response, &names.response, 182, sc.spec.stats[OS_RESID].on != 0);
-      names.freqFound = p.freqGiven ? lookup(p.freqVar, &names.freq, 187, true) : 0;
-      names.weightFound = p.weightGiven ? lookup(p.weightVar, &names.weight, 189, true) : 0;
-      int32_t rc = matchBy(ctx, &names, 185);
+      names.responseFound =
+          lookup(response, &names.response, MsgRun<VsfMsg>{VsfMsg::ResponseVariableNotFound, 2},
+                 sc.spec.stats[OS_RESID].on != 0);
+      names.freqFound = p.freqGiven
+                            ? lookup(p.freqVar, &names.freq,
+                                     MsgRun<VsfMsg>{VsfMsg::FreqVariableNotFoundScore, 2}, true)
+                            : 0;
+      names.weightFound = p.weightGiven
+                              ? lookup(p.weightVar, &names.weight,
+                                       MsgRun<VsfMsg>{VsfMsg::WeightVariableNotFoundScore, 2}, true)
+                              : 0;
+      int32_t rc = matchBy(ctx, &names, VsfMsg::VariablesInputDataSetNotAllScore);
       if (rc != 0)
         return rc;
     } else {
@@ -329,7 +343,7 @@ void impliedPredicted(VsfOutputSpec& spec) {
   if (ma.refit) {
     if (ctx->options.noint) {
       if (ma.refitBest == 0)
-        return fail(ctx, 267, -44);
+        return fail(ctx, VsfMsg::NointBestModelSize, -44);
     } else if (ma.refitBest >= 0) {
       ma.refitBest += 1; // BEST= counts the intercept too; -1 stays "not given"
     }
@@ -343,7 +357,8 @@ void impliedPredicted(VsfOutputSpec& spec) {
 
 } // namespace
 
-int32_t vsfFind(const HostVariable* want, HostDataSet* data, HostVariable** out, int32_t message) {
+int32_t vsfFind(const HostVariable* want, HostDataSet* data, HostVariable** out, VsfMsg missing,
+                VsfMsg otherType) {
   HostDataSetName dsName(data);
   int32_t number = 0;
   // A missing variable leaves the number at 0, which the next lines test.
@@ -351,11 +366,11 @@ int32_t vsfFind(const HostVariable* want, HostDataSet* data, HostVariable** out,
     (void)xvfind(data, want->name, want->nameLength, &number, 0);
   HostVariable* have = nullptr;
   if (want == nullptr || number <= 0 || xvname(data, number, &have) != 0 || have == nullptr) {
-    xpmlog(kSet, message, {nameArg(want), dsName.arg()});
+    vsfLog(missing, {nameArg(want), dsName.arg()});
     return -24;
   }
   if (have->type != want->type) {
-    xpmlog(kSet, message + 1, {nameArg(want), dsName.arg()});
+    vsfLog(otherType, {nameArg(want), dsName.arg()});
     return -25;
   }
   *out = have;
@@ -369,7 +384,7 @@ int32_t vsfAllocNames(VsfContext* ctx, VsfNameRecord* names) {
   return names->numerics != nullptr && names->classes != nullptr ? 0 : kVsfNoMemory;
 }
 
-int32_t vsfCheckForVars(VsfContext* ctx, VsfNameRecord* names, int32_t base) {
+int32_t vsfCheckForVars(VsfContext* ctx, VsfNameRecord* names, MsgRun<VsfMsg> messages) {
   HostDataSet* data = names->data;
   LevDesign* d = ctx->design.design;
   // Selection resets on an open input: a closed one fails the reads that follow.
@@ -380,7 +395,7 @@ int32_t vsfCheckForVars(VsfContext* ctx, VsfNameRecord* names, int32_t base) {
   auto require = [&](const HostVariable* want, HostVariable** out) {
     if (*out != nullptr)
       return 0;
-    int32_t rc = vsfFind(want, data, out, base);
+    int32_t rc = vsfFind(want, data, out, messages[0], messages[1]);
     if (rc != 0)
       vsfRaiseRC(ctx, 1012);
     return rc;
@@ -418,16 +433,16 @@ int32_t vsfCheckForVars(VsfContext* ctx, VsfNameRecord* names, int32_t base) {
       return rc;
   const VsfProcSettings& p = ctx->stmt.proc;
   // FREQ and WEIGHT may be absent there; another type is a warning.
-  auto optional = [&](const HostVariable* want, HostVariable** out, int32_t message) {
-    int32_t r = vsfFind(want, data, out, message);
+  auto optional = [&](const HostVariable* want, HostVariable** out, int32_t first) {
+    int32_t r = vsfFind(want, data, out, messages[first], messages[first + 1]);
     if (r == -25)
       vsfRaiseRC(ctx, 4);
     return static_cast<uint8_t>(r == 0);
   };
   if (p.freqGiven)
-    names->freqFound = optional(p.freqVar, &names->freq, base + 2);
+    names->freqFound = optional(p.freqVar, &names->freq, 2);
   if (p.weightGiven)
-    names->weightFound = optional(p.weightVar, &names->weight, base + 4);
+    names->weightFound = optional(p.weightVar, &names->weight, 4);
   return 0;
 }
 
@@ -462,7 +477,7 @@ namespace {
   if (o.method == VM_NONE)
     o.choose = VC_NONE_GIVEN;
   if ((lasso || group) && o.include != 0)
-    return fail(ctx, 997, -100);
+    return fail(ctx, VsfMsg::IncludeNotAvailableSelection, -100);
   if (st.responseCount > 0 && st.responses[0] != nullptr)
     ctx->responseName = rvqtxt(st.responses[0]->name, st.responses[0]->nameLength);
   if (int32_t rc = vsfLinkResponseSide(ctx); rc != 0)
@@ -516,9 +531,9 @@ void buildShapeAndThreads(VsfContext* ctx) {
       !po.sscpIncremental && d->effectCount <= kL2SearchFullEffects)
     full = 1;
   if (po.sscpIncremental && o.method == VM_BACKWARD)
-    warn(ctx, 146);
+    warn(ctx, VsfMsg::BuildsscpIncrementalIgnoredSelectionBackward);
   else if (po.sscpIncremental && forceNone)
-    warn(ctx, 149);
+    warn(ctx, VsfMsg::BuildsscpIncrementalIgnoredSelectionNone);
   o.fullXpx = full;
   ctx->perf.threadCount = ctx->perf.threadingOn ? ctx->perf.threadCount : 1;
   // One thread is no threading: known now, before the PerfSettings table is printed. The
@@ -550,14 +565,14 @@ void penalizedMethodSettings(VsfContext* ctx) {
         o.split = 1;
         st.cls.splitAny = 1;
         ctx->forcedSplit = 1;
-        note(119);
+        note(VsfMsg::ClassVariablesSplitSelection);
       }
     }
     po.allDense = 1;
     po.allSparse = 0;
     if (o.hierarchy != HIER_NONE) {
       o.hierarchy = HIER_NONE;
-      note(205);
+      note(VsfMsg::HierarchyNotAvailableSelection);
     }
   }
 }
@@ -580,7 +595,7 @@ void heldOutAndFitStatistics(VsfContext* ctx) {
   o.fullModelFirst = 0;
   if (o.statBic || o.statCp) {
     if (po.sscpIncremental) {
-      warn(ctx, 147);
+      warn(ctx, VsfMsg::BuildsscpIncrementalIgnoredBecause);
     } else if (!o.fullXpx && o.method != VM_BACKWARD && !anyCriterion(o, VC_CP) &&
                !anyCriterion(o, VC_BIC)) {
       ctx->statsOnlyFull = 1;
@@ -607,7 +622,7 @@ void splitLabelStyle(VsfContext* ctx) {
       splineSplit = d->constructed[k].kind == EV_SPLINE && d->constructed[k].spline != nullptr &&
                     d->constructed[k].spline->split;
     if (classSplit || splineSplit) {
-      warn(ctx, classSplit ? 219 : 220);
+      warn(ctx, classSplit ? VsfMsg::SplitClassVariablesNeed : VsfMsg::SplitSplineEffectsNeed);
       d->splitWarned = 1;
       d->parmLabelStyle = LSTYLE_SEPARATE;
     }
@@ -620,15 +635,15 @@ void splitLabelStyle(VsfContext* ctx) {
   if (o.pressNeeded && larOrLasso(o.method)) {
     o.pressNeeded = 0;
     if (o.choose == VC_PRESS || o.stop == VC_PRESS)
-      return fail(ctx, 157, -20);
-    note(158);
+      return fail(ctx, VsfMsg::PressCannotUsedStopChoose, -20);
+    note(VsfMsg::PressStatisticNotAvailableSelectionLar);
   } else if (o.pressNeeded && o.method == VM_ELASTICNET) {
     o.pressNeeded = 0;
     if (o.stop == VC_PRESS)
-      return fail(ctx, 2126, -47);
+      return fail(ctx, VsfMsg::PressCannotUsedStopCriterion, -47);
     if (o.choose == VC_PRESS)
-      return fail(ctx, 2127, -47);
-    note(2125);
+      return fail(ctx, VsfMsg::PressCannotUsedChoose, -47);
+    note(VsfMsg::PressStatisticNotAvailableSelectionElasticnet);
   }
   o.stopTest = o.stop != VC_NONE_GIVEN && o.steps == 0 && o.stopCount == 0;
   return 0;
@@ -655,7 +670,7 @@ void splitLabelStyle(VsfContext* ctx) {
       ps.roleVar > 0 || o.trainFraction != 1.0 || p.valData != nullptr || p.testData != nullptr;
   if (o.stop == VC_VALIDATE && o.validateFraction <= 0 && !roleTextGiven(ps.validateLength) &&
       p.valData == nullptr)
-    return fail(ctx, 125, -10);
+    return fail(ctx, VsfMsg::StopValidateNeedsValidation, -10);
   o.validateInUse = ctx->validateDataFlag;
   o.testInUse = ctx->testDataFlag;
   return 0;
@@ -686,12 +701,12 @@ void derivedSwitches(VsfContext* ctx) {
   if (o.include != 0 && o.method == VM_NONE) {
     o.include = 0;
     o.forcedIn = o.noint ? 0 : 1;
-    note(128);
+    note(VsfMsg::IncludeIgnoredSelectionNone);
   }
   const int32_t available = d->effectCount - (o.noint ? 1 : 0);
   if (o.forcedIn > available) {
     o.forcedIn = available;
-    note(135);
+    note(VsfMsg::NumberEffectsIncludeExceeds);
     o.fullXpx = 1;
   }
   o.storeCross = !o.fullXpx && !lasso && o.method != VM_NONE;
@@ -752,19 +767,21 @@ void derivedSwitches(VsfContext* ctx) {
   VsfProcSettings& p = ctx->stmt.proc;
   if (p.testData != nullptr) {
     ctx->testNames.data = p.testData;
-    if (int32_t rc = vsfCheckForVars(ctx, &ctx->testNames, 165); rc != 0)
+    if (int32_t rc = vsfCheckForVars(ctx, &ctx->testNames, kMsgTestDataVariables); rc != 0)
       return rc;
   }
   if (p.valData != nullptr) {
     ctx->valNames.data = p.valData;
-    if (int32_t rc = vsfCheckForVars(ctx, &ctx->valNames, 171); rc != 0)
+    if (int32_t rc = vsfCheckForVars(ctx, &ctx->valNames, kMsgValDataVariables); rc != 0)
       return rc;
   }
   if (p.valData != nullptr)
-    if (int32_t rc = matchBy(ctx, &ctx->valNames, 163); rc != 0)
+    if (int32_t rc = matchBy(ctx, &ctx->valNames, VsfMsg::VariablesInputDataSetNotAllValdata);
+        rc != 0)
       return rc;
   if (p.testData != nullptr)
-    if (int32_t rc = matchBy(ctx, &ctx->testNames, 164); rc != 0)
+    if (int32_t rc = matchBy(ctx, &ctx->testNames, VsfMsg::VariablesInputDataSetNotAllTestdata);
+        rc != 0)
       return rc;
   if (int32_t rc = checkScores(ctx); rc != 0)
     return rc;
@@ -817,7 +834,7 @@ void titleAndPostFitStatements(VsfContext* ctx) {
     attrs[1] = rvqInt(RvqAttrId::NoteLevel, 1);
     attrs[2] = rvqFlag(RvqAttrId::TitleNote, 1);
     attrs[3] = rvqInt(RvqAttrId::Placement, -1);
-    attrs[4] = rvqTextHandle(RvqAttrId::Text, rvqmsg(kSet, 100));
+    attrs[4] = rvqTextHandle(RvqAttrId::Text, msgText(VsfMsg::VarsifterProcedure));
     int32_t rc = wobmth(ctx->outputManager, nullptr, RvqMethod::LevelNote, 5, attrs);
     if (rc < 0)
       zrvqexit(rc);
@@ -825,10 +842,10 @@ void titleAndPostFitStatements(VsfContext* ctx) {
   ctx->postFitAllowed = 1;
   if (st.ma.on) {
     ctx->postFitAllowed = 0;
-    note(269);
+    note(VsfMsg::UnderModelAveragingStore);
   } else if (lasso) {
     ctx->postFitAllowed = 0;
-    note(270);
+    note(VsfMsg::SelectionMethodStoreCode);
   }
 }
 
@@ -841,7 +858,7 @@ void titleAndPostFitStatements(VsfContext* ctx) {
   o.fullSweep = po.fullSweep;
   if (o.fullXpx && po.fullSweep != SWEEP_NEVER) {
     if (po.sscpFull)
-      note(4001);
+      note(VsfMsg::CrossProductsMatrixAll);
     po.fullSweep = SWEEP_NEVER;
     o.fullSweep = SWEEP_NEVER;
   }
@@ -914,7 +931,7 @@ int32_t vsfInitializeModel(VsfContext* ctx) {
   if (!ctx->stmt.util.sharedDrive) {
     uint8_t status = 0;
     if (vsfCreateScratch(&ctx->scratch, &ctx->exts, 0, 0, nullptr, 0, &status) != 0) {
-      xpmlog(kSet, 215);
+      vsfLog(VsfMsg::ScratchFileNotCreated);
       return -5;
     }
   }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "output/vsfsync.h"
+#include "support/messages.h"
 
 #include <cstdint>
 
@@ -13,12 +14,14 @@ struct HostVariable;
 [[nodiscard]] int32_t vsfPostInit(VsfContext* ctx);
 [[nodiscard]] int32_t vsfInitializeModel(VsfContext* ctx);
 
-// Finds every model variable in VALDATA= (message base 171) or TESTDATA= (165).
-[[nodiscard]] int32_t vsfCheckForVars(VsfContext* ctx, VsfNameRecord* names, int32_t messageBase);
-// Looks `want` up by name in `data`: 0 and *out set; -24 missing, -25 other type, each
-// after message `message` (+1 for the type) with the variable and data set names.
+// Finds every model variable in VALDATA= or TESTDATA=; `messages` are the data set's
+// (kMsgValDataVariables, kMsgTestDataVariables).
+[[nodiscard]] int32_t vsfCheckForVars(VsfContext* ctx, VsfNameRecord* names,
+                                      MsgRun<VsfMsg> messages);
+// Looks `want` up by name in `data`: 0 and *out set; -24 missing, -25 other type, each after
+// its message with the variable and data set names.
 [[nodiscard]] int32_t vsfFind(const HostVariable* want, HostDataSet* data, HostVariable** out,
-                              int32_t message);
+                              VsfMsg missing, VsfMsg otherType);
 [[nodiscard]] int32_t vsfAllocNames(VsfContext* ctx, VsfNameRecord* names);
 [[nodiscard]] int32_t vsfSaveModelNamePtrs(VsfContext* ctx);
 // The SCORE data sets' variable lookups as vsfPostInit does them (not called by the run).

@@ -9,6 +9,7 @@
 #include "effects/levdesign.h"
 #include "output/vsfcontext.h"
 #include "support/hoststubs.h"
+#include "support/messages.h"
 #include "support/nomemory.h"
 #include "support/parsedstmt.h"
 #include "support/protocol.h"
@@ -146,7 +147,7 @@ void parse_plots(VsfContext* ctx, ParsedStatement* first) {
   VsfPlotSettings& g = ctx->stmt.plots;
   if (stmtFlag(first, ProcFlag::Plots)) {
     if (ctx->noprint) {
-      xpmlog(210, 1102);
+      vsfLog(OptionMsg::GraphsNotProducedBecauseNoprint);
       return;
     }
     if (stmtFlag(first, ProcFlag::PlotNone)) {
@@ -154,15 +155,15 @@ void parse_plots(VsfContext* ctx, ParsedStatement* first) {
       if (stmtFlag(first, ProcFlag::CritPlot) || stmtFlag(first, ProcFlag::AsePlot) ||
           stmtFlag(first, ProcFlag::PlotAll) || stmtFlag(first, ProcFlag::CoefPlot) ||
           stmtFlag(first, ProcFlag::SelgPlot) || stmtFlag(first, ProcFlag::CandPlot))
-        xpmlog(210, 1100);
+        vsfLog(OptionMsg::PlotsNoneTurnsOff);
       return;
     }
     if (!g.graphicsEnabled) {
-      xpmlog(210, 1104);
+      vsfLog(OptionMsg::GraphsNotProducedBecauseGraphics);
       return;
     }
     if (!stmtFlag(first, ProcFlag::PlotRequests)) {
-      xpmlog(210, 1108);
+      vsfLog(OptionMsg::PlotsWithoutListPlots);
       g.graphicsEnabled = 0;
       return;
     }
@@ -215,7 +216,7 @@ void parse_plots(VsfContext* ctx, ParsedStatement* first) {
   corrected = fixRange(g.critStart, g.critEnd) || corrected;
 
   if (corrected) {
-    xpmlog(848, 224);
+    vsfLog(VsfMsg::StartstepLargerThanEndstep);
     return;
   }
   ParseRoot* root = hostParseRoot();
@@ -226,7 +227,7 @@ void parse_plots(VsfContext* ctx, ParsedStatement* first) {
   g.espMinPct = stmtNumber(first, ProcSlot::EspMinPct, -1.0);
   if (stmtFlag(first, ProcFlag::EspPlot) && !modelAverage) {
     g.espLevel = 0;
-    xpmlog(848, 244);
+    vsfLog(VsfMsg::PlotsEffectselectpctNeedsModelaverage);
     vsfRaiseRC(ctx, 4);
   }
   g.pdLevel = level(ProcFlag::PdPlot);
@@ -237,6 +238,6 @@ void parse_plots(VsfContext* ctx, ParsedStatement* first) {
   g.pdNoBox = stmtFlag(first, ProcFlag::PdNoBox);
   if (stmtFlag(first, ProcFlag::PdPlot) && !modelAverage) {
     g.pdLevel = 0;
-    xpmlog(848, 245);
+    vsfLog(VsfMsg::PlotsParmdistNeedsModelaverage);
   }
 }

@@ -4,6 +4,7 @@
 
 #include "output/vsfcontext.h"
 #include "support/hoststubs.h"
+#include "support/messages.h"
 #include "support/nomemory.h"
 
 #include <new>
@@ -44,23 +45,23 @@ HostMsgArg nameOf(const HostVariable* v) { return HostMsgArg(v->name, v->nameLen
 int32_t vsfCheckResponseSide(VsfContext* ctx) {
   const VsfStatementSettings& st = ctx->stmt;
   int32_t failures = 0;
-  auto fail = [&](int32_t number, std::initializer_list<HostMsgArg> args) {
-    xpmlog(848, number, args);
+  auto fail = [&](VsfMsg number, std::initializer_list<HostMsgArg> args) {
+    vsfLog(number, args);
     ++failures;
   };
   const HostVariable* y = st.responseCount > 0 ? st.responses[0] : nullptr;
   if (y != nullptr && y->type != 1)
-    fail(1701, {nameOf(y)});
+    fail(VsfMsg::ResponseVariableCharacterResponse, {nameOf(y)});
   else if (y != nullptr && isClassVariable(ctx->design.design, y))
-    fail(1702, {nameOf(y)});
+    fail(VsfMsg::ResponseVariableClassStatement, {nameOf(y)});
   if (st.proc.weightGiven && st.proc.weightVar != nullptr && st.proc.weightVar->type != 1)
-    fail(1703, {"WEIGHT", nameOf(st.proc.weightVar)});
+    fail(VsfMsg::VariableCharacterMustNumeric, {"WEIGHT", nameOf(st.proc.weightVar)});
   if (st.proc.freqGiven && st.proc.freqVar != nullptr && st.proc.freqVar->type != 1)
-    fail(1703, {"FREQ", nameOf(st.proc.freqVar)});
+    fail(VsfMsg::VariableCharacterMustNumeric, {"FREQ", nameOf(st.proc.freqVar)});
   if (failures == 0) {
     if (y != nullptr && isDesignVariable(ctx->design.design, y)) {
       // Not an error (the fit runs), but every criterion then reports a perfect fit.
-      xpmlog(848, 1730, {nameOf(y)});
+      vsfLog(VsfMsg::ResponseVariableAlsoVariable, {nameOf(y)});
       vsfRaiseRC(ctx, 4);
     }
     return 0;

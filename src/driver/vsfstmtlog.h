@@ -4,25 +4,22 @@
 
 #include "output/vsfcontext.h"
 #include "support/hoststubs.h"
+#include "support/messages.h"
 
 #include <cstdint>
 #include <initializer_list>
 
-// The message set of the procedure's statement and option messages.
-inline constexpr int32_t kVsfMessageSet = 848;
-
 // Logs a warning and raises the return code to 4.
-inline void stmtWarn(VsfContext* ctx, int32_t message,
-                     std::initializer_list<HostMsgArg> args = {}) {
-  xpmlog(kVsfMessageSet, message, args);
+inline void stmtWarn(VsfContext* ctx, VsfMsg message, std::initializer_list<HostMsgArg> args = {}) {
+  vsfLog(message, args);
   vsfRaiseRC(ctx, 4);
 }
 
 // Logs an error, raises the return code to `rc` and returns `result` for the caller to pass
 // on.
-[[nodiscard]] inline int32_t stmtFail(VsfContext* ctx, int32_t message, int32_t rc, int32_t result,
+[[nodiscard]] inline int32_t stmtFail(VsfContext* ctx, VsfMsg message, int32_t rc, int32_t result,
                                       std::initializer_list<HostMsgArg> args = {}) {
-  xpmlog(kVsfMessageSet, message, args);
+  vsfLog(message, args);
   vsfRaiseRC(ctx, rc);
   return result;
 }

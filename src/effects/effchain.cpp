@@ -8,6 +8,7 @@
 #include "effects/effparse.h"
 #include "effects/levalloc.h"
 #include "support/hoststubs.h"
+#include "support/messages.h"
 #include "support/protocol.h"
 
 #include <algorithm>
@@ -194,7 +195,7 @@ int32_t InsertElemInList(EffectParseState*, int32_t position, EffectChainNode* n
         continue;
       if (withValue && value != nullptr && std::memcmp(node->values[i].text, value, 16) != 0) {
         if (duringValue) {
-          xpmlog(174, 9);
+          vsfLog(EffMsg::NestingVariableGivenTwo);
           effSetStatus(2000);
           return -1;
         }
@@ -339,14 +340,16 @@ int32_t AddEffToChain(EffectParseState* state, EffectChainNode* node, EffectChai
   }
   if (found == nullptr) {
     if (*runningCount >= 2147483647.0) {
-      xpmlog(174, 21, {2147483647});
+      vsfLog(EffMsg::NumberEffectsReachedLimit, {2147483647});
       xexit(1012, 0);
     }
     if (listMode == EffectListMode::NoVariables && effVariableCount(node) > 0) {
       ParseRoot* root = effRoot();
       ParsedStatement* stmt = root ? root->current : nullptr;
       HostMsgArg name = stmt ? HostMsgArg(stmt->name, effStmtNameLength(stmt)) : HostMsgArg("");
-      xpmlog(174, state->defaultList == kSlotDirectVariables ? 2 : 19, {name});
+      vsfLog(state->defaultList == kSlotDirectVariables ? EffMsg::StatementDoesNotTakeVariables
+                                                        : EffMsg::StatementDoesNotTakeClass,
+             {name});
       if (OptionSlot* list = effHolderList(state->defaultList); list && list->present)
         list->value.list.count = state->savedCount;
       zeffre(nullptr, node);
@@ -356,7 +359,7 @@ int32_t AddEffToChain(EffectParseState* state, EffectChainNode* node, EffectChai
   }
   if (state->directRestriction != 0 && node->type == ECT_ORDINARY && node->lists[0].count > 0 &&
       !stepHasEffectStatement()) {
-    xpmlog(174, 3);
+    vsfLog(EffMsg::EffectContinuousVariablesNeeds);
     zeffre(nullptr, node);
     effSetStatus(2000);
     state->barTail = &state->barHead;
@@ -523,7 +526,7 @@ namespace {
 }
 
 void logTrace(const std::string& line) {
-  xpmlog(174, kMsgEffectTrace, {HostMsgArg(line.data(), static_cast<int32_t>(line.size()))});
+  vsfLog(EffMsg::EffectTrace, {HostMsgArg(line.data(), static_cast<int32_t>(line.size()))});
 }
 
 } // namespace

@@ -151,8 +151,7 @@ void effSetClear(EffSortedSet* set);
 
 // Trace print of one effect.
 // The DEBUG=SEM trace of the effect parser: a node, and one formatted line, each written to
-// the host log as a NOTE (message 174/kMsgEffectTrace) so that it reaches the log and the
+// the host log as a NOTE (EffMsg::EffectTrace) so that it reaches the log and the
 // JSON record.
-inline constexpr int32_t kMsgEffectTrace = 999;
 void PrintEffect(const EffectChainNode* node);
 [[gnu::format(printf, 1, 2)]] void effTraceLine(const char* format, ...);

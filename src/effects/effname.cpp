@@ -1,6 +1,7 @@
 // Effect names of parsed effects: components from the four variable lists, shortening of
 // the longest components until the name fits NAMELEN, and the fixed names Intercept,
-// ALL_PARM and LONGNAME EFFECT. Message 174/10 reports a name that cannot be fitted.
+// ALL_PARM and LONGNAME EFFECT. EffMsg::EffectNameCannotFitted reports a name that cannot be
+// fitted.
 #include "effects/effname.h"
 
 #include "effects/effchain.h"
@@ -8,6 +9,7 @@
 #include "effects/levalloc.h"
 #include "effects/zlst.h"
 #include "support/hoststubs.h"
+#include "support/messages.h"
 #include "support/protocol.h"
 
 #include <cstring>
@@ -110,7 +112,7 @@ void FillEffName(EffectParseState* state, EffectChainNode* node) {
   int32_t pieces = lists[0].count + lists[1].count + lists[2].count + 2 * lists[3].count +
                    (node->type == ECT_RESPONSE ? 1 : 0);
   if (pieces > kMaxComponents) {
-    xpmlog(174, 10);
+    vsfLog(EffMsg::EffectNameCannotFitted);
     effSetFixedName(node, "LONGNAME EFFECT");
     return;
   }
@@ -162,7 +164,7 @@ void FillEffName(EffectParseState* state, EffectChainNode* node) {
     needed -= 1;
   while (needed > state->nameLen) {
     if (cap <= 1) {
-      xpmlog(174, 10);
+      vsfLog(EffMsg::EffectNameCannotFitted);
       effSetFixedName(node, "LONGNAME EFFECT");
       return;
     }

@@ -14,7 +14,6 @@
 namespace effout {
 
 namespace {
-constexpr int32_t kSet = 848;
 
 RvqAttr attr(uint16_t id, uint16_t type) {
   RvqAttr a;
@@ -45,12 +44,6 @@ RvqText* textf(const char* format, ...) {
   if (n >= static_cast<int>(sizeof buffer))
     n = static_cast<int>(sizeof buffer) - 1;
   return rvqtxts(buffer, n);
-}
-
-RvqText* msg(int32_t number) { return rvqmsg(kSet, number); }
-
-RvqText* msgs(int32_t number, std::initializer_list<HostMsgArg> args) {
-  return rvqmsgs(kSet, number, args);
 }
 
 void call(RvqObject* object, int32_t method, std::initializer_list<RvqAttr> attrs) {

@@ -17,8 +17,6 @@ namespace effout {
 
 RvqText* text(const char* text, int32_t length = -1);
 RvqText* textf(const char* format, ...);
-RvqText* msg(int32_t number);
-RvqText* msgs(int32_t number, std::initializer_list<HostMsgArg> args);
 
 // Calls a method; a negative result ends the run through zrvqexit.
 void call(RvqObject* object, int32_t method, std::initializer_list<RvqAttr> attrs);

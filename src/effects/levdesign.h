@@ -216,11 +216,9 @@ struct LevVariable {
   char** lookup;        // the level-value pointers sorted by their bytes
   int32_t* lookupIndex; // final level index of each lookup entry
   int32_t levelLabelWidth;
-  int32_t longestLevelLength; // longest unformatted length among the levels
-  int32_t keepJustification;  // 1: level values are not left-justified
-  int32_t widthWarned;        // the level-width warning was written (whole run)
-  int32_t widthMessageSet;    // own width-warning message, 0: 172/14
-  int32_t widthMessageNumber;
+  int32_t longestLevelLength;  // longest unformatted length among the levels
+  int32_t keepJustification;   // 1: level values are not left-justified
+  int32_t widthWarned;         // the level-width warning was written (whole run)
   RefLevelCode savedReference; // the statements' reference code, restored every BY group
   int32_t keepReference;       // 1: the GLM design keeps the reference level in place
   double value;                // current value when an extra variable of the design context

@@ -10,6 +10,7 @@
 #include "effects/levpoly.h"
 #include "effects/levspline.h"
 #include "support/hoststubs.h"
+#include "support/messages.h"
 #include "support/protocol.h"
 
 #include <climits>
@@ -20,7 +21,6 @@ namespace {
 
 constexpr int32_t kError = 1012;
 // Message of a character variable where a constructed effect needs a numeric one.
-constexpr int32_t kMsgCharacterVariable = 95;
 
 struct StatementView {
   ParsedStatement* stmt;
@@ -50,9 +50,9 @@ HostMsgArg variableArg(HostDataSet* data, int32_t number) {
   return HostMsgArg(var->name, var->nameLength);
 }
 
-[[nodiscard]] int32_t failWith(LevDesign* design, int32_t number,
+[[nodiscard]] int32_t failWith(LevDesign* design, EffMsg number,
                                std::initializer_list<HostMsgArg> args, int32_t severity = kError) {
-  xpmlog(174, number, args);
+  vsfLog(number, args);
   levRaise(design, severity);
   return 1;
 }
@@ -115,10 +115,11 @@ HostMsgArg variableArg(HostDataSet* data, int32_t number) {
           ? listCount(s, 9)
           : stmtInt(s, EffectSlot::KnotCount, 3);
   if (method == KM_MULTISCALE && endScale < startScale)
-    return failWith(design, 81, {startScale, endScale, nameArg(v)});
+    return failWith(design, EffMsg::StartlevelAboveEndscaleSpline,
+                    {startScale, endScale, nameArg(v)});
   bool noPowers = stmtFlag(s, EffectFlag::NoPowers), noInt = stmtFlag(s, EffectFlag::NoInt);
   if (natural && knots <= 2) {
-    xpmlog(174, 86, {nameArg(v)});
+    vsfLog(EffMsg::NaturalCubicSplineEffect, {nameArg(v)});
     if (noPowers || noInt)
       knots = 2;
   }
@@ -128,7 +129,7 @@ HostMsgArg variableArg(HostDataSet* data, int32_t number) {
   else if (noInt)
     columns -= 1;
   if (columns < 1)
-    return failWith(design, 73, {nameArg(v)});
+    return failWith(design, EffMsg::SplineEffectNoColumns, {nameArg(v)});
   if (!variablesSplit) {
     *count = 1;
     return 0;
@@ -151,7 +152,7 @@ HostMsgArg variableArg(HostDataSet* data, int32_t number) {
     perVariable = equalFallback;
   int64_t total = perVariable * v.n;
   if (total > INT32_MAX / 2)
-    return failWith(design, 73, {nameArg(v)});
+    return failWith(design, EffMsg::SplineEffectNoColumns, {nameArg(v)});
   *count = static_cast<int32_t>(total);
   return 0;
 }
@@ -171,7 +172,7 @@ HostMsgArg variableArg(HostDataSet* data, int32_t number) {
   case EV_POLYNOMIAL: {
     int32_t parts = zlevPolyNefts(s, v.n);
     if (parts == INT32_MAX || parts < 1) {
-      xpmlog(174, 96, {nameArg(v)});
+      vsfLog(EffMsg::PolynomialEffectMoreTerms, {nameArg(v)});
       levRaise(design, kError);
       return 1;
     }
@@ -198,7 +199,7 @@ HostMsgArg variableArg(HostDataSet* data, int32_t number) {
     return r;
   for (int32_t i = 0; i < v.n; ++i)
     if (numbers[i] > 0)
-      xpmlog(174, kMsgCharacterVariable, {variableArg(data, v.numbers[i]), nameArg(v)});
+      vsfLog(EffMsg::CharacterVariable, {variableArg(data, v.numbers[i]), nameArg(v)});
   levRaise(design, kError);
   return 1;
 }
@@ -239,7 +240,7 @@ struct Builder {
   r->stdize = stmtFlag(s, EffectFlag::Stdize) ? 1 : 0;
   const OptionSlot* weight = stmtSlot(s, EffectSlot::Weight);
   if (weight != nullptr && weight->value.list.count != v.n)
-    return failWith(design, 23, {nameArg(v)});
+    return failWith(design, EffMsg::WeightListMultimemberEffect, {nameArg(v)});
   r->classes = levNew<int32_t>(static_cast<size_t>(v.n));
   if (r->name == nullptr || r->classes == nullptr)
     return kLevNoMemory;
@@ -247,7 +248,7 @@ struct Builder {
   for (int32_t i = 0; i < v.n; ++i) {
     int32_t at = levClassIndex(design, v.numbers[i]);
     if (at < 0) {
-      xpmlog(174, 24, {variableArg(b.data, v.numbers[i]), nameArg(v)});
+      vsfLog(EffMsg::VariableMultimemberEffectNot, {variableArg(b.data, v.numbers[i]), nameArg(v)});
       allClass = false;
     } else {
       r->classes[i] = at;
@@ -303,7 +304,8 @@ struct Builder {
       return rc;
     for (int32_t i = 0; i < nOthers; ++i)
       if (numbers[i] > 0)
-        xpmlog(174, 25, {variableArg(b.data, others[i]), nameArg(v)});
+        vsfLog(EffMsg::VariableCollectionEffectCharacter,
+               {variableArg(b.data, others[i]), nameArg(v)});
     levRaise(design, kError);
     return 1;
   }
@@ -324,23 +326,23 @@ struct Builder {
   lag->nlag = stmtInt(s, EffectSlot::Nlag, 1);
   const OptionSlot* period = stmtSlot(s, EffectSlot::Period);
   if (period == nullptr || period->value.list.count < 1)
-    return failWith(design, 76, {nameArg(v)});
+    return failWith(design, EffMsg::LagEffectNeedsPeriod, {nameArg(v)});
   int32_t nWithin = listCount(s, EffectSlot::Within);
   if (nWithin < 1)
-    return failWith(design, 75, {nameArg(v)});
+    return failWith(design, EffMsg::LagEffectNeedsWithin, {nameArg(v)});
   lag->periodVariable = addClassWithReference(design, b.data, period->items.ints[0]);
   lag->within = levNew<int32_t>(static_cast<size_t>(nWithin));
   if (lag->periodVariable == kLevNoMemory || lag->within == nullptr)
     return kLevNoMemory;
   if (lag->periodVariable < 0)
-    return failWith(design, 75, {nameArg(v)});
+    return failWith(design, EffMsg::LagEffectNeedsWithin, {nameArg(v)});
   const int32_t* within = listItems(s, EffectSlot::Within);
   for (int32_t i = 0; i < nWithin; ++i) {
     lag->within[i] = addClassWithReference(design, b.data, within[i]);
     if (lag->within[i] == kLevNoMemory)
       return kLevNoMemory;
     if (lag->within[i] < 0)
-      return failWith(design, 75, {nameArg(v)});
+      return failWith(design, EffMsg::LagEffectNeedsWithin, {nameArg(v)});
   }
   lag->withinCount = nWithin;
   const OptionSlot* role = stmtSlot(s, EffectSlot::Role);
@@ -348,7 +350,7 @@ struct Builder {
     design->lagList[design->lagListCount++] = lag;
   int32_t lagged = v.n > 0 ? levClassIndex(design, v.numbers[0]) : -1;
   if (lagged < 0)
-    return failWith(design, 74,
+    return failWith(design, EffMsg::VariableLagEffectNot,
                     {v.n > 0 ? variableArg(b.data, v.numbers[0]) : HostMsgArg(""), nameArg(v)});
   r->classes = levNew<int32_t>(1);
   if (r->classes == nullptr)
@@ -379,7 +381,7 @@ struct Builder {
   LevDesign* design = b.design;
   for (int32_t i = 0; i < v.n; ++i)
     if (levClassIndex(design, v.numbers[i]) >= 0)
-      return failWith(design, 69, {nameArg(v)});
+      return failWith(design, EffMsg::PolynomialEffectCannotContain, {nameArg(v)});
   auto* indexes = levNew<int32_t>(static_cast<size_t>(v.n > 0 ? v.n : 1));
   if (indexes == nullptr)
     return kLevNoMemory;
@@ -411,7 +413,7 @@ struct Builder {
     for (int32_t c = 0; c < info->degreeCount[k - 1]; ++c, ++t) {
       LevEftVar* rec = t == 0 ? first : b.take();
       if (rec == nullptr)
-        return failWith(design, 96, {nameArg(v)});
+        return failWith(design, EffMsg::PolynomialEffectMoreTerms, {nameArg(v)});
       rec->kind = EV_POLYNOMIAL;
       rec->partTotal = info->nTerms;
       rec->firstPartIndex = firstIndex;
@@ -466,12 +468,12 @@ struct Builder {
       int32_t scale = info->startScale + sc;
       int32_t columns = info->split ? splineColumns(*info, scale) : 1;
       if (columns < 1)
-        return failWith(design, 73, {nameArg(v)});
+        return failWith(design, EffMsg::SplineEffectNoColumns, {nameArg(v)});
       int32_t groupFirst = -1;
       for (int32_t col = 0; col < columns; ++col) {
         LevEftVar* rec = made_ == 0 ? first : b.take();
         if (rec == nullptr)
-          return failWith(design, 73, {nameArg(v)});
+          return failWith(design, EffMsg::SplineEffectNoColumns, {nameArg(v)});
         int32_t index = static_cast<int32_t>(rec - b.records);
         if (groupFirst < 0)
           groupFirst = index;
@@ -531,16 +533,16 @@ void setDelimiter(const StatementView& v, LevEftVar* first) {
   const OptionSlot* slot = stmtSlot(v.stmt, EffectSlot::Delimiter);
   if (slot == nullptr)
     return;
-  // The host keeps the text's own length: an empty text logs 174/65, more than one
-  // character logs 174/64 and the first one is used.
+  // The host keeps the text's own length: an empty text logs EffMsg::DelimiterValueEffectEmpty,
+  // more than one character logs EffMsg::OnlyFirstCharacterDelimiter and the first one is used.
   int32_t length = slot->value.list.count;
   if (length < 1) {
-    xpmlog(174, 65, {nameArg(v)});
+    vsfLog(EffMsg::DelimiterValueEffectEmpty, {nameArg(v)});
     return;
   }
   first->delimiter = slot->items.text != nullptr ? slot->items.text[0] : ' ';
   if (length > 1)
-    xpmlog(174, 64, {nameArg(v)});
+    vsfLog(EffMsg::OnlyFirstCharacterDelimiter, {nameArg(v)});
 }
 
 [[nodiscard]] int32_t makeUsageBlocks(LevDesign* design, bool moments, bool wmoments) {
@@ -587,7 +589,7 @@ int32_t zlevProcessEffectStatements(LevDesign* design, HostDataSet* data,
     if (!view(s, v))
       return kLevNoMemory;
     if (v.n == 0)
-      return failWith(design, 67, {nameArg(v)}, 3000);
+      return failWith(design, EffMsg::EffectStatementNoVariables, {nameArg(v)}, 3000);
     int32_t count = 0;
     if (countStatement(design, v, &count) != 0)
       return 1;
@@ -595,7 +597,7 @@ int32_t zlevProcessEffectStatements(LevDesign* design, HostDataSet* data,
     ++statements;
   }
   if (total > INT32_MAX / 2)
-    return failWith(design, 73, {HostMsgArg("")});
+    return failWith(design, EffMsg::SplineEffectNoColumns, {HostMsgArg("")});
   int32_t lagCapacity = design->lagListCount;
   design->lagListCount = 0;
   if (statements > 0) {
@@ -620,7 +622,7 @@ int32_t zlevProcessEffectStatements(LevDesign* design, HostDataSet* data,
       return kLevNoMemory;
     LevEftVar* first = b.take();
     if (first == nullptr)
-      return failWith(design, 73, {nameArg(v)});
+      return failWith(design, EffMsg::SplineEffectNoColumns, {nameArg(v)});
     int32_t firstIndex = static_cast<int32_t>(first - b.records);
     first->kind = v.kind;
     first->firstPart = 1;
@@ -648,7 +650,7 @@ int32_t zlevProcessEffectStatements(LevDesign* design, HostDataSet* data,
       r = buildLag(b, v, first);
       break;
     default:
-      r = failWith(design, 67, {nameArg(v)}, 3000);
+      r = failWith(design, EffMsg::EffectStatementNoVariables, {nameArg(v)}, 3000);
       break;
     }
     if (r != 0) {

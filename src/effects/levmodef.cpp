@@ -9,6 +9,7 @@
 #include "effects/levnames.h"
 #include "effects/zlst.h"
 #include "support/hoststubs.h"
+#include "support/messages.h"
 
 #include <cstring>
 
@@ -31,8 +32,6 @@ char* copyName(const char* name, int32_t length) {
 
 constexpr int64_t kMaxEffectParts = int64_t{1} << 24;  // records of one parsed effect
 constexpr int64_t kMaxModelRecords = int64_t{1} << 26; // records of all model effects
-constexpr int32_t kMsgTooManyParts = 9101;             // 174: an effect passes kMaxEffectParts
-constexpr int32_t kMsgTooManyRecords = 9102;           // 174: the model passes kMaxModelRecords
 
 // The number of records a parsed effect yields: the product of its constructed effects'
 // part counts.
@@ -44,7 +43,7 @@ constexpr int32_t kMsgTooManyRecords = 9102;           // 174: the model passes 
       continue;
     p *= design->constructedMap[kEffFirstConstructed - id].parts;
     if (p > kMaxEffectParts) {
-      xpmlog(174, kMsgTooManyParts,
+      vsfLog(EffMsg::TooManyEffectParts,
              {HostMsgArg(node->name != nullptr ? node->name : "", node->nameLength),
               HostMsgArg(static_cast<int64_t>(kMaxEffectParts))});
       return -1;
@@ -177,7 +176,7 @@ int32_t zlevmodef(LevDesign* design, HostDataSet*, ParsedStatement* model, int32
       total += p;
     }
     if (total > kMaxModelRecords) {
-      xpmlog(174, kMsgTooManyRecords, {HostMsgArg(static_cast<int64_t>(kMaxModelRecords))});
+      vsfLog(EffMsg::TooManyModelRecords, {HostMsgArg(static_cast<int64_t>(kMaxModelRecords))});
       return kLevLimitPassed;
     }
     LevEffect* records = levNew<LevEffect>(static_cast<size_t>(total) + 1);

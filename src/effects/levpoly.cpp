@@ -5,6 +5,7 @@
 
 #include "effects/levalloc.h"
 #include "support/hoststubs.h"
+#include "support/messages.h"
 #include "support/parsedstmt.h"
 #include "support/protocol.h"
 
@@ -84,7 +85,7 @@ int32_t zlevParsePoly(LevDesign* design, PolyInfo* info, int32_t n, const int32_
     tooMany = c == INT32_MAX || entries > kMaxTermEntries;
   }
   if (tooMany && n >= 1) {
-    xpmlog(174, 96, {HostMsgArg(name, nameLength)});
+    vsfLog(EffMsg::PolynomialEffectMoreTerms, {HostMsgArg(name, nameLength)});
     levRaise(design, 1012);
     return 1;
   }
@@ -186,7 +187,7 @@ int32_t zlevParsePoly(LevDesign* design, PolyInfo* info, int32_t n, const int32_
   info->expand = stmtFlag(s, EffectFlag::Expand) ? 1 : 0;
   if (stmtFlag(s, EffectFlag::Exponent)) {
     if (info->expand)
-      xpmlog(174, 72);
+      vsfLog(EffMsg::LabelstyleExponentLabelstyleExpand);
     info->expand = 0;
   }
   if (info->standardize != PS_NONE) {

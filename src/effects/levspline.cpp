@@ -5,6 +5,7 @@
 
 #include "effects/levalloc.h"
 #include "support/hoststubs.h"
+#include "support/messages.h"
 #include "support/parsedstmt.h"
 #include "support/protocol.h"
 
@@ -20,8 +21,8 @@ double slotDouble(const ParsedStatement* s, int k) {
 
 HostMsgArg nameArg(const char* name, int32_t n) { return HostMsgArg(name, n); }
 
-void warn(LevDesign* design, int32_t number, std::initializer_list<HostMsgArg> args = {}) {
-  xpmlog(174, number, args);
+void warn(LevDesign* design, EffMsg number, std::initializer_list<HostMsgArg> args = {}) {
+  vsfLog(number, args);
   levRaise(design, 4);
 }
 
@@ -101,7 +102,7 @@ int32_t zlevRepeatedKnotCheck(SplineInfo* info, const char* name, int32_t nameLe
     if (!isHostMissing(list[i]))
       list[kept++] = list[i];
   info->knotCount = kept;
-  xpmlog(174, 62, {nameArg(name, nameLength), info->degree + 1});
+  vsfLog(EffMsg::SplineEffectKnotValue, {nameArg(name, nameLength), info->degree + 1});
   return 1;
 }
 
@@ -109,7 +110,7 @@ int32_t zlevParseSpline(LevDesign* design, SplineInfo* info, int32_t nVariables,
                         const ParsedStatement* s, const char* name, int32_t nameLength) {
   readCommon(design, info, s);
   if (info->basis == SB_BSPLINE && info->natural) {
-    warn(design, 88, {nameArg(name, nameLength)});
+    warn(design, EffMsg::NaturalCubicSplineUses, {nameArg(name, nameLength)});
     info->basis = SB_TPF;
   } else if (info->basis == SB_NOT_GIVEN) {
     info->basis = info->natural ? SB_TPF : SB_BSPLINE;
@@ -117,30 +118,30 @@ int32_t zlevParseSpline(LevDesign* design, SplineInfo* info, int32_t nVariables,
   bool limits = !isHostMissing(info->knotMin) || !isHostMissing(info->knotMax);
   if (info->basis == SB_TPF) {
     if (info->knotMethod == KM_MULTISCALE) {
-      warn(design, 26);
+      warn(design, EffMsg::KnotmethodMultiscaleNotAvailable);
       info->knotMethod = KM_EQUAL;
     }
     if (limits)
-      warn(design, 27);
+      warn(design, EffMsg::KnotminKnotmaxNoEffect);
     if (info->dataBoundary)
-      warn(design, 28);
+      warn(design, EffMsg::DataboundaryNoEffectBasis);
     if (info->knotMethod == KM_LISTWITHBOUNDARY) {
-      warn(design, 60);
+      warn(design, EffMsg::KnotmethodListwithboundaryNotAvailable);
       info->knotMethod = KM_LIST;
     }
   } else {
     if (info->dataBoundary && limits) {
-      warn(design, 29);
+      warn(design, EffMsg::KnotminKnotmaxIgnoredWhen);
       info->knotMin = info->knotMax = hostMissing();
       limits = false;
     }
     if (info->knotMethod == KM_LISTWITHBOUNDARY && limits) {
-      warn(design, 68);
+      warn(design, EffMsg::KnotminKnotmaxIgnoredKnotmethod);
       info->knotMin = info->knotMax = hostMissing();
     }
   }
   if (info->natural && info->degree != 3) {
-    warn(design, 87, {nameArg(name, nameLength)});
+    warn(design, EffMsg::NaturalCubicSplineDegree, {nameArg(name, nameLength)});
     info->degree = 3;
   }
   int32_t entries = info->separate ? 1 : nVariables;
@@ -170,7 +171,8 @@ int32_t zlevParseSpline(LevDesign* design, SplineInfo* info, int32_t nVariables,
     // Both boundary groups and at least one interval between them come from the list.
     if (info->knotMethod == KM_LISTWITHBOUNDARY && info->basis == SB_BSPLINE &&
         info->knotCount < std::max(2 * info->degree, info->degree + 2)) {
-      xpmlog(174, 61, {info->degree, std::max(2 * info->degree, info->degree + 2)});
+      vsfLog(EffMsg::KnotmethodListwithboundarySplineDegree,
+             {info->degree, std::max(2 * info->degree, info->degree + 2)});
       levRaise(design, 1012);
       return 1;
     }
@@ -181,7 +183,7 @@ int32_t zlevParseSpline(LevDesign* design, SplineInfo* info, int32_t nVariables,
   if (info->natural && info->knotList != nullptr && info->knotCount > 1) {
     for (int32_t i = 1; i < info->knotCount; ++i)
       if (info->knotList[i] == info->knotList[i - 1]) {
-        xpmlog(174, 90, {nameArg(name, nameLength)});
+        vsfLog(EffMsg::KnotListNaturalCubic, {nameArg(name, nameLength)});
         levRaise(design, 1012);
         return 1;
       }
@@ -216,7 +218,7 @@ int32_t zlevPartialParseSpline(LevDesign* design, SplineInfo* info, int32_t,
   int32_t columns;
   if (info->natural) {
     if (info->knotCount < 3) {
-      xpmlog(174, 86);
+      vsfLog(EffMsg::NaturalCubicSplineEffect);
       info->knotCount = 2;
     }
     columns = info->knotCount;

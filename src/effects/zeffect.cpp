@@ -9,6 +9,7 @@
 #include "effects/levalloc.h"
 #include "effects/zlst.h"
 #include "support/hoststubs.h"
+#include "support/messages.h"
 #include "support/protocol.h"
 
 #include <algorithm>
@@ -189,7 +190,7 @@ void actionVariable(EffectParseState* state, HostParser* parser, const HostToken
     for (int k = EffectItem::Bar; k <= EffectItem::CharacterRange; ++k)
       noRange = noRange && state->counters[k] == 0;
     if (!noRange || token == state->starToken) {
-      xpmlog(174, 93);
+      vsfLog(EffMsg::NamePrefixVariableList);
       fail(kStatusSyntax);
       zeffre(nullptr, node);
       state->current = nullptr;
@@ -198,7 +199,7 @@ void actionVariable(EffectParseState* state, HostParser* parser, const HostToken
     ParseRoot* root = effRoot();
     HostVarList list{};
     if (root == nullptr || root->dataSet == nullptr) {
-      xpmlog(174, 94);
+      vsfLog(EffMsg::VariableListNeedsInput);
       fail(kStatusNoData);
       return;
     }
@@ -256,7 +257,7 @@ void actionNested(EffectParseState* state, const HostToken* token) {
     if (effStatus() != 0)
       return;
     if (id < -1) {
-      xpmlog(174, 31, {HostMsgArg(name, length)});
+      vsfLog(EffMsg::ConstructedEffectUnknownName, {HostMsgArg(name, length)});
       fail(kStatusSyntax);
       return;
     }
@@ -264,7 +265,7 @@ void actionNested(EffectParseState* state, const HostToken* token) {
     if (effStatus() != 0)
       return;
     if (code == 1) {
-      xpmlog(174, 1);
+      vsfLog(EffMsg::ContinuousVariableCannotUsed);
       fail(kStatusSyntax);
       return;
     }
@@ -386,7 +387,7 @@ struct ListEnds {
     EffectChainNode* a = state->barHead;
     EffectChainNode* b = a ? a->next : nullptr;
     if (a == nullptr || b == nullptr) {
-      xpmlog(174, 7);
+      vsfLog(EffMsg::EachEndVariableRange);
       fail(kStatusSyntax);
       freeBarTerms(state);
       return false;
@@ -417,7 +418,7 @@ struct ListEnds {
   } else if (k == EffectItem::Prefix) {
     auto* saved = static_cast<const HostToken*>(state->prefixToken);
     if (saved == nullptr) {
-      xpmlog(174, 93);
+      vsfLog(EffMsg::NamePrefixVariableList);
       fail(kStatusSyntax);
       freeBarTerms(state);
       return false;
@@ -450,7 +451,7 @@ struct ListEnds {
   int32_t secondLength = ends.secondLength;
   if (state->factorsSlot == 0 && (state->newNames == 0 || k != EffectItem::Numbered)) {
     if (root == nullptr || root->dataSet == nullptr) {
-      xpmlog(174, 94);
+      vsfLog(EffMsg::VariableListNeedsInput);
       fail(kStatusNoData);
       return false;
     }
@@ -493,7 +494,7 @@ struct ListEnds {
     if (effStatus() != 0)
       return false;
     if (b < a) {
-      xpmlog(174, 17);
+      vsfLog(EffMsg::PositionalVariableRangeGiven);
       fail(kStatusSyntax);
       return false;
     }
@@ -544,7 +545,7 @@ void addListEffects(EffectParseState* state, int32_t k, const int32_t* ids, int3
 void expandVariableList(EffectParseState* state) {
   int32_t sum = counterSum(state);
   if (sum != 1) {
-    xpmlog(174, 4);
+    vsfLog(EffMsg::OnlyOneListOperator);
     fail(kStatusSyntax);
     freeBarTerms(state);
     return;
@@ -575,7 +576,7 @@ void checkDirectVariables(EffectParseState* state) {
     const char* text = "";
     int32_t length = 0;
     effVariableName(state, number, &text, &length);
-    xpmlog(174, 8, {HostMsgArg(text, length)});
+    vsfLog(EffMsg::VariableCharacterVariableCannot, {HostMsgArg(text, length)});
     direct->value.list.count = state->savedCount;
     fail(kStatusSyntax);
     return;
@@ -730,7 +731,7 @@ void BuildEftVarList(EffectParseState* state) {
     if (effNameAt(effSlotAt(s, EffectSlot::Name)->items.names, 0, &name, &length) != 0)
       continue;
     if (isVariableOfDataSet(state, name, length)) {
-      xpmlog(174, 30, {HostMsgArg(name, length)});
+      vsfLog(EffMsg::EffectStatementNameName, {HostMsgArg(name, length)});
       fail(kStatusSyntax);
       return;
     }
@@ -738,7 +739,7 @@ void BuildEftVarList(EffectParseState* state) {
       const char* earlier = state->constructedNames[i];
       int32_t n = static_cast<int32_t>(std::strlen(earlier));
       if (n == length && effCollate(earlier, n, name, length) == 0) {
-        xpmlog(174, 22, {HostMsgArg(name, length)});
+        vsfLog(EffMsg::TwoEffectStatementsDefine, {HostMsgArg(name, length)});
         fail(kStatusSyntax);
         return;
       }
@@ -762,7 +763,7 @@ int32_t FindVarNum(EffectParseState* state, const char* name, int32_t length, bo
     int32_t at = n > 0 ? zlstmev(names->items.names, n, name, length) : 0;
     if (n > 0 && at < n)
       return at;
-    xpmlog(174, 18, {HostMsgArg(name, length)});
+    vsfLog(EffMsg::NameNotFactorsList, {HostMsgArg(name, length)});
     fail(kStatusSyntax);
   }
   int32_t number = 0;
@@ -783,16 +784,17 @@ int32_t FindVarNum(EffectParseState* state, const char* name, int32_t length, bo
   }
   if (*constructed) {
     if (id == INT_MIN) {
-      xpmlog(174, 32, {9999999});
+      vsfLog(EffMsg::NumberConstructedEffectsReached, {9999999});
       fail(kStatusSyntax);
     }
     return id;
   }
   if (state->newNames == 0) {
     if (nodeType == ECT_FACTOR)
-      xpmlog(174, 13, {HostMsgArg(name, length), stmtNameArg(root ? root->current : nullptr)});
+      vsfLog(EffMsg::NameStatementNotVariable,
+             {HostMsgArg(name, length), stmtNameArg(root ? root->current : nullptr)});
     else
-      xpmlog(174, 6, {HostMsgArg(name, length)});
+      vsfLog(EffMsg::VariableNotFound, {HostMsgArg(name, length)});
     fail(kStatusSyntax);
     return 0;
   }
@@ -810,7 +812,7 @@ int32_t FindVarNum(EffectParseState* state, const char* name, int32_t length, bo
   }
   int32_t newId = -2 - state->newNameCount;
   if (newId <= kEffFirstConstructed) {
-    xpmlog(174, 33, {9999998});
+    vsfLog(EffMsg::NumberNewNamesReached, {9999998});
     fail(kStatusSyntax);
     return 0;
   }
@@ -939,7 +941,7 @@ void AddEffToList(EffectParseState* state, ParsedStatement* stmt, int32_t slotNu
         return;
   }
   if (effListCount(slot) > 2147483646) {
-    xpmlog(174, 21, {2147483647});
+    vsfLog(EffMsg::NumberEffectsReachedLimit, {2147483647});
     xexit(1012, 0);
   }
   if (int32_t r = effListAppendPointer(slot, effect); r < 0)
@@ -951,7 +953,7 @@ void AddEffToList(EffectParseState* state, ParsedStatement* stmt, int32_t slotNu
 int32_t GetSimpleEff(EffectParseState* state, const EffectChainNode* term, const char** name,
                      int32_t* length, int32_t* number, int32_t* position) {
   if (effVariableCount(term) != 1) {
-    xpmlog(174, 7);
+    vsfLog(EffMsg::EachEndVariableRange);
     fail(kStatusSyntax);
     return 0;
   }
@@ -969,14 +971,14 @@ int32_t GetSimpleEff(EffectParseState* state, const EffectChainNode* term, const
   // The holder list of the term's variable; the term keeps it in its list code - 1.
   int32_t code = term->lists[0].count > 0 ? kSlotDirectVariables : kSlotClassVariables;
   if (term->lists[code - 1].count == 0) {
-    xpmlog(174, 7); // a nested name alone is no range end
+    vsfLog(EffMsg::EachEndVariableRange); // a nested name alone is no range end
     fail(kStatusSyntax);
     return 0;
   }
   *position = term->lists[code - 1].items[0];
   if (effIsConstructed(*position)) {
     // A constructed effect cannot end a variable range: a syntax error of the statement.
-    xpmlog(174, 4);
+    vsfLog(EffMsg::OnlyOneListOperator);
     fail(kStatusSyntax);
     return 0;
   }
@@ -1028,7 +1030,7 @@ int32_t RepeatedFactor(EffectParseState* state, const char* name, int32_t length
     int32_t at = zlstmev(names->items.names, n, name, length);
     if (at < n)
       return at;
-    xpmlog(174, 12, {HostMsgArg(name, length), stmtNameArg(stmt)});
+    vsfLog(EffMsg::FactorNotFoundFactor, {HostMsgArg(name, length), stmtNameArg(stmt)});
     fail(kStatusSyntax);
     return -1;
   }
@@ -1041,7 +1043,7 @@ int32_t RepeatedFactor(EffectParseState* state, const char* name, int32_t length
       FindListElem(state, id, state->defaultList, &position, false, ECT_ORDINARY) ==
           kSlotClassVariables)
     return position;
-  xpmlog(174, 11, {HostMsgArg(name, length)});
+  vsfLog(EffMsg::FactorNotFoundAmong, {HostMsgArg(name, length)});
   fail(kStatusSyntax);
   return -1;
 }
@@ -1109,7 +1111,7 @@ void zeffect(HostParser* parser, const HostToken* token, const EffectAction* act
       const char* word = state->factorsSlot != 0                      ? "FACTORS"
                          : state->defaultList == kSlotDirectVariables ? "CLASS"
                                                                       : "DIRECT";
-      xpmlog(174, 5, {word});
+      vsfLog(EffMsg::StatementKeywordMustCome, {word});
       fail(kStatusSyntax);
     }
     break;
@@ -1119,7 +1121,7 @@ void zeffect(HostParser* parser, const HostToken* token, const EffectAction* act
                             ? static_cast<int32_t>(std::trunc(value))
                             : 0;
     if (counterSum(state) == 0) {
-      xpmlog(174, 16);
+      vsfLog(EffMsg::OrderLimitIgnoredBecause);
       state->orderLimit = 0;
     }
     break;
@@ -1129,7 +1131,7 @@ void zeffect(HostParser* parser, const HostToken* token, const EffectAction* act
     break;
   case EffectCode::EffectStatement:
     if (state->chainHead != nullptr) {
-      xpmlog(174, 5, {"EFFECT"});
+      vsfLog(EffMsg::StatementKeywordMustCome, {"EFFECT"});
       fail(kStatusSyntax);
     }
     break;

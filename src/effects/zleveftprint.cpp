@@ -5,6 +5,7 @@
 #include "effects/zleveftprint.h"
 
 #include "effects/effout.h"
+#include "support/messages.h"
 
 #include <algorithm>
 #include <cstring>
@@ -47,8 +48,11 @@ void zlevEftLevelInfo(RvqObject* parent, LevDesign*, LevEftVar* record) {
   char values[kValuesMax + 1];
   const int32_t length = joinLevelNames(record, values);
   bool mm = record->kind == EV_MULTIMEMBER;
-  RvqText* label = msgs(mm ? 906 : 908, {HostMsgArg(record->label, record->labelLength)});
-  RvqObject* data = createData(parent, mm ? "MMLevelInfo" : "CollectionLevelInfo", msg(907), label);
+  RvqText* label = msgText(mm ? VsfMsg::ConstructedLevelsMultimemberEffect
+                              : VsfMsg::ConstructedLevelsCollectionEffect,
+                           {HostMsgArg(record->label, record->labelLength)});
+  RvqObject* data = createData(parent, mm ? "MMLevelInfo" : "CollectionLevelInfo",
+                               msgText(VsfMsg::ConstructedLevelsConstructedEffect), label);
   column(data, RvqColumnType::Int, "Levels", &record->columnCount);
   if (length > 0)
     column(data, RvqColumnType::Chars, "Values", values, length);
@@ -65,7 +69,8 @@ void zlevPrintEftDetails(RvqObject* parent, LevDesign* design) {
     any = design->constructed[i].details != 0;
   if (!any)
     return;
-  RvqObject* info = openGroup(parent, text("ConstructedEffectInfo"), 0, 296, msg(905));
+  RvqObject* info = openGroup(parent, text("ConstructedEffectInfo"), 0, 296,
+                              msgText(VsfMsg::ConstructedEffectInformation));
   for (int32_t i = 0; i < design->constructedCount; ++i) {
     LevEftVar* r = &design->constructed[i];
     if (!r->firstPart || !r->details)
@@ -79,7 +84,8 @@ void zlevPrintEftDetails(RvqObject* parent, LevDesign* design) {
       break;
     case EV_SPLINE: {
       zlevPrintSplineKnots(parent, design, r);
-      RvqObject* basis = openGroup(parent, text("BasisDetails"), 0, 296, msg(904));
+      RvqObject* basis =
+          openGroup(parent, text("BasisDetails"), 0, 296, msgText(VsfMsg::ConstructedBasisDetails));
       if (r->spline != nullptr && r->spline->basis == SB_BSPLINE)
         zlevPrintBSplineDetails(parent, design, r);
       else

@@ -8,6 +8,7 @@
 #include "effects/levalloc.h"
 #include "effects/zlst.h"
 #include "support/hoststubs.h"
+#include "support/messages.h"
 #include "support/wobmth.h"
 #include "support/ztree.h"
 
@@ -82,18 +83,20 @@ void zlevPrintLagInfo(RvqObject* parent, LevEftVar* record, LevDesign* design) {
   const LagSpec* lag = record->lag;
   if (lag == nullptr)
     return;
-  RvqText* title = msgs(980, {HostMsgArg(record->label, record->labelLength)});
-  RvqObject* f = createFactoid(parent, "LagInfo", "LagInfo", title, msg(981));
-  entry(f, msg(982), lag->nlag);
-  entry(f, msg(983), varName(design->classes[lag->periodVariable]));
-  entry(f, msg(984), varName(design->classes[lag->laggedVariable]));
+  RvqText* title = msgText(VsfMsg::LagDetails, {HostMsgArg(record->label, record->labelLength)});
+  RvqObject* f =
+      createFactoid(parent, "LagInfo", "LagInfo", title, msgText(VsfMsg::LagDetailsGraph));
+  entry(f, msgText(VsfMsg::LagNumberLags), lag->nlag);
+  entry(f, msgText(VsfMsg::LagPeriodVariable), varName(design->classes[lag->periodVariable]));
+  entry(f, msgText(VsfMsg::LaggedVariable), varName(design->classes[lag->laggedVariable]));
   if (lag->roleVariable != -1)
-    entry(f, msg(985), varName(design->numerics[lag->roleVariable]));
+    entry(f, msgText(VsfMsg::LagDesignRoleVariable), varName(design->numerics[lag->roleVariable]));
   if (lag->withinCount == 1) {
-    entry(f, msg(986), varName(design->classes[lag->within[0]]));
+    entry(f, msgText(VsfMsg::LagWithinVariable), varName(design->classes[lag->within[0]]));
   } else {
     for (int32_t k = 0; k < lag->withinCount; ++k)
-      entry(f, msgs(987, {k + 1}), varName(design->classes[lag->within[k]]));
+      entry(f, msgText(VsfMsg::LagWithinVariableNamed, {k + 1}),
+            varName(design->classes[lag->within[k]]));
   }
   endFactoid(f);
 }
@@ -107,10 +110,12 @@ void zlevPrintLagDesignLevels(RvqObject* parent, LevEftVar* record, LevDesign* d
   Blocks b = blocksOf(lag);
   int32_t p = lag->periodCount;
   int32_t nw = lag->withinCount;
-  RvqText* label = msgs(
-      970, {HostMsgArg(lagged.var ? lagged.var->name : "", lagged.var ? lagged.var->nameLength : 0),
-            HostMsgArg(record->label, record->labelLength)});
-  RvqObject* data = createData(parent, "LagDesignLevels", msg(971), label);
+  RvqText* label = msgText(
+      VsfMsg::LagLevelsLagEffect,
+      {HostMsgArg(lagged.var ? lagged.var->name : "", lagged.var ? lagged.var->nameLength : 0),
+       HostMsgArg(record->label, record->labelLength)});
+  RvqObject* data =
+      createData(parent, "LagDesignLevels", msgText(VsfMsg::LagDesignLagEffect), label);
   Extras e;
   extraColumns(data, b, record, e);
   std::vector<double> subjects(static_cast<size_t>(nw > 0 ? nw : 1));
@@ -173,10 +178,12 @@ void zlevPrintLagDesign(RvqObject* parent, LevEftVar* record, LevDesign* design)
   Blocks b = blocksOf(lag);
   int32_t p = lag->periodCount;
   int32_t nw = lag->withinCount;
-  RvqText* label = msgs(
-      972, {HostMsgArg(lagged.var ? lagged.var->name : "", lagged.var ? lagged.var->nameLength : 0),
-            HostMsgArg(record->label, record->labelLength)});
-  RvqText* description = b.score ? textf("%.*s", record->labelLength, record->label) : msg(971);
+  RvqText* label = msgText(
+      VsfMsg::LagValuesLagEffect,
+      {HostMsgArg(lagged.var ? lagged.var->name : "", lagged.var ? lagged.var->nameLength : 0),
+       HostMsgArg(record->label, record->labelLength)});
+  RvqText* description = b.score ? textf("%.*s", record->labelLength, record->label)
+                                 : msgText(VsfMsg::LagDesignLagEffect);
   RvqObject* data = createData(parent, "LagDesign", description, label);
   Extras e;
   extraColumns(data, b, record, e);

@@ -6,6 +6,7 @@
 
 #include "effects/effout.h"
 #include "effects/zlst.h"
+#include "support/messages.h"
 
 #include <cstring>
 #include <vector>
@@ -16,17 +17,20 @@ void zlevPrintPolynomialDetails(RvqObject* parent, LevEftVar* record) {
   const PolyInfo* info = record->poly;
   if (info == nullptr)
     return;
-  RvqText* title = msgs(950, {HostMsgArg(record->label, record->labelLength)});
-  RvqObject* f = createFactoid(parent, "PolynomialDetails", "PolynomialDetails", title, msg(963));
-  entry(f, msg(951), info->nVariables);
-  entry(f, msg(952), info->degree);
+  RvqText* title = msgText(VsfMsg::PolyDetails, {HostMsgArg(record->label, record->labelLength)});
+  RvqObject* f = createFactoid(parent, "PolynomialDetails", "PolynomialDetails", title,
+                               msgText(VsfMsg::PolyDetailsGraph));
+  entry(f, msgText(VsfMsg::PolyNumberVariables), info->nVariables);
+  entry(f, msgText(VsfMsg::PolyDegree), info->degree);
   if (info->mdegree != info->degree)
-    entry(f, msg(953), info->mdegree);
-  entry(f, msg(954), info->nTerms);
+    entry(f, msgText(VsfMsg::PolyMaximumDegreeVariable), info->mdegree);
+  entry(f, msgText(VsfMsg::PolyNumberTerms), info->nTerms);
   if (info->standardize != PS_NONE) {
     int32_t method = info->stdMethod >= 1 && info->stdMethod <= 3 ? info->stdMethod : 3;
-    entry(f, msg(955), msg(955 + method));
-    entry(f, msg(959), msg(959 + info->standardize));
+    entry(f, msgText(VsfMsg::PolyStandardizationMethod),
+          msgText(kMsgPolyStandardizeMethods[method - 1]));
+    entry(f, msgText(VsfMsg::PolyStandardization),
+          msgText(kMsgPolyStandardizeKinds[info->standardize - 1]));
   }
   endFactoid(f);
 }
@@ -45,8 +49,10 @@ void zlevPrintPolynomialScaling(RvqObject* parent, LevDesign* design, LevEftVar*
   const NumericUsageBlock* block = nullptr;
   if (info->stdMethod == PM_MOMENTS || info->stdMethod == PM_WMOMENTS)
     block = design->usage[info->stdMethod - 1];
-  RvqText* label = msgs(940, {HostMsgArg(record->label, record->labelLength)});
-  RvqObject* data = createData(parent, "PolynomialScaling", msg(941), label);
+  RvqText* label = msgText(VsfMsg::PolyScalingPolynomialEffect,
+                           {HostMsgArg(record->label, record->labelLength)});
+  RvqObject* data = createData(parent, "PolynomialScaling",
+                               msgText(VsfMsg::PolyScalingVariablesPolynomialEffect), label);
   std::vector<char> name(static_cast<size_t>(width) + 1, ' ');
   double minimum = 0, maximum = 0, nObs = 0, sumFreqs = 0, sumWeights = 0, sum = 0, sumSq = 0;
   double center = 0, scale = 0;

@@ -7,6 +7,7 @@
 #include "effects/effout.h"
 #include "effects/levalloc.h"
 #include "support/hoststubs.h"
+#include "support/messages.h"
 
 #include <cfloat>
 #include <cmath>
@@ -76,10 +77,10 @@ RvqText* nameText(const LevVariable& v) {
 RvqText* basisLabel(const SplineView& s, RvqText* name) {
   HostMsgArg label(s.first->label, s.first->labelLength);
   if (s.variables == 1)
-    return msgs(901, {label});
+    return msgText(VsfMsg::ConstructedSplineDetails, {label});
   HostMsgArg nameArg;
   nameArg.t = name;
-  return msgs(902, {nameArg, label});
+  return msgText(VsfMsg::ConstructedSplineVariableDetails, {nameArg, label});
 }
 
 } // namespace
@@ -91,8 +92,10 @@ void zlevPrintSplineKnots(RvqObject* parent, LevDesign* design, LevEftVar* recor
   const SplineInfo* info = s.info;
   bool multiscale = info->knotMethod == KM_MULTISCALE;
   bool bspline = info->basis == SB_BSPLINE;
-  RvqText* label = msgs(900, {HostMsgArg(record->label, record->labelLength)});
-  RvqObject* data = createData(parent, "SplineKnots", msg(903), label);
+  RvqText* label =
+      msgText(VsfMsg::ConstructedSplineKnots, {HostMsgArg(record->label, record->labelLength)});
+  RvqObject* data =
+      createData(parent, "SplineKnots", msgText(VsfMsg::ConstructedSplineKnotsGraph), label);
   int32_t knotNumber = 0, scale = 0, scaleKnot = 0, boundary = 0;
   char control = ' ';
   std::vector<double> values(static_cast<size_t>(s.variables > 0 ? s.variables : 1));

@@ -13,6 +13,7 @@
 #include "output/vsfprint.h"
 #include "output/vsfprinters.h"
 #include "support/hoststubs.h"
+#include "support/messages.h"
 #include "support/nomemory.h"
 
 #include <algorithm>
@@ -145,7 +146,7 @@ void commonPairs(VsfContext* ctx, VsfGraphCall& g, const DistCall& c) {
 void singleGraph(VsfContext* ctx, const DistCall& c, const ShownParm& p) {
   RvqText* label = vsfText(p.label.c_str());
   VsfGraphCall g;
-  g.head(c.name, vsfMsgArgs(1026, {HostMsgArg::text(label)}), label);
+  g.head(c.name, msgText(VsfMsg::PlotDistributionEstimates, {HostMsgArg::text(label)}), label);
   g.templ(c.templ);
   g.data(c.data, 1);
   commonPairs(ctx, g, c);
@@ -158,7 +159,8 @@ void singleGraph(VsfContext* ctx, const DistCall& c, const ShownParm& p) {
 void panelGraph(VsfContext* ctx, const DistCall& c, const ShownParm* parms, int32_t n,
                 int32_t panel, const PanelLayout& layout) {
   VsfGraphCall g;
-  g.head(c.name, vsfMsg(1027), vsfMsgArgs(1211, {HostMsgArg(panel)}));
+  g.head(c.name, msgText(VsfMsg::PlotDistributionsParameterEstimates),
+         msgText(VsfMsg::AverageParameterEstimateDistributionsPanel, {HostMsgArg(panel)}));
   g.templ(c.templ);
   g.data(c.data, 1);
   commonPairs(ctx, g, c);
@@ -201,11 +203,13 @@ int32_t vsfgBootstrapSelFreq(VsfContext* ctx, RvqText** data, int32_t rows) {
   double limit = g.espMinPct != -1.0 ? g.espMinPct : ctx->stmt.ma.espMinPct;
   if (limit == -1.0)
     limit = 20.0;
-  RvqText* title = limit == 0.0
-                       ? vsfMsgArgs(1201, {HostMsgArg::text(ctx->responseName)})
-                       : vsfMsgArgs(1202, {HostMsgArg::text(ctx->responseName), HostMsgArg(limit)});
+  RvqText* title = limit == 0.0 ? msgText(VsfMsg::AverageEffectSelectionPercentages,
+                                          {HostMsgArg::text(ctx->responseName)})
+                                : msgText(VsfMsg::AverageEffectSelectionPercentagesEffects,
+                                          {HostMsgArg::text(ctx->responseName), HostMsgArg(limit)});
   VsfGraphCall call;
-  call.head("EffectSelectPctPlot", vsfMsg(1025), vsfMsg(1200));
+  call.head("EffectSelectPctPlot", msgText(VsfMsg::PlotEffectSelectionPercentages),
+            msgText(VsfMsg::AverageEffectSelectionPercentagePlot));
   call.templ("Stat.VARSIFTER.Graphics.EffectSelectPctPlot");
   call.data(data, 1);
   call.text("_DEPNAME", ctx->responseName);
@@ -232,15 +236,18 @@ int32_t vsfgBootstrapParmHistogram(VsfContext* ctx, VsfModel* m, bool refitting)
   if (coeffsData(ctx, m, &data) != 0)
     return kVsfNoMemory;
   const std::vector<ShownParm> parms = shownParms(ctx, m, limit, order);
-  const int32_t titleMsg = !ma.refit ? 1212 : refitting ? 1214 : 1213;
+  const VsfMsg titleMsg = !ma.refit   ? VsfMsg::AverageDistributionsAveragedEstimates
+                          : refitting ? VsfMsg::AverageDistributionsRefittedAveragedEstimates
+                                      : VsfMsg::AverageDistributionsAveragedEstimatesBefore;
   DistCall c{refitting ? "RefitParmDistPanel" : "ParmDistPanel",
              unpack ? (box ? "Stat.VARSIFTER.Graphics.ParmDistribution"
                            : "Stat.VARSIFTER.Graphics.ParmHistogram")
                     : (box ? "Stat.VARSIFTER.Graphics.ParmDistributionPanel"
                            : "Stat.VARSIFTER.Graphics.ParmHistogramPanel"),
-             vsfMsgArgs(titleMsg, {HostMsgArg::text(ctx->responseName)}), &data, refitting ? 1 : 0};
-  RvqObject* group = vsfOpenGroup(ctx, "EstimateDistributions",
-                                  {vsfaLabel(vsfMsg(1210)), rvqFlag(RvqAttrId::GroupKind, 0)});
+             msgText(titleMsg, {HostMsgArg::text(ctx->responseName)}), &data, refitting ? 1 : 0};
+  RvqObject* group = vsfOpenGroup(
+      ctx, "EstimateDistributions",
+      {vsfaLabel(msgText(VsfMsg::AverageEstimateDistributions)), rvqFlag(RvqAttrId::GroupKind, 0)});
   const int32_t perPanel = std::clamp(g.pdPerPanel, 1, 16);
   const int32_t n = static_cast<int32_t>(parms.size());
   for (int32_t i = 0; i < n; i += unpack ? 1 : perPanel) {

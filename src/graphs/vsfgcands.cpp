@@ -8,6 +8,7 @@
 #include "output/vsfprint.h"
 #include "output/vsfprinters.h"
 #include "support/hoststubs.h"
+#include "support/messages.h"
 #include "support/nomemory.h"
 #include "support/poolalloc.h"
 
@@ -99,13 +100,14 @@ int32_t vsfgCandidates(VsfContext* ctx, VsfModel* step) {
   const int32_t show = pl.candShow > 0 ? pl.candShow : 10;
   const int32_t shown = std::min(ranked.count, show);
   const bool competitive = o.method == VM_STEPWISE && o.drop == DROP_COMPETITIVE;
-  RvqText* title = shown < ranked.count ? vsfMsgArgs(competitive       ? 575
-                                                     : ranked.addition ? 573
-                                                                       : 574,
-                                                     {show})
-                                        : vsfMsg(competitive       ? 572
-                                                 : ranked.addition ? 570
-                                                                   : 571);
+  RvqText* title = shown < ranked.count
+                       ? msgText(competitive       ? VsfMsg::CandidatesBestN
+                                 : ranked.addition ? VsfMsg::CandidatesBestNForEntry
+                                                   : VsfMsg::CandidatesBestNForRemoval,
+                                 {show})
+                       : msgText(competitive       ? VsfMsg::CandidatesBest
+                                 : ranked.addition ? VsfMsg::CandidatesForEntry
+                                                   : VsfMsg::CandidatesForRemoval);
   RvqText* dataRef = nullptr;
   const int32_t kind = emitCandidates(ctx, step, ranked, shown, competitive, title, &dataRef);
   if (kind == 0) {
@@ -121,22 +123,22 @@ int32_t vsfgCandidates(VsfContext* ctx, VsfModel* step) {
   VsfCriterionLabels labels =
       vsfgCriterionLabels(o.select == VC_CVEX ? int32_t{VC_AICC} : int32_t{o.select});
   if (o.select == VC_SL) {
-    labels.criterionLongLabel = 841;
-    labels.criterionShortLabel = 841;
+    labels.criterionLongLabel = VsfMsg::LogPValue;
+    labels.criterionShortLabel = VsfMsg::LogPValue;
   }
-  RvqText* longLabel = labels.folds ? vsfMsgArgs(labels.criterionLongLabel, {o.cvFolds})
-                                    : vsfMsg(labels.criterionLongLabel);
+  RvqText* longLabel = labels.folds ? msgText(labels.criterionLongLabel, {o.cvFolds})
+                                    : msgText(labels.criterionLongLabel);
   const int32_t s = vsfgShownStep(ctx, step, step->stepCount - 1);
-  RvqText* label = vsfMsgArgs(competitive ? 1022
-                              : kind == 1 ? 1023
-                                          : 1024,
-                              {HostMsgArg::text(longLabel), shown, s});
+  RvqText* label = msgText(competitive ? VsfMsg::PlotBestCandidatesStep
+                           : kind == 1 ? VsfMsg::PlotBestCandidatesEntryStep
+                                       : VsfMsg::PlotBestCandidatesRemovalStep,
+                           {HostMsgArg::text(longLabel), shown, s});
   VsfGraphCall g;
-  g.head("CandidatesPlot", label, vsfMsg(860));
+  g.head("CandidatesPlot", label, msgText(VsfMsg::BestCandidatesStep));
   g.templ("Stat.VARSIFTER.Graphics.CandidatesPlot");
   g.data(&dataRef, 1);
   g.text("_CRITERIONLABEL", longLabel);
-  g.text("_SHORTCRITERIONLABEL", vsfMsg(labels.criterionShortLabel));
+  g.text("_SHORTCRITERIONLABEL", msgText(labels.criterionShortLabel));
   g.text("_METHOD", vsfgMethodText(ctx));
   g.value("_STEPNUMBER", rvqInt(RvqAttrId::Value, s));
   g.value("_BASELINE", rvqDouble(RvqAttrId::Value, baseline));

@@ -12,6 +12,7 @@
 #include "output/vsfmodelview.h"
 #include "output/vsfprint.h"
 #include "support/hoststubs.h"
+#include "support/messages.h"
 #include "support/nomemory.h"
 #include "support/poolalloc.h"
 #include "support/vsfpools.h"
@@ -71,8 +72,8 @@ struct CoefData {
     validation = m->wValidate > 0 || ctx->stmt.partition.validationAsked;
   }
 
-  void valueColumn(const char* name, double* v, int32_t header) {
-    out.column({rvqColumnType(RvqColumnType::Double), vsfaName(name), vsfaLabel(vsfMsg(header)),
+  void valueColumn(const char* name, double* v, VsfMsg header) {
+    out.column({rvqColumnType(RvqColumnType::Double), vsfaName(name), vsfaLabel(msgText(header)),
                 vsfaBound(v)});
   }
 
@@ -96,27 +97,27 @@ struct CoefData {
     out.intColumn("CurveIndex", &curveIndex);
     out.numberColumn("StandardizedEst", &stdEst);
     out.numberColumn("RhsLabelYValue", &rhs);
-    valueColumn("AIC", &values[SV_AIC], 844);
-    valueColumn("AICC", &values[SV_AICC], 845);
-    valueColumn("SBC", &values[SV_SBC], 846);
-    valueColumn("RSQUARE", &values[SV_RSQUARE], 847);
-    valueColumn("ADJRSQ", &values[SV_ADJRSQ], 848);
+    valueColumn("AIC", &values[SV_AIC], VsfMsg::GraphCriterionAic);
+    valueColumn("AICC", &values[SV_AICC], VsfMsg::GraphCriterionAicc);
+    valueColumn("SBC", &values[SV_SBC], VsfMsg::GraphCriterionSbc);
+    valueColumn("RSQUARE", &values[SV_RSQUARE], VsfMsg::GraphCriterionRSquare);
+    valueColumn("ADJRSQ", &values[SV_ADJRSQ], VsfMsg::GraphCriterionAdjustedRSquare);
     if (o.fullModelFirst) {
-      valueColumn("BIC", &values[SV_BIC], 850);
-      valueColumn("CP", &values[SV_CP], 851);
+      valueColumn("BIC", &values[SV_BIC], VsfMsg::GraphCriterionBic);
+      valueColumn("CP", &values[SV_CP], VsfMsg::GraphCriterionCP);
     }
     if (press)
-      valueColumn("PRESS", &values[SV_PRESS], 852);
+      valueColumn("PRESS", &values[SV_PRESS], VsfMsg::GraphCriterionPress);
     if (cv)
-      valueColumn("CVPRESS", &values[SV_CVPRESS], 853);
+      valueColumn("CVPRESS", &values[SV_CVPRESS], VsfMsg::GraphCriterionCvPress);
     if (cvex)
-      valueColumn("CVEXPRESS", &values[SV_CVEXPRESS], 855);
-    valueColumn("PValAdd", &values[SV_PVALADD], 840);
-    valueColumn("PValDrop", &values[SV_PVALDROP], 840);
-    valueColumn("LogPValAdd", &values[SV_LOGPVALADD], 841);
-    valueColumn("LogPValDrop", &values[SV_LOGPVALDROP], 841);
+      valueColumn("CVEXPRESS", &values[SV_CVEXPRESS], VsfMsg::GraphCriterionExternalCvPress);
+    valueColumn("PValAdd", &values[SV_PVALADD], VsfMsg::PValue);
+    valueColumn("PValDrop", &values[SV_PVALDROP], VsfMsg::PValue);
+    valueColumn("LogPValAdd", &values[SV_LOGPVALADD], VsfMsg::LogPValue);
+    valueColumn("LogPValDrop", &values[SV_LOGPVALDROP], VsfMsg::LogPValue);
     if (validation)
-      valueColumn("ValidationASE", &validationAse, 854);
+      valueColumn("ValidationASE", &validationAse, VsfMsg::GraphCriterionValidationAse);
     out.endColumns();
     out.bind("Stat.VARSIFTER.Phantom.Coefficients",
              {rvqFlag(RvqAttrId::GraphsOnly, ctx->stmt.proc.showInternal ? 0 : 1),
@@ -259,7 +260,7 @@ void coefficientGraphs(CoefData& data, int32_t axis) {
   RvqText *pLabel = nullptr, *addVar = nullptr, *dropVar = nullptr;
   double baseline = 0;
   if (pMode) {
-    pLabel = vsfMsg(logp ? 841 : 840);
+    pLabel = msgText(logp ? VsfMsg::LogPValue : VsfMsg::PValue);
     addVar = vsfText(logp ? "logPValAdd" : "PValAdd");
     dropVar = vsfText(logp ? "logPValDrop" : "PValDrop");
     if (logp && data.logLow <= data.logHigh)
@@ -274,8 +275,10 @@ void coefficientGraphs(CoefData& data, int32_t axis) {
   RvqText* criterion = vsfText(lc.column);
   const int32_t steps = data.m->stepCount - 1;
   VsfGraphCall g;
-  g.head(unpack ? "CoefficientPlot" : "CoefficientPanel",
-         vsfMsg((unpack ? 1016 : 1013) + axisIndex), vsfMsg(842));
+  g.head(
+      unpack ? "CoefficientPlot" : "CoefficientPanel",
+      msgText((unpack ? kMsgCoefficientByAxisTitles : kMsgCoefficientPanelByAxisTitles)[axisIndex]),
+      msgText(VsfMsg::ProgressionStandardizedCoefficients));
   g.templ(unpack ? "Stat.VARSIFTER.Graphics.CoefficientPlot"
                  : "Stat.VARSIFTER.Graphics.CoefficientPanel");
   g.data(&data.dataRef, 1);
@@ -297,7 +300,8 @@ void coefficientGraphs(CoefData& data, int32_t axis) {
   if (!unpack)
     return;
   VsfGraphCall c;
-  c.head("ChooseCriterionPlot", vsfMsg(1019 + axisIndex), vsfMsg(843));
+  c.head("ChooseCriterionPlot", msgText(kMsgChoosingCriterionByAxisTitles[axisIndex]),
+         msgText(VsfMsg::ProgressionChoosingCriterion));
   c.templ(pMode ? "Stat.VARSIFTER.Graphics.PValuePlot"
                 : "Stat.VARSIFTER.Graphics.ChooseCriterionPlot");
   c.data(&data.dataRef, 1);
@@ -309,9 +313,9 @@ void coefficientGraphs(CoefData& data, int32_t axis) {
   } else {
     c.value("_OFFSET_RIGHT", rvqDouble(RvqAttrId::Value, offset));
     c.text("_CRITERION", criterion);
-    c.text("_CRITERIONLABEL", lc.folds ? vsfMsgArgs(lc.criterionLongLabel, {o.cvFolds})
-                                       : vsfMsg(lc.criterionLongLabel));
-    c.text("_SHORTCRITERIONLABEL", vsfMsg(lc.criterionShortLabel));
+    c.text("_CRITERIONLABEL",
+           lc.folds ? msgText(lc.criterionLongLabel, {o.cvFolds}) : msgText(lc.criterionLongLabel));
+    c.text("_SHORTCRITERIONLABEL", msgText(lc.criterionShortLabel));
   }
   c.value("_NUMSTEPS", rvqInt(RvqAttrId::Value, steps));
   c.value("_PARMLABELLENMAX", rvqInt(RvqAttrId::Value, ctx->results.parmLabelWidth));
@@ -337,7 +341,7 @@ int32_t vsfgCoeffs(VsfContext* ctx, VsfModel* m, int64_t* position, int32_t samp
     return 0;
   CoefData data(ctx, m);
   if (!vsfgStepRange(ctx, m, pl.coefStart, pl.coefEnd, &data.range)) {
-    xpmlog(848, 227);
+    vsfLog(VsfMsg::StepRangeCoefficientPlot);
     vsfRaiseRC(ctx, 4);
     return 0;
   }

@@ -5,6 +5,7 @@
 #include "output/vsfcontext.h"
 #include "output/vsfprint.h"
 #include "support/hoststubs.h"
+#include "support/messages.h"
 #include "support/wobmth.h"
 
 #include <algorithm>
@@ -116,7 +117,7 @@ VsfStepAxisList vsfgStepAxisList(const VsfContext* ctx, int32_t axis, int32_t ch
   };
   const int32_t a = axis >= VSA_STEP && axis <= VSA_NORMBETA ? axis : VSA_STEP;
   pair("_STEPAXIS", rvqTextHandle(RvqAttrId::Value, vsfText(kAxisNames[a])));
-  pair("_STEPAXISLABEL", rvqTextHandle(RvqAttrId::Value, vsfMsg(889 + a)));
+  pair("_STEPAXISLABEL", rvqTextHandle(RvqAttrId::Value, msgText(kMsgStepAxisLabels[a - 1])));
   pair("_STEPTIP", rvqTextHandle(RvqAttrId::Value, a == VSA_STEP ? nullptr : vsfText("Step")));
   if (chosenStep >= range.first && chosenStep <= range.last) {
     const VsfResultsState& r = ctx->results;
@@ -157,20 +158,35 @@ int32_t vsfgShownStep(const VsfContext* ctx, const VsfModel* m, int32_t entry) {
 
 RvqText* vsfgMethodText(const VsfContext* ctx) {
   const int32_t method = ctx->options.method;
-  return method >= VM_NONE && method <= VM_GROUPLASSO && vsfMsgLength(419 + method) > 0
-             ? vsfMsg(419 + method)
+  return method >= VM_NONE && method <= VM_GROUPLASSO &&
+                 vsfMsgLength(kMsgMethodNames[method - 1]) > 0
+             ? msgText(kMsgMethodNames[method - 1])
              : nullptr;
 }
 
 namespace {
 
 const VsfCriterionLabels kCriterionLabels[] = {
-    {VC_SL, "PVAL", 840, 840, false},         {VC_AIC, "AIC", 820, 844, false},
-    {VC_AICC, "AICC", 821, 845, false},       {VC_SBC, "SBC", 822, 846, false},
-    {VC_RSQUARE, "RSquare", 847, 847, false}, {VC_ADJRSQ, "AdjRSq", 823, 544, false},
-    {VC_CP, "CP", 824, 406, false},           {VC_BIC, "BIC", 825, 850, false},
-    {VC_PRESS, "PRESS", 826, 852, false},     {VC_VALIDATE, "ValidationASE", 827, 854, false},
-    {VC_CV, "CVPRESS", 828, 853, true},       {VC_CVEX, "CVEXPRESS", 834, 855, true},
+    {VC_SL, "PVAL", VsfMsg::PValue, VsfMsg::PValue, false},
+    {VC_AIC, "AIC", VsfMsg::CriterionLongAkaikesInformationCriterion, VsfMsg::GraphCriterionAic,
+     false},
+    {VC_AICC, "AICC", VsfMsg::CriterionLongCorrectedAkaikesInformationCriterion,
+     VsfMsg::GraphCriterionAicc, false},
+    {VC_SBC, "SBC", VsfMsg::CriterionLongSchwarzBayesianCriterion, VsfMsg::GraphCriterionSbc,
+     false},
+    {VC_RSQUARE, "RSquare", VsfMsg::GraphCriterionRSquare, VsfMsg::GraphCriterionRSquare, false},
+    {VC_ADJRSQ, "AdjRSq", VsfMsg::CriterionLongAdjustedRSquare, VsfMsg::FitStatAdjRSq, false},
+    {VC_CP, "CP", VsfMsg::CriterionLongMallowsCP, VsfMsg::CriterionCP, false},
+    {VC_BIC, "BIC", VsfMsg::CriterionLongSawasBayesianInformationCriterion,
+     VsfMsg::GraphCriterionBic, false},
+    {VC_PRESS, "PRESS", VsfMsg::CriterionLongPredictedResidualSumSquares,
+     VsfMsg::GraphCriterionPress, false},
+    {VC_VALIDATE, "ValidationASE", VsfMsg::CriterionLongAverageSquaredErrorValidation,
+     VsfMsg::GraphCriterionValidationAse, false},
+    {VC_CV, "CVPRESS", VsfMsg::CriterionLongFoldCrossValidationPress, VsfMsg::GraphCriterionCvPress,
+     true},
+    {VC_CVEX, "CVEXPRESS", VsfMsg::CriterionLongFoldExternalCrossValidation,
+     VsfMsg::GraphCriterionExternalCvPress, true},
 };
 
 } // namespace

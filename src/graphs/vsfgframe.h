@@ -4,6 +4,7 @@
 #pragma once
 
 #include "support/hostif.h"
+#include "support/messages.h"
 #include "support/protocol.h"
 
 #include <cstdint>
@@ -79,8 +80,8 @@ RvqText* vsfgMethodText(const VsfContext* ctx);
 struct VsfCriterionLabels {
   int32_t criterion;
   const char* column;
-  int32_t criterionLongLabel;
-  int32_t criterionShortLabel;
+  VsfMsg criterionLongLabel;
+  VsfMsg criterionShortLabel;
   bool folds; // the long label carries the fold count
 };
 VsfCriterionLabels vsfgCriterionLabels(int32_t criterion);

@@ -7,6 +7,7 @@
 #include "output/vsfcontext.h"
 #include "output/vsfmodelview.h"
 #include "support/hoststubs.h"
+#include "support/messages.h"
 #include "support/nomemory.h"
 #include "support/poolalloc.h"
 
@@ -146,7 +147,7 @@ int32_t vsfgStepLabels(VsfContext* ctx, VsfModel* m) {
     ++k;
   }
   if (cut)
-    xpmlog(848, 202, {limit});
+    vsfLog(VsfMsg::SomeStepLabelsLonger, {limit});
   r.stepLabelWidth = longest;
   ctx->graphTime += zdattim() - start;
   return 0;
@@ -242,7 +243,7 @@ int32_t vsfgParmLabels(VsfContext* ctx, VsfModel* m) {
   });
   r.parmLabelWidth = std::min(longest, maxLabel);
   if (cut)
-    xpmlog(848, 201, {maxLabel});
+    vsfLog(VsfMsg::SomeParameterLabelsLonger, {maxLabel});
   return 0;
 }
 

@@ -7,6 +7,7 @@
 #include "output/vsfcontext.h"
 #include "output/vsfprint.h"
 #include "support/hoststubs.h"
+#include "support/messages.h"
 #include "support/wobmth.h"
 
 #include <algorithm>
@@ -21,28 +22,42 @@ struct CriterionRow {
   const char* stem; // optimal-step table columns: <stem>Step, <stem>StepLabel, ...
   const char* valueColumn;
   const char* graphName;
-  int32_t axisLabel;  // message of the axis label
-  int32_t shortLabel; // message of the short label
-  int32_t panelLabel; // message of the label in the panel
-  bool folds;         // the axis and short labels carry the fold count
+  VsfMsg axisLabel;  // the axis label
+  VsfMsg shortLabel; // the short label
+  VsfMsg panelLabel; // the label in the panel
+  bool folds;        // the axis and short labels carry the fold count
 };
 
 const CriterionRow kCriteria[] = {
-    {VC_AIC, "AIC", "AIC", "AICVal", "AICPlot", 820, 844, 401, false},
-    {VC_AICC, "AICC", "AICC", "AICCVal", "AICCPlot", 821, 845, 402, false},
-    {VC_SBC, "SBC", "SBC", "SBCVal", "SBCPlot", 822, 846, 403, false},
-    {VC_ADJRSQ, "AdjRSq", "ADJRSQ", "ADJRSQVal", "AdjRSqPlot", 823, 544, 405, false},
-    {VC_CP, "CP", "CP", "CPVal", "CPPlot", 824, 406, 406, false},
-    {VC_BIC, "BIC", "BIC", "BICVal", "BICPlot", 825, 850, 407, false},
-    {VC_PRESS, "PRESS", "PRESS", "PRESSVal", "PRESSPlot", 826, 852, 408, false},
-    {VC_VALIDATE, "ValidationASE", "Validate", "ValidateVal", "ValidateASEPlot", 827, 854, 409,
-     false},
-    {VC_CV, "CVPRESS", "CV", "CVVal", "CVPRESSPlot", 828, 830, 829, true},
-    {VC_CVEX, "CVEXPRESS", "CVEX", "CVEXVal", "CVEXPRESSPlot", 834, 833, 855, true},
+    {VC_AIC, "AIC", "AIC", "AICVal", "AICPlot", VsfMsg::CriterionLongAkaikesInformationCriterion,
+     VsfMsg::GraphCriterionAic, VsfMsg::CriterionAic, false},
+    {VC_AICC, "AICC", "AICC", "AICCVal", "AICCPlot",
+     VsfMsg::CriterionLongCorrectedAkaikesInformationCriterion, VsfMsg::GraphCriterionAicc,
+     VsfMsg::CriterionAicc, false},
+    {VC_SBC, "SBC", "SBC", "SBCVal", "SBCPlot", VsfMsg::CriterionLongSchwarzBayesianCriterion,
+     VsfMsg::GraphCriterionSbc, VsfMsg::CriterionSbc, false},
+    {VC_ADJRSQ, "AdjRSq", "ADJRSQ", "ADJRSQVal", "AdjRSqPlot", VsfMsg::CriterionLongAdjustedRSquare,
+     VsfMsg::FitStatAdjRSq, VsfMsg::CriterionAdjustedRSquare, false},
+    {VC_CP, "CP", "CP", "CPVal", "CPPlot", VsfMsg::CriterionLongMallowsCP, VsfMsg::CriterionCP,
+     VsfMsg::CriterionCP, false},
+    {VC_BIC, "BIC", "BIC", "BICVal", "BICPlot",
+     VsfMsg::CriterionLongSawasBayesianInformationCriterion, VsfMsg::GraphCriterionBic,
+     VsfMsg::CriterionBic, false},
+    {VC_PRESS, "PRESS", "PRESS", "PRESSVal", "PRESSPlot",
+     VsfMsg::CriterionLongPredictedResidualSumSquares, VsfMsg::GraphCriterionPress,
+     VsfMsg::CriterionPress, false},
+    {VC_VALIDATE, "ValidationASE", "Validate", "ValidateVal", "ValidateASEPlot",
+     VsfMsg::CriterionLongAverageSquaredErrorValidation, VsfMsg::GraphCriterionValidationAse,
+     VsfMsg::CriterionValidationAse, false},
+    {VC_CV, "CVPRESS", "CV", "CVVal", "CVPRESSPlot", VsfMsg::CriterionLongFoldCrossValidationPress,
+     VsfMsg::CriterionLongCvPressFolds, VsfMsg::CriterionLongCvPress, true},
+    {VC_CVEX, "CVEXPRESS", "CVEX", "CVEXVal", "CVEXPRESSPlot",
+     VsfMsg::CriterionLongFoldExternalCrossValidation, VsfMsg::CriterionLongExternalCvPressFolds,
+     VsfMsg::GraphCriterionExternalCvPress, true},
 };
 
-RvqText* labelText(const VsfContext* ctx, int32_t number, bool folds) {
-  return folds ? vsfMsgArgs(number, {ctx->options.cvFolds}) : vsfMsg(number);
+RvqText* labelText(const VsfContext* ctx, VsfMsg number, bool folds) {
+  return folds ? msgText(number, {ctx->options.cvFolds}) : msgText(number);
 }
 
 const char* stepColumnSuffix(int32_t axis) {
@@ -64,30 +79,30 @@ RvqObject* rangeView(VsfContext* ctx, const VsfStepRange& range, RvqText* summar
 
 } // namespace
 
-int32_t vsfgSelectedStepMessage(int32_t choose) {
+VsfMsg vsfgSelectedStepMessage(int32_t choose) {
   switch (choose) {
   case VC_AIC:
-    return 912;
+    return VsfMsg::SelectedStepAic;
   case VC_AICC:
-    return 913;
+    return VsfMsg::SelectedStepAicc;
   case VC_SBC:
-    return 914;
+    return VsfMsg::SelectedStepSbc;
   case VC_ADJRSQ:
-    return 915;
+    return VsfMsg::SelectedStepAdjustedRSquare;
   case VC_CP:
-    return 916;
+    return VsfMsg::SelectedStepCP;
   case VC_BIC:
-    return 917;
+    return VsfMsg::SelectedStepBic;
   case VC_PRESS:
-    return 918;
+    return VsfMsg::SelectedStepPress;
   case VC_VALIDATE:
-    return 919;
+    return VsfMsg::SelectedStepValidationAse;
   case VC_CV:
-    return 920;
+    return VsfMsg::SelectedStepCvPress;
   case VC_CVEX:
-    return 921;
+    return VsfMsg::SelectedStepExternalCv;
   default:
-    return 911;
+    return VsfMsg::SelectedStep;
   }
 }
 
@@ -114,18 +129,18 @@ int32_t vsfgCriterion(VsfContext* ctx, VsfModel* m, const int32_t* optimalSteps,
   const int32_t axis = vsfgAutoAxis(pl.critStepAxis, m, unpack ? 26 : 11);
   VsfStepRange range{};
   if (!vsfgStepRange(ctx, m, pl.critStart, pl.critEnd, &range)) {
-    xpmlog(848, 225);
+    vsfLog(VsfMsg::StepRangeCriterionPlots);
     vsfRaiseRC(ctx, 4);
     return 0;
   }
-  RvqText* selectedLabel = vsfMsg(vsfgSelectedStepMessage(ctx->options.choose));
+  RvqText* selectedLabel = msgText(vsfgSelectedStepMessage(ctx->options.choose));
   VsfStepAxisList list = vsfgStepAxisList(ctx, axis, chosenStep, range);
   RvqText* summary = summaryRef != nullptr ? *summaryRef : nullptr;
   RvqText* best = bestRef != nullptr ? *bestRef : nullptr;
-  RvqObject* group = unpack
-                         ? vsfOpenGroup(ctx, "CriterionPlots",
-                                        {vsfaLabel(vsfMsg(832)), rvqFlag(RvqAttrId::GroupKind, 0)})
-                         : nullptr;
+  RvqObject* group = unpack ? vsfOpenGroup(ctx, "CriterionPlots",
+                                           {vsfaLabel(msgText(VsfMsg::CriterionLongCriterionPlots)),
+                                            rvqFlag(RvqAttrId::GroupKind, 0)})
+                            : nullptr;
   RvqObject* view = rangeView(ctx, range, summary);
   RvqText* both[2] = {summary, best};
   VsfGraphCall panel;
@@ -142,7 +157,8 @@ int32_t vsfgCriterion(VsfContext* ctx, VsfModel* m, const int32_t* optimalSteps,
       RvqText* yLabel = labelText(ctx, c.axisLabel, c.folds);
       RvqText* shortLabel = labelText(ctx, c.shortLabel, c.folds);
       VsfGraphCall g;
-      g.head(c.graphName, vsfMsgArgs(1000 + axis, {HostMsgArg::text(yLabel)}), shortLabel);
+      g.head(c.graphName, msgText(kMsgCriterionByAxisTitles[axis - 1], {HostMsgArg::text(yLabel)}),
+             shortLabel);
       if (view == nullptr) {
         g.templ(templ);
         g.data(both, 2);
@@ -167,7 +183,7 @@ int32_t vsfgCriterion(VsfContext* ctx, VsfModel* m, const int32_t* optimalSteps,
       std::snprintf(name, sizeof name, "_CRITERION%d", counted);
       panel.nested(name, rvqTextHandle(RvqAttrId::Value, vsfText(c.name)));
       std::snprintf(name, sizeof name, "_LABEL%d", counted);
-      panel.nested(name, rvqTextHandle(RvqAttrId::Value, vsfMsg(c.panelLabel)));
+      panel.nested(name, rvqTextHandle(RvqAttrId::Value, msgText(c.panelLabel)));
       std::snprintf(name, sizeof name, "_OPTSTEP%d", counted);
       panel.nested(name, rvqTextHandle(RvqAttrId::Value, vsfText(column)));
       std::snprintf(name, sizeof name, "_OPTVAL%d", counted);
@@ -175,7 +191,8 @@ int32_t vsfgCriterion(VsfContext* ctx, VsfModel* m, const int32_t* optimalSteps,
     }
   }
   if (!unpack) {
-    panel.head("CriterionPanel", vsfMsg(1003 + axis), vsfMsg(831));
+    panel.head("CriterionPanel", msgText(kMsgFitCriteriaByAxisTitles[axis - 1]),
+               msgText(VsfMsg::CriterionLongPanelFitCriteriaAlong));
     panel.templ(templ);
     if (view == nullptr) {
       panel.data(both, 2);
@@ -209,12 +226,12 @@ int32_t vsfgAse(VsfContext* ctx, VsfModel* m, int32_t chosenStep, RvqText** summ
   const int32_t axis = vsfgAutoAxis(pl.aseStepAxis, m, 26);
   VsfStepRange range{};
   if (!vsfgStepRange(ctx, m, pl.aseStart, pl.aseEnd, &range)) {
-    xpmlog(848, 226);
+    vsfLog(VsfMsg::StepRangeAsePlot);
     vsfRaiseRC(ctx, 4);
     return 0;
   }
   VsfStepAxisList list = vsfgStepAxisList(ctx, axis, chosenStep, range);
-  const int32_t label = (roles ? 1006 : 1009) + axis;
+  const VsfMsg label = (roles ? kMsgAseRolesByAxisTitles : kMsgAseByAxisTitles)[axis - 1];
   RvqText* summary = summaryRef != nullptr ? *summaryRef : nullptr;
   RvqObject* view = nullptr;
   if (range.view && summary != nullptr) {
@@ -228,7 +245,7 @@ int32_t vsfgAse(VsfContext* ctx, VsfModel* m, int32_t chosenStep, RvqText** summ
     }
   }
   VsfGraphCall g;
-  g.head("ASEPlot", vsfMsg(label), vsfMsg(871));
+  g.head("ASEPlot", msgText(label), msgText(VsfMsg::ProgressionAverageSquaredErrors));
   g.templ("Stat.VARSIFTER.Graphics.ASEPlot");
   if (view != nullptr)
     g.view(view);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "support/hostif.h"
+#include "support/messages.h"
 
 #include <cstdint>
 
@@ -32,7 +33,7 @@ struct VsfModel;
 
 // The label of the chosen step by the criterion that chose it ("Selected Step" for a code
 // without its own).
-[[nodiscard]] int32_t vsfgSelectedStepMessage(int32_t criterion);
+[[nodiscard]] VsfMsg vsfgSelectedStepMessage(int32_t criterion);
 // The axis and short labels of a criterion's plot (with the fold count for CV and CVEX);
 // both null for a code without a criterion plot.
 void vsfgCriterionAxisLabels(const VsfContext* ctx, int32_t criterion, RvqText** yLabel,

@@ -10,6 +10,7 @@
 #include "output/vsfprint.h"
 #include "output/vsfscreentables.h"
 #include "support/hoststubs.h"
+#include "support/messages.h"
 
 #include <cmath>
 
@@ -22,7 +23,8 @@ double logAxis(double value, double floor) {
 
 constexpr double kLogL2Floor = -8.0, kLogL1Floor = -6.0;
 // The L1 axis label by L1CHOICE= (1 RATIO, 2 NORM, 3 VALUE).
-constexpr int32_t kL1AxisLabel[] = {3301, 3301, 3302, 3303};
+constexpr VsfMsg kL1AxisLabel[] = {VsfMsg::TuningLog10L1Ratio, VsfMsg::TuningLog10L1Ratio,
+                                   VsfMsg::TuningL1Norm, VsfMsg::TuningLog10L1Value};
 
 RvqAttr hiddenUnlessShown(const VsfContext* ctx) {
   return rvqFlag(RvqAttrId::GraphsOnly, ctx->stmt.proc.showInternal ? 0 : 1);
@@ -78,14 +80,17 @@ RvqAttr hiddenUnlessShown(const VsfContext* ctx) {
 struct TuningGraph {
   const char* name;
   const char* column;
-  int32_t axisLabel, shortLabel;
+  VsfMsg axisLabel, shortLabel;
 };
 
 const TuningGraph kTuningGraphs[] = {
-    {"LogL2Plot", "LogL2", 3001, 3011},   {"ChooseCriterionPlot", "CriterionValue", 0, 0},
-    {"L1Plot", "L1", 3003, 3013},         {"nVarPlot", "nVar", 3004, 3014},
-    {"L1NormPlot", "L1Norm", 3005, 3015}, {"L2NormPlot", "L2Norm", 3006, 3016},
-    {"nStepsPlot", "nSteps", 3007, 3017},
+    {"LogL2Plot", "LogL2", VsfMsg::TuningLogL2, VsfMsg::TuningLogL2Short},
+    {"ChooseCriterionPlot", "CriterionValue", VsfMsg{}, VsfMsg{}},
+    {"L1Plot", "L1", VsfMsg::TuningL1RatioSelectedStep, VsfMsg::TuningL1RatioShort},
+    {"nVarPlot", "nVar", VsfMsg::TuningNumberEffectsSelectedStep, VsfMsg::TuningEffectsShort},
+    {"L1NormPlot", "L1Norm", VsfMsg::TuningL1NormCoefficients, VsfMsg::TuningL1NormShort},
+    {"L2NormPlot", "L2Norm", VsfMsg::TuningL2NormCoefficients, VsfMsg::TuningL2NormShort},
+    {"nStepsPlot", "nSteps", VsfMsg::TuningNumberSteps, VsfMsg::TuningStepsShort},
 };
 
 // The step-axis list of the tuning graphs: graph 0 runs over the trial number, the others
@@ -99,7 +104,9 @@ VsfStepAxisList tuningAxis(const VsfModel* m, bool byTrial, int32_t chosenRow) {
     list.records.push_back(value);
   };
   pair("_STEPAXIS", rvqTextHandle(RvqAttrId::Value, vsfText(byTrial ? "STEP" : "LogL2")));
-  pair("_STEPAXISLABEL", rvqTextHandle(RvqAttrId::Value, vsfMsg(byTrial ? 3101 : 3001)));
+  pair("_STEPAXISLABEL",
+       rvqTextHandle(RvqAttrId::Value,
+                     msgText(byTrial ? VsfMsg::TuningL2SearchStep : VsfMsg::TuningLogL2)));
   pair("_STEPTIP", rvqTextHandle(RvqAttrId::Value, nullptr));
   if (chosenRow >= 1)
     pair("_CHOSENVALUE", byTrial ? rvqInt(RvqAttrId::Value, chosenRow)
@@ -121,7 +128,7 @@ int32_t vsfgElasticNet(VsfContext* ctx, VsfModel* m) {
   const VsfStepAxisList byTrial = tuningAxis(m, true, chosenRow);
   const VsfStepAxisList byL2 = tuningAxis(m, false, chosenRow);
   const int32_t c = vsfElasticNetCriterion(o);
-  RvqText* selected = vsfMsg(vsfgSelectedStepMessage(c));
+  RvqText* selected = msgText(vsfgSelectedStepMessage(c));
   const int32_t graphs = cvex ? 3 : 7;
   for (int32_t k = 0; k < graphs; ++k) {
     const TuningGraph& t = kTuningGraphs[k];
@@ -130,11 +137,11 @@ int32_t vsfgElasticNet(VsfContext* ctx, VsfModel* m) {
     if (k == 1)
       vsfgCriterionAxisLabels(ctx, c, &yLabel, &shortLabel);
     if (yLabel == nullptr) {
-      yLabel = vsfMsg(k == 1 ? 3001 : t.axisLabel);
-      shortLabel = vsfMsg(k == 1 ? 3011 : t.shortLabel);
+      yLabel = msgText(k == 1 ? VsfMsg::TuningLogL2 : t.axisLabel);
+      shortLabel = msgText(k == 1 ? VsfMsg::TuningLogL2Short : t.shortLabel);
     }
     VsfGraphCall g;
-    g.head(t.name, vsfMsgArgs(vsfgSelectedStepMessage(c), {HostMsgArg::text(yLabel)}), shortLabel);
+    g.head(t.name, msgText(vsfgSelectedStepMessage(c), {HostMsgArg::text(yLabel)}), shortLabel);
     g.templ("Stat.VARSIFTER.Graphics.ElasticNetL2TuningPlot");
     g.data(&dataRef, 1);
     g.text("_SELECTEDSTEPLABEL", selected);
@@ -186,14 +193,14 @@ int32_t vsfgCvExternal(VsfContext* ctx, VsfModel* m) {
                   rvqTextHandle(RvqAttrId::Value, vsfText("L1")),
                   vsfaDyn("_STEPAXISLABEL"),
                   rvqTextHandle(RvqAttrId::Value,
-                                vsfMsg(kL1AxisLabel[choice >= 1 && choice <= 3 ? choice : 1])),
+                                msgText(kL1AxisLabel[choice >= 1 && choice <= 3 ? choice : 1])),
                   vsfaDyn("_STEPTIP"),
                   rvqTextHandle(RvqAttrId::Value, nullptr),
                   vsfaDyn("_CHOSENVALUE"),
                   rvqDouble(RvqAttrId::Value, chosen)};
-  RvqText* yLabel = vsfMsg(3202);
+  RvqText* yLabel = msgText(VsfMsg::TuningExternalCvAverageSquared);
   VsfGraphCall g;
-  g.head("L1VsASEPlot", vsfMsgArgs(3203, {HostMsgArg::text(yLabel)}), yLabel);
+  g.head("L1VsASEPlot", msgText(VsfMsg::TuningAlongL1Grid, {HostMsgArg::text(yLabel)}), yLabel);
   g.templ("Stat.VARSIFTER.Graphics.CVEXTERNAL");
   g.data(&dataRef, 1);
   g.text("_CRITERION", vsfText("ASEValidate"));

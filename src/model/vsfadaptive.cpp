@@ -43,7 +43,7 @@ double weightOf(double b, double gamma, int32_t* status) {
       kept.insert(kept.end(), m->folds[f].xpx, m->folds[f].xpx + T);
       std::fill(m->folds[f].xpx, m->folds[f].xpx + T, 0.0);
     }
-  // A failing pass is reported (848/9103) before its code is returned.
+  // A failing pass is reported (VsfMsg::PassOverDataPages) before its code is returned.
   const int32_t rc = vsfRunPass(m, vsfFullXpX, vsfFullXpX_t, 0);
   if (folds)
     for (int32_t f = 0; f < m->foldCount; ++f) {

@@ -12,6 +12,7 @@
 #include "model/vsfsolverest.h"
 #include "numerics/packedtri.h"
 #include "support/hoststubs.h"
+#include "support/messages.h"
 #include "support/nomemory.h"
 #include "support/poolalloc.h"
 #include "support/vsfoptions.h"
@@ -553,9 +554,6 @@ int32_t vsfAddStepMemory(VsfModel* model, int32_t newCapacity) {
 
 namespace {
 
-constexpr int32_t kMsgXpxTooManyColumns = 9131; // 848: more columns than a triangle may have
-constexpr int32_t kMsgXpxDoesNotFit = 9132;     // 848: the triangles do not fit in memory
-
 // Grows every X'X triangle and its sweep flags to `newCapacity` columns of `n` elements.
 [[nodiscard]] int32_t vsfGrowXpX(VsfModel* m, int32_t newCapacity, int64_t n) {
   const int64_t oldTri = vsfMemTri(m->xpxColumns);
@@ -635,13 +633,13 @@ int32_t vsfAddXpXMemory(VsfModel* model, int32_t newCapacity) {
   const int64_t n = vsfMemTri(newCapacity);
   if (n < 0) {
     // The response is column 0 of the triangle; the message counts design columns.
-    xpmlog(848, kMsgXpxTooManyColumns,
+    vsfLog(VsfMsg::XpxTooManyColumns,
            {HostMsgArg(newCapacity - 1), HostMsgArg(kVsfMaxTriangleColumns - 1)});
     return kVsfReportedFailure;
   }
   const int32_t grown = vsfGrowXpX(m, newCapacity, n);
   if (grown != 0)
-    xpmlog(848, kMsgXpxDoesNotFit,
+    vsfLog(VsfMsg::XpxDoesNotFit,
            {HostMsgArg(newCapacity - 1), HostMsgArg(static_cast<int64_t>(sizeof(double)) * n)});
   return grown;
 }
@@ -871,7 +869,7 @@ int32_t vsfRecordStep(VsfModel* model, int32_t effect) {
   if (o->stepRecordBits != 0 && o->recordSteps != 0) {
     if (vsfSerializeModel(m) != 0) {
       // The step stays in the history, but the fit cannot go on without its record.
-      xpmlog(848, 9101, {HostMsgArg(static_cast<int64_t>(s))});
+      vsfLog(VsfMsg::RecordStepCouldNot, {HostMsgArg(static_cast<int64_t>(s))});
       return -12;
     }
   }

@@ -16,6 +16,7 @@
 #include "numerics/qkzsweepblock.h"
 #include "support/hostif.h"
 #include "support/hoststubs.h"
+#include "support/messages.h"
 #include "support/nomemory.h"
 #include "support/vsfoptions.h"
 #include "support/zparrows.h"
@@ -136,9 +137,9 @@ int32_t vsfRunPass(VsfModel* m, VsfSerialKernel serial, VsfThreadedKernel thread
 
 int32_t vsfReportPassFailure(VsfModel* m, int32_t rc) {
   if (rc == kVsfBadFoldRow) {
-    xpmlog(848, 9105, {HostMsgArg(static_cast<int64_t>(m->foldCount))});
+    vsfLog(VsfMsg::TrainingRowDataPages, {HostMsgArg(static_cast<int64_t>(m->foldCount))});
   } else if (rc != 0) {
-    xpmlog(848, 9103, {HostMsgArg(static_cast<long>(rc))});
+    vsfLog(VsfMsg::PassOverDataPages, {HostMsgArg(static_cast<long>(rc))});
   }
   // A negative code says what failed (out of memory among them) and passes up as it is; a
   // kernel's positive status means nothing past the message just logged.

@@ -12,7 +12,7 @@
 struct VsfModel;
 
 // One data pass of a kernel pair through the threading frame; a failure is reported
-// (message 848/9103) and its code returned, so that no caller goes on with partial sums.
+// (VsfMsg::PassOverDataPages) and its code returned, so that no caller goes on with partial sums.
 [[nodiscard]] int32_t vsfRunPass(VsfModel* model, VsfSerialKernel serial,
                                  VsfThreadedKernel threaded, int64_t length);
 

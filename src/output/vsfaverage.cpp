@@ -9,6 +9,7 @@
 #include "output/vsfmodeltree.h"
 #include "selection/vsfresample.h"
 #include "support/hoststubs.h"
+#include "support/messages.h"
 #include "support/nomemory.h"
 #include "support/poolalloc.h"
 
@@ -48,12 +49,12 @@ struct SampleModel {
 template <class T> T* take(VsfContext* ctx, int64_t n) { return poolArray<T>(ctx->byPool, n); }
 
 void failedSample(VsfContext* ctx, int32_t status, int32_t number) {
-  const int32_t message = status == VFS_NO_TRAIN        ? 259
-                          : status == VFS_ZERO_FULL_MSE ? 260
-                          : status == VFS_NO_MEMORY     ? 261
-                                                        : 0;
-  if (message != 0)
-    xpmlog(848, message, {HostMsgArg(static_cast<int64_t>(number))});
+  const VsfMsg message = status == VFS_NO_TRAIN        ? VsfMsg::ResampleNoTrainingObservations
+                         : status == VFS_ZERO_FULL_MSE ? VsfMsg::ResampleNeedsFullModel
+                         : status == VFS_NO_MEMORY     ? VsfMsg::ResampleRanOutMemory
+                                                       : VsfMsg{};
+  if (message != VsfMsg{})
+    vsfLog(message, {HostMsgArg(static_cast<int64_t>(number))});
   vsfRaiseRC(ctx, 4);
 }
 
@@ -340,13 +341,13 @@ int32_t vsfPostBootstrap(VsfContext* ctx) {
   a.sampleCount = S;
   if (usable == 0) {
     // A group without a usable resample is skipped, whether or not OUTDESIGN= is asked.
-    xpmlog(848, 239);
+    vsfLog(VsfMsg::NoResampleGroupGave);
     vsfRaiseRC(ctx, 108);
     a.usableCount = 0;
     return 0;
   }
   if (usable < S)
-    xpmlog(848, 240, {HostMsgArg(static_cast<int64_t>(S - usable))});
+    vsfLog(VsfMsg::ResamplesLeftOut, {HostMsgArg(static_cast<int64_t>(S - usable))});
   if (!keepSampleModels(ctx, samples))
     return kVsfNoMemory;
   if ((rc = keepFrequencies(ctx)) != 0)
@@ -356,7 +357,7 @@ int32_t vsfPostBootstrap(VsfContext* ctx) {
   for (int32_t s = 0; s < S; ++s)
     N += a.sampleUsed[s];
   if (N == 0) {
-    xpmlog(848, 262,
+    vsfLog(VsfMsg::NoSelectedModelReaches,
            {HostMsgArg(static_cast<int64_t>(largest)),
             HostMsgArg(static_cast<int64_t>(std::max(ctx->stmt.ma.minModelFreq, 1)))});
     vsfRaiseRC(ctx, 4);

@@ -9,6 +9,7 @@
 #include "output/vsfmodelview.h"
 #include "output/vsfselrow.h"
 #include "support/hoststubs.h"
+#include "support/messages.h"
 #include "support/nomemory.h"
 #include "support/poolalloc.h"
 
@@ -31,7 +32,8 @@ std::string statName(const VsfOutputStat& stat, const char* fallback) {
   return xdsdefvar(out, name.data(), static_cast<int32_t>(n), 1, 8);
 }
 
-// The R columns of SAMPLEFREQ or SAMPLEPRED; a prefix cut to fit is logged (848/2440).
+// The R columns of SAMPLEFREQ or SAMPLEPRED; a prefix cut to fit is logged
+// (VsfMsg::SamplePrefixTooLong).
 [[nodiscard]] int32_t defineSampleColumns(VsfContext* ctx, HostDataSet* out,
                                           const VsfOutputStat& stat, const char* fallback,
                                           const char* option, int32_t** columns) {
@@ -41,7 +43,7 @@ std::string statName(const VsfOutputStat& stat, const char* fallback) {
   const std::vector<std::string> names = vsfResampleColumnNames(prefix, R, &cut);
   const std::string last = names.empty() ? std::string() : names.back();
   if (cut)
-    xpmlog(848, 2440,
+    vsfLog(VsfMsg::SamplePrefixTooLong,
            {HostMsgArg(prefix.data(), static_cast<int32_t>(prefix.size())),
             HostMsgArg(option, static_cast<int32_t>(std::char_traits<char>::length(option))),
             HostMsgArg(static_cast<int64_t>(kVsfColumnNameMax)),

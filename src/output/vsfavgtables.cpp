@@ -12,6 +12,7 @@
 #include "selection/vsfprocess.h"
 #include "selection/vsfresample.h"
 #include "support/hoststubs.h"
+#include "support/messages.h"
 #include "support/nomemory.h"
 
 #include <algorithm>
@@ -65,11 +66,14 @@ int32_t vsfpBootstrapSelFreq(VsfContext* ctx, int32_t mode, RvqText** plotData) 
   std::vector<char> effect(size_t(width) + 1);
   double pct = 0.0;
   VsfOut out(ctx);
-  out.create(plotOnly ? "EffectSelPercentageForPlot" : "EffectSelectPct", vsfMsg(1150));
+  out.create(plotOnly ? "EffectSelPercentageForPlot" : "EffectSelectPct",
+             msgText(VsfMsg::AverageEffectSelectionPercentage));
   out.charColumn("Effect", effect.data(), width);
   out.numberColumn("SelectionPct", &pct);
   out.endColumns();
-  RvqText* header = minPct == 0.0 ? vsfMsg(1150) : vsfMsgArgs(1152, {HostMsgArg(minPct)});
+  RvqText* header =
+      minPct == 0.0 ? msgText(VsfMsg::AverageEffectSelectionPercentage)
+                    : msgText(VsfMsg::AverageEffectSelectionPercentageLeast, {HostMsgArg(minPct)});
   const bool hidden = plotOnly && !ctx->stmt.proc.showInternal;
   if (mode == 0)
     out.bind("Stat.VARSIFTER.EffectSelectPct",
@@ -113,7 +117,7 @@ int32_t vsfpModelFreq(VsfContext* ctx) {
   std::vector<int32_t> indicator(size_t(std::max(m->inModelCount, 1)));
   char control[2] = " ";
   VsfOut out(ctx);
-  out.create("ModelSelectFreq", vsfMsg(1160));
+  out.create("ModelSelectFreq", msgText(VsfMsg::AverageModelSelectionFrequency));
   if (subset)
     out.intColumn("NotUsed", &notUsed);
   out.intColumn("TimesSelected", &times);
@@ -172,7 +176,7 @@ int32_t vsfpAverageEstimates(VsfContext* ctx, bool nonzero, bool refit) {
   const double q = ma.alpha / 2.0, trimPct = ma.trimFraction * 100.0;
   const bool forcedColumn = o.include > 0 && !refit;
   VsfOut out(ctx);
-  out.create(refit ? "RefitAvgParmEst" : "AvgParmEst", vsfMsg(559));
+  out.create(refit ? "RefitAvgParmEst" : "AvgParmEst", msgText(VsfMsg::AverageParameterEstimates));
   out.charColumn("Effect", cols.effect, cols.We);
   if (cols.classColumns(out) != 0)
     return kVsfNoMemory; // after the object was made: the caller ends the run on -2
@@ -191,15 +195,19 @@ int32_t vsfpAverageEstimates(VsfContext* ctx, bool nonzero, bool refit) {
   out.numberColumn("LowerQuantile", &lower);
   out.numberColumn("UpperQuantile", &upper);
   out.endColumns();
-  RvqText* meanHeader =
-      ma.trimFraction == 0.0 ? vsfMsg(563) : vsfMsgArgs(561, {HostMsgArg(trimPct)});
-  RvqText* sdHeader = ma.trimFraction == 0.0 ? vsfMsg(564) : vsfMsgArgs(562, {HostMsgArg(trimPct)});
-  RvqText* lowerHeader = vsfMsgArgs(565, {HostMsgArg(q * 100)});
-  RvqText* upperHeader = vsfMsgArgs(565, {HostMsgArg((1 - q) * 100)});
+  RvqText* meanHeader = ma.trimFraction == 0.0
+                            ? msgText(VsfMsg::MeanEstimate)
+                            : msgText(VsfMsg::PercentTrimmedMeanEstimate, {HostMsgArg(trimPct)});
+  RvqText* sdHeader = ma.trimFraction == 0.0
+                          ? msgText(VsfMsg::StandardDeviation)
+                          : msgText(VsfMsg::PercentTrimmedStandardDeviation, {HostMsgArg(trimPct)});
+  RvqText* lowerHeader = msgText(VsfMsg::ThQuantile, {HostMsgArg(q * 100)});
+  RvqText* upperHeader = msgText(VsfMsg::ThQuantile, {HostMsgArg((1 - q) * 100)});
   // The second title says that the statistics are those of the non-zero estimates alone.
   std::vector<RvqAttr> dyn;
   if (nonzero)
-    dyn = {vsfaDyn("title2"), rvqTextHandle(RvqAttrId::Value, vsfMsg(566))};
+    dyn = {vsfaDyn("title2"),
+           rvqTextHandle(RvqAttrId::Value, msgText(VsfMsg::StatisticsOverNonZero))};
   for (const RvqAttr& attr :
        {vsfaDyn("title1Space"), rvqInt(RvqAttrId::Value, nonzero ? 0 : 1), vsfaDyn("printFootnote"),
         rvqFlag(RvqAttrId::Value, o.include > 0 ? 1 : 0), vsfaDyn("confidence"),
@@ -236,7 +244,8 @@ int32_t vsfpAverageEstimates(VsfContext* ctx, bool nonzero, bool refit) {
     }
   }
   out.endRows();
-  out.publish(leftOut ? vsfMsgArgs(567, {HostMsgArg(ma.pestMinPct)}) : nullptr);
+  out.publish(leftOut ? msgText(VsfMsg::EffectsSelectedFewerThan, {HostMsgArg(ma.pestMinPct)})
+                      : nullptr);
   out.finish();
   return 0;
 }

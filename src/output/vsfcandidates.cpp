@@ -6,6 +6,7 @@
 #include "output/vsfmodelview.h"
 #include "output/vsfprint.h"
 #include "output/vsfprinters.h"
+#include "support/messages.h"
 #include "support/nomemory.h"
 #include "support/poolalloc.h"
 
@@ -101,9 +102,14 @@ int32_t vsfpCandidates(VsfContext* ctx, VsfModel* m) {
   const bool competitive = o.method == VM_STEPWISE && o.drop == DROP_COMPETITIVE;
   RvqText* title;
   if (r < n)
-    title = vsfMsgArgs(competitive ? 575 : addition ? 573 : 574, {show});
+    title = msgText(competitive ? VsfMsg::CandidatesBestN
+                    : addition  ? VsfMsg::CandidatesBestNForEntry
+                                : VsfMsg::CandidatesBestNForRemoval,
+                    {show});
   else
-    title = vsfMsg(competitive ? 572 : addition ? 570 : 571);
+    title = msgText(competitive ? VsfMsg::CandidatesBest
+                    : addition  ? VsfMsg::CandidatesForEntry
+                                : VsfMsg::CandidatesForRemoval);
   int32_t We = 0;
   for (int32_t i = 0; i < r; ++i) {
     int32_t len = 0;
@@ -123,7 +129,8 @@ int32_t vsfpCandidates(VsfContext* ctx, VsfModel* m) {
   out.column({rvqColumnType(RvqColumnType::Int), vsfaName("Rank"), vsfaBound(&rank)});
   out.charColumn("Effect", effect, We);
   if (competitive) {
-    forWidth = std::max(vsfMsgLength(576), vsfMsgLength(577));
+    forWidth =
+        std::max(vsfMsgLength(VsfMsg::CandidatesEntry), vsfMsgLength(VsfMsg::CandidatesRemoval));
     candidateFor = static_cast<char*>(poolTake(pool, forWidth));
     if (forWidth == 0 || candidateFor == nullptr)
       return kVsfNoMemory;
@@ -159,7 +166,8 @@ int32_t vsfpCandidates(VsfContext* ctx, VsfModel* m) {
       int32_t direction = m->effectStatus[k] == 0 ? 1 : -1;
       if (k == changed)
         direction = -direction;
-      vsfMsgCopy(direction > 0 ? 576 : 577, candidateFor, forWidth);
+      vsfMsgCopy(direction > 0 ? VsfMsg::CandidatesEntry : VsfMsg::CandidatesRemoval, candidateFor,
+                 forWidth);
     }
     out.emit();
   }

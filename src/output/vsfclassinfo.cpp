@@ -7,6 +7,7 @@
 #include "output/vsfprint.h"
 #include "output/vsfprinters.h"
 #include "support/hoststubs.h"
+#include "support/messages.h"
 #include "support/nomemory.h"
 #include "support/poolalloc.h"
 
@@ -107,7 +108,7 @@ int32_t vsfpClassInfo(VsfContext* ctx, QkPool* pool) {
   }
   if (cut) {
     valuesWidth = kValuesLimit;
-    xpmlog(848, 200);
+    vsfLog(VsfMsg::ListLevelsSomeClass);
   }
   // A design whose CLASS variables have no levels still gets its table, without values.
   char* values = valuesWidth > 0 ? static_cast<char*>(poolTake(pool, valuesWidth)) : nullptr;
@@ -118,17 +119,18 @@ int32_t vsfpClassInfo(VsfContext* ctx, QkPool* pool) {
   char name[32];
   int32_t levels = 0, split = 0;
   const bool splitColumn = ctx->stmt.cls.splitAny && !ctx->stmt.cls.splitAll;
-  out.create("ClassLevelInfo", vsfMsg(580));
+  out.create("ClassLevelInfo", msgText(VsfMsg::ClassInfoClassLevelInformation));
   out.column({rvqColumnType(RvqColumnType::Chars), vsfaName("Class"),
-              rvqInt(RvqAttrId::Width, std::max(nameWidth, 1)), vsfaLabel(vsfMsg(581)),
-              vsfaBound(name)});
+              rvqInt(RvqAttrId::Width, std::max(nameWidth, 1)),
+              vsfaLabel(msgText(VsfMsg::ClassInfoClass)), vsfaBound(name)});
   if (splitColumn)
     out.intColumn("Split", &split, false);
-  out.column({rvqColumnType(RvqColumnType::Int), vsfaName("Levels"), vsfaLabel(vsfMsg(582)),
-              vsfaBound(&levels)});
+  out.column({rvqColumnType(RvqColumnType::Int), vsfaName("Levels"),
+              vsfaLabel(msgText(VsfMsg::ClassInfoLevels)), vsfaBound(&levels)});
   if (valuesWidth > 0)
     out.column({rvqColumnType(RvqColumnType::Chars), vsfaName("Values"),
-                rvqInt(RvqAttrId::Width, valuesWidth), vsfaLabel(vsfMsg(583)), vsfaBound(values)});
+                rvqInt(RvqAttrId::Width, valuesWidth), vsfaLabel(msgText(VsfMsg::ClassInfoValues)),
+                vsfaBound(values)});
   vsfCall(out.table, RvqMethod::SetDynamic,
           {vsfaDyn("WD"), rvqInt(RvqAttrId::Value, std::min(valuesWidth, 50))});
   out.endColumns();
@@ -191,8 +193,9 @@ int32_t vsfpClassCoding(VsfContext* ctx, QkPool* pool) {
   char* text = static_cast<char*>(poolTake(pool, textWidth));
   if (text == nullptr)
     return kVsfNoMemory;
-  RvqObject* group =
-      vsfOpenGroup(ctx, "Coding", {vsfaLabel(vsfMsg(585)), rvqFlag(RvqAttrId::GroupKind, 0)});
+  RvqObject* group = vsfOpenGroup(
+      ctx, "Coding",
+      {vsfaLabel(msgText(VsfMsg::ClassInfoClassLevelCoding)), rvqFlag(RvqAttrId::GroupKind, 0)});
   const bool fullRank = (d->designFlags & 0x10) != 0;
   const int32_t dropLast = fullRank ? 1 : 0;
   int32_t showHeader = 1;
@@ -226,13 +229,15 @@ int32_t vsfpClassCoding(VsfContext* ctx, QkPool* pool) {
       return kVsfNoMemory;
     VsfOut t(ctx);
     HostMsgArg nameArg(name, nameLength);
-    t.create("ClassLevelCoding", vsfMsgArgs(586, {nameArg}),
+    t.create("ClassLevelCoding", msgText(VsfMsg::ClassInfoCoding, {nameArg}),
              {rvqTextHandle(RvqAttrId::Description, vsfText(name, nameLength))});
     t.column({rvqColumnType(RvqColumnType::Chars), vsfaName("Class"),
               rvqInt(RvqAttrId::Width, std::max(nameWidth, 1)), vsfaBound(name)});
-    t.column({rvqColumnType(RvqColumnType::Chars), vsfaName("Value"), vsfaLabel(vsfMsg(583)),
+    t.column({rvqColumnType(RvqColumnType::Chars), vsfaName("Value"),
+              vsfaLabel(msgText(VsfMsg::ClassInfoValues)),
               rvqInt(RvqAttrId::Width, std::max(valueWidth, 1)), vsfaDyn("valueHeader"),
-              rvqTextHandle(RvqAttrId::Value, vsfMsgArgs(587, {nameArg})), vsfaBound(text)});
+              rvqTextHandle(RvqAttrId::Value, msgText(VsfMsg::ClassInfoValue, {nameArg})),
+              vsfaBound(text)});
     for (int32_t j = 1; j <= n - dropLast; ++j) {
       char cname[16], head[16];
       std::snprintf(cname, sizeof cname, "X%d", j);

@@ -34,5 +34,5 @@ struct VsfEffectRecord {
 // Ascending Shell sort of signed keys; a companion array (or null) moves with its keys.
 void vsfqsort(int32_t* keys, int32_t count, int32_t* companion);
 // An estimate of the memory a fit of the current records needs against the host's budget:
-// 0, or -16 after message 848/145 when it is short.
+// 0, or -16 after VsfMsg::MemoryAmountUnknown when it is short.
 [[nodiscard]] int32_t vsfMemory(VsfContext* ctx);

@@ -6,6 +6,7 @@
 #include "output/vsfeffects.h"
 #include "output/vsfresults.h"
 #include "support/hoststubs.h"
+#include "support/messages.h"
 #include "support/nomemory.h"
 #include "support/poolalloc.h"
 
@@ -426,7 +427,7 @@ int32_t vsfMemory(VsfContext* ctx) {
   if (wmrlmem(&kilobytes) != 0 || kilobytes <= 0)
     return 0;
   if (bytes / 1024.0 > static_cast<double>(kilobytes)) {
-    xpmlog(848, 145);
+    vsfLog(VsfMsg::MemoryAmountUnknown);
     vsfRaiseRC(ctx, 1012);
     return -16;
   }

@@ -5,14 +5,30 @@
 #include "output/vsfcontext.h"
 #include "output/vsfprint.h"
 #include "output/vsfscreentables.h"
+#include "support/messages.h"
 
 namespace {
 
 // The message naming each L2SEARCH= code (1 NONE, 2 GOLDEN, 3 GRID).
-constexpr int32_t kSearchName[] = {2011, 2011, 2012, 2013};
+constexpr VsfMsg kSearchName[] = {VsfMsg::ElasticNetNone, VsfMsg::ElasticNetNone,
+                                  VsfMsg::ElasticNetGoldenSection,
+                                  VsfMsg::ElasticNetLogarithmicGrid};
 // The message naming each criterion code (0: the select criterion's).
-constexpr int32_t kCriterionName[] = {696, 400, 401, 402, 403, 404, 405, 406,
-                                      407, 408, 409, 410, 411, 412, 413};
+constexpr VsfMsg kCriterionName[] = {VsfMsg::ModelInfoSameSelectCriterion,
+                                     VsfMsg::CriterionSignificanceLevel,
+                                     VsfMsg::CriterionAic,
+                                     VsfMsg::CriterionAicc,
+                                     VsfMsg::CriterionSbc,
+                                     VsfMsg::CriterionRSquare,
+                                     VsfMsg::CriterionAdjustedRSquare,
+                                     VsfMsg::CriterionCP,
+                                     VsfMsg::CriterionBic,
+                                     VsfMsg::CriterionPress,
+                                     VsfMsg::CriterionValidationAse,
+                                     VsfMsg::CriterionCrossValidationPress,
+                                     VsfMsg::CriterionNone,
+                                     VsfMsg::CriterionExternalCrossValidation,
+                                     VsfMsg::CriterionL1Norm};
 
 // The step the kept fit reports: the chosen one, else the last.
 [[nodiscard]] int32_t reportedStep(const VsfModel* m) {
@@ -37,29 +53,33 @@ int32_t vsfpElasticNetParaSummary(VsfContext* ctx) {
   const VsfModel* m = &ctx->model;
   const bool searched = o.l2Search == L2S_GOLDEN || o.l2Search == L2S_GRID;
   VsfOut out(ctx);
-  out.createFactoid("ElasticNetParaSummary", "Stat.VARSIFTER.ElasticNetParaSummary", vsfMsg(2001),
-                    vsfMsg(2001));
+  out.createFactoid("ElasticNetParaSummary", "Stat.VARSIFTER.ElasticNetParaSummary",
+                    msgText(VsfMsg::ElasticNetParameterSearch),
+                    msgText(VsfMsg::ElasticNetParameterSearch));
   const int32_t search = o.l2Search >= L2S_NONE && o.l2Search <= L2S_GRID ? o.l2Search : L2S_NONE;
-  out.entry(2002, rvqTextHandle(RvqAttrId::Value, vsfMsg(kSearchName[search])));
+  out.entry(VsfMsg::ElasticNetL2SearchMethod,
+            rvqTextHandle(RvqAttrId::Value, msgText(kSearchName[search])));
   if (searched) {
-    out.entry(2003, rvqDouble(RvqAttrId::Value, m->l2Low));
-    out.entry(2004, rvqDouble(RvqAttrId::Value, m->l2High));
-    out.entry(2005, rvqInt(RvqAttrId::Value, m->l2Steps));
+    out.entry(VsfMsg::ElasticNetL2LowerBound, rvqDouble(RvqAttrId::Value, m->l2Low));
+    out.entry(VsfMsg::ElasticNetL2UpperBound, rvqDouble(RvqAttrId::Value, m->l2High));
+    out.entry(VsfMsg::ElasticNetNumberL2Values, rvqInt(RvqAttrId::Value, m->l2Steps));
   }
   const int32_t c = vsfElasticNetCriterion(o);
-  out.entry(2006,
-            rvqTextHandle(RvqAttrId::Value, vsfMsg(kCriterionName[c >= 0 && c <= 14 ? c : 0])));
+  out.entry(VsfMsg::ElasticNetSearchCriterion,
+            rvqTextHandle(RvqAttrId::Value, msgText(kCriterionName[c >= 0 && c <= 14 ? c : 0])));
   // Under external cross validation the kept L2 is judged by the folds' averaged curve: its
   // best path position is the outcome; the final fit's own step is the selection's to show.
   const int32_t k = reportedStep(m);
   if (o.cvExternal) {
-    out.entry(2008, rvqDouble(RvqAttrId::Value, m->cvexChosenValue));
+    out.entry(VsfMsg::ElasticNetL1RatioSelectedStep,
+              rvqDouble(RvqAttrId::Value, m->cvexChosenValue));
   } else if (k >= 0) {
-    out.entry(2007, rvqDouble(RvqAttrId::Value, m->lambdaMax));
-    out.entry(2008, rvqDouble(RvqAttrId::Value, m->stepPathValue[k]));
-    out.entry(2010, rvqInt(RvqAttrId::Value, m->stepEffects[k]));
+    out.entry(VsfMsg::ElasticNetLargestPathCorrelation, rvqDouble(RvqAttrId::Value, m->lambdaMax));
+    out.entry(VsfMsg::ElasticNetL1RatioSelectedStep,
+              rvqDouble(RvqAttrId::Value, m->stepPathValue[k]));
+    out.entry(VsfMsg::ElasticNetEffectsSelectedModel, rvqInt(RvqAttrId::Value, m->stepEffects[k]));
   }
-  out.entry(2009, rvqDouble(RvqAttrId::Value, m->finalL2));
+  out.entry(VsfMsg::ElasticNetChosenL2, rvqDouble(RvqAttrId::Value, m->finalL2));
   out.endRows();
   out.release();
   out.finish();
@@ -73,7 +93,7 @@ int32_t vsfpElasticNetL2(VsfContext* ctx) {
   int32_t step = 0, opt = 0, nVar = 0, nSteps = 0;
   double l2 = 0, ratio = 0, value = 0, l2Norm = 0, l1Norm = 0;
   VsfOut out(ctx);
-  out.create("ElasticNetTuneL2", vsfMsg(665));
+  out.create("ElasticNetTuneL2", msgText(VsfMsg::TuningDetails));
   out.intColumn("Step", &step);
   out.numberColumn("L2", &l2);
   out.numberColumn("L1Ratio", &ratio);

@@ -9,6 +9,7 @@
 #include "output/vsfmodelview.h"
 #include "output/vsfprint.h"
 #include "output/vsfprinters.h"
+#include "support/messages.h"
 #include "support/nomemory.h"
 
 #include <algorithm>
@@ -51,8 +52,9 @@ VsfAnovaValues vsfAnovaCompute(double sse, double tssCorrected, double tssUncorr
 
 int32_t vsfpAnova(VsfContext* ctx, VsfModel* m, QkPool* pool) {
   const bool noint = ctx->options.noint != 0;
-  const int32_t totalMsg = noint ? 5034 : 5033;
-  const int32_t width = std::max({vsfMsgLength(5031), vsfMsgLength(5032), vsfMsgLength(totalMsg)});
+  const VsfMsg totalMsg = noint ? VsfMsg::AnovaUncorrectedTotal : VsfMsg::AnovaCorrectedTotal;
+  const int32_t width = std::max(
+      {vsfMsgLength(VsfMsg::AnovaModel), vsfMsgLength(VsfMsg::AnovaError), vsfMsgLength(totalMsg)});
   char* source = width > 0 && pool != nullptr
                      ? static_cast<char*>(pool->allocate(pool, static_cast<size_t>(width), 0))
                      : nullptr;
@@ -62,7 +64,7 @@ int32_t vsfpAnova(VsfContext* ctx, VsfModel* m, QkPool* pool) {
       vsfAnovaCompute(m->sse, m->totalSS, m->totalSSUncorrected, m->nObs, m->rank, noint);
   double df = 0, ss = 0, ms = 0, f = 0, p = 0;
   VsfOut out(ctx);
-  out.create("ANOVA", vsfMsg(5030));
+  out.create("ANOVA", msgText(VsfMsg::AnovaAnalysisVariance));
   out.charColumn("Source", source, width);
   out.numberColumn("DF", &df);
   out.numberColumn("SS", &ss);
@@ -72,10 +74,10 @@ int32_t vsfpAnova(VsfContext* ctx, VsfModel* m, QkPool* pool) {
               rvqInt(RvqAttrId::Value, vsfShowPValues(ctx) ? 1 : 0), vsfaBound(&p)});
   out.endColumns();
   out.bind("Stat.VARSIFTER.ANOVA");
-  vsfMsgCopy(5031, source, width);
+  vsfMsgCopy(VsfMsg::AnovaModel, source, width);
   df = v.modelDf, ss = v.modelSs, ms = v.modelMs, f = v.f, p = v.probF;
   out.emit();
-  vsfMsgCopy(5032, source, width);
+  vsfMsgCopy(VsfMsg::AnovaError, source, width);
   df = v.errorDf, ss = v.sse, ms = v.errorMs, f = vsfUnavailable(), p = vsfUnavailable();
   out.emit();
   vsfMsgCopy(totalMsg, source, width);
@@ -94,42 +96,45 @@ int32_t vsfpFitStats(VsfContext* ctx, VsfModel* m) {
   const int32_t p = m->rank;
   const double miss = hostMissing();
   VsfOut out(ctx);
-  out.createFactoid("FitStatistics", "Stat.VARSIFTER.FitStatistics", vsfMsg(540), nullptr);
-  auto number = [&](int32_t label, double value, int32_t width = 11, int32_t format = 98) {
+  out.createFactoid("FitStatistics", "Stat.VARSIFTER.FitStatistics", msgText(VsfMsg::FitStatistics),
+                    nullptr);
+  auto number = [&](VsfMsg label, double value, int32_t width = 11, int32_t format = 98) {
     out.entry(label, rvqDouble(RvqAttrId::Value, value),
               {rvqInt(RvqAttrId::FormatWidth, width), rvqInt(RvqAttrId::FormatCode, format)});
   };
-  auto criterion = [&](int32_t label, double value) {
+  auto criterion = [&](VsfMsg label, double value) {
     if (!isHostMissing(value) && value == -DBL_MAX)
       out.entry(label, rvqTextHandle(RvqAttrId::Value, vsfText("-Infty")));
     else
       number(label, value);
   };
-  number(541, n - p > 0 ? std::sqrt(sse / (n - p)) : miss);
-  number(542, m->sumWY);
-  number(543, vsfRsquare(sse, o.noint ? m->totalSSUncorrected : m->totalSS), 6, 4);
-  number(544, vsfAdjrsq(p, o.noint, sse, m->totalSS, n), 6, 4);
-  criterion(545, vsfAic(p, sse, n));
-  criterion(546, vsfAicc(p, sse, n));
+  number(VsfMsg::FitStatRootMse, n - p > 0 ? std::sqrt(sse / (n - p)) : miss);
+  number(VsfMsg::FitStatDependentMean, m->sumWY);
+  number(VsfMsg::FitStatRSquare, vsfRsquare(sse, o.noint ? m->totalSSUncorrected : m->totalSS), 6,
+         4);
+  number(VsfMsg::FitStatAdjRSq, vsfAdjrsq(p, o.noint, sse, m->totalSS, n), 6, 4);
+  criterion(VsfMsg::FitStatAic, vsfAic(p, sse, n));
+  criterion(VsfMsg::FitStatAicc, vsfAicc(p, sse, n));
   if (o.fullModelFirst) {
-    number(547, vsfBic(p, sse, n, m->fullMse));
-    number(548, vsfCp(p, sse, n, m->fullMse));
+    number(VsfMsg::FitStatBic, vsfBic(p, sse, n, m->fullMse));
+    number(VsfMsg::FitStatCP, vsfCp(p, sse, n, m->fullMse));
   }
   if (o.pressNeeded)
-    number(549, m->press);
-  criterion(550, vsfSbc(p, sse, n));
+    number(VsfMsg::FitStatPress, m->press);
+  criterion(VsfMsg::FitStatSbc, vsfSbc(p, sse, n));
   if (vsfStatShown(ctx, 11)) {
     const double w = vsfTrainingWeight(m);
-    number(o.validateInUse || o.testInUse ? 551 : 554, w != 0 ? sse / w : miss);
+    number(o.validateInUse || o.testInUse ? VsfMsg::FitStatAseTrain : VsfMsg::FitStatAse,
+           w != 0 ? sse / w : miss);
   }
   if (m->wValidate > 0 || ctx->stmt.partition.validationAsked)
-    number(552, m->validateAse);
+    number(VsfMsg::FitStatAseValidate, m->validateAse);
   if (m->wTest > 0 || ctx->stmt.partition.testAsked)
-    number(553, m->testAse);
+    number(VsfMsg::FitStatAseTest, m->testAse);
   if (o.cvOn)
-    number(555, m->cvPress);
+    number(VsfMsg::FitStatCvPress, m->cvPress);
   if (o.cvExternal)
-    number(855, m->heldOutError);
+    number(VsfMsg::GraphCriterionExternalCvPress, m->heldOutError);
   out.endRows();
   out.release();
   out.finish();

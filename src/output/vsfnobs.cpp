@@ -5,14 +5,15 @@
 #include "output/vsfcontext.h"
 #include "output/vsfprint.h"
 #include "output/vsfprinters.h"
+#include "support/messages.h"
 
 #include <algorithm>
 
 namespace {
 
-[[nodiscard]] int32_t widest(std::initializer_list<int32_t> numbers) {
+[[nodiscard]] int32_t widest(std::initializer_list<VsfMsg> numbers) {
   int32_t w = 0;
-  for (int32_t n : numbers)
+  for (VsfMsg n : numbers)
     w = std::max(w, vsfMsgLength(n));
   return w;
 }
@@ -28,8 +29,8 @@ void labelColumns(VsfOut& out, NobsRow& row, int32_t labelWidth) {
   out.numberColumn("N", &row.n);
 }
 
-void emitRow(VsfOut& out, NobsRow& row, int32_t label, double n) {
-  row.label = vsfMsg(label);
+void emitRow(VsfOut& out, NobsRow& row, VsfMsg label, double n) {
+  row.label = msgText(label);
   row.n = n;
   out.emit();
 }
@@ -43,15 +44,21 @@ void emitRow(VsfOut& out, NobsRow& row, int32_t label, double n) {
   const bool testCond = m->nTest > 0 || ctx->stmt.partition.testAsked;
   const bool ignCond = m->nNoRole > 0;
 
-  int32_t labelWidth = widest({501, 502});
+  int32_t labelWidth =
+      widest({VsfMsg::NobsNumberObservationsRead, VsfMsg::NobsNumberObservationsUsed});
   if (partitioned)
-    labelWidth = std::max({labelWidth, vsfMsgLength(505), valCond ? vsfMsgLength(507) : 0,
-                           testCond ? vsfMsgLength(509) : 0, ignCond ? vsfMsgLength(511) : 0});
+    labelWidth = std::max({labelWidth, vsfMsgLength(VsfMsg::NobsNumberObservationsUsedTraining),
+                           valCond ? vsfMsgLength(VsfMsg::NobsNumberObservationsUsedValidation) : 0,
+                           testCond ? vsfMsgLength(VsfMsg::NobsNumberObservationsUsedTesting) : 0,
+                           ignCond ? vsfMsgLength(VsfMsg::NobsNumberObservationsWithoutRole) : 0});
   if (freq) {
-    labelWidth = std::max(labelWidth, widest({503, 504}));
+    labelWidth = std::max(labelWidth,
+                          widest({VsfMsg::NobsSumFrequenciesRead, VsfMsg::NobsSumFrequenciesUsed}));
     if (partitioned)
-      labelWidth = std::max({labelWidth, vsfMsgLength(506), valCond ? vsfMsgLength(508) : 0,
-                             testCond ? vsfMsgLength(510) : 0, ignCond ? vsfMsgLength(512) : 0});
+      labelWidth = std::max({labelWidth, vsfMsgLength(VsfMsg::NobsSumFrequenciesUsedTraining),
+                             valCond ? vsfMsgLength(VsfMsg::NobsSumFrequenciesUsedValidation) : 0,
+                             testCond ? vsfMsgLength(VsfMsg::NobsSumFrequenciesUsedTesting) : 0,
+                             ignCond ? vsfMsgLength(VsfMsg::NobsSumFrequenciesWithoutRole) : 0});
   }
 
   VsfOut out(ctx);
@@ -59,14 +66,16 @@ void emitRow(VsfOut& out, NobsRow& row, int32_t label, double n) {
   RvqText* source = nullptr;
   const bool separate = val != nullptr || test != nullptr;
   if (separate) {
-    out.create("NObs", vsfMsg(513), {rvqTextHandle(RvqAttrId::Description, vsfMsg(516))});
+    out.create("NObs", msgText(VsfMsg::NobsObservationProfileAnalysisData),
+               {rvqTextHandle(RvqAttrId::Description, msgText(VsfMsg::NobsAnalysisData))});
     vsfCall(out.table, RvqMethod::SetDynamic,
-            {vsfaDyn("tableTitle"), rvqTextHandle(RvqAttrId::Value, vsfMsg(513))});
-    source = vsfMsg(516);
+            {vsfaDyn("tableTitle"),
+             rvqTextHandle(RvqAttrId::Value, msgText(VsfMsg::NobsObservationProfileAnalysisData))});
+    source = msgText(VsfMsg::NobsAnalysisData);
     out.column({rvqColumnType(RvqColumnType::Text), vsfaName("DataSource"), vsfaDyn("SourceWidth"),
                 rvqInt(RvqAttrId::Value, sourceWidth), vsfaBound(&source)});
   } else {
-    out.create("NObs", vsfMsg(500));
+    out.create("NObs", msgText(VsfMsg::NobsNumberObservations));
   }
   labelColumns(out, row, labelWidth);
   out.numberColumn("NObsRead", &m->nRead);
@@ -90,28 +99,28 @@ void emitRow(VsfOut& out, NobsRow& row, int32_t label, double n) {
   }
   out.endColumns();
   out.bind("Stat.VARSIFTER.NObs");
-  emitRow(out, row, 501, m->nRead);
-  emitRow(out, row, 502, m->nUsed);
+  emitRow(out, row, VsfMsg::NobsNumberObservationsRead, m->nRead);
+  emitRow(out, row, VsfMsg::NobsNumberObservationsUsed, m->nUsed);
   if (partitioned) {
-    emitRow(out, row, 505, m->nTrain);
+    emitRow(out, row, VsfMsg::NobsNumberObservationsUsedTraining, m->nTrain);
     if (valCond && val == nullptr)
-      emitRow(out, row, 507, m->nValidate);
+      emitRow(out, row, VsfMsg::NobsNumberObservationsUsedValidation, m->nValidate);
     if (testCond && test == nullptr)
-      emitRow(out, row, 509, m->nTest);
+      emitRow(out, row, VsfMsg::NobsNumberObservationsUsedTesting, m->nTest);
     if (ignCond)
-      emitRow(out, row, 511, m->nNoRole);
+      emitRow(out, row, VsfMsg::NobsNumberObservationsWithoutRole, m->nNoRole);
   }
   if (freq) {
-    emitRow(out, row, 503, m->freqRead);
-    emitRow(out, row, 504, m->freqUsed);
+    emitRow(out, row, VsfMsg::NobsSumFrequenciesRead, m->freqRead);
+    emitRow(out, row, VsfMsg::NobsSumFrequenciesUsed, m->freqUsed);
     if (partitioned) {
-      emitRow(out, row, 506, m->nObs);
+      emitRow(out, row, VsfMsg::NobsSumFrequenciesUsedTraining, m->nObs);
       if (valCond && val == nullptr)
-        emitRow(out, row, 508, m->freqValidate);
+        emitRow(out, row, VsfMsg::NobsSumFrequenciesUsedValidation, m->freqValidate);
       if (testCond && test == nullptr)
-        emitRow(out, row, 510, m->freqTest);
+        emitRow(out, row, VsfMsg::NobsSumFrequenciesUsedTesting, m->freqTest);
       if (ignCond)
-        emitRow(out, row, 512, m->freqNoRole);
+        emitRow(out, row, VsfMsg::NobsSumFrequenciesWithoutRole, m->freqNoRole);
     }
   }
   out.endRows();
@@ -122,9 +131,11 @@ void emitRow(VsfOut& out, NobsRow& row, int32_t label, double n) {
 [[nodiscard]] int32_t vsfpSecondaryNobs(VsfContext* ctx, VsfModel* m, HostDataSet* data,
                                         int32_t sourceWidth) {
   const bool freq = ctx->stmt.proc.freqGiven != 0;
-  int32_t labelWidth = widest({501, 502});
+  int32_t labelWidth =
+      widest({VsfMsg::NobsNumberObservationsRead, VsfMsg::NobsNumberObservationsUsed});
   if (freq)
-    labelWidth = std::max(labelWidth, widest({503, 504}));
+    labelWidth = std::max(labelWidth,
+                          widest({VsfMsg::NobsSumFrequenciesRead, VsfMsg::NobsSumFrequenciesUsed}));
   const bool isTest = data == ctx->stmt.proc.testData;
   // Frequency rows when this data set has the FREQ variable, whatever DATA= has.
   const bool ownFreq = (isTest ? ctx->testNames : ctx->valNames).freqFound != 0;
@@ -133,15 +144,16 @@ void emitRow(VsfOut& out, NobsRow& row, int32_t label, double n) {
   // The separate data sets' frequency sums: read sums are kept with the used ones.
   double* freqRead = isTest ? &m->testDataUsed : &m->valDataUsed;
   double* freqUsed = isTest ? &m->freqTest : &m->freqValidate;
-  const int32_t label = isTest ? 514 : 515;
-  const int32_t sourceMsg = isTest ? 517 : 518;
+  const VsfMsg label = isTest ? VsfMsg::NobsObservationProfileTestData
+                              : VsfMsg::NobsObservationProfileValidationData;
+  const VsfMsg sourceMsg = isTest ? VsfMsg::NobsTestData : VsfMsg::NobsValidationData;
 
   VsfOut out(ctx);
   NobsRow row;
-  RvqText* source = vsfMsg(sourceMsg);
-  out.create("NObs", vsfMsg(label), {rvqTextHandle(RvqAttrId::Description, vsfMsg(sourceMsg))});
+  RvqText* source = msgText(sourceMsg);
+  out.create("NObs", msgText(label), {rvqTextHandle(RvqAttrId::Description, msgText(sourceMsg))});
   vsfCall(out.table, RvqMethod::SetDynamic,
-          {vsfaDyn("tableTitle"), rvqTextHandle(RvqAttrId::Value, vsfMsg(label))});
+          {vsfaDyn("tableTitle"), rvqTextHandle(RvqAttrId::Value, msgText(label))});
   out.column({rvqColumnType(RvqColumnType::Text), vsfaName("DataSource"), vsfaDyn("SourceWidth"),
               rvqInt(RvqAttrId::Value, sourceWidth), vsfaBound(&source)});
   labelColumns(out, row, labelWidth);
@@ -151,11 +163,11 @@ void emitRow(VsfOut& out, NobsRow& row, int32_t label, double n) {
   out.numberColumn("SumFreqsUsed", freqUsed);
   out.endColumns();
   out.bind("Stat.VARSIFTER.NObs");
-  emitRow(out, row, 501, *read);
-  emitRow(out, row, 502, *used);
+  emitRow(out, row, VsfMsg::NobsNumberObservationsRead, *read);
+  emitRow(out, row, VsfMsg::NobsNumberObservationsUsed, *used);
   if (ownFreq) {
-    emitRow(out, row, 503, *freqRead);
-    emitRow(out, row, 504, *freqUsed);
+    emitRow(out, row, VsfMsg::NobsSumFrequenciesRead, *freqRead);
+    emitRow(out, row, VsfMsg::NobsSumFrequenciesUsed, *freqUsed);
   }
   out.endRows();
   out.publish();
@@ -171,9 +183,11 @@ int32_t vsfpNobs(VsfContext* ctx, VsfModel* model) {
   RvqObject* group = nullptr;
   int32_t sourceWidth = 0;
   if (val != nullptr || test != nullptr) {
-    group = vsfOpenGroup(ctx, "ObsProfiles",
-                         {vsfaLabel(vsfMsg(793)), rvqFlag(RvqAttrId::GroupKind, 0)});
-    sourceWidth = widest({516, 517, 518});
+    group = vsfOpenGroup(
+        ctx, "ObsProfiles",
+        {vsfaLabel(msgText(VsfMsg::ObservationProfiles)), rvqFlag(RvqAttrId::GroupKind, 0)});
+    sourceWidth =
+        widest({VsfMsg::NobsAnalysisData, VsfMsg::NobsTestData, VsfMsg::NobsValidationData});
   }
   int32_t rc = vsfpNobsInput(ctx, model, sourceWidth);
   if (rc == 0 && val != nullptr)

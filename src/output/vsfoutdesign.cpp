@@ -15,6 +15,7 @@
 #include "output/vsfprinters.h"
 #include "output/vsfselrow.h"
 #include "support/hoststubs.h"
+#include "support/messages.h"
 #include "support/nomemory.h"
 
 #include <algorithm>
@@ -54,7 +55,7 @@ struct VsfDesignOutput {
 
 namespace {
 
-enum : int32_t { kPrefixTooLong = 9151, kNamesFailed = -100 };
+enum : int32_t { kNamesFailed = -100 };
 
 VsfDesignOutput* designState(VsfContext* ctx) {
   VsfDesignOutput*& st = ctx->results.designOutput;
@@ -167,7 +168,7 @@ std::vector<int32_t> inputVariables(const VsfContext* ctx) {
 
 // The names of the n design columns: by the prefix (PREFIX, or BY variables, where a column
 // holds different parameters in different groups) or after the parameters. Empty after
-// message 9151 when prefix and number would exceed 32 characters.
+// a message when prefix and number would exceed 32 characters.
 std::vector<std::string> designNames(VsfContext* ctx, int32_t n, std::set<std::string>* taken) {
   const VsfProcSettings& p = ctx->stmt.proc;
   const VsfDesignOutput* st = ctx->results.designOutput;
@@ -175,7 +176,7 @@ std::vector<std::string> designNames(VsfContext* ctx, int32_t n, std::set<std::s
   const std::string prefix = prefixText(ctx);
   std::vector<std::string> names;
   if (prefixed && n > 0 && prefix.size() + std::to_string(n).size() > 32) {
-    xpmlog(848, kPrefixTooLong,
+    vsfLog(VsfMsg::OutdesignPrefixTooLong,
            {HostMsgArg(prefix.data(), static_cast<int32_t>(prefix.size())), n});
     vsfRaiseRC(ctx, 1012);
     return names;

@@ -15,6 +15,7 @@
 #include "output/vsfresults.h"
 #include "output/vsfselrow.h"
 #include "support/hoststubs.h"
+#include "support/messages.h"
 #include "support/nomemory.h"
 #include "support/notbuilt.h"
 #include "support/poolalloc.h"
@@ -328,19 +329,19 @@ struct RoleDraw {
   return vsfAppendRow(out);
 }
 
-// The notes on rows left unpredicted: a CLASS level the fit did not see (848/193), per
-// effect a level combination it did not see (848/194), and an effect of the design that
-// could not be formed.
+// The notes on rows left unpredicted: a CLASS level the fit did not see
+// (VsfMsg::OutputClassLevelsNotInFit), per effect a level combination it did not see
+// (VsfMsg::OutputEffectLevelsNotInFit), and an effect of the design that could not be formed.
 void noteUnseen(HostDataSet* out, const LevDesign* d, VsfSelectedModel& sm) {
   char name[300];
   const int32_t nameLength = std::max(xdsname(out, name, static_cast<int32_t>(sizeof name)), 0);
   if (sm.unseenLevel)
-    xpmlog(848, 193, {HostMsgArg(name, nameLength)});
+    vsfLog(VsfMsg::OutputClassLevelsNotInFit, {HostMsgArg(name, nameLength)});
   vsfNoteUnformedRows(sm.unformedRows, out);
   for (int32_t lev : sm.designEffects)
     if (sm.unseenCombinations[static_cast<size_t>(lev)] > 0) {
       const char* effect = d->effects[lev].name != nullptr ? d->effects[lev].name : "";
-      xpmlog(848, 194,
+      vsfLog(VsfMsg::OutputEffectLevelsNotInFit,
              {HostMsgArg(name, nameLength),
               HostMsgArg(effect, static_cast<int32_t>(std::strlen(effect)))});
       sm.unseenCombinations[static_cast<size_t>(lev)] = 0;

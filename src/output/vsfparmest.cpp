@@ -9,6 +9,7 @@
 #include "output/vsfparmcolumns.h"
 #include "output/vsfprint.h"
 #include "output/vsfprinters.h"
+#include "support/messages.h"
 #include "support/nomemory.h"
 #include "support/poolalloc.h"
 
@@ -53,7 +54,7 @@ struct ParmEstTable {
 
   // Creates the table and its columns, each bound to its row value.
   [[nodiscard]] int32_t defineColumns() {
-    out->create("ParameterEstimates", vsfMsg(560));
+    out->create("ParameterEstimates", msgText(VsfMsg::ParameterEstimates));
     out->charColumn("Effect", cols.effect, cols.We);
     if (cols.classColumns(*out) != 0)
       return kVsfNoMemory; // after the object was made: the caller ends the run on -2
@@ -207,7 +208,7 @@ int32_t vsfpCVDetails(VsfContext* ctx, VsfModel* m, QkPool* pool) {
   char* indexText = nullptr;
   const int32_t indexWidth = iv != nullptr ? std::max(iv->levelWidth, 1) : 0;
   VsfOut out(ctx);
-  out.create("CVDetails", vsfMsg(790));
+  out.create("CVDetails", msgText(VsfMsg::CrossValidationDetails));
   out.column({rvqColumnType(RvqColumnType::Int), vsfaName("Index"), vsfaBound(&index)});
   out.charColumn("Fold", fold, foldWidth);
   if (iv != nullptr && iv->var != nullptr) {

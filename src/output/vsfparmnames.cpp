@@ -4,6 +4,7 @@
 #include "output/vsfoutdesign.h"
 #include "output/vsfprint.h"
 #include "output/vsfresults.h"
+#include "support/messages.h"
 #include "support/nomemory.h"
 #include "support/poolalloc.h"
 
@@ -30,7 +31,7 @@ int32_t vsfpParameterNames(VsfContext* ctx, VsfModel* m) {
     return kVsfNoMemory;
   double byNumber = static_cast<double>(ctx->byCount);
   VsfOut out(ctx);
-  out.create("ParameterNames", vsfMsg(880));
+  out.create("ParameterNames", msgText(VsfMsg::ParameterNames));
   out.charColumn("Name", name, nameWidth);
   out.charColumn("Parameter", text, labelWidth);
   if (ctx->byCount > 1)

@@ -7,6 +7,7 @@
 #include "output/vsfprint.h"
 #include "output/vsfresults.h"
 #include "support/hoststubs.h"
+#include "support/messages.h"
 #include "support/nomemory.h"
 
 #include <algorithm>
@@ -15,12 +16,12 @@
 
 namespace {
 
-RvqAttr msgValue(int32_t number) { return rvqTextHandle(RvqAttrId::Value, vsfMsg(number)); }
+RvqAttr msgValue(VsfMsg number) { return rvqTextHandle(RvqAttrId::Value, msgText(number)); }
 
 // One row of the Timing table: its label, its time, and whether it is a part of the run
 // (summed for the "other" row) rather than a part of another row.
 struct TimingRow {
-  int32_t labelMessage;
+  VsfMsg labelMessage;
   double seconds;
   bool inSum;
 };
@@ -29,31 +30,31 @@ std::vector<TimingRow> timingRows(const VsfContext* ctx) {
   const bool detailed = ctx->perf.allDetails != 0;
   const bool averaging = ctx->options.modelAverage != 0;
   std::vector<TimingRow> rows;
-  rows.push_back({701, ctx->setupTime, true});
-  rows.push_back({702, ctx->dataTime, true});
+  rows.push_back({VsfMsg::TimingSetupParsing, ctx->setupTime, true});
+  rows.push_back({VsfMsg::TimingReadingData, ctx->dataTime, true});
   if (ctx->levTime > 0)
-    rows.push_back({703, ctx->levTime, true});
-  rows.push_back({705, ctx->fitTime, true});
+    rows.push_back({VsfMsg::TimingLevelization, ctx->levTime, true});
+  rows.push_back({VsfMsg::TimingCandidateEvaluationSelection, ctx->fitTime, true});
   if (averaging)
-    rows.push_back({704, ctx->averageTime, true});
-  rows.push_back({706, ctx->resultsTime, true});
-  const TimingRow details[] = {{707, ctx->printTime, false},
-                               {708, ctx->graphTime, false},
-                               {709, ctx->outputTime, false},
-                               {710, ctx->scoreTime, false},
-                               {711, ctx->macroTime, false}};
+    rows.push_back({VsfMsg::TimingModelAveragingSummary, ctx->averageTime, true});
+  rows.push_back({VsfMsg::TimingResultsDisplays, ctx->resultsTime, true});
+  const TimingRow details[] = {{VsfMsg::TimingPrintingTables, ctx->printTime, false},
+                               {VsfMsg::TimingGraphs, ctx->graphTime, false},
+                               {VsfMsg::TimingOutputDataSets, ctx->outputTime, false},
+                               {VsfMsg::TimingScoring, ctx->scoreTime, false},
+                               {VsfMsg::TimingMacroVariables, ctx->macroTime, false}};
   if (detailed)
     for (const TimingRow& r : details)
       if (r.seconds > 0)
         rows.push_back(r);
-  rows.push_back({712, ctx->cleanupTime, true});
+  rows.push_back({VsfMsg::TimingCleanup, ctx->cleanupTime, true});
   double sum = 0;
   for (const TimingRow& r : rows)
     if (r.inSum)
       sum += std::max(r.seconds, 0.0);
   const double elapsed = zdattim() - ctx->runStart;
-  rows.push_back({714, std::max(elapsed - sum, 0.0), false});
-  rows.push_back({713, elapsed, false});
+  rows.push_back({VsfMsg::TimingOther, std::max(elapsed - sum, 0.0), false});
+  rows.push_back({VsfMsg::TimingTotal, elapsed, false});
   return rows;
 }
 
@@ -62,30 +63,36 @@ std::vector<TimingRow> timingRows(const VsfContext* ctx) {
 int32_t vsfpPerf(VsfContext* ctx) {
   const VsfPerfBlock& perf = ctx->perf;
   VsfOut out(ctx);
-  out.createFactoid("PerfSettings", "Stat.VARSIFTER.PerfSettings", vsfMsg(730), vsfMsg(730));
-  out.entry(731, msgValue(perf.threadsSetting ? 732 : 733));
+  out.createFactoid("PerfSettings", "Stat.VARSIFTER.PerfSettings",
+                    msgText(VsfMsg::PerformanceInformation),
+                    msgText(VsfMsg::PerformanceInformation));
+  out.entry(VsfMsg::PerfExecutionMode,
+            msgValue(perf.threadsSetting ? VsfMsg::PerfMultithreaded : VsfMsg::PerfSingleThreaded));
   if (perf.threadsSetting && !perf.threadingOn)
-    out.entry(742, msgValue(733));
+    out.entry(VsfMsg::PerfThreadingEffect, msgValue(VsfMsg::PerfSingleThreaded));
   if (perf.cpuCountSetting == perf.actualCpuCount) {
-    out.entry(734, rvqInt(RvqAttrId::Value, perf.cpuCountSetting));
+    out.entry(VsfMsg::PerfNumberThreads, rvqInt(RvqAttrId::Value, perf.cpuCountSetting));
   } else {
-    out.entry(735, rvqInt(RvqAttrId::Value, perf.cpuCountSetting));
-    out.entry(736, rvqInt(RvqAttrId::Value, perf.actualCpuCount));
+    out.entry(VsfMsg::PerfCpuCount, rvqInt(RvqAttrId::Value, perf.cpuCountSetting));
+    out.entry(VsfMsg::PerfActualProcessorCount, rvqInt(RvqAttrId::Value, perf.actualCpuCount));
   }
   // The threads the data passes ran on, and the memory reckoning when it lowered them.
   if (perf.threadsSetting)
-    out.entry(743, rvqInt(RvqAttrId::Value, perf.threadingOn ? perf.threadCount : 1));
+    out.entry(VsfMsg::PerfThreadsUsed,
+              rvqInt(RvqAttrId::Value, perf.threadingOn ? perf.threadCount : 1));
   const VsfThreadBudget& budget = ctx->threadBudget;
   if (budget.limit == VTL_MEMORY) {
     const auto megabytes = [](double bytes) {
       return rvqInt(RvqAttrId::Value, static_cast<int32_t>(std::llround(bytes / 1048576.0)));
     };
-    out.entry(744, msgValue(745));
-    out.entry(746, megabytes(budget.memory));
-    out.entry(747, megabytes(budget.fitWork));
-    out.entry(748, megabytes(budget.threadWork));
+    out.entry(VsfMsg::PerfThreadsLowered, msgValue(VsfMsg::PerfMemory));
+    out.entry(VsfMsg::PerfMemoryFigureMb, megabytes(budget.memory));
+    out.entry(VsfMsg::PerfMemoryHeldFitMb, megabytes(budget.fitWork));
+    out.entry(VsfMsg::PerfMemoryPerThreadMb, megabytes(budget.threadWork));
   }
-  out.entry(739, msgValue(ctx->options.fullXpx ? 740 : 741));
+  out.entry(
+      VsfMsg::PerfCrossProductsMatrix,
+      msgValue(ctx->options.fullXpx ? VsfMsg::PerfBuiltFull : VsfMsg::PerfBuiltIncrementally));
   out.endRows();
   out.release();
   out.finish();
@@ -106,7 +113,7 @@ int32_t vsfTimes(VsfContext* ctx) {
   double seconds = 0;
   char control = ' ';
   VsfOut out(ctx);
-  out.create("Timing", vsfMsg(700));
+  out.create("Timing", msgText(VsfMsg::TimingProcedureTaskTiming));
   out.charColumn("CodeSection", section, width);
   out.numberColumn("time", &seconds);
   out.column({rvqColumnType(RvqColumnType::Char1), vsfaName("Control"), vsfaBound(&control)});

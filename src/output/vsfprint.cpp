@@ -4,6 +4,7 @@
 
 #include "output/vsfcontext.h"
 #include "support/hoststubs.h"
+#include "support/messages.h"
 #include "support/wobmth.h"
 
 #include <algorithm>
@@ -15,15 +16,12 @@ double vsfMinusInfinity() { return -std::numeric_limits<double>::infinity(); }
 double vsfUnavailable() { return hostMissing(); }
 
 RvqText* vsfText(const char* text, int32_t length) { return rvqtxt(text, length); }
-RvqText* vsfMsg(int32_t number) { return rvqmsg(848, number); }
-RvqText* vsfMsgArgs(int32_t number, std::initializer_list<HostMsgArg> args) {
-  return rvqmsgs(848, number, args);
-}
 
-int32_t vsfMsgLength(int32_t number) {
+int32_t vsfMsgLength(VsfMsg m) {
   const char* text = nullptr;
   int32_t length = 0;
-  if (wkread(848, number, &text, &length) != 0 || text == nullptr || length < 0)
+  if (wkread(msgSet(m), static_cast<int32_t>(m), &text, &length) != 0 || text == nullptr ||
+      length < 0)
     return 0;
   return length;
 }
@@ -36,10 +34,10 @@ void vsfFill(char* field, int32_t width, const char* text, int32_t length) {
     std::memcpy(field, text, static_cast<size_t>(std::min(width, length)));
 }
 
-void vsfMsgCopy(int32_t number, char* field, int32_t width) {
+void vsfMsgCopy(VsfMsg m, char* field, int32_t width) {
   const char* text = nullptr;
   int32_t length = 0;
-  if (wkread(848, number, &text, &length) != 0)
+  if (wkread(msgSet(m), static_cast<int32_t>(m), &text, &length) != 0)
     length = 0;
   vsfFill(field, width, text, length);
 }
@@ -199,12 +197,12 @@ void VsfOut::publish(RvqText* footnote) {
     vsfCall(ctx->outputManager, RvqMethod::Publish, {rvqHandle(RvqAttrId::Receiver, bound)});
 }
 
-void VsfOut::entry(int32_t label, RvqAttr value, std::initializer_list<RvqAttr> extra) {
+void VsfOut::entry(VsfMsg label, RvqAttr value, std::initializer_list<RvqAttr> extra) {
   if (table == nullptr)
     return;
   RvqAttr a[kMaxAttrs];
   int32_t n = 0;
-  a[n++] = vsfaLabel(vsfMsg(label));
+  a[n++] = vsfaLabel(msgText(label));
   value.id = 287;
   a[n++] = value;
   n = copyAttrs(extra, a, n);

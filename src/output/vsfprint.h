@@ -4,6 +4,7 @@
 #pragma once
 
 #include "support/hostif.h"
+#include "support/messages.h"
 #include "support/wobmth.h"
 
 #include <cstdint>
@@ -17,14 +18,12 @@ double vsfPlusInfinity();
 double vsfMinusInfinity();
 double vsfUnavailable();
 
-// Text handles: a literal (NUL-terminated or counted) and numbered messages of set 848.
+// A text handle of a literal (NUL-terminated or counted); messages' texts come from msgText.
 RvqText* vsfText(const char* text, int32_t length = -1);
-RvqText* vsfMsg(int32_t number);
-RvqText* vsfMsgArgs(int32_t number, std::initializer_list<HostMsgArg> args);
-// The length of the text of message 848/number (0 when it has none).
-[[nodiscard]] int32_t vsfMsgLength(int32_t number);
-// Copies the text of message 848/number into a blank-filled field of `width` bytes.
-void vsfMsgCopy(int32_t number, char* field, int32_t width);
+// The length of a message's text (0 when it has none).
+[[nodiscard]] int32_t vsfMsgLength(VsfMsg m);
+// Copies a message's text into a blank-filled field of `width` bytes.
+void vsfMsgCopy(VsfMsg m, char* field, int32_t width);
 // Blank-fills a field of `width` bytes and copies up to `width` bytes of `text` into it.
 void vsfFill(char* field, int32_t width, const char* text, int32_t length);
 
@@ -77,7 +76,7 @@ struct VsfOut {
   void emit();                               // RvqMethod::EmitRow
   void endRows();                            // RvqMethod::EndRows
   void publish(RvqText* footnote = nullptr); // RvqMethod::Publish
-  void entry(int32_t label, RvqAttr value,
+  void entry(VsfMsg label, RvqAttr value,
              std::initializer_list<RvqAttr> extra = {}); // RvqMethod::Entry
   void release();                                        // RvqMethod::Close of a factoid
   // Adds the elapsed time since construction to the print timer, unless this printer runs

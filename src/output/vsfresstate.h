@@ -49,7 +49,7 @@ struct VsfResultsState {
   double effectsTableTime;
   double macroTime;
   double scoreTime;
-  // _VSFIND / _VSFMOD message 151 already given.
+  // _VSFIND / _VSFMOD: VsfMsg::MacroVariablesGroupsAfter already given.
   uint8_t macroLimitWarned;
   uint8_t designMacroLimitWarned;
 };

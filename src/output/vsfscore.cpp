@@ -17,6 +17,7 @@
 #include "output/vsfselrow.h"
 #include "output/vsfsync.h"
 #include "support/hoststubs.h"
+#include "support/messages.h"
 #include "support/nomemory.h"
 
 #include <algorithm>
@@ -102,8 +103,9 @@ struct LagScoring {
       if (!ev->details)
         continue;
       if (group == nullptr)
-        group = vsfOpenGroup(ctx, "LagDesigns",
-                             {vsfaLabel(vsfMsg(909)), rvqFlag(RvqAttrId::Numbered, 0)});
+        group = vsfOpenGroup(
+            ctx, "LagDesigns",
+            {vsfaLabel(msgText(VsfMsg::ConstructedLagDesigns)), rvqFlag(RvqAttrId::Numbered, 0)});
       if (ev->lag->levels)
         zlevPrintLagDesignLevels(ctx->outputManager, ev, ctx->design.design);
       else
@@ -189,7 +191,7 @@ ModelVariables modelVariables(const LevDesign* d, const VsfSelectedModel& sm) {
   const LevDesign* d = ctx->design.design;
   const ModelVariables need = modelVariables(d, sm);
   const HostVariable* failed = nullptr;
-  int32_t message = 0;
+  VsfMsg message{};
   auto fill = [&](HostVariable** slot, const HostVariable* want, bool needed, bool numeric) {
     *slot = nullptr;
     if (want == nullptr)
@@ -205,7 +207,8 @@ ModelVariables modelVariables(const LevDesign* d, const VsfSelectedModel& sm) {
     }
     if (needed && failed == nullptr) {
       failed = want;
-      message = have == nullptr ? 184 : 9140;
+      message = have == nullptr ? VsfMsg::ScoreDataLacksModelVariable
+                                : VsfMsg::VariableSelectedModelDifferent;
     }
   };
   for (int32_t j = 0; j < d->numericCount; ++j)
@@ -213,9 +216,8 @@ ModelVariables modelVariables(const LevDesign* d, const VsfSelectedModel& sm) {
   for (int32_t j = 0; j < d->classCount; ++j)
     fill(&names->classes[j], d->classes[j].var, need.classes[size_t(j)] != 0, false);
   if (failed != nullptr) {
-    xpmlog(848, message,
-           {HostMsgArg(failed->name, failed->nameLength), HostDataSetName(names->data).arg(),
-            HostDataSetName(out).arg()});
+    vsfLog(message, {HostMsgArg(failed->name, failed->nameLength),
+                     HostDataSetName(names->data).arg(), HostDataSetName(out).arg()});
     vsfRaiseRC(ctx, 4);
   }
   return failed == nullptr;
@@ -257,7 +259,7 @@ struct TextCells {
         char observation[24];
         const int32_t k = std::snprintf(observation, sizeof observation, "%lld",
                                         static_cast<long long>(next - 1));
-        xpmlog(848, 9141,
+        vsfLog(VsfMsg::ValueObservationScoreData,
                {HostMsgArg(v->name, v->nameLength), HostMsgArg(observation, k), HostMsgArg(text, n),
                 HostDataSetName(in).arg()});
       }
@@ -273,7 +275,7 @@ struct TextCells {
     char more[24];
     const int32_t k =
         std::snprintf(more, sizeof more, "%lld", static_cast<long long>(bad - kListed));
-    xpmlog(848, 9142, {HostMsgArg(more, k), HostDataSetName(in).arg()});
+    vsfLog(VsfMsg::MoreObservationsScoreData, {HostMsgArg(more, k), HostDataSetName(in).arg()});
   }
 };
 
@@ -398,44 +400,49 @@ void scoreInfo(VsfContext* ctx, int32_t index, const ScoreStats& st, bool freq, 
   const VsfScoreSpec& sc = ctx->scores[index];
   const bool resid = sc.spec.stats[OS_RESID].on != 0;
   VsfOut out(ctx);
-  out.createFactoid("ScoreInfo", "Stat.VARSIFTER.ScoreInfo", vsfMsg(800), nullptr);
+  out.createFactoid("ScoreInfo", "Stat.VARSIFTER.ScoreInfo", msgText(VsfMsg::ScoreInformation),
+                    nullptr);
   vsfCall(out.table, RvqMethod::SetDynamic,
           {vsfaDyn("titleText"),
            rvqTextHandle(RvqAttrId::Value,
-                         ctx->scoreCount == 1 ? vsfMsg(800) : vsfMsgArgs(813, {index + 1}))});
+                         ctx->scoreCount == 1
+                             ? msgText(VsfMsg::ScoreInformation)
+                             : msgText(VsfMsg::ScoreInformationScoreStatement, {index + 1}))});
   auto blank = [&]() {
     vsfCall(out.table, RvqMethod::Entry,
             {vsfaLabel(vsfText(" ")), rvqTextHandle(RvqAttrId::Value, vsfText(" "))});
   };
-  auto number = [&](int32_t label, double v) { out.entry(label, rvqDouble(RvqAttrId::Value, v)); };
-  auto sum = [&](int32_t label, double v) {
+  auto number = [&](VsfMsg label, double v) { out.entry(label, rvqDouble(RvqAttrId::Value, v)); };
+  auto sum = [&](VsfMsg label, double v) {
     out.entry(label, rvqDouble(RvqAttrId::Value, v),
               {rvqInt(RvqAttrId::FormatWidth, 11), rvqInt(RvqAttrId::FormatCode, 98)});
   };
-  out.entry(801, rvqTextHandle(RvqAttrId::Value,
-                               vsfDataSetNameText(sc.data != nullptr ? sc.data : ctx->data)));
-  out.entry(802, rvqTextHandle(RvqAttrId::Value, vsfDataSetNameText(sc.out)));
+  out.entry(VsfMsg::ScoreDataSet,
+            rvqTextHandle(RvqAttrId::Value,
+                          vsfDataSetNameText(sc.data != nullptr ? sc.data : ctx->data)));
+  out.entry(VsfMsg::ScoreOutputDataSet,
+            rvqTextHandle(RvqAttrId::Value, vsfDataSetNameText(sc.out)));
   blank();
-  number(803, st.read);
-  number(804, st.used);
+  number(VsfMsg::ScoreNumberObservationsRead, st.read);
+  number(VsfMsg::ScoreNumberObservationsUsed, st.used);
   if (resid)
-    number(807, st.usedResponse);
+    number(VsfMsg::ScoreNumberObservationsUsedResponse, st.usedResponse);
   if (freq) {
     blank();
-    number(805, st.freqRead);
-    number(806, st.freqUsed);
+    number(VsfMsg::ScoreSumFrequenciesRead, st.freqRead);
+    number(VsfMsg::ScoreSumFrequenciesUsed, st.freqUsed);
   }
   if (resid && freq) {
-    number(808, st.freqUsedResponse);
+    number(VsfMsg::ScoreSumFrequenciesUsedResponse, st.freqUsedResponse);
     blank();
-    sum(weight ? 809 : 811, st.sse);
+    sum(weight ? VsfMsg::ScoreSseFrequenciesWeightsUsed : VsfMsg::ScoreSseFrequenciesUsed, st.sse);
   } else if (resid) {
     blank();
     if (weight)
-      sum(810, st.sse);
+      sum(VsfMsg::ScoreSseWeightsUsed, st.sse);
   }
   if (resid)
-    sum(812, st.weightedSse);
+    sum(VsfMsg::ScoreWeightedSse, st.weightedSse);
   out.release();
   out.finish();
 }
@@ -443,7 +450,7 @@ void scoreInfo(VsfContext* ctx, int32_t index, const ScoreStats& st, bool freq, 
 void unseenNotes(const VsfContext* ctx, HostDataSet* data, VsfSelectedModel* sm) {
   const HostDataSetName name(data);
   if (sm->unseenLevel)
-    xpmlog(848, 191, {name.arg()});
+    vsfLog(VsfMsg::ScoredClassLevelsNotInFit, {name.arg()});
   sm->unseenLevel = false;
   vsfNoteUnformedRows(sm->unformedRows, data);
   sm->unformedRows = 0;
@@ -451,7 +458,8 @@ void unseenNotes(const VsfContext* ctx, HostDataSet* data, VsfSelectedModel* sm)
   for (int32_t lev : sm->designEffects)
     if (sm->unseenCombinations[size_t(lev)] > 0) {
       const char* effect = d->effects[lev].name != nullptr ? d->effects[lev].name : "";
-      xpmlog(848, 192, {name.arg(), HostMsgArg(effect, int32_t(std::strlen(effect)))});
+      vsfLog(VsfMsg::ScoredEffectLevelsNotInFit,
+             {name.arg(), HostMsgArg(effect, int32_t(std::strlen(effect)))});
       sm->unseenCombinations[size_t(lev)] = 0;
     }
 }
@@ -523,7 +531,8 @@ int32_t vsfScoreResults(VsfContext* ctx, VsfModel* m) {
   if (ctx->scoreCount == 0 || ctx->results.scoreOutput == nullptr)
     return 0;
   RvqObject* details =
-      vsfOpenGroup(ctx, "ScoreDetails", {vsfaLabel(vsfMsg(815)), rvqFlag(RvqAttrId::GroupKind, 0)});
+      vsfOpenGroup(ctx, "ScoreDetails",
+                   {vsfaLabel(msgText(VsfMsg::ScoreDetails)), rvqFlag(RvqAttrId::GroupKind, 0)});
   VsfSelectedModel sm;
   vsfSelectedModelOf(ctx, m, &sm);
   for (int32_t i = 0; i < ctx->scoreCount; ++i) {
@@ -538,7 +547,7 @@ int32_t vsfScoreResults(VsfContext* ctx, VsfModel* m) {
       rc = vsfScore(ctx, m, i, &sm, true, names);
     } else {
       const bool complete = findModelVariables(ctx, sm, &names, sc.out);
-      if (vsfSynchronize(ctx, &names, 186) == 0) {
+      if (vsfSynchronize(ctx, &names, VsfMsg::ScoreDataLacksByGroup) == 0) {
         DesignSwap swap;
         pointAt(ctx, &names, &swap);
         rc = vsfScore(ctx, m, i, &sm, complete, names);

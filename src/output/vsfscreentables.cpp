@@ -6,6 +6,7 @@
 #include "output/vsfmodelview.h"
 #include "output/vsfprint.h"
 #include "output/vsfresults.h"
+#include "support/messages.h"
 #include "support/nomemory.h"
 
 #include <algorithm>
@@ -22,21 +23,26 @@ int32_t vsfpScreenInfo(VsfContext* ctx) {
   if (o.screen == SCREEN_NONE)
     return 0;
   VsfOut out(ctx);
-  out.createFactoid("ScreeningInfo", "Stat.VARSIFTER.ScreeningInfo", vsfMsg(4020), vsfMsg(4020));
+  out.createFactoid("ScreeningInfo", "Stat.VARSIFTER.ScreeningInfo",
+                    msgText(VsfMsg::ScreeningInformation), msgText(VsfMsg::ScreeningInformation));
   if (o.screen != SCREEN_BASE && o.screen != SCREEN_SIS) {
-    out.entry(4021, rvqTextHandle(RvqAttrId::Value, vsfMsg(4022)));
+    out.entry(VsfMsg::ScreeningMethod,
+              rvqTextHandle(RvqAttrId::Value, msgText(VsfMsg::ScreenSafeScreening)));
   } else {
-    out.entry(4021, rvqTextHandle(RvqAttrId::Value, vsfMsg(4023)));
+    out.entry(VsfMsg::ScreeningMethod,
+              rvqTextHandle(RvqAttrId::Value, msgText(VsfMsg::ScreenSureIndependence)));
     const RvqAttr pvalue3 = rvqTextHandle(RvqAttrId::FormatName, vsfText("pvalue.3"));
     if (m->screenKeepRatio == -1)
-      out.entry(4027, rvqInt(RvqAttrId::Value, o.screen == SCREEN_SIS ? o.keepNum : m->screenKeep));
+      out.entry(VsfMsg::ScreenKeepNumber,
+                rvqInt(RvqAttrId::Value, o.screen == SCREEN_SIS ? o.keepNum : m->screenKeep));
     else
-      out.entry(4026, rvqDouble(RvqAttrId::Value, m->screenKeepRatio), {pvalue3});
+      out.entry(VsfMsg::ScreenKeepRatio, rvqDouble(RvqAttrId::Value, m->screenKeepRatio),
+                {pvalue3});
     const int32_t K = m->screenKeep;
-    out.entry(4024, rvqInt(RvqAttrId::Value, K));
+    out.entry(VsfMsg::ScreenNumberEffectsKept, rvqInt(RvqAttrId::Value, K));
     const int32_t candidates = m->effectCount - m->includeCount;
     const double kept = candidates > 0 ? static_cast<double>(K) / candidates : 0.0;
-    out.entry(4025, rvqDouble(RvqAttrId::Value, kept), {pvalue3});
+    out.entry(VsfMsg::ScreenFractionEffectsKept, rvqDouble(RvqAttrId::Value, kept), {pvalue3});
   }
   out.endRows();
   out.release();
@@ -56,7 +62,7 @@ int32_t vsfpSISInfo(VsfContext* ctx) {
   int32_t rank = 0, out1 = 0;
   double stat = 0;
   VsfOut out(ctx);
-  out.create("SISCorrelation", vsfMsg(4030));
+  out.create("SISCorrelation", msgText(VsfMsg::ScreenSisCorrelation));
   out.intColumn("Rank", &rank);
   out.charColumn("Effect", name.data(), W);
   out.numberColumn("absCorr", &stat);

@@ -10,6 +10,7 @@
 #include "output/vsfresults.h"
 #include "selection/vsfresample.h"
 #include "support/hoststubs.h"
+#include "support/messages.h"
 #include "support/nomemory.h"
 #include "support/poolalloc.h"
 
@@ -88,7 +89,8 @@ HostMacroTable* macroAnchor() {
   return xalanch(task ? task->macroWord : nullptr);
 }
 
-// Sets `stem` and `stem<n>` under the MAXMACRO rules, with message 151 once past the limit.
+// Sets `stem` and `stem<n>` under the MAXMACRO rules, with VsfMsg::MacroVariablesGroupsAfter once
+// past the limit.
 void setByMacro(VsfContext* ctx, const char* stem, int32_t byIndex, const char* value,
                 int32_t length, uint8_t* warned) {
   const int32_t maxMacro = ctx->maxMacro;
@@ -103,7 +105,7 @@ void setByMacro(VsfContext* ctx, const char* stem, int32_t byIndex, const char* 
       (void)xjsympc(anchor, name, n, 71, 0, value, length);
     } else if (byIndex == maxMacro + 1 && !*warned) {
       *warned = 1;
-      xpmlog(848, 151, {maxMacro});
+      vsfLog(VsfMsg::MacroVariablesGroupsAfter, {maxMacro});
     }
   }
   if (byIndex == 1)
@@ -240,15 +242,15 @@ int32_t vsfpModelString(VsfContext* ctx, VsfModel* m, QkPool* pool) {
   });
   if (rc != 0)
     return rc;
-  const int32_t labelLength = vsfMsgLength(590);
+  const int32_t labelLength = vsfMsgLength(VsfMsg::ClassInfoEffects);
   if (labelLength == 0)
     return kVsfNoMemory;
   char* label = static_cast<char*>(poolTake(pool, labelLength));
   if (label == nullptr)
     return kVsfNoMemory;
-  vsfMsgCopy(590, label, labelLength);
+  vsfMsgCopy(VsfMsg::ClassInfoEffects, label, labelLength);
   VsfOut out(ctx);
-  out.create("SelectedEffects", vsfMsg(780));
+  out.create("SelectedEffects", msgText(VsfMsg::SelectedEffects));
   out.charColumn("Label", label, labelLength);
   out.charColumn("Effects", list, std::max(at, 1));
   out.endColumns();
@@ -307,7 +309,7 @@ int32_t vsfMakeDesignMacroVar(VsfContext* ctx, VsfModel* m) {
         const int32_t n = plain ? std::snprintf(name, sizeof name, "_VSFMOD")
                                 : std::snprintf(name, sizeof name, "_VSFMOD%d", byIndex);
         if (plain || (ctx->maxMacro > 0 && byIndex <= ctx->maxMacro)) {
-          xpmlog(848, 232, {HostMsgArg(name, n)});
+          vsfLog(VsfMsg::MacroVariableNotCreated, {HostMsgArg(name, n)});
           vsfRaiseRC(ctx, 4);
         }
         ctx->results.macroTime += zdattim() - start;

@@ -8,17 +8,13 @@
 #include "output/vsfcontext.h"
 #include "output/vsfmodelview.h"
 #include "support/hoststubs.h"
+#include "support/messages.h"
 #include "support/nomemory.h"
 
 #include <algorithm>
 #include <cmath>
 
-namespace {
-
-constexpr int32_t kMsgRowNotWritten = 9161;        // 848: an output data set refused a row
-constexpr int32_t kMsgVariableNotDescribed = 9162; // 848: an input variable had no description
-
-} // namespace
+namespace {} // namespace
 
 void vsfSelectedModelOf(const VsfContext* ctx, const VsfModel* m, VsfSelectedModel* out) {
   *out = VsfSelectedModel{};
@@ -146,13 +142,14 @@ bool vsfRowPredictable(VsfSelectedModel* sm, const LevRegContext* dc, int32_t st
 
 void vsfNoteUnformedRows(int64_t rows, HostDataSet* data) {
   if (rows > 0)
-    xpmlog(848, 9313, {HostDataSetName(data).arg(), HostMsgArg(static_cast<long long>(rows))});
+    vsfLog(VsfMsg::ObservationsDataSetMissing,
+           {HostDataSetName(data).arg(), HostMsgArg(static_cast<long long>(rows))});
 }
 
 int32_t vsfAppendRow(HostDataSet* out) {
   if (xdsappend(out) == 0)
     return 0;
-  xpmlog(848, kMsgRowNotWritten, {HostDataSetName(out).arg()});
+  vsfLog(VsfMsg::RowNotWritten, {HostDataSetName(out).arg()});
   return kVsfReportedFailure;
 }
 
@@ -160,7 +157,7 @@ HostVariable* vsfCopiedVariable(HostDataSet* data, int32_t number) {
   HostVariable* v = nullptr;
   if (xvname(data, number, &v) == 0 && v != nullptr)
     return v;
-  xpmlog(848, kMsgVariableNotDescribed,
+  vsfLog(VsfMsg::VariableNotDescribed,
          {HostMsgArg(static_cast<long long>(number)), HostDataSetName(data).arg()});
   return nullptr;
 }

@@ -6,6 +6,7 @@
 #include "output/vsfprint.h"
 #include "output/vsfprinters.h"
 #include "support/hoststubs.h"
+#include "support/messages.h"
 #include "support/nomemory.h"
 #include "support/poolalloc.h"
 
@@ -16,36 +17,36 @@
 namespace {
 
 // The message of VSR_NO_IMPROVEMENT by STOP criterion (0 when there is none).
-[[nodiscard]] int32_t noImprovementMessage(int32_t stop, int32_t method) {
+[[nodiscard]] VsfMsg noImprovementMessage(int32_t stop, int32_t method) {
   switch (stop) {
   case VC_SL:
     if (method == VM_FORWARD || method == VM_LAR || method == VM_LAR_LS)
-      return 603;
+      return VsfMsg::SelectionStoppedBecauseNoCandidateEntry;
     if (method == VM_BACKWARD)
-      return 605;
-    return 604;
+      return VsfMsg::SelectionStoppedBecauseNoEffectModel;
+    return VsfMsg::SelectionStoppedNoCandidate;
   case VC_AIC:
-    return 606;
+    return VsfMsg::SelectionStoppedLocalMinimumAic;
   case VC_AICC:
-    return 607;
+    return VsfMsg::SelectionStoppedLocalMinimumAicc;
   case VC_SBC:
-    return 608;
+    return VsfMsg::SelectionStoppedLocalMinimumSbc;
   case VC_RSQUARE:
-    return 620;
+    return VsfMsg::SelectionStoppedLocalMaximumR;
   case VC_ADJRSQ:
-    return 609;
+    return VsfMsg::SelectionStoppedLocalMaximumAdjusted;
   case VC_CP:
-    return 610;
+    return VsfMsg::SelectionStoppedLocalMinimumC;
   case VC_BIC:
-    return 611;
+    return VsfMsg::SelectionStoppedLocalMinimumBic;
   case VC_PRESS:
-    return 612;
+    return VsfMsg::SelectionStoppedLocalMinimumPress;
   case VC_VALIDATE:
-    return 613;
+    return VsfMsg::SelectionStoppedLocalMinimumValidation;
   case VC_CV:
-    return 621;
+    return VsfMsg::SelectionStoppedLocalMinimumCross;
   default:
-    return 0;
+    return VsfMsg{};
   }
 }
 
@@ -63,72 +64,72 @@ int32_t vsfpStopReason(VsfContext* ctx, int32_t reason, int32_t steps) {
   const VsfModelOptions& o = ctx->options;
   char text[120];
   int32_t length = 0;
-  auto message = [&](int32_t number, std::initializer_list<HostMsgArg> args) {
-    length = xpmstr(text, static_cast<int32_t>(sizeof text), 848, number, args);
+  auto message = [&](VsfMsg number, std::initializer_list<HostMsgArg> args) {
+    length = msgString(text, static_cast<int32_t>(sizeof text), number, args);
     length = std::clamp<int32_t>(length, 0, static_cast<int32_t>(sizeof text));
   };
   switch (reason) {
   case VSR_STEP_LIMIT:
-    message(600, {steps});
+    message(VsfMsg::SelectionStoppedBecauseMaximum, {steps});
     break;
   case VSR_STEPS:
-    message(601, {o.steps});
+    message(VsfMsg::SelectionStoppedStepCount, {o.steps});
     break;
   case VSR_STOP_COUNT:
-    message(602, {o.stopCount});
+    message(VsfMsg::SelectionStoppedWhenModel, {o.stopCount});
     break;
   case VSR_NO_IMPROVEMENT: {
     const int32_t stop = stopCriterion(o);
-    const int32_t number = noImprovementMessage(stop, o.method);
-    if (stop == VC_SL && number == 603)
+    const VsfMsg number = noImprovementMessage(stop, o.method);
+    if (stop == VC_SL && number == VsfMsg::SelectionStoppedBecauseNoCandidateEntry)
       message(number, {o.slEntry});
-    else if (stop == VC_SL && number == 605)
+    else if (stop == VC_SL && number == VsfMsg::SelectionStoppedBecauseNoEffectModel)
       message(number, {o.slStay});
     else if (stop == VC_SL)
       message(number, {o.slEntry, o.slStay});
-    else if (number != 0)
+    else if (number != VsfMsg{})
       message(number, {});
     break;
   }
   case VSR_PERFECT_FIT:
-    message(614, {o.maxSteps});
+    message(VsfMsg::SelectionStoppedBecauseModelFits, {o.maxSteps});
     break;
   case VSR_NO_CANDIDATE:
-    message(615, {});
+    message(VsfMsg::SelectionStoppedBecauseNoCandidateLeft, {});
     break;
   case VSR_ALL_ENTERED:
-    message(616, {});
+    message(VsfMsg::SelectionStoppedBecauseAll, {});
     break;
   case VSR_DOWN_TO_INTERCEPT:
-    message(617, {});
+    message(VsfMsg::SelectionStoppedBecauseModelDown, {});
     break;
   case VSR_CYCLING:
-    message(618, {});
+    message(VsfMsg::SelectionStoppedBecauseWould, {});
     break;
   case VSR_NOTHING_TO_DROP:
-    message(619, {});
+    message(VsfMsg::SelectionStoppedBecauseNoEffectCould, {});
     break;
   case VSR_STEPWISE_SL:
-    message(604, {o.slEntry, o.slStay});
+    message(VsfMsg::SelectionStoppedNoCandidate, {o.slEntry, o.slStay});
     if (o.steps != 0)
-      xpmlog(848, 156, {o.steps, o.slEntry, o.slStay});
+      vsfLog(VsfMsg::SelectionStoppedAfterStepsStepsSlentry, {o.steps, o.slEntry, o.slStay});
     break;
   case VSR_STEPWISE_OTHER:
-    message(622, {});
+    message(VsfMsg::SelectionStoppedBecauseNoEffectChanges, {});
     if (o.steps != 0)
-      xpmlog(848, 206, {o.steps});
+      vsfLog(VsfMsg::SelectionStoppedAfterStepsSteps, {o.steps});
     break;
   case VSR_DOWN_TO_FORCED:
-    message(623, {});
+    message(VsfMsg::SelectionStoppedBecauseOnly, {});
     break;
   case VSR_L1_TARGET:
-    message(624, {});
+    message(VsfMsg::SelectionStoppedBecauseL1, {});
     break;
   case VSR_PATH_END:
-    message(625, {});
+    message(VsfMsg::SelectionStoppedEndOfPath, {});
     break;
   case VSR_PATH_END2:
-    message(626, {});
+    message(VsfMsg::SelectionStoppedEndOfPath2, {});
     break;
   default:
     break;
@@ -137,7 +138,7 @@ int32_t vsfpStopReason(VsfContext* ctx, int32_t reason, int32_t steps) {
   const int32_t width = std::max(length, 1);
   if (length == 0)
     text[0] = ' ';
-  out.create("StopReason", vsfMsg(770));
+  out.create("StopReason", msgText(VsfMsg::StopReason));
   out.charColumn("Reason", text, width);
   out.column({rvqColumnType(RvqColumnType::Int), vsfaName("Code"), vsfaBound(&code)});
   out.endColumns();
@@ -152,19 +153,29 @@ int32_t vsfpStopReason(VsfContext* ctx, int32_t reason, int32_t steps) {
 int32_t vsfpStopDetails(VsfContext* ctx, QkPool* pool, VsfModel* m, double current) {
   const VsfModelOptions& o = ctx->options;
   const int32_t stop = stopCriterion(o);
-  static const int32_t headers[12][2] = {{0, 0},     {632, 633}, {634, 635}, {636, 637},
-                                         {638, 639}, {650, 651}, {640, 641}, {644, 645},
-                                         {642, 643}, {646, 647}, {648, 649}, {652, 653}};
+  static const VsfMsg headers[12][2] = {
+      {VsfMsg{}, VsfMsg{}},
+      {VsfMsg::StopDetailsPrF, VsfMsg::StopDetailsSignificanceLevel},
+      {VsfMsg::StopDetailsAic, VsfMsg::StopDetailsCompareAic},
+      {VsfMsg::StopDetailsAicc, VsfMsg::StopDetailsCompareAicc},
+      {VsfMsg::StopDetailsSbc, VsfMsg::StopDetailsCompareSbc},
+      {VsfMsg::StopDetailsRSquare, VsfMsg::StopDetailsCompareRSquare},
+      {VsfMsg::StopDetailsAdjRSq, VsfMsg::StopDetailsCompareAdjRSq},
+      {VsfMsg::StopDetailsCP, VsfMsg::StopDetailsCompareCP},
+      {VsfMsg::StopDetailsBic, VsfMsg::StopDetailsCompareBic},
+      {VsfMsg::StopDetailsPress, VsfMsg::StopDetailsComparePress},
+      {VsfMsg::StopDetailsValidationAse, VsfMsg::StopDetailsCompareValidationAse},
+      {VsfMsg::StopDetailsCvPress, VsfMsg::StopDetailsCompareCvPress}};
   if (stop < VC_SL || stop > VC_CV)
     return kVsfNoMemory;
   VsfOut out(ctx);
-  RvqText* head1 = vsfMsg(headers[stop][0]);
-  RvqText* head2 = vsfMsg(headers[stop][1]);
+  RvqText* head1 = msgText(headers[stop][0]);
+  RvqText* head2 = msgText(headers[stop][1]);
   double criterion = 0.0, compare = current;
   char comparison = ' ';
   const char larger = vsfBigBetter(stop) ? '<' : '>';
   if (vsfGroupMethod(ctx->options.method)) {
-    out.create("StopDetails", vsfMsg(654));
+    out.create("StopDetails", msgText(VsfMsg::StopDetails));
     out.column({rvqColumnType(RvqColumnType::Double), vsfaName("Criterion"),
                 vsfaDyn("CriterionHeader"), rvqTextHandle(RvqAttrId::Value, head1),
                 vsfaBound(&criterion)});
@@ -187,7 +198,8 @@ int32_t vsfpStopDetails(VsfContext* ctx, QkPool* pool, VsfModel* m, double curre
   const char* dropName =
       m->stopDropEffect > 0 ? vsfEffectName(ctx, m->stopDropEffect, &dropLen) : "";
   width = std::max(addLen, dropLen);
-  const int32_t forWidth = std::max(vsfMsgLength(630), vsfMsgLength(631));
+  const int32_t forWidth =
+      std::max(vsfMsgLength(VsfMsg::StopDetailsEntry), vsfMsgLength(VsfMsg::StopDetailsRemoval));
   // Without a candidate there is nothing to compare: no table, and no failure either.
   if ((m->stopAddEffect <= 0 && m->stopDropEffect <= 0) || width == 0)
     return 0;
@@ -198,7 +210,7 @@ int32_t vsfpStopDetails(VsfContext* ctx, QkPool* pool, VsfModel* m, double curre
   if (effect == nullptr || candidateFor == nullptr)
     return kVsfNoMemory;
   char sig[5];
-  out.create("StopDetails", vsfMsg(654));
+  out.create("StopDetails", msgText(VsfMsg::StopDetails));
   out.charColumn("CandidateFor", candidateFor, forWidth);
   out.charColumn("Effect", effect, width);
   out.column({rvqColumnType(RvqColumnType::Double), vsfaName("Criterion"),
@@ -219,7 +231,7 @@ int32_t vsfpStopDetails(VsfContext* ctx, QkPool* pool, VsfModel* m, double curre
   };
   // One row per candidate: under SL its p-value against SLENTRY or SLSTAY, else its
   // criterion against the current model's.
-  auto candidateRow = [&](int32_t message, const char* name, int32_t nameLength, double value,
+  auto candidateRow = [&](VsfMsg message, const char* name, int32_t nameLength, double value,
                           double slBound, char slComparison, const char* slTag) {
     vsfMsgCopy(message, candidateFor, forWidth);
     vsfFill(effect, width, name, nameLength);
@@ -236,9 +248,11 @@ int32_t vsfpStopDetails(VsfContext* ctx, QkPool* pool, VsfModel* m, double curre
     out.emit();
   };
   if (m->stopAddEffect > 0)
-    candidateRow(630, addName, addLen, m->stopAddValue, o.slEntry, '>', "(SLE)");
+    candidateRow(VsfMsg::StopDetailsEntry, addName, addLen, m->stopAddValue, o.slEntry, '>',
+                 "(SLE)");
   if (m->stopDropEffect > 0)
-    candidateRow(631, dropName, dropLen, m->stopDropValue, o.slStay, '<', "(SLS)");
+    candidateRow(VsfMsg::StopDetailsRemoval, dropName, dropLen, m->stopDropValue, o.slStay, '<',
+                 "(SLS)");
   out.endRows();
   out.publish();
   out.finish();
@@ -253,14 +267,15 @@ int32_t vsfpNoteSelected(VsfContext* ctx, VsfModel* m, QkPool* pool, int32_t rea
   const int32_t k = m->stepCount - s;
   RvqText* note = nullptr;
   if (o.choose == VC_NONE_GIVEN) {
-    note = vsfMsgArgs(reason == 5 ? 662 : 660, {k});
+    note = msgText(reason == 5 ? VsfMsg::ModelStepSelectedPerfect : VsfMsg::ModelStepSelected, {k});
   } else {
-    const int32_t length = vsfMsgLength(399 + o.choose);
+    const int32_t length =
+        kMsgCriterionNames.has(o.choose - 1) ? vsfMsgLength(kMsgCriterionNames[o.choose - 1]) : 0;
     char* name = static_cast<char*>(poolTake(pool, length));
     if (length == 0 || name == nullptr)
       return kVsfNoMemory;
-    vsfMsgCopy(399 + o.choose, name, length);
-    note = vsfMsgArgs(661, {HostMsgArg(name, length), k});
+    vsfMsgCopy(kMsgCriterionNames[o.choose - 1], name, length);
+    note = msgText(VsfMsg::ModelStepSelectedWhere, {HostMsgArg(name, length), k});
   }
   vsfTextLine(ctx, 'c', note);
   return 0;

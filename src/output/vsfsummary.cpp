@@ -7,6 +7,7 @@
 #include "output/vsfmodelview.h"
 #include "output/vsfprint.h"
 #include "output/vsfprinters.h"
+#include "support/messages.h"
 #include "support/nomemory.h"
 #include "support/poolalloc.h"
 
@@ -127,7 +128,8 @@ struct SummaryTable {
 
   // Creates the table and its columns, each bound to its row value.
   [[nodiscard]] int32_t defineColumns() {
-    out->create("SelectionSummary", vsfMsg(519 + method), {rvqInt(RvqAttrId::Variant, 1)});
+    out->create("SelectionSummary", msgText(kMsgSummaryTitles[method - 1]),
+                {rvqInt(RvqAttrId::Variant, 1)});
     out->intColumn("Step", &step);
     normB = graphics && normBetaKept(o);
     if (normB)
@@ -350,10 +352,12 @@ int32_t vsfpSummary(VsfContext* ctx, VsfModel* m, QkPool* pool, const int32_t* o
   t.emitStepRows(first, &cursor, slot, startingRows);
   const int32_t method = ctx->options.method;
   out.bind("Stat.VARSIFTER.SelectionSummary",
-           {vsfaDyn("titleText"), rvqTextHandle(RvqAttrId::Value, vsfMsg(519 + method)),
+           {vsfaDyn("titleText"),
+            rvqTextHandle(RvqAttrId::Value, msgText(kMsgSummaryTitles[method - 1])),
             vsfaDyn("printFootnote"), rvqInt(RvqAttrId::Value, 0), vsfaDataRef(dataRef)});
   out.endRows();
-  out.publish(t.backward && m->aliasDropCount > 0 ? vsfMsg(628) : nullptr);
+  out.publish(t.backward && m->aliasDropCount > 0 ? msgText(VsfMsg::EffectsLinearCombinationsOther)
+                                                  : nullptr);
   out.finish();
   return 0;
 }

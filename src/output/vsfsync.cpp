@@ -5,10 +5,11 @@
 
 #include "output/vsfcontext.h"
 #include "support/hoststubs.h"
+#include "support/messages.h"
 
 #include <algorithm>
 
-int32_t vsfSynchronize(VsfContext* ctx, VsfNameRecord* names, int32_t message) {
+int32_t vsfSynchronize(VsfContext* ctx, VsfNameRecord* names, VsfMsg message) {
   if (!names->bySync)
     return 0;
   const int32_t rc = xbysync(ctx->byHandle, names->data);
@@ -19,7 +20,7 @@ int32_t vsfSynchronize(VsfContext* ctx, VsfNameRecord* names, int32_t message) {
   const int32_t length =
       std::clamp(xoinfo(names->data, 81, text, static_cast<int32_t>(sizeof text)), 0,
                  static_cast<int32_t>(sizeof text) - 1);
-  xpmlog(848, message, {HostMsgArg(text, length)});
+  vsfLog(message, {HostMsgArg(text, length)});
   vsfRaiseRC(ctx, 4);
   return rc;
 }

@@ -10,6 +10,7 @@
 //   bySync                the data set carries the BY variables of DATA= (read by group)
 //   *Found                the response, FREQ and WEIGHT variables were found
 #pragma once
+#include "support/messages.h"
 
 #include <cstdint>
 
@@ -36,6 +37,7 @@ void vsfSetNamePtrs(VsfContext* ctx, const VsfNameRecord* names, int32_t on);
 void vsfRestoreModelNamePtrs(VsfContext* ctx);
 
 // Positions the data set of `names` at the current BY group of DATA=. 0 at once when the
-// data set is not read by group. A data set without the group: message 848/`message`
-// with its name, return code raised to at least 4, and the host's non-zero answer.
-[[nodiscard]] int32_t vsfSynchronize(VsfContext* ctx, VsfNameRecord* names, int32_t message);
+// data set is not read by group. A data set without the group:
+// VsfMsg::GraphCriterionAdjustedRSquare/`message` with its name, return code raised to at least 4,
+// and the host's non-zero answer.
+[[nodiscard]] int32_t vsfSynchronize(VsfContext* ctx, VsfNameRecord* names, VsfMsg message);

@@ -2,7 +2,8 @@
 // products formed in full or on demand), the full model first for BACKWARD and the CP and
 // BIC criteria, the forced steps, and the dispatch to the classic methods and the least-angle
 // path (on centred and scaled pages), and the model-averaging road over resamples. The
-// roads and methods that arrive later end the fit with message 848/9102 and a failure code.
+// roads and methods that arrive later end the fit with VsfMsg::RoadFitNotAvailable and a failure
+// code.
 #include "selection/vsfprocess.h"
 
 #include "data/vsfdata.h"
@@ -30,6 +31,7 @@
 #include "selection/vsfresample.h"
 #include "selection/vsfscreen.h"
 #include "support/hoststubs.h"
+#include "support/messages.h"
 #include "support/notbuilt.h"
 #include "support/vsfoptions.h"
 
@@ -43,7 +45,7 @@ namespace {
 using packed::diag;
 using packed::tri;
 
-// An adaptive weight that could not be formed (message 848/9104).
+// An adaptive weight that could not be formed (VsfMsg::AdaptiveWeightCouldNot).
 constexpr int32_t kAdaptiveFailed = -300;
 
 [[nodiscard]] bool asks(const VsfModelOptions* o, int32_t code) {
@@ -401,7 +403,7 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
     rc = o->adaptiveInest ? vsfInEstAdaptiveWeights(m) : vsfLSAdaptiveWeights(m);
     if (rc > 0) {
       // A weight that cannot be formed would leave its column unweighted.
-      xpmlog(848, 9104, {HostMsgArg(static_cast<int64_t>(rc))});
+      vsfLog(VsfMsg::AdaptiveWeightCouldNot, {HostMsgArg(static_cast<int64_t>(rc))});
       rc = kAdaptiveFailed;
     }
     if (rc != 0)

@@ -15,6 +15,7 @@
 #include "numerics/packedtri.h"
 #include "selection/vsfstoprules.h"
 #include "support/hoststubs.h"
+#include "support/messages.h"
 #include "support/qksv.h"
 #include "support/testhooks.h"
 #include "support/vsfoptions.h"
@@ -29,7 +30,8 @@ using packed::at;
 using packed::sym;
 using packed::tri;
 
-// The solver failed (message 848/9230) or could not be loaded (848/9001).
+// The solver failed (VsfMsg::OptimisationSolverFailedStatus) or could not be loaded
+// (VsfMsg::HostExtensionProcedureNeeds).
 constexpr int32_t kSolverFailed = -310;
 constexpr int32_t kSolverMissing = -311;
 // The largest X'X triangle kept for the callbacks, in bytes.
@@ -190,27 +192,27 @@ struct SolverSession {
   [[nodiscard]] int32_t open() {
     ext = reinterpret_cast<QkSvExtension*>(qkLoadByName(Exported_QKHandle, "qksv"));
     if (ext == nullptr) {
-      xpmlog(848, 9001, {});
+      vsfLog(VsfMsg::HostExtensionProcedureNeeds, {});
       return kSolverMissing;
     }
     m->solverExtension = ext;
     alignas(8) unsigned char parameters[128] = {};
     solver = ext->create(ext, parameters, Exported_QKHandle->journal);
     if (solver == nullptr) {
-      xpmlog(848, 9001, {});
+      vsfLog(VsfMsg::HostExtensionProcedureNeeds, {});
       return kSolverMissing;
     }
     return vsfSolverGram(m);
   }
 };
 
-// A solver operation's non-zero status ends the fit with message 848/9230.
+// A solver operation's non-zero status ends the fit with VsfMsg::OptimisationSolverFailedStatus.
 [[nodiscard]] int32_t failed(int32_t status) {
   if (status == 0)
     return 0;
   if (status < 0)
     return status; // a failing data pass inside a callback: its own code
-  xpmlog(848, 9230, {HostMsgArg(static_cast<int64_t>(status))});
+  vsfLog(VsfMsg::OptimisationSolverFailedStatus, {HostMsgArg(static_cast<int64_t>(status))});
   return kSolverFailed;
 }
 

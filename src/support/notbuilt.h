@@ -4,15 +4,17 @@
 #pragma once
 
 #include "support/hoststubs.h"
+#include "support/messages.h"
 
 #include <cstdint>
 
 // The code returned by a road this build does not run.
 inline constexpr int32_t kVsfNotBuilt = -99;
 
-// Logs 848/9102 naming `what` (a road the user asked for) and returns kVsfNotBuilt.
+// Logs VsfMsg::RoadFitNotAvailable naming `what` (a road the user asked for) and returns
+// kVsfNotBuilt.
 [[nodiscard]] inline int32_t vsfNotBuilt(const char* what) {
-  xpmlog(848, 9102, {HostMsgArg(what)});
+  vsfLog(VsfMsg::RoadFitNotAvailable, {HostMsgArg(what)});
   return kVsfNotBuilt;
 }
 

@@ -433,15 +433,15 @@ TEST(HeldOutSynchronize, ADataSetWithoutTheBYGroupIsReportedAndSkipped) {
   names.data = other;
   // Not read by group: nothing to do.
   f.messages();
-  EXPECT_EQ(vsfSynchronize(c.ctx.get(), &names, 178), 0);
+  EXPECT_EQ(vsfSynchronize(c.ctx.get(), &names, VsfMsg::TestdataLacksByGroup), 0);
   EXPECT_TRUE(f.messages().empty());
   names.bySync = 1;
-  EXPECT_NE(vsfSynchronize(c.ctx.get(), &names, 178), 0);
+  EXPECT_NE(vsfSynchronize(c.ctx.get(), &names, VsfMsg::TestdataLacksByGroup), 0);
   EXPECT_EQ(f.messages(), (std::vector<int>{848178}));
   EXPECT_EQ(c.ctx->returnCode, 4);
   // The next group (k=2) is there: its two rows are read.
   ASSERT_EQ(xbynext(by), 1);
-  EXPECT_EQ(vsfSynchronize(c.ctx.get(), &names, 177), 0);
+  EXPECT_EQ(vsfSynchronize(c.ctx.get(), &names, VsfMsg::ValdataLacksByGroup), 0);
   int rows = 0;
   while (xobsnext(other) == 1)
     ++rows;

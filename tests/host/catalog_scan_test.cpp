@@ -18,6 +18,7 @@
 #include <regex>
 #include <set>
 #include <sstream>
+#include <tuple>
 
 namespace {
 
@@ -940,64 +941,123 @@ struct CatalogueDir {
   ~CatalogueDir() { qrxhost::setMessageDir(""); }
 };
 
-// The range of numbers "from, from + 1, ..., to".
-std::set<int> span(int from, int to) {
-  std::set<int> out;
-  for (int n = from; n <= to; ++n)
-    out.insert(n);
+} // namespace
+
+namespace {
+
+// The module's messages are enumerators of src/support/messages.h, one enumeration per
+// catalogue set. The header is read as text: each enumeration's set from its msgSet(), each
+// enumerator and each run of texts chosen by a code, every one of which must have its text.
+struct NamedMessages {
+  std::map<std::string, int> setOf;                            // enumeration -> catalogue set
+  std::map<std::string, std::map<std::string, int>> values;    // enumeration -> name -> number
+  std::vector<std::tuple<std::string, std::string, int>> runs; // enumeration, first, count
+};
+
+std::string wordAt(const std::string& s, size_t& i) {
+  while (i < s.size() && !identChar(s[i]))
+    ++i;
+  size_t start = i;
+  while (i < s.size() && identChar(s[i]))
+    ++i;
+  return s.substr(start, i - start);
+}
+
+NamedMessages readNamedMessages(const std::string& code) {
+  NamedMessages out;
+  for (size_t at = code.find("enum class "); at != std::string::npos;
+       at = code.find("enum class ", at + 1)) {
+    size_t i = at + 11;
+    std::string name = wordAt(code, i);
+    size_t open = code.find('{', i), close = code.find('}', open);
+    for (const std::string& item : splitArgs(code.substr(open + 1, close - open - 1))) {
+      size_t eq = item.find('=');
+      if (eq != std::string::npos)
+        out.values[name][trim(item.substr(0, eq))] = std::stoi(trim(item.substr(eq + 1)));
+    }
+  }
+  for (size_t at = code.find("msgSet("); at != std::string::npos;
+       at = code.find("msgSet(", at + 1)) {
+    size_t i = at + 7;
+    std::string name = wordAt(code, i);
+    size_t ret = code.find("return", i);
+    if (out.values.count(name) && ret != std::string::npos && ret < code.find('}', i)) {
+      size_t j = ret + 6;
+      out.setOf[name] = std::stoi(wordAt(code, j));
+    }
+  }
+  for (size_t at = code.find("MsgRun<"); at != std::string::npos;
+       at = code.find("MsgRun<", at + 1)) {
+    size_t i = at + 7;
+    std::string name = wordAt(code, i);
+    size_t brace = code.find('{', i), semi = code.find(';', i);
+    if (!out.values.count(name) || brace > semi || code.compare(i, 1, ">") != 0)
+      continue;
+    std::vector<std::string> parts =
+        splitArgs(code.substr(brace + 1, code.find('}', brace) - brace - 1));
+    if (parts.size() == 2 && parts[0].rfind(name + "::", 0) == 0)
+      out.runs.emplace_back(name, parts[0].substr(name.size() + 2), std::stoi(parts[1]));
+  }
   return out;
 }
 
 } // namespace
 
-TEST(CatalogueScan, EveryMessageTheModuleLogsHasAText) {
+TEST(CatalogueScan, EveryNamedMessageOfTheModuleHasAText) {
   CatalogueDir dir;
-  Scanner scan(readTree("src"));
-  // A levelisation worker's math-error code picks one of the messages 43-55.
-  scan.allow("src/design/zlevthr.cpp", "mathErrorMessage(w.mathError)", span(43, 55));
-  Pairs logged = scan.scan(kModuleServices);
-  for (const std::string& f : scan.failures())
-    ADD_FAILURE() << f;
-  for (const std::string& f : scan.unusedAllowances())
-    ADD_FAILURE() << "no call uses the hand-given numbers of " << f;
-  // the scan sees the ways the module logs: direct calls, wrappers, lambdas, switches, fields
-  EXPECT_GT(logged.size(), 250u);
-  for (Pair p : {Pair{848, 9001}, Pair{174, 85}, Pair{172, 14}, Pair{848, 152}})
-    EXPECT_TRUE(logged.count(p)) << p.first << "/" << p.second;
-  expectCatalogued(logged);
+  std::ifstream in(fs::path(QRX_SOURCE_DIR) / "src/support/messages.h");
+  std::stringstream text;
+  text << in.rdbuf();
+  NamedMessages named = readNamedMessages(blankComments(text.str()));
+  size_t count = 0;
+  for (const auto& [enumeration, names] : named.values) {
+    ASSERT_TRUE(named.setOf.count(enumeration)) << enumeration << " has no msgSet()";
+    const int set = named.setOf.at(enumeration);
+    std::map<int, std::string> byNumber;
+    for (const auto& [name, number] : names) {
+      EXPECT_NE(qrxhost::findMessage(set, number), nullptr)
+          << enumeration << "::" << name << " (" << set << "/" << number << ") has no text";
+      auto [it, fresh] = byNumber.emplace(number, name);
+      EXPECT_TRUE(fresh) << enumeration << "::" << name << " and " << it->second
+                         << " name the same message";
+    }
+    count += names.size();
+  }
+  EXPECT_GT(count, 700u); // the header was read
+  EXPECT_EQ(named.values.at("VsfMsg").at("OutOfMemory"), 140);
+  ASSERT_GE(named.runs.size(), 10u);
+  for (const auto& [enumeration, first, n] : named.runs) {
+    ASSERT_TRUE(named.values.at(enumeration).count(first)) << enumeration << "::" << first;
+    const int start = named.values.at(enumeration).at(first);
+    for (int k = 0; k < n; ++k)
+      EXPECT_NE(qrxhost::findMessage(named.setOf.at(enumeration), start + k), nullptr)
+          << "entry " << k << " of the run from " << enumeration << "::" << first;
+  }
 }
 
-TEST(CatalogueScan, EveryOutputTextTheModuleWritesHasAText) {
-  CatalogueDir dir;
-  Scanner scan(readTree("src"));
-  // Texts chosen by a code added to a base: the codes' ranges, from their enumerations.
-  scan.allow("src/output/vsfsummary.cpp", "519 + method", span(520, 532));    // VsfMethod 1-13
-  scan.allow("src/display/vsfdisplay.cpp", "450 + o.method", span(451, 463)); // VsfMethod 1-13
-  scan.allow("src/output/vsfstop.cpp", "399 + o.choose", span(400, 412));
-  scan.allow("src/output/vsfinfo.cpp", "419 + o.method", span(420, 432));      // VsfMethod 1-13
-  scan.allow("src/output/vsfinfo.cpp", "399 + o.select", span(400, 412));      // VsfCriterion
-  scan.allow("src/output/vsfinfo.cpp", "399 + o.stop", span(400, 413));        // 1-14 (L1)
-  scan.allow("src/output/vsfinfo.cpp", "399 + o.choose", span(400, 412));      // 1-13 (CVEX)
-  scan.allow("src/output/vsfinfo.cpp", "690 + o.cvMethod", span(691, 694));    // VsfCvMethod 1-4
-  scan.allow("src/output/vsfinfo.cpp", "440 + o.hierarchy", span(440, 442));   // 0-2
-  scan.allow("src/effects/zlevpolyprint.cpp", "955 + method", span(956, 958)); // 1-3
-  scan.allow("src/effects/zlevpolyprint.cpp", "959 + info->standardize",
-             span(960, 962));                                             // PolyStdKind 1-3
-  scan.allow("src/graphs/vsfgframe.cpp", "889 + a", span(890, 892));      // VsfStepAxis 1-3
-  scan.allow("src/graphs/vsfgraph.cpp", "1000 + axis", span(1001, 1003)); // VsfStepAxis 1-3
-  scan.allow("src/graphs/vsfgraph.cpp", "1003 + axis", span(1004, 1006)); // VsfStepAxis 1-3
-  scan.allow("src/graphs/vsfgraph.cpp", "(roles ? 1006 : 1009) + axis", span(1007, 1012));
-  scan.allow("src/graphs/vsfgframe.cpp", "419 + method", span(420, 432)); // VsfMethod 1-13
-  scan.allow("src/graphs/vsfgcoeffs.cpp", "(unpack ? 1016 : 1013) + axisIndex",
-             span(1013, 1018)); // axis index 0-2
-  scan.allow("src/graphs/vsfgcoeffs.cpp", "1019 + axisIndex", span(1019, 1021));
-  Pairs texts = scan.scan(kModuleTextServices);
-  for (const std::string& f : scan.failures())
-    ADD_FAILURE() << f;
-  for (const std::string& f : scan.unusedAllowances())
-    ADD_FAILURE() << "no call uses the hand-given numbers of " << f;
-  EXPECT_GT(texts.size(), 100u);
-  expectCatalogued(texts);
+// Only the named-message layer reaches the host's message services, and nothing turns a
+// number into a message name: so every message the module writes is one the test above
+// checked.
+TEST(CatalogueScan, TheModuleWritesMessagesOnlyThroughTheirNames) {
+  const std::set<std::string> layer = {"src/support/messages.h", "src/support/hoststubs.h",
+                                       "src/support/hoststubs.cpp", "src/output/vsfprint.cpp"};
+  const std::vector<std::string> services = {"xpmlog", "xpmlogv", "xpmstr",
+                                             "rvqmsg", "rvqmsgs", "wkread"};
+  size_t files = 0;
+  for (const Source& f : readTree("src")) {
+    ++files;
+    if (layer.count(f.path))
+      continue;
+    for (const std::string& s : services)
+      for (size_t pos = f.code.find(s + "("); pos != std::string::npos;
+           pos = f.code.find(s + "(", pos + 1))
+        if (pos == 0 || (!identChar(f.code[pos - 1]) && f.code[pos - 1] != '>'))
+          ADD_FAILURE() << f.path << " calls " << s << " with a bare message number";
+    for (const char* e : {"VsfMsg>", "EffMsg>", "LevMsg>", "OptionMsg>", "HostMsg>"})
+      if (f.code.find(std::string("static_cast<") + e) != std::string::npos)
+        ADD_FAILURE() << f.path << " makes a message name from a number";
+  }
+  EXPECT_GT(files, 100u);
 }
 
 TEST(CatalogueScan, EveryMessageTheHostLogsOfItsOwnSetsHasAText) {
