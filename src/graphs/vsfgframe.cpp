@@ -23,7 +23,7 @@ RvqAttr withId(RvqAttr a, uint16_t id) {
 
 RvqAttr listRecord(const std::vector<RvqAttr>& list) {
   RvqAttr a{};
-  a.id = 174;
+  a.id = RvqAttrId::AttrList;
   a.type = RVQ_LIST;
   a.value.counted.length = static_cast<uint16_t>(list.size());
   a.second.ptr = const_cast<RvqAttr*>(list.data());
@@ -42,7 +42,7 @@ void VsfGraphCall::templ(const char* path) { records_.push_back(vsfaTemplate(pat
 
 void VsfGraphCall::data(RvqText** refs, uint16_t count) {
   RvqAttr a{};
-  a.id = 2829;
+  a.id = RvqAttrId::DataRefs;
   a.type = RVQ_DATAREFS;
   a.value.counted.length = count;
   a.second.ptr = refs;
@@ -51,7 +51,7 @@ void VsfGraphCall::data(RvqText** refs, uint16_t count) {
 
 void VsfGraphCall::view(RvqObject* view) {
   RvqAttr a{};
-  a.id = 307;
+  a.id = RvqAttrId::View;
   a.type = RVQ_BOUND;
   a.value.ptr = view;
   records_.push_back(a);
@@ -64,10 +64,10 @@ void VsfGraphCall::text(const char* name, RvqText* value) {
 
 void VsfGraphCall::value(const char* name, RvqAttr value) {
   records_.push_back(dynName(name));
-  records_.push_back(withId(value, 287));
+  records_.push_back(withId(value, RvqAttrId::Value));
 }
 
-void VsfGraphCall::extra(RvqAttr value) { records_.push_back(withId(value, 287)); }
+void VsfGraphCall::extra(RvqAttr value) { records_.push_back(withId(value, RvqAttrId::Value)); }
 
 void VsfGraphCall::list(const VsfStepAxisList& axis) {
   records_.push_back(listRecord(axis.records));
@@ -75,7 +75,7 @@ void VsfGraphCall::list(const VsfStepAxisList& axis) {
 
 void VsfGraphCall::nested(const char* name, RvqAttr value) {
   nested_.push_back(dynName(name));
-  nested_.push_back(withId(value, 287));
+  nested_.push_back(withId(value, RvqAttrId::Value));
 }
 
 void VsfGraphCall::nestedList() { records_.push_back(listRecord(nested_)); }
@@ -113,7 +113,7 @@ VsfStepAxisList vsfgStepAxisList(const VsfContext* ctx, int32_t axis, int32_t ch
   VsfStepAxisList out;
   auto pair = [&](const char* name, RvqAttr value) {
     out.records.push_back(vsfaDyn(name));
-    out.records.push_back(withId(value, 287));
+    out.records.push_back(withId(value, RvqAttrId::Value));
   };
   const int32_t a = axis >= VSA_STEP && axis <= VSA_NORMBETA ? axis : VSA_STEP;
   pair("_STEPAXIS", rvqTextHandle(RvqAttrId::Value, vsfText(kAxisNames[a])));

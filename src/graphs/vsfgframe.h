@@ -39,9 +39,10 @@ public:
   void data(RvqText** refs, uint16_t count);   // 2829, the array outlives the call
   void view(RvqObject* view);                  // 307
   void text(const char* name, RvqText* value); // a dynamic variable with a text value
-  void value(const char* name, RvqAttr value); // a dynamic variable; value's id becomes 287
-  void extra(RvqAttr value);                   // one more value record of the last variable
-  void list(const VsfStepAxisList& axis);      // 174, the list outlives the call
+  void value(const char* name,
+             RvqAttr value);              // a dynamic variable; value's id becomes RvqAttrId::Value
+  void extra(RvqAttr value);              // one more value record of the last variable
+  void list(const VsfStepAxisList& axis); // 174, the list outlives the call
   // Dynamic variables gathered into a nested list, added as one 174 record by nestedList.
   void nested(const char* name, RvqAttr value);
   void nestedList();

@@ -100,7 +100,7 @@ VsfStepAxisList tuningAxis(const VsfModel* m, bool byTrial, int32_t chosenRow) {
   VsfStepAxisList list;
   auto pair = [&](const char* name, RvqAttr value) {
     list.records.push_back(vsfaDyn(name));
-    value.id = 287;
+    value.id = RvqAttrId::Value;
     list.records.push_back(value);
   };
   pair("_STEPAXIS", rvqTextHandle(RvqAttrId::Value, vsfText(byTrial ? "STEP" : "LogL2")));

@@ -203,7 +203,7 @@ void VsfOut::entry(VsfMsg label, RvqAttr value, std::initializer_list<RvqAttr> e
   RvqAttr a[kMaxAttrs];
   int32_t n = 0;
   a[n++] = vsfaLabel(msgText(label));
-  value.id = 287;
+  value.id = RvqAttrId::Value;
   a[n++] = value;
   n = copyAttrs(extra, a, n);
   vsfCallArray(table, RvqMethod::Entry, a, n);
