@@ -9,6 +9,7 @@
 #include "host/data/readvec.h"
 #include "host/ext/qkmemfig.h"
 #include "host/hostlog.h"
+#include "host/hostmessages.h"
 #include "host/kernel.h"
 #include "host/output/rvqoutput.h"
 #include "host/progress.h"
@@ -98,7 +99,6 @@ struct HostDataSet {
 namespace qrxhost {
 namespace {
 
-constexpr int kSet = 610;
 constexpr uint32_t kLiveInput = 0x44534E49u;  // marks an open input data set
 constexpr uint32_t kLiveOutput = 0x44534F55u; // marks an open output data set
 constexpr int kFailCode = 1012;
@@ -121,9 +121,24 @@ std::vector<PendingOutput> gPending;
 // ("OUT= of the OUTPUT statement at line 3"), for refusing a second output of the same file.
 std::map<std::string, std::string> gClaims;
 
-void fail(int number, std::initializer_list<HostMsgArg> args) {
-  logMessage(kSet, number, args.begin(), static_cast<int>(args.size()));
+// Logs a message of the data-set services.
+void report(DataMsg number, std::initializer_list<HostMsgArg> args) {
+  logMessage(kDataMsgSet, static_cast<int>(number), args.begin(), static_cast<int>(args.size()));
+}
+
+// Logs an error and raises the step's return code.
+void fail(DataMsg number, std::initializer_list<HostMsgArg> args) {
+  report(number, args);
   raiseStepReturnCode(kFailCode);
+}
+
+// A data set name that does not resolve: an unassigned library ("library:NAME"), else a
+// name that is not valid.
+void failName(const std::string& error, const std::string& written) {
+  if (error.rfind("library:", 0) == 0)
+    fail(DataMsg::LibraryNotAssigned, {error.c_str() + 8});
+  else
+    fail(DataMsg::BadDataSetName, {written.c_str()});
 }
 
 // The file for a member in a directory: an exact match, else one that differs in case.
@@ -185,7 +200,7 @@ bool releasedRead(HostDataSet* ds, int64_t obs) {
   if (obs >= ds->released.load(std::memory_order_acquire))
     return true;
   if (!ds->releasedReadLogged.exchange(true))
-    fail(14, {static_cast<long long>(obs + 1), ds->display.c_str()});
+    fail(DataMsg::ReleasedObservationRead, {static_cast<long long>(obs + 1), ds->display.c_str()});
   return false;
 }
 
@@ -194,7 +209,7 @@ bool releasedRead(HostDataSet* ds, int64_t obs) {
 void reportChange(HostDataSet* ds) {
   if (!ds->changeLogged) {
     ds->changeLogged = true;
-    fail(2, {ds->path.c_str(), "the file changed while it was being read"});
+    fail(DataMsg::FileUnreadable, {ds->path.c_str(), "the file changed while it was being read"});
   }
 }
 bool reachObs(HostDataSet* ds, int64_t obs) {
@@ -340,18 +355,16 @@ HostDataSet* dsOpen(const char* name, int32_t length) {
   std::string written = name && length > 0 ? std::string(name, static_cast<size_t>(length)) : "";
   std::string path, display, error;
   if (!resolveDataSet(written, false, &path, &display, &error)) {
-    fail(error.rfind("library:", 0) == 0 ? 4 : 8,
-         {error.rfind("library:", 0) == 0 ? HostMsgArg(error.c_str() + 8)
-                                          : HostMsgArg(written.c_str())});
+    failName(error, written);
     return nullptr;
   }
   std::error_code ec;
   if (fs::is_directory(path, ec)) {
-    fail(2, {path.c_str(), "it is a directory, not a file"});
+    fail(DataMsg::FileUnreadable, {path.c_str(), "it is a directory, not a file"});
     return nullptr;
   }
   if (!fs::is_regular_file(path, ec)) {
-    fail(1, {display.c_str(), path.c_str()});
+    fail(DataMsg::DataSetNotFound, {display.c_str(), path.c_str()});
     return nullptr;
   }
   std::string key = fs::weakly_canonical(path, ec).string();
@@ -367,9 +380,9 @@ HostDataSet* dsOpen(const char* name, int32_t length) {
     CsvError err;
     if (!readInput(path, display, parsed.get(), &err)) {
       if (err.line > 0)
-        fail(3, {path.c_str(), err.line, err.text.c_str()});
+        fail(DataMsg::FileLineError, {path.c_str(), err.line, err.text.c_str()});
       else
-        fail(2, {path.c_str(), err.text.c_str()});
+        fail(DataMsg::FileUnreadable, {path.c_str(), err.text.c_str()});
       return nullptr;
     }
     table = parsed;
@@ -403,8 +416,8 @@ std::vector<OptionVariable> optionVariables(const HostDataSet* ds) {
 
 // Logs why a data set's options do not fit it and raises the step's return code.
 void reportMisfit(const HostDataSet* ds, const OptionMisfit& m) {
-  fail(18, {m.at.line, m.at.column, m.at.text.c_str(), m.option.c_str(), m.why.c_str(),
-            ds->display.c_str()});
+  fail(DataMsg::BadDataSetOption, {m.at.line, m.at.column, m.at.text.c_str(), m.option.c_str(),
+                                   m.why.c_str(), ds->display.c_str()});
 }
 
 // The observations of an input that its options choose (0-based): those satisfying WHERE=,
@@ -610,7 +623,7 @@ int32_t bySet(HostDataSet* data, const int32_t* numbers, const uint8_t* descendi
     if (n < 1 || n > static_cast<int32_t>(ds->vars.size()))
       return -1;
     if (std::find(vars.begin(), vars.end(), n - 1) != vars.end()) {
-      fail(11, {ds->names[static_cast<size_t>(n - 1)].c_str()});
+      fail(DataMsg::DuplicateByVariable, {ds->names[static_cast<size_t>(n - 1)].c_str()});
       return -2;
     }
     vars.push_back(n - 1);
@@ -625,8 +638,9 @@ int32_t bySet(HostDataSet* data, const int32_t* numbers, const uint8_t* descendi
       list.append(k ? " " : "")
           .append(desc[k] ? "DESCENDING " : "")
           .append(ds->names[static_cast<size_t>(vars[k])]);
-    fail(6, {ds->display.c_str(), list.c_str(), ds->table->lines[static_cast<size_t>(i - 1)],
-             ds->table->lines[static_cast<size_t>(i)]});
+    fail(DataMsg::NotSortedByGroups,
+         {ds->display.c_str(), list.c_str(), ds->table->lines[static_cast<size_t>(i - 1)],
+          ds->table->lines[static_cast<size_t>(i)]});
     ds->by.vars.clear();
     ds->by.descending.clear();
     computeGroups(ds);
@@ -771,9 +785,7 @@ HostDataSet* dsCreate(const char* name, int32_t length) {
   std::string written = name && length > 0 ? std::string(name, static_cast<size_t>(length)) : "";
   std::string path, display, error;
   if (!resolveDataSet(written, true, &path, &display, &error)) {
-    fail(error.rfind("library:", 0) == 0 ? 4 : 8,
-         {error.rfind("library:", 0) == 0 ? HostMsgArg(error.c_str() + 8)
-                                          : HostMsgArg(written.c_str())});
+    failName(error, written);
     return nullptr;
   }
   auto* ds = new HostDataSet;
@@ -796,7 +808,7 @@ int32_t dsDefvar(HostDataSet* out, const char* name, int32_t length, int32_t typ
   while (!n.empty() && n.back() == ' ')
     n.pop_back();
   if (ds->positions.count(asciiUpper(n)) != 0) {
-    fail(10, {n.c_str(), ds->display.c_str()});
+    fail(DataMsg::DuplicateOutputVariable, {n.c_str(), ds->display.c_str()});
     return -2;
   }
   describe(ds, n, type == 1, type == 1 ? 8 : std::max(1, varLength));
@@ -937,7 +949,7 @@ void dsVputt(HostDataSet* out) {
       fs::remove(p.tmp, ec);
       gPending.pop_back();
     }
-    fail(7, {ds->display.c_str(), ds->path.c_str(), why.c_str()});
+    fail(DataMsg::OutputWriteFailed, {ds->display.c_str(), ds->path.c_str(), why.c_str()});
   }
   dsClose(ds);
 }
@@ -1244,7 +1256,7 @@ bool claimOutputFile(const std::string& path, const OutputMaker& by) {
       return true;
     first = it->second;
   }
-  fail(17, {path.c_str(), first.c_str(), maker.c_str()});
+  fail(DataMsg::FileClaimedTwice, {path.c_str(), first.c_str(), maker.c_str()});
   return false;
 }
 
@@ -1305,15 +1317,13 @@ void describeLookedUpVariable(HostDataSet* data, int32_t number) {
   int64_t obs = 0;
   std::string text;
   if (hasNoValues(ds, number)) {
-    HostMsgArg args[2] = {HostMsgArg(name.c_str()), HostMsgArg(ds->display.c_str())};
-    logMessage(kSet, 15, args, 2);
+    report(DataMsg::VariableAllMissing, {name.c_str(), ds->display.c_str()});
   } else if (firstTextAmongNumbers(*ds->table, k, &obs, &text)) {
     const int64_t line = obs < static_cast<int64_t>(ds->table->lines.size())
                              ? ds->table->lines[static_cast<size_t>(obs)]
                              : obs + 2;
-    HostMsgArg args[4] = {HostMsgArg(name.c_str()), HostMsgArg(ds->display.c_str()),
-                          HostMsgArg(static_cast<int>(line)), HostMsgArg(text.c_str())};
-    logMessage(kSet, 16, args, 4);
+    report(DataMsg::TextAmongNumbers,
+           {name.c_str(), ds->display.c_str(), static_cast<int>(line), text.c_str()});
   }
 }
 
@@ -1364,10 +1374,6 @@ bool commitOutput(const PendingOutput& p, std::string* why) {
   return true;
 }
 
-void logOutput(int number, std::initializer_list<HostMsgArg> args) {
-  logMessage(kSet, number, args.begin(), static_cast<int>(args.size()));
-}
-
 } // namespace
 
 void commitStepOutputs(bool stepSucceeded) {
@@ -1388,11 +1394,11 @@ void commitStepOutputs(bool stepSucceeded) {
     } else if (!stepSucceeded) {
       fs::remove(p.tmp, ec);
       bool existed = fs::exists(p.path, ec);
-      logOutput(existed ? 12 : 13, {p.display.c_str()});
+      report(existed ? DataMsg::OutputKept : DataMsg::OutputSkipped, {p.display.c_str()});
     } else if (!commitOutput(p, &why)) {
-      fail(7, {p.display.c_str(), p.path.c_str(), why.c_str()});
+      fail(DataMsg::OutputWriteFailed, {p.display.c_str(), p.path.c_str(), why.c_str()});
     } else {
-      logOutput(9, {p.display.c_str(), static_cast<long long>(p.rows), p.vars});
+      report(DataMsg::DataSetSize, {p.display.c_str(), static_cast<long long>(p.rows), p.vars});
     }
   }
 }

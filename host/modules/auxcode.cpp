@@ -431,13 +431,13 @@ Refusal codeRefusal(const PostFitModel& m) {
     const PostFitEffect& e = m.effects[i];
     for (int32_t k = 0; k < e.constructedCount; ++k)
       if (!m.constructed[e.constructed[k]].reproducible)
-        return {3, e.name, m.constructed[e.constructed[k]].name};
+        return {true, AuxMsg::CodeNeedsEarlierRows, e.name, m.constructed[e.constructed[k]].name};
     if (e.comboCount < 0)
-      return {4, e.name, ""};
+      return {true, AuxMsg::CodeTooManyLevels, e.name, ""};
   }
   for (int32_t i = 0; i < m.parameterCount; ++i)
     if (isHostMissing(m.parameters[i].estimate))
-      return {7, m.parameters[i].name, ""};
+      return {true, AuxMsg::CodeMissingEstimate, m.parameters[i].name, ""};
   return {};
 }
 

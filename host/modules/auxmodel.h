@@ -3,6 +3,7 @@
 // from the selected model that the procedure hands over.
 #pragma once
 
+#include "host/hostmessages.h"
 #include "support/postfit.h"
 
 #include <string>
@@ -52,10 +53,11 @@ std::string storeGroupJson(const PostFitModel& model, const HandedStatistics& ha
 std::string storeDocument(const std::vector<std::string>& groups, const PostFitModel& model,
                           const std::string& label);
 
-// Why the scoring code of a model cannot be written (message number of set 613 and its
-// values), or message 0 when it can.
+// Why the scoring code of a model cannot be written (the message and its values); no
+// refusal when `refused` is false.
 struct Refusal {
-  int refusalMessage = 0;
+  bool refused = false;
+  AuxMsg refusalMessage = AuxMsg::CodeNeedsEarlierRows;
   std::string first, second;
 };
 Refusal codeRefusal(const PostFitModel& model);

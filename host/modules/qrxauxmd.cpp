@@ -6,6 +6,7 @@
 #include "host/data/dataset.h"
 #include "host/data/outfile.h"
 #include "host/hostlog.h"
+#include "host/hostmessages.h"
 #include "host/modules/auxmodel.h"
 #include "host/modules/modload.h"
 #include "host/textcase.h"
@@ -22,8 +23,6 @@
 namespace qrxhost {
 namespace {
 
-constexpr int kSet = 613;
-
 struct AuxState {
   std::vector<aux::StoreRequest> stores;
   std::vector<aux::CodeRequest> codes;
@@ -38,9 +37,9 @@ struct AuxState {
 
 AuxState* stateOf(PostFitBridge* b) { return static_cast<AuxState*>(b->own); }
 
-void message(int number, const std::string& a = "", const std::string& b = "") {
+void message(AuxMsg number, const std::string& a = "", const std::string& b = "") {
   const HostMsgArg args[2] = {HostMsgArg(a.c_str()), HostMsgArg(b.c_str())};
-  logMessage(kSet, number, args, 2);
+  logMessage(kAuxMsgSet, static_cast<int>(number), args, 2);
 }
 
 // The text after "NAME=" in a saved statement (up to a blank outside quotes, ';' or '/'),
@@ -156,7 +155,8 @@ bool readRequests(AuxState* st, const TokenSave* save) {
         r.written = optionValue(text, "OUTSTORE", true);
       std::string error;
       if (r.written.empty() || !resolveDataSet(r.written, true, &r.path, &r.display, &error)) {
-        message(1, r.written, error.empty() ? "no item store is named" : nameProblem(error));
+        message(AuxMsg::StoreUnwritable, r.written,
+                error.empty() ? "no item store is named" : nameProblem(error));
         ok = false;
         continue;
       }
@@ -170,7 +170,7 @@ bool readRequests(AuxState* st, const TokenSave* save) {
       ++codeCount;
       r.line = stmt != nullptr ? stmt->line : 0;
       if (const char* option = unsupportedCodeOption(stmt)) {
-        message(11, option);
+        message(AuxMsg::CodeOptionUnsupported, option);
         ok = false;
         continue;
       }
@@ -180,7 +180,7 @@ bool readRequests(AuxState* st, const TokenSave* save) {
       else if (!r.written.empty())
         r.path = (std::filesystem::path(workDir()) / (asciiLower(r.written) + ".py")).string();
       if (r.path.empty()) {
-        message(10);
+        message(AuxMsg::CodeNoFile);
         ok = false;
         continue;
       }
@@ -199,7 +199,7 @@ bool directoryExists(const std::string& path) {
 
 // Writes the file through a temporary one beside it, so that a failed write leaves what
 // was there; false after message `number` with the system's reason.
-bool writeFile(const std::string& path, const std::string& text, int number) {
+bool writeFile(const std::string& path, const std::string& text, AuxMsg number) {
   const std::string temp = path + ".tmp";
   std::string why;
   if (!writeWholeFile(temp, text, &why) || !renameFile(temp, path, &why)) {
@@ -226,14 +226,14 @@ int32_t run(PostFitBridge* b, int32_t, void*) {
   bool ok = true;
   for (const aux::StoreRequest& r : st->stores)
     if (!directoryExists(r.path)) {
-      message(1, r.display, "its directory does not exist");
+      message(AuxMsg::StoreUnwritable, r.display, "its directory does not exist");
       ok = false;
     } else if (!claimOutputFile(r.path, {"OUT", "STORE", r.line})) {
       ok = false;
     }
   for (const aux::CodeRequest& r : st->codes)
     if (!directoryExists(r.path)) {
-      message(2, r.path, "its directory does not exist");
+      message(AuxMsg::CodeUnwritable, r.path, "its directory does not exist");
       ok = false;
     } else if (!claimOutputFile(r.path, {"FILE", "CODE", r.line})) {
       ok = false;
@@ -268,12 +268,12 @@ int32_t runModel(PostFitBridge* b) {
     return 0;
   const PostFitModel& m = *b->model;
   st->groups.push_back(aux::storeGroupJson(m, st->handed));
-  if (!st->codes.empty() && st->refusal.refusalMessage == 0) {
+  if (!st->codes.empty() && !st->refusal.refused) {
     const std::string key = aux::scoringGroupKey(m);
     st->refusal = aux::codeRefusal(m);
-    if (st->refusal.refusalMessage == 0 && !st->codeKeys.insert(key).second)
-      st->refusal = {5, key, ""};
-    if (st->refusal.refusalMessage == 0)
+    if (!st->refusal.refused && !st->codeKeys.insert(key).second)
+      st->refusal = {true, AuxMsg::CodeSameByValues, key, ""};
+    if (!st->refusal.refused)
       st->codeGroups.push_back(aux::scoringGroup(m));
   }
   return 0;
@@ -288,21 +288,21 @@ int32_t finish(PostFitBridge* b, int32_t) {
   const PostFitModel& m = *b->model;
   bool ok = !st->unreadable;
   for (const aux::StoreRequest& r : st->stores) {
-    if (!writeFile(r.path, aux::storeDocument(st->groups, m, r.label), 1))
+    if (!writeFile(r.path, aux::storeDocument(st->groups, m, r.label), AuxMsg::StoreUnwritable))
       ok = false;
     else if (st->groups.size() == 1)
-      message(8, r.display);
+      message(AuxMsg::StoreWritten, r.display);
   }
   for (const aux::CodeRequest& r : st->codes) {
-    if (st->refusal.refusalMessage != 0) {
+    if (st->refusal.refused) {
       if (!st->refusalLogged)
         message(st->refusal.refusalMessage, st->refusal.first, st->refusal.second);
       st->refusalLogged = true;
       ok = false;
-    } else if (!writeFile(r.path, aux::scoringModule(st->codeGroups, m), 2)) {
+    } else if (!writeFile(r.path, aux::scoringModule(st->codeGroups, m), AuxMsg::CodeUnwritable)) {
       ok = false;
     } else if (st->codeGroups.size() == 1) {
-      message(9, r.path);
+      message(AuxMsg::CodeWritten, r.path);
     }
   }
   if (!ok)

@@ -76,11 +76,11 @@ struct Interp {
     logMessage(kParserMsgSet, PM_TRACE, &a, 1);
   }
 
-  [[noreturn]] void error(int msg, const TokenAt& at, std::string_view detail,
+  [[noreturn]] void error(ParserMsg msg, const TokenAt& at, std::string_view detail,
                           const std::string& detail2 = std::string()) {
     errorAt(msg, at.line, at.column, detail, detail2);
   }
-  [[noreturn]] void errorAt(int msg, int line, int column, std::string_view detail,
+  [[noreturn]] void errorAt(ParserMsg msg, int line, int column, std::string_view detail,
                             const std::string& detail2 = std::string()) {
     HostMsgArg args[4] = {HostMsgArg(line), HostMsgArg(column),
                           HostMsgArg(detail.data(), static_cast<int32_t>(detail.size())),

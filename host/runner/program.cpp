@@ -68,7 +68,7 @@ private:
     advance();
     for (;;) {
       if (i_ >= t_.size()) {
-        problems->push_back({qline, PG_OPEN_QUOTE, ""});
+        problems->push_back({qline, RunnerMsg::OpenQuote, ""});
         return false;
       }
       if (t_[i_] == q) {
@@ -157,7 +157,8 @@ std::string keyword(const std::string& t, size_t begin, size_t end) {
   return asciiUpper(t.substr(begin, i - begin));
 }
 
-ProgramItem invalid(const Statement& st, const std::string& message, int number = 3) {
+ProgramItem invalid(const Statement& st, const std::string& message,
+                    RunnerMsg number = RunnerMsg::BadStatement) {
   ProgramItem item;
   item.messageNumber = number;
   item.kind = ProgramItem::Invalid;
@@ -297,7 +298,7 @@ void stripCommentsInPlace(std::string& t, std::vector<ProgramProblem>* problems)
       int start = line;
       size_t close = t.find("*/", i + 2);
       if (close == std::string::npos) {
-        problems->push_back({start, PG_OPEN_COMMENT, ""});
+        problems->push_back({start, RunnerMsg::OpenComment, ""});
         for (size_t k = i; k < t.size(); ++k)
           blank(k);
         return;
@@ -440,7 +441,7 @@ bool ProgramSplitter::next(ProgramItem* item) {
     if (hostStatement(st, body, kw, item))
       return true;
     std::string first = kw.empty() ? body.substr(0, body.find_first_of(" \t\r\n")) : kw;
-    *item = invalid(st, first, 2);
+    *item = invalid(st, first, RunnerMsg::StatementOutsideStep);
     return true;
   }
   return false;

@@ -3,6 +3,8 @@
 // Running the steps is steprunner's; carrying out host statements is the runner app's.
 #pragma once
 
+#include "host/hostmessages.h"
+
 #include <memory>
 #include <string>
 #include <utility>
@@ -28,21 +30,18 @@ struct ProgramItem {
   std::vector<std::pair<std::string, std::string>> options;
   std::string name;
   std::string value;
-  // Put: the text after %PUT. Invalid: what is wrong, and the message number of set 611
-  // (2: a statement not valid outside a step, `message` its keyword; 3: `message` says).
+  // Put: the text after %PUT. Invalid: what is wrong, and the runner's message for it
+  // (StatementOutsideStep: `message` is the statement's keyword; BadStatement: `message`
+  // says what is wrong).
   std::string message;
-  int messageNumber = 0;
+  RunnerMsg messageNumber = RunnerMsg::BadStatement;
 };
 
-// The problems that splitting a program can find (their numbers in message set 611).
-enum ProgramMsg : int {
-  PG_OPEN_COMMENT = 5, // a comment that is not closed
-  PG_OPEN_QUOTE = 9,   // a quoted string that is not closed
-};
-
+// A problem that splitting a program can find: an unclosed comment (OpenComment) or
+// quoted string (OpenQuote), and the line where it starts.
 struct ProgramProblem {
   int line = 0;
-  ProgramMsg msg = PG_OPEN_COMMENT;
+  RunnerMsg msg = RunnerMsg::OpenComment;
   std::string detail;
 };
 

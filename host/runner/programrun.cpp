@@ -4,6 +4,7 @@
 #include "host/data/dataset.h"
 #include "host/hostcore.h"
 #include "host/hostlog.h"
+#include "host/hostmessages.h"
 #include "host/macros.h"
 #include "host/runner/program.h"
 #include "host/supervisor.h"
@@ -14,10 +15,8 @@
 namespace qrxhost {
 namespace {
 
-constexpr int kSet = 611;
-
-void msg(int number, std::initializer_list<HostMsgArg> args) {
-  logMessage(kSet, number, args.begin(), static_cast<int>(args.size()));
+void msg(RunnerMsg number, std::initializer_list<HostMsgArg> args) {
+  logMessage(kRunnerMsgSet, static_cast<int>(number), args.begin(), static_cast<int>(args.size()));
 }
 
 // Sets the options of an OPTIONS statement; a value an option does not take (or a name that
@@ -29,7 +28,7 @@ void setOptions(const ProgramItem& item, RunRecord* run) {
       setHostOption(name, value);
       continue;
     }
-    msg(11, {item.line, name.c_str(), value.c_str(), allowed.c_str()});
+    msg(RunnerMsg::BadOptionValue, {item.line, name.c_str(), value.c_str(), allowed.c_str()});
     run->returnCode = std::max(run->returnCode, kStatementErrorCode);
   }
 }
@@ -40,7 +39,7 @@ void runLet(const ProgramItem& item) {
   std::vector<std::string> unresolved;
   const std::string value = resolveMacroRefs(item.value, &unresolved);
   for (const std::string& name : unresolved)
-    msg(4, {name.c_str()});
+    msg(RunnerMsg::UnresolvedMacroRef, {name.c_str()});
   setMacro(item.name, value);
 }
 
@@ -85,11 +84,11 @@ ProgramResult runProgram(std::string text, const std::string& programFile,
     case ProgramItem::Libname: {
       std::error_code ec;
       if (!std::filesystem::is_directory(item.value, ec)) {
-        msg(8, {item.name.c_str(), item.value.c_str()});
+        msg(RunnerMsg::LibraryDirectoryMissing, {item.name.c_str(), item.value.c_str()});
         run.returnCode = std::max(run.returnCode, kRunnerErrorCode);
       } else {
         setLibrary(item.name, item.value);
-        msg(7, {item.name.c_str(), item.value.c_str()});
+        msg(RunnerMsg::LibraryAssigned, {item.name.c_str(), item.value.c_str()});
       }
       break;
     }
@@ -97,7 +96,7 @@ ProgramResult runProgram(std::string text, const std::string& programFile,
       std::vector<std::string> unresolved;
       std::string out = resolveMacroRefs(item.message, &unresolved);
       for (const std::string& name : unresolved)
-        msg(4, {name.c_str()});
+        msg(RunnerMsg::UnresolvedMacroRef, {name.c_str()});
       logPlain(out);
       break;
     }
@@ -105,7 +104,7 @@ ProgramResult runProgram(std::string text, const std::string& programFile,
       runLet(item);
       break;
     case ProgramItem::Invalid:
-      msg(item.messageNumber == 2 ? 2 : 3, {item.line, item.message.c_str()});
+      msg(item.messageNumber, {item.line, item.message.c_str()});
       run.returnCode = std::max(run.returnCode, kStatementErrorCode);
       break;
     case ProgramItem::Step:
@@ -129,7 +128,7 @@ ProgramResult runProgram(std::string text, const std::string& programFile,
       if (m.name == item.procedure)
         module = &m;
     if (!module) {
-      msg(1, {item.procedure.c_str()});
+      msg(RunnerMsg::ProcedureNotFound, {item.procedure.c_str()});
       StepRecord rec;
       rec.procedure = item.procedure;
       rec.line = item.line;
@@ -140,7 +139,7 @@ ProgramResult runProgram(std::string text, const std::string& programFile,
       continue;
     }
     if (!item.terminated)
-      msg(6, {item.line});
+      msg(RunnerMsg::StepWithoutRun, {item.line});
     StepSource source;
     source.text = std::move(item.text);
     source.programFile = programFile;

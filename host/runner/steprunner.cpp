@@ -5,6 +5,7 @@
 #include "host/data/dataset.h"
 #include "host/hostcore.h"
 #include "host/hostlog.h"
+#include "host/hostmessages.h"
 #include "host/output/html.h"
 #include "host/output/rvqoutput.h"
 #include "host/pools.h"
@@ -59,7 +60,7 @@ void reportFailedMemoryRequest(int rc) {
   else
     std::snprintf(size, sizeof size, "%.1f MB", mb);
   HostMsgArg arg(size);
-  logMessage(611, 12, &arg, 1); // the runner's messages
+  logMessage(kRunnerMsgSet, static_cast<int>(RunnerMsg::MemoryRequestFailed), &arg, 1);
 }
 
 } // namespace

@@ -1071,6 +1071,39 @@ TEST(CatalogueScan, EveryMessageTheHostLogsOfItsOwnSetsHasAText) {
   expectCatalogued(logged);
 }
 
+// The host's message enumerations name every text of their sets, and only those: a
+// name whose number has no text, or a text that no name reaches, is caught even when
+// nothing logs it yet.
+TEST(CatalogueScan, HostMessageEnumerationsMatchTheirSets) {
+  CatalogueDir dir;
+  std::ifstream in(QRX_SOURCE_DIR "/host/hostmessages.h", std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  const std::string code = blankComments(text.str());
+  static const std::regex setEnum(
+      R"(constexpr\s+int\s+\w+\s*=\s*(\d+)\s*;\s*enum\s+class\s+(\w+)[^{]*\{([^}]*)\})");
+  int sets = 0;
+  for (std::sregex_iterator it(code.begin(), code.end(), setEnum), end; it != end; ++it, ++sets) {
+    const int set = std::stoi((*it)[1]);
+    std::set<int> named;
+    for (const std::string& item : splitArgs((*it)[3])) {
+      if (item.empty())
+        continue;
+      const int number = std::stoi(item.substr(item.find('=') + 1));
+      named.insert(number);
+      EXPECT_NE(qrxhost::findMessage(set, number), nullptr) << (*it)[2] << "::" << item;
+    }
+    std::ifstream catalogue(QRX_SOURCE_DIR "/host/messages/" + std::to_string(set) + ".txt");
+    for (std::string line; std::getline(catalogue, line);) {
+      if (line.empty() || !std::isdigit(static_cast<unsigned char>(line[0])))
+        continue;
+      EXPECT_TRUE(named.count(std::stoi(line)))
+          << set << "/" << std::stoi(line) << " has no enumerator in " << (*it)[2];
+    }
+  }
+  EXPECT_EQ(sets, 3);
+}
+
 // The scan itself: a number reached only through a wrapper, a lambda, a switch or a table
 // is found, and a call it cannot trace is reported rather than passed over.
 TEST(CatalogueScan, TracesWrappersTablesAndReportsWhatItCannotTrace) {

@@ -17,7 +17,7 @@ TEST(Program, CommentsAreBlankedKeepingPositions) {
   EXPECT_EQ(stripComments("x = a * b;", &problems), "x = a * b;");
   stripComments("a;\n\n/* never closed", &problems);
   ASSERT_EQ(problems.size(), 1u);
-  EXPECT_EQ(problems[0].msg, PG_OPEN_COMMENT);
+  EXPECT_EQ(problems[0].msg, RunnerMsg::OpenComment);
   EXPECT_EQ(problems[0].line, 3);
 }
 
@@ -66,11 +66,11 @@ TEST(Program, UnterminatedStepAndInvalidStatements) {
   ASSERT_TRUE(problems.empty());
   ASSERT_EQ(items.size(), 5u);
   EXPECT_EQ(items[0].kind, ProgramItem::Invalid);
-  EXPECT_EQ(items[0].messageNumber, 2);
+  EXPECT_EQ(items[0].messageNumber, RunnerMsg::StatementOutsideStep);
   EXPECT_EQ(items[0].message, "DATA");
   EXPECT_EQ(items[1].kind, ProgramItem::Invalid); // SET, not valid outside a step
   EXPECT_EQ(items[2].kind, ProgramItem::Invalid);
-  EXPECT_EQ(items[2].messageNumber, 3);
+  EXPECT_EQ(items[2].messageNumber, RunnerMsg::BadStatement);
   EXPECT_EQ(items[2].line, 2);
   EXPECT_EQ(items[3].kind, ProgramItem::Invalid);
   EXPECT_EQ(items[3].line, 3);
@@ -89,7 +89,7 @@ TEST(Program, QuotesHideSemicolonsAndUnclosedQuotesAreProblems) {
   EXPECT_EQ(items[1].text, "proc varsifter; title 'x;y';");
   items = splitProgram("proc varsifter;\n title 'open;\nrun;", &problems);
   ASSERT_EQ(problems.size(), 1u);
-  EXPECT_EQ(problems[0].msg, PG_OPEN_QUOTE);
+  EXPECT_EQ(problems[0].msg, RunnerMsg::OpenQuote);
   EXPECT_EQ(problems[0].line, 2);
   EXPECT_TRUE(items.empty());
 }

@@ -1,0 +1,67 @@
+// The host's own message sets, one enumeration each: a message is logged by its name, and
+// the set's wrapper (fail and logOutput of the data sets, msg of the runner, message of
+// qrxauxmd) takes only its own enumeration, so a bare number or another set's code does
+// not compile. Each value is the message's number in host/messages/<set>.txt; the parser's
+// set 612 has its codes in host/parser/psparser.h.
+#pragma once
+
+#include <cstdint>
+
+namespace qrxhost {
+
+// Set 610: the data-set services.
+inline constexpr int kDataMsgSet = 610;
+enum class DataMsg : int32_t {
+  DataSetNotFound = 1,         // no file for the data set
+  FileUnreadable = 2,          // a file that cannot be read, and why
+  FileLineError = 3,           // a line of a file that cannot be read
+  LibraryNotAssigned = 4,      // a library name without a directory
+  DataSetVariableNotFound = 5, // a variable not in the data set
+  NotSortedByGroups = 6,       // observations out of the BY order
+  OutputWriteFailed = 7,       // an output data set that cannot be written
+  BadDataSetName = 8,          // not a valid data set name
+  DataSetSize = 9,             // observations and variables of a written data set
+  DuplicateOutputVariable = 10,
+  DuplicateByVariable = 11,
+  OutputKept = 12,    // an existing output left as it was after a failed step
+  OutputSkipped = 13, // a new output not written after a failed step
+  ReleasedObservationRead = 14,
+  VariableAllMissing = 15,
+  TextAmongNumbers = 16, // a character variable whose first lines hold numbers
+  FileClaimedTwice = 17, // two outputs of a step name one file
+  BadDataSetOption = 18, // a data set option not valid, where and why
+};
+
+// Set 611: the program runner.
+inline constexpr int kRunnerMsgSet = 611;
+enum class RunnerMsg : int32_t {
+  ProcedureNotFound = 1,
+  StatementOutsideStep = 2, // a procedure statement outside a step
+  BadStatement = 3,         // a host statement that is not valid, and why
+  UnresolvedMacroRef = 4,
+  OpenComment = 5, // a comment that is not closed
+  StepWithoutRun = 6,
+  LibraryAssigned = 7,
+  LibraryDirectoryMissing = 8,
+  OpenQuote = 9, // a quoted string that is not closed
+  ProcedureTime = 10,
+  BadOptionValue = 11,      // an OPTIONS value an option does not take
+  MemoryRequestFailed = 12, // the largest memory block a failed step could not get
+};
+
+// Set 613: the post-fit module qrxauxmd (STORE and CODE).
+inline constexpr int kAuxMsgSet = 613;
+enum class AuxMsg : int32_t {
+  StoreUnwritable = 1,
+  CodeUnwritable = 2,
+  CodeNeedsEarlierRows = 3, // a constructed effect not made from one row (LAG)
+  CodeTooManyLevels = 4,
+  CodeSameByValues = 5, // two BY groups the scoring code cannot tell apart
+  CodeMissingEstimate = 7,
+  StoreWritten = 8,
+  CodeWritten = 9,
+  CodeNoFile = 10,
+  CodeOptionUnsupported = 11,
+};
+
+} // namespace qrxhost
