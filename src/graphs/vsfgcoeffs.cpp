@@ -81,7 +81,8 @@ struct CoefData {
     stepLabel = static_cast<char*>(poolTake(m->pool, r.stepLabelWidth));
     if (stepLabel == nullptr)
       return kVsfNoMemory;
-    out.create("Coefficients", nullptr);
+    if (!out.create("Coefficients", nullptr))
+      return 0; // no data object: the caller sees out.table null and draws nothing
     out.intColumn("Step", &step);
     out.intColumn("CurveNumber", &curveNumber);
     if (normB)
@@ -343,6 +344,8 @@ int32_t vsfgCoeffs(VsfContext* ctx, VsfModel* m, int64_t* position, int32_t samp
   }
   const int32_t axis = vsfgAutoAxis(pl.coefStepAxis, m, 26);
   int32_t rc = data.defineColumns();
+  if (rc == 0 && data.out.table == nullptr)
+    return 0;
   if (rc == 0 && m->stepCount >= 1)
     rc = walkRecords(data, position, sampleTag);
   if (rc != 0)

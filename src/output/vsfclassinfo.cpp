@@ -118,7 +118,11 @@ int32_t vsfpClassInfo(VsfContext* ctx, QkPool* pool) {
   char name[32];
   int32_t levels = 0, split = 0;
   const bool splitColumn = ctx->stmt.cls.splitAny && !ctx->stmt.cls.splitAll;
-  out.create("ClassLevelInfo", vsfMsg(580));
+  if (!out.create("ClassLevelInfo", vsfMsg(580))) {
+    if (values != nullptr)
+      pool->free(pool, values);
+    return 0;
+  }
   out.column({rvqColumnType(RvqColumnType::Chars), vsfaName("Class"),
               rvqInt(RvqAttrId::Width, std::max(nameWidth, 1)), vsfaLabel(vsfMsg(581)),
               vsfaBound(name)});
@@ -226,8 +230,12 @@ int32_t vsfpClassCoding(VsfContext* ctx, QkPool* pool) {
       return kVsfNoMemory;
     VsfOut t(ctx);
     HostMsgArg nameArg(name, nameLength);
-    t.create("ClassLevelCoding", vsfMsgArgs(586, {nameArg}),
-             {rvqTextHandle(RvqAttrId::Description, vsfText(name, nameLength))});
+    if (!t.create("ClassLevelCoding", vsfMsgArgs(586, {nameArg}),
+                  {rvqTextHandle(RvqAttrId::Description, vsfText(name, nameLength))})) {
+      if (row != nullptr)
+        pool->free(pool, row);
+      continue;
+    }
     t.column({rvqColumnType(RvqColumnType::Chars), vsfaName("Class"),
               rvqInt(RvqAttrId::Width, std::max(nameWidth, 1)), vsfaBound(name)});
     t.column({rvqColumnType(RvqColumnType::Chars), vsfaName("Value"), vsfaLabel(vsfMsg(583)),

@@ -62,7 +62,8 @@ int32_t vsfpAnova(VsfContext* ctx, VsfModel* m, QkPool* pool) {
       vsfAnovaCompute(m->sse, m->totalSS, m->totalSSUncorrected, m->nObs, m->rank, noint);
   double df = 0, ss = 0, ms = 0, f = 0, p = 0;
   VsfOut out(ctx);
-  out.create("ANOVA", vsfMsg(5030));
+  if (!out.create("ANOVA", vsfMsg(5030)))
+    return 0;
   out.charColumn("Source", source, width);
   out.numberColumn("DF", &df);
   out.numberColumn("SS", &ss);
@@ -94,7 +95,8 @@ int32_t vsfpFitStats(VsfContext* ctx, VsfModel* m) {
   const int32_t p = m->rank;
   const double miss = hostMissing();
   VsfOut out(ctx);
-  out.createFactoid("FitStatistics", "Stat.VARSIFTER.FitStatistics", vsfMsg(540), nullptr);
+  if (!out.createFactoid("FitStatistics", "Stat.VARSIFTER.FitStatistics", vsfMsg(540), nullptr))
+    return 0;
   auto number = [&](int32_t label, double value, int32_t width = 11, int32_t format = 98) {
     out.entry(label, rvqDouble(RvqAttrId::Value, value),
               {rvqInt(RvqAttrId::FormatWidth, width), rvqInt(RvqAttrId::FormatCode, format)});

@@ -24,7 +24,8 @@ RvqAttr i64Value(int64_t v) {
 
 int32_t vsfpModelInfo(VsfContext* ctx) {
   VsfOut out(ctx);
-  out.createFactoid("ModelInfo", "Stat.VARSIFTER.ModelInfo", vsfMsg(670), nullptr);
+  if (!out.createFactoid("ModelInfo", "Stat.VARSIFTER.ModelInfo", vsfMsg(670), nullptr))
+    return 0;
   const VsfModelOptions& o = ctx->options;
   const VsfProcSettings& proc = ctx->stmt.proc;
   const LevRegContext& dc = ctx->design;
@@ -106,8 +107,9 @@ int32_t vsfpModelInfo(VsfContext* ctx) {
 int32_t vsfpBootstrapInfo(VsfContext* ctx) {
   VsfOut out(ctx);
   const VsfModelAverageSettings& ma = ctx->stmt.ma;
-  out.createFactoid("ModelAverageInfo", "Stat.VARSIFTER.ModelAverageInfo", vsfMsg(1100),
-                    vsfMsg(1100));
+  if (!out.createFactoid("ModelAverageInfo", "Stat.VARSIFTER.ModelAverageInfo", vsfMsg(1100),
+                         vsfMsg(1100)))
+    return 0;
   out.entry(1101, msgValue(ma.srs ? 1103 : 1102));
   double fraction = ma.sampleFraction;
   if (fraction == 0.0 && ma.sampleSize == 0.0)
@@ -138,7 +140,8 @@ int32_t vsfpDimensions(VsfContext* ctx) {
   VsfOut out(ctx);
   const LevDesign* d = vsfDesign(ctx);
   int32_t k = ctx->options.noint ? 1 : 0;
-  out.createFactoid("Dimensions", "Stat.VARSIFTER.Dimensions", vsfMsg(760), vsfMsg(760));
+  if (!out.createFactoid("Dimensions", "Stat.VARSIFTER.Dimensions", vsfMsg(760), vsfMsg(760)))
+    return 0;
   out.entry(761, intValue((d != nullptr ? d->effectCount : 0) - k));
   if (ctx->stmt.cls.splitAny)
     out.entry(762, intValue(ctx->effectRecordCount - k));

@@ -59,14 +59,16 @@ void emitRow(VsfOut& out, NobsRow& row, int32_t label, double n) {
   RvqText* source = nullptr;
   const bool separate = val != nullptr || test != nullptr;
   if (separate) {
-    out.create("NObs", vsfMsg(513), {rvqTextHandle(RvqAttrId::Description, vsfMsg(516))});
+    if (!out.create("NObs", vsfMsg(513), {rvqTextHandle(RvqAttrId::Description, vsfMsg(516))}))
+      return 0;
     vsfCall(out.table, RvqMethod::SetDynamic,
             {vsfaDyn("tableTitle"), rvqTextHandle(RvqAttrId::Value, vsfMsg(513))});
     source = vsfMsg(516);
     out.column({rvqColumnType(RvqColumnType::Text), vsfaName("DataSource"), vsfaDyn("SourceWidth"),
                 rvqInt(RvqAttrId::Value, sourceWidth), vsfaBound(&source)});
   } else {
-    out.create("NObs", vsfMsg(500));
+    if (!out.create("NObs", vsfMsg(500)))
+      return 0;
   }
   labelColumns(out, row, labelWidth);
   out.numberColumn("NObsRead", &m->nRead);
@@ -139,7 +141,9 @@ void emitRow(VsfOut& out, NobsRow& row, int32_t label, double n) {
   VsfOut out(ctx);
   NobsRow row;
   RvqText* source = vsfMsg(sourceMsg);
-  out.create("NObs", vsfMsg(label), {rvqTextHandle(RvqAttrId::Description, vsfMsg(sourceMsg))});
+  if (!out.create("NObs", vsfMsg(label),
+                  {rvqTextHandle(RvqAttrId::Description, vsfMsg(sourceMsg))}))
+    return 0;
   vsfCall(out.table, RvqMethod::SetDynamic,
           {vsfaDyn("tableTitle"), rvqTextHandle(RvqAttrId::Value, vsfMsg(label))});
   out.column({rvqColumnType(RvqColumnType::Text), vsfaName("DataSource"), vsfaDyn("SourceWidth"),

@@ -30,7 +30,8 @@ int32_t vsfpParameterNames(VsfContext* ctx, VsfModel* m) {
     return kVsfNoMemory;
   double byNumber = static_cast<double>(ctx->byCount);
   VsfOut out(ctx);
-  out.create("ParameterNames", vsfMsg(880));
+  if (!out.create("ParameterNames", vsfMsg(880)))
+    return 0;
   out.charColumn("Name", name, nameWidth);
   out.charColumn("Parameter", text, labelWidth);
   if (ctx->byCount > 1)

@@ -62,7 +62,8 @@ std::vector<TimingRow> timingRows(const VsfContext* ctx) {
 int32_t vsfpPerf(VsfContext* ctx) {
   const VsfPerfBlock& perf = ctx->perf;
   VsfOut out(ctx);
-  out.createFactoid("PerfSettings", "Stat.VARSIFTER.PerfSettings", vsfMsg(730), vsfMsg(730));
+  if (!out.createFactoid("PerfSettings", "Stat.VARSIFTER.PerfSettings", vsfMsg(730), vsfMsg(730)))
+    return 0;
   out.entry(731, msgValue(perf.threadsSetting ? 732 : 733));
   if (perf.threadsSetting && !perf.threadingOn)
     out.entry(742, msgValue(733));
@@ -106,7 +107,10 @@ int32_t vsfTimes(VsfContext* ctx) {
   double seconds = 0;
   char control = ' ';
   VsfOut out(ctx);
-  out.create("Timing", vsfMsg(700));
+  if (!out.create("Timing", vsfMsg(700))) {
+    pool->free(pool, section);
+    return 0;
+  }
   out.charColumn("CodeSection", section, width);
   out.numberColumn("time", &seconds);
   out.column({rvqColumnType(RvqColumnType::Char1), vsfaName("Control"), vsfaBound(&control)});
@@ -127,7 +131,8 @@ int32_t vsfpUtilInfo(VsfContext* ctx) {
   const VsfBagVec& bags = ctx->bags;
   int64_t file = 0, buffers = 0, pages = 0, pageSize = 0, fileSize = 0;
   VsfOut out(ctx);
-  out.create("UtilInfo", nullptr);
+  if (!out.create("UtilInfo", nullptr))
+    return 0;
   for (auto [name, value] : {std::pair{"UtilFile", &file},
                              {"NumBuffers", &buffers},
                              {"NumPages", &pages},

@@ -22,7 +22,9 @@ int32_t vsfpScreenInfo(VsfContext* ctx) {
   if (o.screen == SCREEN_NONE)
     return 0;
   VsfOut out(ctx);
-  out.createFactoid("ScreeningInfo", "Stat.VARSIFTER.ScreeningInfo", vsfMsg(4020), vsfMsg(4020));
+  if (!out.createFactoid("ScreeningInfo", "Stat.VARSIFTER.ScreeningInfo", vsfMsg(4020),
+                         vsfMsg(4020)))
+    return 0;
   if (o.screen != SCREEN_BASE && o.screen != SCREEN_SIS) {
     out.entry(4021, rvqTextHandle(RvqAttrId::Value, vsfMsg(4022)));
   } else {
@@ -56,7 +58,8 @@ int32_t vsfpSISInfo(VsfContext* ctx) {
   int32_t rank = 0, out1 = 0;
   double stat = 0;
   VsfOut out(ctx);
-  out.create("SISCorrelation", vsfMsg(4030));
+  if (!out.create("SISCorrelation", vsfMsg(4030)))
+    return 0;
   out.intColumn("Rank", &rank);
   out.charColumn("Effect", name.data(), W);
   out.numberColumn("absCorr", &stat);

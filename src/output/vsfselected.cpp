@@ -248,7 +248,10 @@ int32_t vsfpModelString(VsfContext* ctx, VsfModel* m, QkPool* pool) {
     return kVsfNoMemory;
   vsfMsgCopy(590, label, labelLength);
   VsfOut out(ctx);
-  out.create("SelectedEffects", vsfMsg(780));
+  if (!out.create("SelectedEffects", vsfMsg(780))) {
+    pool->free(pool, list);
+    return 0;
+  }
   out.charColumn("Label", label, labelLength);
   out.charColumn("Effects", list, std::max(at, 1));
   out.endColumns();
