@@ -94,7 +94,8 @@ std::vector<int64_t> sweptSmall(const VsfModel* m) {
 
 // The inverse (row-major, n by n) of the reduced triangle between the columns S, by its
 // Cholesky factor; false when a pivot is not positive.
-bool inverseOf(const double* a, const std::vector<int64_t>& S, std::vector<double>& inv) {
+[[nodiscard]] bool inverseOf(const double* a, const std::vector<int64_t>& S,
+                             std::vector<double>& inv) {
   const size_t n = S.size();
   std::vector<double> L;
   if (!vsfCholeskyOf(a, S, L))
