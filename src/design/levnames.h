@@ -10,8 +10,8 @@ int32_t zlevParmName(LevRegContext* context, int32_t count, const int32_t* effec
 int32_t UniqDups(LevRegContext* context);
 [[nodiscard]] int32_t clcmp(const void* a, const void* b, int32_t ignored, int32_t offset);
 int32_t zlevchk(LevRegContext* context);
-int32_t zlevEftVarLevNames(LevRegContext* context, int32_t count, const int32_t* list);
-int32_t zlevEftVarParmLevName(LevRegContext* context, LevEftVar* variable);
+void zlevEftVarLevNames(LevRegContext* context, int32_t count, const int32_t* list);
+void zlevEftVarParmLevName(LevRegContext* context, LevEftVar* variable);
 
 int32_t zlevEfParmLabel(LevDesign* design, QkPool* pool, int32_t effect, int32_t width);
 int32_t zlevEfLevelLabel(const LevDesign* design, const LevEffect* effect, char* out,

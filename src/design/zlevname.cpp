@@ -58,14 +58,14 @@ int32_t levLevelNamePart(const LevVariable* v, int32_t i, char* out, int32_t cap
   return n;
 }
 
-int32_t zlevEftVarParmLevName(LevRegContext* ctx, LevEftVar* ev) {
+void zlevEftVarParmLevName(LevRegContext* ctx, LevEftVar* ev) {
   if (ev->columnNames != nullptr)
-    return 0;
+    return;
   LevDesign* d = ctx->design;
   QkPool* pool = levGroupPool(ctx);
   const int32_t n = ev->columnCount;
   if (n <= 0)
-    return 0;
+    return;
   ev->columnNames = levArray<char*>(pool, static_cast<size_t>(n));
   ev->columnNameLengths = levArray<int32_t>(pool, static_cast<size_t>(n));
   int32_t k = 0;
@@ -126,15 +126,13 @@ int32_t zlevEftVarParmLevName(LevRegContext* ctx, LevEftVar* ev) {
   default:
     break;
   }
-  return 0;
 }
 
-int32_t zlevEftVarLevNames(LevRegContext* ctx, int32_t count, const int32_t* list) {
+void zlevEftVarLevNames(LevRegContext* ctx, int32_t count, const int32_t* list) {
   LevDesign* d = ctx->design;
   const int32_t n = count == 0 ? d->constructedCount : count;
   for (int32_t k = 0; k < n; ++k)
     zlevEftVarParmLevName(ctx, &d->constructed[count == 0 ? k : list[k]]);
-  return 0;
 }
 
 namespace {

@@ -91,7 +91,7 @@ int32_t Drop(double value, VsfModel* m, int32_t k) {
   return refresh(m, value);
 }
 
-int32_t vsfBestSimple(VsfModel* m, int32_t* effect, double* value) {
+void vsfBestSimple(VsfModel* m, int32_t* effect, double* value) {
   int32_t bestEffect = -1;
   double best = -1.0;
   const bool full = vsfFullXpxOn(m);
@@ -165,7 +165,6 @@ int32_t vsfBestSimple(VsfModel* m, int32_t* effect, double* value) {
       *value = c;
     }
   }
-  return 0;
 }
 
 int32_t AddCandidate(VsfModel* m, int32_t* effect, double* value) {
