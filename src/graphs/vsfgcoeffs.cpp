@@ -180,7 +180,8 @@ struct CoefData {
       for (int32_t j = 0; j < m->parmCount; ++j)
         if (r.parmInPlot[j] && !isHostMissing(estimate(j)))
           thinValues[static_cast<size_t>(j)] = estimate(j);
-      vsfgThinLabels(ctx, m, thinValues.data());
+      // Labels that could not be thinned are not placed; the curves are drawn all the same.
+      (void)vsfgThinLabels(ctx, m, thinValues.data());
     }
     curveNumber = 1;
     for (int32_t j = 0; j < m->parmCount; ++j) {
