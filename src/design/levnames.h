@@ -5,9 +5,9 @@
 
 #include "design/levreg.h"
 
-int32_t ParmName(LevRegContext* context);
-int32_t zlevParmName(LevRegContext* context, int32_t count, const int32_t* effects);
-int32_t UniqDups(LevRegContext* context);
+void ParmName(LevRegContext* context);
+void zlevParmName(LevRegContext* context, int32_t count, const int32_t* effects);
+void UniqDups(LevRegContext* context);
 [[nodiscard]] int32_t clcmp(const void* a, const void* b, int32_t ignored, int32_t offset);
 int32_t zlevchk(LevRegContext* context);
 void zlevEftVarLevNames(LevRegContext* context, int32_t count, const int32_t* list);

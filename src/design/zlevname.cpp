@@ -188,13 +188,13 @@ void storeColumnTexts(LevDesign* d, QkPool* libraryPool, const EffectNameRecord*
 
 } // namespace
 
-int32_t ParmName(LevRegContext* ctx) {
+void ParmName(LevRegContext* ctx) {
   ensureColumnTables(ctx);
   LevDesign* d = ctx->design;
   QkPool* libraryPool = levGroupPool(ctx);
   QkPool* work = xmpoolc(nullptr, 1024, 0);
   if (work == nullptr)
-    return 0;
+    return;
   VmProvider* provider = levPoolProvider(work);
   const int32_t nEv = d->constructedCount, nCl = d->classCount;
   ClassNameRecord* records = zmnalcl(nEv + nCl, provider);
@@ -330,14 +330,15 @@ int32_t ParmName(LevRegContext* ctx) {
   zmname(columns, P);
   storeColumnTexts(d, libraryPool, columns, P);
   xmpoold(work);
-  return 0;
 }
 
-int32_t zlevParmName(LevRegContext* ctx, int32_t count, const int32_t* effects) {
+void zlevParmName(LevRegContext* ctx, int32_t count, const int32_t* effects) {
   LevDesign* d = ctx->design;
   d->longestName = d->longestLabel = 0;
-  if (d->parmLabelStyle == LSTYLE_INTERLACED)
-    return ParmName(ctx);
+  if (d->parmLabelStyle == LSTYLE_INTERLACED) {
+    ParmName(ctx);
+    return;
+  }
   ensureColumnTables(ctx);
   QkPool* pool = levGroupPool(ctx);
   d->columnNames =
@@ -353,7 +354,6 @@ int32_t zlevParmName(LevRegContext* ctx, int32_t count, const int32_t* effects) 
   }
   for (int32_t k = 0; k < n; ++k)
     zlevEfParmLabel(d, pool, count == 0 ? k : effects[k], w);
-  return 0;
 }
 
 int32_t clcmp(const void* a, const void* b, int32_t, int32_t offset) {
@@ -363,11 +363,11 @@ int32_t clcmp(const void* a, const void* b, int32_t, int32_t offset) {
   return r < 0 ? -1 : r > 0 ? 1 : 0;
 }
 
-int32_t UniqDups(LevRegContext* ctx) {
+void UniqDups(LevRegContext* ctx) {
   LevDesign* d = ctx->design;
   const int32_t P = d->columnCount;
   if (d->columnNames == nullptr || P <= 0)
-    return 0;
+    return;
   QkPool* pool = levGroupPool(ctx);
   int32_t M = 0;
   for (int32_t k = 0; k < P; ++k)
@@ -407,7 +407,6 @@ int32_t UniqDups(LevRegContext* ctx) {
     d->columnNames[k][text.size()] = '\0';
     kept.emplace(strip(text), counter);
   }
-  return 0;
 }
 
 int32_t zlevchk(LevRegContext* ctx) {
