@@ -9,7 +9,7 @@ void ParmName(LevRegContext* context);
 void zlevParmName(LevRegContext* context, int32_t count, const int32_t* effects);
 void UniqDups(LevRegContext* context);
 [[nodiscard]] int32_t clcmp(const void* a, const void* b, int32_t ignored, int32_t offset);
-int32_t zlevchk(LevRegContext* context);
+void zlevchk(LevRegContext* context);
 void zlevEftVarLevNames(LevRegContext* context, int32_t count, const int32_t* list);
 void zlevEftVarParmLevName(LevRegContext* context, LevEftVar* variable);
 

@@ -409,7 +409,7 @@ void UniqDups(LevRegContext* ctx) {
   }
 }
 
-int32_t zlevchk(LevRegContext* ctx) {
+void zlevchk(LevRegContext* ctx) {
   LevDesign* d = ctx->design;
   for (int32_t i = 0; i < d->classCount; ++i) {
     const LevVariable& v = d->classes[i];
@@ -418,5 +418,4 @@ int32_t zlevchk(LevRegContext* ctx) {
           172, 398,
           {HostMsgArg(v.var->name, v.var->nameLength), HostMsgArg(v.levelTexts[0], v.levelWidth)});
   }
-  return 0;
 }
