@@ -105,6 +105,9 @@ constexpr int kFailCode = 1012;
 
 std::mutex gMutex;
 std::string gWork;
+// refuseOutputRowsAfter: the rows xdsappend still takes (-1: no limit), and its refusals.
+std::atomic<int64_t> gRowsBeforeRefusal{-1};
+std::atomic<int64_t> gRefusedRows{0};
 std::map<std::string, std::string> gLibs; // upper-case name -> directory
 std::set<HostDataSet*> gOpen;
 std::map<std::string, std::shared_ptr<const CsvTable>> gCopies; // canonical path -> copy
@@ -844,6 +847,12 @@ int32_t dsAppend(HostDataSet* out) {
   HostDataSet* ds = liveOutput(out);
   if (!ds)
     return -1;
+  if (int64_t left = gRowsBeforeRefusal.load(); left == 0) {
+    ++gRefusedRows;
+    return -1;
+  } else if (left > 0) {
+    gRowsBeforeRefusal.store(left - 1);
+  }
   for (size_t i = 0; i < ds->vars.size(); ++i) {
     if (ds->vars[i].type == 1) {
       ds->outNums[i].push_back(ds->rowNum[i]);
@@ -1409,6 +1418,13 @@ void removePendingOutputFiles() {
     ::unlink(p.tmp.c_str());
   gPending.clear();
 }
+
+void refuseOutputRowsAfter(int64_t rows) {
+  gRowsBeforeRefusal.store(rows < 0 ? -1 : rows);
+  gRefusedRows.store(0);
+}
+
+int64_t refusedOutputRows() { return gRefusedRows.load(); }
 
 void endStepDataSets() {
   ProgressLine::instance().finish();

@@ -72,8 +72,8 @@ struct LevFitArgs {
   void* value = nullptr;
 };
 
-// Registers the six fit callbacks into the fit block's slots. Returns 0.
-int32_t zlevfx(LevFitBlock* fit);
+// Registers the six fit callbacks into the fit block's slots.
+void zlevfx(LevFitBlock* fit);
 // The dispatcher: the result of `code` (see LevFitCode), null when there is none.
 void* zlevfit(LevRegContext* context, int32_t code, const LevFitArgs& args = {});
 
@@ -92,5 +92,5 @@ LevFitTest* Test(LevRegContext* context, const LevHypothesis* hypothesis, int32_
                               double* work, LevSweepRecord* record);
 // Inverts the leading p x p block of a packed lower-triangular matrix in place; a diagonal
 // not above `tol` in absolute value leaves its row as the elimination left it and its column
-// zero. Returns 0.
-int32_t invlo(double tol, double* matrix, int32_t p, double* work);
+// zero.
+void invlo(double tol, double* matrix, int32_t p, double* work);

@@ -5,13 +5,13 @@
 
 #include "design/levreg.h"
 
-int32_t ParmName(LevRegContext* context);
-int32_t zlevParmName(LevRegContext* context, int32_t count, const int32_t* effects);
-int32_t UniqDups(LevRegContext* context);
+void ParmName(LevRegContext* context);
+void zlevParmName(LevRegContext* context, int32_t count, const int32_t* effects);
+void UniqDups(LevRegContext* context);
 [[nodiscard]] int32_t clcmp(const void* a, const void* b, int32_t ignored, int32_t offset);
-int32_t zlevchk(LevRegContext* context);
-int32_t zlevEftVarLevNames(LevRegContext* context, int32_t count, const int32_t* list);
-int32_t zlevEftVarParmLevName(LevRegContext* context, LevEftVar* variable);
+void zlevchk(LevRegContext* context);
+void zlevEftVarLevNames(LevRegContext* context, int32_t count, const int32_t* list);
+void zlevEftVarParmLevName(LevRegContext* context, LevEftVar* variable);
 
 int32_t zlevEfParmLabel(LevDesign* design, QkPool* pool, int32_t effect, int32_t width);
 int32_t zlevEfLevelLabel(const LevDesign* design, const LevEffect* effect, char* out,

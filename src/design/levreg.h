@@ -133,7 +133,7 @@ void zlevtrm(LevRegContext* context, int32_t flags);
 // The number in a text cell, for a numeric design variable that its data set holds as text:
 // false when the text is neither a number nor a missing spelling (blank, ".", NA, NaN, N/A).
 // *value is the number, or missing.
-bool levNumberFromText(const char* text, int32_t length, double* value);
+[[nodiscard]] bool levNumberFromText(const char* text, int32_t length, double* value);
 // Prepares the context for reading without levelising; 1 when it has no design.
 [[nodiscard]] int32_t zlevseci(LevRegContext* context, QkPool* pool);
 // Registers the data callbacks that are still empty (across BY groups when the design's

@@ -5,7 +5,7 @@
 
 #include "design/levreg.h"
 
-int32_t zlevLevelsNonSing(LevDesign* design, QkPool* pool, int32_t count, const int32_t* effects);
+void zlevLevelsNonSing(LevDesign* design, QkPool* pool, int32_t count, const int32_t* effects);
 // The row count of an effect's non-singular level table: the product of (levels - 1) over its
 // crossed CLASS variables and of the level counts over its nested ones; 0 without CLASS
 // variables.
@@ -17,6 +17,6 @@ int32_t zlevLevelsNonSing(LevDesign* design, QkPool* pool, int32_t count, const 
 // numbers ORDINAL columns from 0). scratch holds 3 x scratchStride integers, or is null.
 void zlevNonSingFill(const LevDesign* design, const LevEffect* effect, int32_t* table,
                      int32_t* scratch, int32_t scratchStride, bool ordinalSkipsReference);
-int32_t zlevLevelsNonSingOne(LevDesign* design, QkPool* pool, LevEffect* effect, int32_t* scratch);
-int32_t zlevLevelsAllOne(LevRegContext* context, LevEffect* effect, int32_t* strides, QkPool* pool);
-int32_t zlevLevelsAll(LevRegContext* context, int32_t count, const int32_t* effects);
+void zlevLevelsNonSingOne(LevDesign* design, QkPool* pool, LevEffect* effect, int32_t* scratch);
+void zlevLevelsAllOne(LevRegContext* context, LevEffect* effect, int32_t* strides, QkPool* pool);
+void zlevLevelsAll(LevRegContext* context, int32_t count, const int32_t* effects);

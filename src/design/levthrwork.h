@@ -122,11 +122,11 @@ int64_t round8(int64_t n);
 void* take(LevelizeThreadControl* c, size_t bytes);
 
 // The workers (zlevthr.cpp).
-bool mathFault(Worker* w);
-bool startWorkers(LevelizeThreadControl* c);
+[[nodiscard]] bool mathFault(Worker* w);
+[[nodiscard]] bool startWorkers(LevelizeThreadControl* c);
 void destroyControl(LevelizeThreadControl* c);
 Worker* advance(LevelizeThreadControl* c, Worker* current);
-bool finishPass(LevelizeThreadControl* c, Worker* current);
+[[nodiscard]] bool finishPass(LevelizeThreadControl* c, Worker* current);
 
 // A worker's work on one buffer of the level pass (zlevthrlev.cpp) and of the effect-level
 // pass (zlevthreff.cpp).

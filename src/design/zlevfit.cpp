@@ -273,7 +273,7 @@ void* addressOf(LevRegContext* ctx, int32_t code, void* value, int32_t response)
 
 } // namespace
 
-int32_t zlevfx(LevFitBlock* fit) {
+void zlevfx(LevFitBlock* fit) {
   const HostRoutine routines[6] = {
       reinterpret_cast<HostRoutine>(&GetXpX),  reinterpret_cast<HostRoutine>(&GetR),
       reinterpret_cast<HostRoutine>(&GetBeta), reinterpret_cast<HostRoutine>(&GetSSE),
@@ -282,7 +282,6 @@ int32_t zlevfx(LevFitBlock* fit) {
     // vir2g fails only for a null routine or slot, and both are ours.
     if (fit->slots[k] == nullptr)
       (void)vir2g(routines[k], &fit->slots[k]);
-  return 0;
 }
 
 void* zlevfit(LevRegContext* ctx, int32_t code, const LevFitArgs& args) {
@@ -403,7 +402,7 @@ int32_t zlevswp(double tol, double* a, int32_t k, int32_t n, char* status, doubl
   return 0;
 }
 
-int32_t invlo(double tol, double* a, int32_t p, double*) {
+void invlo(double tol, double* a, int32_t p, double*) {
   for (int32_t k = 0; k < p; ++k) {
     const double d = at(a, k, k);
     if (std::fabs(d) <= tol) {
@@ -424,7 +423,6 @@ int32_t invlo(double tol, double* a, int32_t p, double*) {
     for (int32_t j = k + 1; j < p; ++j)
       at(a, j, k) /= d;
   }
-  return 0;
 }
 
 namespace {

@@ -59,14 +59,14 @@ int32_t levLevelNamePart(const LevVariable* v, int32_t i, char* out, int32_t cap
   return n;
 }
 
-int32_t zlevEftVarParmLevName(LevRegContext* ctx, LevEftVar* ev) {
+void zlevEftVarParmLevName(LevRegContext* ctx, LevEftVar* ev) {
   if (ev->columnNames != nullptr)
-    return 0;
+    return;
   LevDesign* d = ctx->design;
   QkPool* pool = levGroupPool(ctx);
   const int32_t n = ev->columnCount;
   if (n <= 0)
-    return 0;
+    return;
   ev->columnNames = levArray<char*>(pool, static_cast<size_t>(n));
   ev->columnNameLengths = levArray<int32_t>(pool, static_cast<size_t>(n));
   int32_t k = 0;
@@ -127,15 +127,13 @@ int32_t zlevEftVarParmLevName(LevRegContext* ctx, LevEftVar* ev) {
   default:
     break;
   }
-  return 0;
 }
 
-int32_t zlevEftVarLevNames(LevRegContext* ctx, int32_t count, const int32_t* list) {
+void zlevEftVarLevNames(LevRegContext* ctx, int32_t count, const int32_t* list) {
   LevDesign* d = ctx->design;
   const int32_t n = count == 0 ? d->constructedCount : count;
   for (int32_t k = 0; k < n; ++k)
     zlevEftVarParmLevName(ctx, &d->constructed[count == 0 ? k : list[k]]);
-  return 0;
 }
 
 namespace {
@@ -191,13 +189,13 @@ void storeColumnTexts(LevDesign* d, QkPool* libraryPool, const EffectNameRecord*
 
 } // namespace
 
-int32_t ParmName(LevRegContext* ctx) {
+void ParmName(LevRegContext* ctx) {
   ensureColumnTables(ctx);
   LevDesign* d = ctx->design;
   QkPool* libraryPool = levGroupPool(ctx);
   QkPool* work = xmpoolc(nullptr, 1024, 0);
   if (work == nullptr)
-    return 0;
+    return;
   VmProvider* provider = levPoolProvider(work);
   const int32_t nEv = d->constructedCount, nCl = d->classCount;
   ClassNameRecord* records = zmnalcl(nEv + nCl, provider);
@@ -333,14 +331,15 @@ int32_t ParmName(LevRegContext* ctx) {
   zmname(columns, P);
   storeColumnTexts(d, libraryPool, columns, P);
   xmpoold(work);
-  return 0;
 }
 
-int32_t zlevParmName(LevRegContext* ctx, int32_t count, const int32_t* effects) {
+void zlevParmName(LevRegContext* ctx, int32_t count, const int32_t* effects) {
   LevDesign* d = ctx->design;
   d->longestName = d->longestLabel = 0;
-  if (d->parmLabelStyle == LSTYLE_INTERLACED)
-    return ParmName(ctx);
+  if (d->parmLabelStyle == LSTYLE_INTERLACED) {
+    ParmName(ctx);
+    return;
+  }
   ensureColumnTables(ctx);
   QkPool* pool = levGroupPool(ctx);
   d->columnNames =
@@ -356,7 +355,6 @@ int32_t zlevParmName(LevRegContext* ctx, int32_t count, const int32_t* effects) 
   }
   for (int32_t k = 0; k < n; ++k)
     zlevEfParmLabel(d, pool, count == 0 ? k : effects[k], w);
-  return 0;
 }
 
 int32_t clcmp(const void* a, const void* b, int32_t, int32_t offset) {
@@ -366,11 +364,11 @@ int32_t clcmp(const void* a, const void* b, int32_t, int32_t offset) {
   return r < 0 ? -1 : r > 0 ? 1 : 0;
 }
 
-int32_t UniqDups(LevRegContext* ctx) {
+void UniqDups(LevRegContext* ctx) {
   LevDesign* d = ctx->design;
   const int32_t P = d->columnCount;
   if (d->columnNames == nullptr || P <= 0)
-    return 0;
+    return;
   QkPool* pool = levGroupPool(ctx);
   int32_t M = 0;
   for (int32_t k = 0; k < P; ++k)
@@ -410,10 +408,9 @@ int32_t UniqDups(LevRegContext* ctx) {
     d->columnNames[k][text.size()] = '\0';
     kept.emplace(strip(text), counter);
   }
-  return 0;
 }
 
-int32_t zlevchk(LevRegContext* ctx) {
+void zlevchk(LevRegContext* ctx) {
   LevDesign* d = ctx->design;
   for (int32_t i = 0; i < d->classCount; ++i) {
     const LevVariable& v = d->classes[i];
@@ -421,5 +418,4 @@ int32_t zlevchk(LevRegContext* ctx) {
       vsfLog(LevMsg::ClassVariableOnlyOne, {HostMsgArg(v.var->name, v.var->nameLength),
                                             HostMsgArg(v.levelTexts[0], v.levelWidth)});
   }
-  return 0;
 }

@@ -307,7 +307,8 @@ void decodeNumerics(LevRegContext* ctx, const ValueDestinations& dst, const char
     if (v.var == nullptr) {
       x = hostMissing();
     } else if (isTextNumber(v)) {
-      levNumberFromText(record + textAt, textLength(v), &x);
+      // A text that is no number leaves x missing, as it should be.
+      (void)levNumberFromText(record + textAt, textLength(v), &x);
       textAt += textLength(v);
     }
     if (dst.z != nullptr)

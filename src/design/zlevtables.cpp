@@ -64,28 +64,26 @@ void zlevNonSingFill(const LevDesign* d, const LevEffect* ef, int32_t* table, in
   }
 }
 
-int32_t zlevLevelsNonSingOne(LevDesign* d, QkPool* pool, LevEffect* ef, int32_t* scratch) {
+void zlevLevelsNonSingOne(LevDesign* d, QkPool* pool, LevEffect* ef, int32_t* scratch) {
   const int32_t K = ef->crossedCount + ef->nestedCount;
   const int64_t rows = zlevNonSingRowCount(d, ef);
   if (rows * K <= 0)
-    return 0;
+    return;
   int32_t* table = levArray<int32_t>(pool, static_cast<size_t>(rows * K));
   zlevNonSingFill(d, ef, table, scratch, std::max(d->classCount, K), true);
   ef->nonSingularTable = table;
-  return 0;
 }
 
-int32_t zlevLevelsNonSing(LevDesign* d, QkPool* pool, int32_t count, const int32_t* effects) {
+void zlevLevelsNonSing(LevDesign* d, QkPool* pool, int32_t count, const int32_t* effects) {
   const int32_t n = count == 0 ? d->effectCount : count;
   for (int32_t k = 0; k < n; ++k) {
     LevEffect& ef = d->effects[count == 0 ? k : effects[k]];
     if (ef.crossedCount + ef.nestedCount > 0)
       zlevLevelsNonSingOne(d, pool, &ef, nullptr);
   }
-  return 0;
 }
 
-int32_t zlevLevelsAllOne(LevRegContext* ctx, LevEffect* ef, int32_t* strides, QkPool* pool) {
+void zlevLevelsAllOne(LevRegContext* ctx, LevEffect* ef, int32_t* strides, QkPool* pool) {
   LevDesign* d = ctx->design;
   const int32_t K = ef->crossedCount + ef->nestedCount;
   const bool fullRank = (d->designFlags & kLevFlagNonGlm) != 0;
@@ -96,7 +94,7 @@ int32_t zlevLevelsAllOne(LevRegContext* ctx, LevEffect* ef, int32_t* strides, Qk
   if (d->constructedCount == 0 || E == 0) {
     ef->columnTable = classTable;
     ef->columnRowWidth = K;
-    return 0;
+    return;
   }
   std::vector<int32_t> own;
   if (strides == nullptr) {
@@ -112,7 +110,7 @@ int32_t zlevLevelsAllOne(LevRegContext* ctx, LevEffect* ef, int32_t* strides, Qk
   const int64_t columns = ef->columnCount;
   ef->columnTable = nullptr;
   if (columns * W == 0)
-    return 0;
+    return;
   int32_t* table = levArray<int32_t>(pool, static_cast<size_t>(columns * W));
   for (int64_t j = 0; j < columns; ++j) {
     int32_t* row = table + static_cast<size_t>(j * W);
@@ -124,10 +122,9 @@ int32_t zlevLevelsAllOne(LevRegContext* ctx, LevEffect* ef, int32_t* strides, Qk
       std::copy_n(classTable + static_cast<size_t>((j % G) * K), K, row + E);
   }
   ef->columnTable = table;
-  return 0;
 }
 
-int32_t zlevLevelsAll(LevRegContext* ctx, int32_t count, const int32_t* effects) {
+void zlevLevelsAll(LevRegContext* ctx, int32_t count, const int32_t* effects) {
   LevDesign* d = ctx->design;
   QkPool* pool = levGroupPool(ctx);
   const int32_t n = count == 0 ? d->effectCount : count;
@@ -142,5 +139,4 @@ int32_t zlevLevelsAll(LevRegContext* ctx, int32_t count, const int32_t* effects)
   std::vector<int32_t> strides(static_cast<size_t>(std::max(largestE, 1)), 0);
   for (int32_t k = 0; k < n; ++k)
     zlevLevelsAllOne(ctx, &d->effects[count == 0 ? k : effects[k]], strides.data(), pool);
-  return 0;
 }

@@ -115,7 +115,7 @@ uint32_t treeEffects(Worker* w) {
   return 0;
 }
 
-bool makeEffectStructures(LevelizeThreadControl* c) {
+[[nodiscard]] bool makeEffectStructures(LevelizeThreadControl* c) {
   const LevDesign* d = c->design;
   c->effects = static_cast<int32_t*>(take(c, sizeof(int32_t) * size_t(d->effectCount)));
   if (c->effects == nullptr)
@@ -191,7 +191,7 @@ void resolveLevelIndices(LevelizeThreadControl* c) {
 
 // The index of every unformatted value the workers met, with its level index; false when
 // memory runs out.
-bool makeRawIndex(LevelizeThreadControl* c) {
+[[nodiscard]] bool makeRawIndex(LevelizeThreadControl* c) {
   const LevDesign* d = c->design;
   c->rawIndex = static_cast<RawIndex*>(take(c, sizeof(RawIndex) * size_t(d->classCount)));
   if (c->rawIndex == nullptr)
@@ -221,7 +221,7 @@ bool makeRawIndex(LevelizeThreadControl* c) {
 }
 
 // Room for the current observation's unformatted CLASS values.
-bool makeRawValues(LevelizeThreadControl* c) {
+[[nodiscard]] bool makeRawValues(LevelizeThreadControl* c) {
   const LevDesign* d = c->design;
   c->numericRaw = static_cast<double*>(take(c, sizeof(double) * size_t(d->classCount)));
   c->charRaw = static_cast<LevCharValue*>(take(c, sizeof(LevCharValue) * size_t(d->classCount)));
@@ -249,8 +249,8 @@ bool rawStatusSuffices(const LevRegContext* ctx) {
 // unformatted values, each looked up among those the level pass met: the same indices and
 // status bits that zlevrgd gives, without formatting a value. -1 when a value is not among
 // them; the caller then asks zlevrgd.
-int32_t rawRowStatus(LevelizeThreadControl* c, LevRegContext* ctx, double* y, double* w,
-                     double* f) {
+[[nodiscard]] int32_t rawRowStatus(LevelizeThreadControl* c, LevRegContext* ctx, double* y,
+                                   double* w, double* f) {
   const LevDesign* d = c->design;
   double* responses = y != nullptr ? y : ctx->fit.responses;
   void* dest[6] = {ctx->numeric, responses, w, f, c->numericRaw, c->charRaw};

@@ -88,7 +88,7 @@ void layRows(LevelizeThreadControl* c) {
   c->capacity = rowsPerBuffer(inputObservations(c->owner), c->workerCount, c->rowSize);
 }
 
-bool makeWorkerStructures(LevelizeThreadControl* c) {
+[[nodiscard]] bool makeWorkerStructures(LevelizeThreadControl* c) {
   QkHandle* qk = kernel();
   const LevDesign* d = c->design;
   for (int32_t i = 0; i < c->workerCount; ++i) {
@@ -116,7 +116,7 @@ bool makeWorkerStructures(LevelizeThreadControl* c) {
   return true;
 }
 
-bool makeFormatter(LevelizeThreadControl* c) {
+[[nodiscard]] bool makeFormatter(LevelizeThreadControl* c) {
   const LevDesign* d = c->design;
   std::vector<const HostVariable*> vars(static_cast<size_t>(d->classCount));
   std::vector<int32_t> widths(static_cast<size_t>(d->classCount));
@@ -232,7 +232,8 @@ WorkerLevel* levelOfNewRaw(Worker* w, int32_t v, const char* raw, int64_t observ
 }
 
 // Notes a value new to this worker for the effect-level pass's lookups.
-bool noteRaw(Worker* w, int32_t v, const char* raw, int32_t rawLength, WorkerLevel* level) {
+[[nodiscard]] bool noteRaw(Worker* w, int32_t v, const char* raw, int32_t rawLength,
+                           WorkerLevel* level) {
   const size_t size = static_cast<size_t>(kRawKey + round8(rawLength));
   auto* link = static_cast<RawLink*>(w->pool->allocate(w->pool, size, 0));
   if (link == nullptr)

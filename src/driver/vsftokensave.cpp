@@ -55,9 +55,9 @@ TokenSave* zttksi(HostParser* anchor) {
 
 // The statement is copied whole: the buffer grows as needed (a saved statement is never
 // cut short).
-int32_t zttkus(TokenSave* s, const HostToken* token, int64_t offset, int32_t) {
+void zttkus(TokenSave* s, const HostToken* token, int64_t offset, int32_t) {
   if (!s || !token)
-    return 0;
+    return;
   if (offset < 0 || offset > s->length)
     offset = s->length;
   s->length = offset;
@@ -103,7 +103,6 @@ int32_t zttkus(TokenSave* s, const HostToken* token, int64_t offset, int32_t) {
     --s->length;
   if (s->buffer)
     s->buffer[s->length] = '\0';
-  return 0;
 }
 
 void zttks(TokenSave* s) {

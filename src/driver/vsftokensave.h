@@ -10,8 +10,8 @@
 struct HostToken;
 
 TokenSave* zttksi(HostParser* anchor);
-// Writes the statement from the current token on into the buffer from `offset`; 0.
-int32_t zttkus(TokenSave* save, const HostToken* token, int64_t offset, int32_t peek);
+// Writes the statement from the current token on into the buffer from `offset`.
+void zttkus(TokenSave* save, const HostToken* token, int64_t offset, int32_t peek);
 // Closes the statement in the buffer: appends it to the list with one ';' at its end.
 void zttks(TokenSave* save);
 // Appends text to the statement in the buffer; false when memory runs out.

@@ -41,6 +41,7 @@ inline constexpr int32_t kEffListNoMemory = -2;
 [[nodiscard]] int32_t effStmtNameLength(const ParsedStatement* stmt);
 
 // Name n (from 0) of a name list: its characters and length; 0, or 1 when there is none.
-int32_t effNameAt(const NameListBlock* list, int64_t n, const char** text, int32_t* length);
+[[nodiscard]] int32_t effNameAt(const NameListBlock* list, int64_t n, const char** text,
+                                int32_t* length);
 // Number of names in a name-list slot (0 when absent).
 [[nodiscard]] int32_t effNameCount(const OptionSlot* slot);

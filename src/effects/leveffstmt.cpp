@@ -61,8 +61,9 @@ HostMsgArg variableArg(HostDataSet* data, int32_t number) {
 [[nodiscard]] bool view(ParsedStatement* s, StatementView& v) {
   v = StatementView{s, "", 0, stmtInt(s, EffectSlot::Kind, 0), 0, nullptr};
   const OptionSlot* names = stmtSlot(s, EffectSlot::Name);
+  // A list without a name leaves the name empty.
   if (names != nullptr)
-    effNameAt(names->items.names, 0, &v.name, &v.nameLength);
+    (void)effNameAt(names->items.names, 0, &v.name, &v.nameLength);
   int32_t count = listCount(s, EffectSlot::Variables);
   const int32_t* items = listItems(s, EffectSlot::Variables);
   v.numbers = levNew<int32_t>(static_cast<size_t>(count > 0 ? count : 1));

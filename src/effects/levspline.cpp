@@ -26,7 +26,7 @@ void warn(LevDesign* design, EffMsg number, std::initializer_list<HostMsgArg> ar
   levRaise(design, 4);
 }
 
-int32_t readCommon(LevDesign* design, SplineInfo* info, const ParsedStatement* s) {
+void readCommon(LevDesign* design, SplineInfo* info, const ParsedStatement* s) {
   info->natural = stmtFlag(s, EffectFlag::Natural) ? 1 : 0;
   info->split =
       (stmtFlag(s, EffectFlag::Split) || (design->designFlags2 & kLevFlag2SplineSplit)) ? 1 : 0;
@@ -42,7 +42,6 @@ int32_t readCommon(LevDesign* design, SplineInfo* info, const ParsedStatement* s
   if (stmtFlag(s, EffectFlag::NoPowers))
     info->tpfTerms = 0;
   info->dataBoundary = stmtFlag(s, EffectFlag::DataBoundary) ? 1 : 0;
-  return 0;
 }
 
 void readKnotList(SplineInfo* info, const ParsedStatement* s) {

@@ -692,10 +692,7 @@ EffectParseState* zefprss(int32_t nameLen, int32_t defaultList, EffectParseState
   return state;
 }
 
-int32_t zefprsf(ParseRoot* root) {
-  installCallback(root);
-  return 0;
-}
+void zefprsf(ParseRoot* root) { installCallback(root); }
 
 int32_t SupportColon() { return 1; }
 

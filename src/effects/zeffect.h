@@ -14,8 +14,8 @@
 EffectParseState* zefprsi(int32_t nameLen, int32_t defaultList);
 // The same set-up on a caller-given state (nothing allocated, the root's state unchanged).
 EffectParseState* zefprss(int32_t nameLen, int32_t defaultList, EffectParseState* state);
-// Installs zeffect in the given root's action slot when it is empty; returns 0.
-int32_t zefprsf(ParseRoot* root);
+// Installs zeffect in the given root's action slot when it is empty.
+void zefprsf(ParseRoot* root);
 // The name-prefix list (a:) is supported.
 [[nodiscard]] int32_t SupportColon();
 

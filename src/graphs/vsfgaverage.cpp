@@ -35,7 +35,9 @@ std::string effectName(VsfContext* ctx, int32_t e) {
 }
 
 // The "Coeffs" data: one row per averaged resample, its estimate of every parameter (missing
-// where the resample's model left the parameter out).
+// where the resample's model left the parameter out). kNoCoeffsData when the manager made
+// no data object.
+constexpr int32_t kNoCoeffsData = 1;
 [[nodiscard]] int32_t coeffsData(VsfContext* ctx, const VsfModel* m, RvqText** ref) {
   const VsfAverageSummary& a = ctx->average;
   const int32_t parms = m->parmCount;
@@ -47,7 +49,8 @@ std::string effectName(VsfContext* ctx, int32_t e) {
     names.push_back("Coeff" + std::to_string(j));
   int32_t sample = 0;
   VsfOut out(ctx);
-  out.create("Coeffs", nullptr);
+  if (!out.create("Coeffs", nullptr))
+    return kNoCoeffsData;
   out.intColumn("Sample", &sample);
   for (int32_t j = 0; j < parms; ++j)
     out.column({rvqColumnType(RvqColumnType::Double),
@@ -233,7 +236,10 @@ int32_t vsfgBootstrapParmHistogram(VsfContext* ctx, VsfModel* m, bool refitting)
   const bool unpack = g.pdUnpack != 0;
   const bool box = g.pdNoBox == 0;
   RvqText* data = nullptr;
-  if (coeffsData(ctx, m, &data) != 0)
+  const int32_t rc = coeffsData(ctx, m, &data);
+  if (rc == kNoCoeffsData)
+    return 0; // no data object, so no distribution graphs
+  if (rc != 0)
     return kVsfNoMemory;
   const std::vector<ShownParm> parms = shownParms(ctx, m, limit, order);
   const VsfMsg titleMsg = !ma.refit   ? VsfMsg::AverageDistributionsAveragedEstimates

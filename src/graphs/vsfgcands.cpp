@@ -19,6 +19,9 @@ namespace {
 
 [[nodiscard]] bool noValue(double v) { return isHostMissing(v) || v == DBL_MAX || v == -DBL_MAX; }
 
+// What emitCandidates returns when the plot's data object was not made.
+constexpr int32_t kNoPlotData = 2;
+
 // The row values of the "PlotCandidates" data, bound to its columns.
 struct CandidateRows {
   char* effect = nullptr;
@@ -28,7 +31,8 @@ struct CandidateRows {
 };
 
 // Creates, fills and publishes the data; the kind (1 entry, -1 removal) of its last row, 0
-// when the effect names are empty or their buffer cannot be taken.
+// when the effect names are empty or their buffer cannot be taken, kNoPlotData when the
+// manager made no data object (there is then nothing to plot).
 [[nodiscard]] int32_t emitCandidates(VsfContext* ctx, VsfModel* m,
                                      const VsfCandidateRanking& ranked, int32_t shown,
                                      bool competitive, RvqText* title, RvqText** dataRef) {
@@ -42,7 +46,8 @@ struct CandidateRows {
   if (row.effect == nullptr)
     return 0;
   VsfOut out(ctx);
-  out.create("PlotCandidates", nullptr);
+  if (!out.create("PlotCandidates", nullptr))
+    return kNoPlotData;
   out.charColumn("Effect", row.effect, row.width);
   if (competitive)
     out.intColumn("CandidateFor", &row.candidateFor);
@@ -110,9 +115,9 @@ int32_t vsfgCandidates(VsfContext* ctx, VsfModel* step) {
                                                    : VsfMsg::CandidatesForRemoval);
   RvqText* dataRef = nullptr;
   const int32_t kind = emitCandidates(ctx, step, ranked, shown, competitive, title, &dataRef);
-  if (kind == 0) {
+  if (kind == 0 || kind == kNoPlotData) {
     vsfFreeCandidates(step, &ranked);
-    return kVsfNoMemory;
+    return kind == 0 ? kVsfNoMemory : 0;
   }
   double low = DBL_MAX, high = -DBL_MAX;
   for (int32_t i = 0; i < shown; ++i)

@@ -82,7 +82,8 @@ struct CoefData {
     stepLabel = static_cast<char*>(poolTake(m->pool, r.stepLabelWidth));
     if (stepLabel == nullptr)
       return kVsfNoMemory;
-    out.create("Coefficients", nullptr);
+    if (!out.create("Coefficients", nullptr))
+      return 0; // no data object: the caller sees out.table null and draws nothing
     out.intColumn("Step", &step);
     out.intColumn("CurveNumber", &curveNumber);
     if (normB)
@@ -180,7 +181,8 @@ struct CoefData {
       for (int32_t j = 0; j < m->parmCount; ++j)
         if (r.parmInPlot[j] && !isHostMissing(estimate(j)))
           thinValues[static_cast<size_t>(j)] = estimate(j);
-      vsfgThinLabels(ctx, m, thinValues.data());
+      // Labels that could not be thinned are not placed; the curves are drawn all the same.
+      (void)vsfgThinLabels(ctx, m, thinValues.data());
     }
     curveNumber = 1;
     for (int32_t j = 0; j < m->parmCount; ++j) {
@@ -347,6 +349,8 @@ int32_t vsfgCoeffs(VsfContext* ctx, VsfModel* m, int64_t* position, int32_t samp
   }
   const int32_t axis = vsfgAutoAxis(pl.coefStepAxis, m, 26);
   int32_t rc = data.defineColumns();
+  if (rc == 0 && data.out.table == nullptr)
+    return 0;
   if (rc == 0 && m->stepCount >= 1)
     rc = walkRecords(data, position, sampleTag);
   if (rc != 0)

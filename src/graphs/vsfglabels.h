@@ -16,7 +16,7 @@ struct LevDesign;
 [[nodiscard]] int32_t vsfgParmLabels(VsfContext* ctx, VsfModel* model);
 // Thins the curve labels by the per-parameter coefficient values `values` (n = model's
 // parameter count).
-int32_t vsfgThinLabels(VsfContext* ctx, VsfModel* model, const double* values);
+[[nodiscard]] int32_t vsfgThinLabels(VsfContext* ctx, VsfModel* model, const double* values);
 // The curve label of parameter j of selection effect k: under INTERLACED the text of its
 // design column (the effect name when the column has none), else the effect name followed
 // by the column's level text. Writes into `buffer` when it is not null; the length.

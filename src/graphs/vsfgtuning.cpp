@@ -31,12 +31,14 @@ RvqAttr hiddenUnlessShown(const VsfContext* ctx) {
 }
 
 // Builds and publishes the "ElasticNetTuneL2" data; the row number of the kept L2 (the last
-// row with it), 0 when no row has it. Lowers the tuning-row count to the rows it showed.
+// row with it), 0 when no row has it, -1 when the manager made no data object (nothing to
+// plot). Lowers the tuning-row count to the rows it showed.
 [[nodiscard]] int32_t emitTuning(VsfContext* ctx, VsfModel* m, bool cvex, RvqText** dataRef) {
   int32_t step = 0, opt = 0, nVar = 0, nSteps = 0, chosen = 0;
   double l2 = 0, logL2 = 0, l1 = 0, value = 0, l2Norm = 0, l1Norm = 0;
   VsfOut out(ctx);
-  out.create("ElasticNetTuneL2", nullptr);
+  if (!out.create("ElasticNetTuneL2", nullptr))
+    return -1;
   out.intColumn("Step", &step);
   out.numberColumn("L2", &l2);
   out.numberColumn("LogL2", &logL2);
@@ -124,6 +126,8 @@ int32_t vsfgElasticNet(VsfContext* ctx, VsfModel* m) {
   const bool cvex = o.cvExternal != 0;
   RvqText* dataRef = nullptr;
   const int32_t chosenRow = emitTuning(ctx, m, cvex, &dataRef);
+  if (chosenRow < 0)
+    return 0;
   ctx->printStart = zdattim();
   const VsfStepAxisList byTrial = tuningAxis(m, true, chosenRow);
   const VsfStepAxisList byL2 = tuningAxis(m, false, chosenRow);
@@ -167,7 +171,8 @@ int32_t vsfgCvExternal(VsfContext* ctx, VsfModel* m) {
   RvqText* dataRef = nullptr;
   {
     VsfOut out(ctx);
-    out.create("CVExternal", nullptr);
+    if (!out.create("CVExternal", nullptr))
+      return 0; // no data object, so no graph of it
     out.numberColumn("L1", &l1);
     out.numberColumn("ASEValidate", &error);
     out.endColumns();

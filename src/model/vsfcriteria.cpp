@@ -42,14 +42,16 @@ double criterion(VsfModel* m, int32_t code, double prevSse, double sse, int32_t 
     return vsfCp(rank, sse, n, m->fullMse);
   case VC_BIC:
     return vsfBic(rank, sse, n, m->fullMse);
+  // A failed pass is reported by vsfRunPass and leaves the statistic missing, which the
+  // criterion then is.
   case VC_PRESS:
-    vsfComputePress(m);
+    (void)vsfComputePress(m);
     return m->press;
   case VC_VALIDATE:
-    vsfComputeResids(m);
+    (void)vsfComputeResids(m);
     return m->validateAse;
   case VC_CV:
-    vsfComputeCVResids(m);
+    (void)vsfComputeCVResids(m);
     return m->cvPress;
   case VC_CVEX:
     vsfComputeCVEXPRESS(m);

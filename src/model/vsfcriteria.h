@@ -13,8 +13,8 @@ double vsfGetCriterion(VsfModel* model, int32_t code);
 double vsfStepCriterion(const VsfModel* model, int32_t code, int32_t step);
 double vsfComputeCriterion(double prevSse, double sse, VsfModel* model, int32_t code,
                            int32_t prevRank, int32_t rank, int32_t prevEffects, int32_t effects);
-int32_t vsfComputeResids(VsfModel* model);
-int32_t vsfComputeCVResids(VsfModel* model);
+[[nodiscard]] int32_t vsfComputeResids(VsfModel* model);
+[[nodiscard]] int32_t vsfComputeCVResids(VsfModel* model);
 void vsfComputeCVEXPRESS(VsfModel* model);
 // Carries an intercept estimated on shifted pages back to the data's scale, for estimates
 // (beta, in parameter order) of the model whose sweep flags are given.

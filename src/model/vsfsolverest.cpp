@@ -9,10 +9,10 @@
 #include <algorithm>
 #include <cmath>
 
-int32_t vsfReSetInModelFlags(VsfModel* m, const double* b) {
+void vsfReSetInModelFlags(VsfModel* m, const double* b) {
   if (m->effectCount < 2) {
     m->rank = m->inModelCount = m->includeCount;
-    return 0;
+    return;
   }
   for (int32_t e = 1; e < m->effectCount; ++e)
     if (m->effectStatus[e] != VES_UNAVAILABLE)
@@ -33,10 +33,9 @@ int32_t vsfReSetInModelFlags(VsfModel* m, const double* b) {
     }
   }
   m->inModelCount = at;
-  return 0;
 }
 
-int32_t vsfScaleBeta(VsfModel* m) {
+void vsfScaleBeta(VsfModel* m) {
   const VsfModelOptions* o = m->options;
   const double* source = o->parmStandardize ? m->solverBeta : m->pathBeta;
   const double sy = m->nObs - 1 > 0 ? std::sqrt(std::max(m->totalSS, 0.0) / (m->nObs - 1)) : 0.0;
@@ -55,5 +54,4 @@ int32_t vsfScaleBeta(VsfModel* m) {
     }
   }
   m->beta[0] = o->noint ? 0.0 : m->sumWY - S;
-  return 0;
 }

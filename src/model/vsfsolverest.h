@@ -9,8 +9,8 @@ struct VsfModel;
 
 // Effects past the intercept with a non-zero coefficient become selected (status 1), the
 // others candidates, except unavailable effects (status 5), which stay so; rank counts the
-// non-zero coefficients. Returns 0.
-int32_t vsfReSetInModelFlags(VsfModel* model, const double* coefficients);
+// non-zero coefficients.
+void vsfReSetInModelFlags(VsfModel* model, const double* coefficients);
 // beta and stdBeta of the in-model effects from solverBeta (parameter standardization) or
-// pathBeta; every other entry is 0, the intercept is recovered from the means. Returns 0.
-int32_t vsfScaleBeta(VsfModel* model);
+// pathBeta; every other entry is 0, the intercept is recovered from the means.
+void vsfScaleBeta(VsfModel* model);

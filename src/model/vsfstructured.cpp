@@ -94,7 +94,8 @@ std::vector<int64_t> sweptSmall(const VsfModel* m) {
 
 // The inverse (row-major, n by n) of the reduced triangle between the columns S, by its
 // Cholesky factor; false when a pivot is not positive.
-bool inverseOf(const double* a, const std::vector<int64_t>& S, std::vector<double>& inv) {
+[[nodiscard]] bool inverseOf(const double* a, const std::vector<int64_t>& S,
+                             std::vector<double>& inv) {
   const size_t n = S.size();
   std::vector<double> L;
   if (!vsfCholeskyOf(a, S, L))
@@ -120,7 +121,7 @@ bool inverseOf(const double* a, const std::vector<int64_t>& S, std::vector<doubl
 }
 
 // A sum that is not finite ends the fit as the packed triangle's does.
-bool finiteSums(VsfModel* m) {
+[[nodiscard]] bool finiteSums(VsfModel* m) {
   const VsfStructured* st = m->structured;
   const int64_t n = static_cast<int64_t>(st->columns) * st->small;
   bool finite = true;
@@ -199,7 +200,8 @@ int32_t vsfStructuredCrossProducts(VsfModel* m) {
     std::fill(m->xpx, m->xpx + tri(columns), 0.0);
     return 0;
   }
-  finiteSums(m);
+  // A sum that is not finite is kept in m->fitStatus, which ends the fit.
+  (void)finiteSums(m);
   return 0;
 }
 

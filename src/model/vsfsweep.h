@@ -68,7 +68,7 @@ void vsfUpdateXpXi(VsfModel* model);
 void vsfPhysicalDelete(VsfModel* model, int32_t position);
 [[nodiscard]] int32_t vsfInitCross(VsfModel* model);
 [[nodiscard]] int32_t vsfAddCross(VsfModel* model, int32_t effect);
-int32_t vsfComputePress(VsfModel* model);
+[[nodiscard]] int32_t vsfComputePress(VsfModel* model);
 // One elimination step of the partial sweep on the model's swept matrix (trial adds that
 // only need the SSE); 1 when done, 0 when the pivot fails the tolerance.
 [[nodiscard]] int32_t vsfSweepPartial(VsfModel* model, int32_t column);

@@ -109,7 +109,7 @@ int32_t collapseInto(VsfModel* m, const Target& t, bool forDrop, bool setColumns
 // Whether the unswept block of X'X between the effect's own columns is diagonal: true of
 // one CLASS effect under the GLM and reference codings, whose columns never meet in a row.
 // The answer is kept per effect, since X'X does not change during a selection.
-bool diagonalBlock(VsfModel* m, int32_t effect) {
+[[nodiscard]] bool diagonalBlock(VsfModel* m, int32_t effect) {
   uint8_t& shape = m->trialBlockShape[effect];
   if (shape == kTrialShapeUnknown) {
     const int64_t s = m->effectColumn[effect], c = m->effectColumns[effect];
@@ -154,7 +154,7 @@ double packedResponse(const void* c, int64_t j) {
   return b->m->sweptXpx[at(b->first + j, 0)];
 }
 
-bool lowRankTrial(VsfModel* m, int32_t effect, double* sse, int32_t* sweptCount) {
+[[nodiscard]] bool lowRankTrial(VsfModel* m, int32_t effect, double* sse, int32_t* sweptCount) {
   const int64_t k = m->effectColumns[effect];
   if (k < 2 || m->trialBlockShape == nullptr || !diagonalBlock(m, effect))
     return false;

@@ -17,7 +17,8 @@ void vsfModelReload(VsfModel* model, bool forDrop);
 void vsfModelRestore(VsfModel* model);
 // The trial SSE of adding `effect` and the number of its columns that would be swept; -2
 // when the trial block cannot be had.
-int32_t vsfEffectXpXi(VsfModel* model, int32_t effect, double* sse, int32_t* sweptCount);
+[[nodiscard]] int32_t vsfEffectXpXi(VsfModel* model, int32_t effect, double* sse,
+                                    int32_t* sweptCount);
 int32_t vsfPartialSweep(double* a, int32_t k, int32_t n, double tol);
 
 // The lower Cholesky factor L (row-major, n by n) of the packed triangle `a` between the
@@ -39,5 +40,5 @@ struct VsfDiagonalBlock {
 // the number of columns swept and, when `taken` is given, '1' for each column swept ('0'
 // for a column dependent on the model and the columns before it). False when the model's
 // swept columns have no Cholesky factor.
-bool vsfDiagonalBlockPivots(const VsfModel* model, const VsfDiagonalBlock& block, double* sse,
-                            int32_t* sweptCount, char* taken);
+[[nodiscard]] bool vsfDiagonalBlockPivots(const VsfModel* model, const VsfDiagonalBlock& block,
+                                          double* sse, int32_t* sweptCount, char* taken);

@@ -27,7 +27,7 @@ double zln1pmx(double x);
 double zlnSumOfExp(double a, double b);
 // Mills ratio (1 - Phi(x)) / phi(x) into *r; returns 1 when the continued fraction used for
 // x >= 5 did not converge (the last approximation is still written), else 0.
-int32_t zmillsr(double x, double* r);
+[[nodiscard]] int32_t zmillsr(double x, double* r);
 // The continued fraction of zmillsr alone (meant for x >= 5).
 [[nodiscard]] int32_t zcnfmill(double x, double* r);
 // Factors row n of the packed matrix a in place (rows 0..n-1 already hold the factor L of

@@ -23,7 +23,7 @@ struct BesselRequest {
 };
 
 // Returns the error field: 0 success, 1 failure; the answer is in req->result.
-int32_t zibess(BesselRequest* req);
+[[nodiscard]] int32_t zibess(BesselRequest* req);
 // ln I_nu(x) into *logI; 0 on success (a wrapper for the probability routines).
 [[nodiscard]] int32_t zbess(double nu, double x, double* logI);
 

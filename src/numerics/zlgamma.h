@@ -22,7 +22,7 @@ double zlbeta(double a, double b);
 [[nodiscard]] int32_t zldngam(double x, double a, double* res);
 // Multivariate log gamma of dimension p into *res; 1 (missing written) when
 // a - (p - 1)/2 <= 0 or p < 1.
-int32_t zlgammaMV(double a, int32_t p, double* res);
+[[nodiscard]] int32_t zlgammaMV(double a, int32_t p, double* res);
 // Multivariate log beta of dimension p into *res; 1 (missing written) when a or b is at
 // most (p - 1)/2 or p < 1.
 [[nodiscard]] int32_t zlbetaMV(double a, double b, int32_t p, double* res);

@@ -12,7 +12,7 @@ double zferfc(double x);
 // Standard normal cdf.
 double zprbnrm(double x);
 // Log cdf, log sdf and log density at z. Returns 0, or 1 when the Mills ratio fails.
-int32_t zlognrm(double* lcdf, double* lsdf, double* ldens, double z);
+[[nodiscard]] int32_t zlognrm(double* lcdf, double* lsdf, double* ldens, double z);
 // Standard normal quantile for p in [0, 1].
 double zprobit(double p);
 // The far lower-tail Newton iteration of zprobit on its own (p small and positive).

@@ -17,7 +17,7 @@ constexpr double kTwoM32 = 2.3283064365386963e-10;
 
 } // namespace
 
-int32_t zmrsrnd(RandomStream* s) {
+void zmrsrnd(RandomStream* s) {
   int32_t method = zrngopt();
   s->uniformSource = GetNextRanUni;
   if (method == ZRNG_HARDWARE) {
@@ -61,7 +61,6 @@ int32_t zmrsrnd(RandomStream* s) {
   zranFillTables(s);
   s->normalHeld = 0;
   s->normalValue = 0.0;
-  return 0;
 }
 
 double GetNextRanUni(RandomStream* s) {

@@ -106,8 +106,7 @@ struct RandomStream {
 
 // Seeds the stream: method from OSENV.QRX_RNG_METHOD, unusable seeds replaced or folded,
 // 1998 or 2002 seeding, seed in use published as OSENV.QRX_RNG_SEED, tables filled.
-// Returns 0.
-int32_t zmrsrnd(RandomStream* stream);
+void zmrsrnd(RandomStream* stream);
 // The next uniform in the open interval (0, 1); a zero twister output is skipped.
 double GetNextRanUni(RandomStream* stream);
 // Sets the uniform source to GetNextRanUni and returns 1 when flag is 1, else returns 0.

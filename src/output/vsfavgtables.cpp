@@ -66,8 +66,9 @@ int32_t vsfpBootstrapSelFreq(VsfContext* ctx, int32_t mode, RvqText** plotData) 
   std::vector<char> effect(size_t(width) + 1);
   double pct = 0.0;
   VsfOut out(ctx);
-  out.create(plotOnly ? "EffectSelPercentageForPlot" : "EffectSelectPct",
-             msgText(VsfMsg::AverageEffectSelectionPercentage));
+  if (!out.create(plotOnly ? "EffectSelPercentageForPlot" : "EffectSelectPct",
+                  msgText(VsfMsg::AverageEffectSelectionPercentage)))
+    return 0;
   out.charColumn("Effect", effect.data(), width);
   out.numberColumn("SelectionPct", &pct);
   out.endColumns();
@@ -117,7 +118,8 @@ int32_t vsfpModelFreq(VsfContext* ctx) {
   std::vector<int32_t> indicator(size_t(std::max(m->inModelCount, 1)));
   char control[2] = " ";
   VsfOut out(ctx);
-  out.create("ModelSelectFreq", msgText(VsfMsg::AverageModelSelectionFrequency));
+  if (!out.create("ModelSelectFreq", msgText(VsfMsg::AverageModelSelectionFrequency)))
+    return 0;
   if (subset)
     out.intColumn("NotUsed", &notUsed);
   out.intColumn("TimesSelected", &times);
@@ -176,7 +178,9 @@ int32_t vsfpAverageEstimates(VsfContext* ctx, bool nonzero, bool refit) {
   const double q = ma.alpha / 2.0, trimPct = ma.trimFraction * 100.0;
   const bool forcedColumn = o.include > 0 && !refit;
   VsfOut out(ctx);
-  out.create(refit ? "RefitAvgParmEst" : "AvgParmEst", msgText(VsfMsg::AverageParameterEstimates));
+  if (!out.create(refit ? "RefitAvgParmEst" : "AvgParmEst",
+                  msgText(VsfMsg::AverageParameterEstimates)))
+    return 0;
   out.charColumn("Effect", cols.effect, cols.We);
   if (cols.classColumns(out) != 0)
     return kVsfNoMemory; // after the object was made: the caller ends the run on -2

@@ -125,7 +125,10 @@ int32_t vsfpCandidates(VsfContext* ctx, VsfModel* m) {
   double logp = 0, probf = 0, criterion = 0;
   char* candidateFor = nullptr;
   int32_t forWidth = 0;
-  out.create("Candidates", nullptr);
+  if (!out.create("Candidates", nullptr)) {
+    vsfFreeCandidates(m, &ranked);
+    return 0;
+  }
   out.column({rvqColumnType(RvqColumnType::Int), vsfaName("Rank"), vsfaBound(&rank)});
   out.charColumn("Effect", effect, We);
   if (competitive) {

@@ -119,7 +119,11 @@ int32_t vsfpClassInfo(VsfContext* ctx, QkPool* pool) {
   char name[32];
   int32_t levels = 0, split = 0;
   const bool splitColumn = ctx->stmt.cls.splitAny && !ctx->stmt.cls.splitAll;
-  out.create("ClassLevelInfo", msgText(VsfMsg::ClassInfoClassLevelInformation));
+  if (!out.create("ClassLevelInfo", msgText(VsfMsg::ClassInfoClassLevelInformation))) {
+    if (values != nullptr)
+      pool->free(pool, values);
+    return 0;
+  }
   out.column({rvqColumnType(RvqColumnType::Chars), vsfaName("Class"),
               rvqInt(RvqAttrId::Width, std::max(nameWidth, 1)),
               vsfaLabel(msgText(VsfMsg::ClassInfoClass)), vsfaBound(name)});
@@ -229,8 +233,12 @@ int32_t vsfpClassCoding(VsfContext* ctx, QkPool* pool) {
       return kVsfNoMemory;
     VsfOut t(ctx);
     HostMsgArg nameArg(name, nameLength);
-    t.create("ClassLevelCoding", msgText(VsfMsg::ClassInfoCoding, {nameArg}),
-             {rvqTextHandle(RvqAttrId::Description, vsfText(name, nameLength))});
+    if (!t.create("ClassLevelCoding", msgText(VsfMsg::ClassInfoCoding, {nameArg}),
+                  {rvqTextHandle(RvqAttrId::Description, vsfText(name, nameLength))})) {
+      if (row != nullptr)
+        pool->free(pool, row);
+      continue;
+    }
     t.column({rvqColumnType(RvqColumnType::Chars), vsfaName("Class"),
               rvqInt(RvqAttrId::Width, std::max(nameWidth, 1)), vsfaBound(name)});
     t.column({rvqColumnType(RvqColumnType::Chars), vsfaName("Value"),

@@ -16,7 +16,8 @@ int32_t vsfpCvExternal(VsfContext* ctx) {
   int32_t fold = 0, step = 0, nVar = 0;
   double ratio = 0, curvature = 0, error = 0, l2 = 0, l2Norm = 0, l1Norm = 0, value = 0;
   VsfOut out(ctx);
-  out.create("CVExternal", msgText(VsfMsg::TuningDetails));
+  if (!out.create("CVExternal", msgText(VsfMsg::TuningDetails)))
+    return 0;
   out.intColumn("Fold", &fold);
   out.intColumn("Step", &step);
   out.intColumn("nVar", &nVar);

@@ -53,9 +53,10 @@ int32_t vsfpElasticNetParaSummary(VsfContext* ctx) {
   const VsfModel* m = &ctx->model;
   const bool searched = o.l2Search == L2S_GOLDEN || o.l2Search == L2S_GRID;
   VsfOut out(ctx);
-  out.createFactoid("ElasticNetParaSummary", "Stat.VARSIFTER.ElasticNetParaSummary",
-                    msgText(VsfMsg::ElasticNetParameterSearch),
-                    msgText(VsfMsg::ElasticNetParameterSearch));
+  if (!out.createFactoid("ElasticNetParaSummary", "Stat.VARSIFTER.ElasticNetParaSummary",
+                         msgText(VsfMsg::ElasticNetParameterSearch),
+                         msgText(VsfMsg::ElasticNetParameterSearch)))
+    return 0;
   const int32_t search = o.l2Search >= L2S_NONE && o.l2Search <= L2S_GRID ? o.l2Search : L2S_NONE;
   out.entry(VsfMsg::ElasticNetL2SearchMethod,
             rvqTextHandle(RvqAttrId::Value, msgText(kSearchName[search])));
@@ -93,7 +94,8 @@ int32_t vsfpElasticNetL2(VsfContext* ctx) {
   int32_t step = 0, opt = 0, nVar = 0, nSteps = 0;
   double l2 = 0, ratio = 0, value = 0, l2Norm = 0, l1Norm = 0;
   VsfOut out(ctx);
-  out.create("ElasticNetTuneL2", msgText(VsfMsg::TuningDetails));
+  if (!out.create("ElasticNetTuneL2", msgText(VsfMsg::TuningDetails)))
+    return 0;
   out.intColumn("Step", &step);
   out.numberColumn("L2", &l2);
   out.numberColumn("L1Ratio", &ratio);

@@ -64,7 +64,8 @@ int32_t vsfpAnova(VsfContext* ctx, VsfModel* m, QkPool* pool) {
       vsfAnovaCompute(m->sse, m->totalSS, m->totalSSUncorrected, m->nObs, m->rank, noint);
   double df = 0, ss = 0, ms = 0, f = 0, p = 0;
   VsfOut out(ctx);
-  out.create("ANOVA", msgText(VsfMsg::AnovaAnalysisVariance));
+  if (!out.create("ANOVA", msgText(VsfMsg::AnovaAnalysisVariance)))
+    return 0;
   out.charColumn("Source", source, width);
   out.numberColumn("DF", &df);
   out.numberColumn("SS", &ss);
@@ -96,8 +97,9 @@ int32_t vsfpFitStats(VsfContext* ctx, VsfModel* m) {
   const int32_t p = m->rank;
   const double miss = hostMissing();
   VsfOut out(ctx);
-  out.createFactoid("FitStatistics", "Stat.VARSIFTER.FitStatistics", msgText(VsfMsg::FitStatistics),
-                    nullptr);
+  if (!out.createFactoid("FitStatistics", "Stat.VARSIFTER.FitStatistics",
+                         msgText(VsfMsg::FitStatistics), nullptr))
+    return 0;
   auto number = [&](VsfMsg label, double value, int32_t width = 11, int32_t format = 98) {
     out.entry(label, rvqDouble(RvqAttrId::Value, value),
               {rvqInt(RvqAttrId::FormatWidth, width), rvqInt(RvqAttrId::FormatCode, format)});

@@ -25,8 +25,9 @@ RvqAttr i64Value(int64_t v) {
 
 int32_t vsfpModelInfo(VsfContext* ctx) {
   VsfOut out(ctx);
-  out.createFactoid("ModelInfo", "Stat.VARSIFTER.ModelInfo", msgText(VsfMsg::ModelInformation),
-                    nullptr);
+  if (!out.createFactoid("ModelInfo", "Stat.VARSIFTER.ModelInfo", msgText(VsfMsg::ModelInformation),
+                         nullptr))
+    return 0;
   const VsfModelOptions& o = ctx->options;
   const VsfProcSettings& proc = ctx->stmt.proc;
   const LevRegContext& dc = ctx->design;
@@ -114,9 +115,10 @@ int32_t vsfpModelInfo(VsfContext* ctx) {
 int32_t vsfpBootstrapInfo(VsfContext* ctx) {
   VsfOut out(ctx);
   const VsfModelAverageSettings& ma = ctx->stmt.ma;
-  out.createFactoid("ModelAverageInfo", "Stat.VARSIFTER.ModelAverageInfo",
-                    msgText(VsfMsg::AverageModelAveragingInformation),
-                    msgText(VsfMsg::AverageModelAveragingInformation));
+  if (!out.createFactoid("ModelAverageInfo", "Stat.VARSIFTER.ModelAverageInfo",
+                         msgText(VsfMsg::AverageModelAveragingInformation),
+                         msgText(VsfMsg::AverageModelAveragingInformation)))
+    return 0;
   out.entry(VsfMsg::AverageSamplingMethod,
             msgValue(ma.srs ? VsfMsg::AverageSimpleRandomWithoutReplacement
                             : VsfMsg::AverageUnrestrictedReplacement));
@@ -150,8 +152,9 @@ int32_t vsfpDimensions(VsfContext* ctx) {
   VsfOut out(ctx);
   const LevDesign* d = vsfDesign(ctx);
   int32_t k = ctx->options.noint ? 1 : 0;
-  out.createFactoid("Dimensions", "Stat.VARSIFTER.Dimensions", msgText(VsfMsg::Dimensions),
-                    msgText(VsfMsg::Dimensions));
+  if (!out.createFactoid("Dimensions", "Stat.VARSIFTER.Dimensions", msgText(VsfMsg::Dimensions),
+                         msgText(VsfMsg::Dimensions)))
+    return 0;
   out.entry(VsfMsg::DimensionsNumberEffects, intValue((d != nullptr ? d->effectCount : 0) - k));
   if (ctx->stmt.cls.splitAny)
     out.entry(VsfMsg::DimensionsNumberEffectsAfterSplits, intValue(ctx->effectRecordCount - k));

@@ -66,8 +66,9 @@ void emitRow(VsfOut& out, NobsRow& row, VsfMsg label, double n) {
   RvqText* source = nullptr;
   const bool separate = val != nullptr || test != nullptr;
   if (separate) {
-    out.create("NObs", msgText(VsfMsg::NobsObservationProfileAnalysisData),
-               {rvqTextHandle(RvqAttrId::Description, msgText(VsfMsg::NobsAnalysisData))});
+    if (!out.create("NObs", msgText(VsfMsg::NobsObservationProfileAnalysisData),
+                    {rvqTextHandle(RvqAttrId::Description, msgText(VsfMsg::NobsAnalysisData))}))
+      return 0;
     vsfCall(out.table, RvqMethod::SetDynamic,
             {vsfaDyn("tableTitle"),
              rvqTextHandle(RvqAttrId::Value, msgText(VsfMsg::NobsObservationProfileAnalysisData))});
@@ -75,7 +76,8 @@ void emitRow(VsfOut& out, NobsRow& row, VsfMsg label, double n) {
     out.column({rvqColumnType(RvqColumnType::Text), vsfaName("DataSource"), vsfaDyn("SourceWidth"),
                 rvqInt(RvqAttrId::Value, sourceWidth), vsfaBound(&source)});
   } else {
-    out.create("NObs", msgText(VsfMsg::NobsNumberObservations));
+    if (!out.create("NObs", msgText(VsfMsg::NobsNumberObservations)))
+      return 0;
   }
   labelColumns(out, row, labelWidth);
   out.numberColumn("NObsRead", &m->nRead);
@@ -151,7 +153,9 @@ void emitRow(VsfOut& out, NobsRow& row, VsfMsg label, double n) {
   VsfOut out(ctx);
   NobsRow row;
   RvqText* source = msgText(sourceMsg);
-  out.create("NObs", msgText(label), {rvqTextHandle(RvqAttrId::Description, msgText(sourceMsg))});
+  if (!out.create("NObs", msgText(label),
+                  {rvqTextHandle(RvqAttrId::Description, msgText(sourceMsg))}))
+    return 0;
   vsfCall(out.table, RvqMethod::SetDynamic,
           {vsfaDyn("tableTitle"), rvqTextHandle(RvqAttrId::Value, msgText(label))});
   out.column({rvqColumnType(RvqColumnType::Text), vsfaName("DataSource"), vsfaDyn("SourceWidth"),

@@ -125,20 +125,46 @@ void numberSteps(VsfContext* ctx, VsfModel* m, int32_t steps, const int32_t* opt
     *chosenStep = shown[o.choose < kCodes ? o.choose : 0];
 }
 
-// The data table of the graphs (BestStep): each criterion's optimal step, its label, value
-// and norm; and the chosen step's label and norm for the graphs.
-void bestStepTable(VsfContext* ctx, VsfModel* m, int32_t steps, const int32_t* optimalSteps,
-                   int32_t* shown, const int32_t* slot, const int32_t* chosenStep,
-                   RvqText** dataRef) {
-  const VsfModelOptions& o = ctx->options;
-  const bool backward = o.method == VM_BACKWARD;
+// The chosen step's label and norm, which the graphs show.
+void keepChosenStep(VsfContext* ctx, VsfModel* m, int32_t steps, int32_t chosenStep) {
+  const bool backward = ctx->options.method == VM_BACKWARD;
   const int32_t start = m->includeCount;
+  ctx->results.chosenStepValue = chosenStep;
+  int32_t chosenSlot = (start == 0 && !backward) ? chosenStep - 1 : chosenStep;
+  if (chosenSlot >= 0 && chosenSlot < ctx->results.stepLabelCount) {
+    const VsfLabel& l = ctx->results.stepLabels[chosenSlot];
+    ctx->results.chosenStepLabelText = vsfText(l.text != nullptr ? l.text : "", l.length);
+  }
+  if (normBetaKept(ctx->options) && normBetaHistory(m) != nullptr) {
+    // The chosen step's norm is read at its label slot, which is its history entry for
+    // the path methods (whose only starting entry is the intercept).
+    const double* h = normBetaHistory(m);
+    const double last = h[steps - 1];
+    ctx->results.lastNormBeta = last;
+    const double here = chosenSlot >= 0 && chosenSlot < steps ? h[chosenSlot] : hostMissing();
+    if (last == 0)
+      ctx->results.chosenNormBeta = 1.0;
+    else if (isHostMissing(last) || isHostMissing(here))
+      ctx->results.chosenNormBeta = hostMissing();
+    else
+      ctx->results.chosenNormBeta = here / last;
+  }
+}
+
+// The data table of the graphs (BestStep): each criterion's optimal step, its label, value
+// and norm.
+void bestStepTable(VsfContext* ctx, VsfModel* m, const int32_t* optimalSteps, int32_t* shown,
+                   const int32_t* slot, RvqText** dataRef) {
+  const VsfModelOptions& o = ctx->options;
   const double graphStart = zdattim();
   const double savedPrintStart = ctx->printStart;
   VsfOut out(ctx);
   char optLabel[13];
   std::memcpy(optLabel, "Optimal Value", 13);
-  out.create("BestStep", nullptr);
+  if (!out.create("BestStep", nullptr)) {
+    ctx->printStart = savedPrintStart;
+    return;
+  }
   out.charColumn("OptLabel", optLabel, 13);
   struct Group {
     int32_t code;
@@ -187,26 +213,6 @@ void bestStepTable(VsfContext* ctx, VsfModel* m, int32_t steps, const int32_t* o
   out.emit();
   out.endRows();
   out.publish();
-  ctx->results.chosenStepValue = *chosenStep;
-  int32_t chosenSlot = (start == 0 && !backward) ? *chosenStep - 1 : *chosenStep;
-  if (chosenSlot >= 0 && chosenSlot < ctx->results.stepLabelCount) {
-    const VsfLabel& l = ctx->results.stepLabels[chosenSlot];
-    ctx->results.chosenStepLabelText = vsfText(l.text != nullptr ? l.text : "", l.length);
-  }
-  if (normB) {
-    // The chosen step's norm is read at its label slot, which is its history entry for
-    // the path methods (whose only starting entry is the intercept).
-    const double* h = normBetaHistory(m);
-    const double last = h[steps - 1];
-    ctx->results.lastNormBeta = last;
-    const double here = chosenSlot >= 0 && chosenSlot < steps ? h[chosenSlot] : hostMissing();
-    if (last == 0)
-      ctx->results.chosenNormBeta = 1.0;
-    else if (isHostMissing(last) || isHostMissing(here))
-      ctx->results.chosenNormBeta = hostMissing();
-    else
-      ctx->results.chosenNormBeta = here / last;
-  }
   ctx->printStart = savedPrintStart;
   ctx->graphTime += zdattim() - graphStart;
 }
@@ -238,6 +244,7 @@ int32_t vsfpOptStep(VsfContext* ctx, VsfModel* m, int32_t* optimalSteps, int32_t
 
   if (!vsfGraphicsOn(ctx) || ctx->results.stepLabels == nullptr || ctx->results.stepLabelCount <= 0)
     return 0;
-  bestStepTable(ctx, m, steps, optimalSteps, shown, slot, chosenStep, dataRef);
+  bestStepTable(ctx, m, optimalSteps, shown, slot, dataRef);
+  keepChosenStep(ctx, m, steps, *chosenStep);
   return 0;
 }

@@ -54,7 +54,8 @@ struct ParmEstTable {
 
   // Creates the table and its columns, each bound to its row value.
   [[nodiscard]] int32_t defineColumns() {
-    out->create("ParameterEstimates", msgText(VsfMsg::ParameterEstimates));
+    if (!out->create("ParameterEstimates", msgText(VsfMsg::ParameterEstimates)))
+      return 0; // no table: the caller sees out->table null and shows nothing
     out->charColumn("Effect", cols.effect, cols.We);
     if (cols.classColumns(*out) != 0)
       return kVsfNoMemory; // after the object was made: the caller ends the run on -2
@@ -179,6 +180,8 @@ int32_t vsfpParmEst(VsfContext* ctx, VsfModel* m, QkPool* pool, int32_t stepOrde
   t.out = &out;
   if (t.defineColumns() != 0)
     return kVsfNoMemory; // after the object was made: the caller ends the run on -2
+  if (out.table == nullptr)
+    return 0;
   t.dfe = m->nObs - m->rank;
   t.mse = t.dfe > 0 ? m->sse / t.dfe : hostMissing();
   if (t.emitRows(stepOrder) != 0)
@@ -208,7 +211,8 @@ int32_t vsfpCVDetails(VsfContext* ctx, VsfModel* m, QkPool* pool) {
   char* indexText = nullptr;
   const int32_t indexWidth = iv != nullptr ? std::max(iv->levelWidth, 1) : 0;
   VsfOut out(ctx);
-  out.create("CVDetails", msgText(VsfMsg::CrossValidationDetails));
+  if (!out.create("CVDetails", msgText(VsfMsg::CrossValidationDetails)))
+    return 0;
   out.column({rvqColumnType(RvqColumnType::Int), vsfaName("Index"), vsfaBound(&index)});
   out.charColumn("Fold", fold, foldWidth);
   if (iv != nullptr && iv->var != nullptr) {

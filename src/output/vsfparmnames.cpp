@@ -31,7 +31,8 @@ int32_t vsfpParameterNames(VsfContext* ctx, VsfModel* m) {
     return kVsfNoMemory;
   double byNumber = static_cast<double>(ctx->byCount);
   VsfOut out(ctx);
-  out.create("ParameterNames", msgText(VsfMsg::ParameterNames));
+  if (!out.create("ParameterNames", msgText(VsfMsg::ParameterNames)))
+    return 0;
   out.charColumn("Name", name, nameWidth);
   out.charColumn("Parameter", text, labelWidth);
   if (ctx->byCount > 1)

@@ -63,9 +63,10 @@ std::vector<TimingRow> timingRows(const VsfContext* ctx) {
 int32_t vsfpPerf(VsfContext* ctx) {
   const VsfPerfBlock& perf = ctx->perf;
   VsfOut out(ctx);
-  out.createFactoid("PerfSettings", "Stat.VARSIFTER.PerfSettings",
-                    msgText(VsfMsg::PerformanceInformation),
-                    msgText(VsfMsg::PerformanceInformation));
+  if (!out.createFactoid("PerfSettings", "Stat.VARSIFTER.PerfSettings",
+                         msgText(VsfMsg::PerformanceInformation),
+                         msgText(VsfMsg::PerformanceInformation)))
+    return 0;
   out.entry(VsfMsg::PerfExecutionMode,
             msgValue(perf.threadsSetting ? VsfMsg::PerfMultithreaded : VsfMsg::PerfSingleThreaded));
   if (perf.threadsSetting && !perf.threadingOn)
@@ -113,7 +114,10 @@ int32_t vsfTimes(VsfContext* ctx) {
   double seconds = 0;
   char control = ' ';
   VsfOut out(ctx);
-  out.create("Timing", msgText(VsfMsg::TimingProcedureTaskTiming));
+  if (!out.create("Timing", msgText(VsfMsg::TimingProcedureTaskTiming))) {
+    pool->free(pool, section);
+    return 0;
+  }
   out.charColumn("CodeSection", section, width);
   out.numberColumn("time", &seconds);
   out.column({rvqColumnType(RvqColumnType::Char1), vsfaName("Control"), vsfaBound(&control)});
@@ -134,7 +138,8 @@ int32_t vsfpUtilInfo(VsfContext* ctx) {
   const VsfBagVec& bags = ctx->bags;
   int64_t file = 0, buffers = 0, pages = 0, pageSize = 0, fileSize = 0;
   VsfOut out(ctx);
-  out.create("UtilInfo", nullptr);
+  if (!out.create("UtilInfo", nullptr))
+    return 0;
   for (auto [name, value] : {std::pair{"UtilFile", &file},
                              {"NumBuffers", &buffers},
                              {"NumPages", &pages},

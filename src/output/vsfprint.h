@@ -60,9 +60,14 @@ struct VsfOut {
   VsfOut(const VsfOut&) = delete;
   VsfOut& operator=(const VsfOut&) = delete;
   // RvqMethod::Create for kind "data": class, kind, handle, -1, name, label, then `extra`.
-  bool create(const char* name, RvqText* label, std::initializer_list<RvqAttr> extra = {});
-  // RvqMethod::Create for a factoid: template in the create call, optional title.
-  bool createFactoid(const char* name, const char* templ, RvqText* label, RvqText* title);
+  // False when no table came back (no manager, or a status the manager only logs): the
+  // printer then skips the table's rows and goes on, as the run goes on after that status.
+  [[nodiscard]] bool create(const char* name, RvqText* label,
+                            std::initializer_list<RvqAttr> extra = {});
+  // RvqMethod::Create for a factoid: template in the create call, optional title. False as
+  // for create.
+  [[nodiscard]] bool createFactoid(const char* name, const char* templ, RvqText* label,
+                                   RvqText* title);
   // RvqMethod::DefineColumn with the given attributes.
   void column(std::initializer_list<RvqAttr> attrs);
   void numberColumn(const char* name, double* value);

@@ -400,8 +400,9 @@ void scoreInfo(VsfContext* ctx, int32_t index, const ScoreStats& st, bool freq, 
   const VsfScoreSpec& sc = ctx->scores[index];
   const bool resid = sc.spec.stats[OS_RESID].on != 0;
   VsfOut out(ctx);
-  out.createFactoid("ScoreInfo", "Stat.VARSIFTER.ScoreInfo", msgText(VsfMsg::ScoreInformation),
-                    nullptr);
+  if (!out.createFactoid("ScoreInfo", "Stat.VARSIFTER.ScoreInfo", msgText(VsfMsg::ScoreInformation),
+                         nullptr))
+    return;
   vsfCall(out.table, RvqMethod::SetDynamic,
           {vsfaDyn("titleText"),
            rvqTextHandle(RvqAttrId::Value,

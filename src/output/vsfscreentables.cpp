@@ -23,8 +23,10 @@ int32_t vsfpScreenInfo(VsfContext* ctx) {
   if (o.screen == SCREEN_NONE)
     return 0;
   VsfOut out(ctx);
-  out.createFactoid("ScreeningInfo", "Stat.VARSIFTER.ScreeningInfo",
-                    msgText(VsfMsg::ScreeningInformation), msgText(VsfMsg::ScreeningInformation));
+  if (!out.createFactoid("ScreeningInfo", "Stat.VARSIFTER.ScreeningInfo",
+                         msgText(VsfMsg::ScreeningInformation),
+                         msgText(VsfMsg::ScreeningInformation)))
+    return 0;
   if (o.screen != SCREEN_BASE && o.screen != SCREEN_SIS) {
     out.entry(VsfMsg::ScreeningMethod,
               rvqTextHandle(RvqAttrId::Value, msgText(VsfMsg::ScreenSafeScreening)));
@@ -62,7 +64,8 @@ int32_t vsfpSISInfo(VsfContext* ctx) {
   int32_t rank = 0, out1 = 0;
   double stat = 0;
   VsfOut out(ctx);
-  out.create("SISCorrelation", msgText(VsfMsg::ScreenSisCorrelation));
+  if (!out.create("SISCorrelation", msgText(VsfMsg::ScreenSisCorrelation)))
+    return 0;
   out.intColumn("Rank", &rank);
   out.charColumn("Effect", name.data(), W);
   out.numberColumn("absCorr", &stat);

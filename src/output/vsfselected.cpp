@@ -250,7 +250,10 @@ int32_t vsfpModelString(VsfContext* ctx, VsfModel* m, QkPool* pool) {
     return kVsfNoMemory;
   vsfMsgCopy(VsfMsg::ClassInfoEffects, label, labelLength);
   VsfOut out(ctx);
-  out.create("SelectedEffects", msgText(VsfMsg::SelectedEffects));
+  if (!out.create("SelectedEffects", msgText(VsfMsg::SelectedEffects))) {
+    pool->free(pool, list);
+    return 0;
+  }
   out.charColumn("Label", label, labelLength);
   out.charColumn("Effects", list, std::max(at, 1));
   out.endColumns();

@@ -138,7 +138,8 @@ int32_t vsfpStopReason(VsfContext* ctx, int32_t reason, int32_t steps) {
   const int32_t width = std::max(length, 1);
   if (length == 0)
     text[0] = ' ';
-  out.create("StopReason", msgText(VsfMsg::StopReason));
+  if (!out.create("StopReason", msgText(VsfMsg::StopReason)))
+    return 0;
   out.charColumn("Reason", text, width);
   out.column({rvqColumnType(RvqColumnType::Int), vsfaName("Code"), vsfaBound(&code)});
   out.endColumns();
@@ -175,7 +176,8 @@ int32_t vsfpStopDetails(VsfContext* ctx, QkPool* pool, VsfModel* m, double curre
   char comparison = ' ';
   const char larger = vsfBigBetter(stop) ? '<' : '>';
   if (vsfGroupMethod(ctx->options.method)) {
-    out.create("StopDetails", msgText(VsfMsg::StopDetails));
+    if (!out.create("StopDetails", msgText(VsfMsg::StopDetails)))
+      return 0;
     out.column({rvqColumnType(RvqColumnType::Double), vsfaName("Criterion"),
                 vsfaDyn("CriterionHeader"), rvqTextHandle(RvqAttrId::Value, head1),
                 vsfaBound(&criterion)});
@@ -210,7 +212,8 @@ int32_t vsfpStopDetails(VsfContext* ctx, QkPool* pool, VsfModel* m, double curre
   if (effect == nullptr || candidateFor == nullptr)
     return kVsfNoMemory;
   char sig[5];
-  out.create("StopDetails", msgText(VsfMsg::StopDetails));
+  if (!out.create("StopDetails", msgText(VsfMsg::StopDetails)))
+    return 0;
   out.charColumn("CandidateFor", candidateFor, forWidth);
   out.charColumn("Effect", effect, width);
   out.column({rvqColumnType(RvqColumnType::Double), vsfaName("Criterion"),

@@ -128,8 +128,9 @@ struct SummaryTable {
 
   // Creates the table and its columns, each bound to its row value.
   [[nodiscard]] int32_t defineColumns() {
-    out->create("SelectionSummary", msgText(kMsgSummaryTitles[method - 1]),
-                {rvqInt(RvqAttrId::Variant, 1)});
+    if (!out->create("SelectionSummary", msgText(kMsgSummaryTitles[method - 1]),
+                     {rvqInt(RvqAttrId::Variant, 1)}))
+      return 0; // no table: the caller sees out->table null and shows nothing
     out->intColumn("Step", &step);
     normB = graphics && normBetaKept(o);
     if (normB)
@@ -345,6 +346,8 @@ int32_t vsfpSummary(VsfContext* ctx, VsfModel* m, QkPool* pool, const int32_t* o
   t.out = &out;
   if (t.defineColumns() != 0)
     return kVsfNoMemory;
+  if (out.table == nullptr)
+    return 0;
   int32_t cursor = ctx->options.noint ? 0 : 1;
   int32_t slot = 0;
   bool startingRows = false;

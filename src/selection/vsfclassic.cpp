@@ -91,7 +91,7 @@ int32_t Drop(double value, VsfModel* m, int32_t k) {
   return refresh(m, value);
 }
 
-int32_t vsfBestSimple(VsfModel* m, int32_t* effect, double* value) {
+void vsfBestSimple(VsfModel* m, int32_t* effect, double* value) {
   int32_t bestEffect = -1;
   double best = -1.0;
   const bool full = vsfFullXpxOn(m);
@@ -165,7 +165,6 @@ int32_t vsfBestSimple(VsfModel* m, int32_t* effect, double* value) {
       *value = c;
     }
   }
-  return 0;
 }
 
 int32_t AddCandidate(VsfModel* m, int32_t* effect, double* value) {
@@ -342,16 +341,17 @@ int32_t vsfBackward(VsfModel* m) {
     m->hierarchy = 0;
   const double s0 = m->sweptXpx[0];
   m->sse = s0 < 0 ? 0.0 : s0;
-  if (m->options->pressNeeded)
-    vsfComputePress(m);
-  if (vsfCvOn(m))
-    vsfComputeCVResids(m);
-  if (vsfValidationInUse(m) || vsfTestInUse(m))
-    vsfComputeResids(m);
+  int32_t rc = 0;
+  if (m->options->pressNeeded && (rc = vsfComputePress(m)) != 0)
+    return rc;
+  if (vsfCvOn(m) && (rc = vsfComputeCVResids(m)) != 0)
+    return rc;
+  if ((vsfValidationInUse(m) || vsfTestInUse(m)) && (rc = vsfComputeResids(m)) != 0)
+    return rc;
   m->stepRank[-1] = m->rank;
   m->stepEffects[-1] = m->inModelCount;
   m->stepCount = 0;
-  int32_t rc = vsfRecordStep(m, -1);
+  rc = vsfRecordStep(m, -1);
   if (rc != 0)
     return rc;
   double stopValue, chooseValue, selectValue;

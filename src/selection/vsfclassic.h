@@ -15,7 +15,7 @@ struct VsfModel;
 [[nodiscard]] int32_t vsfCompetitiveStepwise(VsfModel* model);
 
 [[nodiscard]] int32_t AddCandidate(VsfModel* model, int32_t* effect, double* value);
-int32_t vsfBestSimple(VsfModel* model, int32_t* effect, double* value);
+void vsfBestSimple(VsfModel* model, int32_t* effect, double* value);
 void DropCandidate(VsfModel* model, int32_t* effect, double* value);
 [[nodiscard]] int32_t Add(double value, VsfModel* model, int32_t effect);
 [[nodiscard]] int32_t Drop(double value, VsfModel* model, int32_t effect);

@@ -109,7 +109,7 @@ bool roadOpen(const VsfModel* m) {
   return bytes <= kSumsBudgetBytes && ztestthread("cvexsums", 8) != 0;
 }
 
-int32_t formSums(VsfModel* m, VsfCVExSums* X, bool* usable) {
+[[nodiscard]] int32_t formSums(VsfModel* m, VsfCVExSums* X, bool* usable) {
   *usable = false;
   const int32_t n = m->denseColumnCount + 2, K = m->foldCount;
   X->order = n;

@@ -15,7 +15,7 @@ struct VsfCVExSums;
 // resampling, every row placed and every sum finite), the pass that forms the folds' cross
 // products into `sums`. The fit takes the road (model->cvexSums set) when it can. 0, or a
 // failing pass's code.
-int32_t vsfCVExTakeRoad(VsfModel* model, VsfCVExSums* sums);
+[[nodiscard]] int32_t vsfCVExTakeRoad(VsfModel* model, VsfCVExSums* sums);
 // The held-out fold's fit: its training and held-out totals, its training rows' means and
 // scales, and its X'X and held-out cross products on that scale (kept in the sums). A fold
 // whose training part is empty sets *emptyFold, as the moments pass does.

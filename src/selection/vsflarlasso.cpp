@@ -175,7 +175,7 @@ int64_t crossBudget(const VsfModel* m) {
 
 // Keeps the entering effect's cross products when the bound holds the kept columns and the
 // store as vsfAddCross grows it.
-int32_t keepCross(VsfModel* m, int32_t k) {
+[[nodiscard]] int32_t keepCross(VsfModel* m, int32_t k) {
   if (m->larCrossBytes <= 0 || m->crossSlot[k] != -1 || m->effectColumns[k] != 1)
     return 0;
   const int64_t N = m->parmCount + 1, column = N * static_cast<int64_t>(sizeof(double));

@@ -508,7 +508,8 @@ int32_t vsfQkLasso(VsfModel* m) {
   m->lambdaMax = result;
   m->sse = 2.0 * loss;
   vsfReSetInModelFlags(m, out);
-  return vsfScaleBeta(m);
+  vsfScaleBeta(m);
+  return 0;
 }
 
 namespace {

@@ -241,8 +241,8 @@ int32_t vsfStopSelection(double v, VsfModel* m, int32_t, int32_t k, int32_t d, d
   if (m->stepCvPress) {
     if (o->cvDetails == 0)
       m->cvPress = m->stepCvPress[last];
-    else
-      vsfComputeCVResids(m);
+    else if (int32_t rc = vsfComputeCVResids(m); rc != 0)
+      return rc;
   }
   return 0;
 }

@@ -177,6 +177,18 @@ TEST(ParseDriver, DebugOptionTraces) {
   EXPECT_FALSE(r.has(612, 20));
 }
 
+TEST(ParseDriver, AParseWithoutAUsableGrammarFails) {
+  auto r = parse("data=d; model y=x1;");
+  ASSERT_EQ(r.result, 0);
+  // No rule table: the host parser cannot start and leaves the parse status as it was.
+  VsfGrammar broken{};
+  char errorByte = 0;
+  EXPECT_EQ(zxlpars(r.ctx, &broken, nullptr, &errorByte), nullptr);
+  ParseRoot* root = hostParseRoot();
+  ASSERT_NE(root, nullptr);
+  EXPECT_NE(root->status, 0);
+}
+
 TEST(ParseDriver, PostFitStatementsMakeTheBridge) {
   auto r = parse("data=d; model y=x1; code file='x.txt';");
   ASSERT_NE(r.ctx->postFit, nullptr);

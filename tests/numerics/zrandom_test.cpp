@@ -17,7 +17,7 @@ namespace {
 RandomStream seeded(int64_t seed) {
   RandomStream s{};
   s.seed = seed;
-  EXPECT_EQ(zmrsrnd(&s), 0);
+  zmrsrnd(&s);
   return s;
 }
 
