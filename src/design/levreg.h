@@ -144,17 +144,25 @@ void zlevRegisterSource(LevRegContext* context);
 void levRegisterForwarders(LevRegContext* context, LevelizeContext* levelize);
 
 // Through the context's slots, as the data passes call them.
-// Rewinds the observation source to the start of the current BY group.
-int32_t zlevGetInit(LevRegContext* context);
+// Rewinds the observation source to the start of the current BY group: 0, or non-zero after
+// LevMsg::GroupNotReread with the design's return code raised to 1012 (the pass that follows
+// reads nothing, and the step fails).
+[[nodiscard]] int32_t zlevGetInit(LevRegContext* context);
 // Makes the next observation current: 1 while one is current, 0 at the end.
 [[nodiscard]] int32_t zlevGetNext(LevRegContext* context);
-// Fetches values of the current observation by letters.
-int32_t zlevGetVals(LevRegContext* context, const char* letters, void* const* destinations);
+// Reports (once per design) that an observation's values could not be fetched and raises
+// the design's return code to 1012: a pass must then skip the observation rather than use the
+// values the buffers still hold.
+void levObservationNotRead(LevDesign* design);
+// Fetches values of the current observation by letters: 1, or 0 when they could not be read.
+[[nodiscard]] int32_t zlevGetVals(LevRegContext* context, const char* letters,
+                                  void* const* destinations);
 
 // The design row protocol (levrow.h has the rest).
 // The status mask of the current observation, with its response, weight and frequency
 // (each may be null).
-int32_t zlevrgd(LevRegContext* context, double* response, double* weight, double* frequency);
+[[nodiscard]] int32_t zlevrgd(LevRegContext* context, double* response, double* weight,
+                              double* frequency);
 // Writes the design row of the current observation (the design's column count of doubles).
 void zlevrgx(LevRegContext* context, const double* numeric, const int32_t* levels, double* row);
 // The design row of the current observation in sparse form: every value zlevrgx writes that is

@@ -47,7 +47,7 @@ void gatherPercentiles(LevRegContext* ctx, LevPercentiles& pd) {
   pd.sorted.resize(static_cast<size_t>(m));
   pd.frequency = ctx->freq != nullptr;
   double w = 1, f = 1;
-  zlevGetInit(ctx);
+  (void)zlevGetInit(ctx); // a failed rewind is logged and fails the step
   while (zlevGetNext(ctx) != 0) {
     const int32_t status =
         zlevrgd(ctx, nullptr, ctx->weights != nullptr ? &w : nullptr, pd.frequency ? &f : nullptr);
@@ -76,7 +76,7 @@ void polynomialMoments(LevRegContext* ctx) {
   LevDesign* d = ctx->design;
   double w = 1, f = 1;
   double frequencies = 0, observations = 0, weighted = 0;
-  zlevGetInit(ctx);
+  (void)zlevGetInit(ctx); // a failed rewind is logged and fails the step
   while (zlevGetNext(ctx) != 0) {
     w = f = 1;
     const int32_t status = zlevrgd(ctx, nullptr, ctx->weights != nullptr ? &w : nullptr,

@@ -335,7 +335,7 @@ double* GetXpX(LevRegContext* ctx) {
     return nullptr;
   fit.rowsUsed = 0;
   double w = 1.0;
-  zlevGetInit(ctx);
+  (void)zlevGetInit(ctx); // a failed rewind is logged and fails the step
   while (zlevGetNext(ctx) != 0) {
     if (reinterpret_cast<FitGetFn>(fit.getW)(ctx, &w) == 0)
       continue;

@@ -84,9 +84,10 @@ void zlevLevelizeLagWithin(LevRegContext* ctx, int32_t count, LagSpec** list) {
       d->numerics[lag.roleVariable].halfRange = 1.0;
     }
   }
-  zlevGetInit(ctx);
+  (void)zlevGetInit(ctx); // a failed rewind is logged and fails the step
   while (zlevGetNext(ctx) != 0) {
-    zlevrgd(ctx, nullptr, nullptr, nullptr);
+    // The pass reads the levels the row leaves in the context and checks them itself.
+    (void)zlevrgd(ctx, nullptr, nullptr, nullptr);
     for (int32_t k = 0; k < count; ++k) {
       LagSpec& lag = *list[k];
       LagDesignBlock* table = tableOf(ctx, lag);
@@ -139,9 +140,10 @@ int32_t zlevLagDesignCreate(LevRegContext* ctx, LagSpec* lag, LevEftVar* ev, Hos
     if (t != nullptr)
       t->periods = levArray<int32_t>(pool, std::max<size_t>(t->rowCount * P, 1));
   const double* y = ctx->fit.responses;
-  zlevGetInit(ctx);
+  (void)zlevGetInit(ctx); // a failed rewind is logged and fails the step
   while (zlevGetNext(ctx) != 0) {
-    zlevrgd(ctx, nullptr, nullptr, nullptr);
+    // The pass reads the levels the row leaves in the context and checks them itself.
+    (void)zlevrgd(ctx, nullptr, nullptr, nullptr);
     const int32_t p = ctx->levelIndex[lag->periodVariable];
     if (p < 0)
       continue;

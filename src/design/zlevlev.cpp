@@ -37,7 +37,7 @@ void leftJustify(char* text, int32_t width) { wzstjls(text, width, 'L', nullptr,
   return xobsnext(static_cast<HostDataSet*>(context->source)) == 1 ? 1 : 0;
 }
 
-int32_t defaultVals(LevelizeContext* context, LevDesign* design) {
+[[nodiscard]] int32_t defaultVals(LevelizeContext* context, LevDesign* design) {
   auto* data = static_cast<HostDataSet*>(context->source);
   for (int32_t j = 0; j < design->numericCount; ++j) {
     HostVariable* var = design->numerics[j].var;
@@ -72,7 +72,7 @@ template <typename Fn> HostRoutine registered(Fn fn) {
   return callable;
 }
 
-int32_t callSlot(HostRoutine slot, LevelizeContext* context, LevDesign* design) {
+[[nodiscard]] int32_t callSlot(HostRoutine slot, LevelizeContext* context, LevDesign* design) {
   return reinterpret_cast<LevCallbackFn>(slot)(context, design);
 }
 
@@ -201,8 +201,9 @@ void zlevadd(void* tag, LevelizeContext* context, LevDesign* design) {
     }
   }
   context->serial = 1;
+  // A source that cannot start over logs it and fails the step (zlevGetInit).
   if (context->getInit != nullptr)
-    callSlot(context->getInit, context, design);
+    (void)callSlot(context->getInit, context, design);
   LevelNode* found = nullptr;
   LevelNode* spare = nullptr;
   while (context->getNext != nullptr && callSlot(context->getNext, context, design) != 0)
@@ -211,10 +212,12 @@ void zlevadd(void* tag, LevelizeContext* context, LevDesign* design) {
 
 bool levTakeObservation(LevelizeContext* c, LevDesign* design) {
   // Fetch.
-  if (c->getVals != nullptr)
-    callSlot(c->getVals, c, design);
-  else
-    defaultVals(c, design);
+  const int32_t fetched =
+      c->getVals != nullptr ? callSlot(c->getVals, c, design) : defaultVals(c, design);
+  if (fetched == 0) {
+    levObservationNotRead(design);
+    return false;
+  }
   // Filter.
   if (c->filter != nullptr && reinterpret_cast<LevFilterHookFn>(c->filter)(c) == 0)
     return false;

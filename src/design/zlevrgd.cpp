@@ -9,6 +9,7 @@
 #include "design/levlevel.h"
 #include "numerics/qkzsweep.h"
 #include "support/hoststubs.h"
+#include "support/messages.h"
 
 #include <algorithm>
 #include <cstring>
@@ -226,7 +227,11 @@ int32_t zlevrgd(LevRegContext* ctx, double* response, double* weight, double* fr
     (void)vir2g(reinterpret_cast<HostRoutine>(&GetVals), &ctx->getVals);
   double* y = response != nullptr ? response : ctx->fit.responses;
   void* dest[5] = {ctx->numeric, ctx->valueBuffers, y, weight, frequency};
-  zlevGetVals(ctx, "zcywf", dest);
+  // Values that cannot be fetched would leave the previous observation's in the buffers.
+  if (zlevGetVals(ctx, "zcywf", dest) == 0) {
+    levObservationNotRead(d);
+    return LRS_EXPLANATORY | LRS_RESPONSE;
+  }
 
   const bool nonGlm = (d->designFlags & kLevFlagNonGlm) != 0;
   const InModelMask* mask = nonGlm ? SetInmodel(ctx) : nullptr;

@@ -67,7 +67,7 @@ void levelCombinations(LevRegContext* ctx, LevDesign* d, QkPool* pool) {
       CleanupEThreads(ctx);
   }
   if (!threaded)
-    zlevGetInit(ctx);
+    (void)zlevGetInit(ctx); // a failed rewind is logged and fails the step
   while (!threaded && zlevGetNext(ctx) != 0) {
     int32_t status = zlevrgd(ctx, y, w, f);
     if (!perVariable && (status & ~0x48) != 0)

@@ -7,6 +7,7 @@
 #include "design/levrow.h"
 
 #include "support/hoststubs.h"
+#include "support/messages.h"
 #include "support/nomemory.h"
 
 #include <algorithm>
@@ -155,7 +156,19 @@ void zlevRegisterSource(LevRegContext* ctx) {
 int32_t zlevGetInit(LevRegContext* ctx) {
   if (ctx->getInit == nullptr)
     zlevRegisterSource(ctx);
-  return reinterpret_cast<LevGetInitFn>(ctx->getInit)(ctx);
+  const int32_t status = reinterpret_cast<LevGetInitFn>(ctx->getInit)(ctx);
+  // A pass that cannot start over would read a part of the group, or none of it.
+  if (status != 0) {
+    vsfLog(LevMsg::GroupNotReread);
+    levRaise(ctx->design, 1012);
+  }
+  return status;
+}
+
+void levObservationNotRead(LevDesign* design) {
+  if (design->worstReturnCode < 1012)
+    vsfLog(LevMsg::ObservationNotRead);
+  levRaise(design, 1012);
 }
 
 int32_t zlevGetNext(LevRegContext* ctx) {

@@ -307,7 +307,7 @@ int32_t zlevThreadedEffects(LevRegContext* ctx, void** roots, QkPool* temp, doub
   const bool perVariable = (levFlags(d) & kLevFlagMissingPerVar) != 0;
   const bool raw = rawStatusSuffices(ctx);
   Worker* current = &c->workers[0];
-  zlevGetInit(ctx);
+  (void)zlevGetInit(ctx); // a failed rewind is logged and fails the step
   while (current != nullptr && zlevGetNext(ctx) != 0) {
     int32_t status = raw ? rawRowStatus(c, ctx, y, w, f) : -1;
     if (status < 0)

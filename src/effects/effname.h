@@ -12,7 +12,8 @@ struct EffectParseState;
 void FillEffName(EffectParseState* state, EffectChainNode* node);
 
 // The name of data-set variable `number` (callback or host description); false when none.
-bool effVariableName(EffectParseState* state, int32_t number, const char** text, int32_t* length);
+[[nodiscard]] bool effVariableName(EffectParseState* state, int32_t number, const char** text,
+                                   int32_t* length);
 // The name of entry `position` of node list k (0..3) of `node`; false when none.
 [[nodiscard]] bool effEntryName(EffectParseState* state, const EffectChainNode* node, int32_t k,
                                 int32_t position, const char** text, int32_t* length);

@@ -575,7 +575,8 @@ void checkDirectVariables(EffectParseState* state) {
       continue;
     const char* text = "";
     int32_t length = 0;
-    effVariableName(state, number, &text, &length);
+    // A variable without a name is still refused; the message then names it as empty.
+    (void)effVariableName(state, number, &text, &length);
     vsfLog(EffMsg::VariableCharacterVariableCannot, {HostMsgArg(text, length)});
     direct->value.list.count = state->savedCount;
     fail(kStatusSyntax);

@@ -21,7 +21,8 @@ void zmrsrnd(RandomStream* s) {
   int32_t method = zrngopt();
   s->uniformSource = GetNextRanUni;
   if (method == ZRNG_HARDWARE) {
-    zrngmsg(ZRNG_SEV_NOTE, kZrngNoHardware);
+    // A report the journal cannot take is followed by its own message.
+    (void)zrngmsg(ZRNG_SEV_NOTE, kZrngNoHardware);
     method = ZRNG_MT2002;
   }
   // Replace a seed that is 0, negative or wider than 32 bits.
@@ -49,9 +50,12 @@ void zmrsrnd(RandomStream* s) {
       s->state[i] = 69069u * s->state[i - 1];
   } else {
     if (method != ZRNG_MT2002)
-      zrngmsg(ZRNG_SEV_ERROR, kZrngNoMethod);
+      // A report the journal cannot take is followed by its own message.
+      (void)zrngmsg(ZRNG_SEV_ERROR, kZrngNoMethod);
     if (report2002)
-      zrngmsg(ZRNG_SEV_CHANGE, kZrngHybrid2002, {HostMsgArg(static_cast<long long>(s->seed))});
+      // A report the journal cannot take is followed by its own message.
+      (void)zrngmsg(ZRNG_SEV_CHANGE, kZrngHybrid2002,
+                    {HostMsgArg(static_cast<long long>(s->seed))});
     for (uint32_t i = 1; i < static_cast<uint32_t>(kN); ++i)
       s->state[i] = 1812433253u * (s->state[i - 1] ^ (s->state[i - 1] >> 30)) + i;
   }

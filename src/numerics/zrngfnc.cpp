@@ -267,8 +267,9 @@ ZrngDoubleFn zrngfnc(int32_t method, void* state, uint64_t seed, uint64_t key, u
   switch (method) {
   case ZRNG_HARDWARE:
     if (!(flags & kZrngQuietHardware))
-      zrngmsg(ZRNG_SEV_WARNING, kZrngNoHardware,
-              {HostMsgArg(static_cast<long long>(seed)), HostMsgArg(method)});
+      // A report the journal cannot take is followed by its own message.
+      (void)zrngmsg(ZRNG_SEV_WARNING, kZrngNoHardware,
+                    {HostMsgArg(static_cast<long long>(seed)), HostMsgArg(method)});
     seed = zrngt64();
     zrng_MTHYBRID_init(static_cast<ZrngMT32State*>(state), seed32());
     return zrng_MT32_double;

@@ -47,7 +47,8 @@ inline constexpr uint32_t kZrngFoldedSeed = 0x8C7FE81Fu; // a seed was folded in
 // Reports a status through the kernel's journal, filtered by OSENV.QRX_RNG_SEVERITY and
 // OSENV.QRX_RNG_MESSAGES and limited by OSENV.QRX_RNG_NOTE_LIMIT / _ERROR_LIMIT. Returns 0,
 // or the journal's non-zero result of formatting the report.
-int32_t zrngmsg(int32_t severity, uint32_t status, std::initializer_list<HostMsgArg> values = {});
+[[nodiscard]] int32_t zrngmsg(int32_t severity, uint32_t status,
+                              std::initializer_list<HostMsgArg> values = {});
 
 // Size in bytes of the state of a method for the general entry zrngfnc.
 [[nodiscard]] int32_t zrngsize(int32_t method);

@@ -82,8 +82,9 @@ int64_t zrngi31() {
   uint32_t v = zrngt32() & 0x7FFFFFFFu;
   if (v == 0x7FFFFFFFu)
     v = v + 0x80000002u; // wraps to 1
-  zrngmsg(ZRNG_SEV_ZERO, kZrngClockSeed,
-          {HostMsgArg(static_cast<long long>(v)), HostMsgArg(static_cast<long long>(v))});
+  // A report the journal cannot take is followed by its own message.
+  (void)zrngmsg(ZRNG_SEV_ZERO, kZrngClockSeed,
+                {HostMsgArg(static_cast<long long>(v)), HostMsgArg(static_cast<long long>(v))});
   return static_cast<int64_t>(v);
 }
 
@@ -107,7 +108,9 @@ int64_t zrngf31(double x) {
     r = 1;
   if (r > 2147483646)
     r = 2147483646;
-  zrngmsg(ZRNG_SEV_CHANGE, kZrngFoldedSeed, {HostMsgArg(static_cast<long long>(r)), HostMsgArg(x)});
+  // A report the journal cannot take is followed by its own message.
+  (void)zrngmsg(ZRNG_SEV_CHANGE, kZrngFoldedSeed,
+                {HostMsgArg(static_cast<long long>(r)), HostMsgArg(x)});
   return r;
 }
 
@@ -134,7 +137,8 @@ uint64_t zrngt64() {
 
 uint64_t zrngi64() {
   uint64_t v = zrngt64();
-  zrngmsg(ZRNG_SEV_ZERO, kZrngClockSeed,
-          {HostMsgArg(static_cast<long long>(v)), HostMsgArg(static_cast<long long>(v))});
+  // A report the journal cannot take is followed by its own message.
+  (void)zrngmsg(ZRNG_SEV_ZERO, kZrngClockSeed,
+                {HostMsgArg(static_cast<long long>(v)), HostMsgArg(static_cast<long long>(v))});
   return v;
 }

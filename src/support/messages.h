@@ -794,6 +794,8 @@ enum class LevMsg : int32_t {
   ReferenceLevelGivenClass = 394,
   ClassVariableOnlyOne = 398,
   CodingMatrixClassVariable = 405,
+  GroupNotReread = 406,
+  ObservationNotRead = 407,
 };
 
 // The PERFORMANCE statement and the PLOTS= option.

@@ -66,7 +66,7 @@ TEST(Source, ExtraVariablesAllFitInTheRecord) {
   EXPECT_EQ(extras[0].value, 11.0);
   EXPECT_EQ(extras[2].value, 31.0);
   // Letters fill only what they name: "b" fills the character CLASS value alone.
-  zlevGetInit(&f.ctx);
+  EXPECT_EQ(zlevGetInit(&f.ctx), 0);
   ASSERT_EQ(zlevGetNext(&f.ctx), 1);
   ASSERT_EQ(zlevGetNext(&f.ctx), 1);
   char buffer[8] = "???????";
@@ -129,6 +129,28 @@ TEST(Source, ANarrowLevelWidthWarnsOnceAndCutsValues) {
   f.end();
   ASSERT_EQ(f.levelise(), 0);
   EXPECT_TRUE(f.messages().empty());
+}
+
+int32_t noValues(LevRegContext*, const char*, void* const*) { return 0; }
+
+// An observation whose values cannot be fetched is reported once and left out, never read
+// from the values the buffers still hold from the one before.
+TEST(Source, AnObservationThatCannotBeReadIsReportedAndLeftOut) {
+  DesignFixture f;
+  f.data("a,y\np,1\nq,2\n");
+  f.design({"a"}, {}, {{"a", {}, {"a"}, {}}});
+  f.response("y");
+  ASSERT_EQ(f.levelise(), 0);
+  f.messages();
+  f.ctx.getVals = nullptr;
+  ASSERT_EQ(vir2g(reinterpret_cast<HostRoutine>(&noValues), &f.ctx.getVals), 0);
+  ASSERT_EQ(zlevGetInit(&f.ctx), 0);
+  int rows = 0;
+  for (; zlevGetNext(&f.ctx) == 1; ++rows)
+    EXPECT_EQ(zlevrgd(&f.ctx, nullptr, nullptr, nullptr), LRS_EXPLANATORY | LRS_RESPONSE);
+  EXPECT_EQ(rows, 2);
+  EXPECT_EQ(f.messages(), std::vector<int>{172407});
+  EXPECT_EQ(f.des.worstReturnCode, 1012);
 }
 
 } // namespace

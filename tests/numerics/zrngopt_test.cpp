@@ -35,14 +35,14 @@ TEST(RngReports, DefaultFilterDropsZeroAndIssuesChangesAsNotes) {
   FakeKernel k;
   EXPECT_EQ(zrngmsg(ZRNG_SEV_ZERO, kAnyStatus, {HostMsgArg(1)}), 0);
   EXPECT_TRUE(k.statusReports(kAnyStatus).empty());
-  zrngmsg(ZRNG_SEV_CHANGE, kAnyStatus, {HostMsgArg(2), HostMsgArg("x")});
+  (void)zrngmsg(ZRNG_SEV_CHANGE, kAnyStatus, {HostMsgArg(2), HostMsgArg("x")});
   auto r = k.statusReports(kAnyStatus);
   ASSERT_EQ(r.size(), 1u);
   EXPECT_EQ(r[0].level, ZRNG_SEV_NOTE);
   ASSERT_EQ(r[0].values.size(), 2u);
   EXPECT_EQ(r[0].values[1], "x");
-  zrngmsg(ZRNG_SEV_WARNING, kAnyStatus);
-  zrngmsg(ZRNG_SEV_ERROR, kAnyStatus);
+  (void)zrngmsg(ZRNG_SEV_WARNING, kAnyStatus);
+  (void)zrngmsg(ZRNG_SEV_ERROR, kAnyStatus);
   r = k.statusReports(kAnyStatus);
   ASSERT_EQ(r.size(), 3u);
   EXPECT_EQ(r[1].level, 3);
@@ -54,22 +54,22 @@ TEST(RngReports, DefaultFilterDropsZeroAndIssuesChangesAsNotes) {
 TEST(RngReports, MessageLevelAndSeverityOptions) {
   FakeKernel k;
   k.setText("OSENV.QRX_RNG_MESSAGES", "all");
-  zrngmsg(ZRNG_SEV_ZERO, kAnyStatus);
+  (void)zrngmsg(ZRNG_SEV_ZERO, kAnyStatus);
   ASSERT_EQ(k.statusReports(kAnyStatus).size(), 1u);
   EXPECT_EQ(k.statusReports(kAnyStatus)[0].level, 2);
 
   k.reports.clear();
   k.setText("OSENV.QRX_RNG_MESSAGES", "NONE");
-  zrngmsg(ZRNG_SEV_ZERO, kAnyStatus);
-  zrngmsg(ZRNG_SEV_CHANGE, kAnyStatus);
+  (void)zrngmsg(ZRNG_SEV_ZERO, kAnyStatus);
+  (void)zrngmsg(ZRNG_SEV_CHANGE, kAnyStatus);
   EXPECT_TRUE(k.statusReports(kAnyStatus).empty());
-  zrngmsg(ZRNG_SEV_NOTE, kAnyStatus); // notes and above are not subject to the level
+  (void)zrngmsg(ZRNG_SEV_NOTE, kAnyStatus); // notes and above are not subject to the level
   EXPECT_EQ(k.statusReports(kAnyStatus).size(), 1u);
 
   k.reports.clear();
   k.setText("OSENV.QRX_RNG_MESSAGES", "WARNINGS");
   k.setText("OSENV.QRX_RNG_SEVERITY", "ERROR"); // raises reports below severity 2
-  zrngmsg(ZRNG_SEV_CHANGE, kAnyStatus);
+  (void)zrngmsg(ZRNG_SEV_CHANGE, kAnyStatus);
   auto r = k.statusReports(kAnyStatus);
   ASSERT_EQ(r.size(), 1u);
   EXPECT_EQ(r[0].level, 4);
@@ -78,10 +78,10 @@ TEST(RngReports, MessageLevelAndSeverityOptions) {
   k.reports.clear();
   k.setText("OSENV.QRX_RNG_SEVERITY", "ZERO"); // lowers a change to zero, then the level drops it
   k.setText("OSENV.QRX_RNG_MESSAGES", "CHANGES");
-  zrngmsg(ZRNG_SEV_CHANGE, kAnyStatus);
+  (void)zrngmsg(ZRNG_SEV_CHANGE, kAnyStatus);
   EXPECT_TRUE(k.statusReports(kAnyStatus).empty());
   k.setText("OSENV.QRX_RNG_SEVERITY", "ZERO");
-  zrngmsg(ZRNG_SEV_WARNING, kAnyStatus); // severities of 2 and more keep their own
+  (void)zrngmsg(ZRNG_SEV_WARNING, kAnyStatus); // severities of 2 and more keep their own
   ASSERT_EQ(k.statusReports(kAnyStatus).size(), 1u);
   EXPECT_EQ(k.statusReports(kAnyStatus)[0].level, 3);
 }
@@ -89,19 +89,19 @@ TEST(RngReports, MessageLevelAndSeverityOptions) {
 TEST(RngReports, AllowancesRunOut) {
   FakeKernel k;
   for (int i = 0; i < 100; ++i)
-    zrngmsg(ZRNG_SEV_NOTE, kAnyStatus, {HostMsgArg(i)});
+    (void)zrngmsg(ZRNG_SEV_NOTE, kAnyStatus, {HostMsgArg(i)});
   EXPECT_EQ(k.statusReports(kAnyStatus).size(), 100u);
   EXPECT_EQ(k.value("OSENV.QRX_RNG_NOTE_LIMIT").l, 0);
-  zrngmsg(ZRNG_SEV_NOTE, kAnyStatus, {HostMsgArg(100)}); // the 101st note is dropped
+  (void)zrngmsg(ZRNG_SEV_NOTE, kAnyStatus, {HostMsgArg(100)}); // the 101st note is dropped
   EXPECT_EQ(k.statusReports(kAnyStatus).size(), 100u);
-  zrngmsg(ZRNG_SEV_ERROR, kAnyStatus); // errors have their own allowance
+  (void)zrngmsg(ZRNG_SEV_ERROR, kAnyStatus); // errors have their own allowance
   EXPECT_EQ(k.statusReports(kAnyStatus).size(), 101u);
 
   FakeKernel k2;
   k2.setText("OSENV.QRX_RNG_ERROR_LIMIT", "2");
-  zrngmsg(ZRNG_SEV_ERROR, kAnyStatus);
-  zrngmsg(ZRNG_SEV_ERROR, kAnyStatus);
-  zrngmsg(ZRNG_SEV_ERROR, kAnyStatus);
+  (void)zrngmsg(ZRNG_SEV_ERROR, kAnyStatus);
+  (void)zrngmsg(ZRNG_SEV_ERROR, kAnyStatus);
+  (void)zrngmsg(ZRNG_SEV_ERROR, kAnyStatus);
   EXPECT_EQ(k2.statusReports(kAnyStatus).size(), 2u);  // counts 1 and 0 are issued
   EXPECT_EQ(k2.statusReports(0x8C7FE866u).size(), 1u); // the allowance reached 0
 }
