@@ -42,13 +42,12 @@ void vsfMsgCopy(VsfMsg m, char* field, int32_t width) {
   vsfFill(field, width, text, length);
 }
 
-int32_t vsfCallArray(RvqObject* object, int32_t method, RvqAttr* attrs, int32_t n) {
+void vsfCallArray(RvqObject* object, int32_t method, RvqAttr* attrs, int32_t n) {
   if (object == nullptr)
-    return 0;
-  int32_t rc = wobmth(object, nullptr, method, n, attrs);
+    return;
+  const int32_t rc = wobmth(object, nullptr, method, n, attrs);
   if (rc < 0)
     zrvqexit(rc);
-  return rc;
 }
 
 namespace {
@@ -62,10 +61,10 @@ constexpr int32_t kMaxAttrs = 32;
 }
 } // namespace
 
-int32_t vsfCall(RvqObject* object, int32_t method, std::initializer_list<RvqAttr> attrs) {
+void vsfCall(RvqObject* object, int32_t method, std::initializer_list<RvqAttr> attrs) {
   RvqAttr a[kMaxAttrs];
   int32_t n = copyAttrs(attrs, a);
-  return vsfCallArray(object, method, a, n);
+  vsfCallArray(object, method, a, n);
 }
 
 void* vsfCallHandle(RvqObject* object, int32_t method, std::initializer_list<RvqAttr> attrs,

@@ -27,11 +27,11 @@ void vsfMsgCopy(VsfMsg m, char* field, int32_t width);
 // Blank-fills a field of `width` bytes and copies up to `width` bytes of `text` into it.
 void vsfFill(char* field, int32_t width, const char* text, int32_t length);
 
-// Calls a manager method; a negative result goes to zrvqexit (which returns only for the
-// tolerated status). Returns the result.
-int32_t vsfCall(RvqObject* object, int32_t method, std::initializer_list<RvqAttr> attrs);
+// Calls a manager method; a negative result goes to zrvqexit, which ends the run (it returns
+// only for the tolerated status, after which the caller goes on as the manager allows).
+void vsfCall(RvqObject* object, int32_t method, std::initializer_list<RvqAttr> attrs);
 // As vsfCall, with the records in an array of any length.
-int32_t vsfCallArray(RvqObject* object, int32_t method, RvqAttr* attrs, int32_t n);
+void vsfCallArray(RvqObject* object, int32_t method, RvqAttr* attrs, int32_t n);
 // As vsfCall, returning the handle the manager wrote into record `slot` (null when none).
 void* vsfCallHandle(RvqObject* object, int32_t method, std::initializer_list<RvqAttr> attrs,
                     int32_t slot);
