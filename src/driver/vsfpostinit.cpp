@@ -290,10 +290,10 @@ void impliedPredicted(VsfOutputSpec& spec) {
     if (sc.data != ctx->data) {
       HostDataSetName dsName(sc.data);
       HostDataSetName outName(sc.out);
-      // `missing` names the variable when it is not found; the message after it, when it
-      // has another type.
-      auto lookup = [&](const HostVariable* want, HostVariable** out, MsgRun<VsfMsg> messages,
-                        bool logged) {
+      // `missing` names the variable when it is not found, `otherType` when it has another
+      // type there.
+      auto lookup = [&](const HostVariable* want, HostVariable** out, VsfMsg missing,
+                        VsfMsg otherType, bool logged) {
         if (want == nullptr)
           return false;
         int32_t number = 0;
@@ -302,12 +302,12 @@ void impliedPredicted(VsfOutputSpec& spec) {
         HostVariable* have = nullptr;
         if (number <= 0 || xvname(sc.data, number, &have) != 0 || have == nullptr) {
           if (logged)
-            note(messages[0], {nameArg(want), dsName.arg(), outName.arg()});
+            note(missing, {nameArg(want), dsName.arg(), outName.arg()});
           return false;
         }
         if (have->type != want->type) {
           if (logged)
-            warn(ctx, messages[1], {nameArg(want), dsName.arg(), outName.arg()});
+            warn(ctx, otherType, {nameArg(want), dsName.arg(), outName.arg()});
           return false;
         }
         *out = have;
@@ -315,16 +315,16 @@ void impliedPredicted(VsfOutputSpec& spec) {
       };
       const HostVariable* response = ctx->stmt.responseCount > 0 ? ctx->stmt.responses[0] : nullptr;
       names.responseFound =
-          lookup(response, &names.response, MsgRun<VsfMsg>{VsfMsg::ResponseVariableNotFound, 2},
-                 sc.spec.stats[OS_RESID].on != 0);
+          lookup(response, &names.response, VsfMsg::ResponseVariableNotFound,
+                 VsfMsg::ResponseVariableDifferentType, sc.spec.stats[OS_RESID].on != 0);
       names.freqFound = p.freqGiven
-                            ? lookup(p.freqVar, &names.freq,
-                                     MsgRun<VsfMsg>{VsfMsg::FreqVariableNotFoundScore, 2}, true)
+                            ? lookup(p.freqVar, &names.freq, VsfMsg::FreqVariableNotFoundScore,
+                                     VsfMsg::FreqVariableDifferentTypeScore, true)
                             : 0;
-      names.weightFound = p.weightGiven
-                              ? lookup(p.weightVar, &names.weight,
-                                       MsgRun<VsfMsg>{VsfMsg::WeightVariableNotFoundScore, 2}, true)
-                              : 0;
+      names.weightFound =
+          p.weightGiven ? lookup(p.weightVar, &names.weight, VsfMsg::WeightVariableNotFoundScore,
+                                 VsfMsg::WeightVariableDifferentTypeScore, true)
+                        : 0;
       int32_t rc = matchBy(ctx, &names, VsfMsg::VariablesInputDataSetNotAllScore);
       if (rc != 0)
         return rc;

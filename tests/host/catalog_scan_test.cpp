@@ -1053,9 +1053,14 @@ TEST(CatalogueScan, TheModuleWritesMessagesOnlyThroughTheirNames) {
            pos = f.code.find(s + "(", pos + 1))
         if (pos == 0 || (!identChar(f.code[pos - 1]) && f.code[pos - 1] != '>'))
           ADD_FAILURE() << f.path << " calls " << s << " with a bare message number";
-    for (const char* e : {"VsfMsg>", "EffMsg>", "LevMsg>", "OptionMsg>", "HostMsg>"})
-      if (f.code.find(std::string("static_cast<") + e) != std::string::npos)
-        ADD_FAILURE() << f.path << " makes a message name from a number";
+    // static_cast<VsfMsg>(n), VsfMsg(n) and VsfMsg{n} (VsfMsg{} is "no message").
+    for (std::string e : {"VsfMsg", "EffMsg", "LevMsg", "OptionMsg", "HostMsg"})
+      for (const std::string& cast : {"static_cast<" + e + ">", e + "(", e + "{"})
+        for (size_t pos = f.code.find(cast); pos != std::string::npos;
+             pos = f.code.find(cast, pos + 1))
+          if ((pos == 0 || !identChar(f.code[pos - 1])) &&
+              f.code.compare(pos, e.size() + 2, e + "{}") != 0)
+            ADD_FAILURE() << f.path << " makes a message name from a number";
   }
   EXPECT_GT(files, 100u);
 }
