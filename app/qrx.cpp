@@ -4,6 +4,7 @@
 #include "driver/vsfmain.h"
 #include "host/catalog.h"
 #include "host/data/dataset.h"
+#include "host/data/staging.h"
 #include "host/ext/qkpgf.h"
 #include "host/hostcore.h"
 #include "host/hostlog.h"

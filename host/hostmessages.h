@@ -30,6 +30,12 @@ enum class DataMsg : int32_t {
   TextAmongNumbers = 16, // a character variable whose first lines hold numbers
   FileClaimedTwice = 17, // two outputs of a step name one file
   BadDataSetOption = 18, // a data set option not valid, where and why
+  // Files of a step other than data sets (item store, scoring code), and the step's outputs
+  // put in place together.
+  FileWriteFailed = 30,  // an output file that cannot be put in place
+  FileKept = 31,         // an existing output file left as it was after a failed step
+  FileSkipped = 32,      // a new output file not written after a failed step
+  OldFileKeptAside = 33, // an old file that could not be put back, and where it is
 };
 
 // Set 611: the program runner.

@@ -1,12 +1,13 @@
 // Data sets as CSV files. An input is parsed once per step into a binary copy shared by
 // every handle on the same file; BY groups are runs of equal BY values over that copy.
-// Output data sets collect their rows and are written to a temporary file in their library
+// Output data sets collect their rows and are staged in a temporary file in their library
 // when ended (xvputt); the step runner puts them in place only when the step succeeds.
 #include "host/data/dataset.h"
 #include "host/data/csvfile.h"
 #include "host/data/dsoptions.h"
 #include "host/data/outfile.h"
 #include "host/data/readvec.h"
+#include "host/data/staging.h"
 #include "host/ext/qkmemfig.h"
 #include "host/hostlog.h"
 #include "host/hostmessages.h"
@@ -30,9 +31,6 @@
 #include <set>
 #include <unordered_map>
 #include <vector>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -111,14 +109,6 @@ std::atomic<int64_t> gRefusedRows{0};
 std::map<std::string, std::string> gLibs; // upper-case name -> directory
 std::set<HostDataSet*> gOpen;
 std::map<std::string, std::shared_ptr<const CsvTable>> gCopies; // canonical path -> copy
-
-// An output data set written to its temporary file and waiting for the end of the step.
-struct PendingOutput {
-  std::string tmp, path, display;
-  int64_t rows = 0;
-  int vars = 0;
-};
-std::vector<PendingOutput> gPending;
 
 // The files the step's outputs will write (as one spelling of the path) and what names each
 // ("OUT= of the OUTPUT statement at line 3"), for refusing a second output of the same file.
@@ -822,6 +812,20 @@ int32_t dsDefvar(HostDataSet* out, const char* name, int32_t length, int32_t typ
   return static_cast<int32_t>(ds->vars.size());
 }
 
+// Checks an output's options against its variables once all are defined, so that a name
+// they do not hold is found before the data are read; they are applied when it is ended.
+int32_t dsDefend(HostDataSet* out) {
+  HostDataSet* ds = checkedOutput(out);
+  if (!ds)
+    return -1;
+  OptionView view;
+  OptionMisfit misfit;
+  if (!ds->outOptions || viewOptions(optionVariables(ds), *ds->outOptions, &view, &misfit))
+    return 0;
+  reportMisfit(ds, misfit);
+  return -2;
+}
+
 int32_t dsPutn(HostDataSet* out, int32_t number, double value) {
   HostDataSet* ds = liveOutput(out);
   if (!ds || number < 1 || number > static_cast<int32_t>(ds->vars.size()) ||
@@ -864,15 +868,6 @@ int32_t dsAppend(HostDataSet* out) {
   }
   ++ds->outRows;
   return 0;
-}
-
-// The temporary file of an output data set: beside the target, so that putting it in place
-// is a rename within one directory.
-std::string pendingPath(const std::string& path) {
-  fs::path p(path);
-  return (p.parent_path() /
-          ("." + p.filename().string() + ".qrx" + std::to_string(::getpid()) + ".tmp"))
-      .string();
 }
 
 // Writes the chosen columns and rows (null: all rows) of an output data set to `file`; false
@@ -927,8 +922,8 @@ bool outputView(HostDataSet* ds, OptionView* view, std::vector<int64_t>* chosen)
   return true;
 }
 
-// Ends an output data set: writes its temporary file and frees the data set. The file
-// replaces the data set when the step ends without error (commitStepOutputs).
+// Ends an output data set: stages its file and frees the data set. The file replaces the
+// data set when the step ends without error (commitStepOutputs).
 void dsVputt(HostDataSet* out) {
   HostDataSet* ds = checkedOutput(out);
   if (!ds)
@@ -940,26 +935,17 @@ void dsVputt(HostDataSet* out) {
     return;
   }
   const std::vector<int64_t>* rows = ds->outOptions ? &chosen : nullptr;
-  PendingOutput p{pendingPath(ds->path), ds->path, ds->display,
-                  rows ? static_cast<int64_t>(rows->size()) : ds->outRows,
-                  static_cast<int>(view.columns.size())};
-  {
-    // made and registered at once, so that a killed run removes a half-written file
-    std::lock_guard<std::mutex> lock(gMutex);
-    int fd = ::open(p.tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd >= 0)
-      ::close(fd);
-    gPending.push_back(p);
-  }
-  if (std::string why; !writeCsv(ds, view, rows, p.tmp, &why)) {
-    {
-      std::lock_guard<std::mutex> lock(gMutex);
-      std::error_code ec;
-      fs::remove(p.tmp, ec);
-      gPending.pop_back();
-    }
+  const long long count = rows ? static_cast<long long>(rows->size()) : ds->outRows;
+  const int vars = static_cast<int>(view.columns.size());
+  StagedOutput staged{ds->path, ds->display, StagedKind::DataSet,
+                      [display = ds->display, count, vars] {
+                        report(DataMsg::DataSetSize, {display.c_str(), count, vars});
+                      }};
+  auto write = [&](const std::string& file, std::string* why) {
+    return writeCsv(ds, view, rows, file, why);
+  };
+  if (std::string why; !stageOutput(std::move(staged), write, &why))
     fail(DataMsg::OutputWriteFailed, {ds->display.c_str(), ds->path.c_str(), why.c_str()});
-  }
   dsClose(ds);
 }
 
@@ -1145,6 +1131,7 @@ HostDataSetServices* dataSetServices() {
     v.xobsspan = obsSpan;
     v.xobsskip = obsSkip;
     v.xobsdone = obsDone;
+    v.xdsdefend = dsDefend;
     installReadVectorServices(&v);
     return v;
   }();
@@ -1369,54 +1356,12 @@ int parsedCopyCount() {
   return static_cast<int>(gCopies.size());
 }
 
-namespace {
-
-// Puts one pending output in place; false with `why` set when the rename fails.
-bool commitOutput(const PendingOutput& p, std::string* why) {
-  std::error_code ec;
-  if (!renameFile(p.tmp, p.path, why)) {
-    fs::remove(p.tmp, ec);
-    return false;
-  }
-  std::lock_guard<std::mutex> lock(gMutex);
-  gCopies.erase(fs::weakly_canonical(p.path, ec).string());
-  return true;
-}
-
-} // namespace
-
 void commitStepOutputs(bool stepSucceeded) {
-  std::vector<PendingOutput> pending;
-  {
-    std::lock_guard<std::mutex> lock(gMutex);
-    pending.swap(gPending);
-  }
+  const std::vector<std::string> placed = commitStagedOutputs(stepSucceeded);
+  std::lock_guard<std::mutex> lock(gMutex);
   std::error_code ec;
-  for (size_t i = 0; i < pending.size(); ++i) {
-    const PendingOutput& p = pending[i];
-    bool later = false; // the same data set ended again later in the step: that one counts
-    for (size_t j = i + 1; j < pending.size(); ++j)
-      later = later || pending[j].path == p.path;
-    std::string why;
-    if (later) {
-      fs::remove(p.tmp, ec);
-    } else if (!stepSucceeded) {
-      fs::remove(p.tmp, ec);
-      bool existed = fs::exists(p.path, ec);
-      report(existed ? DataMsg::OutputKept : DataMsg::OutputSkipped, {p.display.c_str()});
-    } else if (!commitOutput(p, &why)) {
-      fail(DataMsg::OutputWriteFailed, {p.display.c_str(), p.path.c_str(), why.c_str()});
-    } else {
-      report(DataMsg::DataSetSize, {p.display.c_str(), static_cast<long long>(p.rows), p.vars});
-    }
-  }
-}
-
-void removePendingOutputFiles() {
-  gMutex.lock(); // never released: the process is about to end
-  for (const PendingOutput& p : gPending)
-    ::unlink(p.tmp.c_str());
-  gPending.clear();
+  for (const std::string& path : placed)
+    gCopies.erase(fs::weakly_canonical(path, ec).string());
 }
 
 void refuseOutputRowsAfter(int64_t rows) {

@@ -89,13 +89,11 @@ int64_t refusedOutputRows();
 // The number of data sets open (input and output) and of parsed copies kept.
 int openDataSetCount();
 int parsedCopyCount();
-// At the end of a step: puts the output data sets ended in it (xvputt) in place when the
-// step succeeded; otherwise removes their temporary files and logs that each was not
-// replaced (or not written), leaving the old files as they were.
+// At the end of a step: puts the step's staged outputs (the data sets ended with xvputt and
+// the other files of host/data/staging.h) in place, all or none, when the step succeeded;
+// otherwise removes their temporary files and logs that each was not replaced (or not
+// written), leaving the old files as they were.
 void commitStepOutputs(bool stepSucceeded);
-// Removes the temporary files of outputs not yet put in place (a run being killed); keeps
-// the data-set registry locked afterwards so that no output file is begun before the end.
-void removePendingOutputFiles();
 // At the end of a step: discards outputs not yet put in place, frees every data set still open
 // (output data sets not ended with xvputt are not written) and drops the parsed copies.
 void endStepDataSets();

@@ -2,7 +2,6 @@
 #include "host/data/outfile.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 
 #include <fcntl.h>
@@ -64,14 +63,6 @@ bool writeWholeFile(const std::string& path, std::string_view text, std::string*
   OutFile out(path);
   out << text;
   return out.finish(why);
-}
-
-bool renameFile(const std::string& from, const std::string& to, std::string* why) {
-  if (std::rename(from.c_str(), to.c_str()) == 0)
-    return true;
-  if (why != nullptr)
-    *why = std::strerror(errno);
-  return false;
 }
 
 } // namespace qrxhost

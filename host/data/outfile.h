@@ -33,8 +33,5 @@ private:
 
 // Writes `text` to `path` whole; false with `why` set as OutFile::finish sets it.
 bool writeWholeFile(const std::string& path, std::string_view text, std::string* why);
-// Renames `from` to `to` (replacing a file there); false with `why` set to the system's
-// reason.
-bool renameFile(const std::string& from, const std::string& to, std::string* why);
 
 } // namespace qrxhost

@@ -1,10 +1,12 @@
 // The sibling module qrxauxmd: it serves the post-fit statements STORE and CODE. The entry
 // routine reads their saved texts into requests; the run routine checks the requests while
-// the procedure parses; each group's hand-over is kept, and the finish routine writes the
-// item store and the scoring code (each into a temporary file renamed into place).
+// the procedure parses; each group's hand-over is kept, and the finish routine stages the
+// item store and the scoring code, which the end of a successful step puts in place with
+// the step's other outputs.
 // Declared in host/modules/modload.h.
 #include "host/data/dataset.h"
 #include "host/data/outfile.h"
+#include "host/data/staging.h"
 #include "host/hostlog.h"
 #include "host/hostmessages.h"
 #include "host/modules/auxmodel.h"
@@ -197,18 +199,23 @@ bool directoryExists(const std::string& path) {
   return dir.empty() || std::filesystem::is_directory(dir, ec);
 }
 
-// Writes the file through a temporary one beside it, so that a failed write leaves what
-// was there; false after message `number` with the system's reason.
-bool writeFile(const std::string& path, const std::string& text, AuxMsg number) {
-  const std::string temp = path + ".tmp";
+// Stages the file with the step's other outputs, which puts them in place together when the
+// step succeeds; its note `placed` is told then. False after message `number` with the
+// system's reason when the temporary file cannot be written.
+bool stageFile(const std::string& path, const std::string& display, const std::string& text,
+               AuxMsg number, AuxMsg placed) {
   std::string why;
-  if (!writeWholeFile(temp, text, &why) || !renameFile(temp, path, &why)) {
-    std::error_code ec;
-    std::filesystem::remove(temp, ec);
-    message(number, path, why);
-    return false;
-  }
-  return true;
+  StagedOutput out{path, display, StagedKind::File,
+                   [placed, display] { message(placed, display); }};
+  if (stageOutput(
+          std::move(out),
+          [&](const std::string& file, std::string* reason) {
+            return writeWholeFile(file, text, reason);
+          },
+          &why))
+    return true;
+  message(number, display, why);
+  return false;
 }
 
 // Slot 0: forgets everything; nothing is written.
@@ -279,30 +286,28 @@ int32_t runModel(PostFitBridge* b) {
   return 0;
 }
 
-// Slot 4, at the end of each hand-over: writes the item store and the scoring code with
-// every group so far; a refusal is reported once.
+// Slot 4, at the end of each hand-over: stages the item store and the scoring code with
+// every group so far (each replaces the one staged before); a refusal is reported once.
 int32_t finish(PostFitBridge* b, int32_t) {
   AuxState* st = stateOf(b);
   if (st == nullptr || b->model == nullptr)
     return 0;
   const PostFitModel& m = *b->model;
   bool ok = !st->unreadable;
-  for (const aux::StoreRequest& r : st->stores) {
-    if (!writeFile(r.path, aux::storeDocument(st->groups, m, r.label), AuxMsg::StoreUnwritable))
-      ok = false;
-    else if (st->groups.size() == 1)
-      message(AuxMsg::StoreWritten, r.display);
-  }
+  for (const aux::StoreRequest& r : st->stores)
+    ok = stageFile(r.path, r.display, aux::storeDocument(st->groups, m, r.label),
+                   AuxMsg::StoreUnwritable, AuxMsg::StoreWritten) &&
+         ok;
   for (const aux::CodeRequest& r : st->codes) {
     if (st->refusal.refused) {
       if (!st->refusalLogged)
         message(st->refusal.refusalMessage, st->refusal.first, st->refusal.second);
       st->refusalLogged = true;
       ok = false;
-    } else if (!writeFile(r.path, aux::scoringModule(st->codeGroups, m), AuxMsg::CodeUnwritable)) {
-      ok = false;
-    } else if (st->codeGroups.size() == 1) {
-      message(AuxMsg::CodeWritten, r.path);
+    } else {
+      ok = stageFile(r.path, r.path, aux::scoringModule(st->codeGroups, m), AuxMsg::CodeUnwritable,
+                     AuxMsg::CodeWritten) &&
+           ok;
     }
   }
   if (!ok)

@@ -131,6 +131,9 @@ int32_t vsfPrep(VsfContext* ctx, int32_t index) {
     c.by = xdsdefvar(out, "_BY_", 4, 1, 8);
   if (c.role < 0 || c.cvIndex < 0 || c.pred < 0 || c.resid < 0 || c.by < 0)
     return kColumnRefused;
+  // Its options may name only these columns: a misfit ends the step before any data pass.
+  if (xdsdefend(out) != 0)
+    return kVsfReportedFailure;
   ctx->outputColumns = c;
   return 0;
 }

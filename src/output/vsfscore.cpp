@@ -140,7 +140,10 @@ struct LagScoring {
     e->pred = vsfDefineStat(out, sc.spec.stats[OS_PRED], "p_", response);
   if (sc.spec.stats[OS_RESID].on)
     e->resid = vsfDefineStat(out, sc.spec.stats[OS_RESID], "r_", response);
-  return vsfDefineResampleColumns(ctx, sc.spec, out, e->averaging);
+  if (int32_t rc = vsfDefineResampleColumns(ctx, sc.spec, out, e->averaging); rc != 0)
+    return rc;
+  // Its options may name only these columns: a misfit ends the step before any data pass.
+  return xdsdefend(out) == 0 ? 0 : kVsfReportedFailure;
 }
 
 // The design variables that the selected model reads: the CLASS and continuous variables of

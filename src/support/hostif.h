@@ -478,6 +478,12 @@ struct HostDataSetServices {
   // later read of one of them is refused with an internal error. 0, or negative for a bad
   // handle.
   int32_t (*xobsdone)(HostDataSet* data, int64_t next);
+  // Every variable of the output data set `out` is defined: the host checks the data-set
+  // options given after its name against them now, before any row is made, so that a name
+  // there that the data set will not hold ends the step before the data are read (null in
+  // a host that checks them only when the data set is ended). 0, or negative after a
+  // logged message.
+  int32_t (*xdsdefend)(HostDataSet* out);
 };
 
 // Group 326: output objects.

@@ -166,6 +166,10 @@ int32_t xobsdone(HostDataSet* data, int64_t next) {
   const HostDataSetServices* ds = hostGroups(HG_DATASET)->dataSet;
   return ds->xobsdone != nullptr ? ds->xobsdone(data, next) : 0;
 }
+int32_t xdsdefend(HostDataSet* out) {
+  const HostDataSetServices* ds = hostGroups(HG_DATASET)->dataSet;
+  return ds->xdsdefend != nullptr ? ds->xdsdefend(out) : 0;
+}
 void xvgett(HostReadVector* vector) { hostGroups(HG_DATASET)->dataSet->xvgett(vector); }
 void zname(int32_t mode, char* text, int32_t length) {
   hostGroups(HG_DATASET)->dataSet->zname(mode, text, length);

@@ -89,6 +89,9 @@ int32_t xdsputc(HostDataSet* out, int32_t number, const char* text, int32_t leng
 // Gives up the observations before `next` (1-based) for the rest of the step (nothing in a
 // host without the service).
 [[nodiscard]] int32_t xobsdone(HostDataSet* data, int64_t next);
+// Ends the definition of an output's variables (checks its data-set options; 0 in a host
+// without the service).
+[[nodiscard]] int32_t xdsdefend(HostDataSet* out);
 void xvgett(HostReadVector* vector);
 void zname(int32_t mode, char* text, int32_t length);
 [[nodiscard]] int32_t xopnt(HostDataSet* data, int64_t obs);

@@ -1,7 +1,8 @@
-// What a run leaves on disk, end to end through qrx: output data sets are replaced only by
-// a step that ends without error, a killed run leaves no utility or temporary file, an
-// unwritable --json or --listing path stops the run before its first step, an output that
-// cannot be written ends the run with an error, and two outputs of one step naming one file
+// What a run leaves on disk, end to end through qrx: a step's outputs (data sets, item
+// store, scoring code) are put in place together, only by a step that ends without error,
+// a killed run leaves no utility, temporary or new output file, an unwritable --json or
+// --listing path stops the run before its first step, an output that cannot be written ends
+// the run with an error and replaces nothing, and two outputs of one step naming one file
 // are refused before anything is read or written.
 #include "host/minijson.h"
 #include "programs/clifixture.h"
@@ -63,12 +64,13 @@ pid_t startQrx(const std::string& program) {
 bool emptyDir(const fs::path& dir) { return fs::is_empty(dir); }
 
 // A data set large enough that a stepwise run with small pages keeps its page files on disk
-// for a while.
-void writeLargeData(const fs::path& file) {
+// for a while. With `firstGroup` rows, a BY variable g is 1 on that many first rows and 2
+// on the rest.
+void writeLargeData(const fs::path& file, int firstGroup = 0) {
   std::ofstream f(file);
   std::mt19937 gen(7);
   std::uniform_real_distribution<double> u(0, 1);
-  f << "y";
+  f << (firstGroup > 0 ? "g,y" : "y");
   for (int j = 1; j <= 20; ++j)
     f << ",x" << j;
   f << "\n";
@@ -78,6 +80,8 @@ void writeLargeData(const fs::path& file) {
       x[j] = u(gen);
     for (int j = 0; j < 5; ++j)
       y += x[j];
+    if (firstGroup > 0)
+      f << (i < firstGroup ? 1 : 2) << ',';
     f << y + u(gen);
     for (double v : x)
       f << ',' << v;
@@ -131,6 +135,35 @@ TEST_F(Cli, KilledRunRemovesItsFiles) {
   }
 }
 
+// Killed while its second BY group is fitted, after the first group's item store and
+// scoring code are made, a run leaves neither file nor a temporary one behind.
+TEST_F(Cli, KilledRunWritesNoItemStore) {
+  writeLargeData(dir / "big.csv", 200);
+  const std::string prog =
+      write("p.qrx", "options PAGEFILE_PAGESIZE=4096;\nlibname w '" + dir.string() +
+                         "';\nproc varsifter data=w.big;\n  by g;\n"
+                         "  model y = x1-x20 / selection=stepwise(select=sbc);\n"
+                         "  store out=w.k;\n  code file='" +
+                         (dir / "c.py").string() + "';\nrun;\n");
+  pid_t pid = startQrx(prog);
+  ASSERT_GT(pid, 0);
+  int status = 0;
+  bool made = false; // a file of the first group's outputs (staged or in place) has appeared
+  auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!made && std::chrono::steady_clock::now() < until) {
+    made = !strayFiles(dir, {"big.csv", "p.qrx"}).empty();
+    if (!made && ::waitpid(pid, &status, WNOHANG) == pid)
+      break;
+    if (!made)
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  ASSERT_TRUE(made) << "the first group made no output file";
+  ::kill(pid, SIGINT);
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
+  EXPECT_EQ(strayFiles(dir, {"big.csv", "p.qrx"}), std::vector<std::string>{});
+}
+
 // The second run reads t (which now holds P) and asks for P again: the step fails on the
 // name defined twice, reports that and nothing else, and t stays byte for byte as it was.
 TEST_F(Cli, FailingStepKeepsTheDataSetItWouldReplace) {
@@ -176,6 +209,31 @@ TEST_F(Cli, FailedFitKeepsOrDoesNotCreateItsOutput) {
   EXPECT_EQ(read("o.csv").rfind("y,x1,x2,p\n", 0), 0u);
 }
 
+// A step that fails writes none of its outputs, whatever fails: one BY group without a
+// response value (the others are fitted), or a data-set option of an output naming a
+// variable the output will not hold, found before any data is read or fitted. The data set
+// there keeps its bytes, and no item store is made.
+TEST_F(Cli, AFailedStepWritesNoOutput) {
+  write("d.csv", "h,y,x\n1,1,1\n1,2,2\n1,3.5,3\n1,4,4\n2,.,1\n2,.,2\n3,1,1\n3,2.2,2\n3,3,3\n");
+  const std::string old = "y,p\r\n1,2\r\n";
+  const std::string head = "proc varsifter data=d; model y = x; ";
+  const std::string cases[] = {
+      "proc varsifter data=d; by h; model y = x; output out=o p=p; store out=k; run;\n",
+      head + "output out=o(keep=y nosuch) p=p; store out=k; run;\n",
+      head + "output out=o p=p; score data=d out=s(drop=nosuch); store out=k; run;\n"};
+  for (const std::string& program : cases) {
+    write("o.csv", old);
+    Outcome r = run(write("p.qrx", program));
+    EXPECT_EQ(r.status, 2) << r.out;
+    EXPECT_EQ(read("o.csv"), old) << program;
+    EXPECT_EQ(strayFiles(dir, {"d.csv", "o.csv", "p.qrx"}), std::vector<std::string>{}) << program;
+    if (program != cases[0]) {
+      EXPECT_TRUE(has(r, "nosuch is not a variable")) << r.out;
+      EXPECT_FALSE(has(r, "Number of Observations Read")) << r.out;
+    }
+  }
+}
+
 // An unwritable --json or --listing path ends the run before its first step: nothing is
 // read or written, and the message names the option and the path.
 TEST_F(Cli, UnwritableRecordPathsStopTheRunFirst) {
@@ -204,24 +262,35 @@ TEST_F(Cli, UnwritableRecordPathsStopTheRunFirst) {
 
 // An output whose file cannot be written when the step's outputs are put in place (here a
 // directory stands where the data set or the scoring code would go) is an error giving the
-// system's reason; it raises the step's and the run's return codes and the exit status.
+// system's reason; it raises the step's and the run's return codes and the exit status, and
+// no other output of the step is put in place: a data set there keeps its bytes, no item
+// store is made and no temporary file is left.
 TEST_F(Cli, FailedOutputWriteEndsTheRunWithAnError) {
   write("t.csv", clitest::kSmallData);
   fs::create_directories(dir / "o.csv");
   fs::create_directories(dir / "s.py");
+  const std::string old = "y,p\r\n1,2\r\n";
+  write("d.csv", old);
   struct Case {
-    std::string statement, named;
-  } cases[] = {{"output out=o p=p;", "WORK.O"}, {"code file=s;", "s.py"}};
+    std::string program, named;
+  } cases[] = {{"proc varsifter data=t outdesign=d; model y = x1 x2; store out=k; "
+                "output out=o p=p; run;\n",
+                "WORK.O"},
+               {"proc varsifter data=t; model y = x1 x2; output out=d p=p; store out=k; "
+                "code file=s; run;\n",
+                "s.py"}};
   for (const Case& c : cases) {
-    const std::string prog =
-        write("p.qrx", "proc varsifter data=t; model y = x1 x2; " + c.statement + " run;\n");
-    Outcome r = run(prog, "--json '" + (dir / "r.json").string() + "'");
+    Outcome r = run(write("p.qrx", c.program), "--json '" + (dir / "r.json").string() + "'");
     EXPECT_EQ(r.status, 2) << r.out;
     EXPECT_TRUE(has(r, c.named) && has(r, std::strerror(EISDIR))) << r.out;
     EXPECT_FALSE(has(r, "Success")) << r.out;
     const minijson::Value json = runRecord(dir / "r.json");
-    EXPECT_EQ(json["returnCode"].n, 1012) << c.statement;
-    EXPECT_EQ(json["steps"][0]["returnCode"].n, 1012) << c.statement;
+    EXPECT_EQ(json["returnCode"].n, 1012) << c.program;
+    EXPECT_EQ(json["steps"][0]["returnCode"].n, 1012) << c.program;
+    EXPECT_EQ(read("d.csv"), old) << c.program;
+    EXPECT_EQ(strayFiles(dir, {"t.csv", "o.csv", "s.py", "d.csv", "p.qrx", "r.json"}),
+              std::vector<std::string>{})
+        << c.program;
   }
 }
 

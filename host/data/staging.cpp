@@ -1,0 +1,196 @@
+// Staged outputs: each output of a step goes to a temporary file beside its target, and the
+// end of the step puts all of them in place or none, keeping the old files aside until every
+// new one stands, so that a failure on the way can put them back. Declared in staging.h.
+#include "host/data/staging.h"
+#include "host/hostlog.h"
+#include "host/hostmessages.h"
+#include "host/supervisor.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <initializer_list>
+#include <mutex>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace qrxhost {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kFailCode = 1012;
+
+struct Pending {
+  StagedOutput out;
+  std::string tmp;
+};
+
+std::mutex gMutex;
+std::vector<Pending> gPending;
+
+void report(DataMsg number, std::initializer_list<HostMsgArg> args) {
+  logMessage(kDataMsgSet, static_cast<int>(number), args.begin(), static_cast<int>(args.size()));
+}
+
+// A file beside `path` that belongs to this run: ".NAME.qrxPID.SUFFIX", so that putting it
+// in place is a rename within one directory.
+std::string besidePath(const std::string& path, const char* suffix) {
+  fs::path p(path);
+  return (p.parent_path() /
+          ("." + p.filename().string() + ".qrx" + std::to_string(::getpid()) + "." + suffix))
+      .string();
+}
+
+// One output while the step's outputs are put in place: where its old file is kept aside.
+struct Placing {
+  const Pending* p = nullptr;
+  std::string aside; // empty: there was no old file
+};
+
+// Keeps the old file at the target, if any, under a second name (a hard link, or a copy
+// where the file system has none), so that it can be put back; false with `why` set when
+// the target cannot be replaced (a directory stands there) or kept.
+bool keepOldAside(Placing* pl, std::string* why) {
+  const std::string& path = pl->p->out.path;
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) {
+    if (errno == ENOENT)
+      return true;
+    *why = std::strerror(errno);
+    return false;
+  }
+  if (S_ISDIR(st.st_mode)) {
+    *why = std::strerror(EISDIR);
+    return false;
+  }
+  const std::string aside = besidePath(path, "old");
+  ::unlink(aside.c_str());
+  std::error_code ec;
+  if (::link(path.c_str(), aside.c_str()) != 0 &&
+      !fs::copy_file(path, aside, fs::copy_options::overwrite_existing, ec)) {
+    *why = ec ? ec.message() : std::strerror(errno);
+    return false;
+  }
+  pl->aside = aside;
+  return true;
+}
+
+// Puts a placed output's old state back: its old file over the new one (a rename, which
+// replaces at once), or no file where there was none. When even that rename fails the old
+// file stays under its second name, and the error names it: nothing the user had is lost.
+void putBack(const Placing& pl) {
+  const StagedOutput& out = pl.p->out;
+  if (pl.aside.empty()) {
+    ::unlink(out.path.c_str());
+    return;
+  }
+  if (std::rename(pl.aside.c_str(), out.path.c_str()) != 0)
+    report(DataMsg::OldFileKeptAside,
+           {out.display.c_str(), std::strerror(errno), pl.aside.c_str()});
+}
+
+// Tells that an output was not put in place because the step failed.
+void reportNotPlaced(const StagedOutput& out) {
+  std::error_code ec;
+  const bool existed = fs::exists(out.path, ec);
+  const bool dataSet = out.kind == StagedKind::DataSet;
+  const DataMsg number = existed ? (dataSet ? DataMsg::OutputKept : DataMsg::FileKept)
+                                 : (dataSet ? DataMsg::OutputSkipped : DataMsg::FileSkipped);
+  report(number, {out.display.c_str()});
+}
+
+// Puts every pending output in place, in the order staged; on the first that cannot be,
+// puts back those placed before it and returns its index with `why` set; -1 when all stand.
+// The old files kept aside are removed only when every output stands.
+int placeAll(std::vector<Placing>& placing, std::string* why) {
+  for (size_t i = 0; i < placing.size(); ++i) {
+    Placing& pl = placing[i];
+    if (keepOldAside(&pl, why) && std::rename(pl.p->tmp.c_str(), pl.p->out.path.c_str()) == 0)
+      continue;
+    if (why->empty())
+      *why = std::strerror(errno);
+    if (!pl.aside.empty())
+      ::unlink(pl.aside.c_str()); // the target still holds the old file
+    for (size_t j = i; j-- > 0;)
+      putBack(placing[j]);
+    return static_cast<int>(i);
+  }
+  for (const Placing& pl : placing)
+    if (!pl.aside.empty())
+      ::unlink(pl.aside.c_str());
+  return -1;
+}
+
+} // namespace
+
+bool stageOutput(StagedOutput out,
+                 const std::function<bool(const std::string& file, std::string* why)>& write,
+                 std::string* why) {
+  Pending p{std::move(out), std::string()};
+  p.tmp = besidePath(p.out.path, "tmp");
+  const std::string target = p.out.path;
+  {
+    // made and registered at once, so that a killed run removes a half-written file
+    std::lock_guard<std::mutex> lock(gMutex);
+    std::erase_if(gPending, [&](const Pending& q) { return q.out.path == target; });
+    const int fd = ::open(p.tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd >= 0)
+      ::close(fd);
+    gPending.push_back(p);
+  }
+  if (write(p.tmp, why))
+    return true;
+  std::lock_guard<std::mutex> lock(gMutex);
+  ::unlink(p.tmp.c_str());
+  std::erase_if(gPending, [&](const Pending& q) { return q.out.path == target; });
+  return false;
+}
+
+std::vector<std::string> commitStagedOutputs(bool stepSucceeded) {
+  // Held throughout, so that a signal's removal of the temporary files waits until every
+  // output is in place or every old file is back.
+  std::lock_guard<std::mutex> lock(gMutex);
+  std::vector<std::string> placed;
+  int failed = -1;
+  std::string why;
+  if (stepSucceeded && !gPending.empty()) {
+    std::vector<Placing> placing;
+    for (const Pending& p : gPending)
+      placing.push_back({&p, std::string()});
+    failed = placeAll(placing, &why);
+  }
+  for (size_t i = 0; i < gPending.size(); ++i) {
+    const StagedOutput& out = gPending[i].out;
+    if (stepSucceeded && failed < 0) {
+      placed.push_back(out.path);
+      if (out.placed)
+        out.placed();
+      continue;
+    }
+    ::unlink(gPending[i].tmp.c_str());
+    if (static_cast<int>(i) != failed) {
+      reportNotPlaced(out);
+    } else if (out.kind == StagedKind::DataSet) {
+      report(DataMsg::OutputWriteFailed, {out.display.c_str(), out.path.c_str(), why.c_str()});
+    } else {
+      report(DataMsg::FileWriteFailed, {out.display.c_str(), why.c_str()});
+    }
+  }
+  if (failed >= 0)
+    raiseStepReturnCode(kFailCode);
+  gPending.clear();
+  return placed;
+}
+
+void removePendingOutputFiles() {
+  gMutex.lock(); // never released: the process is about to end
+  for (const Pending& p : gPending)
+    ::unlink(p.tmp.c_str());
+  gPending.clear();
+}
+
+} // namespace qrxhost

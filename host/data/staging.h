@@ -1,0 +1,40 @@
+// The outputs of a step (data sets, item stores, scoring code) are staged in temporary files
+// beside their targets and put in place together when the step ends without error, or not
+// at all: a failed step, or one output that cannot be put in place, leaves every file as it was.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace qrxhost {
+
+// What a staged output is, for the notes that tell what became of it.
+enum class StagedKind { DataSet, File };
+
+struct StagedOutput {
+  std::string path;    // the target
+  std::string display; // its name in messages: WORK.O for a data set, else the path
+  StagedKind kind = StagedKind::DataSet;
+  std::function<void()> placed; // tells that it is in place (its note), called then
+};
+
+// Writes `out` to its temporary file through `write` (given that file's path; false with the
+// reason set) and keeps it for the end of the step; staging the same target again replaces
+// the earlier one. False with `why` set when the write fails: nothing stays staged for it.
+bool stageOutput(StagedOutput out,
+                 const std::function<bool(const std::string& file, std::string* why)>& write,
+                 std::string* why);
+
+// At the end of a step. When `stepSucceeded`, every staged output is put in place, or none:
+// an output that cannot be is an error naming it, the step's return code is raised, and the
+// outputs already placed are put back as they were. Otherwise the temporary files go. Each
+// output not put in place gets a note (not replaced, not written). Returns the targets
+// that now hold new files.
+std::vector<std::string> commitStagedOutputs(bool stepSucceeded);
+
+// Removes the temporary files of outputs not yet put in place (a run being killed); keeps
+// the registry locked afterwards so that no output is staged or placed before the end.
+void removePendingOutputFiles();
+
+} // namespace qrxhost
