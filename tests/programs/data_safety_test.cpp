@@ -16,6 +16,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <sstream>
 #include <string>
@@ -62,6 +63,29 @@ pid_t startQrx(const std::string& program) {
 }
 
 bool emptyDir(const fs::path& dir) { return fs::is_empty(dir); }
+
+// Runs qrx on `program`, sends it `sig` as soon as `seen` holds (polled every 2 ms for up to
+// a minute) and waits for it: true when it was seen while the run went on and the run died
+// by that signal.
+bool killedOnceSeen(const std::string& program, int sig, const std::function<bool()>& seen) {
+  const pid_t pid = startQrx(program);
+  if (pid <= 0)
+    return false;
+  int status = 0;
+  bool found = false;
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!found && std::chrono::steady_clock::now() < until) {
+    found = seen();
+    if (!found && ::waitpid(pid, &status, WNOHANG) == pid)
+      return false; // ended before it was seen
+    if (!found)
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  ::kill(pid, found ? sig : SIGKILL);
+  if (::waitpid(pid, &status, 0) != pid)
+    return false;
+  return found && WIFSIGNALED(status) && WTERMSIG(status) == sig;
+}
 
 // A data set large enough that a stepwise run with small pages keeps its page files on disk
 // for a while. With `firstGroup` rows, a BY variable g is 1 on that many first rows and 2
@@ -114,22 +138,8 @@ TEST_F(Cli, KilledRunRemovesItsFiles) {
                                         "  output out=w.o p=p;\nrun;\n");
   for (int sig : {SIGINT, SIGTERM}) {
     SCOPED_TRACE("signal " + std::to_string(sig));
-    pid_t pid = startQrx(prog);
-    ASSERT_GT(pid, 0);
-    bool seen = false;
-    int status = 0;
-    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (!seen && std::chrono::steady_clock::now() < until) {
-      seen = !emptyDir(dir / "util");
-      if (!seen && ::waitpid(pid, &status, WNOHANG) == pid)
-        break; // ended before any utility file was seen
-      if (!seen)
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    ASSERT_TRUE(seen) << "no utility file appeared while the run went on";
-    ::kill(pid, sig);
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << status;
+    ASSERT_TRUE(killedOnceSeen(prog, sig, [&] { return !emptyDir(dir / "util"); }))
+        << "no utility file appeared while the run went on";
     EXPECT_TRUE(emptyDir(dir / "util"));
     EXPECT_EQ(strayFiles(dir, {"big.csv", "util", "p.qrx"}), std::vector<std::string>{});
   }
@@ -145,22 +155,10 @@ TEST_F(Cli, KilledRunWritesNoItemStore) {
                          "  model y = x1-x20 / selection=stepwise(select=sbc);\n"
                          "  store out=w.k;\n  code file='" +
                          (dir / "c.py").string() + "';\nrun;\n");
-  pid_t pid = startQrx(prog);
-  ASSERT_GT(pid, 0);
-  int status = 0;
-  bool made = false; // a file of the first group's outputs (staged or in place) has appeared
-  auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (!made && std::chrono::steady_clock::now() < until) {
-    made = !strayFiles(dir, {"big.csv", "p.qrx"}).empty();
-    if (!made && ::waitpid(pid, &status, WNOHANG) == pid)
-      break;
-    if (!made)
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  ASSERT_TRUE(made) << "the first group made no output file";
-  ::kill(pid, SIGINT);
-  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
+  // killed once a file of the first group's outputs (staged or in place) appears
+  ASSERT_TRUE(killedOnceSeen(prog, SIGINT, [&] {
+    return !strayFiles(dir, {"big.csv", "p.qrx"}).empty();
+  })) << "the first group made no output file while the run went on";
   EXPECT_EQ(strayFiles(dir, {"big.csv", "p.qrx"}), std::vector<std::string>{});
 }
 
