@@ -221,7 +221,7 @@ std::vector<std::string> designNames(VsfContext* ctx, int32_t n, std::set<std::s
     st->role = xdsdefvar(out, "_ROLE_", 6, 2, 8);
   if (byVariables(ctx))
     st->by = xdsdefvar(out, "_BY_", 4, 1, 8);
-  // The columns follow the first group's fit: its options are checked against them now.
+  // The columns follow the fit: its options are checked against them as soon as they stand.
   if (xdsdefend(out) != 0)
     return kVsfReportedFailure;
   st->defined = true;

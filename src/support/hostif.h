@@ -480,8 +480,8 @@ struct HostDataSetServices {
   int32_t (*xobsdone)(HostDataSet* data, int64_t next);
   // Every variable of the output data set `out` is defined: the host checks the data-set
   // options given after its name against them now, before any row is made, so that a name
-  // there that the data set will not hold ends the step before the data are read (null in
-  // a host that checks them only when the data set is ended). 0, or negative after a
+  // there that the data set will not hold ends the step as early as it can be known (null
+  // in a host that checks them only when the data set is ended). 0, or negative after a
   // logged message.
   int32_t (*xdsdefend)(HostDataSet* out);
 };
