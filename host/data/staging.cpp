@@ -27,6 +27,7 @@ constexpr int kFailCode = 1012;
 struct Pending {
   StagedOutput out;
   std::string tmp;
+  bool stuck = false; // placed, and its old file could not be put back
 };
 
 std::mutex gMutex;
@@ -47,7 +48,7 @@ std::string besidePath(const std::string& path, const char* suffix) {
 
 // One output while the step's outputs are put in place: where its old file is kept aside.
 struct Placing {
-  const Pending* p = nullptr;
+  Pending* p = nullptr;
   std::string aside; // empty: there was no old file
 };
 
@@ -88,9 +89,10 @@ void putBack(const Placing& pl) {
     ::unlink(out.path.c_str());
     return;
   }
-  if (std::rename(pl.aside.c_str(), out.path.c_str()) != 0)
-    report(DataMsg::OldFileKeptAside,
-           {out.display.c_str(), std::strerror(errno), pl.aside.c_str()});
+  if (std::rename(pl.aside.c_str(), out.path.c_str()) == 0)
+    return;
+  report(DataMsg::OldFileKeptAside, {out.display.c_str(), std::strerror(errno), pl.aside.c_str()});
+  pl.p->stuck = true;
 }
 
 // Tells that an output was not put in place because the step failed.
@@ -130,7 +132,7 @@ int placeAll(std::vector<Placing>& placing, std::string* why) {
 bool stageOutput(StagedOutput out,
                  const std::function<bool(const std::string& file, std::string* why)>& write,
                  std::string* why) {
-  Pending p{std::move(out), std::string()};
+  Pending p{std::move(out), std::string(), false};
   p.tmp = besidePath(p.out.path, "tmp");
   const std::string target = p.out.path;
   {
@@ -159,7 +161,7 @@ std::vector<std::string> commitStagedOutputs(bool stepSucceeded) {
   std::string why;
   if (stepSucceeded && !gPending.empty()) {
     std::vector<Placing> placing;
-    for (const Pending& p : gPending)
+    for (Pending& p : gPending)
       placing.push_back({&p, std::string()});
     failed = placeAll(placing, &why);
   }
@@ -172,7 +174,9 @@ std::vector<std::string> commitStagedOutputs(bool stepSucceeded) {
       continue;
     }
     ::unlink(gPending[i].tmp.c_str());
-    if (static_cast<int>(i) != failed) {
+    if (gPending[i].stuck) {
+      continue; // its error has told where the old file is
+    } else if (static_cast<int>(i) != failed) {
       reportNotPlaced(out);
     } else if (out.kind == StagedKind::DataSet) {
       report(DataMsg::OutputWriteFailed, {out.display.c_str(), out.path.c_str(), why.c_str()});
