@@ -46,6 +46,11 @@ std::string besidePath(const std::string& path, const char* suffix) {
       .string();
 }
 
+// The name of an output in messages: a data set's name (WORK.O), a file's path.
+const char* shownName(const StagedOutput& out) {
+  return (out.kind == StagedKind::DataSet ? out.display : out.path).c_str();
+}
+
 // One output while the step's outputs are put in place: where its old file is kept aside.
 struct Placing {
   Pending* p = nullptr;
@@ -91,7 +96,7 @@ void putBack(const Placing& pl) {
   }
   if (std::rename(pl.aside.c_str(), out.path.c_str()) == 0)
     return;
-  report(DataMsg::OldFileKeptAside, {out.display.c_str(), std::strerror(errno), pl.aside.c_str()});
+  report(DataMsg::OldFileKeptAside, {shownName(out), std::strerror(errno), pl.aside.c_str()});
   pl.p->stuck = true;
 }
 
@@ -102,7 +107,7 @@ void reportNotPlaced(const StagedOutput& out) {
   const bool dataSet = out.kind == StagedKind::DataSet;
   const DataMsg number = existed ? (dataSet ? DataMsg::OutputKept : DataMsg::FileKept)
                                  : (dataSet ? DataMsg::OutputSkipped : DataMsg::FileSkipped);
-  report(number, {out.display.c_str()});
+  report(number, {shownName(out)});
 }
 
 // Puts every pending output in place, in the order staged; on the first that cannot be,
@@ -181,7 +186,7 @@ std::vector<std::string> commitStagedOutputs(bool stepSucceeded) {
     } else if (out.kind == StagedKind::DataSet) {
       report(DataMsg::OutputWriteFailed, {out.display.c_str(), out.path.c_str(), why.c_str()});
     } else {
-      report(DataMsg::FileWriteFailed, {out.display.c_str(), why.c_str()});
+      report(DataMsg::FileWriteFailed, {shownName(out), why.c_str()});
     }
   }
   if (failed >= 0)

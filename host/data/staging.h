@@ -14,7 +14,7 @@ enum class StagedKind { DataSet, File };
 
 struct StagedOutput {
   std::string path;    // the target
-  std::string display; // its name in messages: WORK.O for a data set, else the path
+  std::string display; // a data set's name in messages (WORK.O); a file is named by its path
   StagedKind kind = StagedKind::DataSet;
   std::function<void()> placed; // tells that it is in place (its note), called then
 };
