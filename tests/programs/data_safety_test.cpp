@@ -232,6 +232,28 @@ TEST_F(Cli, AFailedStepWritesNoOutput) {
   }
 }
 
+// A full disk (here a file size limit that the OUTPUT data set passes and the item store
+// does not) fails the output with the system's reason, and the item store is not put in
+// place either.
+TEST_F(Cli, FullDiskWritesNoOutput) {
+  std::string data = "y,x1,x2\n";
+  for (int i = 0; i < 400; ++i)
+    data += std::to_string(1.5 * i + 0.3 * (i % 7)) + "," + std::to_string(i) + "," +
+            std::to_string(i * 7 % 11) + "\n";
+  write("t.csv", data);
+  const std::string prog =
+      write("p.qrx", "proc varsifter data=t; model y = x1 x2; store out=k; output out=o p=p; "
+                     "run;\n");
+  // At most 8 blocks per file written; the signal of a file grown past that is ignored, so
+  // that the write fails instead.
+  Outcome r =
+      clitest::shell("trap '' XFSZ; ulimit -f 8; ASAN_OPTIONS=detect_leaks=0 '" +
+                     std::string(QRX_BINARY) + "' --work '" + dir.string() + "' '" + prog + "'");
+  EXPECT_EQ(r.status, 2) << r.out;
+  EXPECT_TRUE(has(r, "WORK.O") && has(r, std::strerror(EFBIG))) << r.out;
+  EXPECT_EQ(strayFiles(dir, {"t.csv", "p.qrx"}), std::vector<std::string>{});
+}
+
 // An unwritable --json or --listing path ends the run before its first step: nothing is
 // read or written, and the message names the option and the path.
 TEST_F(Cli, UnwritableRecordPathsStopTheRunFirst) {
