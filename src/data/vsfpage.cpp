@@ -54,7 +54,7 @@ int32_t vsfWritePageInMultiFiles(VsfBagVec* bags, int64_t k, void* page) {
   auto* pgf = reinterpret_cast<QkPgfExtension*>(bags->pageService);
   file.page.pageNumber = j - file.memLimit + 1;
   file.page.buffer = page;
-  if (vsfWriteFilePage(pgf, &file) != 0)
+  if (vsfFilePage(pgf, &file, true) != 0)
     return -12;
   file.diskPageCount = file.page.pageNumber;
   return 0;
@@ -72,19 +72,14 @@ void reportPageFailure(VsfMsg msg, const VsfUtilFile& file, int err) {
 
 } // namespace
 
-int32_t vsfReadFilePage(QkPgfExtension* pgf, VsfUtilFile* file) {
+int32_t vsfFilePage(QkPgfExtension* pgf, VsfUtilFile* file, bool write) {
   errno = 0;
-  const int32_t rc = pgf->qkpgfReadPage(file->file, &file->page, 0);
+  const int32_t rc = write ? pgf->qkpgfWritePage(file->file, &file->page, 0)
+                           : pgf->qkpgfReadPage(file->file, &file->page, 0);
   if (rc != 0)
-    reportPageFailure(VsfMsg::PageUtilityFileCouldNotRead, *file, errno);
-  return rc;
-}
-
-int32_t vsfWriteFilePage(QkPgfExtension* pgf, VsfUtilFile* file) {
-  errno = 0;
-  const int32_t rc = pgf->qkpgfWritePage(file->file, &file->page, 0);
-  if (rc != 0)
-    reportPageFailure(VsfMsg::PageUtilityFileCouldNotWritten, *file, errno);
+    reportPageFailure(write ? VsfMsg::PageUtilityFileCouldNotWritten
+                            : VsfMsg::PageUtilityFileCouldNotRead,
+                      *file, errno);
   return rc;
 }
 

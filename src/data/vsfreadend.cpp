@@ -43,7 +43,7 @@ namespace {
       page = static_cast<unsigned char*>(file.memPages[j]);
     } else {
       file.page.pageNumber = j - file.memLimit + 1;
-      if (vsfReadFilePage(pgf, &file) != 0) {
+      if (vsfFilePage(pgf, &file, false) != 0) {
         *p.returnCode = std::max(*p.returnCode, 1020);
         return -11;
       }
@@ -64,7 +64,7 @@ namespace {
         }
       }
     }
-    if (onDisk && vsfWriteFilePage(pgf, &file) != 0) {
+    if (onDisk && vsfFilePage(pgf, &file, true) != 0) {
       *p.returnCode = std::max(*p.returnCode, 1020);
       return -12;
     }
