@@ -13,6 +13,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 struct HostReadVector {
@@ -253,10 +255,30 @@ std::string formattedText(const char* text, int32_t length, int32_t width) {
   return out;
 }
 
-std::string formattedNumber(double value, int32_t width) {
+namespace {
+
+// The BEST text of a number without its leading blanks, formatted once for each distinct
+// value on a thread: the values of a CLASS variable come back row after row. The table is
+// emptied when it reaches kKeptTexts entries, so that continuous values cannot grow it.
+constexpr size_t kKeptTexts = size_t{1} << 18;
+const std::string& bestText(double value) {
+  thread_local std::unordered_map<uint64_t, std::string> kept;
+  uint64_t bits = 0;
+  std::memcpy(&bits, &value, sizeof bits);
+  if (auto it = kept.find(bits); it != kept.end())
+    return it->second;
+  if (kept.size() >= kKeptTexts)
+    kept.clear();
   std::string text = formatBest(value, kBestWidth);
-  size_t lead = text.find_first_not_of(' ');
+  const size_t lead = text.find_first_not_of(' ');
   text = lead == std::string::npos ? std::string() : text.substr(lead);
+  return kept.emplace(bits, std::move(text)).first->second;
+}
+
+} // namespace
+
+std::string formattedNumber(double value, int32_t width) {
+  const std::string& text = bestText(value);
   return formattedText(text.data(), static_cast<int32_t>(text.size()), width);
 }
 

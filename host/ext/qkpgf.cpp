@@ -53,8 +53,11 @@ bool fullWrite(int fd, const unsigned char* data, size_t n, off_t at) {
     ssize_t w = ::pwrite(fd, data, n, at);
     if (w < 0 && errno == EINTR)
       continue;
-    if (w <= 0)
+    if (w <= 0) {
+      if (w == 0)
+        errno = EIO; // nothing written and no reason given: report it as an I/O error
       return false;
+    }
     data += w;
     n -= static_cast<size_t>(w);
     at += w;
@@ -213,8 +216,10 @@ int32_t writePage(QkPageFile* file, QkPageDescriptor* page, int32_t) {
     auto idx = static_cast<size_t>(n - 1);
     if (s->memory.size() <= idx) {
       std::unique_ptr<unsigned char[]> p(new (std::nothrow) unsigned char[s->pageSize]);
-      if (!p)
+      if (!p) {
+        errno = ENOMEM;
         return kQkPgfIoError;
+      }
       s->memory.push_back(std::move(p));
     }
     if (s->memory[idx].get() != data)
@@ -335,7 +340,11 @@ void failUtilityIoAt(int64_t n) {
 bool utilityIoAllowed() {
   int64_t k = ++gIoCount;
   int64_t at = gFailAt.load();
-  return at <= 0 || k != at;
+  if (at > 0 && k == at) {
+    errno = EIO; // the injected failure reads as the system's I/O error
+    return false;
+  }
+  return true;
 }
 namespace {
 

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <sys/statvfs.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -34,18 +35,28 @@ void appendUtf8(std::string& out, char32_t c) {
   }
 }
 
+// The directory that the host option names, else the system temporary directory.
+std::string directoryOf(const QkChar* option, int32_t optionLength) {
+  std::string name = option ? pathToNarrow(option, optionLength) : std::string("UTILPATH");
+  if (auto v = hostOption(name); v && !v->empty())
+    return *v;
+  return utilityDirectory();
+}
+
+int64_t freeBytes(QkUpathExtension*, const QkChar* option, int32_t optionLength) {
+  struct statvfs fs {};
+  if (::statvfs(directoryOf(option, optionLength).c_str(), &fs) != 0)
+    return -1;
+  return static_cast<int64_t>(fs.f_bavail) * static_cast<int64_t>(fs.f_frsize);
+}
+
 int32_t getPathname(QkUpathExtension*, const QkChar* option, int32_t optionLength, int32_t,
                     QkChar** path, int64_t* length, int32_t) {
   if (path == nullptr || length == nullptr)
     return kQkUpathNoDirectory;
   *path = nullptr;
   *length = 0;
-  std::string dir;
-  std::string name = option ? pathToNarrow(option, optionLength) : std::string("UTILPATH");
-  if (auto v = hostOption(name); v && !v->empty())
-    dir = *v;
-  else
-    dir = utilityDirectory();
+  const std::string dir = directoryOf(option, optionLength);
   std::error_code ec;
   if (dir.empty() || !std::filesystem::is_directory(dir, ec))
     return kQkUpathNoDirectory;
@@ -129,6 +140,7 @@ QkExtension* makeQkupath() {
   e->header.unload = unload;
   e->qkupathGetPathnameDirect = getPathname;
   e->qkupathFreePathname = freePathname;
+  e->qkupathFreeBytes = freeBytes;
   return &e->header;
 }
 

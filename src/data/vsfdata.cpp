@@ -770,6 +770,10 @@ int32_t vsfReadPass(VsfDataSettings* s, VsfRowSource* src, VsfPassState* m, VsfB
   p.denseRunCount = denseRunsOf(s, p.layout, p.denseRuns);
   if ((rc = chooseRoad(p, byPool)) != 0)
     return rc;
+  rc = vsfPlanPageDisk(s, bags, exts, 8 * p.layout.fixedDoubles() + 4 * p.layout.fixedCodes(),
+                       returnCode);
+  if (rc != 0)
+    return rc;
   vsfPageWriterStart(&p.writer, bags);
 
   // The passes: DATA=, the bridge means, TESTDATA= and VALDATA=.

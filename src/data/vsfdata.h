@@ -106,6 +106,12 @@ struct VsfDataSettings {
   const VsfEffectEntry* entries;
   int32_t entryCount; // E
   int32_t modelEffectCount;
+  // The name of model effect e (entries[i].effect), for messages that name an effect; the
+  // driver sets both, null when not set.
+  const char* (*effectName)(const void* source, int32_t e);
+  const void* nameSource;
+  // The observations the reading pass expects (DATA= without BY groups), -1 not known.
+  int64_t expectedRows;
   int64_t* seed; // the working seed of the uniform stream
   // What vsfData's pass left (the bridge means among it), for the driver and the bridge.
   VsfReadResult read;
@@ -217,6 +223,12 @@ struct VsfEffectTraits {
 // Read preparation: memory budget, thread count and in-memory limits. 0, -2, or -16 after
 // VsfMsg::MemoryAmountUnknown (*returnCode raised to at least 1012).
 [[nodiscard]] int32_t vsfPrepRead(VsfDataSettings* settings, VsfBagVec* bags, int32_t* returnCode);
+// The disk plan of the pages: rows of at least `rowBytes` bytes each, the observations the
+// settings expect, less the pages kept in memory, against the free space of the utility
+// directory. 0 when they fit or cannot be told; else kVsfReportedFailure after
+// VsfMsg::PagesDoNotFitOnDisk (*returnCode raised to at least 1020).
+[[nodiscard]] int32_t vsfPlanPageDisk(const VsfDataSettings* settings, const VsfBagVec* bags,
+                                      QkExtensionSet* exts, int64_t rowBytes, int32_t* returnCode);
 
 // The reading pass over an explicit row source: pages, counts and sums into the model.
 [[nodiscard]] int32_t vsfReadPass(VsfDataSettings* settings, VsfRowSource* source,

@@ -5,9 +5,13 @@
 #include "support/hoststubs.h"
 #include "support/messages.h"
 #include "support/nomemory.h"
+#include "support/qknr.h"
 
 #include <algorithm>
 #include <cassert>
+#include <cerrno>
+#include <cstring>
+#include <string>
 
 int32_t startNewPageInMultiFiles(VsfBagVec* bags, int64_t k, QkPool* pagePool, void** page,
                                  double** firstDouble, unsigned char** end) {
@@ -50,12 +54,33 @@ int32_t vsfWritePageInMultiFiles(VsfBagVec* bags, int64_t k, void* page) {
   auto* pgf = reinterpret_cast<QkPgfExtension*>(bags->pageService);
   file.page.pageNumber = j - file.memLimit + 1;
   file.page.buffer = page;
-  if (pgf->qkpgfWritePage(file.file, &file.page, 0) != 0) {
-    vsfLog(VsfMsg::PageUtilityFileCouldNotWritten);
+  if (vsfFilePage(pgf, &file, true) != 0)
     return -12;
-  }
   file.diskPageCount = file.page.pageNumber;
   return 0;
+}
+
+namespace {
+
+// Logs a failed page read or write of `file` with the reason the system gave (`err`).
+void reportPageFailure(VsfMsg msg, const VsfUtilFile& file, int err) {
+  const std::string path = qkUtf8(file.path, file.path != nullptr ? file.pathLength : 0);
+  const char* reason = err != 0 ? std::strerror(err) : "the page-file service gave no reason";
+  vsfLog(msg, {HostMsgArg(path.c_str(), static_cast<int32_t>(path.size())),
+               HostMsgArg(static_cast<int64_t>(file.page.pageSize)), HostMsgArg(reason)});
+}
+
+} // namespace
+
+int32_t vsfFilePage(QkPgfExtension* pgf, VsfUtilFile* file, bool write) {
+  errno = 0;
+  const int32_t rc = write ? pgf->qkpgfWritePage(file->file, &file->page, 0)
+                           : pgf->qkpgfReadPage(file->file, &file->page, 0);
+  if (rc != 0)
+    reportPageFailure(write ? VsfMsg::PageUtilityFileCouldNotWritten
+                            : VsfMsg::PageUtilityFileCouldNotRead,
+                      *file, errno);
+  return rc;
 }
 
 namespace {

@@ -97,6 +97,11 @@ inline void vsfPageWriterStart(VsfPageWriter* w, VsfBagVec*) {
 // Closes the open page into its file: 0, or -12 after VsfMsg::PageUtilityFileCouldNotWritten.
 [[nodiscard]] int32_t vsfPageClose(VsfPageWriter* w, VsfBagVec* bags);
 
+// Reads (write false) or writes page page.pageNumber of a page file through the page-file
+// service; on failure logs the file's path, the page's size in bytes and the system's reason,
+// and returns the service's status.
+[[nodiscard]] int32_t vsfFilePage(QkPgfExtension* pgf, VsfUtilFile* file, bool write);
+
 // The multi-file forms of the interface.
 [[nodiscard]] int32_t startNewPageInMultiFiles(VsfBagVec* bags, int64_t k, QkPool* pagePool,
                                                void** page, double** firstDouble,

@@ -43,8 +43,7 @@ namespace {
       page = static_cast<unsigned char*>(file.memPages[j]);
     } else {
       file.page.pageNumber = j - file.memLimit + 1;
-      if (pgf->qkpgfReadPage(file.file, &file.page, 0) != 0) {
-        vsfLog(VsfMsg::PageUtilityFileCouldNotRead);
+      if (vsfFilePage(pgf, &file, false) != 0) {
         *p.returnCode = std::max(*p.returnCode, 1020);
         return -11;
       }
@@ -65,8 +64,7 @@ namespace {
         }
       }
     }
-    if (onDisk && pgf->qkpgfWritePage(file.file, &file.page, 0) != 0) {
-      vsfLog(VsfMsg::PageUtilityFileCouldNotWritten);
+    if (onDisk && vsfFilePage(pgf, &file, true) != 0) {
       *p.returnCode = std::max(*p.returnCode, 1020);
       return -12;
     }

@@ -46,6 +46,14 @@ struct LevCharValue {
   int32_t length;
 };
 
+// The levels met so far of one CLASS variable, open-addressed by the hash of their bytes, so
+// that a row finds its level in a probe or two rather than by a walk down the level tree.
+struct LevSeen {
+  LevelNode** slots; // null before the first level
+  uint64_t mask;     // slots - 1
+  int64_t count;
+};
+
 struct LevelizeContext {
   QkPool* pool;
   int32_t keyOffset; // 56
@@ -71,6 +79,7 @@ struct LevelizeContext {
   HostRoutine getVals;
   HostRoutine filter;
   uint8_t listed; // the trees have been walked into lists (the first ztrelst did it)
+  LevSeen* seen;  // per CLASS variable, the nodes of its tree by hash
 };
 
 // Creates the levelisation context of the design's variables; null when no pool.

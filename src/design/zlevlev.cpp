@@ -11,6 +11,7 @@
 #include "support/messages.h"
 #include "support/wzstr.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <cstring>
@@ -137,6 +138,7 @@ LevelizeContext* zlevini(void* source, LevDesign* design) {
     c->trees = levArray<void*>(pool, nc);
     c->active = levArray<int32_t>(pool, nc);
     c->formatted = levArray<char*>(pool, nc);
+    c->seen = levArray<LevSeen>(pool, nc);
   }
   if (nn > 0) {
     c->minima = levArray<double>(pool, nn);
@@ -272,6 +274,58 @@ void levUpdateRange(LevelizeContext* c, const LevDesign* design) {
   }
 }
 
+namespace {
+
+// FNV-1a over a level value's bytes.
+uint64_t levelHash(const char* value, int32_t width) {
+  uint64_t h = 14695981039346656037ull;
+  for (int32_t i = 0; i < width; ++i)
+    h = (h ^ static_cast<unsigned char>(value[i])) * 1099511628211ull;
+  return h ^ (h >> 29);
+}
+
+// The node of the level with these bytes among those met, or null.
+LevelNode* seenLevel(const LevSeen& s, const char* value, int32_t width) {
+  if (s.slots == nullptr)
+    return nullptr;
+  for (uint64_t at = levelHash(value, width) & s.mask; s.slots[at] != nullptr;
+       at = (at + 1) & s.mask)
+    if (std::memcmp(value, s.slots[at]->formatted, static_cast<size_t>(width)) == 0)
+      return s.slots[at];
+  return nullptr;
+}
+
+// Adds a new level's node, doubling the slots past half full. Without memory the table is
+// given up and the tree alone finds the levels.
+void addSeenLevel(QkPool* pool, LevSeen& s, LevelNode* node, int32_t width) {
+  if (s.slots == nullptr && s.count < 0)
+    return;
+  if (s.slots == nullptr || 2 * static_cast<uint64_t>(s.count + 1) > s.mask + 1) {
+    const uint64_t slots = s.slots == nullptr ? 64 : 2 * (s.mask + 1);
+    auto* grown = levArray<LevelNode*>(pool, slots);
+    if (grown == nullptr) {
+      if (s.slots != nullptr)
+        pool->free(pool, s.slots);
+      s = LevSeen{nullptr, 0, -1};
+      return;
+    }
+    LevSeen next{grown, slots - 1, 0};
+    for (uint64_t k = 0; s.slots != nullptr && k <= s.mask; ++k)
+      if (s.slots[k] != nullptr)
+        addSeenLevel(pool, next, s.slots[k], width);
+    if (s.slots != nullptr)
+      pool->free(pool, s.slots);
+    s = next;
+  }
+  uint64_t at = levelHash(node->formatted, width) & s.mask;
+  while (s.slots[at] != nullptr)
+    at = (at + 1) & s.mask;
+  s.slots[at] = node;
+  ++s.count;
+}
+
+} // namespace
+
 int32_t zlevad1(void*, LevelizeContext* c, LevDesign* design, LevelNode** found,
                 LevelNode** spare) {
   if (!levTakeObservation(c, design))
@@ -297,7 +351,13 @@ int32_t zlevad1(void*, LevelizeContext* c, LevDesign* design, LevelNode** found,
     // observation's value is looked up: " a" and "a" are one level.
     if (!v.keepJustification)
       leftJustify(node->formatted, v.levelWidth);
-    auto* hit = static_cast<LevelNode*>(ztrebld(&c->trees[i], node, v.levelWidth, kKeyOffset));
+    LevelNode* hit =
+        c->seen != nullptr ? seenLevel(c->seen[i], node->formatted, v.levelWidth) : nullptr;
+    if (hit == nullptr) {
+      hit = static_cast<LevelNode*>(ztrebld(&c->trees[i], node, v.levelWidth, kKeyOffset));
+      if (hit == node && c->seen != nullptr)
+        addSeenLevel(c->pool, c->seen[i], node, v.levelWidth);
+    }
     *found = hit;
     if (hit == node) {
       if (numeric) {
@@ -329,6 +389,33 @@ int32_t zlevad1(void*, LevelizeContext* c, LevDesign* design, LevelNode** found,
   levUpdateRange(c, design);
   return 1;
 }
+
+namespace {
+
+// The hash slots of the lookup entries, so that a row finds its level in a probe or two
+// rather than a binary search over the level texts. Without memory the slots stay null and
+// the lookup searches the sorted entries.
+void hashLookup(QkPool* pool, LevVariable& v) {
+  v.lookupHash = nullptr;
+  uint64_t slots = 16;
+  while (slots < 2 * static_cast<uint64_t>(v.levelCount))
+    slots *= 2;
+  auto* table = levArray<LevLookupSlot>(pool, slots);
+  if (table == nullptr)
+    return;
+  std::fill(table, table + slots, LevLookupSlot{nullptr, -1});
+  const uint64_t mask = slots - 1;
+  for (int32_t k = 0; k < v.levelCount; ++k) {
+    uint64_t at = levelHash(v.lookup[k], v.levelWidth) & mask;
+    while (table[at].level >= 0)
+      at = (at + 1) & mask;
+    table[at] = LevLookupSlot{v.lookup[k], v.lookupIndex[k]};
+  }
+  v.lookupHash = table;
+  v.lookupHashMask = static_cast<int32_t>(mask);
+}
+
+} // namespace
 
 int32_t zlevlls(QkPool* pool, LevelizeContext* c, LevDesign* design, int32_t index,
                 char*** valuesOut) {
@@ -381,6 +468,7 @@ int32_t zlevlls(QkPool* pool, LevelizeContext* c, LevDesign* design, int32_t ind
         std::swap(v.lookup[i], v.lookup[i + gap]);
         std::swap(v.lookupIndex[i], v.lookupIndex[i + gap]);
       }
+  hashLookup(pool, v);
   return n;
 }
 
@@ -391,6 +479,13 @@ int32_t zlevlwh(void*, LevVariable* v, char* value) {
   const int32_t width = v->levelWidth;
   if (!v->keepJustification)
     leftJustify(value, width);
+  if (const LevLookupSlot* table = v->lookupHash; table != nullptr) {
+    const auto mask = static_cast<uint64_t>(v->lookupHashMask);
+    for (uint64_t at = levelHash(value, width) & mask; table[at].level >= 0; at = (at + 1) & mask)
+      if (std::memcmp(value, table[at].text, static_cast<size_t>(width)) == 0)
+        return table[at].level;
+    return -1;
+  }
   int32_t lo = 0, hi = n - 1;
   while (hi - lo > 5) {
     int32_t mid = (lo + hi) / 2;
@@ -421,6 +516,11 @@ void levRestartPass(LevelizeContext* c, const LevDesign* design) {
   for (int32_t i = 0; i < design->classCount; ++i) {
     c->levelCounts[i] = 0;
     c->trees[i] = nullptr;
+    if (c->seen != nullptr) {
+      if (c->seen[i].slots != nullptr)
+        c->pool->free(c->pool, c->seen[i].slots);
+      c->seen[i] = LevSeen{};
+    }
   }
   for (int32_t j = 0; j < design->numericCount; ++j) {
     c->minima[j] = DBL_MAX;

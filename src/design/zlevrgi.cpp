@@ -31,6 +31,11 @@ void refind(HostDataSet* data, LevVariable* v) {
   (void)xvfind(data, v->var->name, v->var->nameLength, &v->var->number, 0);
 }
 
+// The levels of the one CLASS variable of an effect with one.
+int32_t soleLevels(const LevDesign* d, const LevEffect& ef) {
+  return d->classes[ef.nestedCount > 0 ? ef.nested[0] : ef.crossed[0]].levelCount;
+}
+
 // The GLM level combinations of every effect with CLASS variables, after the constructed
 // effects and before the columns are counted.
 void levelCombinations(LevRegContext* ctx, LevDesign* d, QkPool* pool) {
@@ -68,6 +73,13 @@ void levelCombinations(LevRegContext* ctx, LevDesign* d, QkPool* pool) {
   }
   if (!threaded)
     (void)zlevGetInit(ctx); // a failed rewind is logged and fails the step
+  // An effect of one CLASS variable has a combination per level met: the serial pass marks
+  // the levels in a table rather than look each row's up in a tree.
+  uint8_t** met = levArray<uint8_t*>(temp, static_cast<size_t>(E));
+  for (int32_t e = 0; e < E && !threaded && met != nullptr; ++e)
+    if (const LevEffect& ef = d->effects[e];
+        ef.allClassCount == 1 && ef.nestedCount + ef.crossedCount == 1)
+      met[e] = levArray<uint8_t>(temp, static_cast<size_t>(std::max(soleLevels(d, ef), 1)));
   while (!threaded && zlevGetNext(ctx) != 0) {
     int32_t status = zlevrgd(ctx, y, w, f);
     if (!perVariable && (status & ~0x48) != 0)
@@ -95,6 +107,14 @@ void levelCombinations(LevRegContext* ctx, LevDesign* d, QkPool* pool) {
         spares[e] = key;
         continue;
       }
+      if (met != nullptr && met[e] != nullptr) {
+        if (slots[0] < soleLevels(d, ef)) { // a level index is always below the count
+          ef.combinationCount += met[e][slots[0]] == 0;
+          met[e][slots[0]] = 1;
+        }
+        spares[e] = key;
+        continue;
+      }
       void* hit = ztrebdf(&roots[e], key, 4 * c, kKeyAt, Compare);
       if (hit == key) {
         ef.combinationCount += 1;
@@ -110,6 +130,13 @@ void levelCombinations(LevRegContext* ctx, LevDesign* d, QkPool* pool) {
     if (c == 0 || ef.combinationCount == 0)
       continue;
     ef.combinationTable = levArray<int32_t>(pool, static_cast<size_t>(c) * ef.combinationCount);
+    if (met != nullptr && met[e] != nullptr) {
+      int32_t i = 0;
+      for (int32_t level = 0; level < soleLevels(d, ef); ++level)
+        if (met[e][level] != 0)
+          ef.combinationTable[i++] = level;
+      continue;
+    }
     int32_t i = 0;
     for (void* node = ztreord(roots[e]); node != nullptr; node = ztreord(roots[e]), ++i) {
       const auto* slots = reinterpret_cast<const int32_t*>(static_cast<const char*>(node) + kKeyAt);
@@ -453,6 +480,7 @@ void zlevtrm(LevRegContext* ctx, int32_t flags) {
       v.levelValues = nullptr;
       v.lookup = nullptr;
       v.lookupIndex = nullptr;
+      v.lookupHash = nullptr;
       v.codingMatrix = nullptr;
     }
     for (int32_t j = 0; j < d->numericCount; ++j)

@@ -230,6 +230,11 @@ const char* designEffectName(void* self, int32_t e) {
   return static_cast<DesignSource*>(self)->design->design->effects[e].name;
 }
 
+// The same name from the design descriptor the data settings keep.
+const char* settingsEffectName(const void* design, int32_t e) {
+  return static_cast<const LevDesign*>(design)->effects[e].name;
+}
+
 // The block road: workers read observations from the host in blocks of formatted records
 // and run the row protocol on their own copies of the design context.
 struct BlockWorker {
@@ -479,6 +484,9 @@ int32_t vsfData(VsfContext* ctx) {
   s->entries = entries;
   s->entryCount = E;
   s->modelEffectCount = d->effectCount;
+  s->effectName = settingsEffectName;
+  s->nameSource = d;
+  s->expectedRows = ctx->stmt.proc.byCount == 0 && ctx->data != nullptr ? xdsnobs(ctx->data) : -1;
   s->columnCount = d->columnCount;
   s->numericCount = d->numericCount;
   s->glm = (d->designFlags & 0x10) == 0;

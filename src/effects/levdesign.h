@@ -190,6 +190,13 @@ struct NumericUsageBlock {
 };
 
 // One numeric or CLASS variable of the design.
+// A slot of a CLASS variable's hashed level lookup: the level value's bytes and its final
+// level index (-1: a free slot).
+struct LevLookupSlot {
+  const char* text;
+  int32_t level;
+};
+
 struct LevVariable {
   HostVariable* var;  // host description; its number field holds the variable number
   int32_t levelCount; // levelisation
@@ -213,8 +220,10 @@ struct LevVariable {
   int32_t widestLevel;
   double* codingMatrix;
   // design library (per BY group unless said):
-  char** lookup;        // the level-value pointers sorted by their bytes
-  int32_t* lookupIndex; // final level index of each lookup entry
+  char** lookup;             // the level-value pointers sorted by their bytes
+  int32_t* lookupIndex;      // final level index of each lookup entry
+  LevLookupSlot* lookupHash; // the level values open-addressed by their bytes' hash
+  int32_t lookupHashMask;    // slots - 1 (a power of two, at least twice the levels)
   int32_t levelLabelWidth;
   int32_t longestLevelLength;  // longest unformatted length among the levels
   int32_t keepJustification;   // 1: level values are not left-justified

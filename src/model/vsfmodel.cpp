@@ -8,6 +8,7 @@
 
 #include "model/vsfcriteria.h"
 #include "model/vsfformulas.h"
+#include "model/vsfmemplan.h"
 #include "model/vsfserialize.h"
 #include "model/vsfsolverest.h"
 #include "numerics/packedtri.h"
@@ -421,6 +422,11 @@ int32_t vsfModelInit(VsfModel* model) {
     return rc;
   // The structured road's triangles hold the response and the dense columns only.
   const int32_t triangleColumns = m->structured != nullptr ? m->structured->small : cap.xpx;
+  // A growing triangle takes in at least the widest candidate with the model's first columns.
+  if ((rc = vsfPlanCrossProducts(
+           m, full ? triangleColumns : std::min(nP + 1, triangleColumns + m->maxEffectColumns))) !=
+      0)
+    return rc;
   if ((rc = vsfAddXpXMemory(m, triangleColumns)) != 0)
     return rc;
   if ((rc = vsfAddStepMemory(m, cap.steps)) != 0)
@@ -637,6 +643,8 @@ int32_t vsfAddXpXMemory(VsfModel* model, int32_t newCapacity) {
            {HostMsgArg(newCapacity - 1), HostMsgArg(kVsfMaxTriangleColumns - 1)});
     return kVsfReportedFailure;
   }
+  if (const int32_t planned = vsfPlanCrossProducts(m, newCapacity); planned != 0)
+    return planned;
   const int32_t grown = vsfGrowXpX(m, newCapacity, n);
   if (grown != 0)
     vsfLog(VsfMsg::XpxDoesNotFit,

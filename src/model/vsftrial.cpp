@@ -4,6 +4,7 @@
 #include "model/vsftrial.h"
 
 #include "model/vsfformulas.h"
+#include "model/vsfmemplan.h"
 #include "model/vsfmodel.h"
 #include "model/vsfstructured.h"
 #include "model/vsfsweep.h"
@@ -398,6 +399,8 @@ int32_t vsfEffectXpXi(VsfModel* m, int32_t effect, double* sse, int32_t* sweptCo
     int64_t widest = 0;
     for (int32_t e = 0; e < m->effectCount; ++e)
       widest = std::max<int64_t>(widest, m->effectColumns[e]);
+    if (int32_t rc = vsfPlanCrossProducts(m, m->xpxColumns, 8.0 * tri(widest + 1)); rc != 0)
+      return rc;
     m->trialXpx = vsfModelArray<double>(m, tri(widest + 1), false);
     if (m->trialXpx == nullptr)
       return kVsfNoMemory;

@@ -6,6 +6,7 @@
 #include "support/hostif.h"
 
 #include <cstdint>
+#include <string>
 
 // Kernel statuses reported by these routines (texts belong to the host).
 inline constexpr uint32_t kQknrBadInteger = 0x8C7FE864u;   // a stored text is not an integer
@@ -21,6 +22,10 @@ struct QknrKeyword {
   const QkChar* keyword; // upper case, zero-terminated
   int32_t code;
 };
+
+// The UTF-8 form of `length` 32-bit characters (a code point beyond Unicode as '?'), for
+// journal and message texts.
+[[nodiscard]] std::string qkUtf8(const QkChar* text, int64_t length);
 
 // Every name and text is a 32-bit character string with its length; a length below 1
 // means: count up to the terminating zero.

@@ -15,6 +15,10 @@ struct QkUpathExtension {
                                       int32_t optionLength, int32_t flags, QkChar** path,
                                       int64_t* length, int32_t reserved);
   void (*qkupathFreePathname)(QkUpathExtension* self, QkChar* path);
+  // The bytes free to the process on the file system of the directory that the host option
+  // `option` names (the system temporary directory when the option is not set); -1 when that
+  // cannot be told.
+  int64_t (*qkupathFreeBytes)(QkUpathExtension* self, const QkChar* option, int32_t optionLength);
 };
 
 // Status of a path request that found no usable utility directory.

@@ -50,6 +50,7 @@ void TestHooks::reset() {
   denseRoad = 0;
   structuredColumns = 0;
   larCrossLimit = -1;
+  utilFreeBytes = -1;
 }
 
 bool TestHooks::set(const char* text) {
@@ -73,6 +74,7 @@ bool TestHooks::set(const char* text) {
                     : name == "denseRoad"         ? setNumber(denseRoad, value)
                     : name == "structuredColumns" ? setNumber(structuredColumns, value)
                     : name == "larCrossLimit"     ? setNumber(larCrossLimit, value)
+                    : name == "utilFreeBytes"     ? setNumber(utilFreeBytes, value)
                                                   : false;
     if (!ok)
       return false;

@@ -62,6 +62,10 @@ struct TestHooks {
   // for many columns only; 0 sends every step over the pages).
   std::atomic<int64_t> larCrossLimit{-1};
 
+  // The free bytes of the utility directory that the disk plan of the pages takes (negative:
+  // the file system's).
+  std::atomic<int64_t> utilFreeBytes{-1};
+
   // Every switch back to its default.
   void reset();
   // Sets the switches named in `text` ("name=value,..."; null or empty sets none). False

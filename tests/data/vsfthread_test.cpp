@@ -7,12 +7,15 @@
 #include "host/ext/extlist.h"
 #include "host/ext/qkmemfig.h"
 #include "host/ext/qkpgf.h"
+#include "host/ext/qkupath.h"
+#include "host/hostlog.h"
 #include "host/pools.h"
 #include "host/supervisor.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -203,6 +206,8 @@ TEST_F(Frame, EveryInjectedIoFailureEndsWithAMessageACodeAndNoFileLeft) {
   for (int64_t n = 1; n < 1000; ++n) {
     int32_t rc = 0, returnCode = 0;
     std::vector<int> logged;
+    std::string written; // the text of a failed page write
+    uint32_t pageSize = 0;
     {
       PageRun run;
       denseEntries(run, {2, 2});
@@ -216,7 +221,13 @@ TEST_F(Frame, EveryInjectedIoFailureEndsWithAMessageACodeAndNoFileLeft) {
         rc = vsfExecuteByThreads(&run.model, sumY, sumY_t, 0);
       qrxhost::failUtilityIoAt(0);
       returnCode = run.returnCode;
-      logged = loggedNumbers();
+      pageSize = run.bags.count > 0 ? run.bags.files[0].page.pageSize : 0;
+      for (const auto& r : qrxhost::takeLog())
+        if (r.numbered) {
+          logged.push_back(r.set * 1000 + r.number);
+          if (r.number == 139)
+            written = r.text;
+        }
     }
     EXPECT_EQ(qrxhost::liveUtilityFiles(), 0) << n;
     if (rc == 0)
@@ -229,6 +240,13 @@ TEST_F(Frame, EveryInjectedIoFailureEndsWithAMessageACodeAndNoFileLeft) {
     if (auto it = messageOf.find(rc); it != messageOf.end()) {
       EXPECT_GE(returnCode, 1020) << n;
       EXPECT_NE(std::find(logged.begin(), logged.end(), it->second), logged.end()) << n;
+      // A failed write names the file, the bytes asked and the system's reason.
+      if (rc == -12) {
+        EXPECT_NE(written.find(qrxhost::utilityDirectory()), std::string::npos) << written;
+        EXPECT_NE(written.find(".utl"), std::string::npos) << written;
+        EXPECT_NE(written.find(std::strerror(EIO)), std::string::npos) << written;
+        EXPECT_NE(written.find(std::to_string(pageSize) + " bytes"), std::string::npos) << written;
+      }
     } else {
       EXPECT_EQ(rc, kQkPgfIoError) << "a failed page read fails the pass: " << n;
     }

@@ -151,6 +151,7 @@ TEST(Levels, LookupFindsEveryLevelAndRejectsOthers) {
   ASSERT_EQ(f.levelise(), 0);
   LevVariable* v = f.cls("a");
   ASSERT_EQ(v->levelCount, 20);
+  ASSERT_NE(v->lookupHash, nullptr) << "rows find their level by hash";
   for (int32_t k = 0; k < v->levelCount; ++k) {
     std::string value(v->levelTexts[k], static_cast<size_t>(v->levelWidth));
     EXPECT_EQ(zlevlwh(nullptr, v, value.data()), k);

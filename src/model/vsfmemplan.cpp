@@ -1,0 +1,104 @@
+// The memory plan of a fit: the bytes of the cross products of its road, the memory left to
+// it, and the error that ends a fit which would not fit. Declared in model/vsfmemplan.h.
+#include "model/vsfmemplan.h"
+
+#include "data/vsfdata.h"
+#include "model/vsfmodel.h"
+#include "numerics/packedtri.h"
+#include "support/hoststubs.h"
+#include "support/messages.h"
+#include "support/nomemory.h"
+#include "support/sizetext.h"
+#include "support/vsfoptions.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+// The copies of the triangle that the model grows together: the matrix and its swept form,
+// the three working copies of a trial, and the same again for every fold.
+int64_t triangleCopies(const VsfModel* m) {
+  const int64_t one = 2 + (m->trialCopies ? 3 : 0);
+  return one * (1 + (vsfCvOn(m) ? std::max(m->foldCount, 0) : 0));
+}
+
+// The model effect with the most columns (split entries summed into their effect) and its
+// columns.
+void widestEffect(const VsfModel* m, int32_t* effect, int64_t* columns) {
+  const VsfDataSettings* s = m->dataSettings;
+  *effect = -1;
+  *columns = 0;
+  if (s == nullptr || s->entries == nullptr || s->modelEffectCount <= 0)
+    return;
+  const int32_t n = s->modelEffectCount;
+  int64_t* sums = new (std::nothrow) int64_t[static_cast<size_t>(n)]();
+  if (sums == nullptr)
+    return;
+  for (int32_t i = 0; i < s->entryCount; ++i)
+    if (s->entries[i].effect >= 0 && s->entries[i].effect < n)
+      sums[s->entries[i].effect] += std::max(s->entries[i].columnCount, 0);
+  for (int32_t e = 0; e < n; ++e)
+    if (sums[e] > *columns) {
+      *columns = sums[e];
+      *effect = e;
+    }
+  delete[] sums;
+}
+
+} // namespace
+
+double vsfCrossProductBytes(const VsfModel* m, int32_t columns) {
+  double cells = static_cast<double>(triangleCopies(m)) * static_cast<double>(packed::tri(columns));
+  if (!vsfFullXpxOn(m) && m->effectColumns != nullptr) {
+    // Each effect's own block, for the model and every fold.
+    double blocks = 0.0;
+    for (int32_t e = 0; e < m->effectCount; ++e)
+      blocks += static_cast<double>(packed::tri(std::max(m->effectColumns[e], 0)));
+    cells += blocks * static_cast<double>(1 + (vsfCvOn(m) ? std::max(m->foldCount, 0) : 0));
+  }
+  if (const VsfStructured* st = m->structured; st != nullptr)
+    cells += static_cast<double>(st->columns) * (st->small + 3.0);
+  return 8.0 * cells;
+}
+
+double vsfFitMemoryLeft(const VsfModel* m) {
+  double memory = m->dataSettings != nullptr ? m->dataSettings->threadBudget.memory : 0.0;
+  if (memory <= 0.0) {
+    int64_t kilobytes = 0;
+    if (wmrlmem(&kilobytes) != 0 || kilobytes <= 0)
+      return 1e300; // no figure: nothing to plan against (the read preparation says so)
+    memory = 1024.0 * static_cast<double>(kilobytes);
+  }
+  if (const VsfBagVec* bags = m->bags; bags != nullptr)
+    for (uint32_t f = 0; f < bags->count; ++f)
+      memory -= static_cast<double>(bags->files[f].memPageCount) * bags->files[f].page.pageSize;
+  return memory;
+}
+
+int32_t vsfPlanCrossProducts(const VsfModel* m, int32_t columns, double extraBytes) {
+  const double need = vsfCrossProductBytes(m, columns) + extraBytes;
+  const double left = vsfFitMemoryLeft(m);
+  if (need <= left)
+    return 0;
+  int32_t effect = -1;
+  int64_t effectColumns = 0;
+  widestEffect(m, &effect, &effectColumns);
+  const VsfDataSettings* s = m->dataSettings;
+  const char* name =
+      effect >= 0 && s->effectName != nullptr ? s->effectName(s->nameSource, effect) : nullptr;
+  if (name == nullptr)
+    name = "";
+  char needText[32], leftText[32];
+  vsfSizeText(need, needText, sizeof needText);
+  vsfSizeText(std::max(left, 0.0), leftText, sizeof leftText);
+  vsfLog(VsfMsg::CrossProductsDoNotFit,
+         {HostMsgArg(name, static_cast<int32_t>(std::strlen(name))), HostMsgArg(effectColumns),
+          HostMsgArg(needText), HostMsgArg(triangleCopies(m)), HostMsgArg(columns - 1),
+          HostMsgArg(leftText)});
+  if (vsfCvOn(m) && m->foldCount > 0)
+    vsfLog(VsfMsg::FoldCopiesNeedLess, {HostMsgArg(m->foldCount)});
+  else
+    vsfLog(VsfMsg::FewerColumnsNeedLess);
+  return kVsfReportedFailure;
+}

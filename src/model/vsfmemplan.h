@@ -1,0 +1,19 @@
+// The memory plan of a fit: what the cross products of the road about to be taken hold (the
+// packed triangles with their working, trial and fold copies, the effects' own blocks and the
+// structured road's arrays), against the memory the step may use once its pages are held.
+#pragma once
+
+#include <cstdint>
+
+struct VsfModel;
+
+// Bytes the fit holds when its triangles have `columns` columns.
+[[nodiscard]] double vsfCrossProductBytes(const VsfModel* m, int32_t columns);
+// The bytes the step may still use for its fit: the memory figure the read preparation
+// planned with (or the host's, when it did not run) less the pages held in memory.
+[[nodiscard]] double vsfFitMemoryLeft(const VsfModel* m);
+// 0 when triangles of `columns` columns and `extraBytes` more (a block a trial is about to
+// make) fit; else kVsfReportedFailure after an error that names the widest effect, its
+// columns, the memory needed and what needs less.
+[[nodiscard]] int32_t vsfPlanCrossProducts(const VsfModel* m, int32_t columns,
+                                           double extraBytes = 0.0);

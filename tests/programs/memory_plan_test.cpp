@@ -1,0 +1,77 @@
+// Runs that would hold more memory or disk than they may use end with a message that says
+// what and how much, and a raised return code, before they take it: the memory plan of the
+// cross products (with MEMSIZE= small) and the disk plan of the data pages.
+#include "programs/qrxrun.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+using minijson::Value;
+
+// The log entry of message `number` of set 848 in the run's first step, or null.
+const Value* entryOf(const qrxrun::ProgramRun& r, int number) {
+  if (!r.json.has("steps") || r.json["steps"].items.empty())
+    return nullptr;
+  for (const Value& l : r.json["steps"][0]["log"].items)
+    if (l.has("number") && static_cast<int>(l["set"].n) == 848 &&
+        static_cast<int>(l["number"].n) == number)
+      return &l;
+  return nullptr;
+}
+
+qrxrun::ProgramRun runManyLevels(const std::string& options, const std::string& selection,
+                                 const std::string& tag) {
+  return qrxrun::runProgram(
+      "options " + options + ";\nproc varsifter data=d;\n  class g;\n  model y = g x1 x2 x3 / " +
+          selection + ";\nrun;\n",
+      tag, {{"d.csv", qrxrun::readFile(std::string(QRX_TEST_DATA) + "/manylevels/data.csv")}});
+}
+
+// Cross validation over a CLASS effect of 120 levels keeps 30 triangles of 124 columns (the
+// model's and every fold's, each with its trial copies): about 1.9 MB, beyond a MEMSIZE of
+// 1 MB. The step ends naming the effect, its columns and the memory asked, and says what
+// needs less; the same selection without folds fits.
+TEST(MemoryPlan, CrossProductsBeyondTheMemoryEndTheStepWithTheirSize) {
+  const qrxrun::ProgramRun cv =
+      runManyLevels("memsize=1M", "selection=forward(select=cv) cvmethod=random(5)", "plan_cv");
+  EXPECT_EQ(cv.status, 2) << cv.log;
+  const Value* error = entryOf(cv, 9171);
+  ASSERT_NE(error, nullptr) << cv.log;
+  EXPECT_EQ((*error)["values"][0].s, "g");
+  EXPECT_EQ((*error)["values"][1].n, 120);
+  EXPECT_EQ((*error)["values"][3].n, 30);
+  EXPECT_EQ((*error)["values"][4].n, 124);
+  EXPECT_NE(entryOf(cv, 9172), nullptr) << "what needs less: fewer folds";
+  EXPECT_TRUE(qrxrun::tablesOf(cv, "SelectionSummary").empty());
+
+  const qrxrun::ProgramRun plain =
+      runManyLevels("memsize=1M", "selection=forward(select=sbc)", "plan_plain");
+  EXPECT_EQ(plain.status, 0) << plain.log;
+  EXPECT_FALSE(qrxrun::tablesOf(plain, "SelectionSummary").empty());
+}
+
+// Pages beyond those kept in memory go to the utility directory: when its free space (here
+// 1,000 bytes, through the test hook) cannot take them, the step ends before the first is
+// written and leaves no utility file.
+TEST(MemoryPlan, PagesBeyondTheFreeDiskEndTheStepBeforeAnyIsWritten) {
+  namespace fs = std::filesystem;
+  const fs::path util = fs::temp_directory_path() / ("qrx_plan_util_" + std::to_string(::getpid()));
+  fs::create_directories(util);
+  ::setenv("QRX_TEST_HOOKS", "utilFreeBytes=1000", 1);
+  const qrxrun::ProgramRun r =
+      runManyLevels("memsize=64K pagefile_pagesize=1024 utilpath='" + util.string() + "'",
+                    "selection=forward(select=sbc)", "plan_disk");
+  ::unsetenv("QRX_TEST_HOOKS");
+  EXPECT_EQ(r.status, 2) << r.log;
+  const Value* error = entryOf(r, 9174);
+  ASSERT_NE(error, nullptr) << r.log;
+  EXPECT_EQ((*error)["values"][1].s, util.string());
+  EXPECT_TRUE(fs::is_empty(util));
+  fs::remove_all(util);
+}
+
+} // namespace
