@@ -1,5 +1,5 @@
 // The structured road: set-up, the cross-product pass, the trial and the entry of the
-// many-level effect, and its estimates, variances and pivot-noise sums.
+// many-level effect, and its estimates, variances and the rounding roots of its pivots.
 #include "model/vsfstructured.h"
 
 #include "data/vsfutilfile.h"
@@ -10,6 +10,7 @@
 #include "numerics/packedtri.h"
 #include "numerics/qkzsweep.h"
 #include "support/hostif.h"
+#include "support/messages.h"
 #include "support/nomemory.h"
 #include "support/testhooks.h"
 #include "support/vsfoptions.h"
@@ -70,17 +71,29 @@ double blockResponse(const void* c, int64_t j) {
   return t;
 }
 
-bool pivots(VsfModel* m, double* sse, int32_t* count, char* taken) {
+// The failure of the Cholesky factor of the model's swept columns, which the rounding rule
+// that swept them makes a fault of the matrix, not a dependent column: the fit ends.
+int32_t noFactor(VsfModel* m, size_t swept) {
+  vsfLog(VsfMsg::SweptColumnsNoCholesky, {HostMsgArg(static_cast<int64_t>(swept))});
+  if (m->passFailure == 0)
+    m->passFailure = kVsfReportedFailure;
+  return kVsfReportedFailure;
+}
+
+[[nodiscard]] int32_t pivots(VsfModel* m, double* sse, int32_t* count, char* taken) {
   VsfStructured* st = m->structured;
   Block block{m, st};
   const VsfDiagonalBlock source{&block, st->columns, blockCross, blockDiagonal, blockResponse};
   if (vsfDiagonalBlockPivots(m, source, sse, count, taken))
-    return true;
+    return 0;
   *sse = m->sse;
   *count = 0;
   if (taken != nullptr)
     std::fill(taken, taken + st->columns, '0');
-  return false;
+  int64_t swept = 0;
+  for (int64_t c = 1; c < st->small; ++c)
+    swept += m->sweepFlags[c] == '1' ? 1 : 0;
+  return noFactor(m, static_cast<size_t>(swept));
 }
 
 // The swept small columns, in index order.
@@ -161,6 +174,61 @@ std::vector<int64_t> sweptSmall(const VsfModel* m) {
   return 0;
 }
 
+// The part of small column k's rounding root over the effect's swept columns J: the sum of
+// |b_j| sqrt(D_j), b_j = (C(j,k) - sum over the swept small columns i of C(j,i) beta_i) / D_j
+// its coefficient on column j and beta_i its coefficient on column i, which the triangle
+// holds (the stored element is -beta_i where k comes before i).
+double structuredRoot(const VsfModel* m, int64_t k) {
+  const VsfStructured* st = m->structured;
+  const int64_t n = st->small;
+  std::vector<std::pair<int64_t, double>> beta;
+  for (int64_t i = 1; i < n; ++i)
+    if (i != k && m->sweepFlags[i] == '1')
+      beta.emplace_back(i, (k > i ? 1.0 : -1.0) * m->sweptXpx[sym(k, i)]);
+  double g = 0.0;
+  for (int64_t j = 0; j < st->columns; ++j) {
+    if (st->swept[j] != '1')
+      continue;
+    const double* C = st->cross + j * n;
+    double v = C[k];
+    for (const auto& [i, b] : beta)
+      v -= C[i] * b;
+    g += std::fabs(v) / std::sqrt(st->diagonal[j]);
+  }
+  return g;
+}
+
+// The rounding error of a re-swept pivot, in units of u r^2 (vsfPivotRoot): the largest
+// measured on nearly dependent designs is below 20.
+constexpr double kResweepRounding = 64.0 * 0x1p-53;
+
+// Sweeps the small columns the model had swept (`was`) again, in the order of its effects
+// but the many-level one, on the triangle in m->sweptXpx with no column swept. A column was
+// taken in its own order, against the model's rule; here it is refused only when the
+// rounding of this order (over the effect's columns too, when in the model) can account
+// for its pivot, and it then leaves the rank.
+void resweepSmall(VsfModel* m, const std::vector<char>& was) {
+  const VsfStructured* st = m->structured;
+  const int64_t n = st->small;
+  std::fill(m->sweepFlags, m->sweepFlags + n, '0');
+  for (int32_t i = 0; i < m->inModelCount; ++i) {
+    const int32_t e = m->inModelList[i];
+    if (e == st->effect)
+      continue;
+    for (int32_t c = m->effectColumn[e]; c < m->effectColumn[e] + m->effectColumns[e]; ++c) {
+      if (was[static_cast<size_t>(c)] != '1')
+        continue;
+      double r = vsfPivotRoot(m->xpx, m->sweptXpx, m->sweepFlags, n, c);
+      if (st->inModel)
+        r += structuredRoot(m, c);
+      qkzsweep(m->sweptXpx, c, static_cast<int32_t>(n), m->sweepFlags, m->workVector,
+               kResweepRounding * r * r);
+      if (m->sweepFlags[c] != '1')
+        m->rank -= 1;
+    }
+  }
+}
+
 } // namespace
 
 int32_t vsfStructuredSetUp(VsfModel* m) {
@@ -206,8 +274,7 @@ int32_t vsfStructuredCrossProducts(VsfModel* m) {
 }
 
 int32_t vsfStructuredTrial(VsfModel* m, double* sse, int32_t* sweptCount) {
-  pivots(m, sse, sweptCount, nullptr);
-  return 0;
+  return pivots(m, sse, sweptCount, nullptr);
 }
 
 int32_t vsfStructuredEnter(VsfModel* m) {
@@ -215,7 +282,8 @@ int32_t vsfStructuredEnter(VsfModel* m) {
   const int64_t n = st->small;
   double sse;
   int32_t count;
-  pivots(m, &sse, &count, st->swept);
+  if (int32_t rc = pivots(m, &sse, &count, st->swept); rc != 0)
+    return rc;
   // The small triangle less the swept columns' part, C_J' D_J^-1 C_J.
   double* A = st->reduced;
   std::memcpy(A, m->xpx, sizeof(double) * tri(n));
@@ -231,21 +299,13 @@ int32_t vsfStructuredEnter(VsfModel* m) {
         R[q] -= f * C[q];
     }
   }
-  // Swept again over the small columns the model had swept, in the order of its effects
-  // (the last in the list is the entering effect).
+  // Swept again over the small columns the model had swept.
   std::vector<char> was(m->sweepFlags, m->sweepFlags + n);
   std::memcpy(m->sweptXpx, A, sizeof(double) * tri(n));
-  std::fill(m->sweepFlags, m->sweepFlags + n, '0');
-  for (int32_t i = 0; i + 1 < m->inModelCount; ++i) {
-    const int32_t e = m->inModelList[i];
-    for (int32_t c = m->effectColumn[e]; c < m->effectColumn[e] + m->effectColumns[e]; ++c)
-      if (was[c] == '1')
-        qkzsweep(m->sweptXpx, c, static_cast<int32_t>(n), m->sweepFlags, m->workVector, 0.0);
-  }
   m->rank += count;
   st->inModel = 1;
-  vsfStructuredRefresh(m);
-  return 0;
+  resweepSmall(m, was);
+  return vsfStructuredRefresh(m);
 }
 
 void vsfStructuredLeave(VsfModel* m) {
@@ -259,27 +319,18 @@ void vsfStructuredLeave(VsfModel* m) {
   st->inModel = 0;
   std::vector<char> was(m->sweepFlags, m->sweepFlags + n);
   std::memcpy(m->sweptXpx, m->xpx, sizeof(double) * tri(n));
-  std::fill(m->sweepFlags, m->sweepFlags + n, '0');
-  for (int32_t i = 0; i < m->inModelCount; ++i) {
-    const int32_t e = m->inModelList[i];
-    if (e == st->effect)
-      continue;
-    for (int32_t c = m->effectColumn[e]; c < m->effectColumn[e] + m->effectColumns[e]; ++c)
-      if (was[c] == '1')
-        qkzsweep(m->sweptXpx, c, static_cast<int32_t>(n), m->sweepFlags, m->workVector, 0.0);
-  }
+  resweepSmall(m, was);
 }
 
-void vsfStructuredRefresh(VsfModel* m) {
+int32_t vsfStructuredRefresh(VsfModel* m) {
   VsfStructured* st = m->structured;
   if (st == nullptr || !st->inModel)
-    return;
+    return 0;
   const std::vector<int64_t> S = sweptSmall(m);
   const size_t s = S.size();
   std::vector<double> inv, w(s);
-  if (!inverseOf(st->reduced, S, inv)) {
-    inv.assign(s * s, 0.0);
-  }
+  if (!inverseOf(st->reduced, S, inv))
+    return noFactor(m, s);
   for (int64_t j = 0; j < st->columns; ++j) {
     if (st->swept[j] != '1')
       continue;
@@ -296,17 +347,12 @@ void vsfStructuredRefresh(VsfModel* m) {
     }
     st->sweptDiagonal[j] = 1.0 / d + q;
   }
+  return 0;
 }
 
-double vsfStructuredNoiseSum(const VsfModel* m, int64_t k) {
+double vsfStructuredPivotRoot(const VsfModel* m, int64_t k) {
   const VsfStructured* st = m->structured;
-  if (st == nullptr || !st->inModel)
-    return 0.0;
-  double g = 0.0;
-  for (int64_t j = 0; j < st->columns; ++j)
-    if (st->swept[j] == '1')
-      g += std::fabs(st->cross[j * st->small + k]) * std::sqrt(std::fabs(st->sweptDiagonal[j]));
-  return g;
+  return st == nullptr || !st->inModel ? 0.0 : structuredRoot(m, k);
 }
 
 void vsfStructuredBeta(VsfModel* m, double responseScale) {

@@ -29,19 +29,23 @@ inline constexpr int32_t kVsfStructuredColumns = 1000;
 // forms them. 0, or a failing pass's or the growth's code; an overflowing sum sets the fit
 // status.
 [[nodiscard]] int32_t vsfStructuredCrossProducts(VsfModel* model);
-// The trial SSE of adding the effect and the number of its columns that would be swept.
+// The trial SSE of adding the effect and the number of its columns that would be swept; 0,
+// or kVsfReportedFailure as for vsfStructuredEnter.
 [[nodiscard]] int32_t vsfStructuredTrial(VsfModel* model, double* sse, int32_t* sweptCount);
-// Enters the effect (vsfAddEffect's work for it); 0 or kVsfNoMemory.
+// Enters the effect (vsfAddEffect's work for it); 0, kVsfNoMemory, or kVsfReportedFailure
+// when the model's swept columns have no Cholesky factor (logged, kept in passFailure).
 [[nodiscard]] int32_t vsfStructuredEnter(VsfModel* model);
 // Takes the effect's columns out of the model (vsfDropEffect's unsweeping of them): the
 // triangle is the model's small columns swept again without them.
 void vsfStructuredLeave(VsfModel* model);
 // After a column of the small triangle is swept with the effect in the model: the swept
-// diagonal of the effect's columns again.
-void vsfStructuredRefresh(VsfModel* model);
-// The sum over the effect's swept columns i of |X'X(k, i)| sqrt(swept diagonal i), the part
-// of small column k's pivot-noise sum that the triangle does not hold (0 without the effect).
-[[nodiscard]] double vsfStructuredNoiseSum(const VsfModel* model, int64_t k);
+// diagonal of the effect's columns again. 0, or kVsfReportedFailure as for
+// vsfStructuredEnter.
+[[nodiscard]] int32_t vsfStructuredRefresh(VsfModel* model);
+// The part of small column k's rounding root (vsfPivotRoot) over the effect's swept
+// columns, which the triangle does not hold: the sum over them of |b_j| sqrt(X'X(j, j)), b
+// the coefficients of column k on the model's columns (0 without the effect).
+[[nodiscard]] double vsfStructuredPivotRoot(const VsfModel* model, int64_t k);
 // The effect's estimates on the shifted scale and their standardized values, and the
 // diagonal of (X'X)^-1 of its columns (-1 for columns not swept), into the model's arrays.
 void vsfStructuredBeta(VsfModel* model, double responseScale);

@@ -25,6 +25,7 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -45,25 +46,40 @@ void clearCache(VsfModel* m) {
   m->sse = s < 0 ? 0.0 : s;
 }
 
-// Partial elimination of column j (the SSE falls by W(j,0)^2 / s); rows before j, row j
-// and the flags stay as they are.
-bool partialStep(VsfModel* m, int64_t j) {
+// Partial elimination of columns first .. first + count - 1 in order (trial adds that only
+// need the SSE): the SSE falls by W(j,0)^2 / s for each column taken; rows before it, its
+// own row and the flags stay as they are. A column's rounding root is its root on the
+// model's swept columns (which precede the run, and whose entries the steps leave alone)
+// plus, over the run's columns taken before it, |W(j,i) / s_i| times their roots: its
+// coefficients on the model's columns once those are eliminated too, bounded by the
+// triangle inequality.
+int32_t partialRun(VsfModel* m, int64_t first, int64_t count) {
   double* W = m->sweptXpx;
-  const double t = vsfSweepTolerance(m->xpx[diag(j)]);
-  const double s = W[diag(j)];
-  if (s <= t)
-    return false;
-  const double r = -1.0 / s;
-  const double wj0 = W[at(j, 0)];
-  W[0] += wj0 * wj0 * r;
-  for (int64_t i = j + 1; i < m->xpxColumns; ++i) {
-    const double f = W[at(i, j)] * r;
-    W[at(i, 0)] += wj0 * f;
-    for (int64_t c = j + 1; c <= i; ++c)
-      W[at(i, c)] += W[at(c, j)] * f;
+  std::vector<double> root(static_cast<size_t>(count), 0.0);
+  int32_t taken = 0;
+  for (int64_t q = 0; q < count; ++q) {
+    const int64_t j = first + q;
+    double r = vsfPivotRoot(m->xpx, W, m->sweepFlags, m->xpxColumns, j);
+    for (int64_t p = 0; p < q; ++p)
+      if (root[static_cast<size_t>(p)] > 0)
+        r += std::fabs(W[at(j, first + p)] / W[diag(first + p)]) * root[static_cast<size_t>(p)];
+    const double s = W[diag(j)];
+    if (!(s > vsfRoundingTolerance(m->xpx[diag(j)], r)))
+      continue;
+    root[static_cast<size_t>(q)] = r;
+    const double rs = -1.0 / s;
+    const double wj0 = W[at(j, 0)];
+    W[0] += wj0 * wj0 * rs;
+    for (int64_t i = j + 1; i < m->xpxColumns; ++i) {
+      const double f = W[at(i, j)] * rs;
+      W[at(i, 0)] += wj0 * f;
+      for (int64_t c = j + 1; c <= i; ++c)
+        W[at(i, c)] += W[at(c, j)] * f;
+    }
+    m->rank += 1;
+    ++taken;
   }
-  m->rank += 1;
-  return true;
+  return taken;
 }
 
 void sweepIn(VsfModel* m, int32_t k) {
@@ -72,12 +88,12 @@ void sweepIn(VsfModel* m, int32_t k) {
 }
 
 // vsfSweep's pivot tolerance for the blocked sweep, given the pivot's current diagonal and
-// that of every column.
-double blockTolerance(void* context, int32_t k, double current, const double* diagonal) {
+// its current column.
+double blockTolerance(void* context, int32_t k, double current, const double* column) {
   const VsfModel* m = static_cast<const VsfModel*>(context);
   double tol = m->sweepFlags[k] == '1' ? 0.0
                                        : vsfPivotTolerance(m->xpx, m->sweptXpx, m->sweepFlags,
-                                                           m->xpxColumns, k, diagonal);
+                                                           m->xpxColumns, k, column);
   if (current != 0.0 && std::fabs(current) < vsfTinyPivot())
     tol = vsfTinyPivot();
   return tol;
@@ -156,28 +172,34 @@ int32_t vsfSweepThreads(const VsfModel* m) {
              : 1;
 }
 
-double vsfPivotTolerance(const double* xpx, const double* swept, const char* flags, int64_t n,
-                         int64_t k, const double* diagonal, double extraSum) {
-  double g = extraSum;
+double vsfPivotRoot(const double* xpx, const double* swept, const char* flags, int64_t n, int64_t k,
+                    const double* column) {
+  double r = std::sqrt(std::fabs(xpx[diag(k)]));
   for (int64_t i = 1; i < n; ++i)
     if (i != k && flags[i] == '1') {
-      const double d = diagonal != nullptr ? diagonal[i] : swept[diag(i)];
-      g += std::fabs(xpx[sym(k, i)]) * std::sqrt(std::fabs(d));
+      const double b = column != nullptr ? column[i] : swept[sym(k, i)];
+      r += std::fabs(b) * std::sqrt(std::fabs(xpx[diag(i)]));
     }
-  return std::max(vsfSweepTolerance(xpx[diag(k)]), kVsfPivotNoise * g * g);
+  return r;
+}
+
+double vsfPivotTolerance(const double* xpx, const double* swept, const char* flags, int64_t n,
+                         int64_t k, const double* column, double extraRoot) {
+  return vsfRoundingTolerance(xpx[diag(k)],
+                              vsfPivotRoot(xpx, swept, flags, n, k, column) + extraRoot);
 }
 
 double vsfCandidateTolerance(const VsfModel* m, int64_t k) {
-  double g = vsfStructuredNoiseSum(m, k);
+  double r = std::sqrt(std::fabs(m->xpx[diag(k)])) + vsfStructuredPivotRoot(m, k);
   for (int32_t p = 0; p < m->inModelCount; ++p) {
     const int32_t e = m->inModelList[p];
     if (m->structured != nullptr && e == m->structured->effect)
-      continue; // its part is the structured sum
+      continue; // its part is the structured root
     for (int64_t i = m->effectColumn[e]; i < m->effectColumn[e] + m->effectColumns[e]; ++i)
-      if (i != k && m->sweepFlags[i] == '1')
-        g += std::fabs(m->xpx[sym(k, i)]) * std::sqrt(std::fabs(m->sweptXpx[diag(i)]));
+      if (i > 0 && i != k && m->sweepFlags[i] == '1')
+        r += std::fabs(m->sweptXpx[sym(k, i)]) * std::sqrt(std::fabs(m->xpx[diag(i)]));
   }
-  return std::max(vsfSweepTolerance(m->xpx[diag(k)]), kVsfPivotNoise * g * g);
+  return vsfRoundingTolerance(m->xpx[diag(k)], r);
 }
 
 void vsfCopyTriangle(const VsfModel* m, double* to, const double* from, int64_t columns) {
@@ -192,7 +214,7 @@ void vsfSweep(VsfModel* m, int32_t k) {
   const char before = m->sweepFlags[k];
   double tol = before == '1' ? 0.0
                              : vsfPivotTolerance(m->xpx, m->sweptXpx, m->sweepFlags, m->xpxColumns,
-                                                 k, nullptr, vsfStructuredNoiseSum(m, k));
+                                                 k, nullptr, vsfStructuredPivotRoot(m, k));
   const double s = m->sweptXpx[diag(k)];
   if (s != 0.0 && std::fabs(s) < vsfTinyPivot())
     tol = vsfTinyPivot();
@@ -219,7 +241,7 @@ void vsfCVSweep(VsfModel* m, int32_t k, char state) {
   }
 }
 
-int32_t vsfSweepPartial(VsfModel* m, int32_t k) { return partialStep(m, k) ? 1 : 0; }
+int32_t vsfSweepPartial(VsfModel* m, int32_t k) { return partialRun(m, k, 1); }
 
 int32_t vsfAddEffect(VsfModel* m, int32_t k, uint8_t resweepAll, uint8_t trial) {
   const VsfModelOptions* o = m->options;
@@ -242,8 +264,7 @@ int32_t vsfAddEffect(VsfModel* m, int32_t k, uint8_t resweepAll, uint8_t trial) 
       if (trialSelect(m)) {
         sweepInRun(m, c0, nk);
       } else {
-        for (int32_t j = 0; j < nk; ++j)
-          partialStep(m, c0 + j);
+        (void)partialRun(m, c0, nk);
       }
     }
   } else {
@@ -324,14 +345,14 @@ int32_t vsfAddEffect(VsfModel* m, int32_t k, uint8_t resweepAll, uint8_t trial) 
       if (trialSelect(m) || trial == 0) {
         sweepInRun(m, m0, m1 - m0);
       } else {
-        for (int32_t c = m0; c < m1; ++c)
-          partialStep(m, c);
+        (void)partialRun(m, m0, m1 - m0);
       }
     }
   }
 
   if (m->structured != nullptr && k != m->structured->effect)
-    vsfStructuredRefresh(m);
+    if (int32_t rc = vsfStructuredRefresh(m); rc != 0)
+      return rc;
   clearCache(m);
   if (trial == 0 && m->hierarchy && m->hierListA != nullptr && m->hierListB != nullptr) {
     for (int32_t i = 0; i < m->hierDropCountInit[k]; ++i)
@@ -415,7 +436,7 @@ void vsfDropEffect(VsfModel* m, int32_t k, uint8_t mode) {
       vsfCVSweep(m, c, '0');
     }
   }
-  vsfStructuredRefresh(m);
+  (void)vsfStructuredRefresh(m); // a failure is kept in passFailure, which ends the fit
   clearCache(m);
   if (mode == 0)
     return;

@@ -39,25 +39,41 @@ double vsfTinyPivot();
 // the diagonal is not positive), so that a column nearly collinear with the model stays out.
 inline double vsfSweepTolerance(double diagonal) { return diagonal > 0 ? 1e-8 * diagonal : 1e-8; }
 
-// The tolerance of sweeping column k of `swept` (order n, flags `flags`) into the model:
-// vsfSweepTolerance of its unswept diagonal in `xpx`, raised to kVsfPivotNoise g^2 where
-// g is the sum over the swept columns i of |xpx(k, i)| sqrt(|swept diagonal i|). Its pivot
-// is what elimination left of its diagonal, and the rounding of that elimination can leave
-// an error of about DBL_EPSILON g^2: with columns of very different scales or nearly
-// dependent swept columns (a high-degree spline's basis) it exceeds the 1e-8 test, and a
-// pivot of rounding noise would give estimates whose fit is not the one reported. Such a
-// column counts as dependent on the swept ones. `diagonal`, when given, holds the current
-// diagonal of every index in place of swept's.
-// `extraSum` is added to g before it is squared: the part of the sum over swept columns that
-// the triangle does not hold (the structured road's many-level effect).
+// The rounding bound of a pivot. Sweeping column k after the swept set S computes its
+// Schur complement s_k = a_kk - a_kS A_SS^-1 a_Sk by the recursion of Gaussian elimination,
+// whose computed values are exact for X'X + E with |E_il| <= c u sqrt(a_ii a_ll) (u the unit
+// roundoff; the forming of X'X from the rows leaves an error of the same shape). To first
+// order the pivot is then off by at most c u r^2, where r = sqrt(a_kk) + sum over S of
+// |b_i| sqrt(a_ii), b the coefficients of column k on S, which the swept matrix holds in
+// column k at S's rows; r^2 bounds what the elimination combined, of which a_kk is one term.
+// The error SS that the sweep reports is off by that pivot's relative error times the part
+// of the fit the column carries, and the estimates' fit by u times the square of their
+// scaled sum, which r / sqrt(s_k) bounds: so a column is taken only when its pivot exceeds
+// kVsfPivotRounding r^2 = 2^24 u r^2, which keeps the reported error SS within 1e-8 of the
+// total of the fit of the estimates on nearly dependent bases (measured: c = 2^20 is not
+// enough for a degree-30 spline), as 1e-8 of the diagonal does for the diagonal alone.
+constexpr double kVsfPivotRounding = 0x1p-29;
+// The tolerance of a column whose unswept diagonal is `diagonal` and whose rounding bound
+// has root `root`: the larger of vsfSweepTolerance and kVsfPivotRounding root^2.
+inline double vsfRoundingTolerance(double diagonal, double root) {
+  const double t = diagonal > 0 ? 1e-8 * diagonal : 1e-8;
+  const double b = kVsfPivotRounding * root * root;
+  return b > t ? b : t;
+}
+// The root r of column k's rounding bound in the model matrix `xpx` (unswept), `swept` and
+// `flags` of order n: sqrt(xpx(k,k)) plus, over the swept columns i, |swept(k,i)|
+// sqrt(xpx(i,i)). `column`, when given, holds the current values of column k at every index
+// in place of swept's (the blocked sweep's strip).
+double vsfPivotRoot(const double* xpx, const double* swept, const char* flags, int64_t n, int64_t k,
+                    const double* column = nullptr);
+// The tolerance of sweeping column k into the model: vsfRoundingTolerance of its diagonal
+// and vsfPivotRoot plus `extraRoot`, the part of the root over swept columns that the
+// triangle does not hold (the structured road's many-level effect).
 double vsfPivotTolerance(const double* xpx, const double* swept, const char* flags, int64_t n,
-                         int64_t k, const double* diagonal = nullptr, double extraSum = 0.0);
-// vsfPivotTolerance of candidate column k of the model's full X'X, the sum taken over the
+                         int64_t k, const double* column = nullptr, double extraRoot = 0.0);
+// vsfPivotTolerance of candidate column k of the model's full X'X, the root taken over the
 // columns of the effects in the model only.
 double vsfCandidateTolerance(const VsfModel* model, int64_t k);
-// Pivots within this factor of their rounding bound are refused (about 2.2e-11: a pivot
-// keeps five digits beyond its possible error).
-constexpr double kVsfPivotNoise = 1e5 * std::numeric_limits<double>::epsilon();
 
 [[nodiscard]] int32_t vsfAddEffect(VsfModel* model, int32_t effect, uint8_t resweepAll,
                                    uint8_t trial);

@@ -56,15 +56,30 @@ struct Target {
   char* cleanFlags;
 };
 
-// The trial block's pivot k is the effect's column k - 1, whose unswept diagonal sets its
-// tolerance.
+// The trial block's pivot k is the effect's column k - 1 (model column first + k - 1). Its
+// rounding root is its root on the model's swept columns plus, over the block's pivots
+// taken before it, |T(k, p) / s_p| times theirs, as the partial entry of the model's trial
+// reckons it; the pivots taken and their roots are kept as they are decided.
 struct TrialBlock {
-  const double* xpx;
+  const VsfModel* m;
   int64_t first;
+  std::vector<double> root, pivot; // by block pivot; root 0 where refused
 };
-double trialTolerance(void* context, int32_t k, double, const double*) {
-  const TrialBlock* b = static_cast<const TrialBlock*>(context);
-  return vsfSweepTolerance(b->xpx[diag(b->first + k - 1)]);
+double trialTolerance(void* context, int32_t k, double current, const double* column) {
+  TrialBlock* b = static_cast<TrialBlock*>(context);
+  const VsfModel* m = b->m;
+  const int64_t c = b->first + k - 1;
+  double r = vsfPivotRoot(m->xpx, m->sweptXpx, m->sweepFlags, m->xpxColumns, c);
+  for (int32_t p = 1; p < k; ++p)
+    if (b->root[static_cast<size_t>(p)] > 0)
+      r +=
+          std::fabs(column[p] / b->pivot[static_cast<size_t>(p)]) * b->root[static_cast<size_t>(p)];
+  const double tol = vsfRoundingTolerance(m->xpx[diag(c)], r);
+  if (current > tol) {
+    b->root[static_cast<size_t>(k)] = r;
+    b->pivot[static_cast<size_t>(k)] = current;
+  }
+  return tol;
 }
 
 int32_t collapseInto(VsfModel* m, const Target& t, bool forDrop, bool setColumns) {
@@ -416,19 +431,18 @@ int32_t vsfEffectXpXi(VsfModel* m, int32_t effect, double* sse, int32_t* sweptCo
       R[1 + q - s] = W[at(S, q)];
   }
   int32_t count = 0;
+  TrialBlock block{m, s, std::vector<double>(static_cast<size_t>(c + 1), 0.0),
+                   std::vector<double>(static_cast<size_t>(c + 1), 0.0)};
   if (c >= kVsfBlockSweepColumns) {
-    TrialBlock block{m->xpx, s};
     count = qkzsweepBlock(T, static_cast<int32_t>(c + 1), 1, static_cast<int32_t>(c), nullptr, true,
                           trialTolerance, &block, vsfSweepThreads(m));
-    *sse = T[0] >= 0 ? T[0] : 0.0;
-    *sweptCount = count;
-    return 0;
-  }
-  for (int64_t j = 0; j < c; ++j) {
-    const double tol = vsfSweepTolerance(m->xpx[diag(s + j)]);
-    if (T[diag(j + 1)] > tol) {
-      vsfPartialSweep(T, static_cast<int32_t>(j + 1), static_cast<int32_t>(c + 1), tol);
-      ++count;
+  } else {
+    std::vector<double> column(static_cast<size_t>(c + 1), 0.0);
+    for (int32_t j = 1; j <= c; ++j) {
+      for (int32_t p = 1; p < j; ++p)
+        column[static_cast<size_t>(p)] = T[at(j, p)];
+      const double tol = trialTolerance(&block, j, T[diag(j)], column.data());
+      count += vsfPartialSweep(T, j, static_cast<int32_t>(c + 1), tol);
     }
   }
   *sse = T[0] >= 0 ? T[0] : 0.0;
@@ -444,6 +458,10 @@ int32_t vsfEffectXpXi(VsfModel* m, int32_t effect, double* sse, int32_t* sweptCo
 // follows as its original value less z' H v_j, where z gathers -(t_j / b_j) v_j over the
 // pivots taken (t_j the response's entry of the swept matrix). The cost is k |S|^2 in place
 // of k^3; the pivots, the rank and the SSE are those of the dense trial to rounding.
+// A pivot above 1e-8 of b_j also meets its rounding bound (vsfRoundingTolerance): column j's
+// coefficients on S are beta = L^-T H v_j and those on the block's columns J taken before it
+// -X'X(J, S) beta / b_J, whose part of the root is at most sum_i |beta_i| g_i, g_i the sum
+// over J of |X'X(j, i)| / sqrt(b_j).
 bool vsfDiagonalBlockPivots(const VsfModel* m, const VsfDiagonalBlock& block, double* sse,
                             int32_t* sweptCount, char* taken) {
   const int64_t k = block.columns;
@@ -452,9 +470,11 @@ bool vsfDiagonalBlockPivots(const VsfModel* m, const VsfDiagonalBlock& block, do
   std::vector<double> L;
   if (!vsfCholeskyOf(m->xpx, S, L))
     return false;
-  std::vector<double> H(n * n, 0.0), x(n), hx(n), z(n, 0.0);
-  for (size_t i = 0; i < n; ++i)
+  std::vector<double> H(n * n, 0.0), x(n), hx(n), z(n, 0.0), beta(n), g(n, 0.0), a(n);
+  for (size_t i = 0; i < n; ++i) {
     H[i * n + i] = 1.0;
+    a[i] = std::sqrt(std::fabs(m->xpx[diag(S[i])]));
+  }
   double t = m->sweptXpx[0];
   int32_t count = 0;
   for (int64_t j = 0; j < k; ++j) {
@@ -479,6 +499,16 @@ bool vsfDiagonalBlockPivots(const VsfModel* m, const VsfDiagonalBlock& block, do
     const double pivot = b - quad;
     if (!(pivot > vsfSweepTolerance(b)))
       continue;
+    double root = std::sqrt(std::fabs(b));
+    for (size_t i = n; i-- > 0;) {
+      double v = hx[i];
+      for (size_t q = i + 1; q < n; ++q)
+        v -= L[q * n + i] * beta[q];
+      beta[i] = v / L[i * n + i];
+      root += std::fabs(beta[i]) * (a[i] + g[i]);
+    }
+    if (!(pivot > vsfRoundingTolerance(b, root)))
+      continue;
     const double tj = block.response(block.context, j);
     const double ty = tj - zh;
     t -= ty * ty / pivot;
@@ -486,6 +516,7 @@ bool vsfDiagonalBlockPivots(const VsfModel* m, const VsfDiagonalBlock& block, do
       for (size_t q = 0; q < n; ++q)
         H[i * n + q] += hx[i] * hx[q] / pivot;
       z[i] -= tj / b * x[i];
+      g[i] += std::fabs(block.cross(block.context, j, S[i])) / std::sqrt(std::fabs(b));
     }
     if (taken != nullptr)
       taken[j] = '1';

@@ -41,15 +41,7 @@ struct Panel {
   // strip as it was when pivot q was swept, and the row factor of that pivot.
   std::vector<double> S, L, R;
   std::vector<int64_t> taken; // the panel positions of the pivots swept, in order
-  // The current diagonal of every index (full sweeps): the panel's from the strip, the
-  // others less the updates that the panel's pivots still owe them.
-  std::vector<double> D;
 };
-
-void panelDiagonal(Panel& P) {
-  for (int64_t q = 0; q < P.m; ++q)
-    P.D[P.k0 + q] = P.S[q * P.n + P.k0 + q];
-}
 
 void extract(Panel& P) {
   for (int64_t q = 0; q < P.m; ++q) {
@@ -99,10 +91,6 @@ void pivot(Panel& P, int64_t q, double p) {
     s[i] *= d;
   s[k] = d;
   P.flags[k] = swept(P.flags, k) ? '0' : '1';
-  for (int64_t i = 0; i < n; ++i)
-    if ((i < P.k0 || i >= P.k0 + P.m) && l[i] != 0.0)
-      P.D[i] -= l[i] * r[i];
-  panelDiagonal(P);
 }
 
 void writeBack(Panel& P) {
@@ -201,7 +189,7 @@ int32_t qkzsweepBlock(double* a, int32_t n, int32_t k0, int32_t m, char* flags, 
   int32_t count = 0;
   if (k0 < 0 || m < 1 || k0 + m > n)
     return 0;
-  Panel P{a, n, 0, 0, flags, partial, {}, {}, {}, {}, {}};
+  Panel P{a, n, 0, 0, flags, partial, {}, {}, {}, {}};
   const size_t cells = static_cast<size_t>(n) * static_cast<size_t>(std::min<int64_t>(m, kPanel));
   P.S.resize(cells);
   P.L.resize(cells);
@@ -211,17 +199,10 @@ int32_t qkzsweepBlock(double* a, int32_t n, int32_t k0, int32_t m, char* flags, 
     P.m = std::min<int64_t>(kPanel, k0 + m - start);
     P.taken.clear();
     extract(P);
-    if (!partial) {
-      P.D.resize(static_cast<size_t>(n));
-      for (int64_t i = 0; i < n; ++i)
-        P.D[i] = a[packed::diag(i)];
-      panelDiagonal(P);
-    }
     for (int64_t q = 0; q < P.m; ++q) {
       const int64_t k = start + q;
       const double p = P.S[q * P.n + k];
-      const double tol =
-          tolerance(context, static_cast<int32_t>(k), p, partial ? nullptr : P.D.data());
+      const double tol = tolerance(context, static_cast<int32_t>(k), p, &P.S[q * P.n]);
       if (!accepted(p, tol))
         continue;
       pivot(P, q, p);

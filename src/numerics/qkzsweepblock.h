@@ -8,11 +8,10 @@
 
 // The tolerance of pivot k whose current diagonal is `current`, in qkzsweep's convention:
 // with tol >= 0 a pivot <= tol is refused, with tol < 0 a pivot with |p| <= -tol.
-// `diagonal` holds the current (sign-corrected) diagonal of all n indices, those of the
-// pivots already swept included, as m calls of qkzsweep would have left it; it is null in a
-// partial sweep.
+// `column` holds the current values of the pivot's column at all n indices, as the calls of
+// qkzsweep (or the partial elimination) before it would have left them, up to sign.
 using QkzPivotTolerance = double (*)(void* context, int32_t k, double current,
-                                     const double* diagonal);
+                                     const double* column);
 
 // Sweeps pivots k0 .. k0 + m - 1 of the packed matrix a of order n in order, as m calls of
 // qkzsweep would (flags toggled for the pivots swept; refused pivots, NaN ones included,

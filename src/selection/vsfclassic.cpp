@@ -99,7 +99,7 @@ void vsfBestSimple(VsfModel* m, int32_t* effect, double* value) {
   for (int32_t i = 0; i < m->effectCount; ++i) {
     if (m->effectColumns[i] != 1 || !addEligible(m, i))
       continue;
-    double r, d, q, tol = 0.0;
+    double r, d, q, tol = 0.0, root = 0.0;
     if (full) {
       const int64_t c = m->effectColumn[i];
       r = m->sweptXpx[at(c, 0)];
@@ -122,6 +122,8 @@ void vsfBestSimple(VsfModel* m, int32_t* effect, double* value) {
         }
       }
       d = q;
+      // The root of the pivot's rounding bound, over its coefficients on the swept columns.
+      root = std::sqrt(std::fabs(q));
       int32_t a = 0;
       for (int32_t p = 0; p < m->inModelCount; ++p) {
         const int32_t e = m->inModelList[p];
@@ -141,11 +143,12 @@ void vsfBestSimple(VsfModel* m, int32_t* effect, double* value) {
             }
           }
           d -= xc[a] * inner;
+          root += std::fabs(inner) * std::sqrt(std::fabs(m->xpx[at(c, c)]));
         }
       }
     }
     if (!full)
-      tol = vsfSweepTolerance(q);
+      tol = vsfRoundingTolerance(q, root);
     const double reduction = d > tol ? r * r / d : -1.0;
     if (storeCandidates(m))
       m->candidateValue[i] =

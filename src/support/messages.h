@@ -685,6 +685,7 @@ enum class VsfMsg : int32_t {
   PassOverDataPages = 9103,
   AdaptiveWeightCouldNot = 9104,
   TrainingRowDataPages = 9105,
+  SweptColumnsNoCholesky = 9106,
   VariablesInputDataSetDifferent = 9120,
   InestNoParmsRow = 9130,
   XpxTooManyColumns = 9131,

@@ -74,12 +74,13 @@ void compareFull(int n, int levels, int k0, int m, const std::vector<int>& pre, 
   std::vector<double> blocked = plain;
   std::string blockFlags = plainFlags;
   int taken = 0;
-  // The diagonal before each pivot, which the block's tolerance must be shown.
-  std::vector<std::vector<double>> diagonals;
+  // The pivot's column before each pivot, which the block's tolerance must be shown (up to
+  // sign).
+  std::vector<std::vector<double>> columns;
   for (int k = k0; k < k0 + m; ++k) {
-    diagonals.emplace_back();
+    columns.emplace_back();
     for (int i = 0; i < n; ++i)
-      diagonals.back().push_back(plain[static_cast<size_t>(zisub(i, i))]);
+      columns.back().push_back(std::fabs(plain[static_cast<size_t>(zisub(i, k))]));
     const double tk = relativeTolerance(&tol, k, 0.0, nullptr);
     const char before = plainFlags[k];
     qkzsweep(plain.data(), k, n, plainFlags.data(), work.data(), before == '1' ? 0.0 : tk);
@@ -89,15 +90,15 @@ void compareFull(int n, int levels, int k0, int m, const std::vector<int>& pre, 
   struct Context {
     Tolerances* tol;
     const std::string* flags;
-    const std::vector<std::vector<double>>* diagonals;
+    const std::vector<std::vector<double>>* columns;
     int k0;
-  } ctx{&tol, &blockFlags, &diagonals, k0};
-  auto tolerance = [](void* c, int32_t k, double p, const double* diagonal) {
+  } ctx{&tol, &blockFlags, &columns, k0};
+  auto tolerance = [](void* c, int32_t k, double p, const double* column) {
     auto* x = static_cast<Context*>(c);
-    const std::vector<double>& want = (*x->diagonals)[static_cast<size_t>(k - x->k0)];
+    const std::vector<double>& want = (*x->columns)[static_cast<size_t>(k - x->k0)];
     for (size_t i = 0; i < want.size(); ++i)
-      EXPECT_NEAR(want[i], diagonal[i], 1e-9 * (1.0 + std::fabs(want[i]))) << k << " " << i;
-    return (*x->flags)[k] == '1' ? 0.0 : relativeTolerance(x->tol, k, p, diagonal);
+      EXPECT_NEAR(want[i], std::fabs(column[i]), 1e-9 * (1.0 + want[i])) << k << " " << i;
+    return (*x->flags)[k] == '1' ? 0.0 : relativeTolerance(x->tol, k, p, column);
   };
   const int32_t got =
       qkzsweepBlock(blocked.data(), n, k0, m, blockFlags.data(), false, tolerance, &ctx, threads);

@@ -1,0 +1,216 @@
+// The rank the sweep decides, through qrx, against exact pivots (tests/data/pivotrank, made by
+// scripts/gen_pivot_rank_ref.py): nearly dependent designs take every column whose pivot
+// is sound and refuse every column whose pivot rounding can account for; the error SS is
+// the least-squares minimum on the columns taken and the fit of the predictions written.
+#include "programs/qrxrun.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+using minijson::Value;
+
+const std::string kDir = std::string(QRX_TEST_DATA) + "/pivotrank/";
+
+// A column's verdict: "accept", "refuse", or "either" where a sound rule may go both ways.
+// An accepted pivot below 4e-9 of its bound's squared root r^2 counts as undecided too: the
+// sweep takes a pivot only above 2^-29 r^2, which keeps the reported error SS that of the
+// estimates, although a pivot accurate to 1e-3 may fall below that.
+struct Pivot {
+  std::string column, verdict;
+  bool scriptTakes; // the reference's choice: every accept, and an undecided pivot within
+                    // 1e-1 of its exact value and at least 1e-8 of its diagonal
+};
+struct Fit {
+  int rank = 0;
+  double sse = 0, least = 0;
+};
+struct Corpus {
+  std::map<std::string, std::vector<Pivot>> pivots;
+  std::map<std::string, Fit> fits;
+};
+
+const Corpus& corpus() {
+  static const Corpus c = [] {
+    Corpus r;
+    const auto rows = qrxrun::csvRows(qrxrun::readFile(kDir + "pivots.csv"));
+    for (size_t i = 1; i < rows.size(); ++i) {
+      // Exact pivots below the smallest double read as 0.
+      const double exact = std::strtod(rows[i][2].c_str(), nullptr);
+      const double dbl = std::strtod(rows[i][3].c_str(), nullptr);
+      const bool either = rows[i][4] == "either";
+      const bool takes = rows[i][4] == "accept" ||
+                         (either && exact >= 1e-8 && std::fabs(dbl - exact) <= 0.1 * exact);
+      const bool nearBound = !rows[i][5].empty() && std::strtod(rows[i][5].c_str(), nullptr) < 4e-9;
+      r.pivots[rows[i][0]].push_back(
+          {rows[i][1], takes && nearBound ? "either" : rows[i][4], takes});
+    }
+    const auto fits = qrxrun::csvRows(qrxrun::readFile(kDir + "fits.csv"));
+    for (size_t i = 1; i < fits.size(); ++i)
+      r.fits[fits[i][0]] = {std::stoi(fits[i][1]), std::stod(fits[i][2]),
+                            fits[i][3].empty() ? 0.0 : std::stod(fits[i][3])};
+    return r;
+  }();
+  return c;
+}
+
+// The DF of every parameter of a fit's estimates, by parameter name.
+std::map<std::string, int> parameterDf(const Value& step) {
+  std::map<std::string, int> df;
+  const Value* pe = qrxrun::findTable(step["output"], "ParameterEstimates");
+  if (pe == nullptr)
+    return df;
+  for (size_t r = 0; r < (*pe)["rows"].items.size(); ++r) {
+    std::string name; // runs of blanks as one
+    for (const char c : qrxrun::text(*pe, r, "Parameter"))
+      if (c != ' ' || (!name.empty() && name.back() != ' '))
+        name += c;
+    df[name] = static_cast<int>(qrxrun::number(*pe, r, "DF"));
+  }
+  return df;
+}
+
+// The error SS of the predictions p in an OUTPUT data set of y, with weights w when held.
+double predictedSse(const std::string& text) {
+  const auto rows = qrxrun::csvRows(text);
+  const int y = qrxrun::headerColumn(rows[0], "y"), p = qrxrun::headerColumn(rows[0], "p");
+  int w = -1;
+  for (size_t c = 0; c < rows[0].size(); ++c)
+    w = rows[0][c] == "w" ? static_cast<int>(c) : w;
+  double sse = 0;
+  for (size_t i = 1; i < rows.size(); ++i) {
+    const double e = std::stod(rows[i][y]) - std::stod(rows[i][p]);
+    sse += (w >= 0 ? std::stod(rows[i][w]) : 1.0) * e * e;
+  }
+  return sse;
+}
+
+// Checks one fitted case: every column's DF against its verdict (up to the first column
+// where the fit took the other side of an undecided pivot, after which the exact pivots
+// differ), and, when no such column came, the rank and the error SS against the exact fit.
+void expectCase(const std::string& name, const Value& step, const std::string& output,
+                const std::string& levelPrefix) {
+  SCOPED_TRACE(name);
+  ASSERT_EQ(step["returnCode"].n, 0);
+  const std::map<std::string, int> df = parameterDf(step);
+  ASSERT_FALSE(df.empty());
+  bool exact = true;
+  for (const Pivot& p : corpus().pivots.at(name)) {
+    std::string param = p.column;
+    if (p.column.rfind("level", 0) == 0) {
+      char level[16];
+      std::snprintf(level, sizeof level, "%04d", std::stoi(p.column.substr(5)));
+      param = levelPrefix + level;
+    }
+    const auto it = df.find(param);
+    ASSERT_NE(it, df.end()) << param;
+    const bool taken = it->second == 1;
+    if (p.verdict == "either") {
+      exact = taken == p.scriptTakes;
+      if (!exact)
+        break; // the reference took the other side: the pivots after it differ
+      continue;
+    }
+    EXPECT_EQ(taken, p.verdict == "accept") << param;
+  }
+  const Value* anova = qrxrun::findTable(step["output"], "ANOVA");
+  ASSERT_NE(anova, nullptr);
+  const double error = qrxrun::number(*anova, 1, "SS");
+  const double total = qrxrun::number(*anova, 2, "SS");
+  EXPECT_NEAR(predictedSse(output), error, 1e-8 * total);
+  if (!exact)
+    return;
+  const Fit& fit = corpus().fits.at(name);
+  EXPECT_EQ(qrxrun::number(*anova, 0, "DF"), fit.rank - 1);
+  EXPECT_NEAR(error, fit.sse, 1e-8 * total);
+}
+
+// Runs one step per case in a single qrx program, each with its OUTPUT data set.
+struct Batch {
+  std::string program;
+  std::vector<std::pair<std::string, std::string>> files;
+  std::vector<std::string> outputs;
+  std::vector<std::string> names;
+  void add(const std::string& name, const std::string& statements) {
+    const std::string data = "d" + std::to_string(names.size());
+    program += "proc varsifter data=" + data + ";\n" + statements + "  output out=o" +
+               std::to_string(names.size()) + " p=p;\nrun;\n";
+    files.emplace_back(data + ".csv", qrxrun::readFile(kDir + name + ".csv"));
+    outputs.push_back("o" + std::to_string(names.size()) + ".csv");
+    names.push_back(name);
+  }
+};
+
+int columnsOf(const std::string& name) {
+  int k = 0;
+  for (const Pivot& p : corpus().pivots.at(name))
+    k += p.column.rfind("level", 0) == 0 ? 0 : 1;
+  return k;
+}
+
+} // namespace
+
+TEST(PivotRank, NearlyDependentDesignsTakeTheSoundPivots) {
+  for (const int cpus : {1, 8}) {
+    Batch b;
+    for (const auto& [name, pivots] : corpus().pivots)
+      if (name.rfind("ml_", 0) != 0)
+        b.add(name, "  model y = c1-c" + std::to_string(columnsOf(name)) +
+                        " / selection=none;\n  performance cpucount=" + std::to_string(cpus) +
+                        ";\n");
+    const qrxrun::ProgramRun run = qrxrun::runProgram(b.program, "pivotrank", b.files, b.outputs);
+    ASSERT_EQ(run.json["steps"].items.size(), b.names.size()) << run.log;
+    for (size_t i = 0; i < b.names.size(); ++i)
+      expectCase(b.names[i], run.json["steps"][i], run.files.at(b.outputs[i]), "");
+  }
+}
+
+// FORWARD over a CLASS effect of 1,000 levels after dense columns it enters last
+// (INCLUDE=): one level of tiny weight, or a covariate that is the level's function plus
+// small noise. The road of the many-level effect takes the exact pivots' rank.
+TEST(PivotRank, ManyLevelEffectsTakeTheSoundPivots) {
+  Batch b;
+  for (const auto& [name, pivots] : corpus().pivots) {
+    if (name.rfind("ml_", 0) != 0)
+      continue;
+    const int k = columnsOf(name);
+    const bool weighted = name.rfind("ml_weight", 0) == 0;
+    b.add(name, std::string("  class g;\n") + (weighted ? "  weight w;\n" : "") +
+                    "  model y = c1-c" + std::to_string(k) +
+                    " g / selection=forward(stop=none) include=" + std::to_string(k) + ";\n");
+  }
+  const qrxrun::ProgramRun run = qrxrun::runProgram(b.program, "pivotrankml", b.files, b.outputs);
+  ASSERT_EQ(run.json["steps"].items.size(), b.names.size()) << run.log;
+  for (size_t i = 0; i < b.names.size(); ++i)
+    expectCase(b.names[i], run.json["steps"][i], run.files.at(b.outputs[i]), "g L");
+}
+
+// Every selection over the products of twelve predictors ends at the least-squares fit of
+// all 78 columns: FORWARD, LAR and LASSO with STOP=NONE, BACKWARD and STEPWISE with no
+// effect leaving.
+TEST(PivotRank, SelectionsOverProductsReachLeastSquares) {
+  Batch b;
+  for (const std::string method :
+       {"forward(stop=none)", "backward(select=sl slstay=0.99999)",
+        "stepwise(select=sl slentry=0.99999 slstay=0.99999)", "lar(stop=none)", "lasso(stop=none)"})
+    b.add("products12", "  model y = c1-c78 / selection=" + method + ";\n");
+  const qrxrun::ProgramRun run = qrxrun::runProgram(b.program, "pivotrankpr", b.files, b.outputs);
+  ASSERT_EQ(run.json["steps"].items.size(), b.names.size()) << run.log;
+  const Fit& fit = corpus().fits.at("products12");
+  for (size_t i = 0; i < b.names.size(); ++i) {
+    SCOPED_TRACE(i);
+    const Value& step = run.json["steps"][i];
+    const Value* anova = qrxrun::findTable(step["output"], "ANOVA");
+    ASSERT_NE(anova, nullptr) << run.log;
+    const double total = qrxrun::number(*anova, 2, "SS");
+    EXPECT_EQ(qrxrun::number(*anova, 0, "DF"), 78);
+    EXPECT_NEAR(qrxrun::number(*anova, 1, "SS"), fit.least, 1e-8 * total);
+  }
+}
