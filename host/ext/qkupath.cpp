@@ -34,20 +34,16 @@ void appendUtf8(std::string& out, char32_t c) {
   }
 }
 
-int32_t getPathname(QkUpathExtension*, const QkChar* option, int32_t optionLength, int32_t,
-                    QkChar** path, int64_t* length, int32_t) {
+// A new path "qrx_<pid>_<n>.utl" that names no file yet in `dir`; kQkUpathNoDirectory when
+// `dir` is not a directory this process can write to.
+int32_t newPathIn(const std::string& dir, QkChar** path, int64_t* length) {
   if (path == nullptr || length == nullptr)
     return kQkUpathNoDirectory;
   *path = nullptr;
   *length = 0;
-  std::string dir;
-  std::string name = option ? pathToNarrow(option, optionLength) : std::string("UTILPATH");
-  if (auto v = hostOption(name); v && !v->empty())
-    dir = *v;
-  else
-    dir = utilityDirectory();
   std::error_code ec;
-  if (dir.empty() || !std::filesystem::is_directory(dir, ec))
+  if (dir.empty() || !std::filesystem::is_directory(dir, ec) ||
+      ::access(dir.c_str(), W_OK | X_OK) != 0)
     return kQkUpathNoDirectory;
   std::string full;
   for (;;) {
@@ -65,6 +61,21 @@ int32_t getPathname(QkUpathExtension*, const QkChar* option, int32_t optionLengt
   *path = out;
   *length = static_cast<int64_t>(wide.size());
   return 0;
+}
+
+int32_t getPathname(QkUpathExtension*, const QkChar* option, int32_t optionLength, int32_t,
+                    QkChar** path, int64_t* length, int32_t) {
+  std::string name = option ? pathToNarrow(option, optionLength) : std::string("UTILPATH");
+  if (auto v = hostOption(name); v && !v->empty())
+    return newPathIn(*v, path, length);
+  return newPathIn(utilityDirectory(), path, length);
+}
+
+int32_t getPathnameIn(QkUpathExtension*, const char* dir, int64_t dirLength, QkChar** path,
+                      int64_t* length) {
+  return newPathIn(dir != nullptr && dirLength > 0 ? std::string(dir, size_t(dirLength))
+                                                   : std::string(),
+                   path, length);
 }
 
 void freePathname(QkUpathExtension*, QkChar* path) { delete[] path; }
@@ -129,6 +140,7 @@ QkExtension* makeQkupath() {
   e->header.unload = unload;
   e->qkupathGetPathnameDirect = getPathname;
   e->qkupathFreePathname = freePathname;
+  e->qkupathGetPathnameIn = getPathnameIn;
   return &e->header;
 }
 

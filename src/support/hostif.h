@@ -478,6 +478,11 @@ struct HostDataSetServices {
   // later read of one of them is refused with an internal error. 0, or negative for a bad
   // handle.
   int32_t (*xobsdone)(HostDataSet* data, int64_t next);
+  // The name that column `number` of the output `out` takes in the file it writes, after
+  // the output's KEEP=, DROP= and RENAME= options, cut to `capacity` bytes: its length, 0
+  // when the options leave the column out, negative for a bad handle or column or options
+  // that do not fit the columns defined so far (null in a host without output options).
+  int32_t (*xdsoutname)(HostDataSet* out, int32_t number, char* buffer, int32_t capacity);
 };
 
 // Group 326: output objects.

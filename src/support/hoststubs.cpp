@@ -2,6 +2,7 @@
 // the module never holds a host entry point of its own.
 #include "support/hoststubs.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -165,6 +166,16 @@ int32_t xyvgetn(HostReadVector* vector, int64_t first, int32_t count, void* reco
 int32_t xobsdone(HostDataSet* data, int64_t next) {
   const HostDataSetServices* ds = hostGroups(HG_DATASET)->dataSet;
   return ds->xobsdone != nullptr ? ds->xobsdone(data, next) : 0;
+}
+int32_t xdsoutname(HostDataSet* out, int32_t number, const char* defined, int32_t definedLength,
+                   char* buffer, int32_t capacity) {
+  const HostDataSetServices* ds = hostGroups(HG_DATASET)->dataSet;
+  if (ds->xdsoutname != nullptr)
+    return ds->xdsoutname(out, number, buffer, capacity);
+  const int32_t n = std::max(0, std::min(definedLength, capacity));
+  if (n > 0)
+    std::memcpy(buffer, defined, static_cast<size_t>(n));
+  return n;
 }
 void xvgett(HostReadVector* vector) { hostGroups(HG_DATASET)->dataSet->xvgett(vector); }
 void zname(int32_t mode, char* text, int32_t length) {

@@ -10,25 +10,7 @@
 #include <cstdlib>
 #include <string>
 
-namespace {
-
-constexpr QkChar kDebugName[] = U"OSENV.QRX_QKNR_DEBUG";
-
-QkHandle* handle() { return Exported_QKHandle; }
-
-QkJournal* journalOf(QkHandle* qk) { return qk ? qk->journal : nullptr; }
-
-[[nodiscard]] int32_t lengthOf(const QkChar* text, int32_t length) {
-  if (length >= 1 || !text)
-    return text ? length : 0;
-  int32_t n = 0;
-  while (text[n] != 0)
-    ++n;
-  return n;
-}
-
-// UTF-8 form of a 32-bit character string, for journal texts.
-std::string narrow(const QkChar* text, int32_t length) {
+std::string qkNarrow(const QkChar* text, int32_t length) {
   std::string out;
   for (int32_t i = 0; i < length; ++i) {
     uint32_t c = text[i];
@@ -51,6 +33,23 @@ std::string narrow(const QkChar* text, int32_t length) {
     }
   }
   return out;
+}
+
+namespace {
+
+constexpr QkChar kDebugName[] = U"OSENV.QRX_QKNR_DEBUG";
+
+QkHandle* handle() { return Exported_QKHandle; }
+
+QkJournal* journalOf(QkHandle* qk) { return qk ? qk->journal : nullptr; }
+
+[[nodiscard]] int32_t lengthOf(const QkChar* text, int32_t length) {
+  if (length >= 1 || !text)
+    return text ? length : 0;
+  int32_t n = 0;
+  while (text[n] != 0)
+    ++n;
+  return n;
 }
 
 [[nodiscard]] bool debugOn(QkHandle* qk) {
@@ -120,7 +119,7 @@ void echo(QkHandle* qk, const char* routine, const std::string& name, const std:
   int32_t length = 0;
   uint32_t status = readText(qk, name, nameLength, buffer, capacity, &length);
   if (status != 0 && status != kQkNotSet && capacity >= 2)
-    reportFailure(qk, "qkNameValueGet", narrow(name, nameLength), routine, status);
+    reportFailure(qk, "qkNameValueGet", qkNarrow(name, nameLength), routine, status);
   return length;
 }
 
@@ -145,7 +144,7 @@ void echo(QkHandle* qk, const char* routine, const std::string& name, const std:
     return defaultValue;
   *unreadable = true;
   if (!wrongType(status)) {
-    reportFailure(qk, "qkNameValueGet", narrow(name, nameLength), routine, status);
+    reportFailure(qk, "qkNameValueGet", qkNarrow(name, nameLength), routine, status);
     return defaultValue;
   }
   QkChar text[101];
@@ -153,12 +152,12 @@ void echo(QkHandle* qk, const char* routine, const std::string& name, const std:
   status = readText(qk, name, nameLength, text, 101, &length);
   if (status != 0) {
     if (status != kQkNotSet)
-      reportFailure(qk, "qkNameValueGet", narrow(name, nameLength), routine, status);
+      reportFailure(qk, "qkNameValueGet", qkNarrow(name, nameLength), routine, status);
     return defaultValue;
   }
   int64_t value = qknrstol(text);
   if (value == kQknrInvalid) {
-    std::string t = narrow(text, length), n = narrow(name, nameLength);
+    std::string t = qkNarrow(text, length), n = qkNarrow(name, nameLength);
     HostMsgArg args[] = {HostMsgArg(t.c_str(), static_cast<int32_t>(t.size())),
                          HostMsgArg(n.c_str(), static_cast<int32_t>(n.size())),
                          HostMsgArg(static_cast<long long>(-kQknrMagnitude)),
@@ -189,7 +188,7 @@ void echo(QkHandle* qk, const char* routine, const std::string& name, const std:
   if (status == kQkNotSet)
     return 0;
   if (status != 0)
-    reportFailure(qk, "qkNameValueSet", narrow(name, nameLength), routine, status);
+    reportFailure(qk, "qkNameValueSet", qkNarrow(name, nameLength), routine, status);
   return status;
 }
 
@@ -208,7 +207,7 @@ void echo(QkHandle* qk, const char* routine, const std::string& name, const std:
   if (status == kQkNotSet)
     return 0;
   if (status != 0)
-    reportFailure(qk, "qkNameValueSet", narrow(name, nameLength), routine, status);
+    reportFailure(qk, "qkNameValueSet", qkNarrow(name, nameLength), routine, status);
   return status;
 }
 
@@ -288,7 +287,7 @@ int32_t qknrtget(const QkChar* name, int32_t nameLength, QkChar* buffer, int32_t
   QkHandle* qk = handle();
   if (debugOn(qk)) {
     int32_t n = lengthOf(name, nameLength);
-    echo(qk, "qknrtget", narrow(name, n), "='" + narrow(buffer, length) + "'");
+    echo(qk, "qknrtget", qkNarrow(name, n), "='" + qkNarrow(buffer, length) + "'");
   }
   return length;
 }
@@ -307,7 +306,7 @@ int32_t qknrcget(const QkChar* name, int32_t nameLength, char* buffer, int32_t c
   QkHandle* qk = handle();
   if (debugOn(qk)) {
     int32_t n = lengthOf(name, nameLength);
-    echo(qk, "qknrcget", narrow(name, n), "='" + std::string(buffer, length) + "'");
+    echo(qk, "qknrcget", qkNarrow(name, n), "='" + std::string(buffer, length) + "'");
   }
   return length;
 }
@@ -318,7 +317,8 @@ int64_t qknrlget(const QkChar* name, int32_t nameLength, int64_t defaultValue) {
   bool found = false, unreadable = false;
   int64_t value = integerRead(qk, name, nameLength, defaultValue, "qknrlget", &found, &unreadable);
   if (debugOn(qk))
-    echo(qk, "qknrlget", narrow(name, nameLength), std::string("=").append(std::to_string(value)));
+    echo(qk, "qknrlget", qkNarrow(name, nameLength),
+         std::string("=").append(std::to_string(value)));
   return value;
 }
 
@@ -336,7 +336,7 @@ double qknrdget(const QkChar* name, int32_t nameLength, double defaultValue) {
       QkChar text[101];
       int32_t length = 0;
       if (readText(qk, name, nameLength, text, 101, &length) == 0) {
-        std::string t = narrow(text, length);
+        std::string t = qkNarrow(text, length);
         char* end = nullptr;
         double d = std::strtod(t.c_str(), &end);
         while (end && (*end == ' ' || *end == '\t'))
@@ -345,13 +345,13 @@ double qknrdget(const QkChar* name, int32_t nameLength, double defaultValue) {
           value = d;
       }
     } else if (status != kQkNotSet) {
-      reportFailure(qk, "qkNameValueGet", narrow(name, nameLength), "qknrdget", status);
+      reportFailure(qk, "qkNameValueGet", qkNarrow(name, nameLength), "qknrdget", status);
     }
   }
   if (debugOn(qk)) {
     char buf[40];
     std::snprintf(buf, sizeof buf, "=%20g", value);
-    echo(qk, "qknrdget", narrow(name, nameLength), buf);
+    echo(qk, "qknrdget", qkNarrow(name, nameLength), buf);
   }
   return value;
 }
@@ -365,7 +365,7 @@ uint32_t qknrtset(const QkChar* name, int32_t nameLength, const QkChar* text, in
   textLength = lengthOf(text, textLength);
   uint32_t status = setText(qk, "qknrtset", name, nameLength, text, textLength);
   if (debugOn(qk))
-    echo(qk, "qknrtset", narrow(name, nameLength), "='" + narrow(text, textLength) + "'");
+    echo(qk, "qknrtset", qkNarrow(name, nameLength), "='" + qkNarrow(text, textLength) + "'");
   return status;
 }
 
@@ -379,7 +379,7 @@ uint32_t qknrlset(const QkChar* name, int32_t nameLength, int64_t value) {
   std::snprintf(text, sizeof text, "%lli", static_cast<long long>(value));
   uint32_t status = setNumber(qk, "qknrlset", name, nameLength, v, text);
   if (debugOn(qk))
-    echo(qk, "qknrlset", narrow(name, nameLength), std::string("=") + text);
+    echo(qk, "qknrlset", qkNarrow(name, nameLength), std::string("=") + text);
   return status;
 }
 
@@ -395,7 +395,7 @@ uint32_t qknrdset(const QkChar* name, int32_t nameLength, double value) {
   if (debugOn(qk)) {
     char buf[40];
     std::snprintf(buf, sizeof buf, "=%20g", value);
-    echo(qk, "qknrdset", narrow(name, nameLength), buf);
+    echo(qk, "qknrdset", qkNarrow(name, nameLength), buf);
   }
   return status;
 }
@@ -408,7 +408,7 @@ int64_t qknrlimit(const QkChar* name, int32_t nameLength, int64_t defaultValue) 
   int64_t count = integerRead(qk, name, nameLength, kNoCount, "qknrlimit", &found, &unreadable);
   if (!found) {
     if (unreadable)
-      reportFailure(qk, "qkNameValueGet", narrow(name, nameLength), "qknrlimit", 0,
+      reportFailure(qk, "qkNameValueGet", qkNarrow(name, nameLength), "qknrlimit", 0,
                     ". The existing value may not be a QKChar string or QRXLONG.");
     count = defaultValue;
   }
@@ -416,13 +416,14 @@ int64_t qknrlimit(const QkChar* name, int32_t nameLength, int64_t defaultValue) 
   if (next < -1)
     next = -1;
   if (next == 0) {
-    std::string n = narrow(name, nameLength);
+    std::string n = qkNarrow(name, nameLength);
     HostMsgArg arg(n.c_str(), static_cast<int32_t>(n.size()));
     qklStatusValues(journalOf(qk), 2, kQknrLimitReached, &arg, 1);
   }
   qknrlset(name, nameLength, next);
   if (debugOn(qk))
-    echo(qk, "qknrlimit", narrow(name, nameLength), std::string("=").append(std::to_string(next)));
+    echo(qk, "qknrlimit", qkNarrow(name, nameLength),
+         std::string("=").append(std::to_string(next)));
   return next;
 }
 
@@ -438,8 +439,8 @@ int32_t qknrlook(const QkChar* name, int32_t nameLength, int32_t defaultCode,
   if (length == 0)
     return defaultCode;
   const bool debug = debugOn(qk);
-  const std::string nameText = narrow(name, nameLength);
-  const std::string valueText = narrow(value, length);
+  const std::string nameText = qkNarrow(name, nameLength);
+  const std::string valueText = qkNarrow(value, length);
   for (const QknrKeyword* p = pairs; p && p->keyword; ++p) {
     int32_t kl = lengthOf(p->keyword, 0);
     bool same = kl == length;
@@ -447,7 +448,7 @@ int32_t qknrlook(const QkChar* name, int32_t nameLength, int32_t defaultCode,
       same = p->keyword[i] == value[i];
     if (debug)
       echo(qk, "qknrlook", nameText,
-           " '" + valueText + (same ? "' == '" : "' != '") + narrow(p->keyword, kl) + "' " +
+           " '" + valueText + (same ? "' == '" : "' != '") + qkNarrow(p->keyword, kl) + "' " +
                std::to_string(p->code));
     if (same) {
       if (debug)

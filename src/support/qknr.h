@@ -6,6 +6,10 @@
 #include "support/hostif.h"
 
 #include <cstdint>
+#include <string>
+
+// UTF-8 form of a host-character string of `length` characters.
+[[nodiscard]] std::string qkNarrow(const QkChar* text, int32_t length);
 
 // Kernel statuses reported by these routines (texts belong to the host).
 inline constexpr uint32_t kQknrBadInteger = 0x8C7FE864u;   // a stored text is not an integer

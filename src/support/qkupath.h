@@ -15,6 +15,11 @@ struct QkUpathExtension {
                                       int32_t optionLength, int32_t flags, QkChar** path,
                                       int64_t* length, int32_t reserved);
   void (*qkupathFreePathname)(QkUpathExtension* self, QkChar* path);
+  // As qkupathGetPathnameDirect, but the path is made in the directory `dir`, a UTF-8 path of
+  // `dirLength` bytes. Returns kQkUpathNoDirectory when `dir` is not a directory that this
+  // process can write to.
+  int32_t (*qkupathGetPathnameIn)(QkUpathExtension* self, const char* dir, int64_t dirLength,
+                                  QkChar** path, int64_t* length);
 };
 
 // Status of a path request that found no usable utility directory.
