@@ -1093,6 +1093,28 @@ int32_t dsName(HostDataSet* data, char* buffer, int32_t capacity) {
   return n;
 }
 
+int32_t dsOutName(HostDataSet* out, int32_t number, char* buffer, int32_t capacity) {
+  HostDataSet* ds = checkedOutput(out);
+  if (!ds || number < 1 || number > static_cast<int32_t>(ds->vars.size()))
+    return -1;
+  std::string name = ds->names[static_cast<size_t>(number - 1)];
+  if (ds->outOptions) {
+    OptionView view;
+    OptionMisfit misfit;
+    if (!viewOptions(optionVariables(ds), *ds->outOptions, &view, &misfit))
+      return -1;
+    auto at = std::find(view.columns.begin(), view.columns.end(), number - 1);
+    if (at == view.columns.end())
+      return 0;
+    name = view.names[static_cast<size_t>(at - view.columns.begin())];
+  }
+  const auto n = static_cast<int32_t>(
+      std::min<size_t>(name.size(), static_cast<size_t>(std::max(capacity, 0))));
+  if (n > 0)
+    std::memcpy(buffer, name.data(), static_cast<size_t>(n));
+  return n;
+}
+
 } // namespace
 
 HostDataSetServices* dataSetServices() {
@@ -1132,6 +1154,7 @@ HostDataSetServices* dataSetServices() {
     v.xobsskip = obsSkip;
     v.xobsdone = obsDone;
     v.xdsdefend = dsDefend;
+    v.xdsoutname = dsOutName;
     installReadVectorServices(&v);
     return v;
   }();

@@ -35,30 +35,16 @@ void appendUtf8(std::string& out, char32_t c) {
   }
 }
 
-// The directory that the host option names, else the system temporary directory.
-std::string directoryOf(const QkChar* option, int32_t optionLength) {
-  std::string name = option ? pathToNarrow(option, optionLength) : std::string("UTILPATH");
-  if (auto v = hostOption(name); v && !v->empty())
-    return *v;
-  return utilityDirectory();
-}
-
-int64_t freeBytes(QkUpathExtension*, const QkChar* option, int32_t optionLength) {
-  struct statvfs fs {};
-  if (::statvfs(directoryOf(option, optionLength).c_str(), &fs) != 0)
-    return -1;
-  return static_cast<int64_t>(fs.f_bavail) * static_cast<int64_t>(fs.f_frsize);
-}
-
-int32_t getPathname(QkUpathExtension*, const QkChar* option, int32_t optionLength, int32_t,
-                    QkChar** path, int64_t* length, int32_t) {
+// A new path "qrx_<pid>_<n>.utl" that names no file yet in `dir`; kQkUpathNoDirectory when
+// `dir` is not a directory this process can write to.
+int32_t newPathIn(const std::string& dir, QkChar** path, int64_t* length) {
   if (path == nullptr || length == nullptr)
     return kQkUpathNoDirectory;
   *path = nullptr;
   *length = 0;
-  const std::string dir = directoryOf(option, optionLength);
   std::error_code ec;
-  if (dir.empty() || !std::filesystem::is_directory(dir, ec))
+  if (dir.empty() || !std::filesystem::is_directory(dir, ec) ||
+      ::access(dir.c_str(), W_OK | X_OK) != 0)
     return kQkUpathNoDirectory;
   std::string full;
   for (;;) {
@@ -76,6 +62,33 @@ int32_t getPathname(QkUpathExtension*, const QkChar* option, int32_t optionLengt
   *path = out;
   *length = static_cast<int64_t>(wide.size());
   return 0;
+}
+
+// The directory that the host option names, else the system temporary directory.
+std::string directoryOf(const QkChar* option, int32_t optionLength) {
+  std::string name = option ? pathToNarrow(option, optionLength) : std::string("UTILPATH");
+  if (auto v = hostOption(name); v && !v->empty())
+    return *v;
+  return utilityDirectory();
+}
+
+int64_t freeBytes(QkUpathExtension*, const QkChar* option, int32_t optionLength) {
+  struct statvfs fs {};
+  if (::statvfs(directoryOf(option, optionLength).c_str(), &fs) != 0)
+    return -1;
+  return static_cast<int64_t>(fs.f_bavail) * static_cast<int64_t>(fs.f_frsize);
+}
+
+int32_t getPathname(QkUpathExtension*, const QkChar* option, int32_t optionLength, int32_t,
+                    QkChar** path, int64_t* length, int32_t) {
+  return newPathIn(directoryOf(option, optionLength), path, length);
+}
+
+int32_t getPathnameIn(QkUpathExtension*, const char* dir, int64_t dirLength, QkChar** path,
+                      int64_t* length) {
+  return newPathIn(dir != nullptr && dirLength > 0 ? std::string(dir, size_t(dirLength))
+                                                   : std::string(),
+                   path, length);
 }
 
 void freePathname(QkUpathExtension*, QkChar* path) { delete[] path; }
@@ -141,6 +154,7 @@ QkExtension* makeQkupath() {
   e->qkupathGetPathnameDirect = getPathname;
   e->qkupathFreePathname = freePathname;
   e->qkupathFreeBytes = freeBytes;
+  e->qkupathGetPathnameIn = getPathnameIn;
   return &e->header;
 }
 

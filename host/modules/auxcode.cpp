@@ -60,7 +60,9 @@ def _level(info, value):
         text = "." if x is None else _best12(x)
     else:
         text = "" if value is None else str(value)
-    text = text.lstrip()[: info["width"]].rstrip()
+    # Cut to the level width first, then trimmed: a value whose leading blanks push it past
+    # the width is not the level it would be without them, as in the procedure.
+    text = text[: info["width"]].strip()
     if text in ("", ".") and not info["missing"]:
         return None
     return info["levels"].get(text)

@@ -32,7 +32,6 @@ enum ParserMsg : int {
   PM_NUMBER = 11,       // a number too large or too small to hold
   PM_TRACE = 20,        // a trace line
   PM_INTERNAL = 21,     // the grammar itself is not valid
-  PM_HANDEDON = 22,     // statement left to a module that is not available
   PM_DSOPTION = 23,     // not a data-set option
   PM_DSOPTVALUE = 24,   // a data-set option not valid here
   PM_NUMLISTNAME = 25,  // a name item in a list of numbers

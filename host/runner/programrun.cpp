@@ -9,6 +9,7 @@
 #include "host/runner/program.h"
 #include "host/supervisor.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <utility>
 
@@ -97,6 +98,8 @@ ProgramResult runProgram(std::string text, const std::string& programFile,
       std::string out = resolveMacroRefs(item.message, &unresolved);
       for (const std::string& name : unresolved)
         msg(RunnerMsg::UnresolvedMacroRef, {name.c_str()});
+      // A value set by a module may hold a NUL byte; the log is text and never shows one.
+      out.erase(std::remove(out.begin(), out.end(), '\0'), out.end());
       logPlain(out);
       break;
     }

@@ -4,6 +4,7 @@
 // vsfreadend.cpp.
 #include "data/vsfdata.h"
 #include "data/vsfreadpass.h"
+#include "data/vsfrolefold.h"
 
 #include "data/vsfpage.h"
 #include "data/vsfpassstate.h"
@@ -23,48 +24,33 @@ namespace {
 
 using namespace vsfread;
 
-// The index of a role in the per-role counters: TRAIN 1, VALIDATE 2, TEST 3 (0 none).
-[[nodiscard]] int roleIndex(int32_t role) { return role == VSF_ROLE_TEST ? 3 : role; }
-
 void addScaled(double* sums, const double* values, int32_t n, double scale) {
   for (int32_t i = 0; i < n; ++i)
     sums[i] += scale * values[i];
 }
 
+// The role and fold rule of the pass's settings.
+[[nodiscard]] VsfRoleFoldRule roleFoldRule(const VsfDataSettings* s) {
+  return {!s->roleVar && s->trainFraction != 1.0, s->testFraction, s->validateFraction, s->cvMethod,
+          s->folds};
+}
+
 // The role of a DATA= row.
 [[nodiscard]] int32_t dataRole(Pass& p) {
   VsfDataSettings* s = p.s;
-  if (!s->roleVar) {
-    if (s->trainFraction == 1.0)
-      return VSF_ROLE_TRAIN;
-    double u = zranuni(s->seed);
-    if (u <= s->testFraction)
-      return VSF_ROLE_TEST;
-    if (u <= s->testFraction + s->validateFraction)
-      return VSF_ROLE_VALIDATE;
-    return VSF_ROLE_TRAIN;
-  }
+  if (!s->roleVar)
+    return s->trainFraction == 1.0 ? VSF_ROLE_TRAIN : vsfDrawRole(roleFoldRule(s), s->seed);
   const char* text = nullptr;
   int32_t len = 0;
   p.src->roleValue(p.src->self, &text, &len);
   return vsfRoleOfValue(s->trainValue, s->validateValue, s->testValue, s->testData != 0, text, len);
 }
 
+// The fold of a TRAIN row; BLOCK folds wait for the group's TRAIN count (vsfReadCompletion).
 [[nodiscard]] int32_t dataFold(Pass& p) {
   VsfDataSettings* s = p.s;
-  switch (s->cvMethod) {
-  case CV_RANDOM:
-    return static_cast<int32_t>(zranuni(s->seed) * s->folds);
-  case CV_SPLIT: {
-    int32_t f = p.splitCounter;
-    p.splitCounter = (p.splitCounter + 1) % std::max(s->folds, 1);
-    return f;
-  }
-  case CV_INDEX:
-    return p.src->indexLevel(p.src->self);
-  default:
-    return kVsfNoFold;
-  }
+  const int32_t level = s->cvMethod == CV_INDEX ? p.src->indexLevel(p.src->self) : 0;
+  return vsfTrainFold(roleFoldRule(s), p.foldCursor, s->seed, level, -1);
 }
 
 // Stages the sparse entries' non-zero values of a row given as its N design values, with
@@ -474,7 +460,7 @@ int32_t storeRow(Pass& p, int32_t which, const DesignRow& row, double y, double 
       return rc;
   }
   p.rowsStored = true;
-  const int ri = roleIndex(role);
+  const int ri = vsfRoleIndex(role);
   if (which != 0) {
     // A held-out row counts for its role, and its weight for the role's weight sum: the
     // validation and test ASE are averaged over that sum.

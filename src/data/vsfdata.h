@@ -23,6 +23,9 @@ enum VsfRole : int32_t {
   VSF_ROLE_VALIDATE = 2,
   VSF_ROLE_TEST = 4
 };
+// The number of a role in the per-role counters and the output data sets: TRAIN 1,
+// VALIDATE 2, TEST 3 (0 none).
+[[nodiscard]] inline int32_t vsfRoleIndex(int32_t role) { return role == VSF_ROLE_TEST ? 3 : role; }
 // The fold code of a row that has no fold yet.
 inline constexpr int32_t kVsfNoFold = -999;
 
@@ -74,7 +77,8 @@ struct VsfDataSettings {
   // The threads of work in memory (sweeps of the cross products): the run's count, which
   // the read preparation does not lower, since such work needs no buffer per thread.
   int32_t sweepThreads;
-  int32_t cpuCount;
+  int32_t
+      cpuCount; // the CPU count in force: CPUCOUNT= of the statement or option, else the machine's
   VsfThreadBudget threadBudget; // set by the read preparation
   // PERFORMANCE utility settings.
   uint8_t forceDense, forceSparse, utilDetails;

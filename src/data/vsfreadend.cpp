@@ -3,6 +3,7 @@
 // page files reopened for reading, and the arrays later fits need.
 // Declared in data/vsfreadpass.h and data/vsfdata.h.
 #include "data/vsfreadpass.h"
+#include "data/vsfrolefold.h"
 
 #include "data/vsfpassstate.h"
 #include "support/hoststubs.h"
@@ -22,16 +23,9 @@ namespace {
 [[nodiscard]] int32_t blockFolds(Pass& p) {
   const VsfDataSettings* s = p.s;
   const int64_t n = static_cast<int64_t>(p.t.rows[1]);
-  const int64_t k = std::max(s->folds, 1);
-  const int64_t block = n / k;
-  int64_t r = n - k * block;
-  int64_t bound = block;
-  if (r > 0) {
-    ++bound;
-    --r;
-  }
+  const VsfRoleFoldRule rule{false, 0, 0, CV_BLOCK, s->folds};
+  VsfRoleFoldCursor cursor;
   int32_t fold = 0;
-  int64_t count = 0;
   auto* pgf = reinterpret_cast<QkPgfExtension*>(p.bags->pageService);
   const uint32_t F = p.bags->count;
   for (int64_t pk = 0; pk < p.writer.pagesWritten; ++pk) {
@@ -53,16 +47,10 @@ namespace {
     vsfRowCursorStart(&cur, page, file.page.pageSize);
     while (vsfRowCursorNext(&cur, &p.layout)) {
       int32_t* codes = cur.codeEnd;
-      codes[-1] = fold; // the fold is the first code of the row
-      bool train = !p.layout.hasRole || codes[-2] == VSF_ROLE_TRAIN;
-      if (train && ++count == bound) {
-        ++fold;
-        bound += block;
-        if (r > 0) {
-          ++bound;
-          --r;
-        }
-      }
+      // The fold is the first code of the row; a row that is not TRAIN keeps the last one.
+      if (!p.layout.hasRole || codes[-2] == VSF_ROLE_TRAIN)
+        fold = vsfTrainFold(rule, cursor, nullptr, 0, n);
+      codes[-1] = fold;
     }
     if (onDisk && vsfFilePage(pgf, &file, true) != 0) {
       *p.returnCode = std::max(*p.returnCode, 1020);

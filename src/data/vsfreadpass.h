@@ -5,6 +5,7 @@
 
 #include "data/vsfdata.h"
 #include "data/vsfpage.h"
+#include "data/vsfrolefold.h"
 
 #include <cstdint>
 
@@ -72,7 +73,7 @@ struct Pass {
   Totals t;
   double* colSum;
   double* colSumSq;
-  int32_t splitCounter = 0;
+  VsfRoleFoldCursor foldCursor;
   bool rowsStored = false;
   // The post-fit bridge's sums.
   double* numeric = nullptr;

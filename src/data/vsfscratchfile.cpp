@@ -33,7 +33,6 @@ int32_t vsfCreateScratch(VsfScratch* scratch, QkExtensionSet* exts, int32_t inde
                          uint8_t* status) {
   *status = 0;
   auto* bkf = reinterpret_cast<QkBkfExtension*>(exts->qkbkf);
-  auto* up = reinterpret_cast<QkUpathExtension*>(exts->qkupath);
   if (index != 0) {
     scratch->path = vsfNumberedPath(dirLength, dirName, resample != 0 ? "resample_" : "scratch_",
                                     index, &scratch->pathLength);
@@ -43,10 +42,7 @@ int32_t vsfCreateScratch(VsfScratch* scratch, QkExtensionSet* exts, int32_t inde
     }
     scratch->pathOrigin = kOwnBuffer;
   } else {
-    int32_t rc = up == nullptr
-                     ? kQkNoObject
-                     : up->qkupathGetPathnameDirect(up, kVsfUtilpath, 8, -1, &scratch->path,
-                                                    &scratch->pathLength, 0);
+    int32_t rc = vsfNewUtilPath(exts, &scratch->path, &scratch->pathLength);
     if (rc != 0) {
       scratch->path = nullptr;
       scratch->pathLength = 0;

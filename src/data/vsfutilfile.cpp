@@ -152,6 +152,15 @@ QkChar* vsfNumberedPath(int64_t dirLength, const QkChar* dirName, const char* st
   return path;
 }
 
+int32_t vsfNewUtilPath(QkExtensionSet* exts, QkChar** path, int64_t* length) {
+  QkUpathExtension* up = upathOf(exts);
+  if (up == nullptr)
+    return kQkNoObject;
+  if (exts->utilDir != nullptr)
+    return up->qkupathGetPathnameIn(up, exts->utilDir, exts->utilDirLength, path, length);
+  return up->qkupathGetPathnameDirect(up, kVsfUtilpath, 8, -1, path, length, 0);
+}
+
 namespace {
 
 [[nodiscard]] int32_t createUtil(VsfUtilFile* rec, QkExtensionSet* exts,
@@ -171,8 +180,7 @@ namespace {
     }
     rec->pathOwned = 1;
   } else {
-    int32_t rc =
-        up->qkupathGetPathnameDirect(up, kVsfUtilpath, 8, -1, &rec->path, &rec->pathLength, 0);
+    int32_t rc = vsfNewUtilPath(exts, &rec->path, &rec->pathLength);
     if (rc != 0) {
       rec->path = nullptr;
       rec->pathLength = 0;

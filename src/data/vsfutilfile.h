@@ -71,7 +71,15 @@ struct QkExtensionSet {
   QkExtension* qkbkf;
   QkExtension* qkupath;
   QkExtension* qkavlt;
+  // The directory of the page and scratch files when a statement names one (SHAREDDRIVE$=
+  // of MODELAVERAGE), a UTF-8 path; null: the directory of the host option UTILPATH.
+  const char* utilDir;
+  int64_t utilDirLength;
 };
+
+// A new path for a page or scratch file in the extension set's utility directory, from the
+// path service (free it with qkupathFreePathname); 0 or the service's status.
+[[nodiscard]] int32_t vsfNewUtilPath(QkExtensionSet* exts, QkChar** path, int64_t* length);
 
 // The PERFORMANCE settings the page files read: UTIL_PAGESIZE$ in kilobytes (0 not given).
 struct VsfPerfSettings {

@@ -93,6 +93,9 @@ int32_t vsfRefitAverage(VsfContext* ctx) {
   VsfResampling* d = ctx->resampling;
   const VsfModelOptions saved = ctx->options;
   plainFitSettings(ctx->options);
+  // The refit forces in the intercept alone: the count of effects entered before selection
+  // is taken again from the refit's settings, not kept from INCLUDE= of the first fit.
+  m->includeCount = 0;
   vsfResamplersCleanup(d);
   vsfModelByFree(m);
   std::memcpy(m->effectColumn, m->effectColumnCopy, sizeof(int32_t) * size_t(m->effectCount));

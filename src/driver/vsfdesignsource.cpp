@@ -369,7 +369,7 @@ void fillRunSettings(VsfContext* ctx, VsfDataSettings* s) {
   const VsfModelOptions& o = ctx->options;
   const VsfStatementSettings& st = ctx->stmt;
   const VsfPerfOptions& po = st.perfOptions;
-  s->cpuCount = ctx->perf.actualCpuCount;
+  s->cpuCount = ctx->perf.cpuCountSetting;
   s->forceDense = po.allDense;
   s->forceSparse = po.allSparse;
   s->utilDetails = po.utilDetails;

@@ -8,10 +8,40 @@
 #include "support/hoststubs.h"
 #include "support/messages.h"
 #include "support/protocol.h"
+#include "support/qkupath.h"
 
 #include <algorithm>
+#include <string>
 
-namespace {} // namespace
+namespace {
+
+// SHAREDDRIVE$=: the page and scratch files of the run go to that directory. It is tried
+// here, before the fit reads any data, so that a missing or read-only directory is an
+// error that names it rather than a failed file later.
+[[nodiscard]] int32_t useSharedDrive(VsfContext* ctx, ParsedStatement* m) {
+  int32_t length = 0;
+  const char* dir = slotLastText(stmtSlot(m, AverageSlot::SharedDrive), &length);
+  std::string shown(dir != nullptr ? dir : "", static_cast<size_t>(length));
+  auto* up = reinterpret_cast<QkUpathExtension*>(ctx->exts.qkupath);
+  QkChar* probe = nullptr;
+  int64_t probeLength = 0;
+  if (up == nullptr || length <= 0 ||
+      up->qkupathGetPathnameIn(up, dir, length, &probe, &probeLength) != 0)
+    return stmtFail(ctx, VsfMsg::SharedDriveNotUsable, 3000, -5, {shown.c_str()});
+  up->qkupathFreePathname(up, probe);
+  VsfUtilSettings& u = ctx->stmt.util;
+  u.sharedDrive = 1;
+  u.path = dir;
+  u.pathLength = length;
+  ctx->stmt.ma.sharedGiven = 1;
+  ctx->stmt.ma.sharedPath = dir;
+  ctx->stmt.ma.sharedLength = length;
+  ctx->exts.utilDir = dir;
+  ctx->exts.utilDirLength = length;
+  return 0;
+}
+
+} // namespace
 
 int32_t parse_bootstrap(VsfContext* ctx, ParsedStatement* m) {
   VsfModelAverageSettings& a = ctx->stmt.ma;
@@ -87,10 +117,10 @@ int32_t parse_bootstrap(VsfContext* ctx, ParsedStatement* m) {
   if (a.sampleFraction == 0 && a.sampleSize == 0)
     a.sampleFraction = a.srs ? 0.75 : 1.0;
 
-  // A shared drive would hold the scratch files of resamples run on other machines; this
-  // host runs them all here, and -o UTILPATH= already places its utility files.
-  if (stmtFlag(m, AverageFlag::SharedDrive))
-    return stmtFail(ctx, VsfMsg::ShareddriveNotSupportedEvery, 3000, -46);
+  if (stmtFlag(m, AverageFlag::SharedDrive)) {
+    if (int32_t rc = useSharedDrive(ctx, m); rc != 0)
+      return rc;
+  }
 
   a.refit = stmtFlag(m, AverageFlag::Refit);
   a.refitNSamples = stmtInt(m, AverageSlot::RefitSamples, a.nSamples);

@@ -25,8 +25,6 @@
 
 namespace {
 
-constexpr int32_t kSet = 848;
-
 // The name of a data set for messages (WORK.NAME, LIB.NAME or a path).
 HostMsgArg nameArg(const HostVariable* v) {
   return v != nullptr ? HostMsgArg(v->name, v->nameLength) : HostMsgArg("", 0);
@@ -928,12 +926,12 @@ int32_t vsfInitializeModel(VsfContext* ctx) {
   // The per-group fit-control words.
   vsfStartGroupFit(&ctx->options);
   m.optionCount = 0;
-  if (!ctx->stmt.util.sharedDrive) {
-    uint8_t status = 0;
-    if (vsfCreateScratch(&ctx->scratch, &ctx->exts, 0, 0, nullptr, 0, &status) != 0) {
-      vsfLog(VsfMsg::ScratchFileNotCreated);
-      return -5;
-    }
+  // The group's scratch file goes to the utility directory in force (SHAREDDRIVE$= of
+  // model averaging, else UTILPATH): the step records need it either way.
+  uint8_t status = 0;
+  if (vsfCreateScratch(&ctx->scratch, &ctx->exts, 0, 0, nullptr, 0, &status) != 0) {
+    vsfLog(VsfMsg::ScratchFileNotCreated);
+    return -5;
   }
   return 0;
 }

@@ -6,6 +6,7 @@
 // skipped (its levelisation failed) gets missing design values throughout.
 #include "output/vsfoutdesign.h"
 
+#include "data/vsfdata.h"
 #include "design/levnames.h"
 #include "design/levreg.h"
 #include "design/levrow.h"
@@ -230,18 +231,17 @@ std::vector<std::string> designNames(VsfContext* ctx, int32_t n, std::set<std::s
 }
 
 // The role of a row that may get one, drawn or matched as the OUTPUT rows draw it (the
-// fold draw of CVMETHOD=RANDOM is taken too, so that both data sets show the same roles).
-uint8_t rowRole(VsfContext* ctx, HostDataSet* in, bool roleColumn, int64_t* rng) {
-  const VsfModelOptions& o = ctx->options;
+// fold of a TRAIN row is drawn too, so that both data sets show the same roles).
+uint8_t rowRole(VsfContext* ctx, HostDataSet* in, bool roleColumn, int64_t* rng,
+                VsfRoleFoldCursor& cursor) {
+  const VsfRoleFoldRule rule = vsfOutputRoleFoldRule(ctx);
   uint8_t role = roleColumn ? 0 : 1;
-  if (ctx->stmt.partition.roleVar <= 0 && o.trainFraction != 1.0) {
-    const double u = zranuni(rng);
-    role = u <= o.testFraction ? 3 : u <= o.testFraction + o.validateFraction ? 2 : 1;
-  } else if (ctx->stmt.partition.roleVar > 0) {
+  if (rule.drawRoles)
+    role = static_cast<uint8_t>(vsfRoleIndex(vsfDrawRole(rule, rng)));
+  else if (ctx->stmt.partition.roleVar > 0)
     role = static_cast<uint8_t>(vsfRoleVarCode(ctx, in));
-  }
-  if (role == 1 && (o.cvOn || o.cvExternal) && o.cvMethod == CV_RANDOM)
-    zranuni(rng);
+  if (role == 1 && rule.cvMethod != CV_NONE)
+    (void)vsfTrainFold(rule, cursor, rng, 0, -1);
   return role;
 }
 
@@ -324,6 +324,7 @@ int32_t vsfDesignBy(VsfContext* ctx, VsfModel* m, int64_t seed) {
   group.columns = n;
   const bool roleColumn = vsfRolesWritten(ctx);
   int64_t rng = seed;
+  VsfRoleFoldCursor cursor;
   if (zlevGetInit(dc) == 0) {
     while (zlevGetNext(dc) == 1) {
       double y = hostMissing(), w = 1, f = 1;
@@ -341,7 +342,7 @@ int32_t vsfDesignBy(VsfContext* ctx, VsfModel* m, int64_t seed) {
         for (int32_t k = 0; k < n; ++k)
           values[size_t(k)] = row[size_t(st->groupColumns[size_t(k)])];
         if ((s & (LRS_RESPONSE | LRS_EXPLANATORY)) == 0 && !bad)
-          role = rowRole(ctx, in, roleColumn, &rng);
+          role = rowRole(ctx, in, roleColumn, &rng, cursor);
       } else {
         std::fill(values.begin(), values.end(), hostMissing());
       }
@@ -421,6 +422,16 @@ std::vector<VsfDesignColumn> vsfDesignColumns(const VsfContext* ctx) {
     const bool named = k < st->names.size();
     col.name = named ? st->names[k] : std::string();
     col.dropped = st->defined && (!named || st->vars[k] <= 0);
+    if (named && !col.dropped) {
+      // The name the file holds: the data set's DROP= or RENAME= may change it.
+      char written[256];
+      const int32_t n = xdsoutname(ctx->stmt.proc.outDesign, st->vars[k], col.name.data(),
+                                   static_cast<int32_t>(col.name.size()), written, sizeof written);
+      if (n == 0)
+        col.dropped = true;
+      else if (n > 0)
+        col.name.assign(written, static_cast<size_t>(n));
+    }
     col.listed = st->groupListed[k] != 0;
     if (!named && byVariables(ctx))
       col.name = prefixText(ctx) + std::to_string(k + 1);

@@ -4,6 +4,7 @@
 #include "output/vsfoutput.h"
 
 #include "data/vsfdata.h"
+#include "data/vsfrolefold.h"
 #include "design/levconstructed.h"
 #include "design/levreg.h"
 #include "design/levrow.h"
@@ -199,18 +200,6 @@ VsfPredictStats vsfResamplePredict(double alpha, bool quantiles, int32_t resampl
   return s;
 }
 
-int32_t vsfBlockFold(int64_t row, int64_t n, int32_t k) {
-  // The first n mod k folds hold q + 1 rows, the others q.
-  const int64_t q = n / k;
-  const int64_t r = n - k * q;
-  const int64_t longRows = r * (q + 1);
-  if (row < longRows)
-    return static_cast<int32_t>(row / (q + 1) + 1);
-  if (q == 0)
-    return static_cast<int32_t>(r); // beyond the last row: the last fold that has rows
-  return static_cast<int32_t>(std::min<int64_t>(r + (row - longRows) / q + 1, k));
-}
-
 namespace {
 
 // True when the row's weight or frequency keeps it out of the fit (a missing or
@@ -260,47 +249,39 @@ double predictRow(const VsfContext* ctx, const VsfModel* m, LevRegContext* dc, d
 // group's random stream as the reading pass drew them.
 struct RoleDraw {
   int64_t rng;
-  int64_t trainRow = 0;
-  int32_t splitFold = 0;
+  VsfRoleFoldCursor cursor;
 };
 
+} // namespace
+
+VsfRoleFoldRule vsfOutputRoleFoldRule(const VsfContext* ctx) {
+  const VsfModelOptions& o = ctx->options;
+  const bool cv = o.cvOn || o.cvExternal;
+  return {ctx->stmt.partition.roleVar <= 0 && o.trainFraction != 1.0, o.testFraction,
+          o.validateFraction, cv ? int32_t{o.cvMethod} : int32_t{CV_NONE}, o.cvFolds};
+}
+
+namespace {
+
 // The role of the current row (1 TRAIN, 2 VALIDATE, 3 TEST, 0 none) and, for a TRAIN row
-// under cross validation, its fold in *cvIndex.
+// under cross validation, its fold (from 1) in *cvIndex.
 [[nodiscard]] int32_t drawRoleAndFold(VsfContext* ctx, const VsfModel* m, HostDataSet* in,
                                       RoleDraw& r, double* cvIndex) {
-  const VsfModelOptions& o = ctx->options;
-  const VsfPartitionSettings& ps = ctx->stmt.partition;
+  const VsfRoleFoldRule rule = vsfOutputRoleFoldRule(ctx);
   const LevRegContext* dc = &ctx->design;
   const LevDesign* d = dc->design;
   int32_t assigned = ctx->outputColumns.role == 0 ? 1 : 0;
-  if (ps.roleVar <= 0 && o.trainFraction != 1.0) {
-    const double u = zranuni(&r.rng);
-    assigned = u <= o.testFraction ? 3 : u <= o.testFraction + o.validateFraction ? 2 : 1;
-  } else if (ps.roleVar > 0) {
+  if (rule.drawRoles)
+    assigned = vsfRoleIndex(vsfDrawRole(rule, &r.rng));
+  else if (ctx->stmt.partition.roleVar > 0)
     assigned = roleVarCode(ctx, in);
-  }
-  if (assigned == 1 && (o.cvOn || o.cvExternal)) {
-    const int32_t k = std::max(o.cvFolds, 1);
-    switch (o.cvMethod) {
-    case CV_RANDOM:
-      *cvIndex = static_cast<int32_t>(zranuni(&r.rng) * k) + 1;
-      break;
-    case CV_BLOCK:
-      *cvIndex = vsfBlockFold(r.trainRow, static_cast<int64_t>(m->nTrain), k);
-      break;
-    case CV_SPLIT:
-      *cvIndex = r.splitFold % k + 1;
-      ++r.splitFold;
-      break;
-    case CV_INDEX:
-      *cvIndex = d != nullptr && o.cvIndexVar >= 0 && o.cvIndexVar < d->classCount
-                     ? dc->levelIndex[o.cvIndexVar] + 1
-                     : 0;
-      break;
-    default:
-      break;
-    }
-    ++r.trainRow;
+  if (assigned == 1 && rule.cvMethod != CV_NONE) {
+    const int32_t o = ctx->options.cvIndexVar;
+    const int32_t level =
+        d != nullptr && o >= 0 && o < d->classCount ? dc->levelIndex[o] : kVsfNoFold;
+    const int32_t fold =
+        vsfTrainFold(rule, r.cursor, &r.rng, level, static_cast<int64_t>(m->nTrain));
+    *cvIndex = fold == kVsfNoFold ? 0 : fold + 1;
   }
   return assigned;
 }
@@ -369,7 +350,7 @@ int32_t vsfOutputBy(VsfContext* ctx, VsfModel* m, VsfResampling*, int64_t seed) 
       (averaged.on ? averaged.usable : m->fitStatus == VFS_DONE && m->beta != nullptr);
   std::vector<double> row(usable ? static_cast<size_t>(std::max(d->columnCount, 1)) : 1);
   HostDataSet* in = dc->library != nullptr ? dc->library->data : ctx->data;
-  RoleDraw draw{seed};
+  RoleDraw draw{seed, {}};
   VsfSelectedModel sm;
   vsfSelectedModelOf(ctx, m, &sm);
   if (zlevGetInit(dc) != 0)

@@ -2,6 +2,8 @@
 // selected model's design row, and the statistics of resample predictions.
 #pragma once
 
+#include "data/vsfrolefold.h"
+
 #include <cstdint>
 
 struct VsfContext;
@@ -42,16 +44,15 @@ VsfPredictStats vsfResamplePredict(double alpha, bool quantiles, int32_t resampl
 // Writes the OUTPUT data set with the rows made so far, once; later calls do nothing.
 void vsfFinishOutput(VsfContext* ctx);
 
-// The CV fold numbers of BLOCK assignment: the fold of the `row`-th (0-based) TRAIN row of
-// n rows split into k folds.
-[[nodiscard]] int32_t vsfBlockFold(int64_t row, int64_t n, int32_t k);
-
 // True when the output data sets carry a _ROLE_ column (a PARTITION statement that gives
 // roles).
 [[nodiscard]] bool vsfRolesWritten(const VsfContext* ctx);
 // The role (1 TRAIN, 2 VALIDATE, 3 TEST, 0 none) of the current observation of `in` by its
 // ROLEVAR= value, matched as the reading pass matches it.
 [[nodiscard]] int32_t vsfRoleVarCode(VsfContext* ctx, HostDataSet* in);
+
+// How the output data sets draw the roles and folds of their rows: as the reading pass did.
+[[nodiscard]] VsfRoleFoldRule vsfOutputRoleFoldRule(const VsfContext* ctx);
 // Defines the column of statistic `stat`: its given name, else `prefix` and the response's
 // name (at most 30 characters of it). The variable number, or negative when refused.
 [[nodiscard]] int32_t vsfDefineStat(HostDataSet* out, const VsfOutputStat& stat, const char* prefix,

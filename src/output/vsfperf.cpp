@@ -9,12 +9,22 @@
 #include "support/hoststubs.h"
 #include "support/messages.h"
 #include "support/nomemory.h"
+#include "support/qknr.h"
 
 #include <algorithm>
 #include <cmath>
+#include <string>
 #include <vector>
 
 namespace {
+
+// The directory part of a page file's path.
+std::string directoryOf(const VsfUtilFile& f) {
+  int64_t end = f.pathLength;
+  while (end > 0 && f.path[end - 1] != U'/')
+    --end;
+  return qkUtf8(f.path, static_cast<int32_t>(end > 1 ? end - 1 : end));
+}
 
 RvqAttr msgValue(VsfMsg number) { return rvqTextHandle(RvqAttrId::Value, msgText(number)); }
 
@@ -146,11 +156,22 @@ int32_t vsfpUtilInfo(VsfContext* ctx) {
                              {"PageSize", &pageSize},
                              {"FileSize", &fileSize}})
     out.column({rvqColumnType(RvqColumnType::Int64), vsfaName(name), vsfaBound(value)});
+  // Where the files went: UTILPATH's directory, or SHAREDDRIVE$= of model averaging.
+  std::vector<std::string> dirs;
+  size_t width = 1;
+  for (uint32_t i = 0; i < bags.count; ++i) {
+    dirs.push_back(directoryOf(bags.files[i]));
+    width = std::max(width, dirs.back().size());
+  }
+  std::vector<char> directory(width + 1, 0);
+  out.charColumn("Directory", directory.data(), static_cast<int32_t>(width));
   out.endColumns();
   out.bind("Stat.VARSIFTER.UtilInfo");
   for (uint32_t i = 0; i < bags.count; ++i) {
     const VsfUtilFile& f = bags.files[i];
     file = i;
+    vsfFill(directory.data(), static_cast<int32_t>(width), dirs[i].data(),
+            static_cast<int32_t>(dirs[i].size()));
     buffers = f.memPageCount;
     pages = f.diskPageCount;
     pageSize = static_cast<int64_t>(f.page.pageSize) / 1024;

@@ -184,6 +184,23 @@ ModelVariables modelVariables(const LevDesign* d, const VsfSelectedModel& sm) {
   return need;
 }
 
+// The first design variable that the SCORE data set does not hold at all, or null.
+const HostVariable* firstAbsent(const LevDesign* d, HostDataSet* data) {
+  auto absent = [data](const HostVariable* v) {
+    int32_t number = 0;
+    // Not found leaves the number at 0.
+    (void)xvfind(data, v->name, v->nameLength, &number, 0);
+    return number <= 0;
+  };
+  for (int32_t j = 0; j < d->numericCount; ++j)
+    if (d->numerics[j].var != nullptr && absent(d->numerics[j].var))
+      return d->numerics[j].var;
+  for (int32_t j = 0; j < d->classCount; ++j)
+    if (d->classes[j].var != nullptr && absent(d->classes[j].var))
+      return d->classes[j].var;
+  return nullptr;
+}
+
 // Looks up the design's variables in the SCORE data set by name (`names` receives them).
 // One that the selected model does not read may be absent (it reads as missing). One that
 // it reads must be there with its type, except that a numeric one may be text (its cells are
@@ -222,8 +239,19 @@ ModelVariables modelVariables(const LevDesign* d, const VsfSelectedModel& sm) {
     vsfLog(message, {HostMsgArg(failed->name, failed->nameLength),
                      HostDataSetName(names->data).arg(), HostDataSetName(out).arg()});
     vsfRaiseRC(ctx, 4);
+    return false;
   }
-  return failed == nullptr;
+  // With constructed effects a row is predicted only when every effect of the design can be
+  // formed: an absent variable that the selected model does not read still keeps every row
+  // from its prediction, so it is named.
+  if (d->constructedCount > 0 && names->data != ctx->data)
+    if (const HostVariable* absent = firstAbsent(d, names->data); absent != nullptr) {
+      vsfLog(VsfMsg::ScoreDataLacksUnselectedVariable,
+             {HostMsgArg(absent->name, absent->nameLength), HostDataSetName(names->data).arg(),
+              HostDataSetName(out).arg()});
+      vsfRaiseRC(ctx, 4);
+    }
+  return true;
 }
 
 // The numeric variables that the selected model reads and the SCORE data set holds as text

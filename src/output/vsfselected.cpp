@@ -195,11 +195,8 @@ int32_t vsfMakeMacroVar(VsfContext* ctx, int32_t byIndex) {
     });
     if (rc != 0)
       return rc;
+    // An intercept-only model lists no effect: the value is empty.
     length = at;
-    if (length == 0) {
-      text = &empty;
-      length = 1;
-    }
   } else {
     text = &empty;
     length = 0;

@@ -484,6 +484,11 @@ struct HostDataSetServices {
   // in a host that checks them only when the data set is ended). 0, or negative after a
   // logged message.
   int32_t (*xdsdefend)(HostDataSet* out);
+  // The name that column `number` of the output `out` takes in the file it writes, after
+  // the output's KEEP=, DROP= and RENAME= options, cut to `capacity` bytes: its length, 0
+  // when the options leave the column out, negative for a bad handle or column or options
+  // that do not fit the columns defined so far (null in a host without output options).
+  int32_t (*xdsoutname)(HostDataSet* out, int32_t number, char* buffer, int32_t capacity);
 };
 
 // Group 326: output objects.

@@ -2,6 +2,7 @@
 // the module never holds a host entry point of its own.
 #include "support/hoststubs.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -169,6 +170,16 @@ int32_t xobsdone(HostDataSet* data, int64_t next) {
 int32_t xdsdefend(HostDataSet* out) {
   const HostDataSetServices* ds = hostGroups(HG_DATASET)->dataSet;
   return ds->xdsdefend != nullptr ? ds->xdsdefend(out) : 0;
+}
+int32_t xdsoutname(HostDataSet* out, int32_t number, const char* defined, int32_t definedLength,
+                   char* buffer, int32_t capacity) {
+  const HostDataSetServices* ds = hostGroups(HG_DATASET)->dataSet;
+  if (ds->xdsoutname != nullptr)
+    return ds->xdsoutname(out, number, buffer, capacity);
+  const int32_t n = std::max(0, std::min(definedLength, capacity));
+  if (n > 0)
+    std::memcpy(buffer, defined, static_cast<size_t>(n));
+  return n;
 }
 void xvgett(HostReadVector* vector) { hostGroups(HG_DATASET)->dataSet->xvgett(vector); }
 void zname(int32_t mode, char* text, int32_t length) {

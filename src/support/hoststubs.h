@@ -92,6 +92,10 @@ int32_t xdsputc(HostDataSet* out, int32_t number, const char* text, int32_t leng
 // Ends the definition of an output's variables (checks its data-set options; 0 in a host
 // without the service).
 [[nodiscard]] int32_t xdsdefend(HostDataSet* out);
+// The written name of an output column (see HostDataSetServices); without the service, the
+// name the column was defined with, which the caller passes as `defined`.
+[[nodiscard]] int32_t xdsoutname(HostDataSet* out, int32_t number, const char* defined,
+                                 int32_t definedLength, char* buffer, int32_t capacity);
 void xvgett(HostReadVector* vector);
 void zname(int32_t mode, char* text, int32_t length);
 [[nodiscard]] int32_t xopnt(HostDataSet* data, int64_t obs);

@@ -17,7 +17,7 @@
 enum class VsfMsg : int32_t {
   ModelAveragingCannotCombinedSearch = 11,
   ModelAveragingCannotCombinedExternal = 12,
-  ShareddriveNotSupportedEvery = 19,
+  SharedDriveNotUsable = 19,
   VarsifterProcedure = 100,
   SlentryUsedOnlyWhen = 110,
   SlentryMustLieStrictly = 111,
@@ -443,6 +443,7 @@ enum class VsfMsg : int32_t {
   ScoreSseFrequenciesUsed = 811,
   ScoreWeightedSse = 812,
   ScoreInformationScoreStatement = 813,
+  ScoreOutLabel = 814, // the label of a SCORE OUT= data set (a CSV file has no place for it)
   ScoreDetails = 815,
   CountsErrorSumsScored = 816,
   CriterionLongAkaikesInformationCriterion = 820,
@@ -703,6 +704,7 @@ enum class VsfMsg : int32_t {
   OptimisationSolverFailedStatus = 9230,
   ObservationsDataSetMissing = 9313,
   L2ValueElasticNet = 9314,
+  ScoreDataLacksUnselectedVariable = 9327,
 };
 
 // The effect syntax, the EFFECT statement and the design of constructed effects.

@@ -19,6 +19,11 @@ struct QkUpathExtension {
   // `option` names (the system temporary directory when the option is not set); -1 when that
   // cannot be told.
   int64_t (*qkupathFreeBytes)(QkUpathExtension* self, const QkChar* option, int32_t optionLength);
+  // As qkupathGetPathnameDirect, but the path is made in the directory `dir`, a UTF-8 path of
+  // `dirLength` bytes. Returns kQkUpathNoDirectory when `dir` is not a directory that this
+  // process can write to.
+  int32_t (*qkupathGetPathnameIn)(QkUpathExtension* self, const char* dir, int64_t dirLength,
+                                  QkChar** path, int64_t* length);
 };
 
 // Status of a path request that found no usable utility directory.

@@ -168,8 +168,9 @@ TEST_F(Perf, UtilInfoSizesBeyondThirtyTwoBits) {
   EXPECT_EQ(number(t, 1, "PageSize"), 1024);
   EXPECT_EQ(number(t, 1, "FileSize"), 3072000000000.0);
   EXPECT_EQ((*tables[1])["rows"].items.size(), 0u);
-  EXPECT_EQ(columnNames(*tables[1]), (std::vector<std::string>{"UtilFile", "NumBuffers", "NumPages",
-                                                               "PageSize", "FileSize"}));
+  EXPECT_EQ(columnNames(*tables[1]),
+            (std::vector<std::string>{"UtilFile", "NumBuffers", "NumPages", "PageSize", "FileSize",
+                                      "Directory"}));
 }
 
 } // namespace

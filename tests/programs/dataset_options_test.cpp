@@ -133,6 +133,10 @@ TEST(DataSetOptions, FirstObsObsAndWhereChooseTheObservations) {
   };
   expectSameAsHandCut(d, "where=(grp = 'two' and (age ge 40 or bmi<25) and bp not in (80, 90))",
                       model, cut(d, cols, cols, where), "dsowhere");
+  // A value on the boundary: age 50 is not below 50.
+  expectSameAsHandCut(d, "where=(age < 50)", model,
+                      cut(d, cols, cols, [&d](size_t r) { return d.num(r, "AGE") < 50; }),
+                      "dsowherelt");
   // FIRSTOBS= and OBS= count the observations that satisfy WHERE=.
   std::vector<size_t> over30;
   for (size_t r = 0; r < d.rows.size(); ++r)

@@ -20,7 +20,7 @@ struct Example {
 const Example kExamples[] = {
     {"diabetes", {"SelectionSummary", "ParameterEstimates"}},
     {"lasso_cv", {"SelectionSummary", "ParameterEstimates"}},
-    {"elasticnet", {"SelectionSummary", "ParameterEstimates"}},
+    {"elasticnet", {"SelectionSummary", "ParameterEstimates", "ElasticNetTuneL2"}},
     {"adaptive_lasso", {"SelectionSummary", "ParameterEstimates"}},
     {"grouplasso_class", {"SelectionSummary", "ParameterEstimates"}},
     {"external_cv", {"CVExternal", "ParameterEstimates"}},

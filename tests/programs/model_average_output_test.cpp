@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <numeric>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -354,21 +355,6 @@ TEST(ModelAverageOutput, GroupLassoDetailsShowEachSamplesPlainFitAndTotal) {
   }
 }
 
-// The first node called `name` under `node`, depth first.
-const Value* nodeNamed(const Value& node, const std::string& name) {
-  if (node.kind == Value::Array) {
-    for (const auto& item : node.items)
-      if (const Value* n = nodeNamed(item, name))
-        return n;
-    return nullptr;
-  }
-  if (node.kind != Value::Object)
-    return nullptr;
-  if (node.has("name") && node["name"].s == name)
-    return &node;
-  return node.has("children") ? nodeNamed(node["children"], name) : nullptr;
-}
-
 // The ParameterEstimates tables of the step groups under `steps`, in step order.
 std::vector<const Value*> stepEstimates(const Value& steps) {
   std::vector<const Value*> out;
@@ -600,4 +586,43 @@ TEST(ModelAverageOutput, RefitGroupsTrimmedHeadersAndTitles) {
   EXPECT_GE(col(*avg, "TrimmedNumberNonzero"), 0);
   EXPECT_GE(col(*avg, "ForcedIn"), 0);
   EXPECT_LT(col(*again, "ForcedIn"), 0);
+}
+
+// TRIMPERCENT=20 cuts k = trunc(n x 0.1) of a parameter's n non-zero estimates at each end:
+// the mean over the N samples divides what is left by N - 2k, and TrimmedNumberNonzero is
+// trunc(0.8 n). Both are formed here from the samples' own estimates.
+TEST(ModelAverageOutput, TrimmedMeansComeFromTheSamplesEstimates) {
+  const int samples = 10;
+  const ProgramRun r = runProgram(
+      "PROC VARSIFTER DATA=d SEED=5;\n" + std::string(kHousesModel) +
+          "  MODELAVERAGE NSAMPLES=10 DETAILS AVERAGEMETHOD=MEAN(TRIMPERCENT=20) "
+          "TABLES=PARMEST(ALL);\nRUN;\n",
+      "maotrim", {{"d.csv", readFile(std::string(QRX_SOURCE_DIR) + "/examples/houses.csv")}});
+  ASSERT_EQ(r.status, 0) << r.log;
+  const Value& out = r.json["steps"][0]["output"];
+  std::map<std::string, std::vector<double>> nonzero;
+  for (int i = 1; i <= samples; ++i) {
+    const Value* group = nodeNamed(out, "Sample" + std::to_string(i));
+    ASSERT_NE(group, nullptr) << i;
+    const Value* pe = findTable(*group, "ParameterEstimates");
+    ASSERT_NE(pe, nullptr) << i;
+    for (size_t row = 0; row < (*pe)["rows"].items.size(); ++row)
+      if (const double v = number(*pe, row, "Estimate"); v != 0)
+        nonzero[rowKey(*pe, row)].push_back(v);
+  }
+  const Value* avg = findTable(out, "AvgParmEst");
+  ASSERT_NE(avg, nullptr);
+  ASSERT_EQ((*avg)["rows"].items.size(), nonzero.size());
+  bool trimmed = false;
+  for (size_t row = 0; row < nonzero.size(); ++row) {
+    std::vector<double> v = nonzero.at(rowKey(*avg, row));
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size(), k = n / 10;
+    trimmed = trimmed || k > 0;
+    const double mean = std::accumulate(v.begin() + long(k), v.end() - long(k), 0.0) /
+                        static_cast<double>(samples - 2 * int(k));
+    EXPECT_NEAR(number(*avg, row, "Mean"), mean, 1e-9 * (1 + std::fabs(mean))) << row;
+    EXPECT_EQ(number(*avg, row, "TrimmedNumberNonzero"), double(4 * n / 5)) << row;
+  }
+  EXPECT_TRUE(trimmed) << "some parameter is non-zero in every sample";
 }

@@ -1,9 +1,10 @@
 // Model averaging end to end through qrx on the diabetes data: the selection counts of the
 // tables agree with each other and with the number of samples, and a fixed seed gives the
 // same tables on one page worker, on four, and with small pages kept on disk; external cross
-// validation is refused before any data is read.
+// validation is refused before any data is read; SHAREDDRIVE$= places the utility files.
 #include "qrxrun.h"
 
+#include <filesystem>
 #include <map>
 #include <string>
 
@@ -104,15 +105,32 @@ TEST(ModelAverage, ExternalCrossValidationIsRefused) {
     EXPECT_EQ(findTable(r.json["steps"][0]["output"], name), nullptr) << name;
 }
 
-// There is no shared drive to put resample scratch files on: SHAREDDRIVE$= is refused at
-// the statement before the data is read.
-TEST(ModelAverage, SharedDriveIsRefused) {
-  std::string p = program("LASSO", "");
-  p.replace(p.find("NSAMPLES=10"), 11, "NSAMPLES=10 SHAREDDRIVE$='/tmp'");
-  ProgramRun r = run(p, "ma_shared");
-  EXPECT_NE(r.status, 0) << r.log;
-  EXPECT_TRUE(logged(r, 848, 19)) << r.log;
-  EXPECT_EQ(findTable(r.json["steps"][0]["output"], "NObs"), nullptr);
+// SHAREDDRIVE$= places the page and scratch files: the UtilInfo table shows that directory
+// and the averaged tables are those of the default directory. A directory that does not exist
+// is refused by name at the statement, before the fit reads any data.
+TEST(ModelAverage, SharedDriveHoldsTheUtilityFiles) {
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::temp_directory_path() / ("qrx_shared_" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  const std::string perf = "  PERFORMANCE UTIL_DETAILS$ UTIL_PAGESIZE$=1 UTIL_BUFFERS$=1;\n";
+  std::string p = program("LASSO", perf);
+  ProgramRun plain = run(p, "ma_local");
+  p.replace(p.find("NSAMPLES=10"), 11, "NSAMPLES=10 SHAREDDRIVE$='" + dir.string() + "'");
+  ProgramRun shared = run(p, "ma_shared");
+  ASSERT_EQ(shared.status, 0) << shared.log;
+  EXPECT_EQ(tables(shared), tables(plain));
+  const auto util = tablesOf(shared, "UtilInfo");
+  ASSERT_FALSE(util.empty()) << shared.log;
+  EXPECT_EQ(text(*util[0], 0, "Directory"), dir.string());
+  EXPECT_TRUE(fs::is_empty(dir)); // every file is removed at the end
+  fs::remove_all(dir);
+
+  p.replace(p.find(dir.string()), dir.string().size(), dir.string() + "/nosuch");
+  ProgramRun missing = run(p, "ma_noshared");
+  EXPECT_NE(missing.status, 0) << missing.log;
+  EXPECT_TRUE(logged(missing, 848, 19)) << missing.log;
+  EXPECT_NE(missing.log.find(dir.string() + "/nosuch"), std::string::npos) << missing.log;
+  EXPECT_EQ(findTable(missing.json["steps"][0]["output"], "NObs"), nullptr);
 }
 
 } // namespace
@@ -128,4 +146,27 @@ TEST(ModelAverage, OutputsFollowTheAveragedTablesWithoutAnEmptyHeading) {
   ASSERT_EQ(r.status, 0) << r.log;
   EXPECT_FALSE(tablesOf(r, "ScoreInfo").empty()) << r.log;
   EXPECT_EQ(r.log.find("The Selected Model"), std::string::npos) << r.log;
+}
+
+// The refit fits the averaged model with the intercept alone forced in: INCLUDE= of the
+// selection does not carry over, so no refit sample shows the included effect at step 0.
+TEST(ModelAverage, RefitSamplesDoNotForceTheIncludedEffect) {
+  ProgramRun r = run("PROC VARSIFTER DATA='examples/diabetes.csv' SEED=3;\n"
+                     "  MODEL Y = AGE SEX BMI BP S1 S2 S3 S4 S5 S6 / "
+                     "SELECTION=FORWARD(SELECT=SBC) INCLUDE=1 DETAILS=SUMMARY;\n"
+                     "  MODELAVERAGE NSAMPLES=2 REFIT(NSAMPLES=2) DETAILS;\nRUN;\n",
+                     "ma_refit_include");
+  ASSERT_EQ(r.status, 0) << r.log;
+  const Value* refit = nodeNamed(r.json["steps"][0]["output"], "RefitAverage");
+  ASSERT_NE(refit, nullptr) << r.log;
+  std::vector<const Value*> summaries;
+  collectTables(*refit, "SelectionSummary", summaries);
+  ASSERT_EQ(summaries.size(), 2u);
+  for (const Value* t : summaries) {
+    const int step = col(*t, "Step"), entered = col(*t, "EffectEntered");
+    ASSERT_GE(entered, 0);
+    for (const Value& row : (*t)["rows"].items)
+      if (row[size_t(step)].n == 0)
+        EXPECT_EQ(row[size_t(entered)].s, "Intercept");
+  }
 }

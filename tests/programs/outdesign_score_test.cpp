@@ -522,3 +522,21 @@ TEST(OutDesign, OutputNamesKeepTheirCaseAndZeroCellsAreWrittenAsZero) {
 }
 
 } // namespace
+
+// _VSFMOD names the columns as the OUTDESIGN file holds them: RENAME= gives a column its new
+// name there; a column that DROP= leaves out cannot be listed, so the macro variable is not
+// made (warning 232) rather than naming a column the file does not have.
+TEST(OutDesign, VsfmodFollowsTheDataSetOptions) {
+  const std::string data = readFile(kDataDir + "data.csv");
+  const std::string model = "  model y = x1 x2 / selection=none;\nrun;\n";
+  const auto renamed =
+      runProgram("proc varsifter data=d outdesign=od(rename=(x1=first));\n" + model,
+                 "vsfmod_rename", {{"d.csv", data}}, {"od.csv"});
+  ASSERT_EQ(renamed.json["returnCode"].n, 0) << renamed.log;
+  EXPECT_EQ(csvRows(renamed.files.at("od.csv"))[0][1], "first");
+  EXPECT_EQ(renamed.json["macros"]["_VSFMOD"].s, "first x2");
+  const auto dropped = runProgram("proc varsifter data=d outdesign=od(drop=x2);\n" + model,
+                                  "vsfmod_drop", {{"d.csv", data}}, {"od.csv"});
+  EXPECT_TRUE(logged(dropped, 848, 232)) << dropped.log;
+  EXPECT_FALSE(dropped.json["macros"].has("_VSFMOD")) << dropped.log;
+}

@@ -9,7 +9,7 @@
 // covariance gives ParameterEstimates' standard errors, and split CLASS effects keep
 // parameter names with their levels. Under model averaging (with and without REFIT) the
 // averaged model is what OUTPUT, SCORE, the item store and the scoring code predict with,
-// handed over once.
+// handed over once. SCORE and the code cut blank-led CLASS values to the level width alike.
 #include "../host/minijson.h"
 #include "qrxrun.h"
 
@@ -223,14 +223,38 @@ TEST(PostFit, ScoringCodeFormsNumericLevelsAndSkipsRowsAsOutputDoes) {
     EXPECT_EQ(comparePredictions(run.files.at("o.csv"), python, coding), 34);
     // New data: an unseen level, levels written differently.
     const std::string fresh = "y,x1,x2,c,d,n\n1,0.5,1,A,P,3\n1,0.5,1,A,P,0.10\n"
-                              "1,0.5,1, A,P,1e-1\n1,0.5,1,A,P,0.1\n";
+                              "1,0.5,1,A,P,1e-1\n1,0.5,1,A,P,0.1\n";
     const auto scored = pythonPredictions(dir, code, fresh);
     ASSERT_EQ(scored.size(), 4u);
     EXPECT_EQ(scored[0], "") << "3 is no level of n";
     EXPECT_NE(scored[3], "");
     EXPECT_EQ(scored[1], scored[3]) << "0.10 is the level 0.1";
-    EXPECT_EQ(scored[2], scored[3]) << "' A' is the level A, 1e-1 the level 0.1";
+    EXPECT_EQ(scored[2], scored[3]) << "1e-1 is the level 0.1";
   }
+}
+
+// A CLASS value is cut to the level width before its leading blanks go, in SCORE and in the
+// scoring code alike: "  alpha" (7 characters, width 5) is no level, " beta" is beta.
+TEST(PostFit, ScoreAndCodeCutBlankLedValuesAlike) {
+  TempDir dir("blankled");
+  const std::string code = dir.file("score.py");
+  std::string data = "y,x1,g\n";
+  for (int i = 0; i < 12; ++i)
+    data += std::to_string(1 + i % 3 + 0.1 * i) + "," + std::to_string(i) + "," +
+            (i % 2 ? "alpha" : "beta") + "\n";
+  const std::string fresh = "y,x1,g\n1,2,\"  alpha\"\n1,2,alpha\n1,2,\" beta\"\n";
+  const auto run = runProgram("proc varsifter data=e;\n  class g;\n"
+                              "  model y = x1 g / selection=none;\n"
+                              "  score data=s out=so predicted=pred;\n  code file='" +
+                                  code + "';\nrun;\n",
+                              "postfit_blankled", {{"e.csv", data}, {"s.csv", fresh}}, {"so.csv"});
+  ASSERT_EQ(run.json["returnCode"].n, 4) << run.log; // the value longer than the width warns
+  const auto python = pythonPredictions(dir, code, fresh);
+  ASSERT_EQ(python.size(), 3u);
+  EXPECT_EQ(python[0], "");
+  EXPECT_NE(python[1], "");
+  EXPECT_NE(python[2], "");
+  EXPECT_EQ(comparePredictions(run.files.at("so.csv"), python, "score"), 2);
 }
 
 TEST(PostFit, ItemStoreHoldsTheSelectedModel) {

@@ -124,6 +124,22 @@ inline void collectTables(const Value& node, const std::string& name,
     collectTables(node["children"], name, out);
 }
 
+// The first node of any kind (table, group, graph) with this name, in output order; null when
+// there is none.
+inline const Value* nodeNamed(const Value& node, const std::string& name) {
+  if (node.kind == Value::Array) {
+    for (const auto& item : node.items)
+      if (const Value* n = nodeNamed(item, name))
+        return n;
+    return nullptr;
+  }
+  if (node.kind != Value::Object)
+    return nullptr;
+  if (node.has("name") && node["name"].s == name)
+    return &node;
+  return node.has("children") ? nodeNamed(node["children"], name) : nullptr;
+}
+
 // The tables (or factoids) of the first step with this name, in output order.
 inline std::vector<const Value*> tablesOf(const ProgramRun& r, const std::string& name) {
   std::vector<const Value*> out;

@@ -303,6 +303,22 @@ TEST(UserResults, LeadingBlanksDoNotMakeNewClassLevels) {
   }
 }
 
+// A selection that keeps only the intercept leaves _VSFIND empty, and %PUT of it writes an
+// empty line: no byte of the log is a NUL.
+TEST(UserResults, InterceptOnlyModelLeavesAnEmptyVsfind) {
+  std::string data = "y,x1\n";
+  for (int i = 0; i < 20; ++i)
+    data += std::to_string(std::sin(i)) + "," + std::to_string(std::cos(2.7 * i)) + "\n";
+  const auto run = runProgram("proc varsifter data=d;\n"
+                              "  model y = x1 / selection=forward(select=sl sle=1e-4);\nrun;\n"
+                              "%put [&_VSFIND];\n",
+                              "vsfind_empty", {{"d.csv", data}});
+  ASSERT_EQ(run.json["returnCode"].n, 0) << run.log;
+  EXPECT_EQ(run.json["macros"]["_VSFIND"].s, "");
+  EXPECT_NE(run.log.find("\n[]\n"), std::string::npos) << run.log;
+  EXPECT_EQ(run.log.find('\0'), std::string::npos);
+}
+
 // The names of split effects are joined by one blank, with none at the end.
 TEST(UserResults, SplitEffectNamesAreJoinedByOneBlank) {
   const std::vector<std::string> levels = {"alpha", "beta", "gamma"};
