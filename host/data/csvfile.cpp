@@ -4,7 +4,7 @@
 // parity of the quotes before it, and parses the blocks on several threads straight into
 // the columns' final storage; the results do not depend on the number of threads.
 #include "host/data/csvfile.h"
-#include "host/textcase.h"
+#include "host/utf8text.h"
 #include "support/hostif.h"
 
 #include <algorithm>
@@ -931,10 +931,10 @@ bool readHeader(const Text& x, std::vector<Field>* fields, int64_t* line, CsvErr
 std::string unnamedColumnName(const std::vector<Field>& fields, size_t c) {
   std::set<std::string> given;
   for (const Field& f : fields)
-    given.insert(asciiUpper(std::string(trimView(unescaped(f)))));
+    given.insert(nameUpper(std::string(trimView(unescaped(f)))));
   const std::string base = "VAR" + std::to_string(c + 1);
   std::string name = base;
-  for (int k = 2; given.count(asciiUpper(name)) != 0; ++k)
+  for (int k = 2; given.count(nameUpper(name)) != 0; ++k)
     name = base + "_" + std::to_string(k);
   return name;
 }
@@ -955,7 +955,7 @@ bool checkNames(const std::vector<Field>& fields, int64_t line, CsvTable* out, C
       *error = {ln, "the name " + name + " is longer than 32 characters"};
       return false;
     }
-    if (!seen.emplace(asciiUpper(name), static_cast<int>(c)).second) {
+    if (!seen.emplace(nameUpper(name), static_cast<int>(c)).second) {
       *error = {ln, "the name " + name + " is given twice"};
       return false;
     }
@@ -1070,7 +1070,10 @@ void writeCharacters(const Text& x, std::vector<Block>& blocks, const Storage& t
 // The blocks' records on the threads: the values, lines, types and errors.
 void readBlocks(const Text& x, std::vector<Block>& blocks, const Storage& to,
                 const CsvReadOptions& options) {
-  std::atomic<int64_t> rowsRead{0};
+  // The count and its report move together under one lock: a thread reporting a smaller
+  // count after another's larger one would run the shown count backwards.
+  std::mutex progressLock;
+  int64_t rowsRead = 0;
   forEachBlock(blocks.size(), options.threads, [&](size_t b) {
     Block& k = blocks[b];
     int64_t newlines = 0;
@@ -1088,7 +1091,9 @@ void readBlocks(const Text& x, std::vector<Block>& blocks, const Storage& to,
       // the observations of the block: its records less the header line
       const int64_t rows = std::max<int64_t>(k.firstRecord + k.records - 1, 0) -
                            std::max<int64_t>(k.firstRecord - 1, 0);
-      options.progress(rowsRead.fetch_add(rows) + rows);
+      std::lock_guard<std::mutex> lock(progressLock);
+      rowsRead += rows;
+      options.progress(rowsRead);
     }
   });
 }
