@@ -949,8 +949,10 @@ bool checkNames(const std::vector<Field>& fields, int64_t line, CsvTable* out, C
                 "the name of column " + std::to_string(c + 1) + " holds a byte that is not UTF-8"};
       return false;
     }
-    if (name.empty())
+    if (name.empty()) {
       name = unnamedColumnName(fields, c);
+      out->unnamed.push_back(c);
+    }
     if (name.size() > 32) {
       *error = {ln, "the name " + name + " is longer than 32 characters"};
       return false;
@@ -1193,6 +1195,7 @@ bool parseText(const Text& x, const CsvReadOptions& options, CsvTable* out, CsvE
   }
   out->nobs = records - 1;
   out->columns.clear();
+  out->unnamed.clear();
   out->columns.resize(names.size());
   // Beyond the bound, the first reading settles types, lengths, lines and errors only.
   const uint64_t values = static_cast<uint64_t>(out->nobs) * names.size() * 8;
@@ -1252,23 +1255,21 @@ bool firstTextAmongNumbers(const CsvTable& table, size_t column, int64_t* obs, s
   if (table.windowed() || column >= table.columns.size() || table.columns[column].numeric)
     return false;
   const CsvColumn& col = table.columns[column];
-  bool sawNumber = false;
-  for (int64_t i = 0; i < table.nobs; ++i) {
+  bool sawNumber = false, sawText = false;
+  for (int64_t i = 0; i < table.nobs && !(sawNumber && sawText); ++i) {
     const std::string_view v = trimView(col.str(i));
     double value = 0;
     if (isMissingText(v) || isMissingNumberText(v))
       continue;
     if (classifyNumber(v, &value) == NumberText::kNumber) {
       sawNumber = true;
-      continue;
+    } else if (!sawText) {
+      sawText = true;
+      *obs = i;
+      *text = std::string(v);
     }
-    if (!sawNumber)
-      return false;
-    *obs = i;
-    *text = std::string(v);
-    return true;
   }
-  return false;
+  return sawNumber && sawText;
 }
 
 bool parseCsvNumber(const std::string& text, double* value) {

@@ -339,6 +339,18 @@ uint64_t holdBytes() {
   return 0;
 }
 
+// Names the columns of an input whose header gave them no name, and the names they got.
+void noteUnnamedColumns(const HostDataSet& ds) {
+  if (ds.table->unnamed.empty())
+    return;
+  std::string columns, names;
+  for (size_t c : ds.table->unnamed) {
+    columns += (columns.empty() ? "" : ", ") + std::to_string(c + 1);
+    names += (names.empty() ? "" : ", ") + ds.table->columns[c].name;
+  }
+  report(DataMsg::UnnamedColumns, {ds.display.c_str(), columns.c_str(), names.c_str()});
+}
+
 // Parses an input file on the reader threads, with the rows read on the progress line.
 bool readInput(const std::string& path, const std::string& display, CsvTable* table,
                CsvError* error) {
@@ -404,6 +416,7 @@ HostDataSet* dsOpen(const char* name, int32_t length) {
   ds->by.data = ds;
   ds->rows = std::make_unique<CsvRows>(table);
   computeGroups(ds);
+  noteUnnamedColumns(*ds);
   ds->magic = kLiveInput;
   std::lock_guard<std::mutex> lock(gMutex);
   gOpen.insert(ds);
