@@ -2,6 +2,8 @@
 // surrogates, nothing above U+10FFFF), the characters of names and their upper case.
 #include "host/utf8text.h"
 
+#include "support/zcase.h"
+
 #include <cctype>
 
 namespace qrxhost {
@@ -47,71 +49,51 @@ size_t nameCharBytes(const std::string& s, size_t j) {
 
 namespace {
 
-// Pairs in which the upper case is the even code point and the lower case the odd one.
-bool evenUpperPair(char32_t c) {
-  return (c >= 0x100 && c <= 0x12F) || (c >= 0x132 && c <= 0x137) || (c >= 0x14A && c <= 0x177) ||
-         (c >= 0x460 && c <= 0x481) || (c >= 0x48A && c <= 0x4BF) || (c >= 0x4D0 && c <= 0x52F);
+// The code point of the valid n-byte sequence at s[i].
+char32_t decode(const std::string& s, size_t i, size_t n) {
+  static const unsigned char lead[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
+  char32_t c = static_cast<unsigned char>(s[i]) & lead[n];
+  for (size_t k = 1; k < n; ++k)
+    c = c << 6 | (static_cast<unsigned char>(s[i + k]) & 0x3F);
+  return c;
 }
 
-// Pairs in which the upper case is the odd code point.
-bool oddUpperPair(char32_t c) {
-  return (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E) || (c >= 0x4C1 && c <= 0x4CE);
-}
-
-// The simple upper case of a two-byte character (U+0080 to U+07FF), or c itself.
-char32_t upperOf(char32_t c) {
-  if ((c >= 0xE0 && c <= 0xFE && c != 0xF7) || (c >= 0x3B1 && c <= 0x3CB && c != 0x3C2) ||
-      (c >= 0x430 && c <= 0x44F))
-    return c - 0x20;
-  if (c >= 0x450 && c <= 0x45F)
-    return c - 0x50;
-  if (evenUpperPair(c))
-    return c & ~char32_t{1};
-  if (oddUpperPair(c))
-    return c % 2 == 0 ? c - 1 : c;
-  switch (c) {
-  case 0xFF:
-    return 0x178;
-  case 0x3C2: // final sigma
-    return 0x3A3;
-  case 0x3AC:
-    return 0x386;
-  case 0x3AD:
-  case 0x3AE:
-  case 0x3AF:
-    return c - 0x25;
-  case 0x3CC:
-    return 0x38C;
-  case 0x3CD:
-  case 0x3CE:
-    return c - 0x3F;
-  case 0x4CF:
-    return 0x4C0;
-  default:
-    return c;
+void encode(char32_t c, std::string* out) {
+  if (c < 0x800) {
+    *out += static_cast<char>(0xC0 | c >> 6);
+  } else if (c < 0x10000) {
+    *out += static_cast<char>(0xE0 | c >> 12);
+    *out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+  } else {
+    *out += static_cast<char>(0xF0 | c >> 18);
+    *out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
+    *out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
   }
+  *out += static_cast<char>(0x80 | (c & 0x3F));
 }
 
 } // namespace
 
-std::string nameUpper(std::string s) {
-  for (size_t i = 0; i < s.size(); ++i) {
+std::string nameUpper(const std::string& s) {
+  std::string out;
+  out.reserve(s.size());
+  for (size_t i = 0; i < s.size();) {
     const auto b = static_cast<unsigned char>(s[i]);
-    if (b < 0x80) {
-      s[i] = static_cast<char>(std::toupper(b));
+    const size_t n = b < 0x80 ? 0 : utf8Sequence(s, i);
+    if (n == 0) {
+      out += static_cast<char>(std::toupper(b));
+      ++i;
       continue;
     }
-    const size_t n = utf8Sequence(s, i);
-    if (n == 2) {
-      const char32_t c = (char32_t{b} & 0x1F) << 6 | (static_cast<unsigned char>(s[i + 1]) & 0x3F);
-      const char32_t u = upperOf(c);
-      s[i] = static_cast<char>(0xC0 | (u >> 6));
-      s[i + 1] = static_cast<char>(0x80 | (u & 0x3F));
-    }
-    if (n > 1)
-      i += n - 1;
+    const char32_t c = decode(s, i, n);
+    const char32_t u = skzUpperChar(c);
+    if (u < 0x80) // dotless i and long s: kept apart from ASCII letters
+      out.append(s, i, n);
+    else
+      encode(u, &out);
+    i += n;
   }
-  return s;
+  return out;
 }
 
 } // namespace qrxhost

@@ -16,11 +16,10 @@ size_t utf8Sequence(const std::string& s, size_t i);
 // named as it is written); 0 when s[j] starts none.
 size_t nameCharBytes(const std::string& s, size_t j);
 
-// A name in upper case, the form in which names are compared: ASCII letters, and the simple
-// upper-case mappings of the letters of Latin-1 Supplement, Latin Extended-A, Greek and
-// Cyrillic (U+0400 to U+052F). Mappings that would turn a letter into an ASCII one (dotless
-// i, long s) and letters without a one-letter upper case (sharp s) are left as they are, as
-// is every other byte.
-std::string nameUpper(std::string s);
+// A name in upper case, the form in which names are compared: ASCII letters, and every
+// other letter by the simple upper-case mapping of the host's case tables (Latin, Greek,
+// Cyrillic, Armenian, ... below U+10000), except mappings that would make a non-ASCII letter
+// an ASCII one. Bytes that are not UTF-8 are left as they are.
+std::string nameUpper(const std::string& s);
 
 } // namespace qrxhost

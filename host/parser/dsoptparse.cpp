@@ -22,6 +22,9 @@ struct OptionReader {
     return ps.toks[i];
   }
   std::string_view text(size_t ahead = 0) const { return tokenText(tok(ahead)); }
+  std::string raw(size_t ahead = 0) const {
+    return std::string(tokenRaw(ps, std::min(ps.pos + ahead, ps.toks.size() - 1)));
+  }
   bool isPunct(std::string_view p, size_t ahead = 0) const {
     return tok(ahead).tokenClass == 0 && text(ahead) == p;
   }
@@ -35,8 +38,7 @@ struct OptionReader {
     return false;
   }
   bool expect(const std::string& what) {
-    const std::string found =
-        tok().tokenClass == TC_ENDJB ? "end of step" : std::string(tokenRaw(ps, ps.pos));
+    const std::string found = tok().tokenClass == TC_ENDJB ? "end of step" : raw();
     return fail(PM_SYNTAX, found, what);
   }
   bool punct(std::string_view p) {
@@ -53,7 +55,7 @@ struct OptionReader {
   OptionWord name() {
     OptionWord w = here();
     if (tok().tokenClass == TC_NAMEX)
-      w.text = std::string(tokenRaw(ps, ps.pos));
+      w.text = raw();
     ++ps.pos;
     return w;
   }
@@ -64,8 +66,7 @@ struct OptionReader {
     while (isName() && !(tok().tokenClass == TC_NAMEX && isPunct("=", 1))) {
       out->push_back(name());
       if (isPunct("-") || isPunct(":"))
-        return fail(PM_DSOPTVALUE,
-                    key + "=" + out->back().text + std::string(text()) + std::string(text(1)),
+        return fail(PM_DSOPTVALUE, key + "=" + out->back().text + raw() + raw(1),
                     "variable lists and ranges are not taken in " + key + "=; list each name");
     }
     return !out->empty() || expect("a variable name");
@@ -258,7 +259,7 @@ struct OptionReader {
       return expect(variables ? "a variable, a number or a quoted string"
                               : "a number or a quoted string");
     }
-    (*out)->name = {(minus ? "-" : "") + std::string(tokenRaw(ps, ps.pos)), at.line, at.column};
+    (*out)->name = {(minus ? "-" : "") + raw(), at.line, at.column};
     ++ps.pos;
     return true;
   }
@@ -279,7 +280,7 @@ struct OptionReader {
     if (key != "KEEP" && key != "DROP" && key != "RENAME" && key != "WHERE" && key != "FIRSTOBS" &&
         key != "OBS" && key != "LABEL") {
       --ps.pos;
-      return fail(PM_DSOPTION, std::string(tokenRaw(ps, ps.pos)));
+      return fail(PM_DSOPTION, raw());
     }
     if (!punct("="))
       return false;
