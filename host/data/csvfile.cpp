@@ -401,6 +401,12 @@ struct ColumnStats {
   std::string badText;
   uint64_t bytes = 0; // the values' lengths plus one NUL each
   int32_t longest = 0;
+  // Kept by a reading that holds no numbers (the first reading of a windowed table), for the
+  // notes on a column: whether it held a number, and its first text among numbers.
+  bool valued = false;
+  int64_t textRecord = -1; // -1: none
+  int64_t textLine = 0;
+  std::string text;
 };
 
 struct Block {
@@ -647,6 +653,9 @@ double numericValue(const Field& f, int64_t record, int64_t line, ColumnStats* c
     return v;
   case NumberText::kNotNumber:
     cs->numeric = false;
+    cs->textRecord = record;
+    cs->textLine = line;
+    cs->text = std::string(tv);
     break;
   case NumberText::kTooLarge:
     if (cs->badRecord < 0) {
@@ -681,6 +690,7 @@ struct PlainRecords {
   std::vector<int32_t> lengths; // the record's field lengths until it is taken whole
   std::vector<uint64_t> bytes;  // as ColumnStats, for the records read here
   std::vector<int32_t> longest;
+  std::vector<uint8_t> valued; // as ColumnStats, for columns whose numbers are not held
   double missing = 0;
 };
 
@@ -749,6 +759,8 @@ const char* plainFields(const Text& x, const char* q, size_t row, PlainRecords& 
     lengths[c] = static_cast<int32_t>(end - q);
     if (double* out = outs[c])
       out[row] = v;
+    else
+      p.valued[c] |= static_cast<uint8_t>(!isHostMissing(v));
     if (c == last)
       return end;
     if (end == e || *end != ',')
@@ -782,6 +794,7 @@ PlainRecords plainRecords(std::vector<CsvColumn>& columns) {
   p.lengths.assign(columns.size(), 0);
   p.bytes.assign(columns.size(), 0);
   p.longest.assign(columns.size(), 0);
+  p.valued.assign(columns.size(), 0);
   return p;
 }
 
@@ -790,6 +803,7 @@ void addPlainLengths(const PlainRecords& p, std::vector<ColumnStats>& stats) {
   for (size_t c = 0; c < p.bytes.size(); ++c) {
     stats[c].bytes += p.bytes[c];
     stats[c].longest = std::max(stats[c].longest, p.longest[c]);
+    stats[c].valued = stats[c].valued || p.valued[c] != 0;
   }
 }
 
@@ -820,6 +834,8 @@ void readBlockValues(const Text& x, Block& k, const Storage& to) {
           return false;
         if (out)
           out[row] = v;
+        else
+          cs.valued = cs.valued || !isHostMissing(v);
         noteLength(&cs, length);
         return true;
       }
@@ -828,6 +844,8 @@ void readBlockValues(const Text& x, Block& k, const Storage& to) {
         const double v = numericValue(f, record, recordLine, &cs);
         if (out)
           out[row] = v;
+        else
+          cs.valued = cs.valued || !isHostMissing(v);
       }
       return true;
     };
@@ -1251,9 +1269,34 @@ bool loadWindow(const CsvTable& table, size_t w, std::vector<CsvColumn>* columns
 
 } // namespace
 
+namespace {
+
+// firstTextAmongNumbers for a windowed table, from what the first reading kept of each block:
+// the first text of the earliest block that met one, and whether a block met a number.
+bool windowedTextAmongNumbers(const CsvSource& src, size_t column, int64_t* obs,
+                              std::string* text) {
+  bool sawNumber = false, sawText = false;
+  for (const Block& k : src.blocks) {
+    if (k.columns.size() <= column)
+      continue;
+    const ColumnStats& cs = k.columns[column];
+    sawNumber = sawNumber || cs.valued;
+    if (!sawText && cs.textRecord >= 0) {
+      sawText = true;
+      *obs = cs.textRecord - 1;
+      *text = cs.text;
+    }
+  }
+  return sawNumber && sawText;
+}
+
+} // namespace
+
 bool firstTextAmongNumbers(const CsvTable& table, size_t column, int64_t* obs, std::string* text) {
-  if (table.windowed() || column >= table.columns.size() || table.columns[column].numeric)
+  if (column >= table.columns.size() || table.columns[column].numeric)
     return false;
+  if (table.windowed())
+    return windowedTextAmongNumbers(*table.source, column, obs, text);
   const CsvColumn& col = table.columns[column];
   bool sawNumber = false, sawText = false;
   for (int64_t i = 0; i < table.nobs && !(sawNumber && sawText); ++i) {
@@ -1270,6 +1313,31 @@ bool firstTextAmongNumbers(const CsvTable& table, size_t column, int64_t* obs, s
     }
   }
   return sawNumber && sawText;
+}
+
+bool columnHasNoValues(const CsvTable& table, size_t column) {
+  if (table.nobs <= 0 || column >= table.columns.size())
+    return false;
+  const CsvColumn& col = table.columns[column];
+  if (table.windowed())
+    return std::none_of(
+        table.source->blocks.begin(), table.source->blocks.end(), [&](const Block& k) {
+          return k.columns.size() > column &&
+                 (col.numeric ? k.columns[column].valued : k.columns[column].longest > 0);
+        });
+  const auto n = static_cast<size_t>(table.nobs);
+  if (!col.numeric) {
+    for (size_t i = 0; i < n; ++i)
+      if (!col.str(static_cast<int64_t>(i)).empty())
+        return false;
+    return true;
+  }
+  if (col.nums.size() < n)
+    return false;
+  for (size_t i = 0; i < n; ++i)
+    if (!isHostMissing(col.nums[i]))
+      return false;
+  return true;
 }
 
 bool parseCsvNumber(const std::string& text, double* value) {

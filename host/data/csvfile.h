@@ -145,10 +145,13 @@ bool readCsvFile(const std::string& path, const CsvReadOptions& options, CsvTabl
                  CsvError* error);
 bool readCsvFile(const std::string& path, CsvTable* out, CsvError* error);
 
-// For a character column of a table held whole that holds numbers among its values: the
+// For a character column that holds numbers among its values: the
 // first observation (0-based) whose value is not a number nor missing, and that value. False
 // for any other column, such as one of texts alone.
 bool firstTextAmongNumbers(const CsvTable& table, size_t column, int64_t* obs, std::string* text);
+// Whether a column of a table with observations holds no value: every number missing, every
+// text empty. Both answers hold for a table held whole and one read window by window.
+bool columnHasNoValues(const CsvTable& table, size_t column);
 
 // The observations of a table as a reader goes through them: all of them when the table is
 // held whole, else the window holding the observation last reached. Each reader has its own

@@ -1336,29 +1336,6 @@ CsvRows* inputRows(HostDataSet* data, int64_t* current) {
   return ds->current >= ds->released.load(std::memory_order_acquire) ? ds->rows.get() : nullptr;
 }
 
-namespace {
-
-bool hasNoValues(const HostDataSet* ds, int32_t number) {
-  if (ds->table->windowed() || ds->table->nobs <= 0)
-    return false;
-  const CsvColumn& col = ds->table->columns[static_cast<size_t>(number - 1)];
-  const auto n = static_cast<size_t>(ds->table->nobs);
-  if (!col.numeric) {
-    for (size_t i = 0; i < n; ++i)
-      if (!col.str(static_cast<int64_t>(i)).empty())
-        return false;
-    return true;
-  }
-  if (col.nums.size() < n)
-    return false;
-  for (size_t i = 0; i < n; ++i)
-    if (!isHostMissing(col.nums[i]))
-      return false;
-  return true;
-}
-
-} // namespace
-
 void describeLookedUpVariable(HostDataSet* data, int32_t number) {
   HostDataSet* ds = liveInput(data);
   if (!ds || !ds->table || number < 1 || static_cast<size_t>(number) > ds->table->columns.size() ||
@@ -1373,7 +1350,7 @@ void describeLookedUpVariable(HostDataSet* data, int32_t number) {
   const std::string& name = ds->table->columns[k].name;
   int64_t obs = 0;
   std::string text;
-  if (hasNoValues(ds, number)) {
+  if (columnHasNoValues(*ds->table, k)) {
     report(DataMsg::VariableAllMissing, {name.c_str(), ds->display.c_str()});
   } else if (firstTextAmongNumbers(*ds->table, k, &obs, &text)) {
     const int64_t line = obs < static_cast<int64_t>(ds->table->lines.size())
