@@ -47,6 +47,7 @@ const char kUsage[] =
     "                      macro variables, return code\n"
     "  --listing FILE      write the listing there instead of standard output\n"
     "  --help              print this text\n"
+    "  --version           print the program's name and version\n"
     "The exit status is 0 for return code 0, 1 for warnings (4), 2 for anything higher.\n";
 
 int fail(const std::string& text) {
@@ -222,6 +223,9 @@ int main(int argc, char** argv) {
     std::string opt = a.substr(0, a.find('='));
     if (a == "--help" || a == "-h") {
       std::cout << kUsage;
+      return 0;
+    } else if (a == "--version") {
+      std::cout << "qrx (VARSIFTER) " << QRX_VERSION << "\n";
       return 0;
     } else if (opt == "--work" || opt == "--lib" || opt == "--json" || opt == "--listing" ||
                opt == "--html" || a == "-o") {

@@ -27,9 +27,11 @@ enum class DataMsg : int32_t {
   OutputSkipped = 13, // a new output not written after a failed step
   ReleasedObservationRead = 14,
   VariableAllMissing = 15,
-  TextAmongNumbers = 16, // a character variable whose first lines hold numbers
-  FileClaimedTwice = 17, // two outputs of a step name one file
-  BadDataSetOption = 18, // a data set option not valid, where and why
+  TextAmongNumbers = 16,     // a character variable whose other lines hold numbers
+  FileClaimedTwice = 17,     // two outputs of a step name one file
+  BadDataSetOption = 18,     // a data set option not valid, where and why
+  OptionChoosesNothing = 19, // FIRSTOBS=, OBS= or WHERE= leave an input no observation
+  UnnamedColumns = 20,       // columns of a CSV header without a name, and the names given
   // Files of a step other than data sets (item store, scoring code), and the step's outputs
   // put in place together.
   FileWriteFailed = 30,  // an output file that cannot be put in place

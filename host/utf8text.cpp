@@ -1,6 +1,10 @@
 // UTF-8 sequence lengths with the ranges of well-formed sequences (no overlong forms, no
-// surrogates, nothing above U+10FFFF).
+// surrogates, nothing above U+10FFFF), the characters of names and their upper case.
 #include "host/utf8text.h"
+
+#include "support/zcase.h"
+
+#include <cctype>
 
 namespace qrxhost {
 
@@ -34,6 +38,62 @@ size_t utf8Sequence(const std::string& s, size_t i) {
     if (byte(i + k) < 0x80 || byte(i + k) > 0xBF)
       return 0;
   return length;
+}
+
+size_t nameCharBytes(const std::string& s, size_t j) {
+  const auto b = static_cast<unsigned char>(s[j]);
+  if (b < 0x80)
+    return std::isalnum(b) || b == '_' ? 1 : 0;
+  return utf8Sequence(s, j);
+}
+
+namespace {
+
+// The code point of the valid n-byte sequence at s[i].
+char32_t decode(const std::string& s, size_t i, size_t n) {
+  static const unsigned char lead[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
+  char32_t c = static_cast<unsigned char>(s[i]) & lead[n];
+  for (size_t k = 1; k < n; ++k)
+    c = c << 6 | (static_cast<unsigned char>(s[i + k]) & 0x3F);
+  return c;
+}
+
+void encode(char32_t c, std::string* out) {
+  if (c < 0x800) {
+    *out += static_cast<char>(0xC0 | c >> 6);
+  } else if (c < 0x10000) {
+    *out += static_cast<char>(0xE0 | c >> 12);
+    *out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+  } else {
+    *out += static_cast<char>(0xF0 | c >> 18);
+    *out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
+    *out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+  }
+  *out += static_cast<char>(0x80 | (c & 0x3F));
+}
+
+} // namespace
+
+std::string nameUpper(const std::string& s) {
+  std::string out;
+  out.reserve(s.size());
+  for (size_t i = 0; i < s.size();) {
+    const auto b = static_cast<unsigned char>(s[i]);
+    const size_t n = b < 0x80 ? 0 : utf8Sequence(s, i);
+    if (n == 0) {
+      out += static_cast<char>(std::toupper(b));
+      ++i;
+      continue;
+    }
+    const char32_t c = decode(s, i, n);
+    const char32_t u = skzUpperChar(c);
+    if (u < 0x80) // dotless i and long s: kept apart from ASCII letters
+      out.append(s, i, n);
+    else
+      encode(u, &out);
+    i += n;
+  }
+  return out;
 }
 
 } // namespace qrxhost

@@ -4,7 +4,7 @@
 // parity of the quotes before it, and parses the blocks on several threads straight into
 // the columns' final storage; the results do not depend on the number of threads.
 #include "host/data/csvfile.h"
-#include "host/textcase.h"
+#include "host/utf8text.h"
 #include "support/hostif.h"
 
 #include <algorithm>
@@ -401,6 +401,12 @@ struct ColumnStats {
   std::string badText;
   uint64_t bytes = 0; // the values' lengths plus one NUL each
   int32_t longest = 0;
+  // Kept by a reading that holds no numbers (the first reading of a windowed table), for the
+  // notes on a column: whether it held a number, and its first text among numbers.
+  bool valued = false;
+  int64_t textRecord = -1; // -1: none
+  int64_t textLine = 0;
+  std::string text;
 };
 
 struct Block {
@@ -647,6 +653,9 @@ double numericValue(const Field& f, int64_t record, int64_t line, ColumnStats* c
     return v;
   case NumberText::kNotNumber:
     cs->numeric = false;
+    cs->textRecord = record;
+    cs->textLine = line;
+    cs->text = std::string(tv);
     break;
   case NumberText::kTooLarge:
     if (cs->badRecord < 0) {
@@ -681,6 +690,7 @@ struct PlainRecords {
   std::vector<int32_t> lengths; // the record's field lengths until it is taken whole
   std::vector<uint64_t> bytes;  // as ColumnStats, for the records read here
   std::vector<int32_t> longest;
+  std::vector<uint8_t> valued; // as ColumnStats, for columns whose numbers are not held
   double missing = 0;
 };
 
@@ -749,6 +759,8 @@ const char* plainFields(const Text& x, const char* q, size_t row, PlainRecords& 
     lengths[c] = static_cast<int32_t>(end - q);
     if (double* out = outs[c])
       out[row] = v;
+    else
+      p.valued[c] |= static_cast<uint8_t>(!isHostMissing(v));
     if (c == last)
       return end;
     if (end == e || *end != ',')
@@ -782,6 +794,7 @@ PlainRecords plainRecords(std::vector<CsvColumn>& columns) {
   p.lengths.assign(columns.size(), 0);
   p.bytes.assign(columns.size(), 0);
   p.longest.assign(columns.size(), 0);
+  p.valued.assign(columns.size(), 0);
   return p;
 }
 
@@ -790,6 +803,7 @@ void addPlainLengths(const PlainRecords& p, std::vector<ColumnStats>& stats) {
   for (size_t c = 0; c < p.bytes.size(); ++c) {
     stats[c].bytes += p.bytes[c];
     stats[c].longest = std::max(stats[c].longest, p.longest[c]);
+    stats[c].valued = stats[c].valued || p.valued[c] != 0;
   }
 }
 
@@ -820,6 +834,8 @@ void readBlockValues(const Text& x, Block& k, const Storage& to) {
           return false;
         if (out)
           out[row] = v;
+        else
+          cs.valued = cs.valued || !isHostMissing(v);
         noteLength(&cs, length);
         return true;
       }
@@ -828,6 +844,8 @@ void readBlockValues(const Text& x, Block& k, const Storage& to) {
         const double v = numericValue(f, record, recordLine, &cs);
         if (out)
           out[row] = v;
+        else
+          cs.valued = cs.valued || !isHostMissing(v);
       }
       return true;
     };
@@ -931,10 +949,10 @@ bool readHeader(const Text& x, std::vector<Field>* fields, int64_t* line, CsvErr
 std::string unnamedColumnName(const std::vector<Field>& fields, size_t c) {
   std::set<std::string> given;
   for (const Field& f : fields)
-    given.insert(asciiUpper(std::string(trimView(unescaped(f)))));
+    given.insert(nameUpper(std::string(trimView(unescaped(f)))));
   const std::string base = "VAR" + std::to_string(c + 1);
   std::string name = base;
-  for (int k = 2; given.count(asciiUpper(name)) != 0; ++k)
+  for (int k = 2; given.count(nameUpper(name)) != 0; ++k)
     name = base + "_" + std::to_string(k);
   return name;
 }
@@ -949,13 +967,15 @@ bool checkNames(const std::vector<Field>& fields, int64_t line, CsvTable* out, C
                 "the name of column " + std::to_string(c + 1) + " holds a byte that is not UTF-8"};
       return false;
     }
-    if (name.empty())
+    if (name.empty()) {
       name = unnamedColumnName(fields, c);
+      out->unnamed.push_back(c);
+    }
     if (name.size() > 32) {
       *error = {ln, "the name " + name + " is longer than 32 characters"};
       return false;
     }
-    if (!seen.emplace(asciiUpper(name), static_cast<int>(c)).second) {
+    if (!seen.emplace(nameUpper(name), static_cast<int>(c)).second) {
       *error = {ln, "the name " + name + " is given twice"};
       return false;
     }
@@ -1070,7 +1090,10 @@ void writeCharacters(const Text& x, std::vector<Block>& blocks, const Storage& t
 // The blocks' records on the threads: the values, lines, types and errors.
 void readBlocks(const Text& x, std::vector<Block>& blocks, const Storage& to,
                 const CsvReadOptions& options) {
-  std::atomic<int64_t> rowsRead{0};
+  // The count and its report move together under one lock: a thread reporting a smaller
+  // count after another's larger one would run the shown count backwards.
+  std::mutex progressLock;
+  int64_t rowsRead = 0;
   forEachBlock(blocks.size(), options.threads, [&](size_t b) {
     Block& k = blocks[b];
     int64_t newlines = 0;
@@ -1088,7 +1111,9 @@ void readBlocks(const Text& x, std::vector<Block>& blocks, const Storage& to,
       // the observations of the block: its records less the header line
       const int64_t rows = std::max<int64_t>(k.firstRecord + k.records - 1, 0) -
                            std::max<int64_t>(k.firstRecord - 1, 0);
-      options.progress(rowsRead.fetch_add(rows) + rows);
+      std::lock_guard<std::mutex> lock(progressLock);
+      rowsRead += rows;
+      options.progress(rowsRead);
     }
   });
 }
@@ -1188,6 +1213,7 @@ bool parseText(const Text& x, const CsvReadOptions& options, CsvTable* out, CsvE
   }
   out->nobs = records - 1;
   out->columns.clear();
+  out->unnamed.clear();
   out->columns.resize(names.size());
   // Beyond the bound, the first reading settles types, lengths, lines and errors only.
   const uint64_t values = static_cast<uint64_t>(out->nobs) * names.size() * 8;
@@ -1243,27 +1269,75 @@ bool loadWindow(const CsvTable& table, size_t w, std::vector<CsvColumn>* columns
 
 } // namespace
 
+namespace {
+
+// firstTextAmongNumbers for a windowed table, from what the first reading kept of each block:
+// the first text of the earliest block that met one, and whether a block met a number.
+bool windowedTextAmongNumbers(const CsvSource& src, size_t column, int64_t* obs,
+                              std::string* text) {
+  bool sawNumber = false, sawText = false;
+  for (const Block& k : src.blocks) {
+    if (k.columns.size() <= column)
+      continue;
+    const ColumnStats& cs = k.columns[column];
+    sawNumber = sawNumber || cs.valued;
+    if (!sawText && cs.textRecord >= 0) {
+      sawText = true;
+      *obs = cs.textRecord - 1;
+      *text = cs.text;
+    }
+  }
+  return sawNumber && sawText;
+}
+
+} // namespace
+
 bool firstTextAmongNumbers(const CsvTable& table, size_t column, int64_t* obs, std::string* text) {
-  if (table.windowed() || column >= table.columns.size() || table.columns[column].numeric)
+  if (column >= table.columns.size() || table.columns[column].numeric)
     return false;
+  if (table.windowed())
+    return windowedTextAmongNumbers(*table.source, column, obs, text);
   const CsvColumn& col = table.columns[column];
-  bool sawNumber = false;
-  for (int64_t i = 0; i < table.nobs; ++i) {
+  bool sawNumber = false, sawText = false;
+  for (int64_t i = 0; i < table.nobs && !(sawNumber && sawText); ++i) {
     const std::string_view v = trimView(col.str(i));
     double value = 0;
     if (isMissingText(v) || isMissingNumberText(v))
       continue;
     if (classifyNumber(v, &value) == NumberText::kNumber) {
       sawNumber = true;
-      continue;
+    } else if (!sawText) {
+      sawText = true;
+      *obs = i;
+      *text = std::string(v);
     }
-    if (!sawNumber)
-      return false;
-    *obs = i;
-    *text = std::string(v);
+  }
+  return sawNumber && sawText;
+}
+
+bool columnHasNoValues(const CsvTable& table, size_t column) {
+  if (table.nobs <= 0 || column >= table.columns.size())
+    return false;
+  const CsvColumn& col = table.columns[column];
+  if (table.windowed())
+    return std::none_of(
+        table.source->blocks.begin(), table.source->blocks.end(), [&](const Block& k) {
+          return k.columns.size() > column &&
+                 (col.numeric ? k.columns[column].valued : k.columns[column].longest > 0);
+        });
+  const auto n = static_cast<size_t>(table.nobs);
+  if (!col.numeric) {
+    for (size_t i = 0; i < n; ++i)
+      if (!col.str(static_cast<int64_t>(i)).empty())
+        return false;
     return true;
   }
-  return false;
+  if (col.nums.size() < n)
+    return false;
+  for (size_t i = 0; i < n; ++i)
+    if (!isHostMissing(col.nums[i]))
+      return false;
+  return true;
 }
 
 bool parseCsvNumber(const std::string& text, double* value) {

@@ -102,7 +102,8 @@ struct CsvSource;
 struct CsvTable {
   std::string file;
   std::vector<CsvColumn> columns;
-  std::vector<int32_t> lines; // line in the file where each observation starts
+  std::vector<int32_t> lines;  // line in the file where each observation starts
+  std::vector<size_t> unnamed; // 0-based columns whose header name is empty (named VARn)
   int64_t nobs = 0;
   std::shared_ptr<const CsvSource> source; // set when the values are read window by window
   bool windowed() const { return source != nullptr; }
@@ -144,10 +145,13 @@ bool readCsvFile(const std::string& path, const CsvReadOptions& options, CsvTabl
                  CsvError* error);
 bool readCsvFile(const std::string& path, CsvTable* out, CsvError* error);
 
-// For a character column of a table held whole whose values begin as numbers: the first
-// observation (0-based) whose value is not a number nor missing, and that value. False for
-// any other column, such as one whose first value is text.
+// For a character column that holds numbers among its values: the
+// first observation (0-based) whose value is not a number nor missing, and that value. False
+// for any other column, such as one of texts alone.
 bool firstTextAmongNumbers(const CsvTable& table, size_t column, int64_t* obs, std::string* text);
+// Whether a column of a table with observations holds no value: every number missing, every
+// text empty. Both answers hold for a table held whole and one read window by window.
+bool columnHasNoValues(const CsvTable& table, size_t column);
 
 // The observations of a table as a reader goes through them: all of them when the table is
 // held whole, else the window holding the observation last reached. Each reader has its own

@@ -16,6 +16,7 @@
 #include "host/progress.h"
 #include "host/supervisor.h"
 #include "host/textcase.h"
+#include "host/utf8text.h"
 
 #include <algorithm>
 #include <atomic>
@@ -151,7 +152,7 @@ std::string memberFile(const std::string& dir, const std::string& member, bool f
 
 void describe(HostDataSet* ds, const std::string& name, bool numeric, int32_t length) {
   const size_t capacity = ds->names.capacity();
-  ds->positions.emplace(asciiUpper(name), static_cast<int32_t>(ds->names.size()));
+  ds->positions.emplace(nameUpper(name), static_cast<int32_t>(ds->names.size()));
   ds->names.push_back(name);
   HostVariable v{};
   v.nameLength = static_cast<int16_t>(name.size());
@@ -328,6 +329,18 @@ uint64_t holdBytes() {
   return 0;
 }
 
+// Names the columns of an input whose header gave them no name, and the names they got.
+void noteUnnamedColumns(const HostDataSet& ds) {
+  if (ds.table->unnamed.empty())
+    return;
+  std::string columns, names;
+  for (size_t c : ds.table->unnamed) {
+    columns += (columns.empty() ? "" : ", ") + std::to_string(c + 1);
+    names += (names.empty() ? "" : ", ") + ds.table->columns[c].name;
+  }
+  report(DataMsg::UnnamedColumns, {ds.display.c_str(), columns.c_str(), names.c_str()});
+}
+
 // Parses an input file on the reader threads, with the rows read on the progress line.
 bool readInput(const std::string& path, const std::string& display, CsvTable* table,
                CsvError* error) {
@@ -393,6 +406,7 @@ HostDataSet* dsOpen(const char* name, int32_t length) {
   ds->by.data = ds;
   ds->rows = std::make_unique<CsvRows>(table);
   computeGroups(ds);
+  noteUnnamedColumns(*ds);
   ds->magic = kLiveInput;
   std::lock_guard<std::mutex> lock(gMutex);
   gOpen.insert(ds);
@@ -414,10 +428,13 @@ void reportMisfit(const HostDataSet* ds, const OptionMisfit& m) {
 }
 
 // The observations of an input that its options choose (0-based): those satisfying WHERE=,
-// and among them the FIRSTOBS=-th up to the OBS=-th. False after a message when the file
-// changed while it was read.
-bool chosenRows(HostDataSet* ds, const DataSetOptions& o, std::vector<int64_t>* out) {
-  int64_t obs = 0, satisfied = 0;
+// and among them the FIRSTOBS=-th up to the OBS=-th; *satisfied counts those WHERE= keeps
+// (up to OBS=). False after a message when the file changed while it was read.
+bool chosenRows(HostDataSet* ds, const DataSetOptions& o, std::vector<int64_t>* out,
+                int64_t* satisfiedOut) {
+  int64_t obs = 0;
+  int64_t& satisfied = *satisfiedOut;
+  satisfied = 0;
   const WhereRow row{[&](int c) { return ds->rows->num(static_cast<size_t>(c), obs); },
                      [&](int c) { return ds->rows->str(static_cast<size_t>(c), obs); }};
   for (; obs < ds->table->nobs && (o.obs < 0 || satisfied < o.obs); ++obs) {
@@ -429,6 +446,25 @@ bool chosenRows(HostDataSet* ds, const DataSetOptions& o, std::vector<int64_t>* 
       out->push_back(obs);
   }
   return true;
+}
+
+// Names the option that left an input with observations without any.
+void noteNothingChosen(const HostDataSet* ds, const DataSetOptions& o, int64_t satisfied) {
+  const long long all = static_cast<long long>(ds->table->nobs);
+  if (o.obs == 0) {
+    report(DataMsg::OptionChoosesNothing,
+           {o.obsAt.line, o.obsAt.column, "OBS=0", ds->display.c_str(), "it reads no observation"});
+  } else if (o.where && satisfied == 0) {
+    const std::string why = "none of the " + std::to_string(all) + " observations satisfies it";
+    report(DataMsg::OptionChoosesNothing,
+           {o.whereAt.line, o.whereAt.column, "WHERE=", ds->display.c_str(), why.c_str()});
+  } else {
+    const std::string first = "FIRSTOBS=" + std::to_string(o.firstObs);
+    const std::string why = "the data set holds " + std::to_string(satisfied) +
+                            (o.where ? " observations that satisfy WHERE=" : " observations");
+    report(DataMsg::OptionChoosesNothing, {o.firstObsAt.line, o.firstObsAt.column, first.c_str(),
+                                           ds->display.c_str(), why.c_str()});
+  }
 }
 
 // A table held whole with the chosen columns (under their new names) and rows of an input.
@@ -496,9 +532,12 @@ bool applyDataSetOptions(HostDataSet* data, std::unique_ptr<DataSetOptions> opti
     return false;
   }
   std::vector<int64_t> chosen;
+  int64_t satisfied = 0;
   auto table = std::make_shared<CsvTable>();
-  if (!chosenRows(ds, *options, &chosen) || !viewTable(ds, view, chosen, table.get()))
+  if (!chosenRows(ds, *options, &chosen, &satisfied) || !viewTable(ds, view, chosen, table.get()))
     return false;
+  if (chosen.empty() && ds->table->nobs > 0)
+    noteNothingChosen(ds, *options, satisfied);
   ds->table = table;
   ds->rows = std::make_unique<CsvRows>(ds->table);
   ds->vars.clear();
@@ -531,7 +570,7 @@ int32_t dsVfind(HostDataSet* data, const char* name, int32_t length, int32_t* nu
   HostDataSet* ds = checkedAny(data);
   if (!ds || !name || length <= 0)
     return 0;
-  std::string want = asciiUpper(std::string(name, static_cast<size_t>(length)));
+  std::string want = nameUpper(std::string(name, static_cast<size_t>(length)));
   while (!want.empty() && want.back() == ' ')
     want.pop_back();
   const auto found = ds->positions.find(want);
@@ -800,7 +839,7 @@ int32_t dsDefvar(HostDataSet* out, const char* name, int32_t length, int32_t typ
   std::string n(name, static_cast<size_t>(length));
   while (!n.empty() && n.back() == ' ')
     n.pop_back();
-  if (ds->positions.count(asciiUpper(n)) != 0) {
+  if (ds->positions.count(nameUpper(n)) != 0) {
     fail(DataMsg::DuplicateOutputVariable, {n.c_str(), ds->display.c_str()});
     return -2;
   }
@@ -1235,11 +1274,20 @@ bool resolveDataSet(const std::string& written, bool forOutput, std::string* pat
 }
 
 bool validName(const std::string& s) {
+  return validVariableName(s) && std::all_of(s.begin(), s.end(), [](char c) {
+           return static_cast<unsigned char>(c) < 0x80;
+         });
+}
+
+bool validVariableName(const std::string& s) {
   if (s.empty() || s.size() > 32 || std::isdigit(static_cast<unsigned char>(s[0])))
     return false;
-  for (char c : s)
-    if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '_'))
+  for (size_t i = 0; i < s.size();) {
+    const size_t n = nameCharBytes(s, i);
+    if (n == 0)
       return false;
+    i += n;
+  }
   return true;
 }
 
@@ -1298,29 +1346,6 @@ CsvRows* inputRows(HostDataSet* data, int64_t* current) {
   return ds->current >= ds->released.load(std::memory_order_acquire) ? ds->rows.get() : nullptr;
 }
 
-namespace {
-
-bool hasNoValues(const HostDataSet* ds, int32_t number) {
-  if (ds->table->windowed() || ds->table->nobs <= 0)
-    return false;
-  const CsvColumn& col = ds->table->columns[static_cast<size_t>(number - 1)];
-  const auto n = static_cast<size_t>(ds->table->nobs);
-  if (!col.numeric) {
-    for (size_t i = 0; i < n; ++i)
-      if (!col.str(static_cast<int64_t>(i)).empty())
-        return false;
-    return true;
-  }
-  if (col.nums.size() < n)
-    return false;
-  for (size_t i = 0; i < n; ++i)
-    if (!isHostMissing(col.nums[i]))
-      return false;
-  return true;
-}
-
-} // namespace
-
 void describeLookedUpVariable(HostDataSet* data, int32_t number) {
   HostDataSet* ds = liveInput(data);
   if (!ds || !ds->table || number < 1 || static_cast<size_t>(number) > ds->table->columns.size() ||
@@ -1335,7 +1360,7 @@ void describeLookedUpVariable(HostDataSet* data, int32_t number) {
   const std::string& name = ds->table->columns[k].name;
   int64_t obs = 0;
   std::string text;
-  if (hasNoValues(ds, number)) {
+  if (columnHasNoValues(*ds->table, k)) {
     report(DataMsg::VariableAllMissing, {name.c_str(), ds->display.c_str()});
   } else if (firstTextAmongNumbers(*ds->table, k, &obs, &text)) {
     const int64_t line = obs < static_cast<int64_t>(ds->table->lines.size())

@@ -48,9 +48,12 @@ bool claimOutput(HostDataSet* out, const OutputMaker& by);
 // The name of the data set an output statement makes when it names none: DATAn in WORK
 // with the smallest n whose file neither exists nor is being written by this step.
 std::string defaultOutputName();
-// A name of a variable, data set or library: 1 to 32 letters, digits or underscores, not
-// starting with a digit.
+// A name of a data set or library (it names a file): 1 to 32 ASCII letters, digits or
+// underscores, not starting with a digit.
 bool validName(const std::string& name);
+// A name of a variable: as a data set name, but its letters may also be UTF-8 characters,
+// as a CSV header may hold them.
+bool validVariableName(const std::string& name);
 
 struct DataSetOptions;
 // Applies the data-set options given in parentheses after a data set's name, just after it

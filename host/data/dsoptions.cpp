@@ -4,7 +4,7 @@
 #include "host/data/dsoptions.h"
 
 #include "host/data/dataset.h"
-#include "host/textcase.h"
+#include "host/utf8text.h"
 #include "support/hostif.h"
 
 #include <algorithm>
@@ -20,7 +20,7 @@ namespace {
 bool namedColumns(const std::map<std::string, int>& index, const std::vector<OptionWord>& words,
                   const char* option, std::set<int>* out, OptionMisfit* misfit) {
   for (const OptionWord& w : words) {
-    auto it = index.find(asciiUpper(w.text));
+    auto it = index.find(nameUpper(w.text));
     if (it == index.end()) {
       *misfit = {w, option, "is not a variable of the data set"};
       return false;
@@ -34,8 +34,13 @@ bool namedColumns(const std::map<std::string, int>& index, const std::vector<Opt
 // is not valid or names two variables.
 bool renameColumns(const std::map<std::string, int>& index, const DataSetOptions& options,
                    OptionView* view, OptionMisfit* misfit) {
+  std::set<int> renamed;
   for (const auto& [from, to] : options.rename) {
-    auto it = index.find(asciiUpper(from.text));
+    auto it = index.find(nameUpper(from.text));
+    if (it != index.end() && !renamed.insert(it->second).second) {
+      *misfit = {from, "RENAME=", "is given a new name twice"};
+      return false;
+    }
     auto kept = it == index.end()
                     ? view->columns.end()
                     : std::find(view->columns.begin(), view->columns.end(), it->second);
@@ -43,7 +48,7 @@ bool renameColumns(const std::map<std::string, int>& index, const DataSetOptions
       *misfit = {from, "RENAME=", "is not a variable of the data set that is kept"};
       return false;
     }
-    if (!validName(to.text)) {
+    if (!validVariableName(to.text)) {
       *misfit = {to, "RENAME=", "is not a valid variable name"};
       return false;
     }
@@ -51,23 +56,29 @@ bool renameColumns(const std::map<std::string, int>& index, const DataSetOptions
   }
   std::set<std::string> seen;
   for (size_t i = 0; i < view->names.size(); ++i)
-    if (!seen.insert(asciiUpper(view->names[i])).second) {
+    if (!seen.insert(nameUpper(view->names[i])).second) {
       for (const auto& [from, to] : options.rename)
-        if (asciiUpper(to.text) == asciiUpper(view->names[i]))
+        if (nameUpper(to.text) == nameUpper(view->names[i]))
           *misfit = {to, "RENAME=", "would name two variables of the data set"};
       return false;
     }
   return true;
 }
 
+// What a WHERE operand is, for a message: "a numeric variable", "a text", ...
+std::string typeOf(const WhereNode& node) {
+  if (node.kind == WhereNode::Variable)
+    return node.numeric ? "a numeric variable" : "a character variable";
+  return node.numeric ? "a number" : "a text";
+}
+
 // Resolves the variables of a WHERE expression against the names the data set is seen by,
 // and checks that each comparison compares values of one type.
-// A comparison of two constants is blamed on the WHERE= option itself (whereAt).
+// A comparison of values of two types is blamed on its first operand, as written.
 bool resolveWhere(WhereNode& node, const std::map<std::string, int>& seenAs,
-                  const std::vector<OptionVariable>& vars, const OptionWord& whereAt,
-                  OptionMisfit* misfit) {
+                  const std::vector<OptionVariable>& vars, OptionMisfit* misfit) {
   if (node.kind == WhereNode::Variable) {
-    auto it = seenAs.find(asciiUpper(node.name.text));
+    auto it = seenAs.find(nameUpper(node.name.text));
     if (it == seenAs.end()) {
       *misfit = {node.name, "WHERE=", "is not a variable of the data set"};
       return false;
@@ -77,17 +88,17 @@ bool resolveWhere(WhereNode& node, const std::map<std::string, int>& seenAs,
     return true;
   }
   for (auto& kid : node.kids)
-    if (!resolveWhere(*kid, seenAs, vars, whereAt, misfit))
+    if (!resolveWhere(*kid, seenAs, vars, misfit))
       return false;
   if (node.kind != WhereNode::Compare && node.kind != WhereNode::In)
     return true;
   const WhereNode& first = *node.kids[0];
   for (size_t k = 1; k < node.kids.size(); ++k)
     if (node.kids[k]->numeric != first.numeric) {
-      const WhereNode& named = first.kind == WhereNode::Variable ? first : *node.kids[k];
-      *misfit = {named.kind == WhereNode::Variable ? named.name : whereAt, "WHERE=",
-                 std::string("is ") + (named.numeric ? "numeric" : "character") +
-                     " and is compared with a " + (named.numeric ? "text" : "number")};
+      const WhereNode& other = *node.kids[k];
+      *misfit = {first.name, "WHERE=",
+                 "is " + typeOf(first) + " and is compared with " + other.name.text + ", " +
+                     typeOf(other)};
       return false;
     }
   return true;
@@ -142,7 +153,7 @@ bool viewOptions(const std::vector<OptionVariable>& vars, DataSetOptions& option
                  OptionMisfit* misfit) {
   std::map<std::string, int> index;
   for (size_t c = 0; c < vars.size(); ++c)
-    index.emplace(asciiUpper(vars[c].name), static_cast<int>(c));
+    index.emplace(nameUpper(vars[c].name), static_cast<int>(c));
   std::set<int> keep, drop;
   if (!namedColumns(index, options.keep, "KEEP=", &keep, misfit) ||
       !namedColumns(index, options.drop, "DROP=", &drop, misfit))
@@ -162,8 +173,8 @@ bool viewOptions(const std::vector<OptionVariable>& vars, DataSetOptions& option
     return true;
   std::map<std::string, int> seenAs;
   for (size_t i = 0; i < view->columns.size(); ++i)
-    seenAs.emplace(asciiUpper(view->names[i]), view->columns[i]);
-  return resolveWhere(*options.where, seenAs, vars, options.whereAt, misfit);
+    seenAs.emplace(nameUpper(view->names[i]), view->columns[i]);
+  return resolveWhere(*options.where, seenAs, vars, misfit);
 }
 
 bool whereHolds(const WhereNode& node, const WhereRow& row) {

@@ -6,6 +6,8 @@
 #include "host/parser/psparser.h"
 #include "support/hostif.h"
 
+#include <cmath>
+
 namespace qrxhost {
 
 namespace {
@@ -13,12 +15,16 @@ namespace {
 struct OptionReader {
   HostParser& ps;
   OptionProblem* problem;
+  int depth = 0; // parentheses and NOTs open around the current WHERE term
 
   const HostToken& tok(size_t ahead = 0) const {
     const size_t i = std::min(ps.pos + ahead, ps.toks.size() - 1);
     return ps.toks[i];
   }
   std::string_view text(size_t ahead = 0) const { return tokenText(tok(ahead)); }
+  std::string raw(size_t ahead = 0) const {
+    return std::string(tokenRaw(ps, std::min(ps.pos + ahead, ps.toks.size() - 1)));
+  }
   bool isPunct(std::string_view p, size_t ahead = 0) const {
     return tok(ahead).tokenClass == 0 && text(ahead) == p;
   }
@@ -32,8 +38,7 @@ struct OptionReader {
     return false;
   }
   bool expect(const std::string& what) {
-    const std::string found =
-        tok().tokenClass == TC_ENDJB ? "end of step" : std::string(tokenRaw(ps, ps.pos));
+    const std::string found = tok().tokenClass == TC_ENDJB ? "end of step" : raw();
     return fail(PM_SYNTAX, found, what);
   }
   bool punct(std::string_view p) {
@@ -50,16 +55,20 @@ struct OptionReader {
   OptionWord name() {
     OptionWord w = here();
     if (tok().tokenClass == TC_NAMEX)
-      w.text = std::string(tokenRaw(ps, ps.pos));
+      w.text = raw();
     ++ps.pos;
     return w;
   }
 
   // KEEP= and DROP=: names up to the next option or the closing parenthesis.
-  bool names(std::vector<OptionWord>* out) {
+  bool names(const std::string& key, std::vector<OptionWord>* out) {
     out->clear();
-    while (isName() && !(tok().tokenClass == TC_NAMEX && isPunct("=", 1)))
+    while (isName() && !(tok().tokenClass == TC_NAMEX && isPunct("=", 1))) {
       out->push_back(name());
+      if (isPunct("-") || isPunct(":"))
+        return fail(PM_DSOPTVALUE, key + "=" + out->back().text + raw() + raw(1),
+                    "variable lists and ranges are not taken in " + key + "=; list each name");
+    }
     return !out->empty() || expect("a variable name");
   }
 
@@ -82,6 +91,10 @@ struct OptionReader {
   }
 
   bool wholeNumber(int64_t least, int64_t* out) {
+    const double v = tok().number;
+    if (tok().tokenClass == TC_NBR && v == std::floor(v) && v > 0 &&
+        text().find('.') == std::string_view::npos)
+      return fail(PM_RANGE, std::string(text()), "at most 2147483647");
     if (tok().tokenClass != TC_INT)
       return expect("an integer");
     if (tok().number < static_cast<double>(least))
@@ -124,12 +137,24 @@ struct OptionReader {
     return either(out, &OptionReader::notExpr, WhereNode::And, "AND", "&");
   }
 
+  // One level deeper into the WHERE expression: evaluating and freeing it recurse as deep
+  // as it nests, so an expression nested past kMaxNesting is refused where it goes too deep.
+  bool deeper() {
+    if (++depth <= kMaxNesting)
+      return true;
+    return fail(PM_NESTING, "the WHERE= expression", std::to_string(kMaxNesting));
+  }
+
   bool notExpr(Node* out) {
     if (isWord("NOT") || ((isPunct("^") || isPunct("~")) && !isPunct("=", 1))) {
+      if (!deeper())
+        return false;
       ++ps.pos;
       *out = make(WhereNode::Not);
       (*out)->kids.emplace_back();
-      return notExpr(&(*out)->kids[0]);
+      const bool ok = notExpr(&(*out)->kids[0]);
+      --depth;
+      return ok;
     }
     return comparison(out);
   }
@@ -164,8 +189,12 @@ struct OptionReader {
 
   bool comparison(Node* out) {
     if (isPunct("(")) {
+      if (!deeper())
+        return false;
       ++ps.pos;
-      return orExpr(out) && punct(")");
+      const bool ok = orExpr(out) && punct(")");
+      --depth;
+      return ok;
     }
     if (!operand(out))
       return false;
@@ -209,6 +238,7 @@ struct OptionReader {
   bool operand(Node* out, bool variables = true) {
     const int cls = tok().tokenClass;
     const bool minus = isPunct("-") && (tok(1).tokenClass == TC_INT || tok(1).tokenClass == TC_NBR);
+    const OptionWord at = here();
     if (minus)
       ++ps.pos;
     if (tok().tokenClass == TC_INT || tok().tokenClass == TC_NBR) {
@@ -229,6 +259,7 @@ struct OptionReader {
       return expect(variables ? "a variable, a number or a quoted string"
                               : "a number or a quoted string");
     }
+    (*out)->name = {(minus ? "-" : "") + raw(), at.line, at.column};
     ++ps.pos;
     return true;
   }
@@ -249,12 +280,12 @@ struct OptionReader {
     if (key != "KEEP" && key != "DROP" && key != "RENAME" && key != "WHERE" && key != "FIRSTOBS" &&
         key != "OBS" && key != "LABEL") {
       --ps.pos;
-      return fail(PM_DSOPTION, std::string(tokenRaw(ps, ps.pos)));
+      return fail(PM_DSOPTION, raw());
     }
     if (!punct("="))
       return false;
     if (key == "KEEP" || key == "DROP")
-      return names(key == "KEEP" ? &o->keep : &o->drop);
+      return names(key, key == "KEEP" ? &o->keep : &o->drop);
     if (key == "RENAME")
       return renames(o);
     if (key == "WHERE") {

@@ -30,12 +30,18 @@ enum ParserMsg : int {
   PM_NODEFAULTDATA = 9, // no DATA= data set
   PM_NUMLIST = 10,      // number list not valid
   PM_NUMBER = 11,       // a number too large or too small to hold
+  PM_NESTING = 12,      // an expression nested deeper than kMaxNesting
   PM_TRACE = 20,        // a trace line
   PM_INTERNAL = 21,     // the grammar itself is not valid
   PM_DSOPTION = 23,     // not a data-set option
   PM_DSOPTVALUE = 24,   // a data-set option not valid here
   PM_NUMLISTNAME = 25,  // a name item in a list of numbers
 };
+
+// How deep parentheses and NOTs may nest in an expression of a statement: the parser and the
+// evaluation recurse once per level, and a limit far above any written program keeps a
+// generated one from running out of stack.
+inline constexpr int kMaxNesting = 200;
 
 // ---------------------------------------------------------------------------------------
 // Tokenizer

@@ -6,7 +6,7 @@
 #include "host/hostlog.h"
 #include "host/parser/psparser.h"
 #include "host/supervisor.h"
-#include "host/textcase.h"
+#include "host/utf8text.h"
 #include "support/hoststubs.h"
 
 #include <cctype>
@@ -116,7 +116,7 @@ int32_t sAddlst(OptionSlot* slot, int32_t itemSize, int32_t more) {
 // ---- variable lists ----
 
 std::string up(const char* s, int32_t n) {
-  return asciiUpper(std::string(s ? s : "", s ? static_cast<size_t>(std::max(n, 0)) : 0));
+  return nameUpper(std::string(s ? s : "", s ? static_cast<size_t>(std::max(n, 0)) : 0));
 }
 
 struct VarInfo {

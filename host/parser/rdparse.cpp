@@ -10,6 +10,7 @@
 #include "support/hoststubs.h"
 #include "support/protocol.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <map>
@@ -95,19 +96,13 @@ struct Interp {
     return std::string(t.raw());
   }
 
+  // The words and token kinds that may come at n: the first eight, then how many more.
   std::string expected(const GNode* n) const {
-    std::string out;
-    int k = 0;
-    for (const std::string& w : n->firstWords) {
+    std::vector<std::string> items;
+    for (const std::string& w : n->firstWords)
       // hidden keywords are not advertised, neither as written nor as their '$'-less twin
-      if ((w.size() > 1 && w.back() == '$') || n->firstWords.count(w + '$') != 0)
-        continue;
-      if (k++ == 8) {
-        out += ", ...";
-        break;
-      }
-      out += (out.empty() ? "" : ", ") + w;
-    }
+      if (!(w.size() > 1 && w.back() == '$') && n->firstWords.count(w + '$') == 0)
+        items.push_back(w);
     static const char* names[] = {"",
                                   "end of statement",
                                   "a name",
@@ -122,12 +117,18 @@ struct Interp {
                                   "a missing value",
                                   "a name literal"};
     for (int c = 1; c <= 12; ++c)
-      if (n->firstClasses & (1u << c)) {
-        if (k++ == 8)
-          break;
-        out += (out.empty() ? "" : ", ") + std::string(names[c]);
-      }
-    return out.empty() ? "nothing more" : out;
+      if ((n->firstClasses & (1u << c)) &&
+          std::find(items.begin(), items.end(), names[c]) == items.end())
+        items.emplace_back(names[c]);
+    if (items.empty())
+      return "nothing more";
+    constexpr size_t kShown = 8;
+    std::string out;
+    for (size_t k = 0; k < items.size() && k < kShown; ++k)
+      out += (k ? ", " : "") + items[k];
+    if (items.size() > kShown)
+      out += " or one of " + std::to_string(items.size() - kShown) + " more";
+    return out;
   }
 
   bool wordMatches(const GNode* n, const TokenAt& t) const {

@@ -13,26 +13,6 @@ namespace qrxhost {
 
 namespace {
 
-// The bytes of the name character at s[j]: an ASCII letter, digit or underscore, or a whole
-// UTF-8 character beyond ASCII (so that a variable such as größe from a CSV header can be
-// named as it is written); 0 when s[j] starts none. A byte that is not part of a valid UTF-8
-// character stays a token of its own.
-size_t nameCharBytes(const std::string& s, size_t j) {
-  const auto b = static_cast<unsigned char>(s[j]);
-  if (b < 0x80)
-    return std::isalnum(b) || b == '_' ? 1 : 0;
-  const size_t n = b >= 0xC2 && b <= 0xDF   ? 2
-                   : b >= 0xE0 && b <= 0xEF ? 3
-                   : b >= 0xF0 && b <= 0xF4 ? 4
-                                            : 0;
-  if (n == 0 || j + n > s.size())
-    return 0;
-  for (size_t k = 1; k < n; ++k)
-    if ((static_cast<unsigned char>(s[j + k]) & 0xC0) != 0x80)
-      return 0;
-  return n;
-}
-
 bool nameStart(const std::string& s, size_t j) {
   return !std::isdigit(static_cast<unsigned char>(s[j])) && nameCharBytes(s, j) > 0;
 }
@@ -196,9 +176,7 @@ template <class Sink> struct Lexer {
     t.end = j;
     if (t.cls == TC_NAMEX && j - i > 32 + (s[j - 1] == '$' ? 1u : 0u))
       return fail(PM_NAMELENGTH, line, col, s.substr(i, j - i));
-    scratch.assign(s, i, j - i);
-    for (char& ch : scratch)
-      ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+    scratch = nameUpper(s.substr(i, j - i));
     t.text = scratch;
     advance(j - i);
     return true;

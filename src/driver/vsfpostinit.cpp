@@ -265,6 +265,13 @@ void impliedPredicted(VsfOutputSpec& spec) {
   return 0;
 }
 
+// Whether a variable found in `data` can stand for `want`: of its type, or in a data set
+// without observations (a CSV file of a header alone), whose columns have no values to give
+// them a type and are never read.
+bool typeFits(const HostVariable* want, const HostVariable* have, HostDataSet* data) {
+  return have->type == want->type || xdsnobs(data) == 0;
+}
+
 // The SCORE statements' data sets.
 [[nodiscard]] int32_t checkScores(VsfContext* ctx) {
   if (ctx->scoreCount <= 0)
@@ -303,7 +310,7 @@ void impliedPredicted(VsfOutputSpec& spec) {
             note(missing, {nameArg(want), dsName.arg(), outName.arg()});
           return false;
         }
-        if (have->type != want->type) {
+        if (!typeFits(want, have, sc.data)) {
           if (logged)
             warn(ctx, otherType, {nameArg(want), dsName.arg(), outName.arg()});
           return false;
@@ -367,7 +374,7 @@ int32_t vsfFind(const HostVariable* want, HostDataSet* data, HostVariable** out,
     vsfLog(missing, {nameArg(want), dsName.arg()});
     return -24;
   }
-  if (have->type != want->type) {
+  if (!typeFits(want, have, data)) {
     vsfLog(otherType, {nameArg(want), dsName.arg()});
     return -25;
   }

@@ -8,6 +8,7 @@
 
 struct QkPool;
 struct ParsedStatement;
+struct HostToken;
 
 // Variable ids: > 0 a data-set variable number; -2 - i the i-th new name; -10000000 - i the
 // i-th constructed effect. Node lists hold positions in the list holder's lists, or ids.
@@ -87,11 +88,12 @@ struct EffectParseState {
   int32_t constructedNamesBuilt;
   int32_t constructedNameCount;
   char** constructedNames;
-  int32_t orderLimit;  // @n, 0 none
-  int32_t factorsSlot; // 0 none
-  int32_t savedCount;  // default list count when the effect began
-  int32_t action;      // current action code
-  int32_t counters[9]; // 0 bars, 1..7 list operators
+  int32_t orderLimit;           // @n, 0 none
+  int32_t factorsSlot;          // 0 none
+  int32_t savedCount;           // default list count when the effect began
+  int32_t action;               // current action code
+  const HostToken* actionToken; // the token of the current action, for messages
+  int32_t counters[9];          // 0 bars, 1..7 list operators
   int32_t trimInhibit;
   int32_t (*lookupVariable)(const char* name, int32_t length, int32_t* number);
   int32_t (*describeVariable)(int32_t number, const char** name, int32_t* length, int32_t* type);

@@ -105,6 +105,7 @@ void resetState(EffectParseState* state, int32_t nameLen, int32_t defaultList) {
   state->factorsSlot = 0;
   state->savedCount = 0;
   state->action = 0;
+  state->actionToken = nullptr;
 }
 
 void installCallback(ParseRoot* root) {
@@ -751,6 +752,17 @@ void BuildEftVarList(EffectParseState* state) {
   }
 }
 
+namespace {
+// An effect's variable that the input data set does not hold, named with its place.
+void logVariableNotFound(const EffectParseState* state, const char* name, int32_t length) {
+  const HostToken* at = state->actionToken;
+  ParseRoot* root = effRoot();
+  const HostDataSetName data(root != nullptr ? root->dataSet : nullptr);
+  vsfLog(EffMsg::VariableNotFound, {HostMsgArg(name, length), at != nullptr ? at->line : 0,
+                                    at != nullptr ? at->column : 0, data.arg()});
+}
+} // namespace
+
 int32_t FindVarNum(EffectParseState* state, const char* name, int32_t length, bool* constructed,
                    int32_t nodeType) {
   *constructed = false;
@@ -792,7 +804,7 @@ int32_t FindVarNum(EffectParseState* state, const char* name, int32_t length, bo
       vsfLog(EffMsg::NameStatementNotVariable,
              {HostMsgArg(name, length), stmtNameArg(root ? root->current : nullptr)});
     else
-      vsfLog(EffMsg::VariableNotFound, {HostMsgArg(name, length)});
+      logVariableNotFound(state, name, length);
     fail(kStatusSyntax);
     return 0;
   }
@@ -1059,6 +1071,7 @@ void zeffect(HostParser* parser, const HostToken* token, const EffectAction* act
   int32_t code = action->code;
   int32_t operand = action->operand;
   state->action = code;
+  state->actionToken = token;
   switch (code) {
   case EffectCode::NewTerm: {
     EffectChainNode* node = effNewNode(state);

@@ -17,6 +17,7 @@
 // ---- fakes of the host and module services the parser reaches ----
 
 HostControlBlock* v_global_gcb_anchor = nullptr;
+QkHandle* Exported_QKHandle = nullptr; // no kernel: the case tables alone upper-case names
 
 HostMsgArg::HostMsgArg(const char* v)
     : kind(Str), s(v), len(v ? static_cast<int32_t>(std::strlen(v)) : 0) {}

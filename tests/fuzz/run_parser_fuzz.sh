@@ -7,6 +7,7 @@ mkdir -p "$work/corpus"
 "$cxx" -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
   -I"$src" -I"$src/src" \
   "$src/tests/fuzz/parser_fuzz.cpp" "$src/src/driver/vsfselg.cpp" \
+  "$src/src/support/zcase.cpp" "$src/src/support/zcasetab.cpp" \
   "$src"/host/parser/*.cpp "$src/host/utf8text.cpp" -o "$work/fuzz_parser"
 "$work/fuzz_parser" -max_total_time="$secs" -timeout=10 -rss_limit_mb=2048 \
   -dict="$src/tests/fuzz/parser.dict" -print_final_stats=1 \

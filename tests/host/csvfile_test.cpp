@@ -7,13 +7,18 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <mutex>
 #include <random>
+#include <thread>
 #include <utility>
+#include <vector>
 
 #include <unistd.h>
 
@@ -664,4 +669,30 @@ TEST(CsvFile, FaultsAfterPlainRecordsNameTheLine) {
     const std::string text = rows + c.text;
     expectRefused({text.c_str(), c.line, c.words});
   }
+}
+
+// The rows-read count a progress line shows only grows, even when the thread that read the
+// first block is the last to report it.
+TEST(CsvFile, ProgressCountsNeverRunBackwards) {
+  std::string text = "x\n";
+  for (int i = 0; i < 4000; ++i)
+    text += std::to_string(i) + "\n";
+  CsvReadOptions options;
+  options.threads = 4;
+  options.blockBytes = 256;
+  std::vector<int64_t> counts;
+  std::mutex m;
+  std::atomic<bool> first{true};
+  options.progress = [&](int64_t rows) {
+    if (first.exchange(false))
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    std::lock_guard<std::mutex> lock(m);
+    counts.push_back(rows);
+  };
+  CsvTable t;
+  CsvError e;
+  ASSERT_TRUE(parseCsv(text.data(), text.size(), options, &t, &e)) << e.text;
+  ASSERT_GT(counts.size(), 4u);
+  EXPECT_TRUE(std::is_sorted(counts.begin(), counts.end()));
+  EXPECT_EQ(counts.back(), 4000);
 }

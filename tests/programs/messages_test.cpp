@@ -35,7 +35,7 @@ TEST_F(Cli, NonAsciiNamesAreNamesOfVariables) {
   Outcome missing =
       run(write("q.qrx", "proc varsifter data=d; model y = \xc3\xa9t\xc3\xa9; run;\n"));
   EXPECT_EQ(missing.status, 2);
-  EXPECT_TRUE(has(missing, "Variable \xc3\xa9T\xc3\xa9 is not found")) << missing.out;
+  EXPECT_TRUE(has(missing, "variable \xc3\x89T\xc3\x89 is not found")) << missing.out;
 }
 
 // A data file that cannot be read is reported once, for what it is; the statements that

@@ -24,6 +24,11 @@ TEST_F(Cli, HelpAndCommandLineErrors) {
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("usage: qrx"), std::string::npos);
   EXPECT_NE(help.out.find("--json FILE"), std::string::npos);
+  EXPECT_NE(help.out.find("--version"), std::string::npos);
+
+  Outcome version = qrx("--version");
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, std::string("qrx (VARSIFTER) ") + QRX_VERSION + "\n");
 
   Outcome unknown = qrx("--frobnicate x.qrx");
   EXPECT_EQ(unknown.status, 2);

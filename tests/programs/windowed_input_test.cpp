@@ -118,3 +118,21 @@ TEST(WindowedInput, MessagesNameTheSameLines) {
   EXPECT_NE(winBy.log.find("302"), std::string::npos) << winBy.log;
   EXPECT_EQ(winBy.log, wholeBy.log);
 }
+
+// The notes on a column come out the same on the windowed road: a column without values, and
+// the line of the first text in a response of numbers.
+TEST(WindowedInput, ColumnNotesAreTheSame) {
+  const Generated d = generate(300);
+  std::string data = "g,c,k,x1,x2,x3,y,e\n";
+  std::istringstream rows(d.csv.substr(d.csv.find('\n') + 1));
+  int line = 1;
+  for (std::string row; std::getline(rows, row);)
+    data += (++line == 250 ? row.substr(0, row.rfind(',')) + ",abc" : row) + ",\n";
+  const std::string fit = "proc varsifter data=d;\n model y = x1 e / selection=none;\nrun;\n";
+  const ProgramRun whole = runBoth(fit, data, false), win = runBoth(fit, data, true);
+  EXPECT_EQ(win.status, 2);
+  EXPECT_TRUE(qrxrun::logged(win, 610, 15)) << win.log;
+  EXPECT_TRUE(qrxrun::logged(win, 610, 16)) << win.log;
+  EXPECT_NE(win.log.find("line 250"), std::string::npos) << win.log;
+  EXPECT_EQ(win.log, whole.log);
+}
