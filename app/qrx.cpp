@@ -14,7 +14,6 @@
 #include "host/runner/programrun.h"
 #include "host/runner/transcript.h"
 #include "host/supervisor.h"
-#include "support/testhooks.h"
 
 #include <cerrno>
 #include <csignal>
@@ -201,8 +200,6 @@ int runWithOutputs(std::string text, const std::string& program,
 } // namespace
 
 int main(int argc, char** argv) {
-  if (!testHooks().set(std::getenv("QRX_TEST_HOOKS")))
-    return fail("QRX_TEST_HOOKS names a switch or value that is not known");
   std::string work, json, listing, html, program;
   std::vector<std::pair<std::string, std::string>> libs, options;
   for (int i = 1; i < argc; ++i) {

@@ -36,8 +36,13 @@ int32_t startNewPageInMultiFiles(VsfBagVec* bags, int64_t k, QkPool* pagePool, v
 }
 
 int32_t vsfWritePageInMultiFiles(VsfBagVec* bags, int64_t k, void* page) {
+  assert(k >= 0 && bags->count > 0 && "a page number and a file to hold it");
   VsfUtilFile& file = bags->files[k % bags->count];
   const int64_t j = k / bags->count;
+  // A file's pages are visited in the order of their slots: a page out of turn would be read
+  // with another page's rows.
+  assert((j < file.memLimit ? j == file.memPageCount : j - file.memLimit == file.diskPageCount) &&
+         "a file's pages are written in order");
   if (j < file.memLimit) {
     if (file.memPageCount == file.memCapacity) {
       int64_t grown = std::min(file.memLimit, std::max<int64_t>(2 * file.memCapacity, 1));
@@ -209,7 +214,9 @@ void vsfRowCursorStart(VsfRowCursor* c, void* page, uint32_t pageSize) {
   c->page = static_cast<unsigned char*>(page);
   double count;
   std::memcpy(&count, c->page, sizeof count);
-  assert(count >= 0 && "a page starts with its row count");
+  // Every row holds at least its response, one double after the count.
+  assert(count >= 0 && 8 * count <= static_cast<double>(vsfPageEnd(pageSize) - 8) &&
+         "a page starts with its row count");
   c->rows = static_cast<int64_t>(count);
   c->row = 0;
   c->nextDoubles = reinterpret_cast<double*>(c->page + 8);

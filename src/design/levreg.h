@@ -16,6 +16,9 @@
 #include "effects/levdesign.h"
 #include "support/hostif.h"
 
+#include <cassert>
+#include <cstdint>
+
 // The read block: six words; the DATA= handle first, the library's per-group pool sixth.
 struct LevReadBlock {
   HostDataSet* data;
@@ -182,7 +185,10 @@ void zlevrgx(LevRegContext* context, const double* numeric, const int32_t* level
 
 // Memory of the design library: zero-filled blocks from a pool (null for 0 bytes).
 void* levBlock(QkPool* pool, size_t bytes);
+// A count that overflows the block size (a negative one cast to size_t, most often) would
+// give a short block.
 template <typename T> T* levArray(QkPool* pool, size_t count) {
+  assert(count <= SIZE_MAX / sizeof(T) && "the block size overflows");
   return static_cast<T*>(levBlock(pool, sizeof(T) * count));
 }
 // The library's per-BY-group pool of the context.

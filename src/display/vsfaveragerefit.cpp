@@ -107,14 +107,14 @@ int32_t vsfRefitAverage(VsfContext* ctx) {
     vsfLevelMark(ctx, 2);
     vsfLevelMark(ctx, 3);
   }
-  RvqObject* group = vsfOpenGroup(
+  VsfGroup group(
       ctx, "RefitAverage",
       {vsfaLabel(msgText(VsfMsg::AverageRefitAveragedModel)), rvqFlag(RvqAttrId::GroupKind, 1)});
   vsfLevelNote(ctx, 2, msgText(VsfMsg::AverageRefitAveragedModel), true);
   const int32_t rc = vsfFitAndDisplay(ctx);
   if (rc != 0)
     return rc;
-  vsfCloseObject(group);
+  group.close();
   d->refitEffects = nullptr;
   d->settings.refitInProgress = 0;
   ctx->options = saved;

@@ -79,14 +79,14 @@ int32_t vsfResampleResults(VsfContext* ctx) {
   int32_t rc = 0;
   // The first pass opens with the tables of the data and the design, then gathers its own
   // tables in a group; the refit's tables sit in the group that the refit opened.
-  RvqObject* group = nullptr;
+  VsfGroup group;
   if (!refit) {
     if ((rc = vsfpNobs(ctx, m)) != 0 || (rc = vsfDesignTables(ctx, m->pool)) != 0)
       return rc;
-    group = vsfOpenGroup(ctx, "InitialAverage",
-                         {vsfaLabel(msgText(ma.refit ? VsfMsg::AverageModelAveragingBeforeRefit
-                                                     : VsfMsg::AverageModelAveragingResults)),
-                          rvqFlag(RvqAttrId::GroupKind, 0)});
+    group.open(ctx, "InitialAverage",
+               {vsfaLabel(msgText(ma.refit ? VsfMsg::AverageModelAveragingBeforeRefit
+                                           : VsfMsg::AverageModelAveragingResults)),
+                rvqFlag(RvqAttrId::GroupKind, 0)});
   }
   if (ma.details && (rc = sampleTables(ctx, refit ? 3 : 2)) != 0)
     return rc;
@@ -105,8 +105,6 @@ int32_t vsfResampleResults(VsfContext* ctx) {
     rc = vsfpAverageEstimates(ctx, ma.nonzeroParms != 0 && !refit, refit);
   if (rc == 0)
     rc = vsfgBootstrapParmHistogram(ctx, m, refit);
-  if (rc == 0 && group != nullptr)
-    vsfCloseObject(group);
   return rc;
 }
 

@@ -24,6 +24,7 @@
 #include "support/messages.h"
 #include "support/nomemory.h"
 #include "support/notbuilt.h"
+#include "support/poolalloc.h"
 #include "support/vsfpools.h"
 
 #include <algorithm>
@@ -145,9 +146,8 @@ int32_t vsfDisplaySteps(VsfContext* ctx, void* scratch, int64_t* position, int32
   const bool notes = (o.stepDetails & 1) != 0 || o.details >= DETAILS_STEPS;
   int64_t localPosition = 0;
   int64_t* pos = position != nullptr ? position : &localPosition;
-  RvqObject* stepsGroup =
-      vsfOpenGroup(ctx, "StepDetails",
-                   {vsfaLabel(msgText(VsfMsg::StepDetails)), rvqFlag(RvqAttrId::GroupKind, 0)});
+  VsfGroup stepsGroup(ctx, "StepDetails",
+                      {vsfaLabel(msgText(VsfMsg::StepDetails)), rvqFlag(RvqAttrId::GroupKind, 0)});
   // A sample's records run until the first record with another tag.
   const int32_t R = sampleTag != -1 ? std::numeric_limits<int32_t>::max() : fit->stepCount;
   for (int32_t i = 0; i < R; ++i) {
@@ -163,30 +163,22 @@ int32_t vsfDisplaySteps(VsfContext* ctx, void* scratch, int64_t* position, int32
       if (next == 0)
         break;
     }
-    QkPool* pool = vsfCreateNamedPool(1, "step pool");
+    const ScopedPool stepPool(vsfCreateNamedPool(1, "step pool"));
+    QkPool* pool = stepPool.get();
     if (pool == nullptr)
       return -1;
     step.pool = pool;
-    if (vsfRestoreModel(&step) != 0) {
-      pool->destroy(pool);
+    if (vsfRestoreModel(&step) != 0)
       return -6;
-    }
-    if (i < F) {
-      pool->destroy(pool);
+    if (i < F)
       continue;
-    }
     char groupName[32];
     std::snprintf(groupName, sizeof groupName, "Step%d", S);
-    RvqObject* group = vsfOpenGroup(
-        ctx, groupName,
-        {rvqFlag(RvqAttrId::Numbered, 1), rvqTextHandle(RvqAttrId::Stem, vsfText("Step")),
-         vsfaLabel(msgText(VsfMsg::StepTitleStep, {S})), rvqDouble(RvqAttrId::GroupNumber, S),
-         rvqFlag(RvqAttrId::GroupKind, 1)});
-    auto fail = [&](int32_t rc) {
-      vsfCloseObject(group);
-      pool->destroy(pool);
-      return rc;
-    };
+    VsfGroup group(ctx, groupName,
+                   {rvqFlag(RvqAttrId::Numbered, 1),
+                    rvqTextHandle(RvqAttrId::Stem, vsfText("Step")),
+                    vsfaLabel(msgText(VsfMsg::StepTitleStep, {S})),
+                    rvqDouble(RvqAttrId::GroupNumber, S), rvqFlag(RvqAttrId::GroupKind, 1)});
     if (notes) {
       vsfLevelNote(ctx, L, msgText(kMsgStepTitles[o.method - 1], {S}), true);
       if (S == 0) {
@@ -197,7 +189,7 @@ int32_t vsfDisplaySteps(VsfContext* ctx, void* scratch, int64_t* position, int32
           int32_t length = 0;
           int32_t rc = vsfIncludeString(ctx, &step, pool, &text, &length);
           if (rc != 0)
-            return fail(rc);
+            return rc;
           vsfLevelNote(ctx, L + 1,
                        msgText(i == 0 ? VsfMsg::EffectEntered : VsfMsg::EffectsModelBeforeSelection,
                                {HostMsgArg(text, length)}),
@@ -225,7 +217,7 @@ int32_t vsfDisplaySteps(VsfContext* ctx, void* scratch, int64_t* position, int32
           char* in = static_cast<char*>(pool->allocate(pool, size_t(W) * K + 1, 0));
           char* out = static_cast<char*>(pool->allocate(pool, size_t(W) * K + 1, 0));
           if (in == nullptr || out == nullptr)
-            return fail(kVsfNoMemory);
+            return kVsfNoMemory;
           int32_t nin = 0, nout = 0;
           const int32_t startAt = step.changeListLength - K;
           for (int32_t c = std::max(startAt, 0); c < step.changeListLength; ++c) {
@@ -247,31 +239,30 @@ int32_t vsfDisplaySteps(VsfContext* ctx, void* scratch, int64_t* position, int32
     }
     int32_t rc = 0;
     if (o.stepAnova && (rc = vsfpAnova(ctx, &step, pool)) != 0)
-      return fail(rc);
+      return rc;
     if (o.stepFit) {
       if ((rc = vsfpFitStats(ctx, &step)) != 0)
-        return fail(rc);
+        return rc;
       if (vsfCvFoldStatsAsked(o) && (rc = vsfpCVDetails(ctx, &step, pool)) != 0)
-        return fail(rc);
+        return rc;
     }
     if (o.stepParmEst && (rc = vsfpParmEst(ctx, &step, pool, o.orderSelect)) != 0)
-      return fail(rc);
+      return rc;
     if (i > std::max(F, 0)) { // steps after the first shown one
       if (o.stepCandidates && (rc = vsfpCandidates(ctx, &step)) != 0)
-        return fail(rc);
+        return rc;
       if (vsfGraphicsOn(ctx) && (rc = vsfgCandidates(ctx, &step)) != 0)
-        return fail(rc);
+        return rc;
     }
     if (notes)
       vsfCall(ctx->outputManager, RvqMethod::TextLine,
               {rvqChar(RvqAttrId::Rule, '-'), rvqInt(RvqAttrId::LineCount, 1),
                rvqInt(RvqAttrId::RuleSpan, 1)});
     vsfLevelMark(ctx, L + 1);
-    vsfCloseObject(group);
-    pool->destroy(pool);
+    group.close();
     ++S;
   }
-  vsfCloseObject(stepsGroup);
+  stepsGroup.close();
   vsfLevelMark(ctx, L);
   vsfLevelMark(ctx, L + 1);
   return 0;
@@ -293,7 +284,7 @@ int32_t vsfDisplayModel(VsfContext* ctx, VsfModel* m, void*, int64_t* position, 
   int32_t rc = 0;
   const bool solverOnly = method == VM_QKLASSO || method == VM_QKGLASSO;
   if (!solverOnly) {
-    RvqObject* summary = vsfOpenGroup(
+    VsfGroup summary(
         ctx, "Summary",
         {vsfaLabel(msgText(VsfMsg::SelectionSummary)), rvqFlag(RvqAttrId::GroupKind, 1)});
     if (vsfGraphicsOn(ctx) && (rc = vsfgStepLabels(ctx, m)) != 0)
@@ -323,7 +314,7 @@ int32_t vsfDisplayModel(VsfContext* ctx, VsfModel* m, void*, int64_t* position, 
       if ((rc = vsfgAse(ctx, m, chosen, &summaryRef)) != 0)
         return rc;
     }
-    vsfCloseObject(summary);
+    summary.close();
   }
   if (!solverOnly) {
     openSelModelGroup(ctx, true);

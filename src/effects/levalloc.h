@@ -5,6 +5,7 @@
 
 #include "support/nomemory.h"
 
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 
@@ -33,5 +34,6 @@ char* levStrdup(const char* text, int32_t n);
 inline constexpr int32_t kLevNoMemory = kVsfNoMemory;
 
 template <typename T> T* levNew(size_t count = 1) {
+  assert(count <= SIZE_MAX / sizeof(T) && "the block size overflows");
   return static_cast<T*>(levAlloc(sizeof(T) * (count ? count : 1)));
 }

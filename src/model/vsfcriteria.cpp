@@ -15,6 +15,7 @@
 #include "support/vsfoptions.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cmath>
 #include <vector>
 
@@ -23,6 +24,7 @@ namespace {
 double criterion(VsfModel* m, int32_t code, double prevSse, double sse, int32_t prevRank,
                  int32_t rank, int32_t prevEffects, int32_t effects) {
   const double n = m->nObs;
+  assert(code >= VC_NONE_GIVEN && code <= VC_L1 && "a criterion code");
   switch (code) {
   case VC_SL: {
     double F;
@@ -280,6 +282,8 @@ void vsfDiagXpXi(VsfModel* m) {
 
 double vsfStepCriterion(const VsfModel* m, int32_t code, int32_t i) {
   const VsfModelOptions& o = *m->options;
+  assert(code >= VC_NONE_GIVEN && code <= VC_L1 && "a criterion code");
+  assert(i >= 0 && i < m->stepCount && "a recorded step");
   const double sse = m->stepSSE[i], n = m->nObs;
   const int32_t p = m->stepRank[i];
   switch (code) {

@@ -3,17 +3,14 @@
 // the swept state of a model is exactly the set of '1' flags, which the caller keeps.
 #include "numerics/qkzsweep.h"
 
+#include "numerics/packedtri.h"
 #include "numerics/zvector.h"
 #include "support/hostif.h"
 #include "support/zparrows.h"
 
 #include <cmath>
 
-int64_t zisub(int32_t i, int32_t j) {
-  int64_t m = i > j ? i : j;
-  int64_t s = i > j ? j : i;
-  return m * (m + 1) / 2 + s;
-}
+int64_t zisub(int32_t i, int32_t j) { return packed::sym(i, j); }
 
 int32_t zscp(const double* x, int32_t n, double* a, double w) {
   for (int32_t i = 0; i < n; ++i)

@@ -3,15 +3,15 @@
 // soon as it is final. Norms come from zvenorm (scaled, no overflow).
 #include "numerics/zgsorth.h"
 
+#include "numerics/packedtri.h"
 #include "numerics/zvector.h"
 
 namespace {
 constexpr double kTinyNorm = 1.491668147e-154;
 constexpr double kDependent = 1.110223024625157e-13;
 
-[[nodiscard]] int64_t rIndex(int32_t row, int32_t col) {
-  return static_cast<int64_t>(col) * (col + 1) / 2 + row;
-}
+// R is upper triangular, kept column after column: (row, col) with row <= col.
+[[nodiscard]] int64_t rIndex(int32_t row, int32_t col) { return packed::at(col, row); }
 } // namespace
 
 int32_t zgsorth(int32_t m, int32_t n, const double* A, double* Q, double* R) {

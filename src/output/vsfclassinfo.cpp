@@ -197,7 +197,7 @@ int32_t vsfpClassCoding(VsfContext* ctx, QkPool* pool) {
   char* text = static_cast<char*>(poolTake(pool, textWidth));
   if (text == nullptr)
     return kVsfNoMemory;
-  RvqObject* group = vsfOpenGroup(
+  VsfGroup group(
       ctx, "Coding",
       {vsfaLabel(msgText(VsfMsg::ClassInfoClassLevelCoding)), rvqFlag(RvqAttrId::GroupKind, 0)});
   const bool fullRank = (d->designFlags & 0x10) != 0;
@@ -276,7 +276,7 @@ int32_t vsfpClassCoding(VsfContext* ctx, QkPool* pool) {
     showHeader = 0;
   }
   vsfLevelMark(ctx, 2);
-  vsfCloseObject(group);
+  group.close();
   pool->free(pool, used);
   out.finish();
   return 0;

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -264,8 +265,7 @@ int32_t vsfMakeEffectNames(VsfContext* ctx, QkPool* pool) {
     }
     // The label of each CLASS variable of the effect (empty when it is not split here).
     const int32_t nc = ef.crossedCount + ef.nestedCount;
-    std::string labels[64];
-    std::string* label = nc <= 64 ? labels : new std::string[static_cast<size_t>(nc)];
+    std::vector<std::string> label(static_cast<size_t>(std::max(nc, 0)));
     int32_t length = 0;
     auto component = [&](int32_t n) { length += n + 1; };
     int32_t nameLength = 0;
@@ -282,16 +282,13 @@ int32_t vsfMakeEffectNames(VsfContext* ctx, QkPool* pool) {
       const int32_t level = splitLevelOf(r, var);
       if (level >= 0) {
         // Sized from the label as formatted, so long level numbers fit too.
-        label[k] = levelLabel(d->classes[var], level);
-        length += static_cast<int32_t>(label[k].size()) + 1;
+        label[size_t(k)] = levelLabel(d->classes[var], level);
+        length += static_cast<int32_t>(label[size_t(k)].size()) + 1;
       }
     }
     char* name = length > 0 ? poolArray<char>(pool, length + 1) : nullptr;
-    if (name == nullptr) {
-      if (label != labels)
-        delete[] label;
+    if (name == nullptr)
       return kVsfNoMemory;
-    }
     std::memset(name, ' ', static_cast<size_t>(length));
     int32_t at = 0;
     auto put = [&](const char* text, int32_t n) {
@@ -322,7 +319,7 @@ int32_t vsfMakeEffectNames(VsfContext* ctx, QkPool* pool) {
       put(text, nameLength);
       if (splitLevelOf(r, classAt(ef, k)) >= 0) {
         put("_", 1);
-        put(label[k].data(), static_cast<int32_t>(label[k].size()));
+        put(label[size_t(k)].data(), static_cast<int32_t>(label[size_t(k)].size()));
       }
     };
     for (int32_t k = 0; k < ef.crossedCount; ++k) {
@@ -338,8 +335,6 @@ int32_t vsfMakeEffectNames(VsfContext* ctx, QkPool* pool) {
       }
       put(")", 1);
     }
-    if (label != labels)
-      delete[] label;
     // The allowance above counts a separator for every component; the name is what was put.
     r.name = name;
     r.nameLength = at;

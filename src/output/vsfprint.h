@@ -94,6 +94,31 @@ struct VsfOut {
 RvqObject* vsfOpenGroup(VsfContext* ctx, const char* name, std::initializer_list<RvqAttr> extra);
 // Closes or releases a group or factoid through its own release entry.
 void vsfCloseObject(RvqObject* object);
+
+// A group open as long as its scope: closed when the owner goes, so that no early return
+// leaves it open; close() ends it sooner, where what follows must sit outside it.
+class VsfGroup {
+public:
+  VsfGroup() = default;
+  VsfGroup(VsfContext* ctx, const char* name, std::initializer_list<RvqAttr> extra)
+      : object(vsfOpenGroup(ctx, name, extra)) {}
+  ~VsfGroup() { close(); }
+  VsfGroup(const VsfGroup&) = delete;
+  VsfGroup& operator=(const VsfGroup&) = delete;
+  // Opens the group after construction (closing the one open before).
+  void open(VsfContext* ctx, const char* name, std::initializer_list<RvqAttr> extra) {
+    close();
+    object = vsfOpenGroup(ctx, name, extra);
+  }
+  void close() {
+    RvqObject* open = object;
+    object = nullptr;
+    vsfCloseObject(open);
+  }
+
+private:
+  RvqObject* object = nullptr;
+};
 // A level note (RvqMethod::LevelNote: NoteLevel, optional NoteSwitch, Placement -1, Text) and a
 // level mark.
 void vsfLevelNote(VsfContext* ctx, int32_t level, RvqText* text, bool flag358);

@@ -562,8 +562,7 @@ int32_t vsfPrepScores(VsfContext* ctx) {
 int32_t vsfScoreResults(VsfContext* ctx, VsfModel* m) {
   if (ctx->scoreCount == 0 || ctx->results.scoreOutput == nullptr)
     return 0;
-  RvqObject* details =
-      vsfOpenGroup(ctx, "ScoreDetails",
+  VsfGroup details(ctx, "ScoreDetails",
                    {vsfaLabel(msgText(VsfMsg::ScoreDetails)), rvqFlag(RvqAttrId::GroupKind, 0)});
   VsfSelectedModel sm;
   vsfSelectedModelOf(ctx, m, &sm);
@@ -590,7 +589,6 @@ int32_t vsfScoreResults(VsfContext* ctx, VsfModel* m) {
     if (rc != 0)
       return rc;
   }
-  vsfCloseObject(details);
   return 0;
 }
 

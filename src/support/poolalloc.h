@@ -33,3 +33,17 @@ inline void poolDestroy(QkPool*& pool) {
     pool = nullptr;
   }
 }
+
+// A pool that lives as long as its scope: destroyed with everything taken from it when the
+// owner goes, so that no early return leaves it alive.
+class ScopedPool {
+public:
+  explicit ScopedPool(QkPool* pool) : owned(pool) {}
+  ~ScopedPool() { poolDestroy(owned); }
+  ScopedPool(const ScopedPool&) = delete;
+  ScopedPool& operator=(const ScopedPool&) = delete;
+  [[nodiscard]] QkPool* get() const { return owned; }
+
+private:
+  QkPool* owned;
+};

@@ -1,5 +1,8 @@
-// The one TestHooks object of the module.
+// Resetting the module's test switches and setting them from a text; compiled only where
+// the switches exist (a tree that builds the tests or the benchmarks).
 #include "support/testhooks.h"
+
+#ifdef QRX_WITH_TEST_HOOKS
 
 #include <cstdlib>
 #include <string>
@@ -36,21 +39,21 @@ template <typename T> bool setNumber(std::atomic<T>& hook, std::string_view valu
 } // namespace
 
 void TestHooks::reset() {
-  readBlockRows = 0;
-  failReadBlock = 0;
-  readBlocksCopied = 0;
-  readReleaseRows = 0;
-  readDenseRows = 0;
-  readSparseRows = 0;
-  levelFaultBuffer = 0;
-  levelWorkerFault = WorkerFault::None;
-  levelBuffersHandedOver = 0;
-  treeWalkFailures = 0;
-  solverGramLimit = -1;
-  denseRoad = 0;
-  structuredColumns = 0;
-  larCrossLimit = -1;
-  utilFreeBytes = -1;
+  readBlockRows.reset();
+  failReadBlock.reset();
+  readBlocksCopied.reset();
+  readReleaseRows.reset();
+  readDenseRows.reset();
+  readSparseRows.reset();
+  levelFaultBuffer.reset();
+  levelWorkerFault.reset();
+  levelBuffersHandedOver.reset();
+  treeWalkFailures.reset();
+  solverGramLimit.reset();
+  denseRoad.reset();
+  structuredColumns.reset();
+  larCrossLimit.reset();
+  utilFreeBytes.reset();
 }
 
 bool TestHooks::set(const char* text) {
@@ -82,7 +85,4 @@ bool TestHooks::set(const char* text) {
   return true;
 }
 
-TestHooks& testHooks() {
-  static TestHooks hooks;
-  return hooks;
-}
+#endif

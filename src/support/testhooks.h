@@ -1,10 +1,8 @@
-// The module's test hooks: every switch that only the tests set, in one object. The code
-// reads them where a fault is to be injected or a size forced; the tests set them and call
-// reset() when done, and the qrx runner sets them from the environment variable
-// QRX_TEST_HOOKS ("name=value,..." with the member names below; a fault by its enumerator
-// name) so that end-to-end tests reach them. In a run that no test touched every switch
-// keeps its default, which leaves the product's behaviour unchanged. The switches are
-// atomics because workers read them while the main thread may set them.
+// The module's test hooks: every switch that only the tests set, in one object, and the one
+// place where a test reaches into the product. A tree that builds the tests or the benchmarks
+// defines QRX_WITH_TEST_HOOKS: the switches are atomics that the tests set (and the test
+// runner tests/runner/ sets from its environment); elsewhere each switch is a constant that
+// reads as its default and ignores writes, so a product build compiles every hook away.
 #pragma once
 
 #include <atomic>
@@ -20,57 +18,82 @@ enum class WorkerFault : int32_t {
   Overflow,     // a floating-point overflow
 };
 
+#ifdef QRX_WITH_TEST_HOOKS
+// A switch the tests set; workers read it while the main thread may set it.
+template <typename T, T Default> struct HookSwitch : std::atomic<T> {
+  HookSwitch() : std::atomic<T>(Default) {}
+  using std::atomic<T>::operator=;
+  void reset() { this->store(Default); }
+};
+#else
+// A switch of a product build: always its default.
+template <typename T, T Default> struct HookSwitch {
+  [[nodiscard]] constexpr T load(std::memory_order = std::memory_order_seq_cst) const {
+    return Default;
+  }
+  constexpr operator T() const { return Default; }
+  void store(T, std::memory_order = std::memory_order_seq_cst) const {}
+  T fetch_add(T, std::memory_order = std::memory_order_seq_cst) const { return Default; }
+  bool compare_exchange_strong(T&, T) const { return false; }
+};
+#endif
+
 struct TestHooks {
   // The reading pass's block road: observations per block (0: chosen from the row width);
   // the block (1-based; 0 none) whose worker runs out of memory; and, set by the road, the
   // blocks the workers copied onto their pages in the last road.
-  std::atomic<int32_t> readBlockRows{0};
-  std::atomic<int64_t> failReadBlock{0};
-  std::atomic<int64_t> readBlocksCopied{0};
+  HookSwitch<int32_t, 0> readBlockRows;
+  HookSwitch<int64_t, 0> failReadBlock;
+  HookSwitch<int64_t, 0> readBlocksCopied;
   // Nonzero keeps the reading pass on its dense road, where every row comes as all its design
   // values, also where the rows could come as their non-zero values alone; and, set by the
   // pass, whether the last one took its rows as their non-zero values.
-  std::atomic<int32_t> readDenseRows{0};
-  std::atomic<int32_t> readSparseRows{0};
+  HookSwitch<int32_t, 0> readDenseRows;
+  HookSwitch<int32_t, 0> readSparseRows;
   // Observations the reading pass takes between two releases of DATA= observations (0: chosen
   // from the row width).
-  std::atomic<int32_t> readReleaseRows{0};
+  HookSwitch<int32_t, 0> readReleaseRows;
 
   // The threaded levelisation: the n-th buffer handed to a worker (1-based, counted over the
   // run from the last reset; 0 none) makes its worker meet `levelWorkerFault` before it
   // works on the buffer.
-  std::atomic<int64_t> levelFaultBuffer{0};
-  std::atomic<WorkerFault> levelWorkerFault{WorkerFault::None};
-  std::atomic<int64_t> levelBuffersHandedOver{0};
+  HookSwitch<int64_t, 0> levelFaultBuffer;
+  HookSwitch<WorkerFault, WorkerFault::None> levelWorkerFault;
+  HookSwitch<int64_t, 0> levelBuffersHandedOver;
 
   // The next n walk-record allocations of the tree walk fail.
-  std::atomic<int32_t> treeWalkFailures{0};
+  HookSwitch<int32_t, 0> treeWalkFailures;
 
   // The largest X'X triangle, in bytes, that the solver keeps (negative: the default
   // budget; 0 sends every loss and gradient over the pages).
-  std::atomic<int64_t> solverGramLimit{-1};
+  HookSwitch<int64_t, -1> solverGramLimit;
 
   // Nonzero sends the candidate trials and sweeps of CLASS effects whose block of X'X is
   // diagonal down the dense road, as for any other effect (the reference of the structured
   // road).
-  std::atomic<int32_t> denseRoad{0};
+  HookSwitch<int32_t, 0> denseRoad;
   // Columns of a many-level CLASS effect from which FORWARD takes the structured road (0: the
   // default, kVsfStructuredColumns), so that a small effect reaches it.
-  std::atomic<int32_t> structuredColumns{0};
+  HookSwitch<int32_t, 0> structuredColumns;
   // The most bytes of cross-product columns that the least-angle path keeps without the
   // packed X'X, whatever the number of columns (negative: the default, which keeps them
   // for many columns only; 0 sends every step over the pages).
-  std::atomic<int64_t> larCrossLimit{-1};
+  HookSwitch<int64_t, -1> larCrossLimit;
 
   // The free bytes of the utility directory that the disk plan of the pages takes (negative:
   // the file system's).
-  std::atomic<int64_t> utilFreeBytes{-1};
+  HookSwitch<int64_t, -1> utilFreeBytes;
 
+#ifdef QRX_WITH_TEST_HOOKS
   // Every switch back to its default.
   void reset();
   // Sets the switches named in `text` ("name=value,..."; null or empty sets none). False
   // when a name or value is not known; the switches before it are set.
   [[nodiscard]] bool set(const char* text);
+#endif
 };
 
-TestHooks& testHooks();
+inline TestHooks& testHooks() {
+  static TestHooks hooks;
+  return hooks;
+}

@@ -191,7 +191,7 @@ void* ztreord(void* root, int32_t* status) {
     return nullptr;
   WalkRecord** slot = findWalk(root);
   if (!slot) {
-    std::atomic<int32_t>& failures = testHooks().treeWalkFailures;
+    auto& failures = testHooks().treeWalkFailures;
     int32_t left = failures.load();
     const bool fail = left > 0 && failures.compare_exchange_strong(left, left - 1);
     WalkRecord* w = fail ? nullptr : new (std::nothrow) WalkRecord;

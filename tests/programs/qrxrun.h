@@ -13,6 +13,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -55,7 +56,8 @@ inline int runCommand(const std::string& cmd, std::string* log) {
 }
 
 // Runs program in a WORK directory holding files; readBack names WORK files to keep; the
-// runner starts in directory cwd when one is given.
+// runner starts in directory cwd when one is given. With QRX_TEST_HOOKS set in the
+// environment the run takes qrx_hooked, the runner that sets the module's test switches.
 inline ProgramRun runProgram(const std::string& program, const std::string& tag,
                              const std::vector<std::pair<std::string, std::string>>& files,
                              const std::vector<std::string>& readBack = {},
@@ -70,10 +72,11 @@ inline ProgramRun runProgram(const std::string& program, const std::string& tag,
     std::ofstream(work / name, std::ios::binary) << text;
   std::ofstream(work / "program.qrx") << program;
   const fs::path json = work / "run.json";
+  const char* runner = std::getenv("QRX_TEST_HOOKS") != nullptr ? QRX_HOOKED_BINARY : QRX_BINARY;
   const std::string cmd = (cwd.empty() ? std::string() : "cd '" + cwd + "' && ") +
-                          "ASAN_OPTIONS=detect_leaks=0 '" + QRX_BINARY + "' --work '" +
-                          work.string() + "' --json '" + json.string() + "' '" +
-                          (work / "program.qrx").string() + "' 2>&1";
+                          "ASAN_OPTIONS=detect_leaks=0 '" + runner + "' --work '" + work.string() +
+                          "' --json '" + json.string() + "' '" + (work / "program.qrx").string() +
+                          "' 2>&1";
   r.status = runCommand(cmd, &r.log);
   std::string error;
   EXPECT_TRUE(minijson::Parser(readFile(json)).parse(&r.json, &error)) << error << "\n" << r.log;
