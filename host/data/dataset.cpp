@@ -93,6 +93,12 @@ struct HostDataSet {
   std::vector<std::string> rowStr;
   int64_t outRows = 0;
   std::unique_ptr<qrxhost::DataSetOptions> outOptions; // applied when the rows are written
+  // The written names of the columns under outOptions, made for `writtenFor` columns: per
+  // column its place among the written ones (-1 left out); writtenFor -1 when the options
+  // did not fit them.
+  int64_t writtenFor = 0;
+  std::vector<int> writtenPlace;
+  std::vector<std::string> writtenNames;
 };
 
 namespace qrxhost {
@@ -1132,25 +1138,43 @@ int32_t dsName(HostDataSet* data, char* buffer, int32_t capacity) {
   return n;
 }
 
+// The written names of an output's columns under its options, made again only when columns
+// were defined since; false when the options do not fit the columns.
+bool writtenNames(HostDataSet* ds) {
+  const auto n = static_cast<int64_t>(ds->vars.size());
+  if (ds->writtenFor == n || ds->writtenFor == -n - 1)
+    return ds->writtenFor == n;
+  OptionView view;
+  OptionMisfit misfit;
+  ds->writtenPlace.assign(static_cast<size_t>(n), -1);
+  if (!viewOptions(optionVariables(ds), *ds->outOptions, &view, &misfit)) {
+    ds->writtenFor = -n - 1;
+    return false;
+  }
+  for (size_t k = 0; k < view.columns.size(); ++k)
+    ds->writtenPlace[static_cast<size_t>(view.columns[k])] = static_cast<int>(k);
+  ds->writtenNames = std::move(view.names);
+  ds->writtenFor = n;
+  return true;
+}
+
 int32_t dsOutName(HostDataSet* out, int32_t number, char* buffer, int32_t capacity) {
   HostDataSet* ds = checkedOutput(out);
   if (!ds || number < 1 || number > static_cast<int32_t>(ds->vars.size()))
     return -1;
-  std::string name = ds->names[static_cast<size_t>(number - 1)];
+  const std::string* name = &ds->names[static_cast<size_t>(number - 1)];
   if (ds->outOptions) {
-    OptionView view;
-    OptionMisfit misfit;
-    if (!viewOptions(optionVariables(ds), *ds->outOptions, &view, &misfit))
+    if (!writtenNames(ds))
       return -1;
-    auto at = std::find(view.columns.begin(), view.columns.end(), number - 1);
-    if (at == view.columns.end())
+    const int place = ds->writtenPlace[static_cast<size_t>(number - 1)];
+    if (place < 0)
       return 0;
-    name = view.names[static_cast<size_t>(at - view.columns.begin())];
+    name = &ds->writtenNames[static_cast<size_t>(place)];
   }
   const auto n = static_cast<int32_t>(
-      std::min<size_t>(name.size(), static_cast<size_t>(std::max(capacity, 0))));
+      std::min<size_t>(name->size(), static_cast<size_t>(std::max(capacity, 0))));
   if (n > 0)
-    std::memcpy(buffer, name.data(), static_cast<size_t>(n));
+    std::memcpy(buffer, name->data(), static_cast<size_t>(n));
   return n;
 }
 

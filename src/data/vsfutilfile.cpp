@@ -157,7 +157,9 @@ int32_t vsfNewUtilPath(QkExtensionSet* exts, QkChar** path, int64_t* length) {
   if (up == nullptr)
     return kQkNoObject;
   if (exts->utilDir != nullptr)
-    return up->qkupathGetPathnameIn(up, exts->utilDir, exts->utilDirLength, path, length);
+    return up->qkupathGetPathnameIn == nullptr
+               ? kQkNoObject
+               : up->qkupathGetPathnameIn(up, exts->utilDir, exts->utilDirLength, path, length);
   return up->qkupathGetPathnameDirect(up, kVsfUtilpath, 8, -1, path, length, 0);
 }
 

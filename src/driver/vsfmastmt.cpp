@@ -25,7 +25,7 @@ namespace {
   auto* up = reinterpret_cast<QkUpathExtension*>(ctx->exts.qkupath);
   QkChar* probe = nullptr;
   int64_t probeLength = 0;
-  if (up == nullptr || length <= 0 ||
+  if (up == nullptr || up->qkupathGetPathnameIn == nullptr || length <= 0 ||
       up->qkupathGetPathnameIn(up, dir, length, &probe, &probeLength) != 0)
     return stmtFail(ctx, VsfMsg::SharedDriveNotUsable, 3000, -5, {shown.c_str()});
   up->qkupathFreePathname(up, probe);

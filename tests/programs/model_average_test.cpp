@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -164,9 +165,12 @@ TEST(ModelAverage, RefitSamplesDoNotForceTheIncludedEffect) {
   ASSERT_EQ(summaries.size(), 2u);
   for (const Value* t : summaries) {
     const int step = col(*t, "Step"), entered = col(*t, "EffectEntered");
+    ASSERT_GE(step, 0);
     ASSERT_GE(entered, 0);
+    std::vector<std::string> first;
     for (const Value& row : (*t)["rows"].items)
       if (row[size_t(step)].n == 0)
-        EXPECT_EQ(row[size_t(entered)].s, "Intercept");
+        first.push_back(row[size_t(entered)].s);
+    EXPECT_EQ(first, std::vector<std::string>{"Intercept"});
   }
 }
