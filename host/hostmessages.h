@@ -55,6 +55,7 @@ enum class RunnerMsg : int32_t {
   ProcedureTime = 10,
   BadOptionValue = 11,      // an OPTIONS value an option does not take
   MemoryRequestFailed = 12, // the largest memory block a failed step could not get
+  MacroTextTooLong = 13,    // a %LET or %PUT text that resolves past the limit
 };
 
 // Set 613: the post-fit module qrxauxmd (STORE and CODE).

@@ -107,10 +107,13 @@ void clearMacros() {
   table().clear();
 }
 
-std::string resolveMacroRefs(const std::string& text, std::vector<std::string>* unresolved) {
+std::optional<std::string> resolveMacroRefs(const std::string& text,
+                                            std::vector<std::string>* unresolved) {
   std::string out;
   size_t i = 0;
   while (i < text.size()) {
+    if (out.size() > kMaxMacroText)
+      return std::nullopt;
     if (text[i] != '&') {
       out += text[i++];
       continue;
@@ -136,6 +139,8 @@ std::string resolveMacroRefs(const std::string& text, std::vector<std::string>* 
     if (i < text.size() && text[i] == '.')
       ++i; // the period ends the reference and is consumed
   }
+  if (out.size() > kMaxMacroText)
+    return std::nullopt;
   return out;
 }
 

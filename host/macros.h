@@ -21,8 +21,14 @@ std::map<std::string, std::string> allMacros();
 void clearMacros();
 bool validMacroName(const std::string& name);
 
+// The longest text a macro reference may resolve to: values that double in each %LET would
+// otherwise take all memory in a few dozen statements.
+inline constexpr size_t kMaxMacroText = 65534;
+
 // Replaces &NAME and &NAME. references by their values; names that are not defined are
-// left as written and listed in `unresolved`.
-std::string resolveMacroRefs(const std::string& text, std::vector<std::string>* unresolved);
+// left as written and listed in `unresolved`. Nothing (std::nullopt) when the text would
+// grow past kMaxMacroText.
+std::optional<std::string> resolveMacroRefs(const std::string& text,
+                                            std::vector<std::string>* unresolved);
 
 } // namespace qrxhost

@@ -59,6 +59,10 @@ char32_t decode(const std::string& s, size_t i, size_t n) {
 }
 
 void encode(char32_t c, std::string* out) {
+  if (c < 0x80) {
+    *out += static_cast<char>(c);
+    return;
+  }
   if (c < 0x800) {
     *out += static_cast<char>(0xC0 | c >> 6);
   } else if (c < 0x10000) {
@@ -85,12 +89,12 @@ std::string nameUpper(const std::string& s) {
       ++i;
       continue;
     }
-    const char32_t c = decode(s, i, n);
-    const char32_t u = skzUpperChar(c);
-    if (u < 0x80) // dotless i and long s: kept apart from ASCII letters
+    const size_t at = out.size();
+    encode(skzUpperChar(decode(s, i, n)), &out);
+    if (out.size() - at != n) { // dotless i, long s, and the few whose upper case is longer
+      out.resize(at);
       out.append(s, i, n);
-    else
-      encode(u, &out);
+    }
     i += n;
   }
   return out;

@@ -18,8 +18,10 @@ size_t nameCharBytes(const std::string& s, size_t j);
 
 // A name in upper case, the form in which names are compared: ASCII letters, and every
 // other letter by the simple upper-case mapping of the host's case tables (Latin, Greek,
-// Cyrillic, Armenian, ... below U+10000), except mappings that would make a non-ASCII letter
-// an ASCII one. Bytes that are not UTF-8 are left as they are.
+// Cyrillic, Armenian, ... below U+10000). A mapping that would change the letter's length in
+// bytes is not made (dotless i and long s would become ASCII letters; a few IPA letters
+// such as U+0250 map beyond U+0800), so a name keeps the length it is written with. Bytes
+// that are not UTF-8 are left as they are.
 std::string nameUpper(const std::string& s);
 
 } // namespace qrxhost

@@ -437,18 +437,17 @@ void reportMisfit(const HostDataSet* ds, const OptionMisfit& m) {
 // and among them the FIRSTOBS=-th up to the OBS=-th; *satisfied counts those WHERE= keeps
 // (up to OBS=). False after a message when the file changed while it was read.
 bool chosenRows(HostDataSet* ds, const DataSetOptions& o, std::vector<int64_t>* out,
-                int64_t* satisfiedOut) {
+                int64_t* satisfied) {
   int64_t obs = 0;
-  int64_t& satisfied = *satisfiedOut;
-  satisfied = 0;
+  *satisfied = 0;
   const WhereRow row{[&](int c) { return ds->rows->num(static_cast<size_t>(c), obs); },
                      [&](int c) { return ds->rows->str(static_cast<size_t>(c), obs); }};
-  for (; obs < ds->table->nobs && (o.obs < 0 || satisfied < o.obs); ++obs) {
+  for (; obs < ds->table->nobs && (o.obs < 0 || *satisfied < o.obs); ++obs) {
     if (!reachObs(ds, obs))
       return false;
     if (o.where && !whereHolds(*o.where, row))
       continue;
-    if (++satisfied >= o.firstObs)
+    if (++*satisfied >= o.firstObs)
       out->push_back(obs);
   }
   return true;

@@ -66,7 +66,8 @@ struct OptionReader {
     while (isName() && !(tok().tokenClass == TC_NAMEX && isPunct("=", 1))) {
       out->push_back(name());
       if (isPunct("-") || isPunct(":"))
-        return fail(PM_DSOPTVALUE, key + "=" + out->back().text + raw() + raw(1),
+        return fail(PM_DSOPTVALUE,
+                    key + "=" + out->back().text + raw() + (isPunct(":") ? "" : raw(1)),
                     "variable lists and ranges are not taken in " + key + "=; list each name");
     }
     return !out->empty() || expect("a variable name");

@@ -36,12 +36,24 @@ void setOptions(const ProgramItem& item, RunRecord* run) {
 
 // %LET: the value's macro references are resolved now (an unresolved one is warned about
 // and kept as written), then the variable is set.
-void runLet(const ProgramItem& item) {
+// A %LET or %PUT text with its macro references resolved, the unresolved ones warned about;
+// nothing after an error when it grows too long.
+std::optional<std::string> resolvedText(const ProgramItem& item, const std::string& text,
+                                        RunRecord* run) {
   std::vector<std::string> unresolved;
-  const std::string value = resolveMacroRefs(item.value, &unresolved);
+  std::optional<std::string> out = resolveMacroRefs(text, &unresolved);
   for (const std::string& name : unresolved)
     msg(RunnerMsg::UnresolvedMacroRef, {name.c_str()});
-  setMacro(item.name, value);
+  if (!out) {
+    msg(RunnerMsg::MacroTextTooLong, {item.line, static_cast<long long>(kMaxMacroText)});
+    run->returnCode = std::max(run->returnCode, kStatementErrorCode);
+  }
+  return out;
+}
+
+void runLet(const ProgramItem& item, RunRecord* run) {
+  if (std::optional<std::string> value = resolvedText(item, item.value, run))
+    setMacro(item.name, *value);
 }
 
 // The warning return code when the log holds a warning, else 0: a run or step with
@@ -93,18 +105,15 @@ ProgramResult runProgram(std::string text, const std::string& programFile,
       }
       break;
     }
-    case ProgramItem::Put: {
-      std::vector<std::string> unresolved;
-      std::string out = resolveMacroRefs(item.message, &unresolved);
-      for (const std::string& name : unresolved)
-        msg(RunnerMsg::UnresolvedMacroRef, {name.c_str()});
-      // A value set by a module may hold a NUL byte; the log is text and never shows one.
-      out.erase(std::remove(out.begin(), out.end(), '\0'), out.end());
-      logPlain(out);
+    case ProgramItem::Put:
+      if (std::optional<std::string> out = resolvedText(item, item.message, &run)) {
+        // A value set by a module may hold a NUL byte; the log is text and never shows one.
+        out->erase(std::remove(out->begin(), out->end(), '\0'), out->end());
+        logPlain(*out);
+      }
       break;
-    }
     case ProgramItem::Let:
-      runLet(item);
+      runLet(item, &run);
       break;
     case ProgramItem::Invalid:
       msg(item.messageNumber, {item.line, item.message.c_str()});

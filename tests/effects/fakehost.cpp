@@ -144,6 +144,13 @@ int32_t fakeAddlst(OptionSlot* slot, int32_t itemSize, int32_t more) {
 
 void fakeBug(const char* text) { throw std::runtime_error(text); }
 
+// The data set's name (item 81) for messages; the fake data set has none.
+int32_t fakeInfo(HostDataSet*, int32_t, char* buffer, int32_t capacity) {
+  if (capacity > 0)
+    buffer[0] = '\0';
+  return 0;
+}
+
 bool isNameChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
 
 } // namespace
@@ -158,6 +165,7 @@ FakeHost::FakeHost() {
   supervisor.xoption = fakeOption;
   dataSetServices.xvfind = fakeFind;
   dataSetServices.xvname = fakeName;
+  dataSetServices.xoinfo = fakeInfo;
   dataSetServices.xffile = fakeFormats;
   parserServices.yttkpk = fakePeek;
   parserServices.ytokrla = fakeResetPeek;

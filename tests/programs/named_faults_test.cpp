@@ -161,3 +161,16 @@ TEST(NamedFaults, Utf8NamesMatchWithoutRegardToCase) {
   for (size_t k = 0; k < want.size(); ++k)
     EXPECT_EQ(qrxrun::text(*pe[0], k, "Parameter"), want[k]);
 }
+
+// A %LET whose value would outgrow the limit is refused, not carried out: values that double
+// in each statement cannot take all memory.
+TEST(NamedFaults, MacroValuesStopGrowingAtTheLimit) {
+  std::string program = "%let a0 = x;\n";
+  for (int i = 1; i < 20; ++i)
+    program += "%let a" + std::to_string(i) + " = &a" + std::to_string(i - 1) + "&a" +
+               std::to_string(i - 1) + ";\n";
+  auto r = qrxrun::runProgram(program, "macrogrowth", {});
+  EXPECT_EQ(r.status, 2) << r.log.substr(0, 500);
+  EXPECT_EQ(r.json["macros"]["A15"].s.size(), 32768u);
+  EXPECT_FALSE(r.json["macros"].has("A16")); // 65536 characters: past the limit
+}
