@@ -183,14 +183,49 @@ double vsfPivotRoot(const double* xpx, const double* swept, const char* flags, i
   return r;
 }
 
+double vsfPivotForm(const double* xpx, const double* swept, const char* flags, int64_t n, int64_t k,
+                    const double* column) {
+  std::vector<int64_t> at{k};
+  std::vector<double> v{1.0};
+  for (int64_t i = 1; i < n; ++i)
+    if (i != k && flags[i] == '1') {
+      const double b = std::fabs(column != nullptr ? column[i] : swept[sym(k, i)]);
+      if (b != 0.0) {
+        at.push_back(i);
+        v.push_back(b);
+      }
+    }
+  double q = 0.0;
+  for (size_t a = 0; a < at.size(); ++a) {
+    double s = 0.0;
+    for (size_t b = 0; b < a; ++b)
+      s += std::fabs(xpx[sym(at[a], at[b])]) * v[b];
+    q += v[a] * (2.0 * s + std::fabs(xpx[diag(at[a])]) * v[a]);
+  }
+  return q;
+}
+
 double vsfPivotTolerance(const double* xpx, const double* swept, const char* flags, int64_t n,
                          int64_t k, const double* column, double extraRoot) {
-  return vsfRoundingTolerance(xpx[diag(k)],
-                              vsfPivotRoot(xpx, swept, flags, n, k, column) + extraRoot);
+  const double d = xpx[diag(k)];
+  const double tol =
+      vsfRoundingTolerance(d, vsfPivotRoot(xpx, swept, flags, n, k, column) + extraRoot);
+  const double pivot = column != nullptr ? column[k] : swept[diag(k)];
+  return vsfTightTolerance(xpx, swept, flags, n, k, column, extraRoot, pivot, tol);
+}
+
+double vsfTightTolerance(const double* xpx, const double* swept, const char* flags, int64_t n,
+                         int64_t k, const double* column, double extraRoot, double pivot,
+                         double tol) {
+  const double d = xpx[diag(k)];
+  if (pivot > tol || extraRoot > 0.0 || !(pivot > vsfSweepTolerance(d)))
+    return tol;
+  return vsfRoundingTolerance(d, std::sqrt(vsfPivotForm(xpx, swept, flags, n, k, column)));
 }
 
 double vsfCandidateTolerance(const VsfModel* m, int64_t k) {
-  double r = std::sqrt(std::fabs(m->xpx[diag(k)])) + vsfStructuredPivotRoot(m, k);
+  const double extra = vsfStructuredPivotRoot(m, k);
+  double r = std::sqrt(std::fabs(m->xpx[diag(k)])) + extra;
   for (int32_t p = 0; p < m->inModelCount; ++p) {
     const int32_t e = m->inModelList[p];
     if (m->structured != nullptr && e == m->structured->effect)
@@ -199,7 +234,8 @@ double vsfCandidateTolerance(const VsfModel* m, int64_t k) {
       if (i > 0 && i != k && m->sweepFlags[i] == '1')
         r += std::fabs(m->sweptXpx[sym(k, i)]) * std::sqrt(std::fabs(m->xpx[diag(i)]));
   }
-  return vsfRoundingTolerance(m->xpx[diag(k)], r);
+  return vsfTightTolerance(m->xpx, m->sweptXpx, m->sweepFlags, m->xpxColumns, k, nullptr, extra,
+                           m->sweptXpx[diag(k)], vsfRoundingTolerance(m->xpx[diag(k)], r));
 }
 
 void vsfCopyTriangle(const VsfModel* m, double* to, const double* from, int64_t columns) {

@@ -66,11 +66,23 @@ inline double vsfRoundingTolerance(double diagonal, double root) {
 // in place of swept's (the blocked sweep's strip).
 double vsfPivotRoot(const double* xpx, const double* swept, const char* flags, int64_t n, int64_t k,
                     const double* column = nullptr);
+// The tight form of the bound's r^2: |v|' |X'X| |v|, v = (1, -b) over column k and the
+// swept columns, which r^2 bounds by |X'X(i,l)| <= sqrt(X'X(i,i) X'X(l,l)); far below it
+// where the swept columns are many and nearly orthogonal (the levels of a CLASS effect).
+// O(n^2): it is formed only for a pivot that r^2 would refuse.
+double vsfPivotForm(const double* xpx, const double* swept, const char* flags, int64_t n, int64_t k,
+                    const double* column = nullptr);
 // The tolerance of sweeping column k into the model: vsfRoundingTolerance of its diagonal
 // and vsfPivotRoot plus `extraRoot`, the part of the root over swept columns that the
-// triangle does not hold (the structured road's many-level effect).
+// triangle does not hold (the structured road's many-level effect); where that refuses a
+// pivot above 1e-8 of the diagonal and there is no extra root, vsfRoundingTolerance of the
+// square root of vsfPivotForm.
 double vsfPivotTolerance(const double* xpx, const double* swept, const char* flags, int64_t n,
                          int64_t k, const double* column = nullptr, double extraRoot = 0.0);
+// vsfPivotTolerance's second stage, given the pivot and the tolerance `tol` of its root.
+double vsfTightTolerance(const double* xpx, const double* swept, const char* flags, int64_t n,
+                         int64_t k, const double* column, double extraRoot, double pivot,
+                         double tol);
 // vsfPivotTolerance of candidate column k of the model's full X'X, the root taken over the
 // columns of the effects in the model only.
 double vsfCandidateTolerance(const VsfModel* model, int64_t k);

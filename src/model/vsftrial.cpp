@@ -450,6 +450,33 @@ int32_t vsfEffectXpXi(VsfModel* m, int32_t effect, double* sse, int32_t* sweptCo
   return 0;
 }
 
+// vsfPivotForm of block column j with diagonal b: |v|' |X'X| |v| over j, the swept columns
+// S (coefficients beta) and the block's columns J taken before it, whose coefficients are
+// -X'X(J, S) beta / b_J; column j meets no column of J.
+double blockForm(const VsfModel* m, const VsfDiagonalBlock& block, const std::vector<int64_t>& S,
+                 int64_t j, double b, const std::vector<double>& beta,
+                 const std::vector<int64_t>& taken) {
+  const size_t n = S.size();
+  double q = b;
+  for (size_t i = 0; i < n; ++i) {
+    double s = std::fabs(block.cross(block.context, j, S[i]));
+    for (size_t l = 0; l < i; ++l)
+      s += std::fabs(m->xpx[sym(S[i], S[l])] * beta[l]);
+    q += std::fabs(beta[i]) * (2.0 * s + std::fabs(m->xpx[diag(S[i])] * beta[i]));
+  }
+  for (const int64_t t : taken) {
+    double c = 0.0, s = 0.0;
+    for (size_t i = 0; i < n; ++i) {
+      const double x = block.cross(block.context, t, S[i]);
+      c += x * beta[i];
+      s += std::fabs(x * beta[i]);
+    }
+    const double d = block.diagonal(block.context, t);
+    q += c * c / d + 2.0 * std::fabs(c / d) * s;
+  }
+  return q;
+}
+
 // The pivots of a candidate whose own block B of X'X is diagonal, with the model's swept
 // columns S. The block of the swept matrix between its columns is then B - V V' with V the
 // k-by-|S| matrix X'X(effect, S) L^-T, so pivoting its columns in order, as the dense trial
@@ -471,6 +498,7 @@ bool vsfDiagonalBlockPivots(const VsfModel* m, const VsfDiagonalBlock& block, do
   if (!vsfCholeskyOf(m->xpx, S, L))
     return false;
   std::vector<double> H(n * n, 0.0), x(n), hx(n), z(n, 0.0), beta(n), g(n, 0.0), a(n);
+  std::vector<int64_t> order; // the columns taken
   for (size_t i = 0; i < n; ++i) {
     H[i * n + i] = 1.0;
     a[i] = std::sqrt(std::fabs(m->xpx[diag(S[i])]));
@@ -507,7 +535,8 @@ bool vsfDiagonalBlockPivots(const VsfModel* m, const VsfDiagonalBlock& block, do
       beta[i] = v / L[i * n + i];
       root += std::fabs(beta[i]) * (a[i] + g[i]);
     }
-    if (!(pivot > vsfRoundingTolerance(b, root)))
+    if (!(pivot > vsfRoundingTolerance(b, root)) &&
+        !(pivot > vsfRoundingTolerance(b, std::sqrt(blockForm(m, block, S, j, b, beta, order)))))
       continue;
     const double tj = block.response(block.context, j);
     const double ty = tj - zh;
@@ -520,6 +549,7 @@ bool vsfDiagonalBlockPivots(const VsfModel* m, const VsfDiagonalBlock& block, do
     }
     if (taken != nullptr)
       taken[j] = '1';
+    order.push_back(j);
     ++count;
   }
   *sse = t >= 0 ? t : 0.0;

@@ -5,6 +5,7 @@
 #include "model/vsfmodel.h"
 #include "model/vsfsweep.h"
 #include "model/vsftrial.h"
+#include "numerics/qkzsweep.h"
 #include "support/hostif.h"
 
 #include <gtest/gtest.h>
@@ -166,3 +167,21 @@ TEST(Sweep, PartialEliminationGivesTheSweptSse) {
 }
 
 } // namespace
+
+// The rounding bound of a pivot on a small X'X of (y, 1, x1, x2), x1 = 1..4, x2 = (1, 3, 2, 5),
+// after the intercept and x1 are swept: x2's coefficients on them are (0, 1.1) by the normal
+// equations, so r = sqrt(39) + 1.1 sqrt(30) and |v|'|X'X||v| = 39 + 1.21 * 30 + 2.2 * 33.
+TEST(Formulas, PivotBoundIsReadOffTheSweptCoefficients) {
+  const std::vector<double> xpx = {6, 4, 4, 11, 10, 30, 10, 11, 33, 39};
+  std::vector<double> swept = xpx, work(4);
+  char flags[] = "0000";
+  qkzsweep(swept.data(), 1, 4, flags, work.data(), 0.0);
+  qkzsweep(swept.data(), 2, 4, flags, work.data(), 0.0);
+  EXPECT_NEAR(vsfPivotRoot(xpx.data(), swept.data(), flags, 4, 3),
+              std::sqrt(39.0) + 1.1 * std::sqrt(30.0), 1e-12);
+  EXPECT_NEAR(vsfPivotForm(xpx.data(), swept.data(), flags, 4, 3), 39 + 1.21 * 30 + 2.2 * 33,
+              1e-11);
+  // x2's pivot, 39 - 1.1 * 33 = 2.7, is far above both parts of its tolerance.
+  EXPECT_NEAR(swept[9], 2.7, 1e-12);
+  EXPECT_DOUBLE_EQ(vsfPivotTolerance(xpx.data(), swept.data(), flags, 4, 3), 39e-8);
+}

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -174,32 +175,39 @@ TEST(PivotRank, NearlyDependentDesignsTakeTheSoundPivots) {
 
 // FORWARD over a CLASS effect of 1,000 levels after dense columns it enters last
 // (INCLUDE=): one level of tiny weight, or a covariate that is the level's function plus
-// small noise. The road of the many-level effect takes the exact pivots' rank.
+// small noise. The road of the many-level effect takes the exact pivots' rank, and so does
+// the packed triangle of every column (which HIERARCHY= asks for); on 1 and 8 threads.
 TEST(PivotRank, ManyLevelEffectsTakeTheSoundPivots) {
-  Batch b;
-  for (const auto& [name, pivots] : corpus().pivots) {
-    if (name.rfind("ml_", 0) != 0)
-      continue;
-    const int k = columnsOf(name);
-    const bool weighted = name.rfind("ml_weight", 0) == 0;
-    b.add(name, std::string("  class g;\n") + (weighted ? "  weight w;\n" : "") +
-                    "  model y = c1-c" + std::to_string(k) +
-                    " g / selection=forward(stop=none) include=" + std::to_string(k) + ";\n");
+  for (const auto& [road, cpus] :
+       std::vector<std::pair<std::string, int>>{{"", 1}, {"", 8}, {" hierarchy=single", 1}}) {
+    SCOPED_TRACE(road + " cpucount=" + std::to_string(cpus));
+    Batch b;
+    for (const auto& [name, pivots] : corpus().pivots) {
+      if (name.rfind("ml_", 0) != 0)
+        continue;
+      const int k = columnsOf(name);
+      const bool weighted = name.rfind("ml_weight", 0) == 0;
+      b.add(name, std::string("  class g;\n") + (weighted ? "  weight w;\n" : "") +
+                      "  model y = c1-c" + std::to_string(k) +
+                      " g / selection=forward(stop=none) include=" + std::to_string(k) + road +
+                      ";\n  performance cpucount=" + std::to_string(cpus) + ";\n");
+    }
+    const qrxrun::ProgramRun run = qrxrun::runProgram(b.program, "pivotrankml", b.files, b.outputs);
+    ASSERT_EQ(run.json["steps"].items.size(), b.names.size()) << run.log;
+    for (size_t i = 0; i < b.names.size(); ++i)
+      expectCase(b.names[i], run.json["steps"][i], run.files.at(b.outputs[i]), "g L");
   }
-  const qrxrun::ProgramRun run = qrxrun::runProgram(b.program, "pivotrankml", b.files, b.outputs);
-  ASSERT_EQ(run.json["steps"].items.size(), b.names.size()) << run.log;
-  for (size_t i = 0; i < b.names.size(); ++i)
-    expectCase(b.names[i], run.json["steps"][i], run.files.at(b.outputs[i]), "g L");
 }
 
 // Every selection over the products of twelve predictors ends at the least-squares fit of
-// all 78 columns: FORWARD, LAR and LASSO with STOP=NONE, BACKWARD and STEPWISE with no
-// effect leaving.
+// all 78 columns: FORWARD (also by CV over five folds, whose sweeps take the same rule), LAR
+// and LASSO with STOP=NONE, BACKWARD and STEPWISE with no effect leaving.
 TEST(PivotRank, SelectionsOverProductsReachLeastSquares) {
   Batch b;
   for (const std::string method :
-       {"forward(stop=none)", "backward(select=sl slstay=0.99999)",
-        "stepwise(select=sl slentry=0.99999 slstay=0.99999)", "lar(stop=none)", "lasso(stop=none)"})
+       {"forward(stop=none)", "forward(select=cv stop=none) cvmethod=split(5)",
+        "backward(select=sl slstay=0.99999)", "stepwise(select=sl slentry=0.99999 slstay=0.99999)",
+        "lar(stop=none)", "lasso(stop=none)"})
     b.add("products12", "  model y = c1-c78 / selection=" + method + ";\n");
   const qrxrun::ProgramRun run = qrxrun::runProgram(b.program, "pivotrankpr", b.files, b.outputs);
   ASSERT_EQ(run.json["steps"].items.size(), b.names.size()) << run.log;
