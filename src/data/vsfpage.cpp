@@ -13,6 +13,30 @@
 #include <cstring>
 #include <string>
 
+namespace {
+
+// Disk pages of a file between two looks at the utility directory's free space.
+constexpr int64_t kDiskCheckPages = 256;
+
+// Whether the utility directory has room for the next pages of `file`: looked at every
+// kDiskCheckPages pages, so that a pass whose rows could not be counted ahead stops with
+// twice that room left rather than fill the disk.
+bool diskRoom(const VsfBagVec* bags, const VsfUtilFile& file) {
+  if ((file.page.pageNumber - 1) % kDiskCheckPages != 0)
+    return true;
+  const int64_t free = vsfUtilFreeBytes(bags->pathService);
+  const double chunk = static_cast<double>(kDiskCheckPages) * file.page.pageSize;
+  if (free < 0 || static_cast<double>(free) >= 2.0 * chunk)
+    return true;
+  double written = 0.0;
+  for (uint32_t f = 0; f < bags->count; ++f)
+    written += static_cast<double>(bags->files[f].diskPageCount) * bags->files[f].page.pageSize;
+  vsfReportDiskShort(written + 2.0 * chunk, file, free);
+  return false;
+}
+
+} // namespace
+
 int32_t startNewPageInMultiFiles(VsfBagVec* bags, int64_t k, QkPool* pagePool, void** page,
                                  double** firstDouble, unsigned char** end) {
   VsfUtilFile& file = bags->files[k % bags->count];
@@ -59,6 +83,8 @@ int32_t vsfWritePageInMultiFiles(VsfBagVec* bags, int64_t k, void* page) {
   auto* pgf = reinterpret_cast<QkPgfExtension*>(bags->pageService);
   file.page.pageNumber = j - file.memLimit + 1;
   file.page.buffer = page;
+  if (!diskRoom(bags, file))
+    return -12;
   if (vsfFilePage(pgf, &file, true) != 0)
     return -12;
   file.diskPageCount = file.page.pageNumber;

@@ -6,15 +6,10 @@
 #include "support/hoststubs.h"
 #include "support/messages.h"
 #include "support/nomemory.h"
-#include "support/qknr.h"
-#include "support/qkupath.h"
-#include "support/sizetext.h"
-#include "support/testhooks.h"
 #include "support/vsfoptions.h"
 
 #include <algorithm>
 #include <cmath>
-#include <string>
 
 namespace {
 
@@ -163,17 +158,6 @@ int32_t vsfPrepRead(VsfDataSettings* s, VsfBagVec* bags, int32_t* returnCode) {
   return 0;
 }
 
-namespace {
-
-// The directory part of a page file's path, as UTF-8.
-std::string directoryOf(const VsfUtilFile& file) {
-  const std::string path = qkUtf8(file.path, file.path != nullptr ? file.pathLength : 0);
-  const size_t slash = path.find_last_of('/');
-  return slash == std::string::npos ? path : path.substr(0, std::max<size_t>(slash, 1));
-}
-
-} // namespace
-
 int32_t vsfPlanPageDisk(const VsfDataSettings* s, const VsfBagVec* bags, QkExtensionSet* exts,
                         int64_t rowBytes, int32_t* returnCode) {
   if (s->expectedRows <= 0 || bags->count == 0 || rowBytes <= 0)
@@ -188,23 +172,11 @@ int32_t vsfPlanPageDisk(const VsfDataSettings* s, const VsfBagVec* bags, QkExten
   const double need = std::max(pages, 0.0) * pageSize;
   if (need <= 0.0)
     return 0;
-  int64_t free = testHooks().utilFreeBytes;
-  if (free < 0) {
-    auto* up = exts != nullptr ? reinterpret_cast<QkUpathExtension*>(exts->qkupath) : nullptr;
-    if (up == nullptr || up->qkupathFreeBytes == nullptr)
-      return 0;
-    free = up->qkupathFreeBytes(up, kVsfUtilpath, 8);
-  }
+  const int64_t free = vsfUtilFreeBytes(exts != nullptr ? exts->qkupath : nullptr);
   // A tenth of the free space stays for the system and the step's other files.
   if (free < 0 || need <= 0.9 * static_cast<double>(free))
     return 0;
-  char needText[32], freeText[32];
-  vsfSizeText(need, needText, sizeof needText);
-  vsfSizeText(static_cast<double>(free), freeText, sizeof freeText);
-  const std::string dir = directoryOf(bags->files[0]);
-  vsfLog(VsfMsg::PagesDoNotFitOnDisk,
-         {HostMsgArg(needText), HostMsgArg(dir.c_str(), static_cast<int32_t>(dir.size())),
-          HostMsgArg(freeText)});
+  vsfReportDiskShort(need, bags->files[0], free);
   *returnCode = std::max(*returnCode, 1020);
   return kVsfReportedFailure;
 }

@@ -9,7 +9,10 @@
 #include "support/hoststubs.h"
 #include "support/messages.h"
 #include "support/nomemory.h"
+#include "support/qknr.h"
 #include "support/qkupath.h"
+#include "support/sizetext.h"
+#include "support/testhooks.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -95,6 +98,7 @@ int32_t vsfBagVecAddElt(VsfBagVec* vec, QkExtensionSet* exts, const VsfPerfSetti
     vec->capacity = capacity;
   }
   vec->pageService = exts->qkpgf;
+  vec->pathService = exts->qkupath;
   VsfUtilFile* rec = &vec->files[vec->count++];
   *out = rec;
   std::memset(static_cast<void*>(rec), 0, sizeof *rec);
@@ -432,4 +436,26 @@ int32_t vsfUtilReadByThreadsStoppable(VsfPassState* model, VsfThreadedKernel ker
 int32_t vsfUtilReadByThreads(VsfPassState* model, VsfThreadedKernel kernel, double* buffer,
                              int64_t length, VsfUtilFile* rec) {
   return vsfUtilReadByThreadsStoppable(model, kernel, buffer, length, rec, nullptr);
+}
+
+int64_t vsfUtilFreeBytes(QkExtension* pathService) {
+  if (const int64_t hook = testHooks().utilFreeBytes; hook >= 0)
+    return hook;
+  auto* up = reinterpret_cast<QkUpathExtension*>(pathService);
+  if (up == nullptr || up->qkupathFreeBytes == nullptr)
+    return -1;
+  return up->qkupathFreeBytes(up, kVsfUtilpath, 8);
+}
+
+void vsfReportDiskShort(double need, const VsfUtilFile& file, int64_t free) {
+  const std::string path = qkUtf8(file.path, file.path != nullptr ? file.pathLength : 0);
+  const size_t slash = path.find_last_of('/');
+  const std::string dir =
+      slash == std::string::npos ? path : path.substr(0, std::max<size_t>(slash, 1));
+  char needText[32], freeText[32];
+  vsfSizeText(need, needText, sizeof needText);
+  vsfSizeText(static_cast<double>(free), freeText, sizeof freeText);
+  vsfLog(VsfMsg::PagesDoNotFitOnDisk,
+         {HostMsgArg(needText), HostMsgArg(dir.c_str(), static_cast<int32_t>(dir.size())),
+          HostMsgArg(freeText)});
 }

@@ -62,6 +62,7 @@ struct VsfBagVec {
   QkPool* pool;             // pool of the array (the BY group's)
   uint32_t flags;           // allocation flags
   QkExtension* pageService; // the page-file service of its files (set by add)
+  QkExtension* pathService; // the path service of its files' directory (set by add)
 };
 
 // The host extensions the data layer uses, in this order.
@@ -99,6 +100,13 @@ enum : uint8_t { kVsfCreatePathFailed = 1, kVsfCreateOpenFailed = 2 };
 
 [[nodiscard]] int32_t vsfBagVecAlloc(VsfBagVec* vec, QkPool* pool, uint32_t count, uint32_t growth,
                                      uint32_t flags);
+// The bytes free in the utility directory (the utilFreeBytes test hook when set); -1 when
+// that cannot be told.
+[[nodiscard]] int64_t vsfUtilFreeBytes(QkExtension* pathService);
+// Logs VsfMsg::PagesDoNotFitOnDisk: `need` bytes for the pages, the directory of `file`, the
+// bytes free there.
+void vsfReportDiskShort(double need, const VsfUtilFile& file, int64_t free);
+
 [[nodiscard]] int32_t vsfBagVecAddElt(VsfBagVec* vec, QkExtensionSet* exts,
                                       const VsfPerfSettings* perf, int64_t request,
                                       VsfUtilFile** out);

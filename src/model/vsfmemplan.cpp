@@ -3,6 +3,7 @@
 #include "model/vsfmemplan.h"
 
 #include "data/vsfdata.h"
+#include "model/vsfformulas.h"
 #include "model/vsfmodel.h"
 #include "numerics/packedtri.h"
 #include "support/hoststubs.h"
@@ -77,6 +78,9 @@ double vsfFitMemoryLeft(const VsfModel* m) {
 }
 
 int32_t vsfPlanCrossProducts(const VsfModel* m, int32_t columns, double extraBytes) {
+  // A triangle past the largest the procedure supports is refused by its own message.
+  if (vsfMemTri(columns) < 0)
+    return 0;
   const double need = vsfCrossProductBytes(m, columns) + extraBytes;
   const double left = vsfFitMemoryLeft(m);
   if (need <= left)

@@ -54,23 +54,37 @@ TEST(MemoryPlan, CrossProductsBeyondTheMemoryEndTheStepWithTheirSize) {
   EXPECT_FALSE(qrxrun::tablesOf(plain, "SelectionSummary").empty());
 }
 
-// Pages beyond those kept in memory go to the utility directory: when its free space (here
-// 1,000 bytes, through the test hook) cannot take them, the step ends before the first is
-// written and leaves no utility file.
-TEST(MemoryPlan, PagesBeyondTheFreeDiskEndTheStepBeforeAnyIsWritten) {
+// Pages beyond those kept in memory go to the utility directory. When its free space (here
+// 1,000 bytes, through the test hook) cannot take them, the step ends with their size and the
+// directory: before the first is written when the observations are counted ahead, else (BY
+// groups) at the first page that would leave less than some pages' room.
+TEST(MemoryPlan, PagesBeyondTheFreeDiskEndTheStepWithTheirSize) {
   namespace fs = std::filesystem;
   const fs::path util = fs::temp_directory_path() / ("qrx_plan_util_" + std::to_string(::getpid()));
   fs::create_directories(util);
+  std::string byData = "b,y,x1,x2,x3\n";
+  for (int i = 0; i < 400; ++i)
+    byData += std::to_string(1 + i / 200) + "," + std::to_string(i % 7 + 0.5 * (i % 3)) + "," +
+              std::to_string(i % 5) + "," + std::to_string(i % 11) + "," + std::to_string(i % 13) +
+              "\n";
+  const std::string options =
+      "options memsize=64K pagefile_pagesize=1024 cpucount=1 utilpath='" + util.string() + "';\n";
   ::setenv("QRX_TEST_HOOKS", "utilFreeBytes=1000", 1);
-  const qrxrun::ProgramRun r =
+  const qrxrun::ProgramRun counted =
       runManyLevels("memsize=64K pagefile_pagesize=1024 utilpath='" + util.string() + "'",
                     "selection=forward(select=sbc)", "plan_disk");
+  const qrxrun::ProgramRun byGroups =
+      qrxrun::runProgram(options + "proc varsifter data=d;\n  by b;\n  model y = x1 x2 x3;\n  "
+                                   "performance util_buffers$=1;\nrun;\n",
+                         "plan_disk_by", {{"d.csv", byData}});
   ::unsetenv("QRX_TEST_HOOKS");
-  EXPECT_EQ(r.status, 2) << r.log;
-  const Value* error = entryOf(r, 9174);
-  ASSERT_NE(error, nullptr) << r.log;
-  EXPECT_EQ((*error)["values"][1].s, util.string());
-  EXPECT_TRUE(fs::is_empty(util));
+  for (const qrxrun::ProgramRun* r : {&counted, &byGroups}) {
+    EXPECT_EQ(r->status, 2) << r->log;
+    const Value* error = entryOf(*r, 9174);
+    ASSERT_NE(error, nullptr) << r->log;
+    EXPECT_EQ((*error)["values"][1].s, util.string());
+    EXPECT_TRUE(fs::is_empty(util));
+  }
   fs::remove_all(util);
 }
 
