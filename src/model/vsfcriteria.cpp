@@ -6,6 +6,7 @@
 #include "data/vsfthread.h"
 #include "kernels/vsfcvkernels.h"
 #include "kernels/vsfresid.h"
+#include "model/vsffoldpress.h"
 #include "model/vsfformulas.h"
 #include "model/vsfmodel.h"
 #include "model/vsfstructured.h"
@@ -163,11 +164,14 @@ int32_t vsfComputeResids(VsfModel* m) {
 int32_t vsfComputeCVResids(VsfModel* m) {
   if (!vsfCvOn(m) || m->folds == nullptr || !isHostMissing(m->cvPress))
     return 0;
-  for (int32_t f = 0; f < m->foldCount; ++f)
-    m->folds[f].cvSse = 0.0;
-  const int32_t rc = vsfRunPass(m, vsfCVResids, vsfCVResids_t, 0);
-  if (rc != 0)
-    return rc; // cvPress stays missing: never a partial sum
+  // The folds' sums give their errors without a pass, unless they would lose digits.
+  if (!vsfFoldPressFromSums(m)) {
+    for (int32_t f = 0; f < m->foldCount; ++f)
+      m->folds[f].cvSse = 0.0;
+    const int32_t rc = vsfRunPass(m, vsfCVResids, vsfCVResids_t, 0);
+    if (rc != 0)
+      return rc; // cvPress stays missing: never a partial sum
+  }
   double sum = 0.0;
   for (int32_t f = 0; f < m->foldCount; ++f)
     sum += m->folds[f].cvSse;

@@ -158,6 +158,9 @@ struct VsfModel : VsfPassState {
   // The most bytes of cross-product columns (x_k'X of entered effects) that the path keeps
   // without the packed X'X; 0 when it takes the passes per step. Set by the path.
   int64_t larCrossBytes;
+  // Set by the path when its steps take their SSE from the packed X'X (its rows are the
+  // SSE's rows); 0 when every step sums its residuals over the rows.
+  uint8_t larMatrixSse;
 
   // Screening vectors.
   double* screenBound;

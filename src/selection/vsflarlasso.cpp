@@ -1,13 +1,13 @@
 // The least-angle path. With the packed cross-product matrix the correlations, direction
-// products and (for least-squares coefficients) the SSE come from the matrix; without it they
-// come from the kept cross products of the entered effects (many candidates), or the path
-// kernels pass over the pages. Screening (vsfscreen.cpp) decides which candidates a step
-// looks at.
+// products and the SSE come from the matrix; without it they come from the kept cross
+// products of the entered effects (many candidates), or the path kernels pass over the
+// pages. Screening (vsfscreen.cpp) decides which candidates a step looks at.
 #include "selection/vsflarlasso.h"
 
 #include "data/vsfthread.h"
 #include "kernels/vsflarcallbacks.h"
 #include "kernels/vsfrowwalk.h"
+#include "model/vsffoldpress.h"
 #include "model/vsfmodel.h"
 #include "model/vsfsweep.h"
 #include "numerics/packedtri.h"
@@ -321,17 +321,21 @@ void moveCoefficients(VsfModel* m, int32_t first, double gamma, int32_t pendingD
   m->l2Norm = std::sqrt(l2);
 }
 
-// The SSE of the reported coefficients s b from the full X'X without its ridge:
-// y'y - 2 s b'X'y + s^2 b'X'X b. The trials of an L2 search use it instead of a data pass
-// per step; it agrees with the pass to rounding relative to y'y.
-double matrixSse(const VsfModel* m, int32_t first) {
+// The SSE of the reported coefficients s b from the full X'X without its ridge,
+// y'y - 2 s b'X'y + s^2 b'X'X b, with a bound on the size of its terms,
+// (sqrt y'y + s sum |b_k| sqrt x_k'x_k)^2 by Cauchy-Schwarz: the rounding of the sum is a
+// small multiple of the unit round-off times the bound.
+struct MatrixSse {
+  double sse = 0.0, bound = 0.0;
+};
+MatrixSse matrixSseTerms(const VsfModel* m, int32_t first) {
   const VsfModelOptions* o = m->options;
   const int32_t* in = m->inModelList;
   const bool ridge = (o->method == VM_ELASTICNET || o->method == VM_ELASTICNET_LS) && m->l2 > 0;
   const double lambda = ridge ? (m->nObs - 1) * m->l2 : 0.0;
   const double s =
       o->method == VM_ELASTICNET && m->enSetting == 1 && m->l2 > 0 ? 1.0 + lambda : 1.0;
-  double xy = 0.0, quad = 0.0;
+  double xy = 0.0, quad = 0.0, root = 0.0;
   for (int32_t p = first; p < m->inModelCount; ++p) {
     const int32_t k = in[p];
     const int64_t ck = m->effectColumn[k];
@@ -341,9 +345,29 @@ double matrixSse(const VsfModel* m, int32_t first) {
     for (int32_t q = first; q < m->inModelCount; ++q)
       row += m->xpx[sym(ck, m->effectColumn[in[q]])] * m->pathBeta[in[q]];
     quad += bk * (row - lambda * bk);
+    root += std::fabs(bk) * std::sqrt(std::fabs(m->xpx[sym(ck, ck)]));
   }
-  const double sse = m->xpx[0] - 2.0 * s * xy + s * s * quad;
+  MatrixSse t;
+  t.sse = m->xpx[0] - 2.0 * s * xy + s * s * quad;
+  root = std::sqrt(std::fabs(m->xpx[0])) + s * root;
+  t.bound = root * root;
+  return t;
+}
+
+// The trials of an L2 search take the SSE from the matrix instead of a data pass per step; it
+// agrees with the pass to rounding relative to y'y.
+double matrixSse(const VsfModel* m, int32_t first) {
+  const double sse = matrixSseTerms(m, first).sse;
   return sse < 0 ? 0.0 : sse;
+}
+
+// The plain path's SSE from the matrix when it keeps its digits (false: take the rows).
+[[nodiscard]] bool sseFromMatrix(VsfModel* m, int32_t first) {
+  const MatrixSse t = matrixSseTerms(m, first);
+  if (!std::isfinite(t.sse) || t.sse < kVsfCancellationShare * t.bound)
+    return false;
+  m->sse = t.sse;
+  return true;
 }
 
 [[nodiscard]] int32_t residualAhead(VsfModel* m, int32_t pendingDrop);
@@ -353,8 +377,9 @@ thread_local bool tAhead = false;
 
 // The correlations and sums of squares of the new residual: from a data pass, or from the
 // full X'X or the kept cross products (the least-squares coefficients' SSE is the swept
-// corner, the path's a pass over the active columns); with the look-ahead on,
-// the SSE of the plain path comes from the pass that formed it for several steps.
+// corner, the path's a pass over the active columns). With the full X'X over the SSE's rows
+// the path's SSE is a quadratic form in it; where that would lose digits the plain path takes
+// it from the look-ahead's pass, which forms it for several steps.
 [[nodiscard]] int32_t updateResidual(VsfModel* m, int32_t first, double gamma, double A, Road road,
                                      int32_t pendingDrop) {
   const VsfModelOptions* o = m->options;
@@ -398,6 +423,8 @@ thread_local bool tAhead = false;
       vsfCVExResidualSums(m);
     } else if (tAhead) {
       // Looking ahead: only the coefficients are wanted.
+    } else if (m->larMatrixSse != 0 && sseFromMatrix(m, first)) {
+      // The SSE came from the matrix.
     } else if (m->larAhead != nullptr) {
       if ((rc = residualAhead(m, pendingDrop)) != 0)
         return rc;
@@ -446,9 +473,10 @@ void dataScaleEstimates(VsfModel* m, int32_t first, double sy) {
 
 // ---- looking ahead on the path
 //
-// With the full X'X the path's coefficients come from the matrix alone; only the SSE of each
-// step needs the rows. The coming steps are walked on a copy of the path's state, and one pass
-// forms the SSE of all their coefficient vectors; a step whose terms are bit for bit those of
+// With the full X'X the path's coefficients come from the matrix alone, and so does the SSE of
+// a step unless it is small against its terms (a nearly exact fit), where it needs the rows.
+// The coming steps are then walked on a copy of the path's state, and one pass forms the SSE
+// of all their coefficient vectors; a step whose terms are bit for bit those of
 // an entry takes its SSE from there, any other runs a new look-ahead. Each entry's sum is
 // formed over the same rows in the same order with the same arithmetic as the pass per step,
 // so the results are those of the pass per step.
@@ -468,6 +496,18 @@ constexpr size_t kAheadSteps = 16; // entries of one look-ahead at most
     return false;
   const VsfRowShape S = vsfRowShape(m);
   return !S.hasRole && (!S.hasFold || xcvFinal) && (!S.xcv || xcvFinal) && !S.cv && S.sparse == 0;
+}
+
+// The packed X'X sums the rows the path's SSE sums when the rows carry no roles and no fold is
+// held out of the fit (cross validation's folds together are every TRAIN row); then a step's
+// SSE comes from the matrix, unless it would lose digits to cancellation.
+[[nodiscard]] bool matrixSseOpen(const VsfModel* m) {
+  const VsfModelOptions* o = m->options;
+  const bool xcvFinal = o->cvExternal && m->heldOutFold == m->foldCount;
+  if (!vsfFullXpxOn(m) || lsCoeffs(o->method) || rolesPresent(m) || (o->cvExternal && !xcvFinal))
+    return false;
+  const VsfRowShape S = vsfRowShape(m);
+  return !S.hasRole && (!S.xcv || xcvFinal);
 }
 
 // The in-model terms past the forced ones, as the residual pass takes them.
@@ -698,10 +738,13 @@ int32_t vsfLarLasso(VsfModel* m) {
   VsfLarAhead ahead;
   if ((rc = vsfScreenStart(m)) == 0) {
     // The _testthreadahead switch at 0 keeps the pass per step, for comparing the two.
-    m->larAhead = lookAheadOpen(m) && ztestthread("ahead", 5) != 0 ? &ahead : nullptr;
+    const bool sumsOn = ztestthread("ahead", 5) != 0;
+    m->larAhead = lookAheadOpen(m) && sumsOn ? &ahead : nullptr;
+    m->larMatrixSse = matrixSseOpen(m) && sumsOn ? 1 : 0;
     m->larCrossBytes = crossBudget(m);
     rc = walkPath(m, &stopValue, &chooseValue);
     m->larAhead = nullptr;
+    m->larMatrixSse = 0;
     m->larCrossBytes = 0;
   }
   o->screen = screen;

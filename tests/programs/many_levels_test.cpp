@@ -231,40 +231,6 @@ TEST(ManyLevels, SharedTriangleGivesTheSerialNumbersOnFourThreads) {
   }
 }
 
-namespace {
-
-// The first place where two outputs differ beyond rounding (empty when none): the same
-// nodes and texts, numbers within 1e-9 of each other relative to their size (1e-8 absolute).
-std::string firstDifference(const Value& a, const Value& b, const std::string& at) {
-  if (a.kind != b.kind)
-    return at + ": kinds";
-  switch (a.kind) {
-  case Value::Number:
-    return std::fabs(a.n - b.n) <= 1e-9 * (std::fabs(a.n) + std::fabs(b.n)) + 1e-8
-               ? ""
-               : at + ": " + qrxrun::dumpOutput(a) + " vs " + qrxrun::dumpOutput(b);
-  case Value::Array:
-    if (a.items.size() != b.items.size())
-      return at + ": lengths";
-    for (size_t i = 0; i < a.items.size(); ++i)
-      if (std::string d = firstDifference(a.items[i], b.items[i], at + "/" + std::to_string(i));
-          !d.empty())
-        return d;
-    return "";
-  case Value::Object:
-    if (a.members.size() != b.members.size())
-      return at + ": members";
-    for (const auto& [key, value] : a.members)
-      if (std::string d = firstDifference(value, b[key], at + "." + key); !d.empty())
-        return d;
-    return "";
-  default:
-    return qrxrun::dumpOutput(a) == qrxrun::dumpOutput(b) ? "" : at;
-  }
-}
-
-} // namespace
-
 // The structured road (the many-level effect's diagonal and cross block in place of the
 // packed triangle of all columns), reached by lowering the columns it starts from: every
 // table is that of the packed triangle's road to rounding, and the candidates' criteria are
@@ -277,7 +243,7 @@ TEST(ManyLevels, StructuredRoadGivesTheTablesOfThePackedTriangle) {
   const qrxrun::ProgramRun structured = runCandidates("structuredColumns=10", "mlstructured");
   ASSERT_EQ(structured.status, 0) << structured.log;
   const Value& out = structured.json["steps"][0]["output"];
-  EXPECT_EQ(firstDifference(out, packedRun.json["steps"][0]["output"], ""), "");
+  EXPECT_EQ(qrxrun::firstDifference(out, packedRun.json["steps"][0]["output"], ""), "");
   // The structured road's numbers are not those of the packed road bit for bit.
   EXPECT_NE(qrxrun::dumpOutput(out), qrxrun::dumpOutput(packedRun.json["steps"][0]["output"]));
   std::map<std::string, double> want;
@@ -294,9 +260,9 @@ TEST(ManyLevels, StructuredRoadGivesTheTablesOfThePackedTriangle) {
   const qrxrun::ProgramRun noise = runCandidates("structuredColumns=10", "mlnoise", "", "x2 = g");
   const qrxrun::ProgramRun noisePacked = runCandidates("", "mlnoisepacked", "", "x2 = g");
   ASSERT_EQ(noise.status, 0) << noise.log;
-  EXPECT_EQ(
-      firstDifference(noise.json["steps"][0]["output"], noisePacked.json["steps"][0]["output"], ""),
-      "");
+  EXPECT_EQ(qrxrun::firstDifference(noise.json["steps"][0]["output"],
+                                    noisePacked.json["steps"][0]["output"], ""),
+            "");
   const Value* stop = qrxrun::findTable(noise.json["steps"][0]["output"], "StopDetails");
   ASSERT_NE(stop, nullptr);
   EXPECT_EQ(qrxrun::text(*stop, 0, "Effect"), "g");

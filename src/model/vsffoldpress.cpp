@@ -1,0 +1,72 @@
+// The held-out error of each cross-validation fold from the cross products the fit holds: the
+// model's X'X is the total over the folds and a fold record's the total less the fold, so the
+// fold's own sums are their difference and its error is a quadratic form in them.
+#include "model/vsffoldpress.h"
+
+#include "model/vsfmodel.h"
+#include "numerics/packedtri.h"
+#include "support/testthread.h"
+
+#include <cmath>
+#include <vector>
+
+namespace {
+
+using packed::at;
+using packed::sym;
+
+// The X'X columns of the in-model effects that the fold's model has swept in.
+void sweptColumns(const VsfModel* m, const char* flags, std::vector<int64_t>& cols) {
+  cols.clear();
+  for (int32_t i = 0; i < m->inModelCount; ++i) {
+    const int32_t e = m->inModelList[i];
+    for (int32_t q = 0; q < m->effectColumns[e]; ++q) {
+      const int64_t c = int64_t{m->effectColumn[e]} + q;
+      if (flags[c] == '1')
+        cols.push_back(c);
+    }
+  }
+}
+
+// The fold's weighted squared error [1 u']D[1 u']' with D the fold's own cross products
+// (the total less the record's) and u minus the record's coefficients; false when the error
+// is too small against (sqrt D00 + sum |u_c| sqrt D_cc)^2, which bounds every term's size.
+[[nodiscard]] bool foldError(const VsfModel* m, const VsfFoldRecord& F,
+                             const std::vector<int64_t>& cols, double* error) {
+  auto own = [&](int64_t i) { return m->xpx[i] - F.xpx[i]; };
+  const size_t n = cols.size();
+  std::vector<double> u(n);
+  double bound = std::sqrt(std::fabs(own(0)));
+  double sum = own(0);
+  for (size_t i = 0; i < n; ++i) {
+    const int64_t c = cols[i];
+    u[i] = F.sweptXpx[at(c, 0)];
+    bound += std::fabs(u[i]) * std::sqrt(std::fabs(own(at(c, c))));
+    double row = 2.0 * own(at(c, 0));
+    for (size_t j = 0; j < i; ++j)
+      row += 2.0 * own(sym(c, cols[j])) * u[j];
+    row += own(at(c, c)) * u[i];
+    sum += u[i] * row;
+  }
+  *error = sum;
+  return std::isfinite(sum) && sum >= kVsfCancellationShare * bound * bound;
+}
+
+} // namespace
+
+bool vsfFoldPressFromSums(VsfModel* m) {
+  if (m->l2 > 0 || m->l2BaseXpx != nullptr || m->structured != nullptr ||
+      ztestthread("cvsums", 6) == 0)
+    return false;
+  std::vector<int64_t> cols;
+  std::vector<double> errors(static_cast<size_t>(m->foldCount));
+  for (int32_t f = 0; f < m->foldCount; ++f) {
+    const VsfFoldRecord& F = m->folds[f];
+    sweptColumns(m, F.sweepFlags, cols);
+    if (!foldError(m, F, cols, &errors[static_cast<size_t>(f)]))
+      return false;
+  }
+  for (int32_t f = 0; f < m->foldCount; ++f)
+    m->folds[f].cvSse = errors[static_cast<size_t>(f)];
+  return true;
+}
