@@ -24,10 +24,14 @@ std::map<std::string, int>& builtActions() {
 // Action items of the rule notation, written from the named actions, flags and slots:
 // #c, or #c(a,b,...). Every item of the rules is made here, and counted.
 std::string act(int code, const std::vector<int>& args = {}) {
-  std::string text = "#" + std::to_string(code);
+  // Appended piece by piece: GCC 12's optimiser takes "text" + std::string for an
+  // overlapping copy (-Wrestrict).
+  std::string text = "#";
+  text += std::to_string(code);
   const char* sep = "(";
   for (int a : args) {
-    text += sep + std::to_string(a);
+    text += sep;
+    text += std::to_string(a);
     sep = ",";
   }
   if (args.size())
