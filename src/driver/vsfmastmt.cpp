@@ -16,11 +16,11 @@ namespace {} // namespace
 int32_t parse_bootstrap(VsfContext* ctx, ParsedStatement* m) {
   VsfModelAverageSettings& a = ctx->stmt.ma;
   if (ctx->options.l2Search != L2S_NONE)
-    return stmtFail(ctx, VsfMsg::ModelAveragingCannotCombinedSearch, 3000, -46);
+    return stmtFail(ctx, VsfMsg::ModelAveragingCannotCombinedSearch, StepRc::StatementError, -46);
   // Each sample's draws would have to be replayed across the external folds; the resampling
   // road does not do that, so the combination is refused before any data is read.
   if (ctx->options.choose == VC_CVEX)
-    return stmtFail(ctx, VsfMsg::ModelAveragingCannotCombinedExternal, 3000, -46);
+    return stmtFail(ctx, VsfMsg::ModelAveragingCannotCombinedExternal, StepRc::StatementError, -46);
   a.on = 1;
   ctx->options.modelAverage = 1;
   // NTHREADS$=0 is taken as one thread: the samples are divided by the thread count.
@@ -31,7 +31,7 @@ int32_t parse_bootstrap(VsfContext* ctx, ParsedStatement* m) {
 
   a.alpha = stmtNumber(m, AverageSlot::Alpha, 0.5);
   if (a.alpha == 0)
-    return stmtFail(ctx, VsfMsg::AlphaMustLargerThan, 3000, -42);
+    return stmtFail(ctx, VsfMsg::AlphaMustLargerThan, StepRc::StatementError, -42);
 
   a.averageMethod = static_cast<uint8_t>(stmtInt(m, AverageSlot::AverageMethod, AVG_MEAN));
   a.averageGiven = stmtFlag(m, AverageFlag::AverageMethod);
@@ -50,7 +50,7 @@ int32_t parse_bootstrap(VsfContext* ctx, ParsedStatement* m) {
   a.sampleSize = stmtNumber(m, AverageSlot::SampleSize, 0);
   double pct = stmtNumber(m, AverageSlot::SamplePct, -1);
   if (pct == 0)
-    return stmtFail(ctx, VsfMsg::SamplingPercentageMustLarger, 3000, -42);
+    return stmtFail(ctx, VsfMsg::SamplingPercentageMustLarger, StepRc::StatementError, -42);
   if (pct == -1)
     pct = 0;
   a.sampleFraction = pct / 100.0;
@@ -81,7 +81,7 @@ int32_t parse_bootstrap(VsfContext* ctx, ParsedStatement* m) {
 
   if (a.sampleSize != 0 && a.sampleFraction != 0) {
     vsfLog(VsfMsg::BothSizePctGiven);
-    vsfRaiseRC(ctx, 4);
+    vsfRaiseRC(ctx, StepRc::Warning);
     a.sampleSize = 0;
   }
   if (a.sampleFraction == 0 && a.sampleSize == 0)
@@ -90,7 +90,7 @@ int32_t parse_bootstrap(VsfContext* ctx, ParsedStatement* m) {
   // A shared drive would hold the scratch files of resamples run on other machines; this
   // host runs them all here, and -o UTILPATH= already places its utility files.
   if (stmtFlag(m, AverageFlag::SharedDrive))
-    return stmtFail(ctx, VsfMsg::ShareddriveNotSupportedEvery, 3000, -46);
+    return stmtFail(ctx, VsfMsg::ShareddriveNotSupportedEvery, StepRc::StatementError, -46);
 
   a.refit = stmtFlag(m, AverageFlag::Refit);
   a.refitNSamples = stmtInt(m, AverageSlot::RefitSamples, a.nSamples);

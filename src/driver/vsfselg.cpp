@@ -6,6 +6,7 @@
 #include "effects/levdesign.h"
 #include "support/hoststubs.h"
 #include "support/parsedstmt.h"
+#include "support/stepcodes.h"
 #include "support/vsfoptions.h"
 
 #include <cstring>
@@ -818,7 +819,7 @@ const GrammarRule* vsfGrammarRules(int* count) {
 VsfGrammar* vsfselg() {
   auto* g = static_cast<VsfGrammar*>(xtalloc(sizeof(VsfGrammar), 0x2004));
   if (g == nullptr)
-    xexit(1016, 0);
+    xexit(codeOf(StepRc::NoResources), 0);
   std::memset(g, 0, sizeof *g);
   g->tableFormat = kGrammarRuleText;
   g->tokenClassCount = TC_COUNT;

@@ -90,7 +90,7 @@ struct LagScoring {
     for (size_t i = 0; i < lags.size() && !failed; ++i)
       if (zlevLagDesignCreate(dc, lags[i], records[i], scored, out) != 0) {
         failed = true;
-        vsfRaiseRC(ctx, 1012);
+        vsfRaiseRC(ctx, StepRc::Error);
       }
   }
 
@@ -218,7 +218,7 @@ ModelVariables modelVariables(const LevDesign* d, const VsfSelectedModel& sm) {
   if (failed != nullptr) {
     vsfLog(message, {HostMsgArg(failed->name, failed->nameLength),
                      HostDataSetName(names->data).arg(), HostDataSetName(out).arg()});
-    vsfRaiseRC(ctx, 4);
+    vsfRaiseRC(ctx, StepRc::Warning);
   }
   return failed == nullptr;
 }
@@ -263,7 +263,7 @@ struct TextCells {
                {HostMsgArg(v->name, v->nameLength), HostMsgArg(observation, k), HostMsgArg(text, n),
                 HostDataSetName(in).arg()});
       }
-      vsfRaiseRC(ctx, 4);
+      vsfRaiseRC(ctx, StepRc::Warning);
       return true;
     }
     return false;
