@@ -76,7 +76,7 @@ void chooseDataDir(const char* argv0, const char* env, const char* name,
   fs::path exe = fs::canonical("/proc/self/exe", ec);
   if (ec)
     exe = fs::absolute(argv0, ec);
-  for (fs::path dir : {exe.parent_path() / name, exe.parent_path() / "../share/qrx" / name})
+  for (const fs::path& dir : {exe.parent_path() / name, exe.parent_path() / "../share/qrx" / name})
     if (fs::is_directory(dir, ec)) {
       set(dir.string());
       return;

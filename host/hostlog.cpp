@@ -19,7 +19,7 @@ LogState& state() {
   return s;
 }
 
-void append(LogRecord record) {
+void append(const LogRecord& record) {
   LogState& s = state();
   std::function<void(const LogRecord&)> echo;
   {
@@ -64,21 +64,21 @@ void logMessage(int set, int number, const HostMsgArg* args, int count) {
     r.values.push_back(std::move(v));
   }
   r.text = formatMessage(set, number, args, count);
-  append(std::move(r));
+  append(r);
 }
 
 void logLine(HostSeverity severity, const std::string& text) {
   LogRecord r;
   r.severity = severity;
   r.text = text;
-  append(std::move(r));
+  append(r);
 }
 
 void logPlain(const std::string& text) {
   LogRecord r;
   r.plain = true;
   r.text = text;
-  append(std::move(r));
+  append(r);
 }
 
 std::vector<LogRecord> takeLog() {

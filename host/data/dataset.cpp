@@ -1317,7 +1317,7 @@ bool validVariableName(const std::string& s) {
 std::string defaultOutputName() {
   const std::string dir = workDir();
   for (int n = 1;; ++n) {
-    const std::string member = "DATA" + std::to_string(n);
+    std::string member = "DATA" + std::to_string(n);
     std::error_code ec;
     if (fs::exists(memberFile(dir, member, false), ec))
       continue;

@@ -277,6 +277,7 @@ TableView viewTable(const OutputNode& table) {
   }
   for (size_t r = 0; r < table.rows.size(); ++r) {
     std::vector<std::string> line;
+    line.reserve(texts.size());
     for (const auto& column : texts)
       line.push_back(column[r]);
     view.cells.push_back(std::move(line));

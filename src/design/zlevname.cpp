@@ -375,7 +375,7 @@ void UniqDups(LevRegContext* ctx) {
     M = std::max(M, wzstlen(d->columnNames[k]));
   const int32_t D = static_cast<int32_t>(std::floor(std::log10(P + 1.0))) + 1;
   const int32_t W = std::min(D + M, 32);
-  auto strip = [](std::string s) {
+  auto strip = [](const std::string& s) {
     size_t end = s.find_last_not_of(' ');
     return end == std::string::npos ? std::string() : s.substr(0, end + 1);
   };

@@ -374,7 +374,7 @@ int32_t vsfResults(VsfContext* ctx) {
     vsfLog(VsfMsg::CrossValidationFoldsRequested, {o.cvFolds, m->foldCount});
   if (o.adaptive && m->adaptiveAliased) {
     vsfLog(VsfMsg::AdaptiveFitNotFullRank);
-    vsfRaiseRC(ctx, 4);
+    vsfRaiseRC(ctx, StepRc::Warning);
   }
   if ((rc = vsfDesignTables(ctx, m->pool)) != 0)
     return rc;

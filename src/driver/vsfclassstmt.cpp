@@ -189,7 +189,7 @@ struct ClassStatementReader {
       });
       if ((ng > 0 || slotCount(stmtSlot(first, posSlot), OSK_INTLIST) > 0) &&
           d->parmLabelStyle != LSTYLE_INTERLACED) {
-        vsfRaiseRC(ctx, 4);
+        vsfRaiseRC(ctx, StepRc::Warning);
         vsfLog(message);
       }
     };

@@ -10,6 +10,7 @@
 #include "support/hoststubs.h"
 #include "support/messages.h"
 #include "support/poolalloc.h"
+#include "support/stepcodes.h"
 
 namespace {
 
@@ -46,43 +47,37 @@ void vsfRelease(VsfContext* ctx) {
   ctx->cleanupTime = zdattim() - start;
 }
 
+// The failures that end a step with a message of their own, and the return code of each.
+struct StatusExit {
+  VsfStatus status;
+  VsfMsg message;
+  StepRc rc;
+};
+constexpr StatusExit kStatusExits[] = {
+    {VsfStatus::NoPoolOrHandle, VsfMsg::PoolOrHandleNotCreated, StepRc::NoResources},
+    {VsfStatus::NoMemory, VsfMsg::OutOfMemory, StepRc::NoResources},
+    {VsfStatus::NoPage, VsfMsg::OutOfMemory, StepRc::NoResources},
+    {VsfStatus::NotRestored, VsfMsg::StepNotRestored, StepRc::NotRestored},
+    {VsfStatus::NoHostExtension, VsfMsg::HostExtensionProcedureNeeds, StepRc::Error},
+    {VsfStatus::NoOutputBlock, VsfMsg::ProcedureCouldNotCreate, StepRc::Error},
+    {VsfStatus::DataNotReadable, VsfMsg::InputDataSetCannot, StepRc::Error},
+};
+
 } // namespace
 
 void vsfExitError(VsfContext* ctx, int32_t code) {
-  if (code == 0)
+  if (code == codeOf(VsfStatus::Ok))
     return;
-  switch (code) {
-  case -1:
-    vsfLog(VsfMsg::PoolOrHandleNotCreated);
-    vsfRaiseRC(ctx, 1016);
-    break;
-  case -2:
-  case -7:
-    vsfLog(VsfMsg::OutOfMemory);
-    vsfRaiseRC(ctx, 1016);
-    break;
-  case -6:
-    vsfLog(VsfMsg::StepNotRestored);
-    vsfRaiseRC(ctx, 1020);
-    break;
-  case -3: // a host extension could not be loaded
-    vsfLog(VsfMsg::HostExtensionProcedureNeeds);
-    vsfRaiseRC(ctx, 1012);
-    break;
-  case 1: // no output-object block
-    vsfLog(VsfMsg::ProcedureCouldNotCreate);
-    vsfRaiseRC(ctx, 1012);
-    break;
-  case 3: // the data set cannot be read the way the step needs
-    vsfLog(VsfMsg::InputDataSetCannot);
-    vsfRaiseRC(ctx, 1012);
-    break;
-  default:
-    // Every other code comes from a step that logged its own message where it failed;
-    // a run that ends on it must not end with a return code that reads as success.
-    vsfRaiseRC(ctx, 1012);
-    break;
-  }
+  // Every code not in the table comes from a step that logged its own message where it
+  // failed; a run that ends on it must not end with a return code that reads as success.
+  StepRc rc = StepRc::Error;
+  for (const StatusExit& e : kStatusExits)
+    if (code == codeOf(e.status)) {
+      vsfLog(e.message);
+      rc = e.rc;
+      break;
+    }
+  vsfRaiseRC(ctx, rc);
   if (!ctx->cleanedUp)
     vsfRelease(ctx);
   xexit(ctx->returnCode, 0);

@@ -194,7 +194,7 @@ PostFitBridge* postFitBridge(BridgeParseState* st, ParseRoot* root) {
   }
   auto* bridge = static_cast<PostFitBridge*>(xtalloc(sizeof(PostFitBridge), 0x3006));
   if (bridge == nullptr)
-    xexit(1016, 0);
+    xexit(codeOf(StepRc::NoResources), 0);
   std::memset(static_cast<void*>(bridge), 0, sizeof *bridge);
   loadSibling(bridge, st->save);
   PostFitBridgeMethods* methods = bridge->methods;
@@ -208,7 +208,7 @@ PostFitBridge* postFitBridge(BridgeParseState* st, ParseRoot* root) {
     zttkse(st->save);
     st->save = nullptr;
     xtfree(bridge);
-    xexit(1012, 0);
+    xexit(codeOf(StepRc::Error), 0);
   }
   bridge->save = nullptr;
   return bridge;
@@ -234,7 +234,7 @@ PostFitBridge* zxlpars(VsfContext* ctx, VsfGrammar* grammar, ParseHookTable* cal
     return nullptr;
   auto* st = static_cast<BridgeParseState*>(xtalloc(sizeof(BridgeParseState), 0x3006));
   if (!st)
-    xexit(1016, 0);
+    xexit(codeOf(StepRc::NoResources), 0);
   std::memset(static_cast<void*>(st), 0, sizeof *st);
   st->caller = caller;
   st->grammar = grammar;

@@ -15,13 +15,13 @@
 int32_t vsfQkExtsLoad(QkExtensionSet* exts) {
   exts->qk = Exported_QKHandle;
   if (exts->qk == nullptr)
-    return -3;
+    return codeOf(VsfStatus::NoHostExtension);
   QkExtension** words[] = {&exts->qkpgf, &exts->qkbkf, &exts->qkupath, &exts->qkavlt};
   const char* names[] = {"qkpgf", "qkbkf", "qkupath", "qkavlt"};
   for (int i = 0; i < 4; ++i) {
     *words[i] = qkLoadByName(exts->qk, names[i]);
     if (*words[i] == nullptr)
-      return -3;
+      return codeOf(VsfStatus::NoHostExtension);
   }
   return 0;
 }
@@ -44,7 +44,7 @@ int32_t vsfPreInit(VsfContext* ctx) {
   RvqObject* block = nullptr;
   xobinit(&block, 0);
   if (block == nullptr)
-    vsfExitError(ctx, 1);
+    vsfExitError(ctx, codeOf(VsfStatus::NoOutputBlock));
 
   RvqAttr create[3] = {rvqString(RvqAttrId::ObjectClass, "rvq", 3),
                        rvqString(RvqAttrId::ObjectKind, "manager", 7),
@@ -66,7 +66,7 @@ int32_t vsfPreInit(VsfContext* ctx) {
 
   ctx->mainPool = vsfCreateNamedPool(1, "VARSIFTER MAIN POOL");
   if (ctx->mainPool == nullptr)
-    return -1;
+    return codeOf(VsfStatus::NoPoolOrHandle);
 
   void* design = ctx->mainPool->allocate(ctx->mainPool, sizeof(LevDesign), kQkZeroed);
   if (design == nullptr)

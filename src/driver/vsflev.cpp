@@ -87,12 +87,13 @@ int32_t vsfLev(VsfContext* ctx) {
   int32_t libraryCode = d != nullptr ? d->worstReturnCode : 0;
   int32_t worse = std::max(ctx->returnCode, libraryCode);
   if (result == 6) {
-    vsfRaiseRC(ctx, std::max(worse, 112));
+    vsfRaiseRC(ctx, worse);
+    vsfRaiseRC(ctx, StepRc::GroupDesignError);
   } else {
     vsfRaiseRC(ctx, worse);
     if (result == 1) {
       vsfLog(VsfMsg::ClassLevelsNotDetermined);
-      vsfRaiseRC(ctx, 108);
+      vsfRaiseRC(ctx, StepRc::GroupSkipped);
     }
   }
   return result;
@@ -103,7 +104,7 @@ int32_t vsfSetupInEstScatter(VsfContext* ctx) {
   HostDataSet* inest = ctx->inest;
   if (xbylist(ctx->data, inest) != 0) {
     vsfLog(VsfMsg::InestLacksByVariables);
-    vsfRaiseRC(ctx, 108);
+    vsfRaiseRC(ctx, StepRc::GroupSkipped);
     return kInestNoGroup;
   }
   // Levelise the whole of DATA= once, in the mode that also makes the column names.
@@ -124,10 +125,10 @@ int32_t vsfSetupInEstScatter(VsfContext* ctx) {
     vsfSteps().zlevtrm(&ctx->design, -1);
     restoreMode();
     if (lev == 6) {
-      vsfRaiseRC(ctx, 112);
+      vsfRaiseRC(ctx, StepRc::GroupDesignError);
     } else {
       vsfLog(VsfMsg::ClassLevelsNotDetermined);
-      vsfRaiseRC(ctx, 108);
+      vsfRaiseRC(ctx, StepRc::GroupSkipped);
     }
     return kInestLevelsFailed;
   }
@@ -177,7 +178,7 @@ int32_t vsfSetupInEstScatter(VsfContext* ctx) {
     // A character variable of the column's name holds no start value either.
     if (number <= 0 || xvname(inest, number, &var) != 0 || var == nullptr || var->type != 1) {
       vsfLog(VsfMsg::InestDataSetNoNumeric, {HostMsgArg(name != nullptr ? name : "", length)});
-      vsfRaiseRC(ctx, 1012);
+      vsfRaiseRC(ctx, StepRc::Error);
       rc = -35;
       break;
     }
@@ -197,7 +198,7 @@ int32_t vsfReadInEstParms(VsfContext* ctx) {
   HostDataSet* inest = ctx->inest;
   if (xbysync(ctx->byHandle, inest) != 0) {
     vsfLog(VsfMsg::InestDataSetNoObservations);
-    vsfRaiseRC(ctx, 108);
+    vsfRaiseRC(ctx, StepRc::GroupSkipped);
     return kInestNoGroup;
   }
   if (ctx->inestValues == nullptr || ctx->inestReader == nullptr)
@@ -220,7 +221,7 @@ int32_t vsfReadInEstParms(VsfContext* ctx) {
   }
   if (rows == 0) {
     vsfLog(VsfMsg::InestDataSetNoObservations);
-    vsfRaiseRC(ctx, 108);
+    vsfRaiseRC(ctx, StepRc::GroupSkipped);
     return kInestNoGroup;
   }
   if (!parms && (ctx->inestHasType || rows > 1))

@@ -102,10 +102,10 @@ void runByGroup(VsfContext* ctx, VsfStepTable& steps) {
   ctx->byCount += 1;
   ctx->byPool = vsfCreateNamedPool(1, "VARSIFTER BY POOL");
   if (ctx->byPool == nullptr)
-    vsfExitError(ctx, -1);
+    vsfExitError(ctx, codeOf(VsfStatus::NoPoolOrHandle));
   ctx->pagePool = vsfCreateNamedPool(0x10000001u, "VARSIFTER PAGE POOL");
   if (ctx->pagePool == nullptr)
-    vsfExitError(ctx, -1);
+    vsfExitError(ctx, codeOf(VsfStatus::NoPoolOrHandle));
 
   double t0 = zdattim();
   int32_t lev = steps.vsfLev(ctx);
@@ -207,7 +207,7 @@ void reportNoObservations(VsfContext* ctx) {
   char name[300];
   const int32_t n = ctx->data != nullptr ? xdsname(ctx->data, name, sizeof name) : -1;
   vsfLog(VsfMsg::InputDataSetNo, {HostMsgArg(name, n > 0 ? n : 0)});
-  vsfRaiseRC(ctx, 1012);
+  vsfRaiseRC(ctx, StepRc::Error);
 }
 
 } // namespace
@@ -221,7 +221,7 @@ void qrxvarsf(void* a1, void* a2, void* a3, void* a4, void* a5, void* a6) {
   auto* ctx = new (std::nothrow) VsfContext;
   if (ctx == nullptr) {
     vsfLog(VsfMsg::OutOfMemory);
-    xexit(1016, 0);
+    xexit(codeOf(StepRc::NoResources), 0);
   }
 
   // Start order.

@@ -27,7 +27,7 @@ namespace {
   int64_t probeLength = 0;
   if (up == nullptr || up->qkupathGetPathnameIn == nullptr || length <= 0 ||
       up->qkupathGetPathnameIn(up, dir, length, &probe, &probeLength) != 0)
-    return stmtFail(ctx, VsfMsg::SharedDriveNotUsable, 3000, -5, {shown.c_str()});
+    return stmtFail(ctx, VsfMsg::SharedDriveNotUsable, StepRc::StatementError, -5, {shown.c_str()});
   up->qkupathFreePathname(up, probe);
   VsfUtilSettings& u = ctx->stmt.util;
   u.sharedDrive = 1;
@@ -46,11 +46,11 @@ namespace {
 int32_t parse_bootstrap(VsfContext* ctx, ParsedStatement* m) {
   VsfModelAverageSettings& a = ctx->stmt.ma;
   if (ctx->options.l2Search != L2S_NONE)
-    return stmtFail(ctx, VsfMsg::ModelAveragingCannotCombinedSearch, 3000, -46);
+    return stmtFail(ctx, VsfMsg::ModelAveragingCannotCombinedSearch, StepRc::StatementError, -46);
   // Each sample's draws would have to be replayed across the external folds; the resampling
   // road does not do that, so the combination is refused before any data is read.
   if (ctx->options.choose == VC_CVEX)
-    return stmtFail(ctx, VsfMsg::ModelAveragingCannotCombinedExternal, 3000, -46);
+    return stmtFail(ctx, VsfMsg::ModelAveragingCannotCombinedExternal, StepRc::StatementError, -46);
   a.on = 1;
   ctx->options.modelAverage = 1;
   // NTHREADS$=0 is taken as one thread: the samples are divided by the thread count.
@@ -61,7 +61,7 @@ int32_t parse_bootstrap(VsfContext* ctx, ParsedStatement* m) {
 
   a.alpha = stmtNumber(m, AverageSlot::Alpha, 0.5);
   if (a.alpha == 0)
-    return stmtFail(ctx, VsfMsg::AlphaMustLargerThan, 3000, -42);
+    return stmtFail(ctx, VsfMsg::AlphaMustLargerThan, StepRc::StatementError, -42);
 
   a.averageMethod = static_cast<uint8_t>(stmtInt(m, AverageSlot::AverageMethod, AVG_MEAN));
   a.averageGiven = stmtFlag(m, AverageFlag::AverageMethod);
@@ -80,7 +80,7 @@ int32_t parse_bootstrap(VsfContext* ctx, ParsedStatement* m) {
   a.sampleSize = stmtNumber(m, AverageSlot::SampleSize, 0);
   double pct = stmtNumber(m, AverageSlot::SamplePct, -1);
   if (pct == 0)
-    return stmtFail(ctx, VsfMsg::SamplingPercentageMustLarger, 3000, -42);
+    return stmtFail(ctx, VsfMsg::SamplingPercentageMustLarger, StepRc::StatementError, -42);
   if (pct == -1)
     pct = 0;
   a.sampleFraction = pct / 100.0;
@@ -111,7 +111,7 @@ int32_t parse_bootstrap(VsfContext* ctx, ParsedStatement* m) {
 
   if (a.sampleSize != 0 && a.sampleFraction != 0) {
     vsfLog(VsfMsg::BothSizePctGiven);
-    vsfRaiseRC(ctx, 4);
+    vsfRaiseRC(ctx, StepRc::Warning);
     a.sampleSize = 0;
   }
   if (a.sampleFraction == 0 && a.sampleSize == 0)

@@ -41,7 +41,7 @@ namespace {
     if (slotCount(idx, OSK_INTLIST) > 0)
       o.cvIndexVar = idx->items.ints[0];
     if (inIntList(stmtSlot(first, kSlotDirectVariables), o.cvIndexVar))
-      return stmtFail(ctx, VsfMsg::CvmethodIndexVariableMust, 1012, -21);
+      return stmtFail(ctx, VsfMsg::CvmethodIndexVariableMust, StepRc::Error, -21);
     if (!inIntList(stmtSlot(first, kSlotClassVariables), o.cvIndexVar)) {
       auto* extra = static_cast<ExtraVariableSource*>(
           ctx->mainPool->allocate(ctx->mainPool, sizeof(ExtraVariableSource), kQkZeroed));
@@ -74,7 +74,7 @@ namespace {
   if (lev == kVsfNoMemory)
     return kVsfNoMemory; // out of memory: the exit says so
   if (lev != 0) {
-    vsfRaiseRC(ctx, 1012);
+    vsfRaiseRC(ctx, StepRc::Error);
     return -29;
   }
   return 0;
@@ -86,9 +86,9 @@ namespace {
   const OptionSlot* resp = stmtSlot(m, ModelSlot::Response);
   int32_t nresp = slotCount(resp, OSK_INTLIST);
   if (nresp == 0)
-    return stmtFail(ctx, VsfMsg::ModelStatementNamesNo, 3000, -30);
+    return stmtFail(ctx, VsfMsg::ModelStatementNamesNo, StepRc::StatementError, -30);
   if (nresp > 1)
-    return stmtFail(ctx, VsfMsg::ModelStatementAllowsOnly, 3000, -32);
+    return stmtFail(ctx, VsfMsg::ModelStatementAllowsOnly, StepRc::StatementError, -32);
   st.responseCount = nresp;
   st.responses = static_cast<HostVariable**>(
       ctx->mainPool->allocate(ctx->mainPool, sizeof(HostVariable*) * nresp, kQkZeroed));
@@ -225,7 +225,7 @@ void readElasticNet(VsfContext* ctx, ParsedStatement* m, int32_t method) {
     }
   } else {
     if (o.stop == VC_L1)
-      return stmtFail(ctx, VsfMsg::StopL1AvailableOnly, 3000, -50);
+      return stmtFail(ctx, VsfMsg::StopL1AvailableOnly, StepRc::StatementError, -50);
     if (given(m, ModelSlot::L1))
       vsfLog(VsfMsg::L1UsedOnlyMethods);
     if (given(m, ModelSlot::L1Choice))
@@ -297,14 +297,16 @@ void readScreening(VsfContext* ctx, ParsedStatement* m, int32_t method) {
       else if (method == VM_LASSO)
         o.method = VM_LASSO_LS;
       else if (method == VM_ELASTICNET)
-        return stmtFail(ctx, VsfMsg::LscoeffsNotAvailableSelectionElasticnet, 3000, -45);
+        return stmtFail(ctx, VsfMsg::LscoeffsNotAvailableSelectionElasticnet,
+                        StepRc::StatementError, -45);
     }
   } else if (vsfGroupMethod(method)) {
     o.solverPath = 1;
     o.select = VC_NONE_GIVEN;
     defaultStop = VC_SBC;
     if (stmtFlag(m, ModelFlag::LsCoeffs))
-      return stmtFail(ctx, VsfMsg::LscoeffsNotAvailableSelectionMethod, 3000, -45);
+      return stmtFail(ctx, VsfMsg::LscoeffsNotAvailableSelectionMethod, StepRc::StatementError,
+                      -45);
   }
 
   o.rho = stmtNumber(m, ModelSlot::Rho, -1.0);
@@ -413,7 +415,7 @@ void readDropAndOrder(VsfContext* ctx, ParsedStatement* m) {
     o.cvMethod = CV_RANDOM;
     o.cvFolds = 5;
     if (o.choose == VC_CVEX && o.stop == VC_CV)
-      return stmtFail(ctx, VsfMsg::ChooseCvexCannotCombined, 1012, -48);
+      return stmtFail(ctx, VsfMsg::ChooseCvexCannotCombined, StepRc::Error, -48);
     if (stmtFlag(m, ModelFlag::CvMethod)) {
       if (stmtFlag(m, ModelFlag::CvIndex)) {
         o.cvMethod = CV_INDEX;
@@ -448,9 +450,9 @@ void readDropAndOrder(VsfContext* ctx, ParsedStatement* m) {
   if (o.method == VM_GROUPLASSO) {
     if (o.stop == VC_SL || o.stop == VC_CP || o.stop == VC_BIC || o.stop == VC_PRESS ||
         o.stop == VC_CV)
-      return stmtFail(ctx, VsfMsg::StopCriterionNotAvailable, 1012, -49);
+      return stmtFail(ctx, VsfMsg::StopCriterionNotAvailable, StepRc::Error, -49);
     if (o.choose == VC_CP || o.choose == VC_BIC || o.choose == VC_PRESS || o.choose == VC_CV)
-      return stmtFail(ctx, VsfMsg::ChooseCriterionNotAvailable, 1012, -49);
+      return stmtFail(ctx, VsfMsg::ChooseCriterionNotAvailable, StepRc::Error, -49);
   }
   return 0;
 }

@@ -116,24 +116,24 @@ int32_t parse_partition(VsfContext* ctx, ParsedStatement* p) {
   bool testData = ctx->stmt.proc.testData != nullptr;
   if (ps.roleVar == 0) {
     if (stmtFlag(p, PartitionFlag::ValidateFraction) && valData)
-      return stmtFail(ctx, VsfMsg::ValidationObservationsCannotGiven, 3000, -27);
+      return stmtFail(ctx, VsfMsg::ValidationObservationsCannotGiven, StepRc::StatementError, -27);
     if (stmtFlag(p, PartitionFlag::TestFraction) && testData)
-      return stmtFail(ctx, VsfMsg::TestObservationsCannotGiven, 3000, -26);
+      return stmtFail(ctx, VsfMsg::TestObservationsCannotGiven, StepRc::StatementError, -26);
     if (stmtFlag(p, PartitionFlag::ValidateFraction) || stmtFlag(p, PartitionFlag::TestFraction)) {
       o.validateFraction = stmtNumber(p, PartitionFlag::ValidateFraction, 0);
       o.testFraction = stmtNumber(p, PartitionFlag::TestFraction, 0);
       o.trainFraction = 1 - o.testFraction - o.validateFraction;
       if (!(o.trainFraction > 0))
-        return stmtFail(ctx, VsfMsg::PartitionFractionsLeaveNo, 1012, -9);
+        return stmtFail(ctx, VsfMsg::PartitionFractionsLeaveNo, StepRc::Error, -9);
     }
   } else {
     if (!stmtFlag(p, PartitionFlag::Train) && !stmtFlag(p, PartitionFlag::Validate) &&
         !stmtFlag(p, PartitionFlag::Test))
-      return stmtFail(ctx, VsfMsg::PartitionStatementNamesRole, 1012, -9);
+      return stmtFail(ctx, VsfMsg::PartitionStatementNamesRole, StepRc::Error, -9);
     if (stmtFlag(p, PartitionFlag::Validate) && valData)
-      return stmtFail(ctx, VsfMsg::ValidationObservationsCannotGiven, 3000, -27);
+      return stmtFail(ctx, VsfMsg::ValidationObservationsCannotGiven, StepRc::StatementError, -27);
     if (stmtFlag(p, PartitionFlag::Test) && testData)
-      return stmtFail(ctx, VsfMsg::TestObservationsCannotGiven, 3000, -26);
+      return stmtFail(ctx, VsfMsg::TestObservationsCannotGiven, StepRc::StatementError, -26);
     const char** texts[] = {&ps.trainText, &ps.validateText, &ps.testText};
     int32_t* lengths[] = {&ps.trainLength, &ps.validateLength, &ps.testLength};
     for (int k = 0; k < 3; ++k) {

@@ -58,7 +58,7 @@ void xinit(void*, void*, void*, void*, void*, void*) {
     return;
   auto* root = static_cast<ParseRoot*>(xtalloc(sizeof(ParseRoot), 0x3006));
   if (!root)
-    xexit(1016, 0);
+    xexit(codeOf(StepRc::NoResources), 0);
   std::memset(static_cast<void*>(root), 0, sizeof *root);
   task->parseRoot = root;
   char buf[200];
@@ -185,14 +185,14 @@ int32_t vsfParse(VsfContext* ctx) {
     if (bridge != nullptr && bridge->methods != nullptr && bridge->methods->cleanup != nullptr)
       bridge->methods->cleanup(bridge, 0);
     ctx->postFit = nullptr;
-    vsfRaiseRC(ctx, 3000);
+    vsfRaiseRC(ctx, StepRc::StatementError);
     return -100;
   }
   int32_t result = 0;
   auto check = [&](bool failed, VsfMsg message, int32_t code) {
     if (!failed)
       return;
-    vsfRaiseRC(ctx, 3000);
+    vsfRaiseRC(ctx, StepRc::StatementError);
     vsfLog(message);
     result = code;
   };

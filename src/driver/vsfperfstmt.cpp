@@ -68,11 +68,11 @@ void zquerythreads(uint8_t* threadingOn, int32_t* cpuCount) {
   double t = 1, c = 1;
   if (!numericOption("THREADS", 1, &t)) {
     xebug("problem with global threads option");
-    xexit(1012, 0);
+    xexit(codeOf(StepRc::Error), 0);
   }
   if (!numericOption("CPUCOUNT", actualCpuCount(), &c)) {
     xebug("problem with global cpucount option");
-    xexit(1012, 0);
+    xexit(codeOf(StepRc::Error), 0);
   }
   *threadingOn = t != 0;
   *cpuCount = static_cast<int32_t>(c);

@@ -37,7 +37,7 @@ void warn(VsfContext* ctx, VsfMsg number, std::initializer_list<HostMsgArg> args
 // A refusal of the checks after the statements: return code 1012, `code` to the caller.
 [[nodiscard]] int32_t fail(VsfContext* ctx, VsfMsg number, int32_t code,
                            std::initializer_list<HostMsgArg> args = {}) {
-  return stmtFail(ctx, number, 1012, code, args);
+  return stmtFail(ctx, number, StepRc::Error, code, args);
 }
 
 // LAR, LASSO (with or without least-squares coefficients), ELASTICNET and the solver-based
@@ -402,7 +402,7 @@ int32_t vsfCheckForVars(VsfContext* ctx, VsfNameRecord* names, MsgRun<VsfMsg> me
       return 0;
     int32_t rc = vsfFind(want, data, out, messages[0], messages[1]);
     if (rc != 0)
-      vsfRaiseRC(ctx, 1012);
+      vsfRaiseRC(ctx, StepRc::Error);
     return rc;
   };
   int32_t rc = 0;
@@ -441,7 +441,7 @@ int32_t vsfCheckForVars(VsfContext* ctx, VsfNameRecord* names, MsgRun<VsfMsg> me
   auto optional = [&](const HostVariable* want, HostVariable** out, int32_t first) {
     int32_t r = vsfFind(want, data, out, messages[first], messages[first + 1]);
     if (r == -25)
-      vsfRaiseRC(ctx, 4);
+      vsfRaiseRC(ctx, StepRc::Warning);
     return static_cast<uint8_t>(r == 0);
   };
   if (p.freqGiven)

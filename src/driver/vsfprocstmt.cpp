@@ -62,7 +62,7 @@ int32_t parse_proc(VsfContext* ctx, ParsedStatement* first) {
   }
   if (ctx->data) {
     if (p.byCount && xbyset(ctx->data, p.byNumbers, p.byDescending, p.byCount, p.byNotsorted) < 0) {
-      vsfRaiseRC(ctx, 1012);
+      vsfRaiseRC(ctx, StepRc::Error);
       return -100;
     }
     ctx->byHandle = xdsby(ctx->data);
@@ -228,7 +228,7 @@ void parse_plots(VsfContext* ctx, ParsedStatement* first) {
   if (stmtFlag(first, ProcFlag::EspPlot) && !modelAverage) {
     g.espLevel = 0;
     vsfLog(VsfMsg::PlotsEffectselectpctNeedsModelaverage);
-    vsfRaiseRC(ctx, 4);
+    vsfRaiseRC(ctx, StepRc::Warning);
   }
   g.pdLevel = level(ProcFlag::PdPlot);
   g.pdOrder = static_cast<uint8_t>(stmtInt(first, ProcSlot::PdOrder, ORDER_DESCENDING));

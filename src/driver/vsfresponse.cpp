@@ -62,11 +62,11 @@ int32_t vsfCheckResponseSide(VsfContext* ctx) {
     if (y != nullptr && isDesignVariable(ctx->design.design, y)) {
       // Not an error (the fit runs), but every criterion then reports a perfect fit.
       vsfLog(VsfMsg::ResponseVariableAlsoVariable, {nameOf(y)});
-      vsfRaiseRC(ctx, 4);
+      vsfRaiseRC(ctx, StepRc::Warning);
     }
     return 0;
   }
-  vsfRaiseRC(ctx, 1012);
+  vsfRaiseRC(ctx, StepRc::Error);
   return -100;
 }
 

@@ -6,6 +6,7 @@
 #include "effects/levdesign.h"
 #include "support/hoststubs.h"
 #include "support/parsedstmt.h"
+#include "support/stepcodes.h"
 #include "support/vsfoptions.h"
 
 #include <cstring>
@@ -24,10 +25,14 @@ std::map<std::string, int>& builtActions() {
 // Action items of the rule notation, written from the named actions, flags and slots:
 // #c, or #c(a,b,...). Every item of the rules is made here, and counted.
 std::string act(int code, const std::vector<int>& args = {}) {
-  std::string text = "#" + std::to_string(code);
+  // Appended piece by piece: GCC 12's optimiser takes "text" + std::string for an
+  // overlapping copy (-Wrestrict).
+  std::string text = "#";
+  text += std::to_string(code);
   const char* sep = "(";
   for (int a : args) {
-    text += sep + std::to_string(a);
+    text += sep;
+    text += std::to_string(a);
     sep = ",";
   }
   if (args.size())
@@ -814,7 +819,7 @@ const GrammarRule* vsfGrammarRules(int* count) {
 VsfGrammar* vsfselg() {
   auto* g = static_cast<VsfGrammar*>(xtalloc(sizeof(VsfGrammar), 0x2004));
   if (g == nullptr)
-    xexit(1016, 0);
+    xexit(codeOf(StepRc::NoResources), 0);
   std::memset(g, 0, sizeof *g);
   g->tableFormat = kGrammarRuleText;
   g->tokenClassCount = TC_COUNT;

@@ -12,12 +12,12 @@
 // Logs a warning and raises the return code to 4.
 inline void stmtWarn(VsfContext* ctx, VsfMsg message, std::initializer_list<HostMsgArg> args = {}) {
   vsfLog(message, args);
-  vsfRaiseRC(ctx, 4);
+  vsfRaiseRC(ctx, StepRc::Warning);
 }
 
 // Logs an error, raises the return code to `rc` and returns `result` for the caller to pass
 // on.
-[[nodiscard]] inline int32_t stmtFail(VsfContext* ctx, VsfMsg message, int32_t rc, int32_t result,
+[[nodiscard]] inline int32_t stmtFail(VsfContext* ctx, VsfMsg message, StepRc rc, int32_t result,
                                       std::initializer_list<HostMsgArg> args = {}) {
   vsfLog(message, args);
   vsfRaiseRC(ctx, rc);

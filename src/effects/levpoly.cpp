@@ -50,7 +50,7 @@ int32_t zlevBinCoef(int32_t n, int32_t k) {
       return INT32_MAX;
     r = (r / j) * m;
   }
-  return static_cast<int32_t>(r + 0.5);
+  return static_cast<int32_t>(std::lround(r));
 }
 
 int32_t zlevPolyNefts(const ParsedStatement* s, int32_t n) {

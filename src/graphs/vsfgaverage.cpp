@@ -45,6 +45,7 @@ constexpr int32_t kNoCoeffsData = 1;
     return kVsfNoMemory;
   std::vector<double> coef(static_cast<size_t>(parms));
   std::vector<std::string> names;
+  names.reserve(static_cast<size_t>(parms));
   for (int32_t j = 0; j < parms; ++j)
     names.push_back("Coeff" + std::to_string(j));
   int32_t sample = 0;

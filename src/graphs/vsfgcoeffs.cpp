@@ -344,7 +344,7 @@ int32_t vsfgCoeffs(VsfContext* ctx, VsfModel* m, int64_t* position, int32_t samp
   CoefData data(ctx, m);
   if (!vsfgStepRange(ctx, m, pl.coefStart, pl.coefEnd, &data.range)) {
     vsfLog(VsfMsg::StepRangeCoefficientPlot);
-    vsfRaiseRC(ctx, 4);
+    vsfRaiseRC(ctx, StepRc::Warning);
     return 0;
   }
   const int32_t axis = vsfgAutoAxis(pl.coefStepAxis, m, 26);

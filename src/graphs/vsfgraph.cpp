@@ -130,7 +130,7 @@ int32_t vsfgCriterion(VsfContext* ctx, VsfModel* m, const int32_t* optimalSteps,
   VsfStepRange range{};
   if (!vsfgStepRange(ctx, m, pl.critStart, pl.critEnd, &range)) {
     vsfLog(VsfMsg::StepRangeCriterionPlots);
-    vsfRaiseRC(ctx, 4);
+    vsfRaiseRC(ctx, StepRc::Warning);
     return 0;
   }
   RvqText* selectedLabel = msgText(vsfgSelectedStepMessage(ctx->options.choose));
@@ -227,7 +227,7 @@ int32_t vsfgAse(VsfContext* ctx, VsfModel* m, int32_t chosenStep, RvqText** summ
   VsfStepRange range{};
   if (!vsfgStepRange(ctx, m, pl.aseStart, pl.aseEnd, &range)) {
     vsfLog(VsfMsg::StepRangeAsePlot);
-    vsfRaiseRC(ctx, 4);
+    vsfRaiseRC(ctx, StepRc::Warning);
     return 0;
   }
   VsfStepAxisList list = vsfgStepAxisList(ctx, axis, chosenStep, range);

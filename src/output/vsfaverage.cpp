@@ -55,7 +55,7 @@ void failedSample(VsfContext* ctx, int32_t status, int32_t number) {
                                                        : VsfMsg{};
   if (message != VsfMsg{})
     vsfLog(message, {HostMsgArg(static_cast<int64_t>(number))});
-  vsfRaiseRC(ctx, 4);
+  vsfRaiseRC(ctx, StepRc::Warning);
 }
 
 // The number of the distinct model with these ascending effects, added when new; -1 when
@@ -342,7 +342,7 @@ int32_t vsfPostBootstrap(VsfContext* ctx) {
   if (usable == 0) {
     // A group without a usable resample is skipped, whether or not OUTDESIGN= is asked.
     vsfLog(VsfMsg::NoResampleGroupGave);
-    vsfRaiseRC(ctx, 108);
+    vsfRaiseRC(ctx, StepRc::GroupSkipped);
     a.usableCount = 0;
     return 0;
   }
@@ -360,7 +360,7 @@ int32_t vsfPostBootstrap(VsfContext* ctx) {
     vsfLog(VsfMsg::NoSelectedModelReaches,
            {HostMsgArg(static_cast<int64_t>(largest)),
             HostMsgArg(static_cast<int64_t>(std::max(ctx->stmt.ma.minModelFreq, 1)))});
-    vsfRaiseRC(ctx, 4);
+    vsfRaiseRC(ctx, StepRc::Warning);
     a.usableCount = a.averagedCount = 0;
     return 0;
   }

@@ -48,6 +48,7 @@ int32_t vsfpBootstrapSelFreq(VsfContext* ctx, int32_t mode, RvqText** plotData) 
   const int32_t order = plotOnly && g.espOrder != 0 ? g.espOrder : ma.espOrder;
   const double minPct = plotOnly && g.espMinPct != -1.0 ? g.espMinPct : ma.espMinPct;
   std::vector<int32_t> all;
+  all.reserve(static_cast<size_t>(std::max(ctx->model.effectCount, 0)));
   for (int32_t e = 0; e < ctx->model.effectCount; ++e)
     all.push_back(e);
   std::vector<std::string> names;
@@ -128,6 +129,7 @@ int32_t vsfpModelFreq(VsfContext* ctx) {
   out.numberColumn("FreqScore", &score);
   out.charColumn("EffectsInModel", effects.data(), width);
   std::vector<std::string> columnNames;
+  columnNames.reserve(static_cast<size_t>(std::max(m->inModelCount, 0)));
   for (int32_t t = 0; t < m->inModelCount; ++t)
     columnNames.push_back(nameOf(ctx, m->inModelList[t]));
   for (int32_t t = 0; t < m->inModelCount; ++t)

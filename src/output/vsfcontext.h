@@ -14,6 +14,7 @@
 #include "output/vsfresstate.h"
 #include "output/vsfsync.h"
 #include "support/hostif.h"
+#include "support/stepcodes.h"
 #include "support/vsfoptions.h"
 
 #include <cstdint>
@@ -137,3 +138,4 @@ inline void vsfRaiseRC(VsfContext* ctx, int32_t code) {
   if (code > ctx->returnCode)
     ctx->returnCode = code;
 }
+inline void vsfRaiseRC(VsfContext* ctx, StepRc code) { vsfRaiseRC(ctx, codeOf(code)); }

@@ -423,7 +423,7 @@ int32_t vsfMemory(VsfContext* ctx) {
     return 0;
   if (bytes / 1024.0 > static_cast<double>(kilobytes)) {
     vsfLog(VsfMsg::MemoryAmountUnknown);
-    vsfRaiseRC(ctx, 1012);
+    vsfRaiseRC(ctx, StepRc::Error);
     return -16;
   }
   return 0;

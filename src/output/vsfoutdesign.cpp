@@ -179,7 +179,7 @@ std::vector<std::string> designNames(VsfContext* ctx, int32_t n, std::set<std::s
   if (prefixed && n > 0 && prefix.size() + std::to_string(n).size() > 32) {
     vsfLog(VsfMsg::OutdesignPrefixTooLong,
            {HostMsgArg(prefix.data(), static_cast<int32_t>(prefix.size())), n});
-    vsfRaiseRC(ctx, 1012);
+    vsfRaiseRC(ctx, StepRc::Error);
     return names;
   }
   for (int32_t k = 0; k < n; ++k) {

@@ -90,7 +90,7 @@ struct LagScoring {
     for (size_t i = 0; i < lags.size() && !failed; ++i)
       if (zlevLagDesignCreate(dc, lags[i], records[i], scored, out) != 0) {
         failed = true;
-        vsfRaiseRC(ctx, 1012);
+        vsfRaiseRC(ctx, StepRc::Error);
       }
   }
 
@@ -238,7 +238,7 @@ const HostVariable* firstAbsent(const LevDesign* d, HostDataSet* data) {
   if (failed != nullptr) {
     vsfLog(message, {HostMsgArg(failed->name, failed->nameLength),
                      HostDataSetName(names->data).arg(), HostDataSetName(out).arg()});
-    vsfRaiseRC(ctx, 4);
+    vsfRaiseRC(ctx, StepRc::Warning);
     return false;
   }
   // With constructed effects a row is predicted only when every effect of the design can be
@@ -249,7 +249,7 @@ const HostVariable* firstAbsent(const LevDesign* d, HostDataSet* data) {
       vsfLog(VsfMsg::ScoreDataLacksUnselectedVariable,
              {HostMsgArg(absent->name, absent->nameLength), HostDataSetName(names->data).arg(),
               HostDataSetName(out).arg()});
-      vsfRaiseRC(ctx, 4);
+      vsfRaiseRC(ctx, StepRc::Warning);
     }
   return true;
 }
@@ -294,7 +294,7 @@ struct TextCells {
                {HostMsgArg(v->name, v->nameLength), HostMsgArg(observation, k), HostMsgArg(text, n),
                 HostDataSetName(in).arg()});
       }
-      vsfRaiseRC(ctx, 4);
+      vsfRaiseRC(ctx, StepRc::Warning);
       return true;
     }
     return false;

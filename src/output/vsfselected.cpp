@@ -310,7 +310,7 @@ int32_t vsfMakeDesignMacroVar(VsfContext* ctx, VsfModel* m) {
                                 : std::snprintf(name, sizeof name, "_VSFMOD%d", byIndex);
         if (plain || (ctx->maxMacro > 0 && byIndex <= ctx->maxMacro)) {
           vsfLog(VsfMsg::MacroVariableNotCreated, {HostMsgArg(name, n)});
-          vsfRaiseRC(ctx, 4);
+          vsfRaiseRC(ctx, StepRc::Warning);
         }
         ctx->results.macroTime += zdattim() - start;
         return 0;

@@ -21,7 +21,7 @@ int32_t vsfSynchronize(VsfContext* ctx, VsfNameRecord* names, VsfMsg message) {
       std::clamp(xoinfo(names->data, 81, text, static_cast<int32_t>(sizeof text)), 0,
                  static_cast<int32_t>(sizeof text) - 1);
   vsfLog(message, {HostMsgArg(text, length)});
-  vsfRaiseRC(ctx, 4);
+  vsfRaiseRC(ctx, StepRc::Warning);
   return rc;
 }
 

@@ -2,9 +2,11 @@
 // and the run ends with the out-of-memory message and return code (vsfExitError).
 #pragma once
 
+#include "support/stepcodes.h"
+
 #include <cstdint>
 
-inline constexpr int32_t kVsfNoMemory = -2;
+inline constexpr int32_t kVsfNoMemory = codeOf(VsfStatus::NoMemory);
 
 // The code a step returns after a failure that was reported where it happened (a numbered
 // message of its own, or the host's): the caller passes it up unchanged, and the run ends

@@ -1,6 +1,7 @@
 // The design descriptor: variables and level widths, constructed effects from EFFECT
 // statements (splines, polynomials, lags, collections, multimember effects), model effects
 // with their split combinations and names.
+#include "failingpool.h"
 #include "fakehost.h"
 
 #include "effects/levmod.h"
@@ -591,21 +592,6 @@ TEST_F(DesignTest, CrossingPastThePartLimitIsNamed) {
 
 namespace {
 
-// A default pool that hands out `left` blocks and then none.
-struct FailingPool {
-  QkPool pool{};
-  QkPool* inner = nullptr;
-  int left = 0;
-};
-
-void* failingAllocate(QkPool* pool, size_t size, uint32_t flags) {
-  auto* p = reinterpret_cast<FailingPool*>(pool);
-  if (p->left <= 0)
-    return nullptr;
-  --p->left;
-  return p->inner->allocate(p->inner, size, flags);
-}
-
 // Every kind of EFFECT statement, each used by the model, built with the pool running dry at
 // every allocation in turn: each failing build reports out of memory, with no user message
 // and no raised return code, until one build has memory enough and succeeds.
@@ -645,12 +631,8 @@ TEST(DesignMemoryTest, EveryAllocationFailureOfTheBuildIsOutOfMemory) {
     ASSERT_EQ(host.root.status, 0);
     host.messages.clear();
 
-    FailingPool dry;
-    dry.inner = v_global_gcb_anchor->defaultPool;
-    dry.pool = *dry.inner;
-    dry.pool.allocate = failingAllocate;
-    dry.left = n;
-    v_global_gcb_anchor->defaultPool = &dry.pool;
+    FailingPool dry(v_global_gcb_anchor->defaultPool, n);
+    v_global_gcb_anchor->defaultPool = dry.get();
     LevDesign design{};
     const int32_t r = zlevmod(&design, host.dataSet, 1, 2, model, 1, 0, 0);
     v_global_gcb_anchor->defaultPool = dry.inner;

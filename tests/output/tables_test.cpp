@@ -2,6 +2,7 @@
 // "-Infty" entries and ASE label, the ANOVA rows, stop details under STOP=SL, CLASS level
 // information, model information by method, dimensions under NOINT, the tolerated manager
 // status, and the OUTPUT data set finished once.
+#include "failingpool.h"
 #include "resultsfixture.h"
 #include <unistd.h>
 
@@ -278,6 +279,20 @@ TEST_F(Coding, IndicatorDesignGivesOneColumnPerLevel) {
   EXPECT_EQ(cell(t, 0, "Class"), "G");
   EXPECT_EQ(cell(t, 1, "Class"), "") << "the name shows in the first row only";
   EXPECT_EQ(cell(t, 2, "Value"), "c");
+}
+
+// A printer that runs out of memory part way closes its group: what is printed next does not
+// land inside it.
+TEST_F(Coding, RunningOutOfMemoryClosesTheGroup) {
+  design2();
+  FailingPool dry(pool, 3); // the used flags, the level text and the first class's row
+  EXPECT_EQ(vsfpClassCoding(ctx.get(), dry.get()), kVsfNoMemory);
+  ASSERT_EQ(vsfpClassCoding(ctx.get(), pool), 0);
+  auto out = output();
+  int topLevel = 0;
+  for (const auto& node : out.items)
+    topLevel += node["name"].s == "Coding" ? 1 : 0;
+  EXPECT_EQ(topLevel, 2);
 }
 
 TEST_F(Coding, OneLevelUnderFullRankCodingsHasNoDesignColumn) {

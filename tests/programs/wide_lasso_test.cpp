@@ -41,7 +41,7 @@ void checkAgainstReference(const qrxrun::Run& r, const std::string& tag) {
   ASSERT_EQ((*summary)["rows"].items.size(), static_cast<size_t>(kSteps + 1)) << tag;
   for (int s = 1; s <= kSteps; ++s) {
     const int change = static_cast<int>(want[s][1]);
-    const std::string name = "x" + std::to_string(std::abs(change));
+    const std::string name = std::string("x").append(std::to_string(std::abs(change)));
     EXPECT_EQ(qrxrun::text(*summary, s, change > 0 ? "EffectEntered" : "EffectRemoved"), name)
         << tag << " step " << s;
   }

@@ -1,0 +1,36 @@
+// The step's return codes as the host reads them, and the statuses with which a step fails
+// for want of what the host gives; driver/vsfexit.cpp holds the one table that turns such a
+// status into its message and return code.
+#pragma once
+
+#include <cstdint>
+
+// A step's return code: the run's is the largest one raised.
+enum class StepRc : int32_t {
+  Ok = 0,
+  Warning = 4,
+  GroupSkipped = 108,     // a BY group is left without a fit; the step goes on with the next
+  GroupDesignError = 112, // a BY group's design could not be built as the statements ask
+  Error = 1012,
+  NoResources = 1016,   // a pool, a handle or memory could not be had
+  NotRestored = 1020,   // a step's saved record could not be read back
+  StatementError = 3000 // a statement was refused while the step was read
+};
+
+// Failures that end the step with a message of their own (vsfExitError). Every other
+// nonzero status comes from code that logged its message where it failed.
+enum class VsfStatus : int32_t {
+  Ok = 0,
+  NoPoolOrHandle = -1,
+  NoMemory = -2,
+  NoHostExtension = -3,
+  NotRestored = -6,
+  NoPage = -7,         // a page of a utility file could not be had
+  NoOutputBlock = 1,   // the output-object block could not be made
+  DataNotReadable = 3, // the data set cannot be read the way the step needs
+};
+
+// The number of a status, as the functions of the module return it, and of a return code, as
+// the host's exit service takes it.
+[[nodiscard]] constexpr int32_t codeOf(VsfStatus status) { return static_cast<int32_t>(status); }
+[[nodiscard]] constexpr int32_t codeOf(StepRc rc) { return static_cast<int32_t>(rc); }
