@@ -52,20 +52,21 @@ void clearCache(VsfModel* m) {
 // model's swept columns (which precede the run, and whose entries the steps leave alone)
 // plus, over the run's columns taken before it, |W(j,i) / s_i| times their roots: its
 // coefficients on the model's columns once those are eliminated too, bounded by the
-// triangle inequality.
+// triangle inequality. The first column taken has the model's whole rule (vsfPivotTolerance).
 int32_t partialRun(VsfModel* m, int64_t first, int64_t count) {
   double* W = m->sweptXpx;
   std::vector<double> root(static_cast<size_t>(count), 0.0);
   int32_t taken = 0;
   for (int64_t q = 0; q < count; ++q) {
     const int64_t j = first + q;
-    double r = vsfPivotRoot(m->xpx, W, m->sweepFlags, m->xpxColumns, j);
+    double r = 0.0;
     for (int64_t p = 0; p < q; ++p)
       if (root[static_cast<size_t>(p)] > 0)
         r += std::fabs(W[at(j, first + p)] / W[diag(first + p)]) * root[static_cast<size_t>(p)];
     const double s = W[diag(j)];
-    if (!(s > vsfRoundingTolerance(m->xpx[diag(j)], r)))
+    if (!(s > vsfPivotTolerance(m->xpx, W, m->sweepFlags, m->xpxColumns, j, nullptr, r)))
       continue;
+    r += vsfPivotRoot(m->xpx, W, m->sweepFlags, m->xpxColumns, j);
     root[static_cast<size_t>(q)] = r;
     const double rs = -1.0 / s;
     const double wj0 = W[at(j, 0)];

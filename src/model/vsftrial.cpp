@@ -59,7 +59,8 @@ struct Target {
 // The trial block's pivot k is the effect's column k - 1 (model column first + k - 1). Its
 // rounding root is its root on the model's swept columns plus, over the block's pivots
 // taken before it, |T(k, p) / s_p| times theirs, as the partial entry of the model's trial
-// reckons it; the pivots taken and their roots are kept as they are decided.
+// reckons it (the first pivot taken has the model's whole rule); the pivots taken and their
+// roots are kept as they are decided.
 struct TrialBlock {
   const VsfModel* m;
   int64_t first;
@@ -69,12 +70,15 @@ double trialTolerance(void* context, int32_t k, double current, const double* co
   TrialBlock* b = static_cast<TrialBlock*>(context);
   const VsfModel* m = b->m;
   const int64_t c = b->first + k - 1;
-  double r = vsfPivotRoot(m->xpx, m->sweptXpx, m->sweepFlags, m->xpxColumns, c);
+  double extra = 0.0;
   for (int32_t p = 1; p < k; ++p)
     if (b->root[static_cast<size_t>(p)] > 0)
-      r +=
+      extra +=
           std::fabs(column[p] / b->pivot[static_cast<size_t>(p)]) * b->root[static_cast<size_t>(p)];
-  const double tol = vsfRoundingTolerance(m->xpx[diag(c)], r);
+  const double r = vsfPivotRoot(m->xpx, m->sweptXpx, m->sweepFlags, m->xpxColumns, c) + extra;
+  const double tol =
+      vsfTightTolerance(m->xpx, m->sweptXpx, m->sweepFlags, m->xpxColumns, c, nullptr, extra,
+                        current, vsfRoundingTolerance(m->xpx[diag(c)], r));
   if (current > tol) {
     b->root[static_cast<size_t>(k)] = r;
     b->pivot[static_cast<size_t>(k)] = current;

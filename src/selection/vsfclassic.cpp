@@ -15,6 +15,8 @@
 
 #include <cfloat>
 #include <cmath>
+#include <tuple>
+#include <vector>
 
 namespace {
 
@@ -77,6 +79,22 @@ void clearCandidates(VsfModel* m) {
 
 double worst(int32_t code) { return vsfBigBetter(code) ? -DBL_MAX : DBL_MAX; }
 
+// vsfPivotForm of a candidate column without the full X'X: its diagonal q, its cross
+// products xc with the model's columns and |coefficients| on the swept ones, as (model
+// column, position in xc, value).
+double candidateForm(const VsfModel* m, double q, const double* xc,
+                     const std::vector<std::tuple<int32_t, int32_t, double>>& coef) {
+  double f = q;
+  for (size_t u = 0; u < coef.size(); ++u) {
+    const auto& [c, a, b] = coef[u];
+    double s = std::fabs(xc[a]);
+    for (size_t v = 0; v < u; ++v)
+      s += std::fabs(m->xpx[sym(c, std::get<0>(coef[v]))]) * std::get<2>(coef[v]);
+    f += b * (2.0 * s + std::fabs(m->xpx[at(c, c)]) * b);
+  }
+  return f;
+}
+
 } // namespace
 
 int32_t Add(double value, VsfModel* m, int32_t k) {
@@ -92,6 +110,7 @@ int32_t Drop(double value, VsfModel* m, int32_t k) {
 }
 
 void vsfBestSimple(VsfModel* m, int32_t* effect, double* value) {
+  std::vector<std::tuple<int32_t, int32_t, double>> coef;
   int32_t bestEffect = -1;
   double best = -1.0;
   const bool full = vsfFullXpxOn(m);
@@ -100,6 +119,7 @@ void vsfBestSimple(VsfModel* m, int32_t* effect, double* value) {
     if (m->effectColumns[i] != 1 || !addEligible(m, i))
       continue;
     double r, d, q, tol = 0.0, root = 0.0;
+    coef.clear();
     if (full) {
       const int64_t c = m->effectColumn[i];
       r = m->sweptXpx[at(c, 0)];
@@ -144,11 +164,15 @@ void vsfBestSimple(VsfModel* m, int32_t* effect, double* value) {
           }
           d -= xc[a] * inner;
           root += std::fabs(inner) * std::sqrt(std::fabs(m->xpx[at(c, c)]));
+          coef.emplace_back(c, a, std::fabs(inner));
         }
       }
     }
-    if (!full)
+    if (!full) {
       tol = vsfRoundingTolerance(q, root);
+      if (!(d > tol) && d > vsfSweepTolerance(q))
+        tol = vsfRoundingTolerance(q, std::sqrt(candidateForm(m, q, m->workVector, coef)));
+    }
     const double reduction = d > tol ? r * r / d : -1.0;
     if (storeCandidates(m))
       m->candidateValue[i] =

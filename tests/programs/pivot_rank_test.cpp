@@ -200,8 +200,9 @@ TEST(PivotRank, ManyLevelEffectsTakeTheSoundPivots) {
 }
 
 // Every selection over the products of twelve predictors ends at the least-squares fit of
-// all 78 columns: FORWARD (also by CV over five folds, whose sweeps take the same rule), LAR
-// and LASSO with STOP=NONE, BACKWARD and STEPWISE with no effect leaving.
+// all 78 columns: FORWARD (also by CV over five folds, whose sweeps take the same rule, and
+// by passes per step), LAR and LASSO with STOP=NONE, BACKWARD and STEPWISE with no effect
+// leaving.
 TEST(PivotRank, SelectionsOverProductsReachLeastSquares) {
   Batch b;
   for (const std::string method :
@@ -209,6 +210,10 @@ TEST(PivotRank, SelectionsOverProductsReachLeastSquares) {
         "backward(select=sl slstay=0.99999)", "stepwise(select=sl slentry=0.99999 slstay=0.99999)",
         "lar(stop=none)", "lasso(stop=none)"})
     b.add("products12", "  model y = c1-c78 / selection=" + method + ";\n");
+  // The passes per step score the candidates from their stored cross products.
+  b.add(
+      "products12",
+      "  model y = c1-c78 / selection=forward(stop=none);\n  performance buildsscp=incremental;\n");
   const qrxrun::ProgramRun run = qrxrun::runProgram(b.program, "pivotrankpr", b.files, b.outputs);
   ASSERT_EQ(run.json["steps"].items.size(), b.names.size()) << run.log;
   const Fit& fit = corpus().fits.at("products12");
