@@ -5,7 +5,9 @@ Writes tests/data/cv/cvdata.csv (the diabetes data with a weight W, a frequency 
 index variable G) and tests/data/cv/cv_steps.csv: for each case, the forward or backward
 selection by CV PRESS, run here with numpy least-squares refits on the rows outside each
 fold, and the CV PRESS of every step (the sum over the folds of the held-out weighted
-squared errors).
+squared errors). The case forward_exact_split5 selects on tests/data/cv/cvexact.csv, whose
+response is nearly an exact linear function of four columns (noise of standard deviation
+0.001), so that its last steps' errors are tiny against the sums of squares they come from.
 """
 import csv
 import os
@@ -35,6 +37,19 @@ def write_data(X, y, w, f, g):
         wr.writerow(NAMES + ["Y", "W", "F", "G"])
         for i in range(len(y)):
             wr.writerow([repr(v) for v in X[i]] + [repr(y[i]), repr(w[i]), repr(f[i]), g[i]])
+
+
+def write_exact(X):
+    """The near-exact response on BMI, BP, S5 and AGE; returns it."""
+    rng = np.random.default_rng(20261208)
+    y = 10.0 + 2.0 * X[:, 2] + 0.5 * X[:, 3] + 30.0 * X[:, 8] - 0.2 * X[:, 0]
+    y = np.round(y + 0.001 * rng.standard_normal(len(y)), 6)
+    with open(os.path.join(OUT, "cvexact.csv"), "w", newline="") as out:
+        wr = csv.writer(out)
+        wr.writerow(NAMES + ["Y"])
+        for i in range(len(y)):
+            wr.writerow([repr(v) for v in X[i]] + [repr(y[i])])
+    return y
 
 
 def folds_split(n, k):
@@ -105,12 +120,15 @@ def main():
         ("forward_index_w", forward, w, folds_index(g)),
         ("backward_split3_f", backward, f, folds_split(n, 3)),
     ]
+    exact = write_exact(X)
     with open(os.path.join(OUT, "cv_steps.csv"), "w", newline="") as out:
         wr = csv.writer(out)
         wr.writerow(["case", "step", "effect", "cvpress"])
         for name, method, wf, folds in cases:
             for s, (effect, press) in enumerate(method(X, y, wf, folds)):
                 wr.writerow([name, s, effect, repr(press)])
+        for s, (effect, press) in enumerate(forward(X, exact, ones, folds_split(n, 5))):
+            wr.writerow(["forward_exact_split5", s, effect, repr(press)])
 
 
 if __name__ == "__main__":

@@ -135,6 +135,64 @@ double directionProduct(const VsfModel* m, int32_t first, int32_t j) {
   return a;
 }
 
+// ---- the square X'X
+//
+// Through the packed triangle every column's product with the direction gathers its elements
+// one by one. The path keeps the full X'X square as well (the packed road has at most some
+// thousand columns: a few MB), and forms the products of all columns at once, an active
+// effect's row at a time over contiguous memory, with the very terms in the very order of
+// directionProduct; the step's correlations then reuse them.
+
+// The most columns the square is kept for (64 MB).
+constexpr int64_t kSquareColumns = 2896;
+
+} // namespace
+
+struct VsfLarSquare {
+  int64_t n = 0;
+  std::vector<double> square;  // n x n
+  std::vector<double> product; // per X'X column: its inner product with the direction
+  bool formed = false;         // product holds this step's products
+};
+
+namespace {
+
+void keepSquare(const VsfModel* m, VsfLarSquare& q) {
+  q.n = m->xpxColumns;
+  q.square.resize(static_cast<size_t>(q.n * q.n));
+  for (int64_t i = 0; i < q.n; ++i)
+    for (int64_t j = 0; j <= i; ++j)
+      q.square[static_cast<size_t>(i * q.n + j)] = q.square[static_cast<size_t>(j * q.n + i)] =
+          m->xpx[packed::at(i, j)];
+  q.product.assign(static_cast<size_t>(q.n), 0.0);
+}
+
+// Keeps the square on the packed road when it is small enough (false: the triangle serves).
+[[nodiscard]] bool squareOpen(const VsfModel* m, VsfLarSquare& q) {
+  if (!vsfFullXpxOn(m) || m->xpxColumns > kSquareColumns)
+    return false;
+  try {
+    keepSquare(m, q);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return true;
+}
+
+// Every column's inner product with the direction.
+void squareProducts(const VsfModel* m, int32_t first, VsfLarSquare& q) {
+  double* t = q.product.data();
+  std::fill(q.product.begin(), q.product.end(), 0.0);
+  for (int32_t p = first; p < m->inModelCount; ++p) {
+    const int32_t k = m->inModelList[p];
+    const double w = m->direction[k];
+    const double* row = q.square.data() + m->effectColumn[k] * q.n;
+    for (int64_t c = 0; c < q.n; ++c)
+      t[c] += row[c] * w;
+  }
+  q.formed = true;
+}
+
 // ---- the kept cross products
 //
 // Without the packed X'X each step would pass over every column twice: for the direction
@@ -218,6 +276,14 @@ enum class Road { Packed, Kept, Pages };
 [[nodiscard]] int32_t outsideProducts(VsfModel* m, int32_t first, double A, Road road) {
   const int32_t E = m->effectCount;
   const int32_t* in = m->inModelList;
+  if (road == Road::Packed && m->larSquare != nullptr) {
+    squareProducts(m, first, *m->larSquare);
+    const double* t = m->larSquare->product.data();
+    for (int32_t j = first; j < E; ++j)
+      if (m->effectStatus[j] == VES_CANDIDATE)
+        m->dirCorr[j] = t[m->effectColumn[j]];
+    return 0;
+  }
   if (road != Road::Pages) {
     for (int32_t j = first; j < E; ++j)
       if (m->effectStatus[j] == VES_CANDIDATE)
@@ -336,14 +402,20 @@ MatrixSse matrixSseTerms(const VsfModel* m, int32_t first) {
   const double s =
       o->method == VM_ELASTICNET && m->enSetting == 1 && m->l2 > 0 ? 1.0 + lambda : 1.0;
   double xy = 0.0, quad = 0.0, root = 0.0;
+  const double* sq = m->larSquare != nullptr ? m->larSquare->square.data() : nullptr;
+  const int64_t n = m->larSquare != nullptr ? m->larSquare->n : 0;
   for (int32_t p = first; p < m->inModelCount; ++p) {
     const int32_t k = in[p];
     const int64_t ck = m->effectColumn[k];
     const double bk = m->pathBeta[k];
     xy += bk * m->xpx[sym(ck, 0)];
     double row = 0.0;
-    for (int32_t q = first; q < m->inModelCount; ++q)
-      row += m->xpx[sym(ck, m->effectColumn[in[q]])] * m->pathBeta[in[q]];
+    if (sq != nullptr)
+      for (int32_t q = first; q < m->inModelCount; ++q)
+        row += sq[ck * n + m->effectColumn[in[q]]] * m->pathBeta[in[q]];
+    else
+      for (int32_t q = first; q < m->inModelCount; ++q)
+        row += m->xpx[sym(ck, m->effectColumn[in[q]])] * m->pathBeta[in[q]];
     quad += bk * (row - lambda * bk);
     root += std::fabs(bk) * std::sqrt(std::fabs(m->xpx[sym(ck, ck)]));
   }
@@ -371,6 +443,19 @@ double matrixSse(const VsfModel* m, int32_t first) {
 }
 
 [[nodiscard]] int32_t residualAhead(VsfModel* m, int32_t pendingDrop);
+
+// The correlations of the new residual on the packed road, from the step's products with the
+// direction where the square formed them.
+void packedCorrelations(VsfModel* m, int32_t first, double gamma) {
+  VsfLarSquare* q = m->larSquare;
+  const int32_t E = m->effectCount;
+  for (int32_t j = first; j < E; ++j)
+    if (m->effectStatus[j] != VES_INTERCEPT)
+      m->corr[j] -= gamma * (q != nullptr && q->formed ? q->product[m->effectColumn[j]]
+                                                       : directionProduct(m, first, j));
+  if (q != nullptr)
+    q->formed = false;
+}
 
 // A run of the path ahead of the fit, on a copy of its state: no residual sums, no estimates.
 thread_local bool tAhead = false;
@@ -412,9 +497,7 @@ thread_local bool tAhead = false;
         m->corr[j] -= gamma * m->dirCorr[j];
     }
   } else {
-    for (int32_t j = first; j < E; ++j)
-      if (m->effectStatus[j] != VES_INTERCEPT)
-        m->corr[j] -= gamma * directionProduct(m, first, j);
+    packedCorrelations(m, first, gamma);
     if (lsCoeffs(o->method) && !rolesPresent(m) && !o->cvExternal) {
       m->sse = m->sweptXpx[0];
     } else if (m->l2BaseXpx != nullptr && !rolesPresent(m) && !o->cvExternal) {
@@ -549,6 +632,7 @@ public:
     c_.puddle = nullptr;
     c_.beta = c_.stdBeta = c_.savedBeta = c_.savedStdBeta = nullptr;
     c_.larAhead = nullptr;
+    c_.larSquare = nullptr;
   }
   VsfModel* model() { return &c_; }
 
@@ -736,15 +820,18 @@ int32_t vsfLarLasso(VsfModel* m) {
   // A rule switched off for this fit (nothing correlated) is the user's again for the next.
   const uint8_t screen = o->screen;
   VsfLarAhead ahead;
+  VsfLarSquare square;
   if ((rc = vsfScreenStart(m)) == 0) {
     // The _testthreadahead switch at 0 keeps the pass per step, for comparing the two.
     const bool sumsOn = ztestthread("ahead", 5) != 0;
     m->larAhead = lookAheadOpen(m) && sumsOn ? &ahead : nullptr;
     m->larMatrixSse = matrixSseOpen(m) && sumsOn ? 1 : 0;
+    m->larSquare = squareOpen(m, square) ? &square : nullptr;
     m->larCrossBytes = crossBudget(m);
     rc = walkPath(m, &stopValue, &chooseValue);
     m->larAhead = nullptr;
     m->larMatrixSse = 0;
+    m->larSquare = nullptr;
     m->larCrossBytes = 0;
   }
   o->screen = screen;

@@ -1,9 +1,9 @@
 // Cross validation by folds end to end through qrx: selection by CV PRESS with SPLIT, BLOCK
-// and INDEX folds, WEIGHT and FREQ, against the forward and backward selections that
-// scripts/gen_cv_ref.py runs with numpy refits on the rows outside each fold
-// (tests/data/cv/cv_steps.csv); the folds in OUTPUT's _CVINDEX_; RANDOM folds checked by
-// a least-squares refit per fold here, and the same across thread counts and with the pages
-// on disk; the CVDetails table and the fold estimates.
+// and INDEX folds, WEIGHT and FREQ, and on a nearly exact fit, against the forward and
+// backward selections that scripts/gen_cv_ref.py runs with numpy refits on the rows outside
+// each fold (tests/data/cv/cv_steps.csv); the folds in OUTPUT's _CVINDEX_; RANDOM folds
+// checked by a least-squares refit per fold here, and the same across thread counts and with
+// the pages on disk; the CVDetails table and the fold estimates.
 #include "leastsquares.h"
 #include "qrxrun.h"
 
@@ -96,6 +96,16 @@ TEST(CrossValidation, SelectionByCvPressMatchesRefitsOnTheOtherFolds) {
                         "selection=backward(select=cv) cvmethod=split(3);\n",
                     "cvback"),
               ref.at("backward_split3_f"), true, "BACKWARD, SPLIT(3) with FREQ");
+}
+
+// A response nearly exact in four columns: the last step's held-out errors are tiny against
+// the sums of squares they are formed from, and keep their digits all the same.
+TEST(CrossValidation, NearlyExactFitKeepsTheDigitsOfItsPress) {
+  const std::string data = qrxrun::readFile(std::string(QRX_TEST_DATA) + "/cv/cvexact.csv");
+  const auto r = qrxrun::runProgram("proc varsifter data=cvexact;\n" + std::string(kModel) +
+                                        "selection=forward(select=cv) cvmethod=split(5);\nrun;\n",
+                                    "cvexact", {{"cvexact.csv", data}});
+  expectSteps(r, readSteps()["forward_exact_split5"], false, "nearly exact");
 }
 
 namespace {

@@ -1,0 +1,64 @@
+// The CV PRESS of every step and candidate comes from the folds' cross products rather than a
+// pass over the rows. End to end through qrx: FORWARD, BACKWARD, STEPWISE, LAR, LASSO and
+// adaptive LASSO under SELECT=, CHOOSE= and STOP=CV, with every fold method, WEIGHT, FREQ, BY
+// groups, CVDETAILS= and a PARTITION beside the folds, give the output of the pass over the
+// rows (the _testthreadcvsums switch at 0) to rounding, on one thread and on four.
+#include "programs/qrxrun.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+const std::vector<std::pair<std::string, std::string>> kSteps = {
+    {"weight w;", "forward(select=cv stop=none) cvmethod=random(5) cvdetails=all"},
+    {"freq f;", "backward(select=cv) cvmethod=block(4) cvdetails=cvpress"},
+    {"", "stepwise(select=sl choose=cv stop=cv) cvmethod=index(g)"},
+    {"by sex notsorted;", "lasso(choose=cv stop=none) cvmethod=random(5) cvdetails=all"},
+    {"freq f;", "lar(choose=cv stop=none) cvmethod=split(3)"},
+    {"", "lasso(adaptive choose=cv stop=none) cvmethod=split(4)"},
+    {"partition fraction(validate=0.3);",
+     "forward(select=sbc choose=cv stop=none) cvmethod=random(3)"},
+};
+
+std::string program(const std::string& perf) {
+  std::string text;
+  for (const auto& [extra, selection] : kSteps)
+    text += "proc varsifter data=cvdata seed=5;\n  " + extra +
+            "\n  model y = age sex bmi bp s1-s6 / selection=" + selection + ";\n  performance " +
+            perf + ";\nrun;\n";
+  return text;
+}
+
+void expectSameAsRows(const std::string& perf, const std::string& tag) {
+  const std::string data = qrxrun::readFile(std::string(QRX_TEST_DATA) + "/cv/cvdata.csv");
+  const auto sums = qrxrun::runProgram(program(perf), tag + "s", {{"cvdata.csv", data}});
+  const auto rows = qrxrun::runProgram("%let _testthreadcvsums = 0;\n" + program(perf), tag + "r",
+                                       {{"cvdata.csv", data}});
+  for (const auto* r : {&sums, &rows}) {
+    ASSERT_EQ(r->status, 0) << r->log;
+    ASSERT_EQ(r->json["steps"].items.size(), kSteps.size());
+  }
+  bool distinct = false;
+  for (size_t s = 0; s < kSteps.size(); ++s) {
+    const auto& a = sums.json["steps"][s]["output"];
+    const auto& b = rows.json["steps"][s]["output"];
+    ASSERT_NE(qrxrun::findTable(a, "SelectionSummary"), nullptr) << kSteps[s].second;
+    EXPECT_EQ(qrxrun::firstDifference(a, b, ""), "") << kSteps[s].second;
+    distinct = distinct || qrxrun::dumpOutput(a) != qrxrun::dumpOutput(b);
+  }
+  EXPECT_TRUE(distinct) << "both runs summed the held-out errors over the rows";
+}
+
+TEST(CvSums, FoldSumsGiveTheOutputOfThePassOverTheRowsOnOneThread) {
+  expectSameAsRows("nothreads", "cvsums1");
+}
+
+TEST(CvSums, FoldSumsGiveTheOutputOfThePassOverTheRowsOnFourThreads) {
+  expectSameAsRows("threads cpucount=4", "cvsums4");
+}
+
+} // namespace
