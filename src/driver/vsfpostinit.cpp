@@ -25,8 +25,6 @@
 
 namespace {
 
-constexpr int32_t kSet = 848;
-
 // The name of a data set for messages (WORK.NAME, LIB.NAME or a path).
 HostMsgArg nameArg(const HostVariable* v) {
   return v != nullptr ? HostMsgArg(v->name, v->nameLength) : HostMsgArg("", 0);
