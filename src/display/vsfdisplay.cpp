@@ -25,6 +25,7 @@
 #include "support/nomemory.h"
 #include "support/notbuilt.h"
 #include "support/poolalloc.h"
+#include "support/stepcodes.h"
 #include "support/vsfpools.h"
 
 #include <algorithm>
@@ -166,10 +167,10 @@ int32_t vsfDisplaySteps(VsfContext* ctx, void* scratch, int64_t* position, int32
     const ScopedPool stepPool(vsfCreateNamedPool(1, "step pool"));
     QkPool* pool = stepPool.get();
     if (pool == nullptr)
-      return -1;
+      return codeOf(VsfStatus::NoPoolOrHandle);
     step.pool = pool;
     if (vsfRestoreModel(&step) != 0)
-      return -6;
+      return codeOf(VsfStatus::NotRestored);
     if (i < F)
       continue;
     char groupName[32];

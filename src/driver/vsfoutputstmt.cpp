@@ -124,12 +124,12 @@ int32_t parse_partition(VsfContext* ctx, ParsedStatement* p) {
       o.testFraction = stmtNumber(p, PartitionFlag::TestFraction, 0);
       o.trainFraction = 1 - o.testFraction - o.validateFraction;
       if (!(o.trainFraction > 0))
-        return stmtFail(ctx, VsfMsg::PartitionFractionsLeaveNo, StepRc::Error, -9);
+        return stmtFail(ctx, VsfMsg::PartitionFractionsLeaveNo, StepRc::Error, kVsfReportedFailure);
     }
   } else {
     if (!stmtFlag(p, PartitionFlag::Train) && !stmtFlag(p, PartitionFlag::Validate) &&
         !stmtFlag(p, PartitionFlag::Test))
-      return stmtFail(ctx, VsfMsg::PartitionStatementNamesRole, StepRc::Error, -9);
+      return stmtFail(ctx, VsfMsg::PartitionStatementNamesRole, StepRc::Error, kVsfReportedFailure);
     if (stmtFlag(p, PartitionFlag::Validate) && valData)
       return stmtFail(ctx, VsfMsg::ValidationObservationsCannotGiven, StepRc::StatementError, -27);
     if (stmtFlag(p, PartitionFlag::Test) && testData)

@@ -15,6 +15,7 @@
 #include "support/messages.h"
 #include "support/nomemory.h"
 #include "support/poolalloc.h"
+#include "support/stepcodes.h"
 #include "support/vsfpools.h"
 
 #include <algorithm>
@@ -224,11 +225,11 @@ struct CoefData {
     if (sampleTag >= 0) {
       const int32_t next = vsfNextSampleStep(&record, sampleTag);
       if (next <= 0)
-        return -6;
+        return codeOf(VsfStatus::NotRestored);
     }
     ctx->coefGraphPool = vsfCreateNamedPool(1, "model pool");
     if (ctx->coefGraphPool == nullptr)
-      return -1;
+      return codeOf(VsfStatus::NoPoolOrHandle);
     record.pool = ctx->coefGraphPool;
     const int32_t rc = vsfRestoreModel(&record);
     if (rc == 0) {
@@ -245,7 +246,7 @@ struct CoefData {
     ctx->coefGraphPool->destroy(ctx->coefGraphPool);
     ctx->coefGraphPool = nullptr;
     if (rc != 0)
-      return -6;
+      return codeOf(VsfStatus::NotRestored);
   }
   return 0;
 }

@@ -12,6 +12,7 @@
 #include "support/messages.h"
 #include "support/nomemory.h"
 #include "support/poolalloc.h"
+#include "support/stepcodes.h"
 
 #include <algorithm>
 #include <cmath>
@@ -301,7 +302,7 @@ void averagedModel(VsfContext* ctx) {
       int64_t pos = r->blockPos[k];
       if (bytes != rows * 8 ||
           (rows > 0 && vsfReadScratch(r->freqScratch->file, block.data(), bytes, &pos) != 0))
-        return -6;
+        return codeOf(VsfStatus::NotRestored);
       for (int64_t o = 0; o < rows; ++o)
         a.obsFrequency[o * S + g] = static_cast<int32_t>(block[static_cast<size_t>(o)]);
     }

@@ -11,6 +11,7 @@
 #include "support/hoststubs.h"
 #include "support/nomemory.h"
 #include "support/poolalloc.h"
+#include "support/stepcodes.h"
 #include "support/vsfoptions.h"
 
 #include <cstring>
@@ -84,7 +85,7 @@ int32_t vsfResamplersInit(VsfResampling* d, int64_t rowsPerPage, bool refit) {
     r->sampleCount =
         (refit ? d->refitBase : d->base) + (i < (refit ? d->refitRemainder : d->remainder) ? 1 : 0);
     if ((r->pool = resamplePool()) == nullptr)
-      return -1;
+      return codeOf(VsfStatus::NoPoolOrHandle);
     int32_t rc = createFile(&r->modelScratch, r->pool, d->exts, 0);
     if (rc == 0)
       rc = createFile(&r->freqScratch, r->pool, d->exts, 1);
