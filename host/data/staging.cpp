@@ -40,10 +40,16 @@ void report(DataMsg number, std::initializer_list<HostMsgArg> args) {
 // A file beside `path` that belongs to this run: ".NAME.qrxPID.SUFFIX", so that putting it
 // in place is a rename within one directory.
 std::string besidePath(const std::string& path, const char* suffix) {
+  // Appended piece by piece: GCC 12's optimiser takes "." + std::string for an overlapping
+  // copy (-Wrestrict).
   fs::path p(path);
-  return (p.parent_path() /
-          ("." + p.filename().string() + ".qrx" + std::to_string(::getpid()) + "." + suffix))
-      .string();
+  std::string name = ".";
+  name += p.filename().string();
+  name += ".qrx";
+  name += std::to_string(::getpid());
+  name += '.';
+  name += suffix;
+  return (p.parent_path() / name).string();
 }
 
 // The name of an output in messages: a data set's name (WORK.O), a file's path.
@@ -166,6 +172,7 @@ std::vector<std::string> commitStagedOutputs(bool stepSucceeded) {
   std::string why;
   if (stepSucceeded && !gPending.empty()) {
     std::vector<Placing> placing;
+    placing.reserve(gPending.size());
     for (Pending& p : gPending)
       placing.push_back({&p, std::string()});
     failed = placeAll(placing, &why);
