@@ -58,7 +58,7 @@ constexpr double kVsfPivotRounding = 0x1p-27;
 // The tolerance of a column whose unswept diagonal is `diagonal` and whose rounding bound
 // has root `root`: the larger of vsfSweepTolerance and kVsfPivotRounding root^2.
 inline double vsfRoundingTolerance(double diagonal, double root) {
-  const double t = diagonal > 0 ? 1e-8 * diagonal : 1e-8;
+  const double t = vsfSweepTolerance(diagonal);
   const double b = kVsfPivotRounding * root * root;
   return b > t ? b : t;
 }
