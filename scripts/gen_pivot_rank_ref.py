@@ -137,7 +137,7 @@ def response(cols, rng, rows):
 def cases():
     rng = random.Random(43)
     out = []
-    for nvar, degrees, rows in ((2, (2, 3, 4, 5), 120), (3, (2, 3, 4), 160)):
+    for nvar, degrees, rows in ((2, (2, 3, 4, 5), 120), (3, (2, 3, 4, 5), 160)):
         xs = [[rnd(rng.uniform(20, 30) if j == 0 else rng.uniform(-5, 15), 5) for _ in range(rows)]
               for j in range(nvar)]
         for d in degrees:

@@ -221,7 +221,7 @@ double vsfTightTolerance(const double* xpx, const double* swept, const char* fla
   const double d = xpx[diag(k)];
   if (pivot > tol || extraRoot > 0.0 || !(pivot > vsfSweepTolerance(d)))
     return tol;
-  return vsfRoundingTolerance(d, std::sqrt(vsfPivotForm(xpx, swept, flags, n, k, column)));
+  return vsfFormTolerance(d, vsfPivotForm(xpx, swept, flags, n, k, column));
 }
 
 double vsfCandidateTolerance(const VsfModel* m, int64_t k) {

@@ -4,6 +4,7 @@
 // and the trigger of the PRESS pass.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <limits>
 
@@ -49,16 +50,21 @@ inline double vsfSweepTolerance(double diagonal) { return diagonal > 0 ? 1e-8 * 
 // The error SS that the sweep reports is off by that pivot's relative error times the part
 // of the fit the column carries, and the estimates' fit by u times the square of their
 // scaled sum, which r / sqrt(s_k) bounds: so a column is taken only when its pivot exceeds
-// kVsfPivotRounding r^2 = 2^24 u r^2, which keeps the reported error SS within 1e-8 of the
+// kVsfPivotRounding r^2 = 2^26 u r^2, which keeps the reported error SS within 1e-8 of the
 // total of the fit of the estimates on nearly dependent bases (measured: c = 2^20 is not
-// enough for a degree-30 spline), as 1e-8 of the diagonal does for the diagonal alone.
-constexpr double kVsfPivotRounding = 0x1p-29;
+// enough for a degree-30 spline, 2^24 falls short by 7% for a degree-20 one), as 1e-8 of
+// the diagonal does for the diagonal alone.
+constexpr double kVsfPivotRounding = 0x1p-27;
 // The tolerance of a column whose unswept diagonal is `diagonal` and whose rounding bound
 // has root `root`: the larger of vsfSweepTolerance and kVsfPivotRounding root^2.
 inline double vsfRoundingTolerance(double diagonal, double root) {
-  const double t = diagonal > 0 ? 1e-8 * diagonal : 1e-8;
+  const double t = vsfSweepTolerance(diagonal);
   const double b = kVsfPivotRounding * root * root;
   return b > t ? b : t;
+}
+// vsfRoundingTolerance of a column whose tight form |v|'|X'X||v| (vsfPivotForm) is `form`.
+inline double vsfFormTolerance(double diagonal, double form) {
+  return vsfRoundingTolerance(diagonal, std::sqrt(form));
 }
 // The root r of column k's rounding bound in the model matrix `xpx` (unswept), `swept` and
 // `flags` of order n: sqrt(xpx(k,k)) plus, over the swept columns i, |swept(k,i)|

@@ -540,7 +540,7 @@ bool vsfDiagonalBlockPivots(const VsfModel* m, const VsfDiagonalBlock& block, do
       root += std::fabs(beta[i]) * (a[i] + g[i]);
     }
     if (!(pivot > vsfRoundingTolerance(b, root)) &&
-        !(pivot > vsfRoundingTolerance(b, std::sqrt(blockForm(m, block, S, j, b, beta, order)))))
+        !(pivot > vsfFormTolerance(b, blockForm(m, block, S, j, b, beta, order))))
       continue;
     const double tj = block.response(block.context, j);
     const double ty = tj - zh;

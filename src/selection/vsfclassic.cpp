@@ -171,7 +171,7 @@ void vsfBestSimple(VsfModel* m, int32_t* effect, double* value) {
     if (!full) {
       tol = vsfRoundingTolerance(q, root);
       if (!(d > tol) && d > vsfSweepTolerance(q))
-        tol = vsfRoundingTolerance(q, std::sqrt(candidateForm(m, q, m->workVector, coef)));
+        tol = vsfFormTolerance(q, candidateForm(m, q, m->workVector, coef));
     }
     const double reduction = d > tol ? r * r / d : -1.0;
     if (storeCandidates(m))
