@@ -11,7 +11,7 @@
 # Data sets are made by bench/gen/bigcsv.cpp under build/bench when missing (3 GB of disk).
 # The load average before and after is printed. Needs r-cran-data.table, r-cran-glmnet,
 # python3-sklearn and python3-pandas. Run from the repository root:
-#   [REPS=n] bench/cvchoose.sh [QRX]     (default build/rel/app/qrx)
+#   [REPS=n] [PARTS=123] bench/cvchoose.sh [QRX]     (default build/rel/app/qrx)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
@@ -41,10 +41,11 @@ selection() { # PROGRAM: the Timing table's selection seconds of one run
   "$qrx" --listing "$out/cvchoose.lst" "$1" >/dev/null 2>&1
   awk '/Candidate Evaluation and Selection/ {print $NF}' "$out/cvchoose.lst"
 }
+parts="${PARTS:-123}" # which of the parts above to run
 echo "load before: $(cut -d' ' -f1-3 /proc/loadavg); $reps runs each, medians in seconds"
 
-d=$(data 100000 201)
-for folds in 5 10; do
+[[ "$parts" == *1* ]] && for folds in 5 10; do
+  d=$(data 100000 201)
   for cpus in 1 8; do
     perf=$([ "$cpus" = 1 ] && echo nothreads || echo "threads cpucount=$cpus")
     lasso=$(program "lasso$folds" "$d" \
@@ -64,8 +65,8 @@ for folds in 5 10; do
   done
 done
 
-d=$(data 1000000 51)
-for cpus in 1 8; do
+[[ "$parts" == *2* ]] && for cpus in 1 8; do
+  d=$(data 1000000 51)
   perf=$([ "$cpus" = 1 ] && echo nothreads || echo "threads cpucount=$cpus")
   cv=$(program cv1m "$d" "y = x1-x50 / selection=lasso(choose=cv stop=none) cvmethod=random(5)" \
     "$perf")
@@ -81,12 +82,13 @@ for cpus in 1 8; do
     "ratio $(ratio "$mc" "$mx")"
 done
 
-for size in "1000000 50" "100000 1000"; do
+[[ "$parts" == *3* ]] && for size in "1000000 50" "100000 1000"; do
   set -- $size
   d=$(data "$1" "$2")
   last=$(($2 - 1))
   for method in lar lasso; do
-    p=$(program "${method}$1" "$d" "y = x1-x$last / selection=$method(stop=none)" nothreads)
+    p=$(program "${method}$1" "$d" "y = x1-x$last / selection=$method(stop=none)" \
+      "nothreads details")
     q=() s=()
     for ((i = 0; i < reps; ++i)); do
       q+=("$(selection "$p")")
