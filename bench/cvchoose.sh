@@ -41,6 +41,22 @@ selection() { # PROGRAM: the Timing table's selection seconds of one run
   "$qrx" --listing "$out/cvchoose.lst" "$1" >/dev/null 2>&1
   awk '/Candidate Evaluation and Selection/ {print $NF}' "$out/cvchoose.lst"
 }
+larpath() { # DATA METHOD: the peer's seconds of one run
+  /usr/bin/python3 bench/peer_larpath.py "$1" "$2" 1 1 | awk '{print $(NF-3)}'
+}
+interleaved() { # COMMAND...: each prints seconds; run in turn REPS times, prints their medians
+  local -a times=()
+  local i j
+  for ((i = 0; i < reps; ++i)); do
+    for ((j = 1; j <= $#; ++j)); do
+      times[j]+=" $(eval "${!j}")"
+    done
+  done
+  for ((j = 1; j <= $#; ++j)); do
+    # shellcheck disable=SC2086 # the times are words
+    median ${times[j]}
+  done | paste -sd' '
+}
 parts="${PARTS:-123}" # which of the parts above to run
 echo "load before: $(cut -d' ' -f1-3 /proc/loadavg); $reps runs each, medians in seconds"
 
@@ -53,13 +69,8 @@ echo "load before: $(cut -d' ' -f1-3 /proc/loadavg); $reps runs each, medians in
     fwd=$(program "fwd$folds" "$d" \
       "y = x1-x200 / selection=forward(select=cv stop=none maxsteps=40) cvmethod=random($folds)" \
       "$perf")
-    l=() f=() r=()
-    for ((i = 0; i < reps; ++i)); do
-      l+=("$(secs "$qrx" --listing /dev/null "$lasso")")
-      f+=("$(secs "$qrx" --listing /dev/null "$fwd")")
-      r+=("$(secs Rscript bench/peer_cvex.R "$d" "$folds" "$cpus")")
-    done
-    ml=$(median "${l[@]}") mf=$(median "${f[@]}") mr=$(median "${r[@]}")
+    read -r ml mf mr <<<"$(interleaved "secs $qrx --listing /dev/null $lasso" \
+      "secs $qrx --listing /dev/null $fwd" "secs Rscript bench/peer_cvex.R $d $folds $cpus")"
     echo "100000 x 200, $folds folds, $cpus thread(s): LASSO CHOOSE=CV $ml, FORWARD SELECT=CV" \
       "$mf, fread + cv.glmnet $mr; ratios $(ratio "$ml" "$mr"), $(ratio "$mf" "$mr")"
   done
@@ -72,12 +83,8 @@ done
     "$perf")
   ex=$(program cvex1m "$d" \
     "y = x1-x50 / selection=lasso(choose=cvex stop=none) cvmethod=random(5)" "$perf")
-  c=() x=()
-  for ((i = 0; i < reps; ++i)); do
-    c+=("$(secs "$qrx" --listing /dev/null "$cv")")
-    x+=("$(secs "$qrx" --listing /dev/null "$ex")")
-  done
-  mc=$(median "${c[@]}") mx=$(median "${x[@]}")
+  read -r mc mx <<<"$(interleaved "secs $qrx --listing /dev/null $cv" \
+    "secs $qrx --listing /dev/null $ex")"
   echo "1000000 x 50, 5 folds, $cpus thread(s): CHOOSE=CV $mc, CHOOSE=CVEX $mx," \
     "ratio $(ratio "$mc" "$mx")"
 done
@@ -89,12 +96,7 @@ done
   for method in lar lasso; do
     p=$(program "${method}$1" "$d" "y = x1-x$last / selection=$method(stop=none)" \
       "nothreads details")
-    q=() s=()
-    for ((i = 0; i < reps; ++i)); do
-      q+=("$(selection "$p")")
-      s+=("$(/usr/bin/python3 bench/peer_larpath.py "$d" "$method" 1 1 | awk '{print $(NF-3)}')")
-    done
-    mq=$(median "${q[@]}") ms=$(median "${s[@]}")
+    read -r mq ms <<<"$(interleaved "selection $p" "larpath $d $method")"
     echo "$method path $1 x $last, 1 thread: selection phase $mq, lars_path Gram $ms," \
       "ratio $(ratio "$mq" "$ms")"
   done
