@@ -11,7 +11,7 @@
 # Data sets are made by bench/gen/bigcsv.cpp under build/bench when missing (3 GB of disk).
 # The load average before and after is printed. Needs r-cran-data.table, r-cran-glmnet,
 # python3-sklearn and python3-pandas. Run from the repository root:
-#   [REPS=n] bench/cvchoose.sh [QRX]     (default build/rel/app/qrx)
+#   [REPS=n] [PARTS=123] bench/cvchoose.sh [QRX]     (default build/rel/app/qrx)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
@@ -41,10 +41,27 @@ selection() { # PROGRAM: the Timing table's selection seconds of one run
   "$qrx" --listing "$out/cvchoose.lst" "$1" >/dev/null 2>&1
   awk '/Candidate Evaluation and Selection/ {print $NF}' "$out/cvchoose.lst"
 }
+larpath() { # DATA METHOD: the peer's seconds of one run
+  /usr/bin/python3 bench/peer_larpath.py "$1" "$2" 1 1 | awk '{print $(NF-3)}'
+}
+interleaved() { # COMMAND...: each prints seconds; run in turn REPS times, prints their medians
+  local -a times=()
+  local i j
+  for ((i = 0; i < reps; ++i)); do
+    for ((j = 1; j <= $#; ++j)); do
+      times[j]+=" $(eval "${!j}")"
+    done
+  done
+  for ((j = 1; j <= $#; ++j)); do
+    # shellcheck disable=SC2086 # the times are words
+    median ${times[j]}
+  done | paste -sd' '
+}
+parts="${PARTS:-123}" # which of the parts above to run
 echo "load before: $(cut -d' ' -f1-3 /proc/loadavg); $reps runs each, medians in seconds"
 
-d=$(data 100000 201)
-for folds in 5 10; do
+[[ "$parts" == *1* ]] && for folds in 5 10; do
+  d=$(data 100000 201)
   for cpus in 1 8; do
     perf=$([ "$cpus" = 1 ] && echo nothreads || echo "threads cpucount=$cpus")
     lasso=$(program "lasso$folds" "$d" \
@@ -52,47 +69,34 @@ for folds in 5 10; do
     fwd=$(program "fwd$folds" "$d" \
       "y = x1-x200 / selection=forward(select=cv stop=none maxsteps=40) cvmethod=random($folds)" \
       "$perf")
-    l=() f=() r=()
-    for ((i = 0; i < reps; ++i)); do
-      l+=("$(secs "$qrx" --listing /dev/null "$lasso")")
-      f+=("$(secs "$qrx" --listing /dev/null "$fwd")")
-      r+=("$(secs Rscript bench/peer_cvex.R "$d" "$folds" "$cpus")")
-    done
-    ml=$(median "${l[@]}") mf=$(median "${f[@]}") mr=$(median "${r[@]}")
+    read -r ml mf mr <<<"$(interleaved "secs $qrx --listing /dev/null $lasso" \
+      "secs $qrx --listing /dev/null $fwd" "secs Rscript bench/peer_cvex.R $d $folds $cpus")"
     echo "100000 x 200, $folds folds, $cpus thread(s): LASSO CHOOSE=CV $ml, FORWARD SELECT=CV" \
       "$mf, fread + cv.glmnet $mr; ratios $(ratio "$ml" "$mr"), $(ratio "$mf" "$mr")"
   done
 done
 
-d=$(data 1000000 51)
-for cpus in 1 8; do
+[[ "$parts" == *2* ]] && for cpus in 1 8; do
+  d=$(data 1000000 51)
   perf=$([ "$cpus" = 1 ] && echo nothreads || echo "threads cpucount=$cpus")
   cv=$(program cv1m "$d" "y = x1-x50 / selection=lasso(choose=cv stop=none) cvmethod=random(5)" \
     "$perf")
   ex=$(program cvex1m "$d" \
     "y = x1-x50 / selection=lasso(choose=cvex stop=none) cvmethod=random(5)" "$perf")
-  c=() x=()
-  for ((i = 0; i < reps; ++i)); do
-    c+=("$(secs "$qrx" --listing /dev/null "$cv")")
-    x+=("$(secs "$qrx" --listing /dev/null "$ex")")
-  done
-  mc=$(median "${c[@]}") mx=$(median "${x[@]}")
+  read -r mc mx <<<"$(interleaved "secs $qrx --listing /dev/null $cv" \
+    "secs $qrx --listing /dev/null $ex")"
   echo "1000000 x 50, 5 folds, $cpus thread(s): CHOOSE=CV $mc, CHOOSE=CVEX $mx," \
     "ratio $(ratio "$mc" "$mx")"
 done
 
-for size in "1000000 50" "100000 1000"; do
+[[ "$parts" == *3* ]] && for size in "1000000 50" "100000 1000"; do
   set -- $size
   d=$(data "$1" "$2")
   last=$(($2 - 1))
   for method in lar lasso; do
-    p=$(program "${method}$1" "$d" "y = x1-x$last / selection=$method(stop=none)" nothreads)
-    q=() s=()
-    for ((i = 0; i < reps; ++i)); do
-      q+=("$(selection "$p")")
-      s+=("$(/usr/bin/python3 bench/peer_larpath.py "$d" "$method" 1 1 | awk '{print $(NF-3)}')")
-    done
-    mq=$(median "${q[@]}") ms=$(median "${s[@]}")
+    p=$(program "${method}$1" "$d" "y = x1-x$last / selection=$method(stop=none)" \
+      "nothreads details")
+    read -r mq ms <<<"$(interleaved "selection $p" "larpath $d $method")"
     echo "$method path $1 x $last, 1 thread: selection phase $mq, lars_path Gram $ms," \
       "ratio $(ratio "$mq" "$ms")"
   done

@@ -5,6 +5,7 @@
 
 #include "model/vsfmodel.h"
 #include "numerics/packedtri.h"
+#include "support/protocol.h"
 #include "support/testthread.h"
 
 #include <cmath>
@@ -28,11 +29,31 @@ void sweptColumns(const VsfModel* m, const char* flags, std::vector<int64_t>& co
   }
 }
 
+// The diagonal of the model's X'X over the rows alone, per column: under an elastic-net ridge
+// the model's diagonal carries the ridge and the records' do not, and every row stands in all
+// records but its fold's, so the records' diagonals add up to K - 1 times the rows' sums.
+void rowDiagonal(const VsfModel* m, std::vector<double>& d) {
+  const int64_t columns = m->xpxColumns;
+  d.assign(static_cast<size_t>(columns), 0.0);
+  for (int64_t c = 0; c < columns; ++c) {
+    if (m->l2 <= 0) {
+      d[static_cast<size_t>(c)] = m->xpx[at(c, c)];
+      continue;
+    }
+    double sum = 0.0;
+    for (int32_t f = 0; f < m->foldCount; ++f)
+      sum += m->folds[f].xpx[at(c, c)];
+    d[static_cast<size_t>(c)] = sum / (m->foldCount - 1);
+  }
+}
+
 // The fold's weighted squared error [1 u']D[1 u']' with D the fold's own cross products
-// (the total less the record's) and u minus the record's coefficients; false when the error
-// is too small against (sqrt D00 + sum |u_c| sqrt D_cc)^2, which bounds every term's size.
+// (the total less the record's, the total's diagonal from `diagonal`) and u minus the
+// record's coefficients; false when the error is too small against
+// (sqrt D00 + sum |u_c| sqrt D_cc)^2, which bounds every term's size.
 [[nodiscard]] bool foldError(const VsfModel* m, const VsfFoldRecord& F,
-                             const std::vector<int64_t>& cols, double* error) {
+                             const std::vector<int64_t>& cols, const std::vector<double>& diagonal,
+                             double* error) {
   auto own = [&](int64_t i) { return m->xpx[i] - F.xpx[i]; };
   const size_t n = cols.size();
   std::vector<double> u(n);
@@ -40,12 +61,13 @@ void sweptColumns(const VsfModel* m, const char* flags, std::vector<int64_t>& co
   double sum = own(0);
   for (size_t i = 0; i < n; ++i) {
     const int64_t c = cols[i];
+    const double dcc = diagonal[static_cast<size_t>(c)] - F.xpx[at(c, c)];
     u[i] = F.sweptXpx[at(c, 0)];
-    bound += std::fabs(u[i]) * std::sqrt(std::fabs(own(at(c, c))));
+    bound += std::fabs(u[i]) * std::sqrt(std::fabs(dcc));
     double row = 2.0 * own(at(c, 0));
     for (size_t j = 0; j < i; ++j)
       row += 2.0 * own(sym(c, cols[j])) * u[j];
-    row += own(at(c, c)) * u[i];
+    row += dcc * u[i];
     sum += u[i] * row;
   }
   *error = sum;
@@ -55,15 +77,18 @@ void sweptColumns(const VsfModel* m, const char* flags, std::vector<int64_t>& co
 } // namespace
 
 bool vsfFoldPressFromSums(VsfModel* m) {
-  if (m->l2 > 0 || m->l2BaseXpx != nullptr || m->structured != nullptr ||
-      ztestthread("cvsums", 6) == 0)
+  // An L2 search's optimum moves with the last digits of the criteria it compares: its trials
+  // and final fit keep the pass, so that the ridge it settles on is the one it always chose.
+  if (m->foldCount < 2 || m->l2Search == L2S_GOLDEN || m->l2Search == L2S_GRID ||
+      m->l2BaseXpx != nullptr || m->structured != nullptr || ztestthread("cvsums", 6) == 0)
     return false;
   std::vector<int64_t> cols;
-  std::vector<double> errors(static_cast<size_t>(m->foldCount));
+  std::vector<double> diagonal, errors(static_cast<size_t>(m->foldCount));
+  rowDiagonal(m, diagonal);
   for (int32_t f = 0; f < m->foldCount; ++f) {
     const VsfFoldRecord& F = m->folds[f];
     sweptColumns(m, F.sweepFlags, cols);
-    if (!foldError(m, F, cols, &errors[static_cast<size_t>(f)]))
+    if (!foldError(m, F, cols, diagonal, &errors[static_cast<size_t>(f)]))
       return false;
   }
   for (int32_t f = 0; f < m->foldCount; ++f)

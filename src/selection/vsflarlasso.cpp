@@ -462,9 +462,10 @@ thread_local bool tAhead = false;
 
 // The correlations and sums of squares of the new residual: from a data pass, or from the
 // full X'X or the kept cross products (the least-squares coefficients' SSE is the swept
-// corner, the path's a pass over the active columns). With the full X'X over the SSE's rows
-// the path's SSE is a quadratic form in it; where that would lose digits the plain path takes
-// it from the look-ahead's pass, which forms it for several steps.
+// corner). With the full X'X over the SSE's rows, or the active block of X'X that the kept
+// road holds, the path's SSE is a quadratic form in it; where that would lose digits the
+// kept road passes over the active columns, and the packed road takes the look-ahead's pass,
+// which forms the SSE for several steps.
 [[nodiscard]] int32_t updateResidual(VsfModel* m, int32_t first, double gamma, double A, Road road,
                                      int32_t pendingDrop) {
   const VsfModelOptions* o = m->options;
@@ -480,7 +481,8 @@ thread_local bool tAhead = false;
                                                                    : keptProduct(m, first, j));
     if (lsCoeffs(o->method))
       m->sse = m->sweptXpx[0];
-    else if ((rc = pass(m, vsfLarRss, vsfLarRss_t)) != 0)
+    else if (!(m->larMatrixSse != 0 && sseFromMatrix(m, first)) &&
+             (rc = pass(m, vsfLarRss, vsfLarRss_t)) != 0)
       return rc;
   } else if (road == Road::Pages) {
     if (o->screen == SCREEN_NONE) {
@@ -583,7 +585,8 @@ constexpr size_t kAheadSteps = 16; // entries of one look-ahead at most
 
 // The packed X'X sums the rows the path's SSE sums when the rows carry no roles and no fold is
 // held out of the fit (cross validation's folds together are every TRAIN row); then a step's
-// SSE comes from the matrix, unless it would lose digits to cancellation.
+// SSE comes from the matrix, unless it would lose digits to cancellation. The kept cross
+// products' road (no roles or folds) holds the active effects' block of X'X likewise.
 [[nodiscard]] bool matrixSseOpen(const VsfModel* m) {
   const VsfModelOptions* o = m->options;
   const bool xcvFinal = o->cvExternal && m->heldOutFold == m->foldCount;
@@ -825,9 +828,9 @@ int32_t vsfLarLasso(VsfModel* m) {
     // The _testthreadahead switch at 0 keeps the pass per step, for comparing the two.
     const bool sumsOn = ztestthread("ahead", 5) != 0;
     m->larAhead = lookAheadOpen(m) && sumsOn ? &ahead : nullptr;
-    m->larMatrixSse = matrixSseOpen(m) && sumsOn ? 1 : 0;
-    m->larSquare = squareOpen(m, square) ? &square : nullptr;
     m->larCrossBytes = crossBudget(m);
+    m->larMatrixSse = (matrixSseOpen(m) || m->larCrossBytes > 0) && sumsOn ? 1 : 0;
+    m->larSquare = squareOpen(m, square) ? &square : nullptr;
     rc = walkPath(m, &stopValue, &chooseValue);
     m->larAhead = nullptr;
     m->larMatrixSse = 0;

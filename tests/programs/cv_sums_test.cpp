@@ -1,8 +1,9 @@
 // The CV PRESS of every step and candidate comes from the folds' cross products rather than a
-// pass over the rows. End to end through qrx: FORWARD, BACKWARD, STEPWISE, LAR, LASSO and
-// adaptive LASSO under SELECT=, CHOOSE= and STOP=CV, with every fold method, WEIGHT, FREQ, BY
-// groups, CVDETAILS= and a PARTITION beside the folds, give the output of the pass over the
-// rows (the _testthreadcvsums switch at 0) to rounding, on one thread and on four.
+// pass over the rows. End to end through qrx: FORWARD, BACKWARD, STEPWISE, LAR, LASSO,
+// adaptive LASSO and the elastic net (a given ridge and its search) under SELECT=, CHOOSE=
+// and STOP=CV, with every fold method, WEIGHT, FREQ, BY groups, CVDETAILS= and a PARTITION
+// beside the folds, give the output of the pass over the rows (the _testthreadcvsums switch
+// at 0) to rounding, on one thread and on four.
 #include "programs/qrxrun.h"
 
 #include <gtest/gtest.h>
@@ -20,6 +21,8 @@ const std::vector<std::pair<std::string, std::string>> kSteps = {
     {"by sex notsorted;", "lasso(choose=cv stop=none) cvmethod=random(5) cvdetails=all"},
     {"freq f;", "lar(choose=cv stop=none) cvmethod=split(3)"},
     {"", "lasso(adaptive choose=cv stop=none) cvmethod=split(4)"},
+    {"weight w;", "elasticnet(l2=0.05 choose=cv stop=none) cvmethod=split(4)"},
+    {"", "elasticnet(choose=cv stop=none) cvmethod=random(3)"},
     {"partition fraction(validate=0.3);",
      "forward(select=sbc choose=cv stop=none) cvmethod=random(3)"},
 };

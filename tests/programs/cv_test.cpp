@@ -98,16 +98,6 @@ TEST(CrossValidation, SelectionByCvPressMatchesRefitsOnTheOtherFolds) {
               ref.at("backward_split3_f"), true, "BACKWARD, SPLIT(3) with FREQ");
 }
 
-// A response nearly exact in four columns: the last step's held-out errors are tiny against
-// the sums of squares they are formed from, and keep their digits all the same.
-TEST(CrossValidation, NearlyExactFitKeepsTheDigitsOfItsPress) {
-  const std::string data = qrxrun::readFile(std::string(QRX_TEST_DATA) + "/cv/cvexact.csv");
-  const auto r = qrxrun::runProgram("proc varsifter data=cvexact;\n" + std::string(kModel) +
-                                        "selection=forward(select=cv) cvmethod=split(5);\nrun;\n",
-                                    "cvexact", {{"cvexact.csv", data}});
-  expectSteps(r, readSteps()["forward_exact_split5"], false, "nearly exact");
-}
-
 namespace {
 
 // OUTPUT's _CVINDEX_ of ten rows under CVMETHOD=<method>(3).
@@ -427,4 +417,14 @@ TEST(CrossValidation, AdaptiveLassoWeightsComeFromEveryFold) {
     const double want = expected.at(text(*pe, i, "Effect"));
     EXPECT_NEAR(number(*pe, i, "Estimate"), want, 1e-8 * std::fabs(want)) << i;
   }
+}
+
+// A response nearly exact in four columns: the last step's held-out errors are tiny against
+// the sums of squares they are formed from, and keep their digits all the same.
+TEST(CrossValidation, NearlyExactFitKeepsTheDigitsOfItsPress) {
+  const std::string data = qrxrun::readFile(std::string(QRX_TEST_DATA) + "/cv/cvexact.csv");
+  const auto r = qrxrun::runProgram("proc varsifter data=cvexact;\n" + std::string(kModel) +
+                                        "selection=forward(select=cv) cvmethod=split(5);\nrun;\n",
+                                    "cvexact", {{"cvexact.csv", data}});
+  expectSteps(r, readSteps()["forward_exact_split5"], false, "nearly exact");
 }
