@@ -260,7 +260,11 @@ struct OptionReader {
       return expect(variables ? "a variable, a number or a quoted string"
                               : "a number or a quoted string");
     }
-    (*out)->name = {(minus ? "-" : "") + raw(), at.line, at.column};
+    // Appended piece by piece: GCC 12's optimiser takes "-" + std::string for an overlapping
+    // copy (-Wrestrict).
+    std::string shown = minus ? "-" : "";
+    shown += raw();
+    (*out)->name = {std::move(shown), at.line, at.column};
     ++ps.pos;
     return true;
   }
