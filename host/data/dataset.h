@@ -1,6 +1,6 @@
-// The data-set services (group 203) on CSV files: libraries, opening by name, variable
-// descriptions, sequential reads, BY groups and output data sets. Parsing and writing
-// the CSV text is csvfile.cpp's.
+// The data-set services (group 203) on CSV files: the service table, opening by name, variable
+// descriptions, sequential reads and the step's end; libraries and names are dslibrary.h's
+// (included here). Parsing and writing the CSV text is csvfile.cpp's.
 #pragma once
 
 #include "host/data/dslibrary.h"
