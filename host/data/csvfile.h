@@ -1,6 +1,6 @@
 // CSV files as data sets: parsing a file into typed columns (types, missing values, lengths)
-// on several threads, and writing rows back. Opening by name, BY groups and the services are
-// dataset.cpp's.
+// on several threads, and writing rows back. Opening by name and the services are dataset.cpp's,
+// BY groups dsby.cpp's.
 #pragma once
 
 #include "host/data/colmem.h"

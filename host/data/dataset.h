@@ -1,8 +1,9 @@
-// The data-set services (group 203) on CSV files: libraries, opening by name, variable
-// descriptions, sequential reads, BY groups and output data sets. Parsing and writing
-// the CSV text is csvfile.cpp's.
+// The data-set services (group 203) on CSV files: the service table, opening by name, variable
+// descriptions, sequential reads and the step's end; libraries and names are dslibrary.h's
+// (included here). Parsing and writing the CSV text is csvfile.cpp's.
 #pragma once
 
+#include "host/data/dslibrary.h"
 #include "support/hostif.h"
 
 #include <functional>
@@ -13,47 +14,6 @@
 namespace qrxhost {
 
 HostDataSetServices* dataSetServices();
-
-// Libraries: WORK (default: the current directory) and those of --lib and LIBNAME.
-void setWorkDir(const std::string& dir);
-std::string workDir();
-void setLibrary(const std::string& name, const std::string& dir);
-std::optional<std::string> libraryDir(const std::string& name);
-void clearLibraries();
-
-// The file of a data set name as written (name, lib.name, 'path' or "path"), and the
-// name to show in messages (WORK.NAME, LIB.NAME or the path). False with `error` set
-// for an invalid name or an unassigned library.
-bool resolveDataSet(const std::string& written, bool forOutput, std::string* path,
-                    std::string* display, std::string* error);
-
-// Why resolveDataSet refused a name, from its `error`: "the library X is not assigned" or
-// "it is not a valid data set name".
-std::string nameProblem(const std::string& error);
-
-// What names an output of a step: the option (empty for a statement's default output data
-// set), the statement and its line (0 when not known).
-struct OutputMaker {
-  std::string option, statement;
-  int line = 0;
-};
-// Registers a file that an output of the step will write. A file registered before in the
-// step is refused: false after an error naming both outputs ("OUT= of the OUTPUT statement
-// at line 3"), the step's return code raised. The registrations end with the step
-// (endStepDataSets).
-bool claimOutputFile(const std::string& path, const OutputMaker& by);
-// The same for the file of an output data set made by xdscreate.
-bool claimOutput(HostDataSet* out, const OutputMaker& by);
-
-// The name of the data set an output statement makes when it names none: DATAn in WORK
-// with the smallest n whose file neither exists nor is being written by this step.
-std::string defaultOutputName();
-// A name of a data set or library (it names a file): 1 to 32 ASCII letters, digits or
-// underscores, not starting with a digit.
-bool validName(const std::string& name);
-// A name of a variable: as a data set name, but its letters may also be UTF-8 characters,
-// as a CSV header may hold them.
-bool validVariableName(const std::string& name);
 
 struct DataSetOptions;
 // Applies the data-set options given in parentheses after a data set's name, just after it

@@ -1,6 +1,6 @@
 // Read vectors of input data sets, formatted values and the variable-name rewriting
 // service: the members of the data-set group that the design library's observation
-// source uses. Reading observations and BY groups is dataset.cpp's.
+// source uses. Reading observations is dataset.cpp's, BY groups dsby.cpp's.
 #pragma once
 
 #include "support/hostif.h"

@@ -1,0 +1,125 @@
+// The bus-error guard over mapped CSV files and the mapping itself: a page that vanishes
+// under the reader is replaced by zeros and the file marked as changed. Declared in
+// csvmap.h; the parse of the mapped text is csvfile.cpp's.
+#include "host/data/csvmap.h"
+
+#include <csignal>
+#include <cstdint>
+#include <mutex>
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace qrxhost {
+
+// Mapped files whose pages may vanish when another process shortens the file. Touching such
+// a page raises a bus error; the handler maps a page of zeros over it and marks the file, so
+// that the parse runs to its end and the reader reports the change instead of the process
+// dying. The slots are read by the handler, hence plain atomics and no allocation.
+struct GuardSlot {
+  std::atomic<uintptr_t> begin{0};
+  std::atomic<uintptr_t> end{0};
+  std::atomic<bool>* changed = nullptr;
+};
+
+namespace {
+
+constexpr size_t kGuardSlots = 256;
+GuardSlot gGuards[kGuardSlots];
+std::mutex gGuardMutex;
+struct sigaction gPreviousBus {};
+uintptr_t gPageSize = 4096;
+
+void onBusError(int, siginfo_t* info, void*) {
+  const uintptr_t at = reinterpret_cast<uintptr_t>(info->si_addr);
+  for (GuardSlot& g : gGuards) {
+    const uintptr_t b = g.begin.load(std::memory_order_acquire);
+    if (b == 0 || at < b || at >= g.end.load(std::memory_order_acquire))
+      continue;
+    void* page = reinterpret_cast<void*>(at & ~(gPageSize - 1));
+    if (::mmap(page, gPageSize, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) !=
+        MAP_FAILED) {
+      g.changed->store(true);
+      return;
+    }
+  }
+  // Not a guarded mapping: the fault repeats under the handler that was there before.
+  ::sigaction(SIGBUS, &gPreviousBus, nullptr);
+}
+
+void installBusHandler() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    gPageSize = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
+    struct sigaction sa {};
+    sa.sa_sigaction = onBusError;
+    sa.sa_flags = SA_SIGINFO;
+    sigemptyset(&sa.sa_mask);
+    ::sigaction(SIGBUS, &sa, &gPreviousBus);
+  });
+}
+
+// Guards [p, p + n) until unguard; a mapping beyond the slots stays unguarded.
+GuardSlot* guard(const char* p, size_t n, std::atomic<bool>* changed) {
+  installBusHandler();
+  std::lock_guard<std::mutex> lock(gGuardMutex);
+  for (GuardSlot& g : gGuards)
+    if (g.begin.load() == 0) {
+      g.changed = changed;
+      g.end.store(reinterpret_cast<uintptr_t>(p) + n, std::memory_order_release);
+      g.begin.store(reinterpret_cast<uintptr_t>(p), std::memory_order_release);
+      return &g;
+    }
+  return nullptr;
+}
+
+void unguard(GuardSlot* g) {
+  if (!g)
+    return;
+  std::lock_guard<std::mutex> lock(gGuardMutex);
+  g->begin.store(0);
+  g->end.store(0);
+}
+
+} // namespace
+
+MappedFile::~MappedFile() {
+  unguard(guard_);
+  if (data_ && size_ > 0)
+    ::munmap(data_, size_);
+  if (fd_ >= 0)
+    ::close(fd_);
+}
+
+bool MappedFile::open(const std::string& path, CsvError* error) {
+  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat st {};
+  if (fd_ < 0 || ::fstat(fd_, &st) != 0) {
+    *error = {0, "the file cannot be opened"};
+    return false;
+  }
+  size_ = static_cast<size_t>(st.st_size);
+  if (size_ == 0)
+    return true;
+  void* p = ::mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd_, 0);
+  if (p == MAP_FAILED) {
+    *error = {0, "the file cannot be read"};
+    return false;
+  }
+  data_ = static_cast<char*>(p);
+  guard_ = guard(data_, size_, &changed_);
+  ::madvise(data_, size_, MADV_SEQUENTIAL);
+  return true;
+}
+
+void MappedFile::release(size_t begin, size_t end) const {
+  const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+  const size_t b = (begin + page - 1) / page * page;
+  const size_t e = end / page * page;
+  if (data_ && e > b)
+    ::madvise(data_ + b, e - b, MADV_DONTNEED);
+}
+
+} // namespace qrxhost
