@@ -1,0 +1,73 @@
+# shellcheck shell=bash disable=SC2034
+# Shell pieces shared by the benchmark scripts that time qrx beside its peers: a run under a
+# wall-time limit and an address-space cap (prlimit --as, so that no run can take the
+# machine's memory), the median of a list of times, a ratio, and what a qrx listing says.
+# Source it after cd'ing to the repository root; MEMCAP (GB, default 8) sets the cap.
+
+memcapGb="${MEMCAP:-8}"
+
+# capped LIMIT LOG command... : runs the command (standard output and error into LOG), killed
+# with its whole process group after LIMIT seconds and unable to map more than MEMCAP GB.
+# Sets ranSecs (wall seconds) and ranMb (peak resident MB); on a failure ranSecs is
+# ">LIMIT" (killed by the limit) or "failed" (non-zero status; see LOG) and ranMb is "-".
+capped() {
+  local limit="$1" log="$2" rc=0
+  shift 2
+  rm -f "$log.time"
+  timeout -k 10 "$limit" /usr/bin/time -f "%e %M" -o "$log.time" \
+    prlimit --as=$((memcapGb * 1073741824)) "$@" >"$log" 2>&1 || rc=$?
+  ranMb="-"
+  if [ "$rc" = 124 ] || [ "$rc" = 137 ]; then
+    ranSecs=">$limit"
+  elif [ "$rc" != 0 ]; then
+    ranSecs="failed"
+  else
+    read -r ranSecs kb < <(tail -n 1 "$log.time")
+    ranMb=$((kb / 1024))
+  fi
+}
+
+# median VALUE... : the median of numbers; any value that is not a number (a failed or
+# killed run) is the answer instead, so a failure is never hidden by a median.
+median() {
+  local v
+  for v in "$@"; do
+    [[ "$v" =~ ^[0-9.]+$ ]] || {
+      echo "$v"
+      return
+    }
+  done
+  printf '%s\n' "$@" | sort -g | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'
+}
+
+# ratio A B : A / B to two decimals, or "-" when either is not a number.
+ratio() {
+  if [[ "$1" =~ ^[0-9.]+$ ]] && [[ "$2" =~ ^[0-9.]+$ ]]; then
+    awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }'
+  else
+    echo "-"
+  fi
+}
+
+# selectedEffects LISTING : the effects of the selected model, as the listing names them.
+selectedEffects() { sed -n 's/^Effects: *//p' "$1" | tail -n 1; }
+
+# hasEffects LISTING NAME... : whether the selected model holds every named effect; a miss
+# is reported on standard error with the listing's name.
+hasEffects() {
+  local listing="$1" chosen name
+  shift
+  chosen=" $(selectedEffects "$listing") "
+  for name in "$@"; do
+    if [[ "$chosen" != *" $name "* ]]; then
+      echo "CHECK FAILED: $name is not in the selected model of $listing" >&2
+      return 1
+    fi
+  done
+}
+
+# selectionSecs LISTING : the selection phase's seconds in the Timing table of a run made
+# with PERFORMANCE DETAILS ("-" when the table is missing).
+selectionSecs() {
+  awk '/^Candidate Evaluation and Selection/ {s = $NF} END {print (s == "" ? "-" : s)}' "$1"
+}
