@@ -2,24 +2,28 @@
 # Shell pieces shared by the benchmark scripts that time qrx beside its peers: a run under a
 # wall-time limit and an address-space cap (prlimit --as, so that no run can take the
 # machine's memory), the median of a list of times, a ratio, and what a qrx listing says.
-# Source it after cd'ing to the repository root; MEMCAP (GB, default 8) sets the cap.
+# Source it after cd'ing to the repository root; MEMCAP (GB, default 8) sets the memory cap,
+# DISKCAP (GB, default 4) the largest file a run may write.
 
 memcapGb="${MEMCAP:-8}"
+diskcapGb="${DISKCAP:-4}"
 
 # capped LIMIT LOG command... : runs the command (standard output and error into LOG), killed
-# with its whole process group after LIMIT seconds and unable to map more than MEMCAP GB.
-# Sets ranSecs (wall seconds) and ranMb (peak resident MB); on a failure ranSecs is
-# ">LIMIT" (killed by the limit) or "failed" (non-zero status; see LOG) and ranMb is "-".
+# with its whole process group after LIMIT seconds, unable to map more than MEMCAP GB or to
+# write a file beyond DISKCAP GB. Sets ranSecs (wall seconds) and ranMb (peak resident MB);
+# on a failure ranSecs is ">LIMIT" (killed by the limit) or "failed" (a non-zero status, see
+# LOG; status 1, qrx's "ended with warnings", passes when warningsPass=1) and ranMb is "-".
 capped() {
   local limit="$1" log="$2" rc=0
   shift 2
   rm -f "$log.time"
   timeout -k 10 "$limit" /usr/bin/time -f "%e %M" -o "$log.time" \
-    prlimit --as=$((memcapGb * 1073741824)) "$@" >"$log" 2>&1 || rc=$?
+    prlimit --as=$((memcapGb * 1073741824)) --fsize=$((diskcapGb * 1073741824)) --core=0 \
+    "$@" >"$log" 2>&1 || rc=$?
   ranMb="-"
   if [ "$rc" = 124 ] || [ "$rc" = 137 ]; then
     ranSecs=">$limit"
-  elif [ "$rc" != 0 ]; then
+  elif [ "$rc" != 0 ] && { [ "$rc" != 1 ] || [ "${warningsPass:-0}" != 1 ]; }; then
     ranSecs="failed"
   else
     read -r ranSecs kb < <(tail -n 1 "$log.time")

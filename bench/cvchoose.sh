@@ -61,11 +61,12 @@ QRX
 }
 
 # qrxTimed NAME CPUS PROGRAM : one qrx run (listing in build/bench/cvchoose/NAME.lst); sets
-# ranSecs and ranMb as capped does, ranSecs "wrong" when the selected model misses a signal.
+# ranSecs and ranMb as capped does (a run ending with warnings counts), ranSecs "wrong" when
+# the selected model misses a signal.
 qrxTimed() {
   local out="$dir/cvchoose/$1"
   rm -f "$out.lst"
-  capped "$limit" "$out.log" "$qrx" -o CPUCOUNT="$2" --listing "$out.lst" "$3"
+  warningsPass=1 capped "$limit" "$out.log" "$qrx" -o CPUCOUNT="$2" --listing "$out.lst" "$3"
   if [[ "$ranSecs" =~ ^[0-9.]+$ ]] && ! hasEffects "$out.lst" "${signal[@]}"; then
     ranSecs=wrong
   fi
