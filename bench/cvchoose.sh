@@ -5,8 +5,8 @@
 #   cv   CV_ROWS x CV_COLS (100,000 x 200), FOLDS (5 10) folds, THREADS (1 8): qrx LASSO
 #        choose=cv stop=none over the whole path, qrx FORWARD select=cv stop=none maxsteps=20,
 #        fread + cv.glmnet (bench/peer_cvex.R) and pandas + LassoLarsCV (bench/peer_cvchoose.py);
-#   big  BIG_ROWS x BIG_COLS (1,000,000 x 49), 5 folds, 1 thread: LASSO choose=cv against
-#        choose=cvex on the same folds;
+#   big  BIG_ROWS x BIG_COLS (1,000,000 x 49), 5 folds, BIG_THREADS (1): LASSO choose=cv
+#        against choose=cvex on the same folds;
 #   lar  each of LAR_SIZES (1000000x49 100000x1000), 1 thread: the selection phase of a full
 #        LAR and LASSO path (the Timing table's row) beside lars_path from its Gram matrix, the
 #        standardization and X'X timed, on the data already in memory;
@@ -124,20 +124,23 @@ sectionCv() {
 }
 
 sectionBig() {
-  local data cols="${BIG_COLS:-49}" cv cvex i c=() x=() mc mx
+  local data cols="${BIG_COLS:-49}" cv cvex cpus i mc mx
   data="$(dataFile "${BIG_ROWS:-1000000}" "$cols")"
-  echo "== big: $data.csv, LASSO stop=none cvmethod=random(5), 1 thread, whole runs"
+  echo "== big: $data.csv, LASSO stop=none cvmethod=random(5), whole runs"
   cv="$(program big_cv "$data" "$cols" "selection=lasso(choose=cv stop=none) cvmethod=random(5)")"
   cvex="$(program big_cvex "$data" "$cols" \
     "selection=lasso(choose=cvex stop=none) cvmethod=random(5)")"
-  for ((i = 0; i < reps; ++i)); do
-    qrxTimed big_cv 1 "$cv"
-    c+=("$ranSecs")
-    qrxTimed big_cvex 1 "$cvex"
-    x+=("$ranSecs")
+  for cpus in ${BIG_THREADS:-1}; do
+    local c=() x=()
+    for ((i = 0; i < reps; ++i)); do
+      qrxTimed big_cv "$cpus" "$cv"
+      c+=("$ranSecs")
+      qrxTimed big_cvex "$cpus" "$cvex"
+      x+=("$ranSecs")
+    done
+    mc="$(median "${c[@]}")" mx="$(median "${x[@]}")"
+    echo "$cpus thread(s): choose=cv $mc s, choose=cvex $mx s, ratio cv/cvex $(ratio "$mc" "$mx")"
   done
-  mc="$(median "${c[@]}")" mx="$(median "${x[@]}")"
-  echo "choose=cv $mc s, choose=cvex $mx s, ratio cv/cvex $(ratio "$mc" "$mx")"
 }
 
 sectionLar() {
