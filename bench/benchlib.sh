@@ -75,3 +75,32 @@ hasEffects() {
 selectionSecs() {
   awk '/^Candidate Evaluation and Selection/ {s = $NF} END {print (s == "" ? "-" : s)}' "$1"
 }
+
+# guardedQrx LIMIT LOG UTILDIR QRX ARG... : capped for a qrx run (warnings pass) whose utility
+# files go to UTILDIR, which a watcher keeps under DISKCAP GB in all, since the per-file cap
+# alone would let many files fill the disk: past it the run is killed and ranSecs is "disk".
+# UTILDIR is emptied afterwards.
+guardedQrx() {
+  local limit="$1" log="$2" util="$3" qrx="$4" watcher
+  shift 4
+  mkdir -p "$util"
+  rm -f "$log.pid" "$log.disk"
+  (
+    while sleep 1; do
+      [ -s "$log.pid" ] || continue
+      if [ "$(du -sm "$util" 2>/dev/null | cut -f1)" -gt $((diskcapGb * 1024)) ]; then
+        echo "the utility files passed ${diskcapGb} GB: run killed" >"$log.disk"
+        kill -9 "$(cat "$log.pid")" 2>/dev/null || true
+        break
+      fi
+    done
+  ) &
+  watcher=$!
+  # shellcheck disable=SC2016 # $0 and $@ belong to the inner shell
+  warningsPass=1 capped "$limit" "$log" bash -c 'echo $$ >"$0" && exec "$@"' "$log.pid" \
+    "$qrx" -o UTILPATH="$util" "$@"
+  kill "$watcher" 2>/dev/null || true
+  wait "$watcher" 2>/dev/null || true
+  rm -rf "${util:?}/"*
+  [ ! -s "$log.disk" ] || ranSecs=disk ranMb=-
+}
