@@ -11,8 +11,9 @@ diskcapGb="${DISKCAP:-4}"
 # capped LIMIT LOG command... : runs the command (standard output and error into LOG), killed
 # with its whole process group after LIMIT seconds, unable to map more than MEMCAP GB or to
 # write a file beyond DISKCAP GB. Sets ranSecs (wall seconds) and ranMb (peak resident MB);
-# on a failure ranSecs is ">LIMIT" (killed by the limit) or "failed" (a non-zero status, see
-# LOG; status 1, qrx's "ended with warnings", passes when warningsPass=1) and ranMb is "-".
+# on a failure ranSecs is ">LIMIT" (killed by the limit), "disk" (a file passed the cap) or
+# "failed" (a non-zero status, see LOG; status 1, qrx's "ended with warnings", passes when
+# warningsPass=1) and ranMb is "-".
 capped() {
   local limit="$1" log="$2" rc=0
   shift 2
@@ -23,6 +24,8 @@ capped() {
   ranMb="-"
   if [ "$rc" = 124 ] || [ "$rc" = 137 ]; then
     ranSecs=">$limit"
+  elif [ "$rc" = 153 ]; then # SIGXFSZ: a file would have passed DISKCAP
+    ranSecs="disk"
   elif [ "$rc" != 0 ] && { [ "$rc" != 1 ] || [ "${warningsPass:-0}" != 1 ]; }; then
     ranSecs="failed"
   else
