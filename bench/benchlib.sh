@@ -82,7 +82,7 @@ selectionSecs() {
 # guardedQrx LIMIT LOG UTILDIR QRX ARG... : capped for a qrx run (warnings pass) whose utility
 # files go to UTILDIR, which a watcher keeps under DISKCAP GB in all, since the per-file cap
 # alone would let many files fill the disk: past it the run is killed and ranSecs is "disk".
-# UTILDIR is emptied afterwards.
+# UTILDIR is removed afterwards.
 guardedQrx() {
   local limit="$1" log="$2" util="$3" qrx="$4" watcher
   shift 4
@@ -104,6 +104,6 @@ guardedQrx() {
     "$qrx" -o UTILPATH="$util" "$@"
   kill "$watcher" 2>/dev/null || true
   wait "$watcher" 2>/dev/null || true
-  rm -rf "${util:?}/"*
+  rm -rf "${util:?}"
   [ ! -s "$log.disk" ] || ranSecs=disk ranMb=-
 }

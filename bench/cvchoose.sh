@@ -16,9 +16,9 @@
 # gives medians and ratios (below 1: qrx is faster). A run is killed after LIMIT seconds
 # (default 1800) and cannot map more than MEMCAP GB (default 8, prlimit --as); a killed,
 # failed or wrong run (a qrx selected model without all of x1..x10, a peer's own check) shows
-# in the table instead of a time; qrx's utility files go to build/bench/cvchoose/util, which
-# may hold DISKCAP GB (default 4; also the largest file any run may write). QUICK=1 runs
-# every section once at small sizes.
+# in the table instead of a time; qrx's utility files go to build/bench/cvchoose/util.PID,
+# which may hold DISKCAP GB (default 4; also the largest file any run may write). QUICK=1
+# runs every section once at small sizes.
 # Needs r-cran-data.table, r-cran-glmnet, python3-pandas and python3-sklearn.
 # Run from the repository root: [REPS=n] [QUICK=1] [SECTIONS=...] bench/cvchoose.sh [QRX]
 set -euo pipefail
@@ -68,7 +68,7 @@ QRX
 qrxTimed() {
   local out="$dir/cvchoose/$1"
   rm -f "$out.lst"
-  guardedQrx "$limit" "$out.log" "$dir/cvchoose/util" "$qrx" -o CPUCOUNT="$2" \
+  guardedQrx "$limit" "$out.log" "$dir/cvchoose/util.$$" "$qrx" -o CPUCOUNT="$2" \
     --listing "$out.lst" "$3"
   if [[ "$ranSecs" =~ ^[0-9.]+$ ]] && ! hasEffects "$out.lst" "${signal[@]}"; then
     ranSecs=wrong

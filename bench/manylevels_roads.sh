@@ -15,8 +15,8 @@
 # at 100,000 levels and more, 120 below) and counts as failed. No run may take the machine:
 # every process runs under prlimit --as (MEMCAP GB, default 8) and --fsize (DISKCAP GB per
 # file, default 4); qrx is also told MEMSIZE=MEMCAP so that it plans within it, and writes
-# its utility files into build/bench/roads/util, killed ("disk") when they pass DISKCAP GB
-# in all and emptied after each run. The check column
+# its utility files into build/bench/roads/util.PID, killed ("disk") when they pass DISKCAP GB
+# in all and removed after each run. The check column
 # compares qrx's selected effects (of the first thread count that finished) with the peer's
 # (the CV road and LASSO: x1 selected).
 # QUICK=1 runs 200 and 2,000 levels on 10,000 rows.
@@ -28,7 +28,7 @@ source bench/benchlib.sh
 qrx="$(realpath "${1:-./qrx}")"
 dir=build/bench
 work="$dir/roads"
-mkdir -p "$work/util"
+mkdir -p "$work"
 if [ "${QUICK:-0}" = 1 ]; then
   : "${LEVELS:=200 2000}" "${ROWS:=10000}"
 fi
@@ -98,8 +98,8 @@ for levels in ${LEVELS:-10000 100000}; do
     for ((i = 0; i < reps; ++i)); do
       for cpus in ${THREADS:-1 8}; do
         rm -f "$work/$road$cpus.lst"
-        guardedQrx "$limit" "$work/$road$cpus.log" "$work/util" "$qrx" -o CPUCOUNT="$cpus" \
-          -o MEMSIZE="${memcapGb}G" --listing "$work/$road$cpus.lst" "$prog"
+        guardedQrx "$limit" "$work/$road$cpus.log" "$work/util.$$" "$qrx" \
+          -o CPUCOUNT="$cpus" -o MEMSIZE="${memcapGb}G" --listing "$work/$road$cpus.lst" "$prog"
         secs[$cpus]+=" $ranSecs"
         [ "$ranMb" = - ] || [ "${mb[$cpus]:-0}" -ge "$ranMb" ] || mb[$cpus]="$ranMb"
       done
