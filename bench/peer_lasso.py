@@ -19,13 +19,15 @@ def data(n, p):
     return y, x
 
 
-def run(y, x, gram):
+def run(y, x, gram, method="lasso"):
+    """The path of `method` ("lasso" or "lar") on the standardized data, from X or from the
+    Gram matrix formed here."""
     xs = (x - x.mean(axis=0)) / x.std(axis=0, ddof=1)
     yc = y - y.mean()
     if gram:
         g = xs.T @ xs
-        return lars_path(xs, yc, Gram=g, Xy=xs.T @ yc, method="lasso")
-    return lars_path(xs, yc, method="lasso")
+        return lars_path(xs, yc, Gram=g, Xy=xs.T @ yc, method=method)
+    return lars_path(xs, yc, method=method)
 
 
 def main():

@@ -1,13 +1,14 @@
 #!/usr/bin/python3
-"""Peer of bench/manylevels.sh: FORWARD selection by SBC over the candidates g (one CLASS
-variable), x1, x2 and x3 of a file written by bench/gen_manylevels_data.py, with the
-dummy-coded design held as a scipy sparse matrix. Each candidate's model is fitted by
-solving its normal equations with SuperLU; SBC is n log(SSE / n) + p log(n) with p the
-parameters of the model (the intercept, one column less than g has levels, x's), and the
-selection stops when no candidate lowers it. Run:
-/usr/bin/python3 bench/peer_manylevels.py FILE  (prints the steps and the wall time of the
-selection, the file read excluded). forward() also serves the test reference
-scripts/gen_manylevels_ref.py."""
+"""Peer of bench/manylevels.sh and bench/manylevels_roads.sh: FORWARD (the default),
+STEPWISE or BACKWARD selection by SBC, or FORWARD by five-fold CV PRESS ("cv"), over the
+candidates g (one CLASS variable), x1, x2 and x3 of a file written by
+bench/gen_manylevels_data.py, with the dummy-coded design held as a scipy sparse matrix.
+Each candidate's model is fitted by solving its normal equations with SuperLU; SBC is
+n log(SSE / n) + p log(n) with p the parameters of the model (the intercept, one column less
+than g has levels, x's), and the selection stops when no candidate lowers it. Run:
+/usr/bin/python3 bench/peer_manylevels.py FILE [forward|stepwise|backward|cv] (prints the
+steps of FORWARD, the selected effects and the wall time of the selection, the file read
+excluded). forward() also serves the test reference scripts/gen_manylevels_ref.py."""
 import sys
 import time
 
@@ -50,46 +51,117 @@ def sse_of(design, y):
     return float(y @ y - b @ xty)
 
 
-def forward(y, effects):
-    """The FORWARD steps by SBC: a list of (entered effect, SBC of the model, the trial SBC
-    of every candidate of that step by name)."""
+def sbc(design, y):
+    """SBC of the least-squares fit: n log(SSE / n) + p log(n), p the design's columns; a fit
+    without residual (as many levels as rows) is the best there is."""
     n = len(y)
-    one = sp.csc_matrix(np.ones((n, 1)))
-    chosen, cols = [], [one]
-    sbc = n * np.log(sse_of(one, y) / n) + np.log(n)
-    steps = [("Intercept", sbc, {})]
+    sse = sse_of(design, y)
+    return n * np.log(sse / n) + design.shape[1] * np.log(n) if sse > 0 else -np.inf
+
+
+def cv_press(folds, k):
+    """The CV PRESS criterion over the fold numbers `folds` (0..k-1 per row): each fold's
+    held-out squared error of the fit on the other folds. A level absent from the other
+    folds has no estimate there: a ridge of 1e-8 on the diagonal gives it zero."""
+    def score(design, y):
+        rows = design.tocsr()
+        ridge = 1e-8 * sp.identity(design.shape[1], format="csc")
+        total = 0.0
+        for f in range(k):
+            held = folds == f
+            train = rows[~held]
+            b = spla.splu((train.T @ train).tocsc() + ridge).solve(train.T @ y[~held])
+            r = y[held] - rows[held] @ b
+            total += float(r @ r)
+        return total
+    return score
+
+
+def design_of(y, effects, names):
+    """The sparse design of the intercept and the named effects."""
+    one = sp.csc_matrix(np.ones((len(y), 1)))
+    return sp.hstack([one] + [effects[m] for m in names]).tocsc()
+
+
+def forward(y, effects, score=sbc):
+    """The FORWARD steps by `score` (SBC by default): a list of (entered effect, score of the
+    model, the trial score of every candidate of that step by name)."""
+    chosen = []
+    current = score(design_of(y, effects, []), y)
+    steps = [("Intercept", current, {})]
     while True:
-        trials = {}
-        for name, block in effects.items():
-            if name in chosen:
-                continue
-            design = sp.hstack(cols + [block]).tocsc()
-            sse = sse_of(design, y)
-            # A fit without residual (as many levels as rows) is the best there is.
-            trials[name] = n * np.log(sse / n) + design.shape[1] * np.log(n) if sse > 0 else -np.inf
+        trials = {m: score(design_of(y, effects, chosen + [m]), y)
+                  for m in effects if m not in chosen}
         if not trials:
             break
         best = min(trials, key=trials.get)
-        if trials[best] >= sbc:
-            steps.append((None, sbc, trials))
+        if trials[best] >= current:
+            steps.append((None, current, trials))
             break
         chosen.append(best)
-        cols.append(effects[best])
-        sbc = trials[best]
-        steps.append((best, sbc, trials))
+        current = trials[best]
+        steps.append((best, current, trials))
     return steps
+
+
+def stepwise(y, effects, score=sbc):
+    """STEPWISE by `score`: after each entry, the earlier effect whose removal lowers the
+    score most leaves when it does. Returns the effects in the model at the end."""
+    chosen = []
+    current = score(design_of(y, effects, []), y)
+    for _ in range(4 * len(effects)):
+        trials = {m: score(design_of(y, effects, chosen + [m]), y)
+                  for m in effects if m not in chosen}
+        best = min(trials, key=trials.get) if trials else None
+        if best is None or trials[best] >= current:
+            break
+        chosen.append(best)
+        current = trials[best]
+        drops = {m: score(design_of(y, effects, [c for c in chosen if c != m]), y)
+                 for m in chosen[:-1]}
+        worst = min(drops, key=drops.get) if drops else None
+        if worst is not None and drops[worst] < current:
+            chosen.remove(worst)
+            current = drops[worst]
+    return chosen
+
+
+def backward(y, effects, score=sbc):
+    """BACKWARD by `score` from the model of every effect: the effect whose removal lowers
+    the score most leaves, while one does. Returns the effects kept."""
+    chosen = list(effects)
+    current = score(design_of(y, effects, chosen), y)
+    while chosen:
+        drops = {m: score(design_of(y, effects, [c for c in chosen if c != m]), y)
+                 for m in chosen}
+        worst = min(drops, key=drops.get)
+        if drops[worst] >= current:
+            break
+        chosen.remove(worst)
+        current = drops[worst]
+    return chosen
 
 
 def main():
     y, g, levels, x = read(sys.argv[1])
+    mode = sys.argv[2] if len(sys.argv) > 2 else "forward"
     effects = blocks(g, levels, x)
     start = time.perf_counter()
-    steps = forward(y, effects)
+    if mode == "forward":
+        steps = forward(y, effects)
+        chosen = [entered for entered, _, _ in steps[1:] if entered is not None]
+        for entered, value, _ in steps[1:]:
+            if entered is not None:
+                print("entered %s, SBC %.4f" % (entered, value))
+    elif mode == "cv":
+        folds = np.random.default_rng(7).integers(0, 5, len(y))
+        steps = forward(y, effects, cv_press(folds, 5))
+        chosen = [entered for entered, _, _ in steps[1:] if entered is not None]
+    else:
+        chosen = (stepwise if mode == "stepwise" else backward)(y, effects)
     seconds = time.perf_counter() - start
-    for entered, sbc, _ in steps[1:]:
-        if entered is not None:
-            print("entered %s, SBC %.4f" % (entered, sbc))
-    print("scipy sparse FORWARD, %d levels, %d rows: %.3f s" % (levels, len(y), seconds))
+    print("selected: %s" % " ".join(sorted(chosen)))
+    print("scipy sparse %s, %d levels, %d rows: %.3f s" % (mode.upper(), levels, len(y), seconds))
 
 
 if __name__ == "__main__":

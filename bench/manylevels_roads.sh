@@ -1,0 +1,129 @@
+#!/usr/bin/env bash
+# Every selection road over one many-level CLASS variable g and three numerics x1..x3
+# (bench/gen_manylevels_data.py; L levels, 50,000 rows below 100,000 levels and 500,000 from
+# there; written to build/bench/ when missing, untimed), each as a whole qrx run on 1 and on
+# 8 threads (THREADS) with its wall time and peak memory, beside a peer in the same run:
+#   forward   FORWARD by SBC                       peer: scipy sparse FORWARD
+#   forwardcv FORWARD select=cv cvmethod=random(5) peer: scipy sparse FORWARD by 5-fold CV
+#   stepwise  STEPWISE by SBC                      peer: scipy sparse STEPWISE
+#   backward  BACKWARD by SBC                      peer: scipy sparse BACKWARD
+#   lasso     LASSO with g's levels split          peer: glmnet on sparse.model.matrix
+#   effect    FORWARD by SBC, g coded PARAM=EFFECT peer: scipy sparse FORWARD (same column space)
+# (bench/peer_manylevels.py, bench/peer_manylevels_glmnet.R). LEVELS (default "10000 100000")
+# and ROADS choose the runs, ROWS overrides the row count, REPS (default 1) repeats each run
+# (medians of the times, the largest peak). A run is killed after LIMIT seconds (default 60
+# at 100,000 levels and more, 120 below) and counts as failed. No run may take the machine:
+# every process runs under prlimit --as (MEMCAP GB, default 8) and --fsize (DISKCAP GB per
+# file, default 4); qrx is also told MEMSIZE=MEMCAP so that it plans within it, and writes
+# its utility files into build/bench/roads/util.PID, killed ("disk") when they pass DISKCAP GB
+# in all and removed after each run. The check column
+# compares qrx's selected effects (of the first thread count that finished) with the peer's
+# (the CV road and LASSO: x1 selected).
+# QUICK=1 runs 200 and 2,000 levels on 10,000 rows.
+# Run from the repository root: [LEVELS=...] [ROADS=...] [QUICK=1] bench/manylevels_roads.sh [QRX]
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+cd "$root"
+source bench/benchlib.sh
+qrx="$(realpath "${1:-./qrx}")"
+dir=build/bench
+work="$dir/roads"
+mkdir -p "$work"
+if [ "${QUICK:-0}" = 1 ]; then
+  : "${LEVELS:=200 2000}" "${ROWS:=10000}"
+fi
+reps="${REPS:-1}"
+
+# program ROAD DATA : writes the qrx program of a road on build/bench/DATA; prints its path.
+program() {
+  local class="class g;" options="selection=forward(select=sbc)"
+  case "$1" in
+    forwardcv) options="selection=forward(select=cv) cvmethod=random(5)" ;;
+    stepwise) options="selection=stepwise(select=sbc)" ;;
+    backward) options="selection=backward(select=sbc)" ;;
+    lasso) class="class g / split;" options="selection=lasso" ;;
+    effect) class="class g / param=effect;" ;;
+  esac
+  cat >"$work/$1.qrx" <<QRX
+libname b '$dir';
+proc varsifter data=b.$2 seed=7;
+  $class
+  model y = g x1 x2 x3 / $options;
+run;
+QRX
+  echo "$work/$1.qrx"
+}
+
+# peerRun ROAD FILE LIMIT : runs the road's peer (log in build/bench/roads/peer.log).
+peerRun() {
+  case "$1" in
+    lasso) capped "$3" "$work/peer.log" Rscript bench/peer_manylevels_glmnet.R "$2" ;;
+    forwardcv) capped "$3" "$work/peer.log" /usr/bin/python3 bench/peer_manylevels.py "$2" cv ;;
+    stepwise | backward)
+      capped "$3" "$work/peer.log" /usr/bin/python3 bench/peer_manylevels.py "$2" "$1"
+      ;;
+    *) capped "$3" "$work/peer.log" /usr/bin/python3 bench/peer_manylevels.py "$2" forward ;;
+  esac
+}
+
+# check ROAD LISTING : "ok" when qrx's selection agrees with the peer's (see above).
+check() {
+  local chosen peer
+  if [ "$1" = lasso ] || [ "$1" = forwardcv ]; then
+    hasEffects "$2" x1 2>/dev/null && echo ok || echo "no x1"
+    return
+  fi
+  chosen="$(selectedEffects "$2" | tr ' ' '\n' | grep -v '^Intercept$' | sort | xargs)"
+  peer="$(sed -n 's/^selected: *//p' "$work/peer.log")"
+  [ "$chosen" = "$peer" ] && echo ok || echo "differs: qrx '$chosen', peer '$peer'"
+}
+
+echo "qrx: $qrx; $reps run(s) each; address space ${memcapGb} GB, files ${diskcapGb} GB;" \
+  "$(nproc) CPUs; $(date -u '+%F %T') UTC; load:$(cut -d' ' -f1-3 /proc/loadavg)"
+printf "%7s %7s %9s %8s %7s %8s %7s %8s %8s %6s  %s\n" levels rows road "qrx1(s)" MB \
+  "qrx8(s)" MB "peer(s)" "peerrun" ratio check
+for levels in ${LEVELS:-10000 100000}; do
+  rows=50000 limit=120
+  [ "$levels" -lt 100000 ] || rows=500000 limit=60
+  rows="${ROWS:-$rows}" limit="${LIMIT:-$limit}"
+  data="lev${levels}r$rows"
+  if [ ! -f "$dir/$data.csv" ]; then
+    /usr/bin/python3 bench/gen_manylevels_data.py "$rows" "$levels" "$dir/$data.tmp"
+    mv "$dir/$data.tmp" "$dir/$data.csv"
+  fi
+  for road in ${ROADS:-forward forwardcv stepwise backward lasso effect}; do
+    prog="$(program "$road" "$data")"
+    declare -A secs=() mb=()
+    pf=() pw=() verdict=""
+    for ((i = 0; i < reps; ++i)); do
+      for cpus in ${THREADS:-1 8}; do
+        rm -f "$work/$road$cpus.lst"
+        guardedQrx "$limit" "$work/$road$cpus.log" "$work/util.$$" "$qrx" \
+          -o CPUCOUNT="$cpus" -o MEMSIZE="${memcapGb}G" --listing "$work/$road$cpus.lst" "$prog"
+        secs[$cpus]+=" $ranSecs"
+        [ "$ranMb" = - ] || [ "${mb[$cpus]:-0}" -ge "$ranMb" ] || mb[$cpus]="$ranMb"
+      done
+      peerRun "$road" "$dir/$data.csv" "${PEERLIMIT:-600}"
+      pw+=("$ranSecs")
+      if [[ "$ranSecs" =~ ^[0-9.]+$ ]]; then
+        pf+=("$(sed -n 's/.*: \([0-9.]*\) s$/\1/p' "$work/peer.log")")
+        for cpus in ${THREADS:-1 8}; do
+          [ -n "$verdict" ] || [ -z "$(selectedEffects "$work/$road$cpus.lst" 2>/dev/null)" ] ||
+            verdict="$(check "$road" "$work/$road$cpus.lst")"
+        done
+      else
+        pf+=("$ranSecs")
+      fi
+    done
+    cells=()
+    for cpus in ${THREADS:-1 8}; do
+      read -ra t <<<"${secs[$cpus]}"
+      cells+=("$(median "${t[@]}")" "${mb[$cpus]:--}")
+    done
+    peerFit="$(median "${pf[@]}")" peerRun="$(median "${pw[@]}")"
+    printf "%7s %7s %9s %8s %7s %8s %7s %8s %8s %6s  %s\n" "$levels" "$rows" "$road" \
+      "${cells[@]:0:4}" "$peerFit" "$peerRun" "$(ratio "${cells[2]:-}" "$peerRun")" \
+      "${verdict:--}"
+  done
+done
+echo "done $(date -u '+%T') UTC; load:$(cut -d' ' -f1-3 /proc/loadavg)"
