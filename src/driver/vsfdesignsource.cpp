@@ -3,6 +3,7 @@
 // rows (DATA=, then the held-out data sets, whose variables the library is pointed at in
 // turn).
 #include "driver/vsfdesignsource.h"
+#include "driver/vsfpostinit.h"
 
 #include "data/vsfdata.h"
 
@@ -423,6 +424,8 @@ int32_t vsfData(VsfContext* ctx) {
   // The settings live in the run's context: the frame reads them in every pass of the group.
   VsfDataSettings* s = &ctx->dataSettings;
   if (!ctx->dataSettingsReady) {
+    if (ctx->design.design != nullptr)
+      vsfSplitCrossRoad(ctx, ctx->design.design->columnCount);
     fillRunSettings(ctx, s);
     ctx->dataSettingsReady = 1;
   }
