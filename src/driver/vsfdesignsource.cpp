@@ -3,7 +3,6 @@
 // rows (DATA=, then the held-out data sets, whose variables the library is pointed at in
 // turn).
 #include "driver/vsfdesignsource.h"
-#include "driver/vsfpostinit.h"
 
 #include "data/vsfdata.h"
 
@@ -12,6 +11,7 @@
 #include "design/levrow.h"
 #include "design/levrowwork.h"
 #include "design/levtables.h"
+#include "driver/vsfpostinit.h"
 #include "model/vsfmodel.h"
 #include "output/vsfcontext.h"
 #include "output/vsfeffects.h"

@@ -530,7 +530,7 @@ void buildShapeAndThreads(VsfContext* ctx) {
       (d->effectCount < 10 || packedCheaper(o.method, d->effectCount, d->classCount));
   if (fewEffects)
     full = 1;
-  bool otherReason = po.sscpFull || o.method == VM_BACKWARD || forceNone;
+  bool otherReason = o.method == VM_BACKWARD || forceNone;
   if (o.method == VM_BACKWARD || forceNone)
     full = 1;
   // The trials of an L2 search share one X'X and add their ridge to its diagonal; without it
