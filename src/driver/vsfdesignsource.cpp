@@ -11,6 +11,7 @@
 #include "design/levrow.h"
 #include "design/levrowwork.h"
 #include "design/levtables.h"
+#include "driver/vsfpostinit.h"
 #include "model/vsfmodel.h"
 #include "output/vsfcontext.h"
 #include "output/vsfeffects.h"
@@ -423,6 +424,8 @@ int32_t vsfData(VsfContext* ctx) {
   // The settings live in the run's context: the frame reads them in every pass of the group.
   VsfDataSettings* s = &ctx->dataSettings;
   if (!ctx->dataSettingsReady) {
+    if (ctx->design.design != nullptr)
+      vsfSplitCrossRoad(ctx, ctx->design.design->columnCount);
     fillRunSettings(ctx, s);
     ctx->dataSettingsReady = 1;
   }

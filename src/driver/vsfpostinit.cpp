@@ -525,16 +525,24 @@ void buildShapeAndThreads(VsfContext* ctx) {
   roleVariable(ctx);
   const bool forceNone = o.method == VM_NONE && !ctx->perf.force;
   uint8_t full = po.sscpFull ? 1 : 0;
-  if (!po.sscpFull && !po.sscpIncremental &&
-      (d->effectCount < 10 || packedCheaper(o.method, d->effectCount, d->classCount)))
+  const bool fewEffects =
+      !po.sscpFull && !po.sscpIncremental &&
+      (d->effectCount < 10 || packedCheaper(o.method, d->effectCount, d->classCount));
+  if (fewEffects)
     full = 1;
+  bool otherReason = o.method == VM_BACKWARD || forceNone;
   if (o.method == VM_BACKWARD || forceNone)
     full = 1;
   // The trials of an L2 search share one X'X and add their ridge to its diagonal; without it
   // every trial would make its data passes again. Screening exists to avoid the full matrix.
   if (o.method == VM_ELASTICNET && o.l2Search != L2S_NONE && o.screen == SCREEN_NONE &&
-      !po.sscpIncremental && d->effectCount <= kL2SearchFullEffects)
+      !po.sscpIncremental && d->effectCount <= kL2SearchFullEffects) {
     full = 1;
+    otherReason = true;
+  }
+  // Split CLASS effects are counted before their levels are known; the reading pass may
+  // still take the full build back (vsfSplitCrossRoad).
+  ctx->fullForFewEffects = fewEffects && !otherReason ? 1 : 0;
   if (po.sscpIncremental && o.method == VM_BACKWARD)
     warn(ctx, VsfMsg::BuildsscpIncrementalIgnoredSelectionBackward);
   else if (po.sscpIncremental && forceNone)
@@ -606,6 +614,7 @@ void heldOutAndFitStatistics(VsfContext* ctx) {
       ctx->statsOnlyFull = 1;
     }
     o.fullXpx = 1;
+    ctx->fullForFewEffects = 0;
     o.fullModelFirst = 1;
   }
   o.pressNeeded = o.statPress ? 1 : 0;
@@ -713,6 +722,7 @@ void derivedSwitches(VsfContext* ctx) {
     o.forcedIn = available;
     note(VsfMsg::NumberEffectsIncludeExceeds);
     o.fullXpx = 1;
+    ctx->fullForFewEffects = 0;
   }
   o.storeCross = !o.fullXpx && !lasso && o.method != VM_NONE;
   ctx->fullBuildUsed = o.fullXpx;
@@ -907,6 +917,17 @@ int32_t vsfPostInit(VsfContext* ctx) {
   if (int32_t rc = fullSweepSetting(ctx); rc != 0)
     return rc;
   return 0;
+}
+
+void vsfSplitCrossRoad(VsfContext* ctx, int32_t columns) {
+  VsfModelOptions& o = ctx->options;
+  const bool path =
+      larOrLasso(o.method) || o.method == VM_ELASTICNET || o.method == VM_ELASTICNET_LS;
+  if (ctx->fullForFewEffects && o.split && path && columns > kPackedDefaultEffects) {
+    o.fullXpx = 0;
+    ctx->fullBuildUsed = 0;
+  }
+  ctx->fullForFewEffects = 0;
 }
 
 int32_t vsfInitializeModel(VsfContext* ctx) {

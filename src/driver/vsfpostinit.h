@@ -13,6 +13,11 @@ struct HostVariable;
 
 [[nodiscard]] int32_t vsfPostInit(VsfContext* ctx);
 [[nodiscard]] int32_t vsfInitializeModel(VsfContext* ctx);
+// The path methods over split CLASS effects: the full X'X was chosen while the effects were
+// counted before their levels; past the packed default in `columns` (the design's columns
+// after splitting) the path keeps the entered effects' cross products instead. The first
+// BY group decides for the run, whose data settings are filled once.
+void vsfSplitCrossRoad(VsfContext* ctx, int32_t columns);
 
 // Finds every model variable in VALDATA= or TESTDATA=; `messages` are the data set's
 // (kMsgValDataVariables, kMsgTestDataVariables).

@@ -115,8 +115,9 @@ struct VsfContext {
   uint8_t coefPlotBit;
   uint8_t normbAxis; // some plot asks STEPAXIS=NORMB
   uint8_t fullBuildUsed;
-  uint8_t forcedSplit;    // SPLIT forced on every CLASS variable (LASSO-type methods)
-  uint8_t* outClassFlags; // output flag arrays
+  uint8_t forcedSplit;       // SPLIT forced on every CLASS variable (LASSO-type methods)
+  uint8_t fullForFewEffects; // the full X'X was chosen only because the effects are few
+  uint8_t* outClassFlags;    // output flag arrays
   uint8_t* outNumericFlags;
   uint8_t* outConstructedFlags;
   uint8_t* outEffectFlags;

@@ -2,12 +2,17 @@
 // diabetes measurements form the packed X'X once (PerfSettings says "Built in full", and
 // note 848/4001 stays for a full build the user asked for) and give the tables that the
 // passes per step (BUILDSSCP=INCREMENTAL) give, to rounding; a CLASS variable keeps the
-// passes per step.
+// passes per step. LASSO over a CLASS variable split into 1,050 candidates keeps the entered
+// effects' cross products instead of the packed X'X, and follows scikit-learn's path
+// (tests/data/splitlasso, written by scripts/gen_split_lasso_ref.py).
 #include "programs/qrxrun.h"
+#include "refcsv.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -70,4 +75,60 @@ TEST(PackedDefault, StepwiseKindsFormThePackedMatrixWithTheSameResults) {
       fit("forward(select=sbc)", "  class sex;\n  performance details;\n", "packedclass");
   ASSERT_EQ(cls.status, 0) << cls.log;
   EXPECT_NE(crossProducts(cls), "Built in full");
+}
+
+namespace {
+
+// The output name of candidate k of the split-level reference: level Lk, then x1..x3.
+std::string splitCandidate(int k) {
+  if (k > 1050)
+    return "x" + std::to_string(k - 1050);
+  char name[16];
+  std::snprintf(name, sizeof name, "g_L%04d", k);
+  return name;
+}
+
+} // namespace
+
+TEST(PackedDefault, SplitLevelsKeepTheEnteredCrossProductsAndFollowTheReference) {
+  const auto path = readReferenceRows("splitlasso/path.csv");
+  const auto final = readReferenceRows("splitlasso/final.csv");
+  ASSERT_EQ(path.size(), 14U);
+  for (const int cpus : {1, 4}) {
+    const qrxrun::ProgramRun r =
+        qrxrun::runProgram("libname sl '" + std::string(QRX_TEST_DATA) +
+                               "/splitlasso';\nproc varsifter data=sl.data;\n  class g / split;\n"
+                               "  model y = g x1 x2 x3 / selection=lasso(stop=none steps=14);\n"
+                               "  performance details cpucount=" +
+                               std::to_string(cpus) + ";\nrun;\n",
+                           "splitlasso" + std::to_string(cpus), {});
+    ASSERT_EQ(r.status, 0) << r.log;
+    EXPECT_EQ(crossProducts(r), "Built incrementally") << cpus;
+    const Value& out = r.json["steps"][0]["output"];
+    const Value* summary = qrxrun::findTable(out, "SelectionSummary");
+    ASSERT_NE(summary, nullptr) << r.log;
+    ASSERT_EQ((*summary)["rows"].items.size(), path.size() + 1) << cpus;
+    for (size_t s = 0; s < path.size(); ++s) {
+      const int change = static_cast<int>(path[s][1]);
+      EXPECT_EQ(qrxrun::text(*summary, s + 1, change > 0 ? "EffectEntered" : "EffectRemoved"),
+                splitCandidate(std::abs(change)))
+          << cpus << " step " << s + 1;
+    }
+    const Value* anova = qrxrun::findTable(out, "ANOVA");
+    ASSERT_NE(anova, nullptr) << r.log;
+    EXPECT_NEAR(qrxrun::number(*anova, 1, "SS"), path.back()[2], 1e-9 * path.back()[2]) << cpus;
+    const Value* pe = qrxrun::findTable(out, "ParameterEstimates");
+    ASSERT_NE(pe, nullptr) << r.log;
+    ASSERT_EQ((*pe)["rows"].items.size(), final.size()) << cpus;
+    for (const auto& want : final) {
+      const int k = static_cast<int>(want[0]);
+      const std::string name = k == 0 ? "Intercept" : splitCandidate(k);
+      size_t row = 0;
+      while (row < final.size() && qrxrun::text(*pe, row, "Parameter") != name)
+        ++row;
+      ASSERT_LT(row, final.size()) << cpus << " " << name;
+      EXPECT_NEAR(qrxrun::number(*pe, row, "Estimate"), want[1], 1e-9 * (1 + std::fabs(want[1])))
+          << cpus << " " << name;
+    }
+  }
 }
