@@ -6,6 +6,7 @@
 #include "support/hoststubs.h"
 #include "support/messages.h"
 #include "support/nomemory.h"
+#include "support/vsfmethods.h"
 #include "support/vsfoptions.h"
 
 #include <algorithm>
@@ -17,25 +18,18 @@ namespace {
 [[nodiscard]] int64_t stepEstimate(const VsfDataSettings* s) {
   const int64_t maxSteps = s->maxSteps == 0 ? 2147483647 : s->maxSteps;
   const int64_t b = s->noint ? s->entryCount - 1 : s->entryCount;
-  int64_t steps;
-  switch (s->method) {
-  case 1:
+  const VsfMethodTraits* method = vsfMethodTraits(s->method);
+  int64_t steps = std::min<int64_t>(s->forcedIn + 100, maxSteps);
+  switch (method != nullptr ? method->bound : VsfStepBound::Penalties) {
+  case VsfStepBound::OneFit:
     return b;
-  case 2:
-  case 3:
-  case 5:
-  case 7:
+  case VsfStepBound::EachOnce:
     steps = std::min(b, maxSteps);
     break;
-  case 4:
-  case 6:
-  case 8:
-  case 9:
-  case 10:
+  case VsfStepBound::EachTwice:
     steps = std::min(2 * b, maxSteps);
     break;
-  default: // the solver-based methods and GROUPLASSO
-    steps = std::min<int64_t>(s->forcedIn + 100, maxSteps);
+  case VsfStepBound::Penalties:
     break;
   }
   if (s->steps > 0 && s->steps < steps)

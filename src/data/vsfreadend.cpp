@@ -9,6 +9,7 @@
 #include "support/hoststubs.h"
 #include "support/messages.h"
 #include "support/nomemory.h"
+#include "support/vsfmethods.h"
 #include "support/vsfoptions.h"
 
 #include <algorithm>
@@ -159,7 +160,7 @@ void storeTotals(Pass& p) {
   if (!s->xcv)
     return 0;
   const int64_t k = std::max(s->folds, 1);
-  if (s->method >= VM_LAR && s->method <= VM_ELASTICNET_LS) {
+  if (vsfMethodIs(s->method, VsfMethodFamily::LeastAngle)) {
     // Every fold records up to `room` steps; the merged grid can hold every fold's knots,
     // and the error curve doubles as the merge's scratch copy of the grid.
     const int64_t room = vsfCVExFoldRoom(s->maxSteps, s->steps, s->noint, E, s->forcedIn);

@@ -26,6 +26,7 @@
 #include "support/notbuilt.h"
 #include "support/poolalloc.h"
 #include "support/stepcodes.h"
+#include "support/vsfmethods.h"
 #include "support/vsfpools.h"
 
 #include <algorithm>
@@ -131,6 +132,9 @@ int32_t vsfSetSelModelGroup(VsfContext* ctx) {
 
 int32_t vsfDisplaySteps(VsfContext* ctx, void* scratch, int64_t* position, int32_t sampleTag) {
   const VsfModelOptions& o = ctx->options;
+  const VsfMethodTraits* method = vsfMethodTraits(o.method);
+  if (method == nullptr)
+    return vsfNotBuiltInternal("vsfDisplaySteps: a method code without its traits row");
   // A sample's steps sit one level below its Sample group, which a refit moves down by one.
   const bool refit = ctx->resampling != nullptr && ctx->resampling->settings.refitInProgress != 0;
   const int32_t L = scratch == nullptr ? 2 : (refit ? 4 : 3);
@@ -181,7 +185,7 @@ int32_t vsfDisplaySteps(VsfContext* ctx, void* scratch, int64_t* position, int32
                     vsfaLabel(msgText(VsfMsg::StepTitleStep, {S})),
                     rvqDouble(RvqAttrId::GroupNumber, S), rvqFlag(RvqAttrId::GroupKind, 1)});
     if (notes) {
-      vsfLevelNote(ctx, L, msgText(kMsgStepTitles[o.method - 1], {S}), true);
+      vsfLevelNote(ctx, L, msgText(method->stepTitle, {S}), true);
       if (S == 0) {
         if (backward) {
           vsfLevelNote(ctx, L + 1, msgText(VsfMsg::FullModelStartingModel), true);
@@ -394,7 +398,7 @@ int32_t vsfResults(VsfContext* ctx) {
     if ((rc = vsfpCvExternal(ctx)) != 0)
       return rc;
     // For the elastic net the curve is drawn when no L2 search ran or the search is shown.
-    const bool path = o.method >= VM_LAR && o.method <= VM_ELASTICNET_LS;
+    const bool path = vsfMethodIs(o.method, VsfMethodFamily::LeastAngle);
     const bool elasticNet = o.method == VM_ELASTICNET || o.method == VM_ELASTICNET_LS;
     if (path && (!elasticNet || o.showL2Search || o.l2Search == L2S_NONE) &&
         (rc = vsfgCvExternal(ctx, m)) != 0)

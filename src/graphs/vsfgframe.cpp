@@ -6,6 +6,7 @@
 #include "output/vsfprint.h"
 #include "support/hoststubs.h"
 #include "support/messages.h"
+#include "support/vsfmethods.h"
 #include "support/wobmth.h"
 
 #include <algorithm>
@@ -157,11 +158,8 @@ int32_t vsfgShownStep(const VsfContext* ctx, const VsfModel* m, int32_t entry) {
 }
 
 RvqText* vsfgMethodText(const VsfContext* ctx) {
-  const int32_t method = ctx->options.method;
-  return method >= VM_NONE && method <= VM_GROUPLASSO &&
-                 vsfMsgLength(kMsgMethodNames[method - 1]) > 0
-             ? msgText(kMsgMethodNames[method - 1])
-             : nullptr;
+  const VsfMethodTraits* method = vsfMethodTraits(ctx->options.method);
+  return method != nullptr && vsfMsgLength(method->name) > 0 ? msgText(method->name) : nullptr;
 }
 
 namespace {

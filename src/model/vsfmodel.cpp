@@ -16,6 +16,7 @@
 #include "support/messages.h"
 #include "support/nomemory.h"
 #include "support/poolalloc.h"
+#include "support/vsfmethods.h"
 #include "support/vsfoptions.h"
 
 #include <algorithm>
@@ -25,43 +26,30 @@
 
 namespace {
 
-[[nodiscard]] bool methodHasPath(int32_t m) {
-  return (m >= VM_LAR && m <= VM_ELASTICNET_LS) || m == VM_GROUPLASSO;
-}
-
 [[nodiscard]] int32_t limitFor(const VsfModel* m, const VsfModelOptions* o, int32_t base) {
   const int64_t M = o->maxSteps == 0 ? 2147483647LL : o->maxSteps;
   const int64_t S = o->steps;
   // The INCLUDE= value itself (not counting the intercept) bounds the steps with STEPS=.
   const int64_t I = o->include;
-  int64_t limit;
-  switch (o->method) {
-  case VM_FORWARD:
-  case VM_BACKWARD:
-  case VM_LAR:
-  case VM_LAR_LS:
+  const VsfMethodTraits* method = vsfMethodTraits(o->method);
+  int64_t limit = base;
+  switch (method != nullptr ? method->bound : VsfStepBound::OneFit) {
+  case VsfStepBound::OneFit:
+    break;
+  case VsfStepBound::EachOnce:
     limit = std::min<int64_t>(base, M);
     if (S > 0)
       limit = std::min(limit, S + I);
     break;
-  case VM_STEPWISE:
-  case VM_LASSO:
-  case VM_LASSO_LS:
-  case VM_ELASTICNET:
-  case VM_ELASTICNET_LS:
+  case VsfStepBound::EachTwice:
     limit = std::min<int64_t>(2LL * base, M);
     if (S > 0)
       limit = std::min(limit, S + I);
     break;
-  case VM_QKLASSO:
-  case VM_QKGLASSO:
-  case VM_GROUPLASSO:
+  case VsfStepBound::Penalties:
     limit = o->maxSteps != 0 ? M : 100;
     if (S > 0)
       limit = std::min(limit, S + I);
-    break;
-  default:
-    limit = base;
     break;
   }
   (void)m;
@@ -546,7 +534,7 @@ int32_t vsfAddStepMemory(VsfModel* model, int32_t newCapacity) {
     return kVsfNoMemory;
   if (o->stdL1History && !grow(m->stepStdL1Norm, newCapacity, false))
     return kVsfNoMemory;
-  if (methodHasPath(o->method)) {
+  if (vsfMethodHasPath(o->method)) {
     if (!grow(m->stepPathValue, newCapacity, false) || !grow(m->stepL1Norm, newCapacity, false) ||
         !grow(m->stepL2Norm, newCapacity, false))
       return kVsfNoMemory;
@@ -776,7 +764,7 @@ int32_t vsfRecordStep(VsfModel* model, int32_t effect) {
     if (rc != 0)
       return rc;
   }
-  if (methodHasPath(o->method)) {
+  if (vsfMethodHasPath(o->method)) {
     m->stepPathValue[s] = m->lambdaMax > 0 ? m->lambda / m->lambdaMax : 1.0;
     m->stepL1Norm[s] = m->l1Norm;
     m->stepL2Norm[s] = m->l2Norm;

@@ -8,11 +8,12 @@
 #include "output/vsfprinters.h"
 #include "support/hoststubs.h"
 #include "support/messages.h"
+#include "support/vsfmethods.h"
 #include "support/vsfoptions.h"
 
 int32_t vsfpCvExternal(VsfContext* ctx) {
   const VsfModel* m = &ctx->model;
-  const bool path = ctx->options.method >= VM_LAR && ctx->options.method <= VM_ELASTICNET_LS;
+  const bool path = vsfMethodIs(ctx->options.method, VsfMethodFamily::LeastAngle);
   int32_t fold = 0, step = 0, nVar = 0;
   double ratio = 0, curvature = 0, error = 0, l2 = 0, l2Norm = 0, l1Norm = 0, value = 0;
   VsfOut out(ctx);

@@ -9,6 +9,7 @@
 #include "output/vsfresults.h"
 #include "support/hoststubs.h"
 #include "support/messages.h"
+#include "support/vsfmethods.h"
 
 namespace {
 RvqAttr textValue(RvqText* t) { return rvqTextHandle(RvqAttrId::Value, t); }
@@ -49,7 +50,8 @@ int32_t vsfpModelInfo(VsfContext* ctx) {
     out.entry(VsfMsg::ModelInfoSelectionMethod,
               msgValue(VsfMsg::MethodStepwiseSelectionCompetitive));
   } else if (!o.adaptive) {
-    out.entry(VsfMsg::ModelInfoSelectionMethod, msgValue(kMsgMethodNames[o.method - 1]));
+    if (const VsfMethodTraits* method = vsfMethodTraits(o.method))
+      out.entry(VsfMsg::ModelInfoSelectionMethod, msgValue(method->name));
   } else {
     out.entry(VsfMsg::ModelInfoSelectionMethod, msgValue(VsfMsg::MethodAdaptiveLasso));
     if (o.hasInEst && ctx->stmt.adaptiveInest != nullptr)

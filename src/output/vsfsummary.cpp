@@ -9,7 +9,9 @@
 #include "output/vsfprinters.h"
 #include "support/messages.h"
 #include "support/nomemory.h"
+#include "support/notbuilt.h"
 #include "support/poolalloc.h"
+#include "support/vsfmethods.h"
 
 #include <algorithm>
 #include <cfloat>
@@ -51,7 +53,7 @@ struct SummaryTable {
   QkPool* pool;
   const int32_t* optimal;
   const VsfModelOptions& o;
-  const int32_t method;
+  const VsfMethodTraits& method; // a known method: vsfpSummary checks the code
   const bool backward;
   const bool multi;
   const int32_t steps;
@@ -73,13 +75,11 @@ struct SummaryTable {
   VsfOut* out = nullptr; // set once the name buffers are taken
 
   SummaryTable(VsfContext* c, VsfModel* model, QkPool* p, const int32_t* opt)
-      : ctx(c), m(model), pool(p), optimal(opt), o(c->options), method(o.method),
-        backward(method == VM_BACKWARD), multi(vsfGroupMethod(c->options.method)),
+      : ctx(c), m(model), pool(p), optimal(opt), o(c->options), method(*vsfMethodTraits(o.method)),
+        backward(method.method == VM_BACKWARD), multi(vsfGroupMethod(c->options.method)),
         steps(model->stepCount) {
     graphics = vsfGraphicsOn(ctx) && ctx->results.stepLabels != nullptr;
-    hasRemoved = method == VM_BACKWARD || method == VM_STEPWISE || method == VM_LASSO ||
-                 method == VM_LASSO_LS || method == VM_ELASTICNET || method == VM_ELASTICNET_LS ||
-                 multi;
+    hasRemoved = method.removes;
     hasValidation = m->wValidate > 0 || ctx->stmt.partition.validationAsked;
     hasTest = m->wTest > 0 || ctx->stmt.partition.testAsked;
     press = o.pressNeeded && m->stepPress != nullptr;
@@ -128,7 +128,7 @@ struct SummaryTable {
 
   // Creates the table and its columns, each bound to its row value.
   [[nodiscard]] int32_t defineColumns() {
-    if (!out->create("SelectionSummary", msgText(kMsgSummaryTitles[method - 1]),
+    if (!out->create("SelectionSummary", msgText(method.summaryTitle),
                      {rvqInt(RvqAttrId::Variant, 1)}))
       return 0; // no table: the caller sees out->table null and shows nothing
     out->intColumn("Step", &step);
@@ -339,6 +339,8 @@ struct SummaryTable {
 
 int32_t vsfpSummary(VsfContext* ctx, VsfModel* m, QkPool* pool, const int32_t* optimal,
                     RvqText** dataRef) {
+  if (vsfMethodTraits(ctx->options.method) == nullptr)
+    return vsfNotBuiltInternal("vsfpSummary: a method code without its traits row");
   SummaryTable t(ctx, m, pool, optimal);
   if (t.takeNameBuffers() != 0)
     return kVsfNoMemory;
@@ -353,10 +355,8 @@ int32_t vsfpSummary(VsfContext* ctx, VsfModel* m, QkPool* pool, const int32_t* o
   bool startingRows = false;
   const int32_t first = t.emitStartingRows(&cursor, &slot, &startingRows);
   t.emitStepRows(first, &cursor, slot, startingRows);
-  const int32_t method = ctx->options.method;
   out.bind("Stat.VARSIFTER.SelectionSummary",
-           {vsfaDyn("titleText"),
-            rvqTextHandle(RvqAttrId::Value, msgText(kMsgSummaryTitles[method - 1])),
+           {vsfaDyn("titleText"), rvqTextHandle(RvqAttrId::Value, msgText(t.method.summaryTitle)),
             vsfaDyn("printFootnote"), rvqInt(RvqAttrId::Value, 0), vsfaDataRef(dataRef)});
   out.endRows();
   out.publish(t.backward && m->aliasDropCount > 0 ? msgText(VsfMsg::EffectsLinearCombinationsOther)

@@ -15,6 +15,7 @@
 #include "selection/vsfprocess.h"
 #include "support/hoststubs.h"
 #include "support/notbuilt.h"
+#include "support/vsfmethods.h"
 #include "support/vsfoptions.h"
 
 #include <algorithm>
@@ -406,7 +407,7 @@ int32_t vsfDriveCVExternal(VsfModel* model) {
   VsfModelOptions* o = m->options;
   if (o->method == VM_GROUPLASSO)
     return driveGroup(m);
-  if (o->method < VM_LAR || o->method > VM_ELASTICNET_LS)
+  if (!vsfMethodIs(o->method, VsfMethodFamily::LeastAngle))
     return 0;
   // The adaptive elastic net's folds run as the plain elastic net.
   const int32_t method = o->method;

@@ -33,6 +33,7 @@
 #include "support/hoststubs.h"
 #include "support/messages.h"
 #include "support/notbuilt.h"
+#include "support/vsfmethods.h"
 #include "support/vsfoptions.h"
 
 #include <algorithm>
@@ -93,7 +94,7 @@ int32_t vsfProcess(VsfModel* model, VsfResampling* resampling) {
   if (o->cvExternal) {
     // External cross validation runs the least-angle path or the group LASSO; the front end
     // refuses it for the other methods.
-    if ((o->method < VM_LAR || o->method > VM_ELASTICNET_LS) && o->method != VM_GROUPLASSO)
+    if (!vsfMethodHasPath(o->method))
       return vsfNotBuiltInternal("vsfProcess: external cross validation of this method");
     return vsfDriveCVExternal(model);
   }
@@ -250,7 +251,8 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
     m->fitStatus = VFS_TOO_MANY_FOLDS;
     return true;
   }
-  if (o->method < VM_NONE || o->method > VM_GROUPLASSO) {
+  const VsfMethodTraits* method = vsfMethodTraits(o->method);
+  if (method == nullptr) {
     *rc = fail(m, vsfNotBuilt("the penalized selection methods"));
     return true;
   }
@@ -259,7 +261,9 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
     return true;
   }
   // The path's arrays exist only for fits on centred and scaled columns.
-  if (o->method >= VM_LAR && !o->colStandardize && !o->parmStandardize) {
+  const bool penalized =
+      method->family == VsfMethodFamily::LeastAngle || method->family == VsfMethodFamily::Solver;
+  if (penalized && !o->colStandardize && !o->parmStandardize) {
     *rc = fail(m, vsfNotBuilt("unstandardized least-angle path"));
     return true;
   }
@@ -549,6 +553,30 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
   return !(ridge < std::sqrt(std::numeric_limits<double>::max()));
 }
 
+// Runs the selection road of the fit's method over the formed cross products.
+[[nodiscard]] int32_t selectOnProducts(VsfModel* m) {
+  const VsfMethodTraits* method = vsfMethodTraits(m->options->method);
+  if (method == nullptr)
+    return vsfNotBuiltInternal("selectOnProducts: a method code without its traits row");
+  switch (method->road) {
+  case VsfFitRoad::LeastSquares:
+    return vsfLeastSquares(m);
+  case VsfFitRoad::Forward:
+    return vsfForward(m);
+  case VsfFitRoad::Backward:
+    return vsfBackward(m);
+  case VsfFitRoad::Stepwise:
+    return m->options->drop == DROP_COMPETITIVE ? vsfCompetitiveStepwise(m) : vsfStepwise(m);
+  case VsfFitRoad::LeastAngle:
+    return vsfLarLasso(m);
+  case VsfFitRoad::Solver:
+    return vsfQkLasso(m);
+  case VsfFitRoad::GroupLasso:
+    return vsfGroupLasso(m);
+  }
+  return vsfNotBuiltInternal("selectOnProducts: a fit road without its call");
+}
+
 [[nodiscard]] int32_t fitOnPages(VsfModel* m, int32_t start) {
   const VsfModelOptions* o = m->options;
   int32_t rc;
@@ -658,30 +686,7 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
   if (o->noint)
     m->totalSS = m->totalSSUncorrected;
 
-  switch (o->method) {
-  case 1:
-    rc = vsfLeastSquares(m);
-    break;
-  case 2:
-    rc = vsfForward(m);
-    break;
-  case 3:
-    rc = vsfBackward(m);
-    break;
-  case 4:
-    rc = o->drop == DROP_COMPETITIVE ? vsfCompetitiveStepwise(m) : vsfStepwise(m);
-    break;
-  case VM_QKLASSO:
-  case VM_QKGLASSO:
-    rc = vsfQkLasso(m);
-    break;
-  case VM_GROUPLASSO:
-    rc = vsfGroupLasso(m);
-    break;
-  default:
-    rc = vsfLarLasso(m);
-    break;
-  }
+  rc = selectOnProducts(m);
   // A pass that failed where its code could not be returned (a criterion) fails the fit.
   if (rc == 0 && m->passFailure != 0)
     rc = m->passFailure;

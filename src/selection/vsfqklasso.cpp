@@ -18,6 +18,7 @@
 #include "support/messages.h"
 #include "support/qksv.h"
 #include "support/testhooks.h"
+#include "support/vsfmethods.h"
 #include "support/vsfoptions.h"
 
 #include <cmath>
@@ -363,7 +364,7 @@ int32_t vsfSolverGram(VsfModel* m) {
 
 int32_t vsfQkLossFun(QkSolver* s, const double* b, double* loss) {
   const VsfModelOptions* o = modelOf(s)->options;
-  if (o->method < VM_QKLASSO || o->method > VM_GROUPLASSO)
+  if (!vsfMethodIs(o->method, VsfMethodFamily::Solver))
     return 0;
   std::vector<double> copy(b, b + modelOf(s)->parmCount);
   return evaluate(s, copy.data(), nullptr, loss);
@@ -371,7 +372,7 @@ int32_t vsfQkLossFun(QkSolver* s, const double* b, double* loss) {
 
 int32_t vsfQkLossFunAndDeriv(QkSolver* s, double* b, double* gradient, double* loss) {
   const VsfModelOptions* o = modelOf(s)->options;
-  if (o->method < VM_QKLASSO || o->method > VM_GROUPLASSO)
+  if (!vsfMethodIs(o->method, VsfMethodFamily::Solver))
     return 0;
   return evaluate(s, b, gradient, loss);
 }

@@ -871,10 +871,6 @@ inline constexpr MsgRun<VsfMsg> kMsgTestDataVariables{VsfMsg::VariableNotFoundTe
 inline constexpr MsgRun<VsfMsg> kMsgValDataVariables{VsfMsg::VariableNotFoundValdata, 6};
 // Criterion names by criterion code - 1 (SELECT=, STOP=, CHOOSE=; the last is STOP=L1).
 inline constexpr MsgRun<VsfMsg> kMsgCriterionNames{VsfMsg::CriterionSignificanceLevel, 14};
-// By selection method - 1: the method's name, its step titles, its summary table's title.
-inline constexpr MsgRun<VsfMsg> kMsgMethodNames{VsfMsg::MethodNone, 13};
-inline constexpr MsgRun<VsfMsg> kMsgStepTitles{VsfMsg::StepTitleNoSelectionStep, 13};
-inline constexpr MsgRun<VsfMsg> kMsgSummaryTitles{VsfMsg::SummaryModelFittedWithoutSelection, 13};
 // By the HIERARCHY= code (none, single, single for CLASS effects).
 inline constexpr MsgRun<VsfMsg> kMsgHierarchyNames{VsfMsg::HierarchyNone, 3};
 // By cross-validation method - 1.

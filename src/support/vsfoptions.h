@@ -30,7 +30,7 @@ enum VsfCriterion : uint8_t {
   VC_L1 = 14,
 };
 
-// Selection methods.
+// Selection methods; each has its row in kVsfMethodTraits (support/vsfmethods.h).
 enum VsfMethod : int32_t {
   VM_NONE = 1,
   VM_FORWARD = 2,
@@ -46,6 +46,7 @@ enum VsfMethod : int32_t {
   VM_QKLASSO = 11,
   VM_QKGLASSO = 12,
   VM_GROUPLASSO = 13,
+  VM_LAST = VM_GROUPLASSO, // the highest code: a new method moves it and adds its traits row
 };
 
 // L1CHOICE=: how a path position is told (0 when the method has none).
