@@ -240,3 +240,47 @@ TEST(PivotRank, SelectionsOverProductsReachLeastSquares) {
     EXPECT_NEAR(qrxrun::number(*anova, 1, "SS"), fit.least, 1e-8 * total);
   }
 }
+
+// Many-level data sets on which a rule too lax takes a pivot that is only rounding
+// (tests/data/pivotlax, made by scripts/gen_pivot_lax_ref.py), each fitted on 1 and 8
+// threads: the fit has the rank of the sound design and its least-squares error SS.
+//  - levelindex: a covariate z that is the level's index plus noise far below rounding of
+//    its cross products, forced in before FORWARD over 1,500 levels: z adds no rank.
+//  - tinyweight: FORWARD over x1-x6 and 1,000 levels, the last level one row of weight
+//    1e-4 (w), or 1e-5 (w5) on the packed triangle of every column (HIERARCHY=): that
+//    level adds no rank after the intercept, and x1-x6 still enter.
+TEST(PivotRank, RoundingPivotsOfManyLevelsAddNoRank) {
+  struct Case {
+    std::string name, data, statements;
+  };
+  const std::string forward = " g / selection=forward(select=adjrsq stop=none)";
+  const std::vector<Case> cases{
+      {"levelindex", "levelindex",
+       "  model y = z x1 g / selection=forward(select=sbc stop=none) include=1;\n"},
+      {"tinyweight", "tinyweight", "  weight w;\n  model y = x1-x6" + forward + ";\n"},
+      {"tinyweight_w5", "tinyweight",
+       "  weight w5;\n  model y = x1-x6" + forward + " hierarchy=single;\n"}};
+  const std::string dir = std::string(QRX_TEST_DATA) + "/pivotlax/";
+  std::map<std::string, std::vector<std::string>> expected; // rank, error SS, total SS
+  for (const auto& row : qrxrun::csvRows(qrxrun::readFile(dir + "expected.csv")))
+    expected[row[0]] = row;
+  std::string program;
+  std::vector<std::pair<std::string, std::string>> files;
+  for (const std::string data : {"levelindex", "tinyweight"})
+    files.emplace_back(data + ".csv", qrxrun::readFile(dir + data + ".csv"));
+  for (const Case& c : cases)
+    for (const int cpus : {1, 8})
+      program += "proc varsifter data=" + c.data + ";\n  class g;\n" + c.statements +
+                 "  performance cpucount=" + std::to_string(cpus) + ";\nrun;\n";
+  const qrxrun::ProgramRun run = qrxrun::runProgram(program, "pivotlax", files);
+  ASSERT_EQ(run.json["steps"].items.size(), 2 * cases.size()) << run.log;
+  for (size_t i = 0; i < run.json["steps"].items.size(); ++i) {
+    const std::vector<std::string>& want = expected.at(cases[i / 2].name);
+    SCOPED_TRACE(want[0] + (i % 2 == 0 ? " cpucount=1" : " cpucount=8"));
+    const Value* anova = qrxrun::findTable(run.json["steps"][i]["output"], "ANOVA");
+    ASSERT_NE(anova, nullptr) << run.log;
+    EXPECT_EQ(qrxrun::number(*anova, 0, "DF"), std::stoi(want[1]) - 1);
+    EXPECT_NEAR(qrxrun::number(*anova, 1, "SS"), std::stod(want[2]),
+                1e-8 * qrxrun::number(*anova, 2, "SS"));
+  }
+}
