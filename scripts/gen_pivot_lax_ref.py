@@ -73,7 +73,8 @@ def write(name, cols, lev):
     with open(os.path.join(OUT, name + ".csv"), "w") as f:
         f.write(",".join(list(cols) + ["g"]) + "\n")
         for r in range(lev.size):
-            f.write(",".join([repr(float(c[r])) for c in cols.values()] + ["L%04d" % (lev[r] + 1)]) + "\n")
+            values = [repr(float(c[r])) for c in cols.values()]
+            f.write(",".join(values + ["L%04d" % (lev[r] + 1)]) + "\n")
 
 
 def main():
