@@ -74,6 +74,9 @@ double vsfFitMemoryLeft(const VsfModel* m) {
   if (const VsfBagVec* bags = m->bags; bags != nullptr)
     for (uint32_t f = 0; f < bags->count; ++f)
       memory -= static_cast<double>(bags->files[f].memPageCount) * bags->files[f].page.pageSize;
+  // The page threads' buffers of a pass are held beside the fit's own arrays.
+  if (const VsfDataSettings* s = m->dataSettings; s != nullptr && s->threadCount > 1)
+    memory -= s->threadCount * s->threadBudget.threadWork;
   return memory;
 }
 

@@ -10,7 +10,8 @@ struct VsfModel;
 // Bytes the fit holds when its triangles have `columns` columns.
 [[nodiscard]] double vsfCrossProductBytes(const VsfModel* m, int32_t columns);
 // The bytes the step may still use for its fit: the memory figure the read preparation
-// planned with (or the host's, when it did not run) less the pages held in memory.
+// planned with (or the host's, when it did not run) less the pages held in memory and the
+// buffers of the page threads.
 [[nodiscard]] double vsfFitMemoryLeft(const VsfModel* m);
 // 0 when triangles of `columns` columns and `extraBytes` more (a block a trial is about to
 // make) fit; else kVsfReportedFailure after an error that names the widest effect, its
