@@ -81,9 +81,11 @@ namespace {
 
 // The output name of candidate k of the split-level reference: level Lk, then x1..x3.
 std::string splitCandidate(int k) {
-  if (k > 1050)
-    return "x" + std::to_string(k - 1050);
   char name[16];
+  if (k > 1050) {
+    std::snprintf(name, sizeof name, "x%d", k - 1050);
+    return name;
+  }
   std::snprintf(name, sizeof name, "g_L%04d", k);
   return name;
 }
