@@ -2,9 +2,7 @@
 """Writes tests/data/pivotrank/: a corpus of nearly dependent designs as data sets whose
 numeric columns c1..cK are the design columns themselves (raw polynomials in two and three
 variables, truncated power and B-spline bases of degree 3 to 50 on equal and percentile
-knots, CLASS codings written out as columns, pairwise products of a dozen predictors) and
-many-level CLASS data sets (one level of tiny weight; a covariate that is a function of the
-level plus small noise), and pivots.csv: for every case, the pivots of its columns swept in
+knots, CLASS codings written out as columns, pairwise products of a dozen predictors), and pivots.csv: for every case, the pivots of its columns swept in
 entry order after the intercept, each computed exactly (mpmath with 250 digits on the
 exact cross products of the values the files hold) and in double precision the way the
 sweep does (columns less their means, X'X, Gauss-Jordan sweep), with the verdict that a
@@ -13,7 +11,7 @@ corrected sum of squares and the double one agrees within 1e-3, "refuse" when it
 1e-9 of it or the double one is off by more than half of it, else "either" (taken here when
 at least 1e-8 of it and within 1e-1), and the exact pivot over r^2, r = sqrt(a_kk) plus the
 sum over the swept columns i of |b_i| sqrt(a_ii) (b column k's coefficients on them), the
-root of its rounding bound (empty for the level columns). fits.csv holds, per case, the rank of the columns
+root of its rounding bound. fits.csv holds, per case, the rank of the columns
 taken and the exact least-squares error SS on them (and on all columns).
 Run from the repository root: /usr/bin/python3 scripts/gen_pivot_rank_ref.py"""
 import csv
@@ -172,32 +170,6 @@ def cases():
     return out
 
 
-def many_level_cases():
-    """(name, dense columns, levels, weights, y): 1,000 levels after the dense columns."""
-    rng = random.Random(4343)
-    out = []
-    levels = 1000
-    for tiny in (1e-3, 1e-5, 1e-8):
-        lev = [0] + [1 + r // 3 for r in range(3 * (levels - 1))]
-        rows = len(lev)
-        w = [tiny] + [1.0] * (rows - 1)
-        dense = [[rnd(rng.gauss(0, 1), 8) for _ in range(rows)] for _ in range(3)]
-        mean = [rng.gauss(0, 2) for _ in range(levels)]
-        y = [rnd(mean[g] + dense[0][r] + rng.gauss(0, 1), 10) for r, g in enumerate(lev)]
-        out.append(("ml_weight_%g" % tiny, dense, lev, w, y))
-    for noise in (1e-3, 1e-5, 1e-7):
-        lev = [r // 2 for r in range(2 * levels)]
-        rows = len(lev)
-        f = [rng.uniform(-3, 3) for _ in range(levels)]
-        z = [rnd(f[g] + noise * rng.gauss(0, 1), 12) for g in lev]
-        x1 = [rnd(rng.gauss(0, 1), 8) for _ in range(rows)]
-        y = [rnd(f[g] ** 2 + x1[r] + rng.gauss(0, 1), 10) for r, g in enumerate(lev)]
-        out.append(("ml_noise_%g" % noise, [z, x1], lev, [1.0] * rows, y))
-    return out
-
-
-# ---------------------------------------------------------------- pivots
-
 
 def classify(exact, dbl, diag):
     ratio = exact / diag if diag > 0 else mpmath.mpf(0)
@@ -296,86 +268,12 @@ def dense_case(name, cols, y, w):
     return rows, (name, len(taken) + 1, mpmath.nstr(sse_taken, 17), mpmath.nstr(F[0, 0], 17))
 
 
-def many_level_case(name, dense, lev, w, y):
-    """The dense columns swept first (in order), then the level indicators in level order:
-    exact pivots by the closed form of a diagonal block (M = A_SS less the taken levels'
-    rank-one terms), double ones by the packed sweep."""
-    levels = max(lev) + 1
-    ind = [[1.0 if g == j else 0.0 for g in lev] for j in range(levels)]
-    rows, taken = [], 0
-    # Exact: (y, 1, dense) corrected cross products, and per level its sums.
-    E = exact_xpx(dense, y, w)
-    W = [mpmath.mpf(v) for v in w]
-    sw = mpmath.fsum(W)
-    X = [[mpmath.mpf(v) for v in c] for c in [y] + dense]
-    means = [mpmath.fsum(wi * v for wi, v in zip(W, c)) / sw for c in X]
-    small = E.rows
-    D = double_xpx(dense + ind, y, w)
-    diag_small = [E[i, i] for i in range(small)]
-    sweep(E, 1, True)
-    sweep_np(D, 1)
-    dense_taken = [1]
-    for k in range(2, small):
-        verdict, take = classify(E[k, k], D[k, k], diag_small[k])
-        rows.append((name, "c%d" % (k - 1), mpmath.nstr(E[k, k] / diag_small[k], 17),
-                     repr(float(D[k, k] / float(diag_small[k]))), verdict,
-                     root_ratio(E, k, diag_small, dense_taken)))
-        if take:
-            sweep(E, k, True)
-            sweep_np(D, k)
-            dense_taken.append(k)
-    # Level j's corrected cross products with (y, 1, dense): c(j) over its rows.
-    sums = [[mpmath.mpf(0)] * small for _ in range(levels)]
-    dj = [mpmath.mpf(0)] * levels
-    for r, g in enumerate(lev):
-        dj[g] += W[r]
-        sums[g][0] += W[r] * (X[0][r] - means[0])
-        for c in range(1, small - 1):
-            sums[g][c + 1] += W[r] * (X[c][r] - means[c])
-    for j in range(levels):
-        sums[j][1] = dj[j]  # the intercept's cross product
-    # The full model matrix over (y, S) after the levels taken: A - sum c c' / d.
-    F = exact_xpx(dense, y, w)
-    allidx = list(range(small))
-    for j in range(levels):
-        # Pivot of level j given S and the taken levels: d_j - c' (A_SS - ...)^-1 c, read
-        # off by sweeping a copy of F over S.
-        G = F.copy()
-        n = small + 1
-        H = mpmath.matrix(n, n)
-        for a in range(small):
-            for b in range(small):
-                H[a, b] = G[a, b]
-        for a in range(small):
-            H[a, small] = H[small, a] = sums[j][a]
-        H[small, small] = dj[j]
-        for k in dense_taken:
-            sweep(H, k, True)
-        exact = H[small, small]
-        dbl = D[small + j, small + j]
-        verdict, take = classify(exact, dbl, dj[j])
-        rows.append((name, "level%d" % (j + 1), mpmath.nstr(exact / dj[j], 17),
-                     repr(float(dbl / float(dj[j]))), verdict, ""))
-        if take:
-            for a in allidx:
-                for b in allidx:
-                    F[a, b] -= sums[j][a] * sums[j][b] / dj[j]
-            sweep_np(D, small + j)
-            taken += 1
-    G = F.copy()
-    for k in dense_taken:
-        sweep(G, k, True)
-    return rows, (name, len(dense_taken) + taken, mpmath.nstr(G[0, 0], 17), "")
 
-
-def write_data(name, cols, y, lev=None, w=None):
+def write_data(name, cols, y):
     with open(os.path.join(OUT, name + ".csv"), "w") as f:
-        head = ["y"] + (["w"] if w is not None else []) + (["g"] if lev is not None else [])
-        f.write(",".join(head + ["c%d" % (i + 1) for i in range(len(cols))]) + "\n")
+        f.write(",".join(["y"] + ["c%d" % (i + 1) for i in range(len(cols))]) + "\n")
         for r in range(len(y)):
-            v = [repr(y[r])] + ([repr(w[r])] if w is not None else [])
-            v += (["L%04d" % (lev[r] + 1)] if lev is not None else [])
-            f.write(",".join(v + [repr(c[r]) for c in cols]) + "\n")
+            f.write(",".join([repr(y[r])] + [repr(c[r]) for c in cols]) + "\n")
 
 
 def main():
@@ -387,12 +285,6 @@ def main():
         pivots += r
         fits.append(f)
         print(name, len(cols), f[1], sum(1 for x in r if x[4] == "either"), flush=True)
-    for name, dense, lev, w, y in many_level_cases():
-        write_data(name, dense, y, lev, w)
-        r, f = many_level_case(name, dense, lev, w, y)
-        pivots += r
-        fits.append(f)
-        print(name, f[1], sum(1 for x in r if x[4] == "either"), flush=True)
     with open(os.path.join(OUT, "pivots.csv"), "w", newline="") as f:
         out = csv.writer(f, lineterminator="\n")
         out.writerow(["case", "column", "exact", "double", "verdict", "rootratio"])
