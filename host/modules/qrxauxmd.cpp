@@ -116,12 +116,13 @@ std::string storeLabel(const ParsedStatement* s) {
 // entry, number format, line width, level look-up, variable prefix, residual, error and
 // dummy variables, imputation) have nothing to act on in it.
 const char* unsupportedCodeOption(const ParsedStatement* s) {
-  static const std::pair<int, const char*> kSlots[] = {{CodeSlot::Metabase, "METABASE= (CATALOG=)"},
-                                                       {CodeSlot::Format, "FORMAT="},
-                                                       {CodeSlot::LineSize, "LINESIZE="},
-                                                       {CodeSlot::Lookup, "LOOKUP="},
-                                                       {CodeSlot::Group, "GROUP="}};
-  static const std::pair<int, const char*> kFlags[] = {
+  static const std::pair<CodeSlot, const char*> kSlots[] = {
+      {CodeSlot::Metabase, "METABASE= (CATALOG=)"},
+      {CodeSlot::Format, "FORMAT="},
+      {CodeSlot::LineSize, "LINESIZE="},
+      {CodeSlot::Lookup, "LOOKUP="},
+      {CodeSlot::Group, "GROUP="}};
+  static const std::pair<CodeFlag, const char*> kFlags[] = {
       {CodeFlag::Residuals, "RESIDUALS"}, {CodeFlag::NoResiduals, "NORESIDUALS"},
       {CodeFlag::Errors, "ERRORS"},       {CodeFlag::NoErrors, "NOERRORS"},
       {CodeFlag::Dummies, "DUMMIES"},     {CodeFlag::NoDummies, "NODUMMIES"},

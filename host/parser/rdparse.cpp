@@ -286,8 +286,8 @@ struct Interp {
   void byItemEnd() {
     if (byItemStart < 0)
       return;
-    OptionSlot* vars = slot(kSlotByVariables);
-    OptionSlot* desc = slot(kSlotByDescending);
+    OptionSlot* vars = slot(keyOf(ProcSlot::ByVariables));
+    OptionSlot* desc = slot(keyOf(ProcSlot::ByDescending));
     int32_t n = vars->kind == OSK_INTLIST ? vars->value.list.count : 0;
     for (int32_t i = byItemStart; i < n; ++i)
       appendDouble(desc, byDescending ? 1.0 : 0.0);
@@ -387,7 +387,8 @@ struct Interp {
       refuseInputOnly(*dsOptions);
     HostDataSet* ds = output ? xdscreate(name.data(), static_cast<int32_t>(name.size()))
                              : xdsopen(name.data(), static_cast<int32_t>(name.size()));
-    const bool stepInput = arg(n, 0) == kSlotData && !output && current() == root->first;
+    const bool stepInput =
+        arg(n, 0) == keyOf(ProcSlot::Data) && !output && current() == root->first;
     if (ds && output)
       claimCreated(ds, at(dsStart - 2).raw(), at(dsStart).line); // OPTION '=' name
     if (ds && dsOptions && !applyDataSetOptions(ds, std::move(dsOptions))) {
@@ -430,7 +431,8 @@ struct Interp {
 
   // Appends to a slot the position the next CLASS variable takes in the CLASS list.
   void classPositionAction(const GNode* n) {
-    OptionSlot* classes = root->first ? &root->first->slots[kSlotClassVariables] : nullptr;
+    OptionSlot* classes =
+        root->first ? &root->first->slots[keyOf(ProcSlot::ClassVariables)] : nullptr;
     int32_t pos = classes && (classes->kind == OSK_INTLIST || classes->kind == OSK_VARLIST)
                       ? classes->value.list.count
                       : 0;
@@ -598,8 +600,8 @@ struct Interp {
   // its input data set; an output statement without one writes to a new WORK.DATAn.
   void defaultDataSet(const GNode* n) {
     const int slotNumber = arg(n, 0);
-    if (slotNumber == kSlotData && arg(n, 1) == DataSetAccess::Open && current() == root->first &&
-        !root->dataSet && !inputFailed)
+    if (slotNumber == keyOf(ProcSlot::Data) && arg(n, 1) == DataSetAccess::Open &&
+        current() == root->first && !root->dataSet && !inputFailed)
       error(PM_NODEFAULTDATA, look(), "");
     if (arg(n, 1) != DataSetAccess::Create || current() == nullptr || slot(slotNumber)->present)
       return;
@@ -618,7 +620,7 @@ struct Interp {
     switch (which) {
     case ByPart::Item: {
       byItemEnd();
-      OptionSlot* vars = slot(kSlotByVariables);
+      OptionSlot* vars = slot(keyOf(ProcSlot::ByVariables));
       byItemStart = vars->kind == OSK_INTLIST ? vars->value.list.count : 0;
       break;
     }
@@ -626,7 +628,7 @@ struct Interp {
       byDescending = true;
       break;
     case ByPart::NotSorted:
-      setFlag(kFlagByNotsorted);
+      setFlag(keyOf(ProcFlag::ByNotsorted));
       break;
     case ByPart::End:
       byItemEnd();

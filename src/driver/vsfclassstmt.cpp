@@ -60,7 +60,7 @@ struct ClassStatementReader {
       fn(d->classes[i]);
   }
   // Per-variable entries: positions in slot p, values in slot v.
-  template <class Fn> void perVar(int p, Fn fn) {
+  template <class Fn> void perVar(ClassSlot p, Fn fn) {
     const OptionSlot* ps = stmtSlot(first, p);
     for (int32_t i = 0; i < slotCount(ps, OSK_INTLIST); ++i)
       if (LevVariable* v = classRecord(d, classList, ps->items.ints[i]))
@@ -175,7 +175,7 @@ struct ClassStatementReader {
 
   // CPREFIX= and LPREFIX=.
   void readPrefixes() {
-    auto prefix = [&](int gSlot, int posSlot, int valSlot, int32_t& dflt,
+    auto prefix = [&](ClassSlot gSlot, ClassSlot posSlot, ClassSlot valSlot, int32_t& dflt,
                       int32_t LevVariable::*field, VsfMsg message) {
       const OptionSlot* g = stmtSlot(first, gSlot);
       int32_t ng = slotCount(g, OSK_DBLLIST);
@@ -242,7 +242,7 @@ void parse_class(VsfContext* ctx, ParsedStatement* first) {
   LevDesign* d = ctx->design.design;
   if (!d || !first)
     return;
-  ClassStatementReader r{ctx, first, d, stmtSlot(first, kSlotClassVariables), d->classCount};
+  ClassStatementReader r{ctx, first, d, stmtSlot(first, ProcSlot::ClassVariables), d->classCount};
   r.readCodings();
   r.readOrders();
   r.readReferenceLevels();

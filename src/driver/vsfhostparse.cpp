@@ -147,7 +147,7 @@ constexpr const char* kPostFitNames[] = {"TEST",       "LSMEAN",   "LSMEANS",   
                                          "EFFECTPLOT", "CODE"};
 
 [[nodiscard]] bool asksForBridge(const ParsedStatement* s) {
-  const OptionSlot* slot = stmtSlot(s, kSlotPostFit);
+  const OptionSlot* slot = stmtSlot(s, PostFitSlot::Code);
   if (slot == nullptr || slot->kind != OSK_NUMBER || isHostMissing(slot->value.number) ||
       slot->value.number != kPostFitCode)
     return false;

@@ -17,9 +17,12 @@
 #include "support/protocol.h"
 
 #include <cstring>
+#include <utility>
 
 namespace {
-[[nodiscard]] bool given(const ParsedStatement* s, int k) { return stmtSlot(s, k) != nullptr; }
+[[nodiscard]] bool given(const ParsedStatement* s, ModelSlot k) {
+  return stmtSlot(s, k) != nullptr;
+}
 
 [[nodiscard]] bool inIntList(const OptionSlot* sl, int32_t v) {
   for (int32_t i = 0; i < slotCount(sl, OSK_INTLIST); ++i)
@@ -40,9 +43,9 @@ namespace {
     const OptionSlot* idx = stmtSlot(m, ModelSlot::CvIndexVar);
     if (slotCount(idx, OSK_INTLIST) > 0)
       o.cvIndexVar = idx->items.ints[0];
-    if (inIntList(stmtSlot(first, kSlotDirectVariables), o.cvIndexVar))
+    if (inIntList(stmtSlot(first, ProcSlot::DirectVariables), o.cvIndexVar))
       return stmtFail(ctx, VsfMsg::CvmethodIndexVariableMust, StepRc::Error, -21);
-    if (!inIntList(stmtSlot(first, kSlotClassVariables), o.cvIndexVar)) {
+    if (!inIntList(stmtSlot(first, ProcSlot::ClassVariables), o.cvIndexVar)) {
       auto* extra = static_cast<ExtraVariableSource*>(
           ctx->mainPool->allocate(ctx->mainPool, sizeof(ExtraVariableSource), kQkZeroed));
       if (!extra)
@@ -69,7 +72,8 @@ namespace {
   if (o.method == VM_LAR || o.method == VM_LASSO || o.method == VM_ELASTICNET ||
       o.method == VM_QKLASSO)
     design->designFlags2 |= 0x20;
-  int32_t lev = zlevmod(design, ctx->data, 1, kSlotClassVariables, m, ModelSlot::Effects, 0, 0);
+  int32_t lev = zlevmod(design, ctx->data, keyOf(ProcSlot::DirectVariables),
+                        keyOf(ProcSlot::ClassVariables), m, keyOf(ModelSlot::Effects), 0, 0);
   vsfRaiseRC(ctx, design->worstReturnCode);
   if (lev == kVsfNoMemory)
     return kVsfNoMemory; // out of memory: the exit says so
@@ -367,11 +371,15 @@ void readSignificanceLevels(VsfContext* ctx, ParsedStatement* m, int32_t method)
 void readStatisticsAndDetails(VsfContext* ctx, ParsedStatement* m) {
   VsfModelOptions& o = ctx->options;
   o.statAll = stmtFlag(m, ModelFlag::StatAll);
-  uint8_t* stats[] = {&o.statSl,      &o.statF,      &o.statAic, &o.statAicc,
-                      &o.statSbc,     &o.statBic,    &o.statCp,  &o.statPress,
-                      &o.statRsquare, &o.statAdjrsq, &o.statAse};
-  for (int i = 0; i <= ModelFlag::StatAse - ModelFlag::StatSl; ++i)
-    *stats[i] = stmtFlag(m, ModelFlag::StatSl + i) || o.statAll;
+  const std::pair<ModelFlag, uint8_t*> stats[] = {
+      {ModelFlag::StatSl, &o.statSl},           {ModelFlag::StatF, &o.statF},
+      {ModelFlag::StatAic, &o.statAic},         {ModelFlag::StatAicc, &o.statAicc},
+      {ModelFlag::StatSbc, &o.statSbc},         {ModelFlag::StatBic, &o.statBic},
+      {ModelFlag::StatCp, &o.statCp},           {ModelFlag::StatPress, &o.statPress},
+      {ModelFlag::StatRsquare, &o.statRsquare}, {ModelFlag::StatAdjrsq, &o.statAdjrsq},
+      {ModelFlag::StatAse, &o.statAse}};
+  for (const auto& [flag, on] : stats)
+    *on = stmtFlag(m, flag) || o.statAll;
   o.statStb = stmtFlag(m, ModelFlag::Stb);
 
   if (o.details >= DETAILS_STEPS) {

@@ -15,9 +15,9 @@
 
 namespace {
 
-// Statistic keyword order of the readers with their flag (= name slot) and entry.
+// Statistic keyword order of the readers with their flag and entry.
 struct StatRow {
-  int flag;
+  OutputFlag flag;
   VsfOutputStatIndex entry;
   bool column;
 };
@@ -41,7 +41,7 @@ void readStats(const ParsedStatement* s, VsfOutputSpec* spec, bool sampleFreq) {
     if (r.column)
       spec->columnCount++;
     st.reserved = 0;
-    const OptionSlot* names = stmtSlot(s, r.flag);
+    const OptionSlot* names = stmtSlot(s, statNameSlot(r.flag));
     const char* text = nullptr;
     int32_t len = 0;
     if (names && names->kind == OSK_NAMELIST && zgetnmr(names->items.names, 0, &text, &len) == 0) {
@@ -120,8 +120,8 @@ int32_t parse_partition(VsfContext* ctx, ParsedStatement* p) {
     if (stmtFlag(p, PartitionFlag::TestFraction) && testData)
       return stmtFail(ctx, VsfMsg::TestObservationsCannotGiven, StepRc::StatementError, -26);
     if (stmtFlag(p, PartitionFlag::ValidateFraction) || stmtFlag(p, PartitionFlag::TestFraction)) {
-      o.validateFraction = stmtNumber(p, PartitionFlag::ValidateFraction, 0);
-      o.testFraction = stmtNumber(p, PartitionFlag::TestFraction, 0);
+      o.validateFraction = stmtNumber(p, roleSlot(PartitionFlag::ValidateFraction), 0);
+      o.testFraction = stmtNumber(p, roleSlot(PartitionFlag::TestFraction), 0);
       o.trainFraction = 1 - o.testFraction - o.validateFraction;
       if (!(o.trainFraction > 0))
         return stmtFail(ctx, VsfMsg::PartitionFractionsLeaveNo, StepRc::Error, kVsfReportedFailure);
@@ -134,13 +134,15 @@ int32_t parse_partition(VsfContext* ctx, ParsedStatement* p) {
       return stmtFail(ctx, VsfMsg::ValidationObservationsCannotGiven, StepRc::StatementError, -27);
     if (stmtFlag(p, PartitionFlag::Test) && testData)
       return stmtFail(ctx, VsfMsg::TestObservationsCannotGiven, StepRc::StatementError, -26);
+    const PartitionFlag roles[] = {PartitionFlag::Train, PartitionFlag::Validate,
+                                   PartitionFlag::Test};
     const char** texts[] = {&ps.trainText, &ps.validateText, &ps.testText};
     int32_t* lengths[] = {&ps.trainLength, &ps.validateLength, &ps.testLength};
     for (int k = 0; k < 3; ++k) {
-      if (!stmtFlag(p, PartitionFlag::Train + k))
+      if (!stmtFlag(p, roles[k]))
         continue;
       int32_t n = 0;
-      const char* text = slotLastText(stmtSlot(p, PartitionFlag::Train + k), &n);
+      const char* text = slotLastText(stmtSlot(p, roleSlot(roles[k])), &n);
       *lengths[k] = text ? roleLength(&text, n) : 0;
       *texts[k] = text;
     }

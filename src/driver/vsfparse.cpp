@@ -104,7 +104,7 @@ int32_t vsfb() {
     bump(ctx->modelCount);
     if (!ctx->syntaxError) {
       int32_t nameLen = static_cast<int32_t>(stmtNumber(root->first, ProcSlot::NameLen, 20));
-      zefprsi(nameLen, kSlotDirectVariables);
+      zefprsi(nameLen, keyOf(ProcSlot::DirectVariables));
     }
   } else if (vsfTokenIs(t, "CLASS")) {
     if (ctx->modelCount)

@@ -103,7 +103,6 @@ void markStatistic(VsfModelOptions& o, uint8_t code, bool validateMarks) {
 // paths split it all the same). The k-th EFFECT statement made the records from
 // constructedMap[k].first on.
 [[nodiscard]] bool splineWithoutSplit(const LevDesign* d) {
-  constexpr int kSplineSplitFlag = 3;
   ParseRoot* root = hostParseRoot();
   if (root == nullptr || d->constructedMap == nullptr)
     return false;
@@ -113,7 +112,7 @@ void markStatistic(VsfModelOptions& o, uint8_t code, bool validateMarks) {
     const int32_t first = d->constructedMap[k].first;
     if (first < 0 || first >= d->constructedCount)
       break;
-    if (d->constructed[first].kind == EV_SPLINE && !stmtFlag(s, kSplineSplitFlag))
+    if (d->constructed[first].kind == EV_SPLINE && !stmtFlag(s, EffectFlag::Split))
       return true;
   }
   return false;

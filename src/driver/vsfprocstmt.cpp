@@ -18,7 +18,9 @@
 
 namespace {
 
-HostDataSet* slotDataSet(const ParsedStatement* s, int k) { return slotDataSet(stmtSlot(s, k)); }
+HostDataSet* slotDataSet(const ParsedStatement* s, ProcSlot k) {
+  return slotDataSet(stmtSlot(s, k));
+}
 [[nodiscard]] int32_t listCount(const OptionSlot* sl, uint8_t kind) { return slotCount(sl, kind); }
 
 } // namespace
@@ -40,23 +42,23 @@ int32_t vsfVariableRecord(VsfContext* ctx, int32_t number, HostVariable** out) {
 int32_t parse_proc(VsfContext* ctx, ParsedStatement* first) {
   VsfProcSettings& p = ctx->stmt.proc;
   LevDesign* design = ctx->design.design;
-  ctx->data = slotDataSet(first, kSlotData);
+  ctx->data = slotDataSet(first, ProcSlot::Data);
   if (ctx->design.library)
     ctx->design.library->data = ctx->data; // the design-row context reads DATA=
   p.valData = slotDataSet(first, ProcSlot::ValData);
   p.testData = slotDataSet(first, ProcSlot::TestData);
 
   // BY statement: variables, their DESCENDING marks and NOTSORTED.
-  const OptionSlot* by = stmtSlot(first, kSlotByVariables);
+  const OptionSlot* by = stmtSlot(first, ProcSlot::ByVariables);
   p.byCount = listCount(by, OSK_INTLIST);
   p.byNumbers = p.byCount ? by->items.ints : nullptr;
-  p.byNotsorted = stmtFlag(first, kFlagByNotsorted);
+  p.byNotsorted = stmtFlag(first, ProcFlag::ByNotsorted);
   if (p.byCount) {
     p.byDescending = static_cast<uint8_t*>(
         ctx->mainPool->allocate(ctx->mainPool, static_cast<size_t>(p.byCount), kQkZeroed));
     if (!p.byDescending)
       return kVsfNoMemory;
-    const OptionSlot* desc = stmtSlot(first, kSlotByDescending);
+    const OptionSlot* desc = stmtSlot(first, ProcSlot::ByDescending);
     for (int32_t i = 0; i < p.byCount; ++i)
       p.byDescending[i] = i < listCount(desc, OSK_DBLLIST) && desc->items.doubles[i] != 0;
   }
@@ -169,7 +171,7 @@ void parse_plots(VsfContext* ctx, ParsedStatement* first) {
     }
   }
   uint8_t all = stmtFlag(first, ProcFlag::PlotAll) ? 2 : 0;
-  auto level = [&](int flag) {
+  auto level = [&](ProcFlag flag) {
     return static_cast<uint8_t>((stmtFlag(first, flag) ? 1 : 0) + all);
   };
 
@@ -184,7 +186,7 @@ void parse_plots(VsfContext* ctx, ParsedStatement* first) {
   int32_t candidates = stmtInt(first, ProcSlot::Candidates, 10);
 
   g.coefLevel = level(ProcFlag::CoefPlot);
-  g.coefStepAxis = static_cast<uint8_t>(stmtInt(first, kSlotCoefStepAxis, axis));
+  g.coefStepAxis = static_cast<uint8_t>(stmtInt(first, ProcSlot::CoefStepAxis, axis));
   g.coefUnpack = static_cast<uint8_t>(stmtFlag(first, ProcFlag::CoefUnpack) + g.unpack);
   g.coefLogp = static_cast<uint8_t>(stmtFlag(first, ProcFlag::CoefLogP) + logp);
   g.coefLabelGap = stmtNumber(first, ProcSlot::CoefLabelGap, 5) / 100.0;
@@ -195,7 +197,7 @@ void parse_plots(VsfContext* ctx, ParsedStatement* first) {
   g.selgLevel = level(ProcFlag::SelgPlot);
   g.selgLogp = stmtFlag(first, ProcFlag::SelgLogP) ? 1 : logp;
   g.selgNormc = stmtFlag(first, ProcFlag::SelgNormc);
-  g.selgEmphasis = stmtNumber(first, kSlotEmphasis, 1.0);
+  g.selgEmphasis = stmtNumber(first, ProcSlot::Emphasis, 1.0);
   g.selgCandidates = stmtInt(first, ProcSlot::SelgCandidates, candidates);
 
   g.candLevel = level(ProcFlag::CandPlot);
@@ -203,13 +205,13 @@ void parse_plots(VsfContext* ctx, ParsedStatement* first) {
   g.candShow = stmtInt(first, ProcSlot::CandShow, candidates);
 
   g.aseLevel = level(ProcFlag::AsePlot);
-  g.aseStepAxis = static_cast<uint8_t>(stmtInt(first, kSlotAseStepAxis, axis));
+  g.aseStepAxis = static_cast<uint8_t>(stmtInt(first, ProcSlot::AseStepAxis, axis));
   g.aseStart = stmtInt(first, ProcSlot::AseStart, g.startStep);
   g.aseEnd = stmtInt(first, ProcSlot::AseEnd, g.endStep);
   corrected = fixRange(g.aseStart, g.aseEnd) || corrected;
 
   g.critLevel = level(ProcFlag::CritPlot);
-  g.critStepAxis = static_cast<uint8_t>(stmtInt(first, kSlotCritStepAxis, axis));
+  g.critStepAxis = static_cast<uint8_t>(stmtInt(first, ProcSlot::CritStepAxis, axis));
   g.critUnpack = static_cast<uint8_t>(stmtFlag(first, ProcFlag::CritUnpack) + g.unpack);
   g.critStart = stmtInt(first, ProcSlot::CritStart, g.startStep);
   g.critEnd = stmtInt(first, ProcSlot::CritEnd, g.endStep);

@@ -40,13 +40,17 @@ std::string act(int code, const std::vector<int>& args = {}) {
   ++builtActions()[text];
   return text;
 }
-std::string setFlag(int flag) { return act(GrammarAction::SetFlag, {flag}); }
+std::string setFlag(StmtFlagKey auto flag) { return act(GrammarAction::SetFlag, {keyOf(flag)}); }
 // SetSwitch sets its flag as SetFlag does; the 1 after it is the host's own word.
-std::string setSwitch(int flag) { return act(GrammarAction::SetSwitch, {flag, 1}); }
-std::string storeNumber(int slot) {
-  return act(GrammarAction::StoreValue, {slot, ValueForm::Number});
+std::string setSwitch(StmtFlagKey auto flag) {
+  return act(GrammarAction::SetSwitch, {keyOf(flag), 1});
 }
-std::string storeCode(int slot, int code) { return act(GrammarAction::StoreCode, {slot, code}); }
+std::string storeNumber(StmtSlotKey auto slot) {
+  return act(GrammarAction::StoreValue, {keyOf(slot), ValueForm::Number});
+}
+std::string storeCode(StmtSlotKey auto slot, int code) {
+  return act(GrammarAction::StoreCode, {keyOf(slot), code});
+}
 // The bounds of the number that follows: at least min, or between min and max.
 std::string range(int min) { return act(GrammarAction::Range, {min}); }
 std::string range(int min, int max) { return act(GrammarAction::Range, {min, max}); }
@@ -65,12 +69,13 @@ const std::vector<int> kStepDataWords = {1, 2, 2, 2, 0};
 const std::vector<int> kInputWords = {0, 2, 2, 3, 0};
 const std::vector<int> kOutputWords = {0, 2, 2, 4, 0, 0};
 const std::vector<int> kScoreOutWords = {0, 2, 2, 4, 0};
-std::string dataSet(int routine, int slot, int access, const std::vector<int>& hostWords) {
-  std::vector<int> args = {slot, access};
+std::string dataSet(int routine, StmtSlotKey auto slot, int access,
+                    const std::vector<int>& hostWords) {
+  std::vector<int> args = {keyOf(slot), access};
   args.insert(args.end(), hostWords.begin(), hostWords.end());
   return act(routine, args);
 }
-std::string openDataSet(int slot) {
+std::string openDataSet(StmtSlotKey auto slot) {
   return dataSet(GrammarAction::DataSet, slot, DataSetAccess::Open, kInputWords);
 }
 
@@ -94,28 +99,30 @@ const std::string kPerfOptions =
     storeCode(PerfSlot::FullSweep, SWEEP_NEVER) + " | 'ALWAYS' " +
     storeCode(PerfSlot::FullSweep, SWEEP_ALWAYS) + " ) )";
 
-std::string startList(int slot, int kind) { return act(GrammarAction::StartList, {slot, kind}); }
-std::string appendText(int slot) {
-  return act(GrammarAction::AppendValue, {slot, ValueForm::Text});
+std::string startList(StmtSlotKey auto slot, int kind) {
+  return act(GrammarAction::StartList, {keyOf(slot), kind});
 }
-// A statistic keyword whose flag is also the slot of the output name that may follow.
-std::string stat(const char* keywords, int flag) {
+std::string appendText(StmtSlotKey auto slot) {
+  return act(GrammarAction::AppendValue, {keyOf(slot), ValueForm::Text});
+}
+// A statistic keyword: its flag, and the slot of the output name that may follow.
+std::string stat(const char* keywords, OutputFlag flag) {
   return std::string(keywords) + " " + setFlag(flag) + " [ '=' " +
-         startList(flag, ListKind::Names) + " outname ]";
+         startList(statNameSlot(flag), ListKind::Names) + " outname ]";
 }
 
 const std::string kPartition =
     newNode(NodeSlots::Partition) + " 'PARTITION' [ ( 'ROLEVAR'/'ROLE'/'VAR' '=' " +
     startList(PartitionSlot::RoleVar, ListKind::Variables) + " variable   [ '(' { 'TRAIN' '=' " +
-    setFlag(PartitionFlag::Train) + " " + appendText(PartitionFlag::Train) +
+    setFlag(PartitionFlag::Train) + " " + appendText(roleSlot(PartitionFlag::Train)) +
     " QS | 'VALIDATE'/'VAL$'/'VALID$' '=' " + setFlag(PartitionFlag::Validate) + " " +
-    appendText(PartitionFlag::Validate) + " QS   | 'TEST' '=' " + setFlag(PartitionFlag::Test) +
-    " " + appendText(PartitionFlag::Test) +
+    appendText(roleSlot(PartitionFlag::Validate)) + " QS   | 'TEST' '=' " +
+    setFlag(PartitionFlag::Test) + " " + appendText(roleSlot(PartitionFlag::Test)) +
     " QS } ')' ] | 'FRACTION'/'FRAC$' '(' { 'VALIDATE'/'VAL$'/'VALID$' '=' " +
     setFlag(PartitionFlag::ValidateFraction) + " " + range(0, 1) + " " +
-    storeNumber(PartitionFlag::ValidateFraction) + " number   | 'TEST' '=' " +
+    storeNumber(roleSlot(PartitionFlag::ValidateFraction)) + " number   | 'TEST' '=' " +
     setFlag(PartitionFlag::TestFraction) + " " + range(0, 1) + " " +
-    storeNumber(PartitionFlag::TestFraction) + " number } ')' ) ] " + endStatement();
+    storeNumber(roleSlot(PartitionFlag::TestFraction)) + " number } ')' ) ] " + endStatement();
 const std::string kStatOptions =
     "( " + stat("'PRED'/'PREDICTED'/'P'", OutputFlag::Pred) + " | " +
     stat("'RESID'/'RESIDUAL'/'R'", OutputFlag::Resid) + " | " +
@@ -142,16 +149,16 @@ const std::string kScore =
 // The procedure statement's options, the PLOTS= requests and their suboptions. STEPAXIS=
 // stores 1 NUMBER, 2 EFFECT or 3 NORMB; a step range its two numbers; ORDER= 0 MODEL,
 // 1 ASCENDING or 2 DESCENDING.
-std::string stepAxis(int slot) {
+std::string stepAxis(ProcSlot slot) {
   return "'STEPAXIS' '=' ( 'NUMBER' " + storeCode(slot, VSA_STEP) + " | 'EFFECT' " +
          storeCode(slot, VSA_STEPLABEL) + " | 'NORMB'/'NORMBETA$' " +
          storeCode(slot, VSA_NORMBETA) + " )";
 }
-std::string stepRange(int start, int end) {
+std::string stepRange(ProcSlot start, ProcSlot end) {
   return "'STARTSTEP' '=' " + range(0) + " " + storeNumber(start) + " INT | 'ENDSTEP' '=' " +
          range(0) + " " + storeNumber(end) + " INT";
 }
-std::string order(int slot) {
+std::string order(StmtSlotKey auto slot) {
   return "'ORDER' '=' ( 'MODEL' " + storeCode(slot, ORDER_MODEL) + " | 'ASCENDING' " +
          storeCode(slot, ORDER_ASCENDING) + " | 'DESCENDING' " + storeCode(slot, ORDER_DESCENDING) +
          " )";
@@ -160,11 +167,11 @@ std::string order(int slot) {
 const std::string kProcStatement =
     act(GrammarAction::ProcStatement) + " " + newNode(NodeSlots::Proc) +
     " 'VARSIFTER' { procopt } " +
-    dataSet(GrammarAction::DefaultDataSet, kSlotData, DataSetAccess::Open, kStepDataWords) + " " +
-    endStatement();
+    dataSet(GrammarAction::DefaultDataSet, ProcSlot::Data, DataSetAccess::Open, kStepDataWords) +
+    " " + endStatement();
 const std::string kProcOptions =
     "( 'DATA' '=' dsname " +
-    dataSet(GrammarAction::DataSet, kSlotData, DataSetAccess::Open, kStepDataWords) +
+    dataSet(GrammarAction::DataSet, ProcSlot::Data, DataSetAccess::Open, kStepDataWords) +
     " | 'NAMELEN' '=' " + storeNumber(ProcSlot::NameLen) + " " + range(20, 200) + " INT" +
     " | 'VALDATA'/'VALIDDATA$'/'VDATA$' '=' dsname " + openDataSet(ProcSlot::ValData) +
     " | 'TESTDATA'/'TDATA$' '=' dsname " + openDataSet(ProcSlot::TestData) + " | 'SEED' '=' " +
@@ -207,21 +214,21 @@ const std::string kPlotRequests =
     " | 'PARMDIST'/'PARMDISTRIBUTION'/'PARMDISTPANEL$' " + setFlag(ProcFlag::PdPlot) +
     " [ '(' { pdopt } ')' ] )";
 const std::string kCoefOptions =
-    "( " + stepAxis(kSlotCoefStepAxis) + " | 'UNPACK'/'UNPACKPANEL' " +
+    "( " + stepAxis(ProcSlot::CoefStepAxis) + " | 'UNPACK'/'UNPACKPANEL' " +
     setFlag(ProcFlag::CoefUnpack) + " | 'LOGPVALUE$'/'LOGP' " + setFlag(ProcFlag::CoefLogP) +
     " | 'LABELGAP' '=' " + range(0, 100) + " " + storeNumber(ProcSlot::CoefLabelGap) + " number" +
     " | " + stepRange(ProcSlot::CoefStart, ProcSlot::CoefEnd) + " )";
 const std::string kSelectogramOptions =
     "( 'LOGPVALUE$'/'LOGP' " + setFlag(ProcFlag::SelgLogP) + " | 'NORMALIZEDCRITERIA'/'NORMC' " +
     setFlag(ProcFlag::SelgNormc) + " | 'EMPHASISFACTOR'/'EMPHASIS' '=' " + range(0, 1) + " " +
-    storeNumber(kSlotEmphasis) + " number" + " | 'CANDIDATES' '=' " + range(2) + " " +
+    storeNumber(ProcSlot::Emphasis) + " number" + " | 'CANDIDATES' '=' " + range(2) + " " +
     storeNumber(ProcSlot::SelgCandidates) + " INT )";
 const std::string kCandidatesOptions = "( 'LOGPVALUE$'/'LOGP' " + setFlag(ProcFlag::CandLogP) +
                                        " | 'SHOW' '=' " + range(2, 1000) + " " +
                                        storeNumber(ProcSlot::CandShow) + " INT )";
-const std::string kAseOptions = "( " + stepAxis(kSlotAseStepAxis) + " | " +
+const std::string kAseOptions = "( " + stepAxis(ProcSlot::AseStepAxis) + " | " +
                                 stepRange(ProcSlot::AseStart, ProcSlot::AseEnd) + " )";
-const std::string kCriteriaOptions = "( " + stepAxis(kSlotCritStepAxis) +
+const std::string kCriteriaOptions = "( " + stepAxis(ProcSlot::CritStepAxis) +
                                      " | 'UNPACK'/'UNPACKPANEL' " + setFlag(ProcFlag::CritUnpack) +
                                      " | " + stepRange(ProcSlot::CritStart, ProcSlot::CritEnd) +
                                      " )";
@@ -236,7 +243,7 @@ const std::string kParmDistOptions =
 std::string intoProcNode() { return act(GrammarAction::IntoProcNode); }
 std::string byPart(int part) { return act(GrammarAction::By, {part}); }
 const std::string kBy =
-    intoProcNode() + " 'BY' " + startList(kSlotByVariables, ListKind::Variables) +
+    intoProcNode() + " 'BY' " + startList(ProcSlot::ByVariables, ListKind::Variables) +
     " [ 'NOTSORTED' " + byPart(ByPart::NotSorted) + " ] { " + byPart(ByPart::Item) +
     " [ 'DESCENDING' " + byPart(ByPart::Descending) + " ] varitem [ 'NOTSORTED' " +
     byPart(ByPart::NotSorted) + " ] } " + byPart(ByPart::End);
@@ -304,11 +311,11 @@ template <class Item> std::string keywordItems(std::initializer_list<Keyword> ke
   return text;
 }
 // Keywords that each store their code in a slot.
-std::string choices(int slot, std::initializer_list<Keyword> keywords) {
+std::string choices(StmtSlotKey auto slot, std::initializer_list<Keyword> keywords) {
   return keywordItems(keywords, [slot](int code) { return storeCode(slot, code); });
 }
 // The criteria SELECT=, STOP= and CHOOSE= share, from AIC to CV.
-std::string criteria(int slot) {
+std::string criteria(ModelSlot slot) {
   return choices(slot, {{"'AIC'", VC_AIC},
                         {"'AICC'", VC_AICC},
                         {"'SBC'", VC_SBC},
@@ -320,13 +327,15 @@ std::string criteria(int slot) {
                         {"'VALIDATE'", VC_VALIDATE},
                         {"'CV'/'CROSSVALIDATE'/'XVALIDATE$'", VC_CV}});
 }
-std::string significance(int slot) { return "'SIGNIFICANCELEVEL'/'SL' " + storeCode(slot, VC_SL); }
+std::string significance(ModelSlot slot) {
+  return "'SIGNIFICANCELEVEL'/'SL' " + storeCode(slot, VC_SL);
+}
 // keywords '=' range slot form: a bounded number option.
-std::string numberOption(const char* keywords, const std::string& bounds, int slot,
+std::string numberOption(const char* keywords, const std::string& bounds, StmtSlotKey auto slot,
                          const char* form) {
   return std::string(keywords) + " '=' " + bounds + " " + storeNumber(slot) + " " + form;
 }
-std::string flagged(const char* keywords, int flag) {
+std::string flagged(const char* keywords, StmtFlagKey auto flag) {
   return std::string(keywords) + " " + setFlag(flag);
 }
 std::string method(const char* keyword, int code, const char* options) {
@@ -450,18 +459,18 @@ const std::string kModelOptions =
 
 // CLASS: a variable's option records the variable's position before its value (the 2 is
 // the host's own word).
-std::string position(int slot) { return act(GrammarAction::ClassPosition, {slot, 2}); }
-std::string appendNumber(int slot) {
-  return act(GrammarAction::AppendValue, {slot, ValueForm::Number});
+std::string position(ClassSlot slot) { return act(GrammarAction::ClassPosition, {keyOf(slot), 2}); }
+std::string appendNumber(ClassSlot slot) {
+  return act(GrammarAction::AppendValue, {keyOf(slot), ValueForm::Number});
 }
-std::string values(int slot) { return startList(slot, ListKind::Values); }
+std::string values(ClassSlot slot) { return startList(slot, ListKind::Values); }
 // An option a CLASS variable or the statement has or has not.
 std::string given() { return listCode(kClassOptionGiven); }
 // CPREFIX=, LPREFIX=, TRUNCATE=: any number.
 std::string anyNumber() { return range(kRangeNone) + " INT"; }
 
 const std::string kClassStmt = intoProcNode() + " 'CLASS' { " +
-                               startList(kSlotClassVariables, ListKind::Variables) +
+                               startList(ProcSlot::ClassVariables, ListKind::Variables) +
                                " varitem [ '(' { classvaropt } ')' ] } [ '/' { classglobopt } ]";
 const std::string kClassVariableOptions =
     "( 'PARAM'/'CODING' " + position(ClassSlot::CodingPosition) + " '=' " +
@@ -590,29 +599,29 @@ const std::string kStoreStmt =
     startList(StoreSlot::Name, ListKind::StoreName) + " " + nameClasses() + " " +
     hostOwn(GrammarAction::ListText, {6, 1}) +
     " ( NAMEX | COMPOUND | FMT | QS ) [ '/' { 'LABEL' '=' " + setFlag(StoreFlag::Label) + " " +
-    act(GrammarAction::StoreValue, {StoreSlot::Label, ValueForm::Text}) + " QS } ] " +
+    act(GrammarAction::StoreValue, {keyOf(StoreSlot::Label), ValueForm::Text}) + " QS } ] " +
     endStatement();
 const std::string kCodeStmt =
     newNode(NodeSlots::Code) + " " + hostOwn(GrammarAction::TokenSave, {16}) + " 'CODE' " +
-    storeCode(kSlotPostFit, kPostFitCode) + " " + hostOwn(GrammarAction::NameClass, {114}) +
+    storeCode(PostFitSlot::Code, kPostFitCode) + " " + hostOwn(GrammarAction::NameClass, {114}) +
     " { codeopt } " + endStatement();
 const std::string kCodeOptions =
-    "( 'FILE' '=' ( " + act(GrammarAction::StoreValue, {CodeSlot::File, ValueForm::Quoted}) +
-    " QS | " + act(GrammarAction::StoreValue, {CodeSlot::File, ValueForm::Name, 8, 1}) + " " +
-    hostOwn(GrammarAction::NameToken, {1, 1, 1}) +
+    "( 'FILE' '=' ( " + act(GrammarAction::StoreValue, {keyOf(CodeSlot::File), ValueForm::Quoted}) +
+    " QS | " + act(GrammarAction::StoreValue, {keyOf(CodeSlot::File), ValueForm::Name, 8, 1}) +
+    " " + hostOwn(GrammarAction::NameToken, {1, 1, 1}) +
     " NAMEX ) | 'METABASE'/'CATALOG'/'CAT'/'C' '=' " +
     startList(CodeSlot::Metabase, ListKind::StoreName) + " " + nameClasses() + " " +
     hostOwn(GrammarAction::CatalogPart, {1}) +
     "   ( NAMEX | COMPOUND | FMT )   [ '(' { 'READ' '=' " +
     hostOwn(GrammarAction::CatalogPart, {2}) + " NAMEX | 'PROTECT' '=' " +
     hostOwn(GrammarAction::CatalogPart, {3}) + " NAMEX } ')' ] | 'FORMAT' '=' " +
-    act(GrammarAction::StoreValue, {CodeSlot::Format, ValueForm::Text}) + " FMT | " +
+    act(GrammarAction::StoreValue, {keyOf(CodeSlot::Format), ValueForm::Text}) + " FMT | " +
     numberOption("'LINESIZE'/'LS$'", range(78, 254), CodeSlot::LineSize, "INT") +
     " | 'LOOKUP'/'LOOK' '=' ( " +
     choices(CodeSlot::Lookup,
             {{"'AUTO'", LOOKUP_AUTO}, {"'SELECT'", LOOKUP_SELECT}, {"'LINEAR'", LOOKUP_LINEAR}}) +
     "   | " + choices(CodeSlot::Lookup, {{"'BINARY'", LOOKUP_BINARY}}) + " ) | 'GROUP' '=' " +
-    act(GrammarAction::StoreValue, {CodeSlot::Group, ValueForm::Quoted, 16}) +
+    act(GrammarAction::StoreValue, {keyOf(CodeSlot::Group), ValueForm::Quoted, 16}) +
     " ( NAMEX | VLITERAL ) | " + flagged("'RESIDUALS'/'RES'/'RESIDUAL'", CodeFlag::Residuals) +
     " | " + flagged("'NORESIDUALS'/'NORES'/'NORESIDUAL'", CodeFlag::NoResiduals) + " | " +
     flagged("'ERRORS'/'ERR'/'ERROR'", CodeFlag::Errors) + " | " +

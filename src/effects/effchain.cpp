@@ -347,8 +347,9 @@ int32_t AddEffToChain(EffectParseState* state, EffectChainNode* node, EffectChai
       ParseRoot* root = effRoot();
       ParsedStatement* stmt = root ? root->current : nullptr;
       HostMsgArg name = stmt ? HostMsgArg(stmt->name, effStmtNameLength(stmt)) : HostMsgArg("");
-      vsfLog(state->defaultList == kSlotDirectVariables ? EffMsg::StatementDoesNotTakeVariables
-                                                        : EffMsg::StatementDoesNotTakeClass,
+      vsfLog(state->defaultList == keyOf(ProcSlot::DirectVariables)
+                 ? EffMsg::StatementDoesNotTakeVariables
+                 : EffMsg::StatementDoesNotTakeClass,
              {name});
       if (OptionSlot* list = effHolderList(state->defaultList); list && list->present)
         list->value.list.count = state->savedCount;

@@ -72,7 +72,7 @@ bool effEntryName(EffectParseState* state, const EffectChainNode* node, int32_t 
       *length = static_cast<int32_t>(std::strlen(*text));
       return true;
     }
-    return holderName(state, kSlotDirectVariables, position, text, length);
+    return holderName(state, keyOf(ProcSlot::DirectVariables), position, text, length);
   }
   if (k == 1 && effIsConstructed(position)) {
     int32_t i = kEffFirstConstructed - position;
@@ -83,7 +83,7 @@ bool effEntryName(EffectParseState* state, const EffectChainNode* node, int32_t 
     return true;
   }
   if (node->type == ECT_FACTOR) {
-    if (const OptionSlot* names = nameListSlot(current, EffectLibSlot::FactorNames))
+    if (const OptionSlot* names = nameListSlot(current, keyOf(EffectLibSlot::FactorNames)))
       return effNameAt(names->items.names, position, text, length) == 0;
   }
   if (k == 1 && state->factorsSlot != 0) {
@@ -91,7 +91,7 @@ bool effEntryName(EffectParseState* state, const EffectChainNode* node, int32_t 
       return effNameAt(names->items.names, position, text, length) == 0;
     return false;
   }
-  return holderName(state, kSlotClassVariables, position, text, length);
+  return holderName(state, keyOf(ProcSlot::ClassVariables), position, text, length);
 }
 
 void effSetFixedName(EffectChainNode* node, const char* text) {

@@ -31,12 +31,12 @@ struct StatementView {
   int32_t* numbers; // the variables' data-set numbers (a private copy)
 };
 
-[[nodiscard]] int32_t listCount(const ParsedStatement* s, int k) {
+[[nodiscard]] int32_t listCount(const ParsedStatement* s, EffectSlot k) {
   const OptionSlot* slot = stmtSlot(s, k);
   return slot ? slot->value.list.count : 0;
 }
 
-const int32_t* listItems(const ParsedStatement* s, int k) {
+const int32_t* listItems(const ParsedStatement* s, EffectSlot k) {
   const OptionSlot* slot = stmtSlot(s, k);
   return slot ? slot->items.ints : nullptr;
 }
@@ -113,7 +113,7 @@ HostMsgArg variableArg(HostDataSet* data, int32_t number) {
           endScale = stmtInt(s, EffectSlot::EndScale, 7);
   int32_t knots =
       (method == KM_LIST || method == KM_RANGEFRACTIONS || method == KM_LISTWITHBOUNDARY)
-          ? listCount(s, 9)
+          ? listCount(s, EffectSlot::KnotList)
           : stmtInt(s, EffectSlot::KnotCount, 3);
   if (method == KM_MULTISCALE && endScale < startScale)
     return failWith(design, EffMsg::StartlevelAboveEndscaleSpline,

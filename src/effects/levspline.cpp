@@ -14,7 +14,7 @@
 
 namespace {
 
-double slotDouble(const ParsedStatement* s, int k) {
+double slotDouble(const ParsedStatement* s, EffectSlot k) {
   const OptionSlot* slot = stmtSlot(s, k);
   return slot ? slot->value.number : hostMissing();
 }

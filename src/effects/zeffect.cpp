@@ -218,10 +218,11 @@ void actionVariable(EffectParseState* state, HostParser* parser, const HostToken
       return;
   }
   int32_t position = 0;
-  int32_t listCode = FindListElem(state, id,
-                                  state->listMode == EffectListMode::ClassList ? kSlotClassVariables
-                                                                               : state->defaultList,
-                                  &position, constructed, node->type);
+  int32_t listCode =
+      FindListElem(state, id,
+                   state->listMode == EffectListMode::ClassList ? keyOf(ProcSlot::ClassVariables)
+                                                                : state->defaultList,
+                   &position, constructed, node->type);
   if (effStatus() != 0)
     return;
   next = yttkpk(parser, 1);
@@ -285,7 +286,7 @@ void actionNestedValue(EffectParseState* state) {
   char value[17];
   std::memset(value, ' ', 16);
   value[16] = '\0';
-  OptionSlot* slot = effSlotAt(stmt, EffectLibSlot::NestedValue);
+  OptionSlot* slot = effSlotAt(stmt, keyOf(EffectLibSlot::NestedValue));
   if (slot != nullptr && slot->kind == 1) {
     char buffer[64];
     int32_t n = xpfs(buffer, -16, 99, slot->value.number);
@@ -319,8 +320,8 @@ void actionEndEffect(EffectParseState* state) {
   ParsedStatement* stmt = currentStatement();
   if (node == nullptr)
     return;
-  if (state->defaultList == kSlotClassVariables && effStmtIs(stmt, "MODEL ", 6) &&
-      currentSlot() == EffectLibSlot::ModelClassEffects)
+  if (state->defaultList == keyOf(ProcSlot::ClassVariables) && effStmtIs(stmt, "MODEL ", 6) &&
+      currentSlot() == keyOf(EffectLibSlot::ModelClassEffects))
     node->code = kEffCodeModelClass;
   EffectChainNode* out = nullptr;
   int32_t r = AddEffToChain(state, node, &state->chainHead, &state->chainTail, &out,
@@ -566,9 +567,9 @@ void expandVariableList(EffectParseState* state) {
 
 // EffectCode::EndExpression, last steps: refuse character variables among the direct variables.
 void checkDirectVariables(EffectParseState* state) {
-  if (state->defaultList != kSlotDirectVariables)
+  if (state->defaultList != keyOf(ProcSlot::DirectVariables))
     return;
-  OptionSlot* direct = effHolderList(kSlotDirectVariables);
+  OptionSlot* direct = effHolderList(keyOf(ProcSlot::DirectVariables));
   int32_t count = effListCount(direct);
   for (int32_t i = state->savedCount; i < count; ++i) {
     int32_t number = direct->items.ints[i];
@@ -708,7 +709,7 @@ void BuildEftVarList(EffectParseState* state) {
   for (; s != nullptr && !effStmtIs(s, "MODEL ", 6); s = s->next) {
     if (!effStmtIs(s, "EFFECT ", 7))
       continue;
-    OptionSlot* names = effSlotAt(s, EffectSlot::Name);
+    OptionSlot* names = effSlotAt(s, keyOf(EffectSlot::Name));
     if (names == nullptr || !names->present || names->items.names == nullptr) {
       state->constructedNamesBuilt = 0; // the name is not parsed yet: try again later
       return;
@@ -727,7 +728,7 @@ void BuildEftVarList(EffectParseState* state) {
       continue;
     const char* name = nullptr;
     int32_t length = 0;
-    if (effNameAt(effSlotAt(s, EffectSlot::Name)->items.names, 0, &name, &length) != 0)
+    if (effNameAt(effSlotAt(s, keyOf(EffectSlot::Name))->items.names, 0, &name, &length) != 0)
       continue;
     if (isVariableOfDataSet(state, name, length)) {
       vsfLog(EffMsg::EffectStatementNameName, {HostMsgArg(name, length)});
@@ -844,7 +845,7 @@ int32_t FindListElem(EffectParseState* state, int32_t id, int32_t defaultList, i
   int32_t code = 0;
   if (state->factorsSlot != 0) {
     *position = id;
-    code = kSlotClassVariables;
+    code = keyOf(ProcSlot::ClassVariables);
   } else if (constructed) {
     *position = id;
     return 6;
@@ -854,12 +855,12 @@ int32_t FindListElem(EffectParseState* state, int32_t id, int32_t defaultList, i
   } else {
     int32_t inDirect = -1, inClass = -1;
     if (state->shared) {
-      inDirect = indexedPosition(state, kSlotDirectVariables, id);
+      inDirect = indexedPosition(state, keyOf(ProcSlot::DirectVariables), id);
       if (inDirect < 0)
-        inClass = indexedPosition(state, kSlotClassVariables, id);
+        inClass = indexedPosition(state, keyOf(ProcSlot::ClassVariables), id);
     } else {
-      OptionSlot* direct = effHolderList(kSlotDirectVariables);
-      OptionSlot* classes = effHolderList(kSlotClassVariables);
+      OptionSlot* direct = effHolderList(keyOf(ProcSlot::DirectVariables));
+      OptionSlot* classes = effHolderList(keyOf(ProcSlot::ClassVariables));
       int32_t nd = effListCount(direct), nc = effListCount(classes);
       int32_t at = nd > 0 ? zlstmem(direct->items.ints, nd, &id, 4) : nd;
       inDirect = at < nd ? at : -1;
@@ -868,10 +869,10 @@ int32_t FindListElem(EffectParseState* state, int32_t id, int32_t defaultList, i
     }
     if (inDirect >= 0) {
       *position = inDirect;
-      code = kSlotDirectVariables;
+      code = keyOf(ProcSlot::DirectVariables);
     } else if (inClass >= 0) {
       *position = inClass;
-      code = kSlotClassVariables;
+      code = keyOf(ProcSlot::ClassVariables);
     } else {
       OptionSlot* list = effHolderList(defaultList);
       int32_t index = effListAppend(list, id);
@@ -884,7 +885,7 @@ int32_t FindListElem(EffectParseState* state, int32_t id, int32_t defaultList, i
     }
   }
   if (nodeType == ECT_FACTOR) {
-    OptionSlot* factors = effSlotAt(currentStatement(), EffectLibSlot::FactorPositions);
+    OptionSlot* factors = effSlotAt(currentStatement(), keyOf(EffectLibSlot::FactorPositions));
     int32_t n = effListCount(factors);
     if (factors != nullptr && (n == 0 || zlstmem(factors->items.ints, n, position, 4) >= n))
       if (int32_t r = effListAppend(factors, *position); r < 0)
@@ -925,9 +926,9 @@ void AddEffToList(EffectParseState* state, ParsedStatement* stmt, int32_t slotNu
                   EffectChainNode* effect) {
   if (stmt == nullptr || effect == nullptr)
     return;
-  if (state->defaultList == kSlotClassVariables && effStmtIs(stmt, "MODEL ", 6) &&
-      slotNumber == EffectLibSlot::ModelClassEffects &&
-      effect->lists[1].count != effListCount(effHolderList(kSlotClassVariables)))
+  if (state->defaultList == keyOf(ProcSlot::ClassVariables) && effStmtIs(stmt, "MODEL ", 6) &&
+      slotNumber == keyOf(EffectLibSlot::ModelClassEffects) &&
+      effect->lists[1].count != effListCount(effHolderList(keyOf(ProcSlot::ClassVariables))))
     effect->code = kEffCodePartialClass;
   OptionSlot* slot = effSlotAt(stmt, slotNumber);
   if (slot == nullptr)
@@ -976,10 +977,11 @@ int32_t GetSimpleEff(EffectParseState* state, const EffectChainNode* term, const
       return 0;
     }
     *number = *position;
-    return kSlotClassVariables;
+    return keyOf(ProcSlot::ClassVariables);
   }
   // The holder list of the term's variable; the term keeps it in its list code - 1.
-  int32_t code = term->lists[0].count > 0 ? kSlotDirectVariables : kSlotClassVariables;
+  int32_t code =
+      term->lists[0].count > 0 ? keyOf(ProcSlot::DirectVariables) : keyOf(ProcSlot::ClassVariables);
   if (term->lists[code - 1].count == 0) {
     vsfLog(EffMsg::EachEndVariableRange); // a nested name alone is no range end
     fail(kStatusSyntax);
@@ -1016,7 +1018,7 @@ void TruncDfltList(EffectParseState* state, const EffectChainNode* term, int32_t
                    int32_t number) {
   if (state->trimInhibit != 0)
     return;
-  int32_t k = state->defaultList == kSlotDirectVariables ? 0 : 1;
+  int32_t k = state->defaultList == keyOf(ProcSlot::DirectVariables) ? 0 : 1;
   for (EffectChainNode* e = state->chainHead; e != nullptr; e = e->next) {
     if (e == term)
       continue;
@@ -1034,7 +1036,7 @@ void TruncDfltList(EffectParseState* state, const EffectChainNode* term, int32_t
 
 int32_t RepeatedFactor(EffectParseState* state, const char* name, int32_t length) {
   ParsedStatement* stmt = currentStatement();
-  OptionSlot* names = effSlotAt(stmt, EffectLibSlot::FactorNames);
+  OptionSlot* names = effSlotAt(stmt, keyOf(EffectLibSlot::FactorNames));
   int32_t n = effNameCount(names);
   if (n > 0) {
     int32_t at = zlstmev(names->items.names, n, name, length);
@@ -1051,7 +1053,7 @@ int32_t RepeatedFactor(EffectParseState* state, const char* name, int32_t length
   int32_t position = 0;
   if (!constructed && id > 0 &&
       FindListElem(state, id, state->defaultList, &position, false, ECT_ORDINARY) ==
-          kSlotClassVariables)
+          keyOf(ProcSlot::ClassVariables))
     return position;
   vsfLog(EffMsg::FactorNotFoundAmong, {HostMsgArg(name, length)});
   fail(kStatusSyntax);
@@ -1119,9 +1121,9 @@ void zeffect(HostParser* parser, const HostToken* token, const EffectAction* act
     break;
   case EffectCode::AfterEffects:
     if (state->chainHead != nullptr) {
-      const char* word = state->factorsSlot != 0                      ? "FACTORS"
-                         : state->defaultList == kSlotDirectVariables ? "CLASS"
-                                                                      : "DIRECT";
+      const char* word = state->factorsSlot != 0                                  ? "FACTORS"
+                         : state->defaultList == keyOf(ProcSlot::DirectVariables) ? "CLASS"
+                                                                                  : "DIRECT";
       vsfLog(EffMsg::StatementKeywordMustCome, {word});
       fail(kStatusSyntax);
     }

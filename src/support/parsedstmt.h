@@ -7,6 +7,7 @@
 
 #include "support/grammar.h"
 #include "support/hostif.h"
+#include "support/protocol.h"
 
 #include <cstdint>
 
@@ -73,23 +74,42 @@ struct ParsedStatement {
   uint8_t reserved[3];
 };
 
-[[nodiscard]] inline bool stmtFlag(const ParsedStatement* s, int k) {
-  return s && k >= 0 && k < 320 && (s->flags[k / 8] & (0x80u >> (k % 8))) != 0;
+// Flag or slot k of a node by its number, for code that reads a node without naming its
+// statement (the host parser and its tests). The statement readers use the typed accessors
+// below.
+[[nodiscard]] inline bool stmtFlagAt(const ParsedStatement* s, int k) {
+  return s && k >= 0 && k < kStmtFlagCount && (s->flags[k / 8] & (0x80u >> (k % 8))) != 0;
 }
 // The slot k of a statement when an action stored a value in it, else null.
-inline const OptionSlot* stmtSlot(const ParsedStatement* s, int k) {
+[[nodiscard]] inline const OptionSlot* stmtSlotAt(const ParsedStatement* s, int k) {
   if (!s || !s->slots || k < 0 || k >= s->slotCount || !s->slots[k].present)
     return nullptr;
   return &s->slots[k];
 }
 // The slot's number when present, else the default.
-inline double stmtNumber(const ParsedStatement* s, int k, double dflt) {
-  const OptionSlot* slot = stmtSlot(s, k);
+[[nodiscard]] inline double stmtNumberAt(const ParsedStatement* s, int k, double dflt) {
+  const OptionSlot* slot = stmtSlotAt(s, k);
   return slot ? slot->value.number : dflt;
 }
-// The number or enumeration code in slot k as an integer; `dflt` when no action stored one.
-[[nodiscard]] inline int32_t stmtInt(const ParsedStatement* s, int k, int32_t dflt) {
-  return static_cast<int32_t>(stmtNumber(s, k, dflt));
+
+// A flag of a statement, named by its statement's enum of flags.
+template <StmtFlagKey F> [[nodiscard]] bool stmtFlag(const ParsedStatement* s, F flag) {
+  return stmtFlagAt(s, keyOf(flag));
+}
+// An option slot when an action stored a value in it, else null.
+template <StmtSlotKey S>
+[[nodiscard]] const OptionSlot* stmtSlot(const ParsedStatement* s, S slot) {
+  return stmtSlotAt(s, keyOf(slot));
+}
+// The slot's number when present, else the default.
+template <StmtSlotKey S>
+[[nodiscard]] double stmtNumber(const ParsedStatement* s, S slot, double dflt) {
+  return stmtNumberAt(s, keyOf(slot), dflt);
+}
+// The number or enumeration code in the slot as an integer; `dflt` when no action stored one.
+template <StmtSlotKey S>
+[[nodiscard]] int32_t stmtInt(const ParsedStatement* s, S slot, int32_t dflt) {
+  return static_cast<int32_t>(stmtNumber(s, slot, dflt));
 }
 
 // A name list: a chain of blocks. Each block holds the index (from 0 across the chain) of

@@ -296,398 +296,487 @@ inline constexpr int ClassList = 2;   // variables go to the CLASS list, not lin
 } // namespace EffectListMode
 inline constexpr int kNoDirectRestriction = 0; // Effect(DirectRestriction, 0)
 
-// Flags and slots of the procedure statement's node that the host parser itself uses, and
-// those the grammar adds beside the numbered options: each plot option has a slot of its
-// own, and the BY statement keeps its DESCENDING marks and NOTSORTED.
-inline constexpr int kSlotByVariables = 0;     // BY variables
-inline constexpr int kSlotDirectVariables = 1; // variables of effects not in CLASS
-inline constexpr int kSlotClassVariables = 2;  // CLASS variables
-inline constexpr int kSlotData = 11;           // DATA=
-inline constexpr int kSlotCoefStepAxis = 72;   // PLOTS=COEFFICIENTS(STEPAXIS=)
-inline constexpr int kSlotEmphasis = 73;       // PLOTS=SELECTOGRAM(EMPHASISFACTOR=)
-inline constexpr int kSlotAseStepAxis = 74;    // PLOTS=ASE(STEPAXIS=)
-inline constexpr int kSlotCritStepAxis = 75;   // PLOTS=CRITERIA(STEPAXIS=)
-inline constexpr int kSlotByDescending = 76;   // one number per BY variable: 1 DESCENDING
-inline constexpr int kFlagByNotsorted = 76;    // BY ... NOTSORTED
+// ---------------------------------------------------------------------------------------
+// Keys of a statement node: each statement's flags and option slots are an enum class of
+// their own, declared by StmtKeys below with the node it reads, so that a flag cannot be
+// read as a slot nor a slot of one statement's node beyond that node's last slot.
+// ---------------------------------------------------------------------------------------
+
+// A node has 40 bytes of flags (ParsedStatement::flags).
+inline constexpr int kStmtFlagCount = 320;
+
+// What an enum class names on a node; specialised once for every enum of flags or slots.
+template <class E> struct StmtKeys {
+  static constexpr bool isFlag = false;
+  static constexpr bool isSlot = false;
+};
+template <class E>
+concept StmtFlagKey = StmtKeys<E>::isFlag;
+template <class E>
+concept StmtSlotKey = StmtKeys<E>::isSlot;
+template <class E>
+concept StmtKey = StmtFlagKey<E> || StmtSlotKey<E>;
+
+// The number of a flag or slot as the grammar's actions carry it.
+template <StmtKey E> [[nodiscard]] constexpr int keyOf(E key) { return static_cast<int>(key); }
+
+// Bases of the StmtKeys specialisations: the highest enumerator (Last) must fit the flag bits,
+// or the slots 0 .. lastSlot that NewNode(lastSlot) gives the statement's node.
+template <class E> struct FlagKeys {
+  static constexpr bool isFlag = true;
+  static constexpr bool isSlot = false;
+  static_assert(static_cast<int>(E::Last) < kStmtFlagCount, "a flag beyond the node's bits");
+};
+template <class E, int lastSlot> struct SlotKeys {
+  static constexpr bool isFlag = false;
+  static constexpr bool isSlot = true;
+  static_assert(static_cast<int>(E::Last) <= lastSlot, "a slot beyond the statement's node");
+};
 
 // Slots of the current statement that the effect callback reads or fills for grammars with
 // factor statements and var=value items; this grammar has neither.
-namespace EffectLibSlot {
-inline constexpr int FactorNames = 1;       // a factor statement's names
-inline constexpr int FactorPositions = 4;   // the positions of a statement's factors
-inline constexpr int ModelClassEffects = 4; // MODEL: effects of CLASS variables only
-inline constexpr int NestedValue = 9;       // a var=value item's value
-} // namespace EffectLibSlot
+enum class EffectLibSlot : int {
+  FactorNames = 1,       // a factor statement's names
+  FactorPositions = 4,   // the positions of a statement's factors
+  ModelClassEffects = 4, // MODEL: effects of CLASS variables only
+  NestedValue = 9,       // a var=value item's value
+  Last = NestedValue     // the highest
+};
+template <> struct StmtKeys<EffectLibSlot> : SlotKeys<EffectLibSlot, NodeSlots::Model> {};
 
 // The PERFORMANCE statement.
-namespace PerfFlag {
-inline constexpr int Threads = 1;          // THREADS, THREADS=YES
-inline constexpr int NoThreads = 2;        // THREADS=NO, NOTHREADS
-inline constexpr int CpuMin = 3;           // CPUCOUNT=MIN
-inline constexpr int CpuMax = 4;           // CPUCOUNT=MAX
-inline constexpr int CpuActual = 5;        // CPUCOUNT=ACTUAL
-inline constexpr int Details = 6;          // DETAILS
-inline constexpr int NoTiming = 7;         // NOTIMING$
-inline constexpr int PerfStatus = 8;       // PERFSTATUS$
-inline constexpr int AllDetails = 9;       // ALLDETAILS$
-inline constexpr int Force = 10;           // FORCE$
-inline constexpr int SscpFull = 11;        // BUILDSSCP=FULL
-inline constexpr int UtilRandom = 12;      // UTIL_RANDOM$
-inline constexpr int AllSparse = 13;       // ALLSPARSE$
-inline constexpr int AllDense = 14;        // ALLDENSE$
-inline constexpr int SscpIncremental = 15; // BUILDSSCP=INCREMENTAL
-inline constexpr int UtilDetails = 16;     // UTIL_DETAILS$
-} // namespace PerfFlag
-namespace PerfSlot {
-inline constexpr int CpuCount = 1;     // CPUCOUNT=n
-inline constexpr int UtilBuffers = 3;  // UTIL_BUFFERS$=
-inline constexpr int UtilPageSize = 4; // UTIL_PAGESIZE$=
-inline constexpr int FullSweep = 5;    // FULL_SWEEP$=
-} // namespace PerfSlot
+enum class PerfFlag : int {
+  Threads = 1,          // THREADS, THREADS=YES
+  NoThreads = 2,        // THREADS=NO, NOTHREADS
+  CpuMin = 3,           // CPUCOUNT=MIN
+  CpuMax = 4,           // CPUCOUNT=MAX
+  CpuActual = 5,        // CPUCOUNT=ACTUAL
+  Details = 6,          // DETAILS
+  NoTiming = 7,         // NOTIMING$
+  PerfStatus = 8,       // PERFSTATUS$
+  AllDetails = 9,       // ALLDETAILS$
+  Force = 10,           // FORCE$
+  SscpFull = 11,        // BUILDSSCP=FULL
+  UtilRandom = 12,      // UTIL_RANDOM$
+  AllSparse = 13,       // ALLSPARSE$
+  AllDense = 14,        // ALLDENSE$
+  SscpIncremental = 15, // BUILDSSCP=INCREMENTAL
+  UtilDetails = 16,     // UTIL_DETAILS$
+  Last = UtilDetails    // the highest
+};
+template <> struct StmtKeys<PerfFlag> : FlagKeys<PerfFlag> {};
+enum class PerfSlot : int {
+  CpuCount = 1,     // CPUCOUNT=n
+  UtilBuffers = 3,  // UTIL_BUFFERS$=
+  UtilPageSize = 4, // UTIL_PAGESIZE$=
+  FullSweep = 5,    // FULL_SWEEP$=
+  Last = FullSweep  // the highest
+};
+template <> struct StmtKeys<PerfSlot> : SlotKeys<PerfSlot, NodeSlots::Performance> {};
 
-// The procedure statement and its PLOTS= option. The node's own slots (DATA=, BY, and the
-// plot options' STEPAXIS= and EMPHASISFACTOR=) are named above; FREQ and WEIGHT fill it too.
-namespace ProcFlag {
-inline constexpr int Unpack = 1;          // PLOTS(UNPACK)
-inline constexpr int LogP = 2;            // PLOTS(LOGPVALUE$)
-inline constexpr int SelgLogP = 10;       // SELECTOGRAM(LOGPVALUE$)
-inline constexpr int SelgNormc = 11;      // SELECTOGRAM(NORMALIZEDCRITERIA)
-inline constexpr int CandLogP = 14;       // CANDIDATES(LOGPVALUE$)
-inline constexpr int CoefUnpack = 18;     // COEFFICIENTS(UNPACK)
-inline constexpr int CoefLogP = 51;       // COEFFICIENTS(LOGPVALUE$)
-inline constexpr int CritUnpack = 52;     // CRITERIA(UNPACK)
-inline constexpr int NoPrint = 53;        // NOPRINT
-inline constexpr int PlotNone = 54;       // PLOTS=NONE
-inline constexpr int CritPlot = 55;       // PLOTS=CRITERIA
-inline constexpr int AsePlot = 56;        // PLOTS=ASE
-inline constexpr int PlotAll = 57;        // PLOTS=ALL
-inline constexpr int PlotRequests = 58;   // PLOTS=
-inline constexpr int Plots = 59;          // PLOTS
-inline constexpr int CoefPlot = 60;       // PLOTS=COEFFICIENTS
-inline constexpr int SelgPlot = 61;       // PLOTS=SELECTOGRAM$
-inline constexpr int CandPlot = 62;       // PLOTS=CANDIDATES
-inline constexpr int ShowInternal = 63;   // SHOWINTERNALTABLES$
-inline constexpr int ShortParmNames = 64; // SHORTPARMNAMES$
-inline constexpr int Separator = 65;      // PARMLABELSTYLE=INTERLACED(SEPARATOR=)
-inline constexpr int OutDesign = 66;      // OUTDESIGN
-inline constexpr int FullModel = 67;      // OUTDESIGN(FULLMODEL)
-inline constexpr int AddInputVars = 68;   // OUTDESIGN(ADDINPUTVARS)
-inline constexpr int Prefix = 69;         // OUTDESIGN(PREFIX)
-inline constexpr int PrefixName = 70;     // OUTDESIGN(PREFIX=)
-inline constexpr int Names = 71;          // OUTDESIGN(NAMES)
-inline constexpr int EspPlot = 72;        // PLOTS=EFFECTSELECTPCT
-inline constexpr int PdPlot = 73;         // PLOTS=PARMDIST
-inline constexpr int PdUnpack = 74;       // PARMDIST(UNPACK)
-inline constexpr int PdNoBox = 75;        // PARMDIST(NOBOXPLOTS)
-} // namespace ProcFlag
-namespace ProcSlot {
-inline constexpr int Freq = 5;            // FREQ variable
-inline constexpr int Weight = 6;          // WEIGHT variable
-inline constexpr int ParmLabelStyle = 7;  // PARMLABELSTYLE=
-inline constexpr int ShortParmNames = 8;  // SHORTPARMNAMES$=
-inline constexpr int Separator = 9;       // PARMLABELSTYLE=INTERLACED(SEPARATOR=)
-inline constexpr int MaxMacro = 10;       // MAXMACRO=
-inline constexpr int Candidates = 12;     // PLOTS(CANDIDATES=)
-inline constexpr int SelgCandidates = 13; // SELECTOGRAM(CANDIDATES=)
-inline constexpr int CandShow = 46;       // CANDIDATES(SHOW=)
-inline constexpr int MaxStepLabel = 47;   // PLOTS(MAXSTEPLABEL=)
-inline constexpr int MaxParmLabel = 48;   // PLOTS(MAXPARMLABEL=)
-inline constexpr int ValData = 49;        // VALDATA=
-inline constexpr int TestData = 50;       // TESTDATA=
-inline constexpr int Seed = 51;           // SEED=
-inline constexpr int StepAxis = 53;       // PLOTS(STEPAXIS=)
-inline constexpr int CoefLabelGap = 54;   // COEFFICIENTS(LABELGAP=)
-inline constexpr int NameLen = 55;        // NAMELEN=
-inline constexpr int OutDesign = 56;      // OUTDESIGN=
-inline constexpr int Prefix = 57;         // OUTDESIGN(PREFIX=)
-inline constexpr int StartStep = 58;      // PLOTS(STARTSTEP=)
-inline constexpr int EndStep = 59;        // PLOTS(ENDSTEP=)
-inline constexpr int CoefStart = 60;      // COEFFICIENTS(STARTSTEP=)
-inline constexpr int CoefEnd = 61;        // COEFFICIENTS(ENDSTEP=)
-inline constexpr int AseStart = 62;       // ASE(STARTSTEP=)
-inline constexpr int AseEnd = 63;         // ASE(ENDSTEP=)
-inline constexpr int CritStart = 64;      // CRITERIA(STARTSTEP=)
-inline constexpr int CritEnd = 65;        // CRITERIA(ENDSTEP=)
-inline constexpr int EspMinPct = 66;      // EFFECTSELECTPCT(MINPCT=)
-inline constexpr int EspOrder = 67;       // EFFECTSELECTPCT(ORDER=)
-inline constexpr int PdMinPct = 68;       // PARMDIST(MINPCT=)
-inline constexpr int PdOrder = 69;        // PARMDIST(ORDER=)
-inline constexpr int PdPerPanel = 70;     // PARMDIST(PLOTSPERPANEL=)
-} // namespace ProcSlot
+// The procedure statement and its PLOTS= option; BY, FREQ, WEIGHT and CLASS fill its node
+// too. The host parser itself fills the BY, DATA= and variable-list slots and NOTSORTED; the
+// grammar adds a slot of its own to each plot option's STEPAXIS= and EMPHASISFACTOR=.
+enum class ProcFlag : int {
+  Unpack = 1,          // PLOTS(UNPACK)
+  LogP = 2,            // PLOTS(LOGPVALUE$)
+  SelgLogP = 10,       // SELECTOGRAM(LOGPVALUE$)
+  SelgNormc = 11,      // SELECTOGRAM(NORMALIZEDCRITERIA)
+  CandLogP = 14,       // CANDIDATES(LOGPVALUE$)
+  CoefUnpack = 18,     // COEFFICIENTS(UNPACK)
+  CoefLogP = 51,       // COEFFICIENTS(LOGPVALUE$)
+  CritUnpack = 52,     // CRITERIA(UNPACK)
+  NoPrint = 53,        // NOPRINT
+  PlotNone = 54,       // PLOTS=NONE
+  CritPlot = 55,       // PLOTS=CRITERIA
+  AsePlot = 56,        // PLOTS=ASE
+  PlotAll = 57,        // PLOTS=ALL
+  PlotRequests = 58,   // PLOTS=
+  Plots = 59,          // PLOTS
+  CoefPlot = 60,       // PLOTS=COEFFICIENTS
+  SelgPlot = 61,       // PLOTS=SELECTOGRAM$
+  CandPlot = 62,       // PLOTS=CANDIDATES
+  ShowInternal = 63,   // SHOWINTERNALTABLES$
+  ShortParmNames = 64, // SHORTPARMNAMES$
+  Separator = 65,      // PARMLABELSTYLE=INTERLACED(SEPARATOR=)
+  OutDesign = 66,      // OUTDESIGN
+  FullModel = 67,      // OUTDESIGN(FULLMODEL)
+  AddInputVars = 68,   // OUTDESIGN(ADDINPUTVARS)
+  Prefix = 69,         // OUTDESIGN(PREFIX)
+  PrefixName = 70,     // OUTDESIGN(PREFIX=)
+  Names = 71,          // OUTDESIGN(NAMES)
+  EspPlot = 72,        // PLOTS=EFFECTSELECTPCT
+  PdPlot = 73,         // PLOTS=PARMDIST
+  PdUnpack = 74,       // PARMDIST(UNPACK)
+  PdNoBox = 75,        // PARMDIST(NOBOXPLOTS)
+  ByNotsorted = 76,    // BY ... NOTSORTED
+  Last = ByNotsorted   // the highest
+};
+enum class ProcSlot : int {
+  ByVariables = 0,     // BY variables
+  DirectVariables = 1, // variables of effects not in CLASS
+  ClassVariables = 2,  // CLASS variables
+  Freq = 5,            // FREQ variable
+  Weight = 6,          // WEIGHT variable
+  ParmLabelStyle = 7,  // PARMLABELSTYLE=
+  ShortParmNames = 8,  // SHORTPARMNAMES$=
+  Separator = 9,       // PARMLABELSTYLE=INTERLACED(SEPARATOR=)
+  MaxMacro = 10,       // MAXMACRO=
+  Data = 11,           // DATA=
+  Candidates = 12,     // PLOTS(CANDIDATES=)
+  SelgCandidates = 13, // SELECTOGRAM(CANDIDATES=)
+  CandShow = 46,       // CANDIDATES(SHOW=)
+  MaxStepLabel = 47,   // PLOTS(MAXSTEPLABEL=)
+  MaxParmLabel = 48,   // PLOTS(MAXPARMLABEL=)
+  ValData = 49,        // VALDATA=
+  TestData = 50,       // TESTDATA=
+  Seed = 51,           // SEED=
+  StepAxis = 53,       // PLOTS(STEPAXIS=)
+  CoefLabelGap = 54,   // COEFFICIENTS(LABELGAP=)
+  NameLen = 55,        // NAMELEN=
+  OutDesign = 56,      // OUTDESIGN=
+  Prefix = 57,         // OUTDESIGN(PREFIX=)
+  StartStep = 58,      // PLOTS(STARTSTEP=)
+  EndStep = 59,        // PLOTS(ENDSTEP=)
+  CoefStart = 60,      // COEFFICIENTS(STARTSTEP=)
+  CoefEnd = 61,        // COEFFICIENTS(ENDSTEP=)
+  AseStart = 62,       // ASE(STARTSTEP=)
+  AseEnd = 63,         // ASE(ENDSTEP=)
+  CritStart = 64,      // CRITERIA(STARTSTEP=)
+  CritEnd = 65,        // CRITERIA(ENDSTEP=)
+  EspMinPct = 66,      // EFFECTSELECTPCT(MINPCT=)
+  EspOrder = 67,       // EFFECTSELECTPCT(ORDER=)
+  PdMinPct = 68,       // PARMDIST(MINPCT=)
+  PdOrder = 69,        // PARMDIST(ORDER=)
+  PdPerPanel = 70,     // PARMDIST(PLOTSPERPANEL=)
+  CoefStepAxis = 72,   // PLOTS=COEFFICIENTS(STEPAXIS=)
+  Emphasis = 73,       // PLOTS=SELECTOGRAM(EMPHASISFACTOR=)
+  AseStepAxis = 74,    // PLOTS=ASE(STEPAXIS=)
+  CritStepAxis = 75,   // PLOTS=CRITERIA(STEPAXIS=)
+  ByDescending = 76,   // one number per BY variable: 1 DESCENDING
+  Last = ByDescending  // the highest
+};
+template <> struct StmtKeys<ProcFlag> : FlagKeys<ProcFlag> {};
+template <> struct StmtKeys<ProcSlot> : SlotKeys<ProcSlot, NodeSlots::Proc> {};
 
 // The MODELAVERAGE statement.
-namespace AverageFlag {
-inline constexpr int Statement = 1;       // set by the statement itself
-inline constexpr int Details = 2;         // DETAILS
-inline constexpr int InMemory = 5;        // INMEMORY$=YES
-inline constexpr int Srs = 7;             // SAMPLING=SRS
-inline constexpr int SharedDrive = 9;     // SHAREDDRIVE$=
-inline constexpr int StaticSchedule = 10; // SCHEDULE$=STATIC
-inline constexpr int EspTable = 11;       // TABLES=EFFECTSELECTPCT
-inline constexpr int MsfTable = 12;       // TABLES=MODELSELECTFREQ
-inline constexpr int PestTable = 13;      // TABLES=PARMEST
-inline constexpr int AllTables = 14;      // TABLES=ALL
-inline constexpr int MsfAll = 15;         // MODELSELECTFREQ(ALL)
-inline constexpr int TablesOnly = 16;     // TABLES(ONLY)
-inline constexpr int NoTables = 17;       // TABLES=NONE
-inline constexpr int AverageMethod = 18;  // AVERAGEMETHOD$=
-inline constexpr int Refit = 19;          // REFIT
-inline constexpr int NonzeroParms = 43;   // PARMEST(NONZEROPARMS)
-inline constexpr int PestAll = 44;        // PARMEST(ALL)
-inline constexpr int EspAll = 45;         // EFFECTSELECTPCT(ALL)
-inline constexpr int RefitAll = 46;       // REFIT(ALL)
-} // namespace AverageFlag
-namespace AverageSlot {
-inline constexpr int Threads = 1;        // NTHREADS$=
-inline constexpr int Samples = 2;        // NSAMPLES=
-inline constexpr int Alpha = 3;          // ALPHA=
-inline constexpr int ParmThreshold = 4;  // PARMTHRESHOLD$=
-inline constexpr int SampleSize = 5;     // SAMPLING(SIZE=)
-inline constexpr int SamplePct = 6;      // SAMPLING(PCT=)
-inline constexpr int SharedDrive = 8;    // SHAREDDRIVE$=
-inline constexpr int ScheduleChunk = 9;  // SCHEDULE$=n
-inline constexpr int EspMinPct = 10;     // EFFECTSELECTPCT(MINPCT=)
-inline constexpr int EspOrder = 11;      // EFFECTSELECTPCT(ORDER=)
-inline constexpr int AverageMethod = 12; // AVERAGEMETHOD$=
-inline constexpr int TrimPercent = 13;   // AVERAGEMETHOD$=MEAN(TRIMPERCENT=)
-inline constexpr int MinModelFreq = 16;  // SUBSET(MINMODELFREQ=)
-inline constexpr int MsfBest = 17;       // MODELSELECTFREQ(BEST=)
-inline constexpr int PestMinPct = 18;    // PARMEST(MINPCT=)
-inline constexpr int PestOrder = 19;     // PARMEST(ORDER=)
-inline constexpr int SubsetBest = 20;    // SUBSET(BEST=)
-inline constexpr int RefitMinPct = 21;   // REFIT(MINPCT=)
-inline constexpr int RefitSamples = 22;  // REFIT(NSAMPLES=)
-inline constexpr int RefitBest = 23;     // REFIT(BEST=)
-} // namespace AverageSlot
+enum class AverageFlag : int {
+  Statement = 1,       // set by the statement itself
+  Details = 2,         // DETAILS
+  InMemory = 5,        // INMEMORY$=YES
+  Srs = 7,             // SAMPLING=SRS
+  SharedDrive = 9,     // SHAREDDRIVE$=
+  StaticSchedule = 10, // SCHEDULE$=STATIC
+  EspTable = 11,       // TABLES=EFFECTSELECTPCT
+  MsfTable = 12,       // TABLES=MODELSELECTFREQ
+  PestTable = 13,      // TABLES=PARMEST
+  AllTables = 14,      // TABLES=ALL
+  MsfAll = 15,         // MODELSELECTFREQ(ALL)
+  TablesOnly = 16,     // TABLES(ONLY)
+  NoTables = 17,       // TABLES=NONE
+  AverageMethod = 18,  // AVERAGEMETHOD$=
+  Refit = 19,          // REFIT
+  NonzeroParms = 43,   // PARMEST(NONZEROPARMS)
+  PestAll = 44,        // PARMEST(ALL)
+  EspAll = 45,         // EFFECTSELECTPCT(ALL)
+  RefitAll = 46,       // REFIT(ALL)
+  Last = RefitAll      // the highest
+};
+template <> struct StmtKeys<AverageFlag> : FlagKeys<AverageFlag> {};
+enum class AverageSlot : int {
+  Threads = 1,        // NTHREADS$=
+  Samples = 2,        // NSAMPLES=
+  Alpha = 3,          // ALPHA=
+  ParmThreshold = 4,  // PARMTHRESHOLD$=
+  SampleSize = 5,     // SAMPLING(SIZE=)
+  SamplePct = 6,      // SAMPLING(PCT=)
+  SharedDrive = 8,    // SHAREDDRIVE$=
+  ScheduleChunk = 9,  // SCHEDULE$=n
+  EspMinPct = 10,     // EFFECTSELECTPCT(MINPCT=)
+  EspOrder = 11,      // EFFECTSELECTPCT(ORDER=)
+  AverageMethod = 12, // AVERAGEMETHOD$=
+  TrimPercent = 13,   // AVERAGEMETHOD$=MEAN(TRIMPERCENT=)
+  MinModelFreq = 16,  // SUBSET(MINMODELFREQ=)
+  MsfBest = 17,       // MODELSELECTFREQ(BEST=)
+  PestMinPct = 18,    // PARMEST(MINPCT=)
+  PestOrder = 19,     // PARMEST(ORDER=)
+  SubsetBest = 20,    // SUBSET(BEST=)
+  RefitMinPct = 21,   // REFIT(MINPCT=)
+  RefitSamples = 22,  // REFIT(NSAMPLES=)
+  RefitBest = 23,     // REFIT(BEST=)
+  Last = RefitBest    // the highest
+};
+template <> struct StmtKeys<AverageSlot> : SlotKeys<AverageSlot, NodeSlots::ModelAverage> {};
 
 // The OUTPUT and SCORE statements: a statistic's flag is also the slot of its name.
-namespace OutputFlag {
-inline constexpr int Pred = 2;       // PRED
-inline constexpr int Resid = 3;      // RESID
-inline constexpr int SamplePred = 4; // SAMPLEPRED
-inline constexpr int SampleFreq = 5; // SAMPLEFREQ (OUTPUT only)
-inline constexpr int StdDev = 6;     // STDDEV
-inline constexpr int Upper = 7;      // UPPER
-inline constexpr int Lower = 8;      // LOWER
-inline constexpr int Median = 9;     // MEDIAN
-} // namespace OutputFlag
-namespace OutputSlot {
-inline constexpr int Out = 1;       // OUTPUT OUT=
-inline constexpr int ScoreData = 1; // SCORE DATA=
-inline constexpr int ScoreOut = 11; // SCORE OUT=
-} // namespace OutputSlot
+enum class OutputFlag : int {
+  Pred = 2,       // PRED
+  Resid = 3,      // RESID
+  SamplePred = 4, // SAMPLEPRED
+  SampleFreq = 5, // SAMPLEFREQ (OUTPUT only)
+  StdDev = 6,     // STDDEV
+  Upper = 7,      // UPPER
+  Lower = 8,      // LOWER
+  Median = 9,     // MEDIAN
+  Last = Median   // the highest
+};
+enum class OutputSlot : int {
+  Out = 1,        // OUTPUT OUT=
+  ScoreData = 1,  // SCORE DATA=
+  ScoreOut = 11,  // SCORE OUT=
+  Last = ScoreOut // the highest
+};
+template <> struct StmtKeys<OutputFlag> : FlagKeys<OutputFlag> {};
+template <> struct StmtKeys<OutputSlot> : SlotKeys<OutputSlot, NodeSlots::Output> {};
+// The slot of the name given to a statistic.
+[[nodiscard]] constexpr OutputSlot statNameSlot(OutputFlag stat) {
+  static_assert(keyOf(OutputFlag::Last) <= NodeSlots::Output, "a name slot beyond the node");
+  return static_cast<OutputSlot>(keyOf(stat));
+}
 
-// The PARTITION statement: a role's flag is also the slot of its value or fraction.
-namespace PartitionFlag {
-inline constexpr int Train = 2;            // ROLEVAR=(TRAIN=)
-inline constexpr int Validate = 3;         // ROLEVAR=(VALIDATE=)
-inline constexpr int Test = 4;             // ROLEVAR=(TEST=)
-inline constexpr int ValidateFraction = 5; // FRACTION(VALIDATE=)
-inline constexpr int TestFraction = 6;     // FRACTION(TEST=)
-} // namespace PartitionFlag
-namespace PartitionSlot {
-inline constexpr int RoleVar = 1; // ROLEVAR=
-} // namespace PartitionSlot
+// The PARTITION statement: a role's flag and the slot of its value or fraction share a number.
+enum class PartitionFlag : int {
+  Train = 2,            // ROLEVAR=(TRAIN=)
+  Validate = 3,         // ROLEVAR=(VALIDATE=)
+  Test = 4,             // ROLEVAR=(TEST=)
+  ValidateFraction = 5, // FRACTION(VALIDATE=)
+  TestFraction = 6,     // FRACTION(TEST=)
+  Last = TestFraction   // the highest
+};
+enum class PartitionSlot : int {
+  RoleVar = 1,   // ROLEVAR=
+  Last = RoleVar // the highest
+};
+template <> struct StmtKeys<PartitionFlag> : FlagKeys<PartitionFlag> {};
+template <> struct StmtKeys<PartitionSlot> : SlotKeys<PartitionSlot, NodeSlots::Partition> {};
+// The slot that holds the value or fraction of a role's flag.
+[[nodiscard]] constexpr PartitionSlot roleSlot(PartitionFlag role) {
+  static_assert(keyOf(PartitionFlag::Last) <= NodeSlots::Partition, "a role slot beyond the node");
+  return static_cast<PartitionSlot>(keyOf(role));
+}
 
-// The MODEL statement. The flags of STATS= are consecutive from StatSl to StatAse: the
-// reader reads them in that order.
-namespace ModelFlag {
-inline constexpr int NoInt = 1;           // NOINT
-inline constexpr int Selection = 2;       // SELECTION=
-inline constexpr int Select = 3;          // SELECT=
-inline constexpr int Stop = 4;            // STOP=
-inline constexpr int StatAll = 10;        // STATS=ALL
-inline constexpr int StatSl = 11;         // STATS=SL
-inline constexpr int StatF = 12;          // STATS=FVALUE
-inline constexpr int StatAic = 13;        // STATS=AIC
-inline constexpr int StatAicc = 14;       // STATS=AICC
-inline constexpr int StatSbc = 15;        // STATS=SBC
-inline constexpr int StatBic = 16;        // STATS=BIC
-inline constexpr int StatCp = 17;         // STATS=CP
-inline constexpr int StatPress = 18;      // STATS=PRESS
-inline constexpr int StatRsquare = 19;    // STATS=RSQUARE
-inline constexpr int StatAdjrsq = 20;     // STATS=ADJRSQ
-inline constexpr int StatAse = 21;        // STATS=ASE
-inline constexpr int StepItems = 22;      // DETAILS=STEPS(...)
-inline constexpr int StepAll = 23;        // DETAILS=STEPS(ALL)
-inline constexpr int StepAnova = 24;      // DETAILS=STEPS(ANOVA)
-inline constexpr int StepFit = 25;        // DETAILS=STEPS(FITSTATISTICS)
-inline constexpr int StepParmEst = 26;    // DETAILS=STEPS(PARAMETERESTIMATES)
-inline constexpr int StepCandidates = 27; // DETAILS=STEPS(CANDIDATES)
-inline constexpr int OrderSelect = 28;    // ORDERSELECT
-inline constexpr int CandidatesAll = 29;  // CANDIDATES(SHOW=ALL)
-inline constexpr int LsCoeffs = 30;       // LSCOEFFS
-inline constexpr int Stb = 31;            // STB
-inline constexpr int CvMethod = 32;       // CVMETHOD=
-inline constexpr int CvBlock = 33;        // CVMETHOD=BLOCK
-inline constexpr int CvSplit = 34;        // CVMETHOD=SPLIT
-inline constexpr int CvDetails = 35;      // CVDETAILS
-inline constexpr int CvPress = 36;        // CVDETAILS=CVPRESS
-inline constexpr int CvCoeffs = 37;       // CVDETAILS=COEFFS
-inline constexpr int CvAll = 38;          // CVDETAILS=ALL
-inline constexpr int CvIndex = 39;        // CVMETHOD=INDEX(variable)
-inline constexpr int ShowPValues = 40;    // SHOWPVALUES
-inline constexpr int Adaptive = 41;       // ADAPTIVE
-inline constexpr int NoStandardize = 42;  // NOSTANDARDIZE$
-inline constexpr int EnScale = 76;        // ENSCALE
-inline constexpr int ShowL2Search = 77;   // SHOWL2SEARCH$
-inline constexpr int ShowCvex = 78;       // SHOWCVEX$
-inline constexpr int ShowStepL1 = 79;     // SHOWSTEPL1$
-inline constexpr int LinearCvex = 80;     // LINEARCVEX$
-inline constexpr int ShowScreen = 81;     // SHOWSCREEN$
-} // namespace ModelFlag
-namespace ModelSlot {
-inline constexpr int Effects = 1;          // the effects after '='
-inline constexpr int Response = 2;         // the response variables
-inline constexpr int Steps = 4;            // STEPS=
-inline constexpr int SlEntry = 5;          // SLENTRY=
-inline constexpr int MaxSteps = 6;         // MAXSTEPS=
-inline constexpr int Include = 7;          // INCLUDE=
-inline constexpr int SlStay = 8;           // SLSTAY=
-inline constexpr int Hierarchy = 9;        // HIERARCHY=
-inline constexpr int Method = 10;          // SELECTION=: the method's code
-inline constexpr int Select = 11;          // SELECT=: the criterion's code
-inline constexpr int Stop = 12;            // STOP=: the criterion's code
-inline constexpr int Details = 13;         // DETAILS=
-inline constexpr int Choose = 14;          // CHOOSE=: the criterion's code
-inline constexpr int Start = 15;           // START=
-inline constexpr int StopCount = 16;       // STOP=n
-inline constexpr int CandidatesShown = 17; // CANDIDATES(SHOW=n)
-inline constexpr int Drop = 18;            // DROP=
-inline constexpr int CvFolds = 20;         // CVMETHOD=...(k)
-inline constexpr int CvIndexVar = 21;      // CVMETHOD=INDEX(variable)
-inline constexpr int Gamma = 22;           // ADAPTIVE(GAMMA=)
-inline constexpr int InEst = 23;           // ADAPTIVE(INEST=)
-inline constexpr int Fuzz = 24;            // FUZZ=
-inline constexpr int L2 = 25;              // L2=
-inline constexpr int L2Steps = 26;         // L2STEPS=
-inline constexpr int L2Search = 27;        // L2SEARCH=
-inline constexpr int L2Low = 28;           // L2LOW=
-inline constexpr int L2High = 29;          // L2HIGH=
-inline constexpr int L1 = 30;              // L1=
-inline constexpr int L1Choice = 31;        // L1CHOICE=
-inline constexpr int Screen = 32;          // SCREEN=
-inline constexpr int ScreenSteps = 33;     // SCREENSTEPS$=
-inline constexpr int KeepNum = 34;         // SCREEN=SIS(KEEPNUM=)
-inline constexpr int KeepRatio = 35;       // SCREEN=SIS(KEEPRATIO=)
-inline constexpr int Rho = 36;             // RHO=
-inline constexpr int Tol = 37;             // TOL=
-} // namespace ModelSlot
+// The MODEL statement.
+enum class ModelFlag : int {
+  NoInt = 1,           // NOINT
+  Selection = 2,       // SELECTION=
+  Select = 3,          // SELECT=
+  Stop = 4,            // STOP=
+  StatAll = 10,        // STATS=ALL
+  StatSl = 11,         // STATS=SL
+  StatF = 12,          // STATS=FVALUE
+  StatAic = 13,        // STATS=AIC
+  StatAicc = 14,       // STATS=AICC
+  StatSbc = 15,        // STATS=SBC
+  StatBic = 16,        // STATS=BIC
+  StatCp = 17,         // STATS=CP
+  StatPress = 18,      // STATS=PRESS
+  StatRsquare = 19,    // STATS=RSQUARE
+  StatAdjrsq = 20,     // STATS=ADJRSQ
+  StatAse = 21,        // STATS=ASE
+  StepItems = 22,      // DETAILS=STEPS(...)
+  StepAll = 23,        // DETAILS=STEPS(ALL)
+  StepAnova = 24,      // DETAILS=STEPS(ANOVA)
+  StepFit = 25,        // DETAILS=STEPS(FITSTATISTICS)
+  StepParmEst = 26,    // DETAILS=STEPS(PARAMETERESTIMATES)
+  StepCandidates = 27, // DETAILS=STEPS(CANDIDATES)
+  OrderSelect = 28,    // ORDERSELECT
+  CandidatesAll = 29,  // CANDIDATES(SHOW=ALL)
+  LsCoeffs = 30,       // LSCOEFFS
+  Stb = 31,            // STB
+  CvMethod = 32,       // CVMETHOD=
+  CvBlock = 33,        // CVMETHOD=BLOCK
+  CvSplit = 34,        // CVMETHOD=SPLIT
+  CvDetails = 35,      // CVDETAILS
+  CvPress = 36,        // CVDETAILS=CVPRESS
+  CvCoeffs = 37,       // CVDETAILS=COEFFS
+  CvAll = 38,          // CVDETAILS=ALL
+  CvIndex = 39,        // CVMETHOD=INDEX(variable)
+  ShowPValues = 40,    // SHOWPVALUES
+  Adaptive = 41,       // ADAPTIVE
+  NoStandardize = 42,  // NOSTANDARDIZE$
+  EnScale = 76,        // ENSCALE
+  ShowL2Search = 77,   // SHOWL2SEARCH$
+  ShowCvex = 78,       // SHOWCVEX$
+  ShowStepL1 = 79,     // SHOWSTEPL1$
+  LinearCvex = 80,     // LINEARCVEX$
+  ShowScreen = 81,     // SHOWSCREEN$
+  Last = ShowScreen    // the highest
+};
+template <> struct StmtKeys<ModelFlag> : FlagKeys<ModelFlag> {};
+enum class ModelSlot : int {
+  Effects = 1,          // the effects after '='
+  Response = 2,         // the response variables
+  Steps = 4,            // STEPS=
+  SlEntry = 5,          // SLENTRY=
+  MaxSteps = 6,         // MAXSTEPS=
+  Include = 7,          // INCLUDE=
+  SlStay = 8,           // SLSTAY=
+  Hierarchy = 9,        // HIERARCHY=
+  Method = 10,          // SELECTION=: the method's code
+  Select = 11,          // SELECT=: the criterion's code
+  Stop = 12,            // STOP=: the criterion's code
+  Details = 13,         // DETAILS=
+  Choose = 14,          // CHOOSE=: the criterion's code
+  Start = 15,           // START=
+  StopCount = 16,       // STOP=n
+  CandidatesShown = 17, // CANDIDATES(SHOW=n)
+  Drop = 18,            // DROP=
+  CvFolds = 20,         // CVMETHOD=...(k)
+  CvIndexVar = 21,      // CVMETHOD=INDEX(variable)
+  Gamma = 22,           // ADAPTIVE(GAMMA=)
+  InEst = 23,           // ADAPTIVE(INEST=)
+  Fuzz = 24,            // FUZZ=
+  L2 = 25,              // L2=
+  L2Steps = 26,         // L2STEPS=
+  L2Search = 27,        // L2SEARCH=
+  L2Low = 28,           // L2LOW=
+  L2High = 29,          // L2HIGH=
+  L1 = 30,              // L1=
+  L1Choice = 31,        // L1CHOICE=
+  Screen = 32,          // SCREEN=
+  ScreenSteps = 33,     // SCREENSTEPS$=
+  KeepNum = 34,         // SCREEN=SIS(KEEPNUM=)
+  KeepRatio = 35,       // SCREEN=SIS(KEEPRATIO=)
+  Rho = 36,             // RHO=
+  Tol = 37,             // TOL=
+  Last = Tol            // the highest
+};
+template <> struct StmtKeys<ModelSlot> : SlotKeys<ModelSlot, NodeSlots::Model> {};
 
 // The CLASS statement, whose options fill the procedure statement's node. An option given
 // for one variable records the variable's position (ClassPosition) in its Position slot and
 // its value in the slot after it; the option given after '/' for all variables has its own.
-namespace ClassFlag {
-inline constexpr int Truncate = 40;   // TRUNCATE
-inline constexpr int ShowCoding = 41; // SHOWCODING
-inline constexpr int SplitAll = 42;   // SPLIT after '/'
-} // namespace ClassFlag
-namespace ClassSlot {
-inline constexpr int CodingPosition = 14;     // PARAM= of a variable
-inline constexpr int Coding = 15;             // its value
-inline constexpr int CodingAll = 16;          // PARAM= after '/'
-inline constexpr int OrderPosition = 17;      // ORDER= of a variable
-inline constexpr int Order = 18;              // its value
-inline constexpr int OrderAll = 19;           // ORDER= after '/'
-inline constexpr int ReferencePosition = 20;  // REF= of a variable
-inline constexpr int Reference = 21;          // its value
-inline constexpr int ReferenceValue = 22;     // REF='value' of a variable
-inline constexpr int ReferenceAll = 23;       // REF= after '/'
-inline constexpr int DescendingPosition = 24; // DESCENDING of a variable
-inline constexpr int Descending = 25;         // its value
-inline constexpr int DescendingAll = 26;      // DESCENDING after '/'
-inline constexpr int CprefixPosition = 27;    // CPREFIX= of a variable
-inline constexpr int Cprefix = 28;            // its value
-inline constexpr int CprefixAll = 29;         // CPREFIX= after '/'
-inline constexpr int LprefixPosition = 30;    // LPREFIX= of a variable
-inline constexpr int Lprefix = 31;            // its value
-inline constexpr int LprefixAll = 32;         // LPREFIX= after '/'
-inline constexpr int MissingPosition = 33;    // MISSING of a variable
-inline constexpr int Missing = 34;            // its value
-inline constexpr int MissingAll = 35;         // MISSING after '/'
-inline constexpr int Truncate = 36;           // TRUNCATE=
-inline constexpr int Delimiter = 37;          // DELIMITER=
-inline constexpr int SplitPosition = 43;      // SPLIT of a variable
-inline constexpr int Split = 44;              // its value
-} // namespace ClassSlot
+enum class ClassFlag : int {
+  Truncate = 40,   // TRUNCATE
+  ShowCoding = 41, // SHOWCODING
+  SplitAll = 42,   // SPLIT after '/'
+  Last = SplitAll  // the highest
+};
+template <> struct StmtKeys<ClassFlag> : FlagKeys<ClassFlag> {};
+enum class ClassSlot : int {
+  CodingPosition = 14,     // PARAM= of a variable
+  Coding = 15,             // its value
+  CodingAll = 16,          // PARAM= after '/'
+  OrderPosition = 17,      // ORDER= of a variable
+  Order = 18,              // its value
+  OrderAll = 19,           // ORDER= after '/'
+  ReferencePosition = 20,  // REF= of a variable
+  Reference = 21,          // its value
+  ReferenceValue = 22,     // REF='value' of a variable
+  ReferenceAll = 23,       // REF= after '/'
+  DescendingPosition = 24, // DESCENDING of a variable
+  Descending = 25,         // its value
+  DescendingAll = 26,      // DESCENDING after '/'
+  CprefixPosition = 27,    // CPREFIX= of a variable
+  Cprefix = 28,            // its value
+  CprefixAll = 29,         // CPREFIX= after '/'
+  LprefixPosition = 30,    // LPREFIX= of a variable
+  Lprefix = 31,            // its value
+  LprefixAll = 32,         // LPREFIX= after '/'
+  MissingPosition = 33,    // MISSING of a variable
+  Missing = 34,            // its value
+  MissingAll = 35,         // MISSING after '/'
+  Truncate = 36,           // TRUNCATE=
+  Delimiter = 37,          // DELIMITER=
+  SplitPosition = 43,      // SPLIT of a variable
+  Split = 44,              // its value
+  Last = Split             // the highest
+};
+template <> struct StmtKeys<ClassSlot> : SlotKeys<ClassSlot, NodeSlots::Proc> {};
 
 // The EFFECT statement. SPLINE, POLY, LAG and the member kinds share the node: a number may
 // name different options of different kinds.
-namespace EffectFlag {
-inline constexpr int Natural = 1;      // SPLINE NATURALCUBIC
-inline constexpr int Levels = 1;       // LAG DETAILS(LEVELS)
-inline constexpr int Separate = 2;     // SPLINE SEPARATE
-inline constexpr int Split = 3;        // SPLINE SPLIT
-inline constexpr int Details = 4;      // DETAILS
-inline constexpr int NoInt = 5;        // SPLINE BASIS=TPF(NOINT)
-inline constexpr int NoPowers = 6;     // SPLINE BASIS=TPF(NOPOWERS)
-inline constexpr int DataBoundary = 7; // SPLINE DATABOUNDARY
-inline constexpr int NoEffect = 8;     // MULTIMEMBER NOEFFECT
-inline constexpr int Stdize = 9;       // MULTIMEMBER STDIZE
-inline constexpr int NoSeparate = 20;  // POLY NOSEPARATE
-inline constexpr int Standardize = 21; // POLY STANDARDIZE
-inline constexpr int PrefixNone = 22;  // POLY STANDARDIZE(PREFIX=NONE)
-inline constexpr int Exponent = 23;    // POLY LABELSTYLE=EXPONENT
-inline constexpr int Expand = 24;      // POLY LABELSTYLE=EXPAND
-inline constexpr int IncludeName = 25; // POLY LABELSTYLE=INCLUDENAME
-inline constexpr int ProductNone = 26; // POLY LABELSTYLE=PRODUCTSYMBOL=NONE
-} // namespace EffectFlag
-namespace EffectSlot {
-inline constexpr int Name = 1;         // the effect's name
-inline constexpr int Kind = 2;         // the kind's code
-inline constexpr int Variables = 3;    // the variables in parentheses
-inline constexpr int Weight = 4;       // MULTIMEMBER WEIGHT=
-inline constexpr int SplineDegree = 5; // SPLINE DEGREE=
-inline constexpr int KnotMin = 6;      // SPLINE KNOTMIN=
-inline constexpr int KnotMax = 7;      // SPLINE KNOTMAX=
-inline constexpr int KnotCount = 8;    // KNOTMETHOD=EQUAL(n), PERCENTILES(n)
-inline constexpr int KnotList = 9;     // KNOTMETHOD=LIST(...), RANGEFRACTIONS(...)
-inline constexpr int Basis = 10;       // SPLINE BASIS=
-inline constexpr int StartScale = 11;  // KNOTMETHOD=MULTISCALE(STARTSCALE=)
-inline constexpr int EndScale = 12;    // KNOTMETHOD=MULTISCALE(ENDSCALE=)
-inline constexpr int KnotMethod = 13;  // KNOTMETHOD=
-inline constexpr int Delimiter = 14;   // DETAILS(DELIMITER=)
-inline constexpr int PolyDegree = 15;  // POLY DEGREE=
-inline constexpr int StdKind = 16;     // POLY STANDARDIZE=
-inline constexpr int Prefix = 17;      // POLY STANDARDIZE(PREFIX=)
-inline constexpr int Exponent = 18;    // POLY LABELSTYLE=EXPONENT=
-inline constexpr int Product = 19;     // POLY LABELSTYLE=PRODUCTSYMBOL=
-inline constexpr int StdMethod = 20;   // POLY STANDARDIZE(METHOD=)
-inline constexpr int MonoDegree = 21;  // POLY MDEGREE=
-inline constexpr int Nlag = 22;        // LAG NLAG=
-inline constexpr int Within = 23;      // LAG WITHIN=
-inline constexpr int Period = 24;      // LAG PERIOD=
-inline constexpr int Role = 25;        // LAG DESIGNROLE=
-} // namespace EffectSlot
+enum class EffectFlag : int {
+  Natural = 1,       // SPLINE NATURALCUBIC
+  Levels = 1,        // LAG DETAILS(LEVELS)
+  Separate = 2,      // SPLINE SEPARATE
+  Split = 3,         // SPLINE SPLIT
+  Details = 4,       // DETAILS
+  NoInt = 5,         // SPLINE BASIS=TPF(NOINT)
+  NoPowers = 6,      // SPLINE BASIS=TPF(NOPOWERS)
+  DataBoundary = 7,  // SPLINE DATABOUNDARY
+  NoEffect = 8,      // MULTIMEMBER NOEFFECT
+  Stdize = 9,        // MULTIMEMBER STDIZE
+  NoSeparate = 20,   // POLY NOSEPARATE
+  Standardize = 21,  // POLY STANDARDIZE
+  PrefixNone = 22,   // POLY STANDARDIZE(PREFIX=NONE)
+  Exponent = 23,     // POLY LABELSTYLE=EXPONENT
+  Expand = 24,       // POLY LABELSTYLE=EXPAND
+  IncludeName = 25,  // POLY LABELSTYLE=INCLUDENAME
+  ProductNone = 26,  // POLY LABELSTYLE=PRODUCTSYMBOL=NONE
+  Last = ProductNone // the highest
+};
+template <> struct StmtKeys<EffectFlag> : FlagKeys<EffectFlag> {};
+enum class EffectSlot : int {
+  Name = 1,         // the effect's name
+  Kind = 2,         // the kind's code
+  Variables = 3,    // the variables in parentheses
+  Weight = 4,       // MULTIMEMBER WEIGHT=
+  SplineDegree = 5, // SPLINE DEGREE=
+  KnotMin = 6,      // SPLINE KNOTMIN=
+  KnotMax = 7,      // SPLINE KNOTMAX=
+  KnotCount = 8,    // KNOTMETHOD=EQUAL(n), PERCENTILES(n)
+  KnotList = 9,     // KNOTMETHOD=LIST(...), RANGEFRACTIONS(...)
+  Basis = 10,       // SPLINE BASIS=
+  StartScale = 11,  // KNOTMETHOD=MULTISCALE(STARTSCALE=)
+  EndScale = 12,    // KNOTMETHOD=MULTISCALE(ENDSCALE=)
+  KnotMethod = 13,  // KNOTMETHOD=
+  Delimiter = 14,   // DETAILS(DELIMITER=)
+  PolyDegree = 15,  // POLY DEGREE=
+  StdKind = 16,     // POLY STANDARDIZE=
+  Prefix = 17,      // POLY STANDARDIZE(PREFIX=)
+  Exponent = 18,    // POLY LABELSTYLE=EXPONENT=
+  Product = 19,     // POLY LABELSTYLE=PRODUCTSYMBOL=
+  StdMethod = 20,   // POLY STANDARDIZE(METHOD=)
+  MonoDegree = 21,  // POLY MDEGREE=
+  Nlag = 22,        // LAG NLAG=
+  Within = 23,      // LAG WITHIN=
+  Period = 24,      // LAG PERIOD=
+  Role = 25,        // LAG DESIGNROLE=
+  Last = Role       // the highest
+};
+template <> struct StmtKeys<EffectSlot> : SlotKeys<EffectSlot, NodeSlots::Effect> {};
 
 // Statements served by the sibling post-fit module (CODE among them) carry its code in a slot.
-inline constexpr int kSlotPostFit = 1;     // the post-fit code
+enum class PostFitSlot : int {
+  Code = 1,   // the post-fit code
+  Last = Code // the highest
+};
+template <> struct StmtKeys<PostFitSlot> : SlotKeys<PostFitSlot, NodeSlots::Store> {};
 inline constexpr int kPostFitCode = 13165; // the code the sibling module answers to
 
 // The STORE statement.
-namespace StoreFlag {
-inline constexpr int Label = 3; // LABEL=
-} // namespace StoreFlag
-namespace StoreSlot {
-inline constexpr int Name = 1;  // the store's name
-inline constexpr int Label = 5; // LABEL=
-} // namespace StoreSlot
+enum class StoreFlag : int {
+  Label = 3,   // LABEL=
+  Last = Label // the highest
+};
+template <> struct StmtKeys<StoreFlag> : FlagKeys<StoreFlag> {};
+enum class StoreSlot : int {
+  Name = 1,    // the store's name
+  Label = 5,   // LABEL=
+  Last = Label // the highest
+};
+template <> struct StmtKeys<StoreSlot> : SlotKeys<StoreSlot, NodeSlots::Store> {};
 
 // The CODE statement.
-namespace CodeFlag {
-inline constexpr int Residuals = 11;   // RESIDUALS
-inline constexpr int NoResiduals = 12; // NORESIDUALS
-inline constexpr int Errors = 13;      // ERRORS
-inline constexpr int NoErrors = 14;    // NOERRORS
-inline constexpr int Dummies = 15;     // DUMMIES
-inline constexpr int NoDummies = 16;   // NODUMMIES
-inline constexpr int Impute = 17;      // IMPUTE
-} // namespace CodeFlag
-namespace CodeSlot {
-inline constexpr int File = 11;     // FILE=
-inline constexpr int Metabase = 12; // METABASE= (CATALOG=)
-inline constexpr int Format = 13;   // FORMAT=
-inline constexpr int LineSize = 14; // LINESIZE=
-inline constexpr int Lookup = 15;   // LOOKUP=
-inline constexpr int Group = 17;    // GROUP=
-} // namespace CodeSlot
+enum class CodeFlag : int {
+  Residuals = 11,   // RESIDUALS
+  NoResiduals = 12, // NORESIDUALS
+  Errors = 13,      // ERRORS
+  NoErrors = 14,    // NOERRORS
+  Dummies = 15,     // DUMMIES
+  NoDummies = 16,   // NODUMMIES
+  Impute = 17,      // IMPUTE
+  Last = Impute     // the highest
+};
+template <> struct StmtKeys<CodeFlag> : FlagKeys<CodeFlag> {};
+enum class CodeSlot : int {
+  File = 11,     // FILE=
+  Metabase = 12, // METABASE= (CATALOG=)
+  Format = 13,   // FORMAT=
+  LineSize = 14, // LINESIZE=
+  Lookup = 15,   // LOOKUP=
+  Group = 17,    // GROUP=
+  Last = Group   // the highest
+};
+template <> struct StmtKeys<CodeSlot> : SlotKeys<CodeSlot, NodeSlots::Code> {};

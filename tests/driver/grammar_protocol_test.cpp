@@ -1,6 +1,7 @@
 // The grammar's action items against the action routines the host parser names: a rule
 // that calls a routine the host does not run would be skipped silently.
 #include "driver/vsfselg.h"
+#include "support/parsedstmt.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +11,18 @@
 #include <string>
 
 namespace {
+
+// A node is read by its statement's typed keys only: a flag is no slot, a slot no flag, and
+// a bare number neither.
+template <class K> constexpr bool kReadsSlot = requires(const ParsedStatement* s, K k) {
+  stmtSlot(s, k);
+};
+template <class K> constexpr bool kReadsFlag = requires(const ParsedStatement* s, K k) {
+  stmtFlag(s, k);
+};
+static_assert(kReadsSlot<ModelSlot> && kReadsSlot<ClassSlot> && kReadsFlag<ModelFlag>);
+static_assert(!kReadsSlot<ModelFlag> && !kReadsSlot<int> && !kReadsFlag<ClassSlot> &&
+              !kReadsFlag<int>);
 
 TEST(GrammarProtocol, EveryActionOfTheRulesIsANamedRoutine) {
   namespace A = GrammarAction;

@@ -20,12 +20,12 @@ std::string signature(const ParsedStatement* s) {
   std::string out(s->name, 32);
   char buf[64];
   for (int k = 0; k < 320; ++k)
-    if (stmtFlag(s, k)) {
+    if (stmtFlagAt(s, k)) {
       std::snprintf(buf, sizeof buf, " f%d", k);
       out += buf;
     }
   for (int k = 0; k < s->slotCount; ++k) {
-    const OptionSlot* sl = stmtSlot(s, k);
+    const OptionSlot* sl = stmtSlotAt(s, k);
     if (!sl)
       continue;
     std::snprintf(buf, sizeof buf, " s%d:%d:", k, sl->kind);

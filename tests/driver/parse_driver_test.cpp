@@ -129,7 +129,7 @@ TEST(ParseDriver, NameListsAndStatementLookup) {
   ParsedStatement* out = parsetest::node("OUTPUT");
   ASSERT_NE(out, nullptr);
   EXPECT_EQ(parsetest::node("NOSUCH"), nullptr);
-  const OptionSlot* s = stmtSlot(out, 2);
+  const OptionSlot* s = stmtSlot(out, statNameSlot(OutputFlag::Pred));
   ASSERT_NE(s, nullptr);
   const char* text = nullptr;
   int32_t len = 0;

@@ -106,17 +106,17 @@ TEST_F(Grammar, FlagsSlotsAndHiddenKeywords) {
   ParsedStatement* s = nth(0);
   ASSERT_NE(s, nullptr);
   EXPECT_EQ(std::string(s->name, 5), "TEST ");
-  EXPECT_TRUE(stmtFlag(s, 3));
-  EXPECT_FALSE(stmtFlag(s, 2));
-  EXPECT_DOUBLE_EQ(stmtNumber(s, 2, 0), 7);
-  const OptionSlot* txt = stmtSlot(s, 4);
+  EXPECT_TRUE(stmtFlagAt(s, 3));
+  EXPECT_FALSE(stmtFlagAt(s, 2));
+  EXPECT_DOUBLE_EQ(stmtNumberAt(s, 2, 0), 7);
+  const OptionSlot* txt = stmtSlotAt(s, 4);
   ASSERT_NE(txt, nullptr);
   EXPECT_EQ(std::string(txt->items.text, txt->value.list.count), "hi there");
-  EXPECT_DOUBLE_EQ(stmtNumber(s, 7, 0), 2);
-  EXPECT_EQ(stmtSlot(s, 5), nullptr);
+  EXPECT_DOUBLE_EQ(stmtNumberAt(s, 7, 0), 2);
+  EXPECT_EQ(stmtSlotAt(s, 5), nullptr);
   // The hidden keyword with and without its '$' leaves the same node.
   EXPECT_EQ(std::memcmp(nth(1)->flags, nth(2)->flags, sizeof nth(1)->flags), 0);
-  EXPECT_TRUE(stmtFlag(nth(2), 3));
+  EXPECT_TRUE(stmtFlagAt(nth(2), 3));
   EXPECT_EQ(gBefore, 3);
   EXPECT_EQ(gAfter, 3);
   EXPECT_EQ(gEnd, 1);
@@ -124,11 +124,11 @@ TEST_F(Grammar, FlagsSlotsAndHiddenKeywords) {
 
 TEST_F(Grammar, NumberAndNameLists) {
   ASSERT_EQ(run("test list(1 to 5 by 2, 10 0.5) names=a bb ccc;"), 0);
-  const OptionSlot* l = stmtSlot(nth(0), 5);
+  const OptionSlot* l = stmtSlotAt(nth(0), 5);
   ASSERT_NE(l, nullptr);
   std::vector<double> got(l->items.doubles, l->items.doubles + l->value.list.count);
   EXPECT_EQ(got, (std::vector<double>{1, 3, 5, 10, 0.5}));
-  const OptionSlot* n = stmtSlot(nth(0), 6);
+  const OptionSlot* n = stmtSlotAt(nth(0), 6);
   ASSERT_NE(n, nullptr);
   EXPECT_EQ(n->value.list.count, 3);
 }
@@ -173,7 +173,7 @@ TEST_F(Grammar, SyntaxErrorNamesTokenLineAndColumn) {
   EXPECT_EQ(e->values[2].s, "x");
   EXPECT_EQ(nth(1)->syntaxError, 1);
   ASSERT_NE(nth(2), nullptr); // parsing resumed after the ';'
-  EXPECT_TRUE(stmtFlag(nth(2), 3));
+  EXPECT_TRUE(stmtFlagAt(nth(2), 3));
 }
 
 TEST_F(Grammar, UnknownStatementAndRangeCheck) {
@@ -186,7 +186,7 @@ TEST_F(Grammar, UnknownStatementAndRangeCheck) {
   const LogRecord* r = msg(PM_RANGE);
   ASSERT_NE(r, nullptr);
   EXPECT_EQ(r->values[1].i, 21);
-  EXPECT_DOUBLE_EQ(stmtNumber(nth(1), 2, 0), 10);
+  EXPECT_DOUBLE_EQ(stmtNumberAt(nth(1), 2, 0), 10);
 }
 
 TEST_F(Grammar, TraceModes) {
