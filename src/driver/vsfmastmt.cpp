@@ -5,6 +5,7 @@
 #include "driver/vsfslots.h"
 #include "driver/vsfstmtlog.h"
 #include "output/vsfcontext.h"
+#include "support/driverresult.h"
 #include "support/hoststubs.h"
 #include "support/messages.h"
 #include "support/protocol.h"
@@ -27,7 +28,8 @@ namespace {
   int64_t probeLength = 0;
   if (up == nullptr || up->qkupathGetPathnameIn == nullptr || length <= 0 ||
       up->qkupathGetPathnameIn(up, dir, length, &probe, &probeLength) != 0)
-    return stmtFail(ctx, VsfMsg::SharedDriveNotUsable, StepRc::StatementError, -5, {shown.c_str()});
+    return stmtFail(ctx, VsfMsg::SharedDriveNotUsable, StepRc::StatementError,
+                    DriverResult::SharedDriveNotUsable, {shown.c_str()});
   up->qkupathFreePathname(up, probe);
   VsfUtilSettings& u = ctx->stmt.util;
   u.sharedDrive = 1;
@@ -46,11 +48,13 @@ namespace {
 int32_t parse_bootstrap(VsfContext* ctx, ParsedStatement* m) {
   VsfModelAverageSettings& a = ctx->stmt.ma;
   if (ctx->options.l2Search != L2S_NONE)
-    return stmtFail(ctx, VsfMsg::ModelAveragingCannotCombinedSearch, StepRc::StatementError, -46);
+    return stmtFail(ctx, VsfMsg::ModelAveragingCannotCombinedSearch, StepRc::StatementError,
+                    DriverResult::AveragingCombination);
   // Each sample's draws would have to be replayed across the external folds; the resampling
   // road does not do that, so the combination is refused before any data is read.
   if (ctx->options.choose == VC_CVEX)
-    return stmtFail(ctx, VsfMsg::ModelAveragingCannotCombinedExternal, StepRc::StatementError, -46);
+    return stmtFail(ctx, VsfMsg::ModelAveragingCannotCombinedExternal, StepRc::StatementError,
+                    DriverResult::AveragingCombination);
   a.on = 1;
   ctx->options.modelAverage = 1;
   // NTHREADS$=0 is taken as one thread: the samples are divided by the thread count.
@@ -61,7 +65,8 @@ int32_t parse_bootstrap(VsfContext* ctx, ParsedStatement* m) {
 
   a.alpha = stmtNumber(m, AverageSlot::Alpha, 0.5);
   if (a.alpha == 0)
-    return stmtFail(ctx, VsfMsg::AlphaMustLargerThan, StepRc::StatementError, -42);
+    return stmtFail(ctx, VsfMsg::AlphaMustLargerThan, StepRc::StatementError,
+                    DriverResult::OutOfRange);
 
   a.averageMethod = static_cast<uint8_t>(stmtInt(m, AverageSlot::AverageMethod, AVG_MEAN));
   a.averageGiven = stmtFlag(m, AverageFlag::AverageMethod);
@@ -80,7 +85,8 @@ int32_t parse_bootstrap(VsfContext* ctx, ParsedStatement* m) {
   a.sampleSize = stmtNumber(m, AverageSlot::SampleSize, 0);
   double pct = stmtNumber(m, AverageSlot::SamplePct, -1);
   if (pct == 0)
-    return stmtFail(ctx, VsfMsg::SamplingPercentageMustLarger, StepRc::StatementError, -42);
+    return stmtFail(ctx, VsfMsg::SamplingPercentageMustLarger, StepRc::StatementError,
+                    DriverResult::OutOfRange);
   if (pct == -1)
     pct = 0;
   a.sampleFraction = pct / 100.0;

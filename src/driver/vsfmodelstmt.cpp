@@ -10,6 +10,7 @@
 #include "effects/levmod.h"
 #include "output/vsfcontext.h"
 #include "output/vsfmodelview.h"
+#include "support/driverresult.h"
 #include "support/hoststubs.h"
 #include "support/messages.h"
 #include "support/nomemory.h"
@@ -44,7 +45,8 @@ namespace {
     if (slotCount(idx, OSK_INTLIST) > 0)
       o.cvIndexVar = idx->items.ints[0];
     if (inIntList(stmtSlot(first, ProcSlot::DirectVariables), o.cvIndexVar))
-      return stmtFail(ctx, VsfMsg::CvmethodIndexVariableMust, StepRc::Error, -21);
+      return stmtFail(ctx, VsfMsg::CvmethodIndexVariableMust, StepRc::Error,
+                      DriverResult::CvIndexNotClass);
     if (!inIntList(stmtSlot(first, ProcSlot::ClassVariables), o.cvIndexVar)) {
       auto* extra = static_cast<ExtraVariableSource*>(
           ctx->mainPool->allocate(ctx->mainPool, sizeof(ExtraVariableSource), kQkZeroed));
@@ -79,7 +81,7 @@ namespace {
     return kVsfNoMemory; // out of memory: the exit says so
   if (lev != 0) {
     vsfRaiseRC(ctx, StepRc::Error);
-    return -29;
+    return codeOf(DriverResult::DesignNotBuilt);
   }
   return 0;
 }
@@ -90,9 +92,11 @@ namespace {
   const OptionSlot* resp = stmtSlot(m, ModelSlot::Response);
   int32_t nresp = slotCount(resp, OSK_INTLIST);
   if (nresp == 0)
-    return stmtFail(ctx, VsfMsg::ModelStatementNamesNo, StepRc::StatementError, -30);
+    return stmtFail(ctx, VsfMsg::ModelStatementNamesNo, StepRc::StatementError,
+                    DriverResult::NoResponse);
   if (nresp > 1)
-    return stmtFail(ctx, VsfMsg::ModelStatementAllowsOnly, StepRc::StatementError, -32);
+    return stmtFail(ctx, VsfMsg::ModelStatementAllowsOnly, StepRc::StatementError,
+                    DriverResult::ResponseCount);
   st.responseCount = nresp;
   st.responses = static_cast<HostVariable**>(
       ctx->mainPool->allocate(ctx->mainPool, sizeof(HostVariable*) * nresp, kQkZeroed));
@@ -229,7 +233,8 @@ void readElasticNet(VsfContext* ctx, ParsedStatement* m, int32_t method) {
     }
   } else {
     if (o.stop == VC_L1)
-      return stmtFail(ctx, VsfMsg::StopL1AvailableOnly, StepRc::StatementError, -50);
+      return stmtFail(ctx, VsfMsg::StopL1AvailableOnly, StepRc::StatementError,
+                      DriverResult::StopL1Method);
     if (given(m, ModelSlot::L1))
       vsfLog(VsfMsg::L1UsedOnlyMethods);
     if (given(m, ModelSlot::L1Choice))
@@ -302,7 +307,7 @@ void readScreening(VsfContext* ctx, ParsedStatement* m, int32_t method) {
         o.method = VM_LASSO_LS;
       else if (method == VM_ELASTICNET)
         return stmtFail(ctx, VsfMsg::LscoeffsNotAvailableSelectionElasticnet,
-                        StepRc::StatementError, -45);
+                        StepRc::StatementError, DriverResult::LsCoeffsMethod);
     }
   } else if (vsfGroupMethod(method)) {
     o.solverPath = 1;
@@ -310,7 +315,7 @@ void readScreening(VsfContext* ctx, ParsedStatement* m, int32_t method) {
     defaultStop = VC_SBC;
     if (stmtFlag(m, ModelFlag::LsCoeffs))
       return stmtFail(ctx, VsfMsg::LscoeffsNotAvailableSelectionMethod, StepRc::StatementError,
-                      -45);
+                      DriverResult::LsCoeffsMethod);
   }
 
   o.rho = stmtNumber(m, ModelSlot::Rho, -1.0);
@@ -423,7 +428,8 @@ void readDropAndOrder(VsfContext* ctx, ParsedStatement* m) {
     o.cvMethod = CV_RANDOM;
     o.cvFolds = 5;
     if (o.choose == VC_CVEX && o.stop == VC_CV)
-      return stmtFail(ctx, VsfMsg::ChooseCvexCannotCombined, StepRc::Error, -48);
+      return stmtFail(ctx, VsfMsg::ChooseCvexCannotCombined, StepRc::Error,
+                      DriverResult::CvexCombination);
     if (stmtFlag(m, ModelFlag::CvMethod)) {
       if (stmtFlag(m, ModelFlag::CvIndex)) {
         o.cvMethod = CV_INDEX;
@@ -458,9 +464,11 @@ void readDropAndOrder(VsfContext* ctx, ParsedStatement* m) {
   if (o.method == VM_GROUPLASSO) {
     if (o.stop == VC_SL || o.stop == VC_CP || o.stop == VC_BIC || o.stop == VC_PRESS ||
         o.stop == VC_CV)
-      return stmtFail(ctx, VsfMsg::StopCriterionNotAvailable, StepRc::Error, -49);
+      return stmtFail(ctx, VsfMsg::StopCriterionNotAvailable, StepRc::Error,
+                      DriverResult::CriterionNotAvailable);
     if (o.choose == VC_CP || o.choose == VC_BIC || o.choose == VC_PRESS || o.choose == VC_CV)
-      return stmtFail(ctx, VsfMsg::ChooseCriterionNotAvailable, StepRc::Error, -49);
+      return stmtFail(ctx, VsfMsg::ChooseCriterionNotAvailable, StepRc::Error,
+                      DriverResult::CriterionNotAvailable);
   }
   return 0;
 }
@@ -497,7 +505,7 @@ void readDropAndOrder(VsfContext* ctx, ParsedStatement* m) {
 
 int32_t parse_model(VsfContext* ctx, ParsedStatement* m) {
   if (!m || !ctx->design.design)
-    return -29;
+    return codeOf(DriverResult::DesignNotBuilt);
   if (int32_t rc = readCvIndexVariable(ctx, m); rc != 0)
     return rc;
   if (int32_t rc = buildModelDesign(ctx, m); rc != 0)

@@ -6,6 +6,7 @@
 #include "driver/vsfslots.h"
 #include "driver/vsfstmtlog.h"
 #include "output/vsfcontext.h"
+#include "support/driverresult.h"
 #include "support/hoststubs.h"
 #include "support/messages.h"
 #include "support/nomemory.h"
@@ -116,24 +117,30 @@ int32_t parse_partition(VsfContext* ctx, ParsedStatement* p) {
   bool testData = ctx->stmt.proc.testData != nullptr;
   if (ps.roleVar == 0) {
     if (stmtFlag(p, PartitionFlag::ValidateFraction) && valData)
-      return stmtFail(ctx, VsfMsg::ValidationObservationsCannotGiven, StepRc::StatementError, -27);
+      return stmtFail(ctx, VsfMsg::ValidationObservationsCannotGiven, StepRc::StatementError,
+                      DriverResult::ValidationRowsTwice);
     if (stmtFlag(p, PartitionFlag::TestFraction) && testData)
-      return stmtFail(ctx, VsfMsg::TestObservationsCannotGiven, StepRc::StatementError, -26);
+      return stmtFail(ctx, VsfMsg::TestObservationsCannotGiven, StepRc::StatementError,
+                      DriverResult::TestRowsTwice);
     if (stmtFlag(p, PartitionFlag::ValidateFraction) || stmtFlag(p, PartitionFlag::TestFraction)) {
       o.validateFraction = stmtNumber(p, roleSlot(PartitionFlag::ValidateFraction), 0);
       o.testFraction = stmtNumber(p, roleSlot(PartitionFlag::TestFraction), 0);
       o.trainFraction = 1 - o.testFraction - o.validateFraction;
       if (!(o.trainFraction > 0))
-        return stmtFail(ctx, VsfMsg::PartitionFractionsLeaveNo, StepRc::Error, kVsfReportedFailure);
+        return stmtFail(ctx, VsfMsg::PartitionFractionsLeaveNo, StepRc::Error,
+                        DriverResult::PartitionNoTraining);
     }
   } else {
     if (!stmtFlag(p, PartitionFlag::Train) && !stmtFlag(p, PartitionFlag::Validate) &&
         !stmtFlag(p, PartitionFlag::Test))
-      return stmtFail(ctx, VsfMsg::PartitionStatementNamesRole, StepRc::Error, kVsfReportedFailure);
+      return stmtFail(ctx, VsfMsg::PartitionStatementNamesRole, StepRc::Error,
+                      DriverResult::PartitionNoRole);
     if (stmtFlag(p, PartitionFlag::Validate) && valData)
-      return stmtFail(ctx, VsfMsg::ValidationObservationsCannotGiven, StepRc::StatementError, -27);
+      return stmtFail(ctx, VsfMsg::ValidationObservationsCannotGiven, StepRc::StatementError,
+                      DriverResult::ValidationRowsTwice);
     if (stmtFlag(p, PartitionFlag::Test) && testData)
-      return stmtFail(ctx, VsfMsg::TestObservationsCannotGiven, StepRc::StatementError, -26);
+      return stmtFail(ctx, VsfMsg::TestObservationsCannotGiven, StepRc::StatementError,
+                      DriverResult::TestRowsTwice);
     const PartitionFlag roles[] = {PartitionFlag::Train, PartitionFlag::Validate,
                                    PartitionFlag::Test};
     const char** texts[] = {&ps.trainText, &ps.validateText, &ps.testText};

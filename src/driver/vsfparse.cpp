@@ -10,6 +10,7 @@
 #include "driver/vsfselg.h"
 #include "effects/zeffect.h"
 #include "output/vsfcontext.h"
+#include "support/driverresult.h"
 #include "support/hoststubs.h"
 #include "support/messages.h"
 #include "support/parsedstmt.h"
@@ -186,25 +187,25 @@ int32_t vsfParse(VsfContext* ctx) {
       bridge->methods->cleanup(bridge, 0);
     ctx->postFit = nullptr;
     vsfRaiseRC(ctx, StepRc::StatementError);
-    return -100;
+    return codeOf(DriverResult::Refused);
   }
   int32_t result = 0;
-  auto check = [&](bool failed, VsfMsg message, int32_t code) {
+  auto check = [&](bool failed, VsfMsg message, DriverResult code) {
     if (!failed)
       return;
     vsfRaiseRC(ctx, StepRc::StatementError);
     vsfLog(message);
-    result = code;
+    result = codeOf(code);
   };
-  check(ctx->modelCount == 0, VsfMsg::ModelStatementRequired, -14);
-  check(ctx->classCount != 0, VsfMsg::ClassStatementMustCome, -17);
-  check(ctx->modelCount > 1, VsfMsg::OnlyOneModelStatement, -100);
-  check(ctx->partitionCount > 1, VsfMsg::OnlyOnePartitionStatement, -100);
-  check(ctx->weightCount > 1, VsfMsg::OnlyOneWeightStatement, -100);
-  check(ctx->freqCount > 1, VsfMsg::OnlyOneFreqStatement, -100);
-  check(ctx->performanceCount > 1, VsfMsg::OnlyOnePerformanceStatement, -100);
-  check(ctx->outputCount > 1, VsfMsg::OnlyOneOutputStatement, -100);
-  check(ctx->modelAverageCount > 1, VsfMsg::OnlyOneModelaverageStatement, -100);
+  check(ctx->modelCount == 0, VsfMsg::ModelStatementRequired, DriverResult::NoModelStatement);
+  check(ctx->classCount != 0, VsfMsg::ClassStatementMustCome, DriverResult::ClassAfterModel);
+  check(ctx->modelCount > 1, VsfMsg::OnlyOneModelStatement, DriverResult::Refused);
+  check(ctx->partitionCount > 1, VsfMsg::OnlyOnePartitionStatement, DriverResult::Refused);
+  check(ctx->weightCount > 1, VsfMsg::OnlyOneWeightStatement, DriverResult::Refused);
+  check(ctx->freqCount > 1, VsfMsg::OnlyOneFreqStatement, DriverResult::Refused);
+  check(ctx->performanceCount > 1, VsfMsg::OnlyOnePerformanceStatement, DriverResult::Refused);
+  check(ctx->outputCount > 1, VsfMsg::OnlyOneOutputStatement, DriverResult::Refused);
+  check(ctx->modelAverageCount > 1, VsfMsg::OnlyOneModelaverageStatement, DriverResult::Refused);
   if (result != 0)
     return result;
 

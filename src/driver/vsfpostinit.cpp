@@ -13,6 +13,7 @@
 #include "model/vsfswitches.h"
 #include "output/vsfcontext.h"
 #include "selection/vsfresample.h"
+#include "support/driverresult.h"
 #include "support/hoststubs.h"
 #include "support/messages.h"
 #include "support/nomemory.h"
@@ -35,7 +36,7 @@ void warn(VsfContext* ctx, VsfMsg number, std::initializer_list<HostMsgArg> args
   stmtWarn(ctx, number, args);
 }
 // A refusal of the checks after the statements: return code 1012, `code` to the caller.
-[[nodiscard]] int32_t fail(VsfContext* ctx, VsfMsg number, int32_t code,
+[[nodiscard]] int32_t fail(VsfContext* ctx, VsfMsg number, DriverResult code,
                            std::initializer_list<HostMsgArg> args = {}) {
   return stmtFail(ctx, number, StepRc::Error, code, args);
 }
@@ -131,16 +132,18 @@ void markStatistic(VsfModelOptions& o, uint8_t code, bool validateMarks) {
       HostMsgArg name(ev.label != nullptr ? ev.label : ev.name,
                       ev.label != nullptr ? ev.labelLength : ev.nameLength);
       if (ev.kind == EV_MULTIMEMBER || ev.kind == EV_COLLECTION || ev.kind == EV_LAG)
-        return fail(ctx, VsfMsg::ConstructedEffectMultimemberCollection, -100, {name});
+        return fail(ctx, VsfMsg::ConstructedEffectMultimemberCollection, DriverResult::Refused,
+                    {name});
       if (ev.kind == EV_POLYNOMIAL && ev.poly != nullptr && ev.poly->noSeparate)
-        return fail(ctx, VsfMsg::PolynomialEffectNoseparateCannot, -33, {name});
+        return fail(ctx, VsfMsg::PolynomialEffectNoseparateCannot,
+                    DriverResult::PolynomialNoSeparate, {name});
     }
     unsplitSpline = splineWithoutSplit(d);
     if (unsplitSpline)
       note(VsfMsg::SplineEffectsSplitInto);
   }
   if (d->effectCount < 2 && o.noint)
-    return fail(ctx, VsfMsg::ModelNoEffectsNoint, -19);
+    return fail(ctx, VsfMsg::ModelNoEffectsNoint, DriverResult::NoEffects);
   return 0;
 }
 
@@ -249,14 +252,16 @@ void impliedPredicted(VsfOutputSpec& spec) {
   spec.columnCount = std::max(spec.columnCount, 1);
 }
 
-// BY matching of a further data set with DATA=: 0, or -23 when a BY variable has another
-// type there. Absent BY variables read the data set as a whole after `warning`.
+// BY matching of a further data set with DATA=: 0, or DriverResult::ByVariableType when a BY
+// variable has another type there. Absent BY variables read the data set as a whole after
+// `warning`.
 [[nodiscard]] int32_t matchBy(VsfContext* ctx, VsfNameRecord* names, VsfMsg warning) {
   HostDataSetName dsName(names->data);
   int32_t r = xbylist(ctx->data, names->data);
   names->bySync = 1;
   if (r == 1)
-    return fail(ctx, VsfMsg::VariablesInputDataSetDifferent, -23, {dsName.arg()});
+    return fail(ctx, VsfMsg::VariablesInputDataSetDifferent, DriverResult::ByVariableType,
+                {dsName.arg()});
   if (r == 2) {
     warn(ctx, warning, {dsName.arg()});
     names->bySync = 0;
@@ -347,7 +352,7 @@ bool typeFits(const HostVariable* want, const HostVariable* have, HostDataSet* d
   if (ma.refit) {
     if (ctx->options.noint) {
       if (ma.refitBest == 0)
-        return fail(ctx, VsfMsg::NointBestModelSize, -44);
+        return fail(ctx, VsfMsg::NointBestModelSize, DriverResult::NointBestModelSize);
     } else if (ma.refitBest >= 0) {
       ma.refitBest += 1; // BEST= counts the intercept too; -1 stays "not given"
     }
@@ -371,11 +376,11 @@ int32_t vsfFind(const HostVariable* want, HostDataSet* data, HostVariable** out,
   HostVariable* have = nullptr;
   if (want == nullptr || number <= 0 || xvname(data, number, &have) != 0 || have == nullptr) {
     vsfLog(missing, {nameArg(want), dsName.arg()});
-    return -24;
+    return codeOf(DriverResult::VariableMissing);
   }
   if (!typeFits(want, have, data)) {
     vsfLog(otherType, {nameArg(want), dsName.arg()});
-    return -25;
+    return codeOf(DriverResult::VariableOtherType);
   }
   *out = have;
   return 0;
@@ -439,7 +444,7 @@ int32_t vsfCheckForVars(VsfContext* ctx, VsfNameRecord* names, MsgRun<VsfMsg> me
   // FREQ and WEIGHT may be absent there; another type is a warning.
   auto optional = [&](const HostVariable* want, HostVariable** out, int32_t first) {
     int32_t r = vsfFind(want, data, out, messages[first], messages[first + 1]);
-    if (r == -25)
+    if (r == codeOf(DriverResult::VariableOtherType))
       vsfRaiseRC(ctx, StepRc::Warning);
     return static_cast<uint8_t>(r == 0);
   };
@@ -481,7 +486,7 @@ namespace {
   if (o.method == VM_NONE)
     o.choose = VC_NONE_GIVEN;
   if ((lasso || group) && o.include != 0)
-    return fail(ctx, VsfMsg::IncludeNotAvailableSelection, -100);
+    return fail(ctx, VsfMsg::IncludeNotAvailableSelection, DriverResult::Refused);
   if (st.responseCount > 0 && st.responses[0] != nullptr)
     ctx->responseName = rvqtxt(st.responses[0]->name, st.responses[0]->nameLength);
   if (int32_t rc = vsfLinkResponseSide(ctx); rc != 0)
@@ -648,14 +653,14 @@ void splitLabelStyle(VsfContext* ctx) {
   if (o.pressNeeded && larOrLasso(o.method)) {
     o.pressNeeded = 0;
     if (o.choose == VC_PRESS || o.stop == VC_PRESS)
-      return fail(ctx, VsfMsg::PressCannotUsedStopChoose, -20);
+      return fail(ctx, VsfMsg::PressCannotUsedStopChoose, DriverResult::PressAsStopChoose);
     note(VsfMsg::PressStatisticNotAvailableSelectionLar);
   } else if (o.pressNeeded && o.method == VM_ELASTICNET) {
     o.pressNeeded = 0;
     if (o.stop == VC_PRESS)
-      return fail(ctx, VsfMsg::PressCannotUsedStopCriterion, -47);
+      return fail(ctx, VsfMsg::PressCannotUsedStopCriterion, DriverResult::PressCriterion);
     if (o.choose == VC_PRESS)
-      return fail(ctx, VsfMsg::PressCannotUsedChoose, -47);
+      return fail(ctx, VsfMsg::PressCannotUsedChoose, DriverResult::PressCriterion);
     note(VsfMsg::PressStatisticNotAvailableSelectionElasticnet);
   }
   o.stopTest = o.stop != VC_NONE_GIVEN && o.steps == 0 && o.stopCount == 0;
@@ -683,7 +688,7 @@ void splitLabelStyle(VsfContext* ctx) {
       ps.roleVar > 0 || o.trainFraction != 1.0 || p.valData != nullptr || p.testData != nullptr;
   if (o.stop == VC_VALIDATE && o.validateFraction <= 0 && !roleTextGiven(ps.validateLength) &&
       p.valData == nullptr)
-    return fail(ctx, VsfMsg::StopValidateNeedsValidation, -10);
+    return fail(ctx, VsfMsg::StopValidateNeedsValidation, DriverResult::StopValidateNoRows);
   o.validateInUse = ctx->validateDataFlag;
   o.testInUse = ctx->testDataFlag;
   return 0;
@@ -738,7 +743,7 @@ void derivedSwitches(VsfContext* ctx) {
     (void)xvallvr(ctx->data);
   (void)xvsele(ctx->data);
   if (ctx->data == nullptr || xoinfo(ctx->data, 23, nullptr, 0) != 1)
-    return 3;
+    return codeOf(VsfStatus::DataNotReadable);
   return 0;
 }
 
@@ -958,7 +963,7 @@ int32_t vsfInitializeModel(VsfContext* ctx) {
   uint8_t status = 0;
   if (vsfCreateScratch(&ctx->scratch, &ctx->exts, 0, 0, nullptr, 0, &status) != 0) {
     vsfLog(VsfMsg::ScratchFileNotCreated);
-    return -5;
+    return codeOf(DriverResult::ScratchNotCreated);
   }
   return 0;
 }

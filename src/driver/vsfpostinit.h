@@ -23,8 +23,8 @@ void vsfSplitCrossRoad(VsfContext* ctx, int32_t columns);
 // (kMsgValDataVariables, kMsgTestDataVariables).
 [[nodiscard]] int32_t vsfCheckForVars(VsfContext* ctx, VsfNameRecord* names,
                                       MsgRun<VsfMsg> messages);
-// Looks `want` up by name in `data`: 0 and *out set; -24 missing, -25 other type, each after
-// its message with the variable and data set names.
+// Looks `want` up by name in `data`: 0 and *out set; DriverResult VariableMissing or
+// VariableOtherType, each after its message with the variable and data set names.
 [[nodiscard]] int32_t vsfFind(const HostVariable* want, HostDataSet* data, HostVariable** out,
                               VsfMsg missing, VsfMsg otherType);
 [[nodiscard]] int32_t vsfAllocNames(VsfContext* ctx, VsfNameRecord* names);

@@ -8,6 +8,7 @@
 #include "driver/vsfslots.h"
 #include "effects/levdesign.h"
 #include "output/vsfcontext.h"
+#include "support/driverresult.h"
 #include "support/hoststubs.h"
 #include "support/messages.h"
 #include "support/nomemory.h"
@@ -65,7 +66,7 @@ int32_t parse_proc(VsfContext* ctx, ParsedStatement* first) {
   if (ctx->data) {
     if (p.byCount && xbyset(ctx->data, p.byNumbers, p.byDescending, p.byCount, p.byNotsorted) < 0) {
       vsfRaiseRC(ctx, StepRc::Error);
-      return -100;
+      return codeOf(DriverResult::Refused);
     }
     ctx->byHandle = xdsby(ctx->data);
   }

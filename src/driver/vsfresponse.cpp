@@ -3,6 +3,7 @@
 #include "driver/vsfresponse.h"
 
 #include "output/vsfcontext.h"
+#include "support/driverresult.h"
 #include "support/hoststubs.h"
 #include "support/messages.h"
 #include "support/nomemory.h"
@@ -67,7 +68,7 @@ int32_t vsfCheckResponseSide(VsfContext* ctx) {
     return 0;
   }
   vsfRaiseRC(ctx, StepRc::Error);
-  return -100;
+  return codeOf(DriverResult::Refused);
 }
 
 int32_t vsfLinkResponseSide(VsfContext* ctx) {

@@ -12,5 +12,5 @@ struct VsfContext;
 
 // Checks the types of the response, WEIGHT and FREQ variables: each must be numeric, and the
 // response must not be a CLASS variable. Logs a message naming each one that is not and
-// returns -100 with the return code raised; 0 when all are usable.
+// returns DriverResult::Refused with the return code raised; 0 when all are usable.
 [[nodiscard]] int32_t vsfCheckResponseSide(VsfContext* ctx);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "output/vsfcontext.h"
+#include "support/driverresult.h"
 #include "support/hoststubs.h"
 #include "support/messages.h"
 
@@ -15,11 +16,12 @@ inline void stmtWarn(VsfContext* ctx, VsfMsg message, std::initializer_list<Host
   vsfRaiseRC(ctx, StepRc::Warning);
 }
 
-// Logs an error, raises the return code to `rc` and returns `result` for the caller to pass
-// on.
-[[nodiscard]] inline int32_t stmtFail(VsfContext* ctx, VsfMsg message, StepRc rc, int32_t result,
+// Logs an error, raises the return code to `rc` and returns the number of `result` for the
+// caller to pass on.
+[[nodiscard]] inline int32_t stmtFail(VsfContext* ctx, VsfMsg message, StepRc rc,
+                                      DriverResult result,
                                       std::initializer_list<HostMsgArg> args = {}) {
   vsfLog(message, args);
   vsfRaiseRC(ctx, rc);
-  return result;
+  return codeOf(result);
 }

@@ -2,6 +2,7 @@
 // keyword: each group of spellings is parsed in the same statement and the nodes compared.
 #include "parse_harness.h"
 
+#include "support/driverresult.h"
 #include "support/parsedstmt.h"
 
 #include <gtest/gtest.h>
@@ -222,7 +223,7 @@ TEST(ParseAliases, HiddenAliasesCountAsTheirStatement) {
   // WEIGHTS and FREQUENCY are counted like WEIGHT and FREQ: a repeat is refused.
   auto r = parse("data=d; weight w; weights$ w; model y=x1;");
   EXPECT_TRUE(r.has(848, 209));
-  EXPECT_EQ(r.result, -100);
+  EXPECT_EQ(r.result, codeOf(DriverResult::Refused));
   r = parse("data=d; frequency f; freq f; model y=x1;");
   EXPECT_TRUE(r.has(848, 210));
 }

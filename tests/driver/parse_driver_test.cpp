@@ -3,6 +3,7 @@
 #include "parse_harness.h"
 
 #include "driver/vsfparse.h"
+#include "support/driverresult.h"
 #include "support/parsedstmt.h"
 
 #include <gtest/gtest.h>
@@ -16,7 +17,7 @@ namespace {
 TEST(ParseDriver, NoModelStatement) {
   auto r = parse("data=d;");
   EXPECT_TRUE(r.has(848, 141));
-  EXPECT_EQ(r.result, -14);
+  EXPECT_EQ(r.result, codeOf(DriverResult::NoModelStatement));
   EXPECT_EQ(r.ctx->returnCode, 3000);
 }
 
@@ -39,12 +40,12 @@ TEST(ParseDriver, BareModelIsStepwiseSbc) {
 TEST(ParseDriver, StatementCounts) {
   auto r = parse("data=d; model y = x1; model y = x2;");
   EXPECT_TRUE(r.has(848, 207));
-  EXPECT_EQ(r.result, -100);
+  EXPECT_EQ(r.result, codeOf(DriverResult::Refused));
   EXPECT_EQ(r.ctx->returnCode, 3000);
 
   r = parse("data=d; model y = x1; class a;");
   EXPECT_TRUE(r.has(848, 150));
-  EXPECT_EQ(r.result, -17);
+  EXPECT_EQ(r.result, codeOf(DriverResult::ClassAfterModel));
   r = parse("data=d; class a; model y = x1 a;");
   EXPECT_FALSE(r.has(848, 150));
   EXPECT_EQ(r.result, 0);
@@ -53,7 +54,7 @@ TEST(ParseDriver, StatementCounts) {
   r = parse("data=d; partition fraction(test=0.1); partition fraction(test=0.2);");
   EXPECT_TRUE(r.has(848, 141));
   EXPECT_TRUE(r.has(848, 208));
-  EXPECT_EQ(r.result, -100);
+  EXPECT_EQ(r.result, codeOf(DriverResult::Refused));
 
   const char* repeats[][2] = {{"weight w; weight w;", "209"},
                               {"freq f; freq f;", "210"},
@@ -63,7 +64,7 @@ TEST(ParseDriver, StatementCounts) {
   for (auto& rep : repeats) {
     r = parse(std::string("data=d; model y = x1; ") + rep[0]);
     EXPECT_TRUE(r.has(848, std::atoi(rep[1]))) << rep[0];
-    EXPECT_EQ(r.result, -100) << rep[0];
+    EXPECT_EQ(r.result, codeOf(DriverResult::Refused)) << rep[0];
   }
 }
 
@@ -74,7 +75,7 @@ TEST(ParseDriver, SyntaxErrorStopsBeforeTheReaders) {
   EXPECT_EQ(e->values[0].i, 2); // line
   EXPECT_EQ(e->values[1].i, 3); // column
   EXPECT_EQ(e->values[2].s, "modle");
-  EXPECT_EQ(r.result, -100);
+  EXPECT_EQ(r.result, codeOf(DriverResult::Refused));
   EXPECT_EQ(r.ctx->returnCode, 3000);
   EXPECT_TRUE(r.ctx->syntaxError);
   EXPECT_EQ(r.ctx->options.method, 0); // no reader ran
@@ -86,7 +87,7 @@ TEST(ParseDriver, ProcedureStatementOnlyFirst) {
   const auto* e = r.find(612, 2);
   ASSERT_NE(e, nullptr);
   EXPECT_EQ(e->values[1].i, 24);
-  EXPECT_EQ(r.result, -100);
+  EXPECT_EQ(r.result, codeOf(DriverResult::Refused));
 }
 
 TEST(ParseDriver, SyntaxErrorInsideOptions) {
@@ -95,23 +96,23 @@ TEST(ParseDriver, SyntaxErrorInsideOptions) {
   ASSERT_NE(e, nullptr);
   EXPECT_EQ(e->values[0].i, 1);
   EXPECT_EQ(e->values[1].i, 47); // after "PROC VARSIFTER data=d; model y=x1 / selection="
-  EXPECT_EQ(r.result, -100);
+  EXPECT_EQ(r.result, codeOf(DriverResult::Refused));
   // A value outside its range is a syntax error of the statement too.
   r = parse("data=d namelen=300; model y=x1;");
   EXPECT_TRUE(r.has(612, 3));
-  EXPECT_EQ(r.result, -100);
+  EXPECT_EQ(r.result, codeOf(DriverResult::Refused));
 }
 
 TEST(ParseDriver, MissingDataSetAndVariables) {
   auto r = parse("data=nosuch; model y=x1;");
   EXPECT_TRUE(r.anyError());
-  EXPECT_EQ(r.result, -100);
+  EXPECT_EQ(r.result, codeOf(DriverResult::Refused));
   r = parse("model y=x1;");
   EXPECT_TRUE(r.has(612, 9));
-  EXPECT_EQ(r.result, -100);
+  EXPECT_EQ(r.result, codeOf(DriverResult::Refused));
   r = parse("data=d; model y=nosuch;");
   EXPECT_TRUE(r.anyError());
-  EXPECT_EQ(r.result, -100);
+  EXPECT_EQ(r.result, codeOf(DriverResult::Refused));
 }
 
 TEST(ParseDriver, EffectParserStartedAtEveryModel) {
@@ -218,12 +219,12 @@ TEST(ParseDriver, EffectActionsReachTheCallbackInOrder) {
   // A character variable as a continuous effect is refused by the callback.
   r = parse("data=d; model y = c;");
   EXPECT_TRUE(r.has(174, 8));
-  EXPECT_EQ(r.result, -100);
+  EXPECT_EQ(r.result, codeOf(DriverResult::Refused));
   EXPECT_EQ(r.ctx->returnCode, 3000);
   // An EFFECT statement after the MODEL effects is refused too.
   r = parse("data=d; model y = x1; effect s = spline(x2);");
   EXPECT_TRUE(r.has(174, 5));
-  EXPECT_EQ(r.result, -100);
+  EXPECT_EQ(r.result, codeOf(DriverResult::Refused));
 }
 
 } // namespace

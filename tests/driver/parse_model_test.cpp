@@ -3,6 +3,7 @@
 #include "parse_harness.h"
 
 #include "effects/levdesign.h"
+#include "support/driverresult.h"
 
 #include <gtest/gtest.h>
 
@@ -130,29 +131,29 @@ TEST(ParseModel, CrossValidation) {
   EXPECT_EQ(r.ctx->design.design->extra->classCount, 1);
   r = model("selection=lasso(choose=cvex stop=cv)");
   EXPECT_TRUE(r.has(848, 2128));
-  EXPECT_EQ(r.result, -48);
+  EXPECT_EQ(r.result, codeOf(DriverResult::CvexCombination));
   EXPECT_EQ(r.ctx->returnCode, 1012);
 }
 
 TEST(ParseModel, Refusals) {
   auto r = parse("data=d; model = x1;");
   EXPECT_TRUE(r.has(848, 216));
-  EXPECT_EQ(r.result, -30);
+  EXPECT_EQ(r.result, codeOf(DriverResult::NoResponse));
   EXPECT_EQ(r.ctx->returnCode, 3000);
   r = parse("data=d; model y x3 = x1;");
   EXPECT_TRUE(r.has(848, 228));
-  EXPECT_EQ(r.result, -32);
+  EXPECT_EQ(r.result, codeOf(DriverResult::ResponseCount));
   r = model("selection=forward(stop=l1)");
   EXPECT_TRUE(r.has(848, 2131));
-  EXPECT_EQ(r.result, -50);
+  EXPECT_EQ(r.result, codeOf(DriverResult::StopL1Method));
   r = model("selection=elasticnet(lscoeffs)");
   EXPECT_TRUE(r.has(848, 2123));
-  EXPECT_EQ(r.result, -45);
+  EXPECT_EQ(r.result, codeOf(DriverResult::LsCoeffsMethod));
   r = model("selection=grouplasso(lscoeffs)");
   EXPECT_TRUE(r.has(848, 2124));
   r = model("selection=grouplasso(stop=sl)");
   EXPECT_TRUE(r.has(848, 3501));
-  EXPECT_EQ(r.result, -49);
+  EXPECT_EQ(r.result, codeOf(DriverResult::CriterionNotAvailable));
   EXPECT_EQ(r.ctx->returnCode, 1012);
   r = model("selection=grouplasso(choose=press)");
   EXPECT_TRUE(r.has(848, 3502));
@@ -217,7 +218,7 @@ TEST(ParseModel, IndexVariableAmongTheModelVariables) {
   // x1 is a direct variable of the model (the effect callback's list): refused.
   auto r = parse("data=d; model y = x1 x2 / choose=cv cvmethod=index(x1);");
   EXPECT_TRUE(r.has(848, 162));
-  EXPECT_EQ(r.result, -21);
+  EXPECT_EQ(r.result, codeOf(DriverResult::CvIndexNotClass));
   EXPECT_EQ(r.ctx->returnCode, 1012);
   // A CLASS variable needs no extra-variable block.
   r = parse("data=d; class a; model y = x1 a / choose=cv cvmethod=index(a);");

@@ -5,6 +5,7 @@
 
 #include "effects/levdesign.h"
 #include "effects/levmod.h"
+#include "support/driverresult.h"
 
 #include <gtest/gtest.h>
 
@@ -69,7 +70,7 @@ TEST(ParseProc, ByFreqWeight) {
   // Data not in BY order is refused by the data set's BY set-up.
   r = parse("data=d; by k; model y=x1;");
   EXPECT_TRUE(r.anyError());
-  EXPECT_EQ(r.result, -100);
+  EXPECT_EQ(r.result, codeOf(DriverResult::Refused));
 }
 
 TEST(ParseProc, OutDesignAndShortNames) {

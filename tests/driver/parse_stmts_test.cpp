@@ -4,6 +4,7 @@
 
 #include "driver/vsfreaders.h"
 #include "host/supervisor.h"
+#include "support/driverresult.h"
 #include "support/hoststubs.h"
 #include "support/testthread.h"
 
@@ -131,20 +132,20 @@ TEST(ParsePartition, FractionsAndRoles) {
 
   r = parse("data=d; model y=x1; partition fraction(validate=0.5 test=0.5);");
   EXPECT_TRUE(r.has(848, 124));
-  EXPECT_EQ(r.result, -9);
+  EXPECT_EQ(r.result, codeOf(DriverResult::PartitionNoTraining));
   EXPECT_EQ(r.ctx->returnCode, 1012);
 
   r = parse("data=d testdata=e; model y=x1; partition fraction(test=0.2);");
   EXPECT_TRUE(r.has(848, 123));
-  EXPECT_EQ(r.result, -26);
+  EXPECT_EQ(r.result, codeOf(DriverResult::TestRowsTwice));
   EXPECT_EQ(r.ctx->returnCode, 3000);
   r = parse("data=d valdata=e; model y=x1; partition fraction(validate=0.2);");
   EXPECT_TRUE(r.has(848, 122));
-  EXPECT_EQ(r.result, -27);
+  EXPECT_EQ(r.result, codeOf(DriverResult::ValidationRowsTwice));
 
   r = parse("data=d; model y=x1; partition rolevar=r;");
   EXPECT_TRUE(r.has(848, 121));
-  EXPECT_EQ(r.result, -9);
+  EXPECT_EQ(r.result, codeOf(DriverResult::PartitionNoRole));
 
   r = parse("data=d; model y=x1; partition rolevar=r(train='  a ' test='   ');");
   ASSERT_EQ(r.result, 0);
@@ -213,17 +214,17 @@ TEST(ParseModelAverage, SamplingTablesAndRefusals) {
   EXPECT_EQ(r.ctx->stmt.ma.refitChunk, -1);
   r = parse("data=d; model y=x1; modelaverage alpha=0;");
   EXPECT_TRUE(r.has(848, 268));
-  EXPECT_EQ(r.result, -42);
+  EXPECT_EQ(r.result, codeOf(DriverResult::OutOfRange));
   r = parse("data=d; model y=x1; modelaverage sampling=urs(pct=0);");
   EXPECT_TRUE(r.has(848, 266));
-  EXPECT_EQ(r.result, -42);
+  EXPECT_EQ(r.result, codeOf(DriverResult::OutOfRange));
   r = parse("data=d; model y=x1 / selection=elasticnet; modelaverage;");
   EXPECT_TRUE(r.has(848, 11));
-  EXPECT_EQ(r.result, -46);
+  EXPECT_EQ(r.result, codeOf(DriverResult::AveragingCombination));
   EXPECT_EQ(r.ctx->returnCode, 3000);
   r = parse("data=d; model y=x1; modelaverage shareddrive$='/nonexistent/qrx';");
   EXPECT_TRUE(r.has(848, 19));
-  EXPECT_EQ(r.result, -5);
+  EXPECT_EQ(r.result, codeOf(DriverResult::SharedDriveNotUsable));
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // Post-initialisation against the data sets of a step: the variables of VALDATA= and
 // TESTDATA=, BY matching of the held-out data sets, and the _ROLE_ variable of DATA=.
 #include "postinit_harness.h"
+#include "support/driverresult.h"
 
 #include <gtest/gtest.h>
 
@@ -75,7 +76,7 @@ TEST_F(PostInitData, HeldOutDataSetsWithoutTheByVariablesAreUsedWhole) {
 
   // A BY variable of another type cannot be matched at all.
   StepRun type = step("valdata=pcharby");
-  EXPECT_EQ(type.postInitResult, -23) << type.messages();
+  EXPECT_EQ(type.postInitResult, codeOf(DriverResult::ByVariableType)) << type.messages();
   EXPECT_EQ(type.count(848, 9120), 1);
   EXPECT_EQ(type.returnCode, 1012);
 }

@@ -1,6 +1,7 @@
 // Post-parse option checks run through whole steps: the messages and return codes of
 // inconsistent options, NOPRINT with PERFORMANCE DETAILS, and the corrections applied.
 #include "postinit_harness.h"
+#include "support/driverresult.h"
 
 #include <gtest/gtest.h>
 
@@ -28,7 +29,7 @@ TEST_F(PostInitOptions, ElasticNetWithPressCriteriaFails) {
   StepRun r = step("; model y = x1 x2 / selection=elasticnet(choose=press);");
   EXPECT_EQ(r.count(848, 2127), 1) << r.messages();
   EXPECT_EQ(r.returnCode, 1012);
-  EXPECT_EQ(r.postInitResult, -47);
+  EXPECT_EQ(r.postInitResult, codeOf(DriverResult::PressCriterion));
   EXPECT_TRUE(r.groups.empty()); // the run ends before any BY group
 
   StepRun stop = step("; model y = x1 x2 / selection=elasticnet(stop=press);");
@@ -46,7 +47,7 @@ TEST_F(PostInitOptions, ElasticNetWithPressCriteriaFails) {
 TEST_F(PostInitOptions, LarAndLassoRefusePressCriteria) {
   StepRun r = step("; model y = x1 x2 / selection=lasso(choose=press);");
   EXPECT_EQ(r.count(848, 157), 1) << r.messages();
-  EXPECT_EQ(r.postInitResult, -20);
+  EXPECT_EQ(r.postInitResult, codeOf(DriverResult::PressAsStopChoose));
   EXPECT_EQ(r.returnCode, 1012);
 
   StepRun note = step("; model y = x1 x2 / selection=lar stats=press;");
@@ -57,7 +58,7 @@ TEST_F(PostInitOptions, LarAndLassoRefusePressCriteria) {
 TEST_F(PostInitOptions, IncludeWithPenalizedMethodsAndNointWithoutEffects) {
   StepRun inc = step("; model y = x1 x2 / selection=lasso include=1;");
   EXPECT_EQ(inc.count(848, 997), 1) << inc.messages();
-  EXPECT_EQ(inc.postInitResult, -100);
+  EXPECT_EQ(inc.postInitResult, codeOf(DriverResult::Refused));
   EXPECT_EQ(inc.returnCode, 1012);
 
   StepRun none = step("; model y = x1 x2 / selection=none include=1;");
@@ -134,7 +135,7 @@ TEST_F(PostInitOptions, CriteriaMarkTheirStatistics) {
 TEST_F(PostInitOptions, StopValidateNeedsValidationData) {
   StepRun r = step("; model y = x1 x2 / selection=forward(stop=validate);");
   EXPECT_EQ(r.count(848, 125), 1) << r.messages();
-  EXPECT_EQ(r.postInitResult, -10);
+  EXPECT_EQ(r.postInitResult, codeOf(DriverResult::StopValidateNoRows));
   EXPECT_EQ(r.returnCode, 1012);
 
   StepRun ok = step(
@@ -166,13 +167,13 @@ TEST_F(PostInitEffects, ConstructedEffectsThePenalizedPathsCannotTake) {
   StepRun coll = postinit::run(
       "proc varsifter data=de; effect c = collection(x1 x2); model y = c / selection=lasso; run;");
   EXPECT_EQ(coll.count(848, 217), 1) << coll.messages();
-  EXPECT_EQ(coll.postInitResult, -100);
+  EXPECT_EQ(coll.postInitResult, codeOf(DriverResult::Refused));
   EXPECT_EQ(coll.returnCode, 1012);
 
   StepRun poly = postinit::run("proc varsifter data=de; effect p = polynomial(x1 x2 / degree=2 "
                                "noseparate); model y = p / selection=lar; run;");
   EXPECT_EQ(poly.count(848, 229), 1) << poly.messages();
-  EXPECT_EQ(poly.postInitResult, -33);
+  EXPECT_EQ(poly.postInitResult, codeOf(DriverResult::PolynomialNoSeparate));
 
   // The same collection is fine for the classic methods.
   StepRun fw = postinit::run("proc varsifter data=de; effect c = collection(x1 x2); model y = c / "
@@ -184,7 +185,7 @@ TEST_F(PostInitEffects, ConstructedEffectsThePenalizedPathsCannotTake) {
 TEST_F(PostInitEffects, NointNeedsAnEffect) {
   StepRun r = postinit::run("proc varsifter data=de; model y = / noint; run;");
   EXPECT_EQ(r.count(848, 154), 1) << r.messages();
-  EXPECT_EQ(r.postInitResult, -19);
+  EXPECT_EQ(r.postInitResult, codeOf(DriverResult::NoEffects));
   EXPECT_EQ(r.returnCode, 1012);
 }
 
