@@ -31,10 +31,10 @@ constexpr int32_t kFolds = 5;
 struct Setup : benchfit::Setup {
   Setup(int32_t threads, int32_t cols, int32_t method) : benchfit::Setup(threads, cols, method) {
     s.cv = 1;
-    s.cvMethod = CV_SPLIT;
+    s.cvMethod = VsfCvMethod::Split;
     s.folds = kFolds;
     opt.cvOn = 1;
-    opt.cvMethod = CV_SPLIT;
+    opt.cvMethod = VsfCvMethod::Split;
     opt.cvFolds = kFolds;
     model.l1Target = -1;
   }
@@ -72,7 +72,7 @@ void BM_LassoChooseCv(benchmark::State& state) {
   setup.s.forceDense = 1;
   setup.opt.fullXpx = 1;
   setup.opt.colStandardize = 1;
-  setup.opt.screen = 1;
+  setup.opt.screen = VsfScreenMethod::None;
   setup.opt.transformPages = 1;
   setup.opt.restorePages = 1;
   setup.opt.choose = VC_CV;
@@ -115,14 +115,14 @@ void BM_LassoChooseCvex(benchmark::State& state) {
   setup.s.xcv = 1;
   setup.opt.cvOn = 0;
   setup.opt.cvExternal = 1;
-  setup.opt.l1Choice = VL1_RATIO;
+  setup.opt.l1Choice = VsfL1Choice::Ratio;
   setup.s.rewritePages = 1;
   setup.s.forceDense = 1;
   setup.opt.fullXpx = 1;
   setup.opt.colStandardize = 1;
-  setup.opt.screen = 1;
+  setup.opt.screen = VsfScreenMethod::None;
   setup.opt.choose = VC_CVEX;
-  setup.model.l2Search = 1;
+  setup.model.l2Search = VsfL2Search::None;
   if (setup.read(r) != 0)
     throw std::runtime_error("reading pass failed");
   VsfModel& m = setup.model;

@@ -42,7 +42,7 @@ struct Setup : benchfit::Setup {
     opt.fullXpx = full ? 1 : 0;
     opt.colStandardize = 1;
     opt.penalizedPath = 1;
-    opt.screen = SCREEN_NONE;
+    opt.screen = VsfScreenMethod::None;
     opt.screenSteps = 4;
     opt.stopTest = 1;
     opt.transformPages = 1;
@@ -63,7 +63,7 @@ void BM_ElasticNetFit(benchmark::State& state) {
   for (auto _ : state) {
     vsfModelByFree(&setup.model);
     setup.model.l2 = 0.01;
-    setup.model.l2Search = 1;
+    setup.model.l2Search = VsfL2Search::None;
     if (vsfDriveElasticNet(&setup.model) != 0 || setup.model.fitStatus != 0)
       setup.fail("fit failed");
     if (setup.model.stepCount < cols + 1)
@@ -86,7 +86,7 @@ void BM_ElasticNetSearch(benchmark::State& state) {
   for (auto _ : state) {
     vsfModelByFree(&m);
     std::fill(m.enTuneRows, m.enTuneRows + 7 * m.enTuneCapacity, 0.0);
-    m.l2Search = 3;
+    m.l2Search = VsfL2Search::Grid;
     m.l2Steps = 50;
     m.l2Low = 0;
     m.l2High = 1;
@@ -117,7 +117,7 @@ void BM_Screening(benchmark::State& state) {
   const int32_t cols = static_cast<int32_t>(state.range(1));
   benchfit::Rows& r = benchfit::rows(static_cast<size_t>(state.range(0)), cols, kSignal);
   Setup setup(threadsOf(0), cols, VM_LASSO, false);
-  setup.opt.screen = static_cast<uint8_t>(state.range(2));
+  setup.opt.screen = static_cast<VsfScreenMethod>(state.range(2));
   setup.opt.steps = 30;
   setup.opt.stopTest = 0;
   if (setup.read(r) != 0)
@@ -144,8 +144,8 @@ void registerSizes() {
     b->Args({n, 50, 0})->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
   const int64_t sn = big() ? 10000 : 1000, sp = big() ? 20000 : 2000;
   benchmark::RegisterBenchmark("BM_Screening", BM_Screening)
-      ->Args({sn, sp, SCREEN_NONE})
-      ->Args({sn, sp, SCREEN_SASVI})
+      ->Args({sn, sp, static_cast<int64_t>(VsfScreenMethod::None)})
+      ->Args({sn, sp, static_cast<int64_t>(VsfScreenMethod::Sasvi)})
       ->Unit(benchmark::kMillisecond)
       ->UseRealTime()
       ->Iterations(big() ? 1 : 3);

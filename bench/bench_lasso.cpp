@@ -28,7 +28,7 @@ struct Setup : benchfit::Setup {
     s.forceDense = 1;
     opt.fullXpx = 1;
     opt.colStandardize = 1;
-    opt.screen = 1;
+    opt.screen = VsfScreenMethod::None;
     opt.stopTest = 1;
     opt.transformPages = 1;
     opt.restorePages = 1;

@@ -122,7 +122,7 @@ struct Setup {
     opt.method = method;
     opt.forcedIn = 1;
     opt.fuzz = 1e-12;
-    opt.fullSweep = 1;
+    opt.fullSweep = VsfFullSweep::Never;
     opt.recordSteps = 1;
   }
   ~Setup() {

@@ -49,7 +49,7 @@ void addScaled(double* sums, const double* values, int32_t n, double scale) {
 // The fold of a TRAIN row; BLOCK folds wait for the group's TRAIN count (vsfReadCompletion).
 [[nodiscard]] int32_t dataFold(Pass& p) {
   VsfDataSettings* s = p.s;
-  const int32_t level = s->cvMethod == CV_INDEX ? p.src->indexLevel(p.src->self) : 0;
+  const int32_t level = s->cvMethod == VsfCvMethod::Index ? p.src->indexLevel(p.src->self) : 0;
   return vsfTrainFold(roleFoldRule(s), p.foldCursor, s->seed, level, -1);
 }
 
@@ -294,7 +294,7 @@ void addBridgeColumnSums(Pass& p, const DesignRow& row, double f) {
 
 // Whether rows carry a fold code.
 [[nodiscard]] bool hasFoldCode(const VsfDataSettings* s) {
-  return s->cvMethod != CV_NONE && (s->cv || s->xcv);
+  return s->cvMethod != VsfCvMethod::None && (s->cv || s->xcv);
 }
 
 // The bytes every row takes on a page when all entries are stored dense; 0 when some entry is

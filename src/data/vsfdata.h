@@ -87,9 +87,9 @@ struct VsfDataSettings {
   // MODEL and procedure options.
   int32_t method, maxSteps, steps, forcedIn;
   uint8_t noint, weightGiven, freqGiven, roleCodes;
-  int32_t cvMethod; // 0 none
-  uint8_t cv, xcv;  // fold codes for ordinary / external cross validation
-  int32_t folds;    // k
+  VsfCvMethod cvMethod;
+  uint8_t cv, xcv; // fold codes for ordinary / external cross validation
+  int32_t folds;   // k
   uint8_t split, resampling, rewritePages, fullBuild, incrementalBuild, numericOptionByte;
   uint8_t noStandardize, refit, noprint, resampleFromScratch, enTuneRows;
   int32_t l2Steps;

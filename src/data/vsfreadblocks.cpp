@@ -404,7 +404,7 @@ private:
 [[nodiscard]] bool roadOpen(const Pass& p) {
   const VsfDataSettings* s = p.s;
   const VsfRowSource* src = p.src;
-  return !s->roleVar && !s->bridge && !(s->cvMethod == CV_INDEX && p.layout.hasFold) &&
+  return !s->roleVar && !s->bridge && !(s->cvMethod == VsfCvMethod::Index && p.layout.hasFold) &&
          src->blockBegin != nullptr && src->blockWorker != nullptr && src->blockRows != nullptr &&
          src->blockEnd != nullptr;
 }

@@ -24,7 +24,7 @@ namespace {
 [[nodiscard]] int32_t blockFolds(Pass& p) {
   const VsfDataSettings* s = p.s;
   const int64_t n = static_cast<int64_t>(p.t.rows[1]);
-  const VsfRoleFoldRule rule{false, 0, 0, CV_BLOCK, s->folds};
+  const VsfRoleFoldRule rule{false, 0, 0, VsfCvMethod::Block, s->folds};
   VsfRoleFoldCursor cursor;
   int32_t fold = 0;
   auto* pgf = reinterpret_cast<QkPgfExtension*>(p.bags->pageService);
@@ -195,7 +195,7 @@ void storeTotals(Pass& p) {
 int32_t vsfReadCompletion(Pass& p, QkExtensionSet* exts, QkPool* pool) {
   storeTotals(p);
   int32_t rc = 0;
-  if (p.s->cvMethod == CV_BLOCK && p.layout.hasFold) {
+  if (p.s->cvMethod == VsfCvMethod::Block && p.layout.hasFold) {
     rc = blockFolds(p);
     if (rc != 0)
       return rc;

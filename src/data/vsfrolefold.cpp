@@ -22,17 +22,17 @@ int32_t vsfTrainFold(const VsfRoleFoldRule& rule, VsfRoleFoldCursor& cursor, int
   const int32_t k = std::max(rule.folds, 1);
   int32_t fold = kVsfNoFold;
   switch (rule.cvMethod) {
-  case CV_RANDOM:
+  case VsfCvMethod::Random:
     fold = static_cast<int32_t>(zranuni(rng) * k);
     break;
-  case CV_SPLIT:
+  case VsfCvMethod::Split:
     fold = cursor.splitNext;
     cursor.splitNext = (cursor.splitNext + 1) % k;
     break;
-  case CV_INDEX:
+  case VsfCvMethod::Index:
     fold = indexLevel;
     break;
-  case CV_BLOCK:
+  case VsfCvMethod::Block:
     if (trainCount >= 0)
       fold = vsfBlockFold(cursor.trainRows, trainCount, k) - 1;
     break;

@@ -3,6 +3,8 @@
 // row order, so that each data set shows the roles and folds the fit used.
 #pragma once
 
+#include "support/protocol.h"
+
 #include <cstdint>
 
 // How roles and folds are given. Roles are drawn when the PARTITION fractions split the rows
@@ -11,7 +13,7 @@ struct VsfRoleFoldRule {
   bool drawRoles;
   double testFraction;
   double validateFraction;
-  int32_t cvMethod; // VsfCvMethod; CV_NONE without cross validation
+  VsfCvMethod cvMethod; // None without cross validation
   int32_t folds;
 };
 

@@ -3,14 +3,15 @@
 #pragma once
 
 #include "design/levreg.h"
+#include "support/protocol.h"
 
 struct HierarchyRequest {
   LevRegContext* context;
   QkPool* pool;
   QkPool* allocator; // used when the pool switch is clear
   int32_t usePool;
-  int32_t hierarchy; // 0 NONE, 1 SINGLE, 2 SINGLECLASS
-  int32_t method;    // the selection method (VsfMethod); BACKWARD needs the containment
+  VsfHierarchy hierarchy;
+  int32_t method; // the selection method (VsfMethod); BACKWARD needs the containment
   int32_t* containingCounts;
   int32_t* containedCounts;
   int32_t** containing;

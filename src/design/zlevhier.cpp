@@ -87,10 +87,10 @@ int32_t zlevhier(HierarchyRequest* req) {
   if (E <= 0)
     return kVsfNoMemory;
   int32_t (*compare)(int32_t, int32_t, EffectVarSummary*) = nullptr;
-  if (req->hierarchy == HIER_SINGLECLASS)
+  if (req->hierarchy == VsfHierarchy::SingleClass)
     compare = levefc_class;
-  else if (req->hierarchy == HIER_SINGLE ||
-           (req->hierarchy == HIER_NONE && req->method == VM_BACKWARD))
+  else if (req->hierarchy == VsfHierarchy::Single ||
+           (req->hierarchy == VsfHierarchy::None && req->method == VM_BACKWARD))
     compare = levefc_all;
   else
     return 0;

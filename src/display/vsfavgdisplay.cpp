@@ -36,7 +36,7 @@ namespace {
   const VsfModelOptions& o = ctx->options;
   const int64_t first = *position;
   int32_t rc = 0;
-  if (o.details >= DETAILS_STEPS)
+  if (o.details >= VsfDetails::Steps)
     rc = vsfDisplaySteps(ctx, r->modelScratch, position, i);
   if (rc == 0)
     rc = vsfSeekFinalRecord(&sample, i);

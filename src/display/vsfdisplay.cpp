@@ -148,7 +148,7 @@ int32_t vsfDisplaySteps(VsfContext* ctx, void* scratch, int64_t* position, int32
     F = -1, S = 1;
   else
     F = before - 1, S = 0;
-  const bool notes = (o.stepDetails & 1) != 0 || o.details >= DETAILS_STEPS;
+  const bool notes = (o.stepDetails & 1) != 0 || o.details >= VsfDetails::Steps;
   int64_t localPosition = 0;
   int64_t* pos = position != nullptr ? position : &localPosition;
   VsfGroup stepsGroup(ctx, "StepDetails",
@@ -375,7 +375,7 @@ int32_t vsfResults(VsfContext* ctx) {
     return rc;
   if (reportFitStatus(ctx, m))
     return 0;
-  if (o.cvOn && m->foldCount < o.cvFolds && o.cvMethod != CV_INDEX)
+  if (o.cvOn && m->foldCount < o.cvFolds && o.cvMethod != VsfCvMethod::Index)
     vsfLog(VsfMsg::CrossValidationFoldsRequested, {o.cvFolds, m->foldCount});
   if (o.adaptive && m->adaptiveAliased) {
     vsfLog(VsfMsg::AdaptiveFitNotFullRank);
@@ -383,10 +383,10 @@ int32_t vsfResults(VsfContext* ctx) {
   }
   if ((rc = vsfDesignTables(ctx, m->pool)) != 0)
     return rc;
-  if (o.screen > SCREEN_NONE) {
+  if (o.screen > VsfScreenMethod::None) {
     if ((rc = vsfpScreenInfo(ctx)) != 0)
       return rc;
-    if (o.screen == SCREEN_SIS && (rc = vsfpSISInfo(ctx)) != 0)
+    if (o.screen == VsfScreenMethod::Sis && (rc = vsfpSISInfo(ctx)) != 0)
       return rc;
   }
   if (o.showL2Search) {
@@ -400,11 +400,11 @@ int32_t vsfResults(VsfContext* ctx) {
     // For the elastic net the curve is drawn when no L2 search ran or the search is shown.
     const bool path = vsfMethodIs(o.method, VsfMethodFamily::LeastAngle);
     const bool elasticNet = o.method == VM_ELASTICNET || o.method == VM_ELASTICNET_LS;
-    if (path && (!elasticNet || o.showL2Search || o.l2Search == L2S_NONE) &&
+    if (path && (!elasticNet || o.showL2Search || o.l2Search == VsfL2Search::None) &&
         (rc = vsfgCvExternal(ctx, m)) != 0)
       return rc;
   }
-  if (o.stepDetails != 0 || o.details >= DETAILS_STEPS) {
+  if (o.stepDetails != 0 || o.details >= VsfDetails::Steps) {
     if ((rc = vsfDisplaySteps(ctx, nullptr, nullptr, -1)) != 0)
       return rc;
   }

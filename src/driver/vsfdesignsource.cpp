@@ -401,7 +401,7 @@ void fillRunSettings(VsfContext* ctx, VsfDataSettings* s) {
   s->noStandardize = st.noStandardize;
   s->noprint = ctx->noprint;
   s->l2Steps = o.l2Steps;
-  s->enTuneRows = o.showL2Search && o.l2Search != L2S_NONE;
+  s->enTuneRows = o.showL2Search && o.l2Search != VsfL2Search::None;
   s->testFraction = o.testFraction;
   s->validateFraction = o.validateFraction;
   s->trainFraction = o.trainFraction;
@@ -447,7 +447,7 @@ int32_t vsfData(VsfContext* ctx) {
     missing = "vsfData: the design has no model effects";
   else if (o.split && ctx->effectRecords == nullptr)
     missing = "vsfData: the split effect records of the BY group were not made";
-  else if (s->cvMethod == CV_INDEX && (o.cvIndexVar < 0 || o.cvIndexVar >= d->classCount))
+  else if (s->cvMethod == VsfCvMethod::Index && (o.cvIndexVar < 0 || o.cvIndexVar >= d->classCount))
     missing = "vsfData: the CVMETHOD=INDEX variable is not a CLASS variable of the design";
   if (missing != nullptr) {
     xebug(missing);
@@ -484,7 +484,7 @@ int32_t vsfData(VsfContext* ctx) {
   // The records of the effects entered before selection come first in the list.
   if (o.split && fromRecords)
     ctx->model.includeCount = ctx->enteredFirstBoundary;
-  if (s->cvMethod == CV_INDEX) // one fold per level of the index variable
+  if (s->cvMethod == VsfCvMethod::Index) // one fold per level of the index variable
     s->folds = d->classes[o.cvIndexVar].levelCount;
   s->entries = entries;
   s->entryCount = E;

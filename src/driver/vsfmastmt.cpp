@@ -47,7 +47,7 @@ namespace {
 
 int32_t parse_bootstrap(VsfContext* ctx, ParsedStatement* m) {
   VsfModelAverageSettings& a = ctx->stmt.ma;
-  if (ctx->options.l2Search != L2S_NONE)
+  if (ctx->options.l2Search != VsfL2Search::None)
     return stmtFail(ctx, VsfMsg::ModelAveragingCannotCombinedSearch, StepRc::StatementError,
                     DriverResult::AveragingCombination);
   // Each sample's draws would have to be replayed across the external folds; the resampling
@@ -68,7 +68,7 @@ int32_t parse_bootstrap(VsfContext* ctx, ParsedStatement* m) {
     return stmtFail(ctx, VsfMsg::AlphaMustLargerThan, StepRc::StatementError,
                     DriverResult::OutOfRange);
 
-  a.averageMethod = static_cast<uint8_t>(stmtInt(m, AverageSlot::AverageMethod, AVG_MEAN));
+  a.averageMethod = stmtCode(m, AverageSlot::AverageMethod, VsfAverageMethod::Mean);
   a.averageGiven = stmtFlag(m, AverageFlag::AverageMethod);
   a.trimFraction = stmtNumber(m, AverageSlot::TrimPercent, 0) / 100.0;
   a.parmThreshold = stmtNumber(m, AverageSlot::ParmThreshold, 0) / 100.0;
@@ -98,10 +98,10 @@ int32_t parse_bootstrap(VsfContext* ctx, ParsedStatement* m) {
   a.msfLevel = only ? static_cast<uint8_t>(all + stmtFlag(m, AverageFlag::MsfTable)) : 1;
   a.pestLevel = only ? static_cast<uint8_t>(all + stmtFlag(m, AverageFlag::PestTable)) : 1;
   a.espMinPct = stmtFlag(m, AverageFlag::EspAll) ? 0 : stmtNumber(m, AverageSlot::EspMinPct, 20);
-  a.espOrder = static_cast<uint8_t>(stmtInt(m, AverageSlot::EspOrder, ORDER_MODEL));
+  a.espOrder = stmtCode(m, AverageSlot::EspOrder, VsfOrder::Model);
   a.msfBest = stmtFlag(m, AverageFlag::MsfAll) ? 2147483647 : stmtInt(m, AverageSlot::MsfBest, 20);
   a.pestMinPct = stmtFlag(m, AverageFlag::PestAll) ? 0 : stmtNumber(m, AverageSlot::PestMinPct, 20);
-  a.pestOrder = static_cast<uint8_t>(stmtInt(m, AverageSlot::PestOrder, ORDER_MODEL));
+  a.pestOrder = stmtCode(m, AverageSlot::PestOrder, VsfOrder::Model);
   a.nonzeroParms = stmtFlag(m, AverageFlag::NonzeroParms);
   if (stmtFlag(m, AverageFlag::NoTables)) {
     if (stmtFlag(m, AverageFlag::EspTable) || stmtFlag(m, AverageFlag::MsfTable) ||

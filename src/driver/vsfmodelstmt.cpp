@@ -114,7 +114,7 @@ void readSelectionOptions(VsfContext* ctx, ParsedStatement* m) {
   VsfModelOptions& o = ctx->options;
   o.penalizedPath = 0;
   o.solverPath = 0;
-  o.hierarchy = static_cast<uint8_t>(stmtInt(m, ModelSlot::Hierarchy, HIER_NONE));
+  o.hierarchy = stmtCode(m, ModelSlot::Hierarchy, VsfHierarchy::None);
   o.noint = stmtFlag(m, ModelFlag::NoInt);
   o.include = stmtInt(m, ModelSlot::Include, 0);
   o.forcedIn = o.include;
@@ -125,7 +125,7 @@ void readSelectionOptions(VsfContext* ctx, ParsedStatement* m) {
   o.steps = stmtInt(m, ModelSlot::Steps, 0);
   o.stopCount = stmtInt(m, ModelSlot::StopCount, 0);
   o.start = stmtInt(m, ModelSlot::Start, 0);
-  o.details = static_cast<uint8_t>(stmtInt(m, ModelSlot::Details, DETAILS_NONE));
+  o.details = stmtCode(m, ModelSlot::Details, VsfDetails::None);
   o.fuzz = stmtNumber(m, ModelSlot::Fuzz, 1e-12);
   if (o.fuzz > 1e-6) {
     vsfLog(VsfMsg::FuzzLargerThan1e);
@@ -140,7 +140,7 @@ void readElasticNet(VsfContext* ctx, ParsedStatement* m, int32_t method) {
   VsfModelOptions& o = ctx->options;
   o.enscale = stmtFlag(m, ModelFlag::EnScale);
   o.l2 = stmtNumber(m, ModelSlot::L2, -1.0);
-  o.l2Search = stmtInt(m, ModelSlot::L2Search, L2S_NONE);
+  o.l2Search = stmtCode(m, ModelSlot::L2Search, VsfL2Search::None);
   o.l2Steps = stmtInt(m, ModelSlot::L2Steps, 50);
   o.showL2Search = stmtFlag(m, ModelFlag::ShowL2Search);
   o.l2Low = stmtNumber(m, ModelSlot::L2Low, 0.0);
@@ -152,9 +152,9 @@ void readElasticNet(VsfContext* ctx, ParsedStatement* m, int32_t method) {
     }
     if (o.l2 >= 0) {
       o.showL2Search = 0;
-      if (o.l2Search != L2S_NONE)
+      if (o.l2Search != VsfL2Search::None)
         vsfLog(VsfMsg::L2searchIgnoredWhenL2);
-      o.l2Search = L2S_NONE;
+      o.l2Search = VsfL2Search::None;
       if (o.l2Steps != 50)
         vsfLog(VsfMsg::L2stepsIgnoredWhenL2);
       o.l2Steps = 2;
@@ -166,11 +166,11 @@ void readElasticNet(VsfContext* ctx, ParsedStatement* m, int32_t method) {
       o.l2High = 1;
     } else if (!(o.l2High > o.l2Low)) {
       o.l2 = o.l2Low;
-      o.l2Search = L2S_NONE;
+      o.l2Search = VsfL2Search::None;
       o.showL2Search = 0;
       vsfLog(VsfMsg::L2highNotLargerThan);
-    } else if (o.l2Search == L2S_NONE) {
-      o.l2Search = L2S_GRID;
+    } else if (o.l2Search == VsfL2Search::None) {
+      o.l2Search = VsfL2Search::Grid;
     }
   } else {
     if (o.enscale) {
@@ -181,9 +181,9 @@ void readElasticNet(VsfContext* ctx, ParsedStatement* m, int32_t method) {
       vsfLog(VsfMsg::L2UsedOnlySelection);
       o.l2 = 0;
     }
-    if (o.l2Search != L2S_NONE) {
+    if (o.l2Search != VsfL2Search::None) {
       vsfLog(VsfMsg::L2searchUsedOnlySelection);
-      o.l2Search = L2S_NONE;
+      o.l2Search = VsfL2Search::None;
     }
     if (o.l2Steps != 50) {
       vsfLog(VsfMsg::L2stepsUsedOnlySelection);
@@ -212,7 +212,7 @@ void readElasticNet(VsfContext* ctx, ParsedStatement* m, int32_t method) {
   o.linearCvex = stmtFlag(m, ModelFlag::LinearCvex);
   if (method == VM_LASSO || method == VM_ELASTICNET || method == VM_QKLASSO ||
       method == VM_QKGLASSO || method == VM_GROUPLASSO) {
-    o.l1Choice = static_cast<uint8_t>(stmtInt(m, ModelSlot::L1Choice, VL1_RATIO));
+    o.l1Choice = stmtCode(m, ModelSlot::L1Choice, VsfL1Choice::Ratio);
     o.stopL1Choice = o.l1Choice;
     if (o.stop == VC_L1) {
       if (o.l1 < 0) {
@@ -220,16 +220,16 @@ void readElasticNet(VsfContext* ctx, ParsedStatement* m, int32_t method) {
         o.l1 = 0;
       }
     } else {
-      o.stopL1Choice = 0;
+      o.stopL1Choice = VsfL1Choice::None;
       if (given(m, ModelSlot::L1)) {
         vsfLog(VsfMsg::L1UsedOnlyStop);
         o.l1 = -1;
       }
     }
-    if (method == VM_GROUPLASSO && o.l1Choice != VL1_RATIO) {
+    if (method == VM_GROUPLASSO && o.l1Choice != VsfL1Choice::Ratio) {
       vsfLog(VsfMsg::SelectionGrouplassoUsesL1choice);
-      o.l1Choice = VL1_RATIO;
-      o.stopL1Choice = 1;
+      o.l1Choice = VsfL1Choice::Ratio;
+      o.stopL1Choice = VsfL1Choice::Ratio;
     }
   } else {
     if (o.stop == VC_L1)
@@ -240,8 +240,8 @@ void readElasticNet(VsfContext* ctx, ParsedStatement* m, int32_t method) {
     if (given(m, ModelSlot::L1Choice))
       vsfLog(VsfMsg::L1choiceUsedOnlyMethods);
     o.l1 = -1;
-    o.stopL1Choice = 0;
-    o.l1Choice = VL1_NONE;
+    o.stopL1Choice = VsfL1Choice::None;
+    o.l1Choice = VsfL1Choice::None;
     o.showStepL1 = 0;
     o.linearCvex = 0;
   }
@@ -270,16 +270,16 @@ void readScreening(VsfContext* ctx, ParsedStatement* m, int32_t method) {
   VsfModelOptions& o = ctx->options;
   o.showScreen = stmtFlag(m, ModelFlag::ShowScreen);
   if (method == VM_LASSO || method == VM_ELASTICNET) {
-    o.screen = static_cast<uint8_t>(stmtInt(m, ModelSlot::Screen, SCREEN_NONE));
+    o.screen = stmtCode(m, ModelSlot::Screen, VsfScreenMethod::None);
   } else {
-    o.screen = static_cast<uint8_t>(stmtInt(m, ModelSlot::Screen, SCREEN_NONE));
-    if (o.screen != SCREEN_NONE) {
+    o.screen = stmtCode(m, ModelSlot::Screen, VsfScreenMethod::None);
+    if (o.screen != VsfScreenMethod::None) {
       vsfLog(VsfMsg::ScreenAvailableOnlySelection);
-      o.screen = SCREEN_NONE;
+      o.screen = VsfScreenMethod::None;
     }
   }
   o.screenSteps = stmtInt(m, ModelSlot::ScreenSteps, 4);
-  if (o.screen == SCREEN_SIS) {
+  if (o.screen == VsfScreenMethod::Sis) {
     o.keepNum = stmtInt(m, ModelSlot::KeepNum, -1);
     o.keepRatio = stmtNumber(m, ModelSlot::KeepRatio, -1.0);
     if (!given(m, ModelSlot::KeepRatio))
@@ -387,7 +387,7 @@ void readStatisticsAndDetails(VsfContext* ctx, ParsedStatement* m) {
     *on = stmtFlag(m, flag) || o.statAll;
   o.statStb = stmtFlag(m, ModelFlag::Stb);
 
-  if (o.details >= DETAILS_STEPS) {
+  if (o.details >= VsfDetails::Steps) {
     o.stepDetails |= 1;
     o.candidatesShown = stmtFlag(m, ModelFlag::CandidatesAll)
                             ? 2147483647
@@ -408,10 +408,10 @@ void readStatisticsAndDetails(VsfContext* ctx, ParsedStatement* m) {
 // DROP= (BEFOREADD with SELECT=SL) and ORDERSELECT (not with BACKWARD).
 void readDropAndOrder(VsfContext* ctx, ParsedStatement* m) {
   VsfModelOptions& o = ctx->options;
-  o.drop = static_cast<uint8_t>(stmtInt(m, ModelSlot::Drop, DROP_BEFOREADD));
-  if (o.drop != DROP_BEFOREADD && o.select == VC_SL) {
+  o.drop = stmtCode(m, ModelSlot::Drop, VsfDrop::BeforeAdd);
+  if (o.drop != VsfDrop::BeforeAdd && o.select == VC_SL) {
     stmtWarn(ctx, VsfMsg::DropCompetitiveDropAfteradd);
-    o.drop = DROP_BEFOREADD;
+    o.drop = VsfDrop::BeforeAdd;
   }
   o.orderSelect = stmtFlag(m, ModelFlag::OrderSelect);
   if (o.orderSelect && o.method == VM_BACKWARD) {
@@ -425,31 +425,31 @@ void readDropAndOrder(VsfContext* ctx, ParsedStatement* m) {
   VsfModelOptions& o = ctx->options;
   bool cv = o.stop == VC_CV || o.choose == VC_CV || o.choose == VC_CVEX || o.select == VC_CV;
   if (cv) {
-    o.cvMethod = CV_RANDOM;
+    o.cvMethod = VsfCvMethod::Random;
     o.cvFolds = 5;
     if (o.choose == VC_CVEX && o.stop == VC_CV)
       return stmtFail(ctx, VsfMsg::ChooseCvexCannotCombined, StepRc::Error,
                       DriverResult::CvexCombination);
     if (stmtFlag(m, ModelFlag::CvMethod)) {
       if (stmtFlag(m, ModelFlag::CvIndex)) {
-        o.cvMethod = CV_INDEX;
+        o.cvMethod = VsfCvMethod::Index;
       } else {
         if (stmtFlag(m, ModelFlag::CvBlock))
-          o.cvMethod = CV_BLOCK;
+          o.cvMethod = VsfCvMethod::Block;
         else if (stmtFlag(m, ModelFlag::CvSplit))
-          o.cvMethod = CV_SPLIT;
+          o.cvMethod = VsfCvMethod::Split;
         o.cvFolds = stmtInt(m, ModelSlot::CvFolds, 5);
       }
     }
     if (stmtFlag(m, ModelFlag::CvDetails)) {
-      o.cvDetails = 1;
+      o.cvDetails = VsfCvDetails::CvPress;
       if (stmtFlag(m, ModelFlag::CvCoeffs))
-        o.cvDetails = 2;
+        o.cvDetails = VsfCvDetails::Coeffs;
       if (stmtFlag(m, ModelFlag::CvAll))
-        o.cvDetails = 3;
+        o.cvDetails = VsfCvDetails::All;
     }
   } else {
-    o.cvMethod = CV_NONE;
+    o.cvMethod = VsfCvMethod::None;
     if (stmtFlag(m, ModelFlag::CvMethod))
       vsfLog(VsfMsg::CvmethodIgnoredBecauseNo);
     if (stmtFlag(m, ModelFlag::CvDetails))

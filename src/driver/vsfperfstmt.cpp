@@ -139,7 +139,7 @@ void parse_perf(VsfContext* ctx, ParsedStatement* first) {
   o.allSparse = stmtFlag(p, PerfFlag::AllSparse);
   o.allDense = stmtFlag(p, PerfFlag::AllDense);
   o.utilDetails = stmtFlag(p, PerfFlag::UtilDetails);
-  o.fullSweep = static_cast<uint8_t>(stmtNumber(p, PerfSlot::FullSweep, SWEEP_STEPADD));
+  o.fullSweep = stmtCode(p, PerfSlot::FullSweep, VsfFullSweep::StepAdd);
   if (o.utilAccess)
     ctx->options.utilRandom = o.utilAccess;
 }

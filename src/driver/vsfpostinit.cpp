@@ -197,9 +197,9 @@ void reconcilePlots(VsfContext* ctx) {
     o.stepDetails |= 2; // a plot needs the step records
   }
   const bool pathMethod = larOrLasso(o.method) || o.method == VM_ELASTICNET;
-  for (uint8_t* axis : {&pl.coefStepAxis, &pl.aseStepAxis, &pl.critStepAxis})
-    if (*axis == VSA_NORMBETA && !pathMethod) {
-      *axis = VSA_STEP;
+  for (VsfStepAxis* axis : {&pl.coefStepAxis, &pl.aseStepAxis, &pl.critStepAxis})
+    if (*axis == VsfStepAxis::NormBeta && !pathMethod) {
+      *axis = VsfStepAxis::Step;
       warn(ctx, VsfMsg::StepaxisNormbAvailableOnly);
     }
 }
@@ -496,7 +496,7 @@ namespace {
   if (int32_t rc = checkEffects(ctx); rc != 0)
     return rc;
   if (o.method != VM_STEPWISE)
-    o.drop = DROP_BEFOREADD;
+    o.drop = VsfDrop::BeforeAdd;
   return 0;
 }
 
@@ -539,8 +539,9 @@ void buildShapeAndThreads(VsfContext* ctx) {
     full = 1;
   // The trials of an L2 search share one X'X and add their ridge to its diagonal; without it
   // every trial would make its data passes again. Screening exists to avoid the full matrix.
-  if (o.method == VM_ELASTICNET && o.l2Search != L2S_NONE && o.screen == SCREEN_NONE &&
-      !po.sscpIncremental && d->effectCount <= kL2SearchFullEffects) {
+  if (o.method == VM_ELASTICNET && o.l2Search != VsfL2Search::None &&
+      o.screen == VsfScreenMethod::None && !po.sscpIncremental &&
+      d->effectCount <= kL2SearchFullEffects) {
     full = 1;
     otherReason = true;
   }
@@ -587,8 +588,8 @@ void penalizedMethodSettings(VsfContext* ctx) {
     }
     po.allDense = 1;
     po.allSparse = 0;
-    if (o.hierarchy != HIER_NONE) {
-      o.hierarchy = HIER_NONE;
+    if (o.hierarchy != VsfHierarchy::None) {
+      o.hierarchy = VsfHierarchy::None;
       note(VsfMsg::HierarchyNotAvailableSelection);
     }
   }
@@ -702,14 +703,15 @@ void derivedSwitches(VsfContext* ctx) {
   LevDesign* d = ctx->design.design;
   const bool lasso = lassoType(ctx->options);
   const VsfPlotSettings& pl = st.plots;
-  ctx->normbAxis = pl.coefStepAxis == VSA_NORMBETA || pl.aseStepAxis == VSA_NORMBETA ||
-                   pl.critStepAxis == VSA_NORMBETA;
+  ctx->normbAxis = pl.coefStepAxis == VsfStepAxis::NormBeta ||
+                   pl.aseStepAxis == VsfStepAxis::NormBeta ||
+                   pl.critStepAxis == VsfStepAxis::NormBeta;
   // The NORMB step axis reads the standardized-L1 series, so the fit keeps it then.
   o.stdL1History = ctx->normbAxis ? 1 : 0;
   o.trialAll = o.select == VC_PRESS || o.select == VC_VALIDATE || o.select == VC_CV;
-  o.cvOn = o.cvMethod != CV_NONE && o.choose != VC_CVEX;
-  o.cvExternal = o.cvMethod != CV_NONE && o.choose == VC_CVEX;
-  if (o.cvMethod == CV_INDEX) {
+  o.cvOn = o.cvMethod != VsfCvMethod::None && o.choose != VC_CVEX;
+  o.cvExternal = o.cvMethod != VsfCvMethod::None && o.choose == VC_CVEX;
+  if (o.cvMethod == VsfCvMethod::Index) {
     int32_t index = -1;
     for (int32_t i = 0; i < d->classCount && index < 0; ++i)
       if (d->classes[i].var != nullptr && d->classes[i].var->number == o.cvIndexVar)
@@ -875,11 +877,11 @@ void titleAndPostFitStatements(VsfContext* ctx) {
   VsfModelOptions& o = ctx->options;
   VsfPerfOptions& po = ctx->stmt.perfOptions;
   o.fullSweep = po.fullSweep;
-  if (o.fullXpx && po.fullSweep != SWEEP_NEVER) {
+  if (o.fullXpx && po.fullSweep != VsfFullSweep::Never) {
     if (po.sscpFull)
       note(VsfMsg::CrossProductsMatrixAll);
-    po.fullSweep = SWEEP_NEVER;
-    o.fullSweep = SWEEP_NEVER;
+    po.fullSweep = VsfFullSweep::Never;
+    o.fullSweep = VsfFullSweep::Never;
   }
   return 0;
 }

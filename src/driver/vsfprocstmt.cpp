@@ -183,11 +183,11 @@ void parse_plots(VsfContext* ctx, ParsedStatement* first) {
   bool corrected = fixRange(g.startStep, g.endStep);
   g.maxStepLabel = stmtInt(first, ProcSlot::MaxStepLabel, 20);
   g.maxParmLabel = stmtInt(first, ProcSlot::MaxParmLabel, 32);
-  uint8_t axis = static_cast<uint8_t>(stmtInt(first, ProcSlot::StepAxis, VSA_AUTO));
+  VsfStepAxis axis = stmtCode(first, ProcSlot::StepAxis, VsfStepAxis::Auto);
   int32_t candidates = stmtInt(first, ProcSlot::Candidates, 10);
 
   g.coefLevel = level(ProcFlag::CoefPlot);
-  g.coefStepAxis = static_cast<uint8_t>(stmtInt(first, ProcSlot::CoefStepAxis, axis));
+  g.coefStepAxis = stmtCode(first, ProcSlot::CoefStepAxis, axis);
   g.coefUnpack = static_cast<uint8_t>(stmtFlag(first, ProcFlag::CoefUnpack) + g.unpack);
   g.coefLogp = static_cast<uint8_t>(stmtFlag(first, ProcFlag::CoefLogP) + logp);
   g.coefLabelGap = stmtNumber(first, ProcSlot::CoefLabelGap, 5) / 100.0;
@@ -206,13 +206,13 @@ void parse_plots(VsfContext* ctx, ParsedStatement* first) {
   g.candShow = stmtInt(first, ProcSlot::CandShow, candidates);
 
   g.aseLevel = level(ProcFlag::AsePlot);
-  g.aseStepAxis = static_cast<uint8_t>(stmtInt(first, ProcSlot::AseStepAxis, axis));
+  g.aseStepAxis = stmtCode(first, ProcSlot::AseStepAxis, axis);
   g.aseStart = stmtInt(first, ProcSlot::AseStart, g.startStep);
   g.aseEnd = stmtInt(first, ProcSlot::AseEnd, g.endStep);
   corrected = fixRange(g.aseStart, g.aseEnd) || corrected;
 
   g.critLevel = level(ProcFlag::CritPlot);
-  g.critStepAxis = static_cast<uint8_t>(stmtInt(first, ProcSlot::CritStepAxis, axis));
+  g.critStepAxis = stmtCode(first, ProcSlot::CritStepAxis, axis);
   g.critUnpack = static_cast<uint8_t>(stmtFlag(first, ProcFlag::CritUnpack) + g.unpack);
   g.critStart = stmtInt(first, ProcSlot::CritStart, g.startStep);
   g.critEnd = stmtInt(first, ProcSlot::CritEnd, g.endStep);
@@ -226,7 +226,7 @@ void parse_plots(VsfContext* ctx, ParsedStatement* first) {
   bool modelAverage = root && findstmt(root->first, "MODELAVERAGE") != nullptr;
 
   g.espLevel = level(ProcFlag::EspPlot);
-  g.espOrder = static_cast<uint8_t>(stmtInt(first, ProcSlot::EspOrder, ORDER_DESCENDING));
+  g.espOrder = stmtCode(first, ProcSlot::EspOrder, VsfOrder::Descending);
   g.espMinPct = stmtNumber(first, ProcSlot::EspMinPct, -1.0);
   if (stmtFlag(first, ProcFlag::EspPlot) && !modelAverage) {
     g.espLevel = 0;
@@ -234,7 +234,7 @@ void parse_plots(VsfContext* ctx, ParsedStatement* first) {
     vsfRaiseRC(ctx, StepRc::Warning);
   }
   g.pdLevel = level(ProcFlag::PdPlot);
-  g.pdOrder = static_cast<uint8_t>(stmtInt(first, ProcSlot::PdOrder, ORDER_DESCENDING));
+  g.pdOrder = stmtCode(first, ProcSlot::PdOrder, VsfOrder::Descending);
   g.pdUnpack = static_cast<uint8_t>(stmtFlag(first, ProcFlag::PdUnpack) + g.unpack);
   g.pdMinPct = stmtNumber(first, ProcSlot::PdMinPct, -1.0);
   g.pdPerPanel = stmtInt(first, ProcSlot::PdPerPanel, 9);

@@ -48,15 +48,17 @@ std::string setSwitch(StmtFlagKey auto flag) {
 std::string storeNumber(StmtSlotKey auto slot) {
   return act(GrammarAction::StoreValue, {keyOf(slot), ValueForm::Number});
 }
-std::string storeCode(StmtSlotKey auto slot, int code) {
-  return act(GrammarAction::StoreCode, {keyOf(slot), code});
+// The number of an option's code, as StoreCode and ListCode write it.
+template <class E> int codeNumber(E code) { return static_cast<int>(code); }
+std::string storeCode(StmtSlotKey auto slot, auto code) {
+  return act(GrammarAction::StoreCode, {keyOf(slot), codeNumber(code)});
 }
 // The bounds of the number that follows: at least min, or between min and max.
 std::string range(int min) { return act(GrammarAction::Range, {min}); }
 std::string range(int min, int max) { return act(GrammarAction::Range, {min, max}); }
 std::string newNode(int lastSlot) { return act(GrammarAction::NewNode, {lastSlot}); }
 std::string endStatement() { return act(GrammarAction::EndStatement); }
-std::string listCode(int code) { return act(GrammarAction::ListCode, {code}); }
+std::string listCode(auto code) { return act(GrammarAction::ListCode, {codeNumber(code)}); }
 std::string effect(int code) { return act(GrammarAction::Effect, {code}); }
 std::string effect(int code, int operand) { return act(GrammarAction::Effect, {code, operand}); }
 // The host parser's own name and token handling: routines whose arguments only the host
@@ -95,9 +97,9 @@ const std::string kPerfOptions =
     range(1, 10000) + " " + storeNumber(PerfSlot::UtilPageSize) + " INT" + " | 'ALLSPARSE$' " +
     setFlag(PerfFlag::AllSparse) + " | 'ALLDENSE$' " + setFlag(PerfFlag::AllDense) +
     " | 'UTIL_DETAILS$' " + setFlag(PerfFlag::UtilDetails) + " | 'FULL_SWEEP$' '=' ( 'STEPADD' " +
-    storeCode(PerfSlot::FullSweep, SWEEP_STEPADD) + " | 'NEVER' " +
-    storeCode(PerfSlot::FullSweep, SWEEP_NEVER) + " | 'ALWAYS' " +
-    storeCode(PerfSlot::FullSweep, SWEEP_ALWAYS) + " ) )";
+    storeCode(PerfSlot::FullSweep, VsfFullSweep::StepAdd) + " | 'NEVER' " +
+    storeCode(PerfSlot::FullSweep, VsfFullSweep::Never) + " | 'ALWAYS' " +
+    storeCode(PerfSlot::FullSweep, VsfFullSweep::Always) + " ) )";
 
 std::string startList(StmtSlotKey auto slot, int kind) {
   return act(GrammarAction::StartList, {keyOf(slot), kind});
@@ -150,18 +152,18 @@ const std::string kScore =
 // stores 1 NUMBER, 2 EFFECT or 3 NORMB; a step range its two numbers; ORDER= 0 MODEL,
 // 1 ASCENDING or 2 DESCENDING.
 std::string stepAxis(ProcSlot slot) {
-  return "'STEPAXIS' '=' ( 'NUMBER' " + storeCode(slot, VSA_STEP) + " | 'EFFECT' " +
-         storeCode(slot, VSA_STEPLABEL) + " | 'NORMB'/'NORMBETA$' " +
-         storeCode(slot, VSA_NORMBETA) + " )";
+  return "'STEPAXIS' '=' ( 'NUMBER' " + storeCode(slot, VsfStepAxis::Step) + " | 'EFFECT' " +
+         storeCode(slot, VsfStepAxis::StepLabel) + " | 'NORMB'/'NORMBETA$' " +
+         storeCode(slot, VsfStepAxis::NormBeta) + " )";
 }
 std::string stepRange(ProcSlot start, ProcSlot end) {
   return "'STARTSTEP' '=' " + range(0) + " " + storeNumber(start) + " INT | 'ENDSTEP' '=' " +
          range(0) + " " + storeNumber(end) + " INT";
 }
 std::string order(StmtSlotKey auto slot) {
-  return "'ORDER' '=' ( 'MODEL' " + storeCode(slot, ORDER_MODEL) + " | 'ASCENDING' " +
-         storeCode(slot, ORDER_ASCENDING) + " | 'DESCENDING' " + storeCode(slot, ORDER_DESCENDING) +
-         " )";
+  return "'ORDER' '=' ( 'MODEL' " + storeCode(slot, VsfOrder::Model) + " | 'ASCENDING' " +
+         storeCode(slot, VsfOrder::Ascending) + " | 'DESCENDING' " +
+         storeCode(slot, VsfOrder::Descending) + " )";
 }
 
 const std::string kProcStatement =
@@ -274,10 +276,12 @@ const std::string kAverageOptions =
     range(1) + " " + storeNumber(AverageSlot::MinModelFreq) + " INT" + "   | 'BEST' '=' " +
     range(1) + " " + storeNumber(AverageSlot::SubsetBest) + " INT } ')'" + " | 'AVERAGEMETHOD$' " +
     setFlag(AverageFlag::AverageMethod) + " '=' ( 'MEAN' " +
-    storeCode(AverageSlot::AverageMethod, AVG_MEAN) + " [ trim ]" + "   | 'MEANNONZERO'/'MEANNZ' " +
-    storeCode(AverageSlot::AverageMethod, AVG_MEANNONZERO) + " [ trim ] | 'MEDIAN' " +
-    storeCode(AverageSlot::AverageMethod, AVG_MEDIAN) + "   | 'MEDIANNONZERO'/'MEDIANNZ' " +
-    storeCode(AverageSlot::AverageMethod, AVG_MEDIANNONZERO) + " )" + " | 'REFIT' " +
+    storeCode(AverageSlot::AverageMethod, VsfAverageMethod::Mean) + " [ trim ]" +
+    "   | 'MEANNONZERO'/'MEANNZ' " +
+    storeCode(AverageSlot::AverageMethod, VsfAverageMethod::MeanNonzero) + " [ trim ] | 'MEDIAN' " +
+    storeCode(AverageSlot::AverageMethod, VsfAverageMethod::Median) +
+    "   | 'MEDIANNONZERO'/'MEDIANNZ' " +
+    storeCode(AverageSlot::AverageMethod, VsfAverageMethod::MedianNonzero) + " )" + " | 'REFIT' " +
     setFlag(AverageFlag::Refit) + " [ '(' { 'MINPCT'/'MINPERCENT$' '=' " + range(0, 100) + " " +
     storeNumber(AverageSlot::RefitMinPct) + " number" + "   | 'NSAMPLES' '=' " + range(1) + " " +
     storeNumber(AverageSlot::RefitSamples) + " INT | 'BEST' '=' " + range(0) + " " +
@@ -302,6 +306,7 @@ const std::string kTableItem =
 struct Keyword {
   const char* words;
   int code;
+  Keyword(const char* keywords, auto value) : words(keywords), code(codeNumber(value)) {}
 };
 // "w1 item(c1) | w2 item(c2) ...": keywords each followed by the action item of its code.
 template <class Item> std::string keywordItems(std::initializer_list<Keyword> keywords, Item item) {
@@ -369,9 +374,9 @@ const std::string kSelect = flagged("'SELECT'", ModelFlag::Select) + " '=' crit1
 const std::string kStop = flagged("'STOP'", ModelFlag::Stop) + " '=' ( " + range(1) + " " +
                           storeNumber(ModelSlot::StopCount) + " INT | crit12 )";
 const std::string kDrop = "'DROP' '=' ( " +
-                          choices(ModelSlot::Drop, {{"'BEFOREADD'", DROP_BEFOREADD},
-                                                    {"'COMPETITIVE'", DROP_COMPETITIVE},
-                                                    {"'AFTERADD'", DROP_AFTERADD}}) +
+                          choices(ModelSlot::Drop, {{"'BEFOREADD'", VsfDrop::BeforeAdd},
+                                                    {"'COMPETITIVE'", VsfDrop::Competitive},
+                                                    {"'AFTERADD'", VsfDrop::AfterAdd}}) +
                           " )";
 const std::string kPenaltyOptions =
     "( oslentry | oslstay | omaxsteps | osteps | ostop | ochoose | " +
@@ -385,19 +390,23 @@ const std::string kPenaltyOptions =
     flagged("'SHOWSTEPL1$'", ModelFlag::ShowStepL1) + " | " +
     flagged("'LINEARCVEX$'", ModelFlag::LinearCvex) + " | " +
     numberOption("'L2STEPS'", range(2), ModelSlot::L2Steps, "INT") + " | 'L2SEARCH' '=' ( " +
-    choices(ModelSlot::L2Search,
-            {{"'NONE'", L2S_NONE}, {"'GOLDEN'", L2S_GOLDEN}, {"'GRID'", L2S_GRID}}) +
+    choices(ModelSlot::L2Search, {{"'NONE'", VsfL2Search::None},
+                                  {"'GOLDEN'", VsfL2Search::Golden},
+                                  {"'GRID'", VsfL2Search::Grid}}) +
     " ) | " + numberOption("'L2LOW'", range(0), ModelSlot::L2Low, "number") + " | " +
     numberOption("'L2HIGH'", range(0), ModelSlot::L2High, "number") + " | " +
     numberOption("'L1'", range(0), ModelSlot::L1, "number") + " | 'L1CHOICE' '=' ( " +
-    choices(ModelSlot::L1Choice,
-            {{"'RATIO'", VL1_RATIO}, {"'NORM'", VL1_NORM}, {"'VALUE'", VL1_VALUE}}) +
+    choices(ModelSlot::L1Choice, {{"'RATIO'", VsfL1Choice::Ratio},
+                                  {"'NORM'", VsfL1Choice::Norm},
+                                  {"'VALUE'", VsfL1Choice::Value}}) +
     " ) | 'SCREEN' '=' ( " +
-    choices(ModelSlot::Screen,
-            {{"'NONE'", SCREEN_NONE}, {"'BASE$'", SCREEN_BASE}, {"'SASVI'", SCREEN_SASVI}}) +
+    choices(ModelSlot::Screen, {{"'NONE'", VsfScreenMethod::None},
+                                {"'BASE$'", VsfScreenMethod::Base},
+                                {"'SASVI'", VsfScreenMethod::Sasvi}}) +
     "   | " +
-    choices(ModelSlot::Screen,
-            {{"'SASVI2$'", SCREEN_SASVI2}, {"'DPP$'", SCREEN_DPP}, {"'SIS'", SCREEN_SIS}}) +
+    choices(ModelSlot::Screen, {{"'SASVI2$'", VsfScreenMethod::Sasvi2},
+                                {"'DPP$'", VsfScreenMethod::Dpp},
+                                {"'SIS'", VsfScreenMethod::Sis}}) +
     " [ '(' {   " + numberOption("'KEEPNUM'", range(1), ModelSlot::KeepNum, "INT") + " | " +
     numberOption("'KEEPRATIO'", range(0, 1), ModelSlot::KeepRatio, "number") + " } ')' ] ) | " +
     numberOption("'SCREENSTEPS$'", range(1), ModelSlot::ScreenSteps, "INT") + " | " +
@@ -434,13 +443,13 @@ const std::string kCvCount = "'(' " + range(2) + " " + storeNumber(ModelSlot::Cv
 const std::string kModelOptions =
     "( " + flagged("'NOINT'", ModelFlag::NoInt) +
     " | 'STATS'/'STATISTICS'/'STAT' '=' ( '(' { statitem } ')' | statitem ) | 'DETAILS' '=' ( " +
-    choices(ModelSlot::Details, {{"'ALL'", DETAILS_ALL}, {"'STEPS'", DETAILS_STEPS}}) + " [ '(' " +
-    setFlag(ModelFlag::StepItems) + " { stepitem } ')' ]   | " +
-    choices(ModelSlot::Details, {{"'SUMMARY'", DETAILS_SUMMARY}}) + " ) | " +
+    choices(ModelSlot::Details, {{"'ALL'", VsfDetails::All}, {"'STEPS'", VsfDetails::Steps}}) +
+    " [ '(' " + setFlag(ModelFlag::StepItems) + " { stepitem } ')' ]   | " +
+    choices(ModelSlot::Details, {{"'SUMMARY'", VsfDetails::Summary}}) + " ) | " +
     flagged("'SELECTION'", ModelFlag::Selection) + " '=' method | 'HIERARCHY'/'HIER' '=' ( " +
-    choices(
-        ModelSlot::Hierarchy,
-        {{"'NONE'", HIER_NONE}, {"'SINGLE'", HIER_SINGLE}, {"'SINGLECLASS'", HIER_SINGLECLASS}}) +
+    choices(ModelSlot::Hierarchy, {{"'NONE'", VsfHierarchy::None},
+                                   {"'SINGLE'", VsfHierarchy::Single},
+                                   {"'SINGLECLASS'", VsfHierarchy::SingleClass}}) +
     " ) | " + flagged("'ORDERSELECT'", ModelFlag::OrderSelect) + " | " +
     flagged("'STB'", ModelFlag::Stb) + " | " +
     flagged("'CVMETHOD'/'XVMETHOD$'", ModelFlag::CvMethod) + " '=' ( 'RANDOM' [ cvcount ] | " +

@@ -105,7 +105,8 @@ struct ShownParm {
 // The parameters that get a graph: of the averaged model's effects (in ORDER= order) those
 // selected in at least `limit` percent of the usable resamples, each parameter whose
 // averaged estimate is not zero.
-std::vector<ShownParm> shownParms(VsfContext* ctx, const VsfModel* m, double limit, int32_t order) {
+std::vector<ShownParm> shownParms(VsfContext* ctx, const VsfModel* m, double limit,
+                                  VsfOrder order) {
   const VsfAverageSummary& a = ctx->average;
   const LevDesign* d = vsfDesign(ctx);
   std::vector<int32_t> list(m->inModelList, m->inModelList + m->inModelCount);
@@ -190,7 +191,8 @@ void panelGraph(VsfContext* ctx, const DistCall& c, const ShownParm* parms, int3
 bool vsfgSelectPctShared(const VsfContext* ctx) {
   const VsfPlotSettings& g = ctx->stmt.plots;
   const VsfModelAverageSettings& ma = ctx->stmt.ma;
-  return vsfGraphicsOn(ctx) && g.espLevel != 0 && (g.espOrder == 0 || g.espOrder == ma.espOrder) &&
+  return vsfGraphicsOn(ctx) && g.espLevel != 0 &&
+         (g.espOrder == VsfOrder::Model || g.espOrder == ma.espOrder) &&
          (g.espMinPct == -1.0 || g.espMinPct == ma.espMinPct);
 }
 
@@ -233,7 +235,7 @@ int32_t vsfgBootstrapParmHistogram(VsfContext* ctx, VsfModel* m, bool refitting)
   double limit = g.pdMinPct >= 0.0 ? g.pdMinPct : ma.pestMinPct;
   if (limit == -1.0)
     limit = 20.0;
-  const int32_t order = g.pdOrder != 0 ? g.pdOrder : ma.pestOrder;
+  const VsfOrder order = g.pdOrder != VsfOrder::Model ? g.pdOrder : ma.pestOrder;
   const bool unpack = g.pdUnpack != 0;
   const bool box = g.pdNoBox == 0;
   RvqText* data = nullptr;

@@ -104,7 +104,7 @@ int32_t vsfgCandidates(VsfContext* ctx, VsfModel* step) {
   }
   const int32_t show = pl.candShow > 0 ? pl.candShow : 10;
   const int32_t shown = std::min(ranked.count, show);
-  const bool competitive = o.method == VM_STEPWISE && o.drop == DROP_COMPETITIVE;
+  const bool competitive = o.method == VM_STEPWISE && o.drop == VsfDrop::Competitive;
   RvqText* title = shown < ranked.count
                        ? msgText(competitive       ? VsfMsg::CandidatesBestN
                                  : ranked.addition ? VsfMsg::CandidatesBestNForEntry

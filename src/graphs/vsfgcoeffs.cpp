@@ -252,7 +252,7 @@ struct CoefData {
 }
 
 // The graph calls of the panel, or of the unpacked coefficient and criterion plots.
-void coefficientGraphs(CoefData& data, int32_t axis) {
+void coefficientGraphs(CoefData& data, VsfStepAxis axis) {
   VsfContext* ctx = data.ctx;
   const VsfModelOptions& o = data.o;
   const VsfPlotSettings& pl = ctx->stmt.plots;
@@ -272,7 +272,7 @@ void coefficientGraphs(CoefData& data, int32_t axis) {
   const int32_t W = ctx->results.keptLabelWidth;
   const double offset =
       unpack ? (W < 6 ? 0.07 : 0.07 + 0.0115 * (W - 5)) : (W < 6 ? 0.06 : 0.06 + 0.0105 * (W - 5));
-  const int32_t axisIndex = std::clamp(axis, 1, 3) - 1;
+  const int32_t axisIndex = std::clamp(static_cast<int32_t>(axis), 1, 3) - 1;
   VsfStepAxisList list =
       vsfgStepAxisList(ctx, axis, static_cast<int32_t>(ctx->results.chosenStepValue), data.range);
   RvqText* criterion = vsfText(lc.column);
@@ -348,7 +348,7 @@ int32_t vsfgCoeffs(VsfContext* ctx, VsfModel* m, int64_t* position, int32_t samp
     vsfRaiseRC(ctx, StepRc::Warning);
     return 0;
   }
-  const int32_t axis = vsfgAutoAxis(pl.coefStepAxis, m, 26);
+  const VsfStepAxis axis = vsfgAutoAxis(pl.coefStepAxis, m, 26);
   int32_t rc = data.defineColumns();
   if (rc == 0 && data.out.table == nullptr)
     return 0;

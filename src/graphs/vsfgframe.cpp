@@ -92,10 +92,10 @@ int32_t vsfgLastShownStep(const VsfContext* ctx, const VsfModel* m) {
   return ctx->options.method == VM_BACKWARD ? m->stepCount - 1 : m->stepCount - m->includeCount;
 }
 
-int32_t vsfgAutoAxis(int32_t setting, const VsfModel* m, int32_t threshold) {
-  if (setting != VSA_AUTO)
+VsfStepAxis vsfgAutoAxis(VsfStepAxis setting, const VsfModel* m, int32_t threshold) {
+  if (setting != VsfStepAxis::Auto)
     return setting;
-  return m->stepCount <= threshold ? VSA_STEPLABEL : VSA_STEP;
+  return m->stepCount <= threshold ? VsfStepAxis::StepLabel : VsfStepAxis::Step;
 }
 
 bool vsfgStepRange(const VsfContext* ctx, const VsfModel* m, int32_t firstStep, int32_t lastStep,
@@ -108,7 +108,7 @@ bool vsfgStepRange(const VsfContext* ctx, const VsfModel* m, int32_t firstStep, 
   return range->first <= range->last;
 }
 
-VsfStepAxisList vsfgStepAxisList(const VsfContext* ctx, int32_t axis, int32_t chosenStep,
+VsfStepAxisList vsfgStepAxisList(const VsfContext* ctx, VsfStepAxis axis, int32_t chosenStep,
                                  const VsfStepRange& range) {
   static const char* const kAxisNames[] = {"STEP", "STEP", "STEPLABEL", "NORMBETA"};
   VsfStepAxisList out;
@@ -116,20 +116,23 @@ VsfStepAxisList vsfgStepAxisList(const VsfContext* ctx, int32_t axis, int32_t ch
     out.records.push_back(vsfaDyn(name));
     out.records.push_back(withId(value, RvqAttrId::Value));
   };
-  const int32_t a = axis >= VSA_STEP && axis <= VSA_NORMBETA ? axis : VSA_STEP;
-  pair("_STEPAXIS", rvqTextHandle(RvqAttrId::Value, vsfText(kAxisNames[a])));
-  pair("_STEPAXISLABEL", rvqTextHandle(RvqAttrId::Value, msgText(kMsgStepAxisLabels[a - 1])));
-  pair("_STEPTIP", rvqTextHandle(RvqAttrId::Value, a == VSA_STEP ? nullptr : vsfText("Step")));
+  const VsfStepAxis a = axis == VsfStepAxis::Auto ? VsfStepAxis::Step : axis;
+  const int32_t shown = static_cast<int32_t>(a);
+  pair("_STEPAXIS", rvqTextHandle(RvqAttrId::Value, vsfText(kAxisNames[shown])));
+  pair("_STEPAXISLABEL",
+       rvqTextHandle(RvqAttrId::Value, msgText(kMsgStepAxisLabels[vsfgAxisRow(a)])));
+  pair("_STEPTIP",
+       rvqTextHandle(RvqAttrId::Value, a == VsfStepAxis::Step ? nullptr : vsfText("Step")));
   if (chosenStep >= range.first && chosenStep <= range.last) {
     const VsfResultsState& r = ctx->results;
-    if (a == VSA_STEP)
+    if (a == VsfStepAxis::Step)
       pair("_CHOSENVALUE", rvqInt(RvqAttrId::Value, chosenStep));
-    else if (a == VSA_STEPLABEL)
+    else if (a == VsfStepAxis::StepLabel)
       pair("_CHOSENVALUE", rvqTextHandle(RvqAttrId::Value, r.chosenStepLabelText));
     else
       pair("_CHOSENVALUE", rvqDouble(RvqAttrId::Value, r.chosenNormBeta));
   }
-  out.intTicks = vsfText(a == VSA_NORMBETA ? "FALSE" : "TRUE");
+  out.intTicks = vsfText(a == VsfStepAxis::NormBeta ? "FALSE" : "TRUE");
   return out;
 }
 

@@ -55,13 +55,19 @@ private:
 
 // The axis a graph uses: its setting, or STEPLABEL when the fit has at most `threshold`
 // steps and STEP beyond.
-[[nodiscard]] int32_t vsfgAutoAxis(int32_t setting, const VsfModel* model, int32_t threshold);
+// The row of a table kept per step axis (NUMBER, EFFECT, NORMB) for an axis vsfgAutoAxis
+// resolved.
+[[nodiscard]] inline int32_t vsfgAxisRow(VsfStepAxis axis) {
+  return static_cast<int32_t>(axis) - 1;
+}
+[[nodiscard]] VsfStepAxis vsfgAutoAxis(VsfStepAxis setting, const VsfModel* model,
+                                       int32_t threshold);
 // Works out the shown range from a plot's first and last step (negative and INT32_MAX when
 // not given); false when it holds no step.
 [[nodiscard]] bool vsfgStepRange(const VsfContext* ctx, const VsfModel* model, int32_t firstStep,
                                  int32_t lastStep, VsfStepRange* range);
 // The step-axis list for `axis`, with the chosen value when the chosen step is shown.
-VsfStepAxisList vsfgStepAxisList(const VsfContext* ctx, int32_t axis, int32_t chosenStep,
+VsfStepAxisList vsfgStepAxisList(const VsfContext* ctx, VsfStepAxis axis, int32_t chosenStep,
                                  const VsfStepRange& range);
 // A view of the table behind `data` holding the rows of the shown steps (RvqMethod::MakeView).
 RvqObject* vsfgMakeView(VsfContext* ctx, RvqText* data, const VsfStepRange& range);

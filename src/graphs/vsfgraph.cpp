@@ -60,8 +60,10 @@ RvqText* labelText(const VsfContext* ctx, VsfMsg number, bool folds) {
   return folds ? msgText(number, {ctx->options.cvFolds}) : msgText(number);
 }
 
-const char* stepColumnSuffix(int32_t axis) {
-  return axis == VSA_STEPLABEL ? "StepLabel" : axis == VSA_NORMBETA ? "NormBeta" : "Step";
+const char* stepColumnSuffix(VsfStepAxis axis) {
+  return axis == VsfStepAxis::StepLabel  ? "StepLabel"
+         : axis == VsfStepAxis::NormBeta ? "NormBeta"
+                                         : "Step";
 }
 
 // The view that filters the selection summary to the shown range, or null when the range
@@ -126,7 +128,7 @@ int32_t vsfgCriterion(VsfContext* ctx, VsfModel* m, const int32_t* optimalSteps,
   const bool unpack = pl.critUnpack != 0;
   const char* templ =
       unpack ? "Stat.VARSIFTER.Graphics.CriterionPlot" : "Stat.VARSIFTER.Graphics.CriterionPanel";
-  const int32_t axis = vsfgAutoAxis(pl.critStepAxis, m, unpack ? 26 : 11);
+  const VsfStepAxis axis = vsfgAutoAxis(pl.critStepAxis, m, unpack ? 26 : 11);
   VsfStepRange range{};
   if (!vsfgStepRange(ctx, m, pl.critStart, pl.critEnd, &range)) {
     vsfLog(VsfMsg::StepRangeCriterionPlots);
@@ -157,7 +159,8 @@ int32_t vsfgCriterion(VsfContext* ctx, VsfModel* m, const int32_t* optimalSteps,
       RvqText* yLabel = labelText(ctx, c.axisLabel, c.folds);
       RvqText* shortLabel = labelText(ctx, c.shortLabel, c.folds);
       VsfGraphCall g;
-      g.head(c.graphName, msgText(kMsgCriterionByAxisTitles[axis - 1], {HostMsgArg::text(yLabel)}),
+      g.head(c.graphName,
+             msgText(kMsgCriterionByAxisTitles[vsfgAxisRow(axis)], {HostMsgArg::text(yLabel)}),
              shortLabel);
       if (view == nullptr) {
         g.templ(templ);
@@ -191,7 +194,7 @@ int32_t vsfgCriterion(VsfContext* ctx, VsfModel* m, const int32_t* optimalSteps,
     }
   }
   if (!unpack) {
-    panel.head("CriterionPanel", msgText(kMsgFitCriteriaByAxisTitles[axis - 1]),
+    panel.head("CriterionPanel", msgText(kMsgFitCriteriaByAxisTitles[vsfgAxisRow(axis)]),
                msgText(VsfMsg::CriterionLongPanelFitCriteriaAlong));
     panel.templ(templ);
     if (view == nullptr) {
@@ -223,7 +226,7 @@ int32_t vsfgAse(VsfContext* ctx, VsfModel* m, int32_t chosenStep, RvqText** summ
   ctx->printStart = zdattim();
   const bool roles = ctx->stmt.proc.valData != nullptr || ctx->stmt.proc.testData != nullptr ||
                      ctx->stmt.partition.given != 0;
-  const int32_t axis = vsfgAutoAxis(pl.aseStepAxis, m, 26);
+  const VsfStepAxis axis = vsfgAutoAxis(pl.aseStepAxis, m, 26);
   VsfStepRange range{};
   if (!vsfgStepRange(ctx, m, pl.aseStart, pl.aseEnd, &range)) {
     vsfLog(VsfMsg::StepRangeAsePlot);
@@ -231,7 +234,7 @@ int32_t vsfgAse(VsfContext* ctx, VsfModel* m, int32_t chosenStep, RvqText** summ
     return 0;
   }
   VsfStepAxisList list = vsfgStepAxisList(ctx, axis, chosenStep, range);
-  const VsfMsg label = (roles ? kMsgAseRolesByAxisTitles : kMsgAseByAxisTitles)[axis - 1];
+  const VsfMsg label = (roles ? kMsgAseRolesByAxisTitles : kMsgAseByAxisTitles)[vsfgAxisRow(axis)];
   RvqText* summary = summaryRef != nullptr ? *summaryRef : nullptr;
   RvqObject* view = nullptr;
   if (range.view && summary != nullptr) {

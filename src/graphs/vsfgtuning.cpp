@@ -165,7 +165,7 @@ int32_t vsfgElasticNet(VsfContext* ctx, VsfModel* m) {
 int32_t vsfgCvExternal(VsfContext* ctx, VsfModel* m) {
   if (!vsfGraphicsOn(ctx))
     return 0;
-  const int32_t choice = ctx->options.l1Choice;
+  const VsfL1Choice choice = ctx->options.l1Choice;
   double l1 = 0, error = 0, chosen = 0, best = 0;
   bool found = false;
   RvqText* dataRef = nullptr;
@@ -179,7 +179,7 @@ int32_t vsfgCvExternal(VsfContext* ctx, VsfModel* m) {
     out.bind("Stat.VARSIFTER.CVEXTERNAL", {hiddenUnlessShown(ctx), vsfaDataRef(&dataRef)});
     for (int32_t j = 0; j < m->cvexGridCount && m->cvexGrid != nullptr; ++j) {
       error = m->cvexCurve[j];
-      l1 = choice == VL1_NORM ? m->cvexGrid[j] : logAxis(m->cvexGrid[j], kLogL1Floor);
+      l1 = choice == VsfL1Choice::Norm ? m->cvexGrid[j] : logAxis(m->cvexGrid[j], kLogL1Floor);
       // The point the fit chose: the first smallest error; a missing one never counts.
       if (!std::isnan(error) && (!found || error < best)) {
         found = true;
@@ -194,15 +194,17 @@ int32_t vsfgCvExternal(VsfContext* ctx, VsfModel* m) {
   }
   ctx->printStart = zdattim();
   VsfStepAxisList list;
-  list.records = {vsfaDyn("_STEPAXIS"),
-                  rvqTextHandle(RvqAttrId::Value, vsfText("L1")),
-                  vsfaDyn("_STEPAXISLABEL"),
-                  rvqTextHandle(RvqAttrId::Value,
-                                msgText(kL1AxisLabel[choice >= 1 && choice <= 3 ? choice : 1])),
-                  vsfaDyn("_STEPTIP"),
-                  rvqTextHandle(RvqAttrId::Value, nullptr),
-                  vsfaDyn("_CHOSENVALUE"),
-                  rvqDouble(RvqAttrId::Value, chosen)};
+  list.records = {
+      vsfaDyn("_STEPAXIS"),
+      rvqTextHandle(RvqAttrId::Value, vsfText("L1")),
+      vsfaDyn("_STEPAXISLABEL"),
+      rvqTextHandle(
+          RvqAttrId::Value,
+          msgText(kL1AxisLabel[choice != VsfL1Choice::None ? static_cast<int32_t>(choice) : 1])),
+      vsfaDyn("_STEPTIP"),
+      rvqTextHandle(RvqAttrId::Value, nullptr),
+      vsfaDyn("_CHOSENVALUE"),
+      rvqDouble(RvqAttrId::Value, chosen)};
   RvqText* yLabel = msgText(VsfMsg::TuningExternalCvAverageSquared);
   VsfGraphCall g;
   g.head("L1VsASEPlot", msgText(VsfMsg::TuningAlongL1Grid, {HostMsgArg::text(yLabel)}), yLabel);

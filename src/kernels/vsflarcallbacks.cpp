@@ -226,12 +226,13 @@ void avecBody(VsfPassState* m, QkPageDescriptor* page, double* dirCorr) {
   thread_local Targets K;
   T.build(m, false, kDir);
   K.clear();
-  const int32_t screen = m->options->screen;
-  if (screen == SCREEN_NONE || screen == SCREEN_BASE || screen == SCREEN_SIS) {
+  const VsfScreenMethod screen = m->options->screen;
+  if (screen == VsfScreenMethod::None || screen == VsfScreenMethod::Base ||
+      screen == VsfScreenMethod::Sis) {
     for (int32_t k = m->includeCount; k < m->effectCount; ++k)
       if (m->effectStatus[k] == VES_CANDIDATE)
         K.add(m, k);
-  } else if (screen >= SCREEN_SASVI && screen <= SCREEN_DPP) {
+  } else if (screen >= VsfScreenMethod::Sasvi && screen <= VsfScreenMethod::Dpp) {
     for (int32_t i = 0; i < m->screenInCount; ++i)
       K.add(m, m->screenInList[i]);
   }

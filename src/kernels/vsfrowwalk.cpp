@@ -11,10 +11,10 @@ VsfRowShape vsfRowShape(const VsfPassState* m) {
     S.hasWeight = s->weightGiven != 0;
     S.hasFreq = s->freqGiven != 0;
     S.hasResample = s->resampling != 0;
-    S.hasFold = s->cvMethod != CV_NONE && (s->cv || s->xcv);
+    S.hasFold = s->cvMethod != VsfCvMethod::None && (s->cv || s->xcv);
     S.hasRole = s->roleCodes != 0;
-    S.cv = s->cvMethod != CV_NONE && s->cv != 0;
-    S.xcv = s->cvMethod != CV_NONE && s->xcv != 0;
+    S.cv = s->cvMethod != VsfCvMethod::None && s->cv != 0;
+    S.xcv = s->cvMethod != VsfCvMethod::None && s->xcv != 0;
   }
   S.lead = S.hasWeight + S.hasFreq + S.hasResample;
   S.dense = m->denseColumnCount;

@@ -196,13 +196,13 @@ void vsfComputeCVEXPRESS(VsfModel* m) {
     return;
   }
   // The final fit: the averaged curve interpolated linearly at the step's path position.
-  const double x = o->l1Choice == VL1_NORM    ? m->l1Norm
-                   : o->l1Choice == VL1_VALUE ? m->lambda
-                   : m->lambdaMax > 0         ? m->lambda / m->lambdaMax
-                                              : 1.0;
+  const double x = o->l1Choice == VsfL1Choice::Norm    ? m->l1Norm
+                   : o->l1Choice == VsfL1Choice::Value ? m->lambda
+                   : m->lambdaMax > 0                  ? m->lambda / m->lambdaMax
+                                                       : 1.0;
   const int32_t L = m->cvexGridCount - 1;
   int32_t lo = 0, hi = L;
-  if (o->l1Choice == VL1_NORM) {
+  if (o->l1Choice == VsfL1Choice::Norm) {
     if (g[L] <= x) {
       m->heldOutError = c[L];
       return;

@@ -79,7 +79,7 @@ void rowDiagonal(const VsfModel* m, std::vector<double>& d) {
 bool vsfFoldPressFromSums(VsfModel* m) {
   // An L2 search's optimum moves with the last digits of the criteria it compares: its trials
   // and final fit keep the pass, so that the ridge it settles on is the one it always chose.
-  if (m->foldCount < 2 || m->l2Search == L2S_GOLDEN || m->l2Search == L2S_GRID ||
+  if (m->foldCount < 2 || m->l2Search == VsfL2Search::Golden || m->l2Search == VsfL2Search::Grid ||
       m->l2BaseXpx != nullptr || m->structured != nullptr || ztestthread("cvsums", 6) == 0)
     return false;
   std::vector<int64_t> cols;

@@ -141,7 +141,7 @@ namespace {
 // The hierarchy switch, and (without SPLIT) the working counts of the hierarchy lists,
 // started from the counts the post-init checks made.
 [[nodiscard]] int32_t setUpHierarchy(VsfModel* m, const VsfModelOptions* o, int32_t nE) {
-  m->hierarchy = (o->hierarchy != HIER_NONE || o->method == VM_BACKWARD) ? 1 : 0;
+  m->hierarchy = (o->hierarchy != VsfHierarchy::None || o->method == VM_BACKWARD) ? 1 : 0;
   if (o->split)
     return 0;
   m->hierAddCountInit = o->hierAddCountInit;
@@ -162,14 +162,14 @@ namespace {
 // The fold records of cross validation (no more folds than training rows, except for
 // random folds), with room for each fold's estimates when they are shown.
 [[nodiscard]] int32_t allocateFolds(VsfModel* m, const VsfModelOptions* o, int32_t nP) {
-  if (m->foldCount > m->nTrain && o->cvMethod != CV_RANDOM)
+  if (m->foldCount > m->nTrain && o->cvMethod != VsfCvMethod::Random)
     m->foldCount = static_cast<int32_t>(m->nTrain);
   if (!vsfCvOn(m))
     return 0;
   m->folds = vsfModelArray<VsfFoldRecord>(m, m->foldCount);
   if (m->folds == nullptr)
     return kVsfNoMemory;
-  if (foldEstimates(m) && o->cvDetails != 0)
+  if (foldEstimates(m) && o->cvDetails != VsfCvDetails::None)
     for (int32_t f = 0; f < m->foldCount; ++f)
       if ((m->folds[f].beta = vsfModelArray<double>(m, nP)) == nullptr)
         return kVsfNoMemory;

@@ -9,6 +9,7 @@
 
 #include "data/vsfpassstate.h"
 #include "support/hostif.h"
+#include "support/protocol.h"
 
 #include <cstdint>
 
@@ -74,7 +75,7 @@ struct VsfModel : VsfPassState {
   void* solverExtension;
 
   // Elastic-net L2-search state.
-  int32_t l2Search;
+  VsfL2Search l2Search;
   double l2Low, l2High;
 
   // Penalized-path state.
@@ -108,7 +109,7 @@ struct VsfModel : VsfPassState {
   // Per effect: whether its own block of X'X was found diagonal (vsftrial.cpp's shapes).
   uint8_t* trialBlockShape;
   uint8_t needTrialBlock;
-  uint8_t hierarchy;
+  uint8_t hierarchy; // containment rules apply (HIERARCHY= or BACKWARD)
 
   // Step history (stepRank, stepEffects, stepSSE have an element at index -1).
   double* stepSSE;

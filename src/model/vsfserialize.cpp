@@ -36,7 +36,9 @@ struct Reader {
   }
 };
 
-[[nodiscard]] bool cvDetailsGiven(const VsfModel* m) { return m->options->cvDetails != 0; }
+[[nodiscard]] bool cvDetailsGiven(const VsfModel* m) {
+  return m->options->cvDetails != VsfCvDetails::None;
+}
 [[nodiscard]] bool foldStatsAsked(const VsfModel* m) { return vsfCvFoldStatsAsked(*m->options); }
 [[nodiscard]] bool foldBetaAsked(const VsfModel* m) { return vsfCvFoldBetaAsked(*m->options); }
 

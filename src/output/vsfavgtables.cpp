@@ -21,11 +21,11 @@
 #include <vector>
 
 std::vector<int32_t> vsfOrderByCount(const VsfAverageSummary& a, std::vector<int32_t> effects,
-                                     int order) {
-  if (order != 0)
+                                     VsfOrder order) {
+  if (order != VsfOrder::Model)
     std::stable_sort(effects.begin(), effects.end(), [&](int32_t x, int32_t y) {
-      return order == 1 ? a.effectSelectCount[x] < a.effectSelectCount[y]
-                        : a.effectSelectCount[x] > a.effectSelectCount[y];
+      return order == VsfOrder::Ascending ? a.effectSelectCount[x] < a.effectSelectCount[y]
+                                          : a.effectSelectCount[x] > a.effectSelectCount[y];
     });
   return effects;
 }
@@ -45,7 +45,7 @@ int32_t vsfpBootstrapSelFreq(VsfContext* ctx, int32_t mode, RvqText** plotData) 
   const VsfModelAverageSettings& ma = ctx->stmt.ma;
   const VsfPlotSettings& g = ctx->stmt.plots;
   const bool plotOnly = mode == 2;
-  const int32_t order = plotOnly && g.espOrder != 0 ? g.espOrder : ma.espOrder;
+  const VsfOrder order = plotOnly && g.espOrder != VsfOrder::Model ? g.espOrder : ma.espOrder;
   const double minPct = plotOnly && g.espMinPct != -1.0 ? g.espMinPct : ma.espMinPct;
   std::vector<int32_t> all;
   all.reserve(static_cast<size_t>(std::max(ctx->model.effectCount, 0)));

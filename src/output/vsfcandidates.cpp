@@ -99,7 +99,7 @@ int32_t vsfpCandidates(VsfContext* ctx, VsfModel* m) {
       ranked.values[i] = hostMissing();
   const int32_t show = o.candidatesShown > 0 ? o.candidatesShown : 10;
   const int32_t r = std::min(show, n);
-  const bool competitive = o.method == VM_STEPWISE && o.drop == DROP_COMPETITIVE;
+  const bool competitive = o.method == VM_STEPWISE && o.drop == VsfDrop::Competitive;
   RvqText* title;
   if (r < n)
     title = msgText(competitive ? VsfMsg::CandidatesBestN

@@ -353,7 +353,7 @@ int32_t vsfSplitHierarchy(VsfContext* ctx, QkPool* pool) {
     return kVsfNoMemory;
   m.hierAddCountInit = containsCount;
   m.hierDropCountInit = containedByCount;
-  if (ctx->options.hierarchy == HIER_NONE && ctx->options.method != VM_BACKWARD)
+  if (ctx->options.hierarchy == VsfHierarchy::None && ctx->options.method != VM_BACKWARD)
     return 0;
   auto* listA = poolArray<int32_t*>(pool, std::max(R, 1));
   auto* listB = poolArray<int32_t*>(pool, std::max(R, 1));

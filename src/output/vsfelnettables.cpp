@@ -51,15 +51,17 @@ int32_t vsfElasticNetCriterion(const VsfModelOptions& o) {
 int32_t vsfpElasticNetParaSummary(VsfContext* ctx) {
   const VsfModelOptions& o = ctx->options;
   const VsfModel* m = &ctx->model;
-  const bool searched = o.l2Search == L2S_GOLDEN || o.l2Search == L2S_GRID;
+  const bool searched = o.l2Search == VsfL2Search::Golden || o.l2Search == VsfL2Search::Grid;
   VsfOut out(ctx);
   if (!out.createFactoid("ElasticNetParaSummary", "Stat.VARSIFTER.ElasticNetParaSummary",
                          msgText(VsfMsg::ElasticNetParameterSearch),
                          msgText(VsfMsg::ElasticNetParameterSearch)))
     return 0;
-  const int32_t search = o.l2Search >= L2S_NONE && o.l2Search <= L2S_GRID ? o.l2Search : L2S_NONE;
+  const VsfL2Search search = o.l2Search >= VsfL2Search::None && o.l2Search <= VsfL2Search::Grid
+                                 ? o.l2Search
+                                 : VsfL2Search::None;
   out.entry(VsfMsg::ElasticNetL2SearchMethod,
-            rvqTextHandle(RvqAttrId::Value, msgText(kSearchName[search])));
+            rvqTextHandle(RvqAttrId::Value, msgText(kSearchName[static_cast<int32_t>(search)])));
   if (searched) {
     out.entry(VsfMsg::ElasticNetL2LowerBound, rvqDouble(RvqAttrId::Value, m->l2Low));
     out.entry(VsfMsg::ElasticNetL2UpperBound, rvqDouble(RvqAttrId::Value, m->l2High));

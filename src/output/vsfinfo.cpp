@@ -45,7 +45,7 @@ int32_t vsfpModelInfo(VsfContext* ctx) {
       dc.responses != nullptr ? dc.responses[0].var
                               : (ctx->stmt.responses != nullptr ? ctx->stmt.responses[0] : nullptr);
   out.entry(VsfMsg::ModelInfoDependentVariable, textValue(vsfVariableNameText(response)));
-  bool competitive = o.method == VM_STEPWISE && o.drop == DROP_COMPETITIVE;
+  bool competitive = o.method == VM_STEPWISE && o.drop == VsfDrop::Competitive;
   if (competitive) {
     out.entry(VsfMsg::ModelInfoSelectionMethod,
               msgValue(VsfMsg::MethodStepwiseSelectionCompetitive));
@@ -88,25 +88,26 @@ int32_t vsfpModelInfo(VsfContext* ctx) {
     };
     if (o.cvOn) {
       out.entry(VsfMsg::ModelInfoCrossValidationMethod,
-                msgValue(kMsgCvMethodNames[o.cvMethod - 1]));
-      if (o.cvMethod == CV_INDEX)
+                msgValue(kMsgCvMethodNames[static_cast<int32_t>(o.cvMethod) - 1]));
+      if (o.cvMethod == VsfCvMethod::Index)
         out.entry(VsfMsg::ModelInfoCrossValidationIndexVariable, textValue(indexName()));
       else
         out.entry(VsfMsg::ModelInfoNumberFolds, intValue(o.cvFolds));
     }
     if (o.cvExternal) {
       out.entry(VsfMsg::CvexExternalCrossValidationMethod,
-                msgValue(kMsgCvMethodNames[o.cvMethod - 1]));
-      if (o.cvMethod == CV_INDEX)
+                msgValue(kMsgCvMethodNames[static_cast<int32_t>(o.cvMethod) - 1]));
+      if (o.cvMethod == VsfCvMethod::Index)
         out.entry(VsfMsg::CvexExternalCrossValidationIndex, textValue(indexName()));
       else
         out.entry(VsfMsg::CvexNumberExternalFolds, intValue(o.cvFolds));
     }
     if (o.include != 0)
       out.entry(VsfMsg::ModelInfoEffectsForced, dblValue(static_cast<double>(o.include)));
-    out.entry(VsfMsg::ModelInfoEffectHierarchyEnforced, msgValue(kMsgHierarchyNames[o.hierarchy]));
+    out.entry(VsfMsg::ModelInfoEffectHierarchyEnforced,
+              msgValue(kMsgHierarchyNames[static_cast<int32_t>(o.hierarchy)]));
   }
-  if ((o.trainFraction > 0.0 && o.trainFraction < 1.0) || o.cvMethod == CV_RANDOM)
+  if ((o.trainFraction > 0.0 && o.trainFraction < 1.0) || o.cvMethod == VsfCvMethod::Random)
     out.entry(VsfMsg::ModelInfoRandomNumberSeed, i64Value(ctx->seed));
   out.endRows();
   out.release();

@@ -240,7 +240,7 @@ uint8_t rowRole(VsfContext* ctx, HostDataSet* in, bool roleColumn, int64_t* rng,
     role = static_cast<uint8_t>(vsfRoleIndex(vsfDrawRole(rule, rng)));
   else if (ctx->stmt.partition.roleVar > 0)
     role = static_cast<uint8_t>(vsfRoleVarCode(ctx, in));
-  if (role == 1 && rule.cvMethod != CV_NONE)
+  if (role == 1 && rule.cvMethod != VsfCvMethod::None)
     (void)vsfTrainFold(rule, cursor, rng, 0, -1);
   return role;
 }

@@ -258,7 +258,7 @@ VsfRoleFoldRule vsfOutputRoleFoldRule(const VsfContext* ctx) {
   const VsfModelOptions& o = ctx->options;
   const bool cv = o.cvOn || o.cvExternal;
   return {ctx->stmt.partition.roleVar <= 0 && o.trainFraction != 1.0, o.testFraction,
-          o.validateFraction, cv ? int32_t{o.cvMethod} : int32_t{CV_NONE}, o.cvFolds};
+          o.validateFraction, cv ? o.cvMethod : VsfCvMethod::None, o.cvFolds};
 }
 
 namespace {
@@ -275,7 +275,7 @@ namespace {
     assigned = vsfRoleIndex(vsfDrawRole(rule, &r.rng));
   else if (ctx->stmt.partition.roleVar > 0)
     assigned = roleVarCode(ctx, in);
-  if (assigned == 1 && rule.cvMethod != CV_NONE) {
+  if (assigned == 1 && rule.cvMethod != VsfCvMethod::None) {
     const int32_t o = ctx->options.cvIndexVar;
     const int32_t level =
         d != nullptr && o >= 0 && o < d->classCount ? dc->levelIndex[o] : kVsfNoFold;

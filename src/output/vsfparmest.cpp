@@ -45,7 +45,7 @@ struct ParmEstTable {
   [[nodiscard]] int32_t takeBuffers() {
     if (cols.measure(m, o.noint) != 0)
       return kVsfNoMemory;
-    folds = (o.cvDetails >= 2 && m->folds != nullptr) ? m->foldCount : 0;
+    folds = (vsfCvFoldBetaAsked(o) && m->folds != nullptr) ? m->foldCount : 0;
     foldValues = folds > 0 ? static_cast<double*>(poolTake(pool, int64_t(folds) * 8)) : nullptr;
     if (folds > 0 && foldValues == nullptr)
       return kVsfNoMemory;
@@ -204,7 +204,7 @@ int32_t vsfpCVDetails(VsfContext* ctx, VsfModel* m, QkPool* pool) {
   const LevDesign* d = vsfDesign(ctx);
   const int32_t var = ctx->options.cvIndexVar;
   const LevVariable* iv =
-      ctx->options.cvMethod == CV_INDEX && d != nullptr && var >= 0 && var < d->classCount
+      ctx->options.cvMethod == VsfCvMethod::Index && d != nullptr && var >= 0 && var < d->classCount
           ? &d->classes[var]
           : nullptr;
   const bool numericIndex = iv != nullptr && iv->var != nullptr && iv->var->type == 1;

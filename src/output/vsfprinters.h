@@ -54,10 +54,10 @@ void vsfFreeCandidates(VsfModel* model, VsfCandidateRanking* ranking);
 // selection-percentage plot's data, 2 only the plot's hidden data by the plot's ORDER= and
 // MINPCT=; modes 1 and 2 store the data reference in `plotData`. The number of rows.
 [[nodiscard]] int32_t vsfpBootstrapSelFreq(VsfContext* ctx, int32_t mode, RvqText** plotData);
-// Effects in the order ORDER= asks for: 0 as given, 1 ascending, 2 descending selection
+// Effects in the order ORDER= asks for: as given, by ascending or by descending selection
 // count (equal counts keep the lower effect index first).
 std::vector<int32_t> vsfOrderByCount(const VsfAverageSummary& a, std::vector<int32_t> effects,
-                                     int order);
+                                     VsfOrder order);
 // The frequencies of the distinct selected models ("ModelSelectionFreq").
 [[nodiscard]] int32_t vsfpModelFreq(VsfContext* ctx);
 // The averaged estimates; the refit's table (`refit`) has neither the forced-in marks nor

@@ -20,14 +20,14 @@ constexpr int32_t kShownOut = 5;
 int32_t vsfpScreenInfo(VsfContext* ctx) {
   const VsfModelOptions& o = ctx->options;
   const VsfModel* m = &ctx->model;
-  if (o.screen == SCREEN_NONE)
+  if (o.screen == VsfScreenMethod::None)
     return 0;
   VsfOut out(ctx);
   if (!out.createFactoid("ScreeningInfo", "Stat.VARSIFTER.ScreeningInfo",
                          msgText(VsfMsg::ScreeningInformation),
                          msgText(VsfMsg::ScreeningInformation)))
     return 0;
-  if (o.screen != SCREEN_BASE && o.screen != SCREEN_SIS) {
+  if (o.screen != VsfScreenMethod::Base && o.screen != VsfScreenMethod::Sis) {
     out.entry(VsfMsg::ScreeningMethod,
               rvqTextHandle(RvqAttrId::Value, msgText(VsfMsg::ScreenSafeScreening)));
   } else {
@@ -35,8 +35,9 @@ int32_t vsfpScreenInfo(VsfContext* ctx) {
               rvqTextHandle(RvqAttrId::Value, msgText(VsfMsg::ScreenSureIndependence)));
     const RvqAttr pvalue3 = rvqTextHandle(RvqAttrId::FormatName, vsfText("pvalue.3"));
     if (m->screenKeepRatio == -1)
-      out.entry(VsfMsg::ScreenKeepNumber,
-                rvqInt(RvqAttrId::Value, o.screen == SCREEN_SIS ? o.keepNum : m->screenKeep));
+      out.entry(
+          VsfMsg::ScreenKeepNumber,
+          rvqInt(RvqAttrId::Value, o.screen == VsfScreenMethod::Sis ? o.keepNum : m->screenKeep));
     else
       out.entry(VsfMsg::ScreenKeepRatio, rvqDouble(RvqAttrId::Value, m->screenKeepRatio),
                 {pvalue3});

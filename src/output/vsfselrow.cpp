@@ -60,11 +60,11 @@ void vsfSelectedModelOf(const VsfContext* ctx, const VsfModel* m, VsfSelectedMod
 namespace {
 
 // A parameter that no averaged resample estimated has no non-zero statistics: it counts 0.
-double averagedEstimate(const VsfAverageSummary& a, uint8_t method, int32_t p) {
-  const double* v = method == 2   ? a.nonzeroMean
-                    : method == 3 ? a.medianEstimate
-                    : method == 4 ? a.nonzeroMedian
-                                  : a.meanEstimate;
+double averagedEstimate(const VsfAverageSummary& a, VsfAverageMethod method, int32_t p) {
+  const double* v = method == VsfAverageMethod::MeanNonzero     ? a.nonzeroMean
+                    : method == VsfAverageMethod::Median        ? a.medianEstimate
+                    : method == VsfAverageMethod::MedianNonzero ? a.nonzeroMedian
+                                                                : a.meanEstimate;
   return isHostMissing(v[p]) ? 0.0 : v[p];
 }
 

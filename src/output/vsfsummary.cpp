@@ -32,13 +32,13 @@ double showInfinity(double v) {
 // The path position of history entry i by L1CHOICE=: the ratio of the path value to the
 // path's reference value, the L1 norm of the path coefficients, or the path value itself
 // (the ratio times the reference value). Missing when the fit records no path.
-double stepL1Value(const VsfModel* m, uint8_t choice, int32_t i) {
-  if (choice == VL1_NORM)
+double stepL1Value(const VsfModel* m, VsfL1Choice choice, int32_t i) {
+  if (choice == VsfL1Choice::Norm)
     return m->stepL1Norm != nullptr ? m->stepL1Norm[i] : hostMissing();
   if (m->stepPathValue == nullptr)
     return hostMissing();
   const double ratio = m->stepPathValue[i];
-  return choice == VL1_VALUE ? ratio * m->lambdaMax : ratio;
+  return choice == VsfL1Choice::Value ? ratio * m->lambdaMax : ratio;
 }
 
 } // namespace
@@ -86,11 +86,11 @@ struct SummaryTable {
     cv = o.cvOn && m->stepCvPress != nullptr;
     cvex = o.cvExternal && m->stepHeldOutError != nullptr;
     if (l1Shown(o)) {
-      if (o.l1Choice == VL1_RATIO)
+      if (o.l1Choice == VsfL1Choice::Ratio)
         l1Column = "StepL1Ratio";
-      else if (o.l1Choice == VL1_NORM)
+      else if (o.l1Choice == VsfL1Choice::Norm)
         l1Column = "StepL1Norm";
-      else if (o.l1Choice == VL1_VALUE)
+      else if (o.l1Choice == VsfL1Choice::Value)
         l1Column = "StepL1Value";
     }
     // The parameter count tells something the effect count does not when some effect has

@@ -61,7 +61,7 @@ void clearCandidates(VsfModel* m) {
       rc = vsfComputePress(m);
   }
   if (rc == 0 && vsfCvOn(m)) {
-    if (sel(m) == VC_CV && o->cvDetails == 0)
+    if (sel(m) == VC_CV && o->cvDetails == VsfCvDetails::None)
       m->cvPress = value;
     else
       rc = vsfComputeCVResids(m);
@@ -98,7 +98,7 @@ double candidateForm(const VsfModel* m, double q, const double* xc,
 } // namespace
 
 int32_t Add(double value, VsfModel* m, int32_t k) {
-  int32_t rc = vsfAddEffect(m, k, m->options->fullSweep == SWEEP_NEVER ? 0 : 1, 0);
+  int32_t rc = vsfAddEffect(m, k, m->options->fullSweep == VsfFullSweep::Never ? 0 : 1, 0);
   if (rc != 0)
     return rc;
   return refresh(m, value);
@@ -221,7 +221,7 @@ int32_t AddCandidate(VsfModel* m, int32_t* effect, double* value) {
         return rc;
       newRank = oldRank + added;
     } else {
-      int32_t rc = vsfAddEffect(m, i, m->options->fullSweep == SWEEP_ALWAYS ? 1 : 0, 1);
+      int32_t rc = vsfAddEffect(m, i, m->options->fullSweep == VsfFullSweep::Always ? 1 : 0, 1);
       if (rc != 0)
         return rc;
       newSse = m->sse;
@@ -253,7 +253,7 @@ void DropCandidate(VsfModel* m, int32_t* effect, double* value) {
   *value = (S == 1 || vsfBigBetter(S)) ? -DBL_MAX : DBL_MAX;
   if (m->inModelCount <= 1)
     return;
-  if (storeCandidates(m) && m->options->drop != DROP_COMPETITIVE)
+  if (storeCandidates(m) && m->options->drop != VsfDrop::Competitive)
     clearCandidates(m);
   if (m->singleColumnEffectCount == m->effectCount && !trialAll(m)) {
     double smallest = DBL_MAX;
@@ -364,7 +364,7 @@ int32_t vsfBackward(VsfModel* m) {
     m->aliasDropList[dropped++] = e;
   }
   m->aliasDropCount = dropped;
-  if (m->options->hierarchy == HIER_NONE)
+  if (m->options->hierarchy == VsfHierarchy::None)
     m->hierarchy = 0;
   const double s0 = m->sweptXpx[0];
   m->sse = s0 < 0 ? 0.0 : s0;

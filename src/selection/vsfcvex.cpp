@@ -29,9 +29,9 @@ constexpr int32_t kValues = 6; // doubles per record
 enum RecordValue { RV_PATH = 0, RV_L2, RV_L1NORM, RV_L2NORM, RV_CURVATURE, RV_ERROR };
 
 // L1CHOICE= of the path; LAR has none and walks by the ratio.
-[[nodiscard]] int32_t choiceOf(const VsfModel* m) {
-  const int32_t c = m->options->l1Choice;
-  return c == VL1_NORM || c == VL1_VALUE ? c : int32_t{VL1_RATIO};
+[[nodiscard]] VsfL1Choice choiceOf(const VsfModel* m) {
+  const VsfL1Choice c = m->options->l1Choice;
+  return c == VsfL1Choice::Norm || c == VsfL1Choice::Value ? c : VsfL1Choice::Ratio;
 }
 
 const double* recordValues(const VsfModel* m, int32_t i) { return m->cvexValues + kValues * i; }
@@ -41,11 +41,11 @@ const double* recordValues(const VsfModel* m, int32_t i) { return m->cvexValues 
 }
 
 // The knot of record i (of fold f) on the grid's axis.
-double knotValue(const VsfModel* m, int32_t choice, int32_t f, int32_t i) {
+double knotValue(const VsfModel* m, VsfL1Choice choice, int32_t f, int32_t i) {
   const double* v = recordValues(m, i);
-  if (choice == VL1_NORM)
+  if (choice == VsfL1Choice::Norm)
     return v[RV_L1NORM];
-  if (choice == VL1_VALUE)
+  if (choice == VsfL1Choice::Value)
     return v[RV_PATH] * m->cvexFoldLambdaMax[f];
   return v[RV_PATH];
 }
@@ -121,7 +121,8 @@ template <class ValueAt> double averageCurve(VsfModel* m, int32_t M, ValueAt val
 
 // The fold's held-out error at grid value G on the segment that ends at record i (b: the
 // fold's first record, lambda: its path maximum).
-double errorAt(const VsfModel* m, int32_t choice, int32_t b, int32_t i, double G, double lambda) {
+double errorAt(const VsfModel* m, VsfL1Choice choice, int32_t b, int32_t i, double G,
+               double lambda) {
   const double* cur = recordValues(m, i);
   if (i == b)
     return cur[RV_ERROR];
@@ -137,12 +138,12 @@ double errorAt(const VsfModel* m, int32_t choice, int32_t b, int32_t i, double G
     const double a = cur[RV_CURVATURE];
     const double slope = (cur[RV_ERROR] - c) / d - d * a;
     double s;
-    if (choice == VL1_NORM) {
+    if (choice == VsfL1Choice::Norm) {
       const double n0 = prev[RV_L1NORM], n1 = cur[RV_L1NORM];
       s = std::fabs(n1 / 1000 - n0 / 1000) <= std::fabs(n1 / 1000) * fuzz
               ? 0.0
               : (prev[RV_PATH] - cur[RV_PATH]) * ((G - n0) / (n1 - n0)) * lambda;
-    } else if (choice == VL1_VALUE) {
+    } else if (choice == VsfL1Choice::Value) {
       s = prev[RV_PATH] * lambda - G;
     } else {
       s = (prev[RV_PATH] - G) * lambda;
@@ -151,21 +152,21 @@ double errorAt(const VsfModel* m, int32_t choice, int32_t b, int32_t i, double G
       s = 0;
     return a * s * s + slope * s + c;
   }
-  const int at = choice == VL1_NORM ? RV_L1NORM : RV_PATH;
+  const int at = choice == VsfL1Choice::Norm ? RV_L1NORM : RV_PATH;
   const double u0 = prev[at], u1 = cur[at];
-  const double g = choice == VL1_VALUE ? G / lambda : G;
+  const double g = choice == VsfL1Choice::Value ? G / lambda : G;
   if (std::fabs(u1 / 1000 - u0 / 1000) <= std::fabs(u1 / 1000) * fuzz)
     return c;
   return c + (g - u0) * (cur[RV_ERROR] - c) / (u1 - u0);
 }
 
 // Whether record i has reached grid value G (the grid runs the fold's own direction).
-[[nodiscard]] bool reaches(const VsfModel* m, int32_t choice, int32_t f, int32_t i, double G) {
+[[nodiscard]] bool reaches(const VsfModel* m, VsfL1Choice choice, int32_t f, int32_t i, double G) {
   const double x = knotValue(m, choice, f, i);
-  return choice == VL1_NORM ? G <= x : x <= G;
+  return choice == VsfL1Choice::Norm ? G <= x : x <= G;
 }
 
-[[nodiscard]] int32_t mergeGrid(VsfModel* m, int32_t choice) {
+[[nodiscard]] int32_t mergeGrid(VsfModel* m, VsfL1Choice choice) {
   int32_t M = 0;
   for (int32_t i = 0; i < m->cvexFoldEnd[0]; ++i)
     m->cvexGrid[M++] = knotValue(m, choice, 0, i);
@@ -174,14 +175,14 @@ double errorAt(const VsfModel* m, int32_t choice, int32_t b, int32_t i, double G
     for (int32_t i = 0; i < n; ++i)
       m->cvexFoldKnots[i] = knotValue(m, choice, f, b + i);
     std::copy(m->cvexGrid, m->cvexGrid + M, m->cvexCurve);
-    M = vsfmerge(m->cvexFoldKnots, m->cvexCurve, m->cvexGrid, n, M, choice == VL1_NORM);
+    M = vsfmerge(m->cvexFoldKnots, m->cvexCurve, m->cvexGrid, n, M, choice == VsfL1Choice::Norm);
   }
   return M;
 }
 
 // Adds fold f's error at every grid point into the curve; points past its last knot take
 // its last error. A fold without records (an empty training part) adds nothing.
-void addFold(VsfModel* m, int32_t choice, int32_t f, int32_t M) {
+void addFold(VsfModel* m, VsfL1Choice choice, int32_t f, int32_t M) {
   const int32_t b = foldBegin(m, f), z = m->cvexFoldEnd[f] - 1;
   if (z < b)
     return;
@@ -271,7 +272,7 @@ int32_t vsfmerge(const double* a, const double* b, double* out, int32_t na, int3
 
 double vsfCVExMergeAndCurve(VsfModel* model) {
   VsfModel* m = model;
-  const int32_t choice = choiceOf(m);
+  const VsfL1Choice choice = choiceOf(m);
   const int32_t M = mergeGrid(m, choice);
   m->cvexGridCount = M;
   std::fill(m->cvexCurve, m->cvexCurve + M, 0.0);
@@ -323,7 +324,7 @@ VsfL2Trial cvexTrial(VsfModel* m, int32_t* failure) {
   int32_t failure = -1;
   const VsfL2Trial trial = cvexTrial(m, &failure);
   bool ranToEnd;
-  const double best = m->l2Search == L2S_GOLDEN
+  const double best = m->l2Search == VsfL2Search::Golden
                           ? vsfGoldenSectionWalk(m->l2Low, m->l2High, m->l2Steps, trial, &ranToEnd)
                           : vsfLogGridWalk(m->l2Low, m->l2High, m->l2Steps, trial);
   if (best < 0)
@@ -413,8 +414,8 @@ int32_t vsfDriveCVExternal(VsfModel* model) {
   const int32_t method = o->method;
   if (method == VM_ELASTICNET_LS)
     o->method = VM_ELASTICNET;
-  const bool search =
-      o->method == VM_ELASTICNET && (m->l2Search == L2S_GOLDEN || m->l2Search == L2S_GRID);
+  const bool search = o->method == VM_ELASTICNET &&
+                      (m->l2Search == VsfL2Search::Golden || m->l2Search == VsfL2Search::Grid);
   // The fold fits (of every L2 trial) take their sums from the folds' cross products where
   // they can; the final fit passes over the pages.
   VsfCVExSums sums;

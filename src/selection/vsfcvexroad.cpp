@@ -95,8 +95,8 @@ bool roadOpen(const VsfModel* m) {
   const VsfModelOptions* o = m->options;
   if (!o->cvExternal || o->cvOn || !vsfFullXpxOn(m) || !o->colStandardize || o->parmStandardize ||
       o->noint || o->adaptive || !pathMethod(o->method) || o->validateInUse || o->testInUse ||
-      m->resampler != nullptr || o->screen != SCREEN_NONE || m->hierarchy || m->foldCount < 2 ||
-      m->dataSettings == nullptr || !singleDenseColumns(m))
+      m->resampler != nullptr || o->screen != VsfScreenMethod::None || m->hierarchy ||
+      m->foldCount < 2 || m->dataSettings == nullptr || !singleDenseColumns(m))
     return false;
   const VsfRowShape S = vsfRowShape(m);
   if (!S.xcv || S.cv || S.hasRole || S.hasResample || S.sparse != 0)

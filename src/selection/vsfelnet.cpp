@@ -199,13 +199,13 @@ int32_t vsfDriveElasticNet(VsfModel* model) {
   VsfModel* m = model;
   VsfModelOptions* o = m->options;
   int32_t rc;
-  if (m->l2Search == L2S_NONE) {
+  if (m->l2Search == VsfL2Search::None) {
     if ((rc = vsfModelInit(m)) != 0)
       return rc;
     m->finalL2 = m->l2;
     return vsfProcessModel(m);
   }
-  if (m->l2Search != L2S_GOLDEN && m->l2Search != L2S_GRID)
+  if (m->l2Search != VsfL2Search::Golden && m->l2Search != VsfL2Search::Grid)
     return 0;
   // The cross products before the ridge, formed by the first trial's pass and shared by
   // every later trial and the final fit. Folds keep sums of their own, which are formed
@@ -218,7 +218,7 @@ int32_t vsfDriveElasticNet(VsfModel* model) {
     m->l2BaseReady = 0;
   }
   const double L =
-      m->l2Search == L2S_GOLDEN ? vsfProcessGoldenSection(m) : vsfProcessLogGridSearch(m);
+      m->l2Search == VsfL2Search::Golden ? vsfProcessGoldenSection(m) : vsfProcessLogGridSearch(m);
   rc = 0;
   if (m->fitStatus == 0) {
     if ((rc = vsfModelInit(m)) == 0) {

@@ -218,7 +218,7 @@ int64_t crossBudget(const VsfModel* m) {
   if (vsfFullXpxOn(m) || m->crossSlot == nullptr ||
       (o->method != VM_LAR && o->method != VM_LASSO && o->method != VM_LAR_LS &&
        o->method != VM_LASSO_LS) ||
-      o->adaptive || o->cvExternal || rolesPresent(m) || o->screen != SCREEN_NONE ||
+      o->adaptive || o->cvExternal || rolesPresent(m) || o->screen != VsfScreenMethod::None ||
       vsfSafeScreening(m) || m->hierarchy || m->l2 > 0 || m->l2BaseXpx != nullptr ||
       m->foldCount > 0)
     return 0;
@@ -328,12 +328,12 @@ void lassoZeroCrossing(const VsfModel* m, int32_t first, double* gamma, int32_t*
 // shortens *gamma; true when the target is reached.
 [[nodiscard]] bool newPathValue(VsfModel* m, double cmax, double A, double R, double* gamma) {
   const VsfModelOptions* o = m->options;
-  const int32_t kind = o->stop == VC_L1 ? o->stopL1Choice : int32_t{VL1_NONE};
+  const VsfL1Choice kind = o->stop == VC_L1 ? o->stopL1Choice : VsfL1Choice::None;
   const double target = m->l1Target;
   const double next = cmax - A * *gamma;
   bool reached = false;
   switch (kind) {
-  case VL1_RATIO:
+  case VsfL1Choice::Ratio:
     if (target >= 0 && target * m->lambdaMax > next) {
       *gamma = (cmax - target * m->lambdaMax) / A;
       m->lambda = target * m->lambdaMax;
@@ -342,7 +342,7 @@ void lassoZeroCrossing(const VsfModel* m, int32_t first, double* gamma, int32_t*
       m->lambda = next;
     }
     break;
-  case VL1_NORM:
+  case VsfL1Choice::Norm:
     if (target >= 0 && R > 0 && target < *gamma * R + m->l1Norm) {
       *gamma = (target - m->l1Norm) / R;
       m->l1Norm = target;
@@ -351,7 +351,7 @@ void lassoZeroCrossing(const VsfModel* m, int32_t first, double* gamma, int32_t*
       m->lambda = next;
     }
     break;
-  case VL1_VALUE:
+  case VsfL1Choice::Value:
     if (target >= 0 && next < target) {
       *gamma = (cmax - target) / A;
       m->lambda = target;
@@ -485,7 +485,7 @@ thread_local bool tAhead = false;
              (rc = pass(m, vsfLarRss, vsfLarRss_t)) != 0)
       return rc;
   } else if (road == Road::Pages) {
-    if (o->screen == SCREEN_NONE) {
+    if (o->screen == VsfScreenMethod::None) {
       std::memset(m->corr, 0, sizeof(double) * m->parmCount);
       if ((rc = pass(m, vsfLarCorr, vsfLarCorr_t)) != 0)
         return rc;
@@ -575,7 +575,7 @@ constexpr size_t kAheadSteps = 16; // entries of one look-ahead at most
   const VsfModelOptions* o = m->options;
   const bool xcvFinal = o->cvExternal && m->heldOutFold == m->foldCount;
   if (!vsfFullXpxOn(m) || (o->method != VM_LAR && o->method != VM_LASSO) || o->adaptive ||
-      (o->cvExternal && !xcvFinal) || rolesPresent(m) || o->screen != SCREEN_NONE ||
+      (o->cvExternal && !xcvFinal) || rolesPresent(m) || o->screen != VsfScreenMethod::None ||
       vsfSafeScreening(m) || m->hierarchy || m->l2 > 0 || m->l2BaseXpx != nullptr ||
       (m->foldCount > 0 && !xcvFinal))
     return false;
@@ -821,7 +821,7 @@ int32_t vsfLarLasso(VsfModel* m) {
       m->lambdaMax = std::fabs(m->corr[j]);
 
   // A rule switched off for this fit (nothing correlated) is the user's again for the next.
-  const uint8_t screen = o->screen;
+  const VsfScreenMethod screen = o->screen;
   VsfLarAhead ahead;
   VsfLarSquare square;
   if ((rc = vsfScreenStart(m)) == 0) {
@@ -862,7 +862,8 @@ namespace {
 
   int32_t pendingDrop = -1;
   int32_t t = o->noint ? 0 : 1;
-  const int32_t target = o->screen == SCREEN_SIS ? m->screenKeep + m->includeCount : m->effectCount;
+  const int32_t target =
+      o->screen == VsfScreenMethod::Sis ? m->screenKeep + m->includeCount : m->effectCount;
   const int32_t parms = m->parmCount;
   while (vsfKeepGoing(m, t)) {
     const int32_t d = pendingDrop == -1 ? 1 : -1;

@@ -365,9 +365,9 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
 // trial.
 [[nodiscard]] bool prepareWithCrossProducts(const VsfModel* m) {
   const VsfModelOptions* o = m->options;
-  return vsfFullXpxOn(m) && !o->adaptive && !o->cvExternal && o->cvDetails != 1 &&
-         o->cvDetails != 3 && m->resampler == nullptr && o->screen < SCREEN_SASVI &&
-         m->l2BaseXpx == nullptr && m->foldCount == 0;
+  return vsfFullXpxOn(m) && !o->adaptive && !o->cvExternal && !vsfCvFoldStatsAsked(*o) &&
+         m->resampler == nullptr && o->screen < VsfScreenMethod::Sasvi && m->l2BaseXpx == nullptr &&
+         m->foldCount == 0;
 }
 
 [[nodiscard]] int32_t transformPages(VsfModel* m, bool* centred, bool* weighted) {
@@ -566,7 +566,7 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
   case VsfFitRoad::Backward:
     return vsfBackward(m);
   case VsfFitRoad::Stepwise:
-    return m->options->drop == DROP_COMPETITIVE ? vsfCompetitiveStepwise(m) : vsfStepwise(m);
+    return m->options->drop == VsfDrop::Competitive ? vsfCompetitiveStepwise(m) : vsfStepwise(m);
   case VsfFitRoad::LeastAngle:
     return vsfLarLasso(m);
   case VsfFitRoad::Solver:
@@ -590,7 +590,7 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
       full && m->structured == nullptr && prepareWithCrossProducts(m);
   if ((rc = vsfShiftPages(m, shiftWithCrossProducts)) != 0)
     return fail(m, rc);
-  if (o->cvDetails == 1 || o->cvDetails == 3) {
+  if (vsfCvFoldStatsAsked(*o)) {
     if ((rc = vsfCVCounts(m)) != 0)
       return fail(m, rc);
   }
@@ -598,7 +598,7 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
       (rc = sampleSquares(m)) != 0)
     return rc;
   // Screening reads the sums of squares of the transformed columns and response.
-  const bool squareSums = o->colStandardize && o->screen >= SCREEN_SASVI;
+  const bool squareSums = o->colStandardize && o->screen >= VsfScreenMethod::Sasvi;
   if (squareSums && (rc = vsfScreenSquareSums(m)) != 0)
     return fail(m, rc);
   if (!full) {

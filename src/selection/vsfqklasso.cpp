@@ -457,9 +457,9 @@ namespace {
 [[nodiscard]] int32_t solveAtTarget(VsfModel* m, QkSolver* s, std::vector<double>& b,
                                     double* loss) {
   const VsfModelOptions* o = m->options;
-  const int32_t choice = o->stop == VC_L1 ? o->stopL1Choice : int32_t{VL1_RATIO};
+  const VsfL1Choice choice = o->stop == VC_L1 ? o->stopL1Choice : VsfL1Choice::Ratio;
   int32_t rc = 0;
-  if (choice == VL1_NORM) {
+  if (choice == VsfL1Choice::Norm) {
     if ((rc = solveAtNorm(s, m->l1Target, o->tol, b)) != 0)
       return rc;
     // The interpolated coefficients were not the solver's last point.
@@ -467,7 +467,7 @@ namespace {
     return vsfQkLossFun(s, copy.data(), loss);
   }
   double r = m->l1Target;
-  if (choice == VL1_VALUE) {
+  if (choice == VsfL1Choice::Value) {
     double lambdaMax = 0;
     if ((rc = penaltyMaximum(s, &lambdaMax)) != 0)
       return rc;

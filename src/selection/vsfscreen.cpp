@@ -184,8 +184,8 @@ void printHeader(const VsfModel* m) {
 } // namespace
 
 bool vsfSafeScreening(const VsfModel* m) {
-  const int32_t s = m->options->screen;
-  return s >= SCREEN_SASVI && s <= SCREEN_DPP;
+  const VsfScreenMethod s = m->options->screen;
+  return s >= VsfScreenMethod::Sasvi && s <= VsfScreenMethod::Dpp;
 }
 
 bool vsfScreenEligible(const VsfModel* m, int32_t j) {
@@ -194,14 +194,14 @@ bool vsfScreenEligible(const VsfModel* m, int32_t j) {
 }
 
 int32_t vsfScreenFullCount(const VsfModel* m) {
-  if (m->options->screen == SCREEN_SIS)
+  if (m->options->screen == VsfScreenMethod::Sis)
     return m->screenKeep + m->includeCount;
   return m->effectCount - (m->options->noint ? 1 : 0);
 }
 
 int32_t vsfScreenSquareSums(VsfModel* m) {
   const VsfModelOptions* o = m->options;
-  if (o->screen < SCREEN_SASVI)
+  if (o->screen < VsfScreenMethod::Sasvi)
     return 0;
   m->sumWYY = 0.0;
   std::fill(m->columnSquareSums, m->columnSquareSums + m->parmCount, 0.0);
@@ -217,13 +217,13 @@ int32_t vsfScreenSquareSums(VsfModel* m) {
 
 int32_t vsfScreenStart(VsfModel* m) {
   VsfModelOptions* o = m->options;
-  if (o->screen == SCREEN_BASE) {
+  if (o->screen == VsfScreenMethod::Base) {
     // BASE$ screens nothing out: every candidate is kept.
     m->screenKeep = m->effectCount - m->includeCount;
     m->screenKeepRatio = -1;
     return 0;
   }
-  if (o->screen == SCREEN_SIS) {
+  if (o->screen == VsfScreenMethod::Sis) {
     if (allocateScreening(m) != 0)
       return kVsfNoMemory;
     sureIndependence(m);
@@ -232,7 +232,7 @@ int32_t vsfScreenStart(VsfModel* m) {
   if (!vsfSafeScreening(m))
     return 0;
   if (m->lambdaMax == 0) {
-    o->screen = SCREEN_NONE;
+    o->screen = VsfScreenMethod::None;
     return 0;
   }
   if (allocateScreening(m) != 0)
@@ -274,12 +274,12 @@ namespace {
   const int32_t f = o->noint ? 0 : 1;
   if (m->stepCount > f && m->lambdaRatioSum > 0)
     m->screenRatio = std::pow(m->lambdaRatioSum / (m->stepCount - f), m->screenPower);
-  if (o->screen == SCREEN_SASVI && m->screenTermB > 0 && m->screenTermA > 0) {
+  if (o->screen == VsfScreenMethod::Sasvi && m->screenTermB > 0 && m->screenTermA > 0) {
     for (int32_t j = m->includeCount; j < E; ++j)
       if (m->effectStatus[j] == VES_CANDIDATE)
         refinedBound(m, j);
   } else {
-    simpleBounds(m, o->screen == SCREEN_DPP ? 1.0 : 2.0);
+    simpleBounds(m, o->screen == VsfScreenMethod::Dpp ? 1.0 : 2.0);
   }
   addActiveByRatio(m);
   m->screenNewCount = 0;

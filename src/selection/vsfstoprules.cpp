@@ -125,14 +125,14 @@ int32_t vsfKeepGoing(VsfModel* m, int32_t s) {
       result = 0;
     }
   }
-  if (o->stop == VC_L1 && o->stopL1Choice != VL1_NONE && m->l1Target >= 0) {
+  if (o->stop == VC_L1 && o->stopL1Choice != VsfL1Choice::None && m->l1Target >= 0) {
     double q = 0, t = 0;
     switch (o->stopL1Choice) {
-    case VL1_RATIO:
+    case VsfL1Choice::Ratio:
       q = m->lambda;
       t = m->l1Target * m->lambdaMax;
       break;
-    case VL1_NORM:
+    case VsfL1Choice::Norm:
       q = m->l1Norm;
       t = m->l1Target;
       break;
@@ -227,7 +227,7 @@ int32_t vsfStopSelection(double v, VsfModel* m, int32_t, int32_t k, int32_t d, d
   } else {
     m->stopDropEffect = k;
     m->stopDropValue = v;
-    int32_t rc = vsfAddEffect(m, k, o->fullSweep == SWEEP_ALWAYS ? 1 : 0, 0);
+    int32_t rc = vsfAddEffect(m, k, o->fullSweep == VsfFullSweep::Always ? 1 : 0, 0);
     if (rc != 0)
       return rc;
   }
@@ -239,7 +239,7 @@ int32_t vsfStopSelection(double v, VsfModel* m, int32_t, int32_t k, int32_t d, d
   if (m->stepTestAse)
     m->testAse = m->stepTestAse[last];
   if (m->stepCvPress) {
-    if (o->cvDetails == 0)
+    if (o->cvDetails == VsfCvDetails::None)
       m->cvPress = m->stepCvPress[last];
     else if (int32_t rc = vsfComputeCVResids(m); rc != 0)
       return rc;

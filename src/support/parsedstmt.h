@@ -10,6 +10,7 @@
 #include "support/protocol.h"
 
 #include <cstdint>
+#include <type_traits>
 
 // ---------------------------------------------------------------------------------------
 // Statement nodes
@@ -110,6 +111,14 @@ template <StmtSlotKey S>
 template <StmtSlotKey S>
 [[nodiscard]] int32_t stmtInt(const ParsedStatement* s, S slot, int32_t dflt) {
   return static_cast<int32_t>(stmtNumber(s, slot, dflt));
+}
+
+// The option code the grammar stored in the slot, as its enumeration; `dflt` when no action
+// stored one.
+template <class E, StmtSlotKey S>
+[[nodiscard]] E stmtCode(const ParsedStatement* s, S slot, E dflt) {
+  static_assert(std::is_enum_v<E>, "an option code is an enumeration");
+  return static_cast<E>(stmtInt(s, slot, static_cast<int32_t>(dflt)));
 }
 
 // A name list: a chain of blocks. Each block holds the index (from 0 across the chain) of

@@ -106,23 +106,18 @@ inline constexpr int Where = 5;     // before a WHERE statement (none in this gr
 // ---------------------------------------------------------------------------------------
 
 // CVMETHOD=: the settings and the data pass keep these codes.
-enum VsfCvMethod : uint8_t { CV_NONE = 0, CV_RANDOM = 1, CV_BLOCK = 2, CV_SPLIT = 3, CV_INDEX = 4 };
+enum class VsfCvMethod : uint8_t { None = 0, Random = 1, Block = 2, Split = 3, Index = 4 };
 // MODEL DROP=, HIERARCHY=, DETAILS= and L2SEARCH=.
-enum VsfDrop : uint8_t { DROP_BEFOREADD = 1, DROP_COMPETITIVE = 2, DROP_AFTERADD = 3 };
-enum VsfHierarchy : uint8_t { HIER_NONE = 0, HIER_SINGLE = 1, HIER_SINGLECLASS = 2 };
-enum VsfDetails : uint8_t {
-  DETAILS_NONE = 0,
-  DETAILS_SUMMARY = 1,
-  DETAILS_STEPS = 2,
-  DETAILS_ALL = 3
-};
-enum VsfL2Search : uint8_t { L2S_NONE = 1, L2S_GOLDEN = 2, L2S_GRID = 3 };
+enum class VsfDrop : uint8_t { BeforeAdd = 1, Competitive = 2, AfterAdd = 3 };
+enum class VsfHierarchy : uint8_t { None = 0, Single = 1, SingleClass = 2 };
+enum class VsfDetails : uint8_t { None = 0, Summary = 1, Steps = 2, All = 3 };
+enum class VsfL2Search : uint8_t { None = 1, Golden = 2, Grid = 3 };
 // PERFORMANCE FULL_SWEEP$=.
-enum VsfFullSweep : uint8_t { SWEEP_STEPADD = 0, SWEEP_NEVER = 1, SWEEP_ALWAYS = 2 };
+enum class VsfFullSweep : uint8_t { StepAdd = 0, Never = 1, Always = 2 };
 // STEPAXIS= of PLOTS and of its plots: NUMBER, EFFECT, NORMB (0: not given, the graph chooses).
-enum VsfStepAxis : int32_t { VSA_AUTO = 0, VSA_STEP = 1, VSA_STEPLABEL = 2, VSA_NORMBETA = 3 };
+enum class VsfStepAxis : uint8_t { Auto = 0, Step = 1, StepLabel = 2, NormBeta = 3 };
 // ORDER= of EFFECTSELECTPCT, PARMDIST and PARMEST.
-enum VsfOrder : uint8_t { ORDER_MODEL = 0, ORDER_ASCENDING = 1, ORDER_DESCENDING = 2 };
+enum class VsfOrder : uint8_t { Model = 0, Ascending = 1, Descending = 2 };
 // PARMLABELSTYLE=.
 enum VsfLabelStyle : uint8_t {
   LSTYLE_INTERLACED = 0,
@@ -130,12 +125,7 @@ enum VsfLabelStyle : uint8_t {
   LSTYLE_SEPARATECOMPACT = 2
 };
 // MODELAVERAGE AVERAGEMETHOD$=.
-enum VsfAverageMethod : uint8_t {
-  AVG_MEAN = 1,
-  AVG_MEANNONZERO = 2,
-  AVG_MEDIAN = 3,
-  AVG_MEDIANNONZERO = 4
-};
+enum class VsfAverageMethod : uint8_t { Mean = 1, MeanNonzero = 2, Median = 3, MedianNonzero = 4 };
 // CLASS ORDER=, as list codes.
 enum VsfClassOrder : uint8_t {
   CORDER_FORMATTED = 0,

@@ -50,15 +50,15 @@ enum VsfMethod : int32_t {
 };
 
 // L1CHOICE=: how a path position is told (0 when the method has none).
-enum VsfL1Choice : uint8_t { VL1_NONE = 0, VL1_RATIO = 1, VL1_NORM = 2, VL1_VALUE = 3 };
+enum class VsfL1Choice : uint8_t { None = 0, Ratio = 1, Norm = 2, Value = 3 };
 
-enum VsfScreenMethod : uint8_t {
-  SCREEN_NONE = 1,
-  SCREEN_BASE = 2,
-  SCREEN_SASVI = 3,
-  SCREEN_SASVI2 = 4,
-  SCREEN_DPP = 5,
-  SCREEN_SIS = 6,
+enum class VsfScreenMethod : uint8_t {
+  None = 1,
+  Base = 2,
+  Sasvi = 3,
+  Sasvi2 = 4,
+  Dpp = 5,
+  Sis = 6,
 };
 
 // True for the group-LASSO methods, whose steps enter or leave whole effects and may change
@@ -66,6 +66,9 @@ enum VsfScreenMethod : uint8_t {
 [[nodiscard]] inline bool vsfGroupMethod(int32_t method) {
   return method == VM_GROUPLASSO || method == VM_QKGLASSO;
 }
+
+// CVDETAILS=: which fold details the CVDetails tables show.
+enum class VsfCvDetails : uint8_t { None = 0, CvPress = 1, Coeffs = 2, All = 3 };
 
 struct VsfModelOptions {
   int32_t method;       // VsfMethod code (default STEPWISE)
@@ -95,31 +98,31 @@ struct VsfModelOptions {
   int32_t start;
   int32_t forcedIn; // INCLUDE, plus 1 for the intercept
   uint8_t noint;
-  uint8_t drop;          // 1 BEFOREADD, 2 COMPETITIVE, 3 AFTERADD
-  uint8_t select;        // VsfCriterion
-  uint8_t stop;          // VsfCriterion (0 none)
-  uint8_t choose;        // VsfCriterion (0 none)
-  uint8_t hierarchy;     // 0 NONE, 1 SINGLE, 2 SINGLECLASS
+  VsfDrop drop;
+  uint8_t select; // VsfCriterion
+  uint8_t stop;   // VsfCriterion (0 none)
+  uint8_t choose; // VsfCriterion (0 none)
+  VsfHierarchy hierarchy;
   uint8_t penalizedPath; // LAR, LASSO, ELASTICNET, QKLASSO$
   uint8_t solverPath;    // QKGLASSO$, GROUPLASSO
   uint8_t stepDetails;   // bit 0: DETAILS=STEPS or ALL
   uint8_t orderSelect;
-  uint8_t cvMethod; // VsfCvMethod
+  VsfCvMethod cvMethod;
   uint8_t showCvex;
   uint8_t showL2Search;
   uint8_t showStepL1;
   uint8_t linearCvex;
   uint8_t showScreen;
-  uint8_t screen;    // VsfScreenMethod (default 1)
-  uint8_t cvDetails; // 0 none, 1 CVPRESS, 2 COEFFS, 3 ALL
+  VsfScreenMethod screen; // default NONE
+  VsfCvDetails cvDetails;
   uint8_t adaptive;
   uint8_t adaptiveInest; // the adaptive weights' INEST= data set is open
-  uint8_t details;       // DETAILS= 0 none, 1 SUMMARY, 2 STEPS, 3 ALL
+  VsfDetails details;
   uint8_t pad3;
-  int32_t cvFolds;      // default 5
-  int32_t cvIndexVar;   // CVMETHOD=INDEX variable number
-  uint8_t stopL1Choice; // L1CHOICE when STOP=L1
-  uint8_t l1Choice;     // 1 RATIO, 2 NORM, 3 VALUE
+  int32_t cvFolds;          // default 5
+  int32_t cvIndexVar;       // CVMETHOD=INDEX variable number
+  VsfL1Choice stopL1Choice; // L1CHOICE when STOP=L1
+  VsfL1Choice l1Choice;
   uint8_t pad4[6];
   double tol;
   double rho;
@@ -144,10 +147,10 @@ struct VsfModelOptions {
   uint8_t statAse;
   uint8_t statStb;
   uint8_t pad5[3];
-  double fuzz;      // default 1e-12
-  double l2;        // -1 not given
-  int32_t l2Steps;  // default 50
-  int32_t l2Search; // 1 NONE, 2 GOLDEN, 3 GRID
+  double fuzz;     // default 1e-12
+  double l2;       // -1 not given
+  int32_t l2Steps; // default 50
+  VsfL2Search l2Search;
   int32_t enscale;
   int32_t pad6;
   double l2Low;
@@ -170,7 +173,7 @@ struct VsfModelOptions {
   uint8_t stopTest;        // STOP= names a criterion
   uint8_t stepRecordBits;  // step-record request bits
   uint8_t storeCandidates; // candidate values kept for display
-  uint8_t fullSweep;       // FULL_SWEEP$: 0 STEPADD, 1 NEVER, 2 ALWAYS
+  VsfFullSweep fullSweep;  // FULL_SWEEP$
   uint8_t cvOn;            // cross validation by folds for the CV criterion
   uint8_t cvExternal;      // external cross validation (CHOOSE=CVEX)
   uint8_t validateInUse;   // validation rows present
@@ -190,11 +193,11 @@ struct VsfModelOptions {
 
 // CVDETAILS=CVPRESS or ALL: the folds' counts and PRESS, shown in the CVDetails table.
 [[nodiscard]] inline bool vsfCvFoldStatsAsked(const VsfModelOptions& o) {
-  return o.cvDetails == 1 || o.cvDetails == 3;
+  return o.cvDetails == VsfCvDetails::CvPress || o.cvDetails == VsfCvDetails::All;
 }
 // CVDETAILS=COEFFS or ALL: the folds' estimates, shown beside the model's.
 [[nodiscard]] inline bool vsfCvFoldBetaAsked(const VsfModelOptions& o) {
-  return o.cvDetails == 2 || o.cvDetails == 3;
+  return o.cvDetails == VsfCvDetails::Coeffs || o.cvDetails == VsfCvDetails::All;
 }
 
 struct VsfPerfBlock {
@@ -221,7 +224,7 @@ struct VsfPerfOptions {
   uint8_t allSparse;
   uint8_t allDense;
   uint8_t utilDetails;
-  uint8_t fullSweep; // 0 STEPADD, 1 NEVER, 2 ALWAYS
+  VsfFullSweep fullSweep;
   uint8_t pad[2];
   int32_t utilBuffers;  // UTIL_BUFFERS$ (default 0)
   int32_t utilPageSize; // UTIL_PAGESIZE$ in kilobytes (default 0)
@@ -296,7 +299,9 @@ struct VsfPlotSettings {
   int32_t endStep;
   int32_t maxStepLabel;
   int32_t maxParmLabel;
-  uint8_t coefLevel, coefStepAxis, coefUnpack, coefLogp;
+  uint8_t coefLevel;
+  VsfStepAxis coefStepAxis;
+  uint8_t coefUnpack, coefLogp;
   double coefLabelGap;
   int32_t coefStart, coefEnd;
   uint8_t selgLevel, selgLogp, selgNormc, pad2;
@@ -304,13 +309,21 @@ struct VsfPlotSettings {
   int32_t selgCandidates;
   uint8_t candLevel, candLogp, pad3[2];
   int32_t candShow;
-  uint8_t aseLevel, aseStepAxis, pad4[2];
+  uint8_t aseLevel;
+  VsfStepAxis aseStepAxis;
+  uint8_t pad4[2];
   int32_t aseStart, aseEnd;
-  uint8_t critLevel, critStepAxis, critUnpack, pad5;
+  uint8_t critLevel;
+  VsfStepAxis critStepAxis;
+  uint8_t critUnpack, pad5;
   int32_t critStart, critEnd;
-  uint8_t espLevel, espOrder, pad6[6];
+  uint8_t espLevel;
+  VsfOrder espOrder;
+  uint8_t pad6[6];
   double espMinPct;
-  uint8_t pdLevel, pdOrder, pdUnpack, pdNoBox;
+  uint8_t pdLevel;
+  VsfOrder pdOrder;
+  uint8_t pdUnpack, pdNoBox;
   int32_t pdPerPanel;
   double pdMinPct;
 };
@@ -344,7 +357,7 @@ struct VsfModelAverageSettings {
   uint8_t on;
   uint8_t details;
   uint8_t multithreaded;
-  uint8_t averageMethod; // 1 MEAN, 2 MEANNONZERO, 3 MEDIAN, 4 MEDIANNONZERO
+  VsfAverageMethod averageMethod;
   uint8_t averageGiven;
   uint8_t srs;
   uint8_t inMemory;
@@ -373,10 +386,10 @@ struct VsfModelAverageSettings {
   uint8_t refit;
   uint8_t nonzeroParms;
   uint8_t espLevel; // EFFECTSELECTPCT table
-  uint8_t espOrder;
+  VsfOrder espOrder;
   uint8_t msfLevel;  // MODELSELECTFREQ table
   uint8_t pestLevel; // PARMEST table
-  uint8_t pestOrder;
+  VsfOrder pestOrder;
   uint8_t pad;
   double espMinPct;
   int32_t msfBest;

@@ -82,7 +82,7 @@ template <class Fn> void eachRow(VsfPassState* m, QkPageDescriptor* page, Fn fn)
   L.hasWeight = s->weightGiven;
   L.hasFreq = s->freqGiven;
   L.hasResample = s->resampling;
-  L.hasFold = s->cvMethod != 0 && (s->cv || s->xcv);
+  L.hasFold = s->cvMethod != VsfCvMethod::None && (s->cv || s->xcv);
   L.hasRole = s->roleCodes;
   VsfRowCursor c;
   vsfRowCursorStart(&c, page->buffer, page->pageSize);
@@ -273,7 +273,7 @@ VsfRowLayout PageRun::layout() const {
   L.hasWeight = settings.weightGiven;
   L.hasFreq = settings.freqGiven;
   L.hasResample = settings.resampling;
-  L.hasFold = settings.cvMethod != 0 && (settings.cv || settings.xcv);
+  L.hasFold = settings.cvMethod != VsfCvMethod::None && (settings.cv || settings.xcv);
   L.hasRole = settings.roleCodes;
   return L;
 }

@@ -76,7 +76,7 @@ std::vector<std::pair<double, std::vector<double>>> pageRows(VsfContext* ctx) {
   L.denseColumns = m.denseColumnCount;
   L.hasWeight = s->weightGiven;
   L.hasFreq = s->freqGiven;
-  L.hasFold = s->cvMethod != 0 && (s->cv || s->xcv);
+  L.hasFold = s->cvMethod != VsfCvMethod::None && (s->cv || s->xcv);
   L.hasRole = s->roleCodes;
   const int32_t lead = L.hasWeight + L.hasFreq; // doubles before the response
   const int32_t fixed = L.hasFold + L.hasRole;  // codes before the counts
@@ -170,7 +170,7 @@ TEST(ReadingPassOverDesignRows, IndexFoldsAreTheLevelsOfTheIndexVariable) {
   ASSERT_EQ(levels, (std::vector<std::string>{"p", "q", "r"}));
   Context c;
   c.ctx->design = f.ctx;
-  c.ctx->options.cvMethod = 4;
+  c.ctx->options.cvMethod = VsfCvMethod::Index;
   c.ctx->options.cvOn = 1;
   c.ctx->options.cvIndexVar = f.classIndex("a");
   ASSERT_EQ(vsfData(c.ctx.get()), 0);

@@ -86,7 +86,7 @@ TEST_F(DataRead, SplitAndBlockFoldsAndRoleValues) {
   {
     PageRun run;
     denseEntries(run, {1});
-    run.settings.cvMethod = CV_SPLIT;
+    run.settings.cvMethod = VsfCvMethod::Split;
     run.settings.cv = 1;
     run.settings.folds = 3;
     ASSERT_EQ(run.read(src), 0);
@@ -100,7 +100,7 @@ TEST_F(DataRead, SplitAndBlockFoldsAndRoleValues) {
     qrxhost::setPageFileSizes(64, 64, 64); // few rows a page: folds cross pages and disk
     PageRun run;
     denseEntries(run, {1});
-    run.settings.cvMethod = CV_BLOCK;
+    run.settings.cvMethod = VsfCvMethod::Block;
     run.settings.cv = 1;
     run.settings.folds = k;
     run.settings.utilBuffers = 1;
@@ -197,7 +197,7 @@ TEST_F(DataRead, TheSmallestPagesStillHoldARow) {
     denseEntries(run, {cols});
     run.settings.weightGiven = run.settings.freqGiven = 1;
     run.settings.roleCodes = 1;
-    run.settings.cvMethod = CV_SPLIT;
+    run.settings.cvMethod = VsfCvMethod::Split;
     run.settings.cv = 1;
     run.settings.folds = 2;
     run.settings.utilBuffers = 1;
@@ -300,7 +300,7 @@ TEST_F(DataRead, FractionRolesAndRandomFoldsAreTheSameOnEveryRun) {
     run.settings.testFraction = 0.2;
     run.settings.validateFraction = 0.3;
     run.settings.trainFraction = 0.5;
-    run.settings.cvMethod = CV_RANDOM;
+    run.settings.cvMethod = VsfCvMethod::Random;
     run.settings.cv = 1;
     run.settings.folds = 4;
     EXPECT_EQ(run.read(src), 0);
@@ -524,7 +524,7 @@ TEST_F(DataRead, ExternalCrossValidationCurveIsDoublesForEveryRecord) {
     src.rows.push_back(obs(i, {double(i % 5)}));
   PageRun run;
   denseEntries(run, {1, 1, 1});
-  run.settings.cvMethod = CV_SPLIT;
+  run.settings.cvMethod = VsfCvMethod::Split;
   run.settings.xcv = 1;
   run.settings.folds = 3;
   run.settings.method = 6;

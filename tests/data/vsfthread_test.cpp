@@ -112,7 +112,7 @@ TEST_F(Frame, FoldCountsArePerFoldAndExact) {
   Source src = makeRows(97, true);
   for (int32_t T : {1, 4}) {
     PageRun run;
-    run.settings.cvMethod = CV_SPLIT;
+    run.settings.cvMethod = VsfCvMethod::Split;
     run.settings.cv = 1;
     run.settings.folds = 3;
     prepare(run, src, T);
@@ -214,7 +214,7 @@ TEST_F(Frame, EveryInjectedIoFailureEndsWithAMessageACodeAndNoFileLeft) {
     {
       PageRun run;
       denseEntries(run, {2, 2});
-      run.settings.cvMethod = CV_BLOCK;
+      run.settings.cvMethod = VsfCvMethod::Block;
       run.settings.cv = 1;
       run.settings.folds = 3;
       run.settings.utilBuffers = 1;

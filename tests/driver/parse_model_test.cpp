@@ -115,17 +115,17 @@ TEST(ParseModel, StatisticsAndDetails) {
 TEST(ParseModel, CrossValidation) {
   auto r = model("cvmethod=block(4)");
   EXPECT_TRUE(r.has(848, 159));
-  EXPECT_EQ(r.ctx->options.cvMethod, CV_NONE);
+  EXPECT_EQ(r.ctx->options.cvMethod, VsfCvMethod::None);
   r = model("choose=cv cvmethod=block(4) cvdetails=coeffs");
-  EXPECT_EQ(r.ctx->options.cvMethod, CV_BLOCK);
+  EXPECT_EQ(r.ctx->options.cvMethod, VsfCvMethod::Block);
   EXPECT_EQ(r.ctx->options.cvFolds, 4);
   EXPECT_EQ(r.ctx->options.cvDetails, 2);
   r = model("select=cv");
-  EXPECT_EQ(r.ctx->options.cvMethod, CV_RANDOM);
+  EXPECT_EQ(r.ctx->options.cvMethod, VsfCvMethod::Random);
   EXPECT_EQ(r.ctx->options.cvFolds, 5);
   r = model("choose=cv cvmethod=index(k)");
   ASSERT_EQ(r.result, 0);
-  EXPECT_EQ(r.ctx->options.cvMethod, CV_INDEX);
+  EXPECT_EQ(r.ctx->options.cvMethod, VsfCvMethod::Index);
   EXPECT_EQ(r.ctx->options.cvIndexVar, 12);
   ASSERT_NE(r.ctx->design.design->extra, nullptr);
   EXPECT_EQ(r.ctx->design.design->extra->classCount, 1);
@@ -174,7 +174,7 @@ TEST(ParseModel, PenaltiesAndScreening) {
   EXPECT_DOUBLE_EQ(r.ctx->options.rho, 0.9);
   EXPECT_DOUBLE_EQ(r.ctx->options.tol, 1e-6);
   r = model("selection=lasso(screen=sis(keepnum=5 keepratio=0.5))");
-  EXPECT_EQ(r.ctx->options.screen, SCREEN_SIS);
+  EXPECT_EQ(r.ctx->options.screen, VsfScreenMethod::Sis);
   EXPECT_TRUE(r.has(848, 4010));
   EXPECT_EQ(r.ctx->options.keepNum, 5);
   r = model("selection=lasso(screen=sis)");
@@ -182,7 +182,7 @@ TEST(ParseModel, PenaltiesAndScreening) {
   r = model("selection=lar(screen=sasvi rho=0.5)");
   EXPECT_TRUE(r.has(848, 4002));
   EXPECT_TRUE(r.has(848, 4102));
-  EXPECT_EQ(r.ctx->options.screen, SCREEN_NONE);
+  EXPECT_EQ(r.ctx->options.screen, VsfScreenMethod::None);
   r = model("choose=cvex");
   EXPECT_TRUE(r.has(848, 2113));
   EXPECT_EQ(r.ctx->options.choose, 0);

@@ -374,7 +374,7 @@ TEST_F(Kernels, ARowOutsideTheFoldsFailsThePass) {
   }
   PageRun run;
   denseEntries(run, {1, 1});
-  run.settings.cvMethod = CV_SPLIT;
+  run.settings.cvMethod = VsfCvMethod::Split;
   run.settings.cv = 1;
   run.settings.folds = 3; // rows carry folds 0, 1, 2, 0, 1, 2, ...
   ASSERT_EQ(run.read(src), 0);

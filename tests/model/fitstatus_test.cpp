@@ -249,7 +249,7 @@ TEST_F(FitStatus, RoadsNotBuiltYetFailWithTheirMessage) {
     Fit fit(d, s);
     fit.opt.cvOn = 1;
     fit.run.settings.cv = 1;
-    fit.run.settings.cvMethod = 2;
+    fit.run.settings.cvMethod = VsfCvMethod::Block;
     fit.run.settings.folds = 1;
     fit.go();
     EXPECT_EQ(fit.processRc, 0);

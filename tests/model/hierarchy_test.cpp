@@ -21,7 +21,7 @@ struct Hierarchy {
   int32_t* listA[6] = {nullptr, nullptr, nullptr, nullptr, listA4, nullptr};
   int32_t* listB[6] = {nullptr, nullptr, listB2, listB3, nullptr, nullptr};
   void install(VsfModelOptions& o) {
-    o.hierarchy = 1;
+    o.hierarchy = VsfHierarchy::Single;
     o.hierAddCountInit = addInit;
     o.hierDropCountInit = dropInit;
     o.hierListA = listA;

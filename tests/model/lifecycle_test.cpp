@@ -102,14 +102,14 @@ TEST(Lifecycle, CapacitiesOfAnXpxGrownOnDemand) {
 }
 
 TEST(Lifecycle, FoldCountFollowsTheTrainingRows) {
-  for (uint8_t method : {1, 2}) {
+  for (VsfCvMethod method : {VsfCvMethod::Random, VsfCvMethod::Block}) {
     Bare b(std::vector<int32_t>(3, 1), 2);
     b.m.nTrain = b.m.nObs = 7;
     b.m.foldCount = 10;
     b.opt.cvOn = 1;
     b.opt.cvMethod = method; // RANDOM keeps 10, BLOCK lowers to 7
     ASSERT_EQ(vsfModelInit(&b.m), 0);
-    EXPECT_EQ(b.m.foldCount, method == 1 ? 10 : 7);
+    EXPECT_EQ(b.m.foldCount, method == VsfCvMethod::Random ? 10 : 7);
     ASSERT_NE(b.m.folds, nullptr);
   }
 }

@@ -107,12 +107,13 @@ struct PathColumns : ResultsFixture {
 TEST_F(PathColumns, TheStepPositionFollowsL1Choice) {
   lassoHistory();
   ctx->options.showStepL1 = 1;
-  for (uint8_t choice : {1, 2, 3, 0}) {
+  for (VsfL1Choice choice :
+       {VsfL1Choice::Ratio, VsfL1Choice::Norm, VsfL1Choice::Value, VsfL1Choice::None}) {
     ctx->options.l1Choice = choice;
     summary();
   }
   ctx->options.showStepL1 = 0;
-  ctx->options.l1Choice = 1;
+  ctx->options.l1Choice = VsfL1Choice::Ratio;
   summary();
   auto out = output();
   auto tables = find(out, "SelectionSummary");

@@ -30,7 +30,7 @@ struct Records {
   VsfModel m{};
   std::vector<int32_t> keys, foldEnd;
   std::vector<double> values, lambdaMax, grid, curve, knots;
-  explicit Records(uint8_t choice) {
+  explicit Records(VsfL1Choice choice) {
     opt.l1Choice = choice;
     m.options = &opt;
     m.fuzz = 1e-8;
@@ -77,7 +77,7 @@ TEST(CvExternal, MergeWritesEqualKnotsOnce) {
   EXPECT_EQ(std::vector<double>(out, out + 6), (std::vector<double>{0, 1, 2, 3, 5, 7}));
 }
 
-void expectCurve(uint8_t choice, const char* file) {
+void expectCurve(VsfL1Choice choice, const char* file) {
   Records r(choice);
   const auto ref = readCsv(file);
   const double best = vsfCVExMergeAndCurve(&r.m);
@@ -94,9 +94,9 @@ void expectCurve(uint8_t choice, const char* file) {
 }
 
 TEST(CvExternal, CurveAtEveryGridPointIsTheHeldOutErrorOfTheFoldPaths) {
-  expectCurve(VL1_RATIO, "curve_ratio.csv");
-  expectCurve(VL1_NORM, "curve_norm.csv");
-  expectCurve(VL1_VALUE, "curve_value.csv");
+  expectCurve(VsfL1Choice::Ratio, "curve_ratio.csv");
+  expectCurve(VsfL1Choice::Norm, "curve_norm.csv");
+  expectCurve(VsfL1Choice::Value, "curve_value.csv");
 }
 
 // Linear records (no curvature) interpolate linearly; a grid point past a fold's last knot
@@ -104,7 +104,7 @@ TEST(CvExternal, CurveAtEveryGridPointIsTheHeldOutErrorOfTheFoldPaths) {
 // of the average, not counted as an error of 0.
 TEST(CvExternal, LinearSegmentsAndPointsPastTheLastKnot) {
   for (const std::vector<int32_t>& folds : {std::vector<int32_t>{2, 5}, {2, 5, 5}, {0, 2, 5}}) {
-    Records r(VL1_RATIO);
+    Records r(VsfL1Choice::Ratio);
     std::vector<int32_t> ends = folds;
     std::vector<double> lmax{10, 20, 20};
     if (ends[0] == 0)

@@ -30,7 +30,7 @@ std::vector<TuneRef> readTune(const std::string& name) {
 struct Search {
   PathFit f;
   std::vector<double> rows;
-  Search(int32_t kind, double lo, double hi, int32_t steps, int32_t choose, int32_t stop = 0,
+  Search(VsfL2Search kind, double lo, double hi, int32_t steps, int32_t choose, int32_t stop = 0,
          const Design& d = diabetes())
       : f(setup(choose, stop), d) {
     f.fit.opt.pressNeeded = choose == VC_PRESS;
@@ -95,7 +95,7 @@ TEST(ElasticNetSearch, GridTrialsAreTheAugmentedLassoFits) {
   EXPECT_NEAR(want[1].l2, 1e-8, 1e-20);
   EXPECT_NEAR(want[2].l2, std::pow(10.0, -3.5), 1e-16);
   EXPECT_NEAR(want[3].l2, 10.0, 1e-12);
-  Search s(3, 0.0, 10.0, 4, VC_SBC);
+  Search s(VsfL2Search::Grid, 0.0, 10.0, 4, VC_SBC);
   ASSERT_EQ(s.run(), 0);
   ASSERT_EQ(s.m().fitStatus, 0);
   expectRows(s, want, "grid");
@@ -107,7 +107,7 @@ TEST(ElasticNetSearch, GridTrialsAreTheAugmentedLassoFits) {
 TEST(ElasticNetSearch, GoldenSectionTrialsAndChoice) {
   const auto want = readTune("enet_search_golden");
   ASSERT_EQ(want.size(), 8u);
-  Search s(2, 0.0, 1.0, 8, VC_SBC);
+  Search s(VsfL2Search::Golden, 0.0, 1.0, 8, VC_SBC);
   ASSERT_EQ(s.run(), 0);
   ASSERT_EQ(s.m().fitStatus, 0);
   expectRows(s, want, "golden");
@@ -117,7 +117,7 @@ TEST(ElasticNetSearch, GoldenSectionTrialsAndChoice) {
 // L2STEPS=3 (and fewer): the three points L2LOW, the golden point and L2HIGH.
 TEST(ElasticNetSearch, GoldenSectionWithThreeStepsTriesTheEndsAndTheGoldenPoint) {
   for (int32_t steps : {2, 3}) {
-    Search s(2, 0.0, 1.0, steps, VC_SBC);
+    Search s(VsfL2Search::Golden, 0.0, 1.0, steps, VC_SBC);
     ASSERT_EQ(s.run(), 0);
     EXPECT_EQ(s.row(0)[0], 0.0);
     EXPECT_NEAR(s.row(1)[0], 1.0 / 2.618033988749895, 1e-15);
@@ -127,7 +127,7 @@ TEST(ElasticNetSearch, GoldenSectionWithThreeStepsTriesTheEndsAndTheGoldenPoint)
 
 // Without CHOOSE= and with STOP=NONE every trial's value is 0: the first L2 stays.
 TEST(ElasticNetSearch, NoCriterionKeepsTheFirstTrial) {
-  Search s(3, 0.001, 1.0, 4, 0, VC_NONE);
+  Search s(VsfL2Search::Grid, 0.001, 1.0, 4, 0, VC_NONE);
   ASSERT_EQ(s.run(), 0);
   for (int i = 0; i < 4; ++i)
     EXPECT_EQ(s.row(i)[3], 0.0) << i;
@@ -137,7 +137,7 @@ TEST(ElasticNetSearch, NoCriterionKeepsTheFirstTrial) {
 
 // CHOOSE=ADJRSQ: the search minimises minus the adjusted R-square of the chosen step.
 TEST(ElasticNetSearch, AdjustedRSquareIsNegated) {
-  Search s(3, 0.0, 10.0, 4, VC_ADJRSQ);
+  Search s(VsfL2Search::Grid, 0.0, 10.0, 4, VC_ADJRSQ);
   ASSERT_EQ(s.run(), 0);
   VsfModel& m = s.m();
   size_t best = 0;
@@ -204,7 +204,8 @@ TEST(ElasticNetSearch, EveryCriterionChoosesItsSmallestTrial) {
   static const Design partition = fittest::readDesign("partition");
   for (int32_t code : {VC_AIC, VC_AICC, VC_SBC, VC_ADJRSQ, VC_CP, VC_BIC, VC_PRESS, VC_VALIDATE}) {
     const std::string tag = "criterion " + std::to_string(code);
-    Search s(3, 0.0, 10.0, 4, code, 0, code == VC_VALIDATE ? partition : diabetes());
+    Search s(VsfL2Search::Grid, 0.0, 10.0, 4, code, 0,
+             code == VC_VALIDATE ? partition : diabetes());
     ASSERT_EQ(s.run(), 0) << tag;
     ASSERT_EQ(s.m().fitStatus, 0) << tag;
     size_t best = 0;

@@ -144,10 +144,10 @@ Fit::Fit(const Design& d, const FitSetup& s) {
   opt.fuzz = 1e-12;
   opt.forcedIn = s.forcedIn;
   opt.include = s.forcedIn > 1 ? s.forcedIn - 1 : 0;
-  opt.drop = static_cast<uint8_t>(s.drop);
+  opt.drop = static_cast<VsfDrop>(s.drop);
   opt.fullXpx = s.full;
   opt.storeCross = !s.full && s.method != 1;
-  opt.fullSweep = static_cast<uint8_t>(s.full ? 1 : s.fullSweep);
+  opt.fullSweep = s.full ? VsfFullSweep::Never : static_cast<VsfFullSweep>(s.fullSweep);
   opt.fullModelFirst = s.select == 7 || s.select == 8 || s.choose == 7 || s.choose == 8;
   opt.pressNeeded = s.select == 9 || s.choose == 9;
   opt.trialAll = s.select == 9;

@@ -124,14 +124,14 @@ TEST(LarEdges, ScreeningOnAFewCandidates) {
   p.method = 6;
   PathFit plain(p, d);
   plain.go();
-  for (uint8_t screen : {3, 6}) {
+  for (VsfScreenMethod screen : {VsfScreenMethod::Sasvi, VsfScreenMethod::Sis}) {
     PathFit f(p, d);
     f.fit.opt.screen = screen;
     f.fit.opt.keepNum = 1;
     f.fit.opt.keepRatio = -1;
     f.go();
     VsfModel& m = f.m();
-    if (screen == 6) {
+    if (screen == VsfScreenMethod::Sis) {
       ASSERT_EQ(m.stepCount, 2) << "the intercept and the one kept effect";
       EXPECT_EQ(m.stepEffect[1], plain.m().stepEffect[1]);
       EXPECT_EQ(m.stopReason, VSR_ALL_ENTERED);

@@ -149,7 +149,7 @@ TEST(LarVariants, ElasticNetThroughTheProcessEntry) {
     VsfModel& m = f.m();
     m.options = &f.fit.opt;
     m.fuzz = f.fit.opt.fuzz;
-    m.l2Search = search;
+    m.l2Search = static_cast<VsfL2Search>(search);
     m.l2Low = m.l2High = 0.01;
     m.l2Steps = 3;
     ASSERT_EQ(vsfProcess(&m, nullptr), 0) << search;

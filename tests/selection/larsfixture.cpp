@@ -71,7 +71,7 @@ PathFit::PathFit(const PathSetup& p, const Design& d) : fit(d, setupOf(p)), ines
   fit.run.settings.forceDense = 1;
   VsfModelOptions& o = fit.opt;
   o.colStandardize = 1;
-  o.screen = 1;
+  o.screen = VsfScreenMethod::None;
   o.storeCross = 0;
   o.transformPages = 1;
   o.select = 0;
@@ -83,7 +83,7 @@ PathFit::PathFit(const PathSetup& p, const Design& d) : fit(d, setupOf(p)), ines
   o.adaptive = p.adaptive;
   o.adaptiveInest = p.adaptiveInest;
   o.gamma = p.gamma;
-  o.stopL1Choice = p.l1Choice;
+  o.stopL1Choice = static_cast<VsfL1Choice>(p.l1Choice);
   VsfModel& m = fit.m();
   m.l2 = p.l2;
   m.enSetting = p.enSetting;

@@ -58,7 +58,7 @@ struct Series {
   int32_t screenedOut = 0;
 };
 
-Series fitWith(const Design& d, const PathSetup& p, uint8_t screen) {
+Series fitWith(const Design& d, const PathSetup& p, VsfScreenMethod screen) {
   PathFit f(p, d);
   f.fit.opt.screen = screen;
   f.fit.opt.screenSteps = 4; // the MODEL statement's default power of the ratio
@@ -77,10 +77,12 @@ Series fitWith(const Design& d, const PathSetup& p, uint8_t screen) {
 
 void expectSamePath(const Design& d, int32_t method, int32_t steps, double l2) {
   const PathSetup p = pathOf(method, steps, l2);
-  const Series plain = fitWith(d, p, SCREEN_NONE);
+  const Series plain = fitWith(d, p, VsfScreenMethod::None);
   ASSERT_GT(plain.effect.size(), 10u);
-  for (uint8_t screen : {SCREEN_BASE, SCREEN_SASVI, SCREEN_SASVI2, SCREEN_DPP}) {
-    const std::string tag = "SCREEN=" + std::to_string(screen) + " L2=" + std::to_string(l2);
+  for (VsfScreenMethod screen : {VsfScreenMethod::Base, VsfScreenMethod::Sasvi,
+                                 VsfScreenMethod::Sasvi2, VsfScreenMethod::Dpp}) {
+    const std::string tag =
+        "SCREEN=" + std::to_string(static_cast<int>(screen)) + " L2=" + std::to_string(l2);
     const Series s = fitWith(d, p, screen);
     ASSERT_EQ(s.effect.size(), plain.effect.size()) << tag;
     for (size_t t = 0; t < s.effect.size(); ++t) {
@@ -91,7 +93,7 @@ void expectSamePath(const Design& d, int32_t method, int32_t steps, double l2) {
       expectClose(s.l1[t], plain.l1[t], plain.l1.back(), 1e-9, at + " L1");
     }
     // Early on the safe rules leave most candidates out of their working set.
-    if (screen != SCREEN_BASE) {
+    if (screen != VsfScreenMethod::Base) {
       const Series early = fitWith(d, pathOf(method, 3, l2), screen);
       EXPECT_GT(early.screenedOut, static_cast<int32_t>(d.widths.size() / 4)) << tag;
     }
@@ -127,7 +129,7 @@ void expectSisKeepsTheTop(const Design& d, int32_t keep) {
   std::stable_sort(order.begin(), order.end(),
                    [&](int32_t a, int32_t b) { return r[a - 1] > r[b - 1]; });
   PathFit f(pathOf(6, 20, 0), d);
-  f.fit.opt.screen = SCREEN_SIS;
+  f.fit.opt.screen = VsfScreenMethod::Sis;
   f.fit.opt.keepNum = keep;
   f.fit.opt.keepRatio = -1;
   f.go();
@@ -171,7 +173,7 @@ TEST(Screening, SisKeepCountLimits) {
   static const Design d = wideDesign(30, 40);
   for (double ratio : {-1.0, 0.0}) {
     PathFit f(pathOf(6, 5, 0), d);
-    f.fit.opt.screen = SCREEN_SIS;
+    f.fit.opt.screen = VsfScreenMethod::Sis;
     f.fit.opt.keepNum = 1000;
     f.fit.opt.keepRatio = ratio;
     f.go();

@@ -124,12 +124,12 @@ TEST(StopRules, KeepGoingStopsAtTheL1TargetByEachChoice) {
                {3, 2.0, true},     // VALUE: lambda itself
                {3, 1.0, false}};
   for (const Case& k : cases) {
-    c.opt.stopL1Choice = k.choice;
+    c.opt.stopL1Choice = static_cast<VsfL1Choice>(k.choice);
     c.m.l1Target = k.target;
     EXPECT_EQ(c.keepGoing(2), k.stops ? 0 : 1) << int(k.choice) << " " << k.target;
     EXPECT_EQ(c.m.stopReason, k.stops ? VSR_L1_TARGET : VSR_NONE);
   }
-  c.opt.stopL1Choice = 2;
+  c.opt.stopL1Choice = VsfL1Choice::Norm;
   c.m.l1Target = -1; // no target
   EXPECT_EQ(c.keepGoing(2), 1);
 }
@@ -430,7 +430,7 @@ TEST_F(MethodReasons, NoCandidateLeft) {
   static int32_t dropInit[6] = {0, 0, 0, 0, 0, 0};
   static int32_t* lists[6] = {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
   auto hierarchy = [](VsfModelOptions& o) {
-    o.hierarchy = 1;
+    o.hierarchy = VsfHierarchy::Single;
     o.hierAddCountInit = addInit;
     o.hierDropCountInit = dropInit;
     o.hierListA = lists;
