@@ -13,6 +13,7 @@
 #include "support/hoststubs.h"
 #include "support/messages.h"
 #include "support/nomemory.h"
+#include "support/stepcodes.h"
 #include "support/testhooks.h"
 #include "support/vsfoptions.h"
 
@@ -264,8 +265,8 @@ void addBridgeColumnSums(Pass& p, const DesignRow& row, double f) {
     if (!w.open) {
       int32_t rc = vsfPageOpen(&w, p.bags, p.pagePool);
       if (rc != 0) {
-        if (rc == -7)
-          *p.returnCode = std::max(*p.returnCode, 1016);
+        if (rc == codeOf(VsfStatus::NoPage))
+          raiseRc(*p.returnCode, StepRc::NoResources);
         return rc;
       }
     }
@@ -274,12 +275,13 @@ void addBridgeColumnSums(Pass& p, const DesignRow& row, double f) {
     if (w.rows == 0) {
       // A fresh page is sized to hold the largest row; reaching here is a bug.
       xebug("vsfData: a design row does not fit on an empty page");
-      return -99;
+      return codeOf(VsfStatus::InternalError);
     }
     int32_t rc = vsfPageClose(&w, p.bags);
     if (rc != 0) {
-      if (rc == -12) // a page that cannot be written; -2 is left to the driver's report
-        *p.returnCode = std::max(*p.returnCode, 1020);
+      // A page that cannot be written; a memory failure is left to the driver's report.
+      if (rc == codeOf(VsfStatus::PageNotWritten))
+        raiseRc(*p.returnCode, StepRc::NotRestored);
       return rc;
     }
   }
@@ -479,8 +481,8 @@ int32_t storeRow(Pass& p, int32_t which, const DesignRow& row, double y, double 
     return 0;
   if (s->resampling && p.t.freq[1] > 2147483647.0) {
     vsfLog(VsfMsg::SumFrequenciesTrainingObservationsExceeds, {2147483647});
-    *p.returnCode = std::max(*p.returnCode, 1012);
-    return -39;
+    raiseRc(*p.returnCode, StepRc::Error);
+    return codeOf(VsfStatus::FrequencyOverflow);
   }
   const double ww = weighted ? wf : 1.0;
   if (sumWeight != nullptr && !s->bridge) {
@@ -773,8 +775,8 @@ int32_t vsfReadPass(VsfDataSettings* s, VsfRowSource* src, VsfPassState* m, VsfB
   // End of reading: the last page goes out.
   if (rc == 0 && p.writer.open && p.writer.rows > 0) {
     rc = vsfPageClose(&p.writer, bags);
-    if (rc == -12)
-      *returnCode = std::max(*returnCode, 1020);
+    if (rc == codeOf(VsfStatus::PageNotWritten))
+      raiseRc(*returnCode, StepRc::NotRestored);
   }
   if (rc != 0)
     return rc;

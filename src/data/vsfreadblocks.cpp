@@ -7,6 +7,7 @@
 
 #include "support/hoststubs.h"
 #include "support/nomemory.h"
+#include "support/stepcodes.h"
 #include "support/testhooks.h"
 
 #include <algorithm>
@@ -491,7 +492,7 @@ int32_t vsfReadBlocks(Pass& p) {
       return kVsfNoMemory;
   if (here) {
     const int32_t rc = readBlocksHere(p, road, states[0]);
-    if (rc == -99)
+    if (rc == codeOf(VsfStatus::InternalError))
       xebug("vsfData: a block of observations lies outside its BY group");
     src->blockEnd(src->self, road.span);
     return rc;
@@ -539,7 +540,7 @@ int32_t vsfReadBlocks(Pass& p) {
   p.writer.reserve = nullptr;
   if (road.reserve != nullptr)
     vsfPageReserveRelease(&reserve);
-  if (rc == -99)
+  if (rc == codeOf(VsfStatus::InternalError))
     xebug("vsfData: a block of observations lies outside its BY group");
   // The observations taken, whatever became of them, are behind the source.
   src->blockEnd(src->self, road.span);

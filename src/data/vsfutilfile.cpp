@@ -12,6 +12,7 @@
 #include "support/qknr.h"
 #include "support/qkupath.h"
 #include "support/sizetext.h"
+#include "support/stepcodes.h"
 #include "support/testhooks.h"
 
 #include <algorithm>
@@ -106,7 +107,7 @@ int32_t vsfBagVecAddElt(VsfBagVec* vec, QkExtensionSet* exts, const VsfPerfSetti
   int32_t rc = vsfCreateUtil(rec, exts, perf, request, &createStatus);
   if (rc != 0) {
     reportCreateFailure(createStatus, rc);
-    return -4;
+    return codeOf(VsfStatus::UtilFileNotMade);
   }
   vec->largestPageSize = std::max(vec->largestPageSize, rec->page.pageSize);
   return 0;
@@ -119,7 +120,7 @@ int32_t vsfBagInit(VsfUtilFile* rec, QkExtensionSet* exts, const VsfPerfSettings
   int32_t rc = vsfCreateUtil(rec, exts, perf, request, &createStatus);
   if (rc != 0) {
     reportCreateFailure(createStatus, rc);
-    return -4;
+    return codeOf(VsfStatus::UtilFileNotMade);
   }
   return 0;
 }

@@ -11,6 +11,7 @@
 #include "support/messages.h"
 #include "support/qkaux.h"
 #include "support/qkavlt.h"
+#include "support/stepcodes.h"
 #include "support/testhooks.h"
 #include "support/wzstr.h"
 #include "support/ztree.h"
@@ -164,7 +165,7 @@ void workerMain(void* argument) {
 }
 
 // Stops every worker; a failed one is reported with EffMsg::LevelisationWorkersStoppedAfter
-// (once) and the failure's own message, each raising the design's return code to 1012.
+// (once) and the failure's own message, each raising the design's return code to StepRc::Error.
 void stopWorkers(LevelizeThreadControl* c) {
   QkHandle* qk = kernel();
   QkThreadServices* ts = services();
@@ -180,7 +181,7 @@ void stopWorkers(LevelizeThreadControl* c) {
     }
     if (w.failed && !reported) {
       vsfLog(EffMsg::LevelisationWorkersStoppedAfter);
-      levRaise(c->design, 1012);
+      levRaise(c->design, StepRc::Error);
       reported = true;
     }
     for (QkEvent** e : {&w.work, &w.done, &w.quit, &w.start})
@@ -192,7 +193,7 @@ void stopWorkers(LevelizeThreadControl* c) {
   c->threadsRunning = false;
   if (c->failureMessage != EffMsg{}) {
     vsfLog(c->failureMessage);
-    levRaise(c->design, 1012);
+    levRaise(c->design, StepRc::Error);
   }
 }
 

@@ -47,37 +47,37 @@ double referenceSS(const VsfModel* m) { return m->totalSSUncorrected; }
   if (status >= 0)
     return false;
   VsfMsg message{};
-  int32_t rc = 112;
+  StepRc rc = StepRc::GroupDesignError;
   switch (status) {
   case VFS_OVERFLOW:
-    message = VsfMsg::SumsSquaresTooLarge, rc = 1012;
+    message = VsfMsg::SumsSquaresTooLarge, rc = StepRc::Error;
     break;
   case VFS_RIDGE_TOO_LARGE:
-    message = VsfMsg::L2ValueElasticNet, rc = 1012;
+    message = VsfMsg::L2ValueElasticNet, rc = StepRc::Error;
     break;
   case VFS_NO_TRAIN:
     // Name the response when it is the reason no observation is left.
     message = m->nRead > 0 && m->nMissingResponse >= m->nRead ? VsfMsg::EveryValueResponseVariable
                                                               : VsfMsg::TrainingFrequenciesSumZero,
-    rc = 108;
+    rc = StepRc::GroupSkipped;
     break;
   case VFS_NO_RANK:
-    message = VsfMsg::NoEffectEstimable, rc = 108;
+    message = VsfMsg::NoEffectEstimable, rc = StepRc::GroupSkipped;
     break;
   case VFS_TOO_MANY_FOLDS:
-    message = VsfMsg::ThereMoreExternalCross, rc = 108;
+    message = VsfMsg::ThereMoreExternalCross, rc = StepRc::GroupSkipped;
     break;
   case VFS_SINGLE_FOLD:
-    message = VsfMsg::CrossValidationNeedsMore, rc = 108;
+    message = VsfMsg::CrossValidationNeedsMore, rc = StepRc::GroupSkipped;
     break;
   case VFS_NO_VALIDATION:
-    message = VsfMsg::ValidateRequestedCriterionBut, rc = 108;
+    message = VsfMsg::ValidateRequestedCriterionBut, rc = StepRc::GroupSkipped;
     break;
   case VFS_ZERO_FULL_MSE:
-    message = VsfMsg::CpBicCriterionNeeds, rc = 112;
+    message = VsfMsg::CpBicCriterionNeeds, rc = StepRc::GroupDesignError;
     break;
   case VFS_NO_MEMORY:
-    message = VsfMsg::StepFailed, rc = 116;
+    message = VsfMsg::StepFailed, rc = StepRc::GroupNoMemory;
     break;
   default:
     break;
