@@ -276,7 +276,9 @@ int32_t vsfDisplaySteps(VsfContext* ctx, void* scratch, int64_t* position, int32
 int32_t vsfDisplayModel(VsfContext* ctx, VsfModel* m, void*, int64_t* position, int32_t sampleTag) {
   const VsfModelOptions& o = ctx->options;
   const int32_t method = o.method;
-  if ((method == VM_LAR || method == VM_LASSO || method == VM_ELASTICNET) && m->stepCount > 0) {
+  // The path's own fit (not its least-squares coefficients') has the SSE of its last step.
+  if (vsfMethodIs(method, VsfMethodFamily::LeastAngle) && !vsfMethodLsCoefficients(method) &&
+      m->stepCount > 0) {
     m->sse = m->stepSSE[m->stepCount - 1];
     if (m->sse < kZeroFraction * referenceSS(m))
       m->sse = 0;
@@ -399,7 +401,7 @@ int32_t vsfResults(VsfContext* ctx) {
       return rc;
     // For the elastic net the curve is drawn when no L2 search ran or the search is shown.
     const bool path = vsfMethodIs(o.method, VsfMethodFamily::LeastAngle);
-    const bool elasticNet = o.method == VM_ELASTICNET || o.method == VM_ELASTICNET_LS;
+    const bool elasticNet = vsfMethodRidge(o.method);
     if (path && (!elasticNet || o.showL2Search || o.l2Search == L2S_NONE) &&
         (rc = vsfgCvExternal(ctx, m)) != 0)
       return rc;

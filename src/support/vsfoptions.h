@@ -61,12 +61,6 @@ enum VsfScreenMethod : uint8_t {
   SCREEN_SIS = 6,
 };
 
-// True for the group-LASSO methods, whose steps enter or leave whole effects and may change
-// several parameters at once.
-[[nodiscard]] inline bool vsfGroupMethod(int32_t method) {
-  return method == VM_GROUPLASSO || method == VM_QKGLASSO;
-}
-
 struct VsfModelOptions {
   int32_t method;       // VsfMethod code (default STEPWISE)
   uint8_t split;        // SPLIT asked
