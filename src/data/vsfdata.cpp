@@ -13,8 +13,8 @@
 #include "support/hoststubs.h"
 #include "support/messages.h"
 #include "support/nomemory.h"
+#include "support/seams.h"
 #include "support/stepcodes.h"
-#include "support/testhooks.h"
 #include "support/vsfoptions.h"
 
 #include <algorithm>
@@ -337,14 +337,14 @@ void addBridgeColumnSums(Pass& p, const DesignRow& row, double f) {
 // Takes the sparse road when the source gives rows in sparse form, some entry is stored sparse
 // and a row's values with the dense entries' columns come to at most half the design's
 // columns: staging and summing a row then follow its values rather than every column. The
-// test hook readDenseRows keeps the dense road. 0, or kVsfNoMemory.
+// seam::denseRowsOnly keeps the dense road. 0, or kVsfNoMemory.
 [[nodiscard]] int32_t chooseRoad(Pass& p, QkPool* pool) {
   const VsfRowSource* src = p.src;
   const VsfRowLayout& L = p.layout;
   const int32_t N = p.s->columnCount;
-  testHooks().readSparseRows.store(0);
+  seam::noteSparseRows(false);
   if (src->sparseBound == nullptr || src->sparseRow == nullptr || L.sparseCount == 0 ||
-      testHooks().readDenseRows.load() != 0)
+      seam::denseRowsOnly())
     return 0;
   const int32_t bound = src->sparseBound(src->self);
   if (bound <= 0 || 2 * (int64_t{bound} + L.denseColumns) > N)
@@ -358,14 +358,14 @@ void addBridgeColumnSums(Pass& p, const DesignRow& row, double f) {
     return kVsfNoMemory;
   if (placeColumns(p))
     p.sparseBound = bound;
-  testHooks().readSparseRows.store(p.sparseBound > 0 ? 1 : 0);
+  seam::noteSparseRows(p.sparseBound > 0);
   return 0;
 }
 
 } // namespace
 
 int64_t vsfReleaseRows(int64_t columns) {
-  if (const int32_t forced = testHooks().readReleaseRows.load(); forced > 0)
+  if (const int32_t forced = seam::readReleaseRows(); forced > 0)
     return forced;
   const int64_t rows = kVsfReleaseBytes / (8 * std::max<int64_t>(columns, 1));
   return std::clamp(rows, kVsfReleaseMinRows, kVsfReleaseRows);

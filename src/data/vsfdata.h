@@ -208,7 +208,7 @@ struct VsfRowSource {
 inline constexpr int64_t kVsfReleaseRows = int64_t{1} << 16;
 inline constexpr int64_t kVsfReleaseMinRows = 1024;
 inline constexpr int64_t kVsfReleaseBytes = int64_t{1} << 27;
-// The release interval for rows of `columns` doubles (the test hook readReleaseRows forces it).
+// The release interval for rows of `columns` doubles (seam::readReleaseRows forces it).
 [[nodiscard]] int64_t vsfReleaseRows(int64_t columns);
 
 // Sparse or dense by the design's traits of one effect.

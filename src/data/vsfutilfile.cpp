@@ -11,9 +11,9 @@
 #include "support/nomemory.h"
 #include "support/qknr.h"
 #include "support/qkupath.h"
+#include "support/seams.h"
 #include "support/sizetext.h"
 #include "support/stepcodes.h"
-#include "support/testhooks.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -440,8 +440,8 @@ int32_t vsfUtilReadByThreads(VsfPassState* model, VsfThreadedKernel kernel, doub
 }
 
 int64_t vsfUtilFreeBytes(QkExtension* pathService) {
-  if (const int64_t hook = testHooks().utilFreeBytes; hook >= 0)
-    return hook;
+  if (const int64_t forced = seam::utilFreeBytes(); forced >= 0)
+    return forced;
   auto* up = reinterpret_cast<QkUpathExtension*>(pathService);
   if (up == nullptr || up->qkupathFreeBytes == nullptr)
     return -1;

@@ -16,7 +16,7 @@
 #include "selection/vsfstoprules.h"
 #include "support/hoststubs.h"
 #include "support/notbuilt.h"
-#include "support/testhooks.h"
+#include "support/seams.h"
 #include "support/testthread.h"
 #include "support/vsfmethods.h"
 #include "support/vsfoptions.h"
@@ -211,7 +211,7 @@ constexpr int32_t kCrossParameters = 1000;
 
 // The bytes the kept columns may take in this fit (0: every step takes the passes). They
 // serve the plain paths over single dense columns whose rows carry no roles, folds or
-// resampling weights; the larCrossLimit test hook sets the bound whatever the size.
+// resampling weights; seam::larCrossLimit sets the bound whatever the size.
 int64_t crossBudget(const VsfModel* m) {
   const VsfModelOptions* o = m->options;
   if (vsfFullXpxOn(m) || m->crossSlot == nullptr ||
@@ -223,7 +223,7 @@ int64_t crossBudget(const VsfModel* m) {
   const VsfRowShape S = vsfRowShape(m);
   if (S.hasRole || S.hasFold || S.xcv || S.cv || S.hasResample || S.sparse != 0)
     return 0;
-  const int64_t limit = testHooks().larCrossLimit.load();
+  const int64_t limit = seam::larCrossLimit();
   if (limit >= 0)
     return limit;
   return m->parmCount >= kCrossParameters ? kCrossBytes : 0;
