@@ -13,7 +13,8 @@
 #include "support/hoststubs.h"
 #include "support/messages.h"
 #include "support/nomemory.h"
-#include "support/testhooks.h"
+#include "support/seams.h"
+#include "support/stepcodes.h"
 #include "support/vsfoptions.h"
 
 #include <algorithm>
@@ -264,8 +265,8 @@ void addBridgeColumnSums(Pass& p, const DesignRow& row, double f) {
     if (!w.open) {
       int32_t rc = vsfPageOpen(&w, p.bags, p.pagePool);
       if (rc != 0) {
-        if (rc == -7)
-          *p.returnCode = std::max(*p.returnCode, 1016);
+        if (rc == codeOf(VsfStatus::NoPage))
+          raiseRc(*p.returnCode, StepRc::NoResources);
         return rc;
       }
     }
@@ -274,12 +275,13 @@ void addBridgeColumnSums(Pass& p, const DesignRow& row, double f) {
     if (w.rows == 0) {
       // A fresh page is sized to hold the largest row; reaching here is a bug.
       xebug("vsfData: a design row does not fit on an empty page");
-      return -99;
+      return codeOf(VsfStatus::InternalError);
     }
     int32_t rc = vsfPageClose(&w, p.bags);
     if (rc != 0) {
-      if (rc == -12) // a page that cannot be written; -2 is left to the driver's report
-        *p.returnCode = std::max(*p.returnCode, 1020);
+      // A page that cannot be written; a memory failure is left to the driver's report.
+      if (rc == codeOf(VsfStatus::PageNotWritten))
+        raiseRc(*p.returnCode, StepRc::NotRestored);
       return rc;
     }
   }
@@ -335,14 +337,14 @@ void addBridgeColumnSums(Pass& p, const DesignRow& row, double f) {
 // Takes the sparse road when the source gives rows in sparse form, some entry is stored sparse
 // and a row's values with the dense entries' columns come to at most half the design's
 // columns: staging and summing a row then follow its values rather than every column. The
-// test hook readDenseRows keeps the dense road. 0, or kVsfNoMemory.
+// seam::denseRowsOnly keeps the dense road. 0, or kVsfNoMemory.
 [[nodiscard]] int32_t chooseRoad(Pass& p, QkPool* pool) {
   const VsfRowSource* src = p.src;
   const VsfRowLayout& L = p.layout;
   const int32_t N = p.s->columnCount;
-  testHooks().readSparseRows.store(0);
+  seam::noteSparseRows(false);
   if (src->sparseBound == nullptr || src->sparseRow == nullptr || L.sparseCount == 0 ||
-      testHooks().readDenseRows.load() != 0)
+      seam::denseRowsOnly())
     return 0;
   const int32_t bound = src->sparseBound(src->self);
   if (bound <= 0 || 2 * (int64_t{bound} + L.denseColumns) > N)
@@ -356,14 +358,14 @@ void addBridgeColumnSums(Pass& p, const DesignRow& row, double f) {
     return kVsfNoMemory;
   if (placeColumns(p))
     p.sparseBound = bound;
-  testHooks().readSparseRows.store(p.sparseBound > 0 ? 1 : 0);
+  seam::noteSparseRows(p.sparseBound > 0);
   return 0;
 }
 
 } // namespace
 
 int64_t vsfReleaseRows(int64_t columns) {
-  if (const int32_t forced = testHooks().readReleaseRows.load(); forced > 0)
+  if (const int32_t forced = seam::readReleaseRows(); forced > 0)
     return forced;
   const int64_t rows = kVsfReleaseBytes / (8 * std::max<int64_t>(columns, 1));
   return std::clamp(rows, kVsfReleaseMinRows, kVsfReleaseRows);
@@ -479,8 +481,8 @@ int32_t storeRow(Pass& p, int32_t which, const DesignRow& row, double y, double 
     return 0;
   if (s->resampling && p.t.freq[1] > 2147483647.0) {
     vsfLog(VsfMsg::SumFrequenciesTrainingObservationsExceeds, {2147483647});
-    *p.returnCode = std::max(*p.returnCode, 1012);
-    return -39;
+    raiseRc(*p.returnCode, StepRc::Error);
+    return codeOf(VsfStatus::FrequencyOverflow);
   }
   const double ww = weighted ? wf : 1.0;
   if (sumWeight != nullptr && !s->bridge) {
@@ -773,8 +775,8 @@ int32_t vsfReadPass(VsfDataSettings* s, VsfRowSource* src, VsfPassState* m, VsfB
   // End of reading: the last page goes out.
   if (rc == 0 && p.writer.open && p.writer.rows > 0) {
     rc = vsfPageClose(&p.writer, bags);
-    if (rc == -12)
-      *returnCode = std::max(*returnCode, 1020);
+    if (rc == codeOf(VsfStatus::PageNotWritten))
+      raiseRc(*returnCode, StepRc::NotRestored);
   }
   if (rc != 0)
     return rc;

@@ -208,7 +208,7 @@ struct VsfRowSource {
 inline constexpr int64_t kVsfReleaseRows = int64_t{1} << 16;
 inline constexpr int64_t kVsfReleaseMinRows = 1024;
 inline constexpr int64_t kVsfReleaseBytes = int64_t{1} << 27;
-// The release interval for rows of `columns` doubles (the test hook readReleaseRows forces it).
+// The release interval for rows of `columns` doubles (seam::readReleaseRows forces it).
 [[nodiscard]] int64_t vsfReleaseRows(int64_t columns);
 
 // Sparse or dense by the design's traits of one effect.
@@ -225,12 +225,12 @@ struct VsfEffectTraits {
 [[nodiscard]] int32_t useSparseRepresentation(const VsfEffectTraits& traits);
 
 // Read preparation: memory budget, thread count and in-memory limits. 0, -2, or -16 after
-// VsfMsg::MemoryAmountUnknown (*returnCode raised to at least 1012).
+// VsfMsg::MemoryAmountUnknown (*returnCode raised to at least StepRc::Error).
 [[nodiscard]] int32_t vsfPrepRead(VsfDataSettings* settings, VsfBagVec* bags, int32_t* returnCode);
 // The disk plan of the pages: rows of at least `rowBytes` bytes each, the observations the
 // settings expect, less the pages kept in memory, against the free space of the utility
 // directory. 0 when they fit or cannot be told; else kVsfReportedFailure after
-// VsfMsg::PagesDoNotFitOnDisk (*returnCode raised to at least 1020).
+// VsfMsg::PagesDoNotFitOnDisk (*returnCode raised to at least StepRc::NotRestored).
 [[nodiscard]] int32_t vsfPlanPageDisk(const VsfDataSettings* settings, const VsfBagVec* bags,
                                       QkExtensionSet* exts, int64_t rowBytes, int32_t* returnCode);
 

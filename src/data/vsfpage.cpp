@@ -6,6 +6,7 @@
 #include "support/messages.h"
 #include "support/nomemory.h"
 #include "support/qknr.h"
+#include "support/stepcodes.h"
 
 #include <algorithm>
 #include <cassert>
@@ -50,7 +51,7 @@ int32_t startNewPageInMultiFiles(VsfBagVec* bags, int64_t k, QkPool* pagePool, v
   } else {
     auto* pgf = reinterpret_cast<QkPgfExtension*>(bags->pageService);
     if (pgf->qkpgfNewPage(file.file, &buffer, 0) != 0 || buffer == nullptr)
-      return -7;
+      return codeOf(VsfStatus::NoPage);
     std::memset(buffer, 0, size);
   }
   *page = buffer;
@@ -84,9 +85,9 @@ int32_t vsfWritePageInMultiFiles(VsfBagVec* bags, int64_t k, void* page) {
   file.page.pageNumber = j - file.memLimit + 1;
   file.page.buffer = page;
   if (!diskRoom(bags, file))
-    return -12;
+    return codeOf(VsfStatus::PageNotWritten);
   if (vsfFilePage(pgf, &file, true) != 0)
-    return -12;
+    return codeOf(VsfStatus::PageNotWritten);
   file.diskPageCount = file.page.pageNumber;
   return 0;
 }
@@ -198,7 +199,7 @@ int32_t vsfPageOpen(VsfPageWriter* w, VsfBagVec* bags, QkPool* pagePool) {
     rc = startNewPageInMultiFiles(bags, k, pagePool, &page, &first, &end);
   }
   if (rc == kVsfNoMemory)
-    return -7; // a page that cannot be started
+    return codeOf(VsfStatus::NoPage); // a page that cannot be started
   if (rc != 0)
     return rc;
   w->pageNumber = k;

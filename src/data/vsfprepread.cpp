@@ -6,6 +6,7 @@
 #include "support/hoststubs.h"
 #include "support/messages.h"
 #include "support/nomemory.h"
+#include "support/stepcodes.h"
 #include "support/vsfmethods.h"
 #include "support/vsfoptions.h"
 
@@ -97,8 +98,8 @@ int32_t vsfPrepRead(VsfDataSettings* s, VsfBagVec* bags, int32_t* returnCode) {
   int64_t kilobytes = 0;
   if (wmrlmem(&kilobytes) != 0) {
     vsfLog(VsfMsg::MemoryAmountUnknown);
-    *returnCode = std::max(*returnCode, 1012);
-    return -16;
+    raiseRc(*returnCode, StepRc::Error);
+    return codeOf(VsfStatus::MemoryUnknown);
   }
   const double M = static_cast<double>(kilobytes) * 1024.0;
   // The fit's own holding is counted once; each thread's work once per thread.
@@ -171,6 +172,6 @@ int32_t vsfPlanPageDisk(const VsfDataSettings* s, const VsfBagVec* bags, QkExten
   if (free < 0 || need <= 0.9 * static_cast<double>(free))
     return 0;
   vsfReportDiskShort(need, bags->files[0], free);
-  *returnCode = std::max(*returnCode, 1020);
+  raiseRc(*returnCode, StepRc::NotRestored);
   return kVsfReportedFailure;
 }

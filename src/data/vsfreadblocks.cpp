@@ -7,7 +7,8 @@
 
 #include "support/hoststubs.h"
 #include "support/nomemory.h"
-#include "support/testhooks.h"
+#include "support/seams.h"
+#include "support/stepcodes.h"
 
 #include <algorithm>
 #include <atomic>
@@ -107,7 +108,7 @@ void finishStored(Road& road, Slot& slot, int64_t k) {
 // The observations of a block: about 512 KB of design values, and at least four blocks a
 // worker so that a short group still spreads over the workers.
 [[nodiscard]] int32_t blockSize(int32_t width, int64_t span, int32_t workers) {
-  const int32_t forced = std::max(testHooks().readBlockRows.load(), 0);
+  const int32_t forced = seam::readBlockRows();
   if (forced > 0)
     return forced;
   const int64_t rows = std::min<int64_t>(kBlockDoubles / std::max(width, 1), span / (4 * workers));
@@ -134,7 +135,7 @@ void finishStored(Road& road, Slot& slot, int64_t k) {
   const int32_t count =
       static_cast<int32_t>(std::min<int64_t>(road->blockRows, road->span - offset));
   int32_t rc = 0;
-  if (testHooks().failReadBlock.load() == k + 1) {
+  if (seam::failReadBlock(k + 1)) {
     rc = kVsfNoMemory;
   } else {
     try {
@@ -165,7 +166,7 @@ void copyBlock(const Pass& p, Road& road, int64_t k) {
       writeDenseDoubles(p, slot.place[i], slot.rows + static_cast<size_t>(i) * road.columns,
                         slot.y[i], slot.w != nullptr ? slot.w[i] : 1.0,
                         slot.f != nullptr ? slot.f[i] : 1.0);
-  testHooks().readBlocksCopied.fetch_add(1, std::memory_order_relaxed);
+  seam::noteBlockCopied();
   finishStored(road, slot, k);
 }
 
@@ -479,7 +480,7 @@ int32_t vsfReadBlocks(Pass& p) {
   // With workers, buffers for the pages are made ready ahead of the main thread and, where the
   // pages stay in memory, the workers copy the rows onto them.
   VsfPageReserve reserve;
-  testHooks().readBlocksCopied.store(0);
+  seam::clearBlocksCopied();
   if (!here && startReserve(p, road, &reserve)) {
     road.reserve = &reserve;
     road.copying = pagesStayInMemory(p, road);
@@ -491,7 +492,7 @@ int32_t vsfReadBlocks(Pass& p) {
       return kVsfNoMemory;
   if (here) {
     const int32_t rc = readBlocksHere(p, road, states[0]);
-    if (rc == -99)
+    if (rc == codeOf(VsfStatus::InternalError))
       xebug("vsfData: a block of observations lies outside its BY group");
     src->blockEnd(src->self, road.span);
     return rc;
@@ -539,7 +540,7 @@ int32_t vsfReadBlocks(Pass& p) {
   p.writer.reserve = nullptr;
   if (road.reserve != nullptr)
     vsfPageReserveRelease(&reserve);
-  if (rc == -99)
+  if (rc == codeOf(VsfStatus::InternalError))
     xebug("vsfData: a block of observations lies outside its BY group");
   // The observations taken, whatever became of them, are behind the source.
   src->blockEnd(src->self, road.span);

@@ -9,6 +9,7 @@
 #include "support/hoststubs.h"
 #include "support/messages.h"
 #include "support/nomemory.h"
+#include "support/stepcodes.h"
 #include "support/vsfmethods.h"
 #include "support/vsfoptions.h"
 
@@ -39,8 +40,8 @@ namespace {
     } else {
       file.page.pageNumber = j - file.memLimit + 1;
       if (vsfFilePage(pgf, &file, false) != 0) {
-        *p.returnCode = std::max(*p.returnCode, 1020);
-        return -11;
+        raiseRc(*p.returnCode, StepRc::NotRestored);
+        return codeOf(VsfStatus::PageNotRead);
       }
       page = static_cast<unsigned char*>(file.page.buffer);
     }
@@ -54,8 +55,8 @@ namespace {
       codes[-1] = fold;
     }
     if (onDisk && vsfFilePage(pgf, &file, true) != 0) {
-      *p.returnCode = std::max(*p.returnCode, 1020);
-      return -12;
+      raiseRc(*p.returnCode, StepRc::NotRestored);
+      return codeOf(VsfStatus::PageNotWritten);
     }
   }
   return 0;
@@ -209,7 +210,7 @@ int32_t vsfReadCompletion(Pass& p, QkExtensionSet* exts, QkPool* pool) {
       rc = vsfReopenUtil(&file, exts, p.s->utilAccess, rewrite, &step);
       if (rc != 0) {
         vsfLog(step == 1 ? VsfMsg::UtilityFileCouldNotClosed : VsfMsg::UtilityFileCouldNotReopened);
-        *p.returnCode = std::max(*p.returnCode, 1020);
+        raiseRc(*p.returnCode, StepRc::NotRestored);
         return step == 1 ? -40 : -41;
       }
     }

@@ -11,6 +11,7 @@
 #include "numerics/packedtri.h"
 #include "support/hoststubs.h"
 #include "support/nomemory.h"
+#include "support/stepcodes.h"
 
 #include <atomic>
 #include <cstring>
@@ -196,7 +197,7 @@ namespace {
 void utilReadWrapper(void*, void* p) {
   auto* item = static_cast<VsfWorkItem*>(p);
   // A visit that never returns here (the pool stopped it) leaves a failure behind.
-  item->status = -98;
+  item->status = codeOf(VsfStatus::WorkerVanished);
   int32_t rc = item->partKernel != nullptr
                    ? visitForPart(item)
                    : vsfUtilReadByThreadsStoppable(item->model, item->kernel, item->buffer,

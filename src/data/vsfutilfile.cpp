@@ -11,8 +11,9 @@
 #include "support/nomemory.h"
 #include "support/qknr.h"
 #include "support/qkupath.h"
+#include "support/seams.h"
 #include "support/sizetext.h"
-#include "support/testhooks.h"
+#include "support/stepcodes.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -106,7 +107,7 @@ int32_t vsfBagVecAddElt(VsfBagVec* vec, QkExtensionSet* exts, const VsfPerfSetti
   int32_t rc = vsfCreateUtil(rec, exts, perf, request, &createStatus);
   if (rc != 0) {
     reportCreateFailure(createStatus, rc);
-    return -4;
+    return codeOf(VsfStatus::UtilFileNotMade);
   }
   vec->largestPageSize = std::max(vec->largestPageSize, rec->page.pageSize);
   return 0;
@@ -119,7 +120,7 @@ int32_t vsfBagInit(VsfUtilFile* rec, QkExtensionSet* exts, const VsfPerfSettings
   int32_t rc = vsfCreateUtil(rec, exts, perf, request, &createStatus);
   if (rc != 0) {
     reportCreateFailure(createStatus, rc);
-    return -4;
+    return codeOf(VsfStatus::UtilFileNotMade);
   }
   return 0;
 }
@@ -439,8 +440,8 @@ int32_t vsfUtilReadByThreads(VsfPassState* model, VsfThreadedKernel kernel, doub
 }
 
 int64_t vsfUtilFreeBytes(QkExtension* pathService) {
-  if (const int64_t hook = testHooks().utilFreeBytes; hook >= 0)
-    return hook;
+  if (const int64_t forced = seam::utilFreeBytes(); forced >= 0)
+    return forced;
   auto* up = reinterpret_cast<QkUpathExtension*>(pathService);
   if (up == nullptr || up->qkupathFreeBytes == nullptr)
     return -1;

@@ -100,7 +100,7 @@ enum : uint8_t { kVsfCreatePathFailed = 1, kVsfCreateOpenFailed = 2 };
 
 [[nodiscard]] int32_t vsfBagVecAlloc(VsfBagVec* vec, QkPool* pool, uint32_t count, uint32_t growth,
                                      uint32_t flags);
-// The bytes free in the utility directory (the utilFreeBytes test hook when set); -1 when
+// The bytes free in the utility directory (seam::utilFreeBytes when set); -1 when
 // that cannot be told.
 [[nodiscard]] int64_t vsfUtilFreeBytes(QkExtension* pathService);
 // Logs VsfMsg::PagesDoNotFitOnDisk: `need` bytes for the pages, the directory of `file`, the

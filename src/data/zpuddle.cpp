@@ -1,16 +1,17 @@
 // The thread pool of the page workers: loads "qkpool" through the kernel handle, makes a
 // pool of exactly n threads with the frame's worker routine, queues items, waits on a
-// completion event, and shuts the pool down. Every failure is fatal (1012).
+// completion event, and shuts the pool down. Every failure is fatal (StepRc::Error).
 #include "data/zpuddle.h"
 
 #include "data/vsfthread.h"
 #include "support/hoststubs.h"
+#include "support/stepcodes.h"
 
 namespace {
 
 [[noreturn]] void fatal(const char* text) {
   xebug(text);
-  xexit(1012, 0);
+  xexit(StepRc::Error, 0);
 }
 
 } // namespace

@@ -18,7 +18,7 @@ struct ThreadPuddle {
 };
 
 // 0 when the pool exists; with flags bit 0 clear 1 (no extension) or 2 (no pool); with it
-// set either failure is reported and ends the run with 1012.
+// set either failure is reported and ends the run with StepRc::Error.
 [[nodiscard]] int32_t zpudi(ThreadPuddle* puddle, int32_t count, int32_t flags,
                             QkPoolWorker worker);
 void zpudenq(ThreadPuddle* puddle, void* item);

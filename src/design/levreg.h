@@ -130,8 +130,8 @@ void zlevtrm(LevRegContext* context, int32_t flags);
 // (a row worker points it at an observation of its block); never calls the host.
 [[nodiscard]] int32_t GetValsFromRecord(LevRegContext* context, const char* letters,
                                         void* const* destinations);
-// Declares the formatted (1) or plain (0) read vector; 0, or negative when the host
-// refused a declaration.
+// Declares the formatted (1) or plain (0) read vector; 0, or VsfStatus::DataNotReadable
+// when there is no data set or the host refused a declaration (kVsfNoMemory: no vector).
 [[nodiscard]] int32_t SetupXV(LevRegContext* context, int32_t formatted);
 // The number in a text cell, for a numeric design variable that its data set holds as text:
 // false when the text is neither a number nor a missing spelling (blank, ".", NA, NaN, N/A).
@@ -148,14 +148,14 @@ void levRegisterForwarders(LevRegContext* context, LevelizeContext* levelize);
 
 // Through the context's slots, as the data passes call them.
 // Rewinds the observation source to the start of the current BY group: 0, or non-zero after
-// LevMsg::GroupNotReread with the design's return code raised to 1012 (the pass that follows
-// reads nothing, and the step fails).
+// LevMsg::GroupNotReread with the design's return code raised to StepRc::Error (the pass that
+// follows reads nothing, and the step fails).
 [[nodiscard]] int32_t zlevGetInit(LevRegContext* context);
 // Makes the next observation current: 1 while one is current, 0 at the end.
 [[nodiscard]] int32_t zlevGetNext(LevRegContext* context);
 // Reports (once per design) that an observation's values could not be fetched and raises
-// the design's return code to 1012: a pass must then skip the observation rather than use the
-// values the buffers still hold.
+// the design's return code to StepRc::Error: a pass must then skip the observation rather than use
+// the values the buffers still hold.
 void levObservationNotRead(LevDesign* design);
 // Fetches values of the current observation by letters: 1, or 0 when they could not be read.
 [[nodiscard]] int32_t zlevGetVals(LevRegContext* context, const char* letters,

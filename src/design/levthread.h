@@ -3,7 +3,7 @@
 // buffers (raw CLASS values, or level indices); workers format, count and collect keys in
 // trees of their own; after the pass the workers' trees are merged in worker order so that
 // the result equals the serial pass. A failed worker is reported (a message that workers
-// stopped and one for the failure, return code 1012) and the pass is done again serially.
+// stopped and one for the failure, return code StepRc::Error) and the pass is done again serially.
 //
 //   Buffered row of the level pass   meaning
 //   observation number (int64)       1, 2, 3 ... in reading order

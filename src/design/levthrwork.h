@@ -11,7 +11,7 @@
 #include "support/messages.h"
 #include "support/qkaux.h"
 #include "support/qkavlt.h"
-#include "support/testhooks.h"
+#include "support/seams.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -69,7 +69,7 @@ struct Worker {
   uint32_t status;   // 0, or why the worker stopped
   int32_t mathError; // the host's code of a floating-point fault plus 1, 0 none
   bool busy;         // main thread's view: handed over, not yet taken back
-  WorkerFault fault; // what the tests' hook puts in the way of this buffer
+  WorkerFault fault; // the fault the tests put in the way of this buffer (seam::meetFault)
   bool failed;
   char* buffer;
   int64_t bufferBytes;

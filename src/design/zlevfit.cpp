@@ -12,6 +12,7 @@
 #include "numerics/zvector.h"
 #include "support/hoststubs.h"
 #include "support/messages.h"
+#include "support/stepcodes.h"
 
 #include <algorithm>
 #include <cmath>
@@ -67,7 +68,7 @@ double* copyOf(LevRegContext* ctx, const double* a, int64_t n) {
 void checkSize(int32_t n) {
   if ((static_cast<double>(n) + 1) * n * 0.5 * 8 > kLargestMatrixBytes) {
     vsfLog(LevMsg::CodingMatrixClassVariable);
-    xexit(1012, 0);
+    xexit(StepRc::Error, 0);
   }
 }
 

@@ -7,6 +7,7 @@
 
 #include "support/hoststubs.h"
 #include "support/messages.h"
+#include "support/stepcodes.h"
 
 #include <algorithm>
 #include <cmath>
@@ -48,12 +49,12 @@ double startingMargin(int32_t d) {
 }
 
 // The list knots must lie within the data: else EffMsg::KnotListVariableLies and the design's
-// return code 112.
+// return code StepRc::GroupDesignError.
 [[nodiscard]] bool listOutside(LevDesign* d, const SplineInfo& s, const LevVariable& v, double lo,
                                double hi) {
   if (s.knotCount > 0 && (s.knotList[0] < lo || s.knotList[s.knotCount - 1] > hi)) {
     vsfLog(EffMsg::KnotListVariableLies, {variableName(v)});
-    levRaise(d, 112);
+    levRaise(d, StepRc::GroupDesignError);
     return true;
   }
   return false;
@@ -193,12 +194,12 @@ int32_t zlevBSplineKnots(LevRegContext* ctx, LevEftVar* ev, const LevPercentiles
       K = n;
       if (n < d + 2) {
         vsfLog(EffMsg::KnotmethodListwithboundarySplineDegree, {d, d + 2});
-        levRaise(dsg, 112);
+        levRaise(dsg, StepRc::GroupDesignError);
         return 1;
       }
       if (s.knotList[d] < lo || s.knotList[n - 1 - r] > hi) {
         vsfLog(EffMsg::BoundaryKnotsKnotmethodListwithboundary, {variableName(v)});
-        levRaise(dsg, 112);
+        levRaise(dsg, StepRc::GroupDesignError);
         return 1;
       }
       s.varKnots[j] = s.knotList;

@@ -14,6 +14,7 @@
 #include "support/hoststubs.h"
 #include "support/messages.h"
 #include "support/protocol.h"
+#include "support/stepcodes.h"
 #include "support/wzstr.h"
 #include "support/ztree.h"
 
@@ -184,7 +185,7 @@ void checkMultimemberMissing(LevDesign* d) {
       withMissing += d->classes[ev.classes[j]].missing != 0;
     if (withMissing != 0 && withMissing != ev.classCount) {
       vsfLog(EffMsg::SomeButNotAllClass, {HostMsgArg(ev.name, ev.nameLength)});
-      xexit(3000, 0);
+      xexit(StepRc::StatementError, 0);
     }
   }
   for (int32_t i = 0; i < d->classCount; ++i)
@@ -269,7 +270,7 @@ HostDataSet* prepareSource(LevRegContext* ctx, LevReadBlock* rb) {
     if (!match) {
       vsfLog(LevMsg::ReferenceLevelGivenClass,
              {HostMsgArg(v.var ? v.var->name : "", v.var ? v.var->nameLength : 0)});
-      levRaise(d, 112);
+      levRaise(d, StepRc::GroupDesignError);
       xmpoold(lctx->pool);
       return 2;
     }

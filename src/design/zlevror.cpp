@@ -8,6 +8,7 @@
 #include "numerics/zgsorth.h"
 #include "support/hoststubs.h"
 #include "support/messages.h"
+#include "support/stepcodes.h"
 #include "support/wzstr.h"
 
 #include <cassert>
@@ -267,7 +268,7 @@ void resolveReference(LevVariable& v, char** values) {
     if (ref < 0) {
       vsfLog(LevMsg::ReferenceLevelGivenClass,
              {HostMsgArg(v.var ? v.var->name : "", v.var ? v.var->nameLength : 0)});
-      xexit(3000, 0);
+      xexit(StepRc::StatementError, 0);
     }
   }
   v.referenceSelector = ref;
@@ -338,7 +339,7 @@ double* orthogonalCoding(QkPool* pool, const LevVariable& v) {
   const int32_t n = v.levelCount, w = n - 1;
   if (static_cast<double>(n - 1) * n * 8.0 > 9007199254740992.0) {
     vsfLog(LevMsg::CodingMatrixClassVariable);
-    xexit(1012, 0);
+    xexit(StepRc::Error, 0);
   }
   const std::vector<double> A = rawCodingRows(v);
   auto* M = static_cast<double*>(levBlock(pool, sizeof(double) * static_cast<size_t>(n) * w));

@@ -9,6 +9,7 @@
 #include "support/hoststubs.h"
 #include "support/messages.h"
 #include "support/nomemory.h"
+#include "support/stepcodes.h"
 
 #include <algorithm>
 #include <cctype>
@@ -160,15 +161,15 @@ int32_t zlevGetInit(LevRegContext* ctx) {
   // A pass that cannot start over would read a part of the group, or none of it.
   if (status != 0) {
     vsfLog(LevMsg::GroupNotReread);
-    levRaise(ctx->design, 1012);
+    levRaise(ctx->design, StepRc::Error);
   }
   return status;
 }
 
 void levObservationNotRead(LevDesign* design) {
-  if (design->worstReturnCode < 1012)
+  if (design->worstReturnCode < codeOf(StepRc::Error))
     vsfLog(LevMsg::ObservationNotRead);
-  levRaise(design, 1012);
+  levRaise(design, StepRc::Error);
 }
 
 int32_t zlevGetNext(LevRegContext* ctx) {
@@ -187,7 +188,7 @@ int32_t SetupXV(LevRegContext* ctx, int32_t formatted) {
   LevReadBlock* rb = ctx->library;
   LevDesign* d = ctx->design;
   if (rb == nullptr || rb->data == nullptr)
-    return -1;
+    return codeOf(VsfStatus::DataNotReadable);
   HostReadVector** vector = formatted ? &rb->formattedVector : &rb->plainVector;
   char** record = formatted ? &rb->formattedRecord : &rb->plainRecord;
   if (*vector != nullptr)
@@ -204,13 +205,13 @@ int32_t SetupXV(LevRegContext* ctx, int32_t formatted) {
   auto declare = [&](const LevVariable* v, int32_t length, int32_t type) {
     if (v != nullptr && v->var != nullptr && rc == 0 &&
         xvgetd(*vector, v->var->number, offset, 0, length, type) != 0)
-      rc = -3;
+      rc = codeOf(VsfStatus::DataNotReadable);
     offset += length;
   };
   auto declareNumber = [&](const LevVariable* v) {
     if (v != nullptr && v->var != nullptr && v->var->type == 1 && rc == 0 &&
         xvgetd(*vector, v->var->number, offset, 0, 8, 8) != 0)
-      rc = -3;
+      rc = codeOf(VsfStatus::DataNotReadable);
     offset += 8;
   };
   for (int32_t j = 0; j < d->numericCount; ++j)
@@ -251,7 +252,7 @@ int32_t SetupXV(LevRegContext* ctx, int32_t formatted) {
     if (isTextNumber(d->numerics[j]))
       declare(&d->numerics[j], textLength(d->numerics[j]), 8);
   if (rc == 0 && xvgete(*vector) != 0)
-    rc = -4;
+    rc = codeOf(VsfStatus::DataNotReadable);
   if (rc != 0) {
     xvgett(*vector);
     *vector = nullptr;

@@ -11,17 +11,16 @@
 #include "support/messages.h"
 #include "support/qkaux.h"
 #include "support/qkavlt.h"
-#include "support/testhooks.h"
+#include "support/seams.h"
+#include "support/stepcodes.h"
 #include "support/wzstr.h"
 #include "support/ztree.h"
 
 #include <algorithm>
 #include <cfenv>
-#include <cfloat>
 #include <cstddef>
 #include <cstring>
 #include <new>
-#include <stdexcept>
 #include <vector>
 
 using namespace levthr;
@@ -65,38 +64,13 @@ int32_t ZLEVMathError(Worker* w, int32_t code) {
   return false;
 }
 
-// The fault the tests' hook puts in the way of a buffer, raised as the real one would be.
-void meetFault(WorkerFault fault) {
-  volatile double zero = 0.0;
-  volatile double largest = DBL_MAX;
-  volatile double result = 0.0;
-  switch (fault) {
-  case WorkerFault::None:
-    return;
-  case WorkerFault::NoMemory:
-    throw std::bad_alloc();
-  case WorkerFault::Exception:
-    throw std::runtime_error("a fault in a levelisation worker");
-  case WorkerFault::Invalid:
-    result = zero / zero;
-    break;
-  case WorkerFault::DivideByZero:
-    result = 1.0 / zero;
-    break;
-  case WorkerFault::Overflow:
-    result = largest * 2.0;
-    break;
-  }
-  (void)result;
-}
-
 // One buffer under the worker's recovery: running out of memory gives kNoMemory, a
 // floating-point fault or any other fault kFault.
 [[nodiscard]] uint32_t workOnBuffer(Worker* w) {
   std::feclearexcept(FE_ALL_EXCEPT);
   w->mathError = 0;
   try {
-    meetFault(w->fault);
+    seam::meetFault(w->fault);
     const uint32_t status = w->control->job == Job::Levels ? levelizeBuffer(w) : treeEffects(w);
     return status == 0 && mathFault(w) ? kFault : status;
   } catch (const std::bad_alloc&) {
@@ -164,7 +138,7 @@ void workerMain(void* argument) {
 }
 
 // Stops every worker; a failed one is reported with EffMsg::LevelisationWorkersStoppedAfter
-// (once) and the failure's own message, each raising the design's return code to 1012.
+// (once) and the failure's own message, each raising the design's return code to StepRc::Error.
 void stopWorkers(LevelizeThreadControl* c) {
   QkHandle* qk = kernel();
   QkThreadServices* ts = services();
@@ -180,7 +154,7 @@ void stopWorkers(LevelizeThreadControl* c) {
     }
     if (w.failed && !reported) {
       vsfLog(EffMsg::LevelisationWorkersStoppedAfter);
-      levRaise(c->design, 1012);
+      levRaise(c->design, StepRc::Error);
       reported = true;
     }
     for (QkEvent** e : {&w.work, &w.done, &w.quit, &w.start})
@@ -192,7 +166,7 @@ void stopWorkers(LevelizeThreadControl* c) {
   c->threadsRunning = false;
   if (c->failureMessage != EffMsg{}) {
     vsfLog(c->failureMessage);
-    levRaise(c->design, 1012);
+    levRaise(c->design, StepRc::Error);
   }
 }
 
@@ -229,11 +203,7 @@ void destroyControl(LevelizeThreadControl* c) {
 // ---- the main thread's hand-over -------------------------------------------------------
 
 void handOver(LevelizeThreadControl*, Worker* w) {
-  TestHooks& hooks = testHooks();
-  const int64_t failAt = hooks.levelFaultBuffer.load();
-  w->fault = failAt > 0 && hooks.levelBuffersHandedOver.fetch_add(1) + 1 == failAt
-                 ? hooks.levelWorkerFault.load()
-                 : WorkerFault::None;
+  w->fault = seam::nextLevelBufferFault();
   w->busy = true;
   services()->post(services(), w->work);
 }

@@ -10,7 +10,6 @@
 #include "support/messages.h"
 #include "support/qkaux.h"
 #include "support/qkavlt.h"
-#include "support/testhooks.h"
 #include "support/wzstr.h"
 #include "support/ztree.h"
 

@@ -11,6 +11,7 @@
 #include "selection/vsfprocess.h"
 #include "selection/vsfresample.h"
 #include "support/messages.h"
+#include "support/stepcodes.h"
 
 #include <string>
 
@@ -41,7 +42,7 @@ namespace {
   if (rc == 0)
     rc = vsfSeekFinalRecord(&sample, i);
   if (rc == 0 && vsfRestoreModel(&sample) != 0)
-    rc = -6;
+    rc = codeOf(VsfStatus::NotRestored);
   if (rc == 0 && sample.fitStatus == VFS_DONE) {
     // The coefficient graph reads the sample's step records again from their start.
     int64_t steps = first;

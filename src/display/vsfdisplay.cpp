@@ -47,37 +47,37 @@ double referenceSS(const VsfModel* m) { return m->totalSSUncorrected; }
   if (status >= 0)
     return false;
   VsfMsg message{};
-  int32_t rc = 112;
+  StepRc rc = StepRc::GroupDesignError;
   switch (status) {
   case VFS_OVERFLOW:
-    message = VsfMsg::SumsSquaresTooLarge, rc = 1012;
+    message = VsfMsg::SumsSquaresTooLarge, rc = StepRc::Error;
     break;
   case VFS_RIDGE_TOO_LARGE:
-    message = VsfMsg::L2ValueElasticNet, rc = 1012;
+    message = VsfMsg::L2ValueElasticNet, rc = StepRc::Error;
     break;
   case VFS_NO_TRAIN:
     // Name the response when it is the reason no observation is left.
     message = m->nRead > 0 && m->nMissingResponse >= m->nRead ? VsfMsg::EveryValueResponseVariable
                                                               : VsfMsg::TrainingFrequenciesSumZero,
-    rc = 108;
+    rc = StepRc::GroupSkipped;
     break;
   case VFS_NO_RANK:
-    message = VsfMsg::NoEffectEstimable, rc = 108;
+    message = VsfMsg::NoEffectEstimable, rc = StepRc::GroupSkipped;
     break;
   case VFS_TOO_MANY_FOLDS:
-    message = VsfMsg::ThereMoreExternalCross, rc = 108;
+    message = VsfMsg::ThereMoreExternalCross, rc = StepRc::GroupSkipped;
     break;
   case VFS_SINGLE_FOLD:
-    message = VsfMsg::CrossValidationNeedsMore, rc = 108;
+    message = VsfMsg::CrossValidationNeedsMore, rc = StepRc::GroupSkipped;
     break;
   case VFS_NO_VALIDATION:
-    message = VsfMsg::ValidateRequestedCriterionBut, rc = 108;
+    message = VsfMsg::ValidateRequestedCriterionBut, rc = StepRc::GroupSkipped;
     break;
   case VFS_ZERO_FULL_MSE:
-    message = VsfMsg::CpBicCriterionNeeds, rc = 112;
+    message = VsfMsg::CpBicCriterionNeeds, rc = StepRc::GroupDesignError;
     break;
   case VFS_NO_MEMORY:
-    message = VsfMsg::StepFailed, rc = 116;
+    message = VsfMsg::StepFailed, rc = StepRc::GroupNoMemory;
     break;
   default:
     break;
@@ -276,7 +276,9 @@ int32_t vsfDisplaySteps(VsfContext* ctx, void* scratch, int64_t* position, int32
 int32_t vsfDisplayModel(VsfContext* ctx, VsfModel* m, void*, int64_t* position, int32_t sampleTag) {
   const VsfModelOptions& o = ctx->options;
   const int32_t method = o.method;
-  if ((method == VM_LAR || method == VM_LASSO || method == VM_ELASTICNET) && m->stepCount > 0) {
+  // The path's own fit (not its least-squares coefficients') has the SSE of its last step.
+  if (vsfMethodIs(method, VsfMethodFamily::LeastAngle) && !vsfMethodLsCoefficients(method) &&
+      m->stepCount > 0) {
     m->sse = m->stepSSE[m->stepCount - 1];
     if (m->sse < kZeroFraction * referenceSS(m))
       m->sse = 0;
@@ -399,7 +401,7 @@ int32_t vsfResults(VsfContext* ctx) {
       return rc;
     // For the elastic net the curve is drawn when no L2 search ran or the search is shown.
     const bool path = vsfMethodIs(o.method, VsfMethodFamily::LeastAngle);
-    const bool elasticNet = o.method == VM_ELASTICNET || o.method == VM_ELASTICNET_LS;
+    const bool elasticNet = vsfMethodRidge(o.method);
     if (path && (!elasticNet || o.showL2Search || o.l2Search == VsfL2Search::None) &&
         (rc = vsfgCvExternal(ctx, m)) != 0)
       return rc;

@@ -22,6 +22,7 @@
 #include "support/messages.h"
 #include "support/nomemory.h"
 #include "support/poolalloc.h"
+#include "support/stepcodes.h"
 #include "support/testthread.h"
 
 #include <algorithm>
@@ -67,7 +68,7 @@ const VsfNameRecord* heldOutNames(const DesignSource* src, int32_t which) {
   const VsfNameRecord* names = heldOutNames(src, which);
   if (names->data == nullptr || dc->library == nullptr) {
     xebug("vsfData: a held-out data set has no variable lookups");
-    return codeOf(DriverResult::InternalFault);
+    return codeOf(VsfStatus::InternalError);
   }
   DesignSource::Saved& sv = src->saved;
   if (sv.numerics == nullptr && d->numericCount > 0)
@@ -283,8 +284,7 @@ template <class Row>
 [[nodiscard]] int32_t eachBlockRecord(BlockWorker* w, int64_t offset, int32_t count, double* weight,
                                       double* frequency, Row row) {
   if (xyvgetn(w->vector, w->first + offset, count, w->records, w->recordLength) != 0)
-    return codeOf(
-        DriverResult::InternalFault); // the block lies inside the span the host gave: a bug
+    return codeOf(VsfStatus::InternalError); // the block lies inside the span the host gave: a bug
   for (int32_t k = 0; k < count; ++k) {
     double* wk = weight != nullptr ? weight + k : nullptr;
     double* fk = frequency != nullptr ? frequency + k : nullptr;
@@ -451,7 +451,7 @@ int32_t vsfData(VsfContext* ctx) {
     missing = "vsfData: the CVMETHOD=INDEX variable is not a CLASS variable of the design";
   if (missing != nullptr) {
     xebug(missing);
-    return codeOf(DriverResult::InternalFault);
+    return codeOf(VsfStatus::InternalError);
   }
 
   // The effect list: one entry per effect record (with SPLIT one per level combination of
@@ -467,7 +467,7 @@ int32_t vsfData(VsfContext* ctx) {
     const int32_t e = r != nullptr ? r->effect : i;
     if (e < 0 || e >= d->effectCount) {
       xebug("vsfData: an effect record names no model effect");
-      return codeOf(DriverResult::InternalFault);
+      return codeOf(VsfStatus::InternalError);
     }
     const LevEffect& eff = d->effects[e];
     const bool split = r != nullptr && r->splitCount > 0 && r->columns != nullptr;
@@ -476,7 +476,7 @@ int32_t vsfData(VsfContext* ctx) {
       for (int32_t c = 0; c < count; ++c)
         if (r->columns[c] < 0 || r->columns[c] >= eff.columnCount) {
           xebug("vsfData: a split effect record lists a column outside its effect");
-          return codeOf(DriverResult::InternalFault);
+          return codeOf(VsfStatus::InternalError);
         }
     entries[i] = VsfEffectEntry{e, count, split ? r->columns : nullptr, eff.firstColumn,
                                 designSparseVote(d, eff)};

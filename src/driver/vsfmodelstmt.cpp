@@ -16,6 +16,7 @@
 #include "support/nomemory.h"
 #include "support/parsedstmt.h"
 #include "support/protocol.h"
+#include "support/vsfmethods.h"
 
 #include <cstring>
 #include <utility>

@@ -19,6 +19,7 @@
 #include "support/nomemory.h"
 #include "support/parsedstmt.h"
 #include "support/poolalloc.h"
+#include "support/vsfmethods.h"
 #include "support/wobmth.h"
 
 #include <algorithm>
@@ -42,17 +43,16 @@ void warn(VsfContext* ctx, VsfMsg number, std::initializer_list<HostMsgArg> args
 }
 
 // LAR, LASSO (with or without least-squares coefficients), ELASTICNET and the solver-based
-// LASSO: the methods that walk a penalized path.
+// LASSO: the methods whose penalty bounds the columns' coefficients.
 [[nodiscard]] bool lassoType(const VsfModelOptions& o) {
-  return o.penalizedPath != 0 || o.method == VM_LAR || o.method == VM_LASSO ||
-         o.method == VM_LAR_LS || o.method == VM_LASSO_LS || o.method == VM_ELASTICNET ||
-         o.method == VM_QKLASSO;
+  return o.penalizedPath != 0 || vsfMethodPenalty(o.method) == VsfPenalty::Columns;
 }
 [[nodiscard]] bool groupType(const VsfModelOptions& o) {
   return o.solverPath != 0 || vsfGroupMethod(o.method);
 }
+// The least-angle paths without the elastic net's L2 term: LAR and LASSO.
 [[nodiscard]] bool larOrLasso(int32_t m) {
-  return m == VM_LAR || m == VM_LASSO || m == VM_LAR_LS || m == VM_LASSO_LS;
+  return vsfMethodIs(m, VsfMethodFamily::LeastAngle) && !vsfMethodRidge(m);
 }
 
 [[nodiscard]] bool anyCriterion(const VsfModelOptions& o, uint8_t code) {
@@ -196,7 +196,7 @@ void reconcilePlots(VsfContext* ctx) {
     ctx->coefPlotBit = 1;
     o.stepDetails |= 2; // a plot needs the step records
   }
-  const bool pathMethod = larOrLasso(o.method) || o.method == VM_ELASTICNET;
+  const bool pathMethod = vsfMethodIs(o.method, VsfMethodFamily::LeastAngle);
   for (VsfStepAxis* axis : {&pl.coefStepAxis, &pl.aseStepAxis, &pl.critStepAxis})
     if (*axis == VsfStepAxis::NormBeta && !pathMethod) {
       *axis = VsfStepAxis::Step;
@@ -927,8 +927,7 @@ int32_t vsfPostInit(VsfContext* ctx) {
 
 void vsfSplitCrossRoad(VsfContext* ctx, int32_t columns) {
   VsfModelOptions& o = ctx->options;
-  const bool path =
-      larOrLasso(o.method) || o.method == VM_ELASTICNET || o.method == VM_ELASTICNET_LS;
+  const bool path = vsfMethodIs(o.method, VsfMethodFamily::LeastAngle);
   if (ctx->fullForFewEffects && o.split && path && columns > kPackedDefaultEffects) {
     o.fullXpx = 0;
     ctx->fullBuildUsed = 0;

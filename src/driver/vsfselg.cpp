@@ -7,6 +7,7 @@
 #include "support/hoststubs.h"
 #include "support/parsedstmt.h"
 #include "support/stepcodes.h"
+#include "support/vsfmethods.h"
 #include "support/vsfoptions.h"
 
 #include <cstring>
@@ -348,6 +349,15 @@ std::string method(const char* keyword, int code, const char* options) {
   return options ? text + " [ '(' { " + options + " } ')' ]" : text;
 }
 
+// The METHOD= choices: each method of the traits table that has a keyword.
+std::string methods() {
+  std::string text;
+  for (const VsfMethodTraits& t : kVsfMethodTraits)
+    if (t.keyword != nullptr)
+      text += (text.empty() ? "( " : " | ") + method(t.keyword, t.method, t.optionRule);
+  return text + " )";
+}
+
 const std::string kModelStmt =
     newNode(NodeSlots::Model) + " 'MODEL' " + startList(ModelSlot::Response, ListKind::Values) +
     " varlist '=' " + startList(ModelSlot::Effects, ListKind::Names) + " " +
@@ -413,15 +423,7 @@ const std::string kPenaltyOptions =
     flagged("'SHOWSCREEN$'", ModelFlag::ShowScreen) + " | " +
     numberOption("'RHO'", range(0, 1), ModelSlot::Rho, "number") + " | " +
     numberOption("'TOL'", range(0, 1), ModelSlot::Tol, "number") + " | 'TOLERANCE' )";
-const std::string kMethod =
-    "( " + method("'NONE'", VM_NONE, nullptr) + " | " + method("'FORWARD'", VM_FORWARD, "fwdopt") +
-    " | " + method("'BACKWARD'", VM_BACKWARD, "bwdopt") + " | " +
-    method("'STEPWISE'", VM_STEPWISE, "swopt") + " | " + method("'LAR'", VM_LAR, "penopt") + " | " +
-    method("'LASSO'", VM_LASSO, "penopt") + " | " +
-    method("'ELASTICNET'", VM_ELASTICNET, "penopt") + " | " +
-    method("'QKLASSO$'", VM_QKLASSO, "penopt") + " | " +
-    method("'QKGLASSO$'", VM_QKGLASSO, "penopt") + " | " +
-    method("'GROUPLASSO'", VM_GROUPLASSO, "penopt") + " )";
+const std::string kMethod = methods();
 const std::string kStatItem =
     "( " + flagged("'ALL'", ModelFlag::StatAll) + " | " +
     flagged("'SIGNIFICANCELEVEL'/'SL'", ModelFlag::StatSl) + " | " +

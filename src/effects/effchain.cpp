@@ -10,6 +10,7 @@
 #include "support/hoststubs.h"
 #include "support/messages.h"
 #include "support/protocol.h"
+#include "support/stepcodes.h"
 
 #include <algorithm>
 #include <cstdarg>
@@ -186,7 +187,7 @@ int32_t InsertElemInList(EffectParseState*, int32_t position, EffectChainNode* n
   EffectIdList& list = node->lists[listIndex(listCode)];
   bool withValue = listCode == 4;
   if (!growIds(list) || (withValue && !growValues(node))) {
-    effSetStatus(1012);
+    effSetStatus(StepRc::Error);
     return -1;
   }
   if (listCode == 2 || listCode == 3 || listCode == 4) {
@@ -196,7 +197,7 @@ int32_t InsertElemInList(EffectParseState*, int32_t position, EffectChainNode* n
       if (withValue && value != nullptr && std::memcmp(node->values[i].text, value, 16) != 0) {
         if (duringValue) {
           vsfLog(EffMsg::NestingVariableGivenTwo);
-          effSetStatus(2000);
+          effSetStatus(StepRc::SyntaxError);
           return -1;
         }
         node->code = -1; // a crossing gave one variable two values: discarded later
@@ -341,7 +342,7 @@ int32_t AddEffToChain(EffectParseState* state, EffectChainNode* node, EffectChai
   if (found == nullptr) {
     if (*runningCount >= 2147483647.0) {
       vsfLog(EffMsg::NumberEffectsReachedLimit, {2147483647});
-      xexit(1012, 0);
+      xexit(StepRc::Error, 0);
     }
     if (listMode == EffectListMode::NoVariables && effVariableCount(node) > 0) {
       ParseRoot* root = effRoot();
@@ -354,7 +355,7 @@ int32_t AddEffToChain(EffectParseState* state, EffectChainNode* node, EffectChai
       if (OptionSlot* list = effHolderList(state->defaultList); list && list->present)
         list->value.list.count = state->savedCount;
       zeffre(nullptr, node);
-      effSetStatus(2000);
+      effSetStatus(StepRc::SyntaxError);
       return -1;
     }
   }
@@ -362,7 +363,7 @@ int32_t AddEffToChain(EffectParseState* state, EffectChainNode* node, EffectChai
       !stepHasEffectStatement()) {
     vsfLog(EffMsg::EffectContinuousVariablesNeeds);
     zeffre(nullptr, node);
-    effSetStatus(2000);
+    effSetStatus(StepRc::SyntaxError);
     state->barTail = &state->barHead;
     return -1;
   }
@@ -384,7 +385,7 @@ int32_t AddEffToChain(EffectParseState* state, EffectChainNode* node, EffectChai
   }
   if (listMode != EffectListMode::ClassList) {
     if (useTree && zeff_add_ef(tree, node, contrast) == nullptr) {
-      effSetStatus(1012);
+      effSetStatus(StepRc::Error);
       zeffre(nullptr, node);
       return -1;
     }

@@ -24,9 +24,9 @@ int16_t effStatus() {
   return root ? root->status : 0;
 }
 
-void effSetStatus(int16_t status) {
+void effSetStatus(StepRc status) {
   if (ParseRoot* root = effRoot())
-    root->status = status;
+    root->status = static_cast<int16_t>(codeOf(status));
 }
 
 OptionSlot* effSlotAt(ParsedStatement* stmt, int32_t k) {
@@ -87,7 +87,9 @@ int32_t effListAppendPointer(OptionSlot* slot, void* item) {
   return slot->value.list.count;
 }
 
-void effListGrowthFailed(int32_t result) { xexit(result == kEffListRefused ? 2000 : 1016, 0); }
+void effListGrowthFailed(int32_t result) {
+  xexit(result == kEffListRefused ? StepRc::SyntaxError : StepRc::NoResources, 0);
+}
 
 bool effStmtIs(const ParsedStatement* stmt, const char* prefix, int32_t n) {
   return stmt != nullptr && std::memcmp(stmt->name, prefix, static_cast<size_t>(n)) == 0;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "support/parsedstmt.h"
+#include "support/stepcodes.h"
 
 #include <cstdint>
 
@@ -14,7 +15,7 @@ ParseRoot* effRoot();
 // The callback's state hung at the parse root, or null.
 EffectParseState* effState();
 int16_t effStatus();
-void effSetStatus(int16_t status);
+void effSetStatus(StepRc status);
 
 // Slot k of a statement, whether or not present (null when the statement has no slot k).
 OptionSlot* effSlotAt(ParsedStatement* stmt, int32_t k);
@@ -31,8 +32,9 @@ inline constexpr int32_t kEffListNoMemory = -2;
 // Appends one pointer item to a list slot; the new count, or the negative result of the
 // list growth.
 [[nodiscard]] int32_t effListAppendPointer(OptionSlot* slot, void* item);
-// Ends the run after a failed list growth: a refused list with 2000, any other failure
-// with 1016. The host has said what went wrong; nothing is logged here.
+// Ends the run after a failed list growth: a refused list with StepRc::SyntaxError, any
+// other failure with StepRc::NoResources. The host has said what went wrong; nothing is logged
+// here.
 [[noreturn]] void effListGrowthFailed(int32_t result);
 
 // True when the statement's blank-padded name begins with `prefix` (n characters).

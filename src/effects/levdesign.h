@@ -4,6 +4,8 @@
 // levels, columns and statistics per BY group into the fields marked "levelisation".
 #pragma once
 
+#include "support/stepcodes.h"
+
 #include <cstdint>
 
 struct HostVariable;
@@ -381,7 +383,7 @@ struct LevDesign {
   NumericUsageBlock* usage[2];
   int32_t lagListCount;
   LagSpec** lagList;
-  int32_t worstReturnCode; // 4 warning, 1012 error, 3000 EFFECT statement error
+  int32_t worstReturnCode; // StepRc: Warning, Error, StatementError (EFFECT)
   // Levelisation and run state (src/design):
   int32_t columnCount;
   uint8_t modeFlags; // bit 0 normal BY-group run; bit 1 names of the whole data set
@@ -423,7 +425,6 @@ inline constexpr uint32_t kLevFlagNameLengthened = 0x8000; // in wideFlags
 }
 
 // Raises the design's worst return code to at least `severity`.
-inline void levRaise(LevDesign* design, int32_t severity) {
-  if (design->worstReturnCode < severity)
-    design->worstReturnCode = severity;
+inline void levRaise(LevDesign* design, StepRc severity) {
+  raiseRc(design->worstReturnCode, severity);
 }

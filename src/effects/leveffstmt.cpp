@@ -12,6 +12,7 @@
 #include "support/hoststubs.h"
 #include "support/messages.h"
 #include "support/protocol.h"
+#include "support/stepcodes.h"
 
 #include <climits>
 #include <cstdio>
@@ -19,7 +20,7 @@
 
 namespace {
 
-constexpr int32_t kError = 1012;
+constexpr StepRc kError = StepRc::Error;
 // Message of a character variable where a constructed effect needs a numeric one.
 
 struct StatementView {
@@ -51,7 +52,7 @@ HostMsgArg variableArg(HostDataSet* data, int32_t number) {
 }
 
 [[nodiscard]] int32_t failWith(LevDesign* design, EffMsg number,
-                               std::initializer_list<HostMsgArg> args, int32_t severity = kError) {
+                               std::initializer_list<HostMsgArg> args, StepRc severity = kError) {
   vsfLog(number, args);
   levRaise(design, severity);
   return 1;
@@ -590,7 +591,8 @@ int32_t zlevProcessEffectStatements(LevDesign* design, HostDataSet* data,
     if (!view(s, v))
       return kLevNoMemory;
     if (v.n == 0)
-      return failWith(design, EffMsg::EffectStatementNoVariables, {nameArg(v)}, 3000);
+      return failWith(design, EffMsg::EffectStatementNoVariables, {nameArg(v)},
+                      StepRc::StatementError);
     int32_t count = 0;
     if (countStatement(design, v, &count) != 0)
       return 1;
@@ -651,7 +653,8 @@ int32_t zlevProcessEffectStatements(LevDesign* design, HostDataSet* data,
       r = buildLag(b, v, first);
       break;
     default:
-      r = failWith(design, EffMsg::EffectStatementNoVariables, {nameArg(v)}, 3000);
+      r = failWith(design, EffMsg::EffectStatementNoVariables, {nameArg(v)},
+                   StepRc::StatementError);
       break;
     }
     if (r != 0) {

@@ -8,6 +8,7 @@
 #include "support/messages.h"
 #include "support/parsedstmt.h"
 #include "support/protocol.h"
+#include "support/stepcodes.h"
 
 #include <climits>
 #include <cmath>
@@ -86,7 +87,7 @@ int32_t zlevParsePoly(LevDesign* design, PolyInfo* info, int32_t n, const int32_
   }
   if (tooMany && n >= 1) {
     vsfLog(EffMsg::PolynomialEffectMoreTerms, {HostMsgArg(name, nameLength)});
-    levRaise(design, 1012);
+    levRaise(design, StepRc::Error);
     return 1;
   }
   info->degreeCount = levNew<int32_t>(static_cast<size_t>(degree));

@@ -10,8 +10,8 @@
 struct ParsedStatement;
 
 // Fills `info` for n variables (numeric indexes `variables`); 0, 1 when the terms would
-// exceed what can be held (EffMsg::PolynomialEffectMoreTerms, design code raised to 1012), or
-// kLevNoMemory.
+// exceed what can be held (EffMsg::PolynomialEffectMoreTerms, design code raised to StepRc::Error),
+// or kLevNoMemory.
 [[nodiscard]] int32_t zlevParsePoly(LevDesign* design, PolyInfo* info, int32_t n,
                                     const int32_t* variables, const ParsedStatement* options,
                                     const char* name, int32_t nameLength);

@@ -8,6 +8,7 @@
 #include "support/messages.h"
 #include "support/parsedstmt.h"
 #include "support/protocol.h"
+#include "support/stepcodes.h"
 
 #include <algorithm>
 #include <cmath>
@@ -23,7 +24,7 @@ HostMsgArg nameArg(const char* name, int32_t n) { return HostMsgArg(name, n); }
 
 void warn(LevDesign* design, EffMsg number, std::initializer_list<HostMsgArg> args = {}) {
   vsfLog(number, args);
-  levRaise(design, 4);
+  levRaise(design, StepRc::Warning);
 }
 
 void readCommon(LevDesign* design, SplineInfo* info, const ParsedStatement* s) {
@@ -166,13 +167,13 @@ int32_t zlevParseSpline(LevDesign* design, SplineInfo* info, int32_t nVariables,
     readKnotList(info, s);
     zlevQSort(info->knotList, info->knotCount);
     if (zlevRepeatedKnotCheck(info, name, nameLength))
-      levRaise(design, 4);
+      levRaise(design, StepRc::Warning);
     // Both boundary groups and at least one interval between them come from the list.
     if (info->knotMethod == KM_LISTWITHBOUNDARY && info->basis == SB_BSPLINE &&
         info->knotCount < std::max(2 * info->degree, info->degree + 2)) {
       vsfLog(EffMsg::KnotmethodListwithboundarySplineDegree,
              {info->degree, std::max(2 * info->degree, info->degree + 2)});
-      levRaise(design, 1012);
+      levRaise(design, StepRc::Error);
       return 1;
     }
     break;
@@ -183,7 +184,7 @@ int32_t zlevParseSpline(LevDesign* design, SplineInfo* info, int32_t nVariables,
     for (int32_t i = 1; i < info->knotCount; ++i)
       if (info->knotList[i] == info->knotList[i - 1]) {
         vsfLog(EffMsg::KnotListNaturalCubic, {nameArg(name, nameLength)});
-        levRaise(design, 1012);
+        levRaise(design, StepRc::Error);
         return 1;
       }
   }

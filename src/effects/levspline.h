@@ -9,7 +9,7 @@
 
 struct ParsedStatement;
 
-// 0 when the spline is usable, 1 after an error (the design's code raised to 1012),
+// 0 when the spline is usable, 1 after an error (the design's code raised to StepRc::Error),
 // kLevNoMemory when a block could not be had.
 [[nodiscard]] int32_t zlevParseSpline(LevDesign* design, SplineInfo* info, int32_t nVariables,
                                       const ParsedStatement* options, const char* name,

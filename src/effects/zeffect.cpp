@@ -11,6 +11,7 @@
 #include "support/hoststubs.h"
 #include "support/messages.h"
 #include "support/protocol.h"
+#include "support/stepcodes.h"
 
 #include <algorithm>
 #include <cctype>
@@ -21,10 +22,10 @@
 
 namespace {
 
-constexpr int16_t kStatusSyntax = 2000;
-constexpr int16_t kStatusNoData = 1012;
+constexpr StepRc kStatusSyntax = StepRc::SyntaxError;
+constexpr StepRc kStatusNoData = StepRc::Error;
 
-void fail(int16_t status) { effSetStatus(status); }
+void fail(StepRc status) { effSetStatus(status); }
 
 ParsedStatement* currentStatement() {
   ParseRoot* root = effRoot();
@@ -953,12 +954,12 @@ void AddEffToList(EffectParseState* state, ParsedStatement* stmt, int32_t slotNu
   }
   if (effListCount(slot) > 2147483646) {
     vsfLog(EffMsg::NumberEffectsReachedLimit, {2147483647});
-    xexit(1012, 0);
+    xexit(StepRc::Error, 0);
   }
   if (int32_t r = effListAppendPointer(slot, effect); r < 0)
     effListGrowthFailed(r);
   if (state->shared && !effSetInsertAt(&state->recorded, at, effect))
-    xexit(1016, 0);
+    xexit(StepRc::NoResources, 0);
 }
 
 int32_t GetSimpleEff(EffectParseState* state, const EffectChainNode* term, const char** name,

@@ -6,6 +6,7 @@
 #include "data/vsfthread.h"
 #include "kernels/vsfrowwalk.h"
 #include "numerics/packedtri.h"
+#include "support/vsfmethods.h"
 #include "support/vsfoptions.h"
 
 #include <vector>
@@ -20,10 +21,6 @@ struct Sinks {
   double* dirCorr = nullptr; // indexed by effect
   double *termA = nullptr, *termB = nullptr;
 };
-
-[[nodiscard]] bool lsCoeffMethod(int32_t method) {
-  return method == VM_LAR_LS || method == VM_LASSO_LS || method == VM_ELASTICNET_LS;
-}
 
 enum PathTerm { kBeta = 1, kDir = 2, kLs = 4 };
 
@@ -149,7 +146,7 @@ void corrBody(VsfPassState* m, QkPageDescriptor* page, const Sinks& out, bool wi
   const VsfRowShape S = vsfRowShape(m);
   thread_local PathTerms T;
   thread_local Targets K;
-  const bool ls = lsCoeffMethod(m->options->method);
+  const bool ls = vsfMethodLsCoefficients(m->options->method);
   T.build(m, true, kBeta | (ls ? kLs : 0) | (S.xcv && !ls ? kDir : 0));
   K.clear();
   if (withCorr)

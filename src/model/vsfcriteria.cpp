@@ -13,6 +13,7 @@
 #include "model/vsfsweep.h"
 #include "numerics/packedtri.h"
 #include "support/hostif.h"
+#include "support/vsfmethods.h"
 #include "support/vsfoptions.h"
 
 #include <algorithm>

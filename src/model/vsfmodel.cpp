@@ -16,6 +16,7 @@
 #include "support/messages.h"
 #include "support/nomemory.h"
 #include "support/poolalloc.h"
+#include "support/stepcodes.h"
 #include "support/vsfmethods.h"
 #include "support/vsfoptions.h"
 
@@ -866,7 +867,7 @@ int32_t vsfRecordStep(VsfModel* model, int32_t effect) {
     if (vsfSerializeModel(m) != 0) {
       // The step stays in the history, but the fit cannot go on without its record.
       vsfLog(VsfMsg::RecordStepCouldNot, {HostMsgArg(static_cast<int64_t>(s))});
-      return -12;
+      return codeOf(VsfStatus::PageNotWritten);
     }
   }
   return 0;

@@ -7,6 +7,7 @@
 #include "model/vsfformulas.h"
 #include "model/vsfmodel.h"
 #include "support/nomemory.h"
+#include "support/stepcodes.h"
 #include "support/vsfoptions.h"
 #include "support/vsfpools.h"
 
@@ -77,7 +78,7 @@ int32_t* const* countFields(VsfModel* m, int32_t* (&c)[13]) {
 int32_t vsfSerializeModel(VsfModel* m) {
   Writer w{m->stepScratch != nullptr ? m->stepScratch->file : nullptr, m->stepScratchPos};
   if (w.file == nullptr || w.pos == nullptr)
-    return -12;
+    return codeOf(VsfStatus::PageNotWritten);
   // A resampler's records start with its sample tag, so that a reader can tell a sample's
   // steps from its final record.
   if (m->resampler != nullptr)
@@ -162,7 +163,7 @@ int32_t vsfSerializeModel(VsfModel* m) {
 int32_t vsfRestoreModel(VsfModel* m) {
   Reader r{m->stepScratch != nullptr ? m->stepScratch->file : nullptr, m->stepScratchPos};
   if (r.file == nullptr || r.pos == nullptr)
-    return -6;
+    return codeOf(VsfStatus::NotRestored);
   r.get(&m->fitStatus, 1);
   double stats[28];
   int32_t counts[13];
@@ -292,18 +293,18 @@ int32_t vsfRestoreModel(VsfModel* m) {
 int32_t vsfSeekFinalRecord(VsfModel* m, int32_t sample) {
   Reader r{m->stepScratch != nullptr ? m->stepScratch->file : nullptr, m->stepScratchPos};
   if (r.file == nullptr || r.pos == nullptr)
-    return -6;
+    return codeOf(VsfStatus::NotRestored);
   // Every step record of the sample precedes its final record: each is read in full (into a
   // pool of its own) to reach the next tag.
   for (;;) {
     int32_t tag = 0;
     r.get(&tag, 1);
     if (r.rc != 0)
-      return -6;
+      return codeOf(VsfStatus::NotRestored);
     if (tag == -100 - sample)
       return 0;
     if (tag != sample)
-      return -6;
+      return codeOf(VsfStatus::NotRestored);
     VsfModel step{};
     step.options = m->options;
     step.dataSettings = m->dataSettings;
@@ -311,23 +312,23 @@ int32_t vsfSeekFinalRecord(VsfModel* m, int32_t sample) {
     step.stepScratchPos = m->stepScratchPos;
     step.pool = vsfCreateNamedPool(1, "step pool");
     if (step.pool == nullptr)
-      return -6;
+      return codeOf(VsfStatus::NotRestored);
     const int32_t rc = vsfRestoreModel(&step);
     step.pool->destroy(step.pool);
     if (rc != 0)
-      return -6;
+      return codeOf(VsfStatus::NotRestored);
   }
 }
 
 int32_t vsfNextSampleStep(VsfModel* m, int32_t sample) {
   Reader r{m->stepScratch != nullptr ? m->stepScratch->file : nullptr, m->stepScratchPos};
   if (r.file == nullptr || r.pos == nullptr)
-    return -6;
+    return codeOf(VsfStatus::NotRestored);
   const int64_t before = *r.pos;
   int32_t tag = 0;
   r.get(&tag, 1);
   if (r.rc != 0)
-    return -6;
+    return codeOf(VsfStatus::NotRestored);
   if (tag == sample)
     return 1;
   *r.pos = before;

@@ -12,7 +12,7 @@
 #include "support/hostif.h"
 #include "support/messages.h"
 #include "support/nomemory.h"
-#include "support/testhooks.h"
+#include "support/seams.h"
 #include "support/vsfoptions.h"
 
 #include <algorithm>
@@ -41,8 +41,8 @@ using packed::tri;
       m->cvexSums != nullptr || m->sparseEffectCount != 1 || m->handsOverModel)
     return false;
   const int32_t e = m->sparseEffectList[0];
-  const int32_t hook = testHooks().structuredColumns;
-  const int32_t least = hook > 0 ? hook : kVsfStructuredColumns;
+  const int32_t forced = seam::structuredColumns();
+  const int32_t least = forced > 0 ? forced : kVsfStructuredColumns;
   return m->effectColumns[e] >= least &&
          m->effectColumn[e] + m->effectColumns[e] == m->parmCount + 1;
 }

@@ -20,8 +20,8 @@ inline constexpr int32_t kVsfStructuredColumns = 1000;
 // Sets up the structured state when the fit goes the structured road: FORWARD on the packed
 // X'X with no folds, roles, PRESS, full model first, hierarchy, standardisation or post-fit
 // statements, and one
-// sparse effect of at least kVsfStructuredColumns columns (a test hook lowers that number).
-// The triangles are then made for the small columns only. 0 or kVsfNoMemory.
+// sparse effect of at least kVsfStructuredColumns columns (the structuredColumns seam lowers that
+// number). The triangles are then made for the small columns only. 0 or kVsfNoMemory.
 [[nodiscard]] int32_t vsfStructuredSetUp(VsfModel* model);
 // The pass that forms the small triangle and the effect's diagonal and cross block. When a
 // row has two values in the effect's block the road is given up: the triangles grow to

@@ -18,6 +18,7 @@
 #include "support/hoststubs.h"
 #include "support/messages.h"
 #include "support/nomemory.h"
+#include "support/vsfmethods.h"
 #include "support/vsfoptions.h"
 #include "support/zparrows.h"
 
@@ -351,8 +352,7 @@ int32_t vsfAddEffect(VsfModel* m, int32_t k, uint8_t resweepAll, uint8_t trial) 
           for (int64_t i = from; i < to; ++i)
             m->folds[f].xpx[i] = m->xpx[i] - m->folds[f].xpx[i];
       }
-      if ((o->method == VM_ELASTICNET || o->method == VM_ELASTICNET_LS) && m->l2 > 0 &&
-          m->effectStatus[k] == VES_SELECTED)
+      if (vsfMethodRidge(o->method) && m->l2 > 0 && m->effectStatus[k] == VES_SELECTED)
         for (int32_t r = m0; r < m1; ++r)
           m->xpx[diag(r)] += (m->nObs - 1) * m->l2;
     }

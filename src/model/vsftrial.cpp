@@ -12,7 +12,7 @@
 #include "numerics/qkzsweepblock.h"
 #include "support/hostif.h"
 #include "support/nomemory.h"
-#include "support/testhooks.h"
+#include "support/seams.h"
 
 #include <algorithm>
 #include <cmath>
@@ -408,7 +408,7 @@ int32_t vsfPartialSweep(double* a, int32_t k, int32_t n, double tol) {
 int32_t vsfEffectXpXi(VsfModel* m, int32_t effect, double* sse, int32_t* sweptCount) {
   if (m->structured != nullptr && effect == m->structured->effect)
     return vsfStructuredTrial(m, sse, sweptCount);
-  if (testHooks().denseRoad == 0 && lowRankTrial(m, effect, sse, sweptCount))
+  if (!seam::denseRoad() && lowRankTrial(m, effect, sse, sweptCount))
     return 0;
   const int64_t c = m->effectColumns[effect];
   const int64_t s = m->effectColumn[effect];

@@ -9,6 +9,7 @@
 #include "support/messages.h"
 #include "support/nomemory.h"
 #include "support/poolalloc.h"
+#include "support/stepcodes.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -424,7 +425,7 @@ int32_t vsfMemory(VsfContext* ctx) {
   if (bytes / 1024.0 > static_cast<double>(kilobytes)) {
     vsfLog(VsfMsg::MemoryAmountUnknown);
     vsfRaiseRC(ctx, StepRc::Error);
-    return -16;
+    return codeOf(VsfStatus::MemoryUnknown);
   }
   return 0;
 }

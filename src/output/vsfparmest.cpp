@@ -12,6 +12,7 @@
 #include "support/messages.h"
 #include "support/nomemory.h"
 #include "support/poolalloc.h"
+#include "support/vsfmethods.h"
 
 #include <algorithm>
 #include <cmath>

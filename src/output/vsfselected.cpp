@@ -13,6 +13,7 @@
 #include "support/messages.h"
 #include "support/nomemory.h"
 #include "support/poolalloc.h"
+#include "support/vsfmethods.h"
 
 #include <algorithm>
 #include <cctype>

@@ -9,6 +9,7 @@
 #include "support/messages.h"
 #include "support/nomemory.h"
 #include "support/poolalloc.h"
+#include "support/vsfmethods.h"
 
 #include <algorithm>
 #include <cmath>
@@ -20,7 +21,8 @@ namespace {
 [[nodiscard]] VsfMsg noImprovementMessage(int32_t stop, int32_t method) {
   switch (stop) {
   case VC_SL:
-    if (method == VM_FORWARD || method == VM_LAR || method == VM_LAR_LS)
+    if (const VsfMethodTraits* t = vsfMethodTraits(method);
+        t != nullptr && t->bound == VsfStepBound::EachOnce && !t->removes)
       return VsfMsg::SelectionStoppedBecauseNoCandidateEntry;
     if (method == VM_BACKWARD)
       return VsfMsg::SelectionStoppedBecauseNoEffectModel;

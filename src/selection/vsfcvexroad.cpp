@@ -21,6 +21,7 @@
 #include "numerics/packedtri.h"
 #include "support/hostif.h"
 #include "support/testthread.h"
+#include "support/vsfmethods.h"
 #include "support/vsfoptions.h"
 
 #include <algorithm>
@@ -36,13 +37,6 @@ using packed::tri;
 
 // The buffers of the pass (one per page thread and the sums) are kept within this size.
 constexpr double kSumsBudgetBytes = 512.0 * 1024 * 1024;
-
-bool pathMethod(int32_t method) {
-  return method == VM_LAR || method == VM_LASSO || method == VM_LAR_LS || method == VM_LASSO_LS ||
-         method == VM_ELASTICNET;
-}
-
-bool lsCoeffs(int32_t method) { return method == VM_LAR_LS || method == VM_LASSO_LS; }
 
 // Every effect one dense column, the X'X (of parmCount + 1 columns) its response and those
 // columns in order.
@@ -94,9 +88,10 @@ double quadratic(const std::vector<double>& G, const std::vector<int64_t>& col,
 bool roadOpen(const VsfModel* m) {
   const VsfModelOptions* o = m->options;
   if (!o->cvExternal || o->cvOn || !vsfFullXpxOn(m) || !o->colStandardize || o->parmStandardize ||
-      o->noint || o->adaptive || !pathMethod(o->method) || o->validateInUse || o->testInUse ||
-      m->resampler != nullptr || o->screen != VsfScreenMethod::None || m->hierarchy ||
-      m->foldCount < 2 || m->dataSettings == nullptr || !singleDenseColumns(m))
+      o->noint || o->adaptive || !vsfMethodIs(o->method, VsfMethodFamily::LeastAngle) ||
+      o->validateInUse || o->testInUse || m->resampler != nullptr ||
+      o->screen != VsfScreenMethod::None || m->hierarchy || m->foldCount < 2 ||
+      m->dataSettings == nullptr || !singleDenseColumns(m))
     return false;
   const VsfRowShape S = vsfRowShape(m);
   if (!S.xcv || S.cv || S.hasRole || S.hasResample || S.sparse != 0)
@@ -201,7 +196,7 @@ void vsfCVExCrossProducts(VsfModel* m) {
 void vsfCVExResidualSums(VsfModel* m) {
   const VsfModelOptions* o = m->options;
   const VsfCVExSums& X = *m->cvexSums;
-  const bool ls = lsCoeffs(o->method);
+  const bool ls = vsfMethodLsCoefficients(o->method);
   const double scale = o->method == VM_ELASTICNET && m->enSetting == 1 && m->l2 > 0
                            ? (m->nObs - 1.0) * m->l2 + 1.0
                            : 1.0;

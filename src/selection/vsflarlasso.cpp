@@ -16,8 +16,9 @@
 #include "selection/vsfstoprules.h"
 #include "support/hoststubs.h"
 #include "support/notbuilt.h"
-#include "support/testhooks.h"
+#include "support/seams.h"
 #include "support/testthread.h"
+#include "support/vsfmethods.h"
 #include "support/vsfoptions.h"
 
 #include <algorithm>
@@ -33,12 +34,10 @@ using packed::sym;
 constexpr double kBig = 1.7976931348623157e308;
 constexpr double kTiny = 1.110223024625157e-16;
 
-[[nodiscard]] bool lassoType(int32_t method) {
-  return method == VM_LASSO || method == VM_LASSO_LS || method == VM_ELASTICNET ||
-         method == VM_ELASTICNET_LS;
-}
-[[nodiscard]] bool lsCoeffs(int32_t method) {
-  return method == VM_LAR_LS || method == VM_LASSO_LS || method == VM_ELASTICNET_LS;
+// The LASSO-type paths, whose steps may also drop an effect (the LAR path only adds).
+[[nodiscard]] bool dropsEffects(int32_t method) {
+  const VsfMethodTraits* t = vsfMethodTraits(method);
+  return t != nullptr && t->removes;
 }
 
 [[nodiscard]] int32_t pass(VsfModel* m, VsfSerialKernel serial, VsfThreadedKernel threaded) {
@@ -212,12 +211,11 @@ constexpr int32_t kCrossParameters = 1000;
 
 // The bytes the kept columns may take in this fit (0: every step takes the passes). They
 // serve the plain paths over single dense columns whose rows carry no roles, folds or
-// resampling weights; the larCrossLimit test hook sets the bound whatever the size.
+// resampling weights; seam::larCrossLimit sets the bound whatever the size.
 int64_t crossBudget(const VsfModel* m) {
   const VsfModelOptions* o = m->options;
   if (vsfFullXpxOn(m) || m->crossSlot == nullptr ||
-      (o->method != VM_LAR && o->method != VM_LASSO && o->method != VM_LAR_LS &&
-       o->method != VM_LASSO_LS) ||
+      !vsfMethodIs(o->method, VsfMethodFamily::LeastAngle) || vsfMethodRidge(o->method) ||
       o->adaptive || o->cvExternal || rolesPresent(m) || o->screen != VsfScreenMethod::None ||
       vsfSafeScreening(m) || m->hierarchy || m->l2 > 0 || m->l2BaseXpx != nullptr ||
       m->foldCount > 0)
@@ -225,7 +223,7 @@ int64_t crossBudget(const VsfModel* m) {
   const VsfRowShape S = vsfRowShape(m);
   if (S.hasRole || S.hasFold || S.xcv || S.cv || S.hasResample || S.sparse != 0)
     return 0;
-  const int64_t limit = testHooks().larCrossLimit.load();
+  const int64_t limit = seam::larCrossLimit();
   if (limit >= 0)
     return limit;
   return m->parmCount >= kCrossParameters ? kCrossBytes : 0;
@@ -397,7 +395,7 @@ struct MatrixSse {
 MatrixSse matrixSseTerms(const VsfModel* m, int32_t first) {
   const VsfModelOptions* o = m->options;
   const int32_t* in = m->inModelList;
-  const bool ridge = (o->method == VM_ELASTICNET || o->method == VM_ELASTICNET_LS) && m->l2 > 0;
+  const bool ridge = vsfMethodRidge(o->method) && m->l2 > 0;
   const double lambda = ridge ? (m->nObs - 1) * m->l2 : 0.0;
   const double s =
       o->method == VM_ELASTICNET && m->enSetting == 1 && m->l2 > 0 ? 1.0 + lambda : 1.0;
@@ -479,7 +477,7 @@ thread_local bool tAhead = false;
       if (m->effectStatus[j] != VES_INTERCEPT)
         m->corr[j] -= gamma * (m->effectStatus[j] == VES_CANDIDATE ? m->dirCorr[j]
                                                                    : keptProduct(m, first, j));
-    if (lsCoeffs(o->method))
+    if (vsfMethodLsCoefficients(o->method))
       m->sse = m->sweptXpx[0];
     else if (!(m->larMatrixSse != 0 && sseFromMatrix(m, first)) &&
              (rc = pass(m, vsfLarRss, vsfLarRss_t)) != 0)
@@ -500,7 +498,7 @@ thread_local bool tAhead = false;
     }
   } else {
     packedCorrelations(m, first, gamma);
-    if (lsCoeffs(o->method) && !rolesPresent(m) && !o->cvExternal) {
+    if (vsfMethodLsCoefficients(o->method) && !rolesPresent(m) && !o->cvExternal) {
       m->sse = m->sweptXpx[0];
     } else if (m->l2BaseXpx != nullptr && !rolesPresent(m) && !o->cvExternal) {
       m->sse = matrixSse(m, first);
@@ -535,7 +533,7 @@ void dataScaleEstimates(VsfModel* m, int32_t first, double sy) {
   for (int32_t p = first; p < m->inModelCount; ++p) {
     const int32_t k = in[p];
     double b;
-    if (lsCoeffs(o->method)) {
+    if (vsfMethodLsCoefficients(o->method)) {
       b = -m->sweptXpx[sym(m->effectColumn[k], 0)];
     } else {
       b = m->pathBeta[k];
@@ -590,7 +588,8 @@ constexpr size_t kAheadSteps = 16; // entries of one look-ahead at most
 [[nodiscard]] bool matrixSseOpen(const VsfModel* m) {
   const VsfModelOptions* o = m->options;
   const bool xcvFinal = o->cvExternal && m->heldOutFold == m->foldCount;
-  if (!vsfFullXpxOn(m) || lsCoeffs(o->method) || rolesPresent(m) || (o->cvExternal && !xcvFinal))
+  if (!vsfFullXpxOn(m) || vsfMethodLsCoefficients(o->method) || rolesPresent(m) ||
+      (o->cvExternal && !xcvFinal))
     return false;
   const VsfRowShape S = vsfRowShape(m);
   return !S.hasRole && (!S.xcv || xcvFinal);
@@ -760,7 +759,7 @@ int32_t LarLassoStep(VsfModel* m, int32_t* changedEffect, int32_t* pendingDrop) 
   double gamma = m->inModelCount == all ? cmax / A : vsfLarCatchUp(m, cmax, A);
   double dropRatio = kBig;
   int32_t dropEffect = -1;
-  if (lassoType(o->method))
+  if (dropsEffects(o->method))
     lassoZeroCrossing(m, first, &gamma, pendingDrop, &dropRatio, &dropEffect);
   if ((rc = vsfScreenStep(m, cmax, A, &gamma, pendingDrop, dropRatio, dropEffect)) != 0)
     return rc;

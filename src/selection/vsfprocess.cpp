@@ -90,7 +90,7 @@ int32_t vsfProcess(VsfModel* model, VsfResampling* resampling) {
     model->resampler = nullptr;
     return rc;
   }
-  const bool elasticNet = o->method == VM_ELASTICNET || o->method == VM_ELASTICNET_LS;
+  const bool elasticNet = vsfMethodRidge(o->method);
   if (o->cvExternal) {
     // External cross validation runs the least-angle path or the group LASSO; the front end
     // refuses it for the other methods.
@@ -547,7 +547,7 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
 // the path squares those sums, so beyond about 1E154 they cannot be held.
 [[nodiscard]] bool ridgeTooLarge(const VsfModel* m) {
   const VsfModelOptions* o = m->options;
-  if ((o->method != VM_ELASTICNET && o->method != VM_ELASTICNET_LS) || !(m->l2 > 0))
+  if (!vsfMethodRidge(o->method) || !(m->l2 > 0))
     return false;
   const double ridge = (m->nObs - 1) * m->l2 + 1.0;
   return !(ridge < std::sqrt(std::numeric_limits<double>::max()));
@@ -623,7 +623,7 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
       return rc;
     vsfCVFullOutsideFolds(m);
     // The elastic net's ridge term on every design column's diagonal.
-    if ((o->method == VM_ELASTICNET || o->method == VM_ELASTICNET_LS) && m->l2 > 0)
+    if (vsfMethodRidge(o->method) && m->l2 > 0)
       for (int32_t i = m->xpxColumns - m->effectCount + 1; i < m->xpxColumns; ++i)
         m->xpx[diag(i)] += (m->nObs - 1) * m->l2;
     vsfCopyTriangle(m, m->sweptXpx, m->xpx, m->xpxColumns);

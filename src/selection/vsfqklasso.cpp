@@ -17,7 +17,7 @@
 #include "support/hoststubs.h"
 #include "support/messages.h"
 #include "support/qksv.h"
-#include "support/testhooks.h"
+#include "support/seams.h"
 #include "support/vsfmethods.h"
 #include "support/vsfoptions.h"
 
@@ -38,7 +38,7 @@ constexpr int32_t kSolverMissing = -311;
 // The largest X'X triangle kept for the callbacks, in bytes.
 constexpr int64_t kGramBytes = int64_t{256} << 20;
 [[nodiscard]] int64_t gramLimit() {
-  const int64_t forced = testHooks().solverGramLimit.load();
+  const int64_t forced = seam::solverGramLimit();
   return forced < 0 ? kGramBytes : forced;
 }
 // The L1-norm search: the smallest positive penalty ratio tried before the least-squares

@@ -33,7 +33,7 @@ QkPool* resamplePool() {
     return kVsfNoMemory;
   uint8_t status = 0;
   if (vsfCreateScratch(file, exts, 0, 0, nullptr, kind, &status) != 0)
-    return -5;
+    return codeOf(VsfStatus::ScratchNotMade);
   *slot = file;
   return 0;
 }
@@ -90,7 +90,7 @@ int32_t vsfResamplersInit(VsfResampling* d, int64_t rowsPerPage, bool refit) {
     if (rc == 0)
       rc = createFile(&r->freqScratch, r->pool, d->exts, 1);
     if (rc != 0)
-      return -5;
+      return codeOf(VsfStatus::ScratchNotMade);
     if (rowsPerPage > 0 &&
         (r->freqBuffer = static_cast<double*>(r->pool->allocate(
              r->pool, sizeof(double) * size_t(rowsPerPage), kQkZeroed))) == nullptr)
@@ -145,9 +145,9 @@ int32_t vsfProcessResample(VsfResampling* d, VsfModel* m, VsfResampler* r) {
     r->freqScratchPos = r->freqEnd;
     r->sampleTag = -100 - i;
     if (vsfSerializeResample(m, r->freqScratch->file, &r->freqScratchPos) != 0)
-      return -15;
+      return codeOf(VsfStatus::SampleNotWritten);
     if (d->modelRecords && vsfSerializeModel(m) != 0)
-      return -12;
+      return codeOf(VsfStatus::PageNotWritten);
     if (m->fitStatus == VFS_DONE)
       ++d->successCount;
     m->nObs = r->savedNObs;

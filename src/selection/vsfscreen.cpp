@@ -13,6 +13,7 @@
 #include "selection/vsflarlasso.h"
 #include "support/logline.h"
 #include "support/nomemory.h"
+#include "support/vsfmethods.h"
 #include "support/vsfoptions.h"
 
 #include <algorithm>
@@ -29,9 +30,7 @@ constexpr double kGuard = 1e-12;
 constexpr int32_t kAddTarget = 10;
 constexpr int32_t kAddIterations = 5;
 
-[[nodiscard]] bool elasticNet(const VsfModel* m) {
-  return m->options->method == VM_ELASTICNET || m->options->method == VM_ELASTICNET_LS;
-}
+[[nodiscard]] bool elasticNet(const VsfModel* m) { return vsfMethodRidge(m->options->method); }
 
 double guarded(double num, double den) { return den < kGuard ? kBig : num / den; }
 

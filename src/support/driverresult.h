@@ -36,7 +36,6 @@ enum class DriverResult : int32_t {
   CvexCombination = -48,       // CHOOSE=CVEX with an option it cannot be combined with
   CriterionNotAvailable = -49, // STOP= or CHOOSE= names a criterion the method lacks
   StopL1Method = -50,          // STOP=L1 with a method that has no L1 path
-  InternalFault = -99,         // a record the driver built is inconsistent (a bug)
   Refused = -100,              // the statements were refused as a whole
 };
 

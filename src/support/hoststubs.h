@@ -4,11 +4,14 @@
 #pragma once
 
 #include "support/hostif.h"
+#include "support/stepcodes.h"
 
 #include <initializer_list>
 #include <new>
 
 [[noreturn]] void xexit(int32_t code, int32_t flag);
+// Ends the run with a named return code.
+[[noreturn]] inline void xexit(StepRc rc, int32_t flag) { xexit(codeOf(rc), flag); }
 QkPool* xmpoolc(void* parent, int64_t blockSize, uint32_t flags);
 void xmpoold(QkPool* pool);
 void xytexit(void (*routine)());

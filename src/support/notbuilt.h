@@ -5,11 +5,12 @@
 
 #include "support/hoststubs.h"
 #include "support/messages.h"
+#include "support/stepcodes.h"
 
 #include <cstdint>
 
 // The code returned by a road this build does not run.
-inline constexpr int32_t kVsfNotBuilt = -99;
+inline constexpr int32_t kVsfNotBuilt = codeOf(VsfStatus::InternalError);
 
 // Logs VsfMsg::RoadFitNotAvailable naming `what` (a road the user asked for) and returns
 // kVsfNotBuilt.

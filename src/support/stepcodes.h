@@ -11,9 +11,12 @@ enum class StepRc : int32_t {
   Warning = 4,
   GroupSkipped = 108,     // a BY group is left without a fit; the step goes on with the next
   GroupDesignError = 112, // a BY group's design could not be built as the statements ask
+  GroupNoMemory = 116,    // a BY group's fit ran out of memory
+  OutputFailed = 120,     // the host's output objects refused a call
   Error = 1012,
   NoResources = 1016,   // a pool, a handle or memory could not be had
   NotRestored = 1020,   // a step's saved record could not be read back
+  SyntaxError = 2000,   // an effect list broke the syntax, or the host refused to grow it
   StatementError = 3000 // a statement was refused while the step was read
 };
 
@@ -28,9 +31,27 @@ enum class VsfStatus : int32_t {
   NoPage = -7,         // a page of a utility file could not be had
   NoOutputBlock = 1,   // the output-object block could not be made
   DataNotReadable = 3, // the data set cannot be read the way the step needs
+
+  // Failures whose message was logged (and return code raised) where they happened:
+  // vsfExitError adds only the error return code.
+  UtilFileNotMade = -4,    // a utility file could not be created
+  ScratchNotMade = -5,     // a resampler's scratch file could not be created
+  PageNotRead = -11,       // a page of a utility file could not be read back
+  PageNotWritten = -12,    // a page or a step record could not be written
+  SampleNotWritten = -15,  // a resample's frequencies could not be written
+  MemoryUnknown = -16,     // the memory the run may take could not be learned or is short
+  FrequencyOverflow = -39, // the training frequencies summed past the largest count
+  WorkerVanished = -98,    // a worker's visit never came back (the pool stopped it)
+  InternalError = -99,     // a state the code cannot reach; reported as a bug
 };
 
 // The number of a status, as the functions of the module return it, and of a return code, as
 // the host's exit service takes it.
 [[nodiscard]] constexpr int32_t codeOf(VsfStatus status) { return static_cast<int32_t>(status); }
 [[nodiscard]] constexpr int32_t codeOf(StepRc rc) { return static_cast<int32_t>(rc); }
+
+// Raises the return code held in `code` to at least `rc`: a return code is never lowered.
+constexpr void raiseRc(int32_t& code, StepRc rc) {
+  if (code < codeOf(rc))
+    code = codeOf(rc);
+}

@@ -1,8 +1,8 @@
 // Resetting the module's test switches and setting them from a text; compiled only where
 // the switches exist (a tree that builds the tests or the benchmarks).
-#include "support/testhooks.h"
-
 #ifdef QRX_WITH_TEST_HOOKS
+
+#include "support/testhooks.h"
 
 #include <cstdlib>
 #include <string>

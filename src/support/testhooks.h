@@ -1,42 +1,24 @@
-// The module's test hooks: every switch that only the tests set, in one object, and the one
-// place where a test reaches into the product. A tree that builds the tests or the benchmarks
-// defines QRX_WITH_TEST_HOOKS: the switches are atomics that the tests set (and the test
-// runner tests/runner/ sets from its environment); elsewhere each switch is a constant that
-// reads as its default and ignores writes, so a product build compiles every hook away.
+// The module's test switches: every switch that only the tests set, in one object. They exist
+// only in a tree that builds the tests or the benchmarks (QRX_WITH_TEST_HOOKS), where the
+// tests set them (and the runner tests/runner/ from its environment); the product reads
+// none of them but calls the seams of support/seams.h, which support/seams.cpp maps here.
 #pragma once
+
+#include "support/seams.h"
 
 #include <atomic>
 #include <cstdint>
 
-// What a threaded levelisation worker meets in the buffer the hook picks.
-enum class WorkerFault : int32_t {
-  None = 0,
-  NoMemory,     // an allocation fails
-  Exception,    // a fault that is no floating-point error
-  Invalid,      // a floating-point invalid operation
-  DivideByZero, // a floating-point division by zero
-  Overflow,     // a floating-point overflow
-};
+#ifndef QRX_WITH_TEST_HOOKS
+#error "the test switches exist only in a tree that builds the tests or the benchmarks"
+#endif
 
-#ifdef QRX_WITH_TEST_HOOKS
 // A switch the tests set; workers read it while the main thread may set it.
 template <typename T, T Default> struct HookSwitch : std::atomic<T> {
   HookSwitch() : std::atomic<T>(Default) {}
   using std::atomic<T>::operator=;
   void reset() { this->store(Default); }
 };
-#else
-// A switch of a product build: always its default.
-template <typename T, T Default> struct HookSwitch {
-  [[nodiscard]] constexpr T load(std::memory_order = std::memory_order_seq_cst) const {
-    return Default;
-  }
-  constexpr operator T() const { return Default; }
-  void store(T, std::memory_order = std::memory_order_seq_cst) const {}
-  T fetch_add(T, std::memory_order = std::memory_order_seq_cst) const { return Default; }
-  bool compare_exchange_strong(T&, T) const { return false; }
-};
-#endif
 
 struct TestHooks {
   // The reading pass's block road: observations per block (0: chosen from the row width);
@@ -84,13 +66,11 @@ struct TestHooks {
   // the file system's).
   HookSwitch<int64_t, -1> utilFreeBytes;
 
-#ifdef QRX_WITH_TEST_HOOKS
   // Every switch back to its default.
   void reset();
   // Sets the switches named in `text` ("name=value,..."; null or empty sets none). False
   // when a name or value is not known; the switches before it are set.
   [[nodiscard]] bool set(const char* text);
-#endif
 };
 
 inline TestHooks& testHooks() {

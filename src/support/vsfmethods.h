@@ -1,6 +1,6 @@
-// The selection methods' traits table: one row per VsfMethod with the method's texts, its
-// family, the fit road and step bound it takes, and what its summary prints. Code asks the
-// table (or switches over its enumerations) instead of testing ranges of method codes.
+// The selection methods' traits table: one row per VsfMethod with its METHOD= keyword, its
+// texts, its family, the fit road, step bound and penalty it takes, and what it reports. Code asks
+// the table (or switches over its enumerations) instead of testing ranges of method codes.
 #pragma once
 
 #include "support/messages.h"
@@ -36,58 +36,214 @@ enum class VsfStepBound : uint8_t {
   Penalties, // the solver's sequence of penalties
 };
 
+// The penalty a method puts on its coefficients.
+enum class VsfPenalty : uint8_t {
+  None,    // the least-squares fits of the classic methods
+  Columns, // a bound on the sum of the columns' absolute coefficients (the LASSO type)
+  Groups,  // a bound over each effect's parameters together (the group LASSOs)
+};
+
 struct VsfMethodTraits {
   VsfMethod method;
-  VsfMsg name;         // the model information table and the graphs' titles
-  VsfMsg stepTitle;    // the step notes ("... Step %1")
-  VsfMsg summaryTitle; // the selection summary table's title
+  const char* keyword;    // its METHOD= keyword in the MODEL rule (null: the reader sets it)
+  const char* optionRule; // the rule of the options that may follow it (null: none)
+  VsfMsg name;            // the model information table and the graphs' titles
+  VsfMsg stepTitle;       // the step notes ("... Step %1")
+  VsfMsg summaryTitle;    // the selection summary table's title
   VsfMethodFamily family;
   VsfFitRoad road;
   VsfStepBound bound;
-  bool hasPath; // the fit records a penalty path: its arrays, external cross validation
-  bool removes; // a step may remove effects: the summary prints the Removed column
+  VsfPenalty penalty;
+  bool hasPath;        // the fit records a penalty path: its arrays, external cross validation
+  bool removes;        // a step may remove effects: the summary prints the Removed column
+  bool ridge;          // the elastic net: an L2 term of weight L2 joins the penalty
+  bool lsCoefficients; // the path's steps report the least-squares coefficients of the
+                       // active effects (LSCOEFFS) instead of the path's own
 };
 
 inline constexpr std::array<VsfMethodTraits, 13> kVsfMethodTraits{{
-    {VM_NONE, VsfMsg::MethodNone, VsfMsg::StepTitleNoSelectionStep,
-     VsfMsg::SummaryModelFittedWithoutSelection, VsfMethodFamily::NoSelection,
-     VsfFitRoad::LeastSquares, VsfStepBound::OneFit, false, false},
-    {VM_FORWARD, VsfMsg::MethodForwardSelection, VsfMsg::StepTitleForwardSelectionStep,
-     VsfMsg::SummaryForwardSelectionSummary, VsfMethodFamily::Sequential, VsfFitRoad::Forward,
-     VsfStepBound::EachOnce, false, false},
-    {VM_BACKWARD, VsfMsg::MethodBackwardElimination, VsfMsg::StepTitleBackwardEliminationStep,
-     VsfMsg::SummaryBackwardEliminationSummary, VsfMethodFamily::Sequential, VsfFitRoad::Backward,
-     VsfStepBound::EachOnce, false, true},
-    {VM_STEPWISE, VsfMsg::MethodStepwiseSelection, VsfMsg::StepTitleStepwiseSelectionStep,
-     VsfMsg::SummaryStepwiseSelectionSummary, VsfMethodFamily::Sequential, VsfFitRoad::Stepwise,
-     VsfStepBound::EachTwice, false, true},
-    {VM_LAR, VsfMsg::MethodLeastAngleRegression, VsfMsg::StepTitleLeastAngleRegressionStep,
-     VsfMsg::SummaryLarSelectionSummary, VsfMethodFamily::LeastAngle, VsfFitRoad::LeastAngle,
-     VsfStepBound::EachOnce, true, false},
-    {VM_LASSO, VsfMsg::MethodLasso, VsfMsg::StepTitleLassoSelectionStep,
-     VsfMsg::SummaryLassoSelectionSummary, VsfMethodFamily::LeastAngle, VsfFitRoad::LeastAngle,
-     VsfStepBound::EachTwice, true, true},
-    {VM_LAR_LS, VsfMsg::MethodLeastAngleRegressionLeast, VsfMsg::StepTitleLeastAngleRegressionLeast,
-     VsfMsg::SummaryLarSelectionSummaryLeast, VsfMethodFamily::LeastAngle, VsfFitRoad::LeastAngle,
-     VsfStepBound::EachOnce, true, false},
-    {VM_LASSO_LS, VsfMsg::MethodLassoLeastSquaresCoefficients,
-     VsfMsg::StepTitleLassoLeastSquaresCoefficients, VsfMsg::SummaryLassoSelectionSummaryLeast,
-     VsfMethodFamily::LeastAngle, VsfFitRoad::LeastAngle, VsfStepBound::EachTwice, true, true},
-    {VM_ELASTICNET, VsfMsg::MethodElasticNet, VsfMsg::StepTitleElasticNetSelectionStep,
-     VsfMsg::SummaryElasticNetSelectionSummary, VsfMethodFamily::LeastAngle, VsfFitRoad::LeastAngle,
-     VsfStepBound::EachTwice, true, true},
-    {VM_ELASTICNET_LS, VsfMsg::MethodElasticNetLeastSquares,
-     VsfMsg::StepTitleElasticNetLeastSquares, VsfMsg::SummaryElasticNetSelectionSummaryLeast,
-     VsfMethodFamily::LeastAngle, VsfFitRoad::LeastAngle, VsfStepBound::EachTwice, true, true},
-    {VM_QKLASSO, VsfMsg::MethodLassoSolver, VsfMsg::StepTitleLassoSolverStep,
-     VsfMsg::SummaryLassoSelectionSummarySolver, VsfMethodFamily::Solver, VsfFitRoad::Solver,
-     VsfStepBound::Penalties, false, false},
-    {VM_QKGLASSO, VsfMsg::MethodGroupLassoSolver, VsfMsg::StepTitleGroupLassoSolverStep,
-     VsfMsg::SummaryGroupLassoSelectionSummarySolver, VsfMethodFamily::Solver, VsfFitRoad::Solver,
-     VsfStepBound::Penalties, false, true},
-    {VM_GROUPLASSO, VsfMsg::MethodGroupLasso, VsfMsg::StepTitleGroupLassoSelectionStep,
-     VsfMsg::SummaryGroupLassoSelectionSummary, VsfMethodFamily::Solver, VsfFitRoad::GroupLasso,
-     VsfStepBound::Penalties, true, true},
+    {.method = VM_NONE,
+     .keyword = "'NONE'",
+     .optionRule = nullptr,
+     .name = VsfMsg::MethodNone,
+     .stepTitle = VsfMsg::StepTitleNoSelectionStep,
+     .summaryTitle = VsfMsg::SummaryModelFittedWithoutSelection,
+     .family = VsfMethodFamily::NoSelection,
+     .road = VsfFitRoad::LeastSquares,
+     .bound = VsfStepBound::OneFit,
+     .penalty = VsfPenalty::None,
+     .hasPath = false,
+     .removes = false,
+     .ridge = false,
+     .lsCoefficients = false},
+    {.method = VM_FORWARD,
+     .keyword = "'FORWARD'",
+     .optionRule = "fwdopt",
+     .name = VsfMsg::MethodForwardSelection,
+     .stepTitle = VsfMsg::StepTitleForwardSelectionStep,
+     .summaryTitle = VsfMsg::SummaryForwardSelectionSummary,
+     .family = VsfMethodFamily::Sequential,
+     .road = VsfFitRoad::Forward,
+     .bound = VsfStepBound::EachOnce,
+     .penalty = VsfPenalty::None,
+     .hasPath = false,
+     .removes = false,
+     .ridge = false,
+     .lsCoefficients = false},
+    {.method = VM_BACKWARD,
+     .keyword = "'BACKWARD'",
+     .optionRule = "bwdopt",
+     .name = VsfMsg::MethodBackwardElimination,
+     .stepTitle = VsfMsg::StepTitleBackwardEliminationStep,
+     .summaryTitle = VsfMsg::SummaryBackwardEliminationSummary,
+     .family = VsfMethodFamily::Sequential,
+     .road = VsfFitRoad::Backward,
+     .bound = VsfStepBound::EachOnce,
+     .penalty = VsfPenalty::None,
+     .hasPath = false,
+     .removes = true,
+     .ridge = false,
+     .lsCoefficients = false},
+    {.method = VM_STEPWISE,
+     .keyword = "'STEPWISE'",
+     .optionRule = "swopt",
+     .name = VsfMsg::MethodStepwiseSelection,
+     .stepTitle = VsfMsg::StepTitleStepwiseSelectionStep,
+     .summaryTitle = VsfMsg::SummaryStepwiseSelectionSummary,
+     .family = VsfMethodFamily::Sequential,
+     .road = VsfFitRoad::Stepwise,
+     .bound = VsfStepBound::EachTwice,
+     .penalty = VsfPenalty::None,
+     .hasPath = false,
+     .removes = true,
+     .ridge = false,
+     .lsCoefficients = false},
+    {.method = VM_LAR,
+     .keyword = "'LAR'",
+     .optionRule = "penopt",
+     .name = VsfMsg::MethodLeastAngleRegression,
+     .stepTitle = VsfMsg::StepTitleLeastAngleRegressionStep,
+     .summaryTitle = VsfMsg::SummaryLarSelectionSummary,
+     .family = VsfMethodFamily::LeastAngle,
+     .road = VsfFitRoad::LeastAngle,
+     .bound = VsfStepBound::EachOnce,
+     .penalty = VsfPenalty::Columns,
+     .hasPath = true,
+     .removes = false,
+     .ridge = false,
+     .lsCoefficients = false},
+    {.method = VM_LASSO,
+     .keyword = "'LASSO'",
+     .optionRule = "penopt",
+     .name = VsfMsg::MethodLasso,
+     .stepTitle = VsfMsg::StepTitleLassoSelectionStep,
+     .summaryTitle = VsfMsg::SummaryLassoSelectionSummary,
+     .family = VsfMethodFamily::LeastAngle,
+     .road = VsfFitRoad::LeastAngle,
+     .bound = VsfStepBound::EachTwice,
+     .penalty = VsfPenalty::Columns,
+     .hasPath = true,
+     .removes = true,
+     .ridge = false,
+     .lsCoefficients = false},
+    {.method = VM_LAR_LS,
+     .keyword = nullptr,
+     .optionRule = nullptr,
+     .name = VsfMsg::MethodLeastAngleRegressionLeast,
+     .stepTitle = VsfMsg::StepTitleLeastAngleRegressionLeast,
+     .summaryTitle = VsfMsg::SummaryLarSelectionSummaryLeast,
+     .family = VsfMethodFamily::LeastAngle,
+     .road = VsfFitRoad::LeastAngle,
+     .bound = VsfStepBound::EachOnce,
+     .penalty = VsfPenalty::Columns,
+     .hasPath = true,
+     .removes = false,
+     .ridge = false,
+     .lsCoefficients = true},
+    {.method = VM_LASSO_LS,
+     .keyword = nullptr,
+     .optionRule = nullptr,
+     .name = VsfMsg::MethodLassoLeastSquaresCoefficients,
+     .stepTitle = VsfMsg::StepTitleLassoLeastSquaresCoefficients,
+     .summaryTitle = VsfMsg::SummaryLassoSelectionSummaryLeast,
+     .family = VsfMethodFamily::LeastAngle,
+     .road = VsfFitRoad::LeastAngle,
+     .bound = VsfStepBound::EachTwice,
+     .penalty = VsfPenalty::Columns,
+     .hasPath = true,
+     .removes = true,
+     .ridge = false,
+     .lsCoefficients = true},
+    {.method = VM_ELASTICNET,
+     .keyword = "'ELASTICNET'",
+     .optionRule = "penopt",
+     .name = VsfMsg::MethodElasticNet,
+     .stepTitle = VsfMsg::StepTitleElasticNetSelectionStep,
+     .summaryTitle = VsfMsg::SummaryElasticNetSelectionSummary,
+     .family = VsfMethodFamily::LeastAngle,
+     .road = VsfFitRoad::LeastAngle,
+     .bound = VsfStepBound::EachTwice,
+     .penalty = VsfPenalty::Columns,
+     .hasPath = true,
+     .removes = true,
+     .ridge = true,
+     .lsCoefficients = false},
+    {.method = VM_ELASTICNET_LS,
+     .keyword = nullptr,
+     .optionRule = nullptr,
+     .name = VsfMsg::MethodElasticNetLeastSquares,
+     .stepTitle = VsfMsg::StepTitleElasticNetLeastSquares,
+     .summaryTitle = VsfMsg::SummaryElasticNetSelectionSummaryLeast,
+     .family = VsfMethodFamily::LeastAngle,
+     .road = VsfFitRoad::LeastAngle,
+     .bound = VsfStepBound::EachTwice,
+     .penalty = VsfPenalty::Columns,
+     .hasPath = true,
+     .removes = true,
+     .ridge = true,
+     .lsCoefficients = true},
+    {.method = VM_QKLASSO,
+     .keyword = "'QKLASSO$'",
+     .optionRule = "penopt",
+     .name = VsfMsg::MethodLassoSolver,
+     .stepTitle = VsfMsg::StepTitleLassoSolverStep,
+     .summaryTitle = VsfMsg::SummaryLassoSelectionSummarySolver,
+     .family = VsfMethodFamily::Solver,
+     .road = VsfFitRoad::Solver,
+     .bound = VsfStepBound::Penalties,
+     .penalty = VsfPenalty::Columns,
+     .hasPath = false,
+     .removes = false,
+     .ridge = false,
+     .lsCoefficients = false},
+    {.method = VM_QKGLASSO,
+     .keyword = "'QKGLASSO$'",
+     .optionRule = "penopt",
+     .name = VsfMsg::MethodGroupLassoSolver,
+     .stepTitle = VsfMsg::StepTitleGroupLassoSolverStep,
+     .summaryTitle = VsfMsg::SummaryGroupLassoSelectionSummarySolver,
+     .family = VsfMethodFamily::Solver,
+     .road = VsfFitRoad::Solver,
+     .bound = VsfStepBound::Penalties,
+     .penalty = VsfPenalty::Groups,
+     .hasPath = false,
+     .removes = true,
+     .ridge = false,
+     .lsCoefficients = false},
+    {.method = VM_GROUPLASSO,
+     .keyword = "'GROUPLASSO'",
+     .optionRule = "penopt",
+     .name = VsfMsg::MethodGroupLasso,
+     .stepTitle = VsfMsg::StepTitleGroupLassoSelectionStep,
+     .summaryTitle = VsfMsg::SummaryGroupLassoSelectionSummary,
+     .family = VsfMethodFamily::Solver,
+     .road = VsfFitRoad::GroupLasso,
+     .bound = VsfStepBound::Penalties,
+     .penalty = VsfPenalty::Groups,
+     .hasPath = true,
+     .removes = true,
+     .ridge = false,
+     .lsCoefficients = false},
 }};
 
 // Row i describes method code i + 1, and the last code has its row: a method added to
@@ -117,4 +273,28 @@ static_assert(vsfMethodRowsInOrder(), "kVsfMethodTraits needs one row per VsfMet
 [[nodiscard]] constexpr bool vsfMethodHasPath(int32_t method) {
   const VsfMethodTraits* t = vsfMethodTraits(method);
   return t != nullptr && t->hasPath;
+}
+
+// True when the method adds the elastic net's L2 term (false for an unknown code).
+[[nodiscard]] constexpr bool vsfMethodRidge(int32_t method) {
+  const VsfMethodTraits* t = vsfMethodTraits(method);
+  return t != nullptr && t->ridge;
+}
+
+// True when the method's steps report least-squares coefficients (false for an unknown code).
+[[nodiscard]] constexpr bool vsfMethodLsCoefficients(int32_t method) {
+  const VsfMethodTraits* t = vsfMethodTraits(method);
+  return t != nullptr && t->lsCoefficients;
+}
+
+// The penalty of the method (None for an unknown code).
+[[nodiscard]] constexpr VsfPenalty vsfMethodPenalty(int32_t method) {
+  const VsfMethodTraits* t = vsfMethodTraits(method);
+  return t != nullptr ? t->penalty : VsfPenalty::None;
+}
+
+// True for the group-LASSO methods, whose steps enter or leave whole effects and may change
+// several parameters at once.
+[[nodiscard]] constexpr bool vsfGroupMethod(int32_t method) {
+  return vsfMethodPenalty(method) == VsfPenalty::Groups;
 }

@@ -61,12 +61,6 @@ enum class VsfScreenMethod : uint8_t {
   Sis = 6,
 };
 
-// True for the group-LASSO methods, whose steps enter or leave whole effects and may change
-// several parameters at once.
-[[nodiscard]] inline bool vsfGroupMethod(int32_t method) {
-  return method == VM_GROUPLASSO || method == VM_QKGLASSO;
-}
-
 // CVDETAILS=: which fold details the CVDetails tables show.
 enum class VsfCvDetails : uint8_t { None = 0, CvPress = 1, Coeffs = 2, All = 3 };
 

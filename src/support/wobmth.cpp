@@ -2,6 +2,7 @@
 #include "support/wobmth.h"
 
 #include "support/hoststubs.h"
+#include "support/stepcodes.h"
 
 #include <cstring>
 
@@ -41,7 +42,7 @@ void zrvqexit(int32_t code) {
   xprrlog(0, code);
   if (rvqIsLogOnly(code))
     return;
-  xexit(120, 0);
+  xexit(StepRc::OutputFailed, 0);
 }
 
 static RvqAttr blankAttr(uint16_t id, uint16_t type) {

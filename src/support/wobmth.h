@@ -14,7 +14,7 @@
 [[nodiscard]] int32_t wobquery(RvqObject* object, int32_t count, RvqAttr* attrs);
 [[nodiscard]] int32_t wobclose(RvqObject* object);
 
-// Logs the host's message for `code` and ends the run with return code 120, except for
+// Logs the host's message for `code` and ends the run with StepRc::OutputFailed, except for
 // the manager status of facility 63, number 53, which is only logged.
 void zrvqexit(int32_t code);
 

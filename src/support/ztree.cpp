@@ -5,7 +5,7 @@
 
 #include "support/hostif.h"
 #include "support/hoststubs.h"
-#include "support/testhooks.h"
+#include "support/seams.h"
 
 #include <cstring>
 #include <new>
@@ -191,10 +191,7 @@ void* ztreord(void* root, int32_t* status) {
     return nullptr;
   WalkRecord** slot = findWalk(root);
   if (!slot) {
-    auto& failures = testHooks().treeWalkFailures;
-    int32_t left = failures.load();
-    const bool fail = left > 0 && failures.compare_exchange_strong(left, left - 1);
-    WalkRecord* w = fail ? nullptr : new (std::nothrow) WalkRecord;
+    WalkRecord* w = seam::failTreeWalk() ? nullptr : new (std::nothrow) WalkRecord;
     if (!w) {
       reportInternal("ZTREORD: no memory for the walk");
       if (status)

@@ -32,7 +32,7 @@ int32_t levelise(LevRegContext* design) {
   int32_t rc = vsfRealSteps().zlevrgi(design);
   if (gFailGroup != 0 && gContext != nullptr && gContext->byCount == gFailGroup) {
     if (gFailResult == 6)
-      levRaise(design->design, 112);
+      levRaise(design->design, StepRc::GroupDesignError);
     return gFailResult;
   }
   return rc;
