@@ -49,7 +49,7 @@ enum VsfMethod : int32_t {
   VM_LAST = VM_GROUPLASSO, // the highest code: a new method moves it and adds its traits row
 };
 
-// L1CHOICE=: how a path position is told (0 when the method has none).
+// L1CHOICE=: how a path position is told (None when the method has none).
 enum class VsfL1Choice : uint8_t { None = 0, Ratio = 1, Norm = 2, Value = 3 };
 
 enum class VsfScreenMethod : uint8_t {
