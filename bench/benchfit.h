@@ -119,7 +119,7 @@ struct Setup {
     s.modelEffectCount = s.entryCount;
     model.bags = &bags;
     model.puddle = &puddle;
-    opt.method = method;
+    opt.method = static_cast<VsfMethod>(method);
     opt.forcedIn = 1;
     opt.fuzz = 1e-12;
     opt.fullSweep = VsfFullSweep::Never;

@@ -17,11 +17,17 @@
 
 #include <cstring>
 
+// Why the parse wants the post-fit bridge: a STORE or ITEMSTORE statement was seen, or the
+// caller's statement hook asked for it.
+enum class BridgeWish : uint8_t { None = 0, StoreSeen = 1, HookAsked = 2 };
+// A caller's statement hook asks for the bridge by returning more than this.
+constexpr int32_t kHookAsksBridgeAbove = 2;
+
 // The driver's state while a parse runs.
 struct BridgeParseState {
   uint32_t reserved;
-  char* errorByte;      // the caller's error byte, or null
-  uint8_t bridgeWanted; // STORE or ITEMSTORE seen (1), the caller's hook asked for it (2)
+  char* errorByte; // the caller's error byte, or null
+  BridgeWish bridgeWanted;
   uint8_t alreadySaved; // the statement's text is saved
   HostParser* anchor;
   VsfGrammar* grammar;
@@ -73,10 +79,10 @@ void handOverError(BridgeParseState* st) {
   if (st->save)
     zttkus(st->save, t, 0, 0);
   if (vsfTokenIs(t, "ITEMSTORE") || vsfTokenIs(t, "STORE"))
-    st->bridgeWanted = 1;
-  int32_t r = callerHook(st, 1, false);
-  if (r > 2) {
-    st->bridgeWanted = 2;
+    st->bridgeWanted = BridgeWish::StoreSeen;
+  int32_t r = callerHook(st, HookEntry::Statement, false);
+  if (r > kHookAsksBridgeAbove) {
+    st->bridgeWanted = BridgeWish::HookAsked;
     return 0;
   }
   return r;
@@ -93,7 +99,7 @@ void handOverError(BridgeParseState* st) {
   if (!st->alreadySaved && st->save)
     zttks(st->save);
   st->alreadySaved = 1;
-  int32_t r = callerHook(st, 1, true);
+  int32_t r = callerHook(st, HookEntry::Statement, true);
   if (hadError && st->errorByte)
     *st->errorByte = 1;
   handOverError(st);
@@ -118,9 +124,9 @@ void handOverError(BridgeParseState* st) {
     zttks(st->save);
   }
   if (run)
-    return callerHook(st, 2, false);
+    return callerHook(st, HookEntry::Run, false);
   if (semicolon || quit)
-    return callerHook(st, 0, false);
+    return callerHook(st, HookEntry::EndOfStep, false);
   return 0;
 }
 
@@ -128,7 +134,7 @@ void handOverError(BridgeParseState* st) {
   BridgeParseState* st = driverState();
   if (!st)
     return 0;
-  int32_t r = callerHook(st, 4, true);
+  int32_t r = callerHook(st, HookEntry::Attribute, true);
   handOverError(st);
   return r;
 }
@@ -137,7 +143,7 @@ void handOverError(BridgeParseState* st) {
   BridgeParseState* st = driverState();
   if (st && st->save)
     zttkus(st->save, xttkcur(st->anchor), st->save->length, 0);
-  return callerHook(st, 5, false);
+  return callerHook(st, HookEntry::Where, false);
 }
 
 // The statement names served by the sibling module; a statement asks for the bridge when its
@@ -185,7 +191,7 @@ void loadSibling(PostFitBridge* bridge, TokenSave* save) {
 // the other post-fit statements are checked when the sibling has one); its failure ends the
 // run with 1012 after the sibling's clean-up.
 PostFitBridge* postFitBridge(BridgeParseState* st, ParseRoot* root) {
-  if (st->bridgeWanted == 0) {
+  if (st->bridgeWanted == BridgeWish::None) {
     bool wanted = false;
     for (ParsedStatement* s = root->first; s && !wanted; s = s->next)
       wanted = asksForBridge(s);
@@ -199,7 +205,7 @@ PostFitBridge* postFitBridge(BridgeParseState* st, ParseRoot* root) {
   loadSibling(bridge, st->save);
   PostFitBridgeMethods* methods = bridge->methods;
   const bool checks = methods != nullptr && methods->run != nullptr;
-  if (st->bridgeWanted == 0 && !checks)
+  if (st->bridgeWanted == BridgeWish::None && !checks)
     return bridge;
   bridge->save = st->save;
   if (!checks || methods->run(bridge, -1, nullptr) != 0) {

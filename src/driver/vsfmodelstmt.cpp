@@ -71,7 +71,7 @@ namespace {
   VsfModelOptions& o = ctx->options;
   LevDesign* design = ctx->design.design;
   design->designFlags |= 0x01 | 0x20;
-  o.method = stmtInt(m, ModelSlot::Method, VM_STEPWISE);
+  o.method = stmtCode(m, ModelSlot::Method, VM_STEPWISE);
   if (o.method == VM_LAR || o.method == VM_LASSO || o.method == VM_ELASTICNET ||
       o.method == VM_QKLASSO)
     design->designFlags2 |= 0x20;
@@ -119,9 +119,9 @@ void readSelectionOptions(VsfContext* ctx, ParsedStatement* m) {
   o.noint = stmtFlag(m, ModelFlag::NoInt);
   o.include = stmtInt(m, ModelSlot::Include, 0);
   o.forcedIn = o.include;
-  o.select = static_cast<uint8_t>(stmtInt(m, ModelSlot::Select, VC_SBC));
-  o.choose = static_cast<uint8_t>(stmtInt(m, ModelSlot::Choose, VC_NONE_GIVEN));
-  o.stop = static_cast<uint8_t>(stmtInt(m, ModelSlot::Stop, VC_NONE_GIVEN));
+  o.select = stmtCode(m, ModelSlot::Select, VC_SBC);
+  o.choose = stmtCode(m, ModelSlot::Choose, VC_NONE_GIVEN);
+  o.stop = stmtCode(m, ModelSlot::Stop, VC_NONE_GIVEN);
   o.maxSteps = stmtInt(m, ModelSlot::MaxSteps, 0);
   o.steps = stmtInt(m, ModelSlot::Steps, 0);
   o.stopCount = stmtInt(m, ModelSlot::StopCount, 0);
@@ -296,7 +296,7 @@ void readScreening(VsfContext* ctx, ParsedStatement* m, int32_t method) {
 // method's default.
 [[nodiscard]] int32_t methodGroupsAndStop(VsfContext* ctx, ParsedStatement* m, int32_t method) {
   VsfModelOptions& o = ctx->options;
-  uint8_t defaultStop = o.select;
+  VsfCriterion defaultStop = o.select;
   if (method == VM_LAR || method == VM_LASSO || method == VM_ELASTICNET || method == VM_QKLASSO) {
     o.penalizedPath = 1;
     o.select = VC_NONE_GIVEN;

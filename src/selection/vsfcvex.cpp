@@ -411,7 +411,7 @@ int32_t vsfDriveCVExternal(VsfModel* model) {
   if (!vsfMethodIs(o->method, VsfMethodFamily::LeastAngle))
     return 0;
   // The adaptive elastic net's folds run as the plain elastic net.
-  const int32_t method = o->method;
+  const VsfMethod method = o->method;
   if (method == VM_ELASTICNET_LS)
     o->method = VM_ELASTICNET;
   const bool search = o->method == VM_ELASTICNET &&

@@ -49,7 +49,7 @@ enum VsfMethod : int32_t {
   VM_LAST = VM_GROUPLASSO, // the highest code: a new method moves it and adds its traits row
 };
 
-// L1CHOICE=: how a path position is told (0 when the method has none).
+// L1CHOICE=: how a path position is told (None when the method has none).
 enum class VsfL1Choice : uint8_t { None = 0, Ratio = 1, Norm = 2, Value = 3 };
 
 enum class VsfScreenMethod : uint8_t {
@@ -65,7 +65,7 @@ enum class VsfScreenMethod : uint8_t {
 enum class VsfCvDetails : uint8_t { None = 0, CvPress = 1, Coeffs = 2, All = 3 };
 
 struct VsfModelOptions {
-  int32_t method;       // VsfMethod code (default STEPWISE)
+  VsfMethod method;     // default STEPWISE
   uint8_t split;        // SPLIT asked
   uint8_t modelAverage; // a MODELAVERAGE statement was given
   uint8_t pad[2];
@@ -93,9 +93,9 @@ struct VsfModelOptions {
   int32_t forcedIn; // INCLUDE, plus 1 for the intercept
   uint8_t noint;
   VsfDrop drop;
-  uint8_t select; // VsfCriterion
-  uint8_t stop;   // VsfCriterion (0 none)
-  uint8_t choose; // VsfCriterion (0 none)
+  VsfCriterion select;
+  VsfCriterion stop;   // VC_NONE_GIVEN: none
+  VsfCriterion choose; // VC_NONE_GIVEN: none
   VsfHierarchy hierarchy;
   uint8_t penalizedPath; // LAR, LASSO, ELASTICNET, QKLASSO$
   uint8_t solverPath;    // QKGLASSO$, GROUPLASSO

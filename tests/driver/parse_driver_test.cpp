@@ -28,7 +28,7 @@ TEST(ParseDriver, BareModelIsStepwiseSbc) {
   EXPECT_EQ(o.method, VM_STEPWISE);
   EXPECT_EQ(o.select, VC_SBC);
   EXPECT_EQ(o.stop, VC_SBC);
-  EXPECT_EQ(o.choose, 0);
+  EXPECT_EQ(o.choose, VC_NONE_GIVEN);
   EXPECT_DOUBLE_EQ(o.slEntry, 0.15);
   EXPECT_DOUBLE_EQ(o.slStay, 0.15);
   EXPECT_DOUBLE_EQ(o.fuzz, 1e-12);

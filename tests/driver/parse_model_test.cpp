@@ -20,7 +20,7 @@ TEST(ParseModel, LassoLeastSquaresAndAdaptive) {
   auto r = model("selection=lasso(lscoeffs)");
   ASSERT_EQ(r.result, 0);
   EXPECT_EQ(r.ctx->options.method, VM_LASSO_LS);
-  EXPECT_EQ(r.ctx->options.select, 0);
+  EXPECT_EQ(r.ctx->options.select, VC_NONE_GIVEN);
   EXPECT_EQ(r.ctx->options.stop, VC_SBC);
   EXPECT_EQ(r.ctx->options.penalizedPath, 1);
   EXPECT_DOUBLE_EQ(r.ctx->options.slEntry, 0.5);
@@ -40,13 +40,13 @@ TEST(ParseModel, ElasticNetL2Settings) {
   ASSERT_EQ(r.result, 0);
   EXPECT_TRUE(r.has(848, 2109));
   EXPECT_EQ(r.ctx->options.l2Steps, 2);
-  EXPECT_EQ(r.ctx->options.l2Search, 1);
+  EXPECT_EQ(r.ctx->options.l2Search, VsfL2Search::None);
   EXPECT_DOUBLE_EQ(r.ctx->options.l2, 0.5);
   r = model("selection=elasticnet");
-  EXPECT_EQ(r.ctx->options.l2Search, 3);
+  EXPECT_EQ(r.ctx->options.l2Search, VsfL2Search::Grid);
   r = model("selection=elasticnet(l2low=2 l2high=1)");
   EXPECT_DOUBLE_EQ(r.ctx->options.l2, 2.0);
-  EXPECT_EQ(r.ctx->options.l2Search, 1);
+  EXPECT_EQ(r.ctx->options.l2Search, VsfL2Search::None);
   EXPECT_TRUE(r.has(848, 2122));
   r = model("selection=elasticnet(l2=-1.5)");
   EXPECT_TRUE(r.has(848, 2101));
@@ -56,7 +56,7 @@ TEST(ParseModel, ElasticNetL2Settings) {
   EXPECT_TRUE(r.has(848, 2104));
   EXPECT_TRUE(r.has(848, 2102));
   EXPECT_DOUBLE_EQ(r.ctx->options.l2, 0);
-  EXPECT_EQ(r.ctx->options.l2Search, 1);
+  EXPECT_EQ(r.ctx->options.l2Search, VsfL2Search::None);
 }
 
 TEST(ParseModel, StopAndSignificanceLevels) {
@@ -64,7 +64,7 @@ TEST(ParseModel, StopAndSignificanceLevels) {
   ASSERT_EQ(r.result, 0);
   EXPECT_TRUE(r.has(848, 155));
   EXPECT_EQ(r.ctx->options.steps, 3);
-  EXPECT_EQ(r.ctx->options.stop, 0);
+  EXPECT_EQ(r.ctx->options.stop, VC_NONE_GIVEN);
   EXPECT_EQ(r.ctx->options.stopCount, 0);
 
   r = model("slentry=1");
@@ -80,7 +80,7 @@ TEST(ParseModel, StopAndSignificanceLevels) {
   EXPECT_TRUE(r.has(848, 116));
   EXPECT_DOUBLE_EQ(r.ctx->options.slStay, 0.15);
   r = model("stop=none");
-  EXPECT_EQ(r.ctx->options.stop, 0);
+  EXPECT_EQ(r.ctx->options.stop, VC_NONE_GIVEN);
   r = model("maxsteps=2 steps=5");
   EXPECT_TRUE(r.has(848, 112));
   EXPECT_EQ(r.ctx->options.maxSteps, 5);
@@ -119,7 +119,7 @@ TEST(ParseModel, CrossValidation) {
   r = model("choose=cv cvmethod=block(4) cvdetails=coeffs");
   EXPECT_EQ(r.ctx->options.cvMethod, VsfCvMethod::Block);
   EXPECT_EQ(r.ctx->options.cvFolds, 4);
-  EXPECT_EQ(r.ctx->options.cvDetails, 2);
+  EXPECT_EQ(r.ctx->options.cvDetails, VsfCvDetails::Coeffs);
   r = model("select=cv");
   EXPECT_EQ(r.ctx->options.cvMethod, VsfCvMethod::Random);
   EXPECT_EQ(r.ctx->options.cvFolds, 5);
@@ -163,13 +163,13 @@ TEST(ParseModel, PenaltiesAndScreening) {
   auto r = model("selection=lasso(stop=l1)");
   EXPECT_TRUE(r.has(848, 2118));
   EXPECT_DOUBLE_EQ(r.ctx->options.l1, 0);
-  EXPECT_EQ(r.ctx->options.stopL1Choice, 1);
+  EXPECT_EQ(r.ctx->options.stopL1Choice, VsfL1Choice::Ratio);
   r = model("selection=lasso(l1=2)");
   EXPECT_TRUE(r.has(848, 2119));
   EXPECT_DOUBLE_EQ(r.ctx->options.l1, -1);
   r = model("selection=grouplasso(l1choice=norm)");
   EXPECT_TRUE(r.has(848, 4104));
-  EXPECT_EQ(r.ctx->options.l1Choice, 1);
+  EXPECT_EQ(r.ctx->options.l1Choice, VsfL1Choice::Ratio);
   EXPECT_EQ(r.ctx->options.solverPath, 1);
   EXPECT_DOUBLE_EQ(r.ctx->options.rho, 0.9);
   EXPECT_DOUBLE_EQ(r.ctx->options.tol, 1e-6);
@@ -185,22 +185,22 @@ TEST(ParseModel, PenaltiesAndScreening) {
   EXPECT_EQ(r.ctx->options.screen, VsfScreenMethod::None);
   r = model("choose=cvex");
   EXPECT_TRUE(r.has(848, 2113));
-  EXPECT_EQ(r.ctx->options.choose, 0);
+  EXPECT_EQ(r.ctx->options.choose, VC_NONE_GIVEN);
 }
 
 TEST(ParseModel, DropOrderSelectAndFlags) {
   auto r = model("select=sl drop=competitive");
   EXPECT_TRUE(r.has(848, 120));
-  EXPECT_EQ(r.ctx->options.drop, 1);
+  EXPECT_EQ(r.ctx->options.drop, VsfDrop::BeforeAdd);
   r = model("drop=afteradd");
-  EXPECT_EQ(r.ctx->options.drop, 3);
+  EXPECT_EQ(r.ctx->options.drop, VsfDrop::AfterAdd);
   r = model("selection=backward orderselect");
   EXPECT_TRUE(r.has(848, 130));
   EXPECT_EQ(r.ctx->options.orderSelect, 0);
   r = model("noint include=2 hierarchy=singleclass nostandardize$ showpvalues");
   EXPECT_EQ(r.ctx->options.noint, 1);
   EXPECT_EQ(r.ctx->options.forcedIn, 2);
-  EXPECT_EQ(r.ctx->options.hierarchy, 2);
+  EXPECT_EQ(r.ctx->options.hierarchy, VsfHierarchy::SingleClass);
   EXPECT_EQ(r.ctx->stmt.noStandardize, 1);
   EXPECT_EQ(r.ctx->stmt.showPValues, 1);
   r = model("selection=none");

@@ -99,7 +99,7 @@ TEST(ParsePlots, DefaultsWithoutPlots) {
   EXPECT_DOUBLE_EQ(g.selgEmphasis, 1.0);
   EXPECT_EQ(g.pdPerPanel, 9);
   EXPECT_DOUBLE_EQ(g.espMinPct, -1.0);
-  EXPECT_EQ(g.espOrder, 2);
+  EXPECT_EQ(g.espOrder, VsfOrder::Descending);
   EXPECT_EQ(g.startStep, -1);
   EXPECT_EQ(g.endStep, 2147483647);
 }
@@ -136,7 +136,7 @@ TEST(ParsePlots, LevelsAndMessages) {
   r = parse("data=d plots=effectselectpct(minpct=5 order=ascending); model y=x1; modelaverage;");
   EXPECT_EQ(r.ctx->stmt.plots.espLevel, 1);
   EXPECT_DOUBLE_EQ(r.ctx->stmt.plots.espMinPct, 5);
-  EXPECT_EQ(r.ctx->stmt.plots.espOrder, 1);
+  EXPECT_EQ(r.ctx->stmt.plots.espOrder, VsfOrder::Ascending);
 }
 
 TEST(ParsePlots, OwnSlotsForEachOption) {
@@ -150,14 +150,14 @@ TEST(ParsePlots, OwnSlotsForEachOption) {
   const VsfPlotSettings& g = r.ctx->stmt.plots;
   EXPECT_EQ(r.ctx->design.design->parmLabelStyle, 2);
   EXPECT_EQ(r.ctx->design.design->shortNameLength, 3);
-  EXPECT_EQ(g.coefStepAxis, 3);
+  EXPECT_EQ(g.coefStepAxis, VsfStepAxis::NormBeta);
   EXPECT_DOUBLE_EQ(g.coefLabelGap, 0.1);
   EXPECT_DOUBLE_EQ(g.selgEmphasis, 0.25);
-  EXPECT_EQ(g.aseStepAxis, 2);
-  EXPECT_EQ(g.critStepAxis, 3);
+  EXPECT_EQ(g.aseStepAxis, VsfStepAxis::StepLabel);
+  EXPECT_EQ(g.critStepAxis, VsfStepAxis::NormBeta);
   r = parse("data=d plots(stepaxis=effect)=(ase criteria); model y=x1;");
-  EXPECT_EQ(r.ctx->stmt.plots.aseStepAxis, 2);
-  EXPECT_EQ(r.ctx->stmt.plots.critStepAxis, 2);
+  EXPECT_EQ(r.ctx->stmt.plots.aseStepAxis, VsfStepAxis::StepLabel);
+  EXPECT_EQ(r.ctx->stmt.plots.critStepAxis, VsfStepAxis::StepLabel);
   EXPECT_EQ(r.ctx->design.design->parmLabelStyle, 1);
 }
 

@@ -65,7 +65,7 @@ TEST(ParsePerformance, DetailsAndHiddenOptions) {
   EXPECT_EQ(o.utilAccess, 2);
   EXPECT_EQ(o.allSparse, 1);
   EXPECT_EQ(o.utilDetails, 1);
-  EXPECT_EQ(o.fullSweep, 2);
+  EXPECT_EQ(o.fullSweep, VsfFullSweep::Always);
   EXPECT_EQ(r.ctx->perf.status + r.ctx->perf.force, 2);
 }
 

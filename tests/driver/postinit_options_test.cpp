@@ -89,12 +89,12 @@ TEST_F(PostInitOptions, NoprintSuppressesPerformanceTables) {
 TEST_F(PostInitOptions, HierarchyAndDropRulesFollowTheMethod) {
   StepRun r = step("; model y = x1 x2 / selection=lasso hierarchy=single;");
   EXPECT_EQ(r.count(848, 205), 1) << r.messages();
-  EXPECT_EQ(r.options.hierarchy, 0);
-  EXPECT_EQ(r.options.drop, 1);
+  EXPECT_EQ(r.options.hierarchy, VsfHierarchy::None);
+  EXPECT_EQ(r.options.drop, VsfDrop::BeforeAdd);
   EXPECT_EQ(r.options.colStandardize, 1); // the penalized paths work on standardized columns
 
   StepRun fw = step("; model y = x1 x2 / selection=forward;");
-  EXPECT_EQ(fw.options.drop, 1);
+  EXPECT_EQ(fw.options.drop, VsfDrop::BeforeAdd);
   EXPECT_EQ(fw.options.colStandardize, 0);
   EXPECT_NE(fw.options.stepRecordBits & 2, 0);
   EXPECT_FALSE(fw.has(848, 205));
@@ -240,5 +240,5 @@ TEST_F(PostInitOptions, FitSwitchesAfterPostInit) {
   // BUILDSSCP=FULL: the full matrix is never re-swept in part.
   StepRun full = step("; model y = x1 x2 / selection=forward; performance buildsscp=full;");
   EXPECT_EQ(full.options.fullXpx, 1) << full.messages();
-  EXPECT_EQ(full.options.fullSweep, 1);
+  EXPECT_EQ(full.options.fullSweep, VsfFullSweep::Never);
 }

@@ -38,7 +38,7 @@ struct Ranking : ::testing::Test {
     m.stepCount = 2;
     m.stepEffect = stepEffect.data();
     m.stepEffects = stepEffects.data() + 1; // entry -1 is kept
-    ctx->options.select = static_cast<uint8_t>(select);
+    ctx->options.select = static_cast<VsfCriterion>(select);
     VsfCandidateRanking r;
     EXPECT_EQ(vsfRankCandidates(ctx.get(), &m, &r), 0);
     EXPECT_TRUE(r.addition);

@@ -84,8 +84,8 @@ struct KernelRun {
     if (threads > 1) {
       EXPECT_EQ(run.startThreads(threads), 0);
     }
-    opt.method = 1;
-    opt.select = 4;
+    opt.method = VM_NONE;
+    opt.select = VC_SBC;
     opt.fullXpx = full;
     opt.forcedIn = 1;
     opt.validateInUse = opt.testInUse = 1;

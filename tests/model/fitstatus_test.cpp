@@ -190,7 +190,7 @@ TEST_F(FitStatus, FailingStopDetailsMoveOfStepwiseEndsTheFit) {
   s.method = 4;
   s.select = 1; // SL
   // SBC: the stop details need their own criterion
-  EXPECT_GT(failEveryNthPageIo(d, s, 7, [](VsfModelOptions& o) { o.stop = 4; }), 10);
+  EXPECT_GT(failEveryNthPageIo(d, s, 7, [](VsfModelOptions& o) { o.stop = VC_SBC; }), 10);
 }
 
 TEST_F(FitStatus, FailingStepRecordWriteEndsTheFit) {

@@ -40,8 +40,8 @@ struct Bare {
     m.inModelList = inModel.data();
     m.prevInModelList = prevInModel.data();
     m.nTrain = m.nObs = 100;
-    opt.method = method;
-    opt.select = 4;
+    opt.method = static_cast<VsfMethod>(method);
+    opt.select = VC_SBC;
     opt.forcedIn = 1;
     opt.fullXpx = 1;
     m.options = &opt;

@@ -89,7 +89,7 @@ TEST_F(Display, OtherNegativeStatusesRaiseTheReturnCodeSilently) {
 TEST_F(Display, AFailureOfTheSelectedModelTablesIsPassedOn) {
   fit();
   // A CHOOSE= criterion without a name text makes the selection note fail.
-  ctx->options.choose = 15;
+  ctx->options.choose = static_cast<VsfCriterion>(15);
   EXPECT_EQ(vsfResults(ctx.get()), -2);
 }
 

@@ -52,7 +52,7 @@ struct PathColumns : ResultsFixture {
     setEffects({"Intercept", "AGE", "SEX", "BMI", "BP", "S1", "S2", "S3", "S4", "S5", "S6"});
     VsfModel& m = ctx->model;
     ctx->options.method = VM_LASSO;
-    ctx->options.select = 0;
+    ctx->options.select = VC_NONE_GIVEN;
     m.nObs = n;
     m.wTrain = n;
     m.totalSS = knots[0].sse;

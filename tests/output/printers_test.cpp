@@ -291,8 +291,8 @@ TEST_F(Printers, EveryStopReasonTextFitsItsBuffer) {
     // also depends on the method.
     for (int32_t stop = 1; stop <= 11; ++stop)
       for (int32_t method : {VM_FORWARD, VM_BACKWARD, VM_STEPWISE}) {
-        o.stop = static_cast<uint8_t>(stop);
-        o.method = method;
+        o.stop = static_cast<VsfCriterion>(stop);
+        o.method = static_cast<VsfMethod>(method);
         ASSERT_EQ(vsfpStopReason(ctx.get(), reason, 3), 0);
         ++expected;
       }

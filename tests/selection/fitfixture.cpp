@@ -135,10 +135,10 @@ Fit::Fit(const Design& d, const FitSetup& s) {
     run.settings.testValue = {"T", 1};
     opt.validateInUse = opt.testInUse = 1;
   }
-  opt.method = s.method;
-  opt.select = static_cast<uint8_t>(s.select);
-  opt.stop = static_cast<uint8_t>(s.select);
-  opt.choose = static_cast<uint8_t>(s.choose);
+  opt.method = static_cast<VsfMethod>(s.method);
+  opt.select = static_cast<VsfCriterion>(s.select);
+  opt.stop = static_cast<VsfCriterion>(s.select);
+  opt.choose = static_cast<VsfCriterion>(s.choose);
   opt.slEntry = 0.15;
   opt.slStay = 0.15;
   opt.fuzz = 1e-12;

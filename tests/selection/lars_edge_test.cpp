@@ -267,12 +267,12 @@ TEST(LarEdges, PagesAreRestoredByAFitThatEndsBeforeItsMethod) {
   VsfModel& m = f.m();
   f.fit.opt.transformPages = 0;
   f.fit.opt.restorePages = 1;
-  f.fit.opt.stop = 10; // VALIDATE without validation rows: the fit ends at once
+  f.fit.opt.stop = VC_VALIDATE; // VALIDATE without validation rows: the fit ends at once
   vsfModelByFree(&m);
   ASSERT_EQ(vsfModelInit(&m), 0);
   ASSERT_EQ(vsfProcessModel(&m), 0);
   ASSERT_EQ(m.fitStatus, VFS_NO_VALIDATION);
-  f.fit.opt.stop = 0;
+  f.fit.opt.stop = VC_NONE_GIVEN;
   f.fit.opt.transformPages = 1;
   expectSamePathOnRefit(m, want);
 }

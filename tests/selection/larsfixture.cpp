@@ -74,9 +74,9 @@ PathFit::PathFit(const PathSetup& p, const Design& d) : fit(d, setupOf(p)), ines
   o.screen = VsfScreenMethod::None;
   o.storeCross = 0;
   o.transformPages = 1;
-  o.select = 0;
-  o.stop = static_cast<uint8_t>(p.stop);
-  o.choose = static_cast<uint8_t>(p.choose);
+  o.select = VC_NONE_GIVEN;
+  o.stop = static_cast<VsfCriterion>(p.stop);
+  o.choose = static_cast<VsfCriterion>(p.choose);
   o.fullModelFirst = p.stop == 7 || p.choose == 7 || p.stop == 8 || p.choose == 8;
   o.steps = p.steps;
   o.stopTest = p.steps == 0 ? 1 : 0;

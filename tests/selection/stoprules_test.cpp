@@ -26,7 +26,7 @@ struct Counts {
   VsfModelOptions opt{};
   VsfModel m{};
   Counts(int32_t method, int32_t effects) {
-    opt.method = method;
+    opt.method = static_cast<VsfMethod>(method);
     opt.fuzz = 1e-8;
     m.options = &opt;
     m.effectCount = effects;
@@ -82,7 +82,7 @@ TEST(StopRules, KeepGoingStopsAtEachLimitWithItsReason) {
     EXPECT_EQ(c.keepGoing(5), 1);
     c.opt.noint = 1; // under NOINT "every effect" leaves out the intercept's place
     c.m.inModelCount = 5;
-    c.opt.method = 5; // LAR
+    c.opt.method = VM_LAR; // LAR
     EXPECT_EQ(c.keepGoing(5), 0);
     EXPECT_EQ(c.m.stopReason, VSR_ALL_ENTERED);
   }
@@ -109,7 +109,7 @@ TEST(StopRules, KeepGoingStopsAtEachLimitWithItsReason) {
 TEST(StopRules, KeepGoingStopsAtTheL1TargetByEachChoice) {
   Counts c(6, 6);
   c.m.inModelCount = 2;
-  c.opt.stop = 14;
+  c.opt.stop = VC_L1;
   c.m.lambdaMax = 8.0;
   c.m.lambda = 2.0;
   c.m.l1Norm = 3.0;
@@ -146,8 +146,8 @@ struct Judge : Counts {
   }
   // *result: 0 the step stands, -1 it fails.
   int32_t judge(int32_t crit, double v, double old, int32_t direction) {
-    opt.stop = static_cast<uint8_t>(crit);
-    opt.select = static_cast<uint8_t>(crit);
+    opt.stop = static_cast<VsfCriterion>(crit);
+    opt.select = static_cast<VsfCriterion>(crit);
     stopValue = old;
     m.stopReason = VSR_NONE;
     int32_t result = 7;
@@ -323,7 +323,7 @@ TEST_F(Moves, ChooseKeepsTheEarlierStepOnATieForAnAddition) {
   std::unique_ptr<Fit> fit(forwardFit(d));
   ASSERT_EQ(fit->processRc, 0);
   VsfModel& m = fit->m();
-  fit->opt.choose = 4; // SBC, neither SELECT nor STOP: computed from the model
+  fit->opt.choose = VC_SBC; // SBC, neither SELECT nor STOP: computed from the model
   const double v = vsfGetCriterion(&m, 4);
   m.chosenStep = 1;
   double chosen = v; // a tie
@@ -336,7 +336,7 @@ TEST_F(Moves, ChooseKeepsTheEarlierStepOnATieForAnAddition) {
   vsfChoose(0, 0, &m, &chosen, 1);
   EXPECT_EQ(m.chosenStep, m.stepCount);
   EXPECT_EQ(chosen, v);
-  fit->opt.choose = 0; // no CHOOSE=: nothing moves
+  fit->opt.choose = VC_NONE_GIVEN; // no CHOOSE=: nothing moves
   m.chosenStep = 1;
   vsfChoose(0, 0, &m, &chosen, 1);
   EXPECT_EQ(m.chosenStep, 1);
@@ -351,16 +351,16 @@ TEST_F(Moves, StartValuesComeFromTheLastRecordedStep) {
   const int32_t s = m.stepCount;
   const double sse = m.stepSSE[s - 1], n = m.nObs;
   const int32_t p = m.stepRank[s - 1];
-  o.select = 4;
-  o.stop = 2;
-  o.choose = 5;
+  o.select = VC_SBC;
+  o.stop = VC_AIC;
+  o.choose = VC_RSQUARE;
   double stop, choose, select;
   vsfInitCriteria(&m, &stop, &choose, &select);
   EXPECT_EQ(stop, vsfAic(p, sse, n));
   EXPECT_EQ(select, vsfSbc(p, sse, n));
   EXPECT_EQ(choose, vsfRsquare(sse, m.totalSS));
-  o.select = 1; // SL has no start value; STOP 0 takes SELECT's
-  o.stop = 0;
+  o.select = VC_SL; // SL has no start value; STOP 0 takes SELECT's
+  o.stop = VC_NONE_GIVEN;
   vsfInitCriteria(&m, &stop, &choose, &select);
   EXPECT_TRUE(isHostMissing(select));
   EXPECT_TRUE(isHostMissing(stop));
@@ -380,9 +380,9 @@ TEST_F(Moves, StartValuesComeFromTheLastRecordedStep) {
   m.cvexCurve = nullptr;
   // Before any step the smaller-is-better criteria start at DBL_MAX, the others at -DBL_MAX.
   m.stepCount = 0;
-  o.select = 2;
-  o.stop = 4;
-  o.choose = 6;
+  o.select = VC_AIC;
+  o.stop = VC_SBC;
+  o.choose = VC_ADJRSQ;
   vsfInitCriteria(&m, &stop, &choose, &select);
   EXPECT_EQ(stop, DBL_MAX);
   EXPECT_EQ(select, DBL_MAX);
