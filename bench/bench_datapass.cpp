@@ -7,6 +7,7 @@
 #include "host/ext/extlist.h"
 #include "host/hostcore.h"
 #include "host/pools.h"
+#include "kernels/vsfkernelsums.h"
 #include "model/vsfmodel.h"
 #include "support/hoststubs.h"
 
@@ -71,7 +72,7 @@ struct Setup {
     HostControlBlock* cb = qrxhost::hostControlBlock();
     v_global_gcb_anchor = cb;
     Exported_QKHandle = cb->qkHandle;
-    vsfRegisterKernelPair(xpxSerial, xpxThreaded, VsfKernelKind::FullXpX);
+    vsfRegisterKernelPair(xpxSerial, xpxThreaded, kVsfFullXpXUse);
     byPool = qrxhost::createArenaPool("bench BY");
     pagePool = qrxhost::createArenaPool("bench pages");
     modelPool = qrxhost::createArenaPool("bench model");

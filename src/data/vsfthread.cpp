@@ -4,26 +4,20 @@
 // result does not depend on which worker finishes first.
 #include "data/vsfthread.h"
 
-#include "data/vsfcvexsums.h"
 #include "data/vsfdata.h"
-#include "data/vsflarahead.h"
 #include "data/vsfpassstate.h"
-#include "numerics/packedtri.h"
 #include "support/hoststubs.h"
 #include "support/nomemory.h"
 #include "support/stepcodes.h"
 
 #include <atomic>
-#include <cstring>
 
 namespace {
-
-using packed::tri;
 
 struct KernelPair {
   VsfSerialKernel serial;
   VsfThreadedKernel threaded;
-  VsfKernelKind kind;
+  VsfKernelUse use;
   VsfSerialKernel before; // the shared-triangle form, when there is one
   VsfPartKernel part;
 };
@@ -33,20 +27,6 @@ constexpr int kMaxPairs = 128;
 KernelPair gPairs[kMaxPairs];
 std::atomic<int> gPairCount{0};
 
-[[nodiscard]] bool cvOn(const VsfPassState* m) {
-  return m->dataSettings != nullptr && m->dataSettings->cv != 0;
-}
-[[nodiscard]] bool xcvOn(const VsfPassState* m) {
-  return m->dataSettings != nullptr && m->dataSettings->xcv != 0;
-}
-
-[[nodiscard]] int64_t effectXpXLength(const VsfPassState* m) {
-  int64_t sum = 0;
-  for (int32_t e = 0; e < m->effectCount; ++e)
-    sum += tri(m->effectColumns[e]);
-  return sum;
-}
-
 void freeBlock(QkPool* pool, void* block) {
   if (block != nullptr && pool != nullptr)
     pool->free(pool, block);
@@ -54,7 +34,8 @@ void freeBlock(QkPool* pool, void* block) {
 
 } // namespace
 
-void vsfRegisterKernelPair(VsfSerialKernel serial, VsfThreadedKernel threaded, VsfKernelKind kind) {
+void vsfRegisterKernelPair(VsfSerialKernel serial, VsfThreadedKernel threaded,
+                           const VsfKernelUse& use) {
   int n = gPairCount.load();
   for (int i = 0; i < n; ++i)
     if (gPairs[i].serial == serial || gPairs[i].threaded == threaded) {
@@ -64,12 +45,12 @@ void vsfRegisterKernelPair(VsfSerialKernel serial, VsfThreadedKernel threaded, V
         p.before = nullptr, p.part = nullptr;
       p.serial = serial;
       p.threaded = threaded;
-      p.kind = kind;
+      p.use = use;
       return;
     }
   if (n >= kMaxPairs)
     return;
-  gPairs[n] = KernelPair{serial, threaded, kind, nullptr, nullptr};
+  gPairs[n] = KernelPair{serial, threaded, use, nullptr, nullptr};
   gPairCount.store(n + 1);
 }
 
@@ -78,6 +59,15 @@ namespace {
   const int n = gPairCount.load();
   for (int i = 0; i < n; ++i)
     if (gPairs[i].threaded == threaded)
+      return &gPairs[i];
+  return nullptr;
+}
+// The pair of a kernel given in either form.
+[[nodiscard]] const KernelPair* pairOfEither(const void* kernel) {
+  const int n = gPairCount.load();
+  for (int i = 0; i < n; ++i)
+    if (reinterpret_cast<const void*>(gPairs[i].serial) == kernel ||
+        reinterpret_cast<const void*>(gPairs[i].threaded) == kernel)
       return &gPairs[i];
   return nullptr;
 }
@@ -90,83 +80,14 @@ void vsfRegisterSharedForm(VsfThreadedKernel threaded, VsfSerialKernel before, V
   }
 }
 
-VsfKernelKind vsfKernelKindOf(const void* kernel) {
-  int n = gPairCount.load();
-  for (int i = 0; i < n; ++i)
-    if (reinterpret_cast<const void*>(gPairs[i].serial) == kernel ||
-        reinterpret_cast<const void*>(gPairs[i].threaded) == kernel)
-      return gPairs[i].kind;
-  return VsfKernelKind::Other;
+VsfPageUse vsfKernelPageUse(const void* kernel) {
+  const KernelPair* p = pairOfEither(kernel);
+  return p != nullptr ? p->use.pages : VsfPageUse::Reads;
 }
 
-bool vsfIsPageTransform(VsfKernelKind k) {
-  switch (k) {
-  case VsfKernelKind::CenterScale:
-  case VsfKernelKind::CenterScaleEffect:
-  case VsfKernelKind::UndoCenterScale:
-  case VsfKernelKind::UndoCenterScaleEffect:
-  case VsfKernelKind::ApplyAdaptiveWeights:
-  case VsfKernelKind::UndoAdaptiveWeights:
-    return true;
-  default:
-    return false;
-  }
-}
-
-int64_t vsfBufferLength(VsfPassState* m, VsfKernelKind kind, int64_t arg) {
-  const int64_t P = m->parmCount, E = m->effectCount, K = m->foldCount;
-  const bool cv = cvOn(m), xcv = xcvOn(m);
-  switch (kind) {
-  case VsfKernelKind::FullXpX:
-  case VsfKernelKind::CenterScaleXpX:
-    return cv ? K * tri(m->xpxColumns) : tri(m->xpxColumns);
-  case VsfKernelKind::ShiftSquaresXpX:
-    return P + 1 + tri(m->xpxColumns);
-  case VsfKernelKind::EffectXpX:
-    return cv ? K * effectXpXLength(m) : effectXpXLength(m);
-  case VsfKernelKind::EffXpX:
-  case VsfKernelKind::EffCross:
-    return cv ? K * arg : arg;
-  case VsfKernelKind::Moments:
-    return xcv ? 2 * P + 5 : 2 * P + 1;
-  case VsfKernelKind::Spreads:
-    return 2 * P;
-  case VsfKernelKind::YpwY:
-  case VsfKernelKind::ShiftRowsSquares:
-  case VsfKernelKind::Gradient:
-    return P + 1;
-  case VsfKernelKind::CVYpY:
-  case VsfKernelKind::CVResids:
-    return K;
-  case VsfKernelKind::YCross:
-    return cv ? K * (P + 1) : P + 1;
-  case VsfKernelKind::Corr:
-  case VsfKernelKind::LarAvec:
-  case VsfKernelKind::LarSasviAvecOut:
-    return E;
-  case VsfKernelKind::LarCorr:
-    return xcv ? E + 5 : E + 3;
-  case VsfKernelKind::FunValue:
-  case VsfKernelKind::Press:
-    return 1;
-  case VsfKernelKind::ValidateTest:
-    return xcv ? 3 : 2;
-  case VsfKernelKind::LarSasvi:
-    return 2 * E + 2;
-  case VsfKernelKind::LarSasviCorrOut:
-    return E + 2;
-  case VsfKernelKind::LarRss:
-    return xcv ? 5 : 3;
-  case VsfKernelKind::LarRssAhead:
-  case VsfKernelKind::CVExFoldXpX:
-    return arg;
-  case VsfKernelKind::Resids:
-    return 2;
-  case VsfKernelKind::CVNobs:
-    return 3 * K;
-  default:
-    return 0;
-  }
+int64_t vsfKernelBufferLength(const VsfPassState* m, VsfThreadedKernel threaded, int64_t arg) {
+  const KernelPair* p = pairOf(threaded);
+  return p != nullptr && p->use.bufferLength != nullptr ? p->use.bufferLength(m, arg) : 0;
 }
 
 namespace {
@@ -259,8 +180,7 @@ int32_t dispatch(VsfPassState* model, VsfThreadedKernel threaded, int64_t arg) {
   if (items == nullptr)
     return kVsfNoMemory; // no model pool or no memory: nowhere to put the items and buffers
   auto* stop = reinterpret_cast<int32_t*>(items + T);
-  const int64_t L =
-      vsfBufferLength(model, vsfKernelKindOf(reinterpret_cast<const void*>(threaded)), arg);
+  const int64_t L = vsfKernelBufferLength(model, threaded, arg);
   int32_t rc = 0;
   int32_t queued = 0;
   for (int32_t t = 0; t < T; ++t) {
@@ -297,203 +217,15 @@ void addInto(double* dst, const double* src, int64_t n) {
   for (int64_t i = 0; i < n; ++i)
     dst[i] += src[i];
 }
-void copyInto(double* dst, const double* src, int64_t n) {
-  std::memcpy(dst, src, sizeof(double) * static_cast<size_t>(n));
-}
-
-// Copies the packed blocks of each effect from `src` (laid end to end) into `blocks`.
-void spreadEffectBlocks(const VsfPassState* m, double** blocks, const double* src) {
-  int64_t start = 0;
-  for (int32_t e = 0; e < m->effectCount; ++e) {
-    int64_t size = tri(m->effectColumns[e]);
-    if (size > 0 && blocks[e] != nullptr)
-      copyInto(blocks[e], src + start, size);
-    start += size;
-  }
-}
-
-// Stores the summed buffer of a cross-product kernel (X'X, its effect blocks and the cross
-// columns) in the model or, under cross validation, slice by slice in the folds; false for
-// the other kernels.
-[[nodiscard]] bool storeCrossProducts(VsfPassState* m, VsfKernelKind kind, const double* B,
-                                      int64_t L) {
-  const int32_t P = m->parmCount, K = m->foldCount;
-  const bool cv = cvOn(m);
-  const int64_t slice = (cv && K > 0) ? L / K : L;
-  switch (kind) {
-  case VsfKernelKind::FullXpX:
-  case VsfKernelKind::CenterScaleXpX:
-    if (cv)
-      for (int32_t f = 0; f < K; ++f)
-        addInto(m->folds[f].xpx, B + f * slice, slice);
-    else
-      addInto(m->xpx, B, L);
-    return true;
-  case VsfKernelKind::ShiftSquaresXpX:
-    // The sums of squares about the shift, then the cross products (never under cross
-    // validation).
-    m->sumWYY = B[0];
-    copyInto(m->columnSquareSums, B + 1, P);
-    addInto(m->xpx, B + P + 1, L - (P + 1));
-    return true;
-  case VsfKernelKind::EffXpX: {
-    int64_t from = tri(m->xpxColumns);
-    if (cv)
-      for (int32_t f = 0; f < K; ++f)
-        copyInto(m->folds[f].xpx + from, B + f * slice, slice);
-    else
-      copyInto(m->xpx + from, B, L);
-    return true;
-  }
-  case VsfKernelKind::EffectXpX:
-    if (cv)
-      for (int32_t f = 0; f < K; ++f)
-        spreadEffectBlocks(m, m->folds[f].effectBlocks, B + f * slice);
-    else
-      spreadEffectBlocks(m, m->effectBlocks, B);
-    return true;
-  case VsfKernelKind::YCross:
-    if (cv)
-      for (int32_t f = 0; f < K; ++f)
-        copyInto(m->folds[f].cross, B + f * slice, slice);
-    else
-      copyInto(m->cross, B, L);
-    return true;
-  case VsfKernelKind::EffCross: {
-    int64_t from = static_cast<int64_t>(m->crossColumnCount) * (P + 1);
-    if (cv)
-      for (int32_t f = 0; f < K; ++f)
-        copyInto(m->folds[f].cross + from, B + f * slice, slice);
-    else
-      copyInto(m->cross + from, B, L);
-    return true;
-  }
-  default:
-    return false;
-  }
-}
-
-// Stores the summed buffer of a moments, correlation, path or error kernel in the model's
-// statistics (held-out sums only under external cross validation).
-void storeStatistics(VsfPassState* m, VsfKernelKind kind, const double* B) {
-  const int32_t P = m->parmCount, E = m->effectCount, K = m->foldCount;
-  const bool xcv = xcvOn(m);
-  switch (kind) {
-  case VsfKernelKind::Moments:
-    m->sumWY = B[0];
-    copyInto(m->columnSums, B + 1, P);
-    copyInto(m->columnSumSquares, B + 1 + P, P);
-    if (xcv) {
-      m->wTrain += B[2 * P + 1];
-      m->nObs += B[2 * P + 2];
-      m->wValidate += B[2 * P + 3];
-      m->freqValidate += B[2 * P + 4];
-    }
-    break;
-  case VsfKernelKind::Spreads:
-    copyInto(m->spreadSums, B, 2 * P);
-    break;
-  case VsfKernelKind::YpwY:
-  case VsfKernelKind::ShiftRowsSquares:
-    m->sumWYY = B[0];
-    copyInto(m->columnSquareSums, B + 1, P);
-    break;
-  case VsfKernelKind::CVYpY:
-    for (int32_t f = 0; f < K; ++f)
-      m->folds[f].xpx[0] = B[f];
-    break;
-  case VsfKernelKind::Corr:
-  case VsfKernelKind::LarAvec: {
-    double* target = kind == VsfKernelKind::Corr ? m->corr : m->dirCorr;
-    addInto(target, B, E);
-    break;
-  }
-  case VsfKernelKind::LarCorr:
-    m->sse += B[0];
-    m->validateAse += B[1];
-    m->testAse += B[2];
-    addInto(m->corr, B + 3, E);
-    if (xcv) {
-      m->heldOutError += B[E + 3];
-      m->heldOutTestError += B[E + 4];
-    }
-    break;
-  case VsfKernelKind::Gradient:
-    m->sse += B[0];
-    addInto(m->corr, B + 1, P);
-    break;
-  case VsfKernelKind::FunValue:
-    m->sse += B[0];
-    break;
-  case VsfKernelKind::ValidateTest:
-    m->validateAse += B[0];
-    m->testAse += B[1];
-    if (xcv)
-      m->heldOutError += B[2];
-    break;
-  case VsfKernelKind::LarSasvi:
-  case VsfKernelKind::LarSasviCorrOut:
-    m->screenTermA += B[0];
-    m->screenTermB += B[1];
-    for (int32_t i = 0; i < m->screenOutCount; ++i) {
-      int32_t e = m->screenOutList[i];
-      m->corr[e] += B[e + 2];
-      if (kind == VsfKernelKind::LarSasvi)
-        m->dirCorr[e] += B[e + E + 2];
-    }
-    break;
-  case VsfKernelKind::LarSasviAvecOut:
-    for (int32_t i = 0; i < m->screenNewCount; ++i) {
-      int32_t e = m->screenNewList[i];
-      m->dirCorr[e] += B[e];
-    }
-    break;
-  case VsfKernelKind::LarRssAhead:
-    addInto(m->larAhead->sse.data(), B, static_cast<int64_t>(m->larAhead->sse.size()));
-    break;
-  case VsfKernelKind::CVExFoldXpX:
-    addInto(m->cvexSums->sums.data(), B, static_cast<int64_t>(m->cvexSums->sums.size()));
-    break;
-  case VsfKernelKind::LarRss:
-    m->sse += B[0];
-    m->validateAse += B[1];
-    m->testAse += B[2];
-    if (xcv) {
-      m->heldOutError += B[3];
-      m->heldOutTestError += B[4];
-    }
-    break;
-  case VsfKernelKind::Press:
-    m->press += B[0];
-    break;
-  case VsfKernelKind::Resids:
-    m->validateAse += B[0];
-    m->testAse += B[1];
-    break;
-  case VsfKernelKind::CVResids:
-    for (int32_t f = 0; f < K; ++f)
-      m->folds[f].cvSse += B[f];
-    break;
-  case VsfKernelKind::CVNobs:
-    for (int32_t f = 0; f < K; ++f) {
-      m->folds[f].rowCount += B[f];
-      m->folds[f].freqCount += B[K + f];
-      m->folds[f].weightCount += B[2 * K + f];
-    }
-    break;
-  default:
-    break;
-  }
-}
 
 } // namespace
 
 // After a threaded pass: the workers' buffers are summed into the first (in worker order)
-// and the sum is stored where the kernel's serial form would have put it. Page transforms
+// and the kernel's store puts the sum where its serial form would have. Page transforms
 // keep no buffer.
 void accumulate(VsfPassState* m, VsfThreadedKernel threaded) {
-  VsfKernelKind kind = vsfKernelKindOf(reinterpret_cast<const void*>(threaded));
-  if (vsfIsPageTransform(kind))
+  const KernelPair* p = pairOf(threaded);
+  if (p == nullptr || p->use.store == nullptr)
     return;
   ThreadPuddle* puddle = m->puddle;
   const int32_t T = m->dataSettings->threadCount;
@@ -503,10 +235,8 @@ void accumulate(VsfPassState* m, VsfThreadedKernel threaded) {
   if (B == nullptr || L == 0)
     return;
   for (int32_t t = 1; t < T; ++t)
-    for (int64_t i = 0; i < L; ++i)
-      B[i] += items[t].buffer[i];
-  if (!storeCrossProducts(m, kind, B, L))
-    storeStatistics(m, kind, B);
+    addInto(B, items[t].buffer, L);
+  p->use.store(m, B, L);
 }
 
 void cleanup(VsfPassState* model) {
@@ -541,9 +271,7 @@ namespace {
       return false;
     pageDoubles += vec->files[f].memPageCount * (vec->largestPageSize / sizeof(double));
   }
-  const int64_t L =
-      vsfBufferLength(m, vsfKernelKindOf(reinterpret_cast<const void*>(threaded)), arg);
-  return static_cast<int64_t>(T) * L > pageDoubles;
+  return static_cast<int64_t>(T) * vsfKernelBufferLength(m, threaded, arg) > pageDoubles;
 }
 
 // The pair's shared-triangle form: its first pass (page rewrite and small sums, serial: it

@@ -10,43 +10,22 @@
 struct VsfPassState;
 
 // What a kernel pair is, for the buffer length and the fold into the model.
-enum class VsfKernelKind : int32_t {
-  Other = 0,
-  FullXpX,
-  EffectXpX,
-  EffXpX,
-  Moments,
-  YpwY,
-  CVYpY,
-  YCross,
-  EffCross,
-  Corr,
-  Gradient,
-  FunValue,
-  ValidateTest,
-  LarCorr,
-  LarSasvi,
-  LarSasviCorrOut,
-  LarSasviAvecOut,
-  LarRss,
-  LarRssAhead,
-  LarAvec,
-  Press,
-  CenterScale,
-  CenterScaleEffect,
-  UndoCenterScale,
-  UndoCenterScaleEffect,
-  ApplyAdaptiveWeights,
-  UndoAdaptiveWeights,
-  Resids,
-  CVResids,
-  CVNobs,
-  ResampleFreqs,
-  ShiftRowsSquares,
-  CenterScaleXpX,
-  ShiftSquaresXpX,
-  Spreads,
-  CVExFoldXpX,
+// What a kernel's serial form does to the pages.
+enum class VsfPageUse : uint8_t {
+  Reads,      // reads them only
+  Rewrites,   // writes them back (besides its sums)
+  Transforms, // rewrites them and has no sums: its threaded form keeps no buffer
+  Resamples,  // rewrites the resampling frequencies: the pass always runs serially
+};
+
+// What the frame needs of a kernel pair besides its two forms, given by the kernel's unit
+// when it registers the pair: the doubles of one worker's buffer for this model and pass
+// argument (null: no buffer), and the store of the workers' summed buffer of `length`
+// doubles where the serial form would have put its sums (null: nothing to store).
+struct VsfKernelUse {
+  VsfPageUse pages;
+  int64_t (*bufferLength)(const VsfPassState* model, int64_t arg);
+  void (*store)(VsfPassState* model, const double* sums, int64_t length);
 };
 
 // The form of a cross-product kernel for the shared-triangle road: it adds a page's terms
@@ -71,13 +50,15 @@ struct VsfWorkItem {
   int32_t part;
 };
 
-// Registers a kernel pair under its kind (idempotent; a pair registered again is replaced).
-void vsfRegisterKernelPair(VsfSerialKernel serial, VsfThreadedKernel threaded, VsfKernelKind kind);
+// Registers a kernel pair with its use (idempotent; a pair registered again is replaced).
+void vsfRegisterKernelPair(VsfSerialKernel serial, VsfThreadedKernel threaded,
+                           const VsfKernelUse& use);
 // A kernel unit registers its pair at start-up with a static object of this type, e.g.
-//   static const VsfKernelRegistration reg(vsfPress, vsfPress_t, VsfKernelKind::Press);
+//   static const VsfKernelRegistration reg(vsfPress, vsfPress_t, kVsfPressUse);
 struct VsfKernelRegistration {
-  VsfKernelRegistration(VsfSerialKernel serial, VsfThreadedKernel threaded, VsfKernelKind kind) {
-    vsfRegisterKernelPair(serial, threaded, kind);
+  VsfKernelRegistration(VsfSerialKernel serial, VsfThreadedKernel threaded,
+                        const VsfKernelUse& use) {
+    vsfRegisterKernelPair(serial, threaded, use);
   }
 };
 // Gives a registered threaded kernel a shared-triangle form: `before` (or null) runs first
@@ -85,9 +66,9 @@ struct VsfKernelRegistration {
 // triangle's rows, every worker its part, with no buffers. The road's sums are the serial
 // pass's, bit for bit.
 void vsfRegisterSharedForm(VsfThreadedKernel threaded, VsfSerialKernel before, VsfPartKernel part);
-VsfKernelKind vsfKernelKindOf(const void* kernel);
-// True for the page transforms (no buffer, pages rewritten).
-[[nodiscard]] bool vsfIsPageTransform(VsfKernelKind kind);
+// What the registered pair of `kernel` (its serial or threaded form) does to the pages;
+// Reads for a kernel never registered.
+[[nodiscard]] VsfPageUse vsfKernelPageUse(const void* kernel);
 
 // The one entry of the frame: 0, or the first non-zero status (serial road), -2 when a
 // work item or buffer cannot be had, or the first failing worker's status in slot order.
@@ -99,8 +80,10 @@ void accumulate(VsfPassState* model, VsfThreadedKernel threaded);
 [[nodiscard]] int64_t vsfPassCount();
 // Gives back the work items and their buffers of the last pass.
 void cleanup(VsfPassState* model);
-// The buffer length of a threaded kernel for this model (doubles).
-[[nodiscard]] int64_t vsfBufferLength(VsfPassState* model, VsfKernelKind kind, int64_t arg);
+// The buffer length of a threaded kernel for this model and pass argument (doubles; 0 for
+// a kernel that keeps no buffer or was never registered).
+[[nodiscard]] int64_t vsfKernelBufferLength(const VsfPassState* model, VsfThreadedKernel threaded,
+                                            int64_t arg);
 
 // The pool's worker routine: visits the item's page file with its kernel and buffer.
 void utilReadWrapper(void* poolContext, void* item);

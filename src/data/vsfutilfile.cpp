@@ -345,14 +345,11 @@ int32_t vsfReopenUtil(VsfUtilFile* rec, QkExtensionSet* exts, int32_t access, bo
 }
 
 bool vsfKernelRewritesPages(const void* kernel) {
-  VsfKernelKind k = vsfKernelKindOf(kernel);
-  return vsfIsPageTransform(k) || k == VsfKernelKind::ResampleFreqs ||
-         k == VsfKernelKind::ShiftRowsSquares || k == VsfKernelKind::CenterScaleXpX ||
-         k == VsfKernelKind::ShiftSquaresXpX;
+  return vsfKernelPageUse(kernel) != VsfPageUse::Reads;
 }
 
 bool vsfIsResampleKernel(VsfSerialKernel kernel) {
-  return vsfKernelKindOf(reinterpret_cast<const void*>(kernel)) == VsfKernelKind::ResampleFreqs;
+  return vsfKernelPageUse(reinterpret_cast<const void*>(kernel)) == VsfPageUse::Resamples;
 }
 
 int32_t vsfUtilRead(VsfPassState* model, VsfSerialKernel kernel) {

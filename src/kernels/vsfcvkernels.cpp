@@ -4,6 +4,7 @@
 #include "kernels/vsfcvkernels.h"
 
 #include "data/vsfcvexsums.h"
+#include "kernels/vsfkernelsums.h"
 #include "kernels/vsfrankk.h"
 #include "kernels/vsfresid.h"
 #include "kernels/vsfrowwalk.h"
@@ -161,4 +162,4 @@ int32_t vsfCVResids_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, i
 }
 
 static const VsfKernelRegistration regCVExFoldXpX(vsfCVExFoldXpX, vsfCVExFoldXpX_t,
-                                                  VsfKernelKind::CVExFoldXpX);
+                                                  kVsfCVExFoldXpXUse);

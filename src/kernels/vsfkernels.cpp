@@ -3,6 +3,7 @@
 
 #include "data/vsfthread.h"
 #include "kernels/vsfcvkernels.h"
+#include "kernels/vsfkernelsums.h"
 #include "kernels/vsfmoments.h"
 #include "kernels/vsfresid.h"
 #include "kernels/vsftransform.h"
@@ -13,33 +14,29 @@
 void vsfRegisterKernels() {
   static std::once_flag once;
   std::call_once(once, [] {
-    vsfRegisterKernelPair(vsfFullXpX, vsfFullXpX_t, VsfKernelKind::FullXpX);
-    vsfRegisterKernelPair(vsfCenterScaleXpX, vsfCenterScaleXpX_t, VsfKernelKind::CenterScaleXpX);
-    vsfRegisterKernelPair(vsfShiftSquaresXpX, vsfShiftSquaresXpX_t, VsfKernelKind::ShiftSquaresXpX);
-    vsfRegisterKernelPair(vsfEffectXpX, vsfEffectXpX_t, VsfKernelKind::EffectXpX);
-    vsfRegisterKernelPair(vsfEffXpX, vsfEffXpX_t, VsfKernelKind::EffXpX);
-    vsfRegisterKernelPair(vsfYCross, vsfYCross_t, VsfKernelKind::YCross);
-    vsfRegisterKernelPair(vsfEffCross, vsfEffCross_t, VsfKernelKind::EffCross);
-    vsfRegisterKernelPair(vsfMoments, vsfMoments_t, VsfKernelKind::Moments);
-    vsfRegisterKernelPair(vsfYpwY, vsfYpwY_t, VsfKernelKind::YpwY);
-    vsfRegisterKernelPair(vsfSpreads, vsfSpreads_t, VsfKernelKind::Spreads);
-    vsfRegisterKernelPair(vsfPress, vsfPress_t, VsfKernelKind::Press);
-    vsfRegisterKernelPair(vsfResids, vsfResids_t, VsfKernelKind::Resids);
-    vsfRegisterKernelPair(vsfShiftRowsSquares, vsfShiftRowsSquares_t,
-                          VsfKernelKind::ShiftRowsSquares);
-    vsfRegisterKernelPair(vsfCenterScale, vsfCenterScale_t, VsfKernelKind::CenterScale);
-    vsfRegisterKernelPair(vsfUndoCenterScale, vsfUndoCenterScale_t, VsfKernelKind::UndoCenterScale);
-    vsfRegisterKernelPair(vsfCenterScaleEffect, vsfCenterScaleEffect_t,
-                          VsfKernelKind::CenterScaleEffect);
+    vsfRegisterKernelPair(vsfFullXpX, vsfFullXpX_t, kVsfFullXpXUse);
+    vsfRegisterKernelPair(vsfCenterScaleXpX, vsfCenterScaleXpX_t, kVsfCenterScaleXpXUse);
+    vsfRegisterKernelPair(vsfShiftSquaresXpX, vsfShiftSquaresXpX_t, kVsfShiftSquaresXpXUse);
+    vsfRegisterKernelPair(vsfEffectXpX, vsfEffectXpX_t, kVsfEffectXpXUse);
+    vsfRegisterKernelPair(vsfEffXpX, vsfEffXpX_t, kVsfEffXpXUse);
+    vsfRegisterKernelPair(vsfYCross, vsfYCross_t, kVsfYCrossUse);
+    vsfRegisterKernelPair(vsfEffCross, vsfEffCross_t, kVsfEffCrossUse);
+    vsfRegisterKernelPair(vsfMoments, vsfMoments_t, kVsfMomentsUse);
+    vsfRegisterKernelPair(vsfYpwY, vsfYpwY_t, kVsfYpwYUse);
+    vsfRegisterKernelPair(vsfSpreads, vsfSpreads_t, kVsfSpreadsUse);
+    vsfRegisterKernelPair(vsfPress, vsfPress_t, kVsfPressUse);
+    vsfRegisterKernelPair(vsfResids, vsfResids_t, kVsfResidsUse);
+    vsfRegisterKernelPair(vsfShiftRowsSquares, vsfShiftRowsSquares_t, kVsfShiftRowsSquaresUse);
+    vsfRegisterKernelPair(vsfCenterScale, vsfCenterScale_t, kVsfPageTransformUse);
+    vsfRegisterKernelPair(vsfUndoCenterScale, vsfUndoCenterScale_t, kVsfPageTransformUse);
+    vsfRegisterKernelPair(vsfCenterScaleEffect, vsfCenterScaleEffect_t, kVsfPageTransformUse);
     vsfRegisterKernelPair(vsfUndoCenterScaleEffect, vsfUndoCenterScaleEffect_t,
-                          VsfKernelKind::UndoCenterScaleEffect);
-    vsfRegisterKernelPair(vsfApplyAdaptiveWeights, vsfApplyAdaptiveWeights_t,
-                          VsfKernelKind::ApplyAdaptiveWeights);
-    vsfRegisterKernelPair(vsfUndoAdaptiveWeights, vsfUndoAdaptiveWeights_t,
-                          VsfKernelKind::UndoAdaptiveWeights);
-    vsfRegisterKernelPair(vsfCVNobs, vsfCVNobs_t, VsfKernelKind::CVNobs);
-    vsfRegisterKernelPair(vsfCVYpY, vsfCVYpY_t, VsfKernelKind::CVYpY);
-    vsfRegisterKernelPair(vsfCVResids, vsfCVResids_t, VsfKernelKind::CVResids);
+                          kVsfPageTransformUse);
+    vsfRegisterKernelPair(vsfApplyAdaptiveWeights, vsfApplyAdaptiveWeights_t, kVsfPageTransformUse);
+    vsfRegisterKernelPair(vsfUndoAdaptiveWeights, vsfUndoAdaptiveWeights_t, kVsfPageTransformUse);
+    vsfRegisterKernelPair(vsfCVNobs, vsfCVNobs_t, kVsfCVNobsUse);
+    vsfRegisterKernelPair(vsfCVYpY, vsfCVYpY_t, kVsfCVYpYUse);
+    vsfRegisterKernelPair(vsfCVResids, vsfCVResids_t, kVsfCVResidsUse);
     // The full cross products on the shared-triangle road: the page rewrite and the sums of
     // squares first, as their own serial passes do them, then the triangle's rows by parts.
     vsfRegisterSharedForm(vsfFullXpX_t, nullptr, vsfFullXpXPart);

@@ -4,6 +4,7 @@
 #include "kernels/vsflarcallbacks.h"
 
 #include "data/vsfthread.h"
+#include "kernels/vsfkernelsums.h"
 #include "kernels/vsfrowwalk.h"
 #include "numerics/packedtri.h"
 #include "support/vsfmethods.h"
@@ -451,14 +452,14 @@ int32_t vsfCorr_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64
   return 0;
 }
 
-static const VsfKernelRegistration regLarCorr(vsfLarCorr, vsfLarCorr_t, VsfKernelKind::LarCorr);
-static const VsfKernelRegistration regLarRss(vsfLarRss, vsfLarRss_t, VsfKernelKind::LarRss);
+static const VsfKernelRegistration regLarCorr(vsfLarCorr, vsfLarCorr_t, kVsfLarCorrUse);
+static const VsfKernelRegistration regLarRss(vsfLarRss, vsfLarRss_t, kVsfLarRssUse);
 static const VsfKernelRegistration regLarRssAhead(vsfLarRssAhead, vsfLarRssAhead_t,
-                                                  VsfKernelKind::LarRssAhead);
-static const VsfKernelRegistration regLarAvec(vsfLarAvec, vsfLarAvec_t, VsfKernelKind::LarAvec);
+                                                  kVsfLarRssAheadUse);
+static const VsfKernelRegistration regLarAvec(vsfLarAvec, vsfLarAvec_t, kVsfLarAvecUse);
 static const VsfKernelRegistration regSasviCorrOut(vsfLarSasviCorrOut, vsfLarSasviCorrOut_t,
-                                                   VsfKernelKind::LarSasviCorrOut);
+                                                   kVsfLarSasviCorrOutUse);
 static const VsfKernelRegistration regSasviAvecOut(vsfLarSasviAvecOut, vsfLarSasviAvecOut_t,
-                                                   VsfKernelKind::LarSasviAvecOut);
-static const VsfKernelRegistration regSasvi(vsfLarSasvi, vsfLarSasvi_t, VsfKernelKind::LarSasvi);
-static const VsfKernelRegistration regCorr(vsfCorr, vsfCorr_t, VsfKernelKind::Corr);
+                                                   kVsfLarSasviAvecOutUse);
+static const VsfKernelRegistration regSasvi(vsfLarSasvi, vsfLarSasvi_t, kVsfLarSasviUse);
+static const VsfKernelRegistration regCorr(vsfCorr, vsfCorr_t, kVsfCorrUse);

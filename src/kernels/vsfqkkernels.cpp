@@ -6,6 +6,7 @@
 #include "kernels/vsfqkkernels.h"
 
 #include "data/vsfthread.h"
+#include "kernels/vsfkernelsums.h"
 #include "kernels/vsfrowwalk.h"
 
 #include <vector>
@@ -179,7 +180,7 @@ int32_t vsfValidateTest_t(VsfPassState* m, QkPageDescriptor* page, double* buffe
   return 0;
 }
 
-static const VsfKernelRegistration regFunValue(vsfFunValue, vsfFunValue_t, VsfKernelKind::FunValue);
-static const VsfKernelRegistration regGradient(vsfGradient, vsfGradient_t, VsfKernelKind::Gradient);
+static const VsfKernelRegistration regFunValue(vsfFunValue, vsfFunValue_t, kVsfFunValueUse);
+static const VsfKernelRegistration regGradient(vsfGradient, vsfGradient_t, kVsfGradientUse);
 static const VsfKernelRegistration regValidateTest(vsfValidateTest, vsfValidateTest_t,
-                                                   VsfKernelKind::ValidateTest);
+                                                   kVsfValidateTestUse);

@@ -5,6 +5,7 @@
 
 #include "data/vsfscratchfile.h"
 #include "data/vsfthread.h"
+#include "kernels/vsfkernelsums.h"
 #include "kernels/vsfrowwalk.h"
 #include "numerics/zranvar.h"
 
@@ -71,4 +72,4 @@ int32_t vsfResampleFreqs_t(VsfPassState* m, QkPageDescriptor* page, double*, int
 }
 
 static const VsfKernelRegistration regResampleFreqs(vsfResampleFreqs, vsfResampleFreqs_t,
-                                                    VsfKernelKind::ResampleFreqs);
+                                                    kVsfResampleUse);

@@ -6,6 +6,7 @@
 #include "host/hostcore.h"
 #include "host/hostlog.h"
 #include "host/pools.h"
+#include "kernels/vsfkernelsums.h"
 #include "support/hoststubs.h"
 
 #include <cstring>
@@ -183,10 +184,10 @@ VsfSerialKernel doubleY = doubleSerial;
 VsfThreadedKernel doubleY_t = doubleThreaded;
 
 void registerTestKernels() {
-  vsfRegisterKernelPair(sumY, sumY_t, VsfKernelKind::FunValue);
-  vsfRegisterKernelPair(entrySums, entrySums_t, VsfKernelKind::Corr);
-  vsfRegisterKernelPair(foldCounts, foldCounts_t, VsfKernelKind::CVNobs);
-  vsfRegisterKernelPair(doubleY, doubleY_t, VsfKernelKind::CenterScale);
+  vsfRegisterKernelPair(sumY, sumY_t, kVsfFunValueUse);
+  vsfRegisterKernelPair(entrySums, entrySums_t, kVsfCorrUse);
+  vsfRegisterKernelPair(foldCounts, foldCounts_t, kVsfCVNobsUse);
+  vsfRegisterKernelPair(doubleY, doubleY_t, kVsfPageTransformUse);
 }
 
 VsfRowSource Source::table() {

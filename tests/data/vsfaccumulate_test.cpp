@@ -2,6 +2,7 @@
 // order of the sum, CV slices into the fold records, offsets of appended blocks and the
 // screening lists.
 #include "datafixture.h"
+#include "kernels/vsfkernelsums.h"
 
 #include <gtest/gtest.h>
 
@@ -57,7 +58,7 @@ struct Fold {
   }
   // Fills both buffers for kernel kind k and folds them.
   void run(VsfThreadedKernel t, int64_t arg = 0) {
-    const int64_t L = vsfBufferLength(&m, vsfKernelKindOf(reinterpret_cast<const void*>(t)), arg);
+    const int64_t L = vsfKernelBufferLength(&m, t, arg);
     b0.assign(static_cast<size_t>(L), 0);
     b1.assign(static_cast<size_t>(L), 0);
     for (int64_t i = 0; i < L; ++i) {
@@ -72,14 +73,14 @@ struct Fold {
 };
 
 TEST(Accumulate, BufferLengthsFollowTheKernelAndTheCvSwitches) {
-  vsfRegisterKernelPair(serialOf<1>, threadedOf<1>, VsfKernelKind::FullXpX);
-  vsfRegisterKernelPair(serialOf<2>, threadedOf<2>, VsfKernelKind::Moments);
-  vsfRegisterKernelPair(serialOf<3>, threadedOf<3>, VsfKernelKind::LarCorr);
-  vsfRegisterKernelPair(serialOf<4>, threadedOf<4>, VsfKernelKind::EffectXpX);
-  vsfRegisterKernelPair(serialOf<5>, threadedOf<5>, VsfKernelKind::CenterScale);
+  vsfRegisterKernelPair(serialOf<1>, threadedOf<1>, kVsfFullXpXUse);
+  vsfRegisterKernelPair(serialOf<2>, threadedOf<2>, kVsfMomentsUse);
+  vsfRegisterKernelPair(serialOf<3>, threadedOf<3>, kVsfLarCorrUse);
+  vsfRegisterKernelPair(serialOf<4>, threadedOf<4>, kVsfEffectXpXUse);
+  vsfRegisterKernelPair(serialOf<5>, threadedOf<5>, kVsfPageTransformUse);
   Fold f;
   auto len = [&](VsfThreadedKernel t, int64_t arg = 0) {
-    return vsfBufferLength(&f.m, vsfKernelKindOf(reinterpret_cast<const void*>(t)), arg);
+    return vsfKernelBufferLength(&f.m, t, arg);
   };
   EXPECT_EQ(len(threadedOf<1>), 3);     // m(m+1)/2, m = 2
   EXPECT_EQ(len(threadedOf<2>), 7);     // 2P + 1
@@ -96,13 +97,13 @@ TEST(Accumulate, BufferLengthsFollowTheKernelAndTheCvSwitches) {
 }
 
 TEST(Accumulate, SumsInSlotOrderAndFoldsByKernel) {
-  vsfRegisterKernelPair(serialOf<1>, threadedOf<1>, VsfKernelKind::FullXpX);
-  vsfRegisterKernelPair(serialOf<2>, threadedOf<2>, VsfKernelKind::Moments);
-  vsfRegisterKernelPair(serialOf<3>, threadedOf<3>, VsfKernelKind::LarCorr);
-  vsfRegisterKernelPair(serialOf<6>, threadedOf<6>, VsfKernelKind::EffXpX);
-  vsfRegisterKernelPair(serialOf<7>, threadedOf<7>, VsfKernelKind::EffCross);
-  vsfRegisterKernelPair(serialOf<8>, threadedOf<8>, VsfKernelKind::LarSasvi);
-  vsfRegisterKernelPair(serialOf<9>, threadedOf<9>, VsfKernelKind::CVNobs);
+  vsfRegisterKernelPair(serialOf<1>, threadedOf<1>, kVsfFullXpXUse);
+  vsfRegisterKernelPair(serialOf<2>, threadedOf<2>, kVsfMomentsUse);
+  vsfRegisterKernelPair(serialOf<3>, threadedOf<3>, kVsfLarCorrUse);
+  vsfRegisterKernelPair(serialOf<6>, threadedOf<6>, kVsfEffXpXUse);
+  vsfRegisterKernelPair(serialOf<7>, threadedOf<7>, kVsfEffCrossUse);
+  vsfRegisterKernelPair(serialOf<8>, threadedOf<8>, kVsfLarSasviUse);
+  vsfRegisterKernelPair(serialOf<9>, threadedOf<9>, kVsfCVNobsUse);
   {
     Fold f;
     f.xpx[1] = 5; // "+=" keeps what was there

@@ -11,6 +11,7 @@
 #include "host/hostlog.h"
 #include "host/pools.h"
 #include "host/supervisor.h"
+#include "kernels/vsfkernelsums.h"
 
 #include <gtest/gtest.h>
 
@@ -158,7 +159,7 @@ int32_t failingThreaded(VsfPassState* m, QkPageDescriptor* page, double* b, int6
 }
 
 TEST_F(Frame, AFailingWorkerFailsThePassAndNothingIsFolded) {
-  vsfRegisterKernelPair(failingSerial, failingThreaded, VsfKernelKind::FunValue);
+  vsfRegisterKernelPair(failingSerial, failingThreaded, kVsfFunValueUse);
   Source src = makeRows(200, true);
   for (int32_t T : {1, 4}) {
     PageRun run;
@@ -400,7 +401,7 @@ int32_t resampleSerial(VsfPassState* m, QkPageDescriptor* page) {
 int32_t resampleThreaded(VsfPassState*, QkPageDescriptor*, double*, int64_t) { return 99; }
 
 TEST_F(Frame, ResampleFrequenciesVisitPagesInReadingOrderAlwaysSeriallyAndRewriteThem) {
-  vsfRegisterKernelPair(resampleSerial, resampleThreaded, VsfKernelKind::ResampleFreqs);
+  vsfRegisterKernelPair(resampleSerial, resampleThreaded, kVsfResampleUse);
   qrxhost::setPageFileSizes(64, 64, 64); // two rows a page
   Source src;
   for (int i = 0; i < 21; ++i) { // 11 pages over 3 files: the last round is short
