@@ -166,6 +166,10 @@ struct VsfPassState {
   double* sweptXpx;
   double* cross;
   char* sweepFlags;
+  // The effects whose cross products the next cross-product pass forms, in store order
+  // (null: the effect that entered last); set by vsfAddCrossBatch for its pass.
+  const int32_t* crossBatch = nullptr;
+  int32_t crossBatchCount = 0;
 
   // Estimates and work vectors.
   double* corr;
