@@ -304,33 +304,56 @@ template <class Target> int32_t yCrossBody(VsfPassState* m, QkPageDescriptor* pa
   return badFolds != 0 ? kVsfBadFoldRow : 0;
 }
 
-// out[j] += x[j] * u for j in [0, n); GCC adds an AVX2 version, chosen when the program loads.
-__attribute__((target_clones("avx2", "default"))) void addScaled(double* out, const double* x,
-                                                                 double u, int32_t n) {
-  for (int32_t j = 0; j < n; ++j)
-    out[j] += x[j] * u;
+// into[i][p] += x[p] * v[i] for every column i and p in [0, n), a slice of x at a time for
+// every column, so that a slice is read from memory once however many columns there are.
+// GCC adds an AVX2 version, chosen when the program loads.
+__attribute__((target_clones("avx2", "default"))) void
+addScaledColumns(double* const* into, const double* v, size_t columns, const double* x, int32_t n) {
+  constexpr int32_t kSlice = 512; // doubles of x kept in the first-level cache
+  for (int32_t p0 = 0; p0 < n; p0 += kSlice) {
+    const int32_t p1 = std::min(p0 + kSlice, n);
+    size_t i = 0;
+    // Four columns at a time share each value of x.
+    for (; i + 4 <= columns; i += 4) {
+      double* __restrict a = into[i];
+      double* __restrict b = into[i + 1];
+      double* __restrict c = into[i + 2];
+      double* __restrict d = into[i + 3];
+      const double ua = v[i], ub = v[i + 1], uc = v[i + 2], ud = v[i + 3];
+      for (int32_t p = p0; p < p1; ++p) {
+        const double xp = x[p];
+        a[p] += xp * ua;
+        b[p] += xp * ub;
+        c[p] += xp * uc;
+        d[p] += xp * ud;
+      }
+    }
+    for (; i < columns; ++i) {
+      double* out = into[i];
+      const double u = v[i];
+      for (int32_t p = p0; p < p1; ++p)
+        out[p] += x[p] * u;
+    }
+  }
 }
 
-// Adds v_i times the response and every parameter of the row into the store column into[i],
-// for n columns at once: the dense values are taken a slice at a time for every column, so a
-// slice is read from memory once however many columns there are. Each element receives the
-// same terms in the same order as addParms gives it column by column.
+// Adds v_i times the response and every parameter of the row into the store column into[i]
+// (the parameters from into[i] + 1), for n columns at once. Each element receives the same
+// terms in the same order as addParms gives it column by column.
 void addParmsToColumns(const VsfPassState* m, const VsfRowShape& S, const VsfRowView& r,
                        double* const* into, const double* v, size_t n, bool contiguous) {
   for (size_t i = 0; i < n; ++i)
     into[i][0] += r.y[0] * v[i];
-  if (!contiguous || n == 1) {
+  if (!contiguous) {
     for (size_t i = 0; i < n; ++i)
       addParms(m, S, r, into[i], v[i], contiguous);
     return;
   }
-  constexpr int32_t kSlice = 512; // doubles of a row kept in the first-level cache
-  const double* dense = r.denseValues();
-  for (int32_t p0 = 0; p0 < m->parmCount; p0 += kSlice) {
-    const int32_t len = std::min(kSlice, m->parmCount - p0);
-    for (size_t i = 0; i < n; ++i)
-      addScaled(into[i] + 1 + p0, dense + p0, v[i], len);
-  }
+  thread_local std::vector<double*> parms;
+  parms.clear();
+  for (size_t i = 0; i < n; ++i)
+    parms.push_back(into[i] + 1);
+  addScaledColumns(parms.data(), v, n, r.denseValues(), m->parmCount);
 }
 
 // target(f, j) gives store column j of the pass: the columns of the batch's effects in turn
