@@ -170,6 +170,7 @@ struct VsfPassState {
   // (null: the effect that entered last); set by vsfAddCrossBatch for its pass.
   const int32_t* crossBatch = nullptr;
   int32_t crossBatchCount = 0;
+  uint8_t crossBatchContiguous = 0; // vsfDenseInParameterOrder for the batch's pass
 
   // Estimates and work vectors.
   double* corr;

@@ -245,17 +245,6 @@ template <class Target>
   return badFolds != 0 ? kVsfBadFoldRow : 0;
 }
 
-// True when every effect is dense and stored in parameter order, so that the dense values
-// of a row are its parameters in order.
-[[nodiscard]] bool denseInParameterOrder(const VsfPassState* m) {
-  if (m->sparseEffectCount != 0)
-    return false;
-  for (int32_t e = 0; e < m->effectCount; ++e)
-    if (m->effectColumns[e] > 0 && m->denseOffset[e] != m->parmOffset[e])
-      return false;
-  return true;
-}
-
 // Adds u times every parameter of the row into t[1 + p].
 inline void addParms(const VsfPassState* m, const VsfRowShape& S, const VsfRowView& r, double* t,
                      double u, bool contiguous) {
@@ -283,7 +272,7 @@ inline void addParms(const VsfPassState* m, const VsfRowShape& S, const VsfRowVi
 
 template <class Target> int32_t yCrossBody(VsfPassState* m, QkPageDescriptor* page, Target target) {
   const VsfRowShape S = vsfRowShape(m);
-  const bool contiguous = denseInParameterOrder(m);
+  const bool contiguous = vsfDenseInParameterOrder(m);
   int32_t badFolds = 0;
   vsfEachRow(S, page, [&](const VsfRowView& r) {
     const double w = vsfTrainWeight(m, S, r);
@@ -361,7 +350,10 @@ void addParmsToColumns(const VsfPassState* m, const VsfRowShape& S, const VsfRow
 template <class Target>
 int32_t effCrossBody(VsfPassState* m, QkPageDescriptor* page, Target target) {
   const VsfRowShape S = vsfRowShape(m);
-  const bool contiguous = denseInParameterOrder(m);
+  // A batch knows the layout already: the test takes a loop over the effects, and a page
+  // here may hold a single row.
+  const bool contiguous =
+      m->crossBatch != nullptr ? m->crossBatchContiguous != 0 : vsfDenseInParameterOrder(m);
   const int32_t last = m->inModelList[m->inModelCount - 1];
   const int32_t* batch = m->crossBatch != nullptr ? m->crossBatch : &last;
   const int32_t count = m->crossBatch != nullptr ? m->crossBatchCount : 1;
@@ -414,6 +406,17 @@ int32_t effCrossBody(VsfPassState* m, QkPageDescriptor* page, Target target) {
 }
 
 } // namespace
+
+// True when every effect is dense and stored in parameter order, so that the dense values
+// of a row are its parameters in order.
+bool vsfDenseInParameterOrder(const VsfPassState* m) {
+  if (m->sparseEffectCount != 0)
+    return false;
+  for (int32_t e = 0; e < m->effectCount; ++e)
+    if (m->effectColumns[e] > 0 && m->denseOffset[e] != m->parmOffset[e])
+      return false;
+  return true;
+}
 
 int32_t vsfFullXpX(VsfPassState* m, QkPageDescriptor* page) {
   return fullBody(m, page, wholeTriangle(vsfRowShape(m)),

@@ -42,6 +42,9 @@ inline constexpr int32_t kVsfBadFoldRow = -61;
 [[nodiscard]] int32_t vsfYCross(VsfPassState* model, QkPageDescriptor* page);
 [[nodiscard]] int32_t vsfYCross_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
                                   int64_t length);
+// True when every effect is dense and stored in parameter order, so that the dense values of
+// a row are its parameters in order.
+[[nodiscard]] bool vsfDenseInParameterOrder(const VsfPassState* model);
 [[nodiscard]] int32_t vsfEffCross(VsfPassState* model, QkPageDescriptor* page);
 [[nodiscard]] int32_t vsfEffCross_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
                                     int64_t length);

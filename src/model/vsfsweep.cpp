@@ -588,6 +588,7 @@ int32_t vsfAddCrossBatch(VsfModel* m, const int32_t* effects, int32_t count) {
   if (L != 0) {
     m->crossBatch = effects;
     m->crossBatchCount = count;
+    m->crossBatchContiguous = vsfDenseInParameterOrder(m) ? 1 : 0;
     const int32_t rc = vsfRunPass(m, vsfEffCross, vsfEffCross_t, L);
     m->crossBatch = nullptr;
     m->crossBatchCount = 0;
