@@ -198,11 +198,13 @@ void squareProducts(const VsfModel* m, int32_t first, VsfLarSquare& q) {
 //
 // Without the packed X'X each step would pass over every column twice: for the direction
 // products and for the correlations of the new residual. When the candidates are many, one
-// pass at an effect's entry forms its cross products with every column (a column of X'X) and
-// keeps it; the direction products then come from the kept columns as they come from the
-// packed matrix, the correlations follow the step, and the step's only other pass sums the
-// residual over the active columns. The kept columns are bounded in bytes; past the bound an
-// entering effect keeps none, and a step whose active set lacks one takes the passes.
+// pass at an effect's entry forms its cross products with every column (a column of X'X),
+// and those of the effects likely to enter next, and keeps them; the entering effect's new
+// rows of X'X come from its kept column, the direction products from the kept columns as they
+// come from the packed matrix, the correlations follow the step, and the step's only other
+// pass sums the residual over the active columns. The kept columns are bounded in bytes;
+// past the bound an entering effect keeps none, and a step whose active set lacks one takes
+// the passes.
 
 // The fewest columns of a run of the direction products given to a thread of their own.
 constexpr int64_t kKeptRun = 4096;
