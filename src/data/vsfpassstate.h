@@ -166,6 +166,11 @@ struct VsfPassState {
   double* sweptXpx;
   double* cross;
   char* sweepFlags;
+  // The effects whose cross products the next cross-product pass forms, in store order
+  // (null: the effect that entered last); set by vsfAddCrossBatch for its pass.
+  const int32_t* crossBatch = nullptr;
+  int32_t crossBatchCount = 0;
+  uint8_t crossBatchContiguous = 0; // vsfDenseInParameterOrder for the batch's pass
 
   // Estimates and work vectors.
   double* corr;

@@ -11,6 +11,7 @@
 #include "numerics/qkzsweep.h"
 #include "numerics/zvector.h"
 
+#include <algorithm>
 #include <climits>
 #include <vector>
 
@@ -244,17 +245,6 @@ template <class Target>
   return badFolds != 0 ? kVsfBadFoldRow : 0;
 }
 
-// True when every effect is dense and stored in parameter order, so that the dense values
-// of a row are its parameters in order.
-[[nodiscard]] bool denseInParameterOrder(const VsfPassState* m) {
-  if (m->sparseEffectCount != 0)
-    return false;
-  for (int32_t e = 0; e < m->effectCount; ++e)
-    if (m->effectColumns[e] > 0 && m->denseOffset[e] != m->parmOffset[e])
-      return false;
-  return true;
-}
-
 // Adds u times every parameter of the row into t[1 + p].
 inline void addParms(const VsfPassState* m, const VsfRowShape& S, const VsfRowView& r, double* t,
                      double u, bool contiguous) {
@@ -282,7 +272,7 @@ inline void addParms(const VsfPassState* m, const VsfRowShape& S, const VsfRowVi
 
 template <class Target> int32_t yCrossBody(VsfPassState* m, QkPageDescriptor* page, Target target) {
   const VsfRowShape S = vsfRowShape(m);
-  const bool contiguous = denseInParameterOrder(m);
+  const bool contiguous = vsfDenseInParameterOrder(m);
   int32_t badFolds = 0;
   vsfEachRow(S, page, [&](const VsfRowView& r) {
     const double w = vsfTrainWeight(m, S, r);
@@ -303,12 +293,72 @@ template <class Target> int32_t yCrossBody(VsfPassState* m, QkPageDescriptor* pa
   return badFolds != 0 ? kVsfBadFoldRow : 0;
 }
 
-// target(f, j) gives column j of the entering effect's new store columns.
+// into[i][p] += x[p] * v[i] for every column i and p in [0, n), a slice of x at a time for
+// every column, so that a slice is read from memory once however many columns there are.
+// GCC adds an AVX2 version, chosen when the program loads.
+__attribute__((target_clones("avx2", "default"))) void
+addScaledColumns(double* const* into, const double* v, size_t columns, const double* x, int32_t n) {
+  constexpr int32_t kSlice = 512; // doubles of x kept in the first-level cache
+  for (int32_t p0 = 0; p0 < n; p0 += kSlice) {
+    const int32_t p1 = std::min(p0 + kSlice, n);
+    size_t i = 0;
+    // Four columns at a time share each value of x.
+    for (; i + 4 <= columns; i += 4) {
+      double* __restrict a = into[i];
+      double* __restrict b = into[i + 1];
+      double* __restrict c = into[i + 2];
+      double* __restrict d = into[i + 3];
+      const double ua = v[i], ub = v[i + 1], uc = v[i + 2], ud = v[i + 3];
+      for (int32_t p = p0; p < p1; ++p) {
+        const double xp = x[p];
+        a[p] += xp * ua;
+        b[p] += xp * ub;
+        c[p] += xp * uc;
+        d[p] += xp * ud;
+      }
+    }
+    for (; i < columns; ++i) {
+      double* out = into[i];
+      const double u = v[i];
+      for (int32_t p = p0; p < p1; ++p)
+        out[p] += x[p] * u;
+    }
+  }
+}
+
+// Adds v_i times the response and every parameter of the row into the store column into[i]
+// (the parameters from into[i] + 1), for n columns at once. Each element receives the same
+// terms in the same order as addParms gives it column by column.
+void addParmsToColumns(const VsfPassState* m, const VsfRowShape& S, const VsfRowView& r,
+                       double* const* into, const double* v, size_t n, bool contiguous) {
+  for (size_t i = 0; i < n; ++i)
+    into[i][0] += r.y[0] * v[i];
+  if (!contiguous) {
+    for (size_t i = 0; i < n; ++i)
+      addParms(m, S, r, into[i], v[i], contiguous);
+    return;
+  }
+  thread_local std::vector<double*> parms;
+  parms.clear();
+  for (size_t i = 0; i < n; ++i)
+    parms.push_back(into[i] + 1);
+  addScaledColumns(parms.data(), v, n, r.denseValues(), m->parmCount);
+}
+
+// target(f, j) gives store column j of the pass: the columns of the batch's effects in turn
+// (of the entering effect without a batch).
 template <class Target>
 int32_t effCrossBody(VsfPassState* m, QkPageDescriptor* page, Target target) {
   const VsfRowShape S = vsfRowShape(m);
-  const bool contiguous = denseInParameterOrder(m);
-  const int32_t k = m->inModelList[m->inModelCount - 1];
+  // A batch knows the layout already: the test takes a loop over the effects, and a page
+  // here may hold a single row.
+  const bool contiguous =
+      m->crossBatch != nullptr ? m->crossBatchContiguous != 0 : vsfDenseInParameterOrder(m);
+  const int32_t last = m->inModelList[m->inModelCount - 1];
+  const int32_t* batch = m->crossBatch != nullptr ? m->crossBatch : &last;
+  const int32_t count = m->crossBatch != nullptr ? m->crossBatchCount : 1;
+  thread_local std::vector<double*> into;
+  thread_local std::vector<double> by;
   int32_t badFolds = 0;
   vsfEachRow(S, page, [&](const VsfRowView& r) {
     const double w = vsfTrainWeight(m, S, r);
@@ -319,24 +369,31 @@ int32_t effCrossBody(VsfPassState* m, QkPageDescriptor* page, Target target) {
       ++badFolds;
       return;
     }
+    into.clear();
+    by.clear();
     auto column = [&](int32_t j, double v) {
-      double* t = target(f, j);
-      t[0] += r.y[0] * v;
-      addParms(m, S, r, t, v, contiguous);
+      into.push_back(target(f, j));
+      by.push_back(v);
     };
-    if (m->sparseSlot[k] < 0) {
-      const double* x = r.denseValues() + m->denseOffset[k];
-      for (int32_t j = 0; j < m->effectColumns[k]; ++j) {
-        const double v = w * x[j];
-        if (v != 0.0)
-          column(j, v);
+    int32_t first = 0; // the store column of the effect's first column
+    for (int32_t b = 0; b < count; ++b) {
+      const int32_t k = batch[b];
+      if (m->sparseSlot[k] < 0) {
+        const double* x = r.denseValues() + m->denseOffset[k];
+        for (int32_t j = 0; j < m->effectColumns[k]; ++j) {
+          const double v = w * x[j];
+          if (v != 0.0)
+            column(first + j, v);
+        }
+      } else {
+        const int32_t s = m->sparseSlot[k];
+        const int32_t end = r.slotEnd(S, s);
+        for (int32_t a = r.slotBegin(S, s); a < end; ++a)
+          column(first + r.storedIndex(S, a), w * r.sparseValues[a]);
       }
-    } else {
-      const int32_t s = m->sparseSlot[k];
-      const int32_t end = r.slotEnd(S, s);
-      for (int32_t a = r.slotBegin(S, s); a < end; ++a)
-        column(r.storedIndex(S, a), w * r.sparseValues[a]);
+      first += m->effectColumns[k];
     }
+    addParmsToColumns(m, S, r, into.data(), by.data(), into.size(), contiguous);
   });
   return badFolds != 0 ? kVsfBadFoldRow : 0;
 }
@@ -349,6 +406,17 @@ int32_t effCrossBody(VsfPassState* m, QkPageDescriptor* page, Target target) {
 }
 
 } // namespace
+
+// True when every effect is dense and stored in parameter order, so that the dense values
+// of a row are its parameters in order.
+bool vsfDenseInParameterOrder(const VsfPassState* m) {
+  if (m->sparseEffectCount != 0)
+    return false;
+  for (int32_t e = 0; e < m->effectCount; ++e)
+    if (m->effectColumns[e] > 0 && m->denseOffset[e] != m->parmOffset[e])
+      return false;
+  return true;
+}
 
 int32_t vsfFullXpX(VsfPassState* m, QkPageDescriptor* page) {
   return fullBody(m, page, wholeTriangle(vsfRowShape(m)),

@@ -1,7 +1,8 @@
 // The cross-product kernel pairs: the full X'X, every effect's own block, the new rows of
-// an entering effect, X'y with every column, and the entering effect's cross products with
-// every column. Serial forms add into the model (or the row's fold record under CV);
-// threaded forms add into their worker's buffer, which the frame folds into the model.
+// an entering effect, X'y with every column, and the cross products of an entering effect
+// (or of a batch of effects) with every column. Serial forms add into the model (or the row's
+// fold record under CV); threaded forms add into their worker's buffer, which the frame folds
+// into the model.
 #pragma once
 
 #include "support/qkpgf.h"
@@ -41,6 +42,9 @@ inline constexpr int32_t kVsfBadFoldRow = -61;
 [[nodiscard]] int32_t vsfYCross(VsfPassState* model, QkPageDescriptor* page);
 [[nodiscard]] int32_t vsfYCross_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
                                   int64_t length);
+// True when every effect is dense and stored in parameter order, so that the dense values of
+// a row are its parameters in order.
+[[nodiscard]] bool vsfDenseInParameterOrder(const VsfPassState* model);
 [[nodiscard]] int32_t vsfEffCross(VsfPassState* model, QkPageDescriptor* page);
 [[nodiscard]] int32_t vsfEffCross_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
                                     int64_t length);

@@ -145,6 +145,27 @@ void rowFromCross(VsfModel* m, double* T, const double* cross, double* const* bl
   }
 }
 
+// Fills the new rows of an entering effect from its own kept cross products, which hold its
+// products with the response and with every column, the model's among them: the sums its
+// rows' pass would form, term for term.
+void rowsFromOwnCross(VsfModel* m, int32_t k) {
+  const int64_t N = m->parmCount + 1;
+  const int64_t m0 = m->xpxColumns;
+  for (int32_t c = 0; c < m->effectColumns[k]; ++c) {
+    const double* own = m->cross + (m->crossSlot[k] + c) * N;
+    double* R = m->xpx + tri(m0 + c);
+    std::fill(R, R + m0 + c + 1, 0.0);
+    R[0] = own[0];
+    for (int32_t i = 0; i < m->inModelCount; ++i) {
+      const int32_t e = m->inModelList[i];
+      const int64_t c0 = e == k ? m0 : m->effectColumn[e];
+      const int32_t n = e == k ? c + 1 : m->effectColumns[e];
+      for (int32_t q = 0; q < n; ++q)
+        R[c0 + q] = own[m->effectFirstColumn[e] + q];
+    }
+  }
+}
+
 } // namespace
 
 int32_t vsfRunPass(VsfModel* m, VsfSerialKernel serial, VsfThreadedKernel threaded,
@@ -318,7 +339,9 @@ int32_t vsfAddEffect(VsfModel* m, int32_t k, uint8_t resweepAll, uint8_t trial) 
         return rc;
     }
     const bool stored = m->options->storeCross != 0 && m->cross != nullptr;
-    if (stored && m->crossSlot[k] != -1) {
+    if (!stored && m->larCrossBytes > 0 && m->crossSlot[k] != -1 && !cvFolds(m)) {
+      rowsFromOwnCross(m, k);
+    } else if (stored && m->crossSlot[k] != -1) {
       for (int32_t c = 0; c < nk; ++c) {
         rowFromCross(m, m->xpx, m->cross, m->effectBlocks, k, c, false);
         if (cvFolds(m))
@@ -544,8 +567,13 @@ int32_t vsfInitCross(VsfModel* m) {
   return 0;
 }
 
-int32_t vsfAddCross(VsfModel* m, int32_t k) {
-  const int32_t used = m->crossColumnCount, need = used + m->effectColumns[k];
+int32_t vsfAddCross(VsfModel* m, int32_t k) { return vsfAddCrossBatch(m, &k, 1); }
+
+int32_t vsfAddCrossBatch(VsfModel* m, const int32_t* effects, int32_t count) {
+  int32_t columns = 0;
+  for (int32_t b = 0; b < count; ++b)
+    columns += m->effectColumns[effects[b]];
+  const int32_t used = m->crossColumnCount, need = used + columns;
   const int64_t N = m->parmCount + 1;
   if (m->crossCapacity <= need) {
     int32_t cap = 2 * m->crossCapacity;
@@ -556,9 +584,14 @@ int32_t vsfAddCross(VsfModel* m, int32_t k) {
     if (vsfAddCrossMemory(m, cap, static_cast<int32_t>(N)) != 0)
       return kVsfNoMemory;
   }
-  const int64_t L = static_cast<int64_t>(need - used) * N;
+  const int64_t L = static_cast<int64_t>(columns) * N;
   if (L != 0) {
-    int32_t rc = vsfRunPass(m, vsfEffCross, vsfEffCross_t, L);
+    m->crossBatch = effects;
+    m->crossBatchCount = count;
+    m->crossBatchContiguous = vsfDenseInParameterOrder(m) ? 1 : 0;
+    const int32_t rc = vsfRunPass(m, vsfEffCross, vsfEffCross_t, L);
+    m->crossBatch = nullptr;
+    m->crossBatchCount = 0;
     if (rc != 0)
       return rc;
   }
@@ -571,7 +604,11 @@ int32_t vsfAddCross(VsfModel* m, int32_t k) {
       for (int64_t i = from; i < to; ++i)
         m->folds[f].cross[i] = m->cross[i] - m->folds[f].cross[i];
   }
-  m->crossSlot[k] = used;
+  int32_t slot = used;
+  for (int32_t b = 0; b < count; ++b) {
+    m->crossSlot[effects[b]] = slot;
+    slot += m->effectColumns[effects[b]];
+  }
   m->crossColumnCount = need;
   return 0;
 }

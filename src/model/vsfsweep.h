@@ -102,6 +102,9 @@ void vsfUpdateXpXi(VsfModel* model);
 void vsfPhysicalDelete(VsfModel* model, int32_t position);
 [[nodiscard]] int32_t vsfInitCross(VsfModel* model);
 [[nodiscard]] int32_t vsfAddCross(VsfModel* model, int32_t effect);
+// Keeps the cross products of `count` effects (each with every column) in one pass, in the
+// store's next columns in the order given; vsfAddCross keeps those of the effect that entered.
+[[nodiscard]] int32_t vsfAddCrossBatch(VsfModel* model, const int32_t* effects, int32_t count);
 [[nodiscard]] int32_t vsfComputePress(VsfModel* model);
 // One elimination step of the partial sweep on the model's swept matrix (trial adds that
 // only need the SSE); 1 when done, 0 when the pivot fails the tolerance.

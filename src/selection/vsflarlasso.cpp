@@ -20,6 +20,7 @@
 #include "support/testthread.h"
 #include "support/vsfmethods.h"
 #include "support/vsfoptions.h"
+#include "support/zparrows.h"
 
 #include <algorithm>
 #include <cmath>
@@ -196,11 +197,16 @@ void squareProducts(const VsfModel* m, int32_t first, VsfLarSquare& q) {
 //
 // Without the packed X'X each step would pass over every column twice: for the direction
 // products and for the correlations of the new residual. When the candidates are many, one
-// pass at an effect's entry forms its cross products with every column (a column of X'X) and
-// keeps it; the direction products then come from the kept columns as they come from the
-// packed matrix, the correlations follow the step, and the step's only other pass sums the
-// residual over the active columns. The kept columns are bounded in bytes; past the bound an
-// entering effect keeps none, and a step whose active set lacks one takes the passes.
+// pass at an effect's entry forms its cross products with every column (a column of X'X),
+// and those of the effects likely to enter next, and keeps them; the entering effect's new
+// rows of X'X come from its kept column, the direction products from the kept columns as they
+// come from the packed matrix, the correlations follow the step, and the step's only other
+// pass sums the residual over the active columns. The kept columns are bounded in bytes;
+// past the bound an entering effect keeps none, and a step whose active set lacks one takes
+// the passes.
+
+// The fewest columns of a run of the direction products given to a thread of their own.
+constexpr int64_t kKeptRun = 4096;
 
 // The default bound of the kept columns.
 constexpr int64_t kCrossBytes = int64_t{512} << 20;
@@ -229,18 +235,54 @@ int64_t crossBudget(const VsfModel* m) {
   return m->parmCount >= kCrossParameters ? kCrossBytes : 0;
 }
 
-// Keeps the entering effect's cross products when the bound holds the kept columns and the
-// store as vsfAddCross grows it.
-[[nodiscard]] int32_t keepCross(VsfModel* m, int32_t k) {
-  if (m->larCrossBytes <= 0 || m->crossSlot[k] != -1 || m->effectColumns[k] != 1)
-    return 0;
+// Whether the bound holds `more` kept columns beyond the present ones, and the store as
+// vsfAddCross grows it.
+[[nodiscard]] bool crossRoom(const VsfModel* m, int64_t more) {
   const int64_t N = m->parmCount + 1, column = N * static_cast<int64_t>(sizeof(double));
-  const int64_t need = m->crossColumnCount + 1;
+  const int64_t need = m->crossColumnCount + more;
   const int64_t cap = m->crossCapacity;
-  if (need * column > m->larCrossBytes ||
-      (cap <= need && std::min(std::max(2 * cap, cap + need), N) * column > m->larCrossBytes))
+  return need * column <= m->larCrossBytes &&
+         !(cap <= need && std::min(std::max(2 * cap, cap + need), N) * column > m->larCrossBytes);
+}
+
+// The most effects whose cross products one pass forms: the rows are read once for all of
+// them, so the columns of the effects likely to enter soon come almost for free.
+constexpr size_t kCrossBatch = 8;
+
+// Adds to `batch` the candidates most likely to enter next, those of the largest absolute
+// correlation, single dense columns without kept cross products; while the kept columns
+// stay within half the bound, so that effects that never enter leave room to those that do.
+void likelyEntrants(const VsfModel* m, std::vector<int32_t>& batch) {
+  std::vector<int32_t> pool;
+  for (int32_t j = m->includeCount; j < m->effectCount; ++j)
+    if (m->effectStatus[j] == VES_CANDIDATE && m->crossSlot[j] == -1 && j != batch[0] &&
+        m->effectColumns[j] == 1 && m->sparseSlot[j] < 0)
+      pool.push_back(j);
+  const size_t want = std::min(kCrossBatch - batch.size(), pool.size());
+  const auto larger = [m](int32_t a, int32_t b) {
+    const double ca = std::fabs(m->corr[a]), cb = std::fabs(m->corr[b]);
+    return ca > cb || (ca == cb && a < b);
+  };
+  std::partial_sort(pool.begin(), pool.begin() + static_cast<ptrdiff_t>(want), pool.end(), larger);
+  const int64_t N = m->parmCount + 1, column = N * static_cast<int64_t>(sizeof(double));
+  for (size_t i = 0; i < want; ++i) {
+    const int64_t kept = m->crossColumnCount + static_cast<int64_t>(batch.size()) + 1;
+    if (2 * kept * column > m->larCrossBytes ||
+        !crossRoom(m, static_cast<int64_t>(batch.size()) + 1))
+      break;
+    batch.push_back(pool[i]);
+  }
+}
+
+// Keeps the entering effect's cross products, with those of the likely next entrants, when
+// the bound holds them; before the effect enters, whose new rows of X'X then come from them.
+[[nodiscard]] int32_t keepCross(VsfModel* m, int32_t k) {
+  if (m->larCrossBytes <= 0 || m->crossSlot[k] != -1 || m->effectColumns[k] != 1 ||
+      !crossRoom(m, 1))
     return 0;
-  return vsfAddCross(m, k);
+  std::vector<int32_t> batch{k};
+  likelyEntrants(m, batch);
+  return vsfAddCrossBatch(m, batch.data(), static_cast<int32_t>(batch.size()));
 }
 
 // Whether every active effect has its cross products kept.
@@ -253,16 +295,26 @@ bool crossKept(const VsfModel* m, int32_t first) {
   return true;
 }
 
-// The inner product of column j with the direction, from the kept cross products.
-double keptProduct(const VsfModel* m, int32_t first, int32_t j) {
+// Every column's inner product with the direction from the kept cross products, indexed as
+// the kept columns are (effectFirstColumn): an active effect's kept column at a time over
+// contiguous memory, each product's terms in the order of the active effects, with the
+// columns split over the sweep's threads. The step's correlations reuse them.
+thread_local std::vector<double> tKeptProducts;
+
+void keptProducts(const VsfModel* m, int32_t first) {
   const int64_t N = m->parmCount + 1;
-  const int64_t cj = m->effectFirstColumn[j];
-  double a = 0.0;
-  for (int32_t p = first; p < m->inModelCount; ++p) {
-    const int32_t k = m->inModelList[p];
-    a += m->cross[m->crossSlot[k] * N + cj] * m->direction[k];
-  }
-  return a;
+  std::vector<double>& t = tKeptProducts;
+  t.assign(static_cast<size_t>(N), 0.0);
+  double* out = t.data();
+  zparrange(vsfSweepThreads(m), 0, N, kKeptRun, [&](int64_t c0, int64_t c1) {
+    for (int32_t p = first; p < m->inModelCount; ++p) {
+      const int32_t k = m->inModelList[p];
+      const double w = m->direction[k];
+      const double* column = m->cross + m->crossSlot[k] * N;
+      for (int64_t c = c0; c < c1; ++c)
+        out[c] += column[c] * w;
+    }
+  });
 }
 
 // Where a step takes its inner products from: the packed X'X, the kept cross products, or
@@ -282,11 +334,18 @@ enum class Road { Packed, Kept, Pages };
         m->dirCorr[j] = t[m->effectColumn[j]];
     return 0;
   }
-  if (road != Road::Pages) {
+  if (road == Road::Kept) {
+    keptProducts(m, first);
+    const double* t = tKeptProducts.data();
     for (int32_t j = first; j < E; ++j)
       if (m->effectStatus[j] == VES_CANDIDATE)
-        m->dirCorr[j] =
-            road == Road::Packed ? directionProduct(m, first, j) : keptProduct(m, first, j);
+        m->dirCorr[j] = t[m->effectFirstColumn[j]];
+    return 0;
+  }
+  if (road == Road::Packed) {
+    for (int32_t j = first; j < E; ++j)
+      if (m->effectStatus[j] == VES_CANDIDATE)
+        m->dirCorr[j] = directionProduct(m, first, j);
     return 0;
   }
   std::memset(m->dirCorr, 0, sizeof(double) * E);
@@ -472,11 +531,11 @@ thread_local bool tAhead = false;
   int32_t rc;
   m->sse = m->validateAse = m->testAse = m->heldOutError = m->heldOutTestError = 0.0;
   if (road == Road::Kept) {
-    // The candidates' direction products are this step's; the others' are formed alike.
+    // Every effect's direction product was formed with the candidates'.
+    const double* t = tKeptProducts.data();
     for (int32_t j = first; j < E; ++j)
       if (m->effectStatus[j] != VES_INTERCEPT)
-        m->corr[j] -= gamma * (m->effectStatus[j] == VES_CANDIDATE ? m->dirCorr[j]
-                                                                   : keptProduct(m, first, j));
+        m->corr[j] -= gamma * t[m->effectFirstColumn[j]];
     if (vsfMethodLsCoefficients(o->method))
       m->sse = m->sweptXpx[0];
     else if (!(m->larMatrixSse != 0 && sseFromMatrix(m, first)) &&
@@ -738,10 +797,10 @@ int32_t LarLassoStep(VsfModel* m, int32_t* changedEffect, int32_t* pendingDrop) 
       return 0;
     }
     *changedEffect = candidate;
-    rc = vsfAddEffect(m, candidate, 0, 0);
-    vsfScreenEntered(m, candidate);
+    rc = keepCross(m, candidate);
     if (rc == 0)
-      rc = keepCross(m, candidate);
+      rc = vsfAddEffect(m, candidate, 0, 0);
+    vsfScreenEntered(m, candidate);
     if (rc != 0)
       return rc;
   }

@@ -1,8 +1,9 @@
-// zparrows: the row split of a triangle update over short-lived std::threads. The split is
-// by rows, so every element is updated by exactly one thread with the same operations as
-// in a serial run: results do not depend on the thread count.
+// zparrows and zparrange: the split of a triangle update by rows, or of a vector update by
+// elements, over short-lived std::threads. Every element is updated by exactly one thread
+// with the same operations as in a serial run: results do not depend on the thread count.
 #include "support/zparrows.h"
 
+#include <algorithm>
 #include <thread>
 #include <vector>
 
@@ -12,6 +13,19 @@ constexpr int64_t kMinParallelElements = int64_t{1} << 16;
 
 [[nodiscard]] int64_t elements(int64_t first, int64_t last) {
   return (last * (last + 1) - first * (first + 1)) / 2;
+}
+// Runs body over the runs [cuts[t], cuts[t + 1]), the first on the caller's thread.
+void runCuts(const std::vector<int64_t>& cuts, const std::function<void(int64_t, int64_t)>& body) {
+  if (cuts.size() == 2) {
+    body(cuts[0], cuts[1]);
+    return;
+  }
+  std::vector<std::thread> pool;
+  for (size_t t = 1; t + 1 < cuts.size(); ++t)
+    pool.emplace_back(body, cuts[t], cuts[t + 1]);
+  body(cuts[0], cuts[1]);
+  for (auto& t : pool)
+    t.join();
 }
 } // namespace
 
@@ -36,10 +50,16 @@ void zparrows(int32_t threads, int64_t first, int64_t last,
   }
   if (cuts.back() != last)
     cuts.push_back(last);
-  std::vector<std::thread> pool;
-  for (size_t t = 1; t + 1 < cuts.size(); ++t)
-    pool.emplace_back(body, cuts[t], cuts[t + 1]);
-  body(cuts[0], cuts[1]);
-  for (auto& t : pool)
-    t.join();
+  runCuts(cuts, body);
+}
+
+void zparrange(int32_t threads, int64_t first, int64_t last, int64_t minimum,
+               const std::function<void(int64_t, int64_t)>& body) {
+  if (last <= first)
+    return;
+  const int64_t runs = std::max<int64_t>(1, std::min<int64_t>(threads, (last - first) / minimum));
+  std::vector<int64_t> cuts;
+  for (int64_t t = 0; t <= runs; ++t)
+    cuts.push_back(first + (last - first) * t / runs);
+  runCuts(cuts, body);
 }

@@ -246,30 +246,48 @@ TEST_F(Kernels, CrossProductsAndMomentsEqualDirectSums) {
             for (int32_t q = 0; q < m.effectColumns[e]; ++q)
               parms.push_back(m.parmOffset[e] + q);
           }
-          ASSERT_EQ(m.xpxColumns, 1 + static_cast<int32_t>(parms.size()));
           auto value = [&](const Row& r, int32_t col) {
             return col == 0 ? r.y : r.x[parms[col - 1]];
           };
-          for (int32_t i = 1; i < m.xpxColumns; ++i)
-            for (int32_t j = 0; j <= i; ++j) {
-              double want = 0;
-              for (const Row& r : k.rows)
-                if (r.role == VSF_ROLE_TRAIN)
-                  want += r.w * r.f * value(r, i) * value(r, j);
-              near(m.xpx[i * (i + 1) / 2 + j], want, "grown X'X");
-            }
-          // The entering effect's cross products with every column.
+          auto grownMatches = [&](const char* what) {
+            ASSERT_EQ(m.xpxColumns, 1 + static_cast<int32_t>(parms.size()));
+            for (int32_t i = 1; i < m.xpxColumns; ++i)
+              for (int32_t j = 0; j <= i; ++j) {
+                double want = 0;
+                for (const Row& r : k.rows)
+                  if (r.role == VSF_ROLE_TRAIN)
+                    want += r.w * r.f * value(r, i) * value(r, j);
+                near(m.xpx[i * (i + 1) / 2 + j], want, what);
+              }
+          };
+          grownMatches("grown X'X");
+          auto crossMatches = [&](int32_t e, const char* what) {
+            for (int32_t q = 0; q < m.effectColumns[e]; ++q)
+              for (int32_t p = 0; p < k.P; ++p) {
+                double want = 0;
+                for (const Row& r : k.rows)
+                  if (r.role == VSF_ROLE_TRAIN)
+                    want += r.w * r.f * r.x[m.parmOffset[e] + q] * r.x[p];
+                near(m.cross[(m.crossSlot[e] + q) * (k.P + 1) + 1 + p], want, what);
+              }
+          };
+          // The entering effect's cross products with every column, then those of several
+          // effects (single, dense or sparse blocks) in one pass.
           m.crossColumnCount = 1;
           ASSERT_EQ(vsfAddCross(&m, 3), 0);
-          for (int32_t q = 0; q < m.effectColumns[3]; ++q)
-            for (int32_t p = 0; p < k.P; ++p) {
-              double want = 0;
-              for (const Row& r : k.rows)
-                if (r.role == VSF_ROLE_TRAIN)
-                  want += r.w * r.f * r.x[m.parmOffset[3] + q] * r.x[p];
-              near(m.cross[(m.crossSlot[3] + q) * (k.P + 1) + 1 + p], want,
-                   "stored cross products");
-            }
+          crossMatches(3, "stored cross products");
+          const int32_t batch[] = {5, 4, 1};
+          ASSERT_EQ(vsfAddCrossBatch(&m, batch, 3), 0);
+          for (int32_t e : batch)
+            crossMatches(e, "cross products of a batch");
+          // On the kept road an effect with kept cross products enters without a pass.
+          m.larCrossBytes = int64_t{1} << 30;
+          const int64_t passes = vsfPassCount();
+          ASSERT_EQ(vsfAddEffect(&m, 5, 0, 0), 0);
+          m.larCrossBytes = 0;
+          EXPECT_EQ(vsfPassCount(), passes);
+          parms.push_back(m.parmOffset[5]);
+          grownMatches("X'X grown from kept cross products");
         }
       }
 }
