@@ -18,6 +18,7 @@
 #include "support/nomemory.h"
 #include "support/parsedstmt.h"
 #include "support/poolalloc.h"
+#include "support/testhooks.h"
 #include "support/wobmth.h"
 
 #include <algorithm>
@@ -923,11 +924,21 @@ void vsfSplitCrossRoad(VsfContext* ctx, int32_t columns) {
   VsfModelOptions& o = ctx->options;
   const bool path =
       larOrLasso(o.method) || o.method == VM_ELASTICNET || o.method == VM_ELASTICNET_LS;
-  if (ctx->fullForFewEffects && o.split && path && columns > kPackedDefaultEffects) {
-    o.fullXpx = 0;
-    ctx->fullBuildUsed = 0;
+  if (ctx->fullForFewEffects && o.split && path) {
+    o.fullXpx = columns > kPackedDefaultEffects ? 0 : 1;
+    ctx->fullBuildUsed = o.fullXpx;
   }
-  ctx->fullForFewEffects = 0;
+}
+
+bool vsfSplitSparseRows(const VsfContext* ctx) {
+  const VsfModelOptions& o = ctx->options;
+  const VsfStatementSettings& st = ctx->stmt;
+  const VsfPerfOptions& po = st.perfOptions;
+  return o.split && (o.method == VM_LAR || o.method == VM_LASSO) && !o.fullXpx && !po.sscpFull &&
+         testHooks().denseRoad.load() == 0 && !o.adaptive && o.screen == SCREEN_NONE &&
+         o.colStandardize && !o.parmStandardize && !o.cvOn && !o.cvExternal &&
+         o.cvMethod == CV_NONE && !o.pressNeeded && o.hierarchy == HIER_NONE && !ctx->partitionOn &&
+         !st.proc.weightGiven && !st.proc.freqGiven && ctx->dataReadOnce;
 }
 
 int32_t vsfInitializeModel(VsfContext* ctx) {

@@ -47,7 +47,7 @@ template <bool Undo> void standardize(VsfPassState* m, QkPageDescriptor* page, b
     };
     if (byEffect) {
       for (int32_t e = 1; e < m->effectCount; ++e)
-        if (m->effectColumns[e] == 1)
+        if (m->effectColumns[e] == 1 && m->denseOffset[e] >= 0) // split values stay raw
           one(dense[m->denseOffset[e]], e);
     } else {
       for (int32_t p = 1; p < m->parmCount; ++p)
