@@ -16,9 +16,13 @@
 # every process runs under prlimit --as (MEMCAP GB, default 8) and --fsize (DISKCAP GB per
 # file, default 4); qrx is also told MEMSIZE=MEMCAP so that it plans within it, and writes
 # its utility files into build/bench/roads/util.PID, killed ("disk") when they pass DISKCAP GB
-# in all and removed after each run. The check column
+# in all and removed after each run. The ratio column divides qrx's time on the last thread
+# count by the peer's whole run, the fit column by the peer's selection alone (its own timer,
+# file read excluded). The check column
 # compares qrx's selected effects (of the first thread count that finished) with the peer's
 # (the CV road and LASSO: x1 selected).
+# A sweep over the level count, as in LEVELS="1000 2500 5000 10000 25000 50000 100000"
+# ROADS=forward, shows how each road grows with the levels.
 # QUICK=1 runs 200 and 2,000 levels on 10,000 rows.
 # Run from the repository root: [LEVELS=...] [ROADS=...] [QUICK=1] bench/manylevels_roads.sh [QRX]
 set -euo pipefail
@@ -80,8 +84,8 @@ check() {
 
 echo "qrx: $qrx; $reps run(s) each; address space ${memcapGb} GB, files ${diskcapGb} GB;" \
   "$(nproc) CPUs; $(date -u '+%F %T') UTC; load:$(cut -d' ' -f1-3 /proc/loadavg)"
-printf "%7s %7s %9s %8s %7s %8s %7s %8s %8s %6s  %s\n" levels rows road "qrx1(s)" MB \
-  "qrx8(s)" MB "peer(s)" "peerrun" ratio check
+printf "%7s %7s %9s %8s %7s %8s %7s %8s %8s %6s %6s  %s\n" levels rows road "qrx1(s)" MB \
+  "qrx8(s)" MB "peer(s)" "peerrun" ratio fit check
 for levels in ${LEVELS:-10000 100000}; do
   rows=50000 limit=120
   [ "$levels" -lt 100000 ] || rows=500000 limit=60
@@ -121,9 +125,10 @@ for levels in ${LEVELS:-10000 100000}; do
       cells+=("$(median "${t[@]}")" "${mb[$cpus]:--}")
     done
     peerFit="$(median "${pf[@]}")" peerRun="$(median "${pw[@]}")"
-    printf "%7s %7s %9s %8s %7s %8s %7s %8s %8s %6s  %s\n" "$levels" "$rows" "$road" \
-      "${cells[@]:0:4}" "$peerFit" "$peerRun" "$(ratio "${cells[2]:-}" "$peerRun")" \
-      "${verdict:--}"
+    last="${cells[${#cells[@]} - 2]:-}"
+    printf "%7s %7s %9s %8s %7s %8s %7s %8s %8s %6s %6s  %s\n" "$levels" "$rows" "$road" \
+      "${cells[@]:0:4}" "$peerFit" "$peerRun" "$(ratio "$last" "$peerRun")" \
+      "$(ratio "$last" "$peerFit")" "${verdict:--}"
   done
 done
 echo "done $(date -u '+%T') UTC; load:$(cut -d' ' -f1-3 /proc/loadavg)"

@@ -1,5 +1,5 @@
 #!/usr/bin/python3
-"""Peer of bench/manylevels.sh and bench/manylevels_roads.sh: FORWARD (the default),
+"""Peer of bench/manylevels_roads.sh: FORWARD (the default),
 STEPWISE or BACKWARD selection by SBC, or FORWARD by five-fold CV PRESS ("cv"), over the
 candidates g (one CLASS variable), x1, x2 and x3 of a file written by
 bench/gen_manylevels_data.py, with the dummy-coded design held as a scipy sparse matrix.

@@ -63,13 +63,17 @@ void stageSparseFull(Pass& p, const double* full, int32_t& nd, int32_t& nc, int3
   const int32_t top = L.codeCapacity - 1;
   int32_t stored = 0;
   for (int32_t k = 0; k < L.sparseCount; ++k) {
-    const VsfEffectEntry& e = s->entries[L.sparseList[k]];
-    for (int32_t c = 0; c < e.columnCount; ++c) {
-      double v = full[e.firstColumn + (e.columnList ? e.columnList[c] : c)];
-      if (v != 0.0) {
-        p.stageD[nd++] = v;
-        p.stageC[top - nc++] = c;
-        ++stored;
+    // A slot's entries run from its first; a run of split entries codes their order in it.
+    const int32_t first = L.sparseList[k];
+    for (int32_t i = first; i < L.entryCount && p.model->sparseSlot[i] == k; ++i) {
+      const VsfEffectEntry& e = s->entries[i];
+      for (int32_t c = 0; c < e.columnCount; ++c) {
+        double v = full[e.firstColumn + (e.columnList ? e.columnList[c] : c)];
+        if (v != 0.0) {
+          p.stageD[nd++] = v;
+          p.stageC[top - nc++] = c + (i - first);
+          ++stored;
+        }
       }
     }
     p.stageC[top - countsAt - k] = stored;
@@ -294,6 +298,20 @@ void addBridgeColumnSums(Pass& p, const DesignRow& row, double f) {
   return !s->forceSparse && (s->forceDense || !e.sparseVote);
 }
 
+// Whether the split levels go into sparse slots of runs of entries (splitSparse): every entry
+// is one column, and some are voted sparse.
+[[nodiscard]] bool splitSparseLayout(const VsfDataSettings* s) {
+  if (!s->splitSparse)
+    return false;
+  bool any = false;
+  for (int32_t i = 0; i < s->entryCount; ++i) {
+    if (s->entries[i].columnCount != 1)
+      return false;
+    any = any || s->entries[i].sparseVote != 0;
+  }
+  return any;
+}
+
 // Whether rows carry a fold code.
 [[nodiscard]] bool hasFoldCode(const VsfDataSettings* s) {
   return s->cvMethod != VsfCvMethod::None && (s->cv || s->xcv);
@@ -302,6 +320,8 @@ void addBridgeColumnSums(Pass& p, const DesignRow& row, double f) {
 // The bytes every row takes on a page when all entries are stored dense; 0 when some entry is
 // sparse (rows then differ).
 [[nodiscard]] int64_t denseRowBytes(const VsfDataSettings* s) {
+  if (splitSparseLayout(s))
+    return 0;
   int64_t doubles = s->weightGiven + s->freqGiven + s->resampling + 1;
   for (int32_t i = 0; i < s->entryCount; ++i) {
     if (!storedDense(s, s->entries[i]))
@@ -328,7 +348,8 @@ void addBridgeColumnSums(Pass& p, const DesignRow& row, double f) {
         return false;
       p.columnPlace[column] =
           L.denseOffset[i] >= 0 ? L.denseOffset[i] + c : kSparsePlace - p.model->sparseSlot[i];
-      p.columnCode[column] = c;
+      p.columnCode[column] =
+          L.denseOffset[i] >= 0 ? c : c + (i - L.sparseList[p.model->sparseSlot[i]]);
     }
   }
   return true;
@@ -715,14 +736,20 @@ int32_t vsfReadPass(VsfDataSettings* s, VsfRowSource* src, VsfPassState* m, VsfB
       !m->denseOffset || !m->effectColumns || !m->inModelList || !m->prevInModelList)
     return kVsfNoMemory;
   int32_t dense = 0, sparse = 0, denseColumns = 0;
+  m->splitSparse = splitSparseLayout(s) ? 1 : 0;
   for (int32_t i = 0; i < E; ++i) {
     const VsfEffectEntry& e = s->entries[i];
     m->effectColumns[i] = e.columnCount;
-    if (storedDense(s, e)) {
+    if (m->splitSparse ? !e.sparseVote : storedDense(s, e)) {
       m->denseOffset[i] = denseColumns;
       m->sparseSlot[i] = -1;
       denseColumns += e.columnCount;
       ++dense;
+    } else if (m->splitSparse && i > 0 && m->sparseSlot[i - 1] >= 0 &&
+               s->entries[i - 1].effect == e.effect) {
+      // The next level of the split effect before it: the same slot.
+      m->denseOffset[i] = -1;
+      m->sparseSlot[i] = m->sparseSlot[i - 1];
     } else {
       m->denseOffset[i] = -1;
       m->sparseSlot[i] = sparse;

@@ -91,6 +91,9 @@ struct VsfDataSettings {
   uint8_t cv, xcv; // fold codes for ordinary / external cross validation
   int32_t folds;   // k
   uint8_t split, resampling, rewritePages, fullBuild, incrementalBuild, numericOptionByte;
+  // The split levels of an effect voted sparse are stored as one sparse slot of raw values
+  // (the kernels centre and scale them in their sums) where every entry is one column.
+  uint8_t splitSparse;
   uint8_t noStandardize, refit, noprint, resampleFromScratch, enTuneRows;
   int32_t l2Steps;
   double testFraction, validateFraction, trainFraction;

@@ -228,8 +228,12 @@ struct VsfPassState {
   // The centring and scaling, or the shift, of the pages when it is left to the pass that
   // forms the full X'X (VsfXpxPagePrep): the rows are then read once for both.
   uint8_t xpxPagePrep;
+  // Stored sparse, a slot holds one effect's values, or (splitSparse) a run of single-column
+  // split effects whose stored value b is effect sparseEffectList[s] + its stored index, kept
+  // raw: the kernels centre and scale them in their sums (vsfSplitCorrect).
   int32_t* sparseEffectList;
   int32_t* sparseSlot;
+  uint8_t splitSparse;
   int32_t* effectColumn;
   int32_t* effectColumnCopy; // the averaged-model refit's copy of effectColumn
   int32_t* denseOffset;

@@ -383,8 +383,6 @@ void fillRunSettings(VsfContext* ctx, VsfDataSettings* s) {
   // effect dense.
   s->rewritePages = o.colStandardize || o.parmStandardize || o.adaptive;
   s->forceDense = s->forceDense || s->rewritePages;
-  s->fullBuild = o.fullXpx || po.sscpFull;
-  s->incrementalBuild = !s->fullBuild && !s->rewritePages && o.method != VM_NONE;
   s->method = o.method;
   s->maxSteps = o.maxSteps;
   s->steps = o.steps;
@@ -425,13 +423,17 @@ void fillRunSettings(VsfContext* ctx, VsfDataSettings* s) {
 int32_t vsfData(VsfContext* ctx) {
   // The settings live in the run's context: the frame reads them in every pass of the group.
   VsfDataSettings* s = &ctx->dataSettings;
+  const VsfModelOptions& o = ctx->options;
+  // The split levels are known per BY group: each group's column count chooses its road.
+  if (ctx->design.design != nullptr)
+    vsfSplitCrossRoad(ctx, ctx->design.design->columnCount);
   if (!ctx->dataSettingsReady) {
-    if (ctx->design.design != nullptr)
-      vsfSplitCrossRoad(ctx, ctx->design.design->columnCount);
     fillRunSettings(ctx, s);
     ctx->dataSettingsReady = 1;
   }
-  const VsfModelOptions& o = ctx->options;
+  s->fullBuild = o.fullXpx || ctx->stmt.perfOptions.sscpFull;
+  s->incrementalBuild = !s->fullBuild && !s->rewritePages && o.method != VM_NONE;
+  s->splitSparse = vsfSplitSparseRows(ctx) ? 1 : 0;
   // The reading pass may lower the thread count; it starts from the run's current one.
   s->threadCount = std::max(ctx->perf.threadCount, 1);
   s->threadingOn = ctx->perf.threadingOn && s->threadCount > 1;

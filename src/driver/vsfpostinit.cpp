@@ -19,6 +19,7 @@
 #include "support/nomemory.h"
 #include "support/parsedstmt.h"
 #include "support/poolalloc.h"
+#include "support/seams.h"
 #include "support/vsfmethods.h"
 #include "support/wobmth.h"
 
@@ -928,11 +929,21 @@ int32_t vsfPostInit(VsfContext* ctx) {
 void vsfSplitCrossRoad(VsfContext* ctx, int32_t columns) {
   VsfModelOptions& o = ctx->options;
   const bool path = vsfMethodIs(o.method, VsfMethodFamily::LeastAngle);
-  if (ctx->fullForFewEffects && o.split && path && columns > kPackedDefaultEffects) {
-    o.fullXpx = 0;
-    ctx->fullBuildUsed = 0;
+  if (ctx->fullForFewEffects && o.split && path) {
+    o.fullXpx = columns > kPackedDefaultEffects ? 0 : 1;
+    ctx->fullBuildUsed = o.fullXpx;
   }
-  ctx->fullForFewEffects = 0;
+}
+
+bool vsfSplitSparseRows(const VsfContext* ctx) {
+  const VsfModelOptions& o = ctx->options;
+  const VsfStatementSettings& st = ctx->stmt;
+  const VsfPerfOptions& po = st.perfOptions;
+  return o.split && (o.method == VM_LAR || o.method == VM_LASSO) && !o.fullXpx && !po.sscpFull &&
+         !seam::denseRoad() && !o.adaptive && o.screen == VsfScreenMethod::None &&
+         o.colStandardize && !o.parmStandardize && !o.cvOn && !o.cvExternal &&
+         o.cvMethod == VsfCvMethod::None && !o.pressNeeded && o.hierarchy == VsfHierarchy::None &&
+         !ctx->partitionOn && !st.proc.weightGiven && !st.proc.freqGiven && ctx->dataReadOnce;
 }
 
 int32_t vsfInitializeModel(VsfContext* ctx) {

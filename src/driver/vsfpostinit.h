@@ -18,6 +18,10 @@ struct HostVariable;
 // after splitting) the path keeps the entered effects' cross products instead. The first
 // BY group decides for the run, whose data settings are filled once.
 void vsfSplitCrossRoad(VsfContext* ctx, int32_t columns);
+// Whether the BY group's split levels are stored sparse (VsfDataSettings::splitSparse): the
+// plain LAR or LASSO path on the kept cross products, whose passes centre and scale the
+// sparse values in their sums, with nothing that reads the pages another way.
+[[nodiscard]] bool vsfSplitSparseRows(const VsfContext* ctx);
 
 // Finds every model variable in VALDATA= or TESTDATA=; `messages` are the data set's
 // (kMsgValDataVariables, kMsgTestDataVariables).

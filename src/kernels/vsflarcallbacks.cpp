@@ -142,8 +142,122 @@ struct Targets {
   }
 };
 
+// The training multiplier of a row (0: not counted).
+inline double trainMultiplier(const VsfPassState* m, const VsfRowShape& S, const VsfRowView& r) {
+  if (r.role != VSF_ROLE_TRAIN)
+    return 0.0;
+  if (S.xcv && r.fold == m->heldOutFold)
+    return 0.0;
+  bool skip;
+  const double mult = rowMultiplier(S, r, skip);
+  return skip ? 0.0 : mult;
+}
+
+// ---- split levels stored sparse (splitSparse): their values are raw on the pages, so a row's
+// combination of the centred and scaled columns is the dense terms plus sum c_e x_e less the
+// constant sum c_e mean_e, with c_e the coefficient times the scale; the correlations of the
+// split columns are summed raw and scaled after the pass (vsfSplitCorrect).
+
+// A combination of the in-model effects past the forced ones (path coefficients or direction).
+struct SplitTerms {
+  std::vector<int32_t> offset; // dense terms
+  std::vector<double> coef;
+  std::vector<double> split; // per effect: coefficient times scale (0 outside the terms)
+  std::vector<int32_t> touched;
+  double constant = 0.0;
+  void build(const VsfPassState* m, const double* c) {
+    offset.clear();
+    coef.clear();
+    for (int32_t e : touched)
+      split[e] = 0.0;
+    touched.clear();
+    split.resize(static_cast<size_t>(m->effectCount), 0.0);
+    constant = 0.0;
+    const bool noint = m->options->noint != 0;
+    for (int32_t p = m->includeCount; p < m->inModelCount; ++p) {
+      const int32_t k = m->inModelList[p];
+      if (m->denseOffset[k] >= 0) {
+        offset.push_back(m->denseOffset[k]);
+        coef.push_back(c[k]);
+        continue;
+      }
+      const double scale = m->columnSumSquares[k];
+      const double t = isHostMissing(scale) ? 0.0 : c[k] * scale;
+      split[k] = t;
+      touched.push_back(k);
+      if (!noint)
+        constant += t * m->columnSums[k];
+    }
+  }
+  [[nodiscard]] double value(const VsfPassState* m, const VsfRowShape& S,
+                             const VsfRowView& r) const {
+    const double* dense = r.denseValues();
+    double f = -constant;
+    for (size_t i = 0; i < offset.size(); ++i)
+      f += coef[i] * dense[offset[i]];
+    vsfEachSplitValue(m, S, r, [&](int32_t e, double x) { f += split[e] * x; });
+    return f;
+  }
+};
+
+// vsfLarCorr (withCorr) and vsfLarRss on split levels stored sparse: the plain path's
+// training rows, every effect but the intercept correlated.
+void splitCorrBody(VsfPassState* m, QkPageDescriptor* page, const Sinks& out, bool withCorr) {
+  const VsfRowShape S = vsfRowShape(m);
+  thread_local SplitTerms T;
+  thread_local std::vector<int32_t> effect, offset;
+  T.build(m, m->pathBeta);
+  vsfDenseEffects(m, effect, offset);
+  vsfEachRow(S, page, [&](const VsfRowView& r) {
+    bool skip;
+    const double mult = rowMultiplier(S, r, skip);
+    if (skip)
+      return;
+    const double res = r.y[0] - T.value(m, S, r);
+    *out.sse += mult * res * res;
+    if (!withCorr)
+      return;
+    const double* dense = r.denseValues();
+    const double u = mult * res;
+    for (size_t i = 0; i < effect.size(); ++i)
+      if (m->effectStatus[effect[i]] != VES_INTERCEPT)
+        out.corr[effect[i]] += u * dense[offset[i]];
+    vsfEachSplitValue(m, S, r, [&](int32_t e, double x) { out.corr[e] += u * x; });
+  });
+}
+
+// vsfLarAvec on split levels stored sparse: the candidates' products with the direction.
+void splitAvecBody(VsfPassState* m, QkPageDescriptor* page, double* dirCorr) {
+  const VsfRowShape S = vsfRowShape(m);
+  thread_local SplitTerms T;
+  thread_local std::vector<int32_t> effect, offset;
+  T.build(m, m->direction);
+  vsfDenseEffects(m, effect, offset);
+  auto candidate = [m](int32_t e) {
+    return e >= m->includeCount && m->effectStatus[e] == VES_CANDIDATE;
+  };
+  vsfEachRow(S, page, [&](const VsfRowView& r) {
+    const double mult = trainMultiplier(m, S, r);
+    if (mult == 0.0)
+      return;
+    const double u = mult * T.value(m, S, r);
+    const double* dense = r.denseValues();
+    for (size_t i = 0; i < effect.size(); ++i)
+      if (candidate(effect[i]))
+        dirCorr[effect[i]] += u * dense[offset[i]];
+    vsfEachSplitValue(m, S, r, [&](int32_t e, double x) {
+      if (candidate(e))
+        dirCorr[e] += u * x;
+    });
+  });
+}
+
 // vsfLarCorr (withCorr) and vsfLarRss.
 void corrBody(VsfPassState* m, QkPageDescriptor* page, const Sinks& out, bool withCorr) {
+  if (m->splitSparse) {
+    splitCorrBody(m, page, out, withCorr);
+    return;
+  }
   const VsfRowShape S = vsfRowShape(m);
   thread_local PathTerms T;
   thread_local Targets K;
@@ -207,18 +321,11 @@ void aheadBody(VsfPassState* m, QkPageDescriptor* page, double* sse) {
   });
 }
 
-// The training multiplier of a row (0: not counted).
-inline double trainMultiplier(const VsfPassState* m, const VsfRowShape& S, const VsfRowView& r) {
-  if (r.role != VSF_ROLE_TRAIN)
-    return 0.0;
-  if (S.xcv && r.fold == m->heldOutFold)
-    return 0.0;
-  bool skip;
-  const double mult = rowMultiplier(S, r, skip);
-  return skip ? 0.0 : mult;
-}
-
 void avecBody(VsfPassState* m, QkPageDescriptor* page, double* dirCorr) {
+  if (m->splitSparse) {
+    splitAvecBody(m, page, dirCorr);
+    return;
+  }
   const VsfRowShape S = vsfRowShape(m);
   thread_local PathTerms T;
   thread_local Targets K;

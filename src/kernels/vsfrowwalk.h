@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 // What every row of the BY group holds, fixed for a pass.
 struct VsfRowShape {
@@ -75,6 +76,41 @@ template <class Fn> inline void vsfEachRow(const VsfRowShape& S, QkPageDescripto
     d = r.sparseValues + r.storedTotal;
     ce -= S.fixedCodes + S.sparse + r.storedTotal;
   }
+}
+
+// Calls fn(effect, value) for every stored value of a row whose sparse slots hold runs of
+// split effects (VsfPassState::splitSparse), in slot order.
+template <class Fn>
+inline void vsfEachSplitValue(const VsfPassState* m, const VsfRowShape& S, const VsfRowView& r,
+                              Fn&& fn) {
+  for (int32_t s = 0; s < S.sparse; ++s) {
+    const int32_t first = m->sparseEffectList[s], end = r.slotEnd(S, s);
+    for (int32_t b = r.slotBegin(S, s); b < end; ++b)
+      fn(first + r.storedIndex(S, b), r.sparseValues[b]);
+  }
+}
+
+// The stored value of split effect k in a row (0 when the row stores none).
+[[nodiscard]] inline double vsfSplitValue(const VsfPassState* m, const VsfRowShape& S,
+                                          const VsfRowView& r, int32_t k) {
+  double v = 0.0;
+  vsfEachSplitValue(m, S, r, [&](int32_t e, double x) {
+    if (e == k)
+      v = x;
+  });
+  return v;
+}
+
+// The (effect, dense offset) pairs of the effects stored dense.
+inline void vsfDenseEffects(const VsfPassState* m, std::vector<int32_t>& effect,
+                            std::vector<int32_t>& offset) {
+  effect.clear();
+  offset.clear();
+  for (int32_t e = 0; e < m->effectCount; ++e)
+    if (m->denseOffset[e] >= 0 && m->effectColumns[e] == 1) {
+      effect.push_back(e);
+      offset.push_back(m->denseOffset[e]);
+    }
 }
 
 // The weight of a row that the cross-product kernels count, or 0 when it does not count:

@@ -9,6 +9,8 @@
 #include "support/hostif.h"
 #include "support/vsfoptions.h"
 
+#include <vector>
+
 namespace {
 
 [[nodiscard]] bool rewritten(const VsfRowShape& S, const VsfRowView& r) {
@@ -35,6 +37,10 @@ template <bool Undo> void standardize(VsfPassState* m, QkPageDescriptor* page, b
   const VsfRowShape S = vsfRowShape(m);
   const bool noint = m->options != nullptr && m->options->noint != 0;
   const double ybar = m->sumWY;
+  // The single-column effects stored dense, listed once a page: split values stay raw.
+  thread_local std::vector<int32_t> effect, offset;
+  if (byEffect)
+    vsfDenseEffects(m, effect, offset);
   vsfEachRow(S, page, [&](const VsfRowView& r) {
     if (!rewritten(S, r))
       return;
@@ -46,9 +52,9 @@ template <bool Undo> void standardize(VsfPassState* m, QkPageDescriptor* page, b
       x = Undo ? backward(x, mean, scale, noint) : forward(x, mean, scale, noint);
     };
     if (byEffect) {
-      for (int32_t e = 1; e < m->effectCount; ++e)
-        if (m->effectColumns[e] == 1)
-          one(dense[m->denseOffset[e]], e);
+      for (size_t i = 0; i < effect.size(); ++i)
+        if (effect[i] != 0)
+          one(dense[offset[i]], effect[i]);
     } else {
       for (int32_t p = 1; p < m->parmCount; ++p)
         one(dense[p], p);

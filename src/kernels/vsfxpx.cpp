@@ -142,8 +142,89 @@ int32_t fullBody(VsfPassState* m, QkPageDescriptor* page, const RowShare& share,
   return badFolds != 0 ? kVsfBadFoldRow : 0;
 }
 
+// ---- split levels stored sparse (splitSparse): every effect one column; the sums take the
+// split values raw, and vsfSplitCorrect centres and scales them after the pass ----
+
+// Effect blocks: each effect's sum of squares.
+template <class Target>
+int32_t splitEffectBody(VsfPassState* m, QkPageDescriptor* page, Target target) {
+  const VsfRowShape S = vsfRowShape(m);
+  thread_local std::vector<int32_t> effect, offset;
+  vsfDenseEffects(m, effect, offset);
+  vsfEachRow(S, page, [&](const VsfRowView& r) {
+    const double w = vsfTrainWeight(m, S, r);
+    if (w == 0.0 || isHostMissing(w))
+      return;
+    const double* dense = r.denseValues();
+    for (size_t i = 0; i < effect.size(); ++i) {
+      const double x = dense[offset[i]];
+      if (!isHostMissing(x) && x != 0.0)
+        *target(-1, effect[i]) += x * w * x;
+    }
+    vsfEachSplitValue(m, S, r, [&](int32_t e, double x) { *target(-1, e) += x * w * x; });
+  });
+  return 0;
+}
+
+// The entering effect's products with the response and the model's columns: R[0] and
+// R[column of each in-model effect].
+[[nodiscard]] int32_t splitEffBody(VsfPassState* m, QkPageDescriptor* page, double* R) {
+  const VsfRowShape S = vsfRowShape(m);
+  const int32_t k = m->inModelList[m->inModelCount - 1];
+  thread_local std::vector<int32_t> column, offset;
+  column.clear();
+  offset.clear();
+  for (int32_t i = 0; i < m->inModelCount; ++i) {
+    const int32_t e = m->inModelList[i];
+    if (m->denseOffset[e] >= 0) {
+      column.push_back(m->effectColumn[e]);
+      offset.push_back(m->denseOffset[e]);
+    }
+  }
+  vsfEachRow(S, page, [&](const VsfRowView& r) {
+    const double w = vsfTrainWeight(m, S, r);
+    const double* dense = r.denseValues();
+    const double x = m->denseOffset[k] >= 0 ? dense[m->denseOffset[k]] : vsfSplitValue(m, S, r, k);
+    const double v = w * x;
+    if (w == 0.0 || v == 0.0)
+      return;
+    R[0] += r.y[0] * v;
+    for (size_t i = 0; i < column.size(); ++i)
+      R[column[i]] += dense[offset[i]] * v;
+    vsfEachSplitValue(m, S, r, [&](int32_t e, double value) {
+      if (vsfInModelStatus(m->effectStatus[e]) || e == k)
+        R[m->effectColumn[e]] += value * v;
+    });
+  });
+  return 0;
+}
+
+// The entering effect's products with the response and every parameter: t[0], t[1 + p].
+[[nodiscard]] int32_t splitEffCrossBody(VsfPassState* m, QkPageDescriptor* page, double* t) {
+  const VsfRowShape S = vsfRowShape(m);
+  const int32_t k = m->inModelList[m->inModelCount - 1];
+  thread_local std::vector<int32_t> effect, offset;
+  vsfDenseEffects(m, effect, offset);
+  vsfEachRow(S, page, [&](const VsfRowView& r) {
+    const double w = vsfTrainWeight(m, S, r);
+    const double* dense = r.denseValues();
+    const double x = m->denseOffset[k] >= 0 ? dense[m->denseOffset[k]] : vsfSplitValue(m, S, r, k);
+    const double v = w * x;
+    if (w == 0.0 || v == 0.0)
+      return;
+    t[0] += r.y[0] * v;
+    for (size_t i = 0; i < effect.size(); ++i)
+      t[1 + m->parmOffset[effect[i]]] += dense[offset[i]] * v;
+    vsfEachSplitValue(m, S, r,
+                      [&](int32_t e, double value) { t[1 + m->parmOffset[e]] += value * v; });
+  });
+  return 0;
+}
+
 // ---- effect blocks ----
 template <class Target> int32_t effectBody(VsfPassState* m, QkPageDescriptor* page, Target target) {
+  if (m->splitSparse)
+    return splitEffectBody(m, page, target);
   const VsfRowShape S = vsfRowShape(m);
   int32_t badFolds = 0;
   vsfEachRow(S, page, [&](const VsfRowView& r) {
@@ -189,9 +270,11 @@ template <class Target> int32_t effectBody(VsfPassState* m, QkPageDescriptor* pa
 template <class Target>
 [[nodiscard]] int32_t effBody(VsfPassState* m, QkPageDescriptor* page, int64_t origin,
                               Target target) {
+  const int64_t m0 = m->xpxColumns;
+  if (m->splitSparse)
+    return splitEffBody(m, page, target(-1) + (tri(m0) - origin));
   const VsfRowShape S = vsfRowShape(m);
   const int32_t k = m->inModelList[m->inModelCount - 1];
-  const int64_t m0 = m->xpxColumns;
   const int32_t nIn = m->inModelCount;
   int32_t badFolds = 0;
   vsfEachRow(S, page, [&](const VsfRowView& r) {
@@ -349,6 +432,8 @@ void addParmsToColumns(const VsfPassState* m, const VsfRowShape& S, const VsfRow
 // (of the entering effect without a batch).
 template <class Target>
 int32_t effCrossBody(VsfPassState* m, QkPageDescriptor* page, Target target) {
+  if (m->splitSparse)
+    return splitEffCrossBody(m, page, target(-1, 0));
   const VsfRowShape S = vsfRowShape(m);
   // A batch knows the layout already: the test takes a loop over the effects, and a page
   // here may hold a single row.

@@ -9,6 +9,7 @@
 #include "kernels/vsfxpx.h"
 #include "model/vsfformulas.h"
 #include "model/vsfmodel.h"
+#include "model/vsfsplitsums.h"
 #include "model/vsfstructured.h"
 #include "model/vsftrial.h"
 #include "numerics/packedtri.h"
@@ -171,7 +172,10 @@ void rowsFromOwnCross(VsfModel* m, int32_t k) {
 int32_t vsfRunPass(VsfModel* m, VsfSerialKernel serial, VsfThreadedKernel threaded,
                    int64_t length) {
   const int32_t rc = vsfExecuteByThreads(m, serial, threaded, length);
-  return rc == 0 ? 0 : vsfReportPassFailure(m, rc);
+  if (rc != 0)
+    return vsfReportPassFailure(m, rc);
+  vsfSplitCorrect(m, vsfKernelKindOf(reinterpret_cast<const void*>(serial)));
+  return 0;
 }
 
 int32_t vsfReportPassFailure(VsfModel* m, int32_t rc) {

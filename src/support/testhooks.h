@@ -52,7 +52,7 @@ struct TestHooks {
 
   // Nonzero sends the candidate trials and sweeps of CLASS effects whose block of X'X is
   // diagonal down the dense road, as for any other effect (the reference of the structured
-  // road).
+  // road), and keeps split levels stored dense (the reference of their sparse rows).
   HookSwitch<int32_t, 0> denseRoad;
   // Columns of a many-level CLASS effect from which FORWARD takes the structured road (0: the
   // default, kVsfStructuredColumns), so that a small effect reaches it.

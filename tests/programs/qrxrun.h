@@ -88,6 +88,32 @@ inline ProgramRun runProgram(const std::string& program, const std::string& tag,
 }
 
 // Every node of a run's output as one text, numbers in full: two outputs are the same when
+// Compares two outputs node by node: texts equal, numbers within `tolerance` relative.
+inline void expectClose(const Value& a, const Value& b, double tolerance,
+                        const std::string& where) {
+  ASSERT_EQ(a.kind, b.kind) << where;
+  switch (a.kind) {
+  case Value::String:
+    EXPECT_EQ(a.s, b.s) << where;
+    break;
+  case Value::Number:
+    EXPECT_NEAR(a.n, b.n, tolerance * std::max(1.0, std::fabs(a.n))) << where;
+    break;
+  case Value::Array:
+    ASSERT_EQ(a.items.size(), b.items.size()) << where;
+    for (size_t i = 0; i < a.items.size(); ++i)
+      expectClose(a.items[i], b.items[i], tolerance, where + "/" + std::to_string(i));
+    break;
+  case Value::Object:
+    ASSERT_EQ(a.members.size(), b.members.size()) << where;
+    for (const auto& [key, value] : a.members)
+      expectClose(value, b[key], tolerance, where + "/" + key);
+    break;
+  default:
+    break;
+  }
+}
+
 // their texts are.
 inline std::string dumpOutput(const Value& v) {
   std::string s;

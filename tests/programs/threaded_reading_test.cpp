@@ -47,32 +47,6 @@ std::string readingProgram(const std::string& perf) {
          p;
 }
 
-// Compares two outputs node by node: texts equal, numbers within `tolerance` relative.
-void expectClose(const minijson::Value& a, const minijson::Value& b, double tolerance,
-                 const std::string& where) {
-  ASSERT_EQ(a.kind, b.kind) << where;
-  switch (a.kind) {
-  case minijson::Value::String:
-    EXPECT_EQ(a.s, b.s) << where;
-    break;
-  case minijson::Value::Number:
-    EXPECT_NEAR(a.n, b.n, tolerance * std::max(1.0, std::fabs(a.n))) << where;
-    break;
-  case minijson::Value::Array:
-    ASSERT_EQ(a.items.size(), b.items.size()) << where;
-    for (size_t i = 0; i < a.items.size(); ++i)
-      expectClose(a.items[i], b.items[i], tolerance, where + "/" + std::to_string(i));
-    break;
-  case minijson::Value::Object:
-    ASSERT_EQ(a.members.size(), b.members.size()) << where;
-    for (const auto& [key, value] : a.members)
-      expectClose(value, b[key], tolerance, where + "/" + key);
-    break;
-  default:
-    break;
-  }
-}
-
 TEST(ThreadedReading, WorkersGiveTheTablesOfTheSerialReading) {
   const std::string data = readingData();
   using qrxrun::runProgram;
@@ -94,7 +68,7 @@ TEST(ThreadedReading, WorkersGiveTheTablesOfTheSerialReading) {
     // At one thread count: the very same output, timing aside (no timing table is asked).
     EXPECT_EQ(qrxrun::dumpOutput(a), qrxrun::dumpOutput(b)) << "step " << s + 1;
     // On one thread the fit sums in another order: the same to rounding.
-    expectClose(one.json["steps"][s]["output"], b, 1e-8, "step " + std::to_string(s + 1));
+    qrxrun::expectClose(one.json["steps"][s]["output"], b, 1e-8, "step " + std::to_string(s + 1));
   }
 }
 

@@ -1,0 +1,87 @@
+// The centring and scaling of the split columns' raw sums after a pass: a split column z_j =
+// (x_j - mean_j) scale_j, so for any two columns the product of their centred and scaled forms
+// is s_a s_b (P - m_a Q_b - m_b Q_a + m_a m_b W) from the raw product P, the sums Q and W.
+#include "model/vsfsplitsums.h"
+
+#include "numerics/packedtri.h"
+#include "support/hostif.h"
+#include "support/vsfoptions.h"
+
+namespace {
+
+// What a column is on the pages: its mean m and scale s (the page holds x with z = (x - m) s),
+// and its weighted sum Q.
+struct Column {
+  double mean = 0.0, scale = 1.0, sum = 0.0;
+};
+
+// The response and the dense columns are centred and scaled on the pages; the intercept's
+// column of ones sums to W.
+Column columnOf(const VsfModel* m, int32_t e) {
+  Column c;
+  if (e < 0)
+    return c;
+  if (m->effectStatus[e] == VES_INTERCEPT) {
+    c.sum = m->nObs;
+  } else if (m->denseOffset[e] < 0) {
+    const double scale = m->columnSumSquares[e];
+    c.scale = isHostMissing(scale) ? 0.0 : scale;
+    c.mean = m->options->noint ? 0.0 : m->columnSums[e];
+    c.sum = c.mean * m->nObs;
+  }
+  return c;
+}
+
+double product(const Column& a, const Column& b, double raw, double W) {
+  return a.scale * b.scale * (raw - a.mean * b.sum - b.mean * a.sum + a.mean * b.mean * W);
+}
+
+} // namespace
+
+void vsfSplitCorrect(VsfModel* m, VsfKernelKind kind) {
+  if (!m->splitSparse)
+    return;
+  const double W = m->nObs;
+  const int32_t E = m->effectCount;
+  const int32_t k = m->inModelCount > 0 ? m->inModelList[m->inModelCount - 1] : -1;
+  const Column y;
+  switch (kind) {
+  case VsfKernelKind::EffectXpX:
+    for (int32_t e = 0; e < E; ++e)
+      if (m->denseOffset[e] < 0 && m->effectBlocks[e] != nullptr) {
+        const Column c = columnOf(m, e);
+        m->effectBlocks[e][0] = product(c, c, m->effectBlocks[e][0], W);
+      }
+    break;
+  case VsfKernelKind::EffXpX: {
+    double* R = m->xpx + packed::tri(m->xpxColumns);
+    const Column ck = columnOf(m, k);
+    R[0] = product(ck, y, R[0], W);
+    for (int32_t i = 0; i < m->inModelCount; ++i) {
+      const int32_t e = m->inModelList[i];
+      R[m->effectColumn[e]] = product(ck, columnOf(m, e), R[m->effectColumn[e]], W);
+    }
+    break;
+  }
+  case VsfKernelKind::EffCross: {
+    const int64_t N = m->parmCount + 1;
+    double* t = m->cross + m->crossColumnCount * N;
+    const Column ck = columnOf(m, k);
+    t[0] = product(ck, y, t[0], W);
+    for (int32_t e = 0; e < E; ++e)
+      t[1 + m->parmOffset[e]] = product(ck, columnOf(m, e), t[1 + m->parmOffset[e]], W);
+    break;
+  }
+  case VsfKernelKind::LarCorr:
+  case VsfKernelKind::LarAvec: {
+    // The residual and the direction's combination are centred: their sums are 0.
+    double* target = kind == VsfKernelKind::LarCorr ? m->corr : m->dirCorr;
+    for (int32_t e = 0; e < E; ++e)
+      if (m->denseOffset[e] < 0)
+        target[e] *= columnOf(m, e).scale;
+    break;
+  }
+  default:
+    break;
+  }
+}
