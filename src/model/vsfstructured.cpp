@@ -27,18 +27,26 @@ using packed::diag;
 using packed::sym;
 using packed::tri;
 
-// The fits the structured road serves: FORWARD on the packed X'X whose trial of a
-// multi-column effect goes by its block, with nothing that needs other sums than X'X (folds,
-// roles, PRESS, the full model first, resamples), no hierarchy or standardisation and no
-// post-fit statements (which take the packed triangle); the one sparse effect is the last in
-// column order and has many columns.
+// The methods the road serves: BACKWARD, whose removal trials unsweep in the small state,
+// and FORWARD and STEPWISE whose trial of a multi-column effect goes by its block.
+[[nodiscard]] bool servedMethod(const VsfModel* m) {
+  const int32_t method = m->options->method;
+  if (method == VM_BACKWARD)
+    return true;
+  return (method == VM_FORWARD || method == VM_STEPWISE) && m->needTrialBlock;
+}
+
+// The fits the structured road serves: a served method on the packed X'X, with nothing that
+// needs other sums than X'X (folds, roles, PRESS, the full model first, resamples), no
+// hierarchy or standardisation and no post-fit statements (which take the packed triangle);
+// the one sparse effect is the last in column order and has many columns.
 [[nodiscard]] bool served(const VsfModel* m) {
   const VsfModelOptions* o = m->options;
-  if (!vsfFullXpxOn(m) || o->method != VM_FORWARD || !m->needTrialBlock || vsfCvOn(m) ||
-      o->cvExternal || o->modelAverage || m->resampler != nullptr || vsfValidationInUse(m) ||
-      vsfTestInUse(m) || o->pressNeeded || o->fullModelFirst || m->hierarchy || o->colStandardize ||
-      o->parmStandardize || o->adaptive || m->foldCount != 0 || m->l2BaseXpx != nullptr ||
-      m->cvexSums != nullptr || m->sparseEffectCount != 1 || m->handsOverModel)
+  if (!vsfFullXpxOn(m) || !servedMethod(m) || vsfCvOn(m) || o->cvExternal || o->modelAverage ||
+      m->resampler != nullptr || vsfValidationInUse(m) || vsfTestInUse(m) || o->pressNeeded ||
+      o->fullModelFirst || o->hierarchy != HIER_NONE || o->colStandardize || o->parmStandardize ||
+      o->adaptive || m->foldCount != 0 || m->l2BaseXpx != nullptr || m->cvexSums != nullptr ||
+      m->sparseEffectCount != 1 || m->handsOverModel)
     return false;
   const int32_t e = m->sparseEffectList[0];
   const int32_t hook = testHooks().structuredColumns;
@@ -247,7 +255,10 @@ int32_t vsfStructuredSetUp(VsfModel* m) {
   st->swept = vsfModelArray<char>(m, k);
   st->sweptDiagonal = vsfModelArray<double>(m, k);
   st->reduced = vsfModelArray<double>(m, tri(st->small));
-  if (!st->diagonal || !st->cross || !st->swept || !st->sweptDiagonal || !st->reduced)
+  st->savedSwept = vsfModelArray<char>(m, k);
+  st->savedSweptDiagonal = vsfModelArray<double>(m, k);
+  if (!st->diagonal || !st->cross || !st->swept || !st->sweptDiagonal || !st->reduced ||
+      !st->savedSwept || !st->savedSweptDiagonal)
     return kVsfNoMemory;
   std::fill(st->swept, st->swept + k, '0');
   m->structured = st;
@@ -383,4 +394,37 @@ void vsfStructuredVariance(VsfModel* m) {
   const int32_t q0 = m->parmOffset[st->effect];
   for (int64_t j = 0; j < st->columns; ++j)
     m->betaVariance[q0 + j] = st->swept[j] == '1' ? st->sweptDiagonal[j] : -1.0;
+}
+
+void vsfStructuredSave(VsfModel* m) {
+  VsfStructured* st = m->structured;
+  if (st == nullptr)
+    return;
+  std::memcpy(st->savedSwept, st->swept, static_cast<size_t>(st->columns));
+  std::memcpy(st->savedSweptDiagonal, st->sweptDiagonal, sizeof(double) * st->columns);
+  st->savedInModel = st->inModel;
+}
+
+void vsfStructuredReload(VsfModel* m) {
+  VsfStructured* st = m->structured;
+  if (st == nullptr)
+    return;
+  std::memcpy(st->swept, st->savedSwept, static_cast<size_t>(st->columns));
+  std::memcpy(st->sweptDiagonal, st->savedSweptDiagonal, sizeof(double) * st->columns);
+  st->inModel = st->savedInModel;
+}
+
+bool vsfStructuredAnySwept(const VsfModel* m) {
+  const VsfStructured* st = m->structured;
+  return st != nullptr && st->inModel &&
+         std::find(st->swept, st->swept + st->columns, '1') != st->swept + st->columns;
+}
+
+void vsfStructuredRetake(VsfModel* m) {
+  const VsfStructured* st = m->structured;
+  if (st == nullptr || !st->inModel ||
+      std::find(st->swept, st->swept + st->columns, '0') == st->swept + st->columns)
+    return;
+  vsfStructuredLeave(m);
+  (void)vsfStructuredEnter(m);
 }

@@ -1,13 +1,15 @@
-// The structured road of FORWARD over one many-level CLASS effect whose own block of X'X is
-// diagonal (the GLM and reference codings of one CLASS variable: its columns never meet in a
-// row). The packed triangles hold only the response and the dense columns; the effect keeps
-// its block's diagonal D and its cross block C with those columns (VsfStructured), so that
-// memory is k times the dense columns, not k^2. A trial of the effect takes its pivots from
-// the model's swept columns (vsfDiagonalBlockPivots); its entry eliminates its columns in
-// closed form, the triangle becoming A - C_J' D_J^-1 C_J (J its columns swept) and swept
-// again over the model's columns, which gives every element of the small columns that the
-// packed triangle of all columns would hold after the same pivots. Its estimates and their
-// variances follow from the same elimination.
+// The structured road of FORWARD, STEPWISE and BACKWARD over one many-level CLASS effect
+// whose own block of X'X is diagonal (the GLM and reference codings of one CLASS variable:
+// its columns never meet in a row). The packed triangles hold only the response and the
+// dense columns; the effect keeps its block's diagonal D and its cross block C with those
+// columns (VsfStructured), so that memory is k times the dense columns, not k^2. A trial of
+// the effect takes its pivots from the model's swept columns (vsfDiagonalBlockPivots); its
+// entry eliminates its columns in closed form, the triangle becoming A - C_J' D_J^-1 C_J (J
+// its columns swept) and swept again over the model's columns, which gives every element of
+// the small columns that the packed triangle of all columns would hold after the same pivots.
+// Removing a small column unsweeps it in that state; removing the effect goes back to A
+// swept over the model's small columns. Its estimates and their variances follow from the
+// same elimination.
 #pragma once
 
 #include <cstdint>
@@ -17,11 +19,11 @@ struct VsfModel;
 // Columns of the many-level effect from which the structured road is taken.
 inline constexpr int32_t kVsfStructuredColumns = 1000;
 
-// Sets up the structured state when the fit goes the structured road: FORWARD on the packed
-// X'X with no folds, roles, PRESS, full model first, hierarchy, standardisation or post-fit
-// statements, and one
-// sparse effect of at least kVsfStructuredColumns columns (a test hook lowers that number).
-// The triangles are then made for the small columns only. 0 or kVsfNoMemory.
+// Sets up the structured state when the fit goes the structured road: FORWARD, STEPWISE or
+// BACKWARD on the packed X'X with no folds, roles, PRESS, full model first, hierarchy,
+// standardisation or post-fit statements, and one sparse effect of at least kVsfStructuredColumns
+// columns (a test hook lowers that number). The triangles are then made for the small columns only.
+// 0 or kVsfNoMemory.
 [[nodiscard]] int32_t vsfStructuredSetUp(VsfModel* model);
 // The pass that forms the small triangle and the effect's diagonal and cross block. When a
 // row has two values in the effect's block the road is given up: the triangles grow to
@@ -50,3 +52,13 @@ void vsfStructuredLeave(VsfModel* model);
 // diagonal of (X'X)^-1 of its columns (-1 for columns not swept), into the model's arrays.
 void vsfStructuredBeta(VsfModel* model, double responseScale);
 void vsfStructuredVariance(VsfModel* model);
+// Keeps the effect's state before a search's removal trials, and puts it back after each.
+void vsfStructuredSave(VsfModel* model);
+void vsfStructuredReload(VsfModel* model);
+// Whether the effect is in the model with at least one of its columns swept.
+[[nodiscard]] bool vsfStructuredAnySwept(const VsfModel* model);
+// After small columns have left with the effect in the model and some of its columns left
+// out: its columns taken again against the small columns still swept, so that a column that
+// depended on one that left comes in (as the packed road's unswept columns are tried again).
+// A failure is kept in passFailure.
+void vsfStructuredRetake(VsfModel* model);

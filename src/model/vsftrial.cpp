@@ -258,8 +258,10 @@ void vsfModelBackup(VsfModel* m, bool forDrop) {
       F.savedSweptXpx = F.sweptXpx;
       F.savedSweepFlags = F.sweepFlags;
     }
-  if (!vsfFullXpxOn(m)) {
+  // The structured road's triangles are small: copied, never collapsed.
+  if (!vsfFullXpxOn(m) || m->structured != nullptr) {
     vsfModelCopy(m, forDrop);
+    vsfStructuredSave(m);
     return;
   }
   vsfModelCollapse(m, forDrop);
@@ -347,6 +349,7 @@ void vsfModelReload(VsfModel* m, bool forDrop) {
   m->inModelCount = m->savedInModelCount;
   m->rank = m->savedRank;
   m->sse = m->savedSse;
+  vsfStructuredReload(m);
   if (forDrop) {
     copyN(m->inModelList, m->cleanInModelList, m->effectCount);
     copyN(m->effectColumn, m->cleanEffectColumn, m->effectCount);
