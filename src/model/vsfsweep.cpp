@@ -293,7 +293,8 @@ int32_t vsfAddEffect(VsfModel* m, int32_t k, uint8_t resweepAll, uint8_t trial) 
     if (int32_t rc = vsfStructuredEnter(m); rc != 0)
       return rc;
   } else if (vsfFullXpxOn(m)) {
-    if (trial == 0) {
+    // The structured road's trials work on a copy of its small triangles, not a collapse.
+    if (trial == 0 || m->structured != nullptr) {
       sweepInRun(m, m->effectColumn[k], nk);
     } else {
       vsfEffectXpXiCollapse(m, k);

@@ -258,9 +258,10 @@ void vsfModelBackup(VsfModel* m, bool forDrop) {
       F.savedSweptXpx = F.sweptXpx;
       F.savedSweepFlags = F.sweepFlags;
     }
-  // The structured road's triangles are small: copied, never collapsed.
+  // The structured road's triangles are small: copied, never collapsed, with their sweep
+  // flags (an entry sweeps within them).
   if (!vsfFullXpxOn(m) || m->structured != nullptr) {
-    vsfModelCopy(m, forDrop);
+    vsfModelCopy(m, forDrop || m->structured != nullptr);
     vsfStructuredSave(m);
     return;
   }
@@ -342,6 +343,7 @@ void vsfEffectXpXiCollapse(VsfModel* m, int32_t effect) {
 }
 
 void vsfModelReload(VsfModel* m, bool forDrop) {
+  forDrop = forDrop || m->structured != nullptr; // as vsfModelBackup copied them
   const int64_t T = tri(m->trialColumns);
   copyN(m->sweptXpx, m->cleanSweptXpx, T);
   copyN(m->xpx, m->workXpx, T);

@@ -1,7 +1,8 @@
 // The structured road (a many-level CLASS effect kept as its diagonal and cross block, never
 // as the packed triangle of all columns) on each selection method it serves, through qrx:
 // every table is that of the packed road on the same data within 1e-9, with the same
-// selections, and the removal criteria match an independent sparse least-squares selection.
+// selections (also by cross validation), and the removal criteria match an independent
+// sparse least-squares selection.
 #include "programs/qrxrun.h"
 
 #include <gtest/gtest.h>
@@ -79,6 +80,34 @@ TEST(StructuredRoad, BackwardAndStepwiseGiveThePackedRoadsTables) {
   const std::string data = wideData();
   expectRoadsAgree(data, "y = x1 z x2 g x3", "selection=backward(select=sl) details=all", 1);
   expectRoadsAgree(data, "y = z x1 g x2 x3", "selection=stepwise(select=sl) details=all", 8);
+}
+
+// Cross validation (the folds' own states of the effect and their held-out errors from the
+// sums): selecting, choosing and stopping by it, on random and block folds, on the small
+// committed data with the road taken from 10 columns.
+TEST(StructuredRoad, CrossValidationGivesThePackedRoadsTables) {
+  const std::string data = qrxrun::readFile(std::string(QRX_TEST_DATA) + "/manylevels/data.csv");
+  for (const std::string options : {"selection=forward(select=cv) cvmethod=random(5)",
+                                    "selection=stepwise(select=sbc choose=cv) cvmethod=block(4)",
+                                    "selection=backward(select=sbc stop=cv) cvmethod=random(3)"}) {
+    auto run = [&](const char* hooks, const char* tag) {
+      ::setenv("QRX_TEST_HOOKS", hooks, 1);
+      qrxrun::ProgramRun r = qrxrun::runProgram(
+          "proc varsifter data=d seed=5;\n  class g;\n  model y = x1 x2 g x3 / " + options +
+              ";\n  performance cpucount=4;\nrun;\n",
+          tag, {{"d.csv", data}});
+      ::unsetenv("QRX_TEST_HOOKS");
+      return r;
+    };
+    const qrxrun::ProgramRun packed = run("structuredColumns=1000000", "srcvpacked");
+    const qrxrun::ProgramRun structured = run("structuredColumns=10", "srcvstruct");
+    ASSERT_EQ(packed.status, 0) << packed.log;
+    ASSERT_EQ(structured.status, 0) << structured.log;
+    const Value& a = structured.json["steps"][0]["output"];
+    const Value& b = packed.json["steps"][0]["output"];
+    EXPECT_EQ(qrxrun::firstDifference(a, b, ""), "") << options;
+    EXPECT_NE(qrxrun::dumpOutput(a), qrxrun::dumpOutput(b)) << options;
+  }
 }
 
 // BACKWARD by SBC: every removal trial's criterion is that of scipy's sparse least squares
