@@ -1,10 +1,11 @@
 #!/usr/bin/python3
 """Writes tests/data/manylevels/: data.csv (y, a CLASS variable g of 120 levels, x1..x3 on
 600 rows; y depends on g's level means and more strongly on x1, so that FORWARD by SBC
-enters x1, then g with x1 in the model) and candidates.csv, the trial SBC of every
+enters x1, then g with x1 in the model), candidates.csv, the trial SBC of every
 candidate at every step of that FORWARD selection, computed by the scipy sparse forward
-selection of bench/peer_manylevels.py. Run from the repository root:
-/usr/bin/python3 scripts/gen_manylevels_ref.py"""
+selection of bench/peer_manylevels.py, and backward.csv, the removal trial SBC of every
+effect at each step of BACKWARD by SBC on the same sparse design. Run from the repository
+root: /usr/bin/python3 scripts/gen_manylevels_ref.py"""
 import os
 import random
 import sys
@@ -41,6 +42,29 @@ def main():
                 f.write("%d,%s,%.10f\n" % (step, name, sbc))
     for entered, sbc, _ in steps:
         print(entered, sbc)
+    write_backward(os.path.join(OUT, "backward.csv"), y, peer_manylevels.blocks(g, levels, x))
+
+
+def write_backward(path, y, effects):
+    """BACKWARD by SBC from the model of every effect: the removal trial SBC of every effect at
+    each step that removes one (the steps whose candidates qrx shows)."""
+    chosen = list(effects)
+    current = peer_manylevels.sbc(peer_manylevels.design_of(y, effects, chosen), y)
+    with open(path, "w") as f:
+        f.write("step,effect,sbc\n")
+        step = 1
+        while chosen:
+            drops = {m: peer_manylevels.sbc(
+                peer_manylevels.design_of(y, effects, [c for c in chosen if c != m]), y)
+                for m in chosen}
+            worst = min(drops, key=drops.get)
+            if drops[worst] >= current:
+                break
+            for name, sbc in sorted(drops.items()):
+                f.write("%d,%s,%.10f\n" % (step, name, sbc))
+            chosen.remove(worst)
+            current = drops[worst]
+            step += 1
 
 
 if __name__ == "__main__":

@@ -94,7 +94,7 @@ struct VsfFoldRecord {
   char* cleanSweepFlags;
 };
 
-// The structured cross products of a FORWARD fit over one many-level CLASS effect whose own
+// The structured cross products of a fit over one many-level CLASS effect whose own
 // block of X'X is diagonal (vsfstructured.h): the model's packed triangles then hold only the
 // response and the dense columns ("small" columns); the effect's block is kept as its
 // diagonal and its cross block with the small columns, never as its k x k block.
@@ -109,6 +109,14 @@ struct VsfStructured {
   double* reduced;       // the small triangle less the effect's swept columns (C_J' D_J^-1 C_J)
   uint8_t offDiagonal;   // set by the pass when a row has two values in the effect's block
   uint8_t inModel;
+  // The state before the trials of a search (vsfStructuredSave).
+  char* savedSwept;
+  double* savedSweptDiagonal;
+  uint8_t savedInModel;
+  // Under cross validation, each fold record's state (its sums the total less the fold's):
+  // foldCount of them, whose own folds are none.
+  int32_t foldCount;
+  VsfStructured* folds;
 };
 
 struct VsfPassState {

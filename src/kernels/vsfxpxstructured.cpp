@@ -1,52 +1,98 @@
 // The structured road's cross products, added as the full X'X kernel adds the same elements:
-// the dense part by the rank-k update of the page's rows, the sparse values row by row.
+// the dense part by the rank-k update of the page's rows, the sparse values row by row; a
+// cross-validation fold's rows go into that fold's own sums instead.
 #include "kernels/vsfxpxstructured.h"
 
 #include "kernels/vsfrankk.h"
 #include "kernels/vsfrowwalk.h"
+#include "kernels/vsfxpx.h"
 #include "numerics/packedtri.h"
 #include "numerics/zvector.h"
 
-int64_t vsfStructuredXpXLength(const VsfPassState* m) {
-  const VsfStructured* st = m->structured;
-  return packed::tri(st->small) + static_cast<int64_t>(st->columns) * (st->small + 1) + 1;
+namespace {
+
+// The sums of one set of rows: the small triangle, the effect's diagonal and cross block.
+struct Segment {
+  double* triangle;
+  double* diagonal;
+  double* cross;
+};
+
+Segment segmentAt(const VsfStructured* st, double* buffer, int64_t index) {
+  Segment s;
+  s.triangle = buffer + index * vsfStructuredSegmentLength(st);
+  s.diagonal = s.triangle + packed::tri(st->small);
+  s.cross = s.diagonal + st->columns;
+  return s;
 }
 
-int32_t vsfStructuredXpX_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
+// The fold a row's sums go to: -1 for the model's own, -2 for a fold code out of range.
+int32_t foldOf(const VsfPassState* m, const VsfRowShape& S, const VsfRowView& r) {
+  if (!S.cv)
+    return -1;
+  return (r.fold >= 0 && r.fold < m->foldCount) ? r.fold : -2;
+}
+
+} // namespace
+
+int64_t vsfStructuredSegmentLength(const VsfStructured* st) {
+  return packed::tri(st->small) + static_cast<int64_t>(st->columns) * (st->small + 1);
+}
+
+int64_t vsfStructuredXpXLength(const VsfPassState* m) {
   const VsfStructured* st = m->structured;
-  double* triangle = buffer;
-  double* diagonal = triangle + packed::tri(st->small);
-  double* cross = diagonal + st->columns;
-  double* offDiagonal = cross + static_cast<int64_t>(st->columns) * st->small;
+  return vsfStructuredSegmentLength(st) * (1 + st->foldCount) + 1;
+}
+
+int32_t vsfStructuredXpX_t(VsfPassState* m, QkPageDescriptor* page, double* buffer,
+                           int64_t length) {
+  const VsfStructured* st = m->structured;
+  const Segment own = segmentAt(st, buffer, 0);
+  double* offDiagonal = buffer + length - 1;
   const VsfRowShape S = vsfRowShape(m);
   const int32_t n = S.dense + 1;
   const double* rows[kVsfRankRows];
   double weights[kVsfRankRows];
-  int32_t pending = 0;
+  int32_t pending = 0, badFolds = 0;
   auto flush = [&] {
     if (pending > 0)
-      vsfRankUpdate(triangle, n, rows, weights, pending);
+      vsfRankUpdate(own.triangle, n, rows, weights, pending);
     pending = 0;
   };
   vsfEachRow(S, page, [&](const VsfRowView& r) {
     const double w = vsfTrainWeight(m, S, r);
     if (w == 0.0 || vsfAnyMissing(r.y, n) || isHostMissing(w))
       return;
-    rows[pending] = r.y;
-    weights[pending++] = w;
-    if (pending == kVsfRankRows)
-      flush();
+    const int32_t f = foldOf(m, S, r);
+    if (f == -2) {
+      ++badFolds;
+      return;
+    }
+    const Segment to = f < 0 ? own : segmentAt(st, buffer, 1 + f);
+    if (f < 0) {
+      rows[pending] = r.y;
+      weights[pending++] = w;
+      if (pending == kVsfRankRows)
+        flush();
+    } else {
+      for (int32_t i = 0; i < n; ++i) {
+        double* R = to.triangle + packed::tri(i);
+        const double v = w * r.y[i];
+        for (int32_t j = 0; j <= i; ++j)
+          R[j] += v * r.y[j];
+      }
+    }
     const int32_t begin = r.slotBegin(S, 0), end = r.slotEnd(S, 0);
     if (end - begin > 1)
       *offDiagonal = 1.0;
     for (int32_t a = begin; a < end; ++a) {
       const double xa = r.sparseValues[a];
       const int64_t j = r.storedIndex(S, a);
-      double* R = cross + j * st->small;
+      double* R = to.cross + j * st->small;
       zvaxpy(R, R, r.y, n, w * xa);
-      diagonal[j] += w * xa * xa;
+      to.diagonal[j] += w * xa * xa;
     }
   });
   flush();
-  return 0;
+  return badFolds != 0 ? kVsfBadFoldRow : 0;
 }

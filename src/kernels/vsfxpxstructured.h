@@ -1,6 +1,6 @@
 // The cross-product kernel of the structured road (model/vsfstructured.h): the packed
 // triangle of the response and the dense columns, and of the many-level effect its diagonal
-// and its cross block with those columns.
+// and its cross block with those columns, for the model and for each cross-validation fold.
 #pragma once
 
 #include "support/qkpgf.h"
@@ -8,11 +8,16 @@
 #include <cstdint>
 
 struct VsfPassState;
+struct VsfStructured;
 
-// The length of the kernel's buffer: the small triangle, the effect's diagonal, its cross
-// block and a last element that is set to 1 when a row has two values in the effect's block.
+// The length of one set of sums: the small triangle, the effect's diagonal, its cross block.
+[[nodiscard]] int64_t vsfStructuredSegmentLength(const VsfStructured* structured);
+// The length of the kernel's buffer: the sums of the rows outside the folds, those of each
+// fold's rows, and a last element that is set to 1 when a row has two values in the effect's
+// block.
 [[nodiscard]] int64_t vsfStructuredXpXLength(const VsfPassState* model);
 // Adds one page's TRAIN rows into `buffer`, laid out as vsfStructuredXpXLength says; every
-// element receives the rows as the full X'X kernel adds them into the same element.
+// element receives the rows as the full X'X kernel adds them into the same element (a fold's
+// small triangle row by row). kVsfBadFoldRow when a row's fold code is out of range.
 [[nodiscard]] int32_t vsfStructuredXpX_t(VsfPassState* model, QkPageDescriptor* page,
                                          double* buffer, int64_t length);

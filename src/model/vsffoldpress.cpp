@@ -4,6 +4,7 @@
 #include "model/vsffoldpress.h"
 
 #include "model/vsfmodel.h"
+#include "model/vsfstructured.h"
 #include "numerics/packedtri.h"
 #include "support/protocol.h"
 #include "support/testthread.h"
@@ -16,11 +17,14 @@ namespace {
 using packed::at;
 using packed::sym;
 
-// The X'X columns of the in-model effects that the fold's model has swept in.
+// The X'X columns of the in-model effects that the fold's model has swept in (the structured
+// road's many-level effect has none in the triangle).
 void sweptColumns(const VsfModel* m, const char* flags, std::vector<int64_t>& cols) {
   cols.clear();
   for (int32_t i = 0; i < m->inModelCount; ++i) {
     const int32_t e = m->inModelList[i];
+    if (m->structured != nullptr && e == m->structured->effect)
+      continue;
     for (int32_t q = 0; q < m->effectColumns[e]; ++q) {
       const int64_t c = int64_t{m->effectColumn[e]} + q;
       if (flags[c] == '1')
@@ -51,9 +55,9 @@ void rowDiagonal(const VsfModel* m, std::vector<double>& d) {
 // (the total less the record's, the total's diagonal from `diagonal`) and u minus the
 // record's coefficients; false when the error is too small against
 // (sqrt D00 + sum |u_c| sqrt D_cc)^2, which bounds every term's size.
-[[nodiscard]] bool foldError(const VsfModel* m, const VsfFoldRecord& F,
-                             const std::vector<int64_t>& cols, const std::vector<double>& diagonal,
-                             double* error) {
+[[nodiscard]] bool foldError(const VsfModel* m, int32_t f, const std::vector<int64_t>& cols,
+                             const std::vector<double>& diagonal, double* error) {
+  const VsfFoldRecord& F = m->folds[f];
   auto own = [&](int64_t i) { return m->xpx[i] - F.xpx[i]; };
   const size_t n = cols.size();
   std::vector<double> u(n);
@@ -70,6 +74,7 @@ void rowDiagonal(const VsfModel* m, std::vector<double>& d) {
     row += dcc * u[i];
     sum += u[i] * row;
   }
+  sum += vsfStructuredFoldPart(m, f, cols, u, &bound);
   *error = sum;
   return std::isfinite(sum) && sum >= kVsfCancellationShare * bound * bound;
 }
@@ -80,15 +85,17 @@ bool vsfFoldPressFromSums(VsfModel* m) {
   // An L2 search's optimum moves with the last digits of the criteria it compares: its trials
   // and final fit keep the pass, so that the ridge it settles on is the one it always chose.
   if (m->foldCount < 2 || m->l2Search == VsfL2Search::Golden || m->l2Search == VsfL2Search::Grid ||
-      m->l2BaseXpx != nullptr || m->structured != nullptr || ztestthread("cvsums", 6) == 0)
+      m->l2BaseXpx != nullptr || (m->structured == nullptr && ztestthread("cvsums", 6) == 0))
     return false;
   std::vector<int64_t> cols;
   std::vector<double> diagonal, errors(static_cast<size_t>(m->foldCount));
   rowDiagonal(m, diagonal);
   for (int32_t f = 0; f < m->foldCount; ++f) {
-    const VsfFoldRecord& F = m->folds[f];
-    sweptColumns(m, F.sweepFlags, cols);
-    if (!foldError(m, F, cols, diagonal, &errors[static_cast<size_t>(f)]))
+    sweptColumns(m, m->folds[f].sweepFlags, cols);
+    // The structured road has no pass over the rows for the effect's columns: its sums
+    // stand, to the precision they give.
+    if (!foldError(m, f, cols, diagonal, &errors[static_cast<size_t>(f)]) &&
+        m->structured == nullptr)
       return false;
   }
   for (int32_t f = 0; f < m->foldCount; ++f)

@@ -27,18 +27,35 @@ using packed::diag;
 using packed::sym;
 using packed::tri;
 
-// The fits the structured road serves: FORWARD on the packed X'X whose trial of a
-// multi-column effect goes by its block, with nothing that needs other sums than X'X (folds,
-// roles, PRESS, the full model first, resamples), no hierarchy or standardisation and no
-// post-fit statements (which take the packed triangle); the one sparse effect is the last in
-// column order and has many columns.
+// The methods the road serves: BACKWARD, whose removal trials unsweep in the small state,
+// and FORWARD and STEPWISE whose trial of a multi-column effect goes by its block or, when
+// they select by cross validation, by its entry into the model and the folds.
+[[nodiscard]] bool servedMethod(const VsfModel* m) {
+  const int32_t method = m->options->method;
+  if (method == VM_BACKWARD)
+    return true;
+  return (method == VM_FORWARD || method == VM_STEPWISE) &&
+         (m->needTrialBlock || m->options->select == VC_CV);
+}
+
+// Cross validation by fold records whose estimates are not shown, or no folds at all.
+[[nodiscard]] bool servedFolds(const VsfModel* m) {
+  if (vsfCvOn(m))
+    return m->foldCount >= 2 && !vsfCvFoldBetaAsked(*m->options);
+  return m->foldCount == 0;
+}
+
+// The fits the structured road serves: a served method on the packed X'X, with nothing that
+// needs other sums than X'X and the folds' (roles, PRESS, the full model first, resamples),
+// no hierarchy or standardisation and no post-fit statements (which take the packed
+// triangle); the one sparse effect is the last in column order and has many columns.
 [[nodiscard]] bool served(const VsfModel* m) {
   const VsfModelOptions* o = m->options;
-  if (!vsfFullXpxOn(m) || o->method != VM_FORWARD || !m->needTrialBlock || vsfCvOn(m) ||
-      o->cvExternal || o->modelAverage || m->resampler != nullptr || vsfValidationInUse(m) ||
-      vsfTestInUse(m) || o->pressNeeded || o->fullModelFirst || m->hierarchy || o->colStandardize ||
-      o->parmStandardize || o->adaptive || m->foldCount != 0 || m->l2BaseXpx != nullptr ||
-      m->cvexSums != nullptr || m->sparseEffectCount != 1 || m->handsOverModel)
+  if (!vsfFullXpxOn(m) || !servedMethod(m) || !servedFolds(m) || o->cvExternal || o->modelAverage ||
+      m->resampler != nullptr || vsfValidationInUse(m) || vsfTestInUse(m) || o->pressNeeded ||
+      o->fullModelFirst || o->hierarchy != HIER_NONE || o->colStandardize || o->parmStandardize ||
+      o->adaptive || m->l2BaseXpx != nullptr || m->cvexSums != nullptr ||
+      m->sparseEffectCount != 1 || m->handsOverModel)
     return false;
   const int32_t e = m->sparseEffectList[0];
   const int32_t forced = seam::structuredColumns();
@@ -96,13 +113,16 @@ int32_t noFactor(VsfModel* m, size_t swept) {
   return noFactor(m, static_cast<size_t>(swept));
 }
 
-// The swept small columns, in index order.
-std::vector<int64_t> sweptSmall(const VsfModel* m) {
+// The swept small columns of a state with sweep flags `flags`, in index order.
+std::vector<int64_t> sweptSmallOf(const VsfStructured& st, const char* flags) {
   std::vector<int64_t> S;
-  for (int64_t c = 1; c < m->structured->small; ++c)
-    if (m->sweepFlags[c] == '1')
+  for (int64_t c = 1; c < st.small; ++c)
+    if (flags[c] == '1')
       S.push_back(c);
   return S;
+}
+std::vector<int64_t> sweptSmall(const VsfModel* m) {
+  return sweptSmallOf(*m->structured, m->sweepFlags);
 }
 
 // The inverse (row-major, n by n) of the reduced triangle between the columns S, by its
@@ -149,6 +169,22 @@ std::vector<int64_t> sweptSmall(const VsfModel* m) {
   return finite;
 }
 
+// One set of the kernel's sums into a state's small triangle, diagonal and cross block.
+void placeSums(VsfStructured* st, double* triangle, const double* from) {
+  const int64_t T = tri(st->small), k = st->columns;
+  std::memcpy(triangle, from, sizeof(double) * static_cast<size_t>(T));
+  std::memcpy(st->diagonal, from + T, sizeof(double) * static_cast<size_t>(k));
+  std::memcpy(st->cross, from + T + k, sizeof(double) * static_cast<size_t>(k * st->small));
+}
+void addInto(double* total, const double* part, int64_t n) {
+  for (int64_t i = 0; i < n; ++i)
+    total[i] += part[i];
+}
+void complementOf(const double* total, double* part, int64_t n) {
+  for (int64_t i = 0; i < n; ++i)
+    part[i] = total[i] - part[i];
+}
+
 // The sums of the pass: each page file's pages into a buffer of its own, the buffers added
 // in file order, as the threading frame adds its workers' buffers (one buffer per page
 // worker), so that the small triangle is the packed road's to the last bit.
@@ -166,11 +202,24 @@ std::vector<int64_t> sweptSmall(const VsfModel* m) {
       for (int64_t i = 0; i < L; ++i)
         total[static_cast<size_t>(i)] += B[i];
   }
-  const int64_t T = tri(st->small), k = st->columns;
-  std::memcpy(m->xpx, total.data(), sizeof(double) * static_cast<size_t>(T));
-  std::memcpy(st->diagonal, total.data() + T, sizeof(double) * static_cast<size_t>(k));
-  std::memcpy(st->cross, total.data() + T + k, sizeof(double) * static_cast<size_t>(k * st->small));
   st->offDiagonal = total[static_cast<size_t>(L - 1)] != 0.0 ? 1 : 0;
+  if (st->offDiagonal)
+    return 0;
+  const double* own = total.data();
+  placeSums(st, m->xpx, own);
+  for (int32_t f = 0; f < st->foldCount; ++f)
+    placeSums(&st->folds[f], m->folds[f].xpx, own + (1 + f) * vsfStructuredSegmentLength(st));
+  // A fold record holds the sums of the rows outside its fold (its small triangle is made
+  // so by vsfCVFullOutsideFolds, with the packed road's).
+  const int64_t k = st->columns, cross = k * st->small;
+  for (int32_t f = 0; f < st->foldCount; ++f) {
+    addInto(st->diagonal, st->folds[f].diagonal, k);
+    addInto(st->cross, st->folds[f].cross, cross);
+  }
+  for (int32_t f = 0; f < st->foldCount; ++f) {
+    complementOf(st->diagonal, st->folds[f].diagonal, k);
+    complementOf(st->cross, st->folds[f].cross, cross);
+  }
   return 0;
 }
 
@@ -229,55 +278,53 @@ void resweepSmall(VsfModel* m, const std::vector<char>& was) {
   }
 }
 
-} // namespace
-
-int32_t vsfStructuredSetUp(VsfModel* m) {
-  m->structured = nullptr;
-  if (!served(m))
-    return 0;
-  VsfStructured* st = vsfModelArray<VsfStructured>(m, 1);
-  if (st == nullptr)
-    return kVsfNoMemory;
-  st->effect = m->sparseEffectList[0];
-  st->columns = m->effectColumns[st->effect];
-  st->small = m->effectColumn[st->effect];
+// The arrays of one state, from the model pool; false when one does not fit.
+[[nodiscard]] bool arraysOf(VsfModel* m, VsfStructured* st) {
   const int64_t k = st->columns;
   st->diagonal = vsfModelArray<double>(m, k);
   st->cross = vsfModelArray<double>(m, k * st->small);
   st->swept = vsfModelArray<char>(m, k);
   st->sweptDiagonal = vsfModelArray<double>(m, k);
   st->reduced = vsfModelArray<double>(m, tri(st->small));
-  if (!st->diagonal || !st->cross || !st->swept || !st->sweptDiagonal || !st->reduced)
-    return kVsfNoMemory;
+  st->savedSwept = vsfModelArray<char>(m, k);
+  st->savedSweptDiagonal = vsfModelArray<double>(m, k);
+  if (!st->diagonal || !st->cross || !st->swept || !st->sweptDiagonal || !st->reduced ||
+      !st->savedSwept || !st->savedSweptDiagonal)
+    return false;
   std::fill(st->swept, st->swept + k, '0');
-  m->structured = st;
-  return 0;
+  return true;
 }
 
-int32_t vsfStructuredCrossProducts(VsfModel* m) {
+// Runs `work` on the model's own state, then on each fold record's with the model's
+// triangles, flags and structured state pointing at the fold's for the while (the model's
+// rank kept: folds count none). The first failing code.
+template <class Work> int32_t eachState(VsfModel* m, Work work) {
+  int32_t rc = work();
   VsfStructured* st = m->structured;
-  if (int32_t rc = structuredSums(m); rc != 0)
+  if (st->foldCount == 0)
     return rc;
-  if (st->offDiagonal) {
-    // The effect's block is no diagonal: the packed triangle of every column after all.
-    m->structured = nullptr;
-    const int32_t columns = m->parmCount + 1;
-    if (int32_t rc = vsfAddXpXMemory(m, columns); rc != 0)
-      return rc;
-    m->xpxColumns = columns;
-    std::fill(m->xpx, m->xpx + tri(columns), 0.0);
-    return 0;
+  double *xpx = m->xpx, *swept = m->sweptXpx;
+  char* flags = m->sweepFlags;
+  const int32_t rank = m->rank;
+  for (int32_t f = 0; f < st->foldCount; ++f) {
+    VsfFoldRecord& F = m->folds[f];
+    m->xpx = F.xpx;
+    m->sweptXpx = F.sweptXpx;
+    m->sweepFlags = F.sweepFlags;
+    m->structured = &st->folds[f];
+    const int32_t r = work();
+    rc = rc != 0 ? rc : r;
   }
-  // A sum that is not finite is kept in m->fitStatus, which ends the fit.
-  (void)finiteSums(m);
-  return 0;
+  m->xpx = xpx;
+  m->sweptXpx = swept;
+  m->sweepFlags = flags;
+  m->structured = st;
+  m->rank = rank;
+  return rc;
 }
 
-int32_t vsfStructuredTrial(VsfModel* m, double* sse, int32_t* sweptCount) {
-  return pivots(m, sse, sweptCount, nullptr);
-}
-
-int32_t vsfStructuredEnter(VsfModel* m) {
+// The entry of the effect into one state.
+[[nodiscard]] int32_t enterOne(VsfModel* m) {
   VsfStructured* st = m->structured;
   const int64_t n = st->small;
   double sse;
@@ -308,7 +355,8 @@ int32_t vsfStructuredEnter(VsfModel* m) {
   return vsfStructuredRefresh(m);
 }
 
-void vsfStructuredLeave(VsfModel* m) {
+// The effect's columns out of one state.
+void leaveOne(VsfModel* m) {
   VsfStructured* st = m->structured;
   const int64_t n = st->small;
   for (int64_t j = 0; j < st->columns; ++j)
@@ -320,6 +368,84 @@ void vsfStructuredLeave(VsfModel* m) {
   std::vector<char> was(m->sweepFlags, m->sweepFlags + n);
   std::memcpy(m->sweptXpx, m->xpx, sizeof(double) * tri(n));
   resweepSmall(m, was);
+}
+
+// The save and reload of one state's trial copies.
+void saveOne(VsfStructured* st) {
+  std::memcpy(st->savedSwept, st->swept, static_cast<size_t>(st->columns));
+  std::memcpy(st->savedSweptDiagonal, st->sweptDiagonal, sizeof(double) * st->columns);
+  st->savedInModel = st->inModel;
+}
+void reloadOne(VsfStructured* st) {
+  std::memcpy(st->swept, st->savedSwept, static_cast<size_t>(st->columns));
+  std::memcpy(st->sweptDiagonal, st->savedSweptDiagonal, sizeof(double) * st->columns);
+  st->inModel = st->savedInModel;
+}
+
+} // namespace
+
+int32_t vsfStructuredSetUp(VsfModel* m) {
+  m->structured = nullptr;
+  if (!served(m))
+    return 0;
+  VsfStructured* st = vsfModelArray<VsfStructured>(m, 1);
+  if (st == nullptr)
+    return kVsfNoMemory;
+  st->effect = m->sparseEffectList[0];
+  st->columns = m->effectColumns[st->effect];
+  st->small = m->effectColumn[st->effect];
+  st->foldCount = vsfCvOn(m) ? m->foldCount : 0;
+  st->folds = st->foldCount > 0 ? vsfModelArray<VsfStructured>(m, st->foldCount) : nullptr;
+  if (st->foldCount > 0 && st->folds == nullptr)
+    return kVsfNoMemory;
+  if (!arraysOf(m, st))
+    return kVsfNoMemory;
+  for (int32_t f = 0; f < st->foldCount; ++f) {
+    VsfStructured& F = st->folds[f];
+    F.effect = st->effect;
+    F.columns = st->columns;
+    F.small = st->small;
+    if (!arraysOf(m, &F))
+      return kVsfNoMemory;
+  }
+  m->structured = st;
+  return 0;
+}
+
+int32_t vsfStructuredCrossProducts(VsfModel* m) {
+  VsfStructured* st = m->structured;
+  if (int32_t rc = structuredSums(m); rc != 0)
+    return rc;
+  if (st->offDiagonal) {
+    // The effect's block is no diagonal: the packed triangle of every column after all.
+    m->structured = nullptr;
+    const int32_t columns = m->parmCount + 1;
+    if (int32_t rc = vsfAddXpXMemory(m, columns); rc != 0)
+      return rc;
+    m->xpxColumns = columns;
+    std::fill(m->xpx, m->xpx + tri(columns), 0.0);
+    for (int32_t f = 0; f < st->foldCount; ++f)
+      std::fill(m->folds[f].xpx, m->folds[f].xpx + tri(columns), 0.0);
+    return 0;
+  }
+  // A sum that is not finite is kept in m->fitStatus, which ends the fit.
+  (void)finiteSums(m);
+  return 0;
+}
+
+int32_t vsfStructuredTrial(VsfModel* m, double* sse, int32_t* sweptCount) {
+  return pivots(m, sse, sweptCount, nullptr);
+}
+
+int32_t vsfStructuredEnter(VsfModel* m) {
+  return eachState(m, [m] { return enterOne(m); });
+}
+
+void vsfStructuredLeave(VsfModel* m) {
+  (void)eachState(m, [m] {
+    leaveOne(m);
+    return 0;
+  });
 }
 
 int32_t vsfStructuredRefresh(VsfModel* m) {
@@ -383,4 +509,71 @@ void vsfStructuredVariance(VsfModel* m) {
   const int32_t q0 = m->parmOffset[st->effect];
   for (int64_t j = 0; j < st->columns; ++j)
     m->betaVariance[q0 + j] = st->swept[j] == '1' ? st->sweptDiagonal[j] : -1.0;
+}
+
+void vsfStructuredSave(VsfModel* m) {
+  VsfStructured* st = m->structured;
+  if (st == nullptr)
+    return;
+  saveOne(st);
+  for (int32_t f = 0; f < st->foldCount; ++f)
+    saveOne(&st->folds[f]);
+}
+
+void vsfStructuredReload(VsfModel* m) {
+  VsfStructured* st = m->structured;
+  if (st == nullptr)
+    return;
+  reloadOne(st);
+  for (int32_t f = 0; f < st->foldCount; ++f)
+    reloadOne(&st->folds[f]);
+}
+
+bool vsfStructuredAnySwept(const VsfModel* m) {
+  const VsfStructured* st = m->structured;
+  return st != nullptr && st->inModel &&
+         std::find(st->swept, st->swept + st->columns, '1') != st->swept + st->columns;
+}
+
+void vsfStructuredRetake(VsfModel* m) {
+  if (m->structured == nullptr)
+    return;
+  (void)eachState(m, [m]() -> int32_t {
+    const VsfStructured* st = m->structured;
+    if (!st->inModel ||
+        std::find(st->swept, st->swept + st->columns, '0') == st->swept + st->columns)
+      return 0;
+    leaveOne(m);
+    return enterOne(m);
+  });
+}
+
+double vsfStructuredFoldPart(const VsfModel* m, int32_t f, const std::vector<int64_t>& cols,
+                             const std::vector<double>& u, double* bound) {
+  const VsfStructured* st = m->structured;
+  if (st == nullptr || !st->inModel)
+    return 0.0;
+  const VsfStructured& R = st->folds[f];
+  const double* swept = m->folds[f].sweptXpx;
+  const std::vector<int64_t> S = sweptSmallOf(R, m->folds[f].sweepFlags);
+  const int64_t n = st->small;
+  double sum = 0.0;
+  for (int64_t j = 0; j < st->columns; ++j) {
+    if (R.swept[j] != '1')
+      continue;
+    // Minus the record's coefficient of column j, then the fold's own sums of its column.
+    const double* Cr = R.cross + j * n;
+    double b = Cr[0];
+    for (const int64_t s : S)
+      b += Cr[s] * swept[at(s, 0)];
+    const double uj = -b / R.diagonal[j];
+    const double* C = st->cross + j * n;
+    const double own = st->diagonal[j] - R.diagonal[j];
+    double row = 2.0 * (C[0] - Cr[0]) + own * uj;
+    for (size_t i = 0; i < cols.size(); ++i)
+      row += 2.0 * (C[cols[i]] - Cr[cols[i]]) * u[i];
+    sum += uj * row;
+    *bound += std::fabs(uj) * std::sqrt(std::fabs(own));
+  }
+  return sum;
 }

@@ -1,29 +1,35 @@
-// The structured road of FORWARD over one many-level CLASS effect whose own block of X'X is
-// diagonal (the GLM and reference codings of one CLASS variable: its columns never meet in a
-// row). The packed triangles hold only the response and the dense columns; the effect keeps
-// its block's diagonal D and its cross block C with those columns (VsfStructured), so that
-// memory is k times the dense columns, not k^2. A trial of the effect takes its pivots from
-// the model's swept columns (vsfDiagonalBlockPivots); its entry eliminates its columns in
-// closed form, the triangle becoming A - C_J' D_J^-1 C_J (J its columns swept) and swept
-// again over the model's columns, which gives every element of the small columns that the
-// packed triangle of all columns would hold after the same pivots. Its estimates and their
-// variances follow from the same elimination.
+// The structured road of FORWARD, STEPWISE and BACKWARD over one many-level CLASS effect
+// whose own block of X'X is diagonal (the GLM and reference codings of one CLASS variable:
+// its columns never meet in a row). The packed triangles hold only the response and the
+// dense columns; the effect keeps its block's diagonal D and its cross block C with those
+// columns (VsfStructured), so that memory is k times the dense columns, not k^2. A trial of
+// the effect takes its pivots from the model's swept columns (vsfDiagonalBlockPivots); its
+// entry eliminates its columns in closed form, the triangle becoming A - C_J' D_J^-1 C_J (J
+// its columns swept) and swept again over the model's columns, which gives every element of
+// the small columns that the packed triangle of all columns would hold after the same pivots.
+// Removing a small column unsweeps it in that state; removing the effect goes back to A
+// swept over the model's small columns. Its estimates and their variances follow from the
+// same elimination.
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 struct VsfModel;
 
 // Columns of the many-level effect from which the structured road is taken.
 inline constexpr int32_t kVsfStructuredColumns = 1000;
 
-// Sets up the structured state when the fit goes the structured road: FORWARD on the packed
-// X'X with no folds, roles, PRESS, full model first, hierarchy, standardisation or post-fit
-// statements, and one
-// sparse effect of at least kVsfStructuredColumns columns (the structuredColumns seam lowers that
-// number). The triangles are then made for the small columns only. 0 or kVsfNoMemory.
+// Sets up the structured state when the fit goes the structured road: FORWARD, STEPWISE or
+// BACKWARD on the packed X'X, with cross validation by fold records (each gets a state of
+// its own) or none, and no roles, PRESS, full model first, hierarchy, standardisation or
+// post-fit statements, and one sparse effect of at least kVsfStructuredColumns columns (the
+// structuredColumns seam lowers that number). The triangles are then made for the small columns
+// only. 0 or kVsfNoMemory.
 [[nodiscard]] int32_t vsfStructuredSetUp(VsfModel* model);
-// The pass that forms the small triangle and the effect's diagonal and cross block. When a
+// The pass that forms the small triangle and the effect's diagonal and cross block, and the
+// folds' (the sums outside each fold; the folds' small triangles are left to
+// vsfCVFullOutsideFolds as on the packed road). When a
 // row has two values in the effect's block the road is given up: the triangles grow to
 // every column (reporting, as they always do, a triangle that is too large) and the caller
 // forms them. 0, or a failing pass's or the growth's code; an overflowing sum sets the fit
@@ -32,11 +38,12 @@ inline constexpr int32_t kVsfStructuredColumns = 1000;
 // The trial SSE of adding the effect and the number of its columns that would be swept; 0,
 // or kVsfReportedFailure as for vsfStructuredEnter.
 [[nodiscard]] int32_t vsfStructuredTrial(VsfModel* model, double* sse, int32_t* sweptCount);
-// Enters the effect (vsfAddEffect's work for it); 0, kVsfNoMemory, or kVsfReportedFailure
-// when the model's swept columns have no Cholesky factor (logged, kept in passFailure).
+// Enters the effect (vsfAddEffect's work for it) into the model and each fold record; 0,
+// kVsfNoMemory, or kVsfReportedFailure when the model's swept columns have no Cholesky
+// factor (logged, kept in passFailure).
 [[nodiscard]] int32_t vsfStructuredEnter(VsfModel* model);
-// Takes the effect's columns out of the model (vsfDropEffect's unsweeping of them): the
-// triangle is the model's small columns swept again without them.
+// Takes the effect's columns out of the model and each fold record (vsfDropEffect's
+// unsweeping of them): the triangle is the model's small columns swept again without them.
 void vsfStructuredLeave(VsfModel* model);
 // After a column of the small triangle is swept with the effect in the model: the swept
 // diagonal of the effect's columns again. 0, or kVsfReportedFailure as for
@@ -50,3 +57,20 @@ void vsfStructuredLeave(VsfModel* model);
 // diagonal of (X'X)^-1 of its columns (-1 for columns not swept), into the model's arrays.
 void vsfStructuredBeta(VsfModel* model, double responseScale);
 void vsfStructuredVariance(VsfModel* model);
+// Keeps the effect's state before a search's removal trials, and puts it back after each.
+void vsfStructuredSave(VsfModel* model);
+void vsfStructuredReload(VsfModel* model);
+// Whether the effect is in the model with at least one of its columns swept.
+[[nodiscard]] bool vsfStructuredAnySwept(const VsfModel* model);
+// After small columns have left with the effect in the model and some of its columns left
+// out: its columns taken again against the small columns still swept, so that a column that
+// depended on one that left comes in (as the packed road's unswept columns are tried again).
+// A failure is kept in passFailure.
+void vsfStructuredRetake(VsfModel* model);
+// The terms of fold f's held-out error that the effect's columns add to the quadratic form
+// over the small columns `cols` with u minus the fold record's coefficients on them: the
+// fold's own sums (the model's less the record's) against the record's coefficients on the
+// effect; adds their part to the bound on the terms' size. 0 without the effect in the model.
+[[nodiscard]] double vsfStructuredFoldPart(const VsfModel* model, int32_t f,
+                                           const std::vector<int64_t>& cols,
+                                           const std::vector<double>& u, double* bound);

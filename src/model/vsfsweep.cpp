@@ -319,7 +319,8 @@ int32_t vsfAddEffect(VsfModel* m, int32_t k, uint8_t resweepAll, uint8_t trial) 
     if (int32_t rc = vsfStructuredEnter(m); rc != 0)
       return rc;
   } else if (vsfFullXpxOn(m)) {
-    if (trial == 0) {
+    // The structured road's trials work on a copy of its small triangles, not a collapse.
+    if (trial == 0 || m->structured != nullptr) {
       sweepInRun(m, m->effectColumn[k], nk);
     } else {
       vsfEffectXpXiCollapse(m, k);
@@ -486,11 +487,13 @@ void vsfDropEffect(VsfModel* m, int32_t k, uint8_t mode) {
       vsfCVSweep(m, c0 + j, '1');
     }
   }
+  // A column of the structured effect left out may have depended on a column that has just
+  // left: its columns are taken again against the small columns still in.
+  if (k != structured && structured != -1)
+    vsfStructuredRetake(m); // a failure is kept in passFailure, which ends the fit
   const bool skipIntercept = m->options->colStandardize && !m->options->noint;
   for (int32_t p = skipIntercept ? 1 : 0; p < m->inModelCount; ++p) {
     const int32_t e = m->inModelList[p];
-    // The structured effect's columns left out stay out: no small column they were
-    // dependent on has left.
     if (e == k || e == structured)
       continue;
     for (int32_t j = 0; j < m->effectColumns[e]; ++j) {

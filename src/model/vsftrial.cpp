@@ -258,8 +258,11 @@ void vsfModelBackup(VsfModel* m, bool forDrop) {
       F.savedSweptXpx = F.sweptXpx;
       F.savedSweepFlags = F.sweepFlags;
     }
-  if (!vsfFullXpxOn(m)) {
-    vsfModelCopy(m, forDrop);
+  // The structured road's triangles are small: copied, never collapsed, with their sweep
+  // flags (an entry sweeps within them).
+  if (!vsfFullXpxOn(m) || m->structured != nullptr) {
+    vsfModelCopy(m, forDrop || m->structured != nullptr);
+    vsfStructuredSave(m);
     return;
   }
   vsfModelCollapse(m, forDrop);
@@ -340,6 +343,7 @@ void vsfEffectXpXiCollapse(VsfModel* m, int32_t effect) {
 }
 
 void vsfModelReload(VsfModel* m, bool forDrop) {
+  forDrop = forDrop || m->structured != nullptr; // as vsfModelBackup copied them
   const int64_t T = tri(m->trialColumns);
   copyN(m->sweptXpx, m->cleanSweptXpx, T);
   copyN(m->xpx, m->workXpx, T);
@@ -347,6 +351,7 @@ void vsfModelReload(VsfModel* m, bool forDrop) {
   m->inModelCount = m->savedInModelCount;
   m->rank = m->savedRank;
   m->sse = m->savedSse;
+  vsfStructuredReload(m);
   if (forDrop) {
     copyN(m->inModelList, m->cleanInModelList, m->effectCount);
     copyN(m->effectColumn, m->cleanEffectColumn, m->effectCount);

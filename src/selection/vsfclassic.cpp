@@ -6,6 +6,7 @@
 #include "model/vsfcriteria.h"
 #include "model/vsfformulas.h"
 #include "model/vsfmodel.h"
+#include "model/vsfstructured.h"
 #include "model/vsfsweep.h"
 #include "model/vsftrial.h"
 #include "numerics/packedtri.h"
@@ -353,8 +354,9 @@ int32_t vsfBackward(VsfModel* m) {
   int32_t dropped = 0;
   for (int32_t p = m->inModelCount - 1; p >= 0; --p) {
     const int32_t e = m->inModelList[p];
-    bool anySwept = false;
-    for (int32_t j = 0; j < m->effectColumns[e]; ++j)
+    const bool structured = m->structured != nullptr && e == m->structured->effect;
+    bool anySwept = structured && vsfStructuredAnySwept(m);
+    for (int32_t j = 0; j < m->effectColumns[e] && !structured; ++j)
       anySwept = anySwept || m->sweepFlags[m->effectColumn[e] + j] == '1';
     if (anySwept)
       continue;
