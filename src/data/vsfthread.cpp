@@ -290,34 +290,13 @@ namespace {
 
 } // namespace
 
-namespace {
-
-// The passes that read split levels stored sparse (their kernels sum them raw).
-[[nodiscard]] bool splitSparseKernel(VsfKernelKind kind) {
-  switch (kind) {
-  case VsfKernelKind::EffectXpX:
-  case VsfKernelKind::EffXpX:
-  case VsfKernelKind::EffCross:
-  case VsfKernelKind::LarCorr:
-  case VsfKernelKind::LarRss:
-  case VsfKernelKind::LarAvec:
-  case VsfKernelKind::CenterScale:
-  case VsfKernelKind::UndoCenterScale:
-    return true;
-  default:
-    return false;
-  }
-}
-
-} // namespace
-
 int32_t vsfExecuteByThreads(VsfPassState* model, VsfSerialKernel serial, VsfThreadedKernel threaded,
                             int64_t arg) {
   passCount.fetch_add(1, std::memory_order_relaxed);
-  if (model->splitSparse &&
-      !splitSparseKernel(vsfKernelKindOf(reinterpret_cast<const void*>(serial)))) {
+  if (const KernelPair* p = pairOfEither(reinterpret_cast<const void*>(serial));
+      model->splitSparse && (p == nullptr || !p->use.readsSplitSparse)) {
     xebug("vsfExecuteByThreads: a pass that cannot read split levels stored sparse");
-    return -99;
+    return codeOf(VsfStatus::InternalError);
   }
   const VsfDataSettings* s = model->dataSettings;
   const int32_t T = s != nullptr ? s->threadCount : 1;

@@ -26,6 +26,9 @@ struct VsfKernelUse {
   VsfPageUse pages;
   int64_t (*bufferLength)(const VsfPassState* model, int64_t arg);
   void (*store)(VsfPassState* model, const double* sums, int64_t length);
+  // Whether its serial form reads split levels stored sparse (summing them raw); any other
+  // pass over such pages is refused as a bug.
+  bool readsSplitSparse = false;
 };
 
 // The form of a cross-product kernel for the shared-triangle road: it adds a page's terms

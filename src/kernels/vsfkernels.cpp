@@ -27,8 +27,8 @@ void vsfRegisterKernels() {
     vsfRegisterKernelPair(vsfPress, vsfPress_t, kVsfPressUse);
     vsfRegisterKernelPair(vsfResids, vsfResids_t, kVsfResidsUse);
     vsfRegisterKernelPair(vsfShiftRowsSquares, vsfShiftRowsSquares_t, kVsfShiftRowsSquaresUse);
-    vsfRegisterKernelPair(vsfCenterScale, vsfCenterScale_t, kVsfPageTransformUse);
-    vsfRegisterKernelPair(vsfUndoCenterScale, vsfUndoCenterScale_t, kVsfPageTransformUse);
+    vsfRegisterKernelPair(vsfCenterScale, vsfCenterScale_t, kVsfSplitSparseTransformUse);
+    vsfRegisterKernelPair(vsfUndoCenterScale, vsfUndoCenterScale_t, kVsfSplitSparseTransformUse);
     vsfRegisterKernelPair(vsfCenterScaleEffect, vsfCenterScaleEffect_t, kVsfPageTransformUse);
     vsfRegisterKernelPair(vsfUndoCenterScaleEffect, vsfUndoCenterScaleEffect_t,
                           kVsfPageTransformUse);

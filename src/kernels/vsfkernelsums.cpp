@@ -255,16 +255,19 @@ constinit const VsfKernelUse kVsfFullXpXUse{VsfPageUse::Reads, xpxLength, storeX
 constinit const VsfKernelUse kVsfCenterScaleXpXUse{VsfPageUse::Rewrites, xpxLength, storeXpx};
 constinit const VsfKernelUse kVsfShiftSquaresXpXUse{VsfPageUse::Rewrites, shiftSquaresXpxLength,
                                                     storeShiftSquaresXpx};
-constinit const VsfKernelUse kVsfEffectXpXUse{VsfPageUse::Reads, effectXpxLength, storeEffectXpx};
-constinit const VsfKernelUse kVsfEffXpXUse{VsfPageUse::Reads, argSlices, storeEffXpx};
+constinit const VsfKernelUse kVsfEffectXpXUse{VsfPageUse::Reads, effectXpxLength, storeEffectXpx,
+                                              true};
+constinit const VsfKernelUse kVsfEffXpXUse{VsfPageUse::Reads, argSlices, storeEffXpx, true};
 constinit const VsfKernelUse kVsfYCrossUse{VsfPageUse::Reads, yCrossLength, storeYCross};
-constinit const VsfKernelUse kVsfEffCrossUse{VsfPageUse::Reads, argSlices, storeEffCross};
+constinit const VsfKernelUse kVsfEffCrossUse{VsfPageUse::Reads, argSlices, storeEffCross, true};
 constinit const VsfKernelUse kVsfMomentsUse{VsfPageUse::Reads, momentsLength, storeMoments};
 constinit const VsfKernelUse kVsfSpreadsUse{VsfPageUse::Reads, twoPerParameter, storeSpreads};
 constinit const VsfKernelUse kVsfYpwYUse{VsfPageUse::Reads, onePerParameterAndY, storeSquareSums};
 constinit const VsfKernelUse kVsfShiftRowsSquaresUse{VsfPageUse::Rewrites, onePerParameterAndY,
                                                      storeSquareSums};
 constinit const VsfKernelUse kVsfPageTransformUse{VsfPageUse::Transforms, nullptr, nullptr};
+constinit const VsfKernelUse kVsfSplitSparseTransformUse{VsfPageUse::Transforms, nullptr, nullptr,
+                                                         true};
 constinit const VsfKernelUse kVsfResampleUse{VsfPageUse::Resamples, nullptr, nullptr};
 constinit const VsfKernelUse kVsfCVNobsUse{VsfPageUse::Reads, threePerFold, storeCVNobs};
 constinit const VsfKernelUse kVsfCVYpYUse{VsfPageUse::Reads, onePerFold, storeCVYpY};
@@ -277,9 +280,9 @@ constinit const VsfKernelUse kVsfGradientUse{VsfPageUse::Reads, onePerParameterA
 constinit const VsfKernelUse kVsfValidateTestUse{VsfPageUse::Reads, validateTestLength,
                                                  storeValidateTest};
 constinit const VsfKernelUse kVsfCorrUse{VsfPageUse::Reads, onePerEffect, storeCorr};
-constinit const VsfKernelUse kVsfLarCorrUse{VsfPageUse::Reads, larCorrLength, storeLarCorr};
-constinit const VsfKernelUse kVsfLarAvecUse{VsfPageUse::Reads, onePerEffect, storeDirCorr};
-constinit const VsfKernelUse kVsfLarRssUse{VsfPageUse::Reads, larRssLength, storeLarRss};
+constinit const VsfKernelUse kVsfLarCorrUse{VsfPageUse::Reads, larCorrLength, storeLarCorr, true};
+constinit const VsfKernelUse kVsfLarAvecUse{VsfPageUse::Reads, onePerEffect, storeDirCorr, true};
+constinit const VsfKernelUse kVsfLarRssUse{VsfPageUse::Reads, larRssLength, storeLarRss, true};
 constinit const VsfKernelUse kVsfLarRssAheadUse{VsfPageUse::Reads, argLength, storeLarRssAhead};
 constinit const VsfKernelUse kVsfLarSasviUse{VsfPageUse::Reads, sasviLength, storeSasvi};
 constinit const VsfKernelUse kVsfLarSasviCorrOutUse{VsfPageUse::Reads, sasviCorrOutLength,

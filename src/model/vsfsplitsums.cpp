@@ -3,6 +3,8 @@
 // is s_a s_b (P - m_a Q_b - m_b Q_a + m_a m_b W) from the raw product P, the sums Q and W.
 #include "model/vsfsplitsums.h"
 
+#include "kernels/vsflarcallbacks.h"
+#include "kernels/vsfxpx.h"
 #include "numerics/packedtri.h"
 #include "support/hostif.h"
 #include "support/vsfoptions.h"
@@ -36,24 +38,42 @@ double product(const Column& a, const Column& b, double raw, double W) {
   return a.scale * b.scale * (raw - a.mean * b.sum - b.mean * a.sum + a.mean * b.mean * W);
 }
 
+// The passes whose sums hold split columns summed raw.
+enum class Sums { None, EffectXpX, EffXpX, EffCross, LarCorr, LarAvec };
+
+Sums sumsOf(VsfSerialKernel serial) {
+  if (serial == vsfEffectXpX)
+    return Sums::EffectXpX;
+  if (serial == vsfEffXpX)
+    return Sums::EffXpX;
+  if (serial == vsfEffCross)
+    return Sums::EffCross;
+  if (serial == vsfLarCorr)
+    return Sums::LarCorr;
+  if (serial == vsfLarAvec)
+    return Sums::LarAvec;
+  return Sums::None;
+}
+
 } // namespace
 
-void vsfSplitCorrect(VsfModel* m, VsfKernelKind kind) {
+void vsfSplitCorrect(VsfModel* m, VsfSerialKernel serial) {
   if (!m->splitSparse)
     return;
   const double W = m->nObs;
   const int32_t E = m->effectCount;
   const int32_t k = m->inModelCount > 0 ? m->inModelList[m->inModelCount - 1] : -1;
   const Column y;
+  const Sums kind = sumsOf(serial);
   switch (kind) {
-  case VsfKernelKind::EffectXpX:
+  case Sums::EffectXpX:
     for (int32_t e = 0; e < E; ++e)
       if (m->denseOffset[e] < 0 && m->effectBlocks[e] != nullptr) {
         const Column c = columnOf(m, e);
         m->effectBlocks[e][0] = product(c, c, m->effectBlocks[e][0], W);
       }
     break;
-  case VsfKernelKind::EffXpX: {
+  case Sums::EffXpX: {
     double* R = m->xpx + packed::tri(m->xpxColumns);
     const Column ck = columnOf(m, k);
     R[0] = product(ck, y, R[0], W);
@@ -63,7 +83,7 @@ void vsfSplitCorrect(VsfModel* m, VsfKernelKind kind) {
     }
     break;
   }
-  case VsfKernelKind::EffCross: {
+  case Sums::EffCross: {
     const int64_t N = m->parmCount + 1;
     double* t = m->cross + m->crossColumnCount * N;
     const Column ck = columnOf(m, k);
@@ -72,16 +92,16 @@ void vsfSplitCorrect(VsfModel* m, VsfKernelKind kind) {
       t[1 + m->parmOffset[e]] = product(ck, columnOf(m, e), t[1 + m->parmOffset[e]], W);
     break;
   }
-  case VsfKernelKind::LarCorr:
-  case VsfKernelKind::LarAvec: {
+  case Sums::LarCorr:
+  case Sums::LarAvec: {
     // The residual and the direction's combination are centred: their sums are 0.
-    double* target = kind == VsfKernelKind::LarCorr ? m->corr : m->dirCorr;
+    double* target = kind == Sums::LarCorr ? m->corr : m->dirCorr;
     for (int32_t e = 0; e < E; ++e)
       if (m->denseOffset[e] < 0)
         target[e] *= columnOf(m, e).scale;
     break;
   }
-  default:
+  case Sums::None:
     break;
   }
 }

@@ -6,7 +6,7 @@
 #include "data/vsfthread.h"
 #include "model/vsfmodel.h"
 
-// Turns the raw sums that a pass of kind `kind` left in the model into those of the centred and
-// scaled columns: the cross products of the split columns from their raw products, means and
-// scales, their correlations scaled. Nothing for other fits or kinds.
-void vsfSplitCorrect(VsfModel* model, VsfKernelKind kind);
+// Turns the raw sums that a pass of kernel `serial` left in the model into those of the centred
+// and scaled columns: the cross products of the split columns from their raw products, means
+// and scales, their correlations scaled. Nothing for other fits or kernels.
+void vsfSplitCorrect(VsfModel* model, VsfSerialKernel serial);

@@ -53,8 +53,8 @@ using packed::tri;
   const VsfModelOptions* o = m->options;
   if (!vsfFullXpxOn(m) || !servedMethod(m) || !servedFolds(m) || o->cvExternal || o->modelAverage ||
       m->resampler != nullptr || vsfValidationInUse(m) || vsfTestInUse(m) || o->pressNeeded ||
-      o->fullModelFirst || o->hierarchy != HIER_NONE || o->colStandardize || o->parmStandardize ||
-      o->adaptive || m->l2BaseXpx != nullptr || m->cvexSums != nullptr ||
+      o->fullModelFirst || o->hierarchy != VsfHierarchy::None || o->colStandardize ||
+      o->parmStandardize || o->adaptive || m->l2BaseXpx != nullptr || m->cvexSums != nullptr ||
       m->sparseEffectCount != 1 || m->handsOverModel)
     return false;
   const int32_t e = m->sparseEffectList[0];

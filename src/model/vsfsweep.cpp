@@ -174,7 +174,7 @@ int32_t vsfRunPass(VsfModel* m, VsfSerialKernel serial, VsfThreadedKernel thread
   const int32_t rc = vsfExecuteByThreads(m, serial, threaded, length);
   if (rc != 0)
     return vsfReportPassFailure(m, rc);
-  vsfSplitCorrect(m, vsfKernelKindOf(reinterpret_cast<const void*>(serial)));
+  vsfSplitCorrect(m, serial);
   return 0;
 }
 
