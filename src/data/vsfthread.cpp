@@ -24,7 +24,8 @@ struct KernelPair {
 
 // The 29 pairs of the data-pass callbacks, with room for the tests' own kernels.
 constexpr int kMaxPairs = 128;
-KernelPair gPairs[kMaxPairs];
+// Constant-initialised: the kernels register from their own units before this one runs.
+constinit KernelPair gPairs[kMaxPairs]{};
 std::atomic<int> gPairCount{0};
 
 void freeBlock(QkPool* pool, void* block) {
