@@ -181,14 +181,14 @@ void reconcilePlots(VsfContext* ctx) {
   bool candDetails = (o.stepDetails & 1) != 0 && o.stepCandidates != 0;
   if (o.method == VM_NONE || lassoType(o) || groupType(o)) {
     if (pl.candLevel != 0 || pl.selgLevel != 0 || candDetails) {
-      if (!(pl.candLevel == 2 && pl.selgLevel == 2 && !candDetails))
+      if (!(pl.candLevel == kPlotByAll && pl.selgLevel == kPlotByAll && !candDetails))
         note(VsfMsg::CandidateDetailsCandidatesSelectogram);
       pl.candLevel = 0;
       pl.selgLevel = 0;
       o.stepCandidates = 0;
       candDetails = false;
     }
-  } else if (pl.candLevel == 2 && !candDetails) {
+  } else if (pl.candLevel == kPlotByAll && !candDetails) {
     pl.candLevel = 0;
   }
   ctx->candidatesFlag = pl.candLevel != 0 || candDetails;

@@ -171,9 +171,9 @@ void parse_plots(VsfContext* ctx, ParsedStatement* first) {
       return;
     }
   }
-  uint8_t all = stmtFlag(first, ProcFlag::PlotAll) ? 2 : 0;
+  uint8_t all = stmtFlag(first, ProcFlag::PlotAll) ? kPlotByAll : 0;
   auto level = [&](ProcFlag flag) {
-    return static_cast<uint8_t>((stmtFlag(first, flag) ? 1 : 0) + all);
+    return static_cast<uint8_t>((stmtFlag(first, flag) ? kPlotByName : 0) + all);
   };
 
   g.unpack = stmtFlag(first, ProcFlag::Unpack);

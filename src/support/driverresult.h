@@ -26,11 +26,11 @@ enum class DriverResult : int32_t {
   ValidationRowsTwice = -27,                 // validation rows from VALDATA= and from PARTITION
   DesignNotBuilt = -29,                      // the model's design could not be built
   NoResponse = -30,                          // MODEL names no response
-  ResponseCount = -32,                       // MODEL names more responses than it takes
-  PolynomialNoSeparate = -33,                // a NOSEPARATE polynomial where effects are split
-  OutOfRange = -42,                          // an option's value is outside its range
-  NointBestModelSize = -44,                  // NOINT with a best-model size it cannot have
-  LsCoeffsMethod = -45,                      // LSCOEFFS with a method that has no such coefficients
+  ResponseCount = -32,                       // MODEL names more than one response
+  PolynomialNoSeparate = -33,  // a NOSEPARATE polynomial with a method it cannot serve
+  OutOfRange = -42,            // an option's value is outside its range
+  NointBestModelSize = -44,    // NOINT with a REFIT best-model size below 1
+  LsCoeffsMethod = -45,        // LSCOEFFS with a method that has no such coefficients
   AveragingCombination = -46,  // MODELAVERAGE with an option it cannot be combined with
   PressCriterion = -47,        // PRESS as a criterion where it is not available
   CvexCombination = -48,       // CHOOSE=CVEX with an option it cannot be combined with

@@ -284,6 +284,11 @@ struct VsfProcSettings {
   const char* outDesignPrefix;
 };
 
+// How a graph is asked for (its *Level field in VsfPlotSettings): the sum of these, 0 when
+// it is not drawn.
+inline constexpr uint8_t kPlotByName = 1; // PLOTS= names it
+inline constexpr uint8_t kPlotByAll = 2;  // PLOTS=ALL
+
 // Graph settings read from PLOTS=.
 struct VsfPlotSettings {
   int16_t graphicsEnabled; // set from the host's output state; cleared by PLOTS=NONE
