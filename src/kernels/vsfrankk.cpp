@@ -1,6 +1,6 @@
 // vsfRankUpdate: for each row of the triangle, the page rows whose coefficient there is not
 // zero are gathered and added by an unrolled kernel of that count, so each element is read
-// and written once per k rows instead of once per row.
+// and written once per k rows instead of once per row; vsfAddRows does the same for a vector.
 #include "kernels/vsfrankk.h"
 
 #include "numerics/packedtri.h"
@@ -14,6 +14,39 @@ inline void addRows(double* row, int32_t len, const double* a, const double* con
     for (int r = 0; r < K; ++r)
       v += a[r] * x[r][j];
     row[j] = v;
+  }
+}
+
+// row[j] += the products of the first c rows for j < len, by the unrolled kernel of that count.
+inline void addRowsOf(int32_t c, double* row, int32_t len, const double* a,
+                      const double* const* xs) {
+  switch (c) {
+  case 1:
+    addRows<1>(row, len, a, xs);
+    break;
+  case 2:
+    addRows<2>(row, len, a, xs);
+    break;
+  case 3:
+    addRows<3>(row, len, a, xs);
+    break;
+  case 4:
+    addRows<4>(row, len, a, xs);
+    break;
+  case 5:
+    addRows<5>(row, len, a, xs);
+    break;
+  case 6:
+    addRows<6>(row, len, a, xs);
+    break;
+  case 7:
+    addRows<7>(row, len, a, xs);
+    break;
+  case 8:
+    addRows<8>(row, len, a, xs);
+    break;
+  default:
+    break;
   }
 }
 
@@ -46,33 +79,14 @@ VSF_RANK_CLONES void vsfRankUpdateRows(double* T, int32_t n, const double* const
       a[c] = x[r][i] * w[r];
       xs[c++] = x[r];
     }
-    switch (c) {
-    case 1:
-      addRows<1>(row, i + 1, a, xs);
-      break;
-    case 2:
-      addRows<2>(row, i + 1, a, xs);
-      break;
-    case 3:
-      addRows<3>(row, i + 1, a, xs);
-      break;
-    case 4:
-      addRows<4>(row, i + 1, a, xs);
-      break;
-    case 5:
-      addRows<5>(row, i + 1, a, xs);
-      break;
-    case 6:
-      addRows<6>(row, i + 1, a, xs);
-      break;
-    case 7:
-      addRows<7>(row, i + 1, a, xs);
-      break;
-    case 8:
-      addRows<8>(row, i + 1, a, xs);
-      break;
-    default:
-      break;
-    }
+    addRowsOf(c, row, i + 1, a, xs);
+  }
+}
+
+VSF_RANK_CLONES void vsfAddRows(double* row, int32_t len, const double* a, const double* const* x,
+                                int32_t k) {
+  for (int32_t r = 0; r < k; r += kVsfRankRows) {
+    const int32_t c = k - r < kVsfRankRows ? k - r : kVsfRankRows;
+    addRowsOf(c, row, len, a + r, x + r);
   }
 }

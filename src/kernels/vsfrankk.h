@@ -18,6 +18,10 @@ void vsfRankUpdate(double* T, int32_t n, const double* const* x, const double* w
 void vsfRankUpdateRows(double* T, int32_t n, const double* const* x, const double* w, int32_t k,
                        int32_t rowBegin, int32_t rowEnd);
 
+// row[j] += a[0] x[0][j] + ... + a[k - 1] x[k - 1][j] for j < len, the products added one
+// after another in row order, as adding the rows one at a time would.
+void vsfAddRows(double* row, int32_t len, const double* a, const double* const* x, int32_t k);
+
 // True when any of the n values is the missing value (top 16 bits set): the row test of the
 // cross-product kernel, written as one loop the compiler can vectorise.
 [[nodiscard]] inline bool vsfAnyMissing(const double* x, int32_t n) {

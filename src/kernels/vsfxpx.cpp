@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <functional>
 #include <vector>
 
 namespace {
@@ -428,6 +429,52 @@ void addParmsToColumns(const VsfPassState* m, const VsfRowShape& S, const VsfRow
   addScaledColumns(parms.data(), v, n, r.denseValues(), m->parmCount);
 }
 
+// A term of a page's contiguous rows: x (a row's parameters) times v into a store column.
+struct PageTerm {
+  double* into;
+  const double* x;
+  double v;
+};
+
+// Adds the page's terms (`rows` rows' worth, in row order), parameters [0, n) of each: a
+// single row's into all its columns slice by slice, several rows' into each column at once,
+// so that a column is read and written once per page. Every element still receives its
+// terms one after another in row order.
+void addPageTerms(std::vector<PageTerm>& terms, int32_t rows, int32_t n) {
+  thread_local std::vector<double*> into;
+  thread_local std::vector<const double*> xs;
+  thread_local std::vector<double> vs;
+  into.clear();
+  vs.clear();
+  if (rows == 1) {
+    for (const PageTerm& t : terms) {
+      into.push_back(t.into);
+      vs.push_back(t.v);
+    }
+    if (!terms.empty())
+      addScaledColumns(into.data(), vs.data(), terms.size(), terms[0].x, n);
+    return;
+  }
+  std::stable_sort(terms.begin(), terms.end(), [](const PageTerm& a, const PageTerm& b) {
+    return std::less<const double*>()(a.into, b.into);
+  });
+  for (const PageTerm& t : terms)
+    vs.push_back(t.v);
+  // Slice by slice, so that the rows' slices stay in the first-level cache for every column.
+  constexpr int32_t kSlice = 512;
+  for (int32_t p0 = 0; p0 < n; p0 += kSlice) {
+    const int32_t len = std::min(kSlice, n - p0);
+    for (size_t i = 0; i < terms.size();) {
+      size_t e = i;
+      xs.clear();
+      for (; e < terms.size() && terms[e].into == terms[i].into; ++e)
+        xs.push_back(terms[e].x + p0);
+      vsfAddRows(terms[i].into + p0, len, vs.data() + i, xs.data(), static_cast<int32_t>(e - i));
+      i = e;
+    }
+  }
+}
+
 // target(f, j) gives store column j of the pass: the columns of the batch's effects in turn
 // (of the entering effect without a batch).
 template <class Target>
@@ -444,7 +491,9 @@ int32_t effCrossBody(VsfPassState* m, QkPageDescriptor* page, Target target) {
   const int32_t count = m->crossBatch != nullptr ? m->crossBatchCount : 1;
   thread_local std::vector<double*> into;
   thread_local std::vector<double> by;
-  int32_t badFolds = 0;
+  thread_local std::vector<PageTerm> pending;
+  pending.clear();
+  int32_t rows = 0, badFolds = 0;
   vsfEachRow(S, page, [&](const VsfRowView& r) {
     const double w = vsfTrainWeight(m, S, r);
     const int32_t f = foldOf(m, S, r);
@@ -478,8 +527,18 @@ int32_t effCrossBody(VsfPassState* m, QkPageDescriptor* page, Target target) {
       }
       first += m->effectColumns[k];
     }
-    addParmsToColumns(m, S, r, into.data(), by.data(), into.size(), contiguous);
+    if (!contiguous) {
+      addParmsToColumns(m, S, r, into.data(), by.data(), into.size(), false);
+      return;
+    }
+    for (size_t i = 0; i < into.size(); ++i) {
+      into[i][0] += r.y[0] * by[i];
+      pending.push_back(PageTerm{into[i] + 1, r.denseValues(), by[i]});
+    }
+    ++rows;
   });
+  if (contiguous)
+    addPageTerms(pending, rows, m->parmCount);
   return badFolds != 0 ? kVsfBadFoldRow : 0;
 }
 
