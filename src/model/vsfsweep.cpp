@@ -152,7 +152,8 @@ int32_t vsfRunPass(VsfModel* m, VsfSerialKernel serial, VsfThreadedKernel thread
   const int32_t rc = vsfExecuteByThreads(m, serial, threaded, length);
   if (rc != 0)
     return vsfReportPassFailure(m, rc);
-  vsfSplitCorrect(m, vsfKernelKindOf(reinterpret_cast<const void*>(serial)));
+  if (m->splitSparse)
+    vsfSplitCorrect(m, vsfKernelKindOf(reinterpret_cast<const void*>(serial)));
   return 0;
 }
 
