@@ -201,7 +201,8 @@ struct SplitTerms {
 };
 
 // vsfLarCorr (withCorr) and vsfLarRss on split levels stored sparse: the plain path's
-// training rows, every effect but the intercept correlated.
+// training rows, every effect but the intercept correlated; the intercept's place (effect 0)
+// holds the residual's sum until vsfSplitCorrect centres the levels' sums with it.
 void splitCorrBody(VsfPassState* m, QkPageDescriptor* page, const Sinks& out, bool withCorr) {
   const VsfRowShape S = vsfRowShape(m);
   thread_local SplitTerms T;
@@ -219,6 +220,9 @@ void splitCorrBody(VsfPassState* m, QkPageDescriptor* page, const Sinks& out, bo
       return;
     const double* dense = r.denseValues();
     const double u = mult * res;
+    // The intercept's place takes the residual's sum, which centres the levels' sums.
+    if (m->effectStatus[0] == VES_INTERCEPT)
+      out.corr[0] += u;
     for (size_t i = 0; i < effect.size(); ++i)
       if (m->effectStatus[effect[i]] != VES_INTERCEPT)
         out.corr[effect[i]] += u * dense[offset[i]];
@@ -242,6 +246,8 @@ void splitAvecBody(VsfPassState* m, QkPageDescriptor* page, double* dirCorr) {
       return;
     const double u = mult * T.value(m, S, r);
     const double* dense = r.denseValues();
+    if (m->effectStatus[0] == VES_INTERCEPT)
+      dirCorr[0] += u; // the direction's sum, as splitCorrBody's residual sum
     for (size_t i = 0; i < effect.size(); ++i)
       if (candidate(effect[i]))
         dirCorr[effect[i]] += u * dense[offset[i]];

@@ -167,10 +167,35 @@ int32_t splitEffectBody(VsfPassState* m, QkPageDescriptor* page, Target target) 
   return 0;
 }
 
-// The entering effect's products with the response and the model's columns: R[0] and
-// R[column of each in-model effect].
-[[nodiscard]] int32_t splitEffBody(VsfPassState* m, QkPageDescriptor* page, double* R) {
+// The entering effect's products with the response, R[0], and with the columns of a row: the
+// dense values at R[at[i]] (from dense offset offset[i]), a split effect e's value at
+// R[place(e)] unless place gives -1.
+template <class Place>
+int32_t splitEnteringBody(VsfPassState* m, QkPageDescriptor* page, double* R,
+                          const std::vector<int32_t>& at, const std::vector<int32_t>& offset,
+                          Place place) {
   const VsfRowShape S = vsfRowShape(m);
+  const int32_t k = m->inModelList[m->inModelCount - 1];
+  vsfEachRow(S, page, [&](const VsfRowView& r) {
+    const double w = vsfTrainWeight(m, S, r);
+    const double* dense = r.denseValues();
+    const double x = m->denseOffset[k] >= 0 ? dense[m->denseOffset[k]] : vsfSplitValue(m, S, r, k);
+    const double v = w * x;
+    if (w == 0.0 || v == 0.0)
+      return;
+    R[0] += r.y[0] * v;
+    for (size_t i = 0; i < at.size(); ++i)
+      R[at[i]] += dense[offset[i]] * v;
+    vsfEachSplitValue(m, S, r, [&](int32_t e, double value) {
+      if (const int32_t c = place(e); c >= 0)
+        R[c] += value * v;
+    });
+  });
+  return 0;
+}
+
+// The entering effect's row of the model's X'X: its products with the in-model columns.
+[[nodiscard]] int32_t splitEffBody(VsfPassState* m, QkPageDescriptor* page, double* R) {
   const int32_t k = m->inModelList[m->inModelCount - 1];
   thread_local std::vector<int32_t> column, offset;
   column.clear();
@@ -182,44 +207,19 @@ int32_t splitEffectBody(VsfPassState* m, QkPageDescriptor* page, Target target) 
       offset.push_back(m->denseOffset[e]);
     }
   }
-  vsfEachRow(S, page, [&](const VsfRowView& r) {
-    const double w = vsfTrainWeight(m, S, r);
-    const double* dense = r.denseValues();
-    const double x = m->denseOffset[k] >= 0 ? dense[m->denseOffset[k]] : vsfSplitValue(m, S, r, k);
-    const double v = w * x;
-    if (w == 0.0 || v == 0.0)
-      return;
-    R[0] += r.y[0] * v;
-    for (size_t i = 0; i < column.size(); ++i)
-      R[column[i]] += dense[offset[i]] * v;
-    vsfEachSplitValue(m, S, r, [&](int32_t e, double value) {
-      if (vsfInModelStatus(m->effectStatus[e]) || e == k)
-        R[m->effectColumn[e]] += value * v;
-    });
+  return splitEnteringBody(m, page, R, column, offset, [m, k](int32_t e) {
+    return vsfInModelStatus(m->effectStatus[e]) || e == k ? m->effectColumn[e] : -1;
   });
-  return 0;
 }
 
-// The entering effect's products with the response and every parameter: t[0], t[1 + p].
+// The entering effect's kept column: its products with every parameter, t[1 + p].
 [[nodiscard]] int32_t splitEffCrossBody(VsfPassState* m, QkPageDescriptor* page, double* t) {
-  const VsfRowShape S = vsfRowShape(m);
-  const int32_t k = m->inModelList[m->inModelCount - 1];
   thread_local std::vector<int32_t> effect, offset;
   vsfDenseEffects(m, effect, offset);
-  vsfEachRow(S, page, [&](const VsfRowView& r) {
-    const double w = vsfTrainWeight(m, S, r);
-    const double* dense = r.denseValues();
-    const double x = m->denseOffset[k] >= 0 ? dense[m->denseOffset[k]] : vsfSplitValue(m, S, r, k);
-    const double v = w * x;
-    if (w == 0.0 || v == 0.0)
-      return;
-    t[0] += r.y[0] * v;
-    for (size_t i = 0; i < effect.size(); ++i)
-      t[1 + m->parmOffset[effect[i]]] += dense[offset[i]] * v;
-    vsfEachSplitValue(m, S, r,
-                      [&](int32_t e, double value) { t[1 + m->parmOffset[e]] += value * v; });
-  });
-  return 0;
+  for (int32_t& e : effect)
+    e = 1 + m->parmOffset[e];
+  return splitEnteringBody(m, page, t, effect, offset,
+                           [m](int32_t e) { return 1 + m->parmOffset[e]; });
 }
 
 // ---- effect blocks ----

@@ -94,11 +94,18 @@ void vsfSplitCorrect(VsfModel* m, VsfSerialKernel serial) {
   }
   case Sums::LarCorr:
   case Sums::LarAvec: {
-    // The residual and the direction's combination are centred: their sums are 0.
+    // The intercept's place holds the sum of the residual or the direction's combination: a
+    // level's product with it is s (R - m sum). Without an intercept nothing is centred.
     double* target = kind == Sums::LarCorr ? m->corr : m->dirCorr;
+    const bool intercept = m->effectStatus[0] == VES_INTERCEPT;
+    const double sum = intercept ? target[0] : 0.0;
+    if (intercept)
+      target[0] = 0.0;
     for (int32_t e = 0; e < E; ++e)
-      if (m->denseOffset[e] < 0)
-        target[e] *= columnOf(m, e).scale;
+      if (m->denseOffset[e] < 0) {
+        const Column c = columnOf(m, e);
+        target[e] = c.scale * (target[e] - c.mean * sum);
+      }
     break;
   }
   case Sums::None:

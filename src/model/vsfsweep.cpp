@@ -174,7 +174,8 @@ int32_t vsfRunPass(VsfModel* m, VsfSerialKernel serial, VsfThreadedKernel thread
   const int32_t rc = vsfExecuteByThreads(m, serial, threaded, length);
   if (rc != 0)
     return vsfReportPassFailure(m, rc);
-  vsfSplitCorrect(m, serial);
+  if (m->splitSparse)
+    vsfSplitCorrect(m, serial);
   return 0;
 }
 
