@@ -1,20 +1,20 @@
 #!/usr/bin/python3
 """A CLASS variable of 1,050 levels split into candidates, and its LASSO path.
 
-2,600 rows: every level appears (the first 1,050 rows take them in turn), y = the level's
-effect (30 levels of effect +-2, the others 0) + 1.5 x1 - x2 + noise; x3 is noise. The values
-are written with six decimals and read back, so the reference is computed on what the
-procedure reads.
+2,600 rows made by scripts/synthdata.py, as the test makes them at run time: every level
+appears (the first 1,050 rows take them in turn), y = the level's effect (30 levels of effect
++-2, the others 0) + 1.5 x1 - x2 + noise; x3 is noise. The values are written with six
+decimals and read back, so the reference is computed on what the procedure reads.
 
 The path is scikit-learn's lars_path (method="lasso") on the design standardized as the
 procedure does it: each level's indicator column and x1..x3 centred and divided by their
 standard deviation (divisor n-1), the response centred; the columns are in the model's order
 (the levels L0001..L1050, then x1, x2, x3).
 
-Writes tests/data/splitlasso/data.csv (y, g, x1, x2, x3), path.csv (knot, change: +k when
-candidate k enters, -k when it leaves, SSE) and final.csv (candidate, estimate: the non-zero
-estimates of the last knot on the data scale, then the intercept as candidate 0). Candidate
-k is level Lk for k <= 1050 and x(k - 1050) after them.
+Writes tests/data/splitlasso/path.csv (knot, change: +k when candidate k enters, -k when it
+leaves, SSE) and final.csv (candidate, estimate: the non-zero estimates of the last knot on
+the data scale, then the intercept as candidate 0). Candidate k is level Lk for k <= 1050
+and x(k - 1050) after them.
 Needs Debian's python3-sklearn. Run: /usr/bin/python3 scripts/gen_split_lasso_ref.py
 """
 import os
@@ -24,6 +24,7 @@ import numpy as np
 from sklearn.linear_model import lars_path
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import synthdata  # noqa: E402
 from gen_lars_ref import events  # noqa: E402
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -32,19 +33,7 @@ ROWS, LEVELS, STEPS = 2600, 1050, 14
 
 
 def make():
-    rng = np.random.default_rng(45)
-    effect = np.zeros(LEVELS)
-    strong = rng.choice(LEVELS, 30, replace=False)
-    effect[strong] = rng.choice([-2.0, 2.0], 30)
-    level = np.concatenate([np.arange(LEVELS), rng.integers(0, LEVELS, ROWS - LEVELS)])
-    x = rng.standard_normal((ROWS, 3))
-    y = effect[level] + 1.5 * x[:, 0] - x[:, 1] + rng.standard_normal(ROWS)
-    text = "y,g,x1,x2,x3\n"
-    for r in range(ROWS):
-        text += "%.6f,L%04d,%.6f,%.6f,%.6f\n" % (y[r], level[r] + 1, x[r, 0], x[r, 1], x[r, 2])
-    with open(os.path.join(OUT, "data.csv"), "w") as out:
-        out.write(text)
-    rows = [line.split(",") for line in text.split("\n")[1:-1]]
+    _, rows = synthdata.columns(synthdata.split_lasso_csv(ROWS, LEVELS))
     yv = np.array([float(r[0]) for r in rows])
     lv = np.array([int(r[1][1:]) - 1 for r in rows])
     xv = np.array([[float(v) for v in r[2:]] for r in rows])

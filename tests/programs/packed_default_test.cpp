@@ -3,9 +3,10 @@
 // note 848/4001 stays for a full build the user asked for) and give the tables that the
 // passes per step (BUILDSSCP=INCREMENTAL) give, to rounding; a CLASS variable keeps the
 // passes per step. LASSO over a CLASS variable split into 1,050 candidates keeps the entered
-// effects' cross products instead of the packed X'X, and follows scikit-learn's path
-// (tests/data/splitlasso, written by scripts/gen_split_lasso_ref.py).
+// effects' cross products instead of the packed X'X, and follows scikit-learn's path on the
+// data of synthdata.h (tests/data/splitlasso, written by scripts/gen_split_lasso_ref.py).
 #include "programs/qrxrun.h"
+#include "programs/synthdata.h"
 #include "refcsv.h"
 
 #include <gtest/gtest.h>
@@ -96,14 +97,14 @@ TEST(PackedDefault, SplitLevelsKeepTheEnteredCrossProductsAndFollowTheReference)
   const auto path = readReferenceRows("splitlasso/path.csv");
   const auto final = readReferenceRows("splitlasso/final.csv");
   ASSERT_EQ(path.size(), 14U);
+  const std::string data = synthdata::splitLassoCsv();
   for (const int cpus : {1, 4}) {
     const qrxrun::ProgramRun r =
-        qrxrun::runProgram("libname sl '" + std::string(QRX_TEST_DATA) +
-                               "/splitlasso';\nproc varsifter data=sl.data;\n  class g / split;\n"
-                               "  model y = g x1 x2 x3 / selection=lasso(stop=none steps=14);\n"
-                               "  performance details cpucount=" +
+        qrxrun::runProgram("proc varsifter data=splitlasso;\n  class g / split;\n"
+                           "  model y = g x1 x2 x3 / selection=lasso(stop=none steps=14);\n"
+                           "  performance details cpucount=" +
                                std::to_string(cpus) + ";\nrun;\n",
-                           "splitlasso" + std::to_string(cpus), {});
+                           "splitlasso" + std::to_string(cpus), {{"splitlasso.csv", data}});
     ASSERT_EQ(r.status, 0) << r.log;
     EXPECT_EQ(crossProducts(r), "Built incrementally") << cpus;
     const Value& out = r.json["steps"][0]["output"];

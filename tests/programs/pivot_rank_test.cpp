@@ -3,6 +3,7 @@
 // is sound and refuse every column whose pivot rounding can account for; the error SS is
 // the least-squares minimum on the columns taken and the fit of the predictions written.
 #include "programs/qrxrun.h"
+#include "programs/synthdata.h"
 
 #include <gtest/gtest.h>
 
@@ -199,9 +200,10 @@ TEST(PivotRank, SelectionsOverProductsReachLeastSquares) {
   }
 }
 
-// Many-level data sets on which a rule too lax takes a pivot that is only rounding
-// (tests/data/pivotlax, made by scripts/gen_pivot_lax_ref.py), each fitted on 1 and 8
-// threads: the fit has the rank of the sound design and its least-squares error SS.
+// Many-level data sets on which a rule too lax takes a pivot that is only rounding (made by
+// synthdata.h; the results in tests/data/pivotlax by scripts/gen_pivot_lax_ref.py on the same
+// data), each fitted on 1 and 8 threads: the fit has the rank of the sound design and its
+// least-squares error SS.
 //  - levelindex: a covariate z that is the level's index plus noise far below rounding of
 //    its cross products, forced in before FORWARD over 1,500 levels: z adds no rank.
 //  - tinyweight: FORWARD over x1-x6 and 1,000 levels, the last level one row of weight
@@ -224,8 +226,8 @@ TEST(PivotRank, RoundingPivotsOfManyLevelsAddNoRank) {
     expected[row[0]] = row;
   std::string program;
   std::vector<std::pair<std::string, std::string>> files;
-  for (const std::string data : {"levelindex", "tinyweight"})
-    files.emplace_back(data + ".csv", qrxrun::readFile(dir + data + ".csv"));
+  files.emplace_back("levelindex.csv", synthdata::levelIndexCsv());
+  files.emplace_back("tinyweight.csv", synthdata::tinyWeightCsv());
   for (const Case& c : cases)
     for (const int cpus : {1, 8})
       program += "proc varsifter data=" + c.data + ";\n  class g;\n" + c.statements +

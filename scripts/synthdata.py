@@ -1,0 +1,114 @@
+"""Synthetic test inputs made from a recipe rather than committed: a 64-bit LCG whose draws
+stay integers (values in units of 10^-d, written with d decimals), so that this module and
+tests/programs/synthdata.h, which follows it step for step, write byte-identical CSV text.
+Change one side only together with the other and regenerate the references that read it."""
+
+MASK = (1 << 64) - 1
+
+
+class Draws:
+    """The LCG stream: every draw is the upper 32 bits of the next state."""
+
+    def __init__(self, seed):
+        self.state = seed & MASK
+
+    def bits(self):
+        self.state = (self.state * 6364136223846793005 + 1442695040888963407) & MASK
+        return self.state >> 32
+
+    def below(self, n):
+        """An integer in [0, n)."""
+        return self.bits() % n
+
+    def normal(self, scale):
+        """A normal-ish draw (twelve uniforms less 6) times scale, floored; scale <= 2^28."""
+        s = sum(self.bits() for _ in range(12)) - 6 * (1 << 32)
+        return (s * scale) >> 32
+
+
+def fixed(v, decimals):
+    """The integer v in units of 10^-decimals as text with that many decimals."""
+    whole, part = divmod(abs(v), 10**decimals)
+    return "%s%d.%0*d" % ("-" if v < 0 else "", whole, decimals, part)
+
+
+def level(k):
+    """The name of level k (from 0)."""
+    return "L%04d" % (k + 1)
+
+
+E8 = 10**8
+
+
+def level_index_csv(levels=1500):
+    """y,z,x1,g: two rows per level; z is the level's number plus noise of sd 1e-7 (ten
+    decimals), x1 normal, y the level's normal effect + x1 + normal noise (eight decimals).
+    Whether a too lax rank rule takes a rounding pivot here is luck of the rounding: the seed
+    is one on which the rule that took no account of the rounding of z's products does."""
+    d = Draws(7)
+    effect = [d.normal(E8) for _ in range(levels)]
+    text = "y,z,x1,g\n"
+    for r in range(2 * levels):
+        k = r // 2
+        z = (k + 1) * 10**10 + d.normal(1000)
+        x1 = d.normal(E8)
+        y = effect[k] + x1 + d.normal(E8)
+        text += "%s,%s,%s,%s\n" % (fixed(y, 8), fixed(z, 10), fixed(x1, 8), level(k))
+    return text
+
+
+def tiny_weight_csv(levels=1000, rows=2000):
+    """y,w,w5,x1-x6,g: rows 0..rows-2 take levels 0..levels-2 in turn with weights in
+    [0.5, 1.5) (six decimals); the last row alone is the last level, of weight 1e-4 in w and
+    1e-5 in w5. y is the level's normal effect of sd 2 + x1 + normal noise. The seed is one
+    on which rules too lax (1e-8 of the diagonal alone, or none on the level columns) take
+    the last level's rounding pivot, as about half of the seeds do."""
+    d = Draws(15)
+    effect = [d.normal(2 * E8) for _ in range(levels)]
+    text = "y,w,w5,x1,x2,x3,x4,x5,x6,g\n"
+    for r in range(rows):
+        last = r == rows - 1
+        k = levels - 1 if last else r % (levels - 1)
+        w = 500000 + ((d.bits() * 10**6) >> 32)
+        xs = [d.normal(E8) for _ in range(6)]
+        y = effect[k] + xs[0] + d.normal(E8)
+        weights = [100, 10] if last else [w, w]
+        text += ",".join([fixed(y, 8)] + [fixed(v, 6) for v in weights] +
+                         [fixed(x, 8) for x in xs] + [level(k)]) + "\n"
+    return text
+
+
+def split_lasso_csv(rows=2600, levels=1050, strong=30):
+    """y,g,x1,x2,x3 (six decimals): `strong` distinct levels have effect +-2, the others 0;
+    the first `levels` rows take every level in turn, the rest uniform levels;
+    y = effect + 1.5 x1 - x2 + normal noise, x1-x3 normal."""
+    d = Draws(45)
+    effect = [0] * levels
+    chosen = 0
+    while chosen < strong:
+        k = d.below(levels)
+        if effect[k] == 0:
+            effect[k] = 2000000 if d.below(2) else -2000000
+            chosen += 1
+    text = "y,g,x1,x2,x3\n"
+    for r in range(rows):
+        k = r if r < levels else d.below(levels)
+        x = [d.normal(10**6) for _ in range(3)]
+        y = effect[k] + ((3 * x[0]) >> 1) - x[1] + d.normal(10**6)
+        text += "%s,%s,%s\n" % (fixed(y, 6), level(k), ",".join(fixed(v, 6) for v in x))
+    return text
+
+
+def columns(text):
+    """The header's names and the rows of the CSV text as lists of fields."""
+    lines = text.splitlines()
+    return lines[0].split(","), [line.split(",") for line in lines[1:]]
+
+
+if __name__ == "__main__":
+    # Prints the named input, for the test that checks that synthdata.h makes the same text.
+    import sys
+
+    MAKERS = {"levelindex": level_index_csv, "tinyweight": tiny_weight_csv,
+              "splitlasso": split_lasso_csv}
+    sys.stdout.write(MAKERS[sys.argv[1]]())

@@ -1,0 +1,129 @@
+// Synthetic test inputs made at run time from a recipe rather than committed: a 64-bit LCG
+// whose draws stay integers (values in units of 10^-d, written with d decimals), followed
+// step for step by scripts/synthdata.py, which computes the references on the same text.
+// Change one side only together with the other and regenerate the references that read it.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace synthdata {
+
+// The LCG stream: every draw is the upper 32 bits of the next state.
+class Draws {
+public:
+  explicit Draws(uint64_t seed) : state_(seed) {}
+  uint64_t bits() {
+    state_ = state_ * 6364136223846793005ULL + 1442695040888963407ULL;
+    return state_ >> 32;
+  }
+  // An integer in [0, n).
+  int64_t below(uint64_t n) { return static_cast<int64_t>(bits() % n); }
+  // A normal-ish draw (twelve uniforms less 6) times scale, floored; scale <= 2^28.
+  int64_t normal(int64_t scale) {
+    int64_t s = -6 * (int64_t{1} << 32);
+    for (int i = 0; i < 12; ++i)
+      s += static_cast<int64_t>(bits());
+    return (s * scale) >> 32; // an arithmetic shift: the floor, as the script's
+  }
+
+private:
+  uint64_t state_;
+};
+
+// The integer v in units of 10^-decimals as text with that many decimals.
+inline std::string fixed(int64_t v, int decimals) {
+  int64_t unit = 1;
+  for (int i = 0; i < decimals; ++i)
+    unit *= 10;
+  const uint64_t a = v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
+  char text[48];
+  std::snprintf(text, sizeof text, "%s%llu.%0*llu", v < 0 ? "-" : "",
+                static_cast<unsigned long long>(a / unit), decimals,
+                static_cast<unsigned long long>(a % unit));
+  return text;
+}
+
+// The name of level k (from 0).
+inline std::string level(int64_t k) {
+  char name[24];
+  std::snprintf(name, sizeof name, "L%04lld", static_cast<long long>(k + 1));
+  return name;
+}
+
+constexpr int64_t kE8 = 100000000;
+
+// y,z,x1,g: two rows per level; z is the level's number plus noise of sd 1e-7 (ten
+// decimals), x1 normal, y the level's normal effect + x1 + normal noise (eight decimals).
+// The seed is one on which a rank rule too lax takes a rounding pivot (see the script).
+inline std::string levelIndexCsv(int levels = 1500) {
+  Draws d(7);
+  std::vector<int64_t> effect(levels);
+  for (int64_t& e : effect)
+    e = d.normal(kE8);
+  std::string text = "y,z,x1,g\n";
+  for (int r = 0; r < 2 * levels; ++r) {
+    const int k = r / 2;
+    const int64_t z = (k + 1) * int64_t{10000000000} + d.normal(1000);
+    const int64_t x1 = d.normal(kE8);
+    const int64_t y = effect[k] + x1 + d.normal(kE8);
+    text += fixed(y, 8) + "," + fixed(z, 10) + "," + fixed(x1, 8) + "," + level(k) + "\n";
+  }
+  return text;
+}
+
+// y,w,w5,x1-x6,g: rows 0..rows-2 take levels 0..levels-2 in turn with weights in
+// [0.5, 1.5) (six decimals); the last row alone is the last level, of weight 1e-4 in w and
+// 1e-5 in w5. y is the level's normal effect of sd 2 + x1 + normal noise. The seed is one on
+// which a rank rule too lax takes the last level's rounding pivot (see the script).
+inline std::string tinyWeightCsv(int levels = 1000, int rows = 2000) {
+  Draws d(15);
+  std::vector<int64_t> effect(levels);
+  for (int64_t& e : effect)
+    e = d.normal(2 * kE8);
+  std::string text = "y,w,w5,x1,x2,x3,x4,x5,x6,g\n";
+  for (int r = 0; r < rows; ++r) {
+    const bool last = r == rows - 1;
+    const int k = last ? levels - 1 : r % (levels - 1);
+    const int64_t w = 500000 + static_cast<int64_t>((d.bits() * 1000000) >> 32);
+    int64_t xs[6];
+    for (int64_t& x : xs)
+      x = d.normal(kE8);
+    const int64_t y = effect[k] + xs[0] + d.normal(kE8);
+    text += fixed(y, 8) + "," + fixed(last ? 100 : w, 6) + "," + fixed(last ? 10 : w, 6);
+    for (const int64_t x : xs)
+      text += "," + fixed(x, 8);
+    text += "," + level(k) + "\n";
+  }
+  return text;
+}
+
+// y,g,x1,x2,x3 (six decimals): `strong` distinct levels have effect +-2, the others 0; the
+// first `levels` rows take every level in turn, the rest uniform levels;
+// y = effect + 1.5 x1 - x2 + normal noise, x1-x3 normal.
+inline std::string splitLassoCsv(int rows = 2600, int levels = 1050, int strong = 30) {
+  Draws d(45);
+  std::vector<int64_t> effect(levels, 0);
+  for (int chosen = 0; chosen < strong;) {
+    const int64_t k = d.below(levels);
+    if (effect[k] == 0) {
+      effect[k] = d.below(2) != 0 ? 2000000 : -2000000;
+      ++chosen;
+    }
+  }
+  std::string text = "y,g,x1,x2,x3\n";
+  for (int r = 0; r < rows; ++r) {
+    const int64_t k = r < levels ? r : d.below(levels);
+    int64_t x[3];
+    for (int64_t& v : x)
+      v = d.normal(1000000);
+    const int64_t y = effect[k] + ((3 * x[0]) >> 1) - x[1] + d.normal(1000000);
+    text += fixed(y, 6) + "," + level(k) + "," + fixed(x[0], 6) + "," + fixed(x[1], 6) + "," +
+            fixed(x[2], 6) + "\n";
+  }
+  return text;
+}
+
+} // namespace synthdata

@@ -1,0 +1,28 @@
+// The inputs that synthdata.h makes at run time are byte for byte those that
+// scripts/synthdata.py makes, on which the committed references were computed: a change
+// to one side alone fails here rather than as a distant mismatch of the fitted numbers.
+#include "programs/qrxrun.h"
+#include "programs/synthdata.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+TEST(SynthData, TheScriptMakesTheSameText) {
+  const std::vector<std::pair<std::string, std::string>> inputs{
+      {"levelindex", synthdata::levelIndexCsv()},
+      {"tinyweight", synthdata::tinyWeightCsv()},
+      {"splitlasso", synthdata::splitLassoCsv()}};
+  for (const auto& [name, text] : inputs) {
+    std::string out;
+    ASSERT_EQ(qrxrun::runCommand("/usr/bin/python3 '" + std::string(QRX_SOURCE_DIR) +
+                                     "/scripts/synthdata.py' " + name + " 2>&1",
+                                 &out),
+              0)
+        << out;
+    EXPECT_EQ(out.size(), text.size()) << name;
+    EXPECT_TRUE(out == text) << name; // not EXPECT_EQ: a mismatch would print both files
+  }
+}
