@@ -559,10 +559,6 @@ namespace {
   return rc;
 }
 
-} // namespace
-
-namespace {
-
 // The passes that read split levels stored sparse (their kernels sum them raw).
 [[nodiscard]] bool splitSparseKernel(VsfKernelKind kind) {
   switch (kind) {
