@@ -717,6 +717,7 @@ int32_t vsfReadPass(VsfDataSettings* s, VsfRowSource* src, VsfPassState* m, VsfB
   m->xpxShift = allocArray<double>(byPool, N + 1);
   m->sparseEffectList = allocArray<int32_t>(byPool, E);
   m->sparseSlot = allocArray<int32_t>(byPool, E);
+  m->denseEffectList = allocArray<int32_t>(byPool, E);
   m->effectColumn = allocArray<int32_t>(byPool, E);
   m->denseOffset = allocArray<int32_t>(byPool, E);
   m->effectColumns = allocArray<int32_t>(byPool, E);
@@ -732,8 +733,9 @@ int32_t vsfReadPass(VsfDataSettings* s, VsfRowSource* src, VsfPassState* m, VsfB
   }
   if (!p.full || !p.stageD || !p.stageC || !p.colSum || !p.colSumSq || !m->columnSums ||
       !m->columnSumSquares || !m->columnSquareSums || !m->spreadState || !m->spreadSums ||
-      !m->xpxShift || !m->sparseEffectList || !m->sparseSlot || !m->effectColumn ||
-      !m->denseOffset || !m->effectColumns || !m->inModelList || !m->prevInModelList)
+      !m->xpxShift || !m->sparseEffectList || !m->sparseSlot || !m->denseEffectList ||
+      !m->effectColumn || !m->denseOffset || !m->effectColumns || !m->inModelList ||
+      !m->prevInModelList)
     return kVsfNoMemory;
   int32_t dense = 0, sparse = 0, denseColumns = 0;
   m->splitSparse = splitSparseLayout(s) ? 1 : 0;
@@ -744,7 +746,7 @@ int32_t vsfReadPass(VsfDataSettings* s, VsfRowSource* src, VsfPassState* m, VsfB
       m->denseOffset[i] = denseColumns;
       m->sparseSlot[i] = -1;
       denseColumns += e.columnCount;
-      ++dense;
+      m->denseEffectList[dense++] = i;
     } else if (m->splitSparse && i > 0 && m->sparseSlot[i - 1] >= 0 &&
                s->entries[i - 1].effect == e.effect) {
       // The next level of the split effect before it: the same slot.
@@ -756,6 +758,7 @@ int32_t vsfReadPass(VsfDataSettings* s, VsfRowSource* src, VsfPassState* m, VsfB
       m->sparseEffectList[sparse++] = i;
     }
   }
+  m->denseEffectCount = dense;
   // First compact columns: dense entries from 1 in list order, then the sparse ones.
   int32_t next = 1;
   for (int32_t i = 0; i < E; ++i)

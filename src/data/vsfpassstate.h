@@ -242,6 +242,9 @@ struct VsfPassState {
   int32_t* sparseEffectList;
   int32_t* sparseSlot;
   uint8_t splitSparse;
+  // The effects stored dense, in the order of their values in a row.
+  int32_t* denseEffectList;
+  int32_t denseEffectCount;
   int32_t* effectColumn;
   int32_t* effectColumnCopy; // the averaged-model refit's copy of effectColumn
   int32_t* denseOffset;

@@ -101,13 +101,17 @@ inline void vsfEachSplitValue(const VsfPassState* m, const VsfRowShape& S, const
   return v;
 }
 
-// The (effect, dense offset) pairs of the effects stored dense.
+// The (effect, dense offset) pairs of the single-column effects stored dense.
 inline void vsfDenseEffects(const VsfPassState* m, std::vector<int32_t>& effect,
                             std::vector<int32_t>& offset) {
   effect.clear();
   offset.clear();
-  for (int32_t e = 0; e < m->effectCount; ++e)
-    if (m->denseOffset[e] >= 0 && m->effectColumns[e] == 1) {
+  // The reading pass lists them; a model set up otherwise is searched.
+  const bool listed = m->denseEffectList != nullptr;
+  const int32_t n = listed ? m->denseEffectCount : m->effectCount;
+  for (int32_t i = 0; i < n; ++i)
+    if (const int32_t e = listed ? m->denseEffectList[i] : i;
+        m->denseOffset[e] >= 0 && m->effectColumns[e] == 1) {
       effect.push_back(e);
       offset.push_back(m->denseOffset[e]);
     }

@@ -227,7 +227,8 @@ int64_t crossBudget(const VsfModel* m) {
       m->foldCount > 0)
     return 0;
   const VsfRowShape S = vsfRowShape(m);
-  if (S.hasRole || S.hasFold || S.xcv || S.cv || S.hasResample || S.sparse != 0)
+  if (S.hasRole || S.hasFold || S.xcv || S.cv || S.hasResample ||
+      (S.sparse != 0 && !m->splitSparse))
     return 0;
   const int64_t limit = seam::larCrossLimit();
   if (limit >= 0)

@@ -247,6 +247,41 @@ TEST(ManyLevels, SplitLevelsStoredSparseFollowTheDenseRows) {
   }
 }
 
+// Each BY group chooses its own road for split levels: a first group of few levels keeps the
+// packed X'X, and a second of 1,100 keeps its rows sparse as when it runs alone (the same
+// pages and estimates).
+TEST(ManyLevels, EachByGroupChoosesItsSplitLevelsRoad) {
+  std::string csv = "b,y,c,x1\n";
+  std::mt19937_64 gen(45);
+  std::normal_distribution<double> z;
+  for (int r = 0; r < 2400; ++r) {
+    const int b = r < 200 ? 1 : 2, levels = b == 1 ? 20 : 1100;
+    const int c = r % levels;
+    const double x1 = z(gen);
+    csv += std::to_string(b) + "," + std::to_string((c % 7) + x1 + z(gen)) + ",C" +
+           std::to_string(c) + "," + std::to_string(x1) + "\n";
+  }
+  std::string second = "b,y,c,x1\n";
+  for (size_t at = csv.find("\n2,"); at != std::string::npos; at = csv.find("\n2,", at + 1))
+    second += csv.substr(at + 1, csv.find('\n', at + 1) - at);
+  auto run = [](const std::string& data, const std::string& tag) {
+    qrxrun::ProgramRun r = qrxrun::runProgram(
+        "proc varsifter data=d;\n  by b;\n  class c / split;\n"
+        "  model y = c x1 / selection=lasso(steps=8);\n  performance util_details;\nrun;\n",
+        tag, {{"d.csv", data}});
+    EXPECT_EQ(r.status, 0) << r.log;
+    return r;
+  };
+  const qrxrun::ProgramRun both = run(csv, "splitby"), alone = run(second, "splitby2");
+  for (const char* name : {"UtilInfo", "ParameterEstimates"}) {
+    const std::vector<const Value*> a = qrxrun::tablesOf(both, name),
+                                    b = qrxrun::tablesOf(alone, name);
+    ASSERT_EQ(a.size(), 2u) << name;
+    ASSERT_EQ(b.size(), 1u) << name;
+    qrxrun::expectClose(*a[1], *b[0], 1e-9, name);
+  }
+}
+
 // On four threads the cross products of a wide CLASS effect go by the shared triangle, each
 // worker adding its own rows in the serial order: every number shown is the serial run's,
 // to the last bit.
