@@ -171,11 +171,10 @@ int32_t splitEffectBody(VsfPassState* m, QkPageDescriptor* page, Target target) 
 // dense values at R[at[i]] (from dense offset offset[i]), a split effect e's value at
 // R[place(e)] unless place gives -1.
 template <class Place>
-int32_t splitEnteringBody(VsfPassState* m, QkPageDescriptor* page, double* R,
+int32_t splitEnteringBody(VsfPassState* m, QkPageDescriptor* page, int32_t k, double* R,
                           const std::vector<int32_t>& at, const std::vector<int32_t>& offset,
                           Place place) {
   const VsfRowShape S = vsfRowShape(m);
-  const int32_t k = m->inModelList[m->inModelCount - 1];
   vsfEachRow(S, page, [&](const VsfRowView& r) {
     const double w = vsfTrainWeight(m, S, r);
     const double* dense = r.denseValues();
@@ -207,19 +206,28 @@ int32_t splitEnteringBody(VsfPassState* m, QkPageDescriptor* page, double* R,
       offset.push_back(m->denseOffset[e]);
     }
   }
-  return splitEnteringBody(m, page, R, column, offset, [m, k](int32_t e) {
+  return splitEnteringBody(m, page, k, R, column, offset, [m, k](int32_t e) {
     return vsfInModelStatus(m->effectStatus[e]) || e == k ? m->effectColumn[e] : -1;
   });
 }
 
-// The entering effect's kept column: its products with every parameter, t[1 + p].
-[[nodiscard]] int32_t splitEffCrossBody(VsfPassState* m, QkPageDescriptor* page, double* t) {
+// The kept columns of the batch's effects (of the entering effect without a batch), each one
+// column here: their products with every parameter, target(-1, b)[1 + p] for the b-th.
+template <class Target>
+[[nodiscard]] int32_t splitEffCrossBody(VsfPassState* m, QkPageDescriptor* page, Target target) {
   thread_local std::vector<int32_t> effect, offset;
   vsfDenseEffects(m, effect, offset);
   for (int32_t& e : effect)
     e = 1 + m->parmOffset[e];
-  return splitEnteringBody(m, page, t, effect, offset,
-                           [m](int32_t e) { return 1 + m->parmOffset[e]; });
+  const int32_t last = m->inModelList[m->inModelCount - 1];
+  const int32_t* batch = m->crossBatch != nullptr ? m->crossBatch : &last;
+  const int32_t count = m->crossBatch != nullptr ? m->crossBatchCount : 1;
+  for (int32_t b = 0; b < count; ++b)
+    if (const int32_t rc = splitEnteringBody(m, page, batch[b], target(-1, b), effect, offset,
+                                             [m](int32_t e) { return 1 + m->parmOffset[e]; });
+        rc != 0)
+      return rc;
+  return 0;
 }
 
 // ---- effect blocks ----
@@ -480,7 +488,7 @@ void addPageTerms(std::vector<PageTerm>& terms, int32_t rows, int32_t n) {
 template <class Target>
 int32_t effCrossBody(VsfPassState* m, QkPageDescriptor* page, Target target) {
   if (m->splitSparse)
-    return splitEffCrossBody(m, page, target(-1, 0));
+    return splitEffCrossBody(m, page, target);
   const VsfRowShape S = vsfRowShape(m);
   // A batch knows the layout already: the test takes a loop over the effects, and a page
   // here may hold a single row.

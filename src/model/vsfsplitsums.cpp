@@ -84,12 +84,17 @@ void vsfSplitCorrect(VsfModel* m, VsfSerialKernel serial) {
     break;
   }
   case Sums::EffCross: {
+    // The kept columns of the pass's batch (of the entering effect without one), one each.
     const int64_t N = m->parmCount + 1;
-    double* t = m->cross + m->crossColumnCount * N;
-    const Column ck = columnOf(m, k);
-    t[0] = product(ck, y, t[0], W);
-    for (int32_t e = 0; e < E; ++e)
-      t[1 + m->parmOffset[e]] = product(ck, columnOf(m, e), t[1 + m->parmOffset[e]], W);
+    const int32_t* batch = m->crossBatch != nullptr ? m->crossBatch : &k;
+    const int32_t count = m->crossBatch != nullptr ? m->crossBatchCount : 1;
+    for (int32_t b = 0; b < count; ++b) {
+      double* t = m->cross + (m->crossColumnCount + b) * N;
+      const Column cb = columnOf(m, batch[b]);
+      t[0] = product(cb, y, t[0], W);
+      for (int32_t e = 0; e < E; ++e)
+        t[1 + m->parmOffset[e]] = product(cb, columnOf(m, e), t[1 + m->parmOffset[e]], W);
+    }
     break;
   }
   case Sums::LarCorr:
