@@ -418,25 +418,6 @@ addScaledColumns(double* const* into, const double* v, size_t columns, const dou
   }
 }
 
-// Adds v_i times the response and every parameter of the row into the store column into[i]
-// (the parameters from into[i] + 1), for n columns at once. Each element receives the same
-// terms in the same order as addParms gives it column by column.
-void addParmsToColumns(const VsfPassState* m, const VsfRowShape& S, const VsfRowView& r,
-                       double* const* into, const double* v, size_t n, bool contiguous) {
-  for (size_t i = 0; i < n; ++i)
-    into[i][0] += r.y[0] * v[i];
-  if (!contiguous) {
-    for (size_t i = 0; i < n; ++i)
-      addParms(m, S, r, into[i], v[i], contiguous);
-    return;
-  }
-  thread_local std::vector<double*> parms;
-  parms.clear();
-  for (size_t i = 0; i < n; ++i)
-    parms.push_back(into[i] + 1);
-  addScaledColumns(parms.data(), v, n, r.denseValues(), m->parmCount);
-}
-
 // A term of a page's contiguous rows: x (a row's parameters) times v into a store column.
 struct PageTerm {
   double* into;
@@ -535,13 +516,12 @@ int32_t effCrossBody(VsfPassState* m, QkPageDescriptor* page, Target target) {
       }
       first += m->effectColumns[k];
     }
-    if (!contiguous) {
-      addParmsToColumns(m, S, r, into.data(), by.data(), into.size(), false);
-      return;
-    }
     for (size_t i = 0; i < into.size(); ++i) {
       into[i][0] += r.y[0] * by[i];
-      pending.push_back(PageTerm{into[i] + 1, r.denseValues(), by[i]});
+      if (contiguous)
+        pending.push_back(PageTerm{into[i] + 1, r.denseValues(), by[i]});
+      else
+        addParms(m, S, r, into[i], by[i], false);
     }
     ++rows;
   });

@@ -205,8 +205,10 @@ void squareProducts(const VsfModel* m, int32_t first, VsfLarSquare& q) {
 // past the bound an entering effect keeps none, and a step whose active set lacks one takes
 // the passes.
 
-// The fewest columns of a run of the direction products given to a thread of their own.
-constexpr int64_t kKeptRun = 4096;
+// The fewest products times active effects (a millisecond's streaming or so) of a run of the
+// direction products given to a thread of their own: below it a thread costs more than it
+// saves.
+constexpr int64_t kKeptRunTerms = int64_t{1} << 20;
 
 // The default bound of the kept columns.
 constexpr int64_t kCrossBytes = int64_t{512} << 20;
@@ -307,7 +309,8 @@ void keptProducts(const VsfModel* m, int32_t first) {
   std::vector<double>& t = tKeptProducts;
   t.assign(static_cast<size_t>(N), 0.0);
   double* out = t.data();
-  zparrange(vsfSweepThreads(m), 0, N, kKeptRun, [&](int64_t c0, int64_t c1) {
+  const int64_t active = std::max<int64_t>(1, m->inModelCount - first);
+  zparrange(vsfSweepThreads(m), 0, N, kKeptRunTerms / active, [&](int64_t c0, int64_t c1) {
     for (int32_t p = first; p < m->inModelCount; ++p) {
       const int32_t k = m->inModelList[p];
       const double w = m->direction[k];

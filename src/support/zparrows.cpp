@@ -57,7 +57,8 @@ void zparrange(int32_t threads, int64_t first, int64_t last, int64_t minimum,
                const std::function<void(int64_t, int64_t)>& body) {
   if (last <= first)
     return;
-  const int64_t runs = std::max<int64_t>(1, std::min<int64_t>(threads, (last - first) / minimum));
+  const int64_t least = std::max<int64_t>(1, minimum);
+  const int64_t runs = std::max<int64_t>(1, std::min<int64_t>(threads, (last - first) / least));
   std::vector<int64_t> cuts;
   for (int64_t t = 0; t <= runs; ++t)
     cuts.push_back(first + (last - first) * t / runs);
