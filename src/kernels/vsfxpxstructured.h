@@ -10,7 +10,8 @@
 struct VsfPassState;
 struct VsfStructured;
 
-// The length of one set of sums: the small triangle, the effect's diagonal, its cross block.
+// The length of one set of sums: the small triangle, the effect's diagonal, its cross block,
+// and the square and small cross products of the rows with one value in every column.
 [[nodiscard]] int64_t vsfStructuredSegmentLength(const VsfStructured* structured);
 // The length of the kernel's buffer: the sums of the rows outside the folds, those of each
 // fold's rows, and a last element that is set to 1 when a row has two values in the effect's

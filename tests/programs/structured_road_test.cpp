@@ -111,31 +111,34 @@ TEST(StructuredRoad, CrossValidationGivesThePackedRoadsTables) {
 }
 
 // BACKWARD by SBC: every removal trial's criterion is that of scipy's sparse least squares
-// on the same design (scripts/gen_manylevels_ref.py).
+// on the same design (scripts/gen_manylevels_ref.py), also under the effect coding, whose
+// columns span the same space with the intercept.
 TEST(StructuredRoad, BackwardRemovalCriteriaMatchSparseLeastSquares) {
-  ::setenv("QRX_TEST_HOOKS", "structuredColumns=10", 1);
-  const qrxrun::ProgramRun r = qrxrun::runProgram(
-      "proc varsifter data=d;\n  class g;\n"
-      "  model y = g x1 x2 x3 / selection=backward(select=sbc) details=all;\nrun;\n",
-      "srbackward",
-      {{"d.csv", qrxrun::readFile(std::string(QRX_TEST_DATA) + "/manylevels/data.csv")}});
-  ::unsetenv("QRX_TEST_HOOKS");
-  ASSERT_EQ(r.status, 0) << r.log;
   std::map<std::string, double> want;
   for (const auto& row :
        qrxrun::csvRows(qrxrun::readFile(std::string(QRX_TEST_DATA) + "/manylevels/backward.csv")))
     if (row[0] != "step")
       want[row[0] + " " + row[1]] = std::stod(row[2]);
-  size_t seen = 0;
-  int step = 1;
-  for (const Value* t : qrxrun::tablesOf(r, "Candidates")) {
-    for (size_t i = 0; i < (*t)["rows"].items.size(); ++i, ++seen) {
-      const std::string key = std::to_string(step) + " " + qrxrun::text(*t, i, "Effect");
-      ASSERT_EQ(want.count(key), 1u) << key;
-      const double v = qrxrun::number(*t, i, "SBC");
-      EXPECT_NEAR(v, want.at(key), 1e-9 * std::fabs(v)) << key;
+  for (const std::string coding : {"", " / param=effect"}) {
+    ::setenv("QRX_TEST_HOOKS", "structuredColumns=10", 1);
+    const qrxrun::ProgramRun r = qrxrun::runProgram(
+        "proc varsifter data=d;\n  class g" + coding +
+            ";\n  model y = g x1 x2 x3 / selection=backward(select=sbc) details=all;\nrun;\n",
+        "srbackward",
+        {{"d.csv", qrxrun::readFile(std::string(QRX_TEST_DATA) + "/manylevels/data.csv")}});
+    ::unsetenv("QRX_TEST_HOOKS");
+    ASSERT_EQ(r.status, 0) << r.log;
+    size_t seen = 0;
+    int step = 1;
+    for (const Value* t : qrxrun::tablesOf(r, "Candidates")) {
+      for (size_t i = 0; i < (*t)["rows"].items.size(); ++i, ++seen) {
+        const std::string key = std::to_string(step) + " " + qrxrun::text(*t, i, "Effect");
+        ASSERT_EQ(want.count(key), 1u) << key << coding;
+        const double v = qrxrun::number(*t, i, "SBC");
+        EXPECT_NEAR(v, want.at(key), 1e-9 * std::fabs(v)) << key << coding;
+      }
+      ++step;
     }
-    ++step;
+    EXPECT_EQ(seen, want.size()) << coding;
   }
-  EXPECT_EQ(seen, want.size());
 }
