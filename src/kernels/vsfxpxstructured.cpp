@@ -114,3 +114,14 @@ int32_t vsfStructuredXpX_t(VsfPassState* m, QkPageDescriptor* page, double* buff
   flush();
   return badFolds != 0 ? kVsfBadFoldRow : 0;
 }
+
+double vsfStructuredFitted(const VsfPassState* m, const VsfRowShape& S, const VsfRowView& r) {
+  const VsfStructured* st = m->structured;
+  if (st == nullptr || !st->inModel)
+    return 0.0;
+  const int32_t slot = m->sparseSlot[st->effect];
+  double fit = 0.0;
+  for (int32_t a = r.slotBegin(S, slot); a < r.slotEnd(S, slot); ++a)
+    fit += st->estimates[r.storedIndex(S, a)] * r.sparseValues[a];
+  return fit;
+}

@@ -8,6 +8,8 @@
 #include <cstdint>
 
 struct VsfPassState;
+struct VsfRowShape;
+struct VsfRowView;
 struct VsfStructured;
 
 // The length of one set of sums: the small triangle, the effect's diagonal, its cross block,
@@ -22,3 +24,7 @@ struct VsfStructured;
 // small triangle row by row). kVsfBadFoldRow when a row's fold code is out of range.
 [[nodiscard]] int32_t vsfStructuredXpX_t(VsfPassState* model, QkPageDescriptor* page,
                                          double* buffer, int64_t length);
+// A row's fitted value from the many-level effect's columns (VsfStructured::estimates), which
+// the residual passes add to that of the triangle's columns; 0 without the effect in the model.
+[[nodiscard]] double vsfStructuredFitted(const VsfPassState* model, const VsfRowShape& shape,
+                                         const VsfRowView& row);

@@ -151,6 +151,7 @@ int32_t vsfComputeResids(VsfModel* m) {
     return 0;
   m->validateAse = 0.0;
   m->testAse = 0.0;
+  vsfStructuredSetEstimates(m);
   int32_t rc = vsfRunPass(m, vsfResids, vsfResids_t, 0);
   if (rc != 0) {
     m->validateAse = m->testAse = hostMissing(); // never a partial sum

@@ -46,15 +46,14 @@ using packed::tri;
 }
 
 // The fits the structured road serves: a served method on the packed X'X, with nothing that
-// needs other sums than X'X and the folds' (roles, PRESS, the full model first, resamples),
+// needs other sums than X'X and the folds' (PRESS, resamples),
 // no hierarchy or standardisation and no post-fit statements (which take the packed
 // triangle); the one sparse effect is the last in column order and has many columns.
 [[nodiscard]] bool served(const VsfModel* m) {
   const VsfModelOptions* o = m->options;
   if (!vsfFullXpxOn(m) || !servedMethod(m) || !servedFolds(m) || o->cvExternal || o->modelAverage ||
-      m->resampler != nullptr || vsfValidationInUse(m) || vsfTestInUse(m) || o->pressNeeded ||
-      o->fullModelFirst || o->hierarchy != HIER_NONE || o->colStandardize || o->parmStandardize ||
-      o->adaptive || m->l2BaseXpx != nullptr || m->cvexSums != nullptr ||
+      m->resampler != nullptr || o->pressNeeded || o->hierarchy != HIER_NONE || o->colStandardize ||
+      o->parmStandardize || o->adaptive || m->l2BaseXpx != nullptr || m->cvexSums != nullptr ||
       m->sparseEffectCount != 1 || m->handsOverModel)
     return false;
   const int32_t e = m->sparseEffectList[0];
@@ -481,7 +480,8 @@ int32_t vsfStructuredSetUp(VsfModel* m) {
   st->folds = st->foldCount > 0 ? vsfModelArray<VsfStructured>(m, st->foldCount) : nullptr;
   if (st->foldCount > 0 && st->folds == nullptr)
     return kVsfNoMemory;
-  if (!arraysOf(m, st))
+  st->estimates = vsfModelArray<double>(m, st->columns);
+  if (!arraysOf(m, st) || st->estimates == nullptr)
     return kVsfNoMemory;
   for (int32_t f = 0; f < st->foldCount; ++f) {
     VsfStructured& F = st->folds[f];
@@ -663,4 +663,27 @@ double vsfStructuredFoldPart(const VsfModel* m, int32_t f, const std::vector<int
     *bound += std::fabs(uj) * std::sqrt(std::fabs(own + rho));
   }
   return sum + rho * total * total;
+}
+
+void vsfStructuredEmpty(VsfModel* m) {
+  VsfStructured* st = m->structured;
+  if (st == nullptr)
+    return;
+  for (int32_t f = -1; f < st->foldCount; ++f) {
+    VsfStructured& s = f < 0 ? *st : st->folds[f];
+    std::fill(s.swept, s.swept + s.columns, '0');
+    s.inModel = 0;
+  }
+}
+
+void vsfStructuredSetEstimates(VsfModel* m) {
+  VsfStructured* st = m->structured;
+  if (st == nullptr)
+    return;
+  if (!st->inModel) {
+    std::fill(st->estimates, st->estimates + st->columns, 0.0);
+    return;
+  }
+  const std::vector<double> b = blockEstimates(*st, m->sweptXpx, sweptSmall(m));
+  std::copy(b.begin(), b.end(), st->estimates);
 }

@@ -83,13 +83,18 @@ TEST(StructuredRoad, BackwardAndStepwiseGiveThePackedRoadsTables) {
 }
 
 // Cross validation (the folds' own states of the effect and their held-out errors from the
-// sums): selecting, choosing and stopping by it, on random and block folds, on the small
-// committed data with the road taken from 10 columns.
-TEST(StructuredRoad, CrossValidationGivesThePackedRoadsTables) {
+// sums): selecting, choosing and stopping by it, on random and block folds; validation and
+// test rows (their residuals from the effect's estimates); CP and BIC (the full model fitted
+// first and emptied again). On the small committed data with the road taken from 10 columns.
+TEST(StructuredRoad, FoldsRolesAndFullModelCriteriaGiveThePackedRoadsTables) {
   const std::string data = qrxrun::readFile(std::string(QRX_TEST_DATA) + "/manylevels/data.csv");
-  for (const std::string options : {"selection=forward(select=cv) cvmethod=random(5)",
-                                    "selection=stepwise(select=sbc choose=cv) cvmethod=block(4)",
-                                    "selection=backward(select=sbc stop=cv) cvmethod=random(3)"}) {
+  for (const std::string options :
+       {"selection=forward(select=cv) cvmethod=random(5)",
+        "selection=stepwise(select=sbc choose=cv) cvmethod=block(4)",
+        "selection=backward(select=sbc stop=cv) cvmethod=random(3)",
+        "selection=forward(select=aic choose=validate) stats=(cp bic);\n"
+        "  partition fraction(validate=0.25 test=0.2)",
+        "selection=stepwise(select=cp choose=bic)"}) {
     auto run = [&](const char* hooks, const char* tag) {
       ::setenv("QRX_TEST_HOOKS", hooks, 1);
       qrxrun::ProgramRun r = qrxrun::runProgram(
