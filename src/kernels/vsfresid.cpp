@@ -103,7 +103,7 @@ void residsOfPage(VsfPassState* m, QkPageDescriptor* page, double* sums) {
       return;
     const double w = r.weight * r.freq;
     gather(m, S, r, g);
-    const double res = residual(m, r, g) - vsfStructuredFitted(m, S, r);
+    const double res = residual(m, r, g) - vsfStructuredFitted(m, -1, S, r);
     sums[r.role == VSF_ROLE_VALIDATE ? 0 : 1] += w * res * res;
   });
 }

@@ -115,9 +115,12 @@ int32_t vsfStructuredXpX_t(VsfPassState* m, QkPageDescriptor* page, double* buff
   return badFolds != 0 ? kVsfBadFoldRow : 0;
 }
 
-double vsfStructuredFitted(const VsfPassState* m, const VsfRowShape& S, const VsfRowView& r) {
-  const VsfStructured* st = m->structured;
-  if (st == nullptr || !st->inModel)
+double vsfStructuredFitted(const VsfPassState* m, int32_t fold, const VsfRowShape& S,
+                           const VsfRowView& r) {
+  if (m->structured == nullptr)
+    return 0.0;
+  const VsfStructured* st = fold < 0 ? m->structured : &m->structured->folds[fold];
+  if (!st->inModel)
     return 0.0;
   const int32_t slot = m->sparseSlot[st->effect];
   double fit = 0.0;

@@ -24,7 +24,8 @@ struct VsfStructured;
 // small triangle row by row). kVsfBadFoldRow when a row's fold code is out of range.
 [[nodiscard]] int32_t vsfStructuredXpX_t(VsfPassState* model, QkPageDescriptor* page,
                                          double* buffer, int64_t length);
-// A row's fitted value from the many-level effect's columns (VsfStructured::estimates), which
-// the residual passes add to that of the triangle's columns; 0 without the effect in the model.
-[[nodiscard]] double vsfStructuredFitted(const VsfPassState* model, const VsfRowShape& shape,
-                                         const VsfRowView& row);
+// A row's fitted value from the many-level effect's columns (VsfStructured::estimates) in the
+// model (fold -1) or a fold record's model, which the residual passes add to that of the
+// triangle's columns; 0 without the effect in that model.
+[[nodiscard]] double vsfStructuredFitted(const VsfPassState* model, int32_t fold,
+                                         const VsfRowShape& shape, const VsfRowView& row);

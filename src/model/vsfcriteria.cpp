@@ -169,6 +169,7 @@ int32_t vsfComputeCVResids(VsfModel* m) {
   if (!vsfFoldPressFromSums(m)) {
     for (int32_t f = 0; f < m->foldCount; ++f)
       m->folds[f].cvSse = 0.0;
+    vsfStructuredSetEstimates(m);
     const int32_t rc = vsfRunPass(m, vsfCVResids, vsfCVResids_t, 0);
     if (rc != 0)
       return rc; // cvPress stays missing: never a partial sum

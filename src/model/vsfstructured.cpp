@@ -363,8 +363,9 @@ void resweepSmall(VsfModel* m, const std::vector<char>& was) {
   st->reduced = vsfModelArray<double>(m, tri(st->small));
   st->savedSwept = vsfModelArray<char>(m, k);
   st->savedSweptDiagonal = vsfModelArray<double>(m, k);
+  st->estimates = vsfModelArray<double>(m, k);
   if (!st->diagonal || !st->cross || !st->swept || !st->sweptDiagonal || !st->reduced ||
-      !st->savedSwept || !st->savedSweptDiagonal)
+      !st->savedSwept || !st->savedSweptDiagonal || !st->estimates)
     return false;
   std::fill(st->swept, st->swept + k, '0');
   return true;
@@ -480,8 +481,7 @@ int32_t vsfStructuredSetUp(VsfModel* m) {
   st->folds = st->foldCount > 0 ? vsfModelArray<VsfStructured>(m, st->foldCount) : nullptr;
   if (st->foldCount > 0 && st->folds == nullptr)
     return kVsfNoMemory;
-  st->estimates = vsfModelArray<double>(m, st->columns);
-  if (!arraysOf(m, st) || st->estimates == nullptr)
+  if (!arraysOf(m, st))
     return kVsfNoMemory;
   for (int32_t f = 0; f < st->foldCount; ++f) {
     VsfStructured& F = st->folds[f];
@@ -680,10 +680,15 @@ void vsfStructuredSetEstimates(VsfModel* m) {
   VsfStructured* st = m->structured;
   if (st == nullptr)
     return;
-  if (!st->inModel) {
-    std::fill(st->estimates, st->estimates + st->columns, 0.0);
-    return;
+  for (int32_t f = -1; f < st->foldCount; ++f) {
+    VsfStructured& s = f < 0 ? *st : st->folds[f];
+    const double* swept = f < 0 ? m->sweptXpx : m->folds[f].sweptXpx;
+    const char* flags = f < 0 ? m->sweepFlags : m->folds[f].sweepFlags;
+    if (!s.inModel) {
+      std::fill(s.estimates, s.estimates + s.columns, 0.0);
+      continue;
+    }
+    const std::vector<double> b = blockEstimates(s, swept, sweptSmallOf(s, flags));
+    std::copy(b.begin(), b.end(), s.estimates);
   }
-  const std::vector<double> b = blockEstimates(*st, m->sweptXpx, sweptSmall(m));
-  std::copy(b.begin(), b.end(), st->estimates);
 }

@@ -76,6 +76,6 @@ void vsfStructuredRetake(VsfModel* model);
 // The effect out of the model and the folds' models when they are emptied after the full
 // model's fit (its triangles are the caller's).
 void vsfStructuredEmpty(VsfModel* model);
-// The effect's estimates into its state for a pass over the rows that predicts them (0 for
-// columns not swept, and all 0 without the effect in the model).
+// The effect's estimates into its state and each fold record's for a pass over the rows that
+// predicts them (0 for columns not swept, and all 0 without the effect in the model).
 void vsfStructuredSetEstimates(VsfModel* model);
