@@ -107,7 +107,9 @@ struct VsfStructured {
   char* swept;           // k: '1' for its columns swept in while it is in the model
   double* sweptDiagonal; // k: the swept diagonal of those columns in the current model
   double* reduced;       // the small triangle less the effect's swept columns (C_J' D_J^-1 C_J)
-  uint8_t offDiagonal;   // set by the pass when a row has two values in the effect's block
+  double* estimates;     // k: the state's estimates of its columns for a residual pass
+  double rankOne;        // the block's every off-diagonal element (effect coding), or 0
+  uint8_t offDiagonal;   // set by the pass when the block is neither of those shapes
   uint8_t inModel;
   // The state before the trials of a search (vsfStructuredSave).
   char* savedSwept;

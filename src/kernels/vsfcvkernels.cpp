@@ -9,6 +9,7 @@
 #include "kernels/vsfresid.h"
 #include "kernels/vsfrowwalk.h"
 #include "kernels/vsfxpx.h"
+#include "kernels/vsfxpxstructured.h"
 #include "numerics/packedtri.h"
 
 #include <vector>
@@ -41,7 +42,7 @@ template <class Fn> int32_t eachCounted(VsfPassState* m, QkPageDescriptor* page,
     thread_local VsfGathered g;
     const VsfFoldRecord& F = m->folds[k];
     vsfGatherSwept(m, S, r, F.sweepFlags, g);
-    const double res = vsfGatheredResidual(F.sweptXpx, r, g);
+    const double res = vsfGatheredResidual(F.sweptXpx, r, g) - vsfStructuredFitted(m, k, S, r);
     sums[k] += w * res * res;
   });
 }

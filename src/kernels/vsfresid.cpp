@@ -4,6 +4,7 @@
 #include "kernels/vsfresid.h"
 
 #include "kernels/vsfrowwalk.h"
+#include "kernels/vsfxpxstructured.h"
 #include "numerics/packedtri.h"
 
 #include <cmath>
@@ -27,6 +28,8 @@ void vsfGatherSwept(const VsfPassState* m, const VsfRowShape& S, const VsfRowVie
   for (int32_t i = 0; i < m->inModelCount; ++i) {
     const int32_t e = m->inModelList[i];
     const int32_t c0 = m->effectColumn[e];
+    if (m->structured != nullptr && e == m->structured->effect)
+      continue; // outside the triangle: vsfStructuredFitted
     if (m->sparseSlot[e] < 0) {
       const double* x = dense + m->denseOffset[e];
       for (int32_t q = 0; q < m->effectColumns[e]; ++q)
@@ -100,7 +103,7 @@ void residsOfPage(VsfPassState* m, QkPageDescriptor* page, double* sums) {
       return;
     const double w = r.weight * r.freq;
     gather(m, S, r, g);
-    const double res = residual(m, r, g);
+    const double res = residual(m, r, g) - vsfStructuredFitted(m, -1, S, r);
     sums[r.role == VSF_ROLE_VALIDATE ? 0 : 1] += w * res * res;
   });
 }

@@ -9,13 +9,19 @@
 #include "numerics/packedtri.h"
 #include "numerics/zvector.h"
 
+#include <algorithm>
+
 namespace {
 
-// The sums of one set of rows: the small triangle, the effect's diagonal and cross block.
+// The sums of one set of rows: the small triangle, the effect's diagonal and cross block,
+// and of the rows with the same value in every column of the effect (the reference level
+// under the effect coding) their squares and cross products with the small columns.
 struct Segment {
   double* triangle;
   double* diagonal;
   double* cross;
+  double* rankOne;
+  double* rankOneCross;
 };
 
 Segment segmentAt(const VsfStructured* st, double* buffer, int64_t index) {
@@ -23,6 +29,8 @@ Segment segmentAt(const VsfStructured* st, double* buffer, int64_t index) {
   s.triangle = buffer + index * vsfStructuredSegmentLength(st);
   s.diagonal = s.triangle + packed::tri(st->small);
   s.cross = s.diagonal + st->columns;
+  s.rankOne = s.cross + static_cast<int64_t>(st->columns) * st->small;
+  s.rankOneCross = s.rankOne + 1;
   return s;
 }
 
@@ -36,7 +44,8 @@ int32_t foldOf(const VsfPassState* m, const VsfRowShape& S, const VsfRowView& r)
 } // namespace
 
 int64_t vsfStructuredSegmentLength(const VsfStructured* st) {
-  return packed::tri(st->small) + static_cast<int64_t>(st->columns) * (st->small + 1);
+  return packed::tri(st->small) + static_cast<int64_t>(st->columns) * (st->small + 1) + 1 +
+         st->small;
 }
 
 int64_t vsfStructuredXpXLength(const VsfPassState* m) {
@@ -83,8 +92,17 @@ int32_t vsfStructuredXpX_t(VsfPassState* m, QkPageDescriptor* page, double* buff
       }
     }
     const int32_t begin = r.slotBegin(S, 0), end = r.slotEnd(S, 0);
-    if (end - begin > 1)
+    if (end - begin > 1) {
+      if (end - begin == st->columns &&
+          std::all_of(r.sparseValues + begin, r.sparseValues + end,
+                      [&](double v) { return v == r.sparseValues[begin]; })) {
+        const double c = r.sparseValues[begin];
+        *to.rankOne += w * c * c;
+        zvaxpy(to.rankOneCross, to.rankOneCross, r.y, n, w * c);
+        return;
+      }
       *offDiagonal = 1.0;
+    }
     for (int32_t a = begin; a < end; ++a) {
       const double xa = r.sparseValues[a];
       const int64_t j = r.storedIndex(S, a);
@@ -95,4 +113,18 @@ int32_t vsfStructuredXpX_t(VsfPassState* m, QkPageDescriptor* page, double* buff
   });
   flush();
   return badFolds != 0 ? kVsfBadFoldRow : 0;
+}
+
+double vsfStructuredFitted(const VsfPassState* m, int32_t fold, const VsfRowShape& S,
+                           const VsfRowView& r) {
+  if (m->structured == nullptr)
+    return 0.0;
+  const VsfStructured* st = fold < 0 ? m->structured : &m->structured->folds[fold];
+  if (!st->inModel)
+    return 0.0;
+  const int32_t slot = m->sparseSlot[st->effect];
+  double fit = 0.0;
+  for (int32_t a = r.slotBegin(S, slot); a < r.slotEnd(S, slot); ++a)
+    fit += st->estimates[r.storedIndex(S, a)] * r.sparseValues[a];
+  return fit;
 }

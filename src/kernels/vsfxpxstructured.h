@@ -8,9 +8,12 @@
 #include <cstdint>
 
 struct VsfPassState;
+struct VsfRowShape;
+struct VsfRowView;
 struct VsfStructured;
 
-// The length of one set of sums: the small triangle, the effect's diagonal, its cross block.
+// The length of one set of sums: the small triangle, the effect's diagonal, its cross block,
+// and the square and small cross products of the rows with one value in every column.
 [[nodiscard]] int64_t vsfStructuredSegmentLength(const VsfStructured* structured);
 // The length of the kernel's buffer: the sums of the rows outside the folds, those of each
 // fold's rows, and a last element that is set to 1 when a row has two values in the effect's
@@ -21,3 +24,8 @@ struct VsfStructured;
 // small triangle row by row). kVsfBadFoldRow when a row's fold code is out of range.
 [[nodiscard]] int32_t vsfStructuredXpX_t(VsfPassState* model, QkPageDescriptor* page,
                                          double* buffer, int64_t length);
+// A row's fitted value from the many-level effect's columns (VsfStructured::estimates) in the
+// model (fold -1) or a fold record's model, which the residual passes add to that of the
+// triangle's columns; 0 without the effect in that model.
+[[nodiscard]] double vsfStructuredFitted(const VsfPassState* model, int32_t fold,
+                                         const VsfRowShape& shape, const VsfRowView& row);

@@ -152,6 +152,7 @@ int32_t vsfComputeResids(VsfModel* m) {
     return 0;
   m->validateAse = 0.0;
   m->testAse = 0.0;
+  vsfStructuredSetEstimates(m);
   int32_t rc = vsfRunPass(m, vsfResids, vsfResids_t, 0);
   if (rc != 0) {
     m->validateAse = m->testAse = hostMissing(); // never a partial sum
@@ -169,6 +170,7 @@ int32_t vsfComputeCVResids(VsfModel* m) {
   if (!vsfFoldPressFromSums(m)) {
     for (int32_t f = 0; f < m->foldCount; ++f)
       m->folds[f].cvSse = 0.0;
+    vsfStructuredSetEstimates(m);
     const int32_t rc = vsfRunPass(m, vsfCVResids, vsfCVResids_t, 0);
     if (rc != 0)
       return rc; // cvPress stays missing: never a partial sum

@@ -85,17 +85,14 @@ bool vsfFoldPressFromSums(VsfModel* m) {
   // An L2 search's optimum moves with the last digits of the criteria it compares: its trials
   // and final fit keep the pass, so that the ridge it settles on is the one it always chose.
   if (m->foldCount < 2 || m->l2Search == VsfL2Search::Golden || m->l2Search == VsfL2Search::Grid ||
-      m->l2BaseXpx != nullptr || (m->structured == nullptr && ztestthread("cvsums", 6) == 0))
+      m->l2BaseXpx != nullptr || ztestthread("cvsums", 6) == 0)
     return false;
   std::vector<int64_t> cols;
   std::vector<double> diagonal, errors(static_cast<size_t>(m->foldCount));
   rowDiagonal(m, diagonal);
   for (int32_t f = 0; f < m->foldCount; ++f) {
     sweptColumns(m, m->folds[f].sweepFlags, cols);
-    // The structured road has no pass over the rows for the effect's columns: its sums
-    // stand, to the precision they give.
-    if (!foldError(m, f, cols, diagonal, &errors[static_cast<size_t>(f)]) &&
-        m->structured == nullptr)
+    if (!foldError(m, f, cols, diagonal, &errors[static_cast<size_t>(f)]))
       return false;
   }
   for (int32_t f = 0; f < m->foldCount; ++f)

@@ -12,6 +12,6 @@ struct VsfModel;
 inline constexpr double kVsfCancellationShare = 1e-5;
 
 // Sets every fold's cvSse from the sums and returns true; false (nothing set) when the sums
-// cannot give them to full precision (but on the structured road, which has no such pass) or
-// steer an L2 search, where the caller takes the pass over the rows.
+// cannot give them to full precision or steer an L2 search, where the caller takes the pass
+// over the rows.
 [[nodiscard]] bool vsfFoldPressFromSums(VsfModel* model);

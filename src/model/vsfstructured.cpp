@@ -46,16 +46,15 @@ using packed::tri;
 }
 
 // The fits the structured road serves: a served method on the packed X'X, with nothing that
-// needs other sums than X'X and the folds' (roles, PRESS, the full model first, resamples),
+// needs other sums than X'X and the folds' (PRESS, resamples),
 // no hierarchy or standardisation and no post-fit statements (which take the packed
 // triangle); the one sparse effect is the last in column order and has many columns.
 [[nodiscard]] bool served(const VsfModel* m) {
   const VsfModelOptions* o = m->options;
   if (!vsfFullXpxOn(m) || !servedMethod(m) || !servedFolds(m) || o->cvExternal || o->modelAverage ||
-      m->resampler != nullptr || vsfValidationInUse(m) || vsfTestInUse(m) || o->pressNeeded ||
-      o->fullModelFirst || o->hierarchy != VsfHierarchy::None || o->colStandardize ||
-      o->parmStandardize || o->adaptive || m->l2BaseXpx != nullptr || m->cvexSums != nullptr ||
-      m->sparseEffectCount != 1 || m->handsOverModel)
+      m->resampler != nullptr || o->pressNeeded || o->hierarchy != VsfHierarchy::None ||
+      o->colStandardize || o->parmStandardize || o->adaptive || m->l2BaseXpx != nullptr ||
+      m->cvexSums != nullptr || m->sparseEffectCount != 1 || m->handsOverModel)
     return false;
   const int32_t e = m->sparseEffectList[0];
   const int32_t forced = seam::structuredColumns();
@@ -100,7 +99,8 @@ int32_t noFactor(VsfModel* m, size_t swept) {
 [[nodiscard]] int32_t pivots(VsfModel* m, double* sse, int32_t* count, char* taken) {
   VsfStructured* st = m->structured;
   Block block{m, st};
-  const VsfDiagonalBlock source{&block, st->columns, blockCross, blockDiagonal, blockResponse};
+  const VsfDiagonalBlock source{&block,        st->columns,   blockCross,
+                                blockDiagonal, blockResponse, st->rankOne};
   if (vsfDiagonalBlockPivots(m, source, sse, count, taken))
     return 0;
   *sse = m->sse;
@@ -123,6 +123,50 @@ std::vector<int64_t> sweptSmallOf(const VsfStructured& st, const char* flags) {
 }
 std::vector<int64_t> sweptSmall(const VsfModel* m) {
   return sweptSmallOf(*m->structured, m->sweepFlags);
+}
+
+// The swept block B_J = D_J + rho 1 1' of the effect's swept columns J has the inverse
+// D_J^-1 - kappa D_J^-1 1 1' D_J^-1 (Sherman-Morrison): kappa, 0 for a diagonal block.
+double kappaOf(const VsfStructured& st) {
+  if (st.rankOne == 0.0)
+    return 0.0;
+  double t = 0.0;
+  for (int64_t j = 0; j < st.columns; ++j)
+    if (st.swept[j] == '1')
+      t += 1.0 / st.diagonal[j];
+  return st.rankOne / (1.0 + st.rankOne * t);
+}
+
+// r := B_J^-1 r over the swept columns J (r indexed by the effect's columns; the others are
+// left as they are).
+void solveBlock(const VsfStructured& st, double kappa, std::vector<double>& r);
+
+// The effect's estimates in a state whose swept small columns S hold their negated
+// estimates in the response column of `swept`: B_J^-1 (C_J(., 0) - C_J(., S) beta_S).
+std::vector<double> blockEstimates(const VsfStructured& st, const double* swept,
+                                   const std::vector<int64_t>& S) {
+  std::vector<double> r(static_cast<size_t>(st.columns), 0.0);
+  for (int64_t j = 0; j < st.columns; ++j) {
+    if (st.swept[j] != '1')
+      continue;
+    const double* C = st.cross + j * st.small;
+    double t = C[0];
+    for (const int64_t s : S)
+      t += C[s] * swept[at(s, 0)];
+    r[static_cast<size_t>(j)] = t;
+  }
+  solveBlock(st, kappaOf(st), r);
+  return r;
+}
+
+void solveBlock(const VsfStructured& st, double kappa, std::vector<double>& r) {
+  double t = 0.0;
+  for (int64_t j = 0; j < st.columns; ++j)
+    if (st.swept[j] == '1')
+      t += r[static_cast<size_t>(j)] / st.diagonal[j];
+  for (int64_t j = 0; j < st.columns; ++j)
+    if (st.swept[j] == '1')
+      r[static_cast<size_t>(j)] = (r[static_cast<size_t>(j)] - kappa * t) / st.diagonal[j];
 }
 
 // The inverse (row-major, n by n) of the reduced triangle between the columns S, by its
@@ -157,7 +201,7 @@ std::vector<int64_t> sweptSmall(const VsfModel* m) {
 [[nodiscard]] bool finiteSums(VsfModel* m) {
   const VsfStructured* st = m->structured;
   const int64_t n = static_cast<int64_t>(st->columns) * st->small;
-  bool finite = true;
+  bool finite = std::isfinite(st->rankOne);
   for (int64_t j = 0; j < st->columns && finite; ++j)
     finite = std::isfinite(st->diagonal[j]);
   for (int64_t i = 0; i < n && finite; ++i)
@@ -169,16 +213,23 @@ std::vector<int64_t> sweptSmall(const VsfModel* m) {
   return finite;
 }
 
+void addInto(double* total, const double* part, int64_t n) {
+  for (int64_t i = 0; i < n; ++i)
+    total[i] += part[i];
+}
+
 // One set of the kernel's sums into a state's small triangle, diagonal and cross block.
 void placeSums(VsfStructured* st, double* triangle, const double* from) {
   const int64_t T = tri(st->small), k = st->columns;
   std::memcpy(triangle, from, sizeof(double) * static_cast<size_t>(T));
   std::memcpy(st->diagonal, from + T, sizeof(double) * static_cast<size_t>(k));
   std::memcpy(st->cross, from + T + k, sizeof(double) * static_cast<size_t>(k * st->small));
-}
-void addInto(double* total, const double* part, int64_t n) {
-  for (int64_t i = 0; i < n; ++i)
-    total[i] += part[i];
+  // The rows with one value in every column add the same to every off-diagonal element and
+  // to each column's cross products.
+  const double* rankOne = from + T + k + k * st->small;
+  st->rankOne = rankOne[0];
+  for (int64_t j = 0; j < k; ++j)
+    addInto(st->cross + j * st->small, rankOne + 1, st->small);
 }
 void complementOf(const double* total, double* part, int64_t n) {
   for (int64_t i = 0; i < n; ++i)
@@ -215,10 +266,12 @@ void complementOf(const double* total, double* part, int64_t n) {
   for (int32_t f = 0; f < st->foldCount; ++f) {
     addInto(st->diagonal, st->folds[f].diagonal, k);
     addInto(st->cross, st->folds[f].cross, cross);
+    st->rankOne += st->folds[f].rankOne;
   }
   for (int32_t f = 0; f < st->foldCount; ++f) {
     complementOf(st->diagonal, st->folds[f].diagonal, k);
     complementOf(st->cross, st->folds[f].cross, cross);
+    st->folds[f].rankOne = st->rankOne - st->folds[f].rankOne;
   }
   return 0;
 }
@@ -234,16 +287,21 @@ double structuredRoot(const VsfModel* m, int64_t k) {
   for (int64_t i = 1; i < n; ++i)
     if (i != k && m->sweepFlags[i] == '1')
       beta.emplace_back(i, (k > i ? 1.0 : -1.0) * m->sweptXpx[sym(k, i)]);
-  double g = 0.0;
+  std::vector<double> v(static_cast<size_t>(st->columns), 0.0);
   for (int64_t j = 0; j < st->columns; ++j) {
     if (st->swept[j] != '1')
       continue;
     const double* C = st->cross + j * n;
-    double v = C[k];
+    double t = C[k];
     for (const auto& [i, b] : beta)
-      v -= C[i] * b;
-    g += std::fabs(v) / std::sqrt(st->diagonal[j]);
+      t -= C[i] * b;
+    v[static_cast<size_t>(j)] = t;
   }
+  solveBlock(*st, kappaOf(*st), v);
+  double g = 0.0;
+  for (int64_t j = 0; j < st->columns; ++j)
+    if (st->swept[j] == '1')
+      g += std::fabs(v[static_cast<size_t>(j)]) * std::sqrt(st->diagonal[j] + st->rankOne);
   return g;
 }
 
@@ -278,6 +336,23 @@ void resweepSmall(VsfModel* m, const std::vector<char>& was) {
   }
 }
 
+// Whether the blocks D + rho 1 1' of the model and of every fold can be solved by their
+// D: under the effect coding a level without rows (in a fold record: all in its fold) has a
+// column that the reference level's rows alone make, which D cannot pivot.
+[[nodiscard]] bool invertibleDiagonals(const VsfStructured* st) {
+  if (st->rankOne == 0.0)
+    return true;
+  auto positive = [](const VsfStructured& s) {
+    return std::all_of(s.diagonal, s.diagonal + s.columns, [](double d) { return d > 0.0; });
+  };
+  if (!positive(*st))
+    return false;
+  for (int32_t f = 0; f < st->foldCount; ++f)
+    if (!positive(st->folds[f]))
+      return false;
+  return true;
+}
+
 // The arrays of one state, from the model pool; false when one does not fit.
 [[nodiscard]] bool arraysOf(VsfModel* m, VsfStructured* st) {
   const int64_t k = st->columns;
@@ -288,8 +363,9 @@ void resweepSmall(VsfModel* m, const std::vector<char>& was) {
   st->reduced = vsfModelArray<double>(m, tri(st->small));
   st->savedSwept = vsfModelArray<char>(m, k);
   st->savedSweptDiagonal = vsfModelArray<double>(m, k);
+  st->estimates = vsfModelArray<double>(m, k);
   if (!st->diagonal || !st->cross || !st->swept || !st->sweptDiagonal || !st->reduced ||
-      !st->savedSwept || !st->savedSweptDiagonal)
+      !st->savedSwept || !st->savedSweptDiagonal || !st->estimates)
     return false;
   std::fill(st->swept, st->swept + k, '0');
   return true;
@@ -331,9 +407,11 @@ template <class Work> int32_t eachState(VsfModel* m, Work work) {
   int32_t count;
   if (int32_t rc = pivots(m, &sse, &count, st->swept); rc != 0)
     return rc;
-  // The small triangle less the swept columns' part, C_J' D_J^-1 C_J.
+  // The small triangle less the swept columns' part, C_J' B_J^-1 C_J: the sum over J of
+  // C_j C_j' / D_j less kappa u u', u the sum of C_j / D_j.
   double* A = st->reduced;
   std::memcpy(A, m->xpx, sizeof(double) * tri(n));
+  std::vector<double> u(static_cast<size_t>(n), 0.0);
   for (int64_t j = 0; j < st->columns; ++j) {
     if (st->swept[j] != '1')
       continue;
@@ -344,8 +422,13 @@ template <class Work> int32_t eachState(VsfModel* m, Work work) {
       double* R = A + tri(r);
       for (int64_t q = 0; q <= r; ++q)
         R[q] -= f * C[q];
+      u[static_cast<size_t>(r)] += f;
     }
   }
+  if (const double kappa = kappaOf(*st); kappa != 0.0)
+    for (int64_t r = 0; r < n; ++r)
+      for (int64_t q = 0; q <= r; ++q)
+        A[tri(r) + q] += kappa * u[static_cast<size_t>(r)] * u[static_cast<size_t>(q)];
   // Swept again over the small columns the model had swept.
   std::vector<char> was(m->sweepFlags, m->sweepFlags + n);
   std::memcpy(m->sweptXpx, A, sizeof(double) * tri(n));
@@ -416,8 +499,9 @@ int32_t vsfStructuredCrossProducts(VsfModel* m) {
   VsfStructured* st = m->structured;
   if (int32_t rc = structuredSums(m); rc != 0)
     return rc;
-  if (st->offDiagonal) {
-    // The effect's block is no diagonal: the packed triangle of every column after all.
+  if (st->offDiagonal || !invertibleDiagonals(st)) {
+    // The effect's block is neither shape the road solves: the packed triangle of every
+    // column after all.
     m->structured = nullptr;
     const int32_t columns = m->parmCount + 1;
     if (int32_t rc = vsfAddXpXMemory(m, columns); rc != 0)
@@ -454,16 +538,23 @@ int32_t vsfStructuredRefresh(VsfModel* m) {
     return 0;
   const std::vector<int64_t> S = sweptSmall(m);
   const size_t s = S.size();
-  std::vector<double> inv, w(s);
+  std::vector<double> inv, w(s), u(s, 0.0);
   if (!inverseOf(st->reduced, S, inv))
     return noFactor(m, s);
+  // Row j of B_J^-1 C_J is (C_j - kappa u) / D_j, u the sum over J of C_j / D_j; the
+  // diagonal of B_J^-1 is 1 / D_j - kappa / D_j^2.
+  const double kappa = kappaOf(*st);
+  for (int64_t j = 0; j < st->columns && kappa != 0.0; ++j)
+    if (st->swept[j] == '1')
+      for (size_t i = 0; i < s; ++i)
+        u[i] += st->cross[j * st->small + S[i]] / st->diagonal[j];
   for (int64_t j = 0; j < st->columns; ++j) {
     if (st->swept[j] != '1')
       continue;
     const double* C = st->cross + j * st->small;
     const double d = st->diagonal[j];
     for (size_t i = 0; i < s; ++i)
-      w[i] = C[S[i]] / d;
+      w[i] = (C[S[i]] - kappa * u[i]) / d;
     double q = 0.0;
     for (size_t i = 0; i < s; ++i) {
       double v = 0.0;
@@ -471,7 +562,7 @@ int32_t vsfStructuredRefresh(VsfModel* m) {
         v += inv[i * s + t] * w[t];
       q += w[i] * v;
     }
-    st->sweptDiagonal[j] = 1.0 / d + q;
+    st->sweptDiagonal[j] = 1.0 / d - kappa / (d * d) + q;
   }
   return 0;
 }
@@ -485,17 +576,13 @@ void vsfStructuredBeta(VsfModel* m, double responseScale) {
   const VsfStructured* st = m->structured;
   if (st == nullptr || !st->inModel)
     return;
-  const std::vector<int64_t> S = sweptSmall(m);
   const int32_t q0 = m->parmOffset[st->effect];
+  std::vector<double> b = blockEstimates(*st, m->sweptXpx, sweptSmall(m));
   for (int64_t j = 0; j < st->columns; ++j) {
     const int64_t q = q0 + j;
     if (st->swept[j] != '1')
       continue;
-    const double* C = st->cross + j * st->small;
-    double r = C[0];
-    for (const int64_t s : S)
-      r += C[s] * m->sweptXpx[at(s, 0)];
-    m->beta[q] = r / st->diagonal[j];
+    m->beta[q] = b[static_cast<size_t>(j)];
     const double sx = m->columnSumSquares != nullptr ? m->columnSumSquares[q] : hostMissing();
     if (responseScale > 0 && !isHostMissing(sx) && sx > 0)
       m->stdBeta[q] = m->beta[q] / (sx * responseScale);
@@ -554,26 +641,54 @@ double vsfStructuredFoldPart(const VsfModel* m, int32_t f, const std::vector<int
   if (st == nullptr || !st->inModel)
     return 0.0;
   const VsfStructured& R = st->folds[f];
-  const double* swept = m->folds[f].sweptXpx;
-  const std::vector<int64_t> S = sweptSmallOf(R, m->folds[f].sweepFlags);
+  const std::vector<double> b =
+      blockEstimates(R, m->folds[f].sweptXpx, sweptSmallOf(R, m->folds[f].sweepFlags));
   const int64_t n = st->small;
-  double sum = 0.0;
+  // The fold's own block is its D plus rho 1 1' with rho the fold's own.
+  const double rho = st->rankOne - R.rankOne;
+  double sum = 0.0, total = 0.0;
   for (int64_t j = 0; j < st->columns; ++j) {
     if (R.swept[j] != '1')
       continue;
-    // Minus the record's coefficient of column j, then the fold's own sums of its column.
+    // Minus the record's coefficient of column j against the fold's own sums of its column.
     const double* Cr = R.cross + j * n;
-    double b = Cr[0];
-    for (const int64_t s : S)
-      b += Cr[s] * swept[at(s, 0)];
-    const double uj = -b / R.diagonal[j];
+    const double uj = -b[static_cast<size_t>(j)];
     const double* C = st->cross + j * n;
     const double own = st->diagonal[j] - R.diagonal[j];
     double row = 2.0 * (C[0] - Cr[0]) + own * uj;
     for (size_t i = 0; i < cols.size(); ++i)
       row += 2.0 * (C[cols[i]] - Cr[cols[i]]) * u[i];
     sum += uj * row;
-    *bound += std::fabs(uj) * std::sqrt(std::fabs(own));
+    total += uj;
+    *bound += std::fabs(uj) * std::sqrt(std::fabs(own + rho));
   }
-  return sum;
+  return sum + rho * total * total;
+}
+
+void vsfStructuredEmpty(VsfModel* m) {
+  VsfStructured* st = m->structured;
+  if (st == nullptr)
+    return;
+  for (int32_t f = -1; f < st->foldCount; ++f) {
+    VsfStructured& s = f < 0 ? *st : st->folds[f];
+    std::fill(s.swept, s.swept + s.columns, '0');
+    s.inModel = 0;
+  }
+}
+
+void vsfStructuredSetEstimates(VsfModel* m) {
+  VsfStructured* st = m->structured;
+  if (st == nullptr)
+    return;
+  for (int32_t f = -1; f < st->foldCount; ++f) {
+    VsfStructured& s = f < 0 ? *st : st->folds[f];
+    const double* swept = f < 0 ? m->sweptXpx : m->folds[f].sweptXpx;
+    const char* flags = f < 0 ? m->sweepFlags : m->folds[f].sweepFlags;
+    if (!s.inModel) {
+      std::fill(s.estimates, s.estimates + s.columns, 0.0);
+      continue;
+    }
+    const std::vector<double> b = blockEstimates(s, swept, sweptSmallOf(s, flags));
+    std::copy(b.begin(), b.end(), s.estimates);
+  }
 }

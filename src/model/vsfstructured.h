@@ -22,10 +22,9 @@ inline constexpr int32_t kVsfStructuredColumns = 1000;
 
 // Sets up the structured state when the fit goes the structured road: FORWARD, STEPWISE or
 // BACKWARD on the packed X'X, with cross validation by fold records (each gets a state of
-// its own) or none, and no roles, PRESS, full model first, hierarchy, standardisation or
-// post-fit statements, and one sparse effect of at least kVsfStructuredColumns columns (the
-// structuredColumns seam lowers that number). The triangles are then made for the small columns
-// only. 0 or kVsfNoMemory.
+// its own) or none, and no PRESS, hierarchy, standardisation or post-fit statements, and one
+// sparse effect of at least kVsfStructuredColumns columns (the structuredColumns seam lowers that
+// number). The triangles are then made for the small columns only. 0 or kVsfNoMemory.
 [[nodiscard]] int32_t vsfStructuredSetUp(VsfModel* model);
 // The pass that forms the small triangle and the effect's diagonal and cross block, and the
 // folds' (the sums outside each fold; the folds' small triangles are left to
@@ -74,3 +73,9 @@ void vsfStructuredRetake(VsfModel* model);
 [[nodiscard]] double vsfStructuredFoldPart(const VsfModel* model, int32_t f,
                                            const std::vector<int64_t>& cols,
                                            const std::vector<double>& u, double* bound);
+// The effect out of the model and the folds' models when they are emptied after the full
+// model's fit (its triangles are the caller's).
+void vsfStructuredEmpty(VsfModel* model);
+// The effect's estimates into its state and each fold record's for a pass over the rows that
+// predicts them (0 for columns not swept, and all 0 without the effect in the model).
+void vsfStructuredSetEstimates(VsfModel* model);

@@ -493,7 +493,9 @@ double blockForm(const VsfModel* m, const VsfDiagonalBlock& block, const std::ve
 // b_j - v_j' H v_j, and taking it adds (H v_j)(H v_j)' / pivot to H. The response row
 // follows as its original value less z' H v_j, where z gathers -(t_j / b_j) v_j over the
 // pivots taken (t_j the response's entry of the swept matrix). The cost is k |S|^2 in place
-// of k^3; the pivots, the rank and the SSE are those of the dense trial to rounding.
+// of k^3; the pivots, the rank and the SSE are those of the dense trial to rounding. A block
+// D + rho 1 1' is B - V V' with V's rows [v_j, sqrt(rho)] and H starting at diag(1, .., -1):
+// the same pivots then hold with D's elements in place of b_j (b_j = D_j + rho bounds them).
 // A pivot above 1e-8 of b_j also meets its rounding bound (vsfRoundingTolerance): column j's
 // coefficients on S are beta = L^-T H v_j and those on the block's columns J taken before it
 // -X'X(J, S) beta / b_J, whose part of the root is at most sum_i |beta_i| g_i, g_i the sum
@@ -503,14 +505,20 @@ bool vsfDiagonalBlockPivots(const VsfModel* m, const VsfDiagonalBlock& block, do
   const int64_t k = block.columns;
   const std::vector<int64_t> S = sweptColumns(m);
   const size_t n = S.size();
+  const double rho = block.rankOne;
+  const size_t na = n + (rho != 0.0 ? 1 : 0); // V's columns
   std::vector<double> L;
   if (!vsfCholeskyOf(m->xpx, S, L))
     return false;
-  std::vector<double> H(n * n, 0.0), x(n), hx(n), z(n, 0.0), beta(n), g(n, 0.0), a(n);
+  std::vector<double> H(na * na, 0.0), x(na), hx(na), z(na, 0.0), beta(n), g(n, 0.0), a(n);
   std::vector<int64_t> order; // the columns taken
   for (size_t i = 0; i < n; ++i) {
-    H[i * n + i] = 1.0;
+    H[i * na + i] = 1.0;
     a[i] = std::sqrt(std::fabs(m->xpx[diag(S[i])]));
+  }
+  if (na > n) {
+    H[n * na + n] = -1.0;
+    x[n] = std::sqrt(std::fabs(rho));
   }
   double t = m->sweptXpx[0];
   int32_t count = 0;
@@ -524,16 +532,16 @@ bool vsfDiagonalBlockPivots(const VsfModel* m, const VsfDiagonalBlock& block, do
       x[i] = v / L[i * n + i];
     }
     double quad = 0.0, zh = 0.0;
-    for (size_t i = 0; i < n; ++i) {
+    for (size_t i = 0; i < na; ++i) {
       double v = 0.0;
-      for (size_t q = 0; q < n; ++q)
-        v += H[i * n + q] * x[q];
+      for (size_t q = 0; q < na; ++q)
+        v += H[i * na + q] * x[q];
       hx[i] = v;
       quad += x[i] * v;
       zh += z[i] * v;
     }
-    const double b = block.diagonal(block.context, j);
-    const double pivot = b - quad;
+    const double d = block.diagonal(block.context, j), b = d + rho;
+    const double pivot = d - quad;
     if (!(pivot > vsfSweepTolerance(b)))
       continue;
     double root = std::sqrt(std::fabs(b));
@@ -550,12 +558,13 @@ bool vsfDiagonalBlockPivots(const VsfModel* m, const VsfDiagonalBlock& block, do
     const double tj = block.response(block.context, j);
     const double ty = tj - zh;
     t -= ty * ty / pivot;
-    for (size_t i = 0; i < n; ++i) {
-      for (size_t q = 0; q < n; ++q)
-        H[i * n + q] += hx[i] * hx[q] / pivot;
-      z[i] -= tj / b * x[i];
-      g[i] += std::fabs(block.cross(block.context, j, S[i])) / std::sqrt(std::fabs(b));
+    for (size_t i = 0; i < na; ++i) {
+      for (size_t q = 0; q < na; ++q)
+        H[i * na + q] += hx[i] * hx[q] / pivot;
+      z[i] -= tj / d * x[i];
     }
+    for (size_t i = 0; i < n; ++i)
+      g[i] += std::fabs(block.cross(block.context, j, S[i])) / std::sqrt(std::fabs(b));
     if (taken != nullptr)
       taken[j] = '1';
     order.push_back(j);

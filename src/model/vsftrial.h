@@ -26,15 +26,18 @@ int32_t vsfPartialSweep(double* a, int32_t k, int32_t n, double tol);
 [[nodiscard]] bool vsfCholeskyOf(const double* a, const std::vector<int64_t>& S,
                                  std::vector<double>& L);
 
-// The columns of a candidate effect whose own block of X'X is diagonal, as its trial reads
-// them: X'X between its column j and a column of the model, its block's diagonal element j,
-// and column j's entry in the response row of the current swept matrix.
+// The columns of a candidate effect whose own block of X'X is diagonal, or diagonal plus
+// the same element rankOne everywhere (D + rankOne 1 1', the effect coding: the reference
+// level's rows carry the same value in every column), as its trial reads them: X'X between
+// its column j and a column of the model, the element j of D, and column j's entry in the
+// response row of the current swept matrix.
 struct VsfDiagonalBlock {
   const void* context;
   int64_t columns;
   double (*cross)(const void* context, int64_t j, int64_t column);
   double (*diagonal)(const void* context, int64_t j);
   double (*response)(const void* context, int64_t j);
+  double rankOne = 0.0;
 };
 // The trial of adding such an effect to the model by its pivots in column order: the SSE,
 // the number of columns swept and, when `taken` is given, '1' for each column swept ('0'

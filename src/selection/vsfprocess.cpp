@@ -504,6 +504,7 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
       m->sweptXpx[0] = m->xpx[0];
     }
     vsfCVEmptyFolds(m, full);
+    vsfStructuredEmpty(m);
   }
   m->effectStatus[0] = o->noint ? VES_UNAVAILABLE : VES_INTERCEPT;
   return 0;

@@ -13,6 +13,7 @@
 #include <map>
 #include <random>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -83,18 +84,27 @@ TEST(StructuredRoad, BackwardAndStepwiseGiveThePackedRoadsTables) {
 }
 
 // Cross validation (the folds' own states of the effect and their held-out errors from the
-// sums): selecting, choosing and stopping by it, on random and block folds, on the small
-// committed data with the road taken from 10 columns.
-TEST(StructuredRoad, CrossValidationGivesThePackedRoadsTables) {
+// sums or from a pass over the rows): selecting, choosing and stopping by it, on random and block
+// folds; validation and test rows (their residuals from the effect's estimates); CP and BIC (the
+// full model fitted first and emptied again). On the small committed data with the road taken from
+// 10 columns.
+TEST(StructuredRoad, FoldsRolesAndFullModelCriteriaGiveThePackedRoadsTables) {
   const std::string data = qrxrun::readFile(std::string(QRX_TEST_DATA) + "/manylevels/data.csv");
-  for (const std::string options : {"selection=forward(select=cv) cvmethod=random(5)",
-                                    "selection=stepwise(select=sbc choose=cv) cvmethod=block(4)",
-                                    "selection=backward(select=sbc stop=cv) cvmethod=random(3)"}) {
+  // The second run takes the folds' errors from a pass over the rows.
+  const std::pair<std::string, std::string> runs[] = {
+      {"", "selection=forward(select=cv) cvmethod=random(5)"},
+      {"%let _testthreadcvsums = 0;\n",
+       "selection=backward(select=sbc stop=cv) cvmethod=random(3)"},
+      {"", "selection=stepwise(select=sbc choose=cv) cvmethod=block(4)"},
+      {"", "selection=forward(select=aic choose=validate) stats=(cp bic);\n"
+           "  partition fraction(validate=0.25 test=0.2)"},
+      {"", "selection=stepwise(select=cp choose=bic)"}};
+  for (const auto& [prefix, options] : runs) {
     auto run = [&](const char* hooks, const char* tag) {
       ::setenv("QRX_TEST_HOOKS", hooks, 1);
       qrxrun::ProgramRun r = qrxrun::runProgram(
-          "proc varsifter data=d seed=5;\n  class g;\n  model y = x1 x2 g x3 / " + options +
-              ";\n  performance cpucount=4;\nrun;\n",
+          prefix + "proc varsifter data=d seed=5;\n  class g;\n  model y = x1 x2 g x3 / " +
+              options + ";\n  performance cpucount=4;\nrun;\n",
           tag, {{"d.csv", data}});
       ::unsetenv("QRX_TEST_HOOKS");
       return r;
@@ -111,31 +121,34 @@ TEST(StructuredRoad, CrossValidationGivesThePackedRoadsTables) {
 }
 
 // BACKWARD by SBC: every removal trial's criterion is that of scipy's sparse least squares
-// on the same design (scripts/gen_manylevels_ref.py).
+// on the same design (scripts/gen_manylevels_ref.py), also under the effect coding, whose
+// columns span the same space with the intercept.
 TEST(StructuredRoad, BackwardRemovalCriteriaMatchSparseLeastSquares) {
-  ::setenv("QRX_TEST_HOOKS", "structuredColumns=10", 1);
-  const qrxrun::ProgramRun r = qrxrun::runProgram(
-      "proc varsifter data=d;\n  class g;\n"
-      "  model y = g x1 x2 x3 / selection=backward(select=sbc) details=all;\nrun;\n",
-      "srbackward",
-      {{"d.csv", qrxrun::readFile(std::string(QRX_TEST_DATA) + "/manylevels/data.csv")}});
-  ::unsetenv("QRX_TEST_HOOKS");
-  ASSERT_EQ(r.status, 0) << r.log;
   std::map<std::string, double> want;
   for (const auto& row :
        qrxrun::csvRows(qrxrun::readFile(std::string(QRX_TEST_DATA) + "/manylevels/backward.csv")))
     if (row[0] != "step")
       want[row[0] + " " + row[1]] = std::stod(row[2]);
-  size_t seen = 0;
-  int step = 1;
-  for (const Value* t : qrxrun::tablesOf(r, "Candidates")) {
-    for (size_t i = 0; i < (*t)["rows"].items.size(); ++i, ++seen) {
-      const std::string key = std::to_string(step) + " " + qrxrun::text(*t, i, "Effect");
-      ASSERT_EQ(want.count(key), 1u) << key;
-      const double v = qrxrun::number(*t, i, "SBC");
-      EXPECT_NEAR(v, want.at(key), 1e-9 * std::fabs(v)) << key;
+  for (const std::string coding : {"", " / param=effect"}) {
+    ::setenv("QRX_TEST_HOOKS", "structuredColumns=10", 1);
+    const qrxrun::ProgramRun r = qrxrun::runProgram(
+        "proc varsifter data=d;\n  class g" + coding +
+            ";\n  model y = g x1 x2 x3 / selection=backward(select=sbc) details=all;\nrun;\n",
+        "srbackward",
+        {{"d.csv", qrxrun::readFile(std::string(QRX_TEST_DATA) + "/manylevels/data.csv")}});
+    ::unsetenv("QRX_TEST_HOOKS");
+    ASSERT_EQ(r.status, 0) << r.log;
+    size_t seen = 0;
+    int step = 1;
+    for (const Value* t : qrxrun::tablesOf(r, "Candidates")) {
+      for (size_t i = 0; i < (*t)["rows"].items.size(); ++i, ++seen) {
+        const std::string key = std::to_string(step) + " " + qrxrun::text(*t, i, "Effect");
+        ASSERT_EQ(want.count(key), 1u) << key << coding;
+        const double v = qrxrun::number(*t, i, "SBC");
+        EXPECT_NEAR(v, want.at(key), 1e-9 * std::fabs(v)) << key << coding;
+      }
+      ++step;
     }
-    ++step;
+    EXPECT_EQ(seen, want.size()) << coding;
   }
-  EXPECT_EQ(seen, want.size());
 }
