@@ -93,9 +93,13 @@ inline std::string tinyWeightCsv(int levels = 1000, int rows = 2000) {
       x = d.normal(kE8);
     const int64_t y = effect[k] + xs[0] + d.normal(kE8);
     text += fixed(y, 8) + "," + fixed(last ? 100 : w, 6) + "," + fixed(last ? 10 : w, 6);
-    for (const int64_t x : xs)
-      text += "," + fixed(x, 8);
-    text += "," + level(k) + "\n";
+    for (const int64_t x : xs) {
+      text += ',';
+      text += fixed(x, 8);
+    }
+    text += ',';
+    text += level(k);
+    text += '\n';
   }
   return text;
 }
