@@ -82,7 +82,7 @@ struct VsfDataSettings {
   VsfThreadBudget threadBudget; // set by the read preparation
   // PERFORMANCE utility settings.
   uint8_t forceDense, forceSparse, utilDetails;
-  int32_t utilAccess; // 4, or 2
+  int32_t utilAccess; // QkPgfSharing: kQkPgfSequential, or kQkPgfRandom
   int32_t utilPageSize, utilBuffers;
   // MODEL and procedure options.
   int32_t method, maxSteps, steps, forcedIn;

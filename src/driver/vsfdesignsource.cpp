@@ -22,6 +22,7 @@
 #include "support/messages.h"
 #include "support/nomemory.h"
 #include "support/poolalloc.h"
+#include "support/qkpgf.h"
 #include "support/stepcodes.h"
 #include "support/testthread.h"
 
@@ -376,7 +377,7 @@ void fillRunSettings(VsfContext* ctx, VsfDataSettings* s) {
   s->forceDense = po.allDense;
   s->forceSparse = po.allSparse;
   s->utilDetails = po.utilDetails;
-  s->utilAccess = po.utilAccess == 2 ? 2 : 4;
+  s->utilAccess = po.utilAccess == kQkPgfRandom ? kQkPgfRandom : kQkPgfSequential;
   s->utilPageSize = po.utilPageSize;
   s->utilBuffers = po.utilBuffers;
   // Fits that centre, scale or weight the pages rewrite them in place and keep every
