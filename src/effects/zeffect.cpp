@@ -1063,12 +1063,12 @@ int32_t RepeatedFactor(EffectParseState* state, const char* name, int32_t length
 
 void zeffect(HostParser* parser, const HostToken* token, const EffectAction* action) {
   ParseRoot* root = effRoot();
-  if (root == nullptr || root->status != 0 || root->effectState == nullptr)
+  if (root == nullptr || root->status != kParseOk || root->effectState == nullptr)
     return;
   EffectParseState* state = root->effectState;
   if (!state->constructedNamesBuilt) {
     BuildEftVarList(state);
-    if (root->status != 0)
+    if (root->status != kParseOk)
       return;
   }
   int32_t code = action->code;
