@@ -5,6 +5,7 @@
 
 #include "host/hostapi.h"
 #include "support/hostif.h"
+#include "support/stepcodes.h"
 
 namespace qrxhost {
 
@@ -18,10 +19,5 @@ void resetTaskBlocks();
 // The step source handed to the parser (currentStepSource() in hostapi.h reads it).
 void setCurrentStepSource(const StepSource& source);
 void setCurrentStepSource(StepSource&& source);
-
-// Return code the host gives a step whose internal error it reported (xebug).
-inline constexpr int kInternalErrorCode = 1012;
-// The highest return code of a step that ended with warnings only; above it, errors.
-inline constexpr int kWarningReturnCode = 4;
 
 } // namespace qrxhost

@@ -8,6 +8,7 @@
 #include "host/pools.h"
 #include "host/supervisor.h"
 #include "host/textcase.h"
+#include "support/stepcodes.h"
 
 #include <algorithm>
 #include <atomic>
@@ -117,11 +118,11 @@ QkThread* createThread(QkHandle*, QkThreadAttributes* attrs) {
         logLine(HostSeverity::Error, "An internal error has occurred: the host's exit (code " +
                                          std::to_string(e.code) +
                                          ") was called on a worker thread.");
-        raiseStepReturnCode(std::max(e.code, 1012));
+        raiseStepReturnCode(std::max(e.code, codeOf(StepRc::Error)));
       } catch (...) {
         logLine(HostSeverity::Error,
                 "An internal error has occurred: an exception reached the top of a worker thread.");
-        raiseStepReturnCode(1012);
+        raiseStepReturnCode(codeOf(StepRc::Error));
       }
     });
   } catch (...) {

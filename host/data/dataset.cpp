@@ -16,6 +16,7 @@
 #include "host/supervisor.h"
 #include "host/textcase.h"
 #include "host/utf8text.h"
+#include "support/stepcodes.h"
 
 #include <algorithm>
 #include <atomic>
@@ -37,8 +38,6 @@ using namespace dsservice;
 
 namespace {
 
-constexpr int kFailCode = 1012;
-
 std::map<std::string, std::shared_ptr<const CsvTable>> gCopies; // canonical path -> copy
 
 } // namespace
@@ -56,7 +55,7 @@ void report(DataMsg number, std::initializer_list<HostMsgArg> args) {
 // Logs an error and raises the step's return code.
 void fail(DataMsg number, std::initializer_list<HostMsgArg> args) {
   report(number, args);
-  raiseStepReturnCode(kFailCode);
+  raiseStepReturnCode(codeOf(StepRc::Error));
 }
 
 // A data set name that does not resolve: an unassigned library ("library:NAME"), else a

@@ -5,6 +5,7 @@
 #include "host/hostlog.h"
 #include "host/hostmessages.h"
 #include "host/supervisor.h"
+#include "support/stepcodes.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -21,8 +22,6 @@ namespace qrxhost {
 namespace {
 
 namespace fs = std::filesystem;
-
-constexpr int kFailCode = 1012;
 
 struct Pending {
   StagedOutput out;
@@ -197,7 +196,7 @@ std::vector<std::string> commitStagedOutputs(bool stepSucceeded) {
     }
   }
   if (failed >= 0)
-    raiseStepReturnCode(kFailCode);
+    raiseStepReturnCode(codeOf(StepRc::Error));
   gPending.clear();
   return placed;
 }

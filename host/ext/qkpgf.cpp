@@ -146,7 +146,7 @@ int32_t openFile(QkPageFile* file, int32_t) {
   QkPgfState* s = file->state;
   if (s->open || s->path.empty())
     return kQkPgfBadState;
-  if (file->accessMode == 2) {
+  if (file->accessMode == kQkPgfCreate) {
     if (!s->attributesSet)
       s->pageSize = s->sizes[0];
     int fd = openUtilityFile(s->path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC);
@@ -159,8 +159,8 @@ int32_t openFile(QkPageFile* file, int32_t) {
     s->memory.clear();
     s->lastPage = 0;
     s->readOnly = false;
-  } else if (file->accessMode == 1) {
-    s->readOnly = file->update != 2;
+  } else if (file->accessMode == kQkPgfReopen) {
+    s->readOnly = file->update != kQkPgfRewrite;
     int fd = ::open(s->path.c_str(), (s->readOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC);
     if (fd < 0)
       return kQkPgfIoError;

@@ -14,6 +14,7 @@
 #include "host/textcase.h"
 #include "support/parsedstmt.h"
 #include "support/protocol.h"
+#include "support/stepcodes.h"
 
 #include <algorithm>
 #include <cctype>
@@ -312,7 +313,7 @@ int32_t finish(PostFitBridge* b, int32_t) {
     }
   }
   if (!ok)
-    b->returnCode = 1012;
+    raiseRc(b->returnCode, StepRc::Error);
   return ok ? 0 : 1;
 }
 

@@ -307,8 +307,8 @@ void sAdverr(ParseRoot* root, HostDataSet*, int32_t, const char* first, int32_t 
                           HostMsgArg(code >= 3 && code <= 5 ? why[code] : "")};
     logMessage(kParserMsgSet, PM_VARLIST, args, 4);
   }
-  if (root && root->status == 0)
-    root->status = 1;
+  if (root && root->status == kParseOk)
+    root->status = kParseFailed;
 }
 
 int32_t sPfs(char* buffer, int32_t width, int32_t decimals, double value) {

@@ -746,7 +746,7 @@ struct Interp {
     } catch (const StatementError&) {
       if (root->current)
         root->current->syntaxError = 1;
-      root->status = 1;
+      root->status = kParseFailed;
       if (ps->pos < begin)
         ps->pos = begin;
       skipStatement();
@@ -789,7 +789,7 @@ int32_t runStatementParse(VsfGrammar* grammar, ParseRoot* root, int32_t mode,
   grammar->parseAnchor = ps;
   root->parser = ps;
   root->first = root->last = root->current = nullptr;
-  root->status = 0;
+  root->status = kParseOk;
   ps->root = root;
   ps->pos = 0;
   if (ps->lexFailed) {
@@ -797,7 +797,7 @@ int32_t runStatementParse(VsfGrammar* grammar, ParseRoot* root, int32_t mode,
     HostMsgArg args[4] = {HostMsgArg(e.line), HostMsgArg(e.column), HostMsgArg(e.detail.c_str()),
                           HostMsgArg("")};
     logMessage(kParserMsgSet, e.message, args, 4);
-    root->status = 1;
+    root->status = kParseFailed;
     return 1;
   }
   Interp in{*it->second, ps, root, mode, {}};
@@ -813,7 +813,7 @@ int32_t runStatementParse(VsfGrammar* grammar, ParseRoot* root, int32_t mode,
     if (hooks)
       callHook(hooks->entries[HookEntry::Statement].before);
     bool ok = in.statement();
-    anyError = anyError || !ok || root->status != 0;
+    anyError = anyError || !ok || root->status != kParseOk;
     if (hooks)
       callHook(hooks->entries[HookEntry::Statement].after);
   }

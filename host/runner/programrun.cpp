@@ -30,7 +30,7 @@ void setOptions(const ProgramItem& item, RunRecord* run) {
       continue;
     }
     msg(RunnerMsg::BadOptionValue, {item.line, name.c_str(), value.c_str(), allowed.c_str()});
-    run->returnCode = std::max(run->returnCode, kStatementErrorCode);
+    run->returnCode = std::max(run->returnCode, codeOf(StepRc::StatementError));
   }
 }
 
@@ -46,7 +46,7 @@ std::optional<std::string> resolvedText(const ProgramItem& item, const std::stri
     msg(RunnerMsg::UnresolvedMacroRef, {name.c_str()});
   if (!out) {
     msg(RunnerMsg::MacroTextTooLong, {item.line, static_cast<long long>(kMaxMacroText)});
-    run->returnCode = std::max(run->returnCode, kStatementErrorCode);
+    run->returnCode = std::max(run->returnCode, codeOf(StepRc::StatementError));
   }
   return out;
 }
@@ -61,7 +61,7 @@ void runLet(const ProgramItem& item, RunRecord* run) {
 int warningCode(const std::vector<LogRecord>& log) {
   for (const LogRecord& r : log)
     if (r.severity == HostSeverity::Warning)
-      return kWarningReturnCode;
+      return codeOf(StepRc::Warning);
   return 0;
 }
 
@@ -70,7 +70,7 @@ int warningCode(const std::vector<LogRecord>& log) {
 int exitStatusFor(int returnCode) {
   if (returnCode <= 0)
     return 0;
-  return returnCode <= kWarningReturnCode ? 1 : 2;
+  return returnCode <= codeOf(StepRc::Warning) ? 1 : 2;
 }
 
 ProgramResult runProgram(std::string text, const std::string& programFile,
@@ -81,7 +81,7 @@ ProgramResult runProgram(std::string text, const std::string& programFile,
   ProgramSplitter splitter(std::move(text));
   for (const ProgramProblem& p : splitter.problems()) {
     msg(p.msg, {p.line});
-    run.returnCode = std::max(run.returnCode, kStatementErrorCode);
+    run.returnCode = std::max(run.returnCode, codeOf(StepRc::StatementError));
   }
   if (!splitter.problems().empty()) {
     takeLog();
@@ -98,7 +98,7 @@ ProgramResult runProgram(std::string text, const std::string& programFile,
       std::error_code ec;
       if (!std::filesystem::is_directory(item.value, ec)) {
         msg(RunnerMsg::LibraryDirectoryMissing, {item.name.c_str(), item.value.c_str()});
-        run.returnCode = std::max(run.returnCode, kRunnerErrorCode);
+        run.returnCode = std::max(run.returnCode, codeOf(StepRc::Error));
       } else {
         setLibrary(item.name, item.value);
         msg(RunnerMsg::LibraryAssigned, {item.name.c_str(), item.value.c_str()});
@@ -117,7 +117,7 @@ ProgramResult runProgram(std::string text, const std::string& programFile,
       break;
     case ProgramItem::Invalid:
       msg(item.messageNumber, {item.line, item.message.c_str()});
-      run.returnCode = std::max(run.returnCode, kStatementErrorCode);
+      run.returnCode = std::max(run.returnCode, codeOf(StepRc::StatementError));
       break;
     case ProgramItem::Step:
       break;
@@ -144,7 +144,7 @@ ProgramResult runProgram(std::string text, const std::string& programFile,
       StepRecord rec;
       rec.procedure = item.procedure;
       rec.line = item.line;
-      rec.returnCode = kRunnerErrorCode;
+      rec.returnCode = codeOf(StepRc::Error);
       rec.log = takeLog();
       run.returnCode = std::max(run.returnCode, rec.returnCode);
       run.steps.push_back(std::move(rec));

@@ -5,6 +5,7 @@
 
 #include "host/runner/jsonout.h"
 #include "host/runner/steprunner.h"
+#include "support/stepcodes.h"
 
 #include <functional>
 #include <string>
@@ -16,10 +17,6 @@ struct ProgramResult {
   RunRecord record;    // return code, macros, steps (for --json)
   std::string listing; // every step's listing in order
 };
-
-// Return codes the runner gives its own failures.
-inline constexpr int kStatementErrorCode = 3000;
-inline constexpr int kRunnerErrorCode = 1012;
 
 // Called when a step has ended, before the statements after it run, so that its output
 // can be written in program order.

@@ -27,7 +27,7 @@ struct ModuleIdentification {
 
 void internalError(const std::string& what) {
   logLine(HostSeverity::Error, "An internal error has occurred: " + what);
-  raiseStepReturnCode(kInternalErrorCode);
+  raiseStepReturnCode(codeOf(StepRc::Error));
 }
 
 // Calls `fn`; a host exit gives its code, anything else thrown is an internal error.
@@ -51,7 +51,7 @@ template <class Fn> int guarded(Fn fn, bool* exited) {
 // was and what makes a run need less; a step that recovered from it says nothing.
 void reportFailedMemoryRequest(int rc) {
   const size_t bytes = takeLargestFailedRequest();
-  if (bytes == 0 || rc <= kWarningReturnCode)
+  if (bytes == 0 || rc <= codeOf(StepRc::Warning))
     return;
   char size[32];
   const double mb = static_cast<double>(bytes) / (1024.0 * 1024.0);
@@ -101,7 +101,7 @@ StepOutcome runStep(ProcedureModule& module, StepSource source) {
   rc = std::max(rc, stepReturnCode());
   reportFailedMemoryRequest(rc);
 
-  commitStepOutputs(rc <= kWarningReturnCode);
+  commitStepOutputs(rc <= codeOf(StepRc::Warning));
   // An output that could not be put in place raises the step's return code.
   out.record.returnCode = std::max(rc, stepReturnCode());
   endStepDataSets();

@@ -584,9 +584,9 @@ namespace {
       return kVsfNoMemory;
   }
   int32_t rc = src->begin(src->self, which);
-  if (rc > 0)
-    return 0; // not in step with the BY group: reported, skipped for this group
-  if (rc < 0)
+  if (rc == codeOf(RowSourceStart::OutOfStep))
+    return 0; // reported; the data set sits this BY group out
+  if (rc != codeOf(RowSourceStart::Ready))
     return rc;
   rc = readRows(p, which, counters, &unknownClass);
   // The design context reads DATA= again after a held-out pass, also after a failure.

@@ -82,7 +82,7 @@ struct VsfDataSettings {
   VsfThreadBudget threadBudget; // set by the read preparation
   // PERFORMANCE utility settings.
   uint8_t forceDense, forceSparse, utilDetails;
-  int32_t utilAccess; // 4, or 2
+  int32_t utilAccess; // QkPgfSharing: kQkPgfSequential, or kQkPgfRandom
   int32_t utilPageSize, utilBuffers;
   // MODEL and procedure options.
   int32_t method, maxSteps, steps, forcedIn;
@@ -142,12 +142,18 @@ void vsfColumnMoments(double sum, double ss, double W, double F, bool noint, dou
 void vsfColumnMomentsAbout(double centre, double deviations, double squares, double W, double F,
                            double* mean, double* scale);
 
+// What starting a pass over a data set came to, when it did not fail.
+enum class RowSourceStart : int32_t {
+  Ready = 0,
+  OutOfStep = 1, // the data set is not in step with the BY group (reported): it is skipped
+};
+[[nodiscard]] constexpr int32_t codeOf(RowSourceStart start) { return static_cast<int32_t>(start); }
+
 // Where the reading pass gets observations and design rows (the design context in a run).
 struct VsfRowSource {
   void* self;
   // Starts a pass over DATA= (0), TESTDATA= (1) or VALDATA= (2) at the current BY group:
-  // 0; positive when that data set is not in step with the BY group (already reported) and
-  // is skipped; negative on failure (end is not called then).
+  // the code of a RowSourceStart, or a failure status (end is not called then).
   int32_t (*begin)(void* self, int32_t which);
   // Ends a TESTDATA= or VALDATA= pass (restores what begin changed).
   void (*end)(void* self, int32_t which);
@@ -164,7 +170,7 @@ struct VsfRowSource {
   int32_t (*indexLevel)(void* self);
   // TESTDATA=/VALDATA= rows with explanatory values missing: 1 when a CLASS value has no
   // level; else adds 1 to counters[e] for every effect whose level combination is unknown.
-  int32_t (*unknownLevels)(void* self, int32_t* counters);
+  bool (*unknownLevels)(void* self, int32_t* counters);
   // The name of model effect e.
   const char* (*effectName)(void* self, int32_t e);
   // For the post-fit bridge: the current observation's numeric variables; the level tables

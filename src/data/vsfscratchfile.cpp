@@ -37,7 +37,7 @@ int32_t vsfCreateScratch(VsfScratch* scratch, QkExtensionSet* exts, int32_t inde
     scratch->path = vsfNumberedPath(dirLength, dirName, resample != 0 ? "resample_" : "scratch_",
                                     index, &scratch->pathLength);
     if (scratch->path == nullptr) {
-      *status = 1;
+      *status = kVsfCreatePathFailed;
       return kVsfNoMemory;
     }
     scratch->pathOrigin = kOwnBuffer;
@@ -46,13 +46,13 @@ int32_t vsfCreateScratch(VsfScratch* scratch, QkExtensionSet* exts, int32_t inde
     if (rc != 0) {
       scratch->path = nullptr;
       scratch->pathLength = 0;
-      *status = 1;
+      *status = kVsfCreatePathFailed;
       return rc;
     }
     scratch->pathOrigin = kFromPathService;
   }
   if (bkf == nullptr) {
-    *status = 2;
+    *status = kVsfCreateOpenFailed;
     return kQkNoObject;
   }
   QkBkfCreateBlock block = creationBlock();
@@ -63,7 +63,7 @@ int32_t vsfCreateScratch(VsfScratch* scratch, QkExtensionSet* exts, int32_t inde
     rc = kQkNoObject;
   if (rc != 0) {
     scratch->file = nullptr;
-    *status = 2;
+    *status = kVsfCreateOpenFailed;
     return rc;
   }
   return 0;

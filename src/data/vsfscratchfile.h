@@ -18,8 +18,8 @@ struct VsfScratch {
 };
 
 // Creates a scratch file: index 0 under the utility directory, else "<dir>/scratch_<i>.utl"
-// ("resample_" with the resample flag). 0, or the failing status with *status 1 (path) or
-// 2 (creation).
+// ("resample_" with the resample flag). 0, or the failing status with *status
+// kVsfCreatePathFailed or kVsfCreateOpenFailed.
 [[nodiscard]] int32_t vsfCreateScratch(VsfScratch* scratch, QkExtensionSet* exts, int32_t index,
                                        int64_t dirLength, const QkChar* dirName, int32_t resample,
                                        uint8_t* status);

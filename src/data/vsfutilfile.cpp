@@ -234,10 +234,10 @@ namespace {
   rc = pgf->qkpgfSetAttributes(file, &attrs, 0);
   if (rc != 0)
     return rc;
-  file->accessMode = 2;
+  file->accessMode = kQkPgfCreate;
   file->count = number != 0 ? 2 : 1;
-  file->sharing = 2;
-  file->update = number != 0 ? 2 : 0;
+  file->sharing = kQkPgfRandom;
+  file->update = number != 0 ? kQkPgfRewrite : kQkPgfReadOnly;
   file->flagA = 1;
   file->flagB = 1;
   rc = pgf->qkpgfOpen(file, 0);
@@ -290,9 +290,9 @@ int32_t vsfOpenSharedUtil(VsfUtilFile* rec, QkExtensionSet* exts, int64_t dirLen
   rc = pgf->qkpgfSetAttributes(file, &attrs, 0);
   if (rc != 0)
     return rc;
-  file->accessMode = 1;
-  file->sharing = 2;
-  file->update = 0;
+  file->accessMode = kQkPgfReopen;
+  file->sharing = kQkPgfRandom;
+  file->update = kQkPgfReadOnly;
   rc = pgf->qkpgfOpen(file, 0);
   if (rc != 0)
     return rc;
@@ -332,9 +332,9 @@ int32_t vsfReopenUtil(VsfUtilFile* rec, QkExtensionSet* exts, int32_t access, bo
     *step = 1;
     return rc;
   }
-  rec->file->accessMode = 1;
+  rec->file->accessMode = kQkPgfReopen;
   rec->file->sharing = access;
-  rec->file->update = rewrite ? 2 : 0;
+  rec->file->update = rewrite ? kQkPgfRewrite : kQkPgfReadOnly;
   rc = pgf->qkpgfOpen(rec->file, 0);
   if (rc != 0) {
     *step = 2;

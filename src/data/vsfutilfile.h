@@ -95,7 +95,7 @@ using VsfSerialKernel = int32_t (*)(VsfPassState* model, QkPageDescriptor* page)
 using VsfThreadedKernel = int32_t (*)(VsfPassState* model, QkPageDescriptor* page, double* buffer,
                                       int64_t length);
 
-// Create status values of vsfCreateUtil.
+// The step that failed, as vsfCreateUtil and vsfCreateScratch report it.
 enum : uint8_t { kVsfCreatePathFailed = 1, kVsfCreateOpenFailed = 2 };
 
 [[nodiscard]] int32_t vsfBagVecAlloc(VsfBagVec* vec, QkPool* pool, uint32_t count, uint32_t growth,

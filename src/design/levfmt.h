@@ -26,11 +26,13 @@ struct FormatContext {
   FormatRecord* records; // one per worker
 };
 
+// Why the formatter context could not be made.
+enum class FormatFailure : int32_t { None = 0, NoResource = 1, BadArguments = 2 };
+
 // Makes the context for `count` variables and `threads` workers; width option -1: each
-// variable's own level width is given in `widths`. Null with *status 2 for bad arguments,
-// 1 when a resource cannot be had.
+// variable's own level width is given in `widths`. Null with *failure saying why.
 FormatContext* zplxfmt(const HostVariable* const* variables, const int32_t* widths, int32_t count,
-                       int32_t threads, int32_t* status);
+                       int32_t threads, FormatFailure* failure);
 // Releases the context and clears the pointer.
 void zplxftrm(FormatContext** context);
 // Formats `value` (a double, or `length` bytes) of variable `index` into the record's output:

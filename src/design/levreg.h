@@ -111,8 +111,16 @@ struct LevRegContext {
   const LevRowPlan* rowPlan = nullptr;
 };
 
-// Builds the design of the current BY group: 0 ready; 1 no usable levels or values; 2 a
-// REF= value is not a level; 6 the constructed-effect set-up failed.
+// What building a BY group's design came to (the result of zlevrgi).
+enum class LevBuild : int32_t {
+  Ready = 0,
+  NoLevels = 1,          // no usable levels or values, or no levelisation context
+  ReferenceNotLevel = 2, // a REF= value is not a level (reported)
+  ConstructedFailed = 6, // the constructed-effect set-up failed
+};
+[[nodiscard]] constexpr int32_t codeOf(LevBuild result) { return static_cast<int32_t>(result); }
+
+// Builds the design of the current BY group: the code of a LevBuild.
 [[nodiscard]] int32_t zlevrgi(LevRegContext* context);
 // Ends parts of the context (flags, -1 all); a null context does nothing.
 void zlevtrm(LevRegContext* context, int32_t flags);

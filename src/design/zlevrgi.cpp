@@ -229,14 +229,14 @@ HostDataSet* prepareSource(LevRegContext* ctx, LevReadBlock* rb) {
 }
 
 // The levelisation pass over the group: the CLASS levels in their order with resolved
-// reference levels, and the centre and half-range of every numeric variable. 0, or 1 when
-// no levelisation context can be made, 2 when a REF= value is no level
+// reference levels, and the centre and half-range of every numeric variable. The code of
+// LevBuild::Ready, NoLevels when no levelisation context can be made, or ReferenceNotLevel
 // (LevMsg::ReferenceLevelGivenClass).
 [[nodiscard]] int32_t levelise(LevRegContext* ctx, HostDataSet* data, QkPool* pool) {
   LevDesign* d = ctx->design;
   LevelizeContext* lctx = zlevini(data, d);
   if (lctx == nullptr)
-    return 1;
+    return codeOf(LevBuild::NoLevels);
   levRegisterForwarders(ctx, lctx);
   // With workers the values are formatted by them; the serial pass reads them formatted.
   if (zlevrinit(ctx, lctx) == 0)
@@ -272,7 +272,7 @@ HostDataSet* prepareSource(LevRegContext* ctx, LevReadBlock* rb) {
              {HostMsgArg(v.var ? v.var->name : "", v.var ? v.var->nameLength : 0)});
       levRaise(d, StepRc::GroupDesignError);
       xmpoold(lctx->pool);
-      return 2;
+      return codeOf(LevBuild::ReferenceNotLevel);
     }
   }
   for (int32_t i = 0; i < d->classCount; ++i) {
@@ -294,7 +294,7 @@ HostDataSet* prepareSource(LevRegContext* ctx, LevReadBlock* rb) {
     }
   }
   xmpoold(lctx->pool);
-  return 0;
+  return codeOf(LevBuild::Ready);
 }
 
 // The per-row arrays of the design context.
@@ -431,15 +431,15 @@ int32_t zlevrgi(LevRegContext* ctx) {
     if (ctx->filter == nullptr)
       for (int32_t i = 0; i < d->classCount; ++i)
         if (d->classes[i].levelCount == 0)
-          return 1;
+          return codeOf(LevBuild::NoLevels);
     for (int32_t j = 0; j < d->numericCount; ++j)
       if (isHostMissing(d->numerics[j].centre))
-        return 1;
+        return codeOf(LevBuild::NoLevels);
   }
   allocateRowArrays(ctx, pool);
   // Constructed effects first: the effect levels need their lag tables.
   if (zlevefti(ctx) != 0)
-    return 6;
+    return codeOf(LevBuild::ConstructedFailed);
   // The GLM design's columns are the level combinations met in the data.
   if ((d->designFlags & kLevFlagNonGlm) == 0)
     levelCombinations(ctx, d, pool);
@@ -455,7 +455,7 @@ int32_t zlevrgi(LevRegContext* ctx) {
   if ((d->designFlags & kLevFlagModel) == 0)
     namesAndTables(ctx, pool);
   prepareFitBlock(ctx, pool);
-  return 0;
+  return codeOf(LevBuild::Ready);
 }
 
 void zlevtrm(LevRegContext* ctx, int32_t flags) {

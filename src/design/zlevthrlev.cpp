@@ -123,8 +123,8 @@ void layRows(LevelizeThreadControl* c) {
     vars[static_cast<size_t>(i)] = d->classes[i].var;
     widths[static_cast<size_t>(i)] = d->classes[i].levelWidth;
   }
-  int32_t status = 0;
-  c->format = zplxfmt(vars.data(), widths.data(), d->classCount, c->workerCount, &status);
+  FormatFailure failure = FormatFailure::None;
+  c->format = zplxfmt(vars.data(), widths.data(), d->classCount, c->workerCount, &failure);
   return c->format != nullptr;
 }
 

@@ -9,11 +9,11 @@
 #include <cstring>
 
 FormatContext* zplxfmt(const HostVariable* const* variables, const int32_t* widths, int32_t count,
-                       int32_t threads, int32_t* status) {
-  *status = 2;
+                       int32_t threads, FormatFailure* failure) {
+  *failure = FormatFailure::BadArguments;
   if (variables == nullptr || widths == nullptr || count < 1 || threads < 1)
     return nullptr;
-  *status = 1;
+  *failure = FormatFailure::NoResource;
   QkHandle* qk = Exported_QKHandle;
   QkPoolAttributes attrs{1, 0, {0, 0}};
   QkPool* pool = qk != nullptr ? qk->createPool(qk, &attrs, nullptr, "Format pool") : nullptr;
@@ -53,7 +53,7 @@ FormatContext* zplxfmt(const HostVariable* const* variables, const int32_t* widt
     zplxftrm(&fc);
     return nullptr;
   }
-  *status = 0;
+  *failure = FormatFailure::None;
   return fc;
 }
 

@@ -22,6 +22,7 @@
 #include "support/messages.h"
 #include "support/nomemory.h"
 #include "support/poolalloc.h"
+#include "support/qkpgf.h"
 #include "support/stepcodes.h"
 #include "support/testthread.h"
 
@@ -156,7 +157,7 @@ void restoreFromHeldOut(DesignSource* src) {
     if (vsfSynchronize(src->ctx, names,
                        which == 1 ? VsfMsg::TestdataLacksByGroup : VsfMsg::ValdataLacksByGroup) !=
         0)
-      return 1; // reported; the data set sits this BY group out
+      return codeOf(RowSourceStart::OutOfStep);
     int32_t rc = pointAtHeldOut(src, which);
     if (rc != 0) {
       restoreFromHeldOut(src);
@@ -165,7 +166,7 @@ void restoreFromHeldOut(DesignSource* src) {
   }
   // A failed rewind is logged and fails the step; the pass then reads no rows.
   (void)zlevGetInit(src->design);
-  return 0;
+  return codeOf(RowSourceStart::Ready);
 }
 void designEnd(void* self, int32_t) { restoreFromHeldOut(static_cast<DesignSource*>(self)); }
 [[nodiscard]] int32_t designNext(void* self) {
@@ -201,22 +202,22 @@ void designEffectMeans(void* self, const double* columnSums, double scale, doubl
   zlevEfMeans(static_cast<DesignSource*>(self)->design, columnSums, means, nullptr, scale);
 }
 
-// A held-out row with an explanatory value missing: 1 when a CLASS variable read from the
+// A held-out row with an explanatory value missing: true when a CLASS variable read from the
 // data set has no level for the row's value; otherwise, under the GLM coding, every effect
 // whose level combination was not met in DATA= counts the row.
-[[nodiscard]] int32_t designUnknownLevels(void* self, int32_t* counters) {
+[[nodiscard]] bool designUnknownLevels(void* self, int32_t* counters) {
   LevRegContext* dc = static_cast<DesignSource*>(self)->design;
   const LevDesign* d = dc->design;
   for (int32_t i = 0; i < d->classCount; ++i)
     if (d->classes[i].var != nullptr && dc->levelIndex[i] < 0)
-      return 1;
+      return true;
   if ((d->designFlags & kLevFlagNonGlm) == 0 && d->cells != nullptr)
     for (int32_t e = 0; e < d->effectCount; ++e) {
       const LevEffect& ef = d->effects[e];
       if (ef.allClassCount > 0 && d->cells[e].column >= ef.combinationCount)
         counters[e] += 1;
     }
-  return 0;
+  return false;
 }
 // The ROLEVAR value of the current DATA= observation, formatted into the role buffer.
 void designRoleValue(void* self, const char** text, int32_t* length) {
@@ -376,7 +377,7 @@ void fillRunSettings(VsfContext* ctx, VsfDataSettings* s) {
   s->forceDense = po.allDense;
   s->forceSparse = po.allSparse;
   s->utilDetails = po.utilDetails;
-  s->utilAccess = po.utilAccess == 2 ? 2 : 4;
+  s->utilAccess = po.utilAccess == kQkPgfRandom ? kQkPgfRandom : kQkPgfSequential;
   s->utilPageSize = po.utilPageSize;
   s->utilBuffers = po.utilBuffers;
   // Fits that centre, scale or weight the pages rewrite them in place and keep every

@@ -62,10 +62,10 @@ BridgeParseState* driverState() {
 
 void handOverError(BridgeParseState* st) {
   ParseRoot* root = hostParseRoot();
-  if (root && root->status != 0) {
+  if (root && root->status != kParseOk) {
     if (st->errorByte)
       *st->errorByte = 1;
-    root->status = 0;
+    root->status = kParseOk;
   }
 }
 
@@ -93,7 +93,7 @@ void handOverError(BridgeParseState* st) {
   if (!st)
     return 0;
   ParseRoot* root = hostParseRoot();
-  bool hadError = root && root->status != 0;
+  bool hadError = root && root->status != kParseOk;
   // The caller's hook sees the error flag first (it records the syntax error), then the
   // driver hands it over to the caller's error byte.
   if (!st->alreadySaved && st->save)
@@ -230,7 +230,7 @@ void xsparse(VsfGrammar* grammar, ParseHookTable* hooks) {
   // The parser logs statement errors and sets root->status; a parse that could not start
   // (no usable grammar) leaves the status alone, so mark it failed here.
   if (xsproc(grammar, root, mode, hooks, nullptr, nullptr) < 0)
-    root->status = 1;
+    root->status = kParseFailed;
 }
 
 PostFitBridge* zxlpars(VsfContext* ctx, VsfGrammar* grammar, ParseHookTable* caller,
@@ -268,8 +268,8 @@ PostFitBridge* zxlpars(VsfContext* ctx, VsfGrammar* grammar, ParseHookTable* cal
 
   PostFitBridge* result = nullptr;
   if (errorByte && *errorByte)
-    root->status = 1;
-  else if (root->status == 0)
+    root->status = kParseFailed;
+  else if (root->status == kParseOk)
     result = postFitBridge(st, root);
   zttkse(st->save);
   xtfree(st);

@@ -6,6 +6,7 @@
 #include "output/vsfcontext.h"
 #include "support/hoststubs.h"
 #include "support/nomemory.h"
+#include "support/qkpgf.h"
 #include "support/vsfpools.h"
 #include "support/wobmth.h"
 
@@ -80,7 +81,7 @@ int32_t vsfPreInit(VsfContext* ctx) {
 
   ctx->stmt.perfOptions.utilBuffers = 0;
   ctx->stmt.perfOptions.utilPageSize = 0;
-  ctx->options.utilRandom = 4;
+  ctx->options.utilRandom = kQkPgfSequential;
   ctx->options.trainFraction = 1.0;
   ctx->byCount = 0;
   return 0;

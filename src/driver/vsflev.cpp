@@ -3,9 +3,11 @@
 // INEST= variable to each design column at start and reading the PARMS row of each group.
 #include "driver/vsflev.h"
 
+#include "design/levreg.h"
 #include "driver/vsfreaders.h"
 #include "driver/vsfsteps.h"
 #include "output/vsfcontext.h"
+#include "support/driverresult.h"
 #include "support/hoststubs.h"
 #include "support/messages.h"
 #include "support/nomemory.h"
@@ -19,10 +21,6 @@ namespace {
 
 constexpr uint8_t kModeByGroup = 0x01; // design flag: levelise one BY group
 constexpr uint8_t kModeNames = 0x02;   // design flag: the whole data set, with names
-// Failures of the INEST= steps after their own message. The exit gives small positive codes
-// messages of their own, so these are handed on as negative codes it adds nothing to.
-constexpr int32_t kInestNoGroup = -34;
-constexpr int32_t kInestLevelsFailed = -36;
 
 // The INEST= record: the 8 characters of _TYPE_, then one double per design column. The
 // context keeps the address of the doubles; the type characters sit just before them.
@@ -86,12 +84,12 @@ int32_t vsfLev(VsfContext* ctx) {
   int32_t result = vsfSteps().zlevrgi(&ctx->design);
   int32_t libraryCode = d != nullptr ? d->worstReturnCode : 0;
   int32_t worse = std::max(ctx->returnCode, libraryCode);
-  if (result == 6) {
+  if (result == codeOf(LevBuild::ConstructedFailed)) {
     vsfRaiseRC(ctx, worse);
     vsfRaiseRC(ctx, StepRc::GroupDesignError);
   } else {
     vsfRaiseRC(ctx, worse);
-    if (result == 1) {
+    if (result == codeOf(LevBuild::NoLevels)) {
       vsfLog(VsfMsg::ClassLevelsNotDetermined);
       vsfRaiseRC(ctx, StepRc::GroupSkipped);
     }
@@ -105,7 +103,7 @@ int32_t vsfSetupInEstScatter(VsfContext* ctx) {
   if (xbylist(ctx->data, inest) != 0) {
     vsfLog(VsfMsg::InestLacksByVariables);
     vsfRaiseRC(ctx, StepRc::GroupSkipped);
-    return kInestNoGroup;
+    return codeOf(DriverResult::InestNoGroup);
   }
   // Levelise the whole of DATA= once, in the mode that also makes the column names.
   // The names are the interlaced parameter names, whatever style the tables use.
@@ -121,16 +119,16 @@ int32_t vsfSetupInEstScatter(VsfContext* ctx) {
   };
   ctx->design.library->pool = xmpoolc(nullptr, 1024, 0x1004);
   int32_t lev = vsfSteps().zlevrgi(&ctx->design);
-  if (lev != 0) {
+  if (lev != codeOf(LevBuild::Ready)) {
     vsfSteps().zlevtrm(&ctx->design, -1);
     restoreMode();
-    if (lev == 6) {
+    if (lev == codeOf(LevBuild::ConstructedFailed)) {
       vsfRaiseRC(ctx, StepRc::GroupDesignError);
     } else {
       vsfLog(VsfMsg::ClassLevelsNotDetermined);
       vsfRaiseRC(ctx, StepRc::GroupSkipped);
     }
-    return kInestLevelsFailed;
+    return codeOf(DriverResult::InestLevelsFailed);
   }
   // Rewinding an open input cannot fail; a closed one fails the reads that follow.
   (void)xbyrwnd(ctx->data, 70);
@@ -179,7 +177,7 @@ int32_t vsfSetupInEstScatter(VsfContext* ctx) {
     if (number <= 0 || xvname(inest, number, &var) != 0 || var == nullptr || var->type != 1) {
       vsfLog(VsfMsg::InestDataSetNoNumeric, {HostMsgArg(name != nullptr ? name : "", length)});
       vsfRaiseRC(ctx, StepRc::Error);
-      rc = -35;
+      rc = codeOf(DriverResult::InestNoNumeric);
       break;
     }
     // A refused read request leaves the column unread; xvgete reports the failure.
@@ -199,7 +197,7 @@ int32_t vsfReadInEstParms(VsfContext* ctx) {
   if (xbysync(ctx->byHandle, inest) != 0) {
     vsfLog(VsfMsg::InestDataSetNoObservations);
     vsfRaiseRC(ctx, StepRc::GroupSkipped);
-    return kInestNoGroup;
+    return codeOf(DriverResult::InestNoGroup);
   }
   if (ctx->inestValues == nullptr || ctx->inestReader == nullptr)
     return 0;
@@ -222,7 +220,7 @@ int32_t vsfReadInEstParms(VsfContext* ctx) {
   if (rows == 0) {
     vsfLog(VsfMsg::InestDataSetNoObservations);
     vsfRaiseRC(ctx, StepRc::GroupSkipped);
-    return kInestNoGroup;
+    return codeOf(DriverResult::InestNoGroup);
   }
   if (!parms && (ctx->inestHasType || rows > 1))
     vsfLog(VsfMsg::InestNoParmsRow, {HostMsgArg(rows)});

@@ -2,6 +2,7 @@
 // order of a run. Every step's code goes at once to vsfExitError.
 #include "driver/vsfmain.h"
 
+#include "design/levreg.h"
 #include "display/vsfdisplay.h"
 #include "driver/vsfbridge.h"
 #include "driver/vsfexit.h"
@@ -110,7 +111,7 @@ void runByGroup(VsfContext* ctx, VsfStepTable& steps) {
   double t0 = zdattim();
   int32_t lev = steps.vsfLev(ctx);
   ctx->levTime += zdattim() - t0;
-  if (lev != 0) {
+  if (lev != codeOf(LevBuild::Ready)) {
     // The return code was raised by the levelisation step; skip the group.
     steps.vsfFreeScratch(&ctx->scratch, &ctx->exts);
     poolDestroy(ctx->byPool);

@@ -7,6 +7,7 @@
 #include "support/messages.h"
 #include "support/parsedstmt.h"
 #include "support/protocol.h"
+#include "support/qkpgf.h"
 
 #include <cctype>
 #include <cstdlib>
@@ -135,7 +136,7 @@ void parse_perf(VsfContext* ctx, ParsedStatement* first) {
   ctx->perf.buildSscp = o.sscpIncremental ? 1 : o.sscpFull ? 2 : 0;
   o.utilBuffers = static_cast<int32_t>(stmtNumber(p, PerfSlot::UtilBuffers, 0));
   o.utilPageSize = static_cast<int32_t>(stmtNumber(p, PerfSlot::UtilPageSize, 0));
-  o.utilAccess = stmtFlag(p, PerfFlag::UtilRandom) ? 2 : 0;
+  o.utilAccess = stmtFlag(p, PerfFlag::UtilRandom) ? kQkPgfRandom : 0;
   o.allSparse = stmtFlag(p, PerfFlag::AllSparse);
   o.allDense = stmtFlag(p, PerfFlag::AllDense);
   o.utilDetails = stmtFlag(p, PerfFlag::UtilDetails);

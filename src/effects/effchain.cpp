@@ -22,13 +22,13 @@ namespace {
 
 [[nodiscard]] int32_t listIndex(int32_t listCode) {
   switch (listCode) {
-  case 1:
-  case 5:
+  case keyOf(ProcSlot::DirectVariables):
+  case kEffListNewName:
     return 0;
-  case 2:
-  case 6:
+  case keyOf(ProcSlot::ClassVariables):
+  case kEffListConstructed:
     return 1;
-  case 3:
+  case kEffListNested:
     return 2;
   default:
     return 3;

@@ -36,6 +36,15 @@ enum EffectChainType : int32_t {
   ECT_FACTOR = 3
 };
 
+// Which list of a node a position goes to (InsertElemInList). Codes 1 and 2, the direct
+// and crossed lists, are the list holder's slots ProcSlot::DirectVariables and ClassVariables.
+enum EffListCode : int32_t {
+  kEffListNested = 3,      // the nested list
+  kEffListNestedValue = 4, // the nested-by-value list, with its value
+  kEffListNewName = 5,     // a name not yet known: the direct list
+  kEffListConstructed = 6, // a constructed effect: the crossed list
+};
+
 // Statement codes a node may carry.
 inline constexpr int32_t kEffCodeModelClass = 4342;
 inline constexpr int32_t kEffCodePartialClass = 3765;
@@ -114,9 +123,9 @@ void zeffre(EffectChainNode** head, EffectChainNode* node);
 // Variables in lists 1 to 3.
 [[nodiscard]] int32_t effVariableCount(const EffectChainNode* node);
 
-// Inserts a position; list codes 1 and 5 address list 1, 2 and 6 list 2, 3 list 3, 4 list 4
-// (with its 16-character value). `duringValue` marks the call of the var=value action.
-// Returns 0, or -1 when the parse status was set.
+// Inserts a position into the list an EffListCode or holder slot addresses (the
+// nested-by-value list with its 16-character value). `duringValue` marks the call of the var=value
+// action. Returns 0, or -1 when the parse status was set.
 [[nodiscard]] int32_t InsertElemInList(EffectParseState* state, int32_t position,
                                        EffectChainNode* node, int32_t listCode, const char* value,
                                        bool duringValue = false);

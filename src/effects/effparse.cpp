@@ -21,7 +21,7 @@ EffectParseState* effState() {
 
 int16_t effStatus() {
   ParseRoot* root = effRoot();
-  return root ? root->status : 0;
+  return root != nullptr ? root->status : int16_t{kParseOk};
 }
 
 void effSetStatus(StepRc status) {

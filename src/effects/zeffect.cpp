@@ -175,7 +175,7 @@ void actionVariable(EffectParseState* state, HostParser* parser, const HostToken
   if (node->type == ECT_FACTOR) {
     int32_t position = RepeatedFactor(state, name, length);
     if (position >= 0)
-      (void)InsertElemInList(state, position, node, 2,
+      (void)InsertElemInList(state, position, node, keyOf(ProcSlot::ClassVariables),
                              nullptr); // a failure is kept in the parse status
     return;
   }
@@ -267,14 +267,14 @@ void actionNested(EffectParseState* state, const HostToken* token) {
     int32_t code = FindListElem(state, id, state->defaultList, &position, false, node->type);
     if (effStatus() != 0)
       return;
-    if (code == 1) {
+    if (code == keyOf(ProcSlot::DirectVariables)) {
       vsfLog(EffMsg::ContinuousVariableCannotUsed);
       fail(kStatusSyntax);
       return;
     }
   }
   node->code = position;
-  (void)InsertElemInList(state, position, node, 3,
+  (void)InsertElemInList(state, position, node, kEffListNested,
                          nullptr); // a failure is kept in the parse status
 }
 
@@ -303,7 +303,7 @@ void actionNestedValue(EffectParseState* state) {
       std::memcpy(value, slot->items.text, static_cast<size_t>(n));
   }
   int32_t position = node->code;
-  if (InsertElemInList(state, position, node, 4, value, true) != 0)
+  if (InsertElemInList(state, position, node, kEffListNestedValue, value, true) != 0)
     return;
   EffectIdList& nested = node->lists[2];
   for (int32_t i = 0; i < nested.count; ++i)
@@ -849,10 +849,10 @@ int32_t FindListElem(EffectParseState* state, int32_t id, int32_t defaultList, i
     code = keyOf(ProcSlot::ClassVariables);
   } else if (constructed) {
     *position = id;
-    return 6;
+    return kEffListConstructed;
   } else if (id < 0) {
     *position = id;
-    return 5;
+    return kEffListNewName;
   } else {
     int32_t inDirect = -1, inClass = -1;
     if (state->shared) {
@@ -1063,12 +1063,12 @@ int32_t RepeatedFactor(EffectParseState* state, const char* name, int32_t length
 
 void zeffect(HostParser* parser, const HostToken* token, const EffectAction* action) {
   ParseRoot* root = effRoot();
-  if (root == nullptr || root->status != 0 || root->effectState == nullptr)
+  if (root == nullptr || root->status != kParseOk || root->effectState == nullptr)
     return;
   EffectParseState* state = root->effectState;
   if (!state->constructedNamesBuilt) {
     BuildEftVarList(state);
-    if (root->status != 0)
+    if (root->status != kParseOk)
       return;
   }
   int32_t code = action->code;

@@ -24,7 +24,8 @@ void BuildEftVarList(EffectParseState* state);
 // The variable id of a name (see effchain.h); 0 with the parse status set when refused.
 [[nodiscard]] int32_t FindVarNum(EffectParseState* state, const char* name, int32_t length,
                                  bool* constructed, int32_t nodeType);
-// Places an id in the list holder's lists: the list code (1, 2, 5, 6) and the position.
+// Places an id in the list holder's lists: the list code (a holder slot, kEffListNewName or
+// kEffListConstructed) and the position.
 [[nodiscard]] int32_t FindListElem(EffectParseState* state, int32_t id, int32_t defaultList,
                                    int32_t* position, bool constructed, int32_t nodeType);
 // Records an effect in option slot `slot` of a statement.

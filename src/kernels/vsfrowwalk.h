@@ -130,6 +130,19 @@ inline double vsfTrainWeight(const VsfPassState* m, const VsfRowShape& S, const 
   return r.weight * r.freq;
 }
 
+// The fold a row's cross products go to besides the folds themselves (0 up).
+enum VsfFoldTarget : int32_t {
+  kVsfFoldModel = -1,      // no cross validation: the model's own sums
+  kVsfFoldOutOfRange = -2, // a fold code outside the folds: the row is counted as bad
+};
+// The fold of a row for the cross-product kernels: its fold, or a VsfFoldTarget.
+[[nodiscard]] inline int32_t vsfFoldOf(const VsfPassState* m, const VsfRowShape& S,
+                                       const VsfRowView& r) {
+  if (!S.cv)
+    return kVsfFoldModel;
+  return (r.fold >= 0 && r.fold < m->foldCount) ? r.fold : kVsfFoldOutOfRange;
+}
+
 // A dot product of n contiguous values in four independent sums, so that it vectorises.
 inline double vsfDot(const double* a, const double* x, int64_t n) {
   double s0 = 0, s1 = 0, s2 = 0, s3 = 0;

@@ -21,12 +21,6 @@ namespace {
 using packed::at;
 using packed::tri;
 
-[[nodiscard]] int32_t foldOf(const VsfPassState* m, const VsfRowShape& S, const VsfRowView& r) {
-  if (!S.cv)
-    return -1;
-  return (r.fold >= 0 && r.fold < m->foldCount) ? r.fold : -2;
-}
-
 // The rows of the triangle a pass adds into: the dense block's rows [denseBegin, denseEnd)
 // and the sparse rows [sparseBegin, sparseEnd). A serial or buffered pass owns them all; a
 // part of a shared-triangle pass owns a share of each.
@@ -107,10 +101,10 @@ int32_t fullBody(VsfPassState* m, QkPageDescriptor* page, const RowShare& share,
   pending.hi = static_cast<int32_t>(share.denseEnd);
   vsfEachRow(S, page, [&](const VsfRowView& r) {
     const double w = vsfTrainWeight(m, S, r);
-    const int32_t f = foldOf(m, S, r);
+    const int32_t f = vsfFoldOf(m, S, r);
     if (w == 0.0)
       return;
-    if (f == -2) {
+    if (f == kVsfFoldOutOfRange) {
       ++badFolds;
       return;
     }
@@ -238,10 +232,10 @@ template <class Target> int32_t effectBody(VsfPassState* m, QkPageDescriptor* pa
   int32_t badFolds = 0;
   vsfEachRow(S, page, [&](const VsfRowView& r) {
     const double w = vsfTrainWeight(m, S, r);
-    const int32_t f = foldOf(m, S, r);
+    const int32_t f = vsfFoldOf(m, S, r);
     if (w == 0.0)
       return;
-    if (f == -2) {
+    if (f == kVsfFoldOutOfRange) {
       ++badFolds;
       return;
     }
@@ -288,10 +282,10 @@ template <class Target>
   int32_t badFolds = 0;
   vsfEachRow(S, page, [&](const VsfRowView& r) {
     const double w = vsfTrainWeight(m, S, r);
-    const int32_t f = foldOf(m, S, r);
+    const int32_t f = vsfFoldOf(m, S, r);
     if (w == 0.0)
       return;
-    if (f == -2) {
+    if (f == kVsfFoldOutOfRange) {
       ++badFolds;
       return;
     }
@@ -368,10 +362,10 @@ template <class Target> int32_t yCrossBody(VsfPassState* m, QkPageDescriptor* pa
   int32_t badFolds = 0;
   vsfEachRow(S, page, [&](const VsfRowView& r) {
     const double w = vsfTrainWeight(m, S, r);
-    const int32_t f = foldOf(m, S, r);
+    const int32_t f = vsfFoldOf(m, S, r);
     if (w == 0.0)
       return;
-    if (f == -2) {
+    if (f == kVsfFoldOutOfRange) {
       ++badFolds;
       return;
     }
@@ -485,10 +479,10 @@ int32_t effCrossBody(VsfPassState* m, QkPageDescriptor* page, Target target) {
   int32_t rows = 0, badFolds = 0;
   vsfEachRow(S, page, [&](const VsfRowView& r) {
     const double w = vsfTrainWeight(m, S, r);
-    const int32_t f = foldOf(m, S, r);
+    const int32_t f = vsfFoldOf(m, S, r);
     if (w == 0.0)
       return;
-    if (f == -2) {
+    if (f == kVsfFoldOutOfRange) {
       ++badFolds;
       return;
     }

@@ -34,13 +34,6 @@ Segment segmentAt(const VsfStructured* st, double* buffer, int64_t index) {
   return s;
 }
 
-// The fold a row's sums go to: -1 for the model's own, -2 for a fold code out of range.
-int32_t foldOf(const VsfPassState* m, const VsfRowShape& S, const VsfRowView& r) {
-  if (!S.cv)
-    return -1;
-  return (r.fold >= 0 && r.fold < m->foldCount) ? r.fold : -2;
-}
-
 } // namespace
 
 int64_t vsfStructuredSegmentLength(const VsfStructured* st) {
@@ -72,8 +65,8 @@ int32_t vsfStructuredXpX_t(VsfPassState* m, QkPageDescriptor* page, double* buff
     const double w = vsfTrainWeight(m, S, r);
     if (w == 0.0 || vsfAnyMissing(r.y, n) || isHostMissing(w))
       return;
-    const int32_t f = foldOf(m, S, r);
-    if (f == -2) {
+    const int32_t f = vsfFoldOf(m, S, r);
+    if (f == kVsfFoldOutOfRange) {
       ++badFolds;
       return;
     }

@@ -33,6 +33,7 @@
 #include "support/hoststubs.h"
 #include "support/messages.h"
 #include "support/notbuilt.h"
+#include "support/stepcodes.h"
 #include "support/vsfmethods.h"
 #include "support/vsfoptions.h"
 
@@ -45,9 +46,6 @@ namespace {
 
 using packed::diag;
 using packed::tri;
-
-// An adaptive weight that could not be formed (VsfMsg::AdaptiveWeightCouldNot).
-constexpr int32_t kAdaptiveFailed = -300;
 
 [[nodiscard]] bool asks(const VsfModelOptions* o, int32_t code) {
   return o->select == code || o->stop == code || o->choose == code;
@@ -408,7 +406,7 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
     if (rc > 0) {
       // A weight that cannot be formed would leave its column unweighted.
       vsfLog(VsfMsg::AdaptiveWeightCouldNot, {HostMsgArg(static_cast<int64_t>(rc))});
-      rc = kAdaptiveFailed;
+      rc = codeOf(VsfStatus::AdaptiveWeightFailed);
     }
     if (rc != 0)
       return fail(m, rc);

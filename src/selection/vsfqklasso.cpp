@@ -18,6 +18,7 @@
 #include "support/messages.h"
 #include "support/qksv.h"
 #include "support/seams.h"
+#include "support/stepcodes.h"
 #include "support/vsfmethods.h"
 #include "support/vsfoptions.h"
 
@@ -31,10 +32,6 @@ using packed::at;
 using packed::sym;
 using packed::tri;
 
-// The solver failed (VsfMsg::OptimisationSolverFailedStatus) or could not be loaded
-// (VsfMsg::HostExtensionProcedureNeeds).
-constexpr int32_t kSolverFailed = -310;
-constexpr int32_t kSolverMissing = -311;
 // The largest X'X triangle kept for the callbacks, in bytes.
 constexpr int64_t kGramBytes = int64_t{256} << 20;
 [[nodiscard]] int64_t gramLimit() {
@@ -194,14 +191,14 @@ struct SolverSession {
     ext = reinterpret_cast<QkSvExtension*>(qkLoadByName(Exported_QKHandle, "qksv"));
     if (ext == nullptr) {
       vsfLog(VsfMsg::HostExtensionProcedureNeeds, {});
-      return kSolverMissing;
+      return codeOf(VsfStatus::SolverMissing);
     }
     m->solverExtension = ext;
     alignas(8) unsigned char parameters[128] = {};
     solver = ext->create(ext, parameters, Exported_QKHandle->journal);
     if (solver == nullptr) {
       vsfLog(VsfMsg::HostExtensionProcedureNeeds, {});
-      return kSolverMissing;
+      return codeOf(VsfStatus::SolverMissing);
     }
     return vsfSolverGram(m);
   }
@@ -214,7 +211,7 @@ struct SolverSession {
   if (status < 0)
     return status; // a failing data pass inside a callback: its own code
   vsfLog(VsfMsg::OptimisationSolverFailedStatus, {HostMsgArg(static_cast<int64_t>(status))});
-  return kSolverFailed;
+  return codeOf(VsfStatus::SolverFailed);
 }
 
 // One solve at penalty ratio r (the penalty relative to its maximum) from `start` (null: 0);

@@ -27,6 +27,9 @@ enum class DriverResult : int32_t {
   DesignNotBuilt = -29,                      // the model's design could not be built
   NoResponse = -30,                          // MODEL names no response
   ResponseCount = -32,                       // MODEL names more than one response
+  InestNoGroup = -34,                        // INEST= has no BY group or rows for this one
+  InestNoNumeric = -35,                      // INEST= lacks a numeric column of a parameter
+  InestLevelsFailed = -36,                   // DATA= could not be levelised for INEST= names
   PolynomialNoSeparate = -33,  // a NOSEPARATE polynomial with a method it cannot serve
   OutOfRange = -42,            // an option's value is outside its range
   NointBestModelSize = -44,    // NOINT with a REFIT best-model size below 1

@@ -195,12 +195,16 @@ struct EffectParseState;
 struct BridgeParseState;
 
 // The host's state of the parse under way, found through the task block (hostParseRoot).
+// A parse's status (ParseRoot::status): failed once a statement error was met. An effect
+// list's error stores the StepRc it raises there instead.
+enum ParseStatus : int16_t { kParseOk = 0, kParseFailed = 1 };
+
 struct ParseRoot {
   ParsedStatement* first;   // the first node (the procedure statement); also the list
                             // holder: slot 1 direct variables, slot 2 CLASS variables
   ParsedStatement* last;    // the last node made
   ParsedStatement* current; // the node being parsed
-  int16_t status;           // error flag / parse status (non-zero after an error)
+  int16_t status;           // a ParseStatus
   int16_t reserved1[3];
   HostDataSet* dataSet; // the data set whose variables are looked up
   int16_t effectSlot;   // the option slot of the current node that receives effects

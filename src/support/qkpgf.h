@@ -3,10 +3,10 @@
 // the extension (host/ext/qkpgf.cpp).
 //
 // QkPageFile fields the caller sets before qkpgfOpen:
-//   accessMode  2 create a new file, 1 open the file that a close kept
+//   accessMode  kQkPgfCreate a new file, kQkPgfReopen the file that a close kept
 //   count       1
-//   sharing     2 on create; on reopen 4 or 2 (the utility access setting)
-//   update      on reopen: 2 pages may be rewritten in place, 0 read only
+//   sharing     kQkPgfRandom on create; on reopen the utility access setting
+//   update      kQkPgfRewrite pages may be rewritten in place, kQkPgfReadOnly not
 //   flagA/B     1 on create
 // and the field the extension sets: pageSize, the page size in force after opening.
 #pragma once
@@ -14,6 +14,13 @@
 #include "support/hostif.h"
 
 struct QkPgfState; // the host's private state of one page file
+
+// How qkpgfOpen opens the file (QkPageFile::accessMode).
+enum QkPgfAccessMode : int32_t { kQkPgfReopen = 1, kQkPgfCreate = 2 };
+// How the pages will be visited (QkPageFile::sharing): in any order, or in sequence.
+enum QkPgfSharing : int32_t { kQkPgfRandom = 2, kQkPgfSequential = 4 };
+// Whether a reopened file's pages may be written again (QkPageFile::update).
+enum QkPgfUpdate : int32_t { kQkPgfReadOnly = 0, kQkPgfRewrite = 2 };
 
 struct QkPageFile {
   int32_t accessMode;

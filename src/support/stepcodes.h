@@ -34,15 +34,19 @@ enum class VsfStatus : int32_t {
 
   // Failures whose message was logged (and return code raised) where they happened:
   // vsfExitError adds only the error return code.
-  UtilFileNotMade = -4,    // a utility file could not be created
-  ScratchNotMade = -5,     // a resampler's scratch file could not be created
-  PageNotRead = -11,       // a page of a utility file could not be read back
-  PageNotWritten = -12,    // a page or a step record could not be written
-  SampleNotWritten = -15,  // a resample's frequencies could not be written
-  MemoryUnknown = -16,     // the memory the run may take could not be learned or is short
-  FrequencyOverflow = -39, // the training frequencies summed past the largest count
-  WorkerVanished = -98,    // a worker's visit never came back (the pool stopped it)
-  InternalError = -99,     // a state the code cannot reach; reported as a bug
+  UtilFileNotMade = -4,        // a utility file could not be created
+  ScratchNotMade = -5,         // a resampler's scratch file could not be created
+  ReportedFailure = -9,        // a failure reported where it happened, handed up unchanged
+  PageNotRead = -11,           // a page of a utility file could not be read back
+  PageNotWritten = -12,        // a page or a step record could not be written
+  SampleNotWritten = -15,      // a resample's frequencies could not be written
+  MemoryUnknown = -16,         // the memory the run may take could not be learned or is short
+  FrequencyOverflow = -39,     // the training frequencies summed past the largest count
+  WorkerVanished = -98,        // a worker's visit never came back (the pool stopped it)
+  InternalError = -99,         // a state the code cannot reach; reported as a bug
+  AdaptiveWeightFailed = -300, // an adaptive weight could not be formed
+  SolverFailed = -310,         // the optimisation solver failed
+  SolverMissing = -311,        // the optimisation solver could not be loaded
 };
 
 // The number of a status, as the functions of the module return it, and of a return code, as

@@ -69,7 +69,7 @@ struct VsfModelOptions {
   uint8_t split;        // SPLIT asked
   uint8_t modelAverage; // a MODELAVERAGE statement was given
   uint8_t pad[2];
-  int32_t utilRandom;       // UTIL_RANDOM$ (default 4)
+  int32_t utilRandom;       // UTIL_RANDOM$ (QkPgfSharing, default kQkPgfSequential)
   int32_t hasOutput;        // an OUTPUT statement was given
   int32_t hasOutDesign;     // OUTDESIGN= was given
   HostDataSet* outputBlock; // the OUTPUT data set's output block
@@ -222,7 +222,7 @@ struct VsfPerfOptions {
   uint8_t pad[2];
   int32_t utilBuffers;  // UTIL_BUFFERS$ (default 0)
   int32_t utilPageSize; // UTIL_PAGESIZE$ in kilobytes (default 0)
-  int32_t utilAccess;   // 2 with UTIL_RANDOM$
+  int32_t utilAccess;   // kQkPgfRandom with UTIL_RANDOM$, else 0
 };
 
 // One statistic of OUTPUT or SCORE.

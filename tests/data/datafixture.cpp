@@ -20,7 +20,8 @@ Source* self(void* p) { return static_cast<Source*>(p); }
 int32_t begin(void* p, int32_t which) {
   self(p)->at = 0;
   self(p)->which = which;
-  return which == 1 && self(p)->testOutOfStep ? 1 : 0;
+  return codeOf(which == 1 && self(p)->testOutOfStep ? RowSourceStart::OutOfStep
+                                                     : RowSourceStart::Ready);
 }
 void end(void* p, int32_t) { ++self(p)->ended; }
 int32_t next(void* p) {
@@ -31,13 +32,13 @@ int32_t next(void* p) {
   return 1;
 }
 const Obs& cur(void* p) { return self(p)->current()[self(p)->at - 1]; }
-int32_t unknownLevels(void* p, int32_t* counters) {
+bool unknownLevels(void* p, int32_t* counters) {
   const Obs& o = cur(p);
   if (o.unknownClass)
-    return 1;
+    return true;
   if (o.unknownEffect >= 0)
     counters[o.unknownEffect] += 1;
-  return 0;
+  return false;
 }
 const char* effectName(void*, int32_t e) { return e == 0 ? "Intercept" : "x"; }
 void numericValues(void* p, double* values) {

@@ -220,7 +220,7 @@ TEST_F(Runner, ExitStatusAndProgramProblems) {
   ProgramResult res = runProgram("proc fake; run; /* open", "p.qrx", modules);
   EXPECT_TRUE(res.record.steps.empty()); // nothing runs when the program cannot be split
   EXPECT_EQ(gEndOfTask, entriesBefore);
-  EXPECT_EQ(res.record.returnCode, kStatementErrorCode);
+  EXPECT_EQ(res.record.returnCode, codeOf(StepRc::StatementError));
   res = runProgram("proc fake;\nmodel y = x;", "p.qrx", modules); // no RUN: still runs
   ASSERT_EQ(res.record.steps.size(), 1u);
   EXPECT_EQ(res.record.steps[0].log.at(0).number, 6);
