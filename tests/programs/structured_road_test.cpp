@@ -99,7 +99,9 @@ TEST(StructuredRoad, FoldsRolesAndFullModelCriteriaGiveThePackedRoadsTables) {
       {"", "selection=forward(select=aic choose=validate) stats=(cp bic);\n"
            "  partition fraction(validate=0.25 test=0.2)"},
       {"", "selection=stepwise(select=cp choose=bic)"}};
-  for (const auto& [prefix, options] : runs) {
+  for (const auto& entry : runs) {
+    const std::string& prefix = entry.first;
+    const std::string& options = entry.second;
     auto run = [&](const char* hooks, const char* tag) {
       ::setenv("QRX_TEST_HOOKS", hooks, 1);
       qrxrun::ProgramRun r = qrxrun::runProgram(
