@@ -22,7 +22,8 @@ namespace {
 constexpr int64_t kMaxTermEntries = INT32_MAX / 8;
 
 // A text option: the slot's characters and length (the host stores the text's length).
-[[nodiscard]] bool slotText(const ParsedStatement* s, EffectSlot k, const char** text, int32_t* length) {
+[[nodiscard]] bool slotText(const ParsedStatement* s, EffectSlot k, const char** text,
+                            int32_t* length) {
   const OptionSlot* slot = stmtSlot(s, k);
   if (slot == nullptr || slot->items.text == nullptr)
     return false;
