@@ -356,8 +356,9 @@ void addBridgeColumnSums(Pass& p, const DesignRow& row, double f) {
 }
 
 // Takes the sparse road when the source gives rows in sparse form, some entry is stored sparse
-// and a row's values with the dense entries' columns come to at most half the design's
-// columns: staging and summing a row then follow its values rather than every column. The
+// and a typical row's values with the dense entries' columns come to at most half the design's
+// columns: staging and summing a row then follow its values rather than every column (the few
+// rows that hold more, as an EFFECT-coded reference level, cost their values too). The
 // seam::denseRowsOnly keeps the dense road. 0, or kVsfNoMemory.
 [[nodiscard]] int32_t chooseRoad(Pass& p, QkPool* pool) {
   const VsfRowSource* src = p.src;
@@ -368,7 +369,8 @@ void addBridgeColumnSums(Pass& p, const DesignRow& row, double f) {
       seam::denseRowsOnly())
     return 0;
   const int32_t bound = src->sparseBound(src->self);
-  if (bound <= 0 || 2 * (int64_t{bound} + L.denseColumns) > N)
+  const int32_t typical = src->sparseTypical != nullptr ? src->sparseTypical(src->self) : bound;
+  if (bound <= 0 || 2 * (int64_t{typical} + L.denseColumns) > N)
     return 0;
   p.columnPlace = allocArray<int32_t>(pool, N, false);
   p.columnCode = allocArray<int32_t>(pool, N, false);

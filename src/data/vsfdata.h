@@ -197,8 +197,10 @@ struct VsfRowSource {
   // column once and, within an effect, in column order: their count; `scratch` holds N
   // doubles. blockSparseRows: blockRows with the rows in sparse form, row k's values and
   // columns at values/columns from ends[k - 1] (0 for k = 0) to ends[k], with room for
-  // sparseBound a row.
+  // sparseBound a row. sparseTypical: the most values the rows hold but a few (a level of
+  // each many-level variable whose row holds many); null: sparseBound.
   int32_t (*sparseBound)(void* self);
+  int32_t (*sparseTypical)(void* self);
   int32_t (*sparseRow)(void* self, double* scratch, double* values, int32_t* columns);
   int32_t (*blockSparseRows)(void* worker, int64_t offset, int32_t count, int32_t* status,
                              double* response, double* weight, double* frequency, double* values,

@@ -187,6 +187,9 @@ void zlevrgx(LevRegContext* context, const double* numeric, const int32_t* level
 // (numeric, GLM, nested or REFERENCE-coded CLASS parts without constructed effects), the
 // column count for any other.
 [[nodiscard]] int32_t zlevSparseRowBound(const LevRegContext* context);
+// The most values zlevrgxSparse gives a row off the reference level of every EFFECT-coded
+// variable (most rows when such a variable has many levels): those effects count one value.
+[[nodiscard]] int32_t zlevSparseRowTypical(const LevRegContext* context);
 // 1 when effect e's constructed effects have their inputs; may add bits to *status.
 [[nodiscard]] int32_t zlevCheckEftEXMISS(int32_t* status, LevRegContext* context, LevDesign* design,
                                          int32_t e);

@@ -42,12 +42,14 @@ constexpr int32_t kManyValues = -2;
   return v.coding == CC_REFERENCE ? kNoValue : kManyValues; // EFFECT: -1 in every column
 }
 
-// Whether a non-GLM effect's CLASS part is one value a row whatever the levels: nested
-// variables alone, or crossed ones coded REFERENCE.
-[[nodiscard]] bool singleClassColumn(const LevDesign* d, const LevEffect& ef) {
+// Whether a non-GLM effect's CLASS part is one value a row: nested variables alone, or crossed
+// ones coded REFERENCE (whatever the levels) or, with `offReference`, also EFFECT (the rows off
+// the reference level, which alone gives -1 in every column).
+[[nodiscard]] bool singleClassColumn(const LevDesign* d, const LevEffect& ef, bool offReference) {
   for (int32_t k = 0; k < ef.crossedCount; ++k) {
     const LevVariable& v = d->classes[ef.crossed[k]];
-    if (v.coding != CC_REFERENCE || referenceLevel(v, v.levelCount - 1) < 0)
+    const bool coded = v.coding == CC_REFERENCE || (offReference && v.coding == CC_EFFECT);
+    if (!coded || referenceLevel(v, v.levelCount - 1) < 0)
       return false;
   }
   return true;
@@ -146,15 +148,25 @@ int32_t zlevrgxSparse(LevRegContext* ctx, double* scratch, double* values, int32
   return count;
 }
 
-int32_t zlevSparseRowBound(const LevRegContext* ctx) {
+namespace {
+
+// The values zlevrgxSparse gives a row at most; with `offReference`, at most for a row off
+// every EFFECT-coded variable's reference level.
+[[nodiscard]] int32_t sparseRowValues(const LevRegContext* ctx, bool offReference) {
   const LevDesign* d = ctx->design;
   const bool glm = (d->designFlags & kLevFlagNonGlm) == 0;
   int64_t bound = 0;
   for (int32_t e = 0; e < d->effectCount; ++e) {
     const LevEffect& ef = d->effects[e];
-    const bool one =
-        numericOnly(ef) || (ef.constructedCount == 0 && (glm || singleClassColumn(d, ef)));
+    const bool one = numericOnly(ef) ||
+                     (ef.constructedCount == 0 && (glm || singleClassColumn(d, ef, offReference)));
     bound += one ? std::min(ef.columnCount, 1) : ef.columnCount;
   }
   return static_cast<int32_t>(std::min<int64_t>(bound, d->columnCount));
 }
+
+} // namespace
+
+int32_t zlevSparseRowBound(const LevRegContext* ctx) { return sparseRowValues(ctx, false); }
+
+int32_t zlevSparseRowTypical(const LevRegContext* ctx) { return sparseRowValues(ctx, true); }

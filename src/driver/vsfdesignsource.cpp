@@ -181,6 +181,9 @@ void designRow(void* self, double* values) {
 [[nodiscard]] int32_t designSparseBound(void* self) {
   return zlevSparseRowBound(static_cast<DesignSource*>(self)->design);
 }
+[[nodiscard]] int32_t designSparseTypical(void* self) {
+  return zlevSparseRowTypical(static_cast<DesignSource*>(self)->design);
+}
 [[nodiscard]] int32_t designSparseRow(void* self, double* scratch, double* values,
                                       int32_t* columns) {
   return zlevrgxSparse(static_cast<DesignSource*>(self)->design, scratch, values, columns);
@@ -518,6 +521,7 @@ int32_t vsfData(VsfContext* ctx) {
   src.levelsAll = designLevelsAll;
   src.effectMeans = designEffectMeans;
   src.sparseBound = designSparseBound;
+  src.sparseTypical = designSparseTypical;
   src.sparseRow = designSparseRow;
   // The _testthread switch with the suffix "read" at 0 keeps DATA= on the serial road, so
   // that tests can compare the two roads at one thread count.

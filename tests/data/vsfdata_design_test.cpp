@@ -618,7 +618,8 @@ TEST(ReadingPassOverDesignRows, WorkersCopyTheRowsOntoThePagesOfTheSerialPass) {
 // Rows taken as their non-zero values store the pages and sums of the dense road byte for
 // byte, built on the main thread and on workers: under the GLM design and under the REFERENCE
 // codings (crossed, nested, times a numeric variable), and with an EFFECT-coded variable,
-// whose row at the reference level fills its block. The negative zeros of x stay on the pages.
+// whose row at the reference level fills its block (also the many-level g: its other levels
+// keep the rows sparse). The negative zeros of x stay on the pages.
 TEST(ReadingPassOverDesignRows, SparseRowsStoreThePagesAndSumsOfTheDenseRoad) {
   const std::vector<designtest::EffectSpec> all = {
       {"x", {"x"}, {}, {}},      {"g", {}, {"g"}, {}},        {"a", {}, {"a"}, {}},
@@ -629,16 +630,17 @@ TEST(ReadingPassOverDesignRows, SparseRowsStoreThePagesAndSumsOfTheDenseRoad) {
   struct Coding {
     bool glm;
     ClassCoding a;
+    ClassCoding g = CC_REFERENCE;
   };
-  for (const Coding coding :
-       {Coding{true, CC_REFERENCE}, Coding{false, CC_REFERENCE}, Coding{false, CC_EFFECT}}) {
+  for (const Coding coding : {Coding{true, CC_REFERENCE}, Coding{false, CC_REFERENCE},
+                              Coding{false, CC_EFFECT}, Coding{false, CC_EFFECT, CC_EFFECT}}) {
     designtest::DesignFixture f;
     int usable = 0;
     f.data(weightedClassData(&usable, 40));
     f.design({"g", "a"}, {"x"}, coding.a == CC_EFFECT ? noEffectCrossing : all);
     if (!coding.glm) {
       f.des.designFlags |= kLevFlagNonGlm;
-      f.cls("g")->coding = CC_REFERENCE;
+      f.cls("g")->coding = coding.g;
       f.cls("a")->coding = coding.a;
     }
     f.response("y");
@@ -648,6 +650,7 @@ TEST(ReadingPassOverDesignRows, SparseRowsStoreThePagesAndSumsOfTheDenseRoad) {
     testHooks().readBlockRows = 16;
     for (int32_t threads : {1, 4}) {
       const std::string where = (coding.glm              ? "GLM, "
+                                 : coding.g == CC_EFFECT ? "EFFECT g, "
                                  : coding.a == CC_EFFECT ? "EFFECT, "
                                                          : "REFERENCE, ") +
                                 std::to_string(threads) + " threads";

@@ -15,6 +15,7 @@
 #include <map>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -183,13 +184,16 @@ TEST(ManyLevels, DiagonalBlockTrialsMatchScipyAndTheDenseRoad) {
 
 // The reading pass takes the rows of the many-level effect as their non-zero values: the output
 // is that of the dense road (the test hook readDenseRows) number for number, on the serial
-// road (_testthreadread at 0) and on the workers' blocks, with the rows' roles on the pages.
+// road (_testthreadread at 0) and on the workers' blocks, with the rows' roles on the pages;
+// also with g coded EFFECT, whose reference level alone fills its columns.
 TEST(ManyLevels, SparseRowsGiveTheOutputOfTheDenseRoad) {
   const std::string data = qrxrun::readFile(std::string(QRX_TEST_DATA) + "/manylevels/data.csv");
-  for (const std::string& road : {std::string("%let _testthreadread = 0;\n"), std::string()}) {
+  const std::string serial = "%let _testthreadread = 0;\n";
+  for (const auto& [road, coding] :
+       {std::pair<std::string, std::string>{serial, ""}, {"", ""}, {"", " / param=effect"}}) {
     const std::string program =
-        road +
-        "proc varsifter data=d seed=7;\n  class g;\n"
+        road + "proc varsifter data=d seed=7;\n  class g" + coding +
+        ";\n"
         "  model y = g x1 x2 x3 g*x1 / selection=forward(select=sbc) details=all;\n"
         "  partition fraction(validate=0.25);\n  performance cpucount=" +
         (road.empty() ? "4" : "1") + ";\nrun;\n";
@@ -200,7 +204,7 @@ TEST(ManyLevels, SparseRowsGiveTheOutputOfTheDenseRoad) {
     ASSERT_EQ(dense.status, 0) << dense.log;
     ASSERT_EQ(sparse.status, 0) << sparse.log;
     ASSERT_NE(qrxrun::findTable(sparse.json["steps"][0]["output"], "ParameterEstimates"), nullptr);
-    EXPECT_EQ(qrxrun::dumpOutput(sparse.json), qrxrun::dumpOutput(dense.json)) << road;
+    EXPECT_EQ(qrxrun::dumpOutput(sparse.json), qrxrun::dumpOutput(dense.json)) << road << coding;
   }
 }
 
