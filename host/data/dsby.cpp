@@ -2,6 +2,7 @@
 // matching the groups of a second data set. Declared for the service table of dataset.cpp;
 // the reads within a group are dataset.cpp's.
 #include "host/data/dsby.h"
+#include "host/data/serviceresult.h"
 #include "host/progress.h"
 
 #include <algorithm>
@@ -166,7 +167,7 @@ int32_t bySet(HostDataSet* data, const int32_t* numbers, const uint8_t* descendi
       return -1;
     if (std::find(vars.begin(), vars.end(), n - 1) != vars.end()) {
       fail(DataMsg::DuplicateByVariable, {ds->names[static_cast<size_t>(n - 1)].c_str()});
-      return -2;
+      return codeOf(ServiceResult::DuplicateByVariable);
     }
     vars.push_back(n - 1);
     desc.push_back(descending ? descending[k] : 0);
@@ -186,7 +187,7 @@ int32_t bySet(HostDataSet* data, const int32_t* numbers, const uint8_t* descendi
     ds->by.vars.clear();
     ds->by.descending.clear();
     computeGroups(ds);
-    return -3;
+    return codeOf(ServiceResult::NotSortedByGroups);
   }
   return 0;
 }

@@ -4,6 +4,7 @@
 #include "host/data/dsoutput.h"
 #include "host/data/dataset.h"
 #include "host/data/outfile.h"
+#include "host/data/serviceresult.h"
 #include "host/data/staging.h"
 #include "host/utf8text.h"
 
@@ -53,7 +54,7 @@ int32_t dsDefvar(HostDataSet* out, const char* name, int32_t length, int32_t typ
     n.pop_back();
   if (ds->positions.count(nameUpper(n)) != 0) {
     fail(DataMsg::DuplicateOutputVariable, {n.c_str(), ds->display.c_str()});
-    return -2;
+    return codeOf(ServiceResult::DuplicateOutputVariable);
   }
   describe(ds, n, type == 1, type == 1 ? 8 : std::max(1, varLength));
   ds->outNums.emplace_back();
@@ -74,7 +75,7 @@ int32_t dsDefend(HostDataSet* out) {
   if (!ds->outOptions || viewOptions(optionVariables(ds), *ds->outOptions, &view, &misfit))
     return 0;
   reportMisfit(ds, misfit);
-  return -2;
+  return codeOf(ServiceResult::OptionMisfit);
 }
 
 int32_t dsPutn(HostDataSet* out, int32_t number, double value) {

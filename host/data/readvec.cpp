@@ -6,6 +6,7 @@
 
 #include "host/data/csvfile.h"
 #include "host/data/dataset.h"
+#include "host/data/serviceresult.h"
 #include "host/output/numformat.h"
 #include "host/supervisor.h"
 #include "host/textcase.h"
@@ -66,13 +67,13 @@ int32_t vgetd(HostReadVector* vector, int32_t number, int32_t offset, int32_t, i
     return -1;
   // More entries than the vector was started for is the caller's sizing fault.
   if (static_cast<int32_t>(v->entries.size()) >= v->capacity)
-    return -2;
+    return codeOf(ServiceResult::TooManyEntries);
   HostVariable* desc = nullptr;
   if (dataSetServices()->xvname(v->data, number, &desc) != 0 || !desc)
-    return -3;
+    return codeOf(ServiceResult::UnknownVariable);
   bool numeric = desc->type == 1;
   if (type == 8 && numeric && length != 8)
-    return -4;
+    return codeOf(ServiceResult::NumericLength);
   v->entries.push_back({number, offset, length, type, numeric});
   return 0;
 }
@@ -203,11 +204,11 @@ int32_t yvgetn(HostReadVector* vector, int64_t first, int32_t count, void* recor
   if (!v || !v->ended || !records || count < 0 || first < 1)
     return -1;
   if (!blockReadable(v->data, first - 1))
-    return -3;
+    return codeOf(ServiceResult::BlockUnreadable);
   int32_t rc = 0;
   const bool open = withBlockRows(v->data, [&](CsvRows& rows) {
     if (first - 1 + count > rows.table().nobs) {
-      rc = -2;
+      rc = codeOf(ServiceResult::PastTheEnd);
       return;
     }
     // Entry by entry, each column in order, a window at a time.
