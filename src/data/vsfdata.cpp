@@ -665,16 +665,14 @@ int32_t useSparseRepresentation(const VsfEffectTraits& t) {
   return t.bigBsplineBasis ? 1 : 0;
 }
 
-int32_t vsfReadPass(VsfDataSettings* s, VsfRowSource* src, VsfPassState* m, VsfBagVec* bags,
-                    QkExtensionSet* exts, QkPool* byPool, QkPool* pagePool, int32_t* returnCode,
-                    VsfReadResult* result) {
-  const int32_t N = s->columnCount, E = s->entryCount;
-  if (N <= 0 || E <= 0)
-    return kVsfNoMemory;
-  m->dataSettings = s;
-  // Page files and memory. A page must hold the row count, the largest row and 4 spare
-  // bytes: (N + 4) doubles and (2N + 3) codes, which 40 bytes a column alone does not
-  // cover for one or two columns.
+namespace {
+
+// The page files, one per thread that memory can feed. A page must hold the row count, the
+// largest row and 4 spare bytes: (N + 4) doubles and (2N + 3) codes, which 40 bytes a column
+// alone does not cover for one or two columns.
+[[nodiscard]] int32_t openPageFiles(VsfDataSettings* s, VsfBagVec* bags, QkExtensionSet* exts,
+                                    QkPool* byPool, int32_t* returnCode) {
+  const int32_t N = s->columnCount;
   const int32_t T = std::max(s->threadCount, 1);
   int32_t rc = vsfBagVecAlloc(bags, byPool, static_cast<uint32_t>(T), 1, kQkZeroed);
   if (rc != 0)
@@ -697,15 +695,14 @@ int32_t vsfReadPass(VsfDataSettings* s, VsfRowSource* src, VsfPassState* m, VsfB
   while (bags->count > static_cast<uint32_t>(std::max(s->threadCount, 1)))
     vsfFreeUtil(&bags->files[--bags->count], exts);
 
-  // The pass's buffers and the model's column tables, then the representation of each
-  // entry (dense or sparse) and its first compact column.
-  Pass p;
-  p.s = s;
-  p.src = src;
-  p.model = m;
-  p.bags = bags;
-  p.pagePool = pagePool;
-  p.returnCode = returnCode;
+  return 0;
+}
+
+// The pass's buffers and the model's column tables; kVsfNoMemory when one cannot be had.
+[[nodiscard]] int32_t allocateTables(Pass& p, QkPool* byPool) {
+  const VsfDataSettings* s = p.s;
+  VsfPassState* m = p.model;
+  const int32_t N = s->columnCount, E = s->entryCount;
   p.full = allocArray<double>(byPool, N);
   p.stageD = allocArray<double>(byPool, N + 4, false);
   p.stageC = allocArray<int32_t>(byPool, 2 * N + 3, false);
@@ -739,6 +736,15 @@ int32_t vsfReadPass(VsfDataSettings* s, VsfRowSource* src, VsfPassState* m, VsfB
       !m->effectColumn || !m->denseOffset || !m->effectColumns || !m->inModelList ||
       !m->prevInModelList)
     return kVsfNoMemory;
+  return 0;
+}
+
+// The representation of each entry (dense, or a sparse slot that the levels of one split
+// effect share), its first compact column, and the row layout that follows.
+void layOutEntries(Pass& p) {
+  const VsfDataSettings* s = p.s;
+  VsfPassState* m = p.model;
+  const int32_t N = s->columnCount, E = s->entryCount;
   int32_t dense = 0, sparse = 0, denseColumns = 0;
   m->splitSparse = splitSparseLayout(s) ? 1 : 0;
   for (int32_t i = 0; i < E; ++i) {
@@ -784,7 +790,53 @@ int32_t vsfReadPass(VsfDataSettings* s, VsfRowSource* src, VsfPassState* m, VsfB
   p.layout.hasFold = hasFoldCode(s);
   p.layout.hasRole = s->roleCodes;
   p.layout.codeCapacity = 2 * N + 3;
-  p.denseRuns = allocArray<int32_t>(byPool, 2 * static_cast<int64_t>(denseColumns), false);
+}
+
+// The passes over DATA=, the bridge means, TESTDATA= and VALDATA=, and the last page.
+[[nodiscard]] int32_t readAll(Pass& p, QkPool* byPool, VsfReadResult* result) {
+  const VsfDataSettings* s = p.s;
+  int32_t rc = readDataSet(p, 0);
+  if (rc == 0 && s->bridge)
+    rc = bridgeMeans(p, byPool, result);
+  if (rc == 0 && s->testData)
+    rc = readDataSet(p, 1);
+  if (rc == 0 && s->valData)
+    rc = readDataSet(p, 2);
+  // End of reading: the last page goes out.
+  if (rc == 0 && p.writer.open && p.writer.rows > 0) {
+    rc = vsfPageClose(&p.writer, p.bags);
+    if (rc == codeOf(VsfStatus::PageNotWritten))
+      raiseRc(*p.returnCode, StepRc::NotRestored);
+  }
+  if (rc != 0)
+    return rc;
+  result->pagesWritten = p.writer.pagesWritten;
+  result->maxRowsPerPage = p.writer.maxRows;
+  return 0;
+}
+
+} // namespace
+
+int32_t vsfReadPass(VsfDataSettings* s, VsfRowSource* src, VsfPassState* m, VsfBagVec* bags,
+                    QkExtensionSet* exts, QkPool* byPool, QkPool* pagePool, int32_t* returnCode,
+                    VsfReadResult* result) {
+  if (s->columnCount <= 0 || s->entryCount <= 0)
+    return kVsfNoMemory;
+  m->dataSettings = s;
+  int32_t rc = openPageFiles(s, bags, exts, byPool, returnCode);
+  if (rc != 0)
+    return rc;
+  Pass p;
+  p.s = s;
+  p.src = src;
+  p.model = m;
+  p.bags = bags;
+  p.pagePool = pagePool;
+  p.returnCode = returnCode;
+  if ((rc = allocateTables(p, byPool)) != 0)
+    return rc;
+  layOutEntries(p);
+  p.denseRuns = allocArray<int32_t>(byPool, 2 * static_cast<int64_t>(p.layout.denseColumns), false);
   if (p.denseRuns == nullptr)
     return kVsfNoMemory;
   p.denseRunCount = denseRunsOf(s, p.layout, p.denseRuns);
@@ -795,25 +847,7 @@ int32_t vsfReadPass(VsfDataSettings* s, VsfRowSource* src, VsfPassState* m, VsfB
   if (rc != 0)
     return rc;
   vsfPageWriterStart(&p.writer, bags);
-
-  // The passes: DATA=, the bridge means, TESTDATA= and VALDATA=.
-  rc = readDataSet(p, 0);
-  if (rc == 0 && s->bridge)
-    rc = bridgeMeans(p, byPool, result);
-  if (rc == 0 && s->testData)
-    rc = readDataSet(p, 1);
-  if (rc == 0 && s->valData)
-    rc = readDataSet(p, 2);
-  // End of reading: the last page goes out.
-  if (rc == 0 && p.writer.open && p.writer.rows > 0) {
-    rc = vsfPageClose(&p.writer, bags);
-    if (rc == codeOf(VsfStatus::PageNotWritten))
-      raiseRc(*returnCode, StepRc::NotRestored);
-  }
-  if (rc != 0)
+  if ((rc = readAll(p, byPool, result)) != 0)
     return rc;
-  result->pagesWritten = p.writer.pagesWritten;
-  result->maxRowsPerPage = p.writer.maxRows;
-
   return vsfReadCompletion(p, exts, byPool);
 }
