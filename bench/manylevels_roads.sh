@@ -9,6 +9,8 @@
 #   backward  BACKWARD by SBC                      peer: scipy sparse BACKWARD
 #   lasso     LASSO with g's levels split          peer: glmnet on sparse.model.matrix
 #   effect    FORWARD by SBC, g coded PARAM=EFFECT peer: scipy sparse FORWARD (same column space)
+#   store     FORWARD by SBC with STORE (item store build/bench/roads/store.json, its size
+#             printed after the run)              peer: scipy sparse FORWARD
 # (bench/peer_manylevels.py, bench/peer_manylevels_glmnet.R). LEVELS (default "10000 100000")
 # and ROADS choose the runs, ROWS overrides the row count, REPS (default 1) repeats each run
 # (medians of the times, the largest peak). A run is killed after LIMIT seconds (default 60
@@ -40,19 +42,21 @@ reps="${REPS:-1}"
 
 # program ROAD DATA : writes the qrx program of a road on build/bench/DATA; prints its path.
 program() {
-  local class="class g;" options="selection=forward(select=sbc)"
+  local class="class g;" options="selection=forward(select=sbc)" store=""
   case "$1" in
     forwardcv) options="selection=forward(select=cv) cvmethod=random(5)" ;;
     stepwise) options="selection=stepwise(select=sbc)" ;;
     backward) options="selection=backward(select=sbc)" ;;
     lasso) class="class g / split;" options="selection=lasso" ;;
     effect) class="class g / param=effect;" ;;
+    store) store="store out='$root/$work/store.json';" ;;
   esac
   cat >"$work/$1.qrx" <<QRX
 libname b '$dir';
 proc varsifter data=b.$2 seed=7;
   $class
   model y = g x1 x2 x3 / $options;
+  $store
 run;
 QRX
   echo "$work/$1.qrx"
@@ -129,6 +133,11 @@ for levels in ${LEVELS:-10000 100000}; do
     printf "%7s %7s %9s %8s %7s %8s %7s %8s %8s %6s %6s  %s\n" "$levels" "$rows" "$road" \
       "${cells[@]:0:4}" "$peerFit" "$peerRun" "$(ratio "$last" "$peerRun")" \
       "$(ratio "$last" "$peerFit")" "${verdict:--}"
+    if [ "$road" = store ]; then
+      echo "  item store: $(stat -c %s "$work/store.json" 2>/dev/null || echo none) bytes," \
+        "covariance: $(grep -c '"covariance"' "$work/store.json" 2>/dev/null || echo 0)"
+      rm -f "$work/store.json"
+    fi
   done
 done
 echo "done $(date -u '+%T') UTC; load:$(cut -d' ' -f1-3 /proc/loadavg)"

@@ -6,6 +6,8 @@
 
 #include "host/runner/jsonout.h"
 
+#include <algorithm>
+
 namespace qrxhost::aux {
 namespace {
 
@@ -77,27 +79,33 @@ std::string constructedJson(const PostFitModel& m, const PostFitConstructed& c) 
   return out + "}";
 }
 
-// The covariance of the estimates, parameter by parameter: the error variance times the
-// block of the swept triangle (a missing error variance gives nulls).
-std::string covarianceJson(const PostFitModel& m, const HandedStatistics& handed) {
+// Appends the covariance of the estimates, parameter by parameter: the error variance
+// times the block of the swept triangle (a missing error variance gives nulls). Its numbers
+// go straight into `out`, reserved for the longest number each, so that the text of a large
+// model is held once.
+void appendCovariance(std::string& out, const PostFitModel& m, const HandedStatistics& handed) {
   const int64_t N = m.reducedColumnCount;
   if (handed.triangle.size() != size_t((N + 1) * (N + 2) / 2))
-    return std::string();
+    return;
   auto at = [&](int64_t i, int64_t j) {
     return i >= j ? handed.triangle[size_t(i * (i + 1) / 2 + j)]
                   : handed.triangle[size_t(j * (j + 1) / 2 + i)];
   };
-  std::string out = ",\n     \"covariance\": [";
+  const size_t P = size_t(std::max(m.parameterCount, 0));
+  out.reserve(out.size() + P * P * 26 + P * 10 + 64);
+  out += ",\n     \"covariance\": [";
   for (int32_t i = 0; i < m.parameterCount; ++i) {
     out += i ? ",\n       [" : "\n       [";
     for (int32_t j = 0; j < m.parameterCount; ++j) {
       const int64_t a = m.parameters[i].reducedColumn, b = m.parameters[j].reducedColumn;
       const double v = a >= 0 && b >= 0 ? handed.errorVariance * at(a, b) : 0.0;
-      out += (j ? ", " : "") + jsonNumber(v);
+      if (j)
+        out += ", ";
+      appendJsonNumber(out, v);
     }
     out += "]";
   }
-  return out + "]";
+  out += "]";
 }
 
 } // namespace
@@ -126,7 +134,10 @@ std::string storeGroupJson(const PostFitModel& m, const HandedStatistics& handed
            ", \"column\": " + std::to_string(p.column) +
            ", \"estimate\": " + jsonNumber(p.estimate) + "}";
   }
-  return out + "]" + covarianceJson(m, handed) + "}";
+  out += "]";
+  appendCovariance(out, m, handed);
+  out += "}";
+  return out;
 }
 
 std::string storeDocument(const std::vector<std::string>& groups, const PostFitModel& m,
@@ -140,9 +151,16 @@ std::string storeDocument(const std::vector<std::string>& groups, const PostFitM
     out += std::string(b ? ", " : "") + "{\"name\": " + jsonString(m.byNames[b]) +
            ", \"type\": " + (m.byNumeric[b] ? "\"numeric\"" : "\"character\"") + "}";
   out += "],\n \"groups\": [\n";
-  for (size_t i = 0; i < groups.size(); ++i)
-    out += groups[i] + (i + 1 < groups.size() ? ",\n" : "\n");
-  return out + " ]}\n";
+  size_t total = out.size() + 8;
+  for (const std::string& g : groups)
+    total += g.size() + 2;
+  out.reserve(total);
+  for (size_t i = 0; i < groups.size(); ++i) {
+    out += groups[i];
+    out += i + 1 < groups.size() ? ",\n" : "\n";
+  }
+  out += " ]}\n";
+  return out;
 }
 
 const char* kindName(int32_t kind) {

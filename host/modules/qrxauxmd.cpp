@@ -277,6 +277,8 @@ int32_t runModel(PostFitBridge* b) {
     return 0;
   const PostFitModel& m = *b->model;
   st->groups.push_back(aux::storeGroupJson(m, st->handed));
+  // The triangle is in the group's text now: its memory goes back before the store is staged.
+  std::vector<double>().swap(st->handed.triangle);
   if (!st->codes.empty() && !st->refusal.refused) {
     const std::string key = aux::scoringGroupKey(m);
     st->refusal = aux::codeRefusal(m);

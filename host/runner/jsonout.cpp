@@ -15,11 +15,19 @@ std::string jsonString(const std::string& text) {
 }
 
 std::string jsonNumber(double value) {
-  if (isHostMissing(value) || !std::isfinite(value))
-    return "null";
+  std::string out;
+  appendJsonNumber(out, value);
+  return out;
+}
+
+void appendJsonNumber(std::string& out, double value) {
+  if (isHostMissing(value) || !std::isfinite(value)) {
+    out += "null";
+    return;
+  }
   char buf[64];
   auto res = std::to_chars(buf, buf + sizeof buf, value);
-  return std::string(buf, res.ptr);
+  out.append(buf, res.ptr);
 }
 
 std::string jsonLogRecord(const LogRecord& r) {

@@ -15,6 +15,8 @@ namespace qrxhost {
 std::string jsonString(const std::string& text);
 // A JSON number; missing values, NaNs and infinities are null.
 std::string jsonNumber(double value);
+// The same, appended to `out`.
+void appendJsonNumber(std::string& out, double value);
 // One log record: {set, number, severity, values, text} or {severity, text}.
 std::string jsonLogRecord(const LogRecord& record);
 

@@ -418,7 +418,6 @@ int32_t vsfFitAndDisplay(VsfContext* ctx) {
   const VsfModelOptions& o = ctx->options;
   VsfModel* m = &ctx->model;
   ctx->fitStart = zdattim();
-  m->handsOverModel = ctx->postFit != nullptr ? 1 : 0;
   int32_t rc = o.modelAverage ? vsfAverageFit(ctx) : vsfProcess(m, ctx->resampling);
   if (rc != 0)
     return rc;

@@ -233,9 +233,6 @@ struct VsfModel : VsfPassState {
   double finalL2;
   double* l2BaseXpx;
   uint8_t l2BaseReady;
-  // Set by the results layer before the fit: the selected model goes to post-fit statements,
-  // which take its swept triangle of all columns (so the structured road is not taken).
-  uint8_t handsOverModel;
 };
 
 // Lifecycle. All return 0, -1 (pool) or -2 (allocation) unless noted.

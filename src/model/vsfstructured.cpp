@@ -46,15 +46,14 @@ using packed::tri;
 }
 
 // The fits the structured road serves: a served method on the packed X'X, with nothing that
-// needs other sums than X'X and the folds' (PRESS, resamples),
-// no hierarchy or standardisation and no post-fit statements (which take the packed
-// triangle); the one sparse effect is the last in column order and has many columns.
+// needs other sums than X'X and the folds' (PRESS, resamples), no hierarchy or
+// standardisation; the one sparse effect is the last in column order and has many columns.
 [[nodiscard]] bool served(const VsfModel* m) {
   const VsfModelOptions* o = m->options;
   if (!vsfFullXpxOn(m) || !servedMethod(m) || !servedFolds(m) || o->cvExternal || o->modelAverage ||
       m->resampler != nullptr || o->pressNeeded || o->hierarchy != VsfHierarchy::None ||
       o->colStandardize || o->parmStandardize || o->adaptive || m->l2BaseXpx != nullptr ||
-      m->cvexSums != nullptr || m->sparseEffectCount != 1 || m->handsOverModel)
+      m->cvexSums != nullptr || m->sparseEffectCount != 1)
     return false;
   const int32_t e = m->sparseEffectList[0];
   const int32_t forced = seam::structuredColumns();
@@ -407,28 +406,8 @@ template <class Work> int32_t eachState(VsfModel* m, Work work) {
   int32_t count;
   if (int32_t rc = pivots(m, &sse, &count, st->swept); rc != 0)
     return rc;
-  // The small triangle less the swept columns' part, C_J' B_J^-1 C_J: the sum over J of
-  // C_j C_j' / D_j less kappa u u', u the sum of C_j / D_j.
   double* A = st->reduced;
-  std::memcpy(A, m->xpx, sizeof(double) * tri(n));
-  std::vector<double> u(static_cast<size_t>(n), 0.0);
-  for (int64_t j = 0; j < st->columns; ++j) {
-    if (st->swept[j] != '1')
-      continue;
-    const double* C = st->cross + j * n;
-    const double d = st->diagonal[j];
-    for (int64_t r = 0; r < n; ++r) {
-      const double f = C[r] / d;
-      double* R = A + tri(r);
-      for (int64_t q = 0; q <= r; ++q)
-        R[q] -= f * C[q];
-      u[static_cast<size_t>(r)] += f;
-    }
-  }
-  if (const double kappa = kappaOf(*st); kappa != 0.0)
-    for (int64_t r = 0; r < n; ++r)
-      for (int64_t q = 0; q <= r; ++q)
-        A[tri(r) + q] += kappa * u[static_cast<size_t>(r)] * u[static_cast<size_t>(q)];
+  vsfStructuredReduce(*st, m->xpx, A);
   // Swept again over the small columns the model had swept.
   std::vector<char> was(m->sweepFlags, m->sweepFlags + n);
   std::memcpy(m->sweptXpx, A, sizeof(double) * tri(n));
@@ -691,4 +670,35 @@ void vsfStructuredSetEstimates(VsfModel* m) {
     const std::vector<double> b = blockEstimates(s, swept, sweptSmallOf(s, flags));
     std::copy(b.begin(), b.end(), s.estimates);
   }
+}
+
+void vsfStructuredReduce(const VsfStructured& st, const double* xpx, double* A) {
+  const int64_t n = st.small;
+  // The small triangle less the swept columns' part, C_J' B_J^-1 C_J: the sum over J of
+  // C_j C_j' / D_j less kappa u u', u the sum of C_j / D_j.
+  std::memcpy(A, xpx, sizeof(double) * tri(n));
+  std::vector<double> u(static_cast<size_t>(n), 0.0);
+  for (int64_t j = 0; j < st.columns; ++j) {
+    if (st.swept[j] != '1')
+      continue;
+    const double* C = st.cross + j * n;
+    const double d = st.diagonal[j];
+    for (int64_t r = 0; r < n; ++r) {
+      const double f = C[r] / d;
+      double* R = A + tri(r);
+      for (int64_t q = 0; q <= r; ++q)
+        R[q] -= f * C[q];
+      u[static_cast<size_t>(r)] += f;
+    }
+  }
+  if (const double kappa = kappaOf(st); kappa != 0.0)
+    for (int64_t r = 0; r < n; ++r)
+      for (int64_t q = 0; q <= r; ++q)
+        A[tri(r) + q] += kappa * u[static_cast<size_t>(r)] * u[static_cast<size_t>(q)];
+}
+
+double vsfStructuredKappa(const VsfStructured& st) { return kappaOf(st); }
+
+void vsfStructuredSolve(const VsfStructured& st, double kappa, std::vector<double>& r) {
+  solveBlock(st, kappa, r);
 }

@@ -16,13 +16,14 @@
 #include <vector>
 
 struct VsfModel;
+struct VsfStructured;
 
 // Columns of the many-level effect from which the structured road is taken.
 inline constexpr int32_t kVsfStructuredColumns = 1000;
 
 // Sets up the structured state when the fit goes the structured road: FORWARD, STEPWISE or
 // BACKWARD on the packed X'X, with cross validation by fold records (each gets a state of
-// its own) or none, and no PRESS, hierarchy, standardisation or post-fit statements, and one
+// its own) or none, and no PRESS, hierarchy or standardisation, and one
 // sparse effect of at least kVsfStructuredColumns columns (the structuredColumns seam lowers that
 // number). The triangles are then made for the small columns only. 0 or kVsfNoMemory.
 [[nodiscard]] int32_t vsfStructuredSetUp(VsfModel* model);
@@ -79,3 +80,16 @@ void vsfStructuredEmpty(VsfModel* model);
 // The effect's estimates into its state and each fold record's for a pass over the rows that
 // predicts them (0 for columns not swept, and all 0 without the effect in the model).
 void vsfStructuredSetEstimates(VsfModel* model);
+// The small triangle `xpx` less the part of the effect's swept columns J (st.swept),
+// C_J' B_J^-1 C_J with B_J their block, into `A` (the small columns' packed triangle).
+void vsfStructuredReduce(const VsfStructured& st, const double* xpx, double* A);
+// B_J^-1 = D_J^-1 - kappa D_J^-1 1 1' D_J^-1: kappa (0 for a diagonal block); and r := B_J^-1 r
+// over the swept columns J (r indexed by the effect's columns, the others left as they are).
+[[nodiscard]] double vsfStructuredKappa(const VsfStructured& st);
+void vsfStructuredSolve(const VsfStructured& st, double kappa, std::vector<double>& r);
+// The block of the hand-over's swept triangle `T` (packed over the reduced columns and the
+// response) of the reduced columns whose model column is `source[r]` (-1: left out): the
+// inverse of the selected model's X'X on the shifted scale, with the effect's columns that
+// have a source as its swept ones. False when a small column cannot be swept in.
+[[nodiscard]] bool vsfStructuredCovariance(VsfModel* model, const std::vector<int32_t>& source,
+                                           double* T);

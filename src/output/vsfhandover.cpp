@@ -10,6 +10,8 @@
 #include "data/vsfdata.h"
 #include "design/levnames.h"
 #include "design/levrow.h"
+#include "model/vsfmemplan.h"
+#include "model/vsfstructured.h"
 #include "model/vsfsweep.h"
 #include "numerics/packedtri.h"
 #include "numerics/qkzsweep.h"
@@ -18,8 +20,10 @@
 #include "output/vsfselrow.h"
 #include "selection/vsfresample.h"
 #include "support/hoststubs.h"
+#include "support/messages.h"
 #include "support/nomemory.h"
 #include "support/postfit.h"
+#include "support/sizetext.h"
 
 #include <algorithm>
 #include <cstring>
@@ -105,71 +109,125 @@ std::vector<double> sweptSelection(VsfModel* m, const std::vector<uint8_t>& want
 
 // Carries the intercept's row of a block swept on shifted pages to the data's scale: the
 // intercept on the data's scale is b0 - sum of shift(p) b(p), so its row is a'V with
-// a = (1, -shift) and its diagonal a'Va. V is the dense block over the reduced columns.
-void interceptRowToData(std::vector<double>& V, int32_t N, int32_t r0,
-                        const std::vector<double>& shift) {
+// a = (1, -shift) and its diagonal a'Va. V is the block over the N reduced columns of the
+// packed triangle T.
+void interceptRowToData(double* T, int32_t N, int32_t r0, const std::vector<double>& shift) {
+  using packed::sym;
   std::vector<double> row(size_t(N), 0.0);
   for (int32_t j = 0; j < N; ++j) {
-    double v = V[size_t(r0) * size_t(N) + size_t(j)];
+    double v = T[sym(r0, j)];
     for (int32_t r = 0; r < N; ++r)
-      v -= shift[size_t(r)] * V[size_t(r) * size_t(N) + size_t(j)];
+      if (shift[size_t(r)] != 0.0)
+        v -= shift[size_t(r)] * T[sym(r, j)];
     row[size_t(j)] = v;
   }
   double diag = row[size_t(r0)];
   for (int32_t r = 0; r < N; ++r)
     diag -= shift[size_t(r)] * row[size_t(r)];
   for (int32_t j = 0; j < N; ++j)
-    V[size_t(r0) * size_t(N) + size_t(j)] = V[size_t(j) * size_t(N) + size_t(r0)] = row[size_t(j)];
-  V[size_t(r0) * size_t(N) + size_t(r0)] = diag;
+    T[sym(r0, j)] = row[size_t(j)];
+  T[sym(r0, r0)] = diag;
 }
 
-// Item 7: the swept triangle of the selected model over the reduced columns and the
-// response; empty when the model keeps no swept matrix that can give it.
-std::vector<double> reducedTriangle(VsfModel* m, const std::vector<int32_t>& parmOfReduced,
-                                    const std::vector<double>& beta) {
+// The bytes the covariance's hand-over holds at once: its triangle here and the bridge's
+// copy, and the item store's text of its N x N numbers (at most 26 characters with their
+// separator) in the group's text and in the document made of it.
+double covarianceBytes(int64_t N) {
+  return 2.0 * 8.0 * double(packed::tri(N + 1)) + 2.0 * 26.0 * double(N) * double(N);
+}
+
+// Whether the covariance of N reduced columns fits in the memory left to the step beside
+// the fit's cross products; when not, a note names the widest effect of the selected model,
+// the parameters and the memory the covariance would need.
+bool covarianceFits(const VsfModel* m, const ReducedDesign& r, int32_t N) {
+  const double need = covarianceBytes(N);
+  const double left = vsfFitMemoryLeft(m) - vsfCrossProductBytes(m, m->xpxColumns);
+  if (need <= left)
+    return true;
+  const LevEffect* widest = nullptr;
+  for (const LevEffect& e : r.effects)
+    if (widest == nullptr || e.columnCount > widest->columnCount)
+      widest = &e;
+  const char* name = widest != nullptr && widest->name != nullptr ? widest->name : "";
+  char needText[32], leftText[32];
+  vsfSizeText(need, needText, sizeof needText);
+  vsfSizeText(std::max(left, 0.0), leftText, sizeof leftText);
+  vsfLog(VsfMsg::CovarianceNotHanded,
+         {HostMsgArg(int64_t(N)), HostMsgArg(name, int32_t(std::strlen(name))),
+          HostMsgArg(int64_t(widest != nullptr ? widest->columnCount : 0)), HostMsgArg(needText),
+          HostMsgArg(leftText)});
+  return false;
+}
+
+// The model column of each reduced column (-1: left out or aliased), or empty when one
+// cannot be placed.
+std::vector<int32_t> sourceColumns(const VsfModel* m, const std::vector<int32_t>& parmOfReduced) {
   const int32_t N = int32_t(parmOfReduced.size());
-  if (m->sweptXpx == nullptr || m->xpx == nullptr || m->sweepFlags == nullptr ||
-      m->betaVariance == nullptr || m->xpxColumns <= 1)
-    return {};
+  const int32_t columns = m->structured != nullptr ? m->parmCount + 1 : m->xpxColumns;
   const std::vector<int32_t> columnOf = modelColumnOfParameter(m);
   std::vector<int32_t> source(size_t(N), -1);
-  std::vector<uint8_t> wanted(size_t(m->xpxColumns), 0);
+  std::vector<uint8_t> taken(size_t(columns), 0);
   for (int32_t r = 0; r < N; ++r) {
     const int32_t p = parmOfReduced[size_t(r)];
     if (p < 0 || m->betaVariance[p] == -1.0)
       continue;
     const int32_t c = columnOf[size_t(p)];
-    if (c < 1 || c >= m->xpxColumns || wanted[size_t(c)])
+    if (c < 1 || c >= columns || taken[size_t(c)])
       return {};
     source[size_t(r)] = c;
-    wanted[size_t(c)] = 1;
+    taken[size_t(c)] = 1;
   }
+  return source;
+}
+
+// The dense road's block of T: the model's swept matrix brought to the selected columns.
+bool denseBlock(VsfModel* m, const std::vector<int32_t>& source, double* T) {
+  std::vector<uint8_t> wanted(size_t(m->xpxColumns), 0);
+  for (const int32_t c : source)
+    if (c >= 0)
+      wanted[size_t(c)] = 1;
   const std::vector<double> W = sweptSelection(m, wanted);
   if (W.empty())
-    return {};
-  std::vector<double> V(size_t(N) * size_t(N), 0.0);
+    return false;
+  const int32_t N = int32_t(source.size());
   for (int32_t i = 0; i < N; ++i)
-    for (int32_t j = 0; j < N; ++j)
+    for (int32_t j = 0; j <= i; ++j)
       if (source[size_t(i)] >= 0 && source[size_t(j)] >= 0)
-        V[size_t(i) * size_t(N) + size_t(j)] =
-            W[size_t(packed::sym(source[size_t(i)], source[size_t(j)]))];
+        T[packed::at(i, j)] = W[size_t(packed::sym(source[size_t(i)], source[size_t(j)]))];
+  return true;
+}
+
+// Item 7: the swept triangle of the selected model over the reduced columns and the
+// response; empty when the model keeps no swept matrix that can give it or when it does not
+// fit in memory (after a note).
+std::vector<double> reducedTriangle(VsfModel* m, const ReducedDesign& r,
+                                    const std::vector<int32_t>& parmOfReduced,
+                                    const std::vector<double>& beta) {
+  const int32_t N = int32_t(parmOfReduced.size());
+  if (m->sweptXpx == nullptr || m->xpx == nullptr || m->sweepFlags == nullptr ||
+      m->betaVariance == nullptr || m->xpxColumns <= 1)
+    return {};
+  const std::vector<int32_t> source = sourceColumns(m, parmOfReduced);
+  if (source.empty() || !covarianceFits(m, r, N))
+    return {};
+  std::vector<double> T(size_t(packed::tri(N + 1)), 0.0);
+  const bool made = m->structured != nullptr ? vsfStructuredCovariance(m, source, T.data())
+                                             : denseBlock(m, source, T.data());
+  if (!made)
+    return {};
   const int32_t interceptColumn = m->effectColumns[0] == 1 ? m->effectColumn[0] : -1;
   if (m->pagesShifted && m->xpxShift != nullptr)
     for (int32_t r0 = 0; r0 < N; ++r0)
       if (source[size_t(r0)] >= 0 && source[size_t(r0)] == interceptColumn) {
         std::vector<double> shift(size_t(N), 0.0);
-        for (int32_t r = 0; r < N; ++r)
-          if (source[size_t(r)] >= 0 && r != r0)
-            shift[size_t(r)] = m->xpxShift[1 + parmOfReduced[size_t(r)]];
-        interceptRowToData(V, N, r0, shift);
+        for (int32_t q = 0; q < N; ++q)
+          if (source[size_t(q)] >= 0 && q != r0)
+            shift[size_t(q)] = m->xpxShift[1 + parmOfReduced[size_t(q)]];
+        interceptRowToData(T.data(), N, r0, shift);
       }
-  std::vector<double> T(size_t(packed::tri(N + 1)), 0.0);
-  for (int32_t i = 0; i < N; ++i) {
-    for (int32_t j = 0; j <= i; ++j)
-      T[size_t(packed::at(i, j))] = V[size_t(i) * size_t(N) + size_t(j)];
+  for (int32_t i = 0; i < N; ++i)
     if (source[size_t(i)] >= 0)
       T[size_t(packed::at(N, i))] = -beta[size_t(i)];
-  }
   T[size_t(packed::at(N, N))] = m->sse;
   return T;
 }
@@ -262,7 +320,7 @@ int32_t vsfFormSelectedModelForBridge(VsfContext* ctx, VsfModel* m) {
   if (methods == nullptr)
     return 0;
   const std::vector<double> triangle =
-      ctx->postFitAllowed ? reducedTriangle(m, parmOf, beta) : std::vector<double>();
+      ctx->postFitAllowed ? reducedTriangle(m, r, parmOf, beta) : std::vector<double>();
   ReducedScope scope(ctx, r);
   zlevParmName(&ctx->design, 0, nullptr);
   vsfNameReducedParameters(h, r.copy, reduced);

@@ -695,6 +695,7 @@ enum class VsfMsg : int32_t {
   FoldCopiesNeedLess = 9172,
   FewerColumnsNeedLess = 9173,
   PagesDoNotFitOnDisk = 9174,
+  CovarianceNotHanded = 9177,
   VariableSelectedModelDifferent = 9140,
   ValueObservationScoreData = 9141,
   MoreObservationsScoreData = 9142,

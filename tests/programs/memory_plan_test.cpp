@@ -89,3 +89,32 @@ TEST(MemoryPlan, PagesBeyondTheFreeDiskEndTheStepWithTheirSize) {
 }
 
 } // namespace
+
+// STORE with a MEMSIZE that holds the fit but not the covariance of its 122 parameters and
+// the item store's text of it: the item store has the estimates, the error variance and its
+// degrees of freedom without the covariance, and a note names the parameters, the effect
+// and the memory the covariance would take.
+TEST(MemoryPlan, CovarianceBeyondTheMemoryIsLeftOutOfTheItemStore) {
+  ::setenv("QRX_TEST_HOOKS", "structuredColumns=10", 1);
+  const qrxrun::ProgramRun r = qrxrun::runProgram(
+      "options memsize=400K;\nproc varsifter data=d;\n  class g;\n"
+      "  model y = g x1 x2 x3 / selection=forward(select=sbc);\n  store out=ms;\nrun;\n",
+      "plan_store",
+      {{"d.csv", qrxrun::readFile(std::string(QRX_TEST_DATA) + "/manylevels/data.csv")}},
+      {"ms.json"});
+  ::unsetenv("QRX_TEST_HOOKS");
+  EXPECT_EQ(r.status, 0) << r.log;
+  const Value* note = entryOf(r, 9177);
+  ASSERT_NE(note, nullptr) << r.log;
+  EXPECT_EQ((*note)["values"][0].n, 122);
+  EXPECT_EQ((*note)["values"][1].s, "g");
+  EXPECT_EQ((*note)["values"][2].n, 120);
+  Value store;
+  std::string error;
+  ASSERT_TRUE(minijson::Parser(r.files.at("ms.json")).parse(&store, &error)) << error;
+  const Value& g = store["groups"].items[0];
+  EXPECT_FALSE(g.has("covariance"));
+  EXPECT_EQ(g["parameters"].items.size(), 122u);
+  EXPECT_GT(g["errorVariance"].n, 0.0);
+  EXPECT_EQ(g["errorDF"].n, 600 - 121);
+}
