@@ -9,8 +9,8 @@
 #   backward  BACKWARD by SBC                      peer: scipy sparse BACKWARD
 #   lasso     LASSO with g's levels split          peer: glmnet on sparse.model.matrix
 #   effect    FORWARD by SBC, g coded PARAM=EFFECT peer: scipy sparse FORWARD (same column space)
-#   store     FORWARD by SBC with STORE (item store build/bench/roads/store.json, its size
-#             printed after the run)              peer: scipy sparse FORWARD
+#   store     FORWARD by SL with STORE, which     peer: scipy sparse FORWARD
+#             selects g (item store build/bench/roads/store.json: its size printed after the run)
 # (bench/peer_manylevels.py, bench/peer_manylevels_glmnet.R). LEVELS (default "10000 100000")
 # and ROADS choose the runs, ROWS overrides the row count, REPS (default 1) repeats each run
 # (medians of the times, the largest peak). A run is killed after LIMIT seconds (default 60
@@ -22,7 +22,7 @@
 # count by the peer's whole run, the fit column by the peer's selection alone (its own timer,
 # file read excluded). The check column
 # compares qrx's selected effects (of the first thread count that finished) with the peer's
-# (the CV road and LASSO: x1 selected).
+# (the CV road and LASSO: x1 selected; store: g selected).
 # A sweep over the level count, as in LEVELS="1000 2500 5000 10000 25000 50000 100000"
 # ROADS=forward, shows how each road grows with the levels.
 # QUICK=1 runs 200 and 2,000 levels on 10,000 rows.
@@ -49,7 +49,9 @@ program() {
     backward) options="selection=backward(select=sbc)" ;;
     lasso) class="class g / split;" options="selection=lasso" ;;
     effect) class="class g / param=effect;" ;;
-    store) store="store out='$root/$work/store.json';" ;;
+    store)
+      options="selection=forward(select=sl)" store="store out='$root/$work/store.json';"
+      ;;
   esac
   cat >"$work/$1.qrx" <<QRX
 libname b '$dir';
@@ -79,6 +81,10 @@ check() {
   local chosen peer
   if [ "$1" = lasso ] || [ "$1" = forwardcv ]; then
     hasEffects "$2" x1 2>/dev/null && echo ok || echo "no x1"
+    return
+  fi
+  if [ "$1" = store ]; then
+    hasEffects "$2" g 2>/dev/null && echo ok || echo "no g"
     return
   fi
   chosen="$(selectedEffects "$2" | tr ' ' '\n' | grep -v '^Intercept$' | sort | xargs)"

@@ -29,6 +29,12 @@ OutFile::~OutFile() {
 OutFile& OutFile::operator<<(std::string_view text) {
   if (error_ != 0)
     return *this;
+  if (text.size() >= kBufferSize) {
+    // A long text goes out as it is, after what the buffer holds: never a copy of it.
+    flush();
+    writeAll(text);
+    return *this;
+  }
   buffer_.append(text);
   if (buffer_.size() >= kBufferSize)
     flush();
@@ -36,9 +42,14 @@ OutFile& OutFile::operator<<(std::string_view text) {
 }
 
 void OutFile::flush() {
+  writeAll(buffer_);
+  buffer_.clear();
+}
+
+void OutFile::writeAll(std::string_view text) {
   size_t done = 0;
-  while (error_ == 0 && done < buffer_.size()) {
-    const ssize_t n = ::write(fd_, buffer_.data() + done, buffer_.size() - done);
+  while (error_ == 0 && done < text.size()) {
+    const ssize_t n = ::write(fd_, text.data() + done, text.size() - done);
     if (n < 0 && errno == EINTR)
       continue;
     if (n < 0)
@@ -46,7 +57,6 @@ void OutFile::flush() {
     else
       done += static_cast<size_t>(n);
   }
-  buffer_.clear();
 }
 
 bool OutFile::finish(std::string* why) {
@@ -57,12 +67,6 @@ bool OutFile::finish(std::string* why) {
   if (error_ != 0 && why != nullptr)
     *why = std::strerror(error_);
   return error_ == 0;
-}
-
-bool writeWholeFile(const std::string& path, std::string_view text, std::string* why) {
-  OutFile out(path);
-  out << text;
-  return out.finish(why);
 }
 
 } // namespace qrxhost

@@ -26,12 +26,10 @@ public:
 
 private:
   void flush();
+  void writeAll(std::string_view text);
   int fd_ = -1;
   int error_ = 0;
   std::string buffer_;
 };
-
-// Writes `text` to `path` whole; false with `why` set as OutFile::finish sets it.
-bool writeWholeFile(const std::string& path, std::string_view text, std::string* why);
 
 } // namespace qrxhost

@@ -331,14 +331,9 @@ std::string cellsOf(const PostFitEffect& e) {
     for (int32_t k = 0; k < e.classCount; ++k)
       out += std::to_string(e.comboLevels[r * e.classCount + k]) + ",";
     out += "): {";
-    bool first = true;
-    for (int32_t c = 0; c < e.classColumns; ++c) {
-      const double v = e.comboValues[r * e.classColumns + c];
-      if (v == 0)
-        continue;
-      out += (first ? "" : ", ") + std::to_string(c) + ": " + pyNumber(v);
-      first = false;
-    }
+    for (int64_t i = e.comboStarts[r]; i < e.comboStarts[r + 1]; ++i)
+      out += (i > e.comboStarts[r] ? ", " : "") + std::to_string(e.comboColumns[i]) + ": " +
+             pyNumber(e.comboValues[i]);
     out += "}";
   }
   return out + "}";

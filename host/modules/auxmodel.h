@@ -9,6 +9,10 @@
 #include <string>
 #include <vector>
 
+namespace qrxhost {
+class OutFile;
+}
+
 namespace qrxhost::aux {
 
 // A STORE request: the item store's file, the name shown in messages and the statement's
@@ -49,9 +53,10 @@ struct HandedStatistics {
 // The JSON text of one group's selected model, with the error variance and, when the swept
 // triangle was handed over, the covariance of the estimates in parameter order.
 std::string storeGroupJson(const PostFitModel& model, const HandedStatistics& handed);
-// The item store: its label, the BY variables and the groups' texts in one document.
-std::string storeDocument(const std::vector<std::string>& groups, const PostFitModel& model,
-                          const std::string& label);
+// The item store: its label, the BY variables and the groups' texts in one document, written
+// to `file` piece by piece (the groups' texts are not copied).
+void writeStoreDocument(OutFile& file, const std::vector<std::string>& groups,
+                        const PostFitModel& model, const std::string& label);
 
 // Why the scoring code of a model cannot be written (the message and its values); no
 // refusal when `refused` is false.

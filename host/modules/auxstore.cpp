@@ -4,6 +4,7 @@
 // error variance), enough to rebuild the predictions. Declared in host/modules/auxmodel.h.
 #include "host/modules/auxmodel.h"
 
+#include "host/data/outfile.h"
 #include "host/runner/jsonout.h"
 
 #include <algorithm>
@@ -140,8 +141,8 @@ std::string storeGroupJson(const PostFitModel& m, const HandedStatistics& handed
   return out;
 }
 
-std::string storeDocument(const std::vector<std::string>& groups, const PostFitModel& m,
-                          const std::string& label) {
+void writeStoreDocument(OutFile& file, const std::vector<std::string>& groups,
+                        const PostFitModel& m, const std::string& label) {
   std::string out =
       "{\"itemStore\": \"VARSIFTER selected model\", \"version\": 1,\n"
       " \"label\": " +
@@ -151,16 +152,10 @@ std::string storeDocument(const std::vector<std::string>& groups, const PostFitM
     out += std::string(b ? ", " : "") + "{\"name\": " + jsonString(m.byNames[b]) +
            ", \"type\": " + (m.byNumeric[b] ? "\"numeric\"" : "\"character\"") + "}";
   out += "],\n \"groups\": [\n";
-  size_t total = out.size() + 8;
-  for (const std::string& g : groups)
-    total += g.size() + 2;
-  out.reserve(total);
-  for (size_t i = 0; i < groups.size(); ++i) {
-    out += groups[i];
-    out += i + 1 < groups.size() ? ",\n" : "\n";
-  }
-  out += " ]}\n";
-  return out;
+  file << out;
+  for (size_t i = 0; i < groups.size(); ++i)
+    file << groups[i] << (i + 1 < groups.size() ? ",\n" : "\n");
+  file << " ]}\n";
 }
 
 const char* kindName(int32_t kind) {

@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <functional>
 #include <initializer_list>
 #include <set>
 #include <utility>
@@ -202,17 +203,19 @@ bool directoryExists(const std::string& path) {
 }
 
 // Stages the file with the step's other outputs, which puts them in place together when the
-// step succeeds; its note `placed` is told then. False after message `number` with the
-// system's reason when the temporary file cannot be written.
-bool stageFile(const std::string& path, const std::string& display, const std::string& text,
-               AuxMsg number, AuxMsg placed) {
+// step succeeds; its note `placed` is told then. `write` puts its text into the temporary
+// file. False after message `number` with the system's reason when that cannot be written.
+bool stageFile(const std::string& path, const std::string& display,
+               const std::function<void(OutFile&)>& write, AuxMsg number, AuxMsg placed) {
   std::string why;
   StagedOutput out{path, display, StagedKind::File,
                    [placed, display] { message(placed, display); }};
   if (stageOutput(
           std::move(out),
           [&](const std::string& file, std::string* reason) {
-            return writeWholeFile(file, text, reason);
+            OutFile f(file);
+            write(f);
+            return f.finish(reason);
           },
           &why))
     return true;
@@ -299,8 +302,10 @@ int32_t finish(PostFitBridge* b, int32_t) {
   const PostFitModel& m = *b->model;
   bool ok = !st->unreadable;
   for (const aux::StoreRequest& r : st->stores)
-    ok = stageFile(r.path, r.display, aux::storeDocument(st->groups, m, r.label),
-                   AuxMsg::StoreUnwritable, AuxMsg::StoreWritten) &&
+    ok = stageFile(
+             r.path, r.display,
+             [&](OutFile& f) { aux::writeStoreDocument(f, st->groups, m, r.label); },
+             AuxMsg::StoreUnwritable, AuxMsg::StoreWritten) &&
          ok;
   for (const aux::CodeRequest& r : st->codes) {
     if (st->refusal.refused) {
@@ -309,8 +314,9 @@ int32_t finish(PostFitBridge* b, int32_t) {
       st->refusalLogged = true;
       ok = false;
     } else {
-      ok = stageFile(r.path, r.path, aux::scoringModule(st->codeGroups, m), AuxMsg::CodeUnwritable,
-                     AuxMsg::CodeWritten) &&
+      ok = stageFile(
+               r.path, r.path, [&](OutFile& f) { f << aux::scoringModule(st->codeGroups, m); },
+               AuxMsg::CodeUnwritable, AuxMsg::CodeWritten) &&
            ok;
     }
   }

@@ -131,9 +131,9 @@ void interceptRowToData(double* T, int32_t N, int32_t r0, const std::vector<doub
 
 // The bytes the covariance's hand-over holds at once: its triangle here and the bridge's
 // copy, and the item store's text of its N x N numbers (at most 26 characters with their
-// separator) in the group's text and in the document made of it.
+// separator), which is written out from the group's text.
 double covarianceBytes(int64_t N) {
-  return 2.0 * 8.0 * double(packed::tri(N + 1)) + 2.0 * 26.0 * double(N) * double(N);
+  return 2.0 * 8.0 * double(packed::tri(N + 1)) + 26.0 * double(N) * double(N);
 }
 
 // Whether the covariance of N reduced columns fits in the memory left to the step beside

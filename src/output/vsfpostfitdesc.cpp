@@ -128,7 +128,14 @@ void describeClass(PostFitDescription& h, const LevDesign* d, int32_t j) {
     return false;
   auto& levels = h.intLists.emplace_back(size_t(count) * vars.size());
   const int32_t width = std::max(ef.classColumnCount, 1);
-  auto& values = h.doubleLists.emplace_back(size_t(count) * size_t(width), 0.0);
+  // Each combination's part is coded into one row and only its entries that are not 0 kept
+  // (one per level under GLM), so that a many-level effect takes memory by its levels, not
+  // their square.
+  std::vector<double> row(size_t(width), 0.0);
+  auto& starts = h.int64Lists.emplace_back();
+  auto& columns = h.intLists.emplace_back();
+  auto& values = h.doubleLists.emplace_back();
+  starts.reserve(size_t(count) + 1);
   const std::vector<int32_t> saved(dc->levelIndex, dc->levelIndex + d->classCount);
   const EffectCell cell = d->cells[e];
   for (int64_t r = 0; r < count; ++r) {
@@ -145,8 +152,19 @@ void describeClass(PostFitDescription& h, const LevDesign* d, int32_t j) {
     }
     d->cells[e].value = 1.0;
     d->cells[e].column = glm ? int64_t(r) : 0;
-    zlevpar(dc, e, values.data() + r * int64_t(width));
+    zlevpar(dc, e, row.data());
+    starts.push_back(int64_t(values.size()));
+    // Under GLM the cell's own column is the only one coded.
+    const int64_t first = glm ? std::min<int64_t>(r, width) : 0;
+    const int64_t last = glm ? std::min<int64_t>(r + 1, width) : width;
+    for (int64_t c = first; c < last; ++c)
+      if (row[size_t(c)] != 0) {
+        columns.push_back(int32_t(c));
+        values.push_back(row[size_t(c)]);
+        row[size_t(c)] = 0.0;
+      }
   }
+  starts.push_back(int64_t(values.size()));
   d->cells[e] = cell;
   std::copy(saved.begin(), saved.end(), dc->levelIndex);
   auto& classes = h.intLists.emplace_back();
@@ -157,6 +175,8 @@ void describeClass(PostFitDescription& h, const LevDesign* d, int32_t j) {
   out->classColumns = width;
   out->comboCount = int32_t(count);
   out->comboLevels = levels.data();
+  out->comboStarts = starts.data();
+  out->comboColumns = columns.data();
   out->comboValues = values.data();
   return true;
 }

@@ -20,6 +20,7 @@ struct PostFitDescription {
   std::deque<std::string> texts;
   std::deque<std::vector<const char*>> textLists;
   std::deque<std::vector<int32_t>> intLists;
+  std::deque<std::vector<int64_t>> int64Lists;
   std::deque<std::vector<double>> doubleLists;
   std::deque<std::vector<const double*>> arrayLists;
   std::vector<PostFitClass> classes;

@@ -157,7 +157,11 @@ struct PostFitEffect {
   int32_t columnCount;
   int32_t comboCount;         // -1: the CLASS part could not be tabulated
   const int32_t* comboLevels; // comboCount x classCount level indexes
-  const double* comboValues;  // comboCount x classColumns CLASS-part values
+  // The CLASS part of each combination, its columns that are not 0 only: combination r's
+  // entries are comboColumns / comboValues [comboStarts[r], comboStarts[r + 1]).
+  const int64_t* comboStarts; // comboCount + 1
+  const int32_t* comboColumns;
+  const double* comboValues;
 };
 
 struct PostFitParameter {
