@@ -141,7 +141,7 @@ for levels in ${LEVELS:-10000 100000}; do
       "$(ratio "$last" "$peerFit")" "${verdict:--}"
     if [ "$road" = store ]; then
       echo "  item store: $(stat -c %s "$work/store.json" 2>/dev/null || echo none) bytes," \
-        "covariance: $(grep -c '"covariance"' "$work/store.json" 2>/dev/null || echo 0)"
+        "covariance: $(grep -c '"covariance"' "$work/store.json" 2>/dev/null || true)"
       rm -f "$work/store.json"
     fi
   done
