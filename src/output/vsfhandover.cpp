@@ -232,6 +232,36 @@ std::vector<double> reducedTriangle(VsfModel* m, const ReducedDesign& r,
   return T;
 }
 
+// Whether the coding rows of the selected model's CLASS variables fit in the memory left to
+// the step: under a coding other than GLM each variable's rows are levels x (levels - 1)
+// numbers, held as doubles and written as text into the item store and the scoring code
+// (16 bytes each in all). When not, an error names the variable, its levels and the memory.
+bool codingRowsFit(const VsfModel* m, const LevDesign* d, const VsfSelectedModel& sm) {
+  if ((d->designFlags & kLevFlagNonGlm) == 0)
+    return true;
+  std::vector<uint8_t> used(sm.needClass);
+  used.resize(size_t(d->classCount), 0);
+  for (const int32_t e : sm.designEffects)
+    for (int32_t k = 0; k < d->effects[e].allClassCount; ++k)
+      used[size_t(d->effects[e].allClass[k])] = 1;
+  const double left = vsfFitMemoryLeft(m) - vsfCrossProductBytes(m, m->xpxColumns);
+  for (int32_t j = 0; j < d->classCount; ++j) {
+    const LevVariable& v = d->classes[j];
+    const double need = 16.0 * double(v.levelCount) * double(std::max(v.levelCount - 1, 0));
+    if (!used[size_t(j)] || need <= left)
+      continue;
+    const char* name = v.var != nullptr ? v.var->name : "";
+    const int32_t length = v.var != nullptr ? v.var->nameLength : 0;
+    char needText[32], leftText[32];
+    vsfSizeText(need, needText, sizeof needText);
+    vsfSizeText(std::max(left, 0.0), leftText, sizeof leftText);
+    vsfLog(VsfMsg::CodingRowsDoNotFit, {HostMsgArg(name, length), HostMsgArg(v.levelCount),
+                                        HostMsgArg(needText), HostMsgArg(leftText)});
+    return false;
+  }
+  return true;
+}
+
 // While the bridge works on the group: the context's design is the reduced copy and no
 // CLASS variable is split, so that the parameter names are made for every level; both are
 // restored when the hand-over ends.
@@ -300,6 +330,10 @@ int32_t vsfFormSelectedModelForBridge(VsfContext* ctx, VsfModel* m) {
   vsfSelectedModelOf(ctx, m, &sm);
   if (!sm.usable)
     return 0;
+  if (!codingRowsFit(m, d, sm)) {
+    vsfRaiseRC(ctx, StepRc::Error);
+    return 0;
+  }
   ReducedDesign r;
   reduceDesign(d, sm, &r);
   if (r.columns == 0)

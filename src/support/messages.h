@@ -696,6 +696,7 @@ enum class VsfMsg : int32_t {
   FewerColumnsNeedLess = 9173,
   PagesDoNotFitOnDisk = 9174,
   CovarianceNotHanded = 9177,
+  CodingRowsDoNotFit = 9178,
   VariableSelectedModelDifferent = 9140,
   ValueObservationScoreData = 9141,
   MoreObservationsScoreData = 9142,

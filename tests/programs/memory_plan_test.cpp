@@ -118,3 +118,24 @@ TEST(MemoryPlan, CovarianceBeyondTheMemoryIsLeftOutOfTheItemStore) {
   EXPECT_GT(g["errorVariance"].n, 0.0);
   EXPECT_EQ(g["errorDF"].n, 600 - 121);
 }
+
+// Under the effect coding the item store and the scoring code carry each level's coding row,
+// levels x (levels - 1) numbers: where they do not fit, the fit is shown and an error names
+// the variable and its levels, and nothing is handed over (no item store is written).
+TEST(MemoryPlan, CodingRowsBeyondTheMemoryEndTheHandOverWithAnError) {
+  ::setenv("QRX_TEST_HOOKS", "structuredColumns=10", 1);
+  const qrxrun::ProgramRun r = qrxrun::runProgram(
+      "options memsize=200K;\nproc varsifter data=d;\n  class g / param=effect;\n"
+      "  model y = g x1 x2 x3 / selection=forward(select=sbc);\n  store out=ms;\nrun;\n",
+      "plan_coding",
+      {{"d.csv", qrxrun::readFile(std::string(QRX_TEST_DATA) + "/manylevels/data.csv")}},
+      {"ms.json"});
+  ::unsetenv("QRX_TEST_HOOKS");
+  EXPECT_EQ(r.status, 2) << r.log;
+  const Value* error = entryOf(r, 9178);
+  ASSERT_NE(error, nullptr) << r.log;
+  EXPECT_EQ((*error)["values"][0].s, "g");
+  EXPECT_EQ((*error)["values"][1].n, 120);
+  EXPECT_FALSE(qrxrun::tablesOf(r, "SelectionSummary").empty());
+  EXPECT_EQ(r.files.count("ms.json"), 0u);
+}
