@@ -88,6 +88,20 @@ TEST(MemoryPlan, PagesBeyondTheFreeDiskEndTheStepWithTheirSize) {
   fs::remove_all(util);
 }
 
+// FORWARD on the structured road with STORE OUT=ms under MEMSIZE=`memsize`, the item store
+// read back.
+qrxrun::ProgramRun runStore(const std::string& memsize, const std::string& classOptions,
+                            const std::string& tag) {
+  ::setenv("QRX_TEST_HOOKS", "structuredColumns=10", 1);
+  qrxrun::ProgramRun r = qrxrun::runProgram(
+      "options memsize=" + memsize + ";\nproc varsifter data=d;\n  class g" + classOptions +
+          ";\n  model y = g x1 x2 x3 / selection=forward(select=sbc);\n  store out=ms;\nrun;\n",
+      tag, {{"d.csv", qrxrun::readFile(std::string(QRX_TEST_DATA) + "/manylevels/data.csv")}},
+      {"ms.json"});
+  ::unsetenv("QRX_TEST_HOOKS");
+  return r;
+}
+
 } // namespace
 
 // STORE with a MEMSIZE that holds the fit but not the covariance of its 122 parameters and
@@ -95,14 +109,7 @@ TEST(MemoryPlan, PagesBeyondTheFreeDiskEndTheStepWithTheirSize) {
 // degrees of freedom without the covariance, and a note names the parameters, the effect
 // and the memory the covariance would take.
 TEST(MemoryPlan, CovarianceBeyondTheMemoryIsLeftOutOfTheItemStore) {
-  ::setenv("QRX_TEST_HOOKS", "structuredColumns=10", 1);
-  const qrxrun::ProgramRun r = qrxrun::runProgram(
-      "options memsize=400K;\nproc varsifter data=d;\n  class g;\n"
-      "  model y = g x1 x2 x3 / selection=forward(select=sbc);\n  store out=ms;\nrun;\n",
-      "plan_store",
-      {{"d.csv", qrxrun::readFile(std::string(QRX_TEST_DATA) + "/manylevels/data.csv")}},
-      {"ms.json"});
-  ::unsetenv("QRX_TEST_HOOKS");
+  const qrxrun::ProgramRun r = runStore("400K", "", "plan_store");
   EXPECT_EQ(r.status, 0) << r.log;
   const Value* note = entryOf(r, 9177);
   ASSERT_NE(note, nullptr) << r.log;
@@ -123,14 +130,7 @@ TEST(MemoryPlan, CovarianceBeyondTheMemoryIsLeftOutOfTheItemStore) {
 // levels x (levels - 1) numbers: where they do not fit, the fit is shown and an error names
 // the variable and its levels, and nothing is handed over (no item store is written).
 TEST(MemoryPlan, CodingRowsBeyondTheMemoryEndTheHandOverWithAnError) {
-  ::setenv("QRX_TEST_HOOKS", "structuredColumns=10", 1);
-  const qrxrun::ProgramRun r = qrxrun::runProgram(
-      "options memsize=200K;\nproc varsifter data=d;\n  class g / param=effect;\n"
-      "  model y = g x1 x2 x3 / selection=forward(select=sbc);\n  store out=ms;\nrun;\n",
-      "plan_coding",
-      {{"d.csv", qrxrun::readFile(std::string(QRX_TEST_DATA) + "/manylevels/data.csv")}},
-      {"ms.json"});
-  ::unsetenv("QRX_TEST_HOOKS");
+  const qrxrun::ProgramRun r = runStore("200K", " / param=effect", "plan_coding");
   EXPECT_EQ(r.status, 2) << r.log;
   const Value* error = entryOf(r, 9178);
   ASSERT_NE(error, nullptr) << r.log;
