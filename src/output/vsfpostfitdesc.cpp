@@ -131,7 +131,7 @@ void describeClass(PostFitDescription& h, const LevDesign* d, int32_t j) {
   // Each combination's part is coded into one row and only its entries that are not 0 kept
   // (one per level under GLM), so that a many-level effect takes memory by its levels, not
   // their square.
-  std::vector<double> row(size_t(width), 0.0);
+  std::vector<double> row(size_t(std::max(width, ef.columnCount)), 0.0);
   auto& starts = h.int64Lists.emplace_back();
   auto& columns = h.intLists.emplace_back();
   auto& values = h.doubleLists.emplace_back();
