@@ -1,6 +1,7 @@
 // The structured road of FORWARD, STEPWISE and BACKWARD over one many-level CLASS effect
 // whose own block of X'X is diagonal (the GLM and reference codings of one CLASS variable:
-// its columns never meet in a row). The packed triangles hold only the response and the
+// its columns never meet in a row), or that diagonal plus one element everywhere (the effect
+// coding, also when levels have no rows). The packed triangles hold only the response and the
 // dense columns; the effect keeps its block's diagonal D and its cross block C with those
 // columns (VsfStructured), so that memory is k times the dense columns, not k^2. A trial of
 // the effect takes its pivots from the model's swept columns (vsfDiagonalBlockPivots); its
