@@ -11,6 +11,8 @@
 #   effect    FORWARD by SBC, g coded PARAM=EFFECT peer: scipy sparse FORWARD (same column space)
 #   store     FORWARD by SL with STORE, which     peer: scipy sparse FORWARD
 #             selects g (item store build/bench/roads/store.json: its size printed after the run)
+#   effectcv  FORWARD select=cv cvmethod=random(5), g coded PARAM=EFFECT
+#                                                  peer: scipy sparse FORWARD by 5-fold CV
 # (bench/peer_manylevels.py, bench/peer_manylevels_glmnet.R). LEVELS (default "10000 100000")
 # and ROADS choose the runs, ROWS overrides the row count, REPS (default 1) repeats each run
 # (medians of the times, the largest peak). A run is killed after LIMIT seconds (default 60
@@ -22,7 +24,7 @@
 # count by the peer's whole run, the fit column by the peer's selection alone (its own timer,
 # file read excluded). The check column
 # compares qrx's selected effects (of the first thread count that finished) with the peer's
-# (the CV road and LASSO: x1 selected; store: g selected).
+# (the CV roads and LASSO: x1 selected; store: g selected).
 # A sweep over the level count, as in LEVELS="1000 2500 5000 10000 25000 50000 100000"
 # ROADS=forward, shows how each road grows with the levels.
 # QUICK=1 runs 200 and 2,000 levels on 10,000 rows.
@@ -52,6 +54,9 @@ program() {
     store)
       options="selection=forward(select=sl)" store="store out='$root/$work/store.json';"
       ;;
+    effectcv)
+      class="class g / param=effect;" options="selection=forward(select=cv) cvmethod=random(5)"
+      ;;
   esac
   cat >"$work/$1.qrx" <<QRX
 libname b '$dir';
@@ -68,7 +73,9 @@ QRX
 peerRun() {
   case "$1" in
     lasso) capped "$3" "$work/peer.log" Rscript bench/peer_manylevels_glmnet.R "$2" ;;
-    forwardcv) capped "$3" "$work/peer.log" /usr/bin/python3 bench/peer_manylevels.py "$2" cv ;;
+    forwardcv | effectcv)
+      capped "$3" "$work/peer.log" /usr/bin/python3 bench/peer_manylevels.py "$2" cv
+      ;;
     stepwise | backward)
       capped "$3" "$work/peer.log" /usr/bin/python3 bench/peer_manylevels.py "$2" "$1"
       ;;
@@ -79,7 +86,7 @@ peerRun() {
 # check ROAD LISTING : "ok" when qrx's selection agrees with the peer's (see above).
 check() {
   local chosen peer
-  if [ "$1" = lasso ] || [ "$1" = forwardcv ]; then
+  if [ "$1" = lasso ] || [ "$1" = forwardcv ] || [ "$1" = effectcv ]; then
     hasEffects "$2" x1 2>/dev/null && echo ok || echo "no x1"
     return
   fi

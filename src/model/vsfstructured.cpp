@@ -124,21 +124,68 @@ std::vector<int64_t> sweptSmall(const VsfModel* m) {
   return sweptSmallOf(*m->structured, m->sweepFlags);
 }
 
-// The swept block B_J = D_J + rho 1 1' of the effect's swept columns J has the inverse
-// D_J^-1 - kappa D_J^-1 1 1' D_J^-1 (Sherman-Morrison): kappa, 0 for a diagonal block.
-double kappaOf(const VsfStructured& st) {
-  if (st.rankOne == 0.0)
-    return 0.0;
+// How the swept block B_J = D_J + rho 1 1' of the effect's swept columns J is solved. With
+// every D_j of J positive, by its inverse D_J^-1 - kappa D_J^-1 1 1' D_J^-1 (Sherman-Morrison).
+// A column whose level has no rows (D_j = 0) is -1 on the reference level's rows and 0
+// elsewhere, so all such columns are equal and at most one of them is swept (`empty`). J then
+// spans the same space as the orthogonal columns e_j (the level's indicator, j in J other
+// than `empty`) and -e_L, whose block is diag(D_j, rho): in those coordinates column j has
+// the cross products C_j - C_empty and the diagonal D_j, `empty` C_empty and rho, and the
+// block is diagonal (kappa 0). An estimate b of those coordinates goes back to the effect's
+// columns as b_empty less the sum of the others.
+struct SweptBlock {
+  int64_t empty = -1;
+  double kappa = 0.0;
+};
+
+SweptBlock sweptBlockOf(const VsfStructured& st) {
+  SweptBlock b;
+  double t = 0.0;
+  for (int64_t j = 0; j < st.columns; ++j)
+    if (st.swept[j] == '1') {
+      if (st.diagonal[j] == 0.0)
+        b.empty = j;
+      else
+        t += 1.0 / st.diagonal[j];
+    }
+  if (st.rankOne != 0.0 && b.empty < 0)
+    b.kappa = st.rankOne / (1.0 + st.rankOne * t);
+  return b;
+}
+
+// Column j's diagonal and its cross product with small column r in the coordinates in which
+// the swept block is solved.
+double diagonalIn(const VsfStructured& st, const SweptBlock& b, int64_t j) {
+  return j == b.empty ? st.rankOne : st.diagonal[j];
+}
+double crossIn(const VsfStructured& st, const SweptBlock& b, int64_t j, int64_t r) {
+  const double c = st.cross[j * st.small + r];
+  return b.empty < 0 || j == b.empty ? c : c - st.cross[b.empty * st.small + r];
+}
+
+// r := B_J^-1 r over the swept columns J (r indexed by the effect's columns, r_j the cross
+// product of column j with some vector; the others are left as they are).
+void solveBlock(const VsfStructured& st, const SweptBlock& b, std::vector<double>& r) {
+  const auto R = [&r](int64_t j) -> double& { return r[static_cast<size_t>(j)]; };
+  if (b.empty >= 0) {
+    const double r0 = R(b.empty);
+    double sum = 0.0;
+    for (int64_t j = 0; j < st.columns; ++j)
+      if (st.swept[j] == '1' && j != b.empty) {
+        R(j) = (R(j) - r0) / st.diagonal[j];
+        sum += R(j);
+      }
+    R(b.empty) = r0 / st.rankOne - sum;
+    return;
+  }
   double t = 0.0;
   for (int64_t j = 0; j < st.columns; ++j)
     if (st.swept[j] == '1')
-      t += 1.0 / st.diagonal[j];
-  return st.rankOne / (1.0 + st.rankOne * t);
+      t += R(j) / st.diagonal[j];
+  for (int64_t j = 0; j < st.columns; ++j)
+    if (st.swept[j] == '1')
+      R(j) = (R(j) - b.kappa * t) / st.diagonal[j];
 }
-
-// r := B_J^-1 r over the swept columns J (r indexed by the effect's columns; the others are
-// left as they are).
-void solveBlock(const VsfStructured& st, double kappa, std::vector<double>& r);
 
 // The effect's estimates in a state whose swept small columns S hold their negated
 // estimates in the response column of `swept`: B_J^-1 (C_J(., 0) - C_J(., S) beta_S).
@@ -154,18 +201,8 @@ std::vector<double> blockEstimates(const VsfStructured& st, const double* swept,
       t += C[s] * swept[at(s, 0)];
     r[static_cast<size_t>(j)] = t;
   }
-  solveBlock(st, kappaOf(st), r);
+  solveBlock(st, sweptBlockOf(st), r);
   return r;
-}
-
-void solveBlock(const VsfStructured& st, double kappa, std::vector<double>& r) {
-  double t = 0.0;
-  for (int64_t j = 0; j < st.columns; ++j)
-    if (st.swept[j] == '1')
-      t += r[static_cast<size_t>(j)] / st.diagonal[j];
-  for (int64_t j = 0; j < st.columns; ++j)
-    if (st.swept[j] == '1')
-      r[static_cast<size_t>(j)] = (r[static_cast<size_t>(j)] - kappa * t) / st.diagonal[j];
 }
 
 // The inverse (row-major, n by n) of the reduced triangle between the columns S, by its
@@ -296,7 +333,7 @@ double structuredRoot(const VsfModel* m, int64_t k) {
       t -= C[i] * b;
     v[static_cast<size_t>(j)] = t;
   }
-  solveBlock(*st, kappaOf(*st), v);
+  solveBlock(*st, sweptBlockOf(*st), v);
   double g = 0.0;
   for (int64_t j = 0; j < st->columns; ++j)
     if (st->swept[j] == '1')
@@ -333,23 +370,6 @@ void resweepSmall(VsfModel* m, const std::vector<char>& was) {
         m->rank -= 1;
     }
   }
-}
-
-// Whether the blocks D + rho 1 1' of the model and of every fold can be solved by their
-// D: under the effect coding a level without rows (in a fold record: all in its fold) has a
-// column that the reference level's rows alone make, which D cannot pivot.
-[[nodiscard]] bool invertibleDiagonals(const VsfStructured* st) {
-  if (st->rankOne == 0.0)
-    return true;
-  auto positive = [](const VsfStructured& s) {
-    return std::all_of(s.diagonal, s.diagonal + s.columns, [](double d) { return d > 0.0; });
-  };
-  if (!positive(*st))
-    return false;
-  for (int32_t f = 0; f < st->foldCount; ++f)
-    if (!positive(st->folds[f]))
-      return false;
-  return true;
 }
 
 // The arrays of one state, from the model pool; false when one does not fit.
@@ -478,7 +498,7 @@ int32_t vsfStructuredCrossProducts(VsfModel* m) {
   VsfStructured* st = m->structured;
   if (int32_t rc = structuredSums(m); rc != 0)
     return rc;
-  if (st->offDiagonal || !invertibleDiagonals(st)) {
+  if (st->offDiagonal) {
     // The effect's block is neither shape the road solves: the packed triangle of every
     // column after all.
     m->structured = nullptr;
@@ -520,20 +540,26 @@ int32_t vsfStructuredRefresh(VsfModel* m) {
   std::vector<double> inv, w(s), u(s, 0.0);
   if (!inverseOf(st->reduced, S, inv))
     return noFactor(m, s);
-  // Row j of B_J^-1 C_J is (C_j - kappa u) / D_j, u the sum over J of C_j / D_j; the
-  // diagonal of B_J^-1 is 1 / D_j - kappa / D_j^2.
-  const double kappa = kappaOf(*st);
-  for (int64_t j = 0; j < st->columns && kappa != 0.0; ++j)
-    if (st->swept[j] == '1')
+  // In the coordinates of SweptBlock, row j of B_J^-1 C_J is (C_j - kappa u) / D_j, u the
+  // sum over J of C_j / D_j, and the diagonal of B_J^-1 is 1 / D_j - kappa / D_j^2. With an
+  // empty column swept (kappa 0) its estimate is its coordinate less the others': its row is
+  // C_empty / rho - u and its diagonal 1 / rho plus the sum over the others of 1 / D_j.
+  const SweptBlock b = sweptBlockOf(*st);
+  double inverses = 0.0;
+  for (int64_t j = 0; j < st->columns && (b.kappa != 0.0 || b.empty >= 0); ++j)
+    if (st->swept[j] == '1' && j != b.empty) {
       for (size_t i = 0; i < s; ++i)
-        u[i] += st->cross[j * st->small + S[i]] / st->diagonal[j];
+        u[i] += crossIn(*st, b, j, S[i]) / st->diagonal[j];
+      inverses += 1.0 / st->diagonal[j];
+    }
   for (int64_t j = 0; j < st->columns; ++j) {
     if (st->swept[j] != '1')
       continue;
-    const double* C = st->cross + j * st->small;
-    const double d = st->diagonal[j];
+    const double d = diagonalIn(*st, b, j);
+    const bool empty = j == b.empty;
     for (size_t i = 0; i < s; ++i)
-      w[i] = (C[S[i]] - kappa * u[i]) / d;
+      w[i] = empty ? crossIn(*st, b, j, S[i]) / d - u[i]
+                   : (crossIn(*st, b, j, S[i]) - b.kappa * u[i]) / d;
     double q = 0.0;
     for (size_t i = 0; i < s; ++i) {
       double v = 0.0;
@@ -541,7 +567,7 @@ int32_t vsfStructuredRefresh(VsfModel* m) {
         v += inv[i * s + t] * w[t];
       q += w[i] * v;
     }
-    st->sweptDiagonal[j] = 1.0 / d - kappa / (d * d) + q;
+    st->sweptDiagonal[j] = (empty ? inverses + 1.0 / d : 1.0 / d - b.kappa / (d * d)) + q;
   }
   return 0;
 }
@@ -674,31 +700,56 @@ void vsfStructuredSetEstimates(VsfModel* m) {
 
 void vsfStructuredReduce(const VsfStructured& st, const double* xpx, double* A) {
   const int64_t n = st.small;
-  // The small triangle less the swept columns' part, C_J' B_J^-1 C_J: the sum over J of
-  // C_j C_j' / D_j less kappa u u', u the sum of C_j / D_j.
+  // The small triangle less the swept columns' part, C_J' B_J^-1 C_J: in the coordinates of
+  // SweptBlock the sum over J of C_j C_j' / D_j less kappa u u', u the sum of C_j / D_j.
   std::memcpy(A, xpx, sizeof(double) * tri(n));
-  std::vector<double> u(static_cast<size_t>(n), 0.0);
+  const SweptBlock b = sweptBlockOf(st);
+  std::vector<double> c(static_cast<size_t>(n)), u(static_cast<size_t>(n), 0.0);
   for (int64_t j = 0; j < st.columns; ++j) {
     if (st.swept[j] != '1')
       continue;
-    const double* C = st.cross + j * n;
-    const double d = st.diagonal[j];
+    for (int64_t r = 0; r < n; ++r)
+      c[static_cast<size_t>(r)] = crossIn(st, b, j, r);
+    const double d = diagonalIn(st, b, j);
     for (int64_t r = 0; r < n; ++r) {
-      const double f = C[r] / d;
+      const double f = c[static_cast<size_t>(r)] / d;
       double* R = A + tri(r);
       for (int64_t q = 0; q <= r; ++q)
-        R[q] -= f * C[q];
+        R[q] -= f * c[static_cast<size_t>(q)];
       u[static_cast<size_t>(r)] += f;
     }
   }
-  if (const double kappa = kappaOf(st); kappa != 0.0)
+  if (b.kappa != 0.0)
     for (int64_t r = 0; r < n; ++r)
       for (int64_t q = 0; q <= r; ++q)
-        A[tri(r) + q] += kappa * u[static_cast<size_t>(r)] * u[static_cast<size_t>(q)];
+        A[tri(r) + q] += b.kappa * u[static_cast<size_t>(r)] * u[static_cast<size_t>(q)];
 }
 
-double vsfStructuredKappa(const VsfStructured& st) { return kappaOf(st); }
+VsfBlockInverse vsfStructuredBlockInverse(const VsfStructured& st) {
+  const SweptBlock b = sweptBlockOf(st);
+  VsfBlockInverse v{b.empty, b.kappa, 0.0};
+  if (b.empty >= 0) {
+    v.emptyDiagonal = 1.0 / st.rankOne;
+    for (int64_t j = 0; j < st.columns; ++j)
+      if (st.swept[j] == '1' && j != b.empty)
+        v.emptyDiagonal += 1.0 / st.diagonal[j];
+  }
+  return v;
+}
 
-void vsfStructuredSolve(const VsfStructured& st, double kappa, std::vector<double>& r) {
-  solveBlock(st, kappa, r);
+double vsfStructuredBlockInverseAt(const VsfStructured& st, const VsfBlockInverse& v, int64_t j,
+                                   int64_t l) {
+  if (v.empty < 0)
+    return (j == l ? 1.0 / st.diagonal[j] : 0.0) - v.kappa / (st.diagonal[j] * st.diagonal[l]);
+  // B_J = M' diag(D, rho) M with M the identity and ones in row `empty` (column j is the
+  // level's indicator plus column `empty`): B_J^-1 = M^-1 diag(D, rho)^-1 M^-T.
+  if (j == v.empty && l == v.empty)
+    return v.emptyDiagonal;
+  if (j == v.empty || l == v.empty)
+    return -1.0 / st.diagonal[j == v.empty ? l : j];
+  return j == l ? 1.0 / st.diagonal[j] : 0.0;
+}
+
+void vsfStructuredSolve(const VsfStructured& st, std::vector<double>& r) {
+  solveBlock(st, sweptBlockOf(st), r);
 }

@@ -1,6 +1,7 @@
 // The structured road of FORWARD, STEPWISE and BACKWARD over one many-level CLASS effect
 // whose own block of X'X is diagonal (the GLM and reference codings of one CLASS variable:
-// its columns never meet in a row). The packed triangles hold only the response and the
+// its columns never meet in a row), or that diagonal plus one element everywhere (the effect
+// coding, also when levels have no rows). The packed triangles hold only the response and the
 // dense columns; the effect keeps its block's diagonal D and its cross block C with those
 // columns (VsfStructured), so that memory is k times the dense columns, not k^2. A trial of
 // the effect takes its pivots from the model's swept columns (vsfDiagonalBlockPivots); its
@@ -83,10 +84,23 @@ void vsfStructuredSetEstimates(VsfModel* model);
 // The small triangle `xpx` less the part of the effect's swept columns J (st.swept),
 // C_J' B_J^-1 C_J with B_J their block, into `A` (the small columns' packed triangle).
 void vsfStructuredReduce(const VsfStructured& st, const double* xpx, double* A);
-// B_J^-1 = D_J^-1 - kappa D_J^-1 1 1' D_J^-1: kappa (0 for a diagonal block); and r := B_J^-1 r
-// over the swept columns J (r indexed by the effect's columns, the others left as they are).
-[[nodiscard]] double vsfStructuredKappa(const VsfStructured& st);
-void vsfStructuredSolve(const VsfStructured& st, double kappa, std::vector<double>& r);
+// The inverse of the block B_J of the effect's swept columns J, element by element: with
+// every D_j of J positive B_J^-1 = D_J^-1 - kappa D_J^-1 1 1' D_J^-1 (kappa 0 for a diagonal
+// block); under the effect coding with the column `empty` of a level without rows swept,
+// 1/D_j on the diagonal of the others, -1/D_l between `empty` and l, and `emptyDiagonal` at
+// `empty`.
+struct VsfBlockInverse {
+  int64_t empty;
+  double kappa;
+  double emptyDiagonal;
+};
+[[nodiscard]] VsfBlockInverse vsfStructuredBlockInverse(const VsfStructured& st);
+[[nodiscard]] double vsfStructuredBlockInverseAt(const VsfStructured& st,
+                                                 const VsfBlockInverse& inverse, int64_t j,
+                                                 int64_t l);
+// r := B_J^-1 r over the swept columns J (r indexed by the effect's columns, the others left
+// as they are).
+void vsfStructuredSolve(const VsfStructured& st, std::vector<double>& r);
 // The block of the hand-over's swept triangle `T` (packed over the reduced columns and the
 // response) of the reduced columns whose model column is `source[r]` (-1: left out): the
 // inverse of the selected model's X'X on the shifted scale, with the effect's columns that

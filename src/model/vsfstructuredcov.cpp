@@ -67,11 +67,10 @@ bool vsfStructuredCovariance(VsfModel* m, const std::vector<int32_t>& source, do
   };
   // w_i = B_J^-1 C_J(., s_i) and z_i = sum over t of T^-1(i, t) w_t, by the effect's column.
   std::vector<std::vector<double>> w(s, std::vector<double>(k, 0.0)), z(s);
-  const double kappa = vsfStructuredKappa(chosen);
   for (size_t i = 0; i < s; ++i) {
     for (const int32_t j : sel.effectColumn)
       w[i][static_cast<size_t>(j)] = st->cross[static_cast<int64_t>(j) * n + sel.smallColumn[i]];
-    vsfStructuredSolve(chosen, kappa, w[i]);
+    vsfStructuredSolve(chosen, w[i]);
   }
   for (size_t i = 0; i < s; ++i) {
     z[i].assign(k, 0.0);
@@ -80,18 +79,18 @@ bool vsfStructuredCovariance(VsfModel* m, const std::vector<int32_t>& source, do
         z[i][static_cast<size_t>(j)] += inv(i, t) * w[t][static_cast<size_t>(j)];
   }
   // cov(S, S) = T^-1; cov(J, S) = -B_J^-1 C_J T^-1; cov(J, J) = B_J^-1 + B_J^-1 C_J T^-1 C_J'
-  // B_J^-1, B_J^-1's elements 1/D_j on the diagonal less kappa / (D_j D_l).
+  // B_J^-1.
+  const VsfBlockInverse blockInverse = vsfStructuredBlockInverse(chosen);
   for (size_t a = 0; a < s; ++a)
     for (size_t b = 0; b < s; ++b)
       T[sym(sel.smallRow[a], sel.smallRow[b])] = inv(a, b);
   for (size_t a = 0; a < sel.effectRow.size(); ++a) {
     const size_t j = static_cast<size_t>(sel.effectColumn[a]);
-    const double dj = st->diagonal[j];
     for (size_t i = 0; i < s; ++i)
       T[sym(sel.effectRow[a], sel.smallRow[i])] = -z[i][j];
     for (size_t b = 0; b <= a; ++b) {
       const size_t l = static_cast<size_t>(sel.effectColumn[b]);
-      double v = (j == l ? 1.0 / dj : 0.0) - kappa / (dj * st->diagonal[l]);
+      double v = vsfStructuredBlockInverseAt(chosen, blockInverse, int64_t(j), int64_t(l));
       for (size_t i = 0; i < s; ++i)
         v += w[i][j] * z[i][l];
       T[sym(sel.effectRow[a], sel.effectRow[b])] = v;

@@ -480,7 +480,9 @@ double blockForm(const VsfModel* m, const VsfDiagonalBlock& block, const std::ve
       c += x * beta[i];
       s += std::fabs(x * beta[i]);
     }
-    const double d = block.diagonal(block.context, t);
+    // A column without its own rows (D + rho 1 1' with D_t = 0) is that of the rho part.
+    const double d =
+        block.diagonal(block.context, t) > 0.0 ? block.diagonal(block.context, t) : block.rankOne;
     q += c * c / d + 2.0 * std::fabs(c / d) * s;
   }
   return q;
@@ -491,11 +493,14 @@ double blockForm(const VsfModel* m, const VsfDiagonalBlock& block, const std::ve
 // k-by-|S| matrix X'X(effect, S) L^-T, so pivoting its columns in order, as the dense trial
 // does, keeps the eliminated part as V H V' with H of order |S|: pivot j is
 // b_j - v_j' H v_j, and taking it adds (H v_j)(H v_j)' / pivot to H. The response row
-// follows as its original value less z' H v_j, where z gathers -(t_j / b_j) v_j over the
-// pivots taken (t_j the response's entry of the swept matrix). The cost is k |S|^2 in place
-// of k^3; the pivots, the rank and the SSE are those of the dense trial to rounding. A block
-// D + rho 1 1' is B - V V' with V's rows [v_j, sqrt(rho)] and H starting at diag(1, .., -1):
-// the same pivots then hold with D's elements in place of b_j (b_j = D_j + rho bounds them).
+// follows as t_j - v_j' w (t_j the response's entry of the swept matrix), taking pivot p
+// adding -(H v_p) ty_p / pivot to w, ty_p the pivot's own response entry. The cost is k |S|^2
+// in place of k^3; the pivots, the rank and the SSE are those of the dense trial to rounding.
+// A block D + rho 1 1' is B - V V' with V's rows [v_j, sqrt(rho)] and H starting at
+// diag(1, .., -1): the same pivots then hold with D's elements in place of b_j (b_j = D_j + rho
+// bounds them). No pivot divides by D_j: a column whose D_j is 0 (under the effect coding, a
+// level without rows) is the rho part alone, and once one such column is taken the others,
+// equal to it, are dependent.
 // A pivot above 1e-8 of b_j also meets its rounding bound (vsfRoundingTolerance): column j's
 // coefficients on S are beta = L^-T H v_j and those on the block's columns J taken before it
 // -X'X(J, S) beta / b_J, whose part of the root is at most sum_i |beta_i| g_i, g_i the sum
@@ -510,7 +515,7 @@ bool vsfDiagonalBlockPivots(const VsfModel* m, const VsfDiagonalBlock& block, do
   std::vector<double> L;
   if (!vsfCholeskyOf(m->xpx, S, L))
     return false;
-  std::vector<double> H(na * na, 0.0), x(na), hx(na), z(na, 0.0), beta(n), g(n, 0.0), a(n);
+  std::vector<double> H(na * na, 0.0), x(na), hx(na), w(na, 0.0), beta(n), g(n, 0.0), a(n);
   std::vector<int64_t> order; // the columns taken
   for (size_t i = 0; i < n; ++i) {
     H[i * na + i] = 1.0;
@@ -522,25 +527,28 @@ bool vsfDiagonalBlockPivots(const VsfModel* m, const VsfDiagonalBlock& block, do
   }
   double t = m->sweptXpx[0];
   int32_t count = 0;
+  bool emptyTaken = false;
   for (int64_t j = 0; j < k; ++j) {
     if (taken != nullptr)
       taken[j] = '0';
+    const double d = block.diagonal(block.context, j), b = d + rho;
+    if (d == 0.0 && emptyTaken)
+      continue;
     for (size_t i = 0; i < n; ++i) {
       double v = block.cross(block.context, j, S[i]);
       for (size_t q = 0; q < i; ++q)
         v -= L[i * n + q] * x[q];
       x[i] = v / L[i * n + i];
     }
-    double quad = 0.0, zh = 0.0;
+    double quad = 0.0, xw = 0.0;
     for (size_t i = 0; i < na; ++i) {
       double v = 0.0;
       for (size_t q = 0; q < na; ++q)
         v += H[i * na + q] * x[q];
       hx[i] = v;
       quad += x[i] * v;
-      zh += z[i] * v;
+      xw += x[i] * w[i];
     }
-    const double d = block.diagonal(block.context, j), b = d + rho;
     const double pivot = d - quad;
     if (!(pivot > vsfSweepTolerance(b)))
       continue;
@@ -555,14 +563,14 @@ bool vsfDiagonalBlockPivots(const VsfModel* m, const VsfDiagonalBlock& block, do
     if (!(pivot > vsfRoundingTolerance(b, root)) &&
         !(pivot > vsfFormTolerance(b, blockForm(m, block, S, j, b, beta, order))))
       continue;
-    const double tj = block.response(block.context, j);
-    const double ty = tj - zh;
+    const double ty = block.response(block.context, j) - xw;
     t -= ty * ty / pivot;
     for (size_t i = 0; i < na; ++i) {
       for (size_t q = 0; q < na; ++q)
         H[i * na + q] += hx[i] * hx[q] / pivot;
-      z[i] -= tj / d * x[i];
+      w[i] -= hx[i] * ty / pivot;
     }
+    emptyTaken = emptyTaken || d == 0.0;
     for (size_t i = 0; i < n; ++i)
       g[i] += std::fabs(block.cross(block.context, j, S[i])) / std::sqrt(std::fabs(b));
     if (taken != nullptr)

@@ -1,0 +1,90 @@
+// The structured road under the effect coding when levels have no rows in the fit (a role
+// variable sends them to the test rows) or none outside a random fold (one to three rows a
+// level): the same tables as the packed road, and the fit of numpy's least squares.
+#include "programs/qrxrun.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <utility>
+
+namespace {
+
+using minijson::Value;
+
+std::string emptyLevelData() {
+  return qrxrun::readFile(std::string(QRX_TEST_DATA) + "/manylevels/effectempty.csv");
+}
+
+// The run of `model` / `options` with g coded PARAM=EFFECT and the rows of keep 0 held out
+// for testing, with the structured road taken from `fromColumns` columns of g.
+qrxrun::ProgramRun runEffect(const std::string& model, const std::string& options,
+                             const std::string& fromColumns, const std::string& tag) {
+  ::setenv("QRX_TEST_HOOKS", ("structuredColumns=" + fromColumns).c_str(), 1);
+  qrxrun::ProgramRun r = qrxrun::runProgram(
+      "proc varsifter data=d seed=3;\n  class g / param=effect;\n  model " + model + " / " +
+          options +
+          ";\n  partition rolevar=keep(train='1' test='0');\n  performance cpucount=4;\nrun;\n",
+      tag, {{"d.csv", emptyLevelData()}});
+  ::unsetenv("QRX_TEST_HOOKS");
+  return r;
+}
+
+} // namespace
+
+// FORWARD by cross validation (the trial of g enters it into every fold) and BACKWARD with g in
+// the model throughout and its fold models choosing: every table (aliased columns included)
+// within 1e-9 of the packed road's, and not bit for bit (the structured road was taken).
+TEST(StructuredEffect, EmptyLevelsInTheFitAndTheFoldsGiveThePackedRoadsTables) {
+  for (const std::string options :
+       {"selection=forward(select=cv) cvmethod=random(5) details=all",
+        "selection=backward(select=sbc choose=cv) cvmethod=random(4)"}) {
+    const qrxrun::ProgramRun packed = runEffect("y = x1 g x2 x3", options, "1000000", "sepacked");
+    const qrxrun::ProgramRun structured = runEffect("y = x1 g x2 x3", options, "10", "sestruct");
+    ASSERT_EQ(packed.status, 0) << packed.log;
+    ASSERT_EQ(structured.status, 0) << structured.log;
+    const Value& a = structured.json["steps"][0]["output"];
+    const Value& b = packed.json["steps"][0]["output"];
+    EXPECT_EQ(qrxrun::firstDifference(a, b, ""), "") << options;
+    EXPECT_NE(qrxrun::dumpOutput(a), qrxrun::dumpOutput(b)) << options;
+  }
+}
+
+// The fit of the intercept, x1 and g on the structured road: the first empty level's column
+// estimated (the reference level's rows alone), the other empty levels' and the last level's
+// aliased, each estimate and standard error and the error sum of squares those of numpy's
+// least squares (scripts/gen_effect_empty_ref.py).
+TEST(StructuredEffect, EmptyLevelFitMatchesNumpyLeastSquares) {
+  std::map<std::string, std::pair<std::string, std::string>> want;
+  for (const auto& row : qrxrun::csvRows(
+           qrxrun::readFile(std::string(QRX_TEST_DATA) + "/manylevels/effectempty_fit.csv")))
+    if (row[0] != "parameter")
+      want[row[0]] = {row[1], row.size() > 2 ? row[2] : ""};
+  const qrxrun::ProgramRun r =
+      runEffect("y = x1 g", "selection=forward(select=sbc)", "10", "senumpy");
+  ASSERT_EQ(r.status, 0) << r.log;
+  auto near = [](double got, const std::string& ref, const std::string& what) {
+    const double v = std::stod(ref);
+    EXPECT_NEAR(got, v, 1e-9 * std::fabs(v) + 1e-12) << what;
+  };
+  const Value* anova = qrxrun::findTable(r.json["steps"][0]["output"], "ANOVA");
+  ASSERT_NE(anova, nullptr) << r.log;
+  near(qrxrun::number(*anova, 1, "SS"), want.at("SSE").first, "SSE");
+  const Value* t = qrxrun::findTable(r.json["steps"][0]["output"], "ParameterEstimates");
+  ASSERT_NE(t, nullptr) << r.log;
+  ASSERT_EQ((*t)["rows"].items.size() + 1, want.size());
+  for (size_t i = 0; i < (*t)["rows"].items.size(); ++i) {
+    const std::string name = qrxrun::text(*t, i, "Parameter");
+    const std::string key = name.rfind("g ", 0) == 0 ? "g " + qrxrun::text(*t, i, "g") : name;
+    ASSERT_EQ(want.count(key), 1u) << key;
+    const auto& [estimate, stderror] = want.at(key);
+    near(qrxrun::number(*t, i, "Estimate"), estimate, key);
+    if (stderror.empty())
+      EXPECT_EQ(qrxrun::number(*t, i, "DF"), 0.0) << key;
+    else
+      near(qrxrun::number(*t, i, "StdErr"), stderror, key);
+  }
+}
