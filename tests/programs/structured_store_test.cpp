@@ -77,3 +77,20 @@ TEST(StructuredStore, CovarianceIsTheInverseOfXpx) {
     }
   }
 }
+
+// The effect coding with levels whose rows are all held out for testing: the swept column of
+// the first such level is solved in the level indicators' coordinates, and the covariance
+// handed over is still the packed road's.
+TEST(StructuredStore, EffectCodingWithEmptyLevelsIsThePackedRoads) {
+  const std::string data =
+      qrxrun::readFile(std::string(QRX_TEST_DATA) + "/manylevels/effectempty.csv");
+  const std::string body = "  class g / param=effect;\n  model y = x1 g / "
+                           "selection=forward(select=sl sle=0.99);\n"
+                           "  partition rolevar=keep(train='1' test='0');\n";
+  const Value packed = storeOf(data, body, "structuredColumns=1000000", "sepacked");
+  const Value structured = storeOf(data, body, "structuredColumns=10", "sestruct");
+  ASSERT_EQ(structured["groups"].items.size(), 1u);
+  ASSERT_TRUE(structured["groups"].items[0].has("covariance"));
+  qrxrun::expectClose(structured, packed, 1e-9, body);
+  EXPECT_NE(qrxrun::dumpOutput(structured), qrxrun::dumpOutput(packed));
+}
