@@ -5,6 +5,8 @@
 # 8 threads (THREADS) with its wall time and peak memory, beside a peer in the same run:
 #   forward   FORWARD by SBC                       peer: scipy sparse FORWARD
 #   forwardcv FORWARD select=cv cvmethod=random(5) peer: scipy sparse FORWARD by 5-fold CV
+#   cvdetails the same with cvdetails=all (the folds' estimates shown)  peer: as forwardcv
+#   press     FORWARD select=press                 peer: scipy sparse FORWARD by PRESS
 #   stepwise  STEPWISE by SBC                      peer: scipy sparse STEPWISE
 #   backward  BACKWARD by SBC                      peer: scipy sparse BACKWARD
 #   lasso     LASSO with g's levels split          peer: glmnet on sparse.model.matrix
@@ -20,7 +22,7 @@
 # count by the peer's whole run, the fit column by the peer's selection alone (its own timer,
 # file read excluded). The check column
 # compares qrx's selected effects (of the first thread count that finished) with the peer's
-# (the CV road and LASSO: x1 selected).
+# (the CV roads and LASSO: x1 selected).
 # A sweep over the level count, as in LEVELS="1000 2500 5000 10000 25000 50000 100000"
 # ROADS=forward, shows how each road grows with the levels.
 # QUICK=1 runs 200 and 2,000 levels on 10,000 rows.
@@ -43,6 +45,8 @@ program() {
   local class="class g;" options="selection=forward(select=sbc)"
   case "$1" in
     forwardcv) options="selection=forward(select=cv) cvmethod=random(5)" ;;
+    cvdetails) options="selection=forward(select=cv) cvmethod=random(5) cvdetails=all" ;;
+    press) options="selection=forward(select=press)" ;;
     stepwise) options="selection=stepwise(select=sbc)" ;;
     backward) options="selection=backward(select=sbc)" ;;
     lasso) class="class g / split;" options="selection=lasso" ;;
@@ -62,7 +66,10 @@ QRX
 peerRun() {
   case "$1" in
     lasso) capped "$3" "$work/peer.log" Rscript bench/peer_manylevels_glmnet.R "$2" ;;
-    forwardcv) capped "$3" "$work/peer.log" /usr/bin/python3 bench/peer_manylevels.py "$2" cv ;;
+    forwardcv | cvdetails)
+      capped "$3" "$work/peer.log" /usr/bin/python3 bench/peer_manylevels.py "$2" cv
+      ;;
+    press) capped "$3" "$work/peer.log" /usr/bin/python3 bench/peer_manylevels.py "$2" press ;;
     stepwise | backward)
       capped "$3" "$work/peer.log" /usr/bin/python3 bench/peer_manylevels.py "$2" "$1"
       ;;
@@ -73,7 +80,7 @@ peerRun() {
 # check ROAD LISTING : "ok" when qrx's selection agrees with the peer's (see above).
 check() {
   local chosen peer
-  if [ "$1" = lasso ] || [ "$1" = forwardcv ]; then
+  if [ "$1" = lasso ] || [ "$1" = forwardcv ] || [ "$1" = cvdetails ]; then
     hasEffects "$2" x1 2>/dev/null && echo ok || echo "no x1"
     return
   fi
@@ -95,7 +102,7 @@ for levels in ${LEVELS:-10000 100000}; do
     /usr/bin/python3 bench/gen_manylevels_data.py "$rows" "$levels" "$dir/$data.tmp"
     mv "$dir/$data.tmp" "$dir/$data.csv"
   fi
-  for road in ${ROADS:-forward forwardcv stepwise backward lasso effect}; do
+  for road in ${ROADS:-forward forwardcv cvdetails press stepwise backward lasso effect}; do
     prog="$(program "$road" "$data")"
     declare -A secs=() mb=()
     pf=() pw=() verdict=""

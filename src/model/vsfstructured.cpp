@@ -29,32 +29,33 @@ using packed::tri;
 
 // The methods the road serves: BACKWARD, whose removal trials unsweep in the small state,
 // and FORWARD and STEPWISE whose trial of a multi-column effect goes by its block or, when
-// they select by cross validation, by its entry into the model and the folds.
+// they select by cross validation or PRESS, by its entry into the model and the folds.
 [[nodiscard]] bool servedMethod(const VsfModel* m) {
   const int32_t method = m->options->method;
   if (method == VM_BACKWARD)
     return true;
   return (method == VM_FORWARD || method == VM_STEPWISE) &&
-         (m->needTrialBlock || m->options->select == VC_CV);
+         (m->needTrialBlock || m->options->select == VC_CV || m->options->select == VC_PRESS);
 }
 
-// Cross validation by fold records whose estimates are not shown, or no folds at all.
+// Cross validation by fold records (their estimates of the effect from their own states),
+// or no folds at all.
 [[nodiscard]] bool servedFolds(const VsfModel* m) {
   if (vsfCvOn(m))
-    return m->foldCount >= 2 && !vsfCvFoldBetaAsked(*m->options);
+    return m->foldCount >= 2;
   return m->foldCount == 0;
 }
 
 // The fits the structured road serves: a served method on the packed X'X, with nothing that
-// needs other sums than X'X and the folds' (PRESS, resamples),
+// needs other sums than X'X and the folds' (resamples),
 // no hierarchy or standardisation and no post-fit statements (which take the packed
 // triangle); the one sparse effect is the last in column order and has many columns.
 [[nodiscard]] bool served(const VsfModel* m) {
   const VsfModelOptions* o = m->options;
   if (!vsfFullXpxOn(m) || !servedMethod(m) || !servedFolds(m) || o->cvExternal || o->modelAverage ||
-      m->resampler != nullptr || o->pressNeeded || o->hierarchy != VsfHierarchy::None ||
-      o->colStandardize || o->parmStandardize || o->adaptive || m->l2BaseXpx != nullptr ||
-      m->cvexSums != nullptr || m->sparseEffectCount != 1 || m->handsOverModel)
+      m->resampler != nullptr || o->hierarchy != VsfHierarchy::None || o->colStandardize ||
+      o->parmStandardize || o->adaptive || m->l2BaseXpx != nullptr || m->cvexSums != nullptr ||
+      m->sparseEffectCount != 1 || m->handsOverModel)
     return false;
   const int32_t e = m->sparseEffectList[0];
   const int32_t forced = seam::structuredColumns();
@@ -466,6 +467,8 @@ void reloadOne(VsfStructured* st) {
 }
 
 } // namespace
+
+double vsfStructuredKappa(const VsfStructured& st) { return kappaOf(st); }
 
 int32_t vsfStructuredSetUp(VsfModel* m) {
   m->structured = nullptr;

@@ -16,13 +16,14 @@
 #include <vector>
 
 struct VsfModel;
+struct VsfStructured;
 
 // Columns of the many-level effect from which the structured road is taken.
 inline constexpr int32_t kVsfStructuredColumns = 1000;
 
 // Sets up the structured state when the fit goes the structured road: FORWARD, STEPWISE or
 // BACKWARD on the packed X'X, with cross validation by fold records (each gets a state of
-// its own) or none, and no PRESS, hierarchy, standardisation or post-fit statements, and one
+// its own) or none, and no hierarchy, standardisation or post-fit statements, and one
 // sparse effect of at least kVsfStructuredColumns columns (the structuredColumns seam lowers that
 // number). The triangles are then made for the small columns only. 0 or kVsfNoMemory.
 [[nodiscard]] int32_t vsfStructuredSetUp(VsfModel* model);
@@ -79,3 +80,6 @@ void vsfStructuredEmpty(VsfModel* model);
 // The effect's estimates into its state and each fold record's for a pass over the rows that
 // predicts them (0 for columns not swept, and all 0 without the effect in the model).
 void vsfStructuredSetEstimates(VsfModel* model);
+// The Sherman-Morrison factor of the effect's swept block D_J + rho 1 1': its inverse is
+// D_J^-1 - kappa D_J^-1 1 1' D_J^-1 (0 when rho is).
+[[nodiscard]] double vsfStructuredKappa(const VsfStructured& structured);
