@@ -108,14 +108,8 @@ struct VsfStructured {
   double* sweptDiagonal; // k: the swept diagonal of those columns in the current model
   double* reduced;       // the small triangle less the effect's swept columns (C_J' D_J^-1 C_J)
   double* estimates;     // k: the state's estimates of its columns for a residual pass
-  // For a PRESS pass (vsfStructuredPressSetUp): per column j swept in, and last for the rows
-  // with one value in every column, T^-1 c over the small columns (T the reduced triangle's
-  // swept block, c their cross row less its part through the effect's block: (k + 1) x small)
-  // and the diagonal element of (X'X)^-1 that the row's effect value multiplies (k + 1).
-  double* leverageCross;
-  double* leverageDiagonal;
-  double rankOne;      // the block's every off-diagonal element (effect coding), or 0
-  uint8_t offDiagonal; // set by the pass when the block is neither of those shapes
+  double rankOne;        // the block's every off-diagonal element (effect coding), or 0
+  uint8_t offDiagonal;   // set by the pass when the block is neither of those shapes
   uint8_t inModel;
   // The state before the trials of a search (vsfStructuredSave).
   char* savedSwept;
@@ -125,6 +119,12 @@ struct VsfStructured {
   // foldCount of them, whose own folds are none.
   int32_t foldCount;
   VsfStructured* folds;
+  // For a PRESS pass (vsfStructuredPressSetUp): per column j swept in, and last for the rows
+  // with one value in every column, T^-1 c over the small columns (T the reduced triangle's
+  // swept block, c their cross row less its part through the effect's block: (k + 1) x small)
+  // and the diagonal element of (X'X)^-1 that the row's effect value multiplies (k + 1).
+  double* leverageCross;
+  double* leverageDiagonal;
 };
 
 struct VsfPassState {
