@@ -126,18 +126,6 @@ std::vector<int64_t> sweptSmall(const VsfModel* m) {
   return sweptSmallOf(*m->structured, m->sweepFlags);
 }
 
-// The swept block B_J = D_J + rho 1 1' of the effect's swept columns J has the inverse
-// D_J^-1 - kappa D_J^-1 1 1' D_J^-1 (Sherman-Morrison): kappa, 0 for a diagonal block.
-double kappaOf(const VsfStructured& st) {
-  if (st.rankOne == 0.0)
-    return 0.0;
-  double t = 0.0;
-  for (int64_t j = 0; j < st.columns; ++j)
-    if (st.swept[j] == '1')
-      t += 1.0 / st.diagonal[j];
-  return st.rankOne / (1.0 + st.rankOne * t);
-}
-
 // r := B_J^-1 r over the swept columns J (r indexed by the effect's columns; the others are
 // left as they are).
 void solveBlock(const VsfStructured& st, double kappa, std::vector<double>& r);
@@ -156,7 +144,7 @@ std::vector<double> blockEstimates(const VsfStructured& st, const double* swept,
       t += C[s] * swept[at(s, 0)];
     r[static_cast<size_t>(j)] = t;
   }
-  solveBlock(st, kappaOf(st), r);
+  solveBlock(st, vsfStructuredKappa(st), r);
   return r;
 }
 
@@ -298,7 +286,7 @@ double structuredRoot(const VsfModel* m, int64_t k) {
       t -= C[i] * b;
     v[static_cast<size_t>(j)] = t;
   }
-  solveBlock(*st, kappaOf(*st), v);
+  solveBlock(*st, vsfStructuredKappa(*st), v);
   double g = 0.0;
   for (int64_t j = 0; j < st->columns; ++j)
     if (st->swept[j] == '1')
@@ -426,7 +414,7 @@ template <class Work> int32_t eachState(VsfModel* m, Work work) {
       u[static_cast<size_t>(r)] += f;
     }
   }
-  if (const double kappa = kappaOf(*st); kappa != 0.0)
+  if (const double kappa = vsfStructuredKappa(*st); kappa != 0.0)
     for (int64_t r = 0; r < n; ++r)
       for (int64_t q = 0; q <= r; ++q)
         A[tri(r) + q] += kappa * u[static_cast<size_t>(r)] * u[static_cast<size_t>(q)];
@@ -468,7 +456,15 @@ void reloadOne(VsfStructured* st) {
 
 } // namespace
 
-double vsfStructuredKappa(const VsfStructured& st) { return kappaOf(st); }
+double vsfStructuredKappa(const VsfStructured& st) {
+  if (st.rankOne == 0.0)
+    return 0.0;
+  double t = 0.0;
+  for (int64_t j = 0; j < st.columns; ++j)
+    if (st.swept[j] == '1')
+      t += 1.0 / st.diagonal[j];
+  return st.rankOne / (1.0 + st.rankOne * t);
+}
 
 int32_t vsfStructuredSetUp(VsfModel* m) {
   m->structured = nullptr;
@@ -546,7 +542,7 @@ int32_t vsfStructuredRefresh(VsfModel* m) {
     return noFactor(m, s);
   // Row j of B_J^-1 C_J is (C_j - kappa u) / D_j, u the sum over J of C_j / D_j; the
   // diagonal of B_J^-1 is 1 / D_j - kappa / D_j^2.
-  const double kappa = kappaOf(*st);
+  const double kappa = vsfStructuredKappa(*st);
   for (int64_t j = 0; j < st->columns && kappa != 0.0; ++j)
     if (st->swept[j] == '1')
       for (size_t i = 0; i < s; ++i)

@@ -80,6 +80,6 @@ void vsfStructuredEmpty(VsfModel* model);
 // The effect's estimates into its state and each fold record's for a pass over the rows that
 // predicts them (0 for columns not swept, and all 0 without the effect in the model).
 void vsfStructuredSetEstimates(VsfModel* model);
-// The Sherman-Morrison factor of the effect's swept block D_J + rho 1 1': its inverse is
-// D_J^-1 - kappa D_J^-1 1 1' D_J^-1 (0 when rho is).
+// The swept block B_J = D_J + rho 1 1' of the effect's swept columns J has the inverse
+// D_J^-1 - kappa D_J^-1 1 1' D_J^-1 (Sherman-Morrison): kappa, 0 for a diagonal block.
 [[nodiscard]] double vsfStructuredKappa(const VsfStructured& structured);
