@@ -1,6 +1,7 @@
 // The structured road: set-up, the cross-product pass, the trial and the entry of the
 // many-level effect, and its estimates, variances and the rounding roots of its pivots.
 #include "model/vsfstructured.h"
+#include "model/vsfstructuredpress.h"
 
 #include "data/vsfutilfile.h"
 #include "kernels/vsfxpxstructured.h"
@@ -480,7 +481,7 @@ int32_t vsfStructuredSetUp(VsfModel* m) {
   st->folds = st->foldCount > 0 ? vsfModelArray<VsfStructured>(m, st->foldCount) : nullptr;
   if (st->foldCount > 0 && st->folds == nullptr)
     return kVsfNoMemory;
-  if (!arraysOf(m, st))
+  if (!arraysOf(m, st) || (m->options->pressNeeded && !vsfStructuredPressArrays(m, st)))
     return kVsfNoMemory;
   for (int32_t f = 0; f < st->foldCount; ++f) {
     VsfStructured& F = st->folds[f];

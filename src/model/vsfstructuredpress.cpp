@@ -7,7 +7,6 @@
 #include "model/vsfmodel.h"
 #include "model/vsfstructured.h"
 #include "numerics/packedtri.h"
-#include "support/nomemory.h"
 
 #include <algorithm>
 #include <vector>
@@ -33,17 +32,18 @@ double solveReduced(const double* swept, const std::vector<int64_t>& S,
 
 } // namespace
 
-int32_t vsfStructuredPressSetUp(VsfModel* m) {
+bool vsfStructuredPressArrays(VsfModel* m, VsfStructured* st) {
+  const int64_t k = st->columns;
+  st->leverageCross = vsfModelArray<double>(m, (k + 1) * st->small, false);
+  st->leverageDiagonal = vsfModelArray<double>(m, k + 1, false);
+  return st->leverageCross != nullptr && st->leverageDiagonal != nullptr;
+}
+
+void vsfStructuredPressSetUp(VsfModel* m) {
   VsfStructured* st = m->structured;
   if (st == nullptr || !st->inModel)
-    return 0;
+    return;
   const int64_t k = st->columns, n = st->small;
-  if (st->leverageCross == nullptr) {
-    st->leverageCross = vsfModelArray<double>(m, (k + 1) * n, false);
-    st->leverageDiagonal = vsfModelArray<double>(m, k + 1, false);
-    if (st->leverageCross == nullptr || st->leverageDiagonal == nullptr)
-      return kVsfNoMemory;
-  }
   std::fill(st->leverageCross, st->leverageCross + (k + 1) * n, 0.0);
   std::fill(st->leverageDiagonal, st->leverageDiagonal + k + 1, 0.0);
   std::vector<int64_t> S;
@@ -76,7 +76,6 @@ int32_t vsfStructuredPressSetUp(VsfModel* m) {
   for (size_t a = 0; a < S.size(); ++a)
     c[a] = f * u[a];
   st->leverageDiagonal[k] = f * t + solveReduced(m->sweptXpx, S, c, st->leverageCross + k * n);
-  return 0;
 }
 
 void vsfStructuredFoldEstimates(const VsfModel* m, int32_t f, double* beta) {

@@ -626,13 +626,9 @@ int32_t vsfComputePress(VsfModel* m) {
   if (!isHostMissing(m->press))
     return 0;
   m->press = 0.0;
-  int32_t rc = vsfStructuredPressSetUp(m);
-  if (rc != 0) {
-    m->press = hostMissing();
-    return rc;
-  }
+  vsfStructuredPressSetUp(m);
   vsfStructuredSetEstimates(m);
-  rc = vsfRunPass(m, vsfPress, vsfPress_t, 0);
+  int32_t rc = vsfRunPass(m, vsfPress, vsfPress_t, 0);
   if (rc != 0)
     m->press = hostMissing(); // never a partial sum
   return rc;
