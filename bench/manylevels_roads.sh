@@ -5,6 +5,8 @@
 # 8 threads (THREADS) with its wall time and peak memory, beside a peer in the same run:
 #   forward   FORWARD by SBC                       peer: scipy sparse FORWARD
 #   forwardcv FORWARD select=cv cvmethod=random(5) peer: scipy sparse FORWARD by 5-fold CV
+#   cvdetails the same with cvdetails=all (the folds' estimates shown)  peer: as forwardcv
+#   press     FORWARD select=press                 peer: scipy sparse FORWARD by PRESS
 #   stepwise  STEPWISE by SBC                      peer: scipy sparse STEPWISE
 #   backward  BACKWARD by SBC                      peer: scipy sparse BACKWARD
 #   lasso     LASSO with g's levels split          peer: glmnet on sparse.model.matrix
@@ -47,6 +49,8 @@ program() {
   local class="class g;" options="selection=forward(select=sbc)" store=""
   case "$1" in
     forwardcv) options="selection=forward(select=cv) cvmethod=random(5)" ;;
+    cvdetails) options="selection=forward(select=cv) cvmethod=random(5) cvdetails=all" ;;
+    press) options="selection=forward(select=press)" ;;
     stepwise) options="selection=stepwise(select=sbc)" ;;
     backward) options="selection=backward(select=sbc)" ;;
     lasso) class="class g / split;" options="selection=lasso" ;;
@@ -73,9 +77,10 @@ QRX
 peerRun() {
   case "$1" in
     lasso) capped "$3" "$work/peer.log" Rscript bench/peer_manylevels_glmnet.R "$2" ;;
-    forwardcv | effectcv)
+    forwardcv | effectcv | cvdetails)
       capped "$3" "$work/peer.log" /usr/bin/python3 bench/peer_manylevels.py "$2" cv
       ;;
+    press) capped "$3" "$work/peer.log" /usr/bin/python3 bench/peer_manylevels.py "$2" press ;;
     stepwise | backward)
       capped "$3" "$work/peer.log" /usr/bin/python3 bench/peer_manylevels.py "$2" "$1"
       ;;
@@ -86,7 +91,8 @@ peerRun() {
 # check ROAD LISTING : "ok" when qrx's selection agrees with the peer's (see above).
 check() {
   local chosen peer
-  if [ "$1" = lasso ] || [ "$1" = forwardcv ] || [ "$1" = effectcv ]; then
+  if [ "$1" = lasso ] || [ "$1" = forwardcv ] || [ "$1" = effectcv ] ||
+    [ "$1" = cvdetails ]; then
     hasEffects "$2" x1 2>/dev/null && echo ok || echo "no x1"
     return
   fi
@@ -112,7 +118,7 @@ for levels in ${LEVELS:-10000 100000}; do
     /usr/bin/python3 bench/gen_manylevels_data.py "$rows" "$levels" "$dir/$data.tmp"
     mv "$dir/$data.tmp" "$dir/$data.csv"
   fi
-  for road in ${ROADS:-forward forwardcv stepwise backward lasso effect}; do
+  for road in ${ROADS:-forward forwardcv cvdetails press stepwise backward lasso effect}; do
     prog="$(program "$road" "$data")"
     declare -A secs=() mb=()
     pf=() pw=() verdict=""

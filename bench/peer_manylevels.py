@@ -1,12 +1,13 @@
 #!/usr/bin/python3
 """Peer of bench/manylevels_roads.sh: FORWARD (the default),
-STEPWISE or BACKWARD selection by SBC, or FORWARD by five-fold CV PRESS ("cv"), over the
+STEPWISE or BACKWARD selection by SBC, FORWARD by five-fold CV PRESS ("cv") or by the
+leave-one-out PRESS ("press"), over the
 candidates g (one CLASS variable), x1, x2 and x3 of a file written by
 bench/gen_manylevels_data.py, with the dummy-coded design held as a scipy sparse matrix.
 Each candidate's model is fitted by solving its normal equations with SuperLU; SBC is
 n log(SSE / n) + p log(n) with p the parameters of the model (the intercept, one column less
 than g has levels, x's), and the selection stops when no candidate lowers it. Run:
-/usr/bin/python3 bench/peer_manylevels.py FILE [forward|stepwise|backward|cv] (prints the
+/usr/bin/python3 bench/peer_manylevels.py FILE [forward|stepwise|backward|cv|press] (prints the
 steps of FORWARD, the selected effects and the wall time of the selection, the file read
 excluded). forward() also serves the test reference scripts/gen_manylevels_ref.py."""
 import sys
@@ -75,6 +76,25 @@ def cv_press(folds, k):
             total += float(r @ r)
         return total
     return score
+
+
+def press(design, y):
+    """PRESS of the least-squares fit: the sum of (r_i / (1 - h_ii))^2, h_ii the diagonal of
+    the hat matrix X (X'X)^-1 X', from SuperLU solves of X'X against the rows' columns in
+    blocks of 1,000 rows. A row with h_ii within 1e-8 of 1 (alone in its level) has no
+    leave-one-out residual and adds nothing."""
+    xtx = (design.T @ design).tocsc()
+    lu = spla.splu(xtx)
+    b = lu.solve(design.T @ y)
+    r = y - design @ b
+    rows = design.tocsr()
+    h = np.empty(len(y))
+    for start in range(0, len(y), 1000):
+        block = rows[start:start + 1000]
+        z = lu.solve(block.T.toarray())
+        h[start:start + block.shape[0]] = np.asarray(block.multiply(z.T).sum(axis=1)).ravel()
+    keep = np.abs(h - 1.0) > 1e-8
+    return float(np.sum((r[keep] / (1.0 - h[keep])) ** 2))
 
 
 def design_of(y, effects, names):
@@ -153,6 +173,9 @@ def main():
         for entered, value, _ in steps[1:]:
             if entered is not None:
                 print("entered %s, SBC %.4f" % (entered, value))
+    elif mode == "press":
+        steps = forward(y, effects, press)
+        chosen = [entered for entered, _, _ in steps[1:] if entered is not None]
     elif mode == "cv":
         folds = np.random.default_rng(7).integers(0, 5, len(y))
         steps = forward(y, effects, cv_press(folds, 5))

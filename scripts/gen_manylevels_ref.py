@@ -4,13 +4,16 @@
 enters x1, then g with x1 in the model), candidates.csv, the trial SBC of every
 candidate at every step of that FORWARD selection, computed by the scipy sparse forward
 selection of bench/peer_manylevels.py, and backward.csv, the removal trial SBC of every
-effect at each step of BACKWARD by SBC on the same sparse design. Run from the repository
+effect at each step of BACKWARD by SBC on the same sparse design, and press.csv, the trial
+PRESS (leave-one-out, by the hat matrix) of every candidate at each entering step of FORWARD by
+PRESS, checked on the final model by refitting without each row. Run from the repository
 root: /usr/bin/python3 scripts/gen_manylevels_ref.py"""
 import os
 import random
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "bench"))
+import numpy as np  # noqa: E402
 import peer_manylevels  # noqa: E402
 
 LEVELS, ROWS = 120, 600
@@ -43,6 +46,40 @@ def main():
     for entered, sbc, _ in steps:
         print(entered, sbc)
     write_backward(os.path.join(OUT, "backward.csv"), y, peer_manylevels.blocks(g, levels, x))
+    write_press(os.path.join(OUT, "press.csv"), y, peer_manylevels.blocks(g, levels, x))
+
+
+def loo_press(design, y):
+    """PRESS by refitting without each row in turn (dense least squares), skipping the rows
+    whose leave-one-out fit loses a column (alone in their level): the check of the hat
+    matrix's PRESS on the final model."""
+    X = design.toarray()
+    rank = np.linalg.matrix_rank(X)
+    total = 0.0
+    for i in range(len(y)):
+        keep = np.arange(len(y)) != i
+        if np.linalg.matrix_rank(X[keep]) < rank:
+            continue
+        b = np.linalg.lstsq(X[keep], y[keep], rcond=None)[0]
+        total += float(y[i] - X[i] @ b) ** 2
+    return total
+
+
+def write_press(path, y, effects):
+    """FORWARD by PRESS: the trial PRESS of every candidate at every step that enters one
+    (those qrx shows; each the hat matrix's), and the final model's PRESS by refitting
+    without each row agrees."""
+    steps = peer_manylevels.forward(y, effects, peer_manylevels.press)
+    with open(path, "w") as f:
+        f.write("step,effect,press\n")
+        for step, (entered, _, trials) in enumerate(steps):
+            for name, value in sorted(trials.items() if entered is not None else []):
+                f.write("%d,%s,%.10f\n" % (step, name, value))
+    chosen = [entered for entered, _, _ in steps[1:] if entered is not None]
+    final = peer_manylevels.design_of(y, effects, chosen)
+    by_hat, by_refit = peer_manylevels.press(final, y), loo_press(final, y)
+    assert abs(by_hat - by_refit) <= 1e-9 * by_refit, (by_hat, by_refit)
+    print("PRESS", chosen, by_hat, by_refit)
 
 
 def write_backward(path, y, effects):

@@ -119,6 +119,12 @@ struct VsfStructured {
   // foldCount of them, whose own folds are none.
   int32_t foldCount;
   VsfStructured* folds;
+  // For a PRESS pass (vsfStructuredPressSetUp): per column j swept in, and last for the rows
+  // with one value in every column, T^-1 c over the small columns (T the reduced triangle's
+  // swept block, c their cross row less its part through the effect's block: (k + 1) x small)
+  // and the diagonal element of (X'X)^-1 that the row's effect value multiplies (k + 1).
+  double* leverageCross;
+  double* leverageDiagonal;
 };
 
 struct VsfPassState {

@@ -1,6 +1,7 @@
 // PRESS and residual kernels. A row's values of the model's swept columns are gathered
 // once (dense and sparse alike); the residual uses the swept column 0 (minus the
-// coefficients) and the leverage the swept block (the inverse of the model's X'X block).
+// coefficients) and the leverage the swept block (the inverse of the model's X'X block), and
+// on the structured road the many-level effect's terms besides.
 #include "kernels/vsfresid.h"
 
 #include "kernels/vsfrowwalk.h"
@@ -64,6 +65,27 @@ double residual(const VsfPassState* m, const VsfRowView& r, const VsfGathered& g
   return vsfGatheredResidual(m->sweptXpx, r, g);
 }
 
+// The structured road's many-level effect's part of the row's leverage: with the row's value
+// x in one column j of the effect (or in every column, the last set of terms),
+// x^2 leverageDiagonal - 2 x s'leverageCross over the row's swept small columns s.
+double structuredLeverage(const VsfPassState* m, const VsfRowShape& S, const VsfRowView& r,
+                          const VsfGathered& g) {
+  const VsfStructured* st = m->structured;
+  if (st == nullptr || !st->inModel)
+    return 0.0;
+  const int32_t slot = m->sparseSlot[st->effect];
+  const int32_t begin = r.slotBegin(S, slot), end = r.slotEnd(S, slot);
+  if (begin == end)
+    return 0.0;
+  const int64_t j = end - begin == 1 ? r.storedIndex(S, begin) : st->columns;
+  const double x = r.sparseValues[begin];
+  const double* cross = st->leverageCross + j * st->small;
+  double sg = 0.0;
+  for (size_t i = 0; i < g.col.size(); ++i)
+    sg += cross[g.col[i]] * g.val[i];
+  return x * (x * st->leverageDiagonal[j] - 2.0 * sg);
+}
+
 double pressOfPage(VsfPassState* m, QkPageDescriptor* page) {
   const VsfRowShape S = vsfRowShape(m);
   thread_local VsfGathered g;
@@ -77,8 +99,8 @@ double pressOfPage(VsfPassState* m, QkPageDescriptor* page) {
     if (f == 0.0)
       return;
     gather(m, S, r, g);
-    const double res = residual(m, r, g);
-    double q = 0.0;
+    const double res = residual(m, r, g) - vsfStructuredFitted(m, -1, S, r);
+    double q = structuredLeverage(m, S, r, g);
     const size_t n = g.col.size();
     for (size_t i = 0; i < n; ++i) {
       double inner = 0.0;

@@ -5,6 +5,7 @@
 #include "model/vsfmodel.h"
 
 #include "model/vsfstructured.h"
+#include "model/vsfstructuredpress.h"
 
 #include "model/vsfcriteria.h"
 #include "model/vsfformulas.h"
@@ -719,16 +720,20 @@ void foldBetaToData(const VsfModel* m, double* beta, const char* flags) {
 }
 
 // Each fold's least-squares estimates of the effects in the model, read from its swept
-// matrix; an effect column the fold's sweep left out (aliased) gets 0.
+// matrix (the structured road's many-level effect from its record's own state); an effect
+// column the fold's sweep left out (aliased) gets 0.
 void setFoldEstimates(VsfModel* m) {
   const int32_t nP = m->parmCount;
+  vsfStructuredSetEstimates(m);
   for (int32_t f = 0; f < m->foldCount; ++f) {
     VsfFoldRecord& F = m->folds[f];
     if (F.beta == nullptr)
       continue;
     std::fill(F.beta, F.beta + nP, 0.0);
+    vsfStructuredFoldEstimates(m, f, F.beta);
     for (int32_t e = 0; e < m->effectCount; ++e) {
-      if (m->effectStatus[e] == VES_CANDIDATE || m->effectStatus[e] == VES_UNAVAILABLE)
+      if (m->effectStatus[e] == VES_CANDIDATE || m->effectStatus[e] == VES_UNAVAILABLE ||
+          (m->structured != nullptr && e == m->structured->effect))
         continue;
       for (int32_t j = 0; j < m->effectColumns[e]; ++j) {
         const int64_t k = m->effectColumn[e] + j;

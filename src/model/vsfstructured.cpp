@@ -1,6 +1,7 @@
 // The structured road: set-up, the cross-product pass, the trial and the entry of the
 // many-level effect, and its estimates, variances and the rounding roots of its pivots.
 #include "model/vsfstructured.h"
+#include "model/vsfstructuredpress.h"
 
 #include "data/vsfutilfile.h"
 #include "kernels/vsfxpxstructured.h"
@@ -29,31 +30,32 @@ using packed::tri;
 
 // The methods the road serves: BACKWARD, whose removal trials unsweep in the small state,
 // and FORWARD and STEPWISE whose trial of a multi-column effect goes by its block or, when
-// they select by cross validation, by its entry into the model and the folds.
+// they select by cross validation or PRESS, by its entry into the model and the folds.
 [[nodiscard]] bool servedMethod(const VsfModel* m) {
   const int32_t method = m->options->method;
   if (method == VM_BACKWARD)
     return true;
   return (method == VM_FORWARD || method == VM_STEPWISE) &&
-         (m->needTrialBlock || m->options->select == VC_CV);
+         (m->needTrialBlock || m->options->select == VC_CV || m->options->select == VC_PRESS);
 }
 
-// Cross validation by fold records whose estimates are not shown, or no folds at all.
+// Cross validation by fold records (their estimates of the effect from their own states),
+// or no folds at all.
 [[nodiscard]] bool servedFolds(const VsfModel* m) {
   if (vsfCvOn(m))
-    return m->foldCount >= 2 && !vsfCvFoldBetaAsked(*m->options);
+    return m->foldCount >= 2;
   return m->foldCount == 0;
 }
 
 // The fits the structured road serves: a served method on the packed X'X, with nothing that
-// needs other sums than X'X and the folds' (PRESS, resamples), no hierarchy or
-// standardisation; the one sparse effect is the last in column order and has many columns.
+// needs other sums than X'X and the folds' (resamples), no hierarchy or standardisation;
+// the one sparse effect is the last in column order and has many columns.
 [[nodiscard]] bool served(const VsfModel* m) {
   const VsfModelOptions* o = m->options;
   if (!vsfFullXpxOn(m) || !servedMethod(m) || !servedFolds(m) || o->cvExternal || o->modelAverage ||
-      m->resampler != nullptr || o->pressNeeded || o->hierarchy != VsfHierarchy::None ||
-      o->colStandardize || o->parmStandardize || o->adaptive || m->l2BaseXpx != nullptr ||
-      m->cvexSums != nullptr || m->sparseEffectCount != 1)
+      m->resampler != nullptr || o->hierarchy != VsfHierarchy::None || o->colStandardize ||
+      o->parmStandardize || o->adaptive || m->l2BaseXpx != nullptr || m->cvexSums != nullptr ||
+      m->sparseEffectCount != 1)
     return false;
   const int32_t e = m->sparseEffectList[0];
   const int32_t forced = seam::structuredColumns();
@@ -480,7 +482,7 @@ int32_t vsfStructuredSetUp(VsfModel* m) {
   st->folds = st->foldCount > 0 ? vsfModelArray<VsfStructured>(m, st->foldCount) : nullptr;
   if (st->foldCount > 0 && st->folds == nullptr)
     return kVsfNoMemory;
-  if (!arraysOf(m, st))
+  if (!arraysOf(m, st) || (m->options->pressNeeded && !vsfStructuredPressArrays(m, st)))
     return kVsfNoMemory;
   for (int32_t f = 0; f < st->foldCount; ++f) {
     VsfStructured& F = st->folds[f];

@@ -24,7 +24,7 @@ inline constexpr int32_t kVsfStructuredColumns = 1000;
 
 // Sets up the structured state when the fit goes the structured road: FORWARD, STEPWISE or
 // BACKWARD on the packed X'X, with cross validation by fold records (each gets a state of
-// its own) or none, and no PRESS, hierarchy or standardisation, and one
+// its own) or none, and no hierarchy or standardisation, and one
 // sparse effect of at least kVsfStructuredColumns columns (the structuredColumns seam lowers that
 // number). The triangles are then made for the small columns only. 0 or kVsfNoMemory.
 [[nodiscard]] int32_t vsfStructuredSetUp(VsfModel* model);

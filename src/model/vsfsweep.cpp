@@ -11,6 +11,7 @@
 #include "model/vsfmodel.h"
 #include "model/vsfsplitsums.h"
 #include "model/vsfstructured.h"
+#include "model/vsfstructuredpress.h"
 #include "model/vsftrial.h"
 #include "numerics/packedtri.h"
 #include "numerics/qkzsweep.h"
@@ -625,6 +626,8 @@ int32_t vsfComputePress(VsfModel* m) {
   if (!isHostMissing(m->press))
     return 0;
   m->press = 0.0;
+  vsfStructuredPressSetUp(m);
+  vsfStructuredSetEstimates(m);
   int32_t rc = vsfRunPass(m, vsfPress, vsfPress_t, 0);
   if (rc != 0)
     m->press = hostMissing(); // never a partial sum

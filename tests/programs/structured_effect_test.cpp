@@ -35,13 +35,14 @@ qrxrun::ProgramRun runEffect(const std::string& model, const std::string& option
 
 } // namespace
 
-// FORWARD by cross validation (the trial of g enters it into every fold) and BACKWARD with g in
-// the model throughout and its fold models choosing: every table (aliased columns included)
+// FORWARD by cross validation (the trial of g enters it into every fold), BACKWARD with g in
+// the model throughout and its fold models choosing, and FORWARD by PRESS (whose leverages
+// take the empty level's swept column): every table (aliased columns included)
 // within 1e-9 of the packed road's, and not bit for bit (the structured road was taken).
 TEST(StructuredEffect, EmptyLevelsInTheFitAndTheFoldsGiveThePackedRoadsTables) {
-  for (const std::string options :
-       {"selection=forward(select=cv) cvmethod=random(5) details=all",
-        "selection=backward(select=sbc choose=cv) cvmethod=random(4)"}) {
+  for (const std::string options : {"selection=forward(select=cv) cvmethod=random(5) details=all",
+                                    "selection=backward(select=sbc choose=cv) cvmethod=random(4)",
+                                    "selection=forward(select=press) details=all"}) {
     const qrxrun::ProgramRun packed = runEffect("y = x1 g x2 x3", options, "1000000", "sepacked");
     const qrxrun::ProgramRun structured = runEffect("y = x1 g x2 x3", options, "10", "sestruct");
     ASSERT_EQ(packed.status, 0) << packed.log;

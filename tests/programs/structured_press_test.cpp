@@ -1,0 +1,117 @@
+// PRESS and the folds' estimates on the structured road (a many-level CLASS effect kept as
+// its diagonal and cross block), through qrx: every table is the packed road's within 1e-9
+// with the same selections, and FORWARD by PRESS's candidate criteria are those of an
+// independent leave-one-out computation on the same design.
+#include "programs/qrxrun.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <random>
+#include <string>
+
+namespace {
+
+using minijson::Value;
+
+// 300 levels on 1,500 rows: y = the level's mean + 3 x1 + noise; x2 and x3 are noise. Every
+// level has a row, some only one (their leverage is 1: no leave-one-out residual).
+std::string levelsData() {
+  constexpr int kLevels = 300, kRows = 1500;
+  std::mt19937_64 gen(4545);
+  std::normal_distribution<double> n;
+  std::vector<double> mean(kLevels);
+  for (double& v : mean)
+    v = n(gen);
+  std::string csv = "y,g,x1,x2,x3\n";
+  char buf[128];
+  for (int r = 0; r < kRows; ++r) {
+    const int l = r < kLevels ? r : static_cast<int>(gen() % kLevels);
+    const double x1 = n(gen), x2 = n(gen), x3 = n(gen);
+    std::snprintf(buf, sizeof buf, "%.9g,L%03d,%.9g,%.9g,%.9g\n", mean[l] + 3.0 * x1 + n(gen), l,
+                  x1, x2, x3);
+    csv += buf;
+  }
+  return csv;
+}
+
+qrxrun::ProgramRun runWith(const char* hooks, const std::string& program, const std::string& data,
+                           const char* tag) {
+  ::setenv("QRX_TEST_HOOKS", hooks, 1);
+  qrxrun::ProgramRun r = qrxrun::runProgram(program, tag, {{"d.csv", data}});
+  ::unsetenv("QRX_TEST_HOOKS");
+  return r;
+}
+
+} // namespace
+
+// Selecting, choosing and showing PRESS (under the GLM and the effect coding), and the folds'
+// estimates of CVDETAILS=ALL with random folds (selecting and stopping by CV), on one and on
+// several threads: the same tables as the packed road's, and not bit for bit (which would
+// mean the structured road was not taken).
+TEST(StructuredPress, PressAndFoldEstimatesGiveThePackedRoadsTables) {
+  const std::string data = levelsData();
+  const struct {
+    const char* coding;
+    const char* options;
+    int cpus;
+  } runs[] = {
+      {"", "selection=forward(select=press) details=all", 1},
+      {" / param=effect", "selection=stepwise(select=press) stats=press", 4},
+      {" / param=ref", "selection=backward(select=sbc choose=press)", 4},
+      {"", "selection=forward(select=cv) cvmethod=random(5) cvdetails=all", 4},
+      {"", "selection=backward(select=sbc stop=cv) cvmethod=random(4) cvdetails=all stats=press",
+       1}};
+  for (const auto& run : runs) {
+    const std::string program = std::string("proc varsifter data=d seed=9;\n  class g") +
+                                run.coding + ";\n  model y = x1 g x2 x3 / " + run.options +
+                                ";\n  performance cpucount=" + std::to_string(run.cpus) +
+                                ";\nrun;\n";
+    const qrxrun::ProgramRun packed =
+        runWith("structuredColumns=1000000", program, data, "sppacked");
+    const qrxrun::ProgramRun structured =
+        runWith("structuredColumns=100", program, data, "spstruct");
+    ASSERT_EQ(packed.status, 0) << packed.log;
+    ASSERT_EQ(structured.status, 0) << structured.log;
+    const Value& a = structured.json["steps"][0]["output"];
+    const Value& b = packed.json["steps"][0]["output"];
+    ASSERT_NE(qrxrun::findTable(a, "ParameterEstimates"), nullptr) << structured.log;
+    EXPECT_EQ(qrxrun::firstDifference(a, b, ""), "") << run.options;
+    EXPECT_NE(qrxrun::dumpOutput(a), qrxrun::dumpOutput(b)) << run.options;
+  }
+}
+
+// FORWARD by PRESS: every candidate's PRESS at every step is the hat matrix's leave-one-out
+// PRESS of numpy/scipy on the same design (scripts/gen_manylevels_ref.py, which checks it by
+// refitting without each row), under the GLM and the effect coding (the same column space).
+TEST(StructuredPress, ForwardPressCandidatesMatchLeaveOneOut) {
+  std::map<std::string, double> want;
+  for (const auto& row :
+       qrxrun::csvRows(qrxrun::readFile(std::string(QRX_TEST_DATA) + "/manylevels/press.csv")))
+    if (row[0] != "step")
+      want[row[0] + " " + row[1]] = std::stod(row[2]);
+  const std::string data = qrxrun::readFile(std::string(QRX_TEST_DATA) + "/manylevels/data.csv");
+  for (const std::string coding : {"", " / param=effect"}) {
+    const qrxrun::ProgramRun r = runWith(
+        "structuredColumns=10",
+        "proc varsifter data=d;\n  class g" + coding +
+            ";\n  model y = g x1 x2 x3 / selection=forward(select=press) details=all;\nrun;\n",
+        data, "sppress");
+    ASSERT_EQ(r.status, 0) << r.log;
+    size_t seen = 0;
+    int step = 1;
+    for (const Value* t : qrxrun::tablesOf(r, "Candidates")) {
+      for (size_t i = 0; i < (*t)["rows"].items.size(); ++i, ++seen) {
+        const std::string key = std::to_string(step) + " " + qrxrun::text(*t, i, "Effect");
+        ASSERT_EQ(want.count(key), 1u) << key << coding;
+        const double v = qrxrun::number(*t, i, "PRESS");
+        EXPECT_NEAR(v, want.at(key), 1e-9 * std::fabs(v)) << key << coding;
+      }
+      ++step;
+    }
+    EXPECT_EQ(seen, want.size()) << coding;
+  }
+}
