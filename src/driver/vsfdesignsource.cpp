@@ -13,6 +13,7 @@
 #include "design/levtables.h"
 #include "driver/vsfpostinit.h"
 #include "model/vsfmodel.h"
+#include "model/vsfsplitadaptive.h"
 #include "output/vsfcontext.h"
 #include "output/vsfeffects.h"
 #include "output/vsfmodelview.h"
@@ -494,6 +495,9 @@ int32_t vsfData(VsfContext* ctx) {
     s->folds = d->classes[o.cvIndexVar].levelCount;
   s->entries = entries;
   s->entryCount = E;
+  // The adaptive weights' fit over sparse split levels solves the levels of one split effect.
+  if (s->splitSparse && o.adaptive && !o.adaptiveInest && !vsfOneSplitEffect(s))
+    s->splitSparse = 0;
   s->modelEffectCount = d->effectCount;
   s->effectName = settingsEffectName;
   s->nameSource = d;

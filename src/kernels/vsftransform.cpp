@@ -69,8 +69,9 @@ template <bool Undo> void adaptive(VsfPassState* m, QkPageDescriptor* page) {
   vsfEachRow(S, page, [&](const VsfRowView& r) {
     double* dense = r.denseValues();
     for (int32_t e = 1; e < m->effectCount; ++e) {
+      // Split levels stored sparse take their weight in their scale (vsfSplitScale).
       const double a = m->adaptiveWeight[e];
-      if (isHostMissing(a))
+      if (isHostMissing(a) || m->denseOffset[e] < 0)
         continue;
       double& x = dense[m->denseOffset[e]];
       if (!Undo)

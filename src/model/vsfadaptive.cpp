@@ -6,6 +6,7 @@
 
 #include "kernels/vsfxpx.h"
 #include "model/vsfmodel.h"
+#include "model/vsfsplitadaptive.h"
 #include "model/vsfsweep.h"
 #include "numerics/packedtri.h"
 #include "numerics/qkzpower.h"
@@ -58,6 +59,8 @@ double weightOf(double b, double gamma, int32_t* status) {
 } // namespace
 
 int32_t vsfLSAdaptiveWeights(VsfModel* m) {
+  if (m->splitSparse)
+    return vsfSplitLSAdaptiveWeights(m);
   m->adaptiveAliased = 0;
   // Cross products grown on demand hold only the response so far: the full matrix of the
   // dense columns is formed for this fit alone and the grown layout put back afterwards.

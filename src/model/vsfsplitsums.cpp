@@ -4,6 +4,7 @@
 #include "model/vsfsplitsums.h"
 
 #include "kernels/vsflarcallbacks.h"
+#include "kernels/vsfrowwalk.h"
 #include "kernels/vsfxpx.h"
 #include "numerics/packedtri.h"
 #include "support/hostif.h"
@@ -26,8 +27,7 @@ Column columnOf(const VsfModel* m, int32_t e) {
   if (m->effectStatus[e] == VES_INTERCEPT) {
     c.sum = m->nObs;
   } else if (m->denseOffset[e] < 0) {
-    const double scale = m->columnSumSquares[e];
-    c.scale = isHostMissing(scale) ? 0.0 : scale;
+    c.scale = vsfSplitScale(m, e);
     c.mean = m->options->noint ? 0.0 : m->columnSums[e];
     c.sum = c.mean * m->nObs;
   }

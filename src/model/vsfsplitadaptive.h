@@ -1,0 +1,18 @@
+// The least-squares fit that gives the adaptive weights when split levels are stored sparse:
+// the levels' block of X'X is a diagonal less a rank-one term, solved as such, so that no
+// cross product of two split columns is ever formed.
+#pragma once
+
+#include <cstdint>
+
+struct VsfModel;
+struct VsfDataSettings;
+
+// The fit of the full model on the standardized columns and its weights |b|^gamma, as
+// vsfLSAdaptiveWeights forms them from the packed X'X: 0, the pass's code, a qkzpower status,
+// or a not-built code where a row holds two levels of one split effect.
+[[nodiscard]] int32_t vsfSplitLSAdaptiveWeights(VsfModel* model);
+
+// Whether this fit's split levels fall in one split effect (the levels of one slot), the
+// layout whose least-squares fit vsfSplitLSAdaptiveWeights solves.
+[[nodiscard]] bool vsfOneSplitEffect(const VsfDataSettings* settings);
