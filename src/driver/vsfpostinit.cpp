@@ -939,7 +939,7 @@ bool vsfSplitSparseRows(const VsfContext* ctx) {
   const VsfModelOptions& o = ctx->options;
   const VsfStatementSettings& st = ctx->stmt;
   const VsfPerfOptions& po = st.perfOptions;
-  const bool path = o.method == VM_LAR || o.method == VM_LASSO;
+  const bool path = o.method == VM_LAR || o.method == VM_LASSO || o.method == VM_ELASTICNET;
   return o.split && path && !o.fullXpx && !po.sscpFull && !seam::denseRoad() &&
          o.screen == VsfScreenMethod::None && o.colStandardize && !o.parmStandardize && !o.cvOn &&
          !o.cvExternal && o.cvMethod == VsfCvMethod::None && !o.pressNeeded &&

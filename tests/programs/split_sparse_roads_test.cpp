@@ -89,3 +89,11 @@ TEST(SplitSparseRoads, AdaptiveLassoFollowsTheDenseRows) {
   expectSparseFollowsDense("  model y = x1 c x2 / selection=lasso(adaptive(gamma=0.5) steps=30);\n",
                            "ssadaptg");
 }
+
+TEST(SplitSparseRoads, ElasticNetAtAGivenL2FollowsTheDenseRows) {
+  expectSparseFollowsDense("  model y = c x1 x2 / selection=elasticnet(l2=0.05 stop=none);\n",
+                           "ssenet");
+  expectSparseFollowsDense(
+      "  model y = c x1 x2 / selection=elasticnet(l2=0.2 adaptive steps=40 enscale);\n",
+      "ssenetad");
+}
