@@ -943,8 +943,7 @@ bool vsfSplitSparseRows(const VsfContext* ctx) {
   return o.split && path && !o.fullXpx && !po.sscpFull && !seam::denseRoad() &&
          o.screen == VsfScreenMethod::None && o.colStandardize && !o.parmStandardize && !o.cvOn &&
          !o.cvExternal && o.cvMethod == VsfCvMethod::None && !o.pressNeeded &&
-         o.hierarchy == VsfHierarchy::None && !ctx->partitionOn && !st.proc.weightGiven &&
-         !st.proc.freqGiven && ctx->dataReadOnce;
+         o.hierarchy == VsfHierarchy::None && !ctx->partitionOn && ctx->dataReadOnce;
 }
 
 int32_t vsfInitializeModel(VsfContext* ctx) {

@@ -107,7 +107,7 @@ struct SplitFit {
   // Sweeps the levels in order: a level's pivot after the earlier ones is a - v^2 / r, and
   // one below the sweep tolerance of its diagonal a - v^2 leaves it out (aliased).
   void sweepLevels(std::vector<uint8_t>& out) {
-    const double W = m->nObs;
+    const double W = m->wTrain;
     const bool intercept = !m->options->noint;
     for (int32_t e = 0; e < m->effectCount; ++e) {
       if (m->denseOffset[e] >= 0 || !weighted(m, e))

@@ -58,17 +58,21 @@ int64_t pages(const qrxrun::ProgramRun& r) {
 }
 
 // The program with the sparse rows (one thread and four) against the dense rows.
-void expectSparseFollowsDense(const std::string& statements, const std::string& tag) {
+// `hooks` (or empty) go to both runs.
+void expectSparseFollowsDense(const std::string& statements, const std::string& tag,
+                              const std::string& hooks = "") {
   const std::string csv = makeCsv();
   auto program = [&](int cpus) {
     return "proc varsifter data=d;\n  class c / split;\n" + statements +
            "  performance buildsscp=incremental util_details cpucount=" + std::to_string(cpus) +
            ";\nrun;\n";
   };
-  const qrxrun::ProgramRun dense = run(program(1), "denseRoad=1", tag + "d", csv);
+  const std::string denseHooks = "denseRoad=1" + (hooks.empty() ? "" : "," + hooks);
+  const qrxrun::ProgramRun dense = run(program(1), denseHooks.c_str(), tag + "d", csv);
   ASSERT_FALSE(qrxrun::tablesOf(dense, "ParameterEstimates").empty()) << dense.log;
   for (int cpus : {1, 4}) {
-    const qrxrun::ProgramRun sparse = run(program(cpus), nullptr, tag + std::to_string(cpus), csv);
+    const qrxrun::ProgramRun sparse = run(program(cpus), hooks.empty() ? nullptr : hooks.c_str(),
+                                          tag + std::to_string(cpus), csv);
     EXPECT_EQ(sparse.status, dense.status) << tag;
     EXPECT_LT(3 * pages(sparse), pages(dense)) << tag;
     for (const char* name : {"SelectionSummary", "ANOVA", "FitStatistics", "ParameterEstimates"}) {
@@ -96,4 +100,18 @@ TEST(SplitSparseRoads, ElasticNetAtAGivenL2FollowsTheDenseRows) {
   expectSparseFollowsDense(
       "  model y = c x1 x2 / selection=elasticnet(l2=0.2 adaptive steps=40 enscale);\n",
       "ssenetad");
+}
+
+// Weighted rows, on the pages road and on the kept cross products.
+TEST(SplitSparseRoads, WeightAndFreqFollowTheDenseRows) {
+  const std::string kept = "larCrossLimit=100000000";
+  expectSparseFollowsDense("  weight w;\n  model y = c x1 x2 / selection=lasso(stop=none);\n",
+                           "sswlasso");
+  expectSparseFollowsDense("  freq f;\n  model y = c x1 x2 / selection=lasso(stop=none);\n",
+                           "ssflasso", kept);
+  expectSparseFollowsDense(
+      "  weight w;\n  freq f;\n  model y = c x1 x2 / selection=lasso(adaptive steps=40);\n",
+      "sswfadapt");
+  expectSparseFollowsDense(
+      "  weight w;\n  model y = c x1 x2 / selection=elasticnet(l2=0.05 steps=40);\n", "sswenet");
 }
