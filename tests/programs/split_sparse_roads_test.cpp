@@ -8,7 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -114,4 +116,53 @@ TEST(SplitSparseRoads, WeightAndFreqFollowTheDenseRows) {
       "sswfadapt");
   expectSparseFollowsDense(
       "  weight w;\n  model y = c x1 x2 / selection=elasticnet(l2=0.05 steps=40);\n", "sswenet");
+}
+
+// The adaptive LASSO with the levels stored sparse, on one thread and four, walks glmnet's
+// path (scripts/gen_split_adaptive_ref.R): the same entries in order, and after the last step
+// the estimates of glmnet at the next knot.
+TEST(SplitSparseRoads, AdaptiveLassoMatchesGlmnet) {
+  const std::string dir = std::string(QRX_TEST_DATA) + "/splitadaptive/";
+  const std::string csv = qrxrun::readFile(dir + "data.csv");
+  auto name = [](int k) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "c_L%02d", k);
+    return k <= 39 ? std::string(buf) : k == 40 ? std::string("x1") : std::string("x2");
+  };
+  std::vector<std::string> entered;
+  for (const auto& row : qrxrun::csvRows(qrxrun::readFile(dir + "knots.csv")))
+    if (row[0] != "knot")
+      entered.push_back((row[2] == "1" ? "+" : "-") + name(std::stoi(row[1])));
+  std::map<std::string, double> want;
+  for (const auto& row : qrxrun::csvRows(qrxrun::readFile(dir + "final.csv")))
+    if (row[0] != "candidate" && std::stod(row[1]) != 0.0)
+      want[row[0] == "0" ? "Intercept" : name(std::stoi(row[0]))] = std::stod(row[1]);
+  const int steps = static_cast<int>(entered.size()) - 1;
+  for (int cpus : {1, 4}) {
+    const qrxrun::ProgramRun r =
+        run("proc varsifter data=d;\n  class c / split;\n"
+            "  model y = c x1 x2 / selection=lasso(adaptive steps=" +
+                std::to_string(steps) +
+                ");\n  performance buildsscp=incremental util_details cpucount=" +
+                std::to_string(cpus) + ";\nrun;\n",
+            nullptr, "ssglmnet" + std::to_string(cpus), csv);
+    const Value* t = qrxrun::findTable(r.json["steps"][0]["output"], "SelectionSummary");
+    const Value* pe = qrxrun::findTable(r.json["steps"][0]["output"], "ParameterEstimates");
+    ASSERT_NE(t, nullptr) << r.log;
+    ASSERT_NE(pe, nullptr) << r.log;
+    ASSERT_EQ((*t)["rows"].items.size(), static_cast<size_t>(steps + 1));
+    for (int s = 1; s <= steps; ++s) {
+      const std::string in = qrxrun::text(*t, s, "EffectEntered");
+      EXPECT_EQ(in.empty() ? "-" + qrxrun::text(*t, s, "EffectRemoved") : "+" + in, entered[s - 1])
+          << "step " << s;
+    }
+    ASSERT_EQ((*pe)["rows"].items.size(), want.size());
+    for (size_t i = 0; i < want.size(); ++i) {
+      const std::string p = qrxrun::text(*pe, i, "Parameter");
+      ASSERT_EQ(want.count(p), 1u) << p;
+      EXPECT_NEAR(qrxrun::number(*pe, i, "Estimate"), want.at(p),
+                  1e-7 * (1 + std::fabs(want.at(p))))
+          << p;
+    }
+  }
 }
