@@ -8,6 +8,9 @@
 #   stepwise  STEPWISE by SBC                      peer: scipy sparse STEPWISE
 #   backward  BACKWARD by SBC                      peer: scipy sparse BACKWARD
 #   lasso     LASSO with g's levels split          peer: glmnet on sparse.model.matrix
+#   adaptive  adaptive LASSO, g's levels split     peer: glmnet, penalty.factor 1/|b| of the
+#                                                        least-squares fit
+#   enet      elastic net at L2=0.001, levels split peer: glmnet with alpha=0.5
 #   effect    FORWARD by SBC, g coded PARAM=EFFECT peer: scipy sparse FORWARD (same column space)
 # (bench/peer_manylevels.py, bench/peer_manylevels_glmnet.R). LEVELS (default "10000 100000")
 # and ROADS choose the runs, ROWS overrides the row count, REPS (default 1) repeats each run
@@ -20,7 +23,7 @@
 # count by the peer's whole run, the fit column by the peer's selection alone (its own timer,
 # file read excluded). The check column
 # compares qrx's selected effects (of the first thread count that finished) with the peer's
-# (the CV road and LASSO: x1 selected).
+# (the CV road and the penalized roads: x1 selected).
 # A sweep over the level count, as in LEVELS="1000 2500 5000 10000 25000 50000 100000"
 # ROADS=forward, shows how each road grows with the levels.
 # QUICK=1 runs 200 and 2,000 levels on 10,000 rows.
@@ -46,6 +49,8 @@ program() {
     stepwise) options="selection=stepwise(select=sbc)" ;;
     backward) options="selection=backward(select=sbc)" ;;
     lasso) class="class g / split;" options="selection=lasso" ;;
+    adaptive) class="class g / split;" options="selection=lasso(adaptive)" ;;
+    enet) class="class g / split;" options="selection=elasticnet(l2=0.001)" ;;
     effect) class="class g / param=effect;" ;;
   esac
   cat >"$work/$1.qrx" <<QRX
@@ -61,7 +66,9 @@ QRX
 # peerRun ROAD FILE LIMIT : runs the road's peer (log in build/bench/roads/peer.log).
 peerRun() {
   case "$1" in
-    lasso) capped "$3" "$work/peer.log" Rscript bench/peer_manylevels_glmnet.R "$2" ;;
+    lasso | adaptive | enet)
+      capped "$3" "$work/peer.log" Rscript bench/peer_manylevels_glmnet.R "$2" "$1"
+      ;;
     forwardcv) capped "$3" "$work/peer.log" /usr/bin/python3 bench/peer_manylevels.py "$2" cv ;;
     stepwise | backward)
       capped "$3" "$work/peer.log" /usr/bin/python3 bench/peer_manylevels.py "$2" "$1"
@@ -73,7 +80,7 @@ peerRun() {
 # check ROAD LISTING : "ok" when qrx's selection agrees with the peer's (see above).
 check() {
   local chosen peer
-  if [ "$1" = lasso ] || [ "$1" = forwardcv ]; then
+  if [ "$1" = lasso ] || [ "$1" = adaptive ] || [ "$1" = enet ] || [ "$1" = forwardcv ]; then
     hasEffects "$2" x1 2>/dev/null && echo ok || echo "no x1"
     return
   fi
@@ -95,7 +102,7 @@ for levels in ${LEVELS:-10000 100000}; do
     /usr/bin/python3 bench/gen_manylevels_data.py "$rows" "$levels" "$dir/$data.tmp"
     mv "$dir/$data.tmp" "$dir/$data.csv"
   fi
-  for road in ${ROADS:-forward forwardcv stepwise backward lasso effect}; do
+  for road in ${ROADS:-forward forwardcv stepwise backward lasso adaptive enet effect}; do
     prog="$(program "$road" "$data")"
     declare -A secs=() mb=()
     pf=() pw=() verdict=""

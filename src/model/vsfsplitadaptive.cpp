@@ -6,10 +6,10 @@
 
 #include "data/vsfdata.h"
 #include "kernels/vsfrowwalk.h"
+#include "model/vsfadaptive.h"
 #include "model/vsfmodel.h"
 #include "model/vsfsweep.h"
 #include "numerics/packedtri.h"
-#include "numerics/qkzpower.h"
 #include "numerics/qkzsweep.h"
 #include "support/notbuilt.h"
 #include "support/vsfoptions.h"
@@ -88,10 +88,6 @@ void storeFitSums(VsfPassState* m, const double* B, int64_t n) {
 constinit const VsfKernelUse kFitSumsUse{VsfPageUse::Reads, fitSumsLength, storeFitSums, true};
 const VsfKernelRegistration kFitSumsRegistration(vsfSplitFitSums, vsfSplitFitSums_t, kFitSumsUse);
 
-[[nodiscard]] bool weighted(const VsfModel* m, int32_t e) {
-  return m->effectStatus[e] != VES_UNAVAILABLE && m->effectStatus[e] != VES_INTERCEPT;
-}
-
 // The solve of the full least-squares fit on the centred and scaled columns.
 struct SplitFit {
   const VsfModel* m = nullptr;
@@ -110,7 +106,7 @@ struct SplitFit {
     const double W = m->wTrain;
     const bool intercept = !m->options->noint;
     for (int32_t e = 0; e < m->effectCount; ++e) {
-      if (m->denseOffset[e] >= 0 || !weighted(m, e))
+      if (m->denseOffset[e] >= 0 || !vsfAdaptiveWeighted(m, e))
         continue;
       const double* l = B + L.level(e);
       const double scale = vsfSplitScale(m, e);
@@ -159,11 +155,9 @@ double dot(const std::vector<double>& x, const std::vector<double>& y) {
   return t;
 }
 
-// |b|^gamma; |b| itself when gamma is exactly 1.
 int32_t setWeight(VsfModel* m, int32_t e, double b) {
   int32_t status = 0;
-  const double x = std::fabs(b);
-  m->adaptiveWeight[e] = m->options->gamma == 1.0 ? x : qkzpower(&status, x, m->options->gamma);
+  m->adaptiveWeight[e] = vsfAdaptiveWeightOf(b, m->options->gamma, &status);
   return status;
 }
 
@@ -197,7 +191,7 @@ int32_t vsfSplitLSAdaptiveWeights(VsfModel* m) {
   std::vector<int32_t> effect, offset;
   vsfDenseEffects(m, effect, offset);
   for (size_t i = 0; i < effect.size(); ++i)
-    if (weighted(m, effect[i])) {
+    if (vsfAdaptiveWeighted(m, effect[i])) {
       F.dense.push_back(effect[i]);
       F.denseAt.push_back(static_cast<int32_t>(i));
     }
