@@ -185,8 +185,9 @@ int32_t vsfSplitLSAdaptiveWeights(VsfModel* m) {
   m->splitFitSums = nullptr;
   if (rc != 0)
     return rc;
-  if (sums[0] > 0.0)
-    return vsfNotBuilt("adaptive weights over split levels of which a row holds two");
+  // The reading pass keeps the dense rows for any other layout (vsfOneSplitEffect).
+  if (sums[0] > 0.0 || vsfRowShape(m).sparse > 1)
+    return vsfNotBuiltInternal("vsfSplitLSAdaptiveWeights: a row holds two split levels");
   F.B = sums.data();
   std::vector<int32_t> effect, offset;
   vsfDenseEffects(m, effect, offset);

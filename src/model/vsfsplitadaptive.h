@@ -10,7 +10,8 @@ struct VsfDataSettings;
 
 // The fit of the full model on the standardized columns and its weights |b|^gamma, as
 // vsfLSAdaptiveWeights forms them from the packed X'X: 0, the pass's code, a qkzpower status,
-// or a not-built code where a row holds two levels of one split effect.
+// or an internal-error code where a row holds two split levels (the reading pass keeps the
+// dense rows for such designs).
 [[nodiscard]] int32_t vsfSplitLSAdaptiveWeights(VsfModel* model);
 
 // Whether this fit's split levels fall in one split effect (the levels of one slot), the
