@@ -109,6 +109,10 @@ TEST(SplitSparseRoads, ElasticNetAtAGivenL2FollowsTheDenseRows) {
   expectSparseFollowsDense("  class c / split;\n  model y = c x1 x2 / selection=elasticnet(l2=0.2 "
                            "adaptive steps=40 enscale);\n",
                            "ssenetad");
+  // A search over L2 walks a path for each.
+  expectSparseFollowsDense("  class c / split;\n  model y = c x1 x2 / "
+                           "selection=elasticnet(l2high=0.1 l2steps=3 steps=20 choose=sbc);\n",
+                           "ssenets");
 }
 
 // Weighted rows, on the pages road and on the kept cross products.
