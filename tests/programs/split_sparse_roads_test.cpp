@@ -145,8 +145,11 @@ TEST(SplitSparseRoads, AdaptiveLassoMatchesGlmnet) {
   };
   std::vector<std::string> entered;
   for (const auto& row : qrxrun::csvRows(qrxrun::readFile(dir + "knots.csv")))
-    if (row[0] != "knot")
-      entered.push_back((row[2] == "1" ? "+" : "-") + name(std::stoi(row[1])));
+    if (row[0] != "knot") {
+      std::string change = row[2] == "1" ? "+" : "-";
+      change += name(std::stoi(row[1]));
+      entered.push_back(change);
+    }
   std::map<std::string, double> want;
   for (const auto& row : qrxrun::csvRows(qrxrun::readFile(dir + "final.csv")))
     if (row[0] != "candidate" && std::stod(row[1]) != 0.0)
@@ -167,8 +170,9 @@ TEST(SplitSparseRoads, AdaptiveLassoMatchesGlmnet) {
     ASSERT_EQ((*t)["rows"].items.size(), static_cast<size_t>(steps + 1));
     for (int s = 1; s <= steps; ++s) {
       const std::string in = qrxrun::text(*t, s, "EffectEntered");
-      EXPECT_EQ(in.empty() ? "-" + qrxrun::text(*t, s, "EffectRemoved") : "+" + in, entered[s - 1])
-          << "step " << s;
+      std::string change = in.empty() ? "-" : "+";
+      change += in.empty() ? qrxrun::text(*t, s, "EffectRemoved") : in;
+      EXPECT_EQ(change, entered[s - 1]) << "step " << s;
     }
     ASSERT_EQ((*pe)["rows"].items.size(), want.size());
     for (size_t i = 0; i < want.size(); ++i) {
