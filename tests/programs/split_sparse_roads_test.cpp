@@ -96,6 +96,10 @@ TEST(SplitSparseRoads, AdaptiveLassoFollowsTheDenseRows) {
   expectSparseFollowsDense(
       "  class c / split;\n  model y = x1 c x2 / selection=lasso(adaptive(gamma=0.5) steps=30);\n",
       "ssadaptg");
+  // On the kept cross products of the entered levels.
+  expectSparseFollowsDense(
+      "  class c / split;\n  model y = c x1 x2 / selection=lasso(adaptive steps=40);\n", "ssadaptk",
+      "larCrossLimit=100000000");
   // Under the effect coding a row holds several levels: the dense rows give the weights.
   expectSparseFollowsDense("  class c / split param=effect;\n"
                            "  model y = c x1 x2 / selection=lasso(adaptive steps=20);\n",
