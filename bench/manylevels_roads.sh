@@ -10,6 +10,9 @@
 #   stepwise  STEPWISE by SBC                      peer: scipy sparse STEPWISE
 #   backward  BACKWARD by SBC                      peer: scipy sparse BACKWARD
 #   lasso     LASSO with g's levels split          peer: glmnet on sparse.model.matrix
+#   adaptive  adaptive LASSO, g's levels split     peer: glmnet, penalty.factor 1/|b| of the
+#                                                        least-squares fit
+#   enet      elastic net at L2=0.001, levels split peer: glmnet with alpha=0.5
 #   effect    FORWARD by SBC, g coded PARAM=EFFECT peer: scipy sparse FORWARD (same column space)
 #   store     FORWARD by SL with STORE, which     peer: scipy sparse FORWARD
 #             selects g (item store build/bench/roads/store.json: its size printed after the run)
@@ -26,7 +29,7 @@
 # count by the peer's whole run, the fit column by the peer's selection alone (its own timer,
 # file read excluded). The check column
 # compares qrx's selected effects (of the first thread count that finished) with the peer's
-# (the CV roads and LASSO: x1 selected; store: g selected).
+# (the CV roads and the penalized roads: x1 selected; store: g selected).
 # A sweep over the level count, as in LEVELS="1000 2500 5000 10000 25000 50000 100000"
 # ROADS=forward, shows how each road grows with the levels.
 # QUICK=1 runs 200 and 2,000 levels on 10,000 rows.
@@ -54,6 +57,8 @@ program() {
     stepwise) options="selection=stepwise(select=sbc)" ;;
     backward) options="selection=backward(select=sbc)" ;;
     lasso) class="class g / split;" options="selection=lasso" ;;
+    adaptive) class="class g / split;" options="selection=lasso(adaptive)" ;;
+    enet) class="class g / split;" options="selection=elasticnet(l2=0.001)" ;;
     effect) class="class g / param=effect;" ;;
     store)
       options="selection=forward(select=sl)" store="store out='$root/$work/store.json';"
@@ -76,7 +81,9 @@ QRX
 # peerRun ROAD FILE LIMIT : runs the road's peer (log in build/bench/roads/peer.log).
 peerRun() {
   case "$1" in
-    lasso) capped "$3" "$work/peer.log" Rscript bench/peer_manylevels_glmnet.R "$2" ;;
+    lasso | adaptive | enet)
+      capped "$3" "$work/peer.log" Rscript bench/peer_manylevels_glmnet.R "$2" "$1"
+      ;;
     forwardcv | effectcv | cvdetails)
       capped "$3" "$work/peer.log" /usr/bin/python3 bench/peer_manylevels.py "$2" cv
       ;;
@@ -91,8 +98,8 @@ peerRun() {
 # check ROAD LISTING : "ok" when qrx's selection agrees with the peer's (see above).
 check() {
   local chosen peer
-  if [ "$1" = lasso ] || [ "$1" = forwardcv ] || [ "$1" = effectcv ] ||
-    [ "$1" = cvdetails ]; then
+  if [ "$1" = lasso ] || [ "$1" = adaptive ] || [ "$1" = enet ] || [ "$1" = forwardcv ] ||
+    [ "$1" = effectcv ] || [ "$1" = cvdetails ]; then
     hasEffects "$2" x1 2>/dev/null && echo ok || echo "no x1"
     return
   fi
@@ -118,7 +125,7 @@ for levels in ${LEVELS:-10000 100000}; do
     /usr/bin/python3 bench/gen_manylevels_data.py "$rows" "$levels" "$dir/$data.tmp"
     mv "$dir/$data.tmp" "$dir/$data.csv"
   fi
-  for road in ${ROADS:-forward forwardcv cvdetails press stepwise backward lasso effect}; do
+  for road in ${ROADS:-forward forwardcv cvdetails press stepwise backward lasso adaptive enet effect}; do
     prog="$(program "$road" "$data")"
     declare -A secs=() mb=()
     pf=() pw=() verdict=""

@@ -250,6 +250,12 @@ struct VsfPassState {
   int32_t* sparseEffectList;
   int32_t* sparseSlot;
   uint8_t splitSparse;
+  // Whether the adaptive weights are applied to the columns: on the pages for dense columns,
+  // and for split levels stored sparse as a factor of their scale (vsfSplitScale).
+  uint8_t splitWeighted;
+  // Where the split-level least-squares pass of the adaptive weights adds its sums (null
+  // outside that pass).
+  double* splitFitSums;
   // The effects stored dense, in the order of their values in a row.
   int32_t* denseEffectList;
   int32_t denseEffectCount;

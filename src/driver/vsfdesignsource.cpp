@@ -13,6 +13,7 @@
 #include "design/levtables.h"
 #include "driver/vsfpostinit.h"
 #include "model/vsfmodel.h"
+#include "model/vsfsplitadaptive.h"
 #include "output/vsfcontext.h"
 #include "output/vsfeffects.h"
 #include "output/vsfmodelview.h"
@@ -351,6 +352,23 @@ void designRelease(void* self, int64_t taken) {
 }
 
 // The design's vote for a sparse representation of model effect e.
+// Whether a row holds one column at most of each split effect among the entries: indicator
+// codings (GLM, or REFERENCE for every CLASS variable of the effect) of no constructed effect.
+bool splitLevelsOneARow(const LevDesign* d, const VsfEffectEntry* entries, int32_t count) {
+  const bool glm = (d->designFlags & 0x10) == 0;
+  for (int32_t i = 0; i < count; ++i) {
+    if (!entries[i].sparseVote)
+      continue;
+    const LevEffect& e = d->effects[entries[i].effect];
+    if (e.constructedCount > 0)
+      return false;
+    for (int32_t c = 0; c < e.allClassCount && !glm; ++c)
+      if (d->classes[e.allClass[c]].coding != CC_REFERENCE)
+        return false;
+  }
+  return true;
+}
+
 uint8_t designSparseVote(const LevDesign* d, const LevEffect& e) {
   VsfEffectTraits t{};
   t.columnCount = e.columnCount;
@@ -494,6 +512,11 @@ int32_t vsfData(VsfContext* ctx) {
     s->folds = d->classes[o.cvIndexVar].levelCount;
   s->entries = entries;
   s->entryCount = E;
+  // The adaptive weights' fit over sparse split levels solves the levels of one split effect
+  // of which a row holds one level at most.
+  if (s->splitSparse && o.adaptive && !o.adaptiveInest &&
+      (!vsfOneSplitEffect(s) || !splitLevelsOneARow(d, entries, E)))
+    s->splitSparse = 0;
   s->modelEffectCount = d->effectCount;
   s->effectName = settingsEffectName;
   s->nameSource = d;

@@ -939,11 +939,11 @@ bool vsfSplitSparseRows(const VsfContext* ctx) {
   const VsfModelOptions& o = ctx->options;
   const VsfStatementSettings& st = ctx->stmt;
   const VsfPerfOptions& po = st.perfOptions;
-  return o.split && (o.method == VM_LAR || o.method == VM_LASSO) && !o.fullXpx && !po.sscpFull &&
-         !seam::denseRoad() && !o.adaptive && o.screen == VsfScreenMethod::None &&
-         o.colStandardize && !o.parmStandardize && !o.cvOn && !o.cvExternal &&
-         o.cvMethod == VsfCvMethod::None && !o.pressNeeded && o.hierarchy == VsfHierarchy::None &&
-         !ctx->partitionOn && !st.proc.weightGiven && !st.proc.freqGiven && ctx->dataReadOnce;
+  const bool path = o.method == VM_LAR || o.method == VM_LASSO || o.method == VM_ELASTICNET;
+  return o.split && path && !o.fullXpx && !po.sscpFull && !seam::denseRoad() &&
+         o.screen == VsfScreenMethod::None && o.colStandardize && !o.parmStandardize && !o.cvOn &&
+         !o.cvExternal && o.cvMethod == VsfCvMethod::None && !o.pressNeeded &&
+         o.hierarchy == VsfHierarchy::None && !ctx->partitionOn && ctx->dataReadOnce;
 }
 
 int32_t vsfInitializeModel(VsfContext* ctx) {

@@ -32,8 +32,10 @@ void vsfRegisterKernels() {
     vsfRegisterKernelPair(vsfCenterScaleEffect, vsfCenterScaleEffect_t, kVsfPageTransformUse);
     vsfRegisterKernelPair(vsfUndoCenterScaleEffect, vsfUndoCenterScaleEffect_t,
                           kVsfPageTransformUse);
-    vsfRegisterKernelPair(vsfApplyAdaptiveWeights, vsfApplyAdaptiveWeights_t, kVsfPageTransformUse);
-    vsfRegisterKernelPair(vsfUndoAdaptiveWeights, vsfUndoAdaptiveWeights_t, kVsfPageTransformUse);
+    vsfRegisterKernelPair(vsfApplyAdaptiveWeights, vsfApplyAdaptiveWeights_t,
+                          kVsfSplitSparseTransformUse);
+    vsfRegisterKernelPair(vsfUndoAdaptiveWeights, vsfUndoAdaptiveWeights_t,
+                          kVsfSplitSparseTransformUse);
     vsfRegisterKernelPair(vsfCVNobs, vsfCVNobs_t, kVsfCVNobsUse);
     vsfRegisterKernelPair(vsfCVYpY, vsfCVYpY_t, kVsfCVYpYUse);
     vsfRegisterKernelPair(vsfCVResids, vsfCVResids_t, kVsfCVResidsUse);

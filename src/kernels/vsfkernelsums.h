@@ -23,7 +23,7 @@ extern const VsfKernelUse kVsfYpwYUse;
 extern const VsfKernelUse kVsfShiftRowsSquaresUse;
 // The page transforms: no buffer, the pages rewritten.
 extern const VsfKernelUse kVsfPageTransformUse;
-// Centring and scaling, which also rewrite split levels stored sparse.
+// Centring and scaling and the adaptive weights, which also serve split levels stored sparse.
 extern const VsfKernelUse kVsfSplitSparseTransformUse;
 // The resampling frequencies: the pages rewritten, always serially.
 extern const VsfKernelUse kVsfResampleUse;

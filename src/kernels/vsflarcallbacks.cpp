@@ -27,6 +27,13 @@ enum PathTerm { kBeta = 1, kDir = 2, kLs = 4 };
 
 inline double dot(const double* a, const double* x, int32_t n) { return vsfDot(a, x, n); }
 
+// The factor of the reported elastic-net coefficients over the path's (1 elsewhere).
+double elasticNetScale(const VsfPassState* m) {
+  if (m->options->method == VM_ELASTICNET && m->enSetting == 1 && m->l2 > 0)
+    return (m->nObs - 1.0) * m->l2 + 1.0;
+  return 1.0;
+}
+
 // The in-model effects past the forced ones, with what a row needs of each. When they are a
 // good part of the row's dense values, the coefficients are laid out over all dense values
 // (zero elsewhere) and a row costs contiguous dot products instead of gathers.
@@ -41,10 +48,7 @@ struct PathTerms {
   std::vector<double> spare[3];
   // Only the terms named in need (kBeta, kDir, kLs) are laid out: this runs once per page.
   void build(const VsfPassState* m, bool scaled, int need) {
-    const VsfModelOptions* o = m->options;
-    s = 1.0;
-    if (scaled && o->method == VM_ELASTICNET && m->enSetting == 1 && m->l2 > 0)
-      s = (m->nObs - 1.0) * m->l2 + 1.0;
+    s = scaled ? elasticNetScale(m) : 1.0;
     offset.clear();
     beta.clear();
     dir.clear();
@@ -181,8 +185,7 @@ struct SplitTerms {
         coef.push_back(c[k]);
         continue;
       }
-      const double scale = m->columnSumSquares[k];
-      const double t = isHostMissing(scale) ? 0.0 : c[k] * scale;
+      const double t = c[k] * vsfSplitScale(m, k);
       split[k] = t;
       touched.push_back(k);
       if (!noint)
@@ -209,13 +212,17 @@ void splitCorrBody(VsfPassState* m, QkPageDescriptor* page, const Sinks& out, bo
   thread_local std::vector<int32_t> effect, offset;
   T.build(m, m->pathBeta);
   vsfDenseEffects(m, effect, offset);
+  // The correlations follow the path's coefficients, the SSE the reported (elastic-net
+  // rescaled) ones, as corrBody's.
+  const double scale = elasticNetScale(m);
   vsfEachRow(S, page, [&](const VsfRowView& r) {
     bool skip;
     const double mult = rowMultiplier(S, r, skip);
     if (skip)
       return;
-    const double res = r.y[0] - T.value(m, S, r);
-    *out.sse += mult * res * res;
+    const double fit = T.value(m, S, r);
+    const double res = r.y[0] - fit, e = r.y[0] - scale * fit;
+    *out.sse += mult * e * e;
     if (!withCorr)
       return;
     const double* dense = r.denseValues();

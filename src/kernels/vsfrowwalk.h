@@ -6,6 +6,7 @@
 
 #include "data/vsfdata.h"
 #include "data/vsfpassstate.h"
+#include "support/hostif.h"
 #include "support/qkpgf.h"
 
 #include <cstdint>
@@ -99,6 +100,17 @@ inline void vsfEachSplitValue(const VsfPassState* m, const VsfRowShape& S, const
       v = x;
   });
   return v;
+}
+
+// The scale of split effect e stored sparse (its value on the pages is raw: the fit's column is
+// (x - mean) scale), times its adaptive weight once the weights apply; 0 for a constant column.
+[[nodiscard]] inline double vsfSplitScale(const VsfPassState* m, int32_t e) {
+  const double scale = m->columnSumSquares[e];
+  if (isHostMissing(scale))
+    return 0.0;
+  if (m->splitWeighted && m->adaptiveWeight != nullptr && !isHostMissing(m->adaptiveWeight[e]))
+    return scale * m->adaptiveWeight[e];
+  return scale;
 }
 
 // The (effect, dense offset) pairs of the single-column effects stored dense.

@@ -66,17 +66,25 @@ template <bool Undo> void adaptive(VsfPassState* m, QkPageDescriptor* page) {
   const VsfRowShape S = vsfRowShape(m);
   if (m->effectCount < 2 || m->adaptiveWeight == nullptr)
     return;
+  // The weighted columns stored dense, listed once a page: split levels stored sparse take
+  // their weight in their scale (vsfSplitScale), and a row visits only its dense values.
+  thread_local std::vector<int32_t> offset;
+  thread_local std::vector<double> weight;
+  offset.clear();
+  weight.clear();
+  for (int32_t e = 1; e < m->effectCount; ++e)
+    if (const double a = m->adaptiveWeight[e]; !isHostMissing(a) && m->denseOffset[e] >= 0) {
+      offset.push_back(m->denseOffset[e]);
+      weight.push_back(a);
+    }
   vsfEachRow(S, page, [&](const VsfRowView& r) {
     double* dense = r.denseValues();
-    for (int32_t e = 1; e < m->effectCount; ++e) {
-      const double a = m->adaptiveWeight[e];
-      if (isHostMissing(a))
-        continue;
-      double& x = dense[m->denseOffset[e]];
+    for (size_t i = 0; i < offset.size(); ++i) {
+      double& x = dense[offset[i]];
       if (!Undo)
-        x *= a;
-      else if (a > 0)
-        x /= a;
+        x *= weight[i];
+      else if (weight[i] > 0)
+        x /= weight[i];
     }
   });
 }

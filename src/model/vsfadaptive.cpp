@@ -6,6 +6,7 @@
 
 #include "kernels/vsfxpx.h"
 #include "model/vsfmodel.h"
+#include "model/vsfsplitadaptive.h"
 #include "model/vsfsweep.h"
 #include "numerics/packedtri.h"
 #include "numerics/qkzpower.h"
@@ -17,10 +18,7 @@
 #include <cstring>
 #include <vector>
 
-namespace {
-
-// |b|^gamma; |b| itself when gamma is exactly 1.
-double weightOf(double b, double gamma, int32_t* status) {
+double vsfAdaptiveWeightOf(double b, double gamma, int32_t* status) {
   *status = 0;
   const double a = std::fabs(b);
   if (gamma == 1.0)
@@ -28,9 +26,11 @@ double weightOf(double b, double gamma, int32_t* status) {
   return qkzpower(status, a, gamma);
 }
 
-[[nodiscard]] bool weighted(const VsfModel* m, int32_t e) {
+bool vsfAdaptiveWeighted(const VsfModel* m, int32_t e) {
   return m->effectStatus[e] != VES_UNAVAILABLE && m->effectStatus[e] != VES_INTERCEPT;
 }
+
+namespace {
 
 // The weights come from every training row. Under cross validation the pass files each
 // row's cross products under its fold, not in the model's X'X: the folds' sums are added
@@ -58,6 +58,8 @@ double weightOf(double b, double gamma, int32_t* status) {
 } // namespace
 
 int32_t vsfLSAdaptiveWeights(VsfModel* m) {
+  if (m->splitSparse)
+    return vsfSplitLSAdaptiveWeights(m);
   m->adaptiveAliased = 0;
   // Cross products grown on demand hold only the response so far: the full matrix of the
   // dense columns is formed for this fit alone and the grown layout put back afterwards.
@@ -80,7 +82,7 @@ int32_t vsfLSAdaptiveWeights(VsfModel* m) {
   }
   std::memcpy(m->sweptXpx, m->xpx, sizeof(double) * T);
   for (int32_t e = 0; e < m->effectCount; ++e) {
-    if (!weighted(m, e))
+    if (!vsfAdaptiveWeighted(m, e))
       continue;
     for (int32_t i = 0; i < m->effectColumns[e]; ++i) {
       const int32_t c = column(e) + i;
@@ -91,7 +93,7 @@ int32_t vsfLSAdaptiveWeights(VsfModel* m) {
   }
   int32_t q = 0;
   for (int32_t e = 0; e < m->effectCount; ++e) {
-    if (!weighted(m, e)) {
+    if (!vsfAdaptiveWeighted(m, e)) {
       q += m->effectColumns[e];
       continue;
     }
@@ -100,7 +102,8 @@ int32_t vsfLSAdaptiveWeights(VsfModel* m) {
       if (m->sweepFlags[c] == '0')
         m->effectStatus[q] = VES_UNAVAILABLE;
       int32_t status;
-      m->adaptiveWeight[q] = weightOf(m->sweptXpx[packed::at(c, 0)], m->options->gamma, &status);
+      m->adaptiveWeight[q] =
+          vsfAdaptiveWeightOf(m->sweptXpx[packed::at(c, 0)], m->options->gamma, &status);
       if (status != 0) {
         m->xpxColumns = grownColumns;
         return status;
@@ -122,7 +125,7 @@ int32_t vsfInEstAdaptiveWeights(VsfModel* m) {
   int32_t q = 0;
   for (int32_t e = 0; e < m->effectCount; ++e) {
     const int32_t n = m->effectColumns[e];
-    if (!weighted(m, e) || n <= 0) {
+    if (!vsfAdaptiveWeighted(m, e) || n <= 0) {
       q += n;
       continue;
     }
@@ -136,7 +139,7 @@ int32_t vsfInEstAdaptiveWeights(VsfModel* m) {
       if (!isHostMissing(scale) && scale != 0.0)
         v = v / scale;
       int32_t status;
-      m->adaptiveWeight[q] = weightOf(v, m->options->gamma, &status);
+      m->adaptiveWeight[q] = vsfAdaptiveWeightOf(v, m->options->gamma, &status);
       if (status != 0)
         return status;
     }

@@ -11,3 +11,8 @@ struct VsfModel;
 [[nodiscard]] int32_t vsfLSAdaptiveWeights(VsfModel* model);
 // 0, or the non-zero qkzpower status (a missing estimate reports kPowNotANumber).
 [[nodiscard]] int32_t vsfInEstAdaptiveWeights(VsfModel* model);
+
+// |b|^gamma; |b| itself when gamma is exactly 1 (status: qkzpower's, 0 when it succeeds).
+[[nodiscard]] double vsfAdaptiveWeightOf(double b, double gamma, int32_t* status);
+// Whether effect e takes an adaptive weight (neither the intercept nor unavailable).
+[[nodiscard]] bool vsfAdaptiveWeighted(const VsfModel* model, int32_t e);

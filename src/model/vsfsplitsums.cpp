@@ -4,6 +4,7 @@
 #include "model/vsfsplitsums.h"
 
 #include "kernels/vsflarcallbacks.h"
+#include "kernels/vsfrowwalk.h"
 #include "kernels/vsfxpx.h"
 #include "numerics/packedtri.h"
 #include "support/hostif.h"
@@ -18,18 +19,17 @@ struct Column {
 };
 
 // The response and the dense columns are centred and scaled on the pages; the intercept's
-// column of ones sums to W.
+// column of ones sums to W, the training rows' total weight (WEIGHT times FREQ).
 Column columnOf(const VsfModel* m, int32_t e) {
   Column c;
   if (e < 0)
     return c;
   if (m->effectStatus[e] == VES_INTERCEPT) {
-    c.sum = m->nObs;
+    c.sum = m->wTrain;
   } else if (m->denseOffset[e] < 0) {
-    const double scale = m->columnSumSquares[e];
-    c.scale = isHostMissing(scale) ? 0.0 : scale;
+    c.scale = vsfSplitScale(m, e);
     c.mean = m->options->noint ? 0.0 : m->columnSums[e];
-    c.sum = c.mean * m->nObs;
+    c.sum = c.mean * m->wTrain;
   }
   return c;
 }
@@ -60,7 +60,7 @@ Sums sumsOf(VsfSerialKernel serial) {
 void vsfSplitCorrect(VsfModel* m, VsfSerialKernel serial) {
   if (!m->splitSparse)
     return;
-  const double W = m->nObs;
+  const double W = m->wTrain;
   const int32_t E = m->effectCount;
   const int32_t k = m->inModelCount > 0 ? m->inModelList[m->inModelCount - 1] : -1;
   const Column y;

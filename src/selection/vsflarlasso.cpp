@@ -224,9 +224,9 @@ int64_t crossBudget(const VsfModel* m) {
   const VsfModelOptions* o = m->options;
   if (vsfFullXpxOn(m) || m->crossSlot == nullptr ||
       !vsfMethodIs(o->method, VsfMethodFamily::LeastAngle) || vsfMethodRidge(o->method) ||
-      o->adaptive || o->cvExternal || rolesPresent(m) || o->screen != VsfScreenMethod::None ||
-      vsfSafeScreening(m) || m->hierarchy || m->l2 > 0 || m->l2BaseXpx != nullptr ||
-      m->foldCount > 0)
+      (o->adaptive && !m->splitSparse) || o->cvExternal || rolesPresent(m) ||
+      o->screen != VsfScreenMethod::None || vsfSafeScreening(m) || m->hierarchy || m->l2 > 0 ||
+      m->l2BaseXpx != nullptr || m->foldCount > 0)
     return 0;
   const VsfRowShape S = vsfRowShape(m);
   if (S.hasRole || S.hasFold || S.xcv || S.cv || S.hasResample ||

@@ -415,6 +415,7 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
       return rc;
     }
     *weighted = true;
+    m->splitWeighted = 1;
   }
   return 0;
 }
@@ -426,6 +427,7 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
   int32_t rc;
   if (weighted && (rc = pass(m, vsfUndoAdaptiveWeights, vsfUndoAdaptiveWeights_t, 0)) != 0)
     return rc;
+  m->splitWeighted = 0;
   if (centred && m->options->parmStandardize)
     return pass(m, vsfUndoCenterScaleEffect, vsfUndoCenterScaleEffect_t, 0);
   if (centred && (rc = pass(m, vsfUndoCenterScale, vsfUndoCenterScale_t, 0)) != 0)

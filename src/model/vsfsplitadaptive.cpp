@@ -1,0 +1,248 @@
+// The adaptive weights' least-squares fit over split levels stored sparse. A row holds at most
+// one level of the split effect, so the levels' centred and scaled block of X'X is
+// diag(a) - v v' (v the levels' scaled sums over sqrt W): it is solved by Sherman-Morrison, the
+// dense columns by their Schur complement, and one pass forms every sum in O(rows x columns).
+#include "model/vsfsplitadaptive.h"
+
+#include "data/vsfdata.h"
+#include "kernels/vsfrowwalk.h"
+#include "model/vsfadaptive.h"
+#include "model/vsfmodel.h"
+#include "model/vsfsweep.h"
+#include "numerics/packedtri.h"
+#include "numerics/qkzsweep.h"
+#include "support/notbuilt.h"
+#include "support/vsfoptions.h"
+
+#include <cmath>
+#include <vector>
+
+namespace {
+
+using packed::at;
+using packed::tri;
+
+// The pass's sums, laid end to end: the count of rows that hold two levels of the split
+// effect, the packed cross products of [y, dense columns], then per effect e (a split level)
+// its weighted sum of squares, its product with y and with each dense column.
+struct Layout {
+  int64_t d = 0, effects = 0;
+  [[nodiscard]] int64_t gram() const { return 1; }
+  [[nodiscard]] int64_t level(int64_t e) const { return 1 + tri(d + 1) + e * (d + 2); }
+  [[nodiscard]] int64_t length() const { return level(effects); }
+};
+
+Layout layoutOf(const VsfPassState* m) {
+  thread_local std::vector<int32_t> effect, offset;
+  vsfDenseEffects(m, effect, offset);
+  return Layout{static_cast<int64_t>(effect.size()), m->effectCount};
+}
+
+void fitSumsBody(VsfPassState* m, QkPageDescriptor* page, double* B) {
+  const VsfRowShape S = vsfRowShape(m);
+  thread_local std::vector<int32_t> effect, offset;
+  vsfDenseEffects(m, effect, offset);
+  const Layout L = layoutOf(m);
+  double* G = B + L.gram();
+  vsfEachRow(S, page, [&](const VsfRowView& r) {
+    const double w = vsfTrainWeight(m, S, r);
+    if (w == 0.0 || isHostMissing(w))
+      return;
+    const double* dense = r.denseValues();
+    const double y = r.y[0];
+    G[0] += w * y * y;
+    for (int64_t i = 0; i < L.d; ++i) {
+      const double wx = w * dense[offset[i]];
+      G[at(i + 1, 0)] += wx * y;
+      for (int64_t j = 0; j <= i; ++j)
+        G[at(i + 1, j + 1)] += wx * dense[offset[j]];
+    }
+    for (int32_t s = 0; s < S.sparse; ++s)
+      if (r.slotEnd(S, s) - r.slotBegin(S, s) > 1)
+        B[0] += 1.0;
+    vsfEachSplitValue(m, S, r, [&](int32_t e, double x) {
+      double* l = B + L.level(e);
+      const double wx = w * x;
+      l[0] += wx * x;
+      l[1] += wx * y;
+      for (int64_t i = 0; i < L.d; ++i)
+        l[2 + i] += wx * dense[offset[i]];
+    });
+  });
+}
+
+int32_t vsfSplitFitSums(VsfPassState* m, QkPageDescriptor* page) {
+  fitSumsBody(m, page, m->splitFitSums);
+  return 0;
+}
+int32_t vsfSplitFitSums_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
+  fitSumsBody(m, page, buffer);
+  return 0;
+}
+int64_t fitSumsLength(const VsfPassState* m, int64_t) { return layoutOf(m).length(); }
+void storeFitSums(VsfPassState* m, const double* B, int64_t n) {
+  for (int64_t i = 0; i < n; ++i)
+    m->splitFitSums[i] += B[i];
+}
+
+constinit const VsfKernelUse kFitSumsUse{VsfPageUse::Reads, fitSumsLength, storeFitSums, true};
+const VsfKernelRegistration kFitSumsRegistration(vsfSplitFitSums, vsfSplitFitSums_t, kFitSumsUse);
+
+// The solve of the full least-squares fit on the centred and scaled columns.
+struct SplitFit {
+  const VsfModel* m = nullptr;
+  const double* B = nullptr;
+  Layout L;
+  std::vector<int32_t> dense;   // weighted dense effects, in order (position in the sums)
+  std::vector<int32_t> denseAt; // their index among the pass's dense columns
+  std::vector<int32_t> levels;  // split levels swept, in order
+  std::vector<double> a, v, s;  // per level: diagonal, rank-one vector, scale
+  double r = 1.0;               // 1 - v' diag(a)^-1 v over the swept levels
+  bool aliased = false;
+
+  // Sweeps the levels in order: a level's pivot after the earlier ones is a - v^2 / r, and
+  // one below the sweep tolerance of its diagonal a - v^2 leaves it out (aliased).
+  void sweepLevels(std::vector<uint8_t>& out) {
+    const double W = m->wTrain;
+    const bool intercept = !m->options->noint;
+    for (int32_t e = 0; e < m->effectCount; ++e) {
+      if (m->denseOffset[e] >= 0 || !vsfAdaptiveWeighted(m, e))
+        continue;
+      const double* l = B + L.level(e);
+      const double scale = vsfSplitScale(m, e);
+      const double mean = intercept ? m->columnSums[e] : 0.0;
+      const double ae = scale * scale * l[0];
+      const double ve = scale * mean * std::sqrt(W);
+      const double pivot = ae - ve * ve / r;
+      if (!(pivot > vsfSweepTolerance(ae - ve * ve))) {
+        out[e] = 1;
+        aliased = true;
+        continue;
+      }
+      levels.push_back(e);
+      a.push_back(ae);
+      v.push_back(ve);
+      s.push_back(scale);
+      r -= ve * ve / ae;
+    }
+  }
+
+  // The levels' products with dense column i (-1: the response), centred and scaled.
+  [[nodiscard]] std::vector<double> levelProducts(int64_t i) const {
+    std::vector<double> u(levels.size());
+    for (size_t q = 0; q < levels.size(); ++q)
+      u[q] = s[q] * B[L.level(levels[q]) + 2 + i];
+    return u;
+  }
+
+  // diag(a) - v v' solved for u in place (Sherman-Morrison).
+  void solve(std::vector<double>& u) const {
+    double t = 0.0;
+    for (size_t q = 0; q < u.size(); ++q) {
+      u[q] /= a[q];
+      t += v[q] * u[q];
+    }
+    const double f = t / r;
+    for (size_t q = 0; q < u.size(); ++q)
+      u[q] += f * v[q] / a[q];
+  }
+};
+
+double dot(const std::vector<double>& x, const std::vector<double>& y) {
+  double t = 0.0;
+  for (size_t i = 0; i < x.size(); ++i)
+    t += x[i] * y[i];
+  return t;
+}
+
+int32_t setWeight(VsfModel* m, int32_t e, double b) {
+  int32_t status = 0;
+  m->adaptiveWeight[e] = vsfAdaptiveWeightOf(b, m->options->gamma, &status);
+  return status;
+}
+
+} // namespace
+
+bool vsfOneSplitEffect(const VsfDataSettings* s) {
+  int32_t slots = 0;
+  for (int32_t i = 0; i < s->entryCount; ++i) {
+    const VsfEffectEntry& e = s->entries[i];
+    if (e.sparseVote &&
+        !(i > 0 && s->entries[i - 1].sparseVote && s->entries[i - 1].effect == e.effect))
+      ++slots;
+  }
+  return slots <= 1;
+}
+
+int32_t vsfSplitLSAdaptiveWeights(VsfModel* m) {
+  m->adaptiveAliased = 0;
+  SplitFit F;
+  F.m = m;
+  F.L = layoutOf(m);
+  std::vector<double> sums(static_cast<size_t>(F.L.length()), 0.0);
+  m->splitFitSums = sums.data();
+  const int32_t rc = vsfRunPass(m, vsfSplitFitSums, vsfSplitFitSums_t, 0);
+  m->splitFitSums = nullptr;
+  if (rc != 0)
+    return rc;
+  // The reading pass keeps the dense rows for any other layout (vsfOneSplitEffect).
+  if (sums[0] > 0.0 || vsfRowShape(m).sparse > 1)
+    return vsfNotBuiltInternal("vsfSplitLSAdaptiveWeights: a row holds two split levels");
+  F.B = sums.data();
+  std::vector<int32_t> effect, offset;
+  vsfDenseEffects(m, effect, offset);
+  for (size_t i = 0; i < effect.size(); ++i)
+    if (vsfAdaptiveWeighted(m, effect[i])) {
+      F.dense.push_back(effect[i]);
+      F.denseAt.push_back(static_cast<int32_t>(i));
+    }
+  std::vector<uint8_t> aliased(static_cast<size_t>(m->effectCount), 0);
+  F.sweepLevels(aliased);
+
+  // The levels' solves of the response and of each dense column, then the dense columns'
+  // Schur complement [y, X] less the levels' part, swept in order.
+  const int32_t n = static_cast<int32_t>(F.dense.size()) + 1;
+  std::vector<std::vector<double>> u(static_cast<size_t>(n)), w(static_cast<size_t>(n));
+  const double* G = F.B + F.L.gram();
+  std::vector<double> C(static_cast<size_t>(tri(n)));
+  for (int32_t i = 0; i < n; ++i) {
+    const int64_t gi = i == 0 ? 0 : F.denseAt[i - 1] + 1;
+    u[i] = F.levelProducts(gi - 1);
+    w[i] = u[i];
+    F.solve(w[i]);
+    for (int32_t j = 0; j <= i; ++j) {
+      const int64_t gj = j == 0 ? 0 : F.denseAt[j - 1] + 1;
+      C[at(i, j)] = G[at(gi, gj)] - dot(u[i], w[j]);
+    }
+  }
+  std::vector<char> flags(static_cast<size_t>(n), '0');
+  std::vector<double> work(static_cast<size_t>(n));
+  for (int32_t i = 1; i < n; ++i) {
+    const double d = G[at(F.denseAt[i - 1] + 1, F.denseAt[i - 1] + 1)];
+    qkzsweep(C.data(), i, n, flags.data(), work.data(), vsfSweepTolerance(d));
+    if (flags[i] == '0') {
+      aliased[F.dense[i - 1]] = 1;
+      F.aliased = true;
+    }
+  }
+  // The coefficients: the dense ones from the sweep, the levels' from the response's solve
+  // less the dense columns' part.
+  std::vector<double> bz = w[0];
+  for (int32_t i = 1; i < n; ++i) {
+    const double b = flags[i] == '1' ? -C[at(i, 0)] : 0.0;
+    if (int32_t st = setWeight(m, F.dense[i - 1], b); st != 0)
+      return st;
+    for (size_t q = 0; q < bz.size(); ++q)
+      bz[q] -= b * w[i][q];
+  }
+  for (size_t q = 0; q < F.levels.size(); ++q)
+    if (int32_t st = setWeight(m, F.levels[q], bz[q]); st != 0)
+      return st;
+  for (int32_t e = 0; e < m->effectCount; ++e)
+    if (aliased[e]) {
+      m->effectStatus[e] = VES_UNAVAILABLE;
+      m->adaptiveWeight[e] = 0.0;
+    }
+  m->adaptiveAliased = F.aliased ? 1 : 0;
+  return 0;
+}

@@ -1,0 +1,190 @@
+// Split CLASS levels stored sparse through qrx on the penalized roads beyond plain LASSO: the
+// adaptive LASSO, the elastic net at a given L2, and rows that carry WEIGHT or FREQ. Each
+// road keeps a fraction of the dense rows' pages (the test hook denseRoad forces those) and
+// gives their tables within 1e-9, the steps' effects exactly; the adaptive LASSO's path also
+// matches an adaptive LASSO of R's glmnet on a sparse dummy matrix
+// (scripts/gen_split_adaptive_ref.R).
+#include "programs/qrxrun.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+using minijson::Value;
+
+// y = the level's effect (a third of the 90 levels) + 2 x1 + noise; x2 is noise; w and f are
+// a WEIGHT and a FREQ that vary by row.
+std::string makeCsv() {
+  std::mt19937_64 gen(45);
+  std::normal_distribution<double> z;
+  std::vector<double> effect(90);
+  for (size_t c = 0; c < effect.size(); ++c)
+    effect[c] = c % 3 == 0 ? 2.0 * z(gen) : 0.0;
+  std::string csv = "y,c,x1,x2,w,f\n";
+  char buf[160];
+  for (int r = 0; r < 1500; ++r) {
+    const int c = r < 90 ? r : static_cast<int>(gen() % 90);
+    const double x1 = z(gen), x2 = z(gen);
+    std::snprintf(buf, sizeof buf, "%.10g,C%02d,%.10g,%.10g,%g,%d\n",
+                  effect[c] + 2.0 * x1 + 0.7 * z(gen), c + 1, x1, x2, 0.5 + (r % 7) / 4.0,
+                  1 + r % 3);
+    csv += buf;
+  }
+  return csv;
+}
+
+qrxrun::ProgramRun run(const std::string& program, const char* hooks, const std::string& tag,
+                       const std::string& csv) {
+  if (hooks != nullptr)
+    ::setenv("QRX_TEST_HOOKS", hooks, 1);
+  qrxrun::ProgramRun r = qrxrun::runProgram(program, tag, {{"d.csv", csv}});
+  ::unsetenv("QRX_TEST_HOOKS");
+  // A warning (1) is allowed: the adaptive weights' fit over every level is not of full rank.
+  EXPECT_LE(r.status, 1) << tag << "\n" << r.log;
+  return r;
+}
+
+int64_t pages(const qrxrun::ProgramRun& r) {
+  int64_t n = 0;
+  for (const Value* t : qrxrun::tablesOf(r, "UtilInfo"))
+    for (size_t row = 0; row < (*t)["rows"].items.size(); ++row)
+      n += static_cast<int64_t>(qrxrun::number(*t, row, "NumBuffers"));
+  return n;
+}
+
+// The program with the sparse rows (one thread and four) against the dense rows.
+// `hooks` (or empty) go to both runs; sparseRows false: the road keeps the dense rows.
+void expectSparseFollowsDense(const std::string& statements, const std::string& tag,
+                              const std::string& hooks = "", bool sparseRows = true) {
+  const std::string csv = makeCsv();
+  auto program = [&](int cpus) {
+    return "proc varsifter data=d;\n" + statements +
+           "  performance buildsscp=incremental util_details cpucount=" + std::to_string(cpus) +
+           ";\nrun;\n";
+  };
+  const std::string denseHooks = "denseRoad=1" + (hooks.empty() ? "" : "," + hooks);
+  const qrxrun::ProgramRun dense = run(program(1), denseHooks.c_str(), tag + "d", csv);
+  ASSERT_FALSE(qrxrun::tablesOf(dense, "ParameterEstimates").empty()) << dense.log;
+  for (int cpus : {1, 4}) {
+    const qrxrun::ProgramRun sparse = run(program(cpus), hooks.empty() ? nullptr : hooks.c_str(),
+                                          tag + std::to_string(cpus), csv);
+    EXPECT_EQ(sparse.status, dense.status) << tag;
+    EXPECT_EQ(3 * pages(sparse) < pages(dense), sparseRows) << tag;
+    for (const char* name : {"SelectionSummary", "ANOVA", "FitStatistics", "ParameterEstimates"}) {
+      const std::vector<const Value*> a = qrxrun::tablesOf(sparse, name),
+                                      b = qrxrun::tablesOf(dense, name);
+      ASSERT_EQ(a.size(), b.size()) << tag << " " << name;
+      for (size_t i = 0; i < a.size(); ++i)
+        qrxrun::expectClose(*a[i], *b[i], 1e-9, tag + " " + name);
+    }
+  }
+}
+
+} // namespace
+
+TEST(SplitSparseRoads, AdaptiveLassoFollowsTheDenseRows) {
+  expectSparseFollowsDense(
+      "  class c / split;\n  model y = c x1 x2 / selection=lasso(adaptive stop=none);\n",
+      "ssadapt");
+  expectSparseFollowsDense(
+      "  class c / split;\n  model y = x1 c x2 / selection=lasso(adaptive(gamma=0.5) steps=30);\n",
+      "ssadaptg");
+  // On the kept cross products of the entered levels.
+  expectSparseFollowsDense(
+      "  class c / split;\n  model y = c x1 x2 / selection=lasso(adaptive steps=40);\n", "ssadaptk",
+      "larCrossLimit=100000000");
+  // Under the effect coding a row holds several levels: the dense rows give the weights.
+  expectSparseFollowsDense("  class c / split param=effect;\n"
+                           "  model y = c x1 x2 / selection=lasso(adaptive steps=20);\n",
+                           "ssadapte", "", false);
+}
+
+TEST(SplitSparseRoads, ElasticNetAtAGivenL2FollowsTheDenseRows) {
+  expectSparseFollowsDense(
+      "  class c / split;\n  model y = c x1 x2 / selection=elasticnet(l2=0.05 stop=none);\n",
+      "ssenet");
+  expectSparseFollowsDense("  class c / split;\n  model y = c x1 x2 / selection=elasticnet(l2=0.2 "
+                           "adaptive steps=40 enscale);\n",
+                           "ssenetad");
+  // A search over L2 walks a path for each.
+  expectSparseFollowsDense("  class c / split;\n  model y = c x1 x2 / "
+                           "selection=elasticnet(l2high=0.1 l2steps=3 steps=20 choose=sbc);\n",
+                           "ssenets");
+}
+
+// Weighted rows, on the pages road and on the kept cross products.
+TEST(SplitSparseRoads, WeightAndFreqFollowTheDenseRows) {
+  const std::string kept = "larCrossLimit=100000000";
+  expectSparseFollowsDense(
+      "  class c / split;\n  weight w;\n  model y = c x1 x2 / selection=lasso(stop=none);\n",
+      "sswlasso");
+  expectSparseFollowsDense(
+      "  class c / split;\n  freq f;\n  model y = c x1 x2 / selection=lasso(stop=none);\n",
+      "ssflasso", kept);
+  expectSparseFollowsDense("  class c / split;\n  weight w;\n  freq f;\n  model y = c x1 x2 / "
+                           "selection=lasso(adaptive steps=40);\n",
+                           "sswfadapt");
+  expectSparseFollowsDense("  class c / split;\n  weight w;\n  model y = c x1 x2 / "
+                           "selection=elasticnet(l2=0.05 steps=40);\n",
+                           "sswenet");
+}
+
+// The adaptive LASSO with the levels stored sparse, on one thread and four, walks glmnet's
+// path (scripts/gen_split_adaptive_ref.R): the same entries in order, and after the last step
+// the estimates of glmnet at the next knot.
+TEST(SplitSparseRoads, AdaptiveLassoMatchesGlmnet) {
+  const std::string dir = std::string(QRX_TEST_DATA) + "/splitadaptive/";
+  const std::string csv = qrxrun::readFile(dir + "data.csv");
+  auto name = [](int k) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "c_L%02d", k);
+    return k <= 39 ? std::string(buf) : k == 40 ? std::string("x1") : std::string("x2");
+  };
+  std::vector<std::string> entered;
+  for (const auto& row : qrxrun::csvRows(qrxrun::readFile(dir + "knots.csv")))
+    if (row[0] != "knot") {
+      std::string change = row[2] == "1" ? "+" : "-";
+      change += name(std::stoi(row[1]));
+      entered.push_back(change);
+    }
+  std::map<std::string, double> want;
+  for (const auto& row : qrxrun::csvRows(qrxrun::readFile(dir + "final.csv")))
+    if (row[0] != "candidate" && std::stod(row[1]) != 0.0)
+      want[row[0] == "0" ? "Intercept" : name(std::stoi(row[0]))] = std::stod(row[1]);
+  const int steps = static_cast<int>(entered.size()) - 1;
+  for (int cpus : {1, 4}) {
+    const qrxrun::ProgramRun r =
+        run("proc varsifter data=d;\n  class c / split;\n"
+            "  model y = c x1 x2 / selection=lasso(adaptive steps=" +
+                std::to_string(steps) +
+                ");\n  performance buildsscp=incremental util_details cpucount=" +
+                std::to_string(cpus) + ";\nrun;\n",
+            nullptr, "ssglmnet" + std::to_string(cpus), csv);
+    const Value* t = qrxrun::findTable(r.json["steps"][0]["output"], "SelectionSummary");
+    const Value* pe = qrxrun::findTable(r.json["steps"][0]["output"], "ParameterEstimates");
+    ASSERT_NE(t, nullptr) << r.log;
+    ASSERT_NE(pe, nullptr) << r.log;
+    ASSERT_EQ((*t)["rows"].items.size(), static_cast<size_t>(steps + 1));
+    for (int s = 1; s <= steps; ++s) {
+      const std::string in = qrxrun::text(*t, s, "EffectEntered");
+      std::string change = in.empty() ? "-" : "+";
+      change += in.empty() ? qrxrun::text(*t, s, "EffectRemoved") : in;
+      EXPECT_EQ(change, entered[s - 1]) << "step " << s;
+    }
+    ASSERT_EQ((*pe)["rows"].items.size(), want.size());
+    for (size_t i = 0; i < want.size(); ++i) {
+      const std::string p = qrxrun::text(*pe, i, "Parameter");
+      ASSERT_EQ(want.count(p), 1u) << p;
+      EXPECT_NEAR(qrxrun::number(*pe, i, "Estimate"), want.at(p),
+                  1e-7 * (1 + std::fabs(want.at(p))))
+          << p;
+    }
+  }
+}
