@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """Writes tests/data/manylevels/effectempty.csv (y, a CLASS variable g of 300 levels with one
 to three rows each, x1..x3, and a role variable keep: the rows of every 17th level from L005
-have keep 0, so that under PARAM=EFFECT those levels have no rows in the fit) and
+have keep 0, so that under PARAM=EFFECT those levels have no rows in the fit; a weight w, 1
+but 1e-10 on the rows of L010 and L011, whose columns are then nearly those of empty levels) and
 effectempty_fit.csv, the least-squares fit of y on the intercept, x1 and g coded PARAM=EFFECT
 (the last level L299 the reference, -1 in every column) over the rows with keep 1: the
 columns are taken in order when they raise the rank of those before them (numpy's rank), the
@@ -25,12 +26,13 @@ def write_data(path):
         for _ in range(1 + g % 3):
             x = [rng.gauss(0.0, 1.0) for _ in range(3)]
             y = 8.0 * means[g] + 3.0 * x[0] + rng.gauss(0.0, 1.0)
-            rows.append((y, "L%03d" % g, x[0], x[1], x[2], 0 if g % 17 == 5 else 1))
+            w = 1e-10 if g in (10, 11) else 1.0
+            rows.append((y, "L%03d" % g, x[0], x[1], x[2], 0 if g % 17 == 5 else 1, w))
     rng.shuffle(rows)
     with open(path, "w") as f:
-        f.write("y,g,x1,x2,x3,keep\n")
+        f.write("y,g,x1,x2,x3,keep,w\n")
         for row in rows:
-            f.write("%.9f,%s,%.9f,%.9f,%.9f,%d\n" % row)
+            f.write("%.9f,%s,%.9f,%.9f,%.9f,%d,%g\n" % row)
 
 
 def read(path):

@@ -126,67 +126,52 @@ std::vector<int64_t> sweptSmall(const VsfModel* m) {
   return sweptSmallOf(*m->structured, m->sweepFlags);
 }
 
-// How the swept block B_J = D_J + rho 1 1' of the effect's swept columns J is solved. With
-// every D_j of J positive, by its inverse D_J^-1 - kappa D_J^-1 1 1' D_J^-1 (Sherman-Morrison).
-// A column whose level has no rows (D_j = 0) is -1 on the reference level's rows and 0
-// elsewhere, so all such columns are equal and at most one of them is swept (`empty`). J then
-// spans the same space as the orthogonal columns e_j (the level's indicator, j in J other
-// than `empty`) and -e_L, whose block is diag(D_j, rho): in those coordinates column j has
-// the cross products C_j - C_empty and the diagonal D_j, `empty` C_empty and rho, and the
-// block is diagonal (kappa 0). An estimate b of those coordinates goes back to the effect's
-// columns as b_empty less the sum of the others.
+// The swept block B_J = D_J + rho 1 1' of the effect's swept columns J, solved by
+// Sherman-Morrison about the column 0 of J with the smallest D_j, so that no term divides by
+// D_0: with s the sum of 1 / D_j over the others, a = 1 / rho + s and g = D_0 a + 1, the
+// inverse is D_J^-1 less u u' / (a + 1 / D_0), u = D_J^-1 1, which gives B_J^-1 r as
+// (r_j - c) / D_j with c = (r_0 + D_0 t) / g, t the sum of r_j / D_j over the others, and
+// (r_0 a - t) / g for column 0. Under the effect coding a level without rows has D_j = 0 (its
+// column is -1 on the reference level's rows alone, so at most one such column is swept, the
+// others equal to it) and a level with rows of tiny weight a D_j near 0: both come out
+// without loss. Without rho the block is diagonal (`least` -1).
 struct SweptBlock {
-  int64_t empty = -1;
-  double kappa = 0.0;
+  int64_t least = -1;
+  double a = 0.0, g = 1.0;
 };
 
 SweptBlock sweptBlockOf(const VsfStructured& st) {
   SweptBlock b;
-  double t = 0.0;
+  if (st.rankOne == 0.0)
+    return b;
   for (int64_t j = 0; j < st.columns; ++j)
-    if (st.swept[j] == '1') {
-      if (st.diagonal[j] == 0.0)
-        b.empty = j;
-      else
-        t += 1.0 / st.diagonal[j];
-    }
-  if (st.rankOne != 0.0 && b.empty < 0)
-    b.kappa = st.rankOne / (1.0 + st.rankOne * t);
+    if (st.swept[j] == '1' && (b.least < 0 || st.diagonal[j] < st.diagonal[b.least]))
+      b.least = j;
+  if (b.least < 0)
+    return b;
+  b.a = 1.0 / st.rankOne;
+  for (int64_t j = 0; j < st.columns; ++j)
+    if (st.swept[j] == '1' && j != b.least)
+      b.a += 1.0 / st.diagonal[j];
+  b.g = st.diagonal[b.least] * b.a + 1.0;
   return b;
-}
-
-// Column j's diagonal and its cross product with small column r in the coordinates in which
-// the swept block is solved.
-double diagonalIn(const VsfStructured& st, const SweptBlock& b, int64_t j) {
-  return j == b.empty ? st.rankOne : st.diagonal[j];
-}
-double crossIn(const VsfStructured& st, const SweptBlock& b, int64_t j, int64_t r) {
-  const double c = st.cross[j * st.small + r];
-  return b.empty < 0 || j == b.empty ? c : c - st.cross[b.empty * st.small + r];
 }
 
 // r := B_J^-1 r over the swept columns J (r indexed by the effect's columns, r_j the cross
 // product of column j with some vector; the others are left as they are).
 void solveBlock(const VsfStructured& st, const SweptBlock& b, std::vector<double>& r) {
   const auto R = [&r](int64_t j) -> double& { return r[static_cast<size_t>(j)]; };
-  if (b.empty >= 0) {
-    const double r0 = R(b.empty);
-    double sum = 0.0;
-    for (int64_t j = 0; j < st.columns; ++j)
-      if (st.swept[j] == '1' && j != b.empty) {
-        R(j) = (R(j) - r0) / st.diagonal[j];
-        sum += R(j);
-      }
-    R(b.empty) = r0 / st.rankOne - sum;
-    return;
-  }
   double t = 0.0;
-  for (int64_t j = 0; j < st.columns; ++j)
-    if (st.swept[j] == '1')
+  for (int64_t j = 0; j < st.columns && b.least >= 0; ++j)
+    if (st.swept[j] == '1' && j != b.least)
       t += R(j) / st.diagonal[j];
+  const double r0 = b.least >= 0 ? R(b.least) : 0.0;
+  const double c = b.least >= 0 ? (r0 + st.diagonal[b.least] * t) / b.g : 0.0;
   for (int64_t j = 0; j < st.columns; ++j)
-    if (st.swept[j] == '1')
-      R(j) = (R(j) - b.kappa * t) / st.diagonal[j];
+    if (st.swept[j] == '1' && j != b.least)
+      R(j) = (R(j) - c) / st.diagonal[j];
+  if (b.least >= 0)
+    R(b.least) = (r0 * b.a - t) / b.g;
 }
 
 // The effect's estimates in a state whose swept small columns S hold their negated
@@ -542,26 +527,26 @@ int32_t vsfStructuredRefresh(VsfModel* m) {
   std::vector<double> inv, w(s), u(s, 0.0);
   if (!inverseOf(st->reduced, S, inv))
     return noFactor(m, s);
-  // In the coordinates of SweptBlock, row j of B_J^-1 C_J is (C_j - kappa u) / D_j, u the
-  // sum over J of C_j / D_j, and the diagonal of B_J^-1 is 1 / D_j - kappa / D_j^2. With an
-  // empty column swept (kappa 0) its estimate is its coordinate less the others': its row is
-  // C_empty / rho - u and its diagonal 1 / rho plus the sum over the others of 1 / D_j.
+  // Row j of B_J^-1 C_J(., S) and the diagonal of B_J^-1 as SweptBlock solves it: for column
+  // 0, (a C_0 - u) / g and a / g; for the others (C_j - c) / D_j with c = (C_0 + D_0 u) / g,
+  // and 1 / D_j - D_0 / (D_j^2 g); u the sum of C_j / D_j over the others.
   const SweptBlock b = sweptBlockOf(*st);
-  double inverses = 0.0;
-  for (int64_t j = 0; j < st->columns && (b.kappa != 0.0 || b.empty >= 0); ++j)
-    if (st->swept[j] == '1' && j != b.empty) {
+  const double d0 = b.least >= 0 ? st->diagonal[b.least] : 0.0;
+  const double* C0 = b.least >= 0 ? st->cross + b.least * st->small : nullptr;
+  std::vector<double> c(s, 0.0);
+  for (int64_t j = 0; j < st->columns && b.least >= 0; ++j)
+    if (st->swept[j] == '1' && j != b.least)
       for (size_t i = 0; i < s; ++i)
-        u[i] += crossIn(*st, b, j, S[i]) / st->diagonal[j];
-      inverses += 1.0 / st->diagonal[j];
-    }
+        u[i] += st->cross[j * st->small + S[i]] / st->diagonal[j];
+  for (size_t i = 0; i < s && b.least >= 0; ++i)
+    c[i] = (C0[S[i]] + d0 * u[i]) / b.g;
   for (int64_t j = 0; j < st->columns; ++j) {
     if (st->swept[j] != '1')
       continue;
-    const double d = diagonalIn(*st, b, j);
-    const bool empty = j == b.empty;
+    const double* C = st->cross + j * st->small;
+    const double d = st->diagonal[j];
     for (size_t i = 0; i < s; ++i)
-      w[i] = empty ? crossIn(*st, b, j, S[i]) / d - u[i]
-                   : (crossIn(*st, b, j, S[i]) - b.kappa * u[i]) / d;
+      w[i] = j == b.least ? (b.a * C[S[i]] - u[i]) / b.g : (C[S[i]] - c[i]) / d;
     double q = 0.0;
     for (size_t i = 0; i < s; ++i) {
       double v = 0.0;
@@ -569,7 +554,7 @@ int32_t vsfStructuredRefresh(VsfModel* m) {
         v += inv[i * s + t] * w[t];
       q += w[i] * v;
     }
-    st->sweptDiagonal[j] = (empty ? inverses + 1.0 / d : 1.0 / d - b.kappa / (d * d)) + q;
+    st->sweptDiagonal[j] = (j == b.least ? b.a / b.g : 1.0 / d - d0 / (d * d * b.g)) + q;
   }
   return 0;
 }
@@ -702,54 +687,51 @@ void vsfStructuredSetEstimates(VsfModel* m) {
 
 void vsfStructuredReduce(const VsfStructured& st, const double* xpx, double* A) {
   const int64_t n = st.small;
-  // The small triangle less the swept columns' part, C_J' B_J^-1 C_J: in the coordinates of
-  // SweptBlock the sum over J of C_j C_j' / D_j less kappa u u', u the sum of C_j / D_j.
+  // The small triangle less the swept columns' part, C_J' B_J^-1 C_J: the sum of
+  // C_j C_j' / D_j over J but column 0 of SweptBlock, and for that column
+  // (a C_0 C_0' - D_0 v v' - v C_0' - C_0 v') / g, v the sum of C_j / D_j over the others.
   std::memcpy(A, xpx, sizeof(double) * tri(n));
   const SweptBlock b = sweptBlockOf(st);
-  std::vector<double> c(static_cast<size_t>(n)), u(static_cast<size_t>(n), 0.0);
+  std::vector<double> v(static_cast<size_t>(n), 0.0);
   for (int64_t j = 0; j < st.columns; ++j) {
-    if (st.swept[j] != '1')
+    if (st.swept[j] != '1' || j == b.least)
       continue;
-    for (int64_t r = 0; r < n; ++r)
-      c[static_cast<size_t>(r)] = crossIn(st, b, j, r);
-    const double d = diagonalIn(st, b, j);
+    const double* C = st.cross + j * n;
+    const double d = st.diagonal[j];
     for (int64_t r = 0; r < n; ++r) {
-      const double f = c[static_cast<size_t>(r)] / d;
+      const double f = C[r] / d;
       double* R = A + tri(r);
       for (int64_t q = 0; q <= r; ++q)
-        R[q] -= f * c[static_cast<size_t>(q)];
-      u[static_cast<size_t>(r)] += f;
+        R[q] -= f * C[q];
+      v[static_cast<size_t>(r)] += f;
     }
   }
-  if (b.kappa != 0.0)
+  if (b.least >= 0) {
+    const double* C0 = st.cross + b.least * n;
+    const double d0 = st.diagonal[b.least];
     for (int64_t r = 0; r < n; ++r)
-      for (int64_t q = 0; q <= r; ++q)
-        A[tri(r) + q] += b.kappa * u[static_cast<size_t>(r)] * u[static_cast<size_t>(q)];
+      for (int64_t q = 0; q <= r; ++q) {
+        const double vr = v[static_cast<size_t>(r)], vq = v[static_cast<size_t>(q)];
+        A[tri(r) + q] -= (b.a * C0[r] * C0[q] - d0 * vr * vq - vr * C0[q] - C0[r] * vq) / b.g;
+      }
+  }
 }
 
 VsfBlockInverse vsfStructuredBlockInverse(const VsfStructured& st) {
   const SweptBlock b = sweptBlockOf(st);
-  VsfBlockInverse v{b.empty, b.kappa, 0.0};
-  if (b.empty >= 0) {
-    v.emptyDiagonal = 1.0 / st.rankOne;
-    for (int64_t j = 0; j < st.columns; ++j)
-      if (st.swept[j] == '1' && j != b.empty)
-        v.emptyDiagonal += 1.0 / st.diagonal[j];
-  }
-  return v;
+  return {b.least, b.least >= 0 ? st.diagonal[b.least] : 0.0, b.a, b.g};
 }
 
 double vsfStructuredBlockInverseAt(const VsfStructured& st, const VsfBlockInverse& v, int64_t j,
                                    int64_t l) {
-  if (v.empty < 0)
-    return (j == l ? 1.0 / st.diagonal[j] : 0.0) - v.kappa / (st.diagonal[j] * st.diagonal[l]);
-  // B_J = M' diag(D, rho) M with M the identity and ones in row `empty` (column j is the
-  // level's indicator plus column `empty`): B_J^-1 = M^-1 diag(D, rho)^-1 M^-T.
-  if (j == v.empty && l == v.empty)
-    return v.emptyDiagonal;
-  if (j == v.empty || l == v.empty)
-    return -1.0 / st.diagonal[j == v.empty ? l : j];
-  return j == l ? 1.0 / st.diagonal[j] : 0.0;
+  const double own = j == l ? 1.0 / st.diagonal[j] : 0.0;
+  if (v.least < 0)
+    return own;
+  if (j == v.least && l == v.least)
+    return v.a / v.g;
+  if (j == v.least || l == v.least)
+    return -1.0 / (st.diagonal[j == v.least ? l : j] * v.g);
+  return own - v.d0 / (st.diagonal[j] * st.diagonal[l] * v.g);
 }
 
 void vsfStructuredSolve(const VsfStructured& st, std::vector<double>& r) {

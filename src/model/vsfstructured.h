@@ -84,15 +84,14 @@ void vsfStructuredSetEstimates(VsfModel* model);
 // The small triangle `xpx` less the part of the effect's swept columns J (st.swept),
 // C_J' B_J^-1 C_J with B_J their block, into `A` (the small columns' packed triangle).
 void vsfStructuredReduce(const VsfStructured& st, const double* xpx, double* A);
-// The inverse of the block B_J of the effect's swept columns J, element by element: with
-// every D_j of J positive B_J^-1 = D_J^-1 - kappa D_J^-1 1 1' D_J^-1 (kappa 0 for a diagonal
-// block); under the effect coding with the column `empty` of a level without rows swept,
-// 1/D_j on the diagonal of the others, -1/D_l between `empty` and l, and `emptyDiagonal` at
-// `empty`.
+// The inverse of the block B_J = D_J + rho 1 1' of the effect's swept columns J, element by
+// element, taken about its column `least` of smallest D_0 (-1 without rho, the block then
+// diagonal) so that no term divides by D_0 (0 for a level without rows under the effect
+// coding): with a = 1 / rho plus the sum of 1 / D_j over the others and g = D_0 a + 1, a / g
+// at `least`, -1 / (D_j g) between it and j, and 1 / D_j less D_0 / (D_j D_l g) elsewhere.
 struct VsfBlockInverse {
-  int64_t empty;
-  double kappa;
-  double emptyDiagonal;
+  int64_t least;
+  double d0, a, g;
 };
 [[nodiscard]] VsfBlockInverse vsfStructuredBlockInverse(const VsfStructured& st);
 [[nodiscard]] double vsfStructuredBlockInverseAt(const VsfStructured& st,

@@ -30,63 +30,45 @@ double solveReduced(const double* swept, const std::vector<int64_t>& S,
   return q;
 }
 
-// The terms when every swept column's D_j is positive: B^-1 = D^-1 - kappa D^-1 1 1' D^-1.
-void shermanMorrisonTerms(VsfModel* m, const std::vector<int64_t>& S, double kappa) {
+// The effect's terms of the leverages from the block's inverse as VsfBlockInverse takes it
+// about its column 0 of smallest D_0: v the sum of C_j / D_j over the others, s that of
+// 1 / D_j. A row with value x in column j has B^-1 z = x times column j of B^-1, whose cross
+// products C'B^-1 e_j are (C_j - (C_0 + D_0 v) / g) / D_j, and for column 0 (a C_0 - v) / g;
+// a row with x in every column B^-1 1 = (D_0 / D_j, 1 at column 0) / (rho g), so
+// 1'B^-1 1 = (1 + D_0 s) / (rho g) and C'B^-1 1 = (C_0 + D_0 v) / (rho g). Without rho (no
+// column 0) the block is diagonal.
+void leverageTerms(VsfModel* m, const std::vector<int64_t>& S) {
   VsfStructured* st = m->structured;
   const int64_t k = st->columns, n = st->small;
-  // u = C_J' D_J^-1 1 and t = 1' D_J^-1 1, which the inverse of B takes under the effect
-  // coding.
-  std::vector<double> u(S.size(), 0.0), c(S.size());
-  double t = 0.0;
-  for (int64_t j = 0; j < k; ++j)
-    if (st->swept[j] == '1') {
-      t += 1.0 / st->diagonal[j];
+  const VsfBlockInverse inv = vsfStructuredBlockInverse(*st);
+  const int64_t z = inv.least;
+  const double* C0 = z >= 0 ? st->cross + z * n : nullptr;
+  std::vector<double> v(S.size(), 0.0), shift(S.size(), 0.0), c(S.size());
+  double sum = 0.0;
+  for (int64_t j = 0; j < k && z >= 0; ++j)
+    if (st->swept[j] == '1' && j != z) {
+      sum += 1.0 / st->diagonal[j];
       for (size_t a = 0; a < S.size(); ++a)
-        u[a] += st->cross[j * n + S[a]] / st->diagonal[j];
+        v[a] += st->cross[j * n + S[a]] / st->diagonal[j];
     }
-  // A row with value x in column j: B^-1 z = x (e_j - kappa D^-1 1) / D_j.
+  for (size_t a = 0; a < S.size() && z >= 0; ++a)
+    shift[a] = (C0[S[a]] + inv.d0 * v[a]) / inv.g;
   for (int64_t j = 0; j < k; ++j) {
     if (st->swept[j] != '1')
       continue;
-    const double d = st->diagonal[j];
     for (size_t a = 0; a < S.size(); ++a)
-      c[a] = (st->cross[j * n + S[a]] - kappa * u[a]) / d;
-    st->leverageDiagonal[j] =
-        1.0 / d - kappa / (d * d) + solveReduced(m->sweptXpx, S, c, st->leverageCross + j * n);
+      c[a] = j == z ? (inv.a * C0[S[a]] - v[a]) / inv.g
+                    : (st->cross[j * n + S[a]] - shift[a]) / st->diagonal[j];
+    st->leverageDiagonal[j] = vsfStructuredBlockInverseAt(*st, inv, j, j) +
+                              solveReduced(m->sweptXpx, S, c, st->leverageCross + j * n);
   }
-  // A row with value x in every column: B^-1 z = x (1 - kappa t) D^-1 1.
-  const double f = 1.0 - kappa * t;
+  if (z < 0)
+    return;
+  const double rho = st->rankOne;
   for (size_t a = 0; a < S.size(); ++a)
-    c[a] = f * u[a];
-  st->leverageDiagonal[k] = f * t + solveReduced(m->sweptXpx, S, c, st->leverageCross + k * n);
-}
-
-// The terms under the effect coding with the column E of a level without rows swept: B^-1
-// has 1/D_j on the diagonal of the others, -1/D_j between E and j, and `emptyDiagonal` at E;
-// B^-1 1 = e_E / rho.
-void emptyColumnTerms(VsfModel* m, const std::vector<int64_t>& S, const VsfBlockInverse& inv) {
-  VsfStructured* st = m->structured;
-  const int64_t k = st->columns, n = st->small, E = inv.empty;
-  const double* CE = st->cross + E * n;
-  std::vector<double> c(S.size()), w(S.size(), 0.0);
-  for (int64_t j = 0; j < k; ++j) {
-    if (st->swept[j] != '1' || j == E)
-      continue;
-    const double d = st->diagonal[j];
-    for (size_t a = 0; a < S.size(); ++a) {
-      c[a] = (st->cross[j * n + S[a]] - CE[S[a]]) / d;
-      w[a] += st->cross[j * n + S[a]] / d;
-    }
-    st->leverageDiagonal[j] = 1.0 / d + solveReduced(m->sweptXpx, S, c, st->leverageCross + j * n);
-  }
-  for (size_t a = 0; a < S.size(); ++a)
-    c[a] = CE[S[a]] * inv.emptyDiagonal - w[a];
-  st->leverageDiagonal[E] =
-      inv.emptyDiagonal + solveReduced(m->sweptXpx, S, c, st->leverageCross + E * n);
-  for (size_t a = 0; a < S.size(); ++a)
-    c[a] = CE[S[a]] / st->rankOne;
-  st->leverageDiagonal[k] =
-      1.0 / st->rankOne + solveReduced(m->sweptXpx, S, c, st->leverageCross + k * n);
+    c[a] = shift[a] / rho;
+  st->leverageDiagonal[k] = (1.0 + inv.d0 * sum) / (rho * inv.g) +
+                            solveReduced(m->sweptXpx, S, c, st->leverageCross + k * n);
 }
 
 } // namespace
@@ -109,11 +91,7 @@ void vsfStructuredPressSetUp(VsfModel* m) {
   for (int64_t c = 1; c < n; ++c)
     if (m->sweepFlags[c] == '1')
       S.push_back(c);
-  const VsfBlockInverse inverse = vsfStructuredBlockInverse(*st);
-  if (inverse.empty >= 0)
-    emptyColumnTerms(m, S, inverse);
-  else
-    shermanMorrisonTerms(m, S, inverse.kappa);
+  leverageTerms(m, S);
 }
 
 void vsfStructuredFoldEstimates(const VsfModel* m, int32_t f, double* beta) {

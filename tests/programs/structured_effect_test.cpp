@@ -1,6 +1,7 @@
 // The structured road under the effect coding when levels have no rows in the fit (a role
-// variable sends them to the test rows) or none outside a random fold (one to three rows a
-// level): the same tables as the packed road, and the fit of numpy's least squares.
+// variable sends them to the test rows), none outside a random fold (one to three rows a
+// level) or rows of tiny weight: the same tables as the packed road, and the fit of numpy's
+// least squares.
 #include "programs/qrxrun.h"
 
 #include <gtest/gtest.h>
@@ -19,15 +20,18 @@ std::string emptyLevelData() {
   return qrxrun::readFile(std::string(QRX_TEST_DATA) + "/manylevels/effectempty.csv");
 }
 
-// The run of `model` / `options` with g coded PARAM=EFFECT and the rows of keep 0 held out
-// for testing, with the structured road taken from `fromColumns` columns of g.
+// The rows of keep 0 held out for testing: their levels have no rows in the fit.
+constexpr const char* kHeldOut = "  partition rolevar=keep(train='1' test='0');\n";
+
+// The run of `model` / `options` and `statements` with g coded PARAM=EFFECT, with the
+// structured road taken from `fromColumns` columns of g.
 qrxrun::ProgramRun runEffect(const std::string& model, const std::string& options,
-                             const std::string& fromColumns, const std::string& tag) {
+                             const std::string& statements, const std::string& fromColumns,
+                             const std::string& tag) {
   ::setenv("QRX_TEST_HOOKS", ("structuredColumns=" + fromColumns).c_str(), 1);
   qrxrun::ProgramRun r = qrxrun::runProgram(
       "proc varsifter data=d seed=3;\n  class g / param=effect;\n  model " + model + " / " +
-          options +
-          ";\n  partition rolevar=keep(train='1' test='0');\n  performance cpucount=4;\nrun;\n",
+          options + ";\n" + statements + "  performance cpucount=4;\nrun;\n",
       tag, {{"d.csv", emptyLevelData()}});
   ::unsetenv("QRX_TEST_HOOKS");
   return r;
@@ -36,15 +40,21 @@ qrxrun::ProgramRun runEffect(const std::string& model, const std::string& option
 } // namespace
 
 // FORWARD by cross validation (the trial of g enters it into every fold), BACKWARD with g in
-// the model throughout and its fold models choosing, and FORWARD by PRESS (whose leverages
-// take the empty level's swept column): every table (aliased columns included)
-// within 1e-9 of the packed road's, and not bit for bit (the structured road was taken).
+// the model throughout and its fold models choosing, FORWARD by PRESS (whose leverages take
+// the empty level's swept column), and BACKWARD on every row with two levels' rows of weight
+// 1e-10: every table (aliased columns included) within 1e-9 of the packed
+// road's, and not bit for bit (the structured road was taken).
 TEST(StructuredEffect, EmptyLevelsInTheFitAndTheFoldsGiveThePackedRoadsTables) {
-  for (const std::string options : {"selection=forward(select=cv) cvmethod=random(5) details=all",
-                                    "selection=backward(select=sbc choose=cv) cvmethod=random(4)",
-                                    "selection=forward(select=press) details=all"}) {
-    const qrxrun::ProgramRun packed = runEffect("y = x1 g x2 x3", options, "1000000", "sepacked");
-    const qrxrun::ProgramRun structured = runEffect("y = x1 g x2 x3", options, "10", "sestruct");
+  const std::pair<std::string, std::string> runs[] = {
+      {"selection=forward(select=cv) cvmethod=random(5) details=all", kHeldOut},
+      {"selection=backward(select=sbc choose=cv) cvmethod=random(4)", kHeldOut},
+      {"selection=forward(select=press) details=all", kHeldOut},
+      {"selection=backward(select=sbc) details=all", "  weight w;\n"}};
+  for (const auto& [options, statements] : runs) {
+    const qrxrun::ProgramRun packed =
+        runEffect("y = x1 g x2 x3", options, statements, "1000000", "sepacked");
+    const qrxrun::ProgramRun structured =
+        runEffect("y = x1 g x2 x3", options, statements, "10", "sestruct");
     ASSERT_EQ(packed.status, 0) << packed.log;
     ASSERT_EQ(structured.status, 0) << structured.log;
     const Value& a = structured.json["steps"][0]["output"];
@@ -65,7 +75,7 @@ TEST(StructuredEffect, EmptyLevelFitMatchesNumpyLeastSquares) {
     if (row[0] != "parameter")
       want[row[0]] = {row[1], row.size() > 2 ? row[2] : ""};
   const qrxrun::ProgramRun r =
-      runEffect("y = x1 g", "selection=forward(select=sbc)", "10", "senumpy");
+      runEffect("y = x1 g", "selection=forward(select=sbc)", kHeldOut, "10", "senumpy");
   ASSERT_EQ(r.status, 0) << r.log;
   auto near = [](double got, const std::string& ref, const std::string& what) {
     const double v = std::stod(ref);
