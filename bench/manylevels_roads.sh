@@ -14,8 +14,10 @@
 #                                                        least-squares fit
 #   enet      elastic net at L2=0.001, levels split peer: glmnet with alpha=0.5
 #   effect    FORWARD by SBC, g coded PARAM=EFFECT peer: scipy sparse FORWARD (same column space)
-#   store     FORWARD by SL with STORE, which     peer: scipy sparse FORWARD
+#   store     FORWARD by SL with STORE, which     peer: scipy sparse FORWARD, then the
 #             selects g (item store build/bench/roads/store.json: its size printed after the run)
+#                                                  covariance of every candidate's model
+#                                                  written as JSON rows
 #   effectcv  FORWARD select=cv cvmethod=random(5), g coded PARAM=EFFECT
 #                                                  peer: scipy sparse FORWARD by 5-fold CV
 # (bench/peer_manylevels.py, bench/peer_manylevels_glmnet.R). LEVELS (default "10000 100000")
@@ -87,7 +89,9 @@ peerRun() {
     forwardcv | effectcv | cvdetails)
       capped "$3" "$work/peer.log" /usr/bin/python3 bench/peer_manylevels.py "$2" cv
       ;;
-    press) capped "$3" "$work/peer.log" /usr/bin/python3 bench/peer_manylevels.py "$2" press ;;
+    press | store)
+      capped "$3" "$work/peer.log" /usr/bin/python3 bench/peer_manylevels.py "$2" "$1"
+      ;;
     stepwise | backward)
       capped "$3" "$work/peer.log" /usr/bin/python3 bench/peer_manylevels.py "$2" "$1"
       ;;

@@ -7,9 +7,13 @@ bench/gen_manylevels_data.py, with the dummy-coded design held as a scipy sparse
 Each candidate's model is fitted by solving its normal equations with SuperLU; SBC is
 n log(SSE / n) + p log(n) with p the parameters of the model (the intercept, one column less
 than g has levels, x's), and the selection stops when no candidate lowers it. Run:
-/usr/bin/python3 bench/peer_manylevels.py FILE [forward|stepwise|backward|cv|press] (prints the
-steps of FORWARD, the selected effects and the wall time of the selection, the file read
-excluded). forward() also serves the test reference scripts/gen_manylevels_ref.py."""
+/usr/bin/python3 bench/peer_manylevels.py FILE [forward|stepwise|backward|cv|press|store]
+(prints the steps of FORWARD, the selected effects and the wall time of the selection, the
+file read excluded). "store" is FORWARD followed by what STORE writes for the model of every
+candidate: the covariance of its estimates (s^2 times the inverse of the dense X'X), one JSON
+row of shortest round-trip numbers per parameter, into FILE.peerstore.json (removed after).
+forward() also serves the test reference scripts/gen_manylevels_ref.py."""
+import os
 import sys
 import time
 
@@ -162,6 +166,23 @@ def backward(y, effects, score=sbc):
     return chosen
 
 
+def store_covariance(y, effects, path):
+    """The covariance of the estimates of the model of every candidate, written as STORE
+    writes it: one row of numbers per parameter."""
+    design = design_of(y, effects, sorted(effects))
+    xtx = (design.T @ design).toarray()
+    xty = design.T @ y
+    inverse = np.linalg.inv(xtx)
+    b = inverse @ xty
+    s2 = float(y @ y - b @ xty) / (len(y) - design.shape[1])
+    with open(path, "w") as f:
+        f.write('{"covariance": [\n')
+        for i, row in enumerate(inverse * s2):
+            f.write((",\n" if i else "") + "[" + ", ".join(map(repr, row.tolist())) + "]")
+        f.write("]}\n")
+    os.remove(path)
+
+
 def main():
     y, g, levels, x = read(sys.argv[1])
     mode = sys.argv[2] if len(sys.argv) > 2 else "forward"
@@ -180,6 +201,10 @@ def main():
         folds = np.random.default_rng(7).integers(0, 5, len(y))
         steps = forward(y, effects, cv_press(folds, 5))
         chosen = [entered for entered, _, _ in steps[1:] if entered is not None]
+    elif mode == "store":
+        steps = forward(y, effects)
+        chosen = [entered for entered, _, _ in steps[1:] if entered is not None]
+        store_covariance(y, effects, sys.argv[1] + ".peerstore.json")
     else:
         chosen = (stepwise if mode == "stepwise" else backward)(y, effects)
     seconds = time.perf_counter() - start

@@ -8,6 +8,7 @@
 #include "host/runner/jsonout.h"
 
 #include <algorithm>
+#include <vector>
 
 namespace qrxhost::aux {
 namespace {
@@ -80,6 +81,26 @@ std::string constructedJson(const PostFitModel& m, const PostFitConstructed& c) 
   return out + "}";
 }
 
+// The covariance's rows [first, first + count) into `rows` (count rows of P values), read
+// one triangle row after another: the elements above the diagonal lie down a column of the
+// packed triangle, and reading a whole block of rows for each column takes each cache line
+// once where reading a row at a time would miss on every element of a large model.
+void covarianceRows(const PostFitModel& m, const HandedStatistics& handed, int32_t first,
+                    int32_t count, std::vector<double>& rows) {
+  const size_t P = size_t(m.parameterCount);
+  auto at = [&](int64_t i, int64_t j) {
+    return i >= j ? handed.triangle[size_t(i * (i + 1) / 2 + j)]
+                  : handed.triangle[size_t(j * (j + 1) / 2 + i)];
+  };
+  for (size_t j = 0; j < P; ++j) {
+    const int64_t b = m.parameters[j].reducedColumn;
+    for (int32_t r = 0; r < count; ++r) {
+      const int64_t a = m.parameters[first + r].reducedColumn;
+      rows[size_t(r) * P + j] = a >= 0 && b >= 0 ? handed.errorVariance * at(a, b) : 0.0;
+    }
+  }
+}
+
 // Appends the covariance of the estimates, parameter by parameter: the error variance
 // times the block of the swept triangle (a missing error variance gives nulls). Its numbers
 // go straight into `out`, reserved for the longest number each, so that the text of a large
@@ -88,23 +109,23 @@ void appendCovariance(std::string& out, const PostFitModel& m, const HandedStati
   const int64_t N = m.reducedColumnCount;
   if (handed.triangle.size() != size_t((N + 1) * (N + 2) / 2))
     return;
-  auto at = [&](int64_t i, int64_t j) {
-    return i >= j ? handed.triangle[size_t(i * (i + 1) / 2 + j)]
-                  : handed.triangle[size_t(j * (j + 1) / 2 + i)];
-  };
   const size_t P = size_t(std::max(m.parameterCount, 0));
   out.reserve(out.size() + P * P * 26 + P * 10 + 64);
   out += ",\n     \"covariance\": [";
-  for (int32_t i = 0; i < m.parameterCount; ++i) {
-    out += i ? ",\n       [" : "\n       [";
-    for (int32_t j = 0; j < m.parameterCount; ++j) {
-      const int64_t a = m.parameters[i].reducedColumn, b = m.parameters[j].reducedColumn;
-      const double v = a >= 0 && b >= 0 ? handed.errorVariance * at(a, b) : 0.0;
-      if (j)
-        out += ", ";
-      appendJsonNumber(out, v);
+  constexpr int32_t kBlock = 64;
+  std::vector<double> rows(size_t(kBlock) * P);
+  for (int32_t first = 0; first < m.parameterCount; first += kBlock) {
+    const int32_t count = std::min(kBlock, m.parameterCount - first);
+    covarianceRows(m, handed, first, count, rows);
+    for (int32_t r = 0; r < count; ++r) {
+      out += first + r ? ",\n       [" : "\n       [";
+      for (size_t j = 0; j < P; ++j) {
+        if (j)
+          out += ", ";
+        appendJsonNumber(out, rows[size_t(r) * P + j]);
+      }
+      out += "]";
     }
-    out += "]";
   }
   out += "]";
 }
