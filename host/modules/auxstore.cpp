@@ -81,22 +81,27 @@ std::string constructedJson(const PostFitModel& m, const PostFitConstructed& c) 
   return out + "}";
 }
 
-// The covariance's rows [first, first + count) into `rows` (count rows of P values), read
-// one triangle row after another: the elements above the diagonal lie down a column of the
-// packed triangle, and reading a whole block of rows for each column takes each cache line
-// once where reading a row at a time would miss on every element of a large model.
+// The covariance's rows [first, first + count) into `rows` (count rows of P values), tile by
+// tile of kStoreTile columns: the elements above the diagonal lie down a column of the packed
+// triangle, and a tile's rows read each cache line of it once where reading a whole row at a
+// time would miss on every element of a large model.
+constexpr int32_t kStoreTile = 64;
 void covarianceRows(const PostFitModel& m, const HandedStatistics& handed, int32_t first,
                     int32_t count, std::vector<double>& rows) {
-  const size_t P = size_t(m.parameterCount);
+  const int32_t P = m.parameterCount;
   auto at = [&](int64_t i, int64_t j) {
     return i >= j ? handed.triangle[size_t(i * (i + 1) / 2 + j)]
                   : handed.triangle[size_t(j * (j + 1) / 2 + i)];
   };
-  for (size_t j = 0; j < P; ++j) {
-    const int64_t b = m.parameters[j].reducedColumn;
+  for (int32_t j0 = 0; j0 < P; j0 += kStoreTile) {
+    const int32_t j1 = std::min(P, j0 + kStoreTile);
     for (int32_t r = 0; r < count; ++r) {
       const int64_t a = m.parameters[first + r].reducedColumn;
-      rows[size_t(r) * P + j] = a >= 0 && b >= 0 ? handed.errorVariance * at(a, b) : 0.0;
+      double* row = rows.data() + size_t(r) * size_t(P);
+      for (int32_t j = j0; j < j1; ++j) {
+        const int64_t b = m.parameters[j].reducedColumn;
+        row[j] = a >= 0 && b >= 0 ? handed.errorVariance * at(a, b) : 0.0;
+      }
     }
   }
 }
@@ -112,10 +117,9 @@ void appendCovariance(std::string& out, const PostFitModel& m, const HandedStati
   const size_t P = size_t(std::max(m.parameterCount, 0));
   out.reserve(out.size() + P * P * 26 + P * 10 + 64);
   out += ",\n     \"covariance\": [";
-  constexpr int32_t kBlock = 64;
-  std::vector<double> rows(size_t(kBlock) * P);
-  for (int32_t first = 0; first < m.parameterCount; first += kBlock) {
-    const int32_t count = std::min(kBlock, m.parameterCount - first);
+  std::vector<double> rows(size_t(kStoreTile) * P);
+  for (int32_t first = 0; first < m.parameterCount; first += kStoreTile) {
+    const int32_t count = std::min(kStoreTile, m.parameterCount - first);
     covarianceRows(m, handed, first, count, rows);
     for (int32_t r = 0; r < count; ++r) {
       out += first + r ? ",\n       [" : "\n       [";
