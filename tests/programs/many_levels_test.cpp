@@ -6,6 +6,7 @@
 // which never holds the packed triangle of all columns, gives the same tables.
 #include "programs/leastsquares.h"
 #include "programs/qrxrun.h"
+#include "programs/structuredcheck.h"
 
 #include <gtest/gtest.h>
 
@@ -130,19 +131,6 @@ qrxrun::ProgramRun runCandidates(const std::string& hooks, const std::string& ta
   return r;
 }
 
-// Every step's candidate criteria by "step effect".
-std::map<std::string, double> candidateSbc(const qrxrun::ProgramRun& r) {
-  std::map<std::string, double> out;
-  int step = 1;
-  for (const Value* t : qrxrun::tablesOf(r, "Candidates")) {
-    for (size_t i = 0; i < (*t)["rows"].items.size(); ++i)
-      out[std::to_string(step) + " " + qrxrun::text(*t, i, "Effect")] =
-          qrxrun::number(*t, i, "SBC");
-    ++step;
-  }
-  return out;
-}
-
 } // namespace
 
 TEST(ManyLevels, DiagonalBlockTrialsMatchScipyAndTheDenseRoad) {
@@ -150,7 +138,8 @@ TEST(ManyLevels, DiagonalBlockTrialsMatchScipyAndTheDenseRoad) {
   ASSERT_EQ(fast.status, 0) << fast.log;
   const qrxrun::ProgramRun dense = runCandidates("denseRoad=1", "mldense");
   ASSERT_EQ(dense.status, 0) << dense.log;
-  std::map<std::string, double> got = candidateSbc(fast), ref = candidateSbc(dense);
+  std::map<std::string, double> got = structuredcheck::candidateCriteria(fast, "SBC"),
+                                ref = structuredcheck::candidateCriteria(dense, "SBC");
   // The last step's best candidate, which the stop rule turned away.
   const Value* stop = qrxrun::findTable(fast.json["steps"][0]["output"], "StopDetails");
   const Value* stopRef = qrxrun::findTable(dense.json["steps"][0]["output"], "StopDetails");
@@ -332,7 +321,7 @@ TEST(ManyLevels, StructuredRoadGivesTheTablesOfThePackedTriangle) {
        qrxrun::csvRows(qrxrun::readFile(std::string(QRX_TEST_DATA) + "/manylevels/candidates.csv")))
     if (row[0] != "step")
       want[row[0] + " " + row[1]] = std::stod(row[2]);
-  const std::map<std::string, double> got = candidateSbc(structured);
+  const std::map<std::string, double> got = structuredcheck::candidateCriteria(structured, "SBC");
   ASSERT_EQ(got.size(), 7u);
   for (const auto& [key, v] : got)
     EXPECT_NEAR(v, want.at(key), 1e-7 * std::fabs(v)) << key;

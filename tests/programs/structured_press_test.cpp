@@ -3,6 +3,7 @@
 // with the same selections, and FORWARD by PRESS's candidate criteria are those of an
 // independent leave-one-out computation on the same design.
 #include "programs/qrxrun.h"
+#include "programs/structuredcheck.h"
 
 #include <gtest/gtest.h>
 
@@ -74,13 +75,7 @@ TEST(StructuredPress, PressAndFoldEstimatesGiveThePackedRoadsTables) {
         runWith("structuredColumns=1000000", program, data, "sppacked");
     const qrxrun::ProgramRun structured =
         runWith("structuredColumns=100", program, data, "spstruct");
-    ASSERT_EQ(packed.status, 0) << packed.log;
-    ASSERT_EQ(structured.status, 0) << structured.log;
-    const Value& a = structured.json["steps"][0]["output"];
-    const Value& b = packed.json["steps"][0]["output"];
-    ASSERT_NE(qrxrun::findTable(a, "ParameterEstimates"), nullptr) << structured.log;
-    EXPECT_EQ(qrxrun::firstDifference(a, b, ""), "") << run.options;
-    EXPECT_NE(qrxrun::dumpOutput(a), qrxrun::dumpOutput(b)) << run.options;
+    structuredcheck::expectPackedRoadsTables(structured, packed, run.options);
   }
 }
 
@@ -101,17 +96,6 @@ TEST(StructuredPress, ForwardPressCandidatesMatchLeaveOneOut) {
             ";\n  model y = g x1 x2 x3 / selection=forward(select=press) details=all;\nrun;\n",
         data, "sppress");
     ASSERT_EQ(r.status, 0) << r.log;
-    size_t seen = 0;
-    int step = 1;
-    for (const Value* t : qrxrun::tablesOf(r, "Candidates")) {
-      for (size_t i = 0; i < (*t)["rows"].items.size(); ++i, ++seen) {
-        const std::string key = std::to_string(step) + " " + qrxrun::text(*t, i, "Effect");
-        ASSERT_EQ(want.count(key), 1u) << key << coding;
-        const double v = qrxrun::number(*t, i, "PRESS");
-        EXPECT_NEAR(v, want.at(key), 1e-9 * std::fabs(v)) << key << coding;
-      }
-      ++step;
-    }
-    EXPECT_EQ(seen, want.size()) << coding;
+    structuredcheck::expectCandidateCriteria(r, want, "PRESS", coding);
   }
 }

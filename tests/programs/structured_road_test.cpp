@@ -4,6 +4,7 @@
 // selections (also by cross validation), and the removal criteria match an independent
 // sparse least-squares selection.
 #include "programs/qrxrun.h"
+#include "programs/structuredcheck.h"
 
 #include <gtest/gtest.h>
 
@@ -64,13 +65,7 @@ void expectRoadsAgree(const std::string& data, const std::string& model, const s
                       int cpus) {
   const qrxrun::ProgramRun packed = runWide(data, model, options, true, cpus, "srpacked");
   const qrxrun::ProgramRun structured = runWide(data, model, options, false, cpus, "srstruct");
-  ASSERT_EQ(packed.status, 0) << packed.log;
-  ASSERT_EQ(structured.status, 0) << structured.log;
-  const Value& a = structured.json["steps"][0]["output"];
-  const Value& b = packed.json["steps"][0]["output"];
-  ASSERT_NE(qrxrun::findTable(a, "ParameterEstimates"), nullptr) << structured.log;
-  EXPECT_EQ(qrxrun::firstDifference(a, b, ""), "") << model << " / " << options;
-  EXPECT_NE(qrxrun::dumpOutput(a), qrxrun::dumpOutput(b)) << model << " / " << options;
+  structuredcheck::expectPackedRoadsTables(structured, packed, model + " / " + options);
 }
 
 } // namespace
@@ -113,12 +108,7 @@ TEST(StructuredRoad, FoldsRolesAndFullModelCriteriaGiveThePackedRoadsTables) {
     };
     const qrxrun::ProgramRun packed = run("structuredColumns=1000000", "srcvpacked");
     const qrxrun::ProgramRun structured = run("structuredColumns=10", "srcvstruct");
-    ASSERT_EQ(packed.status, 0) << packed.log;
-    ASSERT_EQ(structured.status, 0) << structured.log;
-    const Value& a = structured.json["steps"][0]["output"];
-    const Value& b = packed.json["steps"][0]["output"];
-    EXPECT_EQ(qrxrun::firstDifference(a, b, ""), "") << options;
-    EXPECT_NE(qrxrun::dumpOutput(a), qrxrun::dumpOutput(b)) << options;
+    structuredcheck::expectPackedRoadsTables(structured, packed, options);
   }
 }
 
@@ -140,17 +130,6 @@ TEST(StructuredRoad, BackwardRemovalCriteriaMatchSparseLeastSquares) {
         {{"d.csv", qrxrun::readFile(std::string(QRX_TEST_DATA) + "/manylevels/data.csv")}});
     ::unsetenv("QRX_TEST_HOOKS");
     ASSERT_EQ(r.status, 0) << r.log;
-    size_t seen = 0;
-    int step = 1;
-    for (const Value* t : qrxrun::tablesOf(r, "Candidates")) {
-      for (size_t i = 0; i < (*t)["rows"].items.size(); ++i, ++seen) {
-        const std::string key = std::to_string(step) + " " + qrxrun::text(*t, i, "Effect");
-        ASSERT_EQ(want.count(key), 1u) << key << coding;
-        const double v = qrxrun::number(*t, i, "SBC");
-        EXPECT_NEAR(v, want.at(key), 1e-9 * std::fabs(v)) << key << coding;
-      }
-      ++step;
-    }
-    EXPECT_EQ(seen, want.size()) << coding;
+    structuredcheck::expectCandidateCriteria(r, want, "SBC", coding);
   }
 }
