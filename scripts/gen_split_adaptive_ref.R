@@ -1,8 +1,9 @@
 # The adaptive LASSO over a split CLASS variable, by R's glmnet on a sparse dummy matrix.
 #
-# Makes 600 rows: a CLASS variable c of 40 levels L01..L40 (the first 40 rows take them in
-# turn), y = the level's effect (every fourth level +-2, the others 0) + 1.5 x1 + noise, x2
-# noise; values written with six decimals. The model is y = c x1 x2 with c's levels split.
+# The data are scripts/synthdata.py's split_adaptive_csv: 600 rows, a CLASS variable c of 40
+# levels L0001..L0040 (the first 40 rows take them in turn), y = the level's effect (every
+# fourth level +-2, the others 0) + 1.5 x1 + noise, x2 noise, six decimals. The model is
+# y = c x1 x2 with c's levels split.
 #
 # The adaptive weights are the least-squares estimates of the full model with the last level
 # left out (it is aliased with the intercept and the other levels): on centred columns scaled
@@ -11,7 +12,7 @@
 # intercept. The knots (where a candidate enters or leaves) are found by bisection between
 # penalties of a fine grid whose active sets differ by one candidate.
 #
-# Writes tests/data/splitadaptive/data.csv, knots.csv (knot, candidate, +1 enters / -1 leaves)
+# Writes tests/data/splitadaptive/knots.csv (knot, candidate, +1 enters / -1 leaves)
 # and final.csv (the estimates at knot STEPS + 1, where the path after STEPS steps ends: the
 # intercept, then every candidate on the data scale).
 # Needs Debian's r-cran-glmnet. Run: Rscript scripts/gen_split_adaptive_ref.R
@@ -22,21 +23,18 @@ root <- normalizePath(file.path(dirname(sub("^--file=", "", grep("^--file=", com
                                                               value = TRUE))), ".."))
 out <- file.path(root, "tests", "data", "splitadaptive")
 dir.create(out, showWarnings = FALSE, recursive = TRUE)
-n <- 600
 L <- 40
 STEPS <- 12
 
-set.seed(45)
-lev <- c(1:L, sample(1:L, n - L, replace = TRUE))
-effect <- ifelse((1:L) %% 4 == 1, 2 * sign(rnorm(L)), 0)
-x1 <- round(rnorm(n), 6)
-x2 <- round(rnorm(n), 6)
-y <- round(effect[lev] + 1.5 * x1 + rnorm(n), 6)
-names <- sprintf("L%02d", 1:L)
-writeLines(c("y,c,x1,x2", sprintf("%.6f,%s,%.6f,%.6f", y, names[lev], x1, x2)),
-           file.path(out, "data.csv"))
-
-d <- data.frame(y = y, c = factor(names[lev], levels = names), x1 = x1, x2 = x2)
+text <- system2("/usr/bin/python3", c(file.path(root, "scripts", "synthdata.py"), "splitadaptive"),
+                stdout = TRUE)
+csv <- read.csv(text = paste(text, collapse = "\n"), colClasses = c("numeric", "character",
+                                                                    "numeric", "numeric"))
+y <- csv$y
+x1 <- csv$x1
+x2 <- csv$x2
+names <- sprintf("L%04d", 1:L)
+d <- data.frame(y = y, c = factor(csv$c, levels = names), x1 = x1, x2 = x2)
 full <- sparse.model.matrix(~ 0 + c + x1 + x2, d)
 x <- full[, -L] # the last level is aliased
 p <- ncol(x)

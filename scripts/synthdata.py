@@ -99,6 +99,39 @@ def split_lasso_csv(rows=2600, levels=1050, strong=30):
     return text
 
 
+def effect_empty_csv(levels=120):
+    """y,g,x1,x2,x3,keep,w (eight decimals): level k has 1 + k % 3 rows; the rows of every
+    17th level from the sixth have keep 0 (no rows in the fit under a role variable), those of
+    the 11th and 12th weight 1e-10, the others 1; y = 8 times the level's normal effect
+    + 3 x1 + normal noise, x1-x3 normal."""
+    d = Draws(46)
+    effect = [d.normal(E8) for _ in range(levels)]
+    text = "y,g,x1,x2,x3,keep,w\n"
+    for k in range(levels):
+        for _ in range(1 + k % 3):
+            x = [d.normal(E8) for _ in range(3)]
+            y = 8 * effect[k] + 3 * x[0] + d.normal(E8)
+            text += "%s,%s,%s,%d,%s\n" % (fixed(y, 8), level(k), ",".join(fixed(v, 8) for v in x),
+                                          0 if k % 17 == 5 else 1,
+                                          "1e-10" if k in (10, 11) else "1")
+    return text
+
+
+def split_adaptive_csv(rows=600, levels=40):
+    """y,c,x1,x2 (six decimals): every fourth level from the first has effect +-2, the others
+    0; the first `levels` rows take every level in turn, the rest uniform levels;
+    y = effect + 1.5 x1 + normal noise, x1 and x2 normal."""
+    d = Draws(48)
+    effect = [(2000000 if d.below(2) else -2000000) if k % 4 == 0 else 0 for k in range(levels)]
+    text = "y,c,x1,x2\n"
+    for r in range(rows):
+        k = r if r < levels else d.below(levels)
+        x = [d.normal(10**6) for _ in range(2)]
+        y = effect[k] + ((3 * x[0]) >> 1) + d.normal(10**6)
+        text += "%s,%s,%s,%s\n" % (fixed(y, 6), level(k), fixed(x[0], 6), fixed(x[1], 6))
+    return text
+
+
 def columns(text):
     """The header's names and the rows of the CSV text as lists of fields."""
     lines = text.splitlines()
@@ -110,5 +143,6 @@ if __name__ == "__main__":
     import sys
 
     MAKERS = {"levelindex": level_index_csv, "tinyweight": tiny_weight_csv,
-              "splitlasso": split_lasso_csv}
+              "splitlasso": split_lasso_csv, "effectempty": effect_empty_csv,
+              "splitadaptive": split_adaptive_csv}
     sys.stdout.write(MAKERS[sys.argv[1]]())

@@ -5,6 +5,7 @@
 // matches an adaptive LASSO of R's glmnet on a sparse dummy matrix
 // (scripts/gen_split_adaptive_ref.R).
 #include "programs/qrxrun.h"
+#include "programs/synthdata.h"
 
 #include <gtest/gtest.h>
 
@@ -141,10 +142,10 @@ TEST(SplitSparseRoads, WeightAndFreqFollowTheDenseRows) {
 // the estimates of glmnet at the next knot.
 TEST(SplitSparseRoads, AdaptiveLassoMatchesGlmnet) {
   const std::string dir = std::string(QRX_TEST_DATA) + "/splitadaptive/";
-  const std::string csv = qrxrun::readFile(dir + "data.csv");
+  const std::string csv = synthdata::splitAdaptiveCsv();
   auto name = [](int k) {
     char buf[16];
-    std::snprintf(buf, sizeof buf, "c_L%02d", k);
+    std::snprintf(buf, sizeof buf, "c_L%04d", k);
     return k <= 39 ? std::string(buf) : k == 40 ? std::string("x1") : std::string("x2");
   };
   std::vector<std::string> entered;

@@ -4,6 +4,7 @@
 // least squares.
 #include "programs/qrxrun.h"
 #include "programs/structuredcheck.h"
+#include "programs/synthdata.h"
 
 #include <gtest/gtest.h>
 
@@ -17,9 +18,7 @@ namespace {
 
 using minijson::Value;
 
-std::string emptyLevelData() {
-  return qrxrun::readFile(std::string(QRX_TEST_DATA) + "/manylevels/effectempty.csv");
-}
+std::string emptyLevelData() { return synthdata::effectEmptyCsv(); }
 
 // The rows of keep 0 held out for testing: their levels have no rows in the fit.
 constexpr const char* kHeldOut = "  partition rolevar=keep(train='1' test='0');\n";

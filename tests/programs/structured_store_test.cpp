@@ -3,6 +3,7 @@
 // freedom are those of the packed triangle's road, also for a chosen step before the last,
 // and the covariance is numpy's inverse of X'X times the error variance.
 #include "programs/qrxrun.h"
+#include "programs/synthdata.h"
 
 #include <gtest/gtest.h>
 
@@ -82,8 +83,7 @@ TEST(StructuredStore, CovarianceIsTheInverseOfXpx) {
 // the first such level is solved in the level indicators' coordinates, and the covariance
 // handed over is still the packed road's.
 TEST(StructuredStore, EffectCodingWithEmptyLevelsIsThePackedRoads) {
-  const std::string data =
-      qrxrun::readFile(std::string(QRX_TEST_DATA) + "/manylevels/effectempty.csv");
+  const std::string data = synthdata::effectEmptyCsv();
   const std::string body = "  class g / param=effect;\n  model y = x1 g / "
                            "selection=forward(select=sl sle=0.99);\n"
                            "  partition rolevar=keep(train='1' test='0');\n";

@@ -130,4 +130,48 @@ inline std::string splitLassoCsv(int rows = 2600, int levels = 1050, int strong 
   return text;
 }
 
+// y,g,x1,x2,x3,keep,w (eight decimals): level k has 1 + k % 3 rows; the rows of every 17th
+// level from the sixth have keep 0 (no rows in the fit under a role variable), those of the
+// 11th and 12th weight 1e-10, the others 1; y = 8 times the level's normal effect + 3 x1 +
+// normal noise, x1-x3 normal.
+inline std::string effectEmptyCsv(int levels = 120) {
+  Draws d(46);
+  std::vector<int64_t> effect(levels);
+  for (int64_t& e : effect)
+    e = d.normal(kE8);
+  std::string text = "y,g,x1,x2,x3,keep,w\n";
+  for (int k = 0; k < levels; ++k)
+    for (int r = 0; r <= k % 3; ++r) {
+      int64_t x[3];
+      for (int64_t& v : x)
+        v = d.normal(kE8);
+      const int64_t y = 8 * effect[k] + 3 * x[0] + d.normal(kE8);
+      text += fixed(y, 8) + "," + level(k) + "," + fixed(x[0], 8) + "," + fixed(x[1], 8) + "," +
+              fixed(x[2], 8) + (k % 17 == 5 ? ",0," : ",1,") +
+              (k == 10 || k == 11 ? "1e-10" : "1") + "\n";
+    }
+  return text;
+}
+
+// y,c,x1,x2 (six decimals): every fourth level from the first has effect +-2, the others 0;
+// the first `levels` rows take every level in turn, the rest uniform levels;
+// y = effect + 1.5 x1 + normal noise, x1 and x2 normal.
+inline std::string splitAdaptiveCsv(int rows = 600, int levels = 40) {
+  Draws d(48);
+  std::vector<int64_t> effect(levels, 0);
+  for (int k = 0; k < levels; ++k)
+    if (k % 4 == 0)
+      effect[k] = d.below(2) != 0 ? 2000000 : -2000000;
+  std::string text = "y,c,x1,x2\n";
+  for (int r = 0; r < rows; ++r) {
+    const int64_t k = r < levels ? r : d.below(levels);
+    int64_t x[2];
+    for (int64_t& v : x)
+      v = d.normal(1000000);
+    const int64_t y = effect[k] + ((3 * x[0]) >> 1) + d.normal(1000000);
+    text += fixed(y, 6) + "," + level(k) + "," + fixed(x[0], 6) + "," + fixed(x[1], 6) + "\n";
+  }
+  return text;
+}
+
 } // namespace synthdata

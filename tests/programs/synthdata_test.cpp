@@ -14,7 +14,9 @@ TEST(SynthData, TheScriptMakesTheSameText) {
   const std::vector<std::pair<std::string, std::string>> inputs{
       {"levelindex", synthdata::levelIndexCsv()},
       {"tinyweight", synthdata::tinyWeightCsv()},
-      {"splitlasso", synthdata::splitLassoCsv()}};
+      {"splitlasso", synthdata::splitLassoCsv()},
+      {"effectempty", synthdata::effectEmptyCsv()},
+      {"splitadaptive", synthdata::splitAdaptiveCsv()}};
   for (const auto& [name, text] : inputs) {
     std::string out;
     ASSERT_EQ(qrxrun::runCommand("/usr/bin/python3 '" + std::string(QRX_SOURCE_DIR) +
