@@ -1,6 +1,6 @@
 #!/usr/bin/python3
 """Writes tests/data/manylevels/effectempty_fit.csv: on scripts/synthdata.py's effect_empty_csv
-(y, a CLASS variable g of 120 levels with one to three rows each, x1..x3, a role variable keep
+(y, a CLASS variable g of 60 levels with one to three rows each, x1..x3, a role variable keep
 that leaves every 17th level from the sixth without rows in the fit, and a weight w of 1e-10
 on the rows of the 11th and 12th levels), the least-squares fit of y on the intercept, x1 and
 g coded PARAM=EFFECT (the last level the reference, -1 in every column) over the rows with
@@ -14,7 +14,7 @@ import numpy as np
 
 import synthdata
 
-LEVELS = 120
+LEVELS = 60
 OUT = "tests/data/manylevels"
 
 

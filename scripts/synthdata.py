@@ -99,7 +99,7 @@ def split_lasso_csv(rows=2600, levels=1050, strong=30):
     return text
 
 
-def effect_empty_csv(levels=120):
+def effect_empty_csv(levels=60):
     """y,g,x1,x2,x3,keep,w (eight decimals): level k has 1 + k % 3 rows; the rows of every
     17th level from the sixth have keep 0 (no rows in the fit under a role variable), those of
     the 11th and 12th weight 1e-10, the others 1; y = 8 times the level's normal effect

@@ -90,51 +90,35 @@ void expectSparseFollowsDense(const std::string& statements, const std::string& 
 
 } // namespace
 
-TEST(SplitSparseRoads, AdaptiveLassoFollowsTheDenseRows) {
-  expectSparseFollowsDense(
-      "  class c / split;\n  model y = c x1 x2 / selection=lasso(adaptive stop=none);\n",
-      "ssadapt");
-  expectSparseFollowsDense(
-      "  class c / split;\n  model y = x1 c x2 / selection=lasso(adaptive(gamma=0.5) steps=30);\n",
-      "ssadaptg");
-  // On the kept cross products of the entered levels.
-  expectSparseFollowsDense(
-      "  class c / split;\n  model y = c x1 x2 / selection=lasso(adaptive steps=40);\n", "ssadaptk",
-      "larCrossLimit=100000000");
-  // Under the effect coding a row holds several levels: the dense rows give the weights.
-  expectSparseFollowsDense("  class c / split param=effect;\n"
-                           "  model y = c x1 x2 / selection=lasso(adaptive steps=20);\n",
-                           "ssadapte", "", false);
-}
-
-TEST(SplitSparseRoads, ElasticNetAtAGivenL2FollowsTheDenseRows) {
-  expectSparseFollowsDense(
-      "  class c / split;\n  model y = c x1 x2 / selection=elasticnet(l2=0.05 stop=none);\n",
-      "ssenet");
-  expectSparseFollowsDense("  class c / split;\n  model y = c x1 x2 / selection=elasticnet(l2=0.2 "
-                           "adaptive steps=40 enscale);\n",
-                           "ssenetad");
-  // A search over L2 walks a path for each.
-  expectSparseFollowsDense("  class c / split;\n  model y = c x1 x2 / "
-                           "selection=elasticnet(l2high=0.1 l2steps=3 steps=20 choose=sbc);\n",
-                           "ssenets");
-}
-
-// Weighted rows, on the pages road and on the kept cross products.
-TEST(SplitSparseRoads, WeightAndFreqFollowTheDenseRows) {
+// The adaptive LASSO (also with a dense column ahead of the levels, on the kept cross
+// products of the entered levels, and under the effect coding, where a row holds several
+// levels and the dense rows give the weights), the elastic net at a given L2 and over an L2
+// search, and weighted rows.
+TEST(SplitSparseRoads, PenalizedRoadsFollowTheDenseRows) {
   const std::string kept = "larCrossLimit=100000000";
-  expectSparseFollowsDense(
-      "  class c / split;\n  weight w;\n  model y = c x1 x2 / selection=lasso(stop=none);\n",
-      "sswlasso");
-  expectSparseFollowsDense(
-      "  class c / split;\n  freq f;\n  model y = c x1 x2 / selection=lasso(stop=none);\n",
-      "ssflasso", kept);
-  expectSparseFollowsDense("  class c / split;\n  weight w;\n  freq f;\n  model y = c x1 x2 / "
-                           "selection=lasso(adaptive steps=40);\n",
-                           "sswfadapt");
-  expectSparseFollowsDense("  class c / split;\n  weight w;\n  model y = c x1 x2 / "
-                           "selection=elasticnet(l2=0.05 steps=40);\n",
-                           "sswenet");
+  const struct {
+    const char* classTail; // after "class c / split", up to the MODEL statement's ";"
+    const char* model;     // the effects and the selection
+    std::string hooks;
+    bool sparseRows;
+  } cases[] = {
+      {"", "c x1 x2 / selection=lasso(adaptive stop=none)", "", true},
+      {"", "x1 c x2 / selection=lasso(adaptive(gamma=0.5) steps=30)", "", true},
+      {"", "c x1 x2 / selection=lasso(adaptive steps=40)", kept, true},
+      {" param=effect", "c x1 x2 / selection=lasso(adaptive steps=20)", "", false},
+      {"", "c x1 x2 / selection=elasticnet(l2=0.05 stop=none)", "", true},
+      {"", "c x1 x2 / selection=elasticnet(l2=0.2 adaptive steps=40 enscale)", "", true},
+      {"", "c x1 x2 / selection=elasticnet(l2high=0.1 l2steps=3 steps=20 choose=sbc)", "", true},
+      {";\n  weight w", "c x1 x2 / selection=lasso(stop=none)", "", true},
+      {";\n  freq f", "c x1 x2 / selection=lasso(stop=none)", kept, true},
+      {";\n  weight w;\n  freq f", "c x1 x2 / selection=lasso(adaptive steps=40)", "", true},
+      {";\n  weight w", "c x1 x2 / selection=elasticnet(l2=0.05 steps=40)", "", true}};
+  int n = 0;
+  for (const auto& c : cases) {
+    const std::string statements =
+        std::string("  class c / split") + c.classTail + ";\n  model y = " + c.model + ";\n";
+    expectSparseFollowsDense(statements, "ss" + std::to_string(n++), c.hooks, c.sparseRows);
+  }
 }
 
 // The adaptive LASSO with the levels stored sparse, on one thread and four, walks glmnet's

@@ -134,7 +134,7 @@ inline std::string splitLassoCsv(int rows = 2600, int levels = 1050, int strong 
 // level from the sixth have keep 0 (no rows in the fit under a role variable), those of the
 // 11th and 12th weight 1e-10, the others 1; y = 8 times the level's normal effect + 3 x1 +
 // normal noise, x1-x3 normal.
-inline std::string effectEmptyCsv(int levels = 120) {
+inline std::string effectEmptyCsv(int levels = 60) {
   Draws d(46);
   std::vector<int64_t> effect(levels);
   for (int64_t& e : effect)
