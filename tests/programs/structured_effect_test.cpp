@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdlib>
 #include <map>
 #include <string>
 #include <utility>
@@ -17,8 +16,6 @@
 namespace {
 
 using minijson::Value;
-
-std::string emptyLevelData() { return synthdata::effectEmptyCsv(); }
 
 // The rows of keep 0 held out for testing: their levels have no rows in the fit.
 constexpr const char* kHeldOut = "  partition rolevar=keep(train='1' test='0');\n";
@@ -28,13 +25,11 @@ constexpr const char* kHeldOut = "  partition rolevar=keep(train='1' test='0');\
 qrxrun::ProgramRun runEffect(const std::string& model, const std::string& options,
                              const std::string& statements, const std::string& fromColumns,
                              const std::string& tag) {
-  ::setenv("QRX_TEST_HOOKS", ("structuredColumns=" + fromColumns).c_str(), 1);
-  qrxrun::ProgramRun r = qrxrun::runProgram(
+  return structuredcheck::runHooked(
+      "structuredColumns=" + fromColumns,
       "proc varsifter data=d seed=3;\n  class g / param=effect;\n  model " + model + " / " +
           options + ";\n" + statements + "  performance cpucount=4;\nrun;\n",
-      tag, {{"d.csv", emptyLevelData()}});
-  ::unsetenv("QRX_TEST_HOOKS");
-  return r;
+      synthdata::effectEmptyCsv(), tag);
 }
 
 } // namespace

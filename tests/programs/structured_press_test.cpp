@@ -7,54 +7,15 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <map>
-#include <random>
 #include <string>
-
-namespace {
-
-using minijson::Value;
-
-// 300 levels on 1,500 rows: y = the level's mean + 3 x1 + noise; x2 and x3 are noise. Every
-// level has a row, some only one (their leverage is 1: no leave-one-out residual).
-std::string levelsData() {
-  constexpr int kLevels = 300, kRows = 1500;
-  std::mt19937_64 gen(4545);
-  std::normal_distribution<double> n;
-  std::vector<double> mean(kLevels);
-  for (double& v : mean)
-    v = n(gen);
-  std::string csv = "y,g,x1,x2,x3\n";
-  char buf[128];
-  for (int r = 0; r < kRows; ++r) {
-    const int l = r < kLevels ? r : static_cast<int>(gen() % kLevels);
-    const double x1 = n(gen), x2 = n(gen), x3 = n(gen);
-    std::snprintf(buf, sizeof buf, "%.9g,L%03d,%.9g,%.9g,%.9g\n", mean[l] + 3.0 * x1 + n(gen), l,
-                  x1, x2, x3);
-    csv += buf;
-  }
-  return csv;
-}
-
-qrxrun::ProgramRun runWith(const char* hooks, const std::string& program, const std::string& data,
-                           const char* tag) {
-  ::setenv("QRX_TEST_HOOKS", hooks, 1);
-  qrxrun::ProgramRun r = qrxrun::runProgram(program, tag, {{"d.csv", data}});
-  ::unsetenv("QRX_TEST_HOOKS");
-  return r;
-}
-
-} // namespace
 
 // Selecting, choosing and showing PRESS (under the GLM and the effect coding), and the folds'
 // estimates of CVDETAILS=ALL with random folds (selecting and stopping by CV), on one and on
 // several threads: the same tables as the packed road's, and not bit for bit (which would
 // mean the structured road was not taken).
 TEST(StructuredPress, PressAndFoldEstimatesGiveThePackedRoadsTables) {
-  const std::string data = levelsData();
+  const std::string data = structuredcheck::levelsData(300, 1500, 4545);
   const struct {
     const char* coding;
     const char* options;
@@ -72,9 +33,9 @@ TEST(StructuredPress, PressAndFoldEstimatesGiveThePackedRoadsTables) {
                                 ";\n  performance cpucount=" + std::to_string(run.cpus) +
                                 ";\nrun;\n";
     const qrxrun::ProgramRun packed =
-        runWith("structuredColumns=1000000", program, data, "sppacked");
+        structuredcheck::runHooked("structuredColumns=1000000", program, data, "sppacked");
     const qrxrun::ProgramRun structured =
-        runWith("structuredColumns=100", program, data, "spstruct");
+        structuredcheck::runHooked("structuredColumns=100", program, data, "spstruct");
     structuredcheck::expectPackedRoadsTables(structured, packed, run.options);
   }
 }
@@ -90,7 +51,7 @@ TEST(StructuredPress, ForwardPressCandidatesMatchLeaveOneOut) {
       want[row[0] + " " + row[1]] = std::stod(row[2]);
   const std::string data = qrxrun::readFile(std::string(QRX_TEST_DATA) + "/manylevels/data.csv");
   for (const std::string coding : {"", " / param=effect"}) {
-    const qrxrun::ProgramRun r = runWith(
+    const qrxrun::ProgramRun r = structuredcheck::runHooked(
         "structuredColumns=10",
         "proc varsifter data=d;\n  class g" + coding +
             ";\n  model y = g x1 x2 x3 / selection=forward(select=press) details=all;\nrun;\n",

@@ -8,11 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <map>
-#include <random>
 #include <string>
 #include <utility>
 
@@ -20,51 +16,17 @@ namespace {
 
 using minijson::Value;
 
-// 1,000 levels on 3,000 rows: y = the level's mean + 3 x1 + noise; x2 and x3 are noise, z is
-// a value of the level (inside the effect's column space, so that the packed road and the
-// structured one must agree on which columns are aliased).
-std::string wideData() {
-  constexpr int kLevels = 1000, kRows = 3000;
-  std::mt19937_64 gen(45);
-  std::normal_distribution<double> n;
-  std::vector<double> mean(kLevels), value(kLevels);
-  for (int l = 0; l < kLevels; ++l) {
-    mean[l] = n(gen);
-    value[l] = n(gen);
-  }
-  std::string csv = "y,g,x1,x2,x3,z\n";
-  char buf[160];
-  for (int r = 0; r < kRows; ++r) {
-    const int l = r < kLevels ? r : static_cast<int>(gen() % kLevels);
-    const double x1 = n(gen), x2 = n(gen), x3 = n(gen);
-    std::snprintf(buf, sizeof buf, "%.9g,L%04d,%.9g,%.9g,%.9g,%.9g\n", mean[l] + 3.0 * x1 + n(gen),
-                  l, x1, x2, x3, value[l]);
-    csv += buf;
-  }
-  return csv;
-}
-
-// The run of `model` / `options` on the wide data, on the structured road (taken from 1,000
-// columns) or, with the test switch raising that number, on the packed road.
-qrxrun::ProgramRun runWide(const std::string& data, const std::string& model,
-                           const std::string& options, bool packedRoad, int cpus,
-                           const std::string& tag) {
-  if (packedRoad)
-    ::setenv("QRX_TEST_HOOKS", "structuredColumns=1000000", 1);
-  qrxrun::ProgramRun r = qrxrun::runProgram(
-      "proc varsifter data=d seed=3;\n  class g;\n  model " + model + " / " + options +
-          ";\n  performance cpucount=" + std::to_string(cpus) + ";\nrun;\n",
-      tag, {{"d.csv", data}});
-  ::unsetenv("QRX_TEST_HOOKS");
-  return r;
-}
-
 // Runs both roads and expects the same output within 1e-9, and not bit for bit (which
 // would mean the structured road was not taken).
 void expectRoadsAgree(const std::string& data, const std::string& model, const std::string& options,
                       int cpus) {
-  const qrxrun::ProgramRun packed = runWide(data, model, options, true, cpus, "srpacked");
-  const qrxrun::ProgramRun structured = runWide(data, model, options, false, cpus, "srstruct");
+  // The packed road with the test switch raising the road's threshold above 1,000 columns.
+  const std::string program = "proc varsifter data=d seed=3;\n  class g;\n  model " + model +
+                              " / " + options +
+                              ";\n  performance cpucount=" + std::to_string(cpus) + ";\nrun;\n";
+  const qrxrun::ProgramRun packed =
+      structuredcheck::runHooked("structuredColumns=1000000", program, data, "srpacked");
+  const qrxrun::ProgramRun structured = structuredcheck::runHooked("", program, data, "srstruct");
   structuredcheck::expectPackedRoadsTables(structured, packed, model + " / " + options);
 }
 
@@ -73,7 +35,7 @@ void expectRoadsAgree(const std::string& data, const std::string& model, const s
 // BACKWARD (removing the effect, and a small column on which some of its columns depend)
 // and STEPWISE, on one and on eight threads.
 TEST(StructuredRoad, BackwardAndStepwiseGiveThePackedRoadsTables) {
-  const std::string data = wideData();
+  const std::string data = structuredcheck::levelsData(1000, 3000, 45);
   expectRoadsAgree(data, "y = x1 z x2 g x3", "selection=backward(select=sl) details=all", 1);
   expectRoadsAgree(data, "y = z x1 g x2 x3", "selection=stepwise(select=sl) details=all", 8);
 }
@@ -97,17 +59,14 @@ TEST(StructuredRoad, FoldsRolesAndFullModelCriteriaGiveThePackedRoadsTables) {
   for (const auto& entry : runs) {
     const std::string& prefix = entry.first;
     const std::string& options = entry.second;
-    auto run = [&](const char* hooks, const char* tag) {
-      ::setenv("QRX_TEST_HOOKS", hooks, 1);
-      qrxrun::ProgramRun r = qrxrun::runProgram(
-          prefix + "proc varsifter data=d seed=5;\n  class g;\n  model y = x1 x2 g x3 / " +
-              options + ";\n  performance cpucount=4;\nrun;\n",
-          tag, {{"d.csv", data}});
-      ::unsetenv("QRX_TEST_HOOKS");
-      return r;
-    };
-    const qrxrun::ProgramRun packed = run("structuredColumns=1000000", "srcvpacked");
-    const qrxrun::ProgramRun structured = run("structuredColumns=10", "srcvstruct");
+    const std::string program = prefix +
+                                "proc varsifter data=d seed=5;\n  class g;\n  model y = x1 x2 g "
+                                "x3 / " +
+                                options + ";\n  performance cpucount=4;\nrun;\n";
+    const qrxrun::ProgramRun packed =
+        structuredcheck::runHooked("structuredColumns=1000000", program, data, "srcvpacked");
+    const qrxrun::ProgramRun structured =
+        structuredcheck::runHooked("structuredColumns=10", program, data, "srcvstruct");
     structuredcheck::expectPackedRoadsTables(structured, packed, options);
   }
 }
@@ -122,13 +81,11 @@ TEST(StructuredRoad, BackwardRemovalCriteriaMatchSparseLeastSquares) {
     if (row[0] != "step")
       want[row[0] + " " + row[1]] = std::stod(row[2]);
   for (const std::string coding : {"", " / param=effect"}) {
-    ::setenv("QRX_TEST_HOOKS", "structuredColumns=10", 1);
-    const qrxrun::ProgramRun r = qrxrun::runProgram(
+    const qrxrun::ProgramRun r = structuredcheck::runHooked(
+        "structuredColumns=10",
         "proc varsifter data=d;\n  class g" + coding +
             ";\n  model y = g x1 x2 x3 / selection=backward(select=sbc) details=all;\nrun;\n",
-        "srbackward",
-        {{"d.csv", qrxrun::readFile(std::string(QRX_TEST_DATA) + "/manylevels/data.csv")}});
-    ::unsetenv("QRX_TEST_HOOKS");
+        qrxrun::readFile(std::string(QRX_TEST_DATA) + "/manylevels/data.csv"), "srbackward");
     ASSERT_EQ(r.status, 0) << r.log;
     structuredcheck::expectCandidateCriteria(r, want, "SBC", coding);
   }

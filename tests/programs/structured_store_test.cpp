@@ -3,11 +3,11 @@
 // freedom are those of the packed triangle's road, also for a chosen step before the last,
 // and the covariance is numpy's inverse of X'X times the error variance.
 #include "programs/qrxrun.h"
+#include "programs/structuredcheck.h"
 #include "programs/synthdata.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 
 namespace {
@@ -17,11 +17,8 @@ using minijson::Value;
 // The item store of `body` on DATA=d, with `hooks` as the test hooks.
 Value storeOf(const std::string& data, const std::string& body, const char* hooks,
               const std::string& tag) {
-  ::setenv("QRX_TEST_HOOKS", hooks, 1);
-  const qrxrun::ProgramRun r =
-      qrxrun::runProgram("proc varsifter data=d;\n" + body + "  store out=ms;\nrun;\n", tag,
-                         {{"d.csv", data}}, {"ms.json"});
-  ::unsetenv("QRX_TEST_HOOKS");
+  const qrxrun::ProgramRun r = structuredcheck::runHooked(
+      hooks, "proc varsifter data=d;\n" + body + "  store out=ms;\nrun;\n", data, tag, {"ms.json"});
   EXPECT_EQ(r.status, 0) << body << "\n" << r.log;
   Value store;
   std::string error;

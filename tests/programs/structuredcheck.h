@@ -7,10 +7,51 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <map>
+#include <random>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace structuredcheck {
+
+// `levels` levels of g on `rows` rows (the first `levels` rows take every level in turn):
+// y = the level's mean + 3 x1 + noise; x2 and x3 are noise, z is a value of the level (inside
+// the effect's column space, so that the packed road and the structured one must agree on
+// which columns are aliased).
+inline std::string levelsData(int levels, int rows, uint64_t seed) {
+  std::mt19937_64 gen(seed);
+  std::normal_distribution<double> n;
+  std::vector<double> mean(static_cast<size_t>(levels)), value(static_cast<size_t>(levels));
+  for (int l = 0; l < levels; ++l) {
+    mean[size_t(l)] = n(gen);
+    value[size_t(l)] = n(gen);
+  }
+  std::string csv = "y,g,x1,x2,x3,z\n";
+  char buf[160];
+  for (int r = 0; r < rows; ++r) {
+    const int l = r < levels ? r : static_cast<int>(gen() % uint64_t(levels));
+    const double x1 = n(gen), x2 = n(gen), x3 = n(gen);
+    std::snprintf(buf, sizeof buf, "%.9g,L%04d,%.9g,%.9g,%.9g,%.9g\n",
+                  mean[size_t(l)] + 3.0 * x1 + n(gen), l, x1, x2, x3, value[size_t(l)]);
+    csv += buf;
+  }
+  return csv;
+}
+
+// The run of `program` on d.csv = `data` with the test hooks `hooks` (none when empty),
+// reading back the files `readBack` writes.
+inline qrxrun::ProgramRun runHooked(const std::string& hooks, const std::string& program,
+                                    const std::string& data, const std::string& tag,
+                                    const std::vector<std::string>& readBack = {}) {
+  if (!hooks.empty())
+    ::setenv("QRX_TEST_HOOKS", hooks.c_str(), 1);
+  qrxrun::ProgramRun r = qrxrun::runProgram(program, tag, {{"d.csv", data}}, readBack);
+  ::unsetenv("QRX_TEST_HOOKS");
+  return r;
+}
 
 // Both runs succeed and every table agrees within 1e-9, but not bit for bit (the same bits
 // would mean the structured road was not taken).
