@@ -256,6 +256,9 @@ struct VsfPassState {
   // Where the split-level least-squares pass of the adaptive weights adds its sums (null
   // outside that pass).
   double* splitFitSums;
+  // Where the residual pass of a refined least-squares step adds r'r and X'r (null outside
+  // that pass).
+  double* refineSums;
   // The effects stored dense, in the order of their values in a row.
   int32_t* denseEffectList;
   int32_t denseEffectCount;

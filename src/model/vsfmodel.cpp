@@ -3,6 +3,7 @@
 // cross-product store and change list, reset, restore of the chosen step and release.
 // Sweeping, criteria, trials and the step-record layout live in their own units.
 #include "model/vsfmodel.h"
+#include "model/vsfrefine.h"
 
 #include "model/vsfstructured.h"
 #include "model/vsfstructuredpress.h"
@@ -765,6 +766,9 @@ int32_t vsfRecordStep(VsfModel* model, int32_t effect) {
   if (effect != -100 && effect != -1 && m->effectStatus[effect] == VES_UNAVAILABLE)
     return 0;
   const int32_t s = m->stepCount;
+  // A nearly dependent step reports the fit of its estimates, formed from the rows.
+  if (const int32_t rc = vsfRefineStep(m); rc != 0)
+    return rc;
   if (s == m->stepCapacity) {
     int32_t rc = vsfAddStepMemory(m, 2 * s);
     if (rc != 0)

@@ -14,6 +14,7 @@
 #include "support/notbuilt.h"
 #include "support/vsfoptions.h"
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -100,8 +101,11 @@ struct SplitFit {
   double r = 1.0;               // 1 - v' diag(a)^-1 v over the swept levels
   bool aliased = false;
 
-  // Sweeps the levels in order: a level's pivot after the earlier ones is a - v^2 / r, and
-  // one below the sweep tolerance of its diagonal a - v^2 leaves it out (aliased).
+  // Sweeps the levels in order: a level's pivot after the earlier ones is a - v^2 / r. The
+  // rank rule judges it against its diagonal about the mean, a - v^2, and against the
+  // rounding of this elimination: r carries an error of about u (1 - r), which v^2 / r
+  // magnifies by 1 / r, so the pivot's bound is u (a + v^2 / r^2). A level that fails leaves
+  // the fit (aliased).
   void sweepLevels(std::vector<uint8_t>& out) {
     const double W = m->wTrain;
     const bool intercept = !m->options->noint;
@@ -114,7 +118,7 @@ struct SplitFit {
       const double ae = scale * scale * l[0];
       const double ve = scale * mean * std::sqrt(W);
       const double pivot = ae - ve * ve / r;
-      if (!(pivot > vsfSweepTolerance(ae - ve * ve))) {
+      if (!(pivot > vsfRoundingTolerance(ae - ve * ve, std::sqrt(ae + ve * ve / (r * r))))) {
         out[e] = 1;
         aliased = true;
         continue;
@@ -217,9 +221,14 @@ int32_t vsfSplitLSAdaptiveWeights(VsfModel* m) {
   }
   std::vector<char> flags(static_cast<size_t>(n), '0');
   std::vector<double> work(static_cast<size_t>(n));
+  // The dense columns take the rank rule on the Schur complement C of the levels (its own
+  // rounding bound), judged against 1e-8 of each column's whole diagonal.
+  const std::vector<double> C0 = C;
   for (int32_t i = 1; i < n; ++i) {
     const double d = G[at(F.denseAt[i - 1] + 1, F.denseAt[i - 1] + 1)];
-    qkzsweep(C.data(), i, n, flags.data(), work.data(), vsfSweepTolerance(d));
+    const double tol = std::max(vsfSweepTolerance(d),
+                                vsfPivotTolerance(C0.data(), C.data(), flags.data(), n, i, false));
+    qkzsweep(C.data(), i, n, flags.data(), work.data(), tol);
     if (flags[i] == '0') {
       aliased[F.dense[i - 1]] = 1;
       F.aliased = true;

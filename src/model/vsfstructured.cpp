@@ -328,10 +328,6 @@ double structuredRoot(const VsfModel* m, int64_t k) {
   return g;
 }
 
-// The rounding error of a re-swept pivot, in units of u r^2 (vsfPivotRoot): the largest
-// measured on nearly dependent designs is below 20.
-constexpr double kResweepRounding = 64.0 * 0x1p-53;
-
 // Sweeps the small columns the model had swept (`was`) again, in the order of its effects
 // but the many-level one, on the triangle in m->sweptXpx with no column swept. A column was
 // taken in its own order, against the model's rule; here it is refused only when the
@@ -348,11 +344,11 @@ void resweepSmall(VsfModel* m, const std::vector<char>& was) {
     for (int32_t c = m->effectColumn[e]; c < m->effectColumn[e] + m->effectColumns[e]; ++c) {
       if (was[static_cast<size_t>(c)] != '1')
         continue;
-      double r = vsfPivotRoot(m->xpx, m->sweptXpx, m->sweepFlags, n, c);
+      double r = vsfPivotRoot(m->xpx, m->sweptXpx, m->sweepFlags, n, c, vsfRuleCentred(m));
       if (st->inModel)
         r += structuredRoot(m, c);
       qkzsweep(m->sweptXpx, c, static_cast<int32_t>(n), m->sweepFlags, m->workVector,
-               kResweepRounding * r * r);
+               kVsfPivotRounding * r * r);
       if (m->sweepFlags[c] != '1')
         m->rank -= 1;
     }

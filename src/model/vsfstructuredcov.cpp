@@ -56,7 +56,7 @@ bool vsfStructuredCovariance(VsfModel* m, const std::vector<int32_t>& source, do
   std::vector<char> swept(static_cast<size_t>(n), '0');
   std::vector<double> work(static_cast<size_t>(n), 0.0);
   for (const int32_t c : sel.smallColumn) {
-    const double tol = vsfPivotTolerance(m->xpx, W.data(), swept.data(), n, c);
+    const double tol = vsfPivotTolerance(m->xpx, W.data(), swept.data(), n, c, vsfRuleCentred(m));
     qkzsweep(W.data(), c, static_cast<int32_t>(n), swept.data(), work.data(), tol);
     if (swept[static_cast<size_t>(c)] != '1')
       return false;

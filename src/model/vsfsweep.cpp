@@ -67,9 +67,10 @@ int32_t partialRun(VsfModel* m, int64_t first, int64_t count) {
       if (root[static_cast<size_t>(p)] > 0)
         r += std::fabs(W[at(j, first + p)] / W[diag(first + p)]) * root[static_cast<size_t>(p)];
     const double s = W[diag(j)];
-    if (!(s > vsfPivotTolerance(m->xpx, W, m->sweepFlags, m->xpxColumns, j, nullptr, r)))
+    const bool centred = vsfRuleCentred(m);
+    if (!(s > vsfPivotTolerance(m->xpx, W, m->sweepFlags, m->xpxColumns, j, centred, nullptr, r)))
       continue;
-    r += vsfPivotRoot(m->xpx, W, m->sweepFlags, m->xpxColumns, j);
+    r += vsfPivotRoot(m->xpx, W, m->sweepFlags, m->xpxColumns, j, centred);
     root[static_cast<size_t>(q)] = r;
     const double rs = -1.0 / s;
     const double wj0 = W[at(j, 0)];
@@ -95,9 +96,10 @@ void sweepIn(VsfModel* m, int32_t k) {
 // its current column.
 double blockTolerance(void* context, int32_t k, double current, const double* column) {
   const VsfModel* m = static_cast<const VsfModel*>(context);
-  double tol = m->sweepFlags[k] == '1' ? 0.0
-                                       : vsfPivotTolerance(m->xpx, m->sweptXpx, m->sweepFlags,
-                                                           m->xpxColumns, k, column);
+  double tol = m->sweepFlags[k] == '1'
+                   ? 0.0
+                   : vsfPivotTolerance(m->xpx, m->sweptXpx, m->sweepFlags, m->xpxColumns, k,
+                                       vsfRuleCentred(m), column);
   if (current != 0.0 && std::fabs(current) < vsfTinyPivot())
     tol = vsfTinyPivot();
   return tol;
@@ -201,23 +203,52 @@ int32_t vsfSweepThreads(const VsfModel* m) {
              : 1;
 }
 
+namespace {
+
+// The cross products the rule judges: about the means (a_il - a_i1 a_l1 / a_11) when the
+// intercept, column 1, is swept and `centred`; as they stand otherwise.
+struct JudgedSums {
+  const double* xpx;
+  bool about;
+  double intercept;
+  JudgedSums(const double* x, const char* flags, int64_t k, bool centred)
+      : xpx(x), about(centred && k != 1 && flags[1] == '1' && x[diag(1)] > 0.0),
+        intercept(about ? x[diag(1)] : 1.0) {}
+  [[nodiscard]] double operator()(int64_t i, int64_t l) const {
+    const double a = xpx[sym(i, l)];
+    return about ? a - xpx[sym(i, 1)] * xpx[sym(l, 1)] / intercept : a;
+  }
+  // Whether swept column i takes part in the bound (the intercept does not, about the means).
+  [[nodiscard]] bool counts(int64_t i) const { return !(about && i == 1); }
+};
+
+} // namespace
+
+double vsfPivotDiagonal(const double* xpx, const char* flags, int64_t k, bool centred) {
+  return JudgedSums(xpx, flags, k, centred)(k, k);
+}
+
+bool vsfRuleCentred(const VsfModel* m) { return m->options == nullptr || !m->options->noint; }
+
 double vsfPivotRoot(const double* xpx, const double* swept, const char* flags, int64_t n, int64_t k,
-                    const double* column) {
-  double r = std::sqrt(std::fabs(xpx[diag(k)]));
+                    bool centred, const double* column) {
+  const JudgedSums a(xpx, flags, k, centred);
+  double r = std::sqrt(std::fabs(a(k, k)));
   for (int64_t i = 1; i < n; ++i)
-    if (i != k && flags[i] == '1') {
+    if (i != k && flags[i] == '1' && a.counts(i)) {
       const double b = column != nullptr ? column[i] : swept[sym(k, i)];
-      r += std::fabs(b) * std::sqrt(std::fabs(xpx[diag(i)]));
+      r += std::fabs(b) * std::sqrt(std::fabs(a(i, i)));
     }
   return r;
 }
 
 double vsfPivotForm(const double* xpx, const double* swept, const char* flags, int64_t n, int64_t k,
-                    const double* column) {
+                    bool centred, const double* column) {
+  const JudgedSums a(xpx, flags, k, centred);
   std::vector<int64_t> at{k};
   std::vector<double> v{1.0};
   for (int64_t i = 1; i < n; ++i)
-    if (i != k && flags[i] == '1') {
+    if (i != k && flags[i] == '1' && a.counts(i)) {
       const double b = std::fabs(column != nullptr ? column[i] : swept[sym(k, i)]);
       if (b != 0.0) {
         at.push_back(i);
@@ -225,46 +256,48 @@ double vsfPivotForm(const double* xpx, const double* swept, const char* flags, i
       }
     }
   double q = 0.0;
-  for (size_t a = 0; a < at.size(); ++a) {
+  for (size_t i = 0; i < at.size(); ++i) {
     double s = 0.0;
-    for (size_t b = 0; b < a; ++b)
-      s += std::fabs(xpx[sym(at[a], at[b])]) * v[b];
-    q += v[a] * (2.0 * s + std::fabs(xpx[diag(at[a])]) * v[a]);
+    for (size_t l = 0; l < i; ++l)
+      s += std::fabs(a(at[i], at[l])) * v[l];
+    q += v[i] * (2.0 * s + std::fabs(a(at[i], at[i])) * v[i]);
   }
   return q;
 }
 
 double vsfPivotTolerance(const double* xpx, const double* swept, const char* flags, int64_t n,
-                         int64_t k, const double* column, double extraRoot) {
-  const double d = xpx[diag(k)];
+                         int64_t k, bool centred, const double* column, double extraRoot) {
+  const double d = vsfPivotDiagonal(xpx, flags, k, centred);
   const double tol =
-      vsfRoundingTolerance(d, vsfPivotRoot(xpx, swept, flags, n, k, column) + extraRoot);
+      vsfRoundingTolerance(d, vsfPivotRoot(xpx, swept, flags, n, k, centred, column) + extraRoot);
   const double pivot = column != nullptr ? column[k] : swept[diag(k)];
-  return vsfTightTolerance(xpx, swept, flags, n, k, column, extraRoot, pivot, tol);
+  return vsfTightTolerance(xpx, swept, flags, n, k, centred, column, extraRoot, pivot, tol);
 }
 
 double vsfTightTolerance(const double* xpx, const double* swept, const char* flags, int64_t n,
-                         int64_t k, const double* column, double extraRoot, double pivot,
-                         double tol) {
-  const double d = xpx[diag(k)];
+                         int64_t k, bool centred, const double* column, double extraRoot,
+                         double pivot, double tol) {
+  const double d = vsfPivotDiagonal(xpx, flags, k, centred);
   if (pivot > tol || extraRoot > 0.0 || !(pivot > vsfSweepTolerance(d)))
     return tol;
-  return vsfFormTolerance(d, vsfPivotForm(xpx, swept, flags, n, k, column));
+  return vsfFormTolerance(d, vsfPivotForm(xpx, swept, flags, n, k, centred, column));
 }
 
 double vsfCandidateTolerance(const VsfModel* m, int64_t k) {
+  const bool centred = vsfRuleCentred(m);
+  const JudgedSums a(m->xpx, m->sweepFlags, k, centred);
   const double extra = vsfStructuredPivotRoot(m, k);
-  double r = std::sqrt(std::fabs(m->xpx[diag(k)])) + extra;
+  double r = std::sqrt(std::fabs(a(k, k))) + extra;
   for (int32_t p = 0; p < m->inModelCount; ++p) {
     const int32_t e = m->inModelList[p];
     if (m->structured != nullptr && e == m->structured->effect)
       continue; // its part is the structured root
     for (int64_t i = m->effectColumn[e]; i < m->effectColumn[e] + m->effectColumns[e]; ++i)
-      if (i > 0 && i != k && m->sweepFlags[i] == '1')
-        r += std::fabs(m->sweptXpx[sym(k, i)]) * std::sqrt(std::fabs(m->xpx[diag(i)]));
+      if (i > 0 && i != k && m->sweepFlags[i] == '1' && a.counts(i))
+        r += std::fabs(m->sweptXpx[sym(k, i)]) * std::sqrt(std::fabs(a(i, i)));
   }
-  return vsfTightTolerance(m->xpx, m->sweptXpx, m->sweepFlags, m->xpxColumns, k, nullptr, extra,
-                           m->sweptXpx[diag(k)], vsfRoundingTolerance(m->xpx[diag(k)], r));
+  return vsfTightTolerance(m->xpx, m->sweptXpx, m->sweepFlags, m->xpxColumns, k, centred, nullptr,
+                           extra, m->sweptXpx[diag(k)], vsfRoundingTolerance(a(k, k), r));
 }
 
 void vsfCopyTriangle(const VsfModel* m, double* to, const double* from, int64_t columns) {
@@ -277,9 +310,10 @@ double vsfTinyPivot() { return std::bit_cast<double>(uint64_t{0x20000000002302AC
 
 void vsfSweep(VsfModel* m, int32_t k) {
   const char before = m->sweepFlags[k];
-  double tol = before == '1' ? 0.0
-                             : vsfPivotTolerance(m->xpx, m->sweptXpx, m->sweepFlags, m->xpxColumns,
-                                                 k, nullptr, vsfStructuredPivotRoot(m, k));
+  double tol = before == '1'
+                   ? 0.0
+                   : vsfPivotTolerance(m->xpx, m->sweptXpx, m->sweepFlags, m->xpxColumns, k,
+                                       vsfRuleCentred(m), nullptr, vsfStructuredPivotRoot(m, k));
   const double s = m->sweptXpx[diag(k)];
   if (s != 0.0 && std::fabs(s) < vsfTinyPivot())
     tol = vsfTinyPivot();
@@ -297,9 +331,9 @@ void vsfCVSweep(VsfModel* m, int32_t k, char state) {
     VsfFoldRecord& F = m->folds[f];
     if (F.sweepFlags[k] != state)
       continue;
-    double tol = F.sweepFlags[k] == '1'
-                     ? 0.0
-                     : vsfPivotTolerance(F.xpx, F.sweptXpx, F.sweepFlags, m->xpxColumns, k);
+    double tol = F.sweepFlags[k] == '1' ? 0.0
+                                        : vsfPivotTolerance(F.xpx, F.sweptXpx, F.sweepFlags,
+                                                            m->xpxColumns, k, vsfRuleCentred(m));
     if (tiny)
       tol = vsfTinyPivot();
     qkzsweep(F.sweptXpx, k, m->xpxColumns, F.sweepFlags, m->workVector, tol, vsfSweepThreads(m));

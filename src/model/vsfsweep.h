@@ -35,28 +35,34 @@ void vsfCopyTriangle(const VsfModel* model, double* to, const double* from, int6
 // The sweep tolerance floor of a nearly zero swept diagonal (bits 0x20000000002302AC).
 double vsfTinyPivot();
 
-// The pivot tolerance of a column whose unswept diagonal (its corrected sum of squares) is
+// The rank rule. A column joins the model only when its pivot (its swept diagonal) exceeds
+// both 1e-8 of its diagonal and a small multiple of the rounding error the elimination can
+// have left in it. Where the model has an intercept (column 1 swept), both are judged on the
+// sums about the means: the diagonal is the column's corrected sum of squares and the
+// rounding bound is formed from the corrected cross products, whatever the column's kind
+// (dense columns shifted to their means, CLASS levels and constructed columns kept raw).
+// `centred` says that column 1 is the intercept.
+//
 // `diagonal`: a column is swept only while its swept diagonal exceeds 1e-8 of it (1e-8 when
 // the diagonal is not positive), so that a column nearly collinear with the model stays out.
 inline double vsfSweepTolerance(double diagonal) { return diagonal > 0 ? 1e-8 * diagonal : 1e-8; }
+// Column k's diagonal as the rule judges it: about the means when `centred` and the intercept
+// is swept, a_kk - a_k1^2 / a_11.
+double vsfPivotDiagonal(const double* xpx, const char* flags, int64_t k, bool centred);
 
 // The rounding bound of a pivot. Sweeping column k after the swept set S computes its
 // Schur complement s_k = a_kk - a_kS A_SS^-1 a_Sk by the recursion of Gaussian elimination,
-// whose computed values are exact for X'X + E with |E_il| <= c u sqrt(a_ii a_ll) (u the unit
-// roundoff; the forming of X'X from the rows leaves an error of the same shape). To first
-// order the pivot is then off by at most c u r^2, where r = sqrt(a_kk) + sum over S of
-// |b_i| sqrt(a_ii), b the coefficients of column k on S, which the swept matrix holds in
-// column k at S's rows; r^2 bounds what the elimination combined, of which a_kk is one term.
-// The error SS that the sweep reports is off by that pivot's relative error times the part
-// of the fit the column carries, and the estimates' fit by u times the square of their
-// scaled sum, which r / sqrt(s_k) bounds: so a column is taken only when its pivot exceeds
-// kVsfPivotRounding r^2 = 2^26 u r^2, which keeps the reported error SS within 1e-8 of the
-// total of the fit of the estimates on nearly dependent bases (measured: c = 2^20 is not
-// enough for a degree-30 spline, 2^24 falls short by 7% for a degree-20 one), as 1e-8 of
-// the diagonal does for the diagonal alone.
-constexpr double kVsfPivotRounding = 0x1p-27;
-// The tolerance of a column whose unswept diagonal is `diagonal` and whose rounding bound
-// has root `root`: the larger of vsfSweepTolerance and kVsfPivotRounding root^2.
+// whose computed values are exact for X'X + E with |E_il| <= c u |a_il| to first order (u the
+// unit roundoff; forming X'X from the rows leaves an error of the same shape). The pivot is
+// then off by at most c u Q, Q = |v|' |X'X| |v| with v = (1, -b) over column k and S, b the
+// coefficients of column k on S, which the swept matrix holds in column k at S's rows; Q is
+// at most r^2, r = sqrt(a_kk) + sum over S of |b_i| sqrt(a_ii). A pivot within
+// kVsfPivotRounding Q of zero cannot be told from rounding and is refused; any other pivot
+// above 1e-8 of its diagonal is a column the data determine, and is taken. (The measured
+// error of such pivots on nearly dependent bases is below 20 u Q.)
+constexpr double kVsfPivotRounding = 64.0 * 0x1p-53;
+// The tolerance of a column whose judged diagonal is `diagonal` and whose rounding bound has
+// root `root`: the larger of vsfSweepTolerance and kVsfPivotRounding root^2.
 inline double vsfRoundingTolerance(double diagonal, double root) {
   const double t = vsfSweepTolerance(diagonal);
   const double b = kVsfPivotRounding * root * root;
@@ -68,30 +74,35 @@ inline double vsfFormTolerance(double diagonal, double form) {
 }
 // The root r of column k's rounding bound in the model matrix `xpx` (unswept), `swept` and
 // `flags` of order n: sqrt(xpx(k,k)) plus, over the swept columns i, |swept(k,i)|
-// sqrt(xpx(i,i)). `column`, when given, holds the current values of column k at every index
-// in place of swept's (the blocked sweep's strip).
+// sqrt(xpx(i,i)), on the corrected sums (the intercept left out) when `centred`. `column`,
+// when given, holds the current values of column k at every index in place of swept's (the
+// blocked sweep's strip).
 double vsfPivotRoot(const double* xpx, const double* swept, const char* flags, int64_t n, int64_t k,
-                    const double* column = nullptr);
+                    bool centred, const double* column = nullptr);
 // The tight form of the bound's r^2: |v|' |X'X| |v|, v = (1, -b) over column k and the
 // swept columns, which r^2 bounds by |X'X(i,l)| <= sqrt(X'X(i,i) X'X(l,l)); far below it
 // where the swept columns are many and nearly orthogonal (the levels of a CLASS effect).
 // O(n^2): it is formed only for a pivot that r^2 would refuse.
 double vsfPivotForm(const double* xpx, const double* swept, const char* flags, int64_t n, int64_t k,
-                    const double* column = nullptr);
-// The tolerance of sweeping column k into the model: vsfRoundingTolerance of its diagonal
-// and vsfPivotRoot plus `extraRoot`, the part of the root over swept columns that the
-// triangle does not hold (the structured road's many-level effect); where that refuses a
+                    bool centred, const double* column = nullptr);
+// The tolerance of sweeping column k into the model: vsfRoundingTolerance of its judged
+// diagonal and vsfPivotRoot plus `extraRoot`, the part of the root over swept columns that
+// the triangle does not hold (the structured road's many-level effect); where that refuses a
 // pivot above 1e-8 of the diagonal and there is no extra root, vsfRoundingTolerance of the
 // square root of vsfPivotForm.
 double vsfPivotTolerance(const double* xpx, const double* swept, const char* flags, int64_t n,
-                         int64_t k, const double* column = nullptr, double extraRoot = 0.0);
+                         int64_t k, bool centred, const double* column = nullptr,
+                         double extraRoot = 0.0);
 // vsfPivotTolerance's second stage, given the pivot and the tolerance `tol` of its root.
 double vsfTightTolerance(const double* xpx, const double* swept, const char* flags, int64_t n,
-                         int64_t k, const double* column, double extraRoot, double pivot,
-                         double tol);
+                         int64_t k, bool centred, const double* column, double extraRoot,
+                         double pivot, double tol);
 // vsfPivotTolerance of candidate column k of the model's full X'X, the root taken over the
 // columns of the effects in the model only.
 double vsfCandidateTolerance(const VsfModel* model, int64_t k);
+// True when the model's column 1 is its intercept, so that the rule judges sums about the
+// means.
+bool vsfRuleCentred(const VsfModel* model);
 
 [[nodiscard]] int32_t vsfAddEffect(VsfModel* model, int32_t effect, uint8_t resweepAll,
                                    uint8_t trial);

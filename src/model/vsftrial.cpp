@@ -75,10 +75,12 @@ double trialTolerance(void* context, int32_t k, double current, const double* co
     if (b->root[static_cast<size_t>(p)] > 0)
       extra +=
           std::fabs(column[p] / b->pivot[static_cast<size_t>(p)]) * b->root[static_cast<size_t>(p)];
-  const double r = vsfPivotRoot(m->xpx, m->sweptXpx, m->sweepFlags, m->xpxColumns, c) + extra;
-  const double tol =
-      vsfTightTolerance(m->xpx, m->sweptXpx, m->sweepFlags, m->xpxColumns, c, nullptr, extra,
-                        current, vsfRoundingTolerance(m->xpx[diag(c)], r));
+  const bool centred = vsfRuleCentred(m);
+  const double r =
+      vsfPivotRoot(m->xpx, m->sweptXpx, m->sweepFlags, m->xpxColumns, c, centred) + extra;
+  const double tol = vsfTightTolerance(
+      m->xpx, m->sweptXpx, m->sweepFlags, m->xpxColumns, c, centred, nullptr, extra, current,
+      vsfRoundingTolerance(vsfPivotDiagonal(m->xpx, m->sweepFlags, c, centred), r));
   if (current > tol) {
     b->root[static_cast<size_t>(k)] = r;
     b->pivot[static_cast<size_t>(k)] = current;
@@ -528,6 +530,9 @@ bool vsfDiagonalBlockPivots(const VsfModel* m, const VsfDiagonalBlock& block, do
   double t = m->sweptXpx[0];
   int32_t count = 0;
   bool emptyTaken = false;
+  int64_t interceptAt = -1;
+  for (size_t i = 0; i < n && vsfRuleCentred(m); ++i)
+    interceptAt = S[i] == 1 && m->xpx[diag(1)] > 0.0 ? static_cast<int64_t>(i) : interceptAt;
   for (int64_t j = 0; j < k; ++j) {
     if (taken != nullptr)
       taken[j] = '0';
@@ -550,7 +555,10 @@ bool vsfDiagonalBlockPivots(const VsfModel* m, const VsfDiagonalBlock& block, do
       xw += x[i] * w[i];
     }
     const double pivot = d - quad;
-    if (!(pivot > vsfSweepTolerance(b)))
+    // The column's diagonal about the means, where the intercept is swept.
+    const double judged =
+        interceptAt >= 0 ? b - std::pow(block.cross(block.context, j, 1), 2) / m->xpx[diag(1)] : b;
+    if (!(pivot > vsfSweepTolerance(judged)))
       continue;
     double root = std::sqrt(std::fabs(b));
     for (size_t i = n; i-- > 0;) {
@@ -560,8 +568,8 @@ bool vsfDiagonalBlockPivots(const VsfModel* m, const VsfDiagonalBlock& block, do
       beta[i] = v / L[i * n + i];
       root += std::fabs(beta[i]) * (a[i] + g[i]);
     }
-    if (!(pivot > vsfRoundingTolerance(b, root)) &&
-        !(pivot > vsfFormTolerance(b, blockForm(m, block, S, j, b, beta, order))))
+    if (!(pivot > vsfRoundingTolerance(judged, root)) &&
+        !(pivot > vsfFormTolerance(judged, blockForm(m, block, S, j, b, beta, order))))
       continue;
     const double ty = block.response(block.context, j) - xw;
     t -= ty * ty / pivot;

@@ -99,7 +99,8 @@ std::vector<double> sweptSelection(VsfModel* m, const std::vector<uint8_t>& want
     const bool want = wanted[size_t(c)] != 0;
     if ((flags[size_t(c)] == '1') == want)
       continue;
-    const double tol = want ? vsfPivotTolerance(m->xpx, w.data(), flags.data(), n, c) : 0.0;
+    const double tol =
+        want ? vsfPivotTolerance(m->xpx, w.data(), flags.data(), n, c, vsfRuleCentred(m)) : 0.0;
     qkzsweep(w.data(), c, n, flags.data(), work.data(), tol);
     if ((flags[size_t(c)] == '1') != want)
       return {};

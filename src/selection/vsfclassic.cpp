@@ -80,18 +80,39 @@ void clearCandidates(VsfModel* m) {
 
 double worst(int32_t code) { return vsfBigBetter(code) ? -DBL_MAX : DBL_MAX; }
 
-// vsfPivotForm of a candidate column without the full X'X: its diagonal q, its cross
+// The sums about the means that the rank rule judges a candidate column by, without the
+// full X'X: its cross product with the intercept (`x1`, when the intercept is swept) taken
+// out of its own and of the model's columns'.
+struct CandidateSums {
+  const VsfModel* m;
+  double x1 = 0.0, a11 = 0.0;
+  bool about = false;
+  [[nodiscard]] double model(int64_t c, int64_t c2) const {
+    const double a = m->xpx[sym(c, c2)];
+    return about ? a - m->xpx[sym(c, 1)] * m->xpx[sym(c2, 1)] / a11 : a;
+  }
+  [[nodiscard]] double cross(int64_t c, double xc) const {
+    return about ? xc - x1 * m->xpx[sym(c, 1)] / a11 : xc;
+  }
+  [[nodiscard]] double own(double q) const { return about ? q - x1 * x1 / a11 : q; }
+  [[nodiscard]] bool counts(int64_t c) const { return !(about && c == 1); }
+};
+
+// vsfPivotForm of a candidate column without the full X'X: its judged diagonal q, its cross
 // products xc with the model's columns and |coefficients| on the swept ones, as (model
 // column, position in xc, value).
-double candidateForm(const VsfModel* m, double q, const double* xc,
+double candidateForm(const CandidateSums& j, double q, const double* xc,
                      const std::vector<std::tuple<int32_t, int32_t, double>>& coef) {
   double f = q;
   for (size_t u = 0; u < coef.size(); ++u) {
     const auto& [c, a, b] = coef[u];
-    double s = std::fabs(xc[a]);
+    if (!j.counts(c))
+      continue;
+    double s = std::fabs(j.cross(c, xc[a]));
     for (size_t v = 0; v < u; ++v)
-      s += std::fabs(m->xpx[sym(c, std::get<0>(coef[v]))]) * std::get<2>(coef[v]);
-    f += b * (2.0 * s + std::fabs(m->xpx[at(c, c)]) * b);
+      if (j.counts(std::get<0>(coef[v])))
+        s += std::fabs(j.model(c, std::get<0>(coef[v]))) * std::get<2>(coef[v]);
+    f += b * (2.0 * s + std::fabs(j.model(c, c)) * b);
   }
   return f;
 }
@@ -120,6 +141,7 @@ void vsfBestSimple(VsfModel* m, int32_t* effect, double* value) {
     if (m->effectColumns[i] != 1 || !addEligible(m, i))
       continue;
     double r, d, q, tol = 0.0, root = 0.0;
+    CandidateSums judged{m};
     coef.clear();
     if (full) {
       const int64_t c = m->effectColumn[i];
@@ -139,10 +161,15 @@ void vsfBestSimple(VsfModel* m, int32_t* effect, double* value) {
         const int32_t e = m->inModelList[p];
         for (int32_t j = 0; j < m->effectColumns[e]; ++j) {
           const int32_t c = m->effectColumn[e] + j;
+          if (c == 1)
+            judged.x1 = m->sweepFlags[c] == '1' ? m->cross[(m->crossSlot[e] + j) * N + row] : 0.0;
           xc[used++] = m->sweepFlags[c] == '1' ? m->cross[(m->crossSlot[e] + j) * N + row] : 0.0;
         }
       }
       d = q;
+      judged.about = vsfRuleCentred(m) && m->sweepFlags[1] == '1' && m->xpx[at(1, 1)] > 0.0;
+      judged.a11 = m->xpx[at(1, 1)];
+      q = judged.own(q);
       // The root of the pivot's rounding bound, over its coefficients on the swept columns.
       root = std::sqrt(std::fabs(q));
       int32_t a = 0;
@@ -164,7 +191,8 @@ void vsfBestSimple(VsfModel* m, int32_t* effect, double* value) {
             }
           }
           d -= xc[a] * inner;
-          root += std::fabs(inner) * std::sqrt(std::fabs(m->xpx[at(c, c)]));
+          if (judged.counts(c))
+            root += std::fabs(inner) * std::sqrt(std::fabs(judged.model(c, c)));
           coef.emplace_back(c, a, std::fabs(inner));
         }
       }
@@ -172,7 +200,7 @@ void vsfBestSimple(VsfModel* m, int32_t* effect, double* value) {
     if (!full) {
       tol = vsfRoundingTolerance(q, root);
       if (!(d > tol) && d > vsfSweepTolerance(q))
-        tol = vsfFormTolerance(q, candidateForm(m, q, m->workVector, coef));
+        tol = vsfFormTolerance(q, candidateForm(judged, q, m->workVector, coef));
     }
     const double reduction = d > tol ? r * r / d : -1.0;
     if (storeCandidates(m))

@@ -178,10 +178,10 @@ TEST(Formulas, PivotBoundIsReadOffTheSweptCoefficients) {
   qkzsweep(swept.data(), 1, 4, flags, work.data(), 0.0);
   qkzsweep(swept.data(), 2, 4, flags, work.data(), 0.0);
   const double r = std::sqrt(39.0) + 1.1 * std::sqrt(30.0);
-  EXPECT_NEAR(vsfPivotRoot(xpx.data(), swept.data(), flags, 4, 3), r, 1e-12);
-  EXPECT_NEAR(vsfPivotForm(xpx.data(), swept.data(), flags, 4, 3), 39 + 1.21 * 30 + 2.2 * 33,
+  EXPECT_NEAR(vsfPivotRoot(xpx.data(), swept.data(), flags, 4, 3, false), r, 1e-12);
+  EXPECT_NEAR(vsfPivotForm(xpx.data(), swept.data(), flags, 4, 3, false), 39 + 1.21 * 30 + 2.2 * 33,
               1e-11);
-  // x2's pivot, 39 - 1.1 * 33 = 2.7, is far above its tolerance, 2^-27 r^2 (above 1e-8 * 39).
+  // x2's pivot, 39 - 1.1 * 33 = 2.7, is far above its tolerance, 1e-8 * 39 (above 64 u r^2).
   EXPECT_NEAR(swept[9], 2.7, 1e-12);
-  EXPECT_NEAR(vsfPivotTolerance(xpx.data(), swept.data(), flags, 4, 3), 0x1p-27 * r * r, 1e-20);
+  EXPECT_NEAR(vsfPivotTolerance(xpx.data(), swept.data(), flags, 4, 3, false), 1e-8 * 39, 1e-20);
 }

@@ -21,9 +21,6 @@ using minijson::Value;
 const std::string kDir = std::string(QRX_TEST_DATA) + "/pivotrank/";
 
 // A column's verdict: "accept", "refuse", or "either" where a sound rule may go both ways.
-// An accepted pivot below 1.5e-8 of its bound's squared root r^2 counts as undecided too: the
-// sweep takes a pivot only above 2^-27 r^2 (or of a tighter form), which keeps the reported error
-// SS that of the estimates, although a pivot accurate to 1e-3 may fall below that.
 struct Pivot {
   std::string column, verdict;
   bool scriptTakes; // the reference's choice: every accept, and an undecided pivot within
@@ -49,10 +46,7 @@ const Corpus& corpus() {
       const bool either = rows[i][4] == "either";
       const bool takes = rows[i][4] == "accept" ||
                          (either && exact >= 1e-8 && std::fabs(dbl - exact) <= 0.1 * exact);
-      const bool nearBound =
-          !rows[i][5].empty() && std::strtod(rows[i][5].c_str(), nullptr) < 1.5e-8;
-      r.pivots[rows[i][0]].push_back(
-          {rows[i][1], takes && nearBound ? "either" : rows[i][4], takes});
+      r.pivots[rows[i][0]].push_back({rows[i][1], rows[i][4], takes});
     }
     const auto fits = qrxrun::csvRows(qrxrun::readFile(kDir + "fits.csv"));
     for (size_t i = 1; i < fits.size(); ++i)

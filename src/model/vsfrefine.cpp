@@ -1,0 +1,123 @@
+// Iterative refinement of a nearly dependent least-squares step: the residual pass that
+// forms X'r and r'r under the swept matrix's coefficients, and the corrections it drives.
+#include "model/vsfrefine.h"
+
+#include "data/vsfthread.h"
+#include "kernels/vsfresid.h"
+#include "kernels/vsfrowwalk.h"
+#include "model/vsfmodel.h"
+#include "model/vsfsweep.h"
+#include "numerics/packedtri.h"
+#include "support/vsfmethods.h"
+#include "support/vsfoptions.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+namespace {
+
+using packed::at;
+using packed::diag;
+using packed::sym;
+
+// The training rows' weighted residual sum of squares under the swept matrix's coefficients
+// (sums[0]) and the residual's cross products with the swept columns (sums[1 + c]).
+void residualSumsBody(VsfPassState* m, QkPageDescriptor* page, double* sums) {
+  const VsfRowShape S = vsfRowShape(m);
+  thread_local VsfGathered g;
+  vsfEachRow(S, page, [&](const VsfRowView& r) {
+    const double w = vsfTrainWeight(m, S, r);
+    if (w == 0.0 || isHostMissing(w))
+      return;
+    vsfGatherSwept(m, S, r, m->sweepFlags, g);
+    const double res = vsfGatheredResidual(m->sweptXpx, r, g);
+    sums[0] += w * res * res;
+    for (size_t i = 0; i < g.col.size(); ++i)
+      sums[1 + g.col[i]] += w * res * g.val[i];
+  });
+}
+
+int32_t vsfRefineSums(VsfPassState* m, QkPageDescriptor* page) {
+  residualSumsBody(m, page, m->refineSums);
+  return 0;
+}
+int32_t vsfRefineSums_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
+  residualSumsBody(m, page, buffer);
+  return 0;
+}
+int64_t refineSumsLength(const VsfPassState* m, int64_t) { return 1 + m->xpxColumns; }
+void storeRefineSums(VsfPassState* m, const double* B, int64_t n) {
+  for (int64_t i = 0; i < n; ++i)
+    m->refineSums[i] += B[i];
+}
+
+constinit const VsfKernelUse kRefineUse{VsfPageUse::Reads, refineSumsLength, storeRefineSums};
+const VsfKernelRegistration kRefineRegistration(vsfRefineSums, vsfRefineSums_t, kRefineUse);
+
+// Whether the step's reported fit is the swept matrix's least-squares fit over rows this
+// pass can read as they are.
+[[nodiscard]] bool refinable(const VsfModel* m) {
+  const VsfModelOptions* o = m->options;
+  return (vsfMethodIs(o->method, VsfMethodFamily::NoSelection) ||
+          vsfMethodIs(o->method, VsfMethodFamily::Sequential)) &&
+         m->structured == nullptr && !m->splitSparse && !o->parmStandardize && !o->colStandardize;
+}
+
+// The largest variance inflation of the swept columns (the intercept left out): their
+// diagonal as the rank rule judges it times that of the inverse.
+[[nodiscard]] double largestInflation(const VsfModel* m) {
+  const bool centred = vsfRuleCentred(m);
+  double worst = 0.0;
+  for (int64_t c = 1; c < m->xpxColumns; ++c) {
+    if (m->sweepFlags[c] != '1' || (centred && c == 1))
+      continue;
+    const double d = vsfPivotDiagonal(m->xpx, m->sweepFlags, c, centred);
+    worst = std::max(worst, std::fabs(d * m->sweptXpx[diag(c)]));
+  }
+  return worst;
+}
+
+[[nodiscard]] int32_t residualPass(VsfModel* m, std::vector<double>& sums) {
+  std::fill(sums.begin(), sums.end(), 0.0);
+  m->refineSums = sums.data();
+  const int32_t rc = vsfRunPass(m, vsfRefineSums, vsfRefineSums_t, 0);
+  m->refineSums = nullptr;
+  return rc;
+}
+
+// b += (X'X)^-1 X'r over the swept columns; column 0 holds -b and the swept block (X'X)^-1.
+void correct(VsfModel* m, const std::vector<double>& sums) {
+  const int64_t n = m->xpxColumns;
+  double* W = m->sweptXpx;
+  std::vector<double> delta(static_cast<size_t>(n), 0.0);
+  for (int64_t c = 1; c < n; ++c) {
+    if (m->sweepFlags[c] != '1')
+      continue;
+    double d = 0.0;
+    for (int64_t l = 1; l < n; ++l)
+      if (m->sweepFlags[l] == '1')
+        d += W[sym(c, l)] * sums[static_cast<size_t>(1 + l)];
+    delta[static_cast<size_t>(c)] = d;
+  }
+  for (int64_t c = 1; c < n; ++c)
+    if (m->sweepFlags[c] == '1')
+      W[at(c, 0)] -= delta[static_cast<size_t>(c)];
+}
+
+} // namespace
+
+int32_t vsfRefineStep(VsfModel* m) {
+  if (!refinable(m) || m->rank == 0 || !(largestInflation(m) > kVsfRefineInflation))
+    return 0;
+  std::vector<double> sums(static_cast<size_t>(1 + m->xpxColumns));
+  for (int32_t pass = 0; pass < 3; ++pass) {
+    if (const int32_t rc = residualPass(m, sums); rc != 0)
+      return rc;
+    if (pass < 2)
+      correct(m, sums);
+  }
+  m->sweptXpx[0] = sums[0];
+  m->sse = sums[0];
+  return 0;
+}

@@ -1,0 +1,21 @@
+// Iterative refinement of a least-squares step whose design is nearly dependent: the swept
+// matrix's coefficients are corrected on their own residuals, formed from the rows, and the
+// error SS the step reports is the residuals' sum of squares. The rank rule decides which
+// columns the data determine; this keeps the numbers of such a fit those of its estimates.
+#pragma once
+
+#include <cstdint>
+
+struct VsfModel;
+
+// The largest variance inflation a_cc (X'X)^-1_cc of the model's swept columns above which a
+// step is refined: below it the sweep's error SS agrees with the estimates' own to well
+// within 1e-8 of the total.
+constexpr double kVsfRefineInflation = 1e6;
+
+// Refines the current step of a least-squares fit (no selection, or the sequential methods)
+// when its swept columns' largest variance inflation exceeds kVsfRefineInflation: two
+// corrections of the coefficients in column 0 of the swept matrix, each from one pass over
+// the rows, and a third pass for the error SS, which replaces the swept one (and the
+// model's SSE). Returns a pass's failure code, 0 otherwise.
+[[nodiscard]] int32_t vsfRefineStep(VsfModel* model);
