@@ -139,20 +139,23 @@ inline std::string dumpOutput(const Value& v) {
 }
 
 // The first place where two outputs differ beyond rounding (empty when none): the same
-// nodes and texts, numbers within 1e-9 of each other relative to their size (1e-8 absolute).
-inline std::string firstDifference(const Value& a, const Value& b, const std::string& at) {
+// nodes and texts, numbers within `relative` (1e-9) of each other relative to their size or
+// within `absolute` (1e-8).
+inline std::string firstDifference(const Value& a, const Value& b, const std::string& at,
+                                   double relative = 1e-9, double absolute = 1e-8) {
   if (a.kind != b.kind)
     return at + ": kinds";
   switch (a.kind) {
   case Value::Number:
-    return std::fabs(a.n - b.n) <= 1e-9 * (std::fabs(a.n) + std::fabs(b.n)) + 1e-8
+    return std::fabs(a.n - b.n) <= relative * (std::fabs(a.n) + std::fabs(b.n)) + absolute
                ? ""
                : at + ": " + dumpOutput(a) + " vs " + dumpOutput(b);
   case Value::Array:
     if (a.items.size() != b.items.size())
       return at + ": lengths";
     for (size_t i = 0; i < a.items.size(); ++i)
-      if (std::string d = firstDifference(a.items[i], b.items[i], at + "/" + std::to_string(i));
+      if (std::string d = firstDifference(a.items[i], b.items[i], at + "/" + std::to_string(i),
+                                          relative, absolute);
           !d.empty())
         return d;
     return "";
@@ -160,7 +163,8 @@ inline std::string firstDifference(const Value& a, const Value& b, const std::st
     if (a.members.size() != b.members.size())
       return at + ": members";
     for (const auto& [key, value] : a.members)
-      if (std::string d = firstDifference(value, b[key], at + "." + key); !d.empty())
+      if (std::string d = firstDifference(value, b[key], at + "." + key, relative, absolute);
+          !d.empty())
         return d;
     return "";
   default:

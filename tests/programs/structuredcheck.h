@@ -53,16 +53,17 @@ inline qrxrun::ProgramRun runHooked(const std::string& hooks, const std::string&
   return r;
 }
 
-// Both runs succeed and every table agrees within 1e-9, but not bit for bit (the same bits
-// would mean the structured road was not taken).
+// Both runs succeed and every table agrees within `relative` (1e-9) or `absolute` (1e-8), but
+// not bit for bit (the same bits would mean the structured road was not taken).
 inline void expectPackedRoadsTables(const qrxrun::ProgramRun& structured,
-                                    const qrxrun::ProgramRun& packed, const std::string& what) {
+                                    const qrxrun::ProgramRun& packed, const std::string& what,
+                                    double relative = 1e-9, double absolute = 1e-8) {
   ASSERT_EQ(packed.status, 0) << packed.log;
   ASSERT_EQ(structured.status, 0) << structured.log;
   const minijson::Value& a = structured.json["steps"][0]["output"];
   const minijson::Value& b = packed.json["steps"][0]["output"];
   ASSERT_NE(qrxrun::findTable(a, "ParameterEstimates"), nullptr) << structured.log;
-  EXPECT_EQ(qrxrun::firstDifference(a, b, ""), "") << what;
+  EXPECT_EQ(qrxrun::firstDifference(a, b, "", relative, absolute), "") << what;
   EXPECT_NE(qrxrun::dumpOutput(a), qrxrun::dumpOutput(b)) << what;
 }
 
