@@ -530,9 +530,8 @@ bool vsfDiagonalBlockPivots(const VsfModel* m, const VsfDiagonalBlock& block, do
   double t = m->sweptXpx[0];
   int32_t count = 0;
   bool emptyTaken = false;
-  int64_t interceptAt = -1;
-  for (size_t i = 0; i < n && vsfRuleCentred(m); ++i)
-    interceptAt = S[i] == 1 && m->xpx[diag(1)] > 0.0 ? static_cast<int64_t>(i) : interceptAt;
+  // The rule judges the columns about their means where the intercept is swept.
+  const bool aboutMeans = vsfRuleCentred(m) && m->sweepFlags[1] == '1' && m->xpx[diag(1)] > 0.0;
   for (int64_t j = 0; j < k; ++j) {
     if (taken != nullptr)
       taken[j] = '0';
@@ -555,9 +554,8 @@ bool vsfDiagonalBlockPivots(const VsfModel* m, const VsfDiagonalBlock& block, do
       xw += x[i] * w[i];
     }
     const double pivot = d - quad;
-    // The column's diagonal about the means, where the intercept is swept.
-    const double judged =
-        interceptAt >= 0 ? b - std::pow(block.cross(block.context, j, 1), 2) / m->xpx[diag(1)] : b;
+    const double x1 = aboutMeans ? block.cross(block.context, j, 1) : 0.0;
+    const double judged = aboutMeans ? b - x1 * x1 / m->xpx[diag(1)] : b;
     if (!(pivot > vsfSweepTolerance(judged)))
       continue;
     double root = std::sqrt(std::fabs(b));
