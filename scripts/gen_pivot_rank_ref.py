@@ -465,7 +465,7 @@ def user_cases():
     a 12-level CLASS variable under PARAM=POLY beside three others; a cubic truncated power
     spline on 8 percentile knots beside another predictor; B-splines of degree 10 on equal
     and percentile knots; a degree-30 truncated power basis split into one effect per
-    column (for BACKWARD); three near copies (x + 1e-7 noise); a sum of three columns times
+    column and one kept whole (for BACKWARD); three near copies (x + 1e-7 noise); a sum of three columns times
     1 + 1e-12; and a many-level effect."""
     rng = random.Random(52)
     out = []
@@ -513,6 +513,12 @@ def user_cases():
     out.append(("tpf_d30", data,
                 ["effect t = spline(x / basis=tpf degree=30 knotmethod=list(2.5 5 7.5) split)"],
                 "t", design))
+    x = [grid(rng, 0, 10, 8) for _ in range(rows)]
+    lo, hi = min(x), max(x)
+    design = tpf_design("t", x, 30, [lo + (hi - lo) * i / 4 for i in (1, 2, 3)])
+    data = {"x": x, "y": user_response([c for _, c in design[1:2]], rng, rows, 10)}
+    out.append(("tpf_d30_whole", data, ["effect t = spline(x / basis=tpf degree=30)"], "t",
+                design))
     rows = 100
     xs = [[rnd(rng.gauss(3, 1), 6) for _ in range(rows)] for _ in range(4)]
     copies = [[v + 1e-7 * rng.gauss(0, 1) for v in xs[j]] for j in range(3)]
