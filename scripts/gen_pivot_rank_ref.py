@@ -459,6 +459,13 @@ def user_response(cols, rng, rows, scale=1.0):
     return y
 
 
+def linear_response(xs, rng):
+    """A response that follows the predictors closely: sum of b_j x_j plus unit noise."""
+    beta = [rng.gauss(0, 1) for _ in xs]
+    return [rnd(sum(b * x[r] for b, x in zip(beta, xs)) + rng.gauss(0, 1), 10)
+            for r in range(len(xs[0]))]
+
+
 def user_cases():
     """(name, data columns, statements before MODEL, model effects, design columns):
     raw polynomials of degree 4 and 5 in two and three variables on 40 to 60 rows; an 8- and
@@ -525,13 +532,13 @@ def user_cases():
     names = ["x1", "x2", "x3", "x4", "x5", "x6", "x7"]
     design = list(zip(names, xs + copies))
     data = dict(design)
-    data["y"] = user_response(xs, rng, rows)
+    data["y"] = linear_response(xs, rng)
     out.append(("nearcopy", data, [], "x1-x7", design))
     xs = [[rnd(rng.gauss(3, 1), 6) for _ in range(rows)] for _ in range(4)]
     total = [(a + b + c) * (1 + 1e-12) for a, b, c in zip(*xs[:3])]
     design = list(zip(names[:5], xs + [total]))
     data = dict(design)
-    data["y"] = user_response(xs, rng, rows)
+    data["y"] = linear_response(xs, rng)
     out.append(("nearsum", data, [], "x1-x5", design))
     out.append(many_level_case(rng))
     return out
@@ -785,16 +792,16 @@ def check_step(c, method, step, output_path):
                 break
             if v == "accept" and df[n] != 1 or v == "refuse" and df[n] == 1:
                 faults.append("%s: exact pivot/diagonal %s, verdict %s, DF %d"
-                              % (n, c.ratio[n], v, df[n]))
+                              % (n, mpmath.nstr(mpmath.mpf(c.ratio[n]), 3), v, df[n]))
     for k, r in zip(accepted + refused, ratios):
         n = c.columns[k]
+        entry = "in entry order %s, %s" % (mpmath.nstr(mpmath.mpf(c.ratio[n]), 3), c.verdict[n])
         if k in accepted and r < mpmath.mpf("1e-9"):
-            faults.append("%s taken with pivot/diagonal %s against the columns taken "
-                          "before it (entry-order verdict %s)" % (n, mpmath.nstr(r, 3),
-                                                                   c.verdict[n]))
+            faults.append("%s taken (DF 1), pivot/diagonal %s against the columns taken "
+                          "before it (%s)" % (n, mpmath.nstr(r, 3), entry))
         if k in refused and r >= mpmath.mpf("1e-7") and c.verdict[n] == "accept":
-            faults.append("%s refused with pivot/diagonal %s against the columns taken"
-                          % (n, mpmath.nstr(r, 3)))
+            faults.append("%s refused (DF 0), pivot/diagonal %s against the columns taken "
+                          "(%s)" % (n, mpmath.nstr(r, 3), entry))
     model_df = cell(anova, 0, "DF")
     error = cell(anova, 1, "SS")
     total = cell(anova, 2, "SS")
