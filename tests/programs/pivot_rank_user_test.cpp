@@ -4,11 +4,15 @@
 // on 1 and 8 threads. The references (tests/data/pivotrank/user, made by
 // scripts/gen_pivot_rank_ref.py) hold each case's design columns, made from the definitions
 // of the effects, and the exact pivots of those columns in entry order with the verdict a
-// sound rank rule must reach. The test fits the columns a run took again in long double:
-// a fit takes no column that the others determine, refuses no column the verdicts accept,
-// its Model DF is the rank of what it took, its error SS the least-squares minimum on it,
-// the SSE of its predictions and no more than the corrected total, and 1 and 8 threads take
-// the same columns.
+// sound rank rule must reach: accept when the pivot is at least 1e-7 of the column's
+// corrected sum of squares and the double one within 1e-3 of it, refuse when below 1e-9 or
+// the double one off by half, else either. Without selection every column's DF follows its
+// verdict. The test also fits the columns each run took again in long double: no column is
+// taken whose pivot against those taken before it is below 1e-9 of its diagonal, none with
+// an accept verdict is refused while its pivot against the taken ones is at least 1e-7; the
+// Model DF is the rank of what was taken, the error SS its least-squares minimum (unless a
+// path stopped at its step limit), the SSE of the predictions and no more than the corrected
+// total; 1 and 8 threads take the same columns.
 #include "programs/qrxrun.h"
 
 #include <gtest/gtest.h>
