@@ -97,8 +97,8 @@ std::vector<double> numbers(const std::vector<std::vector<std::string>>& rows, s
   return v;
 }
 
-Case loadCase(const std::vector<std::string>& spec) {
-  Case c{spec[0], spec[1], spec[2], spec.size() > 3 ? spec[3] : "", {}, {}, {}, {}, {}};
+Case loadCase(const std::vector<std::string>& fields) {
+  Case c{fields[0], fields[1], fields[2], fields.size() > 3 ? fields[3] : "", {}, {}, {}, {}, {}};
   c.data = qrxrun::readFile(kDir + c.name + ".csv");
   const auto data = qrxrun::csvRows(c.data);
   const auto design = qrxrun::csvRows(qrxrun::readFile(kDir + c.name + "_x.csv"));
@@ -116,9 +116,9 @@ Case loadCase(const std::vector<std::string>& spec) {
 const std::vector<Case>& corpus() {
   static const std::vector<Case> cases = [] {
     std::vector<Case> r;
-    const auto specs = qrxrun::csvRows(qrxrun::readFile(kDir + "cases.csv"));
-    for (size_t i = 1; i < specs.size(); ++i)
-      r.push_back(loadCase(specs[i]));
+    const auto rows = qrxrun::csvRows(qrxrun::readFile(kDir + "cases.csv"));
+    for (size_t i = 1; i < rows.size(); ++i)
+      r.push_back(loadCase(rows[i]));
     const auto pivots = qrxrun::csvRows(qrxrun::readFile(kDir + "pivots.csv"));
     for (size_t i = 1; i < pivots.size(); ++i) {
       const auto& p = pivots[i];
