@@ -13,10 +13,27 @@ at least 1e-8 of it and within 1e-1), and the exact pivot over r^2, r = sqrt(a_k
 sum over the swept columns i of |b_i| sqrt(a_ii) (b column k's coefficients on them), the
 root of its rounding bound. fits.csv holds, per case, the rank of the columns
 taken and the exact least-squares error SS on them (and on all columns).
-Run from the repository root: /usr/bin/python3 scripts/gen_pivot_rank_ref.py"""
+
+It also writes tests/data/pivotrank/user/: designs as a user writes them (EFFECT statements,
+CLASS with PARAM=, WEIGHT; see user_cases), each as its data, its statements (cases.csv), its
+design columns made here from the definitions of the effects (<case>_x.csv), the same pivots
+and verdicts in entry order (pivots.csv, computed from exact integer cross products) and the
+exact rank, error SS and corrected total (fits.csv).
+
+Run from the repository root: /usr/bin/python3 scripts/gen_pivot_rank_ref.py [--user] writes
+both corpora [the second only]; --report BUILD/app/qrx runs the second through that qrx
+under every selection method on 1 and 8 threads and prints what fails (the checks of
+tests/programs/pivot_rank_user_test.cpp, with exact instead of long double refits)."""
 import csv
+import fractions
+import json
+import math
 import os
 import random
+import re
+import subprocess
+import sys
+import tempfile
 
 import mpmath
 import numpy as np
@@ -276,7 +293,583 @@ def write_data(name, cols, y):
             f.write(",".join([repr(y[r])] + [repr(c[r]) for c in cols]) + "\n")
 
 
+# ------------------------------------------------- designs as a user writes them
+#
+# Each case below is a data set of raw variables and the statements a user writes for it
+# (EFFECT statements, CLASS with PARAM=, WEIGHT). The design columns are made here from
+# the definitions of the constructed effects and codings, in the order the model lays them
+# out, and written beside the data under the parameter names the fit reports (blanks, "_"
+# and ":" read as one blank, letters in lower case), so that a test can fit any subset of
+# them. Their cross products are formed exactly from the doubles (integers scaled by powers
+# of two), and the pivots in entry order by an LDL' elimination at 250 digits.
+
+USER = os.path.join(OUT, "user")
+EPS13 = 1.110223024625157e-13
+
+
+def grid(rng, lo, hi, bits=10):
+    """A uniform draw on a grid of 2^-bits, so that sums and halves of the values are exact."""
+    return round(rng.uniform(lo, hi) * 2**bits) / 2**bits
+
+
+def poly_terms(names, degree):
+    """Terms of a polynomial effect in graded order: the variables, then for every degree
+    each variable times the terms of one degree less that begin with it or a later one."""
+    terms = [[i] for i in range(len(names))]
+    last = list(terms)
+    for _ in range(2, degree + 1):
+        nxt = [[i] + t for i in range(len(names)) for t in last if t[0] >= i]
+        terms += nxt
+        last = nxt
+    return terms
+
+
+def poly_label(names, term):
+    runs = []
+    for i in term:
+        if runs and runs[-1][0] == i:
+            runs[-1][1] += 1
+        else:
+            runs.append([i, 1])
+    return "*".join(names[i] + ("^%d" % m if m > 1 else "") for i, m in runs)
+
+
+def poly_design(xs, names, degree):
+    """The columns of polynomial(names / degree=d): each column of degree g is the first
+    variable of its term times the column of the rest of the term."""
+    terms = poly_terms(names, degree)
+    values = {}
+    cols = []
+    for t in terms:
+        if len(t) == 1:
+            v = list(xs[t[0]])
+        else:
+            v = [a * b for a, b in zip(xs[t[0]], values[tuple(t[1:])])]
+        values[tuple(t)] = v
+        cols.append((poly_label(names, t), v))
+    return cols
+
+
+def percentile_knots(x, n):
+    s = sorted(x)
+    big_n = len(s)
+    knots = []
+    for i in range(1, n + 1):
+        p = i / (n + 1) * big_n
+        k = int(math.floor(p + EPS13))
+        exact = abs(p - k) <= EPS13
+        j = k - 1
+        if j < 0:
+            knots.append(s[0])
+        elif j > big_n - 1:
+            knots.append(s[-1])
+        else:
+            knots.append((s[j] + s[j + 1]) / 2 if exact else s[j + 1])
+    return knots
+
+
+def tpf_design(name, x, degree, knots):
+    """A truncated power basis with all terms: the constant, the powers of x, then
+    (x - k)^degree beyond each knot."""
+    cols = [[1.0] * len(x)]
+    p = list(x)
+    for _ in range(degree):
+        cols.append(p)
+        p = [a * b for a, b in zip(p, x)]
+    for k in knots:
+        cols.append([(v - k) ** degree if v - k > 0 else 0.0 for v in x])
+    return [("%s %d" % (name, i + 1), c) for i, c in enumerate(cols)]
+
+
+def bspline_knots(x, d, n, method):
+    """Boundary and interior knots of a B-spline basis: d knots below the data, n inside,
+    max(d, 1) above, the outermost ones just beyond the data range."""
+    lo, hi = min(x), max(x)
+    e0 = EPS13
+    while d and math.log(e0) < math.log(2.225073858507202e-308) / (2 * d):
+        e0 *= 100
+    elo = e0
+    while not lo - elo < lo:
+        elo *= 10
+    ehi = e0
+    while not hi + ehi > hi:
+        ehi *= 10
+    low, up = lo - elo, hi + ehi
+    r = max(d, 1)
+    step = (hi - lo) / (n + 1)
+    if method == "equal":
+        lower = [lo - (d - 1 - j) * step for j in range(d)]
+        lower[d - 1] = low
+        seq, v = [], lo
+        for _ in range(n + r):
+            v += step
+            seq.append(v)
+        inner, upper = seq[:n], seq[n:]
+        upper[0] = up
+    else:
+        lower, inner, upper = [low] * d, percentile_knots(x, n), [up] * r
+    return lower + inner + upper
+
+
+def bspline_row(t, d, x):
+    """The d + 1 basis functions that can be non-zero at x by the recurrence of de Boor and
+    Cox, and the index of the last of them."""
+    i, lim = d, len(t) - max(d, 1)
+    while i < lim and x >= t[i]:
+        i += 1
+    b = [1.0] + [0.0] * d
+    dr, dl = [0.0] * d, [0.0] * d
+    for j in range(d):
+        dr[j] = t[i + j] - x
+        dl[j] = x - t[i - 1 - j]
+        saved = 0.0
+        for q in range(j + 1):
+            den = dr[q] + dl[j - q]
+            term = b[q] / den if den != 0 else 0.0
+            b[q] = saved + dr[q] * term
+            saved = dl[j - q] * term
+        b[j + 1] = saved
+    return b, i
+
+
+def bspline_design(name, x, d, n, method):
+    t = bspline_knots(x, d, n, method)
+    m = len(t) - d + 1
+    cols = [[0.0] * len(x) for _ in range(m)]
+    for row, v in enumerate(x):
+        b, i = bspline_row(t, d, v)
+        for q in range(d + 1):
+            cols[i - d + q][row] = b[q]
+    return [("%s %d" % (name, i + 1), c) for i, c in enumerate(cols)]
+
+
+def class_poly_design(name, levels, count):
+    """PARAM=POLY of a numeric CLASS variable with values 1..count: the powers 1..count-1
+    of the value."""
+    return [("%s poly%d" % (name, p), [math.pow(float(v), p) for v in levels])
+            for p in range(1, count)]
+
+
+def user_response(cols, rng, rows, scale=1.0):
+    y = []
+    for r in range(rows):
+        s = sum(b * c[r] / (1.0 + max(abs(v) for v in c))
+                for b, c in zip((rng.gauss(0, 3) for _ in cols), cols))
+        y.append(rnd(s + rng.gauss(0, scale), 10))
+    return y
+
+
+def linear_response(xs, rng):
+    """A response that follows the predictors closely: sum of b_j x_j plus unit noise."""
+    beta = [rng.gauss(0, 1) for _ in xs]
+    return [rnd(sum(b * x[r] for b, x in zip(beta, xs)) + rng.gauss(0, 1), 10)
+            for r in range(len(xs[0]))]
+
+
+def user_cases():
+    """(name, data columns, statements before MODEL, model effects, design columns):
+    raw polynomials of degree 4 and 5 in two and three variables on 40 to 60 rows; an 8- and
+    a 12-level CLASS variable under PARAM=POLY beside three others; a cubic truncated power
+    spline on 8 percentile knots beside another predictor; B-splines of degree 10 on equal
+    and percentile knots; a degree-30 truncated power basis split into one effect per
+    column and one kept whole (for BACKWARD); three near copies (x + 1e-7 noise); a sum of three columns times
+    1 + 1e-12; and a many-level effect."""
+    rng = random.Random(52)
+    out = []
+    for nvar, degree, rows in ((2, 4, 40), (2, 5, 47), (3, 4, 60), (3, 5, 60)):
+        names = ["a", "b", "c"][:nvar]
+        xs = [[grid(rng, 20, 30) if j == 0 else grid(rng, -5, 15) for _ in range(rows)]
+              for j in range(nvar)]
+        design = poly_design(xs, names, degree)
+        data = dict(zip(names, xs))
+        data["y"] = user_response([c for _, c in design[:nvar + 2]], rng, rows)
+        out.append(("poly%d_d%d" % (nvar, degree), data,
+                    ["effect s = polynomial(%s / degree=%d)" % (" ".join(names), degree)], "s",
+                    design))
+    for count in (8, 12):
+        rows = 150
+        g = [r % count + 1 if r < count else rng.randrange(count) + 1 for r in range(rows)]
+        others = [[r % k + 1 if r < k else rng.randrange(k) + 1 for r in range(rows)]
+                  for k in (3, 4, 5)]
+        design = class_poly_design("g", g, count)
+        for nm, lv, k in zip(("h", "i", "j"), others, (3, 4, 5)):
+            design += class_poly_design(nm, lv, k)
+        data = {"g": g, "h": others[0], "i": others[1], "j": others[2]}
+        data["y"] = user_response([c for _, c in design], rng, rows)
+        out.append(("classpoly_%d" % count, data, ["class g h i j / param=poly"], "g h i j",
+                    design))
+    rows = 80
+    x = [grid(rng, 0, 10) for _ in range(rows)]
+    z = [grid(rng, -3, 3) for _ in range(rows)]
+    design = tpf_design("sp", x, 3, percentile_knots(x, 8)) + [("z", z)]
+    data = {"x": x, "z": z, "y": user_response([c for _, c in design[1:5]], rng, rows, 10)}
+    out.append(("tpf_pct8", data,
+                ["effect sp = spline(x / basis=tpf degree=3 knotmethod=percentiles(8))"],
+                "sp z", design))
+    for method, n, tag in (("equal", 3, "knotmethod=equal(3)"),
+                           ("pct", 6, "knotmethod=percentiles(6)")):
+        x = [grid(rng, 0, 10) for _ in range(rows)]
+        design = bspline_design("bs", x, 10, n, method)
+        data = {"x": x, "y": user_response([c for _, c in design[:4]], rng, rows)}
+        out.append(("bspline_d10_%s" % method, data,
+                    ["effect bs = spline(x / degree=10 %s)" % tag], "bs", design))
+    rows = 60
+    x = [grid(rng, 0, 10, 8) for _ in range(rows)]
+    design = tpf_design("t", x, 30, [2.5, 5.0, 7.5])
+    data = {"x": x, "y": user_response([c for _, c in design[1:4]], rng, rows)}
+    out.append(("tpf_d30", data,
+                ["effect t = spline(x / basis=tpf degree=30 knotmethod=list(2.5 5 7.5) split)"],
+                "t", design))
+    x = [grid(rng, 0, 10, 8) for _ in range(rows)]
+    lo, hi = min(x), max(x)
+    design = tpf_design("t", x, 30, [lo + (hi - lo) * i / 4 for i in (1, 2, 3)])
+    data = {"x": x, "y": user_response([c for _, c in design[1:2]], rng, rows, 10)}
+    out.append(("tpf_d30_whole", data, ["effect t = spline(x / basis=tpf degree=30)"], "t",
+                design))
+    rows = 100
+    xs = [[rnd(rng.gauss(3, 1), 6) for _ in range(rows)] for _ in range(4)]
+    copies = [[v + 1e-7 * rng.gauss(0, 1) for v in xs[j]] for j in range(3)]
+    names = ["x1", "x2", "x3", "x4", "x5", "x6", "x7"]
+    design = list(zip(names, xs + copies))
+    data = dict(design)
+    data["y"] = linear_response(xs, rng)
+    out.append(("nearcopy", data, [], "x1-x7", design))
+    xs = [[rnd(rng.gauss(3, 1), 6) for _ in range(rows)] for _ in range(4)]
+    total = [(a + b + c) * (1 + 1e-12) for a, b, c in zip(*xs[:3])]
+    design = list(zip(names[:5], xs + [total]))
+    data = dict(design)
+    data["y"] = linear_response(xs, rng)
+    out.append(("nearsum", data, [], "x1-x5", design))
+    out.append(many_level_case(rng))
+    return out
+
+
+def many_level_case(rng):
+    """200 levels of two rows after six dense columns, the last of them the level's number
+    plus noise; the last level's rows weigh 1e-5."""
+    count, rows = 200, 400
+    g = [r % count + 1 for r in range(rows)]
+    xs = [[rnd(rng.gauss(0, 1), 6) for _ in range(rows)] for _ in range(5)]
+    xs.append([rnd(v / 100 + 1e-5 * rng.gauss(0, 1), 11) for v in g])
+    effect = [rng.gauss(0, 1) for _ in range(count)]
+    w = [1e-5 if v == count else 1.0 for v in g]
+    y = [rnd(effect[v - 1] + sum(x[r] for x in xs) + rng.gauss(0, 1), 10)
+         for r, v in enumerate(g)]
+    design = [("x%d" % (j + 1), xs[j]) for j in range(6)]
+    design += [("g %d" % (k + 1), [1.0 if v == k + 1 else 0.0 for v in g]) for k in range(count)]
+    data = {"g": g, "w": w, "y": y}
+    data.update({"x%d" % (j + 1): xs[j] for j in range(6)})
+    return ("manylevel", data, ["class g", "weight w"], "x1-x6 g", design)
+
+
+def scaled_ints(values):
+    """The values as integers over one power of two: (integers, denominator)."""
+    den = max(fractions.Fraction(v).denominator for v in values)
+    return [int(fractions.Fraction(v) * den) for v in values], den
+
+
+def exact_cross(cols, w):
+    """The exact corrected weighted cross products of the columns (the last one the
+    response), from integer sums over the rows where the columns are non-zero."""
+    wi, wd = scaled_ints(w)
+    sw = sum(wi)
+    sparse = []
+    for c in cols:
+        ints, den = scaled_ints(c)
+        sparse.append(({r: v for r, v in enumerate(ints) if v != 0}, den))
+    sums = [sum(wi[r] * v for r, v in s.items()) for s, _ in sparse]
+    n = len(cols)
+    C = [[None] * n for _ in range(n)]
+    for a in range(n):
+        sa, da = sparse[a]
+        for b in range(a + 1):
+            sb, db = sparse[b]
+            small, big = (sa, sb) if len(sa) <= len(sb) else (sb, sa)
+            s = sum(wi[r] * v * big[r] for r, v in small.items() if r in big)
+            num = s * sw - sums[a] * sums[b]
+            C[a][b] = C[b][a] = mpmath.mpf(num) / (mpmath.mpf(wd * da * db) * sw)
+    return C
+
+
+def ldl_pivots(C, order, take):
+    """Pivots of the columns in `order` swept in that order (after the intercept, which the
+    corrected sums hold), each taken when take(k, pivot) says so; the response's pivot last
+    (the error SS). Returns the pivots and the columns taken."""
+    taken, rows, scaled = [], {}, {}
+    pivots = []
+    for k in list(order) + [len(C) - 1]:
+        u = []
+        for idx, l in enumerate(taken):
+            u.append(C[k][l] - mpmath.fdot(u[:idx], scaled[l]))
+        d = C[k][k] - mpmath.fdot(u, [a / rows[l] for a, l in zip(u, taken)])
+        if k == len(C) - 1:
+            return pivots, taken, d
+        pivots.append(d)
+        if take(k, d):
+            scaled[k] = [a / rows[l] for a, l in zip(u, taken)]
+            rows[k] = d
+            taken.append(k)
+
+
+def user_case(name, design, y, w):
+    """Pivots and verdicts of one design's columns in entry order, and its fit. The exact and
+    the double elimination advance together: each verdict needs both pivots, and both then
+    sweep the columns the verdict takes."""
+    C = exact_cross([c for _, c in design] + [y], w)
+    p = len(design)
+    diag = [C[k][k] for k in range(p)]
+    D = double_xpx([c for _, c in design], y, w)
+    sweep_np(D, 1)
+    rows = []
+
+    def take(k, exact):
+        dbl = D[k + 2, k + 2]
+        verdict, takes = classify(exact, dbl, diag[k])
+        ratios = ("0", "0") if diag[k] == 0 else (mpmath.nstr(exact / diag[k], 17),
+                                                   repr(float(dbl / float(diag[k]))))
+        rows.append((name, design[k][0]) + ratios + (verdict, ""))
+        if takes:
+            sweep_np(D, k + 2)
+        return takes
+
+    _, taken, sse = ldl_pivots(C, range(p), take)
+    _, _, least = ldl_pivots(C, range(p), lambda k, d: d > diag[k] * mpmath.mpf("1e-150"))
+    return rows, (name, len(taken) + 1, mpmath.nstr(sse, 17), mpmath.nstr(least, 17),
+                  mpmath.nstr(C[p][p], 17))
+
+
+def write_csv(path, header, columns):
+    with open(path, "w") as f:
+        f.write(",".join(header) + "\n")
+        for r in range(len(columns[0])):
+            f.write(",".join("0" if c[r] == 0 else repr(c[r]) if isinstance(c[r], float)
+                             else str(c[r]) for c in columns) + "\n")
+
+
+def write_user_corpus():
+    os.makedirs(USER, exist_ok=True)
+    pivots, fits, statements = [], [], []
+    for name, data, prologue, effects, design in user_cases():
+        names = list(data)
+        write_csv(os.path.join(USER, name + ".csv"), names, [data[k] for k in names])
+        write_csv(os.path.join(USER, name + "_x.csv"), [n for n, _ in design],
+                  [c for _, c in design])
+        w = data.get("w", [1.0] * len(data["y"]))
+        r, f = user_case(name, design, data["y"], w)
+        pivots += r
+        fits.append(f)
+        statements.append((name, "|".join(prologue), effects, "w" if "w" in data else ""))
+        print(name, len(design), f[1], sum(1 for x in r if x[4] == "either"), flush=True)
+    with open(os.path.join(USER, "pivots.csv"), "w", newline="") as f:
+        out = csv.writer(f, lineterminator="\n")
+        out.writerow(["case", "column", "exact", "double", "verdict", "rootratio"])
+        out.writerows(pivots)
+    with open(os.path.join(USER, "fits.csv"), "w", newline="") as f:
+        out = csv.writer(f, lineterminator="\n")
+        out.writerow(["case", "rank", "sse", "leastsse", "total"])
+        out.writerows(fits)
+    with open(os.path.join(USER, "cases.csv"), "w", newline="") as f:
+        out = csv.writer(f, lineterminator="\n")
+        out.writerow(["case", "statements", "effects", "weight"])
+        out.writerows(statements)
+
+# ------------------------------------------------- running the corpus through qrx
+
+METHODS = [("none", "none"), ("forward", "forward(stop=none)"), ("backward", "backward"),
+           ("stepwise", "stepwise"), ("lar", "lar(stop=none)"), ("lasso", "lasso(stop=none)"),
+           ("cv", "forward(select=cv stop=none) cvmethod=split(5)")]
+
+
+def norm_name(s):
+    return re.sub(r"[ _:]+", " ", s.strip().lower())
+
+
+def read_rows(path):
+    with open(path, newline="") as f:
+        return list(csv.reader(f))
+
+
+def find_table(node, name):
+    if isinstance(node, list):
+        for item in node:
+            t = find_table(item, name)
+            if t is not None:
+                return t
+        return None
+    if isinstance(node, dict):
+        if node.get("name") == name and node.get("kind") in ("table", "factoid"):
+            return node
+        return find_table(node.get("children", []), name)
+    return None
+
+
+def cell(table, row, column):
+    names = [c["name"] if isinstance(c, dict) else c for c in table["columns"]]
+    return table["rows"][row][names.index(column)]
+
+
+class UserCase:
+    def __init__(self, name, prologue, effects, weight):
+        self.name, self.prologue, self.effects, self.weight = name, prologue, effects, weight
+        self.data = read_rows(os.path.join(USER, name + ".csv"))
+        design = read_rows(os.path.join(USER, name + "_x.csv"))
+        self.columns = design[0]
+        cols = [[float(r[k]) for r in design[1:]] for k in range(len(self.columns))]
+        head = self.data[0]
+        y = [float(r[head.index("y")]) for r in self.data[1:]]
+        w = [float(r[head.index(weight)]) for r in self.data[1:]] if weight else [1.0] * len(y)
+        self.C = exact_cross(cols + [y], w)
+        self.verdict = {}
+        self.ratio = {}
+        self.takes = {}
+        self.cache = {}
+
+    def subset(self, accepted, refused):
+        """Pivot over diagonal of every accepted column against those before it, of every
+        refused one against all accepted, the rank and the least-squares error SS."""
+        key = (tuple(accepted), tuple(refused))
+        if key not in self.cache:
+            keep = set(accepted)
+            tiny = mpmath.mpf("1e-150")
+            piv, _, sse = ldl_pivots(self.C, accepted + refused,
+                                     lambda k, d: k in keep and d > self.C[k][k] * tiny)
+            ratios = [d / self.C[k][k] if self.C[k][k] > 0 else mpmath.mpf(0)
+                      for k, d in zip(accepted + refused, piv)]
+            rank = sum(1 for r in ratios[:len(accepted)] if r >= mpmath.mpf("1e-12"))
+            self.cache[key] = (ratios, rank, float(sse))
+        return self.cache[key]
+
+
+def run_program(qrx, cases, cpus, work):
+    program, outputs = [], []
+    for i, (c, (_, method)) in enumerate((c, m) for c in cases for m in METHODS):
+        with open(os.path.join(work, "d%d.csv" % i), "w") as f:
+            f.write("\n".join(",".join(r) for r in c.data) + "\n")
+        body = "".join("  %s;\n" % s for s in c.prologue.split("|") if s)
+        program.append("proc varsifter data=d%d;\n%s  model y = %s / selection=%s;\n"
+                       "  performance cpucount=%d;\n  output out=o%d p=p;\nrun;\n"
+                       % (i, body, c.effects, method, cpus, i))
+        outputs.append("o%d.csv" % i)
+    with open(os.path.join(work, "program.qrx"), "w") as f:
+        f.write("".join(program))
+    env = dict(os.environ, ASAN_OPTIONS="detect_leaks=0")
+    subprocess.run([qrx, "--work", work, "--json", os.path.join(work, "run.json"),
+                    os.path.join(work, "program.qrx")], env=env, capture_output=True)
+    with open(os.path.join(work, "run.json")) as f:
+        return json.load(f)["steps"], outputs
+
+
+def check_step(c, method, step, output_path):
+    """The faults of one fit, as lines of text; and the columns' DF."""
+    faults = []
+    if step.get("returnCode", 0) != 0:
+        return ["return code %s" % step.get("returnCode")], {}
+    pe = find_table(step["output"], "ParameterEstimates")
+    anova = find_table(step["output"], "ANOVA")
+    if pe is None or anova is None:
+        return ["no ParameterEstimates or ANOVA table"], {}
+    df = {}
+    for r in range(len(pe["rows"])):
+        df[norm_name(cell(pe, r, "Parameter"))] = int(cell(pe, r, "DF"))
+    index = {n: k for k, n in enumerate(c.columns)}
+    listed = [n for n in df if n in index]
+    unknown = [n for n in df if n not in index and n != "intercept"]
+    if unknown:
+        faults.append("parameters not in the design: %s" % unknown)
+    accepted = sorted(index[n] for n in listed if df[n] == 1)
+    refused = sorted(index[n] for n in listed if df[n] == 0)
+    ratios, rank, least = c.subset(accepted, refused)
+    if method == "none":
+        # Entry order is design order: each column against its verdict, up to the first
+        # undecided one the fit decided otherwise than the reference (the pivots after it
+        # differ from the reference's).
+        for n in c.columns:
+            v = c.verdict[n]
+            if n not in df:
+                faults.append("%s not reported" % n)
+                break
+            if v == "either" and (df[n] == 1) != c.takes[n]:
+                break
+            if v == "accept" and df[n] != 1 or v == "refuse" and df[n] == 1:
+                faults.append("%s: exact pivot/diagonal %s, verdict %s, DF %d"
+                              % (n, mpmath.nstr(mpmath.mpf(c.ratio[n]), 3), v, df[n]))
+    for k, r in zip(accepted + refused, ratios):
+        n = c.columns[k]
+        entry = "in entry order %s, %s" % (mpmath.nstr(mpmath.mpf(c.ratio[n]), 3), c.verdict[n])
+        if k in accepted and r < mpmath.mpf("1e-9"):
+            faults.append("%s taken (DF 1), pivot/diagonal %s against the columns taken "
+                          "before it (%s)" % (n, mpmath.nstr(r, 3), entry))
+        if k in refused and r >= mpmath.mpf("1e-7") and c.verdict[n] == "accept":
+            faults.append("%s refused (DF 0), pivot/diagonal %s against the columns taken "
+                          "(%s)" % (n, mpmath.nstr(r, 3), entry))
+    model_df = cell(anova, 0, "DF")
+    error = cell(anova, 1, "SS")
+    total = cell(anova, 2, "SS")
+    if model_df != rank:
+        faults.append("Model DF %s, rank of the columns taken %d" % (model_df, rank))
+    stop = find_table(step["output"], "StopReason")
+    stopped = stop is not None and "maximum number of steps" in str(stop["rows"])
+    if not stopped and abs(error - least) > 1e-8 * total:
+        faults.append("error SS %.10g, least squares on the columns taken %.10g (%.2g of the "
+                      "total)" % (error, least, (error - least) / total))
+    if os.path.exists(output_path):
+        out = read_rows(output_path)
+        h = out[0]
+        sse = 0.0
+        for r in out[1:]:
+            e = float(r[h.index("y")]) - float(r[h.index("p")])
+            sse += (float(r[h.index(c.weight)]) if c.weight else 1.0) * e * e
+        if abs(error - sse) > 1e-8 * total:
+            faults.append("error SS %.10g, predictions' SSE %.10g" % (error, sse))
+    else:
+        faults.append("no OUTPUT data set")
+    if error > total * (1 + 1e-10):
+        faults.append("error SS %.10g above the corrected total %.10g" % (error, total))
+    return faults, df
+
+
+def report(qrx):
+    cases = []
+    for name, prologue, effects, weight in read_rows(os.path.join(USER, "cases.csv"))[1:]:
+        cases.append(UserCase(name, prologue, effects, weight))
+    byname = {c.name: c for c in cases}
+    for row in read_rows(os.path.join(USER, "pivots.csv"))[1:]:
+        byname[row[0]].verdict[row[1]] = row[4]
+        byname[row[0]].ratio[row[1]] = row[2]
+        byname[row[0]].takes[row[1]] = row[4] == "accept" or (
+            row[4] == "either" and float(row[2]) >= 1e-8
+            and abs(float(row[3]) - float(row[2])) <= 0.1 * float(row[2]))
+    runs = {}
+    for cpus in (1, 8):
+        with tempfile.TemporaryDirectory() as work:
+            steps, outputs = run_program(os.path.abspath(qrx), cases, cpus, work)
+            pairs = [(c, m) for c in cases for m, _ in METHODS]
+            for (c, m), step, out in zip(pairs, steps, outputs):
+                runs[(c.name, m, cpus)] = check_step(c, m, step, os.path.join(work, out))
+    failed = 0
+    for c in cases:
+        for m, _ in METHODS:
+            lines = []
+            for cpus in (1, 8):
+                faults, _ = runs.get((c.name, m, cpus), (["no step"], {}))
+                lines += ["cpucount=%d: %s" % (cpus, f) for f in faults]
+            if (c.name, m, 1) in runs and runs[(c.name, m, 1)][1] != runs[(c.name, m, 8)][1]:
+                lines.append("1 and 8 threads differ in the columns taken")
+            failed += bool(lines)
+            for line in lines:
+                print("%s %s: %s" % (c.name, m, line))
+    print("%d of %d fits fail" % (failed, len(cases) * len(METHODS)))
+    return 1 if failed else 0
+
+
 def main():
+    if len(sys.argv) == 3 and sys.argv[1] == "--report":
+        sys.exit(report(sys.argv[2]))
+    if len(sys.argv) == 2 and sys.argv[1] == "--user":
+        return write_user_corpus()
+    if len(sys.argv) > 1:
+        sys.exit("usage: gen_pivot_rank_ref.py [--user | --report QRX]")
+    write_user_corpus()
     os.makedirs(OUT, exist_ok=True)
     pivots, fits = [], []
     for name, cols, y, _, _ in cases():
