@@ -101,6 +101,7 @@ struct VsfModel : VsfPassState {
   // Counts.
   int32_t stepLimit;
   int32_t stepCount, rank, prevInModelCount;
+  int32_t droppedFrom; // the list position of the effect vsfDropEffect last took out
   int32_t changeListLength, xpxCapacity, crossCapacity, stepCapacity, changeListCapacity;
 
   // The trial block.

@@ -106,7 +106,25 @@ bool vsfRuleCentred(const VsfModel* model);
 
 [[nodiscard]] int32_t vsfAddEffect(VsfModel* model, int32_t effect, uint8_t resweepAll,
                                    uint8_t trial);
+// Takes an effect out of the model: mode 0 only unsweeps it (a trial), 1 also takes it out of
+// the model's list (and its rows out of a growing triangle), 2 also gives its place back to
+// the containment counts. Reverse sweeps undo an entry only as well as the pivots they divide
+// by allow: where an effect's column is nearly dependent on the rest of the model (or its
+// reverse pivot is not positive) the swept matrix is rebuilt from the unswept X'X over the
+// columns that stay, so that the rank, the sweep flags and the error SS are theirs.
 void vsfDropEffect(VsfModel* model, int32_t effect, uint8_t mode);
+// Brings back the effect that the last vsfDropEffect took out (a step undone, or taken out
+// only to learn a criterion). It enters last; where that does not give back `rank`, the
+// model's rank before the removal (a column nearly dependent on the model passes the pivot
+// rule at its old place and not as the last one), the swept matrix is rebuilt with the
+// effect at its old place in the sweep order, the state the removal started from.
+// `resweepAll` as vsfAddEffect's.
+[[nodiscard]] int32_t vsfReenterEffect(VsfModel* model, int32_t effect, int32_t rank,
+                                       uint8_t resweepAll);
+// Rebuilds the swept matrix (and every fold's) from the unswept X'X: the columns of the
+// model's effects are swept in again in list order, leaving out effect `except` (-1: none),
+// with effect `moved` (-1: none) taken at list position `movedAt` instead of its own.
+void vsfResweepModel(VsfModel* model, int32_t except, int32_t moved = -1, int32_t movedAt = 0);
 void vsfSweep(VsfModel* model, int32_t column);
 void vsfCVSweep(VsfModel* model, int32_t column, char state);
 void vsfUpdateXpXi(VsfModel* model);

@@ -78,6 +78,14 @@ void clearCandidates(VsfModel* m) {
   return 0;
 }
 
+// Brings back effect k, taken out only to learn a criterion, into the model of rank `rank`.
+[[nodiscard]] int32_t Reenter(double value, VsfModel* m, int32_t k, int32_t rank) {
+  const uint8_t all = m->options->fullSweep == VsfFullSweep::Never ? 0 : 1;
+  if (int32_t rc = vsfReenterEffect(m, k, rank, all); rc != 0)
+    return rc;
+  return refresh(m, value);
+}
+
 double worst(int32_t code) { return vsfBigBetter(code) ? -DBL_MAX : DBL_MAX; }
 
 // The sums about the means that the rank rule judges a candidate column by, without the
@@ -545,10 +553,11 @@ int32_t vsfStepwise(VsfModel* m) {
           break;
         // j stays: it is taken out only to learn the STOP criterion without it. A failure
         // of either move ends the fit: without the re-entry the model would lack j.
+        const int32_t rank = m->rank;
         if ((rc = Drop(w, m, j)) != 0)
           return rc;
         m->stopDropValue = vsfGetCriterion(m, STOP);
-        if ((rc = Add(w, m, j)) != 0)
+        if ((rc = Reenter(w, m, j, rank)) != 0)
           return rc;
         break;
       }

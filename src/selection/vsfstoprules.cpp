@@ -227,7 +227,9 @@ int32_t vsfStopSelection(double v, VsfModel* m, int32_t, int32_t k, int32_t d, d
   } else {
     m->stopDropEffect = k;
     m->stopDropValue = v;
-    int32_t rc = vsfAddEffect(m, k, o->fullSweep == VsfFullSweep::Always ? 1 : 0, 0);
+    const int32_t last = m->stepCount - 1;
+    int32_t rc =
+        vsfReenterEffect(m, k, m->stepRank[last], o->fullSweep == VsfFullSweep::Always ? 1 : 0);
     if (rc != 0)
       return rc;
   }
