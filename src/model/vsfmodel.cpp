@@ -388,6 +388,7 @@ int32_t vsfModelInit(VsfModel* model) {
   int32_t rc = openModelPool(m);
   if (rc != 0)
     return rc;
+  m->sweptInflation = 0.0;
   // Nothing to fit: no training rows, or a validation criterion without validation rows.
   if (m->nTrain == 0)
     return 0;

@@ -102,6 +102,9 @@ struct VsfModel : VsfPassState {
   int32_t stepLimit;
   int32_t stepCount, rank, prevInModelCount;
   int32_t droppedFrom; // the list position of the effect vsfDropEffect last took out
+  // The largest variance inflation the swept matrix has held since it was last formed from
+  // X'X: reverse sweeps keep the rounding of the states they undo (vsfRefineStep).
+  double sweptInflation;
   int32_t changeListLength, xpxCapacity, crossCapacity, stepCapacity, changeListCapacity;
 
   // The trial block.

@@ -108,7 +108,10 @@ void correct(VsfModel* m, const std::vector<double>& sums) {
 } // namespace
 
 int32_t vsfRefineStep(VsfModel* m) {
-  if (!refinable(m) || m->rank == 0 || !(largestInflation(m) > kVsfRefineInflation))
+  if (!refinable(m))
+    return 0;
+  m->sweptInflation = std::max(m->sweptInflation, largestInflation(m));
+  if (!(m->sweptInflation > kVsfRefineInflation))
     return 0;
   std::vector<double> sums(static_cast<size_t>(1 + m->xpxColumns));
   for (int32_t pass = 0; pass < 3; ++pass) {

@@ -14,7 +14,8 @@ struct VsfModel;
 constexpr double kVsfRefineInflation = 1e6;
 
 // Refines the current step of a least-squares fit (no selection, or the sequential methods)
-// when its swept columns' largest variance inflation exceeds kVsfRefineInflation: two
+// when its swept columns' largest variance inflation, or the largest the swept matrix has held
+// since it was formed from X'X (model->sweptInflation), exceeds kVsfRefineInflation: two
 // corrections of the coefficients in column 0 of the swept matrix, each from one pass over
 // the rows, and a third pass for the error SS, which replaces the swept one (and the
 // model's SSE). Returns a pass's failure code, 0 otherwise.

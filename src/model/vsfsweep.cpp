@@ -631,6 +631,7 @@ void vsfResweepModel(VsfModel* m, int32_t except, int32_t moved, int32_t movedAt
     order.insert(
         order.begin() + std::clamp<int32_t>(movedAt, 0, static_cast<int32_t>(order.size())), moved);
   m->rank = 0;
+  m->sweptInflation = 0.0;
   for (const int32_t e : order)
     sweepInRun(m, m->effectColumn[e], m->effectColumns[e]);
   clearCache(m);

@@ -6,6 +6,7 @@
 #include "model/vsfcriteria.h"
 #include "model/vsfformulas.h"
 #include "model/vsfmodel.h"
+#include "model/vsfrefine.h"
 #include "model/vsfsweep.h"
 #include "support/hostif.h"
 #include "support/vsfoptions.h"
@@ -233,6 +234,10 @@ int32_t vsfStopSelection(double v, VsfModel* m, int32_t, int32_t k, int32_t d, d
     if (rc != 0)
       return rc;
   }
+  // The model is the last recorded step's again; a nearly dependent one is refined again, as
+  // it was when recorded, so that its error SS is that of its estimates.
+  if (const int32_t rc = vsfRefineStep(m); rc != 0)
+    return rc;
   const int32_t last = m->stepCount - 1;
   if (m->stepPress)
     m->press = m->stepPress[last];
