@@ -1,0 +1,153 @@
+// The least-angle paths over columns that the rank rule refuses against the active set
+// (near copies, a scaled sum of columns, a cubic truncated-power basis on a skewed variable),
+// through qrx on data made by recipes (synthdata.h): a refused column never enters, so every
+// step's error SS is at most the corrected total, the final error SS is that of the OUTPUT
+// predictions, a path that runs to its end reaches the least-squares fit of the columns it
+// took (numpy, tests/data/nearcopy/lstsq.csv from scripts/gen_near_copy_ref.py), and 1 and 8
+// threads take the same effects.
+#include "programs/qrxrun.h"
+#include "programs/synthdata.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+using minijson::Value;
+
+constexpr double kRows = 200; // the recipes' rows
+
+struct Case {
+  std::string data, effects, method;
+  bool toEnd; // the path ends at the least-squares fit of the columns it took
+};
+
+// Names separated by blanks, in sorted order.
+std::string sortedNames(const std::set<std::string>& names) {
+  std::string s;
+  for (const std::string& n : names)
+    s += (s.empty() ? "" : " ") + n;
+  return s;
+}
+
+// The least-squares error SS of each largest set of columns free of near dependence, by
+// model and sorted column names.
+const std::map<std::string, double>& leastSquares() {
+  static const std::map<std::string, double> ls = [] {
+    std::map<std::string, double> r;
+    const auto rows =
+        qrxrun::csvRows(qrxrun::readFile(std::string(QRX_TEST_DATA) + "/nearcopy/lstsq.csv"));
+    for (size_t i = 1; i < rows.size(); ++i) {
+      std::istringstream in(rows[i][1]);
+      std::set<std::string> names;
+      for (std::string n; in >> n;)
+        names.insert(n);
+      r[rows[i][0] + ":" + sortedNames(names)] = std::stod(rows[i][2]);
+    }
+    return r;
+  }();
+  return ls;
+}
+
+// The model's parameters of DF 1 past the intercept.
+std::string takenColumns(const Value& step) {
+  const Value* pe = qrxrun::findTable(step["output"], "ParameterEstimates");
+  std::set<std::string> taken;
+  for (size_t r = 1; pe != nullptr && r < (*pe)["rows"].items.size(); ++r)
+    if (qrxrun::number(*pe, r, "DF") == 1)
+      taken.insert(qrxrun::text(*pe, r, "Parameter"));
+  return sortedNames(taken);
+}
+
+double predictedSse(const std::string& text) {
+  const auto rows = qrxrun::csvRows(text);
+  const int y = qrxrun::headerColumn(rows[0], "y"), p = qrxrun::headerColumn(rows[0], "p");
+  double sse = 0;
+  for (size_t i = 1; i < rows.size(); ++i) {
+    const double e = std::stod(rows[i][y]) - std::stod(rows[i][p]);
+    sse += e * e;
+  }
+  return sse;
+}
+
+// Checks one fit; returns the effects its steps entered, in order.
+std::string expectSoundPath(const Case& c, const Value& step, const std::string& output) {
+  EXPECT_LE(step["returnCode"].n, 4);
+  const Value* anova = qrxrun::findTable(step["output"], "ANOVA");
+  const Value* summary = qrxrun::findTable(step["output"], "SelectionSummary");
+  if (anova == nullptr || summary == nullptr) {
+    ADD_FAILURE() << "no ANOVA or selection summary";
+    return "";
+  }
+  const double error = qrxrun::number(*anova, 1, "SS");
+  const double total = qrxrun::number(*anova, 2, "SS");
+  std::string entered;
+  for (size_t r = 0; r < (*summary)["rows"].items.size(); ++r) {
+    EXPECT_LE(qrxrun::number(*summary, r, "ASE") * kRows, total * (1 + 1e-10)) << "step " << r;
+    entered += qrxrun::text(*summary, r, "EffectEntered") + ";";
+  }
+  EXPECT_LE(error, total * (1 + 1e-10));
+  EXPECT_NEAR(predictedSse(output), error, 1e-8 * total);
+  if (c.toEnd) {
+    const auto it = leastSquares().find(c.effects + ":" + takenColumns(step));
+    if (it == leastSquares().end())
+      ADD_FAILURE() << "a nearly dependent set taken: " << takenColumns(step);
+    else
+      EXPECT_NEAR(error, it->second, 1e-8 * total);
+  }
+  return entered;
+}
+
+} // namespace
+
+TEST(PathRefusal, RefusedColumnsLeaveThePathSound) {
+  const std::map<std::string, std::string> effects{
+      {"copy", "x1-x6 n1"}, {"copies", "x1-x6 n1 n2 n3 s"}, {"spline", "sp z"}};
+  std::vector<Case> cases;
+  for (const std::string data : {"copy", "copies"}) {
+    cases.push_back({"nearcopy", data, "lar(stop=none)", true});
+    cases.push_back({"nearcopy", data, "lasso(stop=none)", true});
+    cases.push_back({"nearcopy", data, "lasso(adaptive stop=none)", true});
+    cases.push_back({"nearcopy", data, "elasticnet(l2=0.001 stop=none)", false});
+  }
+  cases.push_back({"skewspline", "spline", "lar(stop=none)", false});
+  cases.push_back({"skewspline", "spline", "lasso(stop=none)", false});
+  std::string program;
+  std::vector<std::string> outputs;
+  for (const Case& c : cases)
+    for (const int cpus : {1, 8}) {
+      const std::string n = std::to_string(outputs.size());
+      program += "proc varsifter data=" + c.data + ";\n";
+      if (c.data == "skewspline")
+        program += "  effect sp = spline(x / basis=tpf degree=3 knotmethod=percentiles(8));\n";
+      program += "  model y = " + effects.at(c.effects) + " / selection=" + c.method +
+                 " stats=(ase);\n  performance cpucount=" + std::to_string(cpus) +
+                 ";\n  output out=o" + n + " p=p;\nrun;\n";
+      outputs.push_back("o" + n + ".csv");
+    }
+  const qrxrun::ProgramRun run = qrxrun::runProgram(
+      program, "pathrefusal",
+      {{"nearcopy.csv", synthdata::nearCopyCsv()}, {"skewspline.csv", synthdata::skewSplineCsv()}},
+      outputs);
+  ASSERT_EQ(run.json["steps"].items.size(), outputs.size()) << run.log;
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const Case& c = cases[i];
+    SCOPED_TRACE(c.effects + " " + c.method);
+    std::string entered[2];
+    for (size_t t = 0; t < 2; ++t) {
+      SCOPED_TRACE(t == 0 ? "1 thread" : "8 threads");
+      entered[t] = expectSoundPath(c, run.json["steps"][2 * i + t],
+                                   run.files.count(outputs[2 * i + t]) != 0
+                                       ? run.files.at(outputs[2 * i + t])
+                                       : std::string("y,p\n"));
+    }
+    EXPECT_EQ(entered[0], entered[1]);
+  }
+}
