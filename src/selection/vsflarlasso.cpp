@@ -909,8 +909,8 @@ namespace {
 
   // The path ends when the step no longer moves, or when lambda stops falling.
   if (!reached && *pendingDrop == -1) {
-    const double moved = entered >= 0 ? std::fabs(gamma * m->direction[entered]) : 0.0;
-    if (moved <= 1e-8 && A * gamma <= 1e-8) {
+    const double shift = entered >= 0 ? std::fabs(gamma * m->direction[entered]) : 0.0;
+    if (shift <= 1e-8 && A * gamma <= 1e-8) {
       m->stopReason = VSR_PATH_END;
       return 0;
     }
