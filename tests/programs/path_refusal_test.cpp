@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <map>
 #include <set>
 #include <sstream>
@@ -105,20 +106,12 @@ std::string expectSoundPath(const Case& c, const Value& step, const std::string&
   return entered;
 }
 
-} // namespace
-
-TEST(PathRefusal, RefusedColumnsLeaveThePathSound) {
+// Fits every case on 1 and 8 threads in one program, with `performance` options added, and
+// checks each fit and that the threads entered the same effects.
+void expectSoundPaths(const std::vector<Case>& cases, const std::string& performance,
+                      const std::string& tag) {
   const std::map<std::string, std::string> effects{
       {"copy", "x1-x6 n1"}, {"copies", "x1-x6 n1 n2 n3 s"}, {"spline", "sp z"}};
-  std::vector<Case> cases;
-  for (const std::string data : {"copy", "copies"}) {
-    cases.push_back({"nearcopy", data, "lar(stop=none)", true});
-    cases.push_back({"nearcopy", data, "lasso(stop=none)", true});
-    cases.push_back({"nearcopy", data, "lasso(adaptive stop=none)", true});
-    cases.push_back({"nearcopy", data, "elasticnet(l2=0.001 stop=none)", false});
-  }
-  cases.push_back({"skewspline", "spline", "lar(stop=none)", false});
-  cases.push_back({"skewspline", "spline", "lasso(stop=none)", false});
   std::string program;
   std::vector<std::string> outputs;
   for (const Case& c : cases)
@@ -128,12 +121,12 @@ TEST(PathRefusal, RefusedColumnsLeaveThePathSound) {
       if (c.data == "skewspline")
         program += "  effect sp = spline(x / basis=tpf degree=3 knotmethod=percentiles(8));\n";
       program += "  model y = " + effects.at(c.effects) + " / selection=" + c.method +
-                 " stats=(ase);\n  performance cpucount=" + std::to_string(cpus) +
-                 ";\n  output out=o" + n + " p=p;\nrun;\n";
+                 " stats=(ase);\n  performance " + performance +
+                 " cpucount=" + std::to_string(cpus) + ";\n  output out=o" + n + " p=p;\nrun;\n";
       outputs.push_back("o" + n + ".csv");
     }
   const qrxrun::ProgramRun run = qrxrun::runProgram(
-      program, "pathrefusal",
+      program, tag,
       {{"nearcopy.csv", synthdata::nearCopyCsv()}, {"skewspline.csv", synthdata::skewSplineCsv()}},
       outputs);
   ASSERT_EQ(run.json["steps"].items.size(), outputs.size()) << run.log;
@@ -143,11 +136,39 @@ TEST(PathRefusal, RefusedColumnsLeaveThePathSound) {
     std::string entered[2];
     for (size_t t = 0; t < 2; ++t) {
       SCOPED_TRACE(t == 0 ? "1 thread" : "8 threads");
+      const auto file = run.files.find(outputs[2 * i + t]);
       entered[t] = expectSoundPath(c, run.json["steps"][2 * i + t],
-                                   run.files.count(outputs[2 * i + t]) != 0
-                                       ? run.files.at(outputs[2 * i + t])
-                                       : std::string("y,p\n"));
+                                   file != run.files.end() ? file->second : "y,p\n");
     }
     EXPECT_EQ(entered[0], entered[1]);
   }
+}
+
+} // namespace
+
+// The packed X'X: LAR, LASSO, the adaptive LASSO and the elastic net over near copies and the
+// spline basis.
+TEST(PathRefusal, RefusedColumnsLeaveThePathSound) {
+  std::vector<Case> cases;
+  for (const std::string data : {"copy", "copies"}) {
+    cases.push_back({"nearcopy", data, "lar(stop=none)", true});
+    cases.push_back({"nearcopy", data, "lasso(stop=none)", true});
+    cases.push_back({"nearcopy", data, "lasso(adaptive stop=none)", true});
+    cases.push_back({"nearcopy", data, "elasticnet(l2=0.001 stop=none)", false});
+  }
+  cases.push_back({"skewspline", "spline", "lar(stop=none)", false});
+  cases.push_back({"skewspline", "spline", "lasso(stop=none)", false});
+  expectSoundPaths(cases, "", "pathrefusal");
+}
+
+// The passes per step, and the kept cross products of the entered effects (the test hook
+// larCrossLimit opens them below their size rule).
+TEST(PathRefusal, PassesAndKeptCrossProductsRefuseAlike) {
+  const std::vector<Case> cases{{"nearcopy", "copies", "lar(stop=none)", true},
+                                {"nearcopy", "copies", "lasso(stop=none)", true},
+                                {"skewspline", "spline", "lar(stop=none)", false}};
+  expectSoundPaths(cases, "buildsscp=incremental", "pathrefusalpg");
+  ::setenv("QRX_TEST_HOOKS", "larCrossLimit=100000000", 1);
+  expectSoundPaths(cases, "buildsscp=incremental", "pathrefusalkp");
+  ::unsetenv("QRX_TEST_HOOKS");
 }
