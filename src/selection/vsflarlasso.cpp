@@ -1013,10 +1013,13 @@ namespace {
       std::memcpy(m->savedStdBeta, m->stdBeta, sizeof(double) * parms);
     }
     int32_t changed = -1;
+    const bool dropping = pendingDrop != -1;
     if ((rc = LarLassoStep(m, &changed, &pendingDrop)) != 0)
       return rc;
-    // A step takes an effect out, or enters one (or, past a refused entry, only moves).
-    const int32_t d = changed >= 0 && m->effectStatus[changed] == VES_CANDIDATE ? -1 : 1;
+    // A step takes an effect out or enters one; past a refused entry it may only move, or
+    // take out an effect that reached zero on the way.
+    const bool dropped = dropping || (changed >= 0 && m->effectStatus[changed] == VES_CANDIDATE);
+    const int32_t d = dropped ? -1 : 1;
     // A refused entry at the path's end leaves nothing to record.
     if ((m->stopReason != VSR_NONE && m->stopReason != VSR_PATH_END &&
          m->stopReason != VSR_PATH_END2) ||
