@@ -35,8 +35,11 @@ struct Case {
 // Names separated by blanks, in sorted order.
 std::string sortedNames(const std::set<std::string>& names) {
   std::string s;
-  for (const std::string& n : names)
-    s += (s.empty() ? "" : " ") + n;
+  for (const std::string& n : names) {
+    if (!s.empty())
+      s += ' ';
+    s += n;
+  }
   return s;
 }
 
@@ -154,14 +157,27 @@ void expectSoundPaths(const std::vector<Case>& cases, const std::string& perform
   std::vector<std::string> outputs;
   for (const Case& c : cases)
     for (const int cpus : {1, 8}) {
-      const std::string n = std::to_string(outputs.size());
-      program += "proc varsifter data=" + c.data + ";\n";
+      // Appended piece by piece: GCC 12's optimiser takes "text" + std::string for an
+      // overlapping copy (-Wrestrict).
+      std::string out = "o";
+      out += std::to_string(outputs.size());
+      program += "proc varsifter data=";
+      program += c.data;
+      program += ";\n";
       if (c.data == "skewspline")
         program += "  effect sp = spline(x / basis=tpf degree=3 knotmethod=percentiles(8));\n";
-      program += "  model y = " + effects.at(c.effects) + " / selection=" + c.method +
-                 " stats=(ase);\n  performance " + performance +
-                 " cpucount=" + std::to_string(cpus) + ";\n  output out=o" + n + " p=p;\nrun;\n";
-      outputs.push_back("o" + n + ".csv");
+      program += "  model y = ";
+      program += effects.at(c.effects);
+      program += " / selection=";
+      program += c.method;
+      program += " stats=(ase);\n  performance ";
+      program += performance;
+      program += " cpucount=";
+      program += std::to_string(cpus);
+      program += ";\n  output out=";
+      program += out;
+      program += " p=p;\nrun;\n";
+      outputs.push_back(out + ".csv");
     }
   const qrxrun::ProgramRun run = qrxrun::runProgram(
       program, tag,

@@ -187,11 +187,17 @@ inline std::string nearCopyCsv(int rows = 200) {
     const int64_t y =
         3 * x[0] - 2 * x[1] + ((3 * x[2]) >> 1) + x[3] + (x[4] >> 1) - x[5] + d.normal(10000);
     text += fixed(y, 4);
-    for (const int64_t v : x)
-      text += "," + fixed(v, 4);
-    for (const int64_t v : {x[0], x[1], x[0]})
-      text += "," + fixed(v * 10000 + d.normal(10), 8);
-    text += "," + fixed((x[1] + x[2] + x[3]) * 1000000000001, 16) + "\n";
+    for (const int64_t v : x) {
+      text += ',';
+      text += fixed(v, 4);
+    }
+    for (const int64_t v : {x[0], x[1], x[0]}) {
+      text += ',';
+      text += fixed(v * 10000 + d.normal(10), 8);
+    }
+    text += ',';
+    text += fixed((x[1] + x[2] + x[3]) * 1000000000001, 16);
+    text += '\n';
   }
   return text;
 }
@@ -208,7 +214,12 @@ inline std::string skewSplineCsv(int rows = 200) {
     const int64_t z = d.normal(1000000);
     const int64_t e = d.normal(8000000);
     const int64_t y = 3 * z + e + ((x / 100000000) % 2 == 0 ? 20000000 : -20000000);
-    text += fixed(y, 6) + "," + fixed(x, 6) + "," + fixed(z, 6) + "\n";
+    text += fixed(y, 6);
+    text += ',';
+    text += fixed(x, 6);
+    text += ',';
+    text += fixed(z, 6);
+    text += '\n';
   }
   return text;
 }
