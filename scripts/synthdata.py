@@ -132,6 +132,38 @@ def split_adaptive_csv(rows=600, levels=40):
     return text
 
 
+def near_copy_csv(rows=200):
+    """y,x1-x6,n1,n2,n3,s: x1-x6 normal (four decimals); n1 and n3 are x1, n2 is x2, each
+    plus normal noise of sd 1e-7 (eight decimals); s is (x2 + x3 + x4)(1 + 1e-12) written
+    exactly (sixteen decimals); y = 3 x1 - 2 x2 + 1.5 x3 + x4 + 0.5 x5 - x6 + normal noise."""
+    d = Draws(52)
+    text = "y,x1,x2,x3,x4,x5,x6,n1,n2,n3,s\n"
+    for _ in range(rows):
+        x = [d.normal(10**4) for _ in range(6)]
+        y = 3 * x[0] - 2 * x[1] + ((3 * x[2]) >> 1) + x[3] + (x[4] >> 1) - x[5] + d.normal(10**4)
+        fields = [fixed(y, 4)] + [fixed(v, 4) for v in x]
+        fields += [fixed(v * 10**4 + d.normal(10), 8) for v in (x[0], x[1], x[0])]
+        fields.append(fixed((x[1] + x[2] + x[3]) * 1000000000001, 16))
+        text += ",".join(fields) + "\n"
+    return text
+
+
+def skew_spline_csv(rows=200):
+    """y,x,z (six decimals): x is 1000 times a squared normal draw, z normal; y is +-20 by the
+    parity of floor(x / 100), plus 3 z and normal noise of sd 8. A cubic truncated-power
+    basis on x's percentiles is nearly dependent on this skewed x."""
+    d = Draws(60)
+    text = "y,x,z\n"
+    for _ in range(rows):
+        a = d.normal(1000)
+        x = a * a * 1000
+        z = d.normal(10**6)
+        e = d.normal(8 * 10**6)
+        y = 3 * z + e + (20 * 10**6 if (x // 10**8) % 2 == 0 else -20 * 10**6)
+        text += "%s,%s,%s\n" % (fixed(y, 6), fixed(x, 6), fixed(z, 6))
+    return text
+
+
 def columns(text):
     """The header's names and the rows of the CSV text as lists of fields."""
     lines = text.splitlines()
@@ -144,5 +176,6 @@ if __name__ == "__main__":
 
     MAKERS = {"levelindex": level_index_csv, "tinyweight": tiny_weight_csv,
               "splitlasso": split_lasso_csv, "effectempty": effect_empty_csv,
-              "splitadaptive": split_adaptive_csv}
+              "splitadaptive": split_adaptive_csv, "nearcopy": near_copy_csv,
+              "skewspline": skew_spline_csv}
     sys.stdout.write(MAKERS[sys.argv[1]]())

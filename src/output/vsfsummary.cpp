@@ -326,8 +326,9 @@ struct SummaryTable {
       step = backward ? i : k;
       if (multi || i == 0)
         nEffects = m->stepEffects[i];
-      else
-        nEffects += m->stepEffects[i] < m->stepEffects[i - 1] ? -1 : 1;
+      else // a path step that only moves (past a refused entry) keeps the count
+        nEffects += (m->stepEffects[i] > m->stepEffects[i - 1]) -
+                    (m->stepEffects[i] < m->stepEffects[i - 1]);
       control = (startingRows && i == first) ? '-' : ' ';
       label(slot);
       out->emit();

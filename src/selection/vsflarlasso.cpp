@@ -779,12 +779,73 @@ void walkAhead(const VsfModel* m, int32_t pendingDrop, VsfLarAhead& a) {
 
 } // namespace
 
+namespace {
+
+// Whether the sweep that entered effect k took every column of it: the rank rule refuses a
+// column that is nearly a combination of the active ones.
+[[nodiscard]] bool columnsTaken(const VsfModel* m, int32_t k) {
+  if (m->structured != nullptr && k == m->structured->effect)
+    return true;
+  for (int32_t j = 0; j < m->effectColumns[k]; ++j)
+    if (m->sweepFlags[m->effectColumn[k] + j] != '1')
+      return false;
+  return true;
+}
+
+// Takes back effect k, which the rank rule refused against the active set: it leaves the
+// model and the path as an aliased effect does, so that no step's direction, correlations,
+// coefficients or SSE use its column.
+void refuseEntry(VsfModel* m, int32_t k) {
+  vsfDropEffect(m, k, 2);
+  m->effectStatus[k] = VES_UNAVAILABLE;
+  vsfScreenTied(m, k);
+}
+
+// The common absolute correlation of the active effects with the residual.
+[[nodiscard]] double activeCorrelation(const VsfModel* m, int32_t first) {
+  double c = 0.0;
+  for (int32_t p = first; p < m->inModelCount; ++p)
+    c = std::max(c, std::fabs(m->corr[m->inModelList[p]]));
+  return c;
+}
+
+// What a stretch of a step did: ended the step, or refused its entrant, before moving
+// (Refused) or after moving the active set on (Moved); the step goes on from there.
+enum class Stretch { Done, Refused, Moved };
+
+[[nodiscard]] int32_t stepStretch(VsfModel* m, int32_t* changedEffect, int32_t* pendingDrop,
+                                  Stretch* how);
+
+} // namespace
+
+// A step: the most correlated candidate enters (or the pending drop leaves) and the active
+// set moves along its equiangular direction. A candidate the rank rule refuses leaves the
+// path; the step then goes on from the same point with the active set alone, to where the
+// next candidate catches up (which then enters) or a coefficient reaches zero.
 int32_t LarLassoStep(VsfModel* m, int32_t* changedEffect, int32_t* pendingDrop) {
+  Stretch how = Stretch::Done;
+  do {
+    if (int32_t rc = stepStretch(m, changedEffect, pendingDrop, &how); rc != 0)
+      return rc;
+  } while (how != Stretch::Done && m->stopReason == VSR_NONE);
+  // A step that went on past a refused entry and ended without another change (the path's
+  // end or the L1 target) is the move itself: it enters nothing.
+  if (*changedEffect >= 0 && m->effectStatus[*changedEffect] == VES_UNAVAILABLE)
+    *changedEffect = -1;
+  return 0;
+}
+
+namespace {
+
+[[nodiscard]] int32_t stepStretch(VsfModel* m, int32_t* changedEffect, int32_t* pendingDrop,
+                                  Stretch* how) {
   const VsfModelOptions* o = m->options;
   const int32_t first = m->includeCount;
   const int32_t all = vsfScreenFullCount(m);
   const bool full = vsfFullXpxOn(m);
   int32_t rc;
+  const bool moved = *how == Stretch::Moved;
+  *how = Stretch::Done;
 
   const double sy = m->nObs - 1 > 0 ? std::sqrt(std::max(m->totalSS, 0.0) / (m->nObs - 1)) : 0.0;
 
@@ -795,18 +856,32 @@ int32_t LarLassoStep(VsfModel* m, int32_t* changedEffect, int32_t* pendingDrop) 
   }
   double cmax;
   const int32_t candidate = mostCorrelated(m, first, &cmax);
+  int32_t entered = -1;
+  bool refused = false;
   if (*pendingDrop == -1) {
     if (candidate == -1) {
-      m->stopReason = m->inModelCount == all ? VSR_ALL_ENTERED : VSR_NO_CANDIDATE;
+      // A move past a refused entry is a step of its own; the next one finds the end.
+      if (!moved)
+        m->stopReason = m->inModelCount == all ? VSR_ALL_ENTERED : VSR_NO_CANDIDATE;
       return 0;
     }
-    *changedEffect = candidate;
+    *changedEffect = entered = candidate;
     rc = keepCross(m, candidate);
     if (rc == 0)
       rc = vsfAddEffect(m, candidate, 0, 0);
     vsfScreenEntered(m, candidate);
     if (rc != 0)
       return rc;
+    if (!columnsTaken(m, candidate)) {
+      refuseEntry(m, candidate);
+      entered = -1;
+      refused = true;
+      if (m->inModelCount <= first) {
+        *how = Stretch::Refused; // nothing has moved: the next candidate starts the path
+        return 0;
+      }
+      cmax = activeCorrelation(m, first);
+    }
   }
   *pendingDrop = -1;
   if (m->inModelCount <= first) {
@@ -834,7 +909,8 @@ int32_t LarLassoStep(VsfModel* m, int32_t* changedEffect, int32_t* pendingDrop) 
 
   // The path ends when the step no longer moves, or when lambda stops falling.
   if (!reached && *pendingDrop == -1) {
-    if (std::fabs(gamma * m->direction[*changedEffect]) <= 1e-8 && A * gamma <= 1e-8) {
+    const double shift = entered >= 0 ? std::fabs(gamma * m->direction[entered]) : 0.0;
+    if (shift <= 1e-8 && A * gamma <= 1e-8) {
       m->stopReason = VSR_PATH_END;
       return 0;
     }
@@ -850,8 +926,12 @@ int32_t LarLassoStep(VsfModel* m, int32_t* changedEffect, int32_t* pendingDrop) 
     return rc;
   if (!tAhead)
     dataScaleEstimates(m, first, sy);
+  if (refused && !reached)
+    *how = Stretch::Moved;
   return 0;
 }
+
+} // namespace
 
 int32_t vsfLarLasso(VsfModel* m) {
   VsfModelOptions* o = m->options;
@@ -928,16 +1008,22 @@ namespace {
       o->screen == VsfScreenMethod::Sis ? m->screenKeep + m->includeCount : m->effectCount;
   const int32_t parms = m->parmCount;
   while (vsfKeepGoing(m, t)) {
-    const int32_t d = pendingDrop == -1 ? 1 : -1;
     if (o->stop != VC_NONE_GIVEN) {
       std::memcpy(m->savedBeta, m->beta, sizeof(double) * parms);
       std::memcpy(m->savedStdBeta, m->stdBeta, sizeof(double) * parms);
     }
     int32_t changed = -1;
+    const bool dropping = pendingDrop != -1;
     if ((rc = LarLassoStep(m, &changed, &pendingDrop)) != 0)
       return rc;
-    if (m->stopReason != VSR_NONE && m->stopReason != VSR_PATH_END &&
-        m->stopReason != VSR_PATH_END2)
+    // A step takes an effect out or enters one; past a refused entry it may only move, or
+    // take out an effect that reached zero on the way.
+    const bool dropped = dropping || (changed >= 0 && m->effectStatus[changed] == VES_CANDIDATE);
+    const int32_t d = dropped ? -1 : 1;
+    // A refused entry at the path's end leaves nothing to record.
+    if ((m->stopReason != VSR_NONE && m->stopReason != VSR_PATH_END &&
+         m->stopReason != VSR_PATH_END2) ||
+        (changed == -1 && m->stopReason != VSR_NONE))
       return 0;
     int32_t result = 0;
     if ((rc = vsfStopSelection(0.0, m, t, changed, d, stopValue, &result)) != 0)

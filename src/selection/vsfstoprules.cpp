@@ -220,11 +220,12 @@ int32_t vsfStopSelection(double v, VsfModel* m, int32_t, int32_t k, int32_t d, d
       return 0;
     }
   }
-  // Undo the step.
+  // Undo the step (a path step that only moved, k = -1, changed no effect).
   if (d == 1) {
     m->stopAddEffect = k;
     m->stopAddValue = v;
-    vsfDropEffect(m, k, 2);
+    if (k >= 0)
+      vsfDropEffect(m, k, 2);
   } else {
     m->stopDropEffect = k;
     m->stopDropValue = v;

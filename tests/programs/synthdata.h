@@ -174,4 +174,54 @@ inline std::string splitAdaptiveCsv(int rows = 600, int levels = 40) {
   return text;
 }
 
+// y,x1-x6,n1,n2,n3,s: x1-x6 normal (four decimals); n1 and n3 are x1, n2 is x2, each plus
+// normal noise of sd 1e-7 (eight decimals); s is (x2 + x3 + x4)(1 + 1e-12) written exactly
+// (sixteen decimals); y = 3 x1 - 2 x2 + 1.5 x3 + x4 + 0.5 x5 - x6 + normal noise.
+inline std::string nearCopyCsv(int rows = 200) {
+  Draws d(52);
+  std::string text = "y,x1,x2,x3,x4,x5,x6,n1,n2,n3,s\n";
+  for (int r = 0; r < rows; ++r) {
+    int64_t x[6];
+    for (int64_t& v : x)
+      v = d.normal(10000);
+    const int64_t y =
+        3 * x[0] - 2 * x[1] + ((3 * x[2]) >> 1) + x[3] + (x[4] >> 1) - x[5] + d.normal(10000);
+    text += fixed(y, 4);
+    for (const int64_t v : x) {
+      text += ',';
+      text += fixed(v, 4);
+    }
+    for (const int64_t v : {x[0], x[1], x[0]}) {
+      text += ',';
+      text += fixed(v * 10000 + d.normal(10), 8);
+    }
+    text += ',';
+    text += fixed((x[1] + x[2] + x[3]) * 1000000000001, 16);
+    text += '\n';
+  }
+  return text;
+}
+
+// y,x,z (six decimals): x is 1000 times a squared normal draw, z normal; y is +-20 by the
+// parity of floor(x / 100), plus 3 z and normal noise of sd 8. A cubic truncated-power
+// basis on x's percentiles is nearly dependent on this skewed x.
+inline std::string skewSplineCsv(int rows = 200) {
+  Draws d(60);
+  std::string text = "y,x,z\n";
+  for (int r = 0; r < rows; ++r) {
+    const int64_t a = d.normal(1000);
+    const int64_t x = a * a * 1000;
+    const int64_t z = d.normal(1000000);
+    const int64_t e = d.normal(8000000);
+    const int64_t y = 3 * z + e + ((x / 100000000) % 2 == 0 ? 20000000 : -20000000);
+    text += fixed(y, 6);
+    text += ',';
+    text += fixed(x, 6);
+    text += ',';
+    text += fixed(z, 6);
+    text += '\n';
+  }
+  return text;
+}
+
 } // namespace synthdata

@@ -1,0 +1,228 @@
+// The least-angle paths over columns that the rank rule refuses against the active set
+// (near copies, a scaled sum of columns, a cubic truncated-power basis on a skewed variable),
+// through qrx on data made by recipes (synthdata.h): a refused column never enters, so every
+// step's error SS is at most the corrected total, the final error SS is that of the OUTPUT
+// predictions, a path that runs to its end reaches the least-squares fit of the columns it
+// took (tests/data/pathrefusal from scripts/gen_path_refusal_ref.py: numpy's fits on the near
+// copies, the spline's exact cross products), and 1 and 8 threads take the same effects.
+#include "programs/qrxrun.h"
+#include "programs/synthdata.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+using minijson::Value;
+
+const std::string kDir = std::string(QRX_TEST_DATA) + "/pathrefusal/";
+
+constexpr double kRows = 200; // the recipes' rows
+
+struct Case {
+  std::string data, effects, method;
+  bool toEnd; // the path ends at the least-squares fit of the columns it took
+};
+
+// Names separated by blanks, in sorted order.
+std::string sortedNames(const std::set<std::string>& names) {
+  std::string s;
+  for (const std::string& n : names) {
+    if (!s.empty())
+      s += ' ';
+    s += n;
+  }
+  return s;
+}
+
+// The least-squares error SS of each largest set of columns free of near dependence, by
+// model and sorted column names.
+const std::map<std::string, double>& leastSquares() {
+  static const std::map<std::string, double> ls = [] {
+    std::map<std::string, double> r;
+    const auto rows = qrxrun::csvRows(qrxrun::readFile(kDir + "lstsq.csv"));
+    for (size_t i = 1; i < rows.size(); ++i) {
+      std::istringstream in(rows[i][1]);
+      std::set<std::string> names;
+      for (std::string n; in >> n;)
+        names.insert(n);
+      r[rows[i][0] + ":" + sortedNames(names)] = std::stod(rows[i][2]);
+    }
+    return r;
+  }();
+  return ls;
+}
+
+// The model's parameters of DF 1 past the intercept.
+std::set<std::string> takenColumns(const Value& step) {
+  const Value* pe = qrxrun::findTable(step["output"], "ParameterEstimates");
+  std::set<std::string> taken;
+  for (size_t r = 1; pe != nullptr && r < (*pe)["rows"].items.size(); ++r)
+    if (qrxrun::number(*pe, r, "DF") == 1)
+      taken.insert(qrxrun::text(*pe, r, "Parameter"));
+  return taken;
+}
+
+// The least-squares error SS of y on the intercept and the spline data's columns `taken`, from
+// their exact corrected cross products: Gaussian elimination in long double on the matrix
+// scaled to a unit diagonal (the columns taken pass the rank rule, so it keeps its digits).
+double splineLeastSquares(const std::set<std::string>& taken) {
+  const auto rows = qrxrun::csvRows(qrxrun::readFile(kDir + "spline_xpx.csv"));
+  std::vector<int> at;
+  for (const std::string& name : taken)
+    at.push_back(qrxrun::headerColumn(rows[0], name));
+  at.push_back(qrxrun::headerColumn(rows[0], "y"));
+  for (const int c : at)
+    if (c < 1) {
+      ADD_FAILURE() << "a column the cross products lack: " << sortedNames(taken);
+      return std::nan("");
+    }
+  const size_t k = at.size();
+  std::vector<std::vector<long double>> a(k, std::vector<long double>(k));
+  for (size_t i = 0; i < k; ++i)
+    for (size_t j = 0; j < k; ++j)
+      a[i][j] = std::strtold(rows[at[i]][at[j]].c_str(), nullptr);
+  std::vector<long double> d(k);
+  for (size_t i = 0; i < k; ++i)
+    d[i] = std::sqrt(a[i][i]);
+  for (size_t i = 0; i < k; ++i)
+    for (size_t j = 0; j < k; ++j)
+      a[i][j] /= d[i] * d[j];
+  for (size_t p = 0; p + 1 < k; ++p)
+    for (size_t i = p + 1; i < k; ++i) {
+      const long double f = a[i][p] / a[p][p];
+      for (size_t j = p; j < k; ++j)
+        a[i][j] -= f * a[p][j];
+    }
+  return static_cast<double>(a[k - 1][k - 1] * d[k - 1] * d[k - 1]);
+}
+
+double predictedSse(const std::string& text) {
+  const auto rows = qrxrun::csvRows(text);
+  const int y = qrxrun::headerColumn(rows[0], "y"), p = qrxrun::headerColumn(rows[0], "p");
+  double sse = 0;
+  for (size_t i = 1; i < rows.size(); ++i) {
+    const double e = std::stod(rows[i][y]) - std::stod(rows[i][p]);
+    sse += e * e;
+  }
+  return sse;
+}
+
+// Checks one fit; returns the effects its steps entered, in order.
+std::string expectSoundPath(const Case& c, const Value& step, const std::string& output) {
+  EXPECT_LE(step["returnCode"].n, 4);
+  const Value* anova = qrxrun::findTable(step["output"], "ANOVA");
+  const Value* summary = qrxrun::findTable(step["output"], "SelectionSummary");
+  if (anova == nullptr || summary == nullptr) {
+    ADD_FAILURE() << "no ANOVA or selection summary";
+    return "";
+  }
+  const double error = qrxrun::number(*anova, 1, "SS");
+  const double total = qrxrun::number(*anova, 2, "SS");
+  std::string entered;
+  for (size_t r = 0; r < (*summary)["rows"].items.size(); ++r) {
+    EXPECT_LE(qrxrun::number(*summary, r, "ASE") * kRows, total * (1 + 1e-10)) << "step " << r;
+    entered += qrxrun::text(*summary, r, "EffectEntered") + ";";
+  }
+  EXPECT_LE(error, total * (1 + 1e-10));
+  EXPECT_NEAR(predictedSse(output), error, 1e-8 * total);
+  const std::set<std::string> taken = takenColumns(step);
+  if (c.toEnd && c.data == "skewspline") {
+    EXPECT_NEAR(error, splineLeastSquares(taken), 1e-8 * total);
+  } else if (c.toEnd) {
+    const auto it = leastSquares().find(c.effects + ":" + sortedNames(taken));
+    if (it == leastSquares().end())
+      ADD_FAILURE() << "a nearly dependent set taken: " << sortedNames(taken);
+    else
+      EXPECT_NEAR(error, it->second, 1e-8 * total);
+  }
+  return entered;
+}
+
+// Fits every case on 1 and 8 threads in one program, with `performance` options added, and
+// checks each fit and that the threads entered the same effects.
+void expectSoundPaths(const std::vector<Case>& cases, const std::string& performance,
+                      const std::string& tag) {
+  const std::map<std::string, std::string> effects{
+      {"copy", "x1-x6 n1"}, {"copies", "x1-x6 n1 n2 n3 s"}, {"spline", "sp z"}};
+  std::string program;
+  std::vector<std::string> outputs;
+  for (const Case& c : cases)
+    for (const int cpus : {1, 8}) {
+      // Appended piece by piece: GCC 12's optimiser takes "text" + std::string for an
+      // overlapping copy (-Wrestrict).
+      std::string out = "o";
+      out += std::to_string(outputs.size());
+      program += "proc varsifter data=";
+      program += c.data;
+      program += ";\n";
+      if (c.data == "skewspline")
+        program += "  effect sp = spline(x / basis=tpf degree=3 knotmethod=percentiles(8));\n";
+      program += "  model y = ";
+      program += effects.at(c.effects);
+      program += " / selection=";
+      program += c.method;
+      program += " stats=(ase);\n  performance ";
+      program += performance;
+      program += " cpucount=";
+      program += std::to_string(cpus);
+      program += ";\n  output out=";
+      program += out;
+      program += " p=p;\nrun;\n";
+      outputs.push_back(out + ".csv");
+    }
+  const qrxrun::ProgramRun run = qrxrun::runProgram(
+      program, tag,
+      {{"nearcopy.csv", synthdata::nearCopyCsv()}, {"skewspline.csv", synthdata::skewSplineCsv()}},
+      outputs);
+  ASSERT_EQ(run.json["steps"].items.size(), outputs.size()) << run.log;
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const Case& c = cases[i];
+    SCOPED_TRACE(c.effects + " " + c.method);
+    std::string entered[2];
+    for (size_t t = 0; t < 2; ++t) {
+      SCOPED_TRACE(t == 0 ? "1 thread" : "8 threads");
+      const auto file = run.files.find(outputs[2 * i + t]);
+      entered[t] = expectSoundPath(c, run.json["steps"][2 * i + t],
+                                   file != run.files.end() ? file->second : "y,p\n");
+    }
+    EXPECT_EQ(entered[0], entered[1]);
+  }
+}
+
+} // namespace
+
+// The packed X'X: LAR, LASSO, the adaptive LASSO and the elastic net over near copies and the
+// spline basis.
+TEST(PathRefusal, RefusedColumnsLeaveThePathSound) {
+  std::vector<Case> cases;
+  for (const std::string data : {"copy", "copies"}) {
+    cases.push_back({"nearcopy", data, "lar(stop=none)", true});
+    cases.push_back({"nearcopy", data, "lasso(stop=none)", true});
+    cases.push_back({"nearcopy", data, "lasso(adaptive stop=none)", true});
+    cases.push_back({"nearcopy", data, "elasticnet(l2=0.001 stop=none)", false});
+  }
+  cases.push_back({"skewspline", "spline", "lar(stop=none)", true});
+  cases.push_back({"skewspline", "spline", "lasso(stop=none)", false}); // ends at its step limit
+  expectSoundPaths(cases, "", "pathrefusal");
+}
+
+// The passes per step, and the kept cross products of the entered effects (the test hook
+// larCrossLimit opens them below their size rule).
+TEST(PathRefusal, PassesAndKeptCrossProductsRefuseAlike) {
+  const std::vector<Case> cases{{"nearcopy", "copies", "lar(stop=none)", true},
+                                {"nearcopy", "copies", "lasso(stop=none)", true},
+                                {"skewspline", "spline", "lar(stop=none)", true}};
+  expectSoundPaths(cases, "buildsscp=incremental", "pathrefusalpg");
+  ::setenv("QRX_TEST_HOOKS", "larCrossLimit=100000000", 1);
+  expectSoundPaths(cases, "buildsscp=incremental", "pathrefusalkp");
+  ::unsetenv("QRX_TEST_HOOKS");
+}
