@@ -64,9 +64,9 @@ const VsfKernelRegistration kRefineRegistration(vsfRefineSums, vsfRefineSums_t, 
          m->structured == nullptr && !m->splitSparse && !o->parmStandardize && !o->colStandardize;
 }
 
-// The largest variance inflation of the swept columns (the intercept left out): their
-// diagonal as the rank rule judges it times that of the inverse.
-[[nodiscard]] double largestInflation(const VsfModel* m) {
+} // namespace
+
+double vsfLargestInflation(const VsfModel* m) {
   const bool centred = vsfRuleCentred(m);
   double worst = 0.0;
   for (int64_t c = 1; c < m->xpxColumns; ++c) {
@@ -77,6 +77,8 @@ const VsfKernelRegistration kRefineRegistration(vsfRefineSums, vsfRefineSums_t, 
   }
   return worst;
 }
+
+namespace {
 
 [[nodiscard]] int32_t residualPass(VsfModel* m, std::vector<double>& sums) {
   std::fill(sums.begin(), sums.end(), 0.0);
@@ -107,10 +109,12 @@ void correct(VsfModel* m, const std::vector<double>& sums) {
 
 } // namespace
 
-int32_t vsfRefineStep(VsfModel* m) {
-  if (!refinable(m))
+int32_t vsfRefineStep(VsfModel* m) { return refinable(m) ? vsfRefineSwept(m) : 0; }
+
+int32_t vsfRefineSwept(VsfModel* m) {
+  if (m->splitSparse || m->structured != nullptr)
     return 0;
-  m->sweptInflation = std::max(m->sweptInflation, largestInflation(m));
+  m->sweptInflation = std::max(m->sweptInflation, vsfLargestInflation(m));
   if (!(m->sweptInflation > kVsfRefineInflation))
     return 0;
   std::vector<double> sums(static_cast<size_t>(1 + m->xpxColumns));

@@ -20,3 +20,11 @@ constexpr double kVsfRefineInflation = 1e6;
 // the rows, and a third pass for the error SS, which replaces the swept one (and the
 // model's SSE). Returns a pass's failure code, 0 otherwise.
 [[nodiscard]] int32_t vsfRefineStep(VsfModel* model);
+// The refinement of vsfRefineStep for any fit whose swept matrix holds the least-squares fit
+// of the columns swept over the rows as the pages hold them (the least-angle path's end among
+// them), on the same condition; nothing on split levels stored sparse or the structured road,
+// whose rows the pass does not read as the matrix sums them.
+[[nodiscard]] int32_t vsfRefineSwept(VsfModel* model);
+// The largest variance inflation a_cc (X'X)^-1_cc of the model's swept columns, the intercept
+// left out, a_cc as the rank rule judges it.
+[[nodiscard]] double vsfLargestInflation(const VsfModel* model);

@@ -9,6 +9,7 @@
 #include "kernels/vsfxpx.h"
 #include "model/vsfformulas.h"
 #include "model/vsfmodel.h"
+#include "model/vsfrefine.h"
 #include "model/vsfsplitsums.h"
 #include "model/vsfstructured.h"
 #include "model/vsfstructuredpress.h"
@@ -422,6 +423,11 @@ int32_t vsfAddEffect(VsfModel* m, int32_t k, uint8_t resweepAll, uint8_t trial) 
     }
     m->effectColumn[k] = m0;
 
+    // Extending the swept matrix by the new rows multiplies them by the inverse of the swept
+    // block, whose rounding grows with its conditioning: a nearly dependent model sweeps
+    // every column again from X'X instead, so that the new pivots are those of elimination.
+    if (vsfLargestInflation(m) > kVsfRefineInflation)
+      resweepAll = 1;
     if (resweepAll) {
       m->xpxColumns = m1;
       const int64_t T = tri(m1);

@@ -9,6 +9,7 @@
 #include "kernels/vsfrowwalk.h"
 #include "model/vsffoldpress.h"
 #include "model/vsfmodel.h"
+#include "model/vsfrefine.h"
 #include "model/vsfsweep.h"
 #include "numerics/packedtri.h"
 #include "selection/vsfcvexroad.h"
@@ -30,6 +31,7 @@
 
 namespace {
 
+using packed::at;
 using packed::sym;
 
 constexpr double kBig = 1.7976931348623157e308;
@@ -432,12 +434,9 @@ void lassoZeroCrossing(const VsfModel* m, int32_t first, double* gamma, int32_t*
 
 // Moves the active coefficients `gamma` along the direction (a dropped one to exactly 0)
 // and updates their L1 and L2 norms.
-void moveCoefficients(VsfModel* m, int32_t first, double gamma, int32_t pendingDrop, bool reached) {
+// The L1 and L2 norms of the active set's path coefficients.
+void setPathNorms(VsfModel* m, int32_t first) {
   const int32_t* in = m->inModelList;
-  for (int32_t p = first; p < m->inModelCount; ++p)
-    m->pathBeta[in[p]] += gamma * m->direction[in[p]];
-  if (pendingDrop != -1 && !reached)
-    m->pathBeta[pendingDrop] = 0.0;
   double l1 = 0.0, l2 = 0.0;
   for (int32_t p = first; p < m->inModelCount; ++p) {
     const double b = m->pathBeta[in[p]];
@@ -446,6 +445,15 @@ void moveCoefficients(VsfModel* m, int32_t first, double gamma, int32_t pendingD
   }
   m->l1Norm = l1;
   m->l2Norm = std::sqrt(l2);
+}
+
+void moveCoefficients(VsfModel* m, int32_t first, double gamma, int32_t pendingDrop, bool reached) {
+  const int32_t* in = m->inModelList;
+  for (int32_t p = first; p < m->inModelCount; ++p)
+    m->pathBeta[in[p]] += gamma * m->direction[in[p]];
+  if (pendingDrop != -1 && !reached)
+    m->pathBeta[pendingDrop] = 0.0;
+  setPathNorms(m, first);
 }
 
 // The SSE of the reported coefficients s b from the full X'X without its ridge,
@@ -809,6 +817,37 @@ void refuseEntry(VsfModel* m, int32_t k) {
   return c;
 }
 
+// At lambda 0 the path's coefficients are the least-squares fit of the active set, which the
+// swept matrix holds in its column 0 (as minus the coefficients, in the pages' frame): the
+// steps' updates along nearly dependent directions lose digits that this fit, refined on its
+// residuals where the active set is nearly dependent, does not. Taken only where the matrix
+// has exactly the active columns swept past the intercept and holds no ridge.
+[[nodiscard]] int32_t endAtLeastSquares(VsfModel* m, int32_t first) {
+  const VsfModelOptions* o = m->options;
+  const VsfMethodTraits* t = vsfMethodTraits(o->method);
+  if (t == nullptr || t->ridge || first != (o->noint ? 0 : 1))
+    return 0;
+  int32_t swept = 0;
+  for (int32_t p = first; p < m->inModelCount; ++p) {
+    const int32_t e = m->inModelList[p];
+    if (m->effectColumns[e] != 1 || m->sweepFlags[m->effectColumn[e]] != '1')
+      return 0;
+    ++swept;
+  }
+  for (int64_t c = 1 + first; c < m->xpxColumns; ++c)
+    swept -= m->sweepFlags[c] == '1' ? 1 : 0;
+  if (swept != 0)
+    return 0;
+  if (const int32_t rc = vsfRefineSwept(m); rc != 0)
+    return rc;
+  for (int32_t p = first; p < m->inModelCount; ++p) {
+    const int32_t e = m->inModelList[p];
+    m->pathBeta[e] = -m->sweptXpx[at(m->effectColumn[e], 0)];
+  }
+  setPathNorms(m, first);
+  return 0;
+}
+
 // What a stretch of a step did: ended the step, or refused its entrant, before moving
 // (Refused) or after moving the active set on (Moved); the step goes on from there.
 enum class Stretch { Done, Refused, Moved };
@@ -922,6 +961,10 @@ namespace {
   }
 
   moveCoefficients(m, first, gamma, *pendingDrop, reached);
+  // The look-ahead's copy has no rows to refine on: its end keeps the path's coefficients, and
+  // the fit's own step then forms its sums afresh.
+  if (m->lambda == 0.0 && *pendingDrop == -1 && !tAhead && (rc = endAtLeastSquares(m, first)) != 0)
+    return rc;
   if ((rc = updateResidual(m, first, gamma, A, road, *pendingDrop)) != 0)
     return rc;
   if (!tAhead)
