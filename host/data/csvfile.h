@@ -153,6 +153,11 @@ bool firstTextAmongNumbers(const CsvTable& table, size_t column, int64_t* obs, s
 // text empty. Both answers hold for a table held whole and one read window by window.
 bool columnHasNoValues(const CsvTable& table, size_t column);
 
+// Why a window of a table read window by window could not be parsed (CsvRows::changed):
+// a piece of its file that could not be mapped (its size and the reason), else that the
+// file changed while it was being read.
+std::string windowFailure(const CsvTable& table);
+
 // The observations of a table as a reader goes through them: all of them when the table is
 // held whole, else the window holding the observation last reached. Each reader has its own
 // window, so that several readers of one table can be at different places.

@@ -104,7 +104,7 @@ HostDataSet* checkedAny(HostDataSet* ds) {
 void reportChange(HostDataSet* ds) {
   if (!ds->changeLogged) {
     ds->changeLogged = true;
-    fail(DataMsg::FileUnreadable, {ds->path.c_str(), "the file changed while it was being read"});
+    fail(DataMsg::FileUnreadable, {ds->path.c_str(), windowFailure(*ds->table).c_str()});
   }
 }
 

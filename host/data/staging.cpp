@@ -31,6 +31,7 @@ struct Pending {
 
 std::mutex gMutex;
 std::vector<Pending> gPending;
+std::vector<std::string> gLoneFiles; // the temporary files of stageFile
 
 void report(DataMsg number, std::initializer_list<HostMsgArg> args) {
   logMessage(kDataMsgSet, static_cast<int>(number), args.begin(), static_cast<int>(args.size()));
@@ -201,11 +202,33 @@ std::vector<std::string> commitStagedOutputs(bool stepSucceeded) {
   return placed;
 }
 
+std::string stageFile(const std::string& path) {
+  std::string tmp = besidePath(path, "run");
+  std::lock_guard<std::mutex> lock(gMutex);
+  gLoneFiles.push_back(tmp);
+  return tmp;
+}
+
+bool placeStagedFile(const std::string& path, bool written, std::string* why) {
+  const std::string tmp = besidePath(path, "run");
+  std::lock_guard<std::mutex> lock(gMutex);
+  std::erase(gLoneFiles, tmp);
+  if (written && std::rename(tmp.c_str(), path.c_str()) == 0)
+    return true;
+  if (written)
+    *why = std::strerror(errno);
+  ::unlink(tmp.c_str());
+  return false;
+}
+
 void removePendingOutputFiles() {
   gMutex.lock(); // never released: the process is about to end
   for (const Pending& p : gPending)
     ::unlink(p.tmp.c_str());
+  for (const std::string& tmp : gLoneFiles)
+    ::unlink(tmp.c_str());
   gPending.clear();
+  gLoneFiles.clear();
 }
 
 } // namespace qrxhost
