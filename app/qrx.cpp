@@ -167,7 +167,7 @@ private:
 // was to hold, and leaves the file at `path` as it was.
 bool placeRunnerFile(const char* what, const std::string& path, uint64_t bytes, bool written,
                      std::string why) {
-  if (qrxhost::placeStagedFile(path, written, &why))
+  if (qrxhost::placeLoneFile(path, written, &why))
     return true;
   std::error_code ec;
   std::cerr << "qrx: cannot write " << what << " (" << bytes << " bytes) to " << path << ": " << why
@@ -176,7 +176,7 @@ bool placeRunnerFile(const char* what, const std::string& path, uint64_t bytes, 
 }
 
 bool writeRunnerFile(const char* what, const std::string& path, const std::string& text) {
-  qrxhost::OutFile f(qrxhost::stageFile(path));
+  qrxhost::OutFile f(qrxhost::stageLoneFile(path));
   f << text;
   std::string why;
   const bool written = f.finish(&why);
@@ -208,7 +208,7 @@ int runWithOutputs(std::string text, const std::string& program,
   std::unique_ptr<ListingBuffer> listingBuffer;
   std::ostream listingFile(nullptr);
   if (!files.listing.empty()) {
-    listingBuffer = std::make_unique<ListingBuffer>(qrxhost::stageFile(files.listing));
+    listingBuffer = std::make_unique<ListingBuffer>(qrxhost::stageLoneFile(files.listing));
     listingFile.rdbuf(listingBuffer.get());
   }
   std::ostream& listing = files.listing.empty() ? std::cout : listingFile;

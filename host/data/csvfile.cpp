@@ -81,7 +81,8 @@ bool checkNames(const std::vector<Field>& fields, int64_t line, CsvTable* out, C
       out->unnamed.push_back(c);
     }
     if (name.size() > 32) {
-      *error = {ln, "the name " + name + " is longer than 32 characters"};
+      *error = {ln, "the name " + name +
+                        " is longer than 32 bytes (a letter outside ASCII takes two or more)"};
       return false;
     }
     if (!seen.emplace(nameUpper(name), static_cast<int>(c)).second) {

@@ -235,6 +235,11 @@ std::vector<OptionVariable> optionVariables(const HostDataSet* ds) {
 
 // Logs why a data set's options do not fit it and raises the step's return code.
 void reportMisfit(const HostDataSet* ds, const OptionMisfit& m) {
+  if (ds->misfitLogged) {
+    raiseStepReturnCode(codeOf(StepRc::Error));
+    return;
+  }
+  ds->misfitLogged = true;
   fail(DataMsg::BadDataSetOption, {m.at.line, m.at.column, m.at.text.c_str(), m.option.c_str(),
                                    m.why.c_str(), ds->display.c_str()});
 }

@@ -31,7 +31,7 @@ struct Pending {
 
 std::mutex gMutex;
 std::vector<Pending> gPending;
-std::vector<std::string> gLoneFiles; // the temporary files of stageFile
+std::vector<std::string> gLoneFiles; // the temporary files of stageLoneFile
 
 void report(DataMsg number, std::initializer_list<HostMsgArg> args) {
   logMessage(kDataMsgSet, static_cast<int>(number), args.begin(), static_cast<int>(args.size()));
@@ -202,14 +202,14 @@ std::vector<std::string> commitStagedOutputs(bool stepSucceeded) {
   return placed;
 }
 
-std::string stageFile(const std::string& path) {
+std::string stageLoneFile(const std::string& path) {
   std::string tmp = besidePath(path, "run");
   std::lock_guard<std::mutex> lock(gMutex);
   gLoneFiles.push_back(tmp);
   return tmp;
 }
 
-bool placeStagedFile(const std::string& path, bool written, std::string* why) {
+bool placeLoneFile(const std::string& path, bool written, std::string* why) {
   const std::string tmp = besidePath(path, "run");
   std::lock_guard<std::mutex> lock(gMutex);
   std::erase(gLoneFiles, tmp);
