@@ -141,6 +141,7 @@ bool canWrite(const std::string& path, std::string* why) {
 class ListingBuffer : public std::streambuf {
 public:
   explicit ListingBuffer(const std::string& path) : file_(path) {}
+  bool good() const { return file_.good(); }
   bool finish(std::string* why) { return file_.finish(why); }
   uint64_t bytes() const { return bytes_; }
 
@@ -209,6 +210,11 @@ int runWithOutputs(std::string text, const std::string& program,
   std::ostream listingFile(nullptr);
   if (!files.listing.empty()) {
     listingBuffer = std::make_unique<ListingBuffer>(qrxhost::stageLoneFile(files.listing));
+    if (std::string why; !listingBuffer->good()) {
+      listingBuffer->finish(&why);
+      qrxhost::placeLoneFile(files.listing, false, &why);
+      return fail("cannot write the listing to " + files.listing + ": " + why);
+    }
     listingFile.rdbuf(listingBuffer.get());
   }
   std::ostream& listing = files.listing.empty() ? std::cout : listingFile;

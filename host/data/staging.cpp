@@ -202,18 +202,33 @@ std::vector<std::string> commitStagedOutputs(bool stepSucceeded) {
   return placed;
 }
 
+namespace {
+
+// The file a lone file is put at: where a symbolic link at `path` points, so that the link
+// stays and the file it names is replaced, as writing through the link would.
+std::string loneTarget(const std::string& path) {
+  std::error_code ec;
+  if (!fs::is_symlink(path, ec))
+    return path;
+  const fs::path real = fs::weakly_canonical(path, ec);
+  return ec ? path : real.string();
+}
+
+} // namespace
+
 std::string stageLoneFile(const std::string& path) {
-  std::string tmp = besidePath(path, "run");
+  std::string tmp = besidePath(loneTarget(path), "run");
   std::lock_guard<std::mutex> lock(gMutex);
   gLoneFiles.push_back(tmp);
   return tmp;
 }
 
 bool placeLoneFile(const std::string& path, bool written, std::string* why) {
-  const std::string tmp = besidePath(path, "run");
+  const std::string target = loneTarget(path);
+  const std::string tmp = besidePath(target, "run");
   std::lock_guard<std::mutex> lock(gMutex);
   std::erase(gLoneFiles, tmp);
-  if (written && std::rename(tmp.c_str(), path.c_str()) == 0)
+  if (written && std::rename(tmp.c_str(), target.c_str()) == 0)
     return true;
   if (written)
     *why = std::strerror(errno);
