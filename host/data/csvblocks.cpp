@@ -634,9 +634,9 @@ void writeCharacters(const Text& x, std::vector<Block>& blocks, const Storage& t
       at[c] += blocks[b].columns[c].bytes;
   }
   forEachBlock(blocks.size(), options.threads, [&](size_t b) {
-    const BlockText v(x, blocks[b].lo, blocks[b].readEnd);
-    if (blocks[b].records > 0 && v.ok())
-      writeBlockCharacters(v.text(), blocks[b], to, cursors[b]);
+    if (blocks[b].records > 0)
+      if (const BlockText v(x, blocks[b].lo, blocks[b].readEnd); v.ok())
+        writeBlockCharacters(v.text(), blocks[b], to, cursors[b]);
     if (options.doneWith)
       options.doneWith(blocks[b].lo, blocks[b].hi);
   });
@@ -652,8 +652,8 @@ void readBlocks(const Text& x, std::vector<Block>& blocks, const Storage& to,
   forEachBlock(blocks.size(), options.threads, [&](size_t b) {
     Block& k = blocks[b];
     int64_t newlines = 0;
-    const BlockText v(x, k.lo, k.readEnd);
     if (k.records > 0) {
+      const BlockText v(x, k.lo, k.readEnd);
       if (!v.ok() || !firstRecordIn(v.text(), k, &k.recordStart, &newlines)) {
         k.mismatch = true;
       } else {

@@ -442,7 +442,7 @@ bool parseCsv(const std::string& text, CsvTable* out, CsvError* error) {
 bool readCsvFile(const std::string& path, const CsvReadOptions& options, CsvTable* out,
                  CsvError* error) {
   auto file = std::make_shared<MappedFile>();
-  if (!file->open(path, error))
+  if (!file->open(path, options.mapBytes, error))
     return false;
   CsvReadOptions mapped = options;
   const MappedFile* f = file.get(); // kept alive by the table's source when windows need it

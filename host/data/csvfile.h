@@ -128,6 +128,9 @@ struct CsvReadOptions {
   std::function<void(size_t begin, size_t end)> doneWith;
   uint64_t holdBytes = 0;
   uint64_t windowBytes = 0;
+  // The most bytes of a file mapped whole (0: as many as the address space has room for);
+  // a larger file is read piece by piece.
+  uint64_t mapBytes = 0;
 };
 
 // Parses CSV text (header line of names, then one row per observation). A column is

@@ -123,7 +123,7 @@ std::string sizedReadError(size_t size, int err) {
 
 } // namespace
 
-bool MappedFile::open(const std::string& path, CsvError* error) {
+bool MappedFile::open(const std::string& path, uint64_t mapBytes, CsvError* error) {
   fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   struct stat st {};
   if (fd_ < 0 || ::fstat(fd_, &st) != 0) {
@@ -137,7 +137,7 @@ bool MappedFile::open(const std::string& path, CsvError* error) {
   size_ = static_cast<size_t>(st.st_size);
   if (size_ == 0)
     return true;
-  if (!roomForWhole(size_))
+  if ((mapBytes > 0 && size_ > mapBytes) || !roomForWhole(size_))
     return true; // read piece by piece
   void* p = ::mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd_, 0);
   if (p == MAP_FAILED && errno == ENOMEM)

@@ -42,8 +42,9 @@ public:
   MappedFile& operator=(const MappedFile&) = delete;
   ~MappedFile();
   // Opens and maps the file; false with the error (line 0) when it cannot be read. A file
-  // the address space has no room for is left unmapped, to be read piece by piece.
-  bool open(const std::string& path, CsvError* error);
+  // the address space has no room for, or larger than mapBytes (when not 0), is left
+  // unmapped, to be read piece by piece.
+  bool open(const std::string& path, uint64_t mapBytes, CsvError* error);
   // True when the file is read piece by piece: data() is then empty.
   bool inPieces() const { return size_ > 0 && data_ == nullptr; }
   // Maps the bytes [begin, end) of a file read in pieces; false when they cannot be, the
