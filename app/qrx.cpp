@@ -256,8 +256,8 @@ bool sameFile(const std::string& a, const std::string& b) {
 
 // What a runner file would be written over: the program file, or a data set the program
 // names (its name and line), found by the files' identity so that any spelling of the path
-// is caught. Empty when it is none of them. The program's LIBNAME statements are taken in
-// order while its steps are looked through, and the libraries are as given afterwards.
+// is caught. Empty when it is none of them. The program's LIBNAME statements are assigned
+// in order while its steps are looked through; the caller puts the libraries back after.
 std::string fileInTheWay(const std::string& file, const std::string& program,
                          const std::vector<qrxhost::ProgramItem>& items) {
   if (sameFile(file, program))
