@@ -4,6 +4,8 @@
 #include "driver/vsfmain.h"
 #include "host/catalog.h"
 #include "host/data/dataset.h"
+#include "host/data/dslibrary.h"
+#include "host/data/outfile.h"
 #include "host/data/staging.h"
 #include "host/ext/qkpgf.h"
 #include "host/hostcore.h"
@@ -30,6 +32,7 @@
 
 #include <fcntl.h>
 #include <pthread.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -133,11 +136,52 @@ bool canWrite(const std::string& path, std::string* why) {
   return true;
 }
 
-bool writeFile(const std::string& path, const std::string& text) {
-  std::ofstream f(path, std::ios::binary | std::ios::trunc);
+// The listing file's stream: its text goes through an OutFile, so that a failed write keeps
+// the system's reason, and the bytes are counted for the message that tells of it.
+class ListingBuffer : public std::streambuf {
+public:
+  explicit ListingBuffer(const std::string& path) : file_(path) {}
+  bool good() const { return file_.good(); }
+  bool finish(std::string* why) { return file_.finish(why); }
+  uint64_t bytes() const { return bytes_; }
+
+protected:
+  int_type overflow(int_type c) override {
+    if (traits_type::eq_int_type(c, traits_type::eof()))
+      return traits_type::not_eof(c);
+    const char ch = traits_type::to_char_type(c);
+    return xsputn(&ch, 1) == 1 ? c : traits_type::eof();
+  }
+  std::streamsize xsputn(const char* s, std::streamsize n) override {
+    file_ << std::string_view(s, static_cast<size_t>(n));
+    bytes_ += static_cast<uint64_t>(n);
+    return file_.good() ? n : 0;
+  }
+
+private:
+  qrxhost::OutFile file_;
+  uint64_t bytes_ = 0;
+};
+
+// Puts a runner file (`what`: "the listing", "the HTML page", "the JSON record") in place
+// from its temporary file when it was written whole; else says why not, with the bytes it
+// was to hold, and leaves the file at `path` as it was.
+bool placeRunnerFile(const char* what, const std::string& path, uint64_t bytes, bool written,
+                     std::string why) {
+  if (qrxhost::placeLoneFile(path, written, &why))
+    return true;
+  std::error_code ec;
+  std::cerr << "qrx: cannot write " << what << " (" << bytes << " bytes) to " << path << ": " << why
+            << (fs::exists(path, ec) ? "; the file keeps its old contents" : "") << "\n";
+  return false;
+}
+
+bool writeRunnerFile(const char* what, const std::string& path, const std::string& text) {
+  qrxhost::OutFile f(qrxhost::stageLoneFile(path));
   f << text;
-  f.flush();
-  return static_cast<bool>(f);
+  std::string why;
+  const bool written = f.finish(&why);
+  return placeRunnerFile(what, path, text.size(), written, why);
 }
 
 // The whole of a stream in one string, read in blocks: the program text is held once,
@@ -162,11 +206,16 @@ struct OutputFiles {
 // lines among it), then the HTML page and the JSON record. Returns the exit status.
 int runWithOutputs(std::string text, const std::string& program,
                    std::vector<qrxhost::ProcedureModule>& modules, const OutputFiles& files) {
-  std::ofstream listingFile;
+  std::unique_ptr<ListingBuffer> listingBuffer;
+  std::ostream listingFile(nullptr);
   if (!files.listing.empty()) {
-    listingFile.open(files.listing, std::ios::binary | std::ios::trunc);
-    if (!listingFile)
-      return fail("cannot write the listing to " + files.listing);
+    listingBuffer = std::make_unique<ListingBuffer>(qrxhost::stageLoneFile(files.listing));
+    if (std::string why; !listingBuffer->good()) {
+      listingBuffer->finish(&why);
+      qrxhost::placeLoneFile(files.listing, false, &why);
+      return fail("cannot write the listing to " + files.listing + ": " + why);
+    }
+    listingFile.rdbuf(listingBuffer.get());
   }
   std::ostream& listing = files.listing.empty() ? std::cout : listingFile;
   qrxhost::RunTranscript transcript(listing, !files.listing.empty(), !files.html.empty());
@@ -180,26 +229,83 @@ int runWithOutputs(std::string text, const std::string& program,
 
   int status = qrxhost::exitStatusFor(result.record.returnCode);
   listing.flush();
-  if (!transcript.listingGood()) {
-    std::cerr << "qrx: cannot write the listing to "
-              << (files.listing.empty() ? "standard output" : files.listing) << "\n";
+  if (files.listing.empty() && !transcript.listingGood()) {
+    std::cerr << "qrx: cannot write the listing to standard output\n";
     status = 2;
   }
+  std::string why;
+  if (listingBuffer && !placeRunnerFile("the listing", files.listing, listingBuffer->bytes(),
+                                        listingBuffer->finish(&why), why))
+    status = 2;
   if (!files.html.empty() &&
-      !writeFile(files.html, transcript.htmlPage(fs::path(program).filename().string()))) {
-    std::cerr << "qrx: cannot write the HTML page to " << files.html << "\n";
+      !writeRunnerFile("the HTML page", files.html,
+                       transcript.htmlPage(fs::path(program).filename().string())))
     status = 2;
-  }
-  if (!files.json.empty() && !writeFile(files.json, qrxhost::jsonRunRecord(result.record))) {
-    std::cerr << "qrx: cannot write the JSON record to " << files.json << "\n";
+  if (!files.json.empty() &&
+      !writeRunnerFile("the JSON record", files.json, qrxhost::jsonRunRecord(result.record)))
     status = 2;
-  }
   return status;
+}
+
+bool sameFile(const std::string& a, const std::string& b) {
+  struct stat x {
+  }, y{};
+  return ::stat(a.c_str(), &x) == 0 && ::stat(b.c_str(), &y) == 0 && x.st_dev == y.st_dev &&
+         x.st_ino == y.st_ino;
+}
+
+// What a runner file would be written over: the program file, or a data set the program
+// names (its name and line), found by the files' identity so that any spelling of the path
+// is caught. Empty when it is none of them. The program's LIBNAME statements are assigned
+// in order while its steps are looked through; the caller puts the libraries back after.
+std::string fileInTheWay(const std::string& file, const std::string& program,
+                         const std::vector<qrxhost::ProgramItem>& items) {
+  if (sameFile(file, program))
+    return "the program file";
+  std::string found;
+  for (const qrxhost::ProgramItem& item : items) {
+    if (item.kind == qrxhost::ProgramItem::Libname)
+      qrxhost::setLibrary(item.name, item.value);
+    if (item.kind != qrxhost::ProgramItem::Step)
+      continue;
+    for (const auto& [name, line] : qrxhost::namesAfterEquals(item)) {
+      std::string path, display, error;
+      if (found.empty() && qrxhost::resolveDataSet(name, false, &path, &display, &error) &&
+          sameFile(file, path))
+        found =
+            "the data set " + display + " that the program names at line " + std::to_string(line);
+    }
+  }
+  return found;
+}
+
+// Refuses runner files that would be written over the program or its data: false after a
+// message naming the option, the file and what it is.
+bool runnerFilesApart(const OutputFiles& files, const std::string& program,
+                      const std::string& text) {
+  std::error_code ec;
+  if (!fs::exists(files.listing, ec) && !fs::exists(files.html, ec) && !fs::exists(files.json, ec))
+    return true;
+  std::vector<qrxhost::ProgramProblem> problems;
+  const std::vector<qrxhost::ProgramItem> items = qrxhost::splitProgram(text, &problems);
+  for (const auto& [opt, path] :
+       {std::pair{"--listing", &files.listing}, std::pair{"--html", &files.html},
+        std::pair{"--json", &files.json}})
+    if (!path->empty())
+      if (std::string what = fileInTheWay(*path, program, items); !what.empty()) {
+        fail(std::string("the file ") + *path + " of " + opt + " is " + what +
+             "; it would be written over: choose another file");
+        return false;
+      }
+  return true;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
+  // A write past a file size limit fails with its error (EFBIG) instead of ending the run,
+  // so that it takes the road of a full disk: the message, and no file half written.
+  std::signal(SIGXFSZ, SIG_IGN);
   std::string work, json, listing, html, program;
   std::vector<std::pair<std::string, std::string>> libs, options;
   for (int i = 1; i < argc; ++i) {
@@ -282,18 +388,25 @@ int main(int argc, char** argv) {
     return fail("the template catalogue was not found: " + why +
                 " (set QRX_TEMPLATE_DIR to the host's templates directory)");
 
-  if (!work.empty()) {
-    if (!fs::is_directory(work, ec))
-      return fail("the WORK directory " + work +
-                  (fs::exists(work, ec) ? " is not a directory" : " does not exist"));
-    qrxhost::setWorkDir(work);
-  }
-  for (const auto& [name, dir] : libs) {
+  if (!work.empty() && !fs::is_directory(work, ec))
+    return fail("the WORK directory " + work +
+                (fs::exists(work, ec) ? " is not a directory" : " does not exist"));
+  for (const auto& [name, dir] : libs)
     if (!fs::is_directory(dir, ec))
       return fail("the directory " + dir + " of library " + name +
                   (fs::exists(dir, ec) ? " is not a directory" : " does not exist"));
-    qrxhost::setLibrary(name, dir);
-  }
+  auto assignLibraries = [&] {
+    qrxhost::clearLibraries();
+    if (!work.empty())
+      qrxhost::setWorkDir(work);
+    for (const auto& [name, dir] : libs)
+      qrxhost::setLibrary(name, dir);
+  };
+  assignLibraries();
+  const OutputFiles files{listing, html, json};
+  if (!runnerFilesApart(files, program, text))
+    return 2;
+  assignLibraries(); // without the program's LIBNAME statements, which its run makes
   for (const auto& [name, val] : options)
     qrxhost::setHostOption(name, val);
 
@@ -303,5 +416,5 @@ int main(int argc, char** argv) {
   modules[0].name = "VARSIFTER";
   modules[0].entry = entry;
   modules[0].main = pcn_QRXVARSF.main;
-  return runWithOutputs(std::move(text), program, modules, OutputFiles{listing, html, json});
+  return runWithOutputs(std::move(text), program, modules, files);
 }

@@ -56,6 +56,7 @@ enum class RunnerMsg : int32_t {
   BadOptionValue = 11,      // an OPTIONS value an option does not take
   MemoryRequestFailed = 12, // the largest memory block a failed step could not get
   MacroTextTooLong = 13,    // a %LET or %PUT text that resolves past the limit
+  MacroLiteralTooLong = 14, // a %LET or %PUT text past the limit as written
 };
 
 // Set 613: the post-fit module qrxauxmd (STORE and CODE).

@@ -102,6 +102,16 @@ template <class Fn> void forEachBlock(size_t count, int threads, Fn&& fn) {
 
 } // namespace
 
+BlockText::BlockText(const Text& x, size_t lo, size_t end) : view_(x) {
+  if (x.file == nullptr)
+    return;
+  end = std::min(end, x.n);
+  ok_ = x.file->mapPiece(lo > 0 ? lo - 1 : 0, end, &piece_);
+  view_.t = ok_ ? piece_.origin() : nullptr;
+  view_.n = end;
+  view_.file = nullptr;
+}
+
 uint64_t windowBytes(const CsvReadOptions& options) {
   return std::max<uint64_t>(options.windowBytes ? options.windowBytes : options.holdBytes / 4, 1);
 }
@@ -112,6 +122,14 @@ namespace {
 bool mayBeWindowed(const Text& x, const CsvReadOptions& options) {
   return options.holdBytes > 0 && x.n > options.holdBytes / 2;
 }
+
+} // namespace
+
+namespace {
+
+constexpr size_t kPieceBlockBytes = size_t{4} << 20;
+
+void markReadEnds(const Text& x, std::vector<Block>& blocks, int threads);
 
 } // namespace
 
@@ -126,13 +144,18 @@ std::vector<Block> layBlocks(const Text& x, const CsvReadOptions& options) {
   if (size == 0)
     size = std::clamp<size_t>(x.n / (static_cast<size_t>(threads) * 8), size_t{1} << 20,
                               size_t{64} << 20);
+  if (x.file != nullptr) // pieces a few of which fit in memory at once
+    size = std::min(size, kPieceBlockBytes);
   std::vector<Block> blocks((x.n + size - 1) / size);
   for (size_t b = 0; b < blocks.size(); ++b) {
     blocks[b].lo = b * size;
     blocks[b].hi = std::min(x.n, blocks[b].lo + size);
   }
   forEachBlock(blocks.size(), threads, [&](size_t b) {
-    blocks[b].scan = scanBlock(x, blocks[b].lo, blocks[b].hi);
+    // the byte before the block and the one after it tell where lines start
+    const BlockText v(x, blocks[b].lo, blocks[b].hi + 1);
+    if (v.ok())
+      blocks[b].scan = scanBlock(v.text(), blocks[b].lo, blocks[b].hi);
     if (options.doneWith)
       options.doneWith(blocks[b].lo, blocks[b].hi);
   });
@@ -146,6 +169,8 @@ std::vector<Block> layBlocks(const Text& x, const CsvReadOptions& options) {
     lines += k.scan.newlines;
     records += k.records;
   }
+  if (x.file != nullptr)
+    markReadEnds(x, blocks, threads);
   return blocks;
 }
 
@@ -167,6 +192,25 @@ bool firstRecordIn(const Text& x, const Block& k, size_t* at, int64_t* newlines)
       ++*newlines;
   }
   return false;
+}
+
+// For a text in pieces: where each block's reading ends, the start of the next block's
+// first record (its last record ends before it), so that the piece mapped for the block
+// holds all of its records.
+void markReadEnds(const Text& x, std::vector<Block>& blocks, int threads) {
+  std::vector<uint8_t> found(blocks.size(), 0);
+  forEachBlock(blocks.size(), threads, [&](size_t b) {
+    Block& k = blocks[b];
+    const BlockText v(x, k.lo, k.hi + 1);
+    int64_t newlines = 0;
+    found[b] = k.records > 0 && v.ok() && firstRecordIn(v.text(), k, &k.recordStart, &newlines);
+  });
+  size_t next = x.n;
+  for (size_t b = blocks.size(); b-- > 0;) {
+    blocks[b].readEnd = next;
+    if (found[b])
+      next = std::min(x.n, blocks[b].recordStart + 2);
+  }
 }
 
 // Walks the records of a block: onRecord(record index, position, line) parses the record
@@ -591,7 +635,8 @@ void writeCharacters(const Text& x, std::vector<Block>& blocks, const Storage& t
   }
   forEachBlock(blocks.size(), options.threads, [&](size_t b) {
     if (blocks[b].records > 0)
-      writeBlockCharacters(x, blocks[b], to, cursors[b]);
+      if (const BlockText v(x, blocks[b].lo, blocks[b].readEnd); v.ok())
+        writeBlockCharacters(v.text(), blocks[b], to, cursors[b]);
     if (options.doneWith)
       options.doneWith(blocks[b].lo, blocks[b].hi);
   });
@@ -608,11 +653,12 @@ void readBlocks(const Text& x, std::vector<Block>& blocks, const Storage& to,
     Block& k = blocks[b];
     int64_t newlines = 0;
     if (k.records > 0) {
-      if (!firstRecordIn(x, k, &k.recordStart, &newlines)) {
+      const BlockText v(x, k.lo, k.readEnd);
+      if (!v.ok() || !firstRecordIn(v.text(), k, &k.recordStart, &newlines)) {
         k.mismatch = true;
       } else {
         k.recordLine = k.firstLine + newlines;
-        readBlockValues(x, k, to);
+        readBlockValues(v.text(), k, to);
       }
     }
     if (options.doneWith)

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "host/data/csvfile.h"
+#include "host/data/csvmap.h"
 #include "host/data/csvrecord.h"
 
 #include <cstddef>
@@ -48,6 +49,7 @@ struct Block {
   int64_t records = 0;     // records that start in the block
   size_t recordStart = 0;  // where its first record starts, and that record's line
   int64_t recordLine = 0;
+  size_t readEnd = 0; // a text in pieces: where the next block's first record starts
   SyntaxError syntax;
   bool mismatch = false; // the records found differ from the first count (the file changed)
   int64_t raggedRecord = -1;
@@ -67,6 +69,22 @@ struct Storage {
 
 // The bytes of values a window holds: windowBytes, else a quarter of holdBytes.
 uint64_t windowBytes(const CsvReadOptions& options);
+
+// The text a block is read from: the whole text when it is in memory, else the piece
+// [lo - 1, end) of the file, mapped while the block is read, as a text that ends at `end`.
+// ok() is false when the piece cannot be mapped: the block is then not read, and the file
+// keeps the reason.
+class BlockText {
+public:
+  BlockText(const Text& x, size_t lo, size_t end);
+  bool ok() const { return ok_; }
+  const Text& text() const { return view_; }
+
+private:
+  Text view_;
+  MappedPiece piece_;
+  bool ok_ = true;
+};
 
 // Cuts the text into blocks and counts them on the threads; fills in where each block's
 // records begin among all records and on which line the block begins.

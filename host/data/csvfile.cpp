@@ -29,7 +29,8 @@ const char kChanged[] = "the file changed while it was being read";
 
 // The header record: the variables' names, checked. Syntax errors anywhere in the file come
 // before the name checks, so the caller checks names after the blocks are read.
-bool readHeader(const Text& x, std::vector<Field>* fields, int64_t* line, CsvError* error) {
+bool readHeader(const Text& x, std::vector<Field>* fields, int64_t* line, CsvError* error,
+                size_t* end) {
   size_t i = x.start;
   *line = 1;
   skipEmptyLines(x, &i, line);
@@ -44,6 +45,7 @@ bool readHeader(const Text& x, std::vector<Field>* fields, int64_t* line, CsvErr
       fields->push_back(f);
     return false;
   });
+  *end = i;
   *line = headerLine;
   if (err.set)
     *error = err.error;
@@ -79,7 +81,8 @@ bool checkNames(const std::vector<Field>& fields, int64_t line, CsvTable* out, C
       out->unnamed.push_back(c);
     }
     if (name.size() > 32) {
-      *error = {ln, "the name " + name + " is longer than 32 characters"};
+      *error = {ln, "the name " + name +
+                        " is longer than 32 bytes (a letter outside ASCII takes two or more)"};
       return false;
     }
     if (!seen.emplace(nameUpper(name), static_cast<int>(c)).second) {
@@ -253,10 +256,32 @@ void keepSource(const Text& x, std::vector<Block>& blocks, const CsvReadOptions&
   out->source = std::move(src);
 }
 
+// The header of a text, read from the text itself or, for a text in pieces, from a piece at
+// its start long enough to hold the header record; `head` keeps that piece, which the
+// names point into.
+bool readHeaderOf(const Text& x, std::vector<Field>* names, int64_t* line,
+                  std::unique_ptr<BlockText>* head, CsvError* error) {
+  size_t end = 0;
+  if (x.file == nullptr)
+    return readHeader(x, names, line, error, &end);
+  for (size_t m = size_t{1} << 20;; m *= 2) {
+    *head = std::make_unique<BlockText>(x, 0, m);
+    if (!(*head)->ok()) {
+      *error = {0, x.file->readError()};
+      return false;
+    }
+    names->clear();
+    const bool ok = readHeader((*head)->text(), names, line, error, &end);
+    if (m >= x.n || (ok && end < m))
+      return ok;
+  }
+}
+
 bool parseText(const Text& x, const CsvReadOptions& options, CsvTable* out, CsvError* error) {
   std::vector<Field> names;
   int64_t headerLine = 1;
-  if (!readHeader(x, &names, &headerLine, error))
+  std::unique_ptr<BlockText> head;
+  if (!readHeaderOf(x, &names, &headerLine, &head, error))
     return false;
   std::vector<Block> blocks = layBlocks(x, options);
   int64_t records = 0;
@@ -417,7 +442,7 @@ bool parseCsv(const std::string& text, CsvTable* out, CsvError* error) {
 bool readCsvFile(const std::string& path, const CsvReadOptions& options, CsvTable* out,
                  CsvError* error) {
   auto file = std::make_shared<MappedFile>();
-  if (!file->open(path, error))
+  if (!file->open(path, options.mapBytes, error))
     return false;
   CsvReadOptions mapped = options;
   const MappedFile* f = file.get(); // kept alive by the table's source when windows need it
@@ -427,7 +452,23 @@ bool readCsvFile(const std::string& path, const CsvReadOptions& options, CsvTabl
       done(begin, end);
   };
   out->file = path;
-  const bool ok = parseCsv(file->data(), file->size(), mapped, out, error);
+  bool ok = false;
+  if (file->inPieces()) {
+    Text x{nullptr, file->size(), 0, file.get()};
+    if (char bom[3]; file->readStart(bom, 3) == 3 && std::memcmp(bom, "\xEF\xBB\xBF", 3) == 0)
+      x.start = 3;
+    out->columns.clear();
+    out->lines.clear();
+    out->nobs = 0;
+    ok = parseText(x, mapped, out, error);
+  } else {
+    ok = parseCsv(file->data(), file->size(), mapped, out, error);
+  }
+  if (std::string why = file->readError(); !why.empty()) {
+    *error = {0, why};
+    out->source.reset();
+    return false;
+  }
   if (file->changed().load()) {
     *error = {0, kChanged};
     out->source.reset();
@@ -439,6 +480,13 @@ bool readCsvFile(const std::string& path, const CsvReadOptions& options, CsvTabl
     src->changed = &file->changed();
   }
   return ok;
+}
+
+std::string windowFailure(const CsvTable& table) {
+  if (table.source && table.source->x.file)
+    if (std::string why = table.source->x.file->readError(); !why.empty())
+      return why;
+  return kChanged;
 }
 
 CsvRows::CsvRows(std::shared_ptr<const CsvTable> table) : table_(std::move(table)) {

@@ -128,6 +128,9 @@ struct CsvReadOptions {
   std::function<void(size_t begin, size_t end)> doneWith;
   uint64_t holdBytes = 0;
   uint64_t windowBytes = 0;
+  // The most bytes of a file mapped whole (0: as many as the address space has room for);
+  // a larger file is read piece by piece.
+  uint64_t mapBytes = 0;
 };
 
 // Parses CSV text (header line of names, then one row per observation). A column is
@@ -152,6 +155,11 @@ bool firstTextAmongNumbers(const CsvTable& table, size_t column, int64_t* obs, s
 // Whether a column of a table with observations holds no value: every number missing, every
 // text empty. Both answers hold for a table held whole and one read window by window.
 bool columnHasNoValues(const CsvTable& table, size_t column);
+
+// Why a window of a table read window by window could not be parsed (CsvRows::changed):
+// a piece of its file that could not be mapped (its size and the reason), else that the
+// file changed while it was being read.
+std::string windowFailure(const CsvTable& table);
 
 // The observations of a table as a reader goes through them: all of them when the table is
 // held whole, else the window holding the observation last reached. Each reader has its own

@@ -3,12 +3,16 @@
 // csvmap.h; the parse of the mapped text is csvfile.cpp's.
 #include "host/data/csvmap.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <mutex>
 
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -83,6 +87,22 @@ void unguard(GuardSlot* g) {
   g->end.store(0);
 }
 
+// Whether a file of `size` bytes may be mapped whole: under an address-space limit, only
+// when that leaves at least as much room again for the rest of the run (the columns, the
+// procedure's memory); a larger file is read piece by piece.
+bool roomForWhole(size_t size) {
+  struct rlimit limit {};
+  if (::getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+    return true;
+  unsigned long long pages = 0;
+  FILE* statm = std::fopen("/proc/self/statm", "r");
+  const bool known = statm != nullptr && std::fscanf(statm, "%llu", &pages) == 1;
+  if (statm != nullptr)
+    std::fclose(statm);
+  const unsigned long long used = pages * static_cast<unsigned long long>(::sysconf(_SC_PAGESIZE));
+  return known && used < limit.rlim_cur && size <= (limit.rlim_cur - used) / 2;
+}
+
 } // namespace
 
 MappedFile::~MappedFile() {
@@ -93,19 +113,37 @@ MappedFile::~MappedFile() {
     ::close(fd_);
 }
 
-bool MappedFile::open(const std::string& path, CsvError* error) {
+namespace {
+
+// "its N bytes cannot be mapped into memory: REASON".
+std::string sizedReadError(size_t size, int err) {
+  return "its " + std::to_string(size) +
+         " bytes cannot be mapped into memory: " + std::strerror(err);
+}
+
+} // namespace
+
+bool MappedFile::open(const std::string& path, uint64_t mapBytes, CsvError* error) {
   fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   struct stat st {};
   if (fd_ < 0 || ::fstat(fd_, &st) != 0) {
-    *error = {0, "the file cannot be opened"};
+    const int err = errno;
+    const bool sized = ::stat(path.c_str(), &st) == 0;
+    *error = {0, "it cannot be opened" +
+                     (sized ? " (" + std::to_string(st.st_size) + " bytes)" : std::string()) +
+                     ": " + std::strerror(err)};
     return false;
   }
   size_ = static_cast<size_t>(st.st_size);
   if (size_ == 0)
     return true;
+  if ((mapBytes > 0 && size_ > mapBytes) || !roomForWhole(size_))
+    return true; // read piece by piece
   void* p = ::mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd_, 0);
+  if (p == MAP_FAILED && errno == ENOMEM)
+    return true; // no room for the whole file: it is read piece by piece
   if (p == MAP_FAILED) {
-    *error = {0, "the file cannot be read"};
+    *error = {0, sizedReadError(size_, errno)};
     return false;
   }
   data_ = static_cast<char*>(p);
@@ -120,6 +158,38 @@ void MappedFile::release(size_t begin, size_t end) const {
   const size_t e = end / page * page;
   if (data_ && e > b)
     ::madvise(data_ + b, e - b, MADV_DONTNEED);
+}
+
+bool MappedFile::mapPiece(size_t begin, size_t end, MappedPiece* piece) const {
+  installBusHandler(); // which sets the page size
+  const size_t from = begin / gPageSize * gPageSize;
+  void* p = ::mmap(nullptr, end - from, PROT_READ, MAP_PRIVATE, fd_, static_cast<off_t>(from));
+  if (p == MAP_FAILED) {
+    int expected = 0;
+    pieceErrno_.compare_exchange_strong(expected, errno);
+    return false;
+  }
+  piece->data_ = static_cast<char*>(p);
+  piece->size_ = end - from;
+  piece->origin_ = reinterpret_cast<uintptr_t>(p) - from;
+  piece->guard_ = guard(piece->data_, piece->size_, &changed_);
+  return true;
+}
+
+std::string MappedFile::readError() const {
+  const int err = pieceErrno_.load();
+  return err == 0 ? std::string() : sizedReadError(size_, err);
+}
+
+size_t MappedFile::readStart(char* out, size_t n) const {
+  const ssize_t got = ::pread(fd_, out, n, 0);
+  return got > 0 ? static_cast<size_t>(got) : 0;
+}
+
+MappedPiece::~MappedPiece() {
+  unguard(guard_);
+  if (data_)
+    ::munmap(data_, size_);
 }
 
 } // namespace qrxhost

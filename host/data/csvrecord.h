@@ -14,6 +14,10 @@
 #include <string_view>
 #include <system_error>
 
+namespace qrxhost {
+class MappedFile;
+} // namespace qrxhost
+
 namespace qrxhost::csvread {
 
 inline bool validUtf8(const std::string& s) {
@@ -136,11 +140,13 @@ inline bool isMissingNumberText(std::string_view trimmed) {
 
 // ---- records ----------------------------------------------------------------------------
 
-// The text being read; `start` is past a byte-order mark.
+// The text being read; `start` is past a byte-order mark. A file too large to map whole
+// has `file` set and `t` null: each block maps its own piece of it (csvblocks.cpp).
 struct Text {
   const char* t = nullptr;
   size_t n = 0;
   size_t start = 0;
+  const MappedFile* file = nullptr;
 };
 
 // One field of a record: its raw text (between the quotes for a quoted field) and the

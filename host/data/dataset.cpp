@@ -104,7 +104,7 @@ HostDataSet* checkedAny(HostDataSet* ds) {
 void reportChange(HostDataSet* ds) {
   if (!ds->changeLogged) {
     ds->changeLogged = true;
-    fail(DataMsg::FileUnreadable, {ds->path.c_str(), "the file changed while it was being read"});
+    fail(DataMsg::FileUnreadable, {ds->path.c_str(), windowFailure(*ds->table).c_str()});
   }
 }
 
@@ -235,6 +235,11 @@ std::vector<OptionVariable> optionVariables(const HostDataSet* ds) {
 
 // Logs why a data set's options do not fit it and raises the step's return code.
 void reportMisfit(const HostDataSet* ds, const OptionMisfit& m) {
+  if (ds->misfitLogged) {
+    raiseStepReturnCode(codeOf(StepRc::Error));
+    return;
+  }
+  ds->misfitLogged = true;
   fail(DataMsg::BadDataSetOption, {m.at.line, m.at.column, m.at.text.c_str(), m.option.c_str(),
                                    m.why.c_str(), ds->display.c_str()});
 }

@@ -44,6 +44,7 @@ struct HostDataSet {
   std::shared_ptr<const qrxhost::CsvTable> table; // inputs
   std::unique_ptr<qrxhost::CsvRows> rows;         // this handle's place in the table's values
   bool changeLogged = false;                      // the file's change has been reported
+  mutable bool misfitLogged = false; // its options' misfit has been reported (once is enough)
   // The reader of the block reads of a file read window by window, and its lock.
   std::unique_ptr<qrxhost::CsvRows> blockRows;
   std::mutex blockMutex;

@@ -31,6 +31,7 @@ struct Pending {
 
 std::mutex gMutex;
 std::vector<Pending> gPending;
+std::vector<std::string> gLoneFiles; // the temporary files of stageLoneFile
 
 void report(DataMsg number, std::initializer_list<HostMsgArg> args) {
   logMessage(kDataMsgSet, static_cast<int>(number), args.begin(), static_cast<int>(args.size()));
@@ -201,11 +202,48 @@ std::vector<std::string> commitStagedOutputs(bool stepSucceeded) {
   return placed;
 }
 
+namespace {
+
+// The file a lone file is put at: where a symbolic link at `path` points, so that the link
+// stays and the file it names is replaced, as writing through the link would.
+std::string loneTarget(const std::string& path) {
+  std::error_code ec;
+  if (!fs::is_symlink(path, ec))
+    return path;
+  const fs::path real = fs::weakly_canonical(path, ec);
+  return ec ? path : real.string();
+}
+
+} // namespace
+
+std::string stageLoneFile(const std::string& path) {
+  std::string tmp = besidePath(loneTarget(path), "run");
+  std::lock_guard<std::mutex> lock(gMutex);
+  gLoneFiles.push_back(tmp);
+  return tmp;
+}
+
+bool placeLoneFile(const std::string& path, bool written, std::string* why) {
+  const std::string target = loneTarget(path);
+  const std::string tmp = besidePath(target, "run");
+  std::lock_guard<std::mutex> lock(gMutex);
+  std::erase(gLoneFiles, tmp);
+  if (written && std::rename(tmp.c_str(), target.c_str()) == 0)
+    return true;
+  if (written)
+    *why = std::strerror(errno);
+  ::unlink(tmp.c_str());
+  return false;
+}
+
 void removePendingOutputFiles() {
   gMutex.lock(); // never released: the process is about to end
   for (const Pending& p : gPending)
     ::unlink(p.tmp.c_str());
+  for (const std::string& tmp : gLoneFiles)
+    ::unlink(tmp.c_str());
   gPending.clear();
+  gLoneFiles.clear();
 }
 
 } // namespace qrxhost

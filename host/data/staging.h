@@ -33,6 +33,14 @@ bool stageOutput(StagedOutput out,
 // that now hold new files.
 std::vector<std::string> commitStagedOutputs(bool stepSucceeded);
 
+// A file written apart from the steps (the runner's listing, HTML page and JSON record) is
+// staged alone: stageLoneFile gives the temporary file beside `path` to write (removed if the
+// run is killed), and placeLoneFile puts it in place by one rename when `written`, else
+// removes it. False (with `why` set when the rename failed) when it was not put in place:
+// the file at `path` is then as it was.
+std::string stageLoneFile(const std::string& path);
+bool placeLoneFile(const std::string& path, bool written, std::string* why);
+
 // Removes the temporary files of outputs not yet put in place (a run being killed); keeps
 // the registry locked afterwards so that no output is staged or placed before the end.
 void removePendingOutputFiles();

@@ -219,7 +219,8 @@ bool stageFile(const std::string& path, const std::string& display,
           },
           &why))
     return true;
-  message(number, display, why);
+  // An item store is shown by its name (WORK.K): the message names its file too.
+  message(number, display == path ? display : display + " (" + path + ")", why);
   return false;
 }
 

@@ -95,7 +95,8 @@ struct OptionReader {
     const double v = tok().number;
     if (tok().tokenClass == TC_NBR && v == std::floor(v) && v > 0 &&
         text().find('.') == std::string_view::npos)
-      return fail(PM_RANGE, std::string(text()), "at most 2147483647");
+      return v <= 2147483647 ? expect("a whole number written in digits")
+                             : fail(PM_RANGE, std::string(text()), "at most 2147483647");
     if (tok().tokenClass != TC_INT)
       return expect("an integer");
     if (tok().number < static_cast<double>(least))
@@ -235,8 +236,20 @@ struct OptionReader {
     return true;
   }
 
-  // A variable (unless only constants may stand), a number, a missing value or a quoted string.
+  // An operand of a comparison; arithmetic on it is refused as not taken, as KEEP= refuses
+  // ranges, rather than left to a bare syntax error at its operator.
   bool operand(Node* out, bool variables = true) {
+    if (!operandOnly(out, variables))
+      return false;
+    if (!variables || !(isPunct("+") || isPunct("-") || isPunct("*") || isPunct("/")))
+      return true;
+    const std::string& shown = (*out)->name.text.empty() ? (*out)->text : (*out)->name.text;
+    return fail(PM_DSOPTVALUE, "WHERE=" + shown + std::string(raw()),
+                "arithmetic is not taken in WHERE=; compare variables with constants");
+  }
+
+  // A variable (unless only constants may stand), a number, a missing value or a quoted string.
+  bool operandOnly(Node* out, bool variables) {
     const int cls = tok().tokenClass;
     const bool minus = isPunct("-") && (tok(1).tokenClass == TC_INT || tok(1).tokenClass == TC_NBR);
     const OptionWord at = here();

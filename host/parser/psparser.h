@@ -36,6 +36,7 @@ enum ParserMsg : int {
   PM_DSOPTION = 23,     // not a data-set option
   PM_DSOPTVALUE = 24,   // a data-set option not valid here
   PM_NUMLISTNAME = 25,  // a name item in a list of numbers
+  PM_MACROREF = 26,     // a macro reference in a procedure step
 };
 
 // How deep parentheses and NOTs may nest in an expression of a statement: the parser and the

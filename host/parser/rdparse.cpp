@@ -79,6 +79,8 @@ struct Interp {
 
   [[noreturn]] void error(ParserMsg msg, const TokenAt& at, std::string_view detail,
                           const std::string& detail2 = std::string()) {
+    if (msg == PM_SYNTAX && at.text == "&") // a step's text is not resolved
+      errorAt(PM_MACROREF, at.line, at.column, detail);
     errorAt(msg, at.line, at.column, detail, detail2);
   }
   [[noreturn]] void errorAt(ParserMsg msg, int line, int column, std::string_view detail,

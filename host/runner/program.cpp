@@ -458,4 +458,34 @@ std::vector<ProgramItem> splitProgram(const std::string& text,
   return items;
 }
 
+std::vector<std::pair<std::string, int>> namesAfterEquals(const ProgramItem& step) {
+  std::vector<std::pair<std::string, int>> names;
+  const std::string& t = step.text;
+  int line = step.line;
+  auto nameChar = [](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '.' || c == '&';
+  };
+  for (size_t i = 0; i < t.size(); ++i) {
+    if (t[i] == '\n')
+      ++line;
+    if (t[i] != '=')
+      continue;
+    size_t b = i + 1;
+    while (b < t.size() && (t[b] == ' ' || t[b] == '\t'))
+      ++b;
+    size_t e = b;
+    if (b < t.size() && (t[b] == '\'' || t[b] == '"')) {
+      e = t.find(t[b], b + 1);
+      e = e == std::string::npos ? t.size() : e + 1;
+    } else {
+      while (e < t.size() && nameChar(t[e]))
+        ++e;
+    }
+    std::string word = t.substr(b, e - b);
+    if (!word.empty() && word.find('&') == std::string::npos)
+      names.emplace_back(std::move(word), line);
+  }
+  return names;
+}
+
 } // namespace qrxhost

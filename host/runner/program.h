@@ -74,6 +74,11 @@ private:
   std::unique_ptr<State> state_;
 };
 
+// The words written after an equals sign in a step's text, with their lines: a name
+// (d, lib.d) or a quoted path. Among them are the data sets the step reads and writes;
+// words holding a macro reference are left out.
+std::vector<std::pair<std::string, int>> namesAfterEquals(const ProgramItem& step);
+
 // Splits a whole program. Problems that stop the split (an unclosed comment or quote) are
 // returned in `problems`; statements that are not valid are items of kind Invalid.
 std::vector<ProgramItem> splitProgram(const std::string& text,

@@ -45,7 +45,8 @@ std::optional<std::string> resolvedText(const ProgramItem& item, const std::stri
   for (const std::string& name : unresolved)
     msg(RunnerMsg::UnresolvedMacroRef, {name.c_str()});
   if (!out) {
-    msg(RunnerMsg::MacroTextTooLong, {item.line, static_cast<long long>(kMaxMacroText)});
+    msg(text.size() > kMaxMacroText ? RunnerMsg::MacroLiteralTooLong : RunnerMsg::MacroTextTooLong,
+        {item.line, static_cast<long long>(kMaxMacroText)});
     run->returnCode = std::max(run->returnCode, codeOf(StepRc::StatementError));
   }
   return out;

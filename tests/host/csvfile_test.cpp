@@ -309,14 +309,18 @@ void expectObservation(CsvRows& rows, const csvref::Table& ref, int64_t r) {
 // The threaded reader against the reference on the same text: outcome, error line and text,
 // types, lengths, values bit for bit (in order, then from the last observation back to the
 // first, so that a table read window by window goes back to windows it left), lines.
-// Returns the reference's outcome: "" or the start of its error text.
+// Returns the reference's outcome: "" or the start of its error text. With `file` given, the
+// text is written there and read from it.
 std::string expectSameAsReference(const std::string& text, const CsvReadOptions& options,
-                                  bool* windowed = nullptr) {
+                                  bool* windowed = nullptr, const std::string& file = "") {
   const csvref::Table ref = csvref::parse(text);
   const std::string outcome = ref.ok ? "" : ref.errorText.substr(0, 12);
   auto t = std::make_shared<CsvTable>();
   CsvError e;
-  const bool ok = parseCsv(text.data(), text.size(), options, t.get(), &e);
+  if (!file.empty())
+    std::ofstream(file, std::ios::binary) << text;
+  const bool ok = file.empty() ? parseCsv(text.data(), text.size(), options, t.get(), &e)
+                               : readCsvFile(file, options, t.get(), &e);
   EXPECT_EQ(ok, ref.ok) << e.text << " | " << ref.errorText;
   if (!ok || !ref.ok) {
     EXPECT_EQ(e.line, ref.errorLine);
@@ -394,6 +398,34 @@ TEST(CsvFile, WindowedReaderMatchesTheReferenceOnRandomTexts) {
   EXPECT_GT(outcomes[""], 600);
   EXPECT_GE(outcomes.size(), 8u);
   EXPECT_GT(windowed, 500); // most good parses went the windowed road
+}
+
+// A file read piece by piece (here every file longer than a byte, as a file the address
+// space has no room for is read), whole or window by window, with blocks cut anywhere: the
+// same outcomes, messages, types, lengths and values as the reference.
+TEST(CsvFile, FileReadPieceByPieceMatchesTheReference) {
+  CsvGenerator gen(20261208);
+  std::mt19937 pick(13);
+  const std::string path = (std::filesystem::temp_directory_path() /
+                            ("qrx_pieces_" + std::to_string(static_cast<long>(::getpid()))))
+                               .string();
+  std::map<std::string, int> outcomes;
+  for (int round = 0; round < 300; ++round) {
+    const std::string text = gen.text();
+    CsvReadOptions options;
+    options.mapBytes = 1;
+    options.threads = 1 + static_cast<int>(pick() % 4);
+    options.blockBytes = 1 + pick() % 48;
+    if (pick() % 2)
+      options.holdBytes = 1 + pick() % 64;
+    SCOPED_TRACE("round " + std::to_string(round) + ": " + text);
+    ++outcomes[expectSameAsReference(text, options, nullptr, path)];
+    if (::testing::Test::HasFailure())
+      break;
+  }
+  std::filesystem::remove(path);
+  EXPECT_GT(outcomes[""], 175);
+  EXPECT_GE(outcomes.size(), 5u);
 }
 
 namespace {

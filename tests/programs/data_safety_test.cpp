@@ -254,6 +254,52 @@ TEST_F(Cli, FullDiskWritesNoOutput) {
   EXPECT_EQ(strayFiles(dir, {"t.csv", "p.qrx"}), std::vector<std::string>{});
 }
 
+// Under a file size limit (no signal trap this time) a write past it fails with its error
+// instead of ending the run: the data set and the runner's HTML page are not written, the
+// old page keeps its bytes, the message names the page and its size, and no temporary file
+// is left.
+TEST_F(Cli, FileSizeLimitFailsTheWritesAndKeepsOldFiles) {
+  std::string data = "y,x1,x2\n";
+  for (int i = 0; i < 400; ++i)
+    data += std::to_string(1.5 * i + 0.3 * (i % 7)) + "," + std::to_string(i) + "," +
+            std::to_string(i * 7 % 11) + "\n";
+  write("t.csv", data);
+  write("page.html", "old page");
+  const std::string prog =
+      write("p.qrx", "proc varsifter data=t; model y = x1 x2; output out=o p=p; run;\n");
+  Outcome r = clitest::shell("ulimit -f 4; ASAN_OPTIONS=detect_leaks=0 '" +
+                             std::string(QRX_BINARY) + "' --work '" + dir.string() + "' --html '" +
+                             (dir / "page.html").string() + "' '" + prog + "'");
+  EXPECT_EQ(r.status, 2) << r.out;
+  EXPECT_TRUE(has(r, "WORK.O") && has(r, std::strerror(EFBIG))) << r.out;
+  EXPECT_TRUE(has(r, "page.html") && has(r, " bytes)")) << r.out;
+  EXPECT_EQ(read("page.html"), "old page");
+  EXPECT_EQ(strayFiles(dir, {"t.csv", "p.qrx", "page.html"}), std::vector<std::string>{});
+}
+
+// A runner file (--listing, --json, --html) that is the program or a data set the program
+// reads, under any spelling of its path, is refused before anything runs: exit status 2, a
+// message naming the option, and every file as it was.
+TEST_F(Cli, RunnerFileOverTheProgramOrItsDataIsRefused) {
+  const std::string data = write("d.csv", clitest::kSmallData);
+  const std::string text = "libname in '" + dir.string() +
+                           "';\nproc varsifter data=in.d; model y = x1 x2; output out=o p=p; "
+                           "run;\n";
+  const std::string prog = write("p.qrx", text);
+  const std::string other = (dir / "." / "d.csv").string();
+  const std::pair<std::string, std::string> cases[] = {
+      {"--listing", other}, {"--json", data}, {"--html", prog}};
+  for (const auto& [option, path] : cases) {
+    Outcome r = run(prog, option + " '" + path + "'");
+    EXPECT_EQ(r.status, 2) << r.out;
+    EXPECT_TRUE(has(r, option) && has(r, path)) << r.out;
+    EXPECT_FALSE(has(r, "Model Information")) << r.out;
+    EXPECT_EQ(read("d.csv"), clitest::kSmallData);
+    EXPECT_EQ(read("p.qrx"), text);
+    EXPECT_EQ(strayFiles(dir, {"d.csv", "p.qrx"}), std::vector<std::string>{}) << option;
+  }
+}
+
 // An unwritable --json or --listing path ends the run before its first step: nothing is
 // read or written, and the message names the option and the path.
 TEST_F(Cli, UnwritableRecordPathsStopTheRunFirst) {

@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <string>
 
+#include <unistd.h>
+
 using clitest::Cli;
 using clitest::has;
 using clitest::Outcome;
@@ -132,4 +134,54 @@ TEST_F(Cli, CrossProductsNoteNamesNoInternalOption) {
       EXPECT_EQ(rec["text"].s.find("SWEEP"), std::string::npos) << rec["text"].s;
     }
   EXPECT_TRUE(seen);
+}
+
+// Messages that say what is wrong in terms a user can act on: the name limit in bytes, a
+// whole number written with an exponent, a literal %LET too long (no macro reference in
+// it), a macro reference in a step, arithmetic in WHERE= (refused as not taken, as KEEP=
+// ranges are), an output's KEEP= error logged once, and an item store that cannot be
+// written named by its file.
+TEST_F(Cli, HostMessagesSayWhatIsWrong) {
+  write("d.csv", clitest::kSmallData);
+  std::string cyrillic; // 17 letters, 34 bytes
+  for (int i = 0; i < 17; ++i)
+    cyrillic += "\xd0\xb0";
+  write("c.csv", "y," + cyrillic + "\n1,2\n3,4\n");
+  const std::string model = "proc varsifter data=d; model y = x1 x2; ";
+  struct Case {
+    std::string program, says, not_;
+  } cases[] = {
+      {"proc varsifter data=c; model y = x1; run;\n", "32 bytes", "characters"},
+      {"proc varsifter data=d(firstobs=1e3); model y = x1; run;\n", "a whole number",
+       "at most 2147483647"},
+      {"%let v = " + std::string(70000, 'a') + ";\n", "text of the statement is longer",
+       "macro references"},
+      {"%let v = x1;\nproc varsifter data=d; model y = &v; run;\n", "%LET and %PUT", "expecting"},
+      {"proc varsifter data=d(where=(x1+1 > 2)); model y = x1; run;\n",
+       "arithmetic is not taken in WHERE=", "Syntax error"}};
+  for (const Case& c : cases) {
+    Outcome r = run(write("p.qrx", c.program));
+    EXPECT_EQ(r.status, 2) << r.out;
+    EXPECT_TRUE(has(r, c.says)) << r.out;
+    EXPECT_FALSE(has(r, c.not_)) << r.out;
+  }
+  Outcome keep = run(write("p.qrx", model + "output out=o(keep=zz) p=p; run;\n"));
+  const size_t first = keep.out.find("zz is not a variable");
+  EXPECT_NE(first, std::string::npos) << keep.out;
+  EXPECT_EQ(keep.out.find("zz is not a variable", first + 1), std::string::npos) << keep.out;
+  // An item store in a directory the run cannot write to (run as an unprivileged user when
+  // the test runs as root, whom permissions do not stop).
+  std::filesystem::create_directories(dir / "ro");
+  std::filesystem::permissions(dir, std::filesystem::perms::all);
+  std::filesystem::permissions(dir / "ro", std::filesystem::perms::owner_read |
+                                               std::filesystem::perms::owner_exec);
+  const std::string as =
+      ::geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
+  Outcome store = clitest::shell(as + "env ASAN_OPTIONS=detect_leaks=0 '" +
+                                 std::string(QRX_BINARY) + "' --work '" + dir.string() + "' '" +
+                                 write("p.qrx", "libname r '" + (dir / "ro").string() + "';\n" +
+                                                    model + "store out=r.k; run;\n") +
+                                 "'");
+  EXPECT_EQ(store.status, 2) << store.out;
+  EXPECT_TRUE(has(store, "R.K") && has(store, "k.json")) << store.out;
 }
