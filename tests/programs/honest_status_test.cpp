@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include <cmath>
 #include <string>
 #include <utility>
@@ -44,6 +46,26 @@ void expectCases(const std::vector<Case>& cases) {
       EXPECT_FALSE(qrxrun::logged(r, set, number)) << set << "/" << number << "\n" << r.log;
   }
 }
+
+// Bounds the CPU time of the runs started while it lives, so that a run that would not end
+// fails its test instead: the limit is inherited by the runner, whose count starts at 0.
+class CpuBound {
+public:
+  explicit CpuBound(rlim_t seconds) {
+    ::getrlimit(RLIMIT_CPU, &saved_);
+    rusage own{};
+    ::getrusage(RUSAGE_SELF, &own);
+    rlimit bound = saved_;
+    bound.rlim_cur = static_cast<rlim_t>(own.ru_utime.tv_sec + own.ru_stime.tv_sec) + seconds;
+    ::setrlimit(RLIMIT_CPU, &bound);
+  }
+  ~CpuBound() { ::setrlimit(RLIMIT_CPU, &saved_); }
+  CpuBound(const CpuBound&) = delete;
+  CpuBound& operator=(const CpuBound&) = delete;
+
+private:
+  rlimit saved_{};
+};
 
 // Group 2 has no response value; group 3 is fitted.
 const char kByData[] = "g,y,x,f,c\n1,3.1,1,1,a\n1,4.9,2,1,b\n1,7.2,3,1,a\n1,8.8,4,1,b\n"
@@ -181,6 +203,8 @@ TEST(HonestStatus, MessagesNameWhatToChange) {
   }
   const std::string manyLevels =
       qrxrun::readFile(std::string(QRX_TEST_DATA) + "/manylevels/data.csv");
+  // Two thousand million resamples would run for days before they met the memory.
+  const CpuBound bound(120);
   const std::vector<Case> cases = {
       {"nsamples",
        "proc varsifter data=d;\n model y = x1 x2;\n modelaverage nsamples=2000000000;\nrun;\n",
