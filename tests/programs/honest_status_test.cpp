@@ -191,14 +191,19 @@ TEST(HonestStatus, MessagesNameWhatToChange) {
     small += std::to_string(i % 7 + 0.3 * (i % 3)) + "," + std::to_string(i % 5) + "," +
              std::to_string((i * 3) % 11) + "\n";
   std::string wide = "y";
-  for (int j = 1; j <= 15; ++j)
-    wide += ",x" + std::to_string(j);
+  for (int j = 1; j <= 15; ++j) {
+    wide += ",x";
+    wide += std::to_string(j);
+  }
   wide += "\n";
   for (int i = 0; i < 10; ++i) {
     wide += std::to_string(std::sin(i * 1.7) * 3);
-    for (int j = 1; j <= 15; ++j)
-      wide += "," + std::to_string(std::sin(i * 12.9898 + j * 78.233) * 43758.5453 -
-                                   std::floor(std::sin(i * 12.9898 + j * 78.233) * 43758.5453));
+    for (int j = 1; j <= 15; ++j) {
+      // The fraction of a large multiple of a sine: values of no linear pattern.
+      const double t = std::sin(i * 12.9898 + j * 78.233) * 43758.5453;
+      wide += ',';
+      wide += std::to_string(t - std::floor(t));
+    }
     wide += "\n";
   }
   const std::string manyLevels =
