@@ -6,6 +6,7 @@
 #include "data/vsfpage.h"
 #include "data/vsfpassstate.h"
 #include "data/vsfthread.h"
+#include "support/groupname.h"
 #include "support/hoststubs.h"
 #include "support/messages.h"
 #include "support/nomemory.h"
@@ -455,5 +456,5 @@ void vsfReportDiskShort(double need, const VsfUtilFile& file, int64_t free) {
   vsfSizeText(static_cast<double>(free), freeText, sizeof freeText);
   vsfLog(VsfMsg::PagesDoNotFitOnDisk,
          {HostMsgArg(needText), HostMsgArg(dir.c_str(), static_cast<int32_t>(dir.size())),
-          HostMsgArg(freeText)});
+          HostMsgArg(freeText), vsfGroupName()});
 }

@@ -20,6 +20,7 @@
 #include "output/vsfscreentables.h"
 #include "selection/vsfprocess.h"
 #include "selection/vsfresample.h"
+#include "support/groupname.h"
 #include "support/hoststubs.h"
 #include "support/messages.h"
 #include "support/nomemory.h"
@@ -85,15 +86,15 @@ double referenceSS(const VsfModel* m) { return m->totalSSUncorrected; }
   const HostVariable* y = ctx->stmt.responseCount > 0 ? ctx->stmt.responses[0] : nullptr;
   if (y != nullptr && (message == VsfMsg::EveryValueResponseVariable ||
                        (message == VsfMsg::SumsSquaresTooLarge && m->overflowEffect < 0))) {
-    vsfLog(message, {HostMsgArg(y->name, y->nameLength)});
+    vsfLog(message, {HostMsgArg(y->name, y->nameLength), vsfGroupName()});
   } else if (message == VsfMsg::SumsSquaresTooLarge && m->overflowEffect >= 0) {
     int32_t length = 0;
     const char* name = vsfEffectName(ctx, m->overflowEffect, &length);
-    vsfLog(message, {HostMsgArg(name, length)});
+    vsfLog(message, {HostMsgArg(name, length), vsfGroupName()});
   } else if (message == VsfMsg::L2ValueElasticNet) {
-    vsfLog(message, {HostMsgArg(m->l2), HostMsgArg(m->nObs)});
+    vsfLog(message, {HostMsgArg(m->l2), HostMsgArg(m->nObs), vsfGroupName()});
   } else if (message != VsfMsg{}) {
-    vsfLog(message);
+    vsfLog(message, {vsfGroupName()});
   }
   vsfRaiseRC(ctx, rc);
   if (ctx->stmt.proc.byCount == 0)
@@ -380,7 +381,7 @@ int32_t vsfResults(VsfContext* ctx) {
   if (o.cvOn && m->foldCount < o.cvFolds && o.cvMethod != VsfCvMethod::Index)
     vsfLog(VsfMsg::CrossValidationFoldsRequested, {o.cvFolds, m->foldCount});
   if (o.adaptive && m->adaptiveAliased) {
-    vsfLog(VsfMsg::AdaptiveFitNotFullRank);
+    vsfLog(VsfMsg::AdaptiveFitNotFullRank, {HostMsgArg(m->adaptiveAliased)});
     vsfRaiseRC(ctx, StepRc::Warning);
   }
   if ((rc = vsfDesignTables(ctx, m->pool)) != 0)
@@ -441,6 +442,8 @@ int32_t vsfFitAndDisplay(VsfContext* ctx) {
     if (rc != 0)
       return rc;
   } else if (!o.modelAverage) {
+    // Without the tables the failed fit is still logged and its return code raised.
+    (void)reportFitStatus(ctx, m);
     vsfResetChosenStep(m);
   }
   ctx->resultsStart = zdattim() - ctx->resultsStart;

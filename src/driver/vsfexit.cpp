@@ -7,6 +7,7 @@
 #include "driver/vsfsteps.h"
 #include "output/vsfcontext.h"
 #include "output/vsfoutput.h"
+#include "output/vsfresults.h"
 #include "support/hoststubs.h"
 #include "support/messages.h"
 #include "support/poolalloc.h"
@@ -18,8 +19,10 @@ namespace {
 void vsfRelease(VsfContext* ctx) {
   double start = zdattim();
   VsfStepTable& steps = vsfSteps();
-  // The OUTPUT data set is finished on every road, with the rows written so far.
+  // The OUTPUT and SCORE data sets are finished on every road, with the rows written so far:
+  // the host keeps the old data sets of a failed step and says so.
   vsfFinishOutput(ctx);
+  vsfFinishScores(ctx);
   if (ctx->postFit != nullptr) {
     if (ctx->postFit->methods != nullptr && ctx->postFit->methods->cleanup != nullptr)
       ctx->postFit->methods->cleanup(ctx->postFit, 0);

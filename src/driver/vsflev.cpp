@@ -8,6 +8,7 @@
 #include "driver/vsfsteps.h"
 #include "output/vsfcontext.h"
 #include "support/driverresult.h"
+#include "support/groupname.h"
 #include "support/hoststubs.h"
 #include "support/messages.h"
 #include "support/nomemory.h"
@@ -90,7 +91,7 @@ int32_t vsfLev(VsfContext* ctx) {
   } else {
     vsfRaiseRC(ctx, worse);
     if (result == codeOf(LevBuild::NoLevels)) {
-      vsfLog(VsfMsg::ClassLevelsNotDetermined);
+      vsfLog(VsfMsg::ClassLevelsNotDetermined, {vsfGroupName()});
       vsfRaiseRC(ctx, StepRc::GroupSkipped);
     }
   }
@@ -125,7 +126,7 @@ int32_t vsfSetupInEstScatter(VsfContext* ctx) {
     if (lev == codeOf(LevBuild::ConstructedFailed)) {
       vsfRaiseRC(ctx, StepRc::GroupDesignError);
     } else {
-      vsfLog(VsfMsg::ClassLevelsNotDetermined);
+      vsfLog(VsfMsg::ClassLevelsNotDetermined, {vsfGroupName()});
       vsfRaiseRC(ctx, StepRc::GroupSkipped);
     }
     return codeOf(DriverResult::InestLevelsFailed);

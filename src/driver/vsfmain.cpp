@@ -13,6 +13,7 @@
 #include "output/vsfoutdesign.h"
 #include "output/vsfoutput.h"
 #include "output/vsfresults.h"
+#include "support/groupname.h"
 #include "support/hoststubs.h"
 #include "support/messages.h"
 #include "support/poolalloc.h"
@@ -89,6 +90,15 @@ void showPerfSettings(VsfContext* ctx, VsfStepTable& steps) {
   vsfExitError(ctx, steps.vsfpPerf(ctx));
 }
 
+// Names the BY group in the messages of its fit by its BY line.
+void nameGroup(const VsfContext* ctx) {
+  char line[512];
+  const int32_t length = ctx->stmt.proc.byCount > 0 && ctx->byHandle != nullptr
+                             ? xbyline(ctx->byHandle, line, static_cast<int32_t>(sizeof line))
+                             : 0;
+  vsfSetGroupName(line, length);
+}
+
 // One BY group: its model and pools, the levelisation, the effect list, the reading pass,
 // the fit and its tables, the macro variables, the OUTPUT and OUTDESIGN rows, the scores,
 // and the release of everything the group made.
@@ -97,6 +107,7 @@ void runByGroup(VsfContext* ctx, VsfStepTable& steps) {
       ctx->postFit->methods->byStart != nullptr)
     ctx->postFit->methods->byStart(ctx->postFit);
   vsfExitError(ctx, steps.vsfInitializeModel(ctx));
+  nameGroup(ctx);
   int64_t groupSeed = ctx->workingSeed;
 
   ctx->design.library->pool = xmpoolc(nullptr, 1024, 0x1004);
@@ -226,6 +237,7 @@ void qrxvarsf(void* a1, void* a2, void* a3, void* a4, void* a5, void* a6) {
   }
 
   // Start order.
+  vsfSetGroupName(nullptr, 0);
   vsfExitError(ctx, vsfPreInit(ctx));
   ctx->intervalStart = zdattim();
   vsfExitError(ctx, steps.vsfParse(ctx));

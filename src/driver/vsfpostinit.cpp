@@ -847,7 +847,8 @@ void derivedSwitches(VsfContext* ctx) {
 }
 
 // The output manager's title, and whether the post-fit module gets the error variance and
-// the covariance of the estimates (not when no single least-squares fit stands behind them).
+// the covariance of the estimates (not when no single least-squares fit stands behind them);
+// a program with STORE or CODE is told when it does not.
 void titleAndPostFitStatements(VsfContext* ctx) {
   VsfStatementSettings& st = ctx->stmt;
   const bool lasso = lassoType(ctx->options);
@@ -862,12 +863,16 @@ void titleAndPostFitStatements(VsfContext* ctx) {
       zrvqexit(rc);
   }
   ctx->postFitAllowed = 1;
+  // The notes tell what STORE and CODE hand over, so they come only with those statements.
+  const bool handOver = ctx->postFit != nullptr;
   if (st.ma.on) {
     ctx->postFitAllowed = 0;
-    note(VsfMsg::UnderModelAveragingStore);
+    if (handOver)
+      note(VsfMsg::UnderModelAveragingStore);
   } else if (lasso) {
     ctx->postFitAllowed = 0;
-    note(VsfMsg::SelectionMethodStoreCode);
+    if (handOver)
+      note(VsfMsg::SelectionMethodStoreCode);
   }
 }
 

@@ -84,12 +84,8 @@ int32_t vsfLSAdaptiveWeights(VsfModel* m) {
   for (int32_t e = 0; e < m->effectCount; ++e) {
     if (!vsfAdaptiveWeighted(m, e))
       continue;
-    for (int32_t i = 0; i < m->effectColumns[e]; ++i) {
-      const int32_t c = column(e) + i;
-      vsfSweep(m, c);
-      if (m->sweepFlags[c] == '0')
-        m->adaptiveAliased = 1;
-    }
+    for (int32_t i = 0; i < m->effectColumns[e]; ++i)
+      vsfSweep(m, column(e) + i);
   }
   int32_t q = 0;
   for (int32_t e = 0; e < m->effectCount; ++e) {
@@ -99,8 +95,10 @@ int32_t vsfLSAdaptiveWeights(VsfModel* m) {
     }
     for (int32_t i = 0; i < m->effectColumns[e]; ++i, ++q) {
       const int64_t c = column(e) + i;
-      if (m->sweepFlags[c] == '0')
+      if (m->sweepFlags[c] == '0') {
         m->effectStatus[q] = VES_UNAVAILABLE;
+        m->adaptiveAliased += 1;
+      }
       int32_t status;
       m->adaptiveWeight[q] =
           vsfAdaptiveWeightOf(m->sweptXpx[packed::at(c, 0)], m->options->gamma, &status);

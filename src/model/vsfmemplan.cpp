@@ -5,6 +5,7 @@
 #include "data/vsfdata.h"
 #include "model/vsfformulas.h"
 #include "model/vsfmodel.h"
+#include "model/vsfstructured.h"
 #include "numerics/packedtri.h"
 #include "support/hoststubs.h"
 #include "support/messages.h"
@@ -45,6 +46,20 @@ void widestEffect(const VsfModel* m, int32_t* effect, int64_t* columns) {
       *effect = e;
     }
   delete[] sums;
+}
+
+// Why the fit does not take the structured road, which holds less for an effect of many
+// levels: the condition it fails, or the row that gave the road up.
+void explainRoad(const VsfModel* m) {
+  if (m->structured != nullptr)
+    return;
+  VsfMsg reason = vsfStructuredRefusal(m);
+  if (reason == VsfMsg{})
+    reason = VsfMsg::RoadGivenUpForRows;
+  char text[200];
+  const int32_t n = msgString(text, static_cast<int32_t>(sizeof text), reason);
+  vsfLog(VsfMsg::StructuredRoadNotTaken,
+         {HostMsgArg(vsfStructuredLeastColumns()), HostMsgArg(text, std::max(n, 0))});
 }
 
 } // namespace
@@ -109,5 +124,6 @@ int32_t vsfPlanCrossProducts(const VsfModel* m, int32_t columns, double extraByt
     vsfLog(VsfMsg::FoldCopiesNeedLess, {HostMsgArg(m->foldCount)});
   else
     vsfLog(VsfMsg::FewerColumnsNeedLess);
+  explainRoad(m);
   return kVsfReportedFailure;
 }

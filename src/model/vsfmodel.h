@@ -159,7 +159,7 @@ struct VsfModel : VsfPassState {
   double* savedSolverBetaA;
   double* savedSolverBetaB;
   int32_t* activeSign;
-  int32_t adaptiveAliased;
+  int32_t adaptiveAliased; // effects the least-squares adaptive weights left out as aliased
   // The most bytes of cross-product columns (x_k'X of entered effects) that the path keeps
   // without the packed X'X; 0 when it takes the passes per step. Set by the path.
   int64_t larCrossBytes;

@@ -251,7 +251,7 @@ int32_t vsfSplitLSAdaptiveWeights(VsfModel* m) {
     if (aliased[e]) {
       m->effectStatus[e] = VES_UNAVAILABLE;
       m->adaptiveWeight[e] = 0.0;
+      m->adaptiveAliased += 1;
     }
-  m->adaptiveAliased = F.aliased ? 1 : 0;
   return 0;
 }

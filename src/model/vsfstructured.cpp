@@ -47,22 +47,46 @@ using packed::tri;
   return m->foldCount == 0;
 }
 
+} // namespace
+
+int32_t vsfStructuredLeastColumns() {
+  const int32_t forced = seam::structuredColumns();
+  return forced > 0 ? forced : kVsfStructuredColumns;
+}
+
 // The fits the structured road serves: a served method on the packed X'X, with nothing that
 // needs other sums than X'X and the folds' (resamples), no hierarchy or standardisation;
 // the one sparse effect is the last in column order and has many columns.
-[[nodiscard]] bool served(const VsfModel* m) {
+VsfMsg vsfStructuredRefusal(const VsfModel* m) {
   const VsfModelOptions* o = m->options;
-  if (!vsfFullXpxOn(m) || !servedMethod(m) || !servedFolds(m) || o->cvExternal || o->modelAverage ||
-      m->resampler != nullptr || o->hierarchy != VsfHierarchy::None || o->colStandardize ||
-      o->parmStandardize || o->adaptive || m->l2BaseXpx != nullptr || m->cvexSums != nullptr ||
-      m->sparseEffectCount != 1)
-    return false;
+  if (!servedMethod(m) || o->adaptive || m->l2BaseXpx != nullptr)
+    return VsfMsg::RoadNotForMethod;
+  if (o->cvExternal || m->cvexSums != nullptr)
+    return VsfMsg::RoadNotForExternalCv;
+  if (!servedFolds(m))
+    return VsfMsg::RoadNotForOneFold;
+  if (o->modelAverage || m->resampler != nullptr)
+    return VsfMsg::RoadNotForAveraging;
+  if (o->hierarchy != VsfHierarchy::None)
+    return VsfMsg::RoadNotForHierarchy;
+  if (o->colStandardize || o->parmStandardize)
+    return VsfMsg::RoadNotForStandardised;
+  if (!vsfFullXpxOn(m))
+    return VsfMsg::RoadNotForGrowingProducts;
+  if (m->sparseEffectCount > 1)
+    return VsfMsg::RoadNotForSeveralSparse;
+  if (m->sparseEffectCount < 1)
+    return VsfMsg::RoadNotForFewLevels;
   const int32_t e = m->sparseEffectList[0];
-  const int32_t forced = seam::structuredColumns();
-  const int32_t least = forced > 0 ? forced : kVsfStructuredColumns;
-  return m->effectColumns[e] >= least &&
-         m->effectColumn[e] + m->effectColumns[e] == m->parmCount + 1;
+  return m->effectColumns[e] >= vsfStructuredLeastColumns() &&
+                 m->effectColumn[e] + m->effectColumns[e] == m->parmCount + 1
+             ? VsfMsg{}
+             : VsfMsg::RoadNotForFewLevels;
 }
+
+namespace {
+
+[[nodiscard]] bool served(const VsfModel* m) { return vsfStructuredRefusal(m) == VsfMsg{}; }
 
 // The effect's columns as its trial reads them: the cross block, the diagonal, and the
 // response row of the swept matrix, C(j, 0) less C(j, S) times the estimates of the swept

@@ -13,6 +13,8 @@
 // same elimination.
 #pragma once
 
+#include "support/messages.h"
+
 #include <cstdint>
 #include <vector>
 
@@ -28,6 +30,11 @@ inline constexpr int32_t kVsfStructuredColumns = 1000;
 // sparse effect of at least kVsfStructuredColumns columns (the structuredColumns seam lowers that
 // number). The triangles are then made for the small columns only. 0 or kVsfNoMemory.
 [[nodiscard]] int32_t vsfStructuredSetUp(VsfModel* model);
+// The columns from which a sparse effect takes the structured road.
+[[nodiscard]] int32_t vsfStructuredLeastColumns();
+// Why the structured road does not serve this fit, as the message that says so; VsfMsg{} when
+// it serves it.
+[[nodiscard]] VsfMsg vsfStructuredRefusal(const VsfModel* model);
 // The pass that forms the small triangle and the effect's diagonal and cross block, and the
 // folds' (the sums outside each fold; the folds' small triangles are left to
 // vsfCVFullOutsideFolds as on the packed road). When a

@@ -8,6 +8,7 @@
 #include "output/vsfcontext.h"
 #include "output/vsfmodeltree.h"
 #include "selection/vsfresample.h"
+#include "support/groupname.h"
 #include "support/hoststubs.h"
 #include "support/messages.h"
 #include "support/nomemory.h"
@@ -342,7 +343,7 @@ int32_t vsfPostBootstrap(VsfContext* ctx) {
   a.sampleCount = S;
   if (usable == 0) {
     // A group without a usable resample is skipped, whether or not OUTDESIGN= is asked.
-    vsfLog(VsfMsg::NoResampleGroupGave);
+    vsfLog(VsfMsg::NoResampleGroupGave, {vsfGroupName()});
     vsfRaiseRC(ctx, StepRc::GroupSkipped);
     a.usableCount = 0;
     return 0;

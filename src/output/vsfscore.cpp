@@ -204,14 +204,17 @@ const HostVariable* firstAbsent(const LevDesign* d, HostDataSet* data) {
 // Looks up the design's variables in the SCORE data set by name (`names` receives them).
 // One that the selected model does not read may be absent (it reads as missing). One that
 // it reads must be there with its type, except that a numeric one may be text (its cells are
-// converted row by row); else the first such variable is named in a message and false
-// returned: the data set is not scored for the BY group.
+// converted row by row), and one of a data set without observations may have either type;
+// else the first such variable is named in a message and false returned: the data set is not
+// scored for the BY group.
 [[nodiscard]] bool findModelVariables(VsfContext* ctx, const VsfSelectedModel& sm,
                                       VsfNameRecord* names, HostDataSet* out) {
   const LevDesign* d = ctx->design.design;
   const ModelVariables need = modelVariables(d, sm);
   const HostVariable* failed = nullptr;
   VsfMsg message{};
+  // A data set without observations gives its columns no values, so no type to disagree.
+  const bool typeless = xdsnobs(names->data) == 0;
   auto fill = [&](HostVariable** slot, const HostVariable* want, bool needed, bool numeric) {
     *slot = nullptr;
     if (want == nullptr)
@@ -221,7 +224,7 @@ const HostVariable* firstAbsent(const LevDesign* d, HostDataSet* data) {
     (void)xvfind(names->data, want->name, want->nameLength, &number, 0);
     HostVariable* have = nullptr;
     if (number > 0 && xvname(names->data, number, &have) == 0 && have != nullptr &&
-        (have->type == want->type || numeric)) {
+        (have->type == want->type || numeric || typeless)) {
       *slot = have;
       return;
     }
@@ -596,6 +599,8 @@ void vsfFinishScores(VsfContext* ctx) {
   if (ctx->results.scoreOutput == nullptr)
     return;
   for (int32_t i = 0; i < ctx->scoreCount; ++i)
-    if (ctx->scores[i].out != nullptr)
+    if (ctx->scores[i].out != nullptr) {
       xvputt(ctx->scores[i].out);
+      ctx->scores[i].out = nullptr;
+    }
 }

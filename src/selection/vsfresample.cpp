@@ -5,15 +5,19 @@
 
 #include "data/vsfscratchfile.h"
 #include "data/vsfutilfile.h"
+#include "model/vsfmemplan.h"
 #include "model/vsfserialize.h"
 #include "numerics/zrandom.h"
 #include "selection/vsfprocess.h"
 #include "support/hoststubs.h"
+#include "support/messages.h"
 #include "support/nomemory.h"
 #include "support/poolalloc.h"
+#include "support/sizetext.h"
 #include "support/stepcodes.h"
 #include "support/vsfoptions.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -36,6 +40,36 @@ QkPool* resamplePool() {
     return codeOf(VsfStatus::ScratchNotMade);
   *slot = file;
   return 0;
+}
+
+// What model averaging holds for each resample until its results are made: the record and
+// frequency-block positions, the used flag and the model in sparse form (a parameter number
+// and an estimate for each parameter it may select), and with SAMPLEFREQ the drawn frequency
+// of every observation.
+double bytesPerSample(const VsfResampling* d, const VsfModel* m) {
+  const double fixed = 2.0 * sizeof(int64_t) + 1.0 + 96.0;
+  const double model = 12.0 * std::max(m->parmCount, 1);
+  const double frequencies = d->settings.keepFreqs ? 4.0 * static_cast<double>(m->nObs) : 0.0;
+  return fixed + model + frequencies;
+}
+
+// 0 when the resamples' records fit the memory left to the step; else kVsfReportedFailure
+// after an error that names NSAMPLES=, the memory needed and the memory left.
+[[nodiscard]] int32_t planSamples(const VsfResampling* d, const VsfModel* m) {
+  int64_t samples = 0;
+  for (int32_t i = 0; i < d->count; ++i)
+    samples += std::max(d->resamplers[i].sampleCount, 0);
+  const double each = bytesPerSample(d, m);
+  const double need = each * static_cast<double>(samples);
+  const double left = vsfFitMemoryLeft(m);
+  if (need <= left)
+    return 0;
+  char needText[32], leftText[32];
+  vsfSizeText(need, needText, sizeof needText);
+  vsfSizeText(std::max(left, 0.0), leftText, sizeof leftText);
+  vsfLog(VsfMsg::ResamplesDoNotFit, {HostMsgArg(samples), HostMsgArg(needText),
+                                     HostMsgArg(static_cast<int64_t>(each)), HostMsgArg(leftText)});
+  return kVsfReportedFailure;
 }
 
 } // namespace
@@ -102,6 +136,8 @@ int32_t vsfResamplersInit(VsfResampling* d, int64_t rowsPerPage, bool refit) {
 
 int32_t vsfDriveResample(VsfResampling* d, VsfModel* m) {
   d->successCount = 0;
+  if (int32_t rc = planSamples(d, m); rc != 0)
+    return rc;
   for (int32_t i = 0; i < d->count; ++i) {
     VsfResampler* r = &d->resamplers[i];
     r->savedNObs = m->nObs;

@@ -158,6 +158,12 @@ State& install() {
     gState.log.push_back({set, number});
   };
   gSupervisor.xprrlog = [](int32_t, int32_t code) { gState.statusLog.push_back(code); };
+  gSupervisor.xpmstr = [](char* buffer, int32_t size, int32_t, int32_t, const HostMsgArg*,
+                          int32_t) {
+    if (size > 0)
+      buffer[0] = '\0';
+    return 0;
+  };
   gMacro = HostMacroVariableServices{};
   gMacro.xalanch = [](void*) { return reinterpret_cast<HostMacroTable*>(&gMacroAnchor); };
   // Reads find only what the run set (by number) itself.

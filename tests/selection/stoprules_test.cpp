@@ -33,6 +33,7 @@ struct Counts {
     m.includeCount = 1; // the intercept
     m.stepLimit = 100;
     m.totalSSUncorrected = 1000.0;
+    m.totalSS = 1000.0; // the corrected total
     m.sse = 50.0;
     m.fuzz = opt.fuzz;
   }
@@ -41,6 +42,22 @@ struct Counts {
     return vsfKeepGoing(&m, s);
   }
 };
+
+// With an intercept a fit is perfect against the corrected total: a response far from 0 with
+// a small spread leaves an error SS far above 1e-8 of its uncorrected total unexplained.
+TEST(StopRules, APerfectFitIsJudgedAgainstTheCorrectedTotal) {
+  Counts c(2, 6); // FORWARD
+  c.m.inModelCount = 1;
+  c.m.totalSSUncorrected = 4e11; // 40 values near 1e5
+  c.m.totalSS = c.m.sse = 1000.0;
+  EXPECT_EQ(c.keepGoing(0), 1);
+  EXPECT_EQ(c.m.stopReason, VSR_NONE);
+  c.opt.noint = 1; // without an intercept the uncorrected total is the one explained
+  c.m.totalSS = c.m.totalSSUncorrected;
+  c.m.sse = 1e-9 * c.m.totalSSUncorrected;
+  EXPECT_EQ(c.keepGoing(0), 0);
+  EXPECT_EQ(c.m.stopReason, VSR_PERFECT_FIT);
+}
 
 TEST(StopRules, KeepGoingStopsAtEachLimitWithItsReason) {
   {
