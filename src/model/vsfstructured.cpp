@@ -23,6 +23,9 @@
 
 namespace {
 
+// The work an entry of the effect must save for the structured road to be taken.
+constexpr double kWorthwhileWork = 1e6;
+
 using packed::at;
 using packed::diag;
 using packed::sym;
@@ -58,10 +61,8 @@ using packed::tri;
       m->sparseEffectCount != 1)
     return false;
   const int32_t e = m->sparseEffectList[0];
-  const int32_t forced = seam::structuredColumns();
-  const int32_t least = forced > 0 ? forced : kVsfStructuredColumns;
-  return m->effectColumns[e] >= least &&
-         m->effectColumn[e] + m->effectColumns[e] == m->parmCount + 1;
+  return m->effectColumn[e] + m->effectColumns[e] == m->parmCount + 1 &&
+         vsfStructuredCheaper(m->effectColumns[e], m->effectColumn[e]);
 }
 
 // The effect's columns as its trial reads them: the cross block, the diagonal, and the
@@ -448,6 +449,15 @@ void reloadOne(VsfStructured* st) {
 }
 
 } // namespace
+
+bool vsfStructuredCheaper(int64_t columns, int64_t small) {
+  if (const int32_t forced = seam::structuredColumns(); forced > 0)
+    return columns >= forced;
+  const double k = static_cast<double>(columns), s = static_cast<double>(small);
+  const double packedWork = k * (k + s) * (k + s) / 2.0;
+  const double structuredWork = (3.0 * k + s) * s * s / 2.0;
+  return packedWork - structuredWork >= kWorthwhileWork;
+}
 
 int32_t vsfStructuredSetUp(VsfModel* m) {
   m->structured = nullptr;
