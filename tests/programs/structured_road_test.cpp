@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <map>
 #include <random>
@@ -127,5 +128,30 @@ TEST(StructuredRoad, CheaperRoadTakenUnderEveryCodingAndWithSmallClassBeside) {
     const qrxrun::ProgramRun structured =
         structuredcheck::runHooked("", program, data, "srcoststruct");
     structuredcheck::expectPackedRoadsTables(structured, packed, model);
+  }
+}
+
+// FORWARD by SBC over g beside a 6-level CLASS variable h (h enters before g): every
+// candidate's criterion is that of scipy's sparse least squares with h's dummy columns
+// (scripts/gen_twoclass_ref.py), and every table the packed road's within 1e-9.
+TEST(StructuredRoad, SmallClassBesideMatchesSparseLeastSquares) {
+  std::map<std::string, double> want;
+  const std::string dir = std::string(QRX_TEST_DATA) + "/manylevels/";
+  for (const auto& row : qrxrun::csvRows(qrxrun::readFile(dir + "twoclass_forward.csv")))
+    if (row[0] != "step")
+      want[row[0] + " " + row[1]] = std::stod(row[2]);
+  const std::string program = "proc varsifter data=d;\n  class g h;\n  model y = x1 x2 x3 h g / "
+                              "selection=forward(select=sbc) details=all;\nrun;\n";
+  const std::string data = qrxrun::readFile(dir + "twoclass.csv");
+  const qrxrun::ProgramRun structured =
+      structuredcheck::runHooked("structuredColumns=10", program, data, "srtwostruct");
+  const qrxrun::ProgramRun packed =
+      structuredcheck::runHooked("structuredColumns=1000000", program, data, "srtwopacked");
+  structuredcheck::expectPackedRoadsTables(structured, packed, "h beside g");
+  const std::map<std::string, double> got = structuredcheck::candidateCriteria(structured, "SBC");
+  EXPECT_GE(got.size(), 12u);
+  for (const auto& [key, v] : got) {
+    ASSERT_EQ(want.count(key), 1u) << key;
+    EXPECT_NEAR(v, want.at(key), 1e-9 * std::fabs(v)) << key;
   }
 }
