@@ -260,23 +260,20 @@ void complementOf(const double* total, double* part, int64_t n) {
     part[i] = total[i] - part[i];
 }
 
-// The sums of the pass: each page file's pages into a buffer of its own, the buffers added
-// in file order, as the threading frame adds its workers' buffers (one buffer per page
-// worker), so that the small triangle is the packed road's to the last bit.
+// The sums of the pass: the page files' pages in file order into one buffer, so that every
+// sum takes its rows in the serial pass's order whatever the number of page files (one a
+// thread): these sums do not depend on the thread count, as the packed road's shared
+// triangle's do not (a buffer per file, added afterwards, gave other last bits on 8 threads).
 [[nodiscard]] int32_t structuredSums(VsfModel* m) {
   VsfStructured* st = m->structured;
   const int64_t L = vsfStructuredXpXLength(m);
   const uint32_t F = m->bags != nullptr ? m->bags->count : 0;
-  std::vector<double> total(static_cast<size_t>(L), 0.0), part(static_cast<size_t>(L));
-  for (uint32_t f = 0; f < F; ++f) {
-    double* B = f == 0 ? total.data() : part.data();
-    std::fill(B, B + L, 0.0);
-    if (int32_t rc = vsfUtilReadByThreads(m, vsfStructuredXpX_t, B, L, &m->bags->files[f]); rc != 0)
+  std::vector<double> total(static_cast<size_t>(L), 0.0);
+  for (uint32_t f = 0; f < F; ++f)
+    if (int32_t rc =
+            vsfUtilReadByThreads(m, vsfStructuredXpX_t, total.data(), L, &m->bags->files[f]);
+        rc != 0)
       return vsfReportPassFailure(m, rc);
-    if (f > 0)
-      for (int64_t i = 0; i < L; ++i)
-        total[static_cast<size_t>(i)] += B[i];
-  }
   st->offDiagonal = total[static_cast<size_t>(L - 1)] != 0.0 ? 1 : 0;
   if (st->offDiagonal)
     return 0;
