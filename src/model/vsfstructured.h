@@ -24,10 +24,11 @@ struct VsfStructured;
 // into one state sweeps its k columns over the packed triangle of all k + s columns, k (k +
 // s)^2 / 2 operations, where the structured road reduces the small triangle, refreshes the
 // effect's swept diagonal and sweeps the small columns again, about (3k + s) s^2 / 2; its
-// memory, k s for the cross block, is below the triangle's (k + s)^2 / 2 for every k and s,
-// so the work decides. The road is taken where it saves at least a million operations an
-// entry (about a millisecond): below that both roads cost next to nothing, and the packed one
-// is kept. The structuredColumns seam replaces the rule by a least number of columns.
+// memory, k s for the cross block and a few arrays of k, is below the triangle's
+// (k + s)^2 / 2 wherever the work favours it, so the work decides. The road is taken where it saves
+// at least a million operations an entry (about a millisecond): below that both roads cost next to
+// nothing, and the packed one is kept. The structuredColumns seam replaces the rule by a least
+// number of columns.
 [[nodiscard]] bool vsfStructuredCheaper(int64_t columns, int64_t small);
 
 // Sets up the structured state when the fit goes the structured road: FORWARD, STEPWISE or
