@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """Writes the many-levels benchmark's data set: ROWS rows of y, one CLASS variable g of LEVELS
-levels (each level about equally often, fixed seed) and three numeric columns x1..x3; y
-depends on g's level means and on x1. Run:
+levels (each level about equally often, fixed seed), three numeric columns x1..x3, and a
+CLASS variable h of 5 levels taken in turn (which y does not depend on, and whose values draw
+nothing from the random stream); y depends on g's level means and on x1. Run:
 /usr/bin/python3 bench/gen_manylevels_data.py ROWS LEVELS FILE (the file is not committed)."""
 import os
 import random
@@ -14,12 +15,12 @@ def main():
     rng = random.Random(20261207)
     means = [rng.gauss(0.0, 1.0) for _ in range(levels)]
     with open(path, "w") as f:
-        f.write("y,g,x1,x2,x3\n")
+        f.write("y,g,x1,x2,x3,h\n")
         for r in range(rows):
             g = r % levels if r < levels else rng.randrange(levels)
             x = [rng.gauss(0.0, 1.0) for _ in range(3)]
             y = means[g] + 0.5 * x[0] + rng.gauss(0.0, 1.0)
-            f.write("%.6f,L%d,%.6f,%.6f,%.6f\n" % (y, g, x[0], x[1], x[2]))
+            f.write("%.6f,L%d,%.6f,%.6f,%.6f,H%d\n" % (y, g, x[0], x[1], x[2], r % 5))
 
 
 if __name__ == "__main__":

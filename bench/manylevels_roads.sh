@@ -20,9 +20,12 @@
 #                                                  written as JSON rows
 #   effectcv  FORWARD select=cv cvmethod=random(5), g coded PARAM=EFFECT
 #                                                  peer: scipy sparse FORWARD by 5-fold CV
+#   stepwiseh STEPWISE by SBC over h x1 x2 x3 g, h a 5-level CLASS variable
+#                                                  peer: scipy sparse STEPWISE with h
 # (bench/peer_manylevels.py, bench/peer_manylevels_glmnet.R). LEVELS (default "10000 100000")
 # and ROADS choose the runs, ROWS overrides the row count, REPS (default 1) repeats each run
-# (medians of the times, the largest peak). A run is killed after LIMIT seconds (default 60
+# (medians of the times, the largest peak; a line under each row gives the user CPU
+# seconds). A run is killed after LIMIT seconds (default 60
 # at 100,000 levels and more, 120 below) and counts as failed. No run may take the machine:
 # every process runs under prlimit --as (MEMCAP GB, default 8) and --fsize (DISKCAP GB per
 # file, default 4); qrx is also told MEMSIZE=MEMCAP so that it plans within it, and writes
@@ -68,12 +71,15 @@ program() {
     effectcv)
       class="class g / param=effect;" options="selection=forward(select=cv) cvmethod=random(5)"
       ;;
+    stepwiseh) class="class g h;" options="selection=stepwise(select=sbc)" ;;
   esac
+  local effects="g x1 x2 x3"
+  [ "$1" != stepwiseh ] || effects="x1 x2 x3 h g"
   cat >"$work/$1.qrx" <<QRX
 libname b '$dir';
 proc varsifter data=b.$2 seed=7;
   $class
-  model y = g x1 x2 x3 / $options;
+  model y = $effects / $options;
   $store
 run;
 QRX
@@ -92,7 +98,7 @@ peerRun() {
     press | store)
       capped "$3" "$work/peer.log" /usr/bin/python3 bench/peer_manylevels.py "$2" "$1"
       ;;
-    stepwise | backward)
+    stepwise | stepwiseh | backward)
       capped "$3" "$work/peer.log" /usr/bin/python3 bench/peer_manylevels.py "$2" "$1"
       ;;
     *) capped "$3" "$work/peer.log" /usr/bin/python3 bench/peer_manylevels.py "$2" forward ;;
@@ -124,25 +130,26 @@ for levels in ${LEVELS:-10000 100000}; do
   rows=50000 limit=120
   [ "$levels" -lt 100000 ] || rows=500000 limit=60
   rows="${ROWS:-$rows}" limit="${LIMIT:-$limit}"
-  data="lev${levels}r$rows"
+  data="lev${levels}r${rows}h"
   if [ ! -f "$dir/$data.csv" ]; then
     /usr/bin/python3 bench/gen_manylevels_data.py "$rows" "$levels" "$dir/$data.tmp"
     mv "$dir/$data.tmp" "$dir/$data.csv"
   fi
   for road in ${ROADS:-forward forwardcv cvdetails press stepwise backward lasso adaptive enet effect}; do
     prog="$(program "$road" "$data")"
-    declare -A secs=() mb=()
-    pf=() pw=() verdict=""
+    declare -A secs=() mb=() users=()
+    pf=() pw=() pu=() verdict=""
     for ((i = 0; i < reps; ++i)); do
       for cpus in ${THREADS:-1 8}; do
         rm -f "$work/$road$cpus.lst"
         guardedQrx "$limit" "$work/$road$cpus.log" "$work/util.$$" "$qrx" \
           -o CPUCOUNT="$cpus" -o MEMSIZE="${memcapGb}G" --listing "$work/$road$cpus.lst" "$prog"
         secs[$cpus]+=" $ranSecs"
+        users[$cpus]+=" $ranUser"
         [ "$ranMb" = - ] || [ "${mb[$cpus]:-0}" -ge "$ranMb" ] || mb[$cpus]="$ranMb"
       done
       peerRun "$road" "$dir/$data.csv" "${PEERLIMIT:-600}"
-      pw+=("$ranSecs")
+      pw+=("$ranSecs") pu+=("$ranUser")
       if [[ "$ranSecs" =~ ^[0-9.]+$ ]]; then
         pf+=("$(sed -n 's/.*: \([0-9.]*\) s$/\1/p' "$work/peer.log")")
         for cpus in ${THREADS:-1 8}; do
@@ -163,6 +170,12 @@ for levels in ${LEVELS:-10000 100000}; do
     printf "%7s %7s %9s %8s %7s %8s %7s %8s %8s %6s %6s  %s\n" "$levels" "$rows" "$road" \
       "${cells[@]:0:4}" "$peerFit" "$peerRun" "$(ratio "$last" "$peerRun")" \
       "$(ratio "$last" "$peerFit")" "${verdict:--}"
+    userCells=""
+    for cpus in ${THREADS:-1 8}; do
+      read -ra t <<<"${users[$cpus]}"
+      userCells+=" qrx$cpus $(median "${t[@]}")"
+    done
+    echo "  user CPU s:$userCells, peer $(median "${pu[@]}")"
     if [ "$road" = store ]; then
       echo "  item store: $(stat -c %s "$work/store.json" 2>/dev/null || echo none) bytes," \
         "covariance: $(grep -c '"covariance"' "$work/store.json" 2>/dev/null || true)"

@@ -7,9 +7,10 @@ bench/gen_manylevels_data.py, with the dummy-coded design held as a scipy sparse
 Each candidate's model is fitted by solving its normal equations with SuperLU; SBC is
 n log(SSE / n) + p log(n) with p the parameters of the model (the intercept, one column less
 than g has levels, x's), and the selection stops when no candidate lowers it. Run:
-/usr/bin/python3 bench/peer_manylevels.py FILE [forward|stepwise|backward|cv|press|store]
+/usr/bin/python3 bench/peer_manylevels.py FILE [forward|stepwise|stepwiseh|backward|cv|press|store]
 (prints the steps of FORWARD, the selected effects and the wall time of the selection, the
-file read excluded). "store" is FORWARD followed by what STORE writes for the model of every
+file read excluded). "stepwiseh" is STEPWISE with the file's CLASS variable h (its sixth
+column) a candidate too. "store" is FORWARD followed by what STORE writes for the model of every
 candidate: the covariance of its estimates (s^2 times the inverse of the dense X'X), one JSON
 row of shortest round-trip numbers per parameter, into FILE.peerstore.json (removed after).
 forward() also serves the test reference scripts/gen_manylevels_ref.py."""
@@ -33,6 +34,19 @@ def read(path):
     g = np.array([index[r[1]] for r in rows])
     x = np.array([[float(v) for v in r[2:5]] for r in rows])
     return y, g, len(names), x
+
+
+def small_class(path):
+    """The dummy columns of the CLASS variable h in the file's sixth column, its last level
+    dropped."""
+    with open(path) as f:
+        f.readline()
+        values = [line.rstrip("\n").split(",")[5] for line in f]
+    index = {name: i for i, name in enumerate(sorted(set(values)))}
+    h = np.array([index[v] for v in values])
+    keep = h < len(index) - 1
+    return sp.csc_matrix((np.ones(keep.sum()), (np.nonzero(keep)[0], h[keep])),
+                         shape=(len(h), len(index) - 1))
 
 
 def blocks(g, levels, x):
@@ -187,6 +201,8 @@ def main():
     y, g, levels, x = read(sys.argv[1])
     mode = sys.argv[2] if len(sys.argv) > 2 else "forward"
     effects = blocks(g, levels, x)
+    if mode == "stepwiseh":
+        effects["h"] = small_class(sys.argv[1])
     start = time.perf_counter()
     if mode == "forward":
         steps = forward(y, effects)
@@ -206,7 +222,7 @@ def main():
         chosen = [entered for entered, _, _ in steps[1:] if entered is not None]
         store_covariance(y, effects, sys.argv[1] + ".peerstore.json")
     else:
-        chosen = (stepwise if mode == "stepwise" else backward)(y, effects)
+        chosen = (backward if mode == "backward" else stepwise)(y, effects)
     seconds = time.perf_counter() - start
     print("selected: %s" % " ".join(sorted(chosen)))
     print("scipy sparse %s, %d levels, %d rows: %.3f s" % (mode.upper(), levels, len(y), seconds))

@@ -14,6 +14,7 @@
 #include "driver/vsfpostinit.h"
 #include "model/vsfmodel.h"
 #include "model/vsfsplitadaptive.h"
+#include "model/vsfstructured.h"
 #include "output/vsfcontext.h"
 #include "output/vsfeffects.h"
 #include "output/vsfmodelview.h"
@@ -388,6 +389,45 @@ uint8_t designSparseVote(const LevDesign* d, const LevEffect& e) {
   return static_cast<uint8_t>(useSparseRepresentation(t));
 }
 
+// Stores dense the small effects voted sparse beside one many-level effect of a fit that the
+// structured road may serve (FORWARD, STEPWISE or BACKWARD without split levels, hierarchy,
+// model averaging or external cross validation): their columns then join the road's dense
+// block, where a second sparse effect would leave the many-level one the packed triangle of
+// every column. An effect joins when its columns are at most the square root of the
+// many-level effect's (its rows then cost a page a few doubles more, and the dense block's
+// update per row stays small beside the road's saving) and the road, with every joining
+// column in its dense block, costs less than the packed triangle (vsfStructuredCheaper).
+void joinSmallEffectsDense(const VsfModelOptions& o, const VsfDataSettings* s,
+                           VsfEffectEntry* entries, int32_t count) {
+  if ((o.method != VM_FORWARD && o.method != VM_STEPWISE && o.method != VM_BACKWARD) || o.split ||
+      o.hierarchy != VsfHierarchy::None || o.cvExternal || s->resampling || s->forceSparse ||
+      s->forceDense)
+    return;
+  int32_t many = -1;
+  int64_t total = 0;
+  for (int32_t i = 0; i < count; ++i) {
+    if (entries[i].columnList != nullptr)
+      return; // split levels
+    total += entries[i].columnCount;
+    if (entries[i].sparseVote && (many < 0 || entries[i].columnCount > entries[many].columnCount))
+      many = i;
+  }
+  if (many < 0)
+    return;
+  const int64_t k = entries[many].columnCount;
+  for (int32_t i = 0; i < count; ++i) {
+    const int64_t c = entries[i].columnCount;
+    if (i != many && entries[i].sparseVote && c * c > k)
+      return;
+  }
+  // The dense block: the response and every column but the many-level effect's.
+  if (!vsfStructuredCheaper(k, 1 + total - k))
+    return;
+  for (int32_t i = 0; i < count; ++i)
+    if (i != many)
+      entries[i].sparseVote = 0;
+}
+
 // Fills the settings that follow from the run's options, statements and PERFORMANCE
 // settings; they hold for every BY group, so they are filled once per run.
 void fillRunSettings(VsfContext* ctx, VsfDataSettings* s) {
@@ -505,6 +545,7 @@ int32_t vsfData(VsfContext* ctx) {
     entries[i] = VsfEffectEntry{e, count, split ? r->columns : nullptr, eff.firstColumn,
                                 designSparseVote(d, eff)};
   }
+  joinSmallEffectsDense(o, s, entries, E);
   // The records of the effects entered before selection come first in the list.
   if (o.split && fromRecords)
     ctx->model.includeCount = ctx->enteredFirstBoundary;

@@ -48,6 +48,12 @@ void widestEffect(const VsfModel* m, int32_t* effect, int64_t* columns) {
   delete[] sums;
 }
 
+// The columns beside the fit's sparse effect (all of them when it has none).
+int64_t smallColumns(const VsfModel* m) {
+  return m->sparseEffectCount >= 1 ? m->effectColumn[m->sparseEffectList[0]]
+                                   : static_cast<int64_t>(m->parmCount) + 1;
+}
+
 // Why the fit does not take the structured road, which holds less for an effect of many
 // levels: the condition it fails, or the row that gave the road up.
 void explainRoad(const VsfModel* m) {
@@ -58,8 +64,8 @@ void explainRoad(const VsfModel* m) {
     reason = VsfMsg::RoadGivenUpForRows;
   char text[200];
   const int32_t n = msgString(text, static_cast<int32_t>(sizeof text), reason);
-  vsfLog(VsfMsg::StructuredRoadNotTaken,
-         {HostMsgArg(vsfStructuredLeastColumns()), HostMsgArg(text, std::max(n, 0))});
+  vsfLog(VsfMsg::StructuredRoadNotTaken, {HostMsgArg(vsfStructuredLeastColumns(smallColumns(m))),
+                                          HostMsgArg(text, std::max(n, 0))});
 }
 
 } // namespace

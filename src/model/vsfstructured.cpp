@@ -23,6 +23,9 @@
 
 namespace {
 
+// The work an entry of the effect must save for the structured road to be taken.
+constexpr double kWorthwhileWork = 1e6;
+
 using packed::at;
 using packed::diag;
 using packed::sym;
@@ -49,9 +52,17 @@ using packed::tri;
 
 } // namespace
 
-int32_t vsfStructuredLeastColumns() {
-  const int32_t forced = seam::structuredColumns();
-  return forced > 0 ? forced : kVsfStructuredColumns;
+int32_t vsfStructuredLeastColumns(int64_t small) {
+  // The work saved grows with the effect's columns: the least that saves enough, by halving.
+  int64_t lo = 1, hi = int64_t{1} << 30;
+  while (lo < hi) {
+    const int64_t mid = lo + (hi - lo) / 2;
+    if (vsfStructuredCheaper(mid, small))
+      hi = mid;
+    else
+      lo = mid + 1;
+  }
+  return static_cast<int32_t>(lo);
 }
 
 // The fits the structured road serves: a served method on the packed X'X, with nothing that
@@ -78,8 +89,8 @@ VsfMsg vsfStructuredRefusal(const VsfModel* m) {
   if (m->sparseEffectCount < 1)
     return VsfMsg::RoadNotForFewLevels;
   const int32_t e = m->sparseEffectList[0];
-  return m->effectColumns[e] >= vsfStructuredLeastColumns() &&
-                 m->effectColumn[e] + m->effectColumns[e] == m->parmCount + 1
+  return m->effectColumn[e] + m->effectColumns[e] == m->parmCount + 1 &&
+                 vsfStructuredCheaper(m->effectColumns[e], m->effectColumn[e])
              ? VsfMsg{}
              : VsfMsg::RoadNotForFewLevels;
 }
@@ -283,23 +294,20 @@ void complementOf(const double* total, double* part, int64_t n) {
     part[i] = total[i] - part[i];
 }
 
-// The sums of the pass: each page file's pages into a buffer of its own, the buffers added
-// in file order, as the threading frame adds its workers' buffers (one buffer per page
-// worker), so that the small triangle is the packed road's to the last bit.
+// The sums of the pass: the page files' pages in file order into one buffer, so that every
+// sum takes its rows in the serial pass's order whatever the number of page files (one a
+// thread): these sums do not depend on the thread count, as the packed road's shared
+// triangle's do not (a buffer per file, added afterwards, gave other last bits on 8 threads).
 [[nodiscard]] int32_t structuredSums(VsfModel* m) {
   VsfStructured* st = m->structured;
   const int64_t L = vsfStructuredXpXLength(m);
   const uint32_t F = m->bags != nullptr ? m->bags->count : 0;
-  std::vector<double> total(static_cast<size_t>(L), 0.0), part(static_cast<size_t>(L));
-  for (uint32_t f = 0; f < F; ++f) {
-    double* B = f == 0 ? total.data() : part.data();
-    std::fill(B, B + L, 0.0);
-    if (int32_t rc = vsfUtilReadByThreads(m, vsfStructuredXpX_t, B, L, &m->bags->files[f]); rc != 0)
+  std::vector<double> total(static_cast<size_t>(L), 0.0);
+  for (uint32_t f = 0; f < F; ++f)
+    if (int32_t rc =
+            vsfUtilReadByThreads(m, vsfStructuredXpX_t, total.data(), L, &m->bags->files[f]);
+        rc != 0)
       return vsfReportPassFailure(m, rc);
-    if (f > 0)
-      for (int64_t i = 0; i < L; ++i)
-        total[static_cast<size_t>(i)] += B[i];
-  }
   st->offDiagonal = total[static_cast<size_t>(L - 1)] != 0.0 ? 1 : 0;
   if (st->offDiagonal)
     return 0;
@@ -472,6 +480,15 @@ void reloadOne(VsfStructured* st) {
 }
 
 } // namespace
+
+bool vsfStructuredCheaper(int64_t columns, int64_t small) {
+  if (const int32_t forced = seam::structuredColumns(); forced > 0)
+    return columns >= forced;
+  const double k = static_cast<double>(columns), s = static_cast<double>(small);
+  const double packedWork = k * (k + s) * (k + s) / 2.0;
+  const double structuredWork = (3.0 * k + s) * s * s / 2.0;
+  return packedWork - structuredWork >= kWorthwhileWork;
+}
 
 int32_t vsfStructuredSetUp(VsfModel* m) {
   m->structured = nullptr;

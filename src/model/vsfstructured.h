@@ -21,17 +21,27 @@
 struct VsfModel;
 struct VsfStructured;
 
-// Columns of the many-level effect from which the structured road is taken.
-inline constexpr int32_t kVsfStructuredColumns = 1000;
+// Whether the structured road costs less than the packed triangle for an effect of `columns`
+// columns beside `small` others (the response and the dense columns). Entering the effect
+// into one state sweeps its k columns over the packed triangle of all k + s columns, k (k +
+// s)^2 / 2 operations, where the structured road reduces the small triangle, refreshes the
+// effect's swept diagonal and sweeps the small columns again, about (3k + s) s^2 / 2; its
+// memory, k s for the cross block and a few arrays of k, is below the triangle's
+// (k + s)^2 / 2 wherever the work favours it, so the work decides. The road is taken where it saves
+// at least a million operations an entry (about a millisecond): below that both roads cost next to
+// nothing, and the packed one is kept. The structuredColumns seam replaces the rule by a least
+// number of columns.
+[[nodiscard]] bool vsfStructuredCheaper(int64_t columns, int64_t small);
 
 // Sets up the structured state when the fit goes the structured road: FORWARD, STEPWISE or
 // BACKWARD on the packed X'X, with cross validation by fold records (each gets a state of
-// its own) or none, and no hierarchy or standardisation, and one
-// sparse effect of at least kVsfStructuredColumns columns (the structuredColumns seam lowers that
-// number). The triangles are then made for the small columns only. 0 or kVsfNoMemory.
+// its own) or none, and no hierarchy or standardisation, and one sparse effect, the last in
+// column order, for which that road is cheaper (vsfStructuredCheaper). The triangles are
+// then made for the small columns only. 0 or kVsfNoMemory.
 [[nodiscard]] int32_t vsfStructuredSetUp(VsfModel* model);
-// The columns from which a sparse effect takes the structured road.
-[[nodiscard]] int32_t vsfStructuredLeastColumns();
+// The columns from which a sparse effect beside `small` columns (the intercept's and the other
+// effects', with the response's) takes the structured road (vsfStructuredCheaper).
+[[nodiscard]] int32_t vsfStructuredLeastColumns(int64_t small);
 // Why the structured road does not serve this fit, as the message that says so; VsfMsg{} when
 // it serves it.
 [[nodiscard]] VsfMsg vsfStructuredRefusal(const VsfModel* model);

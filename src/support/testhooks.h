@@ -55,7 +55,8 @@ struct TestHooks {
   // road), and keeps split levels stored dense (the reference of their sparse rows).
   HookSwitch<int32_t, 0> denseRoad;
   // Columns of a many-level CLASS effect from which FORWARD takes the structured road (0: the
-  // default, kVsfStructuredColumns), so that a small effect reaches it.
+  // default, where that road costs less, vsfStructuredCheaper), so that a small effect
+  // reaches it and a large one can be kept off it.
   HookSwitch<int32_t, 0> structuredColumns;
   // The most bytes of cross-product columns that the least-angle path keeps without the
   // packed X'X, whatever the number of columns (negative: the default, which keeps them

@@ -134,9 +134,10 @@ qrxrun::ProgramRun runCandidates(const std::string& hooks, const std::string& ta
 } // namespace
 
 TEST(ManyLevels, DiagonalBlockTrialsMatchScipyAndTheDenseRoad) {
-  const qrxrun::ProgramRun fast = runCandidates("", "mlfast");
+  const qrxrun::ProgramRun fast = runCandidates("structuredColumns=1000000", "mlfast");
   ASSERT_EQ(fast.status, 0) << fast.log;
-  const qrxrun::ProgramRun dense = runCandidates("denseRoad=1", "mldense");
+  const qrxrun::ProgramRun dense =
+      runCandidates("denseRoad=1,structuredColumns=1000000", "mldense");
   ASSERT_EQ(dense.status, 0) << dense.log;
   std::map<std::string, double> got = structuredcheck::candidateCriteria(fast, "SBC"),
                                 ref = structuredcheck::candidateCriteria(dense, "SBC");
@@ -308,7 +309,7 @@ TEST(ManyLevels, SharedTriangleGivesTheSerialNumbersOnFourThreads) {
 // those of the scipy selection, also where the stop rule takes the effect out again. Under the
 // effect coding the block is diagonal plus one common element, which the road solves too.
 TEST(ManyLevels, StructuredRoadGivesTheTablesOfThePackedTriangle) {
-  const qrxrun::ProgramRun packedRun = runCandidates("", "mlpacked");
+  const qrxrun::ProgramRun packedRun = runCandidates("structuredColumns=1000000", "mlpacked");
   ASSERT_EQ(packedRun.status, 0) << packedRun.log;
   const qrxrun::ProgramRun structured = runCandidates("structuredColumns=10", "mlstructured");
   ASSERT_EQ(structured.status, 0) << structured.log;
@@ -328,7 +329,8 @@ TEST(ManyLevels, StructuredRoadGivesTheTablesOfThePackedTriangle) {
 
   // x2 is noise and g the only candidate: g enters a step that the stop rule takes back.
   const qrxrun::ProgramRun noise = runCandidates("structuredColumns=10", "mlnoise", "", "x2 = g");
-  const qrxrun::ProgramRun noisePacked = runCandidates("", "mlnoisepacked", "", "x2 = g");
+  const qrxrun::ProgramRun noisePacked =
+      runCandidates("structuredColumns=1000000", "mlnoisepacked", "", "x2 = g");
   ASSERT_EQ(noise.status, 0) << noise.log;
   EXPECT_EQ(qrxrun::firstDifference(noise.json["steps"][0]["output"],
                                     noisePacked.json["steps"][0]["output"], ""),
@@ -339,7 +341,8 @@ TEST(ManyLevels, StructuredRoadGivesTheTablesOfThePackedTriangle) {
 
   const qrxrun::ProgramRun effect =
       runCandidates("structuredColumns=10", "mleffect", " / param=effect");
-  const qrxrun::ProgramRun effectPacked = runCandidates("", "mleffectpacked", " / param=effect");
+  const qrxrun::ProgramRun effectPacked =
+      runCandidates("structuredColumns=1000000", "mleffectpacked", " / param=effect");
   ASSERT_EQ(effect.status, 0) << effect.log;
   EXPECT_EQ(qrxrun::firstDifference(effect.json["steps"][0]["output"],
                                     effectPacked.json["steps"][0]["output"], ""),

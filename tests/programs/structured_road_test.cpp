@@ -8,9 +8,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdio>
 #include <map>
+#include <random>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -89,4 +93,84 @@ TEST(StructuredRoad, BackwardRemovalCriteriaMatchSparseLeastSquares) {
     ASSERT_EQ(r.status, 0) << r.log;
     structuredcheck::expectCandidateCriteria(r, want, "SBC", coding);
   }
+}
+
+// The road chosen by its cost, without the test switch: 200 levels under the effect coding
+// (199 columns) by cross validation, and with a 6-level CLASS variable h beside g, whose
+// columns join the dense block (STEPWISE, h entering), under either coding: every table is
+// the packed road's within 1e-9 and not bit for bit.
+TEST(StructuredRoad, CheaperRoadTakenUnderEveryCodingAndWithSmallClassBeside) {
+  std::mt19937_64 gen(61);
+  std::normal_distribution<double> n;
+  std::vector<double> mean(200), shift{-1.5, -0.5, 0.0, 0.7, 1.3, 0.4};
+  for (double& v : mean)
+    v = n(gen);
+  std::string data = "y,g,h,x1,x2,x3\n";
+  char buf[160];
+  for (int r = 0; r < 1200; ++r) {
+    const int g = r < 200 ? r : static_cast<int>(gen() % 200), h = static_cast<int>(gen() % 6);
+    const double x1 = n(gen), x2 = n(gen), x3 = n(gen);
+    std::snprintf(buf, sizeof buf, "%.9g,L%03d,H%d,%.9g,%.9g,%.9g\n",
+                  mean[size_t(g)] + shift[size_t(h)] + 3.0 * x1 + n(gen), g, h, x1, x2, x3);
+    data += buf;
+  }
+  const std::pair<std::string, std::string> runs[] = {
+      {"class g / param=effect;\n  model y = x1 g x2 x3",
+       "selection=forward(select=cv) cvmethod=random(5) details=all"},
+      {"class g h;\n  model y = x1 x2 x3 h g", "selection=stepwise(select=sbc) details=all"},
+      {"class h g / param=effect;\n  model y = g x2 h x1 x3",
+       "selection=backward(select=sbc choose=cv) cvmethod=random(4)"}};
+  for (const auto& [model, options] : runs) {
+    const std::string program = "proc varsifter data=d seed=3;\n  " + model + " / " + options +
+                                ";\n  performance cpucount=4;\nrun;\n";
+    const qrxrun::ProgramRun packed =
+        structuredcheck::runHooked("structuredColumns=1000000", program, data, "srcostpacked");
+    const qrxrun::ProgramRun structured =
+        structuredcheck::runHooked("", program, data, "srcoststruct");
+    structuredcheck::expectPackedRoadsTables(structured, packed, model);
+  }
+}
+
+// FORWARD by SBC over g beside a 6-level CLASS variable h (h enters before g): every
+// candidate's criterion is that of scipy's sparse least squares with h's dummy columns
+// (scripts/gen_twoclass_ref.py), and every table the packed road's within 1e-9.
+TEST(StructuredRoad, SmallClassBesideMatchesSparseLeastSquares) {
+  std::map<std::string, double> want;
+  const std::string dir = std::string(QRX_TEST_DATA) + "/manylevels/";
+  for (const auto& row : qrxrun::csvRows(qrxrun::readFile(dir + "twoclass_forward.csv")))
+    if (row[0] != "step")
+      want[row[0] + " " + row[1]] = std::stod(row[2]);
+  const std::string program = "proc varsifter data=d;\n  class g h;\n  model y = x1 x2 x3 h g / "
+                              "selection=forward(select=sbc) details=all;\nrun;\n";
+  const std::string data = qrxrun::readFile(dir + "twoclass.csv");
+  const qrxrun::ProgramRun structured =
+      structuredcheck::runHooked("structuredColumns=10", program, data, "srtwostruct");
+  const qrxrun::ProgramRun packed =
+      structuredcheck::runHooked("structuredColumns=1000000", program, data, "srtwopacked");
+  structuredcheck::expectPackedRoadsTables(structured, packed, "h beside g");
+  const std::map<std::string, double> got = structuredcheck::candidateCriteria(structured, "SBC");
+  EXPECT_GE(got.size(), 12u);
+  for (const auto& [key, v] : got) {
+    ASSERT_EQ(want.count(key), 1u) << key;
+    EXPECT_NEAR(v, want.at(key), 1e-9 * std::fabs(v)) << key;
+  }
+}
+
+// The structured road's sums take the rows in the serial pass's order whatever the number of
+// page files: one and eight threads give the same output bit for bit.
+TEST(StructuredRoad, OneAndEightThreadsGiveTheSameBits) {
+  const std::string data =
+      qrxrun::readFile(std::string(QRX_TEST_DATA) + "/manylevels/twoclass.csv");
+  std::string dumps[2];
+  for (int i = 0; i < 2; ++i) {
+    const qrxrun::ProgramRun r = structuredcheck::runHooked(
+        "structuredColumns=10",
+        "proc varsifter data=d seed=3;\n  class g h;\n  model y = x1 x2 x3 h g / "
+        "selection=stepwise(select=cv) cvmethod=random(4) details=all;\n  performance cpucount=" +
+            std::to_string(i == 0 ? 1 : 8) + ";\nrun;\n",
+        data, "srthreads");
+    ASSERT_EQ(r.status, 0) << r.log;
+    dumps[i] = qrxrun::dumpOutput(r.json["steps"][0]["output"]);
+  }
+  EXPECT_EQ(dumps[0], dumps[1]);
 }
