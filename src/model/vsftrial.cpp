@@ -490,6 +490,25 @@ double blockForm(const VsfModel* m, const VsfDiagonalBlock& block, const std::ve
   return q;
 }
 
+namespace {
+// Whether the block's columns are indicators that cover every row once (the levels of a CLASS
+// effect under the GLM coding): each column's sum equals its sum of squares and the sums add
+// up to the intercept's. Their sum is then the intercept's column, so with the intercept swept
+// the last of them to come is dependent on the others whatever its pivot's rounding says.
+bool coversEveryRow(const VsfModel* m, const VsfDiagonalBlock& block) {
+  if (block.rankOne != 0.0 || m->sweepFlags[1] != '1' || !vsfRuleCentred(m))
+    return false;
+  double total = 0.0;
+  for (int64_t j = 0; j < block.columns; ++j) {
+    const double d = block.diagonal(block.context, j), s = block.cross(block.context, j, 1);
+    if (!(std::fabs(s - d) <= 1e-12 * std::fabs(d)))
+      return false;
+    total += d;
+  }
+  return std::fabs(total - m->xpx[diag(1)]) <= 1e-10 * m->xpx[diag(1)];
+}
+} // namespace
+
 // The pivots of a candidate whose own block B of X'X is diagonal, with the model's swept
 // columns S. The block of the swept matrix between its columns is then B - V V' with V the
 // k-by-|S| matrix X'X(effect, S) L^-T, so pivoting its columns in order, as the dense trial
@@ -532,11 +551,12 @@ bool vsfDiagonalBlockPivots(const VsfModel* m, const VsfDiagonalBlock& block, do
   bool emptyTaken = false;
   // The rule judges the columns about their means where the intercept is swept.
   const bool aboutMeans = vsfRuleCentred(m) && m->sweepFlags[1] == '1' && m->xpx[diag(1)] > 0.0;
+  const bool partition = coversEveryRow(m, block);
   for (int64_t j = 0; j < k; ++j) {
     if (taken != nullptr)
       taken[j] = '0';
     const double d = block.diagonal(block.context, j), b = d + rho;
-    if (d == 0.0 && emptyTaken)
+    if ((d == 0.0 && emptyTaken) || (partition && count == k - 1))
       continue;
     for (size_t i = 0; i < n; ++i) {
       double v = block.cross(block.context, j, S[i]);
