@@ -75,6 +75,9 @@ struct VsfFoldRecord {
   double** effectBlocks;
   double* sweptXpx;
   double* xpx;
+  // On the packed road, the sums of the fold's own rows (the triangle's layout), kept so that
+  // its held-out error need not recover them as the total less the record; else null.
+  double* ownXpx;
   double* beta;
   double* cross;
   double cvSse;
@@ -274,6 +277,7 @@ struct VsfPassState {
 
   // Folds.
   VsfFoldRecord* folds;
+  int32_t foldOwnColumns; // the columns of the folds' kept own sums (ownXpx), 0 when none
   // The structured cross products of the fit, null on the road of the packed triangle of all
   // columns.
   VsfStructured* structured;

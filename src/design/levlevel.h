@@ -49,8 +49,8 @@ struct LevCharValue {
 // The levels met so far of one CLASS variable, open-addressed by the hash of their bytes, so
 // that a row finds its level in a probe or two rather than by a walk down the level tree.
 struct LevSeen {
-  LevelNode** slots; // null before the first level
-  uint64_t mask;     // slots - 1
+  LevLookupSlot* slots; // null before the first level (design/levkeys.h)
+  uint64_t mask;        // slots - 1
   int64_t count;
 };
 

@@ -3,6 +3,7 @@
 // numeric variable, the level arrays with their byte-sorted lookup table, and the lookups
 // of later passes. Ordering and codings are zlevror.cpp's; the data come through callbacks.
 // Declared in design/levlevel.h.
+#include "design/levkeys.h"
 #include "design/levlevel.h"
 
 #include "design/levreg.h"
@@ -276,23 +277,20 @@ void levUpdateRange(LevelizeContext* c, const LevDesign* design) {
 
 namespace {
 
-// FNV-1a over a level value's bytes.
-uint64_t levelHash(const char* value, int32_t width) {
-  uint64_t h = 14695981039346656037ull;
-  for (int32_t i = 0; i < width; ++i)
-    h = (h ^ static_cast<unsigned char>(value[i])) * 1099511628211ull;
-  return h ^ (h >> 29);
-}
-
 // The node of the level with these bytes among those met, or null.
 LevelNode* seenLevel(const LevSeen& s, const char* value, int32_t width) {
   if (s.slots == nullptr)
     return nullptr;
-  for (uint64_t at = levelHash(value, width) & s.mask; s.slots[at] != nullptr;
-       at = (at + 1) & s.mask)
-    if (std::memcmp(value, s.slots[at]->formatted, static_cast<size_t>(width)) == 0)
-      return s.slots[at];
-  return nullptr;
+  const LevLookupSlot* hit = levKeyFind(s.slots, s.mask, value, width, [](const LevLookupSlot& t) {
+    return static_cast<const LevelNode*>(t.item)->formatted;
+  });
+  return hit != nullptr ? static_cast<LevelNode*>(const_cast<void*>(hit->item)) : nullptr;
+}
+
+void placeSeenLevel(LevSeen& s, LevelNode* node, int32_t width) {
+  const uint64_t hash = levKeyHash(node->formatted, width);
+  levKeyPlace(s.slots, s.mask, hash, levKeySlot(hash, node->formatted, width, node, -1));
+  ++s.count;
 }
 
 // Adds a new level's node, doubling the slots past half full. Without memory the table is
@@ -302,26 +300,23 @@ void addSeenLevel(QkPool* pool, LevSeen& s, LevelNode* node, int32_t width) {
     return;
   if (s.slots == nullptr || 2 * static_cast<uint64_t>(s.count + 1) > s.mask + 1) {
     const uint64_t slots = s.slots == nullptr ? 64 : 2 * (s.mask + 1);
-    auto* grown = levArray<LevelNode*>(pool, slots);
+    auto* grown = levArray<LevLookupSlot>(pool, slots);
     if (grown == nullptr) {
       if (s.slots != nullptr)
         pool->free(pool, s.slots);
       s = LevSeen{nullptr, 0, -1};
       return;
     }
+    std::fill(grown, grown + slots, LevLookupSlot{});
     LevSeen next{grown, slots - 1, 0};
     for (uint64_t k = 0; s.slots != nullptr && k <= s.mask; ++k)
-      if (s.slots[k] != nullptr)
-        addSeenLevel(pool, next, s.slots[k], width);
+      if (s.slots[k].tag != 0)
+        placeSeenLevel(next, static_cast<LevelNode*>(const_cast<void*>(s.slots[k].item)), width);
     if (s.slots != nullptr)
       pool->free(pool, s.slots);
     s = next;
   }
-  uint64_t at = levelHash(node->formatted, width) & s.mask;
-  while (s.slots[at] != nullptr)
-    at = (at + 1) & s.mask;
-  s.slots[at] = node;
-  ++s.count;
+  placeSeenLevel(s, node, width);
 }
 
 } // namespace
@@ -403,13 +398,12 @@ void hashLookup(QkPool* pool, LevVariable& v) {
   auto* table = levArray<LevLookupSlot>(pool, slots);
   if (table == nullptr)
     return;
-  std::fill(table, table + slots, LevLookupSlot{nullptr, -1});
+  std::fill(table, table + slots, LevLookupSlot{});
   const uint64_t mask = slots - 1;
   for (int32_t k = 0; k < v.levelCount; ++k) {
-    uint64_t at = levelHash(v.lookup[k], v.levelWidth) & mask;
-    while (table[at].level >= 0)
-      at = (at + 1) & mask;
-    table[at] = LevLookupSlot{v.lookup[k], v.lookupIndex[k]};
+    const uint64_t hash = levKeyHash(v.lookup[k], v.levelWidth);
+    levKeyPlace(table, mask, hash,
+                levKeySlot(hash, v.lookup[k], v.levelWidth, v.lookup[k], v.lookupIndex[k]));
   }
   v.lookupHash = table;
   v.lookupHashMask = static_cast<int32_t>(mask);
@@ -480,11 +474,10 @@ int32_t zlevlwh(void*, LevVariable* v, char* value) {
   if (!v->keepJustification)
     leftJustify(value, width);
   if (const LevLookupSlot* table = v->lookupHash; table != nullptr) {
-    const auto mask = static_cast<uint64_t>(v->lookupHashMask);
-    for (uint64_t at = levelHash(value, width) & mask; table[at].level >= 0; at = (at + 1) & mask)
-      if (std::memcmp(value, table[at].text, static_cast<size_t>(width)) == 0)
-        return table[at].level;
-    return -1;
+    const LevLookupSlot* hit =
+        levKeyFind(table, static_cast<uint64_t>(v->lookupHashMask), value, width,
+                   [](const LevLookupSlot& s) { return static_cast<const char*>(s.item); });
+    return hit != nullptr ? hit->level : -1;
   }
   int32_t lo = 0, hi = n - 1;
   while (hi - lo > 5) {

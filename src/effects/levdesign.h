@@ -192,12 +192,16 @@ struct NumericUsageBlock {
 };
 
 // One numeric or CLASS variable of the design.
-// A slot of a CLASS variable's hashed level lookup: the level value's bytes and its final
-// level index (-1: a free slot).
+// A slot of a CLASS variable's hashed level values (design/levkeys.h): the value's hash tag
+// and first bytes inline, with a reference to all its bytes.
 struct LevLookupSlot {
-  const char* text;
-  int32_t level;
+  uint32_t tag;      // 0: a free slot; else the high bits of the value's hash
+  int32_t level;     // the level's final index (in the table of the levels met: unused)
+  const void* item;  // the value's bytes (in the table of the levels met: its tree node)
+  char head[15];     // the value's first bytes
+  uint8_t blankTail; // 1: its bytes past the head are blanks (or it has none)
 };
+static_assert(sizeof(LevLookupSlot) == 32, "two slots to a cache line");
 
 struct LevVariable {
   HostVariable* var;  // host description; its number field holds the variable number

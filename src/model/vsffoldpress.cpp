@@ -1,6 +1,7 @@
 // The held-out error of each cross-validation fold from the cross products the fit holds: the
-// model's X'X is the total over the folds and a fold record's the total less the fold, so the
-// fold's own sums are their difference and its error is a quadratic form in them.
+// model's X'X is the total over the folds and a fold record's the total less the fold; the
+// fold's own sums (kept on the packed road, else the difference of the two) give its error
+// as a quadratic form in them.
 #include "model/vsffoldpress.h"
 
 #include "model/vsfmodel.h"
@@ -10,12 +11,17 @@
 #include "support/testthread.h"
 
 #include <cmath>
+#include <limits>
 #include <vector>
 
 namespace {
 
 using packed::at;
 using packed::sym;
+
+// Sums recovered as the total less the record give a held-out error only where their
+// rounding, at most u of the total's size, stays within 1e-10 of it.
+constexpr double kVsfRecoveredRounding = std::numeric_limits<double>::epsilon() / 2 / 1e-10;
 
 // The X'X columns of the in-model effects that the fold's model has swept in (the structured
 // road's many-level effect has none in the triangle).
@@ -51,32 +57,64 @@ void rowDiagonal(const VsfModel* m, std::vector<double>& d) {
   }
 }
 
-// The fold's weighted squared error [1 u']D[1 u']' with D the fold's own cross products
-// (the total less the record's, the total's diagonal from `diagonal`) and u minus the
-// record's coefficients; false when the error is too small against
-// (sqrt D00 + sum |u_c| sqrt D_cc)^2, which bounds every term's size.
+// A fold's own cross products: those kept beside its record, else the total less the record,
+// whose every element then carries up to u of the total's size (the rounding of the record).
+struct OwnSums {
+  const double* total;
+  const double* rest;
+  const double* kept;
+  const std::vector<double>& diagonal;
+
+  [[nodiscard]] double at(int64_t i) const {
+    return kept != nullptr ? kept[i] : total[i] - rest[i];
+  }
+  [[nodiscard]] double diag(int64_t c) const {
+    const int64_t i = packed::at(c, c);
+    return kept != nullptr ? kept[i] : diagonal[static_cast<size_t>(c)] - rest[i];
+  }
+};
+
+[[nodiscard]] OwnSums ownSums(const VsfModel* m, int32_t f, const std::vector<double>& diagonal) {
+  const VsfFoldRecord& F = m->folds[f];
+  const bool kept = F.ownXpx != nullptr && vsfFullXpxOn(m) && m->foldOwnColumns == m->xpxColumns;
+  return OwnSums{m->xpx, F.xpx, kept ? F.ownXpx : nullptr, diagonal};
+}
+
+// The fold's weighted squared error [1 u']D[1 u']' with D the fold's own cross products and u
+// minus the record's coefficients; false when the error is too small against
+// (sqrt D00 + sum |u_c| sqrt D_cc)^2, which bounds every term's size, or, for sums recovered
+// from the total (the structured road's many-level effect, or wherever they are not kept),
+// against the rounding they carry: u (sqrt T00 + sum |u_c| sqrt T_cc)^2, T the total's
+// diagonal.
 [[nodiscard]] bool foldError(const VsfModel* m, int32_t f, const std::vector<int64_t>& cols,
                              const std::vector<double>& diagonal, double* error) {
   const VsfFoldRecord& F = m->folds[f];
-  auto own = [&](int64_t i) { return m->xpx[i] - F.xpx[i]; };
+  const OwnSums own = ownSums(m, f, diagonal);
   const size_t n = cols.size();
   std::vector<double> u(n);
-  double bound = std::sqrt(std::fabs(own(0)));
-  double sum = own(0);
+  double bound = std::sqrt(std::fabs(own.at(0)));
+  double total = std::sqrt(std::fabs(diagonal[0]));
+  double sum = own.at(0);
   for (size_t i = 0; i < n; ++i) {
     const int64_t c = cols[i];
-    const double dcc = diagonal[static_cast<size_t>(c)] - F.xpx[at(c, c)];
+    const double dcc = own.diag(c);
     u[i] = F.sweptXpx[at(c, 0)];
     bound += std::fabs(u[i]) * std::sqrt(std::fabs(dcc));
-    double row = 2.0 * own(at(c, 0));
+    total += std::fabs(u[i]) * std::sqrt(std::fabs(diagonal[static_cast<size_t>(c)]));
+    double row = 2.0 * own.at(at(c, 0));
     for (size_t j = 0; j < i; ++j)
-      row += 2.0 * own(sym(c, cols[j])) * u[j];
+      row += 2.0 * own.at(sym(c, cols[j])) * u[j];
     row += dcc * u[i];
     sum += u[i] * row;
   }
-  sum += vsfStructuredFoldPart(m, f, cols, u, &bound);
+  double effect = 0.0;
+  sum += vsfStructuredFoldPart(m, f, cols, u, &bound, &effect);
   *error = sum;
-  return std::isfinite(sum) && sum >= kVsfCancellationShare * bound * bound;
+  // The terms in recovered sums: the effect's always, the small columns' unless kept.
+  const double recovered =
+      own.kept != nullptr ? effect * (effect + 2.0 * total) : (total + effect) * (total + effect);
+  return std::isfinite(sum) && sum >= kVsfCancellationShare * bound * bound &&
+         sum >= kVsfRecoveredRounding * recovered;
 }
 
 } // namespace

@@ -665,7 +665,7 @@ void vsfStructuredRetake(VsfModel* m) {
 }
 
 double vsfStructuredFoldPart(const VsfModel* m, int32_t f, const std::vector<int64_t>& cols,
-                             const std::vector<double>& u, double* bound) {
+                             const std::vector<double>& u, double* bound, double* total) {
   const VsfStructured* st = m->structured;
   if (st == nullptr || !st->inModel)
     return 0.0;
@@ -675,7 +675,7 @@ double vsfStructuredFoldPart(const VsfModel* m, int32_t f, const std::vector<int
   const int64_t n = st->small;
   // The fold's own block is its D plus rho 1 1' with rho the fold's own.
   const double rho = st->rankOne - R.rankOne;
-  double sum = 0.0, total = 0.0;
+  double sum = 0.0, sumU = 0.0;
   for (int64_t j = 0; j < st->columns; ++j) {
     if (R.swept[j] != '1')
       continue;
@@ -688,10 +688,11 @@ double vsfStructuredFoldPart(const VsfModel* m, int32_t f, const std::vector<int
     for (size_t i = 0; i < cols.size(); ++i)
       row += 2.0 * (C[cols[i]] - Cr[cols[i]]) * u[i];
     sum += uj * row;
-    total += uj;
+    sumU += uj;
     *bound += std::fabs(uj) * std::sqrt(std::fabs(own + rho));
+    *total += std::fabs(uj) * std::sqrt(std::fabs(st->diagonal[j] + st->rankOne));
   }
-  return sum + rho * total * total;
+  return sum + rho * sumU * sumU;
 }
 
 void vsfStructuredEmpty(VsfModel* m) {

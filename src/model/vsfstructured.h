@@ -88,10 +88,13 @@ void vsfStructuredRetake(VsfModel* model);
 // The terms of fold f's held-out error that the effect's columns add to the quadratic form
 // over the small columns `cols` with u minus the fold record's coefficients on them: the
 // fold's own sums (the model's less the record's) against the record's coefficients on the
-// effect; adds their part to the bound on the terms' size. 0 without the effect in the model.
+// effect; adds their part to the bound on the terms' size and to that on the model's sums'
+// (`total`, which bounds the rounding of the recovered sums). 0 without the effect in the
+// model.
 [[nodiscard]] double vsfStructuredFoldPart(const VsfModel* model, int32_t f,
                                            const std::vector<int64_t>& cols,
-                                           const std::vector<double>& u, double* bound);
+                                           const std::vector<double>& u, double* bound,
+                                           double* total);
 // The effect out of the model and the folds' models when they are emptied after the full
 // model's fit (its triangles are the caller's).
 void vsfStructuredEmpty(VsfModel* model);

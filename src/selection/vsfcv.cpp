@@ -70,6 +70,18 @@ void vsfCVFullOutsideFolds(VsfModel* m) {
   if (!foldsOn(m))
     return;
   const int64_t T = packed::tri(m->xpxColumns);
+  // Each fold's own sums, kept where memory allows (the held-out errors otherwise recover
+  // them from the total, at the cost of its rounding). The triangle's size is the model's.
+  m->foldOwnColumns = m->xpxColumns;
+  for (int32_t f = 0; f < m->foldCount; ++f) {
+    VsfFoldRecord& F = m->folds[f];
+    if (F.ownXpx == nullptr)
+      F.ownXpx = vsfModelArray<double>(m, T, false);
+    if (F.ownXpx == nullptr)
+      m->foldOwnColumns = 0;
+    else
+      std::memcpy(F.ownXpx, F.xpx, sizeof(double) * T);
+  }
   complement(
       m, m->xpx, [](VsfModel* mm, int32_t f) { return mm->folds[f].xpx; }, T);
   for (int32_t f = 0; f < m->foldCount; ++f)

@@ -165,6 +165,38 @@ TEST(Levels, LookupFindsEveryLevelAndRejectsOthers) {
   EXPECT_GE(zlevlwh(nullptr, v, right.data()), 0);
 }
 
+// Values that share their first 15 bytes or more (past what a lookup slot holds inline), and
+// short values in a column as wide as the longest: each is its own level, found at its index;
+// a value that matches a level's head only is none.
+TEST(Levels, LookupTellsApartValuesThatShareTheirHead) {
+  DesignFixture f;
+  const std::string head = "ABCDEFGHIJKLMNOP";
+  const std::vector<std::string> values = {
+      head + "Q1", head + "Q2", head, head.substr(0, 15), "ABCDEFGHIJKLMNO ", "x", "y"};
+  std::string csv = "a,y\n";
+  for (int r = 0; r < 3; ++r)
+    for (size_t i = 0; i < values.size(); ++i)
+      csv += values[i] + "," + std::to_string(i) + "\n";
+  f.data(csv);
+  f.design({"a"}, {}, {{"a", {}, {"a"}, {}}});
+  f.response("y");
+  ASSERT_EQ(f.levelise(), 0);
+  LevVariable* v = f.cls("a");
+  // "ABCDEFGHIJKLMNO " and "ABCDEFGHIJKLMNO" are one value once blank-padded.
+  ASSERT_EQ(v->levelCount, 6);
+  ASSERT_NE(v->lookupHash, nullptr);
+  const auto width = static_cast<size_t>(v->levelWidth);
+  for (int32_t k = 0; k < v->levelCount; ++k) {
+    std::string value(v->levelTexts[k], width);
+    EXPECT_EQ(zlevlwh(nullptr, v, value.data()), k) << value;
+  }
+  for (const std::string& miss : {head + "Q3", head + "Q", head.substr(0, 15) + "Z"}) {
+    std::string value = miss;
+    value.resize(width, ' ');
+    EXPECT_EQ(zlevlwh(nullptr, v, value.data()), -1) << miss;
+  }
+}
+
 // ---- reference levels -----------------------------------------------------------------
 
 struct Reference : ::testing::Test {

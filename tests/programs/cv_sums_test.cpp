@@ -64,4 +64,39 @@ TEST(CvSums, FoldSumsGiveTheOutputOfThePassOverTheRowsOnFourThreads) {
   expectSameAsRows("threads cpucount=4", "cvsums4");
 }
 
+// A thousand folds of ten rows on a close fit: each fold's held-out error is small against
+// the sums over all rows, so it must come from the fold's own sums, not the total less the
+// rest. The steps' CV PRESS and the chosen model's fold errors against numpy refits without
+// each fold (scripts/gen_cv_folds_ref.py).
+TEST(CvSums, SmallFoldsFollowTheRefits) {
+  const std::string dir = std::string(QRX_TEST_DATA) + "/cvfolds/";
+  std::vector<std::vector<std::string>> steps, folds;
+  for (auto& row : qrxrun::csvRows(qrxrun::readFile(dir + "folds_ref.csv")))
+    if (row[0] != "kind")
+      (row[0] == "step" ? steps : folds).push_back(row);
+  for (const char* perf : {"nothreads", "threads cpucount=4"}) {
+    const auto r = qrxrun::runProgram(
+        "proc varsifter data=folds;\n  model y = x1 x2 x3 / selection=forward(select=cv "
+        "stop=none) cvmethod=split(1000) cvdetails=cvpress;\n  performance " +
+            std::string(perf) + ";\nrun;\n",
+        "cvfolds", {{"folds.csv", qrxrun::readFile(dir + "folds.csv")}});
+    ASSERT_EQ(r.status, 0) << r.log;
+    const auto& out = r.json["steps"][0]["output"];
+    const auto* t = qrxrun::findTable(out, "SelectionSummary");
+    const auto* d = qrxrun::findTable(out, "CVDetails");
+    ASSERT_TRUE(t != nullptr && d != nullptr) << r.log;
+    ASSERT_EQ((*t)["rows"].items.size(), steps.size());
+    for (size_t i = 0; i < steps.size(); ++i) {
+      const double press = std::stod(steps[i][3]);
+      EXPECT_EQ(qrxrun::text(*t, i, "EffectEntered"), steps[i][2]);
+      EXPECT_NEAR(qrxrun::number(*t, i, "CVPRESS"), press, 1e-9 * press) << perf << i;
+    }
+    ASSERT_GE((*d)["rows"].items.size(), folds.size());
+    for (size_t f = 0; f < folds.size(); ++f) {
+      const double error = std::stod(folds[f][3]);
+      EXPECT_NEAR(qrxrun::number(*d, f, "CVPRESS"), error, 1e-9 * error) << perf << " fold " << f;
+    }
+  }
+}
+
 } // namespace
