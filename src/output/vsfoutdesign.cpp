@@ -169,7 +169,7 @@ std::vector<int32_t> inputVariables(const VsfContext* ctx) {
 
 // The names of the n design columns: by the prefix (PREFIX, or BY variables, where a column
 // holds different parameters in different groups) or after the parameters. Empty after
-// a message when prefix and number would exceed 32 characters.
+// a message when prefix and number would exceed 32 bytes.
 std::vector<std::string> designNames(VsfContext* ctx, int32_t n, std::set<std::string>* taken) {
   const VsfProcSettings& p = ctx->stmt.proc;
   const VsfDesignOutput* st = ctx->results.designOutput;
