@@ -3,6 +3,7 @@
 // worker's buffer, laid out as the frame folds it back.
 #include "kernels/vsfxpx.h"
 
+#include "kernels/vsfgramk.h"
 #include "kernels/vsfmoments.h"
 #include "kernels/vsfrankk.h"
 #include "kernels/vsfrowwalk.h"
@@ -53,19 +54,19 @@ struct RowShare {
                   part == parts - 1 ? INT64_MAX : nd + ns * (part + 1) / parts};
 }
 
-// Page rows waiting for the rank-k update of the dense triangle, all for one target; only
+// Page rows waiting for the blocked update of the dense triangle, all for one target; only
 // the rows [lo, hi) of the triangle are updated.
 struct PendingRows {
   double* target = nullptr;
-  const double* x[kVsfRankRows];
-  double w[kVsfRankRows];
+  const double* x[kVsfGramRows];
+  double w[kVsfGramRows];
   int32_t count = 0;
   int32_t n = 0;
   int32_t lo = 0, hi = 0;
 
   void flush() {
     if (count > 0 && lo < hi)
-      vsfRankUpdateRows(target, n, x, w, count, lo, hi);
+      vsfGramUpdateRows(target, n, x, w, count, lo, hi);
     count = 0;
   }
   void add(double* T, const double* row, double weight) {
@@ -75,7 +76,7 @@ struct PendingRows {
     }
     x[count] = row;
     w[count++] = weight;
-    if (count == kVsfRankRows)
+    if (count == kVsfGramRows)
       flush();
   }
 };
@@ -88,9 +89,9 @@ struct PendingRows {
 // ---- full X'X ----
 // Only the rows of `share` are added into. Every element receives its terms in the order of
 // the pages, of the rows in a page and, within a row, of the loops below, whichever rows are
-// shared out: the rank-k batches are cut by the page's rows and targets alone, and each
-// element of a batch is formed as a whole batch forms it. A part's sums are thus the serial
-// pass's, bit for bit, when the parts walk all pages in the serial order.
+// shared out: the blocks of the dense triangle are cut by the page's rows and targets alone,
+// and each element of a block is formed as a whole block forms it. A part's sums are thus the
+// serial pass's, bit for bit, when the parts walk all pages in the serial order.
 template <class Target>
 int32_t fullBody(VsfPassState* m, QkPageDescriptor* page, const RowShare& share, Target target) {
   const VsfRowShape S = vsfRowShape(m);
