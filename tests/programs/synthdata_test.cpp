@@ -16,7 +16,8 @@ TEST(SynthData, TheScriptMakesTheSameText) {
       {"tinyweight", synthdata::tinyWeightCsv()},
       {"splitlasso", synthdata::splitLassoCsv()},
       {"effectempty", synthdata::effectEmptyCsv()},
-      {"splitadaptive", synthdata::splitAdaptiveCsv()}};
+      {"splitadaptive", synthdata::splitAdaptiveCsv()},
+      {"widelar", synthdata::wideLarCsv()}};
   for (const auto& [name, text] : inputs) {
     std::string out;
     ASSERT_EQ(qrxrun::runCommand("/usr/bin/python3 '" + std::string(QRX_SOURCE_DIR) +
