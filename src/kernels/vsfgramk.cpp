@@ -25,6 +25,9 @@ using packed::tri;
 // The columns of the packed panel one pass over the row blocks takes (a multiple of every NR).
 constexpr int32_t kChunk = 256;
 
+// Blocks of fewer rows skip the packing, which would cost more than it saves.
+constexpr int32_t kFewRows = 16;
+
 // The packed panels of one block, reused by the thread's next block.
 struct Panels {
   std::vector<double> a, b;
@@ -141,9 +144,72 @@ VSF_GRAM_INLINE void rowBlock(double* T, const double* A, const double* B, int32
   }
 }
 
+// row[j] += a[r] x[r][j] for j < len, r < K in row order: the tile kernel's terms.
+template <int K>
+VSF_GRAM_INLINE void addTerms(double* row, int32_t len, const double* a, const double* const* x) {
+  for (int32_t j = 0; j < len; ++j) {
+    double v = row[j];
+    for (int r = 0; r < K; ++r)
+      v = a[r] * x[r][j] + v;
+    row[j] = v;
+  }
+}
+
+// A few rows (a block cut short by a change of target) without packing: each row of the
+// triangle gets the terms of up to eight rows at a time, those whose value there is zero left
+// out (a zero term adds nothing), so every element gets the tile kernel's arithmetic.
+VSF_GRAM_INLINE void fewRows(double* T, const double* const* x, const double* w, int32_t k,
+                             int32_t lo, int32_t hi) {
+  for (int32_t i = lo; i < hi; ++i) {
+    double* row = T + tri(i);
+    for (int32_t r0 = 0; r0 < k; r0 += 8) {
+      double a[8];
+      const double* xs[8];
+      int c = 0;
+      for (int32_t r = r0; r < std::min(r0 + 8, k); ++r)
+        if (x[r][i] != 0.0) {
+          a[c] = x[r][i] * w[r];
+          xs[c++] = x[r];
+        }
+      switch (c) {
+      case 1:
+        addTerms<1>(row, i + 1, a, xs);
+        break;
+      case 2:
+        addTerms<2>(row, i + 1, a, xs);
+        break;
+      case 3:
+        addTerms<3>(row, i + 1, a, xs);
+        break;
+      case 4:
+        addTerms<4>(row, i + 1, a, xs);
+        break;
+      case 5:
+        addTerms<5>(row, i + 1, a, xs);
+        break;
+      case 6:
+        addTerms<6>(row, i + 1, a, xs);
+        break;
+      case 7:
+        addTerms<7>(row, i + 1, a, xs);
+        break;
+      case 8:
+        addTerms<8>(row, i + 1, a, xs);
+        break;
+      default:
+        break;
+      }
+    }
+  }
+}
+
 template <int MR, int NR, int V>
 VSF_GRAM_INLINE void gram(double* T, int32_t n, const double* const* x, const double* w, int32_t k,
                           int32_t lo, int32_t hi) {
+  if (k < kFewRows) {
+    fewRows(T, x, w, k, lo, hi);
+    return;
+  }
   Panels& p = panels();
   const int32_t i0 = lo / MR * MR;
   const int32_t rowsA = (hi - i0 + MR - 1) / MR * MR, colsB = (hi + NR - 1) / NR * NR;

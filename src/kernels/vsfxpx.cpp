@@ -54,30 +54,54 @@ struct RowShare {
                   part == parts - 1 ? INT64_MAX : nd + ns * (part + 1) / parts};
 }
 
-// Page rows waiting for the blocked update of the dense triangle, all for one target; only
-// the rows [lo, hi) of the triangle are updated.
+// Page rows waiting for the blocked update of the dense triangle, a block for each of a few
+// targets (the folds' triangles of CV take rows in turn); only the rows [lo, hi) of the
+// triangle are updated. A target's rows go in row order, and an element's sums do not depend
+// on where its blocks are cut, so a block is added when full, when its slot is wanted for
+// another target, or at the page's end.
 struct PendingRows {
-  double* target = nullptr;
-  const double* x[kVsfGramRows];
-  double w[kVsfGramRows];
-  int32_t count = 0;
+  static constexpr int kTargets = 10;
+  struct Block {
+    double* target = nullptr;
+    const double* x[kVsfGramRows];
+    double w[kVsfGramRows];
+    int32_t count = 0;
+  };
+  Block blocks[kTargets];
+  int next = 0; // the slot a new target takes when none is free
   int32_t n = 0;
   int32_t lo = 0, hi = 0;
 
+  void flush(Block& b) {
+    if (b.count > 0 && lo < hi)
+      vsfGramUpdateRows(b.target, n, b.x, b.w, b.count, lo, hi);
+    b.count = 0;
+  }
   void flush() {
-    if (count > 0 && lo < hi)
-      vsfGramUpdateRows(target, n, x, w, count, lo, hi);
-    count = 0;
+    for (Block& b : blocks)
+      flush(b);
+  }
+  Block& blockOf(double* T) {
+    for (Block& b : blocks)
+      if (b.target == T)
+        return b;
+    for (Block& b : blocks)
+      if (b.target == nullptr) {
+        b.target = T;
+        return b;
+      }
+    Block& b = blocks[next];
+    next = (next + 1) % kTargets;
+    flush(b);
+    b.target = T;
+    return b;
   }
   void add(double* T, const double* row, double weight) {
-    if (T != target) {
-      flush();
-      target = T;
-    }
-    x[count] = row;
-    w[count++] = weight;
-    if (count == kVsfGramRows)
-      flush();
+    Block& b = blockOf(T);
+    b.x[b.count] = row;
+    b.w[b.count++] = weight;
+    if (b.count == kVsfGramRows)
+      flush(b);
   }
 };
 
