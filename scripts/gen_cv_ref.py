@@ -119,6 +119,7 @@ def main():
         ("forward_block4", forward, ones, folds_block(n, 4)),
         ("forward_index_w", forward, w, folds_index(g)),
         ("backward_split3_f", backward, f, folds_split(n, 3)),
+        ("forward_split12_w", forward, w, folds_split(n, 12)),
     ]
     exact = write_exact(X)
     with open(os.path.join(OUT, "cv_steps.csv"), "w", newline="") as out:

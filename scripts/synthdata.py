@@ -164,6 +164,18 @@ def skew_spline_csv(rows=200):
     return text
 
 
+def wide_lar_csv(rows=260, cols=1000):
+    """y,x1..x<cols> (six decimals): the x's normal, y = 2 x1 - 2 x2 + x3 + x4 - x5 + normal
+    noise."""
+    d = Draws(54)
+    text = "y," + ",".join("x%d" % (c + 1) for c in range(cols)) + "\n"
+    for _ in range(rows):
+        x = [d.normal(10**6) for _ in range(cols)]
+        y = 2 * x[0] - 2 * x[1] + x[2] + x[3] - x[4] + d.normal(10**6)
+        text += ",".join(fixed(v, 6) for v in [y] + x) + "\n"
+    return text
+
+
 def columns(text):
     """The header's names and the rows of the CSV text as lists of fields."""
     lines = text.splitlines()
@@ -177,5 +189,5 @@ if __name__ == "__main__":
     MAKERS = {"levelindex": level_index_csv, "tinyweight": tiny_weight_csv,
               "splitlasso": split_lasso_csv, "effectempty": effect_empty_csv,
               "splitadaptive": split_adaptive_csv, "nearcopy": near_copy_csv,
-              "skewspline": skew_spline_csv}
+              "skewspline": skew_spline_csv, "widelar": wide_lar_csv}
     sys.stdout.write(MAKERS[sys.argv[1]]())

@@ -505,20 +505,62 @@ namespace {
 // about 16 MB each).
 constexpr int32_t kL2SearchFullEffects = 2000;
 
-// The most effects for which FORWARD, STEPWISE, LAR and LASSO form the packed X'X by default.
-constexpr int32_t kPackedDefaultEffects = 1000;
+// The most effects for which FORWARD, STEPWISE, LAR and LASSO form the packed X'X whatever
+// their steps: measured to pay on every search.
+constexpr int32_t kPackedAlwaysEffects = 1000;
+
+// How many columns of a row the packed pass's blocked kernel adds in the time a step's
+// passes take for one column (products of the page rows in cache against streaming them).
+constexpr double kPackedSpeedRatio = 10.0;
+
+// The share of the step's memory the packed triangles may take, the pages and the page
+// threads' buffers being planned later out of the rest.
+constexpr double kPackedMemoryShare = 0.5;
+
+// The steps a search makes over `effects` effects when they are known ahead: without a stop
+// criterion, STEPS=, else MAXSTEPS= or one per effect. 0 when a criterion may stop it
+// anywhere.
+[[nodiscard]] int32_t knownSteps(const VsfModelOptions& o, int32_t effects) {
+  if (o.stop != VC_NONE_GIVEN || o.stopCount != 0)
+    return 0;
+  if (o.steps > 0)
+    return std::min(o.steps, effects);
+  return o.maxSteps > 0 ? std::min(o.maxSteps, effects) : effects;
+}
+
+// Whether the packed triangles of `columns` columns fit the memory: the matrix and its swept
+// form, a copy for every fold, and a buffer for each page thread, against a share of the
+// host's memory figure (no figure: no bound).
+[[nodiscard]] bool packedFits(const VsfContext* ctx, int64_t columns) {
+  int64_t kilobytes = 0;
+  if (wmrlmem(&kilobytes) != 0 || kilobytes <= 0)
+    return true;
+  const VsfModelOptions& o = ctx->options;
+  const double folds = o.cvOn ? std::max(o.cvFolds, 0) : 0;
+  const double threads = ctx->perf.threadingOn ? std::max(ctx->perf.threadCount, 1) : 1;
+  const double copies = 2.0 * (1.0 + folds) + threads;
+  const double bytes = 8.0 * copies * static_cast<double>(columns) * (columns + 1) / 2.0;
+  return bytes <= kPackedMemoryShare * 1024.0 * static_cast<double>(kilobytes);
+}
 
 // Whether one pass forming the packed X'X costs less than the passes per step, as measured:
 // on 1,000,000 rows x 50 columns the packed matrix made LASSO 2.7 times and FORWARD (20
 // steps) 3 times faster in their selection on one thread, more on eight. The pass over the
 // packed triangle costs about p^2/2 per row once; the road without it makes about two
-// passes of p per row at every step, and these methods run up to p steps. Without CLASS
-// variables the effects bound the columns, and the bound keeps each thread's copy of the
-// triangle within a few megabytes.
-[[nodiscard]] bool packedCheaper(int32_t method, int32_t effects, int32_t classVariables) {
+// passes of p per row at every step, and these methods run up to p steps. Past a thousand
+// effects the packed pass is taken where the steps a search will make repay it and its
+// triangles fit the memory. Without CLASS variables the effects bound the columns.
+[[nodiscard]] bool packedCheaper(const VsfContext* ctx, int32_t effects, int32_t classVariables) {
+  const int32_t method = ctx->options.method;
   const bool stepwiseKind =
       method == VM_FORWARD || method == VM_STEPWISE || method == VM_LAR || method == VM_LASSO;
-  return stepwiseKind && classVariables == 0 && effects <= kPackedDefaultEffects;
+  if (!stepwiseKind || classVariables != 0)
+    return false;
+  if (effects <= kPackedAlwaysEffects)
+    return true;
+  const double p = effects;
+  return p * p / 2.0 <= kPackedSpeedRatio * 2.0 * p * knownSteps(ctx->options, effects) &&
+         packedFits(ctx, effects + 1);
 }
 
 // The role variable, the shape of the cross products (full or incremental) and the
@@ -532,7 +574,7 @@ void buildShapeAndThreads(VsfContext* ctx) {
   uint8_t full = po.sscpFull ? 1 : 0;
   const bool fewEffects =
       !po.sscpFull && !po.sscpIncremental &&
-      (d->effectCount < 10 || packedCheaper(o.method, d->effectCount, d->classCount));
+      (d->effectCount < 10 || packedCheaper(ctx, d->effectCount, d->classCount));
   if (fewEffects)
     full = 1;
   bool otherReason = o.method == VM_BACKWARD || forceNone;
@@ -935,7 +977,7 @@ void vsfSplitCrossRoad(VsfContext* ctx, int32_t columns) {
   VsfModelOptions& o = ctx->options;
   const bool path = vsfMethodIs(o.method, VsfMethodFamily::LeastAngle);
   if (ctx->fullForFewEffects && o.split && path) {
-    o.fullXpx = columns > kPackedDefaultEffects ? 0 : 1;
+    o.fullXpx = columns > kPackedAlwaysEffects ? 0 : 1;
     ctx->fullBuildUsed = o.fullXpx;
   }
 }

@@ -3,6 +3,7 @@
 // worker's buffer, laid out as the frame folds it back.
 #include "kernels/vsfxpx.h"
 
+#include "kernels/vsfgramk.h"
 #include "kernels/vsfmoments.h"
 #include "kernels/vsfrankk.h"
 #include "kernels/vsfrowwalk.h"
@@ -53,30 +54,54 @@ struct RowShare {
                   part == parts - 1 ? INT64_MAX : nd + ns * (part + 1) / parts};
 }
 
-// Page rows waiting for the rank-k update of the dense triangle, all for one target; only
-// the rows [lo, hi) of the triangle are updated.
+// Page rows waiting for the blocked update of the dense triangle, a block for each of a few
+// targets (the folds' triangles of CV take rows in turn); only the rows [lo, hi) of the
+// triangle are updated. A target's rows go in row order, and an element's sums do not depend
+// on where its blocks are cut, so a block is added when full, when its slot is wanted for
+// another target, or at the page's end.
 struct PendingRows {
-  double* target = nullptr;
-  const double* x[kVsfRankRows];
-  double w[kVsfRankRows];
-  int32_t count = 0;
+  static constexpr int kTargets = 10;
+  struct Block {
+    double* target = nullptr;
+    const double* x[kVsfGramRows];
+    double w[kVsfGramRows];
+    int32_t count = 0;
+  };
+  Block blocks[kTargets];
+  int next = 0; // the slot a new target takes when none is free
   int32_t n = 0;
   int32_t lo = 0, hi = 0;
 
+  void flush(Block& b) {
+    if (b.count > 0 && lo < hi)
+      vsfGramUpdateRows(b.target, n, b.x, b.w, b.count, lo, hi);
+    b.count = 0;
+  }
   void flush() {
-    if (count > 0 && lo < hi)
-      vsfRankUpdateRows(target, n, x, w, count, lo, hi);
-    count = 0;
+    for (Block& b : blocks)
+      flush(b);
+  }
+  Block& blockOf(double* T) {
+    for (Block& b : blocks)
+      if (b.target == T)
+        return b;
+    for (Block& b : blocks)
+      if (b.target == nullptr) {
+        b.target = T;
+        return b;
+      }
+    Block& b = blocks[next];
+    next = (next + 1) % kTargets;
+    flush(b);
+    b.target = T;
+    return b;
   }
   void add(double* T, const double* row, double weight) {
-    if (T != target) {
-      flush();
-      target = T;
-    }
-    x[count] = row;
-    w[count++] = weight;
-    if (count == kVsfRankRows)
-      flush();
+    Block& b = blockOf(T);
+    b.x[b.count] = row;
+    b.w[b.count++] = weight;
+    if (b.count == kVsfGramRows)
+      flush(b);
   }
 };
 
@@ -88,9 +113,9 @@ struct PendingRows {
 // ---- full X'X ----
 // Only the rows of `share` are added into. Every element receives its terms in the order of
 // the pages, of the rows in a page and, within a row, of the loops below, whichever rows are
-// shared out: the rank-k batches are cut by the page's rows and targets alone, and each
-// element of a batch is formed as a whole batch forms it. A part's sums are thus the serial
-// pass's, bit for bit, when the parts walk all pages in the serial order.
+// shared out: the blocks of the dense triangle are cut by the page's rows and targets alone,
+// and each element of a block is formed as a whole block forms it. A part's sums are thus the
+// serial pass's, bit for bit, when the parts walk all pages in the serial order.
 template <class Target>
 int32_t fullBody(VsfPassState* m, QkPageDescriptor* page, const RowShare& share, Target target) {
   const VsfRowShape S = vsfRowShape(m);

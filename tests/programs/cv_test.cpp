@@ -96,6 +96,11 @@ TEST(CrossValidation, SelectionByCvPressMatchesRefitsOnTheOtherFolds) {
                         "selection=backward(select=cv) cvmethod=split(3);\n",
                     "cvback"),
               ref.at("backward_split3_f"), true, "BACKWARD, SPLIT(3) with FREQ");
+  // More folds than the packed pass keeps blocks of rows for at once, the folds dealt in turn.
+  expectSteps(runCv("  weight w;\n" + std::string(kModel) +
+                        "selection=forward(select=cv) cvmethod=split(12);\n",
+                    "cvsplit12"),
+              ref.at("forward_split12_w"), false, "SPLIT(12) with WEIGHT");
 }
 
 namespace {

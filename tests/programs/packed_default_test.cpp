@@ -135,3 +135,69 @@ TEST(PackedDefault, SplitLevelsKeepTheEnteredCrossProductsAndFollowTheReference)
     }
   }
 }
+
+namespace {
+
+// LAR over x1-x1000 of synthdata's wide rows (1,001 effects with the intercept), STEPS=steps,
+// on `cpus` threads.
+qrxrun::ProgramRun wideLar(int steps, int cpus, const std::string& data) {
+  return qrxrun::runProgram(
+      "proc varsifter data=widelar;\n  model y = x1-x1000 / "
+      "selection=lar(stop=none steps=" +
+          std::to_string(steps) + ");\n  performance details cpucount=" + std::to_string(cpus) +
+          ";\nrun;\n",
+      "widelar" + std::to_string(steps) + "_" + std::to_string(cpus), {{"widelar.csv", data}});
+}
+
+// The estimates of a run by effect number (0 the intercept).
+std::vector<std::pair<int, double>> estimates(const qrxrun::ProgramRun& r) {
+  std::vector<std::pair<int, double>> out;
+  const Value* pe = qrxrun::findTable(r.json["steps"][0]["output"], "ParameterEstimates");
+  if (pe == nullptr)
+    return out;
+  for (size_t row = 0; row < (*pe)["rows"].items.size(); ++row) {
+    const std::string p = qrxrun::text(*pe, row, "Parameter");
+    out.emplace_back(p == "Intercept" ? 0 : std::stoi(p.substr(1)),
+                     qrxrun::number(*pe, row, "Estimate"));
+  }
+  return out;
+}
+
+} // namespace
+
+// Past a thousand effects a path whose steps are known forms the packed X'X where those steps
+// repay it (30 steps over 1,001 effects), and keeps the passes per step where they do not
+// (20). The path follows scikit-learn's lars_path (tests/data/widelar, written by
+// scripts/gen_wide_lar_ref.py) on one thread and on eight, whose workers share the triangle.
+TEST(PackedDefault, PastAThousandEffectsTheStepsChooseThePackedMatrix) {
+  const auto path = readReferenceRows("widelar/path.csv");
+  const auto final = readReferenceRows("widelar/final.csv");
+  ASSERT_EQ(path.size(), 31U);
+  const std::string data = synthdata::wideLarCsv();
+  const qrxrun::ProgramRun few = wideLar(20, 1, data);
+  ASSERT_EQ(few.status, 0) << few.log;
+  EXPECT_EQ(crossProducts(few), "Built incrementally");
+  for (const int cpus : {1, 8}) {
+    const qrxrun::ProgramRun r = wideLar(30, cpus, data);
+    ASSERT_EQ(r.status, 0) << r.log;
+    EXPECT_EQ(crossProducts(r), "Built in full") << cpus;
+    const Value& out = r.json["steps"][0]["output"];
+    const Value* summary = qrxrun::findTable(out, "SelectionSummary");
+    ASSERT_NE(summary, nullptr) << r.log;
+    ASSERT_EQ((*summary)["rows"].items.size(), path.size()) << cpus;
+    for (size_t s = 1; s < path.size(); ++s)
+      EXPECT_EQ(qrxrun::text(*summary, s, "EffectEntered"),
+                "x" + std::to_string(static_cast<int>(path[s][1])))
+          << cpus << " step " << s;
+    const Value* anova = qrxrun::findTable(out, "ANOVA");
+    ASSERT_NE(anova, nullptr) << r.log;
+    EXPECT_NEAR(qrxrun::number(*anova, 1, "SS"), path[30][2], 1e-9 * path[0][2]) << cpus;
+    const auto got = estimates(r);
+    ASSERT_EQ(got.size(), final.size()) << cpus;
+    for (size_t i = 0; i < final.size(); ++i) {
+      EXPECT_EQ(got[i].first, static_cast<int>(final[i][0])) << cpus << " " << i;
+      EXPECT_NEAR(got[i].second, final[i][1], 1e-9 * (1.0 + std::fabs(final[i][1])))
+          << cpus << " " << i;
+    }
+  }
+}

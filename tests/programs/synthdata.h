@@ -224,4 +224,25 @@ inline std::string skewSplineCsv(int rows = 200) {
   return text;
 }
 
+// y,x1..x<cols> (six decimals): the x's normal, y = 2 x1 - 2 x2 + x3 + x4 - x5 + normal
+// noise.
+inline std::string wideLarCsv(int rows = 260, int cols = 1000) {
+  Draws d(54);
+  std::string text = "y";
+  for (int c = 1; c <= cols; ++c)
+    text += ",x" + std::to_string(c);
+  text += "\n";
+  std::vector<int64_t> x(static_cast<size_t>(cols));
+  for (int r = 0; r < rows; ++r) {
+    for (int64_t& v : x)
+      v = d.normal(1000000);
+    const int64_t y = 2 * x[0] - 2 * x[1] + x[2] + x[3] - x[4] + d.normal(1000000);
+    text += fixed(y, 6);
+    for (const int64_t v : x)
+      text += "," + fixed(v, 6);
+    text += "\n";
+  }
+  return text;
+}
+
 } // namespace synthdata

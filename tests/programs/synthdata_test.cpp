@@ -18,7 +18,8 @@ TEST(SynthData, TheScriptMakesTheSameText) {
       {"effectempty", synthdata::effectEmptyCsv()},
       {"splitadaptive", synthdata::splitAdaptiveCsv()},
       {"nearcopy", synthdata::nearCopyCsv()},
-      {"skewspline", synthdata::skewSplineCsv()}};
+      {"skewspline", synthdata::skewSplineCsv()},
+      {"widelar", synthdata::wideLarCsv()}};
   for (const auto& [name, text] : inputs) {
     std::string out;
     ASSERT_EQ(qrxrun::runCommand("/usr/bin/python3 '" + std::string(QRX_SOURCE_DIR) +

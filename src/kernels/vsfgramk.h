@@ -1,0 +1,17 @@
+// The blocked form of the cross-product kernel's rank-k update: a block of up to
+// kVsfGramRows page rows added into a packed triangle tile by tile, each tile of the
+// triangle held in registers while the block's rows pass through it.
+#pragma once
+
+#include <cstdint>
+
+inline constexpr int32_t kVsfGramRows = 256;
+
+// T += sum over r < k of w[r] x[r] x[r]' on rows [rowBegin, rowEnd) of the packed triangle T
+// of order n (k <= kVsfGramRows). Every element receives its rows' terms in row order, each
+// as one fused multiply-add (w[r] x[r][i]) x[r][j] + t where the processor has one, so the
+// bits of an element do not depend on the block, the tile or the rows a caller asks for:
+// parts of T updated apart, or by blocks cut elsewhere, are the same numbers. Blocks holding
+// a value that is not finite go through vsfRankUpdateRows instead, which skips zero terms.
+void vsfGramUpdateRows(double* T, int32_t n, const double* const* x, const double* w, int32_t k,
+                       int32_t rowBegin, int32_t rowEnd);
