@@ -105,17 +105,6 @@ double splineLeastSquares(const std::set<std::string>& taken) {
   return static_cast<double>(a[k - 1][k - 1] * d[k - 1] * d[k - 1]);
 }
 
-double predictedSse(const std::string& text) {
-  const auto rows = qrxrun::csvRows(text);
-  const int y = qrxrun::headerColumn(rows[0], "y"), p = qrxrun::headerColumn(rows[0], "p");
-  double sse = 0;
-  for (size_t i = 1; i < rows.size(); ++i) {
-    const double e = std::stod(rows[i][y]) - std::stod(rows[i][p]);
-    sse += e * e;
-  }
-  return sse;
-}
-
 // Checks one fit; returns the effects its steps entered, in order.
 std::string expectSoundPath(const Case& c, const Value& step, const std::string& output) {
   EXPECT_LE(step["returnCode"].n, 4);
@@ -133,7 +122,7 @@ std::string expectSoundPath(const Case& c, const Value& step, const std::string&
     entered += qrxrun::text(*summary, r, "EffectEntered") + ";";
   }
   EXPECT_LE(error, total * (1 + 1e-10));
-  EXPECT_NEAR(predictedSse(output), error, 1e-8 * total);
+  EXPECT_NEAR(qrxrun::predictedSse(output), error, 1e-8 * total);
   const std::set<std::string> taken = takenColumns(step);
   if (c.toEnd && c.data == "skewspline") {
     EXPECT_NEAR(error, splineLeastSquares(taken), 1e-8 * total);

@@ -76,17 +76,9 @@ std::map<std::string, int> parameterDf(const Value& step) {
 
 // The error SS of the predictions p in an OUTPUT data set of y, with weights w when held.
 double predictedSse(const std::string& text) {
-  const auto rows = qrxrun::csvRows(text);
-  const int y = qrxrun::headerColumn(rows[0], "y"), p = qrxrun::headerColumn(rows[0], "p");
-  int w = -1;
-  for (size_t c = 0; c < rows[0].size(); ++c)
-    w = rows[0][c] == "w" ? static_cast<int>(c) : w;
-  double sse = 0;
-  for (size_t i = 1; i < rows.size(); ++i) {
-    const double e = std::stod(rows[i][y]) - std::stod(rows[i][p]);
-    sse += (w >= 0 ? std::stod(rows[i][w]) : 1.0) * e * e;
-  }
-  return sse;
+  const std::string header = text.substr(0, text.find('\n'));
+  const bool weighted = (',' + header + ',').find(",w,") != std::string::npos;
+  return qrxrun::predictedSse(text, weighted ? "w" : "");
 }
 
 // Checks one fitted case: every column's DF against its verdict (up to the first column

@@ -177,18 +177,6 @@ Refit refit(const Case& c, const std::vector<size_t>& taken, const std::vector<s
   return f;
 }
 
-double predictedSse(const Case& c, const std::string& text) {
-  const auto rows = qrxrun::csvRows(text);
-  const int y = qrxrun::headerColumn(rows[0], "y"), p = qrxrun::headerColumn(rows[0], "p");
-  const int w = c.weight.empty() ? -1 : qrxrun::headerColumn(rows[0], c.weight);
-  double sse = 0;
-  for (size_t i = 1; i < rows.size(); ++i) {
-    const double e = std::stod(rows[i][y]) - std::stod(rows[i][p]);
-    sse += (w >= 0 ? std::stod(rows[i][w]) : 1.0) * e * e;
-  }
-  return sse;
-}
-
 // In entry order (selection=none) each column against its verdict, up to the first undecided
 // one the fit decided otherwise than the reference: the pivots after it differ.
 void expectVerdicts(const Case& c, const std::map<std::string, int>& df) {
@@ -242,7 +230,8 @@ std::map<std::string, int> expectSoundFit(const Case& c, const std::string& meth
                    qrxrun::dumpOutput(*stop).find("maximum number of steps") != std::string::npos;
   EXPECT_TRUE(cut || std::fabs(error - f.sse) <= 1e-8 * total)
       << "error SS " << error << ", least squares on the columns taken " << f.sse;
-  EXPECT_NEAR(error, predictedSse(c, output), 1e-8 * total) << "the predictions' SSE";
+  EXPECT_NEAR(error, qrxrun::predictedSse(output, c.weight), 1e-8 * total)
+      << "the predictions' SSE";
   EXPECT_LE(error, total * (1 + 1e-10)) << "above the corrected total";
   return df;
 }

@@ -325,6 +325,20 @@ inline std::vector<std::vector<std::string>> csvRows(const std::string& text) {
   return rows;
 }
 
+// The error SS of the predictions p of y in an OUTPUT data set's text, each row weighted by
+// column `weight` when one is named.
+inline double predictedSse(const std::string& text, const std::string& weight = "") {
+  const auto rows = csvRows(text);
+  const int y = headerColumn(rows[0], "y"), p = headerColumn(rows[0], "p");
+  const int w = weight.empty() ? -1 : headerColumn(rows[0], weight);
+  double sse = 0;
+  for (size_t i = 1; i < rows.size(); ++i) {
+    const double e = std::stod(rows[i][y]) - std::stod(rows[i][p]);
+    sse += (w >= 0 ? std::stod(rows[i][w]) : 1.0) * e * e;
+  }
+  return sse;
+}
+
 // A numeric CSV file without its header line, as rows of numbers.
 inline std::vector<std::vector<double>> csvNumbers(const std::filesystem::path& path) {
   return readNumberRows(path.string());
