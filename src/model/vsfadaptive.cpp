@@ -6,6 +6,7 @@
 
 #include "kernels/vsfxpx.h"
 #include "model/vsfmodel.h"
+#include "model/vsfrefine.h"
 #include "model/vsfsplitadaptive.h"
 #include "model/vsfsweep.h"
 #include "numerics/packedtri.h"
@@ -86,6 +87,14 @@ int32_t vsfLSAdaptiveWeights(VsfModel* m) {
       continue;
     for (int32_t i = 0; i < m->effectColumns[e]; ++i)
       vsfSweep(m, column(e) + i);
+  }
+  // The sweep of X'X loses digits to the columns' conditioning: the coefficients are
+  // corrected on their residuals over the rows, so that the weights are those of the rows'
+  // least-squares fit whatever road formed the sums.
+  rc = vsfRefineLaidOut(m);
+  if (rc != 0) {
+    m->xpxColumns = grownColumns;
+    return rc;
   }
   int32_t q = 0;
   for (int32_t e = 0; e < m->effectCount; ++e) {

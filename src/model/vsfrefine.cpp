@@ -21,8 +21,33 @@ using packed::at;
 using packed::diag;
 using packed::sym;
 
+// The row's values of the swept columns of the whole X'X as the pages lay it out: the dense
+// values in their order after the response, then each sparse slot's stored columns.
+void gatherLaidOut(const VsfPassState* m, const VsfRowShape& S, const VsfRowView& r,
+                   VsfGathered& g) {
+  g.col.clear();
+  g.val.clear();
+  for (int32_t c = 1; c <= S.dense; ++c)
+    if (m->sweepFlags[c] == '1' && r.y[c] != 0.0) {
+      g.col.push_back(c);
+      g.val.push_back(r.y[c]);
+    }
+  for (int32_t s = 0; s < S.sparse; ++s) {
+    const int32_t e = m->sparseEffectList[s], end = r.slotEnd(S, s);
+    for (int32_t b = r.slotBegin(S, s); b < end; ++b) {
+      const int32_t c = m->effectColumn[e] + r.storedIndex(S, b);
+      if (c < m->xpxColumns && m->sweepFlags[c] == '1') {
+        g.col.push_back(c);
+        g.val.push_back(r.sparseValues[b]);
+      }
+    }
+  }
+}
+
 // The training rows' weighted residual sum of squares under the swept matrix's coefficients
-// (sums[0]) and the residual's cross products with the swept columns (sums[1 + c]).
+// (sums[0]) and the residual's cross products with the swept columns (sums[1 + c]), the
+// columns gathered from the in-model effects or (laidOut) from the whole X'X.
+template <bool laidOut>
 void residualSumsBody(VsfPassState* m, QkPageDescriptor* page, double* sums) {
   const VsfRowShape S = vsfRowShape(m);
   thread_local VsfGathered g;
@@ -30,7 +55,10 @@ void residualSumsBody(VsfPassState* m, QkPageDescriptor* page, double* sums) {
     const double w = vsfTrainWeight(m, S, r);
     if (w == 0.0 || isHostMissing(w))
       return;
-    vsfGatherSwept(m, S, r, m->sweepFlags, g);
+    if constexpr (laidOut)
+      gatherLaidOut(m, S, r, g);
+    else
+      vsfGatherSwept(m, S, r, m->sweepFlags, g);
     const double res = vsfGatheredResidual(m->sweptXpx, r, g);
     sums[0] += w * res * res;
     for (size_t i = 0; i < g.col.size(); ++i)
@@ -38,12 +66,13 @@ void residualSumsBody(VsfPassState* m, QkPageDescriptor* page, double* sums) {
   });
 }
 
-int32_t vsfRefineSums(VsfPassState* m, QkPageDescriptor* page) {
-  residualSumsBody(m, page, m->refineSums);
+template <bool laidOut> int32_t vsfRefineSums(VsfPassState* m, QkPageDescriptor* page) {
+  residualSumsBody<laidOut>(m, page, m->refineSums);
   return 0;
 }
+template <bool laidOut>
 int32_t vsfRefineSums_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
-  residualSumsBody(m, page, buffer);
+  residualSumsBody<laidOut>(m, page, buffer);
   return 0;
 }
 int64_t refineSumsLength(const VsfPassState* m, int64_t) { return 1 + m->xpxColumns; }
@@ -53,7 +82,10 @@ void storeRefineSums(VsfPassState* m, const double* B, int64_t n) {
 }
 
 constinit const VsfKernelUse kRefineUse{VsfPageUse::Reads, refineSumsLength, storeRefineSums};
-const VsfKernelRegistration kRefineRegistration(vsfRefineSums, vsfRefineSums_t, kRefineUse);
+const VsfKernelRegistration kRefineRegistration(vsfRefineSums<false>, vsfRefineSums_t<false>,
+                                                kRefineUse);
+const VsfKernelRegistration kLaidOutRegistration(vsfRefineSums<true>, vsfRefineSums_t<true>,
+                                                 kRefineUse);
 
 // Whether the step's reported fit is the swept matrix's least-squares fit over rows this
 // pass can read as they are.
@@ -80,10 +112,10 @@ double vsfLargestInflation(const VsfModel* m) {
 
 namespace {
 
-[[nodiscard]] int32_t residualPass(VsfModel* m, std::vector<double>& sums) {
+template <bool laidOut> [[nodiscard]] int32_t residualPass(VsfModel* m, std::vector<double>& sums) {
   std::fill(sums.begin(), sums.end(), 0.0);
   m->refineSums = sums.data();
-  const int32_t rc = vsfRunPass(m, vsfRefineSums, vsfRefineSums_t, 0);
+  const int32_t rc = vsfRunPass(m, vsfRefineSums<laidOut>, vsfRefineSums_t<laidOut>, 0);
   m->refineSums = nullptr;
   return rc;
 }
@@ -119,12 +151,22 @@ int32_t vsfRefineSwept(VsfModel* m) {
     return 0;
   std::vector<double> sums(static_cast<size_t>(1 + m->xpxColumns));
   for (int32_t pass = 0; pass < 3; ++pass) {
-    if (const int32_t rc = residualPass(m, sums); rc != 0)
+    if (const int32_t rc = residualPass<false>(m, sums); rc != 0)
       return rc;
     if (pass < 2)
       correct(m, sums);
   }
   m->sweptXpx[0] = sums[0];
   m->sse = sums[0];
+  return 0;
+}
+
+int32_t vsfRefineLaidOut(VsfModel* m) {
+  std::vector<double> sums(static_cast<size_t>(1 + m->xpxColumns));
+  for (int32_t pass = 0; pass < 2; ++pass) {
+    if (const int32_t rc = residualPass<true>(m, sums); rc != 0)
+      return rc;
+    correct(m, sums);
+  }
   return 0;
 }

@@ -8,6 +8,11 @@
 
 struct VsfModel;
 
+// Two corrections of the coefficients in column 0 of a swept matrix of the whole X'X as the
+// pages lay it out (the dense values after the response, then the sparse slots' columns),
+// each from one residual pass over the training rows. Returns a pass's failure code, 0
+// otherwise.
+[[nodiscard]] int32_t vsfRefineLaidOut(VsfModel* model);
 // The largest variance inflation a_cc (X'X)^-1_cc of the model's swept columns above which a
 // step is refined: below it the sweep's error SS agrees with the estimates' own to well
 // within 1e-8 of the total.
@@ -25,6 +30,11 @@ constexpr double kVsfRefineInflation = 1e6;
 // them), on the same condition; nothing on split levels stored sparse or the structured road,
 // whose rows the pass does not read as the matrix sums them.
 [[nodiscard]] int32_t vsfRefineSwept(VsfModel* model);
+// Two corrections of the coefficients in column 0 of a swept matrix of the whole X'X as the
+// pages lay it out (the dense values after the response, then the sparse slots' columns),
+// each from one residual pass over the training rows. Returns a pass's failure code, 0
+// otherwise.
+[[nodiscard]] int32_t vsfRefineLaidOut(VsfModel* model);
 // The largest variance inflation a_cc (X'X)^-1_cc of the model's swept columns, the intercept
 // left out, a_cc as the rank rule judges it.
 [[nodiscard]] double vsfLargestInflation(const VsfModel* model);

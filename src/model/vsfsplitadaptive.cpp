@@ -21,6 +21,7 @@
 namespace {
 
 using packed::at;
+using packed::sym;
 using packed::tri;
 
 // The pass's sums, laid end to end: the count of rows that hold two levels of the split
@@ -89,6 +90,56 @@ void storeFitSums(VsfPassState* m, const double* B, int64_t n) {
 constinit const VsfKernelUse kFitSumsUse{VsfPageUse::Reads, fitSumsLength, storeFitSums, true};
 const VsfKernelRegistration kFitSumsRegistration(vsfSplitFitSums, vsfSplitFitSums_t, kFitSumsUse);
 
+// The residual pass of the fit's refinement. splitFitSums holds the coefficients (the
+// constant, the dense columns', each split effect's times its scale), then the sums the pass
+// adds: the residual's weighted sum, its products with the dense columns, then with each split
+// effect's raw value. The two halves have the same length.
+int64_t residualSumsLength(const VsfPassState* m, int64_t) {
+  return 1 + layoutOf(m).d + m->effectCount;
+}
+
+void residualSumsBody(VsfPassState* m, QkPageDescriptor* page, double* B) {
+  const VsfRowShape S = vsfRowShape(m);
+  thread_local std::vector<int32_t> effect, offset;
+  vsfDenseEffects(m, effect, offset);
+  const int64_t d = static_cast<int64_t>(effect.size());
+  const double* b = m->splitFitSums;
+  vsfEachRow(S, page, [&](const VsfRowView& r) {
+    const double w = vsfTrainWeight(m, S, r);
+    if (w == 0.0 || isHostMissing(w))
+      return;
+    const double* dense = r.denseValues();
+    double res = r.y[0] + b[0];
+    for (int64_t i = 0; i < d; ++i)
+      res -= b[1 + i] * dense[offset[i]];
+    vsfEachSplitValue(m, S, r, [&](int32_t e, double x) { res -= b[1 + d + e] * x; });
+    const double wr = w * res;
+    B[0] += wr;
+    for (int64_t i = 0; i < d; ++i)
+      B[1 + i] += wr * dense[offset[i]];
+    vsfEachSplitValue(m, S, r, [&](int32_t e, double x) { B[1 + d + e] += wr * x; });
+  });
+}
+
+int32_t vsfSplitResidualSums(VsfPassState* m, QkPageDescriptor* page) {
+  residualSumsBody(m, page, m->splitFitSums + residualSumsLength(m, 0));
+  return 0;
+}
+int32_t vsfSplitResidualSums_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
+  residualSumsBody(m, page, buffer);
+  return 0;
+}
+void storeResidualSums(VsfPassState* m, const double* B, int64_t n) {
+  double* sums = m->splitFitSums + n;
+  for (int64_t i = 0; i < n; ++i)
+    sums[i] += B[i];
+}
+
+constinit const VsfKernelUse kResidualSumsUse{VsfPageUse::Reads, residualSumsLength,
+                                              storeResidualSums, true};
+const VsfKernelRegistration kResidualSumsRegistration(vsfSplitResidualSums, vsfSplitResidualSums_t,
+                                                      kResidualSumsUse);
+
 // The solve of the full least-squares fit on the centred and scaled columns.
 struct SplitFit {
   const VsfModel* m = nullptr;
@@ -98,6 +149,7 @@ struct SplitFit {
   std::vector<int32_t> denseAt; // their index among the pass's dense columns
   std::vector<int32_t> levels;  // split levels swept, in order
   std::vector<double> a, v, s;  // per level: diagonal, rank-one vector, scale
+  std::vector<double> centre;   // per level: the mean its column is centred by
   double r = 1.0;               // 1 - v' diag(a)^-1 v over the swept levels
   bool aliased = false;
 
@@ -127,6 +179,7 @@ struct SplitFit {
       a.push_back(ae);
       v.push_back(ve);
       s.push_back(scale);
+      centre.push_back(mean);
       r -= ve * ve / ae;
     }
   }
@@ -157,6 +210,91 @@ double dot(const std::vector<double>& x, const std::vector<double>& y) {
   for (size_t i = 0; i < x.size(); ++i)
     t += x[i] * y[i];
   return t;
+}
+
+// The fit's coefficients: the weighted dense columns' (0 where aliased) and the swept levels'.
+struct Coefficients {
+  std::vector<double> dense, levels;
+};
+
+// The solved fit: the dense columns' Schur complement C swept (its swept block the inverse),
+// the levels' products u with [y, dense columns] and their solves w.
+struct Schur {
+  const SplitFit& F;
+  const std::vector<double>& C;
+  const std::vector<char>& flags;
+  const std::vector<std::vector<double>>& u;
+  const std::vector<std::vector<double>>& w;
+
+  // The dense ones from the sweep, the levels' from the response's solve less the dense
+  // columns' part.
+  [[nodiscard]] Coefficients coefficients() const {
+    Coefficients b{std::vector<double>(F.dense.size(), 0.0), w[0]};
+    for (size_t i = 1; i < flags.size(); ++i)
+      if (flags[i] == '1')
+        b.dense[i - 1] = -C[at(static_cast<int64_t>(i), 0)];
+    levelsLess(b);
+    return b;
+  }
+
+  // The solution of the fit's normal equations for the right-hand sides b (levels', dense
+  // columns'), in place: the levels' solve, the Schur complement's, the levels' back
+  // substitution.
+  void solve(Coefficients& b) const {
+    F.solve(b.levels);
+    std::vector<double> h(b.dense.size());
+    for (size_t i = 0; i < h.size(); ++i)
+      h[i] = b.dense[i] - dot(u[i + 1], b.levels);
+    for (size_t i = 0; i < h.size(); ++i) {
+      double t = 0.0;
+      if (flags[i + 1] == '1')
+        for (size_t j = 0; j < h.size(); ++j)
+          if (flags[j + 1] == '1')
+            t += C[sym(static_cast<int64_t>(i + 1), static_cast<int64_t>(j + 1))] * h[j];
+      b.dense[i] = t;
+    }
+    levelsLess(b);
+  }
+
+  void levelsLess(Coefficients& b) const {
+    for (size_t i = 0; i < b.dense.size(); ++i)
+      for (size_t q = 0; q < b.levels.size(); ++q)
+        b.levels[q] -= b.dense[i] * w[i + 1][q];
+  }
+};
+
+// Two corrections of the coefficients on their residuals over the rows (iterative refinement):
+// X'r under the current coefficients, solved as the fit was. The sums' rounding of X'X sets
+// the solve's error; the residuals set the corrected fit's.
+[[nodiscard]] int32_t refine(VsfModel* m, const SplitFit& F, const Schur& S, Coefficients& b) {
+  const int64_t d = F.L.d, k = 1 + d + m->effectCount;
+  std::vector<double> buf(static_cast<size_t>(2 * k));
+  for (int32_t pass = 0; pass < 2; ++pass) {
+    std::fill(buf.begin(), buf.end(), 0.0);
+    for (size_t i = 0; i < F.dense.size(); ++i)
+      buf[1 + F.denseAt[i]] = b.dense[i];
+    for (size_t q = 0; q < F.levels.size(); ++q) {
+      buf[1 + d + F.levels[q]] = b.levels[q] * F.s[q];
+      buf[0] += b.levels[q] * F.s[q] * F.centre[q];
+    }
+    m->splitFitSums = buf.data();
+    const int32_t rc = vsfRunPass(m, vsfSplitResidualSums, vsfSplitResidualSums_t, 0);
+    m->splitFitSums = nullptr;
+    if (rc != 0)
+      return rc;
+    const double* R = buf.data() + k;
+    Coefficients g{std::vector<double>(F.dense.size()), std::vector<double>(F.levels.size())};
+    for (size_t i = 0; i < F.dense.size(); ++i)
+      g.dense[i] = R[1 + F.denseAt[i]];
+    for (size_t q = 0; q < F.levels.size(); ++q)
+      g.levels[q] = F.s[q] * (R[1 + d + F.levels[q]] - F.centre[q] * R[0]);
+    S.solve(g);
+    for (size_t i = 0; i < F.dense.size(); ++i)
+      b.dense[i] += g.dense[i];
+    for (size_t q = 0; q < F.levels.size(); ++q)
+      b.levels[q] += g.levels[q];
+  }
+  return 0;
 }
 
 int32_t setWeight(VsfModel* m, int32_t e, double b) {
@@ -234,18 +372,15 @@ int32_t vsfSplitLSAdaptiveWeights(VsfModel* m) {
       F.aliased = true;
     }
   }
-  // The coefficients: the dense ones from the sweep, the levels' from the response's solve
-  // less the dense columns' part.
-  std::vector<double> bz = w[0];
-  for (int32_t i = 1; i < n; ++i) {
-    const double b = flags[i] == '1' ? -C[at(i, 0)] : 0.0;
-    if (int32_t st = setWeight(m, F.dense[i - 1], b); st != 0)
+  Schur S{F, C, flags, u, w};
+  Coefficients b = S.coefficients();
+  if (const int32_t rc = refine(m, F, S, b); rc != 0)
+    return rc;
+  for (int32_t i = 1; i < n; ++i)
+    if (int32_t st = setWeight(m, F.dense[i - 1], b.dense[i - 1]); st != 0)
       return st;
-    for (size_t q = 0; q < bz.size(); ++q)
-      bz[q] -= b * w[i][q];
-  }
   for (size_t q = 0; q < F.levels.size(); ++q)
-    if (int32_t st = setWeight(m, F.levels[q], bz[q]); st != 0)
+    if (int32_t st = setWeight(m, F.levels[q], b.levels[q]); st != 0)
       return st;
   for (int32_t e = 0; e < m->effectCount; ++e)
     if (aliased[e]) {
