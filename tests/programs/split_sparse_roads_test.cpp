@@ -20,23 +20,32 @@ namespace {
 
 using minijson::Value;
 
-// y = the level's effect (a third of the 90 levels) + 2 x1 + noise; x2 is noise; w and f are
-// a WEIGHT and a FREQ that vary by row.
-std::string makeCsv() {
+// y = the level's effect (a third of the levels) + 2 x1 + noise; x2 is noise; w and f are a
+// WEIGHT and a FREQ that vary by row; t (when tinyEvery > 0) weighs every tinyEvery-th row
+// by 1e-9, which magnifies the rounding of the adaptive weights' fit on the step F values.
+struct Data {
+  int levels = 90, rows = 1500, tinyEvery = 0;
+};
+
+std::string makeCsv(const Data& d) {
   std::mt19937_64 gen(45);
   std::normal_distribution<double> z;
-  std::vector<double> effect(90);
+  std::vector<double> effect(static_cast<size_t>(d.levels));
   for (size_t c = 0; c < effect.size(); ++c)
     effect[c] = c % 3 == 0 ? 2.0 * z(gen) : 0.0;
-  std::string csv = "y,c,x1,x2,w,f\n";
+  std::string csv = d.tinyEvery > 0 ? "y,c,x1,x2,w,f,t\n" : "y,c,x1,x2,w,f\n";
+  const int width = d.levels > 99 ? 3 : 2;
   char buf[160];
-  for (int r = 0; r < 1500; ++r) {
-    const int c = r < 90 ? r : static_cast<int>(gen() % 90);
+  for (int r = 0; r < d.rows; ++r) {
+    const int c = r < d.levels ? r : static_cast<int>(gen() % d.levels);
     const double x1 = z(gen), x2 = z(gen);
-    std::snprintf(buf, sizeof buf, "%.10g,C%02d,%.10g,%.10g,%g,%d\n",
-                  effect[c] + 2.0 * x1 + 0.7 * z(gen), c + 1, x1, x2, 0.5 + (r % 7) / 4.0,
+    std::snprintf(buf, sizeof buf, "%.10g,C%0*d,%.10g,%.10g,%g,%d",
+                  effect[c] + 2.0 * x1 + 0.7 * z(gen), width, c + 1, x1, x2, 0.5 + (r % 7) / 4.0,
                   1 + r % 3);
     csv += buf;
+    if (d.tinyEvery > 0)
+      csv += r % d.tinyEvery == 3 ? ",1e-9" : ",1";
+    csv += "\n";
   }
   return csv;
 }
@@ -63,8 +72,9 @@ int64_t pages(const qrxrun::ProgramRun& r) {
 // The program with the sparse rows (one thread and four) against the dense rows.
 // `hooks` (or empty) go to both runs; sparseRows false: the road keeps the dense rows.
 void expectSparseFollowsDense(const std::string& statements, const std::string& tag,
-                              const std::string& hooks = "", bool sparseRows = true) {
-  const std::string csv = makeCsv();
+                              const std::string& hooks = "", bool sparseRows = true,
+                              const Data& data = {}) {
+  const std::string csv = makeCsv(data);
   auto program = [&](int cpus) {
     return "proc varsifter data=d;\n" + statements +
            "  performance buildsscp=incremental util_details cpucount=" + std::to_string(cpus) +
@@ -101,6 +111,7 @@ TEST(SplitSparseRoads, PenalizedRoadsFollowTheDenseRows) {
     const char* model;     // the effects and the selection
     std::string hooks;
     bool sparseRows;
+    Data data = {};
   } cases[] = {
       {"", "c x1 x2 / selection=lasso(adaptive stop=none)", "", true},
       {"", "x1 c x2 / selection=lasso(adaptive(gamma=0.5) steps=30)", "", true},
@@ -112,12 +123,17 @@ TEST(SplitSparseRoads, PenalizedRoadsFollowTheDenseRows) {
       {";\n  weight w", "c x1 x2 / selection=lasso(stop=none)", "", true},
       {";\n  freq f", "c x1 x2 / selection=lasso(stop=none)", kept, true},
       {";\n  weight w;\n  freq f", "c x1 x2 / selection=lasso(adaptive steps=40)", "", true},
-      {";\n  weight w", "c x1 x2 / selection=elasticnet(l2=0.05 steps=40)", "", true}};
+      {";\n  weight w", "c x1 x2 / selection=elasticnet(l2=0.05 steps=40)", "", true},
+      {";\n  weight t",
+       "c x1 x2 / selection=lasso(adaptive stop=none)",
+       "",
+       true,
+       {300, 3000, 50}}};
   int n = 0;
   for (const auto& c : cases) {
     const std::string statements =
         std::string("  class c / split") + c.classTail + ";\n  model y = " + c.model + ";\n";
-    expectSparseFollowsDense(statements, "ss" + std::to_string(n++), c.hooks, c.sparseRows);
+    expectSparseFollowsDense(statements, "ss" + std::to_string(n++), c.hooks, c.sparseRows, c.data);
   }
 }
 
