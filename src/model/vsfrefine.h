@@ -8,11 +8,6 @@
 
 struct VsfModel;
 
-// Two corrections of the coefficients in column 0 of a swept matrix of the whole X'X as the
-// pages lay it out (the dense values after the response, then the sparse slots' columns),
-// each from one residual pass over the training rows. Returns a pass's failure code, 0
-// otherwise.
-[[nodiscard]] int32_t vsfRefineLaidOut(VsfModel* model);
 // The largest variance inflation a_cc (X'X)^-1_cc of the model's swept columns above which a
 // step is refined: below it the sweep's error SS agrees with the estimates' own to well
 // within 1e-8 of the total.
