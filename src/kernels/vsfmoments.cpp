@@ -58,10 +58,7 @@ void momentsBody(VsfPassState* m, QkPageDescriptor* page, double* sumY, double* 
 
 template <class Fn> void ypwyBody(VsfPassState* m, QkPageDescriptor* page, Fn add) {
   const VsfRowShape S = vsfRowShape(m);
-  vsfEachRow(S, page, [&](const VsfRowView& r) {
-    const double w = vsfTrainWeight(m, S, r);
-    if (w == 0.0)
-      return;
+  vsfEachWeightedRow(m, S, page, [&](const VsfRowView& r, double w) {
     add(-1, w * r.y[0] * r.y[0]);
     eachParm(m, S, r, [&](int32_t p, double x) { add(p, w * x * x); });
   });
@@ -70,10 +67,7 @@ template <class Fn> void ypwyBody(VsfPassState* m, QkPageDescriptor* page, Fn ad
 void spreadsBody(VsfPassState* m, QkPageDescriptor* page, double* deviations, double* squares) {
   const VsfRowShape S = vsfRowShape(m);
   const bool shifted = m->pagesShifted && m->xpxShift != nullptr;
-  vsfEachRow(S, page, [&](const VsfRowView& r) {
-    const double w = vsfTrainWeight(m, S, r);
-    if (w == 0.0)
-      return;
+  vsfEachWeightedRow(m, S, page, [&](const VsfRowView& r, double w) {
     const double* dense = r.denseValues();
     for (int32_t e = 1; e < m->effectCount; ++e) {
       if (m->sparseSlot[e] >= 0)

@@ -97,10 +97,7 @@ void lossBody(VsfPassState* m, QkPageDescriptor* page, const Sinks& out, bool wi
   const VsfRowShape S = vsfRowShape(m);
   thread_local Terms T;
   T.build(m, withGradient);
-  vsfEachRow(S, page, [&](const VsfRowView& r) {
-    const double mult = vsfTrainWeight(m, S, r);
-    if (mult == 0.0)
-      return;
+  vsfEachWeightedRow(m, S, page, [&](const VsfRowView& r, double mult) {
     const double e = T.error(m, S, r);
     *out.sse += mult * e * e;
     if (withGradient)

@@ -6,11 +6,13 @@
 
 #include "data/vsfdata.h"
 #include "data/vsfpassstate.h"
+#include "kernels/vsfxpx.h"
 #include "support/hostif.h"
 #include "support/qkpgf.h"
 
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 #include <vector>
 
 // What every row of the BY group holds, fixed for a pass.
@@ -51,8 +53,17 @@ struct VsfRowView {
   }
 };
 
+// A body of a row walk: callable with Args and returning nothing. A walk would drop a status
+// its body returned, so a body that returns one is refused; it counts a failure instead and
+// the kernel reports it after the walk.
+template <class Body, class... Args>
+concept VsfRowBody =
+    std::is_invocable_v<Body&, Args...> && std::is_void_v<std::invoke_result_t<Body&, Args...>>;
+
 // Calls fn(row) for every row of the page, in order.
 template <class Fn> inline void vsfEachRow(const VsfRowShape& S, QkPageDescriptor* page, Fn&& fn) {
+  static_assert(VsfRowBody<Fn, const VsfRowView&>,
+                "a row body takes (const VsfRowView&) and returns nothing");
   auto* base = static_cast<unsigned char*>(page->buffer);
   double count;
   std::memcpy(&count, base, sizeof count);
@@ -153,6 +164,51 @@ enum VsfFoldTarget : int32_t {
   if (!S.cv)
     return kVsfFoldModel;
   return (r.fold >= 0 && r.fold < m->foldCount) ? r.fold : kVsfFoldOutOfRange;
+}
+
+// Calls body(row, weight) for every row of the page with a non-zero training weight
+// (vsfTrainWeight), in order, whatever its fold.
+template <class Body>
+inline void vsfEachWeightedRow(const VsfPassState* m, const VsfRowShape& S, QkPageDescriptor* page,
+                               Body&& body) {
+  static_assert(VsfRowBody<Body, const VsfRowView&, double>,
+                "a row body takes (const VsfRowView&, double weight) and returns nothing");
+  vsfEachRow(S, page, [&](const VsfRowView& r) {
+    const double w = vsfTrainWeight(m, S, r);
+    if (w != 0.0)
+      body(r, w);
+  });
+}
+
+// A row that a cross-product pass adds: the row with its training weight (vsfTrainWeight,
+// never 0) and the fold its sums go to (vsfFoldOf: a fold or kVsfFoldModel, never out of
+// range). Weight and fold travel by name, so that a body cannot take one for the other.
+struct VsfTrainRow : VsfRowView {
+  double trainWeight;
+  int32_t target;
+};
+
+// Calls body(row) with a VsfTrainRow for every row of the page with a non-zero training
+// weight, in order. A row whose fold code lies outside the folds is skipped and fails the
+// pass: kVsfBadFoldRow when the page held one, 0 otherwise.
+template <class Body>
+[[nodiscard]] inline int32_t vsfEachTrainRow(const VsfPassState* m, const VsfRowShape& S,
+                                             QkPageDescriptor* page, Body&& body) {
+  static_assert(VsfRowBody<Body, const VsfTrainRow&>,
+                "a row body takes (const VsfTrainRow&) and returns nothing");
+  int32_t badFolds = 0;
+  vsfEachRow(S, page, [&](const VsfRowView& r) {
+    const double w = vsfTrainWeight(m, S, r);
+    if (w == 0.0)
+      return;
+    const int32_t f = vsfFoldOf(m, S, r);
+    if (f == kVsfFoldOutOfRange) {
+      ++badFolds;
+      return;
+    }
+    body(VsfTrainRow{r, w, f});
+  });
+  return badFolds != 0 ? kVsfBadFoldRow : 0;
 }
 
 // A dot product of n contiguous values in four independent sums, so that it vectorises.

@@ -119,20 +119,13 @@ struct PendingRows {
 template <class Target>
 int32_t fullBody(VsfPassState* m, QkPageDescriptor* page, const RowShare& share, Target target) {
   const VsfRowShape S = vsfRowShape(m);
-  int32_t badFolds = 0;
   PendingRows pending;
   pending.n = S.dense + 1;
   pending.lo = static_cast<int32_t>(share.denseBegin);
   pending.hi = static_cast<int32_t>(share.denseEnd);
-  vsfEachRow(S, page, [&](const VsfRowView& r) {
-    const double w = vsfTrainWeight(m, S, r);
-    const int32_t f = vsfFoldOf(m, S, r);
-    if (w == 0.0)
-      return;
-    if (f == kVsfFoldOutOfRange) {
-      ++badFolds;
-      return;
-    }
+  const int32_t rc = vsfEachTrainRow(m, S, page, [&](const VsfTrainRow& r) {
+    const double w = r.trainWeight;
+    const int32_t f = r.target;
     double* T = target(f);
     if (!addable(r.y, S.dense + 1, w))
       return;
@@ -159,7 +152,7 @@ int32_t fullBody(VsfPassState* m, QkPageDescriptor* page, const RowShare& share,
     }
   });
   pending.flush();
-  return badFolds != 0 ? kVsfBadFoldRow : 0;
+  return rc;
 }
 
 // ---- split levels stored sparse (splitSparse): every effect one column; the sums take the
@@ -171,9 +164,8 @@ int32_t splitEffectBody(VsfPassState* m, QkPageDescriptor* page, Target target) 
   const VsfRowShape S = vsfRowShape(m);
   thread_local std::vector<int32_t> effect, offset;
   vsfDenseEffects(m, effect, offset);
-  vsfEachRow(S, page, [&](const VsfRowView& r) {
-    const double w = vsfTrainWeight(m, S, r);
-    if (w == 0.0 || isHostMissing(w))
+  vsfEachWeightedRow(m, S, page, [&](const VsfRowView& r, double w) {
+    if (isHostMissing(w))
       return;
     const double* dense = r.denseValues();
     for (size_t i = 0; i < effect.size(); ++i) {
@@ -194,12 +186,11 @@ int32_t splitEnteringBody(VsfPassState* m, QkPageDescriptor* page, int32_t k, do
                           const std::vector<int32_t>& at, const std::vector<int32_t>& offset,
                           Place place) {
   const VsfRowShape S = vsfRowShape(m);
-  vsfEachRow(S, page, [&](const VsfRowView& r) {
-    const double w = vsfTrainWeight(m, S, r);
+  vsfEachWeightedRow(m, S, page, [&](const VsfRowView& r, double w) {
     const double* dense = r.denseValues();
     const double x = m->denseOffset[k] >= 0 ? dense[m->denseOffset[k]] : vsfSplitValue(m, S, r, k);
     const double v = w * x;
-    if (w == 0.0 || v == 0.0)
+    if (v == 0.0)
       return;
     R[0] += r.y[0] * v;
     for (size_t i = 0; i < at.size(); ++i)
@@ -254,16 +245,9 @@ template <class Target> int32_t effectBody(VsfPassState* m, QkPageDescriptor* pa
   if (m->splitSparse)
     return splitEffectBody(m, page, target);
   const VsfRowShape S = vsfRowShape(m);
-  int32_t badFolds = 0;
-  vsfEachRow(S, page, [&](const VsfRowView& r) {
-    const double w = vsfTrainWeight(m, S, r);
-    const int32_t f = vsfFoldOf(m, S, r);
-    if (w == 0.0)
-      return;
-    if (f == kVsfFoldOutOfRange) {
-      ++badFolds;
-      return;
-    }
+  const int32_t rc = vsfEachTrainRow(m, S, page, [&](const VsfTrainRow& r) {
+    const double w = r.trainWeight;
+    const int32_t f = r.target;
     for (int32_t e = 0; e < m->effectCount; ++e) {
       const int32_t k = m->effectColumns[e];
       if (k <= 0)
@@ -290,7 +274,7 @@ template <class Target> int32_t effectBody(VsfPassState* m, QkPageDescriptor* pa
       }
     }
   });
-  return badFolds != 0 ? kVsfBadFoldRow : 0;
+  return rc;
 }
 
 // ---- new rows of the entering effect; target(f) gives the base that element (r, c) of
@@ -304,16 +288,9 @@ template <class Target>
   const VsfRowShape S = vsfRowShape(m);
   const int32_t k = m->inModelList[m->inModelCount - 1];
   const int32_t nIn = m->inModelCount;
-  int32_t badFolds = 0;
-  vsfEachRow(S, page, [&](const VsfRowView& r) {
-    const double w = vsfTrainWeight(m, S, r);
-    const int32_t f = vsfFoldOf(m, S, r);
-    if (w == 0.0)
-      return;
-    if (f == kVsfFoldOutOfRange) {
-      ++badFolds;
-      return;
-    }
+  const int32_t rc = vsfEachTrainRow(m, S, page, [&](const VsfTrainRow& r) {
+    const double w = r.trainWeight;
+    const int32_t f = r.target;
     double* T = target(f);
     const double* dense = r.denseValues();
     auto addRow = [&](int64_t row, double v) {
@@ -353,7 +330,7 @@ template <class Target>
         addRow(m0 + r.storedIndex(S, a), w * r.sparseValues[a]);
     }
   });
-  return badFolds != 0 ? kVsfBadFoldRow : 0;
+  return rc;
 }
 
 // Adds u times every parameter of the row into t[1 + p].
@@ -384,16 +361,9 @@ inline void addParms(const VsfPassState* m, const VsfRowShape& S, const VsfRowVi
 template <class Target> int32_t yCrossBody(VsfPassState* m, QkPageDescriptor* page, Target target) {
   const VsfRowShape S = vsfRowShape(m);
   const bool contiguous = vsfDenseInParameterOrder(m);
-  int32_t badFolds = 0;
-  vsfEachRow(S, page, [&](const VsfRowView& r) {
-    const double w = vsfTrainWeight(m, S, r);
-    const int32_t f = vsfFoldOf(m, S, r);
-    if (w == 0.0)
-      return;
-    if (f == kVsfFoldOutOfRange) {
-      ++badFolds;
-      return;
-    }
+  const int32_t rc = vsfEachTrainRow(m, S, page, [&](const VsfTrainRow& r) {
+    const double w = r.trainWeight;
+    const int32_t f = r.target;
     const double u = w * r.y[0];
     if (u == 0.0)
       return;
@@ -401,7 +371,7 @@ template <class Target> int32_t yCrossBody(VsfPassState* m, QkPageDescriptor* pa
     t[0] += r.y[0] * u;
     addParms(m, S, r, t, u, contiguous);
   });
-  return badFolds != 0 ? kVsfBadFoldRow : 0;
+  return rc;
 }
 
 // into[i][p] += x[p] * v[i] for every column i and p in [0, n), a slice of x at a time for
@@ -501,16 +471,10 @@ int32_t effCrossBody(VsfPassState* m, QkPageDescriptor* page, Target target) {
   thread_local std::vector<double> by;
   thread_local std::vector<PageTerm> pending;
   pending.clear();
-  int32_t rows = 0, badFolds = 0;
-  vsfEachRow(S, page, [&](const VsfRowView& r) {
-    const double w = vsfTrainWeight(m, S, r);
-    const int32_t f = vsfFoldOf(m, S, r);
-    if (w == 0.0)
-      return;
-    if (f == kVsfFoldOutOfRange) {
-      ++badFolds;
-      return;
-    }
+  int32_t rows = 0;
+  const int32_t rc = vsfEachTrainRow(m, S, page, [&](const VsfTrainRow& r) {
+    const double w = r.trainWeight;
+    const int32_t f = r.target;
     into.clear();
     by.clear();
     auto column = [&](int32_t j, double v) {
@@ -546,7 +510,7 @@ int32_t effCrossBody(VsfPassState* m, QkPageDescriptor* page, Target target) {
   });
   if (contiguous)
     addPageTerms(pending, rows, m->parmCount);
-  return badFolds != 0 ? kVsfBadFoldRow : 0;
+  return rc;
 }
 
 [[nodiscard]] int64_t blocksLength(const VsfPassState* m) {

@@ -61,9 +61,8 @@ int32_t vsfStructuredXpX_t(VsfPassState* m, QkPageDescriptor* page, double* buff
       vsfRankUpdate(own.triangle, n, rows, weights, pending);
     pending = 0;
   };
-  vsfEachRow(S, page, [&](const VsfRowView& r) {
-    const double w = vsfTrainWeight(m, S, r);
-    if (w == 0.0 || vsfAnyMissing(r.y, n) || isHostMissing(w))
+  vsfEachWeightedRow(m, S, page, [&](const VsfRowView& r, double w) {
+    if (vsfAnyMissing(r.y, n) || isHostMissing(w))
       return;
     const int32_t f = vsfFoldOf(m, S, r);
     if (f == kVsfFoldOutOfRange) {

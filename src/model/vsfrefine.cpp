@@ -51,9 +51,8 @@ template <bool laidOut>
 void residualSumsBody(VsfPassState* m, QkPageDescriptor* page, double* sums) {
   const VsfRowShape S = vsfRowShape(m);
   thread_local VsfGathered g;
-  vsfEachRow(S, page, [&](const VsfRowView& r) {
-    const double w = vsfTrainWeight(m, S, r);
-    if (w == 0.0 || isHostMissing(w))
+  vsfEachWeightedRow(m, S, page, [&](const VsfRowView& r, double w) {
+    if (isHostMissing(w))
       return;
     if constexpr (laidOut)
       gatherLaidOut(m, S, r, g);

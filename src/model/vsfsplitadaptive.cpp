@@ -46,9 +46,8 @@ void fitSumsBody(VsfPassState* m, QkPageDescriptor* page, double* B) {
   vsfDenseEffects(m, effect, offset);
   const Layout L = layoutOf(m);
   double* G = B + L.gram();
-  vsfEachRow(S, page, [&](const VsfRowView& r) {
-    const double w = vsfTrainWeight(m, S, r);
-    if (w == 0.0 || isHostMissing(w))
+  vsfEachWeightedRow(m, S, page, [&](const VsfRowView& r, double w) {
+    if (isHostMissing(w))
       return;
     const double* dense = r.denseValues();
     const double y = r.y[0];
@@ -104,9 +103,8 @@ void residualSumsBody(VsfPassState* m, QkPageDescriptor* page, double* B) {
   vsfDenseEffects(m, effect, offset);
   const int64_t d = static_cast<int64_t>(effect.size());
   const double* b = m->splitFitSums;
-  vsfEachRow(S, page, [&](const VsfRowView& r) {
-    const double w = vsfTrainWeight(m, S, r);
-    if (w == 0.0 || isHostMissing(w))
+  vsfEachWeightedRow(m, S, page, [&](const VsfRowView& r, double w) {
+    if (isHostMissing(w))
       return;
     const double* dense = r.denseValues();
     double res = r.y[0] + b[0];
