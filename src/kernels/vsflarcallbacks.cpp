@@ -21,6 +21,7 @@ struct Sinks {
   double* corr = nullptr;    // indexed by effect
   double* dirCorr = nullptr; // indexed by effect
   double *termA = nullptr, *termB = nullptr;
+  double* aheadSse = nullptr; // indexed by look-ahead entry
 };
 
 enum PathTerm { kBeta = 1, kDir = 2, kLs = 4 };
@@ -460,116 +461,128 @@ Sinks modelSums(VsfPassState* m) {
   s.dirCorr = m->dirCorr;
   s.termA = &m->screenTermA;
   s.termB = &m->screenTermB;
+  s.aheadSse = m->larAhead != nullptr ? m->larAhead->sse.data() : nullptr;
   return s;
 }
 
-// The residual sums in buffer order; the held-out pair goes after 'heldOutAt'.
-Sinks bufferSums(double* B, int64_t heldOutAt) {
+// The residual sums in buffer order, then the correlations from `corrAt` (none when 0), and
+// the held-out pair after them. Without external folds the held-out pair is never reached,
+// and the buffer has no place for it.
+Sinks residualBuffer(const VsfPassState* m, double* B, int64_t corrAt) {
   Sinks s;
   s.sse = B;
   s.validate = B + 1;
   s.test = B + 2;
-  s.heldOut = B + heldOutAt;
-  s.heldOutTest = B + heldOutAt + 1;
+  const int64_t heldOutAt = corrAt > 0 ? corrAt + m->effectCount : 3;
+  if (vsfRowShape(m).xcv) {
+    s.heldOut = B + heldOutAt;
+    s.heldOutTest = B + heldOutAt + 1;
+  }
+  s.corr = corrAt > 0 ? B + corrAt : nullptr;
   return s;
 }
+
+// The two fitted-value sums, the screened-out correlations after them and, for the
+// direction products too, those after the correlations.
+Sinks screenBuffer(const VsfPassState* m, double* B, bool direction) {
+  Sinks s;
+  s.termA = B;
+  s.termB = B + 1;
+  s.corr = B + 2;
+  s.dirCorr = direction ? B + 2 + m->effectCount : nullptr;
+  return s;
+}
+
+// A kernel of the path: its body, told where to add, and where the sums of each form go.
+// The serial form adds into the model; the threaded form into its worker's buffer, laid out
+// as the frame folds it back. No kernel of the path fails.
+struct PathKernel {
+  void (*body)(VsfPassState*, QkPageDescriptor*, const Sinks&);
+  Sinks (*buffer)(const VsfPassState*, double*);
+};
+
+template <const PathKernel& K> int32_t serialForm(VsfPassState* m, QkPageDescriptor* page) {
+  K.body(m, page, modelSums(m));
+  return 0;
+}
+
+template <const PathKernel& K>
+int32_t threadedForm(VsfPassState* m, QkPageDescriptor* page, double* buffer) {
+  K.body(m, page, K.buffer(m, buffer));
+  return 0;
+}
+
+using Pass = VsfPassState;
+using Page = QkPageDescriptor;
+
+constexpr PathKernel kLarCorr{
+    [](Pass* m, Page* page, const Sinks& s) { corrBody(m, page, s, true); },
+    [](const Pass* m, double* B) { return residualBuffer(m, B, 3); }};
+constexpr PathKernel kLarRss{
+    [](Pass* m, Page* page, const Sinks& s) { corrBody(m, page, s, false); },
+    [](const Pass* m, double* B) { return residualBuffer(m, B, 0); }};
+constexpr PathKernel kLarRssAhead{
+    [](Pass* m, Page* page, const Sinks& s) { aheadBody(m, page, s.aheadSse); },
+    [](const Pass*, double* B) { return Sinks{.aheadSse = B}; }};
+constexpr PathKernel kLarAvec{
+    [](Pass* m, Page* page, const Sinks& s) { avecBody(m, page, s.dirCorr); },
+    [](const Pass*, double* B) { return Sinks{.dirCorr = B}; }};
+constexpr PathKernel kSasviCorrOut{
+    [](Pass* m, Page* page, const Sinks& s) { sasviOutBody(m, page, s, false); },
+    [](const Pass* m, double* B) { return screenBuffer(m, B, false); }};
+constexpr PathKernel kSasviAvecOut{
+    [](Pass* m, Page* page, const Sinks& s) { sasviAvecOutBody(m, page, s.dirCorr); },
+    [](const Pass*, double* B) { return Sinks{.dirCorr = B}; }};
+constexpr PathKernel kSasvi{
+    [](Pass* m, Page* page, const Sinks& s) { sasviOutBody(m, page, s, true); },
+    [](const Pass* m, double* B) { return screenBuffer(m, B, true); }};
+constexpr PathKernel kCorr{
+    [](Pass* m, Page* page, const Sinks& s) { plainCorrBody(m, page, s.corr); },
+    [](const Pass*, double* B) { return Sinks{.corr = B}; }};
 
 } // namespace
 
 int32_t vsfLarCorr(VsfPassState* m, QkPageDescriptor* page) {
-  corrBody(m, page, modelSums(m), true);
-  return 0;
+  return serialForm<kLarCorr>(m, page);
 }
 int32_t vsfLarCorr_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
-  // Without external folds the held-out pair is never reached; it still needs a place.
-  double spare[2] = {0, 0};
-  const int64_t E = m->effectCount;
-  Sinks s = bufferSums(buffer, E + 3);
-  if (!vsfRowShape(m).xcv) {
-    s.heldOut = spare;
-    s.heldOutTest = spare + 1;
-  }
-  s.corr = buffer + 3;
-  corrBody(m, page, s, true);
-  return 0;
+  return threadedForm<kLarCorr>(m, page, buffer);
 }
-
-int32_t vsfLarRss(VsfPassState* m, QkPageDescriptor* page) {
-  corrBody(m, page, modelSums(m), false);
-  return 0;
-}
+int32_t vsfLarRss(VsfPassState* m, QkPageDescriptor* page) { return serialForm<kLarRss>(m, page); }
 int32_t vsfLarRss_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
-  double spare[2] = {0, 0};
-  Sinks s = bufferSums(buffer, 3);
-  if (!vsfRowShape(m).xcv) {
-    s.heldOut = spare;
-    s.heldOutTest = spare + 1;
-  }
-  corrBody(m, page, s, false);
-  return 0;
+  return threadedForm<kLarRss>(m, page, buffer);
 }
-
 int32_t vsfLarRssAhead(VsfPassState* m, QkPageDescriptor* page) {
-  aheadBody(m, page, m->larAhead->sse.data());
-  return 0;
+  return serialForm<kLarRssAhead>(m, page);
 }
 int32_t vsfLarRssAhead_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
-  aheadBody(m, page, buffer);
-  return 0;
+  return threadedForm<kLarRssAhead>(m, page, buffer);
 }
-
 int32_t vsfLarAvec(VsfPassState* m, QkPageDescriptor* page) {
-  avecBody(m, page, m->dirCorr);
-  return 0;
+  return serialForm<kLarAvec>(m, page);
 }
 int32_t vsfLarAvec_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
-  avecBody(m, page, buffer);
-  return 0;
+  return threadedForm<kLarAvec>(m, page, buffer);
 }
-
 int32_t vsfLarSasviCorrOut(VsfPassState* m, QkPageDescriptor* page) {
-  sasviOutBody(m, page, modelSums(m), false);
-  return 0;
+  return serialForm<kSasviCorrOut>(m, page);
 }
 int32_t vsfLarSasviCorrOut_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
-  Sinks s;
-  s.termA = buffer;
-  s.termB = buffer + 1;
-  s.corr = buffer + 2;
-  sasviOutBody(m, page, s, false);
-  return 0;
+  return threadedForm<kSasviCorrOut>(m, page, buffer);
 }
-
 int32_t vsfLarSasviAvecOut(VsfPassState* m, QkPageDescriptor* page) {
-  sasviAvecOutBody(m, page, m->dirCorr);
-  return 0;
+  return serialForm<kSasviAvecOut>(m, page);
 }
 int32_t vsfLarSasviAvecOut_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
-  sasviAvecOutBody(m, page, buffer);
-  return 0;
+  return threadedForm<kSasviAvecOut>(m, page, buffer);
 }
-
-int32_t vsfLarSasvi(VsfPassState* m, QkPageDescriptor* page) {
-  sasviOutBody(m, page, modelSums(m), true);
-  return 0;
-}
+int32_t vsfLarSasvi(VsfPassState* m, QkPageDescriptor* page) { return serialForm<kSasvi>(m, page); }
 int32_t vsfLarSasvi_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
-  Sinks s;
-  s.termA = buffer;
-  s.termB = buffer + 1;
-  s.corr = buffer + 2;
-  s.dirCorr = buffer + 2 + m->effectCount;
-  sasviOutBody(m, page, s, true);
-  return 0;
+  return threadedForm<kSasvi>(m, page, buffer);
 }
-
-int32_t vsfCorr(VsfPassState* m, QkPageDescriptor* page) {
-  plainCorrBody(m, page, m->corr);
-  return 0;
-}
+int32_t vsfCorr(VsfPassState* m, QkPageDescriptor* page) { return serialForm<kCorr>(m, page); }
 int32_t vsfCorr_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
-  plainCorrBody(m, page, buffer);
-  return 0;
+  return threadedForm<kCorr>(m, page, buffer);
 }
 
 static const VsfKernelRegistration regLarCorr(vsfLarCorr, vsfLarCorr_t, kVsfLarCorrUse);
