@@ -131,6 +131,107 @@ int32_t vsfSetSelModelGroup(VsfContext* ctx) {
   return 0;
 }
 
+namespace {
+
+// The note of the starting model at the first shown step: the full model of BACKWARD, or
+// the effects in the model before selection (the intercept alone at the first record).
+[[nodiscard]] int32_t noteStartingModel(VsfContext* ctx, VsfModel* step, QkPool* pool,
+                                        int32_t record, int32_t noteLevel, bool backward) {
+  if (backward) {
+    vsfLevelNote(ctx, noteLevel, msgText(VsfMsg::FullModelStartingModel), true);
+    return 0;
+  }
+  char* text = nullptr;
+  int32_t length = 0;
+  if (const int32_t rc = vsfIncludeString(ctx, step, pool, &text, &length); rc != 0)
+    return rc;
+  vsfLevelNote(ctx, noteLevel,
+               msgText(record == 0 ? VsfMsg::EffectEntered : VsfMsg::EffectsModelBeforeSelection,
+                       {HostMsgArg(text, length)}),
+               true);
+  return 0;
+}
+
+// The note of a step of a single effect: the effect that entered, or left when the count of
+// effects fell.
+void noteEffectChange(VsfContext* ctx, const VsfModel& step, int32_t noteLevel) {
+  const int32_t last = step.stepCount - 1;
+  const int32_t effect = last >= 0 ? step.stepEffect[last] : -1;
+  if (effect < 0)
+    return;
+  int32_t length = 0;
+  const char* name = vsfEffectName(ctx, effect, &length);
+  const bool fell = last > 0 && step.stepEffects[last] < step.stepEffects[last - 1];
+  vsfLevelNote(
+      ctx, noteLevel,
+      msgText(fell ? VsfMsg::EffectRemoved : VsfMsg::EffectEntered, {HostMsgArg(name, length)}),
+      true);
+}
+
+// The notes of a step of a group method: the names of the effects that entered and of those
+// that left, from the step's last entries of the change list (a left effect negated).
+[[nodiscard]] int32_t noteGroupChange(VsfContext* ctx, const VsfModel& step, QkPool* pool,
+                                      int32_t noteLevel) {
+  const int32_t last = step.stepCount - 1;
+  const int32_t changeCount = last >= 0 ? step.stepEffect[last] : 0;
+  if (changeCount <= 0) {
+    vsfLevelNote(ctx, noteLevel, msgText(VsfMsg::NoEffectEnteredLeft), true);
+    return 0;
+  }
+  const int32_t nameWidth = vsfLongestEffectName(ctx) + 1;
+  const size_t bytes = size_t(nameWidth) * changeCount + 1;
+  char* entered = static_cast<char*>(pool->allocate(pool, bytes, 0));
+  char* removed = static_cast<char*>(pool->allocate(pool, bytes, 0));
+  if (entered == nullptr || removed == nullptr)
+    return kVsfNoMemory;
+  int32_t enteredLength = 0, removedLength = 0;
+  const int32_t firstChange = step.changeListLength - changeCount;
+  for (int32_t at = std::max(firstChange, 0); at < step.changeListLength; ++at) {
+    const int32_t code = step.changeList[at];
+    int32_t length = 0;
+    const char* name = vsfEffectName(ctx, code < 0 ? -code : code, &length);
+    char* list = code < 0 ? removed : entered;
+    int32_t& listLength = code < 0 ? removedLength : enteredLength;
+    std::memcpy(list + listLength, name, static_cast<size_t>(length));
+    listLength += length;
+    list[listLength++] = ' ';
+  }
+  if (enteredLength > 0)
+    vsfLevelNote(ctx, noteLevel,
+                 msgText(VsfMsg::EffectEntered, {HostMsgArg(entered, enteredLength)}), true);
+  if (removedLength > 0)
+    vsfLevelNote(ctx, noteLevel,
+                 msgText(VsfMsg::EffectRemoved, {HostMsgArg(removed, removedLength)}), true);
+  return 0;
+}
+
+// The tables of a step the options ask for; the candidates only for the steps after the
+// first shown one, which has none to choose between.
+[[nodiscard]] int32_t printStepTables(VsfContext* ctx, VsfModel* step, QkPool* pool,
+                                      bool afterFirstShown) {
+  const VsfModelOptions& o = ctx->options;
+  int32_t rc = 0;
+  if (o.stepAnova && (rc = vsfpAnova(ctx, step, pool)) != 0)
+    return rc;
+  if (o.stepFit) {
+    if ((rc = vsfpFitStats(ctx, step)) != 0)
+      return rc;
+    if (vsfCvFoldStatsAsked(o) && (rc = vsfpCVDetails(ctx, step, pool)) != 0)
+      return rc;
+  }
+  if (o.stepParmEst && (rc = vsfpParmEst(ctx, step, pool, o.orderSelect)) != 0)
+    return rc;
+  if (afterFirstShown) {
+    if (o.stepCandidates && (rc = vsfpCandidates(ctx, step)) != 0)
+      return rc;
+    if (vsfGraphicsOn(ctx) && (rc = vsfgCandidates(ctx, step)) != 0)
+      return rc;
+  }
+  return 0;
+}
+
+} // namespace
+
 int32_t vsfDisplaySteps(VsfContext* ctx, void* scratch, int64_t* position, int32_t sampleTag) {
   const VsfModelOptions& o = ctx->options;
   const VsfMethodTraits* method = vsfMethodTraits(o.method);
@@ -138,29 +239,32 @@ int32_t vsfDisplaySteps(VsfContext* ctx, void* scratch, int64_t* position, int32
     return vsfNotBuiltInternal("vsfDisplaySteps: a method code without its traits row");
   // A sample's steps sit one level below its Sample group, which a refit moves down by one.
   const bool refit = ctx->resampling != nullptr && ctx->resampling->settings.refitInProgress != 0;
-  const int32_t L = scratch == nullptr ? 2 : (refit ? 4 : 3);
+  const int32_t noteLevel = scratch == nullptr ? 2 : (refit ? 4 : 3);
   const bool backward = o.method == VM_BACKWARD;
   VsfModel* fit = &ctx->model;
-  const int32_t before = fit->includeCount;
-  int32_t F = 0, S = 0;
+  // The records of the forced effects show as one step, their last; without an intercept or
+  // forced effects the first record is step 1.
+  const int32_t includeCount = fit->includeCount;
+  int32_t firstShown = 0, stepNumber = 0;
   if (backward)
-    F = 0, S = 0;
-  else if (o.noint && before == 0)
-    F = -1, S = 1;
+    firstShown = 0, stepNumber = 0;
+  else if (o.noint && includeCount == 0)
+    firstShown = -1, stepNumber = 1;
   else
-    F = before - 1, S = 0;
+    firstShown = includeCount - 1, stepNumber = 0;
   const bool notes = (o.stepDetails & 1) != 0 || o.details >= VsfDetails::Steps;
   int64_t localPosition = 0;
-  int64_t* pos = position != nullptr ? position : &localPosition;
+  int64_t* scratchPosition = position != nullptr ? position : &localPosition;
   VsfGroup stepsGroup(ctx, "StepDetails",
                       {vsfaLabel(msgText(VsfMsg::StepDetails)), rvqFlag(RvqAttrId::GroupKind, 0)});
   // A sample's records run until the first record with another tag.
-  const int32_t R = sampleTag != -1 ? std::numeric_limits<int32_t>::max() : fit->stepCount;
-  for (int32_t i = 0; i < R; ++i) {
+  const int32_t recordLimit =
+      sampleTag != -1 ? std::numeric_limits<int32_t>::max() : fit->stepCount;
+  for (int32_t record = 0; record < recordLimit; ++record) {
     VsfModel step{};
     step.options = fit->options;
     step.stepScratch = scratch != nullptr ? static_cast<VsfScratch*>(scratch) : fit->stepScratch;
-    step.stepScratchPos = pos;
+    step.stepScratchPos = scratchPosition;
     step.dataSettings = fit->dataSettings;
     if (sampleTag != -1) {
       const int32_t next = vsfNextSampleStep(&step, sampleTag);
@@ -176,101 +280,41 @@ int32_t vsfDisplaySteps(VsfContext* ctx, void* scratch, int64_t* position, int32
     step.pool = pool;
     if (vsfRestoreModel(&step) != 0)
       return codeOf(VsfStatus::NotRestored);
-    if (i < F)
+    if (record < firstShown)
       continue;
     char groupName[32];
-    std::snprintf(groupName, sizeof groupName, "Step%d", S);
-    VsfGroup group(ctx, groupName,
-                   {rvqFlag(RvqAttrId::Numbered, 1),
-                    rvqTextHandle(RvqAttrId::Stem, vsfText("Step")),
-                    vsfaLabel(msgText(VsfMsg::StepTitleStep, {S})),
-                    rvqDouble(RvqAttrId::GroupNumber, S), rvqFlag(RvqAttrId::GroupKind, 1)});
+    std::snprintf(groupName, sizeof groupName, "Step%d", stepNumber);
+    VsfGroup group(
+        ctx, groupName,
+        {rvqFlag(RvqAttrId::Numbered, 1), rvqTextHandle(RvqAttrId::Stem, vsfText("Step")),
+         vsfaLabel(msgText(VsfMsg::StepTitleStep, {stepNumber})),
+         rvqDouble(RvqAttrId::GroupNumber, stepNumber), rvqFlag(RvqAttrId::GroupKind, 1)});
     if (notes) {
-      vsfLevelNote(ctx, L, msgText(method->stepTitle, {S}), true);
-      if (S == 0) {
-        if (backward) {
-          vsfLevelNote(ctx, L + 1, msgText(VsfMsg::FullModelStartingModel), true);
-        } else {
-          char* text = nullptr;
-          int32_t length = 0;
-          int32_t rc = vsfIncludeString(ctx, &step, pool, &text, &length);
-          if (rc != 0)
-            return rc;
-          vsfLevelNote(ctx, L + 1,
-                       msgText(i == 0 ? VsfMsg::EffectEntered : VsfMsg::EffectsModelBeforeSelection,
-                               {HostMsgArg(text, length)}),
-                       true);
-        }
-      } else if (!vsfGroupMethod(o.method)) {
-        const int32_t last = step.stepCount - 1;
-        const int32_t e = last >= 0 ? step.stepEffect[last] : -1;
-        if (e >= 0) {
-          int32_t len = 0;
-          const char* name = vsfEffectName(ctx, e, &len);
-          const bool fell = last > 0 && step.stepEffects[last] < step.stepEffects[last - 1];
-          vsfLevelNote(ctx, L + 1,
-                       msgText(fell ? VsfMsg::EffectRemoved : VsfMsg::EffectEntered,
-                               {HostMsgArg(name, len)}),
-                       true);
-        }
-      } else {
-        const int32_t last = step.stepCount - 1;
-        const int32_t K = last >= 0 ? step.stepEffect[last] : 0;
-        if (K <= 0) {
-          vsfLevelNote(ctx, L + 1, msgText(VsfMsg::NoEffectEnteredLeft), true);
-        } else {
-          const int32_t W = vsfLongestEffectName(ctx) + 1;
-          char* in = static_cast<char*>(pool->allocate(pool, size_t(W) * K + 1, 0));
-          char* out = static_cast<char*>(pool->allocate(pool, size_t(W) * K + 1, 0));
-          if (in == nullptr || out == nullptr)
-            return kVsfNoMemory;
-          int32_t nin = 0, nout = 0;
-          const int32_t startAt = step.changeListLength - K;
-          for (int32_t c = std::max(startAt, 0); c < step.changeListLength; ++c) {
-            const int32_t code = step.changeList[c];
-            int32_t len = 0;
-            const char* name = vsfEffectName(ctx, code < 0 ? -code : code, &len);
-            char* buf = code < 0 ? out : in;
-            int32_t& at = code < 0 ? nout : nin;
-            std::memcpy(buf + at, name, static_cast<size_t>(len));
-            at += len;
-            buf[at++] = ' ';
-          }
-          if (nin > 0)
-            vsfLevelNote(ctx, L + 1, msgText(VsfMsg::EffectEntered, {HostMsgArg(in, nin)}), true);
-          if (nout > 0)
-            vsfLevelNote(ctx, L + 1, msgText(VsfMsg::EffectRemoved, {HostMsgArg(out, nout)}), true);
-        }
-      }
+      vsfLevelNote(ctx, noteLevel, msgText(method->stepTitle, {stepNumber}), true);
+      int32_t rc = 0;
+      if (stepNumber == 0)
+        rc = noteStartingModel(ctx, &step, pool, record, noteLevel + 1, backward);
+      else if (!vsfGroupMethod(o.method))
+        noteEffectChange(ctx, step, noteLevel + 1);
+      else
+        rc = noteGroupChange(ctx, step, pool, noteLevel + 1);
+      if (rc != 0)
+        return rc;
     }
-    int32_t rc = 0;
-    if (o.stepAnova && (rc = vsfpAnova(ctx, &step, pool)) != 0)
+    if (const int32_t rc = printStepTables(ctx, &step, pool, record > std::max(firstShown, 0));
+        rc != 0)
       return rc;
-    if (o.stepFit) {
-      if ((rc = vsfpFitStats(ctx, &step)) != 0)
-        return rc;
-      if (vsfCvFoldStatsAsked(o) && (rc = vsfpCVDetails(ctx, &step, pool)) != 0)
-        return rc;
-    }
-    if (o.stepParmEst && (rc = vsfpParmEst(ctx, &step, pool, o.orderSelect)) != 0)
-      return rc;
-    if (i > std::max(F, 0)) { // steps after the first shown one
-      if (o.stepCandidates && (rc = vsfpCandidates(ctx, &step)) != 0)
-        return rc;
-      if (vsfGraphicsOn(ctx) && (rc = vsfgCandidates(ctx, &step)) != 0)
-        return rc;
-    }
     if (notes)
       vsfCall(ctx->outputManager, RvqMethod::TextLine,
               {rvqChar(RvqAttrId::Rule, '-'), rvqInt(RvqAttrId::LineCount, 1),
                rvqInt(RvqAttrId::RuleSpan, 1)});
-    vsfLevelMark(ctx, L + 1);
+    vsfLevelMark(ctx, noteLevel + 1);
     group.close();
-    ++S;
+    ++stepNumber;
   }
   stepsGroup.close();
-  vsfLevelMark(ctx, L);
-  vsfLevelMark(ctx, L + 1);
+  vsfLevelMark(ctx, noteLevel);
+  vsfLevelMark(ctx, noteLevel + 1);
   return 0;
 }
 
