@@ -420,6 +420,18 @@ TEST_F(Kernels, ARowOutsideTheFoldsFailsThePass) {
   EXPECT_EQ(vsfRunPass(&m, vsfFullXpX, vsfFullXpX_t, 0), kVsfBadFoldRow);
   auto logged = loggedNumbers();
   EXPECT_NE(std::find(logged.begin(), logged.end(), 848000 + 9105), logged.end());
+  // X'y walks the rows as the X'X does: the same row fails its pass.
+  std::vector<std::vector<double>> cross(3, std::vector<double>(3, 0.0));
+  for (int f = 0; f < 3; ++f)
+    folds[f].cross = cross[f].data();
+  std::vector<double> modelCross(3, 0.0);
+  std::vector<int32_t> parmOffset{0, 1};
+  m.cross = modelCross.data();
+  m.parmOffset = parmOffset.data();
+  m.parmCount = 2;
+  EXPECT_EQ(vsfRunPass(&m, vsfYCross, vsfYCross_t, 0), kVsfBadFoldRow);
+  m.cross = nullptr;
+  m.parmOffset = nullptr;
   m.xpx = nullptr;
   m.folds = nullptr;
   m.foldCount = 0;
