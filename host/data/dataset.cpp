@@ -55,7 +55,7 @@ void report(DataMsg number, std::initializer_list<HostMsgArg> args) {
 // Logs an error and raises the step's return code.
 void fail(DataMsg number, std::initializer_list<HostMsgArg> args) {
   report(number, args);
-  raiseStepReturnCode(codeOf(StepRc::Error));
+  raiseStepReturnCode(StepRc::Error);
 }
 
 // A data set name that does not resolve: an unassigned library ("library:NAME"), else a
@@ -236,7 +236,7 @@ std::vector<OptionVariable> optionVariables(const HostDataSet* ds) {
 // Logs why a data set's options do not fit it and raises the step's return code.
 void reportMisfit(const HostDataSet* ds, const OptionMisfit& m) {
   if (ds->misfitLogged) {
-    raiseStepReturnCode(codeOf(StepRc::Error));
+    raiseStepReturnCode(StepRc::Error);
     return;
   }
   ds->misfitLogged = true;

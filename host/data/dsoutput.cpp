@@ -6,24 +6,16 @@
 #include "host/data/outfile.h"
 #include "host/data/serviceresult.h"
 #include "host/data/staging.h"
+#include "host/seams.h"
 #include "host/utf8text.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 #include <mutex>
 #include <string>
 #include <vector>
 
 namespace qrxhost {
-namespace {
-
-// refuseOutputRowsAfter: the rows xdsappend still takes (-1: no limit), and its refusals.
-std::atomic<int64_t> gRowsBeforeRefusal{-1};
-std::atomic<int64_t> gRefusedRows{0};
-
-} // namespace
-
 namespace dsservice {
 
 HostDataSet* dsCreate(const char* name, int32_t length) {
@@ -103,12 +95,8 @@ int32_t dsAppend(HostDataSet* out) {
   HostDataSet* ds = liveOutput(out);
   if (!ds)
     return -1;
-  if (int64_t left = gRowsBeforeRefusal.load(); left == 0) {
-    ++gRefusedRows;
+  if (seam::refuseOutputRow())
     return -1;
-  } else if (left > 0) {
-    gRowsBeforeRefusal.store(left - 1);
-  }
   for (size_t i = 0; i < ds->vars.size(); ++i) {
     if (ds->vars[i].type == 1) {
       ds->outNums[i].push_back(ds->rowNum[i]);
@@ -250,12 +238,5 @@ int32_t dsOutName(HostDataSet* out, int32_t number, char* buffer, int32_t capaci
 }
 
 } // namespace dsservice
-
-void refuseOutputRowsAfter(int64_t rows) {
-  gRowsBeforeRefusal.store(rows < 0 ? -1 : rows);
-  gRefusedRows.store(0);
-}
-
-int64_t refusedOutputRows() { return gRefusedRows.load(); }
 
 } // namespace qrxhost

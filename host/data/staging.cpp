@@ -197,7 +197,7 @@ std::vector<std::string> commitStagedOutputs(bool stepSucceeded) {
     }
   }
   if (failed >= 0)
-    raiseStepReturnCode(codeOf(StepRc::Error));
+    raiseStepReturnCode(StepRc::Error);
   gPending.clear();
   return placed;
 }

@@ -5,6 +5,10 @@
 #include "host/ext/qkpgf.h"
 
 #include "host/ext/qkupath.h"
+#include "host/seams.h"
+#ifdef QRX_WITH_TEST_HOOKS
+#include "host/testswitches.h"
+#endif
 #include "host/supervisor.h"
 #include "support/qkpgf.h"
 
@@ -41,8 +45,6 @@ namespace qrxhost {
 namespace {
 
 std::atomic<int> gLiveFiles{0};
-std::atomic<int64_t> gIoCount{0};
-std::atomic<int64_t> gFailAt{0};
 std::atomic<uint32_t> gDefaultSize{16384};
 std::atomic<uint32_t> gSecondSize{65536};
 std::atomic<uint32_t> gCompanionSize{8192};
@@ -332,15 +334,8 @@ QkExtension* makeQkpgf() {
 }
 
 int liveUtilityFiles() { return gLiveFiles.load(); }
-int64_t utilityIoCount() { return gIoCount.load(); }
-void failUtilityIoAt(int64_t n) {
-  gIoCount = 0;
-  gFailAt = n;
-}
 bool utilityIoAllowed() {
-  int64_t k = ++gIoCount;
-  int64_t at = gFailAt.load();
-  if (at > 0 && k == at) {
+  if (seam::failUtilityIo()) {
     errno = EIO; // the injected failure reads as the system's I/O error
     return false;
   }
@@ -401,7 +396,9 @@ void resetPageFileSettings() {
   gSecondSize = 65536;
   gCompanionSize = 8192;
   gMemoryPages = 2;
-  gFailAt = 0;
+#ifdef QRX_WITH_TEST_HOOKS
+  failUtilityIoAt(0);
+#endif
 }
 
 } // namespace qrxhost
