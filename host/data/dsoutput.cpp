@@ -10,9 +10,11 @@
 #include "host/utf8text.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace qrxhost {
@@ -97,8 +99,11 @@ int32_t dsAppend(HostDataSet* out) {
     return -1;
   if (seam::refuseOutputRow())
     return -1;
+  assert(ds->rowNum.size() == ds->vars.size() && ds->outNums.size() == ds->vars.size() &&
+         "one row slot and one column per variable");
   for (size_t i = 0; i < ds->vars.size(); ++i) {
     if (ds->vars[i].type == 1) {
+      assert(std::ssize(ds->outNums[i]) == ds->outRows && "a value per row taken");
       ds->outNums[i].push_back(ds->rowNum[i]);
       ds->rowNum[i] = hostMissing();
     } else {
@@ -123,6 +128,7 @@ bool writeCsv(const HostDataSet* ds, const OptionView& view, const std::vector<i
   const int64_t n = chosen ? static_cast<int64_t>(chosen->size()) : ds->outRows;
   for (int64_t k = 0; f.good() && k < n; ++k) {
     const auto r = static_cast<size_t>(chosen ? (*chosen)[static_cast<size_t>(k)] : k);
+    assert(std::cmp_less(r, ds->outRows) && "a row the output took");
     for (size_t i = 0; i < view.columns.size(); ++i) {
       const auto c = static_cast<size_t>(view.columns[i]);
       if (i)

@@ -13,6 +13,7 @@
 #include "support/qkpgf.h"
 
 #include <atomic>
+#include <cassert>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -216,6 +217,7 @@ int32_t writePage(QkPageFile* file, QkPageDescriptor* page, int32_t) {
   auto* data = static_cast<const unsigned char*>(page->buffer);
   if (n <= s->memoryPages) {
     auto idx = static_cast<size_t>(n - 1);
+    assert(s->memory.size() >= idx && "the pages before it are held");
     if (s->memory.size() <= idx) {
       std::unique_ptr<unsigned char[]> p(new (std::nothrow) unsigned char[s->pageSize]);
       if (!p) {
@@ -249,8 +251,10 @@ int32_t readPage(QkPageFile* file, QkPageDescriptor* page, int32_t) {
     return kQkPgfIoError;
   if (n <= static_cast<int64_t>(s->memory.size())) {
     page->buffer = s->memory[static_cast<size_t>(n - 1)].get();
+    assert(page->buffer != nullptr && "a held page has its memory");
     return 0;
   }
+  assert(s->fd >= 0 && s->buffer && "an open file has its descriptor and page buffer");
   off_t at = static_cast<off_t>(n - 1) * static_cast<off_t>(s->pageSize);
   if (!fullRead(s->fd, s->buffer.get(), s->pageSize, at))
     return kQkPgfIoError;
