@@ -17,6 +17,8 @@ namespace qrxhost::seam {
 [[nodiscard]] bool refuseExtension(std::string_view name);
 // Counts one read or write of a utility file; true when it is the one that is to fail.
 [[nodiscard]] bool failUtilityIo();
+// Switches the failing read or write off (the page files' settings are reset).
+void clearUtilityIoFault();
 // The memory figure a test fixed, in kilobytes (0: none; negative: the service fails).
 [[nodiscard]] int64_t forcedMemoryFigure();
 // Counts one row offered to an output data set; true when it is to be refused.
@@ -27,6 +29,7 @@ namespace qrxhost::seam {
 [[nodiscard]] constexpr bool refusePool(std::string_view) { return false; }
 [[nodiscard]] constexpr bool refuseExtension(std::string_view) { return false; }
 [[nodiscard]] constexpr bool failUtilityIo() { return false; }
+constexpr void clearUtilityIoFault() {}
 [[nodiscard]] constexpr int64_t forcedMemoryFigure() { return 0; }
 [[nodiscard]] constexpr bool refuseOutputRow() { return false; }
 

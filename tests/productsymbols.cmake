@@ -1,5 +1,5 @@
-# Fails when an object of the host compiled as the product defines one of the host's test
-# switches (its seams are constants there, inlined or folded away). Run as `cmake -DNM=... -DOBJECTS=a.o|b.o -P productsymbols.cmake`.
+# Fails when one of the given objects or binaries defines one of the host's test switches.
+# Run as `cmake -DNM=... -DOBJECTS=a.o|b.o|qrx -P productsymbols.cmake`.
 string(REPLACE "|" ";" objects "${OBJECTS}")
 set(switches "failNamedPool|failUtilityIoAt|refuseOutputRowsAfter|setMemoryFigureForTest"
              "|failExtensionLoad|refusedOutputRows|utilityIoCount")

@@ -6,9 +6,6 @@
 
 #include "host/ext/qkupath.h"
 #include "host/seams.h"
-#ifdef QRX_WITH_TEST_HOOKS
-#include "host/testswitches.h"
-#endif
 #include "host/supervisor.h"
 #include "support/qkpgf.h"
 
@@ -400,9 +397,7 @@ void resetPageFileSettings() {
   gSecondSize = 65536;
   gCompanionSize = 8192;
   gMemoryPages = 2;
-#ifdef QRX_WITH_TEST_HOOKS
-  failUtilityIoAt(0);
-#endif
+  seam::clearUtilityIoFault();
 }
 
 } // namespace qrxhost
