@@ -45,7 +45,7 @@ double hostZdattim() {
 void hostXebug(const char* text) {
   logLine(HostSeverity::Error,
           std::string("An internal error has occurred: ") + (text ? text : "(no text)"));
-  raiseStepReturnCode(codeOf(StepRc::Error));
+  raiseStepReturnCode(StepRc::Error);
 }
 
 // Module routines are plain functions in this host: the callable is the routine itself.

@@ -6,6 +6,7 @@
 #include "host/hostapi.h"
 #include "host/hostlog.h"
 #include "host/pools.h"
+#include "host/seams.h"
 #include "host/supervisor.h"
 #include "host/textcase.h"
 #include "support/stepcodes.h"
@@ -118,11 +119,12 @@ QkThread* createThread(QkHandle*, QkThreadAttributes* attrs) {
         logLine(HostSeverity::Error, "An internal error has occurred: the host's exit (code " +
                                          std::to_string(e.code) +
                                          ") was called on a worker thread.");
-        raiseStepReturnCode(std::max(e.code, codeOf(StepRc::Error)));
+        raiseStepReturnCode(StepRc::Error);
+        raiseStepReturnCode(ReturnCode::fromModule(e.code));
       } catch (...) {
         logLine(HostSeverity::Error,
                 "An internal error has occurred: an exception reached the top of a worker thread.");
-        raiseStepReturnCode(codeOf(StepRc::Error));
+        raiseStepReturnCode(StepRc::Error);
       }
     });
   } catch (...) {
@@ -156,7 +158,6 @@ std::map<std::string, StoredValue>& stored() {
   static std::map<std::string, StoredValue> m;
   return m;
 }
-std::string gFailingPool;
 
 std::string toNarrow(const QkChar* name, int32_t length) {
   std::string s;
@@ -303,11 +304,8 @@ uint32_t nameValueSet(QkHandle*, const QkChar* name, int32_t length, const QkNam
 
 QkPool* createPool(QkHandle*, QkPoolAttributes*, void*, const char* name) {
   std::string n = name ? name : "";
-  {
-    std::lock_guard<std::mutex> lock(gValueMutex);
-    if (!gFailingPool.empty() && n == gFailingPool)
-      return nullptr;
-  }
+  if (seam::refusePool(n))
+    return nullptr;
   return createArenaPool(n);
 }
 
@@ -418,11 +416,6 @@ QkHandle* kernelHandle() {
 void clearStoredNameValues() {
   std::lock_guard<std::mutex> lock(gValueMutex);
   stored().clear();
-}
-
-void failNamedPool(const std::string& name) {
-  std::lock_guard<std::mutex> lock(gValueMutex);
-  gFailingPool = name;
 }
 
 std::string statusMessage(uint32_t status) {

@@ -16,10 +16,6 @@ QkHandle* kernelHandle();
 // Drops every value stored through qkNameValueSet.
 void clearStoredNameValues();
 
-// Test hook: named pools made through the kernel handle with this name fail (null) until
-// cleared with an empty name.
-void failNamedPool(const std::string& name);
-
 // The text of a kernel or output-delivery status code.
 std::string statusMessage(uint32_t status);
 

@@ -3,6 +3,7 @@
 #include "host/pools.h"
 
 #include <atomic>
+#include <cassert>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -57,7 +58,8 @@ void* arenaAllocate(QkPool* pool, size_t size, uint32_t /*flags*/) {
     return nullptr;
   }
   std::lock_guard<std::mutex> lock(a->mutex);
-  a->blocks.emplace(block, size);
+  [[maybe_unused]] const bool fresh = a->blocks.emplace(block, size).second;
+  assert(fresh && "a block the heap just gave is in no pool");
   return block;
 }
 
@@ -92,7 +94,8 @@ void* arenaReallocate(QkPool* pool, void* block, size_t size, uint32_t flags) {
   if (size > old)
     std::memset(static_cast<char*>(grown) + old, 0, size - old);
   a->blocks.erase(it);
-  a->blocks.emplace(grown, size);
+  [[maybe_unused]] const bool fresh = a->blocks.emplace(grown, size).second;
+  assert(fresh && "a block the heap just gave is in no pool");
   return grown;
 }
 
@@ -101,8 +104,11 @@ void arenaDestroy(QkPool* pool) {
     return;
   Arena* a = arenaOf(pool);
   releaseAll(a);
-  if (a->counted)
-    --gLivePools;
+  assert(a->cleanups.empty() && "no cleanup registered while the pool is destroyed");
+  if (a->counted) {
+    [[maybe_unused]] const int live = gLivePools--;
+    assert(live > 0 && "a counted pool was counted when made");
+  }
   delete a;
 }
 

@@ -25,7 +25,7 @@ std::map<std::string, std::string>& options() {
   static std::map<std::string, std::string> m;
   return m;
 }
-std::atomic<int> gStepCode{0};
+std::atomic<int32_t> gStepCode{0};
 EndOfTaskRoutine gEndOfTask = nullptr;
 
 int32_t copyOut(const std::string& text, char* buffer, int32_t capacity) {
@@ -74,7 +74,7 @@ int32_t hostXoption(const char* name, char* buffer, int32_t capacity) {
   return copyOut(*v, buffer, capacity);
 }
 
-void hostXrcset(int32_t code) { raiseStepReturnCode(code); }
+void hostXrcset(int32_t code) { raiseStepReturnCode(ReturnCode::fromModule(code)); }
 
 int32_t hostXmpoolcln(QkPool* pool, void (*cleanup)(void*), void* object) {
   return poolAtDestroy(pool, cleanup, object);
@@ -217,12 +217,19 @@ void clearHostOptions() {
   options().clear();
 }
 
-int stepReturnCode() { return gStepCode.load(); }
+ReturnCode stepReturnCode() { return ReturnCode::fromModule(gStepCode.load()); }
 
-void raiseStepReturnCode(int code) {
-  int old = gStepCode.load();
+void raiseStepReturnCode(ReturnCode rc) {
+  const int32_t code = rc.value();
+  int32_t old = gStepCode.load();
   while (code > old && !gStepCode.compare_exchange_weak(old, code)) {
   }
+}
+
+void raiseStepReturnCode(StepRc rc) {
+  ReturnCode raised;
+  raised.raise(rc);
+  raiseStepReturnCode(raised);
 }
 
 EndOfTaskRoutine takeEndOfTask() {

@@ -2,6 +2,7 @@
 // numbered messages, options and the step's return code as the host sees it.
 #pragma once
 
+#include "host/returncode.h"
 #include "support/hostif.h"
 
 #include <map>
@@ -22,8 +23,9 @@ bool checkHostOption(const std::string& name, const std::string& value, std::str
 void clearHostOptions();
 
 // The return code of the running step as the host sees it (xrcset, xebug); only rises.
-int stepReturnCode();
-void raiseStepReturnCode(int code);
+ReturnCode stepReturnCode();
+void raiseStepReturnCode(StepRc rc);
+void raiseStepReturnCode(ReturnCode rc);
 
 // The end-of-task routine registered with xytexit; takeEndOfTask returns it and clears it.
 using EndOfTaskRoutine = void (*)();

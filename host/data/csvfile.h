@@ -6,6 +6,7 @@
 #include "host/data/colmem.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -170,21 +171,29 @@ public:
   const CsvTable& table() const { return *table_; }
   // Makes observation `obs` (0-based) readable, parsing its window when it is not held; false
   // when obs is out of range or the file changed since it was first read (changed() tells).
-  bool reach(int64_t obs) { return (obs >= first_ && obs < end_) || load(obs); }
+  bool reach(int64_t obs) { return held(obs) || load(obs); }
   bool changed() const { return changed_; }
   // The observations held: [first(), end()).
   int64_t first() const { return first_; }
   int64_t end() const { return end_; }
+  bool held(int64_t obs) const { return obs >= first_ && obs < end_; }
   // Column c's values of the observations held, observation obs at index obs - first().
   const CsvColumn& column(size_t c) const {
     return table_->windowed() ? window_[c] : table_->columns[c];
   }
   // Values of a held observation.
   double num(size_t c, int64_t obs) const {
+    assert(held(obs) && "a value of an observation reached first");
     return column(c).nums[static_cast<size_t>(obs - first_)];
   }
-  std::string_view str(size_t c, int64_t obs) const { return column(c).str(obs - first_); }
-  const char* cstr(size_t c, int64_t obs) const { return column(c).cstr(obs - first_); }
+  std::string_view str(size_t c, int64_t obs) const {
+    assert(held(obs) && "a value of an observation reached first");
+    return column(c).str(obs - first_);
+  }
+  const char* cstr(size_t c, int64_t obs) const {
+    assert(held(obs) && "a value of an observation reached first");
+    return column(c).cstr(obs - first_);
+  }
 
 private:
   bool load(int64_t obs); // parses the window holding obs

@@ -20,6 +20,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cassert>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -55,7 +56,7 @@ void report(DataMsg number, std::initializer_list<HostMsgArg> args) {
 // Logs an error and raises the step's return code.
 void fail(DataMsg number, std::initializer_list<HostMsgArg> args) {
   report(number, args);
-  raiseStepReturnCode(codeOf(StepRc::Error));
+  raiseStepReturnCode(StepRc::Error);
 }
 
 // A data set name that does not resolve: an unassigned library ("library:NAME"), else a
@@ -236,7 +237,7 @@ std::vector<OptionVariable> optionVariables(const HostDataSet* ds) {
 // Logs why a data set's options do not fit it and raises the step's return code.
 void reportMisfit(const HostDataSet* ds, const OptionMisfit& m) {
   if (ds->misfitLogged) {
-    raiseStepReturnCode(codeOf(StepRc::Error));
+    raiseStepReturnCode(StepRc::Error);
     return;
   }
   ds->misfitLogged = true;
@@ -253,6 +254,7 @@ namespace {
 // (up to OBS=). False after a message when the file changed while it was read.
 bool chosenRows(HostDataSet* ds, const DataSetOptions& o, std::vector<int64_t>* out,
                 int64_t* satisfied) {
+  assert(o.firstObs >= 1 && "FIRSTOBS= is read as a whole number from 1");
   int64_t obs = 0;
   *satisfied = 0;
   const WhereRow row{[&](int c) { return ds->rows->num(static_cast<size_t>(c), obs); },
@@ -265,6 +267,8 @@ bool chosenRows(HostDataSet* ds, const DataSetOptions& o, std::vector<int64_t>* 
     if (++*satisfied >= o.firstObs)
       out->push_back(obs);
   }
+  assert((o.obs < 0 || std::ssize(*out) <= std::max<int64_t>(o.obs - o.firstObs + 1, 0)) &&
+         "the rows from FIRSTOBS= to OBS= at most");
   return true;
 }
 
@@ -307,6 +311,8 @@ bool viewTable(HostDataSet* ds, const OptionView& view, const std::vector<int64_
   }
   for (size_t k = 0; k < n; ++k) {
     const int64_t obs = chosen[k];
+    assert(obs >= 0 && obs < ds->table->nobs && (k == 0 || obs > chosen[k - 1]) &&
+           "chosen rows rise within the data set");
     if (!reachObs(ds, obs))
       return false;
     if (static_cast<size_t>(obs) < ds->table->lines.size())

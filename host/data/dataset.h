@@ -43,12 +43,6 @@ bool withBlockRows(HostDataSet* data, const std::function<void(CsvRows&)>& use);
 // read window by window is not checked: its values are not all at hand.
 void describeLookedUpVariable(HostDataSet* data, int32_t number);
 
-// A test switch: xdsappend takes `rows` more rows and then refuses every row, as it does for
-// a closed output; a negative count turns the switch off. refusedOutputRows counts the rows
-// refused since the switch was last set.
-void refuseOutputRowsAfter(int64_t rows);
-int64_t refusedOutputRows();
-
 // The number of data sets open (input and output) and of parsed copies kept.
 int openDataSetCount();
 int parsedCopyCount();

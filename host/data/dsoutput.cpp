@@ -6,24 +6,18 @@
 #include "host/data/outfile.h"
 #include "host/data/serviceresult.h"
 #include "host/data/staging.h"
+#include "host/seams.h"
 #include "host/utf8text.h"
 
 #include <algorithm>
-#include <atomic>
+#include <cassert>
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace qrxhost {
-namespace {
-
-// refuseOutputRowsAfter: the rows xdsappend still takes (-1: no limit), and its refusals.
-std::atomic<int64_t> gRowsBeforeRefusal{-1};
-std::atomic<int64_t> gRefusedRows{0};
-
-} // namespace
-
 namespace dsservice {
 
 HostDataSet* dsCreate(const char* name, int32_t length) {
@@ -103,14 +97,13 @@ int32_t dsAppend(HostDataSet* out) {
   HostDataSet* ds = liveOutput(out);
   if (!ds)
     return -1;
-  if (int64_t left = gRowsBeforeRefusal.load(); left == 0) {
-    ++gRefusedRows;
+  if (seam::refuseOutputRow())
     return -1;
-  } else if (left > 0) {
-    gRowsBeforeRefusal.store(left - 1);
-  }
+  assert(ds->rowNum.size() == ds->vars.size() && ds->outNums.size() == ds->vars.size() &&
+         "one row slot and one column per variable");
   for (size_t i = 0; i < ds->vars.size(); ++i) {
     if (ds->vars[i].type == 1) {
+      assert(std::ssize(ds->outNums[i]) == ds->outRows && "a value per row taken");
       ds->outNums[i].push_back(ds->rowNum[i]);
       ds->rowNum[i] = hostMissing();
     } else {
@@ -135,6 +128,7 @@ bool writeCsv(const HostDataSet* ds, const OptionView& view, const std::vector<i
   const int64_t n = chosen ? static_cast<int64_t>(chosen->size()) : ds->outRows;
   for (int64_t k = 0; f.good() && k < n; ++k) {
     const auto r = static_cast<size_t>(chosen ? (*chosen)[static_cast<size_t>(k)] : k);
+    assert(std::cmp_less(r, ds->outRows) && "a row the output took");
     for (size_t i = 0; i < view.columns.size(); ++i) {
       const auto c = static_cast<size_t>(view.columns[i]);
       if (i)
@@ -250,12 +244,5 @@ int32_t dsOutName(HostDataSet* out, int32_t number, char* buffer, int32_t capaci
 }
 
 } // namespace dsservice
-
-void refuseOutputRowsAfter(int64_t rows) {
-  gRowsBeforeRefusal.store(rows < 0 ? -1 : rows);
-  gRefusedRows.store(0);
-}
-
-int64_t refusedOutputRows() { return gRefusedRows.load(); }
 
 } // namespace qrxhost

@@ -12,6 +12,7 @@
 #include "host/textcase.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cctype>
 #include <cstring>
 #include <string>
@@ -90,6 +91,7 @@ int32_t vgete(HostReadVector* vector) {
 // the read vectors touch the column storage. A formatted number is written as xobsnum's value
 // in the default format; a formatted text is the value cut or padded, as xobschar's.
 void columnValue(const HostReadVector::Entry& e, const CsvColumn& c, int64_t index, char* at) {
+  assert(e.length > 0 && e.offset >= 0 && "an entry vgetd took");
   if (e.numeric) {
     const double x = c.nums[static_cast<size_t>(index)];
     if (e.type == 4) {
@@ -175,6 +177,7 @@ void prefetchValues(const HostReadVector::Entry& e, const CsvRows& rows, int64_t
 // apart, entry by entry (each column in order).
 void copyColumns(const HostReadVector& v, const CsvRows& rows, int64_t index, int64_t n,
                  char* records, int64_t stride) {
+  assert(index >= 0 && n > 0 && index + n <= rows.end() - rows.first() && "held observations");
   const size_t entries = v.entries.size();
   for (size_t k = 0; k < std::min(entries, kPrefetchEntries); ++k)
     prefetchValues(v.entries[k], rows, index, n);

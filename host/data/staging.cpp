@@ -8,6 +8,7 @@
 #include "support/stepcodes.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -96,6 +97,7 @@ bool keepOldAside(Placing* pl, std::string* why) {
 // file stays under its second name, and the error names it: nothing the user had is lost.
 void putBack(const Placing& pl) {
   const StagedOutput& out = pl.p->out;
+  assert((pl.aside.empty() || pl.aside == besidePath(out.path, "old")) && "its own old file");
   if (pl.aside.empty()) {
     ::unlink(out.path.c_str());
     return;
@@ -126,6 +128,7 @@ int placeAll(std::vector<Placing>& placing, std::string* why) {
       continue;
     if (why->empty())
       *why = std::strerror(errno);
+    assert(!pl.p->stuck && "nothing is put back before the first failure");
     if (!pl.aside.empty())
       ::unlink(pl.aside.c_str()); // the target still holds the old file
     for (size_t j = i; j-- > 0;)
@@ -176,6 +179,7 @@ std::vector<std::string> commitStagedOutputs(bool stepSucceeded) {
     for (Pending& p : gPending)
       placing.push_back({&p, std::string()});
     failed = placeAll(placing, &why);
+    assert(failed < static_cast<int>(placing.size()) && (failed < 0 || !why.empty()));
   }
   for (size_t i = 0; i < gPending.size(); ++i) {
     const StagedOutput& out = gPending[i].out;
@@ -197,7 +201,7 @@ std::vector<std::string> commitStagedOutputs(bool stepSucceeded) {
     }
   }
   if (failed >= 0)
-    raiseStepReturnCode(codeOf(StepRc::Error));
+    raiseStepReturnCode(StepRc::Error);
   gPending.clear();
   return placed;
 }

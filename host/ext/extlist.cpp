@@ -9,8 +9,7 @@
 #include "host/ext/qkpool.h"
 #include "host/ext/qksv.h"
 #include "host/ext/qkupath.h"
-
-#include <mutex>
+#include "host/seams.h"
 
 namespace qrxhost {
 namespace {
@@ -23,26 +22,15 @@ const ExtensionEntry kExtensions[] = {
     {"qkfmtr", loadQkfmtr}, {"qksv", loadQksv},     {nullptr, nullptr},
 };
 
-std::mutex gMutex;
-std::string gFailing;
-
 } // namespace
 
 QkExtension* loadExtension(const std::string& name) {
-  {
-    std::lock_guard<std::mutex> lock(gMutex);
-    if (!gFailing.empty() && name == gFailing)
-      return nullptr;
-  }
+  if (seam::refuseExtension(name))
+    return nullptr;
   for (const ExtensionEntry* e = kExtensions; e->name; ++e)
     if (name == e->name)
       return e->factory ? e->factory() : nullptr;
   return nullptr;
-}
-
-void failExtensionLoad(const std::string& name) {
-  std::lock_guard<std::mutex> lock(gMutex);
-  gFailing = name;
 }
 
 } // namespace qrxhost

@@ -16,10 +16,7 @@ struct ExtensionEntry {
 };
 
 // Loads an extension by name (exact, case-sensitive); null when the name is unknown, the
-// factory fails, or the test hook below refuses it.
+// factory fails, or a test refuses it.
 QkExtension* loadExtension(const std::string& name);
-
-// Test hook: loading this name fails until cleared with an empty name.
-void failExtensionLoad(const std::string& name);
 
 } // namespace qrxhost

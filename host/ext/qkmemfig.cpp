@@ -2,9 +2,9 @@
 // physical memory, in kilobytes; a test can fix the figure or make it fail.
 #include "host/ext/qkmemfig.h"
 
+#include "host/seams.h"
 #include "host/supervisor.h"
 
-#include <atomic>
 #include <cctype>
 #include <cstdlib>
 #include <fstream>
@@ -12,12 +12,6 @@
 #include <unistd.h>
 
 namespace qrxhost {
-namespace {
-
-std::atomic<int64_t> gForced{0};
-
-} // namespace
-
 bool parseMemorySize(const std::string& text, int64_t* kilobytes) {
   char* end = nullptr;
   double v = std::strtod(text.c_str(), &end);
@@ -48,7 +42,7 @@ bool parseMemorySize(const std::string& text, int64_t* kilobytes) {
 int32_t hostMemoryFigure(int64_t* kilobytes) {
   if (kilobytes == nullptr)
     return -1;
-  int64_t forced = gForced.load();
+  const int64_t forced = seam::forcedMemoryFigure();
   if (forced < 0)
     return -1;
   if (forced > 0) {
@@ -73,7 +67,5 @@ int32_t hostMemoryFigure(int64_t* kilobytes) {
   *kilobytes = static_cast<int64_t>(pages) * size / 1024;
   return 0;
 }
-
-void setMemoryFigureForTest(int64_t kilobytes) { gForced = kilobytes; }
 
 } // namespace qrxhost

@@ -14,8 +14,4 @@ int32_t hostMemoryFigure(int64_t* kilobytes);
 // text is not one or is below 1 KB.
 bool parseMemorySize(const std::string& text, int64_t* kilobytes);
 
-// Test hook: a fixed figure in kilobytes; a negative value makes the service fail; 0 goes
-// back to the real figure.
-void setMemoryFigureForTest(int64_t kilobytes);
-
 } // namespace qrxhost

@@ -5,10 +5,12 @@
 #include "host/ext/qkpgf.h"
 
 #include "host/ext/qkupath.h"
+#include "host/seams.h"
 #include "host/supervisor.h"
 #include "support/qkpgf.h"
 
 #include <atomic>
+#include <cassert>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -41,8 +43,6 @@ namespace qrxhost {
 namespace {
 
 std::atomic<int> gLiveFiles{0};
-std::atomic<int64_t> gIoCount{0};
-std::atomic<int64_t> gFailAt{0};
 std::atomic<uint32_t> gDefaultSize{16384};
 std::atomic<uint32_t> gSecondSize{65536};
 std::atomic<uint32_t> gCompanionSize{8192};
@@ -214,6 +214,7 @@ int32_t writePage(QkPageFile* file, QkPageDescriptor* page, int32_t) {
   auto* data = static_cast<const unsigned char*>(page->buffer);
   if (n <= s->memoryPages) {
     auto idx = static_cast<size_t>(n - 1);
+    assert(s->memory.size() >= idx && "the pages before it are held");
     if (s->memory.size() <= idx) {
       std::unique_ptr<unsigned char[]> p(new (std::nothrow) unsigned char[s->pageSize]);
       if (!p) {
@@ -247,8 +248,10 @@ int32_t readPage(QkPageFile* file, QkPageDescriptor* page, int32_t) {
     return kQkPgfIoError;
   if (n <= static_cast<int64_t>(s->memory.size())) {
     page->buffer = s->memory[static_cast<size_t>(n - 1)].get();
+    assert(page->buffer != nullptr && "a held page has its memory");
     return 0;
   }
+  assert(s->fd >= 0 && s->buffer && "an open file has its descriptor and page buffer");
   off_t at = static_cast<off_t>(n - 1) * static_cast<off_t>(s->pageSize);
   if (!fullRead(s->fd, s->buffer.get(), s->pageSize, at))
     return kQkPgfIoError;
@@ -332,15 +335,8 @@ QkExtension* makeQkpgf() {
 }
 
 int liveUtilityFiles() { return gLiveFiles.load(); }
-int64_t utilityIoCount() { return gIoCount.load(); }
-void failUtilityIoAt(int64_t n) {
-  gIoCount = 0;
-  gFailAt = n;
-}
 bool utilityIoAllowed() {
-  int64_t k = ++gIoCount;
-  int64_t at = gFailAt.load();
-  if (at > 0 && k == at) {
+  if (seam::failUtilityIo()) {
     errno = EIO; // the injected failure reads as the system's I/O error
     return false;
   }
@@ -401,7 +397,7 @@ void resetPageFileSettings() {
   gSecondSize = 65536;
   gCompanionSize = 8192;
   gMemoryPages = 2;
-  gFailAt = 0;
+  seam::clearUtilityIoFault();
 }
 
 } // namespace qrxhost

@@ -1,6 +1,6 @@
-// The host extension "qkpgf" (page files) and the test hooks that the page-file and
-// byte-file extensions share: a count of the files they hold on disk, a count of their
-// reads and writes, and a switch that fails the Nth read or write.
+// The host extension "qkpgf" (page files) and what the page-file and byte-file extensions
+// share: the registry of the files they hold on disk and the gate of their reads and writes
+// (where a test can fail the Nth one, host/testswitches.h).
 #pragma once
 
 #include "support/hostif.h"
@@ -14,11 +14,7 @@ QkExtension* makeQkpgf();
 
 // Files made on disk by the page-file and byte-file extensions and not yet deleted.
 int liveUtilityFiles();
-// Page and byte reads and writes done so far (both extensions).
-int64_t utilityIoCount();
-// Makes the Nth read or write from now on fail (counting from 1); 0 switches it off.
-void failUtilityIoAt(int64_t n);
-// Counts one read or write; false when it is the one that is to fail.
+// Called before each read or write; false when it is the one a test made fail.
 bool utilityIoAllowed();
 // Registers a file made on disk / deleted from disk. Files still registered when the process
 // ends are deleted then, so that no utility file outlives the host.
@@ -34,7 +30,7 @@ void removeUtilityFiles(bool holdForExit = false);
 // The sizes a page file reports before its attributes are set (default page size, second
 // standard size, companion size), and how many of its first pages it keeps in memory. Tests
 // lower them to cross page and file boundaries with small data; a run can do the same with
-// the host option PAGEFILE_PAGESIZE=n (bytes).
+// the host option PAGEFILE_PAGESIZE=n (bytes). The reset also clears an injected I/O fault.
 void setPageFileSizes(uint32_t defaultSize, uint32_t secondSize, uint32_t companionSize);
 void setPageFileMemoryPages(int64_t pages);
 void resetPageFileSettings();

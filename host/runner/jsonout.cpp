@@ -56,7 +56,7 @@ std::string jsonLogRecord(const LogRecord& r) {
 }
 
 std::string jsonRunRecord(const RunRecord& run) {
-  std::string out = "{\n  \"returnCode\": " + std::to_string(run.returnCode) + ",\n";
+  std::string out = "{\n  \"returnCode\": " + std::to_string(run.returnCode.value()) + ",\n";
   out += "  \"macros\": {";
   bool first = true;
   for (const auto& [name, value] : run.macros) {
@@ -70,7 +70,7 @@ std::string jsonRunRecord(const RunRecord& run) {
     out += s ? ",\n    " : "\n    ";
     out += "{ \"procedure\": " + jsonString(st.procedure) +
            ", \"line\": " + std::to_string(st.line) +
-           ", \"returnCode\": " + std::to_string(st.returnCode) + ",\n      \"log\": [";
+           ", \"returnCode\": " + std::to_string(st.returnCode.value()) + ",\n      \"log\": [";
     for (size_t i = 0; i < st.log.size(); ++i)
       out += (i ? ",\n        " : "\n        ") + jsonLogRecord(st.log[i]);
     out += st.log.empty() ? "],\n" : "\n      ],\n";

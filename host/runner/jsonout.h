@@ -3,6 +3,7 @@
 #pragma once
 
 #include "host/hostlog.h"
+#include "host/returncode.h"
 
 #include <map>
 #include <string>
@@ -23,13 +24,13 @@ std::string jsonLogRecord(const LogRecord& record);
 struct StepRecord {
   std::string procedure;
   int line = 0;
-  int returnCode = 0;
+  ReturnCode returnCode;
   std::vector<LogRecord> log;
   std::string outputNodes = "[]"; // a JSON array of output nodes
 };
 
 struct RunRecord {
-  int returnCode = 0;
+  ReturnCode returnCode;
   std::map<std::string, std::string> macros;
   std::vector<StepRecord> steps;
 };

@@ -30,7 +30,7 @@ void setOptions(const ProgramItem& item, RunRecord* run) {
       continue;
     }
     msg(RunnerMsg::BadOptionValue, {item.line, name.c_str(), value.c_str(), allowed.c_str()});
-    run->returnCode = std::max(run->returnCode, codeOf(StepRc::StatementError));
+    run->returnCode.raise(StepRc::StatementError);
   }
 }
 
@@ -47,7 +47,7 @@ std::optional<std::string> resolvedText(const ProgramItem& item, const std::stri
   if (!out) {
     msg(text.size() > kMaxMacroText ? RunnerMsg::MacroLiteralTooLong : RunnerMsg::MacroTextTooLong,
         {item.line, static_cast<long long>(kMaxMacroText)});
-    run->returnCode = std::max(run->returnCode, codeOf(StepRc::StatementError));
+    run->returnCode.raise(StepRc::StatementError);
   }
   return out;
 }
@@ -57,13 +57,14 @@ void runLet(const ProgramItem& item, RunRecord* run) {
     setMacro(item.name, *value);
 }
 
-// The warning return code when the log holds a warning, else 0: a run or step with
+// Raises `rc` to the warning return code when the log holds a warning: a run or step with
 // warnings does not end as a clean one.
-int warningCode(const std::vector<LogRecord>& log) {
+void raiseForWarnings(const std::vector<LogRecord>& log, ReturnCode& rc) {
   for (const LogRecord& r : log)
-    if (r.severity == HostSeverity::Warning)
-      return codeOf(StepRc::Warning);
-  return 0;
+    if (r.severity == HostSeverity::Warning) {
+      rc.raise(StepRc::Warning);
+      return;
+    }
 }
 
 } // namespace
@@ -82,7 +83,7 @@ ProgramResult runProgram(std::string text, const std::string& programFile,
   ProgramSplitter splitter(std::move(text));
   for (const ProgramProblem& p : splitter.problems()) {
     msg(p.msg, {p.line});
-    run.returnCode = std::max(run.returnCode, codeOf(StepRc::StatementError));
+    run.returnCode.raise(StepRc::StatementError);
   }
   if (!splitter.problems().empty()) {
     takeLog();
@@ -99,7 +100,7 @@ ProgramResult runProgram(std::string text, const std::string& programFile,
       std::error_code ec;
       if (!std::filesystem::is_directory(item.value, ec)) {
         msg(RunnerMsg::LibraryDirectoryMissing, {item.name.c_str(), item.value.c_str()});
-        run.returnCode = std::max(run.returnCode, codeOf(StepRc::Error));
+        run.returnCode.raise(StepRc::Error);
       } else {
         setLibrary(item.name, item.value);
         msg(RunnerMsg::LibraryAssigned, {item.name.c_str(), item.value.c_str()});
@@ -118,7 +119,7 @@ ProgramResult runProgram(std::string text, const std::string& programFile,
       break;
     case ProgramItem::Invalid:
       msg(item.messageNumber, {item.line, item.message.c_str()});
-      run.returnCode = std::max(run.returnCode, codeOf(StepRc::StatementError));
+      run.returnCode.raise(StepRc::StatementError);
       break;
     case ProgramItem::Step:
       break;
@@ -130,12 +131,12 @@ ProgramResult runProgram(std::string text, const std::string& programFile,
   while (splitter.next(&item)) {
     if (item.kind != ProgramItem::Step) {
       runHost(item);
-      run.returnCode = std::max(run.returnCode, warningCode(takeLog()));
+      raiseForWarnings(takeLog(), run.returnCode);
       continue;
     }
     for (const ProgramItem& host : item.before)
       runHost(host);
-    run.returnCode = std::max(run.returnCode, warningCode(takeLog()));
+    raiseForWarnings(takeLog(), run.returnCode);
     ProcedureModule* module = nullptr;
     for (ProcedureModule& m : modules)
       if (m.name == item.procedure)
@@ -145,9 +146,9 @@ ProgramResult runProgram(std::string text, const std::string& programFile,
       StepRecord rec;
       rec.procedure = item.procedure;
       rec.line = item.line;
-      rec.returnCode = codeOf(StepRc::Error);
+      rec.returnCode.raise(StepRc::Error);
       rec.log = takeLog();
-      run.returnCode = std::max(run.returnCode, rec.returnCode);
+      run.returnCode.raise(rec.returnCode);
       run.steps.push_back(std::move(rec));
       continue;
     }
@@ -159,9 +160,8 @@ ProgramResult runProgram(std::string text, const std::string& programFile,
     source.firstLine = item.line;
     source.firstColumn = item.column;
     StepOutcome outcome = runStep(*module, std::move(source));
-    outcome.record.returnCode =
-        std::max(outcome.record.returnCode, warningCode(outcome.record.log));
-    run.returnCode = std::max(run.returnCode, outcome.record.returnCode);
+    raiseForWarnings(outcome.record.log, outcome.record.returnCode);
+    run.returnCode.raise(outcome.record.returnCode);
     result.listing += outcome.listing;
     if (stepEnded)
       stepEnded(outcome);

@@ -27,16 +27,16 @@ struct ModuleIdentification {
 
 void internalError(const std::string& what) {
   logLine(HostSeverity::Error, "An internal error has occurred: " + what);
-  raiseStepReturnCode(codeOf(StepRc::Error));
+  raiseStepReturnCode(StepRc::Error);
 }
 
 // Calls `fn`; a host exit gives its code, anything else thrown is an internal error.
-template <class Fn> int guarded(Fn fn, bool* exited) {
+template <class Fn> ReturnCode guarded(Fn fn, bool* exited) {
   try {
     fn();
   } catch (const HostExit& e) {
     *exited = true;
-    return e.code;
+    return ReturnCode::fromModule(e.code);
   } catch (const std::bad_alloc&) {
     internalError("out of memory");
   } catch (const std::exception& e) {
@@ -44,12 +44,12 @@ template <class Fn> int guarded(Fn fn, bool* exited) {
   } catch (...) {
     internalError("an unknown exception reached the host");
   }
-  return 0;
+  return ReturnCode();
 }
 
 // A failed step that asked for a memory block it could not get says how large the block
 // was and what makes a run need less; a step that recovered from it says nothing.
-void reportFailedMemoryRequest(int rc) {
+void reportFailedMemoryRequest(ReturnCode rc) {
   const size_t bytes = takeLargestFailedRequest();
   if (bytes == 0 || rc <= codeOf(StepRc::Warning))
     return;
@@ -76,7 +76,7 @@ StepOutcome runStep(ProcedureModule& module, StepSource source) {
   OutputDocument* doc = beginStepOutput();
 
   bool exited = false;
-  int rc = guarded(
+  ReturnCode rc = guarded(
       [&] {
         if (!module.entry || !module.main)
           throw std::logic_error("the procedure module " + module.name + " has no entry");
@@ -95,15 +95,15 @@ StepOutcome runStep(ProcedureModule& module, StepSource source) {
   // The end-of-task routine runs on every road.
   if (EndOfTaskRoutine routine = takeEndOfTask()) {
     bool ignored = false;
-    int late = guarded([&] { routine(); }, &ignored);
-    rc = std::max(rc, late);
+    rc.raise(guarded([&] { routine(); }, &ignored));
   }
-  rc = std::max(rc, stepReturnCode());
+  rc.raise(stepReturnCode());
   reportFailedMemoryRequest(rc);
 
   commitStepOutputs(rc <= codeOf(StepRc::Warning));
   // An output that could not be put in place raises the step's return code.
-  out.record.returnCode = std::max(rc, stepReturnCode());
+  rc.raise(stepReturnCode());
+  out.record.returnCode = rc;
   endStepDataSets();
   if (doc) {
     out.listing = renderListing(*doc);

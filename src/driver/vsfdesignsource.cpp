@@ -587,9 +587,9 @@ int32_t vsfData(VsfContext* ctx) {
   src.sparseBound = designSparseBound;
   src.sparseTypical = designSparseTypical;
   src.sparseRow = designSparseRow;
-  // The _testthread switch with the suffix "read" at 0 keeps DATA= on the serial road, so
-  // that tests can compare the two roads at one thread count.
-  if (ztestthread("read", 4) != 0) {
+  // The _testroadread switch at 0 keeps DATA= on the serial road, so that tests can compare
+  // the two roads at one thread count.
+  if (fastRoadOn(FastRoad::BlockReading)) {
     src.blockBegin = designBlockBegin;
     src.blockWorker = designBlockWorker;
     src.blockRows = designBlockRows;

@@ -123,7 +123,7 @@ bool vsfFoldPressFromSums(VsfModel* m) {
   // An L2 search's optimum moves with the last digits of the criteria it compares: its trials
   // and final fit keep the pass, so that the ridge it settles on is the one it always chose.
   if (m->foldCount < 2 || m->l2Search == VsfL2Search::Golden || m->l2Search == VsfL2Search::Grid ||
-      m->l2BaseXpx != nullptr || ztestthread("cvsums", 6) == 0)
+      m->l2BaseXpx != nullptr || !fastRoadOn(FastRoad::CvSums))
     return false;
   std::vector<int64_t> cols;
   std::vector<double> diagonal, errors(static_cast<size_t>(m->foldCount));

@@ -100,8 +100,8 @@ bool roadOpen(const VsfModel* m) {
   const double n = m->denseColumnCount + 2.0;
   const double bytes =
       8.0 * m->foldCount * (n * (n + 1) / 2 + 1) * (std::max(m->dataSettings->threadCount, 1) + 1);
-  // The _testthreadcvexsums switch at 0 keeps the fold fits on the pages, for comparing.
-  return bytes <= kSumsBudgetBytes && ztestthread("cvexsums", 8) != 0;
+  // The _testroadcvexsums switch at 0 keeps the fold fits on the pages, for comparing.
+  return bytes <= kSumsBudgetBytes && fastRoadOn(FastRoad::CvexSums);
 }
 
 [[nodiscard]] int32_t formSums(VsfModel* m, VsfCVExSums* X, bool* usable) {

@@ -1010,8 +1010,8 @@ int32_t vsfLarLasso(VsfModel* m) {
   VsfLarAhead ahead;
   VsfLarSquare square;
   if ((rc = vsfScreenStart(m)) == 0) {
-    // The _testthreadahead switch at 0 keeps the pass per step, for comparing the two.
-    const bool sumsOn = ztestthread("ahead", 5) != 0;
+    // The _testroadahead switch at 0 keeps the pass per step, for comparing the two.
+    const bool sumsOn = fastRoadOn(FastRoad::LarLookAhead);
     m->larAhead = lookAheadOpen(m) && sumsOn ? &ahead : nullptr;
     m->larCrossBytes = crossBudget(m);
     m->larMatrixSse = (matrixSseOpen(m) || m->larCrossBytes > 0) && sumsOn ? 1 : 0;

@@ -11,6 +11,7 @@
 #include "host/hostlog.h"
 #include "host/pools.h"
 #include "host/supervisor.h"
+#include "host/testswitches.h"
 #include "kernels/vsfkernelsums.h"
 
 #include <gtest/gtest.h>

@@ -4,12 +4,15 @@
 // parsed copy, later values kept, a read of a given-up one refused.
 #include "host/data/csvfile.h"
 #include "host/data/dataset.h"
+#include "host/data/dsoptions.h"
+#include "host/data/staging.h"
 #include "host/hostcore.h"
 #include "host/hostlog.h"
 #include "host/supervisor.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -80,6 +83,21 @@ protected:
       f << (i < rows / 2 ? 1 : 2) << "," << i * 0.5 << ",v" << i << "\n";
     write(dir / "big.csv", f.str());
     return open("big");
+  }
+  // The values of numeric variable `v` read in order, as "1 2 3".
+  std::string values(HostDataSet* d, int32_t v) {
+    std::string out;
+    EXPECT_EQ(ds->xbynext(ds->xdsby(d)), 1);
+    while (ds->xobsnext(d) == 1)
+      out.append(out.empty() ? "" : " ")
+          .append(std::to_string(static_cast<int>(ds->xobsnum(d, v))));
+    return out;
+  }
+  std::string readFile(const fs::path& p) {
+    std::ifstream f(p);
+    std::stringstream text;
+    text << f.rdbuf();
+    return text.str();
   }
   std::vector<LogRecord> errors() {
     std::vector<LogRecord> out;
@@ -437,4 +455,56 @@ TEST_F(DataSets, GivenUpGroupKeepsItsByLine) {
   ASSERT_TRUE(readOn(ds, d, kRows / 2));
   EXPECT_EQ(current(ds, d), std::to_string((kRows - 1) * 0.5) + ":v" + std::to_string(kRows - 1));
   EXPECT_TRUE(errors().empty());
+}
+
+// FIRSTOBS= and OBS= choose a window of rows: OBS=n ends at the n-th row, FIRSTOBS=k starts at
+// the k-th, both counted from the first row of the file, and either may fall on the last row.
+TEST_F(DataSets, FirstObsAndObsChooseTheirWindowExactly) {
+  write(dir / "six.csv", "x\n1\n2\n3\n4\n5\n6\n");
+  struct Case {
+    int64_t firstObs, obs;
+    const char* read;
+  } cases[] = {{1, 3, "1 2 3"}, {2, 4, "2 3 4"}, {1, 6, "1 2 3 4 5 6"}, {1, 7, "1 2 3 4 5 6"},
+               {6, 6, "6"},     {6, -1, "6"},    {3, -1, "3 4 5 6"},    {4, 4, "4"}};
+  for (const Case& c : cases) {
+    HostDataSet* d = open("six");
+    ASSERT_NE(d, nullptr);
+    auto options = std::make_unique<DataSetOptions>();
+    options->firstObs = c.firstObs;
+    options->obs = c.obs;
+    options->firstObsAt.line = options->obsAt.line = 1;
+    ASSERT_TRUE(applyDataSetOptions(d, std::move(options)));
+    EXPECT_EQ(values(d, 1), c.read) << "FIRSTOBS=" << c.firstObs << " OBS=" << c.obs;
+    ds->xdsclose(d);
+  }
+  EXPECT_TRUE(errors().empty());
+}
+
+// Outputs are put in place together or not at all: when one cannot be (a directory stands at
+// its target), those placed before it are put back, an old file with its old text and a new
+// target removed, and nothing of the run is left beside them.
+TEST_F(DataSets, AnOutputThatCannotBePlacedPutsBackThoseBeforeIt) {
+  write(dir / "a.csv", "old a\n");
+  fs::create_directory(dir / "c.csv");
+  auto writes = [](const std::string& text) {
+    return [text](const std::string& file, std::string*) {
+      std::ofstream(file) << text;
+      return true;
+    };
+  };
+  std::string why;
+  for (const char* name : {"a.csv", "b.csv", "c.csv"})
+    ASSERT_TRUE(stageOutput({(dir / name).string(), name, StagedKind::File, {}},
+                            writes(std::string("new ") + name), &why));
+  EXPECT_TRUE(commitStagedOutputs(true).empty());
+  EXPECT_EQ(readFile(dir / "a.csv"), "old a\n");
+  EXPECT_FALSE(fs::exists(dir / "b.csv"));
+  EXPECT_TRUE(fs::is_directory(dir / "c.csv"));
+  EXPECT_EQ(stepReturnCode(), codeOf(StepRc::Error));
+  EXPECT_EQ(errors().size(), 1u);
+  std::vector<std::string> left;
+  for (const auto& e : fs::directory_iterator(dir))
+    left.push_back(e.path().filename().string());
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{"a.csv", "c.csv", "lib"}));
 }

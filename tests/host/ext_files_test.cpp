@@ -6,6 +6,7 @@
 #include "host/ext/qkpgf.h"
 #include "host/ext/qkupath.h"
 #include "host/supervisor.h"
+#include "host/testswitches.h"
 #include "support/qkbkf.h"
 #include "support/qkpgf.h"
 #include "support/qkupath.h"

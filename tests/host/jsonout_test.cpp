@@ -46,12 +46,12 @@ TEST(JsonOut, NumbersAndMissingValues) {
 
 TEST(JsonOut, RunRecordShape) {
   RunRecord run;
-  run.returnCode = 1012;
+  run.returnCode.raise(StepRc::Error);
   run.macros = {{"_VSFIND", "AGE \"BMI\""}, {"N", "3"}};
   StepRecord step;
   step.procedure = "VARSIFTER";
   step.line = 3;
-  step.returnCode = 1012;
+  step.returnCode.raise(StepRc::Error);
   LogRecord numbered;
   numbered.numbered = true;
   numbered.set = 848;

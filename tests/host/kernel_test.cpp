@@ -6,6 +6,7 @@
 #include "host/hostlog.h"
 #include "host/kernel.h"
 #include "host/supervisor.h"
+#include "host/testswitches.h"
 
 #include <gtest/gtest.h>
 

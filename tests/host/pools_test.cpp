@@ -4,6 +4,7 @@
 #include "host/kernel.h"
 #include "host/pools.h"
 #include "host/supervisor.h"
+#include "host/testswitches.h"
 #include "support/hoststubs.h"
 
 #include <gtest/gtest.h>

@@ -5,6 +5,7 @@
 #include "selection/fitfixture.h"
 
 #include "host/ext/qkpgf.h"
+#include "host/testswitches.h"
 #include "model/vsfserialize.h"
 #include "selection/vsfprocess.h"
 #include "support/hostif.h"

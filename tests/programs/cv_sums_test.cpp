@@ -2,7 +2,7 @@
 // pass over the rows. End to end through qrx: FORWARD, BACKWARD, STEPWISE, LAR, LASSO,
 // adaptive LASSO and the elastic net (a given ridge and its search) under SELECT=, CHOOSE=
 // and STOP=CV, with every fold method, WEIGHT, FREQ, BY groups, CVDETAILS= and a PARTITION
-// beside the folds, give the output of the pass over the rows (the _testthreadcvsums switch
+// beside the folds, give the output of the pass over the rows (the _testroadcvsums switch
 // at 0) to rounding, on one thread and on four.
 #include "programs/qrxrun.h"
 
@@ -39,7 +39,7 @@ std::string program(const std::string& perf) {
 void expectSameAsRows(const std::string& perf, const std::string& tag) {
   const std::string data = qrxrun::readFile(std::string(QRX_TEST_DATA) + "/cv/cvdata.csv");
   const auto sums = qrxrun::runProgram(program(perf), tag + "s", {{"cvdata.csv", data}});
-  const auto rows = qrxrun::runProgram("%let _testthreadcvsums = 0;\n" + program(perf), tag + "r",
+  const auto rows = qrxrun::runProgram("%let _testroadcvsums = 0;\n" + program(perf), tag + "r",
                                        {{"cvdata.csv", data}});
   for (const auto* r : {&sums, &rows}) {
     ASSERT_EQ(r->status, 0) << r->log;

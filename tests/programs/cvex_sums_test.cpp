@@ -2,7 +2,7 @@
 // folds' cross products, formed in one pass, instead of transforming the pages and passing
 // over them at every step. End to end through qrx on the diabetes data: LAR, LASSO, LASSO
 // and LAR with least-squares coefficients, weights, SPLIT folds and the elastic net's L2
-// search give the output of the fits on the pages (the _testthreadcvexsums switch at 0) to
+// search give the output of the fits on the pages (the _testroadcvexsums switch at 0) to
 // rounding, on one thread and on four; and the two roads are distinct computations.
 #include "programs/qrxrun.h"
 
@@ -87,7 +87,7 @@ void expectSameAsPages(const std::string& perf, const std::string& tag) {
   const std::string program = cvexPrograms(perf);
   const auto sums = qrxrun::run(kHead + program, tag + "x");
   const auto pages =
-      qrxrun::run(std::string(kHead) + "%let _testthreadcvexsums = 0;\n" + program, tag + "p");
+      qrxrun::run(std::string(kHead) + "%let _testroadcvexsums = 0;\n" + program, tag + "p");
   for (const auto* r : {&sums, &pages}) {
     ASSERT_EQ(r->status, 0) << r->log;
     ASSERT_EQ(r->json["steps"].items.size(), 6u);

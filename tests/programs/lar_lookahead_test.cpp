@@ -2,7 +2,8 @@
 // (or, for a nearly exact fit, from one pass for several coming steps). End to end through qrx
 // on the diabetes data: LAR and LASSO paths with drops, weights, BY groups, an L1 end and
 // criteria that walk the whole path give the output of the pass per step (the
-// _testthreadahead switch at 0) to rounding, on one thread and on four.
+// _testroadahead switch at 0) to rounding, on one thread and on four; the thread switch
+// leaves the road alone.
 #include "programs/qrxrun.h"
 
 #include <gtest/gtest.h>
@@ -35,7 +36,7 @@ std::string pathPrograms(const std::string& perf) {
 void expectSameAsPassPerStep(const std::string& perf, const std::string& tag) {
   const auto ahead = qrxrun::run(kHead + pathPrograms(perf), tag + "a");
   const auto perStep = qrxrun::run(
-      std::string(kHead) + "%let _testthreadahead = 0;\n" + pathPrograms(perf), tag + "s");
+      std::string(kHead) + "%let _testroadahead = 0;\n" + pathPrograms(perf), tag + "s");
   for (const auto* r : {&ahead, &perStep}) {
     ASSERT_EQ(r->status, 0) << r->log;
     ASSERT_EQ(r->json["steps"].items.size(), 6u);
@@ -57,3 +58,17 @@ TEST(LarLookAhead, PathsGiveTheOutputOfThePassPerStepOnFourThreads) {
 }
 
 } // namespace
+
+// The road switch is its own: turning the threads off (_testthread at 0) leaves the path on its
+// fast road, whose output differs from the pass per step's in the last digits.
+TEST(LarLookAhead, TurningTheThreadsOffLeavesTheRoadOn) {
+  const std::string step = "proc varsifter data=ex.diabetes;\n  model y = "
+                           "age|sex|bmi|bp|s1|s2|s3|s4|s5|s6 @2 / selection=lasso(choose=cp "
+                           "stop=none);\n  performance nothreads;\nrun;\n";
+  const auto road = qrxrun::run(kHead + step, "aheadon");
+  const auto threadsOff = qrxrun::run(kHead + ("%let _testthread = 0;\n" + step), "aheadt0");
+  for (const auto* r : {&road, &threadsOff})
+    ASSERT_EQ(r->status, 0) << r->log;
+  EXPECT_EQ(qrxrun::dumpOutput(threadsOff.json["steps"][0]["output"]),
+            qrxrun::dumpOutput(road.json["steps"][0]["output"]));
+}

@@ -174,11 +174,11 @@ TEST(ManyLevels, DiagonalBlockTrialsMatchScipyAndTheDenseRoad) {
 
 // The reading pass takes the rows of the many-level effect as their non-zero values: the output
 // is that of the dense road (the test hook readDenseRows) number for number, on the serial
-// road (_testthreadread at 0) and on the workers' blocks, with the rows' roles on the pages;
+// road (_testroadread at 0) and on the workers' blocks, with the rows' roles on the pages;
 // also with g coded EFFECT, whose reference level alone fills its columns.
 TEST(ManyLevels, SparseRowsGiveTheOutputOfTheDenseRoad) {
   const std::string data = qrxrun::readFile(std::string(QRX_TEST_DATA) + "/manylevels/data.csv");
-  const std::string serial = "%let _testthreadread = 0;\n";
+  const std::string serial = "%let _testroadread = 0;\n";
   for (const auto& [road, coding] :
        {std::pair<std::string, std::string>{serial, ""}, {"", ""}, {"", " / param=effect"}}) {
     const std::string program =

@@ -5,6 +5,7 @@
 #include "host/ext/qkpgf.h"
 #include "host/pools.h"
 #include "host/runner/programrun.h"
+#include "host/testswitches.h"
 
 #include <gtest/gtest.h>
 

@@ -4,6 +4,7 @@
 #include "host/data/dataset.h"
 #include "host/hostcore.h"
 #include "host/runner/programrun.h"
+#include "host/testswitches.h"
 
 #include <gtest/gtest.h>
 

@@ -54,8 +54,7 @@ TEST(StructuredRoad, FoldsRolesAndFullModelCriteriaGiveThePackedRoadsTables) {
   // The second run takes the folds' errors from a pass over the rows.
   const std::pair<std::string, std::string> runs[] = {
       {"", "selection=forward(select=cv) cvmethod=random(5)"},
-      {"%let _testthreadcvsums = 0;\n",
-       "selection=backward(select=sbc stop=cv) cvmethod=random(3)"},
+      {"%let _testroadcvsums = 0;\n", "selection=backward(select=sbc stop=cv) cvmethod=random(3)"},
       {"", "selection=stepwise(select=sbc choose=cv) cvmethod=block(4)"},
       {"", "selection=forward(select=aic choose=validate) stats=(cp bic);\n"
            "  partition fraction(validate=0.25 test=0.2)"},

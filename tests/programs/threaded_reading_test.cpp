@@ -1,5 +1,5 @@
 // The reading pass on workers end to end through qrx: at one thread count every table is
-// the one the serial reading gives (the _testthreadread switch at 0 keeps the serial road),
+// the one the serial reading gives (the _testroadread switch at 0 keeps the serial road),
 // and on one thread the same estimates to rounding, for numeric and CLASS effects, WEIGHT and
 // FREQ with missing values, BY groups and a random partition.
 #include "programs/qrxrun.h"
@@ -50,9 +50,8 @@ std::string readingProgram(const std::string& perf) {
 TEST(ThreadedReading, WorkersGiveTheTablesOfTheSerialReading) {
   const std::string data = readingData();
   using qrxrun::runProgram;
-  const auto serial =
-      runProgram("%let _testthreadread = 0;\n" + readingProgram("threads cpucount=4"), "rdser",
-                 {{"d.csv", data}});
+  const auto serial = runProgram("%let _testroadread = 0;\n" + readingProgram("threads cpucount=4"),
+                                 "rdser", {{"d.csv", data}});
   const auto threaded =
       runProgram(readingProgram("threads cpucount=4"), "rdthr", {{"d.csv", data}});
   const auto one = runProgram(readingProgram("nothreads"), "rdone", {{"d.csv", data}});
@@ -98,14 +97,14 @@ TEST(ThreadedReading, WorkersOnAFileReadInWindowsGiveTheTablesOfTheWholeFile) {
 // With one page of each file in memory and the rest on disk, the pages the workers make ready
 // go only to the pages held in memory: the tables are those of the serial reading.
 TEST(ThreadedReading, WorkersWithPagesOnDiskGiveTheTablesOfTheSerialReading) {
-  expectSameOutput("%let _testthreadread = 0;\n", "",
+  expectSameOutput("%let _testroadread = 0;\n", "",
                    "threads cpucount=4 util_buffers$=1 util_pagesize$=1", "rddisk");
 }
 
 // On one thread the main thread builds the blocks itself: the same output as the serial
 // reading, to the last digit, on every kind of step.
 TEST(ThreadedReading, BlocksOnOneThreadGiveTheTablesOfTheSerialReading) {
-  expectSameOutput("%let _testthreadread = 0;\n", "", "nothreads", "rd1");
+  expectSameOutput("%let _testroadread = 0;\n", "", "nothreads", "rd1");
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "selection/larsfixture.h"
 
 #include "host/ext/qkpgf.h"
+#include "host/testswitches.h"
 #include "selection/vsfprocess.h"
 #include "support/hostif.h"
 
