@@ -108,7 +108,7 @@ double referenceSS(const VsfModel* m) { return m->totalSSUncorrected; }
 void openSelModelGroup(VsfContext* ctx, bool heading) {
   if (ctx->outputGroup != nullptr)
     return;
-  const bool none = ctx->options.method == VM_NONE;
+  const bool none = !vsfMethodSelects(ctx->options.method);
   // A refit's groups sit one level below the run's own.
   const bool refit = ctx->resampling != nullptr && ctx->resampling->settings.refitInProgress != 0;
   const int32_t level = refit ? 3 : 2;
@@ -139,7 +139,7 @@ int32_t vsfDisplaySteps(VsfContext* ctx, void* scratch, int64_t* position, int32
   // A sample's steps sit one level below its Sample group, which a refit moves down by one.
   const bool refit = ctx->resampling != nullptr && ctx->resampling->settings.refitInProgress != 0;
   const int32_t L = scratch == nullptr ? 2 : (refit ? 4 : 3);
-  const bool backward = o.method == VM_BACKWARD;
+  const bool backward = vsfMethodStartsFull(o.method);
   VsfModel* fit = &ctx->model;
   const int32_t before = fit->includeCount;
   int32_t F = 0, S = 0;
@@ -186,7 +186,7 @@ int32_t vsfDisplaySteps(VsfContext* ctx, void* scratch, int64_t* position, int32
                     vsfaLabel(msgText(VsfMsg::StepTitleStep, {S})),
                     rvqDouble(RvqAttrId::GroupNumber, S), rvqFlag(RvqAttrId::GroupKind, 1)});
     if (notes) {
-      vsfLevelNote(ctx, L, msgText(method->stepTitle, {S}), true);
+      vsfLevelNote(ctx, L, msgText(method->stepTitle.get(), {S}), true);
       if (S == 0) {
         if (backward) {
           vsfLevelNote(ctx, L + 1, msgText(VsfMsg::FullModelStartingModel), true);
@@ -276,7 +276,7 @@ int32_t vsfDisplaySteps(VsfContext* ctx, void* scratch, int64_t* position, int32
 
 int32_t vsfDisplayModel(VsfContext* ctx, VsfModel* m, void*, int64_t* position, int32_t sampleTag) {
   const VsfModelOptions& o = ctx->options;
-  const int32_t method = o.method;
+  const VsfMethod method = o.method;
   // The path's own fit (not its least-squares coefficients') has the SSE of its last step.
   if (vsfMethodIs(method, VsfMethodFamily::LeastAngle) && !vsfMethodLsCoefficients(method) &&
       m->stepCount > 0) {
@@ -290,7 +290,7 @@ int32_t vsfDisplayModel(VsfContext* ctx, VsfModel* m, void*, int64_t* position, 
   ctx->results.stepLabelCount = 0;
   ctx->results.stepLabelWidth = 0;
   int32_t rc = 0;
-  const bool solverOnly = method == VM_QKLASSO || method == VM_QKGLASSO;
+  const bool solverOnly = vsfMethodRoad(method, VsfFitRoad::Solver);
   if (!solverOnly) {
     VsfGroup summary(
         ctx, "Summary",
@@ -305,7 +305,8 @@ int32_t vsfDisplayModel(VsfContext* ctx, VsfModel* m, void*, int64_t* position, 
       return rc;
     if ((rc = vsfpSummary(ctx, m, m->pool, optimal, &summaryRef)) != 0)
       return rc;
-    const int32_t k = method == VM_BACKWARD ? m->stepCount - 1 : m->stepCount - m->includeCount;
+    const int32_t k =
+        vsfMethodStartsFull(method) ? m->stepCount - 1 : m->stepCount - m->includeCount;
     if ((rc = vsfpStopReason(ctx, m->stopReason, k)) != 0)
       return rc;
     if (m->stopReason == VSR_NO_IMPROVEMENT) {
@@ -331,7 +332,7 @@ int32_t vsfDisplayModel(VsfContext* ctx, VsfModel* m, void*, int64_t* position, 
       return rc;
     if ((rc = vsfpModelString(ctx, m, m->pool)) != 0)
       return rc;
-    if (method != VM_NONE && ctx->stmt.showPValues)
+    if (vsfMethodSelects(method) && ctx->stmt.showPValues)
       vsfTextLine(ctx, 'l', msgText(VsfMsg::PValuesNotAdjusted));
     if ((rc = vsfpAnova(ctx, m, m->pool)) != 0)
       return rc;

@@ -118,7 +118,7 @@ Fit::Fit(const Design& d, const FitSetup& s) {
   run.settings.threadingOn = s.threads > 1;
   run.settings.sweepThreads = run.settings.threadCount;
   run.settings.utilBuffers = s.disk ? 1 : 0;
-  run.settings.method = s.method;
+  run.settings.method = static_cast<VsfMethod>(s.method);
   for (size_t i = 0; i < d.y.size(); ++i) {
     datatest::Obs o;
     o.y = d.y[i];

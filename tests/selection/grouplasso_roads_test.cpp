@@ -33,7 +33,6 @@ PathResult groupPath(const FitSetup& s, int64_t gramLimit) {
   fit.opt.select = VC_NONE_GIVEN;
   fit.opt.stopTest = 0;
   fit.opt.parmStandardize = 1;
-  fit.opt.solverPath = 1;
   fit.opt.transformPages = 1;
   fit.opt.restorePages = 1;
   fit.opt.rho = 0.8;

@@ -99,7 +99,7 @@ TEST(StopRules, KeepGoingStopsAtEachLimitWithItsReason) {
     EXPECT_EQ(c.keepGoing(5), 1);
     c.opt.noint = 1; // under NOINT "every effect" leaves out the intercept's place
     c.m.inModelCount = 5;
-    c.opt.method = VM_LAR; // LAR
+    c.opt.method = VsfMethod::Lar; // LAR
     EXPECT_EQ(c.keepGoing(5), 0);
     EXPECT_EQ(c.m.stopReason, VSR_ALL_ENTERED);
   }
