@@ -70,7 +70,7 @@ void expectSamePath(const PathResult& a, const PathResult& b, const char* what) 
 
 TEST(GroupLassoRoads, CrossProductsAndDataPassesGiveTheSamePath) {
   FitSetup s;
-  s.method = 13;
+  s.method = VsfMethod::GroupLasso;
   s.full = true;
   const PathResult gram = groupPath(s, -1);
   ASSERT_GT(gram.sse.size(), 20u);
